@@ -1,0 +1,301 @@
+// cdb_sgate_netlist.cpp — the netlist's node list, collection, pins, dynamic
+// flags, records and the database's free functions.
+//
+// Lifetime: linked gates and graveyard gates are owned by the netlist. A gate
+// knows its slot (O(1) unlink) and, while in a graveyard, which netlist's
+// graveyard holds it, so that destroying it by hand cannot leave a dangling
+// graveyard entry. Compaction (garbage_collect(true, …), sorting) rebuilds
+// the node list and tells each gate its new slot.
+// Cost: add and unlink O(1) (pins O(pins of that kind)); collection O(gates).
+#include "cdb/cdb_sgate_netlist.h"
+
+#include <algorithm>
+#include <atomic>
+#include <numeric>
+
+#include "cdb/cdb_sgate_kinds.h"
+#include "cfg/cfg.h"
+#include "msg/msg.h"
+
+CDB_SGATE_NETLIST::CDB_SGATE_NETLIST() { m_flag_manager.set_clear_function(&clear_dyn_bits, this); }
+
+CDB_SGATE_NETLIST::CDB_SGATE_NETLIST(bool is_partition, int number, int first_debug_number)
+    : CDB_SGATE_NETLIST() {
+  m_is_partition = is_partition;
+  m_number = number;
+  m_first_debug_number = first_debug_number;
+  if (first_debug_number > 0 && unsigned(first_debug_number) > CDB_SGATE_NODE::s_debug_counter)
+    CDB_SGATE_NODE::s_debug_counter = unsigned(first_debug_number);
+}
+
+CDB_SGATE_NETLIST::~CDB_SGATE_NETLIST() {
+  reset_info_functions_and_delete();
+  std::vector<CDB_SGATE_NODE*> nodes;
+  nodes.reserve(m_nodes.size());
+  for (iterator it = begin_node_list(); it != end_node_list(); ++it)
+    if (CDB_SGATE_NODE* n = *it) nodes.push_back(n);
+  for (CDB_SGATE_NODE* n : nodes) delete n;  // each unlinks itself
+  destroy_graveyard();
+  delete m_high_speed;
+  if (m_hierarchy && m_hierarchy->get_netlist() == this) m_hierarchy->set_netlist(nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Linking
+
+void CDB_SGATE_NETLIST::add_node(CDB_SGATE_NODE* node, bool) {
+  PLAT_CHECK(node != nullptr, "CDB");
+  if (node->m_netlist == this) return;
+  // One gate in two lists would corrupt both.
+  PLAT_CHECK(node->m_netlist == nullptr, "CDB");
+  if (node->m_graveyard) {
+    std::vector<CDB_SGATE_NODE*>& g = node->m_graveyard->m_graveyard;
+    g.erase(std::find(g.begin(), g.end(), node));
+    node->m_graveyard = nullptr;
+  }
+  node->m_slot = m_nodes.append(node);
+  node->m_netlist = this;
+  if (node->m_max_fanout_limit > 0) ++m_num_max_fanout;
+  // Bits that are not live here must read clear (they may come from elsewhere).
+  uint32_t live = m_flag_manager.get_live_mask();
+  node->m_dyn &= live;
+  for (CDB_SGATE_OTERM* o : node->m_oterms)
+    if (o) o->m_dyn &= live;
+  for (CDB_SGATE_ITERM* t : node->m_iterms)
+    if (t) t->m_dyn &= live;
+  register_pin(node);
+}
+
+void CDB_SGATE_NETLIST::unlink(CDB_SGATE_NODE* node) {
+  m_nodes.erase(node->m_slot);
+  node->m_slot = nullptr;
+  node->m_netlist = nullptr;
+  if (node->m_max_fanout_limit > 0) --m_num_max_fanout;
+  unregister_pin(node);
+  m_dirty = true;
+}
+
+void CDB_SGATE_NETLIST::delete_node(CDB_SGATE_NODE* node) {
+  PLAT_CHECK(node != nullptr && node->m_netlist == this, "CDB");
+  unlink(node);
+}
+
+void CDB_SGATE_NETLIST::delete_node(iterator& it) {
+  CDB_SGATE_NODE* node = *it;
+  PLAT_CHECK(node != nullptr, "CDB");
+  delete_node(node);
+}
+
+int CDB_SGATE_NETLIST::delete_flagged_nodes() {
+  int count = 0;
+  for (iterator it = begin_node_list(); it != end_node_list(); ++it) {
+    CDB_SGATE_NODE* n = *it;
+    if (n && n->is_marked_for_deletion()) {
+      unlink(n);
+      ++count;
+    }
+  }
+  return count;
+}
+
+void CDB_SGATE_NETLIST::register_pin(CDB_SGATE_NODE* node) {
+  CDB_SGATE_IO* io = node->cast_to_io();
+  if (!io) return;
+  switch (io->get_io_type()) {
+    case CDB_IO_INPUT: m_input_pins.push_back(io); break;
+    case CDB_IO_OUTPUT: m_output_pins.push_back(io); break;
+    default: m_bidir_pins.push_back(io); break;
+  }
+}
+
+void CDB_SGATE_NETLIST::unregister_pin(CDB_SGATE_NODE* node) {
+  CDB_SGATE_IO* io = node->cast_to_io();
+  if (!io) return;
+  std::vector<CDB_SGATE_IO*>& v = io->get_io_type() == CDB_IO_INPUT    ? m_input_pins
+                                  : io->get_io_type() == CDB_IO_OUTPUT ? m_output_pins
+                                                                       : m_bidir_pins;
+  auto it = std::find(v.begin(), v.end(), io);
+  if (it != v.end()) v.erase(it);
+}
+
+// ---------------------------------------------------------------------------
+// Collection
+
+void CDB_SGATE_NETLIST::destroy_graveyard() {
+  std::vector<CDB_SGATE_NODE*> dead;
+  dead.swap(m_graveyard);
+  for (CDB_SGATE_NODE* n : dead) {
+    n->m_graveyard = nullptr;  // already out of the vector
+    delete n;
+  }
+}
+
+void CDB_SGATE_NETLIST::prepare_for_use() { destroy_graveyard(); }
+
+int CDB_SGATE_NETLIST::sweep_if_dirty() { return m_dirty ? sweep(false) : 0; }
+
+int CDB_SGATE_NETLIST::garbage_collect(bool compact_list, bool sweep_first) {
+  if (sweep_first) sweep(false);
+  std::vector<CDB_SGATE_NODE*> marked;
+  for (iterator it = begin_node_list(); it != end_node_list(); ++it) {
+    CDB_SGATE_NODE* n = *it;
+    if (n && n->is_marked_for_deletion() && (m_collect_atoms || !n->is_wysiwyg())) marked.push_back(n);
+  }
+  int count = int(marked.size() + m_graveyard.size());
+  for (CDB_SGATE_NODE* n : marked) unlink(n);
+  for (CDB_SGATE_NODE* n : marked) delete n;
+  destroy_graveyard();
+  if (compact_list) compact();
+  return count;
+}
+
+void CDB_SGATE_NETLIST::compact() {
+  std::vector<CDB_SGATE_NODE*> order;
+  order.reserve(m_nodes.size());
+  for (iterator it = begin_node_list(); it != end_node_list(); ++it)
+    if (CDB_SGATE_NODE* n = *it) order.push_back(n);
+  relink_in_order(order);
+}
+
+void CDB_SGATE_NETLIST::relink_in_order(const std::vector<CDB_SGATE_NODE*>& order) {
+  PLAT_CHECK(order.size() == m_nodes.size(), "CDB");
+  m_nodes.rebuild(order.data(), order.size(),
+                  [](CDB_SGATE_NODE* n, CDB_SGATE_NODE** slot) { n->m_slot = slot; });
+}
+
+// ---------------------------------------------------------------------------
+// Dynamic flags
+
+void CDB_SGATE_NETLIST::clear_dyn_bits(void* netlist, uint32_t mask) {
+  CDB_SGATE_NETLIST* self = static_cast<CDB_SGATE_NETLIST*>(netlist);
+  uint32_t keep = ~mask;
+  for (iterator it = self->begin_node_list(); it != self->end_node_list(); ++it) {
+    CDB_SGATE_NODE* n = *it;
+    if (!n) continue;
+    n->m_dyn &= keep;
+    for (CDB_SGATE_OTERM* o : n->m_oterms)
+      if (o) o->m_dyn &= keep;
+    for (CDB_SGATE_ITERM* t : n->m_iterms)
+      if (t) t->m_dyn &= keep;
+  }
+}
+
+void CDB_SGATE_NETLIST::clear_all_node_flags(const GEN_DYN_FLAG& flag) { clear_dyn_bits(this, flag.get_mask()); }
+
+void CDB_SGATE_NETLIST::clear_all_node_flags() { clear_dyn_bits(this, 0xffffffffu); }
+
+// ---------------------------------------------------------------------------
+// Information record and records
+
+void CDB_SGATE_NETLIST::set_netlist_info(CDB_SGATE_NETLIST_INFO* info) {
+  if (info == m_info) return;
+  CDB_SGATE_NETLIST_INFO* old = m_info;
+  m_info = info;
+  if (!old) return;
+  if (m_info_delete) m_info_delete(this, old);
+  else delete old;
+}
+
+void CDB_SGATE_NETLIST::set_info_functions_and_allocate(INFO_ALLOCATE_FN alloc, INFO_DELETE_FN del) {
+  set_netlist_info(nullptr);
+  m_info_alloc = alloc;
+  m_info_delete = del;
+  if (alloc) m_info = alloc(this);
+}
+
+void CDB_SGATE_NETLIST::reset_info_functions_and_delete() {
+  set_netlist_info(nullptr);
+  m_info_alloc = nullptr;
+  m_info_delete = nullptr;
+}
+
+CDB_SGATE_HIGH_SPEED_MAP* CDB_SGATE_NETLIST::create_high_speed_map() {
+  if (!m_high_speed) m_high_speed = new CDB_SGATE_HIGH_SPEED_MAP;
+  return m_high_speed;
+}
+
+bool CDB_SGATE_NETLIST::has_max_fanout_constraint(const CDB_SGATE_NODE* node) const {
+  return node && node->m_netlist == this && node->m_max_fanout_limit > 0;
+}
+
+int CDB_SGATE_NETLIST::get_max_fanout_constraint(const CDB_SGATE_NODE* node) const {
+  return has_max_fanout_constraint(node) ? node->m_max_fanout_limit : 0;
+}
+
+void CDB_SGATE_NETLIST::set_max_fanout_constraint(CDB_SGATE_NODE* node, int limit) {
+  PLAT_CHECK(node != nullptr && node->m_netlist == this && limit >= 0, "CDB");
+  m_num_max_fanout += (limit > 0) - (node->m_max_fanout_limit > 0);
+  node->m_max_fanout_limit = limit;
+}
+
+void CDB_SGATE_NETLIST::copy_members_to_partitioned_netlist(CDB_SGATE_NETLIST* other) const {
+  PLAT_CHECK(other != nullptr && other != this, "CDB");
+  other->m_hierarchy = m_hierarchy;
+  other->m_is_subnetlist = m_is_subnetlist;
+  other->m_collect_atoms = m_collect_atoms;
+  other->m_compatible = m_compatible;
+  other->m_mast_report = m_mast_report;
+  if (m_high_speed) *other->create_high_speed_map() = *m_high_speed;
+}
+
+// ---------------------------------------------------------------------------
+// Free functions
+
+namespace {
+std::atomic<bool> g_parallel{false};
+}
+
+bool cdb_sgate_synthesis_is_running_in_parallel() { return g_parallel.load(std::memory_order_relaxed); }
+void cdb_sgate_set_synthesis_running_in_parallel(bool on) { g_parallel.store(on, std::memory_order_relaxed); }
+
+int cdb_sgate_get_synth_seed() { return cfg_get_int_value("synth_seed", 0); }
+
+unsigned cdb_sgate_get_seeded_index(unsigned i, unsigned n) {
+  PLAT_CHECK(i < n, "CDB");
+  int seed = cdb_sgate_get_synth_seed();
+  if (seed == 0 || n < 2) return i;
+  // i -> (a*i + b) mod n is a permutation when gcd(a, n) = 1; a and b come
+  // from a fixed mix of the seed, so the order is the same on every machine.
+  uint64_t h = uint64_t(uint32_t(seed)) * 0x9e3779b97f4a7c15ull;
+  h ^= h >> 29;
+  uint64_t a = 1 + (h % (n - 1));
+  while (std::gcd(a, uint64_t(n)) != 1) a = a % (n - 1) + 1;
+  uint64_t b = (h >> 32) % n;
+  return unsigned((a * i + b) % n);
+}
+
+std::string cdb_sgate_get_bus_index_string(const char* name) {
+  if (!name) return "";
+  std::string s(name);
+  // Take up to two trailing "[digits]" groups.
+  size_t end = s.size();
+  size_t start = end;
+  for (int groups = 0; groups < 2; ++groups) {
+    if (start == 0 || s[start - 1] != ']') break;
+    size_t open = s.rfind('[', start - 1);
+    if (open == std::string::npos || open + 2 > start - 1) break;
+    bool digits = true;
+    for (size_t k = open + 1; k + 1 < start; ++k) digits = digits && s[k] >= '0' && s[k] <= '9';
+    if (!digits) break;
+    start = open;
+  }
+  return s.substr(start, end - start);
+}
+
+std::string cdb_sgate_get_bus_index_string(const std::vector<int>& indices) {
+  std::string out;
+  size_t i = 0;
+  while (i < indices.size()) {
+    size_t j = i;
+    int step = 0;
+    if (i + 1 < indices.size() && (indices[i + 1] == indices[i] + 1 || indices[i + 1] == indices[i] - 1)) {
+      step = indices[i + 1] - indices[i];
+      while (j + 1 < indices.size() && indices[j + 1] == indices[j] + step) ++j;
+    }
+    if (!out.empty()) out += ",";
+    out += std::to_string(indices[i]);
+    if (j > i) out += ".." + std::to_string(indices[j]);
+    i = j + 1;
+  }
+  return out;
+}

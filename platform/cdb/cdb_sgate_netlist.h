@@ -1,0 +1,210 @@
+// cdb_sgate_netlist.h — the gate netlist: node list, dead-logic sweep,
+// collection, topological sort, clone, check and the netlist's records.
+//
+// Model: the netlist owns the gates linked in its node list (a tombstoned
+//   bunched list; each gate remembers its slot) and the gates in its
+//   graveyard. Removal (every delete_node form, delete_flagged_nodes) only
+//   unlinks; the caller destroys, re-adds or moves the gate. sweep() unlinks
+//   dead gates into the graveyard, which prepare_for_use(), garbage_collect()
+//   and the destructor empty, so a pass may keep pointers to gates its own
+//   sweep made dead until collection.
+// Walks: open node-list walks see appends and skip removals (the current
+//   slot reads null). Only garbage_collect(true, …), garbage_collect_and_sort
+//   and sort_by_dag_order compact the list; never call them with a walk open.
+// Dead logic: a gate is live when it is a keeper (CDB_SGATE_NODE::
+//   is_sweep_keeper) or drives an input of a live gate; everything else goes,
+//   loops included. Survivors keep their order.
+// Cost: add, unlink O(1) (pins O(pins)); sweep, collection, sort and check
+//   O(gates + terminals) with explicit stacks (no recursion).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "cdb/cdb_sgate_hierarchy.h"
+#include "cdb/cdb_sgate_node.h"
+#include "gen/gen_dyn_flag.h"
+#include "ztl_bunched_list_sys.h"
+
+typedef ZTL_BUNCHED_LIST<CDB_SGATE_NODE*, 100> CDB_SGATE_NODE_LIST;
+typedef ZTL_BUNCHED_LIST_ITERATOR<CDB_SGATE_NODE*, 100> CDB_SGATE_NODE_ITERATOR;
+
+class CDB_SGATE_NETLIST {
+ public:
+  enum CDB_RANK_ORDER_ENUM { INPUTS_FIRST = 0, OUTPUTS_FIRST = 1 };
+  typedef CDB_SGATE_NODE_ITERATOR iterator;
+  // Information-record callbacks: make a record for a netlist, free one.
+  typedef CDB_SGATE_NETLIST_INFO* (*INFO_ALLOCATE_FN)(CDB_SGATE_NETLIST*);
+  typedef void (*INFO_DELETE_FN)(CDB_SGATE_NETLIST*, CDB_SGATE_NETLIST_INFO*);
+
+  CDB_SGATE_NETLIST();
+  // A partition netlist; raises CDB_SGATE_NODE::s_debug_counter to at least
+  // first_debug_number.
+  CDB_SGATE_NETLIST(bool is_partition, int number, int first_debug_number);
+  ~CDB_SGATE_NETLIST();  // destroys every linked gate and the graveyard
+  CDB_SGATE_NETLIST(const CDB_SGATE_NETLIST&) = delete;
+  CDB_SGATE_NETLIST& operator=(const CDB_SGATE_NETLIST&) = delete;
+
+  // --- node list
+  iterator begin_node_list() const { return m_nodes.begin(); }
+  iterator end_node_list() const { return m_nodes.end(); }
+  uint32_t size() const { return m_nodes.size(); }
+  CDB_SGATE_NODE_LIST& get_node_list() { return m_nodes; }
+  const CDB_SGATE_NODE_LIST& get_node_list() const { return m_nodes; }
+
+  // Appends and links the gate, registers pins. Already in this netlist:
+  // nothing; linked in another netlist: internal error. The bool is kept
+  // for callers; every gate is appended.
+  void add_node(CDB_SGATE_NODE* node, bool append = true);
+  // Unlink only (connections stay); the caller destroys, re-adds or moves it.
+  void delete_node(CDB_SGATE_NODE* node);
+  // By position: the iterator stays where it is and reads null.
+  void delete_node(iterator& it);
+  void delete_node_(CDB_SGATE_NODE* node) { delete_node(node); }
+  // Unlinks every gate with the delete mark; returns the count.
+  int delete_flagged_nodes();
+
+  // Destroys the graveyard.
+  void prepare_for_use();
+  size_t get_graveyard_size() const { return m_graveyard.size(); }
+  // Removes dead logic into the graveyard; returns the count. `aggressive`
+  // must be false.
+  int sweep(bool aggressive);
+  // sweep(false) when a connection was removed since the last sweep.
+  int sweep_if_dirty();
+  bool is_dirty() const { return m_dirty; }
+  void set_dirty() { m_dirty = true; }
+
+  // While off (the default), garbage_collect leaves marked device atoms alone.
+  void set_collection_switch(bool on) { m_collect_atoms = on; }
+  bool get_collection_switch() const { return m_collect_atoms; }
+  // Optional sweep; unlinks and destroys the gates with the delete mark and
+  // the graveyard; `compact` compacts the node list. Returns the number of
+  // gates destroyed (graveyard included).
+  int garbage_collect(bool compact, bool sweep_first);
+  // Compacts, then orders the node list topologically (sources first:
+  // registers, latches, pins, boundaries and gates without driven inputs
+  // start the order; loops are cut; ties keep list order) and fills `nodes`
+  // with that order.
+  void garbage_collect_and_sort(bool compact, std::vector<CDB_SGATE_NODE*>& nodes);
+  void sort_by_dag_order(int rank_order = INPUTS_FIRST);
+  // The same topological ordering of the node list (arguments accepted for callers).
+  void dfs(int mode, bool a, bool b, bool c);
+
+  // --- copy
+  // A new netlist with a copy of every linked gate, connected as the
+  // originals; names shared when with_names; flag bytes and flag words
+  // copied when with_flags. Each original's temporary pointer points to its
+  // copy until clear_temp_pointers() on this netlist, which the caller runs.
+  CDB_SGATE_NETLIST* clone(MEM_SEGMENT* seg, bool with_names, bool with_flags) const;
+  void clear_temp_pointers();
+
+  // --- pins, in order of addition
+  const std::vector<CDB_SGATE_IO*>& get_input_pins() const { return m_input_pins; }
+  const std::vector<CDB_SGATE_IO*>& get_output_pins() const { return m_output_pins; }
+  const std::vector<CDB_SGATE_IO*>& get_bidir_pins() const { return m_bidir_pins; }
+
+  // --- dynamic flags
+  GEN_DYN_FLAG_MANAGER& get_flag_manager() { return m_flag_manager; }
+  void clear_all_node_flags(const GEN_DYN_FLAG& flag);
+  void clear_all_node_flags();  // every dynamic bit
+  static void clear_all_node_flags(CDB_SGATE_NETLIST* n, const GEN_DYN_FLAG& flag) { n->clear_all_node_flags(flag); }
+
+  // --- bookkeeping
+  CDB_SGATE_HIERARCHY* get_hierarchy() const { return m_hierarchy; }
+  void set_hierarchy(CDB_SGATE_HIERARCHY* h) { m_hierarchy = h; }
+  int get_number() const { return m_number; }
+  void set_number(int n) { m_number = n; }
+  int get_first_debug_number() const { return m_first_debug_number; }
+  bool is_partition_netlist() const { return m_is_partition; }
+  void set_is_partition_netlist(bool b) { m_is_partition = b; }
+  bool is_subnetlist() const { return m_is_subnetlist; }
+  void set_is_subnetlist(bool b = true) { m_is_subnetlist = b; }
+
+  // --- optional information record (owned)
+  CDB_SGATE_NETLIST_INFO* get_netlist_info() const { return m_info; }
+  // Takes ownership; the previous record is freed.
+  void set_netlist_info(CDB_SGATE_NETLIST_INFO* info);
+  // Installs the callbacks and allocates a record with them.
+  void set_info_functions_and_allocate(INFO_ALLOCATE_FN alloc, INFO_DELETE_FN del);
+  // Frees the record through the delete callback and forgets the callbacks.
+  void reset_info_functions_and_delete();
+
+  // --- records
+  CDB_SGATE_COMPATIBLE_REGISTERS* get_compatible_registers() { return &m_compatible; }
+  CDB_SGATE_HIGH_SPEED_MAP* get_high_speed_map() const { return m_high_speed; }
+  CDB_SGATE_HIGH_SPEED_MAP* get_high_speed_registers() const { return m_high_speed; }
+  CDB_SGATE_HIGH_SPEED_MAP* create_high_speed_map();
+  CDB_SGATE_MAST_REPORT* get_mast_report() { return &m_mast_report; }
+  int get_num_max_fanout_constraints() const { return m_num_max_fanout; }
+  bool has_max_fanout_constraint(const CDB_SGATE_NODE* node) const;
+  int get_max_fanout_constraint(const CDB_SGATE_NODE* node) const;  // 0 when none
+  // Records a limit (0 removes it) on a linked gate.
+  void set_max_fanout_constraint(CDB_SGATE_NODE* node, int limit);
+  // Copies the hierarchy pointer, flags and records, not gates.
+  void copy_members_to_partitioned_netlist(CDB_SGATE_NETLIST* other) const;
+
+  // --- checking
+  // True when every invariant holds; `report` (may be null) names the first failures.
+  bool check(std::string* report = nullptr) const;
+
+ private:
+  friend class CDB_SGATE_NODE;
+  friend class CDB_SGATE_ITERM;
+  friend class CDB_SGATE_OTERM;
+
+  void unlink(CDB_SGATE_NODE* node);
+  void register_pin(CDB_SGATE_NODE* node);
+  void unregister_pin(CDB_SGATE_NODE* node);
+  void destroy_graveyard();
+  // A fresh pair of visit stamps (s, s + 1), process-wide so that gates moved
+  // between netlists never carry a stamp that a later walk takes for its own.
+  static uint32_t next_stamp();
+  void compact();
+  void order_topologically(std::vector<CDB_SGATE_NODE*>& order);
+  void relink_in_order(const std::vector<CDB_SGATE_NODE*>& order);
+  static void clear_dyn_bits(void* netlist, uint32_t mask);
+  bool check_node(const CDB_SGATE_NODE* node, std::string* report, int& failures) const;
+
+  CDB_SGATE_NODE_LIST m_nodes;
+  std::vector<CDB_SGATE_NODE*> m_graveyard;
+  std::vector<CDB_SGATE_IO*> m_input_pins;
+  std::vector<CDB_SGATE_IO*> m_output_pins;
+  std::vector<CDB_SGATE_IO*> m_bidir_pins;
+  GEN_DYN_FLAG_MANAGER m_flag_manager;
+  CDB_SGATE_HIERARCHY* m_hierarchy = nullptr;
+  CDB_SGATE_NETLIST_INFO* m_info = nullptr;
+  INFO_ALLOCATE_FN m_info_alloc = nullptr;
+  INFO_DELETE_FN m_info_delete = nullptr;
+  CDB_SGATE_COMPATIBLE_REGISTERS m_compatible;
+  CDB_SGATE_HIGH_SPEED_MAP* m_high_speed = nullptr;
+  CDB_SGATE_MAST_REPORT m_mast_report;
+  int m_num_max_fanout = 0;
+  int m_number = 0;
+  int m_first_debug_number = 0;
+  bool m_is_partition = false;
+  bool m_is_subnetlist = false;
+  bool m_dirty = false;
+  bool m_collect_atoms = false;
+};
+
+// The live-entry count of a netlist's node list.
+inline uint32_t cdb_node_container_size(const CDB_SGATE_NETLIST* n) { return n->size(); }
+
+// One process-wide flag, false at load; the database does not consult it.
+bool cdb_sgate_synthesis_is_running_in_parallel();
+void cdb_sgate_set_synthesis_running_in_parallel(bool on);
+
+// The key "synth_seed" (default 0).
+int cdb_sgate_get_synth_seed();
+// A permutation of 0..n-1 fixed by the seed (the identity for seed 0):
+// i -> the i-th element of that permutation.
+unsigned cdb_sgate_get_seeded_index(unsigned i, unsigned n);
+
+// The trailing bus indices of a name: "[i]", "[i][j]" or "".
+std::string cdb_sgate_get_bus_index_string(const char* name);
+// A list of indices as text: runs of consecutive values as "a..b", others
+// separated by ",": {7,6,5,4} -> "7..4", {0,2,3} -> "0,2..3".
+std::string cdb_sgate_get_bus_index_string(const std::vector<int>& indices);

@@ -1,0 +1,268 @@
+// cfg.cpp — the configuration store: three sources per key and their merge.
+//
+// Model: one entry per key ever seen (lower-cased name) holding the value of
+//   each source — set from code, KAVU_INI_SET, the KAVU_INI_FILE file — and
+//   the effective text (the highest source present, else ""). The
+//   environment and the file are read on the first call of the process
+//   (std::call_once) and again by cfg_reload().
+// Invariant: entries are never erased and an entry's effective string is
+//   reassigned only when its value changes, so the pointer cfg_get_value
+//   returned stays valid until that key is set again.
+// Cost: a lookup is one locked map search over the keys seen; a reload is
+//   linear in the keys plus the sizes of the variable and the file.
+#include "cfg/cfg.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "msg/msg.h"
+#include "testkit/platform_test_hooks.h"
+
+namespace {
+
+struct KEY_ENTRY {
+  std::optional<std::string> code;
+  std::optional<std::string> env;
+  std::optional<std::string> file;
+  std::string effective;
+};
+
+struct CFG_STATE {
+  std::mutex mutex;
+  std::map<std::string, KEY_ENTRY> keys;
+  std::set<std::string> warned;
+};
+
+CFG_STATE& state() {
+  static CFG_STATE* s = new CFG_STATE;  // never destroyed: readable from any destructor
+  return *s;
+}
+
+std::once_flag g_loaded;
+
+std::string lower(const char* text) {
+  std::string s(text);
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+  return s;
+}
+
+std::string trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return std::string();
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+void recompute(KEY_ENTRY& e) {
+  const std::string& v = e.code ? *e.code : e.env ? *e.env : e.file ? *e.file : std::string();
+  if (v != e.effective) e.effective = v;
+}
+
+void parse_ini_set(CFG_STATE& s, const char* text) {
+  std::string all(text);
+  size_t pos = 0;
+  while (pos <= all.size()) {
+    size_t semi = all.find(';', pos);
+    if (semi == std::string::npos) semi = all.size();
+    std::string item = trim(all.substr(pos, semi - pos));
+    pos = semi + 1;
+    if (item.empty()) continue;
+    size_t eq = item.find('=');
+    std::string key = eq == std::string::npos ? std::string() : trim(item.substr(0, eq));
+    if (key.empty()) {
+      std::fprintf(stderr, "Warning: KAVU_INI_SET item \"%s\" is not key=value; ignored\n",
+                   item.c_str());
+      continue;
+    }
+    s.keys[lower(key.c_str())].env = trim(item.substr(eq + 1));
+  }
+}
+
+void parse_ini_file(CFG_STATE& s, const char* path) {
+  std::ifstream in(path);
+  if (!in) {
+    std::fprintf(stderr, "Warning: KAVU_INI_FILE \"%s\" cannot be read; ignored\n", path);
+    return;
+  }
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    size_t hash = line.find('#');
+    if (hash != std::string::npos) line.resize(hash);
+    line = trim(line);
+    if (line.empty()) continue;
+    size_t eq = line.find('=');
+    std::string key = eq == std::string::npos ? std::string() : trim(line.substr(0, eq));
+    if (key.empty()) {
+      std::fprintf(stderr, "Warning: line %d of \"%s\" is not \"key = value\"; ignored\n", number,
+                   path);
+      continue;
+    }
+    s.keys[lower(key.c_str())].file = trim(line.substr(eq + 1));  // the last line wins
+  }
+}
+
+// Rereads the environment and the file. Holds the lock.
+void load_sources_locked(CFG_STATE& s) {
+  for (auto& [key, e] : s.keys) {
+    e.env.reset();
+    e.file.reset();
+  }
+  if (const char* set = std::getenv("KAVU_INI_SET")) parse_ini_set(s, set);
+  if (const char* file = std::getenv("KAVU_INI_FILE")) {
+    if (*file) parse_ini_file(s, file);
+  }
+  for (auto& [key, e] : s.keys) recompute(e);
+}
+
+CFG_STATE& loaded_state() {
+  CFG_STATE& s = state();
+  std::call_once(g_loaded, [&s] {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    load_sources_locked(s);
+  });
+  return s;
+}
+
+// The effective text of `key` ("" when unset).
+std::string read_value(const char* key) {
+  PLAT_CHECK(key != nullptr, "PLATFORM");
+  CFG_STATE& s = loaded_state();
+  std::string k = lower(key);
+  std::lock_guard<std::mutex> lock(s.mutex);
+  auto it = s.keys.find(k);
+  return it == s.keys.end() ? std::string() : it->second.effective;
+}
+
+void warn_once(const char* key, const std::string& value, const char* expected) {
+  CFG_STATE& s = state();
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!s.warned.insert(lower(key)).second) return;
+  }
+  std::fprintf(stderr,
+               "Warning: configuration key \"%s\" has value \"%s\", which is not %s; the default "
+               "is used\n",
+               key, value.c_str(), expected);
+}
+
+// Decimal (with sign) or 0x-hexadecimal up to 32 bits.
+bool parse_int(const std::string& text, int* out) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    if (!std::isxdigit(static_cast<unsigned char>(text[2]))) return false;
+    unsigned long long v = std::strtoull(text.c_str() + 2, &end, 16);
+    if (*end != '\0' || errno == ERANGE || v > 0xFFFFFFFFull) return false;
+    *out = static_cast<int>(static_cast<unsigned int>(v));
+    return true;
+  }
+  size_t digits = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (digits >= text.size() || !std::isdigit(static_cast<unsigned char>(text[digits]))) return false;
+  long long v = std::strtoll(text.c_str(), &end, 10);
+  if (*end != '\0' || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
+  *out = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
+ORLIND_BOOL cfg_is_on(const char* key, bool dflt) {
+  std::string v = trim(read_value(key));
+  if (v.empty()) return dflt;
+  std::string l = lower(v.c_str());
+  if (l == "on" || l == "true" || l == "yes" || l == "1") return true;
+  if (l == "off" || l == "false" || l == "no" || l == "0") return false;
+  warn_once(key, v, "on or off");
+  return dflt;
+}
+
+int cfg_get_int_value(const char* key, int dflt) {
+  std::string v = trim(read_value(key));
+  if (v.empty()) return dflt;
+  int value = 0;
+  if (parse_int(v, &value)) return value;
+  warn_once(key, v, "an integer");
+  return dflt;
+}
+
+const char* cfg_get_value(const char* key) {
+  PLAT_CHECK(key != nullptr, "PLATFORM");
+  CFG_STATE& s = loaded_state();
+  std::string k = lower(key);
+  std::lock_guard<std::mutex> lock(s.mutex);
+  auto it = s.keys.find(k);
+  return it == s.keys.end() ? "" : it->second.effective.c_str();
+}
+
+ORLIND_BOOL cfg_user_ini_is_on(int n) {
+  std::string key = "user_ini_switch_" + std::to_string(n);
+  return cfg_is_on(key.c_str(), false);
+}
+
+namespace kavu_platform {
+
+void cfg_set_value(const char* key, const char* value) {
+  PLAT_CHECK(key != nullptr && *key != '\0', "PLATFORM");
+  if (!value) {
+    cfg_unset_value(key);
+    return;
+  }
+  CFG_STATE& s = loaded_state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  KEY_ENTRY& e = s.keys[lower(key)];
+  e.code = value;
+  recompute(e);
+}
+
+void cfg_unset_value(const char* key) {
+  PLAT_CHECK(key != nullptr, "PLATFORM");
+  CFG_STATE& s = loaded_state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  auto it = s.keys.find(lower(key));
+  if (it == s.keys.end()) return;
+  it->second.code.reset();
+  recompute(it->second);
+}
+
+bool cfg_get_code_value(const char* key, std::string* value) {
+  PLAT_CHECK(key != nullptr && value != nullptr, "PLATFORM");
+  CFG_STATE& s = loaded_state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  auto it = s.keys.find(lower(key));
+  if (it == s.keys.end() || !it->second.code) return false;
+  *value = *it->second.code;
+  return true;
+}
+
+void cfg_unset_all_values() {
+  CFG_STATE& s = loaded_state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  for (auto& [key, e] : s.keys) {
+    e.code.reset();
+    recompute(e);
+  }
+  s.warned.clear();
+}
+
+void cfg_reload() {
+  CFG_STATE& s = loaded_state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  load_sources_locked(s);
+  s.warned.clear();
+}
+
+}  // namespace kavu_platform

@@ -1,0 +1,29 @@
+// cfg.h — configuration keys (case-insensitive names, text values).
+//
+// Sources, highest first: values set from code (cfg_set_value, test hooks),
+// the KAVU_INI_SET environment variable ("key=value;key=value"), the ini file
+// named by KAVU_INI_FILE ("key = value" lines, '#' comments), then the
+// default argument of the call. Environment and file are read once, on the
+// first configuration call of the process; cfg_reload() rereads them.
+// An empty value counts as unset. Every function is thread-safe.
+#pragma once
+
+// A bool wrapper returned by cfg_is_on; converts to bool.
+class ORLIND_BOOL {
+ public:
+  ORLIND_BOOL(bool v = false) : m_value(v) {}
+  operator bool() const { return m_value; }
+ private:
+  bool m_value;
+};
+
+// "on", "true", "yes", "1" → true; "off", "false", "no", "0" → false;
+// unset → dflt; anything else → dflt and one warning line per key.
+ORLIND_BOOL cfg_is_on(const char* key, bool dflt);
+// Decimal or 0x-hexadecimal; unset or malformed → dflt (malformed warns once).
+// Hexadecimal values up to 0xFFFFFFFF are taken as 32-bit patterns.
+int cfg_get_int_value(const char* key, int dflt);
+// The text, or "" when unset (never null); valid until the key is set again.
+const char* cfg_get_value(const char* key);
+// cfg_is_on("user_ini_switch_<n>", false)
+ORLIND_BOOL cfg_user_ini_is_on(int n);

@@ -1,0 +1,105 @@
+// fio.cpp — file names and file-system operations over std::filesystem.
+//
+// Every operation uses the error_code forms of std::filesystem, so a failure
+// becomes a false or null result instead of an exception.
+#include "fio/fio.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+std::string fio_get_unc_full_path(const std::string& name) {
+  if (name.empty()) return std::string();
+  std::error_code ec;
+  fs::path p = fs::absolute(fs::path(name), ec);
+  if (ec) p = fs::path(name);
+  p = p.lexically_normal();
+  std::string s = p.string();
+  // "a/b/" and "a/b" name the same directory; keep the root's slash.
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
+FIO_PATH::FIO_PATH(const std::string& path) {
+  fs::path p(path);
+  m_directory = p.parent_path().string();
+  filename(p.filename().string());
+}
+
+std::string FIO_PATH::fullpath() const {
+  fs::path p = m_directory.empty() ? fs::path(filename()) : fs::path(m_directory) / filename();
+  return fio_get_unc_full_path(p.string());
+}
+
+std::string FIO_PATH::filename() const {
+  return m_extension.empty() ? m_base : m_base + "." + m_extension;
+}
+
+FIO_PATH& FIO_PATH::filename(const std::string& name) {
+  std::string leaf = fs::path(name).filename().string();
+  size_t dot = leaf.rfind('.');
+  if (dot == std::string::npos || dot == 0) {  // ".hidden" has no extension
+    m_base = leaf;
+    m_extension.clear();
+  } else {
+    m_base = leaf.substr(0, dot);
+    m_extension = leaf.substr(dot + 1);
+  }
+  return *this;
+}
+
+FIO_PATH& FIO_PATH::base(const std::string& base) {
+  m_base = base;
+  return *this;
+}
+
+FIO_PATH& FIO_PATH::directory(const std::string& dir) {
+  m_directory = dir;
+  return *this;
+}
+
+FIO_PATH& FIO_PATH::extension(const std::string& ext, const std::string& second) {
+  m_extension = (!ext.empty() && ext[0] == '.') ? ext.substr(1) : ext;
+  if (!second.empty()) {
+    std::string s = second[0] == '.' ? second.substr(1) : second;
+    m_extension = m_extension.empty() ? s : m_extension + "." + s;
+  }
+  return *this;
+}
+
+bool FIO_FILE_SYSTEM::exists(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && fs::exists(fs::path(path), ec);
+}
+
+bool FIO_FILE_SYSTEM::create(const std::string& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  fs::create_directories(fs::path(path), ec);
+  return fs::is_directory(fs::path(path), ec);
+}
+
+bool FIO_FILE_SYSTEM::remove_if_exists(const std::string& path) {
+  if (path.empty()) return true;
+  std::error_code ec;
+  fs::remove(fs::path(path), ec);
+  return !fs::exists(fs::symlink_status(fs::path(path), ec));
+}
+
+bool FIO_FILE_SYSTEM::rename(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  fs::rename(fs::path(from), fs::path(to), ec);
+  return !ec;
+}
+
+bool FIO_FILE_SYSTEM::copy(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  fs::copy_file(fs::path(from), fs::path(to), fs::copy_options::overwrite_existing, ec);
+  return !ec;
+}
+
+FILE* FIO_FILE_SYSTEM::fopen(const std::string& path, const char* mode) {
+  if (path.empty() || !mode) return nullptr;
+  return std::fopen(fio_get_unc_full_path(path).c_str(), mode);
+}

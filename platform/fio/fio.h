@@ -1,0 +1,62 @@
+// fio.h — file names and file-system operations.
+//
+// fio_get_unc_full_path turns a name into an absolute, lexically normalised
+// path (relative names resolve against the working directory). FIO_PATH
+// splits a path into directory, base name and extension and puts it back
+// together; FIO_FILE_SYSTEM wraps the few file-system operations the library
+// uses. Failures are results (false, null), never internal errors: a missing
+// file is the caller's business. Nothing here keeps state.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// The absolute, lexically normalised form of `name` ("" for "").
+std::string fio_get_unc_full_path(const std::string& name);
+
+// A path as directory, base name and extension: "d/a.b.c" is directory "d",
+// base "a.b", extension "c". Setters return the path for chaining.
+class FIO_PATH {
+ public:
+  FIO_PATH() = default;
+  explicit FIO_PATH(const std::string& path);
+
+  // The absolute, normalised path of directory/base.extension.
+  std::string fullpath() const;
+  // base.extension (base alone without extension).
+  std::string filename() const;
+  // Replaces base and extension from the file-name part of `name`; a
+  // directory part of `name` is dropped.
+  FIO_PATH& filename(const std::string& name);
+  const std::string& base() const { return m_base; }
+  // Takes `base` whole, dots included.
+  FIO_PATH& base(const std::string& base);
+  const std::string& directory() const { return m_directory; }
+  FIO_PATH& directory(const std::string& dir);
+  const std::string& extension() const { return m_extension; }
+  // Sets the extension (a leading '.' is dropped); a non-empty `second`
+  // is appended after another dot ("ext.second").
+  FIO_PATH& extension(const std::string& ext, const std::string& second = "");
+
+ private:
+  std::string m_directory;
+  std::string m_base;
+  std::string m_extension;
+};
+
+class FIO_FILE_SYSTEM {
+ public:
+  // True when a file or directory of that name exists.
+  static bool exists(const std::string& path);
+  // Creates the directory and missing parents; true when it exists after.
+  static bool create(const std::string& path);
+  // Removes a file or an empty directory; true when nothing of that name
+  // remains.
+  static bool remove_if_exists(const std::string& path);
+  // Renames (moves) a file, replacing an existing target; true on success.
+  static bool rename(const std::string& from, const std::string& to);
+  // Copies a file, replacing an existing target; true on success.
+  static bool copy(const std::string& from, const std::string& to);
+  // std::fopen on the full path; null on failure.
+  static FILE* fopen(const std::string& path, const char* mode);
+};

@@ -1,0 +1,268 @@
+// gen.cpp — profiler totals, the random generator, ticks, text helpers, the
+// database directory and usage tags.
+//
+// Process-wide state (profiler totals, tags, the directory override) lives
+// in objects created on first use and never destroyed, each behind its own
+// mutex, so scopes and tags may be used from any thread and from static
+// destructors.
+#include "gen/gen.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "cfg/cfg.h"
+#include "fio/fio.h"
+#include "msg/msg.h"
+#include "testkit/platform_test_hooks.h"
+
+namespace {
+
+// ---- profiler ----
+struct PROFILE_TOTAL {
+  long calls = 0;
+  double seconds = 0;
+};
+
+struct PROFILE_STATE {
+  std::mutex mutex;
+  std::map<std::string, PROFILE_TOTAL> totals;  // "module:name", printed sorted
+  bool table_registered = false;
+};
+
+PROFILE_STATE& profile_state() {
+  static PROFILE_STATE* s = new PROFILE_STATE;
+  return *s;
+}
+
+// -1 not read yet, else the key's value.
+std::atomic<int> g_profile_on{-1};
+
+bool profiling_on() {
+  int on = g_profile_on.load(std::memory_order_relaxed);
+  if (on < 0) {
+    on = cfg_is_on("gen_profile", false) ? 1 : 0;
+    g_profile_on.store(on);
+  }
+  return on == 1;
+}
+
+void print_profile_table() {
+  PROFILE_STATE& s = profile_state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.totals.empty()) return;
+  std::fprintf(stderr, "%-48s %10s %12s\n", "profile scope", "calls", "seconds");
+  for (const auto& [name, t] : s.totals)
+    std::fprintf(stderr, "%-48s %10ld %12.3f\n", name.c_str(), t.calls, t.seconds);
+}
+
+// ---- tags ----
+struct TAG_STATE {
+  std::mutex mutex;
+  std::map<int, std::vector<std::string>> tags;
+};
+
+TAG_STATE& tag_state() {
+  static TAG_STATE* s = new TAG_STATE;
+  return *s;
+}
+
+// ---- database directory ----
+struct DB_DIR_STATE {
+  std::mutex mutex;
+  std::string override_dir;
+};
+
+DB_DIR_STATE& db_dir_state() {
+  static DB_DIR_STATE* s = new DB_DIR_STATE;
+  return *s;
+}
+
+uint64_t splitmix64(uint64_t x) {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- profiler
+
+GEN_PROFILER::GEN_PROFILER(const char* module, const char* name, unsigned)
+    : m_module(module ? module : ""), m_name(name ? name : ""), m_on(profiling_on()) {
+  if (m_on) m_start = std::chrono::steady_clock::now();
+}
+
+GEN_PROFILER::~GEN_PROFILER() {
+  if (!m_on) return;
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+  PROFILE_STATE& s = profile_state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  PROFILE_TOTAL& t = s.totals[std::string(m_module) + ":" + m_name];
+  ++t.calls;
+  t.seconds += seconds;
+  if (!s.table_registered) {
+    s.table_registered = true;
+    std::atexit(print_profile_table);
+  }
+}
+
+// ---------------------------------------------------------------- random numbers
+
+void GEN_RAND::set_seed(uint64_t seed) {
+  m_state = splitmix64(seed);
+  if (m_state == 0) m_state = 0x9E3779B97F4A7C15ull;  // xorshift never leaves 0
+}
+
+uint64_t GEN_RAND::next() {
+  m_state ^= m_state >> 12;
+  m_state ^= m_state << 25;
+  m_state ^= m_state >> 27;
+  return m_state * 0x2545F4914F6CDD1Dull;
+}
+
+uint32_t GEN_RAND::get_uint() { return static_cast<uint32_t>(next() >> 32); }
+
+int GEN_RAND::get_int(int n) {
+  PLAT_CHECK(n > 0, "PLATFORM");
+  // Rejection keeps every value equally likely.
+  uint32_t range = static_cast<uint32_t>(n);
+  uint32_t limit = UINT32_MAX - UINT32_MAX % range;
+  uint32_t v;
+  do {
+    v = get_uint();
+  } while (v >= limit);
+  return static_cast<int>(v % range);
+}
+
+double GEN_RAND::get_double() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+
+// ---------------------------------------------------------------- small utilities
+
+uint64_t gen_get_tick_count() {
+  auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+std::string gen_get_db_dir_path() {
+  std::string dir;
+  {
+    DB_DIR_STATE& s = db_dir_state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    dir = s.override_dir;
+  }
+  if (dir.empty()) dir = cfg_get_value("db_dir");
+  if (dir.empty()) dir = "./db";
+  std::string full = fio_get_unc_full_path(dir);
+  if (!FIO_FILE_SYSTEM::exists(full)) {
+    bool created = FIO_FILE_SYSTEM::create(full);
+    PLAT_CHECK(created && "cannot create the project database directory", "PLATFORM");
+  }
+  return full;
+}
+
+int gen_strcmp(const char* a, const char* b) {
+  if (!a || !b) return (a ? 1 : 0) - (b ? 1 : 0);
+  return std::strcmp(a, b);
+}
+
+int gen_stricmp(const char* a, const char* b) {
+  if (!a || !b) return (a ? 1 : 0) - (b ? 1 : 0);
+  for (;; ++a, ++b) {
+    int ca = static_cast<unsigned char>(gen_ascii_toupper(*a));
+    int cb = static_cast<unsigned char>(gen_ascii_toupper(*b));
+    if (ca != cb || ca == 0) return ca - cb;
+  }
+}
+
+char gen_ascii_toupper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+std::string gen_remove_leading_and_trailing_spaces(const std::string& text) {
+  const char* blanks = " \t\r\n\v\f";
+  size_t b = text.find_first_not_of(blanks);
+  if (b == std::string::npos) return std::string();
+  size_t e = text.find_last_not_of(blanks);
+  return text.substr(b, e - b + 1);
+}
+
+void tag_it(int tag, const char* format, ...) {
+  std::string text;
+  if (format) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (n > 0) {
+      text.resize(static_cast<size_t>(n) + 1);
+      std::vsnprintf(text.data(), text.size(), format, args);
+      text.resize(static_cast<size_t>(n));
+    }
+    va_end(args);
+  }
+  TAG_STATE& s = tag_state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.tags[tag].push_back(std::move(text));
+}
+
+bool tst_is_regtest_mode() { return cfg_is_on("regtest_mode", false); }
+
+// ---------------------------------------------------------------- test hooks
+
+namespace kavu_platform {
+
+bool tag_is_set(int tag) {
+  TAG_STATE& s = tag_state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.tags.count(tag) != 0;
+}
+
+std::vector<std::string> tag_texts(int tag) {
+  TAG_STATE& s = tag_state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  auto it = s.tags.find(tag);
+  return it == s.tags.end() ? std::vector<std::string>() : it->second;
+}
+
+void tag_reset() {
+  TAG_STATE& s = tag_state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.tags.clear();
+}
+
+long gen_profile_calls(const char* name) {
+  PROFILE_STATE& s = profile_state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  long calls = 0;
+  std::string suffix = std::string(":") + (name ? name : "");
+  for (const auto& [key, t] : s.totals) {
+    if (key.size() >= suffix.size() && key.compare(key.size() - suffix.size(), suffix.size(), suffix) == 0)
+      calls += t.calls;
+  }
+  return calls;
+}
+
+void gen_set_db_dir_path(const std::string& dir) {
+  DB_DIR_STATE& s = db_dir_state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.override_dir = dir;
+}
+
+void gen_test_reset() {
+  tag_reset();
+  {
+    PROFILE_STATE& s = profile_state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.totals.clear();
+  }
+  g_profile_on.store(-1);
+  gen_set_db_dir_path("");
+}
+
+}  // namespace kavu_platform

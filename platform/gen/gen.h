@@ -1,0 +1,83 @@
+// gen.h — general utilities: profiler scopes, a portable random generator,
+// ticks, text helpers, the project database directory, usage tags and the
+// regression-test switch.
+//
+// GEN_PROFILER: with the key "gen_profile" on (read once, reread after a
+//   test reset) a scope adds its wall time and one call to its name's total
+//   (thread-safe) and a table of totals prints on stderr at exit; off, a
+//   scope costs one branch.
+// GEN_RAND: xorshift64* over a 64-bit state derived from the seed by
+//   splitmix64, so seed 0 works and every machine draws the same sequence.
+// Tags: tag_it records a usage tag (and its text) in a process-wide set.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#if __has_include("gen/gen_dyn_flag.h")
+#include "gen/gen_dyn_flag.h"
+#endif
+
+class GEN_PROFILER {
+ public:
+  GEN_PROFILER(const char* module, const char* name, unsigned flags = 0);
+  ~GEN_PROFILER();
+  GEN_PROFILER(const GEN_PROFILER&) = delete;
+  GEN_PROFILER& operator=(const GEN_PROFILER&) = delete;
+
+ private:
+  const char* m_module;
+  const char* m_name;
+  bool m_on;
+  std::chrono::steady_clock::time_point m_start;
+};
+
+class GEN_RAND {
+ public:
+  explicit GEN_RAND(uint64_t seed = 0) { set_seed(seed); }
+  void set_seed(uint64_t seed);
+  // 32 uniform bits.
+  uint32_t get_uint();
+  // Uniform in 0 .. 2^31 - 1.
+  int get_rand() { return static_cast<int>(get_uint() >> 1); }
+  // Uniform in 0 .. n - 1; n must be positive.
+  int get_int(int n);
+  // Uniform in [0, 1), 53 bits.
+  double get_double();
+
+ private:
+  uint64_t next();
+  uint64_t m_state = 1;
+};
+
+// Milliseconds of a monotonic clock.
+uint64_t gen_get_tick_count();
+// The project database directory: the one set for the compile, else the key
+// "db_dir", else "./db"; created on first use of each path. Full path.
+std::string gen_get_db_dir_path();
+// strcmp with null ordered before every text.
+int gen_strcmp(const char* a, const char* b);
+// The same, ASCII letters compared without case.
+int gen_stricmp(const char* a, const char* b);
+char gen_ascii_toupper(char c);
+// `text` without leading and trailing blanks, tabs, CR and LF.
+std::string gen_remove_leading_and_trailing_spaces(const std::string& text);
+
+// Records usage tag `tag`; `format` (printf-style, optional) gives its text.
+void tag_it(int tag, const char* format = nullptr, ...);
+// The key "regtest_mode" (default off), read on each call.
+bool tst_is_regtest_mode();
+
+namespace kavu_platform {
+bool tag_is_set(int tag);
+// The texts recorded with `tag`, in order.
+std::vector<std::string> tag_texts(int tag);
+void tag_reset();
+// Calls recorded by profiler scopes of `name` since the last reset.
+long gen_profile_calls(const char* name);
+// The directory gen_get_db_dir_path returns before the key (set by the
+// compiler facade); "" clears it.
+void gen_set_db_dir_path(const std::string& dir);
+}  // namespace kavu_platform

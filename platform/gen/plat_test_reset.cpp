@@ -1,0 +1,23 @@
+// plat_test_reset.cpp — the one reset of every singleton of the layer.
+//
+// The test kit calls plat_test_reset_all() before each test so that no test
+// sees another's configuration, messages, names, tags or database state.
+// A role that adds a singleton adds its reset here. Registrations made when
+// a library loads (message ids, memory tags) are not test state and stay.
+#include "cdb/cdb_sgate.h"
+#include "cfg/cfg.h"
+#include "testkit/platform_test_hooks.h"
+
+namespace kavu_platform {
+
+void plat_test_reset_all() {
+  cfg_unset_all_values();
+  msg_test_reset();
+  hdb_reset();
+  gen_test_reset();
+  cdb_sgate_set_synthesis_running_in_parallel(false);
+  CDB_SGATE_NODE::reset_debug_counter();
+  CDB_LUTMASK::max_num_inputs = 6;
+}
+
+}  // namespace kavu_platform

@@ -1,0 +1,65 @@
+// acf.cpp — the vocabulary tables (a handful of rows, searched linearly).
+#include "hdb/acf.h"
+
+#include <strings.h>
+
+namespace {
+
+struct VARIABLE_ROW {
+  int code;
+  const char* name;
+  int kind;
+};
+
+struct ENUM_ROW {
+  int code;
+  const char* text;
+};
+
+const VARIABLE_ROW kVariables[] = {
+    {ACF_VERILOG_MACRO, "VERILOG_MACRO", ACF_KIND_TEXT},
+    {ACF_FORMAL_VERIFICATION_MODE, "FORMAL_VERIFICATION_MODE", ACF_KIND_ENUM},
+};
+
+const ENUM_ROW kEnums[] = {
+    {ACF_ENUM_BLACK_BOX, "BLACK_BOX"},
+};
+
+}  // namespace
+
+const char* acf_variable_type_to_string(int variable) {
+  for (const VARIABLE_ROW& r : kVariables) {
+    if (r.code == variable) return r.name;
+  }
+  return nullptr;
+}
+
+int acf_string_to_variable_type(const char* name) {
+  if (!name) return -1;
+  for (const VARIABLE_ROW& r : kVariables) {
+    if (strcasecmp(r.name, name) == 0) return r.code;
+  }
+  return -1;
+}
+
+int acf_variable_kind(int variable) {
+  for (const VARIABLE_ROW& r : kVariables) {
+    if (r.code == variable) return r.kind;
+  }
+  return -1;
+}
+
+const char* acf_enum_type_to_string(int value) {
+  for (const ENUM_ROW& r : kEnums) {
+    if (r.code == value) return r.text;
+  }
+  return nullptr;
+}
+
+int acf_string_to_enum_type_enum(const char* text) {
+  if (!text) return -1;
+  for (const ENUM_ROW& r : kEnums) {
+    if (strcasecmp(r.text, text) == 0) return r.code;
+  }
+  return -1;
+}

@@ -1,0 +1,38 @@
+// acf.h — the assignment vocabulary: variable codes with their names and
+// value kinds, and enumeration values with their texts.
+//
+// Only the codes the library reads are listed; a subsystem that reads a new
+// variable adds its row here (acf.cpp) with the code fixed forever. Value
+// kinds follow the option template's KIND: 1 Boolean, 2 text, 4 integer,
+// 6 enumeration (0 is accepted as another name for text).
+#pragma once
+
+enum ACF_VARIABLE_KIND {
+  ACF_KIND_TEXT0 = 0,
+  ACF_KIND_BOOL = 1,
+  ACF_KIND_TEXT = 2,
+  ACF_KIND_INT = 4,
+  ACF_KIND_ENUM = 6,
+};
+
+// Assignment variables.
+enum ACF_VARIABLE_TYPE_ENUM {
+  ACF_VERILOG_MACRO = 366,              // text "NAME=VALUE": a Verilog compiler directive
+  ACF_FORMAL_VERIFICATION_MODE = 1221,  // enumeration; ACF_ENUM_BLACK_BOX marks a black box
+};
+
+// Enumeration values.
+enum ACF_ENUM_TYPE_ENUM {
+  ACF_ENUM_BLACK_BOX = 427,
+};
+
+// The variable's name ("VERILOG_MACRO"), or null for an unknown code.
+const char* acf_variable_type_to_string(int variable);
+// The code of a variable name (case-insensitive), or -1.
+int acf_string_to_variable_type(const char* name);
+// The value kind of a variable (ACF_VARIABLE_KIND), or -1 for an unknown code.
+int acf_variable_kind(int variable);
+// The text of an enumeration value, or null for an unknown value.
+const char* acf_enum_type_to_string(int value);
+// The value of an enumeration text (case-insensitive), or -1.
+int acf_string_to_enum_type_enum(const char* text);

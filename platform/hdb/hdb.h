@@ -1,0 +1,337 @@
+// hdb.h — the name tree (hierarchical instance names) and the assignment
+// options attached to names.
+//
+// Model: a namespace owns a forest of names. A name has a process-wide id
+//   (never reused, 0 = none), a parent, a partial name and a synthesized
+//   mark; its path joins the partial names from its top down with "|",
+//   or with "~" before a synthesized name ("top|u1~clk"). Names are
+//   interned: asking for a child that exists returns it, so one path is one
+//   object. Options are (variable code, text) pairs kept per namespace on a
+//   name or on the namespace itself (global assignments); the option
+//   template reads the text as the kind its KIND gives.
+// Invariants: a child's namespace is its parent's; children of one parent
+//   differ in (partial name, synthesized mark); a name lives until its
+//   namespace is destroyed (the default namespace: until hdb_reset()).
+// Cost: child lookup and creation O(log children); paths O(depth).
+// Not thread-safe, like the rest of the databases.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "hdb/acf.h"
+
+class HDB_NAMESPACE;
+class HDB_INSTANCE_NAME;
+class MSG_LOCATION_SCHEMA;
+namespace kavu_platform {
+struct HDB_OPTION_RECORD;
+}
+
+// Flag bits of a name. FLAG_TYPE values are masks; test_flag(t) is true when
+// every bit of t is set.
+class HDB_INSTANCE_NAME_FLAG {
+ public:
+  enum FLAG_TYPE : unsigned {
+    USER_ENTERED = 0x1,        // the user entered this name
+    TAKEN_BY_COMPONENT = 0x2,  // a component's name
+    COMBINATORIAL = 0x8,
+    NO_REUSE = 0x100,
+    NO_REUSE_2 = 0x1000,
+    INCREMENTAL_1 = 0x20000,   // kept for the incremental records
+    INCREMENTAL_2 = 0x400000,
+  };
+  HDB_INSTANCE_NAME_FLAG(unsigned bits = 0) : m_bits(bits) {}
+  bool test_flag(unsigned t) const { return t != 0 && (m_bits & t) == t; }
+  void set_flag(unsigned t, bool on = true) { m_bits = on ? (m_bits | t) : (m_bits & ~t); }
+  void set_combinatorial(bool on) { set_flag(COMBINATORIAL, on); }
+  unsigned get_value() const { return m_bits; }
+
+ private:
+  unsigned m_bits;
+};
+
+// A source component (the design unit a name came from); names made by
+// synthesis use the primitive component 88 of their namespace.
+class HDB_SOURCE_COMPONENT {
+ public:
+  HDB_SOURCE_COMPONENT(int primitive_type, std::string name)
+      : m_type(primitive_type), m_name(std::move(name)) {}
+  int get_primitive_type() const { return m_type; }
+  const char* get_component_name_str() const { return m_name.c_str(); }
+
+ private:
+  int m_type;
+  std::string m_name;
+};
+
+class HDB_SOURCE_COMPONENT_COL {
+ public:
+  // The namespace's component for a primitive type, made on first request.
+  HDB_SOURCE_COMPONENT* get_primitive(int type);
+
+ private:
+  std::map<int, std::unique_ptr<HDB_SOURCE_COMPONENT>> m_primitives;
+};
+
+class HDB_INSTANCE_NAME {
+ public:
+  virtual ~HDB_INSTANCE_NAME();
+  HDB_INSTANCE_NAME(const HDB_INSTANCE_NAME&) = delete;
+  HDB_INSTANCE_NAME& operator=(const HDB_INSTANCE_NAME&) = delete;
+
+  int get_id() const { return m_id; }
+  HDB_INSTANCE_NAME* get_parent() const { return m_parent; }
+  // The enclosing name (the parent; names here have no record members).
+  HDB_INSTANCE_NAME* get_parent_data_member() const { return m_parent; }
+  const char* get_partial_name() const { return m_partial.c_str(); }
+  // The name within its unit: the partial name.
+  const char* get_unit_name() const { return m_partial.c_str(); }
+  std::string get_unit_name_str() const { return m_partial; }
+  bool is_synthesized() const { return m_synthesized; }
+  HDB_INSTANCE_NAME_FLAG& get_flags() { return m_flags; }
+  const HDB_INSTANCE_NAME_FLAG& get_flags() const { return m_flags; }
+  // The bus group the name is an element of (null: none) and its index.
+  HDB_INSTANCE_NAME* get_group() const { return m_group; }
+  int get_index_in_group() const { return m_group_index; }
+  HDB_NAMESPACE* get_namespace() const { return m_namespace; }
+  HDB_SOURCE_COMPONENT* get_source_component() const { return m_component; }
+  const MSG_LOCATION_SCHEMA* get_location() const { return m_location.get(); }
+  // Children in creation order.
+  const std::vector<HDB_INSTANCE_NAME*>& get_children() const { return m_children; }
+
+  // fmt 0: the full path; 1: without the top name (and its separator);
+  // 2: the partial name alone.
+  std::string get_short_hpath(int fmt = 0) const;
+  // The path below `relative_to` (the full path when it is null) into
+  // *path. False, with *path the full path, when this name does not lie
+  // below `relative_to`. The last two arguments are accepted and ignored.
+  bool get_hierarchy_path(const HDB_INSTANCE_NAME* relative_to, std::string* path,
+                          bool unused_flag = false, int unused_level = 0) const;
+  // The name new children are created under: the name itself.
+  virtual HDB_INSTANCE_NAME* get_base_for_children() { return this; }
+  // The child of that partial name: kind 1 looks at normal children only,
+  // kind 2 at synthesized ones, any other kind at normal then synthesized.
+  HDB_INSTANCE_NAME* find_in_children(const char* text, int kind = 1) const;
+
+  // The child `text` of `parent` (the existing one, or a new one with these
+  // flags). `id` 0 takes a new id; another value must be free. The source
+  // component is the collection's primitive 88 when one is given, else the
+  // parent's. Null parent or empty text is an internal error.
+  static HDB_INSTANCE_NAME* create_child(HDB_INSTANCE_NAME* parent, const char* text,
+                                         HDB_INSTANCE_NAME_FLAG flags = {}, int id = 0,
+                                         bool synthesized = false,
+                                         HDB_SOURCE_COMPONENT_COL* components = nullptr);
+  // A normal name `text` under `parent`, or a top name of `ns` (the default
+  // namespace when null) when `parent` is null. An existing name of that
+  // path is returned as it is. With a parent, `ns` must be null or the
+  // parent's namespace.
+  static HDB_INSTANCE_NAME* create_normal_name(HDB_NAMESPACE* ns, const char* text,
+                                               HDB_SOURCE_COMPONENT* component,
+                                               const MSG_LOCATION_SCHEMA* location,
+                                               HDB_INSTANCE_NAME* parent,
+                                               HDB_INSTANCE_NAME_FLAG flags = {});
+  // A synthesized child of base->get_base_for_children() named by `ext`.
+  // Not unique: the existing child of that name (*reused = true) or a new
+  // one. Unique: always a new child, `ext` when free, else "ext~N" with the
+  // smallest free N >= 1 (*reused = false). `synthesized` false makes a
+  // normal child instead. Null base or empty ext is an internal error.
+  static HDB_INSTANCE_NAME* create_synthesized_name(HDB_INSTANCE_NAME* base, const char* ext,
+                                                    bool unique, bool synthesized = true,
+                                                    bool* reused = nullptr);
+
+ protected:
+  HDB_INSTANCE_NAME() = default;
+
+ private:
+  static HDB_INSTANCE_NAME* make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME* parent, const std::string& text,
+                                 bool synthesized, HDB_INSTANCE_NAME_FLAG flags, int id,
+                                 HDB_SOURCE_COMPONENT* component);
+
+  int m_id = 0;
+  HDB_INSTANCE_NAME* m_parent = nullptr;
+  std::string m_partial;
+  bool m_synthesized = false;
+  HDB_INSTANCE_NAME_FLAG m_flags;
+  HDB_INSTANCE_NAME* m_group = nullptr;
+  int m_group_index = -1;
+  HDB_NAMESPACE* m_namespace = nullptr;
+  HDB_SOURCE_COMPONENT* m_component = nullptr;
+  std::unique_ptr<MSG_LOCATION_SCHEMA> m_location;
+  std::vector<HDB_INSTANCE_NAME*> m_children;
+  std::map<std::pair<bool, std::string>, HDB_INSTANCE_NAME*> m_child_index;
+  // Per extension, the number after which unique synthesized children start
+  // their search: names are never freed, so the smallest free number only
+  // grows.
+  std::map<std::string, int> m_unique_next;
+
+  friend class HDB_NAMESPACE;
+};
+
+class HDB_NAME_MGR {
+ public:
+  static int get_iname_id(const HDB_INSTANCE_NAME* name) { return name ? name->get_id() : 0; }
+  // The live name of that id, or null.
+  static HDB_INSTANCE_NAME* get_instance_name(int id);
+};
+
+// A namespace: a forest of names, their source components and the options
+// store. Destroying it destroys its names and options.
+class HDB_NAMESPACE {
+ public:
+  // With a root name, creates that top name at once.
+  explicit HDB_NAMESPACE(const char* root_name = nullptr);
+  ~HDB_NAMESPACE();
+  HDB_NAMESPACE(const HDB_NAMESPACE&) = delete;
+  HDB_NAMESPACE& operator=(const HDB_NAMESPACE&) = delete;
+
+  // The first top name, or null.
+  HDB_INSTANCE_NAME* get_root() const;
+  // Null or "": the root. Otherwise the normal name at that "|"-separated
+  // path, starting at a top name; null when absent.
+  HDB_INSTANCE_NAME* get_rooted_at(const char* path = nullptr) const;
+  const std::vector<HDB_INSTANCE_NAME*>& get_top_names() const { return m_tops; }
+  HDB_SOURCE_COMPONENT_COL* get_source_components() { return &m_components; }
+  // The name of this namespace with that id, or null.
+  HDB_INSTANCE_NAME* get_instance_name(int id) const;
+
+ private:
+  std::vector<std::unique_ptr<HDB_INSTANCE_NAME>> m_names;
+  std::vector<HDB_INSTANCE_NAME*> m_tops;
+  std::map<std::string, HDB_INSTANCE_NAME*> m_top_index;
+  HDB_SOURCE_COMPONENT_COL m_components;
+  // (target name id, 0 for the namespace itself; variable) → options in the
+  // order set.
+  std::map<std::pair<int, int>, std::vector<std::unique_ptr<kavu_platform::HDB_OPTION_RECORD>>>
+      m_options;
+
+  friend class HDB_INSTANCE_NAME;
+  friend class HDB_OPTION;
+  friend struct HDB_NAMESPACE_ACCESS;
+};
+
+// ---------------------------------------------------------------- options
+
+// One option: a variable code and its text on a name or on a namespace.
+class HDB_OPTION {
+ public:
+  virtual ~HDB_OPTION() = default;
+  HDB_OPTION(const HDB_OPTION&) = delete;
+  HDB_OPTION& operator=(const HDB_OPTION&) = delete;
+
+  int get_variable() const;
+  const char* get_value_str() const;
+  // "on", "true", "yes", "1" (any case) are true; everything else false.
+  bool get_bool_value() const;
+  // Decimal integer; 0 when the text is not one.
+  int get_int_value() const;
+  // A number, or an enumeration text of the vocabulary; -1 when neither.
+  int get_enum_value() const;
+  // The name the option is on (null for a global option).
+  HDB_INSTANCE_NAME* cast_source_to_iname() const;
+
+ protected:
+  typedef HDB_OPTION* (*MAKE_VIEW)(kavu_platform::HDB_OPTION_RECORD*);
+  explicit HDB_OPTION(kavu_platform::HDB_OPTION_RECORD* record) : m_record(record) {}
+  // The last option of `variable` on `name` (then, unless this_name_only,
+  // on its ancestors and on its namespace), seen as kind `kind`.
+  static HDB_OPTION* find_single(const HDB_INSTANCE_NAME* name, int variable, bool this_name_only,
+                                 int kind, MAKE_VIEW make);
+  static HDB_OPTION* find_single(const HDB_NAMESPACE* ns, int variable, int kind, MAKE_VIEW make);
+  static std::vector<HDB_OPTION*> find_all(const HDB_INSTANCE_NAME* name, int variable,
+                                           bool this_name_only, int kind, MAKE_VIEW make);
+  static std::vector<HDB_OPTION*> find_all(const HDB_NAMESPACE* ns, int variable, int kind,
+                                           MAKE_VIEW make);
+
+ private:
+  kavu_platform::HDB_OPTION_RECORD* m_record;
+};
+
+template <int KIND>
+struct HDB_OPTION_VALUE_TYPE;
+template <> struct HDB_OPTION_VALUE_TYPE<0> { typedef const char* type; };
+template <> struct HDB_OPTION_VALUE_TYPE<1> { typedef bool type; };
+template <> struct HDB_OPTION_VALUE_TYPE<2> { typedef const char* type; };
+template <> struct HDB_OPTION_VALUE_TYPE<4> { typedef int type; };
+template <> struct HDB_OPTION_VALUE_TYPE<6> { typedef int type; };
+
+// An option read as kind KIND (1 Boolean, 0 or 2 text, 4 integer, 6
+// enumeration). Asking for a variable of the vocabulary with another kind is
+// an internal error. The objects belong to the store.
+template <int KIND, int X>
+class HDB_DERIVED_OPTION : public HDB_OPTION {
+  static_assert(X == 0, "only derived options of the first form exist");
+
+ public:
+  typedef typename HDB_OPTION_VALUE_TYPE<KIND>::type VALUE;
+
+  static HDB_DERIVED_OPTION* get_single_option(const HDB_INSTANCE_NAME* name, int variable,
+                                               bool this_name_only = true) {
+    return static_cast<HDB_DERIVED_OPTION*>(find_single(name, variable, this_name_only, KIND, &make));
+  }
+  // A global option of the namespace (the option interface of a compile).
+  static HDB_DERIVED_OPTION* get_single_option(const HDB_NAMESPACE* ns, int variable,
+                                               bool this_name_only = true) {
+    (void)this_name_only;
+    return static_cast<HDB_DERIVED_OPTION*>(find_single(ns, variable, KIND, &make));
+  }
+  static std::vector<HDB_DERIVED_OPTION*> get_all_options(const HDB_INSTANCE_NAME* name,
+                                                          int variable, bool this_name_only = true) {
+    return cast_all(find_all(name, variable, this_name_only, KIND, &make));
+  }
+  static std::vector<HDB_DERIVED_OPTION*> get_all_options(const HDB_NAMESPACE* ns, int variable,
+                                                          bool this_name_only = true) {
+    (void)this_name_only;
+    return cast_all(find_all(ns, variable, KIND, &make));
+  }
+
+  VALUE get_value() const {
+    if constexpr (KIND == 1) {
+      return get_bool_value();
+    } else if constexpr (KIND == 4) {
+      return get_int_value();
+    } else if constexpr (KIND == 6) {
+      return get_enum_value();
+    } else {
+      return get_value_str();
+    }
+  }
+
+ private:
+  explicit HDB_DERIVED_OPTION(kavu_platform::HDB_OPTION_RECORD* r) : HDB_OPTION(r) {}
+  static HDB_OPTION* make(kavu_platform::HDB_OPTION_RECORD* r) { return new HDB_DERIVED_OPTION(r); }
+  static std::vector<HDB_DERIVED_OPTION*> cast_all(const std::vector<HDB_OPTION*>& all) {
+    std::vector<HDB_DERIVED_OPTION*> out;
+    out.reserve(all.size());
+    for (HDB_OPTION* o : all) out.push_back(static_cast<HDB_DERIVED_OPTION*>(o));
+    return out;
+  }
+};
+
+// ---------------------------------------------------------------- tests and tools
+
+namespace kavu_platform {
+
+// The process's default namespace (created on first use, no names at first).
+HDB_NAMESPACE* hdb_default_namespace();
+// Adds an option (variable, text) to a name, or a global option to a
+// namespace. Options accumulate; single lookups see the last one.
+void hdb_set_option(HDB_INSTANCE_NAME* name, int variable, const char* value);
+void hdb_set_option(HDB_NAMESPACE* ns, int variable, const char* value);
+// Reads assignment lines into `ns` (the default namespace when null):
+//   set_global_assignment -name VAR VALUE
+//   set_instance_assignment -name VAR VALUE -to PATH
+// Words are separated by blanks; "…" and {…} quote. VAR is a vocabulary name
+// or a number. PATH is "|"-separated, from a top name of `ns` or else from
+// its root; missing names are created as names the user entered. Blank
+// lines and lines starting with '#' are skipped. Nothing is applied unless
+// every line is valid; false with *error naming the first bad line.
+bool hdb_load_assignments(HDB_NAMESPACE* ns, const std::string& text, std::string* error = nullptr);
+// Destroys the default namespace with its names and options (declared also
+// in the test hooks header).
+void hdb_reset();
+
+}  // namespace kavu_platform

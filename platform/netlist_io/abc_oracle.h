@@ -1,0 +1,36 @@
+// abc_oracle.h — berkeley-abc as an outside equivalence oracle.
+//
+// abc_equivalent writes both netlists as BLIF into a private temporary
+// directory and runs "<abc> -c \"cec a.blif b.blif\"" (combinational) or
+// "dsec" (when either netlist has registers), the binary taken from the key
+// "abc_binary" (default "berkeley-abc", searched in PATH). The verdict line
+// decides: "Networks are equivalent" or "NOT EQUIVALENT".
+// UNAVAILABLE: the binary is missing, or a netlist cannot be written as BLIF
+//   an outside tool reads the same way (asynchronous controls, latches,
+//   unsupported kinds). ERROR: abc's output was not understood; *log holds it.
+// Cost: two file writes and one process; abc's own time dominates.
+#pragma once
+
+#include <string>
+
+class CDB_SGATE_NETLIST;
+
+namespace kavu_platform {
+
+enum ABC_RESULT { EQUIVALENT, DIFFERENT, UNAVAILABLE, ERROR };
+
+ABC_RESULT abc_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b,
+                          std::string* log = nullptr);
+
+// The abc binary as a full path, or "" when it is not installed.
+std::string abc_binary_path();
+
+// Runs abc with one command string (its -c argument) in the working
+// directory; returns its exit status (-1 when it cannot start) with its
+// standard output and error in *out.
+int abc_run(const std::string& commands, std::string* out);
+
+// "EQUIVALENT", "DIFFERENT", … for messages.
+const char* abc_result_name(ABC_RESULT r);
+
+}  // namespace kavu_platform

@@ -1,0 +1,113 @@
+// blif.h — BLIF reader and writer for gate netlists (tests, tools, benchmarks).
+//
+// Reading builds a CDB_SGATE_NETLIST from the first .model of a file; other
+// models of the same file used by .subckt are flattened into it, their
+// signals named "<model>_<k>|<signal>". Supported:
+//   .inputs / .outputs     input pins / output pins (input 0 reads the signal)
+//   .names                 constant covers tie their readers (no gate); other
+//                          covers become a LUT (AUTO_LUT up to lut_size
+//                          inputs, ALL_LUT always) or a sum of products of comb
+//                          gates (AND per cube, OR of cubes, NOT for an off-set)
+//   .latch in out [type clock] [init]
+//                          re / none: register; fe: clock inverted; as: no
+//                          clock; ah / al: latch (enable inverted for al). A
+//                          missing clock is the input pin "blif_clock". Init 0,
+//                          1, 2 (don't care), 3 or absent (no setting)
+//   .subckt                the yosys generic cells ($_AND_ … $_MUX_, the
+//                          register and latch families), $mux2, $dff_full,
+//                          catalogue atoms by name, models of the same file,
+//                          and models registered with blif_register_subckt
+// Polarities of generic cells become input inversions; no output inversion is
+// ever set. $false, $true and $undef are constant nets ($undef reads 0).
+// Every signal is named "<top>|<signal>" in the name tree ("|" nests further);
+// the gate driving a signal and its output take that name.
+// Errors (a malformed line, an unsupported construct, a signal driven twice or
+// never) give "<file>:<line>: <problem>" in BLIF_RESULT::error and no netlist.
+//
+// Writing: pins, buffers, comb gates, LUTs, muxes, carry-sum gates, tri-state
+// buses, IO buffers, boundaries and state buffers become .names (inversions of
+// terminals folded into the covers); plain registers become ".latch next q re
+// clk init" with enable, synchronous clear and load folded into a .names for
+// next; latches become ".latch d q ah en". A connected asynchronous control or
+// a kind without a writer fails naming the gate, unless full_registers writes
+// such registers as $dff_full cells (read back only by this reader) or
+// cut_unsupported turns the gate's outputs into primary inputs and its driven
+// inputs into primary outputs.
+//
+// Cost: reading is linear in the file (one hash lookup per signal token);
+// writing is linear in terminals.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+class CDB_SGATE_NETLIST;
+class CDB_SGATE_HIERARCHY;
+class CDB_SGATE_NODE;
+class CDB_SGATE_ITERM;
+class CDB_SGATE_OTERM;
+
+namespace kavu_platform {
+
+struct BLIF_READ_OPTIONS {
+  enum NAMES_MAP { AUTO_LUT, ALL_COMB, ALL_LUT } names = AUTO_LUT;
+  unsigned lut_size = 0;  // 0: CDB_LUTMASK::max_num_inputs
+};
+
+// On success netlist and hierarchy are set and owned by the caller (the
+// hierarchy's netlist is the netlist); on failure both are null and error
+// says what went wrong and where.
+struct BLIF_RESULT {
+  CDB_SGATE_NETLIST* netlist = nullptr;
+  CDB_SGATE_HIERARCHY* hierarchy = nullptr;
+  std::string error;
+};
+
+struct BLIF_WRITE_OPTIONS {
+  // Gates the writer cannot express become primary inputs (their outputs)
+  // and primary outputs (their driven inputs), for combinational comparison.
+  bool cut_unsupported = false;
+  // Registers with asynchronous controls are written as "$dff_full" cells,
+  // which only this reader understands (round trips through our own reader).
+  bool full_registers = false;
+  // The .model name; empty: the name of the netlist's top, else "top".
+  std::string model_name;
+};
+
+BLIF_RESULT blif_read_file(const std::string& path, const BLIF_READ_OPTIONS& = {});
+// Errors name the file as "<string>".
+BLIF_RESULT blif_read_string(const std::string& text, const BLIF_READ_OPTIONS& = {});
+
+// Writes the netlist; false with the reason in *error when a gate cannot be
+// expressed (its path named) or the file cannot be written.
+bool blif_write_file(const CDB_SGATE_NETLIST*, const std::string& path,
+                     const BLIF_WRITE_OPTIONS& = {}, std::string* error = nullptr);
+
+// What a registered .subckt handler sees: the cell's pins (formal, actual) and
+// parameters in file order, and calls that add gates and bind terminals to
+// signals by name. Connections are made once the whole model is read, so a
+// handler may read signals defined later in the file.
+class BLIF_SUBCKT_BUILDER {
+ public:
+  virtual ~BLIF_SUBCKT_BUILDER() = default;
+  virtual const std::vector<std::pair<std::string_view, std::string_view>>& pins() const = 0;
+  virtual const std::vector<std::pair<std::string_view, std::string_view>>& params() const = 0;
+  // Adds a gate the handler built to the netlist (the reader owns it then).
+  virtual void add_gate(CDB_SGATE_NODE* gate) = 0;
+  // The terminal reads the signal (its inversion flag is kept).
+  virtual void read_signal(CDB_SGATE_ITERM* iterm, std::string_view signal) = 0;
+  // The terminal drives the signal and takes its name.
+  virtual void drive_signal(CDB_SGATE_OTERM* oterm, std::string_view signal) = 0;
+};
+
+// Returns false with a message in *error when the cell is malformed.
+using BLIF_SUBCKT_HANDLER = std::function<bool(BLIF_SUBCKT_BUILDER&, std::string* error)>;
+
+// Registers (or replaces) the handler of a .subckt model name. Models of the
+// file itself and the built-in cells are looked up first.
+void blif_register_subckt(const std::string& model, BLIF_SUBCKT_HANDLER handler);
+
+}  // namespace kavu_platform

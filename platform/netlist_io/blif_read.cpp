@@ -1,0 +1,689 @@
+// blif_read.cpp — the BLIF reader (interface and rules in blif.h).
+//
+// Phases: (1) the text is split into logical lines (comments dropped,
+//   "\" continuations joined) whose tokens are views into the text; (2) the
+//   lines are grouped into models; (3) the first model is elaborated,
+//   instantiating other models of the file in place, and every gate is built
+//   with unconnected inputs while (input terminal, signal) reads and signal
+//   drivers are recorded; (4) reads are connected in file order, constants
+//   tied, undriven signals reported; (5) names are given.
+// Signals are interned once in IO_NAME_TABLE; nothing else on the hot path
+//   hashes or allocates per token. Signals of instantiated models live in an
+//   arena of owned strings so the views stay valid.
+// Failure leaves nothing behind: the netlist (with every gate built so far)
+//   is destroyed and the error says "<file>:<line>: <problem>".
+// Cost: O(file size + gates + terminals).
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "cdb/cdb_sgate.h"
+#include "netlist_io/blif.h"
+#include "netlist_io/blif_cells.h"
+#include "netlist_io/netlist_io_int.h"
+
+namespace kavu_platform {
+namespace {
+
+std::mutex g_registry_mutex;
+std::map<std::string, BLIF_SUBCKT_HANDLER, std::less<>>& subckt_registry() {
+  static std::map<std::string, BLIF_SUBCKT_HANDLER, std::less<>> registry;
+  return registry;
+}
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
+struct LOGICAL_LINE {
+  uint32_t m_first;  // first token
+  uint32_t m_count;  // tokens
+  uint32_t m_line;   // physical line number where it starts (1-based)
+};
+
+struct MODEL {
+  std::string_view m_name;
+  uint32_t m_first_line;  // first logical line after ".model"
+  uint32_t m_end_line;    // one past the last statement line
+  uint32_t m_decl_line;   // physical line of ".model"
+};
+
+struct SIGNAL {
+  CDB_SGATE_OTERM* m_driver = nullptr;
+  int8_t m_constant = -1;     // 0 or 1 for constant nets
+  bool m_defined = false;     // driven or constant
+  uint32_t m_def_line = 0;
+  uint32_t m_first_use = 0;   // physical line of the first read
+};
+
+struct READ {
+  CDB_SGATE_ITERM* m_iterm;
+  uint32_t m_signal;
+  uint32_t m_line;
+};
+
+// One model instance being elaborated: how its local signal names map to
+// the flat signal table.
+struct INSTANCE_SCOPE {
+  const MODEL* m_model = nullptr;
+  std::string m_prefix;                                      // "" for the top
+  std::unordered_map<std::string_view, uint32_t> m_ports;    // formal → signal
+};
+
+class BLIF_READER;
+
+// The builder handed to registered .subckt handlers.
+class SUBCKT_BUILDER final : public BLIF_SUBCKT_BUILDER {
+ public:
+  using PAIRS = std::vector<std::pair<std::string_view, std::string_view>>;
+  SUBCKT_BUILDER(BLIF_READER& r, const INSTANCE_SCOPE& s, uint32_t line, PAIRS& pins, PAIRS& params)
+      : m_pins(pins), m_params(params), m_reader(r), m_scope(s), m_line(line) {}
+  const std::vector<std::pair<std::string_view, std::string_view>>& pins() const override { return m_pins; }
+  const std::vector<std::pair<std::string_view, std::string_view>>& params() const override { return m_params; }
+  void add_gate(CDB_SGATE_NODE* gate) override;
+  void read_signal(CDB_SGATE_ITERM* iterm, std::string_view signal) override;
+  void drive_signal(CDB_SGATE_OTERM* oterm, std::string_view signal) override;
+
+  // The reader's scratch vectors, reused from cell to cell.
+  PAIRS& m_pins;
+  PAIRS& m_params;
+
+ private:
+  BLIF_READER& m_reader;
+  const INSTANCE_SCOPE& m_scope;
+  uint32_t m_line;
+};
+
+class BLIF_READER {
+ public:
+  BLIF_READER(std::string file, std::string text, const BLIF_READ_OPTIONS& options);
+  BLIF_RESULT run();
+
+  // --- used by the cell builders
+  CDB_SGATE_NETLIST* netlist() { return m_netlist; }
+  void add_gate(CDB_SGATE_NODE* g);
+  uint32_t resolve(const INSTANCE_SCOPE& scope, std::string_view local);
+  void read(CDB_SGATE_ITERM* t, uint32_t signal, uint32_t line);
+  bool drive(CDB_SGATE_OTERM* o, uint32_t signal, uint32_t line);
+  bool fail(uint32_t line, const std::string& problem);
+
+ private:
+  void split_lines();
+  bool group_models();
+  bool elaborate(INSTANCE_SCOPE& scope, int depth);
+  bool statement(INSTANCE_SCOPE& scope, uint32_t& li, int depth);
+  bool read_pins(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, bool inputs);
+  bool read_names(INSTANCE_SCOPE& scope, uint32_t& li);
+  bool names_lut(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, unsigned n, uint64_t mask);
+  bool names_sop(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, uint32_t rows_first, uint32_t rows_end,
+                 bool onset);
+  bool read_latch(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l);
+  bool read_subckt(INSTANCE_SCOPE& scope, uint32_t& li, int depth);
+  bool instantiate(INSTANCE_SCOPE& scope, const MODEL& model, const SUBCKT_BUILDER& cell, uint32_t line,
+                   int depth);
+  bool build_atom(INSTANCE_SCOPE& scope, const SUBCKT_BUILDER& cell, const ATOM_CATALOGUE_ENTRY& row,
+                  uint32_t line);
+  bool connect_reads();
+  void give_names();
+  std::string_view tok(const LOGICAL_LINE& l, uint32_t i) const { return m_tokens[l.m_first + i]; }
+  std::string_view intern_text(std::string text);
+  const MODEL* find_model(std::string_view name) const;
+
+  std::string m_file;
+  std::string m_text;
+  BLIF_READ_OPTIONS m_options;
+  unsigned m_lut_size;
+  std::vector<std::string_view> m_tokens;
+  std::vector<LOGICAL_LINE> m_lines;
+  std::vector<MODEL> m_models;
+  IO_NAME_TABLE m_table;
+  std::vector<SIGNAL> m_signals;
+  std::vector<READ> m_reads;
+  std::vector<std::pair<CDB_SGATE_NODE*, uint32_t>> m_output_pins;  // pin, signal
+  std::deque<std::string> m_arena;
+  SUBCKT_BUILDER::PAIRS m_cell_pins, m_cell_params;
+  std::unordered_map<std::string_view, uint32_t> m_instance_counts;
+  CDB_SGATE_NETLIST* m_netlist = nullptr;
+  HDB_INSTANCE_NAME* m_top = nullptr;
+  std::string m_error;
+  bool m_clock_wanted = false;
+  uint32_t m_clock_line = 0;
+};
+
+void SUBCKT_BUILDER::add_gate(CDB_SGATE_NODE* gate) { m_reader.add_gate(gate); }
+void SUBCKT_BUILDER::read_signal(CDB_SGATE_ITERM* iterm, std::string_view signal) {
+  m_reader.read(iterm, m_reader.resolve(m_scope, signal), m_line);
+}
+void SUBCKT_BUILDER::drive_signal(CDB_SGATE_OTERM* oterm, std::string_view signal) {
+  m_reader.drive(oterm, m_reader.resolve(m_scope, signal), m_line);
+}
+
+BLIF_READER::BLIF_READER(std::string file, std::string text, const BLIF_READ_OPTIONS& options)
+    : m_file(std::move(file)), m_text(std::move(text)), m_options(options) {
+  m_lut_size = options.lut_size ? options.lut_size : CDB_LUTMASK::max_num_inputs;
+}
+
+bool BLIF_READER::fail(uint32_t line, const std::string& problem) {
+  if (m_error.empty()) m_error = m_file + ":" + std::to_string(line) + ": " + problem;
+  return false;
+}
+
+// Logical lines: '#' starts a comment, a trailing '\' joins the next line.
+void BLIF_READER::split_lines() {
+  const char* p = m_text.data();
+  const char* end = p + m_text.size();
+  m_tokens.reserve(m_text.size() / 8);
+  m_lines.reserve(m_text.size() / 24);
+  uint32_t line_no = 0;
+  bool continuing = false;
+  while (p < end) {
+    ++line_no;
+    const char* eol = static_cast<const char*>(memchr(p, '\n', size_t(end - p)));
+    if (!eol) eol = end;
+    const char* stop = static_cast<const char*>(memchr(p, '#', size_t(eol - p)));
+    if (!stop) stop = eol;
+    while (stop > p && is_space(stop[-1])) --stop;
+    bool cont = stop > p && stop[-1] == '\\';
+    if (cont) --stop;
+    if (!continuing) m_lines.push_back({uint32_t(m_tokens.size()), 0, line_no});
+    for (const char* q = p; q < stop;) {
+      while (q < stop && is_space(*q)) ++q;
+      const char* s = q;
+      while (q < stop && !is_space(*q)) ++q;
+      if (q > s) m_tokens.emplace_back(s, size_t(q - s));
+    }
+    m_lines.back().m_count = uint32_t(m_tokens.size()) - m_lines.back().m_first;
+    if (m_lines.back().m_count == 0 && !cont) m_lines.pop_back();
+    continuing = cont && !m_lines.empty();
+    p = eol + 1;
+  }
+}
+
+bool BLIF_READER::group_models() {
+  MODEL* open = nullptr;
+  bool in_exdc = false;
+  for (uint32_t i = 0; i < m_lines.size(); ++i) {
+    const LOGICAL_LINE& l = m_lines[i];
+    std::string_view t0 = tok(l, 0);
+    if (t0 == ".model") {
+      if (l.m_count < 2) return fail(l.m_line, ".model without a name");
+      if (open) open->m_end_line = i;
+      m_models.push_back({tok(l, 1), i + 1, uint32_t(m_lines.size()), l.m_line});
+      open = &m_models.back();
+      in_exdc = false;
+    } else if (t0 == ".end") {
+      if (open) open->m_end_line = std::min(open->m_end_line, i);
+      open = nullptr;
+      in_exdc = false;
+    } else if (t0 == ".exdc") {
+      // The external don't-care network is not part of the function.
+      if (open) open->m_end_line = i;
+      in_exdc = true;
+    } else if (!open && !in_exdc) {
+      if (!m_models.empty() && m_models.back().m_end_line != uint32_t(m_lines.size()))
+        return fail(l.m_line, "statement outside a model: " + std::string(t0));
+      // A file without .model: the statements form one model named "top".
+      m_models.push_back({"top", i, uint32_t(m_lines.size()), l.m_line});
+      open = &m_models.back();
+      --i;
+    }
+  }
+  if (m_models.empty()) return fail(1, "no model in the file");
+  return true;
+}
+
+const MODEL* BLIF_READER::find_model(std::string_view name) const {
+  for (const MODEL& m : m_models)
+    if (m.m_name == name) return &m;
+  return nullptr;
+}
+
+std::string_view BLIF_READER::intern_text(std::string text) {
+  m_arena.push_back(std::move(text));
+  return m_arena.back();
+}
+
+uint32_t BLIF_READER::resolve(const INSTANCE_SCOPE& scope, std::string_view local) {
+  bool global = scope.m_prefix.empty() || local == "$false" || local == "$true" || local == "$undef";
+  uint32_t id;
+  if (global) {
+    bool added = false;
+    id = m_table.intern(local, &added);
+  } else {
+    auto it = scope.m_ports.find(local);
+    if (it != scope.m_ports.end()) return it->second;
+    std::string full = scope.m_prefix + std::string(local);
+    id = m_table.find(full);
+    if (id == UINT32_MAX) id = m_table.intern(intern_text(std::move(full)));
+  }
+  if (id >= m_signals.size()) m_signals.resize(id + 1);
+  return id;
+}
+
+void BLIF_READER::add_gate(CDB_SGATE_NODE* g) { m_netlist->add_node(g); }
+
+void BLIF_READER::read(CDB_SGATE_ITERM* t, uint32_t signal, uint32_t line) {
+  SIGNAL& s = m_signals[signal];
+  if (!s.m_first_use) s.m_first_use = line;
+  m_reads.push_back({t, signal, line});
+}
+
+bool BLIF_READER::drive(CDB_SGATE_OTERM* o, uint32_t signal, uint32_t line) {
+  SIGNAL& s = m_signals[signal];
+  if (s.m_defined)
+    return fail(line, "signal '" + std::string(m_table.name(signal)) + "' is driven twice (first on line " +
+                          std::to_string(s.m_def_line) + ")");
+  s.m_defined = true;
+  s.m_driver = o;
+  s.m_def_line = line;
+  return true;
+}
+
+BLIF_RESULT BLIF_READER::run() {
+  BLIF_RESULT result;
+  split_lines();
+  if (!group_models()) {
+    result.error = m_error;
+    return result;
+  }
+  m_netlist = new CDB_SGATE_NETLIST();
+  m_top = io_top_name(m_models[0].m_name);
+  m_table.reserve(m_lines.size() + 16);
+  m_signals.reserve(m_lines.size() + 16);
+  m_reads.reserve(m_tokens.size());
+  INSTANCE_SCOPE top;
+  top.m_model = &m_models[0];
+  bool ok = elaborate(top, 0) && connect_reads();
+  if (!ok) {
+    delete m_netlist;
+    result.error = m_error;
+    return result;
+  }
+  give_names();
+  result.netlist = m_netlist;
+  result.hierarchy = io_make_hierarchy(m_netlist, m_top);
+  return result;
+}
+
+bool BLIF_READER::elaborate(INSTANCE_SCOPE& scope, int depth) {
+  if (depth > 64) return fail(scope.m_model->m_decl_line, "models nest deeper than 64 levels (recursive model?)");
+  for (uint32_t li = scope.m_model->m_first_line; li < scope.m_model->m_end_line;)
+    if (!statement(scope, li, depth)) return false;
+  return true;
+}
+
+// One statement starting at logical line li; advances li past it.
+bool BLIF_READER::statement(INSTANCE_SCOPE& scope, uint32_t& li, int depth) {
+  const LOGICAL_LINE& l = m_lines[li];
+  std::string_view t0 = tok(l, 0);
+  bool top = depth == 0;
+  if (t0 == ".names") return read_names(scope, li);
+  if (t0 == ".subckt" || t0 == ".gate") return read_subckt(scope, li, depth);
+  ++li;
+  if (t0 == ".latch") return read_latch(scope, l);
+  if (t0 == ".inputs" || t0 == ".outputs") return top ? read_pins(scope, l, t0 == ".inputs") : true;
+  if (t0 == ".clock" || t0 == ".area" || t0 == ".delay" || t0 == ".wire_load_slope" || t0 == ".wire" ||
+      t0 == ".input_arrival" || t0 == ".output_required" || t0 == ".default_input_arrival" ||
+      t0 == ".default_output_required" || t0 == ".default_input_drive" || t0 == ".default_output_load" ||
+      t0 == ".input_drive" || t0 == ".output_load" || t0 == ".max_input_load" ||
+      t0 == ".default_max_input_load" || t0 == ".attr" || t0 == ".cname" || t0 == ".src")
+    return true;  // timing and annotation lines do not change the function
+  if (t0 == ".param") return fail(l.m_line, ".param without a preceding .subckt");
+  if (t0[0] == '.') return fail(l.m_line, "unsupported construct " + std::string(t0));
+  return fail(l.m_line, "unexpected text '" + std::string(t0) + "' (a cover row outside .names?)");
+}
+
+bool BLIF_READER::read_pins(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, bool inputs) {
+  for (uint32_t i = 1; i < l.m_count; ++i) {
+    uint32_t s = resolve(scope, tok(l, i));
+    auto* pin = new CDB_SGATE_IO(nullptr, inputs ? CDB_IO_INPUT : CDB_IO_OUTPUT);
+    add_gate(pin);
+    if (inputs) {
+      if (!drive(pin->get_single_oterm(), s, l.m_line)) return false;
+    } else {
+      read(pin->get_input_term(0), s, l.m_line);
+      m_output_pins.emplace_back(pin, s);
+    }
+  }
+  return true;
+}
+
+// .names in1 … inN out, then cover rows until the next directive.
+bool BLIF_READER::read_names(INSTANCE_SCOPE& scope, uint32_t& li) {
+  const LOGICAL_LINE& l = m_lines[li];
+  if (l.m_count < 2) return fail(l.m_line, ".names without an output");
+  unsigned n = l.m_count - 2;
+  uint32_t first = ++li;
+  while (li < scope.m_model->m_end_line && tok(m_lines[li], 0)[0] != '.') ++li;
+  uint32_t end = li;
+  int out_value = -1;
+  for (uint32_t r = first; r < end; ++r) {
+    const LOGICAL_LINE& row = m_lines[r];
+    std::string_view plane = n ? tok(row, 0) : std::string_view();
+    std::string_view out = tok(row, n ? 1 : 0);
+    if (row.m_count != (n ? 2u : 1u) || plane.size() != n || (out != "0" && out != "1"))
+      return fail(row.m_line, "malformed cover row for " + std::to_string(n) + " inputs");
+    for (char c : plane)
+      if (c != '0' && c != '1' && c != '-') return fail(row.m_line, "bad character in cover row");
+    int v = out[0] - '0';
+    if (out_value >= 0 && v != out_value) return fail(row.m_line, "cover mixes on-set and off-set rows");
+    out_value = v;
+  }
+  uint32_t out = resolve(scope, tok(l, l.m_count - 1));
+  if (n == 0 || first == end) {
+    // A constant cover makes no gate: its readers are tied.
+    SIGNAL& s = m_signals[out];
+    if (s.m_defined)
+      return fail(l.m_line, "signal '" + std::string(m_table.name(out)) + "' is driven twice (first on line " +
+                                std::to_string(s.m_def_line) + ")");
+    s.m_defined = true;
+    s.m_def_line = l.m_line;
+    s.m_constant = int8_t(first == end ? 0 : out_value);
+    return true;
+  }
+  bool lut = m_options.names == BLIF_READ_OPTIONS::ALL_LUT ||
+             (m_options.names == BLIF_READ_OPTIONS::AUTO_LUT && n <= m_lut_size);
+  if (lut && (n > m_lut_size || n > 6))
+    return fail(l.m_line, "cover of " + std::to_string(n) + " inputs is wider than the LUT size " +
+                              std::to_string(std::min(m_lut_size, 6u)));
+  if (!lut) return names_sop(scope, l, first, end, out_value == 1);
+  uint64_t on = 0;
+  for (uint32_t r = first; r < end; ++r) {
+    std::string_view plane = tok(m_lines[r], 0);
+    uint64_t cube = cdb_lut_bitmask(n);
+    for (unsigned i = 0; i < n; ++i) {
+      uint64_t proj = CDB_LUTMASK::imask(n, i).get_value();
+      if (plane[i] == '1') cube &= proj;
+      else if (plane[i] == '0') cube &= ~proj;
+    }
+    on |= cube;
+  }
+  if (out_value == 0) on = ~on & cdb_lut_bitmask(n);
+  return names_lut(scope, l, n, on);
+}
+
+bool BLIF_READER::names_lut(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, unsigned n, uint64_t value) {
+  CDB_LUTMASK mask;
+  mask.set_value(n, value);
+  auto* lut = new CDB_SGATE_LUT(nullptr, mask);
+  add_gate(lut);
+  for (unsigned i = 0; i < n; ++i) {
+    CDB_SGATE_ITERM* t = lut->create_input_term(nullptr, DB_INPUT_PORT_TYPE(DB_PORT_DATAA + i));
+    lut->set_input_term(t, i);
+    read(t, resolve(scope, tok(l, 1 + i)), l.m_line);
+  }
+  return drive(lut->get_single_oterm(), resolve(scope, tok(l, l.m_count - 1)), l.m_line);
+}
+
+// Sum of products: an AND per cube (inverted inputs for '0' literals), an OR
+// of the cubes when there are several, a NOT for an off-set cover.
+bool BLIF_READER::names_sop(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, uint32_t rows_first,
+                            uint32_t rows_end, bool onset) {
+  unsigned n = l.m_count - 2;
+  CDB_SGATE_COMB* sum = nullptr;
+  if (rows_end - rows_first > 1) {
+    sum = new CDB_SGATE_COMB(nullptr, CDB_COMB_OR);
+    add_gate(sum);
+  }
+  CDB_SGATE_COMB* last = sum;
+  for (uint32_t r = rows_first; r < rows_end; ++r) {
+    std::string_view plane = tok(m_lines[r], 0);
+    auto* cube = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
+    add_gate(cube);
+    for (unsigned i = 0; i < n; ++i) {
+      if (plane[i] == '-') continue;
+      CDB_SGATE_ITERM* t = cube->create_input_term(nullptr);
+      cube->insert_unordered_fanin_term(t);
+      if (plane[i] == '0') t->set_invert();
+      read(t, resolve(scope, tok(l, 1 + i)), m_lines[r].m_line);
+    }
+    if (sum) sum->insert_unordered_fanin(cube->get_single_oterm());
+    else last = cube;
+  }
+  if (!onset) {
+    auto* inv = new CDB_SGATE_COMB(nullptr, CDB_COMB_NOT);
+    add_gate(inv);
+    inv->insert_unordered_fanin(last->get_single_oterm());
+    last = inv;
+  }
+  return drive(last->get_single_oterm(), resolve(scope, tok(l, l.m_count - 1)), l.m_line);
+}
+
+// .latch in out [type control] [init]
+bool BLIF_READER::read_latch(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l) {
+  if (l.m_count < 3 || l.m_count > 6) return fail(l.m_line, "malformed .latch line");
+  std::string_view type = "re", control, init = "3";
+  if (l.m_count == 4) init = tok(l, 3);
+  if (l.m_count >= 5) {
+    type = tok(l, 3);
+    control = tok(l, 4);
+  }
+  if (l.m_count == 6) init = tok(l, 5);
+  if (type != "re" && type != "fe" && type != "ah" && type != "al" && type != "as")
+    return fail(l.m_line, "unsupported latch type '" + std::string(type) + "'");
+  if (init != "0" && init != "1" && init != "2" && init != "3")
+    return fail(l.m_line, "bad latch initial value '" + std::string(init) + "'");
+  uint32_t clock = UINT32_MAX;
+  if (type != "as") {
+    if (control.empty() || control == "NIL") {
+      clock = m_table.intern("blif_clock");
+      if (clock >= m_signals.size()) m_signals.resize(clock + 1);
+      m_clock_wanted = true;
+      if (!m_clock_line) m_clock_line = l.m_line;
+    } else {
+      clock = resolve(scope, control);
+    }
+  }
+  uint32_t d = resolve(scope, tok(l, 1));
+  uint32_t q = resolve(scope, tok(l, 2));
+  if (type == "ah" || type == "al") {
+    auto* latch = new CDB_SGATE_LATCH(nullptr);
+    add_gate(latch);
+    CDB_SGATE_ITERM* td = blif_cell_input(latch, CDB_LATCH_D, DB_MAX_INPUT_PORT_TYPE);
+    CDB_SGATE_ITERM* te = blif_cell_input(latch, CDB_LATCH_EN, DB_MAX_INPUT_PORT_TYPE);
+    if (type == "al") te->set_invert();
+    read(td, d, l.m_line);
+    read(te, clock, l.m_line);
+    return drive(latch->get_single_oterm(), q, l.m_line);
+  }
+  auto* reg = new CDB_SGATE_DFF(nullptr);
+  add_gate(reg);
+  reg->create_all_inputs();
+  read(reg->get_input_term(CDB_DFF_DATA), d, l.m_line);
+  if (clock != UINT32_MAX) {
+    if (type == "fe") reg->get_input_term(CDB_DFF_CLK)->set_invert();
+    read(reg->get_input_term(CDB_DFF_CLK), clock, l.m_line);
+  }
+  blif_set_power_up(reg, init[0] - '0');
+  return drive(reg->get_single_oterm(), q, l.m_line);
+}
+
+// .subckt model formal=actual … followed by optional .param lines.
+bool BLIF_READER::read_subckt(INSTANCE_SCOPE& scope, uint32_t& li, int depth) {
+  const LOGICAL_LINE& l = m_lines[li++];
+  if (l.m_count < 2) return fail(l.m_line, ".subckt without a model name");
+  m_cell_pins.clear();
+  m_cell_params.clear();
+  SUBCKT_BUILDER cell(*this, scope, l.m_line, m_cell_pins, m_cell_params);
+  for (uint32_t i = 2; i < l.m_count; ++i) {
+    std::string_view t = tok(l, i);
+    size_t eq = t.find('=');
+    if (eq == std::string_view::npos || eq == 0 || eq + 1 == t.size())
+      return fail(l.m_line, "malformed pin binding '" + std::string(t) + "' (formal=actual expected)");
+    cell.m_pins.emplace_back(t.substr(0, eq), t.substr(eq + 1));
+  }
+  while (li < scope.m_model->m_end_line && tok(m_lines[li], 0) == ".param") {
+    const LOGICAL_LINE& p = m_lines[li++];
+    if (p.m_count != 3) return fail(p.m_line, "malformed .param line (name and value expected)");
+    cell.m_params.emplace_back(tok(p, 1), tok(p, 2));
+  }
+  std::string_view model = tok(l, 1);
+  if (const MODEL* m = find_model(model)) return instantiate(scope, *m, cell, l.m_line, depth);
+  std::string problem;
+  BLIF_CELL_STATUS st = blif_build_generic_cell(model, cell, &problem);
+  if (st == BLIF_CELL_BUILT) return m_error.empty();
+  if (st == BLIF_CELL_MALFORMED) return fail(l.m_line, problem);
+  std::string name(model);
+  if (const ATOM_CATALOGUE_ENTRY* row = atom_catalogue_find(name.c_str())) return build_atom(scope, cell, *row, l.m_line);
+  BLIF_SUBCKT_HANDLER handler;
+  {
+    std::lock_guard<std::mutex> lock(g_registry_mutex);
+    auto it = subckt_registry().find(model);
+    if (it != subckt_registry().end()) handler = it->second;
+  }
+  if (!handler) return fail(l.m_line, "unknown .subckt model '" + name + "'");
+  problem.clear();
+  if (!handler(cell, &problem)) return fail(l.m_line, "cell " + name + ": " + problem);
+  return m_error.empty();
+}
+
+// Flattens a model of the file: its signals become "<model>_<k>|<signal>"
+// under the caller's prefix; its formals are the caller's actual signals.
+bool BLIF_READER::instantiate(INSTANCE_SCOPE& scope, const MODEL& model, const SUBCKT_BUILDER& cell,
+                              uint32_t line, int depth) {
+  INSTANCE_SCOPE inner;
+  inner.m_model = &model;
+  uint32_t k = m_instance_counts[model.m_name]++;
+  inner.m_prefix = scope.m_prefix + std::string(model.m_name) + "_" + std::to_string(k) + "|";
+  for (const auto& [formal, actual] : cell.m_pins) {
+    if (!inner.m_ports.emplace(formal, resolve(scope, actual)).second)
+      return fail(line, "pin '" + std::string(formal) + "' bound twice");
+  }
+  return elaborate(inner, depth + 1);
+}
+
+// A catalogue atom: formals are port names, "NAME" or "NAME[i]" for bit i.
+bool BLIF_READER::build_atom(INSTANCE_SCOPE& scope, const SUBCKT_BUILDER& cell, const ATOM_CATALOGUE_ENTRY& row,
+                             uint32_t line) {
+  auto* atom = new CDB_SGATE_WYSIWYG(nullptr, row.m_atom_type);
+  add_gate(atom);
+  for (const auto& [formal, actual] : cell.m_pins) {
+    std::string port(formal);
+    unsigned bit = 0;
+    size_t br = port.find('[');
+    if (br != std::string::npos) {
+      if (port.back() != ']') return fail(line, "malformed port '" + port + "'");
+      bit = unsigned(std::strtoul(port.c_str() + br + 1, nullptr, 10));
+      port.resize(br);
+    }
+    uint16_t in_type = atom_input_port_by_name(port.c_str());
+    uint16_t out_type = atom_output_port_by_name(port.c_str());
+    if (in_type != CDB_ILLEGAL_PORT && row.input_width(in_type) > bit) {
+      CDB_SGATE_ITERM* t = atom->create_input_term(nullptr, in_type);
+      t->set_port_index(bit);
+      atom->set_input_term(t, row.input_slot(in_type) + bit);
+      read(t, resolve(scope, actual), line);
+    } else if (out_type != CDB_ILLEGAL_PORT && row.output_width(out_type) > bit) {
+      CDB_SGATE_OTERM* o = atom->create_output_term(nullptr, out_type);
+      o->set_port_index(bit);
+      atom->set_output_term(o, row.output_slot(out_type) + bit);
+      if (!drive(o, resolve(scope, actual), line)) return false;
+    } else {
+      return fail(line, std::string(row.m_name) + " has no port " + std::string(formal));
+    }
+  }
+  for (const auto& [name, value] : cell.m_params) {
+    std::string v(value);
+    char* endp = nullptr;
+    if (name == "LUTMASK") {
+      uint64_t mask = std::strtoull(v.c_str(), &endp, 16);
+      if (!endp || *endp) return fail(line, "bad LUTMASK '" + v + "'");
+      atom->set_lutmask_value(mask);
+    } else if (name == "MODE") {
+      unsigned long m = std::strtoul(v.c_str(), &endp, 10);
+      if (!endp || *endp || m > 255) return fail(line, "bad MODE '" + v + "'");
+      atom->set_mode(unsigned(m));
+    } else {
+      return fail(line, "unsupported parameter " + std::string(name) + " of " + row.m_name);
+    }
+  }
+  return true;
+}
+
+// Connects every read in file order: chains list readers as the file does.
+bool BLIF_READER::connect_reads() {
+  if (m_clock_wanted) {
+    uint32_t clock = m_table.find("blif_clock");
+    if (!m_signals[clock].m_defined) {
+      auto* pin = new CDB_SGATE_IO(nullptr, CDB_IO_INPUT);
+      add_gate(pin);
+      drive(pin->get_single_oterm(), clock, m_clock_line);
+    }
+  }
+  for (uint32_t id : {m_table.find("$false"), m_table.find("$undef"), m_table.find("$true")}) {
+    if (id == UINT32_MAX || m_signals[id].m_defined) continue;
+    m_signals[id].m_defined = true;
+    m_signals[id].m_constant = m_table.name(id) == "$true" ? 1 : 0;
+  }
+  for (const READ& r : m_reads) {
+    const SIGNAL& s = m_signals[r.m_signal];
+    if (s.m_driver) {
+      s.m_driver->insert_fanout(r.m_iterm);
+    } else if (s.m_constant >= 0) {
+      bool value = (s.m_constant == 1) != r.m_iterm->is_inverted();
+      if (value) r.m_iterm->set_vcc();
+      else r.m_iterm->set_gnd();
+    } else {
+      return fail(s.m_first_use, "signal '" + std::string(m_table.name(r.m_signal)) + "' is never driven");
+    }
+  }
+  return true;
+}
+
+// Every driven signal names its driver terminal and, for the gate's
+// preferred output (or its first named one), the gate; output pins take the
+// name of the signal they read.
+void BLIF_READER::give_names() {
+  for (uint32_t id = 0; id < m_signals.size(); ++id) {
+    CDB_SGATE_OTERM* o = m_signals[id].m_driver;
+    if (!o) continue;
+    HDB_INSTANCE_NAME* name = io_signal_name(m_top, m_table.name(id));
+    o->set_instance_name(name);
+    CDB_SGATE_NODE* g = o->get_my_node();
+    if (!g->get_instance_name() || g->get_preferred_oterm() == o) g->set_instance_name(name);
+  }
+  for (const auto& [pin, id] : m_output_pins) {
+    HDB_INSTANCE_NAME* name = io_signal_name(m_top, m_table.name(id));
+    pin->set_instance_name(name);
+    pin->get_single_oterm()->set_instance_name(name);
+  }
+}
+
+bool read_whole_file(const std::string& path, std::string* text) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  std::fseek(f, 0, SEEK_END);
+  long size = std::ftell(f);
+  std::fseek(f, 0, SEEK_SET);
+  bool ok = size >= 0;
+  if (ok) {
+    text->resize(size_t(size));
+    ok = std::fread(text->data(), 1, size_t(size), f) == size_t(size);
+  }
+  std::fclose(f);
+  return ok;
+}
+
+}  // namespace
+
+BLIF_RESULT blif_read_file(const std::string& path, const BLIF_READ_OPTIONS& options) {
+  std::string text;
+  if (!read_whole_file(path, &text)) {
+    BLIF_RESULT r;
+    r.error = path + ": cannot read the file";
+    return r;
+  }
+  return BLIF_READER(path, std::move(text), options).run();
+}
+
+BLIF_RESULT blif_read_string(const std::string& text, const BLIF_READ_OPTIONS& options) {
+  return BLIF_READER("<string>", text, options).run();
+}
+
+void blif_register_subckt(const std::string& model, BLIF_SUBCKT_HANDLER handler) {
+  std::lock_guard<std::mutex> lock(g_registry_mutex);
+  subckt_registry()[model] = std::move(handler);
+}
+
+}  // namespace kavu_platform

@@ -1,0 +1,586 @@
+// blif_write.cpp — the BLIF writer (rules in blif.h).
+//
+// Every output terminal of a written gate is one signal whose value is the
+// terminal's value after its own inversion. A gate's cover is tabulated by
+// running the simulator's word evaluator (sim_eval.h) on projection words of
+// its distinct input signals (at most six), so the writer and the simulator
+// cannot disagree about a kind's function; wider AND, OR and XOR gates and
+// tri-state buses are written as one cube row, one row per literal, or a
+// chain of six-input parity covers. Covers drop inputs they do not depend on
+// and list the smaller of the on-set and the off-set.
+// Names: output ports keep their pins' names; a signal takes its terminal's
+// name, else its gate's, else "$n<debug>_<output>", made unique with "~k"
+// in node-list order, so writing the same netlist twice gives the same file.
+// Cost: O(gates + terminals) plus one string hash per name.
+#include <cstdio>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "cdb/cdb_sgate.h"
+#include "netlist_io/blif.h"
+#include "netlist_io/blif_cells.h"
+#include "netlist_io/netlist_io_int.h"
+#include "netlist_io/sim_eval.h"
+
+namespace kavu_platform {
+namespace {
+
+// What one input terminal delivers.
+struct OPERAND {
+  enum KIND : uint8_t { SIGNAL, CONSTANT, NONE } m_kind = NONE;
+  bool m_bit = false;    // SIGNAL: inverted; CONSTANT: the value
+  uint32_t m_sig = 0;
+};
+
+// Register input order used by the writer (plain registers' positions, then SCLR2).
+enum { R_DATA, R_CLK, R_ACLR, R_PRESET, R_ENA, R_ADATA, R_ALOAD, R_SCLR, R_SLOAD, R_SCLR2, R_COUNT };
+
+std::string sanitize(std::string s) {
+  for (char& c : s)
+    if (c == ' ' || c == '\t' || c == '#' || c == '=' || c == '\\' || c == '\n' || c == '\r') c = '_';
+  return s;
+}
+
+class BLIF_WRITER {
+ public:
+  BLIF_WRITER(const CDB_SGATE_NETLIST* netlist, const BLIF_WRITE_OPTIONS& options)
+      : m_netlist(netlist), m_options(options) {}
+  bool run(std::string* text, std::string* error);
+
+ private:
+  void collect_gates();
+  void name_signals();
+  std::string unique(const std::string& candidate);
+  OPERAND operand(const CDB_SGATE_ITERM* t) const;
+  bool write_gate(const CDB_SGATE_NODE* g);
+  bool write_register(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* const* terms, bool sclr_over_ena, int init);
+  bool write_full_register(const CDB_SGATE_NODE* g, const OPERAND* ops, bool sclr_over_ena, int init,
+                           const std::string& q);
+  bool write_latch(const CDB_SGATE_NODE* g);
+  bool write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, const std::string& out);
+  void write_outputs();
+  bool unsupported(const CDB_SGATE_NODE* g, const std::string& why);
+
+  // Tabulates f over the operands' distinct signals and writes the cover;
+  // false when more than six distinct signals are read.
+  template <class F>
+  bool tabulate(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f, uint64_t out_xor,
+                const std::string& out);
+  // The name of a signal carrying f(ops): an existing leaf when f is one,
+  // else a new cover named after `base`.
+  template <class F>
+  bool signal_for(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f, const std::string& base,
+                  std::string* name);
+  void write_cover(const uint32_t* leaves, unsigned n, uint64_t tt, const std::string& out);
+  const std::string& sig(uint32_t id) const { return m_sig_names[id]; }
+
+  const CDB_SGATE_NETLIST* m_netlist;
+  BLIF_WRITE_OPTIONS m_options;
+  std::vector<const CDB_SGATE_NODE*> m_gates;
+  std::vector<std::string> m_sig_names;
+  std::unordered_map<const CDB_SGATE_OTERM*, uint32_t> m_sig_of;
+  std::unordered_set<std::string> m_used;
+  std::unordered_map<std::string, const CDB_SGATE_NODE*> m_ports;  // port name → output pin
+  std::vector<std::pair<const CDB_SGATE_NODE*, std::string>> m_out_pins;
+  std::vector<std::string> m_inputs, m_outputs;
+  std::string m_body;
+  std::string m_error;
+};
+
+void BLIF_WRITER::collect_gates() {
+  for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it)
+    if (*it) m_gates.push_back(*it);
+}
+
+std::string BLIF_WRITER::unique(const std::string& candidate) {
+  std::string name = candidate;
+  for (unsigned k = 1; m_used.count(name); ++k) name = candidate + "~" + std::to_string(k);
+  m_used.insert(name);
+  return name;
+}
+
+// Output ports first (they keep their pins' names), then input pins, then
+// every other output terminal in node-list order.
+void BLIF_WRITER::name_signals() {
+  for (const CDB_SGATE_NODE* g : m_gates) {
+    if (!g->is_output()) continue;
+    std::string n = sanitize(io_signal_path(g->get_instance_name()));
+    if (n.empty() && g->get_string_name()) n = sanitize(g->get_string_name());
+    if (n.empty()) n = "$out" + std::to_string(g->get_debug_number());
+    n = unique(n);
+    m_ports.emplace(n, g);
+    m_out_pins.emplace_back(g, n);
+  }
+  std::unordered_map<const CDB_SGATE_NODE*, const std::string*> port_of;
+  for (const auto& [pin, name] : m_out_pins) port_of.emplace(pin, &name);
+  auto name_oterm = [&](const CDB_SGATE_NODE* g, unsigned k) {
+    const CDB_SGATE_OTERM* o = g->get_output_term(k);
+    if (!o) return;
+    std::string c = sanitize(io_signal_path(o->get_instance_name()));
+    if (c.empty() && (o == g->get_preferred_oterm() || k == 0)) c = sanitize(io_signal_path(g->get_instance_name()));
+    if (c.empty() && k == 0 && g->get_string_name()) c = sanitize(g->get_string_name());
+    if (c.empty()) {
+      // An unnamed signal read by an output port takes the port's name, so no
+      // buffer is needed.
+      for (const CDB_SGATE_ITERM* t : o->fanouts()) {
+        const CDB_SGATE_NODE* reader = t->get_my_node();
+        if (!reader->is_output() || t->is_inverted()) continue;
+        auto p = port_of.find(reader);
+        if (p != port_of.end() && m_ports.at(*p->second)) {
+          c = *p->second;
+          break;
+        }
+      }
+    }
+    if (c.empty()) c = "$n" + std::to_string(g->get_debug_number()) + "_" + std::to_string(k);
+    auto port = m_ports.find(c);
+    std::string name;
+    if (port != m_ports.end() && port->second) {
+      const CDB_SGATE_ITERM* t = port->second->get_input_term(0);
+      if (t && t->get_source() == o && !t->is_inverted()) {
+        name = c;  // the port is this signal itself
+        port->second = nullptr;
+      }
+    }
+    if (name.empty()) name = unique(c);
+    m_sig_of.emplace(o, uint32_t(m_sig_names.size()));
+    m_sig_names.push_back(std::move(name));
+  };
+  for (const CDB_SGATE_NODE* g : m_gates)
+    if (g->is_input() || g->is_bidir()) name_oterm(g, 0);
+  for (const CDB_SGATE_NODE* g : m_gates)
+    if (!g->is_pin())
+      for (unsigned k = 0; k < g->get_output_count(); ++k) name_oterm(g, k);
+}
+
+OPERAND BLIF_WRITER::operand(const CDB_SGATE_ITERM* t) const {
+  OPERAND op;
+  if (!t || !t->is_connected()) return op;
+  if (const CDB_SGATE_OTERM* src = t->get_source()) {
+    auto it = m_sig_of.find(src);
+    if (it == m_sig_of.end()) return op;  // a source outside the netlist reads as unconnected
+    op.m_kind = OPERAND::SIGNAL;
+    op.m_sig = it->second;
+    op.m_bit = t->is_inverted();
+  } else {
+    op.m_kind = OPERAND::CONSTANT;
+    op.m_bit = t->is_vcc();
+  }
+  return op;
+}
+
+// Writes ".names leaves… out" with minterm rows; inputs f ignores are dropped.
+void BLIF_WRITER::write_cover(const uint32_t* leaves_in, unsigned n, uint64_t tt, const std::string& out) {
+  uint32_t leaves[6];
+  std::copy(leaves_in, leaves_in + n, leaves);
+  for (unsigned i = n; i-- > 0;) {
+    CDB_LUTMASK m;
+    m.set_value(n, tt);
+    if (!m.is_independent_of(i)) continue;
+    uint64_t packed = 0;  // the cofactor over the remaining n - 1 inputs
+    for (unsigned r = 0; r < (1u << (n - 1)); ++r) {
+      unsigned low = r & ((1u << i) - 1), high = (r >> i) << (i + 1);
+      packed |= ((tt >> (high | low)) & 1) << r;
+    }
+    tt = packed;
+    for (unsigned j = i; j + 1 < n; ++j) leaves[j] = leaves[j + 1];
+    --n;
+  }
+  m_body += ".names";
+  for (unsigned i = 0; i < n; ++i) m_body += ' ', m_body += sig(leaves[i]);
+  m_body += ' ';
+  m_body += out;
+  m_body += '\n';
+  unsigned size = 1u << n, ones = unsigned(__builtin_popcountll(tt & cdb_lut_bitmask(n)));
+  if (ones == 0) return;  // no rows: constant 0
+  if (n == 0) {
+    m_body += "1\n";
+    return;
+  }
+  bool onset = ones <= size - ones;
+  for (unsigned m = 0; m < size; ++m) {
+    if (((tt >> m) & 1) != (onset ? 1u : 0u)) continue;
+    for (unsigned i = 0; i < n; ++i) m_body += (m >> i) & 1 ? '1' : '0';
+    m_body += onset ? " 1\n" : " 0\n";
+  }
+}
+
+template <class F>
+bool BLIF_WRITER::tabulate(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f, uint64_t out_xor,
+                           const std::string& out) {
+  uint32_t leaves[6];
+  unsigned nl = 0;
+  uint64_t words[R_COUNT + 8];
+  uint8_t present[R_COUNT + 8];
+  for (unsigned k = 0; k < n; ++k) {
+    present[k] = ops[k].m_kind != OPERAND::NONE;
+    if (ops[k].m_kind == OPERAND::NONE) {
+      words[k] = inactive ? inactive[k] : SIM_ALL;
+    } else if (ops[k].m_kind == OPERAND::CONSTANT) {
+      words[k] = ops[k].m_bit ? SIM_ALL : 0;
+    } else {
+      unsigned j = 0;
+      while (j < nl && leaves[j] != ops[k].m_sig) ++j;
+      if (j == nl) {
+        if (nl == 6) return false;
+        leaves[nl++] = ops[k].m_sig;
+      }
+      words[k] = CDB_LUTMASK::imask(6, j).get_value() ^ (ops[k].m_bit ? SIM_ALL : 0);
+    }
+  }
+  uint64_t tt = f(words, present) ^ out_xor;
+  write_cover(leaves, nl, tt & cdb_lut_bitmask(nl), out);
+  return true;
+}
+
+template <class F>
+bool BLIF_WRITER::signal_for(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f, const std::string& base,
+                             std::string* name) {
+  // A single uninverted signal passed through needs no cover.
+  uint32_t leaf = UINT32_MAX;
+  unsigned signals = 0;
+  for (unsigned k = 0; k < n; ++k)
+    if (ops[k].m_kind == OPERAND::SIGNAL) ++signals, leaf = ops[k].m_sig;
+  if (signals == 1) {
+    uint64_t words[R_COUNT + 8];
+    uint8_t present[R_COUNT + 8];
+    for (unsigned k = 0; k < n; ++k) {
+      present[k] = ops[k].m_kind != OPERAND::NONE;
+      words[k] = ops[k].m_kind == OPERAND::SIGNAL     ? (ops[k].m_bit ? ~0xaaaaaaaaaaaaaaaaull : 0xaaaaaaaaaaaaaaaaull)
+                 : ops[k].m_kind == OPERAND::CONSTANT ? (ops[k].m_bit ? SIM_ALL : 0)
+                                                      : (inactive ? inactive[k] : SIM_ALL);
+    }
+    if (f(words, present) == 0xaaaaaaaaaaaaaaaaull) {
+      *name = sig(leaf);
+      return true;
+    }
+  }
+  *name = unique(base);
+  return tabulate(ops, n, inactive, f, 0, *name);
+}
+
+// AND, OR, XOR (and tri-state buses as OR) over more than six signals.
+bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, const std::string& out) {
+  std::vector<uint32_t> leaves;
+  std::vector<char> lit;  // '1' or '0' per leaf
+  bool constant = false, value = false, parity = out_inv;
+  for (const OPERAND& op : ops) {
+    if (op.m_kind == OPERAND::NONE) continue;
+    if (op.m_kind == OPERAND::CONSTANT) {
+      if (type == CDB_COMB_XOR) parity ^= op.m_bit;
+      else if (op.m_bit == (type == CDB_COMB_OR)) constant = true, value = op.m_bit;
+      continue;
+    }
+    auto it = std::find(leaves.begin(), leaves.end(), op.m_sig);
+    char c = op.m_bit ? '0' : '1';
+    if (it == leaves.end()) {
+      leaves.push_back(op.m_sig);
+      lit.push_back(c);
+    } else if (type == CDB_COMB_XOR) {
+      // x ^ x = 0, x ^ !x = 1: the pair cancels into a constant.
+      parity ^= lit[size_t(it - leaves.begin())] != c;
+      lit.erase(lit.begin() + (it - leaves.begin()));
+      leaves.erase(it);
+    } else if (lit[size_t(it - leaves.begin())] != c) {
+      constant = true, value = type == CDB_COMB_OR;  // x & !x, x | !x
+    }
+  }
+  if (leaves.empty() && !constant) {
+    constant = true;
+    value = type == CDB_COMB_AND;  // XOR of constants: parity alone
+  }
+  if (constant) {
+    bool v = type == CDB_COMB_XOR ? parity : value != out_inv;
+    m_body += ".names " + out + "\n" + (v ? "1\n" : "");
+    return true;
+  }
+  if (type == CDB_COMB_XOR) {
+    // Chain of parity covers, five new signals and the running sum each.
+    std::string acc;
+    size_t i = 0;
+    while (true) {
+      std::vector<OPERAND> chunk;
+      if (!acc.empty()) chunk.push_back({OPERAND::SIGNAL, false, uint32_t(m_sig_names.size() - 1)});
+      while (chunk.size() < 6 && i < leaves.size()) chunk.push_back({OPERAND::SIGNAL, lit[i] == '0', leaves[i]}), ++i;
+      bool last = i == leaves.size();
+      std::string name = last ? out : unique(out + "$x");
+      auto parity_fn = [&](const uint64_t* w, const uint8_t* p) {
+        return sim_comb_word(CDB_COMB_XOR, w, p, unsigned(chunk.size()));
+      };
+      tabulate(chunk.data(), unsigned(chunk.size()), nullptr, parity_fn, last && parity ? SIM_ALL : 0, name);
+      if (last) return true;
+      m_sig_names.push_back(name);
+      acc = name;
+    }
+  }
+  m_body += ".names";
+  for (uint32_t l : leaves) m_body += ' ', m_body += sig(l);
+  m_body += ' ' + out + '\n';
+  char outc = out_inv ? '0' : '1';
+  if (type == CDB_COMB_AND) {
+    m_body.append(lit.begin(), lit.end());
+    m_body += ' ', m_body += outc, m_body += '\n';
+    return true;
+  }
+  for (size_t i = 0; i < leaves.size(); ++i) {
+    std::string row(leaves.size(), '-');
+    row[i] = lit[i];
+    m_body += row + ' ' + outc + '\n';
+  }
+  return true;
+}
+
+bool BLIF_WRITER::unsupported(const CDB_SGATE_NODE* g, const std::string& why) {
+  if (!m_options.cut_unsupported) {
+    if (m_error.empty()) m_error = "cannot write gate " + g->get_string_hpath() + ": " + why;
+    return false;
+  }
+  // The gate's outputs become primary inputs, its connected inputs primary outputs.
+  for (unsigned k = 0; k < g->get_output_count(); ++k)
+    if (const CDB_SGATE_OTERM* o = g->get_output_term(k)) m_inputs.push_back(sig(m_sig_of.at(o)));
+  for (unsigned k = 0; k < g->get_number_of_input_terms(); ++k) {
+    OPERAND op = operand(g->get_input_term(k));
+    if (op.m_kind == OPERAND::NONE) continue;
+    std::string name = unique(sanitize(g->get_string_hpath()) + "~in" + std::to_string(k));
+    tabulate(&op, 1, nullptr, [](const uint64_t* w, const uint8_t*) { return w[0]; }, 0, name);
+    m_outputs.push_back(name);
+  }
+  return true;
+}
+
+bool BLIF_WRITER::write_gate(const CDB_SGATE_NODE* g) {
+  auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
+  auto out_xor = [&](unsigned k) { return g->get_output_term(k)->is_inverted() ? SIM_ALL : 0; };
+  auto out_name = [&](unsigned k) -> const std::string& { return sig(m_sig_of.at(g->get_output_term(k))); };
+  std::vector<OPERAND> ops;
+  for (unsigned k = 0; k < g->get_number_of_input_terms(); ++k) ops.push_back(operand(g->get_input_term(k)));
+  if (ops.empty()) ops.push_back(OPERAND());
+  switch (g->get_sgate_type()) {
+    case CDB_SGATE_BUFFER_ENUM:
+    case CDB_SGATE_STATE_ENUM:
+    case CDB_SGATE_BOUNDARY_ENUM:
+    case CDB_SGATE_IO_BUF_ENUM:
+      return tabulate(ops.data(), 1, nullptr, pass, out_xor(0), out_name(0));
+    case CDB_SGATE_COMB_ENUM:
+    case CDB_SGATE_TRI_BUS_ENUM: {
+      CDB_COMB_TYPE type = g->cast_to_comb() ? g->cast_to_comb()->get_comb_type() : CDB_COMB_OR;
+      auto f = [&](const uint64_t* w, const uint8_t* p) { return sim_comb_word(type, w, p, unsigned(ops.size())); };
+      if (ops.size() <= R_COUNT + 8 && tabulate(ops.data(), unsigned(ops.size()), nullptr, f, out_xor(0), out_name(0)))
+        return true;
+      if (type == CDB_COMB_NOT || type == CDB_COMB_NAME_KEEPER) return unsupported(g, "too many inputs");
+      return write_wide(type, ops, out_xor(0) != 0, out_name(0));
+    }
+    case CDB_SGATE_LUT_ENUM: {
+      const CDB_LUTMASK& mask = g->cast_to_lut()->get_lut_mask();
+      unsigned n = mask.get_num_inputs();
+      ops.resize(std::max<size_t>(ops.size(), n));
+      auto f = [&](const uint64_t* w, const uint8_t*) { return sim_lut_word(mask.get_value(), n, w); };
+      return tabulate(ops.data(), n, nullptr, f, out_xor(0), out_name(0));
+    }
+    case CDB_SGATE_MUX_ENUM: {
+      ops.resize(std::max<size_t>(ops.size(), 3));
+      auto f = [](const uint64_t* w, const uint8_t*) { return sim_mux_word(w[0], w[1], w[2]); };
+      return tabulate(ops.data(), 3, nullptr, f, out_xor(0), out_name(0));
+    }
+    case CDB_SGATE_CARRY_SUM_ENUM:
+      ops.resize(std::max<size_t>(ops.size(), 2));
+      for (unsigned k = 0; k < 2 && k < g->get_output_count(); ++k)
+        if (g->get_output_term(k)) tabulate(&ops[k], 1, nullptr, pass, out_xor(k), out_name(k));
+      return true;
+    case CDB_SGATE_DFF_ENUM: {
+      const CDB_SGATE_ITERM* terms[R_COUNT] = {};
+      for (unsigned k = 0; k < CDB_DFF_NUM_PORTS; ++k) terms[k] = g->get_input_term(k);
+      const CDB_REG_FLAGS* flags = g->get_reg_flags();
+      return write_register(g, terms, flags->sclr_over_ena_priority(), blif_get_power_up(flags));
+    }
+    case CDB_SGATE_LATCH_ENUM:
+      return write_latch(g);
+    default:
+      break;
+  }
+  const CDB_SGATE_WYSIWYG* atom = g->is_wysiwyg() ? g->cast_to_wysiwyg() : nullptr;
+  if (atom && atom->is_ff()) {
+    const uint16_t ports[R_COUNT] = {DB_PORT_DATAIN, DB_PORT_CLK,   DB_PORT_ACLR, DB_PORT_PRESET, DB_PORT_ENA,
+                                     DB_PORT_ASDATA, DB_PORT_ALOAD, DB_PORT_SCLR, DB_PORT_SLOAD,  DB_PORT_SCLR2};
+    const CDB_SGATE_ITERM* terms[R_COUNT];
+    for (unsigned k = 0; k < R_COUNT; ++k) terms[k] = atom->get_iterm_by_type(ports[k], 0);
+    const CDB_REG_FLAGS* flags = g->get_reg_flags();
+    return write_register(g, terms, flags->sclr_over_ena_priority(), blif_get_power_up(flags));
+  }
+  if (atom && (atom->is_lcell_comb() || atom->is_logic_module())) {
+    unsigned combout = atom->get_output_port_number(DB_PORT_COMBOUT);
+    for (unsigned k = 0; k < g->get_output_count(); ++k) {
+      const CDB_SGATE_OTERM* o = g->get_output_term(k);
+      if (k != combout && o && o->has_fanout()) return unsupported(g, "arithmetic outputs of a logic cell");
+    }
+    if (combout >= g->get_output_count() || !g->get_output_term(combout)) return true;
+    OPERAND data[6];
+    for (unsigned k = 0; k < 6; ++k) data[k] = operand(atom->get_iterm_by_type(DB_INPUT_PORT_TYPE(DB_PORT_DATAA + k), 0));
+    uint64_t mask = atom->get_lutmask_value();
+    auto f = [&](const uint64_t* w, const uint8_t*) { return sim_lut_word(mask, 6, w); };
+    return tabulate(data, 6, nullptr, f, out_xor(combout), out_name(combout));
+  }
+  return unsupported(g, std::string("no BLIF form for ") + g->get_string_type_name() + " gates");
+}
+
+// ".latch next q re clk init" with enable, synchronous clear and load folded
+// into the cover of next; asynchronous controls need $dff_full.
+bool BLIF_WRITER::write_register(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* const* terms, bool sclr_over_ena,
+                                 int init) {
+  OPERAND ops[R_COUNT + 1];
+  for (unsigned k = 0; k < R_COUNT; ++k) ops[k] = operand(terms[k]);
+  auto active = [&](unsigned k) {
+    return ops[k].m_kind == OPERAND::SIGNAL || (ops[k].m_kind == OPERAND::CONSTANT && ops[k].m_bit);
+  };
+  const CDB_SGATE_OTERM* qo = g->get_single_oterm();
+  const std::string& qname = sig(m_sig_of.at(qo));
+  std::string raw = qname;
+  if (qo->is_inverted()) {
+    // The register stores the uninverted value; readers see the complement.
+    raw = unique(qname + "$raw");
+    m_body += ".names " + raw + " " + qname + "\n0 1\n";
+  }
+  if (active(R_ACLR) || active(R_PRESET) || active(R_ALOAD)) {
+    if (!m_options.full_registers) return unsupported(g, "asynchronous register controls");
+    return write_full_register(g, ops, sclr_over_ena, init, raw);
+  }
+  // Next state over DATA, ENA, SCLR, SLOAD, ADATA, SCLR2 and the stored value.
+  m_sig_names.push_back(raw);
+  ops[R_COUNT] = {OPERAND::SIGNAL, false, uint32_t(m_sig_names.size() - 1)};
+  const uint64_t inactive[R_COUNT + 1] = {SIM_ALL, 0, 0, 0, SIM_ALL, SIM_ALL, 0, 0, 0, 0, 0};
+  auto next = [&](const uint64_t* w, const uint8_t*) {
+    SIM_REG_SYNC c;
+    c.m_data = w[R_DATA];
+    c.m_ena = w[R_ENA];
+    c.m_sclr = w[R_SCLR] | w[R_SCLR2];
+    c.m_sload = w[R_SLOAD];
+    c.m_adata = w[R_ADATA];
+    c.m_sclr_over_ena = sclr_over_ena;
+    return sim_reg_next(c, w[R_COUNT]);
+  };
+  OPERAND sync[R_COUNT + 1];
+  std::copy(ops, ops + R_COUNT + 1, sync);
+  sync[R_CLK] = sync[R_ACLR] = sync[R_PRESET] = sync[R_ALOAD] = OPERAND();
+  std::string d;
+  if (!signal_for(sync, R_COUNT + 1, inactive, next, raw + "$next", &d))
+    return unsupported(g, "next state reads more than six signals");
+  std::string clock = "as NIL";
+  if (ops[R_CLK].m_kind == OPERAND::SIGNAL) clock = (ops[R_CLK].m_bit ? "fe " : "re ") + sig(ops[R_CLK].m_sig);
+  m_body += ".latch " + d + " " + raw + " " + clock + " " + std::to_string(init) + "\n";
+  return true;
+}
+
+// $dff_full with every connected input by name (inverted or tied inputs get
+// a cover of their own) and the power-up and priority as parameters.
+bool BLIF_WRITER::write_full_register(const CDB_SGATE_NODE* g, const OPERAND* ops, bool sclr_over_ena, int init,
+                                      const std::string& q) {
+  auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
+  auto either = [](const uint64_t* w, const uint8_t*) { return w[0] | w[1]; };
+  std::string line = ".subckt $dff_full";
+  for (unsigned k = 0; k < CDB_DFF_NUM_PORTS; ++k) {
+    OPERAND op[2] = {ops[k], k == R_SCLR ? ops[R_SCLR2] : OPERAND()};
+    if (op[0].m_kind == OPERAND::NONE && op[1].m_kind == OPERAND::NONE) continue;
+    std::string name;
+    const uint64_t zero[2] = {0, 0};
+    bool ok = op[1].m_kind == OPERAND::NONE
+                  ? signal_for(op, 1, nullptr, pass, q + "$" + BLIF_DFF_FULL_PINS[k], &name)
+                  : signal_for(op, 2, zero, either, q + "$" + BLIF_DFF_FULL_PINS[k], &name);
+    if (!ok) return unsupported(g, "register input");
+    line += std::string(" ") + BLIF_DFF_FULL_PINS[k] + "=" + name;
+  }
+  m_body += line + " Q=" + q + "\n";
+  m_body += ".param INIT " + std::to_string(init) + "\n";
+  if (sclr_over_ena) m_body += ".param SCLR_OVER_ENA 1\n";
+  return true;
+}
+
+// ".latch d q ah en": EN and EN2 combined; CLR and PRE have no BLIF form.
+bool BLIF_WRITER::write_latch(const CDB_SGATE_NODE* g) {
+  OPERAND ops[CDB_LATCH_NUM_PORTS];
+  for (unsigned k = 0; k < CDB_LATCH_NUM_PORTS; ++k) ops[k] = operand(g->get_input_term(k));
+  for (unsigned k : {unsigned(CDB_LATCH_CLR), unsigned(CDB_LATCH_PRE)})
+    if (ops[k].m_kind == OPERAND::SIGNAL || (ops[k].m_kind == OPERAND::CONSTANT && ops[k].m_bit))
+      return unsupported(g, "asynchronous latch controls");
+  const CDB_SGATE_OTERM* qo = g->get_single_oterm();
+  const std::string& qname = sig(m_sig_of.at(qo));
+  std::string raw = qname;
+  if (qo->is_inverted()) {
+    raw = unique(qname + "$raw");
+    m_body += ".names " + raw + " " + qname + "\n0 1\n";
+  }
+  auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
+  auto both = [](const uint64_t* w, const uint8_t*) { return w[0] & w[1]; };
+  std::string d, en;
+  signal_for(&ops[CDB_LATCH_D], 1, nullptr, pass, raw + "$d", &d);
+  signal_for(&ops[CDB_LATCH_EN], 2, nullptr, both, raw + "$en", &en);
+  m_body += ".latch " + d + " " + raw + " ah " + en + " 3\n";
+  return true;
+}
+
+// Ports whose name is not the signal they read get a cover of their own.
+void BLIF_WRITER::write_outputs() {
+  auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
+  for (const auto& [pin, name] : m_out_pins) {
+    OPERAND op = operand(pin->get_input_term(0));
+    bool same = op.m_kind == OPERAND::SIGNAL && !op.m_bit && sig(op.m_sig) == name;
+    if (!same) tabulate(&op, 1, nullptr, pass, 0, name);
+    m_outputs.push_back(name);
+  }
+}
+
+bool BLIF_WRITER::run(std::string* text, std::string* error) {
+  collect_gates();
+  name_signals();
+  for (const CDB_SGATE_NODE* g : m_gates) {
+    if (g->is_input() || g->is_output()) continue;
+    if (g->is_bidir()) {
+      unsupported(g, "bidirectional pin");
+      continue;
+    }
+    write_gate(g);
+  }
+  if (!m_error.empty()) {
+    if (error) *error = m_error;
+    return false;
+  }
+  write_outputs();
+  std::vector<std::string> pis;
+  for (const CDB_SGATE_NODE* g : m_gates)
+    if (g->is_input()) pis.push_back(sig(m_sig_of.at(g->get_single_oterm())));
+  pis.insert(pis.end(), m_inputs.begin(), m_inputs.end());
+  std::string model = m_options.model_name.empty() ? io_netlist_top(m_netlist) : m_options.model_name;
+  if (model.empty()) model = "top";
+  text->clear();
+  text->reserve(m_body.size() + 64 * (pis.size() + m_outputs.size()) + 64);
+  *text += "# written by kavu_netlist_io\n.model " + sanitize(model) + "\n";
+  auto list = [&](const char* head, const std::vector<std::string>& names) {
+    *text += head;
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (i && i % 16 == 0) *text += " \\\n";
+      *text += ' ';
+      *text += names[i];
+    }
+    *text += '\n';
+  };
+  list(".inputs", pis);
+  list(".outputs", m_outputs);
+  *text += m_body;
+  *text += ".end\n";
+  return true;
+}
+
+}  // namespace
+
+bool blif_write_file(const CDB_SGATE_NETLIST* netlist, const std::string& path, const BLIF_WRITE_OPTIONS& options,
+                     std::string* error) {
+  PLAT_CHECK(netlist != nullptr, "PLATFORM");
+  std::string text;
+  if (!BLIF_WRITER(netlist, options).run(&text, error)) return false;
+  FILE* f = std::fopen(path.c_str(), "wb");
+  bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (f) ok = std::fclose(f) == 0 && ok;
+  if (!ok && error) *error = path + ": cannot write the file";
+  return ok;
+}
+
+}  // namespace kavu_platform

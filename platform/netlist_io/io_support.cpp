@@ -1,0 +1,93 @@
+// io_support.cpp — the signal-name table and the name-tree helpers shared by
+// the BLIF reader and writer, the simulator and the generators.
+//
+// IO_NAME_TABLE: open addressing with linear probing over a power-of-two slot
+//   array holding id + 1 (0 empty); grown to twice the size at half load, so
+//   a probe sequence stays short. Names are compared through the id's view.
+// Cost: intern and find O(1) expected; growth O(n) amortised.
+#include "cdb/cdb_sgate.h"
+#include "hdb/hdb.h"
+#include "netlist_io/netlist_io_int.h"
+
+namespace kavu_platform {
+
+void IO_NAME_TABLE::reserve(size_t n) {
+  m_names.reserve(n);
+  size_t want = 16;
+  while (want < 2 * n) want <<= 1;
+  if (want <= m_slots.size()) return;
+  std::vector<uint32_t> old;
+  old.swap(m_slots);
+  m_slots.assign(want, 0);
+  size_t mask = want - 1;
+  for (uint32_t v : old) {
+    if (!v) continue;
+    size_t i = io_hash(m_names[v - 1]) & mask;
+    while (m_slots[i]) i = (i + 1) & mask;
+    m_slots[i] = v;
+  }
+}
+
+void IO_NAME_TABLE::grow() { reserve(m_slots.empty() ? 8 : m_slots.size()); }
+
+uint32_t IO_NAME_TABLE::find(std::string_view name) const {
+  if (m_slots.empty()) return UINT32_MAX;
+  size_t mask = m_slots.size() - 1;
+  for (size_t i = io_hash(name) & mask; m_slots[i]; i = (i + 1) & mask)
+    if (m_names[m_slots[i] - 1] == name) return m_slots[i] - 1;
+  return UINT32_MAX;
+}
+
+uint32_t IO_NAME_TABLE::intern(std::string_view name, bool* added) {
+  if (2 * (m_names.size() + 1) > m_slots.size()) grow();
+  size_t mask = m_slots.size() - 1;
+  size_t i = io_hash(name) & mask;
+  for (; m_slots[i]; i = (i + 1) & mask) {
+    if (m_names[m_slots[i] - 1] == name) {
+      if (added) *added = false;
+      return m_slots[i] - 1;
+    }
+  }
+  m_names.push_back(name);
+  m_slots[i] = uint32_t(m_names.size());
+  if (added) *added = true;
+  return uint32_t(m_names.size() - 1);
+}
+
+HDB_INSTANCE_NAME* io_top_name(std::string_view model) {
+  std::string text(model.empty() ? std::string_view("top") : model);
+  return HDB_INSTANCE_NAME::create_normal_name(nullptr, text.c_str(), nullptr, nullptr, nullptr);
+}
+
+HDB_INSTANCE_NAME* io_signal_name(HDB_INSTANCE_NAME* top, std::string_view path) {
+  HDB_INSTANCE_NAME* name = top;
+  std::string level;
+  while (!path.empty()) {
+    size_t bar = path.find('|');
+    std::string_view part = path.substr(0, bar);
+    path = bar == std::string_view::npos ? std::string_view() : path.substr(bar + 1);
+    // An empty level ("a||b", a trailing "|") is kept as a level of its own
+    // name so that distinct signals never share a name.
+    level.assign(part.empty() ? std::string_view("|") : part);
+    name = HDB_INSTANCE_NAME::create_child(name, level.c_str());
+  }
+  return name;
+}
+
+std::string io_signal_path(const HDB_INSTANCE_NAME* name) { return name ? name->get_short_hpath(1) : std::string(); }
+
+std::string io_netlist_top(const CDB_SGATE_NETLIST* netlist) {
+  const CDB_SGATE_HIERARCHY* h = netlist->get_hierarchy();
+  if (!h || !h->get_instance_name()) return std::string();
+  return h->get_instance_name()->get_partial_name();
+}
+
+CDB_SGATE_HIERARCHY* io_make_hierarchy(CDB_SGATE_NETLIST* netlist, HDB_INSTANCE_NAME* top) {
+  auto* h = new CDB_SGATE_HIERARCHY();
+  h->set_instance_name(top);
+  h->set_netlist(netlist);
+  h->set_hierarchy_pointers();
+  return h;
+}
+
+}  // namespace kavu_platform

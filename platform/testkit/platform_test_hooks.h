@@ -1,0 +1,58 @@
+// platform_test_hooks.h — hooks of the platform layer for tests and tools.
+//
+// Everything here is defined in the layer itself (kavu_platform), not in the
+// test kit, so tests of any executable and the helper tools reach the same
+// process-wide state: the internal-error hook, configuration values set from
+// code, debug capture, and the reset that runs before every test.
+// Thread safety: every function here may be called from any thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kavu_platform {
+
+// ---- internal errors ----
+// Called by MSG_INTERNAL_ERROR::report after the error is logged and the
+// banner printed. A hook that returns makes report abort.
+typedef void (*MSG_INTERNAL_ERROR_HOOK)(const char* text, const char* component,
+                                        const char* file, int line);
+// Installs `hook` (null: the default, which flushes and aborts) and returns
+// the previous one.
+MSG_INTERNAL_ERROR_HOOK msg_set_internal_error_hook(MSG_INTERNAL_ERROR_HOOK hook);
+
+// ---- configuration ----
+// Values set from code take precedence over KAVU_INI_SET, KAVU_INI_FILE and
+// the call's default. Keys are case-insensitive.
+void cfg_set_value(const char* key, const char* value);
+void cfg_unset_value(const char* key);
+// The code-set value of `key`, if any (for saving and restoring).
+bool cfg_get_code_value(const char* key, std::string* value);
+// Drops every code-set value.
+void cfg_unset_all_values();
+// Rereads KAVU_INI_SET and the file named by KAVU_INI_FILE; code-set values
+// stay. Forgets which keys already warned about malformed values.
+void cfg_reload();
+
+// ---- debug capture ----
+// While a capture of `component` is open, that component's debug output is
+// enabled and every line written (level within the threshold) is recorded.
+int msg_debug_capture_begin(const char* component);
+std::vector<std::string> msg_debug_capture_lines(int handle);
+void msg_debug_capture_end(int handle);
+
+// ---- per-role resets (called by plat_test_reset_all) ----
+// Message log, queue, explicit suppressions, insertion switch, captures and
+// the open debug file.
+void msg_test_reset();
+// Name tree, namespaces and options (defined with the name tree).
+void hdb_reset();
+// Usage tags, profiler totals, the database directory override.
+void gen_test_reset();
+
+// Resets every singleton of the layer that a test can change: configuration
+// values set from code, message log and suppressions, name tree and
+// options, tags, the parallel-synthesis flag and the gate debug counter.
+void plat_test_reset_all();
+
+}  // namespace kavu_platform

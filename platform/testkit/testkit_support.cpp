@@ -1,0 +1,222 @@
+// testkit_support.cpp — assertions, capture, scoped configuration, netlist
+// tracking, committed circuits and builders of the test kit.
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+
+#include "cfg/cfg.h"
+#include "hdb/hdb.h"
+#include "netlist_io/abc_oracle.h"
+#include "netlist_io/simulator.h"
+#include "testkit/platform_testkit.h"
+
+namespace kavu_platform {
+
+bool text_contains_words(const std::string& text, const std::string& words) {
+  std::istringstream in(words);
+  std::string w;
+  while (in >> w) {
+    if (text.find(w) == std::string::npos) return false;
+  }
+  return true;
+}
+
+::testing::AssertionResult netlists_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b) {
+  if (!a || !b) return ::testing::AssertionFailure() << "null netlist";
+  std::string why;
+  if (!sim_equivalent(a, b, SIM_COMPARE{}, &why))
+    return ::testing::AssertionFailure() << "simulation differs: " << why;
+  std::string log;
+  switch (abc_equivalent(a, b, &log)) {
+    case EQUIVALENT:
+      return ::testing::AssertionSuccess();
+    case UNAVAILABLE:
+      std::cout << "[ note     ] berkeley-abc check skipped: " << log << "\n";
+      return ::testing::AssertionSuccess();
+    case DIFFERENT:
+      return ::testing::AssertionFailure() << "berkeley-abc finds the netlists different:\n" << log;
+    case ERROR:
+      break;
+  }
+  return ::testing::AssertionFailure() << "berkeley-abc output not understood:\n" << log;
+}
+
+NETLIST_TRACKER::~NETLIST_TRACKER() {
+  if (!m_netlist) return;
+  std::string report;
+  try {
+    if (!m_netlist->check(&report))
+      ADD_FAILURE_AT(m_file, m_line) << "netlist invariant broken: " << report;
+  } catch (const test_internal_error& e) {
+    ADD_FAILURE_AT(m_file, m_line) << "internal error while checking the netlist: " << e.what();
+  }
+}
+
+bool DEBUG_CAPTURE::contains(const std::string& text) const {
+  for (const std::string& line : lines()) {
+    if (line.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+CFG_SCOPE::CFG_SCOPE(std::initializer_list<std::pair<const char*, const char*>> values) {
+  for (const auto& [key, value] : values) {
+    SAVED s{key, false, {}};
+    s.was_set = cfg_get_code_value(key, &s.value);
+    m_saved.push_back(s);
+    cfg_set_value(key, value);  // null unsets
+  }
+}
+
+CFG_SCOPE::~CFG_SCOPE() {
+  for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
+    if (it->was_set) {
+      cfg_set_value(it->key.c_str(), it->value.c_str());
+    } else {
+      cfg_unset_value(it->key.c_str());
+    }
+  }
+}
+
+// ---------------------------------------------------------------- circuits
+
+void LOADED_NETLIST_DELETER::operator()(CDB_SGATE_NETLIST* netlist) const {
+  delete netlist;
+  delete hierarchy;
+}
+
+std::string blif_data_path(const std::string& name) {
+  namespace fs = std::filesystem;
+  std::string file = name;
+  if (file.size() < 5 || file.compare(file.size() - 5, 5, ".blif") != 0) file += ".blif";
+  const std::string root = KAVU_TEST_DATA_DIR "/blif/";
+  for (const char* sub : {"", "small/", "seq/", "mcnc/", "epfl/"}) {
+    std::error_code ec;
+    std::string path = root + sub + file;
+    if (fs::is_regular_file(path, ec)) return path;
+  }
+  return std::string();
+}
+
+LOADED_NETLIST load_blif(const std::string& name, const BLIF_READ_OPTIONS& options) {
+  std::string path = blif_data_path(name);
+  if (path.empty()) throw std::runtime_error("no committed circuit \"" + name + "\"");
+  BLIF_RESULT r = blif_read_file(path, options);
+  if (!r.netlist) throw std::runtime_error("cannot read " + path + ": " + r.error);
+  return LOADED_NETLIST(r.netlist, LOADED_NETLIST_DELETER{r.hierarchy});
+}
+
+// ---------------------------------------------------------------- builders
+
+namespace {
+
+CDB_SGATE_OTERM* out_of(CDB_SGATE_NODE* gate) { return gate ? gate->get_single_oterm() : nullptr; }
+
+// Drives `t` from `src`'s output, or ties it to VCC when src is null.
+void drive(CDB_SGATE_ITERM* t, CDB_SGATE_NODE* src) {
+  if (src) {
+    t->set_source(out_of(src));
+  } else {
+    t->set_vcc();
+  }
+}
+
+CDB_SGATE_NODE* add_comb(CDB_SGATE_NETLIST* netlist, CDB_COMB_TYPE type,
+                         std::initializer_list<CDB_SGATE_NODE*> inputs) {
+  PLAT_CHECK(netlist != nullptr, "PLATFORM");
+  CDB_SGATE_COMB* g = new CDB_SGATE_COMB(nullptr, type);
+  for (CDB_SGATE_NODE* in : inputs) g->add_unordered_fanin_from_oterm(nullptr, false, out_of(in));
+  netlist->add_node(g);
+  return g;
+}
+
+CDB_SGATE_ITERM* place_input(CDB_SGATE_NODE* gate, unsigned pos) {
+  CDB_SGATE_ITERM* t = gate->create_input_term(nullptr);
+  gate->set_input_term(t, pos);
+  return t;
+}
+
+void name_pin(CDB_SGATE_NODE* pin, const char* name) {
+  if (!name || !*name) return;
+  HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
+  HDB_INSTANCE_NAME* n = HDB_INSTANCE_NAME::create_normal_name(nullptr, name, nullptr, nullptr, top);
+  pin->set_instance_name(n);
+  out_of(pin)->set_instance_name(n);
+}
+
+}  // namespace
+
+CDB_SGATE_NODE* make_input_pin(CDB_SGATE_NETLIST* netlist, const char* name) {
+  PLAT_CHECK(netlist != nullptr, "PLATFORM");
+  CDB_SGATE_IO* pin = new CDB_SGATE_IO(nullptr, CDB_IO_INPUT);
+  name_pin(pin, name);
+  netlist->add_node(pin);
+  return pin;
+}
+
+CDB_SGATE_NODE* make_output_pin(CDB_SGATE_NETLIST* netlist, const char* name, CDB_SGATE_NODE* src,
+                                bool inverted) {
+  PLAT_CHECK(netlist != nullptr, "PLATFORM");
+  CDB_SGATE_IO* pin = new CDB_SGATE_IO(nullptr, CDB_IO_OUTPUT);
+  name_pin(pin, name);
+  CDB_SGATE_ITERM* t = pin->get_input_term(0);
+  drive(t, src);
+  if (inverted) t->invert();
+  netlist->add_node(pin);
+  return pin;
+}
+
+CDB_SGATE_NODE* make_and(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* a, CDB_SGATE_NODE* b) {
+  return add_comb(netlist, CDB_COMB_AND, {a, b});
+}
+
+CDB_SGATE_NODE* make_or(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* a, CDB_SGATE_NODE* b) {
+  return add_comb(netlist, CDB_COMB_OR, {a, b});
+}
+
+CDB_SGATE_NODE* make_xor(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* a, CDB_SGATE_NODE* b) {
+  return add_comb(netlist, CDB_COMB_XOR, {a, b});
+}
+
+CDB_SGATE_NODE* make_not(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* a) {
+  return add_comb(netlist, CDB_COMB_NOT, {a});
+}
+
+CDB_SGATE_NODE* make_mux(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* d0, CDB_SGATE_NODE* d1,
+                         CDB_SGATE_NODE* select) {
+  PLAT_CHECK(netlist != nullptr, "PLATFORM");
+  CDB_SGATE_MUX* g = new CDB_SGATE_MUX(nullptr);
+  drive(place_input(g, 0), d0);
+  drive(place_input(g, 1), d1);
+  drive(place_input(g, 2), select);
+  netlist->add_node(g);
+  return g;
+}
+
+CDB_SGATE_NODE* make_lut(CDB_SGATE_NETLIST* netlist, const std::vector<CDB_SGATE_NODE*>& inputs,
+                         uint64_t mask) {
+  PLAT_CHECK(netlist != nullptr && inputs.size() <= 6, "PLATFORM");
+  CDB_LUTMASK m;
+  m.set_value(static_cast<unsigned>(inputs.size()), mask);
+  CDB_SGATE_LUT* g = new CDB_SGATE_LUT(nullptr, m);
+  for (unsigned i = 0; i < inputs.size(); ++i) {
+    CDB_SGATE_ITERM* t = place_input(g, i);
+    t->set_port_type(static_cast<DB_INPUT_PORT_TYPE>(12 + i));
+    drive(t, inputs[i]);
+  }
+  netlist->add_node(g);
+  return g;
+}
+
+CDB_SGATE_NODE* make_dff(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* d, CDB_SGATE_NODE* clk) {
+  PLAT_CHECK(netlist != nullptr, "PLATFORM");
+  CDB_SGATE_DFF* g = new CDB_SGATE_DFF(nullptr);
+  g->create_all_inputs();
+  drive(g->get_input_term(CDB_DFF_DATA), d);
+  if (clk) g->get_input_term(CDB_DFF_CLK)->set_source(out_of(clk));
+  netlist->add_node(g);
+  return g;
+}
+
+}  // namespace kavu_platform

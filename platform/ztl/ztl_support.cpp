@@ -1,0 +1,170 @@
+// ztl_support.cpp — bucket-count sizes, regular expressions and tokenizer of
+// the container library (see ztl_support.h for the model).
+#include "ztl/ztl_support.h"
+
+#include <cstdint>
+
+#include "msg/msg.h"
+
+namespace {
+
+// Largest prime that fits in 32 bits: no bucket count may be asked beyond it.
+constexpr uint64_t LARGEST_32BIT_PRIME = 4294967291u;
+
+bool is_prime(uint64_t n) {
+  if (n < 2) return false;
+  if (n % 2 == 0) return n == 2;
+  if (n % 3 == 0) return n == 3;
+  for (uint64_t d = 5; d * d <= n; d += 6) {
+    if (n % d == 0 || n % (d + 2) == 0) return false;
+  }
+  return true;
+}
+
+// Bounded by the check, so the search ends at a prime that fits in 32 bits.
+unsigned int next_prime(uint64_t n) {
+  PLAT_CHECK(n <= LARGEST_32BIT_PRIME, "PLATFORM");
+  while (!is_prime(n)) ++n;
+  return static_cast<unsigned int>(n);
+}
+
+// next_prime(c + c/2) in 64 bits: c + c/2 wraps 32 bits from c of about 2.86
+// billion, which would hand back a smaller table.
+unsigned int grow_by_half(unsigned int current) {
+  const uint64_t wanted = static_cast<uint64_t>(current) + current / 2;
+  // c + c/2 == c for c <= 1: growth must still give a larger count.
+  return next_prime(wanted > current ? wanted : static_cast<uint64_t>(current) + 1);
+}
+
+}  // namespace
+
+unsigned int ztl_hash_lite_get_next_prime(unsigned int n) { return next_prime(n); }
+
+unsigned int ztl_hash_lite_50_percent_increase_size(unsigned int current) {
+  return grow_by_half(current);
+}
+
+unsigned int ztl_hash_50_percent_increase_size(unsigned int current) {
+  return grow_by_half(current);
+}
+
+// ---------------------------------------------------------------------------
+// ZTL_REGEXP
+
+ZTL_REGEXP::ZTL_REGEXP(const std::string& pattern, bool case_sensitive) : m_pattern(pattern) {
+  auto flags = std::regex::ECMAScript;
+  if (!case_sensitive) flags |= std::regex::icase;
+  // A malformed pattern is a fact about the caller's data (often a user
+  // name); it makes the object invalid instead of escaping as an exception.
+  try {
+    m_regex.assign(pattern, flags);
+    m_valid = true;
+  } catch (const std::regex_error&) {
+    m_valid = false;
+  }
+}
+
+unsigned int ZTL_REGEXP::groups() const {
+  return m_valid ? static_cast<unsigned int>(m_regex.mark_count()) : 0u;
+}
+
+bool ZTL_REGEXP::match(const std::string& text) {
+  m_found = false;
+  m_match = std::smatch();
+  if (!m_valid) return false;
+  m_subject = text;
+  // The engine reports running out of stack or steps on pathological input
+  // as an exception; that is a failed match here.
+  try {
+    m_found = std::regex_match(m_subject, m_match, m_regex);
+  } catch (const std::regex_error&) {
+    m_found = false;
+    m_match = std::smatch();
+  }
+  return m_found;
+}
+
+bool ZTL_REGEXP::search(const std::string& text) {
+  m_found = false;
+  m_match = std::smatch();
+  if (!m_valid) return false;
+  m_subject = text;
+  try {
+    m_found = std::regex_search(m_subject, m_match, m_regex);
+  } catch (const std::regex_error&) {
+    m_found = false;
+    m_match = std::smatch();
+  }
+  return m_found;
+}
+
+std::string ZTL_REGEXP::group(unsigned int n) const {
+  if (!m_found || n >= m_match.size() || !m_match[n].matched) return std::string();
+  return m_match[n].str();
+}
+
+size_t ZTL_REGEXP::match_position() const {
+  return m_found ? static_cast<size_t>(m_match.position(0)) : 0u;
+}
+
+std::string ZTL_REGEXP::replace(const std::string& target, const std::string& replacement,
+                                bool all) {
+  if (!m_valid) return target;
+  std::string result;
+  auto begin = target.cbegin();
+  const auto end = target.cend();
+  std::smatch m;
+  bool replaced = false;
+  try {
+    auto flags = std::regex_constants::match_default;
+    while (std::regex_search(begin, end, m, m_regex, flags)) {
+      replaced = true;
+      result.append(begin, m[0].first);
+      result.append(replacement);
+      begin = m[0].second;
+      if (!all) break;
+      // An empty match would be found again at the same place: copy one
+      // character and search on behind it.
+      if (m[0].first == m[0].second) {
+        if (begin == end) break;
+        result.push_back(*begin);
+        ++begin;
+      }
+      flags |= std::regex_constants::match_prev_avail;
+    }
+  } catch (const std::regex_error&) {
+    return target;
+  }
+  if (!replaced) return target;
+  result.append(begin, end);
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+// ZTL_TOKENIZER
+
+ZTL_TOKENIZER::ZTL_TOKENIZER(const std::string& text, const std::string& separators)
+    : m_text(text), m_separators(separators) {}
+
+bool ZTL_TOKENIZER::is_separator(char c) const {
+  return m_separators.find(c) != std::string::npos;
+}
+
+bool ZTL_TOKENIZER::next(std::string& token) {
+  while (m_pos < m_text.size() && is_separator(m_text[m_pos])) ++m_pos;
+  if (m_pos >= m_text.size()) {
+    token.clear();
+    return false;
+  }
+  const size_t start = m_pos;
+  while (m_pos < m_text.size() && !is_separator(m_text[m_pos])) ++m_pos;
+  token.assign(m_text, start, m_pos - start);
+  return true;
+}
+
+bool ZTL_TOKENIZER::has_more() const {
+  for (size_t i = m_pos; i < m_text.size(); ++i) {
+    if (!is_separator(m_text[i])) return true;
+  }
+  return false;
+}

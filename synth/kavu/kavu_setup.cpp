@@ -1,0 +1,174 @@
+// kavu_setup.cpp — the library's load and unload sequence.
+//
+// Loading the library runs the set-up steps below in a fixed order and
+// nothing else of its own; unloading undoes them in the reverse order.
+// Model: one static object, KAVU_LOAD_SEQUENCE, whose members are the steps
+// in step order. C++ constructs members in declaration order and destroys
+// them in reverse, so each step's undo (unregistration, destruction) runs
+// exactly in the reverse order of the set-up, and a step added later is one
+// member line at its place. Steps that create nothing (key reads, touching
+// the error categories) are LOAD_ACTION members that run a function.
+// All globals that need a constructor live inside this one object: static
+// initialisation order across translation units is unspecified, while the
+// order of members inside one object is not.
+//
+// The steps (the number is the step's place in the sequence):
+//   1 memory-manager registration "KAVU"   2 message IDs and kinds
+//   3, 5-8, 10-12, 15-17, 21-23, 27, 28, 30: configuration keys
+//   4 Boost.System error categories        9 loop sets
+//   13 timing-estimator hash               18 project database path
+//   19 skip-reason bit set                 26 retimer name marker
+//   29 sequential-timer report names       31, 32 MAC port names
+// Steps 14 (incremental-synthesis singletons), 20 (hierarchy-stamp tables),
+// 24 (word-level tables), 25 (persisted record types) and 33
+// (regression-test lists) create objects of the areas that use them; each
+// is one member at its place between its neighbours below.
+// The key reads are gathered in kavu_setup_read_load_time_keys so that tests
+// can run them again; they read in step order and depend on nothing built
+// by steps 4 to 33, so running them together at step 3 changes nothing.
+//
+// Invariant: the globals are written only here, at load and unload, except
+// the containers, which their owning areas change later.
+// Cost: a few dozen configuration lookups and small allocations, once.
+#include "kavu_setup_export.h"
+
+#include <boost/system/error_code.hpp>
+
+#include "cfg/cfg.h"
+#include "kavu_msg.h"
+#include "kavu_setup_test_hooks.h"
+#include "mem/mem.h"
+#include "msg/msg.h"
+
+// ---- Load-time key globals ----
+// Constant-initialised to the defaults (so they hold a sensible value even
+// before the sequence runs), then read from configuration at load.
+bool kavu_depends_seq_for_dkf = false;
+int kavu_confidence = 90;
+int kavu_wt_sr = 0;
+bool kavu_cut_debug = false;
+bool kavu_delay_use_synth_seed = false;
+bool kavu_debug_lut_unmapper = false;
+bool kavu_ssc_skip_sdc_load = true;
+bool kavu_use_tervo_estimator_map = true;
+bool g_partitioner_dump_msg = false;
+int g_partition_min_fanout_threshold = 5;
+int kavu_min_netlist_size = 20000;
+bool kavu_bus_ops_verbose = false;
+bool wl_to_sgate_verbose = false;
+bool wl_use_ff_bit_names = true;
+bool kavu_seq_dont_fix_preserve = false;
+bool kavu_seq_dont_fix_reg = false;
+int kavu_mac_port_delay = 0;
+
+void kavu_setup_read_load_time_keys() {
+  kavu_depends_seq_for_dkf = cfg_is_on("kavu_depends_seq_for_dkf", false);                      // 3
+  kavu_confidence = cfg_get_int_value("kavu_confidence", 90);                                   // 5
+  kavu_wt_sr = cfg_get_int_value("kavu_wt_sr", 0);                                              // 6
+  kavu_cut_debug = cfg_is_on("kavu_cut_debug", false);                                          // 7
+  kavu_delay_use_synth_seed = cfg_is_on("kavu_delay_use_synth_seed", false);                    // 8
+  kavu_debug_lut_unmapper = cfg_is_on("kavu_debug_lut_unmapper", false);                        // 10
+  kavu_ssc_skip_sdc_load = cfg_is_on("kavu_ssc_skip_sdc_load", true);                           // 11
+  kavu_use_tervo_estimator_map = cfg_is_on("kavu_use_tervo_estimator_map", true);               // 12
+  g_partitioner_dump_msg = cfg_is_on("kavu_partitioner_dump_msg", false);                       // 15
+  g_partition_min_fanout_threshold = cfg_get_int_value("kavu_partition_min_fanout_threshold", 5);  // 16
+  kavu_min_netlist_size = cfg_get_int_value("kavu_min_netlist_size", 20000);                    // 17
+  kavu_bus_ops_verbose = cfg_is_on("kavu_bus_ops_verbose", false);                              // 21
+  wl_to_sgate_verbose = cfg_is_on("wl_to_sgate_verbose", false);                                // 22
+  wl_use_ff_bit_names = cfg_is_on("wl_use_ff_bit_names", true);                                 // 23
+  kavu_seq_dont_fix_preserve = cfg_is_on("kavu_seq_dont_fix_preserve", false);                  // 27
+  kavu_seq_dont_fix_reg = cfg_is_on("kavu_seq_dont_fix_reg", false);                            // 28
+  kavu_mac_port_delay = cfg_get_int_value("kavu_mac_port_delay", 0);                            // 30
+}
+
+namespace {
+
+// A step that creates nothing: it runs its function when the sequence
+// reaches it and has nothing to undo.
+struct LOAD_ACTION {
+  explicit LOAD_ACTION(void (*action)()) { action(); }
+};
+
+// The library refers to Boost.System's categories; touching them at load
+// builds their function-local statics before any caller can race for them.
+void touch_error_categories() {
+  (void)boost::system::generic_category();
+  (void)boost::system::system_category();
+}
+
+struct LOOP_SETS {
+  std::set<CDB_SGATE_OTERM*> m_oterms;
+  std::set<CDB_SGATE_NODE*> m_nodes;
+};
+
+// Unload traces how many estimators the hash still holds. The hash owns
+// them; releasing each one (with its own trace) needs the estimator type,
+// which arrives with the estimator registry of timing-driven synthesis and
+// brings that loop here. Until then nothing can insert into the hash.
+struct TERVO_HASH_HOLDER {
+  KAVU_TERVO_ESTIMATOR_HASH m_hash;
+  ~TERVO_HASH_HOLDER() {
+    kavu_debug("Cleaning up the Tervo estimator hash, size=%d ", static_cast<int>(m_hash.size()));
+  }
+};
+
+// One 32-bit block holding 0, then sized to 8 bits.
+struct SKIP_REASON_SET {
+  boost::dynamic_bitset<uint32_t> m_bits;
+  SKIP_REASON_SET() : m_bits(32, 0ul) { m_bits.resize(8); }
+};
+
+class KAVU_LOAD_SEQUENCE {
+ public:
+  MEM_INITIALIZER m_memory{"KAVU"};                                                     // 1
+  MSG_ID_REGISTRAR m_message_ids{kavu_msg_ids, kavu_msg_kinds, KAVU_MSG_ID_COUNT};       // 2
+  LOAD_ACTION m_load_time_keys{kavu_setup_read_load_time_keys};                         // 3 ...
+  LOAD_ACTION m_error_categories{touch_error_categories};                               // 4
+  LOOP_SETS m_loop_sets;                                                                // 9
+  TERVO_HASH_HOLDER m_tervo_hash;                                                       // 13
+  std::string m_project_db_path;                                                        // 18
+  SKIP_REASON_SET m_skip_reasons;                                                       // 19
+  const std::string m_retimer_name_marker{"~tesk"};                                     // 26
+  const std::array<std::string, KAVU_SEQ_REPORT_FILE_COUNT> m_seq_report_file_names{    // 29
+      "kavu_seq_big_gate_on_loop.txt", "kavu_seq_critical_big_gate.txt",
+      "kavu_seq_failing_ep.txt",       "kavu_seq_critical_path_points.txt",
+      "kavu_seq_critical_path.txt",    "kavu_seq_clocks.txt"};
+  const std::array<std::string, KAVU_MAC_INPUT_PORT_COUNT> m_mac_input_port_names{      // 31
+      "DB_DATA_AX",          "DB_DATA_AY",          "DB_IPORT_DATA_AZ",
+      "DB_DATA_BX",          "DB_DATA_BY",          "DB_IPORT_DATA_BZ",
+      "DB_IPORT_COEF_SEL_A", "DB_IPORT_COEF_SEL_B", "DB_IPORT_SUB_NADD",
+      "DB_IPORT_NEGATE",     "DB_IPORT_ACC_NLOAD",  "DB_IPORT_LOAD_VALUE_ENA",
+      "DB_CHAIN_IN"};
+  const std::array<std::string, KAVU_MAC_OUTPUT_PORT_COUNT> m_mac_output_port_names{    // 32
+      "DB_DATA_OUT_A", "DB_DATA_OUT_B", "DB_CHAINOUT"};
+};
+
+KAVU_LOAD_SEQUENCE s_load_sequence;
+
+}  // namespace
+
+std::set<CDB_SGATE_OTERM*>& kavu_loop_oterms() { return s_load_sequence.m_loop_sets.m_oterms; }
+
+std::set<CDB_SGATE_NODE*>& kavu_loop_nodes() { return s_load_sequence.m_loop_sets.m_nodes; }
+
+KAVU_TERVO_ESTIMATOR_HASH& kavu_tervo_estimator_hash() { return s_load_sequence.m_tervo_hash.m_hash; }
+
+std::string& kavu_project_db_path() { return s_load_sequence.m_project_db_path; }
+
+boost::dynamic_bitset<uint32_t>& kavu_parallel_skip_reasons() {
+  return s_load_sequence.m_skip_reasons.m_bits;
+}
+
+const std::string& kavu_retimer_name_marker() { return s_load_sequence.m_retimer_name_marker; }
+
+const std::array<std::string, KAVU_SEQ_REPORT_FILE_COUNT>& kavu_seq_report_file_names() {
+  return s_load_sequence.m_seq_report_file_names;
+}
+
+const std::array<std::string, KAVU_MAC_INPUT_PORT_COUNT>& kavu_mac_input_port_names() {
+  return s_load_sequence.m_mac_input_port_names;
+}
+
+const std::array<std::string, KAVU_MAC_OUTPUT_PORT_COUNT>& kavu_mac_output_port_names() {
+  return s_load_sequence.m_mac_output_port_names;
+}

@@ -1,0 +1,565 @@
+// Truth tables against a naive model (one bool per minterm): every operation
+// over all functions of up to four variables and random functions of five to
+// sixteen, crossing the one-word/two-word boundary (5 -> 6 variables) and
+// the in-word/across-word variable boundary (4 -> 5) on purpose; then LUT
+// masks, the hash against equality, value semantics, refused arguments and
+// the module settings.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cdb/cdb_sgate.h"
+#include "kavu_01tbl.h"
+#include "testkit/platform_testkit.h"
+#include "ztl_hash_sys.h"
+
+namespace {
+
+// ---- the naive model and the cases ------------------------------------------------
+
+struct NAIVE {
+  unsigned n = 0;
+  std::vector<bool> f;  // f[m], m < 2^n
+  bool at(size_t m) const { return f[m]; }
+  size_t size() const { return f.size(); }
+};
+
+bool bit_of(size_t m, unsigned v) { return (m >> v) & 1u; }
+size_t with_bit(size_t m, unsigned v, bool b) { return b ? m | (size_t(1) << v) : m & ~(size_t(1) << v); }
+size_t low_bits(size_t m, unsigned k) { return m & ((size_t(1) << k) - 1); }
+
+NAIVE to_naive(const KAVU_01TBL& t) {
+  NAIVE r{t.num_vars(), std::vector<bool>(size_t(1) << t.num_vars())};
+  for (size_t m = 0; m < r.size(); ++m) r.f[m] = t.minterm(unsigned(m)) != 0;
+  return r;
+}
+
+bool naive_depends(const NAIVE& f, unsigned v) {
+  for (size_t m = 0; m < f.size(); ++m)
+    if (f.at(m) != f.at(m ^ (size_t(1) << v))) return true;
+  return false;
+}
+
+// Below five variables the bits of word 0 past 2^n must stay 0: the hash,
+// is_vcc and is_gnd read raw words.
+bool clean(const KAVU_01TBL& t) { return t.num_vars() >= 5 || (t.word(0) >> (1u << t.num_vars())) == 0; }
+
+struct CASE_ID {
+  unsigned n, id;  // the function's bits for n <= 4, else the seed
+};
+
+// Calls fn(table, model, id) for every function of 0..4 variables and for
+// random functions of 5..max_random_vars variables.
+template <class FN>
+void for_each_case(FN fn, unsigned max_random_vars = 16) {
+  for (unsigned n = 0; n <= 4; ++n)
+    for (unsigned bits = 0; bits < (1u << (1u << n)); ++bits) {
+      KAVU_01TBL t(n);
+      t.set_word(0, bits);
+      fn(t, to_naive(t), CASE_ID{n, bits});
+    }
+  std::mt19937 rng(12345);
+  for (unsigned n : {5u, 6u, 7u, 8u, 10u, 12u, 16u}) {
+    if (n > max_random_vars) break;
+    for (unsigned seed = 0; seed < (n <= 8 ? 12u : n <= 12 ? 3u : 1u); ++seed) {
+      KAVU_01TBL t(n);
+      for (unsigned i = 0; i < t.length(); ++i) t.set_word(i, rng());
+      fn(t, to_naive(t), CASE_ID{n, seed});
+    }
+  }
+}
+
+// Reports the first few mismatches only, so that one systematic fault does
+// not print 65536 failures; messages are built only on failure.
+class CHECKER {
+ public:
+  void operator()(bool ok, const CASE_ID& id, const char* what, int a = -1, int b = -1) {
+    if (!ok && ++m_failures <= 5)
+      ADD_FAILURE() << what << " n=" << id.n << " case=" << id.id << " args " << a << " " << b;
+  }
+  // t is clean, has n variables and minterm m equal to expected(m).
+  template <class FN>
+  void same(const KAVU_01TBL& t, unsigned n, FN expected, const CASE_ID& id, const char* what, int a = -1,
+            int b = -1) {
+    bool ok = clean(t) && t.num_vars() == n;
+    for (size_t m = 0; ok && m < (size_t(1) << n); ++m) ok = (t.minterm(unsigned(m)) != 0) == expected(m);
+    (*this)(ok, id, what, a, b);
+  }
+
+ private:
+  int m_failures = 0;
+};
+
+// ---- operations on one variable --------------------------------------------------------
+
+// An operation on variable v and the model of its result: result minterm m
+// is f at old_index(n, v, m); the result has n + vars_delta variables.
+struct VAR_OP {
+  const char* name;
+  unsigned min_vars_above_v;  // exchange needs a neighbour above v
+  int vars_delta;
+  void (*apply)(KAVU_01TBL&, unsigned v);
+  size_t (*old_index)(unsigned n, unsigned v, size_t m);
+};
+
+const VAR_OP k_var_ops[] = {
+    {"inv(var)", 1, 0, [](KAVU_01TBL& t, unsigned v) { t.inv(v); },
+     [](unsigned, unsigned v, size_t m) { return m ^ (size_t(1) << v); }},
+    {"exchange", 2, 0, [](KAVU_01TBL& t, unsigned v) { t.exchange(v); },
+     [](unsigned, unsigned v, size_t m) { return with_bit(with_bit(m, v, bit_of(m, v + 1)), v + 1, bit_of(m, v)); }},
+    {"cofactor_on 0", 1, 0, [](KAVU_01TBL& t, unsigned v) { t.cofactor_on(v, false); },
+     [](unsigned, unsigned v, size_t m) { return with_bit(m, v, false); }},
+    {"cofactor_on 1", 1, 0, [](KAVU_01TBL& t, unsigned v) { t.cofactor_on(v, true); },
+     [](unsigned, unsigned v, size_t m) { return with_bit(m, v, true); }},
+    {"cofactor into copy", 1, 0, [](KAVU_01TBL& t, unsigned v) { KAVU_01TBL(t).cofactor(v, true, &t); },
+     [](unsigned, unsigned v, size_t m) { return with_bit(m, v, true); }},
+    {"delete_var 1", 1, -1, [](KAVU_01TBL& t, unsigned v) { t.delete_var(v, true); },
+     [](unsigned, unsigned v, size_t m) { return ((m - low_bits(m, v)) << 1) | (size_t(1) << v) | low_bits(m, v); }},
+    // Variable v to the top: the variables above it move down by one.
+    {"move_var to top", 1, 0, [](KAVU_01TBL& t, unsigned v) { t.move_var(v, t.num_vars() - 1); },
+     [](unsigned n, unsigned v, size_t m) {
+       return low_bits(m, v) | (size_t(bit_of(m, n - 1)) << v) | (low_bits(m, n - 1) >> v << (v + 1));
+     }},
+    // Variable v to the bottom: the variables below it move up by one.
+    {"move_var to bottom", 1, 0, [](KAVU_01TBL& t, unsigned v) { t.move_var(v, 0); },
+     [](unsigned, unsigned v, size_t m) {
+       return (m >> (v + 1) << (v + 1)) | low_bits(m >> 1, v) | (size_t(m & 1) << v);
+     }},
+};
+
+TEST(Kavu01tblVariableOps, AgreeWithModelOnEveryVariable) {
+  CHECKER check;
+  KAVU_01TBL t;
+  for_each_case([&](const KAVU_01TBL& a, const NAIVE& f, const CASE_ID& id) {
+    const unsigned n = a.num_vars();
+    for (const VAR_OP& op : k_var_ops) {
+      for (unsigned v = 0; v + op.min_vars_above_v <= n; ++v) {
+        t = a;
+        op.apply(t, v);
+        check.same(t, n + op.vars_delta, [&](size_t m) { return f.at(op.old_index(n, v, m)); }, id, op.name, v);
+      }
+    }
+    // Moving there and back restores the table.
+    for (unsigned v = 0; v < n; ++v) {
+      t = a;
+      t.move_var(v, n - 1 - v);
+      t.move_var(n - 1 - v, v);
+      check(t == a, id, "move_var back", v);
+    }
+  });
+}
+
+TEST(Kavu01tblVariableOps, ExpandReduceAndInOrderCofactorsAgreeWithModel) {
+  CHECKER check;
+  KAVU_01TBL t;
+  for_each_case(
+      [&](const KAVU_01TBL& a, const NAIVE& f, const CASE_ID& id) {
+        const unsigned n = a.num_vars();
+        for (unsigned m = n; m <= n + 3; ++m) {
+          t = a;
+          t.expand(m);
+          check.same(t, m, [&](size_t x) { return f.at(low_bits(x, n)); }, id, "expand", m);
+          t.reduce(n);
+          check(t == a && clean(t), id, "expand then reduce", m);
+        }
+        for (unsigned k = 0; k <= n; ++k) {
+          t = a;
+          t.reduce(k);
+          check.same(t, k, [&](size_t x) { return f.at(x); }, id, "reduce", k);
+          // Every block up to four; beyond, the first, one inside and the last.
+          const unsigned blocks = 1u << (n - k);
+          for (unsigned c = 0; c < blocks; c = blocks <= 4 || c + 1 == blocks ? c + 1 : c ? blocks - 1 : blocks / 2 + 1) {
+            auto copy = [&](size_t x) { return f.at((size_t(c) << k) + low_bits(x, k)); };
+            auto set = [&](size_t x) { return f.at(x) || (x >> k) == c; };
+            t = a;
+            t.cofactor_in_order(k, c);
+            check.same(t, n, copy, id, "cofactor_in_order", k, c);
+            t = a;
+            t.cofactor_in_order_new(k, c);
+            check.same(t, n, copy, id, "cofactor_in_order_new", k, c);
+            t = a;
+            t.set_cofactor_in_order(k, c);
+            check.same(t, n, set, id, "set_cofactor_in_order", k, c);
+            t = a;
+            t.set_cofactor_in_order_new(k, c);
+            check.same(t, n, set, id, "set_cofactor_in_order_new", k, c);
+          }
+        }
+        // Removing the variables the function ignores keeps it, read through the map.
+        std::vector<unsigned int> map, support;
+        for (unsigned v = 0; v < n; ++v)
+          if (naive_depends(f, v)) support.push_back(v);
+        t = a;
+        check(t.delete_redundant_var(map) == n - support.size() && map == support, id, "support map");
+        check.same(t, unsigned(support.size()), [&](size_t x) {
+          size_t old = 0;
+          for (unsigned p = 0; p < support.size(); ++p) old = with_bit(old, support[p], bit_of(x, p));
+          return f.at(old);
+        }, id, "delete_redundant_var");
+      },
+      12);
+}
+
+// ---- algebra, comparison and built functions -----------------------------------------------
+
+TEST(Kavu01tblAlgebra, OperationsAndOrderAgreeWithModel) {
+  CHECKER check;
+  std::mt19937 rng(7);
+  KAVU_01TBL b, t;
+  for_each_case([&](const KAVU_01TBL& a, const NAIVE& f, const CASE_ID& id) {
+    const unsigned n = a.num_vars();
+    b.resize(n);
+    for (unsigned i = 0; i < b.length(); ++i) b.set_word(i, rng() & (n < 5 ? (1u << (1u << n)) - 1 : ~0u));
+    const NAIVE g = to_naive(b);
+    check.same(a & b, n, [&](size_t m) { return f.at(m) && g.at(m); }, id, "and");
+    check.same(a | b, n, [&](size_t m) { return f.at(m) || g.at(m); }, id, "or");
+    check.same(a ^ b, n, [&](size_t m) { return f.at(m) != g.at(m); }, id, "xor");
+    t = a;
+    t.and_with(b);
+    t.or_with(a);  // a AND b OR a = a
+    t.xor_with(b);
+    check(t == (a ^ b), id, "in-place forms");
+    t = a;
+    t.inv();
+    check.same(t, n, [&](size_t m) { return !f.at(m); }, id, "inv()");
+
+    // Order: the function read as a number, highest minterm most significant.
+    int cmp = 0;
+    size_t ones = 0;
+    bool sub = true;
+    for (size_t m = f.size(); m-- > 0;) {
+      if (cmp == 0 && f.at(m) != g.at(m)) cmp = f.at(m) ? 1 : -1;
+      ones += f.at(m);
+      sub &= !f.at(m) || g.at(m);
+    }
+    check((a == b) == (cmp == 0) && (a != b) == (cmp != 0), id, "==");
+    check((a < b) == (cmp < 0) && (a <= b) == (cmp <= 0) && (a > b) == (cmp > 0) && (a >= b) == (cmp >= 0), id,
+          "order");
+    check(a.is_sub_onset(b) == sub && b.is_super_onset(a) == sub, id, "onset inclusion");
+    check(a.onset_volume() == ones && a.is_vcc() == (ones == f.size()) && a.is_gnd() == (ones == 0), id,
+          "volume and constants");
+  });
+}
+
+TEST(Kavu01tblConstruction, BuiltFunctionsAgreeWithModel) {
+  CHECKER check;
+  for (unsigned n = 0; n <= 12; ++n) {
+    const CASE_ID id{n, 0};
+    KAVU_01TBL t(n);
+    t.set_and();
+    check.same(t, n, [&](size_t m) { return m + 1 == (size_t(1) << n); }, id, "set_and");
+    t.set_or();
+    check.same(t, n, [](size_t m) { return m != 0; }, id, "set_or");
+    t.set_xor();
+    check.same(t, n, [](size_t m) { return std::popcount(m) % 2 == 1; }, id, "set_xor");
+    t.set_mux();  // below three variables it becomes a three-variable table
+    check.same(t, std::max(n, 3u), [](size_t m) { return bit_of(m, bit_of(m, 2) ? 1 : 0); }, id, "set_mux");
+    for (unsigned v = 0; v < n; ++v)
+      for (bool pos : {true, false}) {
+        t.resize(n);
+        t.variable(v, pos);
+        check.same(t, n, [&](size_t m) { return bit_of(m, v) == pos; }, id, "variable", v, pos);
+        check(t.is_variable(v, pos) && !t.is_variable(v, !pos), id, "is_variable", v, pos);
+        t.set_gnd();
+        t.set_minterm(0);
+        t.set_var(v, pos);  // ORs into what is there
+        check.same(t, n, [&](size_t m) { return m == 0 || bit_of(m, v) == pos; }, id, "set_var", v, pos);
+      }
+  }
+  // Selection: a where the new top variable is 0, b where it is 1.
+  std::mt19937 rng(3);
+  for (auto [na, nb] : {std::pair{2u, 4u}, {4u, 2u}, {0u, 0u}, {5u, 5u}, {4u, 6u}, {7u, 3u}}) {
+    KAVU_01TBL a(na), b(nb);
+    for (unsigned i = 0; i < a.length(); ++i) a.set_word(i, rng() & (na < 5 ? (1u << (1u << na)) - 1 : ~0u));
+    for (unsigned i = 0; i < b.length(); ++i) b.set_word(i, rng() & (nb < 5 ? (1u << (1u << nb)) - 1 : ~0u));
+    const NAIVE fa = to_naive(a), fb = to_naive(b);
+    const unsigned m = std::max(na, nb);
+    check.same(KAVU_01TBL(a, b), m + 1,
+               [&](size_t x) { return bit_of(x, m) ? fb.at(low_bits(x, nb)) : fa.at(low_bits(x, na)); },
+               CASE_ID{m, 0}, "selection", na, nb);
+  }
+}
+
+TEST(Kavu01tblConstruction, HandCheckedCases) {
+  KAVU_01TBL t(2);
+  t.set_mux();
+  EXPECT_EQ(t.word(0), 0xCAu);
+  for (int flags = 0; flags < 8; ++flags) {  // inputs complemented where a flag is 0
+    KAVU_01TBL u(t);
+    for (unsigned i = 0; i < 3; ++i)
+      if (!((flags >> i) & 1)) u.inv(i);
+    for (int asked = 0; asked < 8; ++asked)
+      EXPECT_EQ(u.is_mux(asked & 1, asked & 2, asked & 4), asked == flags) << flags << " " << asked;
+  }
+  // x0 AND x2 over three variables loses x1.
+  KAVU_01TBL and02(3), and2(2);
+  and02.set_minterm(5);
+  and02.set_minterm(7);
+  and2.set_and();
+  std::vector<unsigned int> map;
+  EXPECT_EQ(and02.delete_redundant_var(map), 1u);
+  EXPECT_EQ(map, (std::vector<unsigned int>{0, 2}));
+  EXPECT_EQ(and02, and2);
+  // Layout: minterm m is bit m mod 32 of word m / 32.
+  KAVU_01TBL big(8);
+  for (unsigned m : {0u, 31u, 32u, 77u}) big.set_minterm(m);
+  big.toggle_minterm(0);
+  EXPECT_EQ(big.length(), 8u);
+  EXPECT_EQ(big.word(0), 0x80000000u);
+  EXPECT_EQ(big.word(2), 1u << 13);
+  std::vector<unsigned int> codes{99};
+  big.reduce(6);
+  big.dump(codes);
+  EXPECT_EQ(codes, (std::vector<unsigned int>{99, 6, 0x80000000u, 1}));
+  // Zero variables: one word, one minterm.
+  KAVU_01TBL zero(0);
+  zero.set_vcc();
+  EXPECT_TRUE(zero.is_const());
+  EXPECT_EQ(zero.onset_volume(), 1u);
+}
+
+// ---- predicates -----------------------------------------------------------------------
+
+void check_predicates(CHECKER& check, const KAVU_01TBL& a, const NAIVE& f, const CASE_ID& id) {
+  unsigned dependent = 0;
+  for (unsigned v = 0; v < a.num_vars(); ++v) {
+    dependent += naive_depends(f, v);
+    check(a.is_dependent(v) == naive_depends(f, v), id, "is_dependent", v);
+    bool is_xor = true;
+    long shear = 0;
+    for (size_t m = 0; m < f.size(); ++m) {
+      is_xor &= f.at(m) != f.at(m ^ (size_t(1) << v));
+      shear += f.at(m) ? (bit_of(m, v) ? 1 : -1) : 0;
+    }
+    check(a.is_xor(v) == is_xor && a.shear_vol_on(v) == shear, id, "is_xor / shear_vol_on", v);
+    for (bool pos : {true, false}) {
+      bool is_and = true, is_or = true, unate = true;
+      for (size_t m = 0; m < f.size(); ++m) {
+        is_and &= bit_of(m, v) == pos || !f.at(m);
+        is_or &= bit_of(m, v) != pos || f.at(m);
+        unate &= !f.at(with_bit(m, v, !pos)) || f.at(with_bit(m, v, pos));  // toward the phase never turns f off
+      }
+      check(a.is_and(v, pos) == is_and && a.is_or(v, pos) == is_or && a.is_unate(v, pos) == unate, id,
+            "is_and / is_or / is_unate", v, pos);
+    }
+  }
+  check(a.num_dependent() == dependent, id, "num_dependent");
+}
+
+TEST(Kavu01tblPredicates, AgreeWithModel) {
+  CHECKER check;
+  for_each_case([&](const KAVU_01TBL& a, const NAIVE& f, const CASE_ID& id) { check_predicates(check, a, f, id); });
+}
+
+TEST(Kavu01tblPredicates, FindPlantedStructureInLargeTables) {
+  // Random tables of five or more variables are almost never AND, OR, XOR or
+  // unate in a variable: plant each structure inside and across words.
+  CHECKER check;
+  KAVU_01TBL lit, g, f;
+  for_each_case(
+      [&](const KAVU_01TBL& a, const NAIVE&, const CASE_ID& id) {
+        const unsigned n = a.num_vars();
+        for (unsigned v : {0u, 4u, 5u, n - 1}) {
+          if (n < 5 || v >= n) continue;
+          for (bool pos : {true, false}) {
+            lit.resize(n);
+            lit.variable(v, pos);
+            g = a;
+            g.cofactor_on(v, !pos);
+            for (const KAVU_01TBL& planted : {a & lit, a | lit, (a & lit) | g}) {
+              f = planted;
+              check_predicates(check, f, to_naive(f), id);
+            }
+            check((a & lit).is_and(v, pos) && (a | lit).is_or(v, pos) && ((a & lit) | g).is_unate(v, pos), id,
+                  "planted and / or / unate", v, pos);
+          }
+          lit.variable(v, true);
+          f = g ^ lit;  // g no longer depends on x_v
+          check_predicates(check, f, to_naive(f), id);
+          check(f.is_xor(v), id, "planted xor", v);
+        }
+      },
+      10);
+}
+
+// ---- LUT masks, hash, value semantics ----------------------------------------------------
+
+TEST(Kavu01tblLutmask, RoundTripsAtFourAndSixInputs) {
+  for (uint64_t value = 0; value < (1u << 16); ++value) {
+    CDB_LUTMASK mask;
+    mask.set_value(4, value);
+    const KAVU_01TBL t(mask);
+    ASSERT_TRUE(t.num_vars() == 4 && t.word(0) == value && t.make_lutmask() == mask) << value;
+  }
+  std::mt19937_64 rng(11);
+  for (int i = 0; i < 2000; ++i) {
+    CDB_LUTMASK mask;
+    mask.set_value(6, rng());
+    const KAVU_01TBL t(mask);
+    ASSERT_EQ(t.length(), 2u);
+    for (unsigned m = 0; m < 64; m += 7) ASSERT_EQ(t.minterm(m), (mask.get_value() >> m) & 1) << m;
+    ASSERT_EQ(t.make_lutmask(), mask);
+  }
+  EXPECT_KAVU_INTERNAL_ERROR(KAVU_01TBL(7).make_lutmask(), "num_vars() <= CDB_LUTMASK_MAX_INPUTS");
+}
+
+TEST(Kavu01tblHash, AgreesWithEquality) {
+  using OPS = ZTL_OPS<KAVU_01TBL*>;
+  CHECKER check;
+  KAVU_01TBL t, model;
+  for_each_case(
+      [&](const KAVU_01TBL& a, const NAIVE&, const CASE_ID& id) {
+        // The in-order cofactor repeats a block over the whole word, past the
+        // function's bits below five variables; a minterm-wise build does not.
+        for (unsigned k = 0; k < a.num_vars(); ++k) {
+          t = a;
+          t.cofactor_in_order_new(k, (1u << (a.num_vars() - k)) - 1);
+          model.resize(a.num_vars());
+          for (unsigned m = 0; m < (1u << a.num_vars()); ++m)
+            if (t.minterm(m)) model.set_minterm(m);
+          check(OPS::equal(&t, &model) && OPS::hash(&t) == OPS::hash(&model), id, "hash", k);
+        }
+      },
+      8);
+  // Bits stored outside the function change neither equality nor the hash,
+  // nor what expansion copies into the new variables.
+  KAVU_01TBL plain(2), dirty(2), wider(3);
+  plain.set_word(0, 0x6);
+  dirty.set_word(0, 0xABCD0006);
+  wider.set_word(0, 0x6);
+  EXPECT_TRUE(OPS::equal(&plain, &dirty) && OPS::hash(&plain) == OPS::hash(&dirty));
+  EXPECT_FALSE(OPS::equal(&plain, &wider));
+  dirty.expand(6);
+  EXPECT_EQ(dirty.word(1), 0x66666666u);
+
+  // A function table finds a key again from a table built another way.
+  std::vector<KAVU_01TBL> keys;
+  for (unsigned n = 0; n <= 7; ++n) {
+    KAVU_01TBL key(n);
+    key.set_xor();
+    keys.push_back(key);
+    key.inv();
+    keys.push_back(key);
+  }
+  ZTL_HASH<KAVU_01TBL*, int> table;
+  for (size_t i = 0; i < keys.size(); ++i) table[&keys[i]] = int(i) + 1;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    KAVU_01TBL probe(keys[i]);
+    probe.expand(probe.num_vars() + 1);
+    probe.cofactor_in_order_new(probe.num_vars() - 1, 1);
+    probe.reduce(keys[i].num_vars());
+    auto it = table.find(&probe);
+    ASSERT_TRUE(it != table.end()) << i;
+    EXPECT_EQ(it->second, int(i) + 1);
+  }
+}
+
+TEST(Kavu01tblValue, SelfAssignmentAndSelfMoveKeepTheTable) {
+  for (unsigned n : {3u, 9u}) {
+    KAVU_01TBL t(n);
+    t.set_xor();
+    const KAVU_01TBL before(t);
+    KAVU_01TBL& alias = t;
+    t = alias;
+    t = std::move(alias);
+    EXPECT_EQ(t, before);
+    KAVU_01TBL taken(std::move(t));  // leaves a usable table of 0 variables
+    EXPECT_EQ(taken, before);
+    EXPECT_TRUE(t.num_vars() == 0 && t.length() == 1 && t.is_gnd());
+    t = std::move(taken);
+    EXPECT_EQ(t, before);
+  }
+}
+
+// ---- refused arguments ------------------------------------------------------------------
+
+TEST(Kavu01tblErrors, SizeIsBoundedAndMisuseIsAnInternalError) {
+  const unsigned too_many = KAVU_01TBL::max_num_vars + 1;
+  KAVU_01TBL t3(3), t0(0), t1(1), top(KAVU_01TBL::max_num_vars);
+  EXPECT_KAVU_INTERNAL_ERROR(KAVU_01TBL t(too_many), "max_num_vars");
+  EXPECT_KAVU_INTERNAL_ERROR(t3.resize(1000), "max_num_vars");
+  EXPECT_KAVU_INTERNAL_ERROR(t3.expand(too_many), "max_num_vars");
+  EXPECT_KAVU_INTERNAL_ERROR(KAVU_01TBL sel(top, t3), "max_num_vars");
+  EXPECT_EQ(t3.num_vars(), 3u);
+
+  EXPECT_FALSE(t3 == KAVU_01TBL(4));  // different counts compare unequal, no error
+  EXPECT_KAVU_INTERNAL_ERROR((void)(t3 < KAVU_01TBL(4)), "num_vars() == tbl.num_vars()");
+  EXPECT_KAVU_INTERNAL_ERROR(t3.and_with(KAVU_01TBL(4)), "num_vars() == tbl.num_vars()");
+  EXPECT_KAVU_INTERNAL_ERROR(t3.cofactor_on(3, true), "var < num_vars()");
+  EXPECT_KAVU_INTERNAL_ERROR(t3.move_var(0, 3), "dest < num_vars()");
+  // The top variable has no upper neighbour, and no count wraps below zero.
+  EXPECT_KAVU_INTERNAL_ERROR(t3.exchange(2), "var < num_vars()-1");
+  EXPECT_KAVU_INTERNAL_ERROR(t0.exchange(0), "var < num_vars()-1");
+  EXPECT_KAVU_INTERNAL_ERROR(t1.exchange(0), "var < num_vars()-1");
+  EXPECT_KAVU_INTERNAL_ERROR((void)t3.minterm(8), "n < upper_bound");
+  EXPECT_KAVU_INTERNAL_ERROR((void)t3.grab_word(1), "wnum < cnt");
+  EXPECT_KAVU_INTERNAL_ERROR((void)t3.is_const(), "this->num_vars() == 0");
+  EXPECT_KAVU_INTERNAL_ERROR((void)t3.is_wire(), "this->num_vars() == 1");
+  t3.cofactor_in_order(3, 0);  // the whole table is block 0: nothing to do
+  EXPECT_KAVU_INTERNAL_ERROR(t3.cofactor_in_order(3, 1), "cof_in_order == 0");
+  EXPECT_KAVU_INTERNAL_ERROR(t3.cofactor_in_order(4, 0), "num_cof_var < num_vars()");
+  EXPECT_KAVU_INTERNAL_ERROR(t3.set_cofactor_in_order_new(1, 4), "cof_in_order < num_cofs");
+  std::vector<unsigned int> not_empty{1};
+  EXPECT_KAVU_INTERNAL_ERROR(t3.delete_redundant_var(not_empty), "variable_map.size() == 0");
+}
+
+// ---- module settings -----------------------------------------------------------------------
+
+TEST(Kavu01tblSettings, DebugLevelAboveOneChecksWordIndices) {
+  set_01tbl_debug(2);
+  KAVU_01TBL t(6);
+  EXPECT_KAVU_INTERNAL_ERROR((void)t.word(2), "n < length()");
+  EXPECT_KAVU_INTERNAL_ERROR(t.set_word(2, 1), "n < length()");
+  EXPECT_EQ(set_01tbl_debug(0), 0u);
+  cdb_sgate_set_synthesis_running_in_parallel(true);
+  EXPECT_KAVU_INTERNAL_ERROR(set_01tbl_debug(0), "!cdb_sgate_synthesis_is_running_in_parallel()");
+  cdb_sgate_set_synthesis_running_in_parallel(false);
+}
+
+// The settings are read once per process, so each case runs in a fresh one
+// (the death-test child re-executes the test binary).
+void expect_in_fresh_process(void (*body)()) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(body(), ::testing::ExitedWithCode(0), "");
+}
+
+void child_expect(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "%s\n", what);
+  std::exit(1);
+}
+
+TEST(Kavu01tblSettings, DefaultsHoldUntilLoadedOnFirstUse) {
+  expect_in_fresh_process([] {
+    kavu_platform::cfg_set_value("ftm_resyn_wire_gh_delay", "9");
+    kavu_platform::cfg_set_value("ftm_resyn_for_balanced", "on");
+    const KAVU_01TBL_RESYN_SETTINGS& s = kavu_01tbl_resyn_settings();
+    child_expect(s.m_wire_gh_delay == 9, "key not read on first use");
+    child_expect(s.m_lutin_combout_delay == 1, "default of lutin->f lost");
+    child_expect(s.m_check_delay, "balanced resynthesis must check delay");
+    kavu_platform::cfg_set_value("ftm_resyn_wire_gh_delay", "4");
+    child_expect(kavu_01tbl_resyn_settings().m_wire_gh_delay == 9, "settings read twice");
+    std::exit(0);
+  });
+}
+
+TEST(Kavu01tblSettings, FirstSetDebugTakesTheKeyAndTracesTheSettings) {
+  expect_in_fresh_process([] {
+    kavu_platform::cfg_set_value("kavu_01tbl_debug", "3");
+    kavu_platform::cfg_set_value("ftm_resyn_lutin_combout_delay", "7");
+    kavu_platform::cfg_set_value("kavu_01tbl_quick_fd", "on");
+    kavu_platform::DEBUG_CAPTURE cap("KAVU");
+    child_expect(set_01tbl_debug(1) == 3, "first call must take the larger level");
+    child_expect(cap.contains("use quick func decomp operations"), "quick switch not traced");
+    child_expect(cap.contains("lutin->f  7 lutin->q  0"), "delays not traced");
+    child_expect(set_01tbl_debug(1) == 1, "later calls take the argument");
+    std::exit(0);
+  });
+}
+
+}  // namespace

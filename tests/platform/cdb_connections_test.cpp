@@ -1,0 +1,387 @@
+// Connections, inversion and constants of the gate-netlist database: hand
+// cases for each rule, and a random edit storm checked after every step by
+// check() and by an independent model of sources, ties, inversion flags,
+// chain order and netlist membership (sweep included), with a node-list walk
+// open throughout.
+#include <algorithm>
+#include <map>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "testkit/platform_testkit.h"
+
+namespace {
+
+CDB_SGATE_COMB* add_comb(CDB_SGATE_NETLIST& nl, int inputs) {
+  CDB_SGATE_COMB* g = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
+  for (int i = 0; i < inputs; ++i) g->insert_unordered_fanin_term(g->create_input_term(nullptr));
+  nl.add_node(g);
+  return g;
+}
+
+std::vector<CDB_SGATE_ITERM*> chain(const CDB_SGATE_OTERM* o) {
+  std::vector<CDB_SGATE_ITERM*> v;
+  o->copy_fanouts(v);
+  return v;
+}
+
+TEST(CdbConnections, TieDisconnectAndInversionRules) {
+  CDB_SGATE_NETLIST nl;
+  KAVU_TRACK(nl);
+  CDB_SGATE_COMB* a = add_comb(nl, 0);
+  CDB_SGATE_COMB* g = add_comb(nl, 2);
+  CDB_SGATE_ITERM* t = g->get_input_term(0);
+  CDB_SGATE_OTERM* o = a->get_single_oterm();
+
+  t->set_invert();
+  o->insert_fanout(t);  // the inversion flag survives connecting
+  EXPECT_TRUE(t->is_inverted());
+  EXPECT_EQ(t->get_source(), o);
+  t->disconnect_from_source();  // state 2 keeps the flag
+  EXPECT_FALSE(t->is_connected());
+  EXPECT_TRUE(t->is_inverted());
+  EXPECT_EQ(o->get_number_of_fanout(), 0u);
+  o->insert_fanout(t);
+  t->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_RESET);  // state 0 clears it
+  EXPECT_FALSE(t->is_inverted());
+
+  o->insert_fanout(t);
+  t->set_gnd();  // a tie drops the source and normalises the flag
+  EXPECT_TRUE(t->is_gnd());
+  EXPECT_EQ(t->get_source(), nullptr);
+  EXPECT_EQ(o->get_number_of_fanout(), 0u);
+  t->invert();  // tie then invert: GND becomes VCC
+  EXPECT_TRUE(t->is_vcc());
+  o->insert_fanout(t);  // connecting drops the tie
+  EXPECT_FALSE(t->is_vcc_or_gnd());
+  EXPECT_TRUE(cdb_is_connected(t));
+
+  CDB_SGATE_ITERM* u = g->get_input_term(1);
+  EXPECT_FALSE(cdb_is_connected(u));
+  u->set_parent_input(t);  // a packed terminal takes its parent's connection
+  EXPECT_TRUE(cdb_is_connected(u));
+  EXPECT_TRUE(cdb_is_parent_connected(u));
+  u->set_parent_input(nullptr);
+  EXPECT_KAVU_INTERNAL_ERROR(t->disconnect_from_source(1), "state");
+}
+
+TEST(CdbConnections, ChainOrderAdoptAndConstants) {
+  CDB_SGATE_NETLIST nl;
+  KAVU_TRACK(nl);
+  CDB_SGATE_COMB* a = add_comb(nl, 0);
+  CDB_SGATE_COMB* b = add_comb(nl, 0);
+  CDB_SGATE_COMB* g = add_comb(nl, 4);
+  CDB_SGATE_OTERM* oa = a->get_single_oterm();
+  CDB_SGATE_OTERM* ob = b->get_single_oterm();
+  std::vector<CDB_SGATE_ITERM*> t(g->get_input_terms().begin(), g->get_input_terms().end());
+  oa->insert_fanout(t[0]);
+  oa->insert_fanout(t[1]);
+  ob->insert_fanout(t[2]);
+  oa->insert_fanout(t[0]);  // re-inserting moves to the tail
+  EXPECT_EQ(chain(oa), (std::vector<CDB_SGATE_ITERM*>{t[1], t[0]}));
+  ob->insert_fanout(t[1]);  // a driven terminal leaves its old source first
+  EXPECT_EQ(chain(oa), (std::vector<CDB_SGATE_ITERM*>{t[0]}));
+  EXPECT_EQ(chain(ob), (std::vector<CDB_SGATE_ITERM*>{t[2], t[1]}));
+
+  t[2]->set_invert();
+  oa->set_invert();  // the output's own flag is not consulted by adopt
+  oa->adopt_fanouts(ob, true);
+  EXPECT_EQ(chain(oa), (std::vector<CDB_SGATE_ITERM*>{t[0], t[2], t[1]}));
+  EXPECT_FALSE(t[2]->is_inverted());
+  EXPECT_TRUE(t[1]->is_inverted());
+  EXPECT_FALSE(t[0]->is_inverted());
+  EXPECT_FALSE(ob->has_fanout());
+  EXPECT_KAVU_INTERNAL_ERROR(oa->adopt_fanouts(oa, false), "other");
+
+  oa->move_invert_to_fanouts();
+  EXPECT_FALSE(oa->is_inverted());
+  EXPECT_TRUE(t[0]->is_inverted());
+  EXPECT_TRUE(t[2]->is_inverted());
+  EXPECT_FALSE(t[1]->is_inverted());
+
+  // Each reader delivers the constant XOR its own old flag.
+  oa->set_all_fanouts_constant(false);
+  EXPECT_TRUE(t[0]->is_vcc());   // inverted reader of 0 sees 1
+  EXPECT_TRUE(t[1]->is_gnd());   // plain reader of 0 sees 0
+  EXPECT_EQ(oa->get_number_of_fanout(), 0u);
+  ob->insert_fanout(t[0]);
+  t[0]->set_invert();
+  ob->set_all_fanouts_constant(true);
+  EXPECT_TRUE(t[0]->is_gnd());  // inverted reader of 1 sees 0
+}
+
+TEST(CdbConnections, LongChainsUnlinkInConstantTime) {
+  CDB_SGATE_NETLIST nl;
+  KAVU_TRACK(nl);
+  CDB_SGATE_COMB* src = add_comb(nl, 0);
+  CDB_SGATE_COMB* sink = add_comb(nl, 0);
+  CDB_SGATE_OTERM* o = src->get_single_oterm();
+  const int n = 100000;
+  for (int i = 0; i < n; ++i) sink->insert_unordered_fanin(o);
+  ASSERT_EQ(o->get_number_of_fanout(), unsigned(n));
+  // Remove every other one from the middle outwards; each removal is O(1).
+  for (int i = 1; i < n; i += 2) sink->get_input_term(unsigned(i))->disconnect_from_source();
+  EXPECT_EQ(o->get_number_of_fanout(), unsigned(n / 2));
+  EXPECT_EQ(o->get_first_fanout(), sink->get_input_term(0));
+  EXPECT_EQ(o->get_last_fanout(), sink->get_input_term(n - 2));
+  EXPECT_EQ(sink->get_fanin_node_count(), 1u);
+  EXPECT_TRUE(nl.check());
+}
+
+// ---------------------------------------------------------------------------
+// The storm: an independent model of every terminal's state.
+
+struct TERM_MODEL {
+  const CDB_SGATE_OTERM* src = nullptr;
+  bool tied = false;
+  bool inv = false;
+};
+
+class CONNECTION_STORM {
+ public:
+  explicit CONNECTION_STORM(unsigned seed) : m_rng(seed) {}
+  ~CONNECTION_STORM() { m_nl.prepare_for_use(); }
+
+  void build() {
+    for (int i = 0; i < 3; ++i) track(new CDB_SGATE_IO(nullptr, CDB_IO_INPUT));
+    for (int i = 0; i < 3; ++i) track(new CDB_SGATE_IO(nullptr, CDB_IO_OUTPUT));
+    for (int i = 0; i < 24; ++i) track_new_logic();
+    m_walk = m_nl.begin_node_list();
+  }
+
+  void step(int k) {
+    switch (pick(13)) {
+      case 0: case 1: case 2: connect(); break;
+      case 3: disconnect(2); break;
+      case 4: disconnect(0); break;
+      case 5: tie(); break;
+      case 6: invert(); break;
+      case 7: adopt(); break;
+      case 8: constants(); break;
+      case 9: unlink_or_readd(); break;
+      case 10: destroy(); break;
+      case 11: if (k % 7 == 0) sweep(); else connect(); break;
+      default: if (k % 5 == 0) collect(); else connect(); break;
+    }
+    advance_walk();
+    verify(k);
+  }
+
+ private:
+  int pick(int n) { return int(m_rng() % unsigned(n)); }
+
+  void track(CDB_SGATE_NODE* g) {
+    m_gates.push_back(g);
+    m_nl.add_node(g);
+    for (CDB_SGATE_ITERM* t : g->get_input_terms()) m_terms[t] = TERM_MODEL{};
+    for (CDB_SGATE_OTERM* o : g->get_output_terms()) m_chains[o];
+  }
+  void track_new_logic() {
+    CDB_SGATE_NODE* g;
+    if (pick(4) == 0) {
+      g = new CDB_SGATE_CARRY_SUM(nullptr);
+      g->set_input_term(g->create_input_term(nullptr), SUM_IN);
+      g->set_input_term(g->create_input_term(nullptr), CARRY_IN);
+    } else {
+      g = new CDB_SGATE_COMB(nullptr, CDB_COMB_XOR);
+      for (int i = 0, n = 1 + pick(4); i < n; ++i) g->insert_unordered_fanin_term(g->create_input_term(nullptr));
+    }
+    track(g);
+  }
+
+  // Gates the storm may edit: linked or unlinked, never in the graveyard.
+  CDB_SGATE_NODE* any_gate() { return m_gates[size_t(pick(int(m_gates.size())))]; }
+  CDB_SGATE_ITERM* any_iterm() {
+    for (;;) {
+      CDB_SGATE_NODE* g = any_gate();
+      if (g->get_number_of_input_terms()) return g->get_input_term(unsigned(pick(int(g->get_number_of_input_terms()))));
+    }
+  }
+  CDB_SGATE_OTERM* any_oterm() {
+    CDB_SGATE_NODE* g = any_gate();
+    return g->get_output_term(unsigned(pick(int(g->get_output_count()))));
+  }
+
+  void model_leave(CDB_SGATE_ITERM* t) {
+    TERM_MODEL& m = m_terms[t];
+    if (m.src) {
+      auto& c = m_chains[m.src];
+      c.erase(std::find(c.begin(), c.end(), t));
+    }
+    m.src = nullptr;
+    m.tied = false;
+  }
+
+  void connect() {
+    CDB_SGATE_ITERM* t = any_iterm();
+    CDB_SGATE_OTERM* o = any_oterm();
+    o->insert_fanout(t);
+    model_leave(t);
+    m_terms[t].src = o;
+    m_chains[o].push_back(t);
+  }
+  void disconnect(int state) {
+    CDB_SGATE_ITERM* t = any_iterm();
+    TERM_MODEL& m = m_terms[t];
+    bool was_connected = m.src || m.tied;
+    t->disconnect_from_source(state);
+    model_leave(t);
+    if (was_connected && state == 0) m.inv = false;
+  }
+  void tie() {
+    CDB_SGATE_ITERM* t = any_iterm();
+    bool vcc = pick(2);
+    if (vcc) t->set_vcc();
+    else t->set_gnd();
+    model_leave(t);
+    m_terms[t].tied = true;
+    m_terms[t].inv = !vcc;
+  }
+  void invert() {
+    CDB_SGATE_ITERM* t = any_iterm();
+    t->invert();
+    m_terms[t].inv = !m_terms[t].inv;
+  }
+  void adopt() {
+    CDB_SGATE_OTERM* a = any_oterm();
+    CDB_SGATE_OTERM* b = any_oterm();
+    if (a == b) return;
+    bool inv = pick(2);
+    a->adopt_fanouts(b, inv);
+    for (CDB_SGATE_ITERM* t : m_chains[b]) {
+      m_terms[t].src = a;
+      if (inv) m_terms[t].inv = !m_terms[t].inv;
+      m_chains[a].push_back(t);
+    }
+    m_chains[b].clear();
+  }
+  void constants() {
+    CDB_SGATE_OTERM* o = any_oterm();
+    bool vcc = pick(2);
+    o->set_all_fanouts_constant(vcc);
+    for (CDB_SGATE_ITERM* t : m_chains[o]) {
+      m_terms[t] = TERM_MODEL{nullptr, true, m_terms[t].inv != !vcc};
+    }
+    m_chains[o].clear();
+  }
+  void unlink_or_readd() {
+    CDB_SGATE_NODE* g = any_gate();
+    if (g->get_netlist()) m_nl.delete_node(g);
+    else m_nl.add_node(g);
+    m_nl.add_node(g);  // re-adding to the same netlist does nothing
+  }
+  void forget_gate(CDB_SGATE_NODE* g) {
+    for (CDB_SGATE_ITERM* t : g->get_input_terms()) {
+      model_leave(t);
+      m_terms.erase(t);
+    }
+    for (CDB_SGATE_OTERM* o : g->get_output_terms()) {
+      for (CDB_SGATE_ITERM* t : m_chains[o]) m_terms[t].src = nullptr;  // flags kept
+      m_chains.erase(o);
+    }
+  }
+  void destroy() {
+    CDB_SGATE_NODE* g = any_gate();
+    if (g->is_pin()) return;
+    m_gates.erase(std::find(m_gates.begin(), m_gates.end(), g));
+    forget_gate(g);
+    delete g;  // unlinks itself and unhooks everything
+    track_new_logic();
+  }
+  void sweep() {
+    // Independent liveness: fixed point of "feeds a live linked gate".
+    std::set<const CDB_SGATE_NODE*> live;
+    for (CDB_SGATE_NODE* g : m_gates)
+      if (g->get_netlist() && g->is_pin()) live.insert(g);
+    for (bool grew = true; grew;) {
+      grew = false;
+      for (CDB_SGATE_NODE* g : m_gates) {
+        if (!g->get_netlist() || live.count(g)) continue;
+        for (CDB_SGATE_OTERM* o : g->get_output_terms())
+          for (CDB_SGATE_ITERM* t : m_chains[o])
+            if (live.count(t->get_my_node()) && t->get_my_node()->get_netlist()) grew = true;
+        if (grew) live.insert(g);
+        if (grew) break;
+      }
+    }
+    std::vector<CDB_SGATE_NODE*> dead;
+    for (CDB_SGATE_NODE* g : m_gates)
+      if (g->get_netlist() && !live.count(g)) dead.push_back(g);
+    EXPECT_EQ(m_nl.sweep(false), int(dead.size()));
+    for (CDB_SGATE_NODE* g : dead) {
+      EXPECT_EQ(g->get_netlist(), nullptr) << g->get_debug_name();
+      m_gates.erase(std::find(m_gates.begin(), m_gates.end(), g));
+      // Its inputs are disconnected now; its outputs may still feed unlinked
+      // gates until the graveyard is destroyed.
+      for (CDB_SGATE_ITERM* t : g->get_input_terms()) model_leave(t);
+      m_graveyard.push_back(g);
+    }
+    while (m_gates.size() < 30) track_new_logic();
+  }
+  void collect() {
+    for (CDB_SGATE_NODE* g : m_graveyard) forget_gate(g);  // before they are freed
+    m_graveyard.clear();
+    m_nl.prepare_for_use();
+  }
+
+  void advance_walk() {
+    if (m_walk == m_nl.end_node_list()) {
+      m_walk = m_nl.begin_node_list();
+      return;
+    }
+    CDB_SGATE_NODE* n = *m_walk;
+    EXPECT_TRUE(n == nullptr || n->get_netlist() == &m_nl);
+    ++m_walk;
+  }
+
+  void verify(int k) {
+    std::string report;
+    ASSERT_TRUE(m_nl.check(&report)) << "step " << k << "\n" << report;
+    for (const auto& [o, c] : m_chains)
+      ASSERT_EQ(chain(o), c) << "chain order, step " << k;
+    for (const auto& [t, m] : m_terms) {
+      ASSERT_EQ(t->get_source(), m.src) << "step " << k;
+      ASSERT_EQ(t->is_connected(), m.src != nullptr || m.tied) << "step " << k;
+      ASSERT_EQ(t->is_vcc_or_gnd(), m.tied) << "step " << k;
+      ASSERT_EQ(t->is_inverted(), m.inv) << "step " << k;
+    }
+    uint32_t linked = 0;
+    for (CDB_SGATE_NODE* g : m_gates) linked += g->get_netlist() == &m_nl;
+    ASSERT_EQ(m_nl.size(), linked) << "step " << k;
+  }
+
+  std::mt19937 m_rng;
+  CDB_SGATE_NETLIST m_nl;
+  std::vector<CDB_SGATE_NODE*> m_gates;
+  std::vector<CDB_SGATE_NODE*> m_graveyard;  // swept, not destroyed yet (not editable)
+  std::map<CDB_SGATE_ITERM*, TERM_MODEL> m_terms;
+  std::map<const CDB_SGATE_OTERM*, std::vector<CDB_SGATE_ITERM*>> m_chains;
+  CDB_SGATE_NODE_ITERATOR m_walk;
+
+ public:
+  // Unlinked gates are the storm's to destroy; linked ones the netlist's.
+  void destroy_unlinked() {
+    for (CDB_SGATE_NODE* g : m_gates)
+      if (!g->get_netlist()) delete g;
+    m_gates.clear();
+  }
+};
+
+TEST(CdbConnections, RandomEditStormMatchesIndependentModel) {
+  for (unsigned seed : {1u, 7u, 42u}) {
+    CONNECTION_STORM storm(seed);
+    storm.build();
+    for (int k = 0; k < 1500; ++k) {
+      storm.step(k);
+      if (::testing::Test::HasFatalFailure()) {
+        ADD_FAILURE() << "seed " << seed;
+        storm.destroy_unlinked();
+        return;
+      }
+    }
+    storm.destroy_unlinked();
+  }
+}
+
+}  // namespace
