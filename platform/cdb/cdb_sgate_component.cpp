@@ -66,11 +66,11 @@ CDB_SGATE_COMPONENT_PORT_ENTRY* CDB_SGATE_COMPONENT::add_unique_known_port(const
 bool CDB_SGATE_COMPONENT::retrieve_known_port(const char* name, int dir, CDB_SGATE_ITERM** iterm,
                                               CDB_SGATE_OTERM** oterm, bool create) {
   PLAT_CHECK(dir == CDB_COMPONENT_PORT_INPUT || dir == CDB_COMPONENT_PORT_OUTPUT, "CDB");
+  CDB_SGATE_COMPONENT_PORT_ENTRY* port = find_port(name);
+  if (port) PLAT_CHECK(port->m_dir == dir, "CDB");
   if (iterm) *iterm = nullptr;
   if (oterm) *oterm = nullptr;
-  CDB_SGATE_COMPONENT_PORT_ENTRY* port = find_port(name);
   if (!port && !create) return false;
-  if (port) PLAT_CHECK(port->m_dir == dir, "CDB");
   if (create) port = add_unique_known_port(name, dir, 1);
   if (iterm) *iterm = port->get_iterm(0);
   if (oterm) *oterm = port->get_oterm(0);

@@ -190,9 +190,6 @@ class CDB_SGATE_NETLIST {
   bool m_collect_atoms = false;
 };
 
-// The live-entry count of a netlist's node list.
-inline uint32_t cdb_node_container_size(const CDB_SGATE_NETLIST* n) { return n->size(); }
-
 // One process-wide flag, false at load; the database does not consult it.
 bool cdb_sgate_synthesis_is_running_in_parallel();
 void cdb_sgate_set_synthesis_running_in_parallel(bool on);

@@ -14,6 +14,7 @@
 #include "cdb/cdb_sgate_hierarchy.h"
 #include "cdb/cdb_sgate_kinds.h"
 #include "cdb/cdb_sgate_netlist.h"
+#include "hdb/hdb.h"
 #include "msg/msg.h"
 
 unsigned CDB_SGATE_NODE::s_debug_counter = 1;
@@ -519,6 +520,30 @@ void CDB_SGATE_NODE::clone_base_into(CDB_SGATE_NODE* copy, int clone_type) const
     c->set_port_index(o->get_port_index());
     c->set_term_byte(uint8_t(o->get_term_byte() & CDB_TERM_INVERTED));
   }
+}
+
+// ---------------------------------------------------------------------------
+// Names and paths. A gate's path is its instance name's full path, else its
+// string name, else "~N" and the debug number; a terminal's path uses its
+// own instance name, else its gate's path.
+
+unsigned CDB_SGATE_NODE::get_instance_name_id() const { return m_name ? unsigned(m_name->get_id()) : 0u; }
+
+std::string CDB_SGATE_NODE::get_string_hpath() const {
+  if (m_name) return m_name->get_short_hpath(0);
+  if (m_string_name) return *m_string_name;
+  return "~N" + std::to_string(m_debug_number);
+}
+
+unsigned CDB_SGATE_OTERM::get_instance_name_id() const { return m_name ? unsigned(m_name->get_id()) : 0u; }
+
+std::string CDB_SGATE_OTERM::get_string_hpath() const {
+  if (m_name) return m_name->get_short_hpath(0);
+  return m_node ? m_node->get_string_hpath() : std::string();
+}
+
+std::string CDB_SGATE_ITERM::get_string_hpath() const {
+  return m_node ? m_node->get_string_hpath() : std::string();
 }
 
 // ---------------------------------------------------------------------------

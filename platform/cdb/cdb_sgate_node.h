@@ -506,7 +506,7 @@ class CDB_SGATE_NODE {
   void add_state_machine_reference(CDB_STATE_MACHINE* m);
   void remove_state_machine_reference(CDB_STATE_MACHINE* m);
 
-  // --- copy (2.16): a new gate of the same kind, same kind fields, flag
+  // --- copy: a new gate of the same kind, same kind fields, flag
   // bytes and modes, no instance name, a new debug number, not linked.
   // Clone type 0 leaves the inputs unconnected; 1 copies each connection.
   virtual void clone_node(MEM_SEGMENT* seg, CDB_SGATE_NODE** result, int clone_type) const = 0;

@@ -6,6 +6,9 @@
 // a library loads (message ids, memory tags) are not test state and stay.
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
+#include "cmp/cmp.h"
+#include "hdb/hdb_section.h"
+#include "zhd/zhd.h"
 #include "testkit/platform_test_hooks.h"
 
 namespace kavu_platform {
@@ -18,6 +21,9 @@ void plat_test_reset_all() {
   cdb_sgate_set_synthesis_running_in_parallel(false);
   CDB_SGATE_NODE::reset_debug_counter();
   CDB_LUTMASK::max_num_inputs = 6;
+  cmp_test_reset();
+  hdb_section_reset();
+  zhd_reset();
 }
 
 }  // namespace kavu_platform

@@ -18,11 +18,16 @@ enum ACF_VARIABLE_KIND {
 // Assignment variables.
 enum ACF_VARIABLE_TYPE_ENUM {
   ACF_VERILOG_MACRO = 366,              // text "NAME=VALUE": a Verilog compiler directive
+  ACF_FORCE_SYNCH_CLEAR = 472,          // Boolean: keep a register's synchronous clear
+  ACF_FORCE_CLOCK_ENABLE = 473,         // Boolean: keep a register's clock enable
+  ACF_REG_MERGE_ACROSS_HIERARCHIES = 574,  // enumeration: ACF_ENUM_OFF, ACF_ENUM_AUTO, …
   ACF_FORMAL_VERIFICATION_MODE = 1221,  // enumeration; ACF_ENUM_BLACK_BOX marks a black box
 };
 
 // Enumeration values.
 enum ACF_ENUM_TYPE_ENUM {
+  ACF_ENUM_OFF = 2,
+  ACF_ENUM_AUTO = 52,
   ACF_ENUM_BLACK_BOX = 427,
 };
 

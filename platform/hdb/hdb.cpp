@@ -165,12 +165,22 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_synthesized_name(HDB_INSTANCE_NAME*
                                                               bool unique, bool synthesized,
                                                               bool* reused) {
   PLAT_CHECK(base != nullptr, "HDB");
-  PLAT_CHECK(ext != nullptr && *ext != '\0', "HDB");
+  PLAT_CHECK(ext != nullptr, "HDB");
+  PLAT_CHECK((*ext != '\0' || unique) && "an empty extension needs a unique name", "HDB");
   HDB_INSTANCE_NAME* parent = base->get_base_for_children();
   PLAT_CHECK(parent != nullptr, "HDB");
   auto& index = parent->m_child_index;
   std::string text(ext);
   if (reused) *reused = false;
+  if (text.empty()) {
+    // A fresh name for the base itself: the first free number, searched
+    // from where the last search stopped (names are never freed).
+    int& next = parent->m_unique_next[text];
+    do {
+      text = std::to_string(++next);
+    } while (index.count({synthesized, text}));
+    return make(parent->m_namespace, parent, text, synthesized, {}, 0, parent->m_component);
+  }
   if (!unique) {
     auto it = index.find({synthesized, text});
     if (it != index.end()) {
@@ -186,6 +196,11 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_synthesized_name(HDB_INSTANCE_NAME*
     } while (index.count({synthesized, text}));
   }
   return make(parent->m_namespace, parent, text, synthesized, {}, 0, parent->m_component);
+}
+
+void HDB_INSTANCE_NAME::set_representative_name(HDB_INSTANCE_NAME* rep) {
+  PLAT_CHECK(rep != this, "HDB");
+  m_representative = rep;
 }
 
 HDB_INSTANCE_NAME* HDB_NAME_MGR::get_instance_name(int id) {
@@ -235,6 +250,22 @@ HDB_INSTANCE_NAME* HDB_NAMESPACE::get_rooted_at(const char* path) const {
 HDB_INSTANCE_NAME* HDB_NAMESPACE::get_instance_name(int id) const {
   HDB_INSTANCE_NAME* n = HDB_NAME_MGR::get_instance_name(id);
   return n && n->get_namespace() == this ? n : nullptr;
+}
+
+HDB_INSTANCE_NAME* HDB_NAMESPACE::create_group_instance_name(HDB_INSTANCE_NAME* parent,
+                                                             const char* group_text, int index) {
+  PLAT_CHECK(group_text != nullptr && *group_text != '\0', "HDB");
+  PLAT_CHECK(index >= 0, "HDB");
+  PLAT_CHECK(parent == nullptr || parent->get_namespace() == this, "HDB");
+  HDB_INSTANCE_NAME* group =
+      HDB_INSTANCE_NAME::create_normal_name(this, group_text, nullptr, nullptr, parent);
+  const std::string element_text = std::string(group_text) + "[" + std::to_string(index) + "]";
+  HDB_INSTANCE_NAME* element =
+      HDB_INSTANCE_NAME::create_normal_name(this, element_text.c_str(), nullptr, nullptr, parent);
+  PLAT_CHECK(element->m_group == nullptr || element->m_group == group, "HDB");
+  element->m_group = group;
+  element->m_group_index = index;
+  return element;
 }
 
 namespace kavu_platform {

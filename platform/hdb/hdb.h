@@ -113,6 +113,12 @@ class HDB_INSTANCE_NAME {
                           bool unused_flag = false, int unused_level = 0) const;
   // The name new children are created under: the name itself.
   virtual HDB_INSTANCE_NAME* get_base_for_children() { return this; }
+  // The name that stands for this one where the elaboration merged several
+  // names into one (null: none, the name stands for itself).
+  virtual HDB_INSTANCE_NAME* get_representative_name() const { return m_representative; }
+  // Makes `rep` (null: none) this name's representative; a name cannot
+  // represent itself.
+  void set_representative_name(HDB_INSTANCE_NAME* rep);
   // The child of that partial name: kind 1 looks at normal children only,
   // kind 2 at synthesized ones, any other kind at normal then synthesized.
   HDB_INSTANCE_NAME* find_in_children(const char* text, int kind = 1) const;
@@ -137,8 +143,10 @@ class HDB_INSTANCE_NAME {
   // A synthesized child of base->get_base_for_children() named by `ext`.
   // Not unique: the existing child of that name (*reused = true) or a new
   // one. Unique: always a new child, `ext` when free, else "ext~N" with the
-  // smallest free N >= 1 (*reused = false). `synthesized` false makes a
-  // normal child instead. Null base or empty ext is an internal error.
+  // smallest free N >= 1 (*reused = false); an empty `ext` (a new name that
+  // stands for the base itself) gives the child "N" with the smallest free
+  // N >= 1. `synthesized` false makes a normal child instead. A null base or
+  // ext, and an empty ext that is not unique, are internal errors.
   static HDB_INSTANCE_NAME* create_synthesized_name(HDB_INSTANCE_NAME* base, const char* ext,
                                                     bool unique, bool synthesized = true,
                                                     bool* reused = nullptr);
@@ -158,6 +166,7 @@ class HDB_INSTANCE_NAME {
   HDB_INSTANCE_NAME_FLAG m_flags;
   HDB_INSTANCE_NAME* m_group = nullptr;
   int m_group_index = -1;
+  HDB_INSTANCE_NAME* m_representative = nullptr;
   HDB_NAMESPACE* m_namespace = nullptr;
   HDB_SOURCE_COMPONENT* m_component = nullptr;
   std::unique_ptr<MSG_LOCATION_SCHEMA> m_location;
@@ -197,6 +206,14 @@ class HDB_NAMESPACE {
   HDB_SOURCE_COMPONENT_COL* get_source_components() { return &m_components; }
   // The name of this namespace with that id, or null.
   HDB_INSTANCE_NAME* get_instance_name(int id) const;
+  // Element `index` of the bus group `group_text` under `parent` (a top name
+  // of this namespace when null): the normal name "group_text[index]",
+  // sibling of the group's own name "group_text", which is made when
+  // missing. The element reports the group (get_group) and its index. An
+  // existing element of another group, a parent of another namespace, a
+  // negative index or an empty text is an internal error.
+  HDB_INSTANCE_NAME* create_group_instance_name(HDB_INSTANCE_NAME* parent, const char* group_text,
+                                                int index);
 
  private:
   std::vector<std::unique_ptr<HDB_INSTANCE_NAME>> m_names;

@@ -2,8 +2,9 @@
 // the BLIF reader and writer, the simulator and the generators.
 //
 // IO_NAME_TABLE: open addressing with linear probing over a power-of-two slot
-//   array holding id + 1 (0 empty); grown to twice the size at half load, so
-//   a probe sequence stays short. Names are compared through the id's view.
+//   array; a slot holds the name's 32-bit hash fingerprint and id + 1 (0
+//   empty), the home slot is taken from the hash's high bits; grown to twice
+//   the size at half load. Names are compared only when fingerprints match.
 // Cost: intern and find O(1) expected; growth O(n) amortised.
 #include "cdb/cdb_sgate.h"
 #include "hdb/hdb.h"
@@ -16,13 +17,14 @@ void IO_NAME_TABLE::reserve(size_t n) {
   size_t want = 16;
   while (want < 2 * n) want <<= 1;
   if (want <= m_slots.size()) return;
-  std::vector<uint32_t> old;
+  std::vector<uint64_t> old;
   old.swap(m_slots);
   m_slots.assign(want, 0);
+  m_shift = 64 - unsigned(__builtin_ctzll(want));
   size_t mask = want - 1;
-  for (uint32_t v : old) {
-    if (!v) continue;
-    size_t i = io_hash(m_names[v - 1]) & mask;
+  for (uint64_t v : old) {
+    if (!(v & 0xffffffffu)) continue;
+    size_t i = home(io_hash(m_names[(v & 0xffffffffu) - 1]));
     while (m_slots[i]) i = (i + 1) & mask;
     m_slots[i] = v;
   }
@@ -33,23 +35,29 @@ void IO_NAME_TABLE::grow() { reserve(m_slots.empty() ? 8 : m_slots.size()); }
 uint32_t IO_NAME_TABLE::find(std::string_view name) const {
   if (m_slots.empty()) return UINT32_MAX;
   size_t mask = m_slots.size() - 1;
-  for (size_t i = io_hash(name) & mask; m_slots[i]; i = (i + 1) & mask)
-    if (m_names[m_slots[i] - 1] == name) return m_slots[i] - 1;
+  uint64_t h = io_hash(name), finger = h & 0xffffffff00000000ull;
+  for (size_t i = home(h); m_slots[i]; i = (i + 1) & mask) {
+    uint64_t v = m_slots[i];
+    if ((v & 0xffffffff00000000ull) == finger && m_names[(v & 0xffffffffu) - 1] == name)
+      return uint32_t(v & 0xffffffffu) - 1;
+  }
   return UINT32_MAX;
 }
 
 uint32_t IO_NAME_TABLE::intern(std::string_view name, bool* added) {
   if (2 * (m_names.size() + 1) > m_slots.size()) grow();
   size_t mask = m_slots.size() - 1;
-  size_t i = io_hash(name) & mask;
+  uint64_t h = io_hash(name), finger = h & 0xffffffff00000000ull;
+  size_t i = home(h);
   for (; m_slots[i]; i = (i + 1) & mask) {
-    if (m_names[m_slots[i] - 1] == name) {
+    uint64_t v = m_slots[i];
+    if ((v & 0xffffffff00000000ull) == finger && m_names[(v & 0xffffffffu) - 1] == name) {
       if (added) *added = false;
-      return m_slots[i] - 1;
+      return uint32_t(v & 0xffffffffu) - 1;
     }
   }
   m_names.push_back(name);
-  m_slots[i] = uint32_t(m_names.size());
+  m_slots[i] = finger | uint64_t(m_names.size());
   if (added) *added = true;
   return uint32_t(m_names.size() - 1);
 }

@@ -6,8 +6,8 @@
 //   back the part below the top name, which is what BLIF files and
 //   sim_equivalent use.
 // Signal table: an open-addressing hash from a name (a view whose text the
-//   caller keeps alive) to a dense id, FNV-1a hashed, linear probing, grown
-//   at half load. Iteration order is the order of insertion.
+//   caller keeps alive) to a dense id, FNV-1a hashed, linear probing with a
+//   stored fingerprint, grown at half load. Ids follow insertion order.
 #pragma once
 
 #include <cstdint>
@@ -33,10 +33,12 @@ std::string io_netlist_top(const CDB_SGATE_NETLIST* netlist);
 // A new hierarchy named `top` for the netlist (the caller owns it).
 CDB_SGATE_HIERARCHY* io_make_hierarchy(CDB_SGATE_NETLIST* netlist, HDB_INSTANCE_NAME* top);
 
+// FNV-1a, then a multiplicative mix so that the high bits (the table index)
+// depend on every character.
 inline uint64_t io_hash(std::string_view s) {
   uint64_t h = 1469598103934665603ull;
   for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
-  return h ^ (h >> 29);
+  return (h ^ (h >> 32)) * 0x9e3779b97f4a7c15ull;
 }
 
 class IO_NAME_TABLE {
@@ -51,8 +53,12 @@ class IO_NAME_TABLE {
 
  private:
   void grow();
+  size_t home(uint64_t hash) const { return size_t(hash >> m_shift); }
   std::vector<std::string_view> m_names;
-  std::vector<uint32_t> m_slots;  // id + 1; 0 is empty
+  // High 32 bits: the name's hash fingerprint; low 32 bits: id + 1 (0 empty).
+  // The fingerprint rejects almost every non-matching probe without a compare.
+  std::vector<uint64_t> m_slots;
+  unsigned m_shift = 64;
 };
 
 }  // namespace kavu_platform

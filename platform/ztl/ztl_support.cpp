@@ -3,6 +3,14 @@
 #include "ztl/ztl_support.h"
 
 #include <cstdint>
+#include <utility>
+
+// GCC 12 reports a std::function inside the regex compiler as maybe
+// uninitialized when it inlines it under the sanitizers; the report is false.
+// The regex templates are instantiated at the end of this file, so the
+// warning stays off for the whole file.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <regex>
 
 #include "msg/msg.h"
 
@@ -51,60 +59,82 @@ unsigned int ztl_hash_50_percent_increase_size(unsigned int current) {
 // ---------------------------------------------------------------------------
 // ZTL_REGEXP
 
-ZTL_REGEXP::ZTL_REGEXP(const std::string& pattern, bool case_sensitive) : m_pattern(pattern) {
+struct ZTL_REGEXP::STATE {
+  std::regex m_regex;
+  // The searched text is copied so that group() stays valid after the
+  // caller's string is gone.
+  std::string m_subject;
+  std::smatch m_match;
+};
+
+ZTL_REGEXP::ZTL_REGEXP(const std::string& pattern, bool case_sensitive)
+    : m_pattern(pattern), m_state(std::make_unique<STATE>()) {
   auto flags = std::regex::ECMAScript;
   if (!case_sensitive) flags |= std::regex::icase;
   // A malformed pattern is a fact about the caller's data (often a user
   // name); it makes the object invalid instead of escaping as an exception.
   try {
-    m_regex.assign(pattern, flags);
+    m_state->m_regex.assign(pattern, flags);
     m_valid = true;
   } catch (const std::regex_error&) {
     m_valid = false;
   }
 }
 
-unsigned int ZTL_REGEXP::groups() const {
-  return m_valid ? static_cast<unsigned int>(m_regex.mark_count()) : 0u;
+ZTL_REGEXP::~ZTL_REGEXP() = default;
+ZTL_REGEXP::ZTL_REGEXP(ZTL_REGEXP&& other) noexcept
+    : m_pattern(std::move(other.m_pattern)), m_valid(other.m_valid), m_found(other.m_found),
+      m_state(std::move(other.m_state)) {
+  other.m_valid = false;
+  other.m_found = false;
 }
 
-bool ZTL_REGEXP::match(const std::string& text) {
+ZTL_REGEXP& ZTL_REGEXP::operator=(ZTL_REGEXP&& other) noexcept {
+  if (this == &other) return *this;
+  m_pattern = std::move(other.m_pattern);
+  m_valid = other.m_valid;
+  m_found = other.m_found;
+  m_state = std::move(other.m_state);
+  other.m_valid = false;
+  other.m_found = false;
+  return *this;
+}
+
+unsigned int ZTL_REGEXP::groups() const {
+  return m_valid ? static_cast<unsigned int>(m_state->m_regex.mark_count()) : 0u;
+}
+
+bool ZTL_REGEXP::match(const std::string& text) { return run(text, true); }
+
+bool ZTL_REGEXP::search(const std::string& text) { return run(text, false); }
+
+bool ZTL_REGEXP::run(const std::string& text, bool whole) {
   m_found = false;
-  m_match = std::smatch();
   if (!m_valid) return false;
-  m_subject = text;
+  STATE& s = *m_state;
+  s.m_match = std::smatch();
+  s.m_subject = text;
   // The engine reports running out of stack or steps on pathological input
   // as an exception; that is a failed match here.
   try {
-    m_found = std::regex_match(m_subject, m_match, m_regex);
+    m_found = whole ? std::regex_match(s.m_subject, s.m_match, s.m_regex)
+                    : std::regex_search(s.m_subject, s.m_match, s.m_regex);
   } catch (const std::regex_error&) {
     m_found = false;
-    m_match = std::smatch();
-  }
-  return m_found;
-}
-
-bool ZTL_REGEXP::search(const std::string& text) {
-  m_found = false;
-  m_match = std::smatch();
-  if (!m_valid) return false;
-  m_subject = text;
-  try {
-    m_found = std::regex_search(m_subject, m_match, m_regex);
-  } catch (const std::regex_error&) {
-    m_found = false;
-    m_match = std::smatch();
+    s.m_match = std::smatch();
   }
   return m_found;
 }
 
 std::string ZTL_REGEXP::group(unsigned int n) const {
-  if (!m_found || n >= m_match.size() || !m_match[n].matched) return std::string();
-  return m_match[n].str();
+  if (!m_found) return std::string();
+  const std::smatch& m = m_state->m_match;
+  if (n >= m.size() || !m[n].matched) return std::string();
+  return m[n].str();
 }
 
 size_t ZTL_REGEXP::match_position() const {
-  return m_found ? static_cast<size_t>(m_match.position(0)) : 0u;
+  return m_found ? static_cast<size_t>(m_state->m_match.position(0)) : 0u;
 }
 
 std::string ZTL_REGEXP::replace(const std::string& target, const std::string& replacement,
@@ -117,7 +147,7 @@ std::string ZTL_REGEXP::replace(const std::string& target, const std::string& re
   bool replaced = false;
   try {
     auto flags = std::regex_constants::match_default;
-    while (std::regex_search(begin, end, m, m_regex, flags)) {
+    while (std::regex_search(begin, end, m, m_state->m_regex, flags)) {
       replaced = true;
       result.append(begin, m[0].first);
       result.append(replacement);

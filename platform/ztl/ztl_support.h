@@ -19,8 +19,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 
 #include "gen/gen.h"
@@ -42,6 +42,12 @@ class ZTL_REGEXP {
  public:
   // `case_sensitive` false compiles the pattern with case folding.
   explicit ZTL_REGEXP(const std::string& pattern, bool case_sensitive = true);
+  ~ZTL_REGEXP();
+  // A moved-from expression is invalid: it matches nothing.
+  ZTL_REGEXP(ZTL_REGEXP&& other) noexcept;
+  ZTL_REGEXP& operator=(ZTL_REGEXP&& other) noexcept;
+  ZTL_REGEXP(const ZTL_REGEXP&) = delete;
+  ZTL_REGEXP& operator=(const ZTL_REGEXP&) = delete;
 
   bool is_pattern_valid() const { return m_valid; }
   const std::string& get_pattern() const { return m_pattern; }
@@ -67,14 +73,16 @@ class ZTL_REGEXP {
   std::string replace(const std::string& target, const std::string& replacement, bool all);
 
  private:
+  bool run(const std::string& text, bool whole);
+
+  // The compiled expression and the last match; <regex> stays out of this
+  // header, which every hash-container user includes.
+  struct STATE;
+
   std::string m_pattern;
-  std::regex m_regex;
   bool m_valid = false;
   bool m_found = false;
-  // The searched text is copied so that group() stays valid after the
-  // caller's string is gone.
-  std::string m_subject;
-  std::smatch m_match;
+  std::unique_ptr<STATE> m_state;
 };
 
 // Splits a text at separator characters. next() yields the tokens in order

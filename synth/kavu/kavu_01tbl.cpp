@@ -11,9 +11,11 @@
 //   after every operation but set_word; the operations that would set them
 //   (the in-order cofactor, expansion of a table stored with them) mask them.
 //   So the raw-word hash agrees with the masked equality.
-// Cost: O(2^n / 32) word operations per call, move_var one pass per step; no
-//   allocation inside word loops; composite predicates work on the words in
-//   place instead of on cofactor copies.
+// Cost: O(2^n / 32) word operations per call, move_var one pass per step.
+//   The hot in-word cases (inv(var), exchange, cofactor_on, is_dependent)
+//   walk two words at a time as 64-bit lanes with the variable fixed at
+//   compile time; predicates work on the words in place instead of on
+//   cofactor copies; nothing allocates inside a word loop.
 #include "kavu_01tbl.h"
 
 #include <algorithm>

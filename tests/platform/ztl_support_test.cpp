@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gen/gen.h"
@@ -107,6 +108,9 @@ TEST(ZtlSupportRegexp, WholeMatchCaseFoldingAndInvalidPatterns) {
   EXPECT_TRUE(whole.search("xaby"));
   ZTL_REGEXP folded("ST_IDLE", false);
   EXPECT_TRUE(folded.search("fsm.st_idle"));
+  ZTL_REGEXP moved(std::move(folded));
+  EXPECT_TRUE(moved.search("ST_IDLE"));
+  EXPECT_FALSE(folded.search("ST_IDLE"));  // a moved-from expression matches nothing
 
   // A malformed pattern (say, from a user's name) is refused without throwing.
   ZTL_REGEXP bad("(unclosed", true);
