@@ -66,7 +66,7 @@ class ZTL_LITE_TABLE {
   const ZTL_NODE_POOL* node_pool() const { return m_pool; }
 
   bool exists(const K& key) const {
-    uint32_t bucket;
+    uint32_t bucket = 0;
     return find_node(key, bucket) != nullptr;
   }
 
@@ -333,8 +333,6 @@ struct ZTL_HASH_LITE_NODE {
 // the key, `it->second` the value.
 template <class K, class V, class OPS = ZTL_OPS<K>>
 class ZTL_HASH_LITE : public ZTL_LITE_TABLE<K, ZTL_HASH_LITE_NODE<K, V>, OPS, 512> {
-  using BASE = ZTL_LITE_TABLE<K, ZTL_HASH_LITE_NODE<K, V>, OPS, 512>;
-
  public:
   using NODE = ZTL_HASH_LITE_NODE<K, V>;
 
@@ -386,14 +384,14 @@ class ZTL_HASH_LITE : public ZTL_LITE_TABLE<K, ZTL_HASH_LITE_NODE<K, V>, OPS, 51
   // Find-or-insert: the key's value; an absent key gets a value-initialised
   // one (0, null, false, empty).
   V& operator[](const K& key) {
-    uint32_t bucket;
+    uint32_t bucket = 0;
     return this->find_or_add(key, bucket, V()).first->second;
   }
 
   // Adds (key, value) when the key is absent; a present key keeps its value.
   // Returns the entry and whether it was added.
   std::pair<iterator, bool> insert(const K& key, const V& value) {
-    uint32_t bucket;
+    uint32_t bucket = 0;
     auto [node, added] = this->find_or_add(key, bucket, value);
     return {iterator(this, node, bucket), added};
   }

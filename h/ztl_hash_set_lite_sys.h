@@ -26,7 +26,6 @@ struct ZTL_HASH_SET_LITE_NODE {
 
 template <class K, class OPS = ZTL_OPS<K>>
 class ZTL_HASH_SET_LITE : public ZTL_LITE_TABLE<K, ZTL_HASH_SET_LITE_NODE<K>, OPS, 256> {
-  using BASE = ZTL_LITE_TABLE<K, ZTL_HASH_SET_LITE_NODE<K>, OPS, 256>;
   using NODE = ZTL_HASH_SET_LITE_NODE<K>;
 
  public:
@@ -65,7 +64,7 @@ class ZTL_HASH_SET_LITE : public ZTL_LITE_TABLE<K, ZTL_HASH_SET_LITE_NODE<K>, OP
 
   // Adds the key when absent. Returns its entry and whether it was added.
   std::pair<iterator, bool> insert(const K& key) {
-    uint32_t bucket;
+    uint32_t bucket = 0;
     auto [node, added] = this->find_or_add(key, bucket);
     return {iterator(this, node, bucket), added};
   }

@@ -61,6 +61,39 @@ bool has_duplicates(P* b, P* e) {
   return std::adjacent_find(v.begin(), v.end()) != v.end();
 }
 
+// Gives the copy of `n` (its temporary pointer) the connections, ties and
+// parent links of `n`, translated to copies where they lie in `source`.
+void connect_copy_like(const CDB_SGATE_NODE* n, const CDB_SGATE_NETLIST* source) {
+  CDB_SGATE_NODE* c = n->get_temp_node();
+  for (unsigned i = 0; i < n->get_number_of_input_terms(); ++i) {
+    const CDB_SGATE_ITERM* t = n->get_input_term(i);
+    CDB_SGATE_ITERM* ct = c->get_input_term(i);
+    if (!t || !ct) continue;
+    if (t->is_vcc()) {
+      ct->set_vcc();
+    } else if (t->is_gnd()) {
+      ct->set_gnd();
+    } else if (CDB_SGATE_OTERM* src = t->get_source()) {
+      CDB_SGATE_NODE* sn = src->get_my_node();
+      CDB_SGATE_OTERM* csrc = src;  // sources outside the netlist stay as they are
+      if (sn->get_netlist() == source) {
+        const CDB_SGATE_NODE::OTERM_VECTOR& outs = sn->get_output_terms();
+        size_t k = size_t(std::find(outs.begin(), outs.end(), src) - outs.begin());
+        csrc = sn->get_temp_node()->get_output_term(unsigned(k));
+      }
+      csrc->insert_fanout(ct);
+    }
+    if (const CDB_SGATE_ITERM* p = t->get_parent_input()) {
+      CDB_SGATE_NODE* pn = p->get_my_node();
+      if (pn && pn->get_netlist() == source) {
+        const CDB_SGATE_NODE::ITERM_VECTOR& ins = pn->get_input_terms();
+        size_t k = size_t(std::find(ins.begin(), ins.end(), p) - ins.begin());
+        ct->set_parent_input(pn->get_temp_node()->get_input_term(unsigned(k)));
+      }
+    }
+  }
+}
+
 }  // namespace
 
 bool CDB_SGATE_NETLIST::check_node(const CDB_SGATE_NODE* n, std::string* report, int& failures) const {
@@ -155,37 +188,8 @@ CDB_SGATE_NETLIST* CDB_SGATE_NETLIST::clone(MEM_SEGMENT* seg, bool with_names, b
     if (n->m_max_fanout_limit > 0) c->m_max_fanout_limit = n->m_max_fanout_limit;
     copy->add_node(c, true);
   }
-  // Connections, ties and parent links between copies.
-  for (iterator it = begin_node_list(); it != end_node_list(); ++it) {
-    CDB_SGATE_NODE* n = *it;
-    if (!n) continue;
-    CDB_SGATE_NODE* c = n->get_temp_node();
-    for (size_t i = 0; i < n->m_iterms.size(); ++i) {
-      const CDB_SGATE_ITERM* t = n->m_iterms[i];
-      CDB_SGATE_ITERM* ct = c->get_input_term(unsigned(i));
-      if (!t || !ct) continue;
-      if (t->is_vcc_or_gnd()) {
-        ct->m_bits |= CDB_TERM_CONNECTED;  // the inversion flag came with the clone
-      } else if (CDB_SGATE_OTERM* src = t->get_source()) {
-        CDB_SGATE_NODE* sn = src->get_my_node();
-        CDB_SGATE_OTERM* csrc = src;  // sources outside this netlist stay as they are
-        if (sn->m_netlist == this) {
-          const CDB_SGATE_NODE::OTERM_VECTOR& outs = sn->m_oterms;
-          size_t k = size_t(std::find(outs.begin(), outs.end(), src) - outs.begin());
-          csrc = sn->get_temp_node()->get_output_term(unsigned(k));
-        }
-        csrc->insert_fanout(ct);
-      }
-      if (const CDB_SGATE_ITERM* p = t->get_parent_input()) {
-        CDB_SGATE_NODE* pn = p->get_my_node();
-        if (pn && pn->m_netlist == this) {
-          const CDB_SGATE_NODE::ITERM_VECTOR& ins = pn->m_iterms;
-          size_t k = size_t(std::find(ins.begin(), ins.end(), p) - ins.begin());
-          ct->set_parent_input(pn->get_temp_node()->get_input_term(unsigned(k)));
-        }
-      }
-    }
-  }
+  for (iterator it = begin_node_list(); it != end_node_list(); ++it)
+    if (CDB_SGATE_NODE* n = *it) connect_copy_like(n, this);
   copy->m_dirty = false;
   return copy;
 }

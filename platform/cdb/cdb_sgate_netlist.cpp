@@ -249,6 +249,11 @@ std::atomic<bool> g_parallel{false};
 bool cdb_sgate_synthesis_is_running_in_parallel() { return g_parallel.load(std::memory_order_relaxed); }
 void cdb_sgate_set_synthesis_running_in_parallel(bool on) { g_parallel.store(on, std::memory_order_relaxed); }
 
+void cdb_add_msg_location(MSG_POST* post, const CDB_SGATE_NODE* node) {
+  PLAT_CHECK(post != nullptr && node != nullptr, "CDB");
+  post->add_location(node->get_string_hpath());
+}
+
 int cdb_sgate_get_synth_seed() { return cfg_get_int_value("synth_seed", 0); }
 
 unsigned cdb_sgate_get_seeded_index(unsigned i, unsigned n) {

@@ -28,6 +28,8 @@
 #include "gen/gen_dyn_flag.h"
 #include "ztl_bunched_list_sys.h"
 
+class MSG_POST;
+
 typedef ZTL_BUNCHED_LIST<CDB_SGATE_NODE*, 100> CDB_SGATE_NODE_LIST;
 typedef ZTL_BUNCHED_LIST_ITERATOR<CDB_SGATE_NODE*, 100> CDB_SGATE_NODE_ITERATOR;
 
@@ -193,6 +195,9 @@ class CDB_SGATE_NETLIST {
 // One process-wide flag, false at load; the database does not consult it.
 bool cdb_sgate_synthesis_is_running_in_parallel();
 void cdb_sgate_set_synthesis_running_in_parallel(bool on);
+
+// Adds the gate's path (get_string_hpath) to the message as a location.
+void cdb_add_msg_location(MSG_POST* post, const CDB_SGATE_NODE* node);
 
 // The key "synth_seed" (default 0).
 int cdb_sgate_get_synth_seed();

@@ -65,6 +65,12 @@ void CDB_SGATE_ITERM::disconnect_from_source(CONNECT_STATE state) {
   if (state == CONNECT_STATE_RESET) clear_invert();
 }
 
+void CDB_SGATE_ITERM::disconnect_from_source(int state) {
+  // Checked before the conversion: an out-of-range enumeration value is undefined.
+  PLAT_CHECK(state == CONNECT_STATE_RESET || state == CONNECT_STATE_UNCONNECTED, "CDB");
+  disconnect_from_source(CONNECT_STATE(state));
+}
+
 void CDB_SGATE_ITERM::set_vcc() {
   if (m_source) {
     mark_dirty(m_source->get_my_node());

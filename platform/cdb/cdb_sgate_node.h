@@ -129,7 +129,7 @@ class CDB_SGATE_ITERM {
   // internal errors. Port data, information record, parent link and list
   // slot are kept. Nothing happens on an unconnected terminal.
   void disconnect_from_source(CONNECT_STATE state = CONNECT_STATE_UNCONNECTED);
-  void disconnect_from_source(int state) { disconnect_from_source(CONNECT_STATE(state)); }
+  void disconnect_from_source(int state);
   void remove_fanin() { disconnect_from_source(CONNECT_STATE_UNCONNECTED); }
   void insert_fanin(CDB_SGATE_OTERM* src);
   // With a terminal: insert_fanout; with null: disconnect_from_source(2).

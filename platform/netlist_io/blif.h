@@ -12,7 +12,8 @@
 //                          re / none: register; fe: clock inverted; as: no
 //                          clock; ah / al: latch (enable inverted for al). A
 //                          missing clock is the input pin "blif_clock". Init 0,
-//                          1, 2 (don't care), 3 or absent (no setting)
+//                          1, 2 (don't care), 3 or absent (no setting) sets a
+//                          register's power-up; latches have none to set
 //   .subckt                the yosys generic cells ($_AND_ … $_MUX_, the
 //                          register and latch families), $mux2, $dff_full,
 //                          catalogue atoms by name, models of the same file,
@@ -25,10 +26,12 @@
 // never) give "<file>:<line>: <problem>" in BLIF_RESULT::error and no netlist.
 //
 // Writing: pins, buffers, comb gates, LUTs, muxes, carry-sum gates, tri-state
-// buses, IO buffers, boundaries and state buffers become .names (inversions of
-// terminals folded into the covers); plain registers become ".latch next q re
-// clk init" with enable, synchronous clear and load folded into a .names for
-// next; latches become ".latch d q ah en". A connected asynchronous control or
+// buses, IO buffers, boundaries, state buffers and logic-cell atoms (COMBOUT)
+// become .names (inversions of terminals folded into the covers); plain
+// registers and flip-flop atoms become ".latch next q re clk init" (fe for an
+// inverted clock) with enable, synchronous clear and load folded into a .names for
+// next; latches become ".latch d q ah en" (EN and EN2 folded into en). A
+// connected asynchronous control (register ACLR, PRESET, ALOAD; latch CLR, PRE) or
 // a kind without a writer fails naming the gate, unless full_registers writes
 // such registers as $dff_full cells (read back only by this reader) or
 // cut_unsupported turns the gate's outputs into primary inputs and its driven

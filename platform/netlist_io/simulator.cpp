@@ -13,20 +13,22 @@
 //   component of several gates, or one gate reading itself, is a loop block
 //   iterated until nothing changes (at most 64 rounds).
 // Cost: compilation O(gates + terminals) plus two pointer hashes per
-//   terminal; eval O(terminals) word operations per round.
+//   terminal; eval O(terminals) word operations per round (operators: see
+//   sim_oper.h).
 #include <algorithm>
 #include <unordered_map>
 
 #include "cdb/cdb_sgate.h"
 #include "netlist_io/netlist_io_int.h"
 #include "netlist_io/sim_eval.h"
+#include "netlist_io/sim_oper.h"
 #include "netlist_io/simulator.h"
 
 namespace kavu_platform {
 
 namespace {
 
-enum SIM_OP : uint8_t { OP_INPUT, OP_PASS, OP_COMB, OP_LUT, OP_MUX, OP_CARRY, OP_TRI, OP_DFF, OP_LATCH, OP_LCELL };
+enum SIM_OP : uint8_t { OP_INPUT, OP_PASS, OP_COMB, OP_LUT, OP_MUX, OP_CARRY, OP_TRI, OP_DFF, OP_LATCH, OP_LCELL, OP_OPER };
 
 // Register input order inside a SIM_GATE (plain registers use positions 0..8
 // directly; flip-flop atoms are mapped onto them, SCLR2 last).
@@ -78,6 +80,8 @@ class SIM_ENGINE {
   void add_input(const CDB_SGATE_ITERM* t, uint64_t inactive, bool* present_out = nullptr);
   bool compile_dff(const CDB_SGATE_NODE* node, SIM_GATE& g);
   bool compile_atom(const CDB_SGATE_WYSIWYG* atom, SIM_GATE& g);
+  bool compile_operator(const CDB_SGATE_OPERATOR* op, SIM_GATE& g);
+  bool eval_operator(const SIM_GATE& g);
   void levelise();
   bool is_comb_edge(const SIM_GATE& g, unsigned k) const;
   bool eval_gate(const SIM_GATE& g);  // true when an output changed
@@ -103,6 +107,8 @@ class SIM_ENGINE {
   struct BLOCK { uint32_t m_begin, m_end; bool m_loop; };
   std::vector<BLOCK> m_blocks;
   std::vector<uint32_t> m_registers;    // gates with a clocked state
+  std::vector<SIM_OPER> m_opers;        // operators, by SIM_GATE::m_param
+  std::vector<uint64_t> m_oper_out;     // scratch of eval_operator
   std::string m_error;
 };
 
@@ -224,6 +230,8 @@ bool SIM_ENGINE::compile_gate(const CDB_SGATE_NODE* node, SIM_GATE& g) {
       for (unsigned k = 0; k < CDB_LATCH_NUM_PORTS; ++k) add_input(node->get_input_term(k), inactive[k]);
       break;
     }
+    case CDB_SGATE_OPERATOR_ENUM:
+      return compile_operator(node->cast_to_operator(), g);
     default:
       if (node->is_wysiwyg()) return compile_atom(node->cast_to_wysiwyg(), g);
       m_error = "unsupported gate " + node->get_string_hpath() + " (" + node->get_string_type_name() + ")";
@@ -286,6 +294,60 @@ bool SIM_ENGINE::compile_atom(const CDB_SGATE_WYSIWYG* atom, SIM_GATE& g) {
   }
   m_error = "unsupported atom " + atom->get_string_hpath() + " (type " + std::to_string(atom->get_wysiwyg_type()) + ")";
   return false;
+}
+
+// An operator's inputs are its input ports' bits in SIM_OPER_PORT order; its
+// outputs are found by terminal (the port table names them).
+bool SIM_ENGINE::compile_operator(const CDB_SGATE_OPERATOR* node, SIM_GATE& g) {
+  if (!sim_oper_supported(node->get_type())) {
+    m_error = "unsupported operator " + node->get_string_hpath() + " (kind " + std::to_string(node->get_type()) + ")";
+    return false;
+  }
+  SIM_OPER op;
+  op.m_type = node->get_type();
+  op.m_signed = node->is_signed();
+  const CDB_OPER_PORT_TYPE inputs[SOP_COUNT] = {CDB_OPER_PORT_CIN, CDB_OPER_PORT_A, CDB_OPER_PORT_B,
+                                                CDB_OPER_PORT_SHIFT, CDB_OPER_PORT_ADD_NOT_SUB};
+  for (int k = 0; k < SOP_COUNT; ++k) {
+    const CDB_SGATE_OPER_PORT_ENTRY* port = node->get_port(inputs[k]);
+    if (!port) continue;
+    op.m_has[k] = true;
+    op.m_width[k] = port->get_width();
+    op.m_first[k] = uint32_t(m_ins.size()) - g.m_in;
+    for (unsigned i = 0; i < port->get_width(); ++i) {
+      const CDB_SGATE_ITERM* t = port->get_iterm(i);
+      add_input(t, t ? SIM_ALL : 0);  // an empty bit reads 0, an unconnected terminal 1
+    }
+  }
+  auto slot = [&](const CDB_SGATE_OTERM* o) {
+    auto it = o ? m_slot_of.find(o) : m_slot_of.end();
+    return it == m_slot_of.end() ? UINT32_MAX : it->second;
+  };
+  if (const CDB_SGATE_OPER_PORT_ENTRY* out = node->get_port(CDB_OPER_PORT_O))
+    for (unsigned i = 0; i < out->get_width(); ++i) op.m_out.push_back(slot(out->get_oterm(i)));
+  if (const CDB_SGATE_OPER_PORT_ENTRY* cout = node->get_port(CDB_OPER_PORT_COUT)) op.m_cout = slot(cout->get_oterm(0));
+  g.m_op = OP_OPER;
+  g.m_param = m_opers.size();
+  m_opers.push_back(std::move(op));
+  return m_error.empty();
+}
+
+bool SIM_ENGINE::eval_operator(const SIM_GATE& g) {
+  const SIM_OPER& op = m_opers[g.m_param];
+  if (m_scratch.size() < g.m_nin) m_scratch.resize(g.m_nin);
+  for (unsigned k = 0; k < g.m_nin; ++k) m_scratch[k] = in(g, k);
+  uint64_t cout = 0;
+  sim_oper_eval(op, m_scratch.data(), m_oper_out, &cout);
+  bool changed = false;
+  auto store = [&](uint32_t slot, uint64_t v) {
+    if (slot == UINT32_MAX) return;
+    v ^= m_out_xor[slot];
+    changed |= m_val[slot] != v;
+    m_val[slot] = v;
+  };
+  for (size_t i = 0; i < op.m_out.size(); ++i) store(op.m_out[i], m_oper_out[i]);
+  store(op.m_cout, cout);
+  return changed;
 }
 
 // Register inputs at the clock are not combinational; everything else is.
@@ -387,6 +449,8 @@ bool SIM_ENGINE::eval_gate(const SIM_GATE& g) {
     case OP_MUX:
       out0 = sim_mux_word(in(g, 0), in(g, 1), in(g, 2));
       break;
+    case OP_OPER:
+      return eval_operator(g);
     case OP_CARRY: {
       bool changed = false;
       for (unsigned k = 0; k < 2 && k < g.m_nout; ++k) {

@@ -24,11 +24,18 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "ztl_ops_sys.h"
 
 class CDB_LUTMASK;
+// Functional decomposition: types its members name.
+class CDB_SGATE_NODE;
+class CDB_SGATE_LUT;
+class CDB_SGATE_OTERM;
+class HDB_INSTANCE_NAME;
+struct KAVU_FD_SOLUTION;
 
 class KAVU_01TBL {
  public:
@@ -178,8 +185,152 @@ class KAVU_01TBL {
   // LUT mask of the table (n at most CDB_LUTMASK_MAX_INPUTS).
   CDB_LUTMASK make_lutmask() const;
 
+  // ---- Canonical form and dumps (kavu_01tbl_canon.cpp) ----
+  // Replaces the table by a representative of its class under input
+  // permutation, input complement and output complement: on-set at least as
+  // large as the off-set, every shear volume (shear_vol_on) at least 0, shear
+  // volumes not decreasing with the variable index. Returns false when the
+  // output was complemented. var_map and phase are sized to n: var_map[p] is
+  // the variable of the old table at position p; phase[i] is false when old
+  // variable i was complemented. So old(x) = new(y) with y_p = x[var_map[p]]
+  // (complemented where phase[var_map[p]] is false), the result complemented
+  // when the return value is false. A heuristic: members of one class whose
+  // shear volumes tie or are 0 may reach different representatives.
+  // Cost: O(n * 2^n / 32) for the volumes plus O(n^2) exchanges.
+  bool canonical(std::vector<unsigned int>& var_map, std::vector<bool>& phase);
+  // Whether the table meets the three conditions above.
+  bool is_canonical() const;
+  // One debug line: the count in hex, the words from the highest down (only
+  // up to 11 variables, else "too big"), and the minterms at debug level 2.
+  void dump() const;
+  // One text line: the count in decimal, then the words from the highest down.
+  void dump_to_file(FILE* file) const;
+  // One debug line per minterm: "%03x : %d".
+  void dump_binary() const;
+  // Self-check of the table operations: fixed tables once per process, then
+  // identities against this table. A failed check is an internal error.
+  // Refused during parallel synthesis.
+  void reg_test();
+  // The module-wide debug level that set_01tbl_debug last set.
+  static unsigned int debug_level() { return m_debug_level; }
+  // ---- end of canonical form and dumps ----
+
+  // ---- Functional decomposition (kavu_01tbl_fd.cpp, kavu_01tbl_lut.cpp) ----
+  // Convention: with free set size f and bound size b = n - f, the free set
+  // is variables 0..f-1 and the bound set f..n-1. A result vector holds the
+  // encoding functions e_0.. (b variables each, e_0 the least significant
+  // code bit) and then the composition function g: over f + ne variables
+  // (free, then code bits) for a disjoint result, f + ne + 1 (free, shared,
+  // code bits) for a non-disjoint one. Result tables are new and belong to
+  // the caller. Bound sizes must satisfy 0 < b < n (at most 24 variables).
+  // Arrival vectors are empty or hold one value per variable.
+
+  // Disjoint decomposition with the top n - f variables bound. Returns ne;
+  // 0 with out untouched when ne >= b, 0 with out = {g} when the table does
+  // not depend on the bound set.
+  unsigned int disjoint_fd(unsigned int free_set_size, std::vector<KAVU_01TBL*>& out) const;
+  // Non-disjoint decomposition sharing variable s (f <= s < n) between the
+  // bound set and g. Returns ne; 0 with out untouched on failure.
+  unsigned int non_disjoint_fd(unsigned int free_set_size, unsigned int s,
+                               std::vector<KAVU_01TBL*>& out) const;
+  // The shared variable that removes most inputs (first of equals); 0 with
+  // out untouched when none removes any.
+  unsigned int non_disjoint_fd(unsigned int free_set_size, std::vector<KAVU_01TBL*>& out) const;
+  // Searches over every bound set of size n - f for the best decomposition
+  // (most inputs removed, then fewest encoding functions). Bound sets whose
+  // latest arrival exceeds delay_limit are skipped (quick_exhaustive_fd: only
+  // in speed or delay-check mode, where slack also ranks first in speed
+  // mode). On success out holds the result of the winning bound set moved to
+  // the top of the table, var_map[i] the input variable now at position i,
+  // and the return value is the shared variable in that order (0 for a
+  // disjoint winner). Nothing found: 0, out and var_map untouched.
+  unsigned int exhaustive_fd(unsigned int free_set_size, int delay_limit,
+                             const std::vector<unsigned int>& arrivals,
+                             std::vector<KAVU_01TBL*>& out, std::vector<unsigned int>& var_map) const;
+  unsigned int quick_exhaustive_fd(unsigned int free_set_size, int delay_limit,
+                                   const std::vector<unsigned int>& arrivals,
+                                   std::vector<KAVU_01TBL*>& out,
+                                   std::vector<unsigned int>& var_map) const;
+  unsigned int quick_exhaustive_disjoint_or_nondisjoint_fd(unsigned int free_set_size, int delay_limit,
+                                                           const std::vector<unsigned int>& arrivals,
+                                                           std::vector<KAVU_01TBL*>& out,
+                                                           std::vector<unsigned int>& var_map) const;
+  // quick_exhaustive_fd over bound sizes hi down to lo; keeps the result
+  // that removes most inputs, then has fewest encoding functions, then the
+  // smaller bound size. Results without an encoding function are ignored.
+  unsigned int best_fd(unsigned int lo, unsigned int hi, int delay_limit,
+                       const std::vector<unsigned int>& arrivals, std::vector<KAVU_01TBL*>& out,
+                       std::vector<unsigned int>& var_map) const;
+  // Appends one solution per useful bound set of each size lo..hi.
+  void find_all_fds(unsigned int lo, unsigned int hi, int delay_limit,
+                    const std::vector<unsigned int>& arrivals,
+                    std::vector<KAVU_FD_SOLUTION>& solution_vec) const;
+  // Index of the solution removing most inputs, then of smallest area, then
+  // the first. The list must not be empty.
+  static unsigned int find_best_solution(const std::vector<KAVU_FD_SOLUTION>& solution_vec);
+  // Re-maps a solution from positions in ori_fanins to those in new_fanins.
+  static void fix_variable_order(KAVU_FD_SOLUTION& solution,
+                                 const std::vector<CDB_SGATE_OTERM*>& ori_fanins,
+                                 const std::vector<CDB_SGATE_OTERM*>& new_fanins);
+  // Builds the solution's encoding functions as LUT networks over their
+  // bound fan-ins (appended to luts) and returns the composition function,
+  // a new table over new_fanins: the free fan-ins, the shared fan-in of a
+  // non-disjoint solution, then the encoding networks' outputs.
+  KAVU_01TBL* apply_fd(HDB_INSTANCE_NAME* name, const KAVU_FD_SOLUTION& solution,
+                       const std::vector<CDB_SGATE_OTERM*>& fanins,
+                       std::vector<CDB_SGATE_OTERM*>& new_fanins,
+                       std::vector<CDB_SGATE_NODE*>& luts) const;
+
+  // LUT building. fanins[i] drives variable i; the count must equal n. New
+  // gates are connected to the fan-ins but added to no netlist; they are
+  // appended to nodes, root last, and the root is returned (null when no
+  // network was found, every gate made on the way deleted).
+  // One LUT over the fan-ins (n at most CDB_LUTMASK_MAX_INPUTS).
+  CDB_SGATE_LUT* make_lut(HDB_INSTANCE_NAME* name, const std::vector<CDB_SGATE_OTERM*>& fanins) const;
+  // Structural: LUTs of at most CDB_LUTMASK_MAX_INPUTS inputs via best_fd.
+  CDB_SGATE_NODE* to_luts(HDB_INSTANCE_NAME* name, const std::vector<CDB_SGATE_OTERM*>& fanins,
+                          std::vector<CDB_SGATE_NODE*>& nodes) const;
+  // LUTs of at most k inputs, fewest LUTs first. Works on copies: the table
+  // and the fan-in list are left as they are.
+  CDB_SGATE_NODE* to_luts(const std::vector<CDB_SGATE_OTERM*>& fanins, HDB_INSTANCE_NAME* name,
+                          unsigned int k, std::vector<CDB_SGATE_NODE*>& nodes) const;
+  // Decomposes the top b variables when that removes at least half of them:
+  // builds the encoding functions as k-LUT networks (gates to nodes, their
+  // outputs to enc_outputs), turns this table into the composition function
+  // over (free variables, code bits) and returns ne; 0 on failure with
+  // nothing built and the table unchanged. Requires n > k.
+  unsigned int recursive_fd(const std::vector<CDB_SGATE_OTERM*>& fanins, HDB_INSTANCE_NAME* name,
+                            unsigned int k, unsigned int bound_set_size,
+                            std::vector<CDB_SGATE_NODE*>& nodes,
+                            std::vector<CDB_SGATE_OTERM*>& enc_outputs);
+  // Area- or delay-driven synthesis into LUTs of at most k inputs: compares
+  // the bound sizes of the key kavu_wv_num_bound_sizes (2 by default) by
+  // cone area (speed mode: by root arrival first). With improve set a
+  // network must beat given_area (and given_delay) to be returned.
+  CDB_SGATE_NODE* syn_luts(HDB_INSTANCE_NAME* name, const std::vector<CDB_SGATE_OTERM*>& fanins,
+                           std::vector<CDB_SGATE_NODE*>& nodes, int max_delay, unsigned int k,
+                           bool improve, int given_area, unsigned int given_delay) const;
+  // ---- end of Functional decomposition ----
+
  private:
   friend unsigned int set_01tbl_debug(unsigned int level);
+
+  // ---- Functional decomposition, internal ----
+  // The bound-set searches (kavu_01tbl_fd.cpp) rank candidates by the
+  // private estimates below.
+  friend class FD_SEARCH;
+  // Column multiplicity of the top n - f variables; cof_map[p] is the
+  // representative pattern of p's column class (exact: its smallest).
+  unsigned int multiplicity(unsigned int free_set_size, std::vector<int>& cof_map) const;
+  unsigned int quick_multiplicity(unsigned int free_set_size, std::vector<int>& cof_map) const;
+  // Encoding counts of the disjoint and non-disjoint decompositions.
+  unsigned int dj_fd_est(unsigned int free_set_size) const;
+  unsigned int ndj_fd_ne_est(unsigned int free_set_size, unsigned int s) const;
+  unsigned int ndj_fd_est(unsigned int free_set_size, unsigned int& best_s) const;
+  // Moves the variables of bound_mask to the top, keeping both groups in
+  // order; var_map[i] becomes the old variable now at position i.
+  void reorder_var(unsigned int n, unsigned int bound_mask, std::vector<unsigned int>& var_map);
+  // ---- end of Functional decomposition, internal ----
 
   // Valid bits of each word for this table's variable count.
   unsigned int word_mask() const;

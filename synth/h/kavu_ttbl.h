@@ -133,3 +133,20 @@ class TTBL {
 // True when the seven-input function fits one ALE: for some input v, both
 // cofactors on v depend on at most five inputs (tried for v = 0..6 in order).
 bool kavu_7cut_fn_fits_ale(const TTBL<7>& fn);
+
+// ---- Seven-input cut tables (kavu_ttbl_cut7.cpp) ----
+#include <vector>
+
+class CDB_SGATE_OTERM;
+
+// The function of root over the seven leaves of a cut (leaf i is variable i).
+// Every terminal between root and the leaves must be the output of a comb
+// gate (AND, OR, XOR or NOT); inputs tied to GND or VCC read 0 or 1, an
+// inverted input reads its source complemented, an unconnected input is
+// skipped (the neutral value of its gate), and an inverted output terminal
+// delivers its gate's complement. A cut of another size, a gate of another
+// kind or a combinational loop inside the cone is an internal error. The
+// walk keeps its own stack, so a deep cone cannot overflow the call stack.
+// Cost: one evaluation per terminal of the cone (memoised), two words each.
+const TTBL<7> kavu_7cut_fn(CDB_SGATE_OTERM* root, const std::vector<CDB_SGATE_OTERM*>& fanins);
+// ---- end of seven-input cut tables ----

@@ -63,7 +63,7 @@ TEST(CdbConnections, TieDisconnectAndInversionRules) {
   EXPECT_TRUE(cdb_is_connected(u));
   EXPECT_TRUE(cdb_is_parent_connected(u));
   u->set_parent_input(nullptr);
-  EXPECT_KAVU_INTERNAL_ERROR(t->disconnect_from_source(1), "state");
+  EXPECT_KAVU_INTERNAL_ERROR(t->disconnect_from_source(5), "state");
 }
 
 TEST(CdbConnections, ChainOrderAdoptAndConstants) {

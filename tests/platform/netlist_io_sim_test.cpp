@@ -3,7 +3,9 @@
 // rules, loops that settle and loops that do not, unconnected inputs and
 // output inversions, sim_equivalent's reports, and generated circuits that
 // compute what they claim.
+#include <map>
 #include <memory>
+#include <tuple>
 
 #include "netlist_io/blif.h"
 #include "netlist_io/generators.h"
@@ -323,4 +325,121 @@ TEST(NetlistIoSim, GeneratedCircuitsComputeTheirFunctions) {
   LOADED_NETLIST back(r.netlist, LOADED_NETLIST_DELETER{r.hierarchy});
   EXPECT_TRUE(sim_equivalent(dag.get(), back.get(), {}, &why)) << why;
   EXPECT_EQ(back->get_output_pins().size(), dag->get_output_pins().size());
+}
+
+namespace {
+
+// An operator whose input ports are fed by fresh input pins ("<port><bit>")
+// and whose output ports feed output pins.
+struct OPER_FIXTURE {
+  CDB_SGATE_NETLIST n;
+  CDB_SGATE_OPERATOR* op;
+  std::map<std::string, std::vector<CDB_SGATE_NODE*>> pins;
+
+  OPER_FIXTURE(CDB_OPER_TYPE type, std::initializer_list<std::tuple<const char*, CDB_OPER_PORT_TYPE, unsigned>> in,
+               std::initializer_list<std::tuple<const char*, CDB_OPER_PORT_TYPE, unsigned>> out, bool is_signed = false) {
+    op = new CDB_SGATE_OPERATOR("op", type);
+    op->set_signed(is_signed);
+    n.add_node(op);
+    for (auto [name, type_, width] : in) {
+      CDB_SGATE_OPER_PORT_ENTRY* port = op->add_port(name, type_, CDB_OPER_PORT_DIR_IN);
+      for (unsigned i = 0; i < width; ++i) {
+        CDB_SGATE_NODE* p = make_input_pin(&n, (std::string(name) + std::to_string(i)).c_str());
+        CDB_SGATE_ITERM* t = op->create_input_term(nullptr);
+        port->set_iterm(i, t);
+        p->get_single_oterm()->insert_fanout(t);
+        pins[name].push_back(p);
+      }
+    }
+    for (auto [name, type_, width] : out) {
+      CDB_SGATE_OPER_PORT_ENTRY* port = op->add_port(name, type_, CDB_OPER_PORT_DIR_OUT);
+      for (unsigned i = 0; i < width; ++i) {
+        CDB_SGATE_OTERM* o = op->create_output_term(nullptr);
+        port->set_oterm(i, o);
+        CDB_SGATE_NODE* p = make_output_pin(&n, (std::string(name) + std::to_string(i)).c_str(), nullptr);
+        p->get_input_term(0)->disconnect_from_source();
+        o->insert_fanout(p->get_input_term(0));
+        pins[name].push_back(p);
+      }
+    }
+  }
+  // Runs every combination of the input bits (at most 12) through fn(inputs)
+  // and compares with the outputs read as one number.
+  template <class F>
+  void exhaustive(const std::vector<std::string>& ins, const std::vector<std::string>& outs, F fn) {
+    NETLIST_SIMULATOR sim(&n);
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    std::vector<CDB_SGATE_NODE*> in_bits, out_bits;
+    for (const auto& p : ins) in_bits.insert(in_bits.end(), pins[p].begin(), pins[p].end());
+    for (const auto& p : outs) out_bits.insert(out_bits.end(), pins[p].begin(), pins[p].end());
+    int total = 1 << in_bits.size();
+    for (int base = 0; base < total; base += 64) {
+      for (size_t v = 0; v < in_bits.size(); ++v) sim.set_input(in_bits[v], lanes(int(v), base));
+      sim.eval();
+      for (int j = 0; j < 64 && base + j < total; ++j) {
+        unsigned got = 0;
+        for (size_t k = 0; k < out_bits.size(); ++k) got |= unsigned(bit(sim.output(out_bits[k]), j)) << k;
+        ASSERT_EQ(got, fn(unsigned(base + j))) << "inputs " << base + j;
+      }
+    }
+  }
+};
+
+int sext(unsigned v, int w) { return (v >> (w - 1)) & 1 ? int(v) - (1 << w) : int(v); }
+
+}  // namespace
+
+// Operators against plain integer arithmetic, every input combination.
+TEST(NetlistIoSim, OperatorsComputeTheirKinds) {
+  using T = std::tuple<const char*, CDB_OPER_PORT_TYPE, unsigned>;
+  {
+    OPER_FIXTURE f(CDB_OPER_ADDITION, {T{"a", CDB_OPER_PORT_A, 4}, T{"b", CDB_OPER_PORT_B, 4}, T{"ci", CDB_OPER_PORT_CIN, 1}},
+                   {T{"o", CDB_OPER_PORT_O, 4}, T{"co", CDB_OPER_PORT_COUT, 1}});
+    f.exhaustive({"a", "b", "ci"}, {"o", "co"}, [](unsigned x) { return (x & 15) + ((x >> 4) & 15) + (x >> 8); });
+  }
+  {
+    OPER_FIXTURE f(CDB_OPER_ADDSUB, {T{"a", CDB_OPER_PORT_A, 4}, T{"b", CDB_OPER_PORT_B, 4}, T{"s", CDB_OPER_PORT_ADD_NOT_SUB, 1}},
+                   {T{"o", CDB_OPER_PORT_O, 4}});
+    f.exhaustive({"a", "b", "s"}, {"o"}, [](unsigned x) {
+      unsigned a = x & 15, b = (x >> 4) & 15;
+      return ((x >> 8) ? a + b : a - b) & 15;
+    });
+  }
+  for (bool sgn : {false, true}) {
+    OPER_FIXTURE f(CDB_OPER_MULTIPLY, {T{"a", CDB_OPER_PORT_A, 3}, T{"b", CDB_OPER_PORT_B, 3}}, {T{"o", CDB_OPER_PORT_O, 6}}, sgn);
+    f.exhaustive({"a", "b"}, {"o"}, [sgn](unsigned x) {
+      int a = sgn ? sext(x & 7, 3) : int(x & 7), b = sgn ? sext(x >> 3, 3) : int(x >> 3);
+      return unsigned(a * b) & 63;
+    });
+    OPER_FIXTURE c(CDB_OPER_COMPARE, {T{"a", CDB_OPER_PORT_A, 4}, T{"b", CDB_OPER_PORT_B, 3}}, {T{"o", CDB_OPER_PORT_O, 1}}, sgn);
+    c.exhaustive({"a", "b"}, {"o"}, [sgn](unsigned x) {
+      int a = sgn ? sext(x & 15, 4) : int(x & 15), b = sgn ? sext(x >> 4, 3) : int(x >> 4);
+      return unsigned(a < b);
+    });
+  }
+  {
+    OPER_FIXTURE f(CDB_OPER_EQUAL, {T{"a", CDB_OPER_PORT_A, 3}, T{"b", CDB_OPER_PORT_B, 3}}, {T{"o", CDB_OPER_PORT_O, 1}});
+    f.exhaustive({"a", "b"}, {"o"}, [](unsigned x) { return unsigned((x & 7) == (x >> 3)); });
+  }
+  {
+    OPER_FIXTURE f(CDB_OPER_NTO1_MUX, {T{"s", CDB_OPER_PORT_A, 2}, T{"d", CDB_OPER_PORT_B, 8}}, {T{"o", CDB_OPER_PORT_O, 2}});
+    f.exhaustive({"s", "d"}, {"o"}, [](unsigned x) { return ((x >> 2) >> (2 * (x & 3))) & 3; });
+  }
+  {
+    OPER_FIXTURE f(CDB_OPER_SELECT, {T{"s", CDB_OPER_PORT_A, 3}, T{"d", CDB_OPER_PORT_B, 6}}, {T{"o", CDB_OPER_PORT_O, 2}});
+    f.exhaustive({"s", "d"}, {"o"}, [](unsigned x) {
+      unsigned o = 0;
+      for (int i = 0; i < 3; ++i)
+        if ((x >> i) & 1) o |= ((x >> 3) >> (2 * i)) & 3;
+      return o;
+    });
+  }
+  {
+    OPER_FIXTURE f(CDB_OPER_DECODE, {T{"a", CDB_OPER_PORT_A, 3}}, {T{"o", CDB_OPER_PORT_O, 6}});
+    f.exhaustive({"a"}, {"o"}, [](unsigned x) { return x < 6 ? 1u << x : 0u; });
+  }
+  OPER_FIXTURE divide(CDB_OPER_DIVIDE, {T{"a", CDB_OPER_PORT_A, 2}}, {T{"o", CDB_OPER_PORT_O, 2}});
+  NETLIST_SIMULATOR sim(&divide.n);
+  EXPECT_FALSE(sim.ok()) << "an operator kind without evaluator must not pass silently";
+  EXPECT_NE(sim.error().find("unsupported operator"), std::string::npos) << sim.error();
 }
