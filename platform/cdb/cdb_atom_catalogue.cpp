@@ -27,9 +27,22 @@ constexpr ATOM_PORT kFfInputs[] = {{20, 1}, {7, 1},  {6, 1},  {27, 1}, {8, 1}, {
                                    {32, 1}, {1, 1},  {30, 1}, {31, 1}, {33, 1}};
 constexpr ATOM_PORT kFfOutputs[] = {{10, 1}};
 
-// LUT-RAM: data in, write address, read address, write enable, clock; data out.
-constexpr ATOM_PORT kLutramInputs[] = {{410, 1}, {41, 5}, {42, 5}, {83, 1}, {7, 1}};
+// LUT-RAM: data in, write address, read address, write enable, clock, write
+// clock (CLK0), output-register clock (CLK1), output-register clear; data out.
+constexpr ATOM_PORT kLutramInputs[] = {{410, 1}, {41, 5}, {42, 5}, {83, 1}, {7, 1},
+                                       {35, 1},  {36, 1}, {6, 1}};
 constexpr ATOM_PORT kLutramOutputs[] = {{364, 1}};
+
+// MAC: data ports AX, AY, AZ, BX, BY, BZ, control ports COEF_SEL_A,
+// COEF_SEL_B, SUB_NADD, NEGATE, ACC_NLOAD, LOAD_VALUE_ENA, CHAIN_IN and the
+// three clocks (CLK0, CLK1, CLK2 = clock numbers 1 to 3); DATA_OUT_A,
+// DATA_OUT_B (the LUT-RAM's data-out type), CHAINOUT. Which ports are
+// registered is read from the atom's mode bits (cut/cut_mac.h).
+constexpr ATOM_PORT kMacInputs[] = {{408, 27}, {409, 19}, {3043, 18}, {410, 18}, {411, 19},
+                                    {3364, 18}, {3045, 3}, {3048, 3},  {3198, 1}, {3047, 1},
+                                    {3197, 1},  {3196, 1}, {543, 64},  {35, 1},   {36, 1},
+                                    {778, 1}};
+constexpr ATOM_PORT kMacOutputs[] = {{363, 37}, {364, 37}, {800, 64}};
 
 constexpr std::span<const ATOM_PORT> kNoPorts;
 
@@ -54,14 +67,14 @@ constexpr ATOM_CATALOGUE_ENTRY open_row(CDB_WYSIWYG_TYPE type, const char* name,
 // Sorted by atom type.
 constexpr ATOM_CATALOGUE_ENTRY kRows[] = {
     {3, "atom_netlist_3", CDB_SGATE_WYSIWYG_GENERIC_ENUM, ATOM_CLASS_ATOM_NETLIST, kNoPorts, kNoPorts, kNone, kNone},
-    open_row(60, "mac_brae", CDB_SGATE_WYSIWYG_MAC_MULT_ENUM, ATOM_CLASS_MAC),
+    {60, "mac_brae", CDB_SGATE_WYSIWYG_MAC_MULT_ENUM, ATOM_CLASS_MAC, kMacInputs, kMacOutputs, 363, kNone},
     lcell(61, "lcell_comb_brae", kLcell),
     ff(62, "ff_brae", ATOM_CLASS_FF),
     {63, "lutram_brae", CDB_SGATE_WYSIWYG_LUTRAM_ENUM, ATOM_CLASS_LUTRAM, kLutramInputs, kLutramOutputs, 364, kNone},
     open_row(64, "ram_block_brae", CDB_SGATE_WYSIWYG_RAM_BLOCK_ENUM, ATOM_CLASS_RAM),
     lcell(93, "lcell_comb_quellin", kLcell),
     ff(94, "ff_harrowdale", ATOM_CLASS_FF),
-    open_row(95, "mac_quellin", CDB_SGATE_WYSIWYG_MAC_MULT_ENUM, ATOM_CLASS_MAC),
+    {95, "mac_quellin", CDB_SGATE_WYSIWYG_MAC_MULT_ENUM, ATOM_CLASS_MAC, kMacInputs, kMacOutputs, 363, kNone},
     {97, "lutram_quellin", CDB_SGATE_WYSIWYG_LUTRAM_ENUM, ATOM_CLASS_LUTRAM, kLutramInputs, kLutramOutputs, 364, kNone},
     lcell(113, "logic_module_brae", ATOM_CLASS_LOGIC_MODULE),
     ff(115, "ff_quellin", ATOM_CLASS_FF),
@@ -105,12 +118,15 @@ constexpr PORT_NAME kInputNames[] = {
     {16, "DATAE"},   {17, "DATAF"},    {18, "DATAG"},  {20, "DATAIN"},    {22, "OE"},
     {27, "PRESET"},  {30, "SCLR"},     {31, "SCLR2"},  {32, "ADATA_ALT"}, {33, "SLOAD"},
     {35, "CLK0"},    {36, "CLK1"},     {41, "WADDR"},  {42, "RADDR"},     {83, "WE"},
-    {96, "PORTBCLK"}, {273, "SHAREIN"}, {410, "RAMDATAIN"}};
+    {96, "PORTBCLK"}, {273, "SHAREIN"}, {408, "DATA_AX"}, {409, "DATA_AY"}, {410, "RAMDATAIN"},
+    {411, "DATA_BY"}, {543, "CHAIN_IN"}, {778, "CLK2"}, {3043, "DATA_AZ"}, {3045, "COEF_SEL_A"},
+    {3047, "NEGATE"}, {3048, "COEF_SEL_B"}, {3196, "LOAD_VALUE_ENA"}, {3197, "ACC_NLOAD"},
+    {3198, "SUB_NADD"}, {3364, "DATA_BZ"}};
 
 constexpr PORT_NAME kOutputNames[] = {
     {0, "COUT"},          {1, "OUT_1"},          {8, "SUMOUT"},    {9, "COMBOUT"},
     {10, "REGOUT"},       {41, "PORTADATAOUT"}, {42, "PORTBDATAOUT"}, {252, "SHAREOUT"},
-    {364, "RAMDATAOUT"}};
+    {363, "DATA_OUT_A"},  {364, "RAMDATAOUT"},   {800, "CHAINOUT"}};
 
 template <size_t N>
 const char* name_of(const PORT_NAME (&table)[N], uint16_t port_type) {

@@ -165,22 +165,12 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_synthesized_name(HDB_INSTANCE_NAME*
                                                               bool unique, bool synthesized,
                                                               bool* reused) {
   PLAT_CHECK(base != nullptr, "HDB");
-  PLAT_CHECK(ext != nullptr, "HDB");
-  PLAT_CHECK((*ext != '\0' || unique) && "an empty extension needs a unique name", "HDB");
+  PLAT_CHECK(ext != nullptr && *ext != '\0', "HDB");
   HDB_INSTANCE_NAME* parent = base->get_base_for_children();
   PLAT_CHECK(parent != nullptr, "HDB");
   auto& index = parent->m_child_index;
   std::string text(ext);
   if (reused) *reused = false;
-  if (text.empty()) {
-    // A fresh name for the base itself: the first free number, searched
-    // from where the last search stopped (names are never freed).
-    int& next = parent->m_unique_next[text];
-    do {
-      text = std::to_string(++next);
-    } while (index.count({synthesized, text}));
-    return make(parent->m_namespace, parent, text, synthesized, {}, 0, parent->m_component);
-  }
   if (!unique) {
     auto it = index.find({synthesized, text});
     if (it != index.end()) {
@@ -196,6 +186,20 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_synthesized_name(HDB_INSTANCE_NAME*
     } while (index.count({synthesized, text}));
   }
   return make(parent->m_namespace, parent, text, synthesized, {}, 0, parent->m_component);
+}
+
+HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_numbered_synthesized_name(HDB_INSTANCE_NAME* base) {
+  PLAT_CHECK(base != nullptr, "HDB");
+  HDB_INSTANCE_NAME* parent = base->get_base_for_children();
+  PLAT_CHECK(parent != nullptr, "HDB");
+  // The first free number, searched from where the last search stopped
+  // (names are never freed). The empty key cannot clash with an extension.
+  int& next = parent->m_unique_next[std::string()];
+  std::string text;
+  do {
+    text = std::to_string(++next);
+  } while (parent->m_child_index.count({true, text}));
+  return make(parent->m_namespace, parent, text, true, {}, 0, parent->m_component);
 }
 
 void HDB_INSTANCE_NAME::set_representative_name(HDB_INSTANCE_NAME* rep) {

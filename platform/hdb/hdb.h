@@ -143,13 +143,15 @@ class HDB_INSTANCE_NAME {
   // A synthesized child of base->get_base_for_children() named by `ext`.
   // Not unique: the existing child of that name (*reused = true) or a new
   // one. Unique: always a new child, `ext` when free, else "ext~N" with the
-  // smallest free N >= 1 (*reused = false); an empty `ext` (a new name that
-  // stands for the base itself) gives the child "N" with the smallest free
-  // N >= 1. `synthesized` false makes a normal child instead. A null base or
-  // ext, and an empty ext that is not unique, are internal errors.
+  // smallest free N >= 1 (*reused = false). `synthesized` false makes a
+  // normal child instead. Null base or empty ext is an internal error.
   static HDB_INSTANCE_NAME* create_synthesized_name(HDB_INSTANCE_NAME* base, const char* ext,
                                                     bool unique, bool synthesized = true,
                                                     bool* reused = nullptr);
+  // A new synthesized child of base->get_base_for_children() that stands for
+  // the base itself, with no extension of its own: "N" with the smallest free
+  // N >= 1 (path "base~N"). A null base is an internal error.
+  static HDB_INSTANCE_NAME* create_numbered_synthesized_name(HDB_INSTANCE_NAME* base);
 
  protected:
   HDB_INSTANCE_NAME() = default;

@@ -57,7 +57,7 @@ namespace kavu_platform {
 
 struct BLIF_READ_OPTIONS {
   enum NAMES_MAP { AUTO_LUT, ALL_COMB, ALL_LUT } names = AUTO_LUT;
-  unsigned lut_size = 0;  // 0: CDB_LUTMASK::max_num_inputs
+  unsigned lut_size = 0;  // 0: CDB_LUTMASK::max_num_inputs; at most 6 is used
 };
 
 // On success netlist and hierarchy are set and owned by the caller (the

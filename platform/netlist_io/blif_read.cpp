@@ -13,7 +13,10 @@
 // Failure leaves nothing behind: the netlist (with every gate built so far)
 //   is destroyed and the error says "<file>:<line>: <problem>".
 // Cost: O(file size + gates + terminals).
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -161,7 +164,8 @@ void SUBCKT_BUILDER::drive_signal(CDB_SGATE_OTERM* oterm, std::string_view signa
 
 BLIF_READER::BLIF_READER(std::string file, std::string text, const BLIF_READ_OPTIONS& options)
     : m_file(std::move(file)), m_text(std::move(text)), m_options(options) {
-  m_lut_size = options.lut_size ? options.lut_size : CDB_LUTMASK::max_num_inputs;
+  // LUT gates hold at most six inputs whatever the caller asks for.
+  m_lut_size = std::min(options.lut_size ? options.lut_size : CDB_LUTMASK::max_num_inputs, 6u);
 }
 
 bool BLIF_READER::fail(uint32_t line, const std::string& problem) {
@@ -384,9 +388,9 @@ bool BLIF_READER::read_names(INSTANCE_SCOPE& scope, uint32_t& li) {
   }
   bool lut = m_options.names == BLIF_READ_OPTIONS::ALL_LUT ||
              (m_options.names == BLIF_READ_OPTIONS::AUTO_LUT && n <= m_lut_size);
-  if (lut && (n > m_lut_size || n > 6))
+  if (lut && n > m_lut_size)
     return fail(l.m_line, "cover of " + std::to_string(n) + " inputs is wider than the LUT size " +
-                              std::to_string(std::min(m_lut_size, 6u)));
+                              std::to_string(m_lut_size));
   if (!lut) return names_sop(scope, l, first, end, out_value == 1);
   uint64_t on = 0;
   for (uint32_t r = first; r < end; ++r) {

@@ -83,6 +83,7 @@ class BLIF_WRITER {
   std::unordered_map<std::string, const CDB_SGATE_NODE*> m_ports;  // port name → output pin
   std::vector<std::pair<const CDB_SGATE_NODE*, std::string>> m_out_pins;
   std::vector<std::string> m_inputs, m_outputs;
+  std::vector<OPERAND> m_ops;
   std::string m_body;
   std::string m_error;
 };
@@ -352,7 +353,8 @@ bool BLIF_WRITER::write_gate(const CDB_SGATE_NODE* g) {
   auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
   auto out_xor = [&](unsigned k) { return g->get_output_term(k)->is_inverted() ? SIM_ALL : 0; };
   auto out_name = [&](unsigned k) -> const std::string& { return sig(m_sig_of.at(g->get_output_term(k))); };
-  std::vector<OPERAND> ops;
+  std::vector<OPERAND>& ops = m_ops;  // reused from gate to gate
+  ops.clear();
   for (unsigned k = 0; k < g->get_number_of_input_terms(); ++k) ops.push_back(operand(g->get_input_term(k)));
   if (ops.empty()) ops.push_back(OPERAND());
   switch (g->get_sgate_type()) {

@@ -224,6 +224,8 @@ class KAVU_01TBL {
   // code bits) for a non-disjoint one. Result tables are new and belong to
   // the caller. Bound sizes must satisfy 0 < b < n (at most 24 variables).
   // Arrival vectors are empty or hold one value per variable.
+  // Output vectors are written only on success; tables they held before are
+  // freed then.
 
   // Disjoint decomposition with the top n - f variables bound. Returns ne;
   // 0 with out untouched when ne >= b, 0 with out = {g} when the table does

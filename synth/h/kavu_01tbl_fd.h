@@ -106,3 +106,9 @@ void kavu_resyn_fanin_arrivals(const std::vector<CDB_SGATE_OTERM*>& fanins, bool
 // Disconnects every driven input of each listed gate, deletes the gate and
 // empties the list.
 void delete_synthesized_nodes(std::vector<CDB_SGATE_NODE*>& nodes);
+
+// The number of gates syn_luts needs for the cone of oterm over fanins with
+// LUTs of at most k inputs (2 <= k <= CDB_LUTMASK_MAX_INPUTS): 1 when the
+// cone has at most k fan-ins, 0 when no network was found. Builds and
+// deletes the network; the netlist is left as it was.
+unsigned int kavu_cone_capacity(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OTERM*>& fanins, unsigned int k);

@@ -236,6 +236,8 @@ CDB_SGATE_NODE* KAVU_ENCNET::decode_subnet(std::vector<CDB_SGATE_OTERM*>& subnet
   const unsigned int num_fanins = this->num_fanins();
   const unsigned int num_luts = this->num_luts();
   KAVU_CHECK(subnet_fanins.size() == num_fanins);
+  // New gates are named from it; checked here so that nothing is made first.
+  KAVU_CHECK(num_luts == 0 || name != nullptr);
   const unsigned int order = first_fanin_code() + num_fanins + num_luts;
   // Every record is validated before the first gate is made.
   for (unsigned int l = 0; l < num_luts; ++l) {

@@ -1,6 +1,7 @@
 // kavu_01tbl_lut.cpp — truth tables into LUT networks: the resynthesis delay
 // model, LUT and network area costs, and the builders make_lut, to_luts
-// (structural and k-input), recursive_fd, syn_luts and apply_fd.
+// (structural and k-input), recursive_fd, syn_luts and apply_fd, and the
+// LUT count of a netlist cone (kavu_cone_capacity).
 //
 // Model: a table over a list of fan-in terminals (entry i drives variable
 //   i) becomes one LUT when it fits, else the encoding functions of a
@@ -34,6 +35,7 @@
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
 #include "kavu_01tbl.h"
+#include "kavu_01tbl_cone.h"
 #include "kavu_01tbl_fd.h"
 #include "kavu_01tbl_fd_int.h"
 #include "kavu_check.h"
@@ -712,4 +714,22 @@ KAVU_01TBL* KAVU_01TBL::apply_fd(HDB_INSTANCE_NAME* name, const KAVU_FD_SOLUTION
   out.pop_back();
   kavu_fd_int::free_tables(out);
   return rest;
+}
+
+// ---------------------------------------------------------------------------
+// Cone capacity.
+
+unsigned int kavu_cone_capacity(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OTERM*>& fanins, unsigned int k) {
+  KAVU_CHECK(oterm != 0);
+  KAVU_CHECK(k > 1);
+  const KAVU_01TBL cone_tbl = kavu_cone_01tbl(oterm, fanins, nullptr);
+  const unsigned int cone_size = static_cast<unsigned int>(fanins.size());
+  KAVU_CHECK(cone_size == cone_tbl.num_vars());
+  if (cone_size <= k) return 1;
+  std::vector<CDB_SGATE_NODE*> nodes;
+  CDB_SGATE_NODE* root =
+      cone_tbl.syn_luts(oterm->get_instance_name(), fanins, nodes, 16777215, k, false, -1, 0);
+  const unsigned int count = root ? static_cast<unsigned int>(nodes.size()) : 0;
+  delete_synthesized_nodes(nodes);
+  return count;
 }

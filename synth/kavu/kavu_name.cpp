@@ -138,8 +138,7 @@ void count_path_for_duplicates(CDB_SGATE_NODE* sgate, CDB_SGATE_OTERM* oterm,
 // A gate that still has a temporary name after its terminals were named has
 // no preferred output to take a name from: it gets a fresh one of its own.
 void name_gate_without_preferred_oterm(CDB_SGATE_NODE* sgate) {
-  HDB_INSTANCE_NAME* name =
-      HDB_INSTANCE_NAME::create_synthesized_name(sgate->get_synfrom_name(), "", true, true, nullptr);
+  HDB_INSTANCE_NAME* name = HDB_INSTANCE_NAME::create_numbered_synthesized_name(sgate->get_synfrom_name());
   sgate->set_instance_name(name);
   sgate->reset_has_temporary_name();
   KAVU_CHECK(sgate->get_preferred_oterm() == 0);
@@ -397,7 +396,8 @@ bool kavu_create_real_name_for_oterm(CDB_SGATE_OTERM* oterm, std::string ext,
     if (util == nullptr) KAVU_INTERNAL_ERROR("You need to pass in a name-util if you want a name with extension");
     name = util->create_unique_synthesized_name(base, ext.c_str());
   } else {
-    name = HDB_INSTANCE_NAME::create_synthesized_name(base, "", true, true, nullptr);
+    // No extension: a fresh name that stands for the base itself.
+    name = HDB_INSTANCE_NAME::create_numbered_synthesized_name(base);
   }
   oterm->set_instance_name(name);
   if (preferred != oterm && preferred != nullptr) {

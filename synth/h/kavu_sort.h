@@ -1,0 +1,181 @@
+// kavu_sort.h — netlist ordering: topological order of output terminals,
+// strongly connected components, cones and paths, wide-gate decomposition by
+// depth, and a seeded reordering of the node list.
+//
+// Graph: the vertices are output terminals; the feeders of a terminal are the
+//   terminals kavu_get_oterm_feeders reports for it, called with the object's
+//   flags (lcell functionality, sequential, skip WYSIWYG MACs). Successors
+//   (the fan-out direction) are the exact transpose of that relation, so the
+//   two directions never disagree about an edge.
+// Boundaries: an ordering starts from end terminals (output pins, register
+//   and atom outputs, dangling outputs, the caller's extra end terminals) and
+//   stops at begin terminals (input pins, register and atom outputs, the
+//   caller's extra begin terminals). Only the terminals collected at the start
+//   of a call take part (the whole netlist, or one clock domain in sequential
+//   mode).
+// Order: "fan-in first": every terminal comes after its feeders, except where
+//   a combinational loop is cut or a begin terminal stops the walk. Every walk
+//   is a depth-first post-order on an explicit stack, so deep netlists never
+//   exhaust the call stack. Results follow the node list, feeder order and
+//   fan-out order; they never depend on addresses.
+// Components: Kosaraju's two passes over the same graph; components are
+//   numbered from 1 along the topological order.
+// State: the object keeps its flags and the two caller-owned boundary lists;
+//   every call builds its own per-terminal state and frees it before return.
+// Cost: O(V + E) per call plus one feeder query per terminal; the public
+//   list and map results add O(V log V) to fill std::map.
+#pragma once
+
+#include <list>
+#include <map>
+#include <vector>
+
+#include "cdb/cdb_sgate.h"
+
+class CMP_FACADE;
+
+// A clock domain as the ordering sees it: the output terminals of the domain.
+// The sequential timer's domain record replaces this class once it exists;
+// the ordering reads only the terminal vector.
+class KAVU_SEQ_TIMER_CLK_DOMAIN {
+ public:
+  explicit KAVU_SEQ_TIMER_CLK_DOMAIN(int id = 0) : m_id(id) {}
+  int get_id() const { return m_id; }
+  std::vector<CDB_SGATE_OTERM*>& get_oterms() { return m_oterms; }
+  const std::vector<CDB_SGATE_OTERM*>& get_oterms() const { return m_oterms; }
+
+ private:
+  int m_id;
+  std::vector<CDB_SGATE_OTERM*> m_oterms;
+};
+
+// The sequential timer's register marks (bits of the gate's flag word):
+// 0x1000 fixed, 0x10000 packed into a RAM block, 0x20000 packed into a
+// multiply-accumulate block. A null gate is an internal error.
+bool kavu_seq_timer_is_dff_fixed(const CDB_SGATE_NODE* sgate);
+bool kavu_seq_timer_is_register_ram_packed(const CDB_SGATE_NODE* sgate);
+bool kavu_seq_timer_is_register_mac_packed(const CDB_SGATE_NODE* sgate);
+// The display name of a terminal: its gate's hierarchical path, "/", and the
+// debug text of its port type. A null terminal is an internal error.
+std::string kavu_get_oterm_debug_name(const CDB_SGATE_OTERM* oterm);
+
+// Rearranges the netlist's node list by a shuffle fixed by the seed; gates,
+// terminals and connections are unchanged. Deterministic for a seed.
+void kavu_sort_netlist_random(CDB_SGATE_NETLIST* netlist, int seed);
+
+class KAVU_SORT {
+ public:
+  typedef std::list<CDB_SGATE_OTERM*> OTERM_LIST;
+  typedef std::map<CDB_SGATE_OTERM*, int> VISIT_MAP;
+  typedef std::map<CDB_SGATE_OTERM*, int> SCC_MAP;
+  // The per-call terminal graph; opaque to callers.
+  struct GRAPH;
+
+  // Reads kavu_sort_debug, kavu_sort_dont_dfs and (sequential mode only)
+  // kavu_sort_use_non_recur. With a facade its device family must be one the
+  // library knows ("Unsupported family").
+  KAVU_SORT(CMP_FACADE* facade, bool lcell_functionality, bool sequential, bool skip_wysiwyg_macs);
+  KAVU_SORT(const KAVU_SORT&) = default;
+  KAVU_SORT(KAVU_SORT&&) = default;
+  // Member-wise; the two boundary-list pointers are copied, not the lists.
+  KAVU_SORT& operator=(const KAVU_SORT&) = default;
+  KAVU_SORT& operator=(KAVU_SORT&&) = default;
+
+  // Extra begin and end terminals (either may be null) added by every later
+  // collection; they stay the caller's and must outlive their use. Terminals
+  // of I/O cells in them are ignored.
+  void set_user_begin_end_oterms(OTERM_LIST* begin, OTERM_LIST* end);
+  // Accepted for callers; no effect.
+  void set_dmig_method(bool) {}
+
+  // Appends the netlist's output terminals to `sorted` in topological order
+  // (the list is not cleared; the input-pin terminals go before its earlier
+  // contents). With cut_buffers, cut buffers are begin and end terminals.
+  void sort_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& sorted, bool cut_buffers);
+
+  // Appends the strongly connected components to scc_list (each component
+  // contiguous, components in ascending number) and replaces scc_map with
+  // terminal -> component number (1 = nearest the inputs). begin and end,
+  // when given, receive the run's begin and end terminals. In sequential mode
+  // the clock domain is required and only its terminals take part; register
+  // loops through data, enable, synchronous load and clear form components.
+  void scc_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& scc_list, SCC_MAP& scc_map, bool cut_buffers,
+                  OTERM_LIST* begin, OTERM_LIST* end, KAVU_SEQ_TIMER_CLK_DOMAIN* domain);
+  // The terminals outside the component [first, last) of scc_list that feed
+  // it, each once, in order of discovery (appended to `inputs`).
+  void get_scc_inputs(OTERM_LIST& scc_list, OTERM_LIST::iterator& first, OTERM_LIST::iterator& last,
+                      SCC_MAP& scc_map, OTERM_LIST& inputs);
+  // The terminals of the component [first, last) that feed a terminal outside
+  // it (appended to `outputs`).
+  void get_scc_outputs(OTERM_LIST& scc_list, OTERM_LIST::iterator& first, OTERM_LIST::iterator& last,
+                       SCC_MAP& scc_map, OTERM_LIST& outputs);
+  // Debug report of every component with more than one terminal.
+  void report_scc_inout(OTERM_LIST& scc_list, SCC_MAP& scc_map);
+
+  // Only keys of visit_map take part; its values are overwritten. The fan-in
+  // cone of the sinks, fan-in first, each reached terminal once (appended);
+  // the fan-out cone of the sources in topological order along the fan-out,
+  // sources first (put in front of `cone`).
+  void fanin_cone_oterms(OTERM_LIST& sinks, VISIT_MAP& visit_map, OTERM_LIST& cone);
+  void fanout_cone_oterms(OTERM_LIST& sources, VISIT_MAP& visit_map, OTERM_LIST& cone);
+  // Appends the terminals that lie both in the fan-in cone of `to` and in the
+  // fan-out cone of `from`, in fan-in-first order.
+  void path_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& from, OTERM_LIST& to, OTERM_LIST& path);
+  // One debug line naming the terminal and its gate's type.
+  void oterm_info(CDB_SGATE_OTERM* oterm);
+
+  // Rebuilds every AND, OR and XOR gate with more than k inputs as a k-ary
+  // tree of gates of its type, shallowest inputs combined first, so that the
+  // deepest inputs stay on the original gate. Leaves each output terminal's
+  // aux value at its combinational level and returns the netlist's depth.
+  // k below 2 is an internal error ("k >= 2"); so is a comb gate with an
+  // unconnected or constant input (checked before any change). Other comb
+  // types are levelled but never split.
+  int dmig(CDB_SGATE_NETLIST* netlist, int k, bool verbose);
+  // The same depth measure without changing the netlist (aux values set).
+  int comb_depth(CDB_SGATE_NETLIST* netlist);
+
+ private:
+  // --- ordering (kavu_sort.cpp)
+  void init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g, const std::vector<CDB_SGATE_OTERM*>* oterms) const;
+  void get_begin_end_oterms(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_buffers) const;
+  void get_begin_end_oterms_sequential(const std::vector<CDB_SGATE_OTERM*>* oterms, GRAPH& g,
+                                       bool cut_buffers) const;
+  void get_begin_end_oterm_of_wysiwyg(CDB_SGATE_WYSIWYG* wys, GRAPH& g) const;
+  void get_begin_end_oterm_of_wysiwyg_sequential(CDB_SGATE_WYSIWYG* wys, GRAPH& g) const;
+  void add_user_and_dangling_oterms(CDB_SGATE_NETLIST* netlist, const std::vector<CDB_SGATE_OTERM*>* oterms,
+                                    GRAPH& g) const;
+  void sort_oterms(GRAPH& g) const;
+  void dfs_oterm_fanin(int start, GRAPH& g) const;
+  void preorder_oterm_fanin(int start, GRAPH& g) const;
+  void place_begin_oterms(GRAPH& g) const;
+  void verify_sorted_oterms(GRAPH& g, SCC_MAP& scc_map) const;
+
+  // --- components, cones, paths (kavu_sort_scc.cpp)
+  void dfs_oterm_fanout(int start, GRAPH& g, std::vector<int>& finished) const;
+  int assign_components(GRAPH& g, std::vector<int>& scc_order, std::vector<int>& scc_number,
+                        std::vector<int>& histogram) const;
+  void dump_begin_end_oterms(GRAPH& g) const;
+  void report_scc_statistics(const std::vector<int>& histogram) const;
+  void verify_scc_oterms(GRAPH& g, const std::vector<int>& scc_order, const std::vector<int>& scc_number) const;
+  bool oterm_feeds_oterm(CDB_SGATE_OTERM* src, CDB_SGATE_OTERM* sink, std::vector<CDB_SGATE_OTERM*>& buf) const;
+
+  // --- decomposition (kavu_sort_dmig.cpp)
+  int dmig_sgate(CDB_SGATE_NETLIST* netlist, CDB_SGATE_COMB* comb, unsigned int k);
+  CDB_SGATE_COMB* decompose_comb_sgate(CDB_SGATE_NETLIST* netlist, CDB_SGATE_COMB* comb,
+                                       std::list<CDB_SGATE_ITERM*>& iterms);
+  void make_iterm_heap(std::vector<CDB_SGATE_ITERM*>& heap);
+  void push_iterm_into_heap(std::vector<CDB_SGATE_ITERM*>& heap, CDB_SGATE_ITERM* iterm);
+  CDB_SGATE_ITERM* pop_iterm_from_heap(std::vector<CDB_SGATE_ITERM*>& heap);
+
+  CMP_FACADE* m_facade = nullptr;
+  int m_debug_level = 0;
+  bool m_dont_dfs = false;
+  OTERM_LIST* m_user_begin_oterms = nullptr;
+  OTERM_LIST* m_user_end_oterms = nullptr;
+  bool m_family_flag = false;
+  bool m_lcell_functionality = false;
+  bool m_sequential = false;
+  bool m_use_non_recur = false;
+  bool m_skip_wysiwyg_macs = false;
+};
