@@ -19,6 +19,8 @@
 #include <memory>
 #include <string>
 
+#include <unistd.h>
+
 #include "cdb/cdb_sgate.h"
 #include "netlist_io/abc_oracle.h"
 #include "netlist_io/blif.h"
@@ -39,16 +41,25 @@ std::string largest_bundled() {
   return best;
 }
 
-// The generated netlist's BLIF file, written once per process.
-const std::string& generated_file() {
-  static std::string path = [] {
-    std::string p = (std::filesystem::temp_directory_path() / "kavu_bench_dag1m.blif").string();
+// The generated netlist's BLIF file, written once per process and removed
+// when the process ends.
+struct GENERATED_FILE {
+  std::string m_path;
+  GENERATED_FILE() {
+    m_path = (std::filesystem::temp_directory_path() / ("kavu_bench_dag1m_" + std::to_string(getpid()) + ".blif")).string();
     std::unique_ptr<CDB_SGATE_NETLIST> n(make_random_dag(1000000, 1));
     std::string why;
-    if (!blif_write_file(n.get(), p, {}, &why)) std::fprintf(stderr, "%s\n", why.c_str());
-    return p;
-  }();
-  return path;
+    if (!blif_write_file(n.get(), m_path, {}, &why)) std::fprintf(stderr, "%s\n", why.c_str());
+  }
+  ~GENERATED_FILE() {
+    std::error_code ec;
+    std::filesystem::remove(m_path, ec);
+  }
+};
+
+const std::string& generated_file() {
+  static GENERATED_FILE file;
+  return file.m_path;
 }
 
 // Wall time of one abc read of the file, in milliseconds; < 0 without abc.

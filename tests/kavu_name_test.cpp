@@ -141,6 +141,16 @@ TEST_F(KavuName, DefaultModeNamesEveryOutputAndTheGate) {
   kavu_create_synthesized_name(atom, base, "x");
   EXPECT_EQ(atom->get_instance_name()->get_short_hpath(), "top|base~new");
 
+  // Made from an unnamed gate, a gate stays unnamed in either mode.
+  auto* loose = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND, true);
+  netlist.add_node(loose);
+  kavu_create_synthesized_name(loose, (HDB_INSTANCE_NAME*)nullptr, "x");
+  EXPECT_EQ(loose->get_instance_name(), nullptr);
+  kavu_set_syn_id_sgate_naming_function();
+  kavu_create_synthesized_name(loose, (HDB_INSTANCE_NAME*)nullptr, "x");
+  EXPECT_FALSE(loose->get_single_oterm()->has_synthesized_name_mark());
+  kavu_reset_sgate_naming_function();
+
   // Names are refused during parallel synthesis in the default mode.
   cdb_sgate_set_synthesis_running_in_parallel(true);
   EXPECT_KAVU_INTERNAL_ERROR(kavu_create_synthesized_name(sum->get_output_term(0), base, "y"),

@@ -97,6 +97,7 @@ bool kavu_name_function_status_is_default();
 void kavu_set_attach_options_functor(KAVU_ATTACH_OPTIONS_FUNCTOR* functor);
 
 // ---- naming new gates and terminals ----
+// A null base names nothing: a gate made from an unnamed gate stays unnamed.
 // Names the terminal from `base` and `ext` in the current mode; a gate
 // without an instance name takes the terminal's. Null terminal: internal
 // error.

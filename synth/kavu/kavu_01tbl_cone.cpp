@@ -31,31 +31,7 @@
 
 #include "cdb/cdb_sgate.h"
 #include "kavu_check.h"
-#if __has_include("kavu_dff_stuck.h")
 #include "kavu_dff_stuck.h"
-#else
-namespace {
-// TEMPORARY scaffolding until the shared cone walk exists.
-void kavu_dfs_cone(CDB_SGATE_OTERM* root, std::vector<CDB_SGATE_OTERM*>& leaves, std::vector<CDB_SGATE_OTERM*>& cone) {
-  std::vector<const CDB_SGATE_OTERM*> done(leaves.begin(), leaves.end());
-  auto is_done = [&](const CDB_SGATE_OTERM* t) { return std::find(done.begin(), done.end(), t) != done.end(); };
-  if (is_done(root)) return;
-  std::vector<std::pair<CDB_SGATE_OTERM*, unsigned>> stack = {{root, 0}};
-  done.push_back(root);
-  while (!stack.empty()) {
-    auto& f = stack.back();
-    CDB_SGATE_NODE* g = f.first->get_my_node();
-    if (f.second < g->get_number_of_input_terms()) {
-      CDB_SGATE_OTERM* src = g->get_fanin_term(f.second++);
-      if (src && !is_done(src)) { done.push_back(src); stack.push_back({src, 0}); }
-      continue;
-    }
-    cone.push_back(f.first);
-    stack.pop_back();
-  }
-}
-}  // namespace
-#endif
 #include "kavu_msg.h"
 #include "kavu_ops.h"
 #include "kavu_predicates.h"

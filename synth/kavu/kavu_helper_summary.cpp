@@ -23,7 +23,6 @@
 #include "cdb/cdb_sgate.h"
 #include "kavu_01tbl_cone.h"
 #include "kavu_check.h"
-#include "kavu_msg.h"
 #include "kavu_name.h"
 #include "kavu_predicates.h"
 #include "kavu_wiring_helper.h"
@@ -256,7 +255,6 @@ void kavu_convert_eq_ops(CDB_SGATE_NETLIST* netlist) {
     if (kavu_is_a_equal_op(gate)) eq_ops.push_back(gate);
   });
   for (CDB_SGATE_NODE* eq : eq_ops) kavu_eq_to_xnor_tree(eq, netlist);
-  kavu_debug("Converted %d equality operators to XNOR trees", static_cast<int>(eq_ops.size()));
   if (eq_ops.empty()) return;
   netlist->prepare_for_use();
   netlist->sweep(false);

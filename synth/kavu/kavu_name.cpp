@@ -87,6 +87,9 @@ HDB_INSTANCE_NAME* kavu_assign_synthesized_name(HDB_INSTANCE_NAME* base, const c
                                                 CDB_SGATE_OTERM* oterm, CDB_SGATE_NODE* sgate) {
   // Exactly one target: a naming call without one would silently name nothing.
   KAVU_CHECK((oterm == nullptr) != (sgate == nullptr));
+  // A gate made from an unnamed gate stays unnamed like its origin: there is
+  // nothing to derive a name from, now or in the deferred pass.
+  if (base == nullptr) return nullptr;
   if (g_naming_mode == NAMING_SYN_IDS) {
     if (oterm) oterm->set_synthesized_name(base);
     if (sgate) sgate->set_synthesized_name(base);

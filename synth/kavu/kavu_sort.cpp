@@ -31,11 +31,7 @@
 #include "cmp/cmp.h"
 #include "cut/cut.h"
 #include "kavu_check.h"
-#if __has_include("kavu_depends.h")
 #include "kavu_depends.h"
-#else
-void kavu_get_oterm_feeders(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OTERM*>& feeders, bool, bool, bool);
-#endif
 #include "kavu_msg.h"
 #include "kavu_predicates.h"
 #include "kavu_sort_int.h"

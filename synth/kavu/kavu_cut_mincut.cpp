@@ -1,0 +1,445 @@
+// kavu_cut_mincut.cpp — minimum cuts, size-bounded cuts and largest-volume
+// cuts of fan-in cones, on the split-node network of kavu_cut.cpp.
+//
+// Model: a cut is a set of terminals every source-to-sink path passes; its
+//   volume is the number of driven inputs of the gates it encloses (found by
+//   walking back from the sinks without entering the cut). Sinks are
+//   uncuttable in every bounded search.
+// Searches: the minimum cut nearest the sources is the start. The
+//   size-bounded search moves outwards by making the current cut and all it
+//   encloses uncuttable until the volume is large enough. The largest-volume
+//   searches expand greedily: per pass, each terminal r of the current cut
+//   is made uncuttable in turn and the minimum cut of that network is taken;
+//   the best expansion of the pass becomes the current cut while the volume
+//   strictly grows, so the search ends. The cone's sources are never made
+//   uncuttable (that leaves an infinite path and no finite cut).
+// Bounds: a flow that must stay within K runs with the limit K + 1, and a
+//   flow above K means the cut is too large; a cut is only ever taken from a
+//   finished flow, so it separates the sources from the sinks and its size
+//   equals the flow.
+// Traces: every line goes through kavu_debug when kavu_cut_debug is on.
+// Cost: each attempt is one maximum flow, O(K · E), and one volume count,
+//   linear in the enclosed cone.
+#include <string>
+#include <unordered_set>
+
+#include "kavu_check.h"
+#include "kavu_cut.h"
+#include "kavu_cut_int.h"
+#include "kavu_msg.h"
+#include "kavu_setup_export.h"
+
+namespace {
+
+typedef std::vector<CDB_SGATE_OTERM*> OTERM_VECTOR;
+typedef std::span<CDB_SGATE_OTERM* const> OTERM_SPAN;
+constexpr int INF = KAVU_WVNET_MANAGER::max_capacity;
+
+// ---- traces ----
+void trace_terminals(const std::string& header, OTERM_SPAN oterms) {
+  if (!kavu_cut_debug) return;
+  std::string line = header;
+  for (const CDB_SGATE_OTERM* oterm : oterms) {
+    line += oterm->get_my_node()->get_debug_name();
+    line += ' ';
+  }
+  kavu_debug("%s", line.c_str());
+}
+
+std::string format_text(const char* format, int a, int b = 0) {
+  char buffer[160];
+  snprintf(buffer, sizeof(buffer), format, a, b);
+  return buffer;
+}
+
+void trace_cone(OTERM_SPAN oterms, OTERM_SPAN sources, OTERM_SPAN sinks) {
+  if (!kavu_cut_debug) return;
+  trace_terminals(format_text("Sources (%d): ", int(sources.size())), sources);
+  trace_terminals(format_text("Sinks (%d): ", int(sinks.size())), sinks);
+  trace_terminals(format_text("Oterms (%d): ", int(oterms.size())), oterms);
+}
+
+void trace_oterm(const char* format, const CDB_SGATE_OTERM* oterm) {
+  if (kavu_cut_debug) kavu_debug(format, oterm->get_my_node()->get_debug_name().c_str());
+}
+
+// ---- volume ----
+// Volume of a boundary B for the sinks: a depth-first walk back from the
+// sinks that never enters B; each enclosed terminal adds its gate's driven
+// inputs. `collected` (optional) receives B and then the enclosed terminals.
+class VOLUME_COUNTER {
+ public:
+  int count(OTERM_SPAN sinks, OTERM_SPAN boundary, OTERM_VECTOR* collected) {
+    int volume = 0;
+    m_marked.clear();
+    m_stack.clear();
+    if (collected) collected->assign(boundary.begin(), boundary.end());
+    for (const CDB_SGATE_OTERM* oterm : boundary) m_marked.insert(oterm);
+    for (CDB_SGATE_OTERM* sink : sinks) {
+      if (m_marked.insert(sink).second) m_stack.push_back(sink);
+    }
+    while (!m_stack.empty()) {
+      CDB_SGATE_OTERM* oterm = m_stack.back();
+      m_stack.pop_back();
+      if (collected) collected->push_back(oterm);
+      for (const CDB_SGATE_ITERM* iterm : oterm->get_my_node()->get_input_terms()) {
+        CDB_SGATE_OTERM* driver = cut_driver_of(iterm);
+        if (!driver) continue;
+        ++volume;
+        if (m_marked.insert(driver).second) m_stack.push_back(driver);
+      }
+    }
+    return volume;
+  }
+
+ private:
+  std::unordered_set<const CDB_SGATE_OTERM*> m_marked;
+  OTERM_VECTOR m_stack;
+};
+
+enum CUT_OUTCOME { CUT_FOUND, CUT_NONE, CUT_TOO_BIG };
+
+// The minimum cut nearest the sources under the current capacities, if its
+// size is at most max_size.
+CUT_OUTCOME bounded_min_cut(KAVU_WVNET* net, int max_size, OTERM_VECTOR* cut, int* flow) {
+  const int limit = max_size >= INF - 1 ? INF : max_size + 1;
+  *flow = net->max_flow(limit);
+  cut->clear();
+  if (*flow > max_size) return CUT_TOO_BIG;
+  if (!net->extract_cut(cut)) return CUT_NONE;
+  return int(cut->size()) > max_size ? CUT_TOO_BIG : CUT_FOUND;
+}
+
+// Everything collected that is not in `keep` becomes uncuttable; returns how
+// many capacities changed.
+int make_uncuttable(KAVU_WVNET* net, const OTERM_VECTOR& collected, OTERM_SPAN keep) {
+  std::unordered_set<const CDB_SGATE_OTERM*> kept(keep.begin(), keep.end());
+  int changed = 0;
+  for (const CDB_SGATE_OTERM* oterm : collected) {
+    KAVU_CHECK(oterm != 0);
+    if (kept.count(oterm)) continue;
+    const int i = net->index_of(oterm);
+    if (i >= 0 && net->capacity(i) != INF) {
+      net->set_capacity(i, INF);
+      ++changed;
+    }
+  }
+  return changed;
+}
+
+void set_search_capacities(KAVU_WVNET* net, OTERM_SPAN oterms, OTERM_SPAN sinks) {
+  for (const CDB_SGATE_OTERM* oterm : oterms) net->set_capacity_of(oterm, 1);
+  for (const CDB_SGATE_OTERM* sink : sinks) net->set_capacity_of(sink, INF);
+}
+
+void assign_list(OTERM_SPAN from, KAVU_WVNET_MANAGER::OTERM_LIST* to) {
+  to->assign(from.begin(), from.end());
+}
+
+// The three lists of a search, as vectors.
+struct SEARCH_CONE {
+  SEARCH_CONE(const KAVU_WVNET_MANAGER::OTERM_LIST& o, const KAVU_WVNET_MANAGER::OTERM_LIST& s,
+              const KAVU_WVNET_MANAGER::OTERM_LIST& t)
+      : m_oterms(o.begin(), o.end()), m_sources(s.begin(), s.end()), m_sinks(t.begin(), t.end()) {}
+  OTERM_VECTOR m_oterms, m_sources, m_sinks;
+};
+
+// One expansion pass of the per-size search; returns whether a candidate
+// with a larger volume than `volume` was found (left in *candidate).
+struct PER_SIZE_STATE {
+  std::vector<KAVU_WVNET_MANAGER::OTERM_LIST>* m_cuts;
+  std::vector<int>* m_volumes;
+  int m_max_size;
+};
+
+void record_per_size(PER_SIZE_STATE& state, const OTERM_VECTOR& cut, int volume) {
+  const int size = int(cut.size());
+  if ((*state.m_volumes)[size] < volume) {
+    (*state.m_volumes)[size] = volume;
+    assign_list(cut, &(*state.m_cuts)[size]);
+    if (kavu_cut_debug) kavu_debug("Expansion is best for cut size %d", size);
+  } else if (kavu_cut_debug) {
+    kavu_debug("Expansion okay but not best");
+  }
+  trace_terminals(format_text("Min-cut (%d,%d): ", size, volume), cut);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+void KAVU_WVNET_MANAGER::kavu_get_mincut(const OTERM_LIST& oterms, const OTERM_LIST& sources,
+                                         const OTERM_LIST& sinks, OTERM_LIST* cut,
+                                         std::map<CDB_SGATE_OTERM*, int>* capacities,
+                                         const std::vector<CDB_SGATE_ITERM*>* iterms) {
+  KAVU_CHECK(cut != 0);
+  const SEARCH_CONE cone(oterms, sources, sinks);
+  KAVU_WVNET* net = network_for_lists();
+  net->build_network(cone.m_oterms, cone.m_sources, cone.m_sinks, iterms);
+  if (capacities) {
+    for (int i = 0; i < net->num_oterms(); ++i) {
+      auto it = capacities->find(net->oterm_at(i));
+      if (it != capacities->end()) net->set_capacity(i, it->second);
+    }
+  }
+  OTERM_VECTOR found;
+  net->max_flow(INF);
+  net->extract_cut(&found);
+  assign_list(found, cut);
+}
+
+bool KAVU_WVNET_MANAGER::kavu_get_mincut_of_size(const OTERM_LIST& oterms,
+                                                 const OTERM_LIST& sources,
+                                                 const OTERM_LIST& sinks, OTERM_LIST* cut, int K,
+                                                 int* volume, const int* min_volume) {
+  KAVU_CHECK(cut && volume && min_volume);
+  KAVU_CHECK(K >= 0);
+  cut->clear();
+  const SEARCH_CONE cone(oterms, sources, sinks);
+  trace_cone(cone.m_oterms, cone.m_sources, cone.m_sinks);
+  VOLUME_COUNTER counter;
+  const int total = counter.count(cone.m_sinks, cone.m_sources, nullptr);
+  const int num_sources = int(cone.m_sources.size());
+  if (K >= num_sources) {
+    if (total < min_volume[num_sources]) {
+      if (kavu_cut_debug) kavu_debug("Not enough iterms in the cone (%d)", total);
+      return false;
+    }
+    assign_list(cone.m_sources, cut);
+    *volume = total;
+    if (kavu_cut_debug) kavu_debug("Sources form small enough cut with enough nodes");
+    return true;
+  }
+  KAVU_WVNET* net = network_for_lists();
+  net->build_network(cone.m_oterms, cone.m_sources, cone.m_sinks, nullptr);
+  set_search_capacities(net, cone.m_oterms, cone.m_sinks);
+  OTERM_VECTOR found, collected;
+  while (true) {
+    int flow = 0;
+    const CUT_OUTCOME outcome = bounded_min_cut(net, K, &found, &flow);
+    trace_terminals(format_text("Cut (%d): ", int(found.size())), found);
+    if (outcome == CUT_TOO_BIG) {
+      if (kavu_cut_debug) kavu_debug("Cut too big");
+      return false;
+    }
+    if (outcome == CUT_NONE) {
+      if (kavu_cut_debug) kavu_debug("No min cut found");
+      return false;
+    }
+    const int v = counter.count(cone.m_sinks, found, &collected);
+    if (v >= min_volume[found.size()]) {
+      *volume = v;
+      assign_list(found, cut);
+      if (kavu_cut_debug) kavu_debug("Happy: found %d iterms and cut %d", v, int(found.size()));
+      return true;
+    }
+    // Whole cone enclosed, or nothing left to make uncuttable: no cut further out.
+    if (collected.size() == cone.m_oterms.size() ||
+        make_uncuttable(net, collected, cone.m_sources) == 0) {
+      if (kavu_cut_debug) kavu_debug("Min cut equals sources but still too small");
+      return false;
+    }
+    trace_terminals(format_text("Not happy: %d iterms: ", v), collected);
+  }
+}
+
+bool KAVU_WVNET_MANAGER::largest_volume_single(const OTERM_LIST& oterms, const OTERM_LIST& sources,
+                                               const OTERM_LIST& sinks, int K, OTERM_LIST* cut,
+                                               int* volume, bool on_built_network) {
+  KAVU_CHECK(cut && volume);
+  cut->clear();
+  const SEARCH_CONE cone(oterms, sources, sinks);
+  trace_cone(cone.m_oterms, cone.m_sources, cone.m_sinks);
+  VOLUME_COUNTER counter;
+  if (int(cone.m_sources.size()) <= K) {
+    assign_list(cone.m_sources, cut);
+    *volume = counter.count(cone.m_sinks, cone.m_sources, nullptr);
+    if (kavu_cut_debug)
+      kavu_debug("Sources form cut of size %d with %d iterms. Done.", int(cone.m_sources.size()),
+                 *volume);
+    return true;
+  }
+  KAVU_WVNET* net = on_built_network ? network_for_graph() : network_for_lists();
+  if (!on_built_network) net->build_network(cone.m_oterms, cone.m_sources, cone.m_sinks, nullptr);
+  set_search_capacities(net, cone.m_oterms, cone.m_sinks);
+
+  OTERM_VECTOR current, attempt, candidate, enclosed;
+  int flow = 0;
+  const CUT_OUTCOME first = bounded_min_cut(net, K, &current, &flow);
+  if (first == CUT_NONE) {
+    if (kavu_cut_debug) kavu_debug("No min cut found");
+    return false;
+  }
+  if (first == CUT_TOO_BIG) {
+    trace_terminals(format_text("Initial min-cut failed (%d): ", flow), current);
+    return false;
+  }
+  int best_volume = counter.count(cone.m_sinks, current, &enclosed);
+  trace_terminals(format_text("Initial min-cut passed (%d,%d): ", int(current.size()), best_volume),
+                  current);
+  std::unordered_set<const CDB_SGATE_OTERM*> tried(cone.m_sources.begin(), cone.m_sources.end());
+  while (true) {
+    make_uncuttable(net, enclosed, current);
+    int pass_best = best_volume;
+    candidate.clear();
+    for (CDB_SGATE_OTERM* r : current) {
+      if (tried.count(r)) {
+        trace_oterm("Skipped oterm %s", r);
+        continue;
+      }
+      trace_oterm("Try to expand cut by not using oterm %s", r);
+      const int r_index = net->index_of(r);
+      net->set_capacity(r_index, INF);
+      const CUT_OUTCOME outcome = bounded_min_cut(net, K, &attempt, &flow);
+      if (outcome != CUT_FOUND) {
+        if (kavu_cut_debug) {
+          if (outcome == CUT_NONE) kavu_debug("Expansion failed: no cut found");
+          else kavu_debug("Expansion failed: cut size %d is too large", flow);
+        }
+        tried.insert(r);
+      } else {
+        const int v = counter.count(cone.m_sinks, attempt, nullptr);
+        if (v > pass_best) {
+          candidate = attempt;
+          pass_best = v;
+          if (kavu_cut_debug) kavu_debug("Expansion is best");
+        } else if (kavu_cut_debug) {
+          kavu_debug("Expansion okay but not best");
+        }
+        trace_terminals(format_text("Min-cut (%d,%d): ", int(attempt.size()), v), attempt);
+      }
+      net->set_capacity(r_index, 1);
+    }
+    if (candidate.empty()) break;
+    current.swap(candidate);
+    best_volume = counter.count(cone.m_sinks, current, &enclosed);
+  }
+  trace_terminals(format_text("Best min cut (%d,%d): ", int(current.size()), best_volume), current);
+  assign_list(current, cut);
+  *volume = best_volume;
+  return true;
+}
+
+bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(
+    const OTERM_LIST& oterms, const OTERM_LIST& sources, const OTERM_LIST& sinks, int K, int M,
+    std::vector<OTERM_LIST>* cuts, std::vector<int>* volumes, bool on_built_network) {
+  KAVU_CHECK(cuts != 0 && volumes != 0);
+  KAVU_CHECK(K >= 0 && K <= M);
+  cuts->assign(M + 1, OTERM_LIST());
+  volumes->assign(M + 1, 0);
+  const SEARCH_CONE cone(oterms, sources, sinks);
+  trace_cone(cone.m_oterms, cone.m_sources, cone.m_sinks);
+  VOLUME_COUNTER counter;
+  const int num_sources = int(cone.m_sources.size());
+  if (num_sources <= K) {
+    assign_list(cone.m_sources, &(*cuts)[num_sources]);
+    (*volumes)[num_sources] = counter.count(cone.m_sinks, cone.m_sources, nullptr);
+    if (kavu_cut_debug)
+      kavu_debug("Sources form cut of size %d with %d iterms. Done.", num_sources,
+                 (*volumes)[num_sources]);
+    return true;
+  }
+  KAVU_WVNET* net = on_built_network ? network_for_graph() : network_for_lists();
+  if (!on_built_network) net->build_network(cone.m_oterms, cone.m_sources, cone.m_sinks, nullptr);
+  set_search_capacities(net, cone.m_oterms, cone.m_sinks);
+
+  PER_SIZE_STATE state{cuts, volumes, M};
+  OTERM_VECTOR current, attempt, candidate, enclosed;
+  int flow = 0;
+  const CUT_OUTCOME first = bounded_min_cut(net, M, &current, &flow);
+  if (first != CUT_FOUND) {
+    if (kavu_cut_debug) {
+      if (first == CUT_NONE) kavu_debug("No min cut found");
+      else trace_terminals(format_text("Initial min-cut failed (%d): ", flow), current);
+      kavu_debug("Did not find min cut");
+    }
+    return false;
+  }
+  int best_volume = counter.count(cone.m_sinks, current, &enclosed);
+  (*volumes)[current.size()] = best_volume;
+  assign_list(current, &(*cuts)[current.size()]);
+  trace_terminals(format_text("Initial min-cut passed (%d,%d): ", int(current.size()), best_volume),
+                  current);
+  const std::unordered_set<const CDB_SGATE_OTERM*> source_set(cone.m_sources.begin(),
+                                                              cone.m_sources.end());
+  while (true) {
+    make_uncuttable(net, enclosed, current);
+    int pass_best = best_volume;
+    candidate.clear();
+    for (CDB_SGATE_OTERM* r : current) {
+      if (source_set.count(r)) {
+        trace_oterm("Skipped oterm %s", r);  // a source cannot be enclosed
+        continue;
+      }
+      trace_oterm("Try to expand cut by not using oterm %s", r);
+      const int r_index = net->index_of(r);
+      net->set_capacity(r_index, INF);
+      const CUT_OUTCOME outcome = bounded_min_cut(net, M, &attempt, &flow);
+      if (outcome == CUT_FOUND) {
+        const int v = counter.count(cone.m_sinks, attempt, nullptr);
+        if (v > pass_best) {
+          candidate = attempt;
+          pass_best = v;
+          if (kavu_cut_debug) kavu_debug("Expansion is best");
+        }
+        record_per_size(state, attempt, v);
+      } else if (kavu_cut_debug) {
+        if (outcome == CUT_NONE) kavu_debug("Expansion failed: no cut found");
+        else kavu_debug("Expansion failed: cut size %d is too large", flow);
+      }
+      net->set_capacity(r_index, 1);
+    }
+    if (candidate.empty()) break;
+    current.swap(candidate);
+    best_volume = counter.count(cone.m_sinks, current, &enclosed);
+  }
+  if (kavu_cut_debug) {
+    for (int size = 0; size <= M; ++size) {
+      const OTERM_LIST& entry = (*cuts)[size];
+      if (entry.empty()) {
+        kavu_debug("No min cut of size %d", size);
+      } else {
+        const OTERM_VECTOR terms(entry.begin(), entry.end());
+        trace_terminals(format_text("Best min cut (%d,%d): ", size, (*volumes)[size]), terms);
+      }
+    }
+  }
+  return true;
+}
+
+bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(
+    std::vector<CDB_SGATE_OTERM*>& heads, int depth, int K, int M, std::vector<OTERM_LIST>* cuts,
+    std::vector<int>* volumes, bool through_moded_lcells, bool through_lcells,
+    bool through_normal_lcells, bool through_operators, bool through_wide_gates) {
+  OTERM_LIST oterms, sources, sinks;
+  get_cone(heads, depth, through_moded_lcells, through_lcells, through_normal_lcells,
+           through_operators, through_wide_gates, &oterms, &sources, &sinks, nullptr);
+  return kavu_get_largest_volume_mincut_of_size(oterms, sources, sinks, K, M, cuts, volumes, false);
+}
+
+bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(
+    CDB_SGATE_OTERM* head, int depth, int K, int M, std::vector<OTERM_LIST>* cuts,
+    std::vector<int>* volumes, bool through_moded_lcells, bool through_lcells,
+    bool through_normal_lcells, bool through_operators, bool through_wide_gates) {
+  std::vector<CDB_SGATE_OTERM*> heads(1, head);
+  return kavu_get_largest_volume_mincut_of_size(heads, depth, K, M, cuts, volumes,
+                                                through_moded_lcells, through_lcells,
+                                                through_normal_lcells, through_operators,
+                                                through_wide_gates);
+}
+
+bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(
+    CDB_SGATE_OTERM* head, int depth, int K, OTERM_LIST* cut, int* volume,
+    bool through_moded_lcells, bool through_lcells, bool through_operators,
+    bool through_wide_gates) {
+  OTERM_LIST oterms, sources, sinks;
+  get_cone(head, depth, through_moded_lcells, through_lcells, false, through_operators,
+           through_wide_gates, &oterms, &sources, &sinks, nullptr);
+  return largest_volume_single(oterms, sources, sinks, K, cut, volume, false);
+}
+
+bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size_for_graph(int K, OTERM_LIST* cut,
+                                                                         int* volume) {
+  KAVU_CHECK(m_graph_initialized);
+  return largest_volume_single(m_oterm_list, m_sources, m_sinks, K, cut, volume, true);
+}
