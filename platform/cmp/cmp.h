@@ -15,16 +15,12 @@
 #include <map>
 #include <string>
 
+#include "dev/dev.h"
+
 class HDB_INSTANCE_NAME;
 class HDB_NAMESPACE;
 class RDB_REPORT;
 
-// Device family codes of the device catalogue. Only the numbers matter to
-// the library; the catalogue gives them names.
-enum DEV_FAMILY_ENUM : int {
-  DEV_FAMILY_NONE = 0,
-  DEV_FAMILY_UNKNOWN = 3,
-};
 
 // Optimisation technique codes a facade reports per hierarchy.
 enum CMP_OPTIMIZATION_TECHNIQUE : int {

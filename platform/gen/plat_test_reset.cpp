@@ -7,6 +7,7 @@
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
 #include "cmp/cmp.h"
+#include "dev/dev.h"
 #include "hdb/hdb_section.h"
 #include "zhd/zhd.h"
 #include "testkit/platform_test_hooks.h"
@@ -24,6 +25,7 @@ void plat_test_reset_all() {
   cmp_test_reset();
   hdb_section_reset();
   zhd_reset();
+  dev_test_reset();
 }
 
 }  // namespace kavu_platform

@@ -15,12 +15,23 @@ enum ACF_VARIABLE_KIND {
   ACF_KIND_ENUM = 6,
 };
 
+// Assignment sections: where an assignment is kept. The chip section holds
+// the device settings of the compile, the default section its global
+// assignments, the entity section the assignments made on instances.
+enum ACF_SECTION_TYPE_ENUM {
+  ACF_SECTION_CHIP = 3,
+  ACF_SECTION_DEFAULT = 12,
+  ACF_SECTION_ENTITY = 14,
+};
+
 // Assignment variables.
 enum ACF_VARIABLE_TYPE_ENUM {
   ACF_VERILOG_MACRO = 366,              // text "NAME=VALUE": a Verilog compiler directive
   ACF_FORCE_SYNCH_CLEAR = 472,          // Boolean: keep a register's synchronous clear
   ACF_FORCE_CLOCK_ENABLE = 473,         // Boolean: keep a register's clock enable
+  ACF_TOLVAFUNCTION_GENERATED_TRI = 544,   // Boolean: a tri-state buffer a tolvafunction made
   ACF_REG_MERGE_ACROSS_HIERARCHIES = 574,  // enumeration: ACF_ENUM_OFF, ACF_ENUM_AUTO, …
+  ACF_DEVICE_TECHNOLOGY_MIGRATION_LIST = 667,  // text: comma-separated part names
   ACF_FORMAL_VERIFICATION_MODE = 1221,  // enumeration; ACF_ENUM_BLACK_BOX marks a black box
 };
 

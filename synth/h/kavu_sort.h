@@ -68,7 +68,7 @@ class KAVU_SORT {
   typedef std::list<CDB_SGATE_OTERM*> OTERM_LIST;
   typedef std::map<CDB_SGATE_OTERM*, int> VISIT_MAP;
   typedef std::map<CDB_SGATE_OTERM*, int> SCC_MAP;
-  // The per-call terminal graph; opaque to callers.
+  // The per-call terminal graph (defined in kavu_sort.cpp); opaque to callers.
   struct GRAPH;
 
   // Reads kavu_sort_debug, kavu_sort_dont_dfs and (sequential mode only)
@@ -136,7 +136,7 @@ class KAVU_SORT {
   int comb_depth(CDB_SGATE_NETLIST* netlist);
 
  private:
-  // --- ordering (kavu_sort.cpp)
+  // --- ordering
   void init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g, const std::vector<CDB_SGATE_OTERM*>* oterms) const;
   void get_begin_end_oterms(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_buffers) const;
   void get_begin_end_oterms_sequential(const std::vector<CDB_SGATE_OTERM*>* oterms, GRAPH& g,
@@ -149,9 +149,9 @@ class KAVU_SORT {
   void dfs_oterm_fanin(int start, GRAPH& g) const;
   void preorder_oterm_fanin(int start, GRAPH& g) const;
   void place_begin_oterms(GRAPH& g) const;
-  void verify_sorted_oterms(GRAPH& g, SCC_MAP& scc_map) const;
+  void verify_sorted_oterms(GRAPH& g, const std::vector<int>& scc_number) const;
 
-  // --- components, cones, paths (kavu_sort_scc.cpp)
+  // --- components, cones, paths
   void dfs_oterm_fanout(int start, GRAPH& g, std::vector<int>& finished) const;
   int assign_components(GRAPH& g, std::vector<int>& scc_order, std::vector<int>& scc_number,
                         std::vector<int>& histogram) const;
@@ -160,7 +160,7 @@ class KAVU_SORT {
   void verify_scc_oterms(GRAPH& g, const std::vector<int>& scc_order, const std::vector<int>& scc_number) const;
   bool oterm_feeds_oterm(CDB_SGATE_OTERM* src, CDB_SGATE_OTERM* sink, std::vector<CDB_SGATE_OTERM*>& buf) const;
 
-  // --- decomposition (kavu_sort_dmig.cpp)
+  // --- decomposition
   int dmig_sgate(CDB_SGATE_NETLIST* netlist, CDB_SGATE_COMB* comb, unsigned int k);
   CDB_SGATE_COMB* decompose_comb_sgate(CDB_SGATE_NETLIST* netlist, CDB_SGATE_COMB* comb,
                                        std::list<CDB_SGATE_ITERM*>& iterms);

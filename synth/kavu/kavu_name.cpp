@@ -30,6 +30,7 @@
 #include <map>
 
 #include "cfg/cfg.h"
+#include "cmp/cmp.h"
 #include "cut/cut.h"
 #include "gen/gen.h"
 #include "kavu_check.h"
@@ -370,8 +371,9 @@ HDB_INSTANCE_NAME* kavu_add_string_name_to_sgate_iname(CDB_SGATE_NODE*, const ch
   const std::string candidate = path + "_" + std::string(text, std::min(std::strlen(text), text_room));
   HDB_INSTANCE_NAME* final_name = parent_iname->find_in_children(candidate.c_str(), 1);
   if (final_name) return final_name;
-  HDB_NAMESPACE* ns = parent_iname->get_namespace();
-  (void)facade;  // the name space of the compile is the parent's own
+  // The synthesis primitive of the compile's name space; without a facade,
+  // that of the parent's own.
+  HDB_NAMESPACE* ns = facade && facade->get_namespace() ? facade->get_namespace() : parent_iname->get_namespace();
   HDB_SOURCE_COMPONENT* component = ns ? ns->get_source_components()->get_primitive(88) : nullptr;
   final_name = HDB_INSTANCE_NAME::create_normal_name(nullptr, candidate.c_str(), component, nullptr,
                                                      parent_iname);

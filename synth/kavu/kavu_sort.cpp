@@ -1,43 +1,158 @@
-// kavu_sort.cpp — topological order of output terminals (KAVU_SORT).
+// kavu_sort.cpp — netlist ordering (KAVU_SORT): topological order of output
+// terminals, strongly connected components, cones and paths, wide-gate
+// decomposition by depth, and the seeded reordering of the node list.
 //
-// Entry: KAVU_SORT::sort_oterms(netlist, sorted, cut_buffers). A sort is
-//   three phases over one per-call GRAPH (kavu_sort_int.h):
-//   1. init_sort enters the terminals that take part (per gate kind: the
-//      first output of single-output kinds, the two of a carry-sum gate,
-//      every output of other kinds; or the caller's terminal vector);
-//   2. a begin/end collection decides where walks stop (begin) and start
-//      (end), by gate kind, clock domain, the caller's extra terminals and
-//      the dangling outputs;
-//   3. the ordering presets every begin terminal as visited, walks the fan-in
-//      of every end terminal depth-first and appends each terminal after its
-//      feeders (post-order), walks what no end terminal reached, and finally
-//      puts the begin terminals no walk appended in front.
-// Walks: the depth-first walk keeps frames (terminal, next feeder) on a heap
-//   stack and produces exactly the post-order of the recursive form, also in
-//   the "non-recursive" mode the key kavu_sort_use_non_recur selects (both
-//   modes run this one walk). A feeder found in progress is skipped, which
-//   cuts a combinational loop there. The pre-order walk (kavu_sort_dont_dfs)
-//   marks terminals when pushed and is only approximately topological.
+// Graph of one call (GRAPH): the terminals taking part get dense numbers
+//   0..n-1 in the order they are entered (node-list order, or the caller's
+//   vector). Per number the graph keeps the terminal, one visit byte (0
+//   unvisited, 1 begin terminal or in progress, 2 done; during begin/end
+//   collection bit 0 = begin, bit 1 = end) and its feeder list, fetched from
+//   kavu_get_oterm_feeders on first use into one arena. Feeders outside the
+//   graph are dropped, or entered when the graph grows on demand, as the
+//   pre-order walk needs. build_fanouts transposes the feeder relation into
+//   successor lists, each in the terminal's fan-out order (chain order, then
+//   output slot order), so the fan-out walks follow exactly the edges the
+//   fan-in walks follow. Terminal -> number is an open-addressing table on
+//   the address; it is never iterated, so addresses never order anything.
+// Sort (sort_oterms): init_sort enters the terminals (per gate kind: the
+//   first output of single-output kinds, the two of a carry-sum gate, every
+//   output of other kinds; or the caller's vector); a begin/end collection
+//   decides where walks stop (begin) and start (end) by gate kind, clock
+//   domain, the caller's extra terminals and the dangling outputs; the
+//   ordering presets every begin terminal as visited, walks the fan-in of
+//   every end terminal depth-first appending each terminal after its feeders
+//   (post-order), walks what no end terminal reached, and puts the begin
+//   terminals no walk appended in front.
+// Walks: frames (terminal, next feeder) on a heap stack give exactly the
+//   post-order of the recursive form, also in the "non-recursive" mode that
+//   kavu_sort_use_non_recur selects (both modes run this one walk). A feeder
+//   found in progress is skipped, which cuts a combinational loop there. The
+//   pre-order walk (kavu_sort_dont_dfs) marks terminals when pushed and is
+//   only approximately topological.
+// Components (scc_oterms): Kosaraju's two passes. The sort is a complete
+//   depth-first post-order of the fan-in graph; walking it from the last
+//   terminal to the first, a depth-first walk along the successor lists
+//   collects one component at a time. Begin terminals are preset as visited
+//   in both passes, so each is a component of its own; register loops appear
+//   only in sequential mode, where a register's data, enable and synchronous
+//   inputs are its feeders. Components are renumbered so that 1 is nearest
+//   the inputs and numbers ascend along the component list; within one, the
+//   walk's start comes first, then the others in reverse finishing order.
 // Invariants: every terminal of the graph is appended exactly once; an end
 //   terminal already appended is never walked again; only begin terminals
 //   are reset before their own walk.
-// Cost: O(V + E) with one feeder query per terminal; no recursion.
+// Decomposition (dmig): see the banner of that section.
+// Cost: O(V + E) per call with one feeder query per terminal, no recursion;
+//   the public std::list and std::map results add O(V log V).
 #include "kavu_sort.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
-#include <cstring>
+#include <ctime>
+#include <deque>
+#include <list>
+#include <utility>
+#include <vector>
 
 #include "cfg/cfg.h"
 #include "cmp/cmp.h"
 #include "cut/cut.h"
+#include "gen/gen.h"
 #include "kavu_check.h"
 #include "kavu_depends.h"
+#include "kavu_gate_create.h"
+#include "kavu_helper.h"
 #include "kavu_msg.h"
 #include "kavu_predicates.h"
-#include "kavu_sort_int.h"
+#include "kavu_setup_export.h"
 
 // ---------------------------------------------------------------------------
-// GRAPH
+// The per-call terminal graph
+
+struct KAVU_SORT::GRAPH {
+  enum : uint8_t { UNVISITED = 0, ACTIVE = 1, DONE = 2 };
+  enum : uint8_t { MARK_BEGIN = 1, MARK_END = 2 };
+
+  // One depth-first frame: terminal, next feeder or successor position.
+  struct FRAME {
+    int m_v;
+    int m_next;
+    int m_first;
+    int m_count;
+  };
+
+  GRAPH(bool lcell, bool sequential, bool skip_macs, bool grow)
+      : m_lcell(lcell), m_sequential(sequential), m_skip_macs(skip_macs), m_grow(grow) {}
+
+  int size() const { return int(m_oterms.size()); }
+  CDB_SGATE_OTERM* oterm(int v) const { return m_oterms[v]; }
+  // Dense number of a terminal, -1 when it takes no part.
+  int index_of(const CDB_SGATE_OTERM* oterm) const;
+  // Enters a terminal (once); returns its number.
+  int add(CDB_SGATE_OTERM* oterm);
+  void reserve(size_t n);
+
+  // Feeder list of v in the arena: [first, first + count) of m_fin_edges.
+  // The arena may grow while a walk holds positions, never spans.
+  void fetch_feeders(int v, int& first, int& count);
+  // Successor lists of every terminal (fetches every feeder list first).
+  void build_fanouts();
+  // Puts f's successor list in fan-out order (part of build_fanouts).
+  void order_successors(int f);
+  int fanout_first(int v) const { return m_fout_first[v]; }
+  int fanout_count(int v) const { return m_fout_first[v + 1] - m_fout_first[v]; }
+
+  void reset_states() { std::fill(m_state.begin(), m_state.end(), uint8_t(UNVISITED)); }
+  // The order a sort produced, as one sequence (m_fronted reversed, then
+  // m_appended).
+  void final_order(std::vector<int>& order) const;
+  // A fresh non-zero stamp for m_stamp (sized to the graph).
+  uint32_t next_stamp();
+
+  std::vector<CDB_SGATE_OTERM*> m_oterms;
+  std::vector<uint8_t> m_state;
+  std::vector<int> m_fin_first;  // -1 until fetched
+  std::vector<int> m_fin_count;
+  std::vector<int> m_fin_edges;
+  std::vector<int> m_fout_first;  // n + 1 entries after build_fanouts
+  std::vector<int> m_fout_edges;
+
+  // Begin and end terminals of the run (dense numbers) in list order.
+  std::deque<int> m_begin;
+  std::deque<int> m_end;
+  // The order a sort produced: m_fronted were put before everything (in the
+  // order they were put there, so the list starts with the last of them),
+  // m_appended were appended in order.
+  std::vector<int> m_fronted;
+  std::vector<int> m_appended;
+
+  // Scratch reused by every walk of the call.
+  std::vector<FRAME> m_stack;
+  std::vector<CDB_SGATE_OTERM*> m_query;
+  std::vector<uint32_t> m_stamp;
+  uint32_t m_stamp_value = 0;
+  std::vector<int> m_ints;
+
+ private:
+
+  bool m_lcell;
+  bool m_sequential;
+  bool m_skip_macs;
+  bool m_grow;
+  // Open-addressing table terminal -> number; key and number share a slot
+  // so that a look-up touches one cache line.
+  struct SLOT {
+    const CDB_SGATE_OTERM* m_key;
+    int m_value;
+  };
+  void rehash(size_t capacity);
+  std::vector<SLOT> m_slots;
+  unsigned m_shift = 64;
+};
+
+// ---------------------------------------------------------------------------
+// GRAPH members
 
 namespace {
 constexpr uint64_t k_hash_mult = 0x9E3779B97F4A7C15ull;
@@ -48,27 +163,25 @@ inline size_t hash_slot(const CDB_SGATE_OTERM* p, unsigned shift) {
 }  // namespace
 
 int KAVU_SORT::GRAPH::index_of(const CDB_SGATE_OTERM* oterm) const {
-  if (m_keys.empty()) return -1;
-  const size_t mask = m_keys.size() - 1;
+  if (m_slots.empty()) return -1;
+  const size_t mask = m_slots.size() - 1;
   for (size_t i = hash_slot(oterm, m_shift);; i = (i + 1) & mask) {
-    if (m_keys[i] == oterm) return m_values[i];
-    if (!m_keys[i]) return -1;
+    if (m_slots[i].m_key == oterm) return m_slots[i].m_value;
+    if (!m_slots[i].m_key) return -1;
   }
 }
 
-void KAVU_SORT::GRAPH::grow_table() {
+void KAVU_SORT::GRAPH::rehash(size_t capacity) {
   size_t cap = 16;
-  while (cap < 2 * (m_oterms.size() + 1)) cap *= 2;
-  if (cap <= m_keys.size()) return;
-  m_keys.assign(cap, nullptr);
-  m_values.assign(cap, -1);
+  while (cap < capacity) cap *= 2;
+  if (cap <= m_slots.size()) return;
+  m_slots.assign(cap, SLOT{nullptr, -1});
   m_shift = 64 - unsigned(__builtin_ctzll(cap));
   const size_t mask = cap - 1;
   for (int v = 0; v < int(m_oterms.size()); ++v) {
     size_t i = hash_slot(m_oterms[v], m_shift);
-    while (m_keys[i]) i = (i + 1) & mask;
-    m_keys[i] = m_oterms[v];
-    m_values[i] = v;
+    while (m_slots[i].m_key) i = (i + 1) & mask;
+    m_slots[i] = SLOT{m_oterms[v], v};
   }
 }
 
@@ -79,37 +192,23 @@ void KAVU_SORT::GRAPH::reserve(size_t n) {
   m_fin_count.reserve(n);
   m_stamp.reserve(n);
   m_fin_edges.reserve(2 * n);
-  size_t cap = 16;
-  while (cap < 2 * (n + 1)) cap *= 2;
-  if (cap > m_keys.size()) {
-    m_keys.assign(cap, nullptr);
-    m_values.assign(cap, -1);
-    m_shift = 64 - unsigned(__builtin_ctzll(cap));
-    const size_t mask = cap - 1;
-    for (int v = 0; v < int(m_oterms.size()); ++v) {
-      size_t i = hash_slot(m_oterms[v], m_shift);
-      while (m_keys[i]) i = (i + 1) & mask;
-      m_keys[i] = m_oterms[v];
-      m_values[i] = v;
-    }
-  }
+  rehash(2 * (n + 1));  // at most half full
 }
 
 int KAVU_SORT::GRAPH::add(CDB_SGATE_OTERM* oterm) {
   const int known = index_of(oterm);
   if (known >= 0) return known;
-  if (2 * (m_oterms.size() + 1) > m_keys.size()) grow_table();
+  if (2 * (m_oterms.size() + 1) > m_slots.size()) rehash(4 * (m_oterms.size() + 1));
   const int v = int(m_oterms.size());
   m_oterms.push_back(oterm);
   m_state.push_back(UNVISITED);
   m_fin_first.push_back(-1);
   m_fin_count.push_back(0);
   m_stamp.push_back(0);
-  const size_t mask = m_keys.size() - 1;
+  const size_t mask = m_slots.size() - 1;
   size_t i = hash_slot(oterm, m_shift);
-  while (m_keys[i]) i = (i + 1) & mask;
-  m_keys[i] = oterm;
-  m_values[i] = v;
+  while (m_slots[i].m_key) i = (i + 1) & mask;
+  m_slots[i] = SLOT{oterm, v};
   return v;
 }
 
@@ -156,34 +255,48 @@ void KAVU_SORT::GRAPH::build_fanouts() {
   }
   // Arrange each successor list in fan-out order: chain order of the inputs
   // the terminal drives, then output slot order of each such gate.
-  std::vector<int>& original = pos;
   for (int f = 0; f < n; ++f) {
-    const int start = m_fout_first[f], cnt = fanout_count(f);
-    if (cnt < 2) continue;
-    const uint32_t stamp = next_stamp();
-    original.assign(m_fout_edges.begin() + start, m_fout_edges.begin() + start + cnt);
-    for (int w : original) m_stamp[w] = stamp;
-    int out = start;
-    const CDB_SGATE_NODE* previous = nullptr;
-    for (CDB_SGATE_ITERM* iterm : m_oterms[f]->fanouts()) {
-      const CDB_SGATE_NODE* node = iterm->get_my_node();
-      if (node == previous) continue;
-      previous = node;
-      for (unsigned i = 0; i < node->get_output_count(); ++i) {
-        const CDB_SGATE_OTERM* o = node->get_output_term(i);
-        const int w = o ? index_of(o) : -1;
-        if (w >= 0 && m_stamp[w] == stamp) {
-          m_stamp[w] = 0;
-          m_fout_edges[out++] = w;
+    if (fanout_count(f) >= 2) order_successors(f);
+  }
+}
+
+// Membership of a gate's outputs in the successor list is a short linear
+// scan for small lists and a stamp test (after one look-up) for large ones.
+void KAVU_SORT::GRAPH::order_successors(int f) {
+  const int start = m_fout_first[f], cnt = fanout_count(f);
+  constexpr int k_linear_limit = 16;
+  const bool linear = cnt <= k_linear_limit;
+  m_ints.assign(m_fout_edges.begin() + start, m_fout_edges.begin() + start + cnt);
+  const uint32_t stamp = next_stamp();
+  for (int w : m_ints) m_stamp[w] = stamp;
+  int out = start;
+  const CDB_SGATE_NODE* previous = nullptr;
+  for (CDB_SGATE_ITERM* iterm : m_oterms[f]->fanouts()) {
+    const CDB_SGATE_NODE* node = iterm->get_my_node();
+    if (node == previous) continue;
+    previous = node;
+    for (unsigned i = 0; i < node->get_output_count(); ++i) {
+      const CDB_SGATE_OTERM* o = node->get_output_term(i);
+      if (!o) continue;
+      int w = -1;
+      if (linear) {
+        for (int x : m_ints) {
+          if (m_oterms[x] == o) w = x;
         }
+      } else {
+        w = index_of(o);
       }
-      if (out == start + cnt) break;
-    }
-    for (int w : original) {  // a successor not reached through the chain
-      if (m_stamp[w] == stamp) {
+      if (w >= 0 && m_stamp[w] == stamp) {
         m_stamp[w] = 0;
         m_fout_edges[out++] = w;
       }
+    }
+    if (out == start + cnt) return;
+  }
+  for (int w : m_ints) {  // a successor not reached through the chain
+    if (m_stamp[w] == stamp) {
+      m_stamp[w] = 0;
+      m_fout_edges[out++] = w;
     }
   }
 }
@@ -619,23 +732,19 @@ void KAVU_SORT::sort_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& sorted, bool
   for (int v : g.m_fronted) sorted.push_front(g.oterm(v));
   for (int v : g.m_appended) sorted.push_back(g.oterm(v));
   if (m_debug_level >= 1) {
-    OTERM_LIST components;
-    SCC_MAP scc_map;
-    scc_oterms(netlist, components, scc_map, cut_buffers, nullptr, nullptr, nullptr);
-    verify_sorted_oterms(g, scc_map);
+    // Components of this very graph, so that a sequential object (which has
+    // no clock domain here) is verified as well.
+    std::vector<int> components, number, histogram;
+    assign_components(g, components, number, histogram);
+    verify_sorted_oterms(g, number);
   }
 }
 
-void KAVU_SORT::verify_sorted_oterms(GRAPH& g, SCC_MAP& scc_map) const {
+void KAVU_SORT::verify_sorted_oterms(GRAPH& g, const std::vector<int>& number) const {
   std::vector<int> order;
   g.final_order(order);
   kavu_debug("sort %d %d", g.size(), int(order.size()));
   if (size_t(g.size()) != order.size()) KAVU_INTERNAL_ERROR("visit_map.size() == sorted_oterms.size()");
-  std::vector<int> number(size_t(g.size()), 0);
-  for (int v = 0; v < g.size(); ++v) {
-    auto it = scc_map.find(g.oterm(v));
-    if (it != scc_map.end()) number[v] = it->second;
-  }
   g.reset_states();
   for (int v : g.m_begin) g.m_state[v] = GRAPH::ACTIVE;
   for (int v : order) {
@@ -650,4 +759,585 @@ void KAVU_SORT::verify_sorted_oterms(GRAPH& g, SCC_MAP& scc_map) const {
     }
     g.m_state[v] = GRAPH::DONE;
   }
+}
+
+// ===========================================================================
+// Components, cones and paths
+
+namespace {
+// Components of this many terminals or more share one histogram counter.
+constexpr int k_large_scc = 399;
+
+int number_of(const KAVU_SORT::SCC_MAP& scc_map, CDB_SGATE_OTERM* oterm) {
+  auto it = scc_map.find(oterm);
+  return it == scc_map.end() ? 0 : it->second;
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Walks
+
+void KAVU_SORT::dfs_oterm_fanout(int start, GRAPH& g, std::vector<int>& finished) const {
+  if (g.m_state[start] >= GRAPH::ACTIVE) return;
+  g.m_state[start] = GRAPH::ACTIVE;
+  g.m_stack.clear();
+  g.m_stack.push_back(GRAPH::FRAME{start, 0, g.fanout_first(start), g.fanout_count(start)});
+  while (!g.m_stack.empty()) {
+    GRAPH::FRAME& top = g.m_stack.back();
+    if (top.m_next < top.m_count) {
+      const int w = g.m_fout_edges[top.m_first + top.m_next++];
+      if (g.m_state[w] >= GRAPH::ACTIVE) continue;
+      g.m_state[w] = GRAPH::ACTIVE;
+      g.m_stack.push_back(GRAPH::FRAME{w, 0, g.fanout_first(w), g.fanout_count(w)});
+      continue;
+    }
+    g.m_state[top.m_v] = GRAPH::DONE;
+    finished.push_back(top.m_v);
+    g.m_stack.pop_back();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Components
+
+int KAVU_SORT::assign_components(GRAPH& g, std::vector<int>& scc_order, std::vector<int>& scc_number,
+                                 std::vector<int>& histogram) const {
+  std::vector<int> sorted;
+  g.final_order(sorted);
+  g.build_fanouts();
+  g.reset_states();
+  for (int v : g.m_begin) g.m_state[v] = GRAPH::ACTIVE;
+  scc_number.assign(size_t(g.size()), 0);
+  histogram.assign(k_large_scc + 1, 0);
+  std::vector<int> fronted;  // the component list is built by inserting in front
+  fronted.reserve(sorted.size());
+  std::vector<int> finished;
+  int c = 1;
+  for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
+    const int v = *it;
+    if (g.m_state[v] == GRAPH::DONE) continue;
+    if (g.m_state[v] == GRAPH::ACTIVE) {  // a begin terminal: alone
+      g.m_state[v] = GRAPH::DONE;
+      scc_number[v] = c;
+      fronted.push_back(v);
+    } else {
+      finished.clear();
+      dfs_oterm_fanout(v, g, finished);
+      for (int w : finished) {
+        scc_number[w] = c;
+        fronted.push_back(w);
+      }
+      ++histogram[std::min<size_t>(finished.size(), k_large_scc)];
+    }
+    ++c;
+  }
+  for (int& n : scc_number) n = c - n;
+  scc_order.assign(fronted.rbegin(), fronted.rend());
+  return c - 1;
+}
+
+void KAVU_SORT::report_scc_statistics(const std::vector<int>& histogram) const {
+  int cycles = 0;
+  for (int size = 2; size < k_large_scc; ++size) {
+    if (histogram[size] == 0) continue;
+    kavu_debug("%d-sgate SCCs: %d", size, histogram[size]);
+    cycles += histogram[size];
+  }
+  if (histogram[k_large_scc] != 0) kavu_debug(">= %d-sgate SCCs: %d", k_large_scc, histogram[k_large_scc]);
+  kavu_debug("num_cycles: %d", cycles);
+}
+
+void KAVU_SORT::verify_scc_oterms(GRAPH& g, const std::vector<int>& scc_order,
+                                  const std::vector<int>& scc_number) const {
+  const size_t sorted = g.m_fronted.size() + g.m_appended.size();
+  kavu_debug("scc %d %d", int(sorted), int(scc_order.size()));
+  if (sorted != scc_order.size()) KAVU_INTERNAL_ERROR("sorted_oterms.size() == oterm_list.size()");
+  for (size_t i = 1; i < scc_order.size(); ++i) {
+    const int step = scc_number[scc_order[i]] - scc_number[scc_order[i - 1]];
+    if (step < 0) KAVU_INTERNAL_ERROR("scc_map[curr_oterm]-scc_map[prev_oterm]>=0");
+    if (step > 1) KAVU_INTERNAL_ERROR("scc_map[curr_oterm]-scc_map[prev_oterm]<=1");
+  }
+  g.reset_states();
+  for (int v : g.m_begin) g.m_state[v] = GRAPH::ACTIVE;
+  for (int v : scc_order) {
+    if (g.m_state[v] != GRAPH::UNVISITED) continue;
+    int first = 0, count = 0;
+    g.fetch_feeders(v, first, count);
+    for (int k = 0; k < count; ++k) {
+      const int w = g.m_fin_edges[first + k];
+      if (g.m_state[w] == GRAPH::UNVISITED && scc_number[w] > scc_number[v])
+        KAVU_INTERNAL_ERROR("scc_map[src_oterms[i]] <= scc_map[oterm]");
+    }
+  }
+}
+
+void KAVU_SORT::dump_begin_end_oterms(GRAPH& g) const {
+  std::orlind_ofstream out;
+  out.open("kavu_sort_begin_end_oterms.txt", std::ios_base::out | std::ios_base::trunc);
+  if (!out) return;
+  auto write_list = [&out, &g](const std::deque<int>& list) {
+    out << "Size = " << list.size() << "\n";
+    int index = 0;
+    for (int v : list) {
+      const CDB_SGATE_OTERM* oterm = g.oterm(v);
+      const CDB_SGATE_NODE* node = oterm->get_my_node();
+      out << "[" << index++ << "] SGATE ID=" << (node ? long(node->get_id()) : -1L)
+          << ", NAME=" << kavu_get_oterm_debug_name(oterm) << "\n";
+    }
+  };
+  out << "****** Begin Oterms ******\n";
+  write_list(g.m_begin);
+  out << "\n****** End Oterms ******\n";
+  write_list(g.m_end);
+  out << "\n";
+}
+
+void KAVU_SORT::scc_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& scc_list, SCC_MAP& scc_map, bool cut_buffers,
+                           OTERM_LIST* begin, OTERM_LIST* end, KAVU_SEQ_TIMER_CLK_DOMAIN* domain) {
+  if (m_sequential && !domain) KAVU_INTERNAL_ERROR("p_clk_domain != NULL");
+  if (!domain) KAVU_CHECK(netlist != nullptr);
+  GRAPH g(m_lcell_functionality, m_sequential, m_skip_wysiwyg_macs, m_dont_dfs);
+  const std::vector<CDB_SGATE_OTERM*>* oterms = domain ? &domain->get_oterms() : nullptr;
+  init_sort(netlist, g, oterms);
+  if (m_sequential) {
+    get_begin_end_oterms_sequential(oterms, g, cut_buffers);
+    if (cfg_is_on("kavu_sort_dump_begin_end_oterms", false)) dump_begin_end_oterms(g);
+  } else {
+    get_begin_end_oterms(netlist, g, cut_buffers);
+  }
+  sort_oterms(g);
+  std::vector<int> order, number, histogram;
+  assign_components(g, order, number, histogram);
+  if (m_debug_level >= 1) {
+    verify_scc_oterms(g, order, number);
+    report_scc_statistics(histogram);
+  }
+  for (int v : order) scc_list.push_back(g.oterm(v));
+  // Fill the map in address order so that every insertion is at its end.
+  std::vector<std::pair<CDB_SGATE_OTERM*, int>> entries;
+  entries.reserve(size_t(g.size()));
+  for (int v = 0; v < g.size(); ++v) entries.emplace_back(g.oterm(v), number[v]);
+  std::sort(entries.begin(), entries.end());
+  scc_map.clear();
+  for (const auto& entry : entries) scc_map.emplace_hint(scc_map.end(), entry);
+  if (begin) {
+    for (int v : g.m_begin) begin->push_back(g.oterm(v));
+  }
+  if (end) {
+    for (int v : g.m_end) end->push_back(g.oterm(v));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Inputs, outputs and report of one component
+
+bool KAVU_SORT::oterm_feeds_oterm(CDB_SGATE_OTERM* src, CDB_SGATE_OTERM* sink,
+                                  std::vector<CDB_SGATE_OTERM*>& buf) const {
+  kavu_get_oterm_feeders(sink, buf, m_lcell_functionality, m_sequential, m_skip_wysiwyg_macs);
+  return std::find(buf.begin(), buf.end(), src) != buf.end();
+}
+
+void KAVU_SORT::get_scc_inputs(OTERM_LIST& /*scc_list*/, OTERM_LIST::iterator& first, OTERM_LIST::iterator& last,
+                               SCC_MAP& scc_map, OTERM_LIST& inputs) {
+  if (first == last) return;
+  const int s = number_of(scc_map, *first);
+  std::vector<CDB_SGATE_OTERM*> feeders;
+  for (auto it = first; it != last; ++it) {
+    kavu_get_oterm_feeders(*it, feeders, m_lcell_functionality, m_sequential, m_skip_wysiwyg_macs);
+    for (CDB_SGATE_OTERM* f : feeders) {
+      if (number_of(scc_map, f) == s) continue;
+      if (std::find(inputs.begin(), inputs.end(), f) == inputs.end()) inputs.push_back(f);
+    }
+  }
+}
+
+void KAVU_SORT::get_scc_outputs(OTERM_LIST& /*scc_list*/, OTERM_LIST::iterator& first, OTERM_LIST::iterator& last,
+                                SCC_MAP& scc_map, OTERM_LIST& outputs) {
+  if (first == last) return;
+  const int s = number_of(scc_map, *first);
+  std::vector<CDB_SGATE_OTERM*> buf;
+  for (auto it = first; it != last; ++it) {
+    CDB_SGATE_OTERM* t = *it;
+    bool found = false;
+    for (CDB_SGATE_ITERM* iterm : t->fanouts()) {
+      CDB_SGATE_NODE* node = iterm->get_my_node();
+      unsigned lo = 0, hi = node->get_output_count();
+      if (kavu_is_a_carry_sum_buffer(node)) {
+        if (node->get_input_term(0) == iterm) lo = 0;
+        else if (node->get_input_term(1) == iterm) lo = 1;
+        else KAVU_INTERNAL_ERROR("Bad CARRY_SUM sgate.");
+        hi = std::min(lo + 1, hi);
+      }
+      for (unsigned i = lo; i < hi && !found; ++i) {
+        CDB_SGATE_OTERM* o = node->get_output_term(i);
+        // A successor is a terminal that t feeds under the feeder rule.
+        found = o && number_of(scc_map, o) != s && oterm_feeds_oterm(t, o, buf);
+      }
+      if (found) break;
+    }
+    if (found) outputs.push_back(t);
+  }
+}
+
+void KAVU_SORT::report_scc_inout(OTERM_LIST& scc_list, SCC_MAP& scc_map) {
+  static const char* const k_formats[] = {
+      "1. scc %5d has %4d oterms, %3d inputs, %3d outputs, %3d cuts, and %3d out_cuts.",
+      "2. scc %5d has %4d oterms, %3d inputs, %3d outputs, %3d cuts, and %3d out_cuts.",
+      "3. scc %5d has %4d oterms, %3d inputs, %3d outputs, %3d cuts, and %3d out_cuts."};
+  auto first = scc_list.begin();
+  while (first != scc_list.end()) {
+    const int s = number_of(scc_map, *first);
+    auto last = first;
+    int terms = 0, cuts = 0;
+    for (; last != scc_list.end() && number_of(scc_map, *last) == s; ++last) {
+      ++terms;
+      if (kavu_is_a_cut_buffer((*last)->get_my_node())) ++cuts;
+    }
+    if (terms > 1) {
+      OTERM_LIST outputs, inputs;
+      get_scc_outputs(scc_list, first, last, scc_map, outputs);
+      get_scc_inputs(scc_list, first, last, scc_map, inputs);
+      int out_cuts = 0;
+      for (CDB_SGATE_OTERM* o : outputs) out_cuts += kavu_is_a_cut_buffer(o->get_my_node()) ? 1 : 0;
+      const int n_in = int(inputs.size()), n_out = int(outputs.size());
+      if (n_out != 1) {
+        kavu_debug(k_formats[0], s, terms, n_in, n_out, cuts, out_cuts);
+        if (m_debug_level > 10) {
+          for (CDB_SGATE_OTERM* o : outputs) oterm_info(o);
+        }
+      } else if (out_cuts < cuts) {
+        kavu_debug(k_formats[1], s, terms, n_in, n_out, cuts, out_cuts);
+      } else if (n_in > 3) {
+        kavu_debug(k_formats[2], s, terms, n_in, n_out, cuts, out_cuts);
+      }
+    }
+    first = last;
+  }
+}
+
+void KAVU_SORT::oterm_info(CDB_SGATE_OTERM* oterm) {
+  KAVU_CHECK(oterm != nullptr);
+  kavu_debug("%s(%s)", kavu_get_oterm_debug_name(oterm).c_str(), oterm->get_my_node()->get_string_type_name());
+}
+
+// ---------------------------------------------------------------------------
+// Cones and paths
+
+namespace {
+// The caller's visit map as a graph: its keys take part, in key order (the
+// results follow the sink, feeder and fan-out orders, never this one).
+void enter_map_keys(KAVU_SORT::GRAPH& g, const KAVU_SORT::VISIT_MAP& visit_map) {
+  g.reserve(visit_map.size());
+  for (const auto& entry : visit_map) g.add(entry.first);
+}
+
+void write_back_states(const KAVU_SORT::GRAPH& g, KAVU_SORT::VISIT_MAP& visit_map) {
+  for (int v = 0; v < g.size(); ++v) visit_map[g.oterm(v)] = g.m_state[v];
+}
+}  // namespace
+
+void KAVU_SORT::fanin_cone_oterms(OTERM_LIST& sinks, VISIT_MAP& visit_map, OTERM_LIST& cone) {
+  GRAPH g(m_lcell_functionality, m_sequential, m_skip_wysiwyg_macs, false);
+  enter_map_keys(g, visit_map);
+  for (CDB_SGATE_OTERM* sink : sinks) g.m_state[g.add(sink)] = GRAPH::ACTIVE;
+  g.m_appended.clear();
+  for (CDB_SGATE_OTERM* sink : sinks) {
+    const int v = g.index_of(sink);
+    if (g.m_state[v] != GRAPH::ACTIVE) continue;  // a repeated sink: listed once
+    g.m_state[v] = GRAPH::UNVISITED;
+    dfs_oterm_fanin(v, g);
+  }
+  for (int v : g.m_appended) cone.push_back(g.oterm(v));
+  write_back_states(g, visit_map);
+}
+
+void KAVU_SORT::fanout_cone_oterms(OTERM_LIST& sources, VISIT_MAP& visit_map, OTERM_LIST& cone) {
+  GRAPH g(m_lcell_functionality, m_sequential, m_skip_wysiwyg_macs, false);
+  enter_map_keys(g, visit_map);
+  for (CDB_SGATE_OTERM* source : sources) g.add(source);
+  g.build_fanouts();
+  for (CDB_SGATE_OTERM* source : sources) g.m_state[g.index_of(source)] = GRAPH::ACTIVE;
+  std::vector<int> finished;
+  for (CDB_SGATE_OTERM* source : sources) {
+    const int v = g.index_of(source);
+    if (g.m_state[v] != GRAPH::ACTIVE) continue;
+    g.m_state[v] = GRAPH::UNVISITED;
+    finished.clear();
+    dfs_oterm_fanout(v, g, finished);
+    for (int w : finished) cone.push_front(g.oterm(w));
+  }
+  write_back_states(g, visit_map);
+}
+
+void KAVU_SORT::path_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& from, OTERM_LIST& to, OTERM_LIST& path) {
+  KAVU_CHECK(netlist != nullptr);
+  GRAPH g(m_lcell_functionality, m_sequential, m_skip_wysiwyg_macs, false);
+  init_sort(netlist, g, nullptr);
+  for (CDB_SGATE_OTERM* t : to) g.add(t);
+  for (CDB_SGATE_OTERM* f : from) g.add(f);
+  // A: the fan-in cone of `to`, fan-in first.
+  g.reset_states();
+  g.m_appended.clear();
+  for (CDB_SGATE_OTERM* t : to) g.m_state[g.index_of(t)] = GRAPH::ACTIVE;
+  for (CDB_SGATE_OTERM* t : to) {
+    const int v = g.index_of(t);
+    if (g.m_state[v] != GRAPH::ACTIVE) continue;
+    g.m_state[v] = GRAPH::UNVISITED;
+    dfs_oterm_fanin(v, g);
+  }
+  const std::vector<int> fanin_cone = g.m_appended;
+  // B: the fan-out cone of `from`; only membership matters.
+  g.build_fanouts();
+  g.reset_states();
+  for (CDB_SGATE_OTERM* f : from) g.m_state[g.index_of(f)] = GRAPH::ACTIVE;
+  std::vector<int> fanout_cone;
+  for (CDB_SGATE_OTERM* f : from) {
+    const int v = g.index_of(f);
+    if (g.m_state[v] != GRAPH::ACTIVE) continue;
+    g.m_state[v] = GRAPH::UNVISITED;
+    dfs_oterm_fanout(v, g, fanout_cone);
+  }
+  std::vector<uint8_t> count(size_t(g.size()), 0);
+  for (int v : fanin_cone) ++count[v];
+  for (int v : fanout_cone) ++count[v];
+  for (int v : fanin_cone) {
+    if (count[v] == 2) path.push_back(g.oterm(v));
+  }
+}
+
+// ===========================================================================
+// Wide-gate decomposition by depth (dmig), the combinational depth measure
+// (comb_depth) and the seeded node-list order (kavu_sort_netlist_random).
+//
+// Level: an output terminal's aux value. Non-comb gates are level 0; a comb
+//   gate with one input passes its input's level through; any other comb gate
+//   is 1 + the largest level among its inputs' sources.
+// Decomposition: an AND, OR or XOR gate with n > k inputs keeps its identity
+//   and output; its inputs go into a min-heap keyed by
+//   level(source) - kavu_wt_sr * p, p the input's signal probability (x100)
+//   when its record's confidence reaches kavu_confidence, else 100. Groups of
+//   the smallest keys are split off into new gates of the same type: first
+//   r + 1 inputs with r = (n - 1) mod (k - 1) (k inputs when r is 0), then k
+//   at a time, each new gate's input going back into the heap, until k
+//   inputs are left. This is the k-ary tree with the fewest gates, and the
+//   latest-arriving inputs end on the original gate, nearest the output.
+//   Only associative types are split: other comb types (NOT, name keepers)
+//   are levelled as they are, since a tree of inverters would change the
+//   function.
+// Preconditions (checked before the first change): k >= 2; every input of a
+//   comb gate connected and not tied to a constant.
+// Cost: O(n log n) per wide gate; one topological node list per call.
+
+namespace {
+bool is_associative(const CDB_SGATE_COMB* comb) {
+  const CDB_COMB_TYPE type = comb->get_comb_type();
+  return type == CDB_COMB_AND || type == CDB_COMB_OR || type == CDB_COMB_XOR;
+}
+
+void check_levelled_iterm(const CDB_SGATE_ITERM* iterm) {
+  if (!cdb_is_connected(iterm) || iterm->is_vcc_or_gnd())
+    KAVU_INTERNAL_ERROR("cdb_is_connected(iterm) && !iterm->is_vcc_or_gnd()");
+}
+
+int source_level(const CDB_SGATE_ITERM* iterm) {
+  check_levelled_iterm(iterm);
+  const CDB_SGATE_OTERM* source = iterm->get_source();
+  return source ? source->get_aux() : 0;
+}
+
+int heap_key(const CDB_SGATE_ITERM* iterm) {
+  int p = 100;
+  const CDB_SGATE_ITERM_INFO* info = iterm->get_info();
+  if (info && info->get_confidence() >= kavu_confidence) p = int(info->get_probability() * 100.0);
+  // Signed 32-bit arithmetic that wraps instead of overflowing.
+  const int64_t key = int64_t(source_level(iterm)) - int64_t(kavu_wt_sr) * p;
+  return int(uint32_t(uint64_t(key)));
+}
+
+bool heap_less(const CDB_SGATE_ITERM* a, const CDB_SGATE_ITERM* b) { return heap_key(a) > heap_key(b); }
+
+// Level of a comb gate by the rules above; `inputs` are its non-null inputs.
+int comb_level(const std::vector<CDB_SGATE_ITERM*>& inputs) {
+  if (inputs.size() == 1) return source_level(inputs[0]);
+  int level = 0;
+  for (const CDB_SGATE_ITERM* iterm : inputs) level = std::max(level, source_level(iterm));
+  return level + 1;
+}
+
+void collect_inputs(const CDB_SGATE_NODE* node, std::vector<CDB_SGATE_ITERM*>& inputs) {
+  inputs.clear();
+  for (unsigned i = 0; i < node->get_number_of_input_terms(); ++i) {
+    if (CDB_SGATE_ITERM* iterm = node->get_input_term(i)) inputs.push_back(iterm);
+  }
+}
+
+// Topological node list with every output's level reset to 0.
+void collect_and_reset(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_NODE*>& nodes) {
+  {
+    GEN_PROFILER profiler("KAVU", "SORTING", 0x7ffffeff);
+    netlist->garbage_collect_and_sort(true, nodes);
+  }
+  for (CDB_SGATE_NODE* node : nodes) {
+    for (unsigned i = 0; i < node->get_output_count(); ++i) {
+      if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) oterm->set_aux(0);
+    }
+  }
+}
+}  // namespace
+
+void KAVU_SORT::make_iterm_heap(std::vector<CDB_SGATE_ITERM*>& heap) {
+  std::make_heap(heap.begin(), heap.end(), heap_less);
+}
+
+void KAVU_SORT::push_iterm_into_heap(std::vector<CDB_SGATE_ITERM*>& heap, CDB_SGATE_ITERM* iterm) {
+  heap.push_back(iterm);
+  std::push_heap(heap.begin(), heap.end(), heap_less);
+}
+
+CDB_SGATE_ITERM* KAVU_SORT::pop_iterm_from_heap(std::vector<CDB_SGATE_ITERM*>& heap) {
+  std::pop_heap(heap.begin(), heap.end(), heap_less);
+  CDB_SGATE_ITERM* top = heap.back();
+  heap.pop_back();
+  return top;
+}
+
+CDB_SGATE_COMB* KAVU_SORT::decompose_comb_sgate(CDB_SGATE_NETLIST* netlist, CDB_SGATE_COMB* comb,
+                                                std::list<CDB_SGATE_ITERM*>& iterms) {
+  CDB_SGATE_COMB* part = kavu_create_new_comb(netlist, comb, comb->get_comb_type());
+  for (CDB_SGATE_ITERM* old : iterms) {
+    CDB_SGATE_ITERM* moved = part->insert_unordered_fanin(old->get_source());
+    if (old->is_inverted()) moved->set_invert();
+    if (old->get_info()) moved->set_info(old->release_info());
+  }
+  for (CDB_SGATE_ITERM* old : iterms) comb->delete_input_term(old);
+  CDB_SGATE_ITERM* link = comb->insert_unordered_fanin(part->get_output_term(0));
+  CDB_SGATE_ITERM_INFO* info = link->create_info();
+  info->set_value(2147483647);
+  info->set_probability(1.0);
+  info->set_confidence(0);
+  iterms.clear();
+  iterms.push_back(link);
+  return part;
+}
+
+int KAVU_SORT::dmig_sgate(CDB_SGATE_NETLIST* netlist, CDB_SGATE_COMB* comb, unsigned int k) {
+  std::vector<CDB_SGATE_ITERM*> heap;
+  collect_inputs(comb, heap);
+  CDB_SGATE_OTERM* out = comb->get_output_term(0);
+  if (heap.size() <= k || !is_associative(comb)) {
+    if (out) out->set_aux(comb_level(heap));
+    return 0;
+  }
+  make_iterm_heap(heap);
+  int created = 0;
+  std::list<CDB_SGATE_ITERM*> group;
+  while (heap.size() > k) {
+    // The first group takes what makes every later group exactly k.
+    const size_t r = (heap.size() - 1) % (k - 1);
+    const size_t m = r != 0 ? r + 1 : k;
+    group.clear();
+    int deepest = 0;
+    for (size_t i = 0; i < m; ++i) {
+      CDB_SGATE_ITERM* iterm = pop_iterm_from_heap(heap);
+      deepest = std::max(deepest, source_level(iterm));
+      group.push_back(iterm);
+    }
+    CDB_SGATE_COMB* part = decompose_comb_sgate(netlist, comb, group);
+    part->get_output_term(0)->set_aux(deepest + 1);
+    ++created;
+    push_iterm_into_heap(heap, group.front());
+  }
+  if (heap.size() != k) KAVU_INTERNAL_ERROR("vec_siterms.size() == size");
+  collect_inputs(comb, heap);
+  if (out) out->set_aux(comb_level(heap));
+  return created;
+}
+
+int KAVU_SORT::dmig(CDB_SGATE_NETLIST* netlist, int k, bool verbose) {
+  KAVU_CHECK(netlist != nullptr);
+  if (k < 2) KAVU_INTERNAL_ERROR("k >= 2");  // the group size divides by k - 1
+  const time_t start = time(nullptr);
+  std::vector<CDB_SGATE_NODE*> nodes;
+  collect_and_reset(netlist, nodes);
+  if (cfg_is_on("kavu_dmig_sort_netlist", false)) {
+    kavu_debug("Sort netlist by dag order in dmig");
+    netlist->sort_by_dag_order(0);
+  }
+  // Validate every comb gate before the first edit, so that a refused
+  // netlist is left as it was.
+  std::vector<CDB_SGATE_ITERM*> inputs;
+  for (CDB_SGATE_NODE* node : nodes) {
+    if (!kavu_is_a_comb(node)) continue;
+    collect_inputs(node, inputs);
+    for (const CDB_SGATE_ITERM* iterm : inputs) check_levelled_iterm(iterm);
+    if (inputs.size() > unsigned(k) && is_associative(node->cast_to_comb())) {
+      for (const CDB_SGATE_ITERM* iterm : inputs) KAVU_CHECK(iterm->get_source() != nullptr);
+    }
+  }
+  int created = 0, decomposed = 0, depth = 0;
+  for (CDB_SGATE_NODE* node : nodes) {
+    if (!kavu_is_a_comb(node)) continue;
+    const int n = dmig_sgate(netlist, node->cast_to_comb(), unsigned(k));
+    created += n;
+    if (n > 0) ++decomposed;
+    if (const CDB_SGATE_OTERM* out = node->get_output_term(0)) depth = std::max(depth, out->get_aux());
+  }
+  netlist->dfs(1, false, true, false);
+  const time_t end = time(nullptr);
+  if (verbose) {
+    kavu_debug("Result dmig: decomposes %d nodes, generates %d nodes", decomposed, created);
+    kavu_debug("Spent %d seconds in DMIG", int(end - start));
+  }
+  if (m_debug_level >= 1) {
+    const int d = comb_depth(netlist);
+    if (d != depth) KAVU_INTERNAL_ERROR("d == network_depth");
+  }
+  return depth;
+}
+
+int KAVU_SORT::comb_depth(CDB_SGATE_NETLIST* netlist) {
+  KAVU_CHECK(netlist != nullptr);
+  std::vector<CDB_SGATE_NODE*> nodes;
+  collect_and_reset(netlist, nodes);
+  std::vector<CDB_SGATE_ITERM*> inputs;
+  int depth = 0;
+  for (CDB_SGATE_NODE* node : nodes) {
+    if (!kavu_is_a_comb(node)) continue;
+    collect_inputs(node, inputs);
+    const int level = comb_level(inputs);
+    if (CDB_SGATE_OTERM* out = node->get_output_term(0)) out->set_aux(level);
+    if (inputs.size() != 1) depth = std::max(depth, level);
+  }
+  return depth;
+}
+
+// ---------------------------------------------------------------------------
+// Seeded node-list order
+
+void kavu_sort_netlist_random(CDB_SGATE_NETLIST* netlist, int seed) {
+  KAVU_CHECK(netlist != nullptr);
+  kavu_debug("Scrambling netlist order.  First seed %d", seed);
+  GEN_RAND a{uint32_t(seed)};
+  const uint32_t x = uint32_t(a.get_rand());
+  const uint32_t y = uint32_t(a.get_rand());
+  a.set_seed(x);
+  GEN_RAND b(y);
+  uint32_t table[300];
+  for (uint32_t& entry : table) entry = uint32_t(b.get_rand());
+  std::vector<CDB_SGATE_NODE*> nodes;
+  nodes.reserve(netlist->size());
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    if (*it) nodes.push_back(*it);
+  }
+  const size_t n = nodes.size();
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t j = uint32_t(a.get_rand()) % 300;
+    const uint32_t v = table[j];
+    table[j] = uint32_t(b.get_rand());
+    const size_t pick = v % n;
+    if (pick != i) std::swap(nodes[i], nodes[pick]);
+  }
+  // Unlink every gate, then add them back in the new order.
+  for (CDB_SGATE_NODE* node : nodes) netlist->delete_node(node);
+  for (CDB_SGATE_NODE* node : nodes) netlist->add_node(node, true);
 }
