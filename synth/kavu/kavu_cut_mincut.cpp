@@ -144,12 +144,11 @@ struct SEARCH_CONE {
   OTERM_VECTOR m_oterms, m_sources, m_sinks;
 };
 
-// One expansion pass of the per-size search; returns whether a candidate
-// with a larger volume than `volume` was found (left in *candidate).
+// The per-size search's result vectors: entry s holds the best cut of s
+// terminals found so far and its volume.
 struct PER_SIZE_STATE {
   std::vector<KAVU_WVNET_MANAGER::OTERM_LIST>* m_cuts;
   std::vector<int>* m_volumes;
-  int m_max_size;
 };
 
 void record_per_size(PER_SIZE_STATE& state, const OTERM_VECTOR& cut, int volume) {
@@ -343,7 +342,7 @@ bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(
   if (!on_built_network) net->build_network(cone.m_oterms, cone.m_sources, cone.m_sinks, nullptr);
   set_search_capacities(net, cone.m_oterms, cone.m_sinks);
 
-  PER_SIZE_STATE state{cuts, volumes, M};
+  PER_SIZE_STATE state{cuts, volumes};
   OTERM_VECTOR current, attempt, candidate, enclosed;
   int flow = 0;
   const CUT_OUTCOME first = bounded_min_cut(net, M, &current, &flow);
