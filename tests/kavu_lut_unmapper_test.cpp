@@ -11,12 +11,14 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cdb/cdb_sgate.h"
 #include "kavu_lut_unmapper.h"
 #include "kavu_lut_unmapper_int.h"
 #include "kavu_predicates.h"
+#include "kavu_setup_export.h"
 #include "kavu_wysiwyg_unmapper.h"
 #include "platform_testkit.h"
 
@@ -351,6 +353,25 @@ TEST(KavuLutUnmapperDriver, BooleanFormFallsBackOnTheFactoredForm) {
   ASSERT_KAVU_EQUIVALENT(golden.nl, c.nl);
 }
 
+TEST(KavuLutUnmapperDriver, DebugLinesCountTheGatesOfEachUnmappedLut) {
+  const bool saved = kavu_debug_lut_unmapper;
+  kavu_debug_lut_unmapper = true;
+  DEBUG_CAPTURE cap("KAVU");
+  LUT_CIRCUIT c(3, 0x96);
+  KAVU_LUT_UNMAPPER unmapper;
+  NODE_LIST nodes;
+  unmapper.convert_lut_to_logic(c.lut, &nodes);
+  c.finish(nodes);
+  CDB_SGATE_NETLIST idle;
+  CDB_SGATE_LUT* orphan = make_lut(&idle, {}, 1)->cast_to_lut();
+  EXPECT_EQ(unmapper.convert_lut_to_logic(orphan, &nodes), nullptr);
+  kavu_debug_lut_unmapper = saved;
+  EXPECT_TRUE(cap.contains("after unmapping has 2 2-input equivalents: 0 2:1 muxes, 0 2-input ANDs (0 ANDs), "
+                           "0 2-input ORs (0 ORs), 2 2-input XORs (2 XORs) and 0 others"));
+  EXPECT_TRUE(cap.contains("Found decomposition of type XOR"));
+  EXPECT_TRUE(cap.contains("because it has no fanout"));
+}
+
 TEST(KavuLutUnmapperDriver, RefusesBadArguments) {
   LUT_CIRCUIT c(2, 0x8);
   NODE_LIST nodes;
@@ -362,41 +383,44 @@ TEST(KavuLutUnmapperDriver, RefusesBadArguments) {
 }
 
 // ---------------------------------------------------------------------------
-// Every LUT of the 4-LUT-mapped MCNC circuits, unmapped by each form.
-TEST(KavuLutUnmapperCircuits, EveryMcncLutUnmappedByEachFormKeepsTheCircuit) {
-  const char* circuits[] = {"mcnc/alu4", "mcnc/s298", "mcnc/tseng", "mcnc/bigkey", "mcnc/diffeq", "mcnc/dsip"};
-  const char* form_names[] = {"sum of minterms", "factored"};
-  for (int form = 0; form < 2; ++form) {
-    long luts = 0, gates = 0, two_input = 0;
-    for (const char* name : circuits) {
-      auto golden = load_blif(name);
-      auto nl = load_blif(name);
-      KAVU_TRACK(nl);
-      std::vector<CDB_SGATE_LUT*> work;
-      for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
-        if (*it && kavu_is_a_lut(*it)) work.push_back((*it)->cast_to_lut());
-      ASSERT_FALSE(work.empty()) << name;
-      KAVU_LUT_UNMAPPER unmapper(KAVU_LUT_UNMAPPER::RESULT_FORM(form), true, false);
-      for (CDB_SGATE_LUT* lut : work) {
-        NODE_LIST nodes;
-        unmapper.convert_lut_to_logic(lut, &nodes);
-        const LUT_UNMAP_GATE_COUNTS counts = lut_unmap_count_gates(nodes);
-        EXPECT_EQ(counts.others, 0);
-        gates += long(nodes.size());
-        two_input += counts.two_input_equivalents();
-        for (CDB_SGATE_NODE* g : nodes) nl->add_node(g, true);
-        nl->delete_node(lut);
-        delete lut;
-      }
-      luts += long(work.size());
-      for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
-        ASSERT_FALSE(*it && kavu_is_a_lut(*it)) << name;
-      ASSERT_KAVU_EQUIVALENT(golden, nl);
-    }
-    std::printf("[ lut unmap ] %s: %ld LUTs, %.2f gates and %.2f 2-input equivalents per LUT\n",
-                form_names[form], luts, double(gates) / double(luts), double(two_input) / double(luts));
+// Every LUT of the 4-LUT-mapped MCNC circuits, unmapped by each form (one
+// case per form and circuit, so that the equivalence checks run in parallel).
+class KavuLutUnmapperCircuits : public ::testing::TestWithParam<std::tuple<int, const char*>> {};
+
+TEST_P(KavuLutUnmapperCircuits, EveryLutUnmappedKeepsTheCircuit) {
+  const int form = std::get<0>(GetParam());
+  const std::string name = std::string("mcnc/") + std::get<1>(GetParam());
+  auto golden = load_blif(name);
+  auto nl = load_blif(name);
+  KAVU_TRACK(nl);
+  std::vector<CDB_SGATE_LUT*> work;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+    if (*it && kavu_is_a_lut(*it)) work.push_back((*it)->cast_to_lut());
+  ASSERT_FALSE(work.empty());
+  KAVU_LUT_UNMAPPER unmapper(KAVU_LUT_UNMAPPER::RESULT_FORM(form), true, false);
+  long gates = 0, two_input = 0;
+  for (CDB_SGATE_LUT* lut : work) {
+    NODE_LIST nodes;
+    unmapper.convert_lut_to_logic(lut, &nodes);
+    const LUT_UNMAP_GATE_COUNTS counts = lut_unmap_count_gates(nodes);
+    EXPECT_EQ(counts.others + counts.muxes, 0);
+    gates += long(nodes.size());
+    two_input += counts.two_input_equivalents();
+    for (CDB_SGATE_NODE* g : nodes) nl->add_node(g, true);
+    nl->delete_node(lut);
+    delete lut;
   }
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) ASSERT_FALSE(*it && kavu_is_a_lut(*it));
+  ASSERT_KAVU_EQUIVALENT(golden, nl);
+  std::printf("[ lut unmap ] %s, %s: %zu LUTs, %.2f gates and %.2f 2-input equivalents per LUT\n",
+              form == 0 ? "sum of minterms" : "factored", name.c_str(), work.size(),
+              double(gates) / double(work.size()), double(two_input) / double(work.size()));
 }
+
+INSTANTIATE_TEST_SUITE_P(Mcnc, KavuLutUnmapperCircuits,
+                         ::testing::Combine(::testing::Values(0, 1),
+                                            ::testing::Values("alu4", "bigkey", "diffeq", "dsip", "s298",
+                                                              "tseng")));
 
 // ---------------------------------------------------------------------------
 TEST(KavuMuxToLogic, KeepsTheFunctionWithInvertedOutputAndInputs) {

@@ -17,7 +17,7 @@
 #include "hdb/hdb.h"
 #include "msg/msg.h"
 
-unsigned CDB_SGATE_NODE::s_debug_counter = 1;
+std::atomic<unsigned> CDB_SGATE_NODE::s_debug_counter{1};
 
 namespace {
 

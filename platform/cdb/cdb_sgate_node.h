@@ -19,6 +19,7 @@
 //   state-machine references to it; gates may be destroyed in any order.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -393,7 +394,7 @@ class CDB_SGATE_NODE {
   // Sets the number and raises the counter above it.
   void set_debug_number(unsigned n);
   void update_debug_number() { m_debug_number = s_debug_counter++; }
-  static unsigned s_debug_counter;
+  static std::atomic<unsigned> s_debug_counter;  // atomic: gates may be built on several threads
   static void reset_debug_counter(unsigned next = 1) { s_debug_counter = next; }
 
   CDB_SGATE_NETLIST* get_netlist() const { return m_netlist; }

@@ -21,6 +21,7 @@
 // Cost: per pass five walks of the node list and one ordered-map look-up per
 //   control input; per signal O(readers).
 #include <cstdio>
+#include <list>
 #include <map>
 #include <utility>
 #include <vector>
@@ -35,6 +36,7 @@
 #include "kavu_msg.h"
 #include "kavu_mux_lut.h"
 #include "kavu_predicates.h"
+#include "kavu_wysiwyg_unmapper.h"
 #include "mem/mem.h"
 
 namespace {
@@ -401,7 +403,14 @@ void kavu_unmap_all_enables(CDB_SGATE_NETLIST* netlist) {
     }
   }
   if (unmapped > 0) {
-    convert_muxes_to_comb(netlist);
+    std::list<CDB_SGATE_NODE*> made;
+    for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+      CDB_SGATE_NODE* gate = *it;
+      if (!gate || gate->get_sgate_type() != CDB_SGATE_MUX_ENUM) continue;
+      kavu_convert_mux_to_logic(gate->cast_to_mux(), &made);
+      for (CDB_SGATE_NODE* g : made) netlist->add_node(g, true);
+      made.clear();
+    }
     netlist->sweep(false);
   }
   kavu_debug("Total registers: %d. With enable: %d. Unmapped: %d. Failed for sclear: %d. Failed for legality: %d",

@@ -27,6 +27,7 @@
 #include "kavu_01tbl_cone.h"
 #include "kavu_check.h"
 #include "kavu_cut.h"
+#include "kavu_lut_unmapper.h"
 #include "kavu_msg.h"
 #include "kavu_mux_lut.h"
 #include "kavu_name.h"
@@ -140,6 +141,21 @@ CDB_SGATE_OTERM* kavu_change_mux_to_comb(CDB_SGATE_NODE* mux, CDB_SGATE_NETLIST*
   return top_oterm;
 }
 
+CDB_SGATE_OTERM* kavu_change_lut_to_comb(CDB_SGATE_NODE* lut, CDB_SGATE_NETLIST* netlist, bool keep_lut) {
+  KAVU_CHECK(netlist != 0);
+  KAVU_CHECK(lut && kavu_is_a_lut(lut));
+  KAVU_LUT_UNMAPPER unmapper(KAVU_LUT_UNMAPPER::FACTORED, false, false);
+  std::list<CDB_SGATE_NODE*> made;
+  CDB_SGATE_OTERM* top_oterm = unmapper.convert_lut_to_logic(lut->cast_to_lut(), &made);
+  for (CDB_SGATE_NODE* gate : made) netlist->add_node(gate, true);
+  KAVU_CHECK(top_oterm != 0);
+  if (!keep_lut) {
+    if (lut->get_netlist()) lut->get_netlist()->delete_node(lut);
+    delete lut;
+  }
+  return top_oterm;
+}
+
 bool kavu_suck_gates_into_lut(CDB_SGATE_NODE* lut) {
   KAVU_CHECK(lut && kavu_is_a_lut (lut));
   const int positions = int(lut->get_number_of_input_terms());
@@ -162,7 +178,10 @@ bool kavu_suck_gates_into_lut(CDB_SGATE_NODE* lut) {
   if (int(fanins.size()) > positions) return false;
   for (CDB_SGATE_OTERM* oterm : fanins) KAVU_CHECK(oterm);
   const KAVU_01TBL table = kavu_cone_01tbl(head, fanins, nullptr);
-  const CDB_LUTMASK mask = table.make_lutmask();
+  // The mask spans every position, as LUT readers such as cone simulation
+  // expect; it does not depend on the positions beyond the cut.
+  CDB_LUTMASK mask = table.make_lutmask();
+  if (positions <= int(CDB_LUTMASK_MAX_INPUTS)) mask = mask.widened(unsigned(positions));
   CDB_SGATE_LUT* gate = lut->cast_to_lut();
   gate->set_lut_mask(mask);
   for (int i = 0; i < positions; ++i) {

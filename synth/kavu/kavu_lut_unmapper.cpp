@@ -90,7 +90,7 @@ void add_minterm_literals(CDB_SGATE_COMB* gate, const CDB_SGATE_LUT* lut, unsign
     const bool one = ((minterm >> i) & 1u) != 0;
     const CDB_SGATE_ITERM* t = lut->get_input_term(i);
     if (cdb_is_connected(t))
-      gate->add_unordered_fanin_from_oterm(nullptr, t->is_inverted() != one, t->get_source());
+      gate->add_unordered_fanin_from_oterm(nullptr, one ? t->is_inverted() : !t->is_inverted(), t->get_source());
     else
       gate->add_unordered_fanin_from_oterm(nullptr, !one, nullptr);
   }
