@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "kavu_01tbl_cone.h"
 #include "netlist_io/blif.h"
 
 using namespace kavu_platform;
+using namespace kavu_bench;
 
 namespace {
 
@@ -23,16 +25,9 @@ bool expandable(const CDB_SGATE_NODE* gate) {
   return t == CDB_SGATE_COMB_ENUM || t == CDB_SGATE_LUT_ENUM || t == CDB_SGATE_MUX_ENUM;
 }
 
-void add_sources(const CDB_SGATE_NODE* gate, std::vector<CDB_SGATE_OTERM*>& out) {
-  for (unsigned i = 0; i < gate->get_number_of_input_terms(); ++i) {
-    CDB_SGATE_OTERM* src = gate->get_fanin_term(i);
-    if (src && std::find(out.begin(), out.end(), src) == out.end()) out.push_back(src);
-  }
-}
-
 std::vector<CDB_SGATE_OTERM*> grow_cut(CDB_SGATE_OTERM* root, unsigned k) {
   std::vector<CDB_SGATE_OTERM*> leaves;
-  add_sources(root->get_my_node(), leaves);
+  add_fanin_sources(root->get_my_node(), leaves);
   bool grown = leaves.size() <= k;
   while (grown) {
     grown = false;
@@ -40,7 +35,7 @@ std::vector<CDB_SGATE_OTERM*> grow_cut(CDB_SGATE_OTERM* root, unsigned k) {
       if (!expandable(leaves[i]->get_my_node())) continue;
       std::vector<CDB_SGATE_OTERM*> next = leaves;
       next.erase(next.begin() + long(i));
-      add_sources(leaves[i]->get_my_node(), next);
+      add_fanin_sources(leaves[i]->get_my_node(), next);
       if (next.size() <= k) {
         leaves = next;
         grown = true;
@@ -58,7 +53,7 @@ struct CUT {
 void bench_sin(benchmark::State& state, BLIF_READ_OPTIONS::NAMES_MAP names) {
   BLIF_READ_OPTIONS options;
   options.names = names;
-  BLIF_RESULT loaded = blif_read_file(std::string(KAVU_TEST_DATA_DIR) + "/blif/epfl/sin.blif", options);
+  BLIF_RESULT loaded = blif_read_file(bundled_circuit("epfl/sin"), options);
   if (!loaded.netlist) {
     state.SkipWithError(loaded.error.c_str());
     return;
@@ -80,8 +75,7 @@ void bench_sin(benchmark::State& state, BLIF_READ_OPTIONS::NAMES_MAP names) {
   }
   state.counters["cuts"] = double(cuts.size());
   state.counters["tables_per_s"] = benchmark::Counter(double(tables), benchmark::Counter::kIsRate);
-  delete loaded.netlist;
-  delete loaded.hierarchy;
+  release(loaded);
 }
 
 void BM_ConeTablesSinLuts(benchmark::State& state) { bench_sin(state, BLIF_READ_OPTIONS::AUTO_LUT); }

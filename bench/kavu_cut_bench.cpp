@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "kavu_cut.h"
 #include "netlist_io/abc_oracle.h"
@@ -25,7 +26,7 @@
 
 namespace {
 
-const std::string kSin = std::string(KAVU_TEST_DATA_DIR) + "/blif/epfl/sin.blif";
+const std::string kSin = kavu_bench::bundled_circuit("epfl/sin");
 
 struct SIN {
   SIN() {

@@ -12,11 +12,11 @@
 // Figures only; nothing is asserted.
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "kavu_depends.h"
 #include "kavu_predicates.h"
@@ -24,19 +24,9 @@
 #include "netlist_io/generators.h"
 
 using namespace kavu_platform;
+using namespace kavu_bench;
 
 namespace {
-
-std::string largest_bundled() {
-  std::string best;
-  uintmax_t size = 0;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(KAVU_TEST_DATA_DIR "/blif")) {
-    if (e.path().extension() != ".blif" || e.file_size() <= size) continue;
-    size = e.file_size();
-    best = e.path().string();
-  }
-  return best;
-}
 
 struct CIRCUIT {
   CDB_SGATE_NETLIST* netlist = nullptr;
@@ -46,18 +36,15 @@ struct CIRCUIT {
 
   explicit CIRCUIT(CDB_SGATE_NETLIST* nl) : netlist(nl) {
     if (!netlist) return;
+    collect_oterms(netlist, oterms);
     std::vector<CDB_SGATE_OTERM*> f;
-    for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-      if (!*it) continue;
-      for (CDB_SGATE_OTERM* o : (*it)->get_output_terms()) {
-        if (!o) continue;
-        oterms.push_back(o);
-        kavu_get_oterm_feeders(o, f, false, false, false);
-        edges += f.size();
-        if (kavu_is_a_pin(*it)) continue;
-        for (CDB_SGATE_ITERM* t : (*it)->get_input_terms())
-          if (t && t->get_source()) ++pairs;
-      }
+    for (CDB_SGATE_OTERM* o : oterms) {
+      kavu_get_oterm_feeders(o, f, false, false, false);
+      edges += f.size();
+      CDB_SGATE_NODE* g = o->get_my_node();
+      if (kavu_is_a_pin(g)) continue;
+      for (CDB_SGATE_ITERM* t : g->get_input_terms())
+        if (t && t->get_source()) ++pairs;
     }
   }
 };
@@ -113,7 +100,7 @@ void BM_DependsLargest(benchmark::State& state) {
 }
 
 void BM_LoopTerms(benchmark::State& state, const char* name) {
-  std::unique_ptr<CDB_SGATE_NETLIST> nl(blif_read_file(std::string(KAVU_TEST_DATA_DIR "/blif/") + name).netlist);
+  std::unique_ptr<CDB_SGATE_NETLIST> nl(blif_read_file(bundled_circuit(name)).netlist);
   size_t iterms_total = 0;
   for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
     if (*it) iterms_total += (*it)->get_number_of_input_terms();
@@ -130,12 +117,12 @@ void BM_LoopTerms(benchmark::State& state, const char* name) {
 BENCHMARK(BM_FeedersLargest)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FeedersMillion)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DependsLargest)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LoopTerms, s298, "mcnc/s298.blif")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LoopTerms, tseng, "mcnc/tseng.blif")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LoopTerms, diffeq, "mcnc/diffeq.blif")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LoopTerms, dsip, "mcnc/dsip.blif")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LoopTerms, bigkey, "mcnc/bigkey.blif")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LoopTerms, stereovision3, "seq/stereovision3.blif")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LoopTerms, ch_intrinsics, "seq/ch_intrinsics.blif")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoopTerms, s298, "mcnc/s298")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoopTerms, tseng, "mcnc/tseng")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoopTerms, diffeq, "mcnc/diffeq")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoopTerms, dsip, "mcnc/dsip")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoopTerms, bigkey, "mcnc/bigkey")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoopTerms, stereovision3, "seq/stereovision3")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoopTerms, ch_intrinsics, "seq/ch_intrinsics")->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

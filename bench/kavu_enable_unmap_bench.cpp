@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "testkit/platform_test_hooks.h"
 #include "kavu_dff_helper.h"
@@ -20,19 +21,11 @@
 #include "netlist_io/blif.h"
 
 using namespace kavu_platform;
+using namespace kavu_bench;
 
 namespace {
 
 const char* const DESIGNS[] = {"seq/ch_intrinsics", "seq/stereovision3", "small/shift_en_sclr_generic"};
-
-BLIF_RESULT load(const char* name) {
-  return blif_read_file(std::string(KAVU_TEST_DATA_DIR) + "/blif/" + name + ".blif");
-}
-
-void release(BLIF_RESULT& r) {
-  delete r.netlist;
-  delete r.hierarchy;
-}
 
 struct REG_COUNTS {
   long registers = 0, enables = 0;
@@ -56,7 +49,7 @@ void run_on_design(benchmark::State& state) {
   long registers = 0, unmapped = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    BLIF_RESULT r = load(name);
+    BLIF_RESULT r = blif_read_file(bundled_circuit(name));
     if (!r.netlist) {
       state.SkipWithError(r.error.c_str());
       return;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "kavu_gate_create.h"
 #include "kavu_name.h"
@@ -41,12 +42,7 @@ long prepare(LOADED& loaded) {
   loaded.netlist = r.netlist;
   loaded.hierarchy = r.hierarchy;
   std::vector<CDB_SGATE_ITERM*> inputs;
-  for (auto it = r.netlist->begin_node_list(); it != r.netlist->end_node_list(); ++it) {
-    for (unsigned i = 0; *it && i < (*it)->get_number_of_input_terms(); ++i) {
-      CDB_SGATE_ITERM* t = (*it)->get_input_term(i);
-      if (t && t->get_source()) inputs.push_back(t);
-    }
-  }
+  kavu_bench::collect_driven_iterms(r.netlist, inputs);
   kavu_set_syn_id_sgate_naming_function();
   for (CDB_SGATE_ITERM* t : inputs) kavu_insert_soft_before(t, r.netlist, nullptr);
   kavu_reset_sgate_naming_function();

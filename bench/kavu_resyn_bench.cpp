@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "kavu_01tbl_fd.h"
 #include "kavu_resyn.h"
@@ -18,27 +19,21 @@
 #include "netlist_io/blif.h"
 
 using namespace kavu_platform;
+using namespace kavu_bench;
 
 namespace {
 
-const std::string kCircuit = std::string(KAVU_TEST_DATA_DIR) + "/blif/mcnc/alu4.blif";
+const std::string kCircuit = bundled_circuit("mcnc/alu4");
 
 bool single_fanout_lut(const CDB_SGATE_OTERM* oterm) {
   return oterm->get_my_node()->cast_to_lut() != nullptr && oterm->get_number_of_fanout() == 1;
-}
-
-void add_sources(const CDB_SGATE_NODE* gate, std::vector<CDB_SGATE_OTERM*>& out) {
-  for (unsigned i = 0; i < gate->get_number_of_input_terms(); ++i) {
-    CDB_SGATE_OTERM* src = gate->get_fanin_term(i);
-    if (src && std::find(out.begin(), out.end(), src) == out.end()) out.push_back(src);
-  }
 }
 
 // Grows a cut of at most six leaves through single-fan-out LUTs; returns the
 // number of LUTs inside the cone (root included).
 unsigned grow_cone(CDB_SGATE_OTERM* root, std::vector<CDB_SGATE_OTERM*>& leaves) {
   leaves.clear();
-  add_sources(root->get_my_node(), leaves);
+  add_fanin_sources(root->get_my_node(), leaves);
   unsigned luts = 1;
   for (bool grown = leaves.size() <= 6; grown;) {
     grown = false;
@@ -46,7 +41,7 @@ unsigned grow_cone(CDB_SGATE_OTERM* root, std::vector<CDB_SGATE_OTERM*>& leaves)
       if (!single_fanout_lut(leaves[i])) continue;
       std::vector<CDB_SGATE_OTERM*> next = leaves;
       next.erase(next.begin() + long(i));
-      add_sources(leaves[i]->get_my_node(), next);
+      add_fanin_sources(leaves[i]->get_my_node(), next);
       if (next.size() <= 6) {
         leaves.swap(next);
         ++luts;
@@ -124,8 +119,7 @@ void BM_ResynAlu4IntoFourInputLuts(benchmark::State& state) {
     state.ResumeTiming();
     last = resynthesize_circuit(loaded.netlist);
     state.PauseTiming();
-    delete loaded.netlist;
-    delete loaded.hierarchy;
+    release(loaded);
     state.ResumeTiming();
   }
   state.counters["luts_before"] = last.before;

@@ -32,6 +32,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "kavu_depends.h"
 #include "kavu_sort.h"
@@ -39,6 +40,7 @@
 #include "netlist_io/generators.h"
 
 using namespace kavu_platform;
+using namespace kavu_bench;
 
 namespace {
 
@@ -55,26 +57,17 @@ bool is_register_like(const CDB_SGATE_NODE* node) {
   return t == CDB_SGATE_DFF_ENUM || t == CDB_SGATE_LATCH_ENUM;
 }
 
-void collect_oterms(BENCH_NETLIST& b) {
-  for (auto it = b.netlist->begin_node_list(); it != b.netlist->end_node_list(); ++it) {
-    if (!*it) continue;
-    for (unsigned i = 0; i < (*it)->get_output_count(); ++i) {
-      if (CDB_SGATE_OTERM* o = (*it)->get_output_term(i)) b.oterms.push_back(o);
-    }
-  }
-}
-
 BENCH_NETLIST& sequential_circuit() {
   static BENCH_NETLIST b = [] {
     BENCH_NETLIST best;
     best.sequential = true;
     for (const char* name : {"mcnc/bigkey", "mcnc/diffeq", "mcnc/dsip", "mcnc/s298", "mcnc/tseng",
                              "seq/ch_intrinsics", "seq/stereovision3"}) {
-      BLIF_RESULT r = blif_read_file(std::string(KAVU_TEST_DATA_DIR "/blif/") + name + ".blif");
+      BLIF_RESULT r = blif_read_file(bundled_circuit(name));
       if (!r.netlist) continue;
       if (!best.netlist || r.netlist->size() > best.netlist->size()) best.netlist = r.netlist;
     }
-    collect_oterms(best);
+    collect_oterms(best.netlist, best.oterms);
     return best;
   }();
   return b;
@@ -84,7 +77,7 @@ BENCH_NETLIST& million_gates() {
   static BENCH_NETLIST b = [] {
     BENCH_NETLIST m;
     m.netlist = make_random_dag(1000000, 1);
-    collect_oterms(m);
+    collect_oterms(m.netlist, m.oterms);
     return m;
   }();
   return b;

@@ -11,29 +11,19 @@
 // between iterations. Figures only; nothing is asserted.
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "kavu_wiring_helper.h"
+#include "bench_support.h"
 #include "cdb/cdb_sgate.h"
+#include "kavu_wiring_helper.h"
 #include "netlist_io/blif.h"
 
 using namespace kavu_platform;
+using namespace kavu_bench;
 
 namespace {
-
-std::string largest_bundled() {
-  std::string best;
-  uintmax_t size = 0;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(KAVU_TEST_DATA_DIR "/blif")) {
-    if (e.path().extension() != ".blif" || e.file_size() <= size) continue;
-    size = e.file_size();
-    best = e.path().string();
-  }
-  return best;
-}
 
 // The largest circuit, loaded once, with its driven inputs and one spare
 // buffer input to move sources into.
@@ -46,12 +36,7 @@ struct BENCH_CIRCUIT {
     BLIF_RESULT r = blif_read_file(largest_bundled());
     netlist = r.netlist;
     if (!netlist) return;
-    for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-      if (!*it) continue;
-      for (CDB_SGATE_ITERM* t : (*it)->get_input_terms()) {
-        if (t && t->get_source()) driven.push_back(t);
-      }
-    }
+    collect_driven_iterms(netlist, driven);
     auto* buf = new CDB_SGATE_BUFFER(nullptr, CDB_BUFFER_LCELL);
     netlist->add_node(buf, true);
     spare = buf->create_input_term(nullptr);

@@ -21,25 +21,16 @@
 
 #include <unistd.h>
 
+#include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "netlist_io/abc_oracle.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/generators.h"
 
 using namespace kavu_platform;
+using namespace kavu_bench;
 
 namespace {
-
-std::string largest_bundled() {
-  std::string best;
-  uintmax_t size = 0;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(KAVU_TEST_DATA_DIR "/blif")) {
-    if (e.path().extension() != ".blif" || e.file_size() <= size) continue;
-    size = e.file_size();
-    best = e.path().string();
-  }
-  return best;
-}
 
 // The generated netlist's BLIF file, written once per process and removed
 // when the process ends.
@@ -84,8 +75,7 @@ void load(benchmark::State& state, const std::string& path) {
     }
     gates = r.netlist->size();
     state.PauseTiming();
-    delete r.netlist;
-    delete r.hierarchy;
+    release(r);
     state.ResumeTiming();
   }
   state.SetLabel(std::filesystem::path(path).filename().string());

@@ -40,8 +40,8 @@ CONTROL_COUNTS count_controls(const CDB_SGATE_NETLIST* nl) {
 }
 
 TEST(KavuEnableUnmap, RealDesignsLoseEveryEnableAndKeepTheirFunction) {
-  for (const char* name : {"seq/ch_intrinsics", "seq/stereovision3", "small/shift_en_sclr_generic",
-                           "small/updown16_generic"}) {
+  for (const char* name : {"seq/ch_intrinsics", "seq/stereovision3", "seq/diffeq1",
+                           "small/shift_en_sclr_generic", "small/updown16_generic"}) {
     SCOPED_TRACE(name);
     LOADED_NETLIST golden = load_blif(name);
     LOADED_NETLIST nl = load_blif(name);

@@ -11,28 +11,11 @@
 #include "kavu_01tbl.h"
 #include "kavu_01tbl_fd.h"
 #include "kavu_encnet.h"
+#include "kavu_encnet_eval.h"
 #include "netlist_io/simulator.h"
 #include "testkit/platform_testkit.h"
 
 namespace {
-
-// The value of an encoded network at a fan-in assignment (bit k = fan-in k),
-// evaluating the LUTs in list order.
-bool eval_encnet(const KAVU_ENCNET& net, unsigned assignment) {
-  const unsigned f = net.num_fanins();
-  std::vector<bool> value(3 + f + net.num_luts(), false);
-  value[1] = true;
-  for (unsigned k = 0; k < f; ++k) value[3 + k] = ((assignment >> k) & 1u) != 0;
-  for (unsigned l = 0; l < net.num_luts(); ++l) {
-    const unsigned rec = 2 + 9 * l;
-    const unsigned p = net.word(rec);
-    const uint64_t mask = (uint64_t(net.word(rec + 1)) << 32) | net.word(rec + 2);
-    unsigned m = 0;
-    for (unsigned j = 0; j < p; ++j) m |= (value[net.word(rec + 3 + j)] ? 1u : 0u) << j;
-    value[3 + f + l] = ((mask >> m) & 1u) != 0;
-  }
-  return value.back();
-}
 
 KAVU_01TBL table_of_encnet(const KAVU_ENCNET& net) {
   KAVU_01TBL t(net.num_fanins());

@@ -13,6 +13,7 @@
 
 #include "kavu_01tbl.h"
 #include "kavu_encnet.h"
+#include "kavu_encnet_eval.h"
 #include "kavu_fdb.h"
 #include "testkit/platform_testkit.h"
 
@@ -32,21 +33,6 @@ KAVU_ENCNET single_lut_net(const KAVU_01TBL& t, unsigned area, unsigned hits) {
   net.set_word(4, static_cast<unsigned>(mask));
   for (unsigned j = 0; j < 6; ++j) net.set_word(5 + j, j < n ? 3 + j : 2);
   return net;
-}
-
-bool eval_net(const KAVU_ENCNET& net, unsigned assignment) {
-  const unsigned f = net.num_fanins();
-  std::vector<bool> value(3 + f + net.num_luts(), false);
-  value[1] = true;
-  for (unsigned k = 0; k < f; ++k) value[3 + k] = ((assignment >> k) & 1u) != 0;
-  for (unsigned l = 0; l < net.num_luts(); ++l) {
-    const unsigned rec = 2 + 9 * l;
-    const uint64_t mask = (uint64_t(net.word(rec + 1)) << 32) | net.word(rec + 2);
-    unsigned m = 0;
-    for (unsigned j = 0; j < net.word(rec); ++j) m |= (value[net.word(rec + 3 + j)] ? 1u : 0u) << j;
-    value[3 + f + l] = ((mask >> m) & 1u) != 0;
-  }
-  return value.back();
 }
 
 KAVU_01TBL random_table(unsigned n, std::mt19937& rng) {
@@ -166,7 +152,7 @@ TEST(KavuFdbLookup, CanonicalLookupRebuildsTheCallersFunction) {
       unsigned y = 0;
       for (unsigned i = 0; i < n; ++i)
         if ((((x >> var_map[i]) & 1u) != 0) == phase[var_map[i]]) y |= 1u << i;
-      EXPECT_EQ(eval_net(*found, y) == out, f.minterm(x) != 0) << "trial " << trial << " x " << x;
+      EXPECT_EQ(eval_encnet(*found, y) == out, f.minterm(x) != 0) << "trial " << trial << " x " << x;
     }
   }
 }

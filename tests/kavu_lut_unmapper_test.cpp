@@ -420,7 +420,11 @@ TEST_P(KavuLutUnmapperCircuits, EveryLutUnmappedKeepsTheCircuit) {
 INSTANTIATE_TEST_SUITE_P(Mcnc, KavuLutUnmapperCircuits,
                          ::testing::Combine(::testing::Values(0, 1),
                                             ::testing::Values("alu4", "bigkey", "diffeq", "dsip", "s298",
-                                                              "tseng")));
+                                                              "tseng")),
+                         [](const auto& info) {  // readable, address-free test names
+                           return std::string(std::get<0>(info.param) == 0 ? "minterms_" : "factored_") +
+                                  std::get<1>(info.param);
+                         });
 
 // ---------------------------------------------------------------------------
 TEST(KavuMuxToLogic, KeepsTheFunctionWithInvertedOutputAndInputs) {

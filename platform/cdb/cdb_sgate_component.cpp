@@ -6,8 +6,8 @@
 #include "cdb/cdb_sgate_component.h"
 
 #include <cstring>
-#include <unordered_map>
 
+#include "cdb/cdb_port_table_int.h"
 #include "msg/msg.h"
 
 CDB_SGATE_COMPONENT::CDB_SGATE_COMPONENT(const char* text, bool is_port_prototype_known)
@@ -124,39 +124,24 @@ void CDB_SGATE_COMPONENT::clone_node(MEM_SEGMENT*, CDB_SGATE_NODE** result, int 
   clone_base_into(copy, clone_type);  // terminals in the same slots, same port data
 
   // Each bit takes the copy's terminal from the slot the original's holds.
-  std::unordered_map<const void*, unsigned> in_slot, out_slot;
-  for (unsigned s = 0; s < get_number_of_input_terms(); ++s)
-    if (get_input_term(s)) in_slot[get_input_term(s)] = s;
-  for (unsigned s = 0; s < get_output_count(); ++s)
-    if (get_output_term(s)) out_slot[get_output_term(s)] = s;
+  const kavu_platform::CDB_CLONE_TERM_SLOTS slots(this, copy);
   for (const CDB_SGATE_COMPONENT_PORT_ENTRY* p : m_ports) {
     CDB_SGATE_COMPONENT_PORT_ENTRY* q = new CDB_SGATE_COMPONENT_PORT_ENTRY;
     q->m_name = p->m_name;
     q->m_dir = p->m_dir;
-    q->m_iterms.assign(p->m_iterms.size(), nullptr);
-    q->m_oterms.assign(p->m_oterms.size(), nullptr);
-    for (unsigned i = 0; i < p->get_width(); ++i) {
-      auto in = in_slot.find(p->m_iterms[i]);
-      if (in != in_slot.end()) q->m_iterms[i] = copy->get_input_term(in->second);
-      auto out = out_slot.find(p->m_oterms[i]);
-      if (out != out_slot.end()) q->m_oterms[i] = copy->get_output_term(out->second);
-    }
+    slots.copy_bits(*p, q->m_iterms, q->m_oterms);
     copy->m_ports.push_back(q);
   }
   *result = copy;
 }
 
 bool CDB_SGATE_COMPONENT::check_kind_invariants(std::string* report) const {
+  using kavu_platform::cdb_list_contains;
   bool ok = CDB_SGATE_NODE::check_kind_invariants(report);
-  auto in_list = [](const auto& list, const void* t) {
-    for (unsigned i = 0; i < list.size(); ++i)
-      if (list[i] == t) return true;
-    return false;
-  };
   for (const CDB_SGATE_COMPONENT_PORT_ENTRY* p : m_ports) {
     for (unsigned i = 0; i < p->get_width(); ++i) {
-      bool bad = (p->m_iterms[i] && !in_list(get_input_terms(), p->m_iterms[i])) ||
-                 (p->m_oterms[i] && !in_list(get_output_terms(), p->m_oterms[i]));
+      bool bad = (p->m_iterms[i] && !cdb_list_contains(get_input_terms(), p->m_iterms[i])) ||
+                 (p->m_oterms[i] && !cdb_list_contains(get_output_terms(), p->m_oterms[i]));
       if (!bad) continue;
       ok = false;
       if (report)

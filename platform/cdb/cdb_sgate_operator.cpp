@@ -6,8 +6,7 @@
 // terminal in two bits and to empty a bit when its terminal is destroyed).
 #include "cdb/cdb_sgate_operator.h"
 
-#include <unordered_map>
-
+#include "cdb/cdb_port_table_int.h"
 #include "msg/msg.h"
 
 namespace {
@@ -20,12 +19,7 @@ CDB_SGATE_OPER_PORT_ENTRY* find_port(const CDB_SGATE_OPERATOR* op, unsigned type
   return nullptr;
 }
 
-template <typename TERM>
-bool list_contains(const ZTL_COMPACT_PTR_VECTOR<TERM*>& list, const TERM* t) {
-  for (unsigned i = 0; i < list.size(); ++i)
-    if (list[i] == t) return true;
-  return false;
-}
+using kavu_platform::cdb_list_contains;
 
 }  // namespace
 
@@ -53,7 +47,7 @@ void CDB_SGATE_OPER_PORT_ENTRY::set_iterm(unsigned i, CDB_SGATE_ITERM* t) {
   if (!t) return;
   t->set_port_type(DB_INPUT_PORT_TYPE(m_type));
   t->set_port_index(i);
-  if (!list_contains(m_op->get_input_terms(), t)) m_op->insert_unordered_fanin_term(t);
+  if (!cdb_list_contains(m_op->get_input_terms(), t)) m_op->insert_unordered_fanin_term(t);
 }
 
 void CDB_SGATE_OPER_PORT_ENTRY::set_oterm(unsigned i, CDB_SGATE_OTERM* t) {
@@ -69,7 +63,7 @@ void CDB_SGATE_OPER_PORT_ENTRY::set_oterm(unsigned i, CDB_SGATE_OTERM* t) {
   if (!t) return;
   t->set_port_type(DB_OUTPUT_PORT_TYPE(m_type));
   t->set_port_index(i);
-  if (!list_contains(m_op->get_output_terms(), t)) m_op->insert_unordered_fanout_term(t);
+  if (!cdb_list_contains(m_op->get_output_terms(), t)) m_op->insert_unordered_fanout_term(t);
 }
 
 // ---------------------------------------------------------------------------
@@ -131,20 +125,10 @@ void CDB_SGATE_OPERATOR::clone_node(MEM_SEGMENT*, CDB_SGATE_NODE** result, int c
   clone_base_into(copy, clone_type);  // terminals in the same slots, same port data
 
   // Each bit takes the copy's terminal from the slot the original's holds.
-  std::unordered_map<const void*, unsigned> in_slot, out_slot;
-  for (unsigned s = 0; s < get_number_of_input_terms(); ++s)
-    if (get_input_term(s)) in_slot[get_input_term(s)] = s;
-  for (unsigned s = 0; s < get_output_count(); ++s)
-    if (get_output_term(s)) out_slot[get_output_term(s)] = s;
+  const kavu_platform::CDB_CLONE_TERM_SLOTS slots(this, copy);
   for (const CDB_SGATE_OPER_PORT_ENTRY* p : m_ports) {
     CDB_SGATE_OPER_PORT_ENTRY* q = copy->add_port(p->get_name(), p->get_type(), p->get_dir());
-    q->widen_to(p->get_width());
-    for (unsigned i = 0; i < p->get_width(); ++i) {
-      auto in = in_slot.find(p->get_iterm(i));
-      if (in != in_slot.end()) q->m_iterms[i] = copy->get_input_term(in->second);
-      auto out = out_slot.find(p->get_oterm(i));
-      if (out != out_slot.end()) q->m_oterms[i] = copy->get_output_term(out->second);
-    }
+    slots.copy_bits(*p, q->m_iterms, q->m_oterms);
   }
   *result = copy;
 }
@@ -160,13 +144,13 @@ bool CDB_SGATE_OPERATOR::check_kind_invariants(std::string* report) const {
   for (const CDB_SGATE_OPER_PORT_ENTRY* p : m_ports) {
     for (unsigned i = 0; i < p->get_width(); ++i) {
       if (const CDB_SGATE_ITERM* t = p->get_iterm(i)) {
-        if (t->get_my_node() != this || !list_contains(get_input_terms(), t))
+        if (t->get_my_node() != this || !cdb_list_contains(get_input_terms(), t))
           fail(p, i, "input terminal not in the gate's input list");
         else if (t->get_port_type() != unsigned(p->get_type()) || t->get_port_index() != i)
           fail(p, i, "input terminal carries another port type or bit");
       }
       if (const CDB_SGATE_OTERM* t = p->get_oterm(i)) {
-        if (t->get_my_node() != this || !list_contains(get_output_terms(), t))
+        if (t->get_my_node() != this || !cdb_list_contains(get_output_terms(), t))
           fail(p, i, "output terminal not in the gate's output list");
         else if (t->get_port_type() != unsigned(p->get_type()) || t->get_port_index() != i)
           fail(p, i, "output terminal carries another port type or bit");

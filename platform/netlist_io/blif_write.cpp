@@ -53,6 +53,7 @@ class BLIF_WRITER {
   std::string unique(const std::string& candidate);
   OPERAND operand(const CDB_SGATE_ITERM* t) const;
   bool write_gate(const CDB_SGATE_NODE* g);
+  std::string stored_q_signal(const CDB_SGATE_NODE* g);
   bool write_register(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* const* terms, bool sclr_over_ena, int init);
   bool write_full_register(const CDB_SGATE_NODE* g, const OPERAND* ops, bool sclr_over_ena, int init,
                            const std::string& q);
@@ -425,6 +426,18 @@ bool BLIF_WRITER::write_gate(const CDB_SGATE_NODE* g) {
   return unsupported(g, std::string("no BLIF form for ") + g->get_string_type_name() + " gates");
 }
 
+// The signal a register or latch stores: its output's name, or when the
+// output is inverted a fresh signal whose complement a cover drives onto
+// that name (readers see the complement of the stored value).
+std::string BLIF_WRITER::stored_q_signal(const CDB_SGATE_NODE* g) {
+  const CDB_SGATE_OTERM* qo = g->get_single_oterm();
+  const std::string& qname = sig(m_sig_of.at(qo));
+  if (!qo->is_inverted()) return qname;
+  std::string raw = unique(qname + "$raw");
+  m_body += ".names " + raw + " " + qname + "\n0 1\n";
+  return raw;
+}
+
 // ".latch next q re clk init" with enable, synchronous clear and load folded
 // into the cover of next; asynchronous controls need $dff_full.
 bool BLIF_WRITER::write_register(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* const* terms, bool sclr_over_ena,
@@ -434,14 +447,7 @@ bool BLIF_WRITER::write_register(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM*
   auto active = [&](unsigned k) {
     return ops[k].m_kind == OPERAND::SIGNAL || (ops[k].m_kind == OPERAND::CONSTANT && ops[k].m_bit);
   };
-  const CDB_SGATE_OTERM* qo = g->get_single_oterm();
-  const std::string& qname = sig(m_sig_of.at(qo));
-  std::string raw = qname;
-  if (qo->is_inverted()) {
-    // The register stores the uninverted value; readers see the complement.
-    raw = unique(qname + "$raw");
-    m_body += ".names " + raw + " " + qname + "\n0 1\n";
-  }
+  const std::string raw = stored_q_signal(g);
   if (active(R_ACLR) || active(R_PRESET) || active(R_ALOAD)) {
     if (!m_options.full_registers) return unsupported(g, "asynchronous register controls");
     return write_full_register(g, ops, sclr_over_ena, init, raw);
@@ -503,13 +509,7 @@ bool BLIF_WRITER::write_latch(const CDB_SGATE_NODE* g) {
   for (unsigned k : {unsigned(CDB_LATCH_CLR), unsigned(CDB_LATCH_PRE)})
     if (ops[k].m_kind == OPERAND::SIGNAL || (ops[k].m_kind == OPERAND::CONSTANT && ops[k].m_bit))
       return unsupported(g, "asynchronous latch controls");
-  const CDB_SGATE_OTERM* qo = g->get_single_oterm();
-  const std::string& qname = sig(m_sig_of.at(qo));
-  std::string raw = qname;
-  if (qo->is_inverted()) {
-    raw = unique(qname + "$raw");
-    m_body += ".names " + raw + " " + qname + "\n0 1\n";
-  }
+  const std::string raw = stored_q_signal(g);
   auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
   auto both = [](const uint64_t* w, const uint8_t*) { return w[0] & w[1]; };
   std::string d, en;

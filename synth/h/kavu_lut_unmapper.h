@@ -29,13 +29,15 @@
 // factoring step with at most 41 bound sets tried per step (n <= 6).
 #pragma once
 
+#include <cstdint>
 #include <list>
 
 #include "cdb/cdb_sgate.h"
 
 class KAVU_LUT_UNMAPPER {
  public:
-  enum RESULT_FORM { SUM_OF_MINTERMS = 0, FACTORED = 1, BDD_DECOMPOSITION = 2 };
+  // A fixed 32-bit type: any value can be passed in and is refused when used.
+  enum RESULT_FORM : int32_t { SUM_OF_MINTERMS = 0, FACTORED = 1, BDD_DECOMPOSITION = 2 };
 
   // Form 1, caching on, sanity check off.
   KAVU_LUT_UNMAPPER();

@@ -139,6 +139,17 @@ void with_in_word_var(unsigned int var, FN fn) {
   }
 }
 
+// Orders two tables of equal length as numbers, the last word most
+// significant, each word masked by wm: -1, 0 or 1.
+int compare_masked_words(const std::vector<unsigned int>& x, const std::vector<unsigned int>& y, unsigned int wm) {
+  for (size_t i = x.size(); i-- > 0;) {
+    const unsigned int a = x[i] & wm;
+    const unsigned int b = y[i] & wm;
+    if (a != b) return a < b ? -1 : 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 unsigned int KAVU_01TBL::m_debug_level = 0;
@@ -271,24 +282,12 @@ bool KAVU_01TBL::operator==(const KAVU_01TBL& tbl) const {
 
 bool KAVU_01TBL::operator<(const KAVU_01TBL& tbl) const {
   KAVU_CHECK(num_vars() == tbl.num_vars());
-  const unsigned int wm = word_mask();
-  for (size_t i = m_words.size(); i-- > 0;) {
-    const unsigned int a = m_words[i] & wm;
-    const unsigned int b = tbl.m_words[i] & wm;
-    if (a != b) return a < b;
-  }
-  return false;
+  return compare_masked_words(m_words, tbl.m_words, word_mask()) < 0;
 }
 
 bool KAVU_01TBL::operator<=(const KAVU_01TBL& tbl) const {
   KAVU_CHECK(num_vars() == tbl.num_vars());
-  const unsigned int wm = word_mask();
-  for (size_t i = m_words.size(); i-- > 0;) {
-    const unsigned int a = m_words[i] & wm;
-    const unsigned int b = tbl.m_words[i] & wm;
-    if (a != b) return a < b;
-  }
-  return true;
+  return compare_masked_words(m_words, tbl.m_words, word_mask()) <= 0;
 }
 
 // ---- Boolean algebra ------------------------------------------------------------

@@ -401,10 +401,9 @@ int KAVU_WVNET::residual(int edge, bool forward) const {
   return m_edge_cap[edge] == INF ? INF : m_edge_cap[edge] - m_edge_flow[edge];
 }
 
-// Depth-first search from the source: at each net first its outgoing edges
-// (forward residuals), then its incoming ones (backward residuals), in row
-// order; the first net to reach the sink ends the search.
-bool KAVU_WVNET::find_augmenting_path() {
+// A new visit stamp (clearing the marks only when the counter wraps) and a
+// stack holding the source alone, marked visited.
+void KAVU_WVNET::start_walk_from_source() {
   if (++m_stamp == 0) {
     std::fill(m_visit.begin(), m_visit.end(), 0);
     m_stamp = 1;
@@ -412,6 +411,13 @@ bool KAVU_WVNET::find_augmenting_path() {
   m_stack.clear();
   m_visit[m_source] = m_stamp;
   m_stack.push_back({m_source, 0});
+}
+
+// Depth-first search from the source: at each net first its outgoing edges
+// (forward residuals), then its incoming ones (backward residuals), in row
+// order; the first net to reach the sink ends the search.
+bool KAVU_WVNET::find_augmenting_path() {
+  start_walk_from_source();
   while (!m_stack.empty()) {
     FRAME& frame = m_stack.back();
     const int u = frame.m_net;
@@ -463,13 +469,7 @@ int KAVU_WVNET::max_flow(int limit) {
 }
 
 void KAVU_WVNET::mark_reachable() {
-  if (++m_stamp == 0) {
-    std::fill(m_visit.begin(), m_visit.end(), 0);
-    m_stamp = 1;
-  }
-  m_stack.clear();
-  m_visit[m_source] = m_stamp;
-  m_stack.push_back({m_source, 0});
+  start_walk_from_source();
   while (!m_stack.empty()) {
     const int u = m_stack.back().m_net;
     m_stack.pop_back();

@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -310,6 +311,34 @@ int enumeration_bound(unsigned max_cut_size, size_t cone_size) {
 
 int walk_depth(unsigned depth) { return depth > unsigned(INT_MAX) ? INT_MAX : int(depth); }
 
+// The bounded cone of one head, in order, with the cuts of every terminal
+// enumerated. Built in place: the enumerator reads the cone's fan-in arrays.
+struct HEAD_CONE_CUTS {
+  CONE_ORDER m_cone;
+  std::optional<CUT_ENUMERATOR> m_enumerator;
+
+  // Walks the cone (through normal lcells when asked, stopping at `stop`)
+  // and enumerates cuts of at most max_cut_size leaves; false when the cone
+  // holds a combinational loop. The head is the last terminal of the order.
+  bool enumerate(KAVU_WVNET_MANAGER& manager, CDB_SGATE_OTERM* head, unsigned depth, unsigned max_cut_size,
+                 bool through_normal_lcells, CDB_SGATE_OTERM* stop) {
+    KAVU_WVNET_MANAGER::OTERM_LIST oterm_list, sources, sinks;
+    manager.get_cone(head, walk_depth(depth), false, false, through_normal_lcells, false, true, &oterm_list,
+                     &sources, &sinks, stop);
+    if (!m_cone.build(head, sources)) {
+      if (kavu_cut_debug) kavu_debug("Combinational loop in the cone: no cuts");
+      return false;
+    }
+    KAVU_CHECK(m_cone.m_order.size() == oterm_list.size());
+    m_enumerator.emplace(int(m_cone.m_order.size()), m_cone.m_fanin_begin, m_cone.m_fanins,
+                         enumeration_bound(max_cut_size, m_cone.m_order.size()));
+    m_enumerator->run();
+    if (kavu_cut_debug) trace_enumeration(m_cone, *m_enumerator);
+    KAVU_CHECK(m_cone.m_order.back() == head);
+    return true;
+  }
+};
+
 // True when some output of the gate with fan-out is in the cone and none
 // with fan-out lies outside it.
 bool kavu_node_outputs_in_cone(const CDB_SGATE_NODE* gate,
@@ -333,20 +362,10 @@ bool KAVU_WVNET_MANAGER::get_all_cuts(CDB_SGATE_OTERM* head, unsigned depth, uns
   if (kavu_cut_debug) trace_entry(head, mandatory != nullptr, depth, max_cut_size);
   cuts->clear();
   if (max_cut_size == 0) return false;  // no cut has fewer than one leaf
-  OTERM_LIST oterm_list, sources, sinks;
-  get_cone(head, walk_depth(depth), false, false, false, false, true, &oterm_list, &sources, &sinks,
-           mandatory);
-  CONE_ORDER cone;
-  if (!cone.build(head, sources)) {
-    if (kavu_cut_debug) kavu_debug("Combinational loop in the cone: no cuts");
-    return false;
-  }
-  KAVU_CHECK(cone.m_order.size() == oterm_list.size());
-  CUT_ENUMERATOR enumerator(int(cone.m_order.size()), cone.m_fanin_begin, cone.m_fanins,
-                            enumeration_bound(max_cut_size, cone.m_order.size()));
-  enumerator.run();
-  if (kavu_cut_debug) trace_enumeration(cone, enumerator);
-  KAVU_CHECK(cone.m_order.back() == head);
+  HEAD_CONE_CUTS head_cuts;
+  if (!head_cuts.enumerate(*this, head, depth, max_cut_size, false, mandatory)) return false;
+  const CONE_ORDER& cone = head_cuts.m_cone;
+  const CUT_ENUMERATOR& enumerator = *head_cuts.m_enumerator;
   const int head_index = int(cone.m_order.size()) - 1;
   int mandatory_index = -1;
   for (size_t i = 0; mandatory && i < cone.m_order.size(); ++i) {
@@ -391,20 +410,10 @@ bool KAVU_WVNET_MANAGER::get_all_ff_cuts(CDB_SGATE_OTERM* head, unsigned depth,
   if (kavu_cut_debug) trace_entry(head, false, depth, max_cut_size);
   cuts->clear();
   if (max_cut_size == 0) return false;
-  OTERM_LIST oterm_list, sources, sinks;
-  get_cone(head, walk_depth(depth), false, false, true, false, true, &oterm_list, &sources, &sinks,
-           nullptr);
-  CONE_ORDER cone;
-  if (!cone.build(head, sources)) {
-    if (kavu_cut_debug) kavu_debug("Combinational loop in the cone: no cuts");
-    return false;
-  }
-  KAVU_CHECK(cone.m_order.size() == oterm_list.size());
-  CUT_ENUMERATOR enumerator(int(cone.m_order.size()), cone.m_fanin_begin, cone.m_fanins,
-                            enumeration_bound(max_cut_size, cone.m_order.size()));
-  enumerator.run();
-  if (kavu_cut_debug) trace_enumeration(cone, enumerator);
-  KAVU_CHECK(cone.m_order.back() == head);
+  HEAD_CONE_CUTS head_cuts;
+  if (!head_cuts.enumerate(*this, head, depth, max_cut_size, true, nullptr)) return false;
+  const CONE_ORDER& cone = head_cuts.m_cone;
+  const CUT_ENUMERATOR& enumerator = *head_cuts.m_enumerator;
   const int head_index = int(cone.m_order.size()) - 1;
   CUT cut;
   OTERM_LIST members;

@@ -85,6 +85,7 @@ class KAVU_WVNET {
   int add_edge(int tail, int head);
   void finish_adjacency();
   void init_flows();
+  void start_walk_from_source();
   bool find_augmenting_path();
   int augment(int limit);
   bool residual_usable(int edge, bool forward) const;

@@ -102,6 +102,19 @@ void annex_outputs(CDB_SGATE_NODE* piggy, CDB_SGATE_NODE* orphan, bool inverted)
   }
 }
 
+// The one-bit carry port of the given type, or null when the operator has
+// none; a carry port of several bits is an internal error (bus_text).
+const CDB_SGATE_OPER_PORT_ENTRY* carry_port(CDB_SGATE_NODE* op, CDB_OPER_PORT_TYPE type, const char* bus_text) {
+  KAVU_CHECK(kavu_is_a_op (op));
+  const CDB_SGATE_OPERATOR* oper = as_operator(op);
+  const unsigned width = oper->get_width(type);
+  if (width == 0) return nullptr;
+  if (width > 1) KAVU_INTERNAL_ERROR(bus_text);
+  const CDB_SGATE_OPER_PORT_ENTRY* port = oper->get_port(type);
+  KAVU_CHECK(port);
+  return port;
+}
+
 // Counts of one source's fan-ins into the data port of an n-to-1 mux.
 struct INT_PAIR {
   int m_pos = 0;
@@ -241,25 +254,13 @@ bool kavu_port_is_one_hot(CDB_SGATE_OPER_PORT_ENTRY* port, unsigned int* index) 
 
 // ---------------------------------------------------------------------------
 CDB_SGATE_ITERM* kavu_fetch_cin_iterm(CDB_SGATE_NODE* op) {
-  KAVU_CHECK(kavu_is_a_op (op));
-  const CDB_SGATE_OPERATOR* oper = as_operator(op);
-  const unsigned width = oper->get_width(CDB_OPER_PORT_CIN);
-  if (width == 0) return nullptr;
-  if (width > 1) KAVU_INTERNAL_ERROR("Found a bus CIN port?");
-  const CDB_SGATE_OPER_PORT_ENTRY* port = oper->get_port(CDB_OPER_PORT_CIN);
-  KAVU_CHECK(port);
-  return port->get_iterm(0);
+  const CDB_SGATE_OPER_PORT_ENTRY* port = carry_port(op, CDB_OPER_PORT_CIN, "Found a bus CIN port?");
+  return port ? port->get_iterm(0) : nullptr;
 }
 
 CDB_SGATE_OTERM* kavu_fetch_cout_oterm(CDB_SGATE_NODE* op) {
-  KAVU_CHECK(kavu_is_a_op (op));
-  const CDB_SGATE_OPERATOR* oper = as_operator(op);
-  const unsigned width = oper->get_width(CDB_OPER_PORT_COUT);
-  if (width == 0) return nullptr;
-  if (width > 1) KAVU_INTERNAL_ERROR("Found a bus COUT port?");
-  const CDB_SGATE_OPER_PORT_ENTRY* port = oper->get_port(CDB_OPER_PORT_COUT);
-  KAVU_CHECK(port);
-  return port->get_oterm(0);
+  const CDB_SGATE_OPER_PORT_ENTRY* port = carry_port(op, CDB_OPER_PORT_COUT, "Found a bus COUT port?");
+  return port ? port->get_oterm(0) : nullptr;
 }
 
 CDB_SGATE_NODE* kavu_get_port_owner(CDB_SGATE_OPER_PORT_ENTRY* a) {
