@@ -378,7 +378,6 @@ TEST(Kavu01tblLutBuild, ApplyListedSolution) {
 TEST(Kavu01tblLutDelay, DefaultArrivalCountsLutLevels) {
   LUT_NET_FIXTURE fx(12);
   std::mt19937 rng(21);
-  EXPECT_EQ(resyn_wire_delay(nullptr, nullptr), 0u);
   for (unsigned int n : {7u, 9u, 12u}) {
     const KAVU_01TBL t = composed_table(n, 3, rng);
     std::vector<CDB_SGATE_NODE*> nodes;

@@ -501,34 +501,6 @@ TEST(KavuCutLargestVolume, GraphSearchSurvivesSearchesOnOtherLists) {
                              "m_graph_initialized");
 }
 
-TEST(KavuCutLargestVolume, DebugTracesNameTheSearchSteps) {
-  LOADED_NETLIST nl = load_blif("epfl/ctrl");
-  const bool saved = kavu_cut_debug;
-  kavu_cut_debug = true;
-  DEBUG_CAPTURE capture("KAVU");
-  KAVU_WVNET_MANAGER m;
-  int found = 0;
-  for (CDB_SGATE_OTERM* head : sample_heads(nl.get(), 13, 8)) {
-    OTERM_LIST cut;
-    std::vector<OTERM_LIST> cuts;
-    std::vector<int> volumes;
-    int volume = 0;
-    found += m.kavu_get_largest_volume_mincut_of_size(head, 6, 3, &cut, &volume, false, false, false,
-                                                      true);
-    m.kavu_get_largest_volume_mincut_of_size(head, 6, 2, 4, &cuts, &volumes, false, false, false,
-                                             false, true);
-    KAVU_WVNET_MANAGER::CUT_SET all;
-    m.get_all_cuts(head, 4, 4, nullptr, &all);
-  }
-  kavu_cut_debug = saved;
-  EXPECT_GT(found, 0);
-  EXPECT_TRUE(capture.contains("Sources ("));
-  EXPECT_TRUE(capture.contains("Initial min-cut passed"));
-  EXPECT_TRUE(capture.contains("Best min cut ("));
-  EXPECT_TRUE(capture.contains("Entering get_all_cuts for oterm"));
-  EXPECT_TRUE(capture.contains("Final cutset for head oterm"));
-}
-
 // ---------------------------------------------------------------------------
 // K-feasible cuts.
 

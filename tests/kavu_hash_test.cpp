@@ -167,20 +167,6 @@ TEST(KavuHashLite, MillionPointerKeysGrowThroughTheExactPrimes) {
   EXPECT_EQ(t.bucket_count(), 1718131u);  // growth never shrinks
 }
 
-TEST(KavuHashLite, FirstInsertMakesStorageAndInsertKeepsOldValue) {
-  ZTL_HASH_LITE<const int*, int> t;
-  EXPECT_TRUE(t.find(key_with_hash(1)) == t.end());
-  EXPECT_FALSE(t.has_storage());
-  EXPECT_EQ(t[key_with_hash(1)], 0);
-  EXPECT_TRUE(t.has_storage());
-  EXPECT_EQ(t.size(), 1u);
-  auto [it, added] = t.insert(key_with_hash(1), 5);
-  EXPECT_FALSE(added);
-  EXPECT_EQ(it->second, 0);
-  EXPECT_TRUE(t.insert(key_with_hash(2), 5).second);
-  EXPECT_EQ(t[key_with_hash(2)], 5);
-}
-
 TEST(KavuHashLite, CopiesReverseChainsAndCarryTheBucketCount) {
   ZTL_HASH_LITE<const int*, int> t;
   for (uint32_t h : {5u, 66u, 127u}) t[key_with_hash(h)] = static_cast<int>(h);  // one bucket
