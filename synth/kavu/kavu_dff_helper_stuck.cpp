@@ -449,51 +449,46 @@ int kavu_find_stuck_hi_or_latch(CDB_SGATE_NETLIST* netlist) {
   return count;
 }
 
-int kavu_find_stuck_low_qfbk(CDB_SGATE_NETLIST* netlist, int depth) {
+namespace {
+
+// One walk for both polarities: a cut buffer or Q-feedback register whose
+// data input can only hold its own value or move toward `high` is tied to
+// that constant. Low uses the AND-cone test, high the OR-cone test; a high
+// register may also be a plain hold-or-set multiplexer.
+int find_stuck_qfbk(CDB_SGATE_NETLIST* netlist, int depth, bool high) {
   KAVU_CHECK(netlist != 0);
   if (qfbk_waived()) return 0;
   const bool plain_only = cfg_is_on("opt_no_dup_wys_ff", false);
+  auto cone_reaches = high ? kavu_or_cone_reaches_oterm : kavu_and_cone_reaches_oterm;
   int count = 0;
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* g = *it;
     if (!g) continue;
     if (kavu_is_a_cut_buffer(g)) {
       CDB_SGATE_ITERM* iterm = cut_buffer_input(g);
-      if (!kavu_and_cone_reaches_oterm(g->get_single_oterm(), iterm, depth)) continue;
-      tie_input(iterm, false);
+      if (!cone_reaches(g->get_single_oterm(), iterm, depth)) continue;
+      tie_input(iterm, high);
       ++count;
-    } else if (is_qfbk_register(g, plain_only) && may_stick_low(g)) {
+    } else if (is_qfbk_register(g, plain_only) && (high ? may_stick_high(g) : may_stick_low(g))) {
       CDB_SGATE_ITERM* iterm = register_data_input(g);
-      if (!kavu_and_cone_reaches_oterm(kavu_get_dff_oterm(g), iterm, depth)) continue;
-      tie_input(iterm, false);
+      CDB_SGATE_OTERM* q = kavu_get_dff_oterm(g);
+      const bool stuck = cone_reaches(q, iterm, depth) || (high && is_hold_or_set_mux(iterm, q));
+      if (!stuck) continue;
+      tie_input(iterm, high);
       ++count;
     }
   }
-  if (count >= 1) kavu_debug("Sticking %d registers / cuts low due to Qfbk analysis", count);
+  if (count >= 1)
+    kavu_debug("Sticking %d registers / cuts %s due to Qfbk analysis", count, high ? "high" : "low");
   return count;
 }
 
+}  // namespace
+
+int kavu_find_stuck_low_qfbk(CDB_SGATE_NETLIST* netlist, int depth) {
+  return find_stuck_qfbk(netlist, depth, false);
+}
+
 int kavu_find_stuck_hi_qfbk(CDB_SGATE_NETLIST* netlist, int depth) {
-  KAVU_CHECK(netlist != 0);
-  if (qfbk_waived()) return 0;
-  const bool plain_only = cfg_is_on("opt_no_dup_wys_ff", false);
-  int count = 0;
-  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-    CDB_SGATE_NODE* g = *it;
-    if (!g) continue;
-    if (kavu_is_a_cut_buffer(g)) {
-      CDB_SGATE_ITERM* iterm = cut_buffer_input(g);
-      if (!kavu_or_cone_reaches_oterm(g->get_single_oterm(), iterm, depth)) continue;
-      tie_input(iterm, true);
-      ++count;
-    } else if (is_qfbk_register(g, plain_only) && may_stick_high(g)) {
-      CDB_SGATE_ITERM* iterm = register_data_input(g);
-      CDB_SGATE_OTERM* q = kavu_get_dff_oterm(g);
-      if (!kavu_or_cone_reaches_oterm(q, iterm, depth) && !is_hold_or_set_mux(iterm, q)) continue;
-      tie_input(iterm, true);
-      ++count;
-    }
-  }
-  if (count >= 1) kavu_debug("Sticking %d registers / cuts high due to Qfbk analysis", count);
-  return count;
+  return find_stuck_qfbk(netlist, depth, true);
 }
