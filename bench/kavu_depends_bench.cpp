@@ -19,7 +19,7 @@
 #include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "kavu_depends.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/generators.h"
 

@@ -17,7 +17,7 @@
 
 #include "cdb/cdb_sgate.h"
 #include "kavu_lut_unmapper.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 #include "netlist_io/blif.h"
 
 using namespace kavu_platform;

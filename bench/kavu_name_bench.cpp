@@ -14,7 +14,7 @@
 
 #include "bench_support.h"
 #include "cdb/cdb_sgate.h"
-#include "kavu_gate_create.h"
+#include "kavu_helper_gate_create.h"
 #include "kavu_name.h"
 #include "netlist_io/blif.h"
 

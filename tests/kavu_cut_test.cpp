@@ -13,7 +13,7 @@
 
 #include "cdb/cdb_sgate.h"
 #include "kavu_cut.h"
-#include "kavu_setup_export.h"
+#include "kavu_setup.h"
 #include "testkit/platform_testkit.h"
 
 using namespace kavu_platform;

@@ -19,9 +19,10 @@
 #include "hdb/hdb.h"
 #include "kavu_depends.h"
 #include "kavu_dff_helper.h"
-#include "kavu_predicates.h"
-#include "kavu_seq_mac.h"
-#include "kavu_setup_export.h"
+#include "kavu_helper_predicates.h"
+#include "kavu_seq_lutram_util.h"
+#include "kavu_seq_mac_utility.h"
+#include "kavu_setup.h"
 #include "kavu_wiring_helper.h"
 #include "platform_testkit.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "kavu_dff_helper.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 #include "kavu_wiring_helper.h"
 #include "cdb/cdb_sgate.h"
 #include "cmp/cmp.h"

@@ -17,8 +17,8 @@
 #include "cdb/cdb_sgate.h"
 #include "kavu_lut_unmapper.h"
 #include "kavu_lut_unmapper_int.h"
-#include "kavu_predicates.h"
-#include "kavu_setup_export.h"
+#include "kavu_helper_predicates.h"
+#include "kavu_setup.h"
 #include "kavu_wysiwyg_unmapper.h"
 #include "platform_testkit.h"
 

@@ -9,7 +9,7 @@
 
 #include "cdb/cdb_sgate.h"
 #include "hdb/hdb.h"
-#include "kavu_gate_create.h"
+#include "kavu_helper_gate_create.h"
 #include "kavu_name.h"
 #include "testkit/platform_testkit.h"
 

@@ -10,8 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "kavu_setup_export.h"
-#include "kavu_setup_test_hooks.h"
+#include "kavu_setup.h"
 #include "testkit/platform_testkit.h"
 
 namespace {

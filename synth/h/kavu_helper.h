@@ -13,7 +13,7 @@
 // - kavu_get_all_derived_options: the compiler-directive options of a
 //   namespace; kavu_openbox_dir_name: the work-directory name of generated
 //   function bodies.
-// The node-type predicates are in kavu_predicates.h.
+// The node-type predicates are in kavu_helper_predicates.h.
 #pragma once
 
 #include <cstdint>

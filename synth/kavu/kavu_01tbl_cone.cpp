@@ -31,10 +31,10 @@
 
 #include "cdb/cdb_sgate.h"
 #include "kavu_check.h"
-#include "kavu_dff_stuck.h"
+#include "kavu_dff_helper_stuck.h"
 #include "kavu_msg.h"
 #include "kavu_ops.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // kavu_01tbl_encnet.cpp — encoded LUT networks (KAVU_ENCNET): the word
 // format, the plain and canonical encoders and the decoder.
 //
-// Model (see kavu_encnet.h): a header word (fan-ins, LUTs, hits), the area
+// Model (see kavu_01tbl_encnet.h): a header word (fan-ins, LUTs, hits), the area
 //   cost, then 9 words per LUT (input count, mask halves, six source codes).
 //   Codes: 0 GND, 1 VCC, 2 unconnected, 3 + k fan-in k, 3 + F + j LUT j.
 //   Codes 3 .. 3 + F + L - 1 are the network's signals, so every valid code
@@ -29,10 +29,10 @@
 #include "kavu_01tbl.h"
 #include "kavu_01tbl_fd.h"
 #include "kavu_check.h"
-#include "kavu_encnet.h"
+#include "kavu_01tbl_encnet.h"
 #include "kavu_msg.h"
 #include "kavu_name.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 #include "mem/mem.h"
 
 namespace {

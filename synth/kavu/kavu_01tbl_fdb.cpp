@@ -1,7 +1,7 @@
 // kavu_01tbl_fdb.cpp — the function database KAVU_FDB: canonical table to
 // encoded LUT network, its hit counts, merging, and its text file.
 //
-// Model (see kavu_fdb.h): a ZTL_HASH of 61 buckets from key table to
+// Model (see kavu_01tbl_fdb.h): a ZTL_HASH of 61 buckets from key table to
 //   network, both owned by the database; m_space is the code-area size in
 //   bytes, kept up to date by deposit; the change count records additions
 //   and replacements since the last clear.
@@ -27,7 +27,7 @@
 
 #include "cfg/cfg.h"
 #include "kavu_check.h"
-#include "kavu_fdb.h"
+#include "kavu_01tbl_fdb.h"
 #include "kavu_helper.h"
 #include "kavu_msg.h"
 

@@ -41,7 +41,7 @@
 #include "kavu_check.h"
 #include "kavu_msg.h"
 #include "kavu_name.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 
 using kavu_fd_int::TABLE_LIST;
 

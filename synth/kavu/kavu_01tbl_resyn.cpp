@@ -18,7 +18,7 @@
 //   the delay target only prunes bound sets in speed or delay-check mode.
 // Cost: one cone simulation, O(|cone| * 2^n / 32), plus the builder; the
 //   check doubles the simulation.
-#include "kavu_resyn.h"
+#include "kavu_01tbl_resyn.h"
 
 #include <string>
 #include <vector>

@@ -23,7 +23,7 @@
 #include "kavu_check.h"
 #include "kavu_cut.h"
 #include "kavu_cut_int.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 
 namespace {
 

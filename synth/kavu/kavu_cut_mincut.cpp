@@ -27,7 +27,7 @@
 #include "kavu_cut.h"
 #include "kavu_cut_int.h"
 #include "kavu_msg.h"
-#include "kavu_setup_export.h"
+#include "kavu_setup.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // Model: one rule per gate kind, chosen once per query by atom type (device
 //   atoms) or gate type (everything else); the rules are the table of
 //   kavu_depends.h. Registers of both kinds are read through the kavu_get_dff_*
-//   accessors; MAC and LUT-RAM registering through kavu_seq_mac.h.
+//   accessors; MAC and LUT-RAM registering through kavu_seq_mac_utility.h and kavu_seq_lutram_util.h.
 // Feeders keep input order. Repeats are dropped for every kind except logic
 //   cells (each counted input gives an entry); gates with many inputs check
 //   repeats in a stamped pointer table instead of the vector, so the cost
@@ -33,9 +33,10 @@
 #include "kavu_depends_int.h"
 #include "kavu_dff_helper.h"
 #include "kavu_msg.h"
-#include "kavu_predicates.h"
-#include "kavu_seq_mac.h"
-#include "kavu_setup_export.h"
+#include "kavu_helper_predicates.h"
+#include "kavu_seq_lutram_util.h"
+#include "kavu_seq_mac_utility.h"
+#include "kavu_setup.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 
 #include "kavu_check.h"
 #include "kavu_msg.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 #include "kavu_wiring_helper.h"
 #include "cdb/cdb_sgate.h"
 #include "gen/gen.h"

@@ -6,7 +6,7 @@
 // kavu_strip_dff_sclr / _sload / _enable, kavu_strip_single_sload_sclr,
 // kavu_strip_dff_sload_sclr, the clear-over-enable priority query and fix,
 // kavu_find_or_create_and_of_iterms.
-// Model: see kavu_dff_strip.h for the register's next-state rule. A strip
+// Model: see kavu_dff_helper_strip.h for the register's next-state rule. A strip
 //   keeps that rule exact: the load is folded first (mux of adata and data),
 //   a clear only while the load is inactive (AND with the inverted clear),
 //   the enable as a feedback mux. The feedback input reads the register's
@@ -23,12 +23,13 @@
 #include "cfg/cfg.h"
 #include "kavu_check.h"
 #include "kavu_dff_helper.h"
-#include "kavu_dff_strip.h"
+#include "kavu_dff_helper_strip.h"
+#include "kavu_dff_helper_sync.h"
 #include "kavu_family_info.h"
-#include "kavu_gate_create.h"
+#include "kavu_helper_gate_create.h"
 #include "kavu_msg.h"
 #include "kavu_name.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 #include "kavu_wiring_helper.h"
 #include "mem/mem.h"
 

@@ -34,10 +34,10 @@
 #include "kavu_depends.h"
 #include "kavu_depends_int.h"
 #include "kavu_dff_helper.h"
-#include "kavu_dff_stuck.h"
+#include "kavu_dff_helper_stuck.h"
 #include "kavu_msg.h"
-#include "kavu_predicates.h"
-#include "kavu_summary.h"
+#include "kavu_helper_predicates.h"
+#include "kavu_helper_summary.h"
 #include "kavu_wiring_helper.h"
 
 namespace {

@@ -8,7 +8,7 @@
 // Model: a signal is (source output terminal, inversion flag) of a control
 //   input with a real source; the same source read inverted is another
 //   signal. The order of unmapping follows the register's next-state rule
-//   (kavu_dff_strip.h): the load first; a clear without priority over the
+//   (kavu_dff_helper_strip.h): the load first; a clear without priority over the
 //   enable before the enable; a clear with priority only after it. The
 //   legality checks refuse user atoms, registers fed by adders, forced
 //   clears and enables and enables the user placed.
@@ -32,10 +32,11 @@
 #include "hdb/hdb.h"
 #include "kavu_check.h"
 #include "kavu_dff_helper.h"
-#include "kavu_dff_strip.h"
+#include "kavu_dff_helper_strip.h"
+#include "kavu_dff_helper_sync.h"
 #include "kavu_msg.h"
-#include "kavu_mux_lut.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_mux.h"
+#include "kavu_helper_predicates.h"
 #include "kavu_wysiwyg_unmapper.h"
 #include "mem/mem.h"
 

@@ -18,7 +18,7 @@
 #include "gen/gen.h"
 #include "kavu_check.h"
 #include "kavu_device.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 
 // The labels tag_message prints for set flags, in record order. Flags that
 // are never printed have no row.

@@ -29,9 +29,9 @@
 #include "kavu_cut.h"
 #include "kavu_lut_unmapper.h"
 #include "kavu_msg.h"
-#include "kavu_mux_lut.h"
+#include "kavu_helper_mux.h"
 #include "kavu_name.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 #include "kavu_wiring_helper.h"
 
 namespace {

@@ -17,7 +17,7 @@
 // All walks use explicit stacks: a chain of any length is safe.
 // Cost: kill O(terminals of the cone) with one pointer table; isolate
 //   O(terminals visited); renaming O(output terminals) name creations.
-#include "kavu_orphan.h"
+#include "kavu_helper_orphan.h"
 
 #include <cstdio>
 #include <string>
@@ -29,7 +29,7 @@
 #include "kavu_check.h"
 #include "kavu_depends_int.h"
 #include "kavu_msg.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 #include "kavu_utility.h"
 
 namespace {

@@ -14,7 +14,7 @@
 //   input edit).
 // Cost: linear in the netlist for the walks; the estimates simulate one cone
 //   of at most six inputs; the LUT merge is O(k^2) in the LUT's inputs.
-#include "kavu_summary.h"
+#include "kavu_helper_summary.h"
 
 #include <bit>
 #include <cstdint>
@@ -24,7 +24,7 @@
 #include "kavu_01tbl_cone.h"
 #include "kavu_check.h"
 #include "kavu_name.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 #include "kavu_wiring_helper.h"
 
 namespace {

@@ -25,8 +25,8 @@
 #include "kavu_check.h"
 #include "kavu_lut_unmapper_int.h"
 #include "kavu_msg.h"
-#include "kavu_setup_export.h"
-#include "kavu_summary.h"
+#include "kavu_setup.h"
+#include "kavu_helper_summary.h"
 
 namespace {
 

@@ -29,7 +29,7 @@
 #include "kavu_lut_unmapper_int.h"
 #include "kavu_msg.h"
 #include "kavu_name.h"
-#include "kavu_setup_export.h"
+#include "kavu_setup.h"
 
 namespace {
 

@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "kavu_check.h"
-#include "kavu_component.h"
+#include "kavu_utility_component.h"
 #include "kavu_msg.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 #include "kavu_wiring_helper.h"
 
 namespace {

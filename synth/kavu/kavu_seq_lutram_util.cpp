@@ -11,7 +11,8 @@
 #include "gen/gen.h"
 #include "kavu_check.h"
 #include "kavu_msg.h"
-#include "kavu_seq_mac.h"
+#include "kavu_seq_lutram_util.h"
+#include "kavu_seq_mac_utility.h"
 
 namespace {
 

@@ -6,7 +6,8 @@
 //   queries. The clock number picks the block's clock input of port type
 //   35, 36 or 778.
 // Cost: O(1) per query; one utility object per call, as cheap as a pointer.
-#include "kavu_seq_mac.h"
+#include "kavu_seq_lutram_util.h"
+#include "kavu_seq_mac_utility.h"
 
 #include "cdb/cdb_sgate.h"
 #include "cut/cut_mac.h"

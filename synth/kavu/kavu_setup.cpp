@@ -30,13 +30,12 @@
 // Invariant: the globals are written only here, at load and unload, except
 // the containers, which their owning areas change later.
 // Cost: a few dozen configuration lookups and small allocations, once.
-#include "kavu_setup_export.h"
+#include "kavu_setup.h"
 
 #include <boost/system/error_code.hpp>
 
 #include "cfg/cfg.h"
 #include "kavu_msg.h"
-#include "kavu_setup_test_hooks.h"
 #include "mem/mem.h"
 #include "msg/msg.h"
 

@@ -61,11 +61,11 @@
 #include "gen/gen.h"
 #include "kavu_check.h"
 #include "kavu_depends.h"
-#include "kavu_gate_create.h"
+#include "kavu_helper_gate_create.h"
 #include "kavu_helper.h"
 #include "kavu_msg.h"
-#include "kavu_predicates.h"
-#include "kavu_setup_export.h"
+#include "kavu_helper_predicates.h"
+#include "kavu_setup.h"
 
 // ---------------------------------------------------------------------------
 // The per-call terminal graph

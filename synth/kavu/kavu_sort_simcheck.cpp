@@ -2,7 +2,7 @@
 // two-valued simulation of a netlist's combinational logic, the simulation
 // vector file it saves and re-checks, and the dump files of a failed check.
 //
-// Model: kavu_simcheck.h. Simulation values are the output terminals' own
+// Model: kavu_sort_simcheck.h. Simulation values are the output terminals' own
 //   simulation fields (0 or 1), as every reader sees them: an evaluated
 //   gate's value is stored after its output terminal's inversion flag.
 // Evaluation order: KAVU_SORT::scc_oterms lists the terminals fan-in first
@@ -16,7 +16,7 @@
 //   instead of being checked on the vectors that happen to be there.
 // Cost: per vector O(terminals + inputs), plus re-sweeps inside loops; the
 //   ordering and the terminal lists are built once per call.
-#include "kavu_simcheck.h"
+#include "kavu_sort_simcheck.h"
 
 #include <algorithm>
 #include <cstdio>

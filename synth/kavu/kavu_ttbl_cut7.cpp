@@ -24,7 +24,7 @@
 
 #include "cdb/cdb_sgate.h"
 #include "kavu_check.h"
-#include "kavu_predicates.h"
+#include "kavu_helper_predicates.h"
 #include "kavu_ttbl.h"
 #include "ztl_hash_sys.h"
 

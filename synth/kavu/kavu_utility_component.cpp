@@ -18,7 +18,7 @@
 // the flag 0x2.
 // Cost: one generator call and one port lookup per port bit (port tables are
 // scanned); naming is O(k log children).
-#include "kavu_component.h"
+#include "kavu_utility_component.h"
 
 #include <climits>
 #include <string>

@@ -1,0 +1,92 @@
+// kavu_setup.h — what the library sets up when it is loaded.
+//
+// Loading the library runs one ordered sequence of set-up steps (in
+// kavu_setup.cpp): memory-manager registration under "KAVU", registration
+// of the message IDs, the configuration keys read at load, and the global
+// containers and fixed names that other areas use later. Unloading destroys
+// them in the reverse order.
+//
+// Load-time keys: each global below is filled once per load from the key of
+// the same name (two partitioner globals carry a g_ prefix) and never read
+// again, so a later change of the setting takes effect at the next load.
+// On/off keys are one-byte flags, integer keys signed 32-bit integers.
+//
+// Global containers: reached through the accessors below; they exist from
+// load to unload, are not thread-safe, and their owning areas change them
+// without locks. Calling an accessor before the library has finished loading
+// (from another library's static initializer) is not supported.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include <boost/dynamic_bitset.hpp>
+
+#include "ztl_hash_lite_sys.h"
+
+class CDB_SGATE_NODE;
+class CDB_SGATE_OTERM;
+template <class TYPES>
+class TERVO_ESTIMATOR;
+struct CSU_SGATE_NETLIST_TYPES;
+
+// ---- Configuration keys read at load (defaults in parentheses) ----
+extern bool kavu_depends_seq_for_dkf;          // off: dependency rules for MAC and LUT-RAM atoms
+extern int kavu_confidence;                    // 90: least confidence of a usable signal probability
+extern int kavu_wt_sr;                         // 0: weight of signal probability in input ordering
+extern bool kavu_cut_debug;                    // off: traces of the min-cut searches
+extern bool kavu_delay_use_synth_seed;         // off: seeded visiting order of the loop breaker
+extern bool kavu_debug_lut_unmapper;           // off: traces of the LUT unmapper
+extern bool kavu_ssc_skip_sdc_load;            // on: netlist-only timing path (families but 47)
+extern bool kavu_use_tervo_estimator_map;      // on: one timing estimator per partition
+extern bool g_partitioner_dump_msg;            // off ("kavu_partitioner_dump_msg")
+extern int g_partition_min_fanout_threshold;   // 5 ("kavu_partition_min_fanout_threshold")
+extern int kavu_min_netlist_size;              // 20000: largest netlist kept as one partition
+extern bool kavu_bus_ops_verbose;              // off: traces of bus-operator removal
+extern bool wl_to_sgate_verbose;               // off: traces of word-level to gate conversion
+extern bool wl_use_ff_bit_names;               // on: word-level registers keep per-bit names
+extern bool kavu_seq_dont_fix_preserve;        // off: the sequential timer fixes preserved registers
+extern bool kavu_seq_dont_fix_reg;             // off: the sequential timer's other fixing rules apply
+extern int kavu_mac_port_delay;                // 0: delay at registered MAC ports
+
+// ---- Global containers and names created at load ----
+
+// Output terminals and gates on combinational loops (delay estimation).
+std::set<CDB_SGATE_OTERM*>& kavu_loop_oterms();
+std::set<CDB_SGATE_NODE*>& kavu_loop_nodes();
+
+// Timing estimators by partition name; the registry that fills it owns the
+// estimators. Bucket count ztl_hash_lite_get_next_prime(60) at load.
+typedef ZTL_HASH_LITE<std::string, TERVO_ESTIMATOR<CSU_SGATE_NETLIST_TYPES>*>
+    KAVU_TERVO_ESTIMATOR_HASH;
+KAVU_TERVO_ESTIMATOR_HASH& kavu_tervo_estimator_hash();
+
+// The project database path of parallel synthesis, empty at load.
+std::string& kavu_project_db_path();
+
+// Reasons why parallel synthesis is skipped: 8 bits over 32-bit blocks,
+// all clear at load.
+boost::dynamic_bitset<uint32_t>& kavu_parallel_skip_reasons();
+
+// Names that end in this marker ("~tesk") were made by the retimer.
+const std::string& kavu_retimer_name_marker();
+
+// The six debug-report file names of the sequential timer, in the order
+// big gates on loops, critical big gates, failing end points, critical path
+// points, critical path, clocks.
+constexpr int KAVU_SEQ_REPORT_FILE_COUNT = 6;
+const std::array<std::string, KAVU_SEQ_REPORT_FILE_COUNT>& kavu_seq_report_file_names();
+
+// Row labels of the MAC clock dump: 13 input ports and 3 output ports.
+constexpr int KAVU_MAC_INPUT_PORT_COUNT = 13;
+constexpr int KAVU_MAC_OUTPUT_PORT_COUNT = 3;
+const std::array<std::string, KAVU_MAC_INPUT_PORT_COUNT>& kavu_mac_input_port_names();
+const std::array<std::string, KAVU_MAC_OUTPUT_PORT_COUNT>& kavu_mac_output_port_names();
+
+// Reads every load-time key into its global. The load sequence calls it
+// once; tests that need other values set keys from code and call it again,
+// then once more after restoring the keys, so that later tests see the
+// values of the load.
+void kavu_setup_read_load_time_keys();
