@@ -131,6 +131,10 @@ std::string blif_data_path(const std::string& name);
 // Reads a committed circuit; a missing file or a reader error throws
 // std::runtime_error, which fails the test with the reason.
 LOADED_NETLIST load_blif(const std::string& name, const BLIF_READ_OPTIONS& options = {});
+// The committed circuits of the given folders of tests/data/blif (all
+// folders when empty), as "folder/stem" names that load_blif accepts,
+// sorted.
+std::vector<std::string> bundled_circuits(const std::vector<std::string>& folders = {});
 
 // ---- small builders ----
 // Each adds one gate to the netlist and returns it. A source is a gate
@@ -150,6 +154,10 @@ CDB_SGATE_NODE* make_mux(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* d0, CDB_SGA
 // A LUT over `inputs` (input i is mask variable i) with the 2^n-bit mask.
 CDB_SGATE_NODE* make_lut(CDB_SGATE_NETLIST* netlist, const std::vector<CDB_SGATE_NODE*>& inputs,
                          uint64_t mask);
+// A buffer of that type with one input at position 0, driven by `src` (a
+// null source leaves the input unconnected).
+CDB_SGATE_BUFFER* make_buffer(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* src,
+                              CDB_BUFFER_TYPE type = CDB_BUFFER_LCELL);
 // A plain register with all nine inputs; data and clock connected (a null
 // clock stays unconnected), the other controls unconnected.
 CDB_SGATE_NODE* make_dff(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* d, CDB_SGATE_NODE* clk);

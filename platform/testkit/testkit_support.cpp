@@ -1,5 +1,6 @@
 // testkit_support.cpp — assertions, capture, scoped configuration, netlist
 // tracking, committed circuits and builders of the test kit.
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -107,6 +108,20 @@ LOADED_NETLIST load_blif(const std::string& name, const BLIF_READ_OPTIONS& optio
   return LOADED_NETLIST(r.netlist, LOADED_NETLIST_DELETER{r.hierarchy});
 }
 
+std::vector<std::string> bundled_circuits(const std::vector<std::string>& folders) {
+  namespace fs = std::filesystem;
+  const fs::path root = KAVU_TEST_DATA_DIR "/blif";
+  std::vector<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.path().extension() != ".blif") continue;
+    const std::string folder = entry.path().parent_path().filename().string();
+    if (!folders.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end()) continue;
+    names.push_back(folder + "/" + entry.path().stem().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 // ---------------------------------------------------------------- builders
 
 namespace {
@@ -177,6 +192,14 @@ CDB_SGATE_NODE* make_or(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* a, CDB_SGATE
 
 CDB_SGATE_NODE* make_xor(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* a, CDB_SGATE_NODE* b) {
   return add_comb(netlist, CDB_COMB_XOR, {a, b});
+}
+
+CDB_SGATE_BUFFER* make_buffer(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* src, CDB_BUFFER_TYPE type) {
+  auto* buffer = new CDB_SGATE_BUFFER(nullptr, type, true);
+  buffer->set_input_term(buffer->create_input_term(nullptr), 0);
+  if (src) out_of(src)->insert_fanout(buffer->get_single_iterm());
+  netlist->add_node(buffer);
+  return buffer;
 }
 
 CDB_SGATE_NODE* make_not(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* a) {
