@@ -73,15 +73,6 @@ struct DKF_SCOPE {
   ~DKF_SCOPE() { kavu_depends_seq_for_dkf = saved; }
 };
 
-std::vector<std::string> bundled_circuits() {
-  const std::filesystem::path root = std::filesystem::path(blif_data_path("mcnc/s298")).parent_path().parent_path();
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(root))
-    if (e.path().extension() == ".blif") names.push_back(std::filesystem::relative(e.path(), root).string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- rules

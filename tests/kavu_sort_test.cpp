@@ -20,19 +20,6 @@ namespace {
 
 typedef KAVU_SORT::OTERM_LIST OTERM_LIST;
 
-std::vector<std::string> bundled_circuits(const std::vector<std::string>& folders) {
-  const std::filesystem::path root =
-      std::filesystem::path(blif_data_path("small/counter8_generic")).parent_path().parent_path();
-  std::vector<std::string> names;
-  for (const std::string& folder : folders) {
-    for (const auto& entry : std::filesystem::directory_iterator(root / folder)) {
-      if (entry.path().extension() == ".blif") names.push_back(folder + "/" + entry.path().stem().string());
-    }
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 CDB_SGATE_OTERM* out_of(CDB_SGATE_NODE* node) { return node->get_output_term(0); }
 
 // Every output terminal of every gate, in node-list order.

@@ -17,16 +17,6 @@ using namespace kavu_platform;
 
 namespace {
 
-const std::string k_root = KAVU_TEST_DATA_DIR "/blif/";
-
-// Every committed circuit, as a path below tests/data/blif.
-std::vector<std::string> bundled_circuits() {
-  std::vector<std::string> files;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(k_root))
-    if (e.path().extension() == ".blif") files.push_back(std::filesystem::relative(e.path(), k_root).string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
 
 std::string here(const char* file) { return std::filesystem::absolute(file).string(); }
 
@@ -38,7 +28,7 @@ LOADED_NETLIST read_back(const char* file, const BLIF_READ_OPTIONS& options = {}
 }
 
 bool abc_reads(const std::string& name) {
-  std::ifstream in(k_root + name);
+  std::ifstream in(blif_data_path(name));
   std::string line;
   while (std::getline(in, line))
     if (line.rfind(".subckt", 0) == 0) return false;
@@ -113,7 +103,7 @@ TEST(NetlistIoBlif, EveryBundledCircuitLoadsWithAbcCounts) {
     COUNTS c = count(n.get());
     EXPECT_GT(c.inputs + c.outputs, 0);
     if (have_abc && abc_reads(path)) {
-      script += "read " + k_root + path + "; print_stats; ";
+      script += "read " + blif_data_path(path) + "; print_stats; ";
       expected.emplace_back(path, c);
     }
   }
@@ -167,7 +157,7 @@ void prove_written_files_by_abc(bool sequential, const std::string& folder) {
     if (c.latches || (c.registers > 0) != sequential) continue;  // abc reads BLIF latches as flip-flops
     std::string file = "w" + std::to_string(k++) + ".blif", why;
     ASSERT_TRUE(blif_write_file(n.get(), file, {}, &why)) << path << ": " << why;
-    commands.push_back(std::string(sequential ? "dsec " : "cec ") + k_root + path + " " + here(file.c_str()));
+    commands.push_back(std::string(sequential ? "dsec " : "cec ") + blif_data_path(path) + " " + here(file.c_str()));
   }
   expect_abc_all_equivalent(commands);
 }
