@@ -1,6 +1,8 @@
 // bench_support.h — helpers the benchmark programs share: where the bundled
-// circuits live, freeing a circuit the BLIF reader returned, and collecting
-// the terminals a benchmark loops over.
+// circuits live, freeing a circuit the BLIF reader returned, collecting the
+// terminals a benchmark loops over, and measuring against a peer in the same
+// run — a command run as a whole process (time and peak memory) and a table
+// of ours/peer ratios printed after the runs.
 //
 // Header-only (every benchmark is a program of its own source file), so all
 // functions are inline. Paths come from KAVU_TEST_DATA_DIR, which the build
@@ -8,16 +10,43 @@
 // order, so figures do not depend on pointer values; each costs one pass
 // over the gates and their terminals. largest_bundled() walks the bundled
 // directory tree once per call.
+//
+// Whole processes: run_process starts the command through a fresh copy of
+// the benchmark program (bench_main's launch mode), which starts the
+// command, waits for it and reports its rusage. The detour keeps the figure
+// clean: a child inherits the resident size of the process it was started
+// from as the floor of its peak, and the benchmark itself may hold large
+// netlists; the launcher holds only the program's start-up pages. Commands
+// run in a private temporary directory (outside tools write files into
+// their working directory), their output into "output.log" there.
 #pragma once
 
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <span>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cdb/cdb_sgate.h"
 #include "netlist_io/blif.h"
+
+extern char** environ;
 
 namespace kavu_bench {
 
@@ -71,6 +100,288 @@ inline void add_fanin_sources(const CDB_SGATE_NODE* gate, std::vector<CDB_SGATE_
     CDB_SGATE_OTERM* src = gate->get_fanin_term(i);
     if (src && std::find(out.begin(), out.end(), src) == out.end()) out.push_back(src);
   }
+}
+
+// ---- measuring against a peer ----
+
+// Median of the values (0 for none); sorts its copy.
+inline double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t mid = values.size() / 2;
+  return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+// A private directory, removed with everything in it when the object goes.
+class TEMP_DIR {
+ public:
+  TEMP_DIR() {
+    const char* base = std::getenv("TMPDIR");
+    std::string templ = std::string(base && *base ? base : "/tmp") + "/kavu_bench_XXXXXX";
+    if (mkdtemp(templ.data())) m_path = templ;
+  }
+  ~TEMP_DIR() {
+    std::error_code ec;
+    if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
+  }
+  TEMP_DIR(const TEMP_DIR&) = delete;
+  TEMP_DIR& operator=(const TEMP_DIR&) = delete;
+  // Empty when the directory could not be made.
+  const std::string& path() const { return m_path; }
+  std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+// Full path of a program found in PATH, "" when it is not installed.
+inline std::string find_program(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path ? path : "/usr/bin:/bin");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    const std::string full = (dir.empty() ? std::string(".") : dir) + "/" + name;
+    if (access(full.c_str(), X_OK) == 0) return full;
+  }
+  return std::string();
+}
+
+// The running benchmark program, for its own whole-process modes.
+inline std::string self_program() {
+  std::error_code ec;
+  return std::filesystem::read_symlink("/proc/self/exe", ec).string();
+}
+
+inline std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// What one whole process cost, by the operating system's accounting.
+struct PROCESS_FIGURES {
+  int status = -1;  // exit status (128 + signal); -1 when it did not run
+  double wall_s = 0, user_s = 0, sys_s = 0;
+  double peak_mib = 0;  // largest resident set
+  std::string output;   // what it printed (standard output and error)
+};
+
+inline constexpr const char* LAUNCH_FLAG = "--kavu-bench-launch";
+
+// Spawns argv (argv[0] a path, null-terminated) with standard output and
+// error into out_path; the child's id, or -1.
+inline pid_t spawn_into(char* const* argv, const char* out_path) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+// Launch mode: "<program> --kavu-bench-launch DIR COMMAND ARGS...". Runs the
+// command in DIR and prints "status wall user sys peak_kib".
+inline int launch_and_report(int argc, char** argv) {
+  if (argc < 2 || chdir(argv[0]) != 0) return 2;
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = spawn_into(argv + 1, "output.log");
+  if (pid < 0) return 3;
+  int status = 0;
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0)
+    if (errno != EINTR) return 3;
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
+  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  std::printf("%d %.6f %.6f %.6f %ld\n", code, wall, seconds(usage.ru_utime), seconds(usage.ru_stime),
+              usage.ru_maxrss);
+  return 0;
+}
+
+// Runs command (command[0] a full path) as a whole process in dir.
+inline PROCESS_FIGURES run_process(const std::vector<std::string>& command, const std::string& dir) {
+  PROCESS_FIGURES f;
+  std::vector<std::string> words = {self_program(), LAUNCH_FLAG, dir};
+  words.insert(words.end(), command.begin(), command.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  const std::string figures = dir + "/figures.txt";
+  const pid_t pid = spawn_into(argv.data(), figures.c_str());
+  int status = 0;
+  while (pid >= 0 && waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) return f;
+  if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return f;
+  long peak_kib = 0;
+  std::istringstream in(read_text(figures));
+  if (!(in >> f.status >> f.wall_s >> f.user_s >> f.sys_s >> peak_kib)) f.status = -1;
+  f.peak_mib = double(peak_kib) / 1024.0;
+  f.output = read_text(dir + "/output.log");
+  return f;
+}
+
+// Why a run failed, for SkipWithError: the side and the start of the last
+// line it printed.
+inline std::string failure(const char* side, const PROCESS_FIGURES& f) {
+  std::string text = f.output.substr(0, f.output.find_last_not_of('\n') + 1);
+  text.erase(0, text.rfind('\n') + 1);  // npos + 1 is 0: a single line stays whole
+  return std::string(side) + " failed (status " + std::to_string(f.status) + "): " + text.substr(0, 160);
+}
+
+// Runs ours and the peer in turn, A B A B after one uncounted pair, both as
+// whole processes in dir. The iteration time is ours' wall time (use
+// UseManualTime); counters: the medians ours_ms and peer_ms, ratio (the
+// median of ours/peer pair by pair, so drift of the machine cancels),
+// cpu_ratio (the same for user plus system time, steadier on a loaded
+// machine), the peaks ours_MiB and peer_MiB and their mem_ratio. A missing
+// peer program (peer[0] empty) or a failing run skips the benchmark with a
+// message.
+inline void compare_processes(benchmark::State& state, const std::string& dir,
+                              const std::vector<std::string>& ours, const std::vector<std::string>& peer,
+                              const char* peer_name) {
+  if (dir.empty()) {
+    state.SkipWithError("cannot make a temporary directory");
+    return;
+  }
+  if (peer.empty() || peer[0].empty()) {
+    state.SkipWithError((std::string(peer_name) + " is not installed: no peer figures").c_str());
+    return;
+  }
+  std::vector<double> ours_s, peer_s, ratios, cpu_ratios;
+  double ours_mib = 0, peer_mib = 0;
+  bool warm = false;
+  for (auto _ : state) {
+    PROCESS_FIGURES a, b;
+    do {
+      a = run_process(ours, dir);
+      b = run_process(peer, dir);
+      if (a.status != 0 || b.status != 0) {
+        state.SkipWithError(failure(a.status != 0 ? "our side" : peer_name, a.status != 0 ? a : b).c_str());
+        return;
+      }
+    } while (!std::exchange(warm, true));
+    state.SetIterationTime(a.wall_s);
+    ours_s.push_back(a.wall_s);
+    peer_s.push_back(b.wall_s);
+    ratios.push_back(b.wall_s > 0 ? a.wall_s / b.wall_s : 0);
+    const double a_cpu = a.user_s + a.sys_s, b_cpu = b.user_s + b.sys_s;
+    cpu_ratios.push_back(b_cpu > 0 ? a_cpu / b_cpu : 0);
+    ours_mib = std::max(ours_mib, a.peak_mib);
+    peer_mib = std::max(peer_mib, b.peak_mib);
+  }
+  state.counters["ours_ms"] = median(ours_s) * 1e3;
+  state.counters["peer_ms"] = median(peer_s) * 1e3;
+  state.counters["ratio"] = median(ratios);
+  state.counters["cpu_ratio"] = median(cpu_ratios);
+  state.counters["ours_MiB"] = ours_mib;
+  state.counters["peer_MiB"] = peer_mib;
+  state.counters["mem_ratio"] = peer_mib > 0 ? ours_mib / peer_mib : 0;
+}
+
+// Two benchmark families measured in one run: every row of `ours` is shown
+// beside the row of `peer` with the same name suffix and arguments (the
+// family name prefix replaced), ratio = ours / peer of the time per
+// iteration. Both must do the same work per iteration. A peer without one of
+// ours' arguments names it in drop_arg: ours' rows then meet the peer's row
+// whatever that argument's value.
+struct PEER_PAIR {
+  const char* ours;
+  const char* peer;
+  const char* drop_arg = nullptr;
+};
+
+// The console output, then the table of ratios of the pairs.
+class PEER_RATIO_REPORTER : public benchmark::ConsoleReporter {
+ public:
+  explicit PEER_RATIO_REPORTER(std::span<const PEER_PAIR> pairs) : m_pairs(pairs) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      if (r.error_occurred || r.run_type != Run::RT_Iteration) continue;
+      const double seconds = r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
+      m_rows.push_back({key(r.run_name.function_name, r.run_name.args), seconds});
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  void print_ratios() const {
+    bool header = false;
+    for (const PEER_PAIR& pair : m_pairs) {
+      const std::string prefix = pair.ours;
+      for (const ROW& row : m_rows) {
+        if (row.m_key.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string peer_key = without_arg(pair.peer + row.m_key.substr(prefix.size()), pair.drop_arg);
+        const auto peer = std::find_if(m_rows.begin(), m_rows.end(),
+                                       [&](const ROW& p) { return p.m_key == peer_key; });
+        if (peer == m_rows.end()) continue;
+        if (!std::exchange(header, true))
+          std::printf("\n%-52s %-40s %11s %11s %7s\n", "ours", "peer", "ours", "peer", "ratio");
+        std::printf("%-52s %-40s %11s %11s %7.3f\n", row.m_key.c_str(), peer_key.c_str(),
+                    time_text(row.m_seconds).c_str(), time_text(peer->m_seconds).c_str(),
+                    peer->m_seconds > 0 ? row.m_seconds / peer->m_seconds : 0.0);
+      }
+    }
+  }
+
+ private:
+  struct ROW {
+    std::string m_key;
+    double m_seconds;
+  };
+
+  static std::string key(const std::string& name, const std::string& args) {
+    return args.empty() ? name : name + "/" + args;
+  }
+
+  // The key without the segment "/<arg>:<value>".
+  static std::string without_arg(std::string key, const char* arg) {
+    if (!arg) return key;
+    const size_t at = key.find("/" + std::string(arg) + ":");
+    if (at != std::string::npos) key.erase(at, key.find('/', at + 1) - at);
+    return key;
+  }
+
+  static std::string time_text(double seconds) {
+    static const struct { double m_scale; const char* m_unit; } units[] = {
+        {1, "s"}, {1e-3, "ms"}, {1e-6, "us"}, {0, "ns"}};
+    char text[32];
+    for (const auto& u : units) {
+      if (u.m_scale == 0 || seconds >= u.m_scale) {
+        const double scale = u.m_scale == 0 ? 1e-9 : u.m_scale;
+        std::snprintf(text, sizeof text, "%.3g %s", seconds / scale, u.m_unit);
+        break;
+      }
+    }
+    return text;
+  }
+
+  std::span<const PEER_PAIR> m_pairs;
+  std::vector<ROW> m_rows;
+};
+
+// A whole-process mode of a benchmark program: "<program> FLAG ARGS..."
+// runs `run` on ARGS instead of the benchmarks and exits with its status.
+struct PROCESS_MODE {
+  const char* flag;
+  int (*run)(std::span<char* const> args);
+};
+
+// The benchmark programs' main: the launch mode, the program's own
+// whole-process modes, else the benchmarks with the ratio table of pairs.
+inline int bench_main(int argc, char** argv, std::span<const PROCESS_MODE> modes = {},
+                      std::span<const PEER_PAIR> pairs = {}) {
+  if (argc >= 2 && std::strcmp(argv[1], LAUNCH_FLAG) == 0) return launch_and_report(argc - 2, argv + 2);
+  for (const PROCESS_MODE& mode : modes)
+    if (argc >= 2 && std::strcmp(argv[1], mode.flag) == 0) return mode.run({argv + 2, size_t(argc - 2)});
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  PEER_RATIO_REPORTER reporter(pairs);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.print_ratios();
+  benchmark::Shutdown();
+  return 0;
 }
 
 }  // namespace kavu_bench
