@@ -4,10 +4,13 @@
 // rebuilt with the 4-input method and replaced when that takes fewer LUTs.
 // Reports the circuit's LUT count before and after and, in the same run,
 // the count berkeley-abc reaches with "strash; if -K 4" (0 when abc is not
-// installed), beside cones tried and replaced.
+// installed), beside cones tried and replaced. The peer's time, abc_ms, is
+// the median of three abc processes (read, strash, map) less an empty abc
+// start, run in a temporary directory; ratio = our time / abc_ms.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -15,7 +18,6 @@
 #include "cdb/cdb_sgate.h"
 #include "kavu_01tbl_fd.h"
 #include "kavu_01tbl_resyn.h"
-#include "netlist_io/abc_oracle.h"
 #include "netlist_io/blif.h"
 
 using namespace kavu_platform;
@@ -98,17 +100,35 @@ RESYN_RUN resynthesize_circuit(CDB_SGATE_NETLIST* netlist) {
   return run;
 }
 
-// The "nd = N" figure of abc's print_stats after mapping into 4-LUTs.
-unsigned abc_lut_count() {
-  std::string out;
-  if (abc_binary_path().empty()) return 0;
-  if (abc_run("read " + kCircuit + "; strash; if -K 4; print_stats", &out) != 0) return 0;
-  const size_t at = out.find("nd =");
-  return at == std::string::npos ? 0 : unsigned(std::stoul(out.substr(at + 4)));
+struct ABC_FIGURES {
+  unsigned luts = 0;   // the "nd = N" of print_stats after mapping
+  double seconds = 0;  // median of the runs, less an empty start
+};
+
+// abc's mapping of the circuit into 4-LUTs; zeros when abc is missing or
+// fails.
+ABC_FIGURES abc_figures() {
+  ABC_FIGURES figures;
+  const std::string abc = find_program("berkeley-abc");
+  TEMP_DIR dir;
+  if (abc.empty() || dir.path().empty()) return figures;
+  std::vector<double> seconds;
+  for (int run = 0; run < 3; ++run) {
+    const PROCESS_FIGURES empty = run_process({abc, "-c", ""}, dir.path());
+    const PROCESS_FIGURES f =
+        run_process({abc, "-c", "read " + kCircuit + "; strash; if -K 4; print_stats"}, dir.path());
+    const size_t at = f.output.find("nd =");
+    if (f.status != 0 || at == std::string::npos) return ABC_FIGURES();
+    figures.luts = unsigned(std::stoul(f.output.substr(at + 4)));
+    seconds.push_back(std::max(f.wall_s - empty.wall_s, 0.0));
+  }
+  figures.seconds = median(seconds);
+  return figures;
 }
 
 void BM_ResynAlu4IntoFourInputLuts(benchmark::State& state) {
   RESYN_RUN last;
+  double seconds = 0;
   for (auto _ : state) {
     state.PauseTiming();
     BLIF_RESULT loaded = blif_read_file(kCircuit, BLIF_READ_OPTIONS());
@@ -117,7 +137,9 @@ void BM_ResynAlu4IntoFourInputLuts(benchmark::State& state) {
       return;
     }
     state.ResumeTiming();
+    const auto start = std::chrono::steady_clock::now();
     last = resynthesize_circuit(loaded.netlist);
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.PauseTiming();
     release(loaded);
     state.ResumeTiming();
@@ -126,10 +148,16 @@ void BM_ResynAlu4IntoFourInputLuts(benchmark::State& state) {
   state.counters["luts_after"] = last.after;
   state.counters["cones_tried"] = last.tried;
   state.counters["cones_replaced"] = last.replaced;
-  state.counters["abc_if_K4_luts"] = abc_lut_count();
+  const ABC_FIGURES abc = abc_figures();
+  state.counters["abc_if_K4_luts"] = abc.luts;
+  if (abc.seconds > 0) {
+    state.counters["abc_ms"] = abc.seconds * 1e3;
+    state.counters["ratio"] = seconds / double(state.iterations()) / abc.seconds;
+  }
 }
 
 }  // namespace
 
 BENCHMARK(BM_ResynAlu4IntoFourInputLuts)->Unit(benchmark::kMillisecond);
-BENCHMARK_MAIN();
+
+int main(int argc, char** argv) { return bench_main(argc, argv); }

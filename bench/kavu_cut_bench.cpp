@@ -5,14 +5,14 @@
 //   (cone depth bounded), counters cuts per second and cuts per node.
 // KavuCutLargestVolume/K: the single-result largest-volume search of depth 8
 //   for every gate (the gate-absorbing use), counters searches per second.
-// AbcCut/K: "read sin.blif; strash; cut -K k -M 1000 -v" timed as a
-//   subprocess (start-up and reading included), its cut count as reported.
+// AbcCut/K: "read sin.blif; strash; cut -K k -M 1000 -v" timed as a whole
+//   process in a temporary directory (start-up and reading included), its
+//   cut count as reported.
 // The two count cuts over different graphs: abc over its AIG (two-input
 // AND nodes, at most 1000 cuts per node), the library per gate of the
 // netlist as read, each head's cone enumerated on its own.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -21,7 +21,6 @@
 #include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "kavu_cut.h"
-#include "netlist_io/abc_oracle.h"
 #include "netlist_io/blif.h"
 
 namespace {
@@ -110,24 +109,23 @@ long abc_cut_count(const std::string& output) {
 }
 
 void AbcCut(benchmark::State& state) {
-  if (kavu_platform::abc_binary_path().empty()) {
-    state.SkipWithError("berkeley-abc is not installed");
+  const std::string abc = kavu_bench::find_program("berkeley-abc");
+  kavu_bench::TEMP_DIR dir;
+  if (abc.empty() || dir.path().empty()) {
+    state.SkipWithError("berkeley-abc is not installed: no peer figures");
     return;
   }
   const std::string commands = "read " + kSin + "; strash; cut -K " +
                                std::to_string(state.range(0)) + " -M 1000 -v";
   long cuts = -1;
   for (auto _ : state) {
-    std::string output;
-    const auto start = std::chrono::steady_clock::now();
-    const int status = kavu_platform::abc_run(commands, &output);
-    const auto stop = std::chrono::steady_clock::now();
-    state.SetIterationTime(std::chrono::duration<double>(stop - start).count());
-    if (status != 0) {
-      state.SkipWithError("berkeley-abc failed");
+    const kavu_bench::PROCESS_FIGURES f = kavu_bench::run_process({abc, "-c", commands}, dir.path());
+    state.SetIterationTime(f.wall_s);
+    if (f.status != 0) {
+      state.SkipWithError(kavu_bench::failure("berkeley-abc", f).c_str());
       return;
     }
-    cuts = abc_cut_count(output);
+    cuts = abc_cut_count(f.output);
   }
   state.counters["cuts"] = double(cuts);
   state.counters["cuts_per_s"] =
@@ -137,4 +135,4 @@ BENCHMARK(AbcCut)->Arg(4)->Arg(6)->UseManualTime()->Unit(benchmark::kMillisecond
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return kavu_bench::bench_main(argc, argv); }

@@ -7,9 +7,18 @@
 //                           chain of a 10^6-gate netlist: ns per edge
 //   BM_SweepAndCollectHalf  sweep and compacting collection after the later
 //                           half of a 200k-gate netlist lost its outputs
-// The load benchmarks also time `berkeley-abc -c "read FILE; print_stats"` on
-// the same file as a subprocess (when installed) and report abc_ms and
-// ratio = our load time / abc's time. Figures only; nothing is asserted.
+// Peers in the same run:
+//   the load benchmarks time `berkeley-abc -c "read FILE; print_stats"` on
+//   the same file as a whole process in a temporary directory (when
+//   installed), the median of three less an empty abc start, and report
+//   abc_ms and ratio = our load time / abc's time;
+//   BM_PlainWalk            the same edges walked in two plain vectors
+//                           (offsets and targets, gates in node-list order)
+//   BM_PlainSweep           the same sweep on a plain copy of the graph: mark
+//                           what reaches a pin backwards with an explicit
+//                           stack, then compact the vectors
+// After the runs the program prints the ratios ours / plain. Figures only;
+// nothing is asserted.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -18,12 +27,13 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include <unistd.h>
 
 #include "bench_support.h"
 #include "cdb/cdb_sgate.h"
-#include "netlist_io/abc_oracle.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/generators.h"
 
@@ -53,13 +63,21 @@ const std::string& generated_file() {
   return file.m_path;
 }
 
-// Wall time of one abc read of the file, in milliseconds; < 0 without abc.
+// Wall time of an abc read of the file as a whole process in a temporary
+// directory, less an empty start, in milliseconds (the median of three);
+// < 0 without abc or when it fails.
 double abc_read_ms(const std::string& path) {
-  if (abc_binary_path().empty()) return -1;
-  auto t0 = std::chrono::steady_clock::now();
-  std::string out;
-  abc_run("read " + path + "; print_stats", &out);
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  const std::string abc = find_program("berkeley-abc");
+  TEMP_DIR dir;
+  if (abc.empty() || dir.path().empty()) return -1;
+  std::vector<double> ms;
+  for (int run = 0; run < 3; ++run) {
+    const PROCESS_FIGURES empty = run_process({abc, "-c", ""}, dir.path());
+    const PROCESS_FIGURES f = run_process({abc, "-c", "read " + path + "; print_stats"}, dir.path());
+    if (f.status != 0) return -1;
+    ms.push_back(std::max(f.wall_s - empty.wall_s, 0.0) * 1e3);
+  }
+  return median(ms);
 }
 
 void load(benchmark::State& state, const std::string& path) {
@@ -119,20 +137,24 @@ void BM_WalkNodesAndFanouts(benchmark::State& state) {
   state.counters["ns_per_edge"] = total_ns / (double(edges) * double(state.iterations()));
 }
 
+// Gates only read recent gates, so the later half of the gates feeds nothing
+// but itself and the outputs: cutting those outputs kills it.
+void cut_later_half(CDB_SGATE_NETLIST* n) {
+  unsigned first = UINT32_MAX;
+  for (auto it = n->begin_node_list(); it != n->end_node_list(); ++it)
+    if (*it && !(*it)->is_pin()) first = std::min(first, (*it)->get_debug_number());
+  for (CDB_SGATE_IO* out : n->get_output_pins()) {
+    CDB_SGATE_ITERM* t = out->get_input_term(0);
+    if (t->get_source()->get_my_node()->get_debug_number() >= first + 100000) t->disconnect_from_source();
+  }
+}
+
 void BM_SweepAndCollectHalf(benchmark::State& state) {
   int64_t removed = 0;
   for (auto _ : state) {
     state.PauseTiming();
     std::unique_ptr<CDB_SGATE_NETLIST> n(make_random_dag(200000, 3));
-    // Gates only read recent gates, so the later half of the gates feeds
-    // nothing but itself and the outputs: cutting those outputs kills it.
-    unsigned first = UINT32_MAX;
-    for (auto it = n->begin_node_list(); it != n->end_node_list(); ++it)
-      if (*it && !(*it)->is_pin()) first = std::min(first, (*it)->get_debug_number());
-    for (CDB_SGATE_IO* out : n->get_output_pins()) {
-      CDB_SGATE_ITERM* t = out->get_input_term(0);
-      if (t->get_source()->get_my_node()->get_debug_number() >= first + 100000) t->disconnect_from_source();
-    }
+    cut_later_half(n.get());
     uint32_t before = n->size();
     state.ResumeTiming();
     n->sweep(false);
@@ -146,10 +168,112 @@ void BM_SweepAndCollectHalf(benchmark::State& state) {
   state.counters["removed_per_s"] = benchmark::Counter(double(removed) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// A netlist's connections in plain vectors: gates numbered in node-list
+// order, the sources of gate g at m_targets[m_offsets[g] .. m_offsets[g+1])
+// (fan-ins) or its readers there (fan-outs).
+struct PLAIN_GRAPH {
+  std::vector<uint32_t> m_offsets;
+  std::vector<uint32_t> m_targets;
+  std::vector<uint8_t> m_is_pin;
+
+  PLAIN_GRAPH(const CDB_SGATE_NETLIST* n, bool fanouts) {
+    std::unordered_map<const CDB_SGATE_NODE*, uint32_t> index;
+    std::vector<const CDB_SGATE_NODE*> gates;
+    for (auto it = n->begin_node_list(); it != n->end_node_list(); ++it)
+      if (*it) index.emplace(*it, uint32_t(gates.size())), gates.push_back(*it);
+    m_offsets.push_back(0);
+    for (const CDB_SGATE_NODE* g : gates) {
+      m_is_pin.push_back(g->is_pin());
+      if (fanouts) {
+        for (unsigned k = 0; k < g->get_output_count(); ++k)
+          if (const CDB_SGATE_OTERM* o = g->get_output_term(k))
+            for (CDB_SGATE_ITERM* t : o->fanouts()) m_targets.push_back(index.at(t->get_my_node()));
+      } else {
+        for (unsigned k = 0; k < g->get_number_of_input_terms(); ++k)
+          if (const CDB_SGATE_OTERM* src = g->get_fanin_term(k)) m_targets.push_back(index.at(src->get_my_node()));
+      }
+      m_offsets.push_back(uint32_t(m_targets.size()));
+    }
+  }
+  uint32_t size() const { return uint32_t(m_offsets.size() - 1); }
+
+  // Keeps the gates that reach a pin through fan-ins (pins included) and
+  // renumbers them densely; returns how many went.
+  uint32_t sweep(std::vector<uint32_t>& stack, std::vector<uint32_t>& new_index) {
+    const uint32_t n = size();
+    new_index.assign(n, UINT32_MAX);
+    stack.clear();
+    for (uint32_t g = 0; g < n; ++g)
+      if (m_is_pin[g]) new_index[g] = 0, stack.push_back(g);
+    while (!stack.empty()) {
+      const uint32_t g = stack.back();
+      stack.pop_back();
+      for (uint32_t e = m_offsets[g]; e < m_offsets[g + 1]; ++e)
+        if (new_index[m_targets[e]] == UINT32_MAX) new_index[m_targets[e]] = 0, stack.push_back(m_targets[e]);
+    }
+    uint32_t kept = 0;
+    for (uint32_t g = 0; g < n; ++g)
+      if (new_index[g] != UINT32_MAX) new_index[g] = kept++;
+    uint32_t edges = 0;
+    for (uint32_t g = 0; g < n; ++g) {
+      if (new_index[g] == UINT32_MAX) continue;
+      const uint32_t first = m_offsets[g], last = m_offsets[g + 1];
+      m_offsets[new_index[g]] = edges;
+      m_is_pin[new_index[g]] = m_is_pin[g];
+      for (uint32_t e = first; e < last; ++e) m_targets[edges++] = new_index[m_targets[e]];
+    }
+    m_offsets[kept] = edges;
+    m_offsets.resize(kept + 1);
+    m_is_pin.resize(kept);
+    m_targets.resize(edges);
+    return n - kept;
+  }
+};
+
+void BM_PlainWalk(benchmark::State& state) {
+  PLAIN_GRAPH graph(std::unique_ptr<CDB_SGATE_NETLIST>(make_random_dag(1000000, 2)).get(), true);
+  uint64_t edges = 0;
+  for (auto _ : state) {
+    edges = 0;
+    uintptr_t sink = 0;
+    for (uint32_t g = 0; g < graph.size(); ++g) {
+      for (uint32_t e = graph.m_offsets[g]; e < graph.m_offsets[g + 1]; ++e) {
+        sink ^= graph.m_targets[e];
+        ++edges;
+      }
+    }
+    benchmark::DoNotOptimize(sink);
+  }
+  state.counters["edges"] = double(edges);
+}
+
+void BM_PlainSweep(benchmark::State& state) {
+  int64_t removed = 0;
+  std::vector<uint32_t> stack, new_index;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::unique_ptr<CDB_SGATE_NETLIST> n(make_random_dag(200000, 3));
+    cut_later_half(n.get());
+    PLAIN_GRAPH graph(n.get(), false);
+    n.reset();
+    state.ResumeTiming();
+    removed = graph.sweep(stack, new_index);
+  }
+  state.counters["gates_removed"] = double(removed);
+  state.counters["removed_per_s"] =
+      benchmark::Counter(double(removed) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+const PEER_PAIR PEERS[] = {{"BM_WalkNodesAndFanouts", "BM_PlainWalk"},
+                           {"BM_SweepAndCollectHalf", "BM_PlainSweep"}};
+
 }  // namespace
 
 BENCHMARK(BM_LoadLargestBundled)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadGenerated)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_WalkNodesAndFanouts)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainWalk)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SweepAndCollectHalf)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_MAIN();
+BENCHMARK(BM_PlainSweep)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+int main(int argc, char** argv) { return bench_main(argc, argv, {}, PEERS); }
