@@ -147,9 +147,7 @@ class ZTL_BUNCHED_LIST_ITERATOR {
 
   static ZTL_BUNCHED_LIST_ITERATOR first_of(const LIST* list) {
     ZTL_BUNCHED_LIST_ITERATOR it(list, list->m_first, nullptr);
-    if (!it.m_bunch) return it;
-    it.m_slot = it.m_bunch->m_slots - 1;
-    it.advance();
+    if (it.m_bunch) it.seek(it.m_bunch, it.m_bunch->m_slots);
     return it;
   }
 
@@ -181,9 +179,11 @@ class ZTL_BUNCHED_LIST_ITERATOR {
  private:
   // Next slot that is not all ones; the end (slot null) after the last bunch.
   void advance() {
-    if (!m_slot) return;
-    BUNCH* b = m_bunch;
-    P* s = m_slot + 1;
+    if (m_slot) seek(m_bunch, m_slot + 1);
+  }
+  // The first slot from s on (s in bunch b, or one past its last used slot)
+  // that is not all ones.
+  void seek(BUNCH* b, P* s) {
     for (;;) {
       P* bound = b->m_slots + b->m_used;
       while (s < bound && LIST::is_empty_value(*s)) ++s;

@@ -22,8 +22,13 @@
 // ever set. $false, $true and $undef are constant nets ($undef reads 0).
 // Every signal is named "<top>|<signal>" in the name tree ("|" nests further);
 // the gate driving a signal and its output take that name.
-// Errors (a malformed line, an unsupported construct, a signal driven twice or
-// never) give "<file>:<line>: <problem>" in BLIF_RESULT::error and no netlist.
+// Errors (a malformed line, an unsupported construct, a signal driven twice, a
+// model defined twice, a NUL byte, a carriage return that ends no line) give
+// "<file>:<line>: <problem>" in BLIF_RESULT::error and no netlist. A signal
+// read but never driven is tied to 0 with a warning (an error when asked).
+// Names: the characters BLIF cannot carry in a name (space, tab, '#', '=',
+// '\', CR, LF) are written as '\' and two upper-case hex digits and read
+// back; a signal path with an empty level ("a||b", "a|") stays one level.
 //
 // Writing: pins, buffers, comb gates, LUTs, muxes, carry-sum gates, tri-state
 // buses, IO buffers, boundaries, state buffers and logic-cell atoms (COMBOUT)
@@ -58,6 +63,9 @@ namespace kavu_platform {
 struct BLIF_READ_OPTIONS {
   enum NAMES_MAP { AUTO_LUT, ALL_COMB, ALL_LUT } names = AUTO_LUT;
   unsigned lut_size = 0;  // 0: CDB_LUTMASK::max_num_inputs; at most 6 is used
+  // A signal that is read but never driven: false ties its readers to 0 and
+  // adds a warning naming it; true makes it a read error.
+  bool undriven_is_error = false;
 };
 
 // On success netlist and hierarchy are set and owned by the caller (the
@@ -67,6 +75,7 @@ struct BLIF_RESULT {
   CDB_SGATE_NETLIST* netlist = nullptr;
   CDB_SGATE_HIERARCHY* hierarchy = nullptr;
   std::string error;
+  std::vector<std::string> warnings;  // "<file>:<line>: <what>", in file order
 };
 
 struct BLIF_WRITE_OPTIONS {

@@ -112,7 +112,9 @@ class BLIF_READER {
   bool fail(uint32_t line, const std::string& problem);
 
  private:
+  bool check_bytes();
   void split_lines();
+  std::string_view unescape(std::string_view token);
   bool group_models();
   bool elaborate(INSTANCE_SCOPE& scope, int depth);
   bool statement(INSTANCE_SCOPE& scope, uint32_t& li, int depth);
@@ -150,6 +152,7 @@ class BLIF_READER {
   CDB_SGATE_NETLIST* m_netlist = nullptr;
   HDB_INSTANCE_NAME* m_top = nullptr;
   std::string m_error;
+  std::vector<std::string> m_warnings;
   bool m_clock_wanted = false;
   uint32_t m_clock_line = 0;
 };
@@ -195,13 +198,47 @@ void BLIF_READER::split_lines() {
       while (q < stop && is_space(*q)) ++q;
       const char* s = q;
       while (q < stop && !is_space(*q)) ++q;
-      if (q > s) m_tokens.emplace_back(s, size_t(q - s));
+      if (q > s) m_tokens.push_back(unescape(std::string_view(s, size_t(q - s))));
     }
     m_lines.back().m_count = uint32_t(m_tokens.size()) - m_lines.back().m_first;
     if (m_lines.back().m_count == 0 && !cont) m_lines.pop_back();
     continuing = cont && !m_lines.empty();
     p = eol + 1;
   }
+  // A continuation at the end of the file continues nothing.
+  if (!m_lines.empty() && m_lines.back().m_count == 0) m_lines.pop_back();
+}
+
+// The writer's escapes ("\" and two upper-case hex digits, for the
+// characters BLIF cannot carry in a name) back to the characters.
+std::string_view BLIF_READER::unescape(std::string_view token) {
+  if (token.find('\\') == std::string_view::npos) return token;
+  auto hex = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1; };
+  std::string out;
+  out.reserve(token.size());
+  for (size_t i = 0; i < token.size(); ++i) {
+    if (token[i] == '\\' && i + 2 < token.size() && hex(token[i + 1]) >= 0 && hex(token[i + 2]) >= 0) {
+      out += char(hex(token[i + 1]) * 16 + hex(token[i + 2]));
+      i += 2;
+    } else {
+      out += token[i];
+    }
+  }
+  return intern_text(std::move(out));
+}
+
+// Bytes no BLIF file holds: a NUL, and a carriage return that does not end
+// a line (a file with CR-only line endings would read as one long line).
+bool BLIF_READER::check_bytes() {
+  uint32_t line_no = 1;
+  for (size_t i = 0; i < m_text.size(); ++i) {
+    const char c = m_text[i];
+    if (c == '\n') ++line_no;
+    else if (c == '\0') return fail(line_no, "NUL byte in the file");
+    else if (c == '\r' && (i + 1 == m_text.size() || m_text[i + 1] != '\n'))
+      return fail(line_no, "carriage return without a line feed (CR-only line endings are not BLIF)");
+  }
+  return true;
 }
 
 bool BLIF_READER::group_models() {
@@ -212,6 +249,9 @@ bool BLIF_READER::group_models() {
     std::string_view t0 = tok(l, 0);
     if (t0 == ".model") {
       if (l.m_count < 2) return fail(l.m_line, ".model without a name");
+      if (const MODEL* twin = find_model(tok(l, 1)))
+        return fail(l.m_line, "model '" + std::string(tok(l, 1)) + "' is defined twice (first on line " +
+                                  std::to_string(twin->m_decl_line) + ")");
       if (open) open->m_end_line = i;
       m_models.push_back({tok(l, 1), i + 1, uint32_t(m_lines.size()), l.m_line});
       open = &m_models.back();
@@ -286,6 +326,10 @@ bool BLIF_READER::drive(CDB_SGATE_OTERM* o, uint32_t signal, uint32_t line) {
 
 BLIF_RESULT BLIF_READER::run() {
   BLIF_RESULT result;
+  if (!check_bytes()) {
+    result.error = m_error;
+    return result;
+  }
   split_lines();
   if (!group_models()) {
     result.error = m_error;
@@ -306,6 +350,7 @@ BLIF_RESULT BLIF_READER::run() {
   }
   give_names();
   result.netlist = m_netlist;
+  result.warnings = std::move(m_warnings);
   result.hierarchy = io_make_hierarchy(m_netlist, m_top);
   return result;
 }
@@ -364,9 +409,10 @@ bool BLIF_READER::read_names(INSTANCE_SCOPE& scope, uint32_t& li) {
   int out_value = -1;
   for (uint32_t r = first; r < end; ++r) {
     const LOGICAL_LINE& row = m_lines[r];
+    if (row.m_count != (n ? 2u : 1u)) return fail(row.m_line, "malformed cover row for " + std::to_string(n) + " inputs");
     std::string_view plane = n ? tok(row, 0) : std::string_view();
     std::string_view out = tok(row, n ? 1 : 0);
-    if (row.m_count != (n ? 2u : 1u) || plane.size() != n || (out != "0" && out != "1"))
+    if (plane.size() != n || (out != "0" && out != "1"))
       return fail(row.m_line, "malformed cover row for " + std::to_string(n) + " inputs");
     for (char c : plane)
       if (c != '0' && c != '1' && c != '-') return fail(row.m_line, "bad character in cover row");
@@ -574,11 +620,15 @@ bool BLIF_READER::build_atom(INSTANCE_SCOPE& scope, const SUBCKT_BUILDER& cell, 
     uint16_t in_type = atom_input_port_by_name(port.c_str());
     uint16_t out_type = atom_output_port_by_name(port.c_str());
     if (in_type != CDB_ILLEGAL_PORT && row.input_width(in_type) > bit) {
+      if (atom->get_input_term(row.input_slot(in_type) + bit))
+        return fail(line, std::string(row.m_name) + " port " + std::string(formal) + " is bound twice");
       CDB_SGATE_ITERM* t = atom->create_input_term(nullptr, in_type);
       t->set_port_index(bit);
       atom->set_input_term(t, row.input_slot(in_type) + bit);
       read(t, resolve(scope, actual), line);
     } else if (out_type != CDB_ILLEGAL_PORT && row.output_width(out_type) > bit) {
+      if (atom->get_output_term(row.output_slot(out_type) + bit))
+        return fail(line, std::string(row.m_name) + " port " + std::string(formal) + " is bound twice");
       CDB_SGATE_OTERM* o = atom->create_output_term(nullptr, out_type);
       o->set_port_index(bit);
       atom->set_output_term(o, row.output_slot(out_type) + bit);
@@ -621,15 +671,21 @@ bool BLIF_READER::connect_reads() {
     m_signals[id].m_constant = m_table.name(id) == "$true" ? 1 : 0;
   }
   for (const READ& r : m_reads) {
-    const SIGNAL& s = m_signals[r.m_signal];
+    SIGNAL& s = m_signals[r.m_signal];
+    if (!s.m_driver && s.m_constant < 0) {
+      // A net nothing drives reads 0, as other BLIF readers take it, unless
+      // the caller asks for an error.
+      const std::string problem = "signal '" + std::string(m_table.name(r.m_signal)) + "' is never driven";
+      if (m_options.undriven_is_error) return fail(s.m_first_use, problem);
+      m_warnings.push_back(m_file + ":" + std::to_string(s.m_first_use) + ": " + problem + "; tied to 0");
+      s.m_constant = 0;
+    }
     if (s.m_driver) {
       s.m_driver->insert_fanout(r.m_iterm);
-    } else if (s.m_constant >= 0) {
+    } else {
       bool value = (s.m_constant == 1) != r.m_iterm->is_inverted();
       if (value) r.m_iterm->set_vcc();
       else r.m_iterm->set_gnd();
-    } else {
-      return fail(s.m_first_use, "signal '" + std::string(m_table.name(r.m_signal)) + "' is never driven");
     }
   }
   return true;

@@ -35,10 +35,23 @@ struct OPERAND {
 // Register input order used by the writer (plain registers' positions, then SCLR2).
 enum { R_DATA, R_CLK, R_ACLR, R_PRESET, R_ENA, R_ADATA, R_ALOAD, R_SCLR, R_SLOAD, R_SCLR2, R_COUNT };
 
-std::string sanitize(std::string s) {
-  for (char& c : s)
-    if (c == ' ' || c == '\t' || c == '#' || c == '=' || c == '\\' || c == '\n' || c == '\r') c = '_';
-  return s;
+// A name as BLIF can carry it: the characters that would end a token, start a
+// comment, split a binding or continue a line become '\\' and two upper-case
+// hex digits, which the reader turns back.
+std::string escape(const std::string& s) {
+  static const char HEX[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(s.size());
+  for (char c : s) {
+    if (c == ' ' || c == '\t' || c == '#' || c == '=' || c == '\\' || c == '\n' || c == '\r') {
+      out += '\\';
+      out += HEX[(unsigned char)c >> 4];
+      out += HEX[c & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 class BLIF_WRITER {
@@ -106,8 +119,8 @@ std::string BLIF_WRITER::unique(const std::string& candidate) {
 void BLIF_WRITER::name_signals() {
   for (const CDB_SGATE_NODE* g : m_gates) {
     if (!g->is_output()) continue;
-    std::string n = sanitize(io_signal_path(g->get_instance_name()));
-    if (n.empty() && g->get_string_name()) n = sanitize(g->get_string_name());
+    std::string n = escape(io_signal_path(g->get_instance_name()));
+    if (n.empty() && g->get_string_name()) n = escape(g->get_string_name());
     if (n.empty()) n = "$out" + std::to_string(g->get_debug_number());
     n = unique(n);
     m_ports.emplace(n, g);
@@ -118,9 +131,9 @@ void BLIF_WRITER::name_signals() {
   auto name_oterm = [&](const CDB_SGATE_NODE* g, unsigned k) {
     const CDB_SGATE_OTERM* o = g->get_output_term(k);
     if (!o) return;
-    std::string c = sanitize(io_signal_path(o->get_instance_name()));
-    if (c.empty() && (o == g->get_preferred_oterm() || k == 0)) c = sanitize(io_signal_path(g->get_instance_name()));
-    if (c.empty() && k == 0 && g->get_string_name()) c = sanitize(g->get_string_name());
+    std::string c = escape(io_signal_path(o->get_instance_name()));
+    if (c.empty() && (o == g->get_preferred_oterm() || k == 0)) c = escape(io_signal_path(g->get_instance_name()));
+    if (c.empty() && k == 0 && g->get_string_name()) c = escape(g->get_string_name());
     if (c.empty()) {
       // An unnamed signal read by an output port takes the port's name, so no
       // buffer is needed.
@@ -324,11 +337,11 @@ bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops
     m_body += ' ', m_body += outc, m_body += '\n';
     return true;
   }
-  for (size_t i = 0; i < leaves.size(); ++i) {
-    std::string row(leaves.size(), '-');
-    row[i] = lit[i];
-    m_body += row + ' ' + outc + '\n';
-  }
+  // OR as one off-set row: the output is off exactly when every literal is
+  // false, which keeps the file linear in the gate's width.
+  for (char& c : lit) c = c == '1' ? '0' : '1';
+  m_body.append(lit.begin(), lit.end());
+  m_body += ' ', m_body += out_inv ? '1' : '0', m_body += '\n';
   return true;
 }
 
@@ -343,7 +356,7 @@ bool BLIF_WRITER::unsupported(const CDB_SGATE_NODE* g, const std::string& why) {
   for (unsigned k = 0; k < g->get_number_of_input_terms(); ++k) {
     OPERAND op = operand(g->get_input_term(k));
     if (op.m_kind == OPERAND::NONE) continue;
-    std::string name = unique(sanitize(g->get_string_hpath()) + "~in" + std::to_string(k));
+    std::string name = unique(escape(g->get_string_hpath()) + "~in" + std::to_string(k));
     tabulate(&op, 1, nullptr, [](const uint64_t* w, const uint8_t*) { return w[0]; }, 0, name);
     m_outputs.push_back(name);
   }
@@ -554,7 +567,7 @@ bool BLIF_WRITER::run(std::string* text, std::string* error) {
   if (model.empty()) model = "top";
   text->clear();
   text->reserve(m_body.size() + 64 * (pis.size() + m_outputs.size()) + 64);
-  *text += "# written by kavu_netlist_io\n.model " + sanitize(model) + "\n";
+  *text += "# written by kavu_netlist_io\n.model " + escape(model) + "\n";
   auto list = [&](const char* head, const std::vector<std::string>& names) {
     *text += head;
     for (size_t i = 0; i < names.size(); ++i) {

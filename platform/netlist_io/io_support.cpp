@@ -68,15 +68,22 @@ HDB_INSTANCE_NAME* io_top_name(std::string_view model) {
 }
 
 HDB_INSTANCE_NAME* io_signal_name(HDB_INSTANCE_NAME* top, std::string_view path) {
-  HDB_INSTANCE_NAME* name = top;
   std::string level;
+  // A path with an empty level ("a||b", "|a", "a|") cannot be spelled as
+  // levels, so it stays one level whose text is the whole path: the path
+  // reads back as written and distinct paths keep distinct names.
+  const bool splits = !path.empty() && path.front() != '|' && path.back() != '|' &&
+                      path.find("||") == std::string_view::npos;
+  if (!splits) {
+    if (path.empty()) return top;
+    level.assign(path);
+    return HDB_INSTANCE_NAME::create_child(top, level.c_str());
+  }
+  HDB_INSTANCE_NAME* name = top;
   while (!path.empty()) {
     size_t bar = path.find('|');
-    std::string_view part = path.substr(0, bar);
+    level.assign(path.substr(0, bar));
     path = bar == std::string_view::npos ? std::string_view() : path.substr(bar + 1);
-    // An empty level ("a||b", a trailing "|") is kept as a level of its own
-    // name so that distinct signals never share a name.
-    level.assign(part.empty() ? std::string_view("|") : part);
     name = HDB_INSTANCE_NAME::create_child(name, level.c_str());
   }
   return name;

@@ -68,6 +68,10 @@ class SIM_ENGINE {
   bool ok() const { return m_error.empty(); }
   const std::string& error() const { return m_error; }
   void set_input(const CDB_SGATE_NODE* pin, uint64_t word);
+  // The dense index of a pin, for callers that set or read it many times.
+  uint32_t pin_index(const CDB_SGATE_NODE* pin) const { return gate_of(pin); }
+  void set_input_at(uint32_t gate, uint64_t word) { m_val[m_gates[gate].m_out] = word ^ m_out_xor[m_gates[gate].m_out]; }
+  uint64_t output_at(uint32_t gate) const { return in(m_gates[gate], 0); }
   void randomize_inputs(uint64_t seed);
   void reset_state();
   void eval();
@@ -637,8 +641,18 @@ bool sim_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b, cons
     reason = !sa.ok() ? "first netlist: " + sa.error() : "second netlist: " + sb.error();
     return false;
   }
+  // Pins are looked up once; the loops below touch only dense indices.
   std::vector<uint64_t> name_hash;
-  for (const PIN_PAIR& p : ins) name_hash.push_back(io_hash(p.m_name));
+  std::vector<uint32_t> in_a, in_b, out_a, out_b;
+  for (const PIN_PAIR& p : ins) {
+    name_hash.push_back(io_hash(p.m_name));
+    in_a.push_back(sa.pin_index(p.m_a));
+    in_b.push_back(sb.pin_index(p.m_b));
+  }
+  for (const PIN_PAIR& p : outs) {
+    out_a.push_back(sa.pin_index(p.m_a));
+    out_b.push_back(sb.pin_index(p.m_b));
+  }
   for (int w = 0; w < cmp.words; ++w) {
     sa.reset_state();
     sb.reset_state();
@@ -649,8 +663,8 @@ bool sim_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b, cons
       }
       for (size_t i = 0; i < ins.size(); ++i) {
         uint64_t word = splitmix(cmp.seed ^ splitmix(name_hash[i] + uint64_t(w) * 0x10001ull + uint64_t(c) * 0x3fffull));
-        sa.set_input(ins[i].m_a, word);
-        sb.set_input(ins[i].m_b, word);
+        sa.set_input_at(in_a[i], word);
+        sb.set_input_at(in_b[i], word);
       }
       sa.eval();
       sb.eval();
@@ -658,10 +672,10 @@ bool sim_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b, cons
         reason = !sa.ok() ? "first netlist: " + sa.error() : "second netlist: " + sb.error();
         return false;
       }
-      for (const PIN_PAIR& p : outs) {
-        uint64_t va = sa.output(p.m_a), vb = sb.output(p.m_b);
+      for (size_t i = 0; i < outs.size(); ++i) {
+        uint64_t va = sa.output_at(out_a[i]), vb = sb.output_at(out_b[i]);
         if (va != vb) {
-          reason = "output '" + p.m_name + "' differs in word " + std::to_string(w) + ", cycle " + std::to_string(c) +
+          reason = "output '" + outs[i].m_name + "' differs in word " + std::to_string(w) + ", cycle " + std::to_string(c) +
                    ": " + hex(va) + " vs " + hex(vb);
           return false;
         }

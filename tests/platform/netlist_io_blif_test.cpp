@@ -221,6 +221,7 @@ TEST(NetlistIoBlif, MalformedFilesNameFileLineAndProblem) {
   for (const CASE& c : cases) {
     BLIF_READ_OPTIONS o;
     o.names = c.names;
+    o.undriven_is_error = true;
     HELD r(read_text(head + c.body + ".end\n", o));
     EXPECT_EQ(r.get(), nullptr) << c.body;
     EXPECT_EQ(r.m.hierarchy, nullptr);
