@@ -27,9 +27,12 @@ enum ACF_SECTION_TYPE_ENUM {
 // Assignment variables.
 enum ACF_VARIABLE_TYPE_ENUM {
   ACF_VERILOG_MACRO = 366,              // text "NAME=VALUE": a Verilog compiler directive
+  ACF_USER_CLOCK_ENABLE = 469,          // Boolean, on a gate: the clock enable it drives is the user's
   ACF_FORCE_SYNCH_CLEAR = 472,          // Boolean: keep a register's synchronous clear
   ACF_FORCE_CLOCK_ENABLE = 473,         // Boolean: keep a register's clock enable
   ACF_TOLVAFUNCTION_GENERATED_TRI = 544,   // Boolean: a tri-state buffer a tolvafunction made
+  ACF_MIN_WIDTH_SLOAD_SCLR_FOR_UNMAP = 564,    // integer: loads and clears on fewer registers are unmapped
+  ACF_MIN_WIDTH_CLOCK_ENABLE_FOR_UNMAP = 565,  // integer: enables on fewer registers are unmapped
   ACF_REG_MERGE_ACROSS_HIERARCHIES = 574,  // enumeration: ACF_ENUM_OFF, ACF_ENUM_AUTO, …
   ACF_DEVICE_TECHNOLOGY_MIGRATION_LIST = 667,  // text: comma-separated part names
   ACF_FORMAL_VERIFICATION_MODE = 1221,  // enumeration; ACF_ENUM_BLACK_BOX marks a black box

@@ -113,7 +113,8 @@ bool kavu_preserve_register(CDB_SGATE_NODE* dff);
 // bus or IO buffer) besides protect and observer buffers, and nothing else.
 bool kavu_dff_drives_a_single_output(const CDB_SGATE_NODE* dff);
 // Whether the user allows registers of this hierarchy to merge with
-// registers of other hierarchies (assignment 574 of the default section).
+// registers of other hierarchies (ACF_REG_MERGE_ACROSS_HIERARCHIES of the
+// default section).
 bool kavu_allow_reg_merge_across_hierarchies(CDB_SGATE_HIERARCHY* hierarchy);
 // True when the two registers' instance names have the same parent. A
 // register without an instance name is an internal error.
@@ -121,8 +122,8 @@ bool kavu_registers_in_same_hierarchy(const CDB_SGATE_NODE* a, const CDB_SGATE_N
 // False for the base families 15, 25, 45 and 47 (none of them has an
 // asynchronous load); any other family is an internal error.
 bool kavu_family_supports_aload(DEV_FAMILY_ENUM family);
-// True when the user forces the register's clock enable (assignment 473) or
-// synchronous clear (assignment 472) to stay, on the gate's instance name or
+// True when the user forces the register's clock enable (ACF_FORCE_CLOCK_ENABLE) or
+// synchronous clear (ACF_FORCE_SYNCH_CLEAR) to stay, on the gate's instance name or
 // on its first output terminal's.
 bool kavu_dff_has_force_clock_enable_assignment(const CDB_SGATE_NODE* dff);
 bool kavu_dff_has_force_synch_clear_assignment(const CDB_SGATE_NODE* dff);

@@ -13,9 +13,11 @@ class CDB_SGATE_OTERM;
 // ---- synchronous secondary-signal unmapping ----
 
 // Unmaps every enable, load and clear whose signal drives fewer registers
-// than the minimum widths (options 565 and 564, keys
-// kavu_min_width_ce_for_unmap and kavu_min_width_sld_sclr_for_unmap), in up
-// to ten passes; then turns every 2:1 mux into comb logic and sweeps.
+// than the minimum widths (the compile's options
+// ACF_MIN_WIDTH_CLOCK_ENABLE_FOR_UNMAP and ACF_MIN_WIDTH_SLOAD_SCLR_FOR_UNMAP,
+// overridden by the keys kavu_min_width_ce_for_unmap and
+// kavu_min_width_sld_sclr_for_unmap), in up to ten passes; when more than
+// one pass ran, turns every 2:1 mux of the netlist into comb logic and sweeps.
 void opt_unmap_small_synch_secondaries(CMP_FACADE* facade, CDB_SGATE_NETLIST* netlist);
 // Per-register operations: true when the control was moved into logic.
 // The enable first unmaps clears without priority and the load; the clear
@@ -23,8 +25,9 @@ void opt_unmap_small_synch_secondaries(CMP_FACADE* facade, CDB_SGATE_NETLIST* ne
 bool opt_try_unmap_enable(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* dff, bool skip_check);
 bool opt_try_unmap_sclear(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* dff);
 bool opt_strip_sload(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* dff);
-// Legality: false for a user atom, a register fed by an adder, a forced
-// clear or enable, or an enable the user placed.
+// Legality: false for a user atom or a register fed by an adder (all three);
+// a forced synchronous clear (sclear); a forced clock enable or an enable
+// whose source carries ACF_USER_CLOCK_ENABLE (enable).
 bool opt_can_unmap_sload(CDB_SGATE_NODE* dff);
 bool opt_can_unmap_sclear(CDB_SGATE_NODE* dff);
 bool opt_can_unmap_enable(CDB_SGATE_NODE* dff);

@@ -49,10 +49,28 @@ constexpr SIGNAL_ROW SCLEAR{CDB_DFF_SCLR, DB_PORT_SCLR};
 constexpr SIGNAL_ROW SLOAD{CDB_DFF_SLOAD, DB_PORT_SLOAD};
 constexpr SIGNAL_ROW SCLEAR2{-1, DB_PORT_SCLR2};
 
+// Device-database family codes this file compares against (the database
+// gives them no names).
+constexpr int OE_REGISTER_FORBIDDEN_FAMILIES[] = {39, 40, 41, 42};
+constexpr int BASE_FAMILIES[] = {15, 25, 45, 47};  // none has an asynchronous load
+// Under the automatic merge setting, area-optimised hierarchies of these
+// families keep their registers apart.
+constexpr int NO_AREA_MERGE_FAMILIES[] = {57, 47, 45, 25};
+// Usage tag recording whether registers may merge across hierarchies.
+constexpr int TAG_REG_MERGE_ACROSS_HIERARCHIES = 67;
+
+template <size_t N>
+bool family_is_one_of(int family, const int (&families)[N]) {
+  for (int f : families) {
+    if (f == family) return true;
+  }
+  return false;
+}
+
 // Families whose IO buffers may not take a register on their output enable
 // when the register also drives an output.
 bool family_forbids_oe_register(DEV_FAMILY_ENUM family) {
-  return family == 39 || family == 40 || family == 41 || family == 42;
+  return family_is_one_of(family, OE_REGISTER_FORBIDDEN_FAMILIES);
 }
 
 const CDB_SGATE_WYSIWYG* as_wys_ff(const CDB_SGATE_NODE* node) {
@@ -175,12 +193,12 @@ void kavu_get_dff_signals(const CDB_SGATE_NODE* dff, KAVU_DFF_SIGNALS* dff_signa
 
 void kavu_vdebug_dff(const CDB_SGATE_NODE* dff) {
   KAVU_CHECK(dff && kavu_is_a_dff (dff));
-  static const char* const kLabels[] = {"D_IN:", "CLOCK:", "CLEAR:", "PRESET:",
-                                        "CLOCK_EN:", "DATA:", "ALOAD:"};
+  static const char* const DEBUG_LABELS[] = {"D_IN:", "CLOCK:", "CLEAR:", "PRESET:",
+                                             "CLOCK_EN:", "DATA:", "ALOAD:"};
   kavu_debug("Connections of DFF %s follow -", dff->get_string_hpath().c_str());
   kavu_vdebug_oterm(dff->get_output_term(0));
-  for (unsigned pos = 0; pos < sizeof(kLabels) / sizeof(kLabels[0]); ++pos) {
-    kavu_debug("%s", kLabels[pos]);
+  for (unsigned pos = 0; pos < sizeof(DEBUG_LABELS) / sizeof(DEBUG_LABELS[0]); ++pos) {
+    kavu_debug("%s", DEBUG_LABELS[pos]);
     kavu_vdebug_iterm(dff->get_input_term(pos));
   }
 }
@@ -388,14 +406,13 @@ bool kavu_allow_reg_merge_across_hierarchies(CDB_SGATE_HIERARCHY* hierarchy) {
       if (code == CMP_OPTIMIZATION_SPEED) {
         allowed = CDB_LUTMASK::max_num_inputs != 6;
       } else if (code == CMP_OPTIMIZATION_AREA) {
-        const int family = facade->get_family();
-        allowed = family != 57 && family != 47 && family != 45 && family != 25;
+        allowed = !family_is_one_of(facade->get_family(), NO_AREA_MERGE_FAMILIES);
       }
     }
   }
   if (s_merge_tag_pending && !cdb_sgate_synthesis_is_running_in_parallel()) {
     s_merge_tag_pending = false;
-    tag_it(67, "%s", allowed ? "allowed" : "not allowed");
+    tag_it(TAG_REG_MERGE_ACROSS_HIERARCHIES, "%s", allowed ? "allowed" : "not allowed");
   }
   return allowed;
 }
@@ -409,8 +426,7 @@ bool kavu_registers_in_same_hierarchy(const CDB_SGATE_NODE* a, const CDB_SGATE_N
 }
 
 bool kavu_family_supports_aload(DEV_FAMILY_ENUM family) {
-  // None of the supported base families has an asynchronous load.
-  if (family == 15 || family == 25 || family == 45 || family == 47) return false;
+  if (family_is_one_of(family, BASE_FAMILIES)) return false;
   KAVU_INTERNAL_ERROR("Strange chip family selected");
 }
 

@@ -35,7 +35,8 @@
 
 namespace {
 
-constexpr CDB_SGATE_ITERM::CONNECT_STATE KEEP_FLAG = CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED;
+// Every disconnection leaves the terminal in the unconnected state.
+constexpr CDB_SGATE_ITERM::CONNECT_STATE DISCONNECTED = CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED;
 
 // A new AND gate without inputs, named `ext` after the register's instance
 // name; the caller adds it to the netlist once its inputs are in place.
@@ -47,18 +48,18 @@ CDB_SGATE_COMB* new_and_named_after(CDB_SGATE_NODE* dff, const char* ext) {
 
 // Drives `iterm` from `src` without inversion, whatever it read before.
 void drive_from(CDB_SGATE_ITERM* iterm, CDB_SGATE_OTERM* src) {
-  iterm->disconnect_from_source(KEEP_FLAG);
+  iterm->disconnect_from_source(DISCONNECTED);
   iterm->clear_invert();
   src->insert_fanout(iterm);
 }
 
 void tie_gnd(CDB_SGATE_ITERM* iterm) {
-  iterm->disconnect_from_source(KEEP_FLAG);
+  iterm->disconnect_from_source(DISCONNECTED);
   iterm->set_gnd();
 }
 
 void tie_vcc(CDB_SGATE_ITERM* iterm) {
-  iterm->disconnect_from_source(KEEP_FLAG);
+  iterm->disconnect_from_source(DISCONNECTED);
   iterm->set_vcc();
 }
 
@@ -151,9 +152,9 @@ void kavu_not_gate_push(CDB_SGATE_NODE* dff, CDB_SGATE_NETLIST* /*netlist*/) {
   // Storing the complement turns a clear into a preset and back.
   CDB_SGATE_OTERM* pre_src = pre_iterm->get_source();
   const bool pre_inverted = pre_iterm->is_inverted();
-  pre_iterm->disconnect_from_source(KEEP_FLAG);
+  pre_iterm->disconnect_from_source(DISCONNECTED);
   kavu_move_fanin(clr_iterm, pre_iterm);
-  clr_iterm->disconnect_from_source(KEEP_FLAG);
+  clr_iterm->disconnect_from_source(DISCONNECTED);
   kavu_set_iterm_source(clr_iterm, pre_src, pre_inverted);
 
   CDB_SGATE_ITERM* aload = kavu_get_dff_aload(dff);
@@ -290,10 +291,10 @@ void kavu_fix_up_sclr_over_ena_priority_on_ff(CDB_SGATE_NETLIST* netlist, CDB_SG
 
 CDB_SGATE_OTERM* kavu_find_or_create_and_of_iterms(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* gate,
                                                    CDB_SGATE_ITERM* iterm_a, CDB_SGATE_ITERM* iterm_b) {
-  static const bool reuse = cfg_is_on("kavu_try_to_reuse_and_for_sec_sig_fix", true);
+  static const bool REUSE_EXISTING_AND = cfg_is_on("kavu_try_to_reuse_and_for_sec_sig_fix", true);
   KAVU_CHECK(netlist);
   KAVU_CHECK(cdb_is_connected(iterm_a) && cdb_is_connected(iterm_b));
-  if (reuse) {
+  if (REUSE_EXISTING_AND) {
     // Scan the source with the shorter fan-out list. A constant input has no
     // source to scan; with both constant the search is skipped.
     CDB_SGATE_OTERM* src_a = iterm_a->get_source();

@@ -42,7 +42,11 @@
 
 namespace {
 
-constexpr int kRingDepthLimit = 600;
+constexpr int RING_DEPTH_LIMIT = 600;
+// Walk marks: of ring-search registers and links, and of kavu_dfs_cone's
+// terminals (a leaf is finished before the walk starts).
+enum WALK_MARK { UNVISITED = 0, ON_PATH = 1, FINISHED = 2 };
+constexpr CDB_SGATE_ITERM::CONNECT_STATE DISCONNECTED = CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED;
 
 bool is_active(const CDB_SGATE_ITERM* t) { return t && cdb_is_connected(t) && !t->is_gnd(); }
 
@@ -57,7 +61,7 @@ bool driven_plainly_by(const CDB_SGATE_ITERM* t, const CDB_SGATE_OTERM* oterm) {
 }
 
 void tie_input(CDB_SGATE_ITERM* t, bool vcc) {
-  t->disconnect_from_source(2);
+  t->disconnect_from_source(DISCONNECTED);
   if (vcc) t->set_vcc();
   else t->set_gnd();
 }
@@ -69,7 +73,7 @@ class CONE_WALKER {
   void collect(CDB_SGATE_OTERM* root, const std::vector<CDB_SGATE_OTERM*>& leaves,
                std::vector<CDB_SGATE_OTERM*>& cone) {
     m_seen.clear(leaves.size() + 64);
-    for (CDB_SGATE_OTERM* leaf : leaves) m_seen.insert(leaf, 2);
+    for (CDB_SGATE_OTERM* leaf : leaves) m_seen.insert(leaf, FINISHED);
     if (m_seen.find(root)) return;
     m_frames.clear();
     m_feeders.clear();
@@ -98,7 +102,7 @@ class CONE_WALKER {
   // Marks the terminal and stacks its feeders (list order) above the
   // feeders of the frames below it.
   void enter(CDB_SGATE_OTERM* oterm) {
-    m_seen.insert(oterm, 1);
+    m_seen.insert(oterm, ON_PATH);
     kavu_get_oterm_feeders(oterm, m_scratch, false, false, false);
     const size_t begin = m_feeders.size();
     m_feeders.insert(m_feeders.end(), m_scratch.begin(), m_scratch.end());
@@ -170,6 +174,7 @@ void find_predecessors(CDB_SGATE_NODE* dff, int* a, int* b) {
 
 void number_registers(CDB_SGATE_NETLIST* netlist, RING_PREDECESSORS& p) {
   kavu_reset_aux_values(netlist);
+  p.m_regs.reserve(netlist->size());
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     if (!*it || !kavu_is_a_dff(*it)) continue;
     (*it)->get_single_oterm()->set_aux(int(p.m_regs.size()));
@@ -183,32 +188,34 @@ void number_registers(CDB_SGATE_NETLIST* netlist, RING_PREDECESSORS& p) {
 
 // ---- numbered ring search
 
+struct RING_FRAME {
+  int m_reg;
+  int m_next;  // 0: A, 1: B, 2: done
+};
+
 // Depth-first walk over predecessor links from one register; a link back to
 // a register on the current path closes a ring, and the register whose link
-// closes it joins the ring list.
-void kavu_dff_ring_dfs(const RING_PREDECESSORS& p, int start, std::vector<int>* marker, std::vector<int>& rings) {
-  struct FRAME {
-    int m_reg;
-    int m_next;  // 0: A, 1: B, 2: done
-  };
-  KAVU_CHECK((*marker)[start] == 0);
-  std::vector<FRAME> stack{{start, 0}};
-  (*marker)[start] = 1;
+// closes it joins the ring list. `stack` is the caller's scratch.
+void kavu_dff_ring_dfs(const RING_PREDECESSORS& p, int index, std::vector<int>* marker, std::vector<int>& rings,
+                       std::vector<RING_FRAME>& stack) {
+  if ((*marker)[index] != UNVISITED) KAVU_INTERNAL_ERROR("(*marker)[index] == 0");
+  stack.assign(1, {index, 0});
+  (*marker)[index] = ON_PATH;
   while (!stack.empty()) {
-    FRAME& f = stack.back();
+    RING_FRAME& f = stack.back();
     if (f.m_next < 2) {
       const int reg = f.m_reg;
       const int pred = (f.m_next++ == 0 ? p.m_a : p.m_b)[size_t(reg)];
       if (pred < 0) continue;
-      if ((*marker)[pred] == 1) {
+      if ((*marker)[pred] == ON_PATH) {
         rings.push_back(reg);
-      } else if ((*marker)[pred] == 0 && int(stack.size()) - 1 < kRingDepthLimit) {
-        (*marker)[pred] = 1;
+      } else if ((*marker)[pred] == UNVISITED && int(stack.size()) - 1 < RING_DEPTH_LIMIT) {
+        (*marker)[pred] = ON_PATH;
         stack.push_back({pred, 0});  // f dangles from here on
       }
       continue;
     }
-    (*marker)[f.m_reg] = 2;
+    (*marker)[f.m_reg] = FINISHED;
     stack.pop_back();
   }
 }
@@ -216,10 +223,11 @@ void kavu_dff_ring_dfs(const RING_PREDECESSORS& p, int start, std::vector<int>* 
 int kavu_find_dff_rings_faster(CDB_SGATE_NETLIST* netlist) {
   RING_PREDECESSORS p;
   number_registers(netlist, p);
-  std::vector<int> marker(p.m_regs.size(), 0);
+  std::vector<int> marker(p.m_regs.size(), UNVISITED);
   std::vector<int> rings;
+  std::vector<RING_FRAME> stack;
   for (size_t r = 0; r < p.m_regs.size(); ++r)
-    if (marker[r] == 0) kavu_dff_ring_dfs(p, int(r), &marker, rings);
+    if (marker[r] == UNVISITED) kavu_dff_ring_dfs(p, int(r), &marker, rings, stack);
   for (int r : rings) {
     CDB_SGATE_NODE* dff = p.m_regs[size_t(r)];
     kavu_debug_at_level(3, "Stuck DFF ring includes UID %s", dff->get_debug_name().c_str());
@@ -240,30 +248,31 @@ struct RING_LINK {
   CDB_SGATE_OTERM* m_dst;
 };
 
+struct LINK_FRAME {
+  int m_link;
+  size_t m_next;
+};
+
 void kavu_dff_ring_link_dfs(const std::vector<RING_LINK>& links, int start, std::vector<int>& marker,
-                            std::vector<int>& rings) {
-  struct FRAME {
-    int m_link;
-    size_t m_next;
-  };
-  if (marker[size_t(start)] != 0) return;
-  marker[size_t(start)] = 1;
-  std::vector<FRAME> stack{{start, 0}};
+                            std::vector<int>& rings, std::vector<LINK_FRAME>& stack) {
+  if (marker[size_t(start)] != UNVISITED) return;
+  marker[size_t(start)] = ON_PATH;
+  stack.assign(1, {start, 0});
   while (!stack.empty()) {
-    FRAME& f = stack.back();
+    LINK_FRAME& f = stack.back();
     const CDB_SGATE_OTERM* src = links[size_t(f.m_link)].m_src;
     while (f.m_next < links.size() && links[f.m_next].m_dst != src) ++f.m_next;
     if (f.m_next == links.size()) {
-      marker[size_t(f.m_link)] = 2;
+      marker[size_t(f.m_link)] = FINISHED;
       stack.pop_back();
       continue;
     }
     const size_t j = f.m_next++;
-    if (int(stack.size()) - 1 >= kRingDepthLimit) continue;
-    if (marker[j] == 1) {
+    if (int(stack.size()) - 1 >= RING_DEPTH_LIMIT) continue;
+    if (marker[j] == ON_PATH) {
       rings.push_back(int(j));
-    } else if (marker[j] == 0) {
-      marker[j] = 1;
+    } else if (marker[j] == UNVISITED) {
+      marker[j] = ON_PATH;
       stack.push_back({int(j), 0});
     }
   }
@@ -273,6 +282,7 @@ int kavu_find_dff_rings_slower(CDB_SGATE_NETLIST* netlist) {
   RING_PREDECESSORS p;
   number_registers(netlist, p);
   std::vector<RING_LINK> links;
+  links.reserve(2 * p.m_regs.size());
   for (size_t r = 0; r < p.m_regs.size(); ++r) {
     for (int pred : {p.m_a[r], p.m_b[r]})
       if (pred >= 0) links.push_back({p.m_regs[size_t(pred)]->get_single_oterm(), p.m_regs[r]->get_single_oterm()});
@@ -283,9 +293,10 @@ int kavu_find_dff_rings_slower(CDB_SGATE_NETLIST* netlist) {
     KAVU_CHECK(kavu_is_a_dff (src_gate));
     KAVU_CHECK(kavu_is_a_dff (sgate));
   }
-  std::vector<int> marker(links.size(), 0);
+  std::vector<int> marker(links.size(), UNVISITED);
   std::vector<int> rings;
-  for (size_t i = 0; i < links.size(); ++i) kavu_dff_ring_link_dfs(links, int(i), marker, rings);
+  std::vector<LINK_FRAME> stack;
+  for (size_t i = 0; i < links.size(); ++i) kavu_dff_ring_link_dfs(links, int(i), marker, rings, stack);
   for (int i : rings) {
     const RING_LINK& l = links[size_t(i)];
     kavu_debug_at_level(3, "Stuck DFF ring includes link UID %s to %s", l.m_src->get_my_node()->get_debug_name().c_str(),
@@ -312,11 +323,13 @@ struct CONE_ITEM {
 // Whether the value at t is target ANDed (ORed) with other signals, within
 // depth levels of AND gates and muxes (OR gates). Every branch is tested, as
 // the recursive definition does, so broken connections anywhere in the
-// explored cone are reported; the stack keeps the recursive order.
-bool cone_reaches_oterm(CONE_KIND kind, CDB_SGATE_OTERM* target_oterm, CDB_SGATE_ITERM* iterm, int depth) {
+// explored cone are reported; the stack (the caller's scratch) keeps the
+// recursive order.
+bool cone_reaches_oterm(CONE_KIND kind, CDB_SGATE_OTERM* target_oterm, CDB_SGATE_ITERM* iterm, int depth,
+                        std::vector<CONE_ITEM>& stack) {
   KAVU_CHECK(target_oterm);
   bool reached = false;
-  std::vector<CONE_ITEM> stack{{iterm, depth}};
+  stack.assign(1, {iterm, depth});
   while (!stack.empty()) {
     const CONE_ITEM item = stack.back();
     stack.pop_back();
@@ -355,12 +368,14 @@ bool cone_reaches_oterm(CONE_KIND kind, CDB_SGATE_OTERM* target_oterm, CDB_SGATE
   return reached;
 }
 
-bool kavu_and_cone_reaches_oterm(CDB_SGATE_OTERM* target_oterm, CDB_SGATE_ITERM* iterm, int depth) {
-  return cone_reaches_oterm(AND_CONE, target_oterm, iterm, depth);
+bool kavu_and_cone_reaches_oterm(CDB_SGATE_OTERM* target_oterm, CDB_SGATE_ITERM* iterm, int depth,
+                                 std::vector<CONE_ITEM>& stack) {
+  return cone_reaches_oterm(AND_CONE, target_oterm, iterm, depth, stack);
 }
 
-bool kavu_or_cone_reaches_oterm(CDB_SGATE_OTERM* target_oterm, CDB_SGATE_ITERM* iterm, int depth) {
-  return cone_reaches_oterm(OR_CONE, target_oterm, iterm, depth);
+bool kavu_or_cone_reaches_oterm(CDB_SGATE_OTERM* target_oterm, CDB_SGATE_ITERM* iterm, int depth,
+                                std::vector<CONE_ITEM>& stack) {
+  return cone_reaches_oterm(OR_CONE, target_oterm, iterm, depth, stack);
 }
 
 // ---- Q-feedback passes
@@ -460,19 +475,20 @@ int find_stuck_qfbk(CDB_SGATE_NETLIST* netlist, int depth, bool high) {
   if (qfbk_waived()) return 0;
   const bool plain_only = cfg_is_on("opt_no_dup_wys_ff", false);
   auto cone_reaches = high ? kavu_or_cone_reaches_oterm : kavu_and_cone_reaches_oterm;
+  std::vector<CONE_ITEM> stack;  // scratch of every cone test of this pass
   int count = 0;
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* g = *it;
     if (!g) continue;
     if (kavu_is_a_cut_buffer(g)) {
       CDB_SGATE_ITERM* iterm = cut_buffer_input(g);
-      if (!cone_reaches(g->get_single_oterm(), iterm, depth)) continue;
+      if (!cone_reaches(g->get_single_oterm(), iterm, depth, stack)) continue;
       tie_input(iterm, high);
       ++count;
     } else if (is_qfbk_register(g, plain_only) && (high ? may_stick_high(g) : may_stick_low(g))) {
       CDB_SGATE_ITERM* iterm = register_data_input(g);
       CDB_SGATE_OTERM* q = kavu_get_dff_oterm(g);
-      const bool stuck = cone_reaches(q, iterm, depth) || (high && is_hold_or_set_mux(iterm, q));
+      const bool stuck = cone_reaches(q, iterm, depth, stack) || (high && is_hold_or_set_mux(iterm, q));
       if (!stuck) continue;
       tie_input(iterm, high);
       ++count;

@@ -18,11 +18,12 @@
 //   followed by another (at most ten). Muxes left behind become comb logic.
 // Walks over a signal's readers copy the fan-out list first: unmapping one
 //   register rewires terminals of the same chain.
-// Cost: per pass five walks of the node list and one ordered-map look-up per
-//   control input; per signal O(readers).
+// Cost: per pass five walks of the node list and one binary search of the
+//   pass's sorted usage table per control input; per signal O(readers).
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <list>
-#include <map>
 #include <utility>
 #include <vector>
 
@@ -47,7 +48,6 @@ namespace {
 bool g_sync_unmap_verbose = false;
 
 typedef std::pair<CDB_SGATE_OTERM*, bool> SIGNAL;
-typedef std::map<SIGNAL, int> USAGE_TABLE;
 typedef CDB_SGATE_ITERM* (*CONTROL_ACCESSOR)(const CDB_SGATE_NODE*);
 
 bool has_real_source(const CDB_SGATE_ITERM* t) { return t && cdb_is_connected(t) && t->get_source(); }
@@ -80,7 +80,7 @@ bool enable_placed_by_user(const CDB_SGATE_NODE* dff) {
   if (!has_real_source(ena)) return false;
   const HDB_INSTANCE_NAME* name = ena->get_source()->get_my_node()->get_instance_name();
   if (!name) return false;
-  const auto* option = HDB_DERIVED_OPTION<ACF_KIND_BOOL, 0>::get_single_option(name, 469, true);
+  const auto* option = HDB_DERIVED_OPTION<ACF_KIND_BOOL, 0>::get_single_option(name, ACF_USER_CLOCK_ENABLE, true);
   return option && option->get_value();
 }
 
@@ -90,7 +90,9 @@ int unmap_signal_readers(CDB_SGATE_NETLIST* netlist, CDB_SGATE_OTERM* source, bo
                          CONTROL_ACCESSOR control, bool (*unmap)(CDB_SGATE_NETLIST*, CDB_SGATE_NODE*),
                          const char* line) {
   KAVU_CHECK(netlist && source);
-  std::vector<CDB_SGATE_ITERM*> readers;
+  // Scratch kept across calls: the pass calls this once per narrow signal.
+  // The per-register operations never come back here, so one list serves.
+  thread_local std::vector<CDB_SGATE_ITERM*> readers;
   source->copy_fanouts(readers);
   int count = 0;
   for (CDB_SGATE_ITERM* reader : readers) {
@@ -182,9 +184,7 @@ bool opt_try_unmap_sclear(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* sgate) {
   }
   KAVU_CHECK(!cdb_is_connected(sld_iterm) || sld_iterm->is_gnd());
   if (priority) KAVU_CHECK(!cdb_is_connected(ena_iterm) || ena_iterm->is_vcc());
-  if (kavu_strip_dff_sclr(sgate, netlist)) return true;
-  verbose_line("Stripping sclear failed for %s %s", sgate);
-  return false;
+  return kavu_strip_dff_sclr(sgate, netlist);
 }
 
 bool opt_try_unmap_enable(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* sgate, bool skip_check) {
@@ -213,9 +213,7 @@ bool opt_try_unmap_enable(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* sgate, boo
   KAVU_CHECK(!cdb_is_connected(sclr_iterm) || sclr_iterm->is_gnd() || kavu_ff_has_sclr_over_ena_priority(sgate));
   KAVU_CHECK(!cdb_is_connected(sclr2_iterm) || sclr2_iterm->is_gnd() || kavu_ff_has_sclr_over_ena_priority(sgate));
   KAVU_CHECK(!cdb_is_connected(sld_iterm) || sld_iterm->is_gnd());
-  if (kavu_strip_dff_enable(sgate, netlist)) return true;
-  verbose_line("Stripping enable failed for %s %s", sgate);
-  return false;
+  return kavu_strip_dff_enable(sgate, netlist);
 }
 
 int opt_unmap_sload(CDB_SGATE_NETLIST* netlist, CDB_SGATE_OTERM* source, bool inverted) {
@@ -237,12 +235,45 @@ int opt_unmap_enable(CDB_SGATE_NETLIST* netlist, CDB_SGATE_OTERM* source, bool i
 
 namespace {
 
+// A pass that unmaps anything is followed by another, up to this many.
+constexpr int MAX_PASSES = 10;
+
 struct SYNC_WIDTHS {
   int m_ena = 0;
   int m_sld_sclr = 0;
 };
 
-int option_default(CMP_FACADE* facade, int variable) {
+// How many registers read each signal, counted at the start of a pass: the
+// signals sit sorted in one vector, so a count is a binary search and the
+// loops over registers allocate nothing once the vector has grown.
+class USAGE_TABLE {
+ public:
+  void reserve(size_t n) { m_signals.reserve(n); }
+  void clear() { m_signals.clear(); }
+  void add(const SIGNAL& signal) { m_signals.push_back(signal); }
+  void seal() { std::sort(m_signals.begin(), m_signals.end(), less); }
+  int count(const SIGNAL& signal) const {
+    const auto range = std::equal_range(m_signals.begin(), m_signals.end(), signal, less);
+    return int(range.second - range.first);
+  }
+
+ private:
+  // By terminal identity (only equal keys matter, never the order), then
+  // plain before inverted.
+  static bool less(const SIGNAL& a, const SIGNAL& b) {
+    if (a.first != b.first) return std::less<const CDB_SGATE_OTERM*>()(a.first, b.first);
+    return a.second < b.second;
+  }
+  std::vector<SIGNAL> m_signals;
+};
+
+struct USAGE_TABLES {
+  USAGE_TABLE m_enables;
+  USAGE_TABLE m_sloads;
+  USAGE_TABLE m_sclears;
+};
+
+int option_default(CMP_FACADE* facade, ACF_VARIABLE_TYPE_ENUM variable) {
   const HDB_NAMESPACE* options = facade ? facade->get_namespace() : nullptr;
   if (!options) return 0;
   const auto* option = HDB_DERIVED_OPTION<ACF_KIND_INT, 0>::get_single_option(options, variable, true);
@@ -250,8 +281,8 @@ int option_default(CMP_FACADE* facade, int variable) {
 }
 
 SYNC_WIDTHS read_widths(CMP_FACADE* facade) {
-  const int ena_default = option_default(facade, 565);
-  const int sld_default = option_default(facade, 564);
+  const int ena_default = option_default(facade, ACF_MIN_WIDTH_CLOCK_ENABLE_FOR_UNMAP);
+  const int sld_default = option_default(facade, ACF_MIN_WIDTH_SLOAD_SCLR_FOR_UNMAP);
   SYNC_WIDTHS widths;
   widths.m_ena = cfg_get_int_value("kavu_min_width_ce_for_unmap", ena_default);
   widths.m_sld_sclr = cfg_get_int_value("kavu_min_width_sld_sclr_for_unmap", sld_default);
@@ -267,7 +298,7 @@ SYNC_WIDTHS read_widths(CMP_FACADE* facade) {
 // `width` gets that signal unmapped.
 enum PRIORITY_FILTER { ANY_PRIORITY, WITHOUT_PRIORITY, WITH_PRIORITY };
 
-int unmap_narrow_signals(CDB_SGATE_NETLIST* netlist, USAGE_TABLE& table, int width, CONTROL_ACCESSOR control,
+int unmap_narrow_signals(CDB_SGATE_NETLIST* netlist, const USAGE_TABLE& table, int width, CONTROL_ACCESSOR control,
                          PRIORITY_FILTER only, int (*unmap)(CDB_SGATE_NETLIST*, CDB_SGATE_OTERM*, bool),
                          const char* what) {
   int total = 0;
@@ -278,7 +309,7 @@ int unmap_narrow_signals(CDB_SGATE_NETLIST* netlist, USAGE_TABLE& table, int wid
     CDB_SGATE_ITERM* iterm = control(gate);
     if (!has_real_source(iterm)) continue;
     const SIGNAL signal = signal_of(iterm);
-    const int users = table[signal];
+    const int users = table.count(signal);
     if (users >= width) continue;
     const int done = unmap(netlist, signal.first, signal.second);
     total += done;
@@ -289,28 +320,32 @@ int unmap_narrow_signals(CDB_SGATE_NETLIST* netlist, USAGE_TABLE& table, int wid
   return total;
 }
 
-void count_signals(CDB_SGATE_NETLIST* netlist, const SYNC_WIDTHS& widths, USAGE_TABLE tables[3]) {
+void count_signals(CDB_SGATE_NETLIST* netlist, const SYNC_WIDTHS& widths, USAGE_TABLES& tables) {
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* gate = *it;
     if (!gate || !kavu_is_a_dff(gate, true)) continue;
     if (widths.m_ena > 1) {
       const CDB_SGATE_ITERM* ena = kavu_get_dff_enable(gate);
-      if (has_real_source(ena)) ++tables[0][signal_of(ena)];
+      if (has_real_source(ena)) tables.m_enables.add(signal_of(ena));
     }
     if (widths.m_sld_sclr > 1) {
       const CDB_SGATE_ITERM* sld = kavu_get_dff_sload(gate);
-      if (has_real_source(sld)) ++tables[1][signal_of(sld)];
+      if (has_real_source(sld)) tables.m_sloads.add(signal_of(sld));
       const CDB_SGATE_ITERM* sclr = kavu_get_dff_sclear(gate);
-      if (has_real_source(sclr)) ++tables[2][signal_of(sclr)];
+      if (has_real_source(sclr)) tables.m_sclears.add(signal_of(sclr));
     }
   }
+  for (USAGE_TABLE* table : {&tables.m_enables, &tables.m_sloads, &tables.m_sclears}) table->seal();
 }
 
+// Every 2:1 mux of the netlist becomes comb logic; the muxes stay, without
+// fan-out, for the caller's sweep. Gates appended by the conversion are comb
+// gates, so the open walk passes over them.
 int convert_muxes_to_comb(CDB_SGATE_NETLIST* netlist) {
   int converted = 0;
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* gate = *it;
-    if (!gate || gate->get_sgate_type() != CDB_SGATE_MUX_ENUM || !gate->get_output_term(0)->has_fanout()) continue;
+    if (!gate || gate->get_sgate_type() != CDB_SGATE_MUX_ENUM) continue;
     kavu_change_mux_to_comb(gate, netlist, MEM_MANAGER::get_default_segment(), false, true);
     ++converted;
   }
@@ -328,25 +363,27 @@ void opt_unmap_small_synch_secondaries(CMP_FACADE* facade, CDB_SGATE_NETLIST* ne
   if (widths.m_sld_sclr > 1) {
     kavu_debug("Unmapping all sloads and sclears that are used less than %d times", widths.m_sld_sclr);
   }
-  USAGE_TABLE tables[3];  // enables, loads, clears
-  int pass = 1;
-  for (; pass <= 10; ++pass) {
-    for (USAGE_TABLE& table : tables) table.clear();
+  USAGE_TABLES tables;
+  for (USAGE_TABLE* table : {&tables.m_enables, &tables.m_sloads, &tables.m_sclears}) table->reserve(netlist->size());
+  const bool sync = widths.m_sld_sclr > 1;
+  int passes_run = 0;
+  for (int pass = 1; pass <= MAX_PASSES; ++pass) {
+    passes_run = pass;
+    for (USAGE_TABLE* table : {&tables.m_enables, &tables.m_sloads, &tables.m_sclears}) table->clear();
     count_signals(netlist, widths, tables);
     int enables = 0, sclears = 0, sloads = 0;
-    const bool sync = widths.m_sld_sclr > 1;
     if (sync) {
-      sloads = unmap_narrow_signals(netlist, tables[1], widths.m_sld_sclr, kavu_get_dff_sload, ANY_PRIORITY,
+      sloads = unmap_narrow_signals(netlist, tables.m_sloads, widths.m_sld_sclr, kavu_get_dff_sload, ANY_PRIORITY,
                                     opt_unmap_sload, "sloads");
-      sclears = unmap_narrow_signals(netlist, tables[2], widths.m_sld_sclr, kavu_get_dff_sclear,
+      sclears = unmap_narrow_signals(netlist, tables.m_sclears, widths.m_sld_sclr, kavu_get_dff_sclear,
                                      WITHOUT_PRIORITY, opt_unmap_sclear, "sclears");
     }
     if (widths.m_ena > 1) {
-      enables = unmap_narrow_signals(netlist, tables[0], widths.m_ena, kavu_get_dff_enable, ANY_PRIORITY,
+      enables = unmap_narrow_signals(netlist, tables.m_enables, widths.m_ena, kavu_get_dff_enable, ANY_PRIORITY,
                                      opt_unmap_enable, "enables");
     }
     if (sync) {
-      sclears += unmap_narrow_signals(netlist, tables[2], widths.m_sld_sclr, kavu_get_dff_sclear,
+      sclears += unmap_narrow_signals(netlist, tables.m_sclears, widths.m_sld_sclr, kavu_get_dff_sclear,
                                       WITH_PRIORITY, opt_unmap_sclear, "sclears");
     }
     const bool last = enables == 0 && sclears == 0 && sloads == 0;
@@ -354,7 +391,6 @@ void opt_unmap_small_synch_secondaries(CMP_FACADE* facade, CDB_SGATE_NETLIST* ne
     kavu_debug("Unmapped %d enables, %d sclears and %d sloads in pass %d", enables, sclears, sloads, pass);
     if (last) break;
   }
-  const int passes_run = pass > 10 ? 10 : pass;
   if (passes_run > 1) {
     const int converted = convert_muxes_to_comb(netlist);
     if (converted > 0) {
@@ -384,8 +420,8 @@ bool clear_in_use(const CDB_SGATE_ITERM* sclr) {
 }  // namespace
 
 void kavu_unmap_all_enables(CDB_SGATE_NETLIST* netlist) {
-  static const bool disable_clock_enable = cfg_is_on("disable_clock_enable", false);
-  static const bool skip_sclr = cfg_is_on("kavu_unmap_ena_skip_sclr", false);
+  static const bool DISABLE_CLOCK_ENABLE = cfg_is_on("disable_clock_enable", false);
+  static const bool SKIP_SCLR = cfg_is_on("kavu_unmap_ena_skip_sclr", false);
   KAVU_CHECK(netlist);
   int total = 0, unmapped = 0, failed_sclr = 0, failed_legality = 0;
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
@@ -393,11 +429,11 @@ void kavu_unmap_all_enables(CDB_SGATE_NETLIST* netlist) {
     if (!gate || !kavu_is_a_dff(gate, true)) continue;
     ++total;
     if (!enable_is_driven(kavu_get_dff_enable(gate))) continue;
-    if (!disable_clock_enable && skip_sclr && clear_in_use(kavu_get_dff_sclear(gate))) {
+    if (!DISABLE_CLOCK_ENABLE && SKIP_SCLR && clear_in_use(kavu_get_dff_sclear(gate))) {
       ++failed_sclr;
       continue;
     }
-    if (opt_try_unmap_enable(netlist, gate, disable_clock_enable)) {
+    if (opt_try_unmap_enable(netlist, gate, DISABLE_CLOCK_ENABLE)) {
       ++unmapped;
     } else {
       ++failed_legality;
