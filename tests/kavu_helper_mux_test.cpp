@@ -119,43 +119,60 @@ TEST(KavuLutToComb, KeepsTheFunctionOfEveryLutOfARealDesign) {
 
 // ---- LUT growth ----
 
-// y = LUT(x, a) with x = (a AND b) XOR (c OR (d AND NOT b)); `positions`
-// input slots, the unused ones empty.
-std::unique_ptr<CDB_SGATE_NETLIST> lut_over_cone(unsigned positions, CDB_SGATE_NODE** lut_out) {
+// Gives the LUT `positions` input slots (the new ones empty) and widens its
+// mask over them.
+void open_positions(CDB_SGATE_NODE* lut, unsigned positions) {
+  for (unsigned i = lut->get_number_of_input_terms(); i < positions; ++i)
+    lut->set_input_term(new CDB_SGATE_ITERM(lut), i);
+  CDB_SGATE_LUT* l = lut->cast_to_lut();
+  l->set_lut_mask(l->get_lut_mask().widened(positions));
+}
+
+// y = LUT(x, a) with x = (a AND b) XOR (c OR (d AND NOT b)), or with
+// `mux_head` y = LUT(h), h = s1 ? (s0 ? b : a) : s0 in AND/OR gates (the head
+// half of a 4:1 mux); `positions` input slots.
+std::unique_ptr<CDB_SGATE_NETLIST> lut_over_cone(unsigned positions, bool mux_head, CDB_SGATE_NODE** lut_out) {
   auto nl = std::make_unique<CDB_SGATE_NETLIST>();
   CDB_SGATE_NETLIST* n = nl.get();
   auto* a = make_input_pin(n, "a");
   auto* b = make_input_pin(n, "b");
   auto* c = make_input_pin(n, "c");
   auto* d = make_input_pin(n, "d");
-  auto* x = make_xor(n, make_and(n, a, b), make_or(n, c, make_and(n, d, make_not(n, b))));
-  auto* lut = make_lut(n, {x, a}, 0x6);  // x XOR a
-  for (unsigned i = 2; i < positions; ++i) lut->set_input_term(new CDB_SGATE_ITERM(lut), i);
-  CDB_SGATE_LUT* l = lut->cast_to_lut();
-  l->set_lut_mask(l->get_lut_mask().widened(positions));
-  make_output_pin(n, "y", lut);
-  *lut_out = lut;
+  if (mux_head) {
+    auto* inner = make_or(n, make_and(n, c, b), make_and(n, make_not(n, c), a));
+    *lut_out = make_lut(n, {make_or(n, make_and(n, d, inner), make_and(n, make_not(n, d), c))}, 0x2);
+  } else {
+    auto* x = make_xor(n, make_and(n, a, b), make_or(n, c, make_and(n, d, make_not(n, b))));
+    *lut_out = make_lut(n, {x, a}, 0x6);  // x XOR a
+  }
+  open_positions(*lut_out, positions);
+  make_output_pin(n, "y", *lut_out);
   return nl;
 }
 
-TEST(KavuSuckGatesIntoLut, GrowsOverItsConeAndKeepsTheFunction) {
-  CDB_SGATE_NODE* lut = nullptr;
-  auto golden = lut_over_cone(6, &lut);
-  auto nl = lut_over_cone(6, &lut);
-  KAVU_TRACK(*nl);
-  ASSERT_TRUE(kavu_suck_gates_into_lut(lut));
-  EXPECT_EQ(lut->cast_to_lut()->get_lut_mask().get_num_inputs(), 6u);
-  EXPECT_EQ(kavu_count_used_lut_inputs(lut), 4);
-  for (unsigned i = 4; i < 6; ++i) EXPECT_TRUE(lut->cast_to_lut()->is_independent_of(i));
-  ASSERT_KAVU_EQUIVALENT(*golden, *nl);
+TEST(KavuSuckGatesIntoLut, GrowsOverItsConeWithOneMaskInputPerCutTerminal) {
+  for (bool mux_head : {false, true}) {
+    CDB_SGATE_NODE* lut = nullptr;
+    auto golden = lut_over_cone(6, mux_head, &lut);
+    auto nl = lut_over_cone(6, mux_head, &lut);
+    KAVU_TRACK(*nl);
+    ASSERT_TRUE(kavu_suck_gates_into_lut(lut));
+    EXPECT_EQ(lut->cast_to_lut()->get_lut_mask().get_num_inputs(), 4u);
+    EXPECT_EQ(lut->get_number_of_input_terms(), 6u);
+    EXPECT_EQ(kavu_count_used_lut_inputs(lut), 4);
+    // Regression: the mask was widened to all six positions, so a true 4:1
+    // head was no longer recognised.
+    EXPECT_EQ(kavu_lut_is_head_of_41_mux(lut), mux_head);
+    ASSERT_KAVU_EQUIVALENT(*golden, *nl);
+  }
 }
 
 TEST(KavuSuckGatesIntoLut, NeverBuildsAMaskWiderThanItsPositions) {
   // Regression: the cut size came from the architecture alone, so a LUT
   // with fewer positions got a mask over inputs it could not wire.
   CDB_SGATE_NODE* lut = nullptr;
-  auto golden = lut_over_cone(2, &lut);
-  auto nl = lut_over_cone(2, &lut);
+  auto golden = lut_over_cone(2, false, &lut);
+  auto nl = lut_over_cone(2, false, &lut);
   KAVU_TRACK(*nl);
   kavu_suck_gates_into_lut(lut);
   EXPECT_LE(lut->cast_to_lut()->get_lut_mask().get_num_inputs(), lut->get_number_of_input_terms());
@@ -182,25 +199,13 @@ TEST(KavuSuckGatesIntoLut, EveryLutOfMappedCircuitsKeepsTheFunction) {
     KAVU_TRACK(nl);
     // The reader gives each LUT exactly its used inputs; open every LUT to the
     // device's six positions so that growth has room.
-    const unsigned positions = unsigned(CDB_LUTMASK::max_num_inputs);
     std::vector<CDB_SGATE_NODE*> luts;
     for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
       if (!*it || !kavu_is_a_lut(*it)) continue;
-      CDB_SGATE_NODE* lut = *it;
-      for (unsigned i = lut->get_number_of_input_terms(); i < positions; ++i)
-        lut->set_input_term(new CDB_SGATE_ITERM(lut), i);
-      CDB_SGATE_LUT* l = lut->cast_to_lut();
-      l->set_lut_mask(l->get_lut_mask().widened(positions));
-      luts.push_back(lut);
+      open_positions(*it, unsigned(CDB_LUTMASK::max_num_inputs));
+      luts.push_back(*it);
     }
-    int grown = 0;
-    for (CDB_SGATE_NODE* lut : luts) grown += kavu_suck_gates_into_lut(lut);
-    for (CDB_SGATE_NODE* lut : luts) {
-      const unsigned width = lut->cast_to_lut()->get_lut_mask().get_num_inputs();
-      EXPECT_LE(width, unsigned(CDB_LUTMASK::max_num_inputs));
-      EXPECT_LE(width, lut->get_number_of_input_terms());
-    }
-    total_grown += grown;
+    for (CDB_SGATE_NODE* lut : luts) total_grown += kavu_suck_gates_into_lut(lut);
     ASSERT_KAVU_EQUIVALENT(golden, nl);
   }
   EXPECT_GT(total_grown, 0);  // some circuit must give the rewrite room to act
@@ -236,34 +241,44 @@ TEST(KavuLutMasks, Permutations) {
   EXPECT_TRUE(kavu_permutation_is_valid(nullptr, 0));
 }
 
-std::unique_ptr<CDB_SGATE_NETLIST> six_lut(uint64_t mask, CDB_SGATE_NODE** lut_out) {
+// A LUT with six input positions over pins a..f: a six-input mask, or a
+// four-input one over a..d with two empty positions (as growth leaves it).
+std::unique_ptr<CDB_SGATE_NETLIST> six_position_lut(bool narrow, CDB_SGATE_NODE** lut_out) {
   auto nl = std::make_unique<CDB_SGATE_NETLIST>();
   std::vector<CDB_SGATE_NODE*> ins;
   for (const char* name : {"a", "b", "c", "d", "e", "f"}) ins.push_back(make_input_pin(nl.get(), name));
-  *lut_out = make_lut(nl.get(), ins, mask);
+  if (narrow) ins.resize(4);
+  *lut_out = make_lut(nl.get(), ins, narrow ? 0xCAF0 : 0x0123456789ABCDEFull);
+  for (unsigned i = unsigned(ins.size()); i < 6; ++i) (*lut_out)->set_input_term(new CDB_SGATE_ITERM(*lut_out), i);
   make_output_pin(nl.get(), "y", *lut_out);
   return nl;
 }
 
 TEST(KavuLutMasks, RotationKeepsTheFunction) {
-  const uint64_t mask = 0x0123456789ABCDEFull;
   int identity[] = {0, 1, 2, 3, 4, 5}, swap01[] = {1, 0, 2, 3, 4, 5}, cycle[] = {3, 5, 0, 4, 1, 2};
-  for (int* perm : {identity, swap01, cycle}) {
-    CDB_SGATE_NODE* lut = nullptr;
-    auto golden = six_lut(mask, &lut);
-    auto nl = six_lut(mask, &lut);
-    CDB_SGATE_ITERM* old0 = lut->get_input_term(0);
-    CDB_SGATE_ITERM* old1 = lut->get_input_term(1);
-    kavu_rotate_lut_sgate(lut, perm);
-    if (perm == identity) {
-      EXPECT_EQ(lut->cast_to_lut()->get_lut_mask().get_value(), mask);
+  for (bool narrow : {false, true}) {
+    for (int* perm : {identity, swap01, cycle}) {
+      CDB_SGATE_NODE* lut = nullptr;
+      auto golden = six_position_lut(narrow, &lut);
+      auto nl = six_position_lut(narrow, &lut);
+      KAVU_TRACK(*nl);
+      const CDB_LUTMASK before = lut->cast_to_lut()->get_lut_mask();
+      CDB_SGATE_ITERM* old0 = lut->get_input_term(0);
+      CDB_SGATE_ITERM* old1 = lut->get_input_term(1);
+      kavu_rotate_lut_sgate(lut, perm);
+      if (perm == identity) {
+        EXPECT_EQ(lut->cast_to_lut()->get_lut_mask(), before);
+      }
+      if (perm == swap01) {
+        EXPECT_EQ(lut->get_input_term(0), old1);
+        EXPECT_EQ(lut->get_input_term(1), old0);
+      }
+      ASSERT_KAVU_EQUIVALENT(*golden, *nl);
     }
-    if (perm == swap01) {
-      EXPECT_EQ(lut->get_input_term(0), old1);
-      EXPECT_EQ(lut->get_input_term(1), old0);
-    }
-    ASSERT_KAVU_EQUIVALENT(*golden, *nl);
   }
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* one_input = make_lut(&nl, {make_input_pin(&nl, "a")}, 0x2);
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_rotate_lut_sgate(one_input, identity), "ROTATABLE_LUT_SIZE");
 }
 
 TEST(KavuLutMasks, SharedInputsOfTwoLuts) {
