@@ -215,13 +215,6 @@ CDB_SGATE_OTERM* kavu_eq_to_xnor_tree(CDB_SGATE_NODE* eq, CDB_SGATE_NETLIST* net
   KAVU_CHECK(width_a > 0);
   CDB_SGATE_OTERM* eq_out = op->get_oterm(CDB_OPER_PORT_O, 0);
   KAVU_CHECK(eq_out);
-  // An unconnected operand bit has no value to compare; refusing it before
-  // any gate is made leaves the netlist untouched.
-  for (unsigned i = 0; i < width_a; ++i) {
-    if (!cdb_is_connected(op->get_iterm(CDB_OPER_PORT_A, i)) || !cdb_is_connected(op->get_iterm(CDB_OPER_PORT_B, i))) {
-      KAVU_INTERNAL_ERROR("equality operand bit is not connected");
-    }
-  }
   std::vector<CDB_SGATE_OTERM*> xor_outs;
   xor_outs.reserve(width_a);
   for (unsigned i = 0; i < width_a; ++i) {
@@ -229,10 +222,10 @@ CDB_SGATE_OTERM* kavu_eq_to_xnor_tree(CDB_SGATE_NODE* eq, CDB_SGATE_NETLIST* net
     name_from(gate, eq, "xor");
     netlist->add_node(gate, true);
     for (CDB_OPER_PORT_TYPE type : {CDB_OPER_PORT_A, CDB_OPER_PORT_B}) {
-      // A tied bit becomes the same constant: a null source ties to VCC, or
-      // to GND when the inversion flag is set.
+      // A bit without a source (tied, unconnected or missing) becomes a VCC
+      // input, inverted when its terminal is: a tied bit keeps its constant.
       const CDB_SGATE_ITERM* bit = op->get_iterm(type, i);
-      kavu_insert_comb_fanin(gate, bit->get_source(), bit->is_inverted());
+      kavu_insert_comb_fanin(gate, bit ? bit->get_source() : nullptr, bit && bit->is_inverted());
     }
     xor_outs.push_back(gate->get_single_oterm());
   }
