@@ -29,6 +29,14 @@
 
 namespace {
 
+// The output port type of a bidirectional atom that drives its pad.
+constexpr DB_OUTPUT_PORT_TYPE BIDIR_PAD_OUTPUT_PORT = 7;
+// kavu_more_likely_to_slm: the cone's input count, the fan-out that makes an
+// input wide, and the wide inputs needed.
+constexpr size_t SLM_CONE_INPUTS = 6;
+constexpr unsigned SLM_WIDE_FANOUT = 5;
+constexpr int SLM_WIDE_INPUTS = 4;
+
 // Calls f(gate) for every live gate of the netlist, in list order.
 template <class F>
 void for_each_gate(CDB_SGATE_NETLIST* netlist, F f) {
@@ -95,7 +103,7 @@ bool data_comes_from_output_atom(const CDB_SGATE_ITERM* data) {
   const CDB_SGATE_OTERM* src = data->get_source();
   if (src == nullptr || !src->get_my_node()->is_wysiwyg()) return false;
   const CDB_SGATE_WYSIWYG* atom = static_cast<const CDB_SGATE_WYSIWYG*>(src->get_my_node());
-  return atom->is_output() || (atom->is_bidir() && src->get_port_type() == 7);
+  return atom->is_output() || (atom->is_bidir() && src->get_port_type() == BIDIR_PAD_OUTPUT_PORT);
 }
 
 // Names a gate made by the equality expansion after the operator; an
@@ -132,15 +140,15 @@ void kavu_reset_aux_and_aux2_values(CDB_SGATE_NETLIST* netlist) {
 
 // ---------------------------------------------------------------------------
 bool kavu_more_likely_to_slm(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OTERM*>& inputs) {
-  if (inputs.size() != 6) return false;
+  if (inputs.size() != SLM_CONE_INPUTS) return false;
   const CDB_LUTMASK mask = cone_lutmask(oterm, inputs);
   const int ones = std::popcount(mask.get_value());
   if (ones != 1 && ones != 32 && ones != 63) return false;
   int wide_fanout = 0;
   for (const CDB_SGATE_OTERM* input : inputs) {
-    if (input->get_number_of_fanout() >= 5) ++wide_fanout;
+    if (input->get_number_of_fanout() >= SLM_WIDE_FANOUT) ++wide_fanout;
   }
-  return wide_fanout >= 4;
+  return wide_fanout >= SLM_WIDE_INPUTS;
 }
 
 int kavu_estimate_signal_duty(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OTERM*>& inputs) {
