@@ -1,21 +1,13 @@
-// Tests of component creation: string and instance names (numbering,
-// reuse of user-entered names, bus groups), port bits and parameters through
-// the pooled generator, creation from several threads, and the RTL stage's
-// comb-gate insertion.
+// Tests of component creation: names (numbering, reuse, groups, threads),
+// ports and parameters, and the RTL stage's comb-gate insertion.
 #include <set>
-#include <string>
 #include <thread>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "basex/basex.h"
-#include "cdb/cdb_sgate.h"
 #include "hdb/hdb.h"
 #include "kavu_utility_component.h"
 #include "testkit/platform_testkit.h"
 
-using kavu_platform::DEBUG_CAPTURE;
 using kavu_platform::make_input_pin;
 using kavu_platform::make_output_pin;
 
@@ -33,60 +25,43 @@ class KavuComponent : public ::testing::Test {
   BASEX_ELABORATE_INFO m_info;
 };
 
-// ---------------------------------------------------------------- names
-
 TEST_F(KavuComponent, StringNamesFromTheCounterAreCleanedAndNumbered) {
   CDB_SGATE_COMB gate(nullptr, CDB_COMB_AND, true);
   gate.set_string_name("a[3]~reg");
   rtl_component_id = 4;
   CDB_SGATE_COMPONENT* c = rtl_create_component_instance(&m_info, nullptr, &gate, RTL_COMPONENT_SYNCRAM, true);
   EXPECT_STREQ(c->get_string_name(), "a__3____reg__5_orlsyncram");
-  EXPECT_EQ(c->get_component_type(), RTL_COMPONENT_SYNCRAM);
-  EXPECT_EQ(c->get_netlist(), nullptr);
   delete c;
   c = rtl_create_component_instance(&m_info, nullptr, &gate, RTL_COMPONENT_COUNTER, false);
-  EXPECT_STREQ(c->get_string_name(), "a__3____reg_lpm_counter");
-  EXPECT_EQ(rtl_component_id.load(), 5u);
+  EXPECT_STREQ(c->get_string_name(), "a__3____reg_lpm_counter");  // the counter is not used
   delete c;
 
   EXPECT_KAVU_INTERNAL_ERROR(rtl_create_component_instance(&m_info, nullptr, &gate, 8, true),
                              "Unexpected component type");
-  EXPECT_KAVU_INTERNAL_ERROR(rtl_create_component_instance(nullptr, nullptr, &gate, 0, true), "elaborate_info!=0");
-  CDB_SGATE_COMB nameless(nullptr, CDB_COMB_AND, true);
-  EXPECT_KAVU_INTERNAL_ERROR(rtl_create_component_instance(&m_info, nullptr, &nameless, 0, true),
-                             "get_string_name()");
   cdb_sgate_set_synthesis_running_in_parallel(true);
   EXPECT_KAVU_INTERNAL_ERROR(rtl_create_component_instance(&m_info, nullptr, &gate, 0, false),
                              "You can't use static rtl_component_id when running parallel");
   EXPECT_EQ(rtl_component_id.load(), 5u);
 }
 
-TEST_F(KavuComponent, InstanceNamesReuseFreeUserNamesOnce) {
+TEST_F(KavuComponent, InstanceNamesReuseFreeUserNamesAndStartFromGroups) {
   HDB_INSTANCE_NAME* x = child("x");
   HDB_INSTANCE_NAME* user = child("x_rtl_0", HDB_INSTANCE_NAME_FLAG::USER_ENTERED);
   child("x_rtl_1", HDB_INSTANCE_NAME_FLAG::USER_ENTERED | HDB_INSTANCE_NAME_FLAG::NO_REUSE);
   CDB_SGATE_COMB gate(x, CDB_COMB_AND, true);
-  DEBUG_CAPTURE cap("KAVU");
 
   CDB_SGATE_COMPONENT* first = rtl_create_component_instance(&m_info, nullptr, &gate, RTL_COMPONENT_ROM, false);
   EXPECT_EQ(first->get_instance_name(), user);
   EXPECT_TRUE(user->get_flags().test_flag(HDB_INSTANCE_NAME_FLAG::TAKEN_BY_COMPONENT));
   EXPECT_STREQ(first->get_string_name(), "x_rtl_0_lpm_rom");
-  EXPECT_TRUE(cap.contains("Reusing user-entered name top|x_rtl_0"));
 
   CDB_SGATE_COMPONENT* second = rtl_create_component_instance(&m_info, nullptr, &gate, RTL_COMPONENT_ROM, false);
   EXPECT_EQ(second->get_instance_name()->get_short_hpath(), "top|x_rtl_2");
   const HDB_INSTANCE_NAME_FLAG& flags = second->get_instance_name()->get_flags();
   EXPECT_TRUE(flags.test_flag(HDB_INSTANCE_NAME_FLAG::TAKEN_BY_COMPONENT));
   EXPECT_TRUE(flags.test_flag(HDB_INSTANCE_NAME_FLAG::COMBINATORIAL));
-  EXPECT_TRUE(cap.contains("Can't use existing name top|x_rtl_0"));
-  EXPECT_TRUE(cap.contains("Can't use existing name top|x_rtl_1"));
-  EXPECT_TRUE(cap.contains("Creating new name top|x_rtl_2"));
   delete first;
   delete second;
-}
-
-TEST_F(KavuComponent, InstanceNamesStartFromTheOutermostGroupOfTheRepresentative) {
   HDB_INSTANCE_NAME* scope = child("u1");
   HDB_NAMESPACE* ns = scope->get_namespace();
   HDB_INSTANCE_NAME* element = ns->create_group_instance_name(scope, "q", 3);
@@ -98,8 +73,7 @@ TEST_F(KavuComponent, InstanceNamesStartFromTheOutermostGroupOfTheRepresentative
 }
 
 TEST_F(KavuComponent, ComponentsFromSeveralThreadsGetDistinctNames) {
-  constexpr int THREADS = 4;
-  constexpr int PER_THREAD = 50;
+  constexpr int THREADS = 4, PER_THREAD = 50;
   std::vector<std::vector<CDB_SGATE_COMPONENT*>> made(THREADS);
   std::vector<std::thread> threads;
   for (int t = 0; t < THREADS; ++t) {
@@ -117,16 +91,10 @@ TEST_F(KavuComponent, ComponentsFromSeveralThreadsGetDistinctNames) {
   }
   for (std::thread& th : threads) th.join();
   std::set<std::string> names;
-  for (auto& list : made) {
-    for (CDB_SGATE_COMPONENT* c : list) {
-      names.insert(c->get_string_name());
-      delete c;
-    }
-  }
+  for (auto& list : made)
+    for (CDB_SGATE_COMPONENT* c : list) names.insert(c->get_string_name()), delete c;
   EXPECT_EQ(names.size(), static_cast<size_t>(THREADS * PER_THREAD));
 }
-
-// ---------------------------------------------------------------- ports and parameters
 
 TEST_F(KavuComponent, PortsTakeTheSourcesValue) {
   CDB_SGATE_NETLIST nl;
@@ -138,22 +106,17 @@ TEST_F(KavuComponent, PortsTakeTheSourcesValue) {
   auto* c = new CDB_SGATE_COMPONENT("", true);
   nl.add_node(c);
 
+  // An ignored constant leaves the port alone.
   EXPECT_EQ(rtl_connect_iterm_source_to_component(&m_info, k->get_input_term(0), c, "aclr", RTL_COMPONENT_PORT_IGNORE_GND, 0, 0), nullptr);
-  EXPECT_EQ(c->get_number_of_input_terms(), 0u) << "an ignored constant leaves the port alone";
-  CDB_SGATE_ITERM* aclr = rtl_connect_iterm_source_to_component(&m_info, k->get_input_term(0), c, "aclr", RTL_COMPONENT_PORT_IGNORE_VCC, 0, 0);
-  ASSERT_NE(aclr, nullptr);
-  EXPECT_TRUE(aclr->is_gnd());
+  EXPECT_TRUE(rtl_connect_iterm_source_to_component(&m_info, k->get_input_term(0), c, "aclr", RTL_COMPONENT_PORT_IGNORE_VCC, 0, 0)->is_gnd());
   CDB_SGATE_ITERM* d3 = rtl_connect_iterm_source_to_component(&m_info, o->get_input_term(0), c, "data", RTL_COMPONENT_PORT_CONNECT_ALL, 3, 0);
-  ASSERT_NE(d3, nullptr);
-  EXPECT_EQ(d3->get_source(), a->get_single_oterm());
-  EXPECT_TRUE(d3->is_inverted());
+  EXPECT_TRUE(d3->get_source() == a->get_single_oterm() && d3->is_inverted());
   // An inverted component input is never handed out: its reader would
   // double the inversion.
   EXPECT_KAVU_INTERNAL_ERROR(rtl_create_component_iterm(&m_info, c, "data", 3, 0), "!iterm->is_inverted()");
   CDB_SGATE_ITERM* d1 = rtl_create_component_iterm(&m_info, c, "data", 1, 0);
   EXPECT_EQ(rtl_create_component_iterm(&m_info, c, "data", 1, 0), d1) << "the same bit is found again";
   EXPECT_NE(rtl_create_component_iterm(&m_info, c, "data", 0, 1), d1) << "indices are not interchangeable";
-  EXPECT_EQ(rtl_connect_iterm_source_to_component(&m_info, nullptr, c, "data", RTL_COMPONENT_PORT_CONNECT_ALL, 0, 0), nullptr);
 
   // The output bit takes the fan-outs, their inversion and the name.
   CDB_SGATE_OTERM* src = a->get_single_oterm();
@@ -169,21 +132,17 @@ TEST_F(KavuComponent, PortsTakeTheSourcesValue) {
   rtl_set_component_string_parameter(c, &m_info, "MODE", "UP");
   EXPECT_STREQ(c->get_parameter("WIDTH"), "16");
   EXPECT_STREQ(c->get_parameter("MODE"), "UP");
-  EXPECT_EQ(c->begin_const_parameter_table()->get_type(), 493);
   // Port names and parameter texts are the generator's pooled texts.
   const size_t pooled = m_info.get_pool_size();
   rtl_set_component_int_parameter(c, &m_info, "WIDTH", 16);
   EXPECT_EQ(m_info.get_pool_size(), pooled);
 }
 
-// ---------------------------------------------------------------- RTL editors
-
 TEST_F(KavuComponent, CombGateOnAnInputKeepsTheIntendedFunction) {
   // golden: o = a & b, hb = b.  nl: o = a, hb = b; the AND is inserted on o.
   CDB_SGATE_NETLIST golden, nl;
-  CDB_SGATE_NODE* ga = make_input_pin(&golden, "a");
   CDB_SGATE_NODE* gb = make_input_pin(&golden, "b");
-  make_output_pin(&golden, "o", kavu_platform::make_and(&golden, ga, gb));
+  make_output_pin(&golden, "o", kavu_platform::make_and(&golden, make_input_pin(&golden, "a"), gb));
   make_output_pin(&golden, "hb", gb);
   CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
   CDB_SGATE_NODE* b = make_input_pin(&nl, "b");
@@ -192,11 +151,7 @@ TEST_F(KavuComponent, CombGateOnAnInputKeepsTheIntendedFunction) {
   KAVU_TRACK(nl);
 
   CDB_SGATE_NODE* gate = rtl_insert_comb_gate_on_iterm(&m_info, &nl, o->get_input_term(0), other_term, CDB_COMB_AND);
-  ASSERT_NE(gate, nullptr);
-  EXPECT_EQ(gate->get_netlist(), &nl);
   EXPECT_EQ(o->get_input_term(0)->get_source(), gate->get_single_oterm());
-  EXPECT_EQ(gate->get_fanin_term(0), a->get_single_oterm());
-  EXPECT_EQ(gate->get_fanin_term(1), b->get_single_oterm());
   EXPECT_EQ(gate->get_instance_name()->get_short_hpath(), "top|o~comb");
   ASSERT_KAVU_EQUIVALENT(golden, nl);
 

@@ -29,7 +29,9 @@ CDB_SGATE_OTERM* kavu_change_mux_to_comb(CDB_SGATE_NODE* mux, CDB_SGATE_NETLIST*
 CDB_SGATE_OTERM* kavu_change_lut_to_comb(CDB_SGATE_NODE* lut, CDB_SGATE_NETLIST* netlist,
                                          bool keep_lut);
 // Grows the LUT over its fan-in cone up to the largest-volume min cut of at
-// most its size; true when the LUT was rewritten. The absorbed gates stay.
+// most its size; true when the LUT was rewritten. The new mask has one input
+// per cut terminal, at the first positions; the other positions stay
+// unconnected. The absorbed gates stay.
 bool kavu_suck_gates_into_lut(CDB_SGATE_NODE* lut);
 
 // True for a 4-input mask that is one of the two LUT halves of a 4:1 mux.
@@ -41,8 +43,10 @@ int kavu_count_used_lut_inputs(CDB_SGATE_NODE* lut);
 bool kavu_lut_first_4_match(CDB_SGATE_NODE* lut_a, CDB_SGATE_NODE* lut_b);
 // size distinct entries in 0..size-1; size must be below 32.
 bool kavu_permutation_is_valid(int* perm, int size);
-// Position k of the six-input LUT receives the input that stood at
-// in_perm[k]; the mask follows, so the function of the signals is kept.
+// Position k of a LUT with six input positions receives the input that
+// stood at in_perm[k]; the mask follows (widened to six inputs when the
+// permutation moves one of its inputs beyond its width), so the function of
+// the signals is kept.
 void kavu_rotate_lut_sgate(CDB_SGATE_NODE* lut, int* in_perm);
 // Set bits of the 64-bit mask word.
 int kavu_count_hi_lut_bits(CDB_LUTMASK* mask);

@@ -54,8 +54,9 @@ bool kavu_netlist_changed(CDB_SGATE_NETLIST* netlist, unsigned int* p1, unsigned
 void kavu_remove_tri_fed_by_wys(CDB_SGATE_NETLIST* netlist);
 // Replaces an equality operator by one XOR per bit and an AND of the
 // complemented XORs, which takes the operator's fan-outs (keeping the
-// operator output's own inversion). Tied bits become constants; an
-// unconnected operand bit is an internal error, checked before any change.
+// operator output's own inversion). An operand bit without a source (tied,
+// unconnected or missing) becomes a VCC input, inverted when its terminal
+// is, so a tied bit keeps its constant.
 // Returns the AND gate's output; the operator stays without fan-out.
 CDB_SGATE_OTERM* kavu_eq_to_xnor_tree(CDB_SGATE_NODE* eq, CDB_SGATE_NETLIST* netlist);
 // kavu_eq_to_xnor_tree on every equality operator; then, when there was one,

@@ -125,9 +125,9 @@ void kavu_create_real_or_temp_name(CDB_SGATE_NODE* sgate, CDB_SGATE_NODE* from_s
 void kavu_copy_name(CDB_SGATE_NODE* from, CDB_SGATE_NODE* to);
 
 // The child "<path>_<text>" of iname's parent, <path> being iname's path
-// below its parent: the existing child, or a new normal name. A text too
-// long for the 254-character limit is cut to fit; a path that leaves no
-// room for any text is an internal error. The gate is not read.
+// below its parent: the existing child, or a new normal name. When path and
+// text together reach 255 characters the candidate is the path alone, which
+// names iname itself. The gate is not read.
 HDB_INSTANCE_NAME* kavu_add_string_name_to_sgate_iname(CDB_SGATE_NODE* sgate, const char* text,
                                                        HDB_INSTANCE_NAME* iname, CMP_FACADE* facade);
 

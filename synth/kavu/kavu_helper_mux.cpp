@@ -10,8 +10,9 @@
 //   own inversion, so an inverted mux output stays inverted for them.
 // LUT growth: the cut comes from KAVU_WVNET_MANAGER (depth 8, at most k
 //   terminals, k never above the LUT's input positions), the new mask from
-//   the cone's truth table over the cut; the LUT is wired only after the
-//   mask is known to fit its positions, so a refused growth changes nothing.
+//   the cone's truth table over the cut, one mask input per cut terminal;
+//   the LUT is wired only after the cut is known to fit its positions, so a
+//   refused growth changes nothing.
 // LUT masks (CDB_LUTMASK::rotate_inputs): result input k is old input
 //   perm[k], the same convention as the input permutation of
 //   kavu_rotate_lut_sgate, so the permutation is passed on unchanged.
@@ -30,13 +31,17 @@
 #include "kavu_lut_unmapper.h"
 #include "kavu_msg.h"
 #include "kavu_helper_mux.h"
+#include "kavu_helper_mux_int.h"
 #include "kavu_name.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_wiring_helper.h"
 
 namespace {
 
+// Input positions of the LUTs that kavu_rotate_lut_sgate permutes.
 constexpr int ROTATABLE_LUT_SIZE = 6;
+// Levels of the fan-in cone that kavu_suck_gates_into_lut looks into.
+constexpr int SUCK_CONE_DEPTH = 8;
 
 bool is_real(const CDB_SGATE_ITERM* t) { return cdb_is_connected(t) && !t->is_vcc_or_gnd(); }
 
@@ -51,61 +56,38 @@ CDB_SGATE_COMB* new_comb(CDB_COMB_TYPE type, CDB_SGATE_NODE* mux, bool no_name) 
   return gate;
 }
 
-// A new input of gate connected like `from`, inverted once more when `invert`.
-void add_copy(CDB_SGATE_COMB* gate, CDB_SGATE_ITERM* from, bool invert) {
-  CDB_SGATE_ITERM* t = gate->create_input_term(nullptr);
-  gate->insert_unordered_fanin_term(t);
-  kavu_copy_fanin(from, t);
-  if (invert) t->invert();
+// A two-input gate over copies of a and b (a's copy inverted when asked).
+CDB_SGATE_COMB* two_input(CDB_COMB_TYPE type, CDB_SGATE_NODE* mux, bool no_name, CDB_SGATE_ITERM* a,
+                          bool invert_a, CDB_SGATE_ITERM* b) {
+  CDB_SGATE_COMB* gate = new_comb(type, mux, no_name);
+  kavu_mux_add_input_copy(gate, a, invert_a);
+  kavu_mux_add_input_copy(gate, b, false);
+  return gate;
 }
-
-struct MUX_INPUTS {
-  CDB_SGATE_ITERM* m_d0;
-  CDB_SGATE_ITERM* m_d1;
-  CDB_SGATE_ITERM* m_sel;
-};
 
 // Builds the replacement gates into `made` (top gate last).
 void build_mux_replacement(CDB_SGATE_NODE* mux, const MUX_INPUTS& in, bool no_name,
                            std::vector<CDB_SGATE_COMB*>& made) {
   const bool opposite = in.m_d0->get_source() && in.m_d0->get_source() == in.m_d1->get_source() &&
                         in.m_d0->is_inverted() != in.m_d1->is_inverted();
-  CDB_SGATE_COMB* top = nullptr;
   if (opposite) {
     // sel ? !s : s when d0 reads s, and sel ? s : !s when d0 reads !s.
-    top = new_comb(CDB_COMB_XOR, mux, no_name);
-    add_copy(top, in.m_sel, false);
-    add_copy(top, in.m_d0, false);
+    made.push_back(two_input(CDB_COMB_XOR, mux, no_name, in.m_sel, false, in.m_d0));
   } else if (in.m_d0->is_gnd()) {
-    top = new_comb(CDB_COMB_AND, mux, no_name);
-    add_copy(top, in.m_sel, false);
-    add_copy(top, in.m_d1, false);
+    made.push_back(two_input(CDB_COMB_AND, mux, no_name, in.m_sel, false, in.m_d1));
   } else if (in.m_d1->is_gnd()) {
-    top = new_comb(CDB_COMB_AND, mux, no_name);
-    add_copy(top, in.m_sel, true);
-    add_copy(top, in.m_d0, false);
+    made.push_back(two_input(CDB_COMB_AND, mux, no_name, in.m_sel, true, in.m_d0));
   } else if (!in.m_d0->is_vcc() && !in.m_d1->is_vcc()) {
     CDB_SGATE_COMB* and1 = new_comb(CDB_COMB_AND, mux, no_name);
-    add_copy(and1, in.m_sel, false);
-    add_copy(and1, in.m_d1, false);
     CDB_SGATE_COMB* and2 = new_comb(CDB_COMB_AND, mux, no_name);
-    add_copy(and2, in.m_sel, true);
-    add_copy(and2, in.m_d0, false);
-    made.push_back(and1);
-    made.push_back(and2);
-    top = new_comb(CDB_COMB_OR, mux, no_name);
-    top->insert_unordered_fanin(and1->get_output_term(0));
-    top->insert_unordered_fanin(and2->get_output_term(0));
+    CDB_SGATE_COMB* top = new_comb(CDB_COMB_OR, mux, no_name);
+    kavu_mux_wire_sum_of_products(in, and1, and2, top);
+    made.insert(made.end(), {and1, and2, top});
   } else if (in.m_d0->is_vcc()) {
-    top = new_comb(CDB_COMB_OR, mux, no_name);
-    add_copy(top, in.m_sel, true);
-    add_copy(top, in.m_d1, false);
+    made.push_back(two_input(CDB_COMB_OR, mux, no_name, in.m_sel, true, in.m_d1));
   } else {
-    top = new_comb(CDB_COMB_OR, mux, no_name);
-    add_copy(top, in.m_sel, false);
-    add_copy(top, in.m_d0, false);
+    made.push_back(two_input(CDB_COMB_OR, mux, no_name, in.m_sel, false, in.m_d0));
   }
-  made.push_back(top);
 }
 
 }  // namespace
@@ -114,8 +96,7 @@ CDB_SGATE_OTERM* kavu_change_mux_to_comb(CDB_SGATE_NODE* mux, CDB_SGATE_NETLIST*
                                          MEM_SEGMENT* /*segment*/, bool no_name, bool keep_mux) {
   KAVU_CHECK(mux && kavu_is_a_mux (mux));
   KAVU_CHECK(netlist);
-  MUX_INPUTS in{mux->get_input_term(CDB_MUX_DATA0), mux->get_input_term(CDB_MUX_DATA1),
-                mux->get_input_term(CDB_MUX_SELECT)};
+  const MUX_INPUTS in = kavu_mux_inputs(mux);
   CDB_SGATE_ITERM* mux_sel_iterm = in.m_sel;
   CDB_SGATE_ITERM* mux_d0_iterm = in.m_d0;
   CDB_SGATE_ITERM* mux_d1_iterm = in.m_d1;
@@ -170,27 +151,24 @@ bool kavu_suck_gates_into_lut(CDB_SGATE_NODE* lut) {
   KAVU_WVNET_MANAGER manager;
   std::list<CDB_SGATE_OTERM*> cut;
   int volume = 0;
-  const bool cut_found =
-      manager.kavu_get_largest_volume_mincut_of_size(head, 8, k, &cut, &volume, false, false, false, true);
+  const bool cut_found = manager.kavu_get_largest_volume_mincut_of_size(head, SUCK_CONE_DEPTH, k, &cut, &volume,
+                                                                        false, false, false, true);
   KAVU_CHECK(cut_found);
   if (volume <= k) return false;
   std::vector<CDB_SGATE_OTERM*> fanins(cut.rbegin(), cut.rend());
   if (int(fanins.size()) > positions) return false;
   for (CDB_SGATE_OTERM* oterm : fanins) KAVU_CHECK(oterm);
+  // One mask input per cut terminal; the positions beyond the cut stay
+  // unconnected and outside the mask.
   const KAVU_01TBL table = kavu_cone_01tbl(head, fanins, nullptr);
-  // The mask spans every position, as LUT readers such as cone simulation
-  // expect; it does not depend on the positions beyond the cut.
-  CDB_LUTMASK mask = table.make_lutmask();
-  if (positions <= int(CDB_LUTMASK_MAX_INPUTS)) mask = mask.widened(unsigned(positions));
-  CDB_SGATE_LUT* gate = lut->cast_to_lut();
-  gate->set_lut_mask(mask);
+  lut->cast_to_lut()->set_lut_mask(table.make_lutmask());
   for (int i = 0; i < positions; ++i) {
     CDB_SGATE_ITERM* it = lut->get_input_term(unsigned(i));
     if (!it) {
       it = new CDB_SGATE_ITERM(lut);
       lut->set_input_term(it, unsigned(i));
     } else if (cdb_is_connected(it)) {
-      it->disconnect_from_source(2);
+      it->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
     }
     it->clear_invert();
   }
@@ -262,7 +240,6 @@ void kavu_rotate_lut_sgate(CDB_SGATE_NODE* lut, int* in_perm) {
   KAVU_CHECK(lut->get_number_of_input_terms() == ROTATABLE_LUT_SIZE);
   KAVU_CHECK(kavu_permutation_is_valid( in_perm, 6 ));
   CDB_SGATE_LUT* gate = lut->cast_to_lut();
-  KAVU_CHECK(gate->get_lut_mask().get_num_inputs() == ROTATABLE_LUT_SIZE);
   CDB_SGATE_ITERM* old_terms[ROTATABLE_LUT_SIZE];
   for (int i = 0; i < ROTATABLE_LUT_SIZE; ++i) old_terms[i] = lut->get_input_term(unsigned(i));
   // Empty every slot first: set_input_term needs an empty slot or the same
@@ -273,6 +250,10 @@ void kavu_rotate_lut_sgate(CDB_SGATE_NODE* lut, int* in_perm) {
     if (old_terms[in_perm[k]]) lut->set_ordered_input_term(old_terms[in_perm[k]], unsigned(k));
   }
   CDB_LUTMASK mask = gate->get_lut_mask();
+  // A mask over fewer inputs than the positions is rotated as it is when the
+  // permutation keeps its inputs among themselves, else first widened to
+  // the six positions (the same function).
+  if (!kavu_permutation_is_valid(in_perm, int(mask.get_num_inputs()))) mask = mask.widened(ROTATABLE_LUT_SIZE);
   mask.rotate_inputs(in_perm);
   gate->set_lut_mask(mask);
 }

@@ -29,6 +29,14 @@
 
 namespace {
 
+// The output port type of a bidirectional atom that drives its pad.
+constexpr DB_OUTPUT_PORT_TYPE BIDIR_PAD_OUTPUT_PORT = 7;
+// kavu_more_likely_to_slm: the cone's input count, the fan-out that makes an
+// input wide, and the wide inputs needed.
+constexpr size_t SLM_CONE_INPUTS = 6;
+constexpr unsigned SLM_WIDE_FANOUT = 5;
+constexpr int SLM_WIDE_INPUTS = 4;
+
 // Calls f(gate) for every live gate of the netlist, in list order.
 template <class F>
 void for_each_gate(CDB_SGATE_NETLIST* netlist, F f) {
@@ -95,7 +103,7 @@ bool data_comes_from_output_atom(const CDB_SGATE_ITERM* data) {
   const CDB_SGATE_OTERM* src = data->get_source();
   if (src == nullptr || !src->get_my_node()->is_wysiwyg()) return false;
   const CDB_SGATE_WYSIWYG* atom = static_cast<const CDB_SGATE_WYSIWYG*>(src->get_my_node());
-  return atom->is_output() || (atom->is_bidir() && src->get_port_type() == 7);
+  return atom->is_output() || (atom->is_bidir() && src->get_port_type() == BIDIR_PAD_OUTPUT_PORT);
 }
 
 // Names a gate made by the equality expansion after the operator; an
@@ -132,15 +140,15 @@ void kavu_reset_aux_and_aux2_values(CDB_SGATE_NETLIST* netlist) {
 
 // ---------------------------------------------------------------------------
 bool kavu_more_likely_to_slm(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OTERM*>& inputs) {
-  if (inputs.size() != 6) return false;
+  if (inputs.size() != SLM_CONE_INPUTS) return false;
   const CDB_LUTMASK mask = cone_lutmask(oterm, inputs);
   const int ones = std::popcount(mask.get_value());
   if (ones != 1 && ones != 32 && ones != 63) return false;
   int wide_fanout = 0;
   for (const CDB_SGATE_OTERM* input : inputs) {
-    if (input->get_number_of_fanout() >= 5) ++wide_fanout;
+    if (input->get_number_of_fanout() >= SLM_WIDE_FANOUT) ++wide_fanout;
   }
-  return wide_fanout >= 4;
+  return wide_fanout >= SLM_WIDE_INPUTS;
 }
 
 int kavu_estimate_signal_duty(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OTERM*>& inputs) {
@@ -215,13 +223,6 @@ CDB_SGATE_OTERM* kavu_eq_to_xnor_tree(CDB_SGATE_NODE* eq, CDB_SGATE_NETLIST* net
   KAVU_CHECK(width_a > 0);
   CDB_SGATE_OTERM* eq_out = op->get_oterm(CDB_OPER_PORT_O, 0);
   KAVU_CHECK(eq_out);
-  // An unconnected operand bit has no value to compare; refusing it before
-  // any gate is made leaves the netlist untouched.
-  for (unsigned i = 0; i < width_a; ++i) {
-    if (!cdb_is_connected(op->get_iterm(CDB_OPER_PORT_A, i)) || !cdb_is_connected(op->get_iterm(CDB_OPER_PORT_B, i))) {
-      KAVU_INTERNAL_ERROR("equality operand bit is not connected");
-    }
-  }
   std::vector<CDB_SGATE_OTERM*> xor_outs;
   xor_outs.reserve(width_a);
   for (unsigned i = 0; i < width_a; ++i) {
@@ -229,10 +230,10 @@ CDB_SGATE_OTERM* kavu_eq_to_xnor_tree(CDB_SGATE_NODE* eq, CDB_SGATE_NETLIST* net
     name_from(gate, eq, "xor");
     netlist->add_node(gate, true);
     for (CDB_OPER_PORT_TYPE type : {CDB_OPER_PORT_A, CDB_OPER_PORT_B}) {
-      // A tied bit becomes the same constant: a null source ties to VCC, or
-      // to GND when the inversion flag is set.
+      // A bit without a source (tied, unconnected or missing) becomes a VCC
+      // input, inverted when its terminal is: a tied bit keeps its constant.
       const CDB_SGATE_ITERM* bit = op->get_iterm(type, i);
-      kavu_insert_comb_fanin(gate, bit->get_source(), bit->is_inverted());
+      kavu_insert_comb_fanin(gate, bit ? bit->get_source() : nullptr, bit && bit->is_inverted());
     }
     xor_outs.push_back(gate->get_single_oterm());
   }

@@ -23,7 +23,6 @@
 //   util is bounded by the children of its base.
 #include "kavu_name.h"
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -40,8 +39,12 @@ namespace {
 
 const char* const PARALLEL_NAMING_ERROR = "Can't create new names in parallel";
 constexpr DB_OUTPUT_PORT_TYPE UNTYPED_OUTPUT = DB_MAX_OUTPUT_PORT_TYPE;  // 29200
-// Longest instance-name text the string-name helper builds, terminator included.
+// A string name "<path>_<text>" is built only while shorter than this.
 constexpr size_t STRING_NAME_LIMIT = 255;
+// The source-component primitive that string names are created with.
+constexpr int STRING_NAME_PRIMITIVE = 88;
+// The last number the unique-name search may try.
+constexpr int LAST_UNIQUE_NAME_NUMBER = INT_MAX;
 
 enum NAMING_MODE { NAMING_DEFAULT = 0, NAMING_SYN_IDS = 1 };
 
@@ -188,7 +191,7 @@ HDB_INSTANCE_NAME* KAVU_UNIQUE_SYNTH_NAMES_UTIL::create_unique_synthesized_name(
   while (name == nullptr) {
     // Every failed number names an existing child, so the search ends within
     // the base's child count; the bound only guards the counter itself.
-    if (n == INT_MAX) KAVU_INTERNAL_ERROR("unique synthesized name numbers exhausted");
+    if (n == LAST_UNIQUE_NAME_NUMBER) KAVU_INTERNAL_ERROR("unique synthesized name numbers exhausted");
     const std::string text = std::string(ext) + "_" + std::to_string(n);
     HDB_INSTANCE_NAME* candidate =
         HDB_INSTANCE_NAME::create_synthesized_name(key.m_base, text.c_str(), false, true, &reused);
@@ -362,19 +365,16 @@ HDB_INSTANCE_NAME* kavu_add_string_name_to_sgate_iname(CDB_SGATE_NODE*, const ch
   KAVU_CHECK(parent_iname != NULL);
   std::string path;
   iname->get_hierarchy_path(parent_iname, &path);
-  // The candidate "<path>_<text>" must stay below the limit. A long text is
-  // cut rather than dropped: the path alone would name iname itself and hand
-  // the caller back the name it started from.
-  const size_t room = STRING_NAME_LIMIT - 1;  // characters the candidate may hold
-  KAVU_CHECK(path.size() + 2 <= room && "path leaves no room for a string name");
-  const size_t text_room = room - path.size() - 1;
-  const std::string candidate = path + "_" + std::string(text, std::min(std::strlen(text), text_room));
+  // "<path>_<text>" while it stays below the limit; otherwise the path
+  // alone, which finds the existing child of that name.
+  const std::string candidate =
+      path.size() + 1 + std::strlen(text) < STRING_NAME_LIMIT ? path + "_" + text : path;
   HDB_INSTANCE_NAME* final_name = parent_iname->find_in_children(candidate.c_str(), 1);
   if (final_name) return final_name;
   // The synthesis primitive of the compile's name space; without a facade,
   // that of the parent's own.
   HDB_NAMESPACE* ns = facade && facade->get_namespace() ? facade->get_namespace() : parent_iname->get_namespace();
-  HDB_SOURCE_COMPONENT* component = ns ? ns->get_source_components()->get_primitive(88) : nullptr;
+  HDB_SOURCE_COMPONENT* component = ns ? ns->get_source_components()->get_primitive(STRING_NAME_PRIMITIVE) : nullptr;
   final_name = HDB_INSTANCE_NAME::create_normal_name(nullptr, candidate.c_str(), component, nullptr,
                                                      parent_iname);
   if (final_name == nullptr) KAVU_INTERNAL_ERROR("final_name");

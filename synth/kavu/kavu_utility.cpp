@@ -27,8 +27,11 @@
 
 namespace {
 
+// Bytes of the stream's state; also the most seed characters that count.
+constexpr int RAND_STATE_SIZE = 256;
+
 struct RAND_STREAM {
-  unsigned char m_s[256];
+  unsigned char m_s[RAND_STATE_SIZE];
   unsigned char m_i = 0;
   unsigned char m_j = 0;
 };
@@ -36,12 +39,12 @@ struct RAND_STREAM {
 RAND_STREAM s_rand_stream;
 
 void rand_seed(RAND_STREAM& st, const char* seed) {
-  const size_t len = strnlen(seed, 256);
+  const size_t len = strnlen(seed, RAND_STATE_SIZE);
   KAVU_CHECK(len > 0);
-  for (int k = 0; k < 256; ++k) st.m_s[k] = static_cast<unsigned char>(k);
+  for (int k = 0; k < RAND_STATE_SIZE; ++k) st.m_s[k] = static_cast<unsigned char>(k);
   st.m_i = 1;
   st.m_j = 1;
-  for (int k = 0; k < 256; ++k) {
+  for (int k = 0; k < RAND_STATE_SIZE; ++k) {
     ++st.m_i;  // unsigned char: wraps modulo 256
     const unsigned char t = st.m_s[st.m_i];
     const unsigned char key = static_cast<unsigned char>(seed[size_t(k) % len]);

@@ -38,6 +38,8 @@ std::atomic<THR_MUTEX*> g_string_name_mutex{nullptr};
 // The assignment type the component parameters are stored with.
 constexpr int COMPONENT_PARAMETER_TYPE = 493;
 constexpr CDB_SGATE_COMPONENT_TYPE LAST_COMPONENT_TYPE = RTL_COMPONENT_IND_SYNCRAM;
+// The last number the "<base>_rtl_<k>" name search may try.
+constexpr int LAST_COMPONENT_NAME_NUMBER = INT_MAX;
 // Instance-name flags that forbid reusing a name.
 constexpr unsigned NO_REUSE_FLAGS = HDB_INSTANCE_NAME_FLAG::NO_REUSE | HDB_INSTANCE_NAME_FLAG::NO_REUSE_2 |
                                     HDB_INSTANCE_NAME_FLAG::TAKEN_BY_COMPONENT;
@@ -196,7 +198,7 @@ void kavu_create_component_name(CMP_FACADE*, CDB_SGATE_COMPONENT* component, HDB
   const std::string base = name->get_partial_name();
   HDB_INSTANCE_NAME* new_iname = nullptr;
   for (int k = 0; new_iname == nullptr; ++k) {
-    if (k == INT_MAX) KAVU_INTERNAL_ERROR("component name numbers exhausted");
+    if (k == LAST_COMPONENT_NAME_NUMBER) KAVU_INTERNAL_ERROR("component name numbers exhausted");
     const std::string text = base + "_rtl_" + std::to_string(k);
     HDB_INSTANCE_NAME* found = parent->find_in_children(text.c_str(), 1);
     if (found == nullptr) {

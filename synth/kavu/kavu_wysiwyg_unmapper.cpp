@@ -1,12 +1,14 @@
 // kavu_wysiwyg_unmapper.cpp — device-level cells back to generic gates. For
 // now only the 2:1 mux conversion: a sum of two products,
-//   out = (!select & data0) | (select & data1),
-// with every input's inversion (or constant tie) carried over as a fan-in
-// flag, so no inverter is ever made. Cost: three gates, six fan-ins, and the
-// mux's fan-outs moved once.
+//   out = (select & data1) | (!select & data0),
+// wired by the mux model of kavu_helper_mux_int.h, which carries every
+// input's inversion (or constant tie) over as a fan-in flag, so no inverter
+// is ever made. Cost: three gates, six fan-ins, and the mux's fan-outs
+// moved once.
 #include "kavu_wysiwyg_unmapper.h"
 
 #include "kavu_check.h"
+#include "kavu_helper_mux_int.h"
 
 namespace {
 
@@ -18,20 +20,15 @@ CDB_SGATE_COMB* new_mux_gate(CDB_SGATE_MUX* mux, CDB_COMB_TYPE type, std::list<C
   return gate;
 }
 
-// A fan-in reading the input's source (or its constant) with its inversion,
-// flipped when `flip`.
-void add_input_literal(CDB_SGATE_COMB* gate, const CDB_SGATE_ITERM* input, bool flip) {
-  gate->add_unordered_fanin_from_oterm(nullptr, input->is_inverted() != flip, input->get_source());
-}
-
 }  // namespace
 
 CDB_SGATE_OTERM* kavu_convert_mux_to_logic(CDB_SGATE_MUX* node, std::list<CDB_SGATE_NODE*>* new_nodes) {
   KAVU_CHECK(node != 0);
   KAVU_CHECK(new_nodes != 0);
-  const CDB_SGATE_ITERM* select = node->get_input_term(CDB_MUX_SELECT);
-  const CDB_SGATE_ITERM* data0 = node->get_input_term(CDB_MUX_DATA0);
-  const CDB_SGATE_ITERM* data1 = node->get_input_term(CDB_MUX_DATA1);
+  const MUX_INPUTS in = kavu_mux_inputs(node);
+  const CDB_SGATE_ITERM* select = in.m_sel;
+  const CDB_SGATE_ITERM* data0 = in.m_d0;
+  const CDB_SGATE_ITERM* data1 = in.m_d1;
   KAVU_CHECK(::cdb_is_connected(select));
   KAVU_CHECK(::cdb_is_connected(data0));
   KAVU_CHECK(::cdb_is_connected(data1));
@@ -43,11 +40,6 @@ CDB_SGATE_OTERM* kavu_convert_mux_to_logic(CDB_SGATE_MUX* node, std::list<CDB_SG
   CDB_SGATE_COMB* data1_node = new_mux_gate(node, CDB_COMB_AND, new_nodes);
   CDB_SGATE_OTERM* sop_oterm = sop_node->get_output_term(0);
   sop_oterm->adopt_fanouts(node_oterm, node_oterm->is_inverted());
-  sop_node->add_unordered_fanin_from_oterm(nullptr, false, data0_node->get_output_term(0));
-  sop_node->add_unordered_fanin_from_oterm(nullptr, false, data1_node->get_output_term(0));
-  add_input_literal(data0_node, select, true);
-  add_input_literal(data0_node, data0, false);
-  add_input_literal(data1_node, select, false);
-  add_input_literal(data1_node, data1, false);
+  kavu_mux_wire_sum_of_products(in, data1_node, data0_node, sop_node);
   return sop_oterm;
 }
