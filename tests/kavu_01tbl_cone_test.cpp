@@ -13,96 +13,47 @@
 #include "cdb/cdb_sgate.h"
 #include "kavu_01tbl_cone.h"
 #include "kavu_wiring_helper.h"
+#include "kavu_01tbl_test_support.h"
 #include "netlist_io/simulator.h"
 #include "platform_testkit.h"
 
 using namespace kavu_platform;
 
+using kavu_01tbl_test::PINS;
+
 namespace {
 
-// ---- cones of real circuits ----
-
-bool expandable(const CDB_SGATE_NODE* gate) {
-  const CDB_SGATE_TYPE t = gate->get_sgate_type();
-  return t == CDB_SGATE_COMB_ENUM || t == CDB_SGATE_LUT_ENUM || t == CDB_SGATE_MUX_ENUM || t == CDB_SGATE_BUFFER_ENUM;
-}
-
-// The distinct driven sources of a gate's inputs.
-std::vector<CDB_SGATE_OTERM*> gate_sources(const CDB_SGATE_NODE* gate) {
-  std::vector<CDB_SGATE_OTERM*> out;
-  for (unsigned i = 0; i < gate->get_number_of_input_terms(); ++i) {
-    CDB_SGATE_OTERM* src = gate->get_fanin_term(i);
-    if (src && std::find(out.begin(), out.end(), src) == out.end()) out.push_back(src);
-  }
-  return out;
-}
-
-// A cut of at most k leaves grown greedily from the root's fan-ins: a leaf
-// is replaced by its gate's sources while the cut stays within k.
-std::vector<CDB_SGATE_OTERM*> grow_cut(CDB_SGATE_OTERM* root, unsigned k) {
-  std::vector<CDB_SGATE_OTERM*> leaves = gate_sources(root->get_my_node());
-  bool grown = leaves.size() <= k;
-  while (grown) {
-    grown = false;
-    for (size_t i = 0; i < leaves.size() && !grown; ++i) {
-      const CDB_SGATE_NODE* gate = leaves[i]->get_my_node();
-      if (!expandable(gate)) continue;
-      std::vector<CDB_SGATE_OTERM*> next = leaves;
-      next.erase(next.begin() + long(i));
-      for (CDB_SGATE_OTERM* src : gate_sources(gate)) {
-        if (std::find(next.begin(), next.end(), src) == next.end()) next.push_back(src);
-      }
-      if (next.size() <= k && !next.empty()) {
-        leaves = next;
-        grown = true;
-      }
-    }
-  }
-  return leaves;
-}
-
-// Compares a cone's table with the simulator's values of its root and leaves
-// over random patterns: at every pattern the table, read at the leaves'
-// minterm, must give the root's value. Returns the number of cones checked.
+// Tables of a sample of cones (4 to 8 inputs) checked against the
+// simulator's values of each root and its cut over random patterns.
+// Returns the number of cones checked.
 int check_cones(const CDB_SGATE_NETLIST* netlist, const std::string& name, int max_cones) {
   NETLIST_SIMULATOR sim(netlist);
   EXPECT_TRUE(sim.ok()) << name << ": " << sim.error();
   if (!sim.ok()) return 0;
   std::vector<CDB_SGATE_OTERM*> roots;
-  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-    if (*it && expandable(*it) && (*it)->get_single_oterm()) roots.push_back((*it)->get_single_oterm());
-  }
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
+    if (*it && kavu_01tbl_test::is_logic_gate(*it) && (*it)->get_single_oterm()) roots.push_back((*it)->get_single_oterm());
   const size_t stride = std::max<size_t>(1, roots.size() / size_t(max_cones));
-  int checked = 0;
-  std::vector<std::pair<std::vector<CDB_SGATE_OTERM*>, KAVU_01TBL>> cones;
-  std::vector<CDB_SGATE_OTERM*> cone_roots;
-  for (size_t r = 0; r < roots.size() && int(cone_roots.size()) < max_cones; r += stride) {
-    const unsigned k = 4 + unsigned(r % 5);  // 4 to 8 inputs
-    std::vector<CDB_SGATE_OTERM*> cut = grow_cut(roots[r], k);
+  struct CONE {
+    CDB_SGATE_OTERM* root;
+    std::vector<CDB_SGATE_OTERM*> cut;
+    KAVU_01TBL table;
+  };
+  std::vector<CONE> cones;
+  for (size_t r = 0; r < roots.size() && int(cones.size()) < max_cones; r += stride) {
+    std::vector<CDB_SGATE_OTERM*> cut = kavu_01tbl_test::grow_cut(roots[r], 4 + r % 5);
     if (cut.size() < 4 || cut.size() > 8) continue;
-    cones.push_back({cut, kavu_cone_01tbl(roots[r], cut, nullptr)});
-    cone_roots.push_back(roots[r]);
+    cones.push_back({roots[r], cut, kavu_cone_01tbl(roots[r], cut, nullptr)});
   }
   for (uint64_t seed = 1; seed <= 8; ++seed) {
     sim.randomize_inputs(seed);
     sim.eval();
-    for (size_t c = 0; c < cones.size(); ++c) {
-      const std::vector<CDB_SGATE_OTERM*>& cut = cones[c].first;
-      const KAVU_01TBL& tbl = cones[c].second;
-      EXPECT_EQ(tbl.num_vars(), cut.size());
-      const uint64_t root_word = sim.value(cone_roots[c]);
-      for (unsigned bit = 0; bit < 64; ++bit) {
-        unsigned m = 0;
-        for (unsigned i = 0; i < cut.size(); ++i) m |= unsigned((sim.value(cut[i]) >> bit) & 1u) << i;
-        if (tbl.minterm(m) != unsigned((root_word >> bit) & 1u)) {
-          ADD_FAILURE() << name << " cone " << c << " of " << cut.size() << " inputs, pattern " << bit;
-          return -1;
-        }
-      }
+    for (const CONE& c : cones) {
+      EXPECT_TRUE(kavu_01tbl_test::agrees_with_simulation(sim, c.table, c.root, c.cut)) << name;
+      if (::testing::Test::HasFailure()) return -1;
     }
   }
-  checked = int(cones.size());
-  return checked;
+  return int(cones.size());
 }
 
 }  // namespace
@@ -351,129 +302,98 @@ TEST(Kavu01tblWordOperators, UnsignedDividerReadsOnlyTheNumeratorBitsItNeeds) {
 // ---- bit-level builders and the input rule ----
 namespace {
 
-struct SMALL {
-  CDB_SGATE_NETLIST nl;
-  std::vector<CDB_SGATE_NODE*> pins;
-  std::vector<CDB_SGATE_OTERM*> fanins;
-  explicit SMALL(int n) {
-    for (int i = 0; i < n; ++i) {
-      pins.push_back(make_input_pin(&nl, ("x" + std::to_string(i)).c_str()));
-      fanins.push_back(pins.back()->get_single_oterm());
-    }
-  }
-  KAVU_01TBL table(CDB_SGATE_NODE* g) { return kavu_cone_01tbl(g->get_single_oterm(), fanins, nullptr); }
-};
-
-unsigned word0(const KAVU_01TBL& t) { return t.word(0); }
+// The one word of g's table over the fan-ins.
+unsigned word0(PINS& px, CDB_SGATE_NODE* g) { return kavu_cone_01tbl(g->get_single_oterm(), px.fanins, nullptr).word(0); }
 
 }  // namespace
 
 TEST(Kavu01tblConeBuilders, InputRulesOfCombLutAndMux) {
-  SMALL s(2);
-  CDB_SGATE_NODE* a = make_and(&s.nl, s.pins[0], s.pins[1]);
-  EXPECT_EQ(word0(s.table(a)), 0x8u);
+  PINS px(2);
+  CDB_SGATE_NODE* a = make_and(&px.nl, px.pins[0], px.pins[1]);
+  EXPECT_EQ(word0(px, a), 0x8u);
   // An unconnected input leaves a comb gate's accumulator alone.
   a->get_input_term(1)->disconnect_from_source();
-  EXPECT_EQ(word0(s.table(a)), 0xAu);
-  CDB_SGATE_NODE* o = make_or(&s.nl, s.pins[0], s.pins[1]);
-  o->get_input_term(0)->disconnect_from_source();
-  o->get_input_term(1)->disconnect_from_source();
-  EXPECT_EQ(word0(s.table(o)), 0x0u);
-  CDB_SGATE_NODE* n = make_not(&s.nl, s.pins[1]);
-  EXPECT_EQ(word0(s.table(n)), 0x3u);
+  EXPECT_EQ(word0(px, a), 0xAu);
+  EXPECT_EQ(word0(px, make_not(&px.nl, px.pins[1])), 0x3u);
   // LUTs and muxes read an unconnected input as 1.
-  CDB_SGATE_NODE* lut = make_lut(&s.nl, {s.pins[0], s.pins[1]}, 0x8);
+  CDB_SGATE_NODE* lut = make_lut(&px.nl, {px.pins[0], px.pins[1]}, 0x8);
   lut->get_input_term(1)->disconnect_from_source();
-  EXPECT_EQ(word0(s.table(lut)), 0xAu);
-  CDB_SGATE_NODE* mux = make_mux(&s.nl, s.pins[0], nullptr, s.pins[1]);  // x1 ? VCC : x0
-  EXPECT_EQ(word0(s.table(mux)), 0xEu);
+  EXPECT_EQ(word0(px, lut), 0xAu);
+  EXPECT_EQ(word0(px, make_mux(&px.nl, px.pins[0], nullptr, px.pins[1])), 0xEu);  // x1 ? VCC : x0
   // An inverted input and an inverted output both complement.
-  CDB_SGATE_NODE* x = make_xor(&s.nl, s.pins[0], s.pins[1]);
+  CDB_SGATE_NODE* x = make_xor(&px.nl, px.pins[0], px.pins[1]);
   x->get_input_term(0)->invert();
-  EXPECT_EQ(word0(s.table(x)), 0x9u);
+  EXPECT_EQ(word0(px, x), 0x9u);
   x->get_single_oterm()->invert();
-  EXPECT_EQ(word0(s.table(x)), 0x6u);
+  EXPECT_EQ(word0(px, x), 0x6u);
 }
 
 TEST(Kavu01tblConeBuilders, FaninsRootsAndEmptyCuts) {
-  SMALL s(3);
-  CDB_SGATE_NODE* a = make_and(&s.nl, s.pins[0], s.pins[2]);
+  PINS px(3);
+  CDB_SGATE_NODE* a = make_and(&px.nl, px.pins[0], px.pins[2]);
   // A fan-in listed twice keeps its first variable.
-  std::vector<CDB_SGATE_OTERM*> cut = {s.fanins[0], s.fanins[2], s.fanins[0]};
+  std::vector<CDB_SGATE_OTERM*> cut = {px.fanins[0], px.fanins[2], px.fanins[0]};
   KAVU_01TBL t = kavu_cone_01tbl(a->get_single_oterm(), cut, nullptr);
-  EXPECT_EQ(t.num_vars(), 3u);
-  EXPECT_FALSE(t.is_dependent(2));
-  EXPECT_EQ(t.word(0), 0x88u);
+  EXPECT_TRUE(t.num_vars() == 3 && t.word(0) == 0x88u);
   // The root among the fan-ins is its literal.
-  cut = {s.fanins[1], a->get_single_oterm()};
+  cut = {px.fanins[1], a->get_single_oterm()};
   EXPECT_EQ(kavu_cone_01tbl(a->get_single_oterm(), cut, nullptr).word(0), 0xCu);
   // A cone of constants over no fan-ins.
-  CDB_SGATE_NODE* c = make_and(&s.nl, nullptr, nullptr);
   std::vector<CDB_SGATE_OTERM*> none;
-  t = kavu_cone_01tbl(c->get_single_oterm(), none, nullptr);
-  EXPECT_EQ(t.num_vars(), 0u);
-  EXPECT_EQ(t.onset_volume(), 1u);
+  t = kavu_cone_01tbl(make_and(&px.nl, nullptr, nullptr)->get_single_oterm(), none, nullptr);
+  EXPECT_TRUE(t.num_vars() == 0 && t.onset_volume() == 1);
   // An order that lists a fan-in replaces its literal's table by the
-  // simulated one (the old table is not leaked).
-  CDB_SGATE_NODE* g = make_not(&s.nl, s.pins[0]);
-  CDB_SGATE_NODE* h = make_and(&s.nl, g, s.pins[1]);
-  cut = {s.fanins[0], g->get_single_oterm(), s.fanins[1]};
+  // simulated one.
+  CDB_SGATE_NODE* g = make_not(&px.nl, px.pins[0]);
+  CDB_SGATE_NODE* h = make_and(&px.nl, g, px.pins[1]);
+  cut = {px.fanins[0], g->get_single_oterm(), px.fanins[1]};
   std::vector<CDB_SGATE_OTERM*> order = {g->get_single_oterm(), h->get_single_oterm()};
-  t = kavu_cone_01tbl(h->get_single_oterm(), cut, &order);
-  for (unsigned m = 0; m < 8; ++m) EXPECT_EQ(t.minterm(m), unsigned(!(m & 1) && (m & 4))) << m;
+  EXPECT_EQ(kavu_cone_01tbl(h->get_single_oterm(), cut, &order).word(0), 0x50u);  // NOT x0 AND x2
 }
 
 TEST(Kavu01tblConeBuilders, CarrySumAndLogicCellAtom) {
-  SMALL s(7);
+  PINS px(7);
   CDB_SGATE_CARRY_SUM* cs = new CDB_SGATE_CARRY_SUM(nullptr);
-  s.nl.add_node(cs);
+  px.nl.add_node(cs);
   for (unsigned i = 0; i < 2; ++i) {
     CDB_SGATE_ITERM* t = cs->create_input_term(nullptr);
     cs->set_input_term(t, i);
-    s.fanins[i]->insert_fanout(t);
+    px.fanins[i]->insert_fanout(t);
   }
-  std::vector<CDB_SGATE_OTERM*> two = {s.fanins[0], s.fanins[1]};
+  std::vector<CDB_SGATE_OTERM*> two = px.first(2);
   EXPECT_EQ(kavu_cone_01tbl(cs->get_output_term(0), two, nullptr).word(0), 0xAu);
   EXPECT_EQ(kavu_cone_01tbl(cs->get_output_term(1), two, nullptr).word(0), 0xCu);
 
   CDB_SGATE_WYSIWYG* cell = new CDB_SGATE_WYSIWYG(nullptr, 61);
-  s.nl.add_node(cell);
-  for (unsigned j = 0; j < 7; ++j) s.fanins[j]->insert_fanout(kavu_fetch_create_wys_iterm(DB_INPUT_PORT_TYPE(12 + j), cell));
+  px.nl.add_node(cell);
+  for (unsigned j = 0; j < 7; ++j) px.fanins[j]->insert_fanout(kavu_fetch_create_wys_iterm(DB_INPUT_PORT_TYPE(12 + j), cell));
   CDB_SGATE_OTERM* combout = kavu_fetch_create_wys_oterm(DB_OUTPUT_PORT_TYPE(9), cell, false);
   ASSERT_NE(combout, nullptr);
   cell->set_lutmask_value(0xF0F0F0F0F0F0F0F0ull);  // passes input 2
-  std::vector<CDB_SGATE_OTERM*> cut(s.fanins.begin(), s.fanins.end());
-  KAVU_01TBL plain = kavu_cone_01tbl(combout, cut, nullptr);
   KAVU_01TBL x2(7);
   x2.variable(2, true);
-  EXPECT_EQ(plain, x2);
+  EXPECT_EQ(kavu_cone_01tbl(combout, px.fanins, nullptr), x2);
   // Extended mode: where input 4 is 1, position 2 follows the seventh input.
   cell->set_mode(CDB_WYSIWYG_EXTENDED_LUT);
-  KAVU_01TBL ext = kavu_cone_01tbl(combout, cut, nullptr);
-  for (unsigned m = 0; m < 128; ++m) {
-    ASSERT_EQ(ext.minterm(m), ((m >> 4) & 1u) ? (m >> 6) & 1u : (m >> 2) & 1u) << m;
-  }
+  const KAVU_01TBL ext = kavu_cone_01tbl(combout, px.fanins, nullptr);
+  for (unsigned m = 0; m < 128; ++m) ASSERT_EQ(ext.minterm(m), ((m >> 4) & 1u) ? (m >> 6) & 1u : (m >> 2) & 1u) << m;
 }
 
 TEST(Kavu01tblConeBuilders, RefusedInput) {
-  SMALL s(2);
-  CDB_SGATE_NODE* a = make_and(&s.nl, s.pins[0], s.pins[1]);
-  CDB_SGATE_NODE* b = make_and(&s.nl, a, s.pins[1]);
+  PINS px(2);
+  CDB_SGATE_NODE* a = make_and(&px.nl, px.pins[0], px.pins[1]);
+  CDB_SGATE_NODE* b = make_and(&px.nl, a, px.pins[1]);
   // A driven input whose source is neither a fan-in nor in the order.
   std::vector<CDB_SGATE_OTERM*> order = {b->get_single_oterm()};
-  EXPECT_KAVU_INTERNAL_ERROR(kavu_cone_01tbl(b->get_single_oterm(), s.fanins, &order), "without a table");
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_cone_01tbl(b->get_single_oterm(), px.fanins, &order), "without a table");
   // A gate kind no builder knows.
-  CDB_SGATE_NODE* ff = make_dff(&s.nl, s.pins[0], s.pins[1]);
-  CDB_SGATE_NODE* c = make_and(&s.nl, ff, s.pins[1]);
-  EXPECT_KAVU_INTERNAL_ERROR(s.table(c), "un-handled sgate");
+  EXPECT_KAVU_INTERNAL_ERROR(word0(px, make_and(&px.nl, make_dff(&px.nl, px.pins[0], px.pins[1]), px.pins[1])),
+                             "un-handled sgate");
   // More fan-ins than a table may have.
-  std::vector<CDB_SGATE_OTERM*> wide(KAVU_CONE_MAX_VARS + 1, s.fanins[0]);
+  std::vector<CDB_SGATE_OTERM*> wide(KAVU_CONE_MAX_VARS + 1, px.fanins[0]);
   EXPECT_KAVU_INTERNAL_ERROR(kavu_cone_01tbl(a->get_single_oterm(), wide, nullptr), "KAVU_CONE_MAX_VARS");
   // A buffer must be connected.
-  CDB_SGATE_BUFFER* buf = new CDB_SGATE_BUFFER(nullptr, CDB_BUFFER_SOFT);
-  s.nl.add_node(buf);
-  buf->set_input_term(buf->create_input_term(nullptr), 0);
-  EXPECT_KAVU_INTERNAL_ERROR(s.table(buf), "cdb_is_connected");
+  EXPECT_KAVU_INTERNAL_ERROR(word0(px, make_buffer(&px.nl, nullptr)), "cdb_is_connected");
 }
 
 // ---- written covers ----
@@ -484,15 +404,13 @@ TEST(Kavu01tblCovers, CubeCoverAndSumOfProducts) {
   EXPECT_KAVU_INTERNAL_ERROR(kavu_cube_cover_01tbl(3, "1-10111"), "cube_cover.length()");
   EXPECT_KAVU_INTERNAL_ERROR(kavu_cube_cover_01tbl(3, "1a1"), "cube_cover[en]");
 
-  SMALL s(3);
+  PINS px(3);
   std::vector<std::vector<SGATE_OTERM_INV_PAIR>> sop;
-  EXPECT_TRUE(kavu_sop_01tbl(sop, s.fanins).is_gnd());
+  EXPECT_TRUE(kavu_sop_01tbl(sop, px.fanins).is_gnd());
   sop.push_back({});
-  EXPECT_TRUE(kavu_sop_01tbl(sop, s.fanins).is_vcc());
-  sop = {{{s.fanins[0], false}, {s.fanins[2], true}}, {{s.fanins[1], false}}};
-  KAVU_01TBL t = kavu_sop_01tbl(sop, s.fanins);
-  for (unsigned m = 0; m < 8; ++m) EXPECT_EQ(t.minterm(m), unsigned(((m & 1) && !(m & 4)) || (m & 2))) << m;
-  CDB_SGATE_NODE* other = make_input_pin(&s.nl, "other");
-  sop = {{{other->get_single_oterm(), false}}};
-  EXPECT_KAVU_INTERNAL_ERROR(kavu_sop_01tbl(sop, s.fanins), "fan-ins");
+  EXPECT_TRUE(kavu_sop_01tbl(sop, px.fanins).is_vcc());
+  sop = {{{px.fanins[0], false}, {px.fanins[2], true}}, {{px.fanins[1], false}}};
+  EXPECT_EQ(kavu_sop_01tbl(sop, px.fanins).word(0), 0xCEu);  // x0 NOT x2 OR x1
+  sop = {{{make_input_pin(&px.nl, "other")->get_single_oterm(), false}}};
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_sop_01tbl(sop, px.fanins), "fan-ins");
 }

@@ -107,7 +107,7 @@ struct VAR_OP {
   size_t (*old_index)(unsigned n, unsigned v, size_t m);
 };
 
-const VAR_OP k_var_ops[] = {
+const VAR_OP VAR_OPS[] = {
     {"inv(var)", 1, 0, [](KAVU_01TBL& t, unsigned v) { t.inv(v); },
      [](unsigned, unsigned v, size_t m) { return m ^ (size_t(1) << v); }},
     {"exchange", 2, 0, [](KAVU_01TBL& t, unsigned v) { t.exchange(v); },
@@ -137,7 +137,7 @@ TEST(Kavu01tblVariableOps, AgreeWithModelOnEveryVariable) {
   KAVU_01TBL t;
   for_each_case([&](const KAVU_01TBL& a, const NAIVE& f, const CASE_ID& id) {
     const unsigned n = a.num_vars();
-    for (const VAR_OP& op : k_var_ops) {
+    for (const VAR_OP& op : VAR_OPS) {
       for (unsigned v = 0; v + op.min_vars_above_v <= n; ++v) {
         t = a;
         op.apply(t, v);
@@ -440,12 +440,12 @@ TEST(Kavu01tblValue, SelfAssignmentAndSelfMoveKeepTheTable) {
 // ---- refused arguments ------------------------------------------------------------------
 
 TEST(Kavu01tblErrors, SizeIsBoundedAndMisuseIsAnInternalError) {
-  const unsigned too_many = KAVU_01TBL::max_num_vars + 1;
-  KAVU_01TBL t3(3), t0(0), t1(1), top(KAVU_01TBL::max_num_vars);
-  EXPECT_KAVU_INTERNAL_ERROR(KAVU_01TBL t(too_many), "max_num_vars");
-  EXPECT_KAVU_INTERNAL_ERROR(t3.resize(1000), "max_num_vars");
-  EXPECT_KAVU_INTERNAL_ERROR(t3.expand(too_many), "max_num_vars");
-  EXPECT_KAVU_INTERNAL_ERROR(KAVU_01TBL sel(top, t3), "max_num_vars");
+  const unsigned too_many = KAVU_01TBL::MAX_NUM_VARS + 1;
+  KAVU_01TBL t3(3), t0(0), t1(1), top(KAVU_01TBL::MAX_NUM_VARS);
+  EXPECT_KAVU_INTERNAL_ERROR(KAVU_01TBL t(too_many), "MAX_NUM_VARS");
+  EXPECT_KAVU_INTERNAL_ERROR(t3.resize(1000), "MAX_NUM_VARS");
+  EXPECT_KAVU_INTERNAL_ERROR(t3.expand(too_many), "MAX_NUM_VARS");
+  EXPECT_KAVU_INTERNAL_ERROR(KAVU_01TBL sel(top, t3), "MAX_NUM_VARS");
   EXPECT_EQ(t3.num_vars(), 3u);
 
   EXPECT_FALSE(t3 == KAVU_01TBL(4));  // different counts compare unequal, no error
