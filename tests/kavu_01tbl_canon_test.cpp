@@ -1,23 +1,16 @@
 // The canonical form of KAVU_01TBL against brute-force NPN classes and
 // random input permutations and phases, and the table self-check.
-#include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <map>
-#include <random>
 #include <set>
-#include <vector>
 
-#include "cdb/cdb_sgate.h"
-#include "kavu_01tbl.h"
-#include "testkit/platform_testkit.h"
+#include "kavu_01tbl_test_support.h"
 
 namespace {
 
-// ---- helpers: functions of at most six variables as 64-bit minterm sets ----
-
+// Functions of at most six variables as 64-bit minterm sets.
 uint64_t full_mask(unsigned n) { return n == 6 ? ~uint64_t(0) : (uint64_t(1) << (1u << n)) - 1; }
 
 KAVU_01TBL table_of(unsigned n, uint64_t bits) {
@@ -29,9 +22,7 @@ KAVU_01TBL table_of(unsigned n, uint64_t bits) {
 }
 
 uint64_t bits_of(const KAVU_01TBL& t) {
-  uint64_t bits = t.word(0);
-  if (t.num_vars() == 6) bits |= uint64_t(t.word(1)) << 32;
-  return bits & full_mask(t.num_vars());
+  return (t.word(0) | (t.num_vars() == 6 ? uint64_t(t.word(1)) << 32 : 0)) & full_mask(t.num_vars());
 }
 
 // An input permutation with phases and an output phase: g(x) = out ^ f(y)
@@ -66,12 +57,9 @@ bool rebuilds(unsigned n, uint64_t f, uint64_t g, bool out, const std::vector<un
               const std::vector<bool>& phase) {
   for (unsigned x = 0; x < (1u << n); ++x) {
     unsigned y = 0;
-    for (unsigned p = 0; p < n; ++p) {
-      const bool bit = ((x >> var_map[p]) & 1u) != 0;
-      if (bit == phase[var_map[p]]) y |= 1u << p;
-    }
-    const bool gy = ((g >> y) & 1u) != 0;
-    if ((gy == out) != (((f >> x) & 1u) != 0)) return false;
+    for (unsigned p = 0; p < n; ++p)
+      if ((((x >> var_map[p]) & 1u) != 0) == phase[var_map[p]]) y |= 1u << p;
+    if (((((g >> y) & 1u) != 0) == out) != (((f >> x) & 1u) != 0)) return false;
   }
   return true;
 }
@@ -106,43 +94,23 @@ bool unambiguous(unsigned n, uint64_t f) {
   return true;
 }
 
-// ---- canonical form: hand-computed cases ---------------------------------------------
-
 TEST(Kavu01tblCanonical, SmallCasesFollowTheTieBreaks) {
   std::vector<unsigned> var_map;
   std::vector<bool> phase;
   // x0 AND NOT x1 becomes x0 OR x1 with the output and x0 complemented.
   KAVU_01TBL t = table_of(2, 0x2);
   EXPECT_FALSE(t.canonical(var_map, phase));
-  EXPECT_EQ(t.word(0), 0xEu);
-  EXPECT_EQ(var_map, (std::vector<unsigned>{0, 1}));
-  EXPECT_EQ(phase, (std::vector<bool>{false, true}));
-
-  // Constants of no variables: 1 stays, 0 becomes 1 with the output flipped.
-  KAVU_01TBL one(0);
-  one.set_vcc();
-  EXPECT_TRUE(one.canonical(var_map, phase));
-  EXPECT_TRUE(one.is_vcc());
-  EXPECT_TRUE(var_map.empty() && phase.empty());
+  EXPECT_TRUE(t.word(0) == 0xEu && var_map == (std::vector<unsigned>{0, 1}) && phase == (std::vector<bool>{false, true}));
+  // Constant 0 of no variables becomes 1 with the output flipped.
   KAVU_01TBL zero(0);
   EXPECT_FALSE(zero.canonical(var_map, phase));
-  EXPECT_TRUE(zero.is_vcc());
-
-  // Balanced on-set keeps the output; NOT x0 becomes x0 by its input phase.
-  KAVU_01TBL lit = table_of(1, 0x1);
-  EXPECT_TRUE(lit.canonical(var_map, phase));
-  EXPECT_EQ(lit.word(0), 0x2u);
-  EXPECT_EQ(phase, (std::vector<bool>{false}));
-
-  // A variable the function ignores has volume 0 and sorts first:
-  // x0 OR x2 over three variables puts x1 at position 0.
+  EXPECT_TRUE(zero.is_vcc() && var_map.empty());
+  // A variable the function ignores has volume 0 and sorts first: x0 OR x2
+  // over three variables puts x1 at position 0.
   KAVU_01TBL ign = table_of(3, 0xFA);
   EXPECT_TRUE(ign.canonical(var_map, phase));
-  EXPECT_EQ(var_map[0], 1u);
-  EXPECT_FALSE(ign.is_dependent(0));
+  EXPECT_TRUE(var_map[0] == 1u && !ign.is_dependent(0));
 }
-
-// ---- canonical form: all four-input functions against brute force ---------------------
 
 TEST(Kavu01tblCanonical, AllFourInputFunctionsAgainstTheirNpnClasses) {
   constexpr unsigned n = 4;
@@ -177,19 +145,12 @@ TEST(Kavu01tblCanonical, AllFourInputFunctionsAgainstTheirNpnClasses) {
     EXPECT_EQ(it->second, class_of[f]) << std::hex << f;
   }
   // Where the form promises uniqueness, the class has one representative.
-  for (uint64_t f = 0; f < num_funcs; ++f) {
-    if (unambiguous(n, f)) {
-      EXPECT_EQ(reps[class_of[f]].size(), 1u) << std::hex << f;
-    }
-  }
-  int exact = 0;
-  for (const auto& r : reps) exact += r.size() == 1 ? 1 : 0;
-  // Tripwire: how many classes the heuristic separates exactly. A change of
-  // the sort or the tie-breaks needs a reason.
-  EXPECT_EQ(exact, 36);
+  for (uint64_t f = 0; f < num_funcs; ++f)
+    EXPECT_TRUE(!unambiguous(n, f) || reps[class_of[f]].size() == 1u) << std::hex << f;
+  // Tripwire: classes the heuristic separates exactly (a change of the sort
+  // or the tie-breaks needs a reason).
+  EXPECT_EQ(std::count_if(reps.begin(), reps.end(), [](const auto& r) { return r.size() == 1; }), 36);
 }
-
-// ---- canonical form: random five- and six-input functions ------------------------------
 
 TEST(Kavu01tblCanonical, RandomFiveAndSixInputFunctionsReachOneForm) {
   std::mt19937 rng(2024);
@@ -253,8 +214,6 @@ TEST(Kavu01tblCanonical, WideTablesAndDebugChecks) {
   }
   set_01tbl_debug(0);
 }
-
-// ---- self-check ---------------------------------------------------------------------
 
 TEST(Kavu01tblRegTest, PassesOnTablesOfEverySizeAndRefusesParallelSynthesis) {
   std::mt19937 rng(11);

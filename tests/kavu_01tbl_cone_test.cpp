@@ -2,20 +2,14 @@
 // against the bit-parallel simulator, every word-level operator against
 // brute force, the input rules of the bit-level builders, refused input, and
 // the tables of written covers.
-#include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
+#include <cstdlib>
 #include <functional>
-#include <string>
-#include <vector>
 
-#include "cdb/cdb_sgate.h"
 #include "kavu_01tbl_cone.h"
 #include "kavu_wiring_helper.h"
 #include "kavu_01tbl_test_support.h"
-#include "netlist_io/simulator.h"
-#include "platform_testkit.h"
+#include "kavu_ttbl.h"
 
 using namespace kavu_platform;
 
@@ -136,95 +130,83 @@ int as_signed(unsigned v, unsigned width) {
 
 }  // namespace
 
-TEST(Kavu01tblWordOperators, AdderWithAndWithoutCarryIn) {
-  for (int cin_mode = 0; cin_mode < 3; ++cin_mode) {  // none, a variable, tied to 1
-    OP_RIG rig(CDB_OPER_ADDITION);
-    const unsigned a = rig.add_input(CDB_OPER_PORT_A, 3);
-    const unsigned b = rig.add_input(CDB_OPER_PORT_B, 3);
-    unsigned c = 0;
-    if (cin_mode == 1) c = rig.add_input(CDB_OPER_PORT_CIN, 1);
-    if (cin_mode == 2) {
-      CDB_SGATE_ITERM* t = rig.op()->create_input_term(nullptr);
-      rig.op()->add_port("cin", CDB_OPER_PORT_CIN, CDB_OPER_PORT_DIR_IN)->set_iterm(0, t);
-      t->set_vcc();
-    }
-    rig.add_output(CDB_OPER_PORT_O, 3);
-    CDB_SGATE_OPER_PORT_ENTRY* cout = rig.add_output(CDB_OPER_PORT_COUT, 1);
-    rig.expect_bits(CDB_OPER_PORT_O, [&](unsigned m, unsigned k) {
-      const unsigned carry = cin_mode == 1 ? field(m, c, 1) : cin_mode == 2 ? 1 : 0;
-      return ((field(m, a, 3) + field(m, b, 3) + carry) >> k) & 1u;
-    }, "add");
-    // The carry-out is no bit of the result word.
-    EXPECT_KAVU_INTERNAL_ERROR(rig.table(cout->get_oterm(0)), "Which bit of the add output is this?");
-  }
-}
+// One operator and its expected output bit k from its input port values.
+struct OP_CASE {
+  const char* what;
+  CDB_OPER_TYPE kind;
+  bool is_signed;
+  std::vector<std::pair<CDB_OPER_PORT_TYPE, unsigned>> ins;  // ports and widths, in variable order
+  unsigned out_width;
+  std::function<unsigned(const std::vector<unsigned>& v, unsigned k)> bit;
+};
 
-TEST(Kavu01tblWordOperators, CompareIsUnsignedLessThanOrEqualByCarryIn) {
-  OP_RIG rig(CDB_OPER_COMPARE);
-  const unsigned a = rig.add_input(CDB_OPER_PORT_A, 3);
-  const unsigned b = rig.add_input(CDB_OPER_PORT_B, 3);
-  const unsigned c = rig.add_input(CDB_OPER_PORT_CIN, 1);
-  rig.add_output(CDB_OPER_PORT_O, 1);
-  rig.expect_bits(CDB_OPER_PORT_O, [&](unsigned m, unsigned) {
-    const unsigned x = field(m, a, 3), y = field(m, b, 3);
-    return x < y || (x == y && field(m, c, 1));
-  }, "compare");
-}
-
-TEST(Kavu01tblWordOperators, EqualityMuxesSelectAndDecode) {
-  {
-    OP_RIG rig(CDB_OPER_EQUAL);
-    const unsigned a = rig.add_input(CDB_OPER_PORT_A, 3);
-    const unsigned b = rig.add_input(CDB_OPER_PORT_B, 3);
-    rig.add_output(CDB_OPER_PORT_O, 1);
-    rig.expect_bits(CDB_OPER_PORT_O, [&](unsigned m, unsigned) { return field(m, a, 3) == field(m, b, 3); }, "eq");
-  }
-  {
-    OP_RIG rig(CDB_OPER_NTO1_MUX);
-    const unsigned s = rig.add_input(CDB_OPER_PORT_A, 2);
-    const unsigned d = rig.add_input(CDB_OPER_PORT_B, 4);
-    rig.add_output(CDB_OPER_PORT_O, 1);
-    rig.expect_bits(CDB_OPER_PORT_O, [&](unsigned m, unsigned) { return field(m, d + field(m, s, 2), 1); }, "nto1");
-  }
-  {
-    OP_RIG rig(CDB_OPER_SELECT);
-    const unsigned s = rig.add_input(CDB_OPER_PORT_A, 3);
-    const unsigned d = rig.add_input(CDB_OPER_PORT_B, 3);
-    rig.add_output(CDB_OPER_PORT_O, 1);
-    rig.expect_bits(CDB_OPER_PORT_O, [&](unsigned m, unsigned) { return (field(m, s, 3) & field(m, d, 3)) != 0; },
-                    "select");
-  }
-  {
-    OP_RIG rig(CDB_OPER_DECODE);
-    const unsigned s = rig.add_input(CDB_OPER_PORT_A, 3);
-    rig.add_output(CDB_OPER_PORT_O, 8);
-    rig.expect_bits(CDB_OPER_PORT_O, [&](unsigned m, unsigned k) { return field(m, s, 3) == k; }, "decode");
-  }
-}
-
-TEST(Kavu01tblWordOperators, ShiftsAndRotationsAgainstBruteForce) {
-  // Data widths around a power of two, distances wider than needed so that
-  // distances at and beyond the width occur.
-  for (unsigned dw : {3u, 4u, 5u}) {
+// Every output bit of every operator over every minterm, against brute force.
+TEST(Kavu01tblWordOperators, AgreeWithBruteForce) {
+  const CDB_OPER_PORT_TYPE A = CDB_OPER_PORT_A, B = CDB_OPER_PORT_B, CIN = CDB_OPER_PORT_CIN;
+  std::vector<OP_CASE> cases = {
+      {"add", CDB_OPER_ADDITION, false, {{A, 3}, {B, 3}}, 3, [](auto& v, unsigned k) { return (v[0] + v[1]) >> k; }},
+      {"add with carry", CDB_OPER_ADDITION, false, {{A, 3}, {B, 3}, {CIN, 1}}, 3,
+       [](auto& v, unsigned k) { return (v[0] + v[1] + v[2]) >> k; }},
+      // A < B, or A = B and the carry-in: unsigned less than (or equal).
+      {"compare", CDB_OPER_COMPARE, false, {{A, 3}, {B, 3}, {CIN, 1}}, 1,
+       [](auto& v, unsigned) { return unsigned(v[0] < v[1] || (v[0] == v[1] && v[2])); }},
+      {"equal", CDB_OPER_EQUAL, false, {{A, 3}, {B, 3}}, 1, [](auto& v, unsigned) { return unsigned(v[0] == v[1]); }},
+      {"nto1", CDB_OPER_NTO1_MUX, false, {{A, 2}, {B, 4}}, 1, [](auto& v, unsigned) { return v[1] >> v[0]; }},
+      {"select", CDB_OPER_SELECT, false, {{A, 3}, {B, 3}}, 1, [](auto& v, unsigned) { return unsigned((v[0] & v[1]) != 0); }},
+      {"decode", CDB_OPER_DECODE, false, {{A, 3}}, 8, [](auto& v, unsigned k) { return unsigned(v[0] == k); }},
+      {"mult", CDB_OPER_MULTIPLY, false, {{A, 3}, {B, 2}}, 5, [](auto& v, unsigned k) { return (v[0] * v[1]) >> k; }},
+      {"signed mult", CDB_OPER_MULTIPLY, true, {{A, 3}, {B, 2}}, 5,
+       [](auto& v, unsigned k) { return unsigned(as_signed(v[0], 3) * as_signed(v[1], 2)) >> k; }},
+      // A zero denominator gives all ones.
+      {"div", CDB_OPER_DIVIDE, false, {{A, 4}, {B, 3}}, 4,
+       [](auto& v, unsigned k) { return (v[1] == 0 ? 0xFu : v[0] / v[1]) >> k; }},
+      // Magnitudes divided, then the sign applied; -8 keeps its pattern.
+      {"signed div", CDB_OPER_DIVIDE, true, {{A, 4}, {B, 3}}, 4, [](auto& v, unsigned k) {
+         const int x = as_signed(v[0], 4), y = as_signed(v[1], 3);
+         const unsigned mx = unsigned(std::abs(x)) & 0xFu, my = unsigned(std::abs(y)) & 0x7u;
+         const unsigned q = my == 0 ? 0x1Fu : mx / my;
+         return ((x < 0) != (y < 0) ? unsigned(-int(q)) : q) >> k;
+       }},
+  };
+  // Shifts fill with the carry-in; data widths around a power of two, and
+  // distances at and beyond the width.
+  for (unsigned dw : {3u, 4u, 5u})
     for (CDB_OPER_TYPE kind : {CDB_OPER_LEFT_SHIFT, CDB_OPER_RIGHT_SHIFT, CDB_OPER_LEFT_ROTATE, CDB_OPER_RIGHT_ROTATE}) {
-      const bool shift = kind == CDB_OPER_LEFT_SHIFT || kind == CDB_OPER_RIGHT_SHIFT;
-      OP_RIG rig(kind);
-      const unsigned d = rig.add_input(CDB_OPER_PORT_A, dw);
-      const unsigned s = rig.add_input(CDB_OPER_PORT_SHIFT, 3);
-      const unsigned c = shift ? rig.add_input(CDB_OPER_PORT_CIN, 1) : 0;
-      rig.add_output(CDB_OPER_PORT_O, dw);
-      rig.expect_bits(CDB_OPER_PORT_O, [&](unsigned m, unsigned k) {
-        const unsigned data = field(m, d, dw), dist = field(m, s, 3);
-        const unsigned fill = shift ? field(m, c, 1) : 0;
-        switch (kind) {
-          case CDB_OPER_LEFT_SHIFT: return dist <= k ? (data >> (k - dist)) & 1u : fill;
-          case CDB_OPER_RIGHT_SHIFT: return k + dist < dw ? (data >> (k + dist)) & 1u : fill;
-          case CDB_OPER_LEFT_ROTATE: return (data >> ((k + dw * 8 - dist) % dw)) & 1u;
-          default: return (data >> ((k + dist) % dw)) & 1u;
-        }
-      }, "shift");
+      const bool rotate = kind == CDB_OPER_LEFT_ROTATE || kind == CDB_OPER_RIGHT_ROTATE;
+      std::vector<std::pair<CDB_OPER_PORT_TYPE, unsigned>> ins = {{A, dw}, {CDB_OPER_PORT_SHIFT, 3}};
+      if (!rotate) ins.push_back({CIN, 1});
+      cases.push_back({"shift", kind, false, ins, dw, [dw, kind](auto& v, unsigned k) {
+                         const unsigned data = v[0], d = v[1];
+                         if (kind == CDB_OPER_LEFT_SHIFT) return d <= k ? data >> (k - d) : v[2];
+                         if (kind == CDB_OPER_RIGHT_SHIFT) return k + d < dw ? data >> (k + d) : v[2];
+                         return data >> (kind == CDB_OPER_LEFT_ROTATE ? (k + dw * 8 - d) % dw : (k + d) % dw);
+                       }});
     }
+  for (const OP_CASE& c : cases) {
+    OP_RIG rig(c.kind, c.is_signed);
+    std::vector<unsigned> first;
+    for (const auto& [port, width] : c.ins) first.push_back(rig.add_input(port, width));
+    rig.add_output(CDB_OPER_PORT_O, c.out_width);
+    rig.expect_bits(CDB_OPER_PORT_O, [&](unsigned m, unsigned k) {
+      std::vector<unsigned> v;
+      for (size_t i = 0; i < first.size(); ++i) v.push_back(field(m, first[i], c.ins[i].second));
+      return (c.bit(v, k) & 1u) != 0;
+    }, c.what);
   }
+}
+
+// A carry-in tied to 1 counts; the carry-out is no bit of the result word.
+TEST(Kavu01tblWordOperators, AdderTiedCarryAndCarryOut) {
+  OP_RIG rig(CDB_OPER_ADDITION);
+  const unsigned a = rig.add_input(CDB_OPER_PORT_A, 3), b = rig.add_input(CDB_OPER_PORT_B, 3);
+  CDB_SGATE_ITERM* t = rig.op()->create_input_term(nullptr);
+  rig.op()->add_port("cin", CDB_OPER_PORT_CIN, CDB_OPER_PORT_DIR_IN)->set_iterm(0, t);
+  t->set_vcc();
+  rig.add_output(CDB_OPER_PORT_O, 3);
+  CDB_SGATE_OPER_PORT_ENTRY* cout = rig.add_output(CDB_OPER_PORT_COUT, 1);
+  rig.expect_bits(CDB_OPER_PORT_O, [&](unsigned m, unsigned k) { return ((field(m, a, 3) + field(m, b, 3) + 1) >> k) & 1u; },
+                  "add with carry 1");
+  EXPECT_KAVU_INTERNAL_ERROR(rig.table(cout->get_oterm(0)), "Which bit of the add output is this?");
 }
 
 TEST(Kavu01tblWordOperators, WideShiftDistancesStayCheap) {
@@ -255,39 +237,6 @@ TEST(Kavu01tblWordOperators, WideShiftDistancesStayCheap) {
   EXPECT_KAVU_INTERNAL_ERROR(rig.table(rig.op()->get_oterm(CDB_OPER_PORT_O, 0)), "shifter this wide");
 }
 
-TEST(Kavu01tblWordOperators, MultiplierSignedAndUnsigned) {
-  for (bool is_signed : {false, true}) {
-    OP_RIG rig(CDB_OPER_MULTIPLY, is_signed);
-    const unsigned a = rig.add_input(CDB_OPER_PORT_A, 3);
-    const unsigned b = rig.add_input(CDB_OPER_PORT_B, 2);
-    rig.add_output(CDB_OPER_PORT_O, 5);
-    rig.expect_bits(CDB_OPER_PORT_O, [&](unsigned m, unsigned k) {
-      const int x = is_signed ? as_signed(field(m, a, 3), 3) : int(field(m, a, 3));
-      const int y = is_signed ? as_signed(field(m, b, 2), 2) : int(field(m, b, 2));
-      return (unsigned(x * y) >> k) & 1u;
-    }, is_signed ? "signed mult" : "mult");
-  }
-}
-
-TEST(Kavu01tblWordOperators, DividerSignedAndUnsignedWithZeroDenominator) {
-  for (bool is_signed : {false, true}) {
-    OP_RIG rig(CDB_OPER_DIVIDE, is_signed);
-    const unsigned a = rig.add_input(CDB_OPER_PORT_A, 4);
-    const unsigned b = rig.add_input(CDB_OPER_PORT_B, 3);
-    rig.add_output(CDB_OPER_PORT_O, 4);
-    rig.expect_bits(CDB_OPER_PORT_O, [&](unsigned m, unsigned k) {
-      const unsigned ua = field(m, a, 4), ub = field(m, b, 3);
-      if (!is_signed) return ((ub == 0 ? 0xFu : ua / ub) >> k) & 1u;
-      const int x = as_signed(ua, 4), y = as_signed(ub, 3);
-      // Magnitudes divided, then the sign applied; -8 keeps its pattern.
-      const unsigned mx = unsigned(x < 0 ? -x : x) & 0xFu, my = unsigned(y < 0 ? -y : y) & 0x7u;
-      const unsigned q = my == 0 ? 0x1Fu : mx / my;
-      const unsigned quot = ((x < 0) != (y < 0)) ? unsigned(-int(q)) : q;
-      return (quot >> k) & 1u;
-    }, is_signed ? "signed div" : "div");
-  }
-}
-
 TEST(Kavu01tblWordOperators, UnsignedDividerReadsOnlyTheNumeratorBitsItNeeds) {
   OP_RIG rig(CDB_OPER_DIVIDE);
   rig.add_input(CDB_OPER_PORT_A, 4);
@@ -307,25 +256,67 @@ unsigned word0(PINS& px, CDB_SGATE_NODE* g) { return kavu_cone_01tbl(g->get_sing
 
 }  // namespace
 
-TEST(Kavu01tblConeBuilders, InputRulesOfCombLutAndMux) {
-  PINS px(2);
-  CDB_SGATE_NODE* a = make_and(&px.nl, px.pins[0], px.pins[1]);
-  EXPECT_EQ(word0(px, a), 0x8u);
-  // An unconnected input leaves a comb gate's accumulator alone.
-  a->get_input_term(1)->disconnect_from_source();
-  EXPECT_EQ(word0(px, a), 0xAu);
-  EXPECT_EQ(word0(px, make_not(&px.nl, px.pins[1])), 0x3u);
-  // LUTs and muxes read an unconnected input as 1.
-  CDB_SGATE_NODE* lut = make_lut(&px.nl, {px.pins[0], px.pins[1]}, 0x8);
+// Small cones over seven pins, each root with a feature every evaluator
+// must read alike: tied, inverted and unconnected inputs (skipped by comb
+// gates, 1 for LUTs and muxes), inverted outputs, a shared gate, carry-sum
+// outputs, and comb gates without a connected input, which give their start
+// value (1 for AND, else 0; a name keeper once read 1 in the simulator and
+// 0 in the library, and XOR(x0, open) once read x0 ^ x0 in the cut tables).
+// The cone tables and, for comb cones, the seven-input cut tables must match
+// the netlist simulator on all 128 minterms.
+TEST(Kavu01tblConeBuilders, EveryEvaluatorReadsSmallConesAlike) {
+  PINS px(7);
+  const std::vector<CDB_SGATE_OTERM*>& x = px.fanins;
+  std::vector<CDB_SGATE_OTERM*> roots;
+  auto comb = [&](CDB_COMB_TYPE type, std::vector<CDB_SGATE_OTERM*> ins, unsigned inverted = 0, bool open = false) {
+    CDB_SGATE_COMB* g = px.comb(type);
+    for (size_t i = 0; i < ins.size(); ++i) PINS::add_input(g, ins[i], (inverted >> i) & 1u);  // null: tied
+    if (open) PINS::add_unconnected_input(g);
+    roots.push_back(g->get_single_oterm());
+    return roots.back();
+  };
+  for (CDB_COMB_TYPE type : {CDB_COMB_AND, CDB_COMB_OR, CDB_COMB_XOR, CDB_COMB_NOT, CDB_COMB_NAME_KEEPER}) {
+    comb(type, {});
+    comb(type, {}, 0, true);
+  }
+  CDB_SGATE_OTERM* a = comb(CDB_COMB_AND, {x[0], x[1]}, 0b10);
+  comb(CDB_COMB_OR, {a, nullptr, x[6]}, 0b010);  // a | GND | x6
+  comb(CDB_COMB_AND, {nullptr, x[2]});           // VCC & x2
+  comb(CDB_COMB_XOR, {x[0]}, 0, true);
+  comb(CDB_COMB_OR, {x[3]}, 1, true);
+  comb(CDB_COMB_NOT, {x[2]});
+  comb(CDB_COMB_NAME_KEEPER, {x[3]}, 1);
+  comb(CDB_COMB_XOR, {a, comb(CDB_COMB_OR, {a, x[5]})});  // a shared gate
+  comb(CDB_COMB_XOR, {x[4], x[5]})->set_invert();
+  CDB_SGATE_NODE* lut = make_lut(&px.nl, {px.pins[0], px.pins[1], px.pins[2]}, 0x80);
   lut->get_input_term(1)->disconnect_from_source();
-  EXPECT_EQ(word0(px, lut), 0xAu);
-  EXPECT_EQ(word0(px, make_mux(&px.nl, px.pins[0], nullptr, px.pins[1])), 0xEu);  // x1 ? VCC : x0
-  // An inverted input and an inverted output both complement.
-  CDB_SGATE_NODE* x = make_xor(&px.nl, px.pins[0], px.pins[1]);
-  x->get_input_term(0)->invert();
-  EXPECT_EQ(word0(px, x), 0x9u);
-  x->get_single_oterm()->invert();
-  EXPECT_EQ(word0(px, x), 0x6u);
+  CDB_SGATE_NODE* mux = make_mux(&px.nl, px.pins[0], px.pins[3], px.pins[1]);
+  mux->get_input_term(1)->disconnect_from_source();
+  CDB_SGATE_CARRY_SUM* cs = new CDB_SGATE_CARRY_SUM(nullptr);
+  px.nl.add_node(cs);
+  for (unsigned i = 0; i < 2; ++i) {
+    cs->set_input_term(cs->create_input_term(nullptr), i);
+    x[4 + i]->insert_fanout(cs->get_input_term(i));
+  }
+  roots.insert(roots.end(), {lut->get_single_oterm(), mux->get_single_oterm(), cs->get_output_term(0), cs->get_output_term(1)});
+  NETLIST_SIMULATOR sim(&px.nl);
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  std::vector<uint64_t> words(2 * roots.size());
+  for (unsigned half = 0; half < 2; ++half) {  // x6 = half; x0..x5 as in a table word
+    for (unsigned i = 0; i < 7; ++i) sim.set_input(px.pins[i], TTBL<7>::variable(i).word(half));
+    sim.eval();
+    for (size_t r = 0; r < roots.size(); ++r) words[2 * r + half] = sim.value(roots[r]);
+  }
+  for (size_t r = 0; r < roots.size(); ++r) {
+    const KAVU_01TBL t = kavu_cone_01tbl(roots[r], px.fanins, nullptr);
+    const bool is_comb = roots[r]->get_my_node()->get_sgate_type() == CDB_SGATE_COMB_ENUM;
+    for (unsigned half = 0; half < 2; ++half) {
+      EXPECT_EQ(t.word(2 * half) | uint64_t(t.word(2 * half + 1)) << 32, words[2 * r + half]) << "cone table, root " << r;
+      if (is_comb) {
+        EXPECT_EQ(kavu_7cut_fn(roots[r], x).word(half), words[2 * r + half]) << "cut table, root " << r;
+      }
+    }
+  }
 }
 
 TEST(Kavu01tblConeBuilders, FaninsRootsAndEmptyCuts) {
@@ -351,19 +342,10 @@ TEST(Kavu01tblConeBuilders, FaninsRootsAndEmptyCuts) {
   EXPECT_EQ(kavu_cone_01tbl(h->get_single_oterm(), cut, &order).word(0), 0x50u);  // NOT x0 AND x2
 }
 
-TEST(Kavu01tblConeBuilders, CarrySumAndLogicCellAtom) {
+// A logic-cell atom; in extended mode, where input 4 is 1, LUT position 2
+// follows the seventh input.
+TEST(Kavu01tblConeBuilders, LogicCellAtom) {
   PINS px(7);
-  CDB_SGATE_CARRY_SUM* cs = new CDB_SGATE_CARRY_SUM(nullptr);
-  px.nl.add_node(cs);
-  for (unsigned i = 0; i < 2; ++i) {
-    CDB_SGATE_ITERM* t = cs->create_input_term(nullptr);
-    cs->set_input_term(t, i);
-    px.fanins[i]->insert_fanout(t);
-  }
-  std::vector<CDB_SGATE_OTERM*> two = px.first(2);
-  EXPECT_EQ(kavu_cone_01tbl(cs->get_output_term(0), two, nullptr).word(0), 0xAu);
-  EXPECT_EQ(kavu_cone_01tbl(cs->get_output_term(1), two, nullptr).word(0), 0xCu);
-
   CDB_SGATE_WYSIWYG* cell = new CDB_SGATE_WYSIWYG(nullptr, 61);
   px.nl.add_node(cell);
   for (unsigned j = 0; j < 7; ++j) px.fanins[j]->insert_fanout(kavu_fetch_create_wys_iterm(DB_INPUT_PORT_TYPE(12 + j), cell));
@@ -373,7 +355,6 @@ TEST(Kavu01tblConeBuilders, CarrySumAndLogicCellAtom) {
   KAVU_01TBL x2(7);
   x2.variable(2, true);
   EXPECT_EQ(kavu_cone_01tbl(combout, px.fanins, nullptr), x2);
-  // Extended mode: where input 4 is 1, position 2 follows the seventh input.
   cell->set_mode(CDB_WYSIWYG_EXTENDED_LUT);
   const KAVU_01TBL ext = kavu_cone_01tbl(combout, px.fanins, nullptr);
   for (unsigned m = 0; m < 128; ++m) ASSERT_EQ(ext.minterm(m), ((m >> 4) & 1u) ? (m >> 6) & 1u : (m >> 2) & 1u) << m;

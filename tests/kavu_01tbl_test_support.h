@@ -27,9 +27,8 @@ inline KAVU_01TBL random_table(unsigned n, std::mt19937& rng) {
   return t;
 }
 
-// A function that decomposes: the variables, in consecutive groups of 1 to
-// `piece`, each feed a random function of their group, and a random top
-// function takes the group outputs.
+// A function that decomposes: consecutive groups of 1 to `piece` variables
+// each feed a random function, and a random top function takes their outputs.
 inline KAVU_01TBL composed_table(unsigned n, unsigned piece, std::mt19937& rng) {
   std::vector<unsigned> sizes;
   for (unsigned v = 0; v < n; v += sizes.back()) sizes.push_back(std::min(n - v, 1 + unsigned(rng() % piece)));
@@ -60,25 +59,21 @@ struct PINS {
   }
   std::vector<CDB_SGATE_OTERM*> first(unsigned n) const { return {fanins.begin(), fanins.begin() + n}; }
   HDB_INSTANCE_NAME* base_name() const { return pins[0]->get_instance_name(); }
-  // A comb gate of that type without inputs.
-  CDB_SGATE_COMB* comb(CDB_COMB_TYPE type) {
+  CDB_SGATE_COMB* comb(CDB_COMB_TYPE type) {  // without inputs
     CDB_SGATE_COMB* g = new CDB_SGATE_COMB(nullptr, type);
     nl.add_node(g);
     return g;
   }
-  // Appends an input to g: driven by src (inverted when asked), tied to VCC
-  // (GND when inverted) when src is null.
+  // An input of g driven by src (inverted when asked), tied to VCC (GND
+  // when inverted) for a null src.
   static void add_input(CDB_SGATE_COMB* g, CDB_SGATE_OTERM* src, bool inverted = false) {
     g->add_unordered_fanin_from_oterm(MEM_MANAGER::get_default_segment(), inverted, src);
   }
   static void add_unconnected_input(CDB_SGATE_COMB* g) {
     g->insert_unordered_fanin_term(g->create_input_term(MEM_MANAGER::get_default_segment()));
   }
-  // No pin drives anything (every network built on them is gone).
-  bool free() const {
-    for (CDB_SGATE_OTERM* p : fanins)
-      if (p->has_fanout()) return false;
-    return true;
+  bool free() const {  // no pin drives anything
+    return std::none_of(fanins.begin(), fanins.end(), [](CDB_SGATE_OTERM* p) { return p->has_fanout(); });
   }
 };
 
@@ -90,17 +85,16 @@ inline void add_sources(const CDB_SGATE_NODE* g, std::vector<CDB_SGATE_OTERM*>& 
   }
 }
 
-// Gates a cut may be grown through: comb gates, LUTs, muxes and buffers.
 inline bool is_logic_gate(const CDB_SGATE_NODE* g) {
   const CDB_SGATE_TYPE t = g->get_sgate_type();
   return t == CDB_SGATE_COMB_ENUM || t == CDB_SGATE_LUT_ENUM || t == CDB_SGATE_MUX_ENUM || t == CDB_SGATE_BUFFER_ENUM;
 }
 
-// A complete cut of root's fan-in cone: it starts at the sources of root's
-// gate, and a leaf whose gate `expand` accepts is replaced by that gate's
-// sources while the cut keeps at most max_leaves leaves. Leaves are tried
-// first to last, or in a fresh random order each step when rng is given;
-// after each step on_step(cut) may stop the growth by returning false.
+// A complete cut of root's cone: from the sources of root's gate, a leaf
+// whose gate `expand` accepts is replaced by that gate's sources while the
+// cut keeps at most max_leaves leaves. Leaves are tried first to last, or
+// in a fresh random order each step when rng is given; after each step
+// on_step(cut) may stop the growth by returning false.
 template <class EXPAND, class ON_STEP>
 std::vector<CDB_SGATE_OTERM*> grow_cut(CDB_SGATE_OTERM* root, size_t max_leaves, EXPAND expand,
                                        std::mt19937* rng, ON_STEP on_step) {
@@ -137,11 +131,10 @@ template <class TABLE>
 ::testing::AssertionResult agrees_with_simulation(const kavu_platform::NETLIST_SIMULATOR& sim, const TABLE& t,
                                                   const CDB_SGATE_OTERM* root,
                                                   const std::vector<CDB_SGATE_OTERM*>& cut) {
-  const uint64_t root_word = sim.value(root);
   for (unsigned bit = 0; bit < 64; ++bit) {
     unsigned m = 0;
     for (size_t i = 0; i < cut.size(); ++i) m |= unsigned((sim.value(cut[i]) >> bit) & 1u) << i;
-    if ((t.minterm(m) != 0) != (((root_word >> bit) & 1u) != 0))
+    if ((t.minterm(m) != 0) != (((sim.value(root) >> bit) & 1u) != 0))
       return ::testing::AssertionFailure() << "pattern " << bit << " over " << cut.size() << " leaves";
   }
   return ::testing::AssertionSuccess();
