@@ -79,9 +79,8 @@ TEST(KavuResynCircuits, EveryMethodKeepsTheFunction) {
   }
 }
 
-// A cut with fan-ins the function ignores: the network reads only the
-// others; method 1 builds 4-input LUTs where the device LUT has six.
-TEST(KavuResynSmall, IgnoredFaninsAndFourInputLuts) {
+// A cut with fan-ins the function ignores: the network reads only the others.
+TEST(KavuResynSmall, IgnoredFaninsStayUnconnected) {
   PINS px(4);
   CDB_SGATE_NODE* g = kavu_platform::make_and(&px.nl, px.pins[1], px.pins[3]);
   for (unsigned int method : {0u, 1u, 2u}) {
@@ -92,14 +91,6 @@ TEST(KavuResynSmall, IgnoredFaninsAndFourInputLuts) {
     EXPECT_FALSE(px.fanins[0]->has_fanout() || px.fanins[2]->has_fanout()) << method;
     delete_synthesized_nodes(luts);
   }
-  ASSERT_EQ(CDB_LUTMASK::max_num_inputs, 6u);
-  PINS wide(7);
-  CDB_SGATE_OTERM* root_term = parity(wide);
-  std::vector<CDB_SGATE_NODE*> luts;
-  ASSERT_NE(kavu_cone_resynthesis(root_term, wide.fanins, luts, KAVU_RESYN_FOUR_INPUT, -1, false, -1, 0), nullptr);
-  EXPECT_LE(widest_lut(luts), 4u);
-  EXPECT_EQ(network_table(luts, wide.fanins), kavu_cone_01tbl(root_term, wide.fanins, nullptr));
-  delete_synthesized_nodes(luts);
 }
 
 // Method 3 runs syn_luts in speed mode: fan-ins arriving after the target

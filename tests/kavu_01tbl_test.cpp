@@ -266,24 +266,6 @@ TEST(Kavu01tblConstruction, BuiltFunctionsAgreeWithModel) {
   }
 }
 
-TEST(Kavu01tblConstruction, MuxPhasesAndSerialisedForm) {
-  KAVU_01TBL t(3);
-  t.set_mux();
-  for (int flags = 0; flags < 8; ++flags) {  // inputs complemented where a flag is 0
-    KAVU_01TBL u(t);
-    for (unsigned i = 0; i < 3; ++i)
-      if (!((flags >> i) & 1)) u.inv(i);
-    for (int asked = 0; asked < 8; ++asked) EXPECT_EQ(u.is_mux(asked & 1, asked & 2, asked & 4), asked == flags);
-  }
-  // Minterm m is bit m mod 32 of word m / 32; dump appends count and words.
-  KAVU_01TBL big(6);
-  for (unsigned m : {0u, 31u, 32u}) big.toggle_minterm(m);
-  big.reset_minterm(0);
-  std::vector<unsigned int> codes{99};
-  big.dump(codes);
-  EXPECT_EQ(codes, (std::vector<unsigned int>{99, 6, 0x80000000u, 1}));
-}
-
 void check_predicates(CHECKER& check, const KAVU_01TBL& a, const NAIVE& f, const CASE_ID& id) {
   unsigned dependent = 0;
   for (unsigned v = 0; v < a.num_vars(); ++v) {
@@ -308,6 +290,12 @@ void check_predicates(CHECKER& check, const KAVU_01TBL& a, const NAIVE& f, const
     }
   }
   check(a.num_dependent() == dependent, id, "num_dependent");
+  // A 2:1 mux x2 ? x1 : x0, input i complemented where flag i is false.
+  for (unsigned flags = 0; flags < 8 && a.num_vars() == 3; ++flags) {
+    bool mux = true;
+    for (size_t m = 0; m < 8; ++m) mux &= f.at(m) == bit_of(m ^ (~flags & 7u), bit_of(m ^ (~flags & 7u), 2) ? 1 : 0);
+    check(a.is_mux(flags & 1, flags & 2, flags & 4) == mux, id, "is_mux", int(flags));
+  }
 }
 
 TEST(Kavu01tblPredicates, AgreeWithModel) {

@@ -1,6 +1,7 @@
 // kavu_01tbl_test_support.h — helpers shared by the truth-table tests:
 // random and composed tables, input pins to build cones on, cuts grown in
-// real circuits, and the check of a cone's table against the simulator.
+// real circuits, the check of a cone's table against the simulator, and a
+// reference evaluator of encoded LUT networks.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 
 #include "cdb/cdb_sgate.h"
 #include "kavu_01tbl.h"
+#include "kavu_01tbl_encnet.h"
 #include "mem/mem.h"
 #include "netlist_io/simulator.h"
 #include "testkit/platform_testkit.h"
@@ -141,3 +143,23 @@ template <class TABLE>
 }
 
 }  // namespace kavu_01tbl_test
+
+// A reference evaluator of encoded LUT networks, independent of the decoder:
+// the value at a fan-in assignment (bit k = fan-in k). Signal 0 is GND, 1
+// VCC, 2 not connected, 3 + k fan-in k, then one signal per LUT record (input
+// count, mask high and low word, six input signals) in list order; the last
+// LUT is the output.
+inline bool eval_encnet(const KAVU_ENCNET& net, unsigned assignment) {
+  const unsigned f = net.num_fanins();
+  std::vector<bool> value(3 + f + net.num_luts(), false);
+  value[1] = true;
+  for (unsigned k = 0; k < f; ++k) value[3 + k] = ((assignment >> k) & 1u) != 0;
+  for (unsigned l = 0; l < net.num_luts(); ++l) {
+    const unsigned rec = 2 + 9 * l;
+    const uint64_t mask = (uint64_t(net.word(rec + 1)) << 32) | net.word(rec + 2);
+    unsigned m = 0;
+    for (unsigned j = 0; j < net.word(rec); ++j) m |= (value[net.word(rec + 3 + j)] ? 1u : 0u) << j;
+    value[3 + f + l] = ((mask >> m) & 1u) != 0;
+  }
+  return value.back();
+}
