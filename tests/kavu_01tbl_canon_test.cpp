@@ -94,18 +94,6 @@ bool unambiguous(unsigned n, uint64_t f) {
   return true;
 }
 
-// The tie-breaks: x0 AND NOT x1 becomes x0 OR x1 with the output and x0
-// complemented; constant 0 of no variables becomes 1 with the output flipped.
-TEST(Kavu01tblCanonical, SmallCasesFollowTheTieBreaks) {
-  std::vector<unsigned> var_map;
-  std::vector<bool> phase;
-  KAVU_01TBL t = table_of(2, 0x2), zero(0);
-  EXPECT_FALSE(t.canonical(var_map, phase));
-  EXPECT_TRUE(t.word(0) == 0xEu && var_map == (std::vector<unsigned>{0, 1}) && phase == (std::vector<bool>{false, true}));
-  EXPECT_FALSE(zero.canonical(var_map, phase));
-  EXPECT_TRUE(zero.is_vcc() && var_map.empty());
-}
-
 TEST(Kavu01tblCanonical, AllFourInputFunctionsAgainstTheirNpnClasses) {
   constexpr unsigned n = 4;
   constexpr unsigned num_funcs = 1u << 16;

@@ -52,29 +52,51 @@ LUT_CONE collect_cone(CDB_SGATE_NODE* root, unsigned max_luts, unsigned max_fani
 
 }  // namespace
 
-TEST(KavuEncnet, EncodesCodesConstantsAndPhases) {
+// A two-LUT network with a tied input, an open input and an inverted
+// output: its words, its function through the reference evaluator, the
+// output phase, then its decoding into gates (function, one arrival unit
+// per LUT level) and the decodings refused before any gate is made.
+TEST(KavuEncnet, EncodesAndDecodesATwoLutNetwork) {
   PINS px(4);
-  // l0 = a & b (4-input mask over a, b, VCC, open), l1 = l0 ^ c.
+  // l0 = a & b (4-input mask over a, b, VCC, open), y = NOT (l0 ^ c).
   CDB_SGATE_NODE* l0 = make_lut(&px.nl, {px.pins[0], px.pins[1], nullptr, px.pins[3]}, 0x8888);
   l0->get_input_term(3)->disconnect_from_source();
   CDB_SGATE_NODE* l1 = make_lut(&px.nl, {l0, px.pins[2]}, 0x6);
+  l1->get_output_term(0)->set_invert();  // folded into the mask
   std::vector<CDB_SGATE_NODE*> luts = {l0, l1};
   std::vector<CDB_SGATE_OTERM*> fanins = px.first(3);
   KAVU_ENCNET net(luts, fanins);
   ASSERT_EQ(net.num_words(), 20u);
   EXPECT_TRUE(net.num_fanins() == 3 && net.num_luts() == 2 && net.num_hits() == 0);
   EXPECT_EQ(net.area_cost(), KAVU_CONE_COST::get_cone_area_cost(luts));
-  // LUT 0: 4 inputs, mask, codes a=3, b=4, VCC=1, open=2, then 2, 2. LUT 1
-  // reads LUT 0 (code 3 + fan-ins + 0 = 6) and c (5).
+  // LUT 0: 4 inputs, mask, codes a=3, b=4, VCC=1, open=2, then 2, 2. LUT 1:
+  // its mask, LUT 0 (code 3 + fan-ins + 0 = 6) and c (5).
   std::vector<unsigned> words;
-  for (unsigned w : {2, 4, 5, 6, 7, 8, 9, 10, 14, 15}) words.push_back(net.word(w));
-  EXPECT_EQ(words, std::vector<unsigned>({4, 0x8888, 3, 4, 1, 2, 2, 2, 6, 5}));
-  EXPECT_EQ(table_of_encnet(net).word(0), 0x78u);  // (x0 & x1) ^ x2
+  for (unsigned w : {2, 4, 5, 6, 7, 8, 9, 10, 13, 14, 15}) words.push_back(net.word(w));
+  EXPECT_EQ(words, std::vector<unsigned>({4, 0x8888, 3, 4, 1, 2, 2, 2, 0x9, 6, 5}));
+  EXPECT_EQ(table_of_encnet(net).word(0), 0x87u);
   // Output phase false complements only the last mask.
   std::vector<unsigned> var_map = {0, 1, 2};
   std::vector<bool> phase = {true, true, true};
   KAVU_ENCNET neg(luts, fanins, false, var_map, phase);
-  EXPECT_TRUE(neg.word(4) == 0x8888u && neg.word(13) == 0x9u);
+  EXPECT_TRUE(neg.word(4) == 0x8888u && neg.word(13) == 0x6u);
+
+  for (CDB_SGATE_OTERM* t : fanins) kavu_resyn_set_arrival(t, 0);
+  std::vector<CDB_SGATE_NODE*> nodes;
+  EXPECT_KAVU_INTERNAL_ERROR(net.decode_subnet(fanins, nullptr, nodes), "name != nullptr");
+  CDB_SGATE_NODE* root = net.decode_subnet(fanins, px.base_name(), nodes);
+  ASSERT_TRUE(nodes.size() == 2 && root == nodes.back());
+  std::vector<CDB_SGATE_OTERM*> order = {nodes[0]->get_output_term(0), root->get_output_term(0)};
+  EXPECT_EQ(kavu_cone_01tbl(root->get_output_term(0), fanins, &order).word(0), 0x87u);
+  EXPECT_TRUE(kavu_resyn_arrival(order[0]) == 1 && kavu_resyn_arrival(order[1]) == 2);
+  delete_synthesized_nodes(nodes);
+  std::vector<CDB_SGATE_OTERM*> short_fanins = px.first(2), no_fanins;
+  EXPECT_KAVU_INTERNAL_ERROR(net.decode_subnet(short_fanins, px.base_name(), nodes), "subnet_fanins.size() == num_fanins");
+  KAVU_ENCNET bad(net);
+  bad.set_word(2 + 3, 99);  // a code past the network
+  EXPECT_KAVU_INTERNAL_ERROR(bad.decode_subnet(fanins, px.base_name(), nodes), "code < order");
+  EXPECT_TRUE(nodes.empty());
+  EXPECT_EQ(KAVU_ENCNET(0).decode_subnet(no_fanins, nullptr, nodes), nullptr);
 }
 
 TEST(KavuEncnet, RefusesForeignSourcesInversionsOtherGatesAndOverflows) {
@@ -99,36 +121,6 @@ TEST(KavuEncnet, RefusesForeignSourcesInversionsOtherGatesAndOverflows) {
   EXPECT_KAVU_INTERNAL_ERROR(KAVU_ENCNET too_big(64), "n < max_num_luts()");
   EXPECT_KAVU_INTERNAL_ERROR(net.inc_num_hits(), "n < max_num_hits()");
   EXPECT_KAVU_INTERNAL_ERROR(net.word(29), "n < m_codes.size()");
-}
-
-TEST(KavuEncnet, DecodesIntoGatesWithArrivalsAndRefusesBadNetworks) {
-  PINS px(3);
-  CDB_SGATE_NODE* l0 = make_lut(&px.nl, {px.pins[0], px.pins[1]}, 0x6);
-  CDB_SGATE_NODE* l1 = make_lut(&px.nl, {l0, px.pins[2], nullptr}, 0xE0);
-  l1->get_output_term(0)->set_invert();  // folded into the mask on encoding
-  std::vector<CDB_SGATE_NODE*> luts = {l0, l1};
-  KAVU_ENCNET net(luts, px.fanins);
-  for (CDB_SGATE_OTERM* t : px.fanins) kavu_resyn_set_arrival(t, 0);
-  std::vector<CDB_SGATE_NODE*> nodes;
-  EXPECT_KAVU_INTERNAL_ERROR(net.decode_subnet(px.fanins, nullptr, nodes), "name != nullptr");
-  CDB_SGATE_NODE* root = net.decode_subnet(px.fanins, px.base_name(), nodes);
-  ASSERT_TRUE(nodes.size() == 2 && root == nodes.back());
-  std::vector<CDB_SGATE_OTERM*> order = {nodes[0]->get_output_term(0), root->get_output_term(0)};
-  EXPECT_EQ(kavu_cone_01tbl(root->get_output_term(0), px.fanins, &order),
-            kavu_cone_01tbl(l1->get_output_term(0), px.fanins, nullptr));
-  // Default delays: one unit per LUT level.
-  EXPECT_TRUE(kavu_resyn_arrival(nodes[0]->get_output_term(0)) == 1 && kavu_resyn_arrival(root->get_output_term(0)) == 2);
-  delete_synthesized_nodes(nodes);
-
-  std::vector<CDB_SGATE_OTERM*> short_fanins = px.first(2);
-  EXPECT_KAVU_INTERNAL_ERROR(net.decode_subnet(short_fanins, px.base_name(), nodes), "subnet_fanins.size() == num_fanins");
-  // A code past the network is refused before any gate is made.
-  KAVU_ENCNET bad(net);
-  bad.set_word(2 + 3, 99);
-  EXPECT_KAVU_INTERNAL_ERROR(bad.decode_subnet(px.fanins, px.base_name(), nodes), "code < order");
-  EXPECT_TRUE(nodes.empty());
-  std::vector<CDB_SGATE_OTERM*> no_fanins;
-  EXPECT_EQ(KAVU_ENCNET(0).decode_subnet(no_fanins, nullptr, nodes), nullptr);
 }
 
 // LUT cones of real circuits: the canonical encoder computes the canonical

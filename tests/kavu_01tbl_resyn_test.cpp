@@ -80,7 +80,7 @@ TEST(KavuResynCircuits, EveryMethodKeepsTheFunction) {
 }
 
 // A cut with fan-ins the function ignores: the network reads only the others.
-TEST(KavuResynSmall, IgnoredFaninsStayUnconnected) {
+TEST(KavuResynSmall, IgnoredFaninsAndUnavailableMethods) {
   PINS px(4);
   CDB_SGATE_NODE* g = kavu_platform::make_and(&px.nl, px.pins[1], px.pins[3]);
   for (unsigned int method : {0u, 1u, 2u}) {
@@ -91,6 +91,17 @@ TEST(KavuResynSmall, IgnoredFaninsStayUnconnected) {
     EXPECT_FALSE(px.fanins[0]->has_fanout() || px.fanins[2]->has_fanout()) << method;
     delete_synthesized_nodes(luts);
   }
+  // The factoring method that kavu_factor_accel asks for is not available:
+  // nothing is built. Other unknown methods are internal errors.
+  std::vector<CDB_SGATE_NODE*> luts;
+  {
+    kavu_platform::CFG_SCOPE cfg{{"kavu_factor_accel", "on"}};
+    EXPECT_EQ(kavu_cone_resynthesis(g->get_single_oterm(), px.fanins, luts, KAVU_RESYN_AREA, -1, false, -1, 0), nullptr);
+  }
+  EXPECT_EQ(kavu_cone_resynthesis(g->get_single_oterm(), px.fanins, luts, KAVU_RESYN_FACTOR, -1, false, -1, 0), nullptr);
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_cone_resynthesis(g->get_single_oterm(), px.fanins, luts, 4, -1, false, -1, 0),
+                             "Unexpected method");
+  EXPECT_TRUE(kavu_resyn_reference_iterm() == nullptr && luts.empty());
 }
 
 // Method 3 runs syn_luts in speed mode: fan-ins arriving after the target
@@ -118,22 +129,6 @@ TEST(KavuResynDelay, SpeedModeUnderTheTarget) {
   EXPECT_KAVU_INTERNAL_ERROR(kavu_cone_resynthesis(root_term, px.fanins, luts, KAVU_RESYN_DELAY, 1, false, -1, 0),
                              "delay_target > 0");
   EXPECT_TRUE(!kavu_01tbl_resyn_settings().m_for_speed && kavu_resyn_reference_iterm() == nullptr && luts.empty());
-}
-
-// The factoring method that kavu_factor_accel asks for is not available:
-// the call builds nothing. Other unknown methods are internal errors.
-TEST(KavuResynSmall, UnavailableAndUnknownMethods) {
-  PINS px(3);
-  CDB_SGATE_OTERM* root_term = parity(px);
-  std::vector<CDB_SGATE_NODE*> luts;
-  {
-    kavu_platform::CFG_SCOPE cfg{{"kavu_factor_accel", "on"}};
-    EXPECT_EQ(kavu_cone_resynthesis(root_term, px.fanins, luts, KAVU_RESYN_AREA, -1, false, -1, 0), nullptr);
-  }
-  EXPECT_EQ(kavu_cone_resynthesis(root_term, px.fanins, luts, KAVU_RESYN_FACTOR, -1, false, -1, 0), nullptr);
-  EXPECT_KAVU_INTERNAL_ERROR(kavu_cone_resynthesis(root_term, px.fanins, luts, 4, -1, false, -1, 0),
-                             "Unexpected method");
-  EXPECT_TRUE(kavu_resyn_reference_iterm() == nullptr && luts.empty());
 }
 
 // At debug level 2 every network is checked before it is returned; a

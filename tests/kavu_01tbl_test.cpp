@@ -2,10 +2,9 @@
 // over all functions of up to four variables and random functions of five to
 // sixteen, crossing the one-word/two-word boundary (5 -> 6 variables) and
 // the in-word/across-word variable boundary (4 -> 5) on purpose; then LUT
-// masks, the hash against equality, refused arguments and the settings.
+// masks, the hash against equality and refused arguments.
 
 #include <bit>
-#include <cstdlib>
 
 #include "kavu_01tbl_test_support.h"
 #include "ztl_hash_sys.h"
@@ -342,11 +341,11 @@ TEST(Kavu01tblLutmask, RoundTripsAtFourAndSixInputs) {
     ASSERT_TRUE(t.num_vars() == 4 && t.word(0) == value && t.make_lutmask() == mask) << value;
   }
   std::mt19937_64 rng(11);
-  for (int i = 0; i < 2000; ++i) {
+  for (int i = 0; i < 2000; ++i) {  // six inputs: two words
     CDB_LUTMASK mask;
     mask.set_value(6, rng());
     const KAVU_01TBL t(mask);
-    for (unsigned m = 0; m < 64; m += 7) ASSERT_EQ(t.minterm(m), (mask.get_value() >> m) & 1) << m;
+    ASSERT_TRUE(t.minterm(63) == (mask.get_value() >> 63) && t.minterm(5) == ((mask.get_value() >> 5) & 1));
     ASSERT_TRUE(t.length() == 2 && t.make_lutmask() == mask);
   }
   EXPECT_KAVU_INTERNAL_ERROR(KAVU_01TBL(7).make_lutmask(), "num_vars() <= CDB_LUTMASK_MAX_INPUTS");
@@ -381,64 +380,29 @@ TEST(Kavu01tblHash, AgreesWithEquality) {
 
 TEST(Kavu01tblErrors, SizeIsBoundedAndMisuseIsAnInternalError) {
   const unsigned too_many = KAVU_01TBL::MAX_NUM_VARS + 1;
-  KAVU_01TBL t3(3), t0(0), t1(1), top(KAVU_01TBL::MAX_NUM_VARS);
+  KAVU_01TBL t3(3), t0(0), top(KAVU_01TBL::MAX_NUM_VARS);
   EXPECT_KAVU_INTERNAL_ERROR(KAVU_01TBL t(too_many), "MAX_NUM_VARS");
-  EXPECT_KAVU_INTERNAL_ERROR(t3.resize(1000), "MAX_NUM_VARS");
   EXPECT_KAVU_INTERNAL_ERROR(t3.expand(too_many), "MAX_NUM_VARS");
   EXPECT_KAVU_INTERNAL_ERROR(KAVU_01TBL sel(top, t3), "MAX_NUM_VARS");
-  EXPECT_EQ(t3.num_vars(), 3u);
-
-  EXPECT_FALSE(t3 == KAVU_01TBL(4));  // different counts compare unequal, no error
+  EXPECT_TRUE(t3.num_vars() == 3 && !(t3 == KAVU_01TBL(4)));  // different counts compare unequal, no error
   EXPECT_KAVU_INTERNAL_ERROR((void)(t3 < KAVU_01TBL(4)), "num_vars() == tbl.num_vars()");
-  EXPECT_KAVU_INTERNAL_ERROR(t3.and_with(KAVU_01TBL(4)), "num_vars() == tbl.num_vars()");
   EXPECT_KAVU_INTERNAL_ERROR(t3.cofactor_on(3, true), "var < num_vars()");
-  EXPECT_KAVU_INTERNAL_ERROR(t3.move_var(0, 3), "dest < num_vars()");
   // The top variable has no upper neighbour, and no count wraps below zero.
   EXPECT_KAVU_INTERNAL_ERROR(t3.exchange(2), "var < num_vars()-1");
   EXPECT_KAVU_INTERNAL_ERROR(t0.exchange(0), "var < num_vars()-1");
-  EXPECT_KAVU_INTERNAL_ERROR(t1.exchange(0), "var < num_vars()-1");
-  EXPECT_KAVU_INTERNAL_ERROR((void)t3.minterm(8), "n < upper_bound");
-  EXPECT_KAVU_INTERNAL_ERROR((void)t3.grab_word(1), "wnum < cnt");
-  EXPECT_KAVU_INTERNAL_ERROR((void)t3.is_const(), "this->num_vars() == 0");
-  EXPECT_KAVU_INTERNAL_ERROR((void)t3.is_wire(), "this->num_vars() == 1");
   t3.cofactor_in_order(3, 0);  // the whole table is block 0: nothing to do
   EXPECT_KAVU_INTERNAL_ERROR(t3.cofactor_in_order(3, 1), "cof_in_order == 0");
-  EXPECT_KAVU_INTERNAL_ERROR(t3.cofactor_in_order(4, 0), "num_cof_var < num_vars()");
   EXPECT_KAVU_INTERNAL_ERROR(t3.set_cofactor_in_order_new(1, 4), "cof_in_order < num_cofs");
   std::vector<unsigned int> not_empty{1};
   EXPECT_KAVU_INTERNAL_ERROR(t3.delete_redundant_var(not_empty), "variable_map.size() == 0");
   // Word indices are checked above debug level 1; the level is not set
   // during parallel synthesis.
   set_01tbl_debug(2);
-  KAVU_01TBL t6(6);
-  EXPECT_KAVU_INTERNAL_ERROR((void)t6.word(2), "n < length()");
-  EXPECT_KAVU_INTERNAL_ERROR(t6.set_word(2, 1), "n < length()");
+  EXPECT_KAVU_INTERNAL_ERROR((void)KAVU_01TBL(6).word(2), "n < length()");
   EXPECT_EQ(set_01tbl_debug(0), 0u);
   cdb_sgate_set_synthesis_running_in_parallel(true);
   EXPECT_KAVU_INTERNAL_ERROR(set_01tbl_debug(0), "!cdb_sgate_synthesis_is_running_in_parallel()");
   cdb_sgate_set_synthesis_running_in_parallel(false);
-}
-
-// The settings are read once per process, on first use; the first
-// set_01tbl_debug takes the larger of its level and the key's. Each check
-// exits with its own code in a fresh process (the death-test child
-// re-executes the test binary).
-void load_settings_once_and_exit() {
-  kavu_platform::cfg_set_value("kavu_01tbl_debug", "3");
-  kavu_platform::cfg_set_value("ftm_resyn_lutin_regout_delay", "7");
-  kavu_platform::cfg_set_value("ftm_resyn_for_balanced", "on");
-  const KAVU_01TBL_RESYN_SETTINGS& s = kavu_01tbl_resyn_settings();
-  if (s.m_lutin_regout_delay != 7 || s.m_lutin_combout_delay != 1) std::exit(1);  // loaded, or defaults
-  if (!s.m_check_delay) std::exit(2);  // balanced resynthesis checks delay
-  kavu_platform::cfg_set_value("ftm_resyn_lutin_regout_delay", "4");
-  if (kavu_01tbl_resyn_settings().m_lutin_regout_delay != 7) std::exit(3);  // read once
-  if (set_01tbl_debug(1) != 3 || set_01tbl_debug(1) != 1) std::exit(4);
-  std::exit(0);
-}
-
-TEST(Kavu01tblSettings, LoadedOnceOnFirstUse) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(load_settings_once_and_exit(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-// kavu_01tbl_test_support.h — helpers shared by the truth-table tests:
-// random and composed tables, input pins to build cones on, cuts grown in
-// real circuits, the check of a cone's table against the simulator, and a
-// reference evaluator of encoded LUT networks.
+// kavu_01tbl_test_support.h — helpers of the truth-table tests: random and
+// composed tables, pins to build cones on, cuts grown in real circuits, a
+// table checked against the simulator, an encoded-network evaluator.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -63,8 +62,7 @@ struct PINS {
   HDB_INSTANCE_NAME* base_name() const { return pins[0]->get_instance_name(); }
   CDB_SGATE_COMB* comb(CDB_COMB_TYPE type) {  // without inputs
     CDB_SGATE_COMB* g = new CDB_SGATE_COMB(nullptr, type);
-    nl.add_node(g);
-    return g;
+    return nl.add_node(g), g;
   }
   // An input of g driven by src (inverted when asked), tied to VCC (GND
   // when inverted) for a null src.
@@ -124,7 +122,7 @@ std::vector<CDB_SGATE_OTERM*> grow_cut(CDB_SGATE_OTERM* root, size_t max_leaves,
 }
 
 inline std::vector<CDB_SGATE_OTERM*> grow_cut(CDB_SGATE_OTERM* root, size_t max_leaves) {
-  return grow_cut(root, max_leaves, is_logic_gate, nullptr, [](const std::vector<CDB_SGATE_OTERM*>&) { return true; });
+  return grow_cut(root, max_leaves, is_logic_gate, nullptr, [](const auto&) { return true; });
 }
 
 // Whether table t (anything with minterm(m)) of root over cut agrees with

@@ -70,60 +70,44 @@ CDB_LUTMASK mask_of(unsigned n, uint64_t v) {
   return m.set_value(n, v), m;
 }
 
+void invert_and_tie(LUT_CIRCUIT& c) { c.lut->get_input_term(0)->invert(), c.lut->get_input_term(2)->set_gnd(); }
+void open_input(LUT_CIRCUIT& c) { c.lut->get_input_term(1)->disconnect_from_source(); }
+
 }  // namespace
 
-// One product per minterm, whatever the inputs; tied and inverted inputs
-// keep the function. An unconnected input reads 1: dropping its literal
-// once turned x0 & !x1 into x0 instead of the constant 0 the LUT computes.
-TEST(KavuLutUnmapperSumOfMinterms, OneProductPerMintermKeepsTheFunction) {
+// Small LUTs by both forms: the gates each needs and the function kept.
+// Sum of minterms: one AND per minterm and the OR, whatever the inputs (an
+// unconnected input reads 1: dropping its literal once turned x0 & !x1 into
+// x0 instead of the constant 0). Factored: the gates of the disjoint
+// decomposition and never a Shannon split, none for a single input (an
+// inverter's inversion moves onto the fan-outs), one AND for a constant.
+TEST(KavuLutUnmapperForms, GatesAndFunctionOfSmallLuts) {
   const struct {
+    bool factored;
     unsigned n;
     uint64_t mask;
     void (*edit)(LUT_CIRCUIT&);
-    size_t gates;
+    int ands, ors, xors;
   } cases[] = {
-      {2, 0x0, nullptr, 1},  // an OR of GND
-      {2, 0xF, nullptr, 1},  // an OR of VCC
-      {2, 0x6, nullptr, 3},
-      {3, 0xB4, [](LUT_CIRCUIT& c) { c.lut->get_input_term(0)->invert(), c.lut->get_input_term(2)->set_gnd(); }, 5},
-      {2, 0x2, [](LUT_CIRCUIT& c) { c.lut->get_input_term(1)->disconnect_from_source(); }, 2},
+      {false, 2, 0x0, nullptr, 0, 1, 0},     {false, 2, 0xF, nullptr, 0, 1, 0},
+      {false, 2, 0x6, nullptr, 2, 1, 0},     {false, 3, 0xB4, invert_and_tie, 4, 1, 0},
+      {false, 2, 0x2, open_input, 1, 1, 0},  {true, 1, 0x2, nullptr, 0, 0, 0},
+      {true, 1, 0x1, nullptr, 0, 0, 0},      {true, 0, 0x0, nullptr, 1, 0, 0},
+      {true, 2, 0xF, nullptr, 1, 0, 0},      {true, 4, 0x8000, nullptr, 3, 0, 0},  // nested 2-input ANDs
+      {true, 3, 0x96, nullptr, 0, 0, 2},     {true, 6, 0x6996966996696996ull, nullptr, 0, 0, 5},
+      {true, 4, 0xFFF8, nullptr, 1, 2, 0},   // x0 x1 | x2 | x3
+      {true, 3, 0xE8, nullptr, 2, 2, 0},     // majority; tripwire: a change needs a reason
   };
   for (const auto& k : cases) {
     LUT_CIRCUIT c(k.n, k.mask, k.edit), golden(k.n, k.mask, k.edit);
     KAVU_TRACK(c.nl);
     NODE_LIST nodes;
-    lut_unmap_two_level(c.lut, &nodes);
-    EXPECT_EQ(nodes.size(), k.gates) << std::hex << k.mask;
-    c.finish(nodes);
-    ASSERT_KAVU_EQUIVALENT(golden.nl, c.nl);
-  }
-}
-
-// Known structures take the gates their decomposition needs and never a
-// Shannon expansion; single inputs need no gate at all (an inverter's
-// inversion moves onto the fan-outs), constants one AND of the constant.
-TEST(KavuLutUnmapperFactored, GateCountsOfKnownStructures) {
-  const struct {
-    unsigned n;
-    uint64_t mask;
-    int ands, ors, xors;
-  } cases[] = {
-      {1, 0x2, 0, 0, 0},   {1, 0x1, 0, 0, 0},                 // wire, inverter
-      {0, 0x0, 1, 0, 0},   {2, 0xF, 1, 0, 0},                 // constants
-      {4, 0x8000, 3, 0, 0},                                   // x0 x1 x2 x3: nested 2-input ANDs
-      {3, 0x96, 0, 0, 2},  {6, 0x6996966996696996ull, 0, 0, 5},  // parity, across the word halves
-      {4, 0xFFF8, 1, 2, 0},                                   // x0 x1 | x2 | x3
-      {3, 0xE8, 2, 2, 0},  // majority, x0 x1 | x2 (x0 | x1); tripwire: a change needs a reason
-  };
-  for (const auto& k : cases) {
-    LUT_CIRCUIT c(k.n, k.mask), golden(k.n, k.mask);
-    KAVU_TRACK(c.nl);
-    NODE_LIST nodes;
     bool inverted = false;
-    kavu_convert_lut_to_factored_logic_fast(c.lut, &nodes, &inverted);
-    EXPECT_EQ(count_comb(nodes, CDB_COMB_AND), k.ands) << std::hex << k.mask;
-    EXPECT_EQ(count_comb(nodes, CDB_COMB_OR), k.ors) << std::hex << k.mask;
-    EXPECT_EQ(count_comb(nodes, CDB_COMB_XOR), k.xors) << std::hex << k.mask;
+    if (k.factored) kavu_convert_lut_to_factored_logic_fast(c.lut, &nodes, &inverted);
+    else lut_unmap_two_level(c.lut, &nodes);
+    EXPECT_EQ(count_comb(nodes, CDB_COMB_AND), k.ands) << k.factored << std::hex << " " << k.mask;
+    EXPECT_EQ(count_comb(nodes, CDB_COMB_OR), k.ors) << k.factored << std::hex << " " << k.mask;
+    EXPECT_EQ(count_comb(nodes, CDB_COMB_XOR), k.xors) << k.factored << std::hex << " " << k.mask;
     EXPECT_EQ(int(nodes.size()), k.ands + k.ors + k.xors);
     c.finish(nodes);
     ASSERT_KAVU_EQUIVALENT(golden.nl, c.nl);
@@ -133,14 +117,6 @@ TEST(KavuLutUnmapperFactored, GateCountsOfKnownStructures) {
 // For random masks and don't-care sets over 1 to 6 inputs, the factored
 // cone agrees with the mask on every care minterm.
 TEST(KavuLutUnmapperFactored, DontCaresAgainstANaiveModel) {
-  // x0 & x1 with minterm (x0 = 0, x1 = 1) free: x1 alone fits the care set;
-  // without don't cares nothing goes.
-  CDB_LUTMASK mask = mask_of(2, 0x8), dc = mask_of(2, 0x2), exact = mask_of(2, 0x8);
-  FACTORED_INPUTS two(2);
-  EXPECT_EQ(lut_unmap_drop_free_inputs(mask, &dc, &two), 1);
-  EXPECT_TRUE(mask == CDB_LUTMASK::imask(1, 0) && dc.is_gnd());
-  EXPECT_EQ(lut_unmap_drop_free_inputs(exact, nullptr, nullptr), 0);
-
   CDB_SGATE_NETLIST nl;
   std::vector<CDB_SGATE_OTERM*> terms;
   FACTORED_INPUTS lits;
@@ -193,7 +169,8 @@ TEST(KavuLutUnmapperDriver, LutWithoutFanoutIsLeftAlone) {
 }
 
 // Inverted output, an inverted input, a duplicate source and a tied input:
-// the sweep (caching on) folds them, the plain path does not.
+// the sweep (caching on) folds them, the plain path does not; the BDD form,
+// not available here, falls back on the factored form.
 TEST(KavuLutUnmapperDriver, EveryFormKeepsInvertedOutputsSweptInputsAndFunction) {
   auto edit = [](LUT_CIRCUIT& c) {
     c.lut->get_input_term(1)->invert();
@@ -212,17 +189,6 @@ TEST(KavuLutUnmapperDriver, EveryFormKeepsInvertedOutputsSweptInputsAndFunction)
       ASSERT_KAVU_EQUIVALENT(golden.nl, c.nl);
     }
   }
-}
-
-TEST(KavuLutUnmapperDriver, BooleanFormFallsBackOnTheFactoredForm) {
-  CFG_SCOPE cfg{{"kavu_use_boolean_unmap", "on"}};
-  LUT_CIRCUIT c(3, 0x96), golden(3, 0x96);
-  KAVU_LUT_UNMAPPER unmapper(KAVU_LUT_UNMAPPER::SUM_OF_MINTERMS, false, false);
-  NODE_LIST nodes;
-  unmapper.convert_lut_to_logic(c.lut, &nodes);
-  EXPECT_EQ(count_comb(nodes, CDB_COMB_XOR), 2);  // factored, not minterms
-  c.finish(nodes);
-  ASSERT_KAVU_EQUIVALENT(golden.nl, c.nl);
 }
 
 TEST(KavuLutUnmapperDriver, RefusesBadArguments) {
