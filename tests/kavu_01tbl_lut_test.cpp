@@ -118,24 +118,22 @@ TEST(Kavu01tblLutBuild, RandomFunctionsUpToTwelveInputs) {
   EXPECT_EQ(built, 91);  // tripwire: networks found (a change needs a reason)
 }
 
-// A constant becomes a soft buffer tied to VCC or GND, arriving at 0.
-TEST(Kavu01tblLutBuild, ConstantsBecomeTiedSoftBuffers) {
-  PINS px(3);
+// The k-input builder leaves its table reduced: the variables it ignores go,
+// and a table one gate takes whole is left with none; the fan-in list stays.
+// A constant stays as it is and becomes a soft buffer tied to VCC or GND,
+// arriving at 0.
+TEST(Kavu01tblLutBuild, KInputBuilderLeavesItsTableReduced) {
+  PINS px(7);
   std::vector<CDB_SGATE_NODE*> nodes;
   for (bool vcc : {false, true}) {
     KAVU_01TBL t(3);
     if (vcc) t.set_vcc();
-    CDB_SGATE_NODE* root = t.to_luts(px.base_name(), px.first(3), nodes);
+    CDB_SGATE_NODE* root = t.to_luts(px.first(3), px.base_name(), 4, nodes);
     ASSERT_TRUE(root->cast_to_buffer() && root->cast_to_buffer()->get_buffer_type() == CDB_BUFFER_SOFT);
     EXPECT_TRUE(root->get_input_term(0)->is_vcc() == vcc && kavu_resyn_arrival(root->get_single_oterm()) == 0);
+    EXPECT_TRUE(t.num_vars() == 3 && t.onset_volume() == (vcc ? 8u : 0u));
     delete_synthesized_nodes(nodes);
   }
-}
-
-// The k-input builder leaves its table reduced: the variables it ignores go,
-// and a table one gate takes whole is left with none; the fan-in list stays.
-TEST(Kavu01tblLutBuild, KInputBuilderLeavesItsTableReduced) {
-  PINS px(7);
   KAVU_01TBL parity4(4), inverter(1);  // x0 ^ x2 ^ x4 ^ x6 and NOT x3, over 7 variables below
   parity4.set_xor();
   inverter.variable(0, false);
@@ -153,7 +151,6 @@ TEST(Kavu01tblLutBuild, KInputBuilderLeavesItsTableReduced) {
     }
     const KAVU_01TBL before = t;
     const std::vector<CDB_SGATE_OTERM*> fanins = px.first(7);
-    std::vector<CDB_SGATE_NODE*> nodes;
     CDB_SGATE_NODE* root = t.to_luts(fanins, px.base_name(), c.k, nodes);
     EXPECT_TRUE(computes(px, nodes, root, before, c.k)) << c.k;
     EXPECT_EQ(t.num_vars(), c.vars_left) << c.k;
