@@ -1,13 +1,14 @@
 // Fixed-width tables TTBL<N> against a naive model (one bool per minterm)
 // below one word, at the two words of the seven-input cut table and at four
-// words; the one-ALE fit test on functions built to fit and ones that cannot.
-#include <gtest/gtest.h>
+// words; the one-ALE fit test on functions built to fit and ones that cannot;
+// seven-input cut tables on deep chains, refused cones and real circuits
+// (small hand-built cones: kavu_01tbl_cone_test.cpp, with every evaluator).
 
-#include <random>
-#include <vector>
-
+#include "kavu_01tbl_cone.h"
+#include "kavu_01tbl_test_support.h"
 #include "kavu_ttbl.h"
-#include "testkit/platform_testkit.h"
+
+using kavu_01tbl_test::PINS;
 
 namespace {
 
@@ -54,15 +55,11 @@ TEST(KavuTtblOperations, AgreeWithModelInsideAndAcrossWords) {
   check_against_model<6>(rng);
   check_against_model<7>(rng);
   check_against_model<8>(rng);
-  // Seven inputs: x6 picks the word, the other masks repeat in both.
-  EXPECT_EQ(TTBL<7>::variable(6).word(0), 0u);
-  EXPECT_EQ(TTBL<7>::variable(6).word(1), ~uint64_t(0));
-  EXPECT_EQ(TTBL<7>::variable(5).word(1), 0xFFFFFFFF00000000ull);
   EXPECT_KAVU_INTERNAL_ERROR(TTBL<7>::variable(7), "v < N");
   EXPECT_KAVU_INTERNAL_ERROR(TTBL<7>().cofactor(7, true), "v < N");
 }
 
-TEST(KavuTtblFitsAle, FunctionsOfSixInputsAndSelectedFiveInputHalvesFit) {
+TEST(KavuTtblFitsAle, FitsExactlyWhenOneSplitLeavesTwoFiveInputHalves) {
   std::mt19937_64 rng(17);
   for (unsigned unused = 0; unused < 7; ++unused)
     EXPECT_TRUE(kavu_7cut_fn_fits_ale(random_ttbl<7>(rng).cofactor(unused, false))) << unused;
@@ -76,22 +73,89 @@ TEST(KavuTtblFitsAle, FunctionsOfSixInputsAndSelectedFiveInputHalvesFit) {
       const TTBL<7> sel = TTBL<7>::variable(s);
       EXPECT_TRUE(kavu_7cut_fn_fits_ale((sel & g) | (~sel & h))) << s << " " << drop;
     }
-}
-
-TEST(KavuTtblFitsAle, ParityAndDenseFunctionsDoNotFit) {
+  // Parity and dense functions do not fit.
   TTBL<7> parity;
   for (unsigned v = 0; v < 7; ++v) parity ^= TTBL<7>::variable(v);
   EXPECT_FALSE(kavu_7cut_fn_fits_ale(parity));
   // Both cofactors of a random function depend on all six other inputs
   // (the chance that one does not is about 2^-30).
-  std::mt19937_64 rng(29);
   for (int round = 0; round < 10; ++round) EXPECT_FALSE(kavu_7cut_fn_fits_ale(random_ttbl<7>(rng))) << round;
   // x6 ? g : h with g over five inputs and h over six: splitting on x6
   // leaves h with six, splitting elsewhere leaves x6 and five inputs of h.
   const TTBL<7> g = random_ttbl<7>(rng).cofactor(6, false).cofactor(5, false);
   const TTBL<7> h = random_ttbl<7>(rng).cofactor(6, false);
-  const TTBL<7> sel = TTBL<7>::variable(6);
-  EXPECT_FALSE(kavu_7cut_fn_fits_ale((sel & g) | (~sel & h)));
+  EXPECT_FALSE(kavu_7cut_fn_fits_ale((TTBL<7>::variable(6) & g) | (~TTBL<7>::variable(6) & h)));
+}
+
+typedef TTBL<7> T7;
+
+T7 x(unsigned i) { return T7::variable(i); }
+CDB_SGATE_OTERM* out(CDB_SGATE_NODE* g) { return g->get_output_term(0); }
+
+// A chain far deeper than any call stack would take; every gate is shared
+// by the next one and read once.
+TEST(Kavu7Cut, DeepChainsAndRefusedCones) {
+  PINS px(7);
+  const std::vector<CDB_SGATE_OTERM*>& leaves = px.fanins;
+  CDB_SGATE_OTERM* prev = leaves[0];
+  T7 expect = x(0);
+  for (unsigned k = 1; k <= 70001; ++k) {
+    CDB_SGATE_COMB* g = px.comb(CDB_COMB_XOR);
+    PINS::add_input(g, prev);
+    PINS::add_input(g, leaves[k % 7]);
+    expect ^= x(k % 7);
+    prev = out(g);
+  }
+  EXPECT_EQ(kavu_7cut_fn(prev, leaves), expect);
+  // Refused: a cut of another size, a null root, a gate of another kind, a
+  // comb type without a rule (each evaluator has its own text), a loop.
+  std::vector<CDB_SGATE_OTERM*> six = px.first(6);
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_7cut_fn(px.fanins[0], six), "fanins.size () == 7");
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_7cut_fn(nullptr, px.fanins), "root");
+  CDB_SGATE_COMB* a = px.comb(CDB_COMB_AND);
+  PINS::add_input(a, out(kavu_platform::make_lut(&px.nl, {px.pins[0], px.pins[1]}, 0x8)));
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_7cut_fn(out(a), px.fanins), "kavu_is_a_comb");
+  CDB_SGATE_COMB* odd = px.comb(CDB_COMB_TYPE(7));
+  PINS::add_input(odd, px.fanins[0]);
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_7cut_fn(out(odd), px.fanins), "unknown comb type!");
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_cone_01tbl(out(odd), px.fanins, nullptr), "bad comb sgate");
+  // g1 = x0 & g2, g2 = x1 & g1: reported, not recursed into.
+  CDB_SGATE_COMB* g1 = px.comb(CDB_COMB_AND);
+  CDB_SGATE_COMB* g2 = px.comb(CDB_COMB_AND);
+  PINS::add_input(g1, px.fanins[0]);
+  PINS::add_input(g2, px.fanins[1]);
+  PINS::add_input(g2, out(g1));
+  PINS::add_input(g1, out(g2));
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_7cut_fn(out(g2), px.fanins), "combinational loop");
+}
+
+// Cuts of exactly seven leaves, grown through comb gates in random order.
+TEST(Kavu7CutCircuits, TablesAgreeWithTheSimulatorOnRealCones) {
+  for (const char* name : {"alu4", "cavlc", "router"}) {
+    kavu_platform::BLIF_READ_OPTIONS options;
+    options.names = kavu_platform::BLIF_READ_OPTIONS::ALL_COMB;
+    auto nl = kavu_platform::load_blif(name, options);
+    kavu_platform::NETLIST_SIMULATOR sim(nl.get());
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    std::mt19937 rng(99);
+    std::vector<std::pair<CDB_SGATE_OTERM*, std::vector<CDB_SGATE_OTERM*>>> cuts;
+    auto is_comb = [](const CDB_SGATE_NODE* g) { return g->get_sgate_type() == CDB_SGATE_COMB_ENUM; };
+    for (auto it = nl->begin_node_list(); it != nl->end_node_list() && cuts.size() < 150; ++it) {
+      if (*it == nullptr || !is_comb(*it)) continue;
+      int steps = 0;
+      kavu_01tbl_test::grow_cut(out(*it), 7, is_comb, &rng, [&](const std::vector<CDB_SGATE_OTERM*>& cut) {
+        if (cut.size() == 7) cuts.push_back({out(*it), cut});
+        return ++steps < 20;
+      });
+    }
+    EXPECT_GT(cuts.size(), 50u) << name;
+    for (uint64_t seed = 1; seed <= 3; ++seed) {
+      sim.randomize_inputs(seed);
+      sim.eval();
+      for (const auto& [root, cut] : cuts)
+        ASSERT_TRUE(kavu_01tbl_test::agrees_with_simulation(sim, kavu_7cut_fn(root, cut), root, cut)) << name;
+    }
+  }
 }
 
 }  // namespace

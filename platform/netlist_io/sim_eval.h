@@ -43,9 +43,10 @@ inline uint64_t sim_comb_word(CDB_COMB_TYPE type, const uint64_t* in, const uint
       case CDB_COMB_NAME_KEEPER: return in[i];
     }
   }
-  // A NOT or keeper without a connected input reads 1 like any reader.
+  // A NOT or keeper without a connected input yields the fold's start
+  // value, 0, as an OR without inputs does.
   if (type == CDB_COMB_NOT) return 0;
-  if (type == CDB_COMB_NAME_KEEPER) return SIM_ALL;
+  if (type == CDB_COMB_NAME_KEEPER) return 0;
   return acc;
 }
 

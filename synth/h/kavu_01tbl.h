@@ -11,7 +11,7 @@
 //   rest 0, so raw-word operations (is_vcc, is_gnd, and_with, the hash)
 //   agree with the masked comparisons. set_word is the one way to store
 //   other bits; comparisons, volumes and the hash mask them away regardless.
-// Bounds: n is at most KAVU_01TBL::max_num_vars (24, 2 MB of words); asking
+// Bounds: n is at most KAVU_01TBL::MAX_NUM_VARS (24, 2 MB of words); asking
 //   for more is an internal error, never an unbounded allocation or shift.
 // Errors: every broken precondition is an internal error of "KAVU" (the
 //   condition text, source file and line; no return), in every build. The
@@ -40,7 +40,7 @@ struct KAVU_FD_SOLUTION;
 class KAVU_01TBL {
  public:
   // The largest variable count a table may have.
-  static constexpr unsigned int max_num_vars = 24;
+  static constexpr unsigned int MAX_NUM_VARS = 24;
 
   // n variables, constant 0.
   explicit KAVU_01TBL(unsigned int n = 0);
@@ -292,10 +292,12 @@ class KAVU_01TBL {
   // Structural: LUTs of at most CDB_LUTMASK_MAX_INPUTS inputs via best_fd.
   CDB_SGATE_NODE* to_luts(HDB_INSTANCE_NAME* name, const std::vector<CDB_SGATE_OTERM*>& fanins,
                           std::vector<CDB_SGATE_NODE*>& nodes) const;
-  // LUTs of at most k inputs, fewest LUTs first. Works on copies: the table
-  // and the fan-in list are left as they are.
+  // LUTs of at most k inputs, fewest LUTs first. The table is left reduced:
+  // a constant stays as it is; otherwise the variables it ignores are
+  // removed, and when one LUT or buffer takes the whole function the table
+  // is left with no variables. The fan-in list is not changed.
   CDB_SGATE_NODE* to_luts(const std::vector<CDB_SGATE_OTERM*>& fanins, HDB_INSTANCE_NAME* name,
-                          unsigned int k, std::vector<CDB_SGATE_NODE*>& nodes) const;
+                          unsigned int k, std::vector<CDB_SGATE_NODE*>& nodes);
   // Decomposes the top b variables when that removes at least half of them:
   // builds the encoding functions as k-LUT networks (gates to nodes, their
   // outputs to enc_outputs), turns this table into the composition function
@@ -364,7 +366,9 @@ struct ZTL_OPS<KAVU_01TBL*> {
 // Resynthesis delays (units of 0.1 ns) and switches of the functional
 // decomposition; read from configuration once, on the first call of either
 // kavu_01tbl_resyn_settings or set_01tbl_debug. Until then, and for keys
-// that are not set, the defaults below hold.
+// that are not set, the defaults below hold. Cone resynthesis by delay
+// (kavu_cone_resynthesis, method 3) turns m_for_speed on for its call and
+// restores it afterwards.
 struct KAVU_01TBL_RESYN_SETTINGS {
   int m_lutin_combout_delay = 1;
   int m_lutin_regout_delay = 0;

@@ -7,7 +7,8 @@
 //     method 0  structural to_luts, LUTs of CDB_LUTMASK::max_num_inputs
 //     method 1  to_luts with target size, 4-input LUTs
 //     method 2  syn_luts in area mode (no delay limit)
-//     method 3  syn_luts under a delay target derived from max_delay
+//     method 3  syn_luts in speed mode under a delay target derived from
+//               max_delay (ftm_resyn_for_speed on for the call)
 //   The old cone is left as it is: the caller decides whether to replace it.
 // Configuration: kavu_factor_accel (read on every call) asks for a
 //   factoring builder (method 5) that this library does not provide; such a
@@ -44,9 +45,10 @@ enum KAVU_RESYN_METHOD : unsigned int {
 // order of `fanins`, added to no netlist, and drive nothing yet.
 // max_delay: the delay allowed at the root for method 3, -1 for oterm's
 //   own arrival value; a target that leaves no time for one LUT after the
-//   wire into it builds nothing (null).
+//   wire into it is an internal error ("delay_target > 0").
 // improve, given_area, given_delay: passed to syn_luts (methods 2 and 3): a
-//   network must beat the given area (speed mode: the given delay).
+//   network must beat the given area (method 3, in speed mode: the given
+//   delay).
 // A method other than 0..3 and 5 is an internal error, as is a call during
 // parallel synthesis. At truth-table debug level 2, or with
 // kavu_factor_accel on, the built network is simulated and compared with

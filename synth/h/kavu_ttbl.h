@@ -22,9 +22,9 @@ class TTBL {
   static_assert(N >= 1 && N <= 16, "TTBL is meant for small fixed cuts");
 
  public:
-  static constexpr unsigned num_words = N <= 6 ? 1u : 1u << (N - 6);
+  static constexpr unsigned NUM_WORDS = N <= 6 ? 1u : 1u << (N - 6);
   // The valid bits of each word.
-  static constexpr uint64_t word_mask = N >= 6 ? ~uint64_t(0) : (uint64_t(1) << (1u << N)) - 1;
+  static constexpr uint64_t WORD_MASK = N >= 6 ? ~uint64_t(0) : (uint64_t(1) << (1u << N)) - 1;
 
   // Constant 0.
   TTBL() : m_words{} {}
@@ -32,20 +32,20 @@ class TTBL {
   static TTBL zeros() { return TTBL(); }
   static TTBL ones() {
     TTBL t;
-    t.m_words.fill(word_mask);
+    t.m_words.fill(WORD_MASK);
     return t;
   }
   // The literal x_v.
   static TTBL variable(unsigned v) {
     KAVU_CHECK(v < N);
     TTBL t;
-    for (unsigned i = 0; i < num_words; ++i)
-      t.m_words[i] = v < 6 ? k_var_mask[v] & word_mask : (((i >> (v - 6)) & 1u) ? ~uint64_t(0) : 0);
+    for (unsigned i = 0; i < NUM_WORDS; ++i)
+      t.m_words[i] = v < 6 ? VAR_MASKS[v] & WORD_MASK : (((i >> (v - 6)) & 1u) ? ~uint64_t(0) : 0);
     return t;
   }
 
   uint64_t word(unsigned i) const {
-    KAVU_CHECK(i < num_words);
+    KAVU_CHECK(i < NUM_WORDS);
     return m_words[i];
   }
   bool minterm(unsigned m) const {
@@ -55,19 +55,19 @@ class TTBL {
 
   TTBL operator~() const {
     TTBL t;
-    for (unsigned i = 0; i < num_words; ++i) t.m_words[i] = ~m_words[i] & word_mask;
+    for (unsigned i = 0; i < NUM_WORDS; ++i) t.m_words[i] = ~m_words[i] & WORD_MASK;
     return t;
   }
   TTBL& operator&=(const TTBL& o) {
-    for (unsigned i = 0; i < num_words; ++i) m_words[i] &= o.m_words[i];
+    for (unsigned i = 0; i < NUM_WORDS; ++i) m_words[i] &= o.m_words[i];
     return *this;
   }
   TTBL& operator|=(const TTBL& o) {
-    for (unsigned i = 0; i < num_words; ++i) m_words[i] |= o.m_words[i];
+    for (unsigned i = 0; i < NUM_WORDS; ++i) m_words[i] |= o.m_words[i];
     return *this;
   }
   TTBL& operator^=(const TTBL& o) {
-    for (unsigned i = 0; i < num_words; ++i) m_words[i] ^= o.m_words[i];
+    for (unsigned i = 0; i < NUM_WORDS; ++i) m_words[i] ^= o.m_words[i];
     return *this;
   }
   TTBL operator&(const TTBL& o) const { return TTBL(*this) &= o; }
@@ -82,13 +82,13 @@ class TTBL {
     TTBL t(*this);
     if (v < 6) {
       const unsigned s = 1u << v;
-      const uint64_t hi = k_var_mask[v] & word_mask;
-      const uint64_t lo = ~k_var_mask[v] & word_mask;
+      const uint64_t hi = VAR_MASKS[v] & WORD_MASK;
+      const uint64_t lo = ~VAR_MASKS[v] & WORD_MASK;
       for (uint64_t& w : t.m_words) w = value ? (w & hi) | ((w & hi) >> s) : (w & lo) | ((w & lo) << s);
       return t;
     }
     const unsigned b = 1u << (v - 6);
-    for (unsigned g = 0; g < num_words; g += 2 * b)
+    for (unsigned g = 0; g < NUM_WORDS; g += 2 * b)
       for (unsigned j = 0; j < b; ++j) {
         if (value)
           t.m_words[g + j] = t.m_words[g + b + j];
@@ -103,13 +103,13 @@ class TTBL {
     KAVU_CHECK(v < N);
     if (v < 6) {
       const unsigned s = 1u << v;
-      const uint64_t hi = k_var_mask[v] & word_mask;
+      const uint64_t hi = VAR_MASKS[v] & WORD_MASK;
       for (uint64_t w : m_words)
         if (((w ^ (w << s)) & hi) != 0) return true;
       return false;
     }
     const unsigned b = 1u << (v - 6);
-    for (unsigned g = 0; g < num_words; g += 2 * b)
+    for (unsigned g = 0; g < NUM_WORDS; g += 2 * b)
       for (unsigned j = 0; j < b; ++j)
         if (m_words[g + j] != m_words[g + b + j]) return true;
     return false;
@@ -123,11 +123,11 @@ class TTBL {
   }
 
  private:
-  static constexpr uint64_t k_var_mask[6] = {0xAAAAAAAAAAAAAAAAull, 0xCCCCCCCCCCCCCCCCull,
+  static constexpr uint64_t VAR_MASKS[6] = {0xAAAAAAAAAAAAAAAAull, 0xCCCCCCCCCCCCCCCCull,
                                              0xF0F0F0F0F0F0F0F0ull, 0xFF00FF00FF00FF00ull,
                                              0xFFFF0000FFFF0000ull, 0xFFFFFFFF00000000ull};
 
-  std::array<uint64_t, num_words> m_words;
+  std::array<uint64_t, NUM_WORDS> m_words;
 };
 
 // True when the seven-input function fits one ALE: for some input v, both
@@ -141,7 +141,8 @@ class CDB_SGATE_OTERM;
 
 // The function of root over the seven leaves of a cut (leaf i is variable i).
 // Every terminal between root and the leaves must be the output of a comb
-// gate (AND, OR, XOR or NOT); inputs tied to GND or VCC read 0 or 1, an
+// gate (AND, OR, XOR, NOT or name keeper, evaluated as the library's other
+// evaluators do); inputs tied to GND or VCC read 0 or 1, an
 // inverted input reads its source complemented, an unconnected input is
 // skipped (the neutral value of its gate), and an inverted output terminal
 // delivers its gate's complement. A cut of another size, a gate of another

@@ -27,30 +27,31 @@
 #include "cdb/cdb_lutmask.h"
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
+#include "kavu_01tbl_fd_int.h"
 #include "kavu_check.h"
 #include "kavu_msg.h"
 
 namespace {
 
 // Valid bits of each word for 0..5 variables (5 and above: the whole word).
-constexpr unsigned int k_word_mask[6] = {0x1u, 0x3u, 0xFu, 0xFFu, 0xFFFFu, 0xFFFFFFFFu};
+constexpr unsigned int WORD_MASKS[6] = {0x1u, 0x3u, 0xFu, 0xFFu, 0xFFFFu, 0xFFFFFFFFu};
 
 // Bits of a word whose minterm has x_i = 1, i < 5.
-constexpr unsigned int k_var_mask[5] = {0xAAAAAAAAu, 0xCCCCCCCCu, 0xF0F0F0F0u, 0xFF00FF00u,
+constexpr unsigned int VAR_MASKS[5] = {0xAAAAAAAAu, 0xCCCCCCCCu, 0xF0F0F0F0u, 0xFF00FF00u,
                                         0xFFFF0000u};
 
 // Bits that move when x_i and x_(i+1) change places, i < 4: the minterms
 // where exactly one of the two is 1.
-constexpr unsigned int k_exchange_mask[4] = {0x66666666u, 0x3C3C3C3Cu, 0x0FF00FF0u, 0x00FFFF00u};
+constexpr unsigned int EXCHANGE_MASKS[4] = {0x66666666u, 0x3C3C3C3Cu, 0x0FF00FF0u, 0x00FFFF00u};
 
 // Multiplier that repeats a field of 2^k bits over a whole word, k < 5.
-constexpr unsigned int k_field_repeat[5] = {0xFFFFFFFFu, 0x55555555u, 0x11111111u, 0x01010101u,
+constexpr unsigned int FIELD_REPEAT[5] = {0xFFFFFFFFu, 0x55555555u, 0x11111111u, 0x01010101u,
                                             0x00010001u};
 
 // Parity of the five in-word variables: bit m is the parity of m.
-constexpr unsigned int k_parity_word = 0x96696996u;
+constexpr unsigned int PARITY_WORD = 0x96696996u;
 
-constexpr unsigned int word_mask_of(unsigned int n) { return k_word_mask[n < 5 ? n : 5]; }
+constexpr unsigned int word_mask_of(unsigned int n) { return WORD_MASKS[n < 5 ? n : 5]; }
 
 constexpr unsigned int words_for(unsigned int n) { return n <= 5 ? 1u : 1u << (n - 5); }
 
@@ -63,8 +64,8 @@ inline unsigned int across_literal_word(unsigned int i, unsigned int var, bool p
 // Complement of x_var (var < 5) inside one word of valid bits wm.
 inline unsigned int inv_in_word(unsigned int w, unsigned int var, unsigned int wm) {
   const unsigned int s = 1u << var;
-  const unsigned int hi = k_var_mask[var] & wm;
-  const unsigned int lo = ~k_var_mask[var] & wm;
+  const unsigned int hi = VAR_MASKS[var] & wm;
+  const unsigned int lo = ~VAR_MASKS[var] & wm;
   return ((w & hi) >> s) | ((w & lo) << s);
 }
 
@@ -157,7 +158,7 @@ unsigned int KAVU_01TBL::m_debug_level = 0;
 // ---- construction and storage ----------------------------------------------
 
 KAVU_01TBL::KAVU_01TBL(unsigned int n) : m_num_vars(0) {
-  KAVU_CHECK(n <= KAVU_01TBL::max_num_vars);
+  KAVU_CHECK(n <= KAVU_01TBL::MAX_NUM_VARS);
   m_words.reserve(std::max(32u, words_for(n)));
   set_size(n);
 }
@@ -185,7 +186,7 @@ KAVU_01TBL::KAVU_01TBL(const CDB_LUTMASK& mask) : m_num_vars(0) {
 
 KAVU_01TBL::KAVU_01TBL(const KAVU_01TBL& a, const KAVU_01TBL& b) : KAVU_01TBL(a) {
   const unsigned int m = std::max(a.num_vars(), b.num_vars());
-  KAVU_CHECK(m + 1 <= KAVU_01TBL::max_num_vars);
+  KAVU_CHECK(m + 1 <= KAVU_01TBL::MAX_NUM_VARS);
   expand(m + 1);
   KAVU_01TBL high(b);
   high.expand(m + 1);
@@ -217,7 +218,7 @@ KAVU_01TBL& KAVU_01TBL::operator=(KAVU_01TBL&& tbl) {
 }
 
 void KAVU_01TBL::set_size(unsigned int n) {
-  KAVU_CHECK(n <= KAVU_01TBL::max_num_vars);
+  KAVU_CHECK(n <= KAVU_01TBL::MAX_NUM_VARS);
   m_num_vars = n;
   m_words.assign(words_for(n), 0u);
 }
@@ -227,7 +228,7 @@ void KAVU_01TBL::resize(unsigned int n) { set_size(n); }
 unsigned int KAVU_01TBL::word_mask() const { return word_mask_of(m_num_vars); }
 
 unsigned int KAVU_01TBL::var_mask(unsigned int var) const {
-  return var < 5 ? k_var_mask[var] & word_mask() : word_mask();
+  return var < 5 ? VAR_MASKS[var] & word_mask() : word_mask();
 }
 
 void KAVU_01TBL::check_word_index(unsigned int n) const { KAVU_CHECK(n < length()); }
@@ -350,7 +351,7 @@ void KAVU_01TBL::set_xor() {
   // in the words whose index (the variables from 5 up) has odd parity.
   const unsigned int wm = word_mask();
   for (size_t i = 0; i < m_words.size(); ++i)
-    m_words[i] = (k_parity_word & wm) ^ ((std::popcount(i) & 1) ? wm : 0u);
+    m_words[i] = (PARITY_WORD & wm) ^ ((std::popcount(i) & 1) ? wm : 0u);
 }
 
 void KAVU_01TBL::set_mux() {
@@ -363,7 +364,7 @@ void KAVU_01TBL::set_mux() {
 void KAVU_01TBL::variable(unsigned int var, bool positive) {
   KAVU_CHECK(var < num_vars());
   if (var < 5) {
-    const unsigned int w = (positive ? k_var_mask[var] : ~k_var_mask[var]) & word_mask();
+    const unsigned int w = (positive ? VAR_MASKS[var] : ~VAR_MASKS[var]) & word_mask();
     std::fill(m_words.begin(), m_words.end(), w);
     return;
   }
@@ -374,7 +375,7 @@ void KAVU_01TBL::variable(unsigned int var, bool positive) {
 void KAVU_01TBL::set_var(unsigned int var, bool positive) {
   KAVU_CHECK(var < num_vars());
   if (var < 5) {
-    const unsigned int w = (positive ? k_var_mask[var] : ~k_var_mask[var]) & word_mask();
+    const unsigned int w = (positive ? VAR_MASKS[var] : ~VAR_MASKS[var]) & word_mask();
     for (unsigned int& x : m_words) x |= w;
     return;
   }
@@ -390,8 +391,8 @@ void KAVU_01TBL::inv(unsigned int var) {
     const uint64_t wm = rep64(word_mask());
     with_in_word_var(var, [&](auto v) {
       constexpr unsigned int s = 1u << v;
-      const uint64_t hi = rep64(k_var_mask[v]) & wm;
-      const uint64_t lo = ~rep64(k_var_mask[v]) & wm;
+      const uint64_t hi = rep64(VAR_MASKS[v]) & wm;
+      const uint64_t lo = ~rep64(VAR_MASKS[v]) & wm;
       transform_lanes(m_words, [hi, lo](uint64_t w) { return ((w & hi) >> s) | ((w & lo) << s); });
     });
     return;
@@ -408,7 +409,7 @@ void KAVU_01TBL::exchange(unsigned int var) {
     with_in_word_var(var, [&](auto v) {
       constexpr unsigned int s = 1u << v;
       // The dispatch also instantiates var 4, which never reaches here.
-      constexpr uint64_t m = rep64(k_exchange_mask[v < 4 ? v : 0]);
+      constexpr uint64_t m = rep64(EXCHANGE_MASKS[v < 4 ? v : 0]);
       transform_lanes(m_words, [](uint64_t w) {
         const uint64_t moving = w & m;
         return (((moving >> s) | (moving << s)) & m) | (w & ~m);
@@ -442,7 +443,7 @@ void KAVU_01TBL::move_var(unsigned int var, unsigned int dest) {
 
 void KAVU_01TBL::expand(unsigned int m) {
   if (m <= m_num_vars) return;
-  KAVU_CHECK(m <= KAVU_01TBL::max_num_vars);
+  KAVU_CHECK(m <= KAVU_01TBL::MAX_NUM_VARS);
   // Doubling copies every stored bit, so bits outside the function would
   // land on valid minterms.
   clear_unused_bits();
@@ -462,7 +463,7 @@ void KAVU_01TBL::reduce(unsigned int k) {
   if (k >= m_num_vars) return;
   if (k < 5) {
     m_words.resize(1);
-    m_words[0] &= k_word_mask[k];
+    m_words[0] &= WORD_MASKS[k];
   } else {
     m_words.resize(words_for(k));
   }
@@ -482,7 +483,7 @@ unsigned int KAVU_01TBL::delete_redundant_var(std::vector<unsigned int>& variabl
   // position-to-variable correspondence the caller relies on.
   KAVU_CHECK(variable_map.size() == 0);
   const unsigned int n = m_num_vars;
-  uint32_t dependent = 0;  // n <= max_num_vars < 32
+  uint32_t dependent = 0;  // n <= MAX_NUM_VARS < 32
   for (unsigned int v = 0; v < n; ++v) {
     if (!is_dependent(v)) continue;
     dependent |= 1u << v;
@@ -505,8 +506,8 @@ void KAVU_01TBL::cofactor_on(unsigned int var, bool value) {
     const uint64_t wm = rep64(word_mask());
     with_in_word_var(var, [&](auto v) {
       constexpr unsigned int s = 1u << v;
-      const uint64_t hi = rep64(k_var_mask[v]) & wm;
-      const uint64_t lo = ~rep64(k_var_mask[v]) & wm;
+      const uint64_t hi = rep64(VAR_MASKS[v]) & wm;
+      const uint64_t lo = ~rep64(VAR_MASKS[v]) & wm;
       if (value)
         transform_lanes(m_words, [hi](uint64_t w) { return (w & hi) | ((w & hi) >> s); });
       else
@@ -568,7 +569,7 @@ void KAVU_01TBL::cofactor_in_order_new(unsigned int k, unsigned int c) {
     const unsigned int field = (m_words[blk.m_word] >> blk.m_shift) & blk.m_field;
     // Repeating the field fills the whole word; below five variables the
     // copies past 2^n are not part of the function and are masked off.
-    std::fill(m_words.begin(), m_words.end(), field * k_field_repeat[k] & word_mask());
+    std::fill(m_words.begin(), m_words.end(), field * FIELD_REPEAT[k] & word_mask());
     return;
   }
   const size_t b = size_t(1) << (k - 5);
@@ -619,7 +620,7 @@ bool KAVU_01TBL::is_dependent(unsigned int var) const {
     const uint64_t wm = rep64(word_mask());
     with_in_word_var(var, [&](auto v) {
       constexpr unsigned int s = 1u << v;
-      const uint64_t lo = ~rep64(k_var_mask[v]) & wm;
+      const uint64_t lo = ~rep64(VAR_MASKS[v]) & wm;
       independent = all_lanes(m_words, [lo](uint64_t w) { return (((w >> s) ^ w) & lo) == 0; });
     });
     return !independent;
@@ -638,7 +639,7 @@ bool KAVU_01TBL::is_variable(unsigned int var, bool positive) const {
   const unsigned int wm = word_mask();
   for (size_t i = 0; i < m_words.size(); ++i) {
     const unsigned int lit =
-        var < 5 ? (positive ? k_var_mask[var] : ~k_var_mask[var]) & wm
+        var < 5 ? (positive ? VAR_MASKS[var] : ~VAR_MASKS[var]) & wm
                 : across_literal_word(static_cast<unsigned int>(i), var, positive);
     if (((m_words[i] ^ lit) & wm) != 0) return false;
   }
@@ -659,7 +660,7 @@ bool KAVU_01TBL::is_and(unsigned int var, bool positive) const {
   // f = literal AND g: f is 0 wherever the literal is 0.
   KAVU_CHECK(var < num_vars());
   if (var < 5) {
-    const unsigned int off = (positive ? ~k_var_mask[var] : k_var_mask[var]) & word_mask();
+    const unsigned int off = (positive ? ~VAR_MASKS[var] : VAR_MASKS[var]) & word_mask();
     return std::all_of(m_words.begin(), m_words.end(), [off](unsigned int w) { return (w & off) == 0; });
   }
   return all_block_pairs(m_words, var, [positive](unsigned int lo, unsigned int hi) {
@@ -671,7 +672,7 @@ bool KAVU_01TBL::is_or(unsigned int var, bool positive) const {
   // f = literal OR g: f is 1 wherever the literal is 1.
   KAVU_CHECK(var < num_vars());
   if (var < 5) {
-    const unsigned int on = (positive ? k_var_mask[var] : ~k_var_mask[var]) & word_mask();
+    const unsigned int on = (positive ? VAR_MASKS[var] : ~VAR_MASKS[var]) & word_mask();
     return std::all_of(m_words.begin(), m_words.end(), [on](unsigned int w) { return (w & on) == on; });
   }
   return all_block_pairs(m_words, var, [positive](unsigned int lo, unsigned int hi) {
@@ -684,7 +685,7 @@ bool KAVU_01TBL::is_xor(unsigned int var) const {
   KAVU_CHECK(var < num_vars());
   if (var < 5) {
     const unsigned int s = 1u << var;
-    const unsigned int lo = ~k_var_mask[var] & word_mask();
+    const unsigned int lo = ~VAR_MASKS[var] & word_mask();
     return std::all_of(m_words.begin(), m_words.end(),
                        [s, lo](unsigned int w) { return (((w >> s) ^ w) & lo) == lo; });
   }
@@ -696,8 +697,8 @@ bool KAVU_01TBL::is_mux(bool pos0, bool pos1, bool pos2) const {
   const bool positive[3] = {pos0, pos1, pos2};
   unsigned int w = m_words[0];
   for (unsigned int i = 0; i < 3; ++i)
-    if (!positive[i]) w = inv_in_word(w, i, k_word_mask[3]);
-  return (w & k_word_mask[3]) == 0xCAu;
+    if (!positive[i]) w = inv_in_word(w, i, WORD_MASKS[3]);
+  return (w & WORD_MASKS[3]) == 0xCAu;
 }
 
 bool KAVU_01TBL::is_sub_onset(const KAVU_01TBL& tbl) const {
@@ -720,7 +721,7 @@ bool KAVU_01TBL::is_unate(unsigned int var, bool positive) const {
   KAVU_CHECK(var < num_vars());
   if (var < 5) {
     const unsigned int s = 1u << var;
-    const unsigned int lo = ~k_var_mask[var] & word_mask();
+    const unsigned int lo = ~VAR_MASKS[var] & word_mask();
     return std::all_of(m_words.begin(), m_words.end(), [s, lo, positive](unsigned int w) {
       const unsigned int f0 = w & lo;
       const unsigned int f1 = (w >> s) & lo;
@@ -744,8 +745,8 @@ int KAVU_01TBL::shear_vol_on(unsigned int var) const {
   int ones = 0;
   int zeros = 0;
   if (var < 5) {
-    const unsigned int hi = k_var_mask[var] & word_mask();
-    const unsigned int lo = ~k_var_mask[var] & word_mask();
+    const unsigned int hi = VAR_MASKS[var] & word_mask();
+    const unsigned int lo = ~VAR_MASKS[var] & word_mask();
     for (unsigned int w : m_words) {
       ones += std::popcount(w & hi);
       zeros += std::popcount(w & lo);
@@ -850,11 +851,24 @@ bool g_set_01tbl_debug_called = false;
 
 }  // namespace
 
-const KAVU_01TBL_RESYN_SETTINGS& kavu_01tbl_resyn_settings() {
-  // A function-local static: loaded once, on first use from any caller, and
-  // safe to reach first from parallel threads.
-  static const KAVU_01TBL_RESYN_SETTINGS settings = load_resyn_settings();
+namespace {
+
+// A function-local static: loaded once, on first use from any caller, and
+// safe to reach first from parallel threads.
+KAVU_01TBL_RESYN_SETTINGS& resyn_settings() {
+  static KAVU_01TBL_RESYN_SETTINGS settings = load_resyn_settings();
   return settings;
+}
+
+}  // namespace
+
+const KAVU_01TBL_RESYN_SETTINGS& kavu_01tbl_resyn_settings() { return resyn_settings(); }
+
+bool kavu_fd_int::set_resyn_for_speed(bool on) {
+  KAVU_01TBL_RESYN_SETTINGS& s = resyn_settings();
+  const bool was = s.m_for_speed;
+  s.m_for_speed = on;
+  return was;
 }
 
 unsigned int set_01tbl_debug(unsigned int level) {

@@ -31,7 +31,7 @@ namespace {
 
 // Largest variable count a table may have, as a fixed array bound for the
 // position bookkeeping of canonical.
-constexpr unsigned int k_max_vars = KAVU_01TBL::max_num_vars;
+constexpr unsigned int MAX_VARS = KAVU_01TBL::MAX_NUM_VARS;
 
 // Set by reg_test after its fixed-table checks; written only outside
 // parallel synthesis.
@@ -55,7 +55,7 @@ bool KAVU_01TBL::canonical(std::vector<unsigned int>& var_map, std::vector<bool>
     output_phase = false;
   }
 
-  std::array<int, k_max_vars> s{};
+  std::array<int, MAX_VARS> s{};
   for (unsigned int i = 0; i < n; ++i) s[i] = shear_vol_on(i);
   for (unsigned int i = 0; i < n; ++i) {
     phase[i] = true;
@@ -82,8 +82,8 @@ bool KAVU_01TBL::canonical(std::vector<unsigned int>& var_map, std::vector<bool>
 
   // position_vec[p]: the variable of f now at position p; position_of is its
   // inverse. Moving variable v from c down to p shifts positions p..c-1 up.
-  std::array<unsigned int, k_max_vars> position_vec{};
-  std::array<unsigned int, k_max_vars> position_of{};
+  std::array<unsigned int, MAX_VARS> position_vec{};
+  std::array<unsigned int, MAX_VARS> position_of{};
   for (unsigned int i = 0; i < n; ++i) position_vec[i] = position_of[i] = i;
   for (unsigned int p = 0; p < n; ++p) {
     const unsigned int var = var_map[p];

@@ -6,10 +6,13 @@
 // Model: every fan-in terminal and every terminal of the cone gets one table
 //   of n variables (n = fan-in count) in a slot of one flat word array; the
 //   fan-ins hold their literals, the cone's terminals are simulated in
-//   topological order, each by the builder of its gate's kind. A terminal's
-//   table is its value after its own inversion flag. Below five variables
-//   only the low 2^n bits of a table's one word are used and they stay the
-//   only bits set, so raw words go into the result unchanged.
+//   topological order, each by the builder of its gate's kind (named after
+//   it: kavu_comb_01tbl, kavu_lut_01tbl, kavu_wys_comb_01tbl, kavu_mux_01tbl,
+//   and kavu_<kind>_op_01tbl for the operators). Comb gates follow the one
+//   evaluation rule of kavu_comb_eval_int.h. A terminal's table is its value
+//   after its own inversion flag. Below five variables only the low 2^n
+//   bits of a table's one word are used and they stay the only bits set, so
+//   raw words go into the result unchanged.
 // Operators: each output bit is computed alone from the operand bits, by a
 //   ripple adder, a ripple comparison, an array multiplier or a restoring
 //   divider built from table operations; the shifter selects the data bit by
@@ -31,6 +34,7 @@
 
 #include "cdb/cdb_sgate.h"
 #include "kavu_check.h"
+#include "kavu_comb_eval_int.h"
 #include "kavu_dff_helper_stuck.h"
 #include "kavu_msg.h"
 #include "kavu_ops.h"
@@ -104,21 +108,21 @@ class CONE_SIM {
 
  private:
   void build(CDB_SGATE_OTERM* oterm, WORD* dst);
-  void build_comb(CDB_SGATE_NODE* node, WORD* r);
-  void build_lut(CDB_SGATE_NODE* node, WORD* r);
-  void build_wys_comb(CDB_SGATE_NODE* node, WORD* r);
-  void build_mux(CDB_SGATE_NODE* node, WORD* r);
+  void kavu_comb_01tbl(CDB_SGATE_NODE* sgate, WORD* r);
+  void kavu_lut_01tbl(CDB_SGATE_NODE* sgate, WORD* r);
+  void kavu_wys_comb_01tbl(CDB_SGATE_NODE* sgate, WORD* r);
+  void kavu_mux_01tbl(CDB_SGATE_NODE* sgate, WORD* r);
   void build_pass(const CDB_SGATE_ITERM* iterm, WORD* r);
   void build_operator(CDB_SGATE_OTERM* oterm, CDB_SGATE_NODE* node, WORD* r);
-  void build_nto1_mux_op(CDB_SGATE_OPERATOR* op, WORD* r);
-  void build_select_op(CDB_SGATE_OPERATOR* op, WORD* r);
-  void build_decode_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r);
-  void build_equal_op(CDB_SGATE_OPERATOR* op, WORD* r);
-  void build_add_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r);
-  void build_compare_op(CDB_SGATE_OPERATOR* op, WORD* r);
-  void build_shift_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r);
-  void build_mult_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r);
-  void build_divide_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r);
+  void kavu_nto1_mux_op_01tbl(CDB_SGATE_OPERATOR* op, WORD* r);
+  void kavu_select_op_01tbl(CDB_SGATE_OPERATOR* op, WORD* r);
+  void kavu_decode_op_01tbl(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r);
+  void kavu_equal_op_01tbl(CDB_SGATE_OPERATOR* op, WORD* r);
+  void kavu_add_op_01tbl(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r);
+  void kavu_compare_op_01tbl(CDB_SGATE_OPERATOR* op, WORD* r);
+  void kavu_shift_op_01tbl(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r);
+  void kavu_mult_op_01tbl(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r);
+  void kavu_divide_op_01tbl(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r);
 
   unsigned m_n;
   unsigned m_len;
@@ -233,10 +237,10 @@ KAVU_01TBL CONE_SIM::result(CDB_SGATE_OTERM* oterm) const {
 void CONE_SIM::build(CDB_SGATE_OTERM* oterm, WORD* r) {
   CDB_SGATE_NODE* node = oterm->get_my_node();
   const CDB_SGATE_TYPE type = node->get_sgate_type();
-  if (type == CDB_SGATE_COMB_ENUM) return build_comb(node, r);
-  if (type == CDB_SGATE_LUT_ENUM) return build_lut(node, r);
-  if (type == CDB_SGATE_MUX_ENUM) return build_mux(node, r);
-  if (kavu_is_wys_comb_normal(node, false, true, false)) return build_wys_comb(node, r);
+  if (type == CDB_SGATE_COMB_ENUM) return kavu_comb_01tbl(node, r);
+  if (type == CDB_SGATE_LUT_ENUM) return kavu_lut_01tbl(node, r);
+  if (type == CDB_SGATE_MUX_ENUM) return kavu_mux_01tbl(node, r);
+  if (kavu_is_wys_comb_normal(node, false, true, false)) return kavu_wys_comb_01tbl(node, r);
   if (type == CDB_SGATE_BUFFER_ENUM) return build_pass(node->get_single_iterm(), r);
   if (type == CDB_SGATE_CARRY_SUM_ENUM) {
     // Output j passes input j through.
@@ -253,44 +257,35 @@ void CONE_SIM::build_pass(const CDB_SGATE_ITERM* iterm, WORD* r) {
   read_input(iterm, r);
 }
 
-void CONE_SIM::build_comb(CDB_SGATE_NODE* node, WORD* r) {
-  const CDB_COMB_TYPE type = static_cast<CDB_SGATE_COMB*>(node)->get_comb_type();
-  if (type != CDB_COMB_AND && type != CDB_COMB_OR && type != CDB_COMB_XOR && type != CDB_COMB_NOT &&
-      type != CDB_COMB_NAME_KEEPER) {
+void CONE_SIM::kavu_comb_01tbl(CDB_SGATE_NODE* sgate, WORD* r) {
+  KAVU_COMB_RULE rule;
+  if (!kavu_comb_rule(static_cast<CDB_SGATE_COMB*>(sgate)->get_comb_type(), true, &rule))
     KAVU_INTERNAL_ERROR("bad comb sgate");
-  }
   WORD* x = scratch(1);
-  t_const(r, type == CDB_COMB_AND);
-  const CDB_SGATE_NODE::ITERM_VECTOR& iterms = node->get_input_terms();
-  for (unsigned i = 0; i < iterms.size(); ++i) {
-    const CDB_SGATE_ITERM* iterm = iterms[i];
+  t_const(r, rule.m_start_one);
+  for (const CDB_SGATE_ITERM* iterm : sgate->get_input_terms()) {
     // Unconnected inputs leave the accumulator as it is.
     if (!cdb_is_connected(iterm)) continue;
     read_input(iterm, x);
-    switch (type) {
-      case CDB_COMB_AND: t_and(r, x); break;
-      case CDB_COMB_XOR: t_xor(r, x); break;
-      case CDB_COMB_NOT: t_or(r, x); t_not(r); break;
-      default: t_or(r, x); break;  // OR; a name keeper passes its one input
-    }
+    for (unsigned i = 0; i < m_len; ++i) r[i] = kavu_comb_step(rule.m_step, r[i], x[i], m_wmask);
   }
 }
 
-void CONE_SIM::build_lut(CDB_SGATE_NODE* node, WORD* r) {
-  KAVU_CHECK(kavu_is_a_lut(node));
-  const CDB_LUTMASK& mask = static_cast<CDB_SGATE_LUT*>(node)->get_lut_mask();
+void CONE_SIM::kavu_lut_01tbl(CDB_SGATE_NODE* sgate, WORD* r) {
+  KAVU_CHECK(kavu_is_a_lut(sgate));
+  const CDB_LUTMASK& mask = static_cast<CDB_SGATE_LUT*>(sgate)->get_lut_mask();
   const unsigned num_inputs = mask.get_num_inputs();
   KAVU_CHECK(num_inputs <= CDB_LUTMASK_MAX_INPUTS);
   KAVU_CHECK(CDB_LUTMASK_MAX_INPUTS <= 6);
-  const unsigned i = node->get_number_of_input_terms();
+  const unsigned i = sgate->get_number_of_input_terms();
   KAVU_CHECK(num_inputs == i);
   WORD* ops = scratch(num_inputs + (size_t(1) << num_inputs));
-  for (unsigned j = 0; j < num_inputs; ++j) read_or_one(node->get_input_term(j), ops + size_t(j) * m_len);
+  for (unsigned j = 0; j < num_inputs; ++j) read_or_one(sgate->get_input_term(j), ops + size_t(j) * m_len);
   eval_mask(r, mask.get_value(), ops, num_inputs, ops + size_t(num_inputs) * m_len);
 }
 
-void CONE_SIM::build_wys_comb(CDB_SGATE_NODE* node, WORD* r) {
-  const CDB_SGATE_WYSIWYG* wys = static_cast<const CDB_SGATE_WYSIWYG*>(node);
+void CONE_SIM::kavu_wys_comb_01tbl(CDB_SGATE_NODE* sgate, WORD* r) {
+  const CDB_SGATE_WYSIWYG* wys = static_cast<const CDB_SGATE_WYSIWYG*>(sgate);
   KAVU_CHECK(CDB_LUTMASK_MAX_INPUTS <= 6);
   CDB_LUTMASK mask;
   mask.set_value(6, wys->get_lutmask_value());
@@ -298,7 +293,7 @@ void CONE_SIM::build_wys_comb(CDB_SGATE_NODE* node, WORD* r) {
   // Operands 0..6 (the seventh only matters in extended mode); a missing
   // position reads as 1, like an unconnected input.
   WORD* ops = scratch(7 + 64 + 2);
-  for (unsigned j = 0; j < 7; ++j) read_or_one(node->get_input_term(j), ops + size_t(j) * m_len);
+  for (unsigned j = 0; j < 7; ++j) read_or_one(sgate->get_input_term(j), ops + size_t(j) * m_len);
   WORD* work = ops + size_t(7) * m_len;
   WORD* low = work + size_t(64) * m_len;
   eval_mask(r, mask.get_value(), ops, 6, work);
@@ -313,10 +308,10 @@ void CONE_SIM::build_wys_comb(CDB_SGATE_NODE* node, WORD* r) {
   t_mux(r, ops + size_t(4) * m_len, low, high);
 }
 
-void CONE_SIM::build_mux(CDB_SGATE_NODE* node, WORD* r) {
-  KAVU_CHECK(kavu_is_a_mux(node));
+void CONE_SIM::kavu_mux_01tbl(CDB_SGATE_NODE* sgate, WORD* r) {
+  KAVU_CHECK(kavu_is_a_mux(sgate));
   WORD* ops = scratch(3);
-  for (unsigned j = 0; j < 3; ++j) read_or_one(node->get_input_term(j), ops + size_t(j) * m_len);
+  for (unsigned j = 0; j < 3; ++j) read_or_one(sgate->get_input_term(j), ops + size_t(j) * m_len);
   t_mux(r, ops + size_t(2) * m_len, ops, ops + m_len);
 }
 
@@ -338,31 +333,32 @@ unsigned output_bit_index(const CDB_SGATE_OPERATOR* op, const CDB_SGATE_OTERM* o
 void CONE_SIM::build_operator(CDB_SGATE_OTERM* oterm, CDB_SGATE_NODE* node, WORD* r) {
   CDB_SGATE_OPERATOR* op = static_cast<CDB_SGATE_OPERATOR*>(node);
   switch (op->get_type()) {
-    case CDB_OPER_ADDITION: return build_add_op(oterm, op, r);
-    case CDB_OPER_MULTIPLY: return build_mult_op(oterm, op, r);
-    case CDB_OPER_DIVIDE: return build_divide_op(oterm, op, r);
+    case CDB_OPER_ADDITION: return kavu_add_op_01tbl(oterm, op, r);
+    case CDB_OPER_MULTIPLY: return kavu_mult_op_01tbl(oterm, op, r);
+    case CDB_OPER_DIVIDE: return kavu_divide_op_01tbl(oterm, op, r);
     case CDB_OPER_LEFT_SHIFT:
     case CDB_OPER_RIGHT_SHIFT:
     case CDB_OPER_LEFT_ROTATE:
-    case CDB_OPER_RIGHT_ROTATE: return build_shift_op(oterm, op, r);
-    case CDB_OPER_COMPARE: return build_compare_op(op, r);
-    case CDB_OPER_NTO1_MUX: return build_nto1_mux_op(op, r);
-    case CDB_OPER_SELECT: return build_select_op(op, r);
-    case CDB_OPER_DECODE: return build_decode_op(oterm, op, r);
-    case CDB_OPER_EQUAL: return build_equal_op(op, r);
+    case CDB_OPER_RIGHT_ROTATE: return kavu_shift_op_01tbl(oterm, op, r);
+    case CDB_OPER_COMPARE: return kavu_compare_op_01tbl(op, r);
+    case CDB_OPER_NTO1_MUX: return kavu_nto1_mux_op_01tbl(op, r);
+    case CDB_OPER_SELECT: return kavu_select_op_01tbl(op, r);
+    case CDB_OPER_DECODE: return kavu_decode_op_01tbl(oterm, op, r);
+    case CDB_OPER_EQUAL: return kavu_equal_op_01tbl(op, r);
     default: break;
   }
   kavu_debug("%s", node->get_string_type_name());
   KAVU_INTERNAL_ERROR("un-handled sgate");
 }
 
-void CONE_SIM::build_nto1_mux_op(CDB_SGATE_OPERATOR* op, WORD* r) {
-  const unsigned sel_width = op->get_width(CDB_OPER_PORT_A);
-  const unsigned dat_width = op->get_width(CDB_OPER_PORT_B);
+void CONE_SIM::kavu_nto1_mux_op_01tbl(CDB_SGATE_OPERATOR* sgate, WORD* r) {
+  KAVU_CHECK(kavu_is_a_nto1_mux_op(sgate));
+  const unsigned sel_width = sgate->get_width(CDB_OPER_PORT_A);
+  const unsigned dat_width = sgate->get_width(CDB_OPER_PORT_B);
   KAVU_CHECK(sel_width < 32);
   KAVU_CHECK(((unsigned)1<<sel_width) == dat_width);
-  const CDB_SGATE_OPER_PORT_ENTRY* sel = op->get_port(CDB_OPER_PORT_A);
-  const CDB_SGATE_OPER_PORT_ENTRY* data = op->get_port(CDB_OPER_PORT_B);
+  const CDB_SGATE_OPER_PORT_ENTRY* sel = sgate->get_port(CDB_OPER_PORT_A);
+  const CDB_SGATE_OPER_PORT_ENTRY* data = sgate->get_port(CDB_OPER_PORT_B);
   // A multiplexer tree over the select bits, least significant first, gives
   // the OR over d of (data bit d AND the minterm d of the select word).
   WORD* sels = scratch(size_t(sel_width) + dat_width);
@@ -383,11 +379,11 @@ void CONE_SIM::build_nto1_mux_op(CDB_SGATE_OPERATOR* op, WORD* r) {
   t_copy(r, work);
 }
 
-void CONE_SIM::build_select_op(CDB_SGATE_OPERATOR* op, WORD* r) {
-  KAVU_CHECK(kavu_is_a_select_op(op));
-  const unsigned sel_width = op->get_width(CDB_OPER_PORT_A);
-  const CDB_SGATE_OPER_PORT_ENTRY* port_a = op->get_port(CDB_OPER_PORT_A);
-  const CDB_SGATE_OPER_PORT_ENTRY* port_b = op->get_port(CDB_OPER_PORT_B);
+void CONE_SIM::kavu_select_op_01tbl(CDB_SGATE_OPERATOR* sgate, WORD* r) {
+  KAVU_CHECK(kavu_is_a_select_op(sgate));
+  const unsigned sel_width = sgate->get_width(CDB_OPER_PORT_A);
+  const CDB_SGATE_OPER_PORT_ENTRY* port_a = sgate->get_port(CDB_OPER_PORT_A);
+  const CDB_SGATE_OPER_PORT_ENTRY* port_b = sgate->get_port(CDB_OPER_PORT_B);
   KAVU_CHECK(sel_width == 0 || port_b != 0);
   KAVU_CHECK(port_b == 0 || port_b->get_width() == sel_width);
   WORD* a = scratch(2);
@@ -401,14 +397,14 @@ void CONE_SIM::build_select_op(CDB_SGATE_OPERATOR* op, WORD* r) {
   }
 }
 
-void CONE_SIM::build_decode_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r) {
-  KAVU_CHECK(kavu_is_a_decode_op(op));
-  const unsigned sel_width = op->get_width(CDB_OPER_PORT_A);
-  const unsigned out_width = op->get_width(CDB_OPER_PORT_O);
+void CONE_SIM::kavu_decode_op_01tbl(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* sgate, WORD* r) {
+  KAVU_CHECK(kavu_is_a_decode_op(sgate));
+  const unsigned sel_width = sgate->get_width(CDB_OPER_PORT_A);
+  const unsigned out_width = sgate->get_width(CDB_OPER_PORT_O);
   KAVU_CHECK(sel_width < 32);
   KAVU_CHECK(((unsigned)1<<sel_width) == out_width);
-  const unsigned k = output_bit_index(op, oterm, out_width, "Unable to index oterm on decoder output");
-  const CDB_SGATE_OPER_PORT_ENTRY* sel = op->get_port(CDB_OPER_PORT_A);
+  const unsigned k = output_bit_index(sgate, oterm, out_width, "Unable to index oterm on decoder output");
+  const CDB_SGATE_OPER_PORT_ENTRY* sel = sgate->get_port(CDB_OPER_PORT_A);
   WORD* bits = scratch(size_t(sel_width) + 1);
   for (unsigned j = 0; j < sel_width; ++j) {
     read_connected(sel->get_iterm(j), bits + size_t(j) * m_len, "cdb_is_connected(iterm)");
@@ -416,11 +412,11 @@ void CONE_SIM::build_decode_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, W
   minterm_of(r, bits, sel_width, k, bits + size_t(sel_width) * m_len);
 }
 
-void CONE_SIM::build_equal_op(CDB_SGATE_OPERATOR* op, WORD* r) {
-  KAVU_CHECK(kavu_is_a_equal_op(op));
-  const unsigned eq_width = op->get_width(CDB_OPER_PORT_A);
-  const CDB_SGATE_OPER_PORT_ENTRY* port_a = op->get_port(CDB_OPER_PORT_A);
-  const CDB_SGATE_OPER_PORT_ENTRY* port_b = op->get_port(CDB_OPER_PORT_B);
+void CONE_SIM::kavu_equal_op_01tbl(CDB_SGATE_OPERATOR* sgate, WORD* r) {
+  KAVU_CHECK(kavu_is_a_equal_op(sgate));
+  const unsigned eq_width = sgate->get_width(CDB_OPER_PORT_A);
+  const CDB_SGATE_OPER_PORT_ENTRY* port_a = sgate->get_port(CDB_OPER_PORT_A);
+  const CDB_SGATE_OPER_PORT_ENTRY* port_b = sgate->get_port(CDB_OPER_PORT_B);
   KAVU_CHECK(eq_width == 0 || port_b != 0);
   KAVU_CHECK(port_b == 0 || port_b->get_width() == eq_width);
   WORD* a = scratch(2);
@@ -435,19 +431,19 @@ void CONE_SIM::build_equal_op(CDB_SGATE_OPERATOR* op, WORD* r) {
   }
 }
 
-void CONE_SIM::build_add_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r) {
-  KAVU_CHECK(kavu_is_a_add_op(op));
-  const unsigned width = op->get_width(CDB_OPER_PORT_A);
-  const CDB_SGATE_OPER_PORT_ENTRY* port_a = op->get_port(CDB_OPER_PORT_A);
-  const CDB_SGATE_OPER_PORT_ENTRY* port_b = op->get_port(CDB_OPER_PORT_B);
+void CONE_SIM::kavu_add_op_01tbl(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* sgate, WORD* r) {
+  KAVU_CHECK(kavu_is_a_add_op(sgate));
+  const unsigned width = sgate->get_width(CDB_OPER_PORT_A);
+  const CDB_SGATE_OPER_PORT_ENTRY* port_a = sgate->get_port(CDB_OPER_PORT_A);
+  const CDB_SGATE_OPER_PORT_ENTRY* port_b = sgate->get_port(CDB_OPER_PORT_B);
   KAVU_CHECK(width == 0 || port_b != 0);
   KAVU_CHECK(port_b == 0 || port_b->get_width() == width);
   // Only the sum bits: the carry-out is not a bit of the result word.
-  const unsigned k = output_bit_index(op, oterm, width, "Which bit of the add output is this?");
+  const unsigned k = output_bit_index(sgate, oterm, width, "Which bit of the add output is this?");
   WORD* c = scratch(3);
   WORD* a = c + m_len;
   WORD* b = a + m_len;
-  const CDB_SGATE_ITERM* cin = kavu_fetch_cin_iterm(op);
+  const CDB_SGATE_ITERM* cin = kavu_fetch_cin_iterm(sgate);
   if (cin == nullptr || !cdb_is_connected(cin) || cin->is_gnd()) t_const(c, false);
   else read_input(cin, c);
   for (unsigned i = 0; i <= k; ++i) {
@@ -463,14 +459,14 @@ void CONE_SIM::build_add_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD
   }
 }
 
-void CONE_SIM::build_compare_op(CDB_SGATE_OPERATOR* op, WORD* r) {
-  KAVU_CHECK(kavu_is_a_compare_op(op));
-  const CDB_SGATE_ITERM* cin_iterm = kavu_fetch_cin_iterm(op);
+void CONE_SIM::kavu_compare_op_01tbl(CDB_SGATE_OPERATOR* sgate, WORD* r) {
+  KAVU_CHECK(kavu_is_a_compare_op(sgate));
+  const CDB_SGATE_ITERM* cin_iterm = kavu_fetch_cin_iterm(sgate);
   KAVU_CHECK(cdb_is_connected (cin_iterm));
   read_input(cin_iterm, r);
-  const unsigned wrd_width = op->get_width(CDB_OPER_PORT_A);
-  const CDB_SGATE_OPER_PORT_ENTRY* port_a = op->get_port(CDB_OPER_PORT_A);
-  const CDB_SGATE_OPER_PORT_ENTRY* port_b = op->get_port(CDB_OPER_PORT_B);
+  const unsigned wrd_width = sgate->get_width(CDB_OPER_PORT_A);
+  const CDB_SGATE_OPER_PORT_ENTRY* port_a = sgate->get_port(CDB_OPER_PORT_A);
+  const CDB_SGATE_OPER_PORT_ENTRY* port_b = sgate->get_port(CDB_OPER_PORT_B);
   KAVU_CHECK(wrd_width == 0 || port_b != 0);
   KAVU_CHECK(port_b == 0 || port_b->get_width() == wrd_width);
   WORD* a = scratch(3);
@@ -493,14 +489,14 @@ void CONE_SIM::build_compare_op(CDB_SGATE_OPERATOR* op, WORD* r) {
 // of two: every distance value is enumerated there.
 constexpr unsigned MAX_ENUMERATED_SHIFT_WIDTH = 16;
 
-void CONE_SIM::build_shift_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r) {
-  KAVU_CHECK(kavu_is_any_shift_op(op));
-  const CDB_OPER_TYPE kind = op->get_type();
-  const unsigned dw = op->get_width(CDB_OPER_PORT_A);
-  const unsigned sw = op->get_width(CDB_OPER_PORT_SHIFT);
-  const CDB_SGATE_OPER_PORT_ENTRY* data = op->get_port(CDB_OPER_PORT_A);
-  const CDB_SGATE_OPER_PORT_ENTRY* dist = op->get_port(CDB_OPER_PORT_SHIFT);
-  const unsigned k = output_bit_index(op, oterm, op->get_width(CDB_OPER_PORT_O), "Unable to index oterm on Shifter output");
+void CONE_SIM::kavu_shift_op_01tbl(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* shifter, WORD* r) {
+  KAVU_CHECK(kavu_is_any_shift_op(shifter));
+  const CDB_OPER_TYPE kind = shifter->get_type();
+  const unsigned dw = shifter->get_width(CDB_OPER_PORT_A);
+  const unsigned sw = shifter->get_width(CDB_OPER_PORT_SHIFT);
+  const CDB_SGATE_OPER_PORT_ENTRY* data = shifter->get_port(CDB_OPER_PORT_A);
+  const CDB_SGATE_OPER_PORT_ENTRY* dist = shifter->get_port(CDB_OPER_PORT_SHIFT);
+  const unsigned k = output_bit_index(shifter, oterm, shifter->get_width(CDB_OPER_PORT_O), "Unable to index oterm on Shifter output");
   if (sw > 31) KAVU_INTERNAL_ERROR("Unable to build table for shifter this wide");
   const bool rotate = kind == CDB_OPER_LEFT_ROTATE || kind == CDB_OPER_RIGHT_ROTATE;
   const bool towards_msb = kind == CDB_OPER_LEFT_SHIFT || kind == CDB_OPER_LEFT_ROTATE;
@@ -547,16 +543,16 @@ void CONE_SIM::build_shift_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WO
   }
   if (!needs_fill) return;
   // Kinds 4 and 5 shift the carry-in in.
-  const CDB_SGATE_ITERM* fill = kind == CDB_OPER_LEFT_SHIFT || kind == CDB_OPER_RIGHT_SHIFT ? kavu_fetch_cin_iterm(op) : nullptr;
+  const CDB_SGATE_ITERM* fill = kind == CDB_OPER_LEFT_SHIFT || kind == CDB_OPER_RIGHT_SHIFT ? kavu_fetch_cin_iterm(shifter) : nullptr;
   read_connected(fill, value, "cdb_is_connected(iterm)");
   t_not(used);
   t_and(used, value);
   t_or(r, used);
 }
 
-void CONE_SIM::build_mult_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r) {
-  KAVU_CHECK(kavu_is_a_mult_op(op));
-  const unsigned k = output_bit_index(op, oterm, op->get_width(CDB_OPER_PORT_O), "Unable to index oterm on MULT output");
+void CONE_SIM::kavu_mult_op_01tbl(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* mult, WORD* r) {
+  KAVU_CHECK(kavu_is_a_mult_op(mult));
+  const unsigned k = output_bit_index(mult, oterm, mult->get_width(CDB_OPER_PORT_O), "Unable to index oterm on MULT output");
   const unsigned n = k + 1;
   WORD* a = scratch(3 * size_t(n) + 3);
   WORD* b = a + size_t(n) * m_len;
@@ -565,11 +561,11 @@ void CONE_SIM::build_mult_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WOR
   WORD* q = c + m_len;
   WORD* t = q + m_len;
   // Operands over k + 1 bits: sign-extended when signed, else zero-extended.
-  const bool is_signed = op->is_signed();
+  const bool is_signed = mult->is_signed();
   for (int side = 0; side < 2; ++side) {
     const CDB_OPER_PORT_TYPE type = side == 0 ? CDB_OPER_PORT_A : CDB_OPER_PORT_B;
-    const CDB_SGATE_OPER_PORT_ENTRY* port = op->get_port(type);
-    const unsigned width = op->get_width(type);
+    const CDB_SGATE_OPER_PORT_ENTRY* port = mult->get_port(type);
+    const unsigned width = mult->get_width(type);
     WORD* x = side == 0 ? a : b;
     for (unsigned i = 0; i < n; ++i) {
       WORD* dst = x + size_t(i) * m_len;
@@ -610,14 +606,14 @@ void conditional_negate(const CONE_SIM& sim, WORD* bits, unsigned w, const WORD*
   }
 }
 
-void CONE_SIM::build_divide_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, WORD* r) {
-  KAVU_CHECK(kavu_is_a_divide_op(op));
-  const unsigned wo = op->get_width(CDB_OPER_PORT_O);
-  const unsigned k = output_bit_index(op, oterm, wo, "Unable to index oterm on DIV output");
-  const unsigned wa = op->get_width(CDB_OPER_PORT_A);
-  const unsigned wb = op->get_width(CDB_OPER_PORT_B);
+void CONE_SIM::kavu_divide_op_01tbl(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* div, WORD* r) {
+  KAVU_CHECK(kavu_is_a_divide_op(div));
+  const unsigned wo = div->get_width(CDB_OPER_PORT_O);
+  const unsigned k = output_bit_index(div, oterm, wo, "Unable to index oterm on DIV output");
+  const unsigned wa = div->get_width(CDB_OPER_PORT_A);
+  const unsigned wb = div->get_width(CDB_OPER_PORT_B);
   const unsigned width = 1 + std::max(wa, std::max(wb, wo));
-  const bool is_signed = op->is_signed();
+  const bool is_signed = div->is_signed();
   WORD* n_tbls = scratch(5 * size_t(width) + 4);
   WORD* d_tbls = n_tbls + size_t(width) * m_len;
   WORD* working = d_tbls + size_t(width) * m_len;
@@ -630,10 +626,10 @@ void CONE_SIM::build_divide_op(CDB_SGATE_OTERM* oterm, CDB_SGATE_OPERATOR* op, W
   std::fill(n_tbls, t2 + m_len, 0u);
   // The numerator bits below k do not reach quotient bit k when unsigned.
   for (unsigned i = is_signed ? 0 : k; i < wa; ++i) {
-    read_connected(op->get_port(CDB_OPER_PORT_A)->get_iterm(i), n_tbls + size_t(i) * m_len, "cdb_is_connected(iterm)");
+    read_connected(div->get_port(CDB_OPER_PORT_A)->get_iterm(i), n_tbls + size_t(i) * m_len, "cdb_is_connected(iterm)");
   }
   for (unsigned i = 0; i < wb; ++i) {
-    read_connected(op->get_port(CDB_OPER_PORT_B)->get_iterm(i), d_tbls + size_t(i) * m_len, "cdb_is_connected(iterm)");
+    read_connected(div->get_port(CDB_OPER_PORT_B)->get_iterm(i), d_tbls + size_t(i) * m_len, "cdb_is_connected(iterm)");
   }
   if (is_signed) {
     // Magnitudes over each port's own width; the most negative value keeps
@@ -706,7 +702,7 @@ KAVU_01TBL kavu_cube_cover_01tbl(unsigned int cube_length, std::string cube_cove
   KAVU_CHECK(static_cast<int>(cube_length) > 1);
   KAVU_CHECK(cube_cover.length() % cube_length == 0);
   const unsigned n = cube_length - 1;
-  KAVU_CHECK(n <= KAVU_01TBL::max_num_vars);
+  KAVU_CHECK(n <= KAVU_01TBL::MAX_NUM_VARS);
   KAVU_01TBL result(n);
   KAVU_01TBL product(n);
   KAVU_01TBL literal(n);

@@ -38,14 +38,14 @@
 namespace {
 
 // Offsets inside a LUT record.
-constexpr unsigned int k_rec_inputs = 0;
-constexpr unsigned int k_rec_mask_high = 1;
-constexpr unsigned int k_rec_mask_low = 2;
-constexpr unsigned int k_rec_codes = 3;
-constexpr unsigned int k_max_lut_inputs = 6;
+constexpr unsigned int REC_INPUTS = 0;
+constexpr unsigned int REC_MASK_HIGH = 1;
+constexpr unsigned int REC_MASK_LOW = 2;
+constexpr unsigned int REC_CODES = 3;
+constexpr unsigned int MAX_LUT_INPUTS = 6;
 
 // Port type of LUT input j: the data ports 12 + j.
-constexpr unsigned int k_first_lut_port_type = 12;
+constexpr unsigned int FIRST_LUT_PORT_TYPE = 12;
 
 }  // namespace
 
@@ -195,11 +195,11 @@ void KAVU_ENCNET::encode(std::vector<CDB_SGATE_NODE*>& luts, std::vector<CDB_SGA
     CDB_SGATE_LUT* lut = luts[l]->cast_to_lut();
     CDB_LUTMASK mask = lut->get_lut_mask();
     const unsigned int p = mask.get_num_inputs();
-    KAVU_CHECK(p <= k_max_lut_inputs);
+    KAVU_CHECK(p <= MAX_LUT_INPUTS);
     CDB_SGATE_OTERM* out = lut->get_output_term(0);
     if (out != nullptr && out->is_inverted()) mask = ~mask;
-    unsigned int codes[k_max_lut_inputs];
-    for (unsigned int j = 0; j < k_max_lut_inputs; ++j) codes[j] = unconnected_code();
+    unsigned int codes[MAX_LUT_INPUTS];
+    for (unsigned int j = 0; j < MAX_LUT_INPUTS; ++j) codes[j] = unconnected_code();
     for (unsigned int j = 0; j < p; ++j) {
       CDB_SGATE_ITERM* data_iterm = lut->get_input_term(j);
       if (data_iterm == nullptr || !cdb_is_connected(data_iterm)) continue;
@@ -224,7 +224,7 @@ void KAVU_ENCNET::encode(std::vector<CDB_SGATE_NODE*>& luts, std::vector<CDB_SGA
     m_codes.push_back(p);
     m_codes.push_back(static_cast<unsigned int>(value >> 32));
     m_codes.push_back(static_cast<unsigned int>(value));
-    m_codes.insert(m_codes.end(), codes, codes + k_max_lut_inputs);
+    m_codes.insert(m_codes.end(), codes, codes + MAX_LUT_INPUTS);
   }
 }
 
@@ -242,10 +242,10 @@ CDB_SGATE_NODE* KAVU_ENCNET::decode_subnet(std::vector<CDB_SGATE_OTERM*>& subnet
   // Every record is validated before the first gate is made.
   for (unsigned int l = 0; l < num_luts; ++l) {
     const unsigned int* rec = &m_codes[header_len() + lut_len() * l];
-    const unsigned int num_p = rec[k_rec_inputs];
+    const unsigned int num_p = rec[REC_INPUTS];
     KAVU_CHECK(num_p <= CDB_LUTMASK_MAX_INPUTS);
     for (unsigned int j = 0; j < num_p; ++j) {
-      const unsigned int code = rec[k_rec_codes + j];
+      const unsigned int code = rec[REC_CODES + j];
       KAVU_CHECK(code < order);
       if (code >= first_fanin_code() && code < first_fanin_code() + num_fanins)
         KAVU_CHECK(subnet_fanins[code - first_fanin_code()] != nullptr);
@@ -257,14 +257,14 @@ CDB_SGATE_NODE* KAVU_ENCNET::decode_subnet(std::vector<CDB_SGATE_OTERM*>& subnet
   MEM_SEGMENT* seg = MEM_MANAGER::get_default_segment();
   for (unsigned int l = 0; l < num_luts; ++l) {
     const unsigned int* rec = &m_codes[header_len() + lut_len() * l];
-    const unsigned int num_p = rec[k_rec_inputs];
+    const unsigned int num_p = rec[REC_INPUTS];
     CDB_LUTMASK mask;
-    mask.set_value(num_p, (uint64_t(rec[k_rec_mask_high]) << 32) | rec[k_rec_mask_low]);
+    mask.set_value(num_p, (uint64_t(rec[REC_MASK_HIGH]) << 32) | rec[REC_MASK_LOW]);
     CDB_SGATE_LUT* lut = new CDB_SGATE_LUT(nullptr, mask);
     kavu_create_synthesized_name(lut, name, "lut");
     lut->get_output_term(0)->set_ftm_info(nullptr);
     for (unsigned int j = 0; j < num_p; ++j) {
-      CDB_SGATE_ITERM* it = lut->create_input_term(seg, DB_INPUT_PORT_TYPE(k_first_lut_port_type + j));
+      CDB_SGATE_ITERM* it = lut->create_input_term(seg, DB_INPUT_PORT_TYPE(FIRST_LUT_PORT_TYPE + j));
       lut->set_ordered_input_term(it, j);
     }
     nodes.push_back(lut);
@@ -278,10 +278,10 @@ CDB_SGATE_NODE* KAVU_ENCNET::decode_subnet(std::vector<CDB_SGATE_OTERM*>& subnet
   for (unsigned int l = 0; l < num_luts; ++l) {
     const unsigned int* rec = &m_codes[header_len() + lut_len() * l];
     CDB_SGATE_NODE* lut = nodes[l];
-    for (unsigned int j = 0; j < rec[k_rec_inputs]; ++j) {
+    for (unsigned int j = 0; j < rec[REC_INPUTS]; ++j) {
       CDB_SGATE_ITERM* lut_iterm = lut->get_input_term(j);
       KAVU_CHECK(lut_iterm != 0);
-      const unsigned int code = rec[k_rec_codes + j];
+      const unsigned int code = rec[REC_CODES + j];
       if (code == gnd_code()) {
         lut_iterm->set_gnd();
       } else if (code == vcc_code()) {

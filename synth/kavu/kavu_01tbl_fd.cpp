@@ -50,7 +50,7 @@ unsigned int binomial(unsigned int n, unsigned int k) {
 
 void enumerate_bound_sets(unsigned int n, unsigned int b, std::vector<unsigned int>& list) {
   KAVU_CHECK(b > 0 && b < n);
-  KAVU_CHECK(n <= KAVU_01TBL::max_num_vars);
+  KAVU_CHECK(n <= KAVU_01TBL::MAX_NUM_VARS);
   list.clear();
   list.reserve(binomial(n, b));
   unsigned int idx[32];

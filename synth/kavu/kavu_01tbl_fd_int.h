@@ -1,6 +1,7 @@
 // kavu_01tbl_fd_int.h — helpers shared by the decomposition search
-// (kavu_01tbl_fd.cpp) and the LUT builders (kavu_01tbl_lut.cpp); not part of
-// the library's interface.
+// (kavu_01tbl_fd.cpp), the LUT builders (kavu_01tbl_lut.cpp), cone
+// resynthesis (kavu_01tbl_resyn.cpp) and the module settings
+// (kavu_01tbl.cpp); not part of the library's interface.
 //
 // Model: a bound set is a 32-bit mask over a table's variables; candidates
 //   of one size are listed in lexicographic order of their ascending
@@ -11,6 +12,8 @@
 //   O(list) per call.
 #pragma once
 
+#include <climits>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,9 +21,37 @@
 #include "kavu_01tbl.h"
 #include "kavu_01tbl_fd.h"
 
+class CDB_SGATE_NODE;
 class CDB_SGATE_OTERM;
 
 namespace kavu_fd_int {
+
+// The delay limit that lets every bound set through (0xffffff, 0.1 ns).
+constexpr int NO_DELAY_LIMIT = 0xffffff;
+
+// Arrival, area and delay sums are formed in 64 bits; stored into 32-bit
+// fields they saturate at the field's limits instead of wrapping.
+constexpr int64_t INT_FIELD_MIN = INT_MIN;
+constexpr int64_t INT_FIELD_MAX = INT_MAX;
+constexpr int64_t UNSIGNED_FIELD_MAX = UINT_MAX;
+inline int saturate_to_int(int64_t v) {
+  return static_cast<int>(v < INT_FIELD_MIN ? INT_FIELD_MIN : v > INT_FIELD_MAX ? INT_FIELD_MAX : v);
+}
+inline unsigned int saturate_to_unsigned(int64_t v) {
+  return static_cast<unsigned int>(v < 0 ? 0 : v > UNSIGNED_FIELD_MAX ? UNSIGNED_FIELD_MAX : v);
+}
+
+// Sets the speed switch of the resynthesis settings (m_for_speed) and
+// returns its previous value; cone resynthesis by delay turns it on for
+// its call. Outside parallel synthesis only.
+bool set_resyn_for_speed(bool on);
+
+// The check of a resynthesized network: simulates the network built (its
+// gates in creation order, root last) over the fan-ins and compares it with
+// the cone's table. On a difference the network's gates are deleted and the
+// internal error "cone_tbl == rsyn_tbl" is reported.
+void check_resynthesized_network(const KAVU_01TBL& cone_tbl, std::vector<CDB_SGATE_OTERM*>& fanins,
+                                 std::vector<CDB_SGATE_NODE*>& built);
 
 // n! / (k! (n-k)!); requires 0 < k < n <= 32.
 unsigned int binomial(unsigned int n, unsigned int k);

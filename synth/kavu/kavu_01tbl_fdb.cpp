@@ -33,16 +33,16 @@
 
 namespace {
 
-constexpr unsigned int k_signature0 = 0x564B454Du;  // "VKEM"
-constexpr unsigned int k_signature1 = 0x4D454B56u;  // "MEKV"
-constexpr unsigned int k_header_words = 32;
-constexpr unsigned int k_max_line = 255;
-constexpr unsigned int k_max_list_line = 1023;
+constexpr unsigned int SIGNATURE0 = 0x564B454Du;  // "VKEM"
+constexpr unsigned int SIGNATURE1 = 0x4D454B56u;  // "MEKV"
+constexpr unsigned int HEADER_WORDS = 32;
+constexpr unsigned int MAX_LINE = 255;
+constexpr unsigned int MAX_LIST_LINE = 1023;
 // The largest variable count a stored table may have: the network header
 // holds at most 15 fan-ins.
-constexpr unsigned int k_max_table_vars = 15;
-constexpr unsigned int k_max_hits = KAVU_ENCNET::max_num_hits() - 1;
-constexpr unsigned int k_hit_bins = 1025;
+constexpr unsigned int MAX_TABLE_VARS = 15;
+constexpr unsigned int MAX_HITS = KAVU_ENCNET::max_num_hits() - 1;
+constexpr unsigned int HIT_BINS = 1025;
 
 int read_debug_key() {
   const char* text = cfg_get_value("kavu_01tbl_debug");
@@ -87,7 +87,7 @@ class WORD_READER {
   explicit WORD_READER(std::istream& in) : m_in(in) {}
   bool next(unsigned int& value) {
     if (!std::getline(m_in, m_line)) return false;
-    return m_line.size() <= k_max_line && parse_word(m_line, value);
+    return m_line.size() <= MAX_LINE && parse_word(m_line, value);
   }
   // Skips lines up to and including the first that holds value.
   bool skip_to(unsigned int value) {
@@ -128,7 +128,7 @@ bool parse_entry(const std::vector<unsigned int>& codes, size_t& index, FDB_ENTR
   const size_t size = codes.size();
   if (index >= size) return false;
   const unsigned int n = codes[index];
-  if (n > k_max_table_vars) return false;
+  if (n > MAX_TABLE_VARS) return false;
   const unsigned int len = table_words(n);
   if (size - index - 1 < len + KAVU_ENCNET::header_len()) return false;
   entry.m_tbl = std::make_unique<KAVU_01TBL>(n);
@@ -199,7 +199,7 @@ bool KAVU_FDB::deposit(KAVU_01TBL& tbl, KAVU_ENCNET& net, bool keep_cheaper) {
   TABLE_HASH::NODE* node = m_hash.find_node(&tbl, ZTL_OPS<KAVU_01TBL*>::hash(&tbl));
   if (node != nullptr) {
     stored = node->second;
-    const unsigned int hits = std::min(stored->num_hits() + net.num_hits(), k_max_hits);
+    const unsigned int hits = std::min(stored->num_hits() + net.num_hits(), MAX_HITS);
     changed = !keep_cheaper || net.area_cost() < stored->area_cost();
     if (changed && stored != &net) {
       m_space += 36 * net.num_luts();
@@ -231,7 +231,7 @@ KAVU_ENCNET* KAVU_FDB::find(KAVU_01TBL* tbl) {
 KAVU_ENCNET* KAVU_FDB::lookup(KAVU_01TBL* tbl) {
   KAVU_ENCNET* net = find(tbl);
   if (net == nullptr) return nullptr;
-  if (net->num_hits() < k_max_hits) net->inc_num_hits();
+  if (net->num_hits() < MAX_HITS) net->inc_num_hits();
   if (KAVU_01TBL::debug_level() >= 2) {
     kavu_debug("Looked up net for table (num hits = %d):", static_cast<int>(net->num_hits()));
     tbl->dump();
@@ -298,7 +298,7 @@ bool KAVU_FDB::write(const char* path) const {
   out.open(path);
   if (out.fail()) return false;
 
-  std::vector<unsigned int> codes = {k_signature0, k_signature1, Z_stamp(), T_stamp(), m_hash.size(), m_space};
+  std::vector<unsigned int> codes = {SIGNATURE0, SIGNATURE1, Z_stamp(), T_stamp(), m_hash.size(), m_space};
   KAVU_CHECK(codes.size() == used_header_len());
   for (unsigned int k = used_header_len(); k < reserved_header_len(); ++k)
     codes.push_back((codes[k - 5] >> 2) ^ (codes[k - 6] << 2));
@@ -322,12 +322,12 @@ bool KAVU_FDB::read(const char* path) {
     return false;
   }
   WORD_READER reader(in);
-  unsigned int header[k_header_words] = {k_signature0};
-  if (!reader.skip_to(k_signature0)) return false;
-  for (unsigned int k = 1; k < k_header_words; ++k) {
+  unsigned int header[HEADER_WORDS] = {SIGNATURE0};
+  if (!reader.skip_to(SIGNATURE0)) return false;
+  for (unsigned int k = 1; k < HEADER_WORDS; ++k) {
     if (!reader.next(header[k])) return false;
   }
-  if (header[1] != k_signature1 || header[2] != Z_stamp() || header[3] != T_stamp()) return false;
+  if (header[1] != SIGNATURE1 || header[2] != Z_stamp() || header[3] != T_stamp()) return false;
   const unsigned int num_entries = header[4];
   const unsigned int space = header[5];
   if (num_entries == 0) return true;
@@ -387,7 +387,7 @@ int KAVU_FDB::read_all(const char* list_path) {
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() <= k_max_list_line && read(line.c_str())) {
+    if (line.size() <= MAX_LIST_LINE && read(line.c_str())) {
       ++num_read;
       changes += m_change_count;
     } else {
@@ -401,11 +401,11 @@ int KAVU_FDB::read_all(const char* list_path) {
 // ---- reports ------------------------------------------------------------------------------------
 
 void KAVU_FDB::report_status() const {
-  std::vector<unsigned int> bins(k_hit_bins, 0);
-  for (const auto& node : m_hash) ++bins[std::min<unsigned int>(node.second->num_hits(), k_hit_bins - 1)];
+  std::vector<unsigned int> bins(HIT_BINS, 0);
+  for (const auto& node : m_hash) ++bins[std::min<unsigned int>(node.second->num_hits(), HIT_BINS - 1)];
   kavu_debug("total_num_func %d mem_space %d change_count %d", static_cast<int>(m_hash.size()),
              static_cast<int>(m_space), static_cast<int>(m_change_count));
-  for (unsigned int b = 0; b < k_hit_bins; ++b) {
+  for (unsigned int b = 0; b < HIT_BINS; ++b) {
     if (bins[b] != 0) kavu_debug("hit %d num_func %d", static_cast<int>(b), static_cast<int>(bins[b]));
   }
 }

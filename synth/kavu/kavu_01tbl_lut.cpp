@@ -20,13 +20,15 @@
 //   delays by gate kinds, resyn_wire_delay), a buffer with its source, a
 //   constant at 0.
 // Invariants: a builder that returns null has deleted every gate it made;
-//   the caller's table and fan-in list are never changed (recursive_fd is
-//   the one member that rewrites its table, and only on success).
+//   the caller's fan-in list is never changed. The k-input to_luts leaves
+//   its table reduced (its ignored variables removed, no variables at all
+//   once one gate took the function), and recursive_fd turns its table into
+//   the composition function on success; the other builders leave their
+//   table as it is.
 // Cost: the k-input builder runs recursive_fd on up to binomial(n, k+2)
 //   bound sets per size, each one multiplicity plus the encoding networks
 //   of the successful ones; syn_luts runs one best_fd per bound size.
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -159,8 +161,7 @@ int kavu_resyn_lut_arrival(const CDB_SGATE_NODE* lut) {
     latest = any ? std::max(latest, a) : a;
     any = true;
   }
-  const int64_t arrival = s.m_lutin_combout_delay + latest;
-  return static_cast<int>(std::clamp<int64_t>(arrival, INT_MIN, INT_MAX));
+  return kavu_fd_int::saturate_to_int(s.m_lutin_combout_delay + latest);
 }
 
 CDB_SGATE_ITERM* kavu_resyn_reference_iterm() { return s_lut_iterm; }
@@ -176,7 +177,7 @@ void kavu_resyn_fanin_arrivals(const std::vector<CDB_SGATE_OTERM*>& fanins, bool
     KAVU_CHECK(t != 0);
     int64_t a = static_cast<int64_t>(t->get_aux3()) + resyn_wire_delay(t, s_lut_iterm);
     if (with_lut_delay) a += s.m_lutin_combout_delay;
-    out.push_back(static_cast<unsigned int>(std::clamp<int64_t>(a, 0, UINT_MAX)));
+    out.push_back(kavu_fd_int::saturate_to_unsigned(a));
   }
 }
 
@@ -384,7 +385,8 @@ CDB_SGATE_NODE* KAVU_01TBL::to_luts(HDB_INSTANCE_NAME* name, const std::vector<C
   std::vector<unsigned int> arrivals, var_map;
   kavu_resyn_fanin_arrivals(fanins, false, arrivals);
   std::vector<KAVU_01TBL*> raw;
-  const unsigned int ndj_var = best_fd(3, CDB_LUTMASK_MAX_INPUTS, 0xffffff, arrivals, raw, var_map);
+  const unsigned int ndj_var =
+      best_fd(3, CDB_LUTMASK_MAX_INPUTS, kavu_fd_int::NO_DELAY_LIMIT, arrivals, raw, var_map);
   TABLE_LIST dec;
   dec.adopt(raw);
   if (dec.empty()) return nullptr;
@@ -449,6 +451,9 @@ unsigned int KAVU_01TBL::recursive_fd(const std::vector<CDB_SGATE_OTERM*>& fanin
 
 namespace {
 
+// The LUT count of a k-input network that is not limited (n >= k + 3).
+constexpr unsigned int NO_LUT_LIMIT = 0xffffff;
+
 // One decomposed candidate of the k-input builder: the encoding networks
 // and the composition function over (free fan-ins, encoding outputs).
 struct FD_CANDIDATE_NET {
@@ -502,7 +507,7 @@ void best_candidate_of_size(const KAVU_01TBL& tbl, const std::vector<CDB_SGATE_O
 }  // namespace
 
 CDB_SGATE_NODE* KAVU_01TBL::to_luts(const std::vector<CDB_SGATE_OTERM*>& fanins, HDB_INSTANCE_NAME* name,
-                                    unsigned int k, std::vector<CDB_SGATE_NODE*>& nodes) const {
+                                    unsigned int k, std::vector<CDB_SGATE_NODE*>& nodes) {
   const unsigned int target_lut_size = k;
   KAVU_CHECK(target_lut_size >= 2 && target_lut_size <= CDB_LUTMASK_MAX_INPUTS);
   KAVU_CHECK(num_vars() == fanins.size());
@@ -510,29 +515,36 @@ CDB_SGATE_NODE* KAVU_01TBL::to_luts(const std::vector<CDB_SGATE_OTERM*>& fanins,
   for (CDB_SGATE_OTERM* fanin : fanins) KAVU_CHECK(fanin != 0);
   const unsigned int volume = onset_volume();
   if (volume == 0 || volume == (1u << num_vars())) return make_trivial(*this, name, fanins, nodes);
-  // Work on copies: the caller's table and fan-in list stay as they are.
-  KAVU_01TBL work(*this);
+  // The table itself loses the variables it ignores; the caller's fan-in
+  // list stays as it is.
   std::vector<unsigned int> variable_map;
-  const unsigned int removed = work.delete_redundant_var(variable_map);
+  const unsigned int removed = delete_redundant_var(variable_map);
   std::vector<CDB_SGATE_OTERM*> ins;
   kavu_fd_int::reorder_fanins(fanins, variable_map, ins);
   if (removed > 0 && m_debug_level >= 1) kavu_debug("reduce %d redundant fanins", removed);
-  const unsigned int n = work.num_vars();
-  if (n == 1) return make_trivial(work, name, ins, nodes);
+  const unsigned int n = num_vars();
   if (n <= k) {
-    CDB_SGATE_LUT* lut = work.make_lut(nullptr, ins);
-    name_new_gate(lut, name, "lut");
-    nodes.push_back(lut);
-    return lut;
+    // One gate takes the whole function; the table is left without variables.
+    CDB_SGATE_NODE* gate = nullptr;
+    if (n == 1) {
+      gate = make_trivial(*this, name, ins, nodes);
+    } else {
+      CDB_SGATE_LUT* lut = make_lut(nullptr, ins);
+      name_new_gate(lut, name, "lut");
+      nodes.push_back(lut);
+      gate = lut;
+    }
+    reduce(0);
+    return gate;
   }
   const unsigned int hi = n <= k + 2 ? k : (n == k + 3 ? k + 1 : k + 2);
-  const unsigned int lut_limit = n == k + 1 ? 2 : (n == k + 2 ? 3 : 0xffffff);
+  const unsigned int lut_limit = n == k + 1 ? 2 : (n == k + 2 ? 3 : NO_LUT_LIMIT);
   std::vector<CDB_SGATE_NODE*> accepted;
   CDB_SGATE_NODE* accepted_root = nullptr;
   unsigned int accepted_gain = 0;
   for (unsigned int b = k - 1; b <= hi; ++b) {
     FD_CANDIDATE_NET best;
-    best_candidate_of_size(work, ins, name, k, b, m_debug_level, best);
+    best_candidate_of_size(*this, ins, name, k, b, m_debug_level, best);
     if (!best.valid) continue;
     std::vector<CDB_SGATE_NODE*> rest_nodes;
     CDB_SGATE_NODE* root = best.gain > 0 ? best.rest.to_luts(best.rest_fanins, name, k, rest_nodes) : nullptr;
@@ -622,17 +634,15 @@ CDB_SGATE_NODE* KAVU_01TBL::syn_luts(HDB_INSTANCE_NAME* name, const std::vector<
     }
     int64_t enc_area = 0;
     for (CDB_SGATE_NODE* node : built) enc_area += KAVU_CONE_COST::get_lut_area_cost(node);
-    // Prune against the best network so far (speed mode ranks by delay
-    // first, so a larger area may still win there).
+    // Prune against the best network so far: nothing of its area left for
+    // the composition function, in area and speed mode alike.
     const int64_t area_left = best.area - enc_area;
-    if (best.improve && !s.m_for_speed && area_left <= 0) {
+    if (best.improve && area_left <= 0) {
       delete_synthesized_nodes(built);
       continue;
     }
-    const int rest_area = best.improve ? static_cast<int>(std::clamp<int64_t>(area_left, INT_MIN, INT_MAX))
-                                       : given_area;
-    const unsigned int rest_delay =
-        best.improve ? static_cast<unsigned int>(std::clamp<int64_t>(best.delay, 0, UINT_MAX)) : given_delay;
+    const int rest_area = best.improve ? kavu_fd_int::saturate_to_int(area_left) : given_area;
+    const unsigned int rest_delay = best.improve ? kavu_fd_int::saturate_to_unsigned(best.delay) : given_delay;
     std::vector<CDB_SGATE_NODE*> rest_nodes;
     CDB_SGATE_NODE* root = dec.back()->syn_luts(name, composition_fanins(r, non_disjoint, ndj_var, roots),
                                                 rest_nodes, max_delay, k, best.improve, rest_area, rest_delay);
@@ -728,7 +738,7 @@ unsigned int kavu_cone_capacity(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OT
   if (cone_size <= k) return 1;
   std::vector<CDB_SGATE_NODE*> nodes;
   CDB_SGATE_NODE* root =
-      cone_tbl.syn_luts(oterm->get_instance_name(), fanins, nodes, 16777215, k, false, -1, 0);
+      cone_tbl.syn_luts(oterm->get_instance_name(), fanins, nodes, kavu_fd_int::NO_DELAY_LIMIT, k, false, -1, 0);
   const unsigned int count = root ? static_cast<unsigned int>(nodes.size()) : 0;
   delete_synthesized_nodes(nodes);
   return count;

@@ -7,15 +7,15 @@
 //   kavu_factor_accel) re-simulate the built network and compare it with the
 //   cone's table.
 // Invariants: the cone's table is computed once and never handed to a
-//   builder that could change it, so the final comparison is against the
-//   cone as it was; the reference LUT input is null again on every exit
-//   (return or internal error), so it never points into a gate the caller
-//   deletes later; a call that returns null has appended nothing.
-// Delay mode: method 3 keeps a delay target of max_delay minus the delay of
-//   the wire into the root LUT and of the LUT itself. The builders read the
-//   speed switch ftm_resyn_for_speed from the settings loaded at start-up;
-//   a call cannot change it, so method 3 ranks candidates as configured and
-//   the delay target only prunes bound sets in speed or delay-check mode.
+//   builder that could change it (the k-input builder gets a copy), so the
+//   final comparison is against the cone as it was; the reference LUT input
+//   is null again on every exit (return or internal error), so it never
+//   points into a gate the caller deletes later; a call that returns null
+//   has appended nothing.
+// Delay mode: method 3 runs syn_luts in speed mode (ftm_resyn_for_speed
+//   turned on for the call and restored on every way out) under a delay
+//   target of max_delay minus the delay of the wire into the root LUT and of
+//   the LUT itself; a target that leaves no time is an internal error.
 // Cost: one cone simulation, O(|cone| * 2^n / 32), plus the builder; the
 //   check doubles the simulation.
 #include "kavu_01tbl_resyn.h"
@@ -28,6 +28,7 @@
 #include "kavu_01tbl.h"
 #include "kavu_01tbl_cone.h"
 #include "kavu_01tbl_fd.h"
+#include "kavu_01tbl_fd_int.h"
 #include "kavu_check.h"
 #include "kavu_msg.h"
 
@@ -41,6 +42,19 @@ class REFERENCE_ITERM_SCOPE {
   ~REFERENCE_ITERM_SCOPE() { kavu_resyn_set_reference_iterm(nullptr); }
   REFERENCE_ITERM_SCOPE(const REFERENCE_ITERM_SCOPE&) = delete;
   REFERENCE_ITERM_SCOPE& operator=(const REFERENCE_ITERM_SCOPE&) = delete;
+};
+
+// Turns the speed switch of the resynthesis settings on for one call and
+// restores it on every way out, internal errors included.
+class SPEED_MODE_SCOPE {
+ public:
+  SPEED_MODE_SCOPE() : m_saved(kavu_fd_int::set_resyn_for_speed(true)) {}
+  ~SPEED_MODE_SCOPE() { kavu_fd_int::set_resyn_for_speed(m_saved); }
+  SPEED_MODE_SCOPE(const SPEED_MODE_SCOPE&) = delete;
+  SPEED_MODE_SCOPE& operator=(const SPEED_MODE_SCOPE&) = delete;
+
+ private:
+  bool m_saved;
 };
 
 // The caller's arguments after the first line, passed inward as one record.
@@ -61,27 +75,24 @@ CDB_SGATE_ITERM* first_lut_input(const CDB_SGATE_NODE* gate) {
   return nullptr;
 }
 
-// Method 3: syn_luts under the delay target the root allows. A target that
-// leaves no time for the LUT builds nothing.
+// Method 3: syn_luts in speed mode under the delay target the root allows.
 CDB_SGATE_NODE* build_for_delay(const KAVU_01TBL& cone_tbl, CDB_SGATE_OTERM* oterm,
                                 const std::vector<CDB_SGATE_OTERM*>& observed, const RESYN_REQUEST& req,
                                 std::vector<CDB_SGATE_NODE*>& built) {
+  const SPEED_MODE_SCOPE speed;
   const KAVU_01TBL_RESYN_SETTINGS& s = kavu_01tbl_resyn_settings();
   const int max_delay = req.max_delay == -1 ? kavu_resyn_arrival(oterm) : req.max_delay;
-  const long long overhead = static_cast<long long>(s.m_wire_data_delay) + s.m_lutin_combout_delay;
-  const long long target = static_cast<long long>(max_delay) - overhead;
-  if (target <= 0) {
-    kavu_debug("delay target %lld for max_delay %d leaves no time for a LUT; nothing built", target, max_delay);
-    return nullptr;
-  }
-  const int delay_target = target > 0x7fffffff ? 0x7fffffff : static_cast<int>(target);
-  CDB_SGATE_NODE* root = cone_tbl.syn_luts(oterm->get_instance_name(), observed, built, delay_target,
+  const int64_t overhead = static_cast<int64_t>(s.m_wire_data_delay) + s.m_lutin_combout_delay;
+  const int64_t delay_target = static_cast<int64_t>(max_delay) - overhead;
+  KAVU_CHECK(delay_target > 0);
+  const int limit = kavu_fd_int::saturate_to_int(delay_target);
+  CDB_SGATE_NODE* root = cone_tbl.syn_luts(oterm->get_instance_name(), observed, built, limit,
                                            CDB_LUTMASK_MAX_INPUTS, req.improve, req.given_area, req.given_delay);
   if (root != nullptr) {
-    const long long arrival = kavu_resyn_arrival(root->get_single_oterm());
-    if (arrival > overhead + delay_target)
-      kavu_debug("Is this okay? max_delay = %lld but resynthesized cone has delay %lld", overhead + delay_target,
-                 arrival);
+    const int64_t arrival = kavu_resyn_arrival(root->get_single_oterm());
+    if (arrival > overhead + limit)
+      kavu_debug("Is this okay? max_delay = %lld but resynthesized cone has delay %lld",
+                 static_cast<long long>(overhead + limit), static_cast<long long>(arrival));
   }
   return root;
 }
@@ -94,12 +105,14 @@ CDB_SGATE_NODE* build_network(const KAVU_01TBL& cone_tbl, CDB_SGATE_OTERM* oterm
   switch (req.method) {
     case KAVU_RESYN_STRUCTURAL:
       return cone_tbl.to_luts(name, observed, built);
-    case KAVU_RESYN_FOUR_INPUT:
-      // The builder works on its own copies; cone_tbl stays the reference.
-      return cone_tbl.to_luts(observed, name, 4, built);
+    case KAVU_RESYN_FOUR_INPUT: {
+      // The builder reduces the table it runs on; cone_tbl stays the reference.
+      KAVU_01TBL work(cone_tbl);
+      return work.to_luts(observed, name, 4, built);
+    }
     case KAVU_RESYN_AREA:
-      return cone_tbl.syn_luts(name, observed, built, 0xffffff, CDB_LUTMASK_MAX_INPUTS, req.improve,
-                               req.given_area, req.given_delay);
+      return cone_tbl.syn_luts(name, observed, built, kavu_fd_int::NO_DELAY_LIMIT, CDB_LUTMASK_MAX_INPUTS,
+                               req.improve, req.given_area, req.given_delay);
     case KAVU_RESYN_DELAY:
       return build_for_delay(cone_tbl, oterm, observed, req, built);
     case KAVU_RESYN_FACTOR:
@@ -114,23 +127,22 @@ CDB_SGATE_NODE* build_network(const KAVU_01TBL& cone_tbl, CDB_SGATE_OTERM* oterm
   }
 }
 
-// Simulates the built network over the observed fan-ins and compares it with
-// the cone's table; on a difference the network is deleted before the
-// internal error, so the netlist keeps no half-made gates.
-void verify_network(const KAVU_01TBL& cone_tbl, std::vector<CDB_SGATE_OTERM*>& observed,
-                    std::vector<CDB_SGATE_NODE*>& built) {
+}  // namespace
+
+void kavu_fd_int::check_resynthesized_network(const KAVU_01TBL& cone_tbl, std::vector<CDB_SGATE_OTERM*>& fanins,
+                                              std::vector<CDB_SGATE_NODE*>& built) {
+  KAVU_CHECK(!built.empty());
   std::vector<CDB_SGATE_OTERM*> order;
   order.reserve(built.size());
   for (CDB_SGATE_NODE* gate : built) order.push_back(gate->get_single_oterm());
-  const KAVU_01TBL rsyn_tbl = kavu_cone_01tbl(order.back(), observed, &order);
+  const KAVU_01TBL rsyn_tbl = kavu_cone_01tbl(order.back(), fanins, &order);
   if (!(cone_tbl == rsyn_tbl)) {
+    // Nothing half-made stays behind: the network goes before the report.
     delete_synthesized_nodes(built);
     KAVU_CHECK(cone_tbl == rsyn_tbl);
   }
   kavu_debug("PARANOID - built sgates verified OK");
 }
-
-}  // namespace
 
 CDB_SGATE_NODE* kavu_cone_resynthesis(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OTERM*>& fanins,
                                       std::vector<CDB_SGATE_NODE*>& luts, unsigned int method, int max_delay,
@@ -171,7 +183,7 @@ CDB_SGATE_NODE* kavu_cone_resynthesis(CDB_SGATE_OTERM* oterm, std::vector<CDB_SG
     return nullptr;
   }
   KAVU_CHECK(!built.empty() && built.back() == root);
-  if (debug_level >= 2 || factor_accel) verify_network(cone_tbl, observed, built);
+  if (debug_level >= 2 || factor_accel) kavu_fd_int::check_resynthesized_network(cone_tbl, observed, built);
   luts.insert(luts.end(), built.begin(), built.end());
   return root;
 }

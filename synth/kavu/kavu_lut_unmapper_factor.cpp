@@ -33,12 +33,12 @@
 
 namespace {
 
-constexpr unsigned kMaxVars = 6;
-constexpr unsigned kMaxCofactors = 8;  // 2^(6/2)
+constexpr unsigned MAX_VARS = 6;
+constexpr unsigned MAX_COFACTORS = 8;  // 2^(6/2)
 
 // A short list of variable indices in increasing order.
 struct VAR_LIST {
-  std::array<unsigned, kMaxVars> m_vars{};
+  std::array<unsigned, MAX_VARS> m_vars{};
   unsigned m_size = 0;
   void push(unsigned v) { m_vars[m_size++] = v; }
   void erase_at(unsigned pos) {
@@ -52,7 +52,7 @@ struct VAR_LIST {
 // Bit j of a cofactor's index is the value of the j-th variable of A.
 struct BOUND_SET_STATE {
   VAR_LIST m_a, m_b;
-  std::array<CDB_LUTMASK, kMaxCofactors> m_masks, m_dcs;
+  std::array<CDB_LUTMASK, MAX_COFACTORS> m_masks, m_dcs;
   unsigned m_count = 0;
 };
 
@@ -240,6 +240,31 @@ FACTORED_NODE lut_unmap_shannon_split(std::list<CDB_SGATE_NODE*>* new_nodes, CDB
                                       const CDB_LUTMASK& mask, const CDB_LUTMASK& dc, unsigned v,
                                       const FACTORED_INPUTS& inputs);
 
+// Which cofactor of a Shannon split lies inside the other.
+struct CONTAINMENT {
+  bool f1_in_f0;
+  bool f0_in_f1;
+};
+
+// The containment rule of the Shannon split: a cofactor contained in the
+// other is used bare, so it also shows in the other half; it must then be
+// exact, and where it is 1 the other cofactor need not be. Adjusts the
+// don't-care masks d1 and d0 accordingly.
+CONTAINMENT apply_containment(const CDB_LUTMASK& f1, const CDB_LUTMASK& f0, CDB_LUTMASK& d1, CDB_LUTMASK& d0) {
+  const CDB_LUTMASK p = f1 & f0;
+  const CDB_LUTMASK none = CDB_LUTMASK::get_gnd_mask(f1.get_num_inputs());
+  const CONTAINMENT c{p == f1, p == f0};
+  if (c.f1_in_f0) {
+    d0 |= p;
+    d1 = none;
+  }
+  if (c.f0_in_f1) {
+    d1 |= p;
+    d0 = none;
+  }
+  return c;
+}
+
 // The term of one half of a Shannon split: none (*present false), the
 // literal, the bare sub-function, or literal AND sub-function.
 FACTORED_NODE shannon_term(std::list<CDB_SGATE_NODE*>* new_nodes, CDB_SGATE_LUT* lut,
@@ -286,22 +311,10 @@ FACTORED_NODE lut_unmap_shannon_split(std::list<CDB_SGATE_NODE*>* new_nodes, CDB
   };
   settle(f1, d1);
   settle(f0, d0);
-  // When one cofactor is contained in the other it is used bare: it then
-  // also shows in the other half, so it must be exact, and where it is 1 the
-  // other cofactor need not be.
-  const CDB_LUTMASK p = f1 & f0;
-  const bool f1_in_f0 = p == f1, f0_in_f1 = p == f0;
-  if (f1_in_f0) {
-    d0 |= p;
-    d1 = none;
-  }
-  if (f0_in_f1) {
-    d1 |= p;
-    d0 = none;
-  }
+  const CONTAINMENT c = apply_containment(f1, f0, d1, d0);
   bool has1 = false, has0 = false;
-  const FACTORED_NODE t1 = shannon_term(new_nodes, lut, f1, d1, f1_in_f0, literal, rest, &has1);
-  const FACTORED_NODE t0 = shannon_term(new_nodes, lut, f0, d0, f0_in_f1, complement(literal), rest, &has0);
+  const FACTORED_NODE t1 = shannon_term(new_nodes, lut, f1, d1, c.f1_in_f0, literal, rest, &has1);
+  const FACTORED_NODE t0 = shannon_term(new_nodes, lut, f0, d0, c.f0_in_f1, complement(literal), rest, &has0);
   if (has1 && has0) return two_input_gate(new_nodes, lut, CDB_COMB_OR, t1, t0);
   if (has1) return t1;
   if (has0) return t0;
@@ -472,19 +485,9 @@ int lut_unmap_split_cost(const CDB_LUTMASK& mask, const CDB_LUTMASK& dc, unsigne
   if (lut_unmap_is_xor_in(mask, v)) return lut_unmap_literal_count(f0, d1 & d0) + 1;
   if (lut_unmap_is_const0(f1, d1) || lut_unmap_is_const1(f1, d1)) return lut_unmap_literal_count(f0, d0) + 1;
   if (lut_unmap_is_const0(f0, d0) || lut_unmap_is_const1(f0, d0)) return lut_unmap_literal_count(f1, d1) + 1;
-  const CDB_LUTMASK p = f1 & f0;
-  const CDB_LUTMASK none = CDB_LUTMASK::get_gnd_mask(n - 1);
-  const bool f1_in_f0 = p == f1, f0_in_f1 = p == f0;
-  if (f1_in_f0) {
-    d0 |= p;
-    d1 = none;
-  }
-  if (f0_in_f1) {
-    d1 |= p;
-    d0 = none;
-  }
-  return lut_unmap_literal_count(f1, d1) + lut_unmap_literal_count(f0, d0) + (f1_in_f0 ? 0 : 1) +
-         (f0_in_f1 ? 0 : 1);
+  const CONTAINMENT c = apply_containment(f1, f0, d1, d0);
+  return lut_unmap_literal_count(f1, d1) + lut_unmap_literal_count(f0, d0) + (c.f1_in_f0 ? 0 : 1) +
+         (c.f0_in_f1 ? 0 : 1);
 }
 
 unsigned lut_unmap_choose_split_variable(const CDB_LUTMASK& mask, const CDB_LUTMASK& dc) {

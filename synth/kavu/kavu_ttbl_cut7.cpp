@@ -2,14 +2,13 @@
 // seven leaves, as a TTBL<7> (kavu_7cut_fn).
 //
 // Model: leaf i is the literal x_i. Every other terminal of the cone is the
-//   output of a comb gate: AND, OR and XOR fold their inputs from all ones,
-//   0 and 0; NOT complements its one input. An input tied to GND or VCC
-//   reads 0 or 1 (its inversion flag is the constant's polarity, not applied
-//   again); a driven input reads its source's table, complemented when the
-//   input is inverted; an unconnected input contributes nothing, as if it
-//   were absent (AND and OR then keep their neutral value, and a NOT without
-//   an input reads 0, as the netlist simulator has it). An inverted output
-//   terminal delivers the complement of its gate's function.
+//   output of a comb gate, evaluated by the one comb-gate rule of
+//   kavu_comb_eval_int.h (AND folds from all ones, OR, XOR, NOT and the name
+//   keeper from 0). An input tied to GND or VCC reads 0 or 1 (its inversion
+//   flag is the constant's polarity, not applied again); a driven input
+//   reads its source's table, complemented when the input is inverted; an
+//   unconnected input contributes nothing, as if it were absent. An
+//   inverted output terminal delivers the complement of its gate's function.
 // Walk: a post-order over the cone with an explicit stack of frames (gate
 //   output, next input, accumulator), so cone depth never touches the call
 //   stack. A terminal gets its memo slot when first entered, marked in
@@ -24,6 +23,7 @@
 
 #include "cdb/cdb_sgate.h"
 #include "kavu_check.h"
+#include "kavu_comb_eval_int.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_ttbl.h"
 #include "ztl_hash_sys.h"
@@ -52,9 +52,8 @@ class CUT7_EVALUATOR {
   struct FRAME {
     CDB_SGATE_OTERM* m_oterm;
     uint32_t m_slot;
-    unsigned int m_next;       // next input position of the gate
-    unsigned int m_present;    // inputs folded so far
-    CDB_COMB_TYPE m_type;
+    unsigned int m_next;  // next input position of the gate
+    KAVU_COMB_STEP m_step;
     TABLE7 m_acc;
   };
 
@@ -70,7 +69,9 @@ class CUT7_EVALUATOR {
     return entry - 1;
   }
   void push(CDB_SGATE_OTERM* t);
-  static void fold(FRAME& f, const TABLE7& value);
+  static void fold(FRAME& f, const TABLE7& value) {
+    f.m_acc = kavu_comb_step(f.m_step, f.m_acc, value, TABLE7::ones());
+  }
   void finish_top();
 
   ZTL_HASH<CDB_SGATE_OTERM*, uint32_t> m_slot_of;  // slot + 1; 0: none
@@ -82,25 +83,11 @@ class CUT7_EVALUATOR {
 void CUT7_EVALUATOR::push(CDB_SGATE_OTERM* t) {
   CDB_SGATE_NODE* node = t->get_my_node();
   KAVU_CHECK(node && kavu_is_a_comb (node));
-  const CDB_COMB_TYPE type = static_cast<const CDB_SGATE_COMB*>(node)->get_comb_type();
-  if (type != CDB_COMB_AND && type != CDB_COMB_OR && type != CDB_COMB_XOR && type != CDB_COMB_NOT)
+  KAVU_COMB_RULE rule;
+  if (!kavu_comb_rule(static_cast<const CDB_SGATE_COMB*>(node)->get_comb_type(), true, &rule))
     KAVU_INTERNAL_ERROR("unknown comb type!");
-  const TABLE7 start = type == CDB_COMB_AND ? TABLE7::ones() : TABLE7::zeros();
-  m_stack.push_back(FRAME{t, slot_for(t), 0, 0, type, start});
-}
-
-void CUT7_EVALUATOR::fold(FRAME& f, const TABLE7& value) {
-  switch (f.m_type) {
-    case CDB_COMB_AND: f.m_acc &= value; break;
-    case CDB_COMB_OR: f.m_acc |= value; break;
-    case CDB_COMB_XOR: f.m_acc ^= value; break;
-    default:
-      // NOT: one input, complemented.
-      KAVU_CHECK(f.m_present == 0);
-      f.m_acc = ~value;
-      break;
-  }
-  ++f.m_present;
+  const TABLE7 start = rule.m_start_one ? TABLE7::ones() : TABLE7::zeros();
+  m_stack.push_back(FRAME{t, slot_for(t), 0, rule.m_step, start});
 }
 
 void CUT7_EVALUATOR::finish_top() {
