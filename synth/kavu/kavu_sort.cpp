@@ -91,6 +91,16 @@ constexpr int FAMILIES_WITH_FLAG[] = {5, 6, 8, 14, 15, 17, 25, 34, 35, 36, 45, 4
 constexpr int FAMILY_WITHOUT_FLAG = 41;
 // Components of this many terminals or more share one histogram counter.
 constexpr int LARGE_SCC_SIZE = 399;
+// Above this debug level the component report lists every output.
+constexpr int SCC_OUTPUT_LIST_LEVEL = 10;
+// Room for terminals a walk enters beyond the node count (extra outputs).
+constexpr size_t GRAPH_SPARE_TERMINALS = 16;
+// Decomposition: signal probabilities weigh in percent; the link input of a
+// split-off part carries the record of an unknown value.
+constexpr int PROBABILITY_PERCENT = 100;
+constexpr int UNKNOWN_ITERM_VALUE = 2147483647;
+// The seeded node-list shuffle draws through a table of this many entries.
+constexpr int SHUFFLE_TABLE_SIZE = 300;
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -414,7 +424,7 @@ void KAVU_SORT::init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g,
     return;
   }
   KAVU_CHECK(netlist != nullptr);
-  g.reserve(size_t(netlist->size()) + 16);
+  g.reserve(size_t(netlist->size()) + GRAPH_SPARE_TERMINALS);
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* node = *it;
     if (!node) continue;
@@ -1043,7 +1053,7 @@ void KAVU_SORT::report_scc_inout(OTERM_LIST& scc_list, SCC_MAP& scc_map) {
       const int n_in = int(inputs.size()), n_out = int(outputs.size());
       if (n_out != 1) {
         kavu_debug(SCC_REPORT_FORMATS[0], s, terms, n_in, n_out, cuts, out_cuts);
-        if (m_debug_level > 10) {
+        if (m_debug_level > SCC_OUTPUT_LIST_LEVEL) {
           for (CDB_SGATE_OTERM* o : outputs) oterm_info(o);
         }
       } else if (out_cuts < cuts) {
@@ -1187,9 +1197,9 @@ int source_level(const CDB_SGATE_ITERM* iterm) {
 }
 
 int heap_key(const CDB_SGATE_ITERM* iterm) {
-  int p = 100;
+  int p = PROBABILITY_PERCENT;
   const CDB_SGATE_ITERM_INFO* info = iterm->get_info();
-  if (info && info->get_confidence() >= kavu_confidence) p = int(info->get_probability() * 100.0);
+  if (info && info->get_confidence() >= kavu_confidence) p = int(info->get_probability() * PROBABILITY_PERCENT);
   // Signed 32-bit arithmetic that wraps instead of overflowing.
   const int64_t key = int64_t(source_level(iterm)) - int64_t(kavu_wt_sr) * p;
   return int(uint32_t(uint64_t(key)));
@@ -1249,7 +1259,7 @@ CDB_SGATE_COMB* KAVU_SORT::decompose_comb_sgate(CDB_SGATE_NETLIST* netlist, CDB_
   for (CDB_SGATE_ITERM* old : iterms) comb->delete_input_term(old);
   CDB_SGATE_ITERM* link = comb->insert_unordered_fanin(part->get_output_term(0));
   CDB_SGATE_ITERM_INFO* info = link->create_info();
-  info->set_value(2147483647);
+  info->set_value(UNKNOWN_ITERM_VALUE);
   info->set_probability(1.0);
   info->set_confidence(0);
   iterms.clear();
@@ -1361,7 +1371,7 @@ void kavu_sort_netlist_random(CDB_SGATE_NETLIST* netlist, int seed) {
   const uint32_t y = uint32_t(a.get_rand());
   a.set_seed(x);
   GEN_RAND b(y);
-  uint32_t table[300];
+  uint32_t table[SHUFFLE_TABLE_SIZE];
   for (uint32_t& entry : table) entry = uint32_t(b.get_rand());
   std::vector<CDB_SGATE_NODE*> nodes;
   nodes.reserve(netlist->size());
@@ -1370,7 +1380,7 @@ void kavu_sort_netlist_random(CDB_SGATE_NETLIST* netlist, int seed) {
   }
   const size_t n = nodes.size();
   for (size_t i = 0; i < n; ++i) {
-    const uint32_t j = uint32_t(a.get_rand()) % 300;
+    const uint32_t j = uint32_t(a.get_rand()) % SHUFFLE_TABLE_SIZE;
     const uint32_t v = table[j];
     table[j] = uint32_t(b.get_rand());
     const size_t pick = v % n;

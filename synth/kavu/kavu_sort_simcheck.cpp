@@ -46,6 +46,9 @@
 namespace {
 
 constexpr unsigned BITS_PER_WORD = 32;
+constexpr long long WORD_BYTES = 4;
+// The file's header: vector count, begin count, end count.
+constexpr long long HEADER_BYTES = 3 * WORD_BYTES;
 // Begin values drawn from one random number.
 constexpr unsigned VALUES_PER_DRAW = 15;
 constexpr unsigned SIM_ONE = 1;
@@ -67,12 +70,14 @@ class RANDOM_15 {
  public:
   unsigned next() {
     m_state = m_state * MULTIPLIER + INCREMENT;
-    return (m_state >> 16) & 0x7fffu;
+    return (m_state >> OUTPUT_SHIFT) & OUTPUT_MASK;
   }
 
  private:
   static constexpr uint32_t MULTIPLIER = 1103515245u;
   static constexpr uint32_t INCREMENT = 12345u;
+  static constexpr unsigned OUTPUT_SHIFT = 16;
+  static constexpr uint32_t OUTPUT_MASK = 0x7fffu;  // 15 bits
   uint32_t m_state = 1;
 };
 
@@ -412,12 +417,12 @@ SVF_HEADER read_header(std::istream& in) {
   in.seekg(0, std::ios_base::beg);
   SVF_HEADER h;
   uint32_t raw_n = 0;
-  if (size < 12 || !get_u32(in, &raw_n) || !get_u32(in, &h.m_begins) || !get_u32(in, &h.m_ends))
+  if (size < HEADER_BYTES || !get_u32(in, &raw_n) || !get_u32(in, &h.m_begins) || !get_u32(in, &h.m_ends))
     KAVU_INTERNAL_ERROR("simulation vector file truncated: no complete header");
   h.m_n = static_cast<int32_t>(raw_n);
-  const long long record = 4LL * static_cast<long long>(words_for(h.m_begins) + words_for(h.m_ends));
+  const long long record = WORD_BYTES * static_cast<long long>(words_for(h.m_begins) + words_for(h.m_ends));
   const long long vectors = h.m_n > 0 ? h.m_n : 0;
-  const long long expected = 12 + vectors * record;
+  const long long expected = HEADER_BYTES + vectors * record;
   kavu_debug("sim_check %d %u %u", h.m_n, h.m_begins, h.m_ends);
   if (size < expected) KAVU_INTERNAL_ERROR("simulation vector file truncated: fewer records than its header");
   if (size > expected) KAVU_INTERNAL_ERROR("fin.eof()");
