@@ -64,8 +64,8 @@ constexpr DB_INPUT_PORT_TYPE LCELL_FIRST_DATA_PORT = 12;
 constexpr DB_INPUT_PORT_TYPE LCELL_LAST_DATA_PORT = 17;
 constexpr DB_INPUT_PORT_TYPE LUTRAM_DATA_IN_PORT = 410;
 constexpr DB_OUTPUT_PORT_TYPE LUTRAM_DATA_OUT_PORT = 364;
-constexpr DB_INPUT_PORT_TYPE MAC_DATA_IN_PORTS[] = {408, 409, 410, 411, 543, 3043, 3045,
-                                                 3047, 3048, 3196, 3197, 3198, 3364};
+constexpr DB_INPUT_PORT_TYPE MAC_DATA_IN_PORTS[] = {408,  409,  410,  411,  543,  3043, 3045,
+                                                   3047, 3048, 3196, 3197, 3198, 3364};
 constexpr DB_OUTPUT_PORT_TYPE MAC_DATA_OUT_PORTS[] = {363, 364, 800};
 
 // Widest choice operator that is scanned bit by bit; wider ones depend on

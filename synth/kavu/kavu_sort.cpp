@@ -34,9 +34,9 @@
 //   waits lower on the stack is pushed again, so the order stays fan-in
 //   first and the walk stays a true depth-first search (a terminal counts
 //   as visited when expanded, not when pushed). A feeder found in progress
-//   is skipped, which cuts a
-//   combinational loop there. The pre-order walk (kavu_sort_dont_dfs) marks
-//   terminals when pushed and is only approximately topological.
+//   is skipped, which cuts a combinational loop there. The pre-order walk
+//   (kavu_sort_dont_dfs) marks terminals when pushed and is only
+//   approximately topological.
 // Components (scc_oterms): Kosaraju's two passes. The sort is a complete
 //   depth-first post-order of the fan-in graph; walking it from the last
 //   terminal to the first, a depth-first walk along the successor lists
