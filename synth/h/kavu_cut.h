@@ -29,12 +29,15 @@
 
 #include <list>
 #include <map>
+#include <span>
 #include <vector>
 
 #include "cdb/cdb_sgate.h"
 
 class KAVU_WVNET;
 struct CUT_WALK_FLAGS;
+struct CUT_CONE;
+struct CUT_SCRATCH;
 
 class KAVU_WVNET_MANAGER {
  public:
@@ -48,7 +51,7 @@ class KAVU_WVNET_MANAGER {
 
   KAVU_WVNET_MANAGER()
       : m_graph_initialized(false), m_wvnet(nullptr), m_allow_through_quellin(false),
-        m_wvnet_holds_graph(false) {}
+        m_wvnet_holds_graph(false), m_scratch(nullptr) {}
   ~KAVU_WVNET_MANAGER();
   KAVU_WVNET_MANAGER(const KAVU_WVNET_MANAGER&) = delete;
   KAVU_WVNET_MANAGER& operator=(const KAVU_WVNET_MANAGER&) = delete;
@@ -166,16 +169,27 @@ class KAVU_WVNET_MANAGER {
                            std::vector<CDB_SGATE_OTERM*>* members);
 
  private:
-  void bounded_walk(const std::vector<CDB_SGATE_OTERM*>& heads, int depth, const CUT_WALK_FLAGS& flags,
-                    CDB_SGATE_OTERM* stop, OTERM_LIST* oterm_list, OTERM_LIST* sources,
-                    OTERM_LIST* sinks);
+  // The bounded walk into the scratch cone, and the unbounded walk into
+  // `members` (terminals in `excluded` stop it).
+  void bounded_walk(std::span<CDB_SGATE_OTERM* const> heads, int depth, const CUT_WALK_FLAGS& flags,
+                    CDB_SGATE_OTERM* stop, CUT_CONE& cone);
+  void unbounded_walk(CDB_SGATE_OTERM* head, const CUT_WALK_FLAGS& flags,
+                      std::span<CDB_SGATE_OTERM* const> excluded, std::vector<CDB_SGATE_OTERM*>& members);
+  // The cone of get_all_cuts and get_all_ff_cuts, in order, with the cuts of
+  // every terminal enumerated; false when the cone holds a combinational
+  // loop.
+  bool enumerate_head_cuts(CDB_SGATE_OTERM* head, unsigned depth, unsigned max_cut_size,
+                           bool through_normal_lcells, CDB_SGATE_OTERM* stop);
   // The network object, created on first use; `for_graph` rebuilds the
-  // graph's network when a search on given lists replaced it.
+  // graph's network from the graph's cone when a search on given lists
+  // replaced it.
   KAVU_WVNET* network_for_lists();
-  KAVU_WVNET* network_for_graph();
-  bool largest_volume_single(const OTERM_LIST& oterms, const OTERM_LIST& sources,
-                             const OTERM_LIST& sinks, int K, OTERM_LIST* cut, int* volume,
-                             bool on_built_network);
+  KAVU_WVNET* network_for_graph(const CUT_CONE& graph_cone);
+  // The scratch of every call, created on first use.
+  CUT_SCRATCH& scratch();
+  bool largest_volume_single(const CUT_CONE& cone, int K, OTERM_LIST* cut, int* volume, bool on_built_network);
+  bool largest_volume_per_size(const CUT_CONE& cone, int K, int M, std::vector<OTERM_LIST>* cuts,
+                               std::vector<int>* volumes, bool on_built_network);
 
   OTERM_LIST m_sources;
   OTERM_LIST m_sinks;
@@ -187,4 +201,5 @@ class KAVU_WVNET_MANAGER {
   // search on given lists rebuilds m_wvnet and clears this, so a later
   // search on the graph rebuilds it from the lists first.
   bool m_wvnet_holds_graph;
+  CUT_SCRATCH* m_scratch;
 };

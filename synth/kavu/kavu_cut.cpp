@@ -8,7 +8,7 @@
 //   walk lists only the terminals it passes through. Both walks visit a
 //   gate's driven inputs in input order and record a terminal at its first
 //   discovery, so their lists never depend on addresses; membership tests
-//   use hash sets, whose order is never read.
+//   use the manager's stamp tables, whose order is never read.
 // Flow: Ford–Fulkerson with depth-first augmenting paths on an explicit
 //   stack. After a maximum flow below the limit, the source side of the
 //   residual graph defines the minimum cut nearest the sources: the
@@ -18,7 +18,6 @@
 // Cost: a build touches each terminal's gate inputs once; a flow of value F
 //   costs O(F · E); arrays keep their storage from build to build.
 #include <algorithm>
-#include <unordered_set>
 
 #include "kavu_check.h"
 #include "kavu_cut.h"
@@ -29,6 +28,10 @@ namespace {
 
 // Gates with this many inputs or more count as wide for the bounded walk.
 constexpr unsigned WIDE_GATE_INPUTS = 20;
+// Room a walk's table makes before its first growth.
+constexpr size_t EXPECTED_CONE_TERMS = 64;
+// A shift by this many bits or more is too wide to absorb.
+constexpr unsigned WIDE_SHIFT_BITS = 32;
 
 const CDB_SGATE_WYSIWYG* as_atom(const CDB_SGATE_NODE* gate) {
   return gate->is_wysiwyg() ? static_cast<const CDB_SGATE_WYSIWYG*>(gate) : nullptr;
@@ -66,8 +69,7 @@ bool operator_passes(const CDB_SGATE_NODE* gate) {
     case CDB_OPER_RIGHT_SHIFT:
     case CDB_OPER_LEFT_ROTATE:
     case CDB_OPER_RIGHT_ROTATE:
-      // A shift by a distance of 32 bits or more is too wide to absorb.
-      return op->get_width(CDB_OPER_PORT_SHIFT) < 32;
+      return op->get_width(CDB_OPER_PORT_SHIFT) < WIDE_SHIFT_BITS;
     default:
       return false;
   }
@@ -91,14 +93,23 @@ bool unbounded_walk_passes(const CDB_SGATE_OTERM* oterm, const CDB_SGATE_OTERM* 
   return lcell_passes(gate, flags);
 }
 
-void to_vector(const KAVU_WVNET_MANAGER::OTERM_LIST& list, std::vector<CDB_SGATE_OTERM*>* out) {
-  out->assign(list.begin(), list.end());
+CUT_WALK_FLAGS walk_flags(bool moded_lcells, bool lcells, bool normal_lcells, bool operators, bool wide_gates,
+                          bool quellin) {
+  CUT_WALK_FLAGS flags;
+  flags.m_moded_lcells = moded_lcells;
+  flags.m_lcells = lcells;
+  flags.m_normal_lcells = normal_lcells;
+  flags.m_operators = operators;
+  flags.m_wide_gates = wide_gates;
+  flags.m_quellin = quellin;
+  return flags;
 }
+
+void assign_list(CUT_OTERM_SPAN from, KAVU_WVNET_MANAGER::OTERM_LIST* to) { to->assign(from.begin(), from.end()); }
 
 }  // namespace
 
-bool cut_bounded_walk_passes(const CDB_SGATE_NODE* gate, std::span<CDB_SGATE_OTERM* const> heads,
-                             const CUT_WALK_FLAGS& flags) {
+bool cut_bounded_walk_passes(const CDB_SGATE_NODE* gate, CUT_OTERM_SPAN heads, const CUT_WALK_FLAGS& flags) {
   if (kavu_is_a_comb(gate) || kavu_is_a_mux(gate))
     return flags.m_wide_gates || gate->get_number_of_input_terms() < WIDE_GATE_INPUTS;
   if (kavu_is_a_lut(gate)) {
@@ -118,42 +129,65 @@ bool cut_bounded_walk_passes(const CDB_SGATE_NODE* gate, std::span<CDB_SGATE_OTE
 KAVU_WVNET_MANAGER::~KAVU_WVNET_MANAGER() {
   delete m_wvnet;
   m_wvnet = nullptr;
+  delete m_scratch;
+  m_scratch = nullptr;
 }
 
-void KAVU_WVNET_MANAGER::bounded_walk(const std::vector<CDB_SGATE_OTERM*>& heads, int depth,
-                                      const CUT_WALK_FLAGS& flags, CDB_SGATE_OTERM* stop,
-                                      OTERM_LIST* oterm_list, OTERM_LIST* sources,
-                                      OTERM_LIST* sinks) {
-  KAVU_CHECK(sinks && sources && oterm_list);
-  KAVU_CHECK(sinks->empty() && sources->empty() && oterm_list->empty());
-  std::vector<CDB_SGATE_OTERM*> oterm_stack;
-  std::vector<int> depths;
-  std::unordered_set<const CDB_SGATE_OTERM*> listed;
-  oterm_stack.reserve(64);
-  depths.reserve(64);
+CUT_SCRATCH& KAVU_WVNET_MANAGER::scratch() {
+  if (!m_scratch) m_scratch = new CUT_SCRATCH;
+  return *m_scratch;
+}
+
+void KAVU_WVNET_MANAGER::bounded_walk(CUT_OTERM_SPAN heads, int depth, const CUT_WALK_FLAGS& flags,
+                                      CDB_SGATE_OTERM* stop, CUT_CONE& cone) {
+  CUT_SCRATCH& s = scratch();
+  cone.clear();
+  s.m_work.clear();
+  s.m_levels.clear();
+  s.m_listed.clear(heads.size() + EXPECTED_CONE_TERMS);
   for (CDB_SGATE_OTERM* head : heads) {
     KAVU_CHECK(head != nullptr);
-    if (!listed.insert(head).second) continue;  // a repeated head is one sink
-    sinks->push_back(head);
-    oterm_stack.push_back(head);
-    depths.push_back(1);
+    if (!s.m_listed.insert(head, 0)) continue;  // a repeated head is one sink
+    cone.m_sinks.push_back(head);
+    s.m_work.push_back(head);
+    s.m_levels.push_back(1);
   }
-  for (size_t i = 0; i < oterm_stack.size(); ++i) {
-    KAVU_CHECK(depths.size() == oterm_stack.size());
-    CDB_SGATE_OTERM* oterm = oterm_stack[i];
-    const int level = depths[i];
-    oterm_list->push_back(oterm);
+  for (size_t i = 0; i < s.m_work.size(); ++i) {
+    if (s.m_levels.size() != s.m_work.size()) KAVU_INTERNAL_ERROR("depths.size() == oterm_stack.size()");
+    CDB_SGATE_OTERM* oterm = s.m_work[i];
+    const int level = s.m_levels[i];
+    cone.m_oterms.push_back(oterm);
     const CDB_SGATE_NODE* gate = oterm->get_my_node();
     if (level < depth && oterm != stop && cut_bounded_walk_passes(gate, heads, flags)) {
       for (const CDB_SGATE_ITERM* iterm : gate->get_input_terms()) {
         CDB_SGATE_OTERM* driver = cut_driver_of(iterm);
-        if (driver && listed.insert(driver).second) {
-          oterm_stack.push_back(driver);
-          depths.push_back(level + 1);
+        if (driver && s.m_listed.insert(driver, 0)) {
+          s.m_work.push_back(driver);
+          s.m_levels.push_back(level + 1);
         }
       }
     } else {
-      sources->push_back(oterm);
+      cone.m_sources.push_back(oterm);
+    }
+  }
+}
+
+void KAVU_WVNET_MANAGER::unbounded_walk(CDB_SGATE_OTERM* head, const CUT_WALK_FLAGS& flags, CUT_OTERM_SPAN excluded,
+                                        CUT_OTERM_VECTOR& members) {
+  CUT_SCRATCH& s = scratch();
+  members.clear();
+  s.m_excluded.clear(excluded.size());
+  for (CDB_SGATE_OTERM* x : excluded) s.m_excluded.insert(x, 0);
+  s.m_work.assign(1, head);
+  s.m_listed.clear(EXPECTED_CONE_TERMS);
+  s.m_listed.insert(head, 0);
+  for (size_t i = 0; i < s.m_work.size(); ++i) {
+    CDB_SGATE_OTERM* oterm = s.m_work[i];
+    if (s.m_excluded.contains(oterm) || !unbounded_walk_passes(oterm, head, flags)) continue;
+    members.push_back(oterm);
+    for (const CDB_SGATE_ITERM* iterm : oterm->get_my_node()->get_input_terms()) {
+      CDB_SGATE_OTERM* driver = cut_driver_of(iterm);
+      if (driver && s.m_listed.insert(driver, 0)) s.m_work.push_back(driver);
     }
   }
 }
@@ -163,14 +197,15 @@ void KAVU_WVNET_MANAGER::get_cone(std::vector<CDB_SGATE_OTERM*>& heads, int dept
                                   bool through_normal_lcells, bool through_operators,
                                   bool through_wide_gates, OTERM_LIST* oterm_list,
                                   OTERM_LIST* sources, OTERM_LIST* sinks, CDB_SGATE_OTERM* stop) {
-  CUT_WALK_FLAGS flags;
-  flags.m_moded_lcells = through_moded_lcells;
-  flags.m_lcells = through_lcells;
-  flags.m_normal_lcells = through_normal_lcells;
-  flags.m_operators = through_operators;
-  flags.m_wide_gates = through_wide_gates;
-  flags.m_quellin = m_allow_through_quellin;
-  bounded_walk(heads, depth, flags, stop, oterm_list, sources, sinks);
+  KAVU_CHECK(sinks && sources && oterm_list);
+  KAVU_CHECK(sinks->empty() && sources->empty() && oterm_list->empty());
+  const CUT_WALK_FLAGS flags = walk_flags(through_moded_lcells, through_lcells, through_normal_lcells,
+                                          through_operators, through_wide_gates, m_allow_through_quellin);
+  CUT_CONE& cone = scratch().m_cone;
+  bounded_walk(heads, depth, flags, stop, cone);
+  assign_list(cone.m_oterms, oterm_list);
+  assign_list(cone.m_sources, sources);
+  assign_list(cone.m_sinks, sinks);
 }
 
 void KAVU_WVNET_MANAGER::get_cone(CDB_SGATE_OTERM* head, int depth, bool through_moded_lcells,
@@ -190,24 +225,11 @@ void KAVU_WVNET_MANAGER::get_cone(CDB_SGATE_OTERM* head, bool through_moded_lcel
   KAVU_CHECK(oterm_list);
   KAVU_CHECK(oterm_list->empty());
   KAVU_CHECK(head && excluded);
-  CUT_WALK_FLAGS flags;
-  flags.m_moded_lcells = through_moded_lcells;
-  flags.m_lcells = through_lcells;
-  flags.m_normal_lcells = through_normal_lcells;
-  flags.m_wide_gates = through_wide_gates;
-  flags.m_quellin = m_allow_through_quellin;
-  const std::unordered_set<const CDB_SGATE_OTERM*> stops(excluded->begin(), excluded->end());
-  std::vector<CDB_SGATE_OTERM*> worklist(1, head);
-  std::unordered_set<const CDB_SGATE_OTERM*> listed{head};
-  for (size_t i = 0; i < worklist.size(); ++i) {
-    CDB_SGATE_OTERM* oterm = worklist[i];
-    if (stops.count(oterm) || !unbounded_walk_passes(oterm, head, flags)) continue;
-    oterm_list->push_back(oterm);
-    for (const CDB_SGATE_ITERM* iterm : oterm->get_my_node()->get_input_terms()) {
-      CDB_SGATE_OTERM* driver = cut_driver_of(iterm);
-      if (driver && listed.insert(driver).second) worklist.push_back(driver);
-    }
-  }
+  const CUT_WALK_FLAGS flags = walk_flags(through_moded_lcells, through_lcells, through_normal_lcells, false,
+                                          through_wide_gates, m_allow_through_quellin);
+  CUT_OTERM_VECTOR& members = scratch().m_members;
+  unbounded_walk(head, flags, *excluded, members);
+  assign_list(members, oterm_list);
 }
 
 KAVU_WVNET* KAVU_WVNET_MANAGER::network_for_lists() {
@@ -216,16 +238,12 @@ KAVU_WVNET* KAVU_WVNET_MANAGER::network_for_lists() {
   return m_wvnet;
 }
 
-KAVU_WVNET* KAVU_WVNET_MANAGER::network_for_graph() {
+KAVU_WVNET* KAVU_WVNET_MANAGER::network_for_graph(const CUT_CONE& graph_cone) {
   KAVU_CHECK(m_graph_initialized);
   if (!m_wvnet || !m_wvnet_holds_graph) {
     // A search on given lists replaced the graph's network: rebuild it.
     if (!m_wvnet) m_wvnet = new KAVU_WVNET;
-    std::vector<CDB_SGATE_OTERM*> oterms, sources, sinks;
-    to_vector(m_oterm_list, &oterms);
-    to_vector(m_sources, &sources);
-    to_vector(m_sinks, &sinks);
-    m_wvnet->build_network(oterms, sources, sinks, nullptr);
+    m_wvnet->build_network(graph_cone.m_oterms, graph_cone.m_sources, graph_cone.m_sinks, nullptr);
     m_wvnet_holds_graph = true;
   }
   KAVU_CHECK(m_wvnet != 0 && m_graph_initialized);
@@ -235,14 +253,17 @@ KAVU_WVNET* KAVU_WVNET_MANAGER::network_for_graph() {
 void KAVU_WVNET_MANAGER::initialize_graph(CDB_SGATE_OTERM* head, int depth, int,
                                           bool through_moded_lcells, bool through_lcells,
                                           bool through_operators, bool through_wide_gates) {
-  m_oterm_list.clear();
-  m_sources.clear();
-  m_sinks.clear();
-  get_cone(head, depth, through_moded_lcells, through_lcells, false, through_operators,
-           through_wide_gates, &m_oterm_list, &m_sources, &m_sinks, nullptr);
+  const CUT_WALK_FLAGS flags = walk_flags(through_moded_lcells, through_lcells, false, through_operators,
+                                          through_wide_gates, m_allow_through_quellin);
+  CUT_CONE& cone = scratch().m_cone;
+  CDB_SGATE_OTERM* heads[] = {head};
+  bounded_walk(heads, depth, flags, nullptr, cone);
+  assign_list(cone.m_oterms, &m_oterm_list);
+  assign_list(cone.m_sources, &m_sources);
+  assign_list(cone.m_sinks, &m_sinks);
   m_graph_initialized = true;
   m_wvnet_holds_graph = false;
-  KAVU_WVNET* net = network_for_graph();
+  KAVU_WVNET* net = network_for_graph(cone);
   net->set_all_capacities(1);
   for (CDB_SGATE_OTERM* sink : m_sinks) net->set_capacity_of(sink, max_capacity);
 }
@@ -260,6 +281,7 @@ void KAVU_WVNET_MANAGER::clear_graph() {
 void KAVU_WVNET::reset_network() {
   m_oterms.clear();
   m_index.clear();
+  m_is_source.clear();
   m_capacity.clear();
   m_num_nets = 0;
   m_source = m_sink = -1;
@@ -271,11 +293,6 @@ void KAVU_WVNET::reset_network() {
   m_in_edges.clear();
   m_out_begin.clear();
   m_out_edges.clear();
-}
-
-int KAVU_WVNET::index_of(const CDB_SGATE_OTERM* oterm) const {
-  auto it = m_index.find(oterm);
-  return it == m_index.end() ? -1 : it->second;
 }
 
 void KAVU_WVNET::set_all_capacities(int cap) { std::fill(m_capacity.begin(), m_capacity.end(), cap); }
@@ -297,9 +314,7 @@ int KAVU_WVNET::add_edge(int tail, int head) {
   return int(m_edge_tail.size()) - 1;
 }
 
-void KAVU_WVNET::build_network(std::span<CDB_SGATE_OTERM* const> oterms,
-                               std::span<CDB_SGATE_OTERM* const> sources,
-                               std::span<CDB_SGATE_OTERM* const> sinks,
+void KAVU_WVNET::build_network(CUT_OTERM_SPAN oterms, CUT_OTERM_SPAN sources, CUT_OTERM_SPAN sinks,
                                const std::vector<CDB_SGATE_ITERM*>* iterms) {
   reset_network();
   const int n = int(oterms.size());
@@ -309,23 +324,23 @@ void KAVU_WVNET::build_network(std::span<CDB_SGATE_OTERM* const> oterms,
   m_oterms.assign(oterms.begin(), oterms.end());
   m_capacity.assign(n, 1);
   m_in_begin.assign(m_num_nets + 1, 0);
-  m_index.reserve(n);
+  m_index.clear(n);
   for (int i = 0; i < n; ++i) {
     KAVU_CHECK(oterms[i] != 0);
-    const bool listed_once = m_index.emplace(oterms[i], i).second;
+    const bool listed_once = m_index.insert(oterms[i], i);
     KAVU_CHECK(listed_once);
     add_edge(2 * i + 1, 2 * i);  // the internal edge: edge i
   }
-  std::vector<uint8_t> is_source(n, 0);
+  m_is_source.assign(n, 0);
   for (CDB_SGATE_OTERM* source : sources) {
     const int s = index_of(source);
     KAVU_CHECK(s >= 0);  // every source is in the oterm list
-    KAVU_CHECK(!is_source[s]);
-    is_source[s] = 1;
+    KAVU_CHECK(!m_is_source[s]);
+    m_is_source[s] = 1;
   }
   if (!iterms) {
     for (int i = 0; i < n; ++i) {
-      if (is_source[i]) continue;
+      if (m_is_source[i]) continue;
       for (const CDB_SGATE_ITERM* iterm : oterms[i]->get_my_node()->get_input_terms()) {
         const int j = index_of(cut_driver_of(iterm));
         if (j >= 0) add_edge(2 * j, 2 * i + 1);
@@ -363,22 +378,22 @@ void KAVU_WVNET::finish_adjacency() {
   for (int k = 0; k < m_num_nets; ++k) m_in_begin[k + 1] += m_in_begin[k];
   m_in_edges.assign(num_edges, 0);
   m_out_begin.assign(m_num_nets + 1, 0);
-  std::vector<int> cursor(m_in_begin.begin(), m_in_begin.end() - 1);
+  m_cursor.assign(m_in_begin.begin(), m_in_begin.end() - 1);
   for (int e = 0; e < num_edges; ++e) {
-    m_in_edges[cursor[m_edge_head[e]]++] = e;
+    m_in_edges[m_cursor[m_edge_head[e]]++] = e;
     ++m_out_begin[m_edge_tail[e] + 1];
   }
   for (int k = 0; k < m_num_nets; ++k) m_out_begin[k + 1] += m_out_begin[k];
   m_out_edges.assign(num_edges, 0);
-  cursor.assign(m_out_begin.begin(), m_out_begin.end() - 1);
+  m_cursor.assign(m_out_begin.begin(), m_out_begin.end() - 1);
   for (int k = 0; k < m_num_nets; ++k) {
     for (int p = m_in_begin[k]; p < m_in_begin[k + 1]; ++p) {
       const int e = m_in_edges[p];
-      m_out_edges[cursor[m_edge_tail[e]]++] = e;
+      m_out_edges[m_cursor[m_edge_tail[e]]++] = e;
     }
   }
-  m_visit.assign(m_num_nets, 0);
-  m_stamp = 0;
+  m_visit.resize(size_t(m_num_nets));
+  m_visit.next();
   m_parent_edge.assign(m_num_nets, -1);
   m_parent_forward.assign(m_num_nets, 0);
 }
@@ -401,15 +416,11 @@ int KAVU_WVNET::residual(int edge, bool forward) const {
   return m_edge_cap[edge] == INF ? INF : m_edge_cap[edge] - m_edge_flow[edge];
 }
 
-// A new visit stamp (clearing the marks only when the counter wraps) and a
-// stack holding the source alone, marked visited.
+// A new visit stamp and a stack holding the source alone, marked visited.
 void KAVU_WVNET::start_walk_from_source() {
-  if (++m_stamp == 0) {
-    std::fill(m_visit.begin(), m_visit.end(), 0);
-    m_stamp = 1;
-  }
+  m_visit.next();
   m_stack.clear();
-  m_visit[m_source] = m_stamp;
+  m_visit.mark(size_t(m_source));
   m_stack.push_back({m_source, 0});
 }
 
@@ -433,11 +444,11 @@ bool KAVU_WVNET::find_augmenting_path() {
                           : m_in_edges[m_in_begin[u] + pos - out_degree];
     if (!residual_usable(e, forward)) continue;
     const int v = forward ? m_edge_head[e] : m_edge_tail[e];
-    if (v != m_sink && m_visit[v] == m_stamp) continue;
+    if (v != m_sink && m_visit.is_marked(size_t(v))) continue;
     m_parent_edge[v] = e;
     m_parent_forward[v] = forward;
     if (v == m_sink) return true;
-    m_visit[v] = m_stamp;
+    m_visit.mark(size_t(v));
     m_stack.push_back({v, 0});  // `frame` may dangle from here on
   }
   return false;
@@ -476,31 +487,31 @@ void KAVU_WVNET::mark_reachable() {
     for (int p = m_out_begin[u]; p < m_out_begin[u + 1]; ++p) {
       const int e = m_out_edges[p];
       const int v = m_edge_head[e];
-      if (m_visit[v] != m_stamp && residual_usable(e, true)) {
-        m_visit[v] = m_stamp;
+      if (!m_visit.is_marked(size_t(v)) && residual_usable(e, true)) {
+        m_visit.mark(size_t(v));
         m_stack.push_back({v, 0});
       }
     }
     for (int p = m_in_begin[u]; p < m_in_begin[u + 1]; ++p) {
       const int e = m_in_edges[p];
       const int v = m_edge_tail[e];
-      if (m_visit[v] != m_stamp && residual_usable(e, false)) {
-        m_visit[v] = m_stamp;
+      if (!m_visit.is_marked(size_t(v)) && residual_usable(e, false)) {
+        m_visit.mark(size_t(v));
         m_stack.push_back({v, 0});
       }
     }
   }
 }
 
-bool KAVU_WVNET::extract_cut(std::vector<CDB_SGATE_OTERM*>* cut) {
+bool KAVU_WVNET::extract_cut(CUT_OTERM_VECTOR* cut) {
   cut->clear();
   if (m_num_nets == 0) return false;
   mark_reachable();
   // A reachable sink means the flow limit stopped the search: whatever the
   // marks would give does not separate the sources from the sinks.
-  if (m_visit[m_sink] == m_stamp) return false;
+  if (m_visit.is_marked(size_t(m_sink))) return false;
   for (int i = 0; i < num_oterms(); ++i) {
-    if (m_visit[2 * i + 1] == m_stamp && m_visit[2 * i] != m_stamp) cut->push_back(m_oterms[i]);
+    if (m_visit.is_marked(size_t(2 * i + 1)) && !m_visit.is_marked(size_t(2 * i))) cut->push_back(m_oterms[i]);
   }
   return !cut->empty();
 }

@@ -19,14 +19,12 @@
 //   a set contains another. A combinational loop inside the cone has no
 //   topological order; the enumeration then returns no cut.
 // Cost: linear in the cone plus, per terminal with fan-ins, the pairs of the
-//   fan-ins' cut sets; scratch pools are reused across terminals.
+//   fan-ins' cut sets; the order, the pools and the sets live in the
+//   manager's scratch and are reused across terminals and calls.
 #include <algorithm>
 #include <bit>
-#include <climits>
-#include <optional>
+#include <limits>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "kavu_check.h"
 #include "kavu_cut.h"
@@ -36,35 +34,15 @@
 
 namespace {
 
-typedef std::vector<CDB_SGATE_OTERM*> OTERM_VECTOR;
-
-struct CUT_REF {
-  int m_offset;  // first leaf in the pool
-  int m_size;
-  uint64_t m_sig;
-};
-
-// An ordered set of cuts whose leaves live in one pool.
-class CUT_POOL {
- public:
-  void clear() {
-    m_cuts.clear();
-    m_leaves.clear();
-  }
-  int size() const { return int(m_cuts.size()); }
-  const CUT_REF& cut(int i) const { return m_cuts[i]; }
-  const int* leaves(const CUT_REF& c) const { return m_leaves.data() + c.m_offset; }
-  void append(const int* leaves, int size, uint64_t sig) {
-    m_cuts.push_back({int(m_leaves.size()), size, sig});
-    m_leaves.insert(m_leaves.end(), leaves, leaves + size);
-  }
-  // Keeps the order of the cuts behind it; the leaves stay in the pool.
-  void erase(int i) { m_cuts.erase(m_cuts.begin() + i); }
-
- private:
-  std::vector<CUT_REF> m_cuts;
-  std::vector<int> m_leaves;
-};
+// Bit (position % 64) of a cut's signature stands for a leaf.
+constexpr int SIGNATURE_BITS = 64;
+// The deepest walk an unsigned depth asks for that an int can hold.
+constexpr int MAX_WALK_DEPTH = std::numeric_limits<int>::max();
+// Placeholder of a terminal on the order's stack (positions are >= 0).
+constexpr int ON_STACK = -1;
+// Members of a cone with undesired fan-out at or below this many: the big
+// fan-out-free search gives up instead of stripping further.
+constexpr size_t FFC_STRIP_MIN_MEMBERS = 10;
 
 // Whether sorted a[0..na) is a subset of sorted b[0..nb).
 bool is_subset(const int* a, int na, const int* b, int nb) {
@@ -77,166 +55,142 @@ bool is_subset(const int* a, int na, const int* b, int nb) {
   return true;
 }
 
-struct CUT_RUN_STATS {
-  long m_pairs_tried = 0;
-  long m_refused_by_signature = 0;
-  long m_too_large = 0;
-  long m_dominated = 0;
-};
+uint64_t signature_of(int index) { return uint64_t(1) << (index % SIGNATURE_BITS); }
 
-class CUT_ENUMERATOR {
- public:
-  // `fanin_begin`/`fanins`: per order position, the positions of the
-  // drivers of its driven inputs in input order (empty for leaves).
-  CUT_ENUMERATOR(int num_terms, const std::vector<int>& fanin_begin, const std::vector<int>& fanins,
-                 int k)
-      : m_num_terms(num_terms), m_fanin_begin(fanin_begin), m_fanins(fanins), m_k(k) {
-    m_first.assign(num_terms, 0);
-    m_count.assign(num_terms, 0);
-    m_union.resize(k + 1);
-  }
+}  // namespace
 
-  void run() {
-    for (int i = 0; i < m_num_terms; ++i) {
-      m_first[i] = m_store.size();
-      m_store.append(&i, 1, signature_of(i));  // the trivial cut comes first
-      const int begin = m_fanin_begin[i], end = m_fanin_begin[i + 1];
-      if (begin < end) {
-        copy_cuts(m_fanins[begin], &m_working);
-        for (int p = begin + 1; p < end; ++p) merge_into_working(m_fanins[p]);
-        for (int c = 0; c < m_working.size(); ++c) {
-          const CUT_REF& ref = m_working.cut(c);
-          m_store.append(m_working.leaves(ref), ref.m_size, ref.m_sig);
-        }
-      }
-      m_count[i] = m_store.size() - m_first[i];
-    }
-  }
+// ---------------------------------------------------------------------------
+// CUT_ENUMERATOR
 
-  int num_cuts(int i) const { return m_count[i]; }
-  const CUT_REF& cut(int i, int c) const { return m_store.cut(m_first[i] + c); }
-  const int* leaves(const CUT_REF& ref) const { return m_store.leaves(ref); }
-  const CUT_RUN_STATS& stats() const { return m_stats; }
-
- private:
-  static uint64_t signature_of(int index) { return uint64_t(1) << (index % 64); }
-
-  void copy_cuts(int j, CUT_POOL* to) {
-    to->clear();
-    for (int c = 0; c < m_count[j]; ++c) {
-      const CUT_REF& ref = m_store.cut(m_first[j] + c);
-      to->append(m_store.leaves(ref), ref.m_size, ref.m_sig);
-    }
-  }
-
-  // Replaces the working set by the irredundant feasible unions of its cuts
-  // with the cuts of position j (working cuts outer, j's cuts inner).
-  void merge_into_working(int j) {
-    m_result.clear();
-    for (int x = 0; x < m_working.size(); ++x) {
-      const CUT_REF& a = m_working.cut(x);
-      for (int y = 0; y < m_count[j]; ++y) {
-        const CUT_REF& b = m_store.cut(m_first[j] + y);
-        ++m_stats.m_pairs_tried;
-        const uint64_t sig = a.m_sig | b.m_sig;
-        if (std::popcount(sig) > m_k) {
-          ++m_stats.m_refused_by_signature;
-          continue;
-        }
-        const int size = merge_leaves(m_working.leaves(a), a.m_size, m_store.leaves(b), b.m_size);
-        if (size < 0) {
-          ++m_stats.m_too_large;
-          continue;
-        }
-        add_if_irredundant(m_union.data(), size, sig);
+void CUT_ENUMERATOR::run(const CUT_CONE_ORDER& cone, int k) {
+  const int num_terms = cone.size();
+  m_k = k;
+  m_store.clear();
+  m_first.assign(num_terms, 0);
+  m_count.assign(num_terms, 0);
+  m_union.resize(size_t(k) + 1);
+  m_stats = CUT_RUN_STATS();
+  for (int i = 0; i < num_terms; ++i) {
+    m_first[i] = m_store.size();
+    m_store.append(&i, 1, signature_of(i));  // the trivial cut comes first
+    const int begin = cone.m_fanin_begin[i], end = cone.m_fanin_begin[i + 1];
+    if (begin < end) {
+      copy_cuts(cone.m_fanins[begin], &m_working);
+      for (int p = begin + 1; p < end; ++p) merge_into_working(cone.m_fanins[p]);
+      for (int c = 0; c < m_working.size(); ++c) {
+        const CUT_REF& ref = m_working.cut(c);
+        m_store.append(m_working.leaves(ref), ref.m_size, ref.m_sig);
       }
     }
-    std::swap(m_working, m_result);
+    m_count[i] = m_store.size() - m_first[i];
   }
+}
 
-  // Sorted union into m_union; -1 as soon as it would exceed K leaves.
-  int merge_leaves(const int* a, int na, const int* b, int nb) {
-    int i = 0, j = 0, n = 0;
-    while (i < na || j < nb) {
-      int next;
-      if (j == nb || (i < na && a[i] < b[j])) next = a[i++];
-      else if (i == na || b[j] < a[i]) next = b[j++];
-      else { next = a[i++]; ++j; }
-      if (n == m_k) return -1;
-      m_union[n++] = next;
-    }
-    return n;
+void CUT_ENUMERATOR::copy_cuts(int j, CUT_POOL* to) {
+  to->clear();
+  for (int c = 0; c < m_count[j]; ++c) {
+    const CUT_REF& ref = m_store.cut(m_first[j] + c);
+    to->append(m_store.leaves(ref), ref.m_size, ref.m_sig);
   }
+}
 
-  // Offers a cut to m_result: dropped when a cut there is a subset of it
-  // (equal cuts included); cuts it is a proper subset of are erased.
-  void add_if_irredundant(const int* leaves, int size, uint64_t sig) {
-    for (int c = 0; c < m_result.size();) {
-      const CUT_REF& old = m_result.cut(c);
-      if ((old.m_sig & ~sig) == 0 && old.m_size <= size &&
-          is_subset(m_result.leaves(old), old.m_size, leaves, size)) {
-        ++m_stats.m_dominated;
-        return;
-      }
-      if ((sig & ~old.m_sig) == 0 && size < old.m_size &&
-          is_subset(leaves, size, m_result.leaves(old), old.m_size)) {
-        ++m_stats.m_dominated;
-        m_result.erase(c);
+// Replaces the working set by the irredundant feasible unions of its cuts
+// with the cuts of position j (working cuts outer, j's cuts inner).
+void CUT_ENUMERATOR::merge_into_working(int j) {
+  m_result.clear();
+  for (int x = 0; x < m_working.size(); ++x) {
+    const CUT_REF& a = m_working.cut(x);
+    for (int y = 0; y < m_count[j]; ++y) {
+      const CUT_REF& b = m_store.cut(m_first[j] + y);
+      ++m_stats.m_pairs_tried;
+      const uint64_t sig = a.m_sig | b.m_sig;
+      if (std::popcount(sig) > m_k) {
+        ++m_stats.m_refused_by_signature;
         continue;
       }
-      ++c;
+      const int size = merge_leaves(m_working.leaves(a), a.m_size, m_store.leaves(b), b.m_size);
+      if (size < 0) {
+        ++m_stats.m_too_large;
+        continue;
+      }
+      add_if_irredundant(m_union.data(), size, sig);
     }
-    m_result.append(leaves, size, sig);
   }
+  std::swap(m_working, m_result);
+}
 
-  int m_num_terms;
-  const std::vector<int>& m_fanin_begin;
-  const std::vector<int>& m_fanins;
-  int m_k;
-  CUT_POOL m_store;  // every position's cuts, position by position
-  std::vector<int> m_first, m_count;
-  CUT_POOL m_working, m_result;  // scratch, reused per position
-  std::vector<int> m_union;
-  CUT_RUN_STATS m_stats;
-};
+// Sorted union into m_union; -1 as soon as it would exceed K leaves.
+int CUT_ENUMERATOR::merge_leaves(const int* a, int na, const int* b, int nb) {
+  int i = 0, j = 0, n = 0;
+  while (i < na || j < nb) {
+    int next;
+    if (j == nb || (i < na && a[i] < b[j])) next = a[i++];
+    else if (i == na || b[j] < a[i]) next = b[j++];
+    else { next = a[i++]; ++j; }
+    if (n == m_k) return -1;
+    m_union[n++] = next;
+  }
+  return n;
+}
 
-// The topological order of a cone and the positions of each terminal's
-// drivers. False when the cone holds a combinational loop.
-class CONE_ORDER {
- public:
-  bool build(CDB_SGATE_OTERM* head, const KAVU_WVNET_MANAGER::OTERM_LIST& leaves);
-  OTERM_VECTOR m_order;
-  std::vector<int> m_fanin_begin, m_fanins;
-  std::vector<uint8_t> m_is_leaf;
-
- private:
-  struct FRAME {
-    CDB_SGATE_OTERM* m_oterm;
-    unsigned m_next;
-  };
-  std::unordered_map<const CDB_SGATE_OTERM*, int> m_position;
-};
-
-bool CONE_ORDER::build(CDB_SGATE_OTERM* head, const KAVU_WVNET_MANAGER::OTERM_LIST& leaves) {
-  const std::unordered_set<const CDB_SGATE_OTERM*> leaf_set(leaves.begin(), leaves.end());
-  std::unordered_set<const CDB_SGATE_OTERM*> on_stack{head};
-  std::vector<FRAME> stack{{head, 0}};
-  while (!stack.empty()) {
-    FRAME& frame = stack.back();
-    CDB_SGATE_OTERM* oterm = frame.m_oterm;
-    const CDB_SGATE_NODE* gate = oterm->get_my_node();
-    if (!leaf_set.count(oterm) && frame.m_next < gate->get_number_of_input_terms()) {
-      CDB_SGATE_OTERM* driver = cut_driver_of(gate->get_input_term(frame.m_next++));
-      if (!driver || m_position.count(driver)) continue;
-      if (!on_stack.insert(driver).second) return false;  // a combinational loop
-      stack.push_back({driver, 0});  // `frame` may dangle from here on
+// Offers a cut to m_result: dropped when a cut there is a subset of it
+// (equal cuts included); cuts it is a proper subset of are erased.
+void CUT_ENUMERATOR::add_if_irredundant(const int* leaves, int size, uint64_t sig) {
+  for (int c = 0; c < m_result.size();) {
+    const CUT_REF& old = m_result.cut(c);
+    if ((old.m_sig & ~sig) == 0 && old.m_size <= size &&
+        is_subset(m_result.leaves(old), old.m_size, leaves, size)) {
+      ++m_stats.m_dominated;
+      return;
+    }
+    if ((sig & ~old.m_sig) == 0 && size < old.m_size &&
+        is_subset(leaves, size, m_result.leaves(old), old.m_size)) {
+      ++m_stats.m_dominated;
+      m_result.erase(c);
       continue;
     }
-    on_stack.erase(oterm);
-    m_position.emplace(oterm, int(m_order.size()));
+    ++c;
+  }
+  m_result.append(leaves, size, sig);
+}
+
+// ---------------------------------------------------------------------------
+// CUT_CONE_ORDER
+
+int CUT_CONE_ORDER::position_of(const CDB_SGATE_OTERM* oterm) const {
+  const int position = m_state.value_or(oterm, ON_STACK);
+  return position >= 0 ? position : -1;
+}
+
+bool CUT_CONE_ORDER::build(CDB_SGATE_OTERM* head, CUT_OTERM_SPAN leaves) {
+  m_order.clear();
+  m_fanins.clear();
+  m_is_leaf.clear();
+  m_leaf.clear(leaves.size());
+  for (CDB_SGATE_OTERM* leaf : leaves) m_leaf.insert(leaf, 0);
+  m_state.clear(leaves.size() * 2);
+  m_state.insert(head, ON_STACK);
+  m_stack.assign(1, FRAME{head, 0});
+  while (!m_stack.empty()) {
+    FRAME& frame = m_stack.back();
+    CDB_SGATE_OTERM* oterm = frame.m_oterm;
+    const CDB_SGATE_NODE* gate = oterm->get_my_node();
+    const bool leaf = m_leaf.contains(oterm);
+    if (!leaf && frame.m_next < gate->get_number_of_input_terms()) {
+      CDB_SGATE_OTERM* driver = cut_driver_of(gate->get_input_term(frame.m_next++));
+      if (!driver) continue;
+      int* state = nullptr;
+      if (!m_state.insert(driver, ON_STACK, &state)) {
+        if (*state == ON_STACK) return false;  // a combinational loop
+        continue;                              // already placed
+      }
+      m_stack.push_back({driver, 0});  // `frame` may dangle from here on
+      continue;
+    }
+    *m_state.find(oterm) = int(m_order.size());
     m_order.push_back(oterm);
-    m_is_leaf.push_back(leaf_set.count(oterm) ? 1 : 0);
-    stack.pop_back();
+    m_is_leaf.push_back(leaf ? 1 : 0);
+    m_stack.pop_back();
   }
   m_fanin_begin.assign(1, 0);
   for (size_t i = 0; i < m_order.size(); ++i) {
@@ -244,7 +198,7 @@ bool CONE_ORDER::build(CDB_SGATE_OTERM* head, const KAVU_WVNET_MANAGER::OTERM_LI
       for (const CDB_SGATE_ITERM* iterm : m_order[i]->get_my_node()->get_input_terms()) {
         const CDB_SGATE_OTERM* driver = cut_driver_of(iterm);
         if (!driver) continue;
-        const int j = m_position.at(driver);
+        const int j = position_of(driver);
         KAVU_CHECK((j < int(i)) && (m_order[j] == driver));
         m_fanins.push_back(j);
       }
@@ -254,32 +208,36 @@ bool CONE_ORDER::build(CDB_SGATE_OTERM* head, const KAVU_WVNET_MANAGER::OTERM_LI
   return true;
 }
 
+// ---------------------------------------------------------------------------
+// Traces
+
+namespace {
+
 std::string cut_text(const int* leaves, int size) {
   std::string text = "[ ";
   for (int i = 0; i < size; ++i) text += std::to_string(leaves[i]) + " ";
   return text + "]";
 }
 
-void trace_enumeration(const CONE_ORDER& cone, const CUT_ENUMERATOR& cuts) {
+void trace_enumeration(const CUT_CONE_ORDER& cone, const CUT_ENUMERATOR& cuts) {
   kavu_debug("Found the following oterms in the cone (top order inputs first):");
-  for (size_t i = 0; i < cone.m_order.size(); ++i) {
+  for (int i = 0; i < cone.size(); ++i) {
     const CDB_SGATE_NODE* gate = cone.m_order[i]->get_my_node();
-    kavu_debug("  - %d: %s %s%s", int(i), gate->get_string_type_name(),
-               gate->get_debug_name().c_str(), cone.m_is_leaf[i] ? " (source)" : "");
+    kavu_debug("  - %d: %s %s%s", i, gate->get_string_type_name(), gate->get_debug_name().c_str(),
+               cone.m_is_leaf[i] ? " (source)" : "");
   }
   kavu_debug("The enumerated cuts are: ");
-  for (size_t i = 0; i < cone.m_order.size(); ++i) {
+  for (int i = 0; i < cone.size(); ++i) {
     std::string line;
-    for (int c = 0; c < cuts.num_cuts(int(i)); ++c) {
-      const CUT_REF& ref = cuts.cut(int(i), c);
+    for (int c = 0; c < cuts.num_cuts(i); ++c) {
+      const CUT_REF& ref = cuts.cut(i, c);
       line += cut_text(cuts.leaves(ref), ref.m_size);
     }
-    kavu_debug(" - %d (%d): %s", int(i), cuts.num_cuts(int(i)), line.c_str());
+    kavu_debug(" - %d (%d): %s", i, cuts.num_cuts(i), line.c_str());
   }
   const CUT_RUN_STATS& stats = cuts.stats();
-  kavu_debug("Pairs tried %ld, refused by signature %ld, too large %ld, dominated %ld",
-             stats.m_pairs_tried, stats.m_refused_by_signature, stats.m_too_large,
-             stats.m_dominated);
+  kavu_debug("Pairs tried %ld, refused by signature %ld, too large %ld, dominated %ld", stats.m_pairs_tried,
+             stats.m_refused_by_signature, stats.m_too_large, stats.m_dominated);
 }
 
 void trace_entry(const CDB_SGATE_OTERM* head, bool mandatory, unsigned depth, unsigned k) {
@@ -290,12 +248,11 @@ void trace_entry(const CDB_SGATE_OTERM* head, bool mandatory, unsigned depth, un
 }
 
 void trace_result(const CDB_SGATE_OTERM* head, const std::string& mandatory_text,
-                  const KAVU_WVNET_MANAGER::CUT_SET& cuts,
-                  const std::unordered_map<const CDB_SGATE_OTERM*, int>& index) {
+                  const KAVU_WVNET_MANAGER::CUT_SET& cuts, const CUT_CONE_ORDER& cone) {
   std::string text;
   for (const KAVU_WVNET_MANAGER::CUT& cut : cuts) {
     text += "[ ";
-    for (const CDB_SGATE_OTERM* leaf : cut) text += std::to_string(index.at(leaf)) + " ";
+    for (const CDB_SGATE_OTERM* leaf : cut) text += std::to_string(cone.position_of(leaf)) + " ";
     text += "]";
   }
   const CDB_SGATE_NODE* gate = head->get_my_node();
@@ -303,50 +260,15 @@ void trace_result(const CDB_SGATE_OTERM* head, const std::string& mandatory_text
              gate->get_debug_name().c_str(), mandatory_text.c_str(), text.c_str());
 }
 
-// No cut has more leaves than the cone has terminals, so that bounds the
-// leaf stride of the enumeration whatever the caller's K.
-int enumeration_bound(unsigned max_cut_size, size_t cone_size) {
-  return int(std::min<size_t>(max_cut_size, cone_size));
-}
-
-int walk_depth(unsigned depth) { return depth > unsigned(INT_MAX) ? INT_MAX : int(depth); }
-
-// The bounded cone of one head, in order, with the cuts of every terminal
-// enumerated. Built in place: the enumerator reads the cone's fan-in arrays.
-struct HEAD_CONE_CUTS {
-  CONE_ORDER m_cone;
-  std::optional<CUT_ENUMERATOR> m_enumerator;
-
-  // Walks the cone (through normal lcells when asked, stopping at `stop`)
-  // and enumerates cuts of at most max_cut_size leaves; false when the cone
-  // holds a combinational loop. The head is the last terminal of the order.
-  bool enumerate(KAVU_WVNET_MANAGER& manager, CDB_SGATE_OTERM* head, unsigned depth, unsigned max_cut_size,
-                 bool through_normal_lcells, CDB_SGATE_OTERM* stop) {
-    KAVU_WVNET_MANAGER::OTERM_LIST oterm_list, sources, sinks;
-    manager.get_cone(head, walk_depth(depth), false, false, through_normal_lcells, false, true, &oterm_list,
-                     &sources, &sinks, stop);
-    if (!m_cone.build(head, sources)) {
-      if (kavu_cut_debug) kavu_debug("Combinational loop in the cone: no cuts");
-      return false;
-    }
-    KAVU_CHECK(m_cone.m_order.size() == oterm_list.size());
-    m_enumerator.emplace(int(m_cone.m_order.size()), m_cone.m_fanin_begin, m_cone.m_fanins,
-                         enumeration_bound(max_cut_size, m_cone.m_order.size()));
-    m_enumerator->run();
-    if (kavu_cut_debug) trace_enumeration(m_cone, *m_enumerator);
-    KAVU_CHECK(m_cone.m_order.back() == head);
-    return true;
-  }
-};
+int walk_depth(unsigned depth) { return depth > unsigned(MAX_WALK_DEPTH) ? MAX_WALK_DEPTH : int(depth); }
 
 // True when some output of the gate with fan-out is in the cone and none
 // with fan-out lies outside it.
-bool kavu_node_outputs_in_cone(const CDB_SGATE_NODE* gate,
-                               const std::unordered_set<const CDB_SGATE_OTERM*>& cone) {
+bool kavu_node_outputs_in_cone(const CDB_SGATE_NODE* gate, const PTR_STAMP_TABLE& cone) {
   bool inside = false;
   for (const CDB_SGATE_OTERM* oterm : gate->get_output_terms()) {
     if (!oterm || !oterm->has_fanout()) continue;
-    if (!cone.count(oterm)) return false;
+    if (!cone.contains(oterm)) return false;
     inside = true;
   }
   return inside;
@@ -356,21 +278,40 @@ bool kavu_node_outputs_in_cone(const CDB_SGATE_NODE* gate,
 
 // ---------------------------------------------------------------------------
 
+bool KAVU_WVNET_MANAGER::enumerate_head_cuts(CDB_SGATE_OTERM* head, unsigned depth, unsigned max_cut_size,
+                                             bool through_normal_lcells, CDB_SGATE_OTERM* stop) {
+  CUT_SCRATCH& s = scratch();
+  CUT_WALK_FLAGS flags;
+  flags.m_normal_lcells = through_normal_lcells;
+  flags.m_wide_gates = true;
+  flags.m_quellin = m_allow_through_quellin;
+  CDB_SGATE_OTERM* heads[] = {head};
+  bounded_walk(heads, walk_depth(depth), flags, stop, s.m_cone);
+  if (!s.m_order.build(head, s.m_cone.m_sources)) {
+    if (kavu_cut_debug) kavu_debug("Combinational loop in the cone: no cuts");
+    return false;
+  }
+  KAVU_CHECK(s.m_order.m_order.size() == s.m_cone.m_oterms.size());
+  // No cut has more leaves than the cone has terminals, so that bounds the
+  // leaf stride of the enumeration whatever the caller's K.
+  s.m_enumerator.run(s.m_order, int(std::min<size_t>(max_cut_size, s.m_order.m_order.size())));
+  if (kavu_cut_debug) trace_enumeration(s.m_order, s.m_enumerator);
+  KAVU_CHECK(s.m_order.m_order.back() == head);
+  return true;
+}
+
 bool KAVU_WVNET_MANAGER::get_all_cuts(CDB_SGATE_OTERM* head, unsigned depth, unsigned max_cut_size,
                                       CDB_SGATE_OTERM* mandatory, CUT_SET* cuts) {
   KAVU_CHECK(head && cuts);
   if (kavu_cut_debug) trace_entry(head, mandatory != nullptr, depth, max_cut_size);
   cuts->clear();
   if (max_cut_size == 0) return false;  // no cut has fewer than one leaf
-  HEAD_CONE_CUTS head_cuts;
-  if (!head_cuts.enumerate(*this, head, depth, max_cut_size, false, mandatory)) return false;
-  const CONE_ORDER& cone = head_cuts.m_cone;
-  const CUT_ENUMERATOR& enumerator = *head_cuts.m_enumerator;
-  const int head_index = int(cone.m_order.size()) - 1;
-  int mandatory_index = -1;
-  for (size_t i = 0; mandatory && i < cone.m_order.size(); ++i) {
-    if (cone.m_order[i] == mandatory) mandatory_index = int(i);
-  }
+  if (!enumerate_head_cuts(head, depth, max_cut_size, false, mandatory)) return false;
+  const CUT_SCRATCH& s = scratch();
+  const CUT_CONE_ORDER& cone = s.m_order;
+  const CUT_ENUMERATOR& enumerator = s.m_enumerator;
+  const int head_index = cone.size() - 1;
+  const int mandatory_index = mandatory ? cone.position_of(mandatory) : -1;
   for (int c = 1; c < enumerator.num_cuts(head_index); ++c) {
     const CUT_REF& ref = enumerator.cut(head_index, c);
     const int* leaves = enumerator.leaves(ref);
@@ -389,49 +330,45 @@ bool KAVU_WVNET_MANAGER::get_all_cuts(CDB_SGATE_OTERM* head, unsigned depth, uns
     cuts->push_back(std::move(cut));
   }
   if (kavu_cut_debug) {
-    std::unordered_map<const CDB_SGATE_OTERM*, int> index;
-    for (size_t i = 0; i < cone.m_order.size(); ++i) index.emplace(cone.m_order[i], int(i));
-    if (mandatory && !index.count(mandatory)) index.emplace(mandatory, -1);
     std::string text = "no mandatory oterm";
     if (mandatory) {
       const CDB_SGATE_NODE* gate = mandatory->get_my_node();
-      text = std::string("mandatory oterm is ") + gate->get_string_type_name() + " " +
-             gate->get_debug_name() + " with index " + std::to_string(mandatory_index);
+      text = std::string("mandatory oterm is ") + gate->get_string_type_name() + " " + gate->get_debug_name() +
+             " with index " + std::to_string(mandatory_index);
     }
-    trace_result(head, text, *cuts, index);
+    trace_result(head, text, *cuts, cone);
   }
   return !cuts->empty();
 }
 
-bool KAVU_WVNET_MANAGER::get_all_ff_cuts(CDB_SGATE_OTERM* head, unsigned depth,
-                                         unsigned max_cut_size, CUT_SET* cuts,
-                                         std::vector<int>* cone_sizes) {
+bool KAVU_WVNET_MANAGER::get_all_ff_cuts(CDB_SGATE_OTERM* head, unsigned depth, unsigned max_cut_size,
+                                         CUT_SET* cuts, std::vector<int>* cone_sizes) {
   KAVU_CHECK(head && cuts && cone_sizes);
   if (kavu_cut_debug) trace_entry(head, false, depth, max_cut_size);
   cuts->clear();
   if (max_cut_size == 0) return false;
-  HEAD_CONE_CUTS head_cuts;
-  if (!head_cuts.enumerate(*this, head, depth, max_cut_size, true, nullptr)) return false;
-  const CONE_ORDER& cone = head_cuts.m_cone;
-  const CUT_ENUMERATOR& enumerator = *head_cuts.m_enumerator;
-  const int head_index = int(cone.m_order.size()) - 1;
-  CUT cut;
-  OTERM_LIST members;
-  std::unordered_set<const CDB_SGATE_OTERM*> member_set;
+  if (!enumerate_head_cuts(head, depth, max_cut_size, true, nullptr)) return false;
+  CUT_SCRATCH& s = scratch();
+  const CUT_CONE_ORDER& cone = s.m_order;
+  const CUT_ENUMERATOR& enumerator = s.m_enumerator;
+  const int head_index = cone.size() - 1;
+  CUT_WALK_FLAGS flags;
+  flags.m_normal_lcells = true;
+  flags.m_wide_gates = true;
+  flags.m_quellin = m_allow_through_quellin;
   for (int c = 1; c < enumerator.num_cuts(head_index); ++c) {
     const CUT_REF& ref = enumerator.cut(head_index, c);
-    cut.clear();
-    for (int i = 0; i < ref.m_size; ++i) cut.push_back(cone.m_order[enumerator.leaves(ref)[i]]);
-    members.clear();
-    get_cone(head, false, false, true, false, true, &members, &cut);
-    member_set.clear();
-    member_set.insert(members.begin(), members.end());
+    s.m_cut.clear();
+    for (int i = 0; i < ref.m_size; ++i) s.m_cut.push_back(cone.m_order[enumerator.leaves(ref)[i]]);
+    unbounded_walk(head, flags, s.m_cut, s.m_members);
+    s.m_member_set.clear(s.m_members.size());
+    for (const CDB_SGATE_OTERM* member : s.m_members) s.m_member_set.insert(member, 0);
     bool fanout_free = true;
-    for (const CDB_SGATE_OTERM* member : members) {
+    for (const CDB_SGATE_OTERM* member : s.m_members) {
       KAVU_CHECK(member != 0);
       if (member == head) continue;
       for (const CDB_SGATE_ITERM* fanout : member->fanouts()) {
-        if (!kavu_node_outputs_in_cone(fanout->get_my_node(), member_set)) {
+        if (!kavu_node_outputs_in_cone(fanout->get_my_node(), s.m_member_set)) {
           fanout_free = false;
           break;
         }
@@ -439,15 +376,11 @@ bool KAVU_WVNET_MANAGER::get_all_ff_cuts(CDB_SGATE_OTERM* head, unsigned depth,
       if (!fanout_free) break;
     }
     if (!fanout_free) continue;
-    KAVU_CHECK(cut.size() <= max_cut_size);
-    cuts->push_back(cut);
-    cone_sizes->push_back(int(members.size()));
+    KAVU_CHECK(s.m_cut.size() <= max_cut_size);
+    cuts->push_back(s.m_cut);
+    cone_sizes->push_back(int(s.m_members.size()));
   }
-  if (kavu_cut_debug) {
-    std::unordered_map<const CDB_SGATE_OTERM*, int> index;
-    for (size_t i = 0; i < cone.m_order.size(); ++i) index.emplace(cone.m_order[i], int(i));
-    trace_result(head, "no mandatory oterm", *cuts, index);
-  }
+  if (kavu_cut_debug) trace_result(head, "no mandatory oterm", *cuts, cone);
   return !cuts->empty();
 }
 
@@ -458,22 +391,13 @@ bool KAVU_WVNET_MANAGER::get_all_ff_cuts(CDB_SGATE_OTERM* head, unsigned depth,
 
 namespace {
 
-struct FFC_PASS {
-  OTERM_VECTOR m_work;
-  std::vector<int> m_depths;
-  std::unordered_map<const CDB_SGATE_OTERM*, int> m_position;
-  std::unordered_set<const CDB_SGATE_OTERM*> m_sources, m_members;
-};
-
-bool leads_into_cone(const CDB_SGATE_ITERM* fanout, const CDB_SGATE_OTERM* head,
-                     const std::unordered_set<const CDB_SGATE_OTERM*>& members) {
+bool leads_into_cone(const CDB_SGATE_ITERM* fanout, const CDB_SGATE_OTERM* head, const PTR_STAMP_TABLE& members) {
   const CDB_SGATE_OTERM* first = fanout->get_my_node()->get_output_term(0);
-  return first == head || members.count(first);
+  return first == head || members.contains(first);
 }
 
 // Exactly one fan-out of the source leads into the cone.
-bool single_use(const CDB_SGATE_OTERM* source, const CDB_SGATE_OTERM* head,
-                const std::unordered_set<const CDB_SGATE_OTERM*>& members) {
+bool single_use(const CDB_SGATE_OTERM* source, const CDB_SGATE_OTERM* head, const PTR_STAMP_TABLE& members) {
   int uses = 0;
   for (const CDB_SGATE_ITERM* fanout : source->fanouts()) {
     if (leads_into_cone(fanout, head, members) && ++uses == 2) break;
@@ -483,8 +407,7 @@ bool single_use(const CDB_SGATE_OTERM* source, const CDB_SGATE_OTERM* head,
 
 }  // namespace
 
-bool KAVU_WVNET_MANAGER::big_fanout_free_cut(CDB_SGATE_OTERM* head, int max_depth,
-                                             unsigned max_cut_size,
+bool KAVU_WVNET_MANAGER::big_fanout_free_cut(CDB_SGATE_OTERM* head, int max_depth, unsigned max_cut_size,
                                              std::vector<CDB_SGATE_OTERM*>* sources,
                                              std::vector<CDB_SGATE_OTERM*>* members) {
   KAVU_CHECK(head && sources && members);
@@ -492,43 +415,45 @@ bool KAVU_WVNET_MANAGER::big_fanout_free_cut(CDB_SGATE_OTERM* head, int max_dept
   flags.m_moded_lcells = flags.m_lcells = flags.m_normal_lcells = true;
   flags.m_operators = flags.m_wide_gates = true;
   flags.m_quellin = false;
-  const OTERM_VECTOR heads(1, head);
+  CDB_SGATE_OTERM* heads[] = {head};
   const size_t k = max_cut_size;
-  std::unordered_set<const CDB_SGATE_OTERM*> excluded;
-  FFC_PASS pass;
+  CUT_SCRATCH& s = scratch();
+  PTR_STAMP_TABLE& position = s.m_listed;  // terminal -> work-list position
+  PTR_STAMP_TABLE& member_set = s.m_member_set;
+  PTR_STAMP_TABLE& source_set = s.m_ffc_sources;
+  PTR_STAMP_TABLE& excluded = s.m_ffc_excluded;
+  excluded.clear();
   while (true) {
     KAVU_CHECK(sources->size() == 0);
     KAVU_CHECK(members->size() == 0);
-    pass.m_work.assign(1, head);
-    pass.m_depths.assign(1, 1);
-    pass.m_position.clear();
-    pass.m_position.emplace(head, 0);
-    pass.m_sources.clear();
-    pass.m_members.clear();
-    for (size_t i = 0; i < pass.m_work.size(); ++i) {
-      KAVU_CHECK(pass.m_depths.size() == pass.m_work.size());
-      CDB_SGATE_OTERM* oterm = pass.m_work[i];
-      const int depth = pass.m_depths[i];
+    s.m_work.assign(1, head);
+    s.m_levels.assign(1, 1);
+    position.clear();
+    position.insert(head, 0);
+    source_set.clear();
+    member_set.clear();
+    for (size_t i = 0; i < s.m_work.size(); ++i) {
+      if (s.m_levels.size() != s.m_work.size()) KAVU_INTERNAL_ERROR("depths.size() == oterm_stack.size()");
+      CDB_SGATE_OTERM* oterm = s.m_work[i];
+      const int depth = s.m_levels[i];
       const CDB_SGATE_NODE* gate = oterm->get_my_node();
-      if (depth >= max_depth || excluded.count(oterm) ||
-          !cut_bounded_walk_passes(gate, heads, flags)) {
-        if (pass.m_sources.insert(oterm).second) sources->push_back(oterm);
+      if (depth >= max_depth || excluded.contains(oterm) || !cut_bounded_walk_passes(gate, heads, flags)) {
+        if (source_set.insert(oterm, 0)) sources->push_back(oterm);
         continue;
       }
       members->push_back(oterm);
-      pass.m_members.insert(oterm);
+      member_set.insert(oterm, 0);
       for (const CDB_SGATE_ITERM* iterm : gate->get_input_terms()) {
         CDB_SGATE_OTERM* driver = cut_driver_of(iterm);
         if (!driver) continue;
-        auto found = pass.m_position.find(driver);
-        if (found == pass.m_position.end()) {
-          pass.m_position.emplace(driver, int(pass.m_work.size()));
-          pass.m_work.push_back(driver);
-          pass.m_depths.push_back(depth + 1);
-        } else if (depth + 1 < pass.m_depths[found->second]) {
-          pass.m_depths[found->second] = depth + 1;
+        int* found = nullptr;
+        if (position.insert(driver, int(s.m_work.size()), &found)) {
+          s.m_work.push_back(driver);
+          s.m_levels.push_back(depth + 1);
+        } else if (depth + 1 < s.m_levels[*found]) {
+          s.m_levels[*found] = depth + 1;
           kavu_debug("Hey the depth thing does happen");
-          if (found->second > int(i)) kavu_debug("it will be re encounterd");
+          if (*found > int(i)) kavu_debug("it will be re encounterd");
         }
       }
     }
@@ -539,14 +464,14 @@ bool KAVU_WVNET_MANAGER::big_fanout_free_cut(CDB_SGATE_OTERM* head, int max_dept
     for (CDB_SGATE_OTERM* member : *members) {
       if (member == head) continue;
       for (const CDB_SGATE_ITERM* fanout : member->fanouts()) {
-        if (leads_into_cone(fanout, head, pass.m_members)) continue;
-        if (excluded.insert(member).second) ++undesired;
+        if (leads_into_cone(fanout, head, member_set)) continue;
+        if (excluded.insert(member, 0)) ++undesired;
         break;
       }
     }
     if (undesired > 0) {
       kavu_debug("  Identified %d oterms with undesired fanout", undesired);
-      if (members->size() <= 10 || sources->size() > 2 * k) return false;
+      if (members->size() <= FFC_STRIP_MIN_MEMBERS || sources->size() > 2 * k) return false;
       kavu_debug("  Try to strip it down more for fanouts");
       sources->clear();
       members->clear();
@@ -562,13 +487,13 @@ bool KAVU_WVNET_MANAGER::big_fanout_free_cut(CDB_SGATE_OTERM* head, int max_dept
       for (const CDB_SGATE_ITERM* iterm : member->get_my_node()->get_input_terms()) {
         const CDB_SGATE_OTERM* driver = cut_driver_of(iterm);
         if (!driver) continue;
-        if (!pass.m_sources.count(driver)) {
+        if (!source_set.contains(driver)) {
           all_from_sources = false;
           break;
         }
-        any_single_use = any_single_use || single_use(driver, head, pass.m_members);
+        any_single_use = any_single_use || single_use(driver, head, member_set);
       }
-      if (all_from_sources && any_single_use && excluded.insert(member).second) ++joined;
+      if (all_from_sources && any_single_use && excluded.insert(member, 0)) ++joined;
     }
     if (joined == 0) return false;
     sources->clear();

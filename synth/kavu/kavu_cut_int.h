@@ -1,5 +1,6 @@
 // kavu_cut_int.h — internals shared by the cut area's sources: the
-// split-node flow network, the walk flags and the driven-input rule.
+// split-node flow network, the walk flags and the driven-input rule, and the
+// workers and scratch a manager keeps from call to call.
 //
 // Network layout: for an oterm list of n terminals, terminal i has the
 //   out-net 2i and the in-net 2i + 1; net 2n is the source, 2n + 1 the sink.
@@ -10,6 +11,11 @@
 // Residual rule: a forward edge is usable while its capacity is infinite
 //   (max_capacity) or above its flow; the backward edge while the flow is
 //   positive. An infinite edge never saturates.
+// Scratch: CUT_SCRATCH holds every set, list and pool the walks, the
+//   enumeration and the cut searches need; a manager creates it once and
+//   each call clears what it uses, so no call allocates once the vectors
+//   and tables have grown to the largest cone seen. Sets are stamp tables
+//   (kavu_oterm_stamp_int.h), cleared in O(1) and never iterated.
 // Invariant: between operations no search state is pending; visit marks are
 //   stamps, so nothing has to be cleared.
 // Cost: a build is linear in the oterm list and its gates' inputs and keeps
@@ -19,11 +25,14 @@
 
 #include <cstdint>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 #include "cdb/cdb_sgate.h"
 #include "kavu_cut.h"
+#include "kavu_oterm_stamp_int.h"
+
+typedef std::vector<CDB_SGATE_OTERM*> CUT_OTERM_VECTOR;
+typedef std::span<CDB_SGATE_OTERM* const> CUT_OTERM_SPAN;
 
 // The driver of a driven input: connected (directly or through its parent)
 // and fed by an output terminal; null otherwise.
@@ -44,8 +53,24 @@ struct CUT_WALK_FLAGS {
 
 // Whether the bounded walk expands a terminal of `gate` (heads: the walk's
 // heads, used by the don't-unmap LUT rule).
-bool cut_bounded_walk_passes(const CDB_SGATE_NODE* gate, std::span<CDB_SGATE_OTERM* const> heads,
-                             const CUT_WALK_FLAGS& flags);
+bool cut_bounded_walk_passes(const CDB_SGATE_NODE* gate, CUT_OTERM_SPAN heads, const CUT_WALK_FLAGS& flags);
+
+// A cone as the bounded walk gives it: every terminal once (breadth-first,
+// heads first), the sources where it stopped, the sinks (its heads).
+struct CUT_CONE {
+  CUT_OTERM_VECTOR m_oterms, m_sources, m_sinks;
+  void clear() {
+    m_oterms.clear();
+    m_sources.clear();
+    m_sinks.clear();
+  }
+  void assign(const KAVU_WVNET_MANAGER::OTERM_LIST& oterms, const KAVU_WVNET_MANAGER::OTERM_LIST& sources,
+              const KAVU_WVNET_MANAGER::OTERM_LIST& sinks) {
+    m_oterms.assign(oterms.begin(), oterms.end());
+    m_sources.assign(sources.begin(), sources.end());
+    m_sinks.assign(sinks.begin(), sinks.end());
+  }
+};
 
 class KAVU_WVNET {
  public:
@@ -56,9 +81,7 @@ class KAVU_WVNET {
   // driven input of a non-source terminal's gate whose driver is in the list
   // gives a driver edge; with it, exactly the listed inputs do. Every
   // capacity starts at 1.
-  void build_network(std::span<CDB_SGATE_OTERM* const> oterms,
-                     std::span<CDB_SGATE_OTERM* const> sources,
-                     std::span<CDB_SGATE_OTERM* const> sinks,
+  void build_network(CUT_OTERM_SPAN oterms, CUT_OTERM_SPAN sources, CUT_OTERM_SPAN sinks,
                      const std::vector<CDB_SGATE_ITERM*>* iterms);
   void reset_network();
 
@@ -66,7 +89,7 @@ class KAVU_WVNET {
   int num_nets() const { return m_num_nets; }
   CDB_SGATE_OTERM* oterm_at(int i) const { return m_oterms[i]; }
   // Position of a terminal in the oterm list, or -1.
-  int index_of(const CDB_SGATE_OTERM* oterm) const;
+  int index_of(const CDB_SGATE_OTERM* oterm) const { return m_index.value_or(oterm, -1); }
   int capacity(int i) const { return m_capacity[i]; }
   void set_capacity(int i, int cap) { m_capacity[i] = cap; }
   void set_all_capacities(int cap);
@@ -79,7 +102,7 @@ class KAVU_WVNET {
   // After max_flow: the minimum cut nearest the sources, in oterm-list
   // order. False when the sink is still reachable (no finite cut below the
   // flow limit) or the cut is empty.
-  bool extract_cut(std::vector<CDB_SGATE_OTERM*>* cut);
+  bool extract_cut(CUT_OTERM_VECTOR* cut);
 
  private:
   int add_edge(int tail, int head);
@@ -93,21 +116,21 @@ class KAVU_WVNET {
   // Marks every net reachable from the source over usable edges.
   void mark_reachable();
 
-  std::vector<CDB_SGATE_OTERM*> m_oterms;
-  std::unordered_map<const CDB_SGATE_OTERM*, int> m_index;
-  std::vector<int> m_capacity;  // per terminal
+  CUT_OTERM_VECTOR m_oterms;
+  PTR_STAMP_TABLE m_index;       // terminal -> position
+  std::vector<int> m_capacity;   // per terminal
+  std::vector<uint8_t> m_is_source;
   int m_num_nets = 0;
   int m_source = -1;
   int m_sink = -1;
 
   std::vector<int> m_edge_tail, m_edge_head, m_edge_cap, m_edge_flow;
   // Adjacency in compressed rows: nets' incoming and outgoing edge ids.
-  std::vector<int> m_in_begin, m_in_edges, m_out_begin, m_out_edges;
+  std::vector<int> m_in_begin, m_in_edges, m_out_begin, m_out_edges, m_cursor;
 
   // Search state per net: visit stamp, the edge that reached it and whether
   // it was used forward.
-  std::vector<uint32_t> m_visit;
-  uint32_t m_stamp = 0;
+  DENSE_STAMPS m_visit;
   std::vector<int> m_parent_edge;
   std::vector<uint8_t> m_parent_forward;
   struct FRAME {
@@ -115,4 +138,131 @@ class KAVU_WVNET {
     int m_next;
   };
   std::vector<FRAME> m_stack;
+};
+
+// ---------------------------------------------------------------------------
+// K-feasible cut enumeration (kavu_cut_enum.cpp)
+
+// A cut in a pool: its leaves are m_size sorted order positions from
+// m_offset on; bit (position % 64) of m_sig is set for each leaf.
+struct CUT_REF {
+  int m_offset;
+  int m_size;
+  uint64_t m_sig;
+};
+
+// An ordered set of cuts whose leaves live in one pool.
+class CUT_POOL {
+ public:
+  void clear() {
+    m_cuts.clear();
+    m_leaves.clear();
+  }
+  int size() const { return int(m_cuts.size()); }
+  const CUT_REF& cut(int i) const { return m_cuts[i]; }
+  const int* leaves(const CUT_REF& c) const { return m_leaves.data() + c.m_offset; }
+  void append(const int* leaves, int size, uint64_t sig) {
+    m_cuts.push_back({int(m_leaves.size()), size, sig});
+    m_leaves.insert(m_leaves.end(), leaves, leaves + size);
+  }
+  // Keeps the order of the cuts behind it; the leaves stay in the pool.
+  void erase(int i) { m_cuts.erase(m_cuts.begin() + i); }
+
+ private:
+  std::vector<CUT_REF> m_cuts;
+  std::vector<int> m_leaves;
+};
+
+struct CUT_RUN_STATS {
+  long m_pairs_tried = 0;
+  long m_refused_by_signature = 0;
+  long m_too_large = 0;
+  long m_dominated = 0;
+};
+
+// The topological order of a cone (fan-ins first, head last) and the
+// positions of each terminal's drivers.
+class CUT_CONE_ORDER {
+ public:
+  // False when the cone holds a combinational loop.
+  bool build(CDB_SGATE_OTERM* head, CUT_OTERM_SPAN leaves);
+  int size() const { return int(m_order.size()); }
+  // Position of a terminal in the order, or -1.
+  int position_of(const CDB_SGATE_OTERM* oterm) const;
+
+  CUT_OTERM_VECTOR m_order;
+  std::vector<int> m_fanin_begin, m_fanins;
+  std::vector<uint8_t> m_is_leaf;
+
+ private:
+  struct FRAME {
+    CDB_SGATE_OTERM* m_oterm;
+    unsigned m_next;
+  };
+  PTR_STAMP_TABLE m_leaf;
+  PTR_STAMP_TABLE m_state;  // ON_STACK, or the order position once placed
+  std::vector<FRAME> m_stack;
+};
+
+// Cut sets bottom-up over a cone order: a leaf has only its trivial cut; any
+// other terminal its trivial cut followed by the irredundant unions of its
+// fan-ins' cut sets, merged fan-in by fan-in in input order.
+class CUT_ENUMERATOR {
+ public:
+  void run(const CUT_CONE_ORDER& cone, int k);
+  int num_cuts(int i) const { return m_count[i]; }
+  const CUT_REF& cut(int i, int c) const { return m_store.cut(m_first[i] + c); }
+  const int* leaves(const CUT_REF& ref) const { return m_store.leaves(ref); }
+  const CUT_RUN_STATS& stats() const { return m_stats; }
+
+ private:
+  void copy_cuts(int j, CUT_POOL* to);
+  void merge_into_working(int j);
+  int merge_leaves(const int* a, int na, const int* b, int nb);
+  void add_if_irredundant(const int* leaves, int size, uint64_t sig);
+
+  int m_k = 0;
+  CUT_POOL m_store;  // every position's cuts, position by position
+  std::vector<int> m_first, m_count;
+  CUT_POOL m_working, m_result;  // reused per position
+  std::vector<int> m_union;
+  CUT_RUN_STATS m_stats;
+};
+
+// ---------------------------------------------------------------------------
+// Volume of a cut (kavu_cut_mincut.cpp)
+
+// Volume of a boundary B for the sinks: a depth-first walk back from the
+// sinks that never enters B; each enclosed terminal adds its gate's driven
+// inputs. `collected` (optional) receives B and then the enclosed terminals.
+class CUT_VOLUME_COUNTER {
+ public:
+  int count(CUT_OTERM_SPAN sinks, CUT_OTERM_SPAN boundary, CUT_OTERM_VECTOR* collected);
+
+ private:
+  PTR_STAMP_TABLE m_marked;
+  CUT_OTERM_VECTOR m_stack;
+};
+
+// ---------------------------------------------------------------------------
+// What a manager keeps between calls; every call clears what it uses.
+struct CUT_SCRATCH {
+  // Cone walks.
+  PTR_STAMP_TABLE m_listed;    // terminals already in the work list
+  PTR_STAMP_TABLE m_excluded;  // the unbounded walk's stop terminals
+  CUT_OTERM_VECTOR m_work;
+  std::vector<int> m_levels;
+  CUT_CONE m_cone;  // the cone of the current call
+
+  // Enumeration and fan-out-free cuts.
+  CUT_CONE_ORDER m_order;
+  CUT_ENUMERATOR m_enumerator;
+  CUT_OTERM_VECTOR m_cut, m_members;
+  PTR_STAMP_TABLE m_member_set;
+  PTR_STAMP_TABLE m_ffc_sources, m_ffc_excluded;
+
+  // Minimum and largest-volume cuts.
+  CUT_VOLUME_COUNTER m_volume;
+  PTR_STAMP_TABLE m_kept, m_tried;
+  CUT_OTERM_VECTOR m_current, m_attempt, m_candidate, m_enclosed;
 };

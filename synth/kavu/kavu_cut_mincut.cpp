@@ -16,12 +16,13 @@
 // Bounds: a flow that must stay within K runs with the limit K + 1, and a
 //   flow above K means the cut is too large; a cut is only ever taken from a
 //   finished flow, so it separates the sources from the sinks and its size
-//   equals the flow.
+//   equals the flow. A failure trace shows the minimum cut itself: under
+//   kavu_cut_debug a flow stopped by the limit is run to the end for it.
 // Traces: every line goes through kavu_debug when kavu_cut_debug is on.
 // Cost: each attempt is one maximum flow, O(K · E), and one volume count,
-//   linear in the enclosed cone.
+//   linear in the enclosed cone; sets and lists live in the manager's
+//   scratch, so an attempt allocates nothing once they have grown.
 #include <string>
-#include <unordered_set>
 
 #include "kavu_check.h"
 #include "kavu_cut.h"
@@ -31,12 +32,11 @@
 
 namespace {
 
-typedef std::vector<CDB_SGATE_OTERM*> OTERM_VECTOR;
-typedef std::span<CDB_SGATE_OTERM* const> OTERM_SPAN;
 constexpr int INF = KAVU_WVNET_MANAGER::max_capacity;
+constexpr size_t TRACE_HEADER_SIZE = 160;
 
 // ---- traces ----
-void trace_terminals(const std::string& header, OTERM_SPAN oterms) {
+void trace_terminals(const std::string& header, CUT_OTERM_SPAN oterms) {
   if (!kavu_cut_debug) return;
   std::string line = header;
   for (const CDB_SGATE_OTERM* oterm : oterms) {
@@ -47,77 +47,52 @@ void trace_terminals(const std::string& header, OTERM_SPAN oterms) {
 }
 
 std::string format_text(const char* format, int a, int b = 0) {
-  char buffer[160];
+  char buffer[TRACE_HEADER_SIZE];
   snprintf(buffer, sizeof(buffer), format, a, b);
   return buffer;
 }
 
-void trace_cone(OTERM_SPAN oterms, OTERM_SPAN sources, OTERM_SPAN sinks) {
+void trace_cone(const CUT_CONE& cone) {
   if (!kavu_cut_debug) return;
-  trace_terminals(format_text("Sources (%d): ", int(sources.size())), sources);
-  trace_terminals(format_text("Sinks (%d): ", int(sinks.size())), sinks);
-  trace_terminals(format_text("Oterms (%d): ", int(oterms.size())), oterms);
+  trace_terminals(format_text("Sources (%d): ", int(cone.m_sources.size())), cone.m_sources);
+  trace_terminals(format_text("Sinks (%d): ", int(cone.m_sinks.size())), cone.m_sinks);
+  trace_terminals(format_text("Oterms (%d): ", int(cone.m_oterms.size())), cone.m_oterms);
 }
 
 void trace_oterm(const char* format, const CDB_SGATE_OTERM* oterm) {
   if (kavu_cut_debug) kavu_debug(format, oterm->get_my_node()->get_debug_name().c_str());
 }
 
-// ---- volume ----
-// Volume of a boundary B for the sinks: a depth-first walk back from the
-// sinks that never enters B; each enclosed terminal adds its gate's driven
-// inputs. `collected` (optional) receives B and then the enclosed terminals.
-class VOLUME_COUNTER {
- public:
-  int count(OTERM_SPAN sinks, OTERM_SPAN boundary, OTERM_VECTOR* collected) {
-    int volume = 0;
-    m_marked.clear();
-    m_stack.clear();
-    if (collected) collected->assign(boundary.begin(), boundary.end());
-    for (const CDB_SGATE_OTERM* oterm : boundary) m_marked.insert(oterm);
-    for (CDB_SGATE_OTERM* sink : sinks) {
-      if (m_marked.insert(sink).second) m_stack.push_back(sink);
-    }
-    while (!m_stack.empty()) {
-      CDB_SGATE_OTERM* oterm = m_stack.back();
-      m_stack.pop_back();
-      if (collected) collected->push_back(oterm);
-      for (const CDB_SGATE_ITERM* iterm : oterm->get_my_node()->get_input_terms()) {
-        CDB_SGATE_OTERM* driver = cut_driver_of(iterm);
-        if (!driver) continue;
-        ++volume;
-        if (m_marked.insert(driver).second) m_stack.push_back(driver);
-      }
-    }
-    return volume;
-  }
-
- private:
-  std::unordered_set<const CDB_SGATE_OTERM*> m_marked;
-  OTERM_VECTOR m_stack;
-};
-
 enum CUT_OUTCOME { CUT_FOUND, CUT_NONE, CUT_TOO_BIG };
 
 // The minimum cut nearest the sources under the current capacities, if its
-// size is at most max_size.
-CUT_OUTCOME bounded_min_cut(KAVU_WVNET* net, int max_size, OTERM_VECTOR* cut, int* flow) {
+// size is at most max_size. A cut that is too large is still given when the
+// traces are on (the flow is then run past the limit), empty otherwise.
+CUT_OUTCOME bounded_min_cut(KAVU_WVNET* net, int max_size, CUT_OTERM_VECTOR* cut) {
   const int limit = max_size >= INF - 1 ? INF : max_size + 1;
-  *flow = net->max_flow(limit);
+  const int flow = net->max_flow(limit);
   cut->clear();
-  if (*flow > max_size) return CUT_TOO_BIG;
+  if (flow > max_size) {
+    if (kavu_cut_debug) {
+      net->max_flow(INF);
+      net->extract_cut(cut);
+    }
+    return CUT_TOO_BIG;
+  }
   if (!net->extract_cut(cut)) return CUT_NONE;
   return int(cut->size()) > max_size ? CUT_TOO_BIG : CUT_FOUND;
 }
 
 // Everything collected that is not in `keep` becomes uncuttable; returns how
 // many capacities changed.
-int make_uncuttable(KAVU_WVNET* net, const OTERM_VECTOR& collected, OTERM_SPAN keep) {
-  std::unordered_set<const CDB_SGATE_OTERM*> kept(keep.begin(), keep.end());
+int make_uncuttable(KAVU_WVNET* net, const CUT_OTERM_VECTOR& collected, CUT_OTERM_SPAN keep,
+                    PTR_STAMP_TABLE& kept) {
+  kept.clear(keep.size());
+  for (const CDB_SGATE_OTERM* oterm : keep) kept.insert(oterm, 0);
   int changed = 0;
   for (const CDB_SGATE_OTERM* oterm : collected) {
     KAVU_CHECK(oterm != 0);
-    if (kept.count(oterm)) continue;
+    if (kept.contains(oterm)) continue;
     const int i = net->index_of(oterm);
     if (i >= 0 && net->capacity(i) != INF) {
       net->set_capacity(i, INF);
@@ -127,35 +102,21 @@ int make_uncuttable(KAVU_WVNET* net, const OTERM_VECTOR& collected, OTERM_SPAN k
   return changed;
 }
 
-void set_search_capacities(KAVU_WVNET* net, OTERM_SPAN oterms, OTERM_SPAN sinks) {
-  for (const CDB_SGATE_OTERM* oterm : oterms) net->set_capacity_of(oterm, 1);
-  for (const CDB_SGATE_OTERM* sink : sinks) net->set_capacity_of(sink, INF);
+void set_search_capacities(KAVU_WVNET* net, const CUT_CONE& cone) {
+  for (const CDB_SGATE_OTERM* oterm : cone.m_oterms) net->set_capacity_of(oterm, 1);
+  for (const CDB_SGATE_OTERM* sink : cone.m_sinks) net->set_capacity_of(sink, INF);
 }
 
-void assign_list(OTERM_SPAN from, KAVU_WVNET_MANAGER::OTERM_LIST* to) {
-  to->assign(from.begin(), from.end());
-}
-
-// The three lists of a search, as vectors.
-struct SEARCH_CONE {
-  SEARCH_CONE(const KAVU_WVNET_MANAGER::OTERM_LIST& o, const KAVU_WVNET_MANAGER::OTERM_LIST& s,
-              const KAVU_WVNET_MANAGER::OTERM_LIST& t)
-      : m_oterms(o.begin(), o.end()), m_sources(s.begin(), s.end()), m_sinks(t.begin(), t.end()) {}
-  OTERM_VECTOR m_oterms, m_sources, m_sinks;
-};
+void assign_list(CUT_OTERM_SPAN from, KAVU_WVNET_MANAGER::OTERM_LIST* to) { to->assign(from.begin(), from.end()); }
 
 // The per-size search's result vectors: entry s holds the best cut of s
 // terminals found so far and its volume.
-struct PER_SIZE_STATE {
-  std::vector<KAVU_WVNET_MANAGER::OTERM_LIST>* m_cuts;
-  std::vector<int>* m_volumes;
-};
-
-void record_per_size(PER_SIZE_STATE& state, const OTERM_VECTOR& cut, int volume) {
+void record_per_size(std::vector<KAVU_WVNET_MANAGER::OTERM_LIST>* cuts, std::vector<int>* volumes,
+                     const CUT_OTERM_VECTOR& cut, int volume) {
   const int size = int(cut.size());
-  if ((*state.m_volumes)[size] < volume) {
-    (*state.m_volumes)[size] = volume;
-    assign_list(cut, &(*state.m_cuts)[size]);
+  if ((*volumes)[size] < volume) {
+    (*volumes)[size] = volume;
+    assign_list(cut, &(*cuts)[size]);
     if (kavu_cut_debug) kavu_debug("Expansion is best for cut size %d", size);
   } else if (kavu_cut_debug) {
     kavu_debug("Expansion okay but not best");
@@ -163,7 +124,39 @@ void record_per_size(PER_SIZE_STATE& state, const OTERM_VECTOR& cut, int volume)
   trace_terminals(format_text("Min-cut (%d,%d): ", size, volume), cut);
 }
 
+void trace_failed_expansion(CUT_OUTCOME outcome, const CUT_OTERM_VECTOR& attempt) {
+  if (!kavu_cut_debug) return;
+  if (outcome == CUT_NONE) kavu_debug("Expansion failed: no cut found");
+  else kavu_debug("Expansion failed: cut size %d is too large", int(attempt.size()));
+}
+
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// CUT_VOLUME_COUNTER
+
+int CUT_VOLUME_COUNTER::count(CUT_OTERM_SPAN sinks, CUT_OTERM_SPAN boundary, CUT_OTERM_VECTOR* collected) {
+  int volume = 0;
+  m_marked.clear(boundary.size() + sinks.size());
+  m_stack.clear();
+  if (collected) collected->assign(boundary.begin(), boundary.end());
+  for (const CDB_SGATE_OTERM* oterm : boundary) m_marked.insert(oterm, 0);
+  for (CDB_SGATE_OTERM* sink : sinks) {
+    if (m_marked.insert(sink, 0)) m_stack.push_back(sink);
+  }
+  while (!m_stack.empty()) {
+    CDB_SGATE_OTERM* oterm = m_stack.back();
+    m_stack.pop_back();
+    if (collected) collected->push_back(oterm);
+    for (const CDB_SGATE_ITERM* iterm : oterm->get_my_node()->get_input_terms()) {
+      CDB_SGATE_OTERM* driver = cut_driver_of(iterm);
+      if (!driver) continue;
+      ++volume;
+      if (m_marked.insert(driver, 0)) m_stack.push_back(driver);
+    }
+  }
+  return volume;
+}
 
 // ---------------------------------------------------------------------------
 
@@ -172,32 +165,32 @@ void KAVU_WVNET_MANAGER::kavu_get_mincut(const OTERM_LIST& oterms, const OTERM_L
                                          std::map<CDB_SGATE_OTERM*, int>* capacities,
                                          const std::vector<CDB_SGATE_ITERM*>* iterms) {
   KAVU_CHECK(cut != 0);
-  const SEARCH_CONE cone(oterms, sources, sinks);
+  CUT_SCRATCH& s = scratch();
+  s.m_cone.assign(oterms, sources, sinks);
   KAVU_WVNET* net = network_for_lists();
-  net->build_network(cone.m_oterms, cone.m_sources, cone.m_sinks, iterms);
+  net->build_network(s.m_cone.m_oterms, s.m_cone.m_sources, s.m_cone.m_sinks, iterms);
   if (capacities) {
     for (int i = 0; i < net->num_oterms(); ++i) {
       auto it = capacities->find(net->oterm_at(i));
       if (it != capacities->end()) net->set_capacity(i, it->second);
     }
   }
-  OTERM_VECTOR found;
   net->max_flow(INF);
-  net->extract_cut(&found);
-  assign_list(found, cut);
+  net->extract_cut(&s.m_current);
+  assign_list(s.m_current, cut);
 }
 
-bool KAVU_WVNET_MANAGER::kavu_get_mincut_of_size(const OTERM_LIST& oterms,
-                                                 const OTERM_LIST& sources,
-                                                 const OTERM_LIST& sinks, OTERM_LIST* cut, int K,
-                                                 int* volume, const int* min_volume) {
+bool KAVU_WVNET_MANAGER::kavu_get_mincut_of_size(const OTERM_LIST& oterms, const OTERM_LIST& sources,
+                                                 const OTERM_LIST& sinks, OTERM_LIST* cut, int K, int* volume,
+                                                 const int* min_volume) {
   KAVU_CHECK(cut && volume && min_volume);
   KAVU_CHECK(K >= 0);
   cut->clear();
-  const SEARCH_CONE cone(oterms, sources, sinks);
-  trace_cone(cone.m_oterms, cone.m_sources, cone.m_sinks);
-  VOLUME_COUNTER counter;
-  const int total = counter.count(cone.m_sinks, cone.m_sources, nullptr);
+  CUT_SCRATCH& s = scratch();
+  const CUT_CONE& cone = s.m_cone;
+  s.m_cone.assign(oterms, sources, sinks);
+  trace_cone(cone);
+  const int total = s.m_volume.count(cone.m_sinks, cone.m_sources, nullptr);
   const int num_sources = int(cone.m_sources.size());
   if (K >= num_sources) {
     if (total < min_volume[num_sources]) {
@@ -211,11 +204,10 @@ bool KAVU_WVNET_MANAGER::kavu_get_mincut_of_size(const OTERM_LIST& oterms,
   }
   KAVU_WVNET* net = network_for_lists();
   net->build_network(cone.m_oterms, cone.m_sources, cone.m_sinks, nullptr);
-  set_search_capacities(net, cone.m_oterms, cone.m_sinks);
-  OTERM_VECTOR found, collected;
+  set_search_capacities(net, cone);
+  CUT_OTERM_VECTOR& found = s.m_current;
   while (true) {
-    int flow = 0;
-    const CUT_OUTCOME outcome = bounded_min_cut(net, K, &found, &flow);
+    const CUT_OUTCOME outcome = bounded_min_cut(net, K, &found);
     trace_terminals(format_text("Cut (%d): ", int(found.size())), found);
     if (outcome == CUT_TOO_BIG) {
       if (kavu_cut_debug) kavu_debug("Cut too big");
@@ -225,7 +217,7 @@ bool KAVU_WVNET_MANAGER::kavu_get_mincut_of_size(const OTERM_LIST& oterms,
       if (kavu_cut_debug) kavu_debug("No min cut found");
       return false;
     }
-    const int v = counter.count(cone.m_sinks, found, &collected);
+    const int v = s.m_volume.count(cone.m_sinks, found, &s.m_enclosed);
     if (v >= min_volume[found.size()]) {
       *volume = v;
       assign_list(found, cut);
@@ -233,71 +225,64 @@ bool KAVU_WVNET_MANAGER::kavu_get_mincut_of_size(const OTERM_LIST& oterms,
       return true;
     }
     // Whole cone enclosed, or nothing left to make uncuttable: no cut further out.
-    if (collected.size() == cone.m_oterms.size() ||
-        make_uncuttable(net, collected, cone.m_sources) == 0) {
+    if (s.m_enclosed.size() == cone.m_oterms.size() ||
+        make_uncuttable(net, s.m_enclosed, cone.m_sources, s.m_kept) == 0) {
       if (kavu_cut_debug) kavu_debug("Min cut equals sources but still too small");
       return false;
     }
-    trace_terminals(format_text("Not happy: %d iterms: ", v), collected);
+    trace_terminals(format_text("Not happy: %d iterms: ", v), s.m_enclosed);
   }
 }
 
-bool KAVU_WVNET_MANAGER::largest_volume_single(const OTERM_LIST& oterms, const OTERM_LIST& sources,
-                                               const OTERM_LIST& sinks, int K, OTERM_LIST* cut,
-                                               int* volume, bool on_built_network) {
+bool KAVU_WVNET_MANAGER::largest_volume_single(const CUT_CONE& cone, int K, OTERM_LIST* cut, int* volume,
+                                               bool on_built_network) {
   KAVU_CHECK(cut && volume);
   cut->clear();
-  const SEARCH_CONE cone(oterms, sources, sinks);
-  trace_cone(cone.m_oterms, cone.m_sources, cone.m_sinks);
-  VOLUME_COUNTER counter;
+  CUT_SCRATCH& s = scratch();
+  trace_cone(cone);
   if (int(cone.m_sources.size()) <= K) {
     assign_list(cone.m_sources, cut);
-    *volume = counter.count(cone.m_sinks, cone.m_sources, nullptr);
+    *volume = s.m_volume.count(cone.m_sinks, cone.m_sources, nullptr);
     if (kavu_cut_debug)
-      kavu_debug("Sources form cut of size %d with %d iterms. Done.", int(cone.m_sources.size()),
-                 *volume);
+      kavu_debug("Sources form cut of size %d with %d iterms. Done.", int(cone.m_sources.size()), *volume);
     return true;
   }
-  KAVU_WVNET* net = on_built_network ? network_for_graph() : network_for_lists();
+  KAVU_WVNET* net = on_built_network ? network_for_graph(cone) : network_for_lists();
   if (!on_built_network) net->build_network(cone.m_oterms, cone.m_sources, cone.m_sinks, nullptr);
-  set_search_capacities(net, cone.m_oterms, cone.m_sinks);
+  set_search_capacities(net, cone);
 
-  OTERM_VECTOR current, attempt, candidate, enclosed;
-  int flow = 0;
-  const CUT_OUTCOME first = bounded_min_cut(net, K, &current, &flow);
+  CUT_OTERM_VECTOR &current = s.m_current, &attempt = s.m_attempt, &candidate = s.m_candidate;
+  const CUT_OUTCOME first = bounded_min_cut(net, K, &current);
   if (first == CUT_NONE) {
     if (kavu_cut_debug) kavu_debug("No min cut found");
     return false;
   }
   if (first == CUT_TOO_BIG) {
-    trace_terminals(format_text("Initial min-cut failed (%d): ", flow), current);
+    trace_terminals(format_text("Initial min-cut failed (%d): ", int(current.size())), current);
     return false;
   }
-  int best_volume = counter.count(cone.m_sinks, current, &enclosed);
-  trace_terminals(format_text("Initial min-cut passed (%d,%d): ", int(current.size()), best_volume),
-                  current);
-  std::unordered_set<const CDB_SGATE_OTERM*> tried(cone.m_sources.begin(), cone.m_sources.end());
+  int best_volume = s.m_volume.count(cone.m_sinks, current, &s.m_enclosed);
+  trace_terminals(format_text("Initial min-cut passed (%d,%d): ", int(current.size()), best_volume), current);
+  s.m_tried.clear(cone.m_sources.size());
+  for (const CDB_SGATE_OTERM* source : cone.m_sources) s.m_tried.insert(source, 0);
   while (true) {
-    make_uncuttable(net, enclosed, current);
+    make_uncuttable(net, s.m_enclosed, current, s.m_kept);
     int pass_best = best_volume;
     candidate.clear();
     for (CDB_SGATE_OTERM* r : current) {
-      if (tried.count(r)) {
+      if (s.m_tried.contains(r)) {
         trace_oterm("Skipped oterm %s", r);
         continue;
       }
       trace_oterm("Try to expand cut by not using oterm %s", r);
       const int r_index = net->index_of(r);
       net->set_capacity(r_index, INF);
-      const CUT_OUTCOME outcome = bounded_min_cut(net, K, &attempt, &flow);
+      const CUT_OUTCOME outcome = bounded_min_cut(net, K, &attempt);
       if (outcome != CUT_FOUND) {
-        if (kavu_cut_debug) {
-          if (outcome == CUT_NONE) kavu_debug("Expansion failed: no cut found");
-          else kavu_debug("Expansion failed: cut size %d is too large", flow);
-        }
-        tried.insert(r);
+        trace_failed_expansion(outcome, attempt);
+        s.m_tried.insert(r, 0);
       } else {
-        const int v = counter.count(cone.m_sinks, attempt, nullptr);
+        const int v = s.m_volume.count(cone.m_sinks, attempt, nullptr);
         if (v > pass_best) {
           candidate = attempt;
           pass_best = v;
@@ -311,7 +296,7 @@ bool KAVU_WVNET_MANAGER::largest_volume_single(const OTERM_LIST& oterms, const O
     }
     if (candidate.empty()) break;
     current.swap(candidate);
-    best_volume = counter.count(cone.m_sinks, current, &enclosed);
+    best_volume = s.m_volume.count(cone.m_sinks, current, &s.m_enclosed);
   }
   trace_terminals(format_text("Best min cut (%d,%d): ", int(current.size()), best_volume), current);
   assign_list(current, cut);
@@ -319,78 +304,68 @@ bool KAVU_WVNET_MANAGER::largest_volume_single(const OTERM_LIST& oterms, const O
   return true;
 }
 
-bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(
-    const OTERM_LIST& oterms, const OTERM_LIST& sources, const OTERM_LIST& sinks, int K, int M,
-    std::vector<OTERM_LIST>* cuts, std::vector<int>* volumes, bool on_built_network) {
-  KAVU_CHECK(cuts != 0 && volumes != 0);
-  KAVU_CHECK(K >= 0 && K <= M);
-  cuts->assign(M + 1, OTERM_LIST());
-  volumes->assign(M + 1, 0);
-  const SEARCH_CONE cone(oterms, sources, sinks);
-  trace_cone(cone.m_oterms, cone.m_sources, cone.m_sinks);
-  VOLUME_COUNTER counter;
+bool KAVU_WVNET_MANAGER::largest_volume_per_size(const CUT_CONE& cone, int K, int M, std::vector<OTERM_LIST>* cuts,
+                                                 std::vector<int>* volumes, bool on_built_network) {
+  CUT_SCRATCH& s = scratch();
+  trace_cone(cone);
   const int num_sources = int(cone.m_sources.size());
   if (num_sources <= K) {
     assign_list(cone.m_sources, &(*cuts)[num_sources]);
-    (*volumes)[num_sources] = counter.count(cone.m_sinks, cone.m_sources, nullptr);
+    (*volumes)[num_sources] = s.m_volume.count(cone.m_sinks, cone.m_sources, nullptr);
     if (kavu_cut_debug)
-      kavu_debug("Sources form cut of size %d with %d iterms. Done.", num_sources,
-                 (*volumes)[num_sources]);
+      kavu_debug("Sources form cut of size %d with %d iterms. Done.", num_sources, (*volumes)[num_sources]);
     return true;
   }
-  KAVU_WVNET* net = on_built_network ? network_for_graph() : network_for_lists();
+  KAVU_WVNET* net = on_built_network ? network_for_graph(cone) : network_for_lists();
   if (!on_built_network) net->build_network(cone.m_oterms, cone.m_sources, cone.m_sinks, nullptr);
-  set_search_capacities(net, cone.m_oterms, cone.m_sinks);
+  set_search_capacities(net, cone);
 
-  PER_SIZE_STATE state{cuts, volumes};
-  OTERM_VECTOR current, attempt, candidate, enclosed;
-  int flow = 0;
-  const CUT_OUTCOME first = bounded_min_cut(net, M, &current, &flow);
+  CUT_OTERM_VECTOR &current = s.m_current, &attempt = s.m_attempt, &candidate = s.m_candidate;
+  const CUT_OUTCOME first = bounded_min_cut(net, M, &current);
   if (first != CUT_FOUND) {
     if (kavu_cut_debug) {
       if (first == CUT_NONE) kavu_debug("No min cut found");
-      else trace_terminals(format_text("Initial min-cut failed (%d): ", flow), current);
+      else trace_terminals(format_text("Initial min-cut failed (%d): ", int(current.size())), current);
       kavu_debug("Did not find min cut");
     }
     return false;
   }
-  int best_volume = counter.count(cone.m_sinks, current, &enclosed);
+  int best_volume = s.m_volume.count(cone.m_sinks, current, &s.m_enclosed);
   (*volumes)[current.size()] = best_volume;
   assign_list(current, &(*cuts)[current.size()]);
-  trace_terminals(format_text("Initial min-cut passed (%d,%d): ", int(current.size()), best_volume),
-                  current);
-  const std::unordered_set<const CDB_SGATE_OTERM*> source_set(cone.m_sources.begin(),
-                                                              cone.m_sources.end());
+  trace_terminals(format_text("Initial min-cut passed (%d,%d): ", int(current.size()), best_volume), current);
+  // A source made uncuttable leaves an infinite path: never tried.
+  s.m_tried.clear(cone.m_sources.size());
+  for (const CDB_SGATE_OTERM* source : cone.m_sources) s.m_tried.insert(source, 0);
   while (true) {
-    make_uncuttable(net, enclosed, current);
+    make_uncuttable(net, s.m_enclosed, current, s.m_kept);
     int pass_best = best_volume;
     candidate.clear();
     for (CDB_SGATE_OTERM* r : current) {
-      if (source_set.count(r)) {
-        trace_oterm("Skipped oterm %s", r);  // a source cannot be enclosed
+      if (s.m_tried.contains(r)) {
+        trace_oterm("Skipped oterm %s", r);
         continue;
       }
       trace_oterm("Try to expand cut by not using oterm %s", r);
       const int r_index = net->index_of(r);
       net->set_capacity(r_index, INF);
-      const CUT_OUTCOME outcome = bounded_min_cut(net, M, &attempt, &flow);
+      const CUT_OUTCOME outcome = bounded_min_cut(net, M, &attempt);
       if (outcome == CUT_FOUND) {
-        const int v = counter.count(cone.m_sinks, attempt, nullptr);
+        const int v = s.m_volume.count(cone.m_sinks, attempt, nullptr);
         if (v > pass_best) {
           candidate = attempt;
           pass_best = v;
           if (kavu_cut_debug) kavu_debug("Expansion is best");
         }
-        record_per_size(state, attempt, v);
-      } else if (kavu_cut_debug) {
-        if (outcome == CUT_NONE) kavu_debug("Expansion failed: no cut found");
-        else kavu_debug("Expansion failed: cut size %d is too large", flow);
+        record_per_size(cuts, volumes, attempt, v);
+      } else {
+        trace_failed_expansion(outcome, attempt);
       }
       net->set_capacity(r_index, 1);
     }
     if (candidate.empty()) break;
     current.swap(candidate);
-    best_volume = counter.count(cone.m_sinks, current, &enclosed);
+    best_volume = s.m_volume.count(cone.m_sinks, current, &s.m_enclosed);
   }
   if (kavu_cut_debug) {
     for (int size = 0; size <= M; ++size) {
@@ -398,47 +373,76 @@ bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(
       if (entry.empty()) {
         kavu_debug("No min cut of size %d", size);
       } else {
-        const OTERM_VECTOR terms(entry.begin(), entry.end());
-        trace_terminals(format_text("Best min cut (%d,%d): ", size, (*volumes)[size]), terms);
+        attempt.assign(entry.begin(), entry.end());
+        trace_terminals(format_text("Best min cut (%d,%d): ", size, (*volumes)[size]), attempt);
       }
     }
   }
   return true;
 }
 
-bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(
-    std::vector<CDB_SGATE_OTERM*>& heads, int depth, int K, int M, std::vector<OTERM_LIST>* cuts,
-    std::vector<int>* volumes, bool through_moded_lcells, bool through_lcells,
-    bool through_normal_lcells, bool through_operators, bool through_wide_gates) {
-  OTERM_LIST oterms, sources, sinks;
-  get_cone(heads, depth, through_moded_lcells, through_lcells, through_normal_lcells,
-           through_operators, through_wide_gates, &oterms, &sources, &sinks, nullptr);
-  return kavu_get_largest_volume_mincut_of_size(oterms, sources, sinks, K, M, cuts, volumes, false);
+bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(const OTERM_LIST& oterms, const OTERM_LIST& sources,
+                                                                const OTERM_LIST& sinks, int K, int M,
+                                                                std::vector<OTERM_LIST>* cuts,
+                                                                std::vector<int>* volumes, bool on_built_network) {
+  KAVU_CHECK(cuts != 0 && volumes != 0);
+  KAVU_CHECK(K >= 0 && K <= M);
+  cuts->assign(M + 1, OTERM_LIST());
+  volumes->assign(M + 1, 0);
+  CUT_CONE& cone = scratch().m_cone;
+  cone.assign(oterms, sources, sinks);
+  return largest_volume_per_size(cone, K, M, cuts, volumes, on_built_network);
 }
 
 bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(
-    CDB_SGATE_OTERM* head, int depth, int K, int M, std::vector<OTERM_LIST>* cuts,
-    std::vector<int>* volumes, bool through_moded_lcells, bool through_lcells,
-    bool through_normal_lcells, bool through_operators, bool through_wide_gates) {
+    std::vector<CDB_SGATE_OTERM*>& heads, int depth, int K, int M, std::vector<OTERM_LIST>* cuts,
+    std::vector<int>* volumes, bool through_moded_lcells, bool through_lcells, bool through_normal_lcells,
+    bool through_operators, bool through_wide_gates) {
+  KAVU_CHECK(cuts != 0 && volumes != 0);
+  KAVU_CHECK(K >= 0 && K <= M);
+  cuts->assign(M + 1, OTERM_LIST());
+  volumes->assign(M + 1, 0);
+  CUT_WALK_FLAGS flags;
+  flags.m_moded_lcells = through_moded_lcells;
+  flags.m_lcells = through_lcells;
+  flags.m_normal_lcells = through_normal_lcells;
+  flags.m_operators = through_operators;
+  flags.m_wide_gates = through_wide_gates;
+  flags.m_quellin = m_allow_through_quellin;
+  CUT_CONE& cone = scratch().m_cone;
+  bounded_walk(heads, depth, flags, nullptr, cone);
+  return largest_volume_per_size(cone, K, M, cuts, volumes, false);
+}
+
+bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(
+    CDB_SGATE_OTERM* head, int depth, int K, int M, std::vector<OTERM_LIST>* cuts, std::vector<int>* volumes,
+    bool through_moded_lcells, bool through_lcells, bool through_normal_lcells, bool through_operators,
+    bool through_wide_gates) {
   std::vector<CDB_SGATE_OTERM*> heads(1, head);
-  return kavu_get_largest_volume_mincut_of_size(heads, depth, K, M, cuts, volumes,
-                                                through_moded_lcells, through_lcells,
-                                                through_normal_lcells, through_operators,
+  return kavu_get_largest_volume_mincut_of_size(heads, depth, K, M, cuts, volumes, through_moded_lcells,
+                                                through_lcells, through_normal_lcells, through_operators,
                                                 through_wide_gates);
 }
 
-bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(
-    CDB_SGATE_OTERM* head, int depth, int K, OTERM_LIST* cut, int* volume,
-    bool through_moded_lcells, bool through_lcells, bool through_operators,
-    bool through_wide_gates) {
-  OTERM_LIST oterms, sources, sinks;
-  get_cone(head, depth, through_moded_lcells, through_lcells, false, through_operators,
-           through_wide_gates, &oterms, &sources, &sinks, nullptr);
-  return largest_volume_single(oterms, sources, sinks, K, cut, volume, false);
+bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(CDB_SGATE_OTERM* head, int depth, int K,
+                                                                OTERM_LIST* cut, int* volume,
+                                                                bool through_moded_lcells, bool through_lcells,
+                                                                bool through_operators, bool through_wide_gates) {
+  CUT_WALK_FLAGS flags;
+  flags.m_moded_lcells = through_moded_lcells;
+  flags.m_lcells = through_lcells;
+  flags.m_operators = through_operators;
+  flags.m_wide_gates = through_wide_gates;
+  flags.m_quellin = m_allow_through_quellin;
+  CUT_CONE& cone = scratch().m_cone;
+  CDB_SGATE_OTERM* heads[] = {head};
+  bounded_walk(heads, depth, flags, nullptr, cone);
+  return largest_volume_single(cone, K, cut, volume, false);
 }
 
-bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size_for_graph(int K, OTERM_LIST* cut,
-                                                                         int* volume) {
+bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size_for_graph(int K, OTERM_LIST* cut, int* volume) {
   KAVU_CHECK(m_graph_initialized);
-  return largest_volume_single(m_oterm_list, m_sources, m_sinks, K, cut, volume, true);
+  CUT_CONE& cone = scratch().m_cone;
+  cone.assign(m_oterm_list, m_sources, m_sinks);
+  return largest_volume_single(cone, K, cut, volume, true);
 }

@@ -30,10 +30,10 @@
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
 #include "kavu_check.h"
-#include "kavu_depends_int.h"
 #include "kavu_dff_helper.h"
-#include "kavu_msg.h"
 #include "kavu_helper_predicates.h"
+#include "kavu_msg.h"
+#include "kavu_oterm_stamp_int.h"
 #include "kavu_seq_lutram_util.h"
 #include "kavu_seq_mac_utility.h"
 #include "kavu_setup.h"
@@ -57,23 +57,26 @@ constexpr CDB_WYSIWYG_TYPE CDB_QUELLIN_FF_ENUM = ATOM_FF_HARROWDALE;
 constexpr CDB_WYSIWYG_TYPE CDB_HARROWDALE_FF_ENUM = ATOM_FF_QUELLIN;
 
 // Port types the atom rules read.
-constexpr DB_OUTPUT_PORT_TYPE kShareOut = 252;
-constexpr DB_INPUT_PORT_TYPE kFfDataIn = 20;
-constexpr DB_INPUT_PORT_TYPE kLutramDataIn = 410;
-constexpr DB_OUTPUT_PORT_TYPE kLutramDataOut = 364;
-constexpr DB_INPUT_PORT_TYPE kMacDataInputs[] = {408, 409, 410, 411, 543, 3043, 3045,
-                                                 3047, 3048, 3196, 3197, 3198, 3364};
-constexpr DB_OUTPUT_PORT_TYPE kMacDataOutputs[] = {363, 364, 800};
+constexpr DB_OUTPUT_PORT_TYPE SHARE_OUT_PORT = 252;
+constexpr DB_INPUT_PORT_TYPE FF_DATA_IN_PORT = 20;
+// DATAA..DATAF of a logic cell, the inputs of its shared arithmetic term.
+constexpr DB_INPUT_PORT_TYPE LCELL_FIRST_DATA_PORT = 12;
+constexpr DB_INPUT_PORT_TYPE LCELL_LAST_DATA_PORT = 17;
+constexpr DB_INPUT_PORT_TYPE LUTRAM_DATA_IN_PORT = 410;
+constexpr DB_OUTPUT_PORT_TYPE LUTRAM_DATA_OUT_PORT = 364;
+constexpr DB_INPUT_PORT_TYPE MAC_DATA_IN_PORTS[] = {408,  409,  410,  411,  543,  3043, 3045,
+                                                   3047, 3048, 3196, 3197, 3198, 3364};
+constexpr DB_OUTPUT_PORT_TYPE MAC_DATA_OUT_PORTS[] = {363, 364, 800};
 
 // Widest choice operator that is scanned bit by bit; wider ones depend on
 // everything (a bounded answer for buses that are never bit-sliced).
-constexpr unsigned kChoiceScanLimit = 50;
+constexpr unsigned CHOICE_SCAN_LIMIT = 50;
 
 // Gates at least this large list feeders on their first output only.
-constexpr unsigned kHugeTerms = 16384;
-constexpr unsigned kHugeBoth = 128;
+constexpr unsigned HUGE_GATE_TERMS = 16384;
+constexpr unsigned HUGE_GATE_BOTH = 128;
 // Up to this many inputs the repeat check scans the vector.
-constexpr unsigned kLinearRepeatLimit = 32;
+constexpr unsigned LINEAR_REPEAT_LIMIT = 32;
 
 bool is_real_source(const CDB_SGATE_ITERM* t) { return t && cdb_is_connected(t) && !t->is_vcc_or_gnd(); }
 
@@ -89,11 +92,11 @@ void check_atom_terms(const CDB_SGATE_NODE* sgate, const CDB_SGATE_OTERM* oterm,
 bool lcell_rule(const CDB_SGATE_NODE* sgate, const CDB_SGATE_OTERM* oterm, const CDB_SGATE_ITERM* iterm) {
   check_atom_terms(sgate, oterm, iterm);
   KAVU_CHECK(kavu_is_wys_comb(sgate,true));
-  if (oterm->get_port_type() != kShareOut) return true;
+  if (oterm->get_port_type() != SHARE_OUT_PORT) return true;
   // The share output carries the cell's shared arithmetic term, built from
   // DATAA..DATAF only.
   const DB_INPUT_PORT_TYPE port = iterm->get_port_type();
-  return port >= 12 && port <= 17;
+  return port >= LCELL_FIRST_DATA_PORT && port <= LCELL_LAST_DATA_PORT;
 }
 
 bool register_rule(const CDB_SGATE_NODE* sgate, const CDB_SGATE_OTERM* oterm, const CDB_SGATE_ITERM* iterm,
@@ -104,7 +107,7 @@ bool register_rule(const CDB_SGATE_NODE* sgate, const CDB_SGATE_OTERM* oterm, co
     KAVU_CHECK(wys->get_wysiwyg_type() == CDB_DUSKFEN_FF_ENUM || wys->get_wysiwyg_type() == CDB_QUELLIN_FF_ENUM || wys->get_wysiwyg_type() == CDB_HARROWDALE_FF_ENUM);
     if (registers_cut) return false;
     if (!data_only) return true;
-    return iterm->get_port_type() == kFfDataIn;
+    return iterm->get_port_type() == FF_DATA_IN_PORT;
   }
   if (registers_cut) return false;
   if (!data_only) return true;
@@ -144,7 +147,7 @@ bool choice_rule(const CDB_SGATE_NODE* sgate, const CDB_SGATE_OTERM* oterm, cons
   const unsigned wa = a ? a->get_width() : 0;
   const unsigned wb = b ? b->get_width() : 0;
   const unsigned wo = o ? o->get_width() : 0;
-  if (wa > kChoiceScanLimit) return true;
+  if (wa > CHOICE_SCAN_LIMIT) return true;
   if (wa == 0) return false;
   const unsigned end = std::max({wa, wb, wo});
   for (unsigned i = 0; i < end; ++i) {
@@ -162,10 +165,10 @@ bool mac_rule(const CDB_SGATE_NODE* sgate, CDB_SGATE_OTERM* oterm, CDB_SGATE_ITE
   KAVU_CHECK(wys->is_mac());
   KAVU_CHECK(iterm != 0 && oterm != 0);
   if (data_only) {
-    const auto* in_end = std::end(kMacDataInputs);
-    const auto* out_end = std::end(kMacDataOutputs);
-    if (std::find(std::begin(kMacDataInputs), in_end, iterm->get_port_type()) == in_end) return false;
-    if (std::find(std::begin(kMacDataOutputs), out_end, oterm->get_port_type()) == out_end) return false;
+    const auto* in_end = std::end(MAC_DATA_IN_PORTS);
+    const auto* out_end = std::end(MAC_DATA_OUT_PORTS);
+    if (std::find(std::begin(MAC_DATA_IN_PORTS), in_end, iterm->get_port_type()) == in_end) return false;
+    if (std::find(std::begin(MAC_DATA_OUT_PORTS), out_end, oterm->get_port_type()) == out_end) return false;
   }
   if (!registers_cut) return true;
   return !kavu_is_mac_input_registered(iterm, oterm->get_port_type()) &&
@@ -178,7 +181,7 @@ bool lutram_rule(CDB_SGATE_NODE* sgate, const CDB_SGATE_OTERM* oterm, const CDB_
   const CDB_SGATE_WYSIWYG* wys = sgate->cast_to_wysiwyg();
   KAVU_CHECK(wys->is_lutram());
   KAVU_CHECK(iterm != 0 && oterm != 0);
-  if (data_only && (iterm->get_port_type() != kLutramDataIn || oterm->get_port_type() != kLutramDataOut))
+  if (data_only && (iterm->get_port_type() != LUTRAM_DATA_IN_PORT || oterm->get_port_type() != LUTRAM_DATA_OUT_PORT))
     return false;
   if (!registers_cut) return true;
   return !kavu_is_lutram_output_registered(sgate);
@@ -228,7 +231,7 @@ bool atom_depends(CDB_SGATE_NODE* sgate, CDB_SGATE_OTERM* oterm, CDB_SGATE_ITERM
 // thread, so no query allocates once the table has grown.
 void append_distinct_sources(const CDB_SGATE_NODE* gate, std::vector<CDB_SGATE_OTERM*>& feeders) {
   const CDB_SGATE_NODE::ITERM_VECTOR& inputs = gate->get_input_terms();
-  if (inputs.size() <= kLinearRepeatLimit) {
+  if (inputs.size() <= LINEAR_REPEAT_LIMIT) {
     for (CDB_SGATE_ITERM* t : inputs) {
       if (!is_real_source(t) || !t->get_source()) continue;
       CDB_SGATE_OTERM* src = t->get_source();
@@ -276,14 +279,17 @@ bool is_huge_gate(const CDB_SGATE_NODE* gate) {
   if (kavu_is_a_op(gate)) return false;
   const uint64_t in = gate->get_number_of_input_terms();
   const uint64_t out = gate->get_output_count();
-  return in >= kHugeTerms || out >= kHugeTerms || (in >= kHugeBoth && out >= kHugeBoth) || in * out >= kHugeTerms;
+  return in >= HUGE_GATE_TERMS || out >= HUGE_GATE_TERMS || (in >= HUGE_GATE_BOTH && out >= HUGE_GATE_BOTH) || in * out >= HUGE_GATE_TERMS;
 }
 
 // ---- loop terminals
 
-constexpr int kSentinel = 1234567890;
-constexpr int kUnseen = -1;
-constexpr int kWaiting = 0;
+// Visit numbers: LOOP_UNSEEN, LOOP_WAITING (on the stack), 1 and up in order
+// of first visit, LOOP_SENTINEL once finished. Low numbers start at the
+// sentinel; a terminal whose low number ends below it is reported.
+constexpr int LOOP_SENTINEL = 1234567890;
+constexpr int LOOP_UNSEEN = -1;
+constexpr int LOOP_WAITING = 0;
 
 struct LOOP_STATS {
   long m_total = 0;  // every input-list entry, live or not
@@ -326,9 +332,9 @@ class LOOP_TERM_SEARCH {
       m_base.insert(*it, int(total));
       total += (*it)->get_number_of_input_terms();
     }
-    KAVU_CHECK(total < size_t(kSentinel));
-    m_visit.assign(total, kUnseen);
-    m_low.assign(total, kSentinel);
+    KAVU_CHECK(total < size_t(LOOP_SENTINEL));
+    m_visit.assign(total, LOOP_UNSEEN);
+    m_low.assign(total, LOOP_SENTINEL);
   }
 
   // The gate that drives t, with its input base; null for none.
@@ -346,15 +352,15 @@ class LOOP_TERM_SEARCH {
     const int base = *m_base.find(g);
     const CDB_SGATE_NODE::ITERM_VECTOR& inputs = g->get_input_terms();
     for (unsigned i = 0; i < inputs.size(); ++i) {
-      if (!is_live(inputs[i]) || m_visit[base + i] != kUnseen) continue;
-      m_visit[base + i] = kWaiting;
+      if (!is_live(inputs[i]) || m_visit[base + i] != LOOP_UNSEEN) continue;
+      m_visit[base + i] = LOOP_WAITING;
       m_stack.push_back({inputs[i], int(base + i)});
     }
     while (!m_stack.empty()) {
       const ENTRY e = m_stack.back();
       m_stack.pop_back();
-      if (m_visit[e.m_index] == kWaiting) first_visit(e);
-      else if (m_visit[e.m_index] > 0 && m_visit[e.m_index] != kSentinel) second_visit(e);
+      if (m_visit[e.m_index] == LOOP_WAITING) first_visit(e);
+      else if (m_visit[e.m_index] > 0 && m_visit[e.m_index] != LOOP_SENTINEL) second_visit(e);
     }
   }
 
@@ -370,8 +376,8 @@ class LOOP_TERM_SEARCH {
     for (unsigned i = 0; i < inputs.size(); ++i) {
       if (!is_live(inputs[i])) continue;
       int& visit = m_visit[base + i];
-      if (visit == kUnseen && may_enter) {
-        visit = kWaiting;
+      if (visit == LOOP_UNSEEN && may_enter) {
+        visit = LOOP_WAITING;
         m_stack.push_back({inputs[i], int(base + i)});
       } else if (visit >= 1 && visit < low) {
         low = visit;  // a back edge closes a loop
@@ -380,7 +386,7 @@ class LOOP_TERM_SEARCH {
   }
 
   void second_visit(const ENTRY& e) {
-    m_visit[e.m_index] = kSentinel;
+    m_visit[e.m_index] = LOOP_SENTINEL;
     int base = 0;
     CDB_SGATE_NODE* d = driver_of(e.m_iterm, &base);
     if (!d) return;
@@ -398,7 +404,7 @@ class LOOP_TERM_SEARCH {
       const CDB_SGATE_NODE::ITERM_VECTOR& inputs = g->get_input_terms();
       for (unsigned i = 0; i < inputs.size(); ++i) {
         ++m_stats.m_total;
-        if (!is_live(inputs[i]) || m_low[base + i] >= kSentinel) continue;
+        if (!is_live(inputs[i]) || m_low[base + i] >= LOOP_SENTINEL) continue;
         iterms->push_back(inputs[i]);
         oterms->push_back(inputs[i]->get_source());
         ++m_stats.m_found;

@@ -32,7 +32,7 @@
 #include "cfg/cfg.h"
 #include "kavu_check.h"
 #include "kavu_depends.h"
-#include "kavu_depends_int.h"
+#include "kavu_oterm_stamp_int.h"
 #include "kavu_dff_helper.h"
 #include "kavu_dff_helper_stuck.h"
 #include "kavu_msg.h"

@@ -27,7 +27,7 @@
 #include "cmp/cmp.h"
 #include "hdb/hdb.h"
 #include "kavu_check.h"
-#include "kavu_depends_int.h"
+#include "kavu_oterm_stamp_int.h"
 #include "kavu_msg.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_utility.h"

@@ -5,15 +5,17 @@
 // Graph of one call (GRAPH): the terminals taking part get dense numbers
 //   0..n-1 in the order they are entered (node-list order, or the caller's
 //   vector). Per number the graph keeps the terminal, one visit byte (0
-//   unvisited, 1 begin terminal or in progress, 2 done; during begin/end
-//   collection bit 0 = begin, bit 1 = end) and its feeder list, fetched from
+//   unvisited, 1 begin terminal or in progress, 2 done, 3 expanded and 4
+//   pushed in the stack walks; during begin/end collection bit 0 = begin,
+//   bit 1 = end) and its feeder list, fetched from
 //   kavu_get_oterm_feeders on first use into one arena. Feeders outside the
 //   graph are dropped, or entered when the graph grows on demand, as the
 //   pre-order walk needs. build_fanouts transposes the feeder relation into
 //   successor lists, each in the terminal's fan-out order (chain order, then
 //   output slot order), so the fan-out walks follow exactly the edges the
-//   fan-in walks follow. Terminal -> number is an open-addressing table on
-//   the address; it is never iterated, so addresses never order anything.
+//   fan-in walks follow. Terminal -> number is the stamp table of
+//   kavu_oterm_stamp_int.h; it is never iterated, so addresses never order
+//   anything.
 // Sort (sort_oterms): init_sort enters the terminals (per gate kind: the
 //   first output of single-output kinds, the two of a carry-sum gate, every
 //   output of other kinds; or the caller's vector); a begin/end collection
@@ -22,13 +24,19 @@
 //   ordering presets every begin terminal as visited, walks the fan-in of
 //   every end terminal depth-first appending each terminal after its feeders
 //   (post-order), walks what no end terminal reached, and puts the begin
-//   terminals no walk appended in front.
+//   input-pin terminals in front (in sequential mode every begin terminal no
+//   walk appended); outside sequential mode any other begin terminal that no
+//   walk appended is left out.
 // Walks: frames (terminal, next feeder) on a heap stack give exactly the
-//   post-order of the recursive form, also in the "non-recursive" mode that
-//   kavu_sort_use_non_recur selects (both modes run this one walk). A feeder
-//   found in progress is skipped, which cuts a combinational loop there. The
-//   pre-order walk (kavu_sort_dont_dfs) marks terminals when pushed and is
-//   only approximately topological.
+//   post-order of the recursive form. In sequential mode the stack walk of
+//   kavu_sort_use_non_recur pushes all feeders of a terminal at once and
+//   expands the last pushed first (states PUSHED, EXPANDED); a feeder that
+//   waits lower on the stack is pushed again, so the order stays fan-in
+//   first and the walk stays a true depth-first search (a terminal counts
+//   as visited when expanded, not when pushed). A feeder found in progress
+//   is skipped, which cuts a combinational loop there. The pre-order walk
+//   (kavu_sort_dont_dfs) marks terminals when pushed and is only
+//   approximately topological.
 // Components (scc_oterms): Kosaraju's two passes. The sort is a complete
 //   depth-first post-order of the fan-in graph; walking it from the last
 //   terminal to the first, a depth-first walk along the successor lists
@@ -38,7 +46,8 @@
 //   inputs are its feeders. Components are renumbered so that 1 is nearest
 //   the inputs and numbers ascend along the component list; within one, the
 //   walk's start comes first, then the others in reverse finishing order.
-// Invariants: every terminal of the graph is appended exactly once; an end
+// Invariants: every terminal of the graph is appended at most once (only a
+//   begin terminal no walk reached is missing); an end
 //   terminal already appended is never walked again; only begin terminals
 //   are reset before their own walk.
 // Decomposition (dmig): see the banner of that section.
@@ -65,13 +74,44 @@
 #include "kavu_helper.h"
 #include "kavu_msg.h"
 #include "kavu_helper_predicates.h"
+#include "kavu_oterm_stamp_int.h"
 #include "kavu_setup.h"
+#include "kavu_sort_int.h"
+
+namespace {
+// Successor lists up to this long are put in fan-out order by linear scans.
+constexpr int LINEAR_SUCCESSOR_LIMIT = 16;
+// The sequential timer's register marks in a gate's flag word.
+constexpr uint32_t TIMER_DFF_FIXED = 0x1000;
+constexpr uint32_t TIMER_RAM_PACKED = 0x10000;
+constexpr uint32_t TIMER_MAC_PACKED = 0x20000;
+// Device families the ordering accepts: these set m_family_flag, and
+// FAMILY_WITHOUT_FLAG is accepted and clears it.
+constexpr int FAMILIES_WITH_FLAG[] = {5, 6, 8, 14, 15, 17, 25, 34, 35, 36, 45, 47, 50, 53, 57, 60, 61, 66};
+constexpr int FAMILY_WITHOUT_FLAG = 41;
+// Components of this many terminals or more share one histogram counter.
+constexpr int LARGE_SCC_SIZE = 399;
+// Above this debug level the component report lists every output.
+constexpr int SCC_OUTPUT_LIST_LEVEL = 10;
+// Room for terminals a walk enters beyond the node count (extra outputs).
+constexpr size_t GRAPH_SPARE_TERMINALS = 16;
+// Decomposition: signal probabilities weigh in percent; the link input of a
+// split-off part carries the record of an unknown value.
+constexpr int PROBABILITY_PERCENT = 100;
+constexpr int UNKNOWN_ITERM_VALUE = 2147483647;
+// The seeded node-list shuffle draws through a table of this many entries.
+constexpr int SHUFFLE_TABLE_SIZE = 300;
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // The per-call terminal graph
 
 struct KAVU_SORT::GRAPH {
-  enum : uint8_t { UNVISITED = 0, ACTIVE = 1, DONE = 2 };
+  // Visit states. During begin/end collection the state holds the MARK_*
+  // bits. A depth-first walk moves a terminal UNVISITED -> ACTIVE -> DONE;
+  // the stack walks move it UNVISITED -> PUSHED -> EXPANDED -> DONE (fan-in)
+  // or UNVISITED -> PUSHED -> ACTIVE -> DONE (fan-out).
+  enum : uint8_t { UNVISITED = 0, ACTIVE = 1, DONE = 2, EXPANDED = 3, PUSHED = 4 };
   enum : uint8_t { MARK_BEGIN = 1, MARK_END = 2 };
 
   // One depth-first frame: terminal, next feeder or successor position.
@@ -88,7 +128,7 @@ struct KAVU_SORT::GRAPH {
   int size() const { return int(m_oterms.size()); }
   CDB_SGATE_OTERM* oterm(int v) const { return m_oterms[v]; }
   // Dense number of a terminal, -1 when it takes no part.
-  int index_of(const CDB_SGATE_OTERM* oterm) const;
+  int index_of(const CDB_SGATE_OTERM* oterm) const { return m_index.value_or(oterm, -1); }
   // Enters a terminal (once); returns its number.
   int add(CDB_SGATE_OTERM* oterm);
   void reserve(size_t n);
@@ -107,8 +147,6 @@ struct KAVU_SORT::GRAPH {
   // The order a sort produced, as one sequence (m_fronted reversed, then
   // m_appended).
   void final_order(std::vector<int>& order) const;
-  // A fresh non-zero stamp for m_stamp (sized to the graph).
-  uint32_t next_stamp();
 
   std::vector<CDB_SGATE_OTERM*> m_oterms;
   std::vector<uint8_t> m_state;
@@ -129,107 +167,52 @@ struct KAVU_SORT::GRAPH {
 
   // Scratch reused by every walk of the call.
   std::vector<FRAME> m_stack;
+  std::vector<int> m_vstack;  // the stack walks: terminals only
   std::vector<CDB_SGATE_OTERM*> m_query;
-  std::vector<uint32_t> m_stamp;
-  uint32_t m_stamp_value = 0;
+  DENSE_STAMPS m_seen;
   std::vector<int> m_ints;
 
  private:
-
   bool m_lcell;
   bool m_sequential;
   bool m_skip_macs;
   bool m_grow;
-  // Open-addressing table terminal -> number; key and number share a slot
-  // so that a look-up touches one cache line.
-  struct SLOT {
-    const CDB_SGATE_OTERM* m_key;
-    int m_value;
-  };
-  void rehash(size_t capacity);
-  std::vector<SLOT> m_slots;
-  unsigned m_shift = 64;
+  PTR_STAMP_TABLE m_index;  // terminal -> dense number
 };
 
 // ---------------------------------------------------------------------------
 // GRAPH members
-
-namespace {
-constexpr uint64_t k_hash_mult = 0x9E3779B97F4A7C15ull;
-
-inline size_t hash_slot(const CDB_SGATE_OTERM* p, unsigned shift) {
-  return size_t(((uint64_t(reinterpret_cast<uintptr_t>(p)) >> 3) * k_hash_mult) >> shift);
-}
-}  // namespace
-
-int KAVU_SORT::GRAPH::index_of(const CDB_SGATE_OTERM* oterm) const {
-  if (m_slots.empty()) return -1;
-  const size_t mask = m_slots.size() - 1;
-  for (size_t i = hash_slot(oterm, m_shift);; i = (i + 1) & mask) {
-    if (m_slots[i].m_key == oterm) return m_slots[i].m_value;
-    if (!m_slots[i].m_key) return -1;
-  }
-}
-
-void KAVU_SORT::GRAPH::rehash(size_t capacity) {
-  size_t cap = 16;
-  while (cap < capacity) cap *= 2;
-  if (cap <= m_slots.size()) return;
-  m_slots.assign(cap, SLOT{nullptr, -1});
-  m_shift = 64 - unsigned(__builtin_ctzll(cap));
-  const size_t mask = cap - 1;
-  for (int v = 0; v < int(m_oterms.size()); ++v) {
-    size_t i = hash_slot(m_oterms[v], m_shift);
-    while (m_slots[i].m_key) i = (i + 1) & mask;
-    m_slots[i] = SLOT{m_oterms[v], v};
-  }
-}
 
 void KAVU_SORT::GRAPH::reserve(size_t n) {
   m_oterms.reserve(n);
   m_state.reserve(n);
   m_fin_first.reserve(n);
   m_fin_count.reserve(n);
-  m_stamp.reserve(n);
+  m_seen.reserve(n);
   m_fin_edges.reserve(2 * n);
-  rehash(2 * (n + 1));  // at most half full
+  if (m_oterms.empty()) m_index.clear(n + 1);
 }
 
 int KAVU_SORT::GRAPH::add(CDB_SGATE_OTERM* oterm) {
-  const int known = index_of(oterm);
-  if (known >= 0) return known;
-  if (2 * (m_oterms.size() + 1) > m_slots.size()) rehash(4 * (m_oterms.size() + 1));
-  const int v = int(m_oterms.size());
+  int* known = nullptr;
+  if (!m_index.insert(oterm, size(), &known)) return *known;
   m_oterms.push_back(oterm);
   m_state.push_back(UNVISITED);
   m_fin_first.push_back(-1);
   m_fin_count.push_back(0);
-  m_stamp.push_back(0);
-  const size_t mask = m_slots.size() - 1;
-  size_t i = hash_slot(oterm, m_shift);
-  while (m_slots[i].m_key) i = (i + 1) & mask;
-  m_slots[i] = SLOT{oterm, v};
-  return v;
-}
-
-uint32_t KAVU_SORT::GRAPH::next_stamp() {
-  if (++m_stamp_value == 0) {  // wrapped: old stamps could collide
-    std::fill(m_stamp.begin(), m_stamp.end(), 0u);
-    m_stamp_value = 1;
-  }
-  return m_stamp_value;
+  m_seen.push_back();
+  return size() - 1;
 }
 
 void KAVU_SORT::GRAPH::fetch_feeders(int v, int& first, int& count) {
   if (m_fin_first[v] < 0) {
     kavu_get_oterm_feeders(m_oterms[v], m_query, m_lcell, m_sequential, m_skip_macs);
-    const uint32_t stamp = next_stamp();
+    m_seen.next();
     const int start = int(m_fin_edges.size());
     for (CDB_SGATE_OTERM* f : m_query) {
       if (!f) continue;
       const int w = m_grow ? add(f) : index_of(f);
-      if (w < 0 || m_stamp[w] == stamp) continue;  // outside the graph, or repeated
-      m_stamp[w] = stamp;
+      if (w < 0 || !m_seen.mark_new(size_t(w))) continue;  // outside the graph, or repeated
       m_fin_edges.push_back(w);
     }
     m_fin_first[v] = start;
@@ -264,11 +247,10 @@ void KAVU_SORT::GRAPH::build_fanouts() {
 // scan for small lists and a stamp test (after one look-up) for large ones.
 void KAVU_SORT::GRAPH::order_successors(int f) {
   const int start = m_fout_first[f], cnt = fanout_count(f);
-  constexpr int k_linear_limit = 16;
-  const bool linear = cnt <= k_linear_limit;
+  const bool linear = cnt <= LINEAR_SUCCESSOR_LIMIT;
   m_ints.assign(m_fout_edges.begin() + start, m_fout_edges.begin() + start + cnt);
-  const uint32_t stamp = next_stamp();
-  for (int w : m_ints) m_stamp[w] = stamp;
+  m_seen.next();
+  for (int w : m_ints) m_seen.mark(size_t(w));
   int out = start;
   const CDB_SGATE_NODE* previous = nullptr;
   for (CDB_SGATE_ITERM* iterm : m_oterms[f]->fanouts()) {
@@ -286,16 +268,16 @@ void KAVU_SORT::GRAPH::order_successors(int f) {
       } else {
         w = index_of(o);
       }
-      if (w >= 0 && m_stamp[w] == stamp) {
-        m_stamp[w] = 0;
+      if (w >= 0 && m_seen.is_marked(size_t(w))) {
+        m_seen.unmark(size_t(w));
         m_fout_edges[out++] = w;
       }
     }
     if (out == start + cnt) return;
   }
   for (int w : m_ints) {  // a successor not reached through the chain
-    if (m_stamp[w] == stamp) {
-      m_stamp[w] = 0;
+    if (m_seen.is_marked(size_t(w))) {
+      m_seen.unmark(size_t(w));
       m_fout_edges[out++] = w;
     }
   }
@@ -313,17 +295,17 @@ void KAVU_SORT::GRAPH::final_order(std::vector<int>& order) const {
 
 bool kavu_seq_timer_is_dff_fixed(const CDB_SGATE_NODE* sgate) {
   KAVU_CHECK(sgate != nullptr);
-  return sgate->get_flag().test(0x1000);
+  return sgate->get_flag().test(TIMER_DFF_FIXED);
 }
 
 bool kavu_seq_timer_is_register_ram_packed(const CDB_SGATE_NODE* sgate) {
   KAVU_CHECK(sgate != nullptr);
-  return sgate->get_flag().test(0x10000);
+  return sgate->get_flag().test(TIMER_RAM_PACKED);
 }
 
 bool kavu_seq_timer_is_register_mac_packed(const CDB_SGATE_NODE* sgate) {
   KAVU_CHECK(sgate != nullptr);
-  return sgate->get_flag().test(0x20000);
+  return sgate->get_flag().test(TIMER_MAC_PACKED);
 }
 
 std::string kavu_get_oterm_debug_name(const CDB_SGATE_OTERM* oterm) {
@@ -339,10 +321,8 @@ std::string kavu_get_oterm_debug_name(const CDB_SGATE_OTERM* oterm) {
 // Construction
 
 namespace {
-// Device families the ordering accepts; 41 is accepted and clears the flag.
 bool family_sets_flag(int code) {
-  static const int k_codes[] = {5, 6, 8, 14, 15, 17, 25, 34, 35, 36, 45, 47, 50, 53, 57, 60, 61, 66};
-  for (int c : k_codes) {
+  for (int c : FAMILIES_WITH_FLAG) {
     if (c == code) return true;
   }
   return false;
@@ -418,7 +398,7 @@ KAVU_SORT::KAVU_SORT(CMP_FACADE* facade, bool lcell_functionality, bool sequenti
   if (facade) {
     const int family = int(facade->get_family());
     if (family_sets_flag(family)) m_family_flag = true;
-    else if (family == 41) m_family_flag = false;
+    else if (family == FAMILY_WITHOUT_FLAG) m_family_flag = false;
     else KAVU_INTERNAL_ERROR("Unsupported family");
   }
   if (lcell_functionality) kavu_debug("Sort-utility looks at lcell functionality");
@@ -444,7 +424,7 @@ void KAVU_SORT::init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g,
     return;
   }
   KAVU_CHECK(netlist != nullptr);
-  g.reserve(size_t(netlist->size()) + 16);
+  g.reserve(size_t(netlist->size()) + GRAPH_SPARE_TERMINALS);
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* node = *it;
     if (!node) continue;
@@ -644,6 +624,48 @@ void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
   }
 }
 
+// The stack walk of kavu_sort_use_non_recur. Every eligible feeder of the
+// top is pushed at once (PUSHED) and the last pushed is expanded first; an
+// expanded terminal (EXPANDED) stays on the stack until everything above it
+// is done and is then appended. A feeder found PUSHED lower on the stack
+// (another terminal pushed it, nobody expanded it yet) is pushed again on
+// top, so it is appended before the terminal that needs it; its older entry
+// is dropped when it comes up DONE. Skipping such a feeder instead would
+// append a terminal before one of its feeders, and the components built on
+// that order would join terminals that lie on no loop. A feeder still
+// EXPANDED is in progress: the edge closes a loop and is cut, as in the
+// recursive form. Each terminal is pushed once plus once per edge at most.
+void KAVU_SORT::dfs_oterm_fanin_loop(int start, GRAPH& g) const {
+  if (g.m_state[start] != GRAPH::UNVISITED) return;
+  g.m_vstack.clear();
+  g.m_vstack.push_back(start);
+  g.m_state[start] = GRAPH::PUSHED;
+  while (!g.m_vstack.empty()) {
+    const int top = g.m_vstack.back();
+    const uint8_t state = g.m_state[top];
+    if (state == GRAPH::EXPANDED) {
+      g.m_state[top] = GRAPH::DONE;
+      g.m_appended.push_back(top);
+      g.m_vstack.pop_back();
+    } else if (state == GRAPH::DONE) {
+      g.m_vstack.pop_back();  // the older entry of a terminal pushed again
+    } else if (state == GRAPH::ACTIVE) {
+      KAVU_INTERNAL_ERROR("Unexpected value");
+    } else {
+      if (state != GRAPH::PUSHED) KAVU_INTERNAL_ERROR("visit_map[cur_oterm] == 4");
+      g.m_state[top] = GRAPH::EXPANDED;
+      int first = 0, count = 0;
+      g.fetch_feeders(top, first, count);
+      for (int k = 0; k < count; ++k) {
+        const int w = g.m_fin_edges[first + k];
+        if (g.m_state[w] != GRAPH::UNVISITED && g.m_state[w] != GRAPH::PUSHED) continue;
+        g.m_state[w] = GRAPH::PUSHED;
+        g.m_vstack.push_back(w);
+      }
+    }
+  }
+}
+
 void KAVU_SORT::preorder_oterm_fanin(int start, GRAPH& g) const {
   g.m_state[start] = GRAPH::ACTIVE;
   g.m_stack.clear();
@@ -685,13 +707,17 @@ void KAVU_SORT::place_begin_oterms(GRAPH& g) const {
         kavu_debug(kavu_is_a_pin(node) ? "WARNING: output oterm not sorted" : "WARNING: non-io begin oterm not sorted");
         if (m_debug_level >= 1) KAVU_INTERNAL_ERROR("visit_map[oterm] == 2");
       }
-      if (state == GRAPH::DONE) continue;
-      // A begin terminal that no walk appended (an extra begin terminal that
-      // is no end terminal) still belongs in the order: in front, as inputs.
+      continue;  // appended by its own walk, or reached by none: left out
     }
     g.m_state[v] = GRAPH::DONE;
     g.m_fronted.push_back(v);
   }
+}
+
+void KAVU_SORT::walk_fanin(int start, GRAPH& g) const {
+  if (m_dont_dfs) preorder_oterm_fanin(start, g);
+  else if (m_use_non_recur) dfs_oterm_fanin_loop(start, g);
+  else dfs_oterm_fanin(start, g);
 }
 
 void KAVU_SORT::sort_oterms(GRAPH& g) const {
@@ -700,13 +726,11 @@ void KAVU_SORT::sort_oterms(GRAPH& g) const {
   g.m_appended.clear();
   for (int v : g.m_begin) g.m_state[v] = GRAPH::ACTIVE;
   for (int v : g.m_end) {
-    if (g.m_state[v] == GRAPH::DONE) continue;  // appended by an earlier walk
-    if (m_dont_dfs) {
-      preorder_oterm_fanin(v, g);
-    } else {
-      if (g.m_state[v] == GRAPH::ACTIVE) g.m_state[v] = GRAPH::UNVISITED;  // a begin terminal's own walk
-      dfs_oterm_fanin(v, g);
-    }
+    if (g.m_state[v] == GRAPH::DONE) continue;  // appended by an earlier walk: never twice
+    // A begin terminal's own walk starts from it (the pre-order walk starts
+    // whatever the state).
+    if (!m_dont_dfs && g.m_state[v] == GRAPH::ACTIVE) g.m_state[v] = GRAPH::UNVISITED;
+    walk_fanin(v, g);
   }
   int invisible = 0;
   for (int v = 0; v < g.size(); ++v) {  // the pre-order walk may enter more
@@ -714,8 +738,7 @@ void KAVU_SORT::sort_oterms(GRAPH& g) const {
     kavu_debug("WARNING: Oterm %s %s is invisible!", g.oterm(v)->get_my_node()->get_string_type_name(),
                g.oterm(v)->get_string_hpath().c_str());
     ++invisible;
-    if (m_dont_dfs) preorder_oterm_fanin(v, g);
-    else dfs_oterm_fanin(v, g);
+    walk_fanin(v, g);
   }
   if (invisible > 0) kavu_debug("Found %d invisible oterms", invisible);
   place_begin_oterms(g);
@@ -765,9 +788,6 @@ void KAVU_SORT::verify_sorted_oterms(GRAPH& g, const std::vector<int>& number) c
 // Components, cones and paths
 
 namespace {
-// Components of this many terminals or more share one histogram counter.
-constexpr int k_large_scc = 399;
-
 int number_of(const KAVU_SORT::SCC_MAP& scc_map, CDB_SGATE_OTERM* oterm) {
   auto it = scc_map.find(oterm);
   return it == scc_map.end() ? 0 : it->second;
@@ -797,6 +817,36 @@ void KAVU_SORT::dfs_oterm_fanout(int start, GRAPH& g, std::vector<int>& finished
   }
 }
 
+// The stack form (kavu_sort_use_non_recur): every eligible successor of the
+// top is pushed at once (PUSHED); an expanded terminal (ACTIVE) finishes once
+// everything above it has. Only the set it reaches matters to a component;
+// the finishing order may differ from the recursive form's.
+void KAVU_SORT::dfs_oterm_fanout_loop(int start, GRAPH& g, std::vector<int>& finished) const {
+  if (g.m_state[start] != GRAPH::UNVISITED) return;
+  g.m_vstack.clear();
+  g.m_vstack.push_back(start);
+  g.m_state[start] = GRAPH::PUSHED;
+  while (!g.m_vstack.empty()) {
+    const int top = g.m_vstack.back();
+    const uint8_t state = g.m_state[top];
+    if (state == GRAPH::ACTIVE) {
+      g.m_state[top] = GRAPH::DONE;
+      finished.push_back(top);
+      g.m_vstack.pop_back();
+      continue;
+    }
+    if (state == GRAPH::DONE) KAVU_INTERNAL_ERROR("Unexpected value");
+    if (state != GRAPH::PUSHED) KAVU_INTERNAL_ERROR("visit_map[cur_oterm] == 4");
+    for (int k = 0; k < g.fanout_count(top); ++k) {
+      const int w = g.m_fout_edges[g.fanout_first(top) + k];
+      if (g.m_state[w] != GRAPH::UNVISITED) continue;
+      g.m_state[w] = GRAPH::PUSHED;
+      g.m_vstack.push_back(w);
+    }
+    g.m_state[top] = GRAPH::ACTIVE;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Components
 
@@ -808,7 +858,7 @@ int KAVU_SORT::assign_components(GRAPH& g, std::vector<int>& scc_order, std::vec
   g.reset_states();
   for (int v : g.m_begin) g.m_state[v] = GRAPH::ACTIVE;
   scc_number.assign(size_t(g.size()), 0);
-  histogram.assign(k_large_scc + 1, 0);
+  histogram.assign(LARGE_SCC_SIZE + 1, 0);
   std::vector<int> fronted;  // the component list is built by inserting in front
   fronted.reserve(sorted.size());
   std::vector<int> finished;
@@ -822,12 +872,13 @@ int KAVU_SORT::assign_components(GRAPH& g, std::vector<int>& scc_order, std::vec
       fronted.push_back(v);
     } else {
       finished.clear();
-      dfs_oterm_fanout(v, g, finished);
+      if (m_use_non_recur) dfs_oterm_fanout_loop(v, g, finished);
+      else dfs_oterm_fanout(v, g, finished);
       for (int w : finished) {
         scc_number[w] = c;
         fronted.push_back(w);
       }
-      ++histogram[std::min<size_t>(finished.size(), k_large_scc)];
+      ++histogram[std::min<size_t>(finished.size(), LARGE_SCC_SIZE)];
     }
     ++c;
   }
@@ -838,12 +889,12 @@ int KAVU_SORT::assign_components(GRAPH& g, std::vector<int>& scc_order, std::vec
 
 void KAVU_SORT::report_scc_statistics(const std::vector<int>& histogram) const {
   int cycles = 0;
-  for (int size = 2; size < k_large_scc; ++size) {
+  for (int size = 2; size < LARGE_SCC_SIZE; ++size) {
     if (histogram[size] == 0) continue;
     kavu_debug("%d-sgate SCCs: %d", size, histogram[size]);
     cycles += histogram[size];
   }
-  if (histogram[k_large_scc] != 0) kavu_debug(">= %d-sgate SCCs: %d", k_large_scc, histogram[k_large_scc]);
+  if (histogram[LARGE_SCC_SIZE] != 0) kavu_debug(">= %d-sgate SCCs: %d", LARGE_SCC_SIZE, histogram[LARGE_SCC_SIZE]);
   kavu_debug("num_cycles: %d", cycles);
 }
 
@@ -980,7 +1031,7 @@ void KAVU_SORT::get_scc_outputs(OTERM_LIST& /*scc_list*/, OTERM_LIST::iterator& 
 }
 
 void KAVU_SORT::report_scc_inout(OTERM_LIST& scc_list, SCC_MAP& scc_map) {
-  static const char* const k_formats[] = {
+  static const char* const SCC_REPORT_FORMATS[] = {
       "1. scc %5d has %4d oterms, %3d inputs, %3d outputs, %3d cuts, and %3d out_cuts.",
       "2. scc %5d has %4d oterms, %3d inputs, %3d outputs, %3d cuts, and %3d out_cuts.",
       "3. scc %5d has %4d oterms, %3d inputs, %3d outputs, %3d cuts, and %3d out_cuts."};
@@ -1001,14 +1052,14 @@ void KAVU_SORT::report_scc_inout(OTERM_LIST& scc_list, SCC_MAP& scc_map) {
       for (CDB_SGATE_OTERM* o : outputs) out_cuts += kavu_is_a_cut_buffer(o->get_my_node()) ? 1 : 0;
       const int n_in = int(inputs.size()), n_out = int(outputs.size());
       if (n_out != 1) {
-        kavu_debug(k_formats[0], s, terms, n_in, n_out, cuts, out_cuts);
-        if (m_debug_level > 10) {
+        kavu_debug(SCC_REPORT_FORMATS[0], s, terms, n_in, n_out, cuts, out_cuts);
+        if (m_debug_level > SCC_OUTPUT_LIST_LEVEL) {
           for (CDB_SGATE_OTERM* o : outputs) oterm_info(o);
         }
       } else if (out_cuts < cuts) {
-        kavu_debug(k_formats[1], s, terms, n_in, n_out, cuts, out_cuts);
+        kavu_debug(SCC_REPORT_FORMATS[1], s, terms, n_in, n_out, cuts, out_cuts);
       } else if (n_in > 3) {
-        kavu_debug(k_formats[2], s, terms, n_in, n_out, cuts, out_cuts);
+        kavu_debug(SCC_REPORT_FORMATS[2], s, terms, n_in, n_out, cuts, out_cuts);
       }
     }
     first = last;
@@ -1017,7 +1068,7 @@ void KAVU_SORT::report_scc_inout(OTERM_LIST& scc_list, SCC_MAP& scc_map) {
 
 void KAVU_SORT::oterm_info(CDB_SGATE_OTERM* oterm) {
   KAVU_CHECK(oterm != nullptr);
-  kavu_debug("%s(%s)", kavu_get_oterm_debug_name(oterm).c_str(), oterm->get_my_node()->get_string_type_name());
+  kavu_debug("%s(%s)", kavu_sort_oterm_name(oterm, true).c_str(), oterm->get_my_node()->get_string_type_name());
 }
 
 // ---------------------------------------------------------------------------
@@ -1146,9 +1197,9 @@ int source_level(const CDB_SGATE_ITERM* iterm) {
 }
 
 int heap_key(const CDB_SGATE_ITERM* iterm) {
-  int p = 100;
+  int p = PROBABILITY_PERCENT;
   const CDB_SGATE_ITERM_INFO* info = iterm->get_info();
-  if (info && info->get_confidence() >= kavu_confidence) p = int(info->get_probability() * 100.0);
+  if (info && info->get_confidence() >= kavu_confidence) p = int(info->get_probability() * PROBABILITY_PERCENT);
   // Signed 32-bit arithmetic that wraps instead of overflowing.
   const int64_t key = int64_t(source_level(iterm)) - int64_t(kavu_wt_sr) * p;
   return int(uint32_t(uint64_t(key)));
@@ -1171,12 +1222,8 @@ void collect_inputs(const CDB_SGATE_NODE* node, std::vector<CDB_SGATE_ITERM*>& i
   }
 }
 
-// Topological node list with every output's level reset to 0.
-void collect_and_reset(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_NODE*>& nodes) {
-  {
-    GEN_PROFILER profiler("KAVU", "SORTING", 0x7ffffeff);
-    netlist->garbage_collect_and_sort(true, nodes);
-  }
+// Every output's level reset to 0.
+void reset_levels(const std::vector<CDB_SGATE_NODE*>& nodes) {
   for (CDB_SGATE_NODE* node : nodes) {
     for (unsigned i = 0; i < node->get_output_count(); ++i) {
       if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) oterm->set_aux(0);
@@ -1212,7 +1259,7 @@ CDB_SGATE_COMB* KAVU_SORT::decompose_comb_sgate(CDB_SGATE_NETLIST* netlist, CDB_
   for (CDB_SGATE_ITERM* old : iterms) comb->delete_input_term(old);
   CDB_SGATE_ITERM* link = comb->insert_unordered_fanin(part->get_output_term(0));
   CDB_SGATE_ITERM_INFO* info = link->create_info();
-  info->set_value(2147483647);
+  info->set_value(UNKNOWN_ITERM_VALUE);
   info->set_probability(1.0);
   info->set_confidence(0);
   iterms.clear();
@@ -1258,7 +1305,8 @@ int KAVU_SORT::dmig(CDB_SGATE_NETLIST* netlist, int k, bool verbose) {
   if (k < 2) KAVU_INTERNAL_ERROR("k >= 2");  // the group size divides by k - 1
   const time_t start = time(nullptr);
   std::vector<CDB_SGATE_NODE*> nodes;
-  collect_and_reset(netlist, nodes);
+  get_topological_order(netlist, nodes, CDB_SGATE_NETLIST::INPUTS_FIRST);
+  reset_levels(nodes);
   if (cfg_is_on("kavu_dmig_sort_netlist", false)) {
     kavu_debug("Sort netlist by dag order in dmig");
     netlist->sort_by_dag_order(0);
@@ -1298,7 +1346,8 @@ int KAVU_SORT::dmig(CDB_SGATE_NETLIST* netlist, int k, bool verbose) {
 int KAVU_SORT::comb_depth(CDB_SGATE_NETLIST* netlist) {
   KAVU_CHECK(netlist != nullptr);
   std::vector<CDB_SGATE_NODE*> nodes;
-  collect_and_reset(netlist, nodes);
+  get_topological_order(netlist, nodes, CDB_SGATE_NETLIST::INPUTS_FIRST);
+  reset_levels(nodes);
   std::vector<CDB_SGATE_ITERM*> inputs;
   int depth = 0;
   for (CDB_SGATE_NODE* node : nodes) {
@@ -1322,7 +1371,7 @@ void kavu_sort_netlist_random(CDB_SGATE_NETLIST* netlist, int seed) {
   const uint32_t y = uint32_t(a.get_rand());
   a.set_seed(x);
   GEN_RAND b(y);
-  uint32_t table[300];
+  uint32_t table[SHUFFLE_TABLE_SIZE];
   for (uint32_t& entry : table) entry = uint32_t(b.get_rand());
   std::vector<CDB_SGATE_NODE*> nodes;
   nodes.reserve(netlist->size());
@@ -1331,7 +1380,7 @@ void kavu_sort_netlist_random(CDB_SGATE_NETLIST* netlist, int seed) {
   }
   const size_t n = nodes.size();
   for (size_t i = 0; i < n; ++i) {
-    const uint32_t j = uint32_t(a.get_rand()) % 300;
+    const uint32_t j = uint32_t(a.get_rand()) % SHUFFLE_TABLE_SIZE;
     const uint32_t v = table[j];
     table[j] = uint32_t(b.get_rand());
     const size_t pick = v % n;
