@@ -45,7 +45,9 @@ std::map<uint32_t, const PDB_THUNK_INFO*>& registry() {
 }
 
 void append_u32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  const uint8_t bytes[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                            static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+  out.insert(out.end(), bytes, bytes + 4);
 }
 
 uint32_t read_u32(const uint8_t* p) {
@@ -170,12 +172,13 @@ uint32_t PDB_SEGMENT_TEMPLATE<BASE>::get_u32() {
 
 template <class BASE>
 void PDB_SEGMENT_TEMPLATE<BASE>::put_header(uint8_t kind) {
-  m_out->push_back(static_cast<uint8_t>(m_tag));
-  m_out->push_back(static_cast<uint8_t>(m_tag >> 8));
   if (!m_names) {
-    m_out->push_back(kind);
+    const uint8_t header[3] = {static_cast<uint8_t>(m_tag), static_cast<uint8_t>(m_tag >> 8), kind};
+    m_out->insert(m_out->end(), header, header + 3);
     return;
   }
+  m_out->push_back(static_cast<uint8_t>(m_tag));
+  m_out->push_back(static_cast<uint8_t>(m_tag >> 8));
   const size_t length = std::min<size_t>(std::strlen(m_name), 255);
   m_out->push_back(kind | KIND_NAMED);
   m_out->push_back(static_cast<uint8_t>(length));
@@ -401,10 +404,15 @@ void PDB_ARCHIVE::open(const std::string& name, OPEN_MODE mode) {
     m_open = true;
     return;
   }
-  std::ifstream in(m_path, std::ios::binary);
+  std::ifstream in(m_path, std::ios::binary | std::ios::ate);
+  const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+  if (size < 0 || !FIO_FILE_SYSTEM::exists(m_path) || FIO_FILE_SYSTEM::is_directory(m_path)) {
+    throw PDB_INVALID_PATH(m_path);
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), size);
   if (!in) throw PDB_INVALID_PATH(m_path);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw PDB_INVALID_PATH(m_path);
   parse(bytes);
   m_open = true;
 }
@@ -447,17 +455,19 @@ void PDB_ARCHIVE::close() {
   std::vector<RECORD> records = std::move(m_records);
   m_records.clear();
   if (m_mode != PDB_WRITE) return;
-  std::vector<uint8_t> bytes(kMagic, kMagic + sizeof kMagic);
-  for (const RECORD& r : records) {
-    append_text(bytes, r.m_name);
-    append_text(bytes, r.m_ext);
-    append_u32(bytes, static_cast<uint32_t>(r.m_payload.size()));
-    bytes.insert(bytes.end(), r.m_payload.begin(), r.m_payload.end());
-  }
   const std::string temp = m_path + ".tmp" + std::to_string(::getpid());
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(kMagic, sizeof kMagic);
+    for (const RECORD& r : records) {
+      std::vector<uint8_t> head;
+      append_text(head, r.m_name);
+      append_text(head, r.m_ext);
+      append_u32(head, static_cast<uint32_t>(r.m_payload.size()));
+      out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+      out.write(reinterpret_cast<const char*>(r.m_payload.data()),
+                static_cast<std::streamsize>(r.m_payload.size()));
+    }
     out.close();
     if (!out) {
       FIO_FILE_SYSTEM::remove_if_exists(temp);
