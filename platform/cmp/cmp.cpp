@@ -5,7 +5,46 @@
 // Cost: O(depth · log settings) per technique lookup.
 #include "cmp/cmp.h"
 
+#include <memory>
+
+#include "gen/gen.h"
 #include "hdb/hdb.h"
+#include "msg/msg.h"
+
+namespace {
+
+std::map<std::string, std::unique_ptr<ZDB_DIRECTORY_MODEL>>& directory_models() {
+  static std::map<std::string, std::unique_ptr<ZDB_DIRECTORY_MODEL>> s_models;
+  return s_models;
+}
+
+}  // namespace
+
+const char* const ZDB_DIRECTORY_MODEL::s_model_type_string = "directory";
+
+std::string ZDB_PATH::to_string() const {
+  return (m_partition ? m_partition->get_name() : std::string()) + "/" + m_model;
+}
+
+ZDB_DIRECTORY_MODEL* ZDB_DIRECTORY_MODEL::find(const ZDB_PATH& path) {
+  auto it = directory_models().find(path.to_string());
+  return it == directory_models().end() ? nullptr : it->second.get();
+}
+
+ZDB_DIRECTORY_MODEL* ZDB_DIRECTORY_MODEL::create(const ZDB_PATH& path, const char* type, int mode) {
+  PLAT_CHECK(type && std::string(type) == s_model_type_string, "PLATFORM");
+  PLAT_CHECK(mode == 1 || mode == 2, "PLATFORM");
+  PLAT_CHECK(path.get_partition() != nullptr && !path.get_model().empty(), "PLATFORM");
+  if (ZDB_DIRECTORY_MODEL* existing = find(path)) return existing;
+  std::string dir = gen_get_db_dir_path();
+  if (mode == 1) dir += "/" + path.get_partition()->get_name();
+  if (!FIO_FILE_SYSTEM::create(dir + "/" + path.get_model())) return nullptr;
+  FIO_PATH fio;
+  fio.directory(dir).base(path.get_model());
+  auto& slot = directory_models()[path.to_string()];
+  slot.reset(new ZDB_DIRECTORY_MODEL(fio));
+  return slot.get();
+}
 
 HDB_NAMESPACE* CMP_FACADE::get_namespace() const {
   return m_namespace ? m_namespace : kavu_platform::hdb_default_namespace();
@@ -39,6 +78,9 @@ ZCU_FACADE_UTIL* ZCU_FACADE_UTIL::get_instance() {
 
 namespace kavu_platform {
 
-void cmp_test_reset() { ZCU_FACADE_UTIL::get_instance()->set_facade(nullptr); }
+void cmp_test_reset() {
+  ZCU_FACADE_UTIL::get_instance()->set_facade(nullptr);
+  directory_models().clear();
+}
 
 }  // namespace kavu_platform

@@ -8,6 +8,12 @@
 //   ZCU_FACADE_UTIL holds the facade of the current compile; the library
 //   reaches it through ZCU_FACADE_UTIL::get_instance()->get_facade().
 // The facade does not own the namespace or the report it is given.
+// ZDB_PATH names a model (a kind of stored data, such as "mifs") of one
+//   partition's database record; ZDB_DIRECTORY_MODEL is a model kept as a
+//   directory in the project database directory (gen_get_db_dir_path):
+//   creation mode 1 gives "<db>/<partition name>/<model>", mode 2 the flat
+//   "<db>/<model>". A model is created once per path and then found; the
+//   directory is made on disk when the model is created.
 // Not thread-safe, like the databases; the current facade is process-wide
 //   state, cleared by the test reset.
 #pragma once
@@ -16,6 +22,8 @@
 #include <string>
 
 #include "dev/dev.h"
+#include "fio/fio.h"
+#include "zhd/zhd.h"
 
 class HDB_INSTANCE_NAME;
 class HDB_NAMESPACE;
@@ -41,6 +49,10 @@ class CMP_FACADE {
   void set_family(DEV_FAMILY_ENUM f) { m_family = f; }
   DEV_FAMILY_ENUM get_base_family() const { return m_base_family; }
   void set_base_family(DEV_FAMILY_ENUM f) { m_base_family = f; }
+
+  // Mode flags of the compile (bit 20: simulation netlists are generated).
+  unsigned get_mode_flags() const { return m_mode_flags; }
+  void set_mode_flags(unsigned flags) { m_mode_flags = flags; }
 
   int get_part() const { return m_part; }
   void set_part(int part) { m_part = part; }
@@ -76,6 +88,7 @@ class CMP_FACADE {
  private:
   DEV_FAMILY_ENUM m_family = DEV_FAMILY_UNKNOWN;
   DEV_FAMILY_ENUM m_base_family = DEV_FAMILY_UNKNOWN;
+  unsigned m_mode_flags = 0;
   int m_part = 0;
   std::string m_device_name = "AUTO";
   std::string m_project;
@@ -102,7 +115,44 @@ class ZCU_FACADE_UTIL {
   CMP_FACADE* m_facade = nullptr;
 };
 
+// A model of a partition's database record.
+class ZDB_PATH {
+ public:
+  ZDB_PATH() = default;
+  // The record's partition (null: none) with no model yet.
+  explicit ZDB_PATH(const ZHD_DB_RECORD& record) : m_partition(record.partition) {}
+  void set_model(const std::string& model) { m_model = model; }
+  const std::string& get_model() const { return m_model; }
+  const ZHD_PARTITION* get_partition() const { return m_partition; }
+  // "<partition name>/<model>": the key models are found by.
+  std::string to_string() const;
+
+ private:
+  const ZHD_PARTITION* m_partition = nullptr;
+  std::string m_model;
+};
+
+class ZDB_DIRECTORY_MODEL {
+ public:
+  static const char* const s_model_type_string;  // "directory"
+
+  // The model of that path, or null.
+  static ZDB_DIRECTORY_MODEL* find(const ZDB_PATH& path);
+  // Creates the model of that path with the creation mode (1 or 2, see the
+  // file comment; another mode or type, or a path without model or
+  // partition, is an internal error) and makes its directory; an existing
+  // model is returned as it is. Null when the directory cannot be made.
+  static ZDB_DIRECTORY_MODEL* create(const ZDB_PATH& path, const char* type, int mode);
+  // The directory (full path).
+  const FIO_PATH& get_fio_path() const { return m_path; }
+
+ private:
+  explicit ZDB_DIRECTORY_MODEL(const FIO_PATH& path) : m_path(path) {}
+  FIO_PATH m_path;
+};
+
 namespace kavu_platform {
-// Forgets the current facade (called by plat_test_reset_all).
+// Forgets the current facade and every directory model (called by
+// plat_test_reset_all).
 void cmp_test_reset();
 }  // namespace kavu_platform

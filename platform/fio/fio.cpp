@@ -73,6 +73,11 @@ bool FIO_FILE_SYSTEM::exists(const std::string& path) {
   return !path.empty() && fs::exists(fs::path(path), ec);
 }
 
+bool FIO_FILE_SYSTEM::is_directory(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && fs::is_directory(fs::path(path), ec);
+}
+
 bool FIO_FILE_SYSTEM::create(const std::string& path) {
   if (path.empty()) return false;
   std::error_code ec;

@@ -48,6 +48,8 @@ class FIO_FILE_SYSTEM {
  public:
   // True when a file or directory of that name exists.
   static bool exists(const std::string& path);
+  // True when a directory of that name exists (a file of that name: false).
+  static bool is_directory(const std::string& path);
   // Creates the directory and missing parents; true when it exists after.
   static bool create(const std::string& path);
   // Removes a file or an empty directory; true when nothing of that name

@@ -28,6 +28,7 @@
 
 class CDB_SGATE_NODE;
 class CDB_SGATE_OTERM;
+class KAVU_PDB_REGISTRATIONS;
 template <class TYPES>
 class TERVO_ESTIMATOR;
 struct CSU_SGATE_NETLIST_TYPES;
@@ -69,6 +70,10 @@ std::string& kavu_project_db_path();
 // Reasons why parallel synthesis is skipped: 8 bits over 32-bit blocks,
 // all clear at load.
 boost::dynamic_bitset<uint32_t>& kavu_parallel_skip_reasons();
+
+// The registrations of the seven persisted record types
+// (synth_kavu__pdb.h), made at load and removed at unload.
+const KAVU_PDB_REGISTRATIONS& kavu_pdb_registrations();
 
 // Names that end in this marker ("~tesk") were made by the retimer.
 const std::string& kavu_retimer_name_marker();

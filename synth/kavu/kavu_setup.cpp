@@ -19,10 +19,11 @@
 //   13 timing-estimator hash               18 project database path
 //   19 skip-reason bit set                 26 retimer name marker
 //   29 sequential-timer report names       31, 32 MAC port names
+//   25 persisted record types (registered with the persistence library)
 // Steps 14 (incremental-synthesis singletons), 20 (hierarchy-stamp tables),
-// 24 (word-level tables), 25 (persisted record types) and 33
-// (regression-test lists) create objects of the areas that use them; each
-// is one member at its place between its neighbours below.
+// 24 (word-level tables) and 33 (regression-test lists) create objects of
+// the areas that use them; each is one member at its place between its
+// neighbours below.
 // The key reads are gathered in kavu_setup_read_load_time_keys so that tests
 // can run them again; they read in step order and depend on nothing built
 // by steps 4 to 33, so running them together at step 3 changes nothing.
@@ -38,6 +39,7 @@
 #include "kavu_msg.h"
 #include "mem/mem.h"
 #include "msg/msg.h"
+#include "synth_kavu__pdb.h"
 
 // ---- Load-time key globals ----
 // Constant-initialised to the defaults (so they hold a sensible value even
@@ -127,6 +129,7 @@ class KAVU_LOAD_SEQUENCE {
   TERVO_HASH_HOLDER m_tervo_hash;                                                       // 13
   std::string m_project_db_path;                                                        // 18
   SKIP_REASON_SET m_skip_reasons;                                                       // 19
+  KAVU_PDB_REGISTRATIONS m_pdb_records;                                                 // 25
   const std::string m_retimer_name_marker{"~tesk"};                                     // 26
   const std::array<std::string, KAVU_SEQ_REPORT_FILE_COUNT> m_seq_report_file_names{    // 29
       "kavu_seq_big_gate_on_loop.txt", "kavu_seq_critical_big_gate.txt",
@@ -157,6 +160,8 @@ std::string& kavu_project_db_path() { return s_load_sequence.m_project_db_path; 
 boost::dynamic_bitset<uint32_t>& kavu_parallel_skip_reasons() {
   return s_load_sequence.m_skip_reasons.m_bits;
 }
+
+const KAVU_PDB_REGISTRATIONS& kavu_pdb_registrations() { return s_load_sequence.m_pdb_records; }
 
 const std::string& kavu_retimer_name_marker() { return s_load_sequence.m_retimer_name_marker; }
 

@@ -1,0 +1,534 @@
+// pdb.cpp — the record-type registry, the segment and the archive file.
+//
+// Reading never trusts the bytes: every read first asks need(n), which
+// throws when fewer than n bytes are left, and every count is checked
+// against the bytes left before a caller can allocate for it. Writing is
+// append-only into a byte vector. Cost: linear in the bytes moved; opening
+// a file for reading copies it into memory once.
+#include "pdb/pdb.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <new>
+
+#include "cfg/cfg.h"
+#include "fio/fio.h"
+#include "mem/mem.h"
+#include "msg/msg.h"
+
+namespace {
+
+// Field kinds of the payload (bit 7 of the kind byte: a name follows).
+enum FIELD_KIND : uint8_t {
+  KIND_INT32 = 1,
+  KIND_UINT32 = 2,
+  KIND_BITS = 3,
+  KIND_BOOL = 4,
+  KIND_COUNT = 5,
+  KIND_CHARS = 6,
+  KIND_COLLECTION_BEGIN = 7,
+  KIND_COLLECTION_END = 8,
+  KIND_OBJECT_BEGIN = 9,
+  KIND_OBJECT_END = 10,
+  KIND_PTR = 11,
+};
+constexpr uint8_t KIND_NAMED = 0x80;
+
+const char kMagic[8] = {'K', 'A', 'V', 'U', 'P', 'D', 'B', '1'};
+
+std::map<uint32_t, const PDB_THUNK_INFO*>& registry() {
+  static std::map<uint32_t, const PDB_THUNK_INFO*> s_registry;
+  return s_registry;
+}
+
+void append_u32(std::vector<uint8_t>& out, uint32_t v) {
+  const uint8_t bytes[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                            static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+  out.insert(out.end(), bytes, bytes + 4);
+}
+
+uint32_t read_u32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void append_text(std::vector<uint8_t>& out, const std::string& s) {
+  append_u32(out, static_cast<uint32_t>(s.size()));
+  out.insert(out.end(), s.begin(), s.end());
+}
+
+// Frees a record made by transfer_ptr (destructor, then its storage).
+void release_record(const PDB_THUNK_INFO& thunk, void* record, MEM_UTILS_CHUNK_ALLOC* chunk) {
+  thunk.get_destroy()(record);
+  if (chunk) {
+    chunk->chunk_free(record, thunk.get_size());
+  } else {
+    ::operator delete(record);
+  }
+}
+
+// A record being read: freed on the way out unless handed over.
+struct RECORD_GUARD {
+  explicit RECORD_GUARD(const PDB_THUNK_INFO& thunk) : m_thunk(thunk) {}
+  ~RECORD_GUARD() {
+    if (m_record) release_record(m_thunk, m_record, m_chunk);
+  }
+  RECORD_GUARD(const RECORD_GUARD&) = delete;
+  RECORD_GUARD& operator=(const RECORD_GUARD&) = delete;
+  const PDB_THUNK_INFO& m_thunk;
+  void* m_record = nullptr;
+  MEM_UTILS_CHUNK_ALLOC* m_chunk = nullptr;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- exceptions
+
+void PDB_DATABASE_EXCEPTION::report() const {
+  msg_local_debug("PDB", MSG_D_LEVEL(2), "%s", what());
+}
+
+// ---------------------------------------------------------------- registrations
+
+PDB_THUNK_INFO::PDB_THUNK_INFO(uint32_t class_hash, PDB_CREATE_FN create,
+                               PDB_CHUNK_CREATE_FN chunk_create, PDB_ARRAY_CREATE_FN array_create,
+                               PDB_CONSTRUCT_FN construct, PDB_DESTROY_FN destroy,
+                               PDB_TRANSFER_FN transfer, PDB_THUNK_FN thunk, PDB_THIS_FN this_ptr,
+                               bool flag1, bool flag2, const std::type_info& type, size_t size,
+                               const char* owner, const char* source, int line)
+    : m_class_hash(class_hash), m_create(create), m_chunk_create(chunk_create),
+      m_array_create(array_create), m_construct(construct), m_destroy(destroy),
+      m_transfer(transfer), m_thunk(thunk), m_this(this_ptr), m_flag1(flag1), m_flag2(flag2),
+      m_type(type), m_size(size), m_owner(owner ? owner : ""), m_source(source ? source : ""),
+      m_line(line) {
+  PLAT_CHECK(create && construct && destroy && transfer, "PDB");
+  PLAT_CHECK(registry().emplace(class_hash, this).second, "PDB");
+}
+
+PDB_THUNK_INFO::~PDB_THUNK_INFO() {
+  auto it = registry().find(m_class_hash);
+  if (it != registry().end() && it->second == this) registry().erase(it);
+}
+
+const PDB_THUNK_INFO* PDB_THUNK_INFO::find(uint32_t class_hash) {
+  auto it = registry().find(class_hash);
+  return it == registry().end() ? nullptr : it->second;
+}
+
+// ---------------------------------------------------------------- segment
+
+template <class BASE>
+PDB_SEGMENT_TEMPLATE<BASE>::PDB_SEGMENT_TEMPLATE(std::vector<uint8_t>* out)
+    : m_reading(false), m_names(cfg_is_on("pdb_check_names", false)), m_out(out) {
+  PLAT_CHECK(out != nullptr, "PDB");
+}
+
+template <class BASE>
+PDB_SEGMENT_TEMPLATE<BASE>::PDB_SEGMENT_TEMPLATE(const uint8_t* data, size_t size)
+    : m_reading(true), m_names(cfg_is_on("pdb_check_names", false)), m_begin(data), m_cur(data),
+      m_end(data + size) {
+  PLAT_CHECK(data != nullptr || size == 0, "PDB");
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::set_field(int tag, const char* name) {
+  PLAT_CHECK(tag >= 0 && tag <= 0xffff, "PDB");
+  m_tag = static_cast<uint16_t>(tag);
+  m_name = name ? name : "";
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::fail(const std::string& what) const {
+  const size_t at = m_reading ? static_cast<size_t>(m_cur - m_begin) : m_out->size();
+  throw PDB_DATABASE_EXCEPTION(what + " (field " + std::to_string(m_tag) + " \"" + m_name +
+                               "\", byte " + std::to_string(at) + ")");
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::need(size_t n) {
+  if (bytes_left() < n) fail("truncated record");
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::put_u32(uint32_t v) {
+  append_u32(*m_out, v);
+}
+
+template <class BASE>
+uint8_t PDB_SEGMENT_TEMPLATE<BASE>::get_u8() {
+  need(1);
+  return *m_cur++;
+}
+
+template <class BASE>
+uint32_t PDB_SEGMENT_TEMPLATE<BASE>::get_u32() {
+  need(4);
+  const uint32_t v = read_u32(m_cur);
+  m_cur += 4;
+  return v;
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::put_header(uint8_t kind) {
+  if (!m_names) {
+    const uint8_t header[3] = {static_cast<uint8_t>(m_tag), static_cast<uint8_t>(m_tag >> 8), kind};
+    m_out->insert(m_out->end(), header, header + 3);
+    return;
+  }
+  m_out->push_back(static_cast<uint8_t>(m_tag));
+  m_out->push_back(static_cast<uint8_t>(m_tag >> 8));
+  const size_t length = std::min<size_t>(std::strlen(m_name), 255);
+  m_out->push_back(kind | KIND_NAMED);
+  m_out->push_back(static_cast<uint8_t>(length));
+  m_out->insert(m_out->end(), m_name, m_name + length);
+}
+
+// Reads a field header and checks it against the expected kind and, for a
+// field of an object (or of the record itself), the current tag and name.
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::get_header(uint8_t kind) {
+  need(3);
+  const uint16_t tag = static_cast<uint16_t>(m_cur[0] | m_cur[1] << 8);
+  const uint8_t stored = m_cur[2];
+  m_cur += 3;
+  const char* name = nullptr;
+  size_t name_length = 0;
+  if (stored & KIND_NAMED) {
+    name_length = get_u8();
+    need(name_length);
+    name = reinterpret_cast<const char*>(m_cur);
+    m_cur += name_length;
+  }
+  if ((stored & ~KIND_NAMED) != kind) {
+    fail("field kind " + std::to_string(stored & ~KIND_NAMED) + " where kind " +
+         std::to_string(kind) + " was expected");
+  }
+  const bool checked = m_frames.empty() || m_frames.back().m_kind == FRAME_OBJECT;
+  if (!checked) return;
+  if (tag != m_tag) fail("field tag " + std::to_string(tag) + " where the tag was expected");
+  if (m_names && name &&
+      (name_length != std::strlen(m_name) || std::memcmp(name, m_name, name_length) != 0)) {
+    fail("field name \"" + std::string(name, name_length) + "\" where the name was expected");
+  }
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::begin_object(const PDB_THUNK_INFO* thunk, void*) {
+  const uint32_t hash = thunk ? thunk->get_class_hash() : 0;
+  if (m_reading) {
+    get_header(KIND_OBJECT_BEGIN);
+    const uint32_t stored = get_u32();
+    if (stored != hash) fail("class hash " + std::to_string(stored) + " of another record type");
+  } else {
+    put_header(KIND_OBJECT_BEGIN);
+    put_u32(hash);
+  }
+  m_frames.push_back({FRAME_OBJECT, m_tag, m_name});
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::end_object() {
+  PLAT_CHECK(!m_frames.empty() && m_frames.back().m_kind == FRAME_OBJECT, "PDB");
+  const FRAME frame = m_frames.back();
+  m_frames.pop_back();
+  m_tag = frame.m_tag;
+  m_name = frame.m_name;
+  if (m_reading) {
+    get_header(KIND_OBJECT_END);
+  } else {
+    put_header(KIND_OBJECT_END);
+  }
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::transfer_int32(int32_t& value) {
+  uint32_t bits = static_cast<uint32_t>(value);
+  if (m_reading) {
+    get_header(KIND_INT32);
+    value = static_cast<int32_t>(get_u32());
+  } else {
+    put_header(KIND_INT32);
+    put_u32(bits);
+  }
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::transfer_uint32(uint32_t& value) {
+  if (m_reading) {
+    get_header(KIND_UINT32);
+    value = get_u32();
+  } else {
+    put_header(KIND_UINT32);
+    put_u32(value);
+  }
+}
+
+template <class BASE>
+uint32_t PDB_SEGMENT_TEMPLATE<BASE>::transfer_bits(uint32_t value, unsigned width) {
+  PLAT_CHECK(width >= 1 && width <= 32, "PDB");
+  const uint32_t mask = width == 32 ? 0xffffffffu : (1u << width) - 1;
+  if (!m_reading) {
+    put_header(KIND_BITS);
+    put_u8(static_cast<uint8_t>(width));
+    put_u32(value & mask);
+    return value & mask;
+  }
+  get_header(KIND_BITS);
+  if (get_u8() != width) fail("bit field of another width");
+  const uint32_t stored = get_u32();
+  if (stored & ~mask) fail("bit field value wider than its field");
+  return stored;
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::transfer_bool(bool& value) {
+  if (!m_reading) {
+    put_header(KIND_BOOL);
+    put_u8(value ? 1 : 0);
+    return;
+  }
+  get_header(KIND_BOOL);
+  const uint8_t stored = get_u8();
+  if (stored > 1) fail("boolean other than 0 or 1");
+  value = stored == 1;
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::transfer_count(uint32_t& count, uint32_t min_unit_bytes) {
+  if (!m_reading) {
+    PLAT_CHECK(count < PDB_MAX_COLLECTION_SIZE, "PDB");
+    put_header(KIND_COUNT);
+    put_u32(count);
+    return;
+  }
+  get_header(KIND_COUNT);
+  const uint32_t stored = get_u32();
+  if (stored >= PDB_MAX_COLLECTION_SIZE) fail("count " + std::to_string(stored) + " over the limit");
+  const uint64_t needed = uint64_t(stored) * (min_unit_bytes ? min_unit_bytes : 1);
+  if (needed > bytes_left()) fail("count " + std::to_string(stored) + " larger than the record");
+  count = stored;
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::transfer_chars(uint32_t length, char* str) {
+  PLAT_CHECK(str != nullptr || length == 0, "PDB");
+  if (!m_reading) {
+    put_header(KIND_CHARS);
+    m_out->insert(m_out->end(), str, str + length);
+    return;
+  }
+  get_header(KIND_CHARS);
+  need(length);
+  if (length) std::memcpy(str, m_cur, length);
+  m_cur += length;
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::begin_collection(const char* name) {
+  if (name) m_name = name;
+  if (m_reading) {
+    get_header(KIND_COLLECTION_BEGIN);
+  } else {
+    put_header(KIND_COLLECTION_BEGIN);
+  }
+  m_frames.push_back({FRAME_COLLECTION, m_tag, m_name});
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::end_collection() {
+  PLAT_CHECK(!m_frames.empty() && m_frames.back().m_kind == FRAME_COLLECTION, "PDB");
+  const FRAME frame = m_frames.back();
+  m_frames.pop_back();
+  m_tag = frame.m_tag;
+  m_name = frame.m_name;
+  m_element_index = -1;
+  if (m_reading) {
+    get_header(KIND_COLLECTION_END);
+  } else {
+    put_header(KIND_COLLECTION_END);
+  }
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::transfer_ptr(void*& ptr, const PDB_THUNK_INFO& thunk) {
+  if (!m_reading) {
+    put_header(KIND_PTR);
+    put_u8(ptr ? 1 : 0);
+    if (ptr) thunk.get_transfer()(*this, ptr);
+    return;
+  }
+  get_header(KIND_PTR);
+  const uint8_t present = get_u8();
+  if (present > 1) fail("pointer mark other than 0 or 1");
+  RECORD_GUARD fresh(thunk);
+  if (present) {
+    // The class hash comes first: nothing is allocated for a record of
+    // another type.
+    need(3 + 4);
+    if (m_chunk && m_chunk->chunk_allocation_is_enabled() && thunk.get_chunk_create()) {
+      fresh.m_chunk = m_chunk;
+      fresh.m_record = thunk.get_chunk_create()(m_chunk);
+    } else {
+      fresh.m_record = thunk.get_create()(thunk.get_size());
+    }
+    thunk.get_construct()(fresh.m_record);
+    thunk.get_transfer()(*this, fresh.m_record);
+  }
+  // The record's own pointer is the whole record: bytes left over mean the
+  // type read fewer fields than were stored, so the data is not this type's.
+  if (m_frames.empty() && bytes_left() != 0) fail("bytes left after the record");
+  if (ptr) release_record(thunk, ptr, nullptr);
+  ptr = fresh.m_record;
+  fresh.m_record = nullptr;
+}
+
+template class PDB_SEGMENT_TEMPLATE<PDB_CDB_SEG_BASE>;
+
+// ---------------------------------------------------------------- archive
+
+PDB_ARCHIVE::PDB_ARCHIVE(const std::string& name, OPEN_MODE mode) { open(name, mode); }
+
+PDB_ARCHIVE::~PDB_ARCHIVE() {
+  m_records.clear();
+  m_open = false;
+}
+
+void PDB_ARCHIVE::open(const std::string& name, OPEN_MODE mode) {
+  PLAT_CHECK(!m_open, "PDB");
+  m_mode = mode;
+  m_records.clear();
+  m_path = fio_get_unc_full_path(name + "." + PDB_CDB_SEG_BASE::extension());
+  if (mode == PDB_WRITE) {
+    m_open = true;
+    return;
+  }
+  std::ifstream in(m_path, std::ios::binary | std::ios::ate);
+  const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+  if (size < 0 || !FIO_FILE_SYSTEM::exists(m_path) || FIO_FILE_SYSTEM::is_directory(m_path)) {
+    throw PDB_INVALID_PATH(m_path);
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), size);
+  if (!in) throw PDB_INVALID_PATH(m_path);
+  parse(bytes);
+  m_open = true;
+}
+
+void PDB_ARCHIVE::parse(const std::vector<uint8_t>& bytes) {
+  auto bad = [&](const char* what) {
+    m_records.clear();
+    throw PDB_DATABASE_EXCEPTION(std::string(what) + ": " + m_path);
+  };
+  if (bytes.size() < sizeof kMagic || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
+    bad("not an archive of this version");
+  }
+  size_t at = sizeof kMagic;
+  auto text = [&](std::string& out) {
+    if (bytes.size() - at < 4) bad("truncated archive");
+    const uint32_t length = read_u32(&bytes[at]);
+    at += 4;
+    if (bytes.size() - at < length) bad("truncated archive");
+    out.assign(reinterpret_cast<const char*>(&bytes[at]), length);
+    at += length;
+  };
+  while (at < bytes.size()) {
+    RECORD r;
+    text(r.m_name);
+    text(r.m_ext);
+    if (bytes.size() - at < 4) bad("truncated archive");
+    const uint32_t length = read_u32(&bytes[at]);
+    at += 4;
+    if (bytes.size() - at < length) bad("truncated archive");
+    if (find_record(r.m_name, r.m_ext)) bad("record stored twice");
+    r.m_payload.assign(bytes.begin() + at, bytes.begin() + at + length);
+    at += length;
+    m_records.push_back(std::move(r));
+  }
+}
+
+void PDB_ARCHIVE::close() {
+  if (!m_open) return;
+  m_open = false;
+  std::vector<RECORD> records = std::move(m_records);
+  m_records.clear();
+  if (m_mode != PDB_WRITE) return;
+  const std::string temp = m_path + ".tmp" + std::to_string(::getpid());
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(kMagic, sizeof kMagic);
+    for (const RECORD& r : records) {
+      std::vector<uint8_t> head;
+      append_text(head, r.m_name);
+      append_text(head, r.m_ext);
+      append_u32(head, static_cast<uint32_t>(r.m_payload.size()));
+      out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+      out.write(reinterpret_cast<const char*>(r.m_payload.data()),
+                static_cast<std::streamsize>(r.m_payload.size()));
+    }
+    out.close();
+    if (!out) {
+      FIO_FILE_SYSTEM::remove_if_exists(temp);
+      throw PDB_INVALID_PATH(m_path);
+    }
+  }
+  if (!FIO_FILE_SYSTEM::rename(temp, m_path)) {
+    FIO_FILE_SYSTEM::remove_if_exists(temp);
+    throw PDB_INVALID_PATH(m_path);
+  }
+}
+
+const std::vector<uint8_t>* PDB_ARCHIVE::find_record(const std::string& name,
+                                                     const std::string& ext) const {
+  for (const RECORD& r : m_records) {
+    if (r.m_name == name && r.m_ext == ext) return &r.m_payload;
+  }
+  return nullptr;
+}
+
+void PDB_ARCHIVE::put_record(const std::string& name, const std::string& ext,
+                             std::vector<uint8_t> payload) {
+  PLAT_CHECK(is_writing(), "PDB");
+  PLAT_CHECK(payload.size() <= 0xffffffffu, "PDB");
+  for (RECORD& r : m_records) {
+    if (r.m_name == name && r.m_ext == ext) {
+      r.m_payload = std::move(payload);
+      return;
+    }
+  }
+  m_records.push_back({name, ext, std::move(payload)});
+}
+
+// ---------------------------------------------------------------- pointers
+
+void pdb_write_ptr(PDB_ARCHIVE& archive, const char* name, const char* ext,
+                   PDB_PTR_CALLBACK callback, void* ptr_address, int, int, int compression) {
+  PLAT_CHECK(archive.is_writing(), "PDB");
+  PLAT_CHECK(callback != nullptr && ptr_address != nullptr, "PDB");
+  PLAT_CHECK(compression == 0, "PDB");
+  std::vector<uint8_t> payload;
+  PDB_SEGMENT seg(&payload);
+  callback(seg, ptr_address);
+  PLAT_CHECK(seg.is_balanced(), "PDB");
+  archive.put_record(name ? name : "", ext ? ext : "", std::move(payload));
+}
+
+void pdb_read_ptr(PDB_ARCHIVE& archive, const char* name, const char* ext,
+                  PDB_PTR_CALLBACK callback, void* ptr_address, MEM_UTILS_CHUNK_ALLOC* chunk,
+                  const char* source) {
+  PLAT_CHECK(archive.is_open() && !archive.is_writing(), "PDB");
+  PLAT_CHECK(callback != nullptr && ptr_address != nullptr, "PDB");
+  const std::string record_name = name ? name : "";
+  const std::string record_ext = ext ? ext : "";
+  const std::vector<uint8_t>* payload = archive.find_record(record_name, record_ext);
+  if (!payload) {
+    throw PDB_INVALID_PATH(archive.get_file_path() + ":" + record_name + "." + record_ext);
+  }
+  PDB_SEGMENT seg(payload->data(), payload->size());
+  seg.set_chunk_allocator(chunk);
+  (void)source;
+  callback(seg, ptr_address);
+  PLAT_CHECK(seg.is_balanced(), "PDB");
+}

@@ -1,0 +1,301 @@
+// pdb.h — the persistence archive: registered record types, the segment
+// that moves their fields, and the archive file that holds named records.
+//
+// Model: a record type registers a PDB_THUNK_INFO (class hash, callbacks,
+//   size, owner) for its lifetime. One transfer callback per type both
+//   writes and reads: it calls the segment's elementary operations, and the
+//   segment's direction decides which way each value moves. An archive file
+//   holds named records; each record is the byte stream one pointer
+//   transfer (pdb_write_ptr) produced.
+// File format (all integers little-endian):
+//   file    = "KAVUPDB1" { record }
+//   record  = u32 name length, name, u32 extension length, extension,
+//             u32 payload length, payload
+//   payload = field records: u16 tag, u8 kind (bit 7: a name follows as u8
+//             length and bytes), then by kind: int32/uint32/count 4 bytes,
+//             bool 1 byte (0 or 1), bits u8 width and u32 value, chars the
+//             bytes of the length given to transfer_chars, object begin the
+//             u32 class hash, pointer u8 (0 null, 1 an object follows);
+//             collection begin/end and object end carry nothing.
+// Reading checks every field's kind, every count and length against the
+//   bytes left before anything is allocated, and counts against
+//   PDB_MAX_COLLECTION_SIZE; it checks tags (and, with the key
+//   "pdb_check_names" on, names) of the fields of objects. Elements directly
+//   inside a collection are matched by position and kind only: the record
+//   types read their elements under other tags than they write them with.
+//   Names are written only while "pdb_check_names" is on.
+// Errors of the data are exceptions, the only ones the platform throws:
+//   PDB_DATABASE_EXCEPTION (bad or truncated data, wrong class hash) and its
+//   subclass PDB_INVALID_PATH (a file that cannot be read or written, or a
+//   record the archive does not hold). A failed read leaves the caller's
+//   pointer as it was. Misuse by the caller (a transfer outside a record, a
+//   collection left open) is an internal error.
+// Writing builds the file in memory; close() writes it to a temporary file
+//   and renames it over the target, so a reader never sees half a file and
+//   an archive destroyed without close() leaves the old file untouched.
+// Not thread-safe; the registry of record types is process-wide and is
+//   changed only by registrations (at library load) and their destruction.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+class MEM_UTILS_CHUNK_ALLOC;
+class PDB_THUNK_INFO;
+class PDB_CDB_SEG_BASE;
+template <class BASE>
+class PDB_SEGMENT_TEMPLATE;
+typedef PDB_SEGMENT_TEMPLATE<PDB_CDB_SEG_BASE> PDB_SEGMENT;
+
+// A count at or above this is refused, written or read.
+constexpr uint32_t PDB_MAX_COLLECTION_SIZE = 0x3fffffff;
+
+// ---------------------------------------------------------------- exceptions
+
+class PDB_DATABASE_EXCEPTION : public std::runtime_error {
+ public:
+  explicit PDB_DATABASE_EXCEPTION(const std::string& what) : std::runtime_error(what) {}
+  // Writes the text to the debug output of the component "PDB".
+  virtual void report() const;
+};
+
+class PDB_INVALID_PATH : public PDB_DATABASE_EXCEPTION {
+ public:
+  explicit PDB_INVALID_PATH(const std::string& path)
+      : PDB_DATABASE_EXCEPTION("invalid path: " + path), m_path(path) {}
+  const std::string& get_path() const { return m_path; }
+
+ private:
+  std::string m_path;
+};
+
+// ---------------------------------------------------------------- registrations
+
+// Create: a zero-filled block of `size` bytes from the heap (freed with
+// ::operator delete). Chunked create: one record from the allocator, or
+// from the heap when it is null. Array create: `count` constructed records;
+// the count sits in the 8 bytes before the first. Construct: in place (null:
+// nothing). Destroy: the destructor only. Transfer: moves the fields.
+typedef void* (*PDB_CREATE_FN)(size_t size);
+typedef void* (*PDB_CHUNK_CREATE_FN)(MEM_UTILS_CHUNK_ALLOC* alloc);
+typedef void* (*PDB_ARRAY_CREATE_FN)(size_t count, MEM_UTILS_CHUNK_ALLOC* alloc);
+typedef void (*PDB_CONSTRUCT_FN)(void* record);
+typedef void (*PDB_DESTROY_FN)(void* record);
+typedef void (*PDB_TRANSFER_FN)(PDB_SEGMENT& seg, void* record);
+typedef const PDB_THUNK_INFO* (*PDB_THUNK_FN)();
+typedef void* (*PDB_THIS_FN)(void* record);
+
+// A record type's registration, in the process-wide registry from
+// construction to destruction. A second live registration of a class hash is
+// an internal error, and so is a null create, construct, destroy or transfer
+// callback.
+class PDB_THUNK_INFO {
+ public:
+  PDB_THUNK_INFO(uint32_t class_hash, PDB_CREATE_FN create, PDB_CHUNK_CREATE_FN chunk_create,
+                 PDB_ARRAY_CREATE_FN array_create, PDB_CONSTRUCT_FN construct,
+                 PDB_DESTROY_FN destroy, PDB_TRANSFER_FN transfer, PDB_THUNK_FN thunk,
+                 PDB_THIS_FN this_ptr, bool flag1, bool flag2, const std::type_info& type,
+                 size_t size, const char* owner, const char* source, int line);
+  ~PDB_THUNK_INFO();
+  PDB_THUNK_INFO(const PDB_THUNK_INFO&) = delete;
+  PDB_THUNK_INFO& operator=(const PDB_THUNK_INFO&) = delete;
+
+  uint32_t get_class_hash() const { return m_class_hash; }
+  PDB_CREATE_FN get_create() const { return m_create; }
+  PDB_CHUNK_CREATE_FN get_chunk_create() const { return m_chunk_create; }
+  PDB_ARRAY_CREATE_FN get_array_create() const { return m_array_create; }
+  PDB_CONSTRUCT_FN get_construct() const { return m_construct; }
+  PDB_DESTROY_FN get_destroy() const { return m_destroy; }
+  PDB_TRANSFER_FN get_transfer() const { return m_transfer; }
+  PDB_THUNK_FN get_thunk() const { return m_thunk; }
+  PDB_THIS_FN get_this() const { return m_this; }
+  bool get_flag1() const { return m_flag1; }
+  bool get_flag2() const { return m_flag2; }
+  const std::type_info& get_type() const { return m_type; }
+  size_t get_size() const { return m_size; }
+  const char* get_owner() const { return m_owner; }
+  const char* get_source() const { return m_source; }
+  int get_line() const { return m_line; }
+
+  // The live registration of that class hash, or null.
+  static const PDB_THUNK_INFO* find(uint32_t class_hash);
+
+ private:
+  uint32_t m_class_hash;
+  PDB_CREATE_FN m_create;
+  PDB_CHUNK_CREATE_FN m_chunk_create;
+  PDB_ARRAY_CREATE_FN m_array_create;
+  PDB_CONSTRUCT_FN m_construct;
+  PDB_DESTROY_FN m_destroy;
+  PDB_TRANSFER_FN m_transfer;
+  PDB_THUNK_FN m_thunk;
+  PDB_THIS_FN m_this;
+  bool m_flag1;
+  bool m_flag2;
+  const std::type_info& m_type;
+  size_t m_size;
+  const char* m_owner;
+  const char* m_source;
+  int m_line;
+};
+
+// ---------------------------------------------------------------- segment
+
+// The segment kind of the gate-netlist database; its records live in files
+// with this extension.
+class PDB_CDB_SEG_BASE {
+ public:
+  static const char* extension() { return "cdb"; }
+};
+
+// Moves one record's fields between objects and bytes. Made by
+// pdb_write_ptr and pdb_read_ptr; callbacks only call its operations.
+// Every elementary operation writes or reads one field record under the
+// current field (set_field); see the file comment for the checks.
+template <class BASE>
+class PDB_SEGMENT_TEMPLATE : public BASE {
+ public:
+  // A writing segment appending to *out.
+  explicit PDB_SEGMENT_TEMPLATE(std::vector<uint8_t>* out);
+  // A reading segment over [data, data + size).
+  PDB_SEGMENT_TEMPLATE(const uint8_t* data, size_t size);
+  PDB_SEGMENT_TEMPLATE(const PDB_SEGMENT_TEMPLATE&) = delete;
+  PDB_SEGMENT_TEMPLATE& operator=(const PDB_SEGMENT_TEMPLATE&) = delete;
+
+  bool is_reading() const { return m_reading; }
+  // The tag and name of the next field records. Tags are 0..65535.
+  void set_field(int tag, const char* name);
+  int get_field_tag() const { return m_tag; }
+  const char* get_field_name() const { return m_name; }
+  // The index of the collection element being moved; -1 outside.
+  void set_element_index(int64_t index) { m_element_index = index; }
+  int64_t get_element_index() const { return m_element_index; }
+
+  // An object of the registered type (null: an unregistered group of
+  // fields, class hash 0). Reading checks the class hash.
+  void begin_object(const PDB_THUNK_INFO* thunk, void* record);
+  void end_object();
+  void transfer_int32(int32_t& value);
+  void transfer_uint32(uint32_t& value);
+  // The low `width` bits (1..32) of value; returns the value now stored.
+  // Reading refuses a stored width other than `width`.
+  uint32_t transfer_bits(uint32_t value, unsigned width);
+  void transfer_bool(bool& value);
+  // A count below PDB_MAX_COLLECTION_SIZE. Reading also refuses a count
+  // whose units, at least min_unit_bytes each, cannot fit in the bytes left.
+  void transfer_count(uint32_t& count, uint32_t min_unit_bytes = 1);
+  // `length` characters from (writing) or into (reading) str.
+  void transfer_chars(uint32_t length, char* str);
+  void begin_collection(const char* name);
+  void end_collection();
+  // An owned pointer to an object of the thunk's type (null allowed).
+  // Reading creates the object through the thunk (from the allocator when
+  // one was given and it is enabled) and, on success only, destroys the
+  // object *ptr held and stores the new one; on failure the new object is
+  // destroyed and *ptr is left as it was.
+  void transfer_ptr(void*& ptr, const PDB_THUNK_INFO& thunk);
+
+  // Set by pdb_read_ptr: where transfer_ptr creates objects.
+  void set_chunk_allocator(MEM_UTILS_CHUNK_ALLOC* alloc) { m_chunk = alloc; }
+  // Reading: the bytes not yet consumed.
+  size_t bytes_left() const { return static_cast<size_t>(m_end - m_cur); }
+  // True when no object or collection is open.
+  bool is_balanced() const { return m_frames.empty(); }
+
+ private:
+  enum FRAME_KIND : uint8_t { FRAME_OBJECT, FRAME_COLLECTION };
+  struct FRAME {
+    FRAME_KIND m_kind;
+    uint16_t m_tag;
+    const char* m_name;
+  };
+
+  void put_header(uint8_t kind);
+  void put_u8(uint8_t v) { m_out->push_back(v); }
+  void put_u32(uint32_t v);
+  void get_header(uint8_t kind);
+  uint8_t get_u8();
+  uint32_t get_u32();
+  void need(size_t n);
+  [[noreturn]] void fail(const std::string& what) const;
+
+  bool m_reading;
+  bool m_names;  // write names / check names
+  std::vector<uint8_t>* m_out = nullptr;
+  const uint8_t* m_begin = nullptr;
+  const uint8_t* m_cur = nullptr;
+  const uint8_t* m_end = nullptr;
+  uint16_t m_tag = 0;
+  const char* m_name = "";
+  int64_t m_element_index = -1;
+  std::vector<FRAME> m_frames;
+  MEM_UTILS_CHUNK_ALLOC* m_chunk = nullptr;
+};
+
+// ---------------------------------------------------------------- archive
+
+// A file of named records. open(name) works on "<name>.cdb".
+class PDB_ARCHIVE {
+ public:
+  enum OPEN_MODE { PDB_READ, PDB_WRITE };
+
+  PDB_ARCHIVE() = default;
+  // Opens at once (see open).
+  PDB_ARCHIVE(const std::string& name, OPEN_MODE mode);
+  // Closes a reading archive; a writing archive not closed is discarded.
+  ~PDB_ARCHIVE();
+  PDB_ARCHIVE(const PDB_ARCHIVE&) = delete;
+  PDB_ARCHIVE& operator=(const PDB_ARCHIVE&) = delete;
+
+  // Reading: loads and checks the file (PDB_INVALID_PATH when it cannot be
+  // read, PDB_DATABASE_EXCEPTION when it is malformed). Writing: starts an
+  // empty archive in memory. Opening an open archive is an internal error.
+  void open(const std::string& name, OPEN_MODE mode);
+  // Writing: stores the file (PDB_INVALID_PATH when it cannot be written).
+  // Both: the archive is closed afterwards, also when the store failed.
+  void close();
+  bool is_open() const { return m_open; }
+  bool is_writing() const { return m_open && m_mode == PDB_WRITE; }
+  // The full path of the file.
+  const std::string& get_file_path() const { return m_path; }
+
+  // The payload of the record (name, extension), or null.
+  const std::vector<uint8_t>* find_record(const std::string& name, const std::string& ext) const;
+  // Adds or replaces a record (writing archives only).
+  void put_record(const std::string& name, const std::string& ext, std::vector<uint8_t> payload);
+
+ private:
+  struct RECORD {
+    std::string m_name;
+    std::string m_ext;
+    std::vector<uint8_t> m_payload;
+  };
+  void parse(const std::vector<uint8_t>& bytes);
+
+  bool m_open = false;
+  OPEN_MODE m_mode = PDB_READ;
+  std::string m_path;
+  std::vector<RECORD> m_records;
+};
+
+// The field callback of a pointer: sets the field ("ptr") and calls
+// transfer_ptr on the pointer at `ptr_address` with its type's thunk.
+typedef void (*PDB_PTR_CALLBACK)(PDB_SEGMENT& seg, void* ptr_address);
+
+// Writes the pointer as the record (name, ext) of a writing archive. count
+// and index are accepted and unused; compression must be 0 (none).
+void pdb_write_ptr(PDB_ARCHIVE& archive, const char* name, const char* ext,
+                   PDB_PTR_CALLBACK callback, void* ptr_address, int count, int index,
+                   int compression);
+// Reads the record (name, ext) of a reading archive into the pointer;
+// PDB_INVALID_PATH when the archive has no such record, and
+// PDB_DATABASE_EXCEPTION when the record is malformed or not consumed
+// whole; the pointer is then as it was. `source` (the caller's position)
+// is accepted for the suite's interface and unused.
+void pdb_read_ptr(PDB_ARCHIVE& archive, const char* name, const char* ext,
+                  PDB_PTR_CALLBACK callback, void* ptr_address, MEM_UTILS_CHUNK_ALLOC* chunk,
+                  const char* source);

@@ -1,0 +1,123 @@
+// The persistence archive: a record type of its own through a file with and
+// without stored names, the registry, and files that are never half written.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <new>
+
+#include "pdb/pdb.h"
+#include "pdb_stl_sys.h"
+#include "platform_testkit.h"
+
+namespace {
+
+using namespace kavu_platform;
+
+struct PROBE {
+  int32_t m_int = 0;
+  uint32_t m_bits = 0;
+  bool m_flag = false;
+  std::string m_text;
+  std::vector<std::string> m_list;
+};
+
+const PDB_THUNK_INFO* probe_thunk();
+const char* g_name_of_int = "m_int";
+
+void transfer_probe(PDB_SEGMENT& seg, void* record) {
+  PROBE* p = static_cast<PROBE*>(record);
+  seg.begin_object(probe_thunk(), p);
+  seg.set_field(1, g_name_of_int);
+  seg.transfer_int32(p->m_int);
+  seg.set_field(2, "m_bits");
+  p->m_bits = seg.transfer_bits(p->m_bits, 5);
+  seg.set_field(3, "m_flag");
+  seg.transfer_bool(p->m_flag);
+  seg.set_field(4, "m_text");
+  pdb_transfer(seg, p->m_text);
+  seg.set_field(5, "m_list");
+  pdb_transfer(seg, p->m_list);
+  seg.end_object();
+}
+
+void* create_probe(size_t size) { return std::memset(::operator new(size), 0, size); }
+void construct_probe(void* p) { new (p) PROBE(); }
+void destroy_probe(void* p) { static_cast<PROBE*>(p)->~PROBE(); }
+void* this_probe(void* p) { return p; }
+
+const PDB_THUNK_INFO* probe_thunk() {
+  static PDB_THUNK_INFO thunk(0x12345678, &create_probe, nullptr, nullptr, &construct_probe,
+                              &destroy_probe, &transfer_probe, &probe_thunk, &this_probe, false,
+                              false, typeid(PROBE), sizeof(PROBE), "TEST", __FILE__, __LINE__);
+  return &thunk;
+}
+
+void probe_field(PDB_SEGMENT& seg, void* address) {
+  seg.set_field(199, "ptr");
+  seg.transfer_ptr(*static_cast<void**>(address), *probe_thunk());
+}
+
+void write_probe(const char* name, PROBE* p) {
+  PDB_ARCHIVE ar(name, PDB_ARCHIVE::PDB_WRITE);
+  pdb_write_ptr(ar, "", "cdb", &probe_field, &p, 0, -1, 0);
+  ar.close();
+}
+
+std::unique_ptr<PROBE> read_probe(const char* name) {
+  PDB_ARCHIVE ar(name, PDB_ARCHIVE::PDB_READ);
+  void* p = nullptr;
+  pdb_read_ptr(ar, "", "cdb", &probe_field, &p, nullptr, "test");
+  return std::unique_ptr<PROBE>(static_cast<PROBE*>(p));
+}
+
+TEST(PdbArchive, RoundTripsWithAndWithoutStoredNames) {
+  for (const char* names : {"off", "on"}) {
+    CFG_SCOPE cfg{{"pdb_check_names", names}};
+    PROBE in{-7, 0x3f, true, std::string("a\0b", 3), {"", "x"}};
+    write_probe("probe", &in);
+    auto out = read_probe("probe");
+    EXPECT_EQ(out->m_int, -7) << names;
+    EXPECT_EQ(out->m_bits, 0x1fu) << names;  // five bits kept
+    EXPECT_TRUE(out->m_flag);
+    EXPECT_EQ(out->m_text, in.m_text);
+    EXPECT_EQ(out->m_list, in.m_list);
+  }
+  // With stored names checked, a field read under another name is refused.
+  CFG_SCOPE cfg{{"pdb_check_names", "on"}};
+  PROBE in;
+  write_probe("probe", &in);
+  g_name_of_int = "renamed";
+  EXPECT_THROW(read_probe("probe"), PDB_DATABASE_EXCEPTION);
+  g_name_of_int = "m_int";
+}
+
+TEST(PdbArchive, RegistryRefusesASecondLiveClassHash) {
+  EXPECT_EQ(PDB_THUNK_INFO::find(0x12345678), probe_thunk());
+  EXPECT_KAVU_INTERNAL_ERROR(
+      PDB_THUNK_INFO(0x12345678, &create_probe, nullptr, nullptr, &construct_probe, &destroy_probe,
+                     &transfer_probe, &probe_thunk, &this_probe, false, false, typeid(PROBE),
+                     sizeof(PROBE), "TEST", __FILE__, __LINE__),
+      "registry");
+}
+
+// The file appears whole at close or not at all.
+TEST(PdbArchive, AnArchiveDroppedBeforeCloseLeavesTheOldFile) {
+  PROBE first{1, 1, false, "first", {}};
+  write_probe("keep", &first);
+  {
+    PROBE second{2, 2, false, "second", {}};
+    PROBE* p = &second;
+    PDB_ARCHIVE ar("keep", PDB_ARCHIVE::PDB_WRITE);
+    pdb_write_ptr(ar, "", "cdb", &probe_field, &p, 0, -1, 0);
+  }
+  EXPECT_EQ(read_probe("keep")->m_text, "first");
+  EXPECT_THROW(
+      {
+        PDB_ARCHIVE ar("no_such_dir/x", PDB_ARCHIVE::PDB_WRITE);
+        ar.close();
+      },
+      PDB_INVALID_PATH);
+}
+
+}  // namespace
