@@ -561,7 +561,7 @@ KAVU_01TBL* KAVU_SORT::sim_comb_cone(CDB_SGATE_OTERM* root, std::vector<CDB_SGAT
   KAVU_CHECK(root != nullptr);
   CDB_SGATE_OTERM* oterm = root;
   KAVU_CHECK(sorted_cone_oterms.size()==0 || oterm==sorted_cone_oterms.back());
-  KAVU_CHECK(leaves.size() <= KAVU_01TBL::max_num_vars);
+  KAVU_CHECK(leaves.size() <= KAVU_01TBL::MAX_NUM_VARS);
   KAVU_01TBL* table = new KAVU_01TBL(unsigned(leaves.size()));
   const size_t minterms = size_t(1) << leaves.size();
   for (size_t m = 0; m < minterms; ++m) {
