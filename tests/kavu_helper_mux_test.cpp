@@ -1,6 +1,7 @@
 // Tests of mux and LUT rewriting: function kept by every mux case and LUT
 // growth, and the mask and permutation helpers against hand-worked answers.
 
+#include "kavu_01tbl_cone.h"
 #include "kavu_helper_mux.h"
 #include "kavu_helper_predicates.h"
 #include "platform_testkit.h"
@@ -239,3 +240,13 @@ TEST(KavuLutMasks, FourToOneHalvesBitCountsPermutationsAndSharedInputs) {
 }
 
 }  // namespace
+
+// A grown LUT keeps a mask narrower than its six positions; simulating it in
+// a cone reads the mask's inputs (this stopped with an internal error).
+TEST(KavuLutMasks, NarrowMaskOnSixPositionsSimulates) {
+  CDB_SGATE_NODE* lut = nullptr;
+  auto nl = six_position_lut(true, &lut);
+  std::vector<CDB_SGATE_OTERM*> fanins;
+  for (unsigned j = 0; j < 4; ++j) fanins.push_back(lut->get_input_term(j)->get_source());
+  EXPECT_EQ(kavu_cone_01tbl(lut->get_single_oterm(), fanins, nullptr).word(0), 0xCAF0u);
+}

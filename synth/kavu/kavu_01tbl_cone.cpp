@@ -277,8 +277,15 @@ void CONE_SIM::kavu_lut_01tbl(CDB_SGATE_NODE* sgate, WORD* r) {
   const unsigned num_inputs = mask.get_num_inputs();
   KAVU_CHECK(num_inputs <= CDB_LUTMASK_MAX_INPUTS);
   KAVU_CHECK(CDB_LUTMASK_MAX_INPUTS <= 6);
+  // A LUT grown into its positions (kavu_suck_gates_into_lut) may have more
+  // positions than mask inputs; the positions past the mask must then be
+  // free, so that the function is the mask's alone.
   const unsigned i = sgate->get_number_of_input_terms();
-  KAVU_CHECK(num_inputs == i);
+  KAVU_CHECK(num_inputs <= i);
+  for (unsigned j = num_inputs; j < i; ++j) {
+    const CDB_SGATE_ITERM* extra = sgate->get_input_term(j);
+    if (extra && cdb_is_connected(extra)) KAVU_INTERNAL_ERROR("num_inputs == i");
+  }
   WORD* ops = scratch(num_inputs + (size_t(1) << num_inputs));
   for (unsigned j = 0; j < num_inputs; ++j) read_or_one(sgate->get_input_term(j), ops + size_t(j) * m_len);
   eval_mask(r, mask.get_value(), ops, num_inputs, ops + size_t(num_inputs) * m_len);
