@@ -150,7 +150,7 @@ bool CDB_SGATE_NETLIST::check(std::string* report) const {
         fail(report, failures, p->get_debug_name() + ": pin in the wrong pin list");
   }
   for (const CDB_SGATE_NODE* g : m_graveyard)
-    if (g->m_netlist || g->m_graveyard != this) fail(report, failures, g->get_debug_name() + ": graveyard gate is linked");
+    if (g->m_netlist || g->ex().m_graveyard != this) fail(report, failures, g->get_debug_name() + ": graveyard gate is linked");
   return failures == 0;
 }
 
@@ -169,13 +169,13 @@ CDB_SGATE_NETLIST* CDB_SGATE_NETLIST::clone(MEM_SEGMENT* seg, bool with_names, b
     n->set_temp_pointer(c);
     if (with_names) {
       c->set_instance_name(n->get_instance_name());
-      c->m_synfrom = n->m_synfrom;
+      if (n->ex().m_synfrom) c->extra().m_synfrom = n->m_extra->m_synfrom;
       for (size_t i = 0; i < n->m_oterms.size(); ++i) {
         const CDB_SGATE_OTERM* o = n->m_oterms[i];
         CDB_SGATE_OTERM* co = c->get_output_term(unsigned(i));
         if (!o || !co) continue;
         co->set_instance_name(o->get_instance_name());
-        co->m_synfrom = o->m_synfrom;
+        co->set_synfrom(o->get_synfrom_name());
         co->m_bits = uint8_t((co->m_bits & ~CDB_TERM_SYNTHESIZED_NAME) | (o->m_bits & CDB_TERM_SYNTHESIZED_NAME));
       }
     }
@@ -185,7 +185,7 @@ CDB_SGATE_NETLIST* CDB_SGATE_NETLIST::clone(MEM_SEGMENT* seg, bool with_names, b
         if (n->m_oterms[i] && c->get_output_term(unsigned(i)))
           c->get_output_term(unsigned(i))->get_flag().set_value(n->m_oterms[i]->get_flag().value());
     }
-    if (n->m_max_fanout_limit > 0) c->m_max_fanout_limit = n->m_max_fanout_limit;
+    if (n->ex().m_max_fanout_limit > 0) c->extra().m_max_fanout_limit = n->m_extra->m_max_fanout_limit;
     copy->add_node(c, true);
   }
   for (iterator it = begin_node_list(); it != end_node_list(); ++it)

@@ -49,14 +49,14 @@ void CDB_SGATE_NETLIST::add_node(CDB_SGATE_NODE* node, bool) {
   if (node->m_netlist == this) return;
   // One gate in two lists would corrupt both.
   PLAT_CHECK(node->m_netlist == nullptr, "CDB");
-  if (node->m_graveyard) {
-    std::vector<CDB_SGATE_NODE*>& g = node->m_graveyard->m_graveyard;
+  if (node->ex().m_graveyard) {
+    std::vector<CDB_SGATE_NODE*>& g = node->m_extra->m_graveyard->m_graveyard;
     g.erase(std::find(g.begin(), g.end(), node));
-    node->m_graveyard = nullptr;
+    node->m_extra->m_graveyard = nullptr;
   }
   node->m_slot = m_nodes.append(node);
   node->m_netlist = this;
-  if (node->m_max_fanout_limit > 0) ++m_num_max_fanout;
+  if (node->ex().m_max_fanout_limit > 0) ++m_num_max_fanout;
   // Bits that are not live here must read clear (they may come from elsewhere).
   uint32_t live = m_flag_manager.get_live_mask();
   node->m_dyn &= live;
@@ -71,7 +71,7 @@ void CDB_SGATE_NETLIST::unlink(CDB_SGATE_NODE* node) {
   m_nodes.erase(node->m_slot);
   node->m_slot = nullptr;
   node->m_netlist = nullptr;
-  if (node->m_max_fanout_limit > 0) --m_num_max_fanout;
+  if (node->ex().m_max_fanout_limit > 0) --m_num_max_fanout;
   unregister_pin(node);
   m_dirty = true;
 }
@@ -126,7 +126,7 @@ void CDB_SGATE_NETLIST::destroy_graveyard() {
   std::vector<CDB_SGATE_NODE*> dead;
   dead.swap(m_graveyard);
   for (CDB_SGATE_NODE* n : dead) {
-    n->m_graveyard = nullptr;  // already out of the vector
+    n->m_extra->m_graveyard = nullptr;  // already out of the vector
     delete n;
   }
 }
@@ -216,17 +216,17 @@ CDB_SGATE_HIGH_SPEED_MAP* CDB_SGATE_NETLIST::create_high_speed_map() {
 }
 
 bool CDB_SGATE_NETLIST::has_max_fanout_constraint(const CDB_SGATE_NODE* node) const {
-  return node && node->m_netlist == this && node->m_max_fanout_limit > 0;
+  return node && node->m_netlist == this && node->ex().m_max_fanout_limit > 0;
 }
 
 int CDB_SGATE_NETLIST::get_max_fanout_constraint(const CDB_SGATE_NODE* node) const {
-  return has_max_fanout_constraint(node) ? node->m_max_fanout_limit : 0;
+  return has_max_fanout_constraint(node) ? node->m_extra->m_max_fanout_limit : 0;
 }
 
 void CDB_SGATE_NETLIST::set_max_fanout_constraint(CDB_SGATE_NODE* node, int limit) {
   PLAT_CHECK(node != nullptr && node->m_netlist == this && limit >= 0, "CDB");
-  m_num_max_fanout += (limit > 0) - (node->m_max_fanout_limit > 0);
-  node->m_max_fanout_limit = limit;
+  m_num_max_fanout += (limit > 0) - (node->ex().m_max_fanout_limit > 0);
+  if (limit != 0 || node->m_extra) node->extra().m_max_fanout_limit = limit;
 }
 
 void CDB_SGATE_NETLIST::copy_members_to_partitioned_netlist(CDB_SGATE_NETLIST* other) const {
@@ -402,7 +402,7 @@ int CDB_SGATE_NETLIST::sweep(bool aggressive) {
     for (CDB_SGATE_ITERM* t : n->m_iterms)
       if (t) t->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
     unlink(n);
-    n->m_graveyard = this;
+    n->extra().m_graveyard = this;
     m_graveyard.push_back(n);
   }
   m_dirty = false;

@@ -38,7 +38,8 @@ CDB_SGATE_ITERM::~CDB_SGATE_ITERM() {
     mark_dirty(m_source->get_my_node());
     unlink_from_chain();
   }
-  delete m_info;
+  if (m_extra) delete m_extra->m_info;
+  delete m_extra;
 }
 
 void CDB_SGATE_ITERM::unlink_from_chain() {
@@ -96,19 +97,21 @@ void CDB_SGATE_ITERM::set_source(CDB_SGATE_OTERM* src) {
 }
 
 CDB_SGATE_ITERM_INFO* CDB_SGATE_ITERM::create_info() {
-  if (!m_info) m_info = new CDB_SGATE_ITERM_INFO;
-  return m_info;
+  EXTRA& e = extra();
+  if (!e.m_info) e.m_info = new CDB_SGATE_ITERM_INFO;
+  return e.m_info;
 }
 
 void CDB_SGATE_ITERM::set_info(CDB_SGATE_ITERM_INFO* info) {
-  if (info == m_info) return;
-  delete m_info;
-  m_info = info;
+  if (info == get_info()) return;
+  EXTRA& e = extra();
+  delete e.m_info;
+  e.m_info = info;
 }
 
 CDB_SGATE_ITERM_INFO* CDB_SGATE_ITERM::release_info() {
-  CDB_SGATE_ITERM_INFO* i = m_info;
-  m_info = nullptr;
+  CDB_SGATE_ITERM_INFO* i = get_info();
+  if (m_extra) m_extra->m_info = nullptr;
   return i;
 }
 
@@ -131,7 +134,10 @@ bool cdb_is_parent_connected(const CDB_SGATE_ITERM* t) {
 CDB_SGATE_OTERM::CDB_SGATE_OTERM(CDB_SGATE_NODE* owner) : m_node(owner) {}
 CDB_SGATE_OTERM::CDB_SGATE_OTERM(CDB_SGATE_NODE* owner, MEM_SEGMENT*) : m_node(owner) {}
 
-CDB_SGATE_OTERM::~CDB_SGATE_OTERM() { disconnect_all_fanouts(); }
+CDB_SGATE_OTERM::~CDB_SGATE_OTERM() {
+  disconnect_all_fanouts();
+  delete m_extra;
+}
 
 void CDB_SGATE_OTERM::copy_fanouts(std::vector<CDB_SGATE_ITERM*>& out) const {
   out.clear();
@@ -221,7 +227,7 @@ void CDB_SGATE_OTERM::swap_instance_name(CDB_SGATE_OTERM* other) {
 }
 
 void CDB_SGATE_OTERM::set_synthesized_name(HDB_INSTANCE_NAME* base) {
-  m_synfrom = base;
+  set_synfrom(base);
   m_bits |= CDB_TERM_SYNTHESIZED_NAME;
 }
 
@@ -236,19 +242,24 @@ void CDB_SGATE_OTERM::set_synthesized_name(CDB_SGATE_NODE* from) {
 CDB_SGATE_NODE::CDB_SGATE_NODE(CDB_SGATE_TYPE type, HDB_INSTANCE_NAME* name, bool synthesized)
     : m_name(name), m_debug_number(s_debug_counter++), m_type(uint8_t(type)), m_synthesized(synthesized) {}
 
-CDB_SGATE_NODE::~CDB_SGATE_NODE() { detach_everything(); }
+const CDB_SGATE_NODE::EXTRA CDB_SGATE_NODE::s_no_extra;
+
+CDB_SGATE_NODE::~CDB_SGATE_NODE() {
+  detach_everything();
+  delete m_extra;
+}
 
 void CDB_SGATE_NODE::detach_everything() {
   if (m_netlist) m_netlist->unlink(this);
-  if (m_graveyard) {
-    std::vector<CDB_SGATE_NODE*>& g = m_graveyard->m_graveyard;
+  if (ex().m_graveyard) {
+    std::vector<CDB_SGATE_NODE*>& g = m_extra->m_graveyard->m_graveyard;
     g.erase(std::find(g.begin(), g.end(), this));
-    m_graveyard = nullptr;
+    m_extra->m_graveyard = nullptr;
   }
   // Machines first: they compare their terminals' owners with this gate.
-  if (m_machines) {
-    std::vector<CDB_STATE_MACHINE*>* machines = m_machines;
-    m_machines = nullptr;  // forget_node must not edit the vector we walk
+  if (ex().m_machines) {
+    std::vector<CDB_STATE_MACHINE*>* machines = m_extra->m_machines;
+    m_extra->m_machines = nullptr;  // forget_node must not edit the vector we walk
     for (CDB_STATE_MACHINE* m : *machines) m->forget_node(this);
     delete machines;
   }
@@ -256,8 +267,10 @@ void CDB_SGATE_NODE::detach_everything() {
   m_iterms.clear();
   for (size_t i = 0; i < m_oterms.size(); ++i) delete m_oterms[i];
   m_oterms.clear();
-  delete m_string_name;
-  m_string_name = nullptr;
+  if (m_extra) {
+    delete m_extra->m_string_name;
+    m_extra->m_string_name = nullptr;
+  }
 }
 
 bool CDB_SGATE_NODE::is_generic() const {
@@ -436,16 +449,19 @@ void CDB_SGATE_NODE::delete_output_term(CDB_SGATE_OTERM* t) {
 
 void CDB_SGATE_NODE::set_string_name(const char* text) {
   if (!text) {
-    delete m_string_name;
-    m_string_name = nullptr;
+    if (m_extra) {
+      delete m_extra->m_string_name;
+      m_extra->m_string_name = nullptr;
+    }
     return;
   }
-  if (m_string_name) *m_string_name = text;
-  else m_string_name = new std::string(text);
+  std::string*& name = extra().m_string_name;
+  if (name) *name = text;
+  else name = new std::string(text);
 }
 
 void CDB_SGATE_NODE::set_synthesized_name(HDB_INSTANCE_NAME* base) {
-  m_synfrom = base;
+  if (base || m_extra) extra().m_synfrom = base;
   set_has_temporary_name(true);
 }
 
@@ -475,14 +491,16 @@ void CDB_SGATE_NODE::set_kff(bool requested, bool in_force, bool read) {
 
 void CDB_SGATE_NODE::add_state_machine_reference(CDB_STATE_MACHINE* m) {
   PLAT_CHECK(m != nullptr, "CDB");
-  if (!m_machines) m_machines = new std::vector<CDB_STATE_MACHINE*>;
-  if (std::find(m_machines->begin(), m_machines->end(), m) == m_machines->end()) m_machines->push_back(m);
+  std::vector<CDB_STATE_MACHINE*>*& machines = extra().m_machines;
+  if (!machines) machines = new std::vector<CDB_STATE_MACHINE*>;
+  if (std::find(machines->begin(), machines->end(), m) == machines->end()) machines->push_back(m);
 }
 
 void CDB_SGATE_NODE::remove_state_machine_reference(CDB_STATE_MACHINE* m) {
-  if (!m_machines) return;
-  auto it = std::find(m_machines->begin(), m_machines->end(), m);
-  if (it != m_machines->end()) m_machines->erase(it);
+  std::vector<CDB_STATE_MACHINE*>* machines = ex().m_machines;
+  if (!machines) return;
+  auto it = std::find(machines->begin(), machines->end(), m);
+  if (it != machines->end()) machines->erase(it);
 }
 
 bool CDB_SGATE_NODE::check_kind_invariants(std::string*) const { return true; }
@@ -537,7 +555,7 @@ unsigned CDB_SGATE_NODE::get_instance_name_id() const { return m_name ? unsigned
 
 std::string CDB_SGATE_NODE::get_string_hpath() const {
   if (m_name) return m_name->get_short_hpath(0);
-  if (m_string_name) return *m_string_name;
+  if (ex().m_string_name) return *m_extra->m_string_name;
   return "~N" + std::to_string(m_debug_number);
 }
 

@@ -139,15 +139,17 @@ class CDB_SGATE_ITERM {
   CDB_SGATE_ITERM* get_next_fanout() const { return m_next; }
   CDB_SGATE_ITERM* get_prev_fanout() const { return m_prev; }
 
-  CDB_SGATE_ITERM* get_parent_input() const { return m_parent; }
-  void set_parent_input(CDB_SGATE_ITERM* p) { m_parent = p; }
+  CDB_SGATE_ITERM* get_parent_input() const { return m_extra ? m_extra->m_parent : nullptr; }
+  void set_parent_input(CDB_SGATE_ITERM* p) {
+    if (p || m_extra) extra().m_parent = p;
+  }
 
   DB_INPUT_PORT_TYPE get_port_type() const { return m_port_type; }
   void set_port_type(DB_INPUT_PORT_TYPE t) { m_port_type = t; }
   unsigned get_port_index() const { return m_port_index; }
   void set_port_index(unsigned i) { m_port_index = i; }
 
-  CDB_SGATE_ITERM_INFO* get_info() const { return m_info; }
+  CDB_SGATE_ITERM_INFO* get_info() const { return m_extra ? m_extra->m_info : nullptr; }
   // Returns the record, creating one with default values when absent.
   CDB_SGATE_ITERM_INFO* create_info();
   // Takes ownership of `info` (may be null); the previous record is freed.
@@ -174,12 +176,23 @@ class CDB_SGATE_ITERM {
   friend class CDB_SGATE_NETLIST;
   void unlink_from_chain();  // leaves the source's chain; flags untouched
 
+  // The parent link and the information record, which few terminals have,
+  // live in a side record made on first use (it keeps the terminal at 56
+  // bytes).
+  struct EXTRA {
+    CDB_SGATE_ITERM* m_parent = nullptr;
+    CDB_SGATE_ITERM_INFO* m_info = nullptr;
+  };
+  EXTRA& extra() {
+    if (!m_extra) m_extra = new EXTRA;
+    return *m_extra;
+  }
+
   CDB_SGATE_NODE* m_node;
   CDB_SGATE_OTERM* m_source = nullptr;
   CDB_SGATE_ITERM* m_next = nullptr;
   CDB_SGATE_ITERM* m_prev = nullptr;
-  CDB_SGATE_ITERM* m_parent = nullptr;
-  CDB_SGATE_ITERM_INFO* m_info = nullptr;
+  EXTRA* m_extra = nullptr;
   CDB_FLAG32 m_flag;
   uint32_t m_dyn = 0;
   uint32_t m_port_index = 0;
@@ -267,10 +280,14 @@ class CDB_SGATE_OTERM {
   void set_aux2(int v) { m_aux2 = v; }
   int get_aux3() const { return m_aux3; }
   void set_aux3(int v) { m_aux3 = v; }
-  int get_fanin_delay() const { return m_fanin_delay; }
-  void set_fanin_delay(int d) { m_fanin_delay = d; }
-  int get_fanout_delay() const { return m_fanout_delay; }
-  void set_fanout_delay(int d) { m_fanout_delay = d; }
+  int get_fanin_delay() const { return m_extra ? m_extra->m_fanin_delay : 0; }
+  void set_fanin_delay(int d) {
+    if (d || m_extra) extra().m_fanin_delay = d;
+  }
+  int get_fanout_delay() const { return m_extra ? m_extra->m_fanout_delay : 0; }
+  void set_fanout_delay(int d) {
+    if (d || m_extra) extra().m_fanout_delay = d;
+  }
   unsigned get_sim_value() const { return m_sim_value; }
   void set_sim_value(unsigned v) { m_sim_value = v; }
   FTM_INFO* get_ftm_info() const { return m_ftm_info; }
@@ -296,7 +313,7 @@ class CDB_SGATE_OTERM {
   void set_synthesized_name(HDB_INSTANCE_NAME* base);
   void set_synthesized_name(CDB_SGATE_NODE* from);
   void clear_synthesized_name_mark() { m_bits &= uint8_t(~CDB_TERM_SYNTHESIZED_NAME); }
-  HDB_INSTANCE_NAME* get_synfrom_name() const { return m_synfrom; }
+  HDB_INSTANCE_NAME* get_synfrom_name() const { return m_extra ? m_extra->m_synfrom : nullptr; }
   // The own name's path, else the gate's.
   std::string get_string_hpath() const;
 
@@ -306,18 +323,31 @@ class CDB_SGATE_OTERM {
   friend class CDB_SGATE_NETLIST;
   void append_link(CDB_SGATE_ITERM* t);
 
+  // The synfrom name and the delay fields, which few terminals use, live in
+  // a side record made on first use (it keeps the terminal at 88 bytes).
+  struct EXTRA {
+    HDB_INSTANCE_NAME* m_synfrom = nullptr;
+    int m_fanin_delay = 0;
+    int m_fanout_delay = 0;
+  };
+  EXTRA& extra() {
+    if (!m_extra) m_extra = new EXTRA;
+    return *m_extra;
+  }
+  void set_synfrom(HDB_INSTANCE_NAME* n) {
+    if (n || m_extra) extra().m_synfrom = n;
+  }
+
   CDB_SGATE_NODE* m_node;
   CDB_SGATE_ITERM* m_first = nullptr;
   CDB_SGATE_ITERM* m_last = nullptr;
   HDB_INSTANCE_NAME* m_name = nullptr;
-  HDB_INSTANCE_NAME* m_synfrom = nullptr;
+  EXTRA* m_extra = nullptr;
   FTM_INFO* m_ftm_info = nullptr;
   uint32_t m_count = 0;
   int m_aux = 0;
   int m_aux2 = 0;
   int m_aux3 = 0;
-  int m_fanin_delay = 0;
-  int m_fanout_delay = 0;
   unsigned m_sim_value = 0;
   CDB_FLAG32 m_flag;
   uint32_t m_dyn = 0;
@@ -453,12 +483,12 @@ class CDB_SGATE_NODE {
   HDB_INSTANCE_NAME* get_instance_name() const { return m_name; }
   void set_instance_name(HDB_INSTANCE_NAME* n) { m_name = n; }
   unsigned get_instance_name_id() const;
-  const char* get_string_name() const { return m_string_name ? m_string_name->c_str() : nullptr; }
+  const char* get_string_name() const { return ex().m_string_name ? ex().m_string_name->c_str() : nullptr; }
   void set_string_name(const char* text);
   bool has_temporary_name() const { return (m_bytes[CDB_STATUS_BYTE] & CDB_STATUS_TEMPORARY_NAME) != 0; }
   void set_has_temporary_name(bool b) { set_byte_bits(CDB_STATUS_BYTE, CDB_STATUS_TEMPORARY_NAME, b); }
   void reset_has_temporary_name() { set_has_temporary_name(false); }
-  HDB_INSTANCE_NAME* get_synfrom_name() const { return m_synfrom; }
+  HDB_INSTANCE_NAME* get_synfrom_name() const { return ex().m_synfrom; }
   // Records base as the synfrom name and marks the name temporary.
   void set_synthesized_name(HDB_INSTANCE_NAME* base);
 
@@ -500,8 +530,10 @@ class CDB_SGATE_NODE {
   void* get_temp_pointer() const { return m_temp; }
   void set_temp_pointer(void* p) { m_temp = p; }
   CDB_SGATE_NODE* get_temp_node() const { return static_cast<CDB_SGATE_NODE*>(m_temp); }
-  CDB_SGATE_HIERARCHY* get_hierarchy() const { return m_hierarchy; }
-  void set_hierarchy(CDB_SGATE_HIERARCHY* h) { m_hierarchy = h; }
+  CDB_SGATE_HIERARCHY* get_hierarchy() const { return ex().m_hierarchy; }
+  void set_hierarchy(CDB_SGATE_HIERARCHY* h) {
+    if (h || m_extra) extra().m_hierarchy = h;
+  }
 
   // --- state machines that list this gate (dropped at destruction)
   void add_state_machine_reference(CDB_STATE_MACHINE* m);
@@ -543,20 +575,32 @@ class CDB_SGATE_NODE {
   friend class CDB_SGATE_NETLIST;
   void detach_everything();
 
+  // Members few gates use, in a side record made on first use: a gate of a
+  // large netlist then costs its terminals, its lists and 136 bytes.
+  struct EXTRA {
+    CDB_SGATE_NETLIST* m_graveyard = nullptr;  // the netlist whose graveyard holds it
+    HDB_INSTANCE_NAME* m_synfrom = nullptr;
+    std::string* m_string_name = nullptr;
+    CDB_SGATE_HIERARCHY* m_hierarchy = nullptr;
+    std::vector<CDB_STATE_MACHINE*>* m_machines = nullptr;
+    int m_max_fanout_limit = 0;  // 0: no max-fan-out constraint
+  };
+  static const EXTRA s_no_extra;
+  const EXTRA& ex() const { return m_extra ? *m_extra : s_no_extra; }
+  EXTRA& extra() {
+    if (!m_extra) m_extra = new EXTRA;
+    return *m_extra;
+  }
+
   ITERM_VECTOR m_iterms;
   OTERM_VECTOR m_oterms;
   CDB_SGATE_NETLIST* m_netlist = nullptr;
   CDB_SGATE_NODE** m_slot = nullptr;  // slot in the netlist's node list
-  CDB_SGATE_NETLIST* m_graveyard = nullptr;  // the netlist whose graveyard holds it
   HDB_INSTANCE_NAME* m_name = nullptr;
-  HDB_INSTANCE_NAME* m_synfrom = nullptr;
-  std::string* m_string_name = nullptr;
   void* m_temp = nullptr;
-  CDB_SGATE_HIERARCHY* m_hierarchy = nullptr;
-  std::vector<CDB_STATE_MACHINE*>* m_machines = nullptr;
+  EXTRA* m_extra = nullptr;
   unsigned m_debug_number;
   uint32_t m_stamp = 0;          // visit stamp of the netlist's walks (sweep, sort, check)
-  int m_max_fanout_limit = 0;    // 0: no max-fan-out constraint
   CDB_FLAG32 m_flag;
   uint32_t m_dyn = 0;
   uint8_t m_bytes[4] = {0, 0, 0, 0};

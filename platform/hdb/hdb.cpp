@@ -2,13 +2,15 @@
 //
 // Model: each namespace owns its names in creation order; a process-wide
 //   registry maps live ids to names (ids are never reused, even after a
-//   namespace dies). Children are indexed by (synthesized mark, partial
-//   name) for interning and kept in a vector for creation order.
-// Cost: creation O(log children) plus one registry insert; paths O(depth).
+//   namespace dies). Children are found through the namespace's index keyed
+//   by (parent, synthesized mark, partial name) and kept in their parent's
+//   side record for creation order.
+// Cost: creation O(1) expected plus one registry insert; paths O(depth).
 #include "hdb/hdb.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <cstring>
+#include <new>
 
 #include "hdb/hdb_int.h"
 #include "msg/msg.h"
@@ -16,9 +18,44 @@
 
 namespace {
 
-struct NAME_REGISTRY {
-  std::unordered_map<int, HDB_INSTANCE_NAME*> by_id;
+// Live names by id. Ids come from a counter, so they are dense: pages of
+// 1024 slots under a directory indexed by id / 1024, a page freed when its
+// last name dies with its namespace.
+class NAME_REGISTRY {
+ public:
   int next_id = 1;
+
+  HDB_INSTANCE_NAME* find(int id) const {
+    if (id <= 0) return nullptr;
+    size_t page = size_t(id) >> kPageBits;
+    if (page >= m_pages.size() || !m_pages[page]) return nullptr;
+    return m_pages[page]->slots[size_t(id) & kPageMask];
+  }
+  void insert(int id, HDB_INSTANCE_NAME* name) {
+    size_t page = size_t(id) >> kPageBits;
+    if (page >= m_pages.size()) m_pages.resize(page + 1);
+    if (!m_pages[page]) m_pages[page] = std::make_unique<PAGE>();
+    HDB_INSTANCE_NAME*& slot = m_pages[page]->slots[size_t(id) & kPageMask];
+    if (!slot) ++m_pages[page]->live;
+    slot = name;
+  }
+  void erase(int id) {
+    size_t page = size_t(id) >> kPageBits;
+    if (page >= m_pages.size() || !m_pages[page]) return;
+    HDB_INSTANCE_NAME*& slot = m_pages[page]->slots[size_t(id) & kPageMask];
+    if (!slot) return;
+    slot = nullptr;
+    if (--m_pages[page]->live == 0) m_pages[page].reset();
+  }
+
+ private:
+  static constexpr unsigned kPageBits = 10;
+  static constexpr size_t kPageMask = (size_t(1) << kPageBits) - 1;
+  struct PAGE {
+    HDB_INSTANCE_NAME* slots[size_t(1) << kPageBits] = {};
+    uint32_t live = 0;
+  };
+  std::vector<std::unique_ptr<PAGE>> m_pages;
 };
 
 NAME_REGISTRY& registry() {
@@ -40,51 +77,121 @@ HDB_SOURCE_COMPONENT* HDB_SOURCE_COMPONENT_COL::get_primitive(int type) {
   return slot.get();
 }
 
+// ---------------------------------------------------------------- child index
+
+// Open addressing with linear probing over a power-of-two table: a slot holds
+// the child and a 32-bit fingerprint of its key (parent, synthesized mark,
+// partial name); the home slot comes from the hash's high bits. Grown to twice
+// the size past 70 % load. Names are never removed while the namespace lives.
+struct HDB_CHILD_INDEX {
+  std::vector<HDB_INSTANCE_NAME*> m_slots;
+  std::vector<uint32_t> m_tags;
+  size_t m_count = 0;
+  unsigned m_shift = 64;
+
+  static uint64_t hash(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) {
+    uint64_t h = 1469598103934665603ull ^ (uint64_t(uintptr_t(parent)) * 2 + (synthesized ? 1 : 0));
+    for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
+    return (h ^ (h >> 32)) * 0x9e3779b97f4a7c15ull;
+  }
+  static bool same(const HDB_INSTANCE_NAME* n, const HDB_INSTANCE_NAME* parent, bool synthesized,
+                   std::string_view text) {
+    return n->m_parent == parent && n->m_synthesized == synthesized &&
+           std::string_view(n->m_partial, n->m_partial_size) == text;
+  }
+
+  HDB_INSTANCE_NAME* find(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) const {
+    if (m_slots.empty()) return nullptr;
+    const size_t mask = m_slots.size() - 1;
+    const uint64_t h = hash(parent, synthesized, text);
+    const uint32_t tag = uint32_t(h);
+    for (size_t i = size_t(h >> m_shift); m_slots[i]; i = (i + 1) & mask)
+      if (m_tags[i] == tag && same(m_slots[i], parent, synthesized, text)) return m_slots[i];
+    return nullptr;
+  }
+
+  void insert(HDB_INSTANCE_NAME* name) {
+    if (10 * (m_count + 1) > 7 * m_slots.size()) grow();
+    place(name, hash(name->m_parent, name->m_synthesized, std::string_view(name->m_partial, name->m_partial_size)));
+    ++m_count;
+  }
+
+ private:
+  void place(HDB_INSTANCE_NAME* name, uint64_t h) {
+    const size_t mask = m_slots.size() - 1;
+    size_t i = size_t(h >> m_shift);
+    while (m_slots[i]) i = (i + 1) & mask;
+    m_slots[i] = name;
+    m_tags[i] = uint32_t(h);
+  }
+  void grow() {
+    std::vector<HDB_INSTANCE_NAME*> old;
+    old.swap(m_slots);
+    const size_t size = old.empty() ? 16 : 2 * old.size();
+    m_slots.assign(size, nullptr);
+    m_tags.assign(size, 0);
+    m_shift = 64 - unsigned(__builtin_ctzll(size));
+    for (HDB_INSTANCE_NAME* n : old)
+      if (n) place(n, hash(n->m_parent, n->m_synthesized, std::string_view(n->m_partial, n->m_partial_size)));
+  }
+};
+
 // ---------------------------------------------------------------- names
 
-HDB_INSTANCE_NAME::~HDB_INSTANCE_NAME() = default;
+HDB_INSTANCE_NAME::EXTRA::~EXTRA() = default;
 
-HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME* parent,
-                                           const std::string& text, bool synthesized,
-                                           HDB_INSTANCE_NAME_FLAG flags, int id,
+HDB_INSTANCE_NAME::~HDB_INSTANCE_NAME() { delete m_extra; }
+
+HDB_INSTANCE_NAME::EXTRA& HDB_INSTANCE_NAME::extra() {
+  if (!m_extra) m_extra = new EXTRA;
+  return *m_extra;
+}
+
+const std::vector<HDB_INSTANCE_NAME*>& HDB_INSTANCE_NAME::get_children() const {
+  static const std::vector<HDB_INSTANCE_NAME*> none;
+  return m_extra ? m_extra->m_children : none;
+}
+
+HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME* parent, std::string_view text,
+                                           bool synthesized, HDB_INSTANCE_NAME_FLAG flags, int id,
                                            HDB_SOURCE_COMPONENT* component) {
   NAME_REGISTRY& reg = registry();
   if (id == 0) {
     id = reg.next_id++;
   } else {
-    PLAT_CHECK(id > 0 && reg.by_id.count(id) == 0 && "instance name id already in use", "HDB");
+    PLAT_CHECK(id > 0 && reg.find(id) == nullptr && "instance name id already in use", "HDB");
     reg.next_id = std::max(reg.next_id, id + 1);
   }
-  std::unique_ptr<HDB_INSTANCE_NAME> owned(new HDB_INSTANCE_NAME);
-  HDB_INSTANCE_NAME* name = owned.get();
+  HDB_INSTANCE_NAME* name = new (ns->allocate_name()) HDB_INSTANCE_NAME;
   name->m_id = id;
   name->m_parent = parent;
-  name->m_partial = text;
+  name->m_partial = ns->store_text(text);
+  name->m_partial_size = uint32_t(text.size());
   name->m_synthesized = synthesized;
   name->m_flags = flags;
   name->m_namespace = ns;
   name->m_component = component;
-  ns->m_names.push_back(std::move(owned));
-  reg.by_id[id] = name;
+  reg.insert(id, name);
   if (parent) {
-    parent->m_children.push_back(name);
-    parent->m_child_index[{synthesized, text}] = name;
+    parent->extra().m_children.push_back(name);
+    if (!ns->m_child_index) ns->m_child_index = std::make_unique<HDB_CHILD_INDEX>();
+    ns->m_child_index->insert(name);
   } else {
     ns->m_tops.push_back(name);
-    ns->m_top_index[text] = name;
+    ns->m_top_index[std::string(text)] = name;
   }
   return name;
 }
 
 std::string HDB_INSTANCE_NAME::get_short_hpath(int fmt) const {
   PLAT_CHECK(fmt >= 0 && fmt <= 2, "HDB");
-  if (fmt == 2) return m_partial;
+  if (fmt == 2) return get_unit_name_str();
   std::string path;
   get_hierarchy_path(nullptr, &path);
   if (fmt == 1) {
     const HDB_INSTANCE_NAME* top = this;
     while (top->m_parent) top = top->m_parent;
-    size_t skip = top->m_partial.size();
+    size_t skip = top->m_partial_size;
     path = path.size() > skip ? path.substr(skip + 1) : std::string();
   }
   return path;
@@ -112,17 +219,17 @@ bool HDB_INSTANCE_NAME::get_hierarchy_path(const HDB_INSTANCE_NAME* relative_to,
   return true;
 }
 
+HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::find_child(bool synthesized, std::string_view text) const {
+  const HDB_CHILD_INDEX* index = m_namespace->m_child_index.get();
+  return index ? index->find(this, synthesized, text) : nullptr;
+}
+
 HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::find_in_children(const char* text, int kind) const {
   if (!text) return nullptr;
-  std::string t(text);
-  if (kind != 2) {
-    auto it = m_child_index.find({false, t});
-    if (it != m_child_index.end()) return it->second;
-  }
-  if (kind != 1) {
-    auto it = m_child_index.find({true, t});
-    if (it != m_child_index.end()) return it->second;
-  }
+  if (kind != 2)
+    if (HDB_INSTANCE_NAME* n = find_child(false, text)) return n;
+  if (kind != 1)
+    if (HDB_INSTANCE_NAME* n = find_child(true, text)) return n;
   return nullptr;
 }
 
@@ -132,8 +239,7 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_child(HDB_INSTANCE_NAME* parent, co
                                                    HDB_SOURCE_COMPONENT_COL* components) {
   PLAT_CHECK(parent != nullptr, "HDB");
   PLAT_CHECK(text != nullptr && *text != '\0', "HDB");
-  auto it = parent->m_child_index.find({synthesized, text});
-  if (it != parent->m_child_index.end()) return it->second;
+  if (HDB_INSTANCE_NAME* existing = parent->find_child(synthesized, text)) return existing;
   HDB_SOURCE_COMPONENT* component =
       components ? components->get_primitive(kSynthesisPrimitive) : parent->m_component;
   return make(parent->m_namespace, parent, text, synthesized, flags, id, component);
@@ -157,7 +263,7 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_normal_name(HDB_NAMESPACE* ns, cons
   }
   if (existing) return existing;
   HDB_INSTANCE_NAME* name = make(ns, parent, text, false, flags, 0, component);
-  if (location) name->m_location = std::make_unique<MSG_LOCATION_SCHEMA>(*location);
+  if (location) name->extra().m_location = std::make_unique<MSG_LOCATION_SCHEMA>(*location);
   return name;
 }
 
@@ -168,22 +274,20 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_synthesized_name(HDB_INSTANCE_NAME*
   PLAT_CHECK(ext != nullptr && *ext != '\0', "HDB");
   HDB_INSTANCE_NAME* parent = base->get_base_for_children();
   PLAT_CHECK(parent != nullptr, "HDB");
-  auto& index = parent->m_child_index;
   std::string text(ext);
   if (reused) *reused = false;
   if (!unique) {
-    auto it = index.find({synthesized, text});
-    if (it != index.end()) {
+    if (HDB_INSTANCE_NAME* existing = parent->find_child(synthesized, text)) {
       if (reused) *reused = true;
-      return it->second;
+      return existing;
     }
     return make(parent->m_namespace, parent, text, synthesized, {}, 0, parent->m_component);
   }
-  if (index.count({synthesized, text})) {
-    int& next = parent->m_unique_next[text];
+  if (parent->find_child(synthesized, text)) {
+    int& next = parent->extra().m_unique_next[text];
     do {
       text = std::string(ext) + "~" + std::to_string(++next);
-    } while (index.count({synthesized, text}));
+    } while (parent->find_child(synthesized, text));
   }
   return make(parent->m_namespace, parent, text, synthesized, {}, 0, parent->m_component);
 }
@@ -194,23 +298,21 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_numbered_synthesized_name(HDB_INSTA
   PLAT_CHECK(parent != nullptr, "HDB");
   // The first free number, searched from where the last search stopped
   // (names are never freed). The empty key cannot clash with an extension.
-  int& next = parent->m_unique_next[std::string()];
+  int& next = parent->extra().m_unique_next[std::string()];
   std::string text;
   do {
     text = std::to_string(++next);
-  } while (parent->m_child_index.count({true, text}));
+  } while (parent->find_child(true, text));
   return make(parent->m_namespace, parent, text, true, {}, 0, parent->m_component);
 }
 
 void HDB_INSTANCE_NAME::set_representative_name(HDB_INSTANCE_NAME* rep) {
   PLAT_CHECK(rep != this, "HDB");
-  m_representative = rep;
+  if (rep || m_extra) extra().m_representative = rep;
 }
 
 HDB_INSTANCE_NAME* HDB_NAME_MGR::get_instance_name(int id) {
-  NAME_REGISTRY& reg = registry();
-  auto it = reg.by_id.find(id);
-  return it == reg.by_id.end() ? nullptr : it->second;
+  return registry().find(id);
 }
 
 // ---------------------------------------------------------------- namespaces
@@ -219,10 +321,54 @@ HDB_NAMESPACE::HDB_NAMESPACE(const char* root_name) {
   if (root_name && *root_name) HDB_INSTANCE_NAME::create_normal_name(this, root_name, nullptr, nullptr, nullptr);
 }
 
+namespace {
+
+// Names per storage block: small namespaces stay small, large ones make few
+// blocks.
+uint32_t block_capacity(size_t block) { return block < 8 ? uint32_t(16) << block : 4096; }
+
+const size_t kTextBlock = 64 * 1024;
+
+}  // namespace
+
 HDB_NAMESPACE::~HDB_NAMESPACE() {
   NAME_REGISTRY& reg = registry();
-  for (const auto& name : m_names) reg.by_id.erase(name->get_id());
+  std::allocator<HDB_INSTANCE_NAME> alloc;
+  for (size_t b = 0; b < m_name_blocks.size(); ++b) {
+    const uint32_t used = b + 1 == m_name_blocks.size() ? m_names_in_last_block : block_capacity(b);
+    for (uint32_t i = 0; i < used; ++i) {
+      reg.erase(m_name_blocks[b][i].get_id());
+      m_name_blocks[b][i].~HDB_INSTANCE_NAME();
+    }
+    alloc.deallocate(m_name_blocks[b], block_capacity(b));
+  }
   if (g_default_namespace == this) g_default_namespace = nullptr;
+}
+
+void* HDB_NAMESPACE::allocate_name() {
+  if (m_name_blocks.empty() || m_names_in_last_block == block_capacity(m_name_blocks.size() - 1)) {
+    m_name_blocks.push_back(std::allocator<HDB_INSTANCE_NAME>().allocate(block_capacity(m_name_blocks.size())));
+    m_names_in_last_block = 0;
+  }
+  return m_name_blocks.back() + m_names_in_last_block++;
+}
+
+const char* HDB_NAMESPACE::store_text(std::string_view text) {
+  const size_t need = text.size() + 1;
+  if (need > m_text_left) {
+    // Small namespaces start with small blocks; a text longer than a block
+    // gets a block of its own size.
+    const size_t size = std::max(need, std::min(kTextBlock, size_t(1024) << m_text_blocks.size()));
+    m_text_blocks.push_back(std::make_unique<char[]>(size));
+    m_text_next = m_text_blocks.back().get();
+    m_text_left = size;
+  }
+  char* out = m_text_next;
+  std::memcpy(out, text.data(), text.size());
+  out[text.size()] = '\0';
+  m_text_next += need;
+  m_text_left -= need;
+  return out;
 }
 
 HDB_INSTANCE_NAME* HDB_NAMESPACE::get_root() const { return m_tops.empty() ? nullptr : m_tops[0]; }
@@ -266,9 +412,9 @@ HDB_INSTANCE_NAME* HDB_NAMESPACE::create_group_instance_name(HDB_INSTANCE_NAME* 
   const std::string element_text = std::string(group_text) + "[" + std::to_string(index) + "]";
   HDB_INSTANCE_NAME* element =
       HDB_INSTANCE_NAME::create_normal_name(this, element_text.c_str(), nullptr, nullptr, parent);
-  PLAT_CHECK(element->m_group == nullptr || element->m_group == group, "HDB");
-  element->m_group = group;
-  element->m_group_index = index;
+  PLAT_CHECK(element->get_group() == nullptr || element->get_group() == group, "HDB");
+  element->extra().m_group = group;
+  element->extra().m_group_index = index;
   return element;
 }
 

@@ -12,13 +12,19 @@
 // Invariants: a child's namespace is its parent's; children of one parent
 //   differ in (partial name, synthesized mark); a name lives until its
 //   namespace is destroyed (the default namespace: until hdb_reset()).
-// Cost: child lookup and creation O(log children); paths O(depth).
+// Storage: a name is 64 bytes in its namespace's blocks; its text sits in
+//   the namespace's text store; children are found through one open-addressing
+//   index per namespace; group, representative, location, the child list and
+//   unique-number counters live in a side record made on first use.
+// Cost: child lookup and creation O(1) expected; paths O(depth).
 // Not thread-safe, like the rest of the databases.
 #pragma once
 
 #include <map>
 #include <memory>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,6 +32,7 @@
 
 class HDB_NAMESPACE;
 class HDB_INSTANCE_NAME;
+struct HDB_CHILD_INDEX;
 class MSG_LOCATION_SCHEMA;
 namespace kavu_platform {
 struct HDB_OPTION_RECORD;
@@ -87,21 +94,21 @@ class HDB_INSTANCE_NAME {
   HDB_INSTANCE_NAME* get_parent() const { return m_parent; }
   // The enclosing name (the parent; names here have no record members).
   HDB_INSTANCE_NAME* get_parent_data_member() const { return m_parent; }
-  const char* get_partial_name() const { return m_partial.c_str(); }
+  const char* get_partial_name() const { return m_partial; }
   // The name within its unit: the partial name.
-  const char* get_unit_name() const { return m_partial.c_str(); }
-  std::string get_unit_name_str() const { return m_partial; }
+  const char* get_unit_name() const { return m_partial; }
+  std::string get_unit_name_str() const { return std::string(m_partial, m_partial_size); }
   bool is_synthesized() const { return m_synthesized; }
   HDB_INSTANCE_NAME_FLAG& get_flags() { return m_flags; }
   const HDB_INSTANCE_NAME_FLAG& get_flags() const { return m_flags; }
   // The bus group the name is an element of (null: none) and its index.
-  HDB_INSTANCE_NAME* get_group() const { return m_group; }
-  int get_index_in_group() const { return m_group_index; }
+  HDB_INSTANCE_NAME* get_group() const { return m_extra ? m_extra->m_group : nullptr; }
+  int get_index_in_group() const { return m_extra ? m_extra->m_group_index : -1; }
   HDB_NAMESPACE* get_namespace() const { return m_namespace; }
   HDB_SOURCE_COMPONENT* get_source_component() const { return m_component; }
-  const MSG_LOCATION_SCHEMA* get_location() const { return m_location.get(); }
+  const MSG_LOCATION_SCHEMA* get_location() const { return m_extra ? m_extra->m_location.get() : nullptr; }
   // Children in creation order.
-  const std::vector<HDB_INSTANCE_NAME*>& get_children() const { return m_children; }
+  const std::vector<HDB_INSTANCE_NAME*>& get_children() const;
 
   // fmt 0: the full path; 1: without the top name (and its separator);
   // 2: the partial name alone.
@@ -115,7 +122,9 @@ class HDB_INSTANCE_NAME {
   virtual HDB_INSTANCE_NAME* get_base_for_children() { return this; }
   // The name that stands for this one where the elaboration merged several
   // names into one (null: none, the name stands for itself).
-  virtual HDB_INSTANCE_NAME* get_representative_name() const { return m_representative; }
+  virtual HDB_INSTANCE_NAME* get_representative_name() const {
+    return m_extra ? m_extra->m_representative : nullptr;
+  }
   // Makes `rep` (null: none) this name's representative; a name cannot
   // represent itself.
   void set_representative_name(HDB_INSTANCE_NAME* rep);
@@ -157,29 +166,39 @@ class HDB_INSTANCE_NAME {
   HDB_INSTANCE_NAME() = default;
 
  private:
-  static HDB_INSTANCE_NAME* make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME* parent, const std::string& text,
+  // Members most names never use (every leaf of a large netlist is a name),
+  // allocated on first use.
+  struct EXTRA {
+    HDB_INSTANCE_NAME* m_group = nullptr;
+    int m_group_index = -1;
+    HDB_INSTANCE_NAME* m_representative = nullptr;
+    std::unique_ptr<MSG_LOCATION_SCHEMA> m_location;
+    std::vector<HDB_INSTANCE_NAME*> m_children;
+    // Per extension, the number after which unique synthesized children
+    // start their search: names are never freed, so the smallest free number
+    // only grows.
+    std::map<std::string, int> m_unique_next;
+    ~EXTRA();
+  };
+
+  static HDB_INSTANCE_NAME* make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME* parent, std::string_view text,
                                  bool synthesized, HDB_INSTANCE_NAME_FLAG flags, int id,
                                  HDB_SOURCE_COMPONENT* component);
+  EXTRA& extra();
+  HDB_INSTANCE_NAME* find_child(bool synthesized, std::string_view text) const;
 
   int m_id = 0;
-  HDB_INSTANCE_NAME* m_parent = nullptr;
-  std::string m_partial;
-  bool m_synthesized = false;
   HDB_INSTANCE_NAME_FLAG m_flags;
-  HDB_INSTANCE_NAME* m_group = nullptr;
-  int m_group_index = -1;
-  HDB_INSTANCE_NAME* m_representative = nullptr;
+  HDB_INSTANCE_NAME* m_parent = nullptr;
+  const char* m_partial = "";  // NUL-terminated, in the namespace's text store
+  uint32_t m_partial_size = 0;
+  bool m_synthesized = false;
   HDB_NAMESPACE* m_namespace = nullptr;
   HDB_SOURCE_COMPONENT* m_component = nullptr;
-  std::unique_ptr<MSG_LOCATION_SCHEMA> m_location;
-  std::vector<HDB_INSTANCE_NAME*> m_children;
-  std::map<std::pair<bool, std::string>, HDB_INSTANCE_NAME*> m_child_index;
-  // Per extension, the number after which unique synthesized children start
-  // their search: names are never freed, so the smallest free number only
-  // grows.
-  std::map<std::string, int> m_unique_next;
+  EXTRA* m_extra = nullptr;
 
   friend class HDB_NAMESPACE;
+  friend struct HDB_CHILD_INDEX;
 };
 
 class HDB_NAME_MGR {
@@ -218,7 +237,19 @@ class HDB_NAMESPACE {
                                                 int index);
 
  private:
-  std::vector<std::unique_ptr<HDB_INSTANCE_NAME>> m_names;
+  // Names live in blocks of raw storage owned here (they die only with the
+  // namespace), their texts in a store of character blocks.
+  void* allocate_name();
+  const char* store_text(std::string_view text);
+
+  std::vector<HDB_INSTANCE_NAME*> m_name_blocks;  // raw storage; sizes by block_capacity
+  uint32_t m_names_in_last_block = 0;
+  std::vector<std::unique_ptr<char[]>> m_text_blocks;
+  char* m_text_next = nullptr;
+  size_t m_text_left = 0;
+  // Every child name of the namespace, keyed by (parent, synthesized mark,
+  // partial name).
+  std::unique_ptr<HDB_CHILD_INDEX> m_child_index;
   std::vector<HDB_INSTANCE_NAME*> m_tops;
   std::map<std::string, HDB_INSTANCE_NAME*> m_top_index;
   HDB_SOURCE_COMPONENT_COL m_components;

@@ -1,12 +1,15 @@
 // blif_read.cpp — the BLIF reader (interface and rules in blif.h).
 //
-// Phases: (1) the text is split into logical lines (comments dropped,
-//   "\" continuations joined) whose tokens are views into the text; (2) the
-//   lines are grouped into models; (3) the first model is elaborated,
-//   instantiating other models of the file in place, and every gate is built
-//   with unconnected inputs while (input terminal, signal) reads and signal
-//   drivers are recorded; (4) reads are connected in file order, constants
-//   tied, undriven signals reported; (5) names are given.
+// Phases: (1) the text is split into logical lines (comments blanked,
+//   "\" continuations joined), kept as byte ranges and split into tokens
+//   (views into the text) when read; (2) the lines are grouped into models;
+//   (3) the first model is elaborated, instantiating other models of the file
+//   in place: a read of a signal whose driver is known is connected at once,
+//   other reads wait in the signal's pending list until its driver is built;
+//   (4) constants are tied and undriven signals reported; (5) the line and
+//   read tables are released and names are given.
+// Memory: besides the netlist and its names, the text, 12 bytes per logical
+//   line, the signal table and the reads waiting for a driver.
 // Signals are interned once in IO_NAME_TABLE; nothing else on the hot path
 //   hashes or allocates per token. Signals of instantiated models live in an
 //   arena of owned strings so the views stay valid.
@@ -39,10 +42,21 @@ std::map<std::string, BLIF_SUBCKT_HANDLER, std::less<>>& subckt_registry() {
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
+// A logical line as a byte range of the text; comments and continuation
+// marks inside it are blanked, so its tokens are its blank-separated words.
+struct RAW_LINE {
+  uint32_t m_begin;
+  uint32_t m_end;
+  uint32_t m_line;  // physical line number where it starts (1-based)
+};
+
+// A logical line split into tokens (views into the text, or into the arena
+// for unescaped ones), made again whenever a statement is read: keeping every
+// token of a large file would cost more than the file itself.
 struct LOGICAL_LINE {
-  uint32_t m_first;  // first token
-  uint32_t m_count;  // tokens
-  uint32_t m_line;   // physical line number where it starts (1-based)
+  std::vector<std::string_view> m_tokens;
+  uint32_t m_count = 0;
+  uint32_t m_line = 0;
 };
 
 struct MODEL {
@@ -58,12 +72,16 @@ struct SIGNAL {
   bool m_defined = false;     // driven or constant
   uint32_t m_def_line = 0;
   uint32_t m_first_use = 0;   // physical line of the first read
+  uint32_t m_pending_first = UINT32_MAX;
+  uint32_t m_pending_last = UINT32_MAX;
 };
 
-struct READ {
-  CDB_SGATE_ITERM* m_iterm;
+// A read of a signal whose driver is not known yet; the reads of one signal
+// are linked in file order.
+struct PENDING_READ {
+  CDB_SGATE_ITERM* m_iterm;  // null once connected
   uint32_t m_signal;
-  uint32_t m_line;
+  uint32_t m_next;           // next pending read of the signal, or UINT32_MAX
 };
 
 // One model instance being elaborated: how its local signal names map to
@@ -119,19 +137,26 @@ class BLIF_READER {
   bool elaborate(INSTANCE_SCOPE& scope, int depth);
   bool statement(INSTANCE_SCOPE& scope, uint32_t& li, int depth);
   bool read_pins(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, bool inputs);
-  bool read_names(INSTANCE_SCOPE& scope, uint32_t& li);
+  bool read_names(INSTANCE_SCOPE& scope, uint32_t& li, const LOGICAL_LINE& l, int depth);
   bool names_lut(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, unsigned n, uint64_t mask);
   bool names_sop(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, uint32_t rows_first, uint32_t rows_end,
-                 bool onset);
+                 bool onset, int depth);
   bool read_latch(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l);
-  bool read_subckt(INSTANCE_SCOPE& scope, uint32_t& li, int depth);
+  bool read_subckt(INSTANCE_SCOPE& scope, uint32_t& li, const LOGICAL_LINE& l, int depth);
   bool instantiate(INSTANCE_SCOPE& scope, const MODEL& model, const SUBCKT_BUILDER& cell, uint32_t line,
                    int depth);
   bool build_atom(INSTANCE_SCOPE& scope, const SUBCKT_BUILDER& cell, const ATOM_CATALOGUE_ENTRY& row,
                   uint32_t line);
   bool connect_reads();
+  void release_parse_data();
   void give_names();
-  std::string_view tok(const LOGICAL_LINE& l, uint32_t i) const { return m_tokens[l.m_first + i]; }
+  std::string_view tok(const LOGICAL_LINE& l, uint32_t i) const { return l.m_tokens[i]; }
+  // Logical line li split into the scratch line of (depth, k): a statement
+  // of nesting depth d uses k = 0 for its own line and k = 1 for the lines
+  // that follow it (cover rows, parameters).
+  const LOGICAL_LINE& line(uint32_t li, int depth, int k);
+  // The first character of logical line li.
+  char first_char(uint32_t li) const;
   std::string_view intern_text(std::string text);
   const MODEL* find_model(std::string_view name) const;
 
@@ -139,12 +164,13 @@ class BLIF_READER {
   std::string m_text;
   BLIF_READ_OPTIONS m_options;
   unsigned m_lut_size;
-  std::vector<std::string_view> m_tokens;
-  std::vector<LOGICAL_LINE> m_lines;
+  std::vector<RAW_LINE> m_lines;
+  std::deque<LOGICAL_LINE> m_scratch_lines;
+  std::unordered_map<uint32_t, std::string_view> m_unescaped;  // by text offset
   std::vector<MODEL> m_models;
   IO_NAME_TABLE m_table;
   std::vector<SIGNAL> m_signals;
-  std::vector<READ> m_reads;
+  std::vector<PENDING_READ> m_pending;
   std::vector<std::pair<CDB_SGATE_NODE*, uint32_t>> m_output_pins;  // pin, signal
   std::deque<std::string> m_arena;
   SUBCKT_BUILDER::PAIRS m_cell_pins, m_cell_params;
@@ -177,37 +203,74 @@ bool BLIF_READER::fail(uint32_t line, const std::string& problem) {
 }
 
 // Logical lines: '#' starts a comment, a trailing '\' joins the next line.
+// Comments and continuation marks are blanked in the text so that a logical
+// line is one byte range.
 void BLIF_READER::split_lines() {
-  const char* p = m_text.data();
-  const char* end = p + m_text.size();
-  m_tokens.reserve(m_text.size() / 8);
-  m_lines.reserve(m_text.size() / 24);
+  char* text = m_text.data();
+  char* p = text;
+  char* end = p + m_text.size();
+  m_lines.reserve(size_t(std::count(m_text.begin(), m_text.end(), '\n')) + 1);
   uint32_t line_no = 0;
   bool continuing = false;
   while (p < end) {
     ++line_no;
-    const char* eol = static_cast<const char*>(memchr(p, '\n', size_t(end - p)));
+    char* eol = static_cast<char*>(memchr(p, '\n', size_t(end - p)));
     if (!eol) eol = end;
-    const char* stop = static_cast<const char*>(memchr(p, '#', size_t(eol - p)));
-    if (!stop) stop = eol;
+    char* stop = static_cast<char*>(memchr(p, '#', size_t(eol - p)));
+    if (stop) std::memset(stop, ' ', size_t(eol - stop));
+    else stop = eol;
     while (stop > p && is_space(stop[-1])) --stop;
     bool cont = stop > p && stop[-1] == '\\';
-    if (cont) --stop;
-    if (!continuing) m_lines.push_back({uint32_t(m_tokens.size()), 0, line_no});
-    for (const char* q = p; q < stop;) {
-      while (q < stop && is_space(*q)) ++q;
-      const char* s = q;
-      while (q < stop && !is_space(*q)) ++q;
-      if (q > s) m_tokens.push_back(unescape(std::string_view(s, size_t(q - s))));
+    if (cont) *--stop = ' ';
+    const char* q = p;
+    while (q < stop && is_space(*q)) ++q;
+    if (!continuing && q < stop) m_lines.push_back({uint32_t(q - text), uint32_t(stop - text), line_no});
+    else if (continuing && q < stop) {
+      if (m_lines.back().m_begin == m_lines.back().m_end) m_lines.back().m_begin = uint32_t(q - text);
+      m_lines.back().m_end = uint32_t(stop - text);
     }
-    m_lines.back().m_count = uint32_t(m_tokens.size()) - m_lines.back().m_first;
-    if (m_lines.back().m_count == 0 && !cont) m_lines.pop_back();
+    // A continuation mark on an otherwise blank line starts a logical line
+    // only once a token follows.
+    if (!continuing && q == stop && cont) {
+      m_lines.push_back({uint32_t(stop - text), uint32_t(stop - text), line_no});
+    }
     continuing = cont && !m_lines.empty();
     p = eol + 1;
   }
-  // A continuation at the end of the file continues nothing.
-  if (!m_lines.empty() && m_lines.back().m_count == 0) m_lines.pop_back();
+  // Logical lines left without a token (a continuation at the end of the
+  // file, or continuations of blank lines) hold nothing.
+  m_lines.erase(std::remove_if(m_lines.begin(), m_lines.end(),
+                               [](const RAW_LINE& l) { return l.m_begin == l.m_end; }),
+                m_lines.end());
 }
+
+const LOGICAL_LINE& BLIF_READER::line(uint32_t li, int depth, int k) {
+  const size_t slot = size_t(2 * depth + k);
+  while (m_scratch_lines.size() <= slot) m_scratch_lines.emplace_back();
+  LOGICAL_LINE& out = m_scratch_lines[slot];
+  const RAW_LINE& raw = m_lines[li];
+  out.m_tokens.clear();
+  out.m_line = raw.m_line;
+  const char* text = m_text.data();
+  auto blank = [](char c) { return is_space(c) || c == '\n'; };
+  for (uint32_t q = raw.m_begin; q < raw.m_end;) {
+    while (q < raw.m_end && blank(text[q])) ++q;
+    const uint32_t s = q;
+    while (q < raw.m_end && !blank(text[q])) ++q;
+    if (q == s) continue;
+    std::string_view token(text + s, q - s);
+    if (token.find('\\') != std::string_view::npos) {
+      auto [it, added] = m_unescaped.try_emplace(s);
+      if (added) it->second = unescape(token);
+      token = it->second;
+    }
+    out.m_tokens.push_back(token);
+  }
+  out.m_count = uint32_t(out.m_tokens.size());
+  return out;
+}
+
+char BLIF_READER::first_char(uint32_t li) const { return m_text[m_lines[li].m_begin]; }
 
 // The writer's escapes ("\" and two upper-case hex digits, for the
 // characters BLIF cannot carry in a name) back to the characters.
@@ -245,7 +308,7 @@ bool BLIF_READER::group_models() {
   MODEL* open = nullptr;
   bool in_exdc = false;
   for (uint32_t i = 0; i < m_lines.size(); ++i) {
-    const LOGICAL_LINE& l = m_lines[i];
+    const LOGICAL_LINE& l = line(i, 0, 0);
     std::string_view t0 = tok(l, 0);
     if (t0 == ".model") {
       if (l.m_count < 2) return fail(l.m_line, ".model without a name");
@@ -307,10 +370,22 @@ uint32_t BLIF_READER::resolve(const INSTANCE_SCOPE& scope, std::string_view loca
 
 void BLIF_READER::add_gate(CDB_SGATE_NODE* g) { m_netlist->add_node(g); }
 
+// A read of a driven signal is connected at once; other reads wait in the
+// signal's pending list until its driver appears (or, for constants and
+// undriven signals, until connect_reads), so every chain lists its readers in
+// file order.
 void BLIF_READER::read(CDB_SGATE_ITERM* t, uint32_t signal, uint32_t line) {
   SIGNAL& s = m_signals[signal];
   if (!s.m_first_use) s.m_first_use = line;
-  m_reads.push_back({t, signal, line});
+  if (s.m_driver) {
+    s.m_driver->insert_fanout(t);
+    return;
+  }
+  const uint32_t index = uint32_t(m_pending.size());
+  m_pending.push_back({t, signal, UINT32_MAX});
+  if (s.m_pending_last == UINT32_MAX) s.m_pending_first = index;
+  else m_pending[s.m_pending_last].m_next = index;
+  s.m_pending_last = index;
 }
 
 bool BLIF_READER::drive(CDB_SGATE_OTERM* o, uint32_t signal, uint32_t line) {
@@ -321,6 +396,11 @@ bool BLIF_READER::drive(CDB_SGATE_OTERM* o, uint32_t signal, uint32_t line) {
   s.m_defined = true;
   s.m_driver = o;
   s.m_def_line = line;
+  for (uint32_t i = s.m_pending_first; i != UINT32_MAX; i = m_pending[i].m_next) {
+    o->insert_fanout(m_pending[i].m_iterm);
+    m_pending[i].m_iterm = nullptr;
+  }
+  s.m_pending_first = s.m_pending_last = UINT32_MAX;
   return true;
 }
 
@@ -337,9 +417,9 @@ BLIF_RESULT BLIF_READER::run() {
   }
   m_netlist = new CDB_SGATE_NETLIST();
   m_top = io_top_name(m_models[0].m_name);
-  m_table.reserve(m_lines.size() + 16);
-  m_signals.reserve(m_lines.size() + 16);
-  m_reads.reserve(m_tokens.size());
+  // A signal is named on some line, mostly for the first time on the line
+  // of its driver: the line count bounds what the tables need.
+  m_table.reserve(m_lines.size() / 2 + 16);
   INSTANCE_SCOPE top;
   top.m_model = &m_models[0];
   bool ok = elaborate(top, 0) && connect_reads();
@@ -348,6 +428,7 @@ BLIF_RESULT BLIF_READER::run() {
     result.error = m_error;
     return result;
   }
+  release_parse_data();
   give_names();
   result.netlist = m_netlist;
   result.warnings = std::move(m_warnings);
@@ -364,11 +445,11 @@ bool BLIF_READER::elaborate(INSTANCE_SCOPE& scope, int depth) {
 
 // One statement starting at logical line li; advances li past it.
 bool BLIF_READER::statement(INSTANCE_SCOPE& scope, uint32_t& li, int depth) {
-  const LOGICAL_LINE& l = m_lines[li];
+  const LOGICAL_LINE& l = line(li, depth, 0);
   std::string_view t0 = tok(l, 0);
   bool top = depth == 0;
-  if (t0 == ".names") return read_names(scope, li);
-  if (t0 == ".subckt" || t0 == ".gate") return read_subckt(scope, li, depth);
+  if (t0 == ".names") return read_names(scope, li, l, depth);
+  if (t0 == ".subckt" || t0 == ".gate") return read_subckt(scope, li, l, depth);
   ++li;
   if (t0 == ".latch") return read_latch(scope, l);
   if (t0 == ".inputs" || t0 == ".outputs") return top ? read_pins(scope, l, t0 == ".inputs") : true;
@@ -399,16 +480,15 @@ bool BLIF_READER::read_pins(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, bool i
 }
 
 // .names in1 … inN out, then cover rows until the next directive.
-bool BLIF_READER::read_names(INSTANCE_SCOPE& scope, uint32_t& li) {
-  const LOGICAL_LINE& l = m_lines[li];
+bool BLIF_READER::read_names(INSTANCE_SCOPE& scope, uint32_t& li, const LOGICAL_LINE& l, int depth) {
   if (l.m_count < 2) return fail(l.m_line, ".names without an output");
   unsigned n = l.m_count - 2;
   uint32_t first = ++li;
-  while (li < scope.m_model->m_end_line && tok(m_lines[li], 0)[0] != '.') ++li;
+  while (li < scope.m_model->m_end_line && first_char(li) != '.') ++li;
   uint32_t end = li;
   int out_value = -1;
   for (uint32_t r = first; r < end; ++r) {
-    const LOGICAL_LINE& row = m_lines[r];
+    const LOGICAL_LINE& row = line(r, depth, 1);
     if (row.m_count != (n ? 2u : 1u)) return fail(row.m_line, "malformed cover row for " + std::to_string(n) + " inputs");
     std::string_view plane = n ? tok(row, 0) : std::string_view();
     std::string_view out = tok(row, n ? 1 : 0);
@@ -437,10 +517,10 @@ bool BLIF_READER::read_names(INSTANCE_SCOPE& scope, uint32_t& li) {
   if (lut && n > m_lut_size)
     return fail(l.m_line, "cover of " + std::to_string(n) + " inputs is wider than the LUT size " +
                               std::to_string(m_lut_size));
-  if (!lut) return names_sop(scope, l, first, end, out_value == 1);
+  if (!lut) return names_sop(scope, l, first, end, out_value == 1, depth);
   uint64_t on = 0;
   for (uint32_t r = first; r < end; ++r) {
-    std::string_view plane = tok(m_lines[r], 0);
+    std::string_view plane = tok(line(r, depth, 1), 0);
     uint64_t cube = cdb_lut_bitmask(n);
     for (unsigned i = 0; i < n; ++i) {
       uint64_t proj = CDB_LUTMASK::imask(n, i).get_value();
@@ -469,7 +549,7 @@ bool BLIF_READER::names_lut(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, unsign
 // Sum of products: an AND per cube (inverted inputs for '0' literals), an OR
 // of the cubes when there are several, a NOT for an off-set cover.
 bool BLIF_READER::names_sop(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, uint32_t rows_first,
-                            uint32_t rows_end, bool onset) {
+                            uint32_t rows_end, bool onset, int depth) {
   unsigned n = l.m_count - 2;
   CDB_SGATE_COMB* sum = nullptr;
   if (rows_end - rows_first > 1) {
@@ -478,7 +558,8 @@ bool BLIF_READER::names_sop(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, uint32
   }
   CDB_SGATE_COMB* last = sum;
   for (uint32_t r = rows_first; r < rows_end; ++r) {
-    std::string_view plane = tok(m_lines[r], 0);
+    const LOGICAL_LINE& row = line(r, depth, 1);
+    std::string_view plane = tok(row, 0);
     auto* cube = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
     add_gate(cube);
     for (unsigned i = 0; i < n; ++i) {
@@ -486,7 +567,7 @@ bool BLIF_READER::names_sop(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, uint32
       CDB_SGATE_ITERM* t = cube->create_input_term(nullptr);
       cube->insert_unordered_fanin_term(t);
       if (plane[i] == '0') t->set_invert();
-      read(t, resolve(scope, tok(l, 1 + i)), m_lines[r].m_line);
+      read(t, resolve(scope, tok(l, 1 + i)), row.m_line);
     }
     if (sum) sum->insert_unordered_fanin(cube->get_single_oterm());
     else last = cube;
@@ -550,8 +631,8 @@ bool BLIF_READER::read_latch(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l) {
 }
 
 // .subckt model formal=actual … followed by optional .param lines.
-bool BLIF_READER::read_subckt(INSTANCE_SCOPE& scope, uint32_t& li, int depth) {
-  const LOGICAL_LINE& l = m_lines[li++];
+bool BLIF_READER::read_subckt(INSTANCE_SCOPE& scope, uint32_t& li, const LOGICAL_LINE& l, int depth) {
+  ++li;
   if (l.m_count < 2) return fail(l.m_line, ".subckt without a model name");
   m_cell_pins.clear();
   m_cell_params.clear();
@@ -563,8 +644,8 @@ bool BLIF_READER::read_subckt(INSTANCE_SCOPE& scope, uint32_t& li, int depth) {
       return fail(l.m_line, "malformed pin binding '" + std::string(t) + "' (formal=actual expected)");
     cell.m_pins.emplace_back(t.substr(0, eq), t.substr(eq + 1));
   }
-  while (li < scope.m_model->m_end_line && tok(m_lines[li], 0) == ".param") {
-    const LOGICAL_LINE& p = m_lines[li++];
+  while (li < scope.m_model->m_end_line && tok(line(li, depth, 1), 0) == ".param") {
+    const LOGICAL_LINE& p = line(li++, depth, 1);
     if (p.m_count != 3) return fail(p.m_line, "malformed .param line (name and value expected)");
     cell.m_params.emplace_back(tok(p, 1), tok(p, 2));
   }
@@ -670,7 +751,8 @@ bool BLIF_READER::connect_reads() {
     m_signals[id].m_defined = true;
     m_signals[id].m_constant = m_table.name(id) == "$true" ? 1 : 0;
   }
-  for (const READ& r : m_reads) {
+  for (const PENDING_READ& r : m_pending) {
+    if (!r.m_iterm) continue;
     SIGNAL& s = m_signals[r.m_signal];
     if (!s.m_driver && s.m_constant < 0) {
       // A net nothing drives reads 0, as other BLIF readers take it, unless
@@ -689,6 +771,15 @@ bool BLIF_READER::connect_reads() {
     }
   }
   return true;
+}
+
+// What only parsing and connecting need goes before the names are made, so
+// that it does not add to the names at the peak; the signal texts stay.
+void BLIF_READER::release_parse_data() {
+  std::vector<RAW_LINE>().swap(m_lines);
+  std::vector<PENDING_READ>().swap(m_pending);
+  m_scratch_lines.clear();
+  m_table.release_index();
 }
 
 // Every driven signal names its driver terminal and, for the gate's
