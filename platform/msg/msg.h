@@ -26,10 +26,19 @@
 #include <vector>
 
 // Checks a precondition in every build; a failure is an internal error of
-// the given component ("CDB", "HDB", "PLATFORM", …).
-#define PLAT_CHECK(cond, component)                                             \
-  do {                                                                          \
-    if (!(cond)) MSG_INTERNAL_ERROR::report(#cond, component, __FILE__, __LINE__); \
+// the given component ("CDB", "HDB", "PLATFORM", …). The report names the
+// file relative to the project ("platform/cdb/cdb_sgate_node.cpp"): the build
+// gives each of the layer's sources PLAT_SOURCE_PATH, and a check in a header
+// names the header as __FILE__ does.
+#ifdef PLAT_SOURCE_PATH
+#define PLAT_CHECK_SOURCE (__INCLUDE_LEVEL__ == 0 ? PLAT_SOURCE_PATH : __FILE__)
+#else
+#define PLAT_CHECK_SOURCE __FILE__
+#endif
+
+#define PLAT_CHECK(cond, component)                                                          \
+  do {                                                                                       \
+    if (!(cond)) MSG_INTERNAL_ERROR::report(#cond, component, PLAT_CHECK_SOURCE, __LINE__); \
   } while (0)
 
 class MSG_INTERNAL_ERROR {

@@ -2,12 +2,15 @@
 // abc_oracle.h).
 //
 // The binary is found once per call: the key "abc_binary" (a path, or a name
-// searched in PATH), default "berkeley-abc". It runs through posix_spawn with
-// its standard output and error redirected to a file of a private temporary
-// directory (mkdtemp under TMPDIR, removed afterwards), so nothing passes
-// through a shell. abc treats registers without an initial value as 0, as
-// the simulator does; it treats BLIF latches ("ah"/"al") as flip-flops, so
-// netlists with latches are UNAVAILABLE rather than wrongly compared.
+// searched in PATH), default "berkeley-abc". Every run gets its own temporary
+// directory (mkdtemp under TMPDIR, removed with its contents on every way out)
+// and abc runs through posix_spawn with that directory as its working
+// directory, because some of its commands leave files there (cell libraries
+// such as "aiglib12.aig"); its standard output and error go to a file of the
+// same directory, and nothing passes through a shell. abc treats registers
+// without an initial value as 0, as the simulator does; it treats BLIF
+// latches ("ah"/"al") as flip-flops, so netlists with latches are UNAVAILABLE
+// rather than wrongly compared.
 // Cost: one process; abc's own time dominates.
 #include <fcntl.h>
 #include <spawn.h>
@@ -15,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -31,10 +35,16 @@ namespace {
 
 bool executable(const std::string& path) { return !path.empty() && access(path.c_str(), X_OK) == 0; }
 
-// Runs argv with stdout and stderr into `log_path`; the exit status, or -1.
-int spawn_and_wait(const std::vector<std::string>& argv, const std::string& log_path) {
+// Runs argv in the directory `dir` with stdout and stderr into `log_path`;
+// the exit status, or -1.
+int spawn_and_wait(const std::vector<std::string>& argv, const std::string& dir,
+                   const std::string& log_path) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (posix_spawn_file_actions_addchdir_np(&actions, dir.c_str()) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return -1;
+  }
   posix_spawn_file_actions_addopen(&actions, 1, log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   std::vector<char*> args;
@@ -62,12 +72,16 @@ std::string slurp(const std::string& path) {
   return text;
 }
 
-// A private directory, removed with everything in it when the object goes.
+// A private directory (an absolute path, so that it stays valid in abc's
+// working directory), removed with everything in it when the object goes.
 class TEMP_DIR {
  public:
   TEMP_DIR() {
     const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/kavu_abc_XXXXXX";
+    std::error_code ec;
+    std::filesystem::path root = std::filesystem::absolute(base && *base ? base : "/tmp", ec);
+    if (ec) return;
+    std::string templ = (root / "kavu_abc_XXXXXX").string();
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
     if (mkdtemp(buf.data())) m_path = buf.data();
@@ -118,7 +132,7 @@ int abc_run(const std::string& commands, std::string* out) {
   TEMP_DIR dir;
   if (dir.path().empty()) return -1;
   std::string log = dir.path() + "/abc.log";
-  int rc = spawn_and_wait({binary, "-c", commands}, log);
+  int rc = spawn_and_wait({binary, "-c", commands}, dir.path(), log);
   if (out) *out = slurp(log);
   return rc;
 }
@@ -161,7 +175,7 @@ ABC_RESULT abc_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b
   }
   bool sequential = has_kind(a, true) || has_kind(b, true);
   std::string command = std::string(sequential ? "dsec " : "cec ") + fa + " " + fb;
-  int rc = spawn_and_wait({binary, "-c", command}, dir.path() + "/abc.log");
+  int rc = spawn_and_wait({binary, "-c", command}, dir.path(), dir.path() + "/abc.log");
   text = slurp(dir.path() + "/abc.log");
   if (rc != 0) return ERROR;
   if (text.find("NOT EQUIVALENT") != std::string::npos) return DIFFERENT;

@@ -25,8 +25,9 @@ ABC_RESULT abc_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b
 // The abc binary as a full path, or "" when it is not installed.
 std::string abc_binary_path();
 
-// Runs abc with one command string (its -c argument) in the working
-// directory; returns its exit status (-1 when it cannot start) with its
+// Runs abc with one command string (its -c argument) in a temporary
+// directory of its own, removed afterwards (files named in the commands need
+// absolute paths); returns its exit status (-1 when it cannot start) with its
 // standard output and error in *out.
 int abc_run(const std::string& commands, std::string* out);
 

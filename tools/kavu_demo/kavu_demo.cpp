@@ -1,26 +1,30 @@
-// kavu_demo.cpp — loads a BLIF circuit, prints its statistics (gates by
-// kind, registers, pins, logic levels), writes it back as BLIF and proves the
-// written file equivalent to the loaded netlist by simulation and, when
-// installed, by berkeley-abc.
+// kavu_demo.cpp — runs the library on a design: loads a BLIF file, moves
+// every clock enable of its registers into logic (kavu_unmap_all_enables),
+// writes the result where the user says, reads that file back and proves it
+// equivalent to the design as loaded, by simulation and, when installed, by
+// berkeley-abc. Prints what it did: registers, enables and gates before and
+// after, where the file went and each verdict with the check that gave it.
 //
-// Usage: kavu_demo [--comb] [--lut-size N] [--full-registers] [IN.blif [OUT.blif]]
-//   IN defaults to a circuit committed with the sources; OUT to
-//   "<name>.kavu.blif" in the working directory.
+// Usage: kavu_demo [--comb] [--lut-size N] [--full-registers] [IN.blif] -o OUT.blif
+//        kavu_demo [options] IN.blif OUT.blif
+//   IN defaults to a sequential design with enables committed with the
+//   sources. The output is always named by the user: the demo never picks a
+//   place to write.
 // Exit status: 0 when everything loaded, wrote and compared equal; 1 on a
 // failure; 2 on a usage error.
-// Logic levels: the longest chain of combinational gates between sources
-// (pins, registers, latches, constants) and sinks, by a Kahn walk over the
-// gates; gates on combinational loops are counted and left out.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "cdb/cdb_sgate.h"
+#include "kavu_dff_helper.h"
+#include "kavu_dff_helper_sync.h"
+#include "kavu_helper_predicates.h"
 #include "netlist_io/abc_oracle.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/simulator.h"
@@ -29,90 +33,21 @@ using namespace kavu_platform;
 
 namespace {
 
-const char* const k_default_circuit = KAVU_TEST_DATA_DIR "/blif/mcnc/tseng.blif";
+const char* const k_default_design = KAVU_TEST_DATA_DIR "/blif/seq/ch_intrinsics.blif";
 
 void usage() {
   std::fprintf(stderr,
-               "usage: kavu_demo [--comb] [--lut-size N] [--full-registers] [IN.blif [OUT.blif]]\n"
-               "  loads IN (default %s), prints statistics, writes OUT and proves it equivalent\n",
-               k_default_circuit);
-}
-
-bool is_source(const CDB_SGATE_NODE* g) {
-  CDB_SGATE_TYPE t = g->get_sgate_type();
-  return g->is_pin() || t == CDB_SGATE_DFF_ENUM || t == CDB_SGATE_LATCH_ENUM || g->get_reg_flags();
-}
-
-// Longest path in combinational gates; *loop_gates counts gates never reached
-// because they sit on (or behind) a combinational loop.
-int logic_levels(const CDB_SGATE_NETLIST* n, size_t* loop_gates) {
-  std::unordered_map<const CDB_SGATE_NODE*, size_t> index;
-  std::vector<const CDB_SGATE_NODE*> gates;
-  for (auto it = n->begin_node_list(); it != n->end_node_list(); ++it)
-    if (*it) index.emplace(*it, gates.size()), gates.push_back(*it);
-  std::vector<int> pending(gates.size(), 0), level(gates.size(), 0);
-  std::vector<size_t> ready;
-  for (size_t i = 0; i < gates.size(); ++i) {
-    if (!is_source(gates[i]))
-      for (unsigned k = 0; k < gates[i]->get_number_of_input_terms(); ++k)
-        if (gates[i]->get_fanin_term(k)) ++pending[i];
-    if (!pending[i]) ready.push_back(i);
-  }
-  size_t done = 0;
-  int deepest = 0;
-  while (!ready.empty()) {
-    size_t i = ready.back();
-    ready.pop_back();
-    ++done;
-    for (unsigned o = 0; o < gates[i]->get_output_count(); ++o) {
-      const CDB_SGATE_OTERM* out = gates[i]->get_output_term(o);
-      if (!out) continue;
-      for (CDB_SGATE_ITERM* t : out->fanouts()) {
-        size_t j = index.at(t->get_my_node());
-        if (is_source(gates[j])) continue;
-        level[j] = std::max(level[j], level[i] + 1);
-        deepest = std::max(deepest, level[j]);
-        if (--pending[j] == 0) ready.push_back(j);
-      }
-    }
-  }
-  *loop_gates = gates.size() - done;
-  return deepest;
-}
-
-void print_statistics(const CDB_SGATE_NETLIST* n) {
-  std::map<std::string, size_t> kinds;
-  size_t registers = 0, latches = 0, terminals = 0;
-  for (auto it = n->begin_node_list(); it != n->end_node_list(); ++it) {
-    const CDB_SGATE_NODE* g = *it;
-    if (!g) continue;
-    std::string kind = g->get_string_type_name();
-    if (const CDB_SGATE_COMB* c = g->cast_to_comb()) {
-      static const char* const names[] = {"AND", "OR", "XOR", "NOT", "NAME_KEEPER"};
-      kind += std::string(" ") + names[c->get_comb_type()];
-    }
-    ++kinds[kind];
-    if (g->get_reg_flags()) ++registers;
-    if (g->get_sgate_type() == CDB_SGATE_LATCH_ENUM) ++latches;
-    terminals += g->get_number_of_fanin();
-  }
-  size_t loop_gates = 0;
-  int levels = logic_levels(n, &loop_gates);
-  std::printf("gates: %u\n", n->size());
-  for (const auto& [kind, count] : kinds) std::printf("  %-16s %zu\n", kind.c_str(), count);
-  std::printf("registers: %zu  latches: %zu\n", registers, latches);
-  std::printf("pins: %zu in, %zu out, %zu bidirectional\n", n->get_input_pins().size(),
-              n->get_output_pins().size(), n->get_bidir_pins().size());
-  std::printf("input terminals: %zu\n", terminals);
-  std::printf("logic levels: %d", levels);
-  if (loop_gates) std::printf(" (%zu gates on combinational loops not counted)", loop_gates);
-  std::printf("\n");
+               "usage: kavu_demo [--comb] [--lut-size N] [--full-registers] [IN.blif] -o OUT.blif\n"
+               "       kavu_demo [options] IN.blif OUT.blif\n"
+               "  loads IN (default %s), unmaps every clock enable, writes OUT and proves it\n"
+               "  equivalent to IN\n",
+               k_default_design);
 }
 
 struct ARGS {
   BLIF_READ_OPTIONS read;
   BLIF_WRITE_OPTIONS write;
-  std::string in = k_default_circuit;
+  std::string in = k_default_design;
   std::string out;
 };
 
@@ -129,20 +64,21 @@ bool parse_args(int argc, char** argv, ARGS* a) {
       long v = std::strtol(argv[++i], &end, 10);
       if (*end || v < 1 || v > 6) return false;
       a->read.lut_size = unsigned(v);
+    } else if (s == "-o" && i + 1 < argc && a->out.empty()) {
+      a->out = argv[++i];
     } else if (s.empty() || s[0] == '-') {
       return false;
     } else {
       files.push_back(s);
     }
   }
-  if (files.size() > 2) return false;
-  if (!files.empty()) a->in = files[0];
-  if (files.size() == 2) {
-    a->out = files[1];
-  } else {
-    std::string base = a->in.substr(a->in.find_last_of('/') + 1);
-    a->out = base.substr(0, base.rfind('.')) + ".kavu.blif";
+  // One file without -o is the input: the output must be named.
+  if (a->out.empty() && files.size() == 2) {
+    a->out = files.back();
+    files.pop_back();
   }
+  if (files.size() > 1 || a->out.empty()) return false;
+  if (!files.empty()) a->in = files[0];
   return true;
 }
 
@@ -154,6 +90,46 @@ struct LOADED {
   }
 };
 
+struct COUNTS {
+  size_t gates = 0, registers = 0, enables = 0;
+  std::map<std::string, size_t> kinds;
+};
+
+COUNTS count(const CDB_SGATE_NETLIST* n) {
+  COUNTS c;
+  for (auto it = n->begin_node_list(); it != n->end_node_list(); ++it) {
+    const CDB_SGATE_NODE* g = *it;
+    if (!g) continue;
+    ++c.gates;
+    std::string kind = g->get_string_type_name();
+    if (const CDB_SGATE_COMB* comb = g->cast_to_comb()) {
+      static const char* const names[] = {"AND", "OR", "XOR", "NOT", "NAME_KEEPER"};
+      kind += std::string(" ") + names[comb->get_comb_type()];
+    }
+    ++c.kinds[kind];
+    if (!kavu_is_a_dff(g, true)) continue;
+    ++c.registers;
+    const CDB_SGATE_ITERM* ena = kavu_get_dff_enable(g);
+    if (ena && cdb_is_connected(ena) && ena->get_source()) ++c.enables;
+  }
+  return c;
+}
+
+void print_counts(const COUNTS& before, const COUNTS& after) {
+  std::printf("%-24s %10s %10s\n", "", "before", "after");
+  std::printf("%-24s %10zu %10zu\n", "registers", before.registers, after.registers);
+  std::printf("%-24s %10zu %10zu\n", "registers with enable", before.enables, after.enables);
+  std::printf("%-24s %10zu %10zu\n", "gates", before.gates, after.gates);
+  std::map<std::string, std::pair<size_t, size_t>> kinds;
+  for (const auto& [kind, n] : before.kinds) kinds[kind].first = n;
+  for (const auto& [kind, n] : after.kinds) kinds[kind].second = n;
+  for (const auto& [kind, n] : kinds) std::printf("  %-22s %10zu %10zu\n", kind.c_str(), n.first, n.second);
+}
+
+double ms_since(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -162,39 +138,58 @@ int main(int argc, char** argv) {
     usage();
     return 2;
   }
+  // The design twice: one copy to edit, one to compare against.
+  LOADED golden{blif_read_file(args.in, args.read)};
+  if (!golden.r.netlist) {
+    std::fprintf(stderr, "kavu_demo: %s\n", golden.r.error.c_str());
+    return 1;
+  }
+  LOADED design{blif_read_file(args.in, args.read)};
+  if (!design.r.netlist) {
+    std::fprintf(stderr, "kavu_demo: %s\n", design.r.error.c_str());
+    return 1;
+  }
+  std::printf("loaded %s\n", args.in.c_str());
+  const COUNTS before = count(design.r.netlist);
+
   auto t0 = std::chrono::steady_clock::now();
-  LOADED original{blif_read_file(args.in, args.read)};
-  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-  if (!original.r.netlist) {
-    std::fprintf(stderr, "kavu_demo: %s\n", original.r.error.c_str());
-    return 1;
-  }
-  std::printf("loaded %s in %.1f ms\n", args.in.c_str(), ms);
-  print_statistics(original.r.netlist);
+  kavu_unmap_all_enables(design.r.netlist);
+  std::printf("kavu_unmap_all_enables: %.1f ms\n", ms_since(t0));
+  print_counts(before, count(design.r.netlist));
   std::string why;
-  if (!original.r.netlist->check(&why)) {
-    std::fprintf(stderr, "kavu_demo: the loaded netlist is inconsistent: %s\n", why.c_str());
+  if (!design.r.netlist->check(&why)) {
+    std::fprintf(stderr, "kavu_demo: the edited netlist is inconsistent: %s\n", why.c_str());
     return 1;
   }
-  if (!blif_write_file(original.r.netlist, args.out, args.write, &why)) {
+
+  if (!blif_write_file(design.r.netlist, args.out, args.write, &why)) {
     std::fprintf(stderr, "kavu_demo: %s\n", why.c_str());
     return 1;
   }
-  std::printf("wrote %s\n", args.out.c_str());
+  std::error_code ec;
+  std::printf("wrote %s\n", std::filesystem::absolute(args.out, ec).string().c_str());
   LOADED written{blif_read_file(args.out, args.read)};
   if (!written.r.netlist) {
     std::fprintf(stderr, "kavu_demo: cannot read back: %s\n", written.r.error.c_str());
     return 1;
   }
-  if (!sim_equivalent(original.r.netlist, written.r.netlist, SIM_COMPARE{}, &why)) {
+
+  // The file as written against the design as loaded.
+  SIM_COMPARE compare;
+  if (!sim_equivalent(golden.r.netlist, written.r.netlist, compare, &why)) {
     std::fprintf(stderr, "kavu_demo: simulation finds a difference: %s\n", why.c_str());
     return 1;
   }
-  std::printf("simulation: equivalent (64 words x 16 cycles)\n");
-  ABC_RESULT abc = abc_equivalent(original.r.netlist, written.r.netlist, &why);
-  std::printf("berkeley-abc: %s\n", abc_result_name(abc));
-  if (abc == UNAVAILABLE) std::printf("  (%s)\n", why.c_str());
-  if (abc == DIFFERENT || abc == ERROR) {
+  std::printf("simulation (%d words x %d cycles): equivalent\n", compare.words, compare.cycles);
+  const char* command = before.registers ? "dsec" : "cec";
+  t0 = std::chrono::steady_clock::now();
+  ABC_RESULT abc = abc_equivalent(golden.r.netlist, written.r.netlist, &why);
+  if (abc == UNAVAILABLE) {
+    std::printf("berkeley-abc: not run (%s)\n", why.c_str());
+    return 0;
+  }
+  std::printf("berkeley-abc %s: %s (%.0f ms)\n", command, abc_result_name(abc), ms_since(t0));
+  if (abc != EQUIVALENT) {
     std::fprintf(stderr, "%s\n", why.c_str());
     return 1;
   }
