@@ -18,10 +18,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
@@ -35,8 +38,14 @@ namespace {
 
 bool executable(const std::string& path) { return !path.empty() && access(path.c_str(), X_OK) == 0; }
 
+constexpr int TIMED_OUT = -2;
+
+// Seconds abc may run before it is killed (key "abc_timeout"; 0: no limit).
+int abc_timeout_seconds() { return cfg_get_int_value("abc_timeout", 600); }
+
 // Runs argv in the directory `dir` with stdout and stderr into `log_path`;
-// the exit status, or -1.
+// the exit status, TIMED_OUT when it ran longer than the time limit (it is
+// killed), or -1 when it cannot start.
 int spawn_and_wait(const std::vector<std::string>& argv, const std::string& dir,
                    const std::string& log_path) {
   posix_spawn_file_actions_t actions;
@@ -54,9 +63,21 @@ int spawn_and_wait(const std::vector<std::string>& argv, const std::string& dir,
   int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return -1;
+  const int limit = abc_timeout_seconds();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0)
-    if (errno != EINTR) return -1;
+  for (;;) {
+    const pid_t done = waitpid(pid, &status, limit > 0 ? WNOHANG : 0);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) return -1;
+    if (done == 0 && std::chrono::steady_clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      return TIMED_OUT;
+    }
+    if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
@@ -154,8 +175,12 @@ ABC_RESULT abc_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b
   text.clear();
   std::string binary = abc_binary_path();
   if (binary.empty()) {
-    text = "berkeley-abc is not installed (key abc_binary)";
-    return UNAVAILABLE;
+    // A binary the caller named but that cannot run is a broken set-up, not
+    // a missing optional tool: the check must not pass silently.
+    const std::string named = cfg_get_value("abc_binary");
+    text = named.empty() ? "berkeley-abc is not installed (key abc_binary)"
+                         : "the key abc_binary names '" + named + "', which is not an executable program";
+    return named.empty() ? UNAVAILABLE : ERROR;
   }
   if (has_kind(a, false) || has_kind(b, false)) {
     text = "latches: berkeley-abc reads them as flip-flops";
@@ -174,9 +199,15 @@ ABC_RESULT abc_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b
     return UNAVAILABLE;
   }
   bool sequential = has_kind(a, true) || has_kind(b, true);
-  std::string command = std::string(sequential ? "dsec " : "cec ") + fa + " " + fb;
+  // abc runs in the directory, so the files go by their plain names: abc
+  // splits its command at blanks, which a TMPDIR may contain.
+  std::string command = std::string(sequential ? "dsec " : "cec ") + "a.blif b.blif";
   int rc = spawn_and_wait({binary, "-c", command}, dir.path(), dir.path() + "/abc.log");
   text = slurp(dir.path() + "/abc.log");
+  if (rc == TIMED_OUT) {
+    text = "berkeley-abc took longer than " + std::to_string(abc_timeout_seconds()) + " s (key abc_timeout)\n" + text;
+    return ERROR;
+  }
   if (rc != 0) return ERROR;
   if (text.find("NOT EQUIVALENT") != std::string::npos) return DIFFERENT;
   if (text.find("Networks are equivalent") != std::string::npos) return EQUIVALENT;

@@ -5,9 +5,12 @@
 // "dsec" (when either netlist has registers), the binary taken from the key
 // "abc_binary" (default "berkeley-abc", searched in PATH). The verdict line
 // decides: "Networks are equivalent" or "NOT EQUIVALENT".
-// UNAVAILABLE: the binary is missing, or a netlist cannot be written as BLIF
-//   an outside tool reads the same way (asynchronous controls, latches,
-//   unsupported kinds). ERROR: abc's output was not understood; *log holds it.
+// UNAVAILABLE: no "abc_binary" key and no berkeley-abc in PATH, or a netlist
+//   cannot be written as BLIF an outside tool reads the same way
+//   (asynchronous controls, latches, unsupported kinds). ERROR: the key
+//   "abc_binary" names no executable program, abc ran longer than the key
+//   "abc_timeout" allows (seconds, default 600, 0 for no limit; it is
+//   killed), or abc's output was not understood; *log says which.
 // Cost: two file writes and one process; abc's own time dominates.
 #pragma once
 

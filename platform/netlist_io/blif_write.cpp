@@ -12,7 +12,9 @@
 // name, else its gate's, else "$n<debug>_<output>", made unique with "~k"
 // in node-list order, so writing the same netlist twice gives the same file.
 // Cost: O(gates + terminals) plus one string hash per name.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -591,10 +593,12 @@ bool blif_write_file(const CDB_SGATE_NETLIST* netlist, const std::string& path, 
   PLAT_CHECK(netlist != nullptr, "PLATFORM");
   std::string text;
   if (!BLIF_WRITER(netlist, options).run(&text, error)) return false;
+  errno = 0;
   FILE* f = std::fopen(path.c_str(), "wb");
   bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (f) ok = std::fclose(f) == 0 && ok;
-  if (!ok && error) *error = path + ": cannot write the file";
+  int why = ok ? 0 : errno;
+  if (f && std::fclose(f) != 0 && ok) ok = false, why = errno;
+  if (!ok && error) *error = path + ": cannot write the file: " + std::strerror(why ? why : EIO);
   return ok;
 }
 

@@ -1,0 +1,51 @@
+// The outside oracle's failure paths: a broken set-up or a hung abc is an
+// error, never a silently skipped check, and blanks in TMPDIR do not matter.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "netlist_io/abc_oracle.h"
+#include "netlist_io/blif.h"
+#include "platform_testkit.h"
+
+using namespace kavu_platform;
+
+TEST(NetlistIoAbcOracle, BrokenSetUpAndHungRunsAreErrors) {
+  LOADED_NETLIST n = load_blif("mcnc/s298");
+  std::string log;
+  {
+    CFG_SCOPE cfg{{"abc_binary", "/nonexistent/abc"}};
+    EXPECT_EQ(abc_equivalent(n.get(), n.get(), &log), ERROR);
+    EXPECT_NE(log.find("not an executable"), std::string::npos) << log;
+  }
+  // A stand-in for abc that never answers.
+  const std::string hung = std::filesystem::absolute("hung_abc").string();
+  std::ofstream(hung) << "#!/bin/sh\nsleep 30\n";
+  chmod(hung.c_str(), 0755);
+  CFG_SCOPE cfg{{"abc_binary", hung.c_str()}, {"abc_timeout", "1"}};
+  EXPECT_EQ(abc_equivalent(n.get(), n.get(), &log), ERROR);
+  EXPECT_NE(log.find("took longer than 1 s"), std::string::npos) << log;
+}
+
+TEST(NetlistIoAbcOracle, TemporaryDirectoryWithBlanksAndUnwritableFiles) {
+  LOADED_NETLIST n = load_blif("mcnc/s298");
+  std::string why;
+  EXPECT_FALSE(blif_write_file(n.get(), "/nonexistent/dir/x.blif", {}, &why));
+  EXPECT_NE(why.find("No such file or directory"), std::string::npos) << why;
+  if (abc_binary_path().empty()) GTEST_SKIP() << "berkeley-abc not installed";
+  const std::string dir = std::filesystem::absolute("tmp with blanks").string();
+  std::filesystem::create_directory(dir);
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old ? old : "";
+  setenv("TMPDIR", dir.c_str(), 1);
+  std::string log;
+  const ABC_RESULT r = abc_equivalent(n.get(), n.get(), &log);
+  if (old) setenv("TMPDIR", saved.c_str(), 1);
+  else unsetenv("TMPDIR");
+  EXPECT_EQ(r, EQUIVALENT) << log;
+  EXPECT_TRUE(std::filesystem::is_empty(dir)) << "the oracle left files behind";
+}
