@@ -225,13 +225,11 @@ TEST(CdbKinds, RegisterFlagsAndPortTypes) {
   EXPECT_EQ(q.get_max_fanout(), 12);
   EXPECT_TRUE(q.max_fanout_is_set());
   EXPECT_TRUE(q.preserve_is_set());
-#if __has_include("cdb/cdb_sgate_wysiwyg.h")
   CDB_SGATE_WYSIWYG ff(nullptr, 62);
   ASSERT_NE(ff.get_reg_flags(), nullptr);
   ff.get_reg_flags()->copy_flags_from_other_ff(&r);  // copied by meaning, not by bit
   EXPECT_TRUE(ff.get_reg_flags()->powers_up_high());
   EXPECT_EQ(ff.get_flag_byte(CDB_KIND_BYTE), CDB_WYS_FF_POWER_UP_HIGH | CDB_WYS_FF_POWER_UP_SET);
-#endif
   CDB_SGATE_COMB c(nullptr, CDB_COMB_AND);
   EXPECT_KAVU_INTERNAL_ERROR(q.copy_flags_from_other_ff(&c), "get_reg_flags");
 }

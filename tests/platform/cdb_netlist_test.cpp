@@ -208,7 +208,6 @@ TEST(CdbNetlistCollect, MarkedGatesDestroyedAndListCompacted) {
   EXPECT_EQ(after[150], g[299]);
   nl.delete_node(g[3]);  // slots recorded by the compaction are right
   delete g[3];
-#if __has_include("cdb/cdb_sgate_wysiwyg.h")
   CDB_SGATE_WYSIWYG* atom = new CDB_SGATE_WYSIWYG(nullptr, 62);
   nl.add_node(atom);
   atom->mark_for_deletion();
@@ -217,7 +216,6 @@ TEST(CdbNetlistCollect, MarkedGatesDestroyedAndListCompacted) {
   nl.set_collection_switch(true);
   nl.garbage_collect(false, false);
   EXPECT_EQ(nl.size(), 150u);
-#endif
 }
 
 TEST(CdbNetlistSort, SourcesFirstLoopsCutAndSortedListsKeepOrder) {
