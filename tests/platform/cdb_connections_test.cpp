@@ -66,6 +66,21 @@ TEST(CdbConnections, TieDisconnectAndInversionRules) {
   EXPECT_KAVU_INTERNAL_ERROR(t->disconnect_from_source(5), "state");
 }
 
+// A cycle of parent inputs used to read as "unconnected" after 64 hops.
+TEST(CdbConnections, ParentInputCycleIsAnInternalError) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_COMB* g = add_comb(nl, 3);
+  CDB_SGATE_ITERM* a = g->get_input_term(0);
+  CDB_SGATE_ITERM* b = g->get_input_term(1);
+  a->set_parent_input(b);
+  b->set_parent_input(a);
+  EXPECT_KAVU_INTERNAL_ERROR(cdb_is_connected(a), "parent input chain longer than 64");
+  EXPECT_KAVU_INTERNAL_ERROR(cdb_is_parent_connected(b), "parent input chain");
+  g->get_input_term(2)->set_vcc();
+  b->set_parent_input(g->get_input_term(2));  // the chain ends at a tied input
+  EXPECT_TRUE(cdb_is_connected(a));
+}
+
 TEST(CdbConnections, ChainOrderAdoptAndConstants) {
   CDB_SGATE_NETLIST nl;
   KAVU_TRACK(nl);
