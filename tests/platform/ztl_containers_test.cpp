@@ -33,42 +33,37 @@ uint64_t word(const VEC& v, int i) {
 TEST(ZtlCompactPtrVector, InlineLayoutIsTheDocumentedBytes) {
   static_assert(sizeof(VEC) == 32);
   VEC v;
-  v.push_back(cell(1));
-  v.push_back(nullptr);
-  v.push_back(cell(3));
+  for (int* p : {cell(1), static_cast<int*>(nullptr), cell(3)}) v.push_back(p);
   ASSERT_TRUE(v.is_inline());
-  unsigned char first;
-  std::memcpy(&first, &v, 1);
-  EXPECT_EQ(first, 0x07);  // (3 << 1) | 1
-  EXPECT_EQ(v.size(), 3u);
-  EXPECT_EQ(word(v, 1), reinterpret_cast<uint64_t>(cell(1)));  // first element in the second word
+  EXPECT_EQ(word(v, 0) & 0xff, 0x07u);  // (3 << 1) | 1
+  EXPECT_EQ(word(v, 1), reinterpret_cast<uint64_t>(cell(1)));  // the first element in the second word
   EXPECT_EQ(word(v, 2), 0u);
   EXPECT_EQ(v.begin(), reinterpret_cast<int**>(reinterpret_cast<char*>(&v) + 8));
   EXPECT_EQ(&v[2], v.begin() + 2);
 }
 
-TEST(ZtlCompactPtrVector, GrowsToHeapKeepingEntriesAndShrinksBack) {
+TEST(ZtlCompactPtrVector, GrowsToHeapKeepingEntriesErasesAndShrinksBack) {
   VEC v;
   for (int i = 0; i < 40; ++i) {
     v.push_back(cell(i));
-    ASSERT_EQ(v.size(), size_t(i + 1));
     for (int k = 0; k <= i; ++k) ASSERT_EQ(v[k], cell(k)) << "after " << i << " appends";
   }
   EXPECT_FALSE(v.is_inline());
   EXPECT_EQ(word(v, 0) & 1u, 0u);  // heap begin pointer: bit 0 clear
   EXPECT_EQ(word(v, 1) - word(v, 0), 40u * 8);
   EXPECT_EQ(v.capacity(), 48u);  // 3 inline, then 6, 12, 24, 48: doubling
+  v.erase(1);
+  ASSERT_EQ(v.size(), 39u);
+  EXPECT_EQ(v[1], cell(2));
   v.resize(2);
   v.shrink_to_fit();
   EXPECT_TRUE(v.is_inline());
-  EXPECT_EQ(v.size(), 2u);
-  EXPECT_EQ(v[1], cell(1));
+  EXPECT_EQ(v[1], cell(2));
 }
 
 TEST(ZtlCompactPtrVector, ResizeFillsNullsAndEmptyHeapHasSizeZero) {
   VEC v;
   v.resize(5);
-  ASSERT_EQ(v.size(), 5u);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(v[i], nullptr);
   v[4] = cell(4);
   v.resize(9);
@@ -76,39 +71,16 @@ TEST(ZtlCompactPtrVector, ResizeFillsNullsAndEmptyHeapHasSizeZero) {
   EXPECT_EQ(v[8], nullptr);
   v.resize(0);  // heap with begin == end
   EXPECT_FALSE(v.is_inline());
-  EXPECT_EQ(v.size(), 0u);
   EXPECT_EQ(v.begin(), v.end());
   v.resize(1);
   EXPECT_EQ(v[0], nullptr);  // a reused heap slot is null again, not stale
 }
 
-TEST(ZtlCompactPtrVector, EraseCopyAndMove) {
-  VEC v;
-  for (int i = 0; i < 6; ++i) v.push_back(cell(i));
-  v.erase(1);
-  ASSERT_EQ(v.size(), 5u);
-  EXPECT_EQ(v[1], cell(2));
-  EXPECT_EQ(v[4], cell(5));
-  VEC c(v);
-  c[0] = nullptr;
-  EXPECT_EQ(v[0], cell(0));  // deep copy
-  VEC m(std::move(c));
-  EXPECT_EQ(m.size(), 5u);
-  EXPECT_EQ(c.size(), 0u);
-  VEC small;
-  small.push_back(cell(7));
-  m = small;
-  EXPECT_EQ(m.size(), 1u);
-  EXPECT_EQ(m[0], cell(7));
-}
-
 TEST(ZtlBunchedList, WalksAcrossBunchesAndSkipsEmptiedRuns) {
   static_assert(offsetof(LIST::BUNCH, m_slots) == 16);
-  static_assert(sizeof(ITER) >= 24);
   LIST l;
   std::vector<int**> slots;
   for (int i = 0; i < 250; ++i) slots.push_back(l.append(cell(i)));
-  EXPECT_EQ(l.size(), 250u);
   // Empty the end of bunch 0 and the start of bunch 1: one run across the boundary.
   for (int i = 90; i < 130; ++i) l.erase(slots[i]);
   std::vector<int> seen = walk(l);
@@ -116,37 +88,28 @@ TEST(ZtlBunchedList, WalksAcrossBunchesAndSkipsEmptiedRuns) {
   EXPECT_EQ(seen[89], 89);
   EXPECT_EQ(seen[90], 130);
   EXPECT_EQ(l.size(), 210u);
-  // A whole bunch emptied, and the tail.
-  for (int i = 130; i < 200; ++i) l.erase(slots[i]);
-  for (int i = 200; i < 250; ++i) l.erase(slots[i]);
+  for (int i = 130; i < 250; ++i) l.erase(slots[i]);  // a whole bunch emptied, and the tail
   seen = walk(l);
   EXPECT_EQ(seen.size(), 90u);
   EXPECT_EQ(seen.back(), 89);
-}
 
-TEST(ZtlBunchedList, EndsAtLastSlotOfFullBunchAndPostIncrementReturnsOld) {
-  LIST l;
-  for (int i = 0; i < 100; ++i) l.append(cell(i));
-  ITER it = l.begin();
+  LIST full;  // a walk ends at the last slot of a full bunch
+  for (int i = 0; i < 100; ++i) full.append(cell(i));
+  ITER it = full.begin();
   for (int i = 0; i < 99; ++i) ++it;
-  EXPECT_EQ(*it, cell(99));
-  ITER old = it++;
-  EXPECT_EQ(*old, cell(99));
-  EXPECT_TRUE(it == l.end());
-  LIST empty;
-  EXPECT_TRUE(empty.begin() == empty.end());
+  EXPECT_EQ(*it++, cell(99));
+  EXPECT_TRUE(it == full.end());
+  EXPECT_TRUE(LIST().begin() == LIST().end());
 }
 
 TEST(ZtlBunchedList, CurrentSlotEmptiedReadsNullAndAppendsAreVisited) {
   LIST l;
-  std::vector<int**> slots;
-  for (int i = 0; i < 99; ++i) slots.push_back(l.append(cell(i)));
+  for (int i = 0; i < 99; ++i) l.append(cell(i));
   std::vector<int> seen;
   int appended = 0;
   for (ITER it = l.begin(); it != l.end(); ++it) {
-    int* p = *it;
-    if (!p) continue;
-    int v = int(p - g_cells);
+    if (!*it) continue;
+    int v = int(*it - g_cells);
     seen.push_back(v);
     if (v < 99) {
       l.erase(it.get_slot());
