@@ -90,10 +90,10 @@ TEST_F(KavuFamilyInfo, EveryFlagOfEachBaseFamilyMatchesTheTable) {
   }
 }
 
-// One answer under a set of keys ("key=value,key=value"; others at their
-// defaults) for a base and a user family (0: the base family).
+// One answer with a key set (others at their defaults) for a base and a
+// user family (0: the base family).
 struct ANSWER {
-  const char* m_keys;
+  const char *m_key, *m_value;
   int m_base, m_user;
   const char* m_query_text;
   std::function<bool(const RTL_FAMILY_INFO&)> m_query;
@@ -104,77 +104,62 @@ struct ANSWER {
 
 TEST_F(KavuFamilyInfo, KeysUserFamiliesAndSizesChangeTheAnswers) {
   const ANSWER answers[] = {
-      {"synth_max_carry_chain_length=100", 25, 0, Q(max_carry_chain_length() == 100), true},
-      {"synth_max_inputs_per_carry_chain_lab=20", 25, 0, Q(max_inputs_per_carry_chain_lab() == 20), true},
-      {"synth_max_carry_chain_length=100", 15, 0, Q(max_carry_chain_length() == -1), true},  // Brae: no limits
-      {"smt_lut_max_inputs=4", 47, 0, Q(use_vdr_style_mux()), true},
-      {"smt_lut_max_inputs=4", 47, 0, Q(use_brae_style_mux()), false},
-      {"smt_lut_max_inputs=4", 45, 0, Q(use_brae_style_mux()), true},
-      {"pelii_macs_for_ormond=on", 15, 0, Q(has_mac_blocks()), false},
-      {"pelii_macs_for_ormond=on", 15, 0, Q(mac_has_loopback_mode()), false},
-      {"pelii_macs_for_ormond=on", 15, 0, Q(mac_pipeline_registers_have_same_signals()), false},
-      {"pelii_macs_for_ormond=on", 15, 0, Q(mac_has_level_one_oper_pipeline_registers()), false},
-      {"pelii_macs_for_ormond=on", 15, 0, Q(mac_has_adder_chain()), false},
-      {"pelii_macs_for_ormond=on", 45, 0, Q(has_mac_blocks()), true},
-      {"opt_fake_ormond_as_brae=on", 15, 0, Q(allow_aload()), true},
-      {"opt_fake_ormond_as_brae=on", 45, 0, Q(allow_aload()), false},
-      {"quellin_has_sclr_over_ena_priority=on", 15, 0, Q(sclr_over_ena_priority()), false},
-      {"quellin_has_sclr_over_ena_priority=on", 45, 0, Q(sclr_over_ena_priority()), true},
-      {"opt_force_register_masher=on", 15, 0, Q(allow_register_masher()), true},
-      {"opt_force_register_masher=on", 45, 0, Q(allow_register_masher()), true},
+      {"synth_max_carry_chain_length", "100", 25, 0, Q(max_carry_chain_length() == 100), true},
+      {"synth_max_inputs_per_carry_chain_lab", "20", 25, 0, Q(max_inputs_per_carry_chain_lab() == 20), true},
+      {"synth_max_carry_chain_length", "100", 15, 0, Q(max_carry_chain_length() == -1), true},  // Brae: no limits
+      {"smt_lut_max_inputs", "4", 47, 0, Q(use_vdr_style_mux() && !i.use_brae_style_mux()), true},
+      {"smt_lut_max_inputs", "4", 45, 0, Q(use_brae_style_mux()), true},
+      {"pelii_macs_for_ormond", "on", 15, 0,
+       Q(has_mac_blocks() || i.mac_has_loopback_mode() || i.mac_pipeline_registers_have_same_signals() ||
+         i.mac_has_level_one_oper_pipeline_registers() || i.mac_has_adder_chain()),
+       false},
+      {"pelii_macs_for_ormond", "on", 45, 0, Q(has_mac_blocks()), true},
+      {"opt_fake_ormond_as_brae", "on", 15, 0, Q(allow_aload()), true},
+      {"opt_fake_ormond_as_brae", "on", 45, 0, Q(allow_aload()), false},
+      {"quellin_has_sclr_over_ena_priority", "on", 15, 0, Q(sclr_over_ena_priority()), false},
+      {"quellin_has_sclr_over_ena_priority", "on", 45, 0, Q(sclr_over_ena_priority()), true},
+      {"opt_force_register_masher", "on", 15, 0, Q(allow_register_masher()), true},
+      {"opt_force_register_masher", "on", 45, 0, Q(allow_register_masher()), true},
       // Read-during-write switches; the "dkf" one counts when the "qv" one is off.
-      {"dkf_enable_sp_read_before_write_modes=on", 15, 0, Q(ram_can_do_single_port_old_data()), true},
-      {"dkf_enable_sp_read_before_write_modes=on", 15, 0, Q(ram_can_do_new_data_with_nbe_read(false)), true},
-      {"dkf_enable_sp_read_before_write_modes=on", 15, 0, Q(ram_can_do_new_data_with_nbe_read(true)), false},
-      {"dkf_enable_sp_read_before_write_modes=on", 15, 0, Q(ram_can_do_tdp_same_port_old_data()), false},
-      {"qv_enable_tdp_read_before_write_modes=on", 47, 0, Q(ram_can_do_single_port_old_data()), false},
-      {"qv_enable_tdp_read_before_write_modes=on", 47, 0, Q(ram_can_do_tdp_same_port_old_data()), true},
-      {"qv_enable_tdp_read_before_write_modes=on", 47, 0, Q(ram_can_do_new_data_with_nbe_read(true)), true},
+      {"dkf_enable_sp_read_before_write_modes", "on", 15, 0,
+       Q(ram_can_do_single_port_old_data() && i.ram_can_do_new_data_with_nbe_read(false)), true},
+      {"dkf_enable_sp_read_before_write_modes", "on", 15, 0,
+       Q(ram_can_do_new_data_with_nbe_read(true) || i.ram_can_do_tdp_same_port_old_data()), false},
+      {"qv_enable_tdp_read_before_write_modes", "on", 47, 0, Q(ram_can_do_single_port_old_data()), false},
+      {"qv_enable_tdp_read_before_write_modes", "on", 47, 0,
+       Q(ram_can_do_tdp_same_port_old_data() && i.ram_can_do_new_data_with_nbe_read(true)), true},
       // Family 45 is no 20-nm family: the nbe-read answer stays the flag.
-      {"qv_enable_tdp_read_before_write_modes=on", 45, 0, Q(ram_can_do_new_data_with_nbe_read(true)), false},
-      {"qv_enable_tdp_read_before_write_modes=on", 45, 0, Q(ram_can_do_tdp_same_port_old_data()), true},
-      {"qv_enable_all_read_before_write_modes=on", 25, 0, Q(ram_can_do_single_port_old_data()), true},
-      {"qv_enable_all_read_before_write_modes=on", 25, 0, Q(ram_can_do_new_data_with_nbe_read(false)), true},
-      {"qv_enable_all_read_before_write_modes=on", 25, 0, Q(ram_can_do_tdp_same_port_old_data()), true},
+      {"qv_enable_tdp_read_before_write_modes", "on", 45, 0, Q(ram_can_do_new_data_with_nbe_read(true)), false},
+      {"qv_enable_tdp_read_before_write_modes", "on", 45, 0, Q(ram_can_do_tdp_same_port_old_data()), true},
+      {"qv_enable_all_read_before_write_modes", "on", 25, 0,
+       Q(ram_can_do_single_port_old_data() && i.ram_can_do_new_data_with_nbe_read(false) &&
+         i.ram_can_do_tdp_same_port_old_data()),
+       true},
       // User families: a 28-nm family on a Brae base, structured-ASIC companions.
-      {"", 15, 8, Q(ram_can_do_single_port_old_data()), false},
-      {"", 15, 8, Q(can_use_read_enable()), true},
-      {"", 15, 8, Q(has_lumcast_ram()), false},
-      {"", 45, 35, Q(has_lumcast_ram()), true},
-      {"", 25, 34, Q(has_lumcast_ram()), true},
-      {"", 45, 54, Q(force_true_wys_flow()), true},
-      {"", 45, 0, Q(force_true_wys_flow()), false},
+      {"", "", 15, 8, Q(ram_can_do_single_port_old_data() || i.has_lumcast_ram()), false},
+      {"", "", 15, 8, Q(can_use_read_enable()), true},
+      {"", "", 45, 35, Q(has_lumcast_ram()), true},
+      {"", "", 25, 34, Q(has_lumcast_ram()), true},
+      {"", "", 45, 54, Q(force_true_wys_flow()), true},
+      {"", "", 45, 0, Q(force_true_wys_flow()), false},
       // Size rules: shift registers need 32 bits (64 for width 1), RAMs 32
       // (64 below depth 16), ROMs a depth and 256 bits; products never wrap.
-      {"", 25, 0, Q(can_use_orlshift_taps(false, 4, 2, 4)), true},
-      {"", 25, 0, Q(can_use_orlshift_taps(false, 4, 2, 3)), false},
-      {"", 25, 0, Q(can_use_orlshift_taps(false, 4, 8, 1)), false},
-      {"", 25, 0, Q(can_use_orlshift_taps(false, 8, 8, 1)), true},
-      {"", 25, 0, Q(can_use_orlshift_taps(true, 1, 1, 1)), true},
-      {"", 25, 0, Q(can_use_orlshift_taps(false, 65536, 65536, 2)), true},
-      {"", 25, 0, Q(can_infer_ram(8, 8)), true},
-      {"", 25, 0, Q(can_infer_ram(8, 7)), false},
-      {"", 25, 0, Q(can_infer_ram(16, 2)), true},
-      {"", 25, 0, Q(can_infer_ram(16, 1)), false},
-      {"", 25, 0, Q(can_infer_ram(65536, 65536)), true},
-      {"", 25, 0, Q(can_infer_rom(256, 1)), true},
-      {"", 25, 0, Q(can_infer_rom(255, 8)), false},
-      {"opt_min_rom_depth_for_6_lut_families=64", 25, 0, Q(can_infer_rom(64, 4)), true},
-      {"opt_min_rom_depth_for_6_lut_families=64", 25, 0, Q(can_infer_rom(64, 3)), false},
-      {"", 25, 0, Q(can_infer_counter()), false},
-      {"rtl_force_counter_recognition=on", 25, 0, Q(can_infer_counter()), true},
+      {"", "", 25, 0,
+       Q(can_use_orlshift_taps(false, 4, 2, 4) && i.can_use_orlshift_taps(false, 8, 8, 1) &&
+         i.can_use_orlshift_taps(true, 1, 1, 1) && i.can_use_orlshift_taps(false, 65536, 65536, 2)),
+       true},
+      {"", "", 25, 0, Q(can_use_orlshift_taps(false, 4, 2, 3) || i.can_use_orlshift_taps(false, 4, 8, 1)), false},
+      {"", "", 25, 0, Q(can_infer_ram(8, 8) && i.can_infer_ram(16, 2) && i.can_infer_ram(65536, 65536)), true},
+      {"", "", 25, 0, Q(can_infer_ram(8, 7) || i.can_infer_ram(16, 1)), false},
+      {"", "", 25, 0, Q(can_infer_rom(256, 1) && !i.can_infer_rom(255, 8)), true},
+      {"opt_min_rom_depth_for_6_lut_families", "64", 25, 0, Q(can_infer_rom(64, 4) && !i.can_infer_rom(64, 3)), true},
+      {"", "", 25, 0, Q(can_infer_counter()), false},
+      {"rtl_force_counter_recognition", "on", 25, 0, Q(can_infer_counter()), true},
   };
   for (const ANSWER& a : answers) {
-    std::vector<std::string> keys;
-    for (std::string rest = a.m_keys; !rest.empty();) {
-      const size_t comma = std::min(rest.find(','), rest.size()), eq = rest.find('=');
-      keys.push_back(rest.substr(0, eq));
-      kavu_platform::cfg_set_value(keys.back().c_str(), rest.substr(eq + 1, comma - eq - 1).c_str());
-      rest.erase(0, comma + (comma < rest.size()));
-    }
+    kavu_platform::CFG_SCOPE cfg{{*a.m_key ? a.m_key : "no_key_set", a.m_value}};
     EXPECT_EQ(a.m_query(RTL_FAMILY_INFO(facade(a.m_base, a.m_user))), a.m_expected)
-        << a.m_query_text << " for " << a.m_base << "/" << a.m_user << " with '" << a.m_keys << "'";
-    for (const std::string& k : keys) kavu_platform::cfg_unset_value(k.c_str());
+        << a.m_query_text << " for " << a.m_base << "/" << a.m_user << " with " << a.m_key << "=" << a.m_value;
   }
 }
 
@@ -183,7 +168,10 @@ TEST_F(KavuFamilyInfo, KeysUserFamiliesAndSizesChangeTheAnswers) {
 TEST_F(KavuFamilyInfo, RefusedFamiliesAndArguments) {
   for (int family : {0, 3, 6, 8, 34, 54, 66})
     EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO(facade(family)), "RTL doesn't recognize the current family");
-  EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO(nullptr), "facade");  // no current compile either
+  EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO(nullptr), "facade");  // a null facade means the current compile
+  ZCU_FACADE_UTIL::get_instance()->set_facade(facade(45, 54));
+  EXPECT_TRUE(RTL_FAMILY_INFO().get_base_family() == 45 && RTL_FAMILY_INFO().get_user_family() == 54);
+  ZCU_FACADE_UTIL::get_instance()->set_facade(nullptr);
   const RTL_FAMILY_INFO info(facade(25));
   EXPECT_KAVU_INTERNAL_ERROR(info.can_use_orlshift_taps(true, 0, 1, 1), "number_of_taps > 0");
   EXPECT_KAVU_INTERNAL_ERROR(info.can_use_orlshift_taps(true, 1, 0, 1), "tap_distance > 0");
@@ -194,31 +182,22 @@ TEST_F(KavuFamilyInfo, RefusedFamiliesAndArguments) {
   EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO(facade(15)), "Family must be set to VDR to use Braeholt");
 }
 
-TEST_F(KavuFamilyInfo, NullFacadeMeansTheCurrentCompile) {
-  ZCU_FACADE_UTIL::get_instance()->set_facade(facade(45, 54));
-  const RTL_FAMILY_INFO info;
-  EXPECT_EQ(info.get_base_family(), 45);
-  EXPECT_EQ(info.get_user_family(), 54);
-  ZCU_FACADE_UTIL::get_instance()->set_facade(nullptr);
-}
-
+// The tag record: families, process, then the set flags in record order
+// around the carry-chain limit; nothing during parallel synthesis.
 TEST_F(KavuFamilyInfo, TagMessageRecordsFamiliesProcessAndSetFlagsInOrder) {
+  cdb_sgate_set_synthesis_running_in_parallel(true);
+  RTL_FAMILY_INFO(facade(15)).tag_message();
+  cdb_sgate_set_synthesis_running_in_parallel(false);
+  EXPECT_FALSE(kavu_platform::tag_is_set(73));
   RTL_FAMILY_INFO(facade(45)).tag_message();
   const std::vector<std::string> texts = kavu_platform::tag_texts(73);
   ASSERT_GE(texts.size(), 4u);
-  EXPECT_EQ(texts[0], "User family = HARROWDALE, base family = HARROWDALE");
-  EXPECT_EQ(texts[1], "Family process is: 14nm");
-  auto index_of = [&](const std::string& t) { return std::find(texts.begin(), texts.end(), t) - texts.begin(); };
-  EXPECT_LT(index_of("Use QUELLIN-style carry"), index_of("Max carry chain length 720"));
-  EXPECT_LT(index_of("Max carry chain length 720"), index_of("Has QUELLIN-style extended LUT"));
-  EXPECT_LT(index_of("Has RAM"), long(texts.size()));
-  EXPECT_EQ(index_of("Allow sload"), long(texts.size()));  // not set: not recorded
-
-  kavu_platform::tag_reset();
-  cdb_sgate_set_synthesis_running_in_parallel(true);
-  RTL_FAMILY_INFO(facade(15)).tag_message();  // nothing during parallel synthesis
-  cdb_sgate_set_synthesis_running_in_parallel(false);
-  EXPECT_FALSE(kavu_platform::tag_is_set(73));
+  EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 2),
+            (std::vector<std::string>{"User family = HARROWDALE, base family = HARROWDALE", "Family process is: 14nm"}));
+  auto at = [&](const std::string& t) { return std::find(texts.begin(), texts.end(), t) - texts.begin(); };
+  EXPECT_LT(at("Use QUELLIN-style carry"), at("Max carry chain length 720"));
+  EXPECT_LT(at("Max carry chain length 720"), at("Has QUELLIN-style extended LUT"));
+  EXPECT_EQ(at("Allow sload"), long(texts.size()));  // not set: not recorded
 }
 
 TEST_F(KavuFamilyInfo, DffOkForFamilyChecksControlsByPosition) {

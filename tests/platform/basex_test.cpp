@@ -1,12 +1,10 @@
 // Tests of the elaboration information: the pooled string-name generator,
-// the clone record and the boundary-pin list of the netlist record; and the
-// port-type debug strings of the atom utilities.
+// the clone record and the boundary-pin list of the netlist record.
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "basex/basex.h"
-#include "cut/cut.h"
 #include "testkit/platform_testkit.h"
 
 namespace {
@@ -68,12 +66,6 @@ TEST(BasexCloneInfo, CopySharesTheMembers) {
   EXPECT_EQ(copy->get_netlist(), &nl);
   EXPECT_EQ(copy->get_machine_list(), &machines);
   EXPECT_EQ(copy->get_object_map().at(42), &object);
-}
-
-TEST(CutPortStrings, NamedAndUnnamedOutputPorts) {
-  EXPECT_EQ(WYS_INFO::get_port_type_debug_string(DB_PORT_COMBOUT), "COMBOUT");
-  EXPECT_EQ(WYS_INFO::get_port_type_debug_string(DB_PORT_COUT), "COUT");
-  EXPECT_EQ(WYS_INFO::get_port_type_debug_string(7777), "PORT_7777");  // unnamed types stay apart
 }
 
 }  // namespace

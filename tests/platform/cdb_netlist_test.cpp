@@ -37,28 +37,21 @@ TEST(CdbNetlistWalk, DeletingCurrentGateAndAppendingDuringWalk) {
   KAVU_TRACK(nl);
   CDB_SGATE_IO* in = pin(nl, CDB_IO_INPUT);
   for (int i = 0; i < 250; ++i) comb(nl, {in});
-  std::vector<CDB_SGATE_NODE*> unlinked;
-  int visited = 0, appended = 0;
+  int visited = 0, appended = 0, removed = 0;
   for (auto it = nl.begin_node_list(); it != nl.end_node_list(); ++it) {
     CDB_SGATE_NODE* n = *it;
     if (!n) continue;
     ++visited;
     if (n->get_id() % 3 == 0 && n != in) {
-      nl.delete_node(it);  // by position: the iterator stays and reads null
-      EXPECT_EQ(*it, nullptr);
-      unlinked.push_back(n);
+      nl.delete_node(it);  // by position: unlinks only, the iterator stays and reads null
+      EXPECT_TRUE(*it == nullptr && n->get_netlist() == nullptr);
+      delete n;
+      ++removed;
     }
-    if (appended < 120) {  // appends lie ahead and are visited
-      comb(nl, {in});
-      ++appended;
-    }
+    if (appended++ < 120) comb(nl, {in});  // appends lie ahead and are visited
   }
   EXPECT_EQ(visited, 371);
-  EXPECT_EQ(nl.size(), 371u - unlinked.size());
-  for (CDB_SGATE_NODE* n : unlinked) {
-    EXPECT_EQ(n->get_netlist(), nullptr);
-    delete n;  // unlinking left the gate to the caller
-  }
+  EXPECT_EQ(nl.size(), 371u - removed);
   EXPECT_EQ(in->get_single_oterm()->get_number_of_fanout(), nl.size() - 1);
 }
 
@@ -73,7 +66,6 @@ TEST(CdbNetlistWalk, AddNodeRulesAndFlaggedDeletion) {
   EXPECT_KAVU_INTERNAL_ERROR(b.delete_node(g), "m_netlist");
   a.delete_node(g);  // move between netlists
   b.add_node(g);
-  EXPECT_EQ(g->get_netlist(), &b);
   CDB_SGATE_COMB* h = comb(b, {g});
   h->mark_for_deletion();
   EXPECT_TRUE(h->is_changed());
@@ -103,28 +95,23 @@ TEST(CdbNetlistSweep, KeepersSurviveDeadLogicAndLoopsGo) {
   CDB_SGATE_BUFFER* soft = kavu_platform::make_buffer(&nl, in, CDB_BUFFER_SOFT);
   CDB_SGATE_DFF* kept_reg = new CDB_SGATE_DFF(nullptr);
   kept_reg->set_preserve(true);
-  nl.add_node(kept_reg);
   CDB_SGATE_DFF* plain_reg = new CDB_SGATE_DFF(nullptr);
-  nl.add_node(plain_reg);
+  for (CDB_SGATE_NODE* g : std::initializer_list<CDB_SGATE_NODE*>{
+           kept_reg, plain_reg, new CDB_SGATE_TRI_BUS(nullptr), new CDB_SGATE_BOUNDARY(nullptr, CDB_BOUNDARY_OUTPUT)})
+    nl.add_node(g);
   comb(nl, {in})->set_kff(true, true, false);
   CDB_SGATE_COMB* kff_not_in_force = comb(nl, {in});
   kff_not_in_force->set_kff(true, false, false);
-  nl.add_node(new CDB_SGATE_TRI_BUS(nullptr));
-  nl.add_node(new CDB_SGATE_BOUNDARY(nullptr, CDB_BOUNDARY_OUTPUT));
 
-  std::vector<CDB_SGATE_NODE*> before = list_of(nl);
+  std::vector<CDB_SGATE_NODE*> expected = list_of(nl);
   std::set<CDB_SGATE_NODE*> dead = {unused, l1, l2, soft, plain_reg, kff_not_in_force};
   EXPECT_EQ(nl.sweep(false), int(dead.size()));
-  std::vector<CDB_SGATE_NODE*> expected;
-  for (CDB_SGATE_NODE* n : before)
-    if (!dead.count(n)) expected.push_back(n);
+  expected.erase(std::remove_if(expected.begin(), expected.end(), [&](auto* n) { return dead.count(n) > 0; }),
+                 expected.end());
   EXPECT_EQ(list_of(nl), expected);  // survivors keep their order
   EXPECT_EQ(nl.get_graveyard_size(), dead.size());
   // Graveyard gates stay readable until collection, cut loose from live logic.
-  for (CDB_SGATE_NODE* n : dead) {
-    EXPECT_EQ(n->get_netlist(), nullptr);
-    EXPECT_FALSE(n->has_fanin());
-  }
+  for (CDB_SGATE_NODE* n : dead) EXPECT_TRUE(n->get_netlist() == nullptr && !n->has_fanin());
   EXPECT_EQ(in->get_single_oterm()->get_number_of_fanout(), 4u);
   EXPECT_EQ(nl.sweep_if_dirty(), 0);  // nothing removed since
   nl.prepare_for_use();
@@ -138,20 +125,16 @@ TEST(CdbNetlistSweep, DirtyTrackingAndHandDestroyedGraveyardGate) {
   CDB_SGATE_IO* in = pin(nl, CDB_IO_INPUT);
   CDB_SGATE_COMB* b = comb(nl, {comb(nl, {in})});
   CDB_SGATE_IO* out = pin(nl, CDB_IO_OUTPUT, b);
-  nl.sweep(false);
   EXPECT_EQ(nl.sweep_if_dirty(), 0);
   out->get_input_term(0)->set_vcc();  // a tie over a driven input leaves b dead
   EXPECT_TRUE(nl.is_dirty());
   EXPECT_EQ(nl.sweep_if_dirty(), 2);
-  // Destroying a swept gate by hand must not leave a dangling graveyard entry.
-  delete b;
+  delete b;  // destroying a swept gate by hand must not leave a dangling graveyard entry
   EXPECT_EQ(nl.get_graveyard_size(), 1u);
   nl.prepare_for_use();
-  // Re-adding a swept gate takes it out of the graveyard.
   CDB_SGATE_COMB* c = comb(nl, {in});
   nl.sweep(false);
-  ASSERT_EQ(c->get_netlist(), nullptr);
-  nl.add_node(c);
+  nl.add_node(c);  // re-adding a swept gate takes it out of the graveyard
   EXPECT_EQ(nl.get_graveyard_size(), 0u);
   pin(nl, CDB_IO_OUTPUT, c);
 }
@@ -169,12 +152,10 @@ TEST(CdbNetlistSort, DeepReversedChainSortsAndSweeps) {
   for (int i = 1; i < depth; ++i) g[size_t(i)]->insert_unordered_fanin(g[size_t(i - 1)]->get_single_oterm());
   nl.sort_by_dag_order();
   ASSERT_EQ(list_of(nl), g);
-  g.push_back(new CDB_SGATE_COMB(nullptr, CDB_COMB_OR));
-  nl.add_node(g.back());
+  g.push_back(comb(nl, {}, CDB_COMB_OR));
   std::vector<CDB_SGATE_NODE*> again;
   nl.garbage_collect_and_sort(true, again);
   EXPECT_EQ(again, g);
-
   CDB_SGATE_IO* out = pin(nl, CDB_IO_OUTPUT, g[depth - 1]);
   EXPECT_EQ(nl.sweep(false), 1);  // only the appended gate is dead
   out->get_input_term(0)->disconnect_from_source();
@@ -187,19 +168,18 @@ TEST(CdbNetlistCollect, MarkedGatesDestroyedAndListCompacted) {
   CDB_SGATE_NETLIST nl;
   KAVU_TRACK(nl);
   CDB_SGATE_IO* in = pin(nl, CDB_IO_INPUT);
-  std::vector<CDB_SGATE_COMB*> g;
+  std::vector<CDB_SGATE_NODE*> g = {in};
   for (int i = 0; i < 300; ++i) g.push_back(comb(nl, {in}));
-  for (int i = 0; i < 300; i += 2) g[size_t(i)]->mark_for_deletion();
-  uint32_t epoch = nl.get_node_list().get_epoch();
+  for (int i = 1; i <= 300; i += 2) g[size_t(i)]->mark_for_deletion();
+  const uint32_t epoch = nl.get_node_list().get_epoch();
   EXPECT_EQ(nl.garbage_collect(true, false), 150);
   EXPECT_NE(nl.get_node_list().get_epoch(), epoch);
   EXPECT_EQ(in->get_single_oterm()->get_number_of_fanout(), 150u);
-  std::vector<CDB_SGATE_NODE*> after = list_of(nl);
-  ASSERT_EQ(after.size(), 151u);
-  EXPECT_EQ(after[1], g[1]);
-  EXPECT_EQ(after[150], g[299]);
-  nl.delete_node(g[3]);  // slots recorded by the compaction are right
-  delete g[3];
+  std::vector<CDB_SGATE_NODE*> kept;
+  for (size_t i = 0; i < g.size(); i += 2) kept.push_back(g[i]);
+  EXPECT_EQ(list_of(nl), kept);
+  nl.delete_node(g[4]);  // slots recorded by the compaction are right
+  delete g[4];
   CDB_SGATE_WYSIWYG* atom = new CDB_SGATE_WYSIWYG(nullptr, 62);
   nl.add_node(atom);
   atom->mark_for_deletion();
@@ -235,12 +215,10 @@ TEST(CdbNetlistSort, SourcesFirstLoopsCutAndOutputsFirstReverses) {
   nl.garbage_collect_and_sort(true, order);
   EXPECT_EQ(order, list_of(nl));
   ASSERT_EQ(order.size(), 8u);
-  EXPECT_EQ(order[0], reg);  // registers and input pins start the order, in list order
-  EXPECT_EQ(order[1], in);
+  EXPECT_TRUE(order[0] == reg && order[1] == in);  // registers and input pins first, in list order
   // The loop makes a strict order impossible; the acyclic part is ordered.
   auto at = [&](CDB_SGATE_NODE* n) { return std::find(order.begin(), order.end(), n) - order.begin(); };
-  const std::pair<CDB_SGATE_NODE*, CDB_SGATE_NODE*> before[] = {
-      {left, top}, {right, top}, {loop_b, right}, {top, out}};
+  const std::pair<CDB_SGATE_NODE*, CDB_SGATE_NODE*> before[] = {{left, top}, {right, top}, {loop_b, right}, {top, out}};
   for (auto [a, b] : before) EXPECT_LT(at(a), at(b)) << a->get_debug_name() << " " << b->get_debug_name();
   nl.sort_by_dag_order(CDB_SGATE_NETLIST::OUTPUTS_FIRST);
   order = list_of(nl);
@@ -249,44 +227,24 @@ TEST(CdbNetlistSort, SourcesFirstLoopsCutAndOutputsFirstReverses) {
   EXPECT_KAVU_INTERNAL_ERROR(nl.sort_by_dag_order(2), "rank_order");
 }
 
-TEST(CdbNetlistClone, CopiesConnectionsTiesInversionsAndNames) {
+// The function of clones is checked on committed circuits; here what
+// simulation cannot see: names, flag words, pins and the twin pointers.
+TEST(CdbNetlistClone, CopiesNamesFlagsPinsAndLeavesTwinPointers) {
   CDB_SGATE_NETLIST nl;
   KAVU_TRACK(nl);
   CDB_SGATE_IO* in = pin(nl, CDB_IO_INPUT);
-  CDB_SGATE_CARRY_SUM* cs = new CDB_SGATE_CARRY_SUM(nullptr);
-  cs->set_input_term(cs->create_input_term(nullptr), SUM_IN);
-  cs->set_input_term(cs->create_input_term(nullptr), CARRY_IN);
-  in->get_single_oterm()->insert_fanout(cs->get_input_term(SUM_IN));
-  cs->get_input_term(CARRY_IN)->set_gnd();
-  nl.add_node(cs);
-  CDB_SGATE_COMB* g = comb(nl, {cs}, CDB_COMB_XOR);
-  g->insert_unordered_fanin(cs->get_output_term(CARRY_OUT))->set_invert();
-  g->add_unordered_fanin_from_oterm(nullptr, false, nullptr);  // a VCC tie
+  CDB_SGATE_COMB* g = comb(nl, {in}, CDB_COMB_XOR);
   g->set_string_name("named");
   g->get_flag().set(0x4000);
-  CDB_SGATE_IO* out = pin(nl, CDB_IO_OUTPUT, g);
-  out->get_input_term(0)->set_invert();
-
   std::unique_ptr<CDB_SGATE_NETLIST> copy(nl.clone(nullptr, true, true));
   KAVU_TRACK(*copy);
-  ASSERT_EQ(copy->size(), nl.size());
-  auto twin = [](CDB_SGATE_NODE* n) { return n->get_temp_node(); };
-  CDB_SGATE_NODE* cg = twin(g);
+  CDB_SGATE_NODE* cg = g->get_temp_node();
   ASSERT_NE(cg, nullptr);
-  EXPECT_EQ(cg->get_netlist(), copy.get());
-  EXPECT_NE(cg->get_id(), g->get_id());
+  EXPECT_TRUE(cg->get_netlist() == copy.get() && cg->get_id() != g->get_id());
   EXPECT_STREQ(cg->get_string_name(), "named");
   EXPECT_EQ(cg->get_flag().value(), 0x4000u);
-  EXPECT_EQ(cg->get_fanin_term(0), twin(cs)->get_output_term(SUM_OUT));
-  EXPECT_EQ(cg->get_fanin_term(1), twin(cs)->get_output_term(CARRY_OUT));
-  EXPECT_TRUE(cg->get_input_term(1)->is_inverted());
-  EXPECT_TRUE(cg->get_input_term(2)->is_vcc());
-  EXPECT_TRUE(twin(cs)->get_input_term(CARRY_IN)->is_gnd());
-  EXPECT_EQ(twin(cs)->get_fanin_term(SUM_IN), twin(in)->get_single_oterm());
-  EXPECT_TRUE(twin(out)->get_input_term(0)->is_inverted());
-  EXPECT_EQ(copy->get_output_pins().size(), 1u);
-  EXPECT_EQ(copy->get_input_pins().front(), twin(in));
-  EXPECT_EQ(g->get_single_oterm()->get_number_of_fanout(), 1u);  // originals untouched
+  EXPECT_EQ(cg->get_fanin_term(0), in->get_temp_node()->get_single_oterm());
+  EXPECT_EQ(copy->get_input_pins(), std::vector<CDB_SGATE_IO*>{static_cast<CDB_SGATE_IO*>(in->get_temp_node())});
   nl.clear_temp_pointers();
   EXPECT_EQ(g->get_temp_pointer(), nullptr);
 }
@@ -297,17 +255,14 @@ TEST(CdbNetlistFlags, DynamicFlagsAreAllocatedAndClearedEverywhere) {
   CDB_SGATE_COMB* a = comb(nl, {});
   CDB_SGATE_COMB* b = comb(nl, {a});
   GEN_DYN_FLAG_MANAGER& m = nl.get_flag_manager();
-  GEN_DYN_FLAG f = m.create_flag("visited");
-  GEN_DYN_FLAG f2 = m.create_flag("other");
-  EXPECT_NE(f.get_mask(), f2.get_mask());
+  GEN_DYN_FLAG f = m.create_flag("visited"), f2 = m.create_flag("other");
   a->set_dyn_flag(f);
   b->get_single_oterm()->set_dyn_flag(f);
   b->get_input_term(0)->set_dyn_flag(f);
   a->set_dyn_flag(f2);
-  m.destroy_flag(f);  // cleared on gates and both kinds of terminal
-  EXPECT_FALSE(a->test_dyn_flag(f) || b->get_single_oterm()->test_dyn_flag(f) ||
-               b->get_input_term(0)->test_dyn_flag(f));
-  EXPECT_TRUE(a->test_dyn_flag(f2));  // other flags stay
+  m.destroy_flag(f);  // cleared on gates and both kinds of terminal, other flags stay
+  EXPECT_FALSE(a->test_dyn_flag(f) || b->get_single_oterm()->test_dyn_flag(f) || b->get_input_term(0)->test_dyn_flag(f));
+  EXPECT_TRUE(a->test_dyn_flag(f2));
   EXPECT_EQ(m.create_flag("reuse").get_mask(), f.get_mask());  // lowest free bit
   nl.clear_all_node_flags();
   EXPECT_FALSE(a->test_dyn_flag(f2));
@@ -336,7 +291,6 @@ TEST(CdbNetlistRecords, InfoRecordCallbacksAndMaxFanout) {
     EXPECT_EQ(freed, 1);
     CDB_SGATE_COMB* g = comb(nl, {});
     nl.set_max_fanout_constraint(g, 4);
-    EXPECT_EQ(nl.get_num_max_fanout_constraints(), 1);
     nl.delete_node(g);  // unlinking hides the constraint, re-adding restores it
     EXPECT_FALSE(nl.has_max_fanout_constraint(g));
     nl.add_node(g);
@@ -353,9 +307,8 @@ TEST(CdbNetlistFunctions, SeededIndexAndBusIndexStrings) {
     for (unsigned i = 0; i < n; ++i) seen.insert(cdb_sgate_get_seeded_index(i, n));
     EXPECT_EQ(seen.size(), n);  // a permutation
   }
-  const std::pair<const char*, const char*> names[] = {
-      {"a|b[3]", "[3]"}, {"mem[2][15]", "[2][15]"}, {"plain", ""}, {"x[a]", ""}};
-  for (auto [name, index] : names) EXPECT_EQ(cdb_sgate_get_bus_index_string(name), index) << name;
+  for (auto [name, index] : {std::pair{"a|b[3]", "[3]"}, {"mem[2][15]", "[2][15]"}, {"plain", ""}, {"x[a]", ""}})
+    EXPECT_EQ(cdb_sgate_get_bus_index_string(name), index) << name;
   EXPECT_EQ(cdb_sgate_get_bus_index_string(std::vector<int>{7, 6, 5, 4}), "7..4");
   EXPECT_EQ(cdb_sgate_get_bus_index_string(std::vector<int>{0, 2, 3, 9}), "0,2..3,9");
 }

@@ -85,13 +85,10 @@ TEST(CfgSources, MalformedSourcesWarnAndKeepTheGoodEntries) {
 }
 
 TEST(CfgValues, BooleansAcceptTheFourSpellingsAndWarnOncePerKeyOtherwise) {
-  for (const char* on : {"on", "TRUE", "Yes", "1", " on "}) {
-    kavu_platform::CFG_SCOPE cfg{{"flag", on}};
-    EXPECT_TRUE(cfg_is_on("flag", false)) << on;
-  }
-  for (const char* off : {"off", "False", "NO", "0"}) {
-    kavu_platform::CFG_SCOPE cfg{{"flag", off}};
-    EXPECT_FALSE(cfg_is_on("flag", true)) << off;
+  for (auto [text, on] : {std::pair{"on", true}, {"TRUE", true}, {"Yes", true}, {"1", true}, {" on ", true},
+                          {"off", false}, {"False", false}, {"NO", false}, {"0", false}}) {
+    kavu_platform::CFG_SCOPE cfg{{"flag", text}};
+    EXPECT_EQ(cfg_is_on("flag", !on), on) << text;
   }
   kavu_platform::CFG_SCOPE cfg{{"flag", "maybe"}, {"empty", ""}, {"user_ini_switch_3", "on"}};
   ::testing::internal::CaptureStderr();
@@ -101,8 +98,7 @@ TEST(CfgValues, BooleansAcceptTheFourSpellingsAndWarnOncePerKeyOtherwise) {
   std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("\"maybe\""), std::string::npos) << err;
   EXPECT_EQ(err.find("maybe", err.find("maybe") + 5), std::string::npos) << "warned twice: " << err;
-  EXPECT_TRUE(cfg_user_ini_is_on(3));
-  EXPECT_FALSE(cfg_user_ini_is_on(4));
+  EXPECT_TRUE(cfg_user_ini_is_on(3) && !cfg_user_ini_is_on(4));
 }
 
 TEST(CfgValues, IntegersAreDecimalOrHexadecimalAndMalformedOnesGiveTheDefault) {
@@ -117,8 +113,7 @@ TEST(CfgValues, IntegersAreDecimalOrHexadecimalAndMalformedOnesGiveTheDefault) {
     EXPECT_EQ(cfg_get_int_value("number", -100), expected) << text;
   }
   std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("\"12abc\""), std::string::npos);
-  EXPECT_EQ(err.find("\"42\""), std::string::npos);
+  EXPECT_TRUE(err.find("\"12abc\"") != std::string::npos && err.find("\"42\"") == std::string::npos) << err;
 }
 
 TEST(CfgValues, ReturnedTextStaysValidWhileOtherKeysChangeAcrossThreads) {

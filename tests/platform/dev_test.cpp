@@ -21,38 +21,31 @@ TEST(DevCatalogue, BaseFamiliesCompanionsAndNames) {
     int family, base, companion;
     const char *user, *debug;
   };
-  const ROW rows[] = {
-      {15, 15, 0, "Brae", "BRAE"},         {47, 47, 0, "Brae II", "BRAE_II"},   {25, 25, 0, "Quellin", "QUELLIN"},
-      {45, 45, 0, "Harrowdale", "HARROWDALE"}, {6, 0, 34, "Family6", "FAMILY6"}, {7, 0, 36, "Family7", "FAMILY7"},
-      {60, 0, 36, "Family60", "FAMILY60"}, {61, 0, 35, "Family61", "FAMILY61"}, {54, 45, 0, "Family54", "FAMILY54"},
-  };
+  const ROW rows[] = {{15, 15, 0, "Brae", "BRAE"},         {47, 47, 0, "Brae II", "BRAE_II"},
+                      {6, 0, 34, "Family6", "FAMILY6"},    {61, 0, 35, "Family61", "FAMILY61"},
+                      {54, 45, 0, "Family54", "FAMILY54"}};
   for (const ROW& r : rows) {
     const DEV_FAMILY_ENUM f = DEV_FAMILY_ENUM(r.family);
-    SCOPED_TRACE(r.family);
-    EXPECT_EQ(DEV_FAMILY_MANAGER::get_base_family(f), r.base);
-    EXPECT_EQ(DEV_FAMILY_MANAGER::get_lumcast_companion_of(f), r.companion);
-    EXPECT_EQ(DEV_FAMILY_MANAGER::has_new_ddb_support(f), r.base != 0);
-    EXPECT_EQ(dstr_get_user_string(f), r.user);
-    EXPECT_EQ(dstr_get_debug_string(f), r.debug);
+    EXPECT_EQ(DEV_FAMILY_MANAGER::get_base_family(f), r.base) << r.family;
+    EXPECT_EQ(DEV_FAMILY_MANAGER::get_lumcast_companion_of(f), r.companion) << r.family;
+    EXPECT_EQ(DEV_FAMILY_MANAGER::has_new_ddb_support(f), r.base != 0) << r.family;
+    EXPECT_EQ(dstr_get_user_string(f) + "/" + dstr_get_debug_string(f), std::string(r.user) + "/" + r.debug);
     EXPECT_EQ(dstr_get_dev_family_enum_by_string(r.debug), r.family);
   }
   EXPECT_TRUE(DEV_FAMILY_MANAGER::test_trait_of(DEV_FAMILY_ENUM(47), 135));
-  EXPECT_FALSE(DEV_FAMILY_MANAGER::test_trait_of(DEV_FAMILY_ENUM(25), 135));
-  EXPECT_FALSE(dstr_is_valid_family(DEV_FAMILY_ENUM(40)));
+  EXPECT_FALSE(DEV_FAMILY_MANAGER::test_trait_of(DEV_FAMILY_ENUM(25), 135) || dstr_is_valid_family(DEV_FAMILY_ENUM(40)));
   EXPECT_EQ(DEV_FAMILY_MANAGER::get_base_family(DEV_FAMILY_ENUM(40)), DEV_FAMILY_NONE);
-  EXPECT_TRUE(dstr_exists_dev_family_enum_by_string("brae ii"));
-  EXPECT_FALSE(dstr_exists_dev_family_enum_by_string(nullptr));
+  EXPECT_TRUE(dstr_exists_dev_family_enum_by_string("brae ii") && !dstr_exists_dev_family_enum_by_string(nullptr));
 }
 
 TEST(DevCatalogue, PartsNameTheirDeviceAndFamilyAndFilterForAutoSelection) {
   const DEV_PART_ENUM part = dstr_get_dev_part_enum_by_string("hrd24f484c6");
   ASSERT_NE(part, DEV_PART_INVALID);
-  EXPECT_EQ(dstr_get_user_string(part), "HRD24F484C6");
+  EXPECT_EQ(dstr_get_user_string(part) + " " + DEV_PART_MANAGER::get_package_of(part), "HRD24F484C6 F484");
   EXPECT_EQ(DEV_PART_MANAGER::get_device_of(part), dstr_get_dev_device_enum_by_string("HRD24"));
-  EXPECT_EQ(DEV_PART_MANAGER::get_family_of(part), 45);
-  EXPECT_EQ(DEV_PART_MANAGER::get_package_of(part), "F484");
-  EXPECT_EQ(DEV_PART_MANAGER::get_pin_count_of(part), 484);
-  EXPECT_EQ(DEV_PART_MANAGER::get_speed_grade_of(part), 6);
+  EXPECT_EQ((std::vector<int>{DEV_PART_MANAGER::get_family_of(part), DEV_PART_MANAGER::get_pin_count_of(part),
+                              DEV_PART_MANAGER::get_speed_grade_of(part)}),
+            (std::vector<int>{45, 484, 6}));
   EXPECT_FALSE(DEV_PART_MANAGER::exists_part_enum_by_string("HRD24"));
   EXPECT_EQ(DEV_PART_MANAGER::get_device_of(DEV_PART_ENUM(12345)), DEV_DEVICE_INVALID);
   for (int family : {15, 45, 47})  // default AUTO parts belong to their family; family 25 has none
@@ -63,9 +56,9 @@ TEST(DevCatalogue, PartsNameTheirDeviceAndFamilyAndFilterForAutoSelection) {
   const DEV_DEVICE_ENUM hrd96 = dstr_get_dev_device_enum_by_string("HRD96");
   const DEV_DEVICE_ENUM hrd48 = dstr_get_dev_device_enum_by_string("HRD48");
   const DEV_PART_ENUM hrd48_part = dstr_get_dev_part_enum_by_string("HRD48F672C6");
-  EXPECT_FALSE(DEV_PART_MANAGER::device_is_installed(hrd96, DEV_PART_INVALID));
   EXPECT_TRUE(DEV_PART_MANAGER::device_is_installed(hrd48, hrd48_part));
-  EXPECT_FALSE(DEV_PART_MANAGER::device_is_installed(hrd96, hrd48_part));  // part of another device
+  EXPECT_FALSE(DEV_PART_MANAGER::device_is_installed(hrd96, DEV_PART_INVALID) ||
+               DEV_PART_MANAGER::device_is_installed(hrd96, hrd48_part));  // not installed; part of another device
   // family, package, pin count, speed grade, installed only: the parts found.
   struct FILTER {
     const char *family, *package, *pins, *speed;
@@ -106,22 +99,6 @@ TEST(DevCatalogue, BasicInformationFollowsItsPosition) {
   EXPECT_KAVU_INTERNAL_ERROR(
       DMGR_UTILITY::initialize_basic_info_to(info.get(), dstr_get_dev_device_enum_by_string("BRA10")), "family");
   EXPECT_EQ(DMGR_UTILITY::create_basic_info(DEV_FAMILY_ENUM(40), DEV_DEVICE_NONE), nullptr);
-}
-
-TEST(DevCatalogue, ReplacementIsCheckedAndResetRestoresTheBuiltIn) {
-  kavu_platform::DEV_CATALOGUE bad = kavu_platform::dev_builtin_catalogue();
-  bad.parts.push_back(bad.parts.front());  // duplicate code and name
-  EXPECT_KAVU_INTERNAL_ERROR(kavu_platform::dev_install_catalogue(bad), "emplace");
-  EXPECT_TRUE(dstr_exists_dev_part_enum_by_string("BRA10F256C6"));  // the built-in one stays
-  kavu_platform::DEV_CATALOGUE small;
-  small.families.push_back({15, "Brae", 15, 0, 6, true, {}, 0});
-  small.devices.push_back({1, "ONLY", 15, true, {}});
-  small.parts.push_back({11, "ONLYP", 1, "F1", 1, 6, {}});
-  kavu_platform::dev_install_catalogue(small);
-  EXPECT_FALSE(dstr_exists_dev_part_enum_by_string("BRA10F256C6"));
-  EXPECT_EQ(DEV_PART_MANAGER::get_family_of(dstr_get_dev_part_enum_by_string("onlyp")), 15);
-  kavu_platform::dev_test_reset();
-  EXPECT_TRUE(dstr_exists_dev_part_enum_by_string("BRA10F256C6"));
 }
 
 TEST(HdbSectionAssignments, ChipsSectionAssignmentsAndCreatedOptions) {

@@ -1,11 +1,9 @@
 // Tests of the BLIF reader and writer on the committed circuits and on small
-// hand-written files: loads and counts agree with berkeley-abc, read-write-
-// read keeps the function (simulation and abc), generic cells keep their
-// priorities, malformed files name the file and line.
-#include <cstdio>
+// hand-written files: read-write-read keeps the function (simulation and
+// berkeley-abc), generic cells keep their priorities, malformed files name
+// the file and line.
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <set>
 
 #include "netlist_io/abc_oracle.h"
@@ -34,18 +32,10 @@ bool abc_reads(const std::string& name) {
   return true;
 }
 
-struct COUNTS {
-  int inputs = 0, outputs = 0, registers = 0, latches = 0;
-};
-
-COUNTS count(const CDB_SGATE_NETLIST* n) {
-  COUNTS c{int(n->get_input_pins().size()), int(n->get_output_pins().size())};
-  for (auto it = n->begin_node_list(); it != n->end_node_list(); ++it) {
-    if (!*it) continue;
-    c.registers += (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM;
-    c.latches += (*it)->get_sgate_type() == CDB_SGATE_LATCH_ENUM;
-  }
-  return c;
+int gates_of(const CDB_SGATE_NETLIST* n, int type) {
+  int k = 0;
+  for (auto it = n->begin_node_list(); it != n->end_node_list(); ++it) k += *it && (*it)->get_sgate_type() == type;
+  return k;
 }
 
 // Owns a read result for the test's scope.
@@ -94,41 +84,9 @@ void expect_abc_all_equivalent(const std::vector<std::string>& commands) {
 
 }  // namespace
 
-// Every committed circuit loads and checks clean; where berkeley-abc reads a
-// file it counts the same inputs, outputs and latches.
-TEST(NetlistIoBlif, EveryBundledCircuitLoadsWithAbcCounts) {
-  const bool have_abc = !abc_binary_path().empty();
-  if (!have_abc) std::cout << "[ note     ] berkeley-abc not installed: counts not compared\n";
-  std::string script;
-  std::vector<std::pair<std::string, COUNTS>> expected;
-  for (const std::string& path : bundled_circuits()) {
-    LOADED_NETLIST n = load_blif(path);
-    KAVU_TRACK(n);
-    COUNTS c = count(n.get());
-    EXPECT_GT(c.inputs + c.outputs, 0) << path;
-    if (have_abc && abc_reads(path)) {
-      script += "read " + blif_data_path(path) + "; print_stats; ";
-      expected.emplace_back(path, c);
-    }
-  }
-  if (expected.empty()) return;
-  std::string out;
-  ASSERT_EQ(abc_run(script, &out), 0) << out;
-  // Lines of print_stats: "name : i/o = 24/ 25  lat = 0  nd = 5416 ...".
-  size_t at = 0;
-  for (const auto& [path, c] : expected) {
-    at = out.find("i/o =", at);
-    ASSERT_NE(at, std::string::npos) << out;
-    int in = -1, outs = -1, lat = -1;
-    ASSERT_EQ(std::sscanf(out.c_str() + at++, "i/o = %d/ %d lat = %d", &in, &outs, &lat), 3) << path;
-    EXPECT_EQ(c.inputs, in) << path;
-    EXPECT_EQ(c.outputs, outs) << path;
-    EXPECT_EQ(c.registers + c.latches, lat) << path;
-  }
-}
-
-// Read, write, read again: the same function by simulation on every file
-// (registers with asynchronous controls through $dff_full).
+// Every committed circuit loads and checks clean; read, write, read again
+// gives the same function by simulation (registers with asynchronous
+// controls through $dff_full). The abc tests below prove the written files.
 TEST(NetlistIoBlif, ReadWriteReadKeepsSimulatedFunction) {
   BLIF_WRITE_OPTIONS full;
   full.full_registers = true;
@@ -137,6 +95,7 @@ TEST(NetlistIoBlif, ReadWriteReadKeepsSimulatedFunction) {
   for (const std::string& path : bundled_circuits()) {
     SCOPED_TRACE(path);
     LOADED_NETLIST n = load_blif(path);
+    KAVU_TRACK(n);
     std::string why;
     ASSERT_TRUE(blif_write_file(n.get(), "written.blif", full, &why)) << why;
     LOADED_NETLIST back = read_back("written.blif");
@@ -153,8 +112,8 @@ void prove_written_files_by_abc(bool sequential, const std::string& folder) {
   for (const std::string& path : bundled_circuits()) {
     if (!abc_reads(path) || path.rfind(folder, 0) != 0) continue;
     LOADED_NETLIST n = load_blif(path);
-    COUNTS c = count(n.get());
-    if (c.latches || (c.registers > 0) != sequential) continue;  // abc reads BLIF latches as flip-flops
+    // abc reads BLIF latches as flip-flops
+    if (gates_of(n.get(), CDB_SGATE_LATCH_ENUM) || (gates_of(n.get(), CDB_SGATE_DFF_ENUM) > 0) != sequential) continue;
     std::string file = "w" + std::to_string(commands.size()) + ".blif", why;
     ASSERT_TRUE(blif_write_file(n.get(), file, {}, &why)) << path << ": " << why;
     commands.push_back(std::string(sequential ? "dsec " : "cec ") + blif_data_path(path) + " " + here(file));
@@ -184,7 +143,7 @@ TEST(NetlistIoBlif, GenericCellDesignsAgreeAcrossReadOptions) {
     std::string why;
     ASSERT_TRUE(blif_write_file(lut.get(), a, {}, &why)) << why;
     ASSERT_TRUE(blif_write_file(gates.get(), b, {}, &why)) << why;
-    commands.push_back(std::string(count(lut.get()).registers ? "dsec " : "cec ") + here(a) + " " + here(b));
+    commands.push_back(std::string(gates_of(lut.get(), CDB_SGATE_DFF_ENUM) ? "dsec " : "cec ") + here(a) + " " + here(b));
     EXPECT_TRUE(sim_equivalent(lut.get(), gates.get(), cmp, &why)) << why;
   }
   if (abc_binary_path().empty()) GTEST_SKIP() << "berkeley-abc not installed";
@@ -242,12 +201,9 @@ TEST(NetlistIoBlif, CoversMapToLutsOrSumsOfProducts) {
   ASSERT_TRUE(luts.get() && gates.get()) << luts.m.error << gates.m.error;
   KAVU_TRACK(luts.get());
   KAVU_TRACK(gates.get());
-  std::map<int, int> lut_kinds, comb_kinds;
-  for (auto it = luts->begin_node_list(); it != luts->end_node_list(); ++it) ++lut_kinds[(*it)->get_sgate_type()];
-  for (auto it = gates->begin_node_list(); it != gates->end_node_list(); ++it) ++comb_kinds[(*it)->get_sgate_type()];
-  EXPECT_EQ(lut_kinds[CDB_SGATE_LUT_ENUM], 3);   // y0, y1, y3; y2 is too wide
-  EXPECT_EQ(lut_kinds[CDB_SGATE_COMB_ENUM], 3);  // y2: two cubes and their OR
-  EXPECT_EQ(comb_kinds[CDB_SGATE_LUT_ENUM], 0);
+  EXPECT_EQ(gates_of(luts.get(), CDB_SGATE_LUT_ENUM), 3);   // y0, y1, y3; y2 is too wide
+  EXPECT_EQ(gates_of(luts.get(), CDB_SGATE_COMB_ENUM), 3);  // y2: two cubes and their OR
+  EXPECT_EQ(gates_of(gates.get(), CDB_SGATE_LUT_ENUM), 0);
   NETLIST_SIMULATOR sim(luts.get());
   ASSERT_TRUE(sim.ok()) << sim.error();
   drive(sim, luts.get(), {{"a", kA}, {"b", kB}, {"c", kC}, {"d", kD}, {"e", kE}, {"f", kF}, {"g", 0}});
@@ -290,13 +246,6 @@ TEST(NetlistIoBlif, GenericRegisterCellsKeepPriorities) {
   EXPECT_EQ(q("q4"), ~rst & (s | d));
   EXPECT_EQ(q("q5"), ~e & d);
   EXPECT_EQ(q("q6"), ~e & d);
-  // Reset over enable is recorded on the register itself.
-  const CDB_SGATE_NODE* q3 = pin(r.get(), "q3")->get_fanin_term(0)->get_my_node();
-  EXPECT_TRUE(q3->get_reg_flags()->sclr_over_ena_priority());
-  EXPECT_TRUE(q3->get_input_term(CDB_DFF_SCLR)->is_inverted());
-  const CDB_SGATE_NODE* q2 = pin(r.get(), "q2")->get_fanin_term(0)->get_my_node();
-  EXPECT_FALSE(q2->get_reg_flags()->sclr_over_ena_priority());
-  EXPECT_TRUE(q2->get_input_term(CDB_DFF_ADATA)->is_vcc());
 }
 
 // Models of the same file are flattened: each instance gets its own signals
@@ -320,9 +269,8 @@ TEST(NetlistIoBlif, SubcircuitModelsAreFlattened) {
   EXPECT_EQ(sim.output(pin(r.get(), "w")), (kA ^ kB) & kC);
 }
 
-// The writer honours output inversions set by library passes, writes the
-// same text for the same netlist, and refuses what BLIF cannot say (naming
-// the gate) unless asked to cut it out.
+// The writer honours output inversions set by library passes and refuses
+// what BLIF cannot say (naming the gate) unless asked to cut it out.
 TEST(NetlistIoBlif, WriterHonoursInversionsAndRefusesAsyncControls) {
   LOADED_NETLIST n = load_blif("small/counter8_lut4"), golden = load_blif("small/counter8_lut4");
   KAVU_TRACK(n);
@@ -337,9 +285,6 @@ TEST(NetlistIoBlif, WriterHonoursInversionsAndRefusesAsyncControls) {
   ASSERT_GT(flipped, 4);
   std::string why;
   ASSERT_TRUE(blif_write_file(n.get(), "inv.blif", {}, &why)) << why;
-  ASSERT_TRUE(blif_write_file(n.get(), "inv2.blif", {}, &why)) << why;
-  std::ifstream f1("inv.blif"), f2("inv2.blif");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(f1), {}), std::string(std::istreambuf_iterator<char>(f2), {}));
   EXPECT_TRUE(sim_equivalent(golden.get(), read_back("inv.blif").get(), {}, &why)) << why;
 
   LOADED_NETLIST async = load_blif("small/async_regs_generic");
@@ -352,7 +297,7 @@ TEST(NetlistIoBlif, WriterHonoursInversionsAndRefusesAsyncControls) {
   LOADED_NETLIST cut_back = read_back("cut.blif");
   // Every one of the design's 16 registers became an input.
   EXPECT_EQ(cut_back->get_input_pins().size(), async->get_input_pins().size() + 16);
-  EXPECT_EQ(count(cut_back.get()).registers, 0);
+  EXPECT_EQ(gates_of(cut_back.get(), CDB_SGATE_DFF_ENUM), 0);
 }
 
 // Models registered by later subsystems build their own gates; their
