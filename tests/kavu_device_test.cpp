@@ -1,5 +1,4 @@
-// Tests of assignments on instance names, device atoms per family, I/O
-// buffer gates, tolvafunction tri-state buffers, structured-ASIC migration
+// Assignments on names, device atoms per family, I/O buffers, migration
 // queries and message locations.
 #include <memory>
 #include <string>

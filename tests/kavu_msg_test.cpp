@@ -1,9 +1,5 @@
-// Tests of the message catalogue, the message factories and the debug traces.
-//
-// The expected IDs, kinds and texts below are written out independently of
-// the library's own tables, so a changed byte in a text, a swapped argument
-// or a wrong kind shows up here.
-#include <functional>
+// The message catalogue, factories and traces. Expected IDs, kinds and texts
+// are written out independently of the library's tables.
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,48 +20,44 @@ constexpr MSG_POST_TYPE E = MSG_POST_TYPE_ERROR;
 constexpr MSG_POST_TYPE W = MSG_POST_TYPE_WARNING;
 constexpr MSG_POST_TYPE I = MSG_POST_TYPE_INFO;
 
-// Every registered ID with its kind and this library's message string (null:
-// registered for other users, no text here).
+// Every registered ID with its kind, this library's message string (null:
+// registered for other users, no text here) and its factory, called with the
+// arguments "a", "b", "c" as many as it takes (null: built by its users).
 struct CATALOGUE_ROW {
   int m_id;
   MSG_POST_TYPE m_kind;
   const char* m_string;
+  MSG_POST* (*m_factory)();
 };
 
 const CATALOGUE_ROW k_catalogue[] = {
-    {286000, W, nullptr},
-    {286001, E, "WYSIWYG primitive %1!s! has missing connection on input port %2!s!/EKAVU_KAVU_WYSIWYG_MISSING_INPUT_PORT"},
-    {286002, W, "Ignored following assignments for SYNTH_CRITICAL_CLOCK/WKAVU_IGNORED_CRITICAL_CLOCK_HDR"},
-    {286003, W, "Ignored following assignments for SYNTH_CRITICAL_CLOCK for hierarchy \"%1!s!\"/WKAVU_IGNORED_CRITICAL_CLOCK_HDR_FOR_HIERARCHY"},
-    {286004, W, nullptr},
-    {286005, W, "Ignored assignment for SYNTH_CRITICAL_CLOCK from clock \"%1!s!\" to clock \"%2!s!\" -- no registers were found for clock \"%3!s!\"/WKAVU_IGNORED_CRITICAL_CLOCK_SUB"},
-    {286006, W, "Ignored assignment for SYNTH_CRITICAL_CLOCK for clock \"%1!s!\" -- no registers were found for this clock/WKAVU_IGNORED_CRITICAL_CLOCK2_SUB"},
-    {286007, W, "Ignored following assignments for SYNTH_CRITICAL_INPUT_TO_CLOCK/WKAVU_IGNORED_CRITICAL_INPUT_TO_CLOCK_HDR"},
-    {286008, W, "Ignored following assignments for SYNTH_CRITICAL_INPUT_TO_CLOCK for hierarchy \"%1!s!\"/WKAVU_IGNORED_CRITICAL_INPUT_TO_CLOCK_HDR_FOR_HIERARCHY"},
-    {286009, W, nullptr},
-    {286010, W, "Ignored assignment for SYNTH_CRITICAL_INPUT_TO_CLOCK for clock \"%1!s!\" -- no registers were found\"/WKAVU_IGNORED_CRITICAL_INPUT_TO_CLOCK_SUB"},
-    {286011, W, "Ignored following assignments for SYNTH_CRITICAL_CLOCK_TO_OUTPUT/WKAVU_IGNORED_CRITICAL_CLOCK_TO_OUTPUT_HDR"},
-    {286012, W, "Ignored following assignments for SYNTH_CRITICAL_CLOCK_TO_OUTPUT for hierarchy \"%1!s!\"/WKAVU_IGNORED_CRITICAL_CLOCK_TO_OUTPUT_HDR_FOR_HIERARCHY"},
-    {286013, W, nullptr},
-    {286014, W, "Ignored assignment for SYNTH_CRITICAL_CLOCK_TO_OUTPUT for clock \"%1!s!\" -- no registers were found\"/WKAVU_IGNORED_CRITICAL_CLOCK_TO_OUTPUT_SUB"},
-    {286015, W, "Ignored following assignments for SYNTH_CRITICAL_ENABLE/WKAVU_IGNORED_CRITICAL_ENABLE_HDR"},
-    {286016, W, "Ignored assignment for SYNTH_CRITICAL_ENABLE for register \"%1!s!\" -- register not found\"/WKAVU_IGNORED_CRITICAL_ENABLE_SUB"},
-    {286017, W, "Ignored following assignments for SYNTH_CRITICAL_PIN/WKAVU_IGNORED_CRITICAL_PIN_HDR"},
-    {286018, W, "Ignored assignment for SYNTH_CRITICAL_PIN for pin \"%1!s!\" -- pin not found\"/WKAVU_IGNORED_CRITICAL_PIN_SUB"},
-    {286019, E, nullptr}, {286020, E, nullptr}, {286021, W, nullptr}, {286022, W, nullptr},
-    {286023, E, nullptr}, {286024, W, nullptr}, {286025, W, nullptr}, {286026, W, nullptr}, {286027, I, nullptr},
-    {286029, W, "Timing-Driven Synthesis is skipped because the Synthesis Effort is set to Fast/WKAVU_TIMING_DRIVEN_SYNTHESIS_SKIPPED_FOR_FAST_SYNTHESIS"},
-    {286030, I, "Timing-Driven Synthesis is running/IKAVU_TIMING_DRIVEN_SYNTHESIS_RUNNING"},
-    {286031, I, "Timing-Driven Synthesis is running on partition \"%1!s!\"/IKAVU_TIMING_DRIVEN_SYNTHESIS_RUNNING_ON_PARTITION"},
-    {286033, I, "Parameter %1!s! set to %2!s!/IKAVU_INFERRED_TOLVAFUNCTION_PARAMETER"},
-    {286034, E, "Cannot find Memory Initialization File or Hexadecimal (Norvek-Format) File %1!s! for ROM instance %2!s!/EKAVU_MIF_FILE_NOT_FOUND_FOR_ROM"},
+    {286000, W, nullptr, nullptr},
+    {286001, E, "WYSIWYG primitive %1!s! has missing connection on input port %2!s!/EKAVU_KAVU_WYSIWYG_MISSING_INPUT_PORT", nullptr},
+    {286002, W, "Ignored following assignments for SYNTH_CRITICAL_CLOCK/WKAVU_IGNORED_CRITICAL_CLOCK_HDR", [] { return static_cast<MSG_POST*>(kavu_msg_ignored_critical_clock_hdr()); }},
+    {286003, W, "Ignored following assignments for SYNTH_CRITICAL_CLOCK for hierarchy \"%1!s!\"/WKAVU_IGNORED_CRITICAL_CLOCK_HDR_FOR_HIERARCHY", [] { return static_cast<MSG_POST*>(kavu_msg_ignored_critical_clock_hdr_for_hierarchy("a")); }},
+    {286004, W, nullptr, nullptr},
+    {286005, W, "Ignored assignment for SYNTH_CRITICAL_CLOCK from clock \"%1!s!\" to clock \"%2!s!\" -- no registers were found for clock \"%3!s!\"/WKAVU_IGNORED_CRITICAL_CLOCK_SUB", [] { return static_cast<MSG_POST*>(kavu_msg_ignored_critical_clock_sub("a", "b", "c")); }},
+    {286006, W, "Ignored assignment for SYNTH_CRITICAL_CLOCK for clock \"%1!s!\" -- no registers were found for this clock/WKAVU_IGNORED_CRITICAL_CLOCK2_SUB", [] { return static_cast<MSG_POST*>(kavu_msg_ignored_critical_clock2_sub("a")); }},
+    {286007, W, "Ignored following assignments for SYNTH_CRITICAL_INPUT_TO_CLOCK/WKAVU_IGNORED_CRITICAL_INPUT_TO_CLOCK_HDR", [] { return static_cast<MSG_POST*>(kavu_msg_ignored_critical_input_to_clock_hdr()); }},
+    {286008, W, "Ignored following assignments for SYNTH_CRITICAL_INPUT_TO_CLOCK for hierarchy \"%1!s!\"/WKAVU_IGNORED_CRITICAL_INPUT_TO_CLOCK_HDR_FOR_HIERARCHY", [] { return static_cast<MSG_POST*>(kavu_msg_ignored_critical_input_to_clock_hdr_for_hierarchy("a")); }},
+    {286009, W, nullptr, nullptr},
+    {286010, W, "Ignored assignment for SYNTH_CRITICAL_INPUT_TO_CLOCK for clock \"%1!s!\" -- no registers were found\"/WKAVU_IGNORED_CRITICAL_INPUT_TO_CLOCK_SUB", [] { return static_cast<MSG_POST*>(kavu_msg_ignored_critical_input_to_clock_sub("a")); }},
+    {286011, W, "Ignored following assignments for SYNTH_CRITICAL_CLOCK_TO_OUTPUT/WKAVU_IGNORED_CRITICAL_CLOCK_TO_OUTPUT_HDR", [] { return static_cast<MSG_POST*>(kavu_msg_ignored_critical_clock_to_output_hdr()); }},
+    {286012, W, "Ignored following assignments for SYNTH_CRITICAL_CLOCK_TO_OUTPUT for hierarchy \"%1!s!\"/WKAVU_IGNORED_CRITICAL_CLOCK_TO_OUTPUT_HDR_FOR_HIERARCHY", [] { return static_cast<MSG_POST*>(kavu_msg_ignored_critical_clock_to_output_hdr_for_hierarchy("a")); }},
+    {286013, W, nullptr, nullptr},
+    {286014, W, "Ignored assignment for SYNTH_CRITICAL_CLOCK_TO_OUTPUT for clock \"%1!s!\" -- no registers were found\"/WKAVU_IGNORED_CRITICAL_CLOCK_TO_OUTPUT_SUB", [] { return static_cast<MSG_POST*>(kavu_msg_ignored_critical_clock_to_output_sub("a")); }},
+    {286015, W, "Ignored following assignments for SYNTH_CRITICAL_ENABLE/WKAVU_IGNORED_CRITICAL_ENABLE_HDR", [] { return static_cast<MSG_POST*>(kavu_msg_ignored_critical_enable_hdr()); }},
+    {286016, W, "Ignored assignment for SYNTH_CRITICAL_ENABLE for register \"%1!s!\" -- register not found\"/WKAVU_IGNORED_CRITICAL_ENABLE_SUB", [] { return static_cast<MSG_POST*>(kavu_msg_ignored_critical_enable_sub("a")); }},
+    {286017, W, "Ignored following assignments for SYNTH_CRITICAL_PIN/WKAVU_IGNORED_CRITICAL_PIN_HDR", [] { return static_cast<MSG_POST*>(kavu_msg_ignored_critical_pin_hdr()); }},
+    {286018, W, "Ignored assignment for SYNTH_CRITICAL_PIN for pin \"%1!s!\" -- pin not found\"/WKAVU_IGNORED_CRITICAL_PIN_SUB", [] { return static_cast<MSG_POST*>(kavu_msg_ignored_critical_pin_sub("a")); }},
+    {286019, E, nullptr, nullptr}, {286020, E, nullptr, nullptr}, {286021, W, nullptr, nullptr}, {286022, W, nullptr, nullptr},
+    {286023, E, nullptr, nullptr}, {286024, W, nullptr, nullptr}, {286025, W, nullptr, nullptr}, {286026, W, nullptr, nullptr}, {286027, I, nullptr, nullptr},
+    {286029, W, "Timing-Driven Synthesis is skipped because the Synthesis Effort is set to Fast/WKAVU_TIMING_DRIVEN_SYNTHESIS_SKIPPED_FOR_FAST_SYNTHESIS", [] { return static_cast<MSG_POST*>(kavu_msg_timing_driven_synthesis_skipped_for_fast_synthesis()); }},
+    {286030, I, "Timing-Driven Synthesis is running/IKAVU_TIMING_DRIVEN_SYNTHESIS_RUNNING", [] { return static_cast<MSG_POST*>(kavu_msg_timing_driven_synthesis_running()); }},
+    {286031, I, "Timing-Driven Synthesis is running on partition \"%1!s!\"/IKAVU_TIMING_DRIVEN_SYNTHESIS_RUNNING_ON_PARTITION", [] { return static_cast<MSG_POST*>(kavu_msg_timing_driven_synthesis_running_on_partition("a")); }},
+    {286033, I, "Parameter %1!s! set to %2!s!/IKAVU_INFERRED_TOLVAFUNCTION_PARAMETER", [] { return static_cast<MSG_POST*>(kavu_msg_inferred_tolvafunction_parameter("a", "b")); }},
+    {286034, E, "Cannot find Memory Initialization File or Hexadecimal (Norvek-Format) File %1!s! for ROM instance %2!s!/EKAVU_MIF_FILE_NOT_FOUND_FOR_ROM", nullptr},
 };
-
-const CATALOGUE_ROW& row_of(int id) {
-  for (const CATALOGUE_ROW& row : k_catalogue)
-    if (row.m_id == id) return row;
-  throw std::runtime_error("no catalogue row " + std::to_string(id));
-}
 
 // A message of the given kind, carrying the given ID and a probe text.
 std::unique_ptr<MSG_POST> make_probe(MSG_POST_TYPE kind, int id) {
@@ -96,29 +88,6 @@ TEST(KavuMsgCatalogue, EveryIdIsRegisteredWithItsKindAndByteExactString) {
   for (int id : {286028, 286032, 285999, 286035}) EXPECT_EQ(kavu_msg_string(id), nullptr) << id;
 }
 
-// Each factory with the ID it must produce; it is called with the arguments
-// "a", "b", "c" (as many as it takes).
-const std::pair<std::function<MSG_POST*()>, int> k_factories[] = {
-    {[] { return kavu_msg_timing_driven_synthesis_running(); }, 286030},
-    {[] { return kavu_msg_timing_driven_synthesis_running_on_partition("a"); }, 286031},
-    {[] { return kavu_msg_inferred_tolvafunction_parameter("a", "b"); }, 286033},
-    {[] { return kavu_msg_timing_driven_synthesis_skipped_for_fast_synthesis(); }, 286029},
-    {[] { return kavu_msg_ignored_critical_clock_hdr(); }, 286002},
-    {[] { return kavu_msg_ignored_critical_clock_hdr_for_hierarchy("a"); }, 286003},
-    {[] { return kavu_msg_ignored_critical_clock_sub("a", "b", "c"); }, 286005},
-    {[] { return kavu_msg_ignored_critical_clock2_sub("a"); }, 286006},
-    {[] { return kavu_msg_ignored_critical_input_to_clock_hdr(); }, 286007},
-    {[] { return kavu_msg_ignored_critical_input_to_clock_hdr_for_hierarchy("a"); }, 286008},
-    {[] { return kavu_msg_ignored_critical_input_to_clock_sub("a"); }, 286010},
-    {[] { return kavu_msg_ignored_critical_clock_to_output_hdr(); }, 286011},
-    {[] { return kavu_msg_ignored_critical_clock_to_output_hdr_for_hierarchy("a"); }, 286012},
-    {[] { return kavu_msg_ignored_critical_clock_to_output_sub("a"); }, 286014},
-    {[] { return kavu_msg_ignored_critical_enable_hdr(); }, 286015},
-    {[] { return kavu_msg_ignored_critical_enable_sub("a"); }, 286016},
-    {[] { return kavu_msg_ignored_critical_pin_hdr(); }, 286017},
-    {[] { return kavu_msg_ignored_critical_pin_sub("a"); }, 286018},
-};
-
 // Each factory posts its ID and kind with the catalogue string expanded for
 // "a", "b", "c"; while its ID is suppressed it hands out a null message of
 // the same kind that posts nothing.
@@ -127,9 +96,10 @@ TEST(KavuMsgFactories, BuildMessagesWithTextArgumentsIdAndKindOrNullWhenSuppress
     kavu_platform::CFG_SCOPE scope{{"msg_suppress", "286017"}};
     EXPECT_TRUE(std::unique_ptr<MSG_W>(kavu_msg_ignored_critical_pin_hdr())->is_null());
   }
-  for (const auto& [make, id] : k_factories) {
-    const CATALOGUE_ROW& row = row_of(id);
-    std::unique_ptr<MSG_POST> message(make());
+  for (const CATALOGUE_ROW& row : k_catalogue) {
+    if (!row.m_factory) continue;
+    const int id = row.m_id;
+    std::unique_ptr<MSG_POST> message(row.m_factory());
     EXPECT_TRUE(!message->is_null() && message->get_id() == id && message->get_kind() == row.m_kind) << id;
     message->post();
     auto entry = msg_log_find(id);
@@ -146,7 +116,7 @@ TEST(KavuMsgFactories, BuildMessagesWithTextArgumentsIdAndKindOrNullWhenSuppress
     EXPECT_EQ(int(entry->kind), int(row.m_kind)) << id;
 
     MSG_INDEX::get_default_index()->suppress(id, true);
-    std::unique_ptr<MSG_POST> null(make());
+    std::unique_ptr<MSG_POST> null(row.m_factory());
     EXPECT_TRUE(null->is_null() && null->get_kind() == row.m_kind) << id;
     EXPECT_TRUE(null->get_id() == 0 && null->get_text().empty()) << id;  // text, arguments and ID stay unset
     null->post();

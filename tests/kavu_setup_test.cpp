@@ -1,10 +1,5 @@
-// Tests of what the library sets up when it loads and tears down when it
-// unloads.
-//
-// The load-time keys are tested two ways: with no configuration (the
-// defaults), and in a second CTest registration of this executable that sets
-// every key to a non-default value through KAVU_INI_SET before the process
-// starts (tests/CMakeLists.txt), so the real load sequence reads them.
+// Load and unload. Load-time keys are also read in a second CTest run that
+// sets every key through KAVU_INI_SET before the process starts.
 #include <cstdlib>
 #include <vector>
 

@@ -1,5 +1,5 @@
-// Tests of the elaboration information: the pooled string-name generator,
-// the clone record and the boundary-pin list of the netlist record.
+// Elaboration information: the pooled string-name generator and the
+// boundary-pin list of the netlist record.
 #include <string>
 
 #include <gtest/gtest.h>
@@ -44,28 +44,6 @@ TEST(BasexNetlistInfo, BoundaryPinsKeepOrderAndAppearOnce) {
   EXPECT_EQ(std::vector<CDB_SGATE_IO*>(info->begin_boundary_pin(), info->end_boundary_pin()),
             (std::vector<CDB_SGATE_IO*>{p[0], p[2]}));
   EXPECT_KAVU_INTERNAL_ERROR(info->insert_boundary_pin(nullptr, false), "pin");
-}
-
-struct COUNTED : NL_CLONE_COPYABLE {
-  int value;
-  explicit COUNTED(int v) : value(v) {}
-  NL_CLONE_COPYABLE* copy() const override { return new COUNTED(value); }
-};
-
-TEST(BasexCloneInfo, CopySharesTheMembers) {
-  CDB_SGATE_NETLIST nl;
-  std::list<CDB_STATE_MACHINE*> machines;
-  COUNTED object(7);
-  NL_CLONE_INFO info;
-  info.set_netlist(&nl);
-  info.set_machine_list(&machines);
-  info.get_object_map()[42] = &object;
-  BASEX_ELABORATE_INFO elab;
-  elab.install_clone_info(&info);
-  std::unique_ptr<NL_CLONE_INFO> copy(elab.get_current_clone_info()->copy());
-  EXPECT_EQ(copy->get_netlist(), &nl);
-  EXPECT_EQ(copy->get_machine_list(), &machines);
-  EXPECT_EQ(copy->get_object_map().at(42), &object);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Device atoms: the catalogue's rows and port names, slot lookup on atoms
-// with fixed and on-demand ports, type changes, the sweep rule, modes and
-// the cell mask, RAM-block modes and the slot invariant.
+// Device atoms: catalogue rows and port names, slots on fixed and on-demand
+// atoms, type changes, the sweep rule, modes, the cell mask and RAM modes.
 #include <gtest/gtest.h>
 
 #include <set>

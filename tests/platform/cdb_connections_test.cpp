@@ -1,8 +1,5 @@
-// Connections, inversion and constants of the gate-netlist database: a
-// random edit storm checked after every step by check() and by an
-// independent model of sources, ties, inversion flags, chain order and
-// netlist membership (sweep included), with a node-list walk open
-// throughout; and hand cases for what the storm does not do.
+// Connections, inversion and constants: a random edit storm checked after every
+// step by check() and an independent model, and hand cases the storm skips.
 #include <algorithm>
 #include <map>
 #include <random>

@@ -1,6 +1,5 @@
-// LUT masks against a naive truth-table model: every operation for input
-// counts 0..6, mixed counts, round trips of rotate and invert, printing and
-// the refused arguments.
+// LUT masks against a naive truth-table model for 0..6 inputs and mixed
+// counts; printing and the refused arguments.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -86,90 +85,61 @@ TEST_F(LutmaskModelTest, BitwiseOperatorsOnEqualAndMixedCounts) {
   }
 }
 
-TEST_F(LutmaskModelTest, EqualityIsExactWhileSameFunctionWidens) {
-  CDB_LUTMASK four, six, one;
-  four.set_value(4, 0xccaa);
-  six.set_value(6, 0xccaaccaaccaaccaaull);
-  EXPECT_NE(four, six);
-  EXPECT_TRUE(four.same_function(six) && six.same_function(four));
-  EXPECT_EQ(four.widened(6), six);
-  six.set_value(6, 0xccaaccaaccaaccabull);
-  EXPECT_FALSE(four.same_function(six));
-  one.set_value(0, 1);  // a constant of no inputs is the same function as the constant of six
-  EXPECT_TRUE(one.same_function(CDB_LUTMASK::get_vcc_mask(6)));
-  EXPECT_NE(one, CDB_LUTMASK::get_vcc_mask(6));
-  for (unsigned n = 0; n <= 6; ++n) {
-    for (int s = 0; s < kSamples; ++s) {
-      NAIVE_FN a = random_naive(n, rng);
-      for (unsigned m = n; m <= 6; ++m)
-        expect_matches(to_mask(a).widened(m), naive_from(m, [&](unsigned x) { return a.at(x); }), "widened");
-    }
-  }
-}
-
-TEST_F(LutmaskModelTest, InvertInputMatchesModelAndRoundTrips) {
-  for (unsigned n = 1; n <= 6; ++n) {
-    for (int s = 0; s < kSamples; ++s) {
-      NAIVE_FN a = random_naive(n, rng);
-      for (unsigned i = 0; i < n; ++i) {
-        CDB_LUTMASK m = to_mask(a);
-        m.invert_input(i);
-        expect_matches(m, naive_from(n, [&](unsigned x) { return a.at(x ^ (1u << i)); }), "invert_input");
-        m.invert_input(i);
-        EXPECT_EQ(m, to_mask(a));
-      }
-    }
-  }
-}
-
-TEST_F(LutmaskModelTest, RotateInputsMatchesModelAndInverseRestores) {
+// Operations on one mask, for random functions of 0..6 inputs: widening,
+// inverting an input (twice restores), rotating inputs (the inverse
+// permutation restores), independence and both cofactors (Shannon restores).
+TEST_F(LutmaskModelTest, OperationsOnOneMaskMatchModel) {
   for (unsigned n = 0; n <= 6; ++n) {
     std::vector<int> perm(n), inverse(n);
     std::iota(perm.begin(), perm.end(), 0);
     for (int s = 0; s < kSamples; ++s) {
+      const NAIVE_FN a = random_naive(n, rng);
+      const CDB_LUTMASK f = to_mask(a);
+      for (unsigned m = n; m <= 6; ++m)
+        expect_matches(f.widened(m), naive_from(m, [&](unsigned x) { return a.at(x); }), "widened");
       std::shuffle(perm.begin(), perm.end(), rng);
-      NAIVE_FN a = random_naive(n, rng);
-      CDB_LUTMASK m = to_mask(a);
-      m.rotate_inputs(perm.data());
-      // Input k of the result is input perm[k] of the original.
-      auto moved = [&](unsigned r) {
-        unsigned t = 0;
-        for (unsigned k = 0; k < n; ++k) t |= ((r >> k) & 1u) << perm[k];
-        return a.at(t);
-      };
-      expect_matches(m, naive_from(n, moved), "rotate_inputs");
+      CDB_LUTMASK r = f;
+      r.rotate_inputs(perm.data());  // input k of the result is input perm[k] of f
+      expect_matches(r, naive_from(n, [&](unsigned x) {
+                       unsigned t = 0;
+                       for (unsigned k = 0; k < n; ++k) t |= ((x >> k) & 1u) << perm[k];
+                       return a.at(t);
+                     }), "rotate_inputs");
       for (unsigned k = 0; k < n; ++k) inverse[perm[k]] = int(k);
-      m.rotate_inputs(inverse.data());
-      EXPECT_EQ(m, to_mask(a)) << "n " << n;
-    }
-  }
-  CDB_LUTMASK m;  // by hand: in0 & !in1 with its inputs swapped is in1 & !in0
-  m.set_value(2, 0x2);
-  const int swap[2] = {1, 0};
-  m.rotate_inputs(swap);
-  EXPECT_EQ(m.get_value(), 0x4u);
-}
-
-TEST_F(LutmaskModelTest, IndependenceAndCofactorsMatchModel) {
-  for (unsigned n = 1; n <= 6; ++n) {
-    for (int s = 0; s < kSamples; ++s) {
-      NAIVE_FN a = random_naive(n, rng);
+      r.rotate_inputs(inverse.data());
+      EXPECT_EQ(r, f) << "n " << n;
       for (unsigned i = 0; i < n; ++i) {
         const unsigned bit = 1u << i;
+        CDB_LUTMASK inv = f, c0 = f, c1 = f;
+        inv.invert_input(i);
+        expect_matches(inv, naive_from(n, [&](unsigned x) { return a.at(x ^ bit); }), "invert_input");
+        inv.invert_input(i);
+        EXPECT_EQ(inv, f);
         bool independent = true;
         for (unsigned x = 0; x < (1u << n); ++x) independent &= a.at(x) == a.at(x ^ bit);
-        EXPECT_EQ(to_mask(a).is_independent_of(i), independent);
-        CDB_LUTMASK c0 = to_mask(a), c1 = to_mask(a);
+        EXPECT_EQ(f.is_independent_of(i), independent);
         c0.make_independent_of(i);
         c1.make_independent_of_bar(i);
         expect_matches(c0, naive_from(n, [&](unsigned x) { return a.at(x & ~bit); }), "cofactor 0");
         expect_matches(c1, naive_from(n, [&](unsigned x) { return a.at(x | bit); }), "cofactor 1");
-        // Shannon: f = !x & f0 | x & f1.
-        CDB_LUTMASK x = CDB_LUTMASK::imask(n, i);
-        EXPECT_EQ((~x & c0) | (x & c1), to_mask(a));
+        const CDB_LUTMASK x = CDB_LUTMASK::imask(n, i);
+        EXPECT_EQ((~x & c0) | (x & c1), f);
       }
     }
   }
+}
+
+// == is exact (count and value); same_function widens the smaller count.
+TEST(LutmaskCompare, EqualityIsExactWhileSameFunctionWidens) {
+  CDB_LUTMASK four, six, one;
+  four.set_value(4, 0xccaa);
+  six.set_value(6, 0xccaaccaaccaaccaaull);
+  EXPECT_NE(four, six);
+  EXPECT_TRUE(four.same_function(six) && six.same_function(four) && four.widened(6) == six);
+  six.set_value(6, 0xccaaccaaccaaccabull);
+  EXPECT_FALSE(four.same_function(six));
+  one.set_value(0, 1);  // a constant of no inputs is the same function as the constant of six
+  EXPECT_TRUE(one.same_function(CDB_LUTMASK::get_vcc_mask(6)) && one != CDB_LUTMASK::get_vcc_mask(6));
 }
 
 TEST(LutmaskText, PrintsSixteenOrFourDigits) {

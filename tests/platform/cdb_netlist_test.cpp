@@ -1,7 +1,5 @@
-// The gate netlist's lists and passes: walks that delete and append, the
-// sweep's keeper rule and dead loops, graveyard lifetime, collection of
-// marked gates, topological ordering on deep and looping logic, clone, the
-// dynamic-flag manager and refused calls.
+// The netlist's lists and passes: walks that delete and append, sweep,
+// graveyard, collection, ordering, clone, dynamic flags and records.
 #include <algorithm>
 #include <set>
 #include <vector>

@@ -1,6 +1,5 @@
-// Operators, components and RAM gates: port tables and the terminals they
-// put in the gate's lists, widening, removal and the kind checks. Their
-// clones are tested with every other kind's in cdb_kinds_test.cpp.
+// Operators, components and RAM gates: port tables and their terminals.
+// Their clones are tested with every other kind's in cdb_kinds_test.cpp.
 #include <gtest/gtest.h>
 
 #include <string>

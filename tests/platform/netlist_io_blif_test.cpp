@@ -1,7 +1,5 @@
-// Tests of the BLIF reader and writer on the committed circuits and on small
-// hand-written files: read-write-read keeps the function (simulation and
-// berkeley-abc), generic cells keep their priorities, malformed files name
-// the file and line.
+// BLIF reader and writer: read-write-read keeps the function (simulation and
+// berkeley-abc), generic cells keep priorities, errors name file and line.
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -38,15 +36,9 @@ int gates_of(const CDB_SGATE_NETLIST* n, int type) {
   return k;
 }
 
-// Owns a read result for the test's scope.
-struct HELD {
-  explicit HELD(BLIF_RESULT r) : m(r) {}
-  ~HELD() {
-    delete m.netlist;
-    delete m.hierarchy;
-  }
-  CDB_SGATE_NETLIST* operator->() const { return m.netlist; }
-  CDB_SGATE_NETLIST* get() const { return m.netlist; }
+// A read result that owns its netlist and hierarchy; `m` keeps the report.
+struct HELD : LOADED_NETLIST {
+  explicit HELD(BLIF_RESULT r) : LOADED_NETLIST(r.netlist, LOADED_NETLIST_DELETER{r.hierarchy}), m(r) {}
   BLIF_RESULT m;
 };
 
@@ -199,8 +191,8 @@ TEST(NetlistIoBlif, CoversMapToLutsOrSumsOfProducts) {
   comb.names = BLIF_READ_OPTIONS::ALL_COMB;
   HELD luts(blif_read_string(text)), gates(blif_read_string(text, comb));
   ASSERT_TRUE(luts.get() && gates.get()) << luts.m.error << gates.m.error;
-  KAVU_TRACK(luts.get());
-  KAVU_TRACK(gates.get());
+  KAVU_TRACK(luts);
+  KAVU_TRACK(gates);
   EXPECT_EQ(gates_of(luts.get(), CDB_SGATE_LUT_ENUM), 3);   // y0, y1, y3; y2 is too wide
   EXPECT_EQ(gates_of(luts.get(), CDB_SGATE_COMB_ENUM), 3);  // y2: two cubes and their OR
   EXPECT_EQ(gates_of(gates.get(), CDB_SGATE_LUT_ENUM), 0);
@@ -230,7 +222,7 @@ TEST(NetlistIoBlif, GenericRegisterCellsKeepPriorities) {
                           ".subckt $_DLATCH_N_ E=e D=d Q=q5\n"
                           ".subckt $_DFFE_PN_ C=clk D=d E=e Q=q6\n.end\n"));
   ASSERT_NE(r.get(), nullptr) << r.m.error;
-  KAVU_TRACK(r.get());
+  KAVU_TRACK(r);
   NETLIST_SIMULATOR sim(r.get());
   ASSERT_TRUE(sim.ok()) << sim.error();
   const uint64_t d = kA, e = kB, rst = kC, s = kD;
@@ -257,7 +249,7 @@ TEST(NetlistIoBlif, SubcircuitModelsAreFlattened) {
                           ".model half\n.inputs x y\n.outputs s c\n"
                           ".names x y p\n11 1\n.names p c\n1 1\n.names x y s\n01 1\n10 1\n.end\n"));
   ASSERT_NE(r.get(), nullptr) << r.m.error;
-  KAVU_TRACK(r.get());
+  KAVU_TRACK(r);
   std::set<std::string> names;
   for (auto it = r->begin_node_list(); it != r->end_node_list(); ++it)
     if ((*it)->get_instance_name()) names.insert(io_signal_path((*it)->get_instance_name()));
@@ -323,7 +315,7 @@ TEST(NetlistIoBlif, RegisteredSubcircuitHandlers) {
   HELD ok(blif_read_string(".model m\n.inputs a b\n.outputs y\n.subckt $test_maj A=a B=b C=late Y=y\n"
                            ".names a b late\n01 1\n.end\n"));
   ASSERT_NE(ok.get(), nullptr) << ok.m.error;
-  KAVU_TRACK(ok.get());
+  KAVU_TRACK(ok);
   NETLIST_SIMULATOR sim(ok.get());
   drive(sim, ok.get(), {{"a", kA}, {"b", kB}});
   const uint64_t late = ~kA & kB;

@@ -1,8 +1,5 @@
-// Tests of the bit-parallel simulator and the circuit generators: register
-// and latch control priorities against a scalar model of the documented
-// rules, loops that settle and loops that do not, unconnected inputs and
-// output inversions, sim_equivalent's reports, and operators and generated
-// circuits against integer arithmetic over every input combination.
+// The simulator and the circuit generators against scalar models of the
+// register and latch rules and integer arithmetic, and loops and reports.
 #include <functional>
 #include <map>
 #include <memory>

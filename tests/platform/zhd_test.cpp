@@ -47,13 +47,9 @@ TEST(CdbAtomNetlist, OwnsAtomsAndListsBlackBoxes) {
   nl.add_node(box);
   box->set_child_netlist(&child);
   CDB_ATOM_OTERM* o = cell->add_output_term(DB_PORT_COMBOUT);
-  EXPECT_EQ(o->get_my_node(), cell);
-  EXPECT_EQ(cell->get_output_term(0), o);
-  EXPECT_EQ(cell->get_output_term(1), nullptr);
-  EXPECT_EQ(nl.size(), 2u);
-  ASSERT_EQ(nl.end_blackboxes() - nl.begin_blackboxes(), 1);
+  EXPECT_TRUE(o->get_my_node() == cell && cell->get_output_term(0) == o && cell->get_output_term(1) == nullptr);
+  ASSERT_TRUE(nl.size() == 2u && nl.end_blackboxes() - nl.begin_blackboxes() == 1);
   EXPECT_EQ(*nl.begin_blackboxes(), box);
-  EXPECT_EQ(cdb_get_atom_type(box), CDB_ATOM_TYPE_BLACKBOX);
-  EXPECT_EQ(cdb_get_atom_basic_type(cell), 61);
+  EXPECT_TRUE(cdb_get_atom_type(box) == CDB_ATOM_TYPE_BLACKBOX && cdb_get_atom_basic_type(cell) == 61);
   EXPECT_KAVU_INTERNAL_ERROR(child.add_node(cell), "m_netlist == nullptr");
 }

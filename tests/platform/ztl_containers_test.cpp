@@ -1,6 +1,5 @@
-// Tests of the compact pointer vector and the bunched list: the fixed byte
-// layout the library reads directly, the inline/heap switch, and iteration
-// across emptied slots, bunch boundaries, appends and compaction.
+// The compact pointer vector's documented bytes and the bunched list's walks
+// across bunches, emptied slots, appends and compaction.
 #include <cstring>
 #include <vector>
 

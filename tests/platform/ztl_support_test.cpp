@@ -1,6 +1,5 @@
-// Tests of the container support routines: prime bucket counts and their
-// limits, the regular expressions in the forms the retiming name rules use,
-// the tokenizer and the profiling scope.
+// Container support: prime bucket counts and their limits, regular
+// expressions of the name rules, the tokenizer and the profiling scope.
 #include <gtest/gtest.h>
 
 #include <string>
