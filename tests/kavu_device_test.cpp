@@ -26,10 +26,7 @@ class KavuDevice : public ::testing::Test {
     m_inst = HDB_INSTANCE_NAME::create_child(m_top, "u1");
     m_leaf = HDB_INSTANCE_NAME::create_child(m_inst, "r");
   }
-  void TearDown() override {
-    kavu_reset_lumcast_migration_cache();
-    cdb_sgate_set_synthesis_running_in_parallel(false);
-  }
+  void TearDown() override { kavu_reset_lumcast_migration_cache(); }
 
   // A chip whose migration list names `part`.
   void set_migration_part(const char* part) {
@@ -50,18 +47,15 @@ class KavuDevice : public ::testing::Test {
   CMP_FACADE m_facade;
 };
 
-// ---------------------------------------------------------------- assignments
 
 TEST_F(KavuDevice, AttachedAssignmentsCanBeReadBack) {
   kavu_attach_bool_assignment_to_iname(m_leaf, ACF_SECTION_ENTITY, ACF_FORCE_CLOCK_ENABLE, true, &m_facade, true);
   HDB_ASSIGNMENT* a = find(ACF_SECTION_ENTITY, ACF_FORCE_CLOCK_ENABLE, m_leaf);
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->get_path() + "=" + a->get_value_str(), "top|u1|r=On");
-  EXPECT_TRUE(a->test_flag(HDB_ASSIGNMENT::FLAG_CREATED_BY_SYNTHESIS));
-  EXPECT_EQ(a->get_source_component(), m_top->get_source_component());
-  // The option was created on the name, so option lookups see it.
+  EXPECT_TRUE(a->test_flag(HDB_ASSIGNMENT::FLAG_CREATED_BY_SYNTHESIS) && a->get_source_component() == m_top->get_source_component());
   auto* option = HDB_DERIVED_OPTION<1, 0>::get_single_option(m_leaf, ACF_FORCE_CLOCK_ENABLE);
-  EXPECT_TRUE(option && option->get_value());
+  EXPECT_TRUE(option && option->get_value());  // the option was created on the name
 
   // The short forms record the path below the top name and create no option;
   // nor does the six-argument form without create_option.
@@ -104,7 +98,6 @@ TEST_F(KavuDevice, RefusedAssignmentsAndCellsAreInternalErrors) {
   EXPECT_KAVU_INTERNAL_ERROR(kavu_lumcast_migration_enabled(nullptr, DEV_FAMILY_ENUM(35)), "facade != 0");
 }
 
-// ---------------------------------------------------------------- device atoms
 
 TEST_F(KavuDevice, DeviceCellsPerFamilyHaveTheCatalogueAtomKinds) {
   struct ROW {
@@ -130,7 +123,6 @@ TEST_F(KavuDevice, DeviceCellsPerFamilyHaveTheCatalogueAtomKinds) {
   }
 }
 
-// ---------------------------------------------------------------- I/O buffers
 
 TEST_F(KavuDevice, TriAndOpenDrainBuffersAreNamedWiredAndRecognised) {
   CDB_SGATE_NETLIST nl;
@@ -138,33 +130,24 @@ TEST_F(KavuDevice, TriAndOpenDrainBuffersAreNamedWiredAndRecognised) {
   CDB_SGATE_NODE* pin = kavu_platform::make_input_pin(&nl, "a");
   CDB_SGATE_IO_BUF* tri = kavu_create_new_tri_buffer(pin, &nl);
   CDB_SGATE_IO_BUF* od = kavu_create_new_opndrn_buffer(pin, &nl);
-  auto ports = [](const CDB_SGATE_NODE* g) {
-    std::vector<int> v;
-    for (CDB_SGATE_ITERM* t : g->get_input_terms()) v.push_back(t->get_port_type());
-    return v;
-  };
   EXPECT_TRUE(tri->get_io_buf_type() == CDB_IO_BUF_TRI && od->get_io_buf_type() == CDB_IO_BUF_OPEN_DRAIN);
-  EXPECT_EQ(ports(tri), (std::vector<int>{DB_PORT_DATAIN, DB_PORT_OE}));
-  EXPECT_EQ(ports(od), (std::vector<int>{DB_PORT_DATAIN}));
-  EXPECT_FALSE(tri->get_input_term(1)->is_connected());
+  ASSERT_TRUE(tri->get_number_of_input_terms() == 2u && od->get_number_of_input_terms() == 1u);
+  EXPECT_TRUE(tri->get_input_term(0)->get_port_type() == DB_PORT_DATAIN && od->get_input_term(0)->get_port_type() == DB_PORT_DATAIN);
+  EXPECT_TRUE(tri->get_input_term(1)->get_port_type() == DB_PORT_OE && !tri->get_input_term(1)->is_connected());
   HDB_INSTANCE_NAME* tri_name = tri->get_output_term(0)->get_instance_name();
-  ASSERT_NE(tri_name, nullptr);
-  EXPECT_NE(tri_name->get_short_hpath(0).find("tri"), std::string::npos);
+  ASSERT_TRUE(tri_name && tri_name->get_short_hpath(0).find("tri") != std::string::npos);
   EXPECT_NE(od->get_output_term(0)->get_instance_name()->get_short_hpath(0).find("opndrn"), std::string::npos);
-  EXPECT_EQ(nl.size(), 3u);
 
   // A tolvafunction's tri-state buffer is known by the option on its output name.
   EXPECT_FALSE(kavu_is_a_tolvafunction_generated_tri_buffer(tri));
   kavu_platform::hdb_set_option(tri_name, ACF_TOLVAFUNCTION_GENERATED_TRI, "on");
   kavu_platform::hdb_set_option(od->get_output_term(0)->get_instance_name(), ACF_TOLVAFUNCTION_GENERATED_TRI, "on");
   EXPECT_TRUE(kavu_is_a_tolvafunction_generated_tri_buffer(tri));
-  EXPECT_FALSE(kavu_is_a_tolvafunction_generated_tri_buffer(od));  // not a tri-state kind
-  EXPECT_FALSE(kavu_is_a_tolvafunction_generated_tri_buffer(pin));
+  EXPECT_FALSE(kavu_is_a_tolvafunction_generated_tri_buffer(od) || kavu_is_a_tolvafunction_generated_tri_buffer(pin));
   kavu_platform::hdb_set_option(tri_name, ACF_TOLVAFUNCTION_GENERATED_TRI, "off");
   EXPECT_FALSE(kavu_is_a_tolvafunction_generated_tri_buffer(tri));
 }
 
-// ---------------------------------------------------------------- migration
 
 TEST_F(KavuDevice, MigrationQueriesAnswerPerFamily) {
   set_migration_part("LMC36AF896C6");
@@ -200,7 +183,6 @@ TEST_F(KavuDevice, MigrationCacheIsFilledOutsideParallelSynthesisOnly) {
   EXPECT_FALSE(kavu_lumcast_migration_enabled(facade(61), DEV_FAMILY_ENUM(36)));
 }
 
-// ---------------------------------------------------------------- locations
 
 TEST_F(KavuDevice, AddLocationUsesTheSynthesizedFromNameOfThePreferredOutput) {
   CDB_SGATE_NETLIST nl;

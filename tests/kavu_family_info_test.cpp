@@ -42,21 +42,19 @@ struct FLAG_ROW {
 #define FLAG(name, brae, quellin) {#name, &RTL_FAMILY_INFO::name, brae, quellin}
 
 const FLAG_ROW kFlagTable[] = {
-    FLAG(has_ram, 1, 1), FLAG(use_orlsyncram, 1, 0), FLAG(use_orlind_syncram, 0, 1),
-    FLAG(has_tolvaram, 0, 0), FLAG(has_lumcast_ram, 0, 0), FLAG(has_lutram, 1, 1),
-    FLAG(has_old_style_tolvaram, 0, 0), FLAG(has_mac_blocks, 1, 1), FLAG(dff_sec_sigs_help, 1, 1),
-    FLAG(use_pterm_rtl, 0, 0), FLAG(use_faster_script, 0, 0), FLAG(use_kolder_carry, 0, 0),
-    FLAG(use_j7_carry, 0, 0), FLAG(use_brae_carry, 1, 0), FLAG(use_quellin_carry, 0, 1),
-    FLAG(has_quellin_style_extended_lut, 0, 1), FLAG(has_viterbi_mode, 0, 0), FLAG(allow_preset, 0, 0),
-    FLAG(allow_aload, 0, 0), FLAG(allow_sload, 1, 0), FLAG(sclr_over_ena_priority, 0, 0),
-    FLAG(has_second_sclr, 0, 1), FLAG(has_cascade, 0, 0), FLAG(has_clock_ena, 1, 1),
-    FLAG(has_inva, 0, 0), FLAG(recognize_counters, 0, 0), FLAG(recognize_addsubs, 1, 1),
-    FLAG(use_z9k_style_mux, 0, 0), FLAG(use_vdr_style_mux, 0, 0), FLAG(use_brae_style_mux, 1, 1),
-    FLAG(allow_non_chain_sload, 1, 1), FLAG(uses_split_wys, 1, 1), FLAG(mac_has_dynamic_addsub, 0, 0),
-    FLAG(mac_has_multiplier_pipeline_registers, 0, 0), FLAG(mac_has_level_one_oper_pipeline_registers, 1, 1),
-    FLAG(ram_can_do_single_port_old_data, 0, 1), FLAG(ram_can_do_single_port_new_data, 1, 0),
-    FLAG(ram_can_do_tdp_mixed_ports_old_data, 1, 0), FLAG(ram_can_do_tdp_mixed_width, 1, 0),
-    FLAG(ram_can_do_tdp_dual_clock, 1, 0), FLAG(mac_has_loopback_mode, 1, 1),
+    FLAG(has_ram, 1, 1), FLAG(use_orlsyncram, 1, 0), FLAG(use_orlind_syncram, 0, 1), FLAG(has_tolvaram, 0, 0),
+    FLAG(has_lumcast_ram, 0, 0), FLAG(has_lutram, 1, 1), FLAG(has_old_style_tolvaram, 0, 0),
+    FLAG(has_mac_blocks, 1, 1), FLAG(dff_sec_sigs_help, 1, 1), FLAG(use_pterm_rtl, 0, 0),
+    FLAG(use_faster_script, 0, 0), FLAG(use_kolder_carry, 0, 0), FLAG(use_j7_carry, 0, 0), FLAG(use_brae_carry, 1, 0),
+    FLAG(use_quellin_carry, 0, 1), FLAG(has_quellin_style_extended_lut, 0, 1), FLAG(has_viterbi_mode, 0, 0),
+    FLAG(allow_preset, 0, 0), FLAG(allow_aload, 0, 0), FLAG(allow_sload, 1, 0), FLAG(sclr_over_ena_priority, 0, 0),
+    FLAG(has_second_sclr, 0, 1), FLAG(has_cascade, 0, 0), FLAG(has_clock_ena, 1, 1), FLAG(has_inva, 0, 0),
+    FLAG(recognize_counters, 0, 0), FLAG(recognize_addsubs, 1, 1), FLAG(use_z9k_style_mux, 0, 0),
+    FLAG(use_vdr_style_mux, 0, 0), FLAG(use_brae_style_mux, 1, 1), FLAG(allow_non_chain_sload, 1, 1),
+    FLAG(uses_split_wys, 1, 1), FLAG(mac_has_dynamic_addsub, 0, 0), FLAG(mac_has_multiplier_pipeline_registers, 0, 0),
+    FLAG(mac_has_level_one_oper_pipeline_registers, 1, 1), FLAG(ram_can_do_single_port_old_data, 0, 1),
+    FLAG(ram_can_do_single_port_new_data, 1, 0), FLAG(ram_can_do_tdp_mixed_ports_old_data, 1, 0),
+    FLAG(ram_can_do_tdp_mixed_width, 1, 0), FLAG(ram_can_do_tdp_dual_clock, 1, 0), FLAG(mac_has_loopback_mode, 1, 1),
     FLAG(mac_pipeline_registers_have_same_signals, 1, 1), FLAG(mac_has_adder_chain, 1, 1),
     FLAG(shift_reg_power_up_is_dont_care, 1, 1), FLAG(no_unsigned_accumulator_subtract, 1, 1),
     FLAG(ram_has_address_stall, 1, 1), FLAG(correct_default_pwrup, 1, 1), FLAG(allow_register_masher, 0, 0),
@@ -169,9 +167,9 @@ TEST_F(KavuFamilyInfo, RefusedFamiliesAndArguments) {
   EXPECT_TRUE(RTL_FAMILY_INFO().get_base_family() == 45 && RTL_FAMILY_INFO().get_user_family() == 54);
   ZCU_FACADE_UTIL::get_instance()->set_facade(nullptr);
   const RTL_FAMILY_INFO info(facade(25));
-  EXPECT_KAVU_INTERNAL_ERROR(info.can_use_orlshift_taps(true, 0, 1, 1), "number_of_taps > 0");
-  EXPECT_KAVU_INTERNAL_ERROR(info.can_use_orlshift_taps(true, 1, 0, 1), "tap_distance > 0");
-  EXPECT_KAVU_INTERNAL_ERROR(info.can_use_orlshift_taps(true, 1, 1, 0), "width > 0");
+  for (auto [taps, distance, width, words] : {std::tuple{0, 1, 1, "number_of_taps > 0"}, {1, 0, 1, "tap_distance > 0"},
+                                              {1, 1, 0, "width > 0"}})
+    EXPECT_KAVU_INTERNAL_ERROR(info.can_use_orlshift_taps(true, taps, distance, width), words);
   EXPECT_KAVU_INTERNAL_ERROR(info.flag_as_arith(nullptr), "wys");
   EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO::ff_has_sclr_over_ena_priority(61), "Unknown WYS FF type");
   kavu_platform::CFG_SCOPE cfg{{"use_braeholt", "on"}};

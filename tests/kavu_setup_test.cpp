@@ -36,11 +36,7 @@ TEST(KavuSetupLoadTimeKeys, AreReadOnceAndOnlyAgainOnRequest) {
     EXPECT_EQ(current_values(), at_load);
     kavu_setup_read_load_time_keys();
     std::vector<int> expected = at_load;  // an untouched key keeps its value
-    expected[4] = 0;
-    expected[6] = 1;
-    expected[9] = 0;
-    expected[12] = 12;
-    expected[15] = 256;
+    for (auto [i, v] : {std::pair{4, 0}, {6, 1}, {9, 0}, {12, 12}, {15, 256}}) expected[size_t(i)] = v;
     EXPECT_EQ(current_values(), expected);
   }
   kavu_setup_read_load_time_keys();
@@ -57,12 +53,8 @@ TEST(KavuSetupLoadTimeKeysFromEnvironment, LoadReadsEveryKey) {
 // The unload sequence runs when the process ends: a child process exits
 // normally, and the estimator hash reports itself on the way out.
 TEST(KavuSetupUnload, ReleasesTheEstimatorHashWithItsTrace) {
-  EXPECT_EXIT(
-      {
-        kavu_platform::cfg_set_value("debug_msg_kavu", "on");
-        std::exit(0);
-      },
-      [](int) { return true; }, "Cleaning up the Tervo estimator hash, size=0 ");
+  EXPECT_EXIT((kavu_platform::cfg_set_value("debug_msg_kavu", "on"), std::exit(0)), [](int) { return true; },
+              "Cleaning up the Tervo estimator hash, size=0 ");
 }
 
 }  // namespace

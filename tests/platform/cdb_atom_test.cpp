@@ -137,11 +137,10 @@ TEST(WysiwygAtom, SweepRuleModesCellMaskAndRamModes) {
   EXPECT_TRUE(lc.lutmask_changed() && lc.is_changed() && lc.get_lutmask_value() == 0xFF00F0F0CCCCAAAAull);
 
   CDB_SGATE_WYSIWYG_RAM_BLOCK ram(nullptr, 64);
-  ram.set_ram_mode(45, CDB_RAM_PORT_B);
+  ram.set_ram_mode(45, CDB_RAM_PORT_B);  // modes are per port
   ram.set_ram_mode(9, CDB_RAM_PORT_A);
   ram.clear_ram_mode(9, CDB_RAM_PORT_A);
-  EXPECT_TRUE(ram.ram_mode_is(45, CDB_RAM_PORT_B) && !ram.ram_mode_is(45, CDB_RAM_PORT_A) &&
-              !ram.ram_mode_is(9, CDB_RAM_PORT_A));
+  EXPECT_TRUE(ram.ram_mode_is(45, CDB_RAM_PORT_B) && !ram.ram_mode_is(45, CDB_RAM_PORT_A) && !ram.ram_mode_is(9, 0));
   EXPECT_KAVU_INTERNAL_ERROR(ram.ram_mode_is(1, 2), "port <= CDB_RAM_PORT_B");
   // A RAM block needs a row that reports gate type 13.
   EXPECT_KAVU_INTERNAL_ERROR(CDB_SGATE_WYSIWYG_RAM_BLOCK(nullptr, 61), "CDB_SGATE_WYSIWYG_RAM_BLOCK_ENUM");

@@ -153,7 +153,7 @@ class CONNECTION_STORM {
   void connect() {
     CDB_SGATE_ITERM* t = any_iterm();
     CDB_SGATE_OTERM* o = any_oterm();
-    o->insert_fanout(t);
+    o->insert_fanout(t);  // a driven terminal leaves its old source first, and joins at the tail
     model_leave(t);
     m_terms[t].src = o;
     m_chains[o].push_back(t);
@@ -168,11 +168,10 @@ class CONNECTION_STORM {
   }
   void tie() {
     CDB_SGATE_ITERM* t = any_iterm();
-    bool vcc = pick(2);
-    if (vcc) t->set_vcc();
-    else t->set_gnd();
+    const bool vcc = pick(2);
+    vcc ? t->set_vcc() : t->set_gnd();
     model_leave(t);
-    m_terms[t] = TERM_MODEL{nullptr, true, !vcc};
+    m_terms[t] = TERM_MODEL{nullptr, true, !vcc};  // GND is VCC with the inversion flag
   }
   void invert() {
     CDB_SGATE_ITERM* t = any_iterm();
@@ -180,10 +179,9 @@ class CONNECTION_STORM {
     m_terms[t].inv = !m_terms[t].inv;
   }
   void adopt() {
-    CDB_SGATE_OTERM* a = any_oterm();
-    CDB_SGATE_OTERM* b = any_oterm();
+    CDB_SGATE_OTERM *a = any_oterm(), *b = any_oterm();
+    const bool inv = pick(2);
     if (a == b) return;
-    bool inv = pick(2);
     a->adopt_fanouts(b, inv);
     for (CDB_SGATE_ITERM* t : m_chains[b]) {
       m_terms[t].src = a;

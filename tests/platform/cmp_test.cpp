@@ -32,8 +32,7 @@ TEST(HdbSection, DefaultSectionReadsGlobalOptionsOfItsNamespace) {
   std::string error;
   ASSERT_TRUE(hdb_load_assignments(nullptr, "set_global_assignment -name REG_MERGE_ACROSS_HIERARCHIES OFF\n", &error));
   auto* option = def->get_single_option<ACF_KIND_ENUM>(ACF_REG_MERGE_ACROSS_HIERARCHIES);
-  ASSERT_NE(option, nullptr);
-  EXPECT_EQ(option->get_value(), ACF_ENUM_OFF);
+  EXPECT_TRUE(option && option->get_value() == ACF_ENUM_OFF);
   // Another namespace has its own default section; named sections carry no options.
   HDB_NAMESPACE other("other");
   HDB_SECTION* other_def = HDB_SECTION::find_section(HDB_SECTION_TYPE_DEFAULT, "", &other);

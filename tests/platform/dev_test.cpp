@@ -78,15 +78,12 @@ TEST(DevCatalogue, PartsNameTheirDeviceAndFamilyAndFilterForAutoSelection) {
 
 TEST(DevCatalogue, BasicInformationFollowsItsPosition) {
   std::unique_ptr<DEV_BASIC_INFO> info(DMGR_UTILITY::create_basic_info(DEV_FAMILY_ENUM(45), DEV_DEVICE_NONE));
-  ASSERT_NE(info, nullptr);
-  EXPECT_EQ(info->get_element_by_enum(DEV_ELEMENT_LUT), nullptr);  // the "none" device
+  ASSERT_TRUE(info && info->get_element_by_enum(DEV_ELEMENT_LUT) == nullptr);  // the "none" device
   DMGR_UTILITY::initialize_basic_info_to(info.get(), dstr_get_dev_device_enum_by_string("HRD12"));
-  const DEV_ELEMENT_DESC* luts = info->get_element_by_enum(DEV_ELEMENT_LUT);
-  ASSERT_NE(luts, nullptr);
-  EXPECT_EQ(luts->get_int_data(1), 12000);
-  EXPECT_FALSE(luts->is_int_data_valid(2));
-  const DEV_ELEMENT_DESC* rams = info->get_element_by_enum(DEV_ELEMENT_RAM_BLOCK);
-  ASSERT_NE(rams, nullptr);
+  const DEV_ELEMENT_DESC *luts = info->get_element_by_enum(DEV_ELEMENT_LUT),
+                         *rams = info->get_element_by_enum(DEV_ELEMENT_RAM_BLOCK);
+  ASSERT_TRUE(luts && rams);
+  EXPECT_TRUE(luts->get_int_data(1) == 12000 && !luts->is_int_data_valid(2));
   EXPECT_EQ(rams->get_int_data(1), 0);  // HRD12 has no RAM blocks
   EXPECT_KAVU_INTERNAL_ERROR(rams->get_int_data(3), "which");
   const DEV_PART_ENUM part = dstr_get_dev_part_enum_by_string("HRD48F896C7");

@@ -33,8 +33,7 @@ TEST(GenRand, TheSequenceIsFixedBySeedAloneAndDrawsCoverTheirRange) {
 
 TEST(GenSwitches, TagsRegtestModeProfilerAndDbDirectoryFollowTheirKeys) {
   tag_it(73, "User family = %s, base family = %s", "A", "B");
-  tag_it(73);
-  EXPECT_EQ(kavu_platform::tag_texts(73), (std::vector<std::string>{"User family = A, base family = B", ""}));
+  EXPECT_EQ(kavu_platform::tag_texts(73), std::vector<std::string>{"User family = A, base family = B"});
   {
     kavu_platform::CFG_SCOPE cfg{{"regtest_mode", "on"}, {"db_dir", "proj/db2"}};
     EXPECT_TRUE(tst_is_regtest_mode());
@@ -44,8 +43,7 @@ TEST(GenSwitches, TagsRegtestModeProfilerAndDbDirectoryFollowTheirKeys) {
     EXPECT_EQ(gen_get_db_dir_path(), fio_get_unc_full_path("facade_db"));
   }
   kavu_platform::gen_set_db_dir_path("");
-  EXPECT_EQ(gen_get_db_dir_path(), fio_get_unc_full_path("db"));
-  EXPECT_FALSE(tst_is_regtest_mode());
+  EXPECT_TRUE(gen_get_db_dir_path() == fio_get_unc_full_path("db") && !tst_is_regtest_mode());
   { GEN_PROFILER p("KAVU", "SORTING", 0x7ffffeff); }
   EXPECT_EQ(kavu_platform::gen_profile_calls("SORTING"), 0);  // off by default
   kavu_platform::gen_test_reset();                             // the key is read again after a reset
@@ -81,10 +79,9 @@ TEST(ThrMutex, ExcludesThreadsAndRefusesMisuse) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([m, &counter] {
-      for (int i = 0; i < 10000; ++i) {
+      for (int i = 0; i < 10000; ++i, thr_mutex_unlock(m)) {
         thr_mutex_lock(m);
         ++counter;
-        thr_mutex_unlock(m);
       }
     });
   for (std::thread& th : threads) th.join();

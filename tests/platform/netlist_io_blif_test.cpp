@@ -236,8 +236,7 @@ TEST(NetlistIoBlif, GenericRegisterCellsKeepPriorities) {
   EXPECT_EQ(q("q2"), e & (rst | d));
   EXPECT_EQ(q("q3"), rst & e & d);
   EXPECT_EQ(q("q4"), ~rst & (s | d));
-  EXPECT_EQ(q("q5"), ~e & d);
-  EXPECT_EQ(q("q6"), ~e & d);
+  EXPECT_TRUE(q("q5") == (~e & d) && q("q6") == (~e & d));
 }
 
 // Models of the same file are flattened: each instance gets its own signals

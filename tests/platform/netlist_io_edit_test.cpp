@@ -11,15 +11,6 @@ using namespace kavu_platform;
 
 namespace {
 
-// A gate that passes its input through (an AND of one input).
-CDB_SGATE_COMB* buffer_after(CDB_SGATE_NETLIST* n, CDB_SGATE_OTERM* o) {
-  auto* buf = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
-  n->add_node(buf);
-  buf->get_single_oterm()->adopt_fanouts(o, false);
-  buf->insert_unordered_fanin(o);
-  return buf;
-}
-
 void expect_clean(const CDB_SGATE_NETLIST* n, const char* step) {
   std::string report;
   ASSERT_TRUE(n->check(&report)) << step << ": " << report;
@@ -41,7 +32,11 @@ const char* preserving_edit(CDB_SGATE_NETLIST* n, CDB_SGATE_NETLIST::iterator& i
       return "move inversion";
     case 2:  // a buffer between the gate and its readers (visited later by the walk)
       if (!o || !o->has_fanout() || g->is_pin()) return "skip";
-      buffer_after(n, o);
+      {
+        CDB_SGATE_BUFFER* buf = make_buffer(n, nullptr);
+        buf->get_single_oterm()->adopt_fanouts(o, false);
+        o->insert_fanout(buf->get_input_term(0));
+      }
       return "insert buffer";
     case 3:  // unlink the current gate, then link it again at the end
       n->delete_node(it);
