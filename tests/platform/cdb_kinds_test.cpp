@@ -26,7 +26,7 @@ std::vector<CDB_SGATE_NODE*> three_inputs(CDB_SGATE_NETLIST& nl) {
   return {make_input_pin(&nl, "a"), make_input_pin(&nl, "b"), make_input_pin(&nl, "c")};
 }
 
-// De Morgan keeps the function (checked on committed circuits below) by
+// De Morgan keeps the function (see also netlist_io_edit_test.cpp) by
 // moving the output inversion to the readers and complementing ties.
 TEST(CdbKinds, DemorganMovesOutputInversionToReadersAndComplementsTies) {
   CDB_SGATE_NETLIST nl;

@@ -1,4 +1,4 @@
-// fio_test.cpp — full paths, path pieces and file-system operations.
+// fio_test.cpp — full paths, directory, base and extension, and file-system operations.
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,7 +10,7 @@
 
 namespace {
 
-TEST(FioPath, FullPathsArePiecesSplitAndJoin) {
+TEST(FioPath, FullPathsNormaliseAndNamesSplitAndJoin) {
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   EXPECT_EQ(fio_get_unc_full_path("a/./b/../c.txt"), std::string(cwd) + "/a/c.txt");

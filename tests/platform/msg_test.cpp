@@ -1,6 +1,5 @@
 // msg_test.cpp — user messages, the message log, internal errors and debug
 // output.
-#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <string>

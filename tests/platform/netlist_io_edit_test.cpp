@@ -30,14 +30,13 @@ const char* preserving_edit(CDB_SGATE_NETLIST* n, CDB_SGATE_NETLIST::iterator& i
     case 1:  // push the inversion to the readers
       if (o && o->is_inverted()) o->move_invert_to_fanouts();
       return "move inversion";
-    case 2:  // a buffer between the gate and its readers (visited later by the walk)
+    case 2: {  // a buffer between the gate and its readers (visited later by the walk)
       if (!o || !o->has_fanout() || g->is_pin()) return "skip";
-      {
-        CDB_SGATE_BUFFER* buf = make_buffer(n, nullptr);
-        buf->get_single_oterm()->adopt_fanouts(o, false);
-        o->insert_fanout(buf->get_input_term(0));
-      }
+      CDB_SGATE_BUFFER* buf = make_buffer(n, nullptr);
+      buf->get_single_oterm()->adopt_fanouts(o, false);
+      o->insert_fanout(buf->get_input_term(0));
       return "insert buffer";
+    }
     case 3:  // unlink the current gate, then link it again at the end
       n->delete_node(it);
       EXPECT_EQ(*it, nullptr) << "the walk's slot reads null after removal";
@@ -77,7 +76,7 @@ const char* preserving_edit(CDB_SGATE_NETLIST* n, CDB_SGATE_NETLIST::iterator& i
 
 // Function-preserving edits during a walk on a LUT circuit and on a comb-gate
 // circuit: check() stays clean and simulation equals the untouched copy, also
-// after sweep and compacting garbage collection.
+// after sorting, sweep, compacting collection and a whole-netlist clone.
 TEST(NetlistIoEdit, PreservingStormKeepsFunction) {
   BLIF_READ_OPTIONS comb;
   comb.names = BLIF_READ_OPTIONS::ALL_COMB;
@@ -104,7 +103,6 @@ TEST(NetlistIoEdit, PreservingStormKeepsFunction) {
     SIM_COMPARE cmp;
     cmp.words = 8;
     ASSERT_TRUE(sim_equivalent(golden.get(), n.get(), cmp, &why)) << why;
-    // Sorted, swept, collected and cloned whole, the function stays.
     n->sort_by_dag_order();
     n->sweep(false);
     n->garbage_collect(true, false);

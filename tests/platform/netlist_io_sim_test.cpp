@@ -1,7 +1,6 @@
 // The simulator and the circuit generators against scalar models of the
 // register and latch rules and integer arithmetic, and loops and reports.
 #include <functional>
-#include <map>
 #include <memory>
 #include <tuple>
 
