@@ -1,7 +1,7 @@
-// Tests of the family capability record: every flag of the four accepted
-// base families against the capability table, the configuration keys that
-// change answers, the refused families, the computed RAM and size rules,
-// the tag record, and the register and atom helpers.
+// The family capability record: flags per base family, answers that keys,
+// user families and sizes change, refusals, the tag record and helpers.
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,8 +16,6 @@
 #include "kavu_family_info.h"
 #include "testkit/platform_testkit.h"
 
-using kavu_platform::CFG_SCOPE;
-
 namespace {
 
 class KavuFamilyInfo : public ::testing::Test {
@@ -25,20 +23,18 @@ class KavuFamilyInfo : public ::testing::Test {
   void SetUp() override { kavu_reset_lumcast_migration_cache(); }
   void TearDown() override { kavu_reset_lumcast_migration_cache(); }
 
-  CMP_FACADE& facade(int base, int user = 0) {
+  CMP_FACADE* facade(int base, int user = 0) {
     m_facade.set_base_family(DEV_FAMILY_ENUM(base));
     m_facade.set_family(DEV_FAMILY_ENUM(user ? user : base));
-    return m_facade;
+    return &m_facade;
   }
 
   CMP_FACADE m_facade;
 };
 
-typedef bool (RTL_FAMILY_INFO::*FLAG_GETTER)() const;
-
 struct FLAG_ROW {
   const char* m_name;
-  FLAG_GETTER m_getter;
+  bool (RTL_FAMILY_INFO::*m_getter)() const;
   bool m_brae;     // families 15 and 47, every key at its default
   bool m_quellin;  // families 25 and 45
 };
@@ -46,311 +42,199 @@ struct FLAG_ROW {
 #define FLAG(name, brae, quellin) {#name, &RTL_FAMILY_INFO::name, brae, quellin}
 
 const FLAG_ROW kFlagTable[] = {
-    FLAG(has_ram, true, true),
-    FLAG(use_orlsyncram, true, false),
-    FLAG(use_orlind_syncram, false, true),
-    FLAG(has_tolvaram, false, false),
-    FLAG(has_lumcast_ram, false, false),
-    FLAG(has_lutram, true, true),
-    FLAG(has_old_style_tolvaram, false, false),
-    FLAG(has_mac_blocks, true, true),
-    FLAG(dff_sec_sigs_help, true, true),
-    FLAG(use_pterm_rtl, false, false),
-    FLAG(use_faster_script, false, false),
-    FLAG(use_kolder_carry, false, false),
-    FLAG(use_j7_carry, false, false),
-    FLAG(use_brae_carry, true, false),
-    FLAG(use_quellin_carry, false, true),
-    FLAG(has_quellin_style_extended_lut, false, true),
-    FLAG(has_viterbi_mode, false, false),
-    FLAG(allow_preset, false, false),
-    FLAG(allow_aload, false, false),
-    FLAG(allow_sload, true, false),
-    FLAG(sclr_over_ena_priority, false, false),
-    FLAG(has_second_sclr, false, true),
-    FLAG(has_cascade, false, false),
-    FLAG(has_clock_ena, true, true),
-    FLAG(has_inva, false, false),
-    FLAG(recognize_counters, false, false),
-    FLAG(recognize_addsubs, true, true),
-    FLAG(use_z9k_style_mux, false, false),
-    FLAG(use_vdr_style_mux, false, false),
-    FLAG(use_brae_style_mux, true, true),
-    FLAG(allow_non_chain_sload, true, true),
-    FLAG(uses_split_wys, true, true),
-    FLAG(mac_has_dynamic_addsub, false, false),
-    FLAG(mac_has_multiplier_pipeline_registers, false, false),
-    FLAG(mac_has_level_one_oper_pipeline_registers, true, true),
-    FLAG(ram_can_do_single_port_old_data, false, true),
-    FLAG(ram_can_do_single_port_new_data, true, false),
-    FLAG(ram_can_do_tdp_mixed_ports_old_data, true, false),
-    FLAG(ram_can_do_tdp_mixed_width, true, false),
-    FLAG(ram_can_do_tdp_dual_clock, true, false),
-    FLAG(mac_has_loopback_mode, true, true),
-    FLAG(mac_pipeline_registers_have_same_signals, true, true),
-    FLAG(mac_has_adder_chain, true, true),
-    FLAG(shift_reg_power_up_is_dont_care, true, true),
-    FLAG(no_unsigned_accumulator_subtract, true, true),
-    FLAG(ram_has_address_stall, true, true),
-    FLAG(correct_default_pwrup, true, true),
-    FLAG(allow_register_masher, false, false),
-    FLAG(shift_reg_supports_aclr, true, true),
-    FLAG(tolvaram_can_do_mixed_port_old_data, false, false),
-    FLAG(can_init_block_ram, true, true),
-    FLAG(ram_can_do_quad_port, false, true),
-    FLAG(ram_can_do_force_to_zero, false, true),
+    FLAG(has_ram, 1, 1), FLAG(use_orlsyncram, 1, 0), FLAG(use_orlind_syncram, 0, 1), FLAG(has_tolvaram, 0, 0),
+    FLAG(has_lumcast_ram, 0, 0), FLAG(has_lutram, 1, 1), FLAG(has_old_style_tolvaram, 0, 0),
+    FLAG(has_mac_blocks, 1, 1), FLAG(dff_sec_sigs_help, 1, 1), FLAG(use_pterm_rtl, 0, 0),
+    FLAG(use_faster_script, 0, 0), FLAG(use_kolder_carry, 0, 0), FLAG(use_j7_carry, 0, 0), FLAG(use_brae_carry, 1, 0),
+    FLAG(use_quellin_carry, 0, 1), FLAG(has_quellin_style_extended_lut, 0, 1), FLAG(has_viterbi_mode, 0, 0),
+    FLAG(allow_preset, 0, 0), FLAG(allow_aload, 0, 0), FLAG(allow_sload, 1, 0), FLAG(sclr_over_ena_priority, 0, 0),
+    FLAG(has_second_sclr, 0, 1), FLAG(has_cascade, 0, 0), FLAG(has_clock_ena, 1, 1), FLAG(has_inva, 0, 0),
+    FLAG(recognize_counters, 0, 0), FLAG(recognize_addsubs, 1, 1), FLAG(use_z9k_style_mux, 0, 0),
+    FLAG(use_vdr_style_mux, 0, 0), FLAG(use_brae_style_mux, 1, 1), FLAG(allow_non_chain_sload, 1, 1),
+    FLAG(uses_split_wys, 1, 1), FLAG(mac_has_dynamic_addsub, 0, 0), FLAG(mac_has_multiplier_pipeline_registers, 0, 0),
+    FLAG(mac_has_level_one_oper_pipeline_registers, 1, 1), FLAG(ram_can_do_single_port_old_data, 0, 1),
+    FLAG(ram_can_do_single_port_new_data, 1, 0), FLAG(ram_can_do_tdp_mixed_ports_old_data, 1, 0),
+    FLAG(ram_can_do_tdp_mixed_width, 1, 0), FLAG(ram_can_do_tdp_dual_clock, 1, 0), FLAG(mac_has_loopback_mode, 1, 1),
+    FLAG(mac_pipeline_registers_have_same_signals, 1, 1), FLAG(mac_has_adder_chain, 1, 1),
+    FLAG(shift_reg_power_up_is_dont_care, 1, 1), FLAG(no_unsigned_accumulator_subtract, 1, 1),
+    FLAG(ram_has_address_stall, 1, 1), FLAG(correct_default_pwrup, 1, 1), FLAG(allow_register_masher, 0, 0),
+    FLAG(shift_reg_supports_aclr, 1, 1), FLAG(tolvaram_can_do_mixed_port_old_data, 0, 0),
+    FLAG(can_init_block_ram, 1, 1), FLAG(ram_can_do_quad_port, 0, 1), FLAG(ram_can_do_force_to_zero, 0, 1),
 };
 
 #undef FLAG
 
-struct LIMITS_ROW {
-  int m_family;
-  int m_max_chain;
-  int m_max_inputs_per_lab;
-  char m_addr_power_up;
-};
-
-const LIMITS_ROW kLimitsTable[] = {
-    {15, -1, -1, '0'},
-    {25, 820, -1, 'x'},
-    {45, 720, 48, 'x'},
-    {47, -1, -1, '0'},
-};
-
 TEST_F(KavuFamilyInfo, EveryFlagOfEachBaseFamilyMatchesTheTable) {
-  for (const LIMITS_ROW& limits : kLimitsTable) {
-    const RTL_FAMILY_INFO info(&facade(limits.m_family));
-    const bool brae = limits.m_family == 15 || limits.m_family == 47;
-    for (const FLAG_ROW& row : kFlagTable) {
-      EXPECT_EQ((info.*row.m_getter)(), brae ? row.m_brae : row.m_quellin)
-          << "family " << limits.m_family << " flag " << row.m_name;
-    }
-    EXPECT_EQ(info.max_carry_chain_length(), limits.m_max_chain) << limits.m_family;
-    EXPECT_EQ(info.max_inputs_per_carry_chain_lab(), limits.m_max_inputs_per_lab) << limits.m_family;
-    EXPECT_EQ(info.ram_r20k_addr_reg_default_power_up_value(), limits.m_addr_power_up) << limits.m_family;
-    EXPECT_FALSE(info.ram_can_do_new_data_with_nbe_read(false)) << limits.m_family;
-    EXPECT_FALSE(info.ram_can_do_tdp_same_port_old_data()) << limits.m_family;
-    EXPECT_TRUE(info.is_28nm_or_newer()) << limits.m_family;
-    EXPECT_TRUE(info.can_use_read_enable()) << limits.m_family;
-    EXPECT_EQ(info.must_connect_sdp_ram_addressstall_to_rden(), !brae) << limits.m_family;
-    EXPECT_EQ(info.get_base_family(), limits.m_family);
-  }
-}
-
-TEST_F(KavuFamilyInfo, NullFacadeMeansTheCurrentCompile) {
-  ZCU_FACADE_UTIL::get_instance()->set_facade(&facade(45, 54));
-  const RTL_FAMILY_INFO info;
-  EXPECT_EQ(info.get_base_family(), 45);
-  EXPECT_EQ(info.get_user_family(), 54);
-  EXPECT_TRUE(info.force_true_wys_flow());
-  EXPECT_FALSE(RTL_FAMILY_INFO(&facade(45)).force_true_wys_flow());
-  ZCU_FACADE_UTIL::get_instance()->set_facade(nullptr);
-  EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO(nullptr), "facade");
-}
-
-TEST_F(KavuFamilyInfo, FamiliesOutsideTheFourAreRefused) {
-  for (int family : {0, 3, 6, 8, 34, 54, 66}) {
-    SCOPED_TRACE(family);
-    EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO(&facade(family)), "RTL doesn't recognize the current family");
-  }
-  CFG_SCOPE cfg{{"use_braeholt", "on"}};
-  EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO(&facade(15)), "Family must be set to VDR to use Braeholt");
-}
-
-TEST_F(KavuFamilyInfo, ConfigurationKeysChangeTheGroupFlags) {
-  {
-    CFG_SCOPE cfg{{"synth_max_carry_chain_length", "100"}, {"synth_max_inputs_per_carry_chain_lab", "20"}};
-    const RTL_FAMILY_INFO quellin(&facade(25));
-    EXPECT_EQ(quellin.max_carry_chain_length(), 100);
-    EXPECT_EQ(quellin.max_inputs_per_carry_chain_lab(), 20);
-    // The Brae group has no limits, whatever the keys say.
-    EXPECT_EQ(RTL_FAMILY_INFO(&facade(15)).max_carry_chain_length(), -1);
-  }
-  {
-    CFG_SCOPE cfg{{"smt_lut_max_inputs", "4"}};
-    const RTL_FAMILY_INFO brae(&facade(47));
-    EXPECT_TRUE(brae.use_vdr_style_mux());
-    EXPECT_FALSE(brae.use_brae_style_mux());
-    EXPECT_TRUE(RTL_FAMILY_INFO(&facade(45)).use_brae_style_mux());
-  }
-  {
-    CFG_SCOPE cfg{{"pelii_macs_for_ormond", "on"}, {"opt_fake_ormond_as_brae", "on"},
-                  {"quellin_has_sclr_over_ena_priority", "on"}, {"opt_force_register_masher", "on"}};
-    const RTL_FAMILY_INFO brae(&facade(15));
-    EXPECT_FALSE(brae.has_mac_blocks());
-    EXPECT_FALSE(brae.mac_has_loopback_mode());
-    EXPECT_FALSE(brae.mac_pipeline_registers_have_same_signals());
-    EXPECT_FALSE(brae.mac_has_level_one_oper_pipeline_registers());
-    EXPECT_FALSE(brae.mac_has_adder_chain());
-    EXPECT_TRUE(brae.allow_aload());
-    EXPECT_FALSE(brae.sclr_over_ena_priority());
-    EXPECT_TRUE(brae.allow_register_masher());
-    const RTL_FAMILY_INFO quellin(&facade(45));
-    EXPECT_TRUE(quellin.has_mac_blocks());
-    EXPECT_FALSE(quellin.allow_aload());
-    EXPECT_TRUE(quellin.sclr_over_ena_priority());
-    EXPECT_TRUE(quellin.allow_register_masher());
-  }
-}
-
-TEST_F(KavuFamilyInfo, ReadDuringWriteSwitchesEnableOldDataModes) {
-  {
-    // The "dkf" switch counts when the "qv" one is off.
-    CFG_SCOPE cfg{{"dkf_enable_sp_read_before_write_modes", "on"}};
-    const RTL_FAMILY_INFO brae(&facade(15));
-    EXPECT_TRUE(brae.ram_can_do_single_port_old_data());
-    EXPECT_TRUE(brae.ram_can_do_new_data_with_nbe_read(false));
-    EXPECT_FALSE(brae.ram_can_do_tdp_same_port_old_data());
-    EXPECT_FALSE(brae.ram_can_do_new_data_with_nbe_read(true));
-  }
-  {
-    CFG_SCOPE cfg{{"qv_enable_tdp_read_before_write_modes", "on"}};
-    const RTL_FAMILY_INFO brae(&facade(47));
-    EXPECT_FALSE(brae.ram_can_do_single_port_old_data());
-    EXPECT_TRUE(brae.ram_can_do_tdp_same_port_old_data());
-    EXPECT_TRUE(brae.ram_can_do_new_data_with_nbe_read(true));
-    // Family 45 is no 20-nm family: the nbe-read answer stays the flag.
-    const RTL_FAMILY_INFO quellin(&facade(45));
-    EXPECT_FALSE(quellin.ram_can_do_new_data_with_nbe_read(true));
-    EXPECT_TRUE(quellin.ram_can_do_tdp_same_port_old_data());
-  }
-  {
-    CFG_SCOPE cfg{{"qv_enable_all_read_before_write_modes", "on"}};
-    const RTL_FAMILY_INFO quellin(&facade(25));
-    EXPECT_TRUE(quellin.ram_can_do_single_port_old_data());
-    EXPECT_TRUE(quellin.ram_can_do_new_data_with_nbe_read(false));
-    EXPECT_TRUE(quellin.ram_can_do_tdp_same_port_old_data());
-  }
-}
-
-TEST_F(KavuFamilyInfo, SizeRulesForShiftRegistersRamsRomsAndCounters) {
-  const RTL_FAMILY_INFO info(&facade(25));
-  EXPECT_TRUE(info.can_use_orlshift_taps(false, 4, 2, 4));   // 32 bits, width > 1
-  EXPECT_FALSE(info.can_use_orlshift_taps(false, 4, 2, 3));  // 24 bits
-  EXPECT_FALSE(info.can_use_orlshift_taps(false, 4, 8, 1));  // 32 bits, width 1 needs 64
-  EXPECT_TRUE(info.can_use_orlshift_taps(false, 8, 8, 1));
-  EXPECT_TRUE(info.can_use_orlshift_taps(true, 1, 1, 1));
-  // A product beyond 32 bits stays large instead of wrapping.
-  EXPECT_TRUE(info.can_use_orlshift_taps(false, 65536, 65536, 2));
-  EXPECT_KAVU_INTERNAL_ERROR(info.can_use_orlshift_taps(true, 0, 1, 1), "number_of_taps > 0");
-  EXPECT_KAVU_INTERNAL_ERROR(info.can_use_orlshift_taps(true, 1, 0, 1), "tap_distance > 0");
-  EXPECT_KAVU_INTERNAL_ERROR(info.can_use_orlshift_taps(true, 1, 1, 0), "width > 0");
-
-  EXPECT_TRUE(info.can_infer_ram(8, 8));    // depth below 16: 64 bits needed
-  EXPECT_FALSE(info.can_infer_ram(8, 7));
-  EXPECT_TRUE(info.can_infer_ram(16, 2));   // else 32 bits
-  EXPECT_FALSE(info.can_infer_ram(16, 1));
-  EXPECT_TRUE(info.can_infer_ram(65536, 65536));
-
-  EXPECT_TRUE(info.can_infer_rom(256, 1));
-  EXPECT_FALSE(info.can_infer_rom(255, 8));
-  {
-    CFG_SCOPE cfg{{"opt_min_rom_depth_for_6_lut_families", "64"}};
-    EXPECT_TRUE(info.can_infer_rom(64, 4));
-    EXPECT_FALSE(info.can_infer_rom(64, 3));
-  }
-
-  EXPECT_FALSE(info.can_infer_counter());
-  CFG_SCOPE cfg{{"rtl_force_counter_recognition", "on"}};
-  EXPECT_TRUE(info.can_infer_counter());
-}
-
-TEST_F(KavuFamilyInfo, UserFamilyGroupsAffectReadEnableAndLumcastRam) {
-  // A 28-nm user family on a Brae base: single-port old data needs a switch.
-  const RTL_FAMILY_INFO info(&facade(15, 8));
-  EXPECT_FALSE(info.ram_can_do_single_port_old_data());
-  EXPECT_TRUE(info.can_use_read_enable());
-  EXPECT_FALSE(info.has_lumcast_ram());
-  EXPECT_TRUE(RTL_FAMILY_INFO(&facade(45, 35)).has_lumcast_ram());
-  EXPECT_TRUE(RTL_FAMILY_INFO(&facade(25, 34)).has_lumcast_ram());
-}
-
-TEST_F(KavuFamilyInfo, TagMessageRecordsFamiliesProcessAndSetFlagsInOrder) {
-  kavu_platform::tag_reset();
-  RTL_FAMILY_INFO(&facade(45)).tag_message();
-  const std::vector<std::string> texts = kavu_platform::tag_texts(73);
-  ASSERT_GE(texts.size(), 4u);
-  EXPECT_EQ(texts[0], "User family = HARROWDALE, base family = HARROWDALE");
-  EXPECT_EQ(texts[1], "Family process is: 14nm");
-  auto index_of = [&](const std::string& t) {
-    for (size_t i = 0; i < texts.size(); ++i) {
-      if (texts[i] == t) return int(i);
-    }
-    return -1;
+  struct LIMITS {
+    int m_family, m_max_chain, m_max_inputs_per_lab;
+    char m_addr_power_up;
   };
-  EXPECT_LT(index_of("Use QUELLIN-style carry"), index_of("Max carry chain length 720"));
-  EXPECT_LT(index_of("Max carry chain length 720"), index_of("Has QUELLIN-style extended LUT"));
-  EXPECT_GE(index_of("Has RAM"), 0);
-  EXPECT_EQ(index_of("Use BRAEHOLT-style carry"), -1);  // not set
-  EXPECT_EQ(index_of("Allow sload"), -1);
+  for (const LIMITS& l : {LIMITS{15, -1, -1, '0'}, {25, 820, -1, 'x'}, {45, 720, 48, 'x'}, {47, -1, -1, '0'}}) {
+    SCOPED_TRACE(l.m_family);
+    const RTL_FAMILY_INFO info(facade(l.m_family));
+    const bool brae = l.m_family == 15 || l.m_family == 47;
+    for (const FLAG_ROW& row : kFlagTable)
+      EXPECT_EQ((info.*row.m_getter)(), brae ? row.m_brae : row.m_quellin) << row.m_name;
+    EXPECT_EQ(info.max_carry_chain_length(), l.m_max_chain);
+    EXPECT_EQ(info.max_inputs_per_carry_chain_lab(), l.m_max_inputs_per_lab);
+    EXPECT_EQ(info.ram_r20k_addr_reg_default_power_up_value(), l.m_addr_power_up);
+    EXPECT_FALSE(info.ram_can_do_new_data_with_nbe_read(false));
+    EXPECT_FALSE(info.ram_can_do_tdp_same_port_old_data());
+    EXPECT_TRUE(info.is_28nm_or_newer() && info.can_use_read_enable());
+    EXPECT_EQ(info.must_connect_sdp_ram_addressstall_to_rden(), !brae);
+    EXPECT_EQ(info.get_base_family(), l.m_family);
+  }
+}
 
-  kavu_platform::tag_reset();
+// One answer with a key set (others at their defaults) for a base and a
+// user family (0: the base family).
+struct ANSWER {
+  const char *m_key, *m_value;
+  int m_base, m_user;
+  const char* m_query_text;
+  std::function<bool(const RTL_FAMILY_INFO&)> m_query;
+  bool m_expected;
+};
+
+#define Q(expr) #expr, [](const RTL_FAMILY_INFO& i) { return i.expr; }
+
+TEST_F(KavuFamilyInfo, KeysUserFamiliesAndSizesChangeTheAnswers) {
+  const ANSWER answers[] = {
+      {"synth_max_carry_chain_length", "100", 25, 0, Q(max_carry_chain_length() == 100), true},
+      {"synth_max_inputs_per_carry_chain_lab", "20", 25, 0, Q(max_inputs_per_carry_chain_lab() == 20), true},
+      {"synth_max_carry_chain_length", "100", 15, 0, Q(max_carry_chain_length() == -1), true},  // Brae: no limits
+      {"smt_lut_max_inputs", "4", 47, 0, Q(use_vdr_style_mux() && !i.use_brae_style_mux()), true},
+      {"smt_lut_max_inputs", "4", 45, 0, Q(use_brae_style_mux()), true},
+      {"pelii_macs_for_ormond", "on", 15, 0,
+       Q(has_mac_blocks() || i.mac_has_loopback_mode() || i.mac_pipeline_registers_have_same_signals() ||
+         i.mac_has_level_one_oper_pipeline_registers() || i.mac_has_adder_chain()),
+       false},
+      {"pelii_macs_for_ormond", "on", 45, 0, Q(has_mac_blocks()), true},
+      {"opt_fake_ormond_as_brae", "on", 15, 0, Q(allow_aload()), true},
+      {"opt_fake_ormond_as_brae", "on", 45, 0, Q(allow_aload()), false},
+      {"quellin_has_sclr_over_ena_priority", "on", 15, 0, Q(sclr_over_ena_priority()), false},
+      {"quellin_has_sclr_over_ena_priority", "on", 45, 0, Q(sclr_over_ena_priority()), true},
+      {"opt_force_register_masher", "on", 15, 0, Q(allow_register_masher()), true},
+      // Read-during-write switches; the "dkf" one counts when the "qv" one is off.
+      {"dkf_enable_sp_read_before_write_modes", "on", 15, 0,
+       Q(ram_can_do_single_port_old_data() && i.ram_can_do_new_data_with_nbe_read(false)), true},
+      {"dkf_enable_sp_read_before_write_modes", "on", 15, 0,
+       Q(ram_can_do_new_data_with_nbe_read(true) || i.ram_can_do_tdp_same_port_old_data()), false},
+      {"qv_enable_tdp_read_before_write_modes", "on", 47, 0, Q(ram_can_do_single_port_old_data()), false},
+      {"qv_enable_tdp_read_before_write_modes", "on", 47, 0,
+       Q(ram_can_do_tdp_same_port_old_data() && i.ram_can_do_new_data_with_nbe_read(true)), true},
+      // Family 45 is no 20-nm family: the nbe-read answer stays the flag.
+      {"qv_enable_tdp_read_before_write_modes", "on", 45, 0, Q(ram_can_do_new_data_with_nbe_read(true)), false},
+      {"qv_enable_tdp_read_before_write_modes", "on", 45, 0, Q(ram_can_do_tdp_same_port_old_data()), true},
+      {"qv_enable_all_read_before_write_modes", "on", 25, 0,
+       Q(ram_can_do_single_port_old_data() && i.ram_can_do_new_data_with_nbe_read(false) &&
+         i.ram_can_do_tdp_same_port_old_data()),
+       true},
+      // User families: a 28-nm family on a Brae base, structured-ASIC companions.
+      {"", "", 15, 8, Q(ram_can_do_single_port_old_data() || i.has_lumcast_ram()), false},
+      {"", "", 15, 8, Q(can_use_read_enable()), true},
+      {"", "", 45, 35, Q(has_lumcast_ram()), true},
+      {"", "", 25, 34, Q(has_lumcast_ram()), true},
+      {"", "", 45, 54, Q(force_true_wys_flow()), true},
+      // Size rules: shift registers need 32 bits (64 for width 1), RAMs 32
+      // (64 below depth 16), ROMs a depth and 256 bits; products never wrap.
+      {"", "", 25, 0,
+       Q(can_use_orlshift_taps(false, 4, 2, 4) && i.can_use_orlshift_taps(false, 8, 8, 1) &&
+         i.can_use_orlshift_taps(true, 1, 1, 1) && i.can_use_orlshift_taps(false, 65536, 65536, 2)),
+       true},
+      {"", "", 25, 0, Q(can_use_orlshift_taps(false, 4, 2, 3) || i.can_use_orlshift_taps(false, 4, 8, 1)), false},
+      {"", "", 25, 0, Q(can_infer_ram(8, 8) && i.can_infer_ram(16, 2) && i.can_infer_ram(65536, 65536)), true},
+      {"", "", 25, 0, Q(can_infer_ram(8, 7) || i.can_infer_ram(16, 1)), false},
+      {"", "", 25, 0, Q(can_infer_rom(256, 1) && !i.can_infer_rom(255, 8)), true},
+      {"opt_min_rom_depth_for_6_lut_families", "64", 25, 0, Q(can_infer_rom(64, 4) && !i.can_infer_rom(64, 3)), true},
+      {"", "", 25, 0, Q(can_infer_counter()), false},
+      {"rtl_force_counter_recognition", "on", 25, 0, Q(can_infer_counter()), true},
+  };
+  for (const ANSWER& a : answers) {
+    kavu_platform::CFG_SCOPE cfg{{*a.m_key ? a.m_key : "no_key_set", a.m_value}};
+    EXPECT_EQ(a.m_query(RTL_FAMILY_INFO(facade(a.m_base, a.m_user))), a.m_expected)
+        << a.m_query_text << " for " << a.m_base << "/" << a.m_user << " with " << a.m_key << "=" << a.m_value;
+  }
+}
+
+#undef Q
+
+TEST_F(KavuFamilyInfo, RefusedFamiliesAndArguments) {
+  for (int family : {0, 3, 6, 8, 34, 54, 66})
+    EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO(facade(family)), "RTL doesn't recognize the current family");
+  EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO(nullptr), "facade");  // a null facade means the current compile
+  ZCU_FACADE_UTIL::get_instance()->set_facade(facade(45, 54));
+  EXPECT_TRUE(RTL_FAMILY_INFO().get_base_family() == 45 && RTL_FAMILY_INFO().get_user_family() == 54);
+  ZCU_FACADE_UTIL::get_instance()->set_facade(nullptr);
+  const RTL_FAMILY_INFO info(facade(25));
+  for (auto [taps, distance, width, words] : {std::tuple{0, 1, 1, "number_of_taps > 0"}, {1, 0, 1, "tap_distance > 0"},
+                                              {1, 1, 0, "width > 0"}})
+    EXPECT_KAVU_INTERNAL_ERROR(info.can_use_orlshift_taps(true, taps, distance, width), words);
+  EXPECT_KAVU_INTERNAL_ERROR(info.flag_as_arith(nullptr), "wys");
+  EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO::ff_has_sclr_over_ena_priority(61), "Unknown WYS FF type");
+  kavu_platform::CFG_SCOPE cfg{{"use_braeholt", "on"}};
+  EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO(facade(15)), "Family must be set to VDR to use Braeholt");
+}
+
+// The tag record: families, process, then the set flags in record order
+// around the carry-chain limit; nothing during parallel synthesis.
+TEST_F(KavuFamilyInfo, TagMessageRecordsFamiliesProcessAndSetFlagsInOrder) {
   cdb_sgate_set_synthesis_running_in_parallel(true);
-  RTL_FAMILY_INFO(&facade(15)).tag_message();
+  RTL_FAMILY_INFO(facade(15)).tag_message();
   cdb_sgate_set_synthesis_running_in_parallel(false);
   EXPECT_FALSE(kavu_platform::tag_is_set(73));
-  RTL_FAMILY_INFO(&facade(15)).tag_message();
-  EXPECT_EQ(kavu_platform::tag_texts(73)[1], "Family process is: 20nm");
+  RTL_FAMILY_INFO(facade(45)).tag_message();
+  const std::vector<std::string> texts = kavu_platform::tag_texts(73);
+  ASSERT_GE(texts.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 2),
+            (std::vector<std::string>{"User family = HARROWDALE, base family = HARROWDALE", "Family process is: 14nm"}));
+  auto at = [&](const std::string& t) { return std::find(texts.begin(), texts.end(), t) - texts.begin(); };
+  EXPECT_LT(at("Use QUELLIN-style carry"), at("Max carry chain length 720"));
+  EXPECT_LT(at("Max carry chain length 720"), at("Has QUELLIN-style extended LUT"));
+  EXPECT_EQ(at("Allow sload"), long(texts.size()));  // not set: not recorded
 }
 
 TEST_F(KavuFamilyInfo, DffOkForFamilyChecksControlsByPosition) {
   CDB_SGATE_NETLIST nl;
   KAVU_TRACK(nl);
   CDB_SGATE_NODE* d = kavu_platform::make_input_pin(&nl, "d");
-  CDB_SGATE_NODE* clk = kavu_platform::make_input_pin(&nl, "clk");
-  CDB_SGATE_NODE* reg = kavu_platform::make_dff(&nl, d, clk);
-  const RTL_FAMILY_INFO brae(&facade(15));
-  const RTL_FAMILY_INFO quellin(&facade(25));
+  CDB_SGATE_NODE* reg = kavu_platform::make_dff(&nl, d, kavu_platform::make_input_pin(&nl, "clk"));
+  const RTL_FAMILY_INFO brae(facade(15));
+  const RTL_FAMILY_INFO quellin(facade(25));
   // Unconnected controls are refused rather than read as constants.
   EXPECT_KAVU_INTERNAL_ERROR(brae.dff_ok_for_family(reg), "cdb_is_connected(iterm)");
-
-  reg->get_input_term(3)->set_gnd();  // preset
-  reg->get_input_term(6)->set_gnd();  // aload
-  reg->get_input_term(8)->set_gnd();  // sload
-  EXPECT_TRUE(brae.dff_ok_for_family(reg));
-  EXPECT_TRUE(quellin.dff_ok_for_family(reg));
+  for (unsigned position : {3u, 6u, 8u}) reg->get_input_term(position)->set_gnd();  // preset, aload, sload
+  EXPECT_TRUE(brae.dff_ok_for_family(reg) && quellin.dff_ok_for_family(reg));
   reg->get_input_term(8)->set_source(d->get_output_term(0));
-  EXPECT_TRUE(brae.dff_ok_for_family(reg));  // Brae registers have sload
-  EXPECT_FALSE(quellin.dff_ok_for_family(reg));
+  EXPECT_TRUE(brae.dff_ok_for_family(reg) && !quellin.dff_ok_for_family(reg));  // Brae registers have sload
   reg->get_input_term(8)->set_gnd();
   reg->get_input_term(3)->set_vcc();
   EXPECT_FALSE(brae.dff_ok_for_family(reg));
 
   // A register with fewer inputs than the positions read is refused, not
   // read past its input list.
-  CDB_SGATE_DFF* small = new CDB_SGATE_DFF(nullptr);
-  nl.add_node(small, true);
+  std::unique_ptr<CDB_SGATE_DFF> small(new CDB_SGATE_DFF(nullptr));
   small->set_ordered_input_term(small->create_input_term(nullptr, 20), 0);
   small->get_input_term(0)->set_source(d->get_output_term(0));
-  EXPECT_KAVU_INTERNAL_ERROR(quellin.dff_ok_for_family(small), "cdb_is_connected(iterm)");
-  delete small;
+  EXPECT_KAVU_INTERNAL_ERROR(quellin.dff_ok_for_family(small.get()), "cdb_is_connected(iterm)");
   EXPECT_KAVU_INTERNAL_ERROR(quellin.dff_ok_for_family(d), "kavu_is_a_dff (dff)");
 }
 
 TEST_F(KavuFamilyInfo, AtomHelpersFollowTheBaseFamily) {
   HDB_INSTANCE_NAME* name = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
-  const RTL_FAMILY_INFO quellin(&facade(45, 54));
-  std::unique_ptr<CDB_SGATE_NODE> ff(quellin.make_family_wys_lc_ff(name));
-  std::unique_ptr<CDB_SGATE_NODE> lm(quellin.make_family_wys_logic_module(name));
-  std::unique_ptr<CDB_SGATE_NODE> comb(quellin.make_family_wys_lc_comb(name));
-  EXPECT_EQ(ff->cast_to_wysiwyg()->get_wysiwyg_type(), 94);
-  EXPECT_EQ(lm->cast_to_wysiwyg()->get_wysiwyg_type(), 122);
-  EXPECT_EQ(comb->cast_to_wysiwyg()->get_wysiwyg_type(), 93);
+  const RTL_FAMILY_INFO quellin(facade(45, 54));
+  std::unique_ptr<CDB_SGATE_NODE> ff(quellin.make_family_wys_lc_ff(name)), lm(quellin.make_family_wys_logic_module(name)),
+      comb(quellin.make_family_wys_lc_comb(name));
+  EXPECT_EQ((std::vector<int>{ff->cast_to_wysiwyg()->get_wysiwyg_type(), lm->cast_to_wysiwyg()->get_wysiwyg_type(),
+                              comb->cast_to_wysiwyg()->get_wysiwyg_type()}),
+            (std::vector<int>{94, 122, 93}));
   EXPECT_EQ(quellin.make_family_wys_lc(name), nullptr);
-  EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO(&facade(47)).make_family_wys_logic_module(name),
-                             "unsupported family");
-
+  EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO(facade(47)).make_family_wys_logic_module(name), "unsupported family");
   quellin.flag_as_arith(comb.get());
   EXPECT_TRUE(comb->cast_to_wysiwyg()->mode_is_set(1));
-  EXPECT_KAVU_INTERNAL_ERROR(quellin.flag_as_arith(nullptr), "wys");
-}
-
-TEST_F(KavuFamilyInfo, SclrOverEnaPriorityByFlipFlopType) {
-  // The key is read once per process; at its default every type answers false.
-  for (CDB_WYSIWYG_TYPE type : {62, 94, 115, 10006, 10499}) {
+  // The priority key is read once per process; at its default every type answers false.
+  for (CDB_WYSIWYG_TYPE type : {62, 94, 115, 10006, 10499})
     EXPECT_FALSE(RTL_FAMILY_INFO::ff_has_sclr_over_ena_priority(type)) << type;
-  }
-  EXPECT_KAVU_INTERNAL_ERROR(RTL_FAMILY_INFO::ff_has_sclr_over_ena_priority(61), "Unknown WYS FF type");
 }
 
 }  // namespace

@@ -13,15 +13,7 @@
 #include "cdb/cdb_sgate_hierarchy.h"
 #include "cdb/cdb_sgate_netlist.h"
 
-#if __has_include("cdb/cdb_sgate_wysiwyg.h")
 #include "cdb/cdb_sgate_wysiwyg.h"
-#endif
-#if __has_include("cdb/cdb_sgate_operator.h")
 #include "cdb/cdb_sgate_operator.h"
-#endif
-#if __has_include("cdb/cdb_sgate_component.h")
 #include "cdb/cdb_sgate_component.h"
-#endif
-#if __has_include("cdb/cdb_sgate_ram.h")
 #include "cdb/cdb_sgate_ram.h"
-#endif

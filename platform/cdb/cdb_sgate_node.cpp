@@ -115,9 +115,18 @@ CDB_SGATE_ITERM_INFO* CDB_SGATE_ITERM::release_info() {
   return i;
 }
 
+namespace {
+// Parent links chain across packed atoms only, a few links deep. A longer
+// chain is a cycle of parent links (or a corrupted one): answering
+// "unconnected" there would hide a driven input, so it is an internal error.
+constexpr int kMaxParentHops = 64;
+}  // namespace
+
 bool cdb_is_connected(const CDB_SGATE_ITERM* t) {
-  // Parent links may chain; walk them iteratively and stop on a cycle bound.
-  for (int guard = 0; t && guard < 64; ++guard) {
+  for (int hops = 0; t; ++hops) {
+    if (hops == kMaxParentHops)
+      MSG_INTERNAL_ERROR::report("parent input chain longer than 64 links (a cycle of parent inputs)",
+                                 "CDB", __FILE__, __LINE__);
     if (t->is_connected()) return true;
     t = t->get_parent_input();
   }

@@ -16,9 +16,7 @@
 #include <string>
 #include <vector>
 
-#if __has_include("gen/gen_dyn_flag.h")
 #include "gen/gen_dyn_flag.h"
-#endif
 
 class GEN_PROFILER {
  public:

@@ -1,12 +1,12 @@
-// LUT masks against a naive truth-table model: every operation for input
-// counts 0..6, mixed counts, round trips of rotate and invert, printing and
-// the refused arguments.
+// LUT masks against a naive truth-table model for 0..6 inputs and mixed
+// counts; printing and the refused arguments.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <numeric>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "cdb/cdb_lutmask.h"
@@ -18,13 +18,11 @@ namespace {
 struct NAIVE_FN {
   unsigned n = 0;
   std::vector<bool> bits;
-
   bool at(unsigned m) const { return bits[m & ((1u << n) - 1)]; }  // ignores inputs >= n
 };
 
 NAIVE_FN naive_from(unsigned n, const std::function<bool(unsigned)>& f) {
-  NAIVE_FN fn;
-  fn.n = n;
+  NAIVE_FN fn{n, {}};
   for (unsigned m = 0; m < (1u << n); ++m) fn.bits.push_back(f(m));
   return fn;
 }
@@ -35,21 +33,18 @@ NAIVE_FN random_naive(unsigned n, std::mt19937_64& rng) {
 
 CDB_LUTMASK to_mask(const NAIVE_FN& fn) {
   uint64_t v = 0;
-  for (unsigned m = 0; m < fn.bits.size(); ++m)
-    if (fn.bits[m]) v |= uint64_t(1) << m;
+  for (unsigned m = 0; m < fn.bits.size(); ++m) v |= uint64_t(fn.bits[m]) << m;
   CDB_LUTMASK mask;
   mask.set_value(fn.n, v);
   return mask;
 }
 
-// Compares a mask with the model bit by bit, including the exactness rule.
+// Compares a mask with the model bit by bit, including the exactness rule
+// (bits past 2^n are zero).
 void expect_matches(const CDB_LUTMASK& mask, const NAIVE_FN& fn, const char* what) {
   ASSERT_EQ(mask.get_num_inputs(), fn.n) << what;
-  for (unsigned m = 0; m < 64; ++m) {
-    bool expected = m < (1u << fn.n) ? fn.bits[m] : false;
-    ASSERT_EQ(((mask.get_value() >> m) & 1) != 0, expected)
-        << what << ": n " << fn.n << " minterm " << m;
-  }
+  for (unsigned m = 0; m < 64; ++m)
+    ASSERT_EQ(((mask.get_value() >> m) & 1) != 0, m < (1u << fn.n) && fn.bits[m]) << what << ": n " << fn.n << " minterm " << m;
 }
 
 struct LutmaskModelTest : ::testing::Test {
@@ -61,19 +56,17 @@ TEST_F(LutmaskModelTest, ConstantsAndIdentitiesMatchModel) {
   for (unsigned n = 0; n <= 6; ++n) {
     expect_matches(CDB_LUTMASK::get_vcc_mask(n), naive_from(n, [](unsigned) { return true; }), "vcc");
     expect_matches(CDB_LUTMASK::get_gnd_mask(n), naive_from(n, [](unsigned) { return false; }), "gnd");
-    EXPECT_TRUE(CDB_LUTMASK::get_vcc_mask(n).is_vcc());
-    EXPECT_TRUE(CDB_LUTMASK::get_gnd_mask(n).is_gnd());
+    EXPECT_TRUE(CDB_LUTMASK::get_vcc_mask(n).is_vcc() && CDB_LUTMASK::get_gnd_mask(n).is_gnd());
     EXPECT_EQ(CDB_LUTMASK::get_vcc_mask(n).get_value(), cdb_lut_bitmask(n));
     for (unsigned i = 0; i < n; ++i)
       expect_matches(CDB_LUTMASK::imask(n, i), naive_from(n, [i](unsigned m) { return (m >> i) & 1; }), "imask");
   }
-  // A set_value with stray high bits keeps only the 2^n low ones.
   CDB_LUTMASK m;
-  m.set_value(2, 0xFFFFFFFFFFFFFFF6ull);
+  m.set_value(2, 0xFFFFFFFFFFFFFFF6ull);  // stray high bits: only the 2^n low ones stay
   EXPECT_EQ(m.get_value(), 0x6u);
   EXPECT_FALSE(m.is_vcc());
-  m.set_value(0, 1);
-  EXPECT_TRUE(m.is_vcc());
+  EXPECT_EQ(cdb_safe_shl(1, 63), uint64_t(1) << 63);
+  EXPECT_EQ(cdb_safe_shl(~uint64_t(0), 64), 0u);
 }
 
 TEST_F(LutmaskModelTest, BitwiseOperatorsOnEqualAndMixedCounts) {
@@ -86,149 +79,77 @@ TEST_F(LutmaskModelTest, BitwiseOperatorsOnEqualAndMixedCounts) {
         expect_matches(ma & mb, naive_from(n, [&](unsigned m) { return a.at(m) && b.at(m); }), "and");
         expect_matches(ma | mb, naive_from(n, [&](unsigned m) { return a.at(m) || b.at(m); }), "or");
         expect_matches(ma ^ mb, naive_from(n, [&](unsigned m) { return a.at(m) != b.at(m); }), "xor");
-        CDB_LUTMASK x = ma;
-        x &= mb;
-        EXPECT_EQ(x, ma & mb);
-        x = ma;
-        x |= mb;
-        EXPECT_EQ(x, ma | mb);
-        x = ma;
-        x ^= mb;
-        EXPECT_EQ(x, ma ^ mb);
       }
     }
-    for (int s = 0; s < kSamples; ++s) {
-      NAIVE_FN a = random_naive(n1, rng);
-      expect_matches(~to_mask(a), naive_from(n1, [&](unsigned m) { return !a.at(m); }), "not");
-    }
+    NAIVE_FN a = random_naive(n1, rng);
+    expect_matches(~to_mask(a), naive_from(n1, [&](unsigned m) { return !a.at(m); }), "not");
   }
 }
 
-TEST_F(LutmaskModelTest, EqualityIsExactWhileSameFunctionWidens) {
-  CDB_LUTMASK four, six;
-  four.set_value(4, 0xccaa);
-  six.set_value(6, 0xccaaccaaccaaccaaull);
-  EXPECT_NE(four, six);
-  EXPECT_TRUE(four.same_function(six));
-  EXPECT_TRUE(six.same_function(four));
-  EXPECT_EQ(four.widened(6), six);
-  EXPECT_EQ(four.widened(4), four);
-  six.set_value(6, 0xccaaccaaccaaccabull);
-  EXPECT_FALSE(four.same_function(six));
-  // A constant of no inputs is the same function as the constant of six.
-  CDB_LUTMASK one;
-  one.set_value(0, 1);
-  EXPECT_TRUE(one.same_function(CDB_LUTMASK::get_vcc_mask(6)));
-  EXPECT_NE(one, CDB_LUTMASK::get_vcc_mask(6));
-}
-
-TEST_F(LutmaskModelTest, WidenedKeepsTheFunction) {
+// Operations on one mask, for random functions of 0..6 inputs: widening,
+// inverting an input (twice restores), rotating inputs (the inverse
+// permutation restores), independence and both cofactors (Shannon restores).
+TEST_F(LutmaskModelTest, OperationsOnOneMaskMatchModel) {
   for (unsigned n = 0; n <= 6; ++n) {
-    for (int s = 0; s < kSamples; ++s) {
-      NAIVE_FN a = random_naive(n, rng);
-      for (unsigned m = n; m <= 6; ++m)
-        expect_matches(to_mask(a).widened(m), naive_from(m, [&](unsigned x) { return a.at(x); }), "widened");
-    }
-  }
-}
-
-TEST_F(LutmaskModelTest, InvertInputMatchesModelAndRoundTrips) {
-  for (unsigned n = 1; n <= 6; ++n) {
-    for (int s = 0; s < kSamples; ++s) {
-      NAIVE_FN a = random_naive(n, rng);
-      for (unsigned i = 0; i < n; ++i) {
-        CDB_LUTMASK m = to_mask(a);
-        m.invert_input(i);
-        expect_matches(m, naive_from(n, [&](unsigned x) { return a.at(x ^ (1u << i)); }), "invert_input");
-        m.invert_input(i);
-        EXPECT_EQ(m, to_mask(a));
-      }
-    }
-  }
-}
-
-TEST_F(LutmaskModelTest, RotateInputsMatchesModelAndInverseRestores) {
-  for (unsigned n = 0; n <= 6; ++n) {
-    std::vector<int> perm(n);
+    std::vector<int> perm(n), inverse(n);
     std::iota(perm.begin(), perm.end(), 0);
     for (int s = 0; s < kSamples; ++s) {
+      const NAIVE_FN a = random_naive(n, rng);
+      const CDB_LUTMASK f = to_mask(a);
+      for (unsigned m = n; m <= 6; ++m)
+        expect_matches(f.widened(m), naive_from(m, [&](unsigned x) { return a.at(x); }), "widened");
       std::shuffle(perm.begin(), perm.end(), rng);
-      NAIVE_FN a = random_naive(n, rng);
-      CDB_LUTMASK m = to_mask(a);
-      m.rotate_inputs(perm.data());
-      // Input k of the result is input perm[k] of the original.
-      expect_matches(m, naive_from(n, [&](unsigned r) {
+      CDB_LUTMASK r = f;
+      r.rotate_inputs(perm.data());  // input k of the result is input perm[k] of f
+      expect_matches(r, naive_from(n, [&](unsigned x) {
                        unsigned t = 0;
-                       for (unsigned k = 0; k < n; ++k)
-                         if (r & (1u << k)) t |= 1u << perm[k];
+                       for (unsigned k = 0; k < n; ++k) t |= ((x >> k) & 1u) << perm[k];
                        return a.at(t);
                      }), "rotate_inputs");
-      std::vector<int> inverse(n);
       for (unsigned k = 0; k < n; ++k) inverse[perm[k]] = int(k);
-      m.rotate_inputs(inverse.data());
-      EXPECT_EQ(m, to_mask(a)) << "n " << n;
-    }
-  }
-  // By hand: input 0 of a 2-input AND-NOT moved to position 1.
-  CDB_LUTMASK m;
-  m.set_value(2, 0x2);  // in0 & !in1
-  const int swap[2] = {1, 0};
-  m.rotate_inputs(swap);
-  EXPECT_EQ(m.get_value(), 0x4u);  // in1 & !in0
-}
-
-TEST_F(LutmaskModelTest, IndependenceAndCofactorsMatchModel) {
-  for (unsigned n = 1; n <= 6; ++n) {
-    for (int s = 0; s < kSamples; ++s) {
-      NAIVE_FN a = random_naive(n, rng);
+      r.rotate_inputs(inverse.data());
+      EXPECT_EQ(r, f) << "n " << n;
       for (unsigned i = 0; i < n; ++i) {
         const unsigned bit = 1u << i;
+        CDB_LUTMASK inv = f, c0 = f, c1 = f;
+        inv.invert_input(i);
+        expect_matches(inv, naive_from(n, [&](unsigned x) { return a.at(x ^ bit); }), "invert_input");
+        inv.invert_input(i);
+        EXPECT_EQ(inv, f);
         bool independent = true;
         for (unsigned x = 0; x < (1u << n); ++x) independent &= a.at(x) == a.at(x ^ bit);
-        EXPECT_EQ(to_mask(a).is_independent_of(i), independent);
-
-        CDB_LUTMASK c0 = to_mask(a), c1 = to_mask(a);
+        EXPECT_EQ(f.is_independent_of(i), independent);
         c0.make_independent_of(i);
         c1.make_independent_of_bar(i);
         expect_matches(c0, naive_from(n, [&](unsigned x) { return a.at(x & ~bit); }), "cofactor 0");
         expect_matches(c1, naive_from(n, [&](unsigned x) { return a.at(x | bit); }), "cofactor 1");
-        EXPECT_TRUE(c0.is_independent_of(i));
-        EXPECT_TRUE(c1.is_independent_of(i));
-        // Shannon: f = !x & f0 | x & f1.
-        CDB_LUTMASK x = CDB_LUTMASK::imask(n, i);
-        EXPECT_EQ((~x & c0) | (x & c1), to_mask(a));
+        const CDB_LUTMASK x = CDB_LUTMASK::imask(n, i);
+        EXPECT_EQ((~x & c0) | (x & c1), f);
       }
     }
   }
-  // A function that ignores an input is left as it is.
-  CDB_LUTMASK m = CDB_LUTMASK::imask(3, 2);
-  EXPECT_TRUE(m.is_independent_of(0));
-  m.make_independent_of(0);
-  EXPECT_EQ(m, CDB_LUTMASK::imask(3, 2));
+}
+
+// == is exact (count and value); same_function widens the smaller count.
+TEST(LutmaskCompare, EqualityIsExactWhileSameFunctionWidens) {
+  CDB_LUTMASK four, six, one;
+  four.set_value(4, 0xccaa);
+  six.set_value(6, 0xccaaccaaccaaccaaull);
+  EXPECT_NE(four, six);
+  EXPECT_TRUE(four.same_function(six) && six.same_function(four) && four.widened(6) == six);
+  six.set_value(6, 0xccaaccaaccaaccabull);
+  EXPECT_FALSE(four.same_function(six));
+  one.set_value(0, 1);  // a constant of no inputs is the same function as the constant of six
+  EXPECT_TRUE(one.same_function(CDB_LUTMASK::get_vcc_mask(6)) && one != CDB_LUTMASK::get_vcc_mask(6));
 }
 
 TEST(LutmaskText, PrintsSixteenOrFourDigits) {
   CDB_LUTMASK m;
-  m.set_value(4, 0xccaa);
-  EXPECT_EQ(m.get_string_value(), "0x000000000000CCAA");
-  m.set_value(6, 0xFF00F0F0CCCCAAAAull);
-  EXPECT_EQ(m.get_string_value(), "0xFF00F0F0CCCCAAAA");
-  const unsigned saved = CDB_LUTMASK::max_num_inputs;
-  CDB_LUTMASK::max_num_inputs = 4;
-  EXPECT_EQ(CDB_LUTMASK_MAX_INPUTS, 4u);
   m.set_value(4, 0x0caa);
-  EXPECT_EQ(m.get_string_value(), "0x0CAA");
+  const std::string six = m.get_string_value();
+  const unsigned saved = std::exchange(CDB_LUTMASK::max_num_inputs, 4u);  // four-input architectures: four digits
+  EXPECT_EQ(six + " " + m.get_string_value(), "0x0000000000000CAA 0x0CAA");
   CDB_LUTMASK::max_num_inputs = saved;
-}
-
-TEST(LutmaskWords, BitmaskAndSafeShift) {
-  EXPECT_EQ(cdb_lut_bitmask(0), 0x1u);
-  EXPECT_EQ(cdb_lut_bitmask(2), 0xFu);
-  EXPECT_EQ(cdb_lut_bitmask(5), 0xFFFFFFFFull);
-  EXPECT_EQ(cdb_lut_bitmask(6), ~uint64_t(0));
-  EXPECT_EQ(cdb_safe_shl(1, 63), uint64_t(1) << 63);
-  EXPECT_EQ(cdb_safe_shl(1, 64), 0u);
-  EXPECT_EQ(cdb_safe_shl(~uint64_t(0), 200), 0u);
 }
 
 TEST(LutmaskPreconditions, RefusesOutOfRangeArguments) {
@@ -241,9 +162,8 @@ TEST(LutmaskPreconditions, RefusesOutOfRangeArguments) {
   EXPECT_KAVU_INTERNAL_ERROR(m.is_independent_of(5), "i < m_num_inputs");
   EXPECT_KAVU_INTERNAL_ERROR(m.make_independent_of_bar(3), "i < m_num_inputs");
   EXPECT_KAVU_INTERNAL_ERROR(m.widened(2), "m >= m_num_inputs");
-  const int repeated[3] = {0, 1, 1};
+  const int repeated[3] = {0, 1, 1}, out_of_range[3] = {0, 1, 3};
   EXPECT_KAVU_INTERNAL_ERROR(m.rotate_inputs(repeated), "seen");
-  const int out_of_range[3] = {0, 1, 3};
   EXPECT_KAVU_INTERNAL_ERROR(m.rotate_inputs(out_of_range), "perm[k]");
   EXPECT_EQ(m.get_value(), 0x96u);  // refused calls leave the mask alone
 }

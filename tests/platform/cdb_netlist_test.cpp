@@ -1,9 +1,6 @@
-// The gate netlist's lists and passes: walks that delete and append, the
-// sweep's keeper rule and dead loops, graveyard lifetime, collection of
-// marked gates, topological ordering on deep and looping logic, clone, the
-// dynamic-flag manager and refused calls.
+// The netlist's lists and passes: walks that delete and append, sweep,
+// graveyard, collection, ordering, clone, dynamic flags and records.
 #include <algorithm>
-#include <map>
 #include <set>
 #include <vector>
 
@@ -33,46 +30,26 @@ std::vector<CDB_SGATE_NODE*> list_of(const CDB_SGATE_NETLIST& nl) {
   return v;
 }
 
-bool is_topological(const std::vector<CDB_SGATE_NODE*>& order) {
-  std::map<const CDB_SGATE_NODE*, size_t> pos;
-  for (size_t i = 0; i < order.size(); ++i) pos[order[i]] = i;
-  for (const CDB_SGATE_NODE* n : order) {
-    if (n->get_sgate_type() == CDB_SGATE_DFF_ENUM || n->is_input()) continue;
-    for (unsigned i = 0; i < n->get_number_of_input_terms(); ++i)
-      if (CDB_SGATE_OTERM* s = n->get_fanin_term(i))
-        if (pos[s->get_my_node()] > pos[n]) return false;
-  }
-  return true;
-}
-
 TEST(CdbNetlistWalk, DeletingCurrentGateAndAppendingDuringWalk) {
   CDB_SGATE_NETLIST nl;
   KAVU_TRACK(nl);
   CDB_SGATE_IO* in = pin(nl, CDB_IO_INPUT);
-  std::vector<CDB_SGATE_NODE*> gates;
-  for (int i = 0; i < 250; ++i) gates.push_back(comb(nl, {in}));
-  std::vector<CDB_SGATE_NODE*> unlinked, visited;
-  int appended = 0;
+  for (int i = 0; i < 250; ++i) comb(nl, {in});
+  int visited = 0, appended = 0, removed = 0;
   for (auto it = nl.begin_node_list(); it != nl.end_node_list(); ++it) {
     CDB_SGATE_NODE* n = *it;
     if (!n) continue;
-    visited.push_back(n);
+    ++visited;
     if (n->get_id() % 3 == 0 && n != in) {
-      nl.delete_node(it);  // by position: the iterator stays and reads null
-      EXPECT_EQ(*it, nullptr);
-      unlinked.push_back(n);
+      nl.delete_node(it);  // by position: unlinks only, the iterator stays and reads null
+      EXPECT_TRUE(*it == nullptr && n->get_netlist() == nullptr);
+      delete n;
+      ++removed;
     }
-    if (appended < 120) {  // appends lie ahead and are visited
-      gates.push_back(comb(nl, {in}));
-      ++appended;
-    }
+    if (appended++ < 120) comb(nl, {in});  // appends lie ahead and are visited
   }
-  EXPECT_EQ(visited.size(), 371u);
-  EXPECT_EQ(nl.size(), 371u - unlinked.size());
-  for (CDB_SGATE_NODE* n : unlinked) {
-    EXPECT_EQ(n->get_netlist(), nullptr);
-    delete n;  // unlinking left the gate to the caller
-  }
+  EXPECT_EQ(visited, 371);
+  EXPECT_EQ(nl.size(), 371u - removed);
   EXPECT_EQ(in->get_single_oterm()->get_number_of_fanout(), nl.size() - 1);
 }
 
@@ -87,7 +64,6 @@ TEST(CdbNetlistWalk, AddNodeRulesAndFlaggedDeletion) {
   EXPECT_KAVU_INTERNAL_ERROR(b.delete_node(g), "m_netlist");
   a.delete_node(g);  // move between netlists
   b.add_node(g);
-  EXPECT_EQ(g->get_netlist(), &b);
   CDB_SGATE_COMB* h = comb(b, {g});
   h->mark_for_deletion();
   EXPECT_TRUE(h->is_changed());
@@ -112,39 +88,28 @@ TEST(CdbNetlistSweep, KeepersSurviveDeadLogicAndLoopsGo) {
   CDB_SGATE_COMB* k2 = comb(nl, {k1});
   k1->insert_unordered_fanin(k2->get_single_oterm());
   pin(nl, CDB_IO_OUTPUT, k2);
-  // Keeper kinds without fan-out.
-  CDB_SGATE_BUFFER* protect = new CDB_SGATE_BUFFER(nullptr, CDB_BUFFER_PROTECT);
-  protect->insert_unordered_fanin(in->get_single_oterm());
-  nl.add_node(protect);
-  CDB_SGATE_BUFFER* soft = new CDB_SGATE_BUFFER(nullptr, CDB_BUFFER_SOFT);
-  soft->insert_unordered_fanin(in->get_single_oterm());
-  nl.add_node(soft);
+  // Keeper kinds without fan-out, and their look-alikes that are not kept.
+  kavu_platform::make_buffer(&nl, in, CDB_BUFFER_PROTECT);
+  CDB_SGATE_BUFFER* soft = kavu_platform::make_buffer(&nl, in, CDB_BUFFER_SOFT);
   CDB_SGATE_DFF* kept_reg = new CDB_SGATE_DFF(nullptr);
   kept_reg->set_preserve(true);
-  nl.add_node(kept_reg);
   CDB_SGATE_DFF* plain_reg = new CDB_SGATE_DFF(nullptr);
-  nl.add_node(plain_reg);
-  CDB_SGATE_COMB* kff = comb(nl, {in});
-  kff->set_kff(true, true, false);
+  for (CDB_SGATE_NODE* g : std::initializer_list<CDB_SGATE_NODE*>{
+           kept_reg, plain_reg, new CDB_SGATE_TRI_BUS(nullptr), new CDB_SGATE_BOUNDARY(nullptr, CDB_BOUNDARY_OUTPUT)})
+    nl.add_node(g);
+  comb(nl, {in})->set_kff(true, true, false);
   CDB_SGATE_COMB* kff_not_in_force = comb(nl, {in});
   kff_not_in_force->set_kff(true, false, false);
-  nl.add_node(new CDB_SGATE_TRI_BUS(nullptr));
-  nl.add_node(new CDB_SGATE_BOUNDARY(nullptr, CDB_BOUNDARY_OUTPUT));
 
-  std::vector<CDB_SGATE_NODE*> before = list_of(nl);
+  std::vector<CDB_SGATE_NODE*> expected = list_of(nl);
   std::set<CDB_SGATE_NODE*> dead = {unused, l1, l2, soft, plain_reg, kff_not_in_force};
   EXPECT_EQ(nl.sweep(false), int(dead.size()));
-  std::vector<CDB_SGATE_NODE*> expected;
-  for (CDB_SGATE_NODE* n : before)
-    if (!dead.count(n)) expected.push_back(n);
+  expected.erase(std::remove_if(expected.begin(), expected.end(), [&](auto* n) { return dead.count(n) > 0; }),
+                 expected.end());
   EXPECT_EQ(list_of(nl), expected);  // survivors keep their order
-  EXPECT_EQ(nl.get_graveyard_size(), dead.size());
   // Graveyard gates stay readable until collection, cut loose from live logic.
-  for (CDB_SGATE_NODE* n : dead) {
-    EXPECT_EQ(n->get_netlist(), nullptr);
-    EXPECT_FALSE(n->has_fanin());
-  }
-  EXPECT_EQ(in->get_single_oterm()->get_number_of_fanout(), 4u);
+  for (CDB_SGATE_NODE* n : dead) EXPECT_TRUE(n->get_netlist() == nullptr && !n->has_fanin());
+  EXPECT_TRUE(nl.get_graveyard_size() == dead.size() && in->get_single_oterm()->get_number_of_fanout() == 4u);
   EXPECT_EQ(nl.sweep_if_dirty(), 0);  // nothing removed since
   nl.prepare_for_use();
   EXPECT_EQ(nl.get_graveyard_size(), 0u);
@@ -155,60 +120,62 @@ TEST(CdbNetlistSweep, DirtyTrackingAndHandDestroyedGraveyardGate) {
   CDB_SGATE_NETLIST nl;
   KAVU_TRACK(nl);
   CDB_SGATE_IO* in = pin(nl, CDB_IO_INPUT);
-  CDB_SGATE_COMB* a = comb(nl, {in});
-  CDB_SGATE_COMB* b = comb(nl, {a});
+  CDB_SGATE_COMB* b = comb(nl, {comb(nl, {in})});
   CDB_SGATE_IO* out = pin(nl, CDB_IO_OUTPUT, b);
-  nl.sweep(false);
   EXPECT_EQ(nl.sweep_if_dirty(), 0);
   out->get_input_term(0)->set_vcc();  // a tie over a driven input leaves b dead
   EXPECT_TRUE(nl.is_dirty());
   EXPECT_EQ(nl.sweep_if_dirty(), 2);
-  // Destroying a swept gate by hand must not leave a dangling graveyard entry.
-  delete b;
+  delete b;  // destroying a swept gate by hand must not leave a dangling graveyard entry
   EXPECT_EQ(nl.get_graveyard_size(), 1u);
   nl.prepare_for_use();
-  // Re-adding a swept gate takes it out of the graveyard.
   CDB_SGATE_COMB* c = comb(nl, {in});
   nl.sweep(false);
-  ASSERT_EQ(c->get_netlist(), nullptr);
-  nl.add_node(c);
+  nl.add_node(c);  // re-adding a swept gate takes it out of the graveyard
   EXPECT_EQ(nl.get_graveyard_size(), 0u);
   pin(nl, CDB_IO_OUTPUT, c);
 }
 
-TEST(CdbNetlistSweep, DeepChainUsesNoRecursion) {
+// A chain of 200000 gates listed sinks first: sorting and sweeping walk it
+// without recursion; a sorted list keeps its order, with independent gates
+// appended later kept last.
+TEST(CdbNetlistSort, DeepReversedChainSortsAndSweeps) {
   CDB_SGATE_NETLIST nl;
   KAVU_TRACK(nl);
-  CDB_SGATE_NODE* prev = pin(nl, CDB_IO_INPUT);
   const int depth = 200000;
-  for (int i = 0; i < depth; ++i) prev = comb(nl, {prev});
-  CDB_SGATE_IO* out = pin(nl, CDB_IO_OUTPUT, prev);
-  EXPECT_EQ(nl.sweep(false), 0);
+  std::vector<CDB_SGATE_NODE*> g;
+  for (int i = 0; i < depth; ++i) g.push_back(new CDB_SGATE_COMB(nullptr, CDB_COMB_AND));
+  for (int i = depth - 1; i >= 0; --i) nl.add_node(g[size_t(i)]);
+  for (int i = 1; i < depth; ++i) g[size_t(i)]->insert_unordered_fanin(g[size_t(i - 1)]->get_single_oterm());
+  nl.sort_by_dag_order();
+  ASSERT_EQ(list_of(nl), g);
+  g.push_back(comb(nl, {}, CDB_COMB_OR));
+  std::vector<CDB_SGATE_NODE*> again;
+  nl.garbage_collect_and_sort(true, again);
+  EXPECT_EQ(again, g);
+  CDB_SGATE_IO* out = pin(nl, CDB_IO_OUTPUT, g[depth - 1]);
+  EXPECT_EQ(nl.sweep(false), 1);  // only the appended gate is dead
   out->get_input_term(0)->disconnect_from_source();
   EXPECT_EQ(nl.sweep(false), depth);
   nl.prepare_for_use();
-  EXPECT_EQ(nl.size(), 2u);
+  EXPECT_EQ(nl.size(), 1u);
 }
 
 TEST(CdbNetlistCollect, MarkedGatesDestroyedAndListCompacted) {
   CDB_SGATE_NETLIST nl;
   KAVU_TRACK(nl);
   CDB_SGATE_IO* in = pin(nl, CDB_IO_INPUT);
-  std::vector<CDB_SGATE_COMB*> g;
+  std::vector<CDB_SGATE_NODE*> g = {in};
   for (int i = 0; i < 300; ++i) g.push_back(comb(nl, {in}));
-  for (int i = 0; i < 300; i += 2) g[size_t(i)]->mark_for_deletion();
-  uint32_t epoch = nl.get_node_list().get_epoch();
+  for (int i = 1; i <= 300; i += 2) g[size_t(i)]->mark_for_deletion();
+  const uint32_t epoch = nl.get_node_list().get_epoch();
   EXPECT_EQ(nl.garbage_collect(true, false), 150);
-  EXPECT_NE(nl.get_node_list().get_epoch(), epoch);
-  EXPECT_EQ(nl.size(), 151u);
-  EXPECT_EQ(in->get_single_oterm()->get_number_of_fanout(), 150u);
-  std::vector<CDB_SGATE_NODE*> after = list_of(nl);
-  ASSERT_EQ(after.size(), 151u);
-  EXPECT_EQ(after[1], g[1]);
-  EXPECT_EQ(after[150], g[299]);
-  nl.delete_node(g[3]);  // slots recorded by the compaction are right
-  delete g[3];
-#if __has_include("cdb/cdb_sgate_wysiwyg.h")
+  EXPECT_TRUE(nl.get_node_list().get_epoch() != epoch && in->get_single_oterm()->get_number_of_fanout() == 150u);
+  std::vector<CDB_SGATE_NODE*> kept;
+  for (size_t i = 0; i < g.size(); i += 2) kept.push_back(g[i]);
+  EXPECT_EQ(list_of(nl), kept);
+  nl.delete_node(g[4]);  // slots recorded by the compaction are right
+  delete g[4];
   CDB_SGATE_WYSIWYG* atom = new CDB_SGATE_WYSIWYG(nullptr, 62);
   nl.add_node(atom);
   atom->mark_for_deletion();
@@ -217,129 +184,62 @@ TEST(CdbNetlistCollect, MarkedGatesDestroyedAndListCompacted) {
   nl.set_collection_switch(true);
   nl.garbage_collect(false, false);
   EXPECT_EQ(nl.size(), 150u);
-#endif
 }
 
-TEST(CdbNetlistSort, SourcesFirstLoopsCutAndSortedListsKeepOrder) {
+TEST(CdbNetlistSort, SourcesFirstLoopsCutAndOutputsFirstReverses) {
   CDB_SGATE_NETLIST nl;
   KAVU_TRACK(nl);
-  // Built sinks first, so the list is far from topological.
-  CDB_SGATE_IO* out = new CDB_SGATE_IO(nullptr, CDB_IO_OUTPUT);
-  CDB_SGATE_COMB* top = new CDB_SGATE_COMB(nullptr, CDB_COMB_OR);
-  CDB_SGATE_COMB* left = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
-  CDB_SGATE_COMB* right = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
+  // Listed sinks first, so the list is far from topological.
+  CDB_SGATE_IO* out = pin(nl, CDB_IO_OUTPUT);
+  CDB_SGATE_COMB* top = comb(nl, {}, CDB_COMB_OR);
+  CDB_SGATE_COMB* loop_b = comb(nl, {}, CDB_COMB_XOR);
+  CDB_SGATE_COMB* left = comb(nl, {});
+  CDB_SGATE_COMB* right = comb(nl, {});
+  CDB_SGATE_COMB* loop_a = comb(nl, {loop_b}, CDB_COMB_XOR);  // a combinational loop with loop_b
   CDB_SGATE_DFF* reg = new CDB_SGATE_DFF(nullptr);
   reg->create_all_inputs();
-  CDB_SGATE_IO* in = new CDB_SGATE_IO(nullptr, CDB_IO_INPUT);
-  CDB_SGATE_COMB* loop_a = new CDB_SGATE_COMB(nullptr, CDB_COMB_XOR);
-  CDB_SGATE_COMB* loop_b = new CDB_SGATE_COMB(nullptr, CDB_COMB_XOR);
-  for (CDB_SGATE_NODE* n : std::initializer_list<CDB_SGATE_NODE*>{out, top, loop_b, left, right, loop_a, reg, in})
-    nl.add_node(n);
+  nl.add_node(reg);
+  CDB_SGATE_IO* in = pin(nl, CDB_IO_INPUT);
   top->get_single_oterm()->insert_fanout(out->get_input_term(0));
-  left->insert_unordered_fanin(in->get_single_oterm());
-  left->insert_unordered_fanin(reg->get_single_oterm());
-  right->insert_unordered_fanin(reg->get_single_oterm());
-  right->insert_unordered_fanin(loop_b->get_single_oterm());
-  top->insert_unordered_fanin(left->get_single_oterm());
-  top->insert_unordered_fanin(right->get_single_oterm());
+  const std::pair<CDB_SGATE_COMB*, CDB_SGATE_NODE*> edges[] = {
+      {left, in}, {left, reg}, {right, reg}, {right, loop_b}, {top, left}, {top, right}, {loop_b, loop_a}, {loop_b, in}};
+  for (auto [sink, src] : edges) sink->insert_unordered_fanin(src->get_single_oterm());
   reg->get_single_oterm()->insert_fanout(reg->get_input_term(CDB_DFF_DATA));  // through the register: no loop
   top->get_single_oterm()->insert_fanout(reg->get_input_term(CDB_DFF_ENA));
-  loop_a->insert_unordered_fanin(loop_b->get_single_oterm());  // a combinational loop
-  loop_b->insert_unordered_fanin(loop_a->get_single_oterm());
-  loop_b->insert_unordered_fanin(in->get_single_oterm());
 
   std::vector<CDB_SGATE_NODE*> order;
   nl.garbage_collect_and_sort(true, order);
-  EXPECT_EQ(order, list_of(nl));
-  ASSERT_EQ(order.size(), 8u);
-  EXPECT_EQ(order[0], reg);  // registers and input pins start the order, in list order
-  EXPECT_EQ(order[1], in);
+  ASSERT_TRUE(order == list_of(nl) && order.size() == 8u);
+  EXPECT_TRUE(order[0] == reg && order[1] == in);  // registers and input pins first, in list order
   // The loop makes a strict order impossible; the acyclic part is ordered.
   auto at = [&](CDB_SGATE_NODE* n) { return std::find(order.begin(), order.end(), n) - order.begin(); };
-  EXPECT_LT(at(left), at(top));
-  EXPECT_LT(at(right), at(top));
-  EXPECT_LT(at(loop_b), at(right));
-  EXPECT_LT(at(top), at(out));
-  nl.sort_by_dag_order(CDB_SGATE_NETLIST::OUTPUTS_FIRST);
+  const std::pair<CDB_SGATE_NODE*, CDB_SGATE_NODE*> before[] = {{left, top}, {right, top}, {loop_b, right}, {top, out}};
+  for (auto [a, b] : before) EXPECT_LT(at(a), at(b)) << a->get_debug_name() << " " << b->get_debug_name();
+  nl.sort_by_dag_order(CDB_SGATE_NETLIST::OUTPUTS_FIRST);  // the reverse order
   order = list_of(nl);
-  EXPECT_EQ(order.back(), reg);  // the reverse of "registers and inputs first"
-  EXPECT_LT(at(out), at(top));
-  EXPECT_LT(at(top), at(left));
-  EXPECT_LT(at(right), at(loop_b));
+  EXPECT_EQ(order.back(), reg);
+  for (auto [a, b] : before) EXPECT_GT(at(a), at(b)) << a->get_debug_name() << " " << b->get_debug_name();
   EXPECT_KAVU_INTERNAL_ERROR(nl.sort_by_dag_order(2), "rank_order");
 }
 
-TEST(CdbNetlistSort, DeepReversedChain) {
-  CDB_SGATE_NETLIST nl;
-  KAVU_TRACK(nl);
-  const int depth = 200000;
-  std::vector<CDB_SGATE_COMB*> g;
-  for (int i = 0; i < depth; ++i) g.push_back(new CDB_SGATE_COMB(nullptr, CDB_COMB_AND));
-  for (int i = depth - 1; i >= 0; --i) nl.add_node(g[size_t(i)]);  // sinks first
-  for (int i = 1; i < depth; ++i) g[size_t(i)]->insert_unordered_fanin(g[size_t(i - 1)]->get_single_oterm());
-  nl.sort_by_dag_order();
-  std::vector<CDB_SGATE_NODE*> order = list_of(nl);
-  ASSERT_EQ(order.size(), size_t(depth));
-  for (int i = 0; i < depth; ++i) ASSERT_EQ(order[size_t(i)], g[size_t(i)]);
-  EXPECT_TRUE(is_topological(order));
-  // A topological list keeps its order; so do independent gates appended later.
-  CDB_SGATE_COMB* extra = new CDB_SGATE_COMB(nullptr, CDB_COMB_OR);
-  nl.add_node(extra);
-  std::vector<CDB_SGATE_NODE*> again;
-  nl.garbage_collect_and_sort(true, again);
-  order.push_back(extra);
-  EXPECT_EQ(again, order);
-}
-
-TEST(CdbNetlistClone, CopiesConnectionsTiesInversionsAndNames) {
+// The function of clones is checked on committed circuits; here what
+// simulation cannot see: names, flag words, pins and the twin pointers.
+TEST(CdbNetlistClone, CopiesNamesFlagsPinsAndLeavesTwinPointers) {
   CDB_SGATE_NETLIST nl;
   KAVU_TRACK(nl);
   CDB_SGATE_IO* in = pin(nl, CDB_IO_INPUT);
-  CDB_SGATE_CARRY_SUM* cs = new CDB_SGATE_CARRY_SUM(nullptr);
-  cs->set_input_term(cs->create_input_term(nullptr), SUM_IN);
-  cs->set_input_term(cs->create_input_term(nullptr), CARRY_IN);
-  in->get_single_oterm()->insert_fanout(cs->get_input_term(SUM_IN));
-  cs->get_input_term(CARRY_IN)->set_gnd();
-  nl.add_node(cs);
-  CDB_SGATE_COMB* g = comb(nl, {cs}, CDB_COMB_XOR);
-  g->insert_unordered_fanin(cs->get_output_term(CARRY_OUT))->set_invert();
-  g->add_unordered_fanin_from_oterm(nullptr, false, nullptr);  // a VCC tie
+  CDB_SGATE_COMB* g = comb(nl, {in}, CDB_COMB_XOR);
   g->set_string_name("named");
   g->get_flag().set(0x4000);
-  CDB_SGATE_IO* out = pin(nl, CDB_IO_OUTPUT, g);
-  out->get_input_term(0)->set_invert();
-
   std::unique_ptr<CDB_SGATE_NETLIST> copy(nl.clone(nullptr, true, true));
   KAVU_TRACK(*copy);
-  ASSERT_EQ(copy->size(), nl.size());
-  auto twin = [](CDB_SGATE_NODE* n) { return n->get_temp_node(); };
-  CDB_SGATE_NODE* cg = twin(g);
-  ASSERT_NE(cg, nullptr);
-  EXPECT_EQ(cg->get_netlist(), copy.get());
-  EXPECT_NE(cg->get_id(), g->get_id());
-  EXPECT_STREQ(cg->get_string_name(), "named");
-  EXPECT_EQ(cg->get_flag().value(), 0x4000u);
-  EXPECT_EQ(cg->get_fanin_term(0), twin(cs)->get_output_term(SUM_OUT));
-  EXPECT_EQ(cg->get_fanin_term(1), twin(cs)->get_output_term(CARRY_OUT));
-  EXPECT_TRUE(cg->get_input_term(1)->is_inverted());
-  EXPECT_TRUE(cg->get_input_term(2)->is_vcc());
-  EXPECT_TRUE(twin(cs)->get_input_term(CARRY_IN)->is_gnd());
-  EXPECT_EQ(twin(cs)->get_fanin_term(SUM_IN), twin(in)->get_single_oterm());
-  EXPECT_TRUE(twin(out)->get_input_term(0)->is_inverted());
-  EXPECT_EQ(copy->get_output_pins().size(), 1u);
-  EXPECT_EQ(copy->get_input_pins().front(), twin(in));
-  EXPECT_EQ(g->get_single_oterm()->get_number_of_fanout(), 1u);  // originals untouched
+  CDB_SGATE_NODE* cg = g->get_temp_node();
+  ASSERT_TRUE(cg && cg->get_netlist() == copy.get() && cg->get_id() != g->get_id());
+  EXPECT_EQ(std::string(cg->get_string_name()) + " " + std::to_string(cg->get_flag().value()), "named 16384");
+  EXPECT_EQ(cg->get_fanin_term(0), in->get_temp_node()->get_single_oterm());
+  EXPECT_EQ(copy->get_input_pins(), std::vector<CDB_SGATE_IO*>{static_cast<CDB_SGATE_IO*>(in->get_temp_node())});
   nl.clear_temp_pointers();
   EXPECT_EQ(g->get_temp_pointer(), nullptr);
-
-  CDB_SGATE_NODE* single = nullptr;  // clone_node type 1 shares the sources
-  g->clone_node(nullptr, &single, 1);
-  EXPECT_EQ(single->get_fanin_term(0), cs->get_output_term(SUM_OUT));
-  EXPECT_TRUE(single->get_input_term(2)->is_vcc());
-  EXPECT_EQ(single->get_netlist(), nullptr);
-  EXPECT_FALSE(single->has_fanout());
-  delete single;
-  EXPECT_EQ(cs->get_output_term(SUM_OUT)->get_number_of_fanout(), 1u);
 }
 
 TEST(CdbNetlistFlags, DynamicFlagsAreAllocatedAndClearedEverywhere) {
@@ -348,26 +248,20 @@ TEST(CdbNetlistFlags, DynamicFlagsAreAllocatedAndClearedEverywhere) {
   CDB_SGATE_COMB* a = comb(nl, {});
   CDB_SGATE_COMB* b = comb(nl, {a});
   GEN_DYN_FLAG_MANAGER& m = nl.get_flag_manager();
-  GEN_DYN_FLAG f = m.create_flag("visited");
-  GEN_DYN_FLAG f2 = m.create_flag("other");
-  EXPECT_NE(f.get_mask(), f2.get_mask());
+  GEN_DYN_FLAG f = m.create_flag("visited"), f2 = m.create_flag("other");
+  a->set_dyn_flag(f2);
   a->set_dyn_flag(f);
   b->get_single_oterm()->set_dyn_flag(f);
   b->get_input_term(0)->set_dyn_flag(f);
-  a->set_dyn_flag(f2);
-  m.destroy_flag(f);
-  EXPECT_FALSE(a->test_dyn_flag(f));
-  EXPECT_FALSE(b->get_single_oterm()->test_dyn_flag(f));
-  EXPECT_FALSE(b->get_input_term(0)->test_dyn_flag(f));
-  EXPECT_TRUE(a->test_dyn_flag(f2));  // other flags stay
-  GEN_DYN_FLAG again = m.create_flag("reuse");
-  EXPECT_EQ(again.get_mask(), f.get_mask());  // lowest free bit
+  m.destroy_flag(f);  // cleared on gates and both kinds of terminal, other flags stay
+  EXPECT_FALSE(a->test_dyn_flag(f) || b->get_single_oterm()->test_dyn_flag(f) || b->get_input_term(0)->test_dyn_flag(f));
+  EXPECT_TRUE(a->test_dyn_flag(f2));
+  EXPECT_EQ(m.create_flag("reuse").get_mask(), f.get_mask());  // lowest free bit
   nl.clear_all_node_flags();
   EXPECT_FALSE(a->test_dyn_flag(f2));
-  // A gate brought from elsewhere arrives without bits that are not live here.
   CDB_SGATE_COMB* stranger = new CDB_SGATE_COMB(nullptr, CDB_COMB_OR);
   stranger->set_dyn_flag_word(0xffffffffu);
-  nl.add_node(stranger);
+  nl.add_node(stranger);  // a gate brought from elsewhere arrives without bits not live here
   EXPECT_EQ(stranger->get_dyn_flag_word(), m.get_live_mask());
   std::vector<GEN_DYN_FLAG> all;
   while (m.get_num_live_flags() < 32) all.push_back(m.create_flag("x"));
@@ -389,9 +283,7 @@ TEST(CdbNetlistRecords, InfoRecordCallbacksAndMaxFanout) {
     EXPECT_EQ(freed, 1);
     CDB_SGATE_COMB* g = comb(nl, {});
     nl.set_max_fanout_constraint(g, 4);
-    EXPECT_EQ(nl.get_num_max_fanout_constraints(), 1);
-    nl.delete_node(g);
-    EXPECT_EQ(nl.get_num_max_fanout_constraints(), 0);
+    nl.delete_node(g);  // unlinking hides the constraint, re-adding restores it
     EXPECT_FALSE(nl.has_max_fanout_constraint(g));
     nl.add_node(g);
     EXPECT_EQ(nl.get_max_fanout_constraint(g), 4);
@@ -399,7 +291,7 @@ TEST(CdbNetlistRecords, InfoRecordCallbacksAndMaxFanout) {
   EXPECT_EQ(freed, 2);  // the destructor frees through the callback
 }
 
-TEST(CdbNetlistFunctions, SeededIndexBusIndexAndParallelFlag) {
+TEST(CdbNetlistFunctions, SeededIndexAndBusIndexStrings) {
   for (unsigned n : {1u, 2u, 7u, 100u}) {
     std::set<unsigned> seen;
     for (unsigned i = 0; i < n; ++i) EXPECT_EQ(cdb_sgate_get_seeded_index(i, n), i);  // seed 0: identity
@@ -407,16 +299,10 @@ TEST(CdbNetlistFunctions, SeededIndexBusIndexAndParallelFlag) {
     for (unsigned i = 0; i < n; ++i) seen.insert(cdb_sgate_get_seeded_index(i, n));
     EXPECT_EQ(seen.size(), n);  // a permutation
   }
-  EXPECT_EQ(cdb_sgate_get_bus_index_string("a|b[3]"), "[3]");
-  EXPECT_EQ(cdb_sgate_get_bus_index_string("mem[2][15]"), "[2][15]");
-  EXPECT_EQ(cdb_sgate_get_bus_index_string("plain"), "");
-  EXPECT_EQ(cdb_sgate_get_bus_index_string("x[a]"), "");
+  for (auto [name, index] : {std::pair{"a|b[3]", "[3]"}, {"mem[2][15]", "[2][15]"}, {"plain", ""}, {"x[a]", ""}})
+    EXPECT_EQ(cdb_sgate_get_bus_index_string(name), index) << name;
   EXPECT_EQ(cdb_sgate_get_bus_index_string(std::vector<int>{7, 6, 5, 4}), "7..4");
   EXPECT_EQ(cdb_sgate_get_bus_index_string(std::vector<int>{0, 2, 3, 9}), "0,2..3,9");
-  EXPECT_FALSE(cdb_sgate_synthesis_is_running_in_parallel());
-  cdb_sgate_set_synthesis_running_in_parallel(true);
-  EXPECT_TRUE(cdb_sgate_synthesis_is_running_in_parallel());
-  cdb_sgate_set_synthesis_running_in_parallel(false);
 }
 
 }  // namespace

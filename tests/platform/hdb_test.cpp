@@ -1,7 +1,10 @@
-// hdb_test.cpp — the name tree, synthesized-name numbering, options and the
-// assignment reader.
+// hdb_test.cpp — the name tree, synthesized-name numbering, bus groups,
+// options, the assignment reader and the vocabulary.
+#include <set>
 #include <string>
+#include <vector>
 
+#include "hdb/acf.h"
 #include "hdb/hdb.h"
 #include "testkit/platform_testkit.h"
 
@@ -20,21 +23,13 @@ TEST(HdbNames, PathsJoinLevelsWithBarsAndSynthesizedNamesWithTildes) {
   HDB_INSTANCE_NAME* u1 = normal(top, "u1");
   HDB_INSTANCE_NAME* reg = normal(u1, "reg[3]");
   HDB_INSTANCE_NAME* clk = HDB_INSTANCE_NAME::create_synthesized_name(reg, "clk", false);
-  HDB_INSTANCE_NAME* deeper = normal(clk, "x");
-
-  EXPECT_EQ(reg->get_short_hpath(0), "top|u1|reg[3]");
-  EXPECT_EQ(reg->get_short_hpath(1), "u1|reg[3]");
-  EXPECT_EQ(reg->get_short_hpath(2), "reg[3]");
-  EXPECT_EQ(clk->get_short_hpath(0), "top|u1|reg[3]~clk");
-  EXPECT_EQ(deeper->get_short_hpath(1), "u1|reg[3]~clk|x");
-  EXPECT_EQ(top->get_short_hpath(1), "");
-  EXPECT_EQ(normal(top, "n")->get_short_hpath(1), "n");
-
+  const std::tuple<HDB_INSTANCE_NAME*, int, const char*> paths[] = {
+      {reg, 0, "top|u1|reg[3]"}, {reg, 1, "u1|reg[3]"},           {reg, 2, "reg[3]"},
+      {clk, 0, "top|u1|reg[3]~clk"}, {normal(clk, "x"), 1, "u1|reg[3]~clk|x"}, {top, 1, ""}};
+  for (auto [name, fmt, path] : paths) EXPECT_EQ(name->get_short_hpath(fmt), path) << path;
   std::string path;
   EXPECT_TRUE(clk->get_hierarchy_path(u1, &path));
   EXPECT_EQ(path, "reg[3]~clk");
-  EXPECT_TRUE(u1->get_hierarchy_path(u1, &path));
-  EXPECT_EQ(path, "");
   EXPECT_FALSE(top->get_hierarchy_path(u1, &path));  // not below u1: the full path
   EXPECT_EQ(path, "top");
   EXPECT_KAVU_INTERNAL_ERROR(reg->get_short_hpath(3), "fmt");
@@ -43,144 +38,128 @@ TEST(HdbNames, PathsJoinLevelsWithBarsAndSynthesizedNamesWithTildes) {
 TEST(HdbNames, NamesAreInternedByPathAndFoundByKind) {
   HDB_INSTANCE_NAME* top = normal(nullptr, "top");
   HDB_INSTANCE_NAME* a = normal(top, "a");
-  EXPECT_EQ(normal(top, "a"), a);
-  EXPECT_EQ(normal(nullptr, "top"), top);
-  EXPECT_EQ(HDB_INSTANCE_NAME::create_child(top, "a"), a);
-  HDB_INSTANCE_NAME* sa = HDB_INSTANCE_NAME::create_child(top, "a", {}, 0, true);
-  EXPECT_NE(sa, a);  // "top~a" and "top|a" are different paths
-  EXPECT_EQ(top->find_in_children("a", 1), a);
-  EXPECT_EQ(top->find_in_children("a", 2), sa);
-  EXPECT_EQ(top->find_in_children("b", 0), nullptr);
+  HDB_INSTANCE_NAME* sa = HDB_INSTANCE_NAME::create_child(top, "a", {}, 0, true);  // "top~a", not "top|a"
   HDB_INSTANCE_NAME* only_synth = HDB_INSTANCE_NAME::create_child(top, "s", {}, 0, true);
-  EXPECT_EQ(top->find_in_children("s", 1), nullptr);
-  EXPECT_EQ(top->find_in_children("s", 0), only_synth);
-  EXPECT_EQ(top->get_children().size(), 3u);
-  EXPECT_EQ(a->get_parent(), top);
-  EXPECT_EQ(a->get_namespace(), hdb_default_namespace());
-
-  EXPECT_EQ(hdb_default_namespace()->get_root(), top);
-  EXPECT_EQ(hdb_default_namespace()->get_rooted_at(), top);
-  EXPECT_EQ(hdb_default_namespace()->get_rooted_at("top|a"), a);
-  EXPECT_EQ(hdb_default_namespace()->get_rooted_at("a"), a);  // relative to the root
-  EXPECT_EQ(hdb_default_namespace()->get_rooted_at("top|zz"), nullptr);
-
+  HDB_NAMESPACE* ns = hdb_default_namespace();
+  using NAMES = std::vector<HDB_INSTANCE_NAME*>;
+  EXPECT_EQ((NAMES{normal(top, "a"), HDB_INSTANCE_NAME::create_child(top, "a"), top->find_in_children("a", 1),
+                   top->find_in_children("a", 2), top->find_in_children("b", 0), top->find_in_children("s", 1),
+                   top->find_in_children("s", 0)}),
+            (NAMES{a, a, a, sa, nullptr, nullptr, only_synth}));
+  // Paths are read from the root, with or without the top name.
+  EXPECT_EQ((NAMES{ns->get_root(), ns->get_rooted_at("top|a"), ns->get_rooted_at("a"), ns->get_rooted_at("top|zz")}),
+            (NAMES{top, a, a, nullptr}));
   EXPECT_KAVU_INTERNAL_ERROR(normal(top, ""), "text");
   EXPECT_KAVU_INTERNAL_ERROR(HDB_INSTANCE_NAME::create_child(nullptr, "x"), "parent");
   HDB_NAMESPACE other("other_top");
-  EXPECT_KAVU_INTERNAL_ERROR(
-      HDB_INSTANCE_NAME::create_normal_name(&other, "x", nullptr, nullptr, top), "ns");
+  EXPECT_KAVU_INTERNAL_ERROR(HDB_INSTANCE_NAME::create_normal_name(&other, "x", nullptr, nullptr, top), "ns");
 }
 
 TEST(HdbNames, IdsAreUniqueAndNeverReusedAcrossResets) {
-  HDB_INSTANCE_NAME* top = normal(nullptr, "top");
-  HDB_INSTANCE_NAME* a = normal(top, "a");
-  EXPECT_NE(top->get_id(), 0);
-  EXPECT_NE(top->get_id(), a->get_id());
+  HDB_INSTANCE_NAME* a = normal(normal(nullptr, "top"), "a");
   EXPECT_EQ(HDB_NAME_MGR::get_instance_name(a->get_id()), a);
-  EXPECT_EQ(HDB_NAME_MGR::get_iname_id(a), a->get_id());
-  EXPECT_EQ(HDB_NAME_MGR::get_iname_id(nullptr), 0);
-  EXPECT_EQ(hdb_default_namespace()->get_instance_name(a->get_id()), a);
-  int old_id = a->get_id();
-
+  EXPECT_TRUE(HDB_NAME_MGR::get_iname_id(a) == a->get_id() && HDB_NAME_MGR::get_iname_id(nullptr) == 0);
+  const int old_id = a->get_id();
   kavu_platform::hdb_reset();
   EXPECT_EQ(HDB_NAME_MGR::get_instance_name(old_id), nullptr);
-  HDB_INSTANCE_NAME* fresh = normal(nullptr, "top");
-  EXPECT_GT(fresh->get_id(), old_id);
-
-  // A namespace's names die with it.
-  int id;
-  {
-    HDB_NAMESPACE ns("scoped");
-    id = ns.get_root()->get_id();
-    EXPECT_EQ(ns.get_instance_name(id), ns.get_root());
-    EXPECT_EQ(hdb_default_namespace()->get_instance_name(id), nullptr);
-  }
-  EXPECT_EQ(HDB_NAME_MGR::get_instance_name(id), nullptr);
+  EXPECT_GT(normal(nullptr, "top")->get_id(), old_id);
 }
 
 TEST(HdbNames, SynthesizedNamesReuseOrNumberAsAsked) {
   HDB_INSTANCE_NAME* base = normal(normal(nullptr, "top"), "u");
   bool reused = true;
   HDB_INSTANCE_NAME* lut = HDB_INSTANCE_NAME::create_synthesized_name(base, "lut", false, true, &reused);
-  EXPECT_FALSE(reused);
-  EXPECT_TRUE(lut->is_synthesized());
+  EXPECT_TRUE(!reused && lut->is_synthesized());
   EXPECT_EQ(HDB_INSTANCE_NAME::create_synthesized_name(base, "lut", false, true, &reused), lut);
   EXPECT_TRUE(reused);
-
-  // Unique: always new, "ext" when free, else the smallest free "ext~N".
+  // Unique: always new, "ext" when free, else the smallest free "ext~N"; a
+  // normal child of the same text does not take the synthesized name.
   HDB_INSTANCE_NAME* u1 = HDB_INSTANCE_NAME::create_synthesized_name(base, "lut", true, true, &reused);
-  EXPECT_FALSE(reused);
-  EXPECT_EQ(u1->get_short_hpath(0), "top|u~lut~1");
+  EXPECT_TRUE(!reused && u1->get_short_hpath(0) == "top|u~lut~1");
   HDB_INSTANCE_NAME::create_child(base, "lut~2", {}, 0, true);  // taken by someone else
-  HDB_INSTANCE_NAME* u3 = HDB_INSTANCE_NAME::create_synthesized_name(base, "lut", true);
-  EXPECT_STREQ(u3->get_partial_name(), "lut~3");
-  HDB_INSTANCE_NAME* fresh = HDB_INSTANCE_NAME::create_synthesized_name(base, "clk", true);
-  EXPECT_STREQ(fresh->get_partial_name(), "clk");  // free: no number
-  // A normal child of the same text does not take the synthesized name.
   normal(base, "reg0");
-  EXPECT_STREQ(HDB_INSTANCE_NAME::create_synthesized_name(base, "reg0", true)->get_partial_name(), "reg0");
-  // synthesized = false makes a normal child.
+  std::string parts;
+  for (const char* ext : {"lut", "clk", "reg0"})
+    parts += std::string(HDB_INSTANCE_NAME::create_synthesized_name(base, ext, true)->get_partial_name()) + " ";
+  EXPECT_EQ(parts, "lut~3 clk reg0 ");
   HDB_INSTANCE_NAME* plain = HDB_INSTANCE_NAME::create_synthesized_name(base, "p", false, false);
-  EXPECT_FALSE(plain->is_synthesized());
-  EXPECT_EQ(plain->get_short_hpath(0), "top|u|p");
-
+  EXPECT_TRUE(!plain->is_synthesized() && plain->get_short_hpath(0) == "top|u|p");  // a normal child
   EXPECT_KAVU_INTERNAL_ERROR(HDB_INSTANCE_NAME::create_synthesized_name(nullptr, "x", true), "base");
   EXPECT_KAVU_INTERNAL_ERROR(HDB_INSTANCE_NAME::create_synthesized_name(base, "", true), "ext");
+
+  // Numbered names are fresh names for the base; a user's synthesized
+  // child "2" is skipped, not reused.
+  HDB_INSTANCE_NAME* a = normal(normal(nullptr, "top"), "a");
+  std::set<HDB_INSTANCE_NAME*> seen{HDB_INSTANCE_NAME::create_child(a, "2", {}, 0, true)};
+  std::set<std::string> numbered;
+  for (int i = 0; i < 5; ++i) {
+    HDB_INSTANCE_NAME* n = HDB_INSTANCE_NAME::create_numbered_synthesized_name(a);
+    EXPECT_TRUE(n->is_synthesized() && seen.insert(n).second);
+    numbered.insert(n->get_short_hpath());
+  }
+  EXPECT_EQ(numbered, (std::set<std::string>{"top|a~1", "top|a~3", "top|a~4", "top|a~5", "top|a~6"}));
+  EXPECT_KAVU_INTERNAL_ERROR(HDB_INSTANCE_NAME::create_numbered_synthesized_name(nullptr), "base");
 }
 
-TEST(HdbNames, FlagsTestEveryBitOfTheirType) {
+TEST(HdbNames, FlagsGroupElementsAndRepresentatives) {
   HDB_INSTANCE_NAME_FLAG f(0x2);
   f.set_combinatorial(true);
   EXPECT_TRUE(f.test_flag(HDB_INSTANCE_NAME_FLAG::TAKEN_BY_COMPONENT));
-  EXPECT_FALSE(f.test_flag(HDB_INSTANCE_NAME_FLAG::USER_ENTERED));
-  EXPECT_FALSE(f.test_flag(0x1 | 0x2));
-  HDB_INSTANCE_NAME* n =
-      HDB_INSTANCE_NAME::create_child(normal(nullptr, "top"), "comp_rtl_0", f, 0, false,
-                                      hdb_default_namespace()->get_source_components());
+  EXPECT_FALSE(f.test_flag(HDB_INSTANCE_NAME_FLAG::USER_ENTERED) || f.test_flag(0x1 | 0x2));  // every bit of the type
+  HDB_NAMESPACE* ns = hdb_default_namespace();
+  HDB_INSTANCE_NAME* top = normal(nullptr, "top");
+  HDB_INSTANCE_NAME* n = HDB_INSTANCE_NAME::create_child(top, "comp_rtl_0", f, 0, false, ns->get_source_components());
   EXPECT_TRUE(n->get_flags().test_flag(HDB_INSTANCE_NAME_FLAG::COMBINATORIAL));
-  ASSERT_NE(n->get_source_component(), nullptr);
-  EXPECT_EQ(n->get_source_component()->get_primitive_type(), 88);
+  EXPECT_TRUE(n->get_source_component() && n->get_source_component()->get_primitive_type() == 88);
+
+  HDB_INSTANCE_NAME* u1 = normal(top, "u1");
+  HDB_INSTANCE_NAME* q3 = ns->create_group_instance_name(u1, "q", 3);
+  ASSERT_NE(q3->get_group(), nullptr);
+  EXPECT_EQ(q3->get_short_hpath() + " in " + q3->get_group()->get_short_hpath(), "top|u1|q[3] in top|u1|q");
+  EXPECT_EQ(q3->get_index_in_group(), 3);
+  EXPECT_EQ(ns->create_group_instance_name(u1, "q", 3), q3);
+  EXPECT_EQ(ns->create_group_instance_name(u1, "q", 4)->get_group(), q3->get_group());
+  EXPECT_KAVU_INTERNAL_ERROR(ns->create_group_instance_name(u1, "q", -1), "index");
+  HDB_NAMESPACE other("elsewhere");
+  EXPECT_KAVU_INTERNAL_ERROR(other.create_group_instance_name(u1, "q", 1), "get_namespace");
+  u1->set_representative_name(q3);
+  EXPECT_EQ(u1->get_representative_name(), q3);
+  EXPECT_KAVU_INTERNAL_ERROR(u1->set_representative_name(u1), "rep != this");
 }
 
-// ---------------------------------------------------------------- options
 
 TEST(HdbOptions, LookupsReadTheLastValueOfTheirKindAndClimbWhenAsked) {
-  HDB_INSTANCE_NAME* top = normal(nullptr, "top");
-  HDB_INSTANCE_NAME* box = normal(top, "box");
+  HDB_INSTANCE_NAME* box = normal(normal(nullptr, "top"), "box");
   HDB_INSTANCE_NAME* leaf = normal(box, "leaf");
-  EXPECT_EQ((HDB_DERIVED_OPTION<6, 0>::get_single_option(box, 1221, true)), nullptr);
   hdb_set_option(box, ACF_FORMAL_VERIFICATION_MODE, "0");
   hdb_set_option(box, ACF_FORMAL_VERIFICATION_MODE, "BLACK_BOX");  // the last one counts
   auto* opt = HDB_DERIVED_OPTION<6, 0>::get_single_option(box, 1221, true);
-  ASSERT_NE(opt, nullptr);
-  EXPECT_EQ(opt->get_value(), 427);
-  EXPECT_EQ(opt->cast_source_to_iname(), box);
-  EXPECT_EQ((HDB_DERIVED_OPTION<6, 0>::get_single_option(leaf, 1221, true)), nullptr);
-  EXPECT_EQ((HDB_DERIVED_OPTION<6, 0>::get_single_option(leaf, 1221, false)), opt);
-  EXPECT_EQ((HDB_DERIVED_OPTION<6, 0>::get_single_option(static_cast<HDB_INSTANCE_NAME*>(nullptr), 1221)),
-            nullptr);
+  ASSERT_TRUE(opt && opt->get_value() == 427 && opt->cast_source_to_iname() == box);
+  EXPECT_EQ((HDB_DERIVED_OPTION<6, 0>::get_single_option(leaf, 1221, true)), nullptr);  // only the name itself
+  EXPECT_EQ((HDB_DERIVED_OPTION<6, 0>::get_single_option(leaf, 1221, false)), opt);     // or its ancestors
 
   // Text options accumulate; global ones sit on the namespace.
   HDB_NAMESPACE* ns = hdb_default_namespace();
   hdb_set_option(ns, ACF_VERILOG_MACRO, "WIDTH=8");
   hdb_set_option(ns, ACF_VERILOG_MACRO, "DEBUG=");
   auto all = HDB_DERIVED_OPTION<2, 0>::get_all_options(ns, 366, true);
-  ASSERT_EQ(all.size(), 2u);
-  EXPECT_STREQ(all[0]->get_value(), "WIDTH=8");
-  EXPECT_STREQ(all[1]->get_value(), "DEBUG=");
+  ASSERT_TRUE(all.size() == 2u && std::string(all[0]->get_value()) == "WIDTH=8");
   EXPECT_STREQ((HDB_DERIVED_OPTION<0, 0>::get_single_option(ns, 366)->get_value()), "DEBUG=");
-  EXPECT_EQ((HDB_DERIVED_OPTION<2, 0>::get_all_options(leaf, 366, false).size()), 2u);  // reaches globals
-  EXPECT_TRUE((HDB_DERIVED_OPTION<2, 0>::get_all_options(leaf, 366, true).empty()));
+  EXPECT_TRUE((HDB_DERIVED_OPTION<2, 0>::get_all_options(leaf, 366, false).size() == 2u &&  // reaches globals
+               HDB_DERIVED_OPTION<2, 0>::get_all_options(leaf, 366, true).empty()));
 
   // Variables outside the vocabulary are read as the caller asks.
   hdb_set_option(leaf, 528, "On");
   hdb_set_option(leaf, 565, "12");
   EXPECT_TRUE((HDB_DERIVED_OPTION<1, 0>::get_single_option(leaf, 528)->get_value()));
   EXPECT_EQ((HDB_DERIVED_OPTION<4, 0>::get_single_option(leaf, 565)->get_value()), 12);
-
   // Reading a known variable as another kind would misread it silently.
   EXPECT_KAVU_INTERNAL_ERROR((HDB_DERIVED_OPTION<1, 0>::get_single_option(box, 1221)), "kind");
   EXPECT_KAVU_INTERNAL_ERROR((HDB_DERIVED_OPTION<6, 0>::get_all_options(ns, 366)), "kind");
+
+  kavu_platform::hdb_reset();  // a reset drops names and options
+  EXPECT_TRUE((!hdb_default_namespace()->get_root() &&
+               HDB_DERIVED_OPTION<2, 0>::get_all_options(hdb_default_namespace(), 366).empty()));
 }
 
 TEST(HdbOptions, AssignmentLinesLoadAllOrNothing) {
@@ -200,49 +179,36 @@ TEST(HdbOptions, AssignmentLinesLoadAllOrNothing) {
   ASSERT_EQ(macros.size(), 2u);
   EXPECT_STREQ(macros[1]->get_value(), "B=two words");
   HDB_INSTANCE_NAME* core = ns->get_rooted_at("top|u1|core");
-  ASSERT_NE(core, nullptr);
-  EXPECT_TRUE(core->get_flags().test_flag(HDB_INSTANCE_NAME_FLAG::USER_ENTERED));
+  ASSERT_TRUE(core && core->get_flags().test_flag(HDB_INSTANCE_NAME_FLAG::USER_ENTERED));
   EXPECT_EQ((HDB_DERIVED_OPTION<6, 0>::get_single_option(core, 1221)->get_value()), 427);
   HDB_INSTANCE_NAME* u2 = top->find_in_children("u2");  // a path without the top name
-  ASSERT_NE(u2, nullptr);
-  EXPECT_EQ((HDB_DERIVED_OPTION<6, 0>::get_single_option(u2, 1221)->get_value()), 427);
+  ASSERT_TRUE((u2 && HDB_DERIVED_OPTION<6, 0>::get_single_option(u2, 1221)->get_value() == 427));
 
-  struct BAD {
-    const char* line;
-    const char* why;
-  } bad[] = {{"set_global_assignment -name NO_SUCH_VAR 1", "unknown variable"},
-             {"set_instance_assignment -name VERILOG_MACRO X=1", "no -to"},
-             {"set_global_assignment -name VERILOG_MACRO X=1 -to top", "-to on a global"},
-             {"set_global_assignment -name VERILOG_MACRO", "no value"},
-             {"set_global_assignment -name VERILOG_MACRO a b", "more than one value"},
-             {"set_global_assignment -name VERILOG_MACRO \"open", "unterminated"},
-             {"set_global_assignment -section_id x -name VERILOG_MACRO a", "unknown option"},
-             {"set_instance_assignment -name VERILOG_MACRO a -to top||x", "empty level"},
-             {"puts hello", "unknown command"}};
-  for (const BAD& b : bad) {
-    std::string text = "set_global_assignment -name VERILOG_MACRO \"LOST=1\"\n" + std::string(b.line);
-    EXPECT_FALSE(hdb_load_assignments(ns, text, &error)) << b.line;
+  const std::pair<const char*, const char*> bad[] = {
+      {"set_global_assignment -name NO_SUCH_VAR 1", "unknown variable"},
+      {"set_instance_assignment -name VERILOG_MACRO X=1", "no -to"},
+      {"set_global_assignment -name VERILOG_MACRO X=1 -to top", "-to on a global"},
+      {"set_global_assignment -name VERILOG_MACRO", "no value"},
+      {"set_global_assignment -name VERILOG_MACRO a b", "more than one value"},
+      {"set_global_assignment -name VERILOG_MACRO \"open", "unterminated"},
+      {"set_global_assignment -section_id x -name VERILOG_MACRO a", "unknown option"},
+      {"set_instance_assignment -name VERILOG_MACRO a -to top||x", "empty level"},
+      {"puts hello", "unknown command"}};
+  for (auto [line, why] : bad) {
+    std::string text = "set_global_assignment -name VERILOG_MACRO \"LOST=1\"\n" + std::string(line);
+    EXPECT_FALSE(hdb_load_assignments(ns, text, &error)) << line;
     EXPECT_NE(error.find("line 2"), std::string::npos) << error;
-    EXPECT_NE(error.find(b.why), std::string::npos) << error;
+    EXPECT_NE(error.find(why), std::string::npos) << error;
   }
   EXPECT_EQ((HDB_DERIVED_OPTION<2, 0>::get_all_options(ns, 366).size()), 2u);  // nothing applied
 }
 
-TEST(HdbOptions, ResetDropsNamesAndOptions) {
-  hdb_set_option(hdb_default_namespace(), ACF_VERILOG_MACRO, "X=1");
-  normal(nullptr, "top");
-  kavu_platform::hdb_reset();
-  EXPECT_EQ(hdb_default_namespace()->get_root(), nullptr);
-  EXPECT_TRUE((HDB_DERIVED_OPTION<2, 0>::get_all_options(hdb_default_namespace(), 366).empty()));
-}
-
-TEST(HdbVocabulary, NamesAndValuesTranslateBothWays) {
-  EXPECT_EQ(acf_string_to_variable_type("verilog_macro"), 366);
+TEST(HdbVocabulary, NamesKindsAndValuesTranslateBothWays) {
+  EXPECT_EQ((std::vector<int>{acf_string_to_variable_type("verilog_macro"), acf_string_to_variable_type("NOPE"),
+                              acf_string_to_enum_type_enum("black_box"), acf_variable_kind(1221)}),
+            (std::vector<int>{366, -1, 427, ACF_KIND_ENUM}));
   EXPECT_STREQ(acf_variable_type_to_string(1221), "FORMAL_VERIFICATION_MODE");
-  EXPECT_EQ(acf_variable_kind(1221), ACF_KIND_ENUM);
-  EXPECT_EQ(acf_string_to_enum_type_enum("black_box"), 427);
   EXPECT_STREQ(acf_enum_type_to_string(427), "BLACK_BOX");
-  EXPECT_EQ(acf_string_to_variable_type("NOPE"), -1);
   EXPECT_EQ(acf_enum_type_to_string(1), nullptr);
 }
 

@@ -1,9 +1,6 @@
-// Tests of the bit-parallel simulator and the circuit generators: register
-// and latch control priorities against a scalar model of the documented
-// rules, loops that settle and loops that do not, unconnected inputs and
-// output inversions, sim_equivalent's reports, and generated circuits that
-// compute what they claim.
-#include <map>
+// The simulator and the circuit generators against scalar models of the
+// register and latch rules and integer arithmetic, and loops and reports.
+#include <functional>
 #include <memory>
 #include <tuple>
 
@@ -25,97 +22,72 @@ uint64_t lanes(int v, int base) {
 
 bool bit(uint64_t w, int j) { return (w >> j) & 1; }
 
-CDB_SGATE_ITERM* pin_to(CDB_SGATE_NODE* pin, CDB_SGATE_ITERM* t) {
-  pin->get_single_oterm()->insert_fanout(t);
-  return t;
-}
+void pin_to(CDB_SGATE_NODE* pin, CDB_SGATE_ITERM* t) { pin->get_single_oterm()->insert_fanout(t); }
 
-// The register rules, one pattern at a time.
-struct REG_MODEL {
-  bool sclr_over_ena;
-  static bool async(bool q, bool aclr, bool pre, bool aload, bool adata) {
-    return aclr ? false : pre ? true : aload ? adata : q;
-  }
-  bool next(bool q, bool d, bool ena, bool sclr, bool sload, bool adata) const {
-    if (sclr_over_ena && sclr) return false;
-    if (!ena) return q;
-    return sclr ? false : sload ? adata : d;
-  }
-};
-
-}  // namespace
-
-// Every combination of the eight register controls, both priorities and both
-// power-up values: the value after power-up and after one clock.
-TEST(NetlistIoSim, RegisterControlsFollowTheirPriorities) {
-  enum { D, ACLR, PRE, ENA, ADATA, ALOAD, SCLR, SLOAD };
-  const int positions[] = {CDB_DFF_DATA, CDB_DFF_ACLR, CDB_DFF_PRESET, CDB_DFF_ENA,
-                           CDB_DFF_ADATA, CDB_DFF_ALOAD, CDB_DFF_SCLR, CDB_DFF_SLOAD};
-  for (bool mark : {false, true}) {
-    for (bool high : {false, true}) {
-      CDB_SGATE_NETLIST n;
-      KAVU_TRACK(n);
-      CDB_SGATE_NODE* clk = make_input_pin(&n, "clk");
-      CDB_SGATE_NODE* reg = make_dff(&n, nullptr, clk);
-      std::vector<CDB_SGATE_NODE*> ins;
-      for (int v = 0; v < 8; ++v) {
-        ins.push_back(make_input_pin(&n, ("c" + std::to_string(v)).c_str()));
-        pin_to(ins.back(), reg->get_input_term(unsigned(positions[v])));
-      }
-      CDB_SGATE_NODE* out = make_output_pin(&n, "q", reg);
-      reg->get_reg_flags()->set_sclr_over_ena_priority(mark);
-      reg->get_reg_flags()->set_power_up_high(high);
-      NETLIST_SIMULATOR sim(&n);
-      ASSERT_TRUE(sim.ok()) << sim.error();
-      REG_MODEL model{mark};
-      for (int base = 0; base < 256; base += 64) {
-        sim.reset_state();
-        for (int v = 0; v < 8; ++v) sim.set_input(ins[size_t(v)], lanes(v, base));
-        sim.set_input(clk, 0);
-        sim.eval();
-        uint64_t after_power_up = sim.output(out);
-        sim.clock();
-        uint64_t after_clock = sim.output(out);
-        for (int j = 0; j < 64; ++j) {
-          int c = base + j;
-          auto in = [&](int v) { return ((c >> v) & 1) != 0; };
-          bool q0 = REG_MODEL::async(high, in(ACLR), in(PRE), in(ALOAD), in(ADATA));
-          bool q1 = model.next(q0, in(D), in(ENA), in(SCLR), in(SLOAD), in(ADATA));
-          q1 = REG_MODEL::async(q1, in(ACLR), in(PRE), in(ALOAD), in(ADATA));
-          ASSERT_EQ(bit(after_power_up, j), q0) << "controls " << c << " mark " << mark << " high " << high;
-          ASSERT_EQ(bit(after_clock, j), q1) << "controls " << c << " mark " << mark << " high " << high;
-        }
-      }
+// Drives every combination of `ins` (pin v is bit v of the combination)
+// from power-up, clocks `clocks` times, and compares the outputs read as one
+// number (pin k is bit k) with fn.
+template <class INS, class OUTS>
+void expect_exhaustive(const CDB_SGATE_NETLIST* n, const INS& ins, const OUTS& outs,
+                       const std::function<unsigned(unsigned)>& fn, int clocks = 0) {
+  NETLIST_SIMULATOR sim(n);
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const int total = 1 << ins.size();
+  for (int base = 0; base < total; base += 64) {
+    sim.reset_state();
+    for (size_t v = 0; v < ins.size(); ++v) sim.set_input(ins[v], lanes(int(v), base));
+    sim.eval();
+    for (int c = 0; c < clocks; ++c) sim.clock();
+    for (int j = 0; j < 64 && base + j < total; ++j) {
+      unsigned got = 0;
+      for (size_t k = 0; k < outs.size(); ++k) got |= unsigned(bit(sim.output(outs[k]), j)) << k;
+      ASSERT_EQ(got, fn(unsigned(base + j))) << "inputs " << base + j;
     }
   }
 }
 
-// Hand-checked cases of inactive and tied controls: an unconnected enable
-// enables, an enable tied to GND holds, an unconnected or tied clock never
-// captures, an inverted clock input changes nothing in one-domain simulation.
-TEST(NetlistIoSim, UnconnectedAndTiedRegisterControls) {
-  CDB_SGATE_NETLIST n;
-  KAVU_TRACK(n);
-  CDB_SGATE_NODE* clk = make_input_pin(&n, "clk");
-  CDB_SGATE_NODE* d = make_input_pin(&n, "d");
-  CDB_SGATE_NODE* plain = make_dff(&n, d, clk);
-  CDB_SGATE_NODE* held = make_dff(&n, d, clk);
-  held->get_input_term(CDB_DFF_ENA)->set_gnd();
-  CDB_SGATE_NODE* unclocked = make_dff(&n, d, nullptr);
-  CDB_SGATE_NODE* tied_clock = make_dff(&n, d, nullptr);
-  tied_clock->get_input_term(CDB_DFF_CLK)->set_vcc();
-  CDB_SGATE_NODE* falling = make_dff(&n, d, clk);
-  falling->get_input_term(CDB_DFF_CLK)->set_invert();
-  NETLIST_SIMULATOR sim(&n);
-  ASSERT_TRUE(sim.ok()) << sim.error();
-  sim.set_input(d, 0x1234);
-  sim.eval();
-  sim.clock();
-  EXPECT_EQ(sim.value(plain->get_single_oterm()), 0x1234u);
-  EXPECT_EQ(sim.value(held->get_single_oterm()), 0u);
-  EXPECT_EQ(sim.value(unclocked->get_single_oterm()), 0u);
-  EXPECT_EQ(sim.value(tied_clock->get_single_oterm()), 0u);
-  EXPECT_EQ(sim.value(falling->get_single_oterm()), 0x1234u);
+// The register rules, one pattern at a time.
+bool async_value(bool q, bool aclr, bool pre, bool aload, bool adata) {
+  return aclr ? false : pre ? true : aload ? adata : q;
+}
+bool clocked_value(bool sclr_over_ena, bool q, bool d, bool ena, bool sclr, bool sload, bool adata) {
+  if (sclr_over_ena && sclr) return false;
+  if (!ena) return q;
+  return sclr ? false : sload ? adata : d;
+}
+
+}  // namespace
+
+// Every combination of the eight register controls, both priorities and both
+// power-up values: the same controls on a register whose clock never comes
+// (the power-up value) and on a clocked one (the value after one clock).
+TEST(NetlistIoSim, RegisterControlsFollowTheirPriorities) {
+  enum { D, ACLR, PRE, ENA, ADATA, ALOAD, SCLR, SLOAD };
+  const int positions[] = {CDB_DFF_DATA,  CDB_DFF_ACLR,  CDB_DFF_PRESET, CDB_DFF_ENA,
+                           CDB_DFF_ADATA, CDB_DFF_ALOAD, CDB_DFF_SCLR,   CDB_DFF_SLOAD};
+  for (int variant = 0; variant < 4; ++variant) {
+    const bool mark = variant & 1, high = variant & 2;
+    SCOPED_TRACE(variant);
+    CDB_SGATE_NETLIST n;
+    KAVU_TRACK(n);
+    CDB_SGATE_NODE* regs[] = {make_dff(&n, nullptr, nullptr), make_dff(&n, nullptr, make_input_pin(&n, "clk"))};
+    std::vector<CDB_SGATE_NODE*> ins, outs;
+    for (int v = 0; v < 8; ++v) {
+      ins.push_back(make_input_pin(&n, ("c" + std::to_string(v)).c_str()));
+      for (CDB_SGATE_NODE* r : regs) pin_to(ins.back(), r->get_input_term(unsigned(positions[v])));
+    }
+    for (CDB_SGATE_NODE* r : regs) {
+      r->get_reg_flags()->set_sclr_over_ena_priority(mark);
+      r->get_reg_flags()->set_power_up_high(high);
+      outs.push_back(make_output_pin(&n, ("q" + std::to_string(outs.size())).c_str(), r));
+    }
+    expect_exhaustive(&n, ins, outs, [&](unsigned c) {
+      auto in = [c](int v) { return ((c >> v) & 1) != 0; };
+      bool q0 = async_value(high, in(ACLR), in(PRE), in(ALOAD), in(ADATA));
+      bool q1 = clocked_value(mark, q0, in(D), in(ENA), in(SCLR), in(SLOAD), in(ADATA));
+      return unsigned(q0) | unsigned(async_value(q1, in(ACLR), in(PRE), in(ALOAD), in(ADATA))) << 1;
+    }, 1);
+  }
 }
 
 // Latches: CLR over PRE, transparent while EN and EN2, holding otherwise;
@@ -133,22 +105,13 @@ TEST(NetlistIoSim, LatchesAreTransparentAndHold) {
     pin_to(ins.back(), t);
   }
   CDB_SGATE_NODE* q = make_output_pin(&n, "q", latch);
+  expect_exhaustive(&n, ins, std::vector<CDB_SGATE_NODE*>{q}, [](unsigned j) {  // D, EN, EN2, CLR, PRE
+    return unsigned((j & 8) ? false : (j & 16) ? true : (j & 2) && (j & 4) && (j & 1));
+  });
+  // Open (EN, EN2 high, no CLR or PRE), then close and change D: the value stays.
   NETLIST_SIMULATOR sim(&n);
-  ASSERT_TRUE(sim.ok()) << sim.error();
-  for (unsigned k = 0; k < CDB_LATCH_NUM_PORTS; ++k) sim.set_input(ins[k], lanes(int(k), 0));
-  sim.eval();
-  uint64_t got = sim.output(q);
-  for (int j = 0; j < 32; ++j) {
-    bool dv = j & 1, en = j & 2, en2 = j & 4, clr = j & 8, pre = j & 16;
-    bool expect = clr ? false : pre ? true : (en && en2) ? dv : false;
-    EXPECT_EQ(bit(got, j), expect) << "lane " << j;
-  }
-  // Open, then close the latch and change D: the value stays.
-  sim.set_input(ins[CDB_LATCH_CLR], 0);
-  sim.set_input(ins[CDB_LATCH_PRE], 0);
-  sim.set_input(ins[CDB_LATCH_EN2], ~0ull);
-  sim.set_input(ins[CDB_LATCH_EN], ~0ull);
-  sim.set_input(ins[CDB_LATCH_D], 0xf0f0);
+  const uint64_t open[] = {0xf0f0, ~0ull, ~0ull, 0, 0};
+  for (unsigned k = 0; k < CDB_LATCH_NUM_PORTS; ++k) sim.set_input(ins[k], open[k]);
   sim.eval();
   sim.set_input(ins[CDB_LATCH_EN], 0);
   sim.set_input(ins[CDB_LATCH_D], 0x0ff0);
@@ -163,40 +126,28 @@ TEST(NetlistIoSim, LoopsSettleOrAreReported) {
   KAVU_TRACK(n);
   CDB_SGATE_NODE* s = make_input_pin(&n, "s");
   CDB_SGATE_NODE* r = make_input_pin(&n, "r");
-  // NOR as AND of inverted inputs: q = !(r | qn), qn = !(s | q).
-  auto* q = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
-  auto* qn = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
-  n.add_node(q);
-  n.add_node(qn);
-  q->add_unordered_fanin_from_oterm(nullptr, true, r->get_single_oterm());
-  q->add_unordered_fanin_from_oterm(nullptr, true, qn->get_single_oterm());
-  qn->add_unordered_fanin_from_oterm(nullptr, true, s->get_single_oterm());
-  qn->add_unordered_fanin_from_oterm(nullptr, true, q->get_single_oterm());
+  CDB_SGATE_NODE* q = make_or(&n, r, nullptr);  // q = !(r | qn), qn = !(s | q)
+  CDB_SGATE_NODE* qn = make_or(&n, s, q);
+  for (CDB_SGATE_NODE* g : {q, qn}) g->get_single_oterm()->set_invert();
+  qn->get_single_oterm()->insert_fanout(q->get_input_term(1));
   CDB_SGATE_NODE* out = make_output_pin(&n, "q", q);
   NETLIST_SIMULATOR sim(&n);
   ASSERT_TRUE(sim.ok()) << sim.error();
-  sim.set_input(s, ~0ull);
-  sim.set_input(r, 0);
-  sim.eval();
-  EXPECT_EQ(sim.output(out), ~0ull);
-  sim.set_input(s, 0);
-  sim.eval();
-  EXPECT_EQ(sim.output(out), ~0ull) << "the latch remembers";
-  sim.set_input(r, 0xffff);
-  sim.eval();
-  EXPECT_EQ(sim.output(out), ~0xffffull);
+  // (s, r) = set, release (remember), reset in the low 16 lanes.
+  const uint64_t steps[][3] = {{~0ull, 0, ~0ull}, {0, 0, ~0ull}, {0, 0xffff, ~0xffffull}};
+  for (const auto& step : steps) {
+    sim.set_input(s, step[0]);
+    sim.set_input(r, step[1]);
+    sim.eval();
+    EXPECT_EQ(sim.output(out), step[2]);
+  }
   EXPECT_TRUE(sim.ok());
 
   CDB_SGATE_NETLIST ring;
   CDB_SGATE_NODE* a = make_input_pin(&ring, "a");
-  auto* i1 = new CDB_SGATE_COMB(nullptr, CDB_COMB_NOT);
-  auto* i2 = new CDB_SGATE_COMB(nullptr, CDB_COMB_NOT);
-  auto* i3 = new CDB_SGATE_COMB(nullptr, CDB_COMB_XOR);  // a ^ i2: an inverter while a = 1
-  for (auto* g : {i1, i2, i3}) ring.add_node(g);
-  i2->insert_unordered_fanin(i1->get_single_oterm());
-  i3->insert_unordered_fanin(i2->get_single_oterm());
-  i3->insert_unordered_fanin(a->get_single_oterm());
-  i1->insert_unordered_fanin(i3->get_single_oterm());
+  CDB_SGATE_NODE* i1 = make_not(&ring, nullptr);                  // its input closes the ring
+  CDB_SGATE_NODE* i3 = make_xor(&ring, make_not(&ring, i1), a);  // an inverter while a = 1
+  i3->get_single_oterm()->insert_fanout(i1->get_input_term(0));
   make_output_pin(&ring, "y", i3);
   NETLIST_SIMULATOR osc(&ring);
   ASSERT_TRUE(osc.ok()) << osc.error();
@@ -229,17 +180,14 @@ TEST(NetlistIoSim, UnconnectedInputsAndOutputInversions) {
   CDB_SGATE_NODE* reader = make_xor(&n, inv, b);
   CDB_SGATE_NODE* out = make_output_pin(&n, "o", inv, true);
   NETLIST_SIMULATOR sim(&n);
-  ASSERT_TRUE(sim.ok()) << sim.error();
   const uint64_t A = 0xaaaa, B = 0xcccc;
   sim.set_input(a, A);
   sim.set_input(b, B);
   sim.eval();
-  EXPECT_EQ(sim.value(lut->get_single_oterm()), A);
-  EXPECT_EQ(sim.value(orr->get_single_oterm()), A);
-  EXPECT_EQ(sim.value(empty_or->get_single_oterm()), 0u);
-  EXPECT_EQ(sim.value(mux->get_single_oterm()), B);
-  EXPECT_EQ(sim.value(inv->get_single_oterm()), ~(A & B));
-  EXPECT_EQ(sim.value(reader->get_single_oterm()), ~(A & B) ^ B);
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const std::pair<CDB_SGATE_NODE*, uint64_t> expected[] = {
+      {lut, A}, {orr, A}, {empty_or, 0}, {mux, B}, {inv, ~(A & B)}, {reader, ~(A & B) ^ B}};
+  for (const auto& [g, value] : expected) EXPECT_EQ(sim.value(g->get_single_oterm()), value) << g->get_debug_name();
   EXPECT_EQ(sim.output(out), A & B);
 }
 
@@ -252,15 +200,15 @@ TEST(NetlistIoSim, EquivalenceReportsDifferencesAndUnpairedPins) {
   // Break one LUT that feeds a register: only visible after a clock.
   for (auto it = b->begin_node_list(); it != b->end_node_list(); ++it) {
     CDB_SGATE_LUT* lut = (*it)->cast_to_lut();
-    if (!lut || lut->get_single_oterm()->get_first_fanout()->get_my_node()->get_sgate_type() != CDB_SGATE_DFF_ENUM) continue;
+    if (!lut || lut->get_single_oterm()->get_first_fanout()->get_my_node()->get_sgate_type() != CDB_SGATE_DFF_ENUM)
+      continue;
     CDB_LUTMASK m = lut->get_lut_mask();
     m.set_value(m.get_num_inputs(), m.get_value() ^ 1);
     lut->set_lut_mask(m);
     break;
   }
   EXPECT_FALSE(sim_equivalent(a.get(), b.get(), {}, &why));
-  EXPECT_NE(why.find("output '"), std::string::npos) << why;
-  EXPECT_NE(why.find("cycle"), std::string::npos) << why;
+  EXPECT_TRUE(why.find("output '") != std::string::npos && why.find("cycle") != std::string::npos) << why;
   EXPECT_EQ(why.find("cycle 0:"), std::string::npos) << "a register input changed: " << why;
 
   LOADED_NETLIST other = load_blif("small/crc8_lut4");
@@ -270,50 +218,22 @@ TEST(NetlistIoSim, EquivalenceReportsDifferencesAndUnpairedPins) {
 
 // The generators compute what they claim.
 TEST(NetlistIoSim, GeneratedCircuitsComputeTheirFunctions) {
-  std::unique_ptr<CDB_SGATE_NETLIST> mult(make_array_multiplier(4));
+  std::unique_ptr<CDB_SGATE_NETLIST> mult(make_array_multiplier(4)), add(make_ripple_adder(4));
   KAVU_TRACK(*mult);
-  NETLIST_SIMULATOR sm(mult.get());
-  ASSERT_TRUE(sm.ok()) << sm.error();
-  const auto& mi = mult->get_input_pins();
-  const auto& mo = mult->get_output_pins();
-  ASSERT_EQ(mi.size(), 8u);
-  ASSERT_EQ(mo.size(), 8u);
-  for (int base = 0; base < 256; base += 64) {
-    for (int v = 0; v < 8; ++v) sm.set_input(mi[size_t(v)], lanes(v, base));  // a[0..3], b[0..3]
-    sm.eval();
-    for (int j = 0; j < 64; ++j) {
-      int c = base + j, product = (c & 15) * (c >> 4), got = 0;
-      for (int k = 0; k < 8; ++k) got |= int(bit(sm.output(mo[size_t(k)]), j)) << k;
-      ASSERT_EQ(got, product) << (c & 15) << " * " << (c >> 4);
-    }
-  }
+  KAVU_TRACK(*add);
+  // Inputs a[0..n-1], b[0..n-1] (and carry in); outputs from bit 0 up.
+  expect_exhaustive(mult.get(), mult->get_input_pins(), mult->get_output_pins(),
+                    [](unsigned x) { return (x & 15) * (x >> 4); });
+  expect_exhaustive(add.get(), add->get_input_pins(), add->get_output_pins(),
+                    [](unsigned x) { return (x & 15) + ((x >> 4) & 15) + (x >> 8); });
 
-  std::unique_ptr<CDB_SGATE_NETLIST> add(make_ripple_adder(16));
-  NETLIST_SIMULATOR sa(add.get());
-  uint64_t x = 0x1234, y = 0xfedc;
-  for (int i = 0; i < 16; ++i) {
-    sa.set_input(add->get_input_pins()[size_t(i)], (x >> i) & 1 ? ~0ull : 0);
-    sa.set_input(add->get_input_pins()[size_t(16 + i)], (y >> i) & 1 ? ~0ull : 0);
-  }
-  sa.set_input(add->get_input_pins()[32], 0);
-  sa.eval();
-  uint64_t sum = 0;
-  for (int i = 0; i <= 16; ++i) sum |= (sa.output(add->get_output_pins()[size_t(i)]) & 1) << i;
-  EXPECT_EQ(sum, x + y);
-
-  // A pipeline of 3 stages, 4 bits: the output is three stage functions
-  // behind the input, stage(v) = v + rotate_right(v, 1) mod 16.
+  // 3 stages of 4 bits: the output is three stage functions behind the
+  // input, stage(v) = v + rotate_right(v, 1) mod 16.
   std::unique_ptr<CDB_SGATE_NETLIST> pipe(make_pipeline(3, 4));
   KAVU_TRACK(*pipe);
-  NETLIST_SIMULATOR sp(pipe.get());
-  ASSERT_TRUE(sp.ok()) << sp.error();
   auto stage = [](unsigned v) { return (v + ((v >> 1) | ((v & 1) << 3))) & 15; };
-  for (int i = 0; i < 4; ++i) sp.set_input(pipe->get_input_pins()[size_t(1 + i)], (11u >> i) & 1 ? ~0ull : 0);
-  sp.eval();
-  for (int c = 0; c < 3; ++c) sp.clock();
-  unsigned got = 0;
-  for (int i = 0; i < 4; ++i) got |= unsigned(sp.output(pipe->get_output_pins()[size_t(i)]) & 1) << i;
-  EXPECT_EQ(got, stage(stage(stage(11))));
+  const std::vector<CDB_SGATE_IO*> data(pipe->get_input_pins().begin() + 1, pipe->get_input_pins().end());  // after clk
+  expect_exhaustive(pipe.get(), data, pipe->get_output_pins(), [&](unsigned v) { return stage(stage(stage(v))); }, 3);
 
   // A random DAG survives a BLIF round trip.
   std::unique_ptr<CDB_SGATE_NETLIST> dag(make_random_dag(3000, 7));
@@ -323,67 +243,47 @@ TEST(NetlistIoSim, GeneratedCircuitsComputeTheirFunctions) {
   BLIF_RESULT r = blif_read_file("dag.blif");
   ASSERT_NE(r.netlist, nullptr) << r.error;
   LOADED_NETLIST back(r.netlist, LOADED_NETLIST_DELETER{r.hierarchy});
-  EXPECT_TRUE(sim_equivalent(dag.get(), back.get(), {}, &why)) << why;
-  EXPECT_EQ(back->get_output_pins().size(), dag->get_output_pins().size());
+  EXPECT_TRUE(sim_equivalent(dag.get(), back.get(), {}, &why)) << why;  // every output paired by name
 }
 
 namespace {
 
-// An operator whose input ports are fed by fresh input pins ("<port><bit>")
-// and whose output ports feed output pins.
-struct OPER_FIXTURE {
-  CDB_SGATE_NETLIST n;
-  CDB_SGATE_OPERATOR* op;
-  std::map<std::string, std::vector<CDB_SGATE_NODE*>> pins;
+typedef std::tuple<const char*, CDB_OPER_PORT_TYPE, unsigned> PORT;  // name, type, width
 
-  OPER_FIXTURE(CDB_OPER_TYPE type, std::initializer_list<std::tuple<const char*, CDB_OPER_PORT_TYPE, unsigned>> in,
-               std::initializer_list<std::tuple<const char*, CDB_OPER_PORT_TYPE, unsigned>> out, bool is_signed = false) {
-    op = new CDB_SGATE_OPERATOR("op", type);
-    op->set_signed(is_signed);
-    n.add_node(op);
-    for (auto [name, type_, width] : in) {
-      CDB_SGATE_OPER_PORT_ENTRY* port = op->add_port(name, type_, CDB_OPER_PORT_DIR_IN);
-      for (unsigned i = 0; i < width; ++i) {
-        CDB_SGATE_NODE* p = make_input_pin(&n, (std::string(name) + std::to_string(i)).c_str());
-        CDB_SGATE_ITERM* t = op->create_input_term(nullptr);
-        port->set_iterm(i, t);
-        p->get_single_oterm()->insert_fanout(t);
-        pins[name].push_back(p);
-      }
-    }
-    for (auto [name, type_, width] : out) {
-      CDB_SGATE_OPER_PORT_ENTRY* port = op->add_port(name, type_, CDB_OPER_PORT_DIR_OUT);
-      for (unsigned i = 0; i < width; ++i) {
-        CDB_SGATE_OTERM* o = op->create_output_term(nullptr);
-        port->set_oterm(i, o);
-        CDB_SGATE_NODE* p = make_output_pin(&n, (std::string(name) + std::to_string(i)).c_str(), nullptr);
-        p->get_input_term(0)->disconnect_from_source();
-        o->insert_fanout(p->get_input_term(0));
-        pins[name].push_back(p);
-      }
-    }
-  }
-  // Runs every combination of the input bits (at most 12) through fn(inputs)
-  // and compares with the outputs read as one number.
-  template <class F>
-  void exhaustive(const std::vector<std::string>& ins, const std::vector<std::string>& outs, F fn) {
-    NETLIST_SIMULATOR sim(&n);
-    ASSERT_TRUE(sim.ok()) << sim.error();
-    std::vector<CDB_SGATE_NODE*> in_bits, out_bits;
-    for (const auto& p : ins) in_bits.insert(in_bits.end(), pins[p].begin(), pins[p].end());
-    for (const auto& p : outs) out_bits.insert(out_bits.end(), pins[p].begin(), pins[p].end());
-    int total = 1 << in_bits.size();
-    for (int base = 0; base < total; base += 64) {
-      for (size_t v = 0; v < in_bits.size(); ++v) sim.set_input(in_bits[v], lanes(int(v), base));
-      sim.eval();
-      for (int j = 0; j < 64 && base + j < total; ++j) {
-        unsigned got = 0;
-        for (size_t k = 0; k < out_bits.size(); ++k) got |= unsigned(bit(sim.output(out_bits[k]), j)) << k;
-        ASSERT_EQ(got, fn(unsigned(base + j))) << "inputs " << base + j;
-      }
-    }
-  }
+// An operator whose input ports are fed by input pins and whose output ports
+// feed output pins; the pins in port order, bit 0 first.
+struct OPER_CASE {
+  CDB_OPER_TYPE m_type;
+  bool m_signed;
+  std::vector<PORT> m_ins, m_outs;
+  std::function<unsigned(unsigned)> m_fn;
 };
+
+void expect_operator(const OPER_CASE& c) {
+  CDB_SGATE_NETLIST n;
+  KAVU_TRACK(n);
+  auto* op = new CDB_SGATE_OPERATOR("op", c.m_type);
+  op->set_signed(c.m_signed);
+  n.add_node(op);
+  std::vector<CDB_SGATE_NODE*> ins, outs;
+  for (auto [name, type, width] : c.m_ins) {
+    CDB_SGATE_OPER_PORT_ENTRY* port = op->add_port(name, type, CDB_OPER_PORT_DIR_IN);
+    for (unsigned i = 0; i < width; ++i) {
+      ins.push_back(make_input_pin(&n, (std::string(name) + std::to_string(i)).c_str()));
+      port->set_iterm(i, op->insert_unordered_fanin(ins.back()->get_single_oterm()));
+    }
+  }
+  for (auto [name, type, width] : c.m_outs) {
+    CDB_SGATE_OPER_PORT_ENTRY* port = op->add_port(name, type, CDB_OPER_PORT_DIR_OUT);
+    for (unsigned i = 0; i < width; ++i) {
+      CDB_SGATE_OTERM* o = op->create_output_term(nullptr);
+      port->set_oterm(i, o);
+      outs.push_back(make_output_pin(&n, (std::string(name) + std::to_string(i)).c_str(), nullptr));
+      o->insert_fanout(outs.back()->get_input_term(0));
+    }
+  }
+  expect_exhaustive(&n, ins, outs, c.m_fn);
+}
 
 int sext(unsigned v, int w) { return (v >> (w - 1)) & 1 ? int(v) - (1 << w) : int(v); }
 
@@ -391,55 +291,38 @@ int sext(unsigned v, int w) { return (v >> (w - 1)) & 1 ? int(v) - (1 << w) : in
 
 // Operators against plain integer arithmetic, every input combination.
 TEST(NetlistIoSim, OperatorsComputeTheirKinds) {
-  using T = std::tuple<const char*, CDB_OPER_PORT_TYPE, unsigned>;
-  {
-    OPER_FIXTURE f(CDB_OPER_ADDITION, {T{"a", CDB_OPER_PORT_A, 4}, T{"b", CDB_OPER_PORT_B, 4}, T{"ci", CDB_OPER_PORT_CIN, 1}},
-                   {T{"o", CDB_OPER_PORT_O, 4}, T{"co", CDB_OPER_PORT_COUT, 1}});
-    f.exhaustive({"a", "b", "ci"}, {"o", "co"}, [](unsigned x) { return (x & 15) + ((x >> 4) & 15) + (x >> 8); });
-  }
-  {
-    OPER_FIXTURE f(CDB_OPER_ADDSUB, {T{"a", CDB_OPER_PORT_A, 4}, T{"b", CDB_OPER_PORT_B, 4}, T{"s", CDB_OPER_PORT_ADD_NOT_SUB, 1}},
-                   {T{"o", CDB_OPER_PORT_O, 4}});
-    f.exhaustive({"a", "b", "s"}, {"o"}, [](unsigned x) {
-      unsigned a = x & 15, b = (x >> 4) & 15;
-      return ((x >> 8) ? a + b : a - b) & 15;
-    });
-  }
+  const PORT a4{"a", CDB_OPER_PORT_A, 4}, b4{"b", CDB_OPER_PORT_B, 4}, o1{"o", CDB_OPER_PORT_O, 1};
+  const PORT a3{"a", CDB_OPER_PORT_A, 3}, b3{"b", CDB_OPER_PORT_B, 3};
+  std::vector<OPER_CASE> cases = {
+      {CDB_OPER_ADDITION, false, {a4, b4, {"ci", CDB_OPER_PORT_CIN, 1}},
+       {{"o", CDB_OPER_PORT_O, 4}, {"co", CDB_OPER_PORT_COUT, 1}},
+       [](unsigned x) { return (x & 15) + ((x >> 4) & 15) + (x >> 8); }},
+      {CDB_OPER_ADDSUB, false, {a4, b4, {"s", CDB_OPER_PORT_ADD_NOT_SUB, 1}}, {{"o", CDB_OPER_PORT_O, 4}},
+       [](unsigned x) { return ((x >> 8) ? (x & 15) + ((x >> 4) & 15) : (x & 15) - ((x >> 4) & 15)) & 15; }},
+      {CDB_OPER_EQUAL, false, {a3, b3}, {o1}, [](unsigned x) { return unsigned((x & 7) == (x >> 3)); }},
+      {CDB_OPER_NTO1_MUX, false, {{"s", CDB_OPER_PORT_A, 2}, {"d", CDB_OPER_PORT_B, 8}}, {{"o", CDB_OPER_PORT_O, 2}},
+       [](unsigned x) { return ((x >> 2) >> (2 * (x & 3))) & 3; }},
+      {CDB_OPER_SELECT, false, {{"s", CDB_OPER_PORT_A, 3}, {"d", CDB_OPER_PORT_B, 6}}, {{"o", CDB_OPER_PORT_O, 2}},
+       [](unsigned x) {  // the OR of the data words whose select bit is set
+         return ((x & 1) ? (x >> 3) & 3 : 0) | ((x & 2) ? (x >> 5) & 3 : 0) | ((x & 4) ? (x >> 7) & 3 : 0);
+       }},
+      {CDB_OPER_DECODE, false, {a3}, {{"o", CDB_OPER_PORT_O, 6}}, [](unsigned x) { return x < 6 ? 1u << x : 0u; }},
+  };
   for (bool sgn : {false, true}) {
-    OPER_FIXTURE f(CDB_OPER_MULTIPLY, {T{"a", CDB_OPER_PORT_A, 3}, T{"b", CDB_OPER_PORT_B, 3}}, {T{"o", CDB_OPER_PORT_O, 6}}, sgn);
-    f.exhaustive({"a", "b"}, {"o"}, [sgn](unsigned x) {
-      int a = sgn ? sext(x & 7, 3) : int(x & 7), b = sgn ? sext(x >> 3, 3) : int(x >> 3);
-      return unsigned(a * b) & 63;
-    });
-    OPER_FIXTURE c(CDB_OPER_COMPARE, {T{"a", CDB_OPER_PORT_A, 4}, T{"b", CDB_OPER_PORT_B, 3}}, {T{"o", CDB_OPER_PORT_O, 1}}, sgn);
-    c.exhaustive({"a", "b"}, {"o"}, [sgn](unsigned x) {
-      int a = sgn ? sext(x & 15, 4) : int(x & 15), b = sgn ? sext(x >> 4, 3) : int(x >> 4);
-      return unsigned(a < b);
-    });
+    auto val = [sgn](unsigned v, int w) { return sgn ? sext(v, w) : int(v); };
+    cases.push_back({CDB_OPER_MULTIPLY, sgn, {a3, b3}, {{"o", CDB_OPER_PORT_O, 6}},
+                     [val](unsigned x) { return unsigned(val(x & 7, 3) * val(x >> 3, 3)) & 63; }});
+    cases.push_back({CDB_OPER_COMPARE, sgn, {a4, b3}, {o1},
+                     [val](unsigned x) { return unsigned(val(x & 15, 4) < val(x >> 4, 3)); }});
   }
-  {
-    OPER_FIXTURE f(CDB_OPER_EQUAL, {T{"a", CDB_OPER_PORT_A, 3}, T{"b", CDB_OPER_PORT_B, 3}}, {T{"o", CDB_OPER_PORT_O, 1}});
-    f.exhaustive({"a", "b"}, {"o"}, [](unsigned x) { return unsigned((x & 7) == (x >> 3)); });
+  for (const OPER_CASE& c : cases) {
+    SCOPED_TRACE(testing::Message() << "operator " << c.m_type << " signed " << c.m_signed);
+    expect_operator(c);
   }
-  {
-    OPER_FIXTURE f(CDB_OPER_NTO1_MUX, {T{"s", CDB_OPER_PORT_A, 2}, T{"d", CDB_OPER_PORT_B, 8}}, {T{"o", CDB_OPER_PORT_O, 2}});
-    f.exhaustive({"s", "d"}, {"o"}, [](unsigned x) { return ((x >> 2) >> (2 * (x & 3))) & 3; });
-  }
-  {
-    OPER_FIXTURE f(CDB_OPER_SELECT, {T{"s", CDB_OPER_PORT_A, 3}, T{"d", CDB_OPER_PORT_B, 6}}, {T{"o", CDB_OPER_PORT_O, 2}});
-    f.exhaustive({"s", "d"}, {"o"}, [](unsigned x) {
-      unsigned o = 0;
-      for (int i = 0; i < 3; ++i)
-        if ((x >> i) & 1) o |= ((x >> 3) >> (2 * i)) & 3;
-      return o;
-    });
-  }
-  {
-    OPER_FIXTURE f(CDB_OPER_DECODE, {T{"a", CDB_OPER_PORT_A, 3}}, {T{"o", CDB_OPER_PORT_O, 6}});
-    f.exhaustive({"a"}, {"o"}, [](unsigned x) { return x < 6 ? 1u << x : 0u; });
-  }
-  OPER_FIXTURE divide(CDB_OPER_DIVIDE, {T{"a", CDB_OPER_PORT_A, 2}}, {T{"o", CDB_OPER_PORT_O, 2}});
-  NETLIST_SIMULATOR sim(&divide.n);
+
+  CDB_SGATE_NETLIST divide;
+  divide.add_node(new CDB_SGATE_OPERATOR("op", CDB_OPER_DIVIDE));
+  NETLIST_SIMULATOR sim(&divide);
   EXPECT_FALSE(sim.ok()) << "an operator kind without evaluator must not pass silently";
   EXPECT_NE(sim.error().find("unsupported operator"), std::string::npos) << sim.error();
 }
