@@ -403,3 +403,22 @@ TEST(Kavu01tblErrors, SizeIsBoundedAndMisuseIsAnInternalError) {
 }
 
 }  // namespace
+
+// The table listings: the file line reads back as the count and the words.
+TEST(Kavu01tblListings, FileLineAndMinterms) {
+  KAVU_01TBL t(6);
+  t.set_minterm(0);
+  t.set_minterm(63);
+  FILE* f = std::tmpfile();
+  t.dump_to_file(f);
+  std::rewind(f);
+  char line[64] = {};
+  ASSERT_TRUE(std::fgets(line, sizeof line, f));
+  std::fclose(f);
+  EXPECT_STREQ(line, "6 80000000 00000001 \n");
+  kavu_platform::DEBUG_CAPTURE cap("KAVU");
+  t.dump();
+  t.dump_binary();
+  KAVU_01TBL(12).dump();
+  for (const char* word : {"6 80000000 00000001", "03f : 1", "03e : 0", "too big"}) EXPECT_TRUE(cap.contains(word)) << word;
+}

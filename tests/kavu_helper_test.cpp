@@ -58,4 +58,29 @@ TEST(KavuHelperOptions, CompilerDirectivesReplaceTheCallersList) {
   EXPECT_KAVU_INTERNAL_ERROR(kavu_get_all_derived_options(ns, nullptr), "results");
 }
 
+// Callers move these records out of containers and reuse the source: a
+// moved-from record must be empty, not hold stale gates.
+TEST(KavuHelperRecords, MovesLeaveTheSourceEmpty) {
+  CDB_SGATE_NODE* g = reinterpret_cast<CDB_SGATE_NODE*>(0x10);
+  CDB_SGATE_OTERM* o = reinterpret_cast<CDB_SGATE_OTERM*>(0x20);
+  OPT_CONE_DESCRIPTION cone;
+  cone.m_cost = 3;
+  cone.m_nodes = {g};
+  OPT_CONE_DESCRIPTION moved(std::move(cone)), assigned;
+  EXPECT_TRUE(moved.m_cost == 3 && moved.m_nodes.size() == 1 && cone.m_nodes.empty());
+  assigned = std::move(moved);
+  assigned = std::move(assigned);  // self-move keeps the content
+  EXPECT_TRUE(assigned.m_nodes.size() == 1 && moved.m_nodes.empty());
+  OPT_SUBGRAPH_DESCRIPTION sub;
+  sub.m_size = 2;
+  sub.m_nodes = {g};
+  sub.m_inputs = {o};
+  sub.m_outputs = {o};
+  OPT_SUBGRAPH_DESCRIPTION sub_moved(std::move(sub)), sub_assigned;
+  EXPECT_TRUE(sub.m_nodes.empty() && sub.m_inputs.empty() && sub.m_outputs.empty());
+  sub_assigned = std::move(sub_moved);
+  sub_assigned = std::move(sub_assigned);
+  EXPECT_TRUE(sub_assigned.m_size == 2 && sub_assigned.m_inputs.size() == 1 && sub_moved.m_outputs.empty());
+}
+
 }  // namespace

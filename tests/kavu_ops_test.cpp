@@ -201,3 +201,17 @@ TEST_F(KavuOps, OwnersCarryTerminalsAndSelectBuddies) {
   cin->set_iterm(1, add->create_input_term(nullptr));
   EXPECT_KAVU_INTERNAL_ERROR(kavu_fetch_cin_iterm(add), "Found a bus CIN port?");
 }
+
+// The port listing classifies every bit: absent, unconnected, tied, driven.
+TEST_F(KavuOps, PortListingClassifiesEveryBit) {
+  CDB_SGATE_OPERATOR* op = make_op(CDB_OPER_ADDITION);
+  CDB_SGATE_OPER_PORT_ENTRY* port = const_port(op, CDB_OPER_PORT_A, {NONE, VCC, GND});
+  CDB_SGATE_ITERM* open = op->create_input_term(nullptr);
+  port->set_iterm(3, open);
+  in_port(op, CDB_OPER_PORT_B, {pin("x")}, {true});
+  DEBUG_CAPTURE cap("KAVU");
+  kavu_vdebug_op_iport(port);
+  kavu_vdebug_op_iport(op, CDB_OPER_PORT_B);
+  for (const char* word : {"0: NULL", "1: VCC", "2: GND", "3: Unconnected", "INV"})
+    EXPECT_TRUE(cap.contains(word)) << word;
+}

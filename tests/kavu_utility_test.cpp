@@ -88,3 +88,29 @@ TEST(KavuUtilityPartitions, NamesIdsAndRootNames) {
   EXPECT_EQ(kavu_get_partition_instance_name(nullptr, &atoms), top);
 }
 
+
+// The membership and position helpers, present and absent, first match wins.
+TEST(KavuUtilityVectors, MembershipAndPositions) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+  CDB_SGATE_NODE* b = make_input_pin(&nl, "b");
+  CDB_SGATE_NODE* y = make_output_pin(&nl, "y", a);
+  CDB_SGATE_OTERM *oa = a->get_single_oterm(), *ob = b->get_single_oterm();
+  const std::vector<CDB_SGATE_OTERM*> oterms = {ob, oa, ob};
+  unsigned position = 0;
+  EXPECT_TRUE(kavu_index_in_oterm_vec(ob, oterms, &position) && position == 0);
+  EXPECT_TRUE(!kavu_index_in_oterm_vec(y->get_single_oterm(), oterms, &position) && position == 3);
+  EXPECT_TRUE(kavu_in_oterm_vec(oa, oterms) && !kavu_in_oterm_vec(nullptr, {}));
+  EXPECT_EQ(kavu_get_id_index(oterms, oa), 1);
+  EXPECT_EQ(kavu_get_id_index(oterms, y->get_single_oterm()), -1);
+  const std::vector<CDB_SGATE_NODE*> gates = {b, a};
+  EXPECT_TRUE(kavu_in_sgate_vec(a, gates) && !kavu_in_sgate_vec(y, gates));
+  EXPECT_EQ(kavu_index_in_sgate_vec(gates, a), 1);
+  EXPECT_EQ(kavu_index_in_sgate_vec(gates, y), -1);
+  const std::vector<CDB_SGATE_ITERM*> iterms = {y->get_input_term(0)};
+  EXPECT_TRUE(kavu_in_iterm_vec(y->get_input_term(0), iterms) && !kavu_in_iterm_vec(nullptr, iterms));
+  const std::vector<SGATE_OTERM_INV_PAIR> pairs = {{oa, true}};
+  const SGATE_OTERM_INV_PAIR same{oa, true}, other_phase{oa, false};
+  EXPECT_TRUE(kavu_in_oterm_inv_pair_vec(&same, pairs) && !kavu_in_oterm_inv_pair_vec(&other_phase, pairs));
+  kavu_dump_time();  // a trace line only; must not need any set-up
+}

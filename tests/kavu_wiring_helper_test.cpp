@@ -221,3 +221,20 @@ TEST(KavuWiringStorm, RandomSwapsCopiesAndMovesKeepTheCircuit) {
   for (CDB_SGATE_NODE* buf : buffers) kavu_short_thru(in(buf, 0), out(buf));
   ASSERT_KAVU_EQUIVALENT(ref, nl);
 }
+
+// The terminal listings name the source, its phase and the readers.
+TEST(KavuWiringListings, TerminalsAreClassified) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+  CDB_SGATE_NODE* n = make_not(&nl, a);
+  CDB_SGATE_NODE* y = make_output_pin(&nl, "y", n);
+  CDB_SGATE_NODE* z = make_output_pin(&nl, "z", nullptr);
+  n->get_input_term(0)->invert();
+  DEBUG_CAPTURE cap("KAVU");
+  kavu_vdebug_oterm(a->get_single_oterm());
+  kavu_vdebug_iterm(y->get_input_term(0));
+  kavu_vdebug_iterm(z->get_input_term(0));
+  kavu_vdebug_iterm(nullptr);
+  kavu_vdebug_oterm(nullptr);
+  for (const char* word : {"1 fanout", "INV", "POS", "fed by Vcc", "NULL"}) EXPECT_TRUE(cap.contains(word)) << word;
+}
