@@ -183,7 +183,9 @@ TEST(KavuLutUnmapperDriver, EveryFormKeepsInvertedOutputsSweptInputsAndFunction)
       KAVU_TRACK(c.nl);
       KAVU_LUT_UNMAPPER unmapper(KAVU_LUT_UNMAPPER::RESULT_FORM(form), caching, false);
       NODE_LIST nodes;
-      ASSERT_NE(unmapper.convert_lut_to_logic(c.lut, &nodes), nullptr);
+      // The netlist form adds the new gates itself.
+      if (caching) ASSERT_NE(unmapper.convert_lut_to_logic(c.lut, &c.nl), nullptr);
+      else ASSERT_NE(unmapper.convert_lut_to_logic(c.lut, &nodes), nullptr);
       EXPECT_FALSE(c.lut->has_fanout());
       c.finish(nodes);
       ASSERT_KAVU_EQUIVALENT(golden.nl, c.nl);

@@ -46,6 +46,23 @@ TEST_F(KavuName, UniqueNamesAreNumberedPerBaseAndExtension) {
   KAVU_UNIQUE_SYNTH_NAMES_UTIL other;
   EXPECT_EQ(other.create_unique_synthesized_name(a, "e")->get_short_hpath(), "top|a~e_3");
   EXPECT_EQ(other.get_next_number(a, "e"), 4);
+
+  // The terminal forms take the base from a gate or from another terminal.
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* gate = kavu_platform::make_and(&nl, nullptr, nullptr);
+  gate->set_instance_name(b);
+  gate->get_single_oterm()->set_instance_name(b);
+  CDB_SGATE_OTERM* target = kavu_platform::make_not(&nl, nullptr)->get_single_oterm();
+  util.set_unique_synthesized_name(target, gate, "g");
+  EXPECT_EQ(target->get_instance_name()->get_short_hpath(), "top|b~g");
+  util.set_unique_synthesized_name(target, gate->get_single_oterm(), std::string("g"));
+  EXPECT_EQ(target->get_instance_name()->get_short_hpath(), "top|b~g_1");
+  // Outside parallel synthesis a real name is made at once, on the gate and
+  // its preferred output.
+  CDB_SGATE_NODE* named = kavu_platform::make_not(&nl, nullptr);
+  kavu_create_real_or_temp_name(named, gate, "rt");
+  EXPECT_EQ(named->get_instance_name()->get_short_hpath(), "top|b~rt");
+  EXPECT_EQ(named->get_single_oterm()->get_instance_name(), named->get_instance_name());
 }
 
 TEST_F(KavuName, UserEnteredNamesAreReusedAndOthersSkipped) {
