@@ -1,6 +1,8 @@
 // Load and unload. Load-time keys are also read in a second CTest run that
 // sets every key through KAVU_INI_SET before the process starts.
 #include <cstdlib>
+#include <set>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -58,3 +60,20 @@ TEST(KavuSetupUnload, ReleasesTheEstimatorHashWithItsTrace) {
 }
 
 }  // namespace
+
+// The load builds the shared containers and fixed names other areas use:
+// empty sets, distinct non-empty file and port names.
+TEST(KavuSetupGlobals, ContainersAndNamesAreBuiltAtLoad) {
+  EXPECT_TRUE(kavu_loop_oterms().empty() && kavu_loop_nodes().empty());
+  EXPECT_EQ(kavu_tervo_estimator_hash().size(), 0u);
+  EXPECT_TRUE(kavu_project_db_path().empty());
+  EXPECT_GT(kavu_parallel_skip_reasons().size(), 0u);
+  EXPECT_FALSE(kavu_retimer_name_marker().empty());
+  auto distinct = [](const auto& names) {
+    std::set<std::string> seen(names.begin(), names.end());
+    return seen.size() == names.size() && !seen.count("");
+  };
+  EXPECT_TRUE(distinct(kavu_seq_report_file_names()));
+  EXPECT_TRUE(distinct(kavu_mac_input_port_names()));
+  EXPECT_TRUE(distinct(kavu_mac_output_port_names()));
+}
