@@ -253,7 +253,8 @@ TEST(Kavu01tblConstruction, BuiltFunctionsAgreeWithModel) {
   }
   // Selection: a where the new top variable is 0, b where it is 1.
   std::mt19937 rng(3);
-  for (auto [na, nb] : {std::pair{2u, 4u}, {4u, 2u}, {0u, 0u}, {5u, 5u}, {4u, 6u}, {7u, 3u}}) {
+  for (const auto& sizes : {std::pair{2u, 4u}, {4u, 2u}, {0u, 0u}, {5u, 5u}, {4u, 6u}, {7u, 3u}}) {
+    const unsigned na = sizes.first, nb = sizes.second;
     KAVU_01TBL a(na), b(nb);
     for (unsigned i = 0; i < a.length(); ++i) a.set_word(i, rng() & (na < 5 ? (1u << (1u << na)) - 1 : ~0u));
     for (unsigned i = 0; i < b.length(); ++i) b.set_word(i, rng() & (nb < 5 ? (1u << (1u << nb)) - 1 : ~0u));

@@ -69,7 +69,8 @@ TEST(KavuHelperRecords, MovesLeaveTheSourceEmpty) {
   OPT_CONE_DESCRIPTION moved(std::move(cone)), assigned;
   EXPECT_TRUE(moved.m_cost == 3 && moved.m_nodes.size() == 1 && cone.m_nodes.empty());
   assigned = std::move(moved);
-  assigned = std::move(assigned);  // self-move keeps the content
+  OPT_CONE_DESCRIPTION& same = assigned;
+  assigned = std::move(same);  // self-move keeps the content
   EXPECT_TRUE(assigned.m_nodes.size() == 1 && moved.m_nodes.empty());
   OPT_SUBGRAPH_DESCRIPTION sub;
   sub.m_size = 2;
@@ -79,7 +80,8 @@ TEST(KavuHelperRecords, MovesLeaveTheSourceEmpty) {
   OPT_SUBGRAPH_DESCRIPTION sub_moved(std::move(sub)), sub_assigned;
   EXPECT_TRUE(sub.m_nodes.empty() && sub.m_inputs.empty() && sub.m_outputs.empty());
   sub_assigned = std::move(sub_moved);
-  sub_assigned = std::move(sub_assigned);
+  OPT_SUBGRAPH_DESCRIPTION& sub_same = sub_assigned;
+  sub_assigned = std::move(sub_same);
   EXPECT_TRUE(sub_assigned.m_size == 2 && sub_assigned.m_inputs.size() == 1 && sub_moved.m_outputs.empty());
 }
 

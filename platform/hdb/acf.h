@@ -39,7 +39,7 @@ enum ACF_VARIABLE_TYPE_ENUM {
 };
 
 // Enumeration values.
-enum ACF_ENUM_TYPE_ENUM {
+enum ACF_ENUM_TYPE_ENUM : int {
   ACF_ENUM_OFF = 2,
   ACF_ENUM_AUTO = 52,
   ACF_ENUM_BLACK_BOX = 427,

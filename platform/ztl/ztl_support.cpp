@@ -9,7 +9,9 @@
 // uninitialized when it inlines it under the sanitizers; the report is false.
 // The regex templates are instantiated at the end of this file, so the
 // warning stays off for the whole file.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <regex>
 
 #include "msg/msg.h"

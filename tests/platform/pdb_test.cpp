@@ -93,7 +93,8 @@ TEST(PdbArchive, RoundTripsWithAndWithoutStoredNames) {
 }
 
 TEST(PdbArchive, RegistryRefusesASecondLiveClassHash) {
-  EXPECT_EQ(PDB_THUNK_INFO::find(0x12345678), probe_thunk());
+  const PDB_THUNK_INFO* registered = probe_thunk();  // registers on first use
+  EXPECT_EQ(PDB_THUNK_INFO::find(0x12345678), registered);
   EXPECT_KAVU_INTERNAL_ERROR(
       PDB_THUNK_INFO(0x12345678, &create_probe, nullptr, nullptr, &construct_probe, &destroy_probe,
                      &transfer_probe, &probe_thunk, &this_probe, false, false, typeid(PROBE),
