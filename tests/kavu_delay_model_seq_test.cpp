@@ -112,6 +112,38 @@ TEST(KavuDelayModelSeq, RegistersAndSimpleGates) {
       model.compute_fanin_delay_of_oterm(nullptr, nullptr, nullptr, nullptr, nullptr, false, 0, nullptr), "oterm != 0");
 }
 
+TEST(KavuDelayModelSeq, CarrySums) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+  CDB_SGATE_NODE* b = make_input_pin(&nl, "b");
+  auto* cs = new CDB_SGATE_CARRY_SUM(nullptr);
+  nl.add_node(cs);
+  for (unsigned i = 0; i < 2; ++i) {
+    cs->set_input_term(cs->create_input_term(nullptr), i);
+    out(i == 0 ? a : b)->insert_fanout(cs->get_input_term(i));
+  }
+  out(a)->set_fanin_delay(3);
+  out(b)->set_fanin_delay(8);
+  cs->get_output_term(SUM_OUT)->set_fanout_delay(5);
+  cs->get_output_term(CARRY_OUT)->set_fanout_delay(6);
+  for (bool through : {false, true}) {
+    CFG_SCOPE cfg{{"kavu_delay_look_through_carry_of_carry_sums", through ? "on" : "off"}};
+    KAVU_DELAY_MODEL_SIMPLE model(false);
+    const int g = model.get_buf_delay();
+    auto fanin = [&](unsigned o) {
+      return model.compute_fanin_delay_of_oterm(cs->get_output_term(o), nullptr, nullptr, nullptr, nullptr, false, 0,
+                                                nullptr);
+    };
+    auto fanout = [&](unsigned i) {
+      return model.compute_fanout_delay_of_iterm(cs->get_input_term(i), nullptr, nullptr, nullptr, nullptr, false, 0);
+    };
+    EXPECT_EQ(fanin(SUM_OUT), g + 3);
+    EXPECT_EQ(fanin(CARRY_OUT), through ? g + 8 : 0);
+    EXPECT_EQ(fanout(SUM_IN), g + 5);
+    EXPECT_EQ(fanout(CARRY_IN), through ? g + 6 : 0);
+  }
+}
+
 TEST(KavuDelayModelSeq, ConstructorsAndContexts) {
   const KAVU_DELAY_GETTER getter = kavu_get_fanin_delay;
   KAVU_DELAY_MODEL_SEQ<void*, void*, void*> bare(getter, false);

@@ -48,7 +48,7 @@ TEST(KavuDelayUtilDetailed, TablesOfBothFamilies) {
   };
   CDB_SGATE_OPERATOR* add = ops.make(CDB_OPER_ADDITION, 64, 64, 64);
   CDB_SGATE_OPERATOR* dec8 = ops.make(CDB_OPER_DECODE, 8, 0, 1);
-  CDB_SGATE_OPERATOR* dec0 = ops.make(CDB_OPER_DECODE, 0, 0, 1);
+  CDB_SGATE_OPERATOR* dec0 = ops.make(CDB_OPER_DECODE, 0, 1, 1);
   CDB_SGATE_OPERATOR* mux8 = ops.make(CDB_OPER_NTO1_MUX, 3, 8, 1);
   CDB_SGATE_OPERATOR* mux6 = ops.make(CDB_OPER_NTO1_MUX, 3, 6, 1);
   CDB_SGATE_OPERATOR* eq = ops.make(CDB_OPER_EQUAL, 11, 11, 1);
@@ -83,8 +83,8 @@ TEST(KavuDelayUtilDetailed, TablesOfBothFamilies) {
     EXPECT_EQ(kavu_detailed_gate_delay_4lut(c.i, c.o), c.four) << c.i->get_my_node()->get_debug_name();
   }
   // A decoder of width 0: the 4-LUT formula would give -200.
-  CDB_SGATE_ITERM* any = dec0->get_input_term(0);
-  EXPECT_EQ(any, nullptr);
+  EXPECT_EQ(kavu_detailed_gate_delay_4lut(in(dec0, CDB_OPER_PORT_B, 0), o(dec0, 0)), 0);
+  EXPECT_EQ(kavu_detailed_gate_delay_6lut(in(dec0, CDB_OPER_PORT_B, 0), o(dec0, 0)), 460);
   EXPECT_KAVU_INTERNAL_ERROR(kavu_detailed_gate_delay_4lut(nullptr, o(dec0, 0)), "iterm");
   EXPECT_KAVU_INTERNAL_ERROR(kavu_detailed_gate_delay_6lut(c12->get_input_term(0), out(c13)), "get_my_node() == sgate");
   // Detailed mode in the model: a missing terminal is replaced by the first one.
@@ -186,6 +186,14 @@ TEST(KavuDelayUtilProfile, MapsGroupsAndUnconnectedClocks) {
   DEBUG_CAPTURE cap("KAVU");
   kavu_dump_max_path_delay_profiles(&d.nl, expert.get());
   EXPECT_TRUE(cap.contains("PROFILE:  - NONE: 1 registers"));
+}
+
+TEST(KavuDelayUtilProfile, EmptyNetlistPrintsZeroPercent) {
+  CDB_SGATE_NETLIST nl;
+  std::unique_ptr<KAVU_DELAY_EXPERT> expert(kavu_get_default_delay_expert(&nl));
+  DEBUG_CAPTURE cap("KAVU");
+  kavu_dump_max_path_delay_profiles(&nl, expert.get());
+  EXPECT_TRUE(cap.contains("Number of oterms of type other           :     0, percentage   0.0"));
 }
 
 TEST(KavuDelayCritical, MuxReportOfASmallDesign) {
