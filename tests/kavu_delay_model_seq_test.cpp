@@ -155,8 +155,8 @@ TEST(KavuDelayModelSeq, ConstructorsAndContexts) {
   EXPECT_EQ(nseq.get_huge_gate_limit(), 200);
   // The expert has no analysis to hand to the timer's models.
   const KAVU_DELAY_SETTER s = kavu_set_fanin_delay;
-  EXPECT_KAVU_INTERNAL_ERROR(KAVU_DELAY_EXPERT(s, s, getter, getter, 16u, 32u, 64u, 128u,
-                                               new KAVU_DELAY_MODEL_STIMER(false), 2),
+  auto stimer = std::make_unique<KAVU_DELAY_MODEL_STIMER>(false);  // still ours when refused
+  EXPECT_KAVU_INTERNAL_ERROR(KAVU_DELAY_EXPERT(s, s, getter, getter, 16u, 32u, 64u, 128u, stimer.get(), 2),
                              "m_seq_model != 0");
 }
 

@@ -433,7 +433,10 @@ TEST(KavuDelayExpert, SmallCasesAndRefusals) {
   EXPECT_EQ(expert->get_iterm_oterm_delay_for_vector(five, 0, 10), 20);
   // Sizes below 2 would divide by ln 1.
   EXPECT_KAVU_INTERNAL_ERROR(expert->change_max_gate_size(1), "size > 1");
-  EXPECT_KAVU_INTERNAL_ERROR(make_expert(&nl, 1), "max_gate_size > 1");
+  auto model = std::make_unique<KAVU_DELAY_MODEL_KZR>(k_get_fi, false, false);  // still ours when refused
+  EXPECT_KAVU_INTERNAL_ERROR(KAVU_DELAY_EXPERT(k_set_fi, k_set_fo, k_get_fi, k_get_fo, 16u, 32u, 64u, 128u,
+                                               model.get(), 1),
+                             "max_gate_size > 1");
   EXPECT_KAVU_INTERNAL_ERROR(expert->clean_up_after_delay_analysis(), "m_ref_count > 0");
   // A don't-care terminal costs nothing; replacing the set frees the old one.
   expert->set_oterm_dont_care_set(new std::set<CDB_SGATE_OTERM*>{out(l1)});
