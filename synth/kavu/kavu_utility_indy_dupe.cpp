@@ -21,7 +21,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
-#include <unordered_map>
 
 #include "kavu_check.h"
 #include "kavu_dff_helper.h"
@@ -153,17 +152,57 @@ class INDY_DUPE_PASS {
   bool cones_match(CDB_SGATE_ITERM* a_iterm, CDB_SGATE_ITERM* b_iterm, int depth);
   bool sources_match(CDB_SGATE_OTERM* a, CDB_SGATE_OTERM* b, int depth);
 
-  struct PAIR_HASH {
-    size_t operator()(const std::pair<const void*, const void*>& p) const {
-      const uint64_t h = reinterpret_cast<uintptr_t>(p.first) * 0x9e3779b97f4a7c15ull;
-      return size_t(h ^ (reinterpret_cast<uintptr_t>(p.second) + (h >> 31)));
-    }
-  };
   // Per pair of source terminals: the smallest depth that matched, the
-  // largest that failed.
+  // largest that failed. Open addressing over a power-of-two table, cleared
+  // through the list of slots in use, so that the many small comparisons of
+  // a run cost no allocation and no full-table clear.
   struct PAIR_MEMO {
+    const CDB_SGATE_OTERM* m_a = nullptr;
+    const CDB_SGATE_OTERM* m_b = nullptr;
     int m_matched = CONE_DEPTH + 1;
     int m_failed = -1;
+  };
+  class PAIR_MEMO_TABLE {
+   public:
+    void clear() {
+      for (uint32_t s : m_used) m_slots[s] = PAIR_MEMO();
+      m_used.clear();
+    }
+    // The entry of the pair, made when absent; valid until the next find.
+    PAIR_MEMO& find(const CDB_SGATE_OTERM* a, const CDB_SGATE_OTERM* b) {
+      if ((m_used.size() + 1) * 2 > m_slots.size()) grow();
+      const size_t mask = m_slots.size() - 1;
+      size_t s = hash(a, b) & mask;
+      while (m_slots[s].m_a && (m_slots[s].m_a != a || m_slots[s].m_b != b)) s = (s + 1) & mask;
+      if (!m_slots[s].m_a) {
+        m_slots[s].m_a = a;
+        m_slots[s].m_b = b;
+        m_used.push_back(uint32_t(s));
+      }
+      return m_slots[s];
+    }
+
+   private:
+    static size_t hash(const void* a, const void* b) {
+      uint64_t h = reinterpret_cast<uintptr_t>(a) * 0x9e3779b97f4a7c15ull;
+      h ^= reinterpret_cast<uintptr_t>(b) + (h >> 29);
+      h *= 0xbf58476d1ce4e5b9ull;
+      return size_t(h ^ (h >> 32));
+    }
+    void grow() {
+      std::vector<PAIR_MEMO> old;
+      old.swap(m_slots);
+      m_slots.assign(old.empty() ? 64 : old.size() * 2, PAIR_MEMO());
+      m_used.clear();
+      for (const PAIR_MEMO& e : old) {
+        if (!e.m_a) continue;
+        PAIR_MEMO& n = find(e.m_a, e.m_b);
+        n.m_matched = e.m_matched;
+        n.m_failed = e.m_failed;
+      }
+    }
+    std::vector<PAIR_MEMO> m_slots;
+    std::vector<uint32_t> m_used;
   };
 
   CDB_SGATE_NETLIST* m_netlist;
@@ -173,7 +212,7 @@ class INDY_DUPE_PASS {
   std::vector<CDB_SGATE_OTERM*> m_visited;
   CDB_SGATE_OTERM* m_a_oterm = nullptr;
   CDB_SGATE_OTERM* m_b_oterm = nullptr;
-  std::unordered_map<std::pair<const void*, const void*>, PAIR_MEMO, PAIR_HASH> m_memo;
+  PAIR_MEMO_TABLE m_memo;
 };
 
 void INDY_DUPE_PASS::number_terminals() {
@@ -242,9 +281,11 @@ void INDY_DUPE_PASS::debug_candidates(const std::vector<KAVU_INDY_DUPE_FINGERPRI
 }
 
 bool INDY_DUPE_PASS::sources_match(CDB_SGATE_OTERM* a, CDB_SGATE_OTERM* b, int depth) {
-  PAIR_MEMO& memo = m_memo[{a, b}];
-  if (depth >= memo.m_matched) return true;
-  if (depth <= memo.m_failed) return false;
+  {
+    const PAIR_MEMO& memo = m_memo.find(a, b);
+    if (depth >= memo.m_matched) return true;
+    if (depth <= memo.m_failed) return false;
+  }
   const CDB_SGATE_NODE* ga = a->get_my_node();
   const CDB_SGATE_NODE* gb = b->get_my_node();
   bool alike = false;
@@ -257,8 +298,8 @@ bool INDY_DUPE_PASS::sources_match(CDB_SGATE_OTERM* a, CDB_SGATE_OTERM* b, int d
   bool match = alike;
   for (unsigned i = 0; match && i < ga->get_number_of_input_terms(); ++i)
     match = cones_match(ga->get_input_term(i), gb->get_input_term(i), depth - 1);
-  // The reference may have moved while the map grew.
-  PAIR_MEMO& after = m_memo[{a, b}];
+  // The table may have grown meanwhile: look the pair up again.
+  PAIR_MEMO& after = m_memo.find(a, b);
   if (match) after.m_matched = std::min(after.m_matched, depth);
   else after.m_failed = std::max(after.m_failed, depth);
   return match;
