@@ -70,7 +70,7 @@ TEST(KavuUtilityComb2, MuxUpdate) {
       {a, b, false, false, [](uint64_t x, uint64_t y, uint64_t sel) { return (sel & y) | (~sel & x); }},
       {a, b, true, false, [](uint64_t x, uint64_t y, uint64_t sel) { return (sel & y) | (~sel & ~x); }},
       {b, a, false, true, [](uint64_t x, uint64_t y, uint64_t sel) { return (sel & ~x) | (~sel & y); }},
-      // Null signals are constants (this used to dereference them).
+      // Null signals are constants (never dereferenced).
       {nullptr, b, true, false, [](uint64_t, uint64_t y, uint64_t sel) { return sel & y; }},
       {a, nullptr, false, false, [](uint64_t x, uint64_t, uint64_t sel) { return sel | x; }}};
   CDB_SGATE_MUX* mux = new CDB_SGATE_MUX(nullptr);

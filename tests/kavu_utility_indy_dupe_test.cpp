@@ -309,7 +309,7 @@ TEST(KavuUtilityIndyDupe, LongRingsAndTheCap) {
 
 // With merging across hierarchies not allowed, registers under different
 // parents are never paired, and unnamed registers (no parent) sort first
-// (they used to stop the sort with an internal error).
+// (never an internal error in the sort).
 TEST(KavuUtilityIndyDupe, HierarchiesAndUnnamedRegisters) {
   CMP_FACADE facade;
   ZCU_FACADE_UTIL::get_instance()->set_facade(&facade);

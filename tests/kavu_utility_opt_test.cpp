@@ -91,7 +91,7 @@ TEST(KavuUtilityOpt, BypassRegisterNames) {
     EXPECT_EQ(first[size_t(i)]->get_instance_name()->get_index_in_group(), i);
   }
   // The same size reuses the array type; a larger bank widens it so that
-  // every element lies in the range (it used to keep 0..1).
+  // every element lies in the range (not kept at 0..1).
   const HDB_TYPE* type = group->get_type();
   opt_process_bypass_dff_name(top, base, bank(2), nullptr, nullptr, false);
   EXPECT_EQ(group->get_type(), type);
@@ -123,7 +123,7 @@ TEST(KavuUtilityOpt, NewRegisterFromAModel) {
     OPT_SECONDARY_SIGNALS sigs;
     sigs.m_clk = model->get_input_term(CDB_DFF_CLK);
     // The model's enable and clear: connected, or present but unconnected
-    // (these used to be copied regardless, an internal error).
+    // (copying them would be an internal error).
     sigs.m_ena = model->get_input_term(CDB_DFF_ENA);
     sigs.m_aclr = model->get_input_term(CDB_DFF_ACLR);
     sigs.m_ena->disconnect_from_source();

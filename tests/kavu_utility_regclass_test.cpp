@@ -151,9 +151,9 @@ TEST(KavuUtilityRegclass, PinStructuresCacheAndUnnamedRegisters) {
   EXPECT_FALSE(opt_dff_is_io_register(cached));
   hdb_set_option(cached->get_instance_name(), ACF_OUTPUT_ENABLE_REGISTER, "on");
   EXPECT_FALSE(opt_dff_is_io_register(cached));
-  // An unnamed register with no pin neighbour is no I/O register (this used
-  // to be an internal error); an IO buffer without fan-out is skipped (its
-  // missing first fan-out used to be read).
+  // An unnamed register with no pin neighbour is no I/O register (not an
+  // internal error); an IO buffer without fan-out is skipped (its missing
+  // first fan-out is never read).
   CDB_SGATE_NODE* lone = make_dff(&nl, a, clk);
   CDB_SGATE_IO_BUF* dangling = new CDB_SGATE_IO_BUF(nullptr, CDB_IO_BUF_TRI);
   nl.add_node(dangling);

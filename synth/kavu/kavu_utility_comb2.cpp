@@ -1,6 +1,6 @@
 // kavu_utility_comb2.cpp — two-input comb gates and multiplexer updates.
 //
-// Fixed fault against the literal rule: a null signal given to
+// A case handled on purpose: a null signal given to
 // kavu_update_mux ties the input to a constant (VCC, GND when inverted), as
 // kavu_create_comb2 does, instead of being dereferenced.
 #include "kavu_utility_comb2.h"

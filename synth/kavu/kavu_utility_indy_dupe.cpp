@@ -12,7 +12,7 @@
 // matches are remembered per pair at the smallest depth that matched and
 // failures at the largest depth that failed; reconvergent cones (adders,
 // XOR trees) are then compared in time linear in their size.
-// Fixed fault against the literal rule: with merging across hierarchies not
+// A case handled on purpose: with merging across hierarchies not
 // allowed, a register without a parent name (unnamed registers, made by the
 // library) sorts before every named one instead of stopping the sort with an
 // internal error.

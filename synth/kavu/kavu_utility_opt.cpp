@@ -1,12 +1,11 @@
 // kavu_utility_opt.cpp — optimisation utilities: timing-map queries, RAM
 // marks, bypass-register names and new registers.
 //
-// Fixed faults against the literal rules: an existing bypass array name is
+// Cases handled on purpose: an existing bypass array name is
 // reused only when its range covers the new bank, else it gets a wider array
-// type first (elements used to fall outside the declared range); a new
+// type first, so that no element falls outside the declared range; a new
 // register copies the model's enable and clear only when they are connected
-// (an unconnected model terminal used to be copied as a source it does not
-// have).
+// (an unconnected model terminal has no source to copy).
 #include "kavu_utility_opt.h"
 
 #include <algorithm>
