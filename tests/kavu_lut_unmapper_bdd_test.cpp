@@ -710,3 +710,41 @@ TEST(KavuLutUnmapCache, EntryDumpListsTheCone) {
 }
 
 }  // namespace
+
+namespace {
+
+// The operator rules: an n-to-1 mux picks data k where the select bits
+// spell k; a select operator ORs the ANDs of its port pairs.
+TEST(KavuBddSubnet, MuxAndSelectOperators) {
+  for (bool nto1 : {true, false}) {
+    CDB_SGATE_NETLIST nl;
+    std::vector<CDB_SGATE_NODE*> pins;
+    for (int i = 0; i < 6; ++i) pins.push_back(make_input_pin(&nl, ("p" + std::to_string(i)).c_str()));
+    CDB_SGATE_OPERATOR* op = new CDB_SGATE_OPERATOR("op", nto1 ? CDB_OPER_NTO1_MUX : CDB_OPER_SELECT);
+    nl.add_node(op);
+    CDB_SGATE_OPER_PORT_ENTRY* sel = op->add_port("s", CDB_OPER_PORT_A, CDB_OPER_PORT_DIR_IN);
+    CDB_SGATE_OPER_PORT_ENTRY* data = op->add_port("d", CDB_OPER_PORT_B, CDB_OPER_PORT_DIR_IN);
+    CDB_SGATE_OPER_PORT_ENTRY* out = op->add_port("o", CDB_OPER_PORT_O, CDB_OPER_PORT_DIR_OUT);
+    // Select bits p0, p1; data p2..p5 (the select operator uses p2, p3).
+    for (unsigned i = 0; i < 2; ++i) sel->set_iterm(i, op->insert_unordered_fanin(pins[i]->get_single_oterm()));
+    for (unsigned i = 0; i < (nto1 ? 4u : 2u); ++i)
+      data->set_iterm(i, op->insert_unordered_fanin(pins[2 + i]->get_single_oterm()));
+    out->set_oterm(0, op->create_output_term(nullptr));
+    std::vector<CDB_SGATE_OTERM*> support;
+    for (CDB_SGATE_NODE* p : pins) support.push_back(p->get_output_term(0));
+    std::vector<CDB_SGATE_OTERM*> members{out->get_oterm(0)};
+    BDD_ZBDD_MGR bm(6, 1000, 50000, true, false);
+    std::vector<BDD_ZBDD> heads;
+    ASSERT_TRUE(kavu_bdd_make_bdds_from_sgate_subnet(&bm, support, members, members, &heads, 1000, true));
+    std::vector<uint64_t> words;
+    heads[0].make_truth_table(&words);
+    for (unsigned m = 0; m < 64; ++m) {
+      const unsigned s = m & 3u;
+      const bool want = nto1 ? ((m >> (2 + s)) & 1u) != 0
+                             : (((m >> 0) & (m >> 2)) & 1u) != 0 || (((m >> 1) & (m >> 3)) & 1u) != 0;
+      EXPECT_EQ(((words[0] >> m) & 1u) != 0, want) << (nto1 ? "nto1 " : "select ") << m;
+    }
+  }
+}
+
+}  // namespace
