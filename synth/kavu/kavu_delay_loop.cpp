@@ -217,7 +217,10 @@ CDB_SGATE_COMB* KAVU_DELAY_EXPERT::decompose_vector(std::vector<DECOMP_RECORD>& 
     const DECOMP_RECORD& r = records[size_t(index)];
     head->add_unordered_fanin_from_oterm(nullptr, r.m_inverted, r.m_source);
   }
-  head->get_output_term(0)->adopt_fanouts(comb->get_output_term(0), false);
+  CDB_SGATE_OTERM* old_out = comb->get_output_term(0);
+  CDB_SGATE_OTERM* new_out = head->get_output_term(0);
+  if (old_out->is_inverted()) new_out->set_invert();  // an inverted output (NAND, NOR, XNOR) stays inverted
+  new_out->adopt_fanouts(old_out, false);
   kavu_swap_instance_names(head, comb);
   return head;
 }
