@@ -19,6 +19,7 @@
 #include "kavu_helper_predicates.h"
 #include "kavu_seq_lutram_util.h"
 #include "kavu_seq_mac_utility.h"
+#include "kavu_seq_scc.h"
 #include "kavu_seq_timer.h"
 #include "kavu_setup.h"
 #include "platform_testkit.h"
@@ -702,4 +703,78 @@ TEST(KavuSeqTimer, SharedFunctions) {
   EXPECT_TRUE(kavu_seq_is_plain_register(r));
   kavu_get_dff_enable(r)->set_source(out(d));
   EXPECT_FALSE(kavu_seq_is_plain_register(r));
+}
+
+// Register-loop reports: the component dump, the longest path, the positive
+// loop, member and big-gate collections, the predecessor map print.
+TEST(KavuSeqTimer, SccReports) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE *clk = make_input_pin(&nl, "clk"), *in = make_input_pin(&nl, "in");
+  CDB_SGATE_NODE* r = reg(nl, nullptr, clk);
+  CDB_SGATE_NODE* inv = make_and(&nl, r, in);
+  kavu_get_dff_data(r)->set_source(out(inv));
+  std::vector<CDB_SGATE_OTERM*> sorted{out(in), out(r), out(inv)};
+  KAVU_SCC::SCC_MAP map{{out(in), 0}, {out(r), 1}, {out(inv), 1}};
+  EXPECT_KAVU_INTERNAL_ERROR(KAVU_SCC(nullptr, nullptr, nullptr, &nl, &sorted, 0, 3, &map, 1, 0, false),
+                             "scc_map[oterm] == id");
+  KAVU_SCC scc(nullptr, nullptr, nullptr, &nl, &sorted, 1, 3, &map, 1, 0, false);
+  EXPECT_EQ(scc.get_size(), 2);
+  const std::string r_id = std::to_string(r->get_id()), inv_id = std::to_string(inv->get_id());
+  struct CASE {
+    bool with_input;
+    std::vector<std::string> has, lacks;
+  };
+  for (const CASE& c : {CASE{false, {"* SRC *\nSCC: id = 1\nSCC size = 2\nstart_index = 1 end_index = 3\n",
+                                     "\n2Number of nodes are dumped.\n"},
+                                    {"SCC input oterms"}},
+                        CASE{true, {"SCC input oterms (size = 1)\n", "(SGATE id = " + std::to_string(in->get_id()) + ")"},
+                             {"* SRC *"}}}) {
+    if (c.with_input) scc.get_input_oterms().push_back(out(in));
+    std::ostringstream os;
+    scc.dump(os);
+    for (const std::string& s : c.has) EXPECT_NE(os.str().find(s), std::string::npos) << s << "\n" << os.str();
+    for (const std::string& s : c.lacks) EXPECT_EQ(os.str().find(s), std::string::npos) << s;
+  }
+
+  KAVU_SCC_PRED_MAP pred;
+  pred[out(inv)] = {out(r), 5, true};
+  pred[out(r)] = {nullptr, 3, false};
+  std::ostringstream longest;
+  scc.dump_longest_path(longest, pred);
+  EXPECT_NE(longest.str().find("Longest path of SCC (id = 1) = 8 End oterm = "), std::string::npos);
+  EXPECT_NE(longest.str().find("\n      8, "), std::string::npos);
+  EXPECT_NE(longest.str().find("\n      3, "), std::string::npos);
+  EXPECT_NE(longest.str().find("\n\n*************************\n"), std::string::npos);
+  std::ostringstream none;
+  scc.dump_longest_path(none, KAVU_SCC_PRED_MAP());
+  EXPECT_NE(none.str().find("= 0 End oterm = "), std::string::npos);
+
+  ::testing::internal::CaptureStdout();
+  kavu_seq_print_pred_map(pred);
+  const std::string printed = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(printed.find("SGATE (id=" + inv_id + ") PRE SGATE (id=" + r_id + ") arc_delay = 5 MINIMAL\n"),
+            std::string::npos);
+  EXPECT_NE(printed.find("SGATE (id=" + r_id + ") NULL PRE SGATE arc_delay = 3 NOT_MINIMAL\n"), std::string::npos);
+
+  scc.m_positive_loop_oterms = {out(r), out(inv)};
+  std::ostringstream loop;
+  scc.print_positive_loop(loop);
+  EXPECT_EQ(loop.str().rfind("START POS LOOP 2\n" + r_id + " ", 0), 0u);
+  EXPECT_NE(loop.str().find(" R\n" + inv_id + " "), std::string::npos);
+  EXPECT_NE(loop.str().find("END POS LOOP\n"), std::string::npos);
+
+  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> members;
+  members.insert(out(in));
+  scc.collect_member_oterms(members);
+  EXPECT_TRUE(members.size() == 2 && members.exists(out(r)) && members.exists(out(inv)));
+  std::vector<CDB_SGATE_OTERM*> twice{out(r), out(r)};
+  KAVU_SCC::SCC_MAP twice_map{{out(r), 4}};
+  EXPECT_KAVU_INTERNAL_ERROR(
+      KAVU_SCC(nullptr, nullptr, nullptr, &nl, &twice, 0, 2, &twice_map, 4, 0, false).collect_member_oterms(members),
+      "!result.exists(oterm)");
+  KAVU_BIG_GATE_SET_INFO big;
+  big.add_big_gate_info(new KAVU_BIG_GATE_INFO(out(inv)));
+  std::vector<CDB_SGATE_OTERM*> on_loop;
+  scc.collect_big_gates_on_positive_loop(on_loop, &big);
+  EXPECT_EQ(on_loop, std::vector<CDB_SGATE_OTERM*>({out(inv)}));
 }
