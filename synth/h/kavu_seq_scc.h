@@ -57,6 +57,15 @@ class KAVU_SCC {
   std::list<CDB_SGATE_OTERM*>& get_input_oterms() { return m_input_oterms; }
   std::list<CDB_SGATE_OTERM*>& get_output_oterms() { return m_output_oterms; }
   std::list<CDB_SGATE_OTERM*>& get_exit_oterms() { return m_exit_oterms; }
+  // What the fit test works with.
+  CDB_SGATE_NETLIST* get_netlist() const { return m_netlist; }
+  SCC_MAP* get_scc_map() const { return m_scc_map; }
+  KAVU_SEQ_DELAY_ANALYSIS* get_analysis() const { return m_analysis; }
+  KAVU_DELAY_MODEL_SCC_ARR* get_arrival_model() const { return m_arrival_model; }
+  KAVU_DELAY_MODEL_SCC* get_fanout_model() const { return m_fanout_model; }
+  int get_verbose() const { return m_verbose; }
+  bool recalculates_comb_gate_delay() const { return m_recalculate_comb_gate_delay; }
+  bool dumps_longest_path() const { return m_dump_longest_path; }
 
   // The component's report.
   void dump(std::ostream& os) const;
