@@ -778,3 +778,40 @@ TEST(KavuSeqTimer, SccReports) {
   scc.collect_big_gates_on_positive_loop(on_loop, &big);
   EXPECT_EQ(on_loop, std::vector<CDB_SGATE_OTERM*>({out(inv)}));
 }
+
+// The timer's reports on a real design: clocks, best cycle times (no domain
+// has a cycle time yet), clock domains, the arrival-table print.
+TEST(KavuSeqTimer, Reports) {
+  auto nl = load_blif("mcnc/s298");
+  KAVU_SEQ_TIMER timer("s298", nl.get(), nullptr, 2, 200, nullptr);
+  timer.calculate_best_cycle_time();
+  auto read = [](const char* file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  timer.print_all_clocks("clocks.txt");
+  const KAVU_SEQ_CLOCK* clock = timer.get_clock(1);
+  ASSERT_TRUE(clock);
+  EXPECT_EQ(read("clocks.txt"), "[1] " + kavu_get_oterm_debug_name(clock->m_source) + " (sgate id = " +
+                                    std::to_string(clock->m_source->get_my_node()->get_id()) +
+                                    ") Inverted : N PORT_INDEX= 0\n");
+  timer.print_best_cycle_time("best.txt");
+  const std::string best = read("best.txt");
+  EXPECT_EQ(best.rfind("GEO= ", 0), 0u) << best;
+  EXPECT_NE(best.find(" SIZE= 0\n"), std::string::npos) << best;
+  std::ostringstream domains;
+  timer.dump_clock_domain_oterms(domains);
+  EXPECT_EQ(domains.str().rfind("Oterms in Clock Domains\nTotal number of clock domains = 1\n" + std::string(25, '*') +
+                                    "\nClock domain ID = 0\nBest cycle time = -1000000000\n",
+                                0),
+            0u);
+  ZTL_HASH_LITE<CDB_SGATE_OTERM*, int> table;
+  table[clock->m_source] = 7;
+  ::testing::internal::CaptureStdout();
+  kavu_seq_print_arrival_table(&table);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "Total = 1\nSGATE (id=" + std::to_string(clock->m_source->get_my_node()->get_id()) + ") arr=7\n");
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_seq_print_arrival_table(nullptr), "table != NULL");
+}
