@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <list>
 #include <fstream>
 #include <map>
 #include <set>
@@ -15,6 +17,7 @@
 #include "cut/cut_mac.h"
 #include "hdb/hdb.h"
 #include "kavu_delay_model_seq.h"
+#include "kavu_depends.h"
 #include "kavu_dff_helper.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_seq_lutram_util.h"
@@ -148,6 +151,21 @@ TEST(KavuSeqTimer, RealDesignsIndexEveryRegisterOnceInOneDomain) {
             EXPECT_LT(KAVU_SEQ_TIMER::get_oterm_info_index(t->get_source()), i) << name;
           }
       }
+      // The index order is the order of a depth-first recursion (fan-in first).
+      std::vector<CDB_SGATE_OTERM*> order;
+      std::set<CDB_SGATE_OTERM*> visited;
+      std::function<void(CDB_SGATE_OTERM*)> visit = [&](CDB_SGATE_OTERM* o) {
+        if (!visited.insert(o).second) return;
+        CDB_SGATE_NODE* g = o->get_my_node();
+        if (timer.get_delay_model()->look_through_sgate(g))
+          for (CDB_SGATE_ITERM* t : g->get_input_terms())
+            if (t && t->is_connected() && t->get_source() && kavu_oterm_depends_on_iterm(g, o, t, true, true, true, false))
+              visit(t->get_source());
+        if (o->has_fanout() || is_reg(g)) order.push_back(o);
+      };
+      for (CDB_SGATE_OTERM* o : all_oterms(nl.get())) visit(o);
+      ASSERT_EQ(int(order.size()), timer.get_num_oterms()) << name;
+      for (int i = 0; i < timer.get_num_oterms(); ++i) EXPECT_EQ(order[size_t(i)], timer.get_oterm_info_at(i)->m_oterm);
       timer.clear_cdb_flags();
       EXPECT_TRUE(carries_no_mark(nl.get())) << name;
       timer.calculate_best_cycle_time();  // marks again; the destructor clears them
@@ -312,6 +330,40 @@ TEST(KavuSeqTimer, TwoClockDesignMatchesIndependentReachability) {
     }
   }
   EXPECT_GT(after_inputs.size(), 0u);
+  // The searches find in the order of a depth-first recursion.
+  std::list<CDB_SGATE_OTERM*> found, expected_found;
+  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> visited_in, visited_out;
+  std::set<CDB_SGATE_OTERM*> ref_in, ref_out;
+  std::function<void(CDB_SGATE_OTERM*)> fanin = [&](CDB_SGATE_OTERM* o) {
+    if (!ref_in.insert(o).second) return;
+    if (is_reg(o->get_my_node())) {
+      expected_found.push_back(o);
+      return;
+    }
+    for (CDB_SGATE_ITERM* t : o->get_my_node()->get_input_terms())
+      if (t && t->is_connected() && t->get_source()) fanin(t->get_source());
+  };
+  std::function<void(CDB_SGATE_OTERM*)> fanout = [&](CDB_SGATE_OTERM* o) {
+    if (!ref_out.insert(o).second) return;
+    for (CDB_SGATE_ITERM* fi : o->fanouts()) {
+      CDB_SGATE_NODE* l = fi->get_my_node();
+      if (is_reg(l)) {
+        if (fi == kavu_get_dff_data(l)) expected_found.push_back(out(l));
+        continue;
+      }
+      for (CDB_SGATE_OTERM* f : l->get_output_terms())
+        if (f && f->has_fanout()) fanout(f);
+    }
+  };
+  for (CDB_SGATE_IO* p : nl->get_output_pins()) {
+    fanin(out(p));
+    timer.dfs_fanin_recur(out(p), visited_in, found);
+  }
+  for (CDB_SGATE_IO* p : nl->get_input_pins()) {
+    fanout(out(p));
+    timer.dfs_fanout_recur(out(p), visited_out, found);
+  }
+  EXPECT_TRUE(found == expected_found);
   EXPECT_EQ(timer.fix_registers_connected_to_IO(), int(behind_outputs.size() + after_inputs.size()));
   // Domain 0 holds what no clock reaches both ways; its neighbours are fixed.
   EXPECT_GE(timer.fix_registers_connected_to_unknown_domain(), 0);
