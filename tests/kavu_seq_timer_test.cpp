@@ -582,6 +582,13 @@ TEST(KavuSeqTimer, BlocksWithUndrivenClocksAreUnclocked) {
   atom_in(lutram, 35, clk);
   atom_in(lutram, 42, make_not(&nl, reg(nl, d, clk)));
   reg_on(nl, atom_out(lutram, 364), clk);
+  auto* lutram2 = new CDB_SGATE_WYSIWYG(nullptr, 97);  // registered output, read clock not driven
+  lutram2->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(hdb_default_namespace(), "lr2", nullptr, nullptr, nullptr));
+  nl.add_node(lutram2);
+  hdb_set_option(lutram2->get_instance_name(), WYS_PIREL_EC_PORT_B_DATA_OUT_CLOCK, "clock1");
+  reg_on(nl, atom_out(lutram2, 364), clk);
+  CDB_SGATE_NODE* unclocked = reg(nl, make_not(&nl, d), nullptr);  // a register without clock
+  ASSERT_FALSE(kavu_get_dff_clock(unclocked)->get_source());
 
   DEBUG_CAPTURE cap("KAVU");
   KAVU_SEQ_TIMER timer("odd", &nl, nullptr, 2, 200, nullptr);
@@ -590,6 +597,9 @@ TEST(KavuSeqTimer, BlocksWithUndrivenClocksAreUnclocked) {
   EXPECT_TRUE(cap.contains("uses clock 1, which is not driven"));
   EXPECT_TRUE(cap.contains("registered on an undriven clock"));
   EXPECT_TRUE(cap.contains("of LUT RAM (sgate id="));
+  EXPECT_TRUE(cap.contains("output register has no clock; taken as unclocked."));
+  EXPECT_EQ(timer.find_lutram_info(lutram2)->get_clock_id(), KAVU_SEQ_INVALID_CLOCK_ID);
+  EXPECT_EQ(timer.get_oterm_info(out(unclocked))->m_hard_boundary_clk_id, 0);
   EXPECT_EQ(timer.find_ram_info(ram)->m_in_port_b_clk, KAVU_SEQ_INVALID_CLOCK_ID);
   EXPECT_EQ(timer.find_mac_info(mac)->get_output_port_clock(mac_out), KAVU_SEQ_INVALID_CLOCK_ID);
   for (int i = 0; i < timer.get_num_oterms(); ++i) {
