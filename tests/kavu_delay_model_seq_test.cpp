@@ -224,3 +224,29 @@ TEST(KavuSeqTimerRecords, LookupsAndBigGates) {
   EXPECT_EQ(set.get_pre_decomp_id(10), 4);
   EXPECT_KAVU_INTERNAL_ERROR(set.add_stage1_id(10, 5), "m_id_table_stage1.find(new_id)");
 }
+
+TEST(KavuDelayModelSeq, LogicCellAtomsOfBothKinds) {
+  // Fan-out through an atom of type 93 once stopped at a narrower predicate
+  // than the fan-in side used.
+  for (CDB_WYSIWYG_TYPE type : {CDB_WYSIWYG_TYPE(61), CDB_WYSIWYG_TYPE(93)}) {
+    CDB_SGATE_NETLIST nl;
+    CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+    auto* cell = new CDB_SGATE_WYSIWYG(nullptr, type);
+    nl.add_node(cell);
+    cell->set_lutmask_value(0xAAAAAAAAAAAAAAAAull);  // the function of DATAA
+    CDB_SGATE_ITERM* in = cell->create_input_term(nullptr, 12);
+    cell->set_input_term(in, cell->get_input_port_number(12));
+    in->set_source(out(a));
+    CDB_SGATE_OTERM* o = cell->create_output_term(nullptr, 9);
+    cell->set_output_term(o, cell->get_output_port_number(9));
+    make_output_pin(&nl, "o", cell);
+    out(a)->set_fanin_delay(2);
+    o->set_fanout_delay(5);
+    KAVU_DELAY_MODEL_SIMPLE model(false);
+    const int d = model.get_lcell_data_in_delay();
+    EXPECT_EQ(model.compute_fanin_delay_of_oterm(o, nullptr, nullptr, nullptr, nullptr, false, 0, nullptr), d + 2)
+        << int(type);
+    EXPECT_EQ(model.compute_fanout_delay_of_iterm(in, nullptr, nullptr, nullptr, nullptr, false, 0), d + 5)
+        << int(type);
+  }
+}

@@ -709,6 +709,19 @@ TEST(KavuDelayCritical, RankingAndFirstGraphOnRealCircuits) {
             first = o;
     ASSERT_NE(first, nullptr);
     EXPECT_TRUE(cap.contains("T: GRAPH 1 : --- Input boundaries")) << name;
+    // The first graph's paths run from boundaries whose path delay is the
+    // worst arrival, to boundaries that end such a path.
+    const GEN_DYN_FLAG visited = nl->get_flag_manager().create_flag("test_visited");
+    std::vector<CDB_SGATE_OTERM*> ins;
+    std::vector<CDB_SGATE_ITERM*> outs;
+    expert->analyze_critical_graph_from_here(nl.get(), first, visited, worst, ins, outs);
+    nl->get_flag_manager().destroy_flag(visited);
+    ASSERT_FALSE(ins.empty()) << name;
+    ASSERT_FALSE(outs.empty()) << name;
+    for (CDB_SGATE_OTERM* o : ins)
+      EXPECT_EQ(expert->compute_fanin_delay(o, 300) + expert->compute_fanout_delay(o, 300), worst) << name;
+    for (CDB_SGATE_ITERM* t : outs)
+      EXPECT_EQ(expert->compute_fanin_delay(t->get_source(), 300) + expert->compute_fanout_delay(t, 300), worst);
     expert->clean_up_after_delay_analysis();
   }
 }

@@ -579,12 +579,18 @@ int KAVU_DELAY_EXPERT::compute_fanout_delay(CDB_SGATE_OTERM* top_oterm, int budg
     while (!child && m_fanout_stack[top].m_next_fanout) {
       CDB_SGATE_ITERM* t = m_fanout_stack[top].m_next_fanout;
       fanout_needed_outputs(t, m_scratch_outs);
-      for (CDB_SGATE_OTERM* o : m_scratch_outs)
-        if (!visited(o, m_fanout_visited_flag)) {
-          child = o;
+      size_t j = 0;
+      for (; j < m_scratch_outs.size(); ++j)
+        if (!visited(m_scratch_outs[j], m_fanout_visited_flag)) {
+          child = m_scratch_outs[j];
           break;
         }
-      if (!child) m_fanout_stack[top].m_next_fanout = t->get_next_fanout();
+      // A child is finished (visited) before its parent resumes, so the link
+      // is done when the child was its last unvisited output.
+      bool more = false;
+      for (size_t r = j + 1; r < m_scratch_outs.size() && !more; ++r)
+        more = !visited(m_scratch_outs[r], m_fanout_visited_flag);
+      if (!more) m_fanout_stack[top].m_next_fanout = t->get_next_fanout();
     }
     if (child) {
       begin(child);

@@ -72,8 +72,8 @@ int KAVU_DELAY_EXPERT::insert_and_flag_cut_buffers(std::vector<CDB_SGATE_OTERM*>
   GEN_DYN_FLAG_MANAGER& flags = m_netlist->get_flag_manager();
   const GEN_DYN_FLAG black_flag = flags.create_flag("black_flag");
   const GEN_DYN_FLAG gray_flag = flags.create_flag("gray_flag");
-  m_netlist->clear_all_node_flags(black_flag);
-  m_netlist->clear_all_node_flags(gray_flag);
+  // Both bits in one pass over the netlist.
+  m_netlist->clear_all_node_flags(GEN_DYN_FLAG("black_flag|gray_flag", black_flag.get_mask() | gray_flag.get_mask()));
 
   std::vector<CDB_SGATE_NODE*> nodes;
   for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it)

@@ -57,3 +57,9 @@ KAVU_DELAY_MODEL_NSEQ::KAVU_DELAY_MODEL_NSEQ(bool zero_carry_in)
     : KAVU_DELAY_MODEL_SEQ(k_default_getter, kavu_seq_table_delay, kavu_seq_table_delay, kavu_seq_table_delay,
                            zero_carry_in, 2, 200) {}
 KAVU_DELAY_MODEL_NSEQ::~KAVU_DELAY_MODEL_NSEQ() = default;
+
+// Every instantiation the library's models use, compiled once here.
+template class KAVU_DELAY_MODEL_SEQ<void*, void*, void*>;
+template class KAVU_DELAY_MODEL_SEQ<KAVU_SEQ_DELAY_ANALYSIS*, KAVU_SEQ_DELAY_ANALYSIS*, KAVU_SEQ_DELAY_ANALYSIS*>;
+template class KAVU_DELAY_MODEL_SEQ<KAVU_SEQ_OTERM_TABLE*, KAVU_SEQ_OTERM_TABLE*, KAVU_SEQ_DELAY_ANALYSIS*>;
+template class KAVU_DELAY_MODEL_SEQ<KAVU_SEQ_OTERM_TABLE*, KAVU_SEQ_OTERM_TABLE*, KAVU_SEQ_OTERM_TABLE*>;
