@@ -555,6 +555,15 @@ TEST(KavuSeqTimer, RamMacAndLutRamRecordsAndPacking) {
   EXPECT_NE(mac_text.str().find("MAC SEQ CLOCKs: [" + std::to_string(A) + " " + std::to_string(B) + " -1 ]"),
             std::string::npos);
   EXPECT_NE(ram_text.str().find(" * Output Port B is registered : Y"), std::string::npos);
+  // A second init and analysis start over: same clocks, same marks (the
+  // records above are gone).
+  const int clocks = timer.get_max_clk_id();  // clk_a, clk_b and clk_b inverted
+  timer.init();
+  EXPECT_TRUE(timer.get_clock_domains().empty() && timer.find_ram_info(ram) == nullptr);
+  timer.calculate_best_cycle_time();
+  EXPECT_EQ(timer.get_max_clk_id(), clocks);
+  EXPECT_EQ(clocks, 3);
+  EXPECT_TRUE(kavu_seq_timer_is_register_ram_packed(pa1) && kavu_seq_timer_is_register_mac_packed(rn));
 }
 
 // Odd but legal blocks: a read-only RAM port, a RAM mode and a MAC port asking

@@ -133,10 +133,16 @@ KAVU_SEQ_TIMER::~KAVU_SEQ_TIMER() { cleanup(); }
 
 void KAVU_SEQ_TIMER::init() {
   clear_cdb_flags();
-  // A second init starts over: the records of the first go first.
+  // A second init starts over: the records of the first go first (domain
+  // records and analyses point into the block maps replaced below).
   delete m_delay_model;
   for (KAVU_SEQ_TIMER_OTERM_INFO* info : m_oterm_infos) delete info;
   m_oterm_infos.clear();
+  for (KAVU_SEQ_DELAY_ANALYSIS* analysis : m_seq_clk_analysis) delete analysis;
+  m_seq_clk_analysis.clear();
+  for (KAVU_SEQ_TIMER_CLK_DOMAIN* domain : m_clk_domains) delete domain;
+  m_clk_domains.clear();
+  m_skewed.clear();
   m_delay_model = new KAVU_DELAY_MODEL_STIMER(minimize_carry_delay(), m_decomp_fanin, m_huge_gate_limit);
   init_oterm_info();
   delete_lutram_map();
@@ -149,6 +155,7 @@ void KAVU_SEQ_TIMER::init() {
   m_ram_infos = new KAVU_SEQ_RAM_INFO_MAP();
   delete_clock_map();
   m_clock_map = new ZTL_HASH_LITE<KAVU_SEQ_CLOCK*, int>();
+  m_max_clk_id = 0;
 }
 
 void KAVU_SEQ_TIMER::cleanup() {
