@@ -28,6 +28,7 @@
 //   operations on the (few) clock ids; block records O(block fan-out).
 #pragma once
 
+#include <deque>
 #include <iosfwd>
 #include <list>
 #include <set>
@@ -474,6 +475,7 @@ class KAVU_SEQ_TIMER {
   std::vector<KAVU_SEQ_TIMER_CLK_DOMAIN*> m_clk_domains;
   std::vector<KAVU_SEQ_DELAY_ANALYSIS*> m_seq_clk_analysis;
   std::vector<KAVU_SEQ_TIMER_OTERM_INFO*> m_oterm_infos;
+  std::deque<KAVU_SEQ_TIMER_OTERM_INFO> m_oterm_info_pool;  // the records, in index order
   int m_num_oterms = 0;
   int m_reg_count = 0;
   KAVU_SEQ_RAM_INFO_MAP* m_ram_infos = nullptr;

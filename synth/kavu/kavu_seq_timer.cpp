@@ -9,6 +9,7 @@
 #include "kavu_seq_timer.h"
 
 #include <cmath>
+#include <deque>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -136,8 +137,8 @@ void KAVU_SEQ_TIMER::init() {
   // A second init starts over: the records of the first go first (domain
   // records and analyses point into the block maps replaced below).
   delete m_delay_model;
-  for (KAVU_SEQ_TIMER_OTERM_INFO* info : m_oterm_infos) delete info;
   m_oterm_infos.clear();
+  m_oterm_info_pool.clear();
   for (KAVU_SEQ_DELAY_ANALYSIS* analysis : m_seq_clk_analysis) delete analysis;
   m_seq_clk_analysis.clear();
   for (KAVU_SEQ_TIMER_CLK_DOMAIN* domain : m_clk_domains) delete domain;
@@ -162,8 +163,8 @@ void KAVU_SEQ_TIMER::cleanup() {
   clear_cdb_flags();
   for (KAVU_SEQ_DELAY_ANALYSIS* analysis : m_seq_clk_analysis) delete analysis;
   m_seq_clk_analysis.clear();
-  for (KAVU_SEQ_TIMER_OTERM_INFO* info : m_oterm_infos) delete info;
   m_oterm_infos.clear();
+  m_oterm_info_pool.clear();
   m_num_oterms = 0;
   if (m_ram_infos) kavu_seq_delete_ram_infos(*m_ram_infos);
   delete m_ram_infos;
@@ -221,7 +222,8 @@ void KAVU_SEQ_TIMER::init_oterm_info() {
     const CDB_SGATE_NODE* g = oterm->get_my_node();
     if (oterm->has_fanout() || kavu_seq_is_register(g)) {
       set_oterm_info_index(oterm, int(m_oterm_infos.size()));
-      m_oterm_infos.push_back(new KAVU_SEQ_TIMER_OTERM_INFO(oterm));
+      m_oterm_info_pool.emplace_back(oterm);
+      m_oterm_infos.push_back(&m_oterm_info_pool.back());
     } else {
       set_oterm_info_index(oterm, -1);
     }
