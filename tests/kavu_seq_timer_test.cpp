@@ -25,6 +25,7 @@
 #include "kavu_seq_scc.h"
 #include "kavu_seq_timer.h"
 #include "kavu_setup.h"
+#include "netlist_io/simulator.h"
 #include "platform_testkit.h"
 
 using namespace kavu_platform;
@@ -885,4 +886,38 @@ TEST(KavuSeqTimer, Reports) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "Total = 1\nSGATE (id=" + std::to_string(clock->m_source->get_my_node()->get_id()) + ") arr=7\n");
   EXPECT_KAVU_INTERNAL_ERROR(kavu_seq_print_arrival_table(nullptr), "table != NULL");
+}
+
+// A dual-clock design with a RAM block and a MAC block read from BLIF: it
+// simulates, and the timer puts the blocks in both clocks' domains.
+TEST(KavuSeqTimer, BlocksFromBlif) {
+  const std::string text =
+      ".model top\n.inputs clka clkb d0 d1 we\n.outputs qa0 qb0 p0\n"
+      ".latch d0 ra0 re clka 0\n.latch d1 ra1 re clka 0\n.latch d0 rb0 re clkb 0\n"
+      ".subckt ram_block_quellin CLK0=clka CLK1=clkb WE=we PORTADATAIN[0]=ra0 PORTAADDR[0]=ra1 "
+      "PORTBADDR[0]=rb0 PORTADATAOUT[0]=ma0 PORTBDATAOUT[0]=mb0\n.param RAM_MODE_B 45\n"
+      ".latch ma0 qa0 re clkb 0\n.latch mb0 qb0 re clkb 0\n"
+      ".subckt mac_quellin CLK0=clka CLK1=clkb DATA_AX[0]=ra0 DATA_AY[0]=rb0 DATA_OUT_A[0]=p0\n"
+      ".param MODE 93\n.param MODE 98\n.end\n";
+  BLIF_RESULT r = blif_read_string(text);
+  ASSERT_TRUE(r.netlist) << r.error;
+  std::unique_ptr<CDB_SGATE_NETLIST> nl(r.netlist);
+  std::unique_ptr<CDB_SGATE_HIERARCHY> h(r.hierarchy);
+  NETLIST_SIMULATOR sim(nl.get());
+  EXPECT_TRUE(sim.ok()) << sim.error();
+  KAVU_SEQ_TIMER timer("blif", nl.get(), nullptr, 2, 200, nullptr);
+  timer.calculate_best_cycle_time();
+  ASSERT_EQ(timer.get_max_clk_id(), 2);
+  int rams = 0, macs = 0;
+  for (int id = 1; id <= 2; ++id) {
+    rams += int(timer.get_clock_domain(id)->get_rams().size());
+    macs += int(timer.get_clock_domain(id)->get_macs().size());
+  }
+  EXPECT_EQ(rams, 2);  // one RAM, listed under both clocks
+  EXPECT_EQ(macs, 1);  // the MAC's registered output is on clock 2 only
+  // The registers reading the unregistered RAM outputs share clkb: packed.
+  int packed = 0;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+    packed += kavu_seq_timer_is_register_ram_packed(*it) ? 1 : 0;
+  EXPECT_EQ(packed, 2);
 }
