@@ -55,6 +55,20 @@ bool is_mac_clocked_input(DB_INPUT_PORT_TYPE t) {
 // The clock slot of a MAC output port type, -1 for other outputs.
 int mac_output_slot(DB_OUTPUT_PORT_TYPE t) { return t == 363 ? 0 : t == 364 ? 1 : t == 800 ? 2 : -1; }
 
+// What the walks need to know of a gate, read with one look at the node.
+enum NODE_KIND { KIND_OTHER, KIND_REGISTER, KIND_RAM, KIND_MAC, KIND_LUTRAM };
+
+NODE_KIND kind_of(CDB_SGATE_NODE* g) {
+  if (g->get_sgate_type() == CDB_SGATE_DFF_ENUM) return KIND_REGISTER;
+  if (!g->is_wysiwyg()) return KIND_OTHER;
+  const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg();
+  if (w->is_ff()) return KIND_REGISTER;
+  if (w->is_ram()) return KIND_RAM;
+  if (w->is_mac()) return KIND_MAC;
+  if (w->is_lutram()) return KIND_LUTRAM;
+  return KIND_OTHER;
+}
+
 void add_valid(std::set<int>& ids, int id) {
   if (id != KAVU_SEQ_INVALID_CLOCK_ID) ids.insert(id);
 }
@@ -144,11 +158,12 @@ void KAVU_SEQ_TIMER::forward_propagate() {
       }
       CDB_SGATE_OTERM* s = i->get_source();
       CDB_SGATE_NODE* sg = s->get_my_node();
-      if (kavu_is_ram_node(sg)) {
+      const NODE_KIND kind = kind_of(sg);
+      if (kind == KIND_RAM) {
         for (int id : find_or_create_ram_info(sg)->get_output_port_clocks(s)) add_valid(info->m_arr_clk_ids, id);
         continue;
       }
-      if (kavu_is_mac_node(sg)) {
+      if (kind == KIND_MAC) {
         const int id = find_or_create_mac_info(sg)->get_output_port_clock(s);
         if (id != KAVU_SEQ_INVALID_CLOCK_ID) {
           info->m_arr_clk_ids.insert(id);
@@ -179,7 +194,8 @@ void KAVU_SEQ_TIMER::backward_propagate() {
     for (CDB_SGATE_ITERM* fi : o->fanouts()) {
       CDB_SGATE_NODE* l = fi->get_my_node();
       const DB_INPUT_PORT_TYPE port = fi->get_port_type();
-      if (kavu_is_lutram(l) && port != 110) {
+      const NODE_KIND kind = kind_of(l);
+      if (kind == KIND_LUTRAM && port != 110) {
         if (!kavu_is_lutram_registered_input(fi)) continue;
         const int id = find_or_create_lutram_info(l)->get_input_clock(fi);
         // An unregistered output's read address has no clock.
@@ -189,21 +205,21 @@ void KAVU_SEQ_TIMER::backward_propagate() {
         add_valid(req, id);
         continue;
       }
-      if (kavu_is_ram_node(l)) {
+      if (kind == KIND_RAM) {
         if (is_ram_unclocked_input(port)) continue;
         KAVU_SEQ_RAM_INFO* ram = find_or_create_ram_info(l);
         KAVU_CHECK(ram != NULL);
         add_valid(req, is_ram_port_a_input(port) ? ram->m_in_port_a_clk : ram->m_in_port_b_clk);
         continue;
       }
-      if (kavu_is_mac_node(l) && is_mac_clocked_input(port)) {
+      if (kind == KIND_MAC && is_mac_clocked_input(port)) {
         const int id = find_or_create_mac_info(l)->get_input_port_clock(fi);
         if (id != KAVU_SEQ_INVALID_CLOCK_ID) {
           req.insert(id);
           continue;
         }
       }
-      if (kavu_seq_is_register(l)) {
+      if (kind == KIND_REGISTER) {
         if (!is_sync_or_data_input(l, fi)) continue;
         CDB_SGATE_OTERM* lo = kavu_get_dff_oterm(l);
         const KAVU_SEQ_TIMER_OTERM_INFO* load_info = lo ? get_oterm_info(lo) : nullptr;
@@ -215,7 +231,7 @@ void KAVU_SEQ_TIMER::backward_propagate() {
         if (load_info->m_hard_boundary_clk_id > 0) req.insert(load_info->m_hard_boundary_clk_id);
         continue;
       }
-      if (!(is_look_through(l) || (m_walk_through_mac && kavu_is_mac_node(l)) || kavu_is_lutram(l))) continue;
+      if (!(is_look_through(l) || (m_walk_through_mac && kind == KIND_MAC) || kind == KIND_LUTRAM)) continue;
       for (CDB_SGATE_OTERM* f : l->get_output_terms()) {
         if (!f || !f->has_fanout()) continue;  // atoms keep empty port slots
         if (!kavu_oterm_depends_on_iterm(l, f, fi, true, true, m_walk_through_mac, false)) {
@@ -479,12 +495,12 @@ void KAVU_SEQ_TIMER::dfs_fanin_recur(CDB_SGATE_OTERM* start, ZTL_HASH_SET_LITE<C
   // search, every other gate is searched through its inputs.
   auto enter = [&](CDB_SGATE_OTERM* t) {
     if (!visited.insert(t).second) return;
-    CDB_SGATE_NODE* g = t->get_my_node();
-    if (kavu_seq_is_register(g)) {
+    const NODE_KIND kind = kind_of(t->get_my_node());
+    if (kind == KIND_REGISTER) {
       found.push_back(t);
       return;
     }
-    if (kavu_is_ram_node(g) || kavu_is_lutram(g)) return;
+    if (kind == KIND_RAM || kind == KIND_LUTRAM) return;
     stack.push_back({t, 0});
   };
   enter(start);
@@ -527,9 +543,9 @@ void KAVU_SEQ_TIMER::dfs_fanout_recur(CDB_SGATE_OTERM* start, ZTL_HASH_SET_LITE<
     CDB_SGATE_NODE* l = f.m_fanout->get_my_node();
     if (!f.m_started) {
       f.m_started = true;
-      const bool reg = kavu_seq_is_register(l);
-      if (reg && qualifies(l, f.m_fanout)) found.push_back(kavu_get_dff_oterm(l));
-      if (reg || kavu_is_ram_node(l) || kavu_is_lutram(l)) f.m_next_output = l->get_output_count();
+      const NODE_KIND kind = kind_of(l);
+      if (kind == KIND_REGISTER && qualifies(l, f.m_fanout)) found.push_back(kavu_get_dff_oterm(l));
+      if (kind != KIND_OTHER && kind != KIND_MAC) f.m_next_output = l->get_output_count();
     }
     CDB_SGATE_OTERM* next = nullptr;
     while (!next && f.m_next_output < l->get_output_count()) {
