@@ -537,6 +537,14 @@ TEST(KavuSeqTimer, RamMacAndLutRamRecordsAndPacking) {
   EXPECT_FALSE(kavu_seq_timer_is_register_mac_packed(ax->get_source()->get_my_node()) ||
                kavu_seq_timer_is_register_mac_packed(after_mac));
   EXPECT_TRUE(kavu_seq_timer_is_register_mac_packed(m1) && kavu_seq_timer_is_register_mac_packed(m2));
+  // Sources captured by a clock: its registered ports and every unregistered
+  // one, port by port in the MAC table's order.
+  for (int clock : {A, B}) {
+    std::vector<CDB_SGATE_OTERM*> got, want{out(rc1), out(rc2), out(rs), out(rn)};
+    if (clock == A) want.insert(want.begin(), ax->get_source());
+    m->collect_input_sources(clock, got);
+    EXPECT_EQ(got, want) << clock;
+  }
 
   const KAVU_SEQ_LUTRAM_INFO* lr = timer.find_lutram_info(lutram);
   ASSERT_TRUE(lr);
