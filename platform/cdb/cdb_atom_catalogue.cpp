@@ -44,6 +44,14 @@ constexpr ATOM_PORT kMacInputs[] = {{408, 27}, {409, 19}, {3043, 18}, {410, 18},
                                     {778, 1}};
 constexpr ATOM_PORT kMacOutputs[] = {{363, 37}, {364, 37}, {800, 64}};
 
+// RAM block with tabled ports (the sequential timer's port codes): clocks
+// CLK0 and CLK1; port A write enable, data in (8 bits), address (8 bits);
+// the same for port B; data out A and B. Which outputs are registered and
+// on which clock is the atom's RAM mode sets (CDB_SGATE_WYSIWYG_RAM_BLOCK).
+constexpr ATOM_PORT kRamInputs[] = {{35, 1}, {36, 1}, {83, 1},  {88, 8},  {89, 8},
+                                    {95, 1}, {100, 8}, {101, 8}};
+constexpr ATOM_PORT kRamOutputs[] = {{41, 8}, {42, 8}};
+
 constexpr std::span<const ATOM_PORT> kNoPorts;
 
 constexpr uint32_t kLcell = ATOM_CLASS_LCELL_COMB;
@@ -75,6 +83,7 @@ constexpr ATOM_CATALOGUE_ENTRY kRows[] = {
     lcell(93, "lcell_comb_quellin", kLcell),
     ff(94, "ff_harrowdale", ATOM_CLASS_FF),
     {95, "mac_quellin", CDB_SGATE_WYSIWYG_MAC_MULT_ENUM, ATOM_CLASS_MAC, kMacInputs, kMacOutputs, 363, kNone},
+    {96, "ram_block_quellin", CDB_SGATE_WYSIWYG_RAM_BLOCK_ENUM, ATOM_CLASS_RAM, kRamInputs, kRamOutputs, 41, kNone},
     {97, "lutram_quellin", CDB_SGATE_WYSIWYG_LUTRAM_ENUM, ATOM_CLASS_LUTRAM, kLutramInputs, kLutramOutputs, 364, kNone},
     lcell(113, "logic_module_brae", ATOM_CLASS_LOGIC_MODULE),
     ff(115, "ff_quellin", ATOM_CLASS_FF),
@@ -121,7 +130,9 @@ constexpr PORT_NAME kInputNames[] = {
     {96, "PORTBCLK"}, {273, "SHAREIN"}, {408, "DATA_AX"}, {409, "DATA_AY"}, {410, "RAMDATAIN"},
     {411, "DATA_BY"}, {543, "CHAIN_IN"}, {778, "CLK2"}, {3043, "DATA_AZ"}, {3045, "COEF_SEL_A"},
     {3047, "NEGATE"}, {3048, "COEF_SEL_B"}, {3196, "LOAD_VALUE_ENA"}, {3197, "ACC_NLOAD"},
-    {3198, "SUB_NADD"}, {3364, "DATA_BZ"}};
+    {3198, "SUB_NADD"}, {3364, "DATA_BZ"},
+    // RAM block ports
+    {88, "PORTADATAIN"}, {89, "PORTAADDR"}, {95, "PORTBWE"}, {100, "PORTBDATAIN"}, {101, "PORTBADDR"}};
 
 constexpr PORT_NAME kOutputNames[] = {
     {0, "COUT"},          {1, "OUT_1"},          {8, "SUMOUT"},    {9, "COMBOUT"},

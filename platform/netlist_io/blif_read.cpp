@@ -27,6 +27,8 @@
 #include <unordered_map>
 
 #include "cdb/cdb_sgate.h"
+#include "cut/cut_mac.h"
+#include "hdb/hdb.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/blif_cells.h"
 #include "netlist_io/netlist_io_int.h"
@@ -178,6 +180,14 @@ class BLIF_READER {
   CDB_SGATE_NETLIST* m_netlist = nullptr;
   HDB_INSTANCE_NAME* m_top = nullptr;
   std::string m_error;
+  // Instance parameters of atoms (LUT-RAM output register settings), set on
+  // the atoms' names once the names exist.
+  struct ATOM_PARAMETER {
+    CDB_SGATE_WYSIWYG* m_atom;
+    int m_code;
+    std::string m_value;
+  };
+  std::vector<ATOM_PARAMETER> m_atom_parameters;
   std::vector<std::string> m_warnings;
   bool m_clock_wanted = false;
   uint32_t m_clock_line = 0;
@@ -430,6 +440,7 @@ BLIF_RESULT BLIF_READER::run() {
   }
   release_parse_data();
   give_names();
+  for (const ATOM_PARAMETER& p : m_atom_parameters) hdb_set_option(p.m_atom->get_instance_name(), p.m_code, p.m_value.c_str());
   result.netlist = m_netlist;
   result.warnings = std::move(m_warnings);
   result.hierarchy = io_make_hierarchy(m_netlist, m_top);
@@ -687,8 +698,11 @@ bool BLIF_READER::instantiate(INSTANCE_SCOPE& scope, const MODEL& model, const S
 // A catalogue atom: formals are port names, "NAME" or "NAME[i]" for bit i.
 bool BLIF_READER::build_atom(INSTANCE_SCOPE& scope, const SUBCKT_BUILDER& cell, const ATOM_CATALOGUE_ENTRY& row,
                              uint32_t line) {
-  auto* atom = new CDB_SGATE_WYSIWYG(nullptr, row.m_atom_type);
+  const bool ram_block = row.m_gate_type == CDB_SGATE_WYSIWYG_RAM_BLOCK_ENUM;
+  CDB_SGATE_WYSIWYG* atom = ram_block ? new CDB_SGATE_WYSIWYG_RAM_BLOCK(nullptr, row.m_atom_type)
+                                      : new CDB_SGATE_WYSIWYG(nullptr, row.m_atom_type);
   add_gate(atom);
+  bool drives_output = false;
   for (const auto& [formal, actual] : cell.m_pins) {
     std::string port(formal);
     unsigned bit = 0;
@@ -700,20 +714,27 @@ bool BLIF_READER::build_atom(INSTANCE_SCOPE& scope, const SUBCKT_BUILDER& cell, 
     }
     uint16_t in_type = atom_input_port_by_name(port.c_str());
     uint16_t out_type = atom_output_port_by_name(port.c_str());
-    if (in_type != CDB_ILLEGAL_PORT && row.input_width(in_type) > bit) {
-      if (atom->get_input_term(row.input_slot(in_type) + bit))
+    // Rows that make ports on demand take any named port, one bit wide.
+    const bool in_on_demand = row.ports_on_demand() && in_type != CDB_ILLEGAL_PORT && bit == 0 && !row.input_width(in_type);
+    const bool out_on_demand =
+        row.ports_on_demand() && out_type != CDB_ILLEGAL_PORT && bit == 0 && !row.output_width(out_type);
+    if (in_type != CDB_ILLEGAL_PORT && (row.input_width(in_type) > bit || in_on_demand)) {
+      const unsigned slot = in_on_demand ? atom->get_input_port_number(in_type) : row.input_slot(in_type) + bit;
+      if (slot < atom->get_number_of_input_terms() && atom->get_input_term(slot))
         return fail(line, std::string(row.m_name) + " port " + std::string(formal) + " is bound twice");
       CDB_SGATE_ITERM* t = atom->create_input_term(nullptr, in_type);
       t->set_port_index(bit);
-      atom->set_input_term(t, row.input_slot(in_type) + bit);
+      atom->set_input_term(t, slot);
       read(t, resolve(scope, actual), line);
-    } else if (out_type != CDB_ILLEGAL_PORT && row.output_width(out_type) > bit) {
-      if (atom->get_output_term(row.output_slot(out_type) + bit))
+    } else if (out_type != CDB_ILLEGAL_PORT && (row.output_width(out_type) > bit || out_on_demand)) {
+      const unsigned slot = out_on_demand ? atom->get_output_port_number(out_type) : row.output_slot(out_type) + bit;
+      if (slot < atom->get_output_count() && atom->get_output_term(slot))
         return fail(line, std::string(row.m_name) + " port " + std::string(formal) + " is bound twice");
       CDB_SGATE_OTERM* o = atom->create_output_term(nullptr, out_type);
       o->set_port_index(bit);
-      atom->set_output_term(o, row.output_slot(out_type) + bit);
+      atom->set_output_term(o, slot);
       if (!drive(o, resolve(scope, actual), line)) return false;
+      drives_output = true;
     } else {
       return fail(line, std::string(row.m_name) + " has no port " + std::string(formal));
     }
@@ -729,6 +750,17 @@ bool BLIF_READER::build_atom(INSTANCE_SCOPE& scope, const SUBCKT_BUILDER& cell, 
       unsigned long m = std::strtoul(v.c_str(), &endp, 10);
       if (!endp || *endp || m > 255) return fail(line, "bad MODE '" + v + "'");
       atom->set_mode(unsigned(m));
+    } else if ((name == "RAM_MODE_A" || name == "RAM_MODE_B") && ram_block) {
+      // One member of a RAM port's mode set per line.
+      unsigned long m = std::strtoul(v.c_str(), &endp, 10);
+      if (!endp || *endp || m > 127) return fail(line, "bad " + std::string(name) + " '" + v + "'");
+      static_cast<CDB_SGATE_WYSIWYG_RAM_BLOCK*>(atom)->set_ram_mode(unsigned(m), name == "RAM_MODE_A" ? CDB_RAM_PORT_A
+                                                                                                       : CDB_RAM_PORT_B);
+    } else if ((name == "OUT_CLOCK" || name == "OUT_CLEAR") && atom->is_lutram()) {
+      // LUT-RAM output register settings live on the atom's instance name.
+      if (!drives_output) return fail(line, std::string(name) + " of " + row.m_name + " needs a bound output");
+      m_atom_parameters.push_back({atom, name == "OUT_CLOCK" ? WYS_PIREL_EC_PORT_B_DATA_OUT_CLOCK
+                                                             : WYS_PIREL_EC_PORT_B_DATA_OUT_CLEAR, v});
     } else {
       return fail(line, "unsupported parameter " + std::string(name) + " of " + row.m_name);
     }

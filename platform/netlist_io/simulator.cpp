@@ -23,12 +23,14 @@
 #include "netlist_io/sim_eval.h"
 #include "netlist_io/sim_oper.h"
 #include "netlist_io/simulator.h"
+#include "netlist_io/sim_blocks.h"
 
 namespace kavu_platform {
 
 namespace {
 
-enum SIM_OP : uint8_t { OP_INPUT, OP_PASS, OP_COMB, OP_LUT, OP_MUX, OP_CARRY, OP_TRI, OP_DFF, OP_LATCH, OP_LCELL, OP_OPER };
+enum SIM_OP : uint8_t { OP_INPUT, OP_PASS, OP_COMB, OP_LUT, OP_MUX, OP_CARRY, OP_TRI, OP_DFF, OP_LATCH, OP_LCELL, OP_OPER,
+                        OP_BLOCK /* RAM, MAC and LUT-RAM atoms: sim_blocks.h */ };
 
 // Register input order inside a SIM_GATE (plain registers use positions 0..8
 // directly; flip-flop atoms are mapped onto them, SCLR2 last).
@@ -86,6 +88,10 @@ class SIM_ENGINE {
   bool compile_atom(const CDB_SGATE_WYSIWYG* atom, SIM_GATE& g);
   bool compile_operator(const CDB_SGATE_OPERATOR* op, SIM_GATE& g);
   bool eval_operator(const SIM_GATE& g);
+  // Hard blocks (RAM, MAC, LUT RAM): a SIM_BLOCK model each, by m_param.
+  bool compile_block(const CDB_SGATE_WYSIWYG* atom, SIM_GATE& g);
+  bool eval_block(const SIM_GATE& g);
+  void capture_blocks();
   void levelise();
   bool is_comb_edge(const SIM_GATE& g, unsigned k) const;
   bool eval_gate(const SIM_GATE& g);  // true when an output changed
@@ -113,6 +119,10 @@ class SIM_ENGINE {
   std::vector<uint32_t> m_registers;    // gates with a clocked state
   std::vector<SIM_OPER> m_opers;        // operators, by SIM_GATE::m_param
   std::vector<uint64_t> m_oper_out;     // scratch of eval_operator
+  std::vector<SIM_BLOCK> m_block_models;             // hard blocks, by SIM_GATE::m_param
+  std::vector<std::vector<uint32_t>> m_block_slots;  // their outputs' value slots
+  std::vector<uint32_t> m_block_gates;               // gates of the hard blocks
+  std::vector<uint64_t> m_block_out;                 // scratch of eval_block
   std::string m_error;
 };
 
@@ -296,6 +306,7 @@ bool SIM_ENGINE::compile_atom(const CDB_SGATE_WYSIWYG* atom, SIM_GATE& g) {
     for (unsigned k = 0; k < 6; ++k) add_input(atom->get_iterm_by_type(DB_INPUT_PORT_TYPE(DB_PORT_DATAA + k), 0), SIM_ALL);
     return m_error.empty();
   }
+  if (atom->is_mac() || atom->is_ram() || atom->is_lutram()) return compile_block(atom, g);
   m_error = "unsupported atom " + atom->get_string_hpath() + " (type " + std::to_string(atom->get_wysiwyg_type()) + ")";
   return false;
 }
@@ -357,6 +368,7 @@ bool SIM_ENGINE::eval_operator(const SIM_GATE& g) {
 // Register inputs at the clock are not combinational; everything else is.
 bool SIM_ENGINE::is_comb_edge(const SIM_GATE& g, unsigned k) const {
   if (g.m_op == OP_INPUT) return false;
+  if (g.m_op == OP_BLOCK) return m_block_models[g.m_param].is_comb_input(k);
   if (g.m_op != OP_DFF) return true;
   return k == R_ACLR || k == R_PRESET || k == R_ADATA || k == R_ALOAD;
 }
@@ -455,6 +467,8 @@ bool SIM_ENGINE::eval_gate(const SIM_GATE& g) {
       break;
     case OP_OPER:
       return eval_operator(g);
+    case OP_BLOCK:
+      return eval_block(g);
     case OP_CARRY: {
       bool changed = false;
       for (unsigned k = 0; k < 2 && k < g.m_nout; ++k) {
@@ -507,6 +521,7 @@ void SIM_ENGINE::eval() {
 // then all of them take it at once.
 void SIM_ENGINE::capture() {
   if (!ok()) return;
+  capture_blocks();  // reads settled values only, like the registers below
   m_next.resize(m_registers.size());
   for (size_t r = 0; r < m_registers.size(); ++r) {
     const SIM_GATE& g = m_gates[m_registers[r]];
@@ -522,7 +537,53 @@ void SIM_ENGINE::capture() {
   for (size_t r = 0; r < m_registers.size(); ++r) m_state[m_gates[m_registers[r]].m_state] = m_next[r];
 }
 
-void SIM_ENGINE::reset_state() { m_state = m_power_up; }
+void SIM_ENGINE::reset_state() {
+  m_state = m_power_up;
+  for (SIM_BLOCK& b : m_block_models) b.reset();
+}
+
+// ---------------------------------------------------------------------------
+// Hard blocks
+
+bool SIM_ENGINE::compile_block(const CDB_SGATE_WYSIWYG* atom, SIM_GATE& g) {
+  SIM_BLOCK model;
+  std::vector<const CDB_SGATE_ITERM*> inputs;
+  std::vector<const CDB_SGATE_OTERM*> outputs;
+  if (!model.compile(atom, inputs, outputs, &m_error)) return false;
+  for (const CDB_SGATE_ITERM* t : inputs) add_input(t, 0);
+  std::vector<uint32_t> slots;
+  for (const CDB_SGATE_OTERM* o : outputs) slots.push_back(m_slot_of.at(o));
+  g.m_op = OP_BLOCK;
+  g.m_param = m_block_models.size();
+  m_block_models.push_back(std::move(model));
+  m_block_slots.push_back(std::move(slots));
+  m_block_gates.push_back(uint32_t(&g - m_gates.data()));
+  return m_error.empty();
+}
+
+bool SIM_ENGINE::eval_block(const SIM_GATE& g) {
+  if (m_scratch.size() < g.m_nin) m_scratch.resize(g.m_nin);
+  for (unsigned k = 0; k < g.m_nin; ++k) m_scratch[k] = in(g, k);
+  const std::vector<uint32_t>& slots = m_block_slots[g.m_param];
+  m_block_out.resize(slots.size());
+  m_block_models[g.m_param].eval(m_scratch.data(), m_block_out.data());
+  bool changed = false;
+  for (size_t k = 0; k < slots.size(); ++k) {
+    const uint64_t v = m_block_out[k] ^ m_out_xor[slots[k]];
+    changed |= m_val[slots[k]] != v;
+    m_val[slots[k]] = v;
+  }
+  return changed;
+}
+
+void SIM_ENGINE::capture_blocks() {
+  for (uint32_t gi : m_block_gates) {
+    const SIM_GATE& g = m_gates[gi];
+    if (m_scratch.size() < g.m_nin) m_scratch.resize(g.m_nin);
+    for (unsigned k = 0; k < g.m_nin; ++k) m_scratch[k] = in(g, k);
+    m_block_models[g.m_param].capture(m_scratch.data());
+  }
+}
 
 uint32_t SIM_ENGINE::gate_of(const CDB_SGATE_NODE* node) const {
   auto it = m_gate_of.find(node);

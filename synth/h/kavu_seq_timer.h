@@ -1,21 +1,43 @@
-// kavu_seq_timer.h — the sequential timer's records that delay estimation
-// reads: the timer's per-terminal answers for the delay expert, the
-// per-clock-domain analysis record the sequential delay models take as
-// context, the three lookups those models use, and the big-gate records that
-// decomposition for delay fills.
+// kavu_seq_timer.h — the sequential timer: a retiming-aware timer over one
+// gate netlist, and the records it shares with delay estimation.
 //
-// Model: the timer knows skewed register outputs (their skewed arrival and
-//   their largest fan-out delay in their clock domain); an analysis knows
-//   which output terminals belong to its clock domain, which of them carry an
-//   index, and per index an arrival and a largest fan-out delay.
-// The records hold what delay estimation needs; the timer's cycle-time
-// search fills them.
+// Model: the timer indexes every output terminal that matters (terminals
+//   with fan-out and register outputs), in topological order, fan-in first;
+//   the index lives in the terminal's aux value and is only trusted when the
+//   record at that index names the same terminal. Clocks are (source
+//   terminal, inversion) pairs numbered 1, 2, 3 ... in order of first sight;
+//   KAVU_SEQ_INVALID_CLOCK_ID (-1) is "no clock". Each indexed terminal gets
+//   the clocks that reach it from its fan-in (arrival) and those its fan-out
+//   reaches (required); a hard boundary (register output, clocked RAM, MAC or
+//   LUT-RAM output) carries its own clock id. Domain k holds the terminals of
+//   clock k; domain 0 those no clock reaches. RAM blocks, MAC blocks and LUT
+//   RAMs get one record each, built on first request, which also packs plain
+//   registers at unregistered block ports (all or nothing per port).
+// Marks on the netlist (node flag word): 0x1000 fixed register, 0x10000 RAM
+//   packed, 0x20000 MAC packed; node 0x8000 and terminal 0x2000/0x4000 are
+//   cleared with them. clear_cdb_flags runs in init and cleanup.
+// Fixed registers: next to I/O, next to the unclocked domain, preserved or
+//   asynchronously controlled, and on the boundary of two clock domains;
+//   "kavu_seq_dont_fix_reg" and the retimer name marker exempt a register.
+// Ownership: the timer owns its clock records, terminal records, domain
+//   records, block records, analyses and delay model; copying is refused.
+// Walks: topological order and the I/O searches use explicit stacks (the
+//   depth of a netlist's logic is unbounded).
+// Debug files are written only under their configuration keys.
+// Cost: indexing and propagation O(terminals + connections) plus set
+//   operations on the (few) clock ids; block records O(block fan-out).
 #pragma once
 
+#include <deque>
+#include <iosfwd>
+#include <list>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cdb/cdb_sgate.h"
+#include "cdb/cdb_sgate_wysiwyg.h"
 #include "kavu_delay.h"
 #include "ztl_hash_lite_sys.h"
 #include "ztl_hash_set_lite_sys.h"
@@ -26,10 +48,22 @@ struct KAVU_SEQ_DELAY_OTERM_INFO {
   int m_max_fanout_delay = KAVU_DELAY_MIN;
 };
 
+class CMP_FACADE;
+class KAVU_SEQ_TIMER;
+class KAVU_SEQ_TIMER_CLK_DOMAIN;
+class KAVU_SEQ_RAM_INFO;
+class KAVU_SEQ_MAC_INFO;
+class KAVU_SEQ_LUTRAM_INFO;
+class KAVU_BIG_GATE_SET_INFO;
+class KAVU_DELAY_MODEL_STIMER;
+
 // The analysis of one clock domain.
 class KAVU_SEQ_DELAY_ANALYSIS {
  public:
   KAVU_SEQ_DELAY_ANALYSIS() = default;
+  // The analysis of a domain record, with the domain's register counts
+  // copied at construction.
+  explicit KAVU_SEQ_DELAY_ANALYSIS(KAVU_SEQ_TIMER_CLK_DOMAIN* domain);
   KAVU_SEQ_DELAY_ANALYSIS(const KAVU_SEQ_DELAY_ANALYSIS&) = delete;
   KAVU_SEQ_DELAY_ANALYSIS& operator=(const KAVU_SEQ_DELAY_ANALYSIS&) = delete;
 
@@ -43,7 +77,22 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   // The record of an index; an index out of range is an internal error.
   KAVU_SEQ_DELAY_OTERM_INFO* get_oterm_info(int index);
 
+  // The domain record (null once the link is cleared) and its id.
+  KAVU_SEQ_TIMER_CLK_DOMAIN* get_clk_domain() const { return m_domain; }
+  void clear_clk_domain() { m_domain = nullptr; }
+  int get_domain_id() const { return m_domain_id; }
+  int get_best_cycle_time() const { return m_best_cycle_time; }
+  void set_best_cycle_time(int t) { m_best_cycle_time = t; }
+  int get_max_nonseq_depth() const { return m_max_nonseq_depth; }
+  void set_max_nonseq_depth(int d) { m_max_nonseq_depth = d; }
+  int m_fixed_reg_count = 0;
+  int m_reg_count = 0;
+
  private:
+  KAVU_SEQ_TIMER_CLK_DOMAIN* m_domain = nullptr;
+  int m_domain_id = 0;
+  int m_best_cycle_time = KAVU_DELAY_MIN;
+  int m_max_nonseq_depth = 0;
   ZTL_HASH_LITE<CDB_SGATE_OTERM*, int> m_oterm_index;  // -1: in the domain, no index
   std::vector<KAVU_SEQ_DELAY_OTERM_INFO> m_oterm_info;
   int m_oterm_size = 0;
@@ -69,16 +118,314 @@ inline int kavu_seq_domain_fanout_delay(CDB_SGATE_OTERM* oterm, KAVU_SEQ_DELAY_A
   return kavu_seq_analysis_fanout_delay(oterm, analysis);
 }
 
-// The retiming-aware timer, as the delay expert sees it: skewed register
-// outputs with their arrival and largest fan-out delay.
+// ---------------------------------------------------------------------------
+// Marks, names and small shared functions
+
+// The sequential timer's register marks (bits of the gate's flag word):
+// 0x1000 fixed, 0x10000 packed into a RAM block, 0x20000 packed into a
+// multiply-accumulate block. A null gate is an internal error.
+constexpr uint32_t KAVU_SEQ_DFF_FIXED = 0x1000;
+constexpr uint32_t KAVU_SEQ_RAM_PACKED = 0x10000;
+constexpr uint32_t KAVU_SEQ_MAC_PACKED = 0x20000;
+bool kavu_seq_timer_is_dff_fixed(const CDB_SGATE_NODE* sgate);
+bool kavu_seq_timer_is_register_ram_packed(const CDB_SGATE_NODE* sgate);
+bool kavu_seq_timer_is_register_mac_packed(const CDB_SGATE_NODE* sgate);
+
+// The display name of a terminal: its gate's hierarchical path, "/", and the
+// debug text of its port type. A null terminal is an internal error.
+std::string kavu_get_oterm_debug_name(const CDB_SGATE_OTERM* oterm);
+std::string kavu_get_iterm_debug_name(const CDB_SGATE_ITERM* iterm);
+// "1 3 7": the members in ascending order, single blanks between.
+std::string kavu_seq_int_set_to_string(const std::set<int>& ids);
+// True for a register's clock enable, synchronous clear, synchronous load or
+// data input; false for every other terminal.
+bool kavu_seq_is_sync_input_of_register(const CDB_SGATE_ITERM* iterm);
+// A register for the timer: a plain DFF gate or a flip-flop atom.
+bool kavu_seq_is_register(const CDB_SGATE_NODE* sgate);
+// A register whose only driven inputs are its data and clock inputs.
+bool kavu_seq_is_plain_register(const CDB_SGATE_NODE* sgate);
+// Block kinds.
+bool kavu_is_mac_node(const CDB_SGATE_NODE* sgate);
+bool kavu_is_ram_node(const CDB_SGATE_NODE* sgate);
+bool kavu_is_lutram(const CDB_SGATE_NODE* sgate);
+inline bool kavu_is_lutram_node(const CDB_SGATE_NODE* sgate) { return kavu_is_lutram(sgate); }
+// The retimer's marker ("~tesk") inside the gate's hierarchical name.
+bool kavu_seq_has_retimer_marker(const CDB_SGATE_NODE* sgate);
+// Writes the table to standard output: "Total = n", then one line per entry.
+void kavu_seq_print_arrival_table(ZTL_HASH_LITE<CDB_SGATE_OTERM*, int>* table);
+
+// ---------------------------------------------------------------------------
+// Clocks, terminal records and clock domains
+
+constexpr int KAVU_SEQ_INVALID_CLOCK_ID = -1;
+
+// (clock id, index of the terminal in that domain's analysis) pairs.
+typedef std::vector<std::pair<int, int>> KAVU_SEQ_OTERM_CLK_INFO;
+
+// One clock: the terminal that drives the clock inputs, and whether the
+// registers take it inverted. Two clocks are the same when both are equal.
+struct KAVU_SEQ_CLOCK {
+  KAVU_SEQ_CLOCK(CDB_SGATE_OTERM* source, bool inverted) : m_source(source), m_inverted(inverted) {}
+  CDB_SGATE_OTERM* m_source;
+  bool m_inverted;
+  // The source's name, "_INV" appended when inverted.
+  std::string get_short_name() const;
+  // "<name> (sgate id = <id>) Inverted : Y PORT_INDEX= <i>".
+  void dump(std::ostream& os) const;
+};
+
+// Clock records are looked up by value.
+template <>
+struct ZTL_OPS<KAVU_SEQ_CLOCK*> {
+  static uint32_t hash(KAVU_SEQ_CLOCK* c) {
+    const uint64_t a = reinterpret_cast<uintptr_t>(c->m_source);
+    uint32_t key = (uint32_t(a >> 32) >> 1) ^ (uint32_t(a) << 1);
+    return c->m_inverted ? key ^ 0x100000u : key;
+  }
+  static bool equal(KAVU_SEQ_CLOCK* a, KAVU_SEQ_CLOCK* b) {
+    return a->m_source == b->m_source && a->m_inverted == b->m_inverted;
+  }
+};
+
+// One indexed output terminal.
+class KAVU_SEQ_TIMER_OTERM_INFO {
+ public:
+  explicit KAVU_SEQ_TIMER_OTERM_INFO(CDB_SGATE_OTERM* oterm) : m_oterm(oterm) {}
+  bool has_clk() const { return !m_clk_info.empty(); }
+  bool is_hard_boundary() const { return m_hard_boundary_clk_id >= 1; }
+
+  int m_hard_boundary_clk_id = 0;  // 0: no hard boundary
+  KAVU_SEQ_OTERM_CLK_INFO m_clk_info;
+  CDB_SGATE_OTERM* m_oterm;
+  std::set<int> m_arr_clk_ids;  // clocks reaching the terminal from its fan-in
+  std::set<int> m_req_clk_ids;  // clocks its fan-out reaches
+};
+
+// One clock domain: its terminals (index order), the RAM and MAC records of
+// its clock, its register counts and best cycle time.
+class KAVU_SEQ_TIMER_CLK_DOMAIN {
+ public:
+  // Reads "kavu_seq_fix_ff_d_only" (default on).
+  explicit KAVU_SEQ_TIMER_CLK_DOMAIN(int id = 0);
+  int get_id() const { return m_id; }
+  std::vector<CDB_SGATE_OTERM*>& get_oterms() { return m_oterms; }
+  const std::vector<CDB_SGATE_OTERM*>& get_oterms() const { return m_oterms; }
+  std::vector<KAVU_SEQ_RAM_INFO*>& get_rams() { return m_rams; }
+  std::vector<KAVU_SEQ_MAC_INFO*>& get_macs() { return m_macs; }
+  int get_best_cycle_time() const { return m_best_cycle_time; }
+  void set_best_cycle_time(int t) { m_best_cycle_time = t; }
+  int get_reg_count() const { return m_reg_count; }
+  void set_reg_count(int n) { m_reg_count = n; }
+  int get_fixed_reg_count() const { return m_fixed_reg_count; }
+  bool fix_ff_d_only() const { return m_fix_ff_d_only; }
+
+  // Marks the registers whose data input a terminal of this domain drives,
+  // and the registers that drive a gate of this domain; returns the count.
+  int fix_registers_connected_to_domain();
+  // Marks preserved and asynchronously controlled registers and sets the
+  // fixed register count.
+  void find_fixed_registers();
+  // Whether the domain holds a terminal that is no register output.
+  bool need_analysis();
+  // The domain dump of the clock-domain report.
+  void dump(std::ostream& os) const;
+
+ private:
+  int m_id;
+  int m_best_cycle_time = KAVU_DELAY_MIN;
+  int m_reg_count = 0;
+  int m_fixed_reg_count = 0;
+  std::vector<CDB_SGATE_OTERM*> m_oterms;
+  std::vector<KAVU_SEQ_RAM_INFO*> m_rams;  // not owned
+  std::vector<KAVU_SEQ_MAC_INFO*> m_macs;  // not owned
+  bool m_fix_ff_d_only;
+};
+
+// ---------------------------------------------------------------------------
+// RAM, MAC and LUT-RAM records
+
+// A RAM block: port clocks and registered outputs from the atom's modes
+// (port mode member 9 registered, 27 output on clock 1, 45 own port-B clock).
+class KAVU_SEQ_RAM_INFO {
+ public:
+  KAVU_SEQ_RAM_INFO(CDB_SGATE_NODE* ram, KAVU_SEQ_TIMER* timer);
+  KAVU_SEQ_RAM_INFO(const KAVU_SEQ_RAM_INFO&) = delete;
+  KAVU_SEQ_RAM_INFO& operator=(const KAVU_SEQ_RAM_INFO&) = delete;
+
+  // Port A clocks for output port type 41, port B clocks for 42 and 513,
+  // nothing otherwise.
+  const std::vector<int>& get_output_port_clocks(const CDB_SGATE_OTERM* oterm) const;
+  // Appends the sources of the inputs that the clock captures.
+  void collect_input_sources(int clock_id, std::vector<CDB_SGATE_OTERM*>& sources) const;
+  // Appends every valid clock id once.
+  void get_all_clock_ids(std::vector<int>& ids) const;
+  void dump(std::ostream& os) const;
+
+  CDB_SGATE_WYSIWYG_RAM_BLOCK* m_ram_node;
+  int m_in_port_a_clk = KAVU_SEQ_INVALID_CLOCK_ID;
+  int m_in_port_b_clk = KAVU_SEQ_INVALID_CLOCK_ID;
+  bool m_out_port_a_registered = false;
+  std::vector<int> m_out_port_a_clks;
+  bool m_out_port_b_registered = false;
+  std::vector<int> m_out_port_b_clks;
+
+ private:
+  void pack_registers(bool port_b, KAVU_SEQ_TIMER* timer);
+};
+
+constexpr int KAVU_SEQ_MAC_NUM_CLOCKS = 3;
+constexpr int KAVU_SEQ_MAC_NUM_INPUT_PORTS = 13;
+constexpr int KAVU_SEQ_MAC_NUM_OUTPUT_PORTS = 3;
+
+// A MAC block: its three clocks (clock inputs 35, 36, 778) and the clock of
+// each registered port, -1 where a port is not registered.
+class KAVU_SEQ_MAC_INFO {
+ public:
+  KAVU_SEQ_MAC_INFO(CDB_SGATE_NODE* mac, KAVU_SEQ_TIMER* timer);
+  KAVU_SEQ_MAC_INFO(const KAVU_SEQ_MAC_INFO&) = delete;
+  KAVU_SEQ_MAC_INFO& operator=(const KAVU_SEQ_MAC_INFO&) = delete;
+
+  // The clock of a registered input port (table ports 0 to 11); -1 otherwise,
+  // the chain input included.
+  int get_input_port_clock(const CDB_SGATE_ITERM* iterm) const;
+  // The clock of a registered output port (363, 364, 800); -1 otherwise.
+  int get_output_port_clock(const CDB_SGATE_OTERM* oterm) const;
+  // Appends the sources of the input ports registered on the clock or not
+  // registered at all, port by port.
+  void collect_input_sources(int clock_id, std::vector<CDB_SGATE_OTERM*>& sources) const;
+  void dump(std::ostream& os) const;
+
+  CDB_SGATE_WYSIWYG* m_mac_node;
+  KAVU_SEQ_TIMER* m_timer;
+  int m_clks[KAVU_SEQ_MAC_NUM_CLOCKS];
+  int m_inport_clks[KAVU_SEQ_MAC_NUM_INPUT_PORTS];
+  int m_outport_clks[KAVU_SEQ_MAC_NUM_OUTPUT_PORTS];
+
+ private:
+  void pack_output_registers();
+  void pack_input_registers();
+};
+
+// A LUT RAM: its write clock (input 35) and, for a registered output, its
+// read clock (input 36).
+class KAVU_SEQ_LUTRAM_INFO {
+ public:
+  KAVU_SEQ_LUTRAM_INFO(CDB_SGATE_NODE* lutram, KAVU_SEQ_TIMER* timer);
+  // -1 for an unregistered input and for port type 110; the write clock for
+  // 83, 109, 173 and 41; the read clock for the other registered inputs.
+  int get_input_clock(const CDB_SGATE_ITERM* iterm) const;
+  // The clock of the output (the read clock; -1 when not registered).
+  int get_clock_id() const { return m_read_clk; }
+
+  CDB_SGATE_WYSIWYG* m_lutram_node;
+  int m_write_clk = KAVU_SEQ_INVALID_CLOCK_ID;
+  int m_read_clk = KAVU_SEQ_INVALID_CLOCK_ID;
+};
+
+bool kavu_is_lutram_output_clear_synchronous(CDB_SGATE_NODE* lutram);
+bool kavu_is_lutram_registered_input(const CDB_SGATE_ITERM* iterm);
+
+typedef ZTL_HASH_LITE<CDB_SGATE_NODE*, KAVU_SEQ_RAM_INFO*> KAVU_SEQ_RAM_INFO_MAP;
+typedef ZTL_HASH_LITE<CDB_SGATE_NODE*, KAVU_SEQ_MAC_INFO*> KAVU_SEQ_MAC_INFO_MAP;
+typedef ZTL_HASH_LITE<CDB_SGATE_NODE*, KAVU_SEQ_LUTRAM_INFO*> KAVU_SEQ_LUTRAM_INFO_MAP;
+// Free every record and empty the map ("empty()" when it is not).
+void kavu_seq_delete_ram_infos(KAVU_SEQ_RAM_INFO_MAP& infos);
+void kavu_seq_delete_mac_infos(KAVU_SEQ_MAC_INFO_MAP& infos);
+// The record dumps ("kavu_seq_ram_info.txt", "kavu_seq_mac_info.txt").
+void kavu_seq_dump_ram_infos(const KAVU_SEQ_RAM_INFO_MAP& infos, const std::string& file);
+void kavu_seq_dump_mac_infos(const KAVU_SEQ_MAC_INFO_MAP& infos, const std::string& file);
+
+// ---------------------------------------------------------------------------
+// The timer
+
 class KAVU_SEQ_TIMER {
  public:
-  KAVU_SEQ_TIMER() = default;
-  virtual ~KAVU_SEQ_TIMER() = default;
+  // Reads the timer's keys, then init().
+  KAVU_SEQ_TIMER(std::string name, CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, int decomp_fanin,
+                 int huge_gate_limit, KAVU_BIG_GATE_SET_INFO* big_gates);
+  ~KAVU_SEQ_TIMER();
+  // Copies would share the owned records.
   KAVU_SEQ_TIMER(const KAVU_SEQ_TIMER&) = delete;
   KAVU_SEQ_TIMER& operator=(const KAVU_SEQ_TIMER&) = delete;
 
-  // Records a skewed register output.
+  // Clears the marks, makes the delay model, indexes the terminals and
+  // starts empty clock and block maps.
+  void init();
+  // Releases everything init and the analysis made; clears the marks.
+  void cleanup();
+  // Clocks, domains, fixed registers, then the domains' analyses.
+  void calculate_best_cycle_time();
+
+  void set_dump_name(std::string name) { m_dump_name = std::move(name); }
+  const std::string& get_dump_name() const { return m_dump_name; }
+  bool has_changing_arc() const { return m_changing_arc; }
+  KAVU_BIG_GATE_SET_INFO* get_big_gates() const { return m_big_gates; }
+  void set_big_gates(KAVU_BIG_GATE_SET_INFO* big_gates) { m_big_gates = big_gates; }
+  const std::string& get_name() const { return m_name; }
+  CDB_SGATE_NETLIST* get_netlist() const { return m_netlist; }
+  KAVU_DELAY_MODEL_STIMER* get_delay_model() const { return m_delay_model; }
+
+  // --- terminal index
+  static int get_oterm_info_index(const CDB_SGATE_OTERM* oterm) { return oterm->get_aux(); }
+  static void set_oterm_info_index(CDB_SGATE_OTERM* oterm, int index) { oterm->set_aux(index); }
+  // The terminal's record; null for an unindexed terminal without fan-out,
+  // and for a terminal whose aux value points at another terminal's record
+  // (made after indexing, or re-marked by another pass).
+  KAVU_SEQ_TIMER_OTERM_INFO* get_oterm_info(const CDB_SGATE_OTERM* oterm) const;
+  KAVU_SEQ_OTERM_CLK_INFO* get_clock_info(const CDB_SGATE_OTERM* oterm) const;
+  int get_num_oterms() const { return m_num_oterms; }
+  KAVU_SEQ_TIMER_OTERM_INFO* get_oterm_info_at(int index) const { return m_oterm_infos[size_t(index)]; }
+  int get_reg_count() const { return m_reg_count; }
+
+  // --- clocks
+  int get_or_create_clock_id(CDB_SGATE_OTERM* source, bool inverted);
+  // Takes the record when it is new (created true); else the caller keeps it.
+  int get_or_create_clock_id(KAVU_SEQ_CLOCK* clock, bool& created);
+  int get_max_clk_id() const { return m_max_clk_id; }
+  // The clock of an id, null when there is none.
+  const KAVU_SEQ_CLOCK* get_clock(int clock_id) const;
+  const std::vector<KAVU_SEQ_TIMER_CLK_DOMAIN*>& get_clock_domains() const { return m_clk_domains; }
+  KAVU_SEQ_TIMER_CLK_DOMAIN* get_clock_domain(int clock_id) const;
+  void mark_hard_boundary_oterm_with_clock(CDB_SGATE_OTERM* oterm, CDB_SGATE_OTERM* clock, bool inverted);
+  void mark_hard_boundary_oterm_with_clock_id(CDB_SGATE_OTERM* oterm, int clock_id);
+
+  // --- block records (null maps before init)
+  KAVU_SEQ_RAM_INFO* find_ram_info(CDB_SGATE_NODE* ram) const;
+  KAVU_SEQ_MAC_INFO* find_mac_info(CDB_SGATE_NODE* mac) const;
+  KAVU_SEQ_LUTRAM_INFO* find_lutram_info(CDB_SGATE_NODE* lutram) const;
+  KAVU_SEQ_RAM_INFO* find_or_create_ram_info(CDB_SGATE_NODE* ram);
+  KAVU_SEQ_MAC_INFO* find_or_create_mac_info(CDB_SGATE_NODE* mac);
+  KAVU_SEQ_LUTRAM_INFO* find_or_create_lutram_info(CDB_SGATE_NODE* lutram);
+
+  // --- fixed registers (returns the number of marks made)
+  int fix_registers_connected_to_IO();
+  int fix_registers_connected_to_unknown_domain();
+  // The searches of the I/O rule (explicit stacks; visit order as a
+  // depth-first recursion would have it).
+  void dfs_fanin_recur(CDB_SGATE_OTERM* oterm, ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& visited,
+                       std::list<CDB_SGATE_OTERM*>& found);
+  void dfs_fanout_recur(CDB_SGATE_OTERM* oterm, ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& visited,
+                        std::list<CDB_SGATE_OTERM*>& found);
+
+  // --- clock domains
+  void find_clock_domain_oterms();
+
+  // --- reports (file, stream, standard output)
+  void print_best_cycle_time(const std::string& file);
+  void print_all_clocks(const std::string& file);
+  void dump_clock_id_map(std::ostream& os) const;
+  void dump_clock_id_map() const;
+  void dump_indexed_oterms(const std::string& file) const;
+  void dump_indexed_oterms(std::ostream& os) const;
+  void dump_indexed_oterms() const;
+  void dump_clock_domain_oterms(const std::string& file) const;
+  void dump_clock_domain_oterms(std::ostream& os) const;
+  void dump_clock_domain_oterms() const;
+  void dump_oterm_clock_domain_info(const std::string& file) const;
+  void dump_oterm_clock_domain_info(std::ostream& os) const;
+  void dump_oterm_clock_domain_info() const;
+
+  // --- answers for the delay expert (filled by the domains' analyses)
   void set_skewed_oterm(CDB_SGATE_OTERM* oterm, int arrival, int max_fanout_delay);
   bool is_skewed_oterm(CDB_SGATE_OTERM* oterm) const;
   // The skewed arrival; KAVU_DELAY_MIN for a terminal that is not skewed.
@@ -88,7 +435,58 @@ class KAVU_SEQ_TIMER {
   // Prints the clock information of a known terminal; nothing otherwise.
   void dump_oterm_clk_info(CDB_SGATE_OTERM* oterm) const;
 
+  // Clears node bits 0x39000 and terminal bits 0x6000 on the whole netlist.
+  void clear_cdb_flags();
+  // Sorts the given terminals fan-in first (walk-through MAC off).
+  void topological_sort_oterms(const std::vector<CDB_SGATE_OTERM*>& from, std::vector<CDB_SGATE_OTERM*>& out);
+
  private:
+  void init_oterm_info();
+  void reset_clock_infos();
+  void topological_sort_oterms(std::vector<CDB_SGATE_OTERM*>& out);
+  void topological_sort_oterm_recur(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OTERM*>& out,
+                                    ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& visited, bool walk_through_mac);
+  void mark_boundary_clock_domain();
+  void forward_propagate();
+  void backward_propagate();
+  bool hard_boundary_oterm_in_multi_clock_domain(CDB_SGATE_OTERM* oterm);
+  void get_relevant_sync_iterm_drivers(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OTERM*>& drivers);
+  void get_all_oterms_of_single_clock_domain_design(KAVU_SEQ_TIMER_CLK_DOMAIN& domain);
+  void add_clock_domain_for_analysis(KAVU_SEQ_DELAY_ANALYSIS* analysis) { m_seq_clk_analysis.push_back(analysis); }
+  KAVU_SEQ_DELAY_ANALYSIS* get_clk_domain_analysis(int clock_id) { return m_seq_clk_analysis[size_t(clock_id)]; }
+  // Crossing rules of the propagation.
+  bool crosses_forward(CDB_SGATE_NODE* g, CDB_SGATE_OTERM* oterm);
+  bool crosses_backward(CDB_SGATE_NODE* g, CDB_SGATE_OTERM* oterm);
+  bool is_look_through(CDB_SGATE_NODE* g) const;
+  void delete_clock_map();
+  void delete_lutram_map();
+  void mark_fixed(CDB_SGATE_NODE* g);
+
+  CDB_SGATE_NETLIST* m_netlist;
+  CMP_FACADE* m_facade;
+  int m_decomp_fanin;
+  int m_huge_gate_limit;
+  int m_verbose;
+  bool m_validation;
+  std::string m_dump_name;
+  bool m_pack_ram;
+  ZTL_HASH_LITE<KAVU_SEQ_CLOCK*, int>* m_clock_map = nullptr;
+  int m_max_clk_id = 0;
+  std::vector<KAVU_SEQ_TIMER_CLK_DOMAIN*> m_clk_domains;
+  std::vector<KAVU_SEQ_DELAY_ANALYSIS*> m_seq_clk_analysis;
+  std::vector<KAVU_SEQ_TIMER_OTERM_INFO*> m_oterm_infos;
+  std::deque<KAVU_SEQ_TIMER_OTERM_INFO> m_oterm_info_pool;  // the records, in index order
+  int m_num_oterms = 0;
+  int m_reg_count = 0;
+  KAVU_SEQ_RAM_INFO_MAP* m_ram_infos = nullptr;
+  KAVU_SEQ_LUTRAM_INFO_MAP* m_lutram_infos = nullptr;
+  KAVU_SEQ_MAC_INFO_MAP* m_mac_infos = nullptr;
+  bool m_walk_through_mac;
+  bool m_fix_ff_d_only;
+  KAVU_DELAY_MODEL_STIMER* m_delay_model = nullptr;
+  bool m_changing_arc;
+  KAVU_BIG_GATE_SET_INFO* m_big_gates;
+  std::string m_name;
   ZTL_HASH_LITE<CDB_SGATE_OTERM*, KAVU_SEQ_DELAY_OTERM_INFO> m_skewed;
 };
 
@@ -102,6 +500,12 @@ class KAVU_BIG_GATE_INFO {
   void add_support(CDB_SGATE_OTERM* support) {
     if (support) m_supports.push_back(support);
   }
+  // Replaces every occurrence of old_sup by new_sup; returns how many.
+  int change_support(CDB_SGATE_OTERM* old_sup, CDB_SGATE_OTERM* new_sup);
+  // Inserts every support terminal into the set.
+  void hash_support_set(ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& supports) const;
+  // "<id> <n> [<id> <port> <depth>, ...]" and a line break.
+  void dump(std::ostream& os) const;
   int get_sup_size() const { return int(m_supports.size()); }
   const std::vector<CDB_SGATE_OTERM*>& get_supports() const { return m_supports; }
   // -1 when the terminal has no depth.
@@ -132,12 +536,22 @@ class KAVU_BIG_GATE_SET_INFO {
   // The big gates that use a support terminal (null when none).
   const ZTL_HASH_SET_LITE<KAVU_BIG_GATE_INFO*>* get_support_log(CDB_SGATE_OTERM* support) const;
   void log_support(CDB_SGATE_OTERM* support, KAVU_BIG_GATE_INFO* gate);
+  // Replaces old_sup by new_sup in every big gate that logs old_sup; each
+  // must change exactly once ("changed == 1"). The log stays under old_sup.
+  void support_change(CDB_SGATE_OTERM* old_sup, CDB_SGATE_OTERM* new_sup);
+  // Files the huge gate of old_oterm under new_oterm.
+  void update_huge_gate_info(CDB_SGATE_OTERM* old_oterm, CDB_SGATE_OTERM* new_oterm);
+  int get_num_big_gates() const { return int(m_gates.size()); }
+  int get_num_huge_gates() const { return int(m_huge_gates.size()); }
   // A new id must not be entered twice.
   void add_stage1_id(int new_id, int old_id);
   void add_stage2_id(int new_id, int old_id);
   int get_pre_decomp_id(int id) const;
   // Frees the records and support sets; the id tables stay.
   void clear();
+  // The huge gates, then the big gates, with their pre-decomposition ids.
+  void print_big_gates(const std::string& file) const;
+  void print_big_gates(std::ostream& os) const;
 
  private:
   ZTL_HASH_LITE<CDB_SGATE_OTERM*, ZTL_HASH_SET_LITE<KAVU_BIG_GATE_INFO*>*> m_support_log;
@@ -146,3 +560,10 @@ class KAVU_BIG_GATE_SET_INFO {
   ZTL_HASH_LITE<int, int> m_id_table_stage2;
   ZTL_HASH_LITE<int, int> m_id_table_stage1;
 };
+
+// The depth of each support terminal below a big gate: walks the plain comb
+// gates under oterm (explicitly, depth at most 1000) and records, for each
+// source found in supports, its depth (the gate's depth plus one).
+void kavu_seq_find_support_depth(CDB_SGATE_OTERM* oterm, int depth,
+                                 const ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& supports,
+                                 ZTL_HASH_LITE<CDB_SGATE_OTERM*, int>& result);

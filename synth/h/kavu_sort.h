@@ -75,34 +75,10 @@
 #include <vector>
 
 #include "cdb/cdb_sgate.h"
+#include "kavu_seq_timer.h"
 
 class CMP_FACADE;
 class KAVU_01TBL;
-
-// A clock domain as the ordering sees it: the output terminals of the domain.
-// The sequential timer's domain record replaces this class once it exists;
-// the ordering reads only the terminal vector.
-class KAVU_SEQ_TIMER_CLK_DOMAIN {
- public:
-  explicit KAVU_SEQ_TIMER_CLK_DOMAIN(int id = 0) : m_id(id) {}
-  int get_id() const { return m_id; }
-  std::vector<CDB_SGATE_OTERM*>& get_oterms() { return m_oterms; }
-  const std::vector<CDB_SGATE_OTERM*>& get_oterms() const { return m_oterms; }
-
- private:
-  int m_id;
-  std::vector<CDB_SGATE_OTERM*> m_oterms;
-};
-
-// The sequential timer's register marks (bits of the gate's flag word):
-// 0x1000 fixed, 0x10000 packed into a RAM block, 0x20000 packed into a
-// multiply-accumulate block. A null gate is an internal error.
-bool kavu_seq_timer_is_dff_fixed(const CDB_SGATE_NODE* sgate);
-bool kavu_seq_timer_is_register_ram_packed(const CDB_SGATE_NODE* sgate);
-bool kavu_seq_timer_is_register_mac_packed(const CDB_SGATE_NODE* sgate);
-// The display name of a terminal: its gate's hierarchical path, "/", and the
-// debug text of its port type. A null terminal is an internal error.
-std::string kavu_get_oterm_debug_name(const CDB_SGATE_OTERM* oterm);
 
 // Rearranges the netlist's node list by a shuffle fixed by the seed; gates,
 // terminals and connections are unchanged. Deterministic for a seed.

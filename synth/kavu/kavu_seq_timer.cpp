@@ -1,14 +1,39 @@
-// kavu_seq_timer.cpp — the sequential timer's records read by delay
-// estimation: skewed register outputs, the per-domain analysis record and its
-// lookups, and the big-gate records of decomposition for delay.
+// kavu_seq_timer.cpp — the sequential timer's lifecycle: construction, init
+// and cleanup, the terminal index, clock ids, the topological order, the
+// driver calculate_best_cycle_time and the timer's reports; the per-domain
+// analysis record and its lookups.
+//
+// The topological visit runs on an explicit stack of (terminal, next input)
+// frames, so it emits exactly the order of a depth-first recursion over the
+// inputs in input order without being bounded by the stack's size.
 #include "kavu_seq_timer.h"
 
+#include <cmath>
+#include <deque>
+#include <fstream>
+#include <iostream>
+#include <map>
+
+#include "gen/gen.h"
+#include "cfg/cfg.h"
 #include "kavu_check.h"
+#include "kavu_delay_model_seq.h"
+#include "kavu_depends.h"
+#include "kavu_dff_helper.h"
+#include "kavu_helper.h"
+#include "kavu_helper_predicates.h"
 #include "kavu_msg.h"
 #include "kavu_sort.h"
 
 // ---------------------------------------------------------------------------
 // Per-domain analysis
+
+KAVU_SEQ_DELAY_ANALYSIS::KAVU_SEQ_DELAY_ANALYSIS(KAVU_SEQ_TIMER_CLK_DOMAIN* domain) : m_domain(domain) {
+  KAVU_CHECK(domain != nullptr);
+  m_domain_id = domain->get_id();
+  m_fixed_reg_count = domain->get_fixed_reg_count();
+  m_reg_count = domain->get_reg_count();
+}
 
 int KAVU_SEQ_DELAY_ANALYSIS::add_domain_oterm(CDB_SGATE_OTERM* oterm, bool indexed) {
   KAVU_CHECK(oterm != 0);
@@ -60,6 +85,505 @@ int kavu_seq_analysis_fanout_delay(CDB_SGATE_OTERM* oterm, KAVU_SEQ_DELAY_ANALYS
 }
 
 // ---------------------------------------------------------------------------
+// Construction and lifecycle
+
+namespace {
+
+bool minimize_carry_delay() {
+  static const bool on = cfg_is_on("kavu_seq_minimize_carry_delay", false);
+  return on;
+}
+
+bool identify_critical_nodes() {
+  static const bool on = cfg_is_on("kavu_identify_critical_nodes", false);
+  return on;
+}
+
+constexpr uint32_t NODE_MARKS = 0x39000;   // fixed, RAM and MAC packed, 0x8000
+constexpr uint32_t OTERM_MARKS = 0x6000;
+
+// Opens a report file for writing (truncating it).
+void open_report(std::orlind_ofstream& os, const std::string& file) { os.open(file.c_str(), std::ios_base::out); }
+
+int node_id_of(const CDB_SGATE_OTERM* oterm) {
+  const CDB_SGATE_NODE* g = oterm ? oterm->get_my_node() : nullptr;
+  return g ? int(g->get_id()) : -1;
+}
+
+}  // namespace
+
+KAVU_SEQ_TIMER::KAVU_SEQ_TIMER(std::string name, CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, int decomp_fanin,
+                               int huge_gate_limit, KAVU_BIG_GATE_SET_INFO* big_gates)
+    : m_netlist(netlist),
+      m_facade(facade),
+      m_decomp_fanin(decomp_fanin),
+      m_huge_gate_limit(huge_gate_limit),
+      m_verbose(cfg_get_int_value("kavu_seq_timer_verbose", 0)),
+      m_validation(cfg_is_on("seq_timer_validation", false)),
+      m_pack_ram(cfg_is_on("kavu_seq_timer_pack_ram", false)),
+      m_walk_through_mac(cfg_is_on("kavu_seq_scc_walk_through_mac", true)),
+      m_fix_ff_d_only(cfg_is_on("kavu_seq_fix_ff_d_only", true)),
+      m_changing_arc(cfg_is_on("kavu_seq_scc_changing_arc", true)),
+      m_big_gates(big_gates),
+      m_name(std::move(name)) {
+  KAVU_CHECK(netlist != nullptr);
+  init();
+}
+
+KAVU_SEQ_TIMER::~KAVU_SEQ_TIMER() { cleanup(); }
+
+void KAVU_SEQ_TIMER::init() {
+  clear_cdb_flags();
+  // A second init starts over: the records of the first go first (domain
+  // records and analyses point into the block maps replaced below).
+  delete m_delay_model;
+  m_oterm_infos.clear();
+  m_oterm_info_pool.clear();
+  for (KAVU_SEQ_DELAY_ANALYSIS* analysis : m_seq_clk_analysis) delete analysis;
+  m_seq_clk_analysis.clear();
+  for (KAVU_SEQ_TIMER_CLK_DOMAIN* domain : m_clk_domains) delete domain;
+  m_clk_domains.clear();
+  m_skewed.clear();
+  m_delay_model = new KAVU_DELAY_MODEL_STIMER(minimize_carry_delay(), m_decomp_fanin, m_huge_gate_limit);
+  init_oterm_info();
+  delete_lutram_map();
+  m_lutram_infos = new KAVU_SEQ_LUTRAM_INFO_MAP();
+  if (m_mac_infos) kavu_seq_delete_mac_infos(*m_mac_infos);
+  delete m_mac_infos;
+  m_mac_infos = new KAVU_SEQ_MAC_INFO_MAP();
+  if (m_ram_infos) kavu_seq_delete_ram_infos(*m_ram_infos);
+  delete m_ram_infos;
+  m_ram_infos = new KAVU_SEQ_RAM_INFO_MAP();
+  delete_clock_map();
+  m_clock_map = new ZTL_HASH_LITE<KAVU_SEQ_CLOCK*, int>();
+  m_max_clk_id = 0;
+}
+
+void KAVU_SEQ_TIMER::cleanup() {
+  clear_cdb_flags();
+  for (KAVU_SEQ_DELAY_ANALYSIS* analysis : m_seq_clk_analysis) delete analysis;
+  m_seq_clk_analysis.clear();
+  m_oterm_infos.clear();
+  m_oterm_info_pool.clear();
+  m_num_oterms = 0;
+  if (m_ram_infos) kavu_seq_delete_ram_infos(*m_ram_infos);
+  delete m_ram_infos;
+  m_ram_infos = nullptr;
+  delete m_delay_model;
+  m_delay_model = nullptr;
+  delete_clock_map();
+  m_max_clk_id = 0;
+  if (m_mac_infos) kavu_seq_delete_mac_infos(*m_mac_infos);
+  delete m_mac_infos;
+  m_mac_infos = nullptr;
+  delete_lutram_map();
+  for (KAVU_SEQ_TIMER_CLK_DOMAIN* domain : m_clk_domains) delete domain;
+  m_clk_domains.clear();
+  m_skewed.clear();
+}
+
+void KAVU_SEQ_TIMER::delete_clock_map() {
+  if (!m_clock_map) return;
+  for (auto it = m_clock_map->begin(); it != m_clock_map->end(); ++it) delete it->first;
+  delete m_clock_map;
+  m_clock_map = nullptr;
+}
+
+void KAVU_SEQ_TIMER::delete_lutram_map() {
+  if (!m_lutram_infos) return;
+  for (auto it = m_lutram_infos->begin(); it != m_lutram_infos->end(); ++it) delete it->second;
+  delete m_lutram_infos;
+  m_lutram_infos = nullptr;
+}
+
+void KAVU_SEQ_TIMER::clear_cdb_flags() {
+  for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* g = *it;
+    if (!g) continue;
+    g->get_flag().reset(NODE_MARKS);
+    for (CDB_SGATE_OTERM* o : g->get_output_terms())
+      if (o) o->get_flag().reset(OTERM_MARKS);
+  }
+}
+
+void KAVU_SEQ_TIMER::reset_clock_infos() {
+  for (KAVU_SEQ_TIMER_OTERM_INFO* info : m_oterm_infos) info->m_clk_info.clear();
+}
+
+// ---------------------------------------------------------------------------
+// Terminal index
+
+void KAVU_SEQ_TIMER::init_oterm_info() {
+  std::vector<CDB_SGATE_OTERM*> order;
+  topological_sort_oterms(order);
+  m_oterm_infos.reserve(order.size());
+  for (CDB_SGATE_OTERM* oterm : order) {
+    if (!oterm) KAVU_INTERNAL_ERROR("oterm != NULL");
+    const CDB_SGATE_NODE* g = oterm->get_my_node();
+    if (oterm->has_fanout() || kavu_seq_is_register(g)) {
+      set_oterm_info_index(oterm, int(m_oterm_infos.size()));
+      m_oterm_info_pool.emplace_back(oterm);
+      m_oterm_infos.push_back(&m_oterm_info_pool.back());
+    } else {
+      set_oterm_info_index(oterm, -1);
+    }
+  }
+  m_num_oterms = int(m_oterm_infos.size());
+}
+
+KAVU_SEQ_TIMER_OTERM_INFO* KAVU_SEQ_TIMER::get_oterm_info(const CDB_SGATE_OTERM* oterm) const {
+  KAVU_CHECK(oterm != nullptr);
+  const int index = get_oterm_info_index(oterm);
+  if (index == -1) {
+    if (oterm->has_fanout()) KAVU_INTERNAL_ERROR("oterm->has_fanout() ==false");
+    return nullptr;
+  }
+  if (!((index >= 0) && (index < m_num_oterms))) KAVU_INTERNAL_ERROR("(index>=0) && (index < m_num_oterms)");
+  KAVU_SEQ_TIMER_OTERM_INFO* info = m_oterm_infos[size_t(index)];
+  // The aux value is shared scratch: a terminal made after indexing, or one
+  // another pass re-marked, points at a record that is not its own.
+  return info->m_oterm == oterm ? info : nullptr;
+}
+
+KAVU_SEQ_OTERM_CLK_INFO* KAVU_SEQ_TIMER::get_clock_info(const CDB_SGATE_OTERM* oterm) const {
+  KAVU_SEQ_TIMER_OTERM_INFO* info = get_oterm_info(oterm);
+  return info ? &info->m_clk_info : nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Clock ids
+
+int KAVU_SEQ_TIMER::get_or_create_clock_id(CDB_SGATE_OTERM* source, bool inverted) {
+  KAVU_SEQ_CLOCK* clock = new KAVU_SEQ_CLOCK(source, inverted);
+  bool created = false;
+  const int id = get_or_create_clock_id(clock, created);
+  if (!created) delete clock;
+  return id;
+}
+
+int KAVU_SEQ_TIMER::get_or_create_clock_id(KAVU_SEQ_CLOCK* clock, bool& created) {
+  KAVU_CHECK(clock != nullptr && m_clock_map != nullptr);
+  auto it = m_clock_map->find(clock);
+  int id;
+  if (it != m_clock_map->end()) {
+    created = false;
+    id = it->second;
+  } else {
+    id = ++m_max_clk_id;
+    m_clock_map->insert(clock, id);
+    created = true;
+  }
+  if (!((id > 0) && (id <= m_max_clk_id))) KAVU_INTERNAL_ERROR("(id >0) && (id <= m_max_clk_id)");
+  return id;
+}
+
+const KAVU_SEQ_CLOCK* KAVU_SEQ_TIMER::get_clock(int clock_id) const {
+  if (!m_clock_map) return nullptr;
+  for (auto it = m_clock_map->begin(); it != m_clock_map->end(); ++it)
+    if (it->second == clock_id) return it->first;
+  return nullptr;
+}
+
+KAVU_SEQ_TIMER_CLK_DOMAIN* KAVU_SEQ_TIMER::get_clock_domain(int clock_id) const {
+  if (clock_id < 0 || size_t(clock_id) >= m_clk_domains.size()) return nullptr;
+  return m_clk_domains[size_t(clock_id)];
+}
+
+std::string KAVU_SEQ_CLOCK::get_short_name() const {
+  std::string name = m_source ? kavu_get_oterm_debug_name(m_source) : std::string("NULL");
+  if (m_inverted) name += "_INV";
+  return name;
+}
+
+void KAVU_SEQ_CLOCK::dump(std::ostream& os) const {
+  os << (m_source ? kavu_get_oterm_debug_name(m_source) : std::string("NULL")) << " (sgate id = " << node_id_of(m_source)
+     << ")" << " Inverted : " << (m_inverted ? "Y" : "N") << " PORT_INDEX= " << (m_source ? m_source->get_port_index() : 0);
+}
+
+// ---------------------------------------------------------------------------
+// Topological order
+
+bool KAVU_SEQ_TIMER::is_look_through(CDB_SGATE_NODE* g) const { return m_delay_model->look_through_sgate(g); }
+
+void KAVU_SEQ_TIMER::topological_sort_oterms(std::vector<CDB_SGATE_OTERM*>& out) {
+  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> visited;
+  for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* g = *it;
+    if (!g) continue;
+    for (CDB_SGATE_OTERM* o : g->get_output_terms())
+      if (o) topological_sort_oterm_recur(o, out, visited, m_walk_through_mac);
+  }
+}
+
+void KAVU_SEQ_TIMER::topological_sort_oterms(const std::vector<CDB_SGATE_OTERM*>& from,
+                                             std::vector<CDB_SGATE_OTERM*>& out) {
+  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> visited;
+  for (CDB_SGATE_OTERM* o : from)
+    if (o) topological_sort_oterm_recur(o, out, visited, false);
+}
+
+namespace {
+
+// Whether the visit follows input i of gate g towards its source.
+bool followed_input(CDB_SGATE_NODE* g, CDB_SGATE_OTERM* oterm, CDB_SGATE_ITERM* i, bool walk_through_mac) {
+  if (!i) return false;
+  const bool reaches = i->is_connected() ? i->get_source() != nullptr
+                                         : (i->get_parent_input() != nullptr && cdb_is_parent_connected(i));
+  if (!reaches) return false;
+  if (!kavu_oterm_depends_on_iterm(g, oterm, i, true, true, walk_through_mac, false)) return false;
+  if (!i->get_source()) KAVU_INTERNAL_ERROR("feeder");
+  return true;
+}
+
+struct TOPO_FRAME {
+  CDB_SGATE_OTERM* m_oterm;
+  unsigned m_next;    // next input to look at
+  bool m_look;        // whether the gate is looked through
+};
+
+}  // namespace
+
+void KAVU_SEQ_TIMER::topological_sort_oterm_recur(CDB_SGATE_OTERM* start, std::vector<CDB_SGATE_OTERM*>& out,
+                                                  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& visited,
+                                                  bool walk_through_mac) {
+  auto enter = [&](CDB_SGATE_OTERM* o, std::vector<TOPO_FRAME>& stack) {
+    if (!visited.insert(o).second) return;
+    CDB_SGATE_NODE* g = o->get_my_node();
+    const bool look = is_look_through(g) || (walk_through_mac && kavu_is_mac_node(g));
+    stack.push_back({o, 0, look});
+  };
+  std::vector<TOPO_FRAME> stack;
+  enter(start, stack);
+  while (!stack.empty()) {
+    TOPO_FRAME& f = stack.back();
+    CDB_SGATE_NODE* g = f.m_oterm->get_my_node();
+    CDB_SGATE_OTERM* next = nullptr;
+    if (f.m_look) {
+      const unsigned n = g->get_number_of_input_terms();
+      while (f.m_next < n && !next) {
+        CDB_SGATE_ITERM* i = g->get_input_term(f.m_next++);
+        if (followed_input(g, f.m_oterm, i, walk_through_mac) && !visited.exists(i->get_source()))
+          next = i->get_source();
+      }
+    }
+    if (next) {
+      enter(next, stack);  // may reallocate: f is not used after this
+    } else {
+      out.push_back(f.m_oterm);
+      stack.pop_back();
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The driver
+
+void KAVU_SEQ_TIMER::calculate_best_cycle_time() {
+  GEN_PROFILER profiler("KAVU", "seq_timing_update", 0x7fffffff);
+  const bool dump_all_timing = cfg_is_on("kavu_seq_timer_dump_all_timing", false);
+  (void)dump_all_timing;  // the domains' timing dumps come with their analyses
+  reset_clock_infos();
+  if (cfg_is_on("kavu_seq_timer_dump_indexed_oterms", false))
+    dump_indexed_oterms("kavu_seq_timer_" + m_dump_name + "indexed_oterms.txt");
+  find_clock_domain_oterms();
+  if (cfg_is_on("kavu_seq_timer_dump_clock_domain_oterms", false))
+    dump_clock_domain_oterms("kavu_seq_timer_" + m_dump_name + "clk_domain_oterm_list.txt");
+  const int io_fixed = fix_registers_connected_to_IO();
+  kavu_debug("Fix %d registers because they are connected to IO", io_fixed);
+  const int unknown_fixed = fix_registers_connected_to_unknown_domain();
+  kavu_debug("Fix %d registers because they are connected to non-clocked domain.", unknown_fixed);
+  for (KAVU_SEQ_DELAY_ANALYSIS* analysis : m_seq_clk_analysis) delete analysis;
+  m_seq_clk_analysis.clear();
+  const bool keep_domain_links = identify_critical_nodes() && m_big_gates;
+  for (KAVU_SEQ_TIMER_CLK_DOMAIN* domain : m_clk_domains) {
+    const int id = domain->get_id();
+    if (id < 1) {
+      add_clock_domain_for_analysis(nullptr);
+      continue;
+    }
+    kavu_debug("SEQ_TIMER is processing clock domain %d", id);
+    domain->find_fixed_registers();
+    if (!domain->need_analysis()) {
+      kavu_debug("Clock domain (ID=%d) is skipped to analyze.", id);
+      add_clock_domain_for_analysis(nullptr);
+      continue;
+    }
+    KAVU_SEQ_DELAY_ANALYSIS* analysis = new KAVU_SEQ_DELAY_ANALYSIS(domain);
+    add_clock_domain_for_analysis(analysis);
+    domain->set_best_cycle_time(analysis->get_best_cycle_time());
+    kavu_debug("Best cycle time of clock domain %d is %d", id, domain->get_best_cycle_time());
+    if (!keep_domain_links) analysis->clear_clk_domain();
+  }
+  if (!identify_critical_nodes() || !m_big_gates || m_big_gates->get_num_big_gates() == 0) return;
+
+  print_all_clocks("kavu_seq_clocks.txt");
+  kavu_debug("Checking critical path for all clock domains");
+  for (const std::string& file : {std::string("kavu_seq_critical_big_gate.txt"), std::string("kavu_seq_failing_ep.txt"),
+                                  std::string("kavu_seq_critical_path_points.txt"),
+                                  std::string("kavu_seq_critical_path.txt")}) {
+    std::orlind_ofstream truncate;
+    open_report(truncate, file);
+    truncate.close();
+  }
+  std::orlind_ofstream loops;
+  open_report(loops, "kavu_seq_big_gate_on_loop.txt");
+  for (KAVU_SEQ_DELAY_ANALYSIS* analysis : m_seq_clk_analysis) {
+    if (!analysis || analysis->get_domain_id() < 1) continue;
+    kavu_debug("Checking critical path for clock domain %d", analysis->get_domain_id());
+    analysis->clear_clk_domain();
+  }
+  loops.close();
+  kavu_debug("Done checking critical path for all clock domains");
+}
+
+// ---------------------------------------------------------------------------
+// Reports
+
+void KAVU_SEQ_TIMER::print_best_cycle_time(const std::string& file) {
+  std::vector<const KAVU_SEQ_CLOCK*> by_id(size_t(m_max_clk_id) + 1, nullptr);
+  if (m_clock_map) {
+    for (auto it = m_clock_map->begin(); it != m_clock_map->end(); ++it) {
+      if (it->second < 0 || it->second > m_max_clk_id)
+        kavu_debug("WARNING: clock has invalid ID (ID=%d, total = %d)", it->second, m_max_clk_id);
+      else
+        by_id[size_t(it->second)] = it->first;
+    }
+  }
+  std::orlind_ofstream os;
+  open_report(os, file);
+  std::vector<double> ratios;
+  for (KAVU_SEQ_DELAY_ANALYSIS* analysis : m_seq_clk_analysis) {
+    if (!analysis || analysis->get_best_cycle_time() == KAVU_DELAY_MIN) continue;
+    const int id = analysis->get_domain_id();
+    const KAVU_SEQ_CLOCK* clock = id >= 0 && id <= m_max_clk_id ? by_id[size_t(id)] : nullptr;
+    const int best = analysis->get_best_cycle_time();
+    const int depth = analysis->get_max_nonseq_depth();
+    os << "[" << id << "] " << m_name << "/" << (clock ? clock->get_short_name() : std::string()) << " " << best << " "
+       << depth << " ";
+    if (depth < 1) {
+      os << "-";
+    } else {
+      const float ratio = float(best) / float(depth);
+      ratios.push_back(ratio);
+      os << ratio;
+    }
+    const int f = analysis->m_fixed_reg_count, r = analysis->m_reg_count;
+    os << " " << f << " " << r << " ";
+    if (r < 1) os << "-"; else os << float(f) / float(r);
+    os << " " << m_reg_count << " ";
+    if (m_reg_count < 1) os << "-"; else os << float(r) / float(m_reg_count);
+    os << std::endl;
+  }
+  double log_sum = 0;
+  for (double r : ratios) log_sum += std::log(r);
+  const double geo = ratios.size() == 1 ? ratios[0] : std::exp(log_sum / double(ratios.size()));
+  os << "GEO= " << geo << " SIZE= " << ratios.size() << std::endl;
+}
+
+void KAVU_SEQ_TIMER::print_all_clocks(const std::string& file) {
+  if (!m_clock_map) {
+    kavu_debug("There are no clocks!!");
+    return;
+  }
+  std::vector<const KAVU_SEQ_CLOCK*> by_id(size_t(m_max_clk_id) + 1, nullptr);
+  for (auto it = m_clock_map->begin(); it != m_clock_map->end(); ++it) {
+    if (!(it->second <= m_max_clk_id)) KAVU_INTERNAL_ERROR("clk_id <= m_max_clk_id");
+    if (!(it->second >= 0)) KAVU_INTERNAL_ERROR("clk_id >= 0");
+    by_id[size_t(it->second)] = it->first;
+  }
+  std::orlind_ofstream os;
+  open_report(os, file);
+  for (size_t id = 0; id < by_id.size(); ++id) {
+    if (!by_id[id]) continue;
+    os << "[" << id << "] ";
+    by_id[id]->dump(os);
+    os << std::endl;
+  }
+}
+
+void KAVU_SEQ_TIMER::dump_clock_id_map(std::ostream& os) const {
+  if (m_max_clk_id < 1 || !m_clock_map) {
+    os << "No clocks." << std::endl;
+    return;
+  }
+  std::vector<const KAVU_SEQ_CLOCK*> by_id(size_t(m_max_clk_id) + 1, nullptr);
+  for (auto it = m_clock_map->begin(); it != m_clock_map->end(); ++it) {
+    if (!((it->second > 0) && (it->second <= m_max_clk_id))) KAVU_INTERNAL_ERROR("(id >0) && (id <= m_max_clk_id)");
+    by_id[size_t(it->second)] = it->first;
+  }
+  for (int id = 1; id <= m_max_clk_id; ++id) {
+    if (!by_id[size_t(id)]) continue;
+    os << "CLOCK[" << id << "] ";
+    by_id[size_t(id)]->dump(os);
+    os << std::endl;
+  }
+}
+
+void KAVU_SEQ_TIMER::dump_clock_id_map() const { dump_clock_id_map(std::cout); }
+
+void KAVU_SEQ_TIMER::dump_indexed_oterms(std::ostream& os) const {
+  os << "Total number of oterms = " << m_num_oterms << std::endl;
+  for (int i = 0; i < m_num_oterms; ++i) {
+    const CDB_SGATE_OTERM* o = m_oterm_infos[size_t(i)]->m_oterm;
+    os << "[" << i << "] " << kavu_get_oterm_debug_name(o) << " ID=" << node_id_of(o) << std::endl;
+  }
+}
+
+void KAVU_SEQ_TIMER::dump_indexed_oterms(const std::string& file) const {
+  std::orlind_ofstream os;
+  open_report(os, file);
+  dump_indexed_oterms(os);
+}
+
+void KAVU_SEQ_TIMER::dump_indexed_oterms() const { dump_indexed_oterms(std::cout); }
+
+void KAVU_SEQ_TIMER::dump_clock_domain_oterms(std::ostream& os) const {
+  const std::string stars(25, '*');
+  os << "Oterms in Clock Domains" << std::endl;
+  os << "Total number of clock domains = " << m_max_clk_id << std::endl;
+  for (const KAVU_SEQ_TIMER_CLK_DOMAIN* domain : m_clk_domains) {
+    os << stars << std::endl;
+    domain->dump(os);
+    os << stars << std::endl;
+  }
+}
+
+void KAVU_SEQ_TIMER::dump_clock_domain_oterms(const std::string& file) const {
+  std::orlind_ofstream os;
+  open_report(os, file);
+  dump_clock_domain_oterms(os);
+}
+
+void KAVU_SEQ_TIMER::dump_clock_domain_oterms() const { dump_clock_domain_oterms(std::cout); }
+
+void KAVU_SEQ_TIMER::dump_oterm_clock_domain_info(std::ostream& os) const {
+  os << "Clock domain information of oterms" << std::endl;
+  os << "Total oterm count = " << m_num_oterms << std::endl;
+  os << "Total clock domains = " << m_max_clk_id << std::endl;
+  for (int i = 0; i < m_num_oterms; ++i) {
+    const KAVU_SEQ_TIMER_OTERM_INFO* info = m_oterm_infos[size_t(i)];
+    const CDB_SGATE_NODE* g = info->m_oterm->get_my_node();
+    os << "Oterm [" << i << "] " << "(SGATE-ID=" << node_id_of(info->m_oterm) << ") "
+       << kavu_get_oterm_debug_name(info->m_oterm) << " " << (g ? g->get_string_type_name() : "") << " ";
+    if (info->is_hard_boundary())
+      os << "Hard Boundary CLK ID = " << info->m_hard_boundary_clk_id;
+    else
+      os << "Arr=(" << kavu_seq_int_set_to_string(info->m_arr_clk_ids) << ") " << "REQ=("
+         << kavu_seq_int_set_to_string(info->m_req_clk_ids) << ")";
+    os << std::endl;
+  }
+}
+
+void KAVU_SEQ_TIMER::dump_oterm_clock_domain_info(const std::string& file) const {
+  kavu_debug("Dump oterm clock domain information to file %s", file.c_str());
+  std::orlind_ofstream os;
+  open_report(os, file);
+  dump_oterm_clock_domain_info(os);
+}
+
+void KAVU_SEQ_TIMER::dump_oterm_clock_domain_info() const { dump_oterm_clock_domain_info(std::cout); }
+
+// ---------------------------------------------------------------------------
 // Timer answers for the delay expert
 
 void KAVU_SEQ_TIMER::set_skewed_oterm(CDB_SGATE_OTERM* oterm, int arrival, int max_fanout_delay) {
@@ -90,84 +614,3 @@ void KAVU_SEQ_TIMER::dump_oterm_clk_info(CDB_SGATE_OTERM* oterm) const {
              it->second.m_arrival, it->second.m_max_fanout_delay);
 }
 
-// ---------------------------------------------------------------------------
-// Big-gate records
-
-int KAVU_BIG_GATE_INFO::get_sup_depth(CDB_SGATE_OTERM* support) const {
-  auto it = m_sup_depth_table.find(support);
-  return it == m_sup_depth_table.end() ? -1 : it->second;
-}
-
-void KAVU_BIG_GATE_INFO::add_support_depth(CDB_SGATE_OTERM* sup, int depth) {
-  KAVU_CHECK(m_sup_depth_table.find(sup) == m_sup_depth_table.end());
-  m_sup_depth_table.insert(sup, depth);
-}
-
-KAVU_BIG_GATE_INFO* KAVU_BIG_GATE_SET_INFO::get_big_gate_info(CDB_SGATE_OTERM* oterm) const {
-  auto it = m_gates.find(oterm);
-  return it == m_gates.end() ? nullptr : it->second;
-}
-
-void KAVU_BIG_GATE_SET_INFO::add_big_gate_info(KAVU_BIG_GATE_INFO* info) {
-  CDB_SGATE_OTERM* oterm = info ? info->get_oterm() : nullptr;
-  KAVU_CHECK(oterm);
-  KAVU_CHECK(m_gates.find(oterm) == m_gates.end());
-  m_gates.insert(oterm, info);
-}
-
-bool KAVU_BIG_GATE_SET_INFO::is_huge_gate(CDB_SGATE_OTERM* oterm) const {
-  return m_huge_gates.find(oterm) != m_huge_gates.end();
-}
-
-KAVU_BIG_GATE_INFO* KAVU_BIG_GATE_SET_INFO::get_huge_gate_info(CDB_SGATE_OTERM* oterm) const {
-  auto it = m_huge_gates.find(oterm);
-  return it == m_huge_gates.end() ? nullptr : it->second;
-}
-
-void KAVU_BIG_GATE_SET_INFO::add_huge_gate_info(KAVU_BIG_GATE_INFO* info) {
-  CDB_SGATE_OTERM* oterm = info ? info->get_oterm() : nullptr;
-  KAVU_CHECK(oterm);
-  KAVU_CHECK(m_huge_gates.find(oterm) == m_huge_gates.end());
-  m_huge_gates.insert(oterm, info);
-}
-
-bool KAVU_BIG_GATE_SET_INFO::has_support(CDB_SGATE_OTERM* support) const {
-  return m_support_log.find(support) != m_support_log.end();
-}
-
-const ZTL_HASH_SET_LITE<KAVU_BIG_GATE_INFO*>* KAVU_BIG_GATE_SET_INFO::get_support_log(CDB_SGATE_OTERM* support) const {
-  auto it = m_support_log.find(support);
-  return it == m_support_log.end() ? nullptr : it->second;
-}
-
-void KAVU_BIG_GATE_SET_INFO::log_support(CDB_SGATE_OTERM* support, KAVU_BIG_GATE_INFO* gate) {
-  ZTL_HASH_SET_LITE<KAVU_BIG_GATE_INFO*>*& set = m_support_log[support];
-  if (!set) set = new ZTL_HASH_SET_LITE<KAVU_BIG_GATE_INFO*>();
-  set->insert(gate);
-}
-
-void KAVU_BIG_GATE_SET_INFO::add_stage1_id(int new_id, int old_id) {
-  KAVU_CHECK(m_id_table_stage1.find(new_id) == m_id_table_stage1.end());
-  m_id_table_stage1.insert(new_id, old_id);
-}
-
-void KAVU_BIG_GATE_SET_INFO::add_stage2_id(int new_id, int old_id) {
-  KAVU_CHECK(m_id_table_stage2.find(new_id) == m_id_table_stage2.end());
-  m_id_table_stage2.insert(new_id, old_id);
-}
-
-int KAVU_BIG_GATE_SET_INFO::get_pre_decomp_id(int id) const {
-  auto it2 = m_id_table_stage2.find(id);
-  if (it2 != m_id_table_stage2.end()) id = it2->second;
-  auto it1 = m_id_table_stage1.find(id);
-  return it1 == m_id_table_stage1.end() ? id : it1->second;
-}
-
-void KAVU_BIG_GATE_SET_INFO::clear() {
-  for (auto it = m_huge_gates.begin(); it != m_huge_gates.end(); ++it) delete it->second;
-  for (auto it = m_gates.begin(); it != m_gates.end(); ++it) delete it->second;
-  for (auto it = m_support_log.begin(); it != m_support_log.end(); ++it) delete it->second;
-  m_huge_gates.clear();
-  m_gates.clear();
-  m_support_log.clear();
-}

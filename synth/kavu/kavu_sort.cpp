@@ -81,10 +81,6 @@
 namespace {
 // Successor lists up to this long are put in fan-out order by linear scans.
 constexpr int LINEAR_SUCCESSOR_LIMIT = 16;
-// The sequential timer's register marks in a gate's flag word.
-constexpr uint32_t TIMER_DFF_FIXED = 0x1000;
-constexpr uint32_t TIMER_RAM_PACKED = 0x10000;
-constexpr uint32_t TIMER_MAC_PACKED = 0x20000;
 // Device families the ordering accepts: these set m_family_flag, and
 // FAMILY_WITHOUT_FLAG is accepted and clears it.
 constexpr int FAMILIES_WITH_FLAG[] = {5, 6, 8, 14, 15, 17, 25, 34, 35, 36, 45, 47, 50, 53, 57, 60, 61, 66};
@@ -288,33 +284,6 @@ void KAVU_SORT::GRAPH::final_order(std::vector<int>& order) const {
   order.reserve(m_fronted.size() + m_appended.size());
   order.assign(m_fronted.rbegin(), m_fronted.rend());
   order.insert(order.end(), m_appended.begin(), m_appended.end());
-}
-
-// ---------------------------------------------------------------------------
-// Services of the sequential timer that the ordering reads.
-
-bool kavu_seq_timer_is_dff_fixed(const CDB_SGATE_NODE* sgate) {
-  KAVU_CHECK(sgate != nullptr);
-  return sgate->get_flag().test(TIMER_DFF_FIXED);
-}
-
-bool kavu_seq_timer_is_register_ram_packed(const CDB_SGATE_NODE* sgate) {
-  KAVU_CHECK(sgate != nullptr);
-  return sgate->get_flag().test(TIMER_RAM_PACKED);
-}
-
-bool kavu_seq_timer_is_register_mac_packed(const CDB_SGATE_NODE* sgate) {
-  KAVU_CHECK(sgate != nullptr);
-  return sgate->get_flag().test(TIMER_MAC_PACKED);
-}
-
-std::string kavu_get_oterm_debug_name(const CDB_SGATE_OTERM* oterm) {
-  KAVU_CHECK(oterm != nullptr);
-  const CDB_SGATE_NODE* node = oterm->get_my_node();
-  std::string name = node ? node->get_string_hpath() : std::string();
-  name += "/";
-  name += WYS_INFO::get_port_type_debug_string(oterm->get_port_type());
-  return name;
 }
 
 // ---------------------------------------------------------------------------

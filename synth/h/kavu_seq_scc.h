@@ -1,0 +1,110 @@
+// kavu_seq_scc.h — one register loop (a non-trivial strongly connected
+// component) of a clock domain's terminal graph, as the sequential timer
+// keeps it: its members (a contiguous range of the domain's sorted
+// terminals), the terminals around it, the terminals of a positive loop once
+// one is recorded, and the component's text reports.
+//
+// Members are sorted[start_index .. end_index) of the owning analysis's
+// sorted terminal list; the constructor checks that each is present and
+// carries the component's id in the component map. Input terminals feed a
+// member from outside, output terminals are fed by a member from outside,
+// exit terminals are the members that feed an output terminal.
+// Reports: dump (header, members, boundary lists), dump_longest_path (the
+// longest predecessor chain after a fit test), print_positive_loop.
+// Cost: reports O(members + predecessor entries).
+#pragma once
+
+#include <iosfwd>
+#include <list>
+#include <map>
+#include <vector>
+
+#include "cdb/cdb_sgate.h"
+#include "kavu_seq_timer.h"
+#include "ztl_hash_lite_sys.h"
+#include "ztl_hash_set_lite_sys.h"
+
+class KAVU_DELAY_MODEL_SCC;
+class KAVU_DELAY_MODEL_SCC_ARR;
+
+// One entry of a fit test's predecessor map: the terminal the longest path
+// came from (none allowed), the arc delay, and whether the arc was the
+// minimal one of a decomposed gate.
+struct KAVU_SCC_PRED_INFO {
+  CDB_SGATE_OTERM* m_pred = nullptr;
+  int m_arc_delay = 0;
+  bool m_minimal = false;
+};
+typedef ZTL_HASH_LITE<CDB_SGATE_OTERM*, KAVU_SCC_PRED_INFO> KAVU_SCC_PRED_MAP;
+
+class KAVU_SCC {
+ public:
+  typedef std::map<CDB_SGATE_OTERM*, int> SCC_MAP;
+
+  // Stores the arguments; every member must be present ("oterm != NULL")
+  // and carry `id` in the component map ("scc_map[oterm] == id").
+  KAVU_SCC(KAVU_SEQ_DELAY_ANALYSIS* analysis, KAVU_DELAY_MODEL_SCC* fanout_model, KAVU_DELAY_MODEL_SCC_ARR* arrival_model,
+           CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_OTERM*>* sorted, int start_index, int end_index,
+           SCC_MAP* scc_map, int id, int verbose, bool recalculate_comb_gate_delay);
+  KAVU_SCC(const KAVU_SCC&) = delete;
+  KAVU_SCC& operator=(const KAVU_SCC&) = delete;
+
+  int get_id() const { return m_id; }
+  int get_size() const { return m_size; }
+  int get_start_index() const { return m_start_index; }
+  int get_end_index() const { return m_end_index; }
+  CDB_SGATE_OTERM* get_member(int k) const { return (*m_sorted)[size_t(m_start_index + k)]; }
+  std::list<CDB_SGATE_OTERM*>& get_input_oterms() { return m_input_oterms; }
+  std::list<CDB_SGATE_OTERM*>& get_output_oterms() { return m_output_oterms; }
+  std::list<CDB_SGATE_OTERM*>& get_exit_oterms() { return m_exit_oterms; }
+  // What the fit test works with.
+  CDB_SGATE_NETLIST* get_netlist() const { return m_netlist; }
+  SCC_MAP* get_scc_map() const { return m_scc_map; }
+  KAVU_SEQ_DELAY_ANALYSIS* get_analysis() const { return m_analysis; }
+  KAVU_DELAY_MODEL_SCC_ARR* get_arrival_model() const { return m_arrival_model; }
+  KAVU_DELAY_MODEL_SCC* get_fanout_model() const { return m_fanout_model; }
+  int get_verbose() const { return m_verbose; }
+  bool recalculates_comb_gate_delay() const { return m_recalculate_comb_gate_delay; }
+  bool dumps_longest_path() const { return m_dump_longest_path; }
+
+  // The component's report.
+  void dump(std::ostream& os) const;
+  // The longest predecessor chain among the members, with its terminals.
+  void dump_longest_path(std::ostream& os, const KAVU_SCC_PRED_MAP& pred) const;
+  // Sum of the arc delays along the terminal's predecessor chain (0 without
+  // an entry).
+  int get_path_length(CDB_SGATE_OTERM* oterm, const KAVU_SCC_PRED_MAP& pred) const;
+  // "START POS LOOP n", one line per recorded terminal, "END POS LOOP".
+  void print_positive_loop(std::ostream& os) const;
+  // Empties the set, then inserts every member ("!result.exists(oterm)").
+  void collect_member_oterms(ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& result) const;
+  // Appends the recorded loop terminals that are big gates of the set.
+  void collect_big_gates_on_positive_loop(std::vector<CDB_SGATE_OTERM*>& result,
+                                          const KAVU_BIG_GATE_SET_INFO* big_gates) const;
+
+  bool m_record_positive_loop = false;
+  std::vector<CDB_SGATE_OTERM*> m_positive_loop_oterms;
+
+ private:
+  static void dump_oterm_list(std::ostream& os, const std::list<CDB_SGATE_OTERM*>& list);
+
+  CDB_SGATE_NETLIST* m_netlist;
+  std::vector<CDB_SGATE_OTERM*>* m_sorted;
+  int m_start_index;
+  int m_end_index;
+  SCC_MAP* m_scc_map;
+  int m_id;
+  int m_size = -1;
+  KAVU_DELAY_MODEL_SCC_ARR* m_arrival_model;
+  KAVU_DELAY_MODEL_SCC* m_fanout_model;
+  KAVU_SEQ_DELAY_ANALYSIS* m_analysis;
+  int m_verbose;
+  bool m_recalculate_comb_gate_delay;
+  std::list<CDB_SGATE_OTERM*> m_input_oterms;
+  std::list<CDB_SGATE_OTERM*> m_output_oterms;
+  std::list<CDB_SGATE_OTERM*> m_exit_oterms;
+  bool m_dump_longest_path;
+};
+
+// Writes the predecessor map to standard output, one line per entry.
+void kavu_seq_print_pred_map(const KAVU_SCC_PRED_MAP& pred);
