@@ -21,6 +21,7 @@
 #include "kavu_check.h"
 #include "kavu_dff_helper.h"
 #include "kavu_helper_predicates.h"
+#include "kavu_utility_hidden.h"
 #include "kavu_msg.h"
 #include "rdb/rdb.h"
 
@@ -334,4 +335,23 @@ bool opt_oterm_feeds_d_input(CDB_SGATE_OTERM* source, CDB_SGATE_NODE* dff) {
   KAVU_CHECK(kavu_is_a_dff(dff));
   CDB_SGATE_ITERM* d = dff->get_input_term(CDB_DFF_DATA);
   return d && cdb_is_connected(d) && !d->is_vcc_or_gnd() && d->get_source() == source;
+}
+
+void opt_undo_all_clock_ena(CDB_SGATE_NETLIST* netlist) {
+  KAVU_CHECK(netlist);
+  kavu_debug("Undoing all Clock ENA...");
+  auto inactive = [](const CDB_SGATE_ITERM* t, bool inactive_is_vcc) {
+    return !t || !cdb_is_connected(t) || (inactive_is_vcc ? t->is_vcc() : t->is_gnd());
+  };
+  std::vector<CDB_SGATE_NODE*> registers;
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
+    if (*it && kavu_is_a_dff(*it)) registers.push_back(*it);
+  int converted = 0;
+  for (CDB_SGATE_NODE* dff : registers) {
+    if (!inactive(kavu_get_dff_sload(dff), false) || !inactive(kavu_get_dff_sclear(dff), false)) continue;
+    if (inactive(kavu_get_dff_enable(dff), true)) continue;
+    opt_convert_clock_enable_to_mux(dff, netlist);
+    ++converted;
+  }
+  if (converted >= 1) kavu_debug("Converted %d ENAs to MUX", converted);
 }
