@@ -73,7 +73,10 @@ std::string path_below_root(const HDB_INSTANCE_NAME* name, CMP_FACADE* facade) {
 }
 
 std::string index_text(const std::vector<int>& indices) {
-  return "[" + cdb_sgate_get_bus_index_string(indices) + "]";
+  std::string text(1, '[');
+  text += cdb_sgate_get_bus_index_string(indices);
+  text += ']';
+  return text;
 }
 
 std::string flag_line(const CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* g) {
@@ -108,10 +111,18 @@ std::string flag_line(const CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* g) {
   } else {
     if (f->is_power_up_dc()) line += "Power-up DC - ";
     const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg();
-    if (w->sweep_level_examined()) line += "Sweep level " + std::to_string(w->get_sweep_level()) + " - ";
+    if (w->sweep_level_examined()) {
+      line += "Sweep level ";
+      line += std::to_string(w->get_sweep_level());
+      line += " - ";
+    }
     else line += "Sweep level unchecked - ";
   }
-  if (netlist->has_max_fanout_constraint(g)) line += "Max fanout " + std::to_string(f->get_max_fanout()) + " - ";
+  if (netlist->has_max_fanout_constraint(g)) {
+    line += "Max fanout ";
+    line += std::to_string(f->get_max_fanout());
+    line += " - ";
+  }
   return line + g->get_string_hpath();
 }
 
