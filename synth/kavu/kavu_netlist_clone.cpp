@@ -96,10 +96,11 @@ NL_CLONE_INFO* KAVU_NETLIST_CLONE::clone_from_elab_info(BASEX_ELABORATE_INFO* el
 
 bool KAVU_NETLIST_CLONE::clone_to_elab_info(NL_CLONE_INFO* from_clone_info, BASEX_ELABORATE_INFO* elab_info) {
   KAVU_CHECK(from_clone_info && elab_info);
+  // Checked before anything is made, so a refused record leaves nothing behind.
+  if (!from_clone_info->get_machine_list()) KAVU_INTERNAL_ERROR("from_clone_info->machine_list");
   NL_CLONE_INFO* working = deep_clone_necessary_data(from_clone_info);
   CDB_SGATE_HIERARCHY* hierarchy = new CDB_SGATE_HIERARCHY;
   hierarchy->set_instance_name(elab_info->get_instance_name_for_new_hierarchy());
-  KAVU_CHECK(from_clone_info->get_machine_list());
   CDB_SGATE_NETLIST* source = from_clone_info->get_netlist();
   const std::list<CDB_STATE_MACHINE*>* machines = from_clone_info->get_machine_list();
   // The hierarchy and the working record each get their own copy: no
@@ -123,10 +124,10 @@ bool KAVU_NETLIST_CLONE::clone_to_elab_info(NL_CLONE_INFO* from_clone_info, BASE
 
 bool KAVU_NETLIST_CLONE::set_to_elab_info(NL_CLONE_INFO* from_clone_info, BASEX_ELABORATE_INFO* elab_info) {
   KAVU_CHECK(from_clone_info && elab_info);
+  if (!from_clone_info->get_machine_list()) KAVU_INTERNAL_ERROR("from_clone_info->machine_list");
   CDB_SGATE_HIERARCHY* hierarchy = new CDB_SGATE_HIERARCHY;
   hierarchy->set_instance_name(elab_info->get_instance_name_for_new_hierarchy());
   if (from_clone_info->get_netlist()) hierarchy->set_netlist(from_clone_info->get_netlist());
-  KAVU_CHECK(from_clone_info->get_machine_list());
   hierarchy->set_machine_list(from_clone_info->get_machine_list());
   elab_info->install_hierarchy(hierarchy);
   const bool result = from_clone_info->get_netlist() != nullptr;
