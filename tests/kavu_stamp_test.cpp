@@ -104,6 +104,8 @@ TEST(KavuStamp, ThreeStampsReportAlikeAndEmptyingKeepsMasterAndStrangers) {
   EXPECT_TRUE(cap.contains("Total number of stamp copies for all templates (excluding the rest) 4"));
   EXPECT_TRUE(cap.contains("tvq - stamp check successful"));
 
+  // A second reader of a master output boundary (only the first used to be rerouted).
+  CDB_SGATE_NODE* second = make_output_pin(&s.nl, "second", s.stamps[0].out_bounds[0]);
   kavu_stamp_delete_inside_duplicates(&s.nl);
   EXPECT_TRUE(cap.contains("Stamp- emptied out the stamp copies, deleting 18 nodes"));
   // The master and the unrelated partition 4 keep every gate.
@@ -132,6 +134,8 @@ TEST(KavuStamp, ThreeStampsReportAlikeAndEmptyingKeepsMasterAndStrangers) {
   CDB_SGATE_NODE* out_op = s.stamps[0].out_bounds[0]->get_single_oterm()->get_first_fanout()->get_my_node();
   ASSERT_TRUE(kavu_is_a_bus_out_op(out_op));
   EXPECT_EQ(s.stamps[1].facing_out[0]->get_single_iterm()->get_source()->get_my_node(), out_op);
+  EXPECT_EQ(s.stamps[0].facing_out[0]->get_single_iterm()->get_source(), out_op->get_output_term(0));
+  EXPECT_EQ(second->get_single_iterm()->get_source(), out_op->get_output_term(0));
 }
 
 TEST(KavuStamp, MismatchConstantsAndRefusedInput) {
