@@ -156,6 +156,28 @@ TEST(KavuLatchHelper, SixInputPositionsAndRefusedFourInputLatches) {
   CDB_LUTMASK::max_num_inputs = 6;
 }
 
+TEST(KavuLatchHelper, DataConeIsAbsorbedIntoTheLut) {
+  CDB_SGATE_NETLIST golden, nl;
+  KAVU_TRACK(nl);
+  CDB_SGATE_NODE* latches[2];
+  for (CDB_SGATE_NETLIST* n : {&golden, &nl}) {
+    CDB_SGATE_NODE* latch = build_latch(n, {OPEN, LIVE, VCC, GND, GND});
+    auto* x = make_input_pin(n, "x");
+    auto* y = make_input_pin(n, "y");
+    make_xor(n, make_and(n, x, y), x)->get_single_oterm()->insert_fanout(latch->get_input_term(CDB_LATCH_D));
+    latches[n == &nl] = latch;
+  }
+  DEBUG_CAPTURE cap("KAVU");
+  kavu_synthesize_luts_for_latch(latches[1], &nl, false, false);
+  nl.delete_node(latches[1]);
+  delete latches[1];
+  nl.sweep(false);
+  EXPECT_TRUE(cap.contains("Sucked data gates into Latch LUT"));
+  EXPECT_EQ(count_kind(nl, [](const CDB_SGATE_NODE* g) { return kavu_is_a_soft_buffer(g); }), 0);
+  std::string why;
+  EXPECT_TRUE(same_behaviour(golden, nl, &why)) << why;
+}
+
 TEST(KavuLatchHelper, SillyLatchesBecomeGates) {
   // Feeding back (D = Q, EN from a pin) and stuck enable (EN at VCC).
   for (bool feedback : {true, false}) {
