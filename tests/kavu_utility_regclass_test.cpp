@@ -78,10 +78,11 @@ TEST(KavuUtilityRegclass, BundledRegistersAgainstTheRules) {
       io += expect;
       EXPECT_EQ(opt_dff_is_io_register(dff), expect) << dff->get_string_hpath();
       EXPECT_EQ(opt_dff_can_be_used_to_infer(dff), !dff->get_instance_name() || !expect);
-      const bool no_sync = on(dff->get_output_term(0)->get_instance_name(), ACF_SYNCH_SECONDARY_ALLOWED) == false &&
-                           dff->get_output_term(0)->get_instance_name() &&
-                           HDB_DERIVED_OPTION<ACF_KIND_BOOL, 0>::get_single_option(
-                               dff->get_output_term(0)->get_instance_name(), ACF_SYNCH_SECONDARY_ALLOWED, true);
+      const HDB_INSTANCE_NAME* out_name = dff->get_output_term(0)->get_instance_name();
+      const auto* allowed = out_name ? HDB_DERIVED_OPTION<ACF_KIND_BOOL, 0>::get_single_option(
+                                           out_name, ACF_SYNCH_SECONDARY_ALLOWED, true)
+                                     : nullptr;
+      const bool no_sync = allowed && !allowed->get_value();
       EXPECT_EQ(opt_dff_has_sync_sec_disallowed(dff), no_sync);
       EXPECT_EQ(opt_dff_is_io_register_or_has_sync_sec_disallowed(dff), expect || no_sync);
     }
@@ -150,9 +151,9 @@ TEST(KavuUtilityRegclass, PinStructuresCacheAndUnnamedRegisters) {
   EXPECT_FALSE(opt_dff_is_io_register(cached));
   hdb_set_option(cached->get_instance_name(), ACF_OUTPUT_ENABLE_REGISTER, "on");
   EXPECT_FALSE(opt_dff_is_io_register(cached));
-  // An unnamed register with no pin neighbour is no I/O register (this used
-  // to be an internal error); an IO buffer without fan-out is skipped (its
-  // missing first fan-out used to be read).
+  // An unnamed register with no pin neighbour is no I/O register (not an
+  // internal error); an IO buffer without fan-out is skipped (its missing
+  // first fan-out is never read).
   CDB_SGATE_NODE* lone = make_dff(&nl, a, clk);
   CDB_SGATE_IO_BUF* dangling = new CDB_SGATE_IO_BUF(nullptr, CDB_IO_BUF_TRI);
   nl.add_node(dangling);

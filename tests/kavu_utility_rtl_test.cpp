@@ -93,7 +93,7 @@ TEST_F(KavuUtilityRtl, FixersTieEveryMissingOperatorBitToGnd) {
       {CDB_OPER_NTO1_MUX, {P, P}, {P, P, P}, 1, rtl_fix_unused_mux_terms, 2, 4, "increased MUX data width", 1},
       {CDB_OPER_NTO1_MUX, {P}, {P, P, P, P}, 1, rtl_fix_unused_mux_terms, 2, 4, "increased MUX sel width", 1},
       // A select that must grow over a data width that is no power of two:
-      // both grow (this used to stop on an internal error).
+      // both grow (not an internal error).
       {CDB_OPER_NTO1_MUX, {UNC}, {P, P, P}, 1, rtl_fix_unused_mux_terms, 2, 4, "RTL increased MUX", 2},
       {CDB_OPER_NTO1_MUX, {P, P}, {P, P, P, P, P}, 1, rtl_fix_unused_mux_terms, 3, 8, "RTL increased MUX", 4},
       {CDB_OPER_DECODE, {P, NONE}, {}, 8, rtl_fix_unused_decoder_terms, 3, 0, "decoder", 3},
@@ -213,7 +213,7 @@ TEST_F(KavuUtilityRtl, ConstantPortValues) {
     EXPECT_EQ(value, r.value) << &r - rows;
   }
   // Ports wider than 32 bits: GND above bit 31 keeps the value, a VCC there
-  // cannot be held (it used to wrap onto bit i - 32).
+  // cannot be held (it would wrap onto bit i - 32).
   std::vector<BIT> wide(40, G);
   wide[0] = V;
   CDB_SGATE_OPERATOR* op = make_op(CDB_OPER_SELECT);

@@ -298,6 +298,11 @@ enum : uint8_t {
   CDB_MISC_DFF_IO_REG_KNOWN = 0x20
 };
 
+// Bits of a netlist's waive byte (CDB_SGATE_NETLIST::get_waive_byte).
+enum : uint8_t {
+  CDB_NETLIST_WAIVE_INDY_DUPE = 0x01  // the independent-duplicate-register pass
+};
+
 // Bits of a terminal's own flag byte.
 enum : uint8_t {
   CDB_TERM_INVERTED = 0x01,

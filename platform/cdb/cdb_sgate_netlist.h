@@ -148,6 +148,11 @@ class CDB_SGATE_NETLIST {
   // Copies the hierarchy pointer, flags and records, not gates.
   void copy_members_to_partitioned_netlist(CDB_SGATE_NETLIST* other) const;
 
+  // --- pass waivers (CDB_NETLIST_WAIVE_* bits): library passes that this
+  // netlist's owner switched off; 0 on a new netlist, not copied by clones
+  uint8_t get_waive_byte() const { return m_waive; }
+  void set_waive_byte(uint8_t bits) { m_waive = bits; }
+
   // --- checking
   // True when every invariant holds; `report` (may be null) names the first failures.
   bool check(std::string* report = nullptr) const;
@@ -190,6 +195,7 @@ class CDB_SGATE_NETLIST {
   bool m_is_subnetlist = false;
   bool m_dirty = false;
   bool m_collect_atoms = false;
+  uint8_t m_waive = 0;
 };
 
 // One process-wide flag, false at load; the database does not consult it.

@@ -9,7 +9,7 @@
 // memo the walk is fan-in^depth on wide select and N-to-1 mux operators. The
 // walk uses an explicit stack; stack and memo are per-thread scratch reused
 // across calls, so a query allocates only while its cone outgrows them.
-// Fixed fault against the literal rewrite: the feedback input of the new
+// A case handled on purpose: the feedback input of the new
 // multiplexer takes the register output's own inversion flag, so that the
 // register reloads Q and not its complement when that output is inverted.
 #include "kavu_utility_hidden.h"

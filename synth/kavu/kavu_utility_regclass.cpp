@@ -4,11 +4,10 @@
 // terminals (input, output, output enable), resolves each candidate through
 // tri-state buses to the pin it reaches, and reads the assignments on the
 // pins. Candidates are kept in small vectors without repeats, in the order
-// met. Fixed faults against the literal rules: a register with no instance
-// name anywhere is classified by its pin neighbours only (it used to be an
-// internal error, yet registers made by the library are unnamed), and an IO
-// buffer without fan-out is skipped (its first fan-out used to be read
-// unchecked).
+// met. Cases handled on purpose: a register with no instance
+// name anywhere is classified by its pin neighbours only (registers made by
+// the library are unnamed), and an IO buffer without fan-out is skipped (it
+// has no first fan-out to read).
 #include "kavu_utility_regclass.h"
 
 #include <vector>

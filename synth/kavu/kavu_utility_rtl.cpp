@@ -5,10 +5,10 @@
 // port; register and multiplexer inputs are created in their fixed slot with
 // the slot's port type. Every fixer walks the node list in its own order and
 // ties bit by bit, port 1 before port 2 for each bit.
-// Fixed faults against the literal rules: a constant port value keeps 32
-// bits and refuses VCC bits beyond them (they used to wrap onto low bits);
+// Cases handled on purpose: a constant port value keeps 32
+// bits and refuses VCC bits beyond them (rather than wrapping onto low bits);
 // an N-to-1 multiplexer whose select had to grow also pads its data to
-// 2^select (it used to stop on an internal error); select widths that would
+// 2^select (rather than stopping on an internal error); select widths that would
 // ask for more than 2^RTL_MAX_SELECT_WIDTH terminals are internal errors.
 #include "kavu_utility_rtl.h"
 
