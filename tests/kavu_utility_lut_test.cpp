@@ -91,7 +91,9 @@ TEST(KavuUtilityLut, EdgeCasesAndBounds) {
     auto* buf = make_buffer(&wide, root, CDB_BUFFER_LUT_OUTPUT);
     std::vector<CDB_SGATE_OTERM*> found;
     EXPECT_EQ(opt_collect_lut_in_buffers(buf, &found), leaves < 10000) << leaves;
-    if (leaves < 10000) EXPECT_EQ(found.size(), static_cast<size_t>(leaves));
+    if (leaves < 10000) {
+      EXPECT_EQ(found.size(), static_cast<size_t>(leaves));
+    }
   }
 
   // With the skip flag only the buffers go.

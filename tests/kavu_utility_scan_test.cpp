@@ -70,7 +70,9 @@ TEST(KavuUtilityScan, ChainsOnRealCircuitsShiftAndKeepFunction) {
       sim.set_input(pins["_scan_in_0"], pattern.back());
       sim.eval();
       sim.clock();
-      if (t >= n - 1) EXPECT_EQ(sim.output(pins["_scan_out_0"]), pattern[t - n + 1]) << name << " clock " << t;
+      if (t >= n - 1) {
+        EXPECT_EQ(sim.output(pins["_scan_out_0"]), pattern[t - n + 1]) << name << " clock " << t;
+      }
     }
 
     // Scan mode off: the same design once the scan pins are tied off.
