@@ -122,6 +122,7 @@ void CDB_SGATE_OPERATOR::clone_node(MEM_SEGMENT*, CDB_SGATE_NODE** result, int c
   copy->m_attribute = m_attribute;
   copy->m_signed = m_signed;
   copy->m_tag = m_tag;
+  copy->m_partition = m_partition;
   clone_base_into(copy, clone_type);  // terminals in the same slots, same port data
 
   // Each bit takes the copy's terminal from the slot the original's holds.

@@ -76,6 +76,10 @@ class CDB_SGATE_OPERATOR : public CDB_SGATE_NODE {
   void set_signed(uint8_t v) { m_signed = v; }
   uint32_t get_tag() const { return m_tag; }
   void set_tag(uint32_t v) { m_tag = v; }
+  // The partition a bus operator between partition boundaries belongs to
+  // (the boundaries' numbering; 0 until set).
+  int get_partition_number() const { return m_partition; }
+  void set_partition_number(int p) { m_partition = p; }
 
   // The port of that type, or null.
   CDB_SGATE_OPER_PORT_ENTRY* get_port(CDB_OPER_PORT_TYPE type) const;
@@ -100,6 +104,7 @@ class CDB_SGATE_OPERATOR : public CDB_SGATE_NODE {
   std::vector<CDB_SGATE_OPER_PORT_ENTRY*> m_ports;  // owned, order of add_port
   uint32_t m_mode3 = 0;
   uint32_t m_tag = 0;
+  int m_partition = 0;
   CDB_OPER_TYPE m_oper_type;
   uint8_t m_mode1 = 0;
   uint8_t m_mode2 = 0;

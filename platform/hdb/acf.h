@@ -42,6 +42,14 @@ enum ACF_VARIABLE_TYPE_ENUM {
   ACF_OUTPUT_ENABLE_REGISTER = 204,     // Boolean: the register drives its pin's output enable
   ACF_SYNCH_SECONDARY_ALLOWED = 471,    // Boolean: false forbids synchronous clears and loads
   ACF_PCI_PIN = 862,                    // Boolean, on a pin: the pin is a PCI pin
+  // Register optimisation flags (cdb_sgate_set_dff_flags_from_assignments).
+  ACF_ALLOW_ANY_REGISTER_CHANGE = 182,  // Boolean: the register may be changed in any way
+  ACF_PRESERVE_REGISTER = 183,          // Boolean: keep the register as it is
+  ACF_DONT_MERGE_REGISTER = 184,        // Boolean: the register may not be merged
+  ACF_DONT_PRUNE_REGISTER = 185,        // Boolean: the register may not be removed
+  ACF_NOT_GATE_PUSH_BACK = 186,         // Boolean: an inverter may be pushed through it
+  ACF_MAX_FANOUT = 187,                 // integer: the largest fan-out of the gate
+  ACF_KEEP_FANOUT_FREE = 188,           // Boolean, on any gate: keep it without fan-out
 };
 
 // Enumeration values.

@@ -37,6 +37,7 @@
 
 #include "cfg/cfg.h"
 #include "kavu_msg.h"
+#include "kavu_stamp.h"
 #include "mem/mem.h"
 #include "msg/msg.h"
 #include "synth_kavu__pdb.h"
@@ -129,6 +130,7 @@ class KAVU_LOAD_SEQUENCE {
   TERVO_HASH_HOLDER m_tervo_hash;                                                       // 13
   std::string m_project_db_path;                                                        // 18
   SKIP_REASON_SET m_skip_reasons;                                                       // 19
+  KAVU_STAMP_TABLES m_stamp_tables;                                                     // 20
   KAVU_PDB_REGISTRATIONS m_pdb_records;                                                 // 25
   const std::string m_retimer_name_marker{"~tesk"};                                     // 26
   const std::array<std::string, KAVU_SEQ_REPORT_FILE_COUNT> m_seq_report_file_names{    // 29
@@ -160,6 +162,8 @@ std::string& kavu_project_db_path() { return s_load_sequence.m_project_db_path; 
 boost::dynamic_bitset<uint32_t>& kavu_parallel_skip_reasons() {
   return s_load_sequence.m_skip_reasons.m_bits;
 }
+
+KAVU_STAMP_TABLES& kavu_stamp_tables() { return s_load_sequence.m_stamp_tables; }
 
 const KAVU_PDB_REGISTRATIONS& kavu_pdb_registrations() { return s_load_sequence.m_pdb_records; }
 

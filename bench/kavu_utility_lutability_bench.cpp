@@ -1,0 +1,83 @@
+// kavu_utility_lutability_bench.cpp — figures of early LUT analysis.
+//
+//   BM_Lutability/<circuit>  opt_sgate_lutability over an EPFL circuit read
+//                            as generic comb gates. Counters: gates per
+//                            second (gates present before the pass), LUTs
+//                            built, gates left beside them, and beside it
+//                            berkeley-abc's LUT count of
+//                            `read X; strash; if -K 6; print_stats` on the
+//                            same file, with the ratio of LUT counts
+//                            (ours / abc).
+// The two counts measure different work: ours collapses only the cones its
+// threshold table accepts and leaves the rest as gates for the mapper, abc
+// maps the whole circuit into 6-LUTs. Loading is outside the timed region.
+// A missing berkeley-abc leaves its counters out. Figures only.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "bench_support.h"
+#include "cdb/cdb_sgate.h"
+#include "kavu_helper_predicates.h"
+#include "kavu_utility_lutability.h"
+#include "netlist_io/blif.h"
+
+using namespace kavu_platform;
+using namespace kavu_bench;
+
+namespace {
+
+const char* const kCircuits[] = {"ctrl", "router", "int2float", "cavlc", "i2c", "dec",
+                                 "priority", "bar", "max", "adder", "sin"};
+
+// abc's "nd = N" of print_stats after 6-LUT mapping; -1 when not available.
+long abc_lut_count(const std::string& path) {
+  const std::string abc = find_program("berkeley-abc");
+  if (abc.empty()) return -1;
+  TEMP_DIR dir;
+  const PROCESS_FIGURES f = run_process({abc, "-c", "read " + path + "; strash; if -K 6; print_stats"}, dir.path());
+  const size_t at = f.output.find("nd =");
+  return (f.status != 0 || at == std::string::npos) ? -1 : std::atol(f.output.c_str() + at + 4);
+}
+
+void BM_Lutability(benchmark::State& state) {
+  const std::string path = bundled_circuit(std::string("epfl/") + kCircuits[state.range(0)]);
+  state.SetLabel(kCircuits[state.range(0)]);
+  BLIF_READ_OPTIONS comb;
+  comb.names = BLIF_READ_OPTIONS::ALL_COMB;
+  long gates = 0, luts = 0, left = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    BLIF_RESULT loaded = blif_read_file(path, comb);
+    if (!loaded.netlist) {
+      state.SkipWithError(loaded.error.c_str());
+      return;
+    }
+    gates += long(loaded.netlist->size());
+    state.ResumeTiming();
+    opt_sgate_lutability(loaded.netlist, nullptr);
+    state.PauseTiming();
+    luts = left = 0;
+    for (auto it = loaded.netlist->begin_node_list(); it != loaded.netlist->end_node_list(); ++it) {
+      if (!*it || kavu_is_a_pin(*it)) continue;
+      (kavu_is_a_lut(*it) ? luts : left)++;
+    }
+    release(loaded);
+    state.ResumeTiming();
+  }
+  state.counters["gates_per_s"] = benchmark::Counter(double(gates), benchmark::Counter::kIsRate);
+  state.counters["luts"] = double(luts);
+  state.counters["gates_left"] = double(left);
+  const long abc = abc_lut_count(path);
+  if (abc > 0) {
+    state.counters["abc_luts"] = double(abc);
+    state.counters["luts_ratio"] = double(luts) / double(abc);
+  }
+}
+
+}  // namespace
+
+BENCHMARK(BM_Lutability)->DenseRange(0, 10)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv) { return bench_main(argc, argv); }
