@@ -169,8 +169,7 @@ TEST(KavuLutUnmapperDriver, LutWithoutFanoutIsLeftAlone) {
 }
 
 // Inverted output, an inverted input, a duplicate source and a tied input:
-// the sweep (caching on) folds them, the plain path does not; the BDD form,
-// not available here, falls back on the factored form.
+// the sweep (caching on) folds them, the plain path does not.
 TEST(KavuLutUnmapperDriver, EveryFormKeepsInvertedOutputsSweptInputsAndFunction) {
   auto edit = [](LUT_CIRCUIT& c) {
     c.lut->get_input_term(1)->invert();

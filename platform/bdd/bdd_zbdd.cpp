@@ -109,7 +109,7 @@ int BDD_ZBDD_MGR::check_handle(const BDD_ZBDD& h) const {
 BDD_ZBDD_MGR::BDD_ZBDD_MGR(int vars, int nodes, int cache, bool complement_edges, bool)
     : m_ce(complement_edges), m_nvars(vars) {
   PLAT_CHECK(vars >= 0 && vars < (1 << 20), "BDD");
-  m_nodes.reserve(std::max(16, std::min(nodes, 1 << 22)));
+  m_nodes.reserve(std::max(16, std::min(nodes, 256)));
   m_nodes.push_back(NODE{k_free, 0, 0, 0, 0, 0});             // index 0: never a node
   m_nodes.push_back(NODE{k_terminal, 0, 0, 1, 0, 0});         // true
   if (!m_ce) m_nodes.push_back(NODE{k_terminal, 0, 0, 1, 0, 0});  // false
@@ -119,7 +119,8 @@ BDD_ZBDD_MGR::BDD_ZBDD_MGR(int vars, int nodes, int cache, bool complement_edges
   m_perm.resize(vars);
   m_invperm.resize(vars);
   for (int i = 0; i < vars; ++i) m_perm[i] = m_invperm[i] = i;
-  m_cache.resize(round_up_pow2(cache > 0 ? unsigned(cache) : 4096u, 1024u));
+  m_cache_limit = round_up_pow2(cache > 0 ? unsigned(cache) : 4096u, 256u);
+  m_cache.resize(256);
 }
 
 BDD_ZBDD_MGR::~BDD_ZBDD_MGR() {
@@ -324,18 +325,26 @@ bool BDD_ZBDD_MGR::cache_find(int op, int f, int g, int h, int* r) const {
   const uint64_t k = (uint64_t(uint32_t(f)) * 0x9E3779B97F4A7C15ull) ^ (uint64_t(uint32_t(g)) * 0xC2B2AE3D27D4EB4Full) ^
                      (uint64_t(uint32_t(h)) * 0x165667B19E3779F9ull) ^ uint64_t(op);
   const CACHE_ENTRY& e = m_cache[(k ^ (k >> 31)) & (m_cache.size() - 1)];
-  if (e.op != op || e.f != f || e.g != g || e.h != h) return false;
+  if (e.gen != m_cache_gen || e.op != op || e.f != f || e.g != g || e.h != h) return false;
   *r = e.r;
   return true;
 }
 
 void BDD_ZBDD_MGR::cache_put(int op, int f, int g, int h, int r) {
+  if (size_t(m_allocated) > m_cache.size() && m_cache.size() < m_cache_limit) {
+    m_cache.assign(m_cache.size() * 4 > m_cache_limit ? m_cache_limit : m_cache.size() * 4, CACHE_ENTRY{});
+  }
   const uint64_t k = (uint64_t(uint32_t(f)) * 0x9E3779B97F4A7C15ull) ^ (uint64_t(uint32_t(g)) * 0xC2B2AE3D27D4EB4Full) ^
                      (uint64_t(uint32_t(h)) * 0x165667B19E3779F9ull) ^ uint64_t(op);
-  m_cache[(k ^ (k >> 31)) & (m_cache.size() - 1)] = CACHE_ENTRY{op, f, g, h, r};
+  m_cache[(k ^ (k >> 31)) & (m_cache.size() - 1)] = CACHE_ENTRY{op, f, g, h, r, m_cache_gen};
 }
 
-void BDD_ZBDD_MGR::cache_clear() { std::fill(m_cache.begin(), m_cache.end(), CACHE_ENTRY{}); }
+void BDD_ZBDD_MGR::cache_clear() {
+  if (++m_cache_gen == 0) {  // wrapped: old stamps could match again
+    std::fill(m_cache.begin(), m_cache.end(), CACHE_ENTRY{});
+    m_cache_gen = 1;
+  }
+}
 
 // ===========================================================================
 // Operations on edges. Results are unreferenced edges; nothing is freed

@@ -21,8 +21,9 @@
 //   so handles and results stay valid. Sifting, the exhaustive search and
 //   order_variables are made of such swaps; after any of them size() is the
 //   exact live node count.
-// Caches: a direct-mapped computed table per manager, cleared by garbage
-//   collection and by reordering.
+// Caches: a direct-mapped computed table per manager that starts small and
+//   grows with the node table up to the size asked for; cleared (in O(1), by
+//   a generation count) by garbage collection and by reordering.
 // Broken preconditions (handles of two managers mixed, a null handle used,
 //   a variable or level out of range) are internal errors of "BDD".
 // Recursion in the operations is bounded by the number of variables (each
@@ -213,6 +214,7 @@ class BDD_ZBDD_MGR {
   };
   struct CACHE_ENTRY {
     int op = 0, f = 0, g = 0, h = 0, r = 0;
+    uint32_t gen = 0;  // valid only while equal to m_cache_gen
   };
 
   // edges
@@ -273,6 +275,8 @@ class BDD_ZBDD_MGR {
   std::vector<int> m_perm;         // variable -> level
   std::vector<int> m_invperm;      // level -> variable
   std::vector<CACHE_ENTRY> m_cache;
+  uint32_t m_cache_gen = 1;
+  size_t m_cache_limit = 0;  // the cache doubles with the table up to this
   BDD_ZBDD* m_handles = nullptr;
   std::vector<int> m_scratch, m_scratch2, m_stack;
 };

@@ -7,11 +7,10 @@
 // inverted LUT output is folded into the mask; on the caching path the LUT
 //   is swept and checked; then the form runs into a local list, whose gates
 //   are moved to the caller's list in creation order.
-// Seams: the unmap cache plugs in right after the sweep (look up the mask,
-//   re-instantiate a stored cone, or insert the new one after the form ran);
-//   the BDD sanity check around the form (record before, compare after);
-//   the BDD decomposition at lut_unmap_boolean. None of the three is built
-//   yet: the BDD form falls back on the factored form with a trace.
+// Cache: right after the sweep the mask is looked up; a hit re-instantiates
+//   the stored cone, a miss runs the form and stores its cone. Sanity check:
+//   the LUT's BDD is recorded before the sweep and compared with the new
+//   gates' BDD after the form (kavu_lut_unmapper_bdd.cpp).
 // Invariant: the driver never deletes the LUT and never adds a gate to a
 //   netlist (the netlist form of convert_lut_to_logic does, afterwards).
 // Cost: form 0 makes one AND per set bit of the mask (at most 64) with one
@@ -27,6 +26,7 @@
 #include "kavu_msg.h"
 #include "kavu_setup.h"
 #include "kavu_helper_summary.h"
+#include "bdd/bdd_zbdd.h"
 
 namespace {
 
@@ -120,8 +120,46 @@ KAVU_LUT_UNMAPPER::KAVU_LUT_UNMAPPER(RESULT_FORM form, bool caching, bool sanity
   }
   if (m_caching) kavu_debug_at_level(3, "Turning on caching for the LUT unmapper");
   if (m_sanity_check) kavu_debug("Turning on sanity checking for LUT unmapper");
-  if (m_result_form == BDD_DECOMPOSITION)
-    kavu_debug("BDD decomposition of LUTs is not available; the factored form is used instead");
+}
+
+KAVU_LUT_UNMAPPER::KAVU_LUT_UNMAPPER(const KAVU_LUT_UNMAPPER& other)
+    : m_result_form(other.m_result_form), m_caching(other.m_caching), m_sanity_check(other.m_sanity_check) {}
+
+KAVU_LUT_UNMAPPER& KAVU_LUT_UNMAPPER::operator=(const KAVU_LUT_UNMAPPER& other) {
+  if (this == &other) return *this;
+  release();
+  m_result_form = other.m_result_form;
+  m_caching = other.m_caching;
+  m_sanity_check = other.m_sanity_check;
+  return *this;
+}
+
+KAVU_LUT_UNMAPPER::~KAVU_LUT_UNMAPPER() { release(); }
+
+void KAVU_LUT_UNMAPPER::release() {
+  if (m_cache != nullptr) {
+    kavu_debug("Destroying the LUT unmap cache");
+    delete m_cache;
+    m_cache = nullptr;
+  }
+  if (m_bm != nullptr) {
+    kavu_debug("Destroying the BDD manager for sanity checking");
+    delete m_bm;
+    m_bm = nullptr;
+  }
+}
+
+void KAVU_LUT_UNMAPPER::run_cache_stats() {
+  if (m_cache != nullptr) m_cache->print_stats();
+}
+
+void KAVU_LUT_UNMAPPER::dump_cache() {
+  if (m_cache != nullptr) m_cache->print_cache();
+}
+
+void KAVU_LUT_UNMAPPER::initialize_bdd_manager(int variables, int nodes, int cache, bool complement_edges) {
+  if (m_bm != nullptr) KAVU_INTERNAL_ERROR("m_bm == 0");
+  m_bm = new BDD_ZBDD_MGR(variables, nodes, cache, complement_edges, false);
 }
 
 CDB_SGATE_OTERM* KAVU_LUT_UNMAPPER::convert_lut_to_logic(CDB_SGATE_LUT* lut, std::list<CDB_SGATE_NODE*>* new_nodes) {
@@ -139,26 +177,59 @@ CDB_SGATE_OTERM* KAVU_LUT_UNMAPPER::convert_lut_to_logic(CDB_SGATE_LUT* lut, std
     lut_oterm->clear_invert();
     lut->set_lut_mask(~lut->get_lut_mask());
   }
-  // The BDD sanity check records the LUT's function here once it exists.
-  const uint64_t unmap_start = gen_get_tick_count();
-  if (m_caching && !sweep_lut(lut)) {
-    if (kavu_debug_lut_unmapper)
-      kavu_debug("Skipping LUT unmapping for LUT %s because it became fanout-free after sweeping",
-                 lut->get_debug_name().c_str());
-    return nullptr;
+  LUT_UNMAP_SANITY_CHECK check(this);
+  uint64_t pre_start = 0, pre_end = 0, post_start = 0, post_end = 0;
+  if (m_sanity_check) {
+    pre_start = gen_get_tick_count();
+    check.record_before(lut);
+    pre_end = gen_get_tick_count();
   }
-  // The unmap cache looks the swept mask up here once it exists.
+  const uint64_t unmap_start = gen_get_tick_count();
+  LUT_UNMAP_CACHE_ENTRY* hit = nullptr;
+  if (m_caching) {
+    if (m_cache == nullptr) {
+      kavu_debug("Allocating the cache");
+      m_cache = new LUT_UNMAP_CACHE();
+    }
+    if (!sweep_lut(lut)) {
+      if (kavu_debug_lut_unmapper)
+        kavu_debug("Skipping LUT unmapping for LUT %s because it became fanout-free after sweeping",
+                   lut->get_debug_name().c_str());
+      return nullptr;
+    }
+    hit = m_cache->lookup(lut->get_lut_mask(), uint32_t(m_result_form));
+    if (kavu_debug_lut_unmapper) {
+      if (hit == nullptr) kavu_debug("Found LUT %s in not in the cache yet", lut->get_debug_name().c_str());
+      else {
+        kavu_debug("Found LUT %s in the cache", lut->get_debug_name().c_str());
+        m_cache->print_entry(hit);
+      }
+    }
+  }
   std::list<CDB_SGATE_NODE*> local;
   bool inverted = false;
-  CDB_SGATE_OTERM* head = run_form(lut, &local, &inverted);
-  if (kavu_debug_lut_unmapper) trace_gate_counts(lut, local);
+  CDB_SGATE_OTERM* head = nullptr;
+  if (hit != nullptr) {
+    head = m_cache->reinstantiate(hit, lut, &local);
+    inverted = hit->inverted;
+  } else {
+    head = run_form(lut, &local, &inverted);
+    if (kavu_debug_lut_unmapper) trace_gate_counts(lut, local);
+    if (m_caching) m_cache->insert(lut, local, head, uint32_t(m_result_form), inverted);
+  }
   const uint64_t unmap_end = gen_get_tick_count();
+  if (m_sanity_check) {
+    post_start = gen_get_tick_count();
+    check.compare_after(head, &local, inverted);
+    post_end = gen_get_tick_count();
+  }
   new_nodes->splice(new_nodes->end(), local);
   if (kavu_debug_lut_unmapper)
     kavu_debug(
         "Spent %.3f seconds in unmapping LUT %s, of which %.3f in pre-BDD, %.3f in unmapping and %.3f in post-BDD",
-        seconds_between(start, gen_get_tick_count()), lut->get_debug_name().c_str(), 0.0,
-        seconds_between(unmap_start, unmap_end), 0.0);
+        seconds_between(start, gen_get_tick_count()), lut->get_debug_name().c_str(),
+        seconds_between(pre_start, pre_end), seconds_between(unmap_start, unmap_end),
+        seconds_between(post_start, post_end));
   return head;
 }
 
@@ -219,14 +290,6 @@ CDB_SGATE_OTERM* lut_unmap_two_level(CDB_SGATE_LUT* lut, std::list<CDB_SGATE_NOD
     sum->add_unordered_fanin_from_oterm(nullptr, false, product->get_output_term(0));
   }
   return sum_oterm;
-}
-
-CDB_SGATE_OTERM* lut_unmap_boolean(CDB_SGATE_LUT* lut, std::list<CDB_SGATE_NODE*>* new_nodes, bool* inverted) {
-  KAVU_CHECK(lut != 0 && lut->get_sgate_type() == CDB_SGATE_LUT_ENUM);
-  if (kavu_debug_lut_unmapper)
-    kavu_debug("BDD decomposition is not available for LUT %s; using the factored form",
-               lut->get_debug_name().c_str());
-  return kavu_convert_lut_to_factored_logic_fast(lut, new_nodes, inverted);
 }
 
 LUT_UNMAP_GATE_COUNTS lut_unmap_count_gates(const std::list<CDB_SGATE_NODE*>& nodes) {
