@@ -128,12 +128,20 @@ SWEEP_RESULT unmap_one(KAVU_LUT_UNMAPPER& unmapper, unsigned n, uint64_t mask, c
   return r;
 }
 
+// A typed output of a logic cell, in the cell's slot for that port.
+CDB_SGATE_OTERM* cell_output(CDB_SGATE_WYSIWYG& cell, DB_OUTPUT_PORT_TYPE type) {
+  CDB_SGATE_OTERM* t = cell.create_output_term(nullptr, type);
+  cell.set_output_term(t, cell.get_output_port_number(type));
+  return t;
+}
+
 uint64_t word_mask(unsigned n) { return n >= 6 ? ~uint64_t(0) : (uint64_t(1) << (1u << n)) - 1; }
 
 // ---------------------------------------------------------------------------
-// Every 4-input mask (every eighth for the BDD form; all of them, and 10^5
-// random 6-input masks per form, run in bench/kavu_bdd_bench) and random
-// 6-input masks, through all three
+// 4-input masks (every fourth, every sixteenth for the BDD form, each form
+// starting at another offset; every mask, and 10^5 random 6-input masks per
+// form, run in bench/kavu_bdd_bench) and random 6-input masks, through all
+// three
 // forms with the sanity check on. Inputs cycle through inverted, tied and
 // duplicate shapes; caching alternates, so swept masks of fewer inputs meet
 // cached masks with the same 64-bit value. The check itself stops on a
@@ -166,9 +174,9 @@ TEST_P(KavuLutUnmapSanitySweep, EveryMaskUnmapsToItsFunction) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, KavuLutUnmapSanitySweep,
-                         ::testing::Values(SWEEP_CASE{4, 0, 65536, 1}, SWEEP_CASE{4, 1, 65536, 1},
-                                           SWEEP_CASE{4, 2, 8192, 8}, SWEEP_CASE{6, 0, 1000, 0},
-                                           SWEEP_CASE{6, 1, 1000, 0}, SWEEP_CASE{6, 2, 400, 0}));
+                         ::testing::Values(SWEEP_CASE{4, 0, 16384, 4}, SWEEP_CASE{4, 1, 16384, 4},
+                                           SWEEP_CASE{4, 2, 4096, 16}, SWEEP_CASE{6, 0, 1000, 0},
+                                           SWEEP_CASE{6, 1, 1000, 0}, SWEEP_CASE{6, 2, 300, 0}));
 
 // ---------------------------------------------------------------------------
 // The BDD form's gates for the shapes it is made for.
@@ -455,8 +463,8 @@ TEST(KavuBddSubnet, BuildRulesAndRefusals) {
 // provides is refused before any is read.
 TEST(KavuBddSubnet, QuellinCellWithTooFewInputsIsRefused) {
   CDB_SGATE_WYSIWYG cell(nullptr, 93);
-  CDB_SGATE_OTERM* comb = cell.create_output_term(nullptr, DB_PORT_COMBOUT);
-  CDB_SGATE_OTERM* sum = cell.create_output_term(nullptr, DB_PORT_SUMOUT);
+  CDB_SGATE_OTERM* comb = cell_output(cell, DB_PORT_COMBOUT);
+  CDB_SGATE_OTERM* sum = cell_output(cell, DB_PORT_SUMOUT);
   cell.set_lutmask_value(0x6996);
   BDD_ZBDD_MGR bm(9, 1000, 50000, true, false);
   std::vector<BDD_ZBDD> vars;
@@ -521,5 +529,230 @@ INSTANTIATE_TEST_SUITE_P(Circuits, KavuLutUnmapBooleanCircuits,
                            std::string s = info.param;
                            return s.substr(s.find('/') + 1);
                          });
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The reordering heuristics keep every function, never grow the table and,
+// with 8 variables, never move the variable on level 0.
+TEST(KavuBddReorder, ProfitAndRotationKeepFunctions) {
+  for (int n : {5, 6, 8, 11}) {
+    BDD_ZBDD_MGR bm(n, 1000, 50000, true, false);
+    // Pairs far apart in the order: x_i & x_{i+n/2}, ORed.
+    BDD_ZBDD f = bm.false_bdd();
+    for (int i = 0; i < n / 2; ++i) f |= bm.ithvar(i) & bm.ithvar(i + n / 2);
+    std::vector<uint64_t> before_tt;
+    const int top = bm.variable_at(0);
+    std::vector<int> order(n);
+    bm.get_variable_order(order.data());
+    bm.garbage_collect();
+    const int before = bm.size();
+    // Truth table by variable index, so it is independent of the order.
+    auto tt = [&](const BDD_ZBDD& g) {
+      std::vector<bool> t(size_t(1) << n);
+      for (size_t m = 0; m < t.size(); ++m) {
+        BDD_ZBDD e = g;
+        bool flip = false;
+        while (!e.is_constant()) {
+          if (e.is_complement()) flip = !flip;
+          e = ((m >> e.variable()) & 1u) ? e.high_child() : e.low_child();
+        }
+        t[m] = (e.regularize() == bm.true_bdd()) != (flip != e.is_complement());
+      }
+      return t;
+    };
+    const std::vector<bool> want = tt(f);
+    kavu_bdd_reorder_for_profit(&bm);
+    EXPECT_EQ(tt(f), want) << n;
+    EXPECT_LE(bm.size(), before) << n;
+    if (n == 8) {
+      EXPECT_EQ(bm.variable_at(0), top);
+      bdd_rotate_for_4cuts(&bm);
+      EXPECT_EQ(bm.variable_at(0), top);
+      EXPECT_EQ(tt(f), want);
+    }
+    if (n <= 6) {
+      EXPECT_EQ(f.size(), 2 * (n / 2) + 1) << n;  // the exhaustive search pairs the variables
+    }
+  }
+}
+
+// Brae-family cell (kind 61): the combinational output is the 6-input LUT,
+// or in the extended mode M(x0,x1,x2,x3,0,x5) / M(x0,x1,x6,x3,1,x5) by x4;
+// the sum and carry outputs add the two 4-input halves and x7.
+TEST(KavuBddSubnet, BraeCellRules) {
+  CDB_SGATE_WYSIWYG cell(nullptr, 61);
+  CDB_SGATE_OTERM* comb = cell_output(cell, DB_PORT_COMBOUT);
+  CDB_SGATE_OTERM* sum = cell_output(cell, DB_PORT_SUMOUT);
+  CDB_SGATE_OTERM* cout = cell_output(cell, DB_PORT_COUT);
+  const uint64_t mask = 0x0123456789ABCDEFull;
+  cell.set_lutmask_value(mask);
+  const size_t count = cell.get_input_port_number(3) != CDB_ILLEGAL_PORT ? 10 : 9;
+  BDD_ZBDD_MGR bm(int(count), 1000, 50000, true, false);
+  std::vector<BDD_ZBDD> vars;
+  for (size_t i = 0; i < count; ++i) vars.push_back(bm.ithvar(int(i)));
+  std::vector<BDD_ZBDD*> in;
+  for (BDD_ZBDD& v : vars) in.push_back(&v);
+  auto value = [&](const BDD_ZBDD& f, unsigned m) {  // m: bit i is variable i
+    std::vector<uint64_t> words;
+    f.make_truth_table(&words);  // identity order: level j is variable j
+    return ((words[m / 64] >> (m % 64)) & 1u) != 0;
+  };
+  const BDD_ZBDD c0 = kavu_bdd_calc_braewys_bdd(&bm, comb, in);
+  cell.set_mode(CDB_WYSIWYG_EXTENDED_LUT);
+  const BDD_ZBDD c1 = kavu_bdd_calc_braewys_bdd(&bm, comb, in);
+  const BDD_ZBDD s = kavu_bdd_calc_braewys_bdd(&bm, sum, in);
+  const BDD_ZBDD co = kavu_bdd_calc_braewys_bdd(&bm, cout, in);
+  for (unsigned m = 0; m < (1u << count); m += 7) {
+    auto x = [m](int i) { return (m >> i) & 1u; };
+    EXPECT_EQ(value(c0, m), ((mask >> (m & 63)) & 1u) != 0);
+    const unsigned sel = x(4) ? (x(0) | x(1) << 1 | x(6) << 2 | x(3) << 3 | 1u << 4 | x(5) << 5)
+                              : (x(0) | x(1) << 1 | x(2) << 2 | x(3) << 3 | x(5) << 5);
+    EXPECT_EQ(value(c1, m), ((mask >> sel) & 1u) != 0) << m;
+    const unsigned a = (mask >> (m & 15)) & 1u;
+    const unsigned b = (mask >> (32 + (x(0) | x(1) << 1 | x(2) << 2 | x(5) << 3))) & 1u;
+    const unsigned nb = 1u - b, cx = x(7);
+    EXPECT_EQ(value(s, m), ((a ^ nb ^ cx) & 1u) != 0) << m;
+    EXPECT_EQ(value(co, m), (a + nb + cx) >= 2) << m;
+  }
+  std::vector<BDD_ZBDD*> short_in(in.begin(), in.begin() + 6);
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_bdd_calc_braewys_bdd(&bm, comb, short_in), "BRAE WYS support is not correct size");
+}
+
+// Decomposition steps on known shapes: x0 & (x1 | x2) is a simple AND with
+// the bottom (x1 | x2) as a and the top x0 as b; x0 ^ x1 a simple XNOR.
+TEST(KavuLutUnmapChooser, SimpleAndAndXnor) {
+  CDB_SGATE_NETLIST nl;
+  std::vector<CDB_SGATE_OTERM*> support;
+  for (int i = 0; i < 3; ++i) support.push_back(make_input_pin(&nl, ("x" + std::to_string(i)).c_str())->get_output_term(0));
+  {
+    BDD_ZBDD_MGR bm(3, 1000, 50000, false, false);
+    BDD_ZBDD f = bm.ithvar(0) & (bm.ithvar(1) | bm.ithvar(2));
+    BDD_ARG a, b, c;
+    EXPECT_EQ(lut_unmap_find_decomposition(&bm, &f, &support, &a, &b, &c), BDD_DECOMP_AND);
+    EXPECT_EQ(a.support, (std::vector<CDB_SGATE_OTERM*>{support[1], support[2]}));
+    EXPECT_EQ(a.bdd, a.bm->ithvar(0) | a.bm->ithvar(1));
+    EXPECT_EQ(b.support, (std::vector<CDB_SGATE_OTERM*>{support[0]}));
+    EXPECT_EQ(b.bdd, b.bm->ithvar(0));
+    EXPECT_EQ(c.bm, nullptr);
+  }
+  {
+    std::vector<CDB_SGATE_OTERM*> two(support.begin(), support.begin() + 2);
+    BDD_ZBDD_MGR bm(2, 1000, 50000, false, false);
+    BDD_ZBDD f = bm.ithvar(0) ^ bm.ithvar(1);
+    BDD_ARG a, b, c;
+    EXPECT_EQ(lut_unmap_find_decomposition(&bm, &f, &two, &a, &b, &c), BDD_DECOMP_XNOR);
+    // f = a XNOR b with a one variable and b the other (complemented).
+    EXPECT_EQ(a.support.size(), 1u);
+    EXPECT_EQ(b.support.size(), 1u);
+    EXPECT_NE(a.support[0], b.support[0]);
+    EXPECT_EQ(b.bdd, !b.bm->ithvar(0));
+  }
+  {
+    // With both generalized candidates off, a mux is the answer for a mux.
+    CFG_SCOPE keys({{"kavu_lut_unmapper_no_generalized_xnor", "on"}, {"kavu_lut_unmapper_no_generalized_and_or", "on"}});
+    BDD_ZBDD_MGR bm(3, 1000, 50000, false, false);
+    BDD_ZBDD f = bm.ithvar(2).Ite(bm.ithvar(1), bm.ithvar(0));
+    BDD_ARG a, b, c;
+    EXPECT_EQ(lut_unmap_choose_decomposition(&bm, &f, &support, &a, &b, &c), BDD_DECOMP_MUX);
+    EXPECT_NE(c.bm, nullptr);
+    EXPECT_EQ(lut_unmap_bdd_decomposition_name(BDD_DECOMP_MUX), std::string("2:1 MUX"));
+  }
+}
+
+// The sanity check has teeth: a head that is not the LUT's function is a
+// mismatch; a LUT unmapped onto its own input gets a "dummy" gate to check.
+TEST(KavuLutUnmapSanity, MismatchStopsAndWiresGetADummy) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* x0 = make_input_pin(&nl, "x0");
+  CDB_SGATE_NODE* x1 = make_input_pin(&nl, "x1");
+  CDB_SGATE_LUT* lut = make_lut(&nl, {x0, x1}, 0x8)->cast_to_lut();
+  make_output_pin(&nl, "y", lut);
+  KAVU_LUT_UNMAPPER unmapper(KAVU_LUT_UNMAPPER::FACTORED, false, true);
+  {
+    LUT_UNMAP_SANITY_CHECK check(&unmapper);
+    check.record_before(lut);
+    NODE_LIST none;
+    EXPECT_KAVU_INTERNAL_ERROR(check.compare_after(x0->get_output_term(0), &none, false), "PANIC: BDD mismatch");
+    for (CDB_SGATE_NODE* g : none) nl.add_node(g, true);
+  }
+  ASSERT_NE(unmapper.get_bdd_manager(), nullptr);
+  EXPECT_EQ(unmapper.get_bdd_manager()->support_size(), int(CDB_LUTMASK::max_num_inputs) + 1);
+  EXPECT_KAVU_INTERNAL_ERROR(unmapper.initialize_bdd_manager(3, 10, 10, true), "m_bm == 0");
+  // A buffer LUT: the factored form makes no gate, the check one "dummy".
+  CDB_SGATE_LUT* buf = make_lut(&nl, {x1}, 0x2)->cast_to_lut();
+  make_output_pin(&nl, "z", buf);
+  NODE_LIST nodes;
+  DEBUG_CAPTURE cap("KAVU");
+  CDB_SGATE_OTERM* head = unmapper.convert_lut_to_logic(buf, &nodes);
+  EXPECT_EQ(head, x1->get_output_term(0));
+  ASSERT_EQ(nodes.size(), 1u);
+  ASSERT_TRUE(kavu_is_a_comb(nodes.front()));
+  EXPECT_EQ(nodes.front()->get_number_of_input_terms(), 1u);
+  EXPECT_EQ(nodes.front()->get_input_term(0)->get_source(), x1->get_output_term(0));
+  for (CDB_SGATE_NODE* g : nodes) nl.add_node(g, true);
+  // Copies share neither cache nor manager.
+  KAVU_LUT_UNMAPPER copy(unmapper);
+  EXPECT_EQ(copy.get_bdd_manager(), nullptr);
+  copy = unmapper;
+  EXPECT_EQ(copy.get_bdd_manager(), nullptr);
+}
+
+// The cone dump names every record and its fan-ins.
+TEST(KavuLutUnmapCache, EntryDumpListsTheCone) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* x0 = make_input_pin(&nl, "x0");
+  CDB_SGATE_NODE* x1 = make_input_pin(&nl, "x1");
+  CDB_SGATE_LUT* lut = make_lut(&nl, {x0, x1}, 0x2)->cast_to_lut();  // x0 & !x1
+  make_output_pin(&nl, "y", lut);
+  KAVU_LUT_UNMAPPER unmapper(KAVU_LUT_UNMAPPER::SUM_OF_MINTERMS, true, false);
+  unmapper.convert_lut_to_logic(lut, &nl);
+  CFG_SCOPE keys({{"kavu_lut_unmapper_dump_cache_cones", "on"}});
+  DEBUG_CAPTURE cap("KAVU");
+  unmapper.dump_cache();
+  EXPECT_TRUE(cap.contains("        Unmap cache "));
+  EXPECT_TRUE(cap.contains("and 5 nodes in the cone (2 support, 2 internal)"));
+  EXPECT_TRUE(cap.contains("Head node = 3: 0 IN: () 1 IN: () 2 IN: () 3 OR: (4) 4 AND: (1,!2)"));
+}
+
+}  // namespace
+
+namespace {
+
+// The operator rules: an n-to-1 mux picks data k where the select bits
+// spell k; a select operator ORs the ANDs of its port pairs.
+TEST(KavuBddSubnet, MuxAndSelectOperators) {
+  for (bool nto1 : {true, false}) {
+    CDB_SGATE_NETLIST nl;
+    std::vector<CDB_SGATE_NODE*> pins;
+    for (int i = 0; i < 6; ++i) pins.push_back(make_input_pin(&nl, ("p" + std::to_string(i)).c_str()));
+    CDB_SGATE_OPERATOR* op = new CDB_SGATE_OPERATOR("op", nto1 ? CDB_OPER_NTO1_MUX : CDB_OPER_SELECT);
+    nl.add_node(op);
+    CDB_SGATE_OPER_PORT_ENTRY* sel = op->add_port("s", CDB_OPER_PORT_A, CDB_OPER_PORT_DIR_IN);
+    CDB_SGATE_OPER_PORT_ENTRY* data = op->add_port("d", CDB_OPER_PORT_B, CDB_OPER_PORT_DIR_IN);
+    CDB_SGATE_OPER_PORT_ENTRY* out = op->add_port("o", CDB_OPER_PORT_O, CDB_OPER_PORT_DIR_OUT);
+    // Select bits p0, p1; data p2..p5 (the select operator uses p2, p3).
+    for (unsigned i = 0; i < 2; ++i) sel->set_iterm(i, op->insert_unordered_fanin(pins[i]->get_single_oterm()));
+    for (unsigned i = 0; i < (nto1 ? 4u : 2u); ++i)
+      data->set_iterm(i, op->insert_unordered_fanin(pins[2 + i]->get_single_oterm()));
+    out->set_oterm(0, op->create_output_term(nullptr));
+    std::vector<CDB_SGATE_OTERM*> support;
+    for (CDB_SGATE_NODE* p : pins) support.push_back(p->get_output_term(0));
+    std::vector<CDB_SGATE_OTERM*> members{out->get_oterm(0)};
+    BDD_ZBDD_MGR bm(6, 1000, 50000, true, false);
+    std::vector<BDD_ZBDD> heads;
+    ASSERT_TRUE(kavu_bdd_make_bdds_from_sgate_subnet(&bm, support, members, members, &heads, 1000, true));
+    std::vector<uint64_t> words;
+    heads[0].make_truth_table(&words);
+    for (unsigned m = 0; m < 64; ++m) {
+      const unsigned s = m & 3u;
+      const bool want = nto1 ? ((m >> (2 + s)) & 1u) != 0
+                             : (((m >> 0) & (m >> 2)) & 1u) != 0 || (((m >> 1) & (m >> 3)) & 1u) != 0;
+      EXPECT_EQ(((words[0] >> m) & 1u) != 0, want) << (nto1 ? "nto1 " : "select ") << m;
+    }
+  }
+}
 
 }  // namespace

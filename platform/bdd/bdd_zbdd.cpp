@@ -83,21 +83,7 @@ void BDD_ZBDD::remove_from_manager() {
   if (mgr != nullptr) mgr->attach(this, 0);
 }
 
-void BDD_ZBDD_MGR::attach(BDD_ZBDD* h, int id) {
-  h->m_prev = nullptr;
-  h->m_next = m_handles;
-  if (m_handles != nullptr) m_handles->m_prev = h;
-  m_handles = h;
-  if (id != 0) ref_node(node_of(id));
-}
 
-void BDD_ZBDD_MGR::detach(BDD_ZBDD* h) {
-  if (h->m_prev != nullptr) h->m_prev->m_next = h->m_next;
-  else m_handles = h->m_next;
-  if (h->m_next != nullptr) h->m_next->m_prev = h->m_prev;
-  h->m_prev = h->m_next = nullptr;
-  if (h->m_id != 0) deref_node(node_of(h->m_id));
-}
 
 int BDD_ZBDD_MGR::check_handle(const BDD_ZBDD& h) const {
   PLAT_CHECK(h.m_mgr == this && h.m_id != 0, "BDD");
@@ -145,19 +131,25 @@ BDD_ZBDD BDD_ZBDD_MGR::ithvar(int var) {
 
 BDD_ZBDD BDD_ZBDD_MGR::build_cube(const std::vector<BDD_ZBDD*>& inputs, uint64_t m, int n) {
   PLAT_CHECK(n >= 0 && n <= (int)inputs.size() && n <= 64, "BDD");
-  BDD_ZBDD cube = true_bdd();
+  maybe_collect();
+  int cube = one();
   for (int i = 0; i < n; ++i) {
     PLAT_CHECK(inputs[i] != nullptr, "BDD");
-    const bool bit = ((m >> i) & 1u) != 0;
-    cube &= bit ? *inputs[i] : !*inputs[i];
+    const int lit = check_handle(*inputs[i]);
+    cube = and_rec(cube, ((m >> i) & 1u) != 0 ? lit : neg(lit));
   }
-  return cube;
+  return BDD_ZBDD(this, cube);
 }
 
 BDD_ZBDD BDD_ZBDD_MGR::build_cube(const std::vector<BDD_ZBDD>& inputs, uint64_t m, int n) {
-  std::vector<BDD_ZBDD*> ptrs;
-  for (const BDD_ZBDD& b : inputs) ptrs.push_back(const_cast<BDD_ZBDD*>(&b));
-  return build_cube(ptrs, m, n);
+  PLAT_CHECK(n >= 0 && n <= (int)inputs.size() && n <= 64, "BDD");
+  maybe_collect();
+  int cube = one();
+  for (int i = 0; i < n; ++i) {
+    const int lit = check_handle(inputs[i]);
+    cube = and_rec(cube, ((m >> i) & 1u) != 0 ? lit : neg(lit));
+  }
+  return BDD_ZBDD(this, cube);
 }
 
 int BDD_ZBDD_MGR::variable_at(int level) const {
@@ -183,41 +175,13 @@ void BDD_ZBDD_MGR::get_variable_order(int* order) const {
 
 // ===========================================================================
 // Node table
-int BDD_ZBDD_MGR::level_of_edge(int e) const {
-  const int v = m_nodes[node_of(e)].var;
-  return v < 0 ? m_nvars : m_perm[v];
-}
 
-int BDD_ZBDD_MGR::lo_of(int e) const {
-  const int l = m_nodes[node_of(e)].lo;
-  return e < 0 ? -l : l;
-}
 
-int BDD_ZBDD_MGR::hi_of(int e) const {
-  const int h = m_nodes[node_of(e)].hi;
-  return e < 0 ? -h : h;
-}
 
 int BDD_ZBDD_MGR::neg(int e) { return m_ce ? -e : not_rec(e); }
 
-unsigned BDD_ZBDD_MGR::bucket_of(const SUBTABLE& t, int lo, int hi) const {
-  const uint64_t k = uint64_t(uint32_t(lo)) * 0x9E3779B97F4A7C15ull ^ uint64_t(uint32_t(hi)) * 0xC2B2AE3D27D4EB4Full;
-  return unsigned((k ^ (k >> 29)) & (t.buckets.size() - 1));
-}
 
-void BDD_ZBDD_MGR::ref_node(int i) {
-  NODE& n = m_nodes[i];
-  if (n.var < 0) return;  // terminals live as long as the manager
-  if (n.ref == 0) --m_dead;
-  ++n.ref;
-}
 
-void BDD_ZBDD_MGR::deref_node(int i) {
-  NODE& n = m_nodes[i];
-  if (n.var < 0) return;
-  if (n.ref == 0) return;  // cannot happen for a counted reference; keep it safe
-  if (--n.ref == 0) ++m_dead;
-}
 
 void BDD_ZBDD_MGR::insert_in_table(int i) {
   SUBTABLE& t = m_tables[m_nodes[i].var];
@@ -321,22 +285,18 @@ void BDD_ZBDD_MGR::garbage_collect() {
 
 // ===========================================================================
 // Computed table
-bool BDD_ZBDD_MGR::cache_find(int op, int f, int g, int h, int* r) const {
-  const uint64_t k = (uint64_t(uint32_t(f)) * 0x9E3779B97F4A7C15ull) ^ (uint64_t(uint32_t(g)) * 0xC2B2AE3D27D4EB4Full) ^
-                     (uint64_t(uint32_t(h)) * 0x165667B19E3779F9ull) ^ uint64_t(op);
-  const CACHE_ENTRY& e = m_cache[(k ^ (k >> 31)) & (m_cache.size() - 1)];
-  if (e.gen != m_cache_gen || e.op != op || e.f != f || e.g != g || e.h != h) return false;
-  *r = e.r;
-  return true;
-}
 
 void BDD_ZBDD_MGR::cache_put(int op, int f, int g, int h, int r) {
   if (size_t(m_allocated) > m_cache.size() && m_cache.size() < m_cache_limit) {
     m_cache.assign(m_cache.size() * 4 > m_cache_limit ? m_cache_limit : m_cache.size() * 4, CACHE_ENTRY{});
   }
-  const uint64_t k = (uint64_t(uint32_t(f)) * 0x9E3779B97F4A7C15ull) ^ (uint64_t(uint32_t(g)) * 0xC2B2AE3D27D4EB4Full) ^
-                     (uint64_t(uint32_t(h)) * 0x165667B19E3779F9ull) ^ uint64_t(op);
-  m_cache[(k ^ (k >> 31)) & (m_cache.size() - 1)] = CACHE_ENTRY{op, f, g, h, r, m_cache_gen};
+  m_cache[cache_slot(op, f, g, h)] = CACHE_ENTRY{op, f, g, h, r, m_cache_gen};
+}
+
+void BDD_ZBDD_MGR::maybe_collect() {
+  // Only between operations: every node an operation still needs is then
+  // held by a handle.
+  if (m_dead > 65536 && m_dead > m_allocated / 2) garbage_collect();
 }
 
 void BDD_ZBDD_MGR::cache_clear() {
@@ -349,16 +309,7 @@ void BDD_ZBDD_MGR::cache_clear() {
 // ===========================================================================
 // Operations on edges. Results are unreferenced edges; nothing is freed
 // while an operation runs, so they stay valid until the caller takes them.
-int BDD_ZBDD_MGR::top_level(int f, int g) const { return std::min(level_of_edge(f), level_of_edge(g)); }
 
-void BDD_ZBDD_MGR::cofactors(int e, int level, int* e0, int* e1) const {
-  if (level_of_edge(e) == level) {
-    *e0 = lo_of(e);
-    *e1 = hi_of(e);
-  } else {
-    *e0 = *e1 = e;
-  }
-}
 
 int BDD_ZBDD_MGR::and_rec(int f, int g) {
   if (f == zero() || g == zero()) return zero();
@@ -502,21 +453,25 @@ BDD_ZBDD_MGR* same_manager(const BDD_ZBDD& f, const BDD_ZBDD& g) {
 
 BDD_ZBDD BDD_ZBDD::operator&(const BDD_ZBDD& g) const {
   BDD_ZBDD_MGR* m = same_manager(*this, g);
+  m->maybe_collect();
   return BDD_ZBDD(m, m->and_rec(m_id, g.m_id));
 }
 
 BDD_ZBDD BDD_ZBDD::operator|(const BDD_ZBDD& g) const {
   BDD_ZBDD_MGR* m = same_manager(*this, g);
+  m->maybe_collect();
   return BDD_ZBDD(m, m->or_rec(m_id, g.m_id));
 }
 
 BDD_ZBDD BDD_ZBDD::operator^(const BDD_ZBDD& g) const {
   BDD_ZBDD_MGR* m = same_manager(*this, g);
+  m->maybe_collect();
   return BDD_ZBDD(m, m->xor_rec(m_id, g.m_id));
 }
 
 BDD_ZBDD BDD_ZBDD::operator!() const {
   BDD_ZBDD_MGR* m = same_manager(*this, *this);
+  if (!m->m_ce) m->maybe_collect();
   return BDD_ZBDD(m, m->not_rec(m_id));
 }
 
@@ -527,12 +482,14 @@ BDD_ZBDD& BDD_ZBDD::operator^=(const BDD_ZBDD& g) { return *this = *this ^ g; }
 BDD_ZBDD BDD_ZBDD::Ite(const BDD_ZBDD& t, const BDD_ZBDD& e) const {
   BDD_ZBDD_MGR* m = same_manager(*this, t);
   same_manager(t, e);
+  m->maybe_collect();
   return BDD_ZBDD(m, m->ite_rec(m_id, t.m_id, e.m_id));
 }
 
 BDD_ZBDD BDD_ZBDD::Constrain(const BDD_ZBDD& c) const {
   BDD_ZBDD_MGR* m = same_manager(*this, c);
   PLAT_CHECK(c.m_id != m->zero(), "BDD");
+  m->maybe_collect();
   return BDD_ZBDD(m, m->constrain_rec(m_id, c.m_id));
 }
 
@@ -721,6 +678,7 @@ BDD_ZBDD BDD_ZBDD_MGR::assign_cut_node_values(const BDD_ZBDD& f, int, const std:
                                               const std::vector<int>& values) {
   check_handle(f);
   PLAT_CHECK(nodes.size() == values.size(), "BDD");
+  maybe_collect();
   std::unordered_map<int, int> result;  // regular node -> edge of its replacement
   int if_true = one(), if_false = zero();  // constants replace constant edges only
   for (size_t i = 0; i < nodes.size(); ++i) {

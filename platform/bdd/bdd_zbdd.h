@@ -15,7 +15,9 @@
 //   becomes a null handle when the manager goes.
 // Memory: dead nodes (no handle, no parent) stay in the table (size() counts
 //   them) until garbage_collect() or a reordering removes them; an operation
-//   that meets a dead node with the wanted function revives it.
+//   that meets a dead node with the wanted function revives it. When dead
+//   nodes pass 65536 and half the table, an operation collects them before
+//   it starts.
 // Reordering never happens by itself. swap_adjacent_variables exchanges two
 //   adjacent levels in place: every node keeps its index and its function,
 //   so handles and results stay valid. Sifting, the exhaustive search and
@@ -32,6 +34,7 @@
 //   number of managers may live at once.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -222,23 +225,54 @@ class BDD_ZBDD_MGR {
   int zero() const { return m_ce ? -1 : 2; }
   static int node_of(int e) { return e < 0 ? -e : e; }
   bool is_terminal(int e) const { return m_nodes[node_of(e)].var < 0; }
-  int level_of_edge(int e) const;
+  int level_of_edge(int e) const {
+    const int v = m_nodes[node_of(e)].var;
+    return v < 0 ? m_nvars : m_perm[v];
+  }
   int var_of_edge(int e) const { return m_nodes[node_of(e)].var; }
-  int lo_of(int e) const;
-  int hi_of(int e) const;
+  int lo_of(int e) const { return e < 0 ? -m_nodes[-e].lo : m_nodes[e].lo; }
+  int hi_of(int e) const { return e < 0 ? -m_nodes[-e].hi : m_nodes[e].hi; }
   int neg(int e);
   // node table
   int mk(int var, int lo, int hi);
   int find_or_add(int var, int lo, int hi);
-  void ref_node(int i);
-  void deref_node(int i);
+  // Terminals are not counted: they live as long as the manager.
+  void ref_node(int i) {
+    NODE& n = m_nodes[i];
+    if (n.var < 0) return;
+    if (n.ref == 0) --m_dead;
+    ++n.ref;
+  }
+  void deref_node(int i) {
+    NODE& n = m_nodes[i];
+    if (n.var < 0 || n.ref == 0) return;
+    if (--n.ref == 0) ++m_dead;
+  }
   void free_cascade(int i);
   void insert_in_table(int i);
   void remove_from_table(int i);
   void grow_subtable(int var);
-  unsigned bucket_of(const SUBTABLE& t, int lo, int hi) const;
+  unsigned bucket_of(const SUBTABLE& t, int lo, int hi) const {
+    const uint64_t k =
+        uint64_t(uint32_t(lo)) * 0x9E3779B97F4A7C15ull ^ uint64_t(uint32_t(hi)) * 0xC2B2AE3D27D4EB4Full;
+    return unsigned((k ^ (k >> 29)) & (t.buckets.size() - 1));
+  }
   // computed table
-  bool cache_find(int op, int f, int g, int h, int* r) const;
+  size_t cache_slot(int op, int f, int g, int h) const {
+    const uint64_t k = (uint64_t(uint32_t(f)) * 0x9E3779B97F4A7C15ull) ^
+                       (uint64_t(uint32_t(g)) * 0xC2B2AE3D27D4EB4Full) ^
+                       (uint64_t(uint32_t(h)) * 0x165667B19E3779F9ull) ^ uint64_t(op);
+    return size_t((k ^ (k >> 31)) & (m_cache.size() - 1));
+  }
+  bool cache_find(int op, int f, int g, int h, int* r) const {
+    const CACHE_ENTRY& e = m_cache[cache_slot(op, f, g, h)];
+    if (e.gen != m_cache_gen || e.op != op || e.f != f || e.g != g || e.h != h) return false;
+    *r = e.r;
+    return true;
+  }
+  // Collects when dead nodes dominate the table; called only at the start
+  // of a public operation.
+  void maybe_collect();
   void cache_put(int op, int f, int g, int h, int r);
   void cache_clear();
   // operations on edges
@@ -248,8 +282,15 @@ class BDD_ZBDD_MGR {
   int not_rec(int f);
   int ite_rec(int f, int g, int h);
   int constrain_rec(int f, int c);
-  int top_level(int f, int g) const;
-  void cofactors(int e, int level, int* e0, int* e1) const;
+  int top_level(int f, int g) const { return std::min(level_of_edge(f), level_of_edge(g)); }
+  void cofactors(int e, int level, int* e0, int* e1) const {
+    if (level_of_edge(e) == level) {
+      *e0 = lo_of(e);
+      *e1 = hi_of(e);
+    } else {
+      *e0 = *e1 = e;
+    }
+  }
   // walks
   uint32_t next_mark();
   void collect_nodes(int root, std::vector<int>* out);  // post-order, regular node indices
@@ -259,8 +300,20 @@ class BDD_ZBDD_MGR {
   void sift_variable(int var, int from, int to, double max_growth);
   void move_var_to_level(int var, int level);
   // handles
-  void attach(BDD_ZBDD* h, int id);
-  void detach(BDD_ZBDD* h);
+  void attach(BDD_ZBDD* h, int id) {
+    h->m_prev = nullptr;
+    h->m_next = m_handles;
+    if (m_handles != nullptr) m_handles->m_prev = h;
+    m_handles = h;
+    if (id != 0) ref_node(node_of(id));
+  }
+  void detach(BDD_ZBDD* h) {
+    if (h->m_prev != nullptr) h->m_prev->m_next = h->m_next;
+    else m_handles = h->m_next;
+    if (h->m_next != nullptr) h->m_next->m_prev = h->m_prev;
+    h->m_prev = h->m_next = nullptr;
+    if (h->m_id != 0) deref_node(node_of(h->m_id));
+  }
   int check_handle(const BDD_ZBDD& h) const;
 
   bool m_ce;

@@ -237,18 +237,18 @@ BDD_ZBDD lut_unmap_clone_bdd(BDD_ZBDD_MGR* bm, BDD_ZBDD* bdd, std::vector<CDB_SG
   *new_bm = new BDD_ZBDD_MGR(int(new_support->size()), 1000, 50000, complement_edges, false);
   // A constant needs no node: it is the new manager's constant.
   if (bdd->is_constant()) return *bdd == bm->true_bdd() ? (*new_bm)->true_bdd() : (*new_bm)->false_bdd();
-  std::vector<BDD_ZBDD> nodes, clones;
+  std::vector<BDD_ZBDD> nodes, done, clones;
   bdd->get_top_order(&nodes, true);
-  for (size_t k = 0; k < nodes.size(); ++k) {
-    BDD_ZBDD& node = nodes[k];
+  // Children come before their parents, so they are in `done` already.
+  for (const BDD_ZBDD& node : nodes) {
     if (node.is_constant()) KAVU_INTERNAL_ERROR("!bdd_node->is_constant()");
     BDD_ZBDD lo = node.low_child(), hi = node.high_child();
-    std::vector<BDD_ZBDD> done(nodes.begin(), nodes.begin() + k);
     const BDD_ZBDD clone_lo = lut_unmap_clone_child(bm, &lo, &done, *new_bm, &clones);
     const BDD_ZBDD clone_hi = lut_unmap_clone_child(bm, &hi, &done, *new_bm, &clones);
     const int v = new_var[node.variable()];
     if (!(v >= 0 && v < (int)new_support->size())) KAVU_INTERNAL_ERROR("clone_i >= 0 && clone_i < (int)new_support->size()");
     clones.push_back((*new_bm)->ithvar(v).Ite(clone_hi, clone_lo));
+    done.push_back(node);
   }
   const BDD_ZBDD& last = nodes.back();
   BDD_ZBDD result;
