@@ -85,6 +85,12 @@ struct BLIF_WRITE_OPTIONS {
   // Registers with asynchronous controls are written as "$dff_full" cells,
   // which only this reader understands (round trips through our own reader).
   bool full_registers = false;
+  // Device atoms of the catalogue (fixed one-bit ports) are written as
+  // ".subckt <catalogue name>" with ".param LUTMASK" and one ".param MODE"
+  // per set mode bit, which this reader reads back as the same atom
+  // (register power-up and flags are not carried). Off: logic cells and
+  // flip-flops are written as their covers and latches, for outside tools.
+  bool atoms_as_subckt = false;
   // The .model name; empty: the name of the netlist's top, else "top".
   std::string model_name;
 };

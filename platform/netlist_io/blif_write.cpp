@@ -77,6 +77,7 @@ class BLIF_WRITER {
   // One cover per output of a logic cell that the cell rule defines; a cell
   // over more than six signals is split into its half functions first.
   bool write_lcell(const CDB_SGATE_WYSIWYG* atom);
+  bool write_atom_subckt(const CDB_SGATE_WYSIWYG* atom);
   bool write_lcell_output(const SIM_LCELL& rule, uint16_t port, const OPERAND* ops, uint64_t out_xor,
                           const std::string& out);
   // A signal operand for the cover named `name` just written.
@@ -428,6 +429,9 @@ bool BLIF_WRITER::write_gate(const CDB_SGATE_NODE* g) {
       break;
   }
   const CDB_SGATE_WYSIWYG* atom = g->is_wysiwyg() ? g->cast_to_wysiwyg() : nullptr;
+  if (atom && m_options.atoms_as_subckt && !atom->get_catalogue_entry().is_generic() &&
+      !atom->get_catalogue_entry().ports_on_demand())
+    return write_atom_subckt(atom);
   if (atom && atom->is_ff()) {
     const uint16_t ports[R_COUNT] = {DB_PORT_DATAIN, DB_PORT_CLK,   DB_PORT_ACLR, DB_PORT_PRESET, DB_PORT_ENA,
                                      DB_PORT_ASDATA, DB_PORT_ALOAD, DB_PORT_SCLR, DB_PORT_SLOAD,  DB_PORT_SCLR2};
@@ -438,6 +442,49 @@ bool BLIF_WRITER::write_gate(const CDB_SGATE_NODE* g) {
   }
   if (atom && (atom->is_lcell_comb() || atom->is_logic_module())) return write_lcell(atom);
   return unsupported(g, std::string("no BLIF form for ") + g->get_string_type_name() + " gates");
+}
+
+// ".subckt name PORT=signal …": an inverted input reads a new inverter
+// cover, an inverted output drives one; ties read "$true" and "$false".
+bool BLIF_WRITER::write_atom_subckt(const CDB_SGATE_WYSIWYG* atom) {
+  const ATOM_CATALOGUE_ENTRY& row = atom->get_catalogue_entry();
+  std::string line = std::string(".subckt ") + row.m_name;
+  std::string covers;
+  for (const ATOM_PORT& p : row.m_inputs) {
+    if (p.m_width != 1) return unsupported(atom, "a multi-bit port in .subckt form");
+    const char* name = atom_input_port_name(p.m_port_type);
+    const OPERAND op = operand(atom->get_iterm_by_type(p.m_port_type, 0));
+    if (op.m_kind == OPERAND::NONE) continue;
+    if (!name) return unsupported(atom, "an unnamed port in .subckt form");
+    std::string actual = op.m_kind == OPERAND::CONSTANT ? (op.m_bit ? "$true" : "$false") : sig(op.m_sig);
+    if (op.m_kind == OPERAND::SIGNAL && op.m_bit) {
+      const std::string inv = unique(actual + "$n");
+      covers += ".names " + actual + " " + inv + "\n0 1\n";
+      actual = inv;
+    }
+    line += std::string(" ") + name + "=" + actual;
+  }
+  for (const ATOM_PORT& p : row.m_outputs) {
+    const CDB_SGATE_OTERM* o = atom->get_oterm_by_type(p.m_port_type, 0);
+    if (!o) continue;
+    const char* name = atom_output_port_name(p.m_port_type);
+    if (p.m_width != 1 || !name) return unsupported(atom, "an unnamed or multi-bit port in .subckt form");
+    std::string actual = sig(m_sig_of.at(o));
+    if (o->is_inverted()) {
+      const std::string raw = unique(actual + "$raw");
+      covers += ".names " + raw + " " + actual + "\n0 1\n";
+      actual = raw;
+    }
+    line += std::string(" ") + name + "=" + actual;
+  }
+  m_body += line + "\n";
+  char hex[20];
+  std::snprintf(hex, sizeof hex, "%016llX", static_cast<unsigned long long>(atom->get_lutmask_value()));
+  m_body += std::string(".param LUTMASK ") + hex + "\n";
+  for (unsigned m = 0; m < CDB_WYSIWYG_NUM_MODES; ++m)
+    if (atom->mode_is_set(m)) m_body += ".param MODE " + std::to_string(m) + "\n";
+  m_body += covers;
+  return true;
 }
 
 bool BLIF_WRITER::write_lcell(const CDB_SGATE_WYSIWYG* atom) {

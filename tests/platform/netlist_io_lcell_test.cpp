@@ -3,6 +3,7 @@
 #include <random>
 
 #include "cdb/cdb_sgate.h"
+#include "netlist_io/blif.h"
 #include "netlist_io/simulator.h"
 #include "platform_testkit.h"
 
@@ -84,6 +85,29 @@ TEST(NetlistIoLcell, EveryModeOfBothFamiliesFollowsTheCellRule) {
         cell->set_output_term(o, cell->get_output_port_number(port));
         outs.push_back(make_output_pin(&nl, ("o" + std::to_string(port)).c_str(), nullptr));
         o->insert_fanout(outs.back()->get_input_term(0));
+      }
+      // Written as covers (split into half functions over nine signals) and
+      // as .subckt atoms, both read back to the same function; the .subckt
+      // form to the same atom.
+      for (bool as_subckt : {false, true}) {
+        BLIF_WRITE_OPTIONS opts;
+        opts.atoms_as_subckt = as_subckt;
+        std::string error;
+        ASSERT_TRUE(blif_write_file(&nl, "cell.blif", opts, &error)) << error;
+        BLIF_RESULT r = blif_read_file("cell.blif");
+        ASSERT_NE(r.netlist, nullptr) << r.error;
+        LOADED_NETLIST back(r.netlist, LOADED_NETLIST_DELETER{r.hierarchy});
+        EXPECT_TRUE(sim_equivalent(&nl, back.get(), {}, &error)) << error;
+        int atoms = 0;
+        for (auto it = back->begin_node_list(); it != back->end_node_list(); ++it) {
+          const CDB_SGATE_WYSIWYG* a = *it && (*it)->is_wysiwyg() ? (*it)->cast_to_wysiwyg() : nullptr;
+          if (!a) continue;
+          ++atoms;
+          EXPECT_EQ(a->get_wysiwyg_type(), c.type);
+          EXPECT_EQ(a->get_lutmask_value(), mask);
+          EXPECT_EQ(a->mode_is_set(CDB_WYSIWYG_EXTENDED_LUT), c.ext);
+        }
+        EXPECT_EQ(atoms, as_subckt ? 1 : 0);
       }
       NETLIST_SIMULATOR sim(&nl);
       ASSERT_TRUE(sim.ok()) << sim.error();
