@@ -78,14 +78,16 @@ class BLIF_WRITER {
   // over more than six signals is split into its half functions first.
   bool write_lcell(const CDB_SGATE_WYSIWYG* atom);
   bool write_atom_subckt(const CDB_SGATE_WYSIWYG* atom);
+  // `out` by value: new signals may move the name table it comes from.
   bool write_lcell_output(const SIM_LCELL& rule, uint16_t port, const OPERAND* ops, uint64_t out_xor,
-                          const std::string& out);
+                          std::string out);
   // A signal operand for the cover named `name` just written.
   OPERAND new_signal(const std::string& name) {
     m_sig_names.push_back(name);
     return {OPERAND::SIGNAL, false, uint32_t(m_sig_names.size() - 1)};
   }
-  bool write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, const std::string& out);
+  // `out` by value: the parity chain adds signals to the name table it comes from.
+  bool write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, std::string out);
   void write_outputs();
   bool unsupported(const CDB_SGATE_NODE* g, const std::string& why);
 
@@ -289,7 +291,7 @@ bool BLIF_WRITER::signal_for(const OPERAND* ops, unsigned n, const uint64_t* ina
 }
 
 // AND, OR, XOR (and tri-state buses as OR) over more than six signals.
-bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, const std::string& out) {
+bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, std::string out) {
   std::vector<uint32_t> leaves;
   std::vector<char> lit;  // '1' or '0' per leaf
   bool constant = false, value = false, parity = out_inv;
@@ -507,7 +509,7 @@ bool BLIF_WRITER::write_lcell(const CDB_SGATE_WYSIWYG* atom) {
 }
 
 bool BLIF_WRITER::write_lcell_output(const SIM_LCELL& rule, uint16_t port, const OPERAND* ops, uint64_t out_xor,
-                                     const std::string& out) {
+                                     std::string out) {
   uint64_t inactive[LC_COUNT];
   for (unsigned k = 0; k < LC_COUNT; ++k) inactive[k] = sim_lcell_inactive(k);
   auto whole = [&](const uint64_t* w, const uint8_t*) {

@@ -23,8 +23,6 @@
 namespace {
 
 constexpr unsigned MUX_LUT_D0 = 0, MUX_LUT_D1 = 1, MUX_LUT_SEL = 3;
-constexpr uint64_t MUX_LUT_MASK4 = 0xccaa;
-constexpr uint64_t MUX_LUT_MASK6 = 0xccaaccaaccaaccaaULL;
 constexpr DEV_FAMILY_ENUM DEV_FAMILY_QUELLIN = DEV_FAMILY_ENUM(25);
 constexpr DEV_FAMILY_ENUM DEV_FAMILY_HARROWDALE = DEV_FAMILY_ENUM(45);
 
