@@ -544,6 +544,35 @@ TEST(KavuWysiwygUnmapper, StateSwitchesAndProtection) {
     EXPECT_NE(b.get_lut_unmap_util()->get_bdd_manager(), a.get_lut_unmap_util()->get_bdd_manager());
   }
   {
+    // A four-input architecture: a LUT heading a 4:1 mux stays a LUT unless
+    // the key asks for it; LUTs flagged don't-unmap stay when asked.
+    const unsigned mask_inputs = CDB_LUTMASK::max_num_inputs, lut_inputs = CDB_SGATE_LUT::m_num_inputs;
+    CDB_LUTMASK::max_num_inputs = CDB_SGATE_LUT::m_num_inputs = 4;
+    for (bool unmap_41 : {false, true}) {
+      CFG_SCOPE cfg{{"kavu_wysiwyg_unmapper_unmap_41_mux_luts", unmap_41 ? "on" : "off"}};
+      CELL_CIRCUIT c(61, 0xACF0, {}, {DB_PORT_COMBOUT});
+      for (DB_INPUT_PORT_TYPE port : {DB_PORT_DATAE, DB_PORT_DATAF}) c.cell->get_iterm_by_type(port)->disconnect_from_source();
+      KAVU_WYSIWYG_UNMAPPER u(false, false, false, false, KAVU_LUT_UNMAPPER::FACTORED, true, false, DEV_FAMILY_ENUM(68));
+      NODE_LIST nodes;
+      ASSERT_TRUE(u.unmap_wysiwyg(c.cell, &nodes, nullptr));
+      int luts = 0;
+      for (CDB_SGATE_NODE* n : nodes) luts += n->get_sgate_type() == CDB_SGATE_LUT_ENUM;
+      EXPECT_EQ(luts, unmap_41 ? 0 : 1);
+      for (CDB_SGATE_NODE* n : nodes) delete n;
+    }
+    CDB_LUTMASK::max_num_inputs = mask_inputs;
+    CDB_SGATE_LUT::m_num_inputs = lut_inputs;
+    for (bool skip : {true, false}) {
+      CDB_SGATE_NETLIST nl;
+      CDB_SGATE_NODE* x = make_input_pin(&nl, "x");
+      CDB_SGATE_NODE* lut = make_lut(&nl, {x, make_input_pin(&nl, "y")}, 0x6);
+      lut->set_flag_byte(CDB_KIND_BYTE, CDB_LUT_DONT_UNMAP);
+      make_output_pin(&nl, "z", lut);
+      EXPECT_EQ(kavu_unmap_netlist(&nl, false, true, false, false, false, false, skip), !skip);
+      EXPECT_EQ(count_type(&nl, CDB_SGATE_LUT_ENUM), skip ? 1 : 0);
+    }
+  }
+  {
     CELL_CIRCUIT golden(61, 0x0123456789ABCDEFull, {CDB_WYSIWYG_PROTECT_COMBOUT}, {DB_PORT_COMBOUT});
     CELL_CIRCUIT work(61, 0x0123456789ABCDEFull, {CDB_WYSIWYG_PROTECT_COMBOUT}, {DB_PORT_COMBOUT});
     KAVU_TRACK(work.nl);
