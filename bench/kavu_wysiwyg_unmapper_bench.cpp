@@ -31,8 +31,8 @@ using namespace kavu_bench;
 
 namespace {
 
-const char* const kCircuits[] = {"mcnc/alu4", "mcnc/bigkey", "mcnc/diffeq", "mcnc/dsip",
-                                 "mcnc/tseng", "lut6/i2c",   "lut6/dec",    "lut6/sin"};
+const char* const kCircuits[] = {"mcnc/alu4", "mcnc/bigkey", "mcnc/diffeq", "mcnc/dsip", "mcnc/tseng",
+                                 "mcnc/des",  "lut6/i2c",    "lut6/dec",    "lut6/sin"};
 
 void copy_connection(const CDB_SGATE_ITERM* from, CDB_SGATE_ITERM* to) {
   if (!from || !cdb_is_connected(from)) return;
@@ -124,6 +124,6 @@ void BM_UnmapPacked(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_UnmapPacked)->DenseRange(0, 7)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnmapPacked)->DenseRange(0, 8)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) { return bench_main(argc, argv); }
