@@ -129,3 +129,22 @@ TEST(NetlistIoLcell, EveryModeOfBothFamiliesFollowsTheCellRule) {
     }
   }
 }
+
+// A parity gate over many signals is written as a chain of covers whose new
+// signals grow the writer's name table; the output name must survive that
+// (it was once read from the table after it moved).
+TEST(NetlistIoLcell, WideParityChainsKeepTheirOutputName) {
+  CDB_SGATE_NETLIST nl;
+  std::vector<CDB_SGATE_NODE*> pins;
+  for (int k = 0; k < 250; ++k) pins.push_back(make_input_pin(&nl, ("x" + std::to_string(k)).c_str()));
+  CDB_SGATE_COMB* x = new CDB_SGATE_COMB(nullptr, CDB_COMB_XOR, false);
+  nl.add_node(x, true);
+  for (CDB_SGATE_NODE* p : pins) x->add_unordered_fanin_from_oterm(nullptr, false, p->get_output_term(0));
+  make_output_pin(&nl, "parity", x);
+  std::string error;
+  ASSERT_TRUE(blif_write_file(&nl, "parity.blif", {}, &error)) << error;
+  BLIF_RESULT r = blif_read_file("parity.blif");
+  ASSERT_NE(r.netlist, nullptr) << r.error;
+  LOADED_NETLIST back(r.netlist, LOADED_NETLIST_DELETER{r.hierarchy});
+  EXPECT_TRUE(sim_equivalent(&nl, back.get(), {}, &error)) << error;
+}
