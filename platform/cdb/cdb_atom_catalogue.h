@@ -48,7 +48,8 @@ enum ATOM_CLASS : uint32_t {
   ATOM_CLASS_PHYSICAL = 1u << 17,      // a physical (placed) implementation
   ATOM_CLASS_ATOM_NETLIST = 1u << 18,  // a type of the atom netlist, never a gate
   ATOM_CLASS_GENERIC = 1u << 19,       // no row of its own (the shared generic row)
-  ATOM_CLASS_PORTS_ON_DEMAND = 1u << 20  // a new port type gets a slot when first asked for
+  ATOM_CLASS_PORTS_ON_DEMAND = 1u << 20,  // a new port type gets a slot when first asked for
+  ATOM_CLASS_QUELLIN_CELL = 1u << 21      // a logic cell evaluated by the Quellin rule (netlist_io/sim_lcell.h)
 };
 
 struct ATOM_PORT {

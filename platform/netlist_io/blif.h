@@ -31,8 +31,11 @@
 // back; a signal path with an empty level ("a||b", "a|") stays one level.
 //
 // Writing: pins, buffers, comb gates, LUTs, muxes, carry-sum gates, tri-state
-// buses, IO buffers, boundaries, state buffers and logic-cell atoms (COMBOUT)
-// become .names (inversions of terminals folded into the covers); plain
+// buses, IO buffers, boundaries, state buffers and logic-cell atoms (every
+// output of the cell rule, netlist_io/sim_lcell.h; a cell over more than six
+// signals through covers of its half functions) become .names (inversions of
+// terminals folded into the covers), or with atoms_as_subckt the atoms
+// become .subckt cells; plain
 // registers and flip-flop atoms become ".latch next q re clk init" (fe for an
 // inverted clock) with enable, synchronous clear and load folded into a .names for
 // next; latches become ".latch d q ah en" (EN and EN2 folded into en). A
@@ -85,6 +88,12 @@ struct BLIF_WRITE_OPTIONS {
   // Registers with asynchronous controls are written as "$dff_full" cells,
   // which only this reader understands (round trips through our own reader).
   bool full_registers = false;
+  // Device atoms of the catalogue (fixed one-bit ports) are written as
+  // ".subckt <catalogue name>" with ".param LUTMASK" and one ".param MODE"
+  // per set mode bit, which this reader reads back as the same atom
+  // (register power-up and flags are not carried). Off: logic cells and
+  // flip-flops are written as their covers and latches, for outside tools.
+  bool atoms_as_subckt = false;
   // The .model name; empty: the name of the netlist's top, else "top".
   std::string model_name;
 };

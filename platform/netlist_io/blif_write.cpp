@@ -23,6 +23,7 @@
 #include "netlist_io/blif_cells.h"
 #include "netlist_io/netlist_io_int.h"
 #include "netlist_io/sim_eval.h"
+#include "netlist_io/sim_lcell.h"
 
 namespace kavu_platform {
 namespace {
@@ -73,7 +74,20 @@ class BLIF_WRITER {
   bool write_full_register(const CDB_SGATE_NODE* g, const OPERAND* ops, bool sclr_over_ena, int init,
                            const std::string& q);
   bool write_latch(const CDB_SGATE_NODE* g);
-  bool write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, const std::string& out);
+  // One cover per output of a logic cell that the cell rule defines; a cell
+  // over more than six signals is split into its half functions first.
+  bool write_lcell(const CDB_SGATE_WYSIWYG* atom);
+  bool write_atom_subckt(const CDB_SGATE_WYSIWYG* atom);
+  // `out` by value: new signals may move the name table it comes from.
+  bool write_lcell_output(const SIM_LCELL& rule, uint16_t port, const OPERAND* ops, uint64_t out_xor,
+                          std::string out);
+  // A signal operand for the cover named `name` just written.
+  OPERAND new_signal(const std::string& name) {
+    m_sig_names.push_back(name);
+    return {OPERAND::SIGNAL, false, uint32_t(m_sig_names.size() - 1)};
+  }
+  // `out` by value: the parity chain adds signals to the name table it comes from.
+  bool write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, std::string out);
   void write_outputs();
   bool unsupported(const CDB_SGATE_NODE* g, const std::string& why);
 
@@ -277,7 +291,7 @@ bool BLIF_WRITER::signal_for(const OPERAND* ops, unsigned n, const uint64_t* ina
 }
 
 // AND, OR, XOR (and tri-state buses as OR) over more than six signals.
-bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, const std::string& out) {
+bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, std::string out) {
   std::vector<uint32_t> leaves;
   std::vector<char> lit;  // '1' or '0' per leaf
   bool constant = false, value = false, parity = out_inv;
@@ -417,6 +431,9 @@ bool BLIF_WRITER::write_gate(const CDB_SGATE_NODE* g) {
       break;
   }
   const CDB_SGATE_WYSIWYG* atom = g->is_wysiwyg() ? g->cast_to_wysiwyg() : nullptr;
+  if (atom && m_options.atoms_as_subckt && !atom->get_catalogue_entry().is_generic() &&
+      !atom->get_catalogue_entry().ports_on_demand())
+    return write_atom_subckt(atom);
   if (atom && atom->is_ff()) {
     const uint16_t ports[R_COUNT] = {DB_PORT_DATAIN, DB_PORT_CLK,   DB_PORT_ACLR, DB_PORT_PRESET, DB_PORT_ENA,
                                      DB_PORT_ASDATA, DB_PORT_ALOAD, DB_PORT_SCLR, DB_PORT_SLOAD,  DB_PORT_SCLR2};
@@ -425,20 +442,145 @@ bool BLIF_WRITER::write_gate(const CDB_SGATE_NODE* g) {
     const CDB_REG_FLAGS* flags = g->get_reg_flags();
     return write_register(g, terms, flags->sclr_over_ena_priority(), blif_get_power_up(flags));
   }
-  if (atom && (atom->is_lcell_comb() || atom->is_logic_module())) {
-    unsigned combout = atom->get_output_port_number(DB_PORT_COMBOUT);
-    for (unsigned k = 0; k < g->get_output_count(); ++k) {
-      const CDB_SGATE_OTERM* o = g->get_output_term(k);
-      if (k != combout && o && o->has_fanout()) return unsupported(g, "arithmetic outputs of a logic cell");
-    }
-    if (combout >= g->get_output_count() || !g->get_output_term(combout)) return true;
-    OPERAND data[6];
-    for (unsigned k = 0; k < 6; ++k) data[k] = operand(atom->get_iterm_by_type(DB_INPUT_PORT_TYPE(DB_PORT_DATAA + k), 0));
-    uint64_t mask = atom->get_lutmask_value();
-    auto f = [&](const uint64_t* w, const uint8_t*) { return sim_lut_word(mask, 6, w); };
-    return tabulate(data, 6, nullptr, f, out_xor(combout), out_name(combout));
-  }
+  if (atom && (atom->is_lcell_comb() || atom->is_logic_module())) return write_lcell(atom);
   return unsupported(g, std::string("no BLIF form for ") + g->get_string_type_name() + " gates");
+}
+
+// ".subckt name PORT=signal …": an inverted input reads a new inverter
+// cover, an inverted output drives one; ties read "$true" and "$false".
+bool BLIF_WRITER::write_atom_subckt(const CDB_SGATE_WYSIWYG* atom) {
+  const ATOM_CATALOGUE_ENTRY& row = atom->get_catalogue_entry();
+  std::string line = std::string(".subckt ") + row.m_name;
+  std::string covers;
+  for (const ATOM_PORT& p : row.m_inputs) {
+    if (p.m_width != 1) return unsupported(atom, "a multi-bit port in .subckt form");
+    const char* name = atom_input_port_name(p.m_port_type);
+    const OPERAND op = operand(atom->get_iterm_by_type(p.m_port_type, 0));
+    if (op.m_kind == OPERAND::NONE) continue;
+    if (!name) return unsupported(atom, "an unnamed port in .subckt form");
+    std::string actual = op.m_kind == OPERAND::CONSTANT ? (op.m_bit ? "$true" : "$false") : sig(op.m_sig);
+    if (op.m_kind == OPERAND::SIGNAL && op.m_bit) {
+      const std::string inv = unique(actual + "$n");
+      covers += ".names " + actual + " " + inv + "\n0 1\n";
+      actual = inv;
+    }
+    line += std::string(" ") + name + "=" + actual;
+  }
+  for (const ATOM_PORT& p : row.m_outputs) {
+    const CDB_SGATE_OTERM* o = atom->get_oterm_by_type(p.m_port_type, 0);
+    if (!o) continue;
+    const char* name = atom_output_port_name(p.m_port_type);
+    if (p.m_width != 1 || !name) return unsupported(atom, "an unnamed or multi-bit port in .subckt form");
+    std::string actual = sig(m_sig_of.at(o));
+    if (o->is_inverted()) {
+      const std::string raw = unique(actual + "$raw");
+      covers += ".names " + raw + " " + actual + "\n0 1\n";
+      actual = raw;
+    }
+    line += std::string(" ") + name + "=" + actual;
+  }
+  m_body += line + "\n";
+  char hex[20];
+  std::snprintf(hex, sizeof hex, "%016llX", static_cast<unsigned long long>(atom->get_lutmask_value()));
+  m_body += std::string(".param LUTMASK ") + hex + "\n";
+  for (unsigned m = 0; m < CDB_WYSIWYG_NUM_MODES; ++m)
+    if (atom->mode_is_set(m)) m_body += ".param MODE " + std::to_string(m) + "\n";
+  m_body += covers;
+  return true;
+}
+
+bool BLIF_WRITER::write_lcell(const CDB_SGATE_WYSIWYG* atom) {
+  const SIM_LCELL rule = sim_lcell_of(atom);
+  OPERAND ops[LC_COUNT];
+  for (unsigned k = 0; k < LC_COUNT; ++k) ops[k] = operand(atom->get_iterm_by_type(sim_lcell_port(k), 0));
+  for (unsigned k = 0; k < atom->get_output_count(); ++k) {
+    const CDB_SGATE_OTERM* o = atom->get_output_term(k);
+    uint16_t port = 0;
+    uint64_t probe[LC_COUNT] = {};
+    if (!o) continue;
+    if (!atom->get_catalogue_entry().output_port_of_slot(k, &port, nullptr) ||
+        !sim_lcell_output(rule, port, probe, &probe[0])) {
+      if (o->has_fanout()) return unsupported(atom, "an output the logic-cell rule does not define");
+      continue;
+    }
+    if (!write_lcell_output(rule, port, ops, o->is_inverted() ? SIM_ALL : 0, sig(m_sig_of.at(o)))) return false;
+  }
+  return true;
+}
+
+bool BLIF_WRITER::write_lcell_output(const SIM_LCELL& rule, uint16_t port, const OPERAND* ops, uint64_t out_xor,
+                                     std::string out) {
+  uint64_t inactive[LC_COUNT];
+  for (unsigned k = 0; k < LC_COUNT; ++k) inactive[k] = sim_lcell_inactive(k);
+  auto whole = [&](const uint64_t* w, const uint8_t*) {
+    uint64_t v = 0;
+    sim_lcell_output(rule, port, w, &v);
+    return v;
+  };
+  if (tabulate(ops, LC_COUNT, inactive, whole, out_xor, out)) return true;
+  // More than six signals: name the half functions, then combine them.
+  auto part = [&](std::initializer_list<unsigned> idx, uint64_t mask, unsigned lo, unsigned n, OPERAND* result) {
+    OPERAND sub[6];
+    uint64_t sub_inactive[6];
+    unsigned m = 0;
+    for (unsigned i : idx) sub_inactive[m] = inactive[i], sub[m++] = ops[i];
+    auto f = [&](const uint64_t* w, const uint8_t*) { return sim_lut_word((mask >> lo) & cdb_lut_bitmask(n), n, w); };
+    std::string name;
+    if (!signal_for(sub, m, sub_inactive, f, out + "$h", &name)) return false;
+    *result = new_signal(name);
+    return true;
+  };
+  OPERAND lo, hi, sel;
+  const uint64_t mask = rule.m_mask;
+  if (port == DB_PORT_SHAREOUT || (port == DB_PORT_COMBOUT && !rule.m_extended)) {
+    const unsigned n = port == DB_PORT_SHAREOUT ? 4 : 6;
+    const uint64_t bits = port == DB_PORT_SHAREOUT ? (mask >> 32) & 0xFFFFull : mask;
+    auto f = [&](const uint64_t* w, const uint8_t*) { return sim_lut_word(bits, n, w); };
+    return tabulate(ops, n, inactive, f, out_xor, out);
+  }
+  if (port == DB_PORT_COMBOUT) {
+    if (rule.m_quellin) {
+      if (!part({LC_A, LC_B, LC_C, LC_D, LC_E}, mask, 0, 5, &lo) || !part({LC_A, LC_B, LC_F, LC_G, LC_E}, mask, 32, 5, &hi))
+        return false;
+      sel = ops[LC_CIN];
+    } else {
+      // e = 0: M over (a, b, c, d, f) with e fixed; e = 1 likewise with g for c.
+      uint64_t m0 = 0, m1 = 0;
+      for (unsigned m = 0; m < 32; ++m) {
+        unsigned full = (m & 15) | ((m & 16) << 1);
+        m0 |= ((mask >> full) & 1) << m;
+        m1 |= ((mask >> (full | 16)) & 1) << m;
+      }
+      if (!part({LC_A, LC_B, LC_C, LC_D, LC_F}, m0, 0, 5, &lo) || !part({LC_A, LC_B, LC_G, LC_D, LC_F}, m1, 0, 5, &hi))
+        return false;
+      sel = ops[LC_E];
+    }
+    const OPERAND three[3] = {lo, hi, sel};
+    const uint64_t three_inactive[3] = {SIM_ALL, SIM_ALL, SIM_ALL};
+    auto mux = [](const uint64_t* w, const uint8_t*) { return sim_mux_word(w[0], w[1], w[2]); };
+    return tabulate(three, 3, three_inactive, mux, out_xor, out);
+  }
+  // Arithmetic: the two addends (or propagate and generate), then the carry input.
+  OPERAND x;
+  if (!part({LC_A, LC_B, LC_C, LC_D}, mask, 0, 4, &lo)) return false;
+  if (rule.m_quellin) {
+    if (!part({LC_A, LC_B, LC_C, LC_D}, mask, 16, 4, &hi)) return false;
+    x = ops[LC_SHAREIN];
+  } else if (rule.m_shared_arith) {
+    hi = ops[LC_SHAREIN];
+    x = ops[LC_CIN];
+  } else {
+    if (!part({LC_A, LC_B, LC_C, LC_F}, mask, 32, 4, &hi)) return false;
+    hi.m_bit = !hi.m_bit;
+    x = ops[LC_CIN];
+  }
+  const OPERAND three[3] = {lo, hi, x};
+  const uint64_t three_inactive[3] = {SIM_ALL, rule.m_quellin ? SIM_ALL : 0, 0};
+  auto arith = [&](const uint64_t* w, const uint8_t*) {
+    if (rule.m_quellin) return port == DB_PORT_SUMOUT ? w[0] ^ w[2] : sim_mux_word(w[1], w[2], w[0]);
+    return port == DB_PORT_SUMOUT ? w[0] ^ w[1] ^ w[2] : (w[0] & w[1]) | (w[0] & w[2]) | (w[1] & w[2]);
+  };
+  return tabulate(three, 3, three_inactive, arith, out_xor, out);
 }
 
 // The signal a register or latch stores: its output's name, or when the

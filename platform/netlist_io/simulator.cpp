@@ -21,6 +21,7 @@
 #include "cdb/cdb_sgate.h"
 #include "netlist_io/netlist_io_int.h"
 #include "netlist_io/sim_eval.h"
+#include "netlist_io/sim_lcell.h"
 #include "netlist_io/sim_oper.h"
 #include "netlist_io/simulator.h"
 #include "netlist_io/sim_blocks.h"
@@ -95,6 +96,7 @@ class SIM_ENGINE {
   void levelise();
   bool is_comb_edge(const SIM_GATE& g, unsigned k) const;
   bool eval_gate(const SIM_GATE& g);  // true when an output changed
+  bool eval_lcell(const SIM_GATE& g);
   uint64_t in(const SIM_GATE& g, unsigned k) const {
     const SIM_IN& i = m_ins[g.m_in + k];
     return m_val[i.m_src] ^ i.m_xor;
@@ -287,23 +289,25 @@ bool SIM_ENGINE::compile_atom(const CDB_SGATE_WYSIWYG* atom, SIM_GATE& g) {
     return m_error.empty();
   }
   if (atom->is_lcell_comb() || atom->is_logic_module()) {
-    unsigned combout = atom->get_output_port_number(DB_PORT_COMBOUT);
-    if (combout >= atom->get_output_count() || combout > 255) {
-      m_error = "logic cell " + atom->get_string_hpath() + " has no COMBOUT";
-      return false;
-    }
+    // Every output the cell rule defines is computed; an output it does not
+    // define may exist but must not be read.
+    const SIM_LCELL rule = sim_lcell_of(atom);
     for (unsigned k = 0; k < atom->get_output_count(); ++k) {
       const CDB_SGATE_OTERM* o = atom->get_output_term(k);
-      if (k != combout && o && o->has_fanout()) {
+      uint16_t port = 0;
+      uint64_t probe[LC_COUNT] = {};
+      if (!o || !o->has_fanout()) continue;
+      if (!atom->get_catalogue_entry().output_port_of_slot(k, &port, nullptr) ||
+          !sim_lcell_output(rule, port, probe, &probe[0])) {
         m_error = "unsupported output " + std::to_string(o->get_port_type()) + " of logic cell " +
-                  atom->get_string_hpath() + " (only COMBOUT is simulated)";
+                  atom->get_string_hpath();
         return false;
       }
     }
     g.m_op = OP_LCELL;
-    g.m_param = atom->get_lutmask_value();
-    g.m_comb = uint8_t(combout);
-    for (unsigned k = 0; k < 6; ++k) add_input(atom->get_iterm_by_type(DB_INPUT_PORT_TYPE(DB_PORT_DATAA + k), 0), SIM_ALL);
+    g.m_param = rule.m_mask;
+    g.m_comb = uint8_t((rule.m_quellin ? 1 : 0) | (rule.m_extended ? 2 : 0) | (rule.m_shared_arith ? 4 : 0));
+    for (unsigned k = 0; k < LC_COUNT; ++k) add_input(atom->get_iterm_by_type(sim_lcell_port(k), 0), sim_lcell_inactive(k));
     return m_error.empty();
   }
   if (atom->is_mac() || atom->is_ram() || atom->is_lutram()) return compile_block(atom, g);
@@ -447,21 +451,14 @@ bool SIM_ENGINE::eval_gate(const SIM_GATE& g) {
       out0 = sim_comb_word(type, m_scratch.data(), &m_present[g.m_in], g.m_nin);
       break;
     }
-    case OP_LUT:
-    case OP_LCELL: {
+    case OP_LUT: {
       uint64_t words[6] = {};
-      unsigned n = g.m_op == OP_LUT ? g.m_comb : 6;
-      for (unsigned k = 0; k < n; ++k) words[k] = in(g, k);
-      out0 = sim_lut_word(g.m_param, n, words);
-      if (g.m_op == OP_LCELL) {
-        uint32_t slot = g.m_out + g.m_comb;
-        uint64_t v = out0 ^ m_out_xor[slot];
-        bool changed = m_val[slot] != v;
-        m_val[slot] = v;
-        return changed;
-      }
+      for (unsigned k = 0; k < g.m_comb; ++k) words[k] = in(g, k);
+      out0 = sim_lut_word(g.m_param, g.m_comb, words);
       break;
     }
+    case OP_LCELL:
+      return eval_lcell(g);
     case OP_MUX:
       out0 = sim_mux_word(in(g, 0), in(g, 1), in(g, 2));
       break;
@@ -494,6 +491,31 @@ bool SIM_ENGINE::eval_gate(const SIM_GATE& g) {
   uint64_t v = out0 ^ m_out_xor[g.m_out];
   bool changed = m_val[g.m_out] != v;
   m_val[g.m_out] = v;
+  return changed;
+}
+
+// Every output of a logic cell that the rule defines, by its slot's port type.
+bool SIM_ENGINE::eval_lcell(const SIM_GATE& g) {
+  const CDB_SGATE_WYSIWYG* atom = static_cast<const CDB_SGATE_NODE*>(g.m_node)->is_wysiwyg()
+                                      ? const_cast<CDB_SGATE_NODE*>(g.m_node)->cast_to_wysiwyg()
+                                      : nullptr;
+  SIM_LCELL rule;
+  rule.m_mask = g.m_param;
+  rule.m_quellin = g.m_comb & 1;
+  rule.m_extended = g.m_comb & 2;
+  rule.m_shared_arith = g.m_comb & 4;
+  uint64_t x[LC_COUNT];
+  for (unsigned k = 0; k < LC_COUNT; ++k) x[k] = in(g, k);
+  bool changed = false;
+  for (unsigned k = 0; k < g.m_nout; ++k) {
+    uint16_t port = 0;
+    uint64_t v = 0;
+    if (!atom->get_catalogue_entry().output_port_of_slot(k, &port, nullptr) || !sim_lcell_output(rule, port, x, &v))
+      continue;
+    v ^= m_out_xor[g.m_out + k];
+    changed |= m_val[g.m_out + k] != v;
+    m_val[g.m_out + k] = v;
+  }
   return changed;
 }
 

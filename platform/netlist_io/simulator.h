@@ -20,8 +20,9 @@
 // Kinds: pins, every buffer type, comb gates, LUTs, muxes, carry-sum gates,
 //   tri-state buses (OR of connected inputs), IO buffers (data), boundaries,
 //   state buffers, plain registers, latches, flip-flop atoms, logic-cell atoms
-//   (COMBOUT from the cell mask over DATAA..DATAF; other outputs with fan-out
-//   are unsupported) and operators of kinds ADDITION, MULTIPLY, COMPARE,
+//   (every output the cell rule of sim_lcell.h defines: COMBOUT in normal
+//   and extended mode, SHAREOUT, SUMOUT and COUT; any other output with
+//   fan-out is unsupported) and operators of kinds ADDITION, MULTIPLY, COMPARE,
 //   NTO1_MUX, SELECT, DECODE, ADDSUB, EQUAL, BUS_IN, BUS_OUT (sim_oper.h).
 // Levelisation happens once, in the constructor: gates on combinational loops
 //   (latches included) are iterated until stable, at most 64 rounds, else ok()
