@@ -42,6 +42,9 @@ enum ACF_VARIABLE_TYPE_ENUM {
   ACF_OUTPUT_ENABLE_REGISTER = 204,     // Boolean: the register drives its pin's output enable
   ACF_SYNCH_SECONDARY_ALLOWED = 471,    // Boolean: false forbids synchronous clears and loads
   ACF_PCI_PIN = 862,                    // Boolean, on a pin: the pin is a PCI pin
+  // Retiming: keep a node's asynchronous clears (value ACF_ENUM_PRESERVE).
+  ACF_SARVEL_RETIMER_FAST_FORWARD_ASYNCH_CLEAR = 2811,          // enumeration
+  ACF_SARVEL_RETIMER_FAST_FORWARD_EMULATE_ASYNCH_CLEAR = 2812,  // enumeration
 };
 
 // Enumeration values.
@@ -49,6 +52,7 @@ enum ACF_ENUM_TYPE_ENUM : int {
   ACF_ENUM_OFF = 2,
   ACF_ENUM_AUTO = 52,
   ACF_ENUM_BLACK_BOX = 427,
+  ACF_ENUM_PRESERVE = 1843,  // retiming: keep asynchronous clears
 };
 
 // The variable's name ("VERILOG_MACRO"), or null for an unknown code.
