@@ -8,21 +8,18 @@
 //   1, synchronous clear gives 0, else synchronous load gives ADATA, else D.
 // Removal acts only on controls driven by a signal (an unconnected or tied
 //   control is left alone). Without make-synchronous each such control is
-//   simply disconnected. With it, a control is moved to a synchronous
-//   counterpart that reproduces it from the first clock edge on, or left in
-//   place when none is free:
-//     clear  -> synchronous clear, when that is unused (the sclr-over-enable
-//               mark is set when an enable is in use, so the clear still
-//               wins over the enable);
-//     preset -> synchronous load of VCC (ADATA tied to VCC), when the
-//               synchronous load, the asynchronous load and the enable are
-//               unused and the synchronous clear is unused or came from the
-//               clear (so clear still dominates preset);
-//     asynchronous load -> synchronous load of ADATA, when the synchronous
-//               load and the enable are unused and the synchronous clear is
-//               unused or came from the clear.
-//   A preset never becomes a clear, and an existing synchronous signal is
-//   never overwritten.
+//   simply disconnected. With it, the register's controls move to
+//   synchronous counterparts that reproduce them from the first clock edge
+//   on — all of them, or none when that is impossible:
+//     clear  -> synchronous clear (the sclr-over-enable mark is set when an
+//               enable is in use, so the clear still wins over the enable);
+//     preset -> synchronous load of VCC (ADATA tied to VCC); needs the
+//               asynchronous load and the enable unused;
+//     asynchronous load -> synchronous load of ADATA; needs the enable
+//               unused.
+//   Either needs the register's synchronous clear and load unused, so an
+//   existing synchronous signal is never overwritten and the priorities
+//   (clear over preset over load) stay. A preset never becomes a clear.
 // RAMs: their clear inputs (port types 6, 39, 40) are disconnected, and a
 //   RAM block's clear-related mode flags cleared on both ports.
 // Cost: O(1) per node; the netlist forms walk a copy of the node list.
@@ -90,22 +87,29 @@ unsigned register_controls(CDB_SGATE_DFF* dff, bool make_synchronous) {
   CDB_SGATE_ITERM* sload = dff->get_input_term(CDB_DFF_SLOAD);
   CDB_SGATE_ITERM* adata = dff->get_input_term(CDB_DFF_ADATA);
   const bool enable_in_use = ena && ena->is_connected() && !ena->is_vcc();
-  const bool sclr_was_unused = unused(sclr);
-  if (driven(aclr) && sclr && sclr_was_unused) {
+  const bool has_clear = driven(aclr), has_preset = driven(preset), has_aload = driven(aload);
+  // All or nothing: a control left asynchronous would act, during reset,
+  // over one made synchronous that dominated it, and the register would
+  // leave reset with another value.
+  bool possible = unused(sclr) && unused(sload);
+  if (has_clear) possible = possible && sclr;
+  if (has_preset) possible = possible && sload && adata && !has_aload && unused(aload) && !enable_in_use;
+  if (has_aload) possible = possible && sload && !enable_in_use;
+  if (!possible) return 0;
+  if (has_clear) {
     kavu_copy_fanin(aclr, sclr);
+    // The clear acted whatever the enable; so must its synchronous form.
     if (enable_in_use) dff->set_sclr_over_ena_priority(true);
     aclr->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_RESET);
     ++count;
   }
-  // The synchronous clear is now unused or the clear's own.
-  const bool clear_order_kept = sclr_was_unused;
-  if (driven(preset) && sload && adata && unused(sload) && unused(aload) && !enable_in_use && clear_order_kept) {
+  if (has_preset) {
     kavu_copy_fanin(preset, sload);
     adata->set_vcc();
     preset->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_RESET);
     ++count;
   }
-  if (driven(aload) && sload && unused(sload) && !enable_in_use && clear_order_kept) {
+  if (has_aload) {
     kavu_copy_fanin(aload, sload);
     aload->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_RESET);
     ++count;
