@@ -316,6 +316,8 @@ TEST(KavuUtilityTeskLegacy, RegisterFormTiesOffOrCopiesTheSecondarySignals) {
     if (copy) {  // the tie-off is replaced, not joined by a second driver
       EXPECT_EQ(ena->get_source(), d.out("e"));
       EXPECT_EQ(sclr->get_source(), d.out("r"));
+      // A signal the register lacks keeps its tie-off.
+      EXPECT_TRUE(fresh->get_input_term(CDB_DFF_PRESET)->is_gnd());
     } else {
       EXPECT_TRUE(ena->is_vcc());
       EXPECT_TRUE(sclr->is_gnd());
@@ -475,15 +477,18 @@ TEST(KavuUtilityTeskNames, CrossDomainTransfers) {
 
 // ---------------------------------------------------------------- asynchronous controls
 namespace {
-// Registers with a clear, a preset, an asynchronous load, all three, and one
-// whose controls are tied (nothing to remove).
+// Registers with a clear, a preset, an asynchronous load, all three, only a
+// synchronous clear (nothing to remove), and a clear beside a synchronous
+// clear in use.
 const char kAsyncRegs[] = R"(.model top
 .inputs clk d0 d1 d2 d3 rst pre ld ad
-.outputs q0 q1 q2 q3
+.outputs q0 q1 q2 q3 q4 q5
 .subckt $dff_full DATA=d0 CLK=clk ACLR=rst Q=c0
 .subckt $dff_full DATA=d1 CLK=clk PRESET=pre Q=c1
 .subckt $dff_full DATA=d2 CLK=clk ALOAD=ld ADATA=ad Q=c2
 .subckt $dff_full DATA=d3 CLK=clk ACLR=rst PRESET=pre ALOAD=ld ADATA=ad Q=c3
+.subckt $dff_full DATA=d0 CLK=clk SCLR=ld Q=c4
+.subckt $dff_full DATA=d1 CLK=clk ACLR=rst SCLR=d2 Q=c5
 .names c0 q0
 1 1
 .names c1 q1
@@ -492,12 +497,16 @@ const char kAsyncRegs[] = R"(.model top
 1 1
 .names c3 q3
 1 1
+.names c4 q4
+1 1
+.names c5 q5
+1 1
 .end
 )";
 }  // namespace
 
 TEST(KavuUtilityTeskAclr, CountsAndBehaviourAfterTheFirstClockEdge) {
-  struct { bool make_sync; unsigned count; } cases[] = {{false, 6}, {true, 3}};
+  struct { bool make_sync; unsigned count; } cases[] = {{false, 7}, {true, 3}};
   for (const auto& k : cases) {
     DESIGN golden(kAsyncRegs);
     DESIGN d(kAsyncRegs);
@@ -515,6 +524,10 @@ TEST(KavuUtilityTeskAclr, CountsAndBehaviourAfterTheFirstClockEdge) {
       EXPECT_EQ(d.node("c3")->get_input_term(CDB_DFF_ACLR)->get_source(), d.out("rst"));
       EXPECT_EQ(d.node("c3")->get_input_term(CDB_DFF_PRESET)->get_source(), d.out("pre"));
       EXPECT_FALSE(d.node("c3")->get_input_term(CDB_DFF_SCLR)->is_connected());
+      // Synchronous clears in use are neither overwritten nor cleared.
+      EXPECT_EQ(d.node("c4")->get_input_term(CDB_DFF_SCLR)->get_source(), d.out("ld"));
+      EXPECT_EQ(d.node("c5")->get_input_term(CDB_DFF_SCLR)->get_source(), d.out("d2"));
+      EXPECT_EQ(d.node("c5")->get_input_term(CDB_DFF_ACLR)->get_source(), d.out("rst"));
     }
     // Resets held on the first cycle, released afterwards; only the made
     // synchronous netlist must then agree with the original on every cycle.
@@ -559,7 +572,7 @@ TEST(KavuUtilityTeskAclr, AssignmentsAndRams) {
   EXPECT_FALSE(block->ram_mode_is(5, CDB_RAM_PORT_B));
   EXPECT_TRUE(block->ram_mode_is(CDB_RAM_DATA_IN_CLOCK, CDB_RAM_PORT_B));
   CFG_SCOPE cfg{{"sarvel_retimer_fast_forward_emulate", "on"}};
-  // c0 preserved; c1 already done; c2 and c3 remain (1 + 3).
+  // c0 preserved; the others lose their asynchronous controls.
   EXPECT_TRUE(kavu_disconnect_aclrs_on_everything_legacy(nl, false));
   EXPECT_TRUE(d.node("c0")->get_input_term(CDB_DFF_ACLR)->is_connected());
   EXPECT_FALSE(d.node("c3")->get_input_term(CDB_DFF_ALOAD)->is_connected());

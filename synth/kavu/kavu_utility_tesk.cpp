@@ -282,7 +282,10 @@ KAVU_TESK_CLOCK kavu_tesk_get_driving_clock(CDB_SGATE_ITERM* iterm) {
   KAVU_CHECK(iterm != nullptr);
   CDB_SGATE_NODE* node = iterm->get_my_node();
   unsigned port = iterm->get_port_type();
-  kavu_debug_at_level(3, "TESK: Getting driving clock of iterm %s [%u]", tesk_node_name(node).c_str(), port);
+  // The trace's names are only built when someone reads it: the query is
+  // asked for every terminal of a cone.
+  if (MSG_D::debug_messages_enabled("KAVU"))
+    kavu_debug_at_level(3, "TESK: Getting driving clock of iterm %s [%u]", tesk_node_name(node).c_str(), port);
   switch (tesk_kind(node)) {
     case CDB_SGATE_DFF_ENUM:
       if (iterm == kavu_get_dff_clock(node)) return {};
@@ -322,7 +325,8 @@ KAVU_TESK_CLOCK kavu_tesk_get_driving_clock(CDB_SGATE_OTERM* oterm) {
   KAVU_CHECK(oterm != nullptr);
   CDB_SGATE_NODE* node = oterm->get_my_node();
   unsigned port = oterm->get_port_type();
-  kavu_debug_at_level(3, "TESK: Getting driving clock of oterm %s", oterm->get_string_hpath().c_str());
+  if (MSG_D::debug_messages_enabled("KAVU"))
+    kavu_debug_at_level(3, "TESK: Getting driving clock of oterm %s", oterm->get_string_hpath().c_str());
   switch (tesk_kind(node)) {
     case CDB_SGATE_DFF_ENUM:
       return clock_of(node->get_input_term(CDB_DFF_CLK));
