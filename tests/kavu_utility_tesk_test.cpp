@@ -352,6 +352,23 @@ TEST(KavuUtilityTeskLegacy, RamFormFindsThePortBClockOfASynchronousRam) {
   EXPECT_FALSE(kavu_add_pipeline_registers_to_ram_legacy(nl, ram, 1, true, 37));
   EXPECT_EQ(count_kind(nl, CDB_SGATE_DFF_ENUM), regs);
   EXPECT_EQ(regs, 3u);
+  // A RAM block whose clock has no source gets no register.
+  auto* block = new CDB_SGATE_WYSIWYG_RAM_BLOCK(top_name("blk"), 64);
+  nl->add_node(block);
+  CDB_SGATE_ITERM* clk = block->create_input_term(nullptr, 35);
+  block->set_input_term(clk, block->get_input_port_number(35));
+  clk->set_vcc();
+  CDB_SGATE_ITERM* din = block->create_input_term(nullptr, 20);
+  block->set_input_term(din, block->get_input_port_number(20));
+  d.out("a")->insert_fanout(din);
+  EXPECT_TRUE(kavu_add_pipeline_registers_to_ram_legacy(nl, block, 1, true, 35));
+  EXPECT_EQ(count_kind(nl, CDB_SGATE_DFF_ENUM), regs);
+  // LUT-RAM form: other nodes are refused; a LUT-RAM without its clock
+  // input is an internal error.
+  EXPECT_FALSE(kavu_add_pipeline_registers_to_lutram_legacy(nl, block, 1, true));
+  auto* lutram = new CDB_SGATE_WYSIWYG(top_name("mem_lutram0"), 63);
+  nl->add_node(lutram);
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_add_pipeline_registers_to_lutram_legacy(nl, lutram, 1, true), "old_clock");
 }
 
 // ---------------------------------------------------------------- names
