@@ -81,13 +81,13 @@ KAVU_TESK_CLOCK dummy_clock() {
 
 // The clock input of a port of a RAM block: 35 for port A; for port B 36 when
 // port B runs in data-in-clock mode, else 35.
-CDB_SGATE_ITERM* ram_block_clock(CDB_SGATE_WYSIWYG_RAM_BLOCK* ram, bool port_b) {
+CDB_SGATE_ITERM* ram_block_clock(CDB_SGATE_WYSIWYG_RAM_BLOCK* wys_ram, bool port_b) {
   if (!port_b) {
-    KAVU_CHECK(!ram->ram_mode_is(CDB_RAM_DATA_IN_CLOCK, CDB_RAM_PORT_A));
-    return ram->get_iterm_by_type(TESK_PORT_CLOCK0, 0);
+    KAVU_CHECK(!wys_ram->ram_mode_is( CDB_RAM_DATA_IN_CLOCK, CDB_RAM_PORT_A));
+    return wys_ram->get_iterm_by_type(TESK_PORT_CLOCK0, 0);
   }
-  if (ram->ram_mode_is(CDB_RAM_DATA_IN_CLOCK, CDB_RAM_PORT_B)) return ram->get_iterm_by_type(TESK_PORT_CLOCK1, 0);
-  return ram->get_iterm_by_type(TESK_PORT_CLOCK0, 0);
+  if (wys_ram->ram_mode_is(CDB_RAM_DATA_IN_CLOCK, CDB_RAM_PORT_B)) return wys_ram->get_iterm_by_type(TESK_PORT_CLOCK1, 0);
+  return wys_ram->get_iterm_by_type(TESK_PORT_CLOCK0, 0);
 }
 
 // The clock of a state machine: the last fan-in of its clock gate whose
@@ -119,7 +119,7 @@ KAVU_TESK_CLOCK state_machine_clock(CDB_SGATE_NODE* node) {
 KAVU_TESK_CLOCK lutram_clock_of_input(CDB_SGATE_WYSIWYG* atom, unsigned port) {
   if (is_ram_port_a_input(port)) {
     CDB_SGATE_ITERM* clk = atom->get_iterm_by_type(TESK_PORT_CLOCK0, 0);
-    KAVU_CHECK(clk != nullptr && clk->is_connected());
+    if (!clk || !clk->is_connected()) KAVU_INTERNAL_ERROR("wysiwyg->get_iterm_by_type(DB_CLOCK0)->is_connected()");
     return clock_of(clk);
   }
   if (is_ram_port_b_input(port)) {

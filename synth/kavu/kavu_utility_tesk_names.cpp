@@ -242,12 +242,12 @@ bool kavu_find_sgate_node_for_tesk_legacy(std::string& name, ZTL_HASH<std::strin
   *netlist = nullptr;
   std::vector<std::string> candidates;
   kavu_generate_tesk_node_candidates(name, candidates);
-  for (const std::string& c : candidates) {
-    auto it = exact.find(c);
+  for (auto iter = candidates.begin(); iter != candidates.end(); ++iter) {
+    auto it = exact.find(*iter);
     if (it == exact.end()) continue;
     *node = it->second;
-    KAVU_CHECK(netlists.exists(c));
-    *netlist = netlists.find(c)->second;
+    KAVU_CHECK(netlists.exists(*iter));
+    *netlist = netlists.find(*iter)->second;
     break;
   }
   if (!*node || !*netlist) {
