@@ -132,7 +132,12 @@ bool flag_qfbk_path(KAVU_PARTITIONER_STATE* state, CDB_SGATE_ITERM* iterm, CDB_S
                     int visit, int level) {
   KAVU_CHECK(depth >= 0);
   if (!iterm || !cdb_is_connected(iterm) || !iterm->get_source()) return false;
-  if (iterm->get_source() == target) return true;
+  // The edge out of the register is on the loop too; left cuttable, the
+  // anchor cut of preprocessing would open every feedback loop right there.
+  if (iterm->get_source() == target) {
+    put_level(state, iterm, level);
+    return true;
+  }
   CDB_SGATE_NODE* s = iterm->get_source()->get_my_node();
   CDB_SGATE_OTERM* f = s->get_single_oterm();
   if (f->get_aux() == visit) {
