@@ -283,11 +283,12 @@ void kavu_delete_partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist) {
     if (!iterm || (!cdb_is_connected(iterm) && !node->cast_to_boundary()->get_fed_by()))
       KAVU_INTERNAL_ERROR("cdb_is_connected (iterm)");
   }
+  // Reconnect all first: a recorded feeder may be another boundary's output.
   for (CDB_SGATE_NODE* node : boundaries) {
     CDB_SGATE_ITERM* iterm = node->get_single_iterm();
     if (!cdb_is_connected(iterm)) node->cast_to_boundary()->get_fed_by()->insert_fanout(iterm);
-    kavu_excise_buffer(node);
   }
+  for (CDB_SGATE_NODE* node : boundaries) kavu_excise_buffer(node);
   for (CDB_SGATE_NODE* node : boundaries) {
     netlist->delete_node(node);
     delete node;
