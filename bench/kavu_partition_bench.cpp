@@ -41,7 +41,7 @@ using namespace kavu_bench;
 
 namespace {
 
-const char* const NAMES[2] = {"largest bundled sequential", "pipeline ~1.1M gates"};
+std::string g_names[2] = {"largest bundled sequential", "pipeline 400x400 (~1.1M gates)"};
 
 bool has_registers(const CDB_SGATE_NETLIST* nl) {
   for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
@@ -61,6 +61,7 @@ CDB_SGATE_NETLIST* design(int which) {
         if (r.netlist && has_registers(r.netlist) && r.netlist->size() > best) {
           best = r.netlist->size();
           designs[0].reset(r.netlist->clone(nullptr, true, false));
+          g_names[0] = name;
           r.netlist->clear_temp_pointers();
         }
         release(r);
@@ -86,7 +87,7 @@ int pid_of(const CDB_SGATE_NODE* n) { return n->get_single_oterm() ? n->get_sing
 void BM_Partition(benchmark::State& state) {
   const int which = int(state.range(0)), parts = int(state.range(1));
   CDB_SGATE_NETLIST* golden = design(which);
-  state.SetLabel(NAMES[which]);
+  state.SetLabel(g_names[which]);
   const long edges = count_edges(golden);
   const int saved_min = kavu_min_netlist_size;
   kavu_min_netlist_size = 0;
@@ -176,7 +177,7 @@ void BM_Metis(benchmark::State& state) {
   const int which = int(state.range(0));
   idx_t parts = idx_t(state.range(1));
   CDB_SGATE_NETLIST* golden = design(which);
-  state.SetLabel(NAMES[which]);
+  state.SetLabel(g_names[which]);
   GATE_GRAPH g = gate_graph(golden);
   idx_t vertices = idx_t(g.xadj.size() - 1), constraints = 1, cut = 0;
   std::vector<idx_t> part(vertices);

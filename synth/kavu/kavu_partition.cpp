@@ -335,21 +335,32 @@ struct GROWTH {
 
 }  // namespace
 
-int grow_partition(CDB_SGATE_NODE* seed, const KAVU_NAME_TO_NODES_MAP& bus_to_regs,
-                   const KAVU_NAME_TO_NODES_MAP& fractal_map, KAVU_PARTITIONER_STATE* partitioner,
-                   bool virtual_cut) {
+namespace {
+int grow(const GROW_KEYS& keys, CDB_SGATE_NODE* seed, const KAVU_NAME_TO_NODES_MAP& bus_to_regs,
+         const KAVU_NAME_TO_NODES_MAP& fractal_map, KAVU_PARTITIONER_STATE* partitioner, bool virtual_cut) {
   KAVU_CHECK(!virtual_cut || partitioner);
-  GROWTH g{bus_to_regs,
-           fractal_map,
-           partitioner,
-           virtual_cut,
-           bool(cfg_is_on("kavu_dont_merge_on_bus", false)),
-           bool(cfg_is_on("kavu_partition_very_verbose", false)),
-           bool(cfg_is_on("kavu_dont_merge_sms", false)),
-           {}};
+  GROWTH g{bus_to_regs,          fractal_map,      partitioner, virtual_cut, keys.m_dont_merge_on_bus,
+           keys.m_verbose,       keys.m_dont_merge_sms, {}};
   g.add_with_buddies(seed, true, "Also adding bus-buddy %s %s %s to the partition %d", true);
   for (size_t i = 0; i < g.m_work.size(); ++i) g.traverse(g.m_work[i]);
   return int(g.m_work.size());
+}
+}  // namespace
+
+GROW_KEYS GROW_KEYS::read() {
+  return {bool(cfg_is_on("kavu_dont_merge_on_bus", false)), bool(cfg_is_on("kavu_partition_very_verbose", false)),
+          bool(cfg_is_on("kavu_dont_merge_sms", false))};
+}
+
+int kavu_partition_detail::grow_partition_with(const GROW_KEYS& keys, CDB_SGATE_NODE* seed,
+                                               KAVU_PARTITIONER_STATE* state, bool virtual_cut) {
+  return grow(keys, seed, state->m_bus_to_regs, state->m_fractal_map, state, virtual_cut);
+}
+
+int grow_partition(CDB_SGATE_NODE* seed, const KAVU_NAME_TO_NODES_MAP& bus_to_regs,
+                   const KAVU_NAME_TO_NODES_MAP& fractal_map, KAVU_PARTITIONER_STATE* partitioner,
+                   bool virtual_cut) {
+  return grow(GROW_KEYS::read(), seed, bus_to_regs, fractal_map, partitioner, virtual_cut);
 }
 
 // ---------------------------------------------------------------- the run
@@ -438,10 +449,11 @@ void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
 void find_connected_components(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
   GEN_PROFILER profiler("KAVU", "find_connected_components");
   KAVU_CHECK(netlist);
+  const GROW_KEYS keys = GROW_KEYS::read();
   for (CDB_SGATE_NODE* node : node_snapshot(netlist)) {
     if (kavu_is_a_silly_buffer(node) || !labellable(node) || pid(node) != 0) continue;
     ++g_partition_id;
-    grow_partition(node, state->m_bus_to_regs, state->m_fractal_map, state, false);
+    grow_partition_with(keys, node, state, false);
   }
 }
 

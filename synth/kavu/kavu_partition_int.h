@@ -63,6 +63,17 @@ bool is_partition_anchor(const CDB_SGATE_NODE* node);
 // The gates of a netlist in list order (a snapshot safe against edits).
 std::vector<CDB_SGATE_NODE*> node_snapshot(const CDB_SGATE_NETLIST* netlist);
 
+// The keys growth reads: once per grow_partition call, or once per loop of
+// growths inside a run (nothing can change them in between).
+struct GROW_KEYS {
+  bool m_dont_merge_on_bus;
+  bool m_verbose;
+  bool m_dont_merge_sms;
+  static GROW_KEYS read();
+};
+int grow_partition_with(const GROW_KEYS& keys, CDB_SGATE_NODE* seed, KAVU_PARTITIONER_STATE* state,
+                        bool virtual_cut);
+
 // Steps of the run after the initial components (kavu_partition_refine.cpp).
 bool refine_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist);
 void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist);

@@ -79,11 +79,13 @@ void reset_merge_switches() { merge_switches().m_read = false; }
 void create_partition_to_info_map(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
   GEN_PROFILER profiler("KAVU", "create_partition_to_info_map");
   state->m_partition_info.clear();
-  for (int id = 0; id <= g_partition_id; ++id) state->m_partition_info[id];
+  std::vector<KAVU_PARTITION_INFO*> by_id(size_t(g_partition_id) + 1);
+  for (int id = 0; id <= g_partition_id; ++id)
+    by_id[id] = &state->m_partition_info.emplace_hint(state->m_partition_info.end(), id, KAVU_PARTITION_INFO())->second;
   for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* n = *it;
     if (!n || kavu_is_a_silly_buffer(n) || !labellable(n)) continue;
-    KAVU_PARTITION_INFO& info = state->m_partition_info[pid(n)];
+    KAVU_PARTITION_INFO& info = *by_id[pid(n)];
     info.nodes.push_back(n);
     ++info.size;
   }
@@ -206,10 +208,11 @@ bool split_fanout(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist, int
 void recompute_connected_components(KAVU_PARTITIONER_STATE* state, int p) {
   GEN_PROFILER profiler("KAVU", "recompute_connected_components");
   const int last = g_partition_id;
+  const GROW_KEYS keys = GROW_KEYS::read();
   for (CDB_SGATE_NODE* n : state->m_partition_info[p].nodes) {
     if (kavu_is_a_silly_buffer(n) || pid(n) > last) continue;
     ++g_partition_id;
-    grow_partition(n, state->m_bus_to_regs, state->m_fractal_map, state, false);
+    grow_partition_with(keys, n, state, false);
   }
   kavu_debug("Split partition %d of size %d into %d new partitions (%d-%d)", p, state->m_partition_info[p].size,
              g_partition_id - last, last + 1, g_partition_id);
@@ -227,12 +230,13 @@ bool split_partition(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist, 
 
 void compute_split_advance_size(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
   const std::vector<CDB_SGATE_NODE*> nodes = node_snapshot(netlist);
+  const GROW_KEYS keys = GROW_KEYS::read();
   for (int pass = 0; pass < 2; ++pass) {
     const int last = g_partition_id;
     for (CDB_SGATE_NODE* n : nodes) {
       if (kavu_is_a_silly_buffer(n) || !labellable(n) || pid(n) > last) continue;
       ++g_partition_id;
-      const int size = grow_partition(n, state->m_bus_to_regs, state->m_fractal_map, state, pass == 0);
+      const int size = grow_partition_with(keys, n, state, pass == 0);
       if (pass == 0 && size > g_partition_size_advance) g_partition_size_advance = 11 * size / 10;
     }
   }
