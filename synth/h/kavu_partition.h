@@ -168,7 +168,7 @@ bool flag_qfbk_path(KAVU_PARTITIONER_STATE* state, CDB_SGATE_ITERM* iterm, CDB_S
 
 // ---- parallel-synthesis gates ----
 
-enum SKIP_REASONS {
+enum SKIP_REASONS : int {
   SKIP_RTL_FLOW_OFF = 0,
   SKIP_MLS_FLOW_OFF = 1,
   SKIP_USER_PARTITIONS_PARALLEL = 2,
@@ -179,7 +179,7 @@ enum SKIP_REASONS {
   SKIP_MEMORY_TOO_HIGH = 7,
 };
 
-enum KAVU_PARALLEL_FLOW_TYPE { PARALLEL_RTL = 0, PARALLEL_MLS = 1 };
+enum KAVU_PARALLEL_FLOW_TYPE : int { PARALLEL_RTL = 0, PARALLEL_MLS = 1 };
 
 // min("num_partitions", "max_num_partitions") for netlists above
 // kavu_min_netlist_size nodes, else 1 (skip bit 5); never below 1.

@@ -22,6 +22,7 @@
 // Cost: O(E) for the rules; the feedback search O(D · cone) per register for
 // the depth bound D.
 #include <climits>
+#include <memory>
 
 #include "cfg/cfg.h"
 #include "gen/gen.h"
@@ -175,10 +176,11 @@ void flag_dont_touch_on_iterms(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST*
   KAVU_CHECK(netlist);
   const CUT_KEYS keys;
   const bool never_comb = params.get_bool_param("never_cut_combinational_logic");
-  KAVU_DELAY_EXPERT* partition_delay_expert = nullptr;
+  // The default expert is a new object the caller owns.
+  std::unique_ptr<KAVU_DELAY_EXPERT> partition_delay_expert;
   double largest = 0.0;
   if (timing_driven) {
-    partition_delay_expert = kavu_get_default_delay_expert(netlist);
+    partition_delay_expert.reset(kavu_get_default_delay_expert(netlist));
     KAVU_CHECK(partition_delay_expert);
     largest = partition_delay_expert->compute_all_delays(true);
   }

@@ -351,7 +351,7 @@ namespace {
 
 class MERGER {
  public:
-  MERGER(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) : m_netlist(netlist) {
+  MERGER(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
     m_parent.resize(g_partition_id + 1);
     m_size.resize(g_partition_id + 1);
     for (int i = 0; i <= g_partition_id; ++i) {
@@ -477,7 +477,6 @@ class MERGER {
     return merges;
   }
 
-  CDB_SGATE_NETLIST* m_netlist;
   std::vector<int> m_parent;
   std::vector<int> m_size;
   std::vector<CDB_SGATE_NODE*> m_nodes;
