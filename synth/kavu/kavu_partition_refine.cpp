@@ -218,14 +218,17 @@ void recompute_connected_components(KAVU_PARTITIONER_STATE* state, int p) {
              g_partition_id - last, last + 1, g_partition_id);
 }
 
-bool split_partition(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist, int p, int level) {
+// -1: not split (threshold below 2); 0: regrown without a cut; 1: cut and
+// regrown. Whenever the partition was regrown its ids changed, so the
+// caller updates the info map in both of the last two cases.
+int split_partition(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist, int p, int level) {
   GEN_PROFILER profiler("KAVU", "split_partition");
   kavu_debug("Partition %d of size %d is too big. Try splitting on fanout", p, state->m_partition_info[p].size);
   const int threshold = compute_split_fanout_threshold(state, p, level);
-  if (threshold < 2) return false;
+  if (threshold < 2) return -1;
   const bool cut = split_fanout(state, netlist, p, threshold, level);
   recompute_connected_components(state, p);
-  return cut;
+  return cut ? 1 : 0;
 }
 
 void compute_split_advance_size(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
@@ -276,9 +279,10 @@ bool refine_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist
         }
         ++too_big;
         const int size = info.size;
-        if (split_partition(state, netlist, id, level)) {
+        const int result = split_partition(state, netlist, id, level);
+        if (result >= 0) update_partition_to_info_map(state, id);
+        if (result == 1) {
           ++split;
-          update_partition_to_info_map(state, id);
           again = true;
         } else if (size > g_partition_size_advance) {
           stuck = true;
