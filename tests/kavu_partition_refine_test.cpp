@@ -5,6 +5,7 @@
 #include "kavu_partition.h"
 #include "kavu_partition_int.h"
 #include "kavu_setup.h"
+#include "kavu_stats.h"
 #include "netlist_io/simulator.h"
 #include "partition_test_support.h"
 #include "testkit/platform_testkit.h"
@@ -201,4 +202,22 @@ TEST(KavuPartitionRefine, RefinementSplitsAHighFanoutPartition) {
   part.partition_on_reg_boundary(&nl, nullptr, partition_params(8), false);
   EXPECT_TRUE(cap.contains("Split partition")) << "the component of the hubs is split";
   EXPECT_TRUE(cap.contains("Total number of partitions:"));
+}
+
+TEST(KavuPartitionRefine, ReportsOfPartitions) {
+  PARTITION_TEST_SCOPE scope;
+  CDB_SGATE_NETLIST empty;
+  {
+    DEBUG_CAPTURE cap("KAVU");
+    kavu_print_partitions(&empty);  // no gates: shares are 0, not NaN
+    EXPECT_TRUE(cap.contains("Largest partition has 0 sgates (0.000)"));
+  }
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+  std::vector<CDB_SGATE_NODE*> nodes{a, make_not(&nl, a), make_not(&nl, a), make_and(&nl, a, a)};
+  KAVU_STATS stats;
+  DEBUG_CAPTURE cap("KAVU");
+  stats.report_on_node_vec(&nodes, "PART_7");
+  EXPECT_EQ(stats.get_tally(), (std::vector<std::pair<std::string, uint32_t>>{{"IO", 1}, {"COMB", 3}}));
+  EXPECT_TRUE(cap.contains("STATS_NODE_VEC_PART_7 : COMB 3"));
 }
