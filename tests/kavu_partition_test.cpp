@@ -197,7 +197,14 @@ TEST(KavuPartitionRun, BusAndFractalMaps) {
   kavu_map_bus_to_regs(&nl, &map);
   ASSERT_EQ(map.size(), 1u);
   EXPECT_EQ(map.begin()->second, regs);
+  EXPECT_EQ(map.begin()->first->get_partial_name(), std::string("q"));
   EXPECT_EQ(kavu_get_bus_name(regs[1]), map.begin()->first);
+  // A register named by a name whose representative is a bus element joins that bus.
+  CDB_SGATE_NODE* alias = make_dff(&nl, clk, clk);
+  HDB_INSTANCE_NAME* alias_name = HDB_INSTANCE_NAME::create_normal_name(nullptr, "alias", nullptr, nullptr, top);
+  alias_name->set_representative_name(regs[0]->get_instance_name());
+  alias->set_instance_name(alias_name);
+  EXPECT_EQ(kavu_get_bus_name(alias), map.begin()->first);
   EXPECT_KAVU_INTERNAL_ERROR(kavu_get_bus_name(clk), "kavu_is_a_dff(node, true)");
   regs[2]->set_instance_name(nullptr);
   EXPECT_KAVU_INTERNAL_ERROR(kavu_map_bus_to_regs(&nl, &map), "iname != 0");

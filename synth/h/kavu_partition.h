@@ -109,8 +109,9 @@ typedef std::map<HDB_INSTANCE_NAME*, std::vector<CDB_SGATE_NODE*>> KAVU_NAME_TO_
 // its bus name, in netlist order. A register without a bus name is an
 // internal error ("iname != 0").
 void kavu_map_bus_to_regs(CDB_SGATE_NETLIST* netlist, KAVU_NAME_TO_NODES_MAP* bus_to_regs);
-// The outermost bus group of a register's instance name; null when the
-// register has no name. A gate that is no register is an internal error.
+// The outermost bus group of a register's instance name (of its
+// representative name when it has one); null when the register has no
+// name. A gate that is no register is an internal error.
 HDB_INSTANCE_NAME* kavu_get_bus_name(CDB_SGATE_NODE* node);
 // The topmost instance that carries the fractal-synthesis assignment
 // (variable 614) with a true value, climbing from the node's name; null when

@@ -143,6 +143,7 @@ HDB_INSTANCE_NAME* kavu_get_bus_name(CDB_SGATE_NODE* node) {
   KAVU_CHECK(kavu_is_a_dff(node, true));
   HDB_INSTANCE_NAME* iname = node->get_instance_name();
   if (!iname) return nullptr;
+  if (HDB_INSTANCE_NAME* rep = iname->get_representative_name()) iname = rep;
   while (HDB_INSTANCE_NAME* group = iname->get_group()) iname = group;
   return iname;
 }
