@@ -280,7 +280,8 @@ struct GROWTH {
     }
   }
   // Adds a gate with its buddies; `fractal_too` is off on the fan-in side.
-  void add_with_buddies(CDB_SGATE_NODE* n, bool fractal_too, const char* bus_fmt, bool seed) {
+  void add_with_buddies(CDB_SGATE_NODE* n, bool fractal_too, const char* bus_fmt, bool seed,
+                        const char* sm_fmt = "Also adding state machine buddy state %s %s %s to the partition %d") {
     if (fractal_too) {
       if (HDB_INSTANCE_NAME* f = kavu_get_fractal_name(n)) {
         add_fractal_buddies(n, f);
@@ -290,7 +291,7 @@ struct GROWTH {
     if (!m_dont_merge_on_bus && is_register(n)) {
       add_bus_buddies(n, bus_fmt, seed);
     } else if (!m_dont_merge_sms && kavu_is_a_state_buffer(n)) {
-      add_state_machine_buddies(n, "Also adding state machine buddy state %s %s %s to the partition %d");
+      add_state_machine_buddies(n, sm_fmt);
     } else {
       add(n);
     }
@@ -329,7 +330,8 @@ struct GROWTH {
         continue;
       }
       trace("  fi - Adding %s %s %s to the partition %d", f);
-      add_with_buddies(f, false, "  fi - Also adding bus-buddy %s %s %s to the partition %d", false);
+      add_with_buddies(f, false, "  fi - Also adding bus-buddy %s %s %s to the partition %d", false,
+                       "  fi - Also adding state machine buddy state %s %s %s to the partition %d");
     }
   }
 };

@@ -80,8 +80,9 @@ void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist)
 void create_partition_to_info_map(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist);
 // Computes the fan-out threshold of partition p at cut level L.
 int compute_split_fanout_threshold(KAVU_PARTITIONER_STATE* state, int p, int level);
-// The threshold rule on a list of cuttable fan-outs (any order).
-int split_threshold_of(std::vector<int> fanouts, int percentile, int min_threshold);
+// The threshold rule on a list of cuttable fan-outs (any order); the
+// partition id only names it in the trace.
+int split_threshold_of(std::vector<int> fanouts, int percentile, int min_threshold, int partition = 0);
 // Union-find merging of small partitions (level 5) over root sizes.
 int merge_small_partitions(std::vector<int>& parent, std::vector<int>& size);
 int find_root(std::vector<int>& parent, int id);

@@ -113,7 +113,7 @@ void update_partition_to_info_map(KAVU_PARTITIONER_STATE* state, int p) {
 
 // ---------------------------------------------------------------- refinement
 
-int split_threshold_of(std::vector<int> fanouts, int percentile, int min_threshold) {
+int split_threshold_of(std::vector<int> fanouts, int percentile, int min_threshold, int partition) {
   long long total = 0;
   for (int f : fanouts) total += f;
   if (total == 0) {
@@ -124,7 +124,7 @@ int split_threshold_of(std::vector<int> fanouts, int percentile, int min_thresho
   }
   std::sort(fanouts.begin(), fanouts.end(), std::greater<int>());
   const long long cut_sum = (long long)percentile * total / 100;
-  kavu_debug_at_level(3, "Total fanout = %lld, cutting on sum fanout %lld", total, cut_sum);
+  kavu_debug_at_level(3, "Total fanout = %d, cutting on sum fanout %d", int(total), int(cut_sum));
   size_t index = 0;
   if (cut_sum > 0) {
     long long running = 0;
@@ -135,6 +135,10 @@ int split_threshold_of(std::vector<int> fanouts, int percentile, int min_thresho
     }
   }
   int threshold = fanouts[index];
+  kavu_debug_at_level(3,
+                      "Fanout vec size = %d. index for threshold = %d. Computed fanout threshold = %d for partition %d. "
+                      "Largest fanout = %d, smallest fanout = %d",
+                      int(fanouts.size()), int(index), threshold, partition, fanouts.front(), fanouts.back());
   if (threshold < min_threshold) {
     if (fanouts.front() < min_threshold) {
       kavu_debug_at_level(3, "Computed threshold %d is too small. Change to -1", threshold);
@@ -170,12 +174,7 @@ int compute_split_fanout_threshold(KAVU_PARTITIONER_STATE* state, int p, int lev
       if (cuttable > 0) fanouts.push_back(cuttable);
     }
   }
-  const int threshold = split_threshold_of(fanouts, pct, g_partition_min_fanout_threshold);
-  if (!fanouts.empty())
-    kavu_debug_at_level(3, "Computed fanout threshold = %d for partition %d. Largest fanout = %d, smallest fanout = %d",
-                        threshold, p, *std::max_element(fanouts.begin(), fanouts.end()),
-                        *std::min_element(fanouts.begin(), fanouts.end()));
-  return threshold;
+  return split_threshold_of(fanouts, pct, g_partition_min_fanout_threshold, p);
 }
 
 namespace {
