@@ -224,3 +224,46 @@ TEST(KavuPartitionRun, BusAndFractalMaps) {
   ASSERT_EQ(map.count(u), 1u);
   EXPECT_EQ(map[u], std::vector<CDB_SGATE_NODE*>{g});
 }
+
+TEST(KavuPartitionRun, StateMachineAndFractalBuddiesShareTheirPartition) {
+  // Four unconnected islands pin -> gate -> pin; the islands' gates are two
+  // states of one machine and two gates of one fractal instance.
+  PARTITION_TEST_SCOPE scope;
+  CDB_SGATE_NETLIST nl;
+  KAVU_TRACK(&nl);
+  CDB_STATE_MACHINE machine;
+  HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
+  HDB_INSTANCE_NAME* frac = HDB_INSTANCE_NAME::create_normal_name(nullptr, "f", nullptr, nullptr, top);
+  hdb_set_option(frac, ACF_FRACTAL_SYNTHESIS, "on");
+  std::vector<CDB_SGATE_NODE*> gates;
+  for (int i = 0; i < 4; ++i) {
+    CDB_SGATE_NODE* pin = make_input_pin(&nl, ("i" + std::to_string(i)).c_str());
+    CDB_SGATE_NODE* g = nullptr;
+    if (i < 2) {
+      CDB_SGATE_STATE* s = new CDB_SGATE_STATE(nullptr, &machine);
+      s->insert_unordered_fanin(pin->get_single_oterm());
+      nl.add_node(s);
+      machine.add_state(s);
+      g = s;
+    } else {
+      g = make_not(&nl, pin);
+      g->set_instance_name(frac);
+    }
+    gates.push_back(make_not(&nl, g));
+    gates.push_back(g);
+    make_output_pin(&nl, ("o" + std::to_string(i)).c_str(), gates.back());
+  }
+  KAVU_PARTITIONER part;
+  part.partition_on_reg_boundary(&nl, nullptr, partition_params(4), false);
+  EXPECT_EQ(partition_violation(&nl, part), "");
+  EXPECT_EQ(pid(gates[1]), pid(gates[3])) << "states of one machine";
+  EXPECT_EQ(pid(gates[5]), pid(gates[7])) << "gates of one fractal instance";
+  {
+    CFG_SCOPE cfg{{"kavu_dont_merge_sms", "on"}, {"kavu_skip_merging_irrelevant", "on"},
+                  {"kavu_skip_merging_adjacent", "on"}};
+    kavu_partition_reset_process_state();
+    part.redo_partition_on_reg_boundary(&nl, nullptr, partition_params(4), false);
+    EXPECT_NE(pid(gates[1]), pid(gates[3])) << "without state-machine buddies the islands stay apart";
+  }
+  kavu_partition_reset_process_state();
+}
