@@ -582,7 +582,8 @@ class WL_SIMULATOR {
   std::string m_error;
 };
 
-// Runs `cycles` evaluations from power-up (a clock step between each):
+// Runs `cycles` cycles from power-up: each sets the inputs, settles, and
+// from the second cycle on clocks once (capturing the settled values):
 // inputs(pin, bit, cycle) gives each input pin bit's word, outputs(pin, bit,
 // cycle, word) receives every output pin bit's word. False (with *why) when
 // the netlist cannot be evaluated.

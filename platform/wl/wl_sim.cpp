@@ -366,10 +366,8 @@ bool wl_simulate(const WL_NETLIST* netlist, int cycles,
     for (WL_NODE* p : pins)
       if (p->cast_to_pin()->get_pin_type() == 0)
         for (unsigned b = 0; b < p->get_first_oterm()->width(); ++b) sim.set_input(p, b, inputs(p, b, c));
-    if (c == 0)
-      sim.eval();
-    else
-      sim.clock();
+    sim.eval();
+    if (c > 0) sim.clock();
     for (WL_NODE* p : pins)
       if (p->cast_to_pin()->get_pin_type() != 0)
         for (unsigned b = 0; b < p->get_first_oterm()->width(); ++b) outputs(p, b, c, sim.output(p, b));
