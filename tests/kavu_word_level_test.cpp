@@ -16,6 +16,7 @@
 #include "kavu_word_level.h"
 #include "kavu_word_level_int.h"
 #include "kavu_device.h"
+#include "kavu_helper_dump.h"
 #include "kavu_wiring_helper.h"
 #include "msg/msg.h"
 #include "netlist_io/simulator.h"
@@ -735,4 +736,55 @@ TEST(KavuWordLevelBuild, ChooserAndASecondBuildBeforeTheWayBack) {
   kavu_convert_wl_to_sgate_netlist(wl, &fam.facade, fam.info.get(), &nl);
   wl = kavu_make_wl_netlist(&nl, &fam.facade, &subset, nullptr);
   kavu_convert_wl_to_sgate_netlist(wl, &fam.facade, fam.info.get(), &nl);
+}
+
+// An operator port fed bit for bit by another operator's whole result port
+// is one word-level connection carrying the ports' common inversion; a
+// swapped bit goes through a merger. Both keep the function.
+TEST(KavuWordLevelConnect, WholeResultPortsCarryTheirInversion) {
+  FAMILY fam;
+  enum SHAPE { PLAIN, INVERTED, SWAPPED };
+  for (SHAPE shape : {PLAIN, INVERTED, SWAPPED}) {
+    SCOPED_TRACE(int(shape));
+    CDB_SGATE_NETLIST* nl = new CDB_SGATE_NETLIST;
+    std::vector<CDB_SGATE_NODE*> a, b, c;
+    for (int i = 0; i < 4; ++i) {
+      a.push_back(make_input_pin(nl, ("a" + std::to_string(i)).c_str()));
+      b.push_back(make_input_pin(nl, ("b" + std::to_string(i)).c_str()));
+      c.push_back(make_input_pin(nl, ("c" + std::to_string(i)).c_str()));
+    }
+    CDB_SGATE_OPERATOR* add1 = new CDB_SGATE_OPERATOR("", CDB_OPER_ADDITION);
+    CDB_SGATE_OPERATOR* add2 = new CDB_SGATE_OPERATOR("", CDB_OPER_ADDITION);
+    for (CDB_SGATE_OPERATOR* op : {add1, add2}) {
+      kavu_create_triport_operator_terms(op, 4, 4, 4, true, false, false);
+      nl->add_node(op);
+      op->get_iterm(CDB_OPER_PORT_CIN, 0)->set_gnd();
+    }
+    for (unsigned i = 0; i < 4; ++i) {
+      a[i]->get_single_oterm()->insert_fanout(add1->get_iterm(CDB_OPER_PORT_A, i));
+      b[i]->get_single_oterm()->insert_fanout(add1->get_iterm(CDB_OPER_PORT_B, i));
+      const unsigned from = shape == SWAPPED && i < 2 ? 1 - i : i;
+      add1->get_oterm(CDB_OPER_PORT_O, from)->insert_fanout(add2->get_iterm(CDB_OPER_PORT_A, i));
+      if (shape == INVERTED) add2->get_iterm(CDB_OPER_PORT_A, i)->set_invert();
+      c[i]->get_single_oterm()->insert_fanout(add2->get_iterm(CDB_OPER_PORT_B, i));
+      CDB_SGATE_NODE* y = make_output_pin(nl, ("y" + std::to_string(i)).c_str(), nullptr);
+      y->get_single_iterm()->disconnect_from_source();
+      add2->get_oterm(CDB_OPER_PORT_O, i)->insert_fanout(y->get_single_iterm());
+    }
+    std::unique_ptr<CDB_SGATE_NETLIST> ref(nl->clone(nullptr, true, true));
+    nl->clear_temp_pointers();
+    WL_NETLIST* wl = kavu_make_wl_netlist(nl, &fam.facade, nullptr, nullptr);
+    std::vector<WL_NODE*> adders;
+    for (auto it = wl->begin_node_list(); it != wl->end_node_list(); ++it)
+      if ((*it)->cast_to_adder()) adders.push_back(*it);
+    ASSERT_EQ(adders.size(), 2u);
+    WL_ITERM* a_in = adders[1]->get_iterm(0);
+    ASSERT_NE(a_in->get_source(), nullptr);
+    EXPECT_EQ(a_in->get_source()->get_my_node() == adders[0], shape != SWAPPED);
+    EXPECT_EQ(a_in->is_inverted(), shape == INVERTED);
+    EXPECT_TRUE(wl_matches_gates(ref.get(), wl, 8, 1));
+    std::unique_ptr<CDB_SGATE_NETLIST> back(kavu_convert_wl_to_sgate_netlist(wl, &fam.facade, fam.info.get(), nullptr));
+    KAVU_TRACK(back);
+    ASSERT_KAVU_EQUIVALENT(ref, back);
+  }
 }
