@@ -82,10 +82,12 @@ void kavu_fill_subnet_vec(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_NODE
         enter = cfg_is_on("wl_enable_dffs", true);
         break;
       case CDB_SGATE_COMPONENT_ENUM:
-        enter = cfg_is_on("wl_enable_components", false);
-        break;
       case CDB_SGATE_SYNCHRONOUS_RAM_ENUM:
-        enter = cfg_is_on("wl_enable_rams", false);
+        // The keys are read, but no word-level node kind exists for these
+        // here: they stay gates whatever the keys say.
+        (void)cfg_is_on(n->get_sgate_type() == CDB_SGATE_COMPONENT_ENUM ? "wl_enable_components" : "wl_enable_rams",
+                        false);
+        enter = false;
         break;
       case CDB_SGATE_OPERATOR_ENUM: {
         CDB_OPER_TYPE t = n->cast_to_operator()->get_type();
@@ -96,10 +98,13 @@ void kavu_fill_subnet_vec(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_NODE
           case CDB_OPER_DIVIDE: case CDB_OPER_MODULO: case CDB_OPER_EQUAL:
             enter = false;
             break;
-          case CDB_OPER_LEFT_SHIFT: case CDB_OPER_RIGHT_SHIFT: case CDB_OPER_LEFT_ROTATE:
-          case CDB_OPER_RIGHT_ROTATE: case CDB_OPER_COMPARE: case CDB_OPER_NTO1_MUX: case CDB_OPER_SELECT:
-          case CDB_OPER_DECODE: case CDB_OPER_BUS_IN: case CDB_OPER_BUS_OUT:
+          case CDB_OPER_COMPARE: case CDB_OPER_BUS_IN: case CDB_OPER_BUS_OUT:
             enter = true;
+            break;
+          case CDB_OPER_LEFT_SHIFT: case CDB_OPER_RIGHT_SHIFT: case CDB_OPER_LEFT_ROTATE:
+          case CDB_OPER_RIGHT_ROTATE: case CDB_OPER_NTO1_MUX: case CDB_OPER_SELECT: case CDB_OPER_DECODE:
+            // No word-level node kind for these here: they stay gates.
+            enter = false;
             break;
           case CDB_OPER_CHOICE: case CDB_OPER_REG_SEC_SIG_PROXY:
             // Legal kinds that have no word-level counterpart: left out.
