@@ -182,6 +182,20 @@ WL_MUX21::WL_MUX21(unsigned width, HDB_INSTANCE_NAME* name) : WL_NODE(WL_NODE_TY
   add_oterm(width);
 }
 
+WL_MUX_BASE::WL_MUX_BASE(WL_NODE_TYPE type, unsigned num_data, unsigned num_select, unsigned width,
+                         HDB_INSTANCE_NAME* name)
+    : WL_NODE(type, name), m_num_data(num_data), m_num_select(num_select) {
+  for (unsigned i = 0; i < num_data; ++i) add_iterm(width);
+  for (unsigned i = 0; i < num_select; ++i) add_iterm(1);
+  add_oterm(width);
+}
+
+WL_DECODER::WL_DECODER(unsigned address_width, unsigned decode_width, HDB_INSTANCE_NAME* name)
+    : WL_NODE(WL_NODE_TYPE::DECODER, name) {
+  for (unsigned i = 0; i < address_width; ++i) add_iterm(1);
+  for (unsigned j = 0; j < decode_width; ++j) add_oterm(1);
+}
+
 WL_ADDER::WL_ADDER(bool mode, unsigned width, HDB_INSTANCE_NAME* name)
     : WL_NODE(WL_NODE_TYPE::ADDER, name), m_width(width), m_mode(mode ? 1 : 0) {
   add_iterm(width);

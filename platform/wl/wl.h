@@ -190,6 +190,8 @@ class WL_LUT;
 class WL_DFF;
 class WL_LATCH;
 class WL_WYSIWYG;
+class WL_MUX_BASE;
+class WL_DECODER;
 
 class WL_NODE {
  public:
@@ -209,6 +211,10 @@ class WL_NODE {
 
   uint32_t get_flags() const { return m_flags; }
   void set_flags(uint32_t f) { m_flags = f; }
+  // Operators: non-zero for two's-complement operands (compare, multiply,
+  // and operand bits read beyond an input's width repeat its top bit).
+  uint8_t get_signed_byte() const { return m_signed; }
+  void set_signed_byte(uint8_t v) { m_signed = v; }
   // Keep-fan-out-free byte: bit 0 requested, bit 1 in force.
   uint8_t get_kff_byte() const { return m_kff; }
   void set_kff_byte(uint8_t b) { m_kff = b; }
@@ -234,6 +240,8 @@ class WL_NODE {
   virtual WL_DFF* cast_to_dff() { return nullptr; }
   virtual WL_LATCH* cast_to_latch() { return nullptr; }
   virtual WL_WYSIWYG* cast_to_wysiwyg() { return nullptr; }
+  virtual WL_MUX_BASE* cast_to_mux_base() { return nullptr; }
+  virtual WL_DECODER* cast_to_decoder() { return nullptr; }
 
  protected:
   WL_ITERM* add_iterm(unsigned width);
@@ -247,6 +255,7 @@ class WL_NODE {
   WL_NETLIST* m_netlist = nullptr;
   uint32_t m_flags = 0;
   uint8_t m_kff = 0;
+  uint8_t m_signed = 0;
   std::vector<std::unique_ptr<WL_ITERM>> m_iterms;
   std::vector<std::unique_ptr<WL_OTERM>> m_oterms;
 };
@@ -338,6 +347,45 @@ class WL_MUX21 : public WL_NODE {
  public:
   explicit WL_MUX21(unsigned width, HDB_INSTANCE_NAME* name = nullptr);
   WL_MUX21* cast_to_mux21() override { return this; }
+};
+
+// An n-to-1 mux (MUX: out = data[value of the select bits], 0 beyond the
+// data) or a one-hot selector (SELECTOR: out = OR of select[i] & data[i]).
+// Inputs: the data inputs (node width each), then the one-bit selects.
+class WL_MUX_BASE : public WL_NODE {
+ public:
+  WL_MUX_BASE(WL_NODE_TYPE type, unsigned num_data, unsigned num_select, unsigned width, HDB_INSTANCE_NAME* name);
+  unsigned get_num_data() const { return m_num_data; }
+  unsigned get_num_select() const { return m_num_select; }
+  WL_ITERM* get_data(unsigned i) const { return get_iterm(i); }
+  WL_ITERM* get_select(unsigned i) const { return get_iterm(m_num_data + i); }
+  WL_MUX_BASE* cast_to_mux_base() override { return this; }
+
+ private:
+  unsigned m_num_data;
+  unsigned m_num_select;
+};
+
+class WL_MUX : public WL_MUX_BASE {
+ public:
+  WL_MUX(unsigned num_data, unsigned num_select, unsigned width, HDB_INSTANCE_NAME* name = nullptr)
+      : WL_MUX_BASE(WL_NODE_TYPE::MUX, num_data, num_select, width, name) {}
+};
+
+class WL_SELECTOR : public WL_MUX_BASE {
+ public:
+  WL_SELECTOR(unsigned num_data, unsigned width, HDB_INSTANCE_NAME* name = nullptr)
+      : WL_MUX_BASE(WL_NODE_TYPE::SELECTOR, num_data, num_data, width, name) {}
+};
+
+// A decoder of `address_width` one-bit address inputs with `decode_width`
+// one-bit outputs: output j is 1 when the address equals j.
+class WL_DECODER : public WL_NODE {
+ public:
+  WL_DECODER(unsigned address_width, unsigned decode_width, HDB_INSTANCE_NAME* name = nullptr);
+  unsigned get_address_width() const { return get_input_count(); }
+  unsigned get_decode_width() const { return get_output_count(); }
+  WL_DECODER* cast_to_decoder() override { return this; }
 };
 
 // Inputs 0 A, 1 B (width each unless extended), 2 carry-in (1 bit); outputs

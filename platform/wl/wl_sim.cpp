@@ -59,6 +59,12 @@ struct WL_SIMULATOR::IMPL {
     }
     return r.inv ? ~v : v;
   }
+  // Operand bit b of an operator: beyond the input's width 0, or its top bit
+  // for signed operands.
+  uint64_t op_bit(const INPUT_REF& r, unsigned b, bool sgn) const {
+    if (b < std::max(1u, r.width) || r.ext != WL_ARITH_EXT_TYPE::NONE) return read(r, b);
+    return sgn ? read(r, std::max(1u, r.width) - 1) : 0;
+  }
   // A one-bit control: `inactive` when not in use.
   uint64_t ctl(const INPUT_REF& r, uint64_t inactive) const { return r.in_use ? read(r, 0) : inactive; }
 
@@ -76,7 +82,7 @@ WL_SIMULATOR::WL_SIMULATOR(const WL_NETLIST* netlist) : m_impl(std::make_unique<
       case WL_NODE_TYPE::COMB: case WL_NODE_TYPE::PIN: case WL_NODE_TYPE::BUFFER: case WL_NODE_TYPE::SPLITTER:
       case WL_NODE_TYPE::MERGER: case WL_NODE_TYPE::MUX21: case WL_NODE_TYPE::ADDER: case WL_NODE_TYPE::ADDSUB:
       case WL_NODE_TYPE::MULT: case WL_NODE_TYPE::LESS_THAN: case WL_NODE_TYPE::LUT: case WL_NODE_TYPE::DFF:
-      case WL_NODE_TYPE::LATCH:
+      case WL_NODE_TYPE::LATCH: case WL_NODE_TYPE::MUX: case WL_NODE_TYPE::SELECTOR: case WL_NODE_TYPE::DECODER:
         break;
       default:
         m_error = "unsupported word-level node " + wl_get_string_hpath(n) + " of type " +
@@ -228,13 +234,55 @@ bool WL_SIMULATOR::IMPL::eval_node(size_t k) {
       for (unsigned b = 0; b < w; ++b) put(0, b, sim_mux_word(read(rec.in[0], b), read(rec.in[1], b), s));
       break;
     }
+    case WL_NODE_TYPE::MUX: {
+      WL_MUX_BASE* m = nn->cast_to_mux_base();
+      const unsigned nd = m->get_num_data(), ns = m->get_num_select();
+      for (unsigned b = 0; b < w; ++b) {
+        uint64_t v = 0;
+        for (unsigned i = 0; i < nd; ++i) {
+          uint64_t hit = ~0ull;  // select value == i
+          for (unsigned j = 0; j < ns; ++j) {
+            uint64_t s = read(rec.in[nd + j], 0);
+            hit &= ((i >> j) & 1) ? s : ~s;
+          }
+          if (ns < 32 && (i >> ns) != 0) hit = 0;
+          v |= hit & read(rec.in[i], b);
+        }
+        put(0, b, v);
+      }
+      break;
+    }
+    case WL_NODE_TYPE::SELECTOR: {
+      WL_MUX_BASE* m = nn->cast_to_mux_base();
+      const unsigned nd = m->get_num_data();
+      for (unsigned b = 0; b < w; ++b) {
+        uint64_t v = 0;
+        for (unsigned i = 0; i < nd; ++i) v |= read(rec.in[nd + i], 0) & read(rec.in[i], b);
+        put(0, b, v);
+      }
+      break;
+    }
+    case WL_NODE_TYPE::DECODER: {
+      const unsigned k = unsigned(rec.in.size());
+      for (unsigned j = 0; j < n->get_output_count(); ++j) {
+        uint64_t hit = ~0ull;
+        for (unsigned i = 0; i < k; ++i) {
+          uint64_t a = read(rec.in[i], 0);
+          hit &= ((j >> i) & 1) ? a : ~a;
+        }
+        if (k < 32 && (j >> k) != 0) hit = 0;
+        put(j, 0, hit);
+      }
+      break;
+    }
     case WL_NODE_TYPE::ADDER:
     case WL_NODE_TYPE::ADDSUB: {
+      auto rd = [&](const INPUT_REF& r, unsigned b) { return op_bit(r, b, n->get_signed_byte() != 0); };
       bool addsub = n->get_node_type() == WL_NODE_TYPE::ADDSUB;
       uint64_t add = addsub ? ctl(rec.in[2], ~0ull) : ~0ull;
       uint64_t c = addsub ? ~add : ctl(rec.in[2], 0);
       for (unsigned b = 0; b < w; ++b) {
-        uint64_t a = read(rec.in[0], b), x = read(rec.in[1], b) ^ ~add;
+        uint64_t a = rd(rec.in[0], b), x = rd(rec.in[1], b) ^ ~add;
         put(0, b, a ^ x ^ c);
         c = (a & x) | (a & c) | (x & c);
       }
@@ -242,12 +290,12 @@ bool WL_SIMULATOR::IMPL::eval_node(size_t k) {
       break;
     }
     case WL_NODE_TYPE::MULT: {
+      const bool sgn = n->get_signed_byte() != 0;
       std::vector<uint64_t> acc(w, 0);
-      unsigned wb = rec.in[1].width;
-      for (unsigned j = 0; j < wb; ++j) {
-        uint64_t bj = read(rec.in[1], j), c = 0;
+      for (unsigned j = 0; j < w; ++j) {
+        uint64_t bj = op_bit(rec.in[1], j, sgn), c = 0;
         for (unsigned i = j; i < w; ++i) {
-          uint64_t p = (i - j < rec.in[0].width ? read(rec.in[0], i - j) : 0) & bj;
+          uint64_t p = op_bit(rec.in[0], i - j, sgn) & bj;
           uint64_t s = acc[i] ^ p ^ c;
           c = (acc[i] & p) | (acc[i] & c) | (p & c);
           acc[i] = s;
@@ -257,13 +305,19 @@ bool WL_SIMULATOR::IMPL::eval_node(size_t k) {
       break;
     }
     case WL_NODE_TYPE::LESS_THAN: {
-      // A < B unsigned: the borrow out of A - B.
-      uint64_t borrow = 0;
-      for (unsigned b = 0; b < rec.in[0].width; ++b) {
-        uint64_t a = read(rec.in[0], b), x = read(rec.in[1], b);
-        borrow = (~a & x) | (~(a ^ x) & borrow);
+      // A < B: no carry out of A + ~B + 1 (signed: sign bits flipped).
+      const bool sgn = n->get_signed_byte() != 0;
+      const unsigned cw = std::max(rec.in[0].width, rec.in[1].width);
+      uint64_t c = ~0ull;
+      for (unsigned b = 0; b < cw; ++b) {
+        uint64_t a = op_bit(rec.in[0], b, sgn), x = ~op_bit(rec.in[1], b, sgn);
+        if (sgn && b + 1 == cw) {
+          a = ~a;
+          x = ~x;
+        }
+        c = (a & x) | (a & c) | (x & c);
       }
-      put(0, 0, borrow);
+      put(0, 0, ~c);
       break;
     }
     case WL_NODE_TYPE::LUT: {

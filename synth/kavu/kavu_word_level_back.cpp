@@ -44,7 +44,7 @@ struct CONVERSION {
 bool one_gate_per_bit(WL_NODE_TYPE t) {
   switch (t) {
     case WL_NODE_TYPE::COMB: case WL_NODE_TYPE::BUFFER: case WL_NODE_TYPE::MUX21: case WL_NODE_TYPE::LUT:
-    case WL_NODE_TYPE::DFF: case WL_NODE_TYPE::LATCH:
+    case WL_NODE_TYPE::DFF: case WL_NODE_TYPE::LATCH: case WL_NODE_TYPE::MUX: case WL_NODE_TYPE::SELECTOR:
       return true;
     default:
       return false;
@@ -130,6 +130,22 @@ CDB_SGATE_NODE* create_first_gate(CONVERSION& c, WL_NODE* wl_node, unsigned w) {
       op->set_instance_name(name);
       return op;
     }
+    case WL_NODE_TYPE::MUX:
+    case WL_NODE_TYPE::SELECTOR: {
+      WL_MUX_BASE* m = wl_node->cast_to_mux_base();
+      const bool mux = wl_node->get_node_type() == WL_NODE_TYPE::MUX;
+      CDB_SGATE_OPERATOR* op = new CDB_SGATE_OPERATOR("", mux ? CDB_OPER_NTO1_MUX : CDB_OPER_SELECT);
+      kavu_create_triport_operator_terms(op, m->get_num_select(), m->get_num_data(), 1, false, false, false);
+      op->set_instance_name(name);
+      return op;
+    }
+    case WL_NODE_TYPE::DECODER: {
+      WL_DECODER* d = wl_node->cast_to_decoder();
+      CDB_SGATE_OPERATOR* op = new CDB_SGATE_OPERATOR("", CDB_OPER_DECODE);
+      kavu_create_triport_operator_terms(op, d->get_address_width(), 0, d->get_decode_width(), false, false, false);
+      op->set_instance_name(name);
+      return op;
+    }
     case WL_NODE_TYPE::LUT: {
       KAVU_CHECK(CDB_LUTMASK::max_num_inputs == 6);
       WL_LUT* l = wl_node->cast_to_lut();
@@ -197,6 +213,7 @@ void create_sgates_for_wl_node(CONVERSION& c, WL_NODE* wl_node) {
     KAVU_INTERNAL_ERROR("Node type not expected to be converted to sgate");
   CDB_SGATE_NODE* new_node = create_first_gate(c, wl_node, bus_width);
   KAVU_CHECK(new_node);
+  if (CDB_SGATE_OPERATOR* op = new_node->cast_to_operator()) op->set_signed(wl_node->get_signed_byte());
   kavu_name_sgate_from_wl_node(wl_node, new_node, 0);
   if (wl_node->get_flags() & wl_node->get_netlist()->get_marker_mask())
     new_node->get_flag().set(CDB_NODE_FLAG_WORD_LEVEL_MARK);
@@ -316,6 +333,32 @@ void map_node_terms(CONVERSION& c, WL_NODE* wl_node) {
       pin->get_single_iterm()->clear_invert();
       if (wl_to_sgate_verbose) kavu_debug("WLtoSgate: Created BUS_IN %d", int(op->get_id()));
       c.iterms[wl_node->get_iterm(0)] = port_iterms(op, CDB_OPER_PORT_A);
+      return;
+    }
+    case WL_NODE_TYPE::MUX: case WL_NODE_TYPE::SELECTOR: {
+      WL_MUX_BASE* m = wl_node->cast_to_mux_base();
+      for (unsigned i = 0; i < m->get_num_data(); ++i) {
+        std::vector<CDB_SGATE_ITERM*> v;
+        for (CDB_SGATE_NODE* g : gates) v.push_back(g->cast_to_operator()->get_iterm(CDB_OPER_PORT_B, i));
+        c.iterms[m->get_data(i)] = std::move(v);
+      }
+      for (unsigned j = 0; j < m->get_num_select(); ++j) {
+        std::vector<CDB_SGATE_ITERM*> v;
+        for (CDB_SGATE_NODE* g : gates) v.push_back(g->cast_to_operator()->get_iterm(CDB_OPER_PORT_A, j));
+        c.iterms[m->get_select(j)] = std::move(v);
+      }
+      std::vector<CDB_SGATE_OTERM*> v;
+      for (CDB_SGATE_NODE* g : gates) v.push_back(g->cast_to_operator()->get_oterm(CDB_OPER_PORT_O, 0));
+      c.oterms[wl_node->get_first_oterm()] = std::move(v);
+      return;
+    }
+    case WL_NODE_TYPE::DECODER: {
+      KAVU_CHECK(gates.size() == 1);
+      CDB_SGATE_OPERATOR* op = gates[0]->cast_to_operator();
+      for (unsigned i = 0; i < wl_node->get_input_count(); ++i)
+        c.iterms[wl_node->get_iterm(i)] = {op->get_iterm(CDB_OPER_PORT_A, i)};
+      for (unsigned j = 0; j < wl_node->get_output_count(); ++j)
+        c.oterms[wl_node->get_oterm(j)] = {op->get_oterm(CDB_OPER_PORT_O, j)};
       return;
     }
     case WL_NODE_TYPE::ADDER: case WL_NODE_TYPE::ADDSUB: case WL_NODE_TYPE::MULT: case WL_NODE_TYPE::LESS_THAN: {

@@ -98,11 +98,15 @@ void kavu_fill_subnet_vec(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_NODE
           case CDB_OPER_DIVIDE: case CDB_OPER_MODULO: case CDB_OPER_EQUAL:
             enter = false;
             break;
-          case CDB_OPER_COMPARE: case CDB_OPER_BUS_IN: case CDB_OPER_BUS_OUT:
+          case CDB_OPER_COMPARE: case CDB_OPER_DECODE: case CDB_OPER_BUS_IN: case CDB_OPER_BUS_OUT:
             enter = true;
             break;
+          case CDB_OPER_NTO1_MUX: case CDB_OPER_SELECT:
+            // A word-level mux or selector is one output bit wide per gate.
+            enter = n->cast_to_operator()->get_width(CDB_OPER_PORT_O) == 1;
+            break;
           case CDB_OPER_LEFT_SHIFT: case CDB_OPER_RIGHT_SHIFT: case CDB_OPER_LEFT_ROTATE:
-          case CDB_OPER_RIGHT_ROTATE: case CDB_OPER_NTO1_MUX: case CDB_OPER_SELECT: case CDB_OPER_DECODE:
+          case CDB_OPER_RIGHT_ROTATE:
             // No word-level node kind for these here: they stay gates.
             enter = false;
             break;
@@ -393,6 +397,18 @@ WL_NODE* kavu_create_wl_node(CDB_SGATE_NODE* sgate, const KAVU_OTERM_WIDTHS& wid
         case CDB_OPER_ADDSUB:
           node = new WL_ADDSUB(mode, port_width(op, CDB_OPER_PORT_A), port_width(op, CDB_OPER_PORT_B), name);
           break;
+        case CDB_OPER_NTO1_MUX:
+          KAVU_CHECK(port_width(op, CDB_OPER_PORT_O) == 1);
+          node = new WL_MUX(port_width(op, CDB_OPER_PORT_B), port_width(op, CDB_OPER_PORT_A), width, name);
+          break;
+        case CDB_OPER_SELECT:
+          KAVU_CHECK(port_width(op, CDB_OPER_PORT_O) == 1);
+          KAVU_CHECK(port_width(op, CDB_OPER_PORT_A) == port_width(op, CDB_OPER_PORT_B));
+          node = new WL_SELECTOR(port_width(op, CDB_OPER_PORT_A), width, name);
+          break;
+        case CDB_OPER_DECODE:
+          node = new WL_DECODER(port_width(op, CDB_OPER_PORT_A), port_width(op, CDB_OPER_PORT_O), name);
+          break;
         case CDB_OPER_BUS_IN:
           node = create_merger_for_bus_in(op, width, widths, cache);
           break;
@@ -406,6 +422,7 @@ WL_NODE* kavu_create_wl_node(CDB_SGATE_NODE* sgate, const KAVU_OTERM_WIDTHS& wid
         default:
           KAVU_INTERNAL_ERROR("Node type not supported in WL");
       }
+      if (node) node->set_signed_byte(op->get_signed_byte());
       break;
     }
     default:
@@ -467,6 +484,13 @@ WL_OTERM* kavu_get_wl_source_oterm(CDB_SGATE_OTERM* oterm, KAVU_SGATE_WL_HASH& s
         return wl_src_node->get_oterm(op->get_oterm(CDB_OPER_PORT_COUT, 0) == oterm ? 1 : 0);
       case CDB_OPER_NTO1_MUX: case CDB_OPER_SELECT: case CDB_OPER_BUS_IN: case CDB_OPER_BUS_OUT:
         return wl_src_node->get_oterm(index);
+      case CDB_OPER_DECODE: {
+        CDB_SGATE_OPER_PORT_ENTRY* port = nullptr;
+        int bit = 0;
+        kavu_get_oterm_port_and_index(oterm, &port, &bit);
+        KAVU_CHECK(port != 0);
+        return wl_src_node->get_oterm(unsigned(bit));
+      }
       default:
         KAVU_INTERNAL_ERROR("Unknown operator");
     }
@@ -685,6 +709,18 @@ void kavu_connect_wl_node(CDB_SGATE_NODE* sgate, KAVU_SGATE_WL_HASH& sgate_wl_ha
           for (unsigned i = 0; i < node->get_input_count(); ++i)
             connect_port(node->get_iterm(i), op->get_port(kavu_get_operator_port_for_wl_input(node, i)), sgate_wl_hash,
                          cache);
+          return;
+        case CDB_OPER_NTO1_MUX: case CDB_OPER_SELECT: {
+          WL_MUX_BASE* m = node->cast_to_mux_base();
+          for (unsigned i = 0; i < m->get_num_select(); ++i)
+            kavu_connect_wl_iterm(m->get_select(i), op->get_iterm(CDB_OPER_PORT_A, i), sgate_wl_hash, cache);
+          for (unsigned j = 0; j < m->get_num_data(); ++j)
+            kavu_connect_wl_iterm(m->get_data(j), op->get_iterm(CDB_OPER_PORT_B, j), sgate_wl_hash, cache);
+          return;
+        }
+        case CDB_OPER_DECODE:
+          for (unsigned i = 0; i < node->get_input_count(); ++i)
+            kavu_connect_wl_iterm(node->get_iterm(i), op->get_iterm(CDB_OPER_PORT_A, i), sgate_wl_hash, cache);
           return;
         case CDB_OPER_BUS_IN: {
           BUS_IN_LAYOUT l = bus_in_layout(op);
