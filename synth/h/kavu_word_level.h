@@ -18,6 +18,10 @@
 // buffer) carries pins between the two directions: it must be empty when a
 // build starts, and the conversion back empties it.
 //
+// Subset mode: the subset's old gates stay in the gate netlist; on the way
+// back the new gates take over the pins' and boundary buffers' connections,
+// and the caller's sweep removes the old ones.
+//
 // Whole-netlist mode: the gate netlist object is destroyed, but its pins and
 // the device atoms the word-level netlist wraps are detached first and kept
 // alive; the conversion back adds them to the target netlist.
