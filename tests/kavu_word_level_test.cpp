@@ -827,3 +827,76 @@ TEST(KavuWordLevelRoundTrip, MuxSelectorDecoderAndSignedCompare) {
   KAVU_TRACK(back);
   ASSERT_KAVU_EQUIVALENT(ref, back);
 }
+
+// Components: bus ports from "name[n]" entries (the last bracket is the
+// bit), parameters and names survive the round trip with every connection.
+TEST(KavuWordLevelRoundTrip, ComponentPortsParametersAndConnections) {
+  FAMILY fam;
+  CDB_SGATE_NETLIST* nl = new CDB_SGATE_NETLIST;
+  CDB_SGATE_COMPONENT* comp = new CDB_SGATE_COMPONENT("lpm_thing:u1", true);
+  comp->set_instance_name(child_name("u1"));
+  comp->set_function_name("lpm_thing");
+  comp->set_library_name("lib");
+  comp->set_architecture_name("rtl");
+  comp->set_parameter("WIDTH", "3", 1);
+  comp->set_parameter("MODE", "fast", 0);
+  nl->add_node(comp);
+  std::map<std::string, std::string> feeds;  // component input port -> pin
+  for (const char* port : {"din[0]", "din[1]", "din[2]", "m[3][0]", "m[3][1]", "en"}) {
+    const std::string pin = std::string("p_") + port;
+    CDB_SGATE_NODE* p = make_input_pin(nl, pin.c_str());
+    comp->add_unique_known_port(port, CDB_COMPONENT_PORT_INPUT);
+    p->get_single_oterm()->insert_fanout(comp->find_port(port)->get_iterm(0));
+    feeds[port] = p->get_string_hpath();
+  }
+  std::map<std::string, std::string> drives;  // output pin -> component output port
+  for (const char* port : {"dout[0]", "dout[1]", "flag"}) {
+    comp->add_unique_known_port(port, CDB_COMPONENT_PORT_OUTPUT);
+    CDB_SGATE_NODE* y = make_output_pin(nl, (std::string("y_") + port).c_str(), nullptr);
+    y->get_single_iterm()->disconnect_from_source();
+    comp->find_port(port)->get_oterm(0)->insert_fanout(y->get_single_iterm());
+    drives[y->get_string_hpath()] = port;
+  }
+  CFG_SCOPE keys{{"wl_enable_components", "on"}};
+  std::vector<CDB_SGATE_NODE*> chosen;
+  kavu_fill_subnet_vec(nl, chosen, nullptr);
+  EXPECT_EQ(chosen, std::vector<CDB_SGATE_NODE*>{comp});
+  WL_NETLIST* wl = kavu_make_wl_netlist(nl, &fam.facade, nullptr, nullptr);
+  WL_COMPONENT* wc = nullptr;
+  for (auto it = wl->begin_node_list(); it != wl->end_node_list(); ++it)
+    if ((*it)->cast_to_component()) wc = (*it)->cast_to_component();
+  ASSERT_NE(wc, nullptr);
+  ASSERT_NE(wc->get_iterm_by_name("din"), nullptr);
+  EXPECT_EQ(wc->get_iterm_by_name("din")->width(), 3u);
+  ASSERT_NE(wc->get_iterm_by_name("m[3]"), nullptr) << "the last bracket is the bit";
+  EXPECT_EQ(wc->get_iterm_by_name("m[3]")->width(), 2u);
+  EXPECT_EQ(wc->get_oterm_by_name("dout")->width(), 2u);
+  MSG_I group;
+  kavu_add_parameter_messages(&group, wc);
+  EXPECT_EQ(std::distance(group.begin_submsg(), group.end_submsg()), 2);
+  std::unique_ptr<CDB_SGATE_NETLIST> back(kavu_convert_wl_to_sgate_netlist(wl, &fam.facade, fam.info.get(), nullptr));
+  KAVU_TRACK(back);
+  CDB_SGATE_COMPONENT* c2 = nullptr;
+  for (auto it = back->begin_node_list(); it != back->end_node_list(); ++it)
+    if (*it && (*it)->cast_to_component()) c2 = (*it)->cast_to_component();
+  ASSERT_NE(c2, nullptr);
+  EXPECT_STREQ(c2->get_parameter("MODE"), "fast");
+  EXPECT_STREQ(c2->get_library_name(), "lib");
+  EXPECT_EQ(c2->get_string_hpath(), "top|u1");
+  for (auto& [port, pin] : feeds) {
+    CDB_SGATE_COMPONENT_PORT_ENTRY* e = c2->find_port(port.c_str());
+    ASSERT_NE(e, nullptr) << port;
+    ASSERT_NE(e->get_iterm(0)->get_source_oterm(), nullptr) << port;
+    EXPECT_EQ(e->get_iterm(0)->get_source_oterm()->get_my_node()->get_string_hpath(), pin) << port;
+  }
+  for (CDB_SGATE_IO* y : back->get_output_pins()) {
+    CDB_SGATE_OTERM* src = y->get_single_iterm()->get_source_oterm();
+    ASSERT_NE(src, nullptr);
+    CDB_SGATE_COMPONENT_PORT_ENTRY* e = c2->find_port(drives[y->get_string_hpath()].c_str());
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(src, e->get_oterm(0)) << y->get_string_hpath();
+  }
+  std::string base;
+  unsigned bit = 0;
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_split_component_port_name("a[x]", &base, &bit), "not a number");
+}

@@ -288,6 +288,66 @@ unsigned WL_WYSIWYG::get_oterm_index(DB_OUTPUT_PORT_TYPE port) const {
   return CDB_ILLEGAL_PORT;
 }
 
+WL_COMPONENT::WL_COMPONENT(unsigned num_inputs, unsigned num_outputs, bool is_port_prototype_known,
+                           HDB_INSTANCE_NAME* name)
+    : WL_NODE(WL_NODE_TYPE::COMPONENT, name), m_prototype_known(is_port_prototype_known) {
+  m_ports.reserve(num_inputs + num_outputs);
+}
+
+WL_ITERM* WL_COMPONENT::create_iterm(const std::string& name, unsigned width, bool is_bus) {
+  PLAT_CHECK(!get_iterm_by_name(name) && !get_oterm_by_name(name), "WL");
+  WL_COMPONENT_PORT_ENTRY e;
+  e.name = name;
+  e.is_bus = is_bus;
+  e.iterm = add_iterm(width);
+  m_ports.push_back(e);
+  return e.iterm;
+}
+
+WL_OTERM* WL_COMPONENT::create_oterm(const std::string& name, unsigned width, bool is_bus) {
+  PLAT_CHECK(!get_iterm_by_name(name) && !get_oterm_by_name(name), "WL");
+  WL_COMPONENT_PORT_ENTRY e;
+  e.name = name;
+  e.is_bus = is_bus;
+  e.oterm = add_oterm(width);
+  m_ports.push_back(e);
+  return e.oterm;
+}
+
+WL_ITERM* WL_COMPONENT::get_iterm_by_name(const std::string& name) const {
+  for (const WL_COMPONENT_PORT_ENTRY& e : m_ports)
+    if (e.iterm && e.name == name) return e.iterm;
+  return nullptr;
+}
+
+WL_OTERM* WL_COMPONENT::get_oterm_by_name(const std::string& name) const {
+  for (const WL_COMPONENT_PORT_ENTRY& e : m_ports)
+    if (e.oterm && e.name == name) return e.oterm;
+  return nullptr;
+}
+
+const WL_COMPONENT_PORT_ENTRY* WL_COMPONENT::get_iterm_entry(const WL_ITERM* t) const {
+  for (const WL_COMPONENT_PORT_ENTRY& e : m_ports)
+    if (e.iterm == t) return &e;
+  return nullptr;
+}
+
+const WL_COMPONENT_PORT_ENTRY* WL_COMPONENT::get_oterm_entry(const WL_OTERM* t) const {
+  for (const WL_COMPONENT_PORT_ENTRY& e : m_ports)
+    if (e.oterm == t) return &e;
+  return nullptr;
+}
+
+void WL_COMPONENT::set_parameter(const std::string& name, const std::string& value, int type) {
+  for (WL_COMPONENT_PARAMETER& p : m_parameters)
+    if (p.name == name) {
+      p.value = value;
+      p.type = type;
+      return;
+    }
+  m_parameters.push_back(WL_COMPONENT_PARAMETER{name, value, type});
+}
+
 // ---------------------------------------------------------------- netlist
 
 WL_NETLIST::WL_NETLIST(const std::string& name) : m_name(name) {}

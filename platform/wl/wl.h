@@ -192,6 +192,7 @@ class WL_LATCH;
 class WL_WYSIWYG;
 class WL_MUX_BASE;
 class WL_DECODER;
+class WL_COMPONENT;
 
 class WL_NODE {
  public:
@@ -242,6 +243,7 @@ class WL_NODE {
   virtual WL_WYSIWYG* cast_to_wysiwyg() { return nullptr; }
   virtual WL_MUX_BASE* cast_to_mux_base() { return nullptr; }
   virtual WL_DECODER* cast_to_decoder() { return nullptr; }
+  virtual WL_COMPONENT* cast_to_component() { return nullptr; }
 
  protected:
   WL_ITERM* add_iterm(unsigned width);
@@ -555,6 +557,59 @@ class WL_WYSIWYG : public WL_NODE {
   CDB_SGATE_WYSIWYG* m_atom;
   std::vector<DB_INPUT_PORT_TYPE> m_in_ports;
   std::vector<DB_OUTPUT_PORT_TYPE> m_out_ports;
+};
+
+// A component: named input and output ports (a port is a bus or a single
+// bit), parameters (name, value, type), library and architecture names. A
+// keeper of sweep; the evaluator does not run it.
+struct WL_COMPONENT_PORT_ENTRY {
+  std::string name;
+  bool is_bus = false;
+  WL_ITERM* iterm = nullptr;  // inputs
+  WL_OTERM* oterm = nullptr;  // outputs
+};
+
+struct WL_COMPONENT_PARAMETER {
+  std::string name, value;
+  int type = 0;
+};
+
+class WL_COMPONENT : public WL_NODE {
+ public:
+  typedef std::vector<WL_COMPONENT_PORT_ENTRY>::const_iterator CONST_PORT_ENTRY_ITERATOR;
+  typedef std::vector<WL_COMPONENT_PARAMETER>::const_iterator CONST_PARAMETER_ITERATOR;
+
+  WL_COMPONENT(unsigned num_inputs, unsigned num_outputs, bool is_port_prototype_known,
+               HDB_INSTANCE_NAME* name = nullptr);
+  bool is_port_prototype_known() const { return m_prototype_known; }
+  const std::string& get_component_type_name() const { return m_type_name; }
+  void set_component_type_name(const std::string& t) { m_type_name = t; }
+  WL_ITERM* create_iterm(const std::string& name, unsigned width, bool is_bus);
+  WL_OTERM* create_oterm(const std::string& name, unsigned width, bool is_bus);
+  WL_ITERM* get_iterm_by_name(const std::string& name) const;
+  WL_OTERM* get_oterm_by_name(const std::string& name) const;
+  // The entry of an input or output (null when none).
+  const WL_COMPONENT_PORT_ENTRY* get_iterm_entry(const WL_ITERM* t) const;
+  const WL_COMPONENT_PORT_ENTRY* get_oterm_entry(const WL_OTERM* t) const;
+  CONST_PORT_ENTRY_ITERATOR begin_const_port_entry_table() const { return m_ports.begin(); }
+  CONST_PORT_ENTRY_ITERATOR end_const_port_entry_table() const { return m_ports.end(); }
+  void set_parameter(const std::string& name, const std::string& value, int type);
+  CONST_PARAMETER_ITERATOR begin_const_parameter_table() const { return m_parameters.begin(); }
+  CONST_PARAMETER_ITERATOR end_const_parameter_table() const { return m_parameters.end(); }
+  const std::string& get_library_name() const { return m_library; }
+  void set_library_name(const std::string& n) { m_library = n; }
+  const std::string& get_architecture_name() const { return m_architecture; }
+  void set_architecture_name(const std::string& n) { m_architecture = n; }
+  uint8_t get_option_byte() const { return m_options; }
+  void set_option_byte(uint8_t b) { m_options = b; }
+  WL_COMPONENT* cast_to_component() override { return this; }
+
+ private:
+  bool m_prototype_known;
+  std::string m_type_name, m_library, m_architecture;
+  uint8_t m_options = 0;
+  std::vector<WL_COMPONENT_PORT_ENTRY> m_ports;
+  std::vector<WL_COMPONENT_PARAMETER> m_parameters;
 };
 
 class WL_NETLIST {

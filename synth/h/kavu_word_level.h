@@ -138,6 +138,12 @@ CDB_OPER_PORT_TYPE kavu_get_operator_port_for_wl_input(WL_NODE* wl_node, unsigne
 CDB_SGATE_NETLIST* kavu_convert_wl_to_sgate_netlist(WL_NETLIST* wl, CMP_FACADE* facade, RTL_FAMILY_INFO* fam,
                                                     CDB_SGATE_NETLIST* target);
 class WL_COMPONENT;
+// One message 286033 per parameter with a name and a value, as sub-messages
+// of `group`; nothing when "opt_dont_display_inference_parameter_messages"
+// is on.
+void kavu_add_parameter_messages(MSG_I* group, WL_COMPONENT* comp);
+// Error 286034 for a ROM whose initialisation file is missing; a ROM without
+// an instance name is named by the hierarchy's path and its own text.
 void kavu_issue_missing_mif_error(WL_NODE* rom, const char* mif_file, CMP_FACADE* facade,
                                   CDB_SGATE_HIERARCHY* hier);
 

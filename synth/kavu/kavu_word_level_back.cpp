@@ -199,6 +199,32 @@ CDB_SGATE_NODE* create_first_gate(CONVERSION& c, WL_NODE* wl_node, unsigned w) {
     }
     case WL_NODE_TYPE::WYSIWYG:
       return wl_node->cast_to_wysiwyg()->get_cdb_sgate_wys();
+    case WL_NODE_TYPE::COMPONENT: {
+      WL_COMPONENT* wc = wl_node->cast_to_component();
+      const std::string text =
+          wc->get_component_type_name() + ":" + (name ? name->get_unit_name_str() : std::string());
+      CDB_SGATE_COMPONENT* g = new CDB_SGATE_COMPONENT(text.c_str(), wc->is_port_prototype_known());
+      g->set_instance_name(name);
+      for (int dir : {int(CDB_COMPONENT_PORT_INPUT), int(CDB_COMPONENT_PORT_OUTPUT)})
+        for (auto it = wc->begin_const_port_entry_table(); it != wc->end_const_port_entry_table(); ++it) {
+          const bool input = it->iterm != nullptr;
+          if (input != (dir == CDB_COMPONENT_PORT_INPUT)) continue;
+          const unsigned width = input ? it->iterm->width() : it->oterm->width();
+          if (width == 1 && !it->is_bus) {
+            g->add_unique_known_port(it->name.c_str(), dir);
+            continue;
+          }
+          for (unsigned b = 0; b < width; ++b)
+            g->add_unique_known_port((it->name + "[" + std::to_string(b) + "]").c_str(), dir);
+        }
+      for (auto it = wc->begin_const_parameter_table(); it != wc->end_const_parameter_table(); ++it)
+        g->set_parameter(it->name.c_str(), it->value.c_str(), it->type);
+      g->set_option_byte(wc->get_option_byte());
+      g->set_library_name(wc->get_library_name().c_str());
+      g->set_architecture_name(wc->get_architecture_name().c_str());
+      g->set_function_name(wc->get_component_type_name().c_str());
+      return g;
+    }
     default:
       KAVU_INTERNAL_ERROR("Node type not expected to be converted to sgate");
       return nullptr;
@@ -376,6 +402,25 @@ void map_node_terms(CONVERSION& c, WL_NODE* wl_node) {
       }
       c.oterms[wl_node->get_oterm(0)] = port_oterms(op, CDB_OPER_PORT_O);
       if (t == WL_NODE_TYPE::ADDER) c.oterms[wl_node->get_oterm(1)] = port_oterms(op, CDB_OPER_PORT_COUT);
+      return;
+    }
+    case WL_NODE_TYPE::COMPONENT: {
+      KAVU_CHECK(gates.size() == 1);
+      WL_COMPONENT* wc = wl_node->cast_to_component();
+      CDB_SGATE_COMPONENT* g = gates[0]->cast_to_component();
+      for (auto it = wc->begin_const_port_entry_table(); it != wc->end_const_port_entry_table(); ++it) {
+        if (it->iterm) {
+          std::vector<CDB_SGATE_ITERM*> v;
+          for (unsigned b = 0; b < it->iterm->width(); ++b)
+            v.push_back(kavu_component_bit_iterm(g, it->name, it->is_bus || it->iterm->width() > 1, b));
+          c.iterms[it->iterm] = std::move(v);
+        } else {
+          std::vector<CDB_SGATE_OTERM*> v;
+          for (unsigned b = 0; b < it->oterm->width(); ++b)
+            v.push_back(kavu_component_bit_oterm(g, it->name, it->is_bus || it->oterm->width() > 1, b));
+          c.oterms[it->oterm] = std::move(v);
+        }
+      }
       return;
     }
     case WL_NODE_TYPE::WYSIWYG: {
@@ -611,6 +656,15 @@ CDB_SGATE_NETLIST* kavu_convert_wl_to_sgate_netlist(WL_NETLIST* wl, CMP_FACADE*,
   }
   WL_MERGER::disable_table_inversions();
   return c.netlist;
+}
+
+void kavu_add_parameter_messages(MSG_I* group, WL_COMPONENT* comp) {
+  if (cfg_is_on("opt_dont_display_inference_parameter_messages", false)) return;
+  KAVU_CHECK(group && comp);
+  for (auto it = comp->begin_const_parameter_table(); it != comp->end_const_parameter_table(); ++it) {
+    if (it->name.empty() || it->value.empty()) continue;
+    group->add_msg(kavu_msg_inferred_tolvafunction_parameter(it->name, it->value));
+  }
 }
 
 void kavu_issue_missing_mif_error(WL_NODE* rom, const char* mif_file, CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hier) {

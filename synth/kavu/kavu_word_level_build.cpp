@@ -82,11 +82,12 @@ void kavu_fill_subnet_vec(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_NODE
         enter = cfg_is_on("wl_enable_dffs", true);
         break;
       case CDB_SGATE_COMPONENT_ENUM:
+        enter = cfg_is_on("wl_enable_components", false);
+        break;
       case CDB_SGATE_SYNCHRONOUS_RAM_ENUM:
-        // The keys are read, but no word-level node kind exists for these
-        // here: they stay gates whatever the keys say.
-        (void)cfg_is_on(n->get_sgate_type() == CDB_SGATE_COMPONENT_ENUM ? "wl_enable_components" : "wl_enable_rams",
-                        false);
+        // The key is read, but no word-level RAM exists here: RAMs stay
+        // gates whatever it says.
+        (void)cfg_is_on("wl_enable_rams", false);
         enter = false;
         break;
       case CDB_SGATE_OPERATOR_ENUM: {
@@ -239,6 +240,85 @@ void kavu_name_sgate_from_wl_node(WL_NODE* wl_node, CDB_SGATE_NODE* sgate, unsig
     kavu_create_synthesized_name(sgate, name, "clone");
   }
 }
+
+// ---------------------------------------------------------------- components
+
+bool kavu_split_component_port_name(const std::string& name, std::string* base, unsigned* bit) {
+  const size_t open = name.rfind('[');
+  if (open == std::string::npos) {
+    *base = name;
+    *bit = 0;
+    return false;
+  }
+  // The last "[n]" is the bit: "a[3][2]" is bit 2 of the port "a[3]".
+  const std::string digits = name.substr(open + 1, name.size() - open - 2);
+  bool number = !digits.empty() && name.back() == ']';
+  for (char ch : digits) number = number && ch >= '0' && ch <= '9';
+  if (!number) KAVU_INTERNAL_ERROR("Component port bit index is not a number");
+  *base = name.substr(0, open);
+  *bit = unsigned(std::stoul(digits));
+  return true;
+}
+
+CDB_SGATE_ITERM* kavu_component_bit_iterm(CDB_SGATE_COMPONENT* comp, const std::string& base, bool is_bus, unsigned b) {
+  if (is_bus)
+    if (CDB_SGATE_COMPONENT_PORT_ENTRY* e = comp->find_port((base + "[" + std::to_string(b) + "]").c_str()))
+      return e->get_iterm(0);
+  CDB_SGATE_COMPONENT_PORT_ENTRY* e = comp->find_port(base.c_str());
+  return e ? e->get_iterm(b) : nullptr;
+}
+
+CDB_SGATE_OTERM* kavu_component_bit_oterm(CDB_SGATE_COMPONENT* comp, const std::string& base, bool is_bus, unsigned b) {
+  if (is_bus)
+    if (CDB_SGATE_COMPONENT_PORT_ENTRY* e = comp->find_port((base + "[" + std::to_string(b) + "]").c_str()))
+      return e->get_oterm(0);
+  CDB_SGATE_COMPONENT_PORT_ENTRY* e = comp->find_port(base.c_str());
+  return e ? e->get_oterm(b) : nullptr;
+}
+
+namespace {
+
+WL_NODE* create_wl_component(CDB_SGATE_COMPONENT* component, HDB_INSTANCE_NAME* name) {
+  KAVU_CHECK(component->get_child_netlist() == NULL);
+  struct PORT {
+    std::string base;
+    int dir;
+    unsigned width;
+    bool is_bus;
+  };
+  std::vector<PORT> ports;
+  unsigned inputs = 0, outputs = 0;
+  for (auto it = component->begin_const_port_entry_table(); it != component->end_const_port_entry_table(); ++it) {
+    const CDB_SGATE_COMPONENT_PORT_ENTRY* e = *it;
+    std::string base;
+    unsigned bit = 0;
+    const bool indexed = kavu_split_component_port_name(e->get_name(), &base, &bit);
+    const unsigned width = indexed ? bit + 1 : e->get_width();
+    auto f = std::find_if(ports.begin(), ports.end(), [&](const PORT& p) { return p.base == base; });
+    if (f == ports.end()) {
+      ports.push_back(PORT{base, e->get_dir(), width, indexed || e->get_width() > 1});
+      (e->get_dir() == CDB_COMPONENT_PORT_INPUT ? inputs : outputs)++;
+    } else {
+      f->width = std::max(f->width, width);
+    }
+  }
+  WL_COMPONENT* c = new WL_COMPONENT(inputs, outputs, component->is_port_prototype_known(), name);
+  for (const PORT& p : ports) {
+    if (p.dir == CDB_COMPONENT_PORT_INPUT)
+      c->create_iterm(p.base, p.width, p.is_bus);
+    else
+      c->create_oterm(p.base, p.width, p.is_bus);
+  }
+  for (auto it = component->begin_const_parameter_table(); it != component->end_const_parameter_table(); ++it)
+    if (it->get_name()) c->set_parameter(it->get_name(), it->get_value() ? it->get_value() : "", it->get_type());
+  c->set_component_type_name(component->get_function_name());
+  c->set_library_name(component->get_library_name());
+  c->set_architecture_name(component->get_architecture_name());
+  c->set_option_byte(component->get_option_byte());
+  return c;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------- nodes
 
@@ -425,6 +505,9 @@ WL_NODE* kavu_create_wl_node(CDB_SGATE_NODE* sgate, const KAVU_OTERM_WIDTHS& wid
       if (node) node->set_signed_byte(op->get_signed_byte());
       break;
     }
+    case CDB_SGATE_COMPONENT_ENUM:
+      node = create_wl_component(sgate->cast_to_component(), name);
+      break;
     default:
       if (CDB_SGATE_WYSIWYG* atom = sgate->cast_to_wysiwyg()) {
         node = new WL_WYSIWYG(atom, wl_netlist, name);
@@ -495,6 +578,18 @@ WL_OTERM* kavu_get_wl_source_oterm(CDB_SGATE_OTERM* oterm, KAVU_SGATE_WL_HASH& s
         KAVU_INTERNAL_ERROR("Unknown operator");
     }
   }
+  if (CDB_SGATE_COMPONENT* comp = node->cast_to_component()) {
+    KAVU_CHECK(wl_src_node->get_node_type() == WL_NODE_TYPE::COMPONENT);
+    for (auto it = comp->begin_const_port_entry_table(); it != comp->end_const_port_entry_table(); ++it)
+      for (unsigned b = 0; b < (*it)->get_width(); ++b)
+        if ((*it)->get_oterm(b) == oterm) {
+          std::string base;
+          unsigned bit = 0;
+          kavu_split_component_port_name((*it)->get_name(), &base, &bit);
+          return wl_src_node->cast_to_component()->get_oterm_by_name(base);
+        }
+    KAVU_INTERNAL_ERROR("Oterm is not found in the component");
+  }
   if (CDB_SGATE_WYSIWYG* w = node->cast_to_wysiwyg()) {
     (void)w;
     KAVU_CHECK(wl_src_node->get_node_type() == WL_NODE_TYPE::WYSIWYG);
@@ -529,6 +624,18 @@ void kavu_connect_wl_iterm_to_source(WL_ITERM* wl_iterm, CDB_SGATE_OTERM* src, b
       bit = unsigned(index);
     } else if (gate->cast_to_wysiwyg() || gate->get_sgate_type() == CDB_SGATE_SYNCHRONOUS_RAM_ENUM) {
       bit = src->get_literal_index();
+    } else if (CDB_SGATE_COMPONENT* comp = gate->cast_to_component()) {
+      const CDB_SGATE_COMPONENT_PORT_ENTRY* entry = nullptr;
+      unsigned pos = 0;
+      for (auto it = comp->begin_const_port_entry_table(); !entry && it != comp->end_const_port_entry_table(); ++it)
+        for (unsigned b = 0; b < (*it)->get_width(); ++b)
+          if ((*it)->get_oterm(b) == src) {
+            entry = *it;
+            pos = b;
+          }
+      KAVU_CHECK(entry != nullptr);
+      std::string base;
+      bit = kavu_split_component_port_name(entry->get_name(), &base, &bit) ? bit : pos;
     } else {
       KAVU_INTERNAL_ERROR("Unexpected sgate type");
     }
@@ -627,6 +734,35 @@ void connect_port(WL_ITERM* wl_iterm, CDB_SGATE_OPER_PORT_ENTRY* port, KAVU_SGAT
       m->get_iterm(b)->set_gnd();
   }
   wl_iterm->connect(m->get_first_oterm(), false);
+}
+
+void connect_component(CDB_SGATE_COMPONENT* comp, WL_COMPONENT* node, KAVU_SGATE_WL_HASH& hash,
+                       KAVU_OTERM_INDEX_CACHE* cache) {
+  for (auto it = node->begin_const_port_entry_table(); it != node->end_const_port_entry_table(); ++it) {
+    WL_ITERM* wl_iterm = it->iterm;
+    if (!wl_iterm) continue;
+    const unsigned width = wl_iterm->width();
+    KAVU_CHECK(width > 0);
+    bool any = false;
+    for (unsigned b = 0; b < width; ++b) {
+      CDB_SGATE_ITERM* t = kavu_component_bit_iterm(comp, it->name, it->is_bus, b);
+      any |= t && cdb_is_connected(t);
+    }
+    if (!any) continue;
+    if (width == 1 && !it->is_bus) {
+      kavu_connect_wl_iterm(wl_iterm, kavu_component_bit_iterm(comp, it->name, false, 0), hash, cache);
+      continue;
+    }
+    WL_MERGER* m = new WL_MERGER(width, width);
+    node->get_netlist()->add_node(m);
+    for (unsigned b = 0; b < width; ++b) {
+      m->register_entry(b, 0, false, b);
+      CDB_SGATE_ITERM* t = kavu_component_bit_iterm(comp, it->name, it->is_bus, b);
+      if (!t || !cdb_is_connected(t)) KAVU_INTERNAL_ERROR("Can't have partially unconnected Component input bits");
+      kavu_connect_wl_iterm(m->get_iterm(b), t, hash, cache);
+    }
+    wl_iterm->connect(m->get_first_oterm(), false);
+  }
 }
 
 void connect_wysiwyg(CDB_SGATE_WYSIWYG* atom, WL_WYSIWYG* node, KAVU_SGATE_WL_HASH& hash,
@@ -741,6 +877,9 @@ void kavu_connect_wl_node(CDB_SGATE_NODE* sgate, KAVU_SGATE_WL_HASH& sgate_wl_ha
       }
       return;
     }
+    case CDB_SGATE_COMPONENT_ENUM:
+      connect_component(sgate->cast_to_component(), node->cast_to_component(), sgate_wl_hash, cache);
+      return;
     default:
       if (CDB_SGATE_WYSIWYG* atom = sgate->cast_to_wysiwyg()) {
         connect_wysiwyg(atom, node->cast_to_wysiwyg(), sgate_wl_hash, cache);
