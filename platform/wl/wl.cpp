@@ -681,6 +681,7 @@ void wl_debug(const char* format, ...) {
 
 void wl_dump_netlist(const WL_NETLIST* netlist, const char* label) {
   PLAT_CHECK(netlist != nullptr, "WL");
+  if (!MSG_D::debug_messages_enabled("WL")) return;
   wl_debug("WL netlist %s (%s): %zu nodes", netlist->get_name().c_str(), label ? label : "", netlist->size());
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     const WL_NODE* n = *it;

@@ -651,7 +651,8 @@ int wl_remove_unreachable_nodes(WL_NETLIST* netlist);
 void wutil_clean_up_mergers_and_splitters(WL_NETLIST* netlist);
 // Nothing to do: extension mergers are never created here.
 void wutil_clean_up_arithmetic_extension_mergers(WL_NETLIST* netlist);
-// Debug lines (component "WL", level 2): one per node with its inputs.
+// Debug lines (component "WL", level 2): one per node with its inputs;
+// nothing, and no cost, while the component's debug output is off.
 void wl_dump_netlist(const WL_NETLIST* netlist, const char* label);
 std::string wl_get_string_hpath(const WL_NODE* node);
 bool wl_is_arithmetic(const WL_NODE* node);

@@ -618,6 +618,9 @@ CDB_SGATE_NETLIST* kavu_convert_wl_to_sgate_netlist(WL_NETLIST* wl, CMP_FACADE*,
   wutil_clean_up_mergers_and_splitters(wl);
   WL_MERGER::allow_table_inversions();
   std::vector<WL_NODE*> nodes(wl->begin_node_list(), wl->end_node_list());
+  c.sgates.reserve(nodes.size());
+  c.iterms.reserve(nodes.size() * 2);
+  c.oterms.reserve(nodes.size());
   auto wiring = [](WL_NODE* n) {
     return n->get_node_type() == WL_NODE_TYPE::SPLITTER || n->get_node_type() == WL_NODE_TYPE::MERGER;
   };

@@ -905,6 +905,7 @@ WL_NETLIST* kavu_make_wl_netlist(CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade,
   KAVU_OTERM_WIDTHS widths;
   kavu_record_bus_oterm_widths(netlist, &widths, true);
   KAVU_SGATE_WL_HASH sgate_wl_hash;
+  sgate_wl_hash.reserve(netlist->size());
   KAVU_OTERM_INDEX_CACHE cache;
   auto chosen = [&](CDB_SGATE_NODE* n) {
     if (!subset) return true;
