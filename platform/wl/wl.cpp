@@ -190,6 +190,21 @@ WL_MUX_BASE::WL_MUX_BASE(WL_NODE_TYPE type, unsigned num_data, unsigned num_sele
   add_oterm(width);
 }
 
+WL_SHIFTER::WL_SHIFTER(int type, unsigned num_data, unsigned num_amount, unsigned width, HDB_INSTANCE_NAME* name)
+    : WL_NODE(WL_NODE_TYPE::SHIFTER, name), m_type(type), m_num_data(num_data), m_num_amount(num_amount) {
+  for (unsigned i = 0; i < num_data; ++i) add_iterm(width);
+  for (unsigned i = 0; i < num_amount; ++i) add_iterm(1);
+  add_iterm(1);
+  for (unsigned i = 0; i < num_data; ++i) add_oterm(width);
+}
+
+WL_ROTATOR::WL_ROTATOR(int type, unsigned num_data, unsigned num_amount, unsigned width, HDB_INSTANCE_NAME* name)
+    : WL_NODE(WL_NODE_TYPE::ROTATOR, name), m_type(type), m_num_data(num_data), m_num_amount(num_amount) {
+  for (unsigned i = 0; i < num_data; ++i) add_iterm(width);
+  for (unsigned i = 0; i < num_amount; ++i) add_iterm(1);
+  for (unsigned i = 0; i < num_data; ++i) add_oterm(width);
+}
+
 WL_DECODER::WL_DECODER(unsigned address_width, unsigned decode_width, HDB_INSTANCE_NAME* name)
     : WL_NODE(WL_NODE_TYPE::DECODER, name) {
   for (unsigned i = 0; i < address_width; ++i) add_iterm(1);

@@ -193,6 +193,8 @@ class WL_WYSIWYG;
 class WL_MUX_BASE;
 class WL_DECODER;
 class WL_COMPONENT;
+class WL_SHIFTER;
+class WL_ROTATOR;
 
 class WL_NODE {
  public:
@@ -244,6 +246,8 @@ class WL_NODE {
   virtual WL_MUX_BASE* cast_to_mux_base() { return nullptr; }
   virtual WL_DECODER* cast_to_decoder() { return nullptr; }
   virtual WL_COMPONENT* cast_to_component() { return nullptr; }
+  virtual WL_SHIFTER* cast_to_shifter() { return nullptr; }
+  virtual WL_ROTATOR* cast_to_rotator() { return nullptr; }
 
  protected:
   WL_ITERM* add_iterm(unsigned width);
@@ -378,6 +382,42 @@ class WL_SELECTOR : public WL_MUX_BASE {
  public:
   WL_SELECTOR(unsigned num_data, unsigned width, HDB_INSTANCE_NAME* name = nullptr)
       : WL_MUX_BASE(WL_NODE_TYPE::SELECTOR, num_data, num_data, width, name) {}
+};
+
+// A shifter (type 0 left, 1 right) of `num_data` one-bit data inputs by the
+// value of `num_amount` one-bit amount inputs; the carry-in fills the bits
+// shifted in. Inputs: data, amount, carry-in; outputs: one per data bit.
+class WL_SHIFTER : public WL_NODE {
+ public:
+  WL_SHIFTER(int type, unsigned num_data, unsigned num_amount, unsigned width, HDB_INSTANCE_NAME* name = nullptr);
+  int get_type() const { return m_type; }
+  unsigned get_num_data() const { return m_num_data; }
+  unsigned get_num_amount() const { return m_num_amount; }
+  WL_ITERM* get_data(unsigned i) const { return get_iterm(i); }
+  WL_ITERM* get_amount(unsigned i) const { return get_iterm(m_num_data + i); }
+  WL_ITERM* get_cin() const { return get_iterm(m_num_data + m_num_amount); }
+  WL_SHIFTER* cast_to_shifter() override { return this; }
+
+ private:
+  int m_type;
+  unsigned m_num_data, m_num_amount;
+};
+
+// A rotator (type 0 left, 1 right): data inputs and outputs of the node
+// width each (one rotator per bit of the width), one-bit amount inputs.
+class WL_ROTATOR : public WL_NODE {
+ public:
+  WL_ROTATOR(int type, unsigned num_data, unsigned num_amount, unsigned width, HDB_INSTANCE_NAME* name = nullptr);
+  int get_type() const { return m_type; }
+  unsigned get_num_data() const { return m_num_data; }
+  unsigned get_num_amount() const { return m_num_amount; }
+  WL_ITERM* get_data(unsigned i) const { return get_iterm(i); }
+  WL_ITERM* get_amount(unsigned i) const { return get_iterm(m_num_data + i); }
+  WL_ROTATOR* cast_to_rotator() override { return this; }
+
+ private:
+  int m_type;
+  unsigned m_num_data, m_num_amount;
 };
 
 // A decoder of `address_width` one-bit address inputs with `decode_width`

@@ -83,6 +83,7 @@ WL_SIMULATOR::WL_SIMULATOR(const WL_NETLIST* netlist) : m_impl(std::make_unique<
       case WL_NODE_TYPE::MERGER: case WL_NODE_TYPE::MUX21: case WL_NODE_TYPE::ADDER: case WL_NODE_TYPE::ADDSUB:
       case WL_NODE_TYPE::MULT: case WL_NODE_TYPE::LESS_THAN: case WL_NODE_TYPE::LUT: case WL_NODE_TYPE::DFF:
       case WL_NODE_TYPE::LATCH: case WL_NODE_TYPE::MUX: case WL_NODE_TYPE::SELECTOR: case WL_NODE_TYPE::DECODER:
+      case WL_NODE_TYPE::SHIFTER: case WL_NODE_TYPE::ROTATOR:
         break;
       default:
         m_error = "unsupported word-level node " + wl_get_string_hpath(n) + " of type " +
@@ -260,6 +261,37 @@ bool WL_SIMULATOR::IMPL::eval_node(size_t k) {
         for (unsigned i = 0; i < nd; ++i) v |= read(rec.in[nd + i], 0) & read(rec.in[i], b);
         put(0, b, v);
       }
+      break;
+    }
+    case WL_NODE_TYPE::SHIFTER:
+    case WL_NODE_TYPE::ROTATOR: {
+      const bool rotate = n->get_node_type() == WL_NODE_TYPE::ROTATOR;
+      const unsigned d = rotate ? nn->cast_to_rotator()->get_num_data() : nn->cast_to_shifter()->get_num_data();
+      const unsigned a = rotate ? nn->cast_to_rotator()->get_num_amount() : nn->cast_to_shifter()->get_num_amount();
+      const bool right = (rotate ? nn->cast_to_rotator()->get_type() : nn->cast_to_shifter()->get_type()) != 0;
+      const uint64_t fill = rotate ? 0 : ctl(rec.in[d + a], 0);
+      for (unsigned b = 0; b < w; ++b)
+        for (unsigned k = 0; k < d; ++k) {
+          // OR over the amounts of (amount == s) & the bit that lands at k.
+          uint64_t v = 0;
+          for (unsigned sh = 0; sh < (1u << std::min(a, 16u)); ++sh) {
+            uint64_t hit = ~0ull;
+            for (unsigned j = 0; j < a; ++j) {
+              uint64_t x = read(rec.in[d + j], 0);
+              hit &= ((sh >> j) & 1) ? x : ~x;
+            }
+            uint64_t src;
+            if (rotate) {
+              const unsigned from = right ? (k + sh) % d : (k + d - sh % d) % d;
+              src = read(rec.in[from], b);
+            } else {
+              const long from = right ? long(k) + long(sh) : long(k) - long(sh);
+              src = from >= 0 && from < long(d) ? read(rec.in[size_t(from)], b) : fill;
+            }
+            v |= hit & src;
+          }
+          put(k, b, v);
+        }
       break;
     }
     case WL_NODE_TYPE::DECODER: {

@@ -45,6 +45,7 @@ bool one_gate_per_bit(WL_NODE_TYPE t) {
   switch (t) {
     case WL_NODE_TYPE::COMB: case WL_NODE_TYPE::BUFFER: case WL_NODE_TYPE::MUX21: case WL_NODE_TYPE::LUT:
     case WL_NODE_TYPE::DFF: case WL_NODE_TYPE::LATCH: case WL_NODE_TYPE::MUX: case WL_NODE_TYPE::SELECTOR:
+    case WL_NODE_TYPE::ROTATOR:
       return true;
     default:
       return false;
@@ -136,6 +137,22 @@ CDB_SGATE_NODE* create_first_gate(CONVERSION& c, WL_NODE* wl_node, unsigned w) {
       const bool mux = wl_node->get_node_type() == WL_NODE_TYPE::MUX;
       CDB_SGATE_OPERATOR* op = new CDB_SGATE_OPERATOR("", mux ? CDB_OPER_NTO1_MUX : CDB_OPER_SELECT);
       kavu_create_triport_operator_terms(op, m->get_num_select(), m->get_num_data(), 1, false, false, false);
+      op->set_instance_name(name);
+      return op;
+    }
+    case WL_NODE_TYPE::SHIFTER: {
+      WL_SHIFTER* sh = wl_node->cast_to_shifter();
+      CDB_SGATE_OPERATOR* op = new CDB_SGATE_OPERATOR("", sh->get_type() ? CDB_OPER_RIGHT_SHIFT : CDB_OPER_LEFT_SHIFT);
+      kavu_create_triport_operator_terms(op, sh->get_num_data(), sh->get_num_amount(), sh->get_num_data(), true, false,
+                                         false);
+      op->set_instance_name(name);
+      return op;
+    }
+    case WL_NODE_TYPE::ROTATOR: {
+      WL_ROTATOR* r = wl_node->cast_to_rotator();
+      CDB_SGATE_OPERATOR* op = new CDB_SGATE_OPERATOR("", r->get_type() ? CDB_OPER_RIGHT_ROTATE : CDB_OPER_LEFT_ROTATE);
+      kavu_create_triport_operator_terms(op, r->get_num_data(), r->get_num_amount(), r->get_num_data(), false, false,
+                                         false);
       op->set_instance_name(name);
       return op;
     }
@@ -376,6 +393,27 @@ void map_node_terms(CONVERSION& c, WL_NODE* wl_node) {
       std::vector<CDB_SGATE_OTERM*> v;
       for (CDB_SGATE_NODE* g : gates) v.push_back(g->cast_to_operator()->get_oterm(CDB_OPER_PORT_O, 0));
       c.oterms[wl_node->get_first_oterm()] = std::move(v);
+      return;
+    }
+    case WL_NODE_TYPE::SHIFTER: case WL_NODE_TYPE::ROTATOR: {
+      const bool rotate = wl_node->get_node_type() == WL_NODE_TYPE::ROTATOR;
+      KAVU_CHECK(rotate || gates.size() == 1);
+      const unsigned d = rotate ? wl_node->cast_to_rotator()->get_num_data() : wl_node->cast_to_shifter()->get_num_data();
+      const unsigned a =
+          rotate ? wl_node->cast_to_rotator()->get_num_amount() : wl_node->cast_to_shifter()->get_num_amount();
+      auto inputs = [&](unsigned wl_index, CDB_OPER_PORT_TYPE port, unsigned bit) {
+        std::vector<CDB_SGATE_ITERM*> v;
+        for (CDB_SGATE_NODE* g : gates) v.push_back(g->cast_to_operator()->get_iterm(port, bit));
+        c.iterms[wl_node->get_iterm(wl_index)] = std::move(v);
+      };
+      for (unsigned i = 0; i < d; ++i) inputs(i, CDB_OPER_PORT_A, i);
+      for (unsigned j = 0; j < a; ++j) inputs(d + j, CDB_OPER_PORT_SHIFT, j);
+      if (!rotate) inputs(d + a, CDB_OPER_PORT_CIN, 0);
+      for (unsigned k = 0; k < d; ++k) {
+        std::vector<CDB_SGATE_OTERM*> v;
+        for (CDB_SGATE_NODE* g : gates) v.push_back(g->cast_to_operator()->get_oterm(CDB_OPER_PORT_O, k));
+        c.oterms[wl_node->get_oterm(k)] = std::move(v);
+      }
       return;
     }
     case WL_NODE_TYPE::DECODER: {

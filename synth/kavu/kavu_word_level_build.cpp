@@ -108,8 +108,7 @@ void kavu_fill_subnet_vec(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_NODE
             break;
           case CDB_OPER_LEFT_SHIFT: case CDB_OPER_RIGHT_SHIFT: case CDB_OPER_LEFT_ROTATE:
           case CDB_OPER_RIGHT_ROTATE:
-            // No word-level node kind for these here: they stay gates.
-            enter = false;
+            enter = true;
             break;
           case CDB_OPER_CHOICE: case CDB_OPER_REG_SEC_SIG_PROXY:
             // Legal kinds that have no word-level counterpart: left out.
@@ -489,6 +488,14 @@ WL_NODE* kavu_create_wl_node(CDB_SGATE_NODE* sgate, const KAVU_OTERM_WIDTHS& wid
         case CDB_OPER_DECODE:
           node = new WL_DECODER(port_width(op, CDB_OPER_PORT_A), port_width(op, CDB_OPER_PORT_O), name);
           break;
+        case CDB_OPER_LEFT_SHIFT: case CDB_OPER_RIGHT_SHIFT:
+          node = new WL_SHIFTER(op->get_type() == CDB_OPER_RIGHT_SHIFT ? 1 : 0, port_width(op, CDB_OPER_PORT_A),
+                                port_width(op, CDB_OPER_PORT_SHIFT), width, name);
+          break;
+        case CDB_OPER_LEFT_ROTATE: case CDB_OPER_RIGHT_ROTATE:
+          node = new WL_ROTATOR(op->get_type() == CDB_OPER_RIGHT_ROTATE ? 1 : 0, port_width(op, CDB_OPER_PORT_A),
+                                port_width(op, CDB_OPER_PORT_SHIFT), width, name);
+          break;
         case CDB_OPER_BUS_IN:
           node = create_merger_for_bus_in(op, width, widths, cache);
           break;
@@ -567,7 +574,8 @@ WL_OTERM* kavu_get_wl_source_oterm(CDB_SGATE_OTERM* oterm, KAVU_SGATE_WL_HASH& s
         return wl_src_node->get_oterm(op->get_oterm(CDB_OPER_PORT_COUT, 0) == oterm ? 1 : 0);
       case CDB_OPER_NTO1_MUX: case CDB_OPER_SELECT: case CDB_OPER_BUS_IN: case CDB_OPER_BUS_OUT:
         return wl_src_node->get_oterm(index);
-      case CDB_OPER_DECODE: {
+      case CDB_OPER_DECODE: case CDB_OPER_LEFT_SHIFT: case CDB_OPER_RIGHT_SHIFT: case CDB_OPER_LEFT_ROTATE:
+      case CDB_OPER_RIGHT_ROTATE: {
         CDB_SGATE_OPER_PORT_ENTRY* port = nullptr;
         int bit = 0;
         kavu_get_oterm_port_and_index(oterm, &port, &bit);
@@ -852,6 +860,17 @@ void kavu_connect_wl_node(CDB_SGATE_NODE* sgate, KAVU_SGATE_WL_HASH& sgate_wl_ha
             kavu_connect_wl_iterm(m->get_select(i), op->get_iterm(CDB_OPER_PORT_A, i), sgate_wl_hash, cache);
           for (unsigned j = 0; j < m->get_num_data(); ++j)
             kavu_connect_wl_iterm(m->get_data(j), op->get_iterm(CDB_OPER_PORT_B, j), sgate_wl_hash, cache);
+          return;
+        }
+        case CDB_OPER_LEFT_SHIFT: case CDB_OPER_RIGHT_SHIFT: case CDB_OPER_LEFT_ROTATE:
+        case CDB_OPER_RIGHT_ROTATE: {
+          const unsigned d = port_width(op, CDB_OPER_PORT_A), a = port_width(op, CDB_OPER_PORT_SHIFT);
+          for (unsigned i = 0; i < d; ++i)
+            kavu_connect_wl_iterm(node->get_iterm(i), op->get_iterm(CDB_OPER_PORT_A, i), sgate_wl_hash, cache);
+          for (unsigned j = 0; j < a; ++j)
+            kavu_connect_wl_iterm(node->get_iterm(d + j), op->get_iterm(CDB_OPER_PORT_SHIFT, j), sgate_wl_hash, cache);
+          if (WL_SHIFTER* sh = node->cast_to_shifter())
+            kavu_connect_wl_iterm(sh->get_cin(), op->get_iterm(CDB_OPER_PORT_CIN, 0), sgate_wl_hash, cache);
           return;
         }
         case CDB_OPER_DECODE:
