@@ -982,3 +982,49 @@ TEST(KavuWordLevelRoundTrip, ShiftersAndRotators) {
   EXPECT_EQ(wl_outputs(again, 1), before);
   delete kavu_convert_wl_to_sgate_netlist(again, &fam.facade, fam.info.get(), nullptr);
 }
+
+// Synchronous RAMs: ports by type as buses, size parameters, mode words and
+// the initialisation file come back with every connection.
+TEST(KavuWordLevelRoundTrip, SynchronousRamPortsAndFields) {
+  FAMILY fam;
+  CDB_SGATE_NETLIST* nl = new CDB_SGATE_NETLIST;
+  CDB_SGATE_SYNCHRONOUS_RAM* ram = new CDB_SGATE_SYNCHRONOUS_RAM(child_name("mem"));
+  nl->add_node(ram);
+  for (unsigned i = 0; i < 10; ++i) ram->set_size_parameter(i, int(i * 3 + 1));
+  ram->set_mode_word(1, 0xabcd);
+  ram->set_mif_file("init.mif");
+  std::map<std::pair<int, unsigned>, std::string> feeds;
+  for (auto [type, width] : {std::pair<int, unsigned>{20, 4}, {95, 2}, {34, 1}}) {
+    for (unsigned b = 0; b < width; ++b) {
+      CDB_SGATE_NODE* p = make_input_pin(nl, ("p" + std::to_string(type) + "_" + std::to_string(b)).c_str());
+      p->get_single_oterm()->insert_fanout(ram->add_iterm(DB_INPUT_PORT_TYPE(type), b));
+      feeds[{type, b}] = p->get_string_hpath();
+    }
+  }
+  for (unsigned b = 0; b < 4; ++b) {
+    CDB_SGATE_NODE* y = make_output_pin(nl, ("q" + std::to_string(b)).c_str(), nullptr);
+    y->get_single_iterm()->disconnect_from_source();
+    ram->add_oterm(DB_OUTPUT_PORT_TYPE(3), b)->insert_fanout(y->get_single_iterm());
+  }
+  WL_NETLIST* wl = kavu_make_wl_netlist(nl, &fam.facade, nullptr, nullptr);
+  EXPECT_EQ(wl_kind_counts(wl)[int(WL_NODE_TYPE::SYNCHRONOUS_RAM)], 1);
+  std::unique_ptr<CDB_SGATE_NETLIST> back(kavu_convert_wl_to_sgate_netlist(wl, &fam.facade, fam.info.get(), nullptr));
+  KAVU_TRACK(back);
+  CDB_SGATE_SYNCHRONOUS_RAM* r2 = nullptr;
+  for (auto it = back->begin_node_list(); it != back->end_node_list(); ++it)
+    if (*it && (*it)->cast_to_synchronous_ram()) r2 = (*it)->cast_to_synchronous_ram();
+  ASSERT_NE(r2, nullptr);
+  EXPECT_EQ(r2->get_string_hpath(), "top|mem");
+  EXPECT_STREQ(r2->get_mif_file(), "init.mif");
+  EXPECT_EQ(r2->get_mode_word(1), 0xabcdu);
+  for (unsigned i = 0; i < 10; ++i) EXPECT_EQ(r2->get_size_parameter(i), int(i * 3 + 1));
+  for (auto& [key, pin] : feeds) {
+    CDB_SGATE_ITERM* t = r2->get_iterm_by_type(DB_INPUT_PORT_TYPE(key.first), key.second);
+    ASSERT_TRUE(t && t->get_source_oterm()) << key.first << "/" << key.second;
+    EXPECT_EQ(t->get_source_oterm()->get_my_node()->get_string_hpath(), pin);
+  }
+  for (CDB_SGATE_IO* y : back->get_output_pins()) {
+    const unsigned b = unsigned(y->get_string_hpath().back() - '0');
+    EXPECT_EQ(y->get_single_iterm()->get_source_oterm(), r2->get_oterm_by_type(DB_OUTPUT_PORT_TYPE(3), b));
+  }
+}

@@ -205,6 +205,14 @@ WL_ROTATOR::WL_ROTATOR(int type, unsigned num_data, unsigned num_amount, unsigne
   for (unsigned i = 0; i < num_data; ++i) add_oterm(width);
 }
 
+WL_SYNCHRONOUS_RAM::WL_SYNCHRONOUS_RAM(const int* size_parameters, const unsigned* input_widths,
+                                       const unsigned* output_widths, HDB_INSTANCE_NAME* name)
+    : WL_NODE(WL_NODE_TYPE::SYNCHRONOUS_RAM, name) {
+  for (unsigned i = 0; i < kNumSizeParameters; ++i) m_size[i] = size_parameters[i];
+  for (unsigned i = 0; i < kNumInputs; ++i) add_iterm(input_widths[i]);
+  for (unsigned i = 0; i < kNumOutputs; ++i) add_oterm(output_widths[i]);
+}
+
 WL_DECODER::WL_DECODER(unsigned address_width, unsigned decode_width, HDB_INSTANCE_NAME* name)
     : WL_NODE(WL_NODE_TYPE::DECODER, name) {
   for (unsigned i = 0; i < address_width; ++i) add_iterm(1);
@@ -409,6 +417,7 @@ bool wl_is_keeper(WL_NODE* n) {
     case WL_NODE_TYPE::PIN:
     case WL_NODE_TYPE::WYSIWYG:
     case WL_NODE_TYPE::COMPONENT:
+    case WL_NODE_TYPE::SYNCHRONOUS_RAM:
       return true;
     case WL_NODE_TYPE::DFF: {
       WL_DFF* d = n->cast_to_dff();

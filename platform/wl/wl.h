@@ -195,6 +195,7 @@ class WL_DECODER;
 class WL_COMPONENT;
 class WL_SHIFTER;
 class WL_ROTATOR;
+class WL_SYNCHRONOUS_RAM;
 
 class WL_NODE {
  public:
@@ -248,6 +249,7 @@ class WL_NODE {
   virtual WL_COMPONENT* cast_to_component() { return nullptr; }
   virtual WL_SHIFTER* cast_to_shifter() { return nullptr; }
   virtual WL_ROTATOR* cast_to_rotator() { return nullptr; }
+  virtual WL_SYNCHRONOUS_RAM* cast_to_synchronous_ram() { return nullptr; }
 
  protected:
   WL_ITERM* add_iterm(unsigned width);
@@ -418,6 +420,28 @@ class WL_ROTATOR : public WL_NODE {
  private:
   int m_type;
   unsigned m_num_data, m_num_amount;
+};
+
+// A synchronous RAM: 20 inputs and 2 outputs of the given widths (a width
+// may be 0), its ten size parameters, two mode words and the name of its
+// memory-initialisation file. A keeper of sweep; the evaluator does not run
+// it.
+class WL_SYNCHRONOUS_RAM : public WL_NODE {
+ public:
+  static constexpr unsigned kNumInputs = 20, kNumOutputs = 2, kNumSizeParameters = 10;
+  WL_SYNCHRONOUS_RAM(const int* size_parameters, const unsigned* input_widths, const unsigned* output_widths,
+                     HDB_INSTANCE_NAME* name = nullptr);
+  int get_size_parameter(unsigned i) const { return m_size[i]; }
+  uint32_t get_mode_word(unsigned i) const { return m_mode[i]; }
+  void set_mode_word(unsigned i, uint32_t v) { m_mode[i] = v; }
+  const std::string& get_mif_file() const { return m_mif; }
+  void set_mif_file(const std::string& f) { m_mif = f; }
+  WL_SYNCHRONOUS_RAM* cast_to_synchronous_ram() override { return this; }
+
+ private:
+  int m_size[kNumSizeParameters];
+  uint32_t m_mode[2] = {0, 0};
+  std::string m_mif;
 };
 
 // A decoder of `address_width` one-bit address inputs with `decode_width`

@@ -216,6 +216,20 @@ CDB_SGATE_NODE* create_first_gate(CONVERSION& c, WL_NODE* wl_node, unsigned w) {
     }
     case WL_NODE_TYPE::WYSIWYG:
       return wl_node->cast_to_wysiwyg()->get_cdb_sgate_wys();
+    case WL_NODE_TYPE::SYNCHRONOUS_RAM: {
+      WL_SYNCHRONOUS_RAM* wr = wl_node->cast_to_synchronous_ram();
+      CDB_SGATE_SYNCHRONOUS_RAM* g = new CDB_SGATE_SYNCHRONOUS_RAM(name);
+      for (unsigned i = 0; i < WL_SYNCHRONOUS_RAM::kNumSizeParameters; ++i)
+        g->set_size_parameter(i, wr->get_size_parameter(i));
+      g->set_mode_word(0, wr->get_mode_word(0));
+      g->set_mode_word(1, wr->get_mode_word(1));
+      if (!wr->get_mif_file().empty()) g->set_mif_file(wr->get_mif_file().c_str());
+      for (unsigned i = 0; i < wr->get_input_count(); ++i)
+        for (unsigned b = 0; b < wr->get_iterm(i)->width(); ++b) g->add_iterm(kavu_get_ram_iport_type(0, i), b);
+      for (unsigned i = 0; i < wr->get_output_count(); ++i)
+        for (unsigned b = 0; b < wr->get_oterm(i)->width(); ++b) g->add_oterm(kavu_get_ram_oport_type(0, i), b);
+      return g;
+    }
     case WL_NODE_TYPE::COMPONENT: {
       WL_COMPONENT* wc = wl_node->cast_to_component();
       const std::string text =
@@ -440,6 +454,23 @@ void map_node_terms(CONVERSION& c, WL_NODE* wl_node) {
       }
       c.oterms[wl_node->get_oterm(0)] = port_oterms(op, CDB_OPER_PORT_O);
       if (t == WL_NODE_TYPE::ADDER) c.oterms[wl_node->get_oterm(1)] = port_oterms(op, CDB_OPER_PORT_COUT);
+      return;
+    }
+    case WL_NODE_TYPE::SYNCHRONOUS_RAM: {
+      KAVU_CHECK(gates.size() == 1);
+      CDB_SGATE_SYNCHRONOUS_RAM* g = gates[0]->cast_to_synchronous_ram();
+      for (unsigned i = 0; i < wl_node->get_input_count(); ++i) {
+        std::vector<CDB_SGATE_ITERM*> v;
+        for (unsigned b = 0; b < wl_node->get_iterm(i)->width(); ++b)
+          v.push_back(g->get_iterm_by_type(kavu_get_ram_iport_type(0, i), b));
+        c.iterms[wl_node->get_iterm(i)] = std::move(v);
+      }
+      for (unsigned i = 0; i < wl_node->get_output_count(); ++i) {
+        std::vector<CDB_SGATE_OTERM*> v;
+        for (unsigned b = 0; b < wl_node->get_oterm(i)->width(); ++b)
+          v.push_back(g->get_oterm_by_type(kavu_get_ram_oport_type(0, i), b));
+        c.oterms[wl_node->get_oterm(i)] = std::move(v);
+      }
       return;
     }
     case WL_NODE_TYPE::COMPONENT: {

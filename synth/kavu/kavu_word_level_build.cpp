@@ -85,10 +85,7 @@ void kavu_fill_subnet_vec(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_NODE
         enter = cfg_is_on("wl_enable_components", false);
         break;
       case CDB_SGATE_SYNCHRONOUS_RAM_ENUM:
-        // The key is read, but no word-level RAM exists here: RAMs stay
-        // gates whatever it says.
-        (void)cfg_is_on("wl_enable_rams", false);
-        enter = false;
+        enter = cfg_is_on("wl_enable_rams", false);
         break;
       case CDB_SGATE_OPERATOR_ENUM: {
         CDB_OPER_TYPE t = n->cast_to_operator()->get_type();
@@ -238,6 +235,18 @@ void kavu_name_sgate_from_wl_node(WL_NODE* wl_node, CDB_SGATE_NODE* sgate, unsig
   } else {
     kavu_create_synthesized_name(sgate, name, "clone");
   }
+}
+
+// ---------------------------------------------------------------- RAMs
+
+unsigned kavu_ram_input_width(CDB_SGATE_SYNCHRONOUS_RAM* ram, unsigned index) {
+  // The port-B clock is stored as 96 and found under 36 as well: word-level
+  // input 14 (36) would read input 11's (96) terminals a second time.
+  if (index == 14) return 0;
+  const DB_INPUT_PORT_TYPE type = kavu_get_ram_iport_type(0, index);
+  unsigned w = 0;
+  while (ram->get_iterm_by_type(type, w)) ++w;
+  return w;
 }
 
 // ---------------------------------------------------------------- components
@@ -515,6 +524,23 @@ WL_NODE* kavu_create_wl_node(CDB_SGATE_NODE* sgate, const KAVU_OTERM_WIDTHS& wid
     case CDB_SGATE_COMPONENT_ENUM:
       node = create_wl_component(sgate->cast_to_component(), name);
       break;
+    case CDB_SGATE_SYNCHRONOUS_RAM_ENUM: {
+      CDB_SGATE_SYNCHRONOUS_RAM* ram = sgate->cast_to_synchronous_ram();
+      int sizes[WL_SYNCHRONOUS_RAM::kNumSizeParameters];
+      for (unsigned i = 0; i < WL_SYNCHRONOUS_RAM::kNumSizeParameters; ++i) sizes[i] = ram->get_size_parameter(i);
+      unsigned in_w[WL_SYNCHRONOUS_RAM::kNumInputs], out_w[WL_SYNCHRONOUS_RAM::kNumOutputs];
+      for (unsigned i = 0; i < WL_SYNCHRONOUS_RAM::kNumInputs; ++i) in_w[i] = kavu_ram_input_width(ram, i);
+      for (unsigned i = 0; i < WL_SYNCHRONOUS_RAM::kNumOutputs; ++i) {
+        out_w[i] = 0;
+        while (ram->get_oterm_by_type(kavu_get_ram_oport_type(0, i), out_w[i])) ++out_w[i];
+      }
+      WL_SYNCHRONOUS_RAM* w = new WL_SYNCHRONOUS_RAM(sizes, in_w, out_w, name);
+      w->set_mode_word(0, ram->get_mode_word(0));
+      w->set_mode_word(1, ram->get_mode_word(1));
+      if (ram->get_mif_file()) w->set_mif_file(ram->get_mif_file());
+      node = w;
+      break;
+    }
     default:
       if (CDB_SGATE_WYSIWYG* atom = sgate->cast_to_wysiwyg()) {
         node = new WL_WYSIWYG(atom, wl_netlist, name);
@@ -597,6 +623,10 @@ WL_OTERM* kavu_get_wl_source_oterm(CDB_SGATE_OTERM* oterm, KAVU_SGATE_WL_HASH& s
           return wl_src_node->cast_to_component()->get_oterm_by_name(base);
         }
     KAVU_INTERNAL_ERROR("Oterm is not found in the component");
+  }
+  if (node->get_sgate_type() == CDB_SGATE_SYNCHRONOUS_RAM_ENUM) {
+    KAVU_CHECK(wl_src_node->get_node_type() == WL_NODE_TYPE::SYNCHRONOUS_RAM);
+    return wl_src_node->get_oterm(oterm->get_port_type() == DB_OUTPUT_PORT_TYPE(3) ? 0 : 1);
   }
   if (CDB_SGATE_WYSIWYG* w = node->cast_to_wysiwyg()) {
     (void)w;
@@ -773,6 +803,32 @@ void connect_component(CDB_SGATE_COMPONENT* comp, WL_COMPONENT* node, KAVU_SGATE
   }
 }
 
+void connect_ram(CDB_SGATE_SYNCHRONOUS_RAM* ram, WL_NODE* node, KAVU_SGATE_WL_HASH& hash,
+                 KAVU_OTERM_INDEX_CACHE* cache) {
+  for (unsigned i = 0; i < node->get_input_count(); ++i) {
+    WL_ITERM* wl_iterm = node->get_iterm(i);
+    const unsigned width = wl_iterm->width();
+    if (width == 0) continue;
+    const DB_INPUT_PORT_TYPE type = kavu_get_ram_iport_type(0, i);
+    bool any = false;
+    for (unsigned b = 0; b < width; ++b) any |= cdb_is_connected(ram->get_iterm_by_type(type, b));
+    if (!any) continue;
+    if (width == 1) {
+      kavu_connect_wl_iterm(wl_iterm, ram->get_iterm_by_type(type, 0), hash, cache);
+      continue;
+    }
+    WL_MERGER* m = new WL_MERGER(width, width);
+    node->get_netlist()->add_node(m);
+    for (unsigned b = 0; b < width; ++b) {
+      m->register_entry(b, 0, false, b);
+      CDB_SGATE_ITERM* t = ram->get_iterm_by_type(type, b);
+      if (!cdb_is_connected(t)) KAVU_INTERNAL_ERROR("Can't have partially unconnected RAM input bits");
+      kavu_connect_wl_iterm(m->get_iterm(b), t, hash, cache);
+    }
+    wl_iterm->connect(m->get_first_oterm(), false);
+  }
+}
+
 void connect_wysiwyg(CDB_SGATE_WYSIWYG* atom, WL_WYSIWYG* node, KAVU_SGATE_WL_HASH& hash,
                      KAVU_OTERM_INDEX_CACHE* cache) {
   for (const kavu_platform::ATOM_PORT& p : atom->get_catalogue_entry().m_inputs) {
@@ -898,6 +954,9 @@ void kavu_connect_wl_node(CDB_SGATE_NODE* sgate, KAVU_SGATE_WL_HASH& sgate_wl_ha
     }
     case CDB_SGATE_COMPONENT_ENUM:
       connect_component(sgate->cast_to_component(), node->cast_to_component(), sgate_wl_hash, cache);
+      return;
+    case CDB_SGATE_SYNCHRONOUS_RAM_ENUM:
+      connect_ram(sgate->cast_to_synchronous_ram(), node, sgate_wl_hash, cache);
       return;
     default:
       if (CDB_SGATE_WYSIWYG* atom = sgate->cast_to_wysiwyg()) {

@@ -31,3 +31,8 @@ bool kavu_split_component_port_name(const std::string& name, std::string* base, 
 // port "base".
 CDB_SGATE_ITERM* kavu_component_bit_iterm(CDB_SGATE_COMPONENT* comp, const std::string& base, bool is_bus, unsigned b);
 CDB_SGATE_OTERM* kavu_component_bit_oterm(CDB_SGATE_COMPONENT* comp, const std::string& base, bool is_bus, unsigned b);
+
+class CDB_SGATE_SYNCHRONOUS_RAM;
+// The bits of a RAM's input port of word-level index `index` (0 for the
+// second port-B clock index, an alias of the first).
+unsigned kavu_ram_input_width(CDB_SGATE_SYNCHRONOUS_RAM* ram, unsigned index);
