@@ -1028,3 +1028,39 @@ TEST(KavuWordLevelRoundTrip, SynchronousRamPortsAndFields) {
     EXPECT_EQ(y->get_single_iterm()->get_source_oterm(), r2->get_oterm_by_type(DB_OUTPUT_PORT_TYPE(3), b));
   }
 }
+
+// An equality comparator made by a word-level pass becomes an equal operator.
+TEST(KavuWordLevelBack, EqualityComparatorBecomesAnEqualOperator) {
+  FAMILY fam;
+  PIN_PAIRS p;
+  WL_MERGER* ma = new WL_MERGER(2, 2);
+  WL_MERGER* mb = new WL_MERGER(2, 2);
+  WL_EQUAL* eq = new WL_EQUAL(2);
+  for (WL_NODE* n : std::initializer_list<WL_NODE*>{ma, mb, eq}) p.wl->add_node(n);
+  for (unsigned i = 0; i < 2; ++i) {
+    ma->get_iterm(i)->connect(p.add("a" + std::to_string(i), true)->get_first_oterm(), false);
+    mb->get_iterm(i)->connect(p.add("b" + std::to_string(i), true)->get_first_oterm(), i == 1);
+    ma->register_entry(i, 0, false, i);
+    mb->register_entry(i, 0, false, i);
+  }
+  eq->get_iterm(0)->connect(ma->get_first_oterm(), false);
+  eq->get_iterm(1)->connect(mb->get_first_oterm(), false);
+  p.add("y", false)->get_iterm(0)->connect(eq->get_first_oterm(), false);
+  std::unique_ptr<CDB_SGATE_NETLIST> gates(p.gates);
+  kavu_convert_wl_to_sgate_netlist(p.wl, &fam.facade, fam.info.get(), gates.get());
+  KAVU_TRACK(gates);
+  NETLIST_SIMULATOR gs(gates.get());
+  ASSERT_TRUE(gs.ok()) << gs.error();
+  for (size_t i = 0; i < p.ins.size(); ++i) {
+    uint64_t w = 0;
+    for (unsigned k = 0; k < 16; ++k)
+      if ((k >> i) & 1) w |= 1ull << k;
+    gs.set_input(p.ins[i].first, w);
+  }
+  gs.eval();
+  for (unsigned k = 0; k < 16; ++k) {
+    // Pins in order a0, b0, a1, b1; b1 arrives inverted.
+    const unsigned a = (k & 1) | ((k >> 1) & 2), b = (((k >> 1) & 1) | ((k >> 2) & 2)) ^ 2;
+    EXPECT_EQ((gs.output(p.outs[0].first) >> k) & 1, uint64_t(a == b)) << k;
+  }
+}

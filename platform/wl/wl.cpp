@@ -250,6 +250,12 @@ WL_LESS_THAN::WL_LESS_THAN(unsigned width, HDB_INSTANCE_NAME* name) : WL_NODE(WL
   add_oterm(1);
 }
 
+WL_EQUAL::WL_EQUAL(unsigned width, HDB_INSTANCE_NAME* name) : WL_NODE(WL_NODE_TYPE::EQUAL, name) {
+  add_iterm(width);
+  add_iterm(width);
+  add_oterm(1);
+}
+
 WL_LUT::WL_LUT(int lut_type, const CDB_LUTMASK& mask, unsigned width, HDB_INSTANCE_NAME* name)
     : WL_NODE(WL_NODE_TYPE::LUT, name), m_lut_type(lut_type), m_mask(mask) {
   unsigned n = lut_type == 0 ? 6 : lut_type == 1 ? 7 : 8;

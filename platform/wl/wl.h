@@ -508,6 +508,13 @@ class WL_LESS_THAN : public WL_NODE {
   WL_LESS_THAN* cast_to_less_than() override { return this; }
 };
 
+// Inputs 0 A, 1 B (width); output 1 bit: A == B. Word-level passes make
+// these; no gate enters the word-level netlist as one.
+class WL_EQUAL : public WL_NODE {
+ public:
+  explicit WL_EQUAL(unsigned width, HDB_INSTANCE_NAME* name = nullptr);
+};
+
 // LUT type 0: six inputs, a CDB_LUTMASK; type 1: seven inputs, the mask is a
 // 64-bit logic-cell mask over inputs 0..5 with input 6 unused by the
 // evaluator. Every bit of the width is its own LUT over the inputs' bits.

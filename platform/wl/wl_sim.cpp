@@ -83,7 +83,7 @@ WL_SIMULATOR::WL_SIMULATOR(const WL_NETLIST* netlist) : m_impl(std::make_unique<
       case WL_NODE_TYPE::MERGER: case WL_NODE_TYPE::MUX21: case WL_NODE_TYPE::ADDER: case WL_NODE_TYPE::ADDSUB:
       case WL_NODE_TYPE::MULT: case WL_NODE_TYPE::LESS_THAN: case WL_NODE_TYPE::LUT: case WL_NODE_TYPE::DFF:
       case WL_NODE_TYPE::LATCH: case WL_NODE_TYPE::MUX: case WL_NODE_TYPE::SELECTOR: case WL_NODE_TYPE::DECODER:
-      case WL_NODE_TYPE::SHIFTER: case WL_NODE_TYPE::ROTATOR:
+      case WL_NODE_TYPE::SHIFTER: case WL_NODE_TYPE::ROTATOR: case WL_NODE_TYPE::EQUAL:
         break;
       default:
         m_error = "unsupported word-level node " + wl_get_string_hpath(n) + " of type " +
@@ -350,6 +350,14 @@ bool WL_SIMULATOR::IMPL::eval_node(size_t k) {
         c = (a & x) | (a & c) | (x & c);
       }
       put(0, 0, ~c);
+      break;
+    }
+    case WL_NODE_TYPE::EQUAL: {
+      const bool sgn = n->get_signed_byte() != 0;
+      const unsigned cw = std::max(rec.in[0].width, rec.in[1].width);
+      uint64_t eq = ~0ull;
+      for (unsigned b = 0; b < cw; ++b) eq &= ~(op_bit(rec.in[0], b, sgn) ^ op_bit(rec.in[1], b, sgn));
+      put(0, 0, eq);
       break;
     }
     case WL_NODE_TYPE::LUT: {

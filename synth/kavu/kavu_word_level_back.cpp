@@ -124,6 +124,13 @@ CDB_SGATE_NODE* create_first_gate(CONVERSION& c, WL_NODE* wl_node, unsigned w) {
       if (name) op->set_string_name(name->get_unit_name_str().c_str());
       return op;
     }
+    case WL_NODE_TYPE::EQUAL: {
+      const unsigned n = wl_node->get_iterm(0)->width();
+      CDB_SGATE_OPERATOR* op = new CDB_SGATE_OPERATOR("", CDB_OPER_EQUAL);
+      kavu_create_triport_operator_terms(op, n, n, 1, false, false, false);
+      op->set_instance_name(name);
+      return op;
+    }
     case WL_NODE_TYPE::LESS_THAN: {
       const unsigned n = wl_node->get_iterm(0)->width();
       CDB_SGATE_OPERATOR* op = new CDB_SGATE_OPERATOR("", CDB_OPER_COMPARE);
@@ -439,7 +446,8 @@ void map_node_terms(CONVERSION& c, WL_NODE* wl_node) {
         c.oterms[wl_node->get_oterm(j)] = {op->get_oterm(CDB_OPER_PORT_O, j)};
       return;
     }
-    case WL_NODE_TYPE::ADDER: case WL_NODE_TYPE::ADDSUB: case WL_NODE_TYPE::MULT: case WL_NODE_TYPE::LESS_THAN: {
+    case WL_NODE_TYPE::ADDER: case WL_NODE_TYPE::ADDSUB: case WL_NODE_TYPE::MULT: case WL_NODE_TYPE::LESS_THAN:
+    case WL_NODE_TYPE::EQUAL: {
       KAVU_CHECK(gates.size() == 1);
       CDB_SGATE_OPERATOR* op = gates[0]->cast_to_operator();
       const WL_NODE_TYPE t = wl_node->get_node_type();
