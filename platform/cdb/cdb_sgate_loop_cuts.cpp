@@ -71,8 +71,10 @@ int CDB_SGATE_NETLIST::remove_redundant_loop_cuts() {
       }
     }
     in->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
-    delete_node(b);
-    delete b;
+    // Into the graveyard, as sweep does: destroyed at the next collection.
+    unlink(b);
+    b->extra().m_graveyard = this;
+    m_graveyard.push_back(b);
     ++removed;
   }
   return removed;

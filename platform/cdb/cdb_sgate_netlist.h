@@ -96,7 +96,8 @@ class CDB_SGATE_NETLIST {
   void dfs(int mode, bool a, bool b, bool c);
   // Takes out every cut buffer (buffer type 3) that lies on no combinational
   // loop (registers break loops): its source drives its fan-outs, inversions
-  // composed; the buffer goes to the graveyard. Returns the count.
+  // composed; the buffer goes to the graveyard (destroyed at the next
+  // collection, D3). Returns the count.
   int remove_redundant_loop_cuts();
 
   // --- copy
