@@ -653,6 +653,15 @@ TEST(KavuWordLevelRegisters, AtomConversionCarriesPresetAndRespectsSubsetAndSeco
   EXPECT_EQ(dffs, 1);
   EXPECT_EQ(atoms, 2);
   ASSERT_KAVU_EQUIVALENT(ref, nl);
+  // Copying back skips the inputs a register never had connected.
+  CDB_SGATE_NODE* bare = make_dff(&nl, d, clk);
+  CDB_SGATE_WYSIWYG* atom = kavu_create_new_lc_ff(nullptr, DEV_FAMILY_ENUM(15))->cast_to_wysiwyg();
+  nl.add_node(atom);
+  kavu_copy_dff_inputs_to_wys_ff(bare->cast_to_dff(), atom);
+  EXPECT_EQ(atom->get_iterm_by_type(DB_INPUT_PORT_TYPE(20), 0)->get_source_oterm(), d->get_single_oterm());
+  EXPECT_EQ(atom->get_iterm_by_type(DB_INPUT_PORT_TYPE(6), 0), nullptr);
+  nl.delete_node(bare);
+  delete bare;
 }
 
 // A register with a live synchronous load stays a DFF gate on the families
