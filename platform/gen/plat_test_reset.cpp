@@ -11,6 +11,7 @@
 #include "hdb/hdb_section.h"
 #include "zhd/zhd.h"
 #include "testkit/platform_test_hooks.h"
+#include "wl/wl.h"
 
 namespace kavu_platform {
 
@@ -26,6 +27,7 @@ void plat_test_reset_all() {
   hdb_section_reset();
   zhd_reset();
   dev_test_reset();
+  wl_test_reset();
 }
 
 }  // namespace kavu_platform
