@@ -133,7 +133,7 @@ void rate_gate(CDB_SGATE_NODE* g, ESTIMATE& e) {
     case CDB_SGATE_TRI_BUS_ENUM:
       break;
     case CDB_SGATE_COMB_ENUM:
-      e.lut += tenths((long long)(g->get_number_of_fanin() - 1) * 10 / 3);
+      e.lut += tenths(((long long)g->get_number_of_fanin() - 1) * 10 / 3);
       if (g->cast_to_comb()->get_comb_type() == CDB_COMB_XOR) ++e.xor_gates;
       e.seen_comb = true;
       break;
