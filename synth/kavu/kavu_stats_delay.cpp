@@ -123,13 +123,11 @@ struct DELAY_RECORD {
   std::map<int, int> m_slack;
 };
 
-// Average in LUTs; the product of the LUT delay and the count is formed in
-// double, so millions of signals under the x10 penalty cannot overflow it.
-double average_luts(double sum, int lut, int count) {
+}  // namespace
+
+double kavu_stats_average_luts(double sum, int lut, int count) {
   return count == 0 ? 0.0 : sum / (double(lut) * double(count));
 }
-
-}  // namespace
 
 void kavu_dump_delay_info(CDB_SGATE_NETLIST* netlist, const std::string& prefix, bool dump_slack_profile,
                           bool use_neighbors_penalty, bool /*third_flag*/, double* max_delay_luts,
@@ -165,17 +163,17 @@ void kavu_dump_delay_info(CDB_SGATE_NETLIST* netlist, const std::string& prefix,
   });
   kavu_debug("%s    Average fanin delay for all %d oterms = %.2f, %d combs = %.2f, %d hard boundaries = %.2f, %d input "
              "boundaries = %.2f",
-             p, rec[REC_ALL].m_count, average_luts(rec[REC_ALL].m_fanin_sum, L, rec[REC_ALL].m_count),
-             rec[REC_COMB].m_count, average_luts(rec[REC_COMB].m_fanin_sum, L, rec[REC_COMB].m_count),
-             rec[REC_HARD].m_count, average_luts(rec[REC_HARD].m_fanin_sum, L, rec[REC_HARD].m_count),
-             rec[REC_INPUT].m_count, average_luts(rec[REC_INPUT].m_fanin_sum, L, rec[REC_INPUT].m_count));
+             p, rec[REC_ALL].m_count, kavu_stats_average_luts(rec[REC_ALL].m_fanin_sum, L, rec[REC_ALL].m_count),
+             rec[REC_COMB].m_count, kavu_stats_average_luts(rec[REC_COMB].m_fanin_sum, L, rec[REC_COMB].m_count),
+             rec[REC_HARD].m_count, kavu_stats_average_luts(rec[REC_HARD].m_fanin_sum, L, rec[REC_HARD].m_count),
+             rec[REC_INPUT].m_count, kavu_stats_average_luts(rec[REC_INPUT].m_fanin_sum, L, rec[REC_INPUT].m_count));
   kavu_debug("%s    Average path delay for all %d oterms = %.2f, %d combs = %.2f, %d hard boundaries = %.2f, %d input "
              "boundaries = %.2f",
-             p, rec[REC_ALL].m_count, average_luts(rec[REC_ALL].m_path_sum, L, rec[REC_ALL].m_count),
-             rec[REC_COMB].m_count, average_luts(rec[REC_COMB].m_path_sum, L, rec[REC_COMB].m_count),
-             rec[REC_HARD].m_count, average_luts(rec[REC_HARD].m_path_sum, L, rec[REC_HARD].m_count),
-             rec[REC_INPUT].m_count, average_luts(rec[REC_INPUT].m_path_sum, L, rec[REC_INPUT].m_count));
-  if (avg_path_delay_luts) *avg_path_delay_luts = average_luts(rec[REC_ALL].m_path_sum, L, rec[REC_ALL].m_count);
+             p, rec[REC_ALL].m_count, kavu_stats_average_luts(rec[REC_ALL].m_path_sum, L, rec[REC_ALL].m_count),
+             rec[REC_COMB].m_count, kavu_stats_average_luts(rec[REC_COMB].m_path_sum, L, rec[REC_COMB].m_count),
+             rec[REC_HARD].m_count, kavu_stats_average_luts(rec[REC_HARD].m_path_sum, L, rec[REC_HARD].m_count),
+             rec[REC_INPUT].m_count, kavu_stats_average_luts(rec[REC_INPUT].m_path_sum, L, rec[REC_INPUT].m_count));
+  if (avg_path_delay_luts) *avg_path_delay_luts = kavu_stats_average_luts(rec[REC_ALL].m_path_sum, L, rec[REC_ALL].m_count);
   kavu_debug("%s**************************************", p);
 
   if (slack_profile) {

@@ -99,6 +99,11 @@ class KAVU_STATS_DELAY_RUN {
   KAVU_DELAY_EXPERT* m_expert;
 };
 
+// An average in LUTs: sum / (lut * count), the product formed in double so
+// that millions of signals under the x10 neighbour penalty cannot overflow
+// it; 0 for no signals.
+double kavu_stats_average_luts(double sum, int lut, int count);
+
 // Resets the per-load quiet gate and this thread's report counter (tests).
 void kavu_stats_reset_for_tests();
 // Empties the three lists of the assignment regression dump (tests).
