@@ -283,7 +283,9 @@ void kavu_collect_assignments_on_nodes(CDB_SGATE_HIERARCHY* hierarchy, std::mult
 
 void kavu_collect_global_assignments(HDB_NAMESPACE* ns, std::multiset<std::string>& lines) {
   for (const auto& [section_type, variable] : s_global_list) {
-    HDB_SECTION* section = HDB_SECTION::find_section(section_type, "", ns);
+    // Chips carry their own names: the chip type means the first chip.
+    HDB_SECTION* section = section_type == ACF_SECTION_CHIP ? HDB_SECTION::get_chip(ns)
+                                                            : HDB_SECTION::find_section(section_type, "", ns);
     if (!section) continue;
     if (section->is_default()) {
       if (HDB_OPTION* opt = single_option(section->get_namespace(), variable))
