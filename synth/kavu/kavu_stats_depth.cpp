@@ -35,15 +35,32 @@ struct SNAPSHOT {
   std::vector<CDB_SGATE_NODE*> m_gates;
   std::vector<int> m_out_begin, m_out;  // successors
   std::vector<int> m_in_begin, m_in;    // drivers
+  std::vector<int> m_by_id;
+  unsigned m_lo = 0;
+  std::unordered_map<const CDB_SGATE_NODE*, int> m_index;
 
   explicit SNAPSHOT(CDB_SGATE_NETLIST* netlist) {
-    std::unordered_map<const CDB_SGATE_NODE*, int> index;
+    unsigned lo = ~0u, hi = 0;
     for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
       if (*it) {
-        index.emplace(*it, int(m_gates.size()));
         m_gates.push_back(*it);
+        lo = std::min(lo, (*it)->get_id());
+        hi = std::max(hi, (*it)->get_id());
       }
     const int n = int(m_gates.size());
+    // Gate -> index: a flat table over the id range when the ids are dense
+    // (a netlist built or read in one go), else a hash map.
+    const bool dense = n > 0 && size_t(hi - lo) < 4 * size_t(n) + 64;
+    if (dense) {
+      m_by_id.assign(size_t(hi - lo) + 1, -1);
+      m_lo = lo;
+    }
+    for (int i = 0; i < n; ++i) {
+      if (dense)
+        m_by_id[m_gates[i]->get_id() - lo] = i;
+      else
+        m_index.emplace(m_gates[i], i);
+    }
     m_out_begin.assign(size_t(n) + 1, 0);
     m_in_begin.assign(size_t(n) + 1, 0);
     for (int i = 0; i < n; ++i) {
@@ -51,18 +68,29 @@ struct SNAPSHOT {
       for (CDB_SGATE_OTERM* o : m_gates[i]->get_output_terms())
         if (o)
           for (CDB_SGATE_ITERM* t : o->fanouts()) {
-            auto f = index.find(t->get_my_node());
-            if (f != index.end()) m_out.push_back(f->second);
+            const int h = index_of(t->get_my_node());
+            if (h >= 0) m_out.push_back(h);
           }
       m_in_begin[i] = int(m_in.size());
       for (CDB_SGATE_ITERM* t : m_gates[i]->get_input_terms()) {
         if (!t || !cdb_is_connected(t) || !t->get_source() || !t->get_source()->has_fanout()) continue;
-        auto f = index.find(t->get_source()->get_my_node());
-        if (f != index.end()) m_in.push_back(f->second);
+        const int d = index_of(t->get_source()->get_my_node());
+        if (d >= 0) m_in.push_back(d);
       }
     }
     m_out_begin[n] = int(m_out.size());
     m_in_begin[n] = int(m_in.size());
+  }
+  // The index of a gate of the netlist, -1 for a gate outside it.
+  int index_of(const CDB_SGATE_NODE* g) const {
+    if (!m_by_id.empty()) {
+      const unsigned k = g->get_id() - m_lo;
+      if (k >= m_by_id.size()) return -1;
+      const int i = m_by_id[k];
+      return i >= 0 && m_gates[i] == g ? i : -1;
+    }
+    auto f = m_index.find(g);
+    return f == m_index.end() ? -1 : f->second;
   }
   int size() const { return int(m_gates.size()); }
 };
