@@ -21,10 +21,12 @@
 // hash index); each delay section runs one full delay computation.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "cdb/cdb_sgate.h"
@@ -62,6 +64,9 @@ class KAVU_STATS {
   // The tally over a vector of gates (prefix "STATS_NODE_VEC_<title> :",
   // depth 2, no sections).
   void report_on_node_vec(std::vector<CDB_SGATE_NODE*>* nodes, const std::string& title);
+  // The tally of the last report: (description, count) in first-seen order;
+  // empty when the quiet gate stopped it.
+  std::vector<std::pair<std::string, uint32_t>> get_tally() const { return m_last_tally; }
 
  private:
   unsigned index_of_string(const std::string& s) const;
@@ -107,6 +112,7 @@ class KAVU_STATS {
   // Description -> index; the linear search of the first-seen order is
   // replaced by a hash index (same result, linear tally time).
   std::unordered_map<std::string, unsigned> m_index;
+  std::vector<std::pair<std::string, uint32_t>> m_last_tally;
 };
 
 // Length of the register chain that ends at `node`, walking data inputs

@@ -176,6 +176,7 @@ void KAVU_STATS::clear_tally() {
   m_string.clear();
   m_index.clear();
   m_last_description = 0;
+  m_last_tally.clear();
 }
 
 void KAVU_STATS::tally_node(CDB_SGATE_NODE* node) {
@@ -629,6 +630,8 @@ void KAVU_STATS::tally_mac_out_destinations(CDB_SGATE_NODE* mac_out) {
 void KAVU_STATS::dump_tally(unsigned long long node_count, const char* prefix, int depth) {
   kavu_debug("%s**************************************", prefix);
   kavu_debug("%sThere are %llu sgates on the netlist.", prefix, node_count);
+  m_last_tally.clear();
+  for (unsigned i = 0; i < m_last_description; ++i) m_last_tally.emplace_back(m_string[i], m_tally[i]);
   for (unsigned i = 0; i < m_last_description; ++i) m_string[i] += format(" : %u", m_tally[i]);
   std::sort(m_string.begin(), m_string.end());
   if (cfg_is_on("rtl_net_stats_parsable", false) || cfg_is_on("kavu_net_stats_parsable", false))
