@@ -122,7 +122,9 @@ TEST_F(KavuStatsTally, EveryBundledCircuitMatchesYosysAndAbc) {
       for (const char* k : {"DFF", "LATCH", "MUX"}) EXPECT_EQ(count_of(tally, k), count_of(kinds, k)) << name << " " << k;
       // A synchronous reset to 1 that overrides the enable has no register
       // form here: the reader adds a gate per register, so comb gates differ.
-      if (!count_of(kinds, "RESET_TO_1_OVER_ENABLE")) EXPECT_EQ(count_of(tally, "COMB"), count_of(kinds, "COMB")) << name;
+      if (!count_of(kinds, "RESET_TO_1_OVER_ENABLE")) {
+        EXPECT_EQ(count_of(tally, "COMB"), count_of(kinds, "COMB")) << name;
+      }
       ++compared;
     }
     unsigned latches = 0, nodes = 0;
@@ -132,7 +134,9 @@ TEST_F(KavuStatsTally, EveryBundledCircuitMatchesYosysAndAbc) {
       EXPECT_EQ(count_of(tally, "LUT") + constant_covers(path), nodes) << name << " abc LUT";
     }
   }
-  if (have_yosys) EXPECT_EQ(compared, int(bundled_circuits().size()));
+  if (have_yosys) {
+    EXPECT_EQ(compared, int(bundled_circuits().size()));
+  }
 }
 
 namespace {
