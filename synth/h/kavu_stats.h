@@ -124,7 +124,7 @@ bool drives_dff_data_input(CDB_SGATE_NODE* node);
 
 // ---------------------------------------------------------------------------
 // Design flags.
-enum KAVU_DESIGN_FLAG_TYPE {
+enum KAVU_DESIGN_FLAG_TYPE : int {
   CRC_XORS = 0,
   WANTS_RAM,
   MANY_PINS,
