@@ -233,9 +233,6 @@ TEST_F(KavuStatsTally, QuietGatePrefixesAndDepth) {
 // Register signatures; a control driven by logic counts (it is connected in
 // its own right, not only through a parent input).
 TEST_F(KavuStatsTally, RegisterSignatures) {
-  CDB_SGATE_NETLIST nl;
-  CDB_SGATE_NODE* in = make_input_pin(&nl, "a");
-  CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
   struct CASE {
     int pos;
     int how;  // 0 driven by logic, 1 VCC, 2 GND
@@ -267,8 +264,6 @@ TEST_F(KavuStatsTally, RegisterSignatures) {
     const auto tally = parsable_tally(&one);
     EXPECT_EQ(count_of(tally, c.signature), 1u) << c.signature;
   }
-  (void)in;
-  (void)clk;
 }
 
 // The end of a chain of 150 registers: the any-taps length stops at 100.
