@@ -95,3 +95,41 @@ int acf_string_to_enum_type_enum(const char* text) {
   }
   return -1;
 }
+
+// ---- Sections by name (assignment regression lists) ----
+
+namespace {
+struct SECTION_ROW {
+  int code;
+  const char* name;
+};
+const SECTION_ROW kSections[] = {
+    {ACF_SECTION_CHIP, "CHIP"},
+    {ACF_SECTION_DEFAULT, "DEFAULT"},
+    {ACF_SECTION_ENTITY, "ENTITY"},
+};
+}  // namespace
+
+int acf_string_to_section_type(const char* name) {
+  if (!name) return 0;
+  for (const SECTION_ROW& r : kSections)
+    if (strcasecmp(r.name, name) == 0) return r.code;
+  return 0;
+}
+
+const char* acf_get_section_name(int section_type) {
+  for (const SECTION_ROW& r : kSections)
+    if (r.code == section_type) return r.name;
+  return "UNKNOWN";
+}
+
+bool acf_is_variable_allowed_in_section_type(int variable, int section_type) {
+  if (acf_variable_kind(variable) < 0) return false;
+  const bool global_only = variable == ACF_DEVICE_TECHNOLOGY_MIGRATION_LIST || variable == ACF_VERILOG_MACRO;
+  switch (section_type) {
+    case ACF_SECTION_DEFAULT: return true;
+    case ACF_SECTION_CHIP: return variable == ACF_DEVICE_TECHNOLOGY_MIGRATION_LIST;
+    case ACF_SECTION_ENTITY: return !global_only;
+    default: return false;
+  }
+}

@@ -79,3 +79,15 @@ int acf_variable_kind(int variable);
 const char* acf_enum_type_to_string(int value);
 // The value of an enumeration text (case-insensitive), or -1.
 int acf_string_to_enum_type_enum(const char* text);
+
+// ---- Sections by name (assignment regression lists) ----
+// The code of a section name ("CHIP", "DEFAULT", "ENTITY", any case), or 0.
+int acf_string_to_section_type(const char* name);
+// The name of a section type, or "UNKNOWN".
+const char* acf_get_section_name(int section_type);
+// Whether a variable of the vocabulary may be kept in a section type: the
+// default section takes every variable; the chip section only device
+// settings (ACF_DEVICE_TECHNOLOGY_MIGRATION_LIST); the entity section every
+// variable but the global-only ones (that list and ACF_VERILOG_MACRO).
+// False for an unknown variable or section.
+bool acf_is_variable_allowed_in_section_type(int variable, int section_type);

@@ -159,3 +159,14 @@ HDB_ASSIGNMENT* hdb_add_section_assignment(HDB_SECTION* section, int variable, c
 void hdb_section_reset() { HDB_SECTION_REGISTRY::get().clear(); }
 
 }  // namespace kavu_platform
+
+// ---------------------------------------------------------------- subsections
+
+HDB_SUBSECTION_ITERATOR::HDB_SUBSECTION_ITERATOR(const HDB_SECTION* section, int /*unused*/) {
+  PLAT_CHECK(section != nullptr, "HDB");
+  if (!section->is_default()) return;
+  HDB_SECTION_REGISTRY& reg = HDB_SECTION_REGISTRY::get();
+  const unsigned ns = reg.namespace_number(section->get_namespace());
+  for (auto& [key, s] : reg.m_sections)
+    if (std::get<0>(key) == ns && s.get() != section) m_list.push_back(s.get());
+}

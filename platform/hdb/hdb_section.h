@@ -176,3 +176,23 @@ HDB_ASSIGNMENT* hdb_add_section_assignment(HDB_SECTION* section, int variable, c
 // Forgets every section (called by plat_test_reset_all).
 void hdb_section_reset();
 }  // namespace kavu_platform
+
+// ---- Subsections (assignment regression dump) ----
+// Iterates the subsections of a section. The default section of a namespace
+// stands for the namespace: its subsections are every other existing section
+// of that namespace, in (type, name) order. Any other section has none. The
+// int argument is accepted and unused. A null section is an internal error.
+class HDB_SUBSECTION_ITERATOR {
+ public:
+  HDB_SUBSECTION_ITERATOR(const HDB_SECTION* section, int unused);
+  bool at_end() const { return m_pos >= m_list.size(); }
+  HDB_SECTION* operator*() const { return at_end() ? nullptr : m_list[m_pos]; }
+  HDB_SUBSECTION_ITERATOR& operator++() {
+    ++m_pos;
+    return *this;
+  }
+
+ private:
+  std::vector<HDB_SECTION*> m_list;
+  size_t m_pos = 0;
+};
