@@ -106,6 +106,11 @@ class KAVU_SCC {
   int get_last_cycle_time() const { return m_last_cycle_time; }
   // The stream the next fit tests write their longest path to (null: none).
   void set_longest_path_stream(std::ostream* os) { m_longest_path_stream = os; }
+  // The starting value of the anchor register of a loop nothing feeds: -6000
+  // cycle times, computed in 64 bits and kept at a quarter of
+  // KAVU_DELAY_MIN, so that the cycle times later subtracted from it stay
+  // above KAVU_DELAY_MIN for every cycle time the search tries.
+  static int anchor_value(int cycle_time);
   // Whether the terminal is one of the members.
   bool is_member(CDB_SGATE_OTERM* oterm) const;
 

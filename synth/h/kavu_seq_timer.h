@@ -125,9 +125,10 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   const std::list<CDB_SGATE_OTERM*>& get_output_oterms() const { return m_output_oterms; }
   KAVU_SEQ_TIMER* get_timer() const { return m_timer; }
   bool get_changing_arc() const { return m_changing_arc; }
-  // The upper bound of the doubling search; a domain that does not fit at it
-  // stops with an internal error.
-  static constexpr int MAX_CYCLE_TIME = 1 << 30;
+  // The upper bound of the doubling search (far above any real design, and
+  // small enough that arrivals around an anchored loop stay in range); a
+  // domain that does not fit at it stops with an internal error.
+  static constexpr int MAX_CYCLE_TIME = 1 << 24;
 
   // --- register fan-out delays
   // The backward pass at the best cycle time: each terminal's largest delay

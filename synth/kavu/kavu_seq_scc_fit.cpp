@@ -37,16 +37,12 @@ int node_id(const CDB_SGATE_OTERM* oterm) {
 
 bool is_reg(CDB_SGATE_NODE* g) { return kavu_delay_seq::is_register(g); }
 
-// Anchor value of a loop that nothing feeds: far below every real arrival.
-// Computed in 64 bits and kept at a quarter of the int range, so that the
-// arcs added on top of it (and a cycle time subtracted again) stay in range
-// for any cycle time.
-int anchor_value(int cycle_time) {
-  const int64_t v = int64_t(cycle_time) * -6000;
-  return int(std::max<int64_t>(v, int64_t(INT_MIN / 4)));
-}
-
 }  // namespace
+
+int KAVU_SCC::anchor_value(int cycle_time) {
+  const int64_t v = int64_t(cycle_time) * -6000;
+  return int(std::max<int64_t>(v, int64_t(KAVU_DELAY_MIN / 4)));
+}
 
 bool KAVU_SCC::is_member(CDB_SGATE_OTERM* oterm) const { return member_offset(oterm) >= 0; }
 
@@ -87,8 +83,9 @@ void KAVU_SCC::find_input_oterms() {
       for (CDB_SGATE_ITERM* t : g->get_input_terms())
         if (t && t->get_source()) candidates.push_back(t->get_source());
     }
+    // A driver outside the domain counts, at arrival 0, as the rest of the
+    // arrival pass counts it: a loop it feeds is no free (anchored) loop.
     for (CDB_SGATE_OTERM* c : candidates) {
-      if (!m_analysis->is_in_domain(c)) continue;
       auto it = m_scc_map->find(c);
       if (it != m_scc_map->end() && it->second == m_id) continue;
       if (seen.insert(c).second) m_input_oterms.push_back(c);
@@ -247,8 +244,7 @@ bool KAVU_SCC::cycle_time_fit(int cycle_time, KAVU_SEQ_OTERM_TABLE* input, KAVU_
 
   // The iteration trace file is a debug aid: only under its key.
   std::orlind_ofstream iteration_dump;
-  static const bool dump_iterations = cfg_is_on("kavu_seq_scc_dump_iteration", false);
-  if (dump_iterations) iteration_dump.open("kavu_scc_iteration.dump.txt", std::ios_base::out);
+  if (cfg_is_on("kavu_seq_scc_dump_iteration", false)) iteration_dump.open("kavu_scc_iteration.dump.txt", std::ios_base::out);
 
   bool fit = false;
   bool decided = false;

@@ -729,10 +729,9 @@ void KAVU_SEQ_DELAY_ANALYSIS::write_critical_paths_list(std::ostream& os, int li
       CDB_SGATE_NODE* g = s.oterm->get_my_node();
       os << "\t[" << j << "] " << g->get_string_hpath() << " (" << g->get_string_type_name()
          << ", SGATE_ID= " << g->get_id() << ")" << " Oterm" << s.oterm->get_port_index();
-      // The load of step j is the input the path enters the next step by.
-      CDB_SGATE_ITERM* load = j + 1 < paths[p].size() ? paths[p][j + 1].load : nullptr;
-      if (load)
-        os << " => (LOAD SGATE_ID= " << load->get_my_node()->get_id() << ") Iterm" << load->get_port_index();
+      // The load is the input by which the path enters the next step.
+      if (s.load)
+        os << " => (LOAD SGATE_ID= " << s.load->get_my_node()->get_id() << ") Iterm" << s.load->get_port_index();
       else
         os << " => END";
       os << std::endl;
