@@ -362,6 +362,25 @@ TEST(KavuSeqCycleTime, BoundsAnchorAndDumpFile) {
     EXPECT_EQ(std::filesystem::exists("kavu_scc_iteration.dump.txt"), c.file) << c.dump;
     std::filesystem::remove("kavu_scc_iteration.dump.txt");
   }
+  // The depth bound's own model (a 3-input gate as a tree by arrival) is
+  // faster than the timer's (a huge gate at 3 inputs, two full levels): the
+  // bound does not fit, and the search doubles from it instead of stopping.
+  {
+    CFG_SCOPE cfg{{"kavu_delay_comb_gate", "1"}};
+    CDB_SGATE_NETLIST nl;
+    CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
+    CDB_SGATE_NODE* a = reg(nl, make_input_pin(&nl, "in"), clk);
+    CDB_SGATE_NODE* late = a;
+    for (int k = 0; k < 3; ++k) late = make_and(&nl, late, late);
+    auto* wide = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND, false);
+    nl.add_node(wide);
+    for (CDB_SGATE_NODE* src : {late, a, a}) wide->add_unordered_fanin_from_oterm(nullptr, false, out(src));
+    make_output_pin(&nl, "q", reg(nl, wide, clk));
+    KAVU_SEQ_TIMER timer("wide", &nl, nullptr, 2, 3, nullptr);
+    timer.calculate_best_cycle_time();
+    EXPECT_EQ(timer.get_analysis(1)->get_max_nonseq_depth(), 4);
+    EXPECT_EQ(timer.get_analysis(1)->get_best_cycle_time(), 5);
+  }
   // A loop of 4 * 10^7 units never fits below the cap.
   CFG_SCOPE cfg{{"kavu_delay_comb_gate", "20000000"}, {"kavu_seq_use_non_seq_max_depth", "off"}};
   CDB_SGATE_NETLIST nl;
