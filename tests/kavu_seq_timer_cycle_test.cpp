@@ -485,6 +485,15 @@ TEST(KavuSeqCycleTime, FivePathsOfAReconvergentCone) {
   for (size_t at = 0; (at = text.find(" => END", at)) != std::string::npos; ++at) ++ends;
   EXPECT_EQ(paths, 5);
   EXPECT_EQ(ends, 5);
+  // The timing report: the lattice and the xor are critical; it starts at
+  // the two first-level gates and ends at the xor.
+  std::ostringstream report;
+  analysis->write_timing_info(report);
+  const std::string timing = report.str();
+  EXPECT_NE(timing.find("Best cycle time of the domain is 41\nMax Sequential path delay is 41\n"), std::string::npos);
+  EXPECT_NE(timing.find("Total number of critical start points = 2\n"), std::string::npos);
+  EXPECT_NE(timing.find("Total number of critical end points = 1\nEND [0] \t~N84/"), std::string::npos);
+  EXPECT_NE(timing.find("Number of gates whose sequential path delay > best cycle time is 0\n"), std::string::npos);
   // 40 levels and the xor; the fixed start register has no fan-out delay.
   EXPECT_NE(text.find("\t[40] ~N84 (COMB, SGATE_ID= 84) Oterm0 => END\n"), std::string::npos);
   EXPECT_EQ(text.find("\t[41] "), std::string::npos);

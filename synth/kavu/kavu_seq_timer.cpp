@@ -441,11 +441,14 @@ void KAVU_SEQ_TIMER::calculate_best_cycle_time() {
   for (KAVU_SEQ_DELAY_ANALYSIS* analysis : m_seq_clk_analysis) {
     if (!analysis || analysis->get_domain_id() < 1) continue;
     kavu_debug("Checking critical path for clock domain %d", analysis->get_domain_id());
+    // Each report is written only under its key; the other goes nowhere.
     std::orlind_ofstream paths, failing;
-    paths.open("kavu_seq_critical_path.txt", std::ios_base::app);
-    failing.open("kavu_seq_failing_ep.txt", std::ios_base::app);
+    std::ostream nowhere(nullptr);
+    if (cfg_is_on("kavu_seq_dump_critical_path", false)) paths.open("kavu_seq_critical_path.txt", std::ios_base::app);
+    if (cfg_is_on("kavu_seq_dump_failing_points", false)) failing.open("kavu_seq_failing_ep.txt", std::ios_base::app);
     analysis->analyze_critical_paths(analysis->get_best_cycle_time() - cfg_get_int_value("kavu_seq_critical_test", 1),
-                                     paths, failing);
+                                     paths.is_open() ? static_cast<std::ostream&>(paths) : nowhere,
+                                     failing.is_open() ? static_cast<std::ostream&>(failing) : nowhere);
     analysis->clear_clk_domain();
   }
   loops.close();

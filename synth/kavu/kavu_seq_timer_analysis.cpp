@@ -611,16 +611,22 @@ void KAVU_SEQ_DELAY_ANALYSIS::write_timing_info(std::ostream& os) {
   // Path delays need the fan-out delays: run the pass when it has not run.
   if (!m_fanout_done) calculate_max_fanout_delay();
   const int best = get_best_cycle_time();
+  const bool only_critical = cfg_is_on("kavu_seq_only_dump_critical_timing", false);
   int weird = 0, critical = 0;
-  int largest = KAVU_DELAY_MIN;
+  int largest = KAVU_DELAY_MIN, largest_non_fixed = KAVU_DELAY_MIN;
   double average = 0;
+  std::vector<CDB_SGATE_OTERM*> critical_nodes;
   for (int i = 0; i < m_oterm_size; ++i) {
     CDB_SGATE_OTERM* o = m_oterms[size_t(i)];
+    if (!o) KAVU_INTERNAL_ERROR("oterm != NULL");
     CDB_SGATE_NODE* g = o->get_my_node();
+    if (!g) KAVU_INTERNAL_ERROR("sgate != NULL");
     const KAVU_SEQ_DELAY_OTERM_INFO* info = get_oterm_info(i);
     const int path = info->m_arrival + info->m_max_fanout_delay;
     average += double(float(path) / float(m_oterm_size));
     largest = std::max(largest, path);
+    if (!kavu_seq_timer_is_dff_fixed(g)) largest_non_fixed = std::max(largest_non_fixed, path);
+    if (only_critical && path < best) continue;
     const char* tag = "SGATE ";
     if (path > best) {
       tag = "WEIRD_SGATE ";
@@ -628,6 +634,7 @@ void KAVU_SEQ_DELAY_ANALYSIS::write_timing_info(std::ostream& os) {
     } else if (path == best) {
       tag = "CRITICAL_SGATE ";
       ++critical;
+      critical_nodes.push_back(o);
     }
     os << tag << kavu_get_oterm_debug_name(o) << " (id= " << node_id(o) << " ) " << g->get_string_type_name()
        << " max_fanin= " << info->m_arrival << " max_fanout= " << info->m_max_fanout_delay << std::endl;
@@ -637,7 +644,32 @@ void KAVU_SEQ_DELAY_ANALYSIS::write_timing_info(std::ostream& os) {
   os << "Critical nodes ratio = " << (m_oterm_size ? double(critical + weird) / m_oterm_size : 0.0) << std::endl;
   os << "Best cycle time of the domain is " << best << std::endl;
   os << "Max Sequential path delay is " << largest << std::endl;
+  os << "Max non-fixed node sequential path delay is " << largest_non_fixed << std::endl;
   os << "Average sequential path length is " << average << std::endl;
+  // Critical start points have no critical driver, critical end points no
+  // fan-out gate with a critical output.
+  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> in_set;
+  for (CDB_SGATE_OTERM* o : critical_nodes) in_set.insert(o);
+  std::vector<CDB_SGATE_OTERM*> starts, ends;
+  for (CDB_SGATE_OTERM* o : critical_nodes) {
+    bool start = true, end = true;
+    for (CDB_SGATE_ITERM* t : o->get_my_node()->get_input_terms())
+      start &= !(t && t->get_source() && in_set.find(t->get_source()) != in_set.end());
+    if (o->has_fanout())
+      for (CDB_SGATE_ITERM* t : o->fanouts())
+        for (CDB_SGATE_OTERM* n : t->get_my_node()->get_output_terms()) end &= !(n && in_set.find(n) != in_set.end());
+    if (start) starts.push_back(o);
+    if (end) ends.push_back(o);
+  }
+  for (int side = 0; side < 2; ++side) {
+    const std::vector<CDB_SGATE_OTERM*>& list = side == 0 ? starts : ends;
+    os << (side == 0 ? "********************************************************" : "*******************************************************")
+       << std::endl;
+    os << "Total number of critical " << (side == 0 ? "start" : "end") << " points = " << list.size() << std::endl;
+    for (size_t k = 0; k < list.size(); ++k)
+      os << (side == 0 ? "START [" : "END [") << k << "] \t" << kavu_get_oterm_debug_name(list[k])
+         << " SGATE_ID= " << node_id(list[k]) << " " << list[k]->get_my_node()->get_string_type_name() << " " << std::endl;
+  }
   write_critical_paths_list(os);
   write_scc_summary(os);
 }
