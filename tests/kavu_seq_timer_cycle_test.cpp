@@ -381,6 +381,20 @@ TEST(KavuSeqCycleTime, BoundsAnchorAndDumpFile) {
     EXPECT_EQ(timer.get_analysis(1)->get_max_nonseq_depth(), 4);
     EXPECT_EQ(timer.get_analysis(1)->get_best_cycle_time(), 5);
   }
+  // The set-up dumps, only under their keys.
+  for (const char* key : {"off", "on"}) {
+    CFG_SCOPE cfg{{"kavu_seq_timer_scc_debug", key}, {"kavu_seq_timer_clk_domain_sorted_oterm_dump", key}};
+    CDB_SGATE_NETLIST nl;
+    make_ring(nl, make_input_pin(&nl, "clk"), 3, {}, {});
+    KAVU_SEQ_TIMER timer("d", &nl, nullptr, 2, 200, nullptr);
+    timer.set_dump_name("r_");
+    timer.calculate_best_cycle_time();
+    const bool on = std::string(key) == "on";
+    for (const char* file : {"kavu_seq_timer_domain_r_1_scc_result.txt", "kavu_seq_timer_domain_r_1_sorted_oterm.txt"}) {
+      EXPECT_EQ(std::filesystem::exists(file), on) << file;
+      std::filesystem::remove(file);
+    }
+  }
   // A loop of 4 * 10^7 units never fits below the cap.
   CFG_SCOPE cfg{{"kavu_delay_comb_gate", "20000000"}, {"kavu_seq_use_non_seq_max_depth", "off"}};
   CDB_SGATE_NETLIST nl;

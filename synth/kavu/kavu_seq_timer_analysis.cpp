@@ -168,10 +168,36 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
   KAVU_SORT::OTERM_LIST sorted;
   sort.scc_oterms(m_netlist, sorted, m_scc_map, true, &m_input_oterms, &m_output_oterms, m_domain);
   m_oterms.assign(sorted.begin(), sorted.end());
+  if (cfg_is_on("kavu_seq_timer_scc_debug", false)) {
+    std::orlind_ofstream os(("kavu_seq_timer_domain_" + get_domain_name() + "_scc_result.txt").c_str(),
+                            std::ios_base::out);
+    os << "Result of SCC call" << std::endl << "Total number of oerms = " << m_oterms.size() << std::endl;
+    for (size_t k = 0; k < m_oterms.size(); ++k)
+      os << "[" << k << "] " << kavu_get_oterm_debug_name(m_oterms[k]) << " (SGATE ID=" << node_id(m_oterms[k]) << ")"
+         << " SCC_INDEX=" << m_scc_map[m_oterms[k]] << std::endl;
+    for (int side = 0; side < 2; ++side) {
+      const std::list<CDB_SGATE_OTERM*>& list = side == 0 ? m_input_oterms : m_output_oterms;
+      os << std::string(30, '*') << std::endl
+         << (side == 0 ? "Input ports ( size = " : "Output ports ( size = ") << list.size()
+         << (side == 0 ? " ): " : " ):") << std::endl;
+      size_t k = 0;
+      for (CDB_SGATE_OTERM* o : list)
+        os << "[" << k++ << "] " << kavu_get_oterm_debug_name(o) << " (SGATE ID=" << node_id(o) << ")" << std::endl;
+    }
+  }
   for (CDB_SGATE_OTERM* o : m_oterms) {
     const int index = add_domain_oterm(o, true);
     KAVU_SEQ_TIMER_OTERM_INFO* info = m_timer->get_oterm_info(o);
     if (info) m_timer->set_oterm_clk_info(o, index, m_domain_id);
+  }
+  if (cfg_is_on("kavu_seq_timer_clk_domain_sorted_oterm_dump", false)) {
+    const std::string file = "kavu_seq_timer_domain_" + get_domain_name() + "_sorted_oterm.txt";
+    kavu_debug("Dump sorted oterm in clock domain to file %s", file.c_str());
+    std::orlind_ofstream os(file.c_str(), std::ios_base::out);
+    os << "Total number of oterms " << m_oterms.size() << std::endl;
+    for (size_t k = 0; k < m_oterms.size(); ++k)
+      os << "[" << k << "] " << kavu_get_oterm_debug_name(m_oterms[k]) << " (SGATE ID=" << node_id(m_oterms[k]) << ")"
+         << " DOMAIN_INDEX=" << get_oterm_index(m_oterms[k]) << std::endl;
   }
   int runs = 0;
   for (size_t i = 0; i < m_oterms.size();) {
