@@ -8,10 +8,17 @@
 // sorted terminal list; the constructor checks that each is present and
 // carries the component's id in the component map. Input terminals feed a
 // member from outside, output terminals are fed by a member from outside,
-// exit terminals are the members that feed an output terminal.
+// exit terminals are the members that feed an output terminal; a driver
+// outside the clock domain is an input terminal too (its arrival is 0).
+// Fit test (kavu_seq_scc_fit.cpp): whether every loop's delay is at most its
+// registers times the cycle time, by longest-path relaxation (forward
+// arrivals or backward fan-out delays) and a positive-loop trace; a loop
+// nothing feeds is anchored at its first register. The iteration trace file
+// is written only under kavu_seq_scc_dump_iteration.
 // Reports: dump (header, members, boundary lists), dump_longest_path (the
 // longest predecessor chain after a fit test), print_positive_loop.
-// Cost: reports O(members + predecessor entries).
+// Cost: reports O(members + predecessor entries); a fit test at most
+// size + 1 rounds of O(member arcs).
 #pragma once
 
 #include <iosfwd>
