@@ -8,10 +8,17 @@
 // sorted terminal list; the constructor checks that each is present and
 // carries the component's id in the component map. Input terminals feed a
 // member from outside, output terminals are fed by a member from outside,
-// exit terminals are the members that feed an output terminal.
+// exit terminals are the members that feed an output terminal; a driver
+// outside the clock domain is an input terminal too (its arrival is 0).
+// Fit test (kavu_seq_scc_fit.cpp): whether every loop's delay is at most its
+// registers times the cycle time, by longest-path relaxation (forward
+// arrivals or backward fan-out delays) and a positive-loop trace; a loop
+// nothing feeds is anchored at its first register. The iteration trace file
+// is written only under kavu_seq_scc_dump_iteration.
 // Reports: dump (header, members, boundary lists), dump_longest_path (the
 // longest predecessor chain after a fit test), print_positive_loop.
-// Cost: reports O(members + predecessor entries).
+// Cost: reports O(members + predecessor entries); a fit test at most
+// size + 1 rounds of O(member arcs).
 #pragma once
 
 #include <iosfwd>
@@ -26,6 +33,7 @@
 
 class KAVU_DELAY_MODEL_SCC;
 class KAVU_DELAY_MODEL_SCC_ARR;
+typedef ZTL_HASH_LITE<CDB_SGATE_OTERM*, int> KAVU_SEQ_OTERM_TABLE;
 
 // One entry of a fit test's predecessor map: the terminal the longest path
 // came from (none allowed), the arc delay, and whether the arc was the
@@ -82,11 +90,51 @@ class KAVU_SCC {
   void collect_big_gates_on_positive_loop(std::vector<CDB_SGATE_OTERM*>& result,
                                           const KAVU_BIG_GATE_SET_INFO* big_gates) const;
 
+  // --- the fit test (kavu_seq_scc_fit.cpp)
+  // The in-domain terminals outside the component that feed a member, and
+  // those a member feeds (with the exit members); each once, in member order.
+  void find_input_oterms();
+  void find_output_oterms();
+  // Whether every loop of the component has a delay of at most its register
+  // count times T: longest-path relaxation seeded from the input table (or
+  // 0, or the anchor register), at most size + 1 rounds, a positive-loop
+  // check after each changing round. Backward relaxes fan-out delays from
+  // the output terminals instead. `result` holds the starting values and
+  // receives the final ones.
+  bool cycle_time_fit(int cycle_time, KAVU_SEQ_OTERM_TABLE* input, KAVU_SEQ_OTERM_TABLE* result, bool backward);
+  // Boundary values between the analysis and a component's tables.
+  void read_input_arrival_times(KAVU_SEQ_DELAY_ANALYSIS* analysis, KAVU_SEQ_OTERM_TABLE& table);
+  void write_exit_arrival_times(KAVU_SEQ_DELAY_ANALYSIS* analysis, KAVU_SEQ_OTERM_TABLE& table);
+  void write_member_delays(KAVU_SEQ_DELAY_ANALYSIS* analysis, KAVU_SEQ_OTERM_TABLE& table, bool fanout);
+  void read_output_fanout_delays(KAVU_SEQ_DELAY_ANALYSIS* analysis, KAVU_SEQ_OTERM_TABLE& table);
+  void write_fanout_delays(KAVU_SEQ_DELAY_ANALYSIS* analysis, KAVU_SEQ_OTERM_TABLE& table);
+  // The first member register in index order (cached); null without one.
+  CDB_SGATE_OTERM* find_anchor_oterm();
+  int get_last_cycle_time() const { return m_last_cycle_time; }
+  // The stream the next fit tests write their longest path to (null: none).
+  void set_longest_path_stream(std::ostream* os) { m_longest_path_stream = os; }
+  // The starting value of the anchor register of a loop nothing feeds: -6000
+  // cycle times, computed in 64 bits and kept at a quarter of
+  // KAVU_DELAY_MIN, so that the cycle times later subtracted from it stay
+  // above KAVU_DELAY_MIN for every cycle time the search tries.
+  static int anchor_value(int cycle_time);
+  // Whether the terminal is one of the members.
+  bool is_member(CDB_SGATE_OTERM* oterm) const;
+
   bool m_record_positive_loop = false;
   std::vector<CDB_SGATE_OTERM*> m_positive_loop_oterms;
 
  private:
   static void dump_oterm_list(std::ostream& os, const std::list<CDB_SGATE_OTERM*>& list);
+  // One test's working state: a state per member (by offset), the states of
+  // the boundary terminals, the predecessor map.
+  int member_offset(CDB_SGATE_OTERM* oterm) const;
+  int get_state(CDB_SGATE_OTERM* oterm) const;
+  void set_state(CDB_SGATE_OTERM* oterm, int state);
+  bool relax_arrival_time(CDB_SGATE_OTERM* oterm, KAVU_SEQ_OTERM_TABLE* result, int cycle_time);
+  bool relax_fanout_delay(CDB_SGATE_OTERM* oterm, KAVU_SEQ_OTERM_TABLE* result, int cycle_time);
+  bool has_positive_loop();
+  bool trace_positive_loop(CDB_SGATE_OTERM* start, int id);
 
   CDB_SGATE_NETLIST* m_netlist;
   std::vector<CDB_SGATE_OTERM*>* m_sorted;
@@ -104,6 +152,13 @@ class KAVU_SCC {
   std::list<CDB_SGATE_OTERM*> m_output_oterms;
   std::list<CDB_SGATE_OTERM*> m_exit_oterms;
   bool m_dump_longest_path;
+  CDB_SGATE_OTERM* m_anchor_oterm = nullptr;
+  bool m_anchor_searched = false;
+  int m_last_cycle_time = 0;
+  std::ostream* m_longest_path_stream = nullptr;
+  std::vector<int> m_member_state;
+  ZTL_HASH_LITE<CDB_SGATE_OTERM*, int> m_boundary_state;
+  KAVU_SCC_PRED_MAP m_pred;
 };
 
 // Writes the predecessor map to standard output, one line per entry.

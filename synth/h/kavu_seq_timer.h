@@ -31,6 +31,7 @@
 #include <deque>
 #include <iosfwd>
 #include <list>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -46,6 +47,8 @@
 struct KAVU_SEQ_DELAY_OTERM_INFO {
   int m_arrival = KAVU_DELAY_MIN;
   int m_max_fanout_delay = KAVU_DELAY_MIN;
+  int m_scc_index = -1;                         // position of its loop in the analysis, -1: none
+  CDB_SGATE_OTERM* m_critical_source = nullptr;  // the source the arrival came from
 };
 
 class CMP_FACADE;
@@ -56,6 +59,9 @@ class KAVU_SEQ_MAC_INFO;
 class KAVU_SEQ_LUTRAM_INFO;
 class KAVU_BIG_GATE_SET_INFO;
 class KAVU_DELAY_MODEL_STIMER;
+class KAVU_DELAY_MODEL_SCC;
+class KAVU_DELAY_MODEL_SCC_ARR;
+class KAVU_SCC;
 
 // The analysis of one clock domain.
 class KAVU_SEQ_DELAY_ANALYSIS {
@@ -88,7 +94,105 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   int m_fixed_reg_count = 0;
   int m_reg_count = 0;
 
+  // --- the domain's analysis (kavu_seq_timer_analysis.cpp)
+  // An analysis the timer runs: its models are made here; the domain's
+  // registers must already carry their fixed marks.
+  KAVU_SEQ_DELAY_ANALYSIS(CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, KAVU_SEQ_TIMER* timer,
+                          KAVU_SEQ_TIMER_CLK_DOMAIN* domain, int verbose, bool recalculate, int decomp_fanin,
+                          int huge_gate_fanin);
+  ~KAVU_SEQ_DELAY_ANALYSIS();
+  // The smallest cycle time at which every path of the domain fits with its
+  // movable registers moved: depth bound, loops, bisection over the fit test.
+  int find_best_cycle_time();
+  // One arrival pass at the cycle time under test; false when a loop does
+  // not fit. With `keep` every loop member keeps its arrival.
+  bool calculate_arrival_time(bool keep);
+  // The arrival pass, then every end point, RAM and MAC input against cycle.
+  bool is_cycle_time_fit(int cycle);
+  int get_arrival_time(int index);
+  int get_arrival_time(CDB_SGATE_OTERM* oterm);
+  // The timer's dump name and the domain id ("Neg1" without a domain).
+  std::string get_domain_name() const;
+  // The drivers of a register's enable, synchronous load, synchronous clear
+  // and data inputs, in that order; nothing for other gates.
+  static void get_register_drivers(CDB_SGATE_NODE* reg, std::vector<CDB_SGATE_OTERM*>& drivers);
+  int get_cycle_time() const { return m_cycle_time; }
+  // Number of fit tests the search ran (the domain tests, not the loops').
+  int get_fit_test_count() const { return m_fit_tests; }
+  const std::vector<KAVU_SCC*>& get_sccs() const { return m_sccs; }
+  const std::vector<CDB_SGATE_OTERM*>& get_sorted_oterms() const { return m_oterms; }
+  const std::list<CDB_SGATE_OTERM*>& get_input_oterms() const { return m_input_oterms; }
+  const std::list<CDB_SGATE_OTERM*>& get_output_oterms() const { return m_output_oterms; }
+  KAVU_SEQ_TIMER* get_timer() const { return m_timer; }
+  bool get_changing_arc() const { return m_changing_arc; }
+  // The upper bound of the doubling search (far above any real design, and
+  // small enough that arrivals around an anchored loop stay in range); a
+  // domain that does not fit at it stops with an internal error.
+  static constexpr int MAX_CYCLE_TIME = 1 << 24;
+
+  // --- register fan-out delays
+  // The backward pass at the best cycle time: each terminal's largest delay
+  // to the end of its sequential path.
+  void calculate_max_fanout_delay();
+  bool has_fanout_delays() const { return m_fanout_done; }
+  void set_max_fanout_delay(CDB_SGATE_OTERM* oterm, int delay);
+  int get_max_fanout_delay(int index);
+  int get_max_fanout_delay(CDB_SGATE_OTERM* oterm);
+
+  // --- critical paths and failing points
+  // Failing points of the RAM and MAC inputs and of the end points at the
+  // given cycle time, and the critical paths that end there.
+  void analyze_critical_paths(int cycle, std::ostream& paths, std::ostream& failing);
+  // Up to `limit` critical paths ending at the terminal, each a list of
+  // terminals from its start; the remaining quota bounds every branch.
+  void build_critical_paths(CDB_SGATE_OTERM* end, int limit, std::vector<std::vector<CDB_SGATE_OTERM*>>& paths);
+  // The end points whose arrival exceeds the cycle time, in end-point order.
+  void collect_failing_points(int cycle, std::vector<CDB_SGATE_OTERM*>& points);
+
+  // --- statistics
+  // Arrival, fan-out delay and their sum per indexed terminal; forces the
+  // fan-out pass first.
+  void write_timing_info(std::ostream& os);
+  void write_critical_paths_list(std::ostream& os, int limit = 5);
+  void write_scc_summary(std::ostream& os) const;
+
  private:
+  void build_non_seq_depth_table();
+  void setup_sccs();
+  void set_start_arrivals();
+  bool check_rams_and_macs(int cycle);
+  int calculate_oterm_max_fanout_delay(CDB_SGATE_OTERM* oterm);
+  int calculate_max_fanout_delay_of_scc(int index);
+  int single_oterm_arrival(CDB_SGATE_OTERM* oterm, CDB_SGATE_OTERM** src);
+  void clear_stimer_caches();
+  KAVU_SEQ_DELAY_OTERM_INFO* info_of(CDB_SGATE_OTERM* oterm);
+
+  CDB_SGATE_NETLIST* m_netlist = nullptr;
+  CMP_FACADE* m_facade = nullptr;
+  KAVU_SEQ_TIMER* m_timer = nullptr;
+  std::map<CDB_SGATE_OTERM*, int> m_scc_map;
+  KAVU_DELAY_MODEL_STIMER* m_stimer_model = nullptr;
+  KAVU_DELAY_MODEL_SCC* m_scc_model = nullptr;
+  KAVU_DELAY_MODEL_SCC_ARR* m_scc_arr_model = nullptr;
+  std::vector<KAVU_SCC*> m_sccs;
+  int m_cycle_time = KAVU_DELAY_MIN;
+  std::list<CDB_SGATE_OTERM*> m_input_oterms;
+  std::list<CDB_SGATE_OTERM*> m_output_oterms;
+  int m_decomp_fanin = 2;
+  int m_huge_gate_fanin = 200;
+  int m_verbose = 0;
+  bool m_skew_boundary_node_depth = true;
+  bool m_use_non_seq_max_depth = true;
+  bool m_keep_non_seq_depth = false;
+  ZTL_HASH_LITE<CDB_SGATE_OTERM*, int> m_non_seq_depth_table;
+  std::vector<CDB_SGATE_OTERM*> m_oterms;
+  bool m_changing_arc = true;
+  bool m_recalculate_comb_gate_delay = true;
+  bool m_fanout_done = false;
+  int m_fit_tests = 0;
+  ZTL_HASH_SET_LITE<CDB_SGATE_NODE*> m_comb_gates;
+  ZTL_HASH_LITE<CDB_SGATE_ITERM*, int> m_arc_table;
+
   KAVU_SEQ_TIMER_CLK_DOMAIN* m_domain = nullptr;
   int m_domain_id = 0;
   int m_best_cycle_time = KAVU_DELAY_MIN;
@@ -426,12 +530,29 @@ class KAVU_SEQ_TIMER {
   void dump_oterm_clock_domain_info() const;
 
   // --- answers for the delay expert (filled by the domains' analyses)
+  // Overrides the answers of one terminal (tests and callers without an
+  // analysis); the analysed answers come from the domains otherwise.
   void set_skewed_oterm(CDB_SGATE_OTERM* oterm, int arrival, int max_fanout_delay);
+  // A register, RAM or MAC output in exactly one analysed clock domain.
   bool is_skewed_oterm(CDB_SGATE_OTERM* oterm) const;
-  // The skewed arrival; KAVU_DELAY_MIN for a terminal that is not skewed.
+  // The skewed arrival (0 for a fixed, unpacked register); KAVU_DELAY_MIN for
+  // a terminal that is not skewed.
   int get_oterm_fanin_delay(CDB_SGATE_OTERM* oterm) const;
-  // The largest fan-out delay; KAVU_DELAY_MIN for a terminal that is not skewed.
+  // The largest fan-out delay; the domain's fan-out pass runs on the first
+  // request when it has not run yet. KAVU_DELAY_MIN when not skewed.
   int get_max_fanout_delay(CDB_SGATE_OTERM* oterm) const;
+  // Clock-info pairs (clock id, index in that domain's analysis).
+  void set_oterm_clk_info(CDB_SGATE_OTERM* oterm, int index, int clock_id);
+  bool oterm_in_one_clk_domain(CDB_SGATE_OTERM* oterm) const;
+  bool oterm_in_any_clk_domain(CDB_SGATE_OTERM* oterm) const;
+  bool oterm_in_clock_domain(CDB_SGATE_OTERM* oterm, int clock_id) const;
+  // -1 when the terminal has no index in the domain.
+  int get_oterm_index_in_clk_domain(CDB_SGATE_OTERM* oterm, int clock_id) const;
+  bool is_oterm_on_seq_loop(CDB_SGATE_OTERM* oterm) const;
+  // KAVU_DELAY_MIN without a domain; multi-clock terminals are an error.
+  int get_best_cycle_time(CDB_SGATE_OTERM* oterm) const;
+  // The analysis of a domain, null when it was not analysed.
+  KAVU_SEQ_DELAY_ANALYSIS* get_analysis(int clock_id) const;
   // Prints the clock information of a known terminal; nothing otherwise.
   void dump_oterm_clk_info(CDB_SGATE_OTERM* oterm) const;
 

@@ -381,7 +381,8 @@ void KAVU_SEQ_TIMER::topological_sort_oterm_recur(CDB_SGATE_OTERM* start, std::v
 void KAVU_SEQ_TIMER::calculate_best_cycle_time() {
   GEN_PROFILER profiler("KAVU", "seq_timing_update", 0x7fffffff);
   const bool dump_all_timing = cfg_is_on("kavu_seq_timer_dump_all_timing", false);
-  (void)dump_all_timing;  // the domains' timing dumps come with their analyses
+  const bool cal_fanout_delay = cfg_is_on("kavu_seq_cal_fanout_delay", false);
+  const bool recalculate_comb_gate_delay = cfg_is_on("kavu_seq_timer_always_recalculate_comb_gate_delay", true);
   reset_clock_infos();
   if (cfg_is_on("kavu_seq_timer_dump_indexed_oterms", false))
     dump_indexed_oterms("kavu_seq_timer_" + m_dump_name + "indexed_oterms.txt");
@@ -408,8 +409,18 @@ void KAVU_SEQ_TIMER::calculate_best_cycle_time() {
       add_clock_domain_for_analysis(nullptr);
       continue;
     }
-    KAVU_SEQ_DELAY_ANALYSIS* analysis = new KAVU_SEQ_DELAY_ANALYSIS(domain);
+    KAVU_SEQ_DELAY_ANALYSIS* analysis = new KAVU_SEQ_DELAY_ANALYSIS(
+        m_netlist, m_facade, this, domain, m_verbose, recalculate_comb_gate_delay, m_decomp_fanin, m_huge_gate_limit);
     add_clock_domain_for_analysis(analysis);
+    analysis->find_best_cycle_time();
+    const bool success = analysis->calculate_arrival_time(true);
+    if (!success) KAVU_INTERNAL_ERROR("success");
+    if (cal_fanout_delay) analysis->calculate_max_fanout_delay();
+    if (dump_all_timing) {
+      std::orlind_ofstream timing;
+      open_report(timing, "kavu_seq_timing_info_of_domain_" + m_dump_name + std::to_string(id) + ".txt");
+      analysis->write_timing_info(timing);
+    }
     domain->set_best_cycle_time(analysis->get_best_cycle_time());
     kavu_debug("Best cycle time of clock domain %d is %d", id, domain->get_best_cycle_time());
     if (!keep_domain_links) analysis->clear_clk_domain();
@@ -430,6 +441,14 @@ void KAVU_SEQ_TIMER::calculate_best_cycle_time() {
   for (KAVU_SEQ_DELAY_ANALYSIS* analysis : m_seq_clk_analysis) {
     if (!analysis || analysis->get_domain_id() < 1) continue;
     kavu_debug("Checking critical path for clock domain %d", analysis->get_domain_id());
+    // Each report is written only under its key; the other goes nowhere.
+    std::orlind_ofstream paths, failing;
+    std::ostream nowhere(nullptr);
+    if (cfg_is_on("kavu_seq_dump_critical_path", false)) paths.open("kavu_seq_critical_path.txt", std::ios_base::app);
+    if (cfg_is_on("kavu_seq_dump_failing_points", false)) failing.open("kavu_seq_failing_ep.txt", std::ios_base::app);
+    analysis->analyze_critical_paths(analysis->get_best_cycle_time() - cfg_get_int_value("kavu_seq_critical_test", 1),
+                                     paths.is_open() ? static_cast<std::ostream&>(paths) : nowhere,
+                                     failing.is_open() ? static_cast<std::ostream&>(failing) : nowhere);
     analysis->clear_clk_domain();
   }
   loops.close();
@@ -594,20 +613,122 @@ void KAVU_SEQ_TIMER::set_skewed_oterm(CDB_SGATE_OTERM* oterm, int arrival, int m
 }
 
 bool KAVU_SEQ_TIMER::is_skewed_oterm(CDB_SGATE_OTERM* oterm) const {
-  return m_skewed.find(oterm) != m_skewed.end();
+  if (!oterm) return false;
+  if (m_skewed.find(oterm) != m_skewed.end()) return true;
+  CDB_SGATE_NODE* g = oterm->get_my_node();
+  const bool block = g && g->is_wysiwyg() && (g->cast_to_wysiwyg()->is_ram() || g->cast_to_wysiwyg()->is_mac());
+  if (!block && !kavu_seq_is_register(g)) return false;
+  if (block && !oterm->has_fanout()) return false;
+  const KAVU_SEQ_OTERM_CLK_INFO* clk = get_clock_info(oterm);
+  // Skewed only in exactly one analysed domain: a block output with two
+  // clocks or none has no arrival to hand out.
+  if (!clk || clk->size() != 1) return false;
+  return get_analysis(clk->front().first) != nullptr;
+}
+
+KAVU_SEQ_DELAY_ANALYSIS* KAVU_SEQ_TIMER::get_analysis(int clock_id) const {
+  if (clock_id < 0 || size_t(clock_id) >= m_seq_clk_analysis.size()) return nullptr;
+  return m_seq_clk_analysis[size_t(clock_id)];
 }
 
 int KAVU_SEQ_TIMER::get_oterm_fanin_delay(CDB_SGATE_OTERM* oterm) const {
   auto it = m_skewed.find(oterm);
-  return it == m_skewed.end() ? KAVU_DELAY_MIN : it->second.m_arrival;
+  if (it != m_skewed.end()) return it->second.m_arrival;
+  if (!is_skewed_oterm(oterm)) return KAVU_DELAY_MIN;
+  const std::pair<int, int> pair = get_clock_info(oterm)->front();
+  const int d = get_analysis(pair.first)->get_arrival_time(pair.second);
+  const CDB_SGATE_NODE* g = oterm->get_my_node();
+  if (kavu_seq_timer_is_dff_fixed(g) && !kavu_seq_timer_is_register_ram_packed(g) &&
+      !kavu_seq_timer_is_register_mac_packed(g) && d != 0) {
+    kavu_debug("Fixed register has a non zero fanin delay (%d). SGATE ID = %d", d, node_id_of(oterm));
+    KAVU_INTERNAL_ERROR("fanin_delay == 0");
+  }
+  return d;
 }
 
 int KAVU_SEQ_TIMER::get_max_fanout_delay(CDB_SGATE_OTERM* oterm) const {
   auto it = m_skewed.find(oterm);
-  return it == m_skewed.end() ? KAVU_DELAY_MIN : it->second.m_max_fanout_delay;
+  if (it != m_skewed.end()) return it->second.m_max_fanout_delay;
+  if (!is_skewed_oterm(oterm)) return KAVU_DELAY_MIN;
+  const std::pair<int, int> pair = get_clock_info(oterm)->front();
+  KAVU_SEQ_DELAY_ANALYSIS* analysis = get_analysis(pair.first);
+  // The expert substitutes this value at register boundaries: the domain's
+  // backward pass runs on the first request instead of answering the
+  // "not computed" sentinel.
+  if (!analysis->has_fanout_delays()) analysis->calculate_max_fanout_delay();
+  const int d = analysis->get_max_fanout_delay(pair.second);
+  const CDB_SGATE_NODE* g = oterm->get_my_node();
+  if (kavu_seq_timer_is_dff_fixed(g) && !kavu_seq_timer_is_register_ram_packed(g) &&
+      !kavu_seq_timer_is_register_mac_packed(g) && d != 0)
+    KAVU_INTERNAL_ERROR("fanout_delay == 0");
+  return d;
+}
+
+void KAVU_SEQ_TIMER::set_oterm_clk_info(CDB_SGATE_OTERM* oterm, int index, int clock_id) {
+  KAVU_SEQ_OTERM_CLK_INFO* clk = get_clock_info(oterm);
+  if (!clk) KAVU_INTERNAL_ERROR("clk_info != NULL");
+  clk->emplace_back(clock_id, index);
+}
+
+bool KAVU_SEQ_TIMER::oterm_in_one_clk_domain(CDB_SGATE_OTERM* oterm) const {
+  const KAVU_SEQ_OTERM_CLK_INFO* clk = get_clock_info(oterm);
+  if (!clk) KAVU_INTERNAL_ERROR("clk_info != NULL");
+  return clk->size() == 1;
+}
+
+bool KAVU_SEQ_TIMER::oterm_in_any_clk_domain(CDB_SGATE_OTERM* oterm) const {
+  const KAVU_SEQ_OTERM_CLK_INFO* clk = get_clock_info(oterm);
+  if (!clk) KAVU_INTERNAL_ERROR("clk_info != NULL");
+  return !clk->empty();
+}
+
+bool KAVU_SEQ_TIMER::oterm_in_clock_domain(CDB_SGATE_OTERM* oterm, int clock_id) const {
+  const KAVU_SEQ_OTERM_CLK_INFO* clk = get_clock_info(oterm);
+  if (!clk) return false;
+  for (const auto& p : *clk)
+    if (p.first == clock_id) return true;
+  return false;
+}
+
+int KAVU_SEQ_TIMER::get_oterm_index_in_clk_domain(CDB_SGATE_OTERM* oterm, int clock_id) const {
+  const KAVU_SEQ_OTERM_CLK_INFO* clk = get_clock_info(oterm);
+  if (!clk) KAVU_INTERNAL_ERROR("clk_info != NULL");
+  for (const auto& p : *clk)
+    if (p.first == clock_id) return p.second;
+  return -1;
+}
+
+bool KAVU_SEQ_TIMER::is_oterm_on_seq_loop(CDB_SGATE_OTERM* oterm) const {
+  const KAVU_SEQ_OTERM_CLK_INFO* clk = get_clock_info(oterm);
+  if (!clk) KAVU_INTERNAL_ERROR("clk_info != NULL");
+  for (const auto& p : *clk) {
+    KAVU_SEQ_DELAY_ANALYSIS* analysis = get_analysis(p.first);
+    if (!analysis) KAVU_INTERNAL_ERROR("seq_analysis");
+    if (!((p.second >= 0) && (p.second < analysis->get_oterm_size())))
+      KAVU_INTERNAL_ERROR("(index >=0) && (index < m_oterm_size)");
+    if (analysis->get_oterm_info(p.second)->m_scc_index != -1) return true;
+  }
+  return false;
+}
+
+int KAVU_SEQ_TIMER::get_best_cycle_time(CDB_SGATE_OTERM* oterm) const {
+  const KAVU_SEQ_OTERM_CLK_INFO* clk = get_clock_info(oterm);
+  if (!clk) KAVU_INTERNAL_ERROR("clk_info != NULL");
+  if (clk->empty()) return KAVU_DELAY_MIN;
+  if (clk->size() > 1) {
+    kavu_debug("Oterm of node (sgate id = %d) has multi-clock", node_id_of(oterm));
+    KAVU_INTERNAL_ERROR("oterm has multi-clock");
+  }
+  KAVU_SEQ_DELAY_ANALYSIS* analysis = get_analysis(clk->front().first);
+  return analysis ? analysis->get_best_cycle_time() : KAVU_DELAY_MIN;
 }
 
 void KAVU_SEQ_TIMER::dump_oterm_clk_info(CDB_SGATE_OTERM* oterm) const {
+  if (const KAVU_SEQ_OTERM_CLK_INFO* clk = oterm ? get_clock_info(oterm) : nullptr) {
+    kavu_debug("Clock info of oterm %s (sgate id = %d)", kavu_get_oterm_debug_name(oterm).c_str(), node_id_of(oterm));
+    for (const auto& p : *clk)
+      kavu_debug("\t [ clk_id = %d, oterm_index_in_clk_domain = %d ]", p.first, p.second);
+  }
   auto it = m_skewed.find(oterm);
   if (it == m_skewed.end()) return;
   kavu_debug("  %s: skewed arrival %d, max fanout delay %d", kavu_get_oterm_debug_name(oterm).c_str(),
