@@ -4,6 +4,7 @@
 #include <random>
 #include <set>
 
+#include "hdb/hdb.h"
 #include "netlist_io/simulator.h"
 #include "testkit/platform_testkit.h"
 
@@ -153,6 +154,10 @@ TEST(CdbKinds, IdentitiesAndStateMachineReferences) {
   EXPECT_EQ(CDB_SGATE_COMB(nullptr, CDB_COMB_OR).get_id(), 901u);
   g.set_synthesized_name(nullptr);  // naming a gate after a base marks its name temporary
   EXPECT_TRUE(g.has_temporary_name());
+  HDB_INSTANCE_NAME* base = HDB_INSTANCE_NAME::create_normal_name(nullptr, "base", nullptr, nullptr, nullptr);
+  EXPECT_EQ(g.get_synfrom_name(), nullptr);
+  g.set_synthesized_name(base);  // a gate without extra data records the base too
+  EXPECT_EQ(g.get_synfrom_name(), base);
 
   CDB_STATE_MACHINE* m = new CDB_STATE_MACHINE;
   CDB_SGATE_STATE* s1 = new CDB_SGATE_STATE(nullptr, m);
