@@ -315,6 +315,18 @@ TEST(CdbKinds, CloneNodeCopiesKindDataSlotsAndConnectionsOfEveryKind) {
   CDB_SGATE_ASYNCHRONOUS_RAM* async = new CDB_SGATE_ASYNCHRONOUS_RAM(nullptr);
   nl.add_node(async);
   protos.push_back({async, [](CDB_SGATE_NODE*) {}});
+  CDB_SGATE_BOUNDARY* bnd = new CDB_SGATE_BOUNDARY(nullptr, CDB_BOUNDARY_OUTPUT);
+  nl.add_node(bnd);
+  bnd->insert_unordered_fanin(src);
+  bnd->set_partition_number(3);
+  bnd->set_boundary_id(17);
+  bnd->set_cut(true);
+  bnd->set_fed_by(src);
+  protos.push_back({bnd, [src](CDB_SGATE_NODE* c) {
+                      const CDB_SGATE_BOUNDARY* b = c->cast_to_boundary();
+                      EXPECT_TRUE(b->get_direction() == CDB_BOUNDARY_OUTPUT && b->get_partition_number() == 3 &&
+                                  b->get_boundary_id() == 17 && b->is_cut() && b->get_fed_by() == src);
+                    }});
 
   for (const auto& [g, check_kind_data] : protos) {
     for (int clone_type : {0, 1}) {
