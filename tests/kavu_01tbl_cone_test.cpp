@@ -249,6 +249,8 @@ TEST(Kavu01tblConeBuilders, EveryEvaluatorReadsSmallConesAlike) {
   CDB_SGATE_OTERM* a = comb(CDB_COMB_AND, {x[0], x[1]}, 0b10);
   comb(CDB_COMB_OR, {a, nullptr, x[6]}, 0b010);  // a | GND | x6
   comb(CDB_COMB_AND, {nullptr, x[2]});           // VCC & x2
+  comb(CDB_COMB_OR, {nullptr, x[3]});            // VCC | x3
+  comb(CDB_COMB_XOR, {x[4], nullptr});           // x4 ^ VCC
   comb(CDB_COMB_XOR, {x[0]}, 0, true);
   comb(CDB_COMB_OR, {x[3]}, 1, true);
   comb(CDB_COMB_NOT, {x[2]});

@@ -179,6 +179,27 @@ TEST(Kavu01tblLutSynthesis, ComparesEveryBoundSize) {
     EXPECT_TRUE(nodes.size() == 2 && KAVU_CONE_COST::get_cone_area_cost(nodes) == 2u) << "round " << round;
     delete_synthesized_nodes(nodes);
   }
+  // The cheapest network wins even when a later bound size is worse: with
+  // two sizes the area never exceeds that of the last size alone, and on
+  // some of these functions it is smaller.
+  int cheaper = 0;
+  for (int round = 0; round < 24; ++round) {
+    const KAVU_01TBL t = composed_table(7, 1 + round % 4, rng);
+    int64_t area[2];
+    for (int sizes = 1; sizes <= 2; ++sizes) {
+      kavu_platform::CFG_SCOPE cfg{{"kavu_wv_num_bound_sizes", sizes == 1 ? "1" : "2"}};
+      std::vector<CDB_SGATE_NODE*> nodes;
+      CDB_SGATE_NODE* root = t.syn_luts(px.base_name(), px.first(7), nodes, 0xffffff, 4, false, -1, 0);
+      area[sizes - 1] = root ? KAVU_CONE_COST::get_cone_area_cost(nodes) : INT64_MAX;
+      if (root) {
+        EXPECT_TRUE(computes(px, nodes, root, t, 4));
+      }
+      delete_synthesized_nodes(nodes);
+    }
+    EXPECT_LE(area[1], area[0]) << "round " << round;
+    cheaper += area[1] < area[0];
+  }
+  EXPECT_GT(cheaper, 0);
 }
 
 // With improve set, a network that cannot beat the given area is not built:

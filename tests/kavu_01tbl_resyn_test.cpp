@@ -116,6 +116,12 @@ TEST(KavuResynDelay, SpeedModeUnderTheTarget) {
   EXPECT_EQ(kavu_cone_resynthesis(root_term, px.fanins, luts, KAVU_RESYN_DELAY, 10, false, -1, 0), nullptr);
   EXPECT_FALSE(kavu_01tbl_resyn_settings().m_for_speed);
   ASSERT_NE(kavu_cone_resynthesis(root_term, px.fanins, luts, KAVU_RESYN_AREA, -1, false, -1, 0), nullptr);
+  // With improve set only a network cheaper than the given area is built.
+  const int area = static_cast<int>(KAVU_CONE_COST::get_cone_area_cost(luts));
+  delete_synthesized_nodes(luts);
+  EXPECT_EQ(kavu_cone_resynthesis(root_term, px.fanins, luts, KAVU_RESYN_AREA, -1, true, area, 0), nullptr);
+  ASSERT_NE(kavu_cone_resynthesis(root_term, px.fanins, luts, KAVU_RESYN_AREA, -1, true, area + 1, 0), nullptr);
+  EXPECT_LE(KAVU_CONE_COST::get_cone_area_cost(luts), area);
   delete_synthesized_nodes(luts);
 
   for (CDB_SGATE_OTERM* t : px.fanins) kavu_resyn_set_arrival(t, 0);

@@ -264,6 +264,12 @@ TEST(Kavu01tblConstruction, BuiltFunctionsAgreeWithModel) {
                [&](size_t x) { return bit_of(x, m) ? fb.at(low_bits(x, nb)) : fa.at(low_bits(x, na)); },
                CASE_ID{m, 0}, "selection", na, nb);
   }
+  // A table moved from is a valid constant 0 of no variables.
+  KAVU_01TBL from(7);
+  from.set_or();
+  const KAVU_01TBL to(std::move(from));
+  EXPECT_TRUE(to.num_vars() == 7 && to.onset_volume() == 127u);
+  EXPECT_TRUE(from.num_vars() == 0 && from.length() == 1 && from.word(0) == 0u && from == KAVU_01TBL(0));
 }
 
 void check_predicates(CHECKER& check, const KAVU_01TBL& a, const NAIVE& f, const CASE_ID& id) {

@@ -211,6 +211,54 @@ TEST(KavuCutCone, BoundedAndUnboundedWalks) {
   EXPECT_EQ(OTERMS(unbounded.begin(), unbounded.end()), (OTERMS{out(d), out(c), out(b)}));
   EXPECT_KAVU_INTERNAL_ERROR(m.get_cone(out(d), false, false, false, false, true, &unbounded, &excluded),
                              "oterm_list->empty()");
+
+  // Operators and logic-cell atoms below a head: the bounded walk passes an
+  // addition only through operators, a logic cell in extended-LUT mode by
+  // the moded or the any-cell rule, a plain one by the normal or any-cell
+  // rule, a don't-touch one never. Flag bits from 0: moded, lcells, normal,
+  // operators.
+  enum GATE { ADDITION, EXTENDED_CELL, PLAIN_CELL, DONT_TOUCH_CELL };
+  const struct {
+    GATE gate;
+    unsigned flags;
+    bool passes;
+  } gate_cases[] = {{ADDITION, 0b0111, false},      {ADDITION, 0b1000, true},       {EXTENDED_CELL, 0b1000, false},
+                    {EXTENDED_CELL, 0b0001, true},  {EXTENDED_CELL, 0b0110, true},  {EXTENDED_CELL, 0b0100, false},
+                    {PLAIN_CELL, 0b0100, true},     {PLAIN_CELL, 0b0001, false},    {PLAIN_CELL, 0b0010, true},
+                    {DONT_TOUCH_CELL, 0b1111, false}};
+  for (const auto& c : gate_cases) {
+    CDB_SGATE_NODE* p = make_input_pin(&nl, "p");
+    CDB_SGATE_OTERM* below = nullptr;
+    if (c.gate == ADDITION) {
+      auto* op = new CDB_SGATE_OPERATOR("add", CDB_OPER_ADDITION);
+      nl.add_node(op);
+      for (CDB_OPER_PORT_TYPE type : {CDB_OPER_PORT_A, CDB_OPER_PORT_B}) {
+        CDB_SGATE_OPER_PORT_ENTRY* port = op->add_port("in", type, CDB_OPER_PORT_DIR_IN);
+        port->set_iterm(0, op->create_input_term(nullptr));
+        out(p)->insert_fanout(port->get_iterm(0));
+      }
+      CDB_SGATE_OPER_PORT_ENTRY* o_port = op->add_port("out", CDB_OPER_PORT_O, CDB_OPER_PORT_DIR_OUT);
+      o_port->set_oterm(0, op->create_output_term(nullptr));
+      below = o_port->get_oterm(0);
+    } else {
+      auto* cell = new CDB_SGATE_WYSIWYG(nullptr, 61);
+      nl.add_node(cell);
+      if (c.gate == EXTENDED_CELL) cell->set_mode(CDB_WYSIWYG_EXTENDED_LUT);
+      if (c.gate == DONT_TOUCH_CELL) cell->set_mode(CDB_WYSIWYG_DONT_TOUCH);
+      CDB_SGATE_ITERM* in = cell->create_input_term(nullptr, DB_PORT_DATAA);
+      cell->set_input_term(in, cell->get_input_port_number(DB_PORT_DATAA));
+      out(p)->insert_fanout(in);
+      below = cell->create_output_term(nullptr, DB_PORT_COMBOUT);
+      cell->set_output_term(below, cell->get_output_port_number(DB_PORT_COMBOUT));
+    }
+    CDB_SGATE_COMB* head = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
+    nl.add_node(head);
+    head->add_unordered_fanin_from_oterm(nullptr, false, below);
+    o.clear(), s.clear(), t.clear();
+    m.get_cone(out(head), 3, c.flags & 1, c.flags & 2, c.flags & 4, c.flags & 8, false, &o, &s, &t, nullptr);
+    EXPECT_EQ(std::count(s.begin(), s.end(), out(p)), c.passes ? 1 : 0) << c.gate << " flags " << c.flags;
+    EXPECT_EQ(std::count(s.begin(), s.end(), below), c.passes ? 0 : 1) << c.gate << " flags " << c.flags;
+  }
 }
 
 
@@ -270,6 +318,15 @@ TEST(KavuCutMincut, CapacitiesInputListsAndBadLists) {
   }
   m.kavu_get_mincut(o, s, t, &cut, nullptr, &iterms);
   EXPECT_EQ(cut, OTERM_LIST{out(x)});
+  // Sized search with a source z that reaches nothing: {a} encloses one
+  // input, {x, y} three; past {x, y} nothing is left to enclose.
+  CDB_SGATE_NODE* z = make_input_pin(&nl, "z");
+  const OTERM_LIST oz{out(b), out(a), out(x), out(y), out(z)}, sz{out(x), out(y), out(z)};
+  const int need3[] = {0, 2, 3}, need4[] = {0, 2, 4};
+  int volume = -1;
+  EXPECT_TRUE(m.kavu_get_mincut_of_size(oz, sz, t, &cut, 2, &volume, need3));
+  EXPECT_TRUE(cut == (OTERM_LIST{out(x), out(y)}) && volume == 3);
+  EXPECT_FALSE(m.kavu_get_mincut_of_size(oz, sz, t, &cut, 2, &volume, need4));
   // A source missing from the oterm list once took the nets of the first terminal.
   EXPECT_KAVU_INTERNAL_ERROR(m.kavu_get_mincut({out(a), out(x)}, s, {out(a)}, &cut, nullptr, nullptr), "s >= 0");
   EXPECT_KAVU_INTERNAL_ERROR(m.kavu_get_mincut({out(a), out(x)}, {out(x)}, {out(y)}, &cut, nullptr, nullptr),
@@ -354,7 +411,17 @@ TEST(KavuCutLargestVolume, EpflConesAgreeWithBruteForce) {
       EXPECT_TRUE(!graph_ok || (graph_cut == cut4 && graph_volume == volume4)) << name;
       std::vector<int> volumes(10, 1000000);  // stale caller values must not act as volumes to beat
       std::vector<OTERM_LIST> cuts;
-      if (m.kavu_get_largest_volume_mincut_of_size(cone.o, cone.s, cone.t, k, k + 1, &cuts, &volumes, false)) {
+      const bool per_size_ok = m.kavu_get_largest_volume_mincut_of_size(cone.o, cone.s, cone.t, k, k + 1, &cuts, &volumes, false);
+      // The same search over the walked cone of the head, given alone or twice.
+      for (std::vector<CDB_SGATE_OTERM*> heads : {OTERMS{head}, OTERMS{head, head}}) {
+        std::vector<OTERM_LIST> walked_cuts;
+        std::vector<int> walked_volumes;
+        const bool walked_ok = heads.size() == 1
+            ? m.kavu_get_largest_volume_mincut_of_size(head, 5, k, k + 1, &walked_cuts, &walked_volumes, false, false, false, false, true)
+            : m.kavu_get_largest_volume_mincut_of_size(heads, 5, k, k + 1, &walked_cuts, &walked_volumes, false, false, false, false, true);
+        EXPECT_TRUE(walked_ok == per_size_ok && walked_cuts == cuts && walked_volumes == volumes) << name << " heads " << heads.size();
+      }
+      if (per_size_ok) {
         ASSERT_EQ(cuts.size(), size_t(k) + 2);
         ASSERT_EQ(volumes.size(), size_t(k) + 2);
         for (int size = 0; size <= k + 1; ++size) {

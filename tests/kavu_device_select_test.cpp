@@ -147,6 +147,7 @@ TEST(KavuDeviceSelect, LegalityAndCompanionQueries) {
     EXPECT_KAVU_INTERNAL_ERROR(kavu_requires_legal_device(&p.facade), "Unknown family");
   }
   EXPECT_KAVU_INTERNAL_ERROR(kavu_device_resources_can_be_used(DEV_FAMILY_ENUM(7)), "Unknown family");
+  for (int family : {15, 25, 45, 47}) EXPECT_TRUE(kavu_device_resources_can_be_used(DEV_FAMILY_ENUM(family))) << family;
 
   struct CASE {
     const char* mode;  // assignment 872, null: absent

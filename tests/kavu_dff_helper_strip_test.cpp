@@ -176,8 +176,10 @@ TEST(KavuDffStrip, NotGatePushTwiceRestoresTheRegister) {
   EXPECT_TRUE(kavu_dff_powers_up_high(r.reg));
   EXPECT_TRUE(r.reg->get_flag().test(CDB_NODE_FLAG_NOT_GATE_PUSHED));
   EXPECT_TRUE(out(r.reg)->get_first_fanout()->is_inverted());
+  EXPECT_TRUE(r.reg->is_changed());
   ASSERT_KAVU_EQUIVALENT(*golden.nl, *r.nl);
 
+  r.reg->set_changed(false);
   kavu_not_gate_push(r.reg, r.nl.get());
   EXPECT_TRUE(r.reg->get_input_term(CDB_DFF_PRESET)->is_vcc());
   EXPECT_TRUE(r.reg->get_input_term(CDB_DFF_ACLR)->is_gnd());
@@ -281,7 +283,13 @@ TEST(KavuDffStrip, PriorityFixMakesTheAtomTakeItsEnableFirstReusingAnAndInEither
   EXPECT_EQ(plain.nl.size(), gates);
 
   // Regression: a constant operand has no source; the reuse search read its
-  // fan-out count through a null pointer.
+  // fan-out count through a null pointer. With the constant on either side
+  // the AND that exists is found through the other operand.
   CDB_SGATE_NODE* k = make_and(&plain.nl, plain.reg, nullptr);
-  ASSERT_NE(kavu_find_or_create_and_of_iterms(&plain.nl, k, k->get_input_term(0), k->get_input_term(1)), nullptr);
+  const uint32_t with_k = plain.nl.size();
+  for (int constant : {1, 0}) {
+    EXPECT_EQ(kavu_find_or_create_and_of_iterms(&plain.nl, k, k->get_input_term(1 - constant), k->get_input_term(constant)),
+              out(k)) << constant;
+  }
+  EXPECT_EQ(plain.nl.size(), with_k);
 }

@@ -127,11 +127,17 @@ TEST(KavuHelperDump, FanoutsSortByGateIdThenInversion) {
   g3->get_input_term(1)->set_invert();
   o->insert_fanout(g3->get_input_term(1));
   o->insert_fanout(g3->get_input_term(0));
+  // On g5 the inverted input comes first by position and last by inversion.
+  CDB_SGATE_NODE* g5 = make_and(&netlist, nullptr, nullptr);
+  g5->set_debug_number(5);
+  g5->get_input_term(0)->set_invert();
+  o->insert_fanout(g5->get_input_term(0));
+  o->insert_fanout(g5->get_input_term(1));
   kavu_sort_oterm_fanouts(o);
   std::vector<CDB_SGATE_ITERM*> order;
   o->copy_fanouts(order);
-  EXPECT_EQ(order, (std::vector<CDB_SGATE_ITERM*>{g3->get_input_term(0), g3->get_input_term(1),
-                                                  g7->get_input_term(0)}));
+  EXPECT_EQ(order, (std::vector<CDB_SGATE_ITERM*>{g3->get_input_term(0), g3->get_input_term(1), g5->get_input_term(1),
+                                                  g5->get_input_term(0), g7->get_input_term(0)}));
   EXPECT_TRUE(g3->get_input_term(1)->is_inverted());
   KAVU_TRACK(netlist);
 }

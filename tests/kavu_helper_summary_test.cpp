@@ -52,6 +52,7 @@ TEST(KavuSummarySignature, EachValueIsExactAndEachChangeIsSeen) {
   g->insert_unordered_fanin(p->get_single_oterm())->invert();
   g->add_unordered_fanin_from_oterm(nullptr, false, nullptr);  // VCC
   g->add_unordered_fanin_from_oterm(nullptr, true, nullptr);   // GND
+  g->insert_unordered_fanin_term(g->create_input_term(nullptr));  // unconnected: not a connection
   g->get_single_oterm()->set_port_index(3);
   make_lut(&nl, std::vector<CDB_SGATE_NODE*>(6, g), 0x0000000300000005ull);
   nl.add_node(new CDB_SGATE_OPERATOR("eq", CDB_OPER_EQUAL));

@@ -153,6 +153,11 @@ struct SWEEP_CASE {
   unsigned stride;  // 4-input: every stride-th mask
 };
 
+// Stable names and printed values (the default prints the struct's bytes).
+void PrintTo(const SWEEP_CASE& c, std::ostream* os) {
+  *os << c.n << " inputs, form " << c.form << ", " << c.count << " masks, stride " << c.stride;
+}
+
 class KavuLutUnmapSanitySweep : public ::testing::TestWithParam<SWEEP_CASE> {};
 
 TEST_P(KavuLutUnmapSanitySweep, EveryMaskUnmapsToItsFunction) {
@@ -176,7 +181,10 @@ TEST_P(KavuLutUnmapSanitySweep, EveryMaskUnmapsToItsFunction) {
 INSTANTIATE_TEST_SUITE_P(Forms, KavuLutUnmapSanitySweep,
                          ::testing::Values(SWEEP_CASE{4, 0, 16384, 4}, SWEEP_CASE{4, 1, 16384, 4},
                                            SWEEP_CASE{4, 2, 4096, 16}, SWEEP_CASE{6, 0, 1000, 0},
-                                           SWEEP_CASE{6, 1, 1000, 0}, SWEEP_CASE{6, 2, 300, 0}));
+                                           SWEEP_CASE{6, 1, 1000, 0}, SWEEP_CASE{6, 2, 300, 0}),
+                         [](const ::testing::TestParamInfo<SWEEP_CASE>& info) {
+                           return std::to_string(info.param.n) + "InputsForm" + std::to_string(info.param.form);
+                         });
 
 // ---------------------------------------------------------------------------
 // The BDD form's gates for the shapes it is made for.

@@ -553,6 +553,11 @@ TEST(KavuSeqTimer, RamMacAndLutRamRecordsAndPacking) {
   EXPECT_EQ(lr->get_input_clock(waddr), A);
   EXPECT_EQ(lr->get_input_clock(raddr), B);
   EXPECT_TRUE(kavu_is_lutram_output_registered(lutram));
+  for (const char* setting : {WYS_NONE, "clock0"}) {  // any setting but clock 1: unregistered
+    hdb_set_option(lutram->get_instance_name(), WYS_PIREL_EC_PORT_B_DATA_OUT_CLOCK, setting);
+    EXPECT_FALSE(kavu_is_lutram_output_registered(lutram)) << setting;
+  }
+  hdb_set_option(lutram->get_instance_name(), WYS_PIREL_EC_PORT_B_DATA_OUT_CLOCK, "CLOCK1");
   EXPECT_EQ(timer.get_oterm_info(lutram_out)->m_hard_boundary_clk_id, B);
   // The register feeding the write address is required by clock A only.
   EXPECT_EQ(timer.get_oterm_info(out(ra))->m_hard_boundary_clk_id, A);

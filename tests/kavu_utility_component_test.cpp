@@ -127,6 +127,14 @@ TEST_F(KavuComponent, PortsTakeTheSourcesValue) {
   EXPECT_EQ(q->get_instance_name(), src->get_instance_name());
   EXPECT_EQ(rtl_component_create_output(&m_info, c, "q", 0, 0), q);
   src->clear_invert();
+  // Output bits are named like input bits, from (i2, i1): (2, 1) and (1, 2) differ.
+  for (const auto& [i1, i2] : {std::pair{2, 1}, std::pair{1, 2}}) {
+    CDB_SGATE_OTERM* bit = rtl_component_create_output(&m_info, c, "r", i1, i2);
+    CDB_SGATE_OTERM* named = nullptr;
+    ASSERT_TRUE(c->retrieve_known_port(rtl_component_generate_string_name(&m_info, "r", nullptr, nullptr, i2, 0, i1),
+                                       CDB_COMPONENT_PORT_OUTPUT, nullptr, &named, false)) << i1 << " " << i2;
+    EXPECT_EQ(named, bit) << i1 << " " << i2;
+  }
 
   rtl_set_component_int_parameter(c, &m_info, "WIDTH", 16);
   rtl_set_component_string_parameter(c, &m_info, "MODE", "UP");

@@ -18,6 +18,28 @@ std::vector<int> draw(const std::string& seed, int n) {
   return bytes;
 }
 
+// The stream written out independently: an RC4 variant whose key schedule
+// starts i at 1, advances it before use and XORs the seed byte in.
+std::vector<int> reference_stream(const std::string& seed, int n) {
+  uint8_t s[256];
+  for (int k = 0; k < 256; ++k) s[k] = uint8_t(k);
+  uint8_t i = 1, j = 1;
+  const size_t len = std::min<size_t>(seed.size(), 256);
+  for (size_t k = 0; k < 256; ++k) {
+    const uint8_t t = s[++i];
+    j = uint8_t(uint8_t(seed[k % len]) ^ uint8_t(j + t));
+    std::swap(s[i], s[j]);
+  }
+  std::vector<int> bytes;
+  for (int k = 0; k < n; ++k) {
+    const uint8_t t = s[++i];
+    j = uint8_t(j + t);
+    std::swap(s[i], s[j]);
+    bytes.push_back(s[uint8_t(s[i] + t)]);
+  }
+  return bytes;
+}
+
 }  // namespace
 
 TEST(KavuUtilityRandom, SeedsRestartTheStreamAndAreRequired) {
@@ -33,6 +55,11 @@ TEST(KavuUtilityRandom, SeedsRestartTheStreamAndAreRequired) {
   const std::string long_seed(256, 'x');
   EXPECT_EQ(draw(long_seed + "tail", 64), draw(long_seed, 64));
   EXPECT_NE(draw("\xff\x80\xc3", 64), draw("\x7f\x00\x43", 64));
+  // The 256th character still counts.
+  EXPECT_NE(draw(std::string(255, 'x') + "a", 64), draw(std::string(255, 'x') + "b", 64));
+  // Known answers: the exact bytes of the written-out stream.
+  for (const std::string& seed : {std::string("kavu"), std::string("\xff\x80\xc3"), long_seed + "tail", std::string(1, 'q')})
+    EXPECT_EQ(draw(seed, 300), reference_stream(seed, 300)) << seed.size();
   EXPECT_KAVU_INTERNAL_ERROR(kavu_rand_byte(true, ""), "len > 0");
   cdb_sgate_set_synthesis_running_in_parallel(true);
   EXPECT_KAVU_INTERNAL_ERROR(kavu_rand_byte(false, nullptr), "Need to fix the statics");

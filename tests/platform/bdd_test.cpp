@@ -132,6 +132,15 @@ struct OPS_CASE {
   int functions;
 };
 
+// Stable names and printed values (the default prints the struct's bytes,
+// padding included).
+void PrintTo(const OPS_CASE& c, std::ostream* os) {
+  *os << c.vars << " vars" << (c.ce ? ", complement edges, " : ", ") << c.functions << " functions";
+}
+std::string ops_case_name(const ::testing::TestParamInfo<OPS_CASE>& info) {
+  return std::to_string(info.param.vars) + (info.param.ce ? "VarsComplementEdges" : "Vars");
+}
+
 class BddOps : public ::testing::TestWithParam<OPS_CASE> {};
 
 TEST_P(BddOps, OperationsMatchTruthTablesAndAreCanonical) {
@@ -184,7 +193,8 @@ INSTANTIATE_TEST_SUITE_P(EdgesAndSizes, BddOps,
                          ::testing::Values(OPS_CASE{1, false, 20}, OPS_CASE{1, true, 20}, OPS_CASE{3, false, 60},
                                            OPS_CASE{3, true, 60}, OPS_CASE{6, false, 150},
                                            OPS_CASE{6, true, 150}, OPS_CASE{10, false, 120},
-                                           OPS_CASE{10, true, 120}));
+                                           OPS_CASE{10, true, 120}),
+                         ops_case_name);
 
 class BddReorder : public ::testing::TestWithParam<OPS_CASE> {};
 
@@ -236,7 +246,8 @@ TEST_P(BddReorder, FunctionsAndExactSizesSurviveEveryReordering) {
 INSTANTIATE_TEST_SUITE_P(EdgesAndSizes, BddReorder,
                          ::testing::Values(OPS_CASE{2, false, 10}, OPS_CASE{2, true, 10}, OPS_CASE{5, false, 60},
                                            OPS_CASE{5, true, 60}, OPS_CASE{8, false, 80}, OPS_CASE{8, true, 80},
-                                           OPS_CASE{10, false, 60}, OPS_CASE{10, true, 60}));
+                                           OPS_CASE{10, false, 60}, OPS_CASE{10, true, 60}),
+                         ops_case_name);
 
 // f = x0 x3 + x1 x4 + x2 x5: six nodes when the pairs are adjacent, many
 // more in the order 0..5. Sifting and the exhaustive search both find the

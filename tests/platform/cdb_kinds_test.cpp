@@ -4,6 +4,7 @@
 #include <random>
 #include <set>
 
+#include "hdb/hdb.h"
 #include "netlist_io/simulator.h"
 #include "testkit/platform_testkit.h"
 
@@ -153,6 +154,10 @@ TEST(CdbKinds, IdentitiesAndStateMachineReferences) {
   EXPECT_EQ(CDB_SGATE_COMB(nullptr, CDB_COMB_OR).get_id(), 901u);
   g.set_synthesized_name(nullptr);  // naming a gate after a base marks its name temporary
   EXPECT_TRUE(g.has_temporary_name());
+  HDB_INSTANCE_NAME* base = HDB_INSTANCE_NAME::create_normal_name(nullptr, "base", nullptr, nullptr, nullptr);
+  EXPECT_EQ(g.get_synfrom_name(), nullptr);
+  g.set_synthesized_name(base);  // a gate without extra data records the base too
+  EXPECT_EQ(g.get_synfrom_name(), base);
 
   CDB_STATE_MACHINE* m = new CDB_STATE_MACHINE;
   CDB_SGATE_STATE* s1 = new CDB_SGATE_STATE(nullptr, m);
@@ -310,6 +315,18 @@ TEST(CdbKinds, CloneNodeCopiesKindDataSlotsAndConnectionsOfEveryKind) {
   CDB_SGATE_ASYNCHRONOUS_RAM* async = new CDB_SGATE_ASYNCHRONOUS_RAM(nullptr);
   nl.add_node(async);
   protos.push_back({async, [](CDB_SGATE_NODE*) {}});
+  CDB_SGATE_BOUNDARY* bnd = new CDB_SGATE_BOUNDARY(nullptr, CDB_BOUNDARY_OUTPUT);
+  nl.add_node(bnd);
+  bnd->insert_unordered_fanin(src);
+  bnd->set_partition_number(3);
+  bnd->set_boundary_id(17);
+  bnd->set_cut(true);
+  bnd->set_fed_by(src);
+  protos.push_back({bnd, [src](CDB_SGATE_NODE* c) {
+                      const CDB_SGATE_BOUNDARY* b = c->cast_to_boundary();
+                      EXPECT_TRUE(b->get_direction() == CDB_BOUNDARY_OUTPUT && b->get_partition_number() == 3 &&
+                                  b->get_boundary_id() == 17 && b->is_cut() && b->get_fed_by() == src);
+                    }});
 
   for (const auto& [g, check_kind_data] : protos) {
     for (int clone_type : {0, 1}) {

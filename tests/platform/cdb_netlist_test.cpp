@@ -283,10 +283,16 @@ TEST(CdbNetlistRecords, InfoRecordCallbacksAndMaxFanout) {
     EXPECT_EQ(freed, 1);
     CDB_SGATE_COMB* g = comb(nl, {});
     nl.set_max_fanout_constraint(g, 4);
+    nl.set_max_fanout_constraint(g, 5);  // a new limit is not a second constraint
+    EXPECT_EQ(nl.get_num_max_fanout_constraints(), 1);
     nl.delete_node(g);  // unlinking hides the constraint, re-adding restores it
     EXPECT_FALSE(nl.has_max_fanout_constraint(g));
+    EXPECT_EQ(nl.get_num_max_fanout_constraints(), 0);
     nl.add_node(g);
-    EXPECT_EQ(nl.get_max_fanout_constraint(g), 4);
+    EXPECT_EQ(nl.get_max_fanout_constraint(g), 5);
+    EXPECT_EQ(nl.get_num_max_fanout_constraints(), 1);
+    nl.set_max_fanout_constraint(g, 0);
+    EXPECT_EQ(nl.get_num_max_fanout_constraints(), 0);
   }
   EXPECT_EQ(freed, 2);  // the destructor frees through the callback
 }
