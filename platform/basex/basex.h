@@ -27,6 +27,8 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cdb/cdb_sgate.h"
 
@@ -112,10 +114,18 @@ class BASEX_ELABORATE_INFO {
   // Texts pooled so far.
   size_t get_pool_size() const { return m_pool.size(); }
 
+  // Declares `base` as an array name with these index ranges (kind 1: a
+  // bank of registers); a later declaration of the same base replaces the
+  // earlier one. Empty ranges or a null base are PLAT_CHECK failures.
+  virtual void declare_array_name(const char* base, int kind, const std::vector<std::pair<int, int>>& ranges);
+  // The ranges declared for `base`; null when it was never declared.
+  const std::vector<std::pair<int, int>>* get_array_ranges(const char* base) const;
+
  private:
   NL_CLONE_INFO* m_clone_info = nullptr;
   CDB_SGATE_HIERARCHY* m_hierarchy = nullptr;
   HDB_INSTANCE_NAME* m_new_hierarchy_name = nullptr;
   bool m_netlist_installed = false;
   std::set<std::string> m_pool;  // node-based: pooled texts never move
+  std::map<std::string, std::vector<std::pair<int, int>>> m_arrays;
 };

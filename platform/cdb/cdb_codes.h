@@ -291,7 +291,11 @@ enum : uint8_t {
   CDB_MISC_PIN_FROM_SYNTHESIS = 0x01,
   CDB_MISC_LUT_LATCH_BIT0 = 0x01,
   CDB_MISC_LUT_LATCH_BIT1 = 0x02,
-  CDB_MISC_ORPHAN = 0x80
+  CDB_MISC_ORPHAN = 0x80,
+  // misc byte, plain register: the cached answer of the I/O-register test
+  // (known, then the answer); written once, never cleared by the database
+  CDB_MISC_DFF_IO_REG_VALUE = 0x10,
+  CDB_MISC_DFF_IO_REG_KNOWN = 0x20
 };
 
 // Bits of a terminal's own flag byte.

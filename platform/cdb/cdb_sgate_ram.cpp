@@ -73,6 +73,7 @@ void RAM_GATE::clone_ram_into(RAM_GATE* copy, int clone_type) const {
   copy->m_mode[0] = m_mode[0];
   copy->m_mode[1] = m_mode[1];
   copy->m_mif_file = m_mif_file;
+  copy->m_block_type = m_block_type;
   clone_base_into(copy, clone_type);
 }
 

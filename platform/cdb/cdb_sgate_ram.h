@@ -28,6 +28,9 @@ class RAM_GATE : public CDB_SGATE_NODE {
   void set_mode_word(unsigned i, uint32_t value);
   const char* get_mif_file() const { return m_mif_file.empty() ? nullptr : m_mif_file.c_str(); }
   void set_mif_file(const char* text) { m_mif_file = text ? text : ""; }
+  // The RAM block type the user asked for (signed 8-bit code; 0 none).
+  int8_t get_ram_block_type() const { return m_block_type; }
+  void set_ram_block_type(int8_t code) { m_block_type = code; }
 
   // The input terminal of that port type and bit, or null; 36 and 96 both
   // name the port-B clock.
@@ -48,6 +51,7 @@ class RAM_GATE : public CDB_SGATE_NODE {
   int m_size[kNumSizeParameters] = {};
   uint32_t m_mode[2] = {};
   std::string m_mif_file;
+  int8_t m_block_type = 0;
 };
 
 }  // namespace kavu_platform

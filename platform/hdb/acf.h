@@ -36,6 +36,12 @@ enum ACF_VARIABLE_TYPE_ENUM {
   ACF_REG_MERGE_ACROSS_HIERARCHIES = 574,  // enumeration: ACF_ENUM_OFF, ACF_ENUM_AUTO, …
   ACF_DEVICE_TECHNOLOGY_MIGRATION_LIST = 667,  // text: comma-separated part names
   ACF_FORMAL_VERIFICATION_MODE = 1221,  // enumeration; ACF_ENUM_BLACK_BOX marks a black box
+  // Register classification (I/O registers and synchronous secondary signals).
+  ACF_INPUT_REGISTER = 202,             // Boolean: the register is the input register of its pin
+  ACF_OUTPUT_REGISTER = 203,            // Boolean: the register is the output register of its pin
+  ACF_OUTPUT_ENABLE_REGISTER = 204,     // Boolean: the register drives its pin's output enable
+  ACF_SYNCH_SECONDARY_ALLOWED = 471,    // Boolean: false forbids synchronous clears and loads
+  ACF_PCI_PIN = 862,                    // Boolean, on a pin: the pin is a PCI pin
 };
 
 // Enumeration values.

@@ -13,6 +13,7 @@
 #include <new>
 
 #include "hdb/hdb_int.h"
+#include "hdb/hdb_types.h"
 #include "msg/msg.h"
 #include "testkit/platform_test_hooks.h"
 

@@ -32,6 +32,8 @@
 
 class HDB_NAMESPACE;
 class HDB_INSTANCE_NAME;
+class HDB_TYPE;
+class HDB_TYPE_DB;
 struct HDB_CHILD_INDEX;
 class MSG_LOCATION_SCHEMA;
 namespace kavu_platform {
@@ -162,6 +164,11 @@ class HDB_INSTANCE_NAME {
   // N >= 1 (path "base~N"). A null base is an internal error.
   static HDB_INSTANCE_NAME* create_numbered_synthesized_name(HDB_INSTANCE_NAME* base);
 
+  // The type the name carries (hdb_types.h), or null. A type of another
+  // namespace is a PLAT_CHECK failure; null removes the type.
+  const HDB_TYPE* get_type() const;
+  void set_type(const HDB_TYPE* type);
+
  protected:
   HDB_INSTANCE_NAME() = default;
 
@@ -178,6 +185,7 @@ class HDB_INSTANCE_NAME {
     // start their search: names are never freed, so the smallest free number
     // only grows.
     std::map<std::string, int> m_unique_next;
+    const HDB_TYPE* m_type = nullptr;
     ~EXTRA();
   };
 
@@ -236,6 +244,11 @@ class HDB_NAMESPACE {
   HDB_INSTANCE_NAME* create_group_instance_name(HDB_INSTANCE_NAME* parent, const char* group_text,
                                                 int index);
 
+  // The namespace's type database (hdb_types.h), null until created;
+  // create_type_db makes it once and returns the existing one afterwards.
+  HDB_TYPE_DB* get_type_db() const { return m_type_db.get(); }
+  HDB_TYPE_DB* create_type_db();
+
  private:
   // Names live in blocks of raw storage owned here (they die only with the
   // namespace), their texts in a store of character blocks.
@@ -253,6 +266,7 @@ class HDB_NAMESPACE {
   std::vector<HDB_INSTANCE_NAME*> m_tops;
   std::map<std::string, HDB_INSTANCE_NAME*> m_top_index;
   HDB_SOURCE_COMPONENT_COL m_components;
+  std::unique_ptr<HDB_TYPE_DB> m_type_db;
   // (target name id, 0 for the namespace itself; variable) → options in the
   // order set.
   std::map<std::pair<int, int>, std::vector<std::unique_ptr<kavu_platform::HDB_OPTION_RECORD>>>
