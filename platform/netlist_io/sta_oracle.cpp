@@ -149,11 +149,21 @@ std::string sdc_for_sta(const STA_CONSTRAINTS& c, const std::unordered_map<std::
 
 }  // namespace
 
+// A gate path as a glob pattern that matches only itself.
+static std::string literal_pattern(const std::string& path) {
+  std::string out;
+  for (char ch : path) {
+    if (ch == '[' || ch == ']' || ch == '*' || ch == '?' || ch == '\\') out += '\\';
+    out += ch;
+  }
+  return out;
+}
+
 std::string sta_engine_sdc(const STA_CONSTRAINTS& c) {
   std::ostringstream out;
   for (const STA_CLOCK& k : c.clocks) {
     out << "create_clock -name " << k.name << " -period " << k.period;
-    if (!k.source.empty()) out << " [get_ports {" << k.source << "}]";
+    if (!k.source.empty()) out << " [get_ports {" << literal_pattern(k.source) << "}]";
     out << "\n";
   }
   for (const STA_IO_DELAY& d : c.io_delays) {
@@ -163,7 +173,7 @@ std::string sta_engine_sdc(const STA_CONSTRAINTS& c) {
       continue;
     }
     out << "[get_ports {";
-    for (size_t i = 0; i < d.ports.size(); ++i) out << (i ? " " : "") << d.ports[i];
+    for (size_t i = 0; i < d.ports.size(); ++i) out << (i ? " " : "") << literal_pattern(d.ports[i]);
     out << "}]\n";
   }
   for (const auto& [a, b] : c.false_clock_pairs) {
@@ -356,6 +366,12 @@ STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC
   }
   const std::string cmd = "cd '" + dir.path() + "' && '" + binary + "' -no_splash -exit run.tcl > sta.log 2>&1";
   const int rc = std::system(cmd.c_str());
+  if (cfg_is_on("sta_keep_files", false)) {
+    // For debugging a disagreement: the inputs stay in the working directory.
+    std::error_code ec;
+    for (const char* f : {"cells.lib", "top.v", "top.sdc", "run.tcl", "sta.log"})
+      std::filesystem::copy_file(dir.path() + "/" + f, f, std::filesystem::copy_options::overwrite_existing, ec);
+  }
   std::ifstream logf(dir.path() + "/sta.log");
   std::stringstream logtext;
   logtext << logf.rdbuf();
