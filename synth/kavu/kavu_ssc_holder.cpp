@@ -32,7 +32,8 @@ void name_unnamed_gates(CDB_SGATE_NETLIST* netlist) {
     CDB_SGATE_NODE* node = *it;
     if (!node || node->get_instance_name_id() != 0) continue;
     if (!parent) continue;  // nothing to name from
-    node->set_instance_name(HDB_INSTANCE_NAME::create_synthesized_name(parent, "", true, true, nullptr));
+    // The name database wants an extension; "ssc" stands for the empty one.
+    node->set_instance_name(HDB_INSTANCE_NAME::create_synthesized_name(parent, "ssc", true, true, nullptr));
     named = true;
   }
   if (named) kavu_debug("Warning: KAVU_SSC creates names on Sgate!!!");
