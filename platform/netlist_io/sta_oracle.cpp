@@ -201,14 +201,9 @@ std::string sta_binary_path() {
   return std::string();
 }
 
-STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_DELAY_MODEL model,
-                       const STA_CONSTRAINTS& constraints, const std::vector<const CDB_SGATE_ITERM*>& pins) {
-  STA_RESULT result;
-  const std::string binary = sta_binary_path();
-  if (binary.empty()) {
-    result.log = "sta is not installed";
-    return result;
-  }
+bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_DELAY_MODEL model,
+                      const STA_CONSTRAINTS& constraints, const std::vector<const CDB_SGATE_ITERM*>& pins,
+                      const std::string& dir, std::string* why) {
   const SSC_DELAYS delays = ssc_make_delays(facade, model);
   std::ostringstream lib, ver;
   std::map<std::string, std::string> cells;  // shape key -> cell name
@@ -223,8 +218,8 @@ STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC
     const CDB_SGATE_NODE* g = *it;
     if (!g) continue;
     if (g->get_sgate_type() == CDB_SGATE_LATCH_ENUM || (g->is_pin() && g->is_bidir())) {
-      result.log = "the netlist holds latches or bidirectional pins";
-      return result;
+      if (why) *why = "the netlist holds latches or bidirectional pins";
+      return false;
     }
     if (g->is_pin() && g->is_input()) {
       const std::string port = "p" + std::to_string(port_decl.size());
@@ -278,8 +273,8 @@ STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC
         s.inputs = 1;
       }
     } else if (g->get_reg_flags() || g->cast_to_wysiwyg() || g->get_sgate_type() == CDB_SGATE_SYNCHRONOUS_RAM_ENUM) {
-      result.log = "the netlist holds sequential gates other than plain registers";
-      return result;
+      if (why) *why = "the netlist holds sequential gates other than plain registers";
+      return false;
     } else {
       s.carry = g->get_sgate_type() == CDB_SGATE_CARRY_SUM_ENUM;
       const CDB_SGATE_ITERM* only = nullptr;
@@ -287,8 +282,8 @@ STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC
         const CDB_SGATE_ITERM* t = g->get_input_term(i);
         if (!t || net(t).empty()) continue;
         if (s.carry && int(i) != s.inputs) {
-          result.log = "a carry-sum gate with a missing input";
-          return result;
+          if (why) *why = "a carry-sum gate with a missing input";
+          return false;
         }
         const std::string p = "I" + std::to_string(s.inputs++);
         conn.push_back({p, net(t)});
@@ -308,8 +303,8 @@ STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC
         conn.push_back({"O" + std::to_string(s.outputs++), net_of[t]});
       }
       if (delay == -2) {
-        result.log = "a gate whose outputs have different delays";
-        return result;
+        if (why) *why = "a gate whose outputs have different delays";
+        return false;
       }
       if (s.outputs == 0) continue;
       s.delay = delay < 0 ? 0 : delay;
@@ -324,14 +319,8 @@ STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC
     for (size_t k = 0; k < conn.size(); ++k) body << (k ? ", " : "") << "." << conn[k].first << "(" << conn[k].second << ")";
     body << ");\n";
   }
-  TEMP_DIR dir;
-  if (dir.path().empty()) {
-    result.status = STA_ERROR;
-    result.log = "no temporary directory";
-    return result;
-  }
   {
-    std::ofstream l(dir.path() + "/cells.lib");
+    std::ofstream l(dir + "/cells.lib");
     l << "library (kavu_cells) {\n  delay_model : table_lookup;\n  time_unit : \"1ns\";\n"
       << "  capacitive_load_unit (1, pf);\n  voltage_unit : \"1V\";\n  current_unit : \"1mA\";\n"
       << "  pulling_resistance_unit : \"1kohm\";\n  leakage_power_unit : \"1nW\";\n"
@@ -341,16 +330,16 @@ STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC
       << "  slew_lower_threshold_pct_rise : 20;\n  slew_lower_threshold_pct_fall : 20;\n"
       << "  slew_upper_threshold_pct_rise : 80;\n  slew_upper_threshold_pct_fall : 80;\n"
       << lib.str() << "}\n";
-    std::ofstream v(dir.path() + "/top.v");
+    std::ofstream v(dir + "/top.v");
     v << "module top (";
     for (size_t k = 0; k < port_decl.size(); ++k) v << (k ? ", " : "") << port_decl[k].substr(port_decl[k].find(' ') + 1);
     v << ");\n";
     for (const std::string& d : port_decl) v << "  " << d << ";\n";
     for (int k = 0; k < nets; ++k) v << "  wire n" << k << ";\n";
     v << body.str() << "endmodule\n";
-    std::ofstream c(dir.path() + "/top.sdc");
+    std::ofstream c(dir + "/top.sdc");
     c << sdc_for_sta(constraints, port_of, inputs, outputs);
-    std::ofstream t(dir.path() + "/run.tcl");
+    std::ofstream t(dir + "/run.tcl");
     t << "read_liberty cells.lib\nread_verilog top.v\nlink_design top\nread_sdc top.sdc\n";
     // Per clock: the worst slack of the clock's path group.
     t << "foreach clk {";
@@ -364,6 +353,25 @@ STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC
         << "}] -path_delay max] { set s [sta::format_time [$x slack] 6] }\nputs \"KAVU_PIN " << k << " $s\"\n";
     }
   }
+  return true;
+}
+
+STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_DELAY_MODEL model,
+                       const STA_CONSTRAINTS& constraints, const std::vector<const CDB_SGATE_ITERM*>& pins) {
+  STA_RESULT result;
+  const std::string binary = sta_binary_path();
+  if (binary.empty()) {
+    result.log = "sta is not installed";
+    return result;
+  }
+  TEMP_DIR dir;
+  if (dir.path().empty()) {
+    result.status = STA_ERROR;
+    result.log = "no temporary directory";
+    return result;
+  }
+  if (!sta_write_inputs(netlist, facade, model, constraints, pins, dir.path(), &result.log)) return result;
+
   const std::string cmd = "cd '" + dir.path() + "' && '" + binary + "' -no_splash -exit run.tcl > sta.log 2>&1";
   const int rc = std::system(cmd.c_str());
   if (cfg_is_on("sta_keep_files", false)) {

@@ -65,6 +65,12 @@ struct STA_RESULT {
 // The sta binary as a full path, or "" when it is not installed.
 std::string sta_binary_path();
 
+// Writes cells.lib, top.v, top.sdc and run.tcl (the script sta_analyze runs)
+// into `dir`; false with *why when the netlist cannot be expressed.
+bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_DELAY_MODEL model,
+                      const STA_CONSTRAINTS& constraints, const std::vector<const CDB_SGATE_ITERM*>& pins,
+                      const std::string& dir, std::string* why);
+
 STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_DELAY_MODEL model,
                        const STA_CONSTRAINTS& constraints, const std::vector<const CDB_SGATE_ITERM*>& pins);
 
