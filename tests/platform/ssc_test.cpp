@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "atcl/atcl.h"
 #include "cmp/cmp.h"
 #include "gen/gen.h"
 #include "hdb/hdb.h"
@@ -422,4 +423,89 @@ TEST(SscOracle, UnitWorstArrivalEqualsAbcLevels) {
     ASSERT_NE(at, std::string::npos) << out;
     EXPECT_EQ(ours, std::atoi(out.c_str() + at + 5)) << name;
   }
+}
+
+TEST(SscSdc, TargetsWaveformsAndLineForms) {
+  // ra (clock, rising) -> !ra -> rb (falling when inverted) -> q; x -> ra.
+  struct ROW {
+    const char* sdc;
+    bool inverted;
+    int rb_slack, ra_slack;  // data inputs of rb and ra
+    bool ok;
+  };
+  const ROW rows[] = {
+      // Glob targets, braces, a continued line and a comment.
+      {"# clocks\ncreate_clock -name c -period 10 [get_ports {cl?}]\nset_input_delay 3 \\\n -clock c [get_ports x*]\n",
+       false, 9, 7, true},
+      // A falling-edge register half a period after the launch.
+      {"create_clock -name c -period 10 [get_ports clk]\nset_input_delay 3 -clock c [all_inputs]\n", true, 4, 7, true},
+      // The waveform moves the falling edge.
+      {"create_clock -name c -period 10 -waveform {0 2} [get_ports clk]\n", true, 1, SSC_UNCONSTRAINED_SLACK, true},
+      // Input delay on the falling edge of the clock.
+      {"create_clock -name c -period 10 [get_ports clk]\nset_input_delay 1 -clock c -clock_fall [get_ports x]\n",
+       false, 9, 4, true},
+      // Output delay, minimum delays skipped, other commands noted.
+      {"set_units -time ns\ncreate_clock -name c -period 10 [get_ports clk]\nset_output_delay 4 -clock c [all_outputs]\n"
+       "set_input_delay 9 -clock c -min [get_ports x]\n",
+       false, 9, SSC_UNCONSTRAINED_SLACK, true},
+      // Registers by cell name; a virtual clock only on ports.
+      {"create_clock -name v -period 8\ncreate_clock -name c -period 10 [get_ports clk]\n"
+       "set_false_path -from [get_cells ra]\n",
+       false, SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK, true},
+      {"create_clock -name c -period 10 [get_ports {clk]\n", false, 0, 0, false},
+      {"create_clock -name c -period ten [get_ports clk]\n", false, 0, 0, false},
+      {"create_clock -name c -period 10 [get_things clk]\n", false, 0, 0, false},
+      {"create_clock -name c -period 10 -bogus [get_ports clk]\n", false, 0, 0, false},
+  };
+  for (const ROW& row : rows) {
+    CDB_SGATE_NETLIST nl;
+    auto* clk = make_input_pin(&nl, "clk");
+    auto* x = make_input_pin(&nl, "x");
+    auto* ra = named(make_dff(&nl, x, clk), "ra");
+    auto* rb = named(make_dff(&nl, make_not(&nl, ra), clk), "rb");
+    if (row.inverted) rb->get_input_term(1)->set_invert();
+    make_output_pin(&nl, "q", rb);
+    write_file("t.sdc", row.sdc);
+    CFG_SCOPE cfg{{"ssc_sdc_file", "t.sdc"}};
+    SSC_UTIL* u = ssc_get_util();
+    ASSERT_TRUE(u->initialize_netlist(nullptr, &nl, SSC_DELAY_MODEL_UNIT, nullptr));
+    SSC_ITERM_TIMING_INFO_MAP map;
+    EXPECT_EQ(u->perform_timing_analysis(&nl, &map, nullptr, false), row.ok) << row.sdc;
+    if (row.ok) {
+      EXPECT_EQ(map.at(rb->get_input_term(0)).m_slack, row.rb_slack) << row.sdc;
+      EXPECT_EQ(map.at(ra->get_input_term(0)).m_slack, row.ra_slack) << row.sdc;
+    }
+    u->delete_netlist();
+  }
+  // A missing constraint file is a failed analysis; without the key every
+  // register clock gets the default period.
+  PIPELINE p;
+  SSC_UTIL* u = ssc_get_util();
+  ASSERT_TRUE(u->initialize_netlist(nullptr, &p.nl, SSC_DELAY_MODEL_UNIT, nullptr));
+  {
+    CFG_SCOPE missing{{"ssc_sdc_file", "missing.sdc"}};
+    EXPECT_FALSE(u->update_sta());
+  }
+  CFG_SCOPE period{{"ssc_default_period", "50"}};
+  ASSERT_TRUE(u->update_sta());
+  EXPECT_EQ(u->get_clock_names(), std::vector<std::string>{"top|clk"});
+  EXPECT_EQ(u->get_worst_slack(), 47);
+  u->delete_netlist();
+}
+
+TEST(SscTcl, InterpreterPackagesAndRegistrars) {
+  Tcl_Interp* interp = atcl_get_interpreter();
+  ASSERT_NE(interp, nullptr);
+  EXPECT_EQ(atcl_get_interpreter(), interp);
+  EXPECT_EQ(atcl_package_require(interp, "flow", "1.0", false, true), 0);
+  EXPECT_EQ(atcl_package_require(interp, "no_such_package", nullptr, false, true), 1);
+  std::string result;
+  EXPECT_TRUE(atcl_eval("expr {6 * 7}", &result));
+  EXPECT_EQ(result, "42");
+  EXPECT_FALSE(atcl_eval("no_such_command", &result));
+  // The engine's commands survive a fresh interpreter.
+  ssc_get_util();
+  atcl_test_reset();
+  EXPECT_TRUE(atcl_eval("info commands get_worst_slack", &result));
+  EXPECT_EQ(result, "get_worst_slack");
 }
