@@ -10,6 +10,8 @@
 #include "dev/dev.h"
 #include "hdb/hdb_section.h"
 #include "zhd/zhd.h"
+#include "atcl/atcl.h"
+#include "ssc/ssc.h"
 #include "testkit/platform_test_hooks.h"
 #include "wl/wl.h"
 
@@ -28,6 +30,9 @@ void plat_test_reset_all() {
   zhd_reset();
   dev_test_reset();
   wl_test_reset();
+  // Timing engine and Tcl interpreter.
+  ssc_test_reset();
+  atcl_test_reset();
 }
 
 }  // namespace kavu_platform

@@ -218,6 +218,9 @@ class HDB_NAME_MGR {
 
 // A namespace: a forest of names, their source components and the options
 // store. Destroying it destroys its names and options.
+template <int KIND, int X>
+class HDB_DERIVED_OPTION;
+
 class HDB_NAMESPACE {
  public:
   // With a root name, creates that top name at once.
@@ -243,6 +246,11 @@ class HDB_NAMESPACE {
   // negative index or an empty text is an internal error.
   HDB_INSTANCE_NAME* create_group_instance_name(HDB_INSTANCE_NAME* parent, const char* group_text,
                                                 int index);
+  // Every option of a Boolean `variable` in the namespace, on any name or
+  // global, into *list (replaced): by name id (global ones first), each
+  // name's options in the order set. The flag is accepted for callers.
+  // Returns the count.
+  int get_all_generated_options(int variable, std::vector<HDB_DERIVED_OPTION<1, 0>*>* list, bool flag) const;
 
   // The namespace's type database (hdb_types.h), null until created;
   // create_type_db makes it once and returns the existing one afterwards.

@@ -298,3 +298,19 @@ bool hdb_load_assignments(HDB_NAMESPACE* ns, const std::string& text, std::strin
 }
 
 }  // namespace kavu_platform
+
+// ---------------------------------------------------------------- every option of a variable
+
+int HDB_NAMESPACE::get_all_generated_options(int variable, std::vector<HDB_DERIVED_OPTION<1, 0>*>* list,
+                                             bool) const {
+  PLAT_CHECK(list != nullptr, "HDB");
+  list->clear();
+  for (const auto& [key, records] : m_options) {
+    if (key.second != variable || records.empty()) continue;
+    std::vector<HDB_DERIVED_OPTION<1, 0>*> some =
+        key.first == 0 ? HDB_DERIVED_OPTION<1, 0>::get_all_options(this, variable)
+                       : HDB_DERIVED_OPTION<1, 0>::get_all_options(get_instance_name(key.first), variable, true);
+    list->insert(list->end(), some.begin(), some.end());
+  }
+  return int(list->size());
+}

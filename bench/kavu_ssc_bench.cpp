@@ -1,0 +1,259 @@
+// kavu_ssc_bench.cpp — timing analysis during synthesis beside OpenSTA in
+// the same run, both as whole processes.
+//
+//   BM_TimingAnalysisInProcess/<design>
+//                 kavu_ssc_perform_timing_analysis on a loaded design (the
+//                 largest bundled one, and a generated netlist of 10^6
+//                 gates with two clocks): build, analysis and map, in
+//                 process; terminals per second
+//   BM_WholeProcess/<design>   (the largest bundled design)
+//                 ours: this program's --analyze mode (read or generate the
+//                 netlist, set up the compile, run the analysis, print the
+//                 worst slack per clock); peer: `sta` reading the same
+//                 netlist as Verilog over the Liberty cells of the delay
+//                 model and the same constraints as SDC, then report_checks
+//                 and report_wns. Wall time, peak memory and ours / sta.
+// The generated netlist takes sta a quarter of an hour or more per run, too
+// long for the paired runs of BM_WholeProcess; it is timed once per side
+// with the --write-sta-inputs mode and farm-bench:
+//   kavu_ssc_bench --write-sta-inputs random:1000000 DIR
+//   farm-bench -n 1 --warmup 0 --timeout 3600
+//     --vs "sh -c 'cd DIR && sta -no_splash -exit bench.tcl'"
+//     -- kavu_ssc_bench --analyze random:1000000 DIR/t.sdc
+// The generated netlist: 64 inputs and two clock pins; 10^6 gates, each
+// 1-4-input LUT reading from the last 1000 signals, every tenth gate a
+// register on clock 0 or 1 in turn. Constraints: the two clocks (periods
+// 3000 and 4000), an input delay on the data inputs. A missing sta skips
+// the peer rows with a message. Figures only; nothing is asserted.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "bench_support.h"
+#include "cdb/cdb_sgate.h"
+#include "cmp/cmp.h"
+#include "gen/gen.h"
+#include "hdb/hdb.h"
+#include "kavu_ssc.h"
+#include "netlist_io/blif.h"
+#include "netlist_io/sta_oracle.h"
+#include "testkit/platform_test_hooks.h"
+#include "zhd/zhd.h"
+
+using namespace kavu_platform;
+using namespace kavu_bench;
+
+namespace {
+
+constexpr int GENERATED_GATES = 1000000;
+const char* const DESIGNS[] = {"largest", "random:1000000"};
+
+HDB_INSTANCE_NAME* top_child(HDB_INSTANCE_NAME* top, const std::string& name) {
+  return HDB_INSTANCE_NAME::create_normal_name(nullptr, name.c_str(), nullptr, nullptr, top);
+}
+
+// The generated two-clock netlist (see the file comment).
+CDB_SGATE_NETLIST* make_two_clock_dag(int gates, uint64_t seed) {
+  auto* nl = new CDB_SGATE_NETLIST;
+  HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
+  auto pin = [&](const std::string& name, CDB_IO_TYPE type) {
+    auto* p = new CDB_SGATE_IO(nullptr, type);
+    p->set_instance_name(top_child(top, name));
+    if (p->get_output_term(0)) p->get_output_term(0)->set_instance_name(p->get_instance_name());
+    nl->add_node(p);
+    return p;
+  };
+  std::vector<CDB_SGATE_OTERM*> signals;
+  CDB_SGATE_OTERM* clocks[2] = {pin("clk0", CDB_IO_INPUT)->get_output_term(0), pin("clk1", CDB_IO_INPUT)->get_output_term(0)};
+  for (int i = 0; i < 64; ++i) signals.push_back(pin("in" + std::to_string(i), CDB_IO_INPUT)->get_output_term(0));
+  GEN_RAND rand(seed);
+  auto recent = [&]() { return signals[signals.size() - 1 - rand.get_int(int(std::min<size_t>(signals.size(), 1000)))]; };
+  for (int g = 0; g < gates; ++g) {
+    if (g % 10 == 9) {
+      auto* r = new CDB_SGATE_DFF(top_child(top, "r" + std::to_string(g)));
+      r->create_all_inputs();
+      r->get_input_term(CDB_DFF_DATA)->set_source(recent());
+      r->get_input_term(CDB_DFF_CLK)->set_source(clocks[(g / 10) % 2]);
+      nl->add_node(r);
+      signals.push_back(r->get_output_term(0));
+      continue;
+    }
+    const unsigned n = 1 + unsigned(rand.get_int(4));
+    CDB_LUTMASK m;
+    uint64_t mask = rand.get_uint() & ((n == 4 ? 0xffffull : (1ull << (1u << n)) - 1));
+    if (mask == 0 || mask == ((1ull << (1u << n)) - 1)) mask = 0x6;
+    m.set_value(n, mask);
+    auto* lut = new CDB_SGATE_LUT(nullptr, m);
+    for (unsigned i = 0; i < n; ++i) {
+      CDB_SGATE_ITERM* t = lut->create_input_term(nullptr, DB_INPUT_PORT_TYPE(12 + i));
+      lut->set_input_term(t, i);
+      t->set_source(recent());
+    }
+    nl->add_node(lut);
+    signals.push_back(lut->get_output_term(0));
+  }
+  for (int i = 0; i < 64; ++i) {
+    auto* out = pin("out" + std::to_string(i), CDB_IO_OUTPUT);
+    out->get_input_term(0)->set_source(signals[signals.size() - 1 - size_t(i)]);
+  }
+  return nl;
+}
+
+STA_CONSTRAINTS constraints_of(const CDB_SGATE_NETLIST* nl) {
+  STA_CONSTRAINTS c;
+  std::vector<std::string> data;
+  std::string clocks[2];
+  int k = 0;
+  for (const CDB_SGATE_IO* p : nl->get_input_pins()) {
+    const std::string path = p->get_string_hpath();
+    const bool is_clock = path.find("clk") != std::string::npos || path.find("clock") != std::string::npos;
+    if (is_clock && k < 2) clocks[k++] = path;
+    else data.push_back(path);
+  }
+  for (int i = 0; i < k; ++i) c.clocks.push_back({"clk" + std::to_string(i), 3000 + 1000 * i, clocks[i]});
+  if (c.clocks.empty()) c.clocks.push_back({"virtual", 3000, ""});
+  c.io_delays.push_back({true, c.clocks.front().name, 100, data});
+  return c;
+}
+
+struct DESIGN {
+  CDB_SGATE_NETLIST* netlist = nullptr;
+  CDB_SGATE_HIERARCHY* hierarchy = nullptr;
+  std::string error;
+};
+
+DESIGN load(const std::string& which) {
+  DESIGN d;
+  if (which.rfind("random:", 0) == 0) {
+    d.netlist = make_two_clock_dag(std::atoi(which.c_str() + 7), 21);
+    d.hierarchy = new CDB_SGATE_HIERARCHY;
+    d.hierarchy->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr));
+    d.hierarchy->set_netlist(d.netlist);
+    return d;
+  }
+  BLIF_RESULT r = blif_read_file(which == "largest" ? largest_bundled() : which);
+  d.netlist = r.netlist;
+  d.hierarchy = r.hierarchy;
+  d.error = r.error;
+  return d;
+}
+
+// The compile around the analysis: family 47, timing-driven synthesis on,
+// one partition, the SDC file.
+struct COMPILE {
+  CMP_FACADE facade;
+  explicit COMPILE(const DESIGN& d, const std::string& sdc) {
+    facade.set_family(DEV_FAMILY_ENUM(47));
+    ZCU_FACADE_UTIL::get_instance()->set_facade(&facade);
+    hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
+    zhd_build("", {{"top", d.hierarchy->get_instance_name(), -1, 0}});
+    cfg_set_value("ssc_sdc_file", sdc.c_str());
+  }
+};
+
+// Whole-process mode: "<program> --analyze DESIGN SDC".
+int analyze_mode(std::span<char* const> args) {
+  if (args.size() != 2) {
+    std::fprintf(stderr, "usage: DESIGN SDC\n");
+    return 2;
+  }
+  DESIGN d = load(args[0]);
+  if (!d.netlist) {
+    std::fprintf(stderr, "%s\n", d.error.c_str());
+    return 1;
+  }
+  COMPILE compile(d, args[1]);
+  SSC_ITERM_TIMING_INFO_MAP map;
+  if (!kavu_ssc_perform_timing_analysis(&compile.facade, d.hierarchy, d.netlist, &map, nullptr, nullptr, nullptr,
+                                        false, nullptr, false)) {
+    std::fprintf(stderr, "timing analysis failed\n");
+    return 1;
+  }
+  for (const std::string& clock : ssc_get_util()->get_clock_names())
+    std::printf("%s %d\n", clock.c_str(), ssc_get_util()->get_worst_slack(clock.c_str()));
+  std::printf("%zu terminals\n", map.size());
+  kavu_ssc_delete_tdb_netlist();
+  return 0;
+}
+
+constexpr const char* ANALYZE_FLAG = "--analyze";
+
+void BM_TimingAnalysisInProcess(benchmark::State& state) {
+  const std::string which = DESIGNS[state.range(0)];
+  state.SetLabel(which);
+  DESIGN d = load(which);
+  if (!d.netlist) {
+    state.SkipWithError(d.error.c_str());
+    return;
+  }
+  TEMP_DIR dir;
+  const std::string sdc = dir.file("t.sdc");
+  std::ofstream(sdc) << sta_engine_sdc(constraints_of(d.netlist));
+  COMPILE compile(d, sdc);
+  size_t terminals = 0;
+  for (auto _ : state) {
+    SSC_ITERM_TIMING_INFO_MAP map;
+    kavu_ssc_perform_timing_analysis(&compile.facade, d.hierarchy, d.netlist, &map, nullptr, nullptr, nullptr, true,
+                                     nullptr, false);
+    terminals += map.size();
+  }
+  state.counters["terminals/s"] = benchmark::Counter(double(terminals), benchmark::Counter::kIsRate);
+  delete d.netlist;
+  delete d.hierarchy;
+}
+
+// Writes the peer's inputs for the design into dir: t.sdc (ours), cells.lib,
+// top.v, top.sdc and bench.tcl (sta's); false with *why on a failure.
+bool write_sta_inputs(const std::string& which, const std::string& dir, std::string* why) {
+  DESIGN d = load(which);
+  if (!d.netlist) {
+    *why = d.error;
+    return false;
+  }
+  const STA_CONSTRAINTS c = constraints_of(d.netlist);
+  std::ofstream(dir + "/t.sdc") << sta_engine_sdc(c);
+  const bool ok = sta_write_inputs(d.netlist, nullptr, SSC_DELAY_MODEL_TABLE, c, {}, dir, why);
+  std::ofstream(dir + "/bench.tcl") << "read_liberty cells.lib\nread_verilog top.v\nlink_design top\nread_sdc top.sdc\n"
+                                       "report_checks\nreport_wns\n";
+  delete d.netlist;
+  delete d.hierarchy;
+  return ok;
+}
+
+// Whole-process mode: "<program> --write-sta-inputs DESIGN DIR".
+int write_sta_inputs_mode(std::span<char* const> args) {
+  if (args.size() != 2) {
+    std::fprintf(stderr, "usage: DESIGN DIR\n");
+    return 2;
+  }
+  std::string why;
+  if (write_sta_inputs(args[0], args[1], &why)) return 0;
+  std::fprintf(stderr, "%s\n", why.c_str());
+  return 1;
+}
+
+void BM_WholeProcess(benchmark::State& state) {
+  const std::string which = DESIGNS[state.range(0)];
+  state.SetLabel(which);
+  TEMP_DIR dir;
+  const std::string sta = sta_binary_path();
+  std::string why;
+  if (!sta.empty() && !write_sta_inputs(which, dir.path(), &why)) {
+    state.SkipWithError(why.c_str());
+    return;
+  }
+  compare_processes(state, dir.path(), {self_program(), ANALYZE_FLAG, which, dir.file("t.sdc")},
+                    {sta, "-no_splash", "-exit", dir.file("bench.tcl")}, "sta");
+}
+
+BENCHMARK(BM_TimingAnalysisInProcess)->DenseRange(0, 1)->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeProcess)->Arg(0)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+const PROCESS_MODE MODES[] = {{ANALYZE_FLAG, analyze_mode}, {"--write-sta-inputs", write_sta_inputs_mode}};
+
+}  // namespace
+
+int main(int argc, char** argv) { return bench_main(argc, argv, MODES); }

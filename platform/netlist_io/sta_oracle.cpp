@@ -1,0 +1,412 @@
+// sta_oracle.cpp — OpenSTA as an outside timing oracle (see sta_oracle.h).
+#include "netlist_io/sta_oracle.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <unordered_map>
+
+#include "cdb/cdb_sgate.h"
+#include "cfg/cfg.h"
+#include "ssc/ssc_int.h"
+
+namespace kavu_platform {
+
+namespace {
+
+bool executable(const std::string& path) { return !path.empty() && access(path.c_str(), X_OK) == 0; }
+
+class TEMP_DIR {
+ public:
+  TEMP_DIR() {
+    const char* base = std::getenv("TMPDIR");
+    std::string templ = std::string(base && *base ? base : "/tmp") + "/kavu_sta_XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data())) m_path = buf.data();
+  }
+  ~TEMP_DIR() {
+    std::error_code ec;
+    if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
+  }
+  const std::string& path() const { return m_path; }
+
+ private:
+  std::string m_path;
+};
+
+// Which inputs of a plain register capture (data, enable, sclr, sload).
+bool dff_capture(unsigned slot) { return slot == 0 || slot == 4 || slot == 7 || slot == 8; }
+
+struct CELL_SHAPE {
+  bool reg = false;
+  bool falling = false;
+  int inputs = 0;       // comb: timed inputs; reg: capture inputs
+  int other = 0;        // reg: untimed inputs
+  int outputs = 0;
+  int delay = 0;
+  int sense = 0;        // single-input comb: 1 positive, -1 negative, 0 non-unate
+  bool carry = false;   // output i from input i only
+  std::string key() const {
+    std::ostringstream k;
+    k << reg << falling << "_" << inputs << "_" << other << "_" << outputs << "_" << delay << "_" << sense << carry;
+    return k.str();
+  }
+};
+
+void scalar(std::ostream& out, const char* table, int v) {
+  out << "        " << table << " (scalar) { values (\"" << v << "\"); }\n";
+}
+
+void write_cell(std::ostream& out, const std::string& name, const CELL_SHAPE& s) {
+  out << "  cell (" << name << ") {\n    area : 1;\n";
+  if (s.reg) {
+    out << "    ff (IQ, IQN) { next_state : \"D0\"; clocked_on : \"" << (s.falling ? "!CK" : "CK") << "\"; }\n";
+    out << "    pin (CK) { direction : input; clock : true; capacitance : 0; }\n";
+    for (int i = 0; i < s.inputs; ++i) {
+      out << "    pin (D" << i << ") { direction : input; capacitance : 0;\n      timing () { related_pin : \"CK\"; "
+          << "timing_type : " << (s.falling ? "setup_falling" : "setup_rising") << ";\n";
+      scalar(out, "rise_constraint", 0);
+      scalar(out, "fall_constraint", 0);
+      out << "      }\n    }\n";
+    }
+    for (int i = 0; i < s.other; ++i) out << "    pin (A" << i << ") { direction : input; capacitance : 0; }\n";
+    for (int j = 0; j < s.outputs; ++j) {
+      out << "    pin (Q" << j << ") { direction : output; function : \"IQ\";\n      timing () { related_pin : \"CK\"; "
+          << "timing_type : " << (s.falling ? "falling_edge" : "rising_edge") << ";\n";
+      scalar(out, "cell_rise", 0);
+      scalar(out, "cell_fall", 0);
+      scalar(out, "rise_transition", 0);
+      scalar(out, "fall_transition", 0);
+      out << "      }\n    }\n";
+    }
+  } else {
+    for (int i = 0; i < s.inputs; ++i) out << "    pin (I" << i << ") { direction : input; capacitance : 0; }\n";
+    for (int j = 0; j < s.outputs; ++j) {
+      out << "    pin (O" << j << ") { direction : output;\n";
+      for (int i = 0; i < s.inputs; ++i) {
+        if (s.carry && i != j) continue;
+        const char* sense = s.sense > 0 ? "positive_unate" : (s.sense < 0 ? "negative_unate" : "non_unate");
+        out << "      timing () { related_pin : \"I" << i << "\"; timing_sense : " << sense << ";\n";
+        scalar(out, "cell_rise", s.delay);
+        scalar(out, "cell_fall", s.delay);
+        scalar(out, "rise_transition", 0);
+        scalar(out, "fall_transition", 0);
+        out << "      }\n";
+      }
+      out << "    }\n";
+    }
+  }
+  out << "  }\n";
+}
+
+// Positive or negative unateness of a one-input gate (for clocks).
+int single_input_sense(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* in) {
+  if (const CDB_SGATE_COMB* c = g->cast_to_comb()) return c->get_comb_type() == CDB_COMB_NOT ? -1 : 1;
+  if (const CDB_SGATE_LUT* l = g->cast_to_lut()) {
+    unsigned i = 0;
+    while (i < g->get_number_of_input_terms() && g->get_input_term(i) != in) ++i;
+    const uint64_t m = l->get_lut_mask().get_value();
+    const bool when1 = (m >> (1u << i)) & 1u, when0 = m & 1u;
+    return when1 == when0 ? 0 : (when0 ? -1 : 1);
+  }
+  return 1;
+}
+
+std::string sdc_for_sta(const STA_CONSTRAINTS& c, const std::unordered_map<std::string, std::string>& port_of,
+                        const std::vector<std::string>& inputs, const std::vector<std::string>& outputs) {
+  std::ostringstream out;
+  auto ports = [&](const std::vector<std::string>& paths, const std::vector<std::string>& all) {
+    std::string list;
+    for (const std::string& p : paths.empty() ? all : paths) {
+      auto it = port_of.find(p);
+      if (it != port_of.end()) list += (list.empty() ? "" : " ") + it->second;
+    }
+    return list;
+  };
+  for (const STA_CLOCK& k : c.clocks) {
+    out << "create_clock -name " << k.name << " -period " << k.period;
+    if (!k.source.empty()) out << " [get_ports {" << ports({k.source}, {}) << "}]";
+    out << "\n";
+  }
+  for (const STA_IO_DELAY& d : c.io_delays) {
+    const std::string list = ports(d.ports, d.input ? inputs : outputs);
+    if (list.empty()) continue;
+    out << (d.input ? "set_input_delay " : "set_output_delay ") << d.value << " -clock " << d.clock << " [get_ports {"
+        << list << "}]\n";
+  }
+  for (const auto& [a, b] : c.false_clock_pairs) {
+    out << "set_false_path -from [get_clocks " << a << "] -to [get_clocks " << b << "]\n";
+    out << "set_false_path -from [get_clocks " << b << "] -to [get_clocks " << a << "]\n";
+  }
+  return out.str();
+}
+
+}  // namespace
+
+// A gate path as a glob pattern that matches only itself.
+static std::string literal_pattern(const std::string& path) {
+  std::string out;
+  for (char ch : path) {
+    if (ch == '[' || ch == ']' || ch == '*' || ch == '?' || ch == '\\') out += '\\';
+    out += ch;
+  }
+  return out;
+}
+
+std::string sta_engine_sdc(const STA_CONSTRAINTS& c) {
+  std::ostringstream out;
+  for (const STA_CLOCK& k : c.clocks) {
+    out << "create_clock -name " << k.name << " -period " << k.period;
+    if (!k.source.empty()) out << " [get_ports {" << literal_pattern(k.source) << "}]";
+    out << "\n";
+  }
+  for (const STA_IO_DELAY& d : c.io_delays) {
+    out << (d.input ? "set_input_delay " : "set_output_delay ") << d.value << " -clock " << d.clock << " ";
+    if (d.ports.empty()) {
+      out << (d.input ? "[all_inputs]" : "[all_outputs]") << "\n";
+      continue;
+    }
+    out << "[get_ports {";
+    for (size_t i = 0; i < d.ports.size(); ++i) out << (i ? " " : "") << literal_pattern(d.ports[i]);
+    out << "}]\n";
+  }
+  for (const auto& [a, b] : c.false_clock_pairs) {
+    out << "set_false_path -from [get_clocks " << a << "] -to [get_clocks " << b << "]\n";
+    out << "set_false_path -from [get_clocks " << b << "] -to [get_clocks " << a << "]\n";
+  }
+  return out.str();
+}
+
+std::string sta_binary_path() {
+  std::string name = cfg_get_value("sta_binary");
+  if (name.empty()) name = "sta";
+  if (name.find('/') != std::string::npos) return executable(name) ? name : std::string();
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    const size_t colon = dirs.find(':', start);
+    const std::string dir = dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+    const std::string full = (dir.empty() ? std::string(".") : dir) + "/" + name;
+    if (executable(full)) return full;
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  return std::string();
+}
+
+bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_DELAY_MODEL model,
+                      const STA_CONSTRAINTS& constraints, const std::vector<const CDB_SGATE_ITERM*>& pins,
+                      const std::string& dir, std::string* why) {
+  const SSC_DELAYS delays = ssc_make_delays(facade, model);
+  std::ostringstream lib, ver;
+  std::map<std::string, std::string> cells;  // shape key -> cell name
+  std::unordered_map<const CDB_SGATE_OTERM*, std::string> net_of;
+  std::unordered_map<std::string, std::string> port_of;
+  std::unordered_map<const CDB_SGATE_ITERM*, std::string> pin_name;
+  std::vector<std::string> inputs, outputs, port_decl;
+  std::ostringstream body;
+  int nets = 0, gates = 0;
+  // Nets and ports first.
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    const CDB_SGATE_NODE* g = *it;
+    if (!g) continue;
+    if (g->get_sgate_type() == CDB_SGATE_LATCH_ENUM || (g->is_pin() && g->is_bidir())) {
+      if (why) *why = "the netlist holds latches or bidirectional pins";
+      return false;
+    }
+    if (g->is_pin() && g->is_input()) {
+      const std::string port = "p" + std::to_string(port_decl.size());
+      port_decl.push_back("input " + port);
+      port_of[g->get_string_hpath()] = port;
+      inputs.push_back(g->get_string_hpath());
+      for (unsigned j = 0; j < g->get_output_count(); ++j)
+        if (g->get_output_term(j)) net_of[g->get_output_term(j)] = port;
+      continue;
+    }
+    for (unsigned j = 0; j < g->get_output_count(); ++j)
+      if (const CDB_SGATE_OTERM* t = g->get_output_term(j)) net_of[t] = "n" + std::to_string(nets++);
+  }
+  auto net = [&](const CDB_SGATE_ITERM* t) -> std::string {
+    auto f = net_of.find(t->get_source());
+    return f == net_of.end() ? std::string() : f->second;
+  };
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    const CDB_SGATE_NODE* g = *it;
+    if (!g || (g->is_pin() && g->is_input())) continue;
+    const std::string inst = "g" + std::to_string(gates++);
+    CELL_SHAPE s;
+    std::vector<std::pair<std::string, std::string>> conn;  // (pin, net)
+    if (g->is_pin() && g->is_output()) {
+      const std::string port = "p" + std::to_string(port_decl.size());
+      port_decl.push_back("output " + port);
+      port_of[g->get_string_hpath()] = port;
+      outputs.push_back(g->get_string_hpath());
+      const CDB_SGATE_ITERM* t = g->get_input_term(0);
+      const std::string n = t ? net(t) : std::string();
+      if (n.empty()) continue;
+      s.inputs = 1;
+      s.outputs = 1;
+      s.sense = 1;
+      conn = {{"I0", n}, {"O0", port}};
+    } else if (g->get_sgate_type() == CDB_SGATE_DFF_ENUM) {
+      s.reg = true;
+      const CDB_SGATE_ITERM* ck = g->get_input_term(1);
+      s.falling = ck && ck->is_inverted();
+      if (ck && !net(ck).empty()) conn.push_back({"CK", net(ck)});
+      for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
+        const CDB_SGATE_ITERM* t = g->get_input_term(i);
+        if (i == 1 || !t || net(t).empty()) continue;
+        const std::string p = dff_capture(i) ? "D" + std::to_string(s.inputs++) : "A" + std::to_string(s.other++);
+        conn.push_back({p, net(t)});
+        pin_name[t] = inst + "/" + p;
+      }
+      for (unsigned j = 0; j < g->get_output_count(); ++j)
+        if (const CDB_SGATE_OTERM* t = g->get_output_term(j)) conn.push_back({"Q" + std::to_string(s.outputs++), net_of[t]});
+      if (s.inputs == 0) {  // a register without a timed input still needs its ff's D0
+        s.inputs = 1;
+      }
+    } else if (g->get_reg_flags() || g->cast_to_wysiwyg() || g->get_sgate_type() == CDB_SGATE_SYNCHRONOUS_RAM_ENUM) {
+      if (why) *why = "the netlist holds sequential gates other than plain registers";
+      return false;
+    } else {
+      s.carry = g->get_sgate_type() == CDB_SGATE_CARRY_SUM_ENUM;
+      const CDB_SGATE_ITERM* only = nullptr;
+      for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
+        const CDB_SGATE_ITERM* t = g->get_input_term(i);
+        if (!t || net(t).empty()) continue;
+        if (s.carry && int(i) != s.inputs) {
+          if (why) *why = "a carry-sum gate with a missing input";
+          return false;
+        }
+        const std::string p = "I" + std::to_string(s.inputs++);
+        conn.push_back({p, net(t)});
+        pin_name[t] = inst + "/" + p;
+        only = t;
+      }
+      int delay = -1;
+      for (unsigned j = 0; j < g->get_output_count(); ++j) {
+        const CDB_SGATE_OTERM* t = g->get_output_term(j);
+        if (!t) continue;
+        const int d = ssc_gate_delay(g, t, delays);
+        if (delay >= 0 && d != delay) {
+          // Outputs of one gate with different delays: one cell per output.
+          delay = -2;
+        }
+        if (delay != -2) delay = d;
+        conn.push_back({"O" + std::to_string(s.outputs++), net_of[t]});
+      }
+      if (delay == -2) {
+        if (why) *why = "a gate whose outputs have different delays";
+        return false;
+      }
+      if (s.outputs == 0) continue;
+      s.delay = delay < 0 ? 0 : delay;
+      s.sense = s.inputs == 1 ? single_input_sense(g, only) : 0;
+    }
+    std::string& cell = cells[s.key()];
+    if (cell.empty()) {
+      cell = "K" + std::to_string(cells.size());
+      write_cell(lib, cell, s);
+    }
+    body << "  " << cell << " " << inst << " (";
+    for (size_t k = 0; k < conn.size(); ++k) body << (k ? ", " : "") << "." << conn[k].first << "(" << conn[k].second << ")";
+    body << ");\n";
+  }
+  {
+    std::ofstream l(dir + "/cells.lib");
+    l << "library (kavu_cells) {\n  delay_model : table_lookup;\n  time_unit : \"1ns\";\n"
+      << "  capacitive_load_unit (1, pf);\n  voltage_unit : \"1V\";\n  current_unit : \"1mA\";\n"
+      << "  pulling_resistance_unit : \"1kohm\";\n  leakage_power_unit : \"1nW\";\n"
+      << "  nom_process : 1;\n  nom_voltage : 1;\n  nom_temperature : 25;\n"
+      << "  input_threshold_pct_rise : 50;\n  input_threshold_pct_fall : 50;\n"
+      << "  output_threshold_pct_rise : 50;\n  output_threshold_pct_fall : 50;\n"
+      << "  slew_lower_threshold_pct_rise : 20;\n  slew_lower_threshold_pct_fall : 20;\n"
+      << "  slew_upper_threshold_pct_rise : 80;\n  slew_upper_threshold_pct_fall : 80;\n"
+      << lib.str() << "}\n";
+    std::ofstream v(dir + "/top.v");
+    v << "module top (";
+    for (size_t k = 0; k < port_decl.size(); ++k) v << (k ? ", " : "") << port_decl[k].substr(port_decl[k].find(' ') + 1);
+    v << ");\n";
+    for (const std::string& d : port_decl) v << "  " << d << ";\n";
+    for (int k = 0; k < nets; ++k) v << "  wire n" << k << ";\n";
+    v << body.str() << "endmodule\n";
+    std::ofstream c(dir + "/top.sdc");
+    c << sdc_for_sta(constraints, port_of, inputs, outputs);
+    std::ofstream t(dir + "/run.tcl");
+    t << "read_liberty cells.lib\nread_verilog top.v\nlink_design top\nread_sdc top.sdc\n";
+    // Per clock: the worst slack of the clock's path group.
+    t << "foreach clk {";
+    for (const STA_CLOCK& k : constraints.clocks) t << k.name << " ";
+    t << "} {\n  set paths [find_timing_paths -path_group $clk -path_delay max -group_count 1]\n"
+      << "  foreach p $paths { puts \"KAVU_CLOCK $clk [sta::format_time [$p slack] 6]\" }\n}\n";
+    for (size_t k = 0; k < pins.size(); ++k) {
+      auto f = pin_name.find(pins[k]);
+      const std::string p = f == pin_name.end() ? std::string() : f->second;
+      t << "set s INF\nforeach x [find_timing_paths -to [get_pins {" << p
+        << "}] -path_delay max] { set s [sta::format_time [$x slack] 6] }\nputs \"KAVU_PIN " << k << " $s\"\n";
+    }
+  }
+  return true;
+}
+
+STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_DELAY_MODEL model,
+                       const STA_CONSTRAINTS& constraints, const std::vector<const CDB_SGATE_ITERM*>& pins) {
+  STA_RESULT result;
+  const std::string binary = sta_binary_path();
+  if (binary.empty()) {
+    result.log = "sta is not installed";
+    return result;
+  }
+  TEMP_DIR dir;
+  if (dir.path().empty()) {
+    result.status = STA_ERROR;
+    result.log = "no temporary directory";
+    return result;
+  }
+  if (!sta_write_inputs(netlist, facade, model, constraints, pins, dir.path(), &result.log)) return result;
+
+  const std::string cmd = "cd '" + dir.path() + "' && '" + binary + "' -no_splash -exit run.tcl > sta.log 2>&1";
+  const int rc = std::system(cmd.c_str());
+  if (cfg_is_on("sta_keep_files", false)) {
+    // For debugging a disagreement: the inputs stay in the working directory.
+    std::error_code ec;
+    for (const char* f : {"cells.lib", "top.v", "top.sdc", "run.tcl", "sta.log"})
+      std::filesystem::copy_file(dir.path() + "/" + f, f, std::filesystem::copy_options::overwrite_existing, ec);
+  }
+  std::ifstream logf(dir.path() + "/sta.log");
+  std::stringstream logtext;
+  logtext << logf.rdbuf();
+  result.log = logtext.str();
+  if (rc != 0) {
+    result.status = STA_ERROR;
+    return result;
+  }
+  result.pin_slacks.assign(pins.size(), 2147483647.0);
+  std::istringstream lines(result.log);
+  std::string line;
+  size_t pins_read = 0;
+  while (std::getline(lines, line)) {
+    std::istringstream w(line);
+    std::string tag, a, b;
+    w >> tag >> a >> b;
+    if (tag == "KAVU_CLOCK") {
+      result.worst_per_clock[a] = std::atof(b.c_str());
+    } else if (tag == "KAVU_PIN") {
+      const size_t k = std::strtoul(a.c_str(), nullptr, 10);
+      if (k < pins.size() && !b.empty() && b != "INF" && b.find("e+") == std::string::npos && std::atof(b.c_str()) < 1e9)
+        result.pin_slacks[k] = std::atof(b.c_str());
+      ++pins_read;
+    }
+  }
+  result.status = pins_read == pins.size() ? STA_OK : STA_ERROR;
+  return result;
+}
+
+}  // namespace kavu_platform

@@ -1,0 +1,77 @@
+// sta_oracle.h — OpenSTA ("sta") as an outside timing oracle.
+//
+// sta_analyze writes the netlist as structural Verilog over a Liberty
+// library of generic cells whose arc delays are those of the timing
+// engine's delay model (one cell per distinct shape: inputs, outputs,
+// delay; registers capture on their data, enable, synchronous clear and
+// load pins with zero set-up and launch with zero clock-to-output delay,
+// on the falling edge when their clock input is inverted), writes the
+// constraints as SDC, runs "<sta> -no_splash -exit script.tcl" in a
+// private temporary directory and reads back the worst setup slack per
+// clock (the path group of the capture clock) and the setup slack of the
+// chosen input terminals. Names are mapped to plain identifiers (ports
+// p<k>, instances g<k>, nets n<k>); constraints name our ports by gate
+// path, as the engine's own SDC does.
+// UNAVAILABLE: no "sta_binary" key and no sta in PATH, or the netlist holds
+//   a kind the writer does not express (latches, bidirectional pins).
+// ERROR: sta failed or its output was not understood (log in STA_RESULT).
+// Cost: two file writes and one process.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ssc/ssc.h"
+
+class CDB_SGATE_NETLIST;
+class CDB_SGATE_ITERM;
+class CMP_FACADE;
+
+namespace kavu_platform {
+
+struct STA_CLOCK {
+  std::string name;
+  int period = 1000;
+  std::string source;  // gate path of the input pin ("" for a virtual clock)
+};
+
+struct STA_IO_DELAY {
+  bool input = true;
+  std::string clock;
+  int value = 0;
+  std::vector<std::string> ports;  // gate paths; empty: every input (output) pin
+};
+
+struct STA_CONSTRAINTS {
+  std::vector<STA_CLOCK> clocks;
+  std::vector<STA_IO_DELAY> io_delays;
+  // Clock pairs without timing (both directions).
+  std::vector<std::pair<std::string, std::string>> false_clock_pairs;
+};
+
+// The constraints as the engine reads them (ports named by gate path).
+std::string sta_engine_sdc(const STA_CONSTRAINTS& c);
+
+enum STA_STATUS { STA_OK, STA_UNAVAILABLE, STA_ERROR };
+
+struct STA_RESULT {
+  STA_STATUS status = STA_UNAVAILABLE;
+  std::string log;
+  std::map<std::string, double> worst_per_clock;  // clocks with a constrained path
+  std::vector<double> pin_slacks;                 // by request; 2147483647 when unconstrained
+};
+
+// The sta binary as a full path, or "" when it is not installed.
+std::string sta_binary_path();
+
+// Writes cells.lib, top.v, top.sdc and run.tcl (the script sta_analyze runs)
+// into `dir`; false with *why when the netlist cannot be expressed.
+bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_DELAY_MODEL model,
+                      const STA_CONSTRAINTS& constraints, const std::vector<const CDB_SGATE_ITERM*>& pins,
+                      const std::string& dir, std::string* why);
+
+STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_DELAY_MODEL model,
+                       const STA_CONSTRAINTS& constraints, const std::vector<const CDB_SGATE_ITERM*>& pins);
+
+}  // namespace kavu_platform

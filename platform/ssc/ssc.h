@@ -1,0 +1,289 @@
+// ssc.h — the timing engine: a static timing analysis of a gate netlist
+// under the user's clocks and constraints, the timing netlist it works on,
+// its storage in the project database, its Tcl commands and the list of
+// synchronizer registers.
+//
+// Timing netlist (TDB_NETLIST): one TDB_NODE per output terminal of every
+//   gate (a register output, a gate output, an input pin), one per output
+//   pin, and one for a gate without outputs. A node's name is
+//   "<gate path>/<port name>#<slot>", the same in every process. A node
+//   keeps its gate terminal (null once string-based or loaded from the
+//   project database) and its fan-in arcs. An arc joins a source node to a
+//   node through one input terminal: a data arc (delay of the gate under
+//   the delay model), a capture arc (register data, enable, synchronous
+//   load and clear; the input of an output pin) or an unconstrained arc
+//   (register clock and asynchronous inputs: entries without constraint).
+// Arcs: every input to every output of a gate, except carry-sum gates
+//   (output i passes input i) and registers, latches and flip-flop atoms
+//   (their inputs capture, their outputs launch). Pins and components join
+//   every input to every output.
+// Delay models: 0 unit (1 per LUT, comb, mux, operator, logic cell, 0 for
+//   buffers, boundaries, IO buffers and the rest); 1 unit plus k per
+//   fan-out of the driven output (key "ssc_fanout_delay", 1); 2 a table per
+//   family (LUT 250 for 4-input families, else 300; comb 150; mux 200;
+//   operator 500; logic cell 300; carry-sum 50), each entry overridable by
+//   its key ("ssc_table_lut_delay", "ssc_table_comb_delay",
+//   "ssc_table_mux_delay", "ssc_table_operator_delay",
+//   "ssc_table_lcell_delay", "ssc_table_carry_delay"). Registers launch at
+//   the clock edge and capture with zero set-up time; clocks are ideal.
+// Constraints: the SDC subset of ssc_sdc.cpp read from the file named by
+//   the key "ssc_sdc_file"; without one, every clock source that a register
+//   clock traces back to (through buffers, inverters, one-input LUTs and
+//   clock buffers) is a clock of period "ssc_default_period" (1000).
+// Analysis: loop arcs are cut (counted); arrival per launch group (clock
+//   and edge), downstream delay per capture group; for every arc and every
+//   pair of groups, slack = relation - arrival - arc - downstream, where the
+//   relation is the period for one clock and the smallest positive gap
+//   between a launch edge and a capture edge otherwise. An input terminal
+//   gets the smallest slack of its arcs, the relation of that pair as
+//   requirement, slack / requirement as ratio, and the relaxed slack (the
+//   capture period in place of the relation). Terminals no constrained path
+//   reaches get slack and requirement 2147483647 and ratio 1.0. The map
+//   gets an entry for every input terminal with a real source.
+// State: one SSC_UTIL, holding at most one timing netlist (is_in_use);
+//   TDB_MANAGER views the same state. A test hook can make ssc_get_util()
+//   return null.
+// Cost: building and analysis O((V + E) · groups) time and memory; the
+//   map is filled in O(n log n) for n terminals (sorted, then appended).
+// Not thread-safe, like the other databases.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ssc/ssc_timing_info.h"
+
+class CMP_FACADE;
+class CDB_SGATE_NETLIST;
+class CDB_SGATE_NODE;
+class CDB_SGATE_ITERM;
+class CDB_SGATE_OTERM;
+
+enum SSC_DELAY_MODEL : int {
+  SSC_DELAY_MODEL_UNIT = 0,
+  SSC_DELAY_MODEL_UNIT_FANOUT = 1,
+  SSC_DELAY_MODEL_TABLE = 2,
+};
+
+// The requirement of an input terminal (2147483647: none).
+struct SSC_ITERM_REQUIREMENT_INFO {
+  int m_requirement = SSC_UNCONSTRAINED_SLACK;
+};
+typedef std::map<CDB_SGATE_ITERM*, SSC_ITERM_REQUIREMENT_INFO> SSC_ITERM_REQUIREMENT_INFO_MAP;
+typedef std::vector<std::pair<CDB_SGATE_OTERM*, CDB_SGATE_OTERM*>> SSC_OTERM_PAIR_VECTOR;
+
+namespace kavu_platform {
+struct SSC_NETLIST_DATA;
+struct SSC_ANALYSIS;
+}  // namespace kavu_platform
+
+enum TDB_NODE_KIND : uint8_t {
+  TDB_NODE_COMB = 0,      // a gate output (or a gate without outputs)
+  TDB_NODE_REGISTER = 1,  // a register, latch or flip-flop atom output: launches, captures
+  TDB_NODE_IN_PORT = 2,   // an input (or bidirectional) pin
+  TDB_NODE_OUT_PORT = 3,  // an output (or bidirectional) pin: captures
+};
+
+enum TDB_ARC_KIND : uint8_t {
+  TDB_ARC_DATA = 0,
+  TDB_ARC_CAPTURE = 1,
+  TDB_ARC_UNCONSTRAINED = 2,
+};
+
+struct TDB_ARC {
+  uint32_t m_src;            // source node id
+  int32_t m_delay;           // data arcs: the gate's delay; others 0
+  CDB_SGATE_ITERM* m_iterm;  // null once string-based
+  uint8_t m_kind;            // TDB_ARC_KIND
+};
+
+class TDB_NODE {
+ public:
+  unsigned get_id() const { return m_id; }
+  const std::string& get_string_name() const { return m_name; }
+  TDB_NODE_KIND get_kind() const { return TDB_NODE_KIND(m_kind); }
+  // The gate terminal; null for output pins, gates without outputs, and
+  // nodes that are string-based or from another partition.
+  CDB_SGATE_OTERM* get_oterm() const { return m_oterm; }
+  // The gate of the node (null when string-based).
+  CDB_SGATE_NODE* get_sgate() const { return m_sgate; }
+  // Registers: the node the clock traces back to (-1: none) and whether the
+  // clock is inverted on the way.
+  int get_clock_source() const { return m_clock_source; }
+  bool clock_is_inverted() const { return m_clock_inverted; }
+
+ private:
+  friend struct kavu_platform::SSC_NETLIST_DATA;
+  friend class TDB_NETLIST;
+  std::string m_name;
+  CDB_SGATE_OTERM* m_oterm = nullptr;
+  CDB_SGATE_NODE* m_sgate = nullptr;
+  unsigned m_id = 0;
+  uint32_t m_arc_begin = 0;
+  uint32_t m_arc_end = 0;
+  int m_clock_source = -1;
+  bool m_clock_inverted = false;
+  uint8_t m_kind = TDB_NODE_COMB;
+};
+
+class TDB_NETLIST {
+ public:
+  TDB_NETLIST();
+  ~TDB_NETLIST();
+  TDB_NETLIST(const TDB_NETLIST&) = delete;
+  TDB_NETLIST& operator=(const TDB_NETLIST&) = delete;
+
+  unsigned get_node_count() const;
+  // Null when the id is out of range.
+  TDB_NODE* get_node(unsigned id) const;
+  // The node of that name, or null.
+  TDB_NODE* find_node(const std::string& name) const;
+  // The arcs of a node, in order.
+  const TDB_ARC* arcs_begin(const TDB_NODE* node) const;
+  const TDB_ARC* arcs_end(const TDB_NODE* node) const;
+  // True when no node keeps a gate terminal.
+  bool is_string_based() const;
+  // Arcs cut to break loops by the last analysis.
+  int get_cut_arc_count() const;
+
+ private:
+  friend class SSC_UTIL;
+  friend class TDC_ACCESSORIES;
+  std::unique_ptr<kavu_platform::SSC_NETLIST_DATA> m_data;
+};
+
+// A synchronizer register of the timing netlist: its node and whether it
+// starts a chain.
+struct TDC_SYNCHRONIZER_ENTRY {
+  unsigned m_node_id = 0;
+  bool m_chain_start = false;
+};
+
+class TDC_ACCESSORIES {
+ public:
+  // Register chains of one clock fed from another clock: a head is a
+  // clocked register whose captured inputs come from a register of another
+  // clock (directly or through buffers); each next register is the only
+  // gate the previous one feeds, on the same clock, up to the integer option
+  // 533 on the head's instance name (default 3) registers. A new vector the
+  // caller deletes, or null when the engine holds no timing netlist. The
+  // flag argument is accepted for callers (the entries always carry it).
+  std::vector<TDC_SYNCHRONIZER_ENTRY>* get_synchronizer_list(bool with_chain_starts);
+};
+TDC_ACCESSORIES* tdc_get_accessories();
+
+class SSC_UTIL {
+ public:
+  SSC_UTIL();
+  ~SSC_UTIL();
+  SSC_UTIL(const SSC_UTIL&) = delete;
+  SSC_UTIL& operator=(const SSC_UTIL&) = delete;
+
+  // True while a timing netlist is held.
+  bool is_in_use() const { return m_netlist != nullptr; }
+  TDB_NETLIST* get_tdb_netlist() const { return m_netlist.get(); }
+
+  // --- building (each is an internal error while a netlist is held; false
+  // leaves nothing held)
+  bool initialize_netlist(CMP_FACADE* facade, CDB_SGATE_NETLIST* netlist, SSC_DELAY_MODEL model,
+                          SSC_OTERM_PAIR_VECTOR* duplicate_oterms);
+  // One timing netlist for several gate netlists.
+  bool initialize_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_NETLIST*>& netlists,
+                          SSC_DELAY_MODEL model);
+  // Loads "tdb_<partition>.tdb" (null: "tdb_generic.tdb") from the project
+  // database directory.
+  bool read_tdb_from_pdb(std::string* partition_name);
+  // Builds the gate netlist's timing netlist and stitches it into the
+  // loaded one: its nodes replace loaded nodes of the same name, arcs of the
+  // loaded nodes follow. With per_partition the result is also stored as
+  // the partition's netlist. Needs a loaded netlist.
+  bool build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MODEL model, bool is_top,
+                               SSC_OTERM_PAIR_VECTOR* duplicate_oterms, bool per_partition,
+                               bool loaded_generic, std::string* partition_name);
+  // Drops every gate terminal from the held netlist.
+  bool convert_tdb_netlist_to_string_based();
+  // Stores the held netlist (string-based copy) as "tdb_<name>.tdb"
+  // (null: "tdb_generic.tdb"); false when nothing is held or the file
+  // cannot be written.
+  bool write_tdb_to_pdb(std::string* partition_name);
+  bool debug_write_tdb_to_pdb(const char* name);
+  bool debug_read_tdb_from_pdb(const char* name);
+  // Releases the held netlist; false when none was held.
+  bool delete_netlist();
+
+  // --- analysis (needs a held netlist)
+  // Fills the maps (the requirement map may be null); with use_relaxed_slack
+  // the map's slack is the relaxed slack. False when nothing is held or the
+  // constraints cannot be read.
+  bool perform_timing_analysis(CDB_SGATE_NETLIST* netlist, SSC_ITERM_TIMING_INFO_MAP* map,
+                               SSC_ITERM_REQUIREMENT_INFO_MAP* requirements,
+                               bool use_relaxed_slack);
+  // Reruns the analysis without filling maps.
+  bool update_sta();
+
+  // --- results of the last analysis
+  // The clocks by name, in order of definition.
+  std::vector<std::string> get_clock_names() const;
+  // Worst slack of the paths captured by that clock (null: all);
+  // 2147483647 when none.
+  int get_worst_slack(const char* clock = nullptr) const;
+  // Largest arrival at any capture, over all launch groups; -1 when none.
+  int get_worst_arrival() const;
+  // Smallest slack of the terminal's arcs; 2147483647 when unconstrained
+  // or unknown.
+  int get_iterm_slack(const CDB_SGATE_ITERM* iterm) const;
+  // The n captures with the smallest slack, one line each.
+  std::string report_timing(int npath) const;
+
+  // --- models
+  int get_default_lut_delay() const;
+  // The mean delay of the netlist's LUTs and logic cells under the held
+  // model (0.0 when there are none).
+  double compute_average_lut_delay(CDB_SGATE_NETLIST* netlist) const;
+
+  // --- scripts and dumps
+  // Evaluates a Tcl command in the process's interpreter; the result text.
+  std::string tcl_eval(const char* command);
+  // Sources the file when it exists and "ssc_allow_scripts" (on) is on;
+  // true when it ran without error.
+  bool run_script_if_allowed(const std::string& file);
+  // Writes the held netlist as text to "tdb_dump[_<name>].txt".
+  void dump_tdb_netlist(const char* name);
+
+  CDB_SGATE_OTERM* get_sgate_oterm_from_tdb_node(TDB_NODE* node) const;
+
+ private:
+  friend class TDC_ACCESSORIES;
+  bool run_analysis();
+  void register_tcl_commands();
+
+  CMP_FACADE* m_facade = nullptr;
+  SSC_DELAY_MODEL m_model = SSC_DELAY_MODEL_UNIT;
+  std::unique_ptr<TDB_NETLIST> m_netlist;
+  std::unique_ptr<kavu_platform::SSC_ANALYSIS> m_analysis;
+};
+
+// The engine; null only while the test hook asks.
+SSC_UTIL* ssc_get_util();
+// Whether the model can be built for the compile: models 0 and 1 always
+// (with a facade), model 2 when the facade names a family of the catalogue.
+bool ssc_check_delay_model_validity(CMP_FACADE* facade, SSC_DELAY_MODEL model);
+
+class TDB_MANAGER {
+ public:
+  static TDB_MANAGER* get();
+  TDB_NETLIST* get_tdb_netlist() const;
+  // Whether "tdb_<name>.tdb" (null: the generic one) is stored.
+  bool sgate_sta_netlist_on_disk(std::string* partition_name) const;
+};
+
+namespace kavu_platform {
+// While on, ssc_get_util() returns null.
+void ssc_set_util_missing(bool missing);
+// Releases the engine's netlist and results (called by plat_test_reset_all).
+void ssc_test_reset();
+}  // namespace kavu_platform

@@ -1,0 +1,128 @@
+// ssc_int.h — the timing engine's internal records: the timing netlist's
+// storage, the constraints read from SDC and the results of an analysis.
+#pragma once
+
+#include <climits>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ssc/ssc.h"
+
+namespace kavu_platform {
+
+constexpr int32_t SSC_INVALID = INT32_MIN;  // no arrival / no downstream path
+
+// The delays of one model for one compile.
+struct SSC_DELAYS {
+  SSC_DELAY_MODEL model = SSC_DELAY_MODEL_UNIT;
+  int lut = 1, comb = 1, mux = 1, oper = 1, lcell = 1, carry = 0;
+  int fanout_step = 0;  // model 1: per fan-out of the driven output
+};
+SSC_DELAYS ssc_make_delays(CMP_FACADE* facade, SSC_DELAY_MODEL model);
+// The delay of a gate's arcs into output `out` (may be null) under `d`.
+int ssc_gate_delay(const CDB_SGATE_NODE* gate, const CDB_SGATE_OTERM* out, const SSC_DELAYS& d);
+
+struct SSC_NETLIST_DATA {
+  std::vector<TDB_NODE> nodes;
+  std::vector<TDB_ARC> arcs;
+  int cut_arcs = 0;
+
+  // The gate path part of a node's name (before the last '/').
+  static std::string gate_path_of(const std::string& node_name);
+  // Builds from gate netlists; the previous content is dropped.
+  void build(const std::vector<CDB_SGATE_NETLIST*>& netlists, const SSC_DELAYS& delays);
+  // Loaded nodes not in this netlist are appended (see build_tdb_sub_and_merge).
+  void merge_loaded(const SSC_NETLIST_DATA& loaded);
+  void drop_gate_pointers();
+  // Text form: write to / read from a file; false on an I/O or format error.
+  bool write_file(const std::string& path) const;
+  bool read_file(const std::string& path);
+  // Node id by name (first of equal names); -1 when absent.
+  int find(const std::string& name) const;
+  void index_names() const;
+
+  mutable std::unordered_map<std::string, uint32_t> by_name;
+  mutable bool names_indexed = false;
+
+  // Field access for the engine's own files (TDB_NODE keeps them private).
+  static void set_arcs(TDB_NODE& n, uint32_t b, uint32_t e) { n.m_arc_begin = b; n.m_arc_end = e; }
+  static uint32_t arc_begin(const TDB_NODE& n) { return n.m_arc_begin; }
+  static uint32_t arc_end(const TDB_NODE& n) { return n.m_arc_end; }
+};
+
+// Topological order of the nodes over data arcs, loops cut at the smallest
+// unfinished node id; pos[id] is the node's place in `order`. Returns the
+// number of arcs cut (source not before its node).
+int ssc_topological_order(const SSC_NETLIST_DATA& data, std::vector<uint32_t>* order,
+                          std::vector<uint32_t>* pos);
+
+// ---------------------------------------------------------------- constraints
+
+struct SSC_SDC_CLOCK {
+  std::string name;
+  int period = 0;
+  int rise = 0;
+  int fall = 0;
+  std::vector<uint32_t> sources;  // node ids (empty: a virtual clock)
+};
+
+struct SSC_SDC_IO_DELAY {
+  bool input = true;
+  int clock = -1;
+  bool clock_fall = false;
+  int value = 0;
+  std::vector<uint32_t> nodes;
+};
+
+struct SSC_SDC_PATH_RULE {
+  bool max_delay = false;  // set_max_delay (else set_false_path)
+  int value = 0;
+  bool has_from = false, has_to = false;
+  std::vector<int> from_clocks, to_clocks;
+  std::vector<uint32_t> from_nodes, to_nodes;
+};
+
+struct SSC_CONSTRAINTS {
+  std::vector<SSC_SDC_CLOCK> clocks;
+  std::vector<SSC_SDC_IO_DELAY> io_delays;
+  std::vector<SSC_SDC_PATH_RULE> rules;
+  std::vector<std::string> notes;  // lines read but not applied
+};
+
+// Reads the SDC subset; false with *error naming the line.
+bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out,
+                  std::string* error);
+// Default clocks: every traced register clock source, period `period`.
+void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINTS* out);
+
+// ---------------------------------------------------------------- results
+
+struct SSC_GROUP {
+  int clock = -1;      // clock index, or -1 for a max-delay group
+  bool falling = false;
+  int rule = -1;       // max-delay rule index
+};
+
+struct SSC_ANALYSIS {
+  SSC_CONSTRAINTS constraints;
+  std::vector<SSC_GROUP> groups;
+  std::vector<int32_t> arc_slack;    // per arc; SSC_UNCONSTRAINED_SLACK when none
+  std::vector<int32_t> arc_req;      // relation of the worst pair
+  std::vector<int32_t> arc_relaxed;  // relaxed slack
+  std::vector<int32_t> worst_per_clock;  // by capture clock
+  int32_t worst_all = SSC_UNCONSTRAINED_SLACK;
+  int32_t worst_arrival = -1;
+};
+
+// Runs the analysis of `data` under `c` (moved into the result).
+void ssc_analyze(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS c, SSC_ANALYSIS* out);
+
+// Relation between a launch edge (period p1, offset o1) and a capture edge
+// (p2, o2): the smallest positive gap from a launch edge to the next
+// capture edge over one common period (searched over at most 10000 launch
+// edges); the period itself for equal edges of one clock.
+int ssc_edge_relation(int p1, int o1, int p2, int o2);
+
+}  // namespace kavu_platform

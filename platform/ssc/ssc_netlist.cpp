@@ -1,0 +1,477 @@
+// ssc_netlist.cpp — the timing netlist: building it from gate netlists, the
+// delay models, its text form in the project database, stitching a
+// partition into a loaded netlist, and its topological order.
+//
+// Build: one pass numbers the nodes of every gate (a gate's nodes are
+// consecutive, one per output slot), a second adds the arcs, so a source
+// terminal's node is found from its gate's first node and its slot without
+// a hash lookup. Cost O(gates + terminals).
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "cdb/cdb_sgate.h"
+#include "cfg/cfg.h"
+#include "cmp/cmp.h"
+#include "dev/dev.h"
+#include "msg/msg.h"
+#include "ssc/ssc_int.h"
+
+namespace kavu_platform {
+
+namespace {
+
+enum GATE_CLASS { GC_COMB, GC_SEQ, GC_IN_PIN, GC_OUT_PIN, GC_BIDIR_PIN };
+
+GATE_CLASS classify(const CDB_SGATE_NODE* g) {
+  switch (g->get_sgate_type()) {
+    case CDB_SGATE_DFF_ENUM:
+    case CDB_SGATE_LATCH_ENUM:
+    case CDB_SGATE_SYNCHRONOUS_RAM_ENUM:
+      return GC_SEQ;
+    case CDB_SGATE_IO_ENUM:
+      if (g->is_input()) return GC_IN_PIN;
+      if (g->is_output()) return GC_OUT_PIN;
+      return GC_BIDIR_PIN;
+    default:
+      break;
+  }
+  if (const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg()) {
+    if (w->is_ff() || w->is_ram() || w->is_lutram()) return GC_SEQ;
+  }
+  return GC_COMB;
+}
+
+// Which inputs of a sequential gate capture data; the others (clock,
+// asynchronous controls) get entries without constraint.
+bool is_capture_input(const CDB_SGATE_NODE* g, unsigned slot, const CDB_SGATE_ITERM* t) {
+  switch (g->get_sgate_type()) {
+    case CDB_SGATE_DFF_ENUM:
+      return slot == 0 || slot == 4 || slot == 7 || slot == 8;
+    case CDB_SGATE_LATCH_ENUM:
+      return slot == 0;
+    default:
+      break;
+  }
+  const DB_INPUT_PORT_TYPE p = t->get_port_type();
+  if (const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg(); w && w->is_ff())
+    return p == 20 || p == 8 || p == 30 || p == 31 || p == 33;
+  // RAMs: everything but clocks and asynchronous clears.
+  return p != 7 && p != 36 && p != 96 && p != 6;
+}
+
+const CDB_SGATE_ITERM* clock_input(const CDB_SGATE_NODE* g) {
+  switch (g->get_sgate_type()) {
+    case CDB_SGATE_DFF_ENUM:
+    case CDB_SGATE_LATCH_ENUM:
+      return g->get_input_term(1);
+    default:
+      break;
+  }
+  for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
+    const CDB_SGATE_ITERM* t = g->get_input_term(i);
+    if (t && (t->get_port_type() == 7 || t->get_port_type() == 36 || t->get_port_type() == 96)) return t;
+  }
+  return nullptr;
+}
+
+const CDB_SGATE_ITERM* driven_input(const CDB_SGATE_NODE* g) {
+  for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
+    const CDB_SGATE_ITERM* t = g->get_input_term(i);
+    if (t && t->get_source()) return t;
+  }
+  return nullptr;
+}
+
+// A gate a clock passes through unchanged or inverted: buffers, inverters
+// and name keepers, one-input LUTs and comb gates, clock buffers, IO buffers.
+// Returns the input the clock comes from, *inverts when the gate inverts.
+const CDB_SGATE_ITERM* clock_pass_input(const CDB_SGATE_NODE* g, bool* inverts) {
+  *inverts = false;
+  const CDB_SGATE_TYPE type = g->get_sgate_type();
+  unsigned connected = 0;
+  for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i)
+    if (cdb_is_connected(g->get_input_term(i))) ++connected;
+  if (connected != 1 && type != CDB_SGATE_IO_BUF_ENUM) return nullptr;
+  if (type == CDB_SGATE_BUFFER_ENUM || type == CDB_SGATE_IO_BUF_ENUM) return g->get_input_term(0);
+  if (const CDB_SGATE_COMB* c = g->cast_to_comb()) {
+    const CDB_COMB_TYPE ct = c->get_comb_type();
+    *inverts = ct == CDB_COMB_NOT;
+    return driven_input(g);
+  }
+  if (const CDB_SGATE_LUT* l = g->cast_to_lut()) {
+    const CDB_SGATE_ITERM* t = driven_input(g);
+    if (!t) return nullptr;
+    const uint64_t m = l->get_lut_mask().get_value();
+    // The mask over the one used input i: bit (1 << i) set means "passes".
+    unsigned i = 0;
+    while (i < g->get_number_of_input_terms() && g->get_input_term(i) != t) ++i;
+    const bool when1 = (m >> (1u << i)) & 1u, when0 = m & 1u;
+    if (when1 == when0) return nullptr;  // constant
+    *inverts = when0;
+    return t;
+  }
+  if (const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg(); w && w->is_clkbuf()) return driven_input(g);
+  return nullptr;
+}
+
+const char* out_port_name(const CDB_SGATE_OTERM* t) {
+  switch (t->get_port_type()) {
+    case 0: return "COUT";
+    case 1: return "OUT_1";
+    case 8: return "SUMOUT";
+    case 9: return "COMBOUT";
+    case 10: return "REGOUT";
+    case 41: return "PORTADATAOUT";
+    case 42: return "PORTBDATAOUT";
+    case 252: return "SHAREOUT";
+    default: return "O";
+  }
+}
+
+}  // namespace
+
+SSC_DELAYS ssc_make_delays(CMP_FACADE* facade, SSC_DELAY_MODEL model) {
+  SSC_DELAYS d;
+  d.model = model;
+  if (model == SSC_DELAY_MODEL_UNIT_FANOUT) d.fanout_step = cfg_get_int_value("ssc_fanout_delay", 1);
+  if (model != SSC_DELAY_MODEL_TABLE) return d;
+  const int lut_size = facade ? DEV_FAMILY_MANAGER::get_lut_size(facade->get_family()) : 6;
+  d.lut = cfg_get_int_value("ssc_table_lut_delay", lut_size == 4 ? 250 : 300);
+  d.comb = cfg_get_int_value("ssc_table_comb_delay", 150);
+  d.mux = cfg_get_int_value("ssc_table_mux_delay", 200);
+  d.oper = cfg_get_int_value("ssc_table_operator_delay", 500);
+  d.lcell = cfg_get_int_value("ssc_table_lcell_delay", 300);
+  d.carry = cfg_get_int_value("ssc_table_carry_delay", 50);
+  return d;
+}
+
+int ssc_gate_delay(const CDB_SGATE_NODE* gate, const CDB_SGATE_OTERM* out, const SSC_DELAYS& d) {
+  int base = 0;
+  switch (gate->get_sgate_type()) {
+    case CDB_SGATE_LUT_ENUM: base = d.lut; break;
+    case CDB_SGATE_COMB_ENUM: base = d.comb; break;
+    case CDB_SGATE_MUX_ENUM: base = d.mux; break;
+    case CDB_SGATE_OPERATOR_ENUM: base = d.oper; break;
+    case CDB_SGATE_CARRY_SUM_ENUM: base = d.model == SSC_DELAY_MODEL_TABLE ? d.carry : 0; break;
+    default:
+      if (const CDB_SGATE_WYSIWYG* w = gate->cast_to_wysiwyg();
+          w && (w->is_lcell_comb() || w->is_logic_module()))
+        base = d.lcell;
+      break;
+  }
+  if (base > 0 && d.fanout_step != 0 && out) base += d.fanout_step * int(out->get_number_of_fanout());
+  return base;
+}
+
+std::string SSC_NETLIST_DATA::gate_path_of(const std::string& node_name) {
+  const size_t slash = node_name.rfind('/');
+  return slash == std::string::npos ? node_name : node_name.substr(0, slash);
+}
+
+void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, const SSC_DELAYS& delays) {
+  nodes.clear();
+  arcs.clear();
+  by_name.clear();
+  names_indexed = false;
+  cut_arcs = 0;
+  // Pass 1: node ids. first_node is indexed by gate debug number - lo.
+  unsigned lo = ~0u, hi = 0;
+  size_t gates = 0;
+  for (CDB_SGATE_NETLIST* nl : netlists) {
+    PLAT_CHECK(nl != nullptr, "SSC");
+    for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
+      if (CDB_SGATE_NODE* g = *it) {
+        lo = std::min(lo, g->get_id());
+        hi = std::max(hi, g->get_id());
+        ++gates;
+      }
+    }
+  }
+  if (gates == 0) return;
+  std::vector<uint32_t> first_node(size_t(hi - lo) + 1, UINT32_MAX);
+  std::vector<const CDB_SGATE_NODE*> order;
+  order.reserve(gates);
+  uint32_t count = 0;
+  for (CDB_SGATE_NETLIST* nl : netlists) {
+    for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
+      CDB_SGATE_NODE* g = *it;
+      if (!g) continue;
+      first_node[g->get_id() - lo] = count;
+      order.push_back(g);
+      const GATE_CLASS gc = classify(g);
+      unsigned n = g->get_output_count();
+      if (gc == GC_OUT_PIN) n = 1;
+      else if (gc == GC_BIDIR_PIN) n = std::max(1u, n) + 1;  // outputs, then the capture node
+      else if (n == 0) n = 1;
+      count += n;
+    }
+  }
+  nodes.resize(count);
+  arcs.reserve(count * 2);
+  auto node_of = [&](const CDB_SGATE_OTERM* src) -> uint32_t {
+    const CDB_SGATE_NODE* sg = src->get_my_node();
+    if (sg->get_id() < lo || sg->get_id() > hi) return UINT32_MAX;
+    const uint32_t base = first_node[sg->get_id() - lo];
+    if (base == UINT32_MAX) return UINT32_MAX;
+    for (unsigned j = 0; j < sg->get_output_count(); ++j)
+      if (sg->get_output_term(j) == src) return base + j;
+    return UINT32_MAX;
+  };
+  // Pass 2: names, kinds and arcs.
+  for (const CDB_SGATE_NODE* cg : order) {
+    CDB_SGATE_NODE* g = const_cast<CDB_SGATE_NODE*>(cg);
+    const GATE_CLASS gc = classify(g);
+    const uint32_t base = first_node[g->get_id() - lo];
+    const std::string path = g->get_string_hpath();
+    const unsigned nout = g->get_output_count();
+    const unsigned nn = (gc == GC_OUT_PIN) ? 1 : (gc == GC_BIDIR_PIN ? std::max(1u, nout) + 1 : std::max(1u, nout));
+    for (unsigned j = 0; j < nn; ++j) {
+      TDB_NODE& n = nodes[base + j];
+      n.m_id = base + j;
+      n.m_sgate = g;
+      const bool capture_node = gc == GC_OUT_PIN || (gc == GC_BIDIR_PIN && j == nn - 1);
+      CDB_SGATE_OTERM* out = capture_node ? nullptr : g->get_output_term(j);
+      n.m_oterm = out;
+      if (capture_node) {
+        n.m_kind = TDB_NODE_OUT_PORT;
+        n.m_name = path + "/PIN_OUT#0";
+      } else if (gc == GC_IN_PIN || gc == GC_BIDIR_PIN) {
+        n.m_kind = TDB_NODE_IN_PORT;
+        n.m_name = path + "/PIN#" + std::to_string(j);
+      } else {
+        n.m_kind = gc == GC_SEQ ? TDB_NODE_REGISTER : TDB_NODE_COMB;
+        n.m_name = path + "/" + (out ? out_port_name(out) : "NONE") + "#" + std::to_string(j);
+      }
+      n.m_arc_begin = n.m_arc_end = uint32_t(arcs.size());
+      const bool first_of_seq = gc == GC_SEQ && j == 0;
+      if (gc == GC_SEQ && !first_of_seq) continue;  // captures live on the first node
+      if (gc == GC_IN_PIN || (gc == GC_BIDIR_PIN && !capture_node)) continue;
+      const int delay = (gc == GC_COMB) ? ssc_gate_delay(g, out, delays) : 0;
+      const bool carry = g->get_sgate_type() == CDB_SGATE_CARRY_SUM_ENUM;
+      for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
+        CDB_SGATE_ITERM* t = g->get_input_term(i);
+        if (!t || !t->get_source()) continue;
+        if (carry && i != j) continue;
+        const uint32_t src = node_of(t->get_source());
+        if (src == UINT32_MAX) continue;  // a source outside the netlists
+        uint8_t kind = TDB_ARC_DATA;
+        if (gc == GC_SEQ) kind = is_capture_input(g, i, t) ? TDB_ARC_CAPTURE : TDB_ARC_UNCONSTRAINED;
+        else if (capture_node) kind = TDB_ARC_CAPTURE;
+        arcs.push_back(TDB_ARC{src, kind == TDB_ARC_DATA ? delay : 0, t, kind});
+      }
+      n.m_arc_end = uint32_t(arcs.size());
+      if (first_of_seq) {
+        // The clock source, traced through buffers and inverters.
+        const CDB_SGATE_ITERM* ck = clock_input(g);
+        bool inv = ck && ck->is_inverted();
+        const CDB_SGATE_OTERM* s = ck ? ck->get_source() : nullptr;
+        for (int steps = 0; s && steps < 1000; ++steps) {
+          bool gi = false;
+          const CDB_SGATE_ITERM* through = clock_pass_input(s->get_my_node(), &gi);
+          if (!through || !through->get_source()) break;
+          inv ^= gi ^ through->is_inverted();
+          s = through->get_source();
+        }
+        if (s) {
+          const uint32_t src = node_of(s);
+          n.m_clock_source = src == UINT32_MAX ? -1 : int(src);
+          n.m_clock_inverted = inv;
+        }
+      }
+    }
+    // Further outputs of a sequential gate launch with the first one's clock.
+    if (gc == GC_SEQ) {
+      for (unsigned j = 1; j < nn; ++j) {
+        nodes[base + j].m_clock_source = nodes[base].m_clock_source;
+        nodes[base + j].m_clock_inverted = nodes[base].m_clock_inverted;
+      }
+    }
+  }
+}
+
+int SSC_NETLIST_DATA::find(const std::string& name) const {
+  index_names();
+  auto it = by_name.find(name);
+  return it == by_name.end() ? -1 : int(it->second);
+}
+
+void SSC_NETLIST_DATA::index_names() const {
+  if (names_indexed) return;
+  by_name.clear();
+  by_name.reserve(nodes.size());
+  for (const TDB_NODE& n : nodes) by_name.emplace(n.m_name, n.m_id);
+  names_indexed = true;
+}
+
+void SSC_NETLIST_DATA::drop_gate_pointers() {
+  for (TDB_NODE& n : nodes) {
+    n.m_oterm = nullptr;
+    n.m_sgate = nullptr;
+  }
+  for (TDB_ARC& a : arcs) a.m_iterm = nullptr;
+}
+
+void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
+  index_names();
+  const uint32_t own = uint32_t(nodes.size());
+  // Loaded id -> merged id: a node of the same name here, else appended.
+  std::vector<uint32_t> map(loaded.nodes.size());
+  uint32_t next = own;
+  for (const TDB_NODE& ln : loaded.nodes) {
+    auto it = by_name.find(ln.m_name);
+    map[ln.m_id] = it != by_name.end() ? it->second : next++;
+  }
+  std::vector<TDB_ARC> merged_arcs;
+  merged_arcs.reserve(arcs.size() + loaded.arcs.size());
+  nodes.resize(next);
+  auto copy_loaded_arcs = [&](const TDB_NODE& ln, TDB_NODE& to) {
+    to.m_arc_begin = uint32_t(merged_arcs.size());
+    for (uint32_t a = ln.m_arc_begin; a < ln.m_arc_end; ++a) {
+      TDB_ARC arc = loaded.arcs[a];
+      arc.m_src = map[arc.m_src];
+      arc.m_iterm = nullptr;
+      merged_arcs.push_back(arc);
+    }
+    to.m_arc_end = uint32_t(merged_arcs.size());
+  };
+  // Own nodes keep their arcs; an own node without fan-in (a boundary of
+  // this partition) takes the loaded node's fan-in from other partitions.
+  std::vector<int> loaded_of(own, -1);
+  for (const TDB_NODE& ln : loaded.nodes)
+    if (map[ln.m_id] < own) loaded_of[map[ln.m_id]] = int(ln.m_id);
+  for (uint32_t i = 0; i < own; ++i) {
+    TDB_NODE& n = nodes[i];
+    if (n.m_arc_begin == n.m_arc_end && loaded_of[i] >= 0) {
+      copy_loaded_arcs(loaded.nodes[loaded_of[i]], n);
+      continue;
+    }
+    const uint32_t b = uint32_t(merged_arcs.size());
+    merged_arcs.insert(merged_arcs.end(), arcs.begin() + n.m_arc_begin, arcs.begin() + n.m_arc_end);
+    n.m_arc_begin = b;
+    n.m_arc_end = uint32_t(merged_arcs.size());
+  }
+  for (const TDB_NODE& ln : loaded.nodes) {
+    const uint32_t to = map[ln.m_id];
+    if (to < own) continue;
+    TDB_NODE& n = nodes[to];
+    n.m_name = ln.m_name;
+    n.m_id = to;
+    n.m_kind = ln.m_kind;
+    n.m_clock_source = ln.m_clock_source < 0 ? -1 : int(map[ln.m_clock_source]);
+    n.m_clock_inverted = ln.m_clock_inverted;
+    copy_loaded_arcs(ln, n);
+  }
+  arcs.swap(merged_arcs);
+  names_indexed = false;
+}
+
+bool SSC_NETLIST_DATA::write_file(const std::string& path) const {
+  std::ofstream out(path);
+  if (!out) return false;
+  out << "TDB 1 " << nodes.size() << " " << arcs.size() << "\n";
+  for (const TDB_NODE& n : nodes) {
+    out << "N " << int(n.m_kind) << " " << n.m_clock_source << " " << (n.m_clock_inverted ? 1 : 0) << " "
+        << (n.m_arc_end - n.m_arc_begin) << " " << n.m_name << "\n";
+    for (uint32_t a = n.m_arc_begin; a < n.m_arc_end; ++a)
+      out << "A " << arcs[a].m_src << " " << arcs[a].m_delay << " " << int(arcs[a].m_kind) << "\n";
+  }
+  return bool(out.flush());
+}
+
+bool SSC_NETLIST_DATA::read_file(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) return false;
+  std::string tag;
+  int version = 0;
+  size_t nn = 0, na = 0;
+  if (!(in >> tag >> version >> nn >> na) || tag != "TDB" || version != 1) return false;
+  std::vector<TDB_NODE> rn(nn);
+  std::vector<TDB_ARC> ra;
+  ra.reserve(na);
+  for (size_t i = 0; i < nn; ++i) {
+    int kind = 0, clk = -1, inv = 0;
+    size_t count = 0;
+    if (!(in >> tag >> kind >> clk >> inv >> count) || tag != "N" || kind < 0 || kind > 3) return false;
+    if (clk < -1 || clk >= int(nn)) return false;
+    in.get();
+    TDB_NODE& n = rn[i];
+    if (!std::getline(in, n.m_name)) return false;
+    n.m_id = uint32_t(i);
+    n.m_kind = uint8_t(kind);
+    n.m_clock_source = clk;
+    n.m_clock_inverted = inv != 0;
+    n.m_arc_begin = uint32_t(ra.size());
+    for (size_t a = 0; a < count; ++a) {
+      long src = 0, delay = 0, ak = 0;
+      if (!(in >> tag >> src >> delay >> ak) || tag != "A" || src < 0 || size_t(src) >= nn || ak < 0 || ak > 2)
+        return false;
+      ra.push_back(TDB_ARC{uint32_t(src), int32_t(delay), nullptr, uint8_t(ak)});
+    }
+    n.m_arc_end = uint32_t(ra.size());
+  }
+  if (ra.size() != na) return false;
+  nodes.swap(rn);
+  arcs.swap(ra);
+  names_indexed = false;
+  cut_arcs = 0;
+  return true;
+}
+
+int ssc_topological_order(const SSC_NETLIST_DATA& data, std::vector<uint32_t>* order,
+                          std::vector<uint32_t>* pos) {
+  const uint32_t n = uint32_t(data.nodes.size());
+  std::vector<uint32_t> indeg(n, 0), fo_begin(n + 1, 0);
+  for (uint32_t v = 0; v < n; ++v) {
+    const TDB_NODE& node = data.nodes[v];
+    for (uint32_t a = SSC_NETLIST_DATA::arc_begin(node); a < SSC_NETLIST_DATA::arc_end(node); ++a) {
+      if (data.arcs[a].m_kind != TDB_ARC_DATA) continue;
+      ++indeg[v];
+      ++fo_begin[data.arcs[a].m_src + 1];
+    }
+  }
+  for (uint32_t v = 0; v < n; ++v) fo_begin[v + 1] += fo_begin[v];
+  std::vector<uint32_t> fanout(fo_begin[n]);
+  {
+    std::vector<uint32_t> fill(fo_begin.begin(), fo_begin.end() - 1);
+    for (uint32_t v = 0; v < n; ++v) {
+      const TDB_NODE& node = data.nodes[v];
+      for (uint32_t a = SSC_NETLIST_DATA::arc_begin(node); a < SSC_NETLIST_DATA::arc_end(node); ++a)
+        if (data.arcs[a].m_kind == TDB_ARC_DATA) fanout[fill[data.arcs[a].m_src]++] = v;
+    }
+  }
+  order->clear();
+  order->reserve(n);
+  pos->assign(n, UINT32_MAX);
+  std::vector<uint32_t> ready;
+  for (uint32_t v = 0; v < n; ++v)
+    if (indeg[v] == 0) ready.push_back(v);
+  std::reverse(ready.begin(), ready.end());  // pop from the back: lowest id first
+  uint32_t scan = 0;
+  while (order->size() < n) {
+    if (ready.empty()) {
+      // A loop: release the lowest unfinished node; its open arcs are cut.
+      while ((*pos)[scan] != UINT32_MAX) ++scan;
+      ready.push_back(scan);
+      indeg[scan] = 0;
+    }
+    const uint32_t v = ready.back();
+    ready.pop_back();
+    if ((*pos)[v] != UINT32_MAX) continue;
+    (*pos)[v] = uint32_t(order->size());
+    order->push_back(v);
+    for (uint32_t k = fo_begin[v]; k < fo_begin[v + 1]; ++k) {
+      const uint32_t w = fanout[k];
+      if ((*pos)[w] == UINT32_MAX && indeg[w] > 0 && --indeg[w] == 0) ready.push_back(w);
+    }
+  }
+  int cut = 0;
+  for (uint32_t v = 0; v < n; ++v) {
+    const TDB_NODE& node = data.nodes[v];
+    for (uint32_t a = SSC_NETLIST_DATA::arc_begin(node); a < SSC_NETLIST_DATA::arc_end(node); ++a)
+      if (data.arcs[a].m_kind == TDB_ARC_DATA && (*pos)[data.arcs[a].m_src] >= (*pos)[v]) ++cut;
+  }
+  return cut;
+}
+
+}  // namespace kavu_platform

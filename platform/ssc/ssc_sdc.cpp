@@ -1,0 +1,379 @@
+// ssc_sdc.cpp — the SDC subset the timing engine reads.
+//
+// One command per line ('\' continues a line, '#' starts a comment):
+//   create_clock -period P [-name N] [-waveform {R F}] [targets]
+//   set_input_delay V -clock C [-clock_fall] [-max] targets
+//   set_output_delay V -clock C [-clock_fall] [-max] targets
+//   set_false_path [-setup] [-from X] [-to Y]
+//   set_max_delay V [-from X] [-to Y]
+// Targets are collections — [get_ports p…], [get_pins p…], [get_cells p…],
+// [get_registers p…], [get_clocks p…], [all_inputs], [all_outputs],
+// [all_registers], [all_clocks] — or bare patterns (ports, then cells).
+// Patterns are globs (fnmatch) matched against a gate's path and against
+// its last level ("top|clk" and "clk"); "{a b}" lists several. Numbers may
+// be decimal fractions and are rounded to the engine's integer units.
+// Lines with -min, -hold, -add_delay of another kind, and other commands
+// (set_units, set_load, …) are noted and skipped. A clock without targets is
+// virtual. set_false_path with both -from and -to on pins is noted and
+// skipped (path-based exceptions are not modelled); between clocks it
+// removes the clock pairs; with only -from (-to) on pins it removes those
+// start (end) points.
+#include <fnmatch.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+#include "msg/msg.h"
+#include "ssc/ssc_int.h"
+
+namespace kavu_platform {
+
+namespace {
+
+// Splits a command into words; braces and brackets nest, quotes group.
+bool split_words(const std::string& line, std::vector<std::string>* words, std::string* why) {
+  words->clear();
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    if (i >= line.size()) break;
+    std::string w;
+    const char open = line[i];
+    if (open == '{' || open == '[') {
+      const char close = open == '{' ? '}' : ']';
+      int depth = 0;
+      size_t j = i;
+      for (; j < line.size(); ++j) {
+        if (line[j] == open) ++depth;
+        else if (line[j] == close && --depth == 0) break;
+      }
+      if (j >= line.size()) {
+        *why = std::string("unbalanced ") + open;
+        return false;
+      }
+      w = open == '{' ? line.substr(i + 1, j - i - 1) : line.substr(i, j - i + 1);
+      i = j + 1;
+    } else if (open == '"') {
+      size_t j = line.find('"', i + 1);
+      if (j == std::string::npos) {
+        *why = "unbalanced quote";
+        return false;
+      }
+      w = line.substr(i + 1, j - i - 1);
+      i = j + 1;
+    } else {
+      size_t j = i;
+      while (j < line.size() && line[j] != ' ' && line[j] != '\t') ++j;
+      w = line.substr(i, j - i);
+      i = j;
+    }
+    words->push_back(w);
+  }
+  return true;
+}
+
+bool parse_number(const std::string& w, int* v) {
+  char* end = nullptr;
+  const double d = std::strtod(w.c_str(), &end);
+  if (w.empty() || *end != '\0' || !std::isfinite(d) || std::fabs(d) > 1e9) return false;
+  *v = int(std::lround(d));
+  return true;
+}
+
+class SDC_READER {
+ public:
+  SDC_READER(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out) : m_data(data), m_out(out) {
+    m_paths.reserve(data.nodes.size());
+    for (const TDB_NODE& n : data.nodes) {
+      std::string p = SSC_NETLIST_DATA::gate_path_of(n.get_string_name());
+      const size_t bar = p.rfind('|');
+      m_leaf.push_back(bar == std::string::npos ? p : p.substr(bar + 1));
+      m_paths.push_back(std::move(p));
+    }
+  }
+
+  bool command(const std::vector<std::string>& w, std::string* why);
+
+ private:
+  struct TARGETS {
+    std::vector<uint32_t> nodes;
+    std::vector<int> clocks;
+    bool any = false;
+  };
+  bool matches(uint32_t id, const std::string& pattern) const {
+    return fnmatch(pattern.c_str(), m_paths[id].c_str(), 0) == 0 ||
+           fnmatch(pattern.c_str(), m_leaf[id].c_str(), 0) == 0;
+  }
+  bool is_port(uint32_t id) const {
+    const TDB_NODE_KIND k = m_data.nodes[id].get_kind();
+    return k == TDB_NODE_IN_PORT || k == TDB_NODE_OUT_PORT;
+  }
+  void add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t) const;
+  bool collect(const std::string& word, TARGETS* t, std::string* why) const;
+  bool clock_index(const std::string& name, int* idx) const {
+    for (size_t i = 0; i < m_out->clocks.size(); ++i)
+      if (m_out->clocks[i].name == name) {
+        *idx = int(i);
+        return true;
+      }
+    return false;
+  }
+  bool create_clock(const std::vector<std::string>& w, std::string* why);
+  bool io_delay(const std::vector<std::string>& w, bool input, std::string* why);
+  bool path_rule(const std::vector<std::string>& w, bool max_delay, std::string* why);
+
+  const SSC_NETLIST_DATA& m_data;
+  SSC_CONSTRAINTS* m_out;
+  std::vector<std::string> m_paths, m_leaf;
+};
+
+// kind: 0 ports, 1 any node (pins), 2 registers (cells), 3 in ports, 4 out ports.
+void SDC_READER::add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t) const {
+  for (uint32_t id = 0; id < m_data.nodes.size(); ++id) {
+    const TDB_NODE_KIND k = m_data.nodes[id].get_kind();
+    if (kind == 0 && !is_port(id)) continue;
+    if (kind == 2 && k == TDB_NODE_IN_PORT) continue;
+    if (kind == 3 && k != TDB_NODE_IN_PORT) continue;
+    if (kind == 4 && k != TDB_NODE_OUT_PORT) continue;
+    if (kind == 5 && k != TDB_NODE_REGISTER) continue;
+    bool hit = patterns.empty();
+    for (const std::string& p : patterns) hit = hit || matches(id, p);
+    if (hit) t->nodes.push_back(id);
+  }
+  t->any = true;
+}
+
+bool SDC_READER::collect(const std::string& word, TARGETS* t, std::string* why) const {
+  std::vector<std::string> inner;
+  if (word.size() >= 2 && word.front() == '[' && word.back() == ']') {
+    if (!split_words(word.substr(1, word.size() - 2), &inner, why)) return false;
+    if (inner.empty()) {
+      *why = "empty collection";
+      return false;
+    }
+    const std::string cmd = inner.front();
+    std::vector<std::string> patterns;
+    for (size_t i = 1; i < inner.size(); ++i) {
+      if (inner[i].empty() || inner[i][0] == '-') continue;  // -nocase, -hierarchical, …
+      std::vector<std::string> parts;
+      split_words(inner[i], &parts, why);
+      patterns.insert(patterns.end(), parts.begin(), parts.end());
+    }
+    if (cmd == "get_ports") add_nodes(patterns, 0, t);
+    else if (cmd == "get_pins" || cmd == "get_nets") add_nodes(patterns, 1, t);
+    else if (cmd == "get_cells" || cmd == "get_registers") add_nodes(patterns, 2, t);
+    else if (cmd == "all_inputs") add_nodes({}, 3, t);
+    else if (cmd == "all_outputs") add_nodes({}, 4, t);
+    else if (cmd == "all_registers") add_nodes({}, 5, t);
+    else if (cmd == "get_clocks" || cmd == "all_clocks") {
+      for (size_t c = 0; c < m_out->clocks.size(); ++c) {
+        bool hit = cmd == "all_clocks" || patterns.empty();
+        for (const std::string& p : patterns)
+          hit = hit || fnmatch(p.c_str(), m_out->clocks[c].name.c_str(), 0) == 0;
+        if (hit) t->clocks.push_back(int(c));
+      }
+      t->any = true;
+    } else {
+      *why = "unknown collection " + cmd;
+      return false;
+    }
+    return true;
+  }
+  std::vector<std::string> patterns;
+  if (!split_words(word, &patterns, why)) return false;
+  TARGETS ports;
+  add_nodes(patterns, 0, &ports);
+  if (ports.nodes.empty()) add_nodes(patterns, 2, &ports);
+  t->nodes.insert(t->nodes.end(), ports.nodes.begin(), ports.nodes.end());
+  t->any = true;
+  return true;
+}
+
+bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* why) {
+  SSC_SDC_CLOCK c;
+  bool has_period = false, has_waveform = false;
+  TARGETS t;
+  for (size_t i = 1; i < w.size(); ++i) {
+    if (w[i] == "-period" && i + 1 < w.size()) {
+      if (!parse_number(w[++i], &c.period) || c.period <= 0) {
+        *why = "bad period";
+        return false;
+      }
+      has_period = true;
+    } else if (w[i] == "-name" && i + 1 < w.size()) {
+      c.name = w[++i];
+    } else if (w[i] == "-waveform" && i + 1 < w.size()) {
+      std::vector<std::string> e;
+      split_words(w[++i], &e, why);
+      if (e.size() != 2 || !parse_number(e[0], &c.rise) || !parse_number(e[1], &c.fall)) {
+        *why = "bad waveform";
+        return false;
+      }
+      has_waveform = true;
+    } else if (w[i] == "-add") {
+    } else if (!w[i].empty() && w[i][0] == '-') {
+      *why = "unknown option " + w[i];
+      return false;
+    } else if (!collect(w[i], &t, why)) {
+      return false;
+    }
+  }
+  if (!has_period) {
+    *why = "create_clock without -period";
+    return false;
+  }
+  if (!has_waveform) c.fall = c.period / 2;
+  c.sources = t.nodes;
+  if (c.name.empty()) c.name = c.sources.empty() ? "virtual" : m_leaf[c.sources.front()];
+  int existing = -1;
+  if (clock_index(c.name, &existing)) m_out->clocks[existing] = c;
+  else m_out->clocks.push_back(c);
+  return true;
+}
+
+bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::string* why) {
+  SSC_SDC_IO_DELAY d;
+  d.input = input;
+  bool has_value = false;
+  TARGETS t;
+  for (size_t i = 1; i < w.size(); ++i) {
+    if (w[i] == "-clock" && i + 1 < w.size()) {
+      if (!clock_index(w[++i], &d.clock)) {
+        *why = "unknown clock " + w[i];
+        return false;
+      }
+    } else if (w[i] == "-clock_fall") {
+      d.clock_fall = true;
+    } else if (w[i] == "-min" || w[i] == "-hold") {
+      m_out->notes.push_back("minimum delays are not analysed");
+      return true;
+    } else if (w[i] == "-max" || w[i] == "-add_delay" || w[i] == "-rise" || w[i] == "-fall") {
+    } else if (!w[i].empty() && w[i][0] == '-' && !(w[i].size() > 1 && isdigit(w[i][1]))) {
+      *why = "unknown option " + w[i];
+      return false;
+    } else if (!has_value) {
+      if (!parse_number(w[i], &d.value)) {
+        *why = "bad delay " + w[i];
+        return false;
+      }
+      has_value = true;
+    } else if (!collect(w[i], &t, why)) {
+      return false;
+    }
+  }
+  if (!has_value || d.clock < 0) {
+    *why = "delay and -clock are required";
+    return false;
+  }
+  d.nodes = t.nodes;
+  m_out->io_delays.push_back(d);
+  return true;
+}
+
+bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, std::string* why) {
+  SSC_SDC_PATH_RULE r;
+  r.max_delay = max_delay;
+  bool has_value = !max_delay;
+  for (size_t i = 1; i < w.size(); ++i) {
+    if ((w[i] == "-from" || w[i] == "-to") && i + 1 < w.size()) {
+      TARGETS t;
+      const bool from = w[i] == "-from";
+      if (!collect(w[++i], &t, why)) return false;
+      (from ? r.has_from : r.has_to) = true;
+      auto& nodes = from ? r.from_nodes : r.to_nodes;
+      auto& clocks = from ? r.from_clocks : r.to_clocks;
+      nodes.insert(nodes.end(), t.nodes.begin(), t.nodes.end());
+      clocks.insert(clocks.end(), t.clocks.begin(), t.clocks.end());
+    } else if (w[i] == "-through") {
+      m_out->notes.push_back("paths through points are not modelled: " + w[0] + " skipped");
+      return true;
+    } else if (w[i] == "-hold") {
+      return true;
+    } else if (w[i] == "-setup") {
+    } else if (!w[i].empty() && w[i][0] == '-' && !(w[i].size() > 1 && isdigit(w[i][1]))) {
+      *why = "unknown option " + w[i];
+      return false;
+    } else if (max_delay && !has_value) {
+      if (!parse_number(w[i], &r.value)) {
+        *why = "bad delay " + w[i];
+        return false;
+      }
+      has_value = true;
+    } else {
+      *why = "unexpected word " + w[i];
+      return false;
+    }
+  }
+  if (!has_value) {
+    *why = "set_max_delay without a value";
+    return false;
+  }
+  if (!max_delay && !r.from_nodes.empty() && !r.to_nodes.empty()) {
+    m_out->notes.push_back("false paths between two sets of points are not modelled");
+    return true;
+  }
+  m_out->rules.push_back(std::move(r));
+  return true;
+}
+
+bool SDC_READER::command(const std::vector<std::string>& w, std::string* why) {
+  const std::string& c = w.front();
+  if (c == "create_clock") return create_clock(w, why);
+  if (c == "set_input_delay") return io_delay(w, true, why);
+  if (c == "set_output_delay") return io_delay(w, false, why);
+  if (c == "set_false_path") return path_rule(w, false, why);
+  if (c == "set_max_delay") return path_rule(w, true, why);
+  m_out->notes.push_back("command not applied: " + c);
+  return true;
+}
+
+}  // namespace
+
+bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out,
+                  std::string* error) {
+  SDC_READER reader(data, out);
+  std::istringstream in(text);
+  std::string line, cmd;
+  int number = 0, first = 0;
+  std::vector<std::string> words;
+  while (std::getline(in, line)) {
+    ++number;
+    if (cmd.empty()) first = number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\\') {
+      cmd += line.substr(0, line.size() - 1) + " ";
+      continue;
+    }
+    cmd += line;
+    const size_t start = cmd.find_first_not_of(" \t");
+    if (start == std::string::npos || cmd[start] == '#') {
+      cmd.clear();
+      continue;
+    }
+    std::string why;
+    if (!split_words(cmd, &words, &why) || (!words.empty() && !reader.command(words, &why))) {
+      if (error) *error = "line " + std::to_string(first) + ": " + why;
+      return false;
+    }
+    cmd.clear();
+  }
+  return true;
+}
+
+void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINTS* out) {
+  std::vector<char> seen(data.nodes.size(), 0);
+  for (const TDB_NODE& n : data.nodes) {
+    const int s = n.get_clock_source();
+    if (n.get_kind() != TDB_NODE_REGISTER || s < 0 || seen[s]) continue;
+    seen[s] = 1;
+    SSC_SDC_CLOCK c;
+    c.name = SSC_NETLIST_DATA::gate_path_of(data.nodes[s].get_string_name());
+    c.period = period;
+    c.fall = period / 2;
+    c.sources.push_back(uint32_t(s));
+    out->clocks.push_back(std::move(c));
+  }
+}
+
+}  // namespace kavu_platform

@@ -1,0 +1,543 @@
+// ssc_util.cpp — the timing engine singleton: holding a timing netlist,
+// reading constraints, running the analysis and filling the caller's maps,
+// the project-database files, dumps, Tcl commands and the synchronizer list.
+#include <tcl.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "atcl/atcl.h"
+#include "cdb/cdb_sgate.h"
+#include "cfg/cfg.h"
+#include "cmp/cmp.h"
+#include "dev/dev.h"
+#include "gen/gen.h"
+#include "hdb/hdb.h"
+#include "msg/msg.h"
+#include "ssc/ssc_int.h"
+
+using kavu_platform::SSC_NETLIST_DATA;
+
+namespace {
+
+SSC_UTIL* g_util = nullptr;
+bool g_util_missing = false;
+
+std::string tdb_file(const std::string* partition_name) {
+  return gen_get_db_dir_path() + "/tdb_" + (partition_name ? *partition_name : std::string("generic")) + ".tdb";
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TDB_NETLIST
+
+TDB_NETLIST::TDB_NETLIST() : m_data(new SSC_NETLIST_DATA) {}
+TDB_NETLIST::~TDB_NETLIST() = default;
+
+unsigned TDB_NETLIST::get_node_count() const { return unsigned(m_data->nodes.size()); }
+
+TDB_NODE* TDB_NETLIST::get_node(unsigned id) const {
+  return id < m_data->nodes.size() ? &m_data->nodes[id] : nullptr;
+}
+
+TDB_NODE* TDB_NETLIST::find_node(const std::string& name) const {
+  const int id = m_data->find(name);
+  return id < 0 ? nullptr : &m_data->nodes[id];
+}
+
+const TDB_ARC* TDB_NETLIST::arcs_begin(const TDB_NODE* node) const {
+  return m_data->arcs.data() + SSC_NETLIST_DATA::arc_begin(*node);
+}
+
+const TDB_ARC* TDB_NETLIST::arcs_end(const TDB_NODE* node) const {
+  return m_data->arcs.data() + SSC_NETLIST_DATA::arc_end(*node);
+}
+
+bool TDB_NETLIST::is_string_based() const {
+  for (const TDB_NODE& n : m_data->nodes)
+    if (n.get_sgate()) return false;
+  return true;
+}
+
+int TDB_NETLIST::get_cut_arc_count() const { return m_data->cut_arcs; }
+
+// ---------------------------------------------------------------- SSC_UTIL
+
+SSC_UTIL::SSC_UTIL() { register_tcl_commands(); }
+SSC_UTIL::~SSC_UTIL() = default;
+
+bool SSC_UTIL::initialize_netlist(CMP_FACADE* facade, CDB_SGATE_NETLIST* netlist, SSC_DELAY_MODEL model,
+                                  SSC_OTERM_PAIR_VECTOR* duplicate_oterms) {
+  PLAT_CHECK(netlist != nullptr, "SSC");
+  (void)duplicate_oterms;  // copies of terminals are timed as the gates they are
+  std::vector<CDB_SGATE_NETLIST*> one{netlist};
+  return initialize_netlist(facade, one, model);
+}
+
+bool SSC_UTIL::initialize_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_NETLIST*>& netlists,
+                                  SSC_DELAY_MODEL model) {
+  PLAT_CHECK(!is_in_use(), "SSC");
+  if (!ssc_check_delay_model_validity(facade, model)) return false;
+  m_facade = facade;
+  m_model = model;
+  auto nl = std::make_unique<TDB_NETLIST>();
+  nl->m_data->build(netlists, kavu_platform::ssc_make_delays(facade, model));
+  m_netlist = std::move(nl);
+  m_analysis.reset();
+  return true;
+}
+
+bool SSC_UTIL::read_tdb_from_pdb(std::string* partition_name) {
+  PLAT_CHECK(!is_in_use(), "SSC");
+  auto nl = std::make_unique<TDB_NETLIST>();
+  if (!nl->m_data->read_file(tdb_file(partition_name))) return false;
+  m_netlist = std::move(nl);
+  m_analysis.reset();
+  return true;
+}
+
+bool SSC_UTIL::build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MODEL model, bool is_top,
+                                       SSC_OTERM_PAIR_VECTOR* duplicate_oterms, bool per_partition,
+                                       bool loaded_generic, std::string* partition_name) {
+  (void)is_top;
+  (void)duplicate_oterms;
+  (void)loaded_generic;
+  PLAT_CHECK(netlist != nullptr, "SSC");
+  if (!is_in_use()) return false;
+  CMP_FACADE* facade = m_facade ? m_facade : ZCU_FACADE_UTIL::get_instance()->get_facade();
+  if (!ssc_check_delay_model_validity(facade, model)) return false;
+  m_facade = facade;
+  SSC_NETLIST_DATA own;
+  own.build({netlist}, kavu_platform::ssc_make_delays(facade, model));
+  own.merge_loaded(*m_netlist->m_data);
+  m_netlist->m_data->nodes.swap(own.nodes);
+  m_netlist->m_data->arcs.swap(own.arcs);
+  m_netlist->m_data->names_indexed = false;
+  m_model = model;
+  m_analysis.reset();
+  if (per_partition && partition_name) {
+    SSC_NETLIST_DATA copy = *m_netlist->m_data;
+    copy.drop_gate_pointers();
+    if (!copy.write_file(tdb_file(partition_name))) return false;
+  }
+  return true;
+}
+
+bool SSC_UTIL::convert_tdb_netlist_to_string_based() {
+  if (!is_in_use()) return false;
+  m_netlist->m_data->drop_gate_pointers();
+  return true;
+}
+
+bool SSC_UTIL::write_tdb_to_pdb(std::string* partition_name) {
+  if (!is_in_use()) return false;
+  SSC_NETLIST_DATA copy = *m_netlist->m_data;
+  copy.drop_gate_pointers();
+  return copy.write_file(tdb_file(partition_name));
+}
+
+bool SSC_UTIL::debug_write_tdb_to_pdb(const char* name) {
+  std::string n = name ? name : "debug";
+  return write_tdb_to_pdb(&n);
+}
+
+bool SSC_UTIL::debug_read_tdb_from_pdb(const char* name) {
+  std::string n = name ? name : "debug";
+  if (!is_in_use()) return read_tdb_from_pdb(&n);
+  // Replace the held netlist by the stored one.
+  auto nl = std::make_unique<TDB_NETLIST>();
+  if (!nl->m_data->read_file(tdb_file(&n))) return false;
+  m_netlist = std::move(nl);
+  m_analysis.reset();
+  return true;
+}
+
+bool SSC_UTIL::delete_netlist() {
+  const bool held = is_in_use();
+  m_netlist.reset();
+  m_analysis.reset();
+  m_facade = nullptr;
+  return held;
+}
+
+bool SSC_UTIL::run_analysis() {
+  if (!is_in_use()) return false;
+  SSC_NETLIST_DATA& data = *m_netlist->m_data;
+  kavu_platform::SSC_CONSTRAINTS c;
+  const std::string sdc = cfg_get_value("ssc_sdc_file");
+  if (!sdc.empty()) {
+    std::ifstream in(sdc);
+    if (!in) {
+      msg_local_debug("SSC", 2, "Cannot read the SDC file %s", sdc.c_str());
+      return false;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string error;
+    if (!kavu_platform::ssc_read_sdc(text.str(), data, &c, &error)) {
+      msg_local_debug("SSC", 2, "SDC file %s: %s", sdc.c_str(), error.c_str());
+      return false;
+    }
+  } else {
+    kavu_platform::ssc_default_clocks(data, cfg_get_int_value("ssc_default_period", 1000), &c);
+  }
+  for (const std::string& note : c.notes) msg_local_debug("SSC", 2, "SDC: %s", note.c_str());
+  std::vector<uint32_t> order, pos;
+  data.cut_arcs = kavu_platform::ssc_topological_order(data, &order, &pos);
+  auto a = std::make_unique<kavu_platform::SSC_ANALYSIS>();
+  kavu_platform::ssc_analyze(data, std::move(c), a.get());
+  m_analysis = std::move(a);
+  return true;
+}
+
+bool SSC_UTIL::perform_timing_analysis(CDB_SGATE_NETLIST* netlist, SSC_ITERM_TIMING_INFO_MAP* map,
+                                       SSC_ITERM_REQUIREMENT_INFO_MAP* requirements, bool use_relaxed_slack) {
+  (void)netlist;
+  if (!run_analysis()) return false;
+  if (!map && !requirements) return true;
+  const SSC_NETLIST_DATA& data = *m_netlist->m_data;
+  struct ROW {
+    CDB_SGATE_ITERM* iterm;
+    int32_t slack, req, relaxed;
+  };
+  std::vector<ROW> rows;
+  rows.reserve(data.arcs.size());
+  for (size_t k = 0; k < data.arcs.size(); ++k) {
+    if (!data.arcs[k].m_iterm) continue;
+    rows.push_back(ROW{data.arcs[k].m_iterm, m_analysis->arc_slack[k], m_analysis->arc_req[k], m_analysis->arc_relaxed[k]});
+  }
+  std::sort(rows.begin(), rows.end(), [](const ROW& a, const ROW& b) {
+    return a.iterm != b.iterm ? std::less<CDB_SGATE_ITERM*>()(a.iterm, b.iterm) : a.slack < b.slack;
+  });
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const ROW& r = rows[i];
+    if (i > 0 && rows[i - 1].iterm == r.iterm) {
+      // Later rows of the same terminal only lower the relaxed slack.
+      continue;
+    }
+    int32_t relaxed = r.relaxed;
+    for (size_t j = i + 1; j < rows.size() && rows[j].iterm == r.iterm; ++j) relaxed = std::min(relaxed, rows[j].relaxed);
+    SSC_ITERM_TIMING_INFO info;
+    const bool constrained = r.slack != SSC_UNCONSTRAINED_SLACK;
+    info.m_requirement = constrained ? r.req : SSC_UNCONSTRAINED_SLACK;
+    info.m_relaxed_slack = relaxed;
+    info.m_slack = use_relaxed_slack ? relaxed : r.slack;
+    info.m_ratio = !constrained ? 1.0f : (r.req > 0 ? float(info.m_slack) / float(r.req) : 0.0f);
+    if (map) map->insert_or_assign(map->end(), r.iterm, info);
+    if (requirements) requirements->insert_or_assign(requirements->end(), r.iterm, SSC_ITERM_REQUIREMENT_INFO{info.m_requirement});
+  }
+  return true;
+}
+
+bool SSC_UTIL::update_sta() { return run_analysis(); }
+
+std::vector<std::string> SSC_UTIL::get_clock_names() const {
+  std::vector<std::string> names;
+  if (m_analysis)
+    for (const auto& c : m_analysis->constraints.clocks) names.push_back(c.name);
+  return names;
+}
+
+int SSC_UTIL::get_worst_slack(const char* clock) const {
+  if (!m_analysis) return SSC_UNCONSTRAINED_SLACK;
+  if (!clock) return m_analysis->worst_all;
+  const auto& clocks = m_analysis->constraints.clocks;
+  for (size_t k = 0; k < clocks.size(); ++k)
+    if (clocks[k].name == clock) return m_analysis->worst_per_clock[k];
+  return SSC_UNCONSTRAINED_SLACK;
+}
+
+int SSC_UTIL::get_worst_arrival() const { return m_analysis ? m_analysis->worst_arrival : -1; }
+
+int SSC_UTIL::get_iterm_slack(const CDB_SGATE_ITERM* iterm) const {
+  if (!m_analysis || !iterm) return SSC_UNCONSTRAINED_SLACK;
+  const auto& arcs = m_netlist->m_data->arcs;
+  int32_t best = SSC_UNCONSTRAINED_SLACK;
+  for (size_t k = 0; k < arcs.size(); ++k)
+    if (arcs[k].m_iterm == iterm) best = std::min(best, m_analysis->arc_slack[k]);
+  return best;
+}
+
+std::string SSC_UTIL::report_timing(int npath) const {
+  std::ostringstream out;
+  if (!m_analysis) return "No timing analysis has run";
+  const SSC_NETLIST_DATA& data = *m_netlist->m_data;
+  std::vector<std::pair<int32_t, size_t>> ends;
+  for (const TDB_NODE& n : data.nodes)
+    for (uint32_t k = SSC_NETLIST_DATA::arc_begin(n); k < SSC_NETLIST_DATA::arc_end(n); ++k)
+      if (data.arcs[k].m_kind == TDB_ARC_CAPTURE && m_analysis->arc_slack[k] != SSC_UNCONSTRAINED_SLACK)
+        ends.push_back({m_analysis->arc_slack[k], k});
+  std::sort(ends.begin(), ends.end());
+  if (npath >= 0 && ends.size() > size_t(npath)) ends.resize(npath);
+  std::vector<uint32_t> owner(data.arcs.size(), 0);
+  for (const TDB_NODE& n : data.nodes)
+    for (uint32_t k = SSC_NETLIST_DATA::arc_begin(n); k < SSC_NETLIST_DATA::arc_end(n); ++k) owner[k] = n.get_id();
+  for (const auto& [slack, k] : ends)
+    out << "slack " << slack << " requirement " << m_analysis->arc_req[k] << " from "
+        << data.nodes[data.arcs[k].m_src].get_string_name() << " to " << data.nodes[owner[k]].get_string_name() << "\n";
+  return out.str();
+}
+
+int SSC_UTIL::get_default_lut_delay() const {
+  return kavu_platform::ssc_make_delays(m_facade, m_model).lut;
+}
+
+double SSC_UTIL::compute_average_lut_delay(CDB_SGATE_NETLIST* netlist) const {
+  if (!netlist) return 0.0;
+  const kavu_platform::SSC_DELAYS d = kavu_platform::ssc_make_delays(m_facade, m_model);
+  double sum = 0.0;
+  long count = 0;
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    const CDB_SGATE_NODE* g = *it;
+    if (!g) continue;
+    const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg();
+    if (g->get_sgate_type() != CDB_SGATE_LUT_ENUM && !(w && w->is_lcell_comb())) continue;
+    sum += kavu_platform::ssc_gate_delay(g, g->get_output_term(0), d);
+    ++count;
+  }
+  return count ? sum / double(count) : 0.0;
+}
+
+std::string SSC_UTIL::tcl_eval(const char* command) {
+  std::string result;
+  kavu_platform::atcl_eval(command ? command : "", &result);
+  return result;
+}
+
+bool SSC_UTIL::run_script_if_allowed(const std::string& file) {
+  if (!cfg_is_on("ssc_allow_scripts", true) || !file_exists(file)) return false;
+  std::string result;
+  const bool ok = kavu_platform::atcl_eval("source {" + file + "}", &result);
+  if (!ok) msg_local_debug("SSC", 2, "Script %s failed: %s", file.c_str(), result.c_str());
+  return ok;
+}
+
+void SSC_UTIL::dump_tdb_netlist(const char* name) {
+  if (!is_in_use()) return;
+  const std::string path = std::string("tdb_dump") + (name && *name ? std::string("_") + name : "") + ".txt";
+  std::ofstream out(path);
+  const SSC_NETLIST_DATA& data = *m_netlist->m_data;
+  for (const TDB_NODE& n : data.nodes) {
+    out << n.get_id() << " " << n.get_string_name() << " kind " << int(n.get_kind());
+    if (n.get_clock_source() >= 0) out << " clock " << n.get_clock_source() << (n.clock_is_inverted() ? " inverted" : "");
+    out << "\n";
+    for (uint32_t k = SSC_NETLIST_DATA::arc_begin(n); k < SSC_NETLIST_DATA::arc_end(n); ++k)
+      out << "  <- " << data.arcs[k].m_src << " delay " << data.arcs[k].m_delay << " kind " << int(data.arcs[k].m_kind)
+          << (m_analysis ? " slack " + std::to_string(m_analysis->arc_slack[k]) : std::string()) << "\n";
+  }
+}
+
+CDB_SGATE_OTERM* SSC_UTIL::get_sgate_oterm_from_tdb_node(TDB_NODE* node) const {
+  return node ? node->get_oterm() : nullptr;
+}
+
+// ---------------------------------------------------------------- Tcl commands
+
+namespace {
+
+int set_int_result(Tcl_Interp* interp, int v) {
+  Tcl_SetObjResult(interp, Tcl_NewIntObj(v));
+  return TCL_OK;
+}
+
+SSC_UTIL* engine_for(Tcl_Interp* interp) {
+  SSC_UTIL* u = ssc_get_util();
+  if (!u || !u->is_in_use()) {
+    Tcl_SetResult(interp, const_cast<char*>("no timing netlist"), TCL_STATIC);
+    return nullptr;
+  }
+  return u;
+}
+
+int npath_of(int objc, Tcl_Obj* const objv[]) {
+  int npath = 1;
+  for (int i = 1; i + 1 < objc; ++i)
+    if (std::string(Tcl_GetString(objv[i])) == "-npath") Tcl_GetIntFromObj(nullptr, objv[i + 1], &npath);
+  return npath;
+}
+
+int cmd_report_timing(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
+  SSC_UTIL* u = engine_for(interp);
+  if (!u) return TCL_ERROR;
+  const std::string text = u->report_timing(npath_of(objc, objv));
+  Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), int(text.size())));
+  return TCL_OK;
+}
+
+int cmd_get_worst_slack(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
+  SSC_UTIL* u = engine_for(interp);
+  if (!u) return TCL_ERROR;
+  const char* clock = nullptr;
+  for (int i = 1; i + 1 < objc; ++i)
+    if (std::string(Tcl_GetString(objv[i])) == "-clock") clock = Tcl_GetString(objv[i + 1]);
+  return set_int_result(interp, u->get_worst_slack(clock));
+}
+
+// get_iterm_slack <gate path> <input index>
+int cmd_get_iterm_slack(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
+  SSC_UTIL* u = engine_for(interp);
+  if (!u) return TCL_ERROR;
+  int index = 0;
+  if (objc != 3 || Tcl_GetIntFromObj(interp, objv[2], &index) != TCL_OK) {
+    Tcl_SetResult(interp, const_cast<char*>("usage: get_iterm_slack gate_path input_index"), TCL_STATIC);
+    return TCL_ERROR;
+  }
+  const std::string path = Tcl_GetString(objv[1]);
+  TDB_NETLIST* nl = u->get_tdb_netlist();
+  for (unsigned id = 0; id < nl->get_node_count(); ++id) {
+    const CDB_SGATE_NODE* g = nl->get_node(id)->get_sgate();
+    if (g && SSC_NETLIST_DATA::gate_path_of(nl->get_node(id)->get_string_name()) == path)
+      return set_int_result(interp, u->get_iterm_slack(g->get_input_term(unsigned(index))));
+  }
+  Tcl_SetResult(interp, const_cast<char*>("no such gate"), TCL_STATIC);
+  return TCL_ERROR;
+}
+
+void register_commands(Tcl_Interp* interp) {
+  Tcl_CreateObjCommand(interp, "report_timing", cmd_report_timing, nullptr, nullptr);
+  Tcl_CreateObjCommand(interp, "report_path", cmd_report_timing, nullptr, nullptr);
+  Tcl_CreateObjCommand(interp, "get_worst_slack", cmd_get_worst_slack, nullptr, nullptr);
+  Tcl_CreateObjCommand(interp, "get_iterm_slack", cmd_get_iterm_slack, nullptr, nullptr);
+}
+
+}  // namespace
+
+void SSC_UTIL::register_tcl_commands() { kavu_platform::atcl_add_command_registrar(&register_commands); }
+
+// ---------------------------------------------------------------- singletons
+
+SSC_UTIL* ssc_get_util() {
+  if (g_util_missing) return nullptr;
+  if (!g_util) g_util = new SSC_UTIL;
+  return g_util;
+}
+
+bool ssc_check_delay_model_validity(CMP_FACADE* facade, SSC_DELAY_MODEL model) {
+  if (model == SSC_DELAY_MODEL_UNIT || model == SSC_DELAY_MODEL_UNIT_FANOUT) return true;
+  if (model != SSC_DELAY_MODEL_TABLE || !facade) return false;
+  const DEV_FAMILY_ENUM f = facade->get_family();
+  return f != DEV_FAMILY_UNKNOWN && f != DEV_FAMILY_NONE && DEV_FAMILY_MANAGER::family_exists(f);
+}
+
+TDB_MANAGER* TDB_MANAGER::get() {
+  static TDB_MANAGER manager;
+  return &manager;
+}
+
+TDB_NETLIST* TDB_MANAGER::get_tdb_netlist() const {
+  SSC_UTIL* u = ssc_get_util();
+  return u ? u->get_tdb_netlist() : nullptr;
+}
+
+bool TDB_MANAGER::sgate_sta_netlist_on_disk(std::string* partition_name) const {
+  return file_exists(tdb_file(partition_name));
+}
+
+// ---------------------------------------------------------------- synchronizers
+
+TDC_ACCESSORIES* tdc_get_accessories() {
+  static TDC_ACCESSORIES accessories;
+  return &accessories;
+}
+
+std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool) {
+  SSC_UTIL* u = ssc_get_util();
+  if (!u || !u->is_in_use()) return nullptr;
+  const SSC_NETLIST_DATA& data = *u->m_netlist->m_data;
+  const uint32_t n = uint32_t(data.nodes.size());
+  // Clock domain of every node: a register's clock source + 1, an input
+  // port its own domain, a gate output the single domain of its inputs.
+  constexpr int64_t NO_DOMAIN = -1, SEVERAL = -2, PORT_DOMAIN = -3;
+  std::vector<uint32_t> order, pos;
+  kavu_platform::ssc_topological_order(data, &order, &pos);
+  std::vector<int64_t> domain(n, NO_DOMAIN);
+  auto combine = [](int64_t a, int64_t b) {
+    if (a == NO_DOMAIN) return b;
+    if (b == NO_DOMAIN || a == b) return a;
+    return SEVERAL;
+  };
+  for (uint32_t v = 0; v < n; ++v) {
+    const TDB_NODE& node = data.nodes[v];
+    if (node.get_kind() == TDB_NODE_REGISTER) domain[v] = node.get_clock_source() >= 0 ? node.get_clock_source() + 1 : NO_DOMAIN;
+    else if (node.get_kind() == TDB_NODE_IN_PORT) domain[v] = PORT_DOMAIN;
+  }
+  for (uint32_t v : order) {
+    const TDB_NODE& node = data.nodes[v];
+    if (node.get_kind() != TDB_NODE_COMB) continue;
+    int64_t d = NO_DOMAIN;
+    for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k)
+      if (data.arcs[k].m_kind == TDB_ARC_DATA && pos[data.arcs[k].m_src] < pos[v]) d = combine(d, domain[data.arcs[k].m_src]);
+    domain[v] = d;
+  }
+  // Fan-out of register nodes: the nodes whose arcs read them.
+  std::vector<std::vector<uint32_t>> readers(n);
+  for (uint32_t v = 0; v < n; ++v) {
+    const TDB_NODE& node = data.nodes[v];
+    for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
+      const uint32_t s = data.arcs[k].m_src;
+      if (data.nodes[s].get_kind() == TDB_NODE_REGISTER) readers[s].push_back(v);
+    }
+  }
+  auto first_node = [&](uint32_t v) {  // the capture node of a register gate
+    const CDB_SGATE_NODE* g = data.nodes[v].get_sgate();
+    while (v > 0 && g && data.nodes[v - 1].get_sgate() == g) --v;
+    return v;
+  };
+  auto* list = new std::vector<TDC_SYNCHRONIZER_ENTRY>;
+  std::vector<char> taken(n, 0);
+  for (uint32_t v = 0; v < n; ++v) {
+    const TDB_NODE& node = data.nodes[v];
+    if (node.get_kind() != TDB_NODE_REGISTER || node.get_clock_source() < 0 || taken[v]) continue;
+    if (SSC_NETLIST_DATA::arc_begin(node) == SSC_NETLIST_DATA::arc_end(node)) continue;
+    int64_t in = NO_DOMAIN;
+    for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k)
+      if (data.arcs[k].m_kind == TDB_ARC_CAPTURE) in = combine(in, domain[data.arcs[k].m_src]);
+    if (in == NO_DOMAIN || in == domain[v]) continue;
+    int limit = 3;
+    if (const CDB_SGATE_NODE* g = node.get_sgate())
+      if (auto* opt = HDB_DERIVED_OPTION<4, 0>::get_single_option(g->get_instance_name(), 533, true)) limit = opt->get_value();
+    uint32_t cur = v;
+    taken[cur] = 1;
+    list->push_back(TDC_SYNCHRONIZER_ENTRY{cur, true});
+    for (int len = 1; len < limit; ++len) {
+      // The only reader of the current register's outputs, a register on
+      // the same clock.
+      int next = -1;
+      bool single = true;
+      const CDB_SGATE_NODE* sg = data.nodes[cur].get_sgate();
+      for (uint32_t out = cur; out < n; ++out) {
+        if (out != cur && (!sg || data.nodes[out].get_sgate() != sg)) break;
+        for (uint32_t r : readers[out]) {
+          const uint32_t head = first_node(r);
+          if (next >= 0 && uint32_t(next) != head) single = false;
+          next = int(head);
+        }
+      }
+      if (!single || next < 0) break;
+      const TDB_NODE& nn = data.nodes[next];
+      if (nn.get_kind() != TDB_NODE_REGISTER || nn.get_clock_source() != node.get_clock_source() || taken[next]) break;
+      cur = uint32_t(next);
+      taken[cur] = 1;
+      list->push_back(TDC_SYNCHRONIZER_ENTRY{cur, false});
+    }
+  }
+  return list;
+}
+
+namespace kavu_platform {
+
+void ssc_set_util_missing(bool missing) { g_util_missing = missing; }
+
+void ssc_test_reset() {
+  g_util_missing = false;
+  if (g_util) g_util->delete_netlist();
+}
+
+}  // namespace kavu_platform

@@ -1,0 +1,421 @@
+// kavu_ssc.cpp — timing analysis during synthesis: whether it may run, the
+// timing-netlist set-up, the analysis into the caller's map and what runs
+// around it (loops made critical, the post-analysis script, LUT delays,
+// high-speed registers, the "running" messages).
+//
+// Set-up order: with several partitions the flattened timing netlist stored
+//   by kavu_write_flattened_tdb_netlist is read back (the partition's own,
+//   else the generic one) and the current gate netlist stitched into it;
+//   with one partition the timing netlist is built from the gate netlist.
+//   Every failed set-up releases whatever the engine holds, so a failure
+//   never leaves a half-built engine for the next set-up to trip over.
+// Caches (reset by kavu_ssc_reset_state): the SYNTH_TIMING_DRIVEN_SYNTHESIS
+//   answers (one for "any partition", one for the hierarchy asked last),
+//   the once-flags of warning 286029, message 286030 and tag 70, and the
+//   partitions message 286031 was posted for.
+// Cost: the engine's analysis dominates (linear per clock); filling the map
+//   is O(n log n); the sanity check O(terminals log n).
+#include "kavu_ssc.h"
+
+#include <memory>
+
+#include "cdb/cdb_sgate.h"
+#include "cfg/cfg.h"
+#include "cmp/cmp.h"
+#include "dev/dev.h"
+#include "gen/gen.h"
+#include "hdb/hdb.h"
+#include "hdb/hdb_section.h"
+#include "kavu_check.h"
+#include "kavu_depends.h"
+#include "kavu_msg.h"
+#include "kavu_setup.h"
+#include "kavu_ssc_int.h"
+#include "kavu_utility.h"
+#include "ztl/ztl_support.h"
+#include "zhd/zhd.h"
+
+namespace {
+
+struct TDS_CACHE {
+  bool any_valid = false;
+  bool any_value = false;
+  bool hier_valid = false;
+  int hier_id = 0;
+  bool hier_value = false;
+};
+
+TDS_CACHE g_tds;
+bool g_warn_fast_once = true;     // warning 286029
+bool g_tag_allowed_once = true;   // tag 70
+bool g_running_once = true;       // message 286030
+int g_quiet_questions = 0;       // > 0: can-run checks post nothing
+std::vector<int> g_reported_partitions;
+int g_last_reported_partition = -1;
+
+const char* on_off(bool b) { return b ? "ON" : "OFF"; }
+
+SSC_UTIL* engine() { return ssc_get_util(); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- shared helpers
+
+std::string kavu_ssc_hierarchy_path(const CDB_SGATE_HIERARCHY* hierarchy) {
+  const HDB_INSTANCE_NAME* n = hierarchy ? hierarchy->get_instance_name() : nullptr;
+  return n ? n->get_short_hpath(0) : std::string();
+}
+
+HDB_SECTION* kavu_ssc_default_section(CMP_FACADE* facade) {
+  HDB_SECTION* default_section = HDB_SECTION::find_section(12, "", facade ? facade->get_namespace() : nullptr);
+  KAVU_CHECK(default_section);
+  return default_section;
+}
+
+bool kavu_ssc_engine_in_use() {
+  SSC_UTIL* timing_manager = engine();
+  return timing_manager != nullptr && timing_manager->is_in_use();
+}
+
+void kavu_ssc_reset_state() {
+  g_tds = TDS_CACHE();
+  g_warn_fast_once = true;
+  g_tag_allowed_once = true;
+  g_running_once = true;
+  g_reported_partitions.clear();
+  g_last_reported_partition = -1;
+  kavu_ssc_switches_reset();
+  kavu_ssc_sync_reset();
+}
+
+// ---------------------------------------------------------------- settings
+
+bool kavu_ssc_option_is_on_anywhere(CMP_FACADE* facade, int variable, const char* display_name) {
+  HDB_NAMESPACE* ns = facade ? facade->get_namespace() : nullptr;
+  std::vector<HDB_DERIVED_OPTION<1, 0>*> list;
+  if (ns) ns->get_all_generated_options(variable, &list, false);
+  if (!list.empty()) kavu_debug_at_level(3, "Found %d settings for %s", int(list.size()), display_name);
+  for (HDB_DERIVED_OPTION<1, 0>* option : list) {
+    KAVU_CHECK(option->get_variable() == variable);
+    if (option->get_value()) {
+      kavu_debug("%s is ON on this assignment", display_name);
+      return true;
+    }
+    kavu_debug_at_level(3, "%s is OFF on this assignment", display_name);
+  }
+  return false;
+}
+
+bool kavu_ssc_get_tds_setting(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy) {
+  if (!hierarchy) {
+    if (g_tds.any_valid) {
+      kavu_debug("Re-using setting %s for SYNTH_TIMING_DRIVEN_SYNTHESIS on any partitions", on_off(g_tds.any_value));
+      return g_tds.any_value;
+    }
+    g_tds.any_value = kavu_ssc_option_is_on_anywhere(facade, KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS,
+                                                     "timing-driven-synthesis");
+    g_tds.any_valid = true;
+    kavu_debug("Found setting %s for SYNTH_TIMING_DRIVEN_SYNTHESIS on any partitions", on_off(g_tds.any_value));
+    return g_tds.any_value;
+  }
+  const HDB_INSTANCE_NAME* iname = hierarchy->get_instance_name();
+  const int id = HDB_NAME_MGR::get_iname_id(iname);
+  const std::string path = kavu_ssc_hierarchy_path(hierarchy);
+  if (g_tds.hier_valid && g_tds.hier_id == id) {
+    kavu_debug("Reusing previous setting of %s for SYNTH_TIMING_DRIVEN_SYNTHESIS ACF on hierarchy %s",
+               on_off(g_tds.hier_value), path.c_str());
+    return g_tds.hier_value;
+  }
+  bool value = false;
+  if (auto* own = HDB_DERIVED_OPTION<1, 0>::get_single_option(iname, KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, true)) {
+    value = own->get_value();
+    kavu_debug("SYNTH_TIMING_DRIVEN_SYNTHESIS ACF is %s for hierarchy %s", on_off(value), path.c_str());
+  } else if (auto* global = kavu_ssc_default_section(facade)->get_single_option<1>(
+                 KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS)) {
+    value = global->get_value();
+    kavu_debug("SYNTH_TIMING_DRIVEN_SYNTHESIS ACF is %s globally (when checking hierarchy %s)", on_off(value),
+               path.c_str());
+  } else {
+    kavu_debug("No setting for SYNTH_TIMING_DRIVEN_SYNTHESIS ACF on hierarchy %s, defaulting to OFF", path.c_str());
+  }
+  g_tds.hier_valid = true;
+  g_tds.hier_id = id;
+  g_tds.hier_value = value;
+  return value;
+}
+
+bool kavu_ssc_is_ssc_allowed(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, bool* flag) {
+  KAVU_CHECK(facade);
+  const bool disabled = cfg_is_on("kavu_disable_ssc", false);
+  const bool forced = cfg_is_on("kavu_force_ssc", false);
+  if (flag) *flag = false;
+  const DEV_FAMILY_ENUM family = facade->get_family();
+  bool allowed = !disabled && DEV_FAMILY_MANAGER::test_trait_of(family, 31);
+  if (!allowed && forced) {
+    kavu_debug("Forcing timing-driven synthesis ON by INI");
+    allowed = true;
+  }
+  const bool quellin = cfg_is_on("quellin_timing_driven_synthesis", true);
+  const bool harrowdale = cfg_is_on("hwd_timing_driven_synthesis", true);
+  if (allowed) {
+    if (family == 45 && !quellin) {
+      kavu_debug("Timing-driven synthesis doesn't work yet for Quellin");
+      allowed = false;
+    } else if (family == 25 && !harrowdale) {
+      kavu_debug("Timing-driven synthesis does not work for Harrowdale");
+      allowed = false;
+    }
+  }
+  if (g_tag_allowed_once) {
+    g_tag_allowed_once = false;
+    tag_it(70, "%s", kavu_ssc_skip_sdc_load && family != 47 ? "not allowed" : "allowed");
+  }
+  // The incremental-synthesis refusal (a hierarchy on an extracted
+  // sub-netlist, partition-recompile mode) needs the incremental records
+  // manager, which this build does not have: no hierarchy is refused here.
+  (void)hierarchy;
+  return allowed;
+}
+
+// ---------------------------------------------------------------- timing netlist
+
+bool kavu_multiple_partitions_present() {
+  const bool has_design = ZHD_ROOT::get().has_design();
+  if (!has_design) KAVU_INTERNAL_ERROR("ZHD_ROOT::get().has_design()");
+  return ZHD_ROOT::get().get_design("")->get_partition_count() > 1;
+}
+
+bool kavu_ssc_initialize_tdb_netlist(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
+                                     SSC_DELAY_MODEL model, SSC_OTERM_PAIR_VECTOR* duplicate_oterms,
+                                     bool check_partitions) {
+  const bool dump = cfg_is_on("kavu_ssc_dump_tdb", false);
+  const bool per_partition = cfg_is_on("kavu_ssc_write_netlist_per_partition", true);
+  KAVU_CHECK(!check_partitions || (hierarchy != 0));
+  SSC_UTIL* timing_manager = engine();
+  KAVU_CHECK((timing_manager != 0) && !timing_manager->is_in_use());
+  if (check_partitions && TDB_MANAGER::get()->sgate_sta_netlist_on_disk(nullptr)) {
+    const ZHD_DESIGN* design = ZHD_ROOT::get().get_design("");
+    KAVU_CHECK(design);
+    const ZHD_PARTITION* partition = design->get_partition_of(hierarchy->get_instance_name());
+    std::string name = partition->get_name();
+    const bool is_top = partition->is_top();
+    kavu_debug("Partition name is %s", name.c_str());
+    bool loaded_generic = false;
+    bool ok = timing_manager->read_tdb_from_pdb(&name);
+    if (ok) {
+      kavu_debug("Read the partition-specific tdb netlist from disk (partition %s)", name.c_str());
+    } else {
+      kavu_debug("Failed to get the partition-specific tdb netlist from disk (partition %s). Trying the generic one",
+                 name.c_str());
+      ok = timing_manager->read_tdb_from_pdb(nullptr);
+      loaded_generic = true;
+    }
+    if (!ok) kavu_debug("Failed to read tdb netlist from disk");
+    if (ok && dump) {
+      kavu_debug("Dumping netlist after reading from disk");
+      timing_manager->dump_tdb_netlist("");
+    }
+    if (ok) {
+      ok = timing_manager->build_tdb_sub_and_merge(netlist, model, is_top, duplicate_oterms, per_partition,
+                                                   loaded_generic, &name);
+      if (ok && dump) {
+        kavu_debug("Dumping netlist after stitching");
+        timing_manager->dump_tdb_netlist("");
+      } else if (!ok) {
+        kavu_debug("Failed to stitch tdb netlist for current partition into flattened tdb netlist");
+      }
+    }
+    if (!ok && timing_manager->is_in_use()) timing_manager->delete_netlist();
+    return ok;
+  }
+  if (check_partitions && kavu_multiple_partitions_present()) {
+    kavu_debug("Timing analysis can't run because TDB netlist wasn't written to disk");
+    return false;
+  }
+  const bool ok = timing_manager->initialize_netlist(facade, netlist, model, duplicate_oterms);
+  if (!ok) {
+    kavu_debug("Failed to initialize tdb netlist for given netlist (no partitions)");
+    // A failed build releases whatever the engine holds, as the read and
+    // stitch branch does: the next set-up must find the engine free.
+    if (timing_manager->is_in_use()) timing_manager->delete_netlist();
+  }
+  return ok;
+}
+
+void kavu_ssc_quiet_questions(bool on) { g_quiet_questions += on ? 1 : -1; }
+
+bool kavu_ssc_can_run_and_initialize(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy,
+                                     CDB_SGATE_NETLIST* sgate_netlist, bool initialize,
+                                     SSC_OTERM_PAIR_VECTOR* duplicate_oterms) {
+  GEN_PROFILER profiler("KAVU", "kavu_ssc_can_run_timing_analysis");
+  KAVU_CHECK((sgate_netlist == 0) || (hierarchy != 0));
+  CDB_SGATE_NETLIST* netlist = sgate_netlist;
+  bool result = false;
+  // The warning's once-flag is spent by the first check that is not a
+  // mere question (see kavu_ssc_quiet_questions).
+  const bool quiet = g_quiet_questions > 0;
+  if (!kavu_ssc_get_tds_setting(facade, hierarchy)) {
+    if (!quiet) g_warn_fast_once = false;
+    return false;
+  }
+  bool flag = false;
+  if (!kavu_ssc_is_ssc_allowed(facade, hierarchy, &flag)) {
+    kavu_debug("Timing analysis can't run for the current family");
+    if (!quiet) g_warn_fast_once = false;
+    return false;
+  }
+  if (auto* effort = kavu_ssc_default_section(facade)->get_single_option<6>(KAVU_ACF_SYNTHESIS_EFFORT)) {
+    const int value = effort->get_value();
+    if (value == KAVU_SYNTHESIS_EFFORT_FAST) {
+      kavu_debug("Use the FAST RTL script by ACF");
+      kavu_debug("Timing analysis can't run because synthesis effort is set to fast");
+      if (g_warn_fast_once && !quiet) {
+        std::unique_ptr<MSG_W> w(kavu_msg_timing_driven_synthesis_skipped_for_fast_synthesis());
+        w->post();
+      }
+      if (!quiet) g_warn_fast_once = false;
+      return false;
+    }
+    if (value != KAVU_SYNTHESIS_EFFORT_AUTO) KAVU_INTERNAL_ERROR("Unexpected value for SYNTHESIS_EFFORT setting");
+  }
+  if (hierarchy && !((hierarchy->get_parent() == 0) && hierarchy->get_children().empty()))
+    KAVU_INTERNAL_ERROR("(hierarchy->get_parent() == 0) && hierarchy->empty_children_list()");
+  if (!netlist) result = initialize ? ssc_check_delay_model_validity(facade, SSC_DELAY_MODEL_TABLE) : true;
+  else
+    result = kavu_ssc_initialize_tdb_netlist(facade, hierarchy, netlist, SSC_DELAY_MODEL_TABLE, duplicate_oterms, true);
+  if (!result) kavu_debug("Timing analysis can't run because SSC failed to initialize");
+  else kavu_debug_at_level(3, "Timing analysis can run");
+  if (!quiet) g_warn_fast_once = false;
+  return result;
+}
+
+void kavu_ssc_delete_tdb_netlist() {
+  SSC_UTIL* timing_manager = engine();
+  KAVU_CHECK(timing_manager!=0 && timing_manager->is_in_use());
+  timing_manager->delete_netlist();
+}
+
+TDB_NETLIST* kavu_ssc_get_tdb_netlist() {
+  SSC_UTIL* timing_manager = engine();
+  KAVU_CHECK(timing_manager!=0 && timing_manager->is_in_use());
+  TDB_NETLIST* tdb_netlist = TDB_MANAGER::get()->get_tdb_netlist();
+  KAVU_CHECK(tdb_netlist != 0);
+  return tdb_netlist;
+}
+
+// ---------------------------------------------------------------- around the analysis
+
+void kavu_ssc_report_timing_driven_synthesis_running(CDB_SGATE_HIERARCHY* hierarchy) {
+  if (ZHD_ROOT::get().has_design() && kavu_multiple_partitions_present()) {
+    if (!hierarchy) return;
+    const int id = kavu_get_partition_id(hierarchy->get_instance_name());
+    if (id == g_last_reported_partition ||
+        std::find(g_reported_partitions.begin(), g_reported_partitions.end(), id) != g_reported_partitions.end())
+      return;
+    std::string name = kavu_get_partition_name(hierarchy);
+    kavu_debug("Partition name is %s", name.c_str());
+    if (const ZHD_PARTITION* p = ZHD_ROOT::get().get_design("")->get_partition_by_name(name)) name = p->get_name();
+    std::unique_ptr<MSG_I> m(kavu_msg_timing_driven_synthesis_running_on_partition(name));
+    m->post();
+    g_reported_partitions.push_back(id);
+    g_last_reported_partition = id;
+    return;
+  }
+  if (g_running_once) {
+    g_running_once = false;
+    std::unique_ptr<MSG_I> m(kavu_msg_timing_driven_synthesis_running());
+    m->post();
+  }
+}
+
+void kavu_ssc_make_loops_critical(CDB_SGATE_NETLIST* netlist, SSC_ITERM_TIMING_INFO_MAP* timing_info_map) {
+  std::vector<CDB_SGATE_ITERM*> iterms;
+  std::vector<CDB_SGATE_OTERM*> oterms;
+  kavu_find_all_loop_terms(netlist, &iterms, &oterms);
+  for (CDB_SGATE_ITERM* t : iterms) {
+    auto it = timing_info_map->find(t);
+    if (it == timing_info_map->end()) continue;
+    it->second.m_ratio = 0.0f;
+    it->second.m_slack = 0;
+  }
+}
+
+void kavu_ssc_timing_sanity_check(CDB_SGATE_NETLIST* netlist, SSC_ITERM_TIMING_INFO_MAP* timing_info_map) {
+  bool all_present = true;
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* node = *it;
+    if (!node) continue;
+    for (unsigned i = 0; i < node->get_number_of_input_terms(); ++i) {
+      CDB_SGATE_ITERM* t = node->get_input_term(i);
+      if (!t || !cdb_is_connected(t) || !t->get_source()) continue;
+      if (timing_info_map->count(t)) continue;
+      kavu_debug("INSANE: There is no timing info for iterm %d on sgate %s %s in the timing info map", int(i),
+                 node->get_string_type_name(), node->get_debug_name().c_str());
+      all_present = false;
+    }
+  }
+  KAVU_CHECK(all_present);
+}
+
+bool kavu_ssc_perform_timing_analysis(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
+                                      SSC_ITERM_TIMING_INFO_MAP* timing_info_map,
+                                      SSC_OTERM_PAIR_VECTOR* duplicate_oterms, int* default_lut_delay,
+                                      double* avg_lut_delay, bool delete_tdb_netlist,
+                                      SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_info_map, bool use_relaxed_slack) {
+  const bool sanity = cfg_is_on("kavu_timing_analysis_sanity_check", false);
+  const bool dump = cfg_is_on("kavu_ssc_dump_tdb", false);
+  kavu_debug("kavu_ssc_perform_timing_analysis called with duplicate_oterms 0x%lx default_lut_delay 0x%lx "
+             "avg_lut_delay 0x%lx delete_tdb_netlist %s requirement_info_map 0x%lx use_relaxed_slack %s",
+             (unsigned long)duplicate_oterms, (unsigned long)default_lut_delay, (unsigned long)avg_lut_delay,
+             delete_tdb_netlist ? "on" : "off", (unsigned long)requirement_info_map, use_relaxed_slack ? "on" : "off");
+  GEN_PROFILER profiler("KAVU", "kavu_ssc_perform_timing_analysis", 0x7ffffeff);
+  ZTL_PROFILER ztl_profiler("KAVU", "kavu_ssc_perform_timing_analysis", -1, true);
+  KAVU_CHECK(timing_info_map);
+  if (cdb_sgate_synthesis_is_running_in_parallel()) {
+    kavu_debug("Can't run timing analysis during auto parallel");
+    kavu_debug("Timing analysis failed");
+    return false;
+  }
+  if (!kavu_ssc_can_run_and_initialize(facade, hierarchy, netlist, true, duplicate_oterms)) {
+    kavu_debug("Timing analysis failed");
+    return false;
+  }
+  bool relaxed_option = false;
+  bool identify = kavu_ssc_get_high_speed_reg_options(facade, hierarchy, &relaxed_option);
+  if (netlist->get_high_speed_registers() != nullptr) identify = false;
+  if (relaxed_option && !use_relaxed_slack) identify = false;
+  SSC_UTIL* timing_manager = engine();
+  KAVU_CHECK(timing_manager!=0 && timing_manager->is_in_use());
+  std::unique_ptr<SSC_ITERM_REQUIREMENT_INFO_MAP> own_requirements;
+  SSC_ITERM_REQUIREMENT_INFO_MAP* requirements = requirement_info_map;
+  if (!requirements && identify) {
+    own_requirements = std::make_unique<SSC_ITERM_REQUIREMENT_INFO_MAP>();
+    requirements = own_requirements.get();
+  }
+  // The engine's answer is checked: a failed analysis (unreadable
+  // constraints) is a failure of this call, and nothing stays held.
+  if (!timing_manager->perform_timing_analysis(netlist, timing_info_map, requirements, use_relaxed_slack)) {
+    kavu_debug("Timing analysis failed");
+    timing_manager->delete_netlist();
+    return false;
+  }
+  kavu_debug("Found %d iterms with timing info", int(timing_info_map->size()));
+  if (cfg_is_on("kavu_make_loops_critical", false) && cfg_is_on("kavu_tds_make_loops_critical", true))
+    kavu_ssc_make_loops_critical(netlist, timing_info_map);
+  timing_manager->run_script_if_allowed("post_timing_analysis.tcl");
+  if (dump) timing_manager->dump_tdb_netlist("");
+  if (default_lut_delay) *default_lut_delay = timing_manager->get_default_lut_delay();
+  if (avg_lut_delay) *avg_lut_delay = timing_manager->compute_average_lut_delay(netlist);
+  if (sanity) kavu_ssc_timing_sanity_check(netlist, timing_info_map);
+  if (delete_tdb_netlist) timing_manager->delete_netlist();
+  if (identify) {
+    if (delete_tdb_netlist) {
+      kavu_ssc_identify_high_speed_registers(netlist, requirements, timing_info_map);
+    } else {
+      kavu_debug("Not getting high-speed registers yet as it relies on the name mgr to point to the right "
+                 "partition, and that doesn't work when the TDB netlist exists");
+    }
+  }
+  kavu_ssc_report_timing_driven_synthesis_running(hierarchy);
+  return true;
+}

@@ -1,0 +1,44 @@
+// kavu_ssc_int.h — names shared by the timing-driven synthesis sources
+// (kavu_ssc*.cpp): the can-run check, the timing-netlist set-up and the
+// decisions the switches and the synchronizer code ask of each other.
+#pragma once
+
+#include <string>
+
+#include "kavu_ssc.h"
+
+class HDB_INSTANCE_NAME;
+
+// The full can-run check; with a netlist also the timing-netlist set-up
+// (the engine then holds it).
+bool kavu_ssc_can_run_and_initialize(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy,
+                                     CDB_SGATE_NETLIST* netlist, bool initialize,
+                                     SSC_OTERM_PAIR_VECTOR* duplicate_oterms);
+bool kavu_ssc_get_tds_setting(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy);
+bool kavu_ssc_option_is_on_anywhere(CMP_FACADE* facade, int variable, const char* display_name);
+// Builds, or reads and stitches, the timing netlist; on every failure the
+// engine is left holding nothing.
+bool kavu_ssc_initialize_tdb_netlist(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy,
+                                     CDB_SGATE_NETLIST* netlist, SSC_DELAY_MODEL model,
+                                     SSC_OTERM_PAIR_VECTOR* duplicate_oterms, bool check_partitions);
+void kavu_ssc_report_timing_driven_synthesis_running(CDB_SGATE_HIERARCHY* hierarchy);
+void kavu_ssc_make_loops_critical(CDB_SGATE_NETLIST* netlist, SSC_ITERM_TIMING_INFO_MAP* timing_info_map);
+void kavu_ssc_timing_sanity_check(CDB_SGATE_NETLIST* netlist, SSC_ITERM_TIMING_INFO_MAP* timing_info_map);
+bool kavu_ssc_options_need_timing_analysis(CMP_FACADE* facade, bool check_delay_model);
+bool kavu_ssc_check_register_merge(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, bool check_delay_model);
+bool kavu_ssc_any_partition_has_gated_clock_conversion();
+
+// The short path of a hierarchy's instance name ("" without one).
+std::string kavu_ssc_hierarchy_path(const CDB_SGATE_HIERARCHY* hierarchy);
+// The default assignment section of the facade's assignment database
+// (internal error "default_section" when missing).
+class HDB_SECTION;
+HDB_SECTION* kavu_ssc_default_section(CMP_FACADE* facade);
+// The timing engine; null stands for an engine that is not in use.
+bool kavu_ssc_engine_in_use();
+// While on (nested), can-run checks are questions: they post no warning
+// 286029 and leave its once-flag for the first real check.
+void kavu_ssc_quiet_questions(bool on);
+// Resets of the other sources' once-flags (called by kavu_ssc_reset_state).
+void kavu_ssc_switches_reset();
+void kavu_ssc_sync_reset();

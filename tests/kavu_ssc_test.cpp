@@ -1,0 +1,447 @@
+// Tests of timing-driven synthesis: the analysis road on a hand-computed
+// pipeline and its refusals, the engine holder, the per-step switches and
+// the flattened timing netlist, synchronizer protection (engine list against
+// the structural search) and high-speed registers at the threshold.
+#include <fstream>
+#include <memory>
+
+#include "cmp/cmp.h"
+#include "gen/gen.h"
+#include "hdb/hdb.h"
+#include "hdb/hdb_section.h"
+#include "kavu_ssc.h"
+#include "kavu_ssc_int.h"
+#include "kavu_td_helper.h"
+#include "kavu_utility_opt.h"
+#include "msg/msg.h"
+#include "platform_testkit.h"
+#include "zhd/zhd.h"
+
+using namespace kavu_platform;
+
+namespace {
+
+HDB_INSTANCE_NAME* top_name() {
+  return HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
+}
+
+CDB_SGATE_NODE* named(CDB_SGATE_NODE* g, const char* name) {
+  g->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, name, nullptr, nullptr, top_name()));
+  return g;
+}
+
+// The compile: family 47 (timing-driven synthesis and synchronizer traits),
+// timing-driven synthesis on, one partition, a clock of `period` on clk.
+class KavuSsc : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kavu_ssc_reset_state();
+    m_facade.set_family(DEV_FAMILY_ENUM(47));
+    ZCU_FACADE_UTIL::get_instance()->set_facade(&m_facade);
+    hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
+    hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "52");
+    m_hierarchy.set_instance_name(top_name());
+    zhd_build("", {{"top", top_name(), -1, 0}});
+    set_period(1000);
+  }
+  void TearDown() override { kavu_ssc_reset_state(); }
+  void set_period(int period) {
+    std::ofstream("t.sdc") << "create_clock -name clk -period " << period
+                           << " [get_ports clk]\nset_input_delay 2 -clock clk [get_ports a]\n";
+  }
+  // clk, a, b -> r1 = dff(a), r2 = dff(b); g1 = r1 & r2; g2 = lut(g1, r1);
+  // g3 = !g2; r3 = dff(g3) -> q.
+  void build_pipeline(CDB_SGATE_NETLIST* nl) {
+    auto* clk = make_input_pin(nl, "clk");
+    auto* a = make_input_pin(nl, "a");
+    auto* b = make_input_pin(nl, "b");
+    r1 = named(make_dff(nl, a, clk), "r1");
+    r2 = named(make_dff(nl, b, clk), "r2");
+    g1 = make_and(nl, r1, r2);
+    g2 = make_lut(nl, {g1, r1}, 0x6);
+    g3 = make_not(nl, g2);
+    r3 = named(make_dff(nl, g3, clk), "r3");
+    make_output_pin(nl, "q", r3);
+    m_hierarchy.set_netlist(nl);
+  }
+  bool analyze(CDB_SGATE_NETLIST* nl, SSC_ITERM_TIMING_INFO_MAP* map, bool delete_tdb = true,
+               SSC_ITERM_REQUIREMENT_INFO_MAP* req = nullptr, int* lut = nullptr, double* avg = nullptr) {
+    return kavu_ssc_perform_timing_analysis(&m_facade, &m_hierarchy, nl, map, nullptr, lut, avg, delete_tdb, req, false);
+  }
+  CMP_FACADE m_facade;
+  CDB_SGATE_HIERARCHY m_hierarchy;
+  CDB_SGATE_NODE *r1 = nullptr, *r2 = nullptr, *g1 = nullptr, *g2 = nullptr, *g3 = nullptr, *r3 = nullptr;
+  CFG_SCOPE m_cfg{{"ssc_sdc_file", "t.sdc"}, {"debug_msg_level", "3"}};
+};
+
+}  // namespace
+
+TEST_F(KavuSsc, PipelineSlackRatioAndRequirementReachTheOptimisationHelpers) {
+  CDB_SGATE_NETLIST nl;
+  build_pipeline(&nl);
+  DEBUG_CAPTURE cap("KAVU");
+  SSC_ITERM_TIMING_INFO_MAP map;
+  SSC_ITERM_REQUIREMENT_INFO_MAP req;
+  int lut = 0;
+  double avg = 0;
+  ASSERT_TRUE(analyze(&nl, &map, true, &req, &lut, &avg));
+  EXPECT_TRUE(cap.contains("Timing analysis can run"));
+  // The table model of family 47: comb 150, LUT 300; period 1000.
+  struct ROW {
+    CDB_SGATE_NODE* gate;
+    unsigned input;
+    int slack;
+  } const rows[] = {{r3, 0, 400}, {g3, 0, 400}, {g2, 0, 400}, {g2, 1, 550}, {g1, 0, 400}, {r1, 0, 998}};
+  for (const ROW& r : rows) {
+    CDB_SGATE_ITERM* t = r.gate->get_input_term(r.input);
+    double ratio = 0;
+    EXPECT_EQ(opt_get_slack(t, map, 0, &ratio), r.slack) << &r - rows;
+    EXPECT_EQ(opt_get_slack(t, map, 100, nullptr), r.slack - 100) << &r - rows;
+    EXPECT_DOUBLE_EQ(ratio, double(float(r.slack) / 1000.0f)) << &r - rows;
+    EXPECT_EQ(map.at(t).m_requirement, 1000);
+    EXPECT_EQ(req.at(t).m_requirement, 1000);
+  }
+  EXPECT_EQ(opt_get_slack(r2->get_input_term(0), map, 5, nullptr), SSC_UNCONSTRAINED_SLACK);
+  size_t driven = 0;
+  for (auto it = nl.begin_node_list(); it != nl.end_node_list(); ++it)
+    for (unsigned i = 0; i < (*it)->get_number_of_input_terms(); ++i)
+      driven += (*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source();
+  EXPECT_EQ(map.size(), driven);
+  EXPECT_TRUE(cap.contains("Found " + std::to_string(driven) + " iterms with timing info"));
+  EXPECT_EQ(lut, 300);
+  EXPECT_DOUBLE_EQ(avg, 300.0);
+  EXPECT_FALSE(ssc_get_util()->is_in_use());
+  EXPECT_EQ(msg_log_count(286030), 1);
+  // The sanity check passes on a full map; loops made critical touch only
+  // terminals of loops (there are none here).
+  CFG_SCOPE more{{"kavu_timing_analysis_sanity_check", "on"}, {"kavu_make_loops_critical", "on"}};
+  map.clear();
+  ASSERT_TRUE(analyze(&nl, &map, false));
+  EXPECT_TRUE(ssc_get_util()->is_in_use());
+  EXPECT_EQ(kavu_ssc_get_tdb_netlist(), ssc_get_util()->get_tdb_netlist());
+  kavu_ssc_delete_tdb_netlist();
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_ssc_delete_tdb_netlist(), "timing_manager!=0 && timing_manager->is_in_use()");
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_ssc_get_tdb_netlist(), "timing_manager!=0");
+  EXPECT_EQ(msg_log_count(286030), 1);  // once per load
+  map.erase(g1->get_input_term(0));
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_ssc_timing_sanity_check(&nl, &map), "all_present");
+}
+
+TEST_F(KavuSsc, RefusalsNameTheirReason) {
+  struct ROW {
+    const char* what;
+    const char* line;
+  } const rows[] = {
+      {"parallel", "Can't run timing analysis during auto parallel"},
+      {"tds off", "SYNTH_TIMING_DRIVEN_SYNTHESIS ACF is OFF globally"},
+      {"family", "Timing analysis can't run for the current family"},
+      {"disabled", "Timing analysis can't run for the current family"},
+      {"fast", "Timing analysis can't run because synthesis effort is set to fast"},
+      {"partitions", "Timing analysis can't run because TDB netlist wasn't written to disk"},
+      {"bad sdc", "Timing analysis failed"},
+  };
+  for (const ROW& r : rows) {
+    SetUp();
+    CDB_SGATE_NETLIST nl;
+    build_pipeline(&nl);
+    const std::string w = r.what;
+    std::unique_ptr<CFG_SCOPE> keys;
+    if (w == "parallel") cdb_sgate_set_synthesis_running_in_parallel(true);
+    if (w == "tds off") hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "off");
+    if (w == "family") m_facade.set_family(DEV_FAMILY_ENUM(15));
+    if (w == "disabled") keys = std::make_unique<CFG_SCOPE>(std::initializer_list<std::pair<const char*, const char*>>{{"kavu_disable_ssc", "on"}});
+    if (w == "fast") hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "108");
+    if (w == "partitions") zhd_build("", {{"top", top_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+    if (w == "bad sdc") std::ofstream("t.sdc") << "create_clock -name clk [get_ports clk]\n";
+    DEBUG_CAPTURE cap("KAVU");
+    SSC_ITERM_TIMING_INFO_MAP map;
+    EXPECT_FALSE(analyze(&nl, &map)) << w;
+    EXPECT_TRUE(cap.contains(r.line)) << w;
+    EXPECT_TRUE(cap.contains("Timing analysis failed")) << w;
+    EXPECT_TRUE(map.empty()) << w;
+    // Whatever failed, the engine holds nothing: the next set-up works.
+    EXPECT_FALSE(ssc_get_util()->is_in_use()) << w;
+    cdb_sgate_set_synthesis_running_in_parallel(false);
+  }
+  // The fast-effort warning comes once, from the first check only; the
+  // question whether options need analysis posts none.
+  SetUp();
+  msg_log_clear();
+  hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "108");
+  kavu_ssc_options_need_timing_analysis(&m_facade, false);
+  EXPECT_EQ(msg_log_count(286029), 0);
+  EXPECT_FALSE(kavu_ssc_can_run_timing_analysis(&m_facade, &m_hierarchy));
+  EXPECT_FALSE(kavu_ssc_can_run_timing_analysis(&m_facade, &m_hierarchy));
+  EXPECT_EQ(msg_log_count(286029), 1);
+  hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "7");
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_ssc_can_run_timing_analysis(&m_facade, &m_hierarchy), "Unexpected value");
+  // Forced by key on a family without the trait.
+  SetUp();
+  m_facade.set_family(DEV_FAMILY_ENUM(15));
+  CFG_SCOPE force{{"kavu_force_ssc", "on"}};
+  EXPECT_TRUE(kavu_ssc_is_ssc_allowed(&m_facade, nullptr, nullptr));
+}
+
+TEST_F(KavuSsc, PostAnalysisScriptRunsWhenAllowed) {
+  CDB_SGATE_NETLIST nl;
+  build_pipeline(&nl);
+  std::ofstream("post_timing_analysis.tcl") << "set f [open worst.txt w]\nputs $f [get_worst_slack -clock clk]\nclose $f\n";
+  {
+    CFG_SCOPE off{{"ssc_allow_scripts", "off"}};
+    SSC_ITERM_TIMING_INFO_MAP map;
+    ASSERT_TRUE(analyze(&nl, &map));
+    EXPECT_FALSE(std::ifstream("worst.txt").good());
+  }
+  SSC_ITERM_TIMING_INFO_MAP map;
+  ASSERT_TRUE(analyze(&nl, &map));
+  std::string text;
+  std::ifstream("worst.txt") >> text;
+  EXPECT_EQ(text, "400");
+}
+
+TEST_F(KavuSsc, HolderIsTheOnlyUserAndSurvivesAMissingEngine) {
+  CDB_SGATE_NETLIST nl;
+  build_pipeline(&nl);
+  {
+    KAVU_SSC holder(&m_facade, &m_hierarchy, &nl, SSC_DELAY_MODEL_UNIT, nullptr, false);
+    EXPECT_TRUE(KAVU_SSC::is_in_use());
+    EXPECT_TRUE(ssc_get_util()->is_in_use());
+    holder.destroy_ssc();
+    EXPECT_FALSE(ssc_get_util()->is_in_use());
+    EXPECT_KAVU_INTERNAL_ERROR(KAVU_SSC(&m_facade, &m_hierarchy, &nl, SSC_DELAY_MODEL_UNIT, nullptr, false), "!m_in_use");
+  }
+  EXPECT_FALSE(KAVU_SSC::is_in_use());
+  {
+    // A set-up that fails (no family for the table model) holds nothing.
+    CMP_FACADE bare;
+    DEBUG_CAPTURE cap("KAVU");
+    KAVU_SSC holder(&bare, &m_hierarchy, &nl, SSC_DELAY_MODEL_TABLE, nullptr, false);
+    EXPECT_FALSE(KAVU_SSC::is_in_use());
+    EXPECT_FALSE(ssc_get_util()->is_in_use());
+    EXPECT_TRUE(cap.contains("WARNING!!! KAVU_SSC initialization failed"));
+  }
+  // No engine at all: the holder, its destructor, the switches and the
+  // flattened-netlist writer answer without touching it.
+  ssc_set_util_missing(true);
+  {
+    KAVU_SSC holder(&m_facade, &m_hierarchy, &nl, SSC_DELAY_MODEL_UNIT, nullptr, false);
+    EXPECT_FALSE(KAVU_SSC::is_in_use());
+  }
+  zhd_build("", {{"top", top_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+  std::vector<CDB_SGATE_NETLIST*> netlists{&nl};
+  EXPECT_FALSE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  ssc_set_util_missing(false);
+  // The debug trip: silent when off; with its key it runs and releases.
+  {
+    DEBUG_CAPTURE cap("KAVU");
+    KAVU_SSC::ssc_debug_trip(&m_facade, &nl);
+    EXPECT_TRUE(cap.lines().empty());
+  }
+  for (const char* key : {"kavu_run_ssc_debug", "kavu_run_ssc_debug_timing_analysis"}) {
+    CFG_SCOPE on{{key, "on"}};
+    DEBUG_CAPTURE cap("KAVU");
+    KAVU_SSC::ssc_debug_trip(&m_facade, &nl);
+    EXPECT_TRUE(cap.contains("ssc_debug_trip is done!")) << key;
+    EXPECT_FALSE(ssc_get_util()->is_in_use()) << key;
+  }
+}
+
+TEST_F(KavuSsc, NamingBeforeSetUpFallsBackToTheHierarchyName) {
+  // No output pins: the first output node's name is missing, so unnamed
+  // gates are named under the hierarchy's name.
+  CDB_SGATE_NETLIST nl;
+  auto* clk = make_input_pin(&nl, "clk");
+  auto* a = make_input_pin(&nl, "a");
+  CDB_SGATE_NODE* r = named(make_dff(&nl, make_not(&nl, a), clk), "r");
+  r->get_reg_flags()->set_preserve(true);
+  m_hierarchy.set_netlist(&nl);
+  CFG_SCOPE naming{{"kavu_create_real_name", "on"}};
+  DEBUG_CAPTURE cap("KAVU");
+  KAVU_SSC holder(&m_facade, &m_hierarchy, &nl, SSC_DELAY_MODEL_UNIT, nullptr, false);
+  EXPECT_TRUE(KAVU_SSC::is_in_use());
+  EXPECT_TRUE(cap.contains("Warning: KAVU_SSC creates names on Sgate!!!"));
+  for (auto it = nl.begin_node_list(); it != nl.end_node_list(); ++it) {
+    if (*it) {
+      EXPECT_NE((*it)->get_instance_name_id(), 0u) << (*it)->get_debug_name();
+    }
+  }
+}
+
+TEST_F(KavuSsc, StepSwitchesFollowTechniqueFamilyAndKeys) {
+  CDB_SGATE_NETLIST nl;
+  build_pipeline(&nl);
+  struct ROW {
+    int family, technique;
+    const char* key;
+    bool mast, sr, rom, mapper, fsyn;
+  } const rows[] = {
+      {47, CMP_OPTIMIZATION_SPEED, nullptr, false, true, true, true, true},
+      {14, CMP_OPTIMIZATION_SPEED, nullptr, false, false, false, false, false},  // family 14 lacks trait 31
+      {47, CMP_OPTIMIZATION_BALANCED, nullptr, false, true, false, true, true},
+      {47, CMP_OPTIMIZATION_AREA, nullptr, false, false, false, false, false},
+      {45, CMP_OPTIMIZATION_SPEED, nullptr, false, false, false, true, true},  // not gated by j10
+      {45, CMP_OPTIMIZATION_SPEED, "enable_tds_opt_j10_or_newer", false, true, true, true, true},
+      {47, CMP_OPTIMIZATION_AREA, "enable", true, true, true, true, true},
+      {47, CMP_OPTIMIZATION_SPEED, "disable", false, false, false, false, false},
+      {47, CMP_OPTIMIZATION_SPEED, "both", true, true, true, true, true},
+  };
+  for (const ROW& r : rows) {
+    SetUp();
+    m_facade.set_family(DEV_FAMILY_ENUM(r.family));
+    m_facade.set_default_optimization_technique(r.technique);
+    const std::string k = r.key ? r.key : "";
+    for (const char* step : {"mast", "sr_inference", "rom_inference", "mapper", "opt_fsyn"}) {
+      if (k == "enable" || k == "both") cfg_set_value(("timing_driven_synthesis_enable_" + std::string(step)).c_str(), "on");
+      if (k == "disable" || k == "both") cfg_set_value(("timing_driven_synthesis_disable_" + std::string(step)).c_str(), "on");
+    }
+    if (k == "enable_tds_opt_j10_or_newer") cfg_set_value(r.key, "on");
+    bool flag = true;
+    EXPECT_EQ(kavu_ssc_can_run_timing_analysis_in_mast(&m_facade, &m_hierarchy), r.mast) << &r - rows;
+    EXPECT_EQ(kavu_ssc_can_run_timing_analysis_in_sr_inference(&m_facade, &m_hierarchy, &flag), r.sr) << &r - rows;
+    EXPECT_FALSE(flag);
+    EXPECT_EQ(kavu_ssc_can_run_timing_analysis_in_rom_inference(&m_facade, &m_hierarchy), r.rom) << &r - rows;
+    EXPECT_EQ(kavu_ssc_can_run_timing_analysis_in_mapper(&m_facade, &m_hierarchy), r.mapper) << &r - rows;
+    EXPECT_EQ(kavu_ssc_can_run_timing_analysis_in_opt_fsyn(&m_facade, &m_hierarchy), r.fsyn) << &r - rows;
+    cfg_unset_all_values();
+    cfg_set_value("ssc_sdc_file", "t.sdc");
+  }
+  // Each step tags its answer once per load.
+  tag_reset();
+  kavu_ssc_reset_state();
+  kavu_ssc_can_run_timing_analysis_in_mast(&m_facade, &m_hierarchy);
+  kavu_ssc_can_run_timing_analysis_in_mast(&m_facade, &m_hierarchy);
+  EXPECT_EQ(tag_texts(10).size(), 1u);
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_ssc_can_run_timing_analysis_in_mapper(&m_facade, nullptr), "facade != 0 && hierarchy != 0");
+}
+
+TEST_F(KavuSsc, FlattenedNetlistIsWrittenAndReadBackPerPartition) {
+  CDB_SGATE_NETLIST nl;
+  build_pipeline(&nl);
+  std::vector<CDB_SGATE_NETLIST*> netlists{&nl};
+  EXPECT_FALSE(kavu_should_write_flattened_tdb_netlist());  // one partition
+  EXPECT_FALSE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  zhd_build("", {{"top", top_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+  EXPECT_TRUE(kavu_should_write_flattened_tdb_netlist());  // timing-driven synthesis is on
+  std::vector<CDB_SGATE_NETLIST*> none;
+  EXPECT_FALSE(kavu_write_flattened_tdb_netlist(&m_facade, none));
+  ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  EXPECT_FALSE(ssc_get_util()->is_in_use());
+  DEBUG_CAPTURE cap("KAVU");
+  SSC_ITERM_TIMING_INFO_MAP map;
+  ASSERT_TRUE(analyze(&nl, &map));
+  EXPECT_TRUE(cap.contains("Trying the generic one"));
+  EXPECT_EQ(map.at(r3->get_input_term(0)).m_slack, 400);
+  EXPECT_EQ(msg_log_count(286031), 1);
+  // The stitched netlist was stored per partition: the second read finds it.
+  map.clear();
+  ASSERT_TRUE(analyze(&nl, &map));
+  EXPECT_TRUE(cap.contains("Read the partition-specific tdb netlist from disk (partition top)"));
+  EXPECT_EQ(msg_log_count(286031), 1);  // once per partition
+  EXPECT_FALSE(kavu_wants_to_run_timing_analysis_but_device_fails(&m_facade));
+  CMP_FACADE bare;
+  bare.set_family(DEV_FAMILY_ENUM(3));
+  CFG_SCOPE force{{"kavu_force_ssc", "on"}};
+  EXPECT_TRUE(kavu_wants_to_run_timing_analysis_but_device_fails(&bare));
+}
+
+TEST_F(KavuSsc, SynchronizerChainsFromTheEngineAndTheStructuralSearchAgree) {
+  for (const char* length : {"2", "3"}) {
+    SetUp();
+    CDB_SGATE_NETLIST nl;
+    auto* ca = make_input_pin(&nl, "clka");
+    auto* cb = make_input_pin(&nl, "clkb");
+    // r0 toggles on clock A, rq follows it; s1 brings rq into clock B and
+    // s2, s3 follow, each the only reader of the one before.
+    auto* r0 = named(make_dff(&nl, nullptr, ca), "r0");
+    r0->get_input_term(0)->set_source(make_not(&nl, r0)->get_output_term(0));
+    auto* rq = named(make_dff(&nl, make_not(&nl, r0), ca), "rq");
+    auto* s1 = named(make_dff(&nl, make_not(&nl, rq), cb), "s1");
+    auto* s2 = named(make_dff(&nl, s1, cb), "s2");
+    auto* s3 = named(make_dff(&nl, s2, cb), "s3");
+    make_output_pin(&nl, "q", make_and(&nl, s3, r0));
+    m_hierarchy.set_netlist(&nl);
+    hdb_set_option(s1->get_instance_name(), KAVU_ACF_SYNCHRONIZER_LENGTH, length);
+    // Scratch values the search must leave as it found them, sentinels
+    // beyond 32 bits' reach included.
+    for (auto it = nl.begin_node_list(); it != nl.end_node_list(); ++it)
+      if (CDB_SGATE_OTERM* t = (*it)->get_output_term(0)) {
+        t->set_aux(-1);
+        t->set_aux2(int((*it)->get_id()));
+      }
+    std::vector<CDB_SGATE_NODE*> regs{r0, rq, s1, s2, s3};
+    {
+      KAVU_SSC holder(&m_facade, &m_hierarchy, &nl, SSC_DELAY_MODEL_UNIT, nullptr, false);
+      ASSERT_TRUE(KAVU_SSC::is_in_use());
+      ASSERT_TRUE(kavu_ssc_should_protect_synchronizers(&m_facade, &m_hierarchy));
+      kavu_ssc_protect_synchronizers_impl(&m_facade, &nl);
+    }
+    std::vector<unsigned> engine;
+    for (auto* r : regs) engine.push_back(nl.get_compatible_registers()->get_synch_chain(r->get_output_term(0)));
+    nl.get_compatible_registers()->clear_all();
+    kavu_ssc_find_synchronizer_chains(&nl, false);
+    std::vector<unsigned> structural;
+    for (auto* r : regs) structural.push_back(nl.get_compatible_registers()->get_synch_chain(r->get_output_term(0)));
+    // One chain, of the length the option on its head asks for.
+    const std::vector<unsigned> expected =
+        std::string(length) == "2" ? std::vector<unsigned>{0, 0, 1, 1, 0} : std::vector<unsigned>{0, 0, 1, 1, 1};
+    EXPECT_EQ(engine, expected) << length;
+    EXPECT_EQ(structural, expected) << length;
+    for (auto it = nl.begin_node_list(); it != nl.end_node_list(); ++it)
+      if (CDB_SGATE_OTERM* t = (*it)->get_output_term(0)) {
+        EXPECT_EQ(t->get_aux(), -1);
+        EXPECT_EQ(t->get_aux2(), int((*it)->get_id()));
+      }
+  }
+  // Without the trait, the engine path protects only the chain heads.
+  m_facade.set_family(DEV_FAMILY_ENUM(25));
+  EXPECT_FALSE(kavu_ssc_should_protect_synchronizers(&m_facade, nullptr));
+}
+
+TEST_F(KavuSsc, HighSpeedRegistersAtTheRequirementThreshold) {
+  m_facade.set_default_optimization_technique(CMP_OPTIMIZATION_SPEED);
+  struct ROW {
+    int period;
+    bool high;
+  } const rows[] = {{3333, true}, {3334, false}};
+  for (const ROW& row : rows) {
+    SetUp();
+    m_facade.set_default_optimization_technique(CMP_OPTIMIZATION_SPEED);
+    set_period(row.period);
+    CDB_SGATE_NETLIST nl;
+    build_pipeline(&nl);
+    DEBUG_CAPTURE cap("KAVU");
+    EXPECT_TRUE(kavu_compute_high_speed_regs(&m_facade, &m_hierarchy, &nl));
+    EXPECT_TRUE(cap.contains("Using delay requirement <= 3333, fmax >= 300 for high-speed registers"));
+    CDB_SGATE_HIGH_SPEED_MAP* map = nl.get_high_speed_registers();
+    ASSERT_NE(map, nullptr);
+    auto flags = [&](CDB_SGATE_NODE* r) {
+      auto it = map->find(r->get_instance_name_id());
+      return it == map->end() ? 0 : int(it->second.m_bits);
+    };
+    // r3 captures g3 (destination); r1 and r2 feed g1 (sources); r1 also
+    // captures the input a, which is constrained.
+    EXPECT_EQ(flags(r3), row.high ? 1 : 0) << row.period;
+    EXPECT_EQ(flags(r2), row.high ? 2 : 0) << row.period;
+    EXPECT_EQ(flags(r1), row.high ? 3 : 0) << row.period;
+    EXPECT_FALSE(kavu_compute_high_speed_regs(&m_facade, &m_hierarchy, &nl));  // reused
+  }
+  // A requirement threshold of 0 has no frequency: no division by it.
+  SetUp();
+  CFG_SCOPE zero{{"high_speed_regs_requirement", "0"}};
+  DEBUG_CAPTURE cap("KAVU");
+  EXPECT_FALSE(kavu_ssc_is_high_speed_iterm(nullptr, nullptr, nullptr));
+  EXPECT_TRUE(cap.contains("Using delay requirement <= 0, fmax >= 0"));
+}
+
+TEST(KavuTdHelper, CombinationalGates) {
+  CDB_SGATE_NETLIST nl;
+  auto* a = make_input_pin(&nl, "a");
+  struct ROW {
+    CDB_SGATE_NODE* gate;
+    bool comb;
+  } const rows[] = {{make_and(&nl, a, a), true},         {make_lut(&nl, {a}, 1), true},
+                    {make_mux(&nl, a, a, a), true},       {make_buffer(&nl, a), true},
+                    {make_dff(&nl, a, a), false},         {a, false},
+                    {make_output_pin(&nl, "q", a), false}, {nullptr, false}};
+  for (const ROW& r : rows) EXPECT_EQ(kavu_sgate_is_comb(r.gate), r.comb) << &r - rows;
+}

@@ -1,0 +1,515 @@
+// ssc_test.cpp — the timing engine: hand-computed pipelines under the three
+// delay models, clock relations and constraints, stored and stitched timing
+// netlists, Tcl commands, the synchronizer list, and the engine against
+// OpenSTA and berkeley-abc on committed circuits.
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "atcl/atcl.h"
+#include "cmp/cmp.h"
+#include "gen/gen.h"
+#include "hdb/hdb.h"
+#include "netlist_io/abc_oracle.h"
+#include "netlist_io/sta_oracle.h"
+#include "platform_testkit.h"
+#include "ssc/ssc.h"
+#include "ssc/ssc_int.h"
+
+using namespace kavu_platform;
+
+namespace {
+
+HDB_INSTANCE_NAME* top_child(const char* name) {
+  HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
+  return HDB_INSTANCE_NAME::create_normal_name(nullptr, name, nullptr, nullptr, top);
+}
+
+CDB_SGATE_NODE* named(CDB_SGATE_NODE* g, const char* name) {
+  g->set_instance_name(top_child(name));
+  return g;
+}
+
+void write_file(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+// clk, a, b -> r1 = dff(a), r2 = dff(b); g1 = r1 & r2; g2 = lut(g1, r1);
+// g3 = !g2; r3 = dff(g3) -> q. Input delay 2 on a.
+struct PIPELINE {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE *r1, *r2, *g1, *g2, *g3, *r3;
+  PIPELINE() {
+    auto* clk = make_input_pin(&nl, "clk");
+    auto* a = make_input_pin(&nl, "a");
+    auto* b = make_input_pin(&nl, "b");
+    r1 = named(make_dff(&nl, a, clk), "r1");
+    r2 = named(make_dff(&nl, b, clk), "r2");
+    g1 = make_and(&nl, r1, r2);
+    g2 = make_lut(&nl, {g1, r1}, 0x6);
+    g3 = make_not(&nl, g2);
+    r3 = named(make_dff(&nl, g3, clk), "r3");
+    make_output_pin(&nl, "q", r3);
+  }
+};
+
+std::string pipeline_sdc(int period) {
+  return "create_clock -name clk -period " + std::to_string(period) +
+         " [get_ports clk]\nset_input_delay 2 -clock clk [get_ports a]\n";
+}
+
+// Runs the engine with the SDC text and returns the map (engine released).
+SSC_ITERM_TIMING_INFO_MAP analyze(CDB_SGATE_NETLIST* nl, SSC_DELAY_MODEL model, const std::string& sdc,
+                                  bool relaxed = false) {
+  write_file("t.sdc", sdc);
+  CFG_SCOPE cfg{{"ssc_sdc_file", "t.sdc"}};
+  SSC_UTIL* u = ssc_get_util();
+  SSC_ITERM_TIMING_INFO_MAP map;
+  static CMP_FACADE facade;  // a family with 6-input LUTs for the table model
+  facade.set_family(DEV_FAMILY_ENUM(47));
+  EXPECT_TRUE(u->initialize_netlist(&facade, nl, model, nullptr));
+  EXPECT_TRUE(u->perform_timing_analysis(nl, &map, nullptr, relaxed));
+  return map;
+}
+
+}  // namespace
+
+TEST(SscPipeline, SlackRatioAndRequirementUnderEachModel) {
+  struct ROW {
+    SSC_DELAY_MODEL model;
+    int period;
+    int r3_data, g2_from_r1, r1_data, g1_in0;
+  };
+  const ROW rows[] = {
+      {SSC_DELAY_MODEL_UNIT, 10, 7, 8, 8, 7},
+      {SSC_DELAY_MODEL_UNIT_FANOUT, 10, 4, 6, 8, 4},  // every gate drives one input: 1 + 1
+      {SSC_DELAY_MODEL_TABLE, 1000, 400, 550, 998, 400},  // comb 150, LUT 300
+  };
+  for (const ROW& row : rows) {
+    PIPELINE p;
+    SSC_ITERM_TIMING_INFO_MAP map = analyze(&p.nl, row.model, pipeline_sdc(row.period));
+    auto slack = [&](CDB_SGATE_NODE* g, unsigned i) { return map.at(g->get_input_term(i)).m_slack; };
+    EXPECT_EQ(slack(p.r3, 0), row.r3_data) << row.model;
+    EXPECT_EQ(slack(p.g3, 0), row.r3_data) << row.model;
+    EXPECT_EQ(slack(p.g2, 1), row.g2_from_r1) << row.model;
+    EXPECT_EQ(slack(p.r1, 0), row.r1_data) << row.model;
+    EXPECT_EQ(slack(p.g1, 0), row.g1_in0) << row.model;
+    const SSC_ITERM_TIMING_INFO& r3 = map.at(p.r3->get_input_term(0));
+    EXPECT_EQ(r3.m_requirement, row.period);
+    EXPECT_FLOAT_EQ(r3.m_ratio, float(row.r3_data) / float(row.period));
+    // b has no input delay, clocks are not data: no constraint.
+    for (const SSC_ITERM_TIMING_INFO& t : {map.at(p.r2->get_input_term(0)), map.at(p.r1->get_input_term(1))}) {
+      EXPECT_EQ(t.m_slack, SSC_UNCONSTRAINED_SLACK);
+      EXPECT_EQ(t.m_requirement, SSC_UNCONSTRAINED_SLACK);
+      EXPECT_FLOAT_EQ(t.m_ratio, 1.0f);
+    }
+    // Every input terminal with a real source has an entry, nothing else.
+    size_t driven = 0;
+    for (auto it = p.nl.begin_node_list(); it != p.nl.end_node_list(); ++it)
+      for (unsigned i = 0; i < (*it)->get_number_of_input_terms(); ++i)
+        if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) {
+          ++driven;
+          EXPECT_TRUE(map.count((*it)->get_input_term(i)));
+        }
+    EXPECT_EQ(map.size(), driven);
+    EXPECT_EQ(ssc_get_util()->get_worst_slack("clk"), row.r3_data);
+    ssc_get_util()->delete_netlist();
+  }
+}
+
+TEST(SscRelations, EdgeGapsBetweenClocks) {
+  struct ROW {
+    int p1, o1, p2, o2, expected;
+  };
+  const ROW rows[] = {{10, 0, 10, 0, 10}, {10, 0, 15, 0, 5}, {15, 0, 10, 0, 5},
+                      {10, 0, 10, 5, 5},  {10, 5, 10, 0, 5}, {7, 0, 3, 0, 1}, {4, 0, 8, 0, 4}};
+  for (const ROW& r : rows)
+    EXPECT_EQ(ssc_edge_relation(r.p1, r.o1, r.p2, r.o2), r.expected) << r.p1 << " " << r.o1 << " " << r.p2 << " " << r.o2;
+}
+
+TEST(SscConstraints, TwoClocksFalsePathsMaxDelayAndBadLines) {
+  // ra (clock A, 10) -> !ra -> rb (clock B, 15): relation 5, arc 1.
+  struct ROW {
+    const char* extra;
+    int slack, requirement, relaxed;
+    bool ok;
+  };
+  const ROW rows[] = {
+      {"", 4, 5, 14, true},
+      {"set_false_path -from [get_clocks A] -to [get_clocks B]\n", SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK,
+       SSC_UNCONSTRAINED_SLACK, true},
+      {"set_false_path -from [get_clocks B] -to [get_clocks A]\n", 4, 5, 14, true},
+      {"set_max_delay 3 -from [get_cells ra] -to [get_cells rb]\n", 2, 3, 2, true},
+      {"set_false_path -to [get_cells rb]\n", SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK,
+       true},
+      {"set_input_delay 1 -clock C [get_ports x]\n", 0, 0, 0, false},  // unknown clock
+      {"create_clock -name D [get_ports clka]\n", 0, 0, 0, false},     // no period
+  };
+  for (const ROW& row : rows) {
+    CDB_SGATE_NETLIST nl;
+    auto* ca = make_input_pin(&nl, "clka");
+    auto* cb = make_input_pin(&nl, "clkb");
+    auto* x = make_input_pin(&nl, "x");
+    auto* ra = named(make_dff(&nl, x, ca), "ra");
+    auto* inv = make_not(&nl, ra);
+    auto* rb = named(make_dff(&nl, inv, cb), "rb");
+    make_output_pin(&nl, "q", rb);
+    write_file("t.sdc", std::string("create_clock -name A -period 10 [get_ports clka]\n"
+                                    "create_clock -name B -period 15 [get_ports clkb]\n") + row.extra);
+    CFG_SCOPE cfg{{"ssc_sdc_file", "t.sdc"}};
+    SSC_UTIL* u = ssc_get_util();
+    ASSERT_TRUE(u->initialize_netlist(nullptr, &nl, SSC_DELAY_MODEL_UNIT, nullptr));
+    SSC_ITERM_TIMING_INFO_MAP map;
+    EXPECT_EQ(u->perform_timing_analysis(&nl, &map, nullptr, false), row.ok) << row.extra;
+    if (row.ok) {
+      const SSC_ITERM_TIMING_INFO& t = map.at(rb->get_input_term(0));
+      EXPECT_EQ(t.m_slack, row.slack) << row.extra;
+      EXPECT_EQ(t.m_requirement, row.requirement) << row.extra;
+      EXPECT_EQ(t.m_relaxed_slack, row.relaxed) << row.extra;
+      SSC_ITERM_TIMING_INFO_MAP relaxed;
+      ASSERT_TRUE(u->perform_timing_analysis(&nl, &relaxed, nullptr, true));
+      EXPECT_EQ(relaxed.at(rb->get_input_term(0)).m_slack, row.relaxed) << row.extra;
+    }
+    u->delete_netlist();
+  }
+}
+
+TEST(SscNetlist, StoredStitchedAndLoopedNetlistsKeepTheirTiming) {
+  PIPELINE p;
+  write_file("t.sdc", pipeline_sdc(10));
+  CFG_SCOPE cfg{{"ssc_sdc_file", "t.sdc"}};
+  SSC_UTIL* u = ssc_get_util();
+  ASSERT_TRUE(u->initialize_netlist(nullptr, &p.nl, SSC_DELAY_MODEL_UNIT, nullptr));
+  EXPECT_KAVU_INTERNAL_ERROR(u->initialize_netlist(nullptr, &p.nl, SSC_DELAY_MODEL_UNIT, nullptr), "is_in_use");
+  ASSERT_TRUE(u->update_sta());
+  EXPECT_EQ(u->get_worst_slack("clk"), 7);
+  std::string part = "part";
+  ASSERT_TRUE(u->write_tdb_to_pdb(nullptr));
+  EXPECT_TRUE(TDB_MANAGER::get()->sgate_sta_netlist_on_disk(nullptr));
+  EXPECT_FALSE(TDB_MANAGER::get()->sgate_sta_netlist_on_disk(&part));
+  EXPECT_TRUE(u->delete_netlist());
+  EXPECT_FALSE(u->delete_netlist());
+  // Read back: string-based, same timing, no terminals.
+  ASSERT_TRUE(u->read_tdb_from_pdb(nullptr));
+  EXPECT_TRUE(u->get_tdb_netlist()->is_string_based());
+  SSC_ITERM_TIMING_INFO_MAP map;
+  ASSERT_TRUE(u->perform_timing_analysis(&p.nl, &map, nullptr, false));
+  EXPECT_TRUE(map.empty());
+  EXPECT_EQ(u->get_worst_slack("clk"), 7);
+  // Stitched: the gate netlist replaces its nodes, and the map is full.
+  ASSERT_TRUE(u->build_tdb_sub_and_merge(&p.nl, SSC_DELAY_MODEL_UNIT, true, nullptr, true, true, &part));
+  EXPECT_TRUE(TDB_MANAGER::get()->sgate_sta_netlist_on_disk(&part));
+  ASSERT_TRUE(u->perform_timing_analysis(&p.nl, &map, nullptr, false));
+  EXPECT_EQ(map.at(p.r3->get_input_term(0)).m_slack, 7);
+  TDB_NODE* r3 = u->get_tdb_netlist()->find_node(p.r3->get_string_hpath() + "/O#0");
+  ASSERT_NE(r3, nullptr);
+  EXPECT_EQ(u->get_sgate_oterm_from_tdb_node(r3), p.r3->get_output_term(0));
+  EXPECT_EQ(u->get_tdb_netlist()->get_node(1u << 30), nullptr);
+  u->delete_netlist();
+  // A corrupt file is refused and leaves nothing held.
+  write_file(gen_get_db_dir_path() + "/tdb_bad.tdb", "TDB 1 2 0\nN 9 -1 0 0 x\n");
+  std::string bad = "bad";
+  EXPECT_FALSE(u->read_tdb_from_pdb(&bad));
+  EXPECT_FALSE(u->is_in_use());
+  // A combinational loop is cut, and its terminals still get entries.
+  CDB_SGATE_NETLIST loop;
+  auto* clk = make_input_pin(&loop, "clk");
+  auto* a = make_input_pin(&loop, "a");
+  auto* x = make_and(&loop, a, nullptr);
+  auto* y = make_not(&loop, x);
+  x->get_input_term(1)->set_source(y->get_output_term(0));
+  auto* r = make_dff(&loop, y, clk);
+  map = analyze(&loop, SSC_DELAY_MODEL_UNIT, "create_clock -name clk -period 10 [get_ports clk]\n"
+                                             "set_input_delay 0 -clock clk [all_inputs]\n");
+  EXPECT_EQ(u->get_tdb_netlist()->get_cut_arc_count(), 1);
+  EXPECT_TRUE(map.count(x->get_input_term(1)));
+  EXPECT_LT(map.at(r->get_input_term(0)).m_slack, 10);
+  u->delete_netlist();
+}
+
+TEST(SscTcl, CommandsAndScriptsFollowTheSwitch) {
+  PIPELINE p;
+  analyze(&p.nl, SSC_DELAY_MODEL_UNIT, pipeline_sdc(10));
+  SSC_UTIL* u = ssc_get_util();
+  EXPECT_EQ(u->tcl_eval("get_worst_slack -clock clk"), "7");
+  EXPECT_EQ(u->tcl_eval(("get_iterm_slack {" + p.r3->get_string_hpath() + "} 0").c_str()), "7");
+  EXPECT_NE(u->tcl_eval("report_timing -npath 1").find("slack 7"), std::string::npos);
+  write_file("post.tcl", "set f [open out.txt w]\nputs $f [get_worst_slack]\nclose $f\n");
+  {
+    CFG_SCOPE off{{"ssc_allow_scripts", "off"}};
+    EXPECT_FALSE(u->run_script_if_allowed("post.tcl"));
+    EXPECT_FALSE(std::ifstream("out.txt").good());
+  }
+  EXPECT_TRUE(u->run_script_if_allowed("post.tcl"));
+  std::ifstream out("out.txt");
+  std::string text;
+  out >> text;
+  EXPECT_EQ(text, "7");
+  EXPECT_FALSE(u->run_script_if_allowed("missing.tcl"));
+  u->delete_netlist();
+  EXPECT_EQ(u->tcl_eval("get_worst_slack"), "no timing netlist");
+}
+
+TEST(SscSynchronizers, ChainsFromAnotherClockUpToTheLengthOption) {
+  for (int length : {0, 2, 3}) {
+    CDB_SGATE_NETLIST nl;
+    auto* ca = make_input_pin(&nl, "clka");
+    auto* cb = make_input_pin(&nl, "clkb");
+    auto* d = make_input_pin(&nl, "d");
+    auto* ra = named(make_dff(&nl, make_not(&nl, d), ca), "ra");
+    auto* s1 = named(make_dff(&nl, ra, cb), "s1");
+    auto* s2 = named(make_dff(&nl, s1, cb), "s2");
+    auto* s3 = named(make_dff(&nl, s2, cb), "s3");
+    auto* s4 = named(make_dff(&nl, s3, cb), "s4");
+    make_output_pin(&nl, "q", make_and(&nl, s4, ra));
+    if (length) hdb_set_option(s1->get_instance_name(), 533, std::to_string(length).c_str());
+    SSC_UTIL* u = ssc_get_util();
+    ASSERT_TRUE(u->initialize_netlist(nullptr, &nl, SSC_DELAY_MODEL_UNIT, nullptr));
+    std::unique_ptr<std::vector<TDC_SYNCHRONIZER_ENTRY>> list(tdc_get_accessories()->get_synchronizer_list(true));
+    ASSERT_TRUE(list);
+    // ra is fed from the pin d (a domain of its own) and feeds two gates: a
+    // chain of one; s1 starts the clock-B chain, each next register the
+    // only reader of the one before.
+    std::vector<std::string> got;
+    for (const auto& e : *list)
+      got.push_back((e.m_chain_start ? "+" : "") +
+                    u->get_tdb_netlist()->get_node(e.m_node_id)->get_sgate()->get_instance_name()->get_short_hpath(2));
+    const std::vector<std::string> expected =
+        length == 2 ? std::vector<std::string>{"+ra", "+s1", "s2"} : std::vector<std::string>{"+ra", "+s1", "s2", "s3"};
+    EXPECT_EQ(got, expected) << length;
+    u->delete_netlist();
+    EXPECT_EQ(tdc_get_accessories()->get_synchronizer_list(true), nullptr);
+  }
+}
+
+TEST(SscModels, ValidityDefaultAndAverageLutDelay) {
+  CMP_FACADE facade;
+  EXPECT_TRUE(ssc_check_delay_model_validity(nullptr, SSC_DELAY_MODEL_UNIT));
+  EXPECT_FALSE(ssc_check_delay_model_validity(nullptr, SSC_DELAY_MODEL_TABLE));
+  EXPECT_FALSE(ssc_check_delay_model_validity(&facade, SSC_DELAY_MODEL_TABLE));  // no family
+  PIPELINE p;
+  SSC_UTIL* u = ssc_get_util();
+  EXPECT_FALSE(u->initialize_netlist(&facade, &p.nl, SSC_DELAY_MODEL_TABLE, nullptr));
+  EXPECT_FALSE(u->is_in_use());
+  for (auto [family, lut] : {std::pair{34, 250}, std::pair{47, 300}}) {
+    facade.set_family(DEV_FAMILY_ENUM(family));
+    ASSERT_TRUE(u->initialize_netlist(&facade, &p.nl, SSC_DELAY_MODEL_TABLE, nullptr));
+    EXPECT_EQ(u->get_default_lut_delay(), lut);
+    EXPECT_DOUBLE_EQ(u->compute_average_lut_delay(&p.nl), double(lut));
+    u->delete_netlist();
+  }
+  CFG_SCOPE cfg{{"ssc_table_lut_delay", "123"}};
+  ASSERT_TRUE(u->initialize_netlist(&facade, &p.nl, SSC_DELAY_MODEL_TABLE, nullptr));
+  EXPECT_EQ(u->get_default_lut_delay(), 123);
+  u->delete_netlist();
+  ssc_set_util_missing(true);
+  EXPECT_EQ(ssc_get_util(), nullptr);
+  EXPECT_EQ(TDB_MANAGER::get()->get_tdb_netlist(), nullptr);
+}
+
+// ---------------------------------------------------------------- outside oracles
+
+namespace {
+
+// Clock pins: the input pins that drive register clocks.
+std::vector<std::string> clock_pins(const CDB_SGATE_NETLIST* nl) {
+  std::set<std::string> pins;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
+    const CDB_SGATE_NODE* g = *it;
+    if (g && g->get_sgate_type() == CDB_SGATE_DFF_ENUM && g->get_input_term(1) && g->get_input_term(1)->get_source() &&
+        g->get_input_term(1)->get_source()->get_my_node()->is_pin())
+      pins.insert(g->get_input_term(1)->get_source()->get_my_node()->get_string_hpath());
+  }
+  return {pins.begin(), pins.end()};
+}
+
+STA_CONSTRAINTS constraints_for(const CDB_SGATE_NETLIST* nl, int period, int step) {
+  STA_CONSTRAINTS c;
+  const std::vector<std::string> clocks = clock_pins(nl);
+  for (size_t k = 0; k < clocks.size(); ++k)
+    c.clocks.push_back({"c" + std::to_string(k), period + int(k) * step, clocks[k]});
+  if (c.clocks.empty()) c.clocks.push_back({"v", period, ""});
+  std::vector<std::string> data_inputs;
+  for (const CDB_SGATE_IO* pin : nl->get_input_pins()) {
+    const std::string path = pin->get_string_hpath();
+    if (std::find(clocks.begin(), clocks.end(), path) == clocks.end()) data_inputs.push_back(path);
+  }
+  if (!data_inputs.empty()) c.io_delays.push_back({true, c.clocks.front().name, step + 1, data_inputs});
+  std::vector<std::string> outputs;
+  for (const CDB_SGATE_IO* pin : nl->get_output_pins()) outputs.push_back(pin->get_string_hpath());
+  if (!outputs.empty()) c.io_delays.push_back({false, c.clocks.back().name, 2 * step, outputs});
+  return c;
+}
+
+// sta keeps times in single-precision seconds: a hundredth of a unit, or a
+// few parts per million, is rounding (our times are whole units).
+double sta_rounding(double v) { return std::max(0.01, std::abs(v) * 4e-6); }
+
+// A design with two clocks and paths both ways between them.
+LOADED_NETLIST two_clock_design() {
+  return load_blif("small/counter8_lut4");
+}
+
+}  // namespace
+
+TEST(SscOracle, WorstSlackPerClockAndRegisterSlacksEqualOpenSta) {
+  if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
+  std::vector<std::string> circuits = bundled_circuits({"mcnc", "seq"});
+  circuits.push_back("two-clock");
+  for (const std::string& name : circuits) {
+    LOADED_NETLIST nl;
+    if (name == "two-clock") {
+      // Two clocks over one counter: the low half of the registers on a
+      // second clock pin.
+      nl = two_clock_design();
+      auto* clk2 = make_input_pin(nl.get(), "clk2");
+      int k = 0;
+      for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+        if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM && (k++ % 2) == 0)
+          (*it)->get_input_term(1)->set_source(clk2->get_output_term(0));
+    } else {
+      nl = load_blif(name);
+    }
+    for (SSC_DELAY_MODEL model : {SSC_DELAY_MODEL_UNIT, SSC_DELAY_MODEL_TABLE}) {
+      CMP_FACADE facade;
+      facade.set_family(DEV_FAMILY_ENUM(47));
+      const int period = model == SSC_DELAY_MODEL_UNIT ? 12 : 2400;
+      const int step = model == SSC_DELAY_MODEL_UNIT ? 3 : 700;
+      const STA_CONSTRAINTS c = constraints_for(nl.get(), period, step);
+      write_file("t.sdc", sta_engine_sdc(c));
+      CFG_SCOPE cfg{{"ssc_sdc_file", "t.sdc"}};
+      SSC_UTIL* u = ssc_get_util();
+      ASSERT_TRUE(u->initialize_netlist(&facade, nl.get(), model, nullptr)) << name;
+      SSC_ITERM_TIMING_INFO_MAP map;
+      ASSERT_TRUE(u->perform_timing_analysis(nl.get(), &map, nullptr, false)) << name;
+      // 100 register inputs at random (fixed seed).
+      std::vector<const CDB_SGATE_ITERM*> all, pins;
+      for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+        if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM)
+          for (unsigned i : {0u, 4u, 7u, 8u})
+            if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) all.push_back((*it)->get_input_term(i));
+      GEN_RAND rand(21);
+      for (int k = 0; k < 100 && !all.empty(); ++k) pins.push_back(all[rand.get_int(int(all.size()))]);
+      const STA_RESULT r = sta_analyze(nl.get(), &facade, model, c, pins);
+      ASSERT_EQ(r.status, STA_OK) << name << "\n" << r.log.substr(0, 2000);
+      for (const STA_CLOCK& k : c.clocks) {
+        auto it = r.worst_per_clock.find(k.name);
+        const int ours = u->get_worst_slack(k.name.c_str());
+        if (it == r.worst_per_clock.end()) EXPECT_EQ(ours, SSC_UNCONSTRAINED_SLACK) << name << " " << k.name;
+        else EXPECT_NEAR(ours, it->second, sta_rounding(it->second)) << name << " " << k.name << " model " << model;
+      }
+      for (size_t k = 0; k < pins.size(); ++k) {
+        const int ours = u->get_iterm_slack(pins[k]);
+        EXPECT_EQ(ours, map.at(const_cast<CDB_SGATE_ITERM*>(pins[k])).m_slack);
+        EXPECT_NEAR(double(ours), r.pin_slacks[k], sta_rounding(r.pin_slacks[k])) << name << " pin " << k << " model " << model;
+      }
+      u->delete_netlist();
+    }
+  }
+}
+
+TEST(SscOracle, UnitWorstArrivalEqualsAbcLevels) {
+  if (abc_binary_path().empty()) GTEST_SKIP() << "berkeley-abc is not installed";
+  for (const std::string& name : bundled_circuits({"mcnc"})) {
+    LOADED_NETLIST nl = load_blif(name);
+    // One clock: the circuit's clock pin, or a virtual one for logic alone.
+    const std::vector<std::string> clocks = clock_pins(nl.get());
+    ASSERT_LE(clocks.size(), 1u) << name;
+    std::string sdc = "create_clock -name c -period 1000";
+    if (!clocks.empty()) sdc += " [get_ports {" + clocks.front() + "}]";
+    analyze(nl.get(), SSC_DELAY_MODEL_UNIT, sdc + "\nset_input_delay 0 -clock c [all_inputs]\n");
+    const int ours = ssc_get_util()->get_worst_arrival();
+    ssc_get_util()->delete_netlist();
+    std::string out;
+    ASSERT_EQ(abc_run("read " + blif_data_path(name) + "; print_level", &out), 0) << out;
+    // "Level =   15.  COs =    4.  100.0 %": the largest level of a CO.
+    int levels = -1;
+    for (size_t at = out.find("Level ="); at != std::string::npos; at = out.find("Level =", at + 1))
+      levels = std::max(levels, std::atoi(out.c_str() + at + 7));
+    EXPECT_GT(levels, 0) << out;
+    EXPECT_EQ(ours, levels) << name;
+  }
+}
+
+TEST(SscSdc, TargetsWaveformsAndLineForms) {
+  // ra (clock, rising) -> !ra -> rb (falling when inverted) -> q; x -> ra.
+  struct ROW {
+    const char* sdc;
+    bool inverted;
+    int rb_slack, ra_slack;  // data inputs of rb and ra
+    bool ok;
+  };
+  const ROW rows[] = {
+      // Glob targets, braces, a continued line and a comment.
+      {"# clocks\ncreate_clock -name c -period 10 [get_ports {cl?}]\nset_input_delay 3 \\\n -clock c [get_ports x*]\n",
+       false, 9, 7, true},
+      // A falling-edge register half a period after the launch.
+      {"create_clock -name c -period 10 [get_ports clk]\nset_input_delay 3 -clock c [all_inputs]\n", true, 4, 7, true},
+      // The waveform moves the falling edge.
+      {"create_clock -name c -period 10 -waveform {0 2} [get_ports clk]\n", true, 1, SSC_UNCONSTRAINED_SLACK, true},
+      // Input delay on the falling edge of the clock.
+      {"create_clock -name c -period 10 [get_ports clk]\nset_input_delay 1 -clock c -clock_fall [get_ports x]\n",
+       false, 9, 4, true},
+      // Output delay, minimum delays skipped, other commands noted.
+      {"set_units -time ns\ncreate_clock -name c -period 10 [get_ports clk]\nset_output_delay 4 -clock c [all_outputs]\n"
+       "set_input_delay 9 -clock c -min [get_ports x]\n",
+       false, 9, SSC_UNCONSTRAINED_SLACK, true},
+      // Registers by cell name; a virtual clock only on ports.
+      {"create_clock -name v -period 8\ncreate_clock -name c -period 10 [get_ports clk]\n"
+       "set_false_path -from [get_cells ra]\n",
+       false, SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK, true},
+      {"create_clock -name c -period 10 [get_ports {clk]\n", false, 0, 0, false},
+      {"create_clock -name c -period ten [get_ports clk]\n", false, 0, 0, false},
+      {"create_clock -name c -period 10 [get_things clk]\n", false, 0, 0, false},
+      {"create_clock -name c -period 10 -bogus [get_ports clk]\n", false, 0, 0, false},
+  };
+  for (const ROW& row : rows) {
+    CDB_SGATE_NETLIST nl;
+    auto* clk = make_input_pin(&nl, "clk");
+    auto* x = make_input_pin(&nl, "x");
+    auto* ra = named(make_dff(&nl, x, clk), "ra");
+    auto* rb = named(make_dff(&nl, make_not(&nl, ra), clk), "rb");
+    if (row.inverted) rb->get_input_term(1)->set_invert();
+    make_output_pin(&nl, "q", rb);
+    write_file("t.sdc", row.sdc);
+    CFG_SCOPE cfg{{"ssc_sdc_file", "t.sdc"}};
+    SSC_UTIL* u = ssc_get_util();
+    ASSERT_TRUE(u->initialize_netlist(nullptr, &nl, SSC_DELAY_MODEL_UNIT, nullptr));
+    SSC_ITERM_TIMING_INFO_MAP map;
+    EXPECT_EQ(u->perform_timing_analysis(&nl, &map, nullptr, false), row.ok) << row.sdc;
+    if (row.ok) {
+      EXPECT_EQ(map.at(rb->get_input_term(0)).m_slack, row.rb_slack) << row.sdc;
+      EXPECT_EQ(map.at(ra->get_input_term(0)).m_slack, row.ra_slack) << row.sdc;
+    }
+    u->delete_netlist();
+  }
+  // A missing constraint file is a failed analysis; without the key every
+  // register clock gets the default period.
+  PIPELINE p;
+  SSC_UTIL* u = ssc_get_util();
+  ASSERT_TRUE(u->initialize_netlist(nullptr, &p.nl, SSC_DELAY_MODEL_UNIT, nullptr));
+  {
+    CFG_SCOPE missing{{"ssc_sdc_file", "missing.sdc"}};
+    EXPECT_FALSE(u->update_sta());
+  }
+  CFG_SCOPE period{{"ssc_default_period", "50"}};
+  ASSERT_TRUE(u->update_sta());
+  EXPECT_EQ(u->get_clock_names(), std::vector<std::string>{"top|clk"});
+  EXPECT_EQ(u->get_worst_slack(), 47);
+  u->delete_netlist();
+}
+
+TEST(SscTcl, InterpreterPackagesAndRegistrars) {
+  Tcl_Interp* interp = atcl_get_interpreter();
+  ASSERT_NE(interp, nullptr);
+  EXPECT_EQ(atcl_get_interpreter(), interp);
+  EXPECT_EQ(atcl_package_require(interp, "flow", "1.0", false, true), 0);
+  EXPECT_EQ(atcl_package_require(interp, "no_such_package", nullptr, false, true), 1);
+  std::string result;
+  EXPECT_TRUE(atcl_eval("expr {6 * 7}", &result));
+  EXPECT_EQ(result, "42");
+  EXPECT_FALSE(atcl_eval("no_such_command", &result));
+  // The engine's commands survive a fresh interpreter.
+  ssc_get_util();
+  atcl_test_reset();
+  EXPECT_TRUE(atcl_eval("info commands get_worst_slack", &result));
+  EXPECT_EQ(result, "get_worst_slack");
+}
