@@ -11,6 +11,8 @@
 #include "hdb/hdb_section.h"
 #include "zhd/zhd.h"
 #include "testkit/platform_test_hooks.h"
+#include "thr/thr_ipc.h"
+#include "cdb/cdb_sgate_removed_regs.h"
 
 namespace kavu_platform {
 
@@ -26,6 +28,9 @@ void plat_test_reset_all() {
   hdb_section_reset();
   zhd_reset();
   dev_test_reset();
+  // parallel synthesis: helper messages, dispatchers, removed-register databases
+  thr_ipc_test_reset();
+  CDB_SGATE_REMOVED_REGISTERS_MANAGER::test_reset();
 }
 
 }  // namespace kavu_platform
