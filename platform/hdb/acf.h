@@ -59,6 +59,12 @@ enum ACF_ENUM_TYPE_ENUM : int {
   ACF_ENUM_BLACK_BOX = 427,
 };
 
+// Assignment variables of parallel synthesis.
+enum ACF_PARALLEL_VARIABLE_TYPE_ENUM {
+  ACF_PARALLEL_SYNTHESIS = 585,         // Boolean, global: the design asks for parallel synthesis
+  ACF_FRACTAL_SYNTHESIS = 614,          // Boolean, on an instance: its logic stays in one partition
+};
+
 // The variable's name ("VERILOG_MACRO"), or null for an unknown code.
 const char* acf_variable_type_to_string(int variable);
 // The code of a variable name (case-insensitive), or -1.

@@ -1,0 +1,500 @@
+// kavu_partition.cpp — partitioning parameters, the partitioner's run and its
+// first half: bus and fractal maps, cuts around anchors, connected components
+// grown with their buddies.
+//
+// Run: initialise (cones, bus and fractal maps, cut levels, size limits) →
+//   preprocess (a silly buffer on every level-0 edge of an anchor) →
+//   connected components → refine → merge → boundary gates → report
+//   (the last four in kavu_partition_refine.cpp).
+// Labelling: the partition id lives on a gate's first output terminal. Gates
+//   without output terminals (output pins, sink-only atoms) cannot carry an
+//   id: they are never seeds, never added to a partition, and the edges into
+//   them are never cut, so they stay with the partition of their drivers.
+// Growth walks an explicit work list (no recursion), each gate once per
+//   growth because its id is set when it is added.
+#include <cstdio>
+#include <string>
+
+#include "cfg/cfg.h"
+#include "gen/gen.h"
+#include "hdb/acf.h"
+#include "hdb/hdb.h"
+#include "kavu_helper_dump.h"
+#include "kavu_helper_summary.h"
+#include "kavu_msg.h"
+#include "kavu_name.h"
+#include "kavu_partition_int.h"
+#include "kavu_setup.h"
+
+using namespace kavu_partition_detail;
+
+int g_partition_id = 0;
+int g_partition_size_max = 0;
+int g_partition_size_min = 0;
+int g_partition_size_advance = 0;
+
+// ---------------------------------------------------------------- parameters
+
+namespace SYNTH {
+namespace KAVU {
+
+PARTITIONING_PARAMS::PARTITIONING_PARAMS() {
+  m_bool_params_by_name["never_cut_combinational_logic"] = false;
+  m_int_params_by_name["num_partitions"] = cfg_get_int_value("parallel_num_partitions", 32);
+  m_int_params_by_name["max_num_partitions"] = cfg_get_int_value("kavu_max_num_partitions", 32);
+}
+
+int PARTITIONING_PARAMS::get_int_param(const std::string& name) const {
+  INT_TABLE::const_iterator find_iter = m_int_params_by_name.find(name);
+  KAVU_CHECK(find_iter != m_int_params_by_name.end());
+  return find_iter->second;
+}
+
+bool PARTITIONING_PARAMS::get_bool_param(const std::string& name) const {
+  BOOL_TABLE::const_iterator find_iter = m_bool_params_by_name.find(name);
+  KAVU_CHECK(find_iter != m_bool_params_by_name.end());
+  return find_iter->second;
+}
+
+void PARTITIONING_PARAMS::set_param(const std::string& name, int value) {
+  INT_TABLE::iterator find_iter = m_int_params_by_name.find(name);
+  KAVU_CHECK(find_iter != m_int_params_by_name.end());
+  find_iter->second = value;
+}
+
+void PARTITIONING_PARAMS::set_param(const std::string& name, bool value) {
+  BOOL_TABLE::iterator find_iter = m_bool_params_by_name.find(name);
+  KAVU_CHECK(find_iter != m_bool_params_by_name.end());
+  find_iter->second = value;
+}
+
+}  // namespace KAVU
+}  // namespace SYNTH
+
+// ---------------------------------------------------------------- node classes
+
+int KAVU_PARTITIONER_STATE::cut_level(const CDB_SGATE_ITERM* iterm) const {
+  if (!m_initialized) KAVU_INTERNAL_ERROR("\x7fIterm map not intialized");
+  if (m_cut_level_1.count(iterm)) return 1;
+  if (m_cut_level_2.count(iterm)) return 2;
+  if (m_cut_level_3.count(iterm)) return 3;
+  return 0;
+}
+
+namespace kavu_partition_detail {
+
+bool is_register(const CDB_SGATE_NODE* node) { return kavu_is_a_dff(node, true); }
+
+bool is_wrapped_in_protect_buffers(const CDB_SGATE_NODE* node) {
+  for (unsigned i = 0; i < node->get_number_of_input_terms(); ++i) {
+    const CDB_SGATE_ITERM* t = node->get_input_term(i);
+    if (!t || !cdb_is_connected(t)) continue;
+    const CDB_SGATE_OTERM* src = t->get_source();
+    if (!src || !kavu_is_a_protect_buffer(src->get_my_node())) return false;
+  }
+  for (unsigned i = 0; i < node->get_output_count(); ++i) {
+    const CDB_SGATE_OTERM* o = node->get_output_term(i);
+    if (!o || !o->has_fanout()) continue;
+    if (!o->has_fanout_exactly(1) || !kavu_is_a_protect_buffer(o->get_first_fanout()->get_my_node()))
+      return false;
+  }
+  return true;
+}
+
+bool is_io_like_node(const CDB_SGATE_NODE* node) {
+  switch (node->get_sgate_type()) {
+    case CDB_SGATE_IO_ENUM:
+    case CDB_SGATE_IO_BUF_ENUM:
+    case CDB_SGATE_TRI_BUS_ENUM:
+      return true;
+    default:
+      break;
+  }
+  if (kavu_is_a_direction_buffer(node)) return true;
+  if (!node->is_wysiwyg()) return false;
+  const CDB_SGATE_WYSIWYG* w = const_cast<CDB_SGATE_NODE*>(node)->cast_to_wysiwyg();
+  // The database's own I/O query of an atom: output and bidirectional cells.
+  return w->is_ddio_in() || w->is_ddio_oe() || w->is_ddio_out() || w->is_io_ibuf() || w->is_io_obuf() ||
+         w->is_io_pad() || w->is_output() || w->is_bidir();
+}
+
+bool is_partition_anchor(const CDB_SGATE_NODE* node) {
+  if (is_register(node)) return !is_wrapped_in_protect_buffers(node);
+  if (is_io_like_node(node) || kavu_is_a_latch(node) || kavu_is_a_component(node)) return true;
+  if (!node->is_wysiwyg()) return false;
+  const CDB_SGATE_WYSIWYG* w = const_cast<CDB_SGATE_NODE*>(node)->cast_to_wysiwyg();
+  return !(w->is_ram() || w->is_lutram() || w->is_mac() || w->is_lcell_comb() || w->is_logic_module());
+}
+
+std::vector<CDB_SGATE_NODE*> node_snapshot(const CDB_SGATE_NETLIST* netlist) {
+  std::vector<CDB_SGATE_NODE*> nodes;
+  nodes.reserve(netlist->size());
+  for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    if (*it) nodes.push_back(*it);
+  }
+  return nodes;
+}
+
+}  // namespace kavu_partition_detail
+
+// ---------------------------------------------------------------- bus and fractal maps
+
+HDB_INSTANCE_NAME* kavu_get_bus_name(CDB_SGATE_NODE* node) {
+  KAVU_CHECK(kavu_is_a_dff(node, true));
+  HDB_INSTANCE_NAME* iname = node->get_instance_name();
+  if (!iname) return nullptr;
+  if (HDB_INSTANCE_NAME* rep = iname->get_representative_name()) iname = rep;
+  while (HDB_INSTANCE_NAME* group = iname->get_group()) iname = group;
+  return iname;
+}
+
+void kavu_map_bus_to_regs(CDB_SGATE_NETLIST* netlist, KAVU_NAME_TO_NODES_MAP* bus_to_regs) {
+  bus_to_regs->clear();
+  KAVU_CHECK(netlist);
+  for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* node = *it;
+    if (!node || !is_register(node)) continue;
+    HDB_INSTANCE_NAME* iname = kavu_get_bus_name(node);
+    KAVU_CHECK(iname != 0);
+    (*bus_to_regs)[iname].push_back(node);
+  }
+}
+
+namespace {
+bool carries_fractal(const HDB_INSTANCE_NAME* name) {
+  HDB_DERIVED_OPTION<1, 0>* opt = HDB_DERIVED_OPTION<1, 0>::get_single_option(name, ACF_FRACTAL_SYNTHESIS, true);
+  return opt && opt->get_value();
+}
+}  // namespace
+
+HDB_INSTANCE_NAME* kavu_get_fractal_name(CDB_SGATE_NODE* node) {
+  HDB_INSTANCE_NAME* iname = node->get_instance_name();
+  if (!iname || !carries_fractal(iname)) return nullptr;
+  while (iname->get_parent() && carries_fractal(iname->get_parent()) && iname->get_parent()->get_parent())
+    iname = iname->get_parent();
+  return iname;
+}
+
+void kavu_map_fractal_to_nodes(CDB_SGATE_NETLIST* netlist, KAVU_NAME_TO_NODES_MAP* fractal_map) {
+  fractal_map->clear();
+  KAVU_CHECK(netlist);
+  for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* node = *it;
+    if (!node) continue;
+    if (HDB_INSTANCE_NAME* f = kavu_get_fractal_name(node)) (*fractal_map)[f].push_back(node);
+  }
+}
+
+// ---------------------------------------------------------------- cut buffers and boundaries
+
+void insert_cut_buffer(CDB_SGATE_OTERM* src_oterm, CDB_SGATE_ITERM* iterm, CDB_SGATE_NETLIST* netlist) {
+  KAVU_CHECK(src_oterm && iterm);
+  CDB_SGATE_BUFFER* buffer = new CDB_SGATE_BUFFER(nullptr, CDB_BUFFER_SILLY, true);
+  CDB_SGATE_ITERM* in = new CDB_SGATE_ITERM(buffer);
+  buffer->set_input_term(in, 0);
+  netlist->add_node(buffer, true);
+  in->clear_invert();
+  src_oterm->insert_fanout(in);
+  const bool old_invert = iterm->is_inverted();
+  buffer->get_single_oterm()->insert_fanout(iterm);
+  KAVU_CHECK(iterm->is_inverted() == old_invert);
+  HDB_INSTANCE_NAME* base = src_oterm->get_instance_name();
+  if (!base) base = src_oterm->get_my_node()->get_instance_name();
+  kavu_create_synthesized_name(buffer, base, "boundary");
+}
+
+CDB_SGATE_BOUNDARY* create_boundary_node(unsigned char direction, CDB_SGATE_OTERM* src_oterm,
+                                         CDB_SGATE_ITERM* iterm, CDB_SGATE_NETLIST* netlist) {
+  KAVU_CHECK(src_oterm || iterm);
+  CDB_SGATE_BOUNDARY* boundary =
+      new CDB_SGATE_BOUNDARY(nullptr, direction ? CDB_BOUNDARY_OUTPUT : CDB_BOUNDARY_INPUT);
+  CDB_SGATE_ITERM* in = new CDB_SGATE_ITERM(boundary);
+  in->clear_invert();
+  boundary->set_input_term(in, 0);
+  if (!boundary->get_single_oterm()) boundary->set_output_term(new CDB_SGATE_OTERM(boundary), 0);
+  netlist->add_node(boundary, true);
+  if (src_oterm) src_oterm->insert_fanout(in);
+  if (iterm) {
+    iterm->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
+    boundary->get_single_oterm()->insert_fanout(iterm);
+  }
+  if (!src_oterm) KAVU_INTERNAL_ERROR("from_oterm");
+  HDB_INSTANCE_NAME* base = src_oterm->get_instance_name();
+  if (!base) base = src_oterm->get_my_node()->get_instance_name();
+  kavu_create_synthesized_name(boundary, base, "boundary");
+  return boundary;
+}
+
+// ---------------------------------------------------------------- growth
+
+namespace {
+
+struct GROWTH {
+  const KAVU_NAME_TO_NODES_MAP& m_bus;
+  const KAVU_NAME_TO_NODES_MAP& m_fractal;
+  KAVU_PARTITIONER_STATE* m_state;
+  bool m_virtual;
+  bool m_dont_merge_on_bus;
+  bool m_verbose;
+  bool m_dont_merge_sms;
+  std::vector<CDB_SGATE_NODE*> m_work;
+
+  void trace(const char* fmt, const CDB_SGATE_NODE* n) const {
+    if (!m_verbose) return;
+    kavu_debug(fmt, n->get_string_type_name(), n->get_debug_name().c_str(), n->get_string_hpath().c_str(),
+               g_partition_id);
+  }
+  void add(CDB_SGATE_NODE* n) {
+    if (!labellable(n)) return;
+    m_work.push_back(n);
+    set_pid(n, g_partition_id);
+  }
+  void add_bus_buddies(CDB_SGATE_NODE* reg, const char* fmt, bool seed) {
+    HDB_INSTANCE_NAME* bus = kavu_get_bus_name(reg);
+    KAVU_NAME_TO_NODES_MAP::const_iterator map_iter = m_bus.find(bus);
+    KAVU_CHECK(map_iter != m_bus.end());
+    for (CDB_SGATE_NODE* buddy : map_iter->second) {
+      if (seed) KAVU_CHECK(buddy->get_single_oterm()->get_aux() < g_partition_id);
+      if (pid(buddy) >= g_partition_id) continue;
+      if (buddy != reg) trace(fmt, buddy);
+      add(buddy);
+    }
+  }
+  void add_state_machine_buddies(CDB_SGATE_NODE* state, const char* fmt) {
+    CDB_STATE_MACHINE* machine = state->cast_to_state()->get_state_machine();
+    KAVU_CHECK(machine);
+    for (CDB_SGATE_STATE* s : machine->get_states()) {
+      KAVU_CHECK(s->get_single_oterm()->get_aux() < g_partition_id);
+      trace(fmt, s);
+      add(s);
+    }
+  }
+  void add_fractal_buddies(CDB_SGATE_NODE* node, HDB_INSTANCE_NAME* fractal) {
+    KAVU_NAME_TO_NODES_MAP::const_iterator fractal_map_iter = m_fractal.find(fractal);
+    KAVU_CHECK(fractal_map_iter != m_fractal.end());
+    (void)node;
+    for (CDB_SGATE_NODE* buddy : fractal_map_iter->second) {
+      if (pid(buddy) >= g_partition_id) continue;
+      trace("Also adding fractal-buddy %s %s %s to the partition %d", buddy);
+      add(buddy);
+    }
+  }
+  // Adds a gate with its buddies; `fractal_too` is off on the fan-in side.
+  void add_with_buddies(CDB_SGATE_NODE* n, bool fractal_too, const char* bus_fmt, bool seed,
+                        const char* sm_fmt = "Also adding state machine buddy state %s %s %s to the partition %d") {
+    if (fractal_too) {
+      if (HDB_INSTANCE_NAME* f = kavu_get_fractal_name(n)) {
+        add_fractal_buddies(n, f);
+        return;
+      }
+    }
+    if (!m_dont_merge_on_bus && is_register(n)) {
+      add_bus_buddies(n, bus_fmt, seed);
+    } else if (!m_dont_merge_sms && kavu_is_a_state_buffer(n)) {
+      add_state_machine_buddies(n, sm_fmt);
+    } else {
+      add(n);
+    }
+  }
+  bool protected_edge(const CDB_SGATE_ITERM* t) const { return m_virtual && m_state->is_protected(t, 3); }
+
+  void traverse(CDB_SGATE_NODE* n) {
+    trace("Traversing fanout of %s %s %s for partition %d", n);
+    for (unsigned oi = 0; oi < n->get_output_count(); ++oi) {
+      CDB_SGATE_OTERM* o = n->get_output_term(oi);
+      if (!o) continue;
+      if (m_virtual && int(o->get_number_of_fanout()) >= g_partition_min_fanout_threshold) continue;
+      for (CDB_SGATE_ITERM* t : o->fanouts()) {
+        CDB_SGATE_NODE* s = t->get_my_node();
+        if (kavu_is_a_silly_buffer(s) || protected_edge(t) || !labellable(s)) continue;
+        const int id = pid(s);
+        if (id > g_partition_id) KAVU_INTERNAL_ERROR("oterm2->get_aux() == g_partition_id");
+        if (id == g_partition_id) continue;
+        trace("  fo - Adding %s %s %s to the partition %d", s);
+        add_with_buddies(s, true, "  fo - Also adding bus-buddy %s %s %s to the partition %d", false);
+      }
+    }
+    trace("Traversing fanin of %s %s %s for partition %d", n);
+    for (unsigned ii = 0; ii < n->get_number_of_input_terms(); ++ii) {
+      CDB_SGATE_ITERM* t = n->get_input_term(ii);
+      if (!t || !cdb_is_connected(t) || !t->get_source()) continue;
+      CDB_SGATE_NODE* f = t->get_source()->get_my_node();
+      if (kavu_is_a_silly_buffer(f)) continue;
+      if (protected_edge(t)) continue;
+      if (m_virtual && f->get_single_oterm() &&
+          int(f->get_single_oterm()->get_number_of_fanout()) >= g_partition_min_fanout_threshold)
+        continue;
+      const int id = pid(f);
+      if (id >= g_partition_id) {
+        KAVU_CHECK(id == g_partition_id);
+        continue;
+      }
+      trace("  fi - Adding %s %s %s to the partition %d", f);
+      add_with_buddies(f, false, "  fi - Also adding bus-buddy %s %s %s to the partition %d", false,
+                       "  fi - Also adding state machine buddy state %s %s %s to the partition %d");
+    }
+  }
+};
+
+}  // namespace
+
+namespace {
+int grow(const GROW_KEYS& keys, CDB_SGATE_NODE* seed, const KAVU_NAME_TO_NODES_MAP& bus_to_regs,
+         const KAVU_NAME_TO_NODES_MAP& fractal_map, KAVU_PARTITIONER_STATE* partitioner, bool virtual_cut) {
+  KAVU_CHECK(!virtual_cut || partitioner);
+  GROWTH g{bus_to_regs,          fractal_map,      partitioner, virtual_cut, keys.m_dont_merge_on_bus,
+           keys.m_verbose,       keys.m_dont_merge_sms, {}};
+  g.add_with_buddies(seed, true, "Also adding bus-buddy %s %s %s to the partition %d", true);
+  for (size_t i = 0; i < g.m_work.size(); ++i) g.traverse(g.m_work[i]);
+  return int(g.m_work.size());
+}
+}  // namespace
+
+GROW_KEYS GROW_KEYS::read() {
+  return {bool(cfg_is_on("kavu_dont_merge_on_bus", false)), bool(cfg_is_on("kavu_partition_very_verbose", false)),
+          bool(cfg_is_on("kavu_dont_merge_sms", false))};
+}
+
+int kavu_partition_detail::grow_partition_with(const GROW_KEYS& keys, CDB_SGATE_NODE* seed,
+                                               KAVU_PARTITIONER_STATE* state, bool virtual_cut) {
+  return grow(keys, seed, state->m_bus_to_regs, state->m_fractal_map, state, virtual_cut);
+}
+
+int grow_partition(CDB_SGATE_NODE* seed, const KAVU_NAME_TO_NODES_MAP& bus_to_regs,
+                   const KAVU_NAME_TO_NODES_MAP& fractal_map, KAVU_PARTITIONER_STATE* partitioner,
+                   bool virtual_cut) {
+  return grow(GROW_KEYS::read(), seed, bus_to_regs, fractal_map, partitioner, virtual_cut);
+}
+
+// ---------------------------------------------------------------- the run
+
+namespace {
+
+void dump_stage(bool dump, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist, const char* stage) {
+  if (!dump) return;
+  if (KAVU_NETLIST_DUMPER dumper = kavu_get_netlist_dumper()) {
+    dumper(hierarchy, netlist, stage);
+  } else {
+    kavu_debug("RTL dumper function hasn't been initialized. Call kavu_set_netlist_dumper first");
+  }
+}
+
+void initialize_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist, bool timing_driven,
+                           const SYNTH::KAVU::PARTITIONING_PARAMS& params) {
+  GEN_PROFILER profiler("KAVU", "initialize_partitions");
+  KAVU_CHECK(netlist);
+  netlist->prepare_for_use();
+  GEN_DYN_FLAG flag = netlist->get_flag_manager().create_flag("mffc_boundary_flag");
+  netlist->sweep(false);
+  if (cfg_is_on("kavu_partition_new_mffc_algo", true)) {
+    kavu_partition_into_mffcs_new(netlist, flag);
+  } else {
+    kavu_partition_into_mffcs(netlist, flag);
+  }
+  kavu_map_bus_to_regs(netlist, &state->m_bus_to_regs);
+  kavu_map_fractal_to_nodes(netlist, &state->m_fractal_map);
+  flag_dont_touch_on_iterms(state, netlist, timing_driven, flag, params);
+  netlist->get_flag_manager().destroy_flag(flag);
+  kavu_reset_aux_and_aux2_values(netlist);
+
+  int n = kavu_get_num_partitions(netlist, params);
+  if (n < 1) n = 1;
+  kavu_debug("Targeting %d partitions. ", n);
+  g_partition_size_max = int(netlist->size()) / n + 1;
+  g_partition_size_min = 4 * g_partition_size_max / 5;
+  g_partition_size_advance = g_partition_size_max;
+  KAVU_CHECK(g_partition_size_max > 0);
+  kavu_debug("Max partition size = %d. Min partition size for merging is %d.", g_partition_size_max,
+             g_partition_size_min);
+}
+
+void skip_trace(const CDB_SGATE_NODE* a, const CDB_SGATE_NODE* b) {
+  if (g_partitioner_dump_msg)
+    kavu_debug("Skip cutting on edge %s -> %s", a->get_debug_name().c_str(), b->get_debug_name().c_str());
+}
+
+void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
+  GEN_PROFILER profiler("KAVU", "preprocess_partitions");
+  std::vector<CDB_SGATE_ITERM*> fanouts;
+  // Cut buffers are appended while walking; they are no anchors.
+  for (CDB_SGATE_NODE* anchor : node_snapshot(netlist)) {
+    KAVU_CHECK(anchor);
+    if (!is_partition_anchor(anchor)) continue;
+    // Edges into a gate that cannot carry an id are never cut.
+    if (labellable(anchor)) {
+      for (unsigned i = 0; i < anchor->get_number_of_input_terms(); ++i) {
+        CDB_SGATE_ITERM* t = anchor->get_input_term(i);
+        if (!t || !cdb_is_connected(t) || !t->get_source()) continue;
+        CDB_SGATE_OTERM* o = t->get_source();
+        if (state->cut_level(t) == 0) {
+          if (!kavu_is_a_silly_buffer(o->get_my_node())) insert_cut_buffer(o, t, netlist);
+        } else {
+          skip_trace(o->get_my_node(), anchor);
+        }
+      }
+    }
+    for (unsigned oi = 0; oi < anchor->get_output_count(); ++oi) {
+      CDB_SGATE_OTERM* o = anchor->get_output_term(oi);
+      if (!o) continue;
+      o->copy_fanouts(fanouts);
+      for (CDB_SGATE_ITERM* t : fanouts) {
+        CDB_SGATE_NODE* sink = t->get_my_node();
+        if (state->cut_level(t) == 0 && !kavu_is_a_silly_buffer(sink) && labellable(sink)) {
+          insert_cut_buffer(o, t, netlist);
+        } else {
+          skip_trace(anchor, sink);
+        }
+      }
+    }
+  }
+}
+
+void find_connected_components(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
+  GEN_PROFILER profiler("KAVU", "find_connected_components");
+  KAVU_CHECK(netlist);
+  const GROW_KEYS keys = GROW_KEYS::read();
+  for (CDB_SGATE_NODE* node : node_snapshot(netlist)) {
+    if (kavu_is_a_silly_buffer(node) || !labellable(node) || pid(node) != 0) continue;
+    ++g_partition_id;
+    grow_partition_with(keys, node, state, false);
+  }
+}
+
+}  // namespace
+
+KAVU_PARTITIONER::KAVU_PARTITIONER() : m_state(new KAVU_PARTITIONER_STATE) {}
+KAVU_PARTITIONER::~KAVU_PARTITIONER() { delete m_state; }
+
+int KAVU_PARTITIONER::get_cut_level(const CDB_SGATE_ITERM* iterm) const { return m_state->cut_level(iterm); }
+
+void KAVU_PARTITIONER::partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB_SGATE_HIERARCHY* hierarchy,
+                                                 const SYNTH::KAVU::PARTITIONING_PARAMS& params,
+                                                 bool timing_driven) {
+  GEN_PROFILER profiler("KAVU", "partition_on_reg_boundary");
+  KAVU_CHECK(netlist);
+  static const bool dump = cfg_is_on("kavu_partitioner_dump_netlists", false);
+  static const bool no_refine = cfg_is_on("kavu_disable_partition_refine_on_fanout", false);
+  initialize_partitions(m_state, netlist, timing_driven, params);
+  preprocess_partitions(m_state, netlist);
+  dump_stage(dump, hierarchy, netlist, "before_partition");
+  find_connected_components(m_state, netlist);
+  dump_stage(dump, hierarchy, netlist, "after_initial");
+  if (!no_refine) {
+    kavu_debug("Refining partitions based on fanout ...");
+    refine_partitions(m_state, netlist);
+  }
+  dump_stage(dump, hierarchy, netlist, "after_split");
+  merge_partitions(m_state, netlist);
+  dump_stage(dump, hierarchy, netlist, "after_merge");
+  kavu_postprocess_partitions(netlist);
+  kavu_print_partitions(netlist);
+  dump_stage(dump, hierarchy, netlist, "after_partition");
+}
+
+void KAVU_PARTITIONER::redo_partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB_SGATE_HIERARCHY* hierarchy,
+                                                      const SYNTH::KAVU::PARTITIONING_PARAMS& params,
+                                                      bool timing_driven) {
+  KAVU_CHECK(netlist);
+  kavu_delete_partition_on_reg_boundary(netlist);
+  partition_on_reg_boundary(netlist, hierarchy, params, timing_driven);
+}

@@ -1,0 +1,139 @@
+// Tests of the cut levels of edges: the rule table on hand-built netlists,
+// mux trees, XOR chains, register feedback and the timing rule.
+#include <memory>
+
+#include "gen/gen_dyn_flag.h"
+#include "kavu_partition.h"
+#include "kavu_partition_int.h"
+#include "testkit/platform_testkit.h"
+
+using namespace kavu_platform;
+
+namespace {
+
+// The cone flags and the cut levels of a netlist, as a partitioning run
+// computes them first.
+std::unique_ptr<KAVU_PARTITIONER_STATE> cut_levels(CDB_SGATE_NETLIST* nl, bool timing = false,
+                                                   bool never_cut_comb = false) {
+  auto state = std::make_unique<KAVU_PARTITIONER_STATE>();
+  GEN_DYN_FLAG flag = nl->get_flag_manager().create_flag("mffc_boundary_flag");
+  kavu_partition_into_mffcs_new(nl, flag);
+  SYNTH::KAVU::PARTITIONING_PARAMS params;
+  params.set_param("never_cut_combinational_logic", never_cut_comb);
+  flag_dont_touch_on_iterms(state.get(), nl, timing, flag, params);
+  nl->get_flag_manager().destroy_flag(flag);
+  return state;
+}
+
+CDB_SGATE_ITERM* in(CDB_SGATE_NODE* n, unsigned i) { return n->get_input_term(i); }
+
+}  // namespace
+
+TEST(KavuPartitionCutLevel, DefaultRules) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+  CDB_SGATE_NODE* b = make_input_pin(&nl, "b");
+  CDB_SGATE_NODE* inner = make_and(&nl, a, b);          // single fan-out into head: inside a cone
+  CDB_SGATE_NODE* head = make_or(&nl, inner, b);        // two fan-outs: a cone head
+  CDB_SGATE_NODE* r = make_dff(&nl, head, a);           // data input fed by a gate
+  CDB_SGATE_NODE* user = make_xor(&nl, head, a);        // cone head to a plain gate
+  CDB_SGATE_NODE* m1 = make_mux(&nl, a, b, a);
+  CDB_SGATE_NODE* m2 = make_mux(&nl, m1, b, user);      // mux to mux inside a cone
+  make_output_pin(&nl, "y", m2);
+  make_output_pin(&nl, "q", r);
+  CDB_SGATE_BUFFER* silly = make_buffer(&nl, r, CDB_BUFFER_SILLY);
+  make_output_pin(&nl, "s", silly);
+  auto st = cut_levels(&nl);
+  const struct {
+    const char* what;
+    CDB_SGATE_ITERM* edge;
+    int level;
+  } rows[] = {
+      {"register data input fed by a gate", in(r, 0), 1},
+      {"edge inside a cone", in(head, 0), 2},
+      {"mux to mux inside a cone", in(m2, 0), 3},
+      {"cone head to a plain gate", in(user, 0), 0},
+      {"into a silly buffer", in(silly, 0), 3},
+      {"register clock fed by a pin", in(r, 1), 0},
+  };
+  for (const auto& row : rows) EXPECT_EQ(st->cut_level(row.edge), row.level) << row.what;
+  KAVU_PARTITIONER_STATE fresh;
+  EXPECT_KAVU_INTERNAL_ERROR(fresh.cut_level(in(r, 0)), "Iterm map not intialized");
+}
+
+TEST(KavuPartitionCutLevel, MuxTreesXorChainsAndNeverCutComb) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+  CDB_SGATE_NODE* b = make_input_pin(&nl, "b");
+  CDB_SGATE_NODE* c = make_input_pin(&nl, "c");
+  CDB_SGATE_NODE* dec = make_and(&nl, a, b);             // decoder-like comb gate, two fan-outs
+  CDB_SGATE_NODE* leaf = make_mux(&nl, a, b, dec);       // single fan-out into the stick
+  CDB_SGATE_NODE* stick = make_mux(&nl, leaf, c, dec);   // data from a mux: a mux stick
+  CDB_SGATE_NODE* x1 = make_xor(&nl, a, b);
+  CDB_SGATE_NODE* x2 = make_xor(&nl, x1, c);
+  make_output_pin(&nl, "x1", x1);
+  make_output_pin(&nl, "x2", x2);
+  make_output_pin(&nl, "m", stick);
+  EXPECT_TRUE(is_mux_stick(stick));
+  EXPECT_FALSE(is_mux_stick(leaf));
+  {
+    auto st = cut_levels(&nl);
+    EXPECT_EQ(st->cut_level(in(stick, 2)), 3) << "select of a mux stick fed by comb logic";
+    EXPECT_EQ(st->cut_level(in(leaf, 2)), 3) << "select of a mux feeding a mux stick";
+    EXPECT_EQ(st->cut_level(in(x2, 0)), 0) << "XOR chains are cut by default";
+  }
+  {
+    CFG_SCOPE cfg{{"kavu_dont_cut_between_xors_and_mux_stuffs", "on"}};
+    EXPECT_EQ(cut_levels(&nl)->cut_level(in(x2, 0)), 3);
+  }
+  {
+    CFG_SCOPE cfg{{"kavu_dont_cut_between_selectors_and_logic", "off"},
+                  {"kavu_dont_cut_between_dec_and_mux_sticks", "off"}};
+    EXPECT_LT(cut_levels(&nl)->cut_level(in(stick, 2)), 3) << "mux rules switched off";
+  }
+  EXPECT_EQ(cut_levels(&nl, false, true)->cut_level(in(x2, 0)), 3) << "never_cut_combinational_logic";
+}
+
+TEST(KavuPartitionCutLevel, FeedbackSearchFindsShortPathsWhateverTheVisitOrder) {
+  // r.D <- X(mux) ; X.in0 <- C1 <- M ; X.in1 <- M ; M <- N <- r.Q.
+  // With depth 3 the search reaches M first through C1 with one level left
+  // (no path), then directly with two (a path r.Q -> N -> M -> X -> r.D).
+  // A memo that ignores the depth would miss the second visit.
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
+  CDB_SGATE_NODE* r = make_dff(&nl, nullptr, clk);
+  CDB_SGATE_NODE* n = make_not(&nl, r);
+  CDB_SGATE_NODE* m = make_not(&nl, n);
+  CDB_SGATE_NODE* c1 = make_not(&nl, m);
+  CDB_SGATE_NODE* x = make_mux(&nl, c1, m, nullptr);
+  x->get_single_oterm()->insert_fanout(in(r, 0));
+  make_output_pin(&nl, "q", r);
+  {
+    auto st = cut_levels(&nl);
+    EXPECT_LT(st->cut_level(in(x, 1)), 3) << "feedback search is off by default";
+  }
+  CFG_SCOPE cfg{{"kavu_dont_cut_qfbk", "on"}, {"kavu_qfbk_max_depth", "3"}};
+  auto st = cut_levels(&nl);
+  for (CDB_SGATE_ITERM* t : {in(r, 0), in(x, 1), in(m, 0), in(n, 0)}) EXPECT_EQ(st->cut_level(t), 3);
+  EXPECT_NE(st->cut_level(in(c1, 0)), 3) << "C1 lies on no path within the depth";
+  CFG_SCOPE shallow{{"kavu_qfbk_max_depth", "2"}};
+  EXPECT_LT(cut_levels(&nl)->cut_level(in(x, 1)), 3) << "the loop is longer than the depth";
+  KAVU_PARTITIONER_STATE state;
+  EXPECT_KAVU_INTERNAL_ERROR(flag_qfbk_path(&state, in(r, 0), r->get_single_oterm(), -1, 1, 3), "depth >= 0");
+}
+
+TEST(KavuPartitionCutLevel, TimingKeepsNearCriticalEdgesWhole) {
+  // A long path in -> g1 -> g2 -> g3 -> out and a short one in -> h -> out2.
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+  CDB_SGATE_NODE* b = make_input_pin(&nl, "b");
+  CDB_SGATE_NODE* g1 = make_and(&nl, a, b);
+  CDB_SGATE_NODE* g2 = make_or(&nl, g1, b);
+  CDB_SGATE_NODE* g3 = make_xor(&nl, g2, a);
+  CDB_SGATE_NODE* h = make_xor(&nl, a, b);
+  make_output_pin(&nl, "y", g3);
+  make_output_pin(&nl, "z", h);
+  auto st = cut_levels(&nl, true);
+  for (CDB_SGATE_ITERM* t : {in(g1, 0), in(g2, 0), in(g3, 0)}) EXPECT_EQ(st->cut_level(t), 3);
+  EXPECT_LT(st->cut_level(in(h, 0)), 3);
+}
