@@ -314,7 +314,11 @@ void transfer_netlist(PDB_SEGMENT& seg, void* record) {
     nl->set_is_partition_netlist(is_part);
     nl->set_number(number);
     nl->set_first_debug_number(first);
+    // Gates made after reading get numbers above every gate read and at or
+    // above the netlist's first number, which every partition of one split
+    // shares, so the parent can tell (and renumber) them after the merge.
     if (CDB_SGATE_NODE::s_debug_counter <= max_debug) CDB_SGATE_NODE::s_debug_counter = max_debug + 1;
+    if (first > 0 && CDB_SGATE_NODE::s_debug_counter < unsigned(first)) CDB_SGATE_NODE::s_debug_counter = unsigned(first);
   }
 }
 

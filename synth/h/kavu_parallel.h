@@ -34,12 +34,15 @@ struct KAVU_PARALLEL_HELPER_ARGS {
   THR_NAMED_PIPE** ul_pipes = nullptr;
   int num_processes = 0;
   int num_partitions = 0;
+  std::string* failure = nullptr;    // this helper's own slot: why it failed, for the parent to print
 };
 
 // The key "p<type>_<word>".
 bool kavu_parallel_key_is_on(const char* type, const char* word, bool dflt);
 // The key "parallel_use_pipes" (on), read once per process.
 bool kavu_use_named_pipes();
+// Tests: -1 follows the key, 0 or 1 forces pipes off or on.
+void kavu_parallel_force_named_pipes(int mode);
 void kavu_parallel_dump(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist, const char* format,
                         const char* type, int a, int b);
 // The argument vector of helper i (pipe names empty: no pipe options).

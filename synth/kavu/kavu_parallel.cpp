@@ -50,9 +50,15 @@ bool kavu_parallel_key_is_on(const char* type, const char* word, bool dflt) {
   return cfg_is_on(key, dflt);
 }
 
+namespace {
+int g_force_pipes = -1;
+}
+
+void kavu_parallel_force_named_pipes(int mode) { g_force_pipes = mode; }
+
 bool kavu_use_named_pipes() {
   static const bool on = cfg_is_on("parallel_use_pipes", true);
-  return on;
+  return g_force_pipes >= 0 ? g_force_pipes != 0 : on;
 }
 
 bool kavu_llis_is_generating_databases() { return cfg_is_on("kavu_llis_generate_databases", false); }
@@ -104,10 +110,14 @@ void kavu_parallel_launcher_thread(void* p) {
   THR_PROCESS_EXIT_CODE code;
   IPC_COMMAND ipc;
   // Worker threads print nothing: the parent reports the run's outcome.
+  std::string cmd;
+  for (const std::string& a : args->command) cmd += (cmd.empty() ? "" : " ") + a;
   if (!ipc.run_argv_with_named_pipe(args->command, ".", &code, args->use_pipes, args->dl_pipes, args->ul_pipes,
                                     args->num_processes, args->num_partitions)) {
+    if (args->failure) *args->failure = "Failed to run: " + cmd;
     success.store(false);
   } else if (code.m_error != 0) {
+    if (args->failure) *args->failure = "Failed with error code " + std::to_string(code.m_error) + ": " + cmd;
     success.store(false);
   }
 }
@@ -152,6 +162,7 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
       }
     }
   }
+  std::vector<std::string> failures(static_cast<size_t>(processes));
   PUT_SPMD_JOB_VOID_PTR* job = PUT_SPMD_JOB_VOID_PTR::create_job(&kavu_parallel_launcher_thread, threads, false,
                                                                  nullptr, nullptr);
   for (int i = 0; i < processes; ++i) {
@@ -164,12 +175,16 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
     args->ul_pipes = pipes ? ul.data() : nullptr;
     args->num_processes = processes;
     args->num_partitions = num_partitions;
+    args->failure = &failures[size_t(i)];
     job->add_task(args);
   }
   const bool insert = MSG_D::m_insert;
   MSG_D::m_insert = false;
   job->run();
   MSG_D::m_insert = insert;
+  // Reported here, on the parent's thread, once the workers are done.
+  for (const std::string& f : failures)
+    if (!f.empty()) kavu_debug("%s", f.c_str());
   for (const std::string& line : ipc_take_helper_messages()) kavu_debug("Helper: %s", line.c_str());
   remove_pipes();
   kavu_debug("Partitions %s run successfully", success ? "were" : "were not");
