@@ -149,8 +149,19 @@ TEST(KavuPartitionNetlists, SplitAndMergeBackOnSequentialDesigns) {
 TEST(KavuPartitionNetlists, MergeRenumbersHelperGatesBeforeAnyLookup) {
   PARTITION_TEST_SCOPE scope;
   LOADED_NETLIST nl = load_blif("seq/diffeq1");
+  // A state machine makes the merge look gates up by number.
+  CDB_SGATE_HIERARCHY hierarchy;
+  auto* machine = new CDB_STATE_MACHINE;
+  auto* state = new CDB_SGATE_STATE(nullptr, machine);
+  nl->add_node(state, true);
+  machine->add_state(state);
+  make_output_pin(nl.get(), "st", state);
+  hierarchy.get_machine_list()->push_back(machine);
+  KAVU_PARTITIONER partitioner;
+  partitioner.partition_on_reg_boundary(nl.get(), nullptr, partition_params(4), false);
   KAVU_PARTITION_BOUNDARIES b;
-  std::vector<CDB_SGATE_NETLIST*> parts = split(nl.get(), 4, b);
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  kavu_get_partition_netlists(parts, nl.get(), &hierarchy, nullptr, b, false);
   ASSERT_GE(parts.size(), 2u);
   const unsigned first = unsigned(parts[0]->get_first_debug_number());
   // Two "helpers" make a gate each with the same number, as separate
@@ -160,10 +171,12 @@ TEST(KavuPartitionNetlists, MergeRenumbersHelperGatesBeforeAnyLookup) {
     n->set_debug_number(first + 5);
   }
   std::vector<CDB_SGATE_NETLIST*> none;
-  kavu_merge_netlists(none, nl.get(), nullptr, b);  // an empty vector is no merge
-  kavu_merge_netlists(parts, nl.get(), nullptr, b);
+  kavu_merge_netlists(none, nl.get(), &hierarchy, b);  // an empty vector is no merge
+  kavu_merge_netlists(parts, nl.get(), &hierarchy, b);
   std::set<unsigned> numbers;
   for (CDB_SGATE_NODE* n : nl->get_node_list()) EXPECT_TRUE(numbers.insert(n->get_debug_number()).second);
+  ASSERT_EQ(hierarchy.get_machine_list()->size(), 1u);
+  EXPECT_EQ(machine->get_states().size(), 1u);
 }
 
 TEST(KavuParallelArchives, OrderFailuresAndMissingOutputs) {
@@ -306,4 +319,48 @@ TEST(KavuParallelRun, HelperCommandKeepsNamesWhole) {
   EXPECT_NE(std::find(argv.begin(), argv.end(), "--recompile"), argv.end());
   // Zero partitions is not a success.
   EXPECT_FALSE(kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", 0));
+}
+
+TEST(KavuPartitionNetlists, StateMachinesComeBackOrGoWhenNoStateIsLeft) {
+  PARTITION_TEST_SCOPE scope;
+  LOADED_NETLIST nl = load_blif("seq/diffeq1");
+  CDB_SGATE_HIERARCHY hierarchy;
+  // Two machines, each with one state gate read by an output pin and
+  // clocked by the first register's output.
+  CDB_SGATE_NODE* reg = nullptr;
+  for (CDB_SGATE_NODE* n : nl->get_node_list())
+    if (!reg && n->cast_to_dff()) reg = n;
+  ASSERT_NE(reg, nullptr);
+  CDB_SGATE_STATE* states[2];
+  for (int i = 0; i < 2; ++i) {
+    auto* m = new CDB_STATE_MACHINE;
+    m->set_name("fsm" + std::to_string(i));
+    states[i] = new CDB_SGATE_STATE(nullptr, m);
+    nl->add_node(states[i], true);
+    m->add_state(states[i]);
+    m->set_clk(reg->get_single_oterm());
+    make_output_pin(nl.get(), ("st" + std::to_string(i)).c_str(), states[i]);
+    hierarchy.get_machine_list()->push_back(m);
+  }
+  KAVU_PARTITIONER partitioner;
+  partitioner.partition_on_reg_boundary(nl.get(), nullptr, partition_params(4), false);
+  KAVU_PARTITION_BOUNDARIES b;
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  kavu_get_partition_netlists(parts, nl.get(), &hierarchy, nullptr, b, false);
+  EXPECT_FALSE(hierarchy.has_machines());
+  // A "helper" removes the second machine's only state gate.
+  CDB_SGATE_NETLIST* owner = states[1]->get_netlist();
+  ASSERT_NE(owner, nullptr);
+  std::vector<CDB_SGATE_ITERM*> readers;
+  states[1]->get_single_oterm()->copy_fanouts(readers);
+  for (CDB_SGATE_ITERM* t : readers) t->set_vcc();
+  owner->delete_node(states[1]);
+  delete states[1];
+  kavu_merge_netlists(parts, nl.get(), &hierarchy, b);
+  ASSERT_EQ(hierarchy.get_machine_list()->size(), 1u);
+  CDB_STATE_MACHINE* m = hierarchy.get_machine_list()->front();
+  EXPECT_EQ(m->get_name(), "fsm0");
+  ASSERT_EQ(m->get_states().size(), 1u);
+  EXPECT_EQ(m->get_states()[0], states[0]);
+  EXPECT_EQ(m->get_clk(), reg->get_single_oterm());
 }

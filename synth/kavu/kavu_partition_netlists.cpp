@@ -210,26 +210,33 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
     }
   }
   if (f) fclose(f);
-  // State machines come back by the numbers of their (old) gates.
+  // State machines come back by the numbers of their gates. The machines
+  // hold only numbers now, so every gate is looked up: after the
+  // renumbering above no two share one.
   if (!boundaries.get_machines().empty()) {
-    std::unordered_map<unsigned, CDB_SGATE_NODE*> wanted;
-    for (CDB_STATE_MACHINE* m : boundaries.get_machines()) m->gather_nodes_of_interest(&wanted);
+    std::unordered_map<unsigned, CDB_SGATE_NODE*> by_number;
     for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
-      auto it = wanted.find(node->get_debug_number());
-      if (it == wanted.end()) continue;
-      if (it->second && it->second != node) {
+      auto [it, fresh] = by_number.emplace(node->get_debug_number(), node);
+      if (!fresh) {
         char text[512];
         snprintf(text, sizeof text, "Two nodes have the same debug number %d: %s and %s",
                  int(node->get_debug_number()), node->get_string_hpath().c_str(),
                  it->second->get_string_hpath().c_str());
         KAVU_INTERNAL_ERROR(text);
       }
-      it->second = node;
     }
     for (CDB_STATE_MACHINE* m : boundaries.get_machines()) {
-      m->recover_oterms_from_debug_numbers(&wanted);
-      if (hierarchy) hierarchy->get_machine_list()->push_back(m);
-      else delete m;
+      m->recover_oterms_from_debug_numbers(&by_number);
+      // Synthesis may have removed every state gate of a machine: nothing is
+      // left to describe, so the machine goes instead of stopping the flow.
+      if (m->get_states().empty()) {
+        kavu_debug("State machine %s has no state buffer left and is dropped", m->get_name().c_str());
+        delete m;
+      } else if (hierarchy) {
+        hierarchy->get_machine_list()->push_back(m);
+      } else {
+        delete m;
+      }
     }
     boundaries.get_machines().clear();
   }
