@@ -181,6 +181,10 @@ TEST(KavuPartitionNetlists, MergeRenumbersHelperGatesBeforeAnyLookup) {
 
 TEST(KavuParallelArchives, OrderFailuresAndMissingOutputs) {
   PARALLEL_SCOPE scope;
+  // A removed-register archive left by an earlier run.
+  kavu_parallel_create_removed_reg_db("rev 1", "map", 0);
+  ASSERT_TRUE(kavu_parallel_write_and_delete_removed_reg_db("rev 1", "map", 0));
+  CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->set_current_removed_reg_db("main");
   // Three partitions of 1, 3, 3 gates are written largest first, equal
   // sizes by decreasing position.
   std::vector<CDB_SGATE_NETLIST*> parts;
@@ -198,8 +202,8 @@ TEST(KavuParallelArchives, OrderFailuresAndMissingOutputs) {
     EXPECT_EQ(p->get_number(), expect_number[k]);
     delete p;
   }
-  // Without removed-register archives (no helper ran) deserialize fails
-  // instead of merging a null database.
+  // Without removed-register archives (no helper ran; the stale one went
+  // with the new run) deserialize fails instead of merging a null database.
   std::vector<CDB_SGATE_NETLIST*> back;
   EXPECT_FALSE(kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, back, 3));
   for (CDB_SGATE_NETLIST* p : back) delete p;
