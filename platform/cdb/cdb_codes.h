@@ -309,3 +309,12 @@ enum : uint8_t {
   CDB_TERM_SYNTHESIZED_NAME = 0x02,  // output terminals
   CDB_TERM_CONNECTED = 0x02          // input terminals
 };
+
+// ---- RAM-block mode flags read by retiming (CDB_SGATE_WYSIWYG_RAM_BLOCK::ram_mode_is,
+// clear_ram_mode); per port, below 128.
+enum CDB_RAM_FLAG_ENUM : unsigned {
+  CDB_RAM_DATA_IN_CLOCK = 3,           // the port's inputs are clocked by the second clock
+  CDB_RAM_PORT_B_INPUTS_CLOCKED = 8,   // port B's inputs are registered
+  CDB_RAM_PORT_B_OUTPUTS_CLOCKED = 9,  // port B's outputs are registered
+  CDB_RAM_DATA_OUT_CLOCK = 27          // port B's outputs are clocked by the second clock
+};

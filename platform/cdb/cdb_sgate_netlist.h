@@ -94,6 +94,11 @@ class CDB_SGATE_NETLIST {
   void sort_by_dag_order(int rank_order = INPUTS_FIRST);
   // The same topological ordering of the node list (arguments accepted for callers).
   void dfs(int mode, bool a, bool b, bool c);
+  // Takes out every cut buffer (buffer type 3) that lies on no combinational
+  // loop (registers break loops): its source drives its fan-outs, inversions
+  // composed; the buffer goes to the graveyard (destroyed at the next
+  // collection, D3). Returns the count.
+  int remove_redundant_loop_cuts();
 
   // --- copy
   // A new netlist with a copy of every linked gate, connected as the
@@ -217,3 +222,4 @@ std::string cdb_sgate_get_bus_index_string(const char* name);
 // A list of indices as text: runs of consecutive values as "a..b", others
 // separated by ",": {7,6,5,4} -> "7..4", {0,2,3} -> "0,2..3".
 std::string cdb_sgate_get_bus_index_string(const std::vector<int>& indices);
+

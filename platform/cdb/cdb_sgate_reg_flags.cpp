@@ -39,7 +39,8 @@ void cdb_sgate_set_max_fanout(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* node) 
 
 void cdb_sgate_set_keep_fanout_free_flags_from_assignments(CDB_SGATE_NODE* node) {
   PLAT_CHECK(node != nullptr, "CDB");
+  // An assignment decides; without one, a request already on the gate stands.
   auto* o = bool_option(node, ACF_KEEP_FANOUT_FREE);
-  const bool keep = o && o->get_value();
+  const bool keep = o ? o->get_value() : node->kff_requested();
   node->set_kff(keep, keep, true);
 }

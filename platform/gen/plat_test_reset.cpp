@@ -13,6 +13,7 @@
 #include "testkit/platform_test_hooks.h"
 #include "thr/thr_ipc.h"
 #include "cdb/cdb_sgate_removed_regs.h"
+#include "wl/wl.h"
 
 namespace kavu_platform {
 
@@ -31,6 +32,7 @@ void plat_test_reset_all() {
   // parallel synthesis: helper messages, dispatchers, removed-register databases
   thr_ipc_test_reset();
   CDB_SGATE_REMOVED_REGISTERS_MANAGER::test_reset();
+  wl_test_reset();
 }
 
 }  // namespace kavu_platform

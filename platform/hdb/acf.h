@@ -50,6 +50,9 @@ enum ACF_VARIABLE_TYPE_ENUM {
   ACF_NOT_GATE_PUSH_BACK = 186,         // Boolean: an inverter may be pushed through it
   ACF_MAX_FANOUT = 187,                 // integer: the largest fan-out of the gate
   ACF_KEEP_FANOUT_FREE = 188,           // Boolean, on any gate: keep it without fan-out
+  // Retiming: keep a node's asynchronous clears (value ACF_ENUM_PRESERVE).
+  ACF_SARVEL_RETIMER_FAST_FORWARD_ASYNCH_CLEAR = 2811,          // enumeration
+  ACF_SARVEL_RETIMER_FAST_FORWARD_EMULATE_ASYNCH_CLEAR = 2812,  // enumeration
 };
 
 // Enumeration values.
@@ -57,6 +60,7 @@ enum ACF_ENUM_TYPE_ENUM : int {
   ACF_ENUM_OFF = 2,
   ACF_ENUM_AUTO = 52,
   ACF_ENUM_BLACK_BOX = 427,
+  ACF_ENUM_PRESERVE = 1843,  // retiming: keep asynchronous clears
 };
 
 // Assignment variables of parallel synthesis.

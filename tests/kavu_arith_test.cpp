@@ -1,0 +1,364 @@
+// Arithmetic buses: subtraction recognition exhaustive on 4-bit operands,
+// constant adders (bypass and re-alignment, a live carry-in), synchronous
+// clears seen through, constant buses and register chains.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "cdb/cdb_sgate.h"
+#include "kavu_arith.h"
+#include "kavu_helper_dump.h"
+#include "kavu_ops.h"
+#include "netlist_io/simulator.h"
+#include "testkit/platform_testkit.h"
+
+using namespace kavu_platform;
+
+namespace {
+
+CDB_SGATE_OTERM* out(CDB_SGATE_NODE* n) { return n->get_single_oterm(); }
+
+CDB_SGATE_OPERATOR* make_adder(CDB_SGATE_NETLIST& nl, unsigned wa, unsigned wb, unsigned wo, bool cin) {
+  CDB_SGATE_OPERATOR* op = new CDB_SGATE_OPERATOR("", CDB_OPER_ADDITION);
+  kavu_create_triport_operator_terms(op, wa, wb, wo, cin, false, false);
+  nl.add_node(op);
+  return op;
+}
+
+// Bit i of a port: driven by `src` (inverted when asked), or a constant.
+void drive(CDB_SGATE_OPERATOR* op, CDB_OPER_PORT_TYPE p, unsigned i, CDB_SGATE_NODE* src, bool inv) {
+  CDB_SGATE_ITERM* t = op->get_iterm(p, i);
+  if (src) out(src)->insert_fanout(t);
+  if (!src) t->set_vcc();
+  if (inv) t->invert();
+}
+
+// Every input pattern of `pins` (at most 12 pins), evaluated once: `check`
+// gets the pattern index and the simulator.
+void exhaustive(const CDB_SGATE_NETLIST& nl, const std::vector<CDB_SGATE_NODE*>& pins,
+                const std::function<void(unsigned, unsigned, const NETLIST_SIMULATOR&)>& check) {
+  NETLIST_SIMULATOR sim(&nl);
+  ASSERT_TRUE(sim.ok()) << sim.error();
+  const unsigned patterns = 1u << pins.size();
+  for (unsigned base = 0; base < patterns; base += 64) {
+    for (size_t i = 0; i < pins.size(); ++i) {
+      uint64_t w = 0;
+      for (unsigned k = 0; k < 64; ++k)
+        if (((base + k) >> i) & 1) w |= 1ull << k;
+      sim.set_input(pins[i], w);
+    }
+    sim.eval();
+    for (unsigned k = 0; k < 64 && base + k < patterns; ++k) check(base + k, k, sim);
+  }
+}
+
+unsigned word_bits(const NETLIST_SIMULATOR& sim, const std::vector<CDB_SGATE_NODE*>& outs, unsigned k) {
+  unsigned v = 0;
+  for (size_t i = 0; i < outs.size(); ++i)
+    if ((sim.output(outs[i]) >> k) & 1) v |= 1u << i;
+  return v;
+}
+
+// A plain register with its secondary signals at their inactive values.
+CDB_SGATE_NODE* make_reg(CDB_SGATE_NETLIST& nl, CDB_SGATE_NODE* d, CDB_SGATE_NODE* clk) {
+  CDB_SGATE_NODE* r = make_dff(&nl, d, clk);
+  for (int p : {CDB_DFF_ACLR, CDB_DFF_PRESET, CDB_DFF_ALOAD, CDB_DFF_SCLR, CDB_DFF_SLOAD})
+    r->get_input_term(p)->set_gnd();
+  r->get_input_term(CDB_DFF_ENA)->set_vcc();
+  r->get_input_term(CDB_DFF_ADATA)->set_vcc();
+  return r;
+}
+
+}  // namespace
+
+// A + ~B with the extra carry-in bit is A - B; the same operands without it
+// are off by one; top bits of VCC above inverted signals are a sign
+// extension; mixed inversions are a plain addition.
+TEST(KavuArithSub, RecognitionAgreesWithExhaustiveSimulation) {
+  struct ROW {
+    const char* what;
+    bool carry_bit, a_inv, b_inv;
+    int top_vcc;  // B's top bits replaced by VCC above the signals
+    bool mixed;   // A's bit 2 inverted against the others
+    bool almost;
+    int offset;
+    bool pretty, perfect, is_add;
+  };
+  const ROW rows[] = {
+      {"A + ~B + 1", true, false, true, 0, false, true, 0, true, true, false},
+      {"~A + B + 1", true, true, false, 0, false, true, 0, true, true, false},
+      {"A + ~B", false, false, true, 0, false, true, 1, false, false, true},
+      {"~A + ~B + 1", true, true, true, 0, false, true, 1, false, false, true},
+      {"sign-extended ~B", true, false, true, 1, false, true, 0, true, true, false},
+      {"mixed A", false, false, false, 0, true, false, 0, false, true, true},
+  };
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.what);
+    CDB_SGATE_NETLIST nl;
+    KAVU_TRACK(nl);
+    std::vector<CDB_SGATE_NODE*> a, b, o;
+    for (int i = 0; i < 4; ++i) a.push_back(make_input_pin(&nl, ("a" + std::to_string(i)).c_str()));
+    for (int i = 0; i < 4; ++i) b.push_back(make_input_pin(&nl, ("b" + std::to_string(i)).c_str()));
+    const unsigned lsb = r.carry_bit ? 1 : 0, w = 4 + lsb;
+    CDB_SGATE_OPERATOR* op = make_adder(nl, w, w, w, false);
+    if (r.carry_bit) {
+      drive(op, CDB_OPER_PORT_A, 0, nullptr, false);
+      drive(op, CDB_OPER_PORT_B, 0, nullptr, false);
+    }
+    for (unsigned i = 0; i < 4; ++i) {
+      drive(op, CDB_OPER_PORT_A, lsb + i, a[i], r.a_inv != (r.mixed && i == 2));
+      if (int(i) >= 4 - r.top_vcc)
+        drive(op, CDB_OPER_PORT_B, lsb + i, nullptr, false);  // VCC
+      else
+        drive(op, CDB_OPER_PORT_B, lsb + i, b[i], r.b_inv);
+    }
+    for (unsigned i = 0; i < 4; ++i) {
+      CDB_SGATE_IO* pin = new CDB_SGATE_IO(nullptr, CDB_IO_OUTPUT);
+      nl.add_node(pin);
+      op->get_oterm(CDB_OPER_PORT_O, lsb + i)->insert_fanout(pin->get_single_iterm());
+      o.push_back(pin);
+    }
+    bool a_inv = false, b_inv = false, is_add = false, pretty_b = false;
+    int offset = -7;
+    EXPECT_EQ(kavu_is_almost_sub(op, &a_inv, &b_inv, &offset), r.almost);
+    EXPECT_EQ(offset, r.almost ? r.offset : 0);
+    EXPECT_EQ(kavu_is_pretty_sub(op, &pretty_b), r.pretty);
+    if (r.pretty) {
+      EXPECT_EQ(pretty_b, r.b_inv);
+    }
+    EXPECT_EQ(kavu_is_perfect_sub_or_add(op, &is_add), r.perfect);
+    EXPECT_EQ(is_add, r.is_add);
+    if (!r.pretty || r.top_vcc) continue;
+    // A recognised subtraction computes minuend - subtrahend on every pattern.
+    std::vector<CDB_SGATE_NODE*> pins(a);
+    pins.insert(pins.end(), b.begin(), b.end());
+    exhaustive(nl, pins, [&](unsigned p, unsigned k, const NETLIST_SIMULATOR& sim) {
+      const unsigned av = p & 15, bv = p >> 4;
+      const unsigned want = (r.b_inv ? av - bv : bv - av) & 15;
+      EXPECT_EQ(word_bits(sim, o, k), want) << "a=" << av << " b=" << bv;
+    });
+  }
+}
+
+// Adding zero is bypassed; a live carry-in prevents it; an operand taken
+// from the upper bits of another adder is re-aligned. Each result is checked
+// exhaustively against a copy of the netlist before the edit.
+TEST(KavuArithConstantAdder, BypassRealignAndLiveCarryIn) {
+  enum CASE { ZERO_B, ZERO_A_SWAPPED, LIVE_CARRY, REALIGN };
+  for (CASE c : {ZERO_B, ZERO_A_SWAPPED, LIVE_CARRY, REALIGN}) {
+    SCOPED_TRACE(int(c));
+    CDB_SGATE_NETLIST nl;
+    KAVU_TRACK(nl);
+    std::vector<CDB_SGATE_NODE*> a, pins;
+    for (int i = 0; i < 4; ++i) a.push_back(make_input_pin(&nl, ("a" + std::to_string(i)).c_str()));
+    CDB_SGATE_NODE* ci = make_input_pin(&nl, "ci");
+    pins = a;
+    pins.push_back(ci);
+    CDB_SGATE_OPERATOR* op = nullptr;
+    CDB_SGATE_OPERATOR* g = nullptr;
+    if (c == REALIGN) {
+      // g = a + a (4 bits); op adds 3 to g's bits 1..3.
+      g = make_adder(nl, 4, 4, 4, false);
+      for (unsigned i = 0; i < 4; ++i) {
+        drive(g, CDB_OPER_PORT_A, i, a[i], false);
+        drive(g, CDB_OPER_PORT_B, i, a[(i + 1) % 4], i == 3);
+      }
+      op = make_adder(nl, 3, 3, 3, true);
+      for (unsigned i = 0; i < 3; ++i) {
+        g->get_oterm(CDB_OPER_PORT_O, i + 1)->insert_fanout(op->get_iterm(CDB_OPER_PORT_A, i));
+        drive(op, CDB_OPER_PORT_B, i, nullptr, i >= 2);  // B = 0b011
+      }
+      op->get_iterm(CDB_OPER_PORT_CIN, 0)->set_gnd();
+      make_output_pin(&nl, "g0", nullptr);
+      out(g)->insert_fanout(nl.get_output_pins().back()->get_single_iterm());
+    } else {
+      op = make_adder(nl, 4, 4, 4, true);
+      const CDB_OPER_PORT_TYPE sig = c == ZERO_A_SWAPPED ? CDB_OPER_PORT_B : CDB_OPER_PORT_A;
+      const CDB_OPER_PORT_TYPE zero = c == ZERO_A_SWAPPED ? CDB_OPER_PORT_A : CDB_OPER_PORT_B;
+      for (unsigned i = 0; i < 4; ++i) {
+        drive(op, sig, i, a[i], i == 1);  // an inverted bit rides along
+        drive(op, zero, i, nullptr, true);  // GND
+      }
+      if (c == LIVE_CARRY)
+        out(ci)->insert_fanout(op->get_iterm(CDB_OPER_PORT_CIN, 0));
+      else
+        op->get_iterm(CDB_OPER_PORT_CIN, 0)->set_gnd();
+    }
+    std::vector<CDB_SGATE_NODE*> o;
+    CDB_SGATE_OPER_PORT_ENTRY* result = op->get_port(CDB_OPER_PORT_O);
+    for (unsigned i = 0; i < result->get_width(); ++i) {
+      CDB_SGATE_IO* pin = new CDB_SGATE_IO(nullptr, CDB_IO_OUTPUT);
+      nl.add_node(pin);
+      result->get_oterm(i)->insert_fanout(pin->get_single_iterm());
+      o.push_back(pin);
+    }
+    std::unique_ptr<CDB_SGATE_NETLIST> before(nl.clone(nullptr, false, true));
+    nl.clear_temp_pointers();
+    std::vector<CDB_SGATE_NODE*> before_pins, before_outs;
+    for (auto* p : pins) before_pins.push_back(static_cast<CDB_SGATE_NODE*>(p->get_temp_pointer()));
+    const bool changed = kavu_fix_constant_adder_bus(op);
+    EXPECT_EQ(changed, c != LIVE_CARRY);
+    if (c == ZERO_B || c == ZERO_A_SWAPPED) {
+      EXPECT_FALSE(kavu_op_has_some_fanout(op));
+    }
+    if (c == REALIGN) {
+      EXPECT_EQ(op->get_width(CDB_OPER_PORT_A), 4u);
+    }
+    // Same function: compare output words pin by pin with the copy.
+    NETLIST_SIMULATOR now(&nl), then(before.get());
+    ASSERT_TRUE(now.ok() && then.ok()) << now.error() << then.error();
+    for (size_t i = 0; i < pins.size(); ++i) {
+      uint64_t w = 0;
+      for (unsigned k = 0; k < 32; ++k)
+        if ((k >> i) & 1) w |= 1ull << k;
+      now.set_input(pins[i], w);
+    }
+    auto bp = before->get_input_pins();
+    for (size_t i = 0; i < bp.size(); ++i) {
+      uint64_t w = 0;
+      for (unsigned k = 0; k < 32; ++k)
+        if ((k >> i) & 1) w |= 1ull << k;
+      then.set_input(bp[i], w);
+    }
+    now.eval();
+    then.eval();
+    auto op_now = nl.get_output_pins(), op_then = before->get_output_pins();
+    ASSERT_EQ(op_now.size(), op_then.size());
+    for (size_t i = 0; i < op_now.size(); ++i)
+      EXPECT_EQ(now.output(op_now[i]) & 0xffffffffull, then.output(op_then[i]) & 0xffffffffull) << "output " << i;
+  }
+}
+
+// A register fed by AND(data, clear) takes the clear on its synchronous
+// clear input, inverted; a live enable keeps the AND in place.
+TEST(KavuArithSclr, BypassMovesTheClearUnlessTheEnableIsLive) {
+  for (bool live_enable : {false, true}) {
+    for (bool use_mux : {false, true}) {
+      SCOPED_TRACE(std::string(live_enable ? "enable " : "") + (use_mux ? "mux" : "and"));
+      CDB_SGATE_NETLIST nl;
+      KAVU_TRACK(nl);
+      CDB_SGATE_NODE* x = make_input_pin(&nl, "x");
+      CDB_SGATE_NODE* clr = make_input_pin(&nl, "clr");
+      CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
+      CDB_SGATE_NODE* en = make_input_pin(&nl, "en");
+      CDB_SGATE_NODE* g;
+      if (use_mux) {
+        g = make_mux(&nl, x, nullptr, clr);  // select high: GND, so the clear is active high
+        g->get_input_term(CDB_MUX_DATA1)->set_gnd();
+      } else {
+        g = make_and(&nl, x, clr);
+        for (int i = 0; i < 40; ++i) make_output_pin(&nl, ("fan" + std::to_string(i)).c_str(), clr);
+      }
+      CDB_SGATE_NODE* reg = make_dff(&nl, g, clk);
+      for (int p : {CDB_DFF_ACLR, CDB_DFF_PRESET, CDB_DFF_ALOAD, CDB_DFF_SCLR, CDB_DFF_SLOAD})
+        reg->get_input_term(p)->set_gnd();
+      reg->get_input_term(CDB_DFF_ADATA)->set_vcc();
+      if (live_enable)
+        out(en)->insert_fanout(reg->get_input_term(CDB_DFF_ENA));
+      else
+        reg->get_input_term(CDB_DFF_ENA)->set_vcc();
+      make_output_pin(&nl, "q", reg);
+      std::unique_ptr<CDB_SGATE_NETLIST> before(nl.clone(nullptr, true, true));
+      nl.clear_temp_pointers();
+      KAVU_SCLR_BYPASS_RECORD record;
+      CDB_SGATE_ITERM* d = reg->get_input_term(CDB_DFF_DATA);
+      CDB_SGATE_ITERM* seen = kavu_get_data_in_bypass_sclear(reg, false, &record);
+      EXPECT_EQ(seen == d, live_enable);
+      EXPECT_EQ(kavu_get_data_in_bypass_sclear(reg, true, &record), d);
+      CDB_SGATE_ITERM* sclr = reg->get_input_term(CDB_DFF_SCLR);
+      if (live_enable) {
+        EXPECT_TRUE(sclr->is_gnd());
+        EXPECT_TRUE(record.empty());
+      } else {
+        EXPECT_EQ(sclr->get_source_oterm(), out(clr));
+        EXPECT_EQ(sclr->is_inverted(), !use_mux);
+        EXPECT_EQ(d->get_source_oterm(), out(x));
+        EXPECT_FALSE(g->has_fanout());
+        ASSERT_NE(record.find(reg->get_id()), record.end());
+        EXPECT_EQ(record.find(reg->get_id())->second, use_mux ? CDB_SGATE_MUX_ENUM : CDB_SGATE_COMB_ENUM);
+      }
+      ASSERT_KAVU_EQUIVALENT(before, nl);
+    }
+  }
+}
+
+TEST(KavuArithBuses, ConstantValuesAndRegisterChains) {
+  CDB_SGATE_NETLIST nl;
+  KAVU_TRACK(nl);
+  CDB_SGATE_OPERATOR* op = make_adder(nl, 4, 4, 4, false);
+  const bool vcc[4] = {true, false, true, true};  // 13, or -3 sign-extended
+  for (unsigned i = 0; i < 4; ++i) drive(op, CDB_OPER_PORT_A, i, nullptr, !vcc[i]);
+  int value = 0;
+  EXPECT_TRUE(kavu_bus_is_constant(op, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_A, false, &value));
+  EXPECT_EQ(value, 13);
+  EXPECT_TRUE(kavu_bus_is_constant(op, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_A, true, &value));
+  EXPECT_EQ(value, -3);
+  bool inverted = false;
+  EXPECT_FALSE(kavu_bus_has_consistent_inversion(op, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_A, inverted));
+  // Chains of plain registers: 100 are walked through, 101 are too many.
+  for (int length : {100, 101}) {
+    SCOPED_TRACE(length);
+    CDB_SGATE_NETLIST chain;
+    CDB_SGATE_NODE* src = make_input_pin(&chain, "s");
+    CDB_SGATE_NODE* clk = make_input_pin(&chain, "clk");
+    CDB_SGATE_NODE* prev = src;
+    for (int i = 0; i < length; ++i) prev = make_dff(&chain, prev, clk);
+    CDB_SGATE_NODE* end = make_output_pin(&chain, "e", prev);
+    EXPECT_EQ(kavu_get_non_dff_src(end->get_single_iterm()), length == 100 ? out(src) : nullptr);
+    EXPECT_EQ(kavu_get_non_dff_dst(out(src)), length == 100 ? end->get_single_iterm() : nullptr);
+    EXPECT_FALSE(kavu_check_preserved_reg(end->get_single_iterm()));
+  }
+}
+
+// A 4-bit adder result reaches another adder's A port through two register
+// stages; the connection is found with its depth, and a wider destination
+// fed by the top bit again is an extension.
+TEST(KavuArithBuses, BusSearchThroughRegisterPipelines) {
+  for (bool extend : {false, true}) {
+    SCOPED_TRACE(extend);
+    CDB_SGATE_NETLIST nl;
+    KAVU_TRACK(nl);
+    CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
+    std::vector<CDB_SGATE_NODE*> a;
+    for (int i = 0; i < 4; ++i) a.push_back(make_input_pin(&nl, ("a" + std::to_string(i)).c_str()));
+    CDB_SGATE_OPERATOR* src = make_adder(nl, 4, 4, 4, false);
+    for (unsigned i = 0; i < 4; ++i) {
+      drive(src, CDB_OPER_PORT_A, i, a[i], false);
+      drive(src, CDB_OPER_PORT_B, i, a[3 - i], false);
+    }
+    const unsigned wd = extend ? 5 : 4;
+    CDB_SGATE_OPERATOR* dst = make_adder(nl, wd, wd, wd, false);
+    std::vector<CDB_SGATE_NODE*> stage2;
+    for (unsigned i = 0; i < 4; ++i) {
+      CDB_SGATE_NODE* r1 = make_reg(nl, nullptr, clk);
+      src->get_oterm(CDB_OPER_PORT_O, i)->insert_fanout(r1->get_input_term(CDB_DFF_DATA));
+      stage2.push_back(make_reg(nl, r1, clk));
+      out(stage2.back())->insert_fanout(dst->get_iterm(CDB_OPER_PORT_A, i));
+    }
+    if (extend) {
+      CDB_SGATE_NODE* r1 = make_reg(nl, nullptr, clk);
+      src->get_oterm(CDB_OPER_PORT_O, 3)->insert_fanout(r1->get_input_term(CDB_DFF_DATA));
+      out(make_reg(nl, r1, clk))->insert_fanout(dst->get_iterm(CDB_OPER_PORT_A, 4));
+    }
+    for (unsigned i = 0; i < wd; ++i) drive(dst, CDB_OPER_PORT_B, i, nullptr, true);
+    make_output_pin(&nl, "y", nullptr);
+    dst->get_oterm(CDB_OPER_PORT_O, 0)->insert_fanout(nl.get_output_pins().back()->get_single_iterm());
+    DB_OUTPUT_PORT_TYPE sp = DB_MAX_OUTPUT_PORT_TYPE;
+    CDB_OPER_PORT_TYPE so = CDB_OPER_PORT_CIN;
+    KAVU_BUS_INFO info;
+    EXPECT_EQ(kavu_get_bus_src(dst, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_A, sp, so, info), src);
+    EXPECT_EQ(so, CDB_OPER_PORT_O);
+    EXPECT_EQ(info.m_width, 4u);
+    EXPECT_EQ(info.m_depth, 2u);
+    EXPECT_EQ(info.m_extended, extend);
+    EXPECT_FALSE(info.m_constant_tail);
+    DB_INPUT_PORT_TYPE dp = DB_MAX_INPUT_PORT_TYPE;
+    CDB_OPER_PORT_TYPE dop = CDB_OPER_PORT_CIN;
+    EXPECT_EQ(kavu_get_bus_dst(src, DB_MAX_OUTPUT_PORT_TYPE, CDB_OPER_PORT_O, dp, dop, info), dst);
+    EXPECT_EQ(dop, CDB_OPER_PORT_A);
+    std::vector<CDB_SGATE_OTERM*> regs;
+    OPT_SECONDARY_SIGNALS sec;
+    EXPECT_TRUE(kavu_bus_to_pipeline_only(src, DB_MAX_OUTPUT_PORT_TYPE, CDB_OPER_PORT_O, &regs, &sec));
+    EXPECT_EQ(regs.size(), extend ? 5u : 4u);
+  }
+}
