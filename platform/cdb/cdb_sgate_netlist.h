@@ -125,6 +125,7 @@ class CDB_SGATE_NETLIST {
   int get_number() const { return m_number; }
   void set_number(int n) { m_number = n; }
   int get_first_debug_number() const { return m_first_debug_number; }
+  void set_first_debug_number(int n) { m_first_debug_number = n; }  // archives restore it
   bool is_partition_netlist() const { return m_is_partition; }
   void set_is_partition_netlist(bool b) { m_is_partition = b; }
   bool is_subnetlist() const { return m_is_subnetlist; }

@@ -13,6 +13,8 @@
 #include "atcl/atcl.h"
 #include "ssc/ssc.h"
 #include "testkit/platform_test_hooks.h"
+#include "thr/thr_ipc.h"
+#include "cdb/cdb_sgate_removed_regs.h"
 #include "wl/wl.h"
 
 namespace kavu_platform {
@@ -29,6 +31,9 @@ void plat_test_reset_all() {
   hdb_section_reset();
   zhd_reset();
   dev_test_reset();
+  // parallel synthesis: helper messages, dispatchers, removed-register databases
+  thr_ipc_test_reset();
+  CDB_SGATE_REMOVED_REGISTERS_MANAGER::test_reset();
   wl_test_reset();
   // Timing engine and Tcl interpreter.
   ssc_test_reset();

@@ -1,0 +1,109 @@
+// thr_ipc.h — jobs of worker threads, named pipes and helper processes.
+//
+// PUT_SPMD_JOB_VOID_PTR runs one function over a list of task arguments on
+//   a fixed number of worker threads; tasks start in the order added.
+// THR_NAMED_PIPE makes a FIFO (0600) in the process's private pipe
+//   directory (mkdtemp, 0700, under TMPDIR, removed at exit). A name ending
+//   in "XXXXXX" is a template: create() fills it and retries until mkfifo
+//   itself succeeds, so naming and creating cannot race.
+// IPC_COMMAND starts a helper program from an argument vector with
+//   posix_spawn (never a shell) and either waits for it or talks to it over
+//   its pair of FIFOs with the line protocol
+//     parent: "RUN k", "EXIT"          helper: "DONE k rc", "MSG kind id text"
+//   Partitions are handed out centrally, in increasing order, to whichever
+//   helper of the run is free. Reads poll with a timeout (key
+//   "parallel_pipe_timeout_s", 600) while the child is watched with
+//   waitpid(WNOHANG); EOF, a non-zero rc, a dead child or a timeout end the
+//   helper (killed when still alive) and set the error.
+#pragma once
+#include <string>
+#include <vector>
+
+class PUT_PROCESSOR_MANAGER {
+ public:
+  // min(limit, hardware threads, key "put_max_threads"), at least 1.
+  static int get_max_threads(int limit);
+};
+
+typedef void (*PUT_SPMD_TASK_FN)(void* arg);
+
+class PUT_SPMD_JOB_VOID_PTR {
+ public:
+  // threads <= 0 means 1; the other arguments are accepted and unused.
+  static PUT_SPMD_JOB_VOID_PTR* create_job(PUT_SPMD_TASK_FN fn, int threads, bool, void*, void*);
+  static void destroy_job(PUT_SPMD_JOB_VOID_PTR* job);
+  void add_task(void* arg);
+  // Runs every task added and blocks until all are done; the tasks are
+  // consumed (a second run runs only tasks added since).
+  void run();
+  int get_thread_count() const { return m_threads; }
+
+ private:
+  PUT_SPMD_JOB_VOID_PTR(PUT_SPMD_TASK_FN fn, int threads) : m_fn(fn), m_threads(threads) {}
+  PUT_SPMD_TASK_FN m_fn;
+  int m_threads;
+  std::vector<void*> m_tasks;
+};
+
+// The private pipe directory, made on first use.
+const std::string& thr_get_pipe_dir();
+// Removes the pipe directory and everything in it (also done at exit).
+void thr_remove_pipe_dir();
+
+class THR_NAMED_PIPE {
+ public:
+  explicit THR_NAMED_PIPE(const std::string& name) : m_name(name) {}
+  ~THR_NAMED_PIPE() = default;
+  THR_NAMED_PIPE(const THR_NAMED_PIPE&) = delete;
+  THR_NAMED_PIPE& operator=(const THR_NAMED_PIPE&) = delete;
+  // The parent writes (download) / reads (upload); both make the FIFO.
+  bool create() { return make(false); }
+  bool create_r() { return make(true); }
+  // Unlinks the FIFO; false (and the error code) when that fails.
+  bool remove();
+  const std::string& get_name() const { return m_name; }
+  std::string get_path() const;
+  int get_error_code() const { return m_error; }
+  bool is_read_side() const { return m_read; }
+
+ private:
+  bool make(bool read);
+  std::string m_name;
+  int m_error = 0;
+  bool m_read = false;
+  bool m_created = false;
+};
+
+// Replaces the trailing "XXXXXX" of name with characters that name no file
+// in the pipe directory; returns name.
+char* _mktemp(char* name);
+
+struct THR_PROCESS_EXIT_CODE {
+  int m_error = 0;      // non-zero: the helper failed (exit status, 128 + signal, or -1)
+  int m_exit_code = 0;  // the raw exit status, 128 + signal for a signal
+  std::string m_reason; // why, when the layer itself ended the helper
+};
+
+class IPC_COMMAND {
+ public:
+  // Splits cmd on blanks (no shell) and runs it as run_argv_with_named_pipe.
+  bool run_with_named_pipe(const std::string& cmd, const char* dir, bool, THR_PROCESS_EXIT_CODE* exit_code,
+                           const char*, bool, bool use_pipes, THR_NAMED_PIPE** dl, THR_NAMED_PIPE** ul,
+                           int num_processes, int num_partitions);
+  // Runs argv[0] (found in the key "helper_binary_dir" first, then PATH) in
+  // dir with its output in "helper_<i>.log" there (i from "--helper=i").
+  // False when it cannot start. Without pipes it waits for the exit status;
+  // with pipes it serves partitions over the helper's FIFO pair (its number
+  // picks the pair) until none is left, then sends "EXIT" and waits.
+  bool run_argv_with_named_pipe(const std::vector<std::string>& argv, const char* dir,
+                                THR_PROCESS_EXIT_CODE* exit_code, bool use_pipes, THR_NAMED_PIPE** dl,
+                                THR_NAMED_PIPE** ul, int num_processes, int num_partitions);
+};
+
+// Queued "MSG kind id text" lines of helpers, oldest first (thread-safe);
+// taking them empties the queue.
+std::vector<std::string> ipc_take_helper_messages();
+// Process ids of helpers started and not yet reaped (for tests).
+int ipc_live_helper_count();
+// Clears the message queue and the run dispatchers (tests).
+void thr_ipc_test_reset();

@@ -1,0 +1,94 @@
+// kavu_parallel.h — parallel synthesis of partition netlists in helper
+// processes: the partition archives and the driver that runs the helpers.
+//
+// Road: kavu_parallel_serialize writes one archive per partition netlist
+// (largest first) into the project database directory and empties the
+// vector; kavu_parallel_run_partitions_in_processes runs "velmora_map"
+// helpers (one per partition, or one per thread fed over named pipes);
+// kavu_parallel_deserialize reads the synthesized partitions back in archive
+// order, merges each helper's removed-register database into the current
+// one and hands its invalidations to the invalidation sink.
+//
+// Output archives of a run are removed before the helpers start
+// (kavu_parallel_remove_output_archives), so nothing a helper did not write
+// in this run is read as its answer.
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+class CMP_FACADE;
+class CDB_SGATE_HIERARCHY;
+class CDB_SGATE_NETLIST;
+class CDB_SGATE_REMOVED_REGISTERS_DB;
+class KAVU_FIBS_TO_INVALIDATE;
+class PDB_ARCHIVE;
+class THR_NAMED_PIPE;
+
+// One helper command of a run; created by the driver, freed by the task.
+struct KAVU_PARALLEL_HELPER_ARGS {
+  std::vector<std::string> command;  // argument vector, never split again
+  bool* success = nullptr;           // shared by the run; read and cleared atomically
+  bool use_pipes = false;
+  THR_NAMED_PIPE** dl_pipes = nullptr;
+  THR_NAMED_PIPE** ul_pipes = nullptr;
+  int num_processes = 0;
+  int num_partitions = 0;
+  std::string* failure = nullptr;    // this helper's own slot: why it failed, for the parent to print
+};
+
+// The key "p<type>_<word>".
+bool kavu_parallel_key_is_on(const char* type, const char* word, bool dflt);
+// The key "parallel_use_pipes" (on), read once per process.
+bool kavu_use_named_pipes();
+// Tests: -1 follows the key, 0 or 1 forces pipes off or on.
+void kavu_parallel_force_named_pipes(int mode);
+void kavu_parallel_dump(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist, const char* format,
+                        const char* type, int a, int b);
+// The argument vector of helper i (pipe names empty: no pipe options).
+std::vector<std::string> kavu_parallel_helper_command(CMP_FACADE* facade, const char* type, const char* step,
+                                                      int helper, const std::string& dl_pipe,
+                                                      const std::string& ul_pipe);
+void kavu_parallel_launcher_thread(void* args);
+bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* type, const char* step,
+                                               int num_partitions);
+
+// ---- archives
+std::string kavu_parallel_archive_name(const std::string& rev, const char* type, int number);
+std::string kavu_parallel_removed_reg_archive_name(const std::string& rev, const char* type, int number);
+std::string kavu_parallel_fibs_to_invalidate_db_name(CDB_SGATE_HIERARCHY* hierarchy, const char* type, int number);
+// Removes every output archive (removed registers, invalidations) of
+// numbers 0..n-1 so that a helper's silence cannot pass for an answer.
+void kavu_parallel_remove_output_archives(const std::string& rev, CDB_SGATE_HIERARCHY* hierarchy,
+                                          const char* type, int n);
+
+// Writes the netlist; destroys it only when the write succeeded.
+bool kavu_parallel_write_and_delete_partition(const std::string& rev, const char* type, int number,
+                                              CDB_SGATE_NETLIST* netlist);
+bool kavu_parallel_read_partition(const std::string& rev, const char* type, int number,
+                                  CDB_SGATE_NETLIST** partition_ptr, CDB_SGATE_HIERARCHY** hierarchy_ptr);
+void kavu_parallel_create_removed_reg_db(const std::string& rev, const char* type, int number);
+bool kavu_parallel_write_and_delete_removed_reg_db(const std::string& rev, const char* type, int number);
+// False (and null) when the archive is missing or bad.
+bool kavu_parallel_read_removed_reg_db(const std::string& rev, const char* type, int number,
+                                       CDB_SGATE_REMOVED_REGISTERS_DB** db);
+bool kavu_parallel_read_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, const char* type, int number,
+                                           KAVU_FIBS_TO_INVALIDATE** fibs);
+// Reads the record into `owned`, destroying the record it held.
+bool kavu_parallel_read_fibs_ptr(PDB_ARCHIVE& archive, KAVU_FIBS_TO_INVALIDATE*& owned);
+bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, const char* type, int number,
+                                            KAVU_FIBS_TO_INVALIDATE* fibs);
+
+// Writes every partition (largest first); true when all were written (or
+// the key "p<type>_pdb" is off). On failure the partitions not yet written
+// stay in the vector (written ones are destroyed), so nothing is lost.
+bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
+                             std::vector<CDB_SGATE_NETLIST*>& partitions);
+bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
+                               std::vector<CDB_SGATE_NETLIST*>& partitions, int num_partitions);
+
+// Whether invalidation archives are written and read (key
+// "kavu_llis_generate_databases", off), and where their names go.
+bool kavu_llis_is_generating_databases();
+typedef std::function<void(CDB_SGATE_HIERARCHY*, const KAVU_FIBS_TO_INVALIDATE&)> KAVU_INVALIDATION_SINK;
+void kavu_parallel_set_invalidation_sink(KAVU_INVALIDATION_SINK sink);

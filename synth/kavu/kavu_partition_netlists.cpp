@@ -1,0 +1,250 @@
+// kavu_partition_netlists.cpp — split into partition netlists and merge back.
+#include "kavu_partition_netlists.h"
+
+#include <cstdio>
+#include <list>
+#include <unordered_map>
+
+#include "cdb/cdb_sgate.h"
+#include "cfg/cfg.h"
+#include "fio/fio.h"
+#include "gen/gen.h"
+#include "kavu_check.h"
+#include "kavu_msg.h"
+
+namespace {
+
+int g_partition_netlist_counter = 0;
+
+bool is_boundary(const CDB_SGATE_NODE* n) { return n && n->cast_to_boundary(); }
+
+}  // namespace
+
+int kavu_partition_netlist_counter() { return g_partition_netlist_counter; }
+
+void KAVU_PARTITION_BOUNDARIES::disconnect_partitions(CDB_SGATE_NETLIST* netlist) {
+  static const bool dump = cfg_is_on("kavu_dump_boundary_connections", false);
+  KAVU_CHECK(netlist);
+  for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
+    KAVU_CHECK(node);
+    CDB_SGATE_BOUNDARY* b = node->cast_to_boundary();
+    if (!b) continue;
+    b->set_cut(true);
+    if (b->get_direction() != CDB_BOUNDARY_INPUT) continue;
+    CDB_SGATE_ITERM* iterm = b->get_single_iterm();
+    CDB_SGATE_OTERM* src_oterm = iterm ? iterm->get_source() : nullptr;
+    // Only edges between two boundaries are cut; an input boundary fed by
+    // logic of its own partition (or a tie) stays as it is.
+    if (!src_oterm || !is_boundary(src_oterm->get_my_node())) continue;
+    KAVU_CHECK(!iterm->is_inverted());
+    KAVU_PARTITION_CONNECTION c;
+    c.oterm = src_oterm;
+    c.iterm = iterm;
+    m_connections.push_back(c);
+    iterm->remove_fanin();
+  }
+  if (dump) {
+    if (FILE* f = fopen("boundary_connections.log", "w")) {
+      for (const KAVU_PARTITION_CONNECTION& c : m_connections)
+        fprintf(f, "%d %d\n", int(c.oterm->get_my_node()->get_debug_number()),
+                int(c.iterm->get_my_node()->get_debug_number()));
+      fclose(f);
+    }
+  }
+  clear_pointers();
+}
+
+void KAVU_PARTITION_BOUNDARIES::clear_pointers() {
+  if (m_pointers_cleared) return;
+  m_pointers_cleared = true;
+  for (KAVU_PARTITION_CONNECTION& c : m_connections) {
+    KAVU_CHECK(c.iterm);
+    KAVU_CHECK(c.oterm);
+    c.dst_debug_number = c.iterm->get_my_node()->get_debug_number();
+    c.iterm = nullptr;
+    c.src_debug_number = c.oterm->get_my_node()->get_debug_number();
+    c.oterm = nullptr;
+  }
+}
+
+void KAVU_PARTITION_BOUNDARIES::refresh_pointers(CDB_SGATE_NETLIST* netlist) {
+  if (!m_pointers_cleared) return;
+  m_pointers_cleared = false;
+  std::unordered_map<unsigned, CDB_SGATE_NODE*> map;
+  for (const KAVU_PARTITION_CONNECTION& c : m_connections) {
+    map.emplace(c.src_debug_number, nullptr);
+    map.emplace(c.dst_debug_number, nullptr);
+  }
+  for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
+    if (!is_boundary(node)) continue;
+    auto it = map.find(node->get_debug_number());
+    if (it == map.end()) continue;
+    if (it->second) {
+      char text[512];
+      snprintf(text, sizeof text, "Two boundaries have the same debug number %d: %s and %s",
+               int(node->get_debug_number()), node->get_string_hpath().c_str(),
+               it->second->get_string_hpath().c_str());
+      KAVU_INTERNAL_ERROR(text);
+    }
+    it->second = node;
+  }
+  for (KAVU_PARTITION_CONNECTION& c : m_connections) {
+    CDB_SGATE_NODE* src_node = map[c.src_debug_number];
+    KAVU_CHECK(src_node);
+    KAVU_CHECK(is_boundary(src_node));
+    c.oterm = src_node->get_output_term(0);
+    KAVU_CHECK(c.oterm);
+    CDB_SGATE_NODE* dst_node = map[c.dst_debug_number];
+    KAVU_CHECK(dst_node);
+    KAVU_CHECK(is_boundary(dst_node));
+    c.iterm = dst_node->get_single_iterm();
+    KAVU_CHECK(c.iterm);
+  }
+}
+
+void KAVU_PARTITION_BOUNDARIES::reconnect_partitions(CDB_SGATE_NETLIST* netlist) {
+  refresh_pointers(netlist);
+  for (KAVU_PARTITION_CONNECTION& c : m_connections) {
+    KAVU_CHECK(c.oterm && c.oterm->get_my_node());
+    KAVU_CHECK(is_boundary(c.oterm->get_my_node()));
+    KAVU_CHECK(is_boundary(c.iterm->get_my_node()));
+    c.oterm->insert_fanout(c.iterm);
+    KAVU_CHECK(!c.iterm->is_inverted());
+    c.oterm->get_my_node()->cast_to_boundary()->set_cut(false);
+    c.iterm->get_my_node()->cast_to_boundary()->set_cut(false);
+  }
+}
+
+void kavu_stamp_boundary_partition_ids(CDB_SGATE_NETLIST* partition) {
+  const int partition_id = partition->get_number();
+  KAVU_CHECK(partition_id > 0);
+  for (CDB_SGATE_NODE* node : partition->get_node_list())
+    if (CDB_SGATE_BOUNDARY* b = node->cast_to_boundary()) b->set_partition_number(partition_id);
+}
+
+void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
+                                 CDB_SGATE_HIERARCHY* hierarchy, CMP_FACADE*,
+                                 KAVU_PARTITION_BOUNDARIES& boundaries, bool label_partitions) {
+  GEN_PROFILER profiler("KAVU", "kavu_get_partition_netlists");
+  KAVU_CHECK(netlist);
+  // Labelling after a synchronisation point is the partitioner's; this
+  // split takes the labels as they are.
+  KAVU_CHECK(!label_partitions);
+  netlist->prepare_for_use();
+  boundaries.disconnect_partitions(netlist);
+  partitions.clear();
+  std::unordered_map<int, size_t> position_of_id;
+  std::unordered_map<const CDB_STATE_MACHINE*, bool> machines_seen;
+  // Machines travel as debug numbers; the hierarchy gives them up.
+  if (hierarchy && hierarchy->has_machines()) {
+    for (CDB_STATE_MACHINE* m : *hierarchy->get_machine_list()) {
+      KAVU_CHECK(m);
+      m->store_oterms_as_debug_numbers(true);
+      boundaries.get_machines().push_back(m);
+    }
+    hierarchy->get_machine_list()->clear();
+  }
+  const unsigned first_debug = CDB_SGATE_NODE::s_debug_counter;
+  std::vector<CDB_SGATE_NODE*> nodes(netlist->begin_node_list(), netlist->end_node_list());
+  for (CDB_SGATE_NODE* node : nodes) {
+    KAVU_CHECK(node);
+    CDB_SGATE_OTERM* first = node->get_output_term(0);
+    const int partition_id = first ? first->get_aux() : 0;
+    KAVU_CHECK(partition_id > 0);
+    auto it = position_of_id.find(partition_id);
+    if (it == position_of_id.end()) {
+      auto* part = new CDB_SGATE_NETLIST(true, ++g_partition_netlist_counter, int(first_debug));
+      part->set_is_partition_netlist(true);
+      part->prepare_for_use();
+      it = position_of_id.emplace(partition_id, partitions.size()).first;
+      partitions.push_back(part);
+    }
+    netlist->delete_node_(node);
+    for (CDB_SGATE_OTERM* o : node->get_output_terms())
+      if (o) o->set_aux3(0);
+    partitions[it->second]->add_node(node, true);
+  }
+  if (netlist->get_node_list().size() != 0) {
+    char text[160];
+    snprintf(text, sizeof text,
+             "Should have moved all nodes from main netlist to partitions but we still have %lu nodes left.",
+             (unsigned long)netlist->get_node_list().size());
+    KAVU_INTERNAL_ERROR(text);
+  }
+  for (CDB_SGATE_NETLIST* part : partitions) {
+    part->set_hierarchy(netlist->get_hierarchy());
+    kavu_stamp_boundary_partition_ids(part);
+  }
+  cdb_sgate_set_synthesis_running_in_parallel(true);
+}
+
+void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
+                         CDB_SGATE_HIERARCHY* hierarchy, KAVU_PARTITION_BOUNDARIES& boundaries) {
+  GEN_PROFILER profiler("KAVU", "Merge netlists");
+  static const bool dump = cfg_is_on("kavu_dump_debug_number_mappings", false);
+  if (partitions.empty()) return;  // nothing to merge
+  KAVU_CHECK(netlist);
+  netlist->prepare_for_use();
+  KAVU_CHECK(partitions[0]);
+  const unsigned first_new = unsigned(partitions[0]->get_first_debug_number());
+  FILE* f = dump ? fopen("kavu_debug_number_mappings.log", "w") : nullptr;
+  if (f) fprintf(f, "Debug ID > %d are new gates\n", int(first_new));
+  // Gates made in different helpers may share numbers: each partition's new
+  // gates get fresh ones before anything is looked up by number.
+  for (CDB_SGATE_NETLIST* part : partitions) {
+    KAVU_CHECK(part);
+    std::vector<CDB_SGATE_NODE*> nodes(part->begin_node_list(), part->end_node_list());
+    for (CDB_SGATE_NODE* node : nodes) {
+      if (!node) continue;
+      if (node->get_debug_number() >= first_new) {
+        const unsigned old = node->get_debug_number();
+        node->update_debug_number();
+        if (f)
+          fprintf(f, "Partition %d Node %d -> Main netlist Node %d\n", part->get_number(), int(old),
+                  int(node->get_debug_number()));
+      }
+      part->delete_node_(node);
+      for (CDB_SGATE_OTERM* o : node->get_output_terms())
+        if (o) o->set_aux3(0);
+      netlist->add_node(node, true);
+    }
+  }
+  if (f) fclose(f);
+  // State machines come back by the numbers of their gates. The machines
+  // hold only numbers now, so every gate is looked up: after the
+  // renumbering above no two share one.
+  if (!boundaries.get_machines().empty()) {
+    std::unordered_map<unsigned, CDB_SGATE_NODE*> by_number;
+    for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
+      auto [it, fresh] = by_number.emplace(node->get_debug_number(), node);
+      if (!fresh) {
+        char text[512];
+        snprintf(text, sizeof text, "Two nodes have the same debug number %d: %s and %s",
+                 int(node->get_debug_number()), node->get_string_hpath().c_str(),
+                 it->second->get_string_hpath().c_str());
+        KAVU_INTERNAL_ERROR(text);
+      }
+    }
+    for (CDB_STATE_MACHINE* m : boundaries.get_machines()) {
+      m->recover_oterms_from_debug_numbers(&by_number);
+      // Synthesis may have removed every state gate of a machine: nothing is
+      // left to describe, so the machine goes instead of stopping the flow.
+      if (m->get_states().empty()) {
+        kavu_debug("State machine %s has no state buffer left and is dropped", m->get_name().c_str());
+        delete m;
+      } else if (hierarchy) {
+        hierarchy->get_machine_list()->push_back(m);
+      } else {
+        delete m;
+      }
+    }
+    boundaries.get_machines().clear();
+  }
+  for (CDB_SGATE_NETLIST*& part : partitions) {
+    delete part;
+    part = nullptr;
+  }
+  partitions.clear();
+  boundaries.reconnect_partitions(netlist);
+  cdb_sgate_set_synthesis_running_in_parallel(false);
+}

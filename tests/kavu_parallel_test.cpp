@@ -1,0 +1,370 @@
+// Parallel synthesis: split into partition netlists and merge back, the
+// partition archives, and whole runs with the velmora_map helper.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "cdb/cdb_sgate.h"
+#include "cdb/cdb_sgate_removed_regs.h"
+#include "cmp/cmp.h"
+#include "gen/gen.h"
+#include "kavu_parallel.h"
+#include "kavu_partition.h"
+#include "kavu_partition_netlists.h"
+#include "synth_kavu__pdb.h"
+#include "partition_test_support.h"
+#include "platform_testkit.h"
+#include "thr/thr_ipc.h"
+
+using namespace kavu_platform;
+
+namespace {
+
+// Children of this process still alive (or unreaped), from /proc.
+int child_processes() {
+  int n = 0;
+  DIR* d = opendir("/proc");
+  if (!d) return 0;
+  while (dirent* e = readdir(d)) {
+    if (!isdigit(e->d_name[0])) continue;
+    std::ifstream f(std::string("/proc/") + e->d_name + "/stat");
+    std::string line;
+    std::getline(f, line);
+    size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    char state;
+    int ppid;
+    if (sscanf(line.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == getpid()) ++n;
+  }
+  closedir(d);
+  return n;
+}
+
+bool pipe_dir_is_empty() {
+  std::error_code ec;
+  return std::filesystem::is_empty(thr_get_pipe_dir(), ec);
+}
+
+// Every input's source lies in the input's own netlist.
+bool no_source_crosses(const std::vector<CDB_SGATE_NETLIST*>& parts) {
+  for (CDB_SGATE_NETLIST* p : parts)
+    for (CDB_SGATE_NODE* n : p->get_node_list())
+      for (CDB_SGATE_ITERM* t : n->get_input_terms())
+        if (t && t->get_source() && t->get_source()->get_my_node()->get_netlist() != p) return false;
+  return true;
+}
+
+// The helper's pass in this process: registers without fan-out go, then a sweep.
+int remove_fanoutless_registers(CDB_SGATE_NETLIST* nl) {
+  std::vector<CDB_SGATE_NODE*> doomed;
+  for (CDB_SGATE_NODE* n : nl->get_node_list())
+    if (n->cast_to_dff() && !n->has_fanout() && !n->cast_to_dff()->preserve()) doomed.push_back(n);
+  for (CDB_SGATE_NODE* n : doomed) {
+    nl->delete_node(n);
+    delete n;
+  }
+  nl->sweep(false);
+  nl->prepare_for_use();
+  return int(doomed.size());
+}
+
+struct PARALLEL_SCOPE : PARTITION_TEST_SCOPE {
+  CMP_FACADE facade;
+  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}};
+  PARALLEL_SCOPE() {
+    gen_set_db_dir_path(std::filesystem::current_path().string());
+    facade.set_project_name("my project");
+    facade.set_revision_name("rev 1");
+    auto* m = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
+    m->create_removed_reg_db("main", 5000, 5000);
+    m->set_current_removed_reg_db("main");
+  }
+  ~PARALLEL_SCOPE() { kavu_parallel_force_named_pipes(-1); }
+};
+
+// Partitions the netlist into k parts and splits it.
+std::vector<CDB_SGATE_NETLIST*> split(CDB_SGATE_NETLIST* nl, int k, KAVU_PARTITION_BOUNDARIES& b) {
+  KAVU_PARTITIONER partitioner;
+  partitioner.partition_on_reg_boundary(nl, nullptr, partition_params(k), false);
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  kavu_get_partition_netlists(parts, nl, nullptr, nullptr, b, false);
+  return parts;
+}
+
+// Split, archive, run the helpers, read back and merge. Returns the run's verdict.
+// With dead_register, partition 0 gets a register nobody reads, for the
+// helper to remove and report.
+bool run_parallel(CMP_FACADE* facade, CDB_SGATE_NETLIST* nl, int k, int* num_parts, bool dead_register = false) {
+  KAVU_PARTITION_BOUNDARIES b;
+  std::vector<CDB_SGATE_NETLIST*> parts = split(nl, k, b);
+  *num_parts = int(parts.size());
+  if (dead_register && !parts.empty()) make_dff(parts[0], nullptr, nullptr);
+  EXPECT_TRUE(kavu_parallel_serialize(facade, "map", 1, nullptr, parts));
+  EXPECT_TRUE(parts.empty());
+  bool ok = kavu_parallel_run_partitions_in_processes(facade, "map", "1", *num_parts);
+  if (ok) ok = kavu_parallel_deserialize(facade, "map", 1, nullptr, parts, *num_parts);
+  if (!ok) {
+    // What the archives hold is the caller's logic (synthesized or not).
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    parts.clear();
+    for (int i = 0; i < *num_parts; ++i) {
+      CDB_SGATE_NETLIST* p = nullptr;
+      EXPECT_TRUE(kavu_parallel_read_partition(facade->get_revision_name(), "map", i, &p, nullptr));
+      parts.push_back(p);
+    }
+  }
+  kavu_merge_netlists(parts, nl, nullptr, b);
+  return ok;
+}
+
+}  // namespace
+
+TEST(KavuPartitionNetlists, SplitAndMergeBackOnSequentialDesigns) {
+  PARTITION_TEST_SCOPE scope;
+  for (const std::string& name : bundled_circuits({"seq"})) {
+    for (int k : {2, 4, 8}) {
+      SCOPED_TRACE(name + " into " + std::to_string(k));
+      LOADED_NETLIST nl = load_blif(name);
+      std::unique_ptr<CDB_SGATE_NETLIST> golden(clone_netlist(nl.get()));
+      KAVU_PARTITION_BOUNDARIES b;
+      std::vector<CDB_SGATE_NETLIST*> parts = split(nl.get(), k, b);
+      EXPECT_EQ(nl->get_node_list().size(), 0u);
+      EXPECT_TRUE(no_source_crosses(parts));
+      EXPECT_TRUE(b.pointers_cleared());
+      for (const KAVU_PARTITION_CONNECTION& c : b.get_connections()) EXPECT_EQ(c.oterm, nullptr);
+      const size_t connections = b.get_connections().size();
+      kavu_merge_netlists(parts, nl.get(), nullptr, b);
+      EXPECT_TRUE(parts.empty());
+      EXPECT_EQ(b.get_connections().size(), connections);
+      std::string report;
+      EXPECT_TRUE(nl->check(&report)) << report;
+      ASSERT_KAVU_EQUIVALENT(golden.get(), nl.get());
+    }
+  }
+}
+
+TEST(KavuPartitionNetlists, MergeRenumbersHelperGatesBeforeAnyLookup) {
+  PARTITION_TEST_SCOPE scope;
+  LOADED_NETLIST nl = load_blif("seq/diffeq1");
+  // A state machine makes the merge look gates up by number.
+  CDB_SGATE_HIERARCHY hierarchy;
+  auto* machine = new CDB_STATE_MACHINE;
+  auto* state = new CDB_SGATE_STATE(nullptr, machine);
+  nl->add_node(state, true);
+  machine->add_state(state);
+  make_output_pin(nl.get(), "st", state);
+  hierarchy.get_machine_list()->push_back(machine);
+  KAVU_PARTITIONER partitioner;
+  partitioner.partition_on_reg_boundary(nl.get(), nullptr, partition_params(4), false);
+  KAVU_PARTITION_BOUNDARIES b;
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  kavu_get_partition_netlists(parts, nl.get(), &hierarchy, nullptr, b, false);
+  ASSERT_GE(parts.size(), 2u);
+  const unsigned first = unsigned(parts[0]->get_first_debug_number());
+  // Two "helpers" make a gate each with the same number, as separate
+  // processes do.
+  for (CDB_SGATE_NETLIST* p : {parts[0], parts[1]}) {
+    CDB_SGATE_NODE* n = make_buffer(p, nullptr);
+    n->set_debug_number(first + 5);
+  }
+  std::vector<CDB_SGATE_NETLIST*> none;
+  kavu_merge_netlists(none, nl.get(), &hierarchy, b);  // an empty vector is no merge
+  kavu_merge_netlists(parts, nl.get(), &hierarchy, b);
+  std::set<unsigned> numbers;
+  for (CDB_SGATE_NODE* n : nl->get_node_list()) EXPECT_TRUE(numbers.insert(n->get_debug_number()).second);
+  ASSERT_EQ(hierarchy.get_machine_list()->size(), 1u);
+  EXPECT_EQ(machine->get_states().size(), 1u);
+}
+
+TEST(KavuParallelArchives, OrderFailuresAndMissingOutputs) {
+  PARALLEL_SCOPE scope;
+  // A removed-register archive left by an earlier run.
+  kavu_parallel_create_removed_reg_db("rev 1", "map", 0);
+  ASSERT_TRUE(kavu_parallel_write_and_delete_removed_reg_db("rev 1", "map", 0));
+  CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->set_current_removed_reg_db("main");
+  // Three partitions of 1, 3, 3 gates are written largest first, equal
+  // sizes by decreasing position.
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  for (int size : {1, 3, 3}) {
+    auto* p = new CDB_SGATE_NETLIST(true, int(parts.size()) + 1, 1);
+    CDB_SGATE_NODE* in = make_input_pin(p, ("i" + std::to_string(parts.size())).c_str());
+    for (int i = 1; i < size; ++i) make_buffer(p, in);
+    parts.push_back(p);
+  }
+  ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
+  const int expect_number[] = {3, 2, 1};
+  for (int k = 0; k < 3; ++k) {
+    CDB_SGATE_NETLIST* p = nullptr;
+    ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", k, &p, nullptr));
+    EXPECT_EQ(p->get_number(), expect_number[k]);
+    delete p;
+  }
+  // Without removed-register archives (no helper ran; the stale one went
+  // with the new run) deserialize fails instead of merging a null database.
+  std::vector<CDB_SGATE_NETLIST*> back;
+  EXPECT_FALSE(kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, back, 3));
+  for (CDB_SGATE_NETLIST* p : back) delete p;
+  CDB_SGATE_REMOVED_REGISTERS_DB* db = reinterpret_cast<CDB_SGATE_REMOVED_REGISTERS_DB*>(1);
+  EXPECT_FALSE(kavu_parallel_read_removed_reg_db("rev 1", "map", 0, &db));
+  EXPECT_EQ(db, nullptr);
+
+  // A write that fails keeps the netlist and reports failure; the partitions
+  // not written stay with the caller.
+  // (A gate kind the archive does not carry makes the write fail.)
+  std::vector<CDB_SGATE_NETLIST*> kept;
+  for (int i = 0; i < 2; ++i) {
+    kept.push_back(new CDB_SGATE_NETLIST(true, i + 1, 1));
+    make_input_pin(kept.back(), ("k" + std::to_string(i)).c_str());
+    kept.back()->add_node(new CDB_SGATE_STATE(nullptr, nullptr), true);
+  }
+  EXPECT_FALSE(kavu_parallel_write_and_delete_partition("rev 1", "map", 0, kept[0]));
+  EXPECT_EQ(kept[0]->get_node_list().size(), 2u);
+  EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, kept));
+  ASSERT_EQ(kept.size(), 2u);
+  for (CDB_SGATE_NETLIST* p : kept) delete p;
+}
+
+TEST(KavuParallelArchives, InvalidationsRoundTripAndReachTheSink) {
+  PARALLEL_SCOPE scope;
+  KAVU_FIBS_TO_INVALIDATE fibs;
+  fibs.m_fibs = {"top|a", "top|b"};
+  ASSERT_TRUE(kavu_parallel_write_fibs_to_invalidate(nullptr, "map", 0, &fibs));
+  KAVU_FIBS_TO_INVALIDATE* back = new KAVU_FIBS_TO_INVALIDATE;  // replaced, not leaked
+  ASSERT_TRUE(kavu_parallel_read_fibs_to_invalidate(nullptr, "map", 0, &back));
+  EXPECT_EQ(back->m_fibs, fibs.m_fibs);
+  // A missing archive: false, and the record held is freed, not leaked.
+  EXPECT_FALSE(kavu_parallel_read_fibs_to_invalidate(nullptr, "map", 1, &back));
+  EXPECT_EQ(back, nullptr);
+}
+
+TEST(KavuParallelRun, EndToEndWithTheHelperEqualsTheInProcessPass) {
+  struct CASE {
+    const char* design;  // null: generated
+    int pipes, threads;
+  } cases[] = {{"seq/diffeq1", 0, 1}, {"seq/diffeq1", 0, 2}, {"seq/diffeq1", 1, 1},
+               {"seq/diffeq1", 1, 2}, {"seq/diffeq1", 1, 4}, {nullptr, 1, 4}, {nullptr, 0, 4}};
+  for (const CASE& c : cases) {
+    SCOPED_TRACE(std::string(c.design ? c.design : "generated") + " pipes " + std::to_string(c.pipes) +
+                 " threads " + std::to_string(c.threads));
+    PARALLEL_SCOPE scope;
+    kavu_parallel_force_named_pipes(c.pipes);
+    CFG_SCOPE threads{{"put_max_threads", std::to_string(c.threads).c_str()}};
+    LOADED_NETLIST loaded = c.design ? load_blif(c.design) : LOADED_NETLIST(make_bus_design(100000, 7));
+    std::unique_ptr<CDB_SGATE_NETLIST> golden(clone_netlist(loaded.get()));
+    std::unique_ptr<CDB_SGATE_NETLIST> in_process(clone_netlist(loaded.get()));
+    remove_fanoutless_registers(in_process.get());
+    int n = 0;
+    ASSERT_TRUE(run_parallel(&scope.facade, loaded.get(), 4, &n, true));
+    EXPECT_GE(n, 2);
+    auto* db = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->get_current_removed_reg_db();
+    EXPECT_GE(db->get_fanoutless_count(), 1);
+    std::string report;
+    EXPECT_TRUE(loaded->check(&report)) << report;
+    if (c.design) {
+      ASSERT_KAVU_EQUIVALENT(golden.get(), loaded.get());
+      ASSERT_KAVU_EQUIVALENT(in_process.get(), loaded.get());
+    }
+    EXPECT_EQ(child_processes(), 0);
+    EXPECT_TRUE(pipe_dir_is_empty());
+    // The helper got the project and revision names whole.
+    std::ifstream log("helper_0.log");
+    std::string first_line;
+    std::getline(log, first_line);
+    EXPECT_NE(first_line.find("project \"my project\", revision \"rev 1\""), std::string::npos) << first_line;
+  }
+}
+
+TEST(KavuParallelRun, FaultsEndInFailureWithTheNetlistIntact) {
+  struct CASE {
+    const char* fault;
+    int pipes;
+  } cases[] = {{"exit3", 0}, {"exit3", 1}, {"abort", 0}, {"abort", 1}, {"nowrite", 0},
+               {"nowrite", 1}, {"missing", 0}, {"hang", 1}};
+  for (const CASE& c : cases) {
+    SCOPED_TRACE(std::string(c.fault) + " pipes " + std::to_string(c.pipes));
+    PARALLEL_SCOPE scope;
+    kavu_parallel_force_named_pipes(c.pipes);
+    const bool missing = std::string(c.fault) == "missing";
+    CFG_SCOPE cfg{{"helper_fault", missing ? nullptr : c.fault},
+                  {"helper_binary_dir", missing ? "/nonexistent" : KAVU_HELPER_DIR},
+                  {"parallel_pipe_timeout_s", "1"}};
+    std::string saved_path = getenv("PATH") ? getenv("PATH") : "";
+    if (missing) setenv("PATH", "/nonexistent", 1);
+    LOADED_NETLIST loaded = load_blif("seq/diffeq1");
+    std::unique_ptr<CDB_SGATE_NETLIST> golden(clone_netlist(loaded.get()));
+    DEBUG_CAPTURE cap("KAVU");
+    int n = 0;
+    EXPECT_FALSE(run_parallel(&scope.facade, loaded.get(), 4, &n));
+    if (missing) setenv("PATH", saved_path.c_str(), 1);
+    bool said = false;
+    for (const std::string& line : cap.lines()) said |= line.find(missing ? "Failed to run" : "Failed") != std::string::npos;
+    EXPECT_TRUE(said);
+    ASSERT_KAVU_EQUIVALENT(golden.get(), loaded.get());
+    EXPECT_EQ(child_processes(), 0);
+    EXPECT_TRUE(pipe_dir_is_empty());
+  }
+}
+
+TEST(KavuParallelRun, HelperCommandKeepsNamesWhole) {
+  PARALLEL_SCOPE scope;
+  scope.facade.set_recompile(true);
+  std::vector<std::string> argv = kavu_parallel_helper_command(&scope.facade, "map", "part/1", 2, "dl/x", "ul y");
+  ASSERT_GE(argv.size(), 6u);
+  EXPECT_EQ(argv[0], "velmora_map");
+  EXPECT_EQ(argv[argv.size() - 3], "my project");
+  EXPECT_EQ(argv[argv.size() - 2], "-c");
+  EXPECT_EQ(argv.back(), "rev 1");
+  EXPECT_NE(std::find(argv.begin(), argv.end(), "--ul_named_pipe=ul y"), argv.end());
+  EXPECT_NE(std::find(argv.begin(), argv.end(), "--helper=2"), argv.end());
+  EXPECT_NE(std::find(argv.begin(), argv.end(), "--helper_step=part/1"), argv.end());
+  EXPECT_NE(std::find(argv.begin(), argv.end(), "--recompile"), argv.end());
+  // Zero partitions is not a success.
+  EXPECT_FALSE(kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", 0));
+}
+
+TEST(KavuPartitionNetlists, StateMachinesComeBackOrGoWhenNoStateIsLeft) {
+  PARTITION_TEST_SCOPE scope;
+  LOADED_NETLIST nl = load_blif("seq/diffeq1");
+  CDB_SGATE_HIERARCHY hierarchy;
+  // Two machines, each with one state gate read by an output pin and
+  // clocked by the first register's output.
+  CDB_SGATE_NODE* reg = nullptr;
+  for (CDB_SGATE_NODE* n : nl->get_node_list())
+    if (!reg && n->cast_to_dff()) reg = n;
+  ASSERT_NE(reg, nullptr);
+  CDB_SGATE_STATE* states[2];
+  for (int i = 0; i < 2; ++i) {
+    auto* m = new CDB_STATE_MACHINE;
+    m->set_name("fsm" + std::to_string(i));
+    states[i] = new CDB_SGATE_STATE(nullptr, m);
+    nl->add_node(states[i], true);
+    m->add_state(states[i]);
+    m->set_clk(reg->get_single_oterm());
+    make_output_pin(nl.get(), ("st" + std::to_string(i)).c_str(), states[i]);
+    hierarchy.get_machine_list()->push_back(m);
+  }
+  KAVU_PARTITIONER partitioner;
+  partitioner.partition_on_reg_boundary(nl.get(), nullptr, partition_params(4), false);
+  KAVU_PARTITION_BOUNDARIES b;
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  kavu_get_partition_netlists(parts, nl.get(), &hierarchy, nullptr, b, false);
+  EXPECT_FALSE(hierarchy.has_machines());
+  // A "helper" removes the second machine's only state gate.
+  CDB_SGATE_NETLIST* owner = states[1]->get_netlist();
+  ASSERT_NE(owner, nullptr);
+  std::vector<CDB_SGATE_ITERM*> readers;
+  states[1]->get_single_oterm()->copy_fanouts(readers);
+  for (CDB_SGATE_ITERM* t : readers) t->set_vcc();
+  owner->delete_node(states[1]);
+  delete states[1];
+  kavu_merge_netlists(parts, nl.get(), &hierarchy, b);
+  ASSERT_EQ(hierarchy.get_machine_list()->size(), 1u);
+  CDB_STATE_MACHINE* m = hierarchy.get_machine_list()->front();
+  EXPECT_EQ(m->get_name(), "fsm0");
+  ASSERT_EQ(m->get_states().size(), 1u);
+  EXPECT_EQ(m->get_states()[0], states[0]);
+  EXPECT_EQ(m->get_clk(), reg->get_single_oterm());
+}

@@ -1,0 +1,139 @@
+// velmora_map — the helper process of parallel synthesis.
+//
+// Reads the command line the library builds (see kavu_parallel.h), takes
+// its configuration ("--ini_set=key=value") and directories ("--db_dir=",
+// "--pipe_dir=") from it, marks the process as running parallel synthesis,
+// and synthesizes partitions: without pipes the one of its "--helper"
+// number, with pipes each "RUN k" read from its download pipe, answering
+// "DONE k rc" on its upload pipe, until "EXIT" or end of file.
+// The pass is fixed and deterministic: registers without fan-out that are
+// not preserved are removed into the removed-register database, then dead
+// logic is swept. The partition archive is written back in place, and the
+// removed-register archive of the partition beside it.
+// The key "helper_fault" injects failures: "exit3" (exit code 3),
+// "abort", "nowrite" (exit 0 without writing), "hang" (never answers).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cdb/cdb_sgate.h"
+#include "cdb/cdb_sgate_removed_regs.h"
+#include "cfg/cfg.h"
+#include "gen/gen.h"
+#include "hdb/hdb.h"
+#include "kavu_parallel.h"
+#include "testkit/platform_test_hooks.h"
+
+namespace {
+
+struct ARGS {
+  int helper = 0;
+  std::string type, step, dl, ul, pipe_dir, project, revision;
+  bool have_revision = false;
+};
+
+bool starts(const char* a, const char* prefix, const char** rest) {
+  size_t n = strlen(prefix);
+  if (strncmp(a, prefix, n) != 0) return false;
+  *rest = a + n;
+  return true;
+}
+
+std::string fault() { return cfg_get_value("helper_fault"); }
+
+// Synthesizes partition k; 0 on success.
+int run_partition(const ARGS& a, int k) {
+  const std::string f = fault();
+  if (f == "exit3") exit(3);
+  if (f == "abort") abort();
+  if (f == "hang") {
+    for (;;) pause();
+  }
+  if (f == "nowrite") return 0;
+  CDB_SGATE_NETLIST* netlist = nullptr;
+  if (!kavu_parallel_read_partition(a.revision, a.type.c_str(), k, &netlist, nullptr)) return 10;
+  kavu_parallel_create_removed_reg_db(a.revision, a.type.c_str(), k);
+  CDB_SGATE_REMOVED_REGISTERS_DB* db = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->get_current_removed_reg_db();
+  std::vector<CDB_SGATE_NODE*> doomed;
+  for (CDB_SGATE_NODE* n : netlist->get_node_list()) {
+    CDB_SGATE_DFF* d = n ? n->cast_to_dff() : nullptr;
+    if (d && !d->has_fanout() && !d->preserve()) doomed.push_back(n);
+  }
+  for (CDB_SGATE_NODE* n : doomed) {
+    db->add_fanoutless(n->get_instance_name() ? n->get_instance_name()->get_short_hpath(0) : n->get_debug_name());
+    netlist->delete_node(n);
+    delete n;
+  }
+  netlist->sweep(false);
+  netlist->prepare_for_use();
+  if (!kavu_parallel_write_and_delete_partition(a.revision, a.type.c_str(), k, netlist)) {
+    delete netlist;
+    return 11;
+  }
+  if (!kavu_parallel_write_and_delete_removed_reg_db(a.revision, a.type.c_str(), k)) return 12;
+  return 0;
+}
+
+std::string pipe_path(const ARGS& a, const std::string& name) {
+  if (!name.empty() && name[0] == '/') return name;
+  return a.pipe_dir + "/" + name;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ARGS a;
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const char* r = nullptr;
+    if (starts(argv[i], "--helper=", &r)) a.helper = atoi(r);
+    else if (starts(argv[i], "--helper_type=", &r)) a.type = r;
+    else if (starts(argv[i], "--helper_step=", &r)) a.step = r;
+    else if (starts(argv[i], "--dl_named_pipe=", &r)) a.dl = r;
+    else if (starts(argv[i], "--ul_named_pipe=", &r)) a.ul = r;
+    else if (starts(argv[i], "--db_dir=", &r)) kavu_platform::gen_set_db_dir_path(r);
+    else if (starts(argv[i], "--pipe_dir=", &r)) a.pipe_dir = r;
+    else if (starts(argv[i], "--ini_set=", &r)) {
+      std::string kv = r;
+      size_t eq = kv.find('=');
+      if (eq != std::string::npos) kavu_platform::cfg_set_value(kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str());
+    } else if (strcmp(argv[i], "-c") == 0 && i + 1 < argc) {
+      a.revision = argv[++i];
+      a.have_revision = true;
+    } else if (argv[i][0] != '-') positional.push_back(argv[i]);
+  }
+  if (!positional.empty()) a.project = positional.back();
+  if (!a.have_revision || a.type.empty()) {
+    fprintf(stderr, "velmora_map: missing -c <revision> or --helper_type\n");
+    return 2;
+  }
+  printf("velmora_map helper %d: project \"%s\", revision \"%s\"\n", a.helper, a.project.c_str(),
+         a.revision.c_str());
+  fflush(stdout);
+  cdb_sgate_set_synthesis_running_in_parallel(true);
+  if (a.dl.empty()) return run_partition(a, a.helper);
+
+  // Pipes: the parent writes our download pipe and reads our upload pipe.
+  FILE* in = fopen(pipe_path(a, a.dl).c_str(), "r");
+  if (!in) return 4;
+  FILE* out = fopen(pipe_path(a, a.ul).c_str(), "w");
+  if (!out) return 5;
+  char line[256];
+  while (fgets(line, sizeof line, in)) {
+    int k = -1;
+    if (strncmp(line, "EXIT", 4) == 0) break;
+    if (sscanf(line, "RUN %d", &k) != 1) continue;
+    int rc = run_partition(a, k);
+    fprintf(out, "MSG info 0 helper %d ran partition %d\n", a.helper, k);
+    fprintf(out, "DONE %d %d\n", k, rc);
+    fflush(out);
+  }
+  fclose(in);
+  fclose(out);
+  return 0;
+}
