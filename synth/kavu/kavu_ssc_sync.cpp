@@ -288,7 +288,8 @@ void SYNC_SEARCH::run(bool print) {
     std::string paths;
     for (CDB_SGATE_NODE* r : chains[c]) {
       reg_mgr->mark_synch_reg(kavu_get_dff_oterm(r), unsigned(c + 1));
-      paths += (paths.empty() ? "" : " ") + r->get_string_hpath();
+      if (!paths.empty()) paths += ' ';
+      paths += r->get_string_hpath();
       ++total;
     }
     ++lengths[chains[c].size()];
