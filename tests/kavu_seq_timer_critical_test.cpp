@@ -231,3 +231,32 @@ TEST(KavuSeqCritical, RegisterInputThroughItsParentAtomInput) {
     EXPECT_EQ(drivers, expected) << c.own_source << c.parent << c.parent_connected;
   }
 }
+
+// Each report of the analysis is appended to its file only under its key;
+// the big-gate report whenever a set is given.
+TEST(KavuSeqCritical, ReportFilesOnlyUnderTheirKeys) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
+  CDB_SGATE_NODE* last = reg(nl, make_input_pin(&nl, "in"), clk);
+  for (int k = 0; k < 3; ++k) last = make_and(&nl, last, last);
+  make_output_pin(&nl, "q", reg(nl, last, clk));
+  KAVU_SEQ_TIMER timer("files", &nl, nullptr, 2, 200, nullptr);
+  timer.calculate_best_cycle_time();
+  KAVU_SEQ_DELAY_ANALYSIS* analysis = timer.get_analysis(1);
+  const struct {
+    const char *key, *file;
+  } reports[] = {{"kavu_seq_dump_critical_path", "kavu_seq_critical_path.txt"},
+                 {"kavu_seq_dump_failing_points", "kavu_seq_failing_ep.txt"},
+                 {"kavu_seq_dump_critical_path_points", "kavu_seq_critical_path_points.txt"},
+                 {nullptr, "kavu_seq_critical_big_gate.txt"}};
+  KAVU_BIG_GATE_SET_INFO big_gates;
+  for (const char* on : {"off", "on"}) {
+    for (const auto& r : reports) std::filesystem::remove(r.file);
+    CFG_SCOPE cfg{{reports[0].key, on}, {reports[1].key, on}, {reports[2].key, on}};
+    analysis->analyze_critical_paths(std::string(on) == "on" ? &big_gates : nullptr);
+    for (const auto& r : reports) {
+      EXPECT_EQ(std::filesystem::exists(r.file), std::string(on) == "on") << r.file;
+      std::filesystem::remove(r.file);
+    }
+  }
+}
