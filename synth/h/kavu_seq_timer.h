@@ -140,9 +140,41 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   int get_max_fanout_delay(CDB_SGATE_OTERM* oterm);
 
   // --- critical paths and failing points
-  // Failing points of the RAM and MAC inputs and of the end points at the
-  // given cycle time, and the critical paths that end there.
+  // The reports of one critical-path analysis; a null stream is not written.
+  struct CRITICAL_REPORTS {
+    std::ostream* paths = nullptr;    // the critical paths
+    std::ostream* failing = nullptr;  // the failing points
+    std::ostream* points = nullptr;   // the closure of the failing points over critical sources
+    std::ostream* big_gates = nullptr;  // the big gates among the critical points
+  };
+  // The analysis one step below the best cycle time (key
+  // "kavu_seq_critical_test", default 1): failing loops, failing end points,
+  // RAM and MAC inputs, the critical paths and points, and the big gates
+  // among them; each report goes to its file only under its key, the big
+  // gates to theirs whenever a set is given.
+  void analyze_critical_paths(KAVU_BIG_GATE_SET_INFO* big_gates);
+  // The same at the given test cycle time, to the given streams.
+  void analyze_critical_paths(int cycle, KAVU_BIG_GATE_SET_INFO* big_gates, const CRITICAL_REPORTS& reports);
+  // The paths and failing points only, without big gates.
   void analyze_critical_paths(int cycle, std::ostream& paths, std::ostream& failing);
+  // Adds the drivers of the domain's RAM and MAC inputs whose arrival (plus
+  // the port delay) exceeds the cycle time, each once.
+  void collect_ram_mac_failing_points(int cycle, std::vector<CDB_SGATE_OTERM*>& points,
+                                      ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& seen);
+  // Every failing point and every terminal reached from one by following
+  // critical sources inside the domain (not through RAM or MAC atoms).
+  void collect_critical_points(const std::vector<CDB_SGATE_OTERM*>& failing, std::vector<CDB_SGATE_OTERM*>& points,
+                               ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& in_points);
+  // "START CLOCK DOMAIN", the count and one line per terminal.
+  void dump_oterm_set(std::ostream& os, const std::vector<CDB_SGATE_OTERM*>& oterms) const;
+  // The big gates among the critical points with their supports; a support
+  // that is itself a critical point is starred.
+  void dump_critical_big_gates(std::ostream& os, const KAVU_BIG_GATE_SET_INFO& big_gates,
+                               const std::vector<CDB_SGATE_OTERM*>& points,
+                               const ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& in_points) const;
+  // For every loop whose fit failed in the critical-path analysis: the loop
+  // and the big gates on it with their drivers.
+  void dump_big_gates_on_loops(const KAVU_BIG_GATE_SET_INFO* big_gates, std::ostream& os);
   // Up to `limit` critical paths ending at the terminal, each a list of
   // terminals from its start; the remaining quota bounds every branch.
   void build_critical_paths(CDB_SGATE_OTERM* end, int limit, std::vector<std::vector<CDB_SGATE_OTERM*>>& paths);
@@ -153,7 +185,10 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   // Arrival, fan-out delay and their sum per indexed terminal; forces the
   // fan-out pass first.
   void write_timing_info(std::ostream& os);
+  // The paths through the terminals whose sequential path delay equals the
+  // best cycle time, or through the given critical set.
   void write_critical_paths_list(std::ostream& os, int limit = 5);
+  void write_critical_paths_list(std::ostream& os, const std::vector<CDB_SGATE_OTERM*>& critical_order, int limit);
   void write_scc_summary(std::ostream& os) const;
 
  private:

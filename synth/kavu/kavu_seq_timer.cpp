@@ -436,19 +436,20 @@ void KAVU_SEQ_TIMER::calculate_best_cycle_time() {
     open_report(truncate, file);
     truncate.close();
   }
+  // The big gates on failing loops are written only while large gates are
+  // tracked.
+  const bool track_large_gates = kavu_is_tracking_large_gates();
   std::orlind_ofstream loops;
-  open_report(loops, "kavu_seq_big_gate_on_loop.txt");
+  if (track_large_gates) open_report(loops, "kavu_seq_big_gate_on_loop.txt");
   for (KAVU_SEQ_DELAY_ANALYSIS* analysis : m_seq_clk_analysis) {
     if (!analysis || analysis->get_domain_id() < 1) continue;
     kavu_debug("Checking critical path for clock domain %d", analysis->get_domain_id());
-    // Each report is written only under its key; the other goes nowhere.
-    std::orlind_ofstream paths, failing;
-    std::ostream nowhere(nullptr);
-    if (cfg_is_on("kavu_seq_dump_critical_path", false)) paths.open("kavu_seq_critical_path.txt", std::ios_base::app);
-    if (cfg_is_on("kavu_seq_dump_failing_points", false)) failing.open("kavu_seq_failing_ep.txt", std::ios_base::app);
-    analysis->analyze_critical_paths(analysis->get_best_cycle_time() - cfg_get_int_value("kavu_seq_critical_test", 1),
-                                     paths.is_open() ? static_cast<std::ostream&>(paths) : nowhere,
-                                     failing.is_open() ? static_cast<std::ostream&>(failing) : nowhere);
+    analysis->analyze_critical_paths(m_big_gates);
+    if (track_large_gates) {
+      loops << "START DOMAIN " << analysis->get_domain_id() << " " << analysis->get_domain_name() << std::endl;
+      analysis->dump_big_gates_on_loops(m_big_gates, loops);
+      loops << "END DOMAIN" << std::endl << std::endl;
+    }
     analysis->clear_clk_domain();
   }
   loops.close();

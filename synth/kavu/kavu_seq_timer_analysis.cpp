@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "cfg/cfg.h"
+#include "cut/cut.h"
 #include "kavu_check.h"
 #include "kavu_delay_model_seq.h"
 #include "kavu_helper.h"
@@ -99,8 +100,18 @@ void KAVU_SEQ_DELAY_ANALYSIS::get_register_drivers(CDB_SGATE_NODE* reg, std::vec
   if (!kavu_delay_seq::is_register(reg)) return;
   CDB_SGATE_ITERM* inputs[4] = {kavu_get_dff_enable(reg), kavu_get_dff_sload(reg), kavu_get_dff_sclear(reg),
                                 kavu_get_dff_data(reg)};
-  for (CDB_SGATE_ITERM* t : inputs)
-    if (t && t->get_source()) drivers.push_back(t->get_source());
+  for (CDB_SGATE_ITERM* t : inputs) {
+    if (!t) continue;
+    // An input not connected itself counts through its parent atom input;
+    // a tie to a constant (connected, no source) has no driver.
+    CDB_SGATE_OTERM* drv = t->get_source();
+    if (!t->is_connected()) {
+      CDB_SGATE_ITERM* parent = t->get_parent_input();
+      if (!parent || !cdb_is_parent_connected(t)) continue;
+      drv = parent->get_source();
+    }
+    if (drv) drivers.push_back(drv);
+  }
 }
 
 KAVU_SEQ_DELAY_OTERM_INFO* KAVU_SEQ_DELAY_ANALYSIS::info_of(CDB_SGATE_OTERM* oterm) {
@@ -157,6 +168,14 @@ void KAVU_SEQ_DELAY_ANALYSIS::build_non_seq_depth_table() {
   }
   set_max_nonseq_depth(maximum);
   kavu_debug("Max non sequential depth of domain %d is %d", m_domain_id, maximum);
+  if (cfg_is_on("kavu_dump_no_seq_depth", false)) {
+    std::orlind_ofstream os(
+        ("kavu_no_seq_depth_table_" + std::to_string(m_domain_id) + "_" + m_timer->get_dump_name() + ".txt").c_str(),
+        std::ios_base::out);
+    for (CDB_SGATE_OTERM* o : order)
+      os << "SGATE_ID= " << node_id(o) << " " << kavu_get_oterm_debug_name(o) << " depth= " << delay_table[o]
+         << std::endl;
+  }
   if (m_keep_non_seq_depth) {
     m_non_seq_depth_table.clear();
     for (auto it = delay_table.begin(); it != delay_table.end(); ++it) m_non_seq_depth_table[it->first] = it->second;
@@ -579,8 +598,33 @@ void KAVU_SEQ_DELAY_ANALYSIS::build_critical_paths(CDB_SGATE_OTERM* end, int lim
   paths.push_back(std::move(path));
 }
 
+void KAVU_SEQ_DELAY_ANALYSIS::analyze_critical_paths(KAVU_BIG_GATE_SET_INFO* big_gates) {
+  const int test = get_best_cycle_time() - cfg_get_int_value("kavu_seq_critical_test", 1);
+  // Every report appends, so the domains of one run follow each other.
+  std::orlind_ofstream paths, failing, points, big;
+  if (cfg_is_on("kavu_seq_dump_critical_path", false)) paths.open("kavu_seq_critical_path.txt", std::ios_base::app);
+  if (cfg_is_on("kavu_seq_dump_failing_points", false)) failing.open("kavu_seq_failing_ep.txt", std::ios_base::app);
+  if (cfg_is_on("kavu_seq_dump_critical_path_points", false))
+    points.open("kavu_seq_critical_path_points.txt", std::ios_base::app);
+  if (big_gates) big.open("kavu_seq_critical_big_gate.txt", std::ios_base::app);
+  CRITICAL_REPORTS reports;
+  if (paths.is_open()) reports.paths = &paths;
+  if (failing.is_open()) reports.failing = &failing;
+  if (points.is_open()) reports.points = &points;
+  if (big.is_open()) reports.big_gates = &big;
+  analyze_critical_paths(test, big_gates, reports);
+}
+
 void KAVU_SEQ_DELAY_ANALYSIS::analyze_critical_paths(int cycle, std::ostream& paths_os, std::ostream& failing_os) {
-  if (cycle < 1) {
+  CRITICAL_REPORTS reports;
+  reports.paths = &paths_os;
+  reports.failing = &failing_os;
+  analyze_critical_paths(cycle, nullptr, reports);
+}
+
+void KAVU_SEQ_DELAY_ANALYSIS::analyze_critical_paths(int cycle, KAVU_BIG_GATE_SET_INFO* big_gates,
+                                                     const CRITICAL_REPORTS& reports) {
+  if (get_best_cycle_time() <= 1 || cycle < 1) {
     kavu_debug("Skip the critical path analysis for domain %d because the best cycle time is too small.", m_domain_id);
     return;
   }
@@ -602,32 +646,195 @@ void KAVU_SEQ_DELAY_ANALYSIS::analyze_critical_paths(int cycle, std::ostream& pa
   }
   std::vector<CDB_SGATE_OTERM*> failing;
   collect_failing_points(cycle, failing);
+  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> seen;
+  for (CDB_SGATE_OTERM* f : failing) seen.insert(f);
+  collect_ram_mac_failing_points(cycle, failing, seen);
   kavu_debug("Total number of failing endpoints = %d", int(failing.size()));
-  failing_os << "START CLOCK DOMAIN " << m_domain_id << std::endl << "Total = " << failing.size() << std::endl;
-  for (size_t k = 0; k < failing.size(); ++k)
-    failing_os << "[" << k << "] " << node_id(failing[k]) << " " << kavu_get_oterm_debug_name(failing[k]) << std::endl;
-  failing_os << "END CLOCK DOMAIN" << std::endl << std::endl;
+  if (reports.failing) dump_oterm_set(*reports.failing, failing);
   std::vector<std::vector<CDB_SGATE_OTERM*>> paths;
   for (CDB_SGATE_OTERM* f : failing) build_critical_paths(f, 1, paths);
-  paths_os << "START CLOCK DOMAIN " << m_domain_id << std::endl;
-  for (size_t p = 0; p < paths.size(); ++p) {
-    paths_os << "START CRITICAL PATH " << p << " " << paths.size() << std::endl;
-    for (size_t k = 0; k < paths[p].size(); ++k) {
-      CDB_SGATE_OTERM* o = paths[p][paths[p].size() - 1 - k];
-      CDB_SGATE_NODE* g = o->get_my_node();
-      paths_os << "[" << k << "] " << node_id(o) << " " << kavu_get_oterm_debug_name(o) << " ";
-      if (kavu_delay_seq::is_register(g)) {
-        paths_os << " R";
-      } else if (g->get_sgate_type() == CDB_SGATE_COMB_ENUM) {
-        int connected = 0;
-        for (CDB_SGATE_ITERM* t : g->get_input_terms()) connected += t && t->get_source() ? 1 : 0;
-        paths_os << " INPUT_CNT= " << connected;
+  if (reports.paths) {
+    std::ostream& paths_os = *reports.paths;
+    paths_os << "START CLOCK DOMAIN " << m_domain_id << std::endl;
+    for (size_t p = 0; p < paths.size(); ++p) {
+      paths_os << "START CRITICAL PATH " << p << " " << paths.size() << std::endl;
+      for (size_t k = 0; k < paths[p].size(); ++k) {
+        CDB_SGATE_OTERM* o = paths[p][paths[p].size() - 1 - k];
+        CDB_SGATE_NODE* g = o->get_my_node();
+        paths_os << "[" << k << "] " << node_id(o) << " " << kavu_get_oterm_debug_name(o) << " ";
+        const KAVU_BIG_GATE_INFO* big = big_gates ? big_gates->get_big_gate_info(o) : nullptr;
+        if (big) paths_os << "* " << big->get_sup_size();
+        if (kavu_delay_seq::is_register(g)) {
+          paths_os << " R";
+        } else if (g->get_sgate_type() == CDB_SGATE_COMB_ENUM) {
+          int connected = 0;
+          for (CDB_SGATE_ITERM* t : g->get_input_terms()) connected += t && t->get_source() ? 1 : 0;
+          paths_os << " INPUT_CNT= " << connected;
+        }
+        paths_os << std::endl;
       }
-      paths_os << std::endl;
+      paths_os << "END CRITICAL PATH" << std::endl << std::endl;
     }
-    paths_os << "END CRITICAL PATH" << std::endl << std::endl;
+    paths_os << "END CLOCK DOMAIN" << std::endl;
   }
-  paths_os << "END CLOCK DOMAIN" << std::endl;
+  std::vector<CDB_SGATE_OTERM*> points;
+  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> in_points;
+  collect_critical_points(failing, points, in_points);
+  if (reports.points) dump_oterm_set(*reports.points, points);
+  if (!big_gates) {
+    kavu_debug("Warning: BIG gate info doesn't exisit.");
+  } else if (reports.big_gates) {
+    dump_critical_big_gates(*reports.big_gates, *big_gates, points, in_points);
+  }
+}
+
+void KAVU_SEQ_DELAY_ANALYSIS::collect_ram_mac_failing_points(int cycle, std::vector<CDB_SGATE_OTERM*>& points,
+                                                             ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& seen) {
+  // The block records hang off the domain record; once the driver has let
+  // go of it there are no block inputs to check.
+  if (!m_domain) return;
+  std::vector<CDB_SGATE_OTERM*> sources;
+  auto add = [&](CDB_SGATE_OTERM* d, int port_delay) {
+    const int index = get_oterm_index(d);
+    if (index < 0) return;
+    const int arrival = get_oterm_info(index)->m_arrival;
+    if (arrival != KAVU_DELAY_MIN && arrival + port_delay > cycle && seen.insert(d).second) points.push_back(d);
+  };
+  for (KAVU_SEQ_MAC_INFO* mac : m_domain->get_macs()) {
+    if (!mac) KAVU_INTERNAL_ERROR("mac_info");
+    sources.clear();
+    mac->collect_input_sources(m_domain_id, sources);
+    for (CDB_SGATE_OTERM* d : sources) {
+      if (!d) KAVU_INTERNAL_ERROR("drv != NULL");
+      if (is_in_domain(d)) add(d, kavu_mac_port_delay);
+    }
+  }
+  for (KAVU_SEQ_RAM_INFO* ram : m_domain->get_rams()) {
+    if (!ram) KAVU_INTERNAL_ERROR("ram_info != NULL");
+    sources.clear();
+    ram->collect_input_sources(m_domain_id, sources);
+    for (CDB_SGATE_OTERM* d : sources) {
+      if (!d) KAVU_INTERNAL_ERROR("drv != NULL");
+      add(d, RAM_PORT_DELAY);
+    }
+  }
+}
+
+void KAVU_SEQ_DELAY_ANALYSIS::collect_critical_points(const std::vector<CDB_SGATE_OTERM*>& failing,
+                                                      std::vector<CDB_SGATE_OTERM*>& points,
+                                                      ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& in_points) {
+  // Each terminal has one critical source, so a visit is a chain, followed
+  // in a loop until it leaves the domain, reaches a block or a terminal
+  // already collected.
+  for (CDB_SGATE_OTERM* f : failing) {
+    if (!in_points.insert(f).second) continue;
+    points.push_back(f);
+    for (CDB_SGATE_OTERM* t = f;;) {
+      CDB_SGATE_NODE* g = t->get_my_node();
+      if (!is_in_domain(t) || is_ram_atom(g) || is_mac_atom(g)) break;
+      const int index = get_oterm_index(t);
+      CDB_SGATE_OTERM* src = index >= 0 ? get_oterm_info(index)->m_critical_source : nullptr;
+      if (!src || !in_points.insert(src).second) break;
+      points.push_back(src);
+      t = src;
+    }
+  }
+}
+
+void KAVU_SEQ_DELAY_ANALYSIS::dump_oterm_set(std::ostream& os, const std::vector<CDB_SGATE_OTERM*>& oterms) const {
+  os << "START CLOCK DOMAIN " << m_domain_id << std::endl << "Total = " << oterms.size() << std::endl;
+  for (size_t k = 0; k < oterms.size(); ++k)
+    os << "[" << k << "] " << node_id(oterms[k]) << " " << kavu_get_oterm_debug_name(oterms[k]) << std::endl;
+  os << "END CLOCK DOMAIN" << std::endl << std::endl;
+}
+
+namespace {
+
+std::string port_name(const CDB_SGATE_OTERM* oterm) {
+  return WYS_INFO::get_port_type_debug_string(oterm->get_port_type());
+}
+
+// The big gate's distinct supports in support order, each with its depth
+// below the gate (-1 when the walk through the plain gates does not reach it).
+void collect_big_gate_supports(const KAVU_BIG_GATE_INFO& gate, std::vector<CDB_SGATE_OTERM*>& supports,
+                               std::vector<int>& values) {
+  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> support_set;
+  gate.hash_support_set(support_set);
+  KAVU_SEQ_OTERM_TABLE depths;
+  kavu_seq_find_support_depth(gate.get_oterm(), 0, support_set, depths);
+  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> seen;
+  for (CDB_SGATE_OTERM* s : gate.get_supports()) {
+    if (!seen.insert(s).second) continue;
+    supports.push_back(s);
+    auto it = depths.find(s);
+    values.push_back(it != depths.end() ? it->second : -1);
+  }
+}
+
+}  // namespace
+
+void KAVU_SEQ_DELAY_ANALYSIS::dump_critical_big_gates(std::ostream& os, const KAVU_BIG_GATE_SET_INFO& big_gates,
+                                                      const std::vector<CDB_SGATE_OTERM*>& points,
+                                                      const ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& in_points) const {
+  os << "START CLOCK DOMAIN " << m_domain_id << std::endl;
+  std::vector<CDB_SGATE_OTERM*> supports;
+  std::vector<int> values;
+  for (CDB_SGATE_OTERM* o : points) {
+    const KAVU_BIG_GATE_INFO* gate = big_gates.get_big_gate_info(o);
+    if (!gate) continue;
+    supports.clear();
+    values.clear();
+    collect_big_gate_supports(*gate, supports, values);
+    os << "START BIG GATE" << std::endl
+       << node_id(o) << " " << port_name(o) << " PRE_DECOMP_ID= " << big_gates.get_pre_decomp_id(node_id(o)) << std::endl
+       << "START BIG GATE SUP " << supports.size() << std::endl;
+    for (size_t k = 0; k < supports.size(); ++k) {
+      CDB_SGATE_OTERM* s = supports[k];
+      os << k << " " << node_id(s) << " " << port_name(s) << " PRE_DECOMP_ID= " << big_gates.get_pre_decomp_id(node_id(s))
+         << " DECOMP_DEPTH= " << gate->get_sup_depth(s) << " " << values[k] << " "
+         << (in_points.find(s) != in_points.end() ? "*" : "") << std::endl;
+    }
+    os << "END BIG GATE SUP" << std::endl << "END BIG GATE" << std::endl;
+  }
+  os << "END CLOCK DOMAIN" << std::endl;
+}
+
+void KAVU_SEQ_DELAY_ANALYSIS::dump_big_gates_on_loops(const KAVU_BIG_GATE_SET_INFO* big_gates, std::ostream& os) {
+  std::vector<CDB_SGATE_OTERM*> on_loop, supports;
+  std::vector<int> values;
+  for (KAVU_SCC* scc : m_sccs) {
+    if (scc->m_positive_loop_oterms.empty()) continue;
+    os << "SCC " << scc->get_id() << " SIZE= " << scc->get_size() << std::endl;
+    scc->print_positive_loop(os);
+    on_loop.clear();
+    scc->collect_big_gates_on_positive_loop(on_loop, big_gates);
+    if (on_loop.empty()) {
+      os << "NO BIG GATES on the loop" << std::endl;
+      continue;
+    }
+    ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> members, loop;
+    scc->collect_member_oterms(members);
+    for (CDB_SGATE_OTERM* o : scc->m_positive_loop_oterms) loop.insert(o);
+    for (CDB_SGATE_OTERM* o : on_loop) {
+      const KAVU_BIG_GATE_INFO* gate = big_gates->get_big_gate_info(o);
+      os << "START GATE" << std::endl;
+      gate->dump(os);
+      supports.clear();
+      values.clear();
+      collect_big_gate_supports(*gate, supports, values);
+      os << "START GATE DRIVERS " << supports.size() << std::endl;
+      for (size_t k = 0; k < supports.size(); ++k) {
+        CDB_SGATE_OTERM* d = supports[k];
+        auto depth = m_non_seq_depth_table.find(d);
+        os << (loop.find(d) != loop.end() ? " *" : "  ") << " [" << k << "] " << values[k] << " " << node_id(d) << " "
+           << port_name(d) << " PRE_DECOMP_ID= " << big_gates->get_pre_decomp_id(node_id(d))
+           << " DECOMP_DEPTH= " << gate->get_sup_depth(d) << " NON_SEQ_DEPTH= " << values[k] << " "
+           << (depth != m_non_seq_depth_table.end() ? depth->second : -1)
+           << (members.find(d) != members.end() ? " SCC" : "") << std::endl;
+      }
+      os << "END GATE DRIVER" << std::endl << "END GATE" << std::endl;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -672,6 +879,24 @@ void KAVU_SEQ_DELAY_ANALYSIS::write_timing_info(std::ostream& os) {
   os << "Max Sequential path delay is " << largest << std::endl;
   os << "Max non-fixed node sequential path delay is " << largest_non_fixed << std::endl;
   os << "Average sequential path length is " << average << std::endl;
+  // No path reaches the best cycle time (a domain limited only by its fixed
+  // registers' paths): the critical nodes are those of the largest path
+  // through non-fixed terminals.
+  if (largest < best) {
+    os << "The critical path is identified using max sequential path delay of non-fixed nodes." << std::endl
+       << "*************************************************************" << std::endl;
+    if (!critical_nodes.empty()) KAVU_INTERNAL_ERROR("critical_nodes.size() == 0");
+    for (int i = 0; i < m_oterm_size; ++i) {
+      const KAVU_SEQ_DELAY_OTERM_INFO* info = get_oterm_info(i);
+      if (info->m_arrival + info->m_max_fanout_delay != largest_non_fixed) continue;
+      CDB_SGATE_OTERM* o = m_oterms[size_t(i)];
+      CDB_SGATE_NODE* g = o->get_my_node();
+      critical_nodes.push_back(o);
+      os << "CRITICAL_SGATE " << g->get_string_hpath() << " (id= " << node_id(o) << " ) " << g->get_string_type_name()
+         << " fanin= " << info->m_arrival << " max_fanout= " << info->m_max_fanout_delay << std::endl;
+    }
+    os << "Critical Node count (current max seq depth of non fixed nodes) = " << critical_nodes.size() << std::endl;
+  }
   // Critical start points have no critical driver, critical end points no
   // fan-out gate with a critical output.
   ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> in_set;
@@ -696,23 +921,27 @@ void KAVU_SEQ_DELAY_ANALYSIS::write_timing_info(std::ostream& os) {
       os << (side == 0 ? "START [" : "END [") << k << "] \t" << kavu_get_oterm_debug_name(list[k])
          << " SGATE_ID= " << node_id(list[k]) << " " << list[k]->get_my_node()->get_string_type_name() << " " << std::endl;
   }
-  write_critical_paths_list(os);
+  write_critical_paths_list(os, critical_nodes, 5);
   write_scc_summary(os);
 }
 
 void KAVU_SEQ_DELAY_ANALYSIS::write_critical_paths_list(std::ostream& os, int limit) {
   // Critical terminals: sequential path delay equal to the best cycle time.
-  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> critical;
   std::vector<CDB_SGATE_OTERM*> critical_order;
   const int best = get_best_cycle_time();
   for (int i = 0; i < m_oterm_size; ++i) {
     const KAVU_SEQ_DELAY_OTERM_INFO* info = get_oterm_info(i);
     if (info->m_arrival != KAVU_DELAY_MIN && info->m_max_fanout_delay != KAVU_DELAY_MIN &&
-        info->m_arrival + info->m_max_fanout_delay == best) {
-      critical.insert(m_oterms[size_t(i)]);
+        info->m_arrival + info->m_max_fanout_delay == best)
       critical_order.push_back(m_oterms[size_t(i)]);
-    }
   }
+  write_critical_paths_list(os, critical_order, limit);
+}
+
+void KAVU_SEQ_DELAY_ANALYSIS::write_critical_paths_list(std::ostream& os,
+                                                        const std::vector<CDB_SGATE_OTERM*>& critical_order, int limit) {
+  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> critical;
+  for (CDB_SGATE_OTERM* o : critical_order) critical.insert(o);
   auto critical_driver = [&](CDB_SGATE_ITERM* t) {
     return t && t->get_source() && critical.find(t->get_source()) != critical.end();
   };

@@ -304,8 +304,9 @@ void kavu_seq_find_support_depth(CDB_SGATE_OTERM* oterm, int depth,
       if (!i || !i->is_connected() || !i->get_source()) continue;
       CDB_SGATE_OTERM* src = i->get_source();
       if (supports.exists(src)) {
-        KAVU_CHECK(result.find(src) == result.end());
-        result.insert(src, d + 1);
+        // A support read twice (two inputs of one gate, or reconvergent
+        // decomposition) keeps the depth it was first found at.
+        if (result.find(src) == result.end()) result.insert(src, d + 1);
       } else {
         next = src;
       }
