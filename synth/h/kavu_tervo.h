@@ -20,7 +20,8 @@ class CMP_FACADE;
 class CDB_SGATE_HIERARCHY;
 class CDB_SGATE_NETLIST;
 
-enum KAVU_TERVO_TIMING_MODEL_TYPE { KAVU_TERVO_TABLE_TIMING_MODEL = 0 };
+// Only the table model (0) exists; other values are refused.
+enum KAVU_TERVO_TIMING_MODEL_TYPE : int { KAVU_TERVO_TABLE_TIMING_MODEL = 0 };
 
 // Runs the timing analysis and builds the estimator of the netlist's
 // partition (the last two arguments are accepted and unused).
