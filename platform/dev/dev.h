@@ -103,6 +103,14 @@ class DMGR_UTILITY {
   // part of another family, or an unknown one, is an internal error.
   static void initialize_basic_info_to(DEV_BASIC_INFO* info, DEV_DEVICE_ENUM device,
                                        DEV_PART_ENUM part = DEV_PART_INVALID);
+  // Device timing for the estimators (ssc/tervo.h): selects the part's
+  // device (an unknown part is an internal error), loads its timing for the
+  // models, and makes the family's typical device. The stand-in records
+  // the calls (kavu_platform::dmgr_timing_load_count and
+  // dmgr_typical_device_count).
+  static void create_device(int part);
+  static void load_timing_info_for_model(int dat_timing_models);
+  static void create_typical_device(DEV_FAMILY_ENUM family);
 };
 
 class DEV_FAMILY_MANAGER {

@@ -12,6 +12,7 @@
 #include "zhd/zhd.h"
 #include "atcl/atcl.h"
 #include "ssc/ssc.h"
+#include "ssc/tervo.h"
 #include "testkit/platform_test_hooks.h"
 #include "thr/thr_ipc.h"
 #include "cdb/cdb_sgate_removed_regs.h"
@@ -38,6 +39,8 @@ void plat_test_reset_all() {
   // Timing engine and Tcl interpreter.
   ssc_test_reset();
   atcl_test_reset();
+  // Constraint queries, estimators and device timing.
+  ssc_query_test_reset();
 }
 
 }  // namespace kavu_platform

@@ -32,6 +32,7 @@
 
 class HDB_NAMESPACE;
 class HDB_INSTANCE_NAME;
+class HDB_ASSIGNMENT;
 class HDB_TYPE;
 class HDB_TYPE_DB;
 struct HDB_CHILD_INDEX;
@@ -304,6 +305,8 @@ class HDB_OPTION {
   int get_enum_value() const;
   // The name the option is on (null for a global option).
   HDB_INSTANCE_NAME* cast_source_to_iname() const;
+  // The user assignment the option was generated from (never null).
+  HDB_ASSIGNMENT* get_assignment() const;
 
  protected:
   typedef HDB_OPTION* (*MAKE_VIEW)(kavu_platform::HDB_OPTION_RECORD*);
@@ -393,6 +396,10 @@ HDB_NAMESPACE* hdb_default_namespace();
 // namespace. Options accumulate; single lookups see the last one.
 void hdb_set_option(HDB_INSTANCE_NAME* name, int variable, const char* value);
 void hdb_set_option(HDB_NAMESPACE* ns, int variable, const char* value);
+// Adds an option to `target` from a point-to-point assignment whose source
+// is `source` (null: none, as hdb_set_option).
+void hdb_set_assignment(HDB_INSTANCE_NAME* target, int variable, const char* value,
+                        HDB_INSTANCE_NAME* source);
 // Reads assignment lines into `ns` (the default namespace when null):
 //   set_global_assignment -name VAR VALUE
 //   set_instance_assignment -name VAR VALUE -to PATH

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "hdb/hdb.h"
+#include "hdb/hdb_section.h"
 
 namespace kavu_platform {
 
@@ -15,6 +16,7 @@ struct HDB_OPTION_RECORD {
   int variable = 0;
   std::string value;
   HDB_INSTANCE_NAME* target = nullptr;  // null: a global option
+  std::unique_ptr<HDB_ASSIGNMENT> assignment;  // made on first request (get_assignment)
   std::map<int, std::unique_ptr<HDB_OPTION>> views;
 };
 

@@ -49,6 +49,25 @@ struct HDB_NAMESPACE_ACCESS {
     ns->m_options[{target ? target->get_id() : 0, variable}].push_back(std::move(record));
   }
 
+  // The assignment of a record, made on first request with the record's
+  // variable, value and target.
+  static HDB_ASSIGNMENT* assignment_of(HDB_OPTION_RECORD* record) {
+    if (!record->assignment) {
+      record->assignment.reset(new HDB_ASSIGNMENT());
+      record->assignment->m_variable = record->variable;
+      record->assignment->m_value = record->value;
+      record->assignment->m_target = record->target;
+    }
+    return record->assignment.get();
+  }
+
+  static void set_source(HDB_ASSIGNMENT* a, HDB_INSTANCE_NAME* source) { a->m_source = source; }
+
+  // The record added last to (target, variable).
+  static HDB_OPTION_RECORD* last(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME* target, int variable) {
+    return ns->m_options[{target ? target->get_id() : 0, variable}].back().get();
+  }
+
   static HDB_OPTION* view(HDB_OPTION_RECORD* record, int kind, HDB_OPTION* (*make)(HDB_OPTION_RECORD*)) {
     std::unique_ptr<HDB_OPTION>& slot = record->views[kind];
     if (!slot) slot.reset(make(record));
@@ -314,3 +333,37 @@ int HDB_NAMESPACE::get_all_generated_options(int variable, std::vector<HDB_DERIV
   }
   return int(list->size());
 }
+
+// ---------------------------------------------------------------- assignments
+
+HDB_ASSIGNMENT* HDB_OPTION::get_assignment() const { return HDB_NAMESPACE_ACCESS::assignment_of(m_record); }
+
+void HDB_ASSIGNMENT::set_flag(int flag, HDB_NAMESPACE*) {
+  PLAT_CHECK(flag >= 0 && flag < 32, "HDB");
+  m_flags |= 1u << flag;
+}
+
+void HDB_ASSIGNMENT::clear_flag(int flag, HDB_NAMESPACE*) {
+  PLAT_CHECK(flag >= 0 && flag < 32, "HDB");
+  m_flags &= ~(1u << flag);
+}
+
+bool HDB_ASSIGNMENT::test_flag(int flag, HDB_NAMESPACE*) const {
+  PLAT_CHECK(flag >= 0 && flag < 32, "HDB");
+  return (m_flags >> flag) & 1u;
+}
+
+std::string HDB_ASSIGNMENT::get_source_str() const { return m_source ? m_source->get_short_hpath(0) : std::string(); }
+
+std::string HDB_ASSIGNMENT::get_target_str() const { return m_target ? m_target->get_short_hpath(0) : std::string(); }
+
+namespace kavu_platform {
+
+void hdb_set_assignment(HDB_INSTANCE_NAME* target, int variable, const char* value, HDB_INSTANCE_NAME* source) {
+  PLAT_CHECK(target != nullptr && value != nullptr, "HDB");
+  hdb_set_option(target, variable, value);
+  HDB_OPTION_RECORD* record = HDB_NAMESPACE_ACCESS::last(target->get_namespace(), target, variable);
+  HDB_NAMESPACE_ACCESS::set_source(HDB_NAMESPACE_ACCESS::assignment_of(record), source);
+}
+
+}  // namespace kavu_platform

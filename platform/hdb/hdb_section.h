@@ -92,7 +92,20 @@ class HDB_ASSIGNMENT {
   // without target.
   HDB_OPTION* create_option();
 
+  // --- the assignment an option was generated from (HDB_OPTION::get_assignment)
+  // Flag numbers 0..31 (another is an internal error); the namespace
+  // argument is accepted and unused.
+  void set_flag(int flag, HDB_NAMESPACE* ns);
+  void clear_flag(int flag, HDB_NAMESPACE* ns);
+  bool test_flag(int flag, HDB_NAMESPACE* ns) const;
+  // The "-from" name of a point-to-point assignment; null when none.
+  HDB_INSTANCE_NAME* get_source_iname() const { return m_source; }
+  // Short paths (format 0) of the source and the target; "" when none.
+  std::string get_source_str() const;
+  std::string get_target_str() const;
+
  private:
+  friend struct HDB_NAMESPACE_ACCESS;
   friend struct HDB_SECTION_REGISTRY;
   friend class HDB_SECTION;
   HDB_ASSIGNMENT() = default;
@@ -105,6 +118,7 @@ class HDB_ASSIGNMENT {
   HDB_INSTANCE_NAME* m_target = nullptr;
   HDB_SOURCE_COMPONENT* m_component = nullptr;
   unsigned m_flags = 0;
+  HDB_INSTANCE_NAME* m_source = nullptr;
 };
 
 // The device of a chip section: a part name, or "AUTO".

@@ -256,6 +256,15 @@ class SSC_UTIL {
 
   CDB_SGATE_OTERM* get_sgate_oterm_from_tdb_node(TDB_NODE* node) const;
 
+  // --- constraint queries on the held netlist (the constraints of the last
+  // analysis; when none ran yet, one runs first). False when nothing is held.
+  // Whether the terminal is named by a path exception (set_false_path,
+  // set_max_delay) or an input/output delay.
+  bool oterm_has_sdc_constraint(CDB_SGATE_OTERM* oterm);
+  // Whether the terminal is a source of a create_clock; the clock indices
+  // (order of definition) are appended to *clock_ids when given.
+  bool oterm_is_base_clock(CDB_SGATE_OTERM* oterm, std::vector<int>* clock_ids);
+
  private:
   friend class TDC_ACCESSORIES;
   bool run_analysis();
@@ -286,4 +295,6 @@ namespace kavu_platform {
 void ssc_set_util_missing(bool missing);
 // Releases the engine's netlist and results (called by plat_test_reset_all).
 void ssc_test_reset();
+// Analyses run by the engine since the last reset (tests count them).
+int ssc_analysis_count();
 }  // namespace kavu_platform

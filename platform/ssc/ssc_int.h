@@ -114,7 +114,14 @@ struct SSC_ANALYSIS {
   std::vector<int32_t> worst_per_clock;  // by capture clock
   int32_t worst_all = SSC_UNCONSTRAINED_SLACK;
   int32_t worst_arrival = -1;
+  // Terminal indices of the constraint queries, built on first query.
+  bool query_index_built = false;
+  std::unordered_map<const CDB_SGATE_OTERM*, bool> constrained_oterms;
+  std::unordered_map<const CDB_SGATE_OTERM*, std::vector<int>> clock_source_oterms;
 };
+
+// Counts one analysis run (ssc_analysis_count).
+void ssc_note_analysis_run();
 
 // Runs the analysis of `data` under `c` (moved into the result).
 void ssc_analyze(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS c, SSC_ANALYSIS* out);

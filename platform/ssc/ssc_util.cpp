@@ -192,6 +192,7 @@ bool SSC_UTIL::run_analysis() {
   std::vector<uint32_t> order, pos;
   data.cut_arcs = kavu_platform::ssc_topological_order(data, &order, &pos);
   auto a = std::make_unique<kavu_platform::SSC_ANALYSIS>();
+  kavu_platform::ssc_note_analysis_run();
   kavu_platform::ssc_analyze(data, std::move(c), a.get());
   m_analysis = std::move(a);
   return true;

@@ -23,6 +23,7 @@
 //   process, and between tests).
 #pragma once
 
+#include <list>
 #include <map>
 #include <string>
 #include <utility>
@@ -112,6 +113,18 @@ class KAVU_SSC {
 
   static bool m_in_use;
 
+  // Register lists from the held timing netlist (the engine must be in
+  // use). Sets of mergeable registers into the netlist's compatible-register
+  // record: every constrained register in a set of its own (ids from 1),
+  // the rest in the common set. The timing-ranked request (false) builds
+  // the same sets: no ranking of registers is defined for merging.
+  bool create_compatible_reg_sets(bool constraint_sets);
+  // The Q terminal of every register (DFF gate, flip-flop atom, state node)
+  // that carries an SDC constraint; the list must be given empty.
+  bool create_constraint_register_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_list);
+  // Every output terminal that is the source of a create_clock.
+  bool create_base_clock_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_list);
+
  private:
   CMP_FACADE* m_facade;
   CDB_SGATE_HIERARCHY* m_hierarchy;
@@ -138,3 +151,36 @@ bool kavu_ssc_is_high_speed_iterm(SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_ma
 void kavu_ssc_identify_high_speed_registers(CDB_SGATE_NETLIST* netlist,
                                             SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_map,
                                             SSC_ITERM_TIMING_INFO_MAP* timing_map);
+
+// ---- Compatible registers, constrained registers and requirements ----
+
+// Builds (or reuses) the netlist's compatible-register information before
+// register merging; see kavu_ssc_compat.cpp.
+void kavu_ssc_build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
+                                  bool timing_ranked, bool chain_flag);
+// Appends the DFF gates that carry SDC constraints; false when timing
+// analysis is not allowed or the timing netlist cannot be built.
+bool kavu_ssc_build_constr_dff_list(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
+                                    std::list<CDB_SGATE_NODE*>* reg_list);
+// The tightest requirement of a register's captured inputs and fan-outs;
+// 2147483647 when none or without a map.
+int kavu_get_requirement(CDB_SGATE_NODE* sgate, SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_map);
+int kavu_ssc_get_iterm_requirement(SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_map, CDB_SGATE_ITERM* iterm);
+// Marks every register covered, with no sets: all share the common set.
+void kavu_ssc_mark_all_registers_compatible(CDB_SGATE_NETLIST* netlist);
+// Whether the register carries the covered mark of the record.
+bool kavu_ssc_register_is_covered(const CDB_SGATE_NODE* reg);
+
+// Orders keys by the unsigned value a map gives them (missing: 0; nothing
+// ranks below a missing key).
+template <class KEY>
+struct rank_by_map_less {
+  const std::map<KEY, unsigned>* m_map;
+  bool operator()(const KEY& a, const KEY& b) const {
+    auto ib = m_map->find(b);
+    if (ib == m_map->end()) return false;
+    auto ia = m_map->find(a);
+    const unsigned va = ia == m_map->end() ? 0u : ia->second;
+    return va < ib->second;
+  }
+};

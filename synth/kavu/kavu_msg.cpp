@@ -6,8 +6,8 @@
 // tables handed to the message library at load are derived from the same
 // rows, so an ID's kind and its text can never disagree.
 // The texts are the library's user-visible output and are kept byte for
-// byte, including the unbalanced closing double quote that ends the texts
-// of 286010, 286014, 286016 and 286018.
+// byte; the texts of 286010, 286014, 286016 and 286018 end without the
+// unbalanced double quote they once carried.
 // Factories: suppression query first, then either the null twin or a filled
 // message. A factory that fails to allocate lets the failure propagate and
 // frees the partly built message first.
@@ -61,7 +61,7 @@ constexpr KAVU_MSG_ROW s_catalogue[KAVU_MSG_ID_COUNT] = {
     {286009, W, nullptr},
     {286010, W,
      "Ignored assignment for SYNTH_CRITICAL_INPUT_TO_CLOCK for clock \"%1!s!\""
-     " -- no registers were found\""
+     " -- no registers were found"
      "/WKAVU_IGNORED_CRITICAL_INPUT_TO_CLOCK_SUB"},
     {286011, W,
      "Ignored following assignments for SYNTH_CRITICAL_CLOCK_TO_OUTPUT"
@@ -72,20 +72,20 @@ constexpr KAVU_MSG_ROW s_catalogue[KAVU_MSG_ID_COUNT] = {
     {286013, W, nullptr},
     {286014, W,
      "Ignored assignment for SYNTH_CRITICAL_CLOCK_TO_OUTPUT for clock \"%1!s!\""
-     " -- no registers were found\""
+     " -- no registers were found"
      "/WKAVU_IGNORED_CRITICAL_CLOCK_TO_OUTPUT_SUB"},
     {286015, W,
      "Ignored following assignments for SYNTH_CRITICAL_ENABLE"
      "/WKAVU_IGNORED_CRITICAL_ENABLE_HDR"},
     {286016, W,
      "Ignored assignment for SYNTH_CRITICAL_ENABLE for register \"%1!s!\""
-     " -- register not found\""
+     " -- register not found"
      "/WKAVU_IGNORED_CRITICAL_ENABLE_SUB"},
     {286017, W,
      "Ignored following assignments for SYNTH_CRITICAL_PIN"
      "/WKAVU_IGNORED_CRITICAL_PIN_HDR"},
     {286018, W,
-     "Ignored assignment for SYNTH_CRITICAL_PIN for pin \"%1!s!\" -- pin not found\""
+     "Ignored assignment for SYNTH_CRITICAL_PIN for pin \"%1!s!\" -- pin not found"
      "/WKAVU_IGNORED_CRITICAL_PIN_SUB"},
     {286019, E, nullptr},
     {286020, E, nullptr},

@@ -32,6 +32,7 @@
 // the containers, which their owning areas change later.
 // Cost: a few dozen configuration lookups and small allocations, once.
 #include "kavu_setup.h"
+#include "kavu_tervo.h"
 
 #include <boost/system/error_code.hpp>
 
@@ -111,6 +112,7 @@ struct TERVO_HASH_HOLDER {
   KAVU_TERVO_ESTIMATOR_HASH m_hash;
   ~TERVO_HASH_HOLDER() {
     kavu_debug("Cleaning up the Tervo estimator hash, size=%d ", static_cast<int>(m_hash.size()));
+    kavu_release_tervo_estimator_hash();  // the estimators it still owns
   }
 };
 

@@ -1,0 +1,228 @@
+// kavu_ssc_compat.cpp — compatible registers, constrained registers, base
+// clocks and register requirements from the timing engine.
+//
+// The netlist's compatible-register record says which registers may merge:
+// registers with their own SDC constraints get a set each (ids from 1, in
+// the order of the constrained list), all others share the common set 0.
+// Once the record is ready it is reused; a failed engine set-up or settings
+// that need nothing leave it neither ready nor in use, which later calls
+// read as a previous decision. Every KAVU_SSC made here is gone when the
+// function returns.
+#include <memory>
+
+#include "cdb/cdb_sgate.h"
+#include "cfg/cfg.h"
+#include "cmp/cmp.h"
+#include "gen/gen.h"
+#include "kavu_check.h"
+#include "kavu_dff_helper.h"
+#include "kavu_helper_predicates.h"
+#include "kavu_msg.h"
+#include "kavu_setup.h"
+#include "kavu_ssc_int.h"
+
+namespace {
+
+bool is_register_node(const CDB_SGATE_NODE* node) {
+  return node && (kavu_is_a_dff(node, true) || node->get_sgate_type() == CDB_SGATE_STATE_ENUM);
+}
+
+void mark_registers_covered(CDB_SGATE_NETLIST* netlist) {
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* node = *it;
+    if (node && kavu_is_a_dff(node, true))
+      node->get_flag().set(CDB_NODE_FLAG_COMPAT_REG_COVERED);
+  }
+}
+
+// The register's Q: a flip-flop atom's output of port type Q, else its
+// first output terminal (DFF gates, state nodes).
+CDB_SGATE_OTERM* register_q(const CDB_SGATE_NODE* node) {
+  if (kavu_is_a_dff(node, true)) return kavu_get_dff_oterm(node);
+  return node->get_output_term(0);
+}
+
+SSC_UTIL* engine_in_use() {
+  SSC_UTIL* timing_manager = ssc_get_util();
+  KAVU_CHECK(timing_manager && timing_manager->is_in_use());
+  return timing_manager;
+}
+
+}  // namespace
+
+bool kavu_ssc_register_is_covered(const CDB_SGATE_NODE* reg) {
+  return reg && reg->get_flag().test(CDB_NODE_FLAG_COMPAT_REG_COVERED);
+}
+
+void kavu_ssc_mark_all_registers_compatible(CDB_SGATE_NETLIST* netlist) {
+  KAVU_CHECK(netlist);
+  CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = netlist->get_compatible_registers();
+  KAVU_CHECK(!reg_mgr->is_ready_to_use());
+  mark_registers_covered(netlist);
+  reg_mgr->set_ready_to_use(true);
+  reg_mgr->set_in_use(true);
+}
+
+bool KAVU_SSC::create_compatible_reg_sets(bool constraint_sets) {
+  GEN_PROFILER profiler("KAVU", "KAVU_SSC::create_compatible_reg_sets", 0x7fffffff);
+  CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = m_netlist->get_compatible_registers();
+  KAVU_CHECK(!reg_mgr->is_ready_to_use());
+  mark_registers_covered(m_netlist);
+  if (!constraint_sets) {
+    // No ranking of registers for merging is defined beyond the constraints:
+    // the timing-ranked request builds the constraint sets.
+    kavu_debug("Create real compatible registers");
+    engine_in_use();
+    kavu_debug("Timing-ranked compatible registers are built as constraint sets");
+  }
+  std::list<CDB_SGATE_OTERM*> constrained;
+  KAVU_CHECK(create_constraint_register_oterm_list(&constrained));
+  std::vector<std::pair<CDB_SGATE_OTERM*, unsigned>> ids;
+  unsigned next = 0;
+  for (CDB_SGATE_OTERM* t : constrained) ids.emplace_back(t, ++next);
+  kavu_debug("Found %d registers with constraints. Marked them as incompatible for merge.",
+             int(constrained.size()));
+  for (const auto& [t, id] : ids) reg_mgr->add_oterm_set_id(t, id);
+  reg_mgr->set_ready_to_use(true);
+  reg_mgr->set_in_use(true);
+  kavu_debug("Compatible registers map is created with %d items", int(reg_mgr->size()));
+  return true;
+}
+
+bool KAVU_SSC::create_constraint_register_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_list) {
+  GEN_PROFILER profiler("KAVU", "KAVU_SSC::create_constraint_register_oterm_list", 0x7fffffff);
+  KAVU_CHECK(oterm_list && oterm_list->empty());
+  SSC_UTIL* timing_manager = engine_in_use();
+  int registers = 0;
+  for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* node = *it;
+    if (!is_register_node(node)) continue;
+    ++registers;
+    CDB_SGATE_OTERM* q = register_q(node);
+    if (q && timing_manager->oterm_has_sdc_constraint(q)) oterm_list->push_back(q);
+  }
+  kavu_debug("Constrained register oterm list is created with %d oterms out of %d", int(oterm_list->size()),
+             registers);
+  return true;
+}
+
+bool KAVU_SSC::create_base_clock_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_list) {
+  GEN_PROFILER profiler("KAVU", "KAVU_SSC::create_base_clock_oterm_list", 0x7fffffff);
+  KAVU_CHECK(oterm_list && oterm_list->empty());
+  SSC_UTIL* timing_manager = engine_in_use();
+  for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* node = *it;
+    if (!node) continue;
+    for (CDB_SGATE_OTERM* t : node->get_output_terms())
+      if (t && timing_manager->oterm_is_base_clock(t, nullptr)) oterm_list->push_back(t);
+  }
+  kavu_debug("Base clock oterm list is created with %d oterms", int(oterm_list->size()));
+  return true;
+}
+
+void kavu_ssc_build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
+                                  bool timing_ranked, bool chain_flag) {
+  const bool dump = cfg_is_on("kavu_ssc_dump_compatible_registers", false);
+  KAVU_CHECK(netlist);
+  const bool netlist_only = kavu_ssc_skip_sdc_load && facade && facade->get_family() != 47;
+  CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = netlist->get_compatible_registers();
+  if (reg_mgr->is_ready_to_use()) {
+    if (reg_mgr->is_in_use()) kavu_debug_at_level(3, "Reuse compatible register info.");
+    else kavu_debug("Not using compatible register info by previous decision");
+    return;
+  }
+  if (!reg_mgr->is_in_use()) {
+    kavu_debug("Not using compatible register info by previous decision");
+    return;
+  }
+  GEN_PROFILER profiler("KAVU", "kavu_ssc_build_comp_reg_info", 0x7fffffff);
+  const bool merge_check = kavu_ssc_check_register_merge(facade, hierarchy, true);
+  const bool protect = kavu_ssc_should_protect_synchronizers(facade, hierarchy);
+  if (!merge_check && !protect) {
+    kavu_debug("Not using compatible register info due to settings");
+    reg_mgr->clear_all();
+    reg_mgr->set_ready_to_use(false);
+    reg_mgr->set_in_use(false);
+    if (!netlist_only) tag_it(72, "%s %s", "NO", "NO");
+    return;
+  }
+  if (netlist_only) {
+    if (protect) {
+      kavu_ssc_mark_all_registers_compatible(netlist);
+      kavu_ssc_find_synchronizer_chains(netlist, chain_flag);
+    }
+    return;
+  }
+  KAVU_CHECK(!KAVU_SSC::is_in_use());
+  auto holder = std::make_unique<KAVU_SSC>(facade, hierarchy, netlist, SSC_DELAY_MODEL_UNIT, nullptr, true);
+  if (KAVU_SSC::is_in_use()) {
+    if (merge_check) {
+      const bool result = holder->create_compatible_reg_sets(!timing_ranked);
+      KAVU_CHECK(result);
+      kavu_debug("Computed compatible register info");
+    } else {
+      kavu_ssc_mark_all_registers_compatible(netlist);
+    }
+    if (protect) kavu_ssc_protect_synchronizers_impl(facade, netlist);
+    if (dump && reg_mgr->is_in_use()) {
+      const std::string text = reg_mgr->dump_compatible_registers_map();
+      kavu_debug("%s", text.c_str());
+    }
+  } else {
+    if (merge_check) kavu_debug("ERROR!!! Abort creating compatible registers info!");
+    if (protect) kavu_debug("ERROR: Unable to create timing information - not protecting synchronizers.");
+    reg_mgr->clear_all();
+    reg_mgr->set_ready_to_use(false);
+    reg_mgr->set_in_use(false);
+  }
+  const char* status = reg_mgr->is_in_use() ? "YES" : "FAILED";
+  tag_it(72, "%s %s", merge_check ? status : "NO", protect ? status : "NO");
+  holder.reset();
+}
+
+bool kavu_ssc_build_constr_dff_list(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
+                                    std::list<CDB_SGATE_NODE*>* reg_list) {
+  const bool allowed = kavu_ssc_is_ssc_allowed(facade, hierarchy, nullptr);
+  KAVU_CHECK(netlist && reg_list);
+  if (!allowed) return false;
+  KAVU_CHECK(!KAVU_SSC::is_in_use());
+  std::list<CDB_SGATE_OTERM*> constrained;
+  bool result = false;
+  {
+    KAVU_SSC holder(facade, hierarchy, netlist, SSC_DELAY_MODEL_UNIT, nullptr, true);
+    if (KAVU_SSC::is_in_use()) {
+      result = holder.create_constraint_register_oterm_list(&constrained);
+      KAVU_CHECK(result);
+    } else {
+      kavu_debug("ERROR!!! Abort creating constrainted dff list!");
+    }
+  }
+  if (!result) return false;
+  for (CDB_SGATE_OTERM* t : constrained) {
+    CDB_SGATE_NODE* node = t->get_my_node();
+    if (kavu_is_a_dff(node) && t == node->get_output_term(0)) reg_list->push_back(node);
+  }
+  return true;
+}
+
+int kavu_ssc_get_iterm_requirement(SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_map, CDB_SGATE_ITERM* iterm) {
+  if (!iterm || !requirement_map) return SSC_UNCONSTRAINED_SLACK;
+  auto it = requirement_map->find(iterm);
+  return it == requirement_map->end() ? SSC_UNCONSTRAINED_SLACK : it->second.m_requirement;
+}
+
+int kavu_get_requirement(CDB_SGATE_NODE* sgate, SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_map) {
+  if (!kavu_is_a_dff(sgate, true)) KAVU_INTERNAL_ERROR("kavu_is_a_dff(sgate,true)");
+  if (!requirement_map) return SSC_UNCONSTRAINED_SLACK;
+  int best = SSC_UNCONSTRAINED_SLACK;
+  auto take = [&](CDB_SGATE_ITERM* t) { best = std::min(best, kavu_ssc_get_iterm_requirement(requirement_map, t)); };
+  take(kavu_get_dff_data(sgate));
+  take(kavu_get_dff_enable(sgate));
+  CDB_SGATE_ITERM* sload = kavu_get_dff_sload(sgate);
+  take(sload);
+  take(kavu_get_dff_sclear(sgate));
+  if (sload && cdb_is_connected(sload) && !sload->is_gnd()) take(kavu_get_dff_adata(sgate));
+  if (CDB_SGATE_OTERM* q = sgate->get_output_term(0))
+    for (CDB_SGATE_ITERM* fanout : q->fanouts()) take(fanout);
+  return best;
+}

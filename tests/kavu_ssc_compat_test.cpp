@@ -1,0 +1,227 @@
+// Tests of the register lists built from the timing engine (constrained
+// registers, base clocks, compatible-register sets, requirements) and of the
+// estimator registry with its table timing model.
+#include <fstream>
+#include <list>
+
+#include "cmp/cmp.h"
+#include "hdb/hdb.h"
+#include "kavu_dff_helper.h"
+#include "kavu_setup.h"
+#include "kavu_ssc.h"
+#include "kavu_ssc_int.h"
+#include "kavu_tervo.h"
+#include "kavu_wiring_helper.h"
+#include "msg/msg.h"
+#include "platform_testkit.h"
+#include "ssc/tervo.h"
+#include "zhd/zhd.h"
+
+using namespace kavu_platform;
+
+namespace {
+
+HDB_INSTANCE_NAME* child(const char* text) {
+  return HDB_INSTANCE_NAME::create_normal_name(nullptr, text, nullptr, nullptr,
+                                               HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr));
+}
+
+CDB_SGATE_NODE* named(CDB_SGATE_NODE* g, const std::string& name) {
+  g->set_instance_name(child(name.c_str()));
+  return g;
+}
+
+class KavuSscCompat : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kavu_ssc_reset_state();
+    m_facade.set_family(DEV_FAMILY_ENUM(47));
+    ZCU_FACADE_UTIL::get_instance()->set_facade(&m_facade);
+    m_hierarchy.set_instance_name(child("top"));
+    zhd_build("", {{"top", HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr), -1, 0}});
+  }
+  void TearDown() override { kavu_ssc_reset_state(); }
+  // clka, clkb; registers r0..r4 on clka, s0..s1 on clkb; a flip-flop atom
+  // ff on clkb.
+  void build(CDB_SGATE_NETLIST* nl) {
+    clka = make_input_pin(nl, "clka");
+    clkb = make_input_pin(nl, "clkb");
+    CDB_SGATE_NODE* prev = make_input_pin(nl, "a");
+    for (int i = 0; i < 5; ++i) regs.push_back(prev = named(make_dff(nl, make_not(nl, prev), clka), "r" + std::to_string(i)));
+    for (int i = 0; i < 2; ++i) regs.push_back(prev = named(make_dff(nl, prev, clkb), "s" + std::to_string(i)));
+    ff = new CDB_SGATE_WYSIWYG(nullptr, 94);
+    nl->add_node(ff, true);
+    named(ff, "ff");
+    kavu_set_iterm_source(kavu_fetch_create_wys_iterm(DB_PORT_DATAIN, ff), prev->get_output_term(0), false);
+    kavu_set_iterm_source(kavu_fetch_create_wys_iterm(DB_PORT_CLK, ff), clkb->get_output_term(0), false);
+    ff_q = kavu_fetch_create_wys_oterm(DB_PORT_REGOUT, ff, false);
+    make_output_pin(nl, "q", clka)->get_input_term(0)->set_source(ff_q);
+    m_hierarchy.set_netlist(nl);
+  }
+  void sdc(const std::string& extra) {
+    std::ofstream("c.sdc") << "create_clock -name A -period 10 [get_ports clka]\n"
+                              "create_clock -name B -period 7 [get_ports clkb]\n"
+                           << extra;
+  }
+  CMP_FACADE m_facade;
+  CDB_SGATE_HIERARCHY m_hierarchy;
+  CDB_SGATE_NODE *clka = nullptr, *clkb = nullptr;
+  CDB_SGATE_WYSIWYG* ff = nullptr;
+  CDB_SGATE_OTERM* ff_q = nullptr;
+  std::vector<CDB_SGATE_NODE*> regs;
+  CFG_SCOPE m_cfg{{"ssc_sdc_file", "c.sdc"}};
+};
+
+}  // namespace
+
+TEST_F(KavuSscCompat, FalsePathRegistersGetTheirOwnSetsAndClocksAreListed) {
+  CDB_SGATE_NETLIST nl;
+  build(&nl);
+  sdc("set_false_path -from [get_registers {r1 r3 ff}]\nset_false_path -to [get_registers s1]\n");
+  {
+    KAVU_SSC holder(&m_facade, &m_hierarchy, &nl, SSC_DELAY_MODEL_UNIT, nullptr, true);
+    ASSERT_TRUE(KAVU_SSC::is_in_use());
+    std::list<CDB_SGATE_OTERM*> constrained, clocks;
+    EXPECT_TRUE(holder.create_constraint_register_oterm_list(&constrained));
+    // The flip-flop atom is listed by its Q.
+    const std::list<CDB_SGATE_OTERM*> expected{regs[1]->get_output_term(0), regs[3]->get_output_term(0),
+                                               regs[6]->get_output_term(0), ff_q};
+    EXPECT_EQ(constrained, expected);
+    EXPECT_TRUE(holder.create_base_clock_oterm_list(&clocks));
+    EXPECT_EQ(clocks, (std::list<CDB_SGATE_OTERM*>{clka->get_output_term(0), clkb->get_output_term(0)}));
+    EXPECT_KAVU_INTERNAL_ERROR(holder.create_base_clock_oterm_list(&clocks), "oterm_list->empty()");
+    // The timing-ranked request builds the constraint sets: ids 1..n.
+    EXPECT_TRUE(holder.create_compatible_reg_sets(false));
+    CDB_SGATE_COMPATIBLE_REGISTERS* rec = nl.get_compatible_registers();
+    EXPECT_TRUE(rec->is_ready_to_use() && rec->is_in_use());
+    unsigned id = 0;
+    for (CDB_SGATE_OTERM* t : expected) EXPECT_EQ(rec->get_set_id(t), ++id);
+    EXPECT_EQ(rec->size(), 4u);
+    EXPECT_EQ(rec->get_set_id(regs[0]->get_output_term(0)), 0u);
+    EXPECT_TRUE(kavu_ssc_register_is_covered(regs[0]) && kavu_ssc_register_is_covered(ff));
+  }
+  // The DFF list keeps plain DFF gates only.
+  std::list<CDB_SGATE_NODE*> dffs;
+  hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
+  hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "52");
+  ASSERT_TRUE(kavu_ssc_build_constr_dff_list(&m_facade, &m_hierarchy, &nl, &dffs));
+  EXPECT_EQ(dffs, (std::list<CDB_SGATE_NODE*>{regs[1], regs[3], regs[6]}));
+  EXPECT_FALSE(ssc_get_util()->is_in_use());
+}
+
+TEST_F(KavuSscCompat, RequirementIsTheTightestOfCapturesAndFanouts) {
+  CDB_SGATE_NETLIST nl;
+  build(&nl);
+  SSC_ITERM_REQUIREMENT_INFO_MAP req;
+  CDB_SGATE_NODE* r = regs[2];
+  EXPECT_EQ(kavu_get_requirement(r, nullptr), SSC_UNCONSTRAINED_SLACK);
+  EXPECT_EQ(kavu_get_requirement(r, &req), SSC_UNCONSTRAINED_SLACK);
+  req[kavu_get_dff_data(r)].m_requirement = 50;
+  req[r->get_output_term(0)->get_first_fanout()].m_requirement = 40;
+  req[kavu_get_dff_adata(r)].m_requirement = 5;  // counts only with a real sload
+  EXPECT_EQ(kavu_get_requirement(r, &req), 40);
+  clka->get_output_term(0)->insert_fanout(kavu_get_dff_sload(r));
+  EXPECT_EQ(kavu_get_requirement(r, &req), 5);
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_get_requirement(clka, &req), "kavu_is_a_dff(sgate,true)");
+  std::map<int, unsigned> rank{{1, 5}, {2, 3}};
+  rank_by_map_less<int> less{&rank};
+  EXPECT_TRUE(less(2, 1));
+  EXPECT_FALSE(less(1, 2));
+  EXPECT_FALSE(less(9, 7)) << "nothing ranks below a missing key";
+  EXPECT_TRUE(less(9, 2));
+}
+
+TEST_F(KavuSscCompat, EstimatorsArePerPartitionAndReused) {
+  hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
+  hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "52");
+  sdc("");
+  HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
+  HDB_INSTANCE_NAME* pa = child("pa");
+  HDB_INSTANCE_NAME* pb = child("pb");
+  zhd_build("", {{"top", top, -1, 0}, {"pa", pa, 0, 1}, {"pb", pb, 0, 2}});
+  CDB_SGATE_NETLIST na, nb;
+  CDB_SGATE_HIERARCHY ha, hb;
+  ha.set_instance_name(pa);
+  hb.set_instance_name(pb);
+  build(&na);
+  ha.set_netlist(&na);
+  CDB_SGATE_NODE* reg_a = regs[1];
+  regs.clear();
+  build(&nb);
+  hb.set_netlist(&nb);
+  std::vector<CDB_SGATE_NETLIST*> both{&na, &nb};
+  ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, both));  // several partitions need it
+  EXPECT_EQ(kavu_get_partition_name_of_hierarchy(&ha), "top|pa");
+  EXPECT_EQ(kavu_get_partition_name_of_hierarchy(nullptr), "");
+  auto init = [&](CDB_SGATE_HIERARCHY* h, CDB_SGATE_NETLIST* n, bool reuse) {
+    return reuse ? kavu_initialize_or_reuse_tervo_estimator(&m_facade, h, n, nullptr, nullptr, nullptr, false, nullptr, nullptr)
+                 : kavu_initialize_tervo_estimator(&m_facade, h, n, nullptr, nullptr, nullptr, false, nullptr, nullptr);
+  };
+  const int live = TERVO_ESTIMATOR<CSU_SGATE_NETLIST_TYPES>::live_count();
+  {
+    DEBUG_CAPTURE cap("KAVU");
+    const bool ok = init(&ha, &na, true);
+    std::string all;
+    for (const auto& l : cap.lines()) all += l + "\n";
+    ASSERT_TRUE(ok) << all;
+  }
+  TERVO_ESTIMATOR<CSU_SGATE_NETLIST_TYPES>* a = kavu_get_tervo_estimator();
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->get_partition_name(), "top|pa");
+  EXPECT_NE(a->estimate_slack(kavu_get_dff_data(reg_a)), SSC_UNCONSTRAINED_SLACK);
+  ASSERT_TRUE(init(&hb, &nb, true));
+  EXPECT_EQ(kavu_get_tervo_estimator()->get_partition_name(), "top|pb");
+  EXPECT_FALSE(ssc_get_util()->is_in_use()) << "the timing netlist is not left behind";
+  const int analyses = ssc_analysis_count();
+  ASSERT_TRUE(init(&ha, &na, true));
+  EXPECT_EQ(ssc_analysis_count(), analyses) << "reused without a new analysis";
+  EXPECT_EQ(kavu_get_tervo_estimator(), a);
+  {
+    DEBUG_CAPTURE cap("KAVU");
+    ASSERT_TRUE(init(&ha, &na, false));
+    EXPECT_TRUE(cap.contains("Tervo estimator delete old entry for partition top|pa"));
+  }
+  EXPECT_GT(ssc_analysis_count(), analyses);
+  EXPECT_EQ(TERVO_ESTIMATOR<CSU_SGATE_NETLIST_TYPES>::live_count(), live + 2) << "the old one was replaced";
+  EXPECT_EQ(kavu_get_tervo_estimator()->get_partition_name(), "top|pa");
+  // Clean-up of the current estimator leaves no dangling current pointer.
+  kavu_cleanup_tervo_estimator(&ha);
+  EXPECT_EQ(kavu_get_tervo_estimator(), nullptr);
+  EXPECT_FALSE(kavu_is_tervo_estimator_initialized("top|pa"));
+  EXPECT_TRUE(kavu_is_tervo_estimator_initialized("top|pb"));
+  kavu_cleanup_tervo_estimator(nullptr);  // nothing
+  kavu_cleanup_tervo_estimator(&hb);
+  EXPECT_EQ(TERVO_ESTIMATOR<CSU_SGATE_NETLIST_TYPES>::live_count(), live);
+  EXPECT_EQ(kavu_get_tervo_estimator(), nullptr);
+
+  // Single mode: asking about another partition destroys the estimator.
+  kavu_use_tervo_estimator_map = false;
+  ASSERT_TRUE(init(&ha, &na, true));
+  EXPECT_KAVU_INTERNAL_ERROR(init(&ha, &na, false), "Tervo is already initialized!");
+  EXPECT_TRUE(kavu_is_tervo_estimator_initialized("top|pa"));
+  EXPECT_FALSE(kavu_is_tervo_estimator_initialized("top|pb"));
+  EXPECT_EQ(TERVO_ESTIMATOR<CSU_SGATE_NETLIST_TYPES>::live_count(), live);
+  kavu_use_tervo_estimator_map = true;
+
+  // The table model is created once, loaded with device timing only for a
+  // concrete part.
+  m_facade.set_family(DEV_FAMILY_ENUM(6));  // no concrete part: no device timing
+  {
+    DEBUG_CAPTURE cap("KAVU");
+    auto* m = kavu_get_or_create_tervo_timing_model(KAVU_TERVO_TABLE_TIMING_MODEL, &m_facade, &ha, &na);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(kavu_get_or_create_tervo_timing_model(KAVU_TERVO_TABLE_TIMING_MODEL, &m_facade, &ha, &na), m);
+    EXPECT_EQ(CSU_TABLE_TIMING_MODEL<CSU_SGATE_NETLIST_TYPES>::live_count(), 1);
+    EXPECT_EQ(static_cast<CSU_TABLE_TIMING_MODEL<CSU_SGATE_NETLIST_TYPES>*>(m)->get_device(), DEV_DEVICE_ENUM(859));
+    EXPECT_TRUE(cap.contains("Device timing info loaded: no"));
+    EXPECT_EQ(dmgr_typical_device_count(), 0);
+  }
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_get_or_create_tervo_timing_model(KAVU_TERVO_TIMING_MODEL_TYPE(1), &m_facade, &ha, &na),
+                             "Unknown timing model type");
+  kavu_cleanup_tervo_timing_models();
+  EXPECT_EQ(CSU_TABLE_TIMING_MODEL<CSU_SGATE_NETLIST_TYPES>::live_count(), 0);
+  m_facade.set_family(DEV_FAMILY_ENUM(47));  // a family with trait 28
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_get_or_create_tervo_timing_model(KAVU_TERVO_TABLE_TIMING_MODEL, &m_facade, &ha, &na),
+                             "DEV_FAMILY_TRAIT_IS_LUMCAST_FAMILY");
+  EXPECT_EQ(csu_get_default_family(), DEV_FAMILY_ENUM(47));
+}
