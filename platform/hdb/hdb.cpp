@@ -359,7 +359,9 @@ const char* HDB_NAMESPACE::store_text(std::string_view text) {
   if (need > m_text_left) {
     // Small namespaces start with small blocks; a text longer than a block
     // gets a block of its own size.
-    const size_t size = std::max(need, std::min(kTextBlock, size_t(1024) << m_text_blocks.size()));
+    // The shift stops at the 64 KB cap, so any number of blocks is safe.
+    const size_t shift = std::min<size_t>(m_text_blocks.size(), 6);
+    const size_t size = std::max(need, std::min(kTextBlock, size_t(1024) << shift));
     m_text_blocks.push_back(std::make_unique<char[]>(size));
     m_text_next = m_text_blocks.back().get();
     m_text_left = size;

@@ -23,11 +23,16 @@
 // Every signal is named "<top>|<signal>" in the name tree ("|" nests further);
 // the gate driving a signal and its output take that name.
 // Errors (a malformed line, an unsupported construct, a signal driven twice, a
-// model defined twice, a NUL byte, a carriage return that ends no line) give
-// "<file>:<line>: <problem>" in BLIF_RESULT::error and no netlist. A signal
+// model defined twice, a NUL byte raw or escaped as "\00", a carriage return
+// that ends no line, a hierarchy that flattens to more gates than the
+// "blif_max_flat_gates" key allows, default 20,000,000) give
+// "<file>:<line>: <problem>" in BLIF_RESULT::error and no netlist; a path that
+// is not a regular file (a directory, a FIFO) or a file past 4 GiB gives
+// "<file>: <problem>". An ".exdc" section is skipped to its ".end" or to the
+// next ".model". A signal
 // read but never driven is tied to 0 with a warning (an error when asked).
-// Names: the characters BLIF cannot carry in a name (space, tab, '#', '=',
-// '\', CR, LF) are written as '\' and two upper-case hex digits and read
+// Names: the characters BLIF cannot carry in a name (space, tab, form feed,
+// vertical tab, '#', '=', '\', CR, LF) are written as '\' and two upper-case hex digits and read
 // back; a signal path with an empty level ("a||b", "a|") stays one level.
 //
 // Writing: pins, buffers, comb gates, LUTs, muxes, carry-sum gates, tri-state

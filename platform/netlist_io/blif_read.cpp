@@ -24,9 +24,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+
+#include <sys/stat.h>
 #include <unordered_map>
 
 #include "cdb/cdb_sgate.h"
+#include "cfg/cfg.h"
 #include "cut/cut_mac.h"
 #include "hdb/hdb.h"
 #include "netlist_io/blif.h"
@@ -41,6 +44,9 @@ std::map<std::string, BLIF_SUBCKT_HANDLER, std::less<>>& subckt_registry() {
   static std::map<std::string, BLIF_SUBCKT_HANDLER, std::less<>> registry;
   return registry;
 }
+
+// Offsets into the text are 32 bits: a larger file is refused, never wrapped.
+const uint64_t kMaxTextBytes = UINT32_MAX - 1;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
@@ -134,6 +140,7 @@ class BLIF_READER {
  private:
   bool check_bytes();
   void split_lines();
+  bool check_escapes();
   std::string_view unescape(std::string_view token);
   bool group_models();
   bool elaborate(INSTANCE_SCOPE& scope, int depth);
@@ -161,6 +168,7 @@ class BLIF_READER {
   char first_char(uint32_t li) const;
   std::string_view intern_text(std::string text);
   const MODEL* find_model(std::string_view name) const;
+  bool check_flat_size(const MODEL& model, uint32_t line);
 
   std::string m_file;
   std::string m_text;
@@ -170,6 +178,9 @@ class BLIF_READER {
   std::deque<LOGICAL_LINE> m_scratch_lines;
   std::unordered_map<uint32_t, std::string_view> m_unescaped;  // by text offset
   std::vector<MODEL> m_models;
+  std::unordered_map<std::string_view, uint32_t> m_model_index;  // name → index in m_models
+  uint64_t m_gate_count = 0;
+  uint64_t m_max_flat_gates = 0;
   IO_NAME_TABLE m_table;
   std::vector<SIGNAL> m_signals;
   std::vector<PENDING_READ> m_pending;
@@ -205,6 +216,8 @@ BLIF_READER::BLIF_READER(std::string file, std::string text, const BLIF_READ_OPT
     : m_file(std::move(file)), m_text(std::move(text)), m_options(options) {
   // LUT gates hold at most six inputs whatever the caller asks for.
   m_lut_size = std::min(options.lut_size ? options.lut_size : CDB_LUTMASK::max_num_inputs, 6u);
+  const int limit = cfg_get_int_value("blif_max_flat_gates", 20000000);
+  m_max_flat_gates = limit > 0 ? uint64_t(limit) : 0;
 }
 
 bool BLIF_READER::fail(uint32_t line, const std::string& problem) {
@@ -314,6 +327,22 @@ bool BLIF_READER::check_bytes() {
   return true;
 }
 
+// An escape that decodes to NUL would end the name early ("a\00x" and
+// "a\00y" both "a"): it is refused as a raw NUL is. Comments are blanked by
+// now, so every backslash left stands in a token.
+bool BLIF_READER::check_escapes() {
+  const char* text = m_text.data();
+  for (const RAW_LINE& l : m_lines) {
+    const char* p = text + l.m_begin;
+    const char* end = text + l.m_end;
+    while ((p = static_cast<const char*>(memchr(p, '\\', size_t(end - p))))) {
+      if (end - p >= 3 && p[1] == '0' && p[2] == '0') return fail(l.m_line, "escaped NUL (\\00) in a name");
+      ++p;
+    }
+  }
+  return true;
+}
+
 bool BLIF_READER::group_models() {
   MODEL* open = nullptr;
   bool in_exdc = false;
@@ -326,6 +355,7 @@ bool BLIF_READER::group_models() {
         return fail(l.m_line, "model '" + std::string(tok(l, 1)) + "' is defined twice (first on line " +
                                   std::to_string(twin->m_decl_line) + ")");
       if (open) open->m_end_line = i;
+      m_model_index.emplace(tok(l, 1), uint32_t(m_models.size()));
       m_models.push_back({tok(l, 1), i + 1, uint32_t(m_lines.size()), l.m_line});
       open = &m_models.back();
       in_exdc = false;
@@ -334,13 +364,16 @@ bool BLIF_READER::group_models() {
       open = nullptr;
       in_exdc = false;
     } else if (t0 == ".exdc") {
-      // The external don't-care network is not part of the function.
+      // The external don't-care network is not part of the function: it is
+      // skipped to its ".end" or to the next ".model".
       if (open) open->m_end_line = i;
+      open = nullptr;
       in_exdc = true;
     } else if (!open && !in_exdc) {
       if (!m_models.empty() && m_models.back().m_end_line != uint32_t(m_lines.size()))
         return fail(l.m_line, "statement outside a model: " + std::string(t0));
       // A file without .model: the statements form one model named "top".
+      m_model_index.emplace("top", uint32_t(m_models.size()));
       m_models.push_back({"top", i, uint32_t(m_lines.size()), l.m_line});
       open = &m_models.back();
       --i;
@@ -351,9 +384,17 @@ bool BLIF_READER::group_models() {
 }
 
 const MODEL* BLIF_READER::find_model(std::string_view name) const {
-  for (const MODEL& m : m_models)
-    if (m.m_name == name) return &m;
-  return nullptr;
+  auto it = m_model_index.find(name);
+  return it == m_model_index.end() ? nullptr : &m_models[it->second];
+}
+
+// Instances are expanded in place, so a hierarchy of n levels with two
+// instances each builds 2^n copies: the gates built so far are checked
+// against "blif_max_flat_gates" before each instance is expanded.
+bool BLIF_READER::check_flat_size(const MODEL& model, uint32_t line) {
+  if (m_gate_count <= m_max_flat_gates) return true;
+  return fail(line, "the flattened hierarchy passes " + std::to_string(m_max_flat_gates) +
+                        " gates (blif_max_flat_gates) while expanding model '" + std::string(model.m_name) + "'");
 }
 
 std::string_view BLIF_READER::intern_text(std::string text) {
@@ -378,7 +419,10 @@ uint32_t BLIF_READER::resolve(const INSTANCE_SCOPE& scope, std::string_view loca
   return id;
 }
 
-void BLIF_READER::add_gate(CDB_SGATE_NODE* g) { m_netlist->add_node(g); }
+void BLIF_READER::add_gate(CDB_SGATE_NODE* g) {
+  m_netlist->add_node(g);
+  ++m_gate_count;
+}
 
 // A read of a driven signal is connected at once; other reads wait in the
 // signal's pending list until its driver appears (or, for constants and
@@ -416,12 +460,16 @@ bool BLIF_READER::drive(CDB_SGATE_OTERM* o, uint32_t signal, uint32_t line) {
 
 BLIF_RESULT BLIF_READER::run() {
   BLIF_RESULT result;
+  if (m_text.size() > kMaxTextBytes) {
+    result.error = m_file + ": the file is larger than 4 GiB, more than the reader can address";
+    return result;
+  }
   if (!check_bytes()) {
     result.error = m_error;
     return result;
   }
   split_lines();
-  if (!group_models()) {
+  if (!check_escapes() || !group_models()) {
     result.error = m_error;
     return result;
   }
@@ -575,8 +623,10 @@ bool BLIF_READER::names_sop(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, uint32
     add_gate(cube);
     for (unsigned i = 0; i < n; ++i) {
       if (plane[i] == '-') continue;
+      // A fresh terminal is in no list yet: appending it needs no duplicate
+      // scan, which would make a row of n literals cost n^2.
       CDB_SGATE_ITERM* t = cube->create_input_term(nullptr);
-      cube->insert_unordered_fanin_term(t);
+      cube->get_input_terms().push_back(t);
       if (plane[i] == '0') t->set_invert();
       read(t, resolve(scope, tok(l, 1 + i)), row.m_line);
     }
@@ -684,6 +734,7 @@ bool BLIF_READER::read_subckt(INSTANCE_SCOPE& scope, uint32_t& li, const LOGICAL
 // under the caller's prefix; its formals are the caller's actual signals.
 bool BLIF_READER::instantiate(INSTANCE_SCOPE& scope, const MODEL& model, const SUBCKT_BUILDER& cell,
                               uint32_t line, int depth) {
+  if (!check_flat_size(model, line)) return false;
   INSTANCE_SCOPE inner;
   inner.m_model = &model;
   uint32_t k = m_instance_counts[model.m_name]++;
@@ -833,17 +884,24 @@ void BLIF_READER::give_names() {
   }
 }
 
-bool read_whole_file(const std::string& path, std::string* text) {
+// The type and size come from stat before the file is opened: a directory
+// or a FIFO is refused (opening a FIFO would wait for a writer), and so is a
+// file larger than the reader can address.
+bool read_whole_file(const std::string& path, std::string* text, std::string* problem) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  if (!S_ISREG(st.st_mode)) {
+    *problem = "not a regular file";
+    return false;
+  }
+  if (uint64_t(st.st_size) > kMaxTextBytes) {
+    *problem = "the file is larger than 4 GiB, more than the reader can address";
+    return false;
+  }
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
-  std::fseek(f, 0, SEEK_END);
-  long size = std::ftell(f);
-  std::fseek(f, 0, SEEK_SET);
-  bool ok = size >= 0;
-  if (ok) {
-    text->resize(size_t(size));
-    ok = std::fread(text->data(), 1, size_t(size), f) == size_t(size);
-  }
+  text->resize(size_t(st.st_size));
+  bool ok = std::fread(text->data(), 1, text->size(), f) == text->size() && std::fgetc(f) == EOF;
   std::fclose(f);
   return ok;
 }
@@ -851,10 +909,10 @@ bool read_whole_file(const std::string& path, std::string* text) {
 }  // namespace
 
 BLIF_RESULT blif_read_file(const std::string& path, const BLIF_READ_OPTIONS& options) {
-  std::string text;
-  if (!read_whole_file(path, &text)) {
+  std::string text, problem = "cannot read the file";
+  if (!read_whole_file(path, &text, &problem)) {
     BLIF_RESULT r;
-    r.error = path + ": cannot read the file";
+    r.error = path + ": " + problem;
     return r;
   }
   return BLIF_READER(path, std::move(text), options).run();

@@ -39,14 +39,16 @@ struct OPERAND {
 enum { R_DATA, R_CLK, R_ACLR, R_PRESET, R_ENA, R_ADATA, R_ALOAD, R_SCLR, R_SLOAD, R_SCLR2, R_COUNT };
 
 // A name as BLIF can carry it: the characters that would end a token, start a
-// comment, split a binding or continue a line become '\\' and two upper-case
+// comment, split a binding or continue a line (every blank the reader splits
+// tokens at: space, tab, form feed, vertical tab, CR, LF) become '\\' and two upper-case
 // hex digits, which the reader turns back.
 std::string escape(const std::string& s) {
   static const char HEX[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(s.size());
   for (char c : s) {
-    if (c == ' ' || c == '\t' || c == '#' || c == '=' || c == '\\' || c == '\n' || c == '\r') {
+    if (c == ' ' || c == '\t' || c == '\f' || c == '\v' || c == '#' || c == '=' || c == '\\' || c == '\n' ||
+        c == '\r') {
       out += '\\';
       out += HEX[(unsigned char)c >> 4];
       out += HEX[c & 15];

@@ -7,6 +7,7 @@
 // a file for reading copies it into memory once.
 #include "pdb/pdb.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -388,27 +389,37 @@ template class PDB_SEGMENT_TEMPLATE<PDB_CDB_SEG_BASE>;
 
 // ---------------------------------------------------------------- archive
 
+namespace {
+// The index key of a record: the name's length keeps ("ab", "c") and
+// ("a", "bc") apart whatever bytes the texts hold.
+std::string record_key(const std::string& name, const std::string& ext) {
+  return std::to_string(name.size()) + ':' + name + ext;
+}
+}  // namespace
+
 PDB_ARCHIVE::PDB_ARCHIVE(const std::string& name, OPEN_MODE mode) { open(name, mode); }
 
 PDB_ARCHIVE::~PDB_ARCHIVE() {
-  m_records.clear();
+  clear_records();
   m_open = false;
 }
 
 void PDB_ARCHIVE::open(const std::string& name, OPEN_MODE mode) {
   PLAT_CHECK(!m_open, "PDB");
   m_mode = mode;
-  m_records.clear();
+  clear_records();
   m_path = fio_get_unc_full_path(name + "." + PDB_CDB_SEG_BASE::extension());
   if (mode == PDB_WRITE) {
     m_open = true;
     return;
   }
+  // Only a regular file is opened: a directory has no contents to read and
+  // opening a FIFO would wait for a writer.
+  struct stat st;
+  if (::stat(m_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) throw PDB_INVALID_PATH(m_path);
   std::ifstream in(m_path, std::ios::binary | std::ios::ate);
   const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
-  if (size < 0 || !FIO_FILE_SYSTEM::exists(m_path) || FIO_FILE_SYSTEM::is_directory(m_path)) {
-    throw PDB_INVALID_PATH(m_path);
-  }
+  if (size < 0) throw PDB_INVALID_PATH(m_path);
   std::vector<uint8_t> bytes(static_cast<size_t>(size));
   in.seekg(0);
   in.read(reinterpret_cast<char*>(bytes.data()), size);
@@ -419,7 +430,7 @@ void PDB_ARCHIVE::open(const std::string& name, OPEN_MODE mode) {
 
 void PDB_ARCHIVE::parse(const std::vector<uint8_t>& bytes) {
   auto bad = [&](const char* what) {
-    m_records.clear();
+    clear_records();
     throw PDB_DATABASE_EXCEPTION(std::string(what) + ": " + m_path);
   };
   if (bytes.size() < sizeof kMagic || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
@@ -445,6 +456,7 @@ void PDB_ARCHIVE::parse(const std::vector<uint8_t>& bytes) {
     if (find_record(r.m_name, r.m_ext)) bad("record stored twice");
     r.m_payload.assign(bytes.begin() + at, bytes.begin() + at + length);
     at += length;
+    m_record_index.emplace(record_key(r.m_name, r.m_ext), m_records.size());
     m_records.push_back(std::move(r));
   }
 }
@@ -453,7 +465,7 @@ void PDB_ARCHIVE::close() {
   if (!m_open) return;
   m_open = false;
   std::vector<RECORD> records = std::move(m_records);
-  m_records.clear();
+  clear_records();
   if (m_mode != PDB_WRITE) return;
   const std::string temp = m_path + ".tmp" + std::to_string(::getpid());
   {
@@ -482,21 +494,23 @@ void PDB_ARCHIVE::close() {
 
 const std::vector<uint8_t>* PDB_ARCHIVE::find_record(const std::string& name,
                                                      const std::string& ext) const {
-  for (const RECORD& r : m_records) {
-    if (r.m_name == name && r.m_ext == ext) return &r.m_payload;
-  }
-  return nullptr;
+  auto it = m_record_index.find(record_key(name, ext));
+  return it == m_record_index.end() ? nullptr : &m_records[it->second].m_payload;
+}
+
+void PDB_ARCHIVE::clear_records() {
+  m_records.clear();
+  m_record_index.clear();
 }
 
 void PDB_ARCHIVE::put_record(const std::string& name, const std::string& ext,
                              std::vector<uint8_t> payload) {
   PLAT_CHECK(is_writing(), "PDB");
   PLAT_CHECK(payload.size() <= 0xffffffffu, "PDB");
-  for (RECORD& r : m_records) {
-    if (r.m_name == name && r.m_ext == ext) {
-      r.m_payload = std::move(payload);
-      return;
-    }
+  auto [it, added] = m_record_index.emplace(record_key(name, ext), m_records.size());
+  if (!added) {
+    m_records[it->second].m_payload = std::move(payload);
+    return;
   }
   m_records.push_back({name, ext, std::move(payload)});
 }

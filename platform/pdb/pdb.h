@@ -42,6 +42,7 @@
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
+#include <unordered_map>
 #include <vector>
 
 class MEM_UTILS_CHUNK_ALLOC;
@@ -275,11 +276,15 @@ class PDB_ARCHIVE {
     std::vector<uint8_t> m_payload;
   };
   void parse(const std::vector<uint8_t>& bytes);
+  void clear_records();
 
   bool m_open = false;
   OPEN_MODE m_mode = PDB_READ;
   std::string m_path;
   std::vector<RECORD> m_records;
+  // Record position by (name, extension), so that lookups and the reading of
+  // an archive of n records cost O(n), not O(n^2).
+  std::unordered_map<std::string, size_t> m_record_index;
 };
 
 // The field callback of a pointer: sets the field ("ptr") and calls

@@ -15,9 +15,9 @@
 // 340, 341), which a caller steps through with the select_* members.
 // Nothing is read at construction: the family set-up runs on the first
 // family query, the device set-up on the first other query, each once.
-// The set-up only reads: the chip's device name is never written, so a
-// temporary record (kavu_requires_legal_device) leaves the project as it
-// found it. A chosen part on a device that is not installed, or a name that
+// The device set-up writes the part it chose into the chip's device: the
+// family's default AUTO part for an "AUTO" or family name, and a part forced
+// by kavu_set_device; an explicit part name stays as it is. A chosen part on a device that is not installed, or a name that
 // is no part, is not an error: the record reports no legal family and a
 // debug line says why. Consistency failures are internal errors.
 #pragma once

@@ -31,8 +31,10 @@ void kavu_set_netlist_dumper(KAVU_NETLIST_DUMPER dumper);
 KAVU_NETLIST_DUMPER kavu_get_netlist_dumper();
 
 // ---- directories and file names ----
-// "synth_dumps", made as a directory in the working directory when there is
-// none. A file of that name that is no directory cannot be replaced: the
+// "synth_dumps", made as a directory in the working directory when nothing
+// of that name exists. An existing entry is left as it is, also a regular
+// file: the path is returned all the same, and a dump written below it fails
+// and reports that as a warning (a debug aid never stops the compile). A
 // failed creation is an internal error.
 std::string kavu_get_synth_dump_path();
 // prefix + "tmp-openbox/" + the facade's revision name + "/", built on the

@@ -109,7 +109,8 @@ void KAVU_DEVICE_STATE::initialize_device() {
   } else {
     HDB_SECTION* hdb_chip = HDB_SECTION::get_chip(m_facade->get_namespace());
     KAVU_CHECK(hdb_chip != 0);
-    // The name the record works with; the chip keeps its own.
+    // The family's default AUTO part and a forced part are written into the
+    // chip's device, so that later readers of the chip see the chosen part.
     std::string device_name = hdb_chip->get_device()->get_name();
     m_auto_device = false;
     if (gen_stricmp(device_name.c_str(), "AUTO") == 0 ||
@@ -117,6 +118,7 @@ void KAVU_DEVICE_STATE::initialize_device() {
       const DEV_PART_ENUM part = DEV_FAMILY_MANAGER::get_auto_default_part_of(m_user_family);
       if (part != DEV_PART_INVALID) {
         device_name = dstr_get_user_string(part);
+        hdb_chip->get_device()->set_name(device_name.c_str());
       } else {
         m_auto_device = true;
       }
@@ -128,6 +130,7 @@ void KAVU_DEVICE_STATE::initialize_device() {
       }
       kavu_debug("Velmora ini: util_set_device forced device to be %s", forced.c_str());
       device_name = forced;
+      hdb_chip->get_device()->set_name(device_name.c_str());
       m_auto_device = false;
     }
 

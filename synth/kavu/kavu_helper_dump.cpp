@@ -120,7 +120,9 @@ void kavu_set_netlist_dumper(KAVU_NETLIST_DUMPER dumper) { s_netlist_dumper = du
 KAVU_NETLIST_DUMPER kavu_get_netlist_dumper() { return s_netlist_dumper; }
 
 std::string kavu_get_synth_dump_path() {
-  if (!FIO_FILE_SYSTEM::is_directory("synth_dumps") && !FIO_FILE_SYSTEM::create("synth_dumps")) {
+  // An entry of that name is used as it is, even a regular file: the dump
+  // that cannot be written below it says so; the path itself is no error.
+  if (!FIO_FILE_SYSTEM::exists("synth_dumps") && !FIO_FILE_SYSTEM::create("synth_dumps")) {
     KAVU_INTERNAL_ERROR("FIO_FILE_SYSTEM::create(\"synth_dumps\")");
   }
   return "synth_dumps";

@@ -1,12 +1,16 @@
 // libFuzzer target: the archive reader and the library's record types on
-// arbitrary file contents. Every record type is read from the bytes; a read
-// either succeeds or throws the persistence exception, and it never
-// crashes, hangs, reports an internal error or trips a sanitizer.
+// arbitrary file contents. Every record type is read from the bytes, through
+// the generic pointer read and through the owned-pointer reads (which must
+// leave a caller's object in place on failure); a read either succeeds or
+// throws the persistence exception, and it never crashes, hangs, reports an
+// internal error or trips a sanitizer. The archive file is removed after
+// each input, so nothing is left in the temporary directory.
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "cdb/cdb_sgate.h"
@@ -25,6 +29,26 @@ void any_ptr_field(PDB_SEGMENT& seg, void* address) {
 const std::string& archive_name() {
   static const std::string name = "/tmp/pdb_archive_fuzz_" + std::to_string(::getpid());
   return name;
+}
+
+// Each owned-pointer read starts from a live object: a failed read must
+// leave that very object, a successful one replaces it.
+template <class T>
+void read_owned_one(PDB_ARCHIVE& archive, bool (*read)(PDB_ARCHIVE&, T*&)) {
+  T* owned = new T;
+  T* const before = owned;
+  try {
+    if (!read(archive, owned) && owned != before) std::abort();
+  } catch (const PDB_DATABASE_EXCEPTION&) {
+    if (owned != before) std::abort();
+  }
+  delete owned;
+}
+
+void read_owned(PDB_ARCHIVE& archive) {
+  read_owned_one(archive, &kavu_pdb_read_fib_info_ptr);
+  read_owned_one(archive, &kavu_pdb_read_fib_names_ptr);
+  read_owned_one(archive, &kavu_pdb_read_fibs_to_invalidate_ptr);
 }
 
 }  // namespace
@@ -56,7 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ::operator delete(record);
       }
     }
+    read_owned(archive);
   } catch (const PDB_DATABASE_EXCEPTION&) {
   }
+  std::remove(file.c_str());
   return 0;
 }

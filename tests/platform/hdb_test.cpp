@@ -65,6 +65,15 @@ TEST(HdbNames, IdsAreUniqueAndNeverReusedAcrossResets) {
   EXPECT_GT(normal(nullptr, "top")->get_id(), old_id);
 }
 
+TEST(HdbNames, NameTextGrowsPastManyBlocks) {
+  // 6 MB of distinct text takes about a hundred text blocks; each name keeps its text.
+  HDB_INSTANCE_NAME* top = normal(nullptr, "top");
+  std::string text(3000, 'n');
+  std::vector<HDB_INSTANCE_NAME*> names;
+  for (int i = 0; i < 2000; ++i) names.push_back(normal(top, (text + std::to_string(i)).c_str()));
+  for (int i : {0, 1000, 1999}) EXPECT_EQ(names[i]->get_short_hpath(2), text + std::to_string(i));
+}
+
 TEST(HdbNames, SynthesizedNamesReuseOrNumberAsAsked) {
   HDB_INSTANCE_NAME* base = normal(normal(nullptr, "top"), "u");
   bool reused = true;

@@ -3,6 +3,7 @@
 // table is one input found by fuzzing or by hand; it must give a read error
 // with its line, never a crash.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -56,6 +57,11 @@ TEST(NetlistIoBlifRead, HostileInputsAreReadErrorsWithTheirLine) {
       {".model m" + std::string(1, '\0') + "\n.end\n", "<string>:1: NUL byte"},
       // CR-only line endings: one long line before, an empty netlist.
       {".model m\r.inputs a\r.outputs y\r.names a y\r1 1\r.end\r", "<string>:1: carriage return without a line feed"},
+      // NUL escaped as "\00": in a pin, a model name, and two signals that
+      // must never become "a" and "a~1".
+      {".inputs \\00", "<string>:1: escaped NUL (\\00) in a name"},
+      {".model \\00\n.end\n", "<string>:1: escaped NUL"},
+      {".model m\n.outputs a\\00x a\\00y\n.end\n", "<string>:2: escaped NUL"},
       // A second model of the same name.
       {pins + ".names a y\n1 1\n.end\n.model m\n.end\n", "<string>:7: model 'm' is defined twice (first on line 1)"},
   };
@@ -69,6 +75,22 @@ TEST(NetlistIoBlifRead, HostileInputsAreReadErrorsWithTheirLine) {
     EXPECT_EQ(r.netlist, nullptr) << c.expected;
     EXPECT_EQ(r.error.rfind(c.expected, 0), 0u) << "got: " << r.error;
   }
+  // A hierarchy whose model i instantiates model i+1 twice, 40 levels deep,
+  // is refused once its flattened size passes the configured bound.
+  std::string deep = ".model m0\n.inputs a\n.outputs y\n.subckt m1 a=a y=t\n.subckt m1 a=t y=y\n.end\n";
+  for (int i = 1; i < 40; ++i) {
+    const std::string m = "m" + std::to_string(i), next = "m" + std::to_string(i + 1);
+    deep += ".model " + m + "\n.inputs a\n.outputs y\n.subckt " + next + " a=a y=t\n.subckt " + next +
+            " a=t y=y\n.end\n";
+  }
+  deep += ".model m40\n.inputs a\n.outputs y\n.names a y\n0 1\n.end\n";
+  cfg_set_value("blif_max_flat_gates", "5000");
+  BLIF_RESULT flat = blif_read_string(deep);
+  cfg_unset_value("blif_max_flat_gates");
+  LOADED_NETLIST flat_held = hold(flat);
+  EXPECT_EQ(flat.netlist, nullptr);
+  EXPECT_NE(flat.error.find("passes 5000 gates (blif_max_flat_gates) while expanding model 'm"), std::string::npos)
+      << flat.error;
   // CR LF line endings stay accepted.
   BLIF_RESULT crlf = blif_read_string(".model m\r\n.inputs a\r\n.outputs y\r\n.names a y\r\n1 1\r\n.end\r\n");
   LOADED_NETLIST crlf_held = hold(crlf);
@@ -101,7 +123,7 @@ TEST(NetlistIoBlifRead, UndrivenNetIsTiedToZeroWithAWarningUnlessAnError) {
 // Names with empty hierarchy levels and with the characters BLIF cannot carry
 // come back from a write and a read exactly as they were written.
 TEST(NetlistIoBlifRead, SignalNamesSurviveARoundTrip) {
-  const char* names[] = {"a||b", "a|", "|lead", "p=q", "h#sh", "back\\slash", "two  spaces", "x\\41"};
+  const char* names[] = {"a||b", "a|", "|lead", "p=q", "h#sh", "back\\slash", "two  spaces", "x\\41", "f\fv\vt\t"};
   CDB_SGATE_NETLIST nl;
   HDB_INSTANCE_NAME* top = io_top_name("m");
   auto hierarchy = std::unique_ptr<CDB_SGATE_HIERARCHY>(io_make_hierarchy(&nl, top));
@@ -142,5 +164,58 @@ TEST(NetlistIoBlifRead, WideOrIsWrittenInLinearSize) {
     ASSERT_TRUE(back);
     EXPECT_LT(text.size(), size_t(16 * width)) << "the OR cover grew faster than its width";
     ASSERT_KAVU_EQUIVALENT(nl, *back);
+  }
+}
+
+// An external don't-care section without its own ".end" ends at the next
+// ".model"; the sub-model after it is still found.
+TEST(NetlistIoBlifRead, ExdcSectionEndsAtTheNextModel) {
+  const std::string text =
+      ".model top\n.inputs a b\n.outputs y\n.subckt inv i=a o=y\n.exdc\n.inputs a b\n.outputs y\n.names a y\n1 1\n"
+      ".model inv\n.inputs i\n.outputs o\n.names i o\n0 1\n.end\n";
+  BLIF_RESULT r = blif_read_string(text);
+  LOADED_NETLIST held = hold(r);
+  ASSERT_TRUE(r.netlist) << r.error;
+  EXPECT_EQ(r.netlist->get_output_pins().size(), 1u);
+}
+
+// Paths that are not regular files are refused before they are opened (a
+// FIFO would block), and a file past 4 GiB is refused from its size alone (a
+// sparse file: no data is written or read).
+TEST(NetlistIoBlifRead, OnlyRegularFilesWithinFourGigabytesAreRead) {
+  namespace fs = std::filesystem;
+  fs::create_directory("dir.blif");
+  ASSERT_EQ(::mkfifo("fifo.blif", 0600), 0);
+  {
+    std::ofstream("huge.blif") << ".model m\n";
+  }
+  std::error_code ec;
+  fs::resize_file("huge.blif", (uint64_t(1) << 32) + 1, ec);
+  const std::pair<const char*, const char*> cases[] = {
+      {"dir.blif", "dir.blif: not a regular file"},
+      {"fifo.blif", "fifo.blif: not a regular file"},
+      {"huge.blif", "huge.blif: the file is larger than 4 GiB"},
+      {"absent.blif", "absent.blif: cannot read the file"}};
+  for (auto [path, expected] : cases) {
+    if (ec && std::string(path) == "huge.blif") continue;  // no sparse files here
+    BLIF_RESULT r = blif_read_file(path);
+    EXPECT_EQ(r.netlist, nullptr);
+    EXPECT_EQ(r.error.rfind(expected, 0), 0u) << r.error;
+  }
+  fs::remove("huge.blif");
+  fs::remove("fifo.blif");
+  fs::remove("dir.blif");
+}
+
+// The fuzzer's seeds read, so that fuzzing starts from flattened models and
+// device cells, and each survives the writer and a second read.
+TEST(NetlistIoBlifRead, FuzzSeedsReadAndRoundTrip) {
+  for (const char* seed : {"hierarchy", "atoms"}) {
+    BLIF_RESULT r = blif_read_file(std::string(KAVU_TEST_DATA_DIR "/../fuzz/seeds/") + seed + ".blif");
+    LOADED_NETLIST held = hold(r);
+    ASSERT_TRUE(r.netlist) << seed << ": " << r.error;
+    LOADED_NETLIST back = write_and_read(r.netlist, std::string(seed) + "_back.blif");
+    ASSERT_TRUE(back) << seed;
+    EXPECT_EQ(back->get_output_pins().size(), r.netlist->get_output_pins().size()) << seed;
   }
 }

@@ -2,7 +2,10 @@
 // without stored names, the registry, and files that are never half written.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <new>
 
@@ -119,6 +122,27 @@ TEST(PdbArchive, AnArchiveDroppedBeforeCloseLeavesTheOldFile) {
         ar.close();
       },
       PDB_INVALID_PATH);
+  // Reading only opens a regular file: a FIFO would wait for a writer.
+  ASSERT_EQ(::mkfifo("fifo.cdb", 0600), 0);
+  std::filesystem::create_directory("dir.cdb");
+  for (const char* name : {"fifo", "dir", "absent"})
+    EXPECT_THROW(PDB_ARCHIVE(name, PDB_ARCHIVE::PDB_READ), PDB_INVALID_PATH) << name;
+  std::filesystem::remove("fifo.cdb");
+  std::filesystem::remove("dir.cdb");
+}
+
+// Many records: each is found by its name and extension together.
+TEST(PdbArchive, ManyRecordsAreFoundByNameAndExtension) {
+  PDB_ARCHIVE ar("many", PDB_ARCHIVE::PDB_WRITE);
+  for (int i = 0; i < 3000; ++i) ar.put_record("r" + std::to_string(i), i % 2 ? "cdb" : "x", {uint8_t(i)});
+  ar.put_record("r7", "cdb", {42});  // replaces
+  ar.put_record("r", "7cdb", {43});  // a different record, not a twin of ("r7", "cdb")
+  ar.close();
+  PDB_ARCHIVE in("many", PDB_ARCHIVE::PDB_READ);
+  EXPECT_EQ(*in.find_record("r7", "cdb"), std::vector<uint8_t>{42});
+  EXPECT_EQ(*in.find_record("r", "7cdb"), std::vector<uint8_t>{43});
+  EXPECT_EQ(*in.find_record("r2998", "x"), std::vector<uint8_t>{uint8_t(2998)});
+  EXPECT_EQ(in.find_record("r2998", "cdb"), nullptr);
 }
 
 }  // namespace
