@@ -326,6 +326,8 @@ bool kavu_parallel_read_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, const
                                            KAVU_FIBS_TO_INVALIDATE** fibs) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_read_fibs_to_invalidate");
   KAVU_CHECK(fibs);
+  // The out pointer owns what it holds: freed here, never dropped.
+  delete *fibs;
   *fibs = nullptr;
   bool ok = false;
   try {
