@@ -37,6 +37,8 @@
 #include "pdb/pdb.h"
 #include "ztl_hash_lite_sys.h"
 
+class HDB_INSTANCE_NAME;
+
 // The FIBs a parallel-synthesis helper process has invalidated, in order of
 // invalidation; duplicates stay.
 class KAVU_FIBS_TO_INVALIDATE {
@@ -57,6 +59,9 @@ class KAVU_FIB_INFO {
   uint32_t m_number_of_fibs_nodes = 0;
   bool m_merge_is_successful = false;
 
+  std::set<uint32_t>* get_old_lutmapped_node_ids() { return &m_old_lutmapped_node_ids; }
+  bool is_old_lutmapped_sgate(int id) const { return m_old_lutmapped_node_ids.count(uint32_t(id)) != 0; }
+
   static const PDB_THUNK_INFO* pdb_thunk();
   // Moves the fields in the segment's direction (the record's transfer).
   KAVU_FIB_INFO& operator<<(PDB_SEGMENT& seg);
@@ -71,6 +76,17 @@ class KAVU_FIB_NAMES {
 
   std::deque<uint32_t> m_ordered_partial_names;
   PARTIAL_NAME_HASH m_id_to_partial_name;
+
+  typedef std::deque<uint32_t>::const_iterator const_iterator;
+  const_iterator begin() const { return m_ordered_partial_names.begin(); }
+  const_iterator end() const { return m_ordered_partial_names.end(); }
+
+  // Appends the name's id (0 for null) and records the name and the
+  // ancestors not yet known, up to a name whose parent is a root of the
+  // netlist's names (flag 0x20000).
+  void push_back(const HDB_INSTANCE_NAME* name);
+  // The name of `id` as its partial names joined with "|" ("" for 0).
+  std::string reconstruct_name(uint32_t id) const;
 
   static const PDB_THUNK_INFO* pdb_thunk();
   KAVU_FIB_NAMES& operator<<(PDB_SEGMENT& seg);
