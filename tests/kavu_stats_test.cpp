@@ -313,6 +313,74 @@ TEST_F(KavuStatsTally, AdderOperandsAndSlices) {
   EXPECT_EQ(count_of(tally, "OPERATOR | slice | IO+NC=no fanout"), 1u);
 }
 
+// MAC multiplier and output atoms: register, bypass, rounding and
+// saturation facts come from the atom's modes; rounding and saturation count
+// only with their port fed by something but GND, and only in adder modes on
+// the output atom.
+TEST_F(KavuStatsTally, MacAtomsReportTheirModes) {
+  CFG_SCOPE cfg{{"kavu_give_stats_on_macs", "on"}};
+  auto place_in = [](CDB_SGATE_WYSIWYG* w, DB_INPUT_PORT_TYPE type, unsigned bit) {
+    CDB_SGATE_ITERM* t = w->create_input_term(nullptr, type);
+    w->set_input_term(t, w->get_input_port_number(type) + bit);
+    return t;
+  };
+  struct CASE {
+    CDB_WYSIWYG_TYPE type;
+    std::vector<unsigned> modes;
+    bool feature_ports_gnd;  // ROUND/ROUND0/SATURATE tied to GND instead of driven
+    const char* text;        // after "<type name> | " ("bypass_mult" stands alone)
+  } cases[] = {
+      {10502, {}, false,
+       "4x3 => 5 , ina_reg 0 , inb_reg 0 , out_reg 0 , scan_in_a 1 , scan_in_b 0 , scan_out 0 , rounding 0 , sat 0 "},
+      {10373, {122, 123, 124, 126, 127}, false,
+       "4x3 => 5 , ina_reg 1 , inb_reg 1 , out_reg 1 , scan_in_a 1 , scan_in_b 0 , scan_out 0 , rounding 1 , sat 1 "},
+      {10356, {122, 126, 127}, true,
+       "4x3 => 5 , ina_reg 1 , inb_reg 0 , out_reg 0 , scan_in_a 1 , scan_in_b 0 , scan_out 0 , rounding 0 , sat 0 "},
+      {10502, {125, 122}, false, "bypass_mult"},
+      {10503, {92, 124, 126, 127}, false,
+       "mode accum , out_reg 1 , out_port_width 5 , zero_acc 1 , round0 1 , round1 0 , sat 1"},
+      {10374, {92}, false, "mode accum , out_reg 0 , out_port_width 5 , zero_acc 1 , round0 0 , round1 0 , sat 0"},
+      {10357, {94, 126, 127}, true,
+       "mode one_level_add , out_reg 0 , out_port_width 5 , zero_acc 0 , round0 0 , round1 0 , sat 0"},
+      {10503, {91, 124, 126, 127}, false,
+       "mode out_only , out_reg 1 , out_port_width 5 , zero_acc 0 , round0 0 , round1 0 , sat 0"},
+      {10503, {}, false, "mode unknown , out_reg 0 , out_port_width 5 , zero_acc 0 , round0 0 , round1 0 , sat 0"},
+  };
+  for (const CASE& c : cases) {
+    SCOPED_TRACE(c.text);
+    CDB_SGATE_NETLIST nl;
+    CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+    auto* w = new CDB_SGATE_WYSIWYG(nullptr, c.type);
+    nl.add_node(w);
+    for (unsigned m : c.modes) w->set_mode(m);
+    const bool mult = w->is_mac_mult();
+    for (unsigned i = 0; i < 4; ++i) place_in(w, 12, i)->set_source(out(a));
+    for (unsigned i = 0; i < (mult ? 3u : 4u); ++i) place_in(w, 13, i)->set_source(out(a));
+    for (unsigned i = 0; i < 5; ++i) {
+      CDB_SGATE_OTERM* o = w->create_output_term(nullptr, 3);
+      w->set_output_term(o, w->get_output_port_number(3) + i);
+    }
+    const std::vector<unsigned> feature_ports = mult ? std::vector<unsigned>{285, 291} : std::vector<unsigned>{286, 291};
+    for (unsigned p : feature_ports) {
+      CDB_SGATE_ITERM* t = place_in(w, DB_INPUT_PORT_TYPE(p), 0);
+      if (c.feature_ports_gnd)
+        t->set_gnd();
+      else
+        t->set_source(out(a));
+    }
+    place_in(w, 287, 0)->set_gnd();
+    if (mult)
+      place_in(w, 275, 0)->set_source(out(a));
+    else
+      place_in(w, 279, 0)->set_vcc();
+    const std::string want = std::string(c.text) == "bypass_mult"
+                                 ? std::string(c.text)
+                                 : std::string(w->get_string_type_name()) + " | " + c.text;
+    const auto tally = parsable_tally(&nl, -1);
+    EXPECT_EQ(count_of(tally, want.c_str()), 1u) << want;
+  }
+}
+
 // ---- design flags ----
 
 namespace {

@@ -52,6 +52,18 @@ constexpr ATOM_PORT kRamInputs[] = {{35, 1}, {36, 1}, {83, 1},  {88, 8},  {89, 8
                                     {95, 1}, {100, 8}, {101, 8}};
 constexpr ATOM_PORT kRamOutputs[] = {{41, 8}, {42, 8}};
 
+// Split MAC atoms. Multiplier: DATAA 12 and DATAB 13 (18 bits each), the
+// scan-chain inputs SCANINA 275 and SCANINB 276, ROUND 285, SATURATE 291 and
+// CLK 7; DATAOUT 3 (36 bits) and SCANOUTA 223. Output atom: DATAA 12 and
+// DATAB 13 (the two products, 36 bits each), ZEROACC 279, ROUND0 286,
+// ROUND1 287, SATURATE 291 and CLK 7; DATAOUT 3 (72 bits). Which ports are
+// registered and which features are used is read from the atom's mode bits
+// (cut/cut_mac_split.h).
+constexpr ATOM_PORT kMacMultInputs[] = {{12, 18}, {13, 18}, {275, 18}, {276, 18}, {285, 1}, {291, 1}, {7, 1}};
+constexpr ATOM_PORT kMacMultOutputs[] = {{3, 36}, {223, 18}};
+constexpr ATOM_PORT kMacOutInputs[] = {{12, 36}, {13, 36}, {279, 1}, {286, 1}, {287, 1}, {291, 1}, {7, 1}};
+constexpr ATOM_PORT kMacOutOutputs[] = {{3, 72}};
+
 constexpr std::span<const ATOM_PORT> kNoPorts;
 
 constexpr uint32_t kLcell = ATOM_CLASS_LCELL_COMB;
@@ -67,6 +79,14 @@ constexpr ATOM_CATALOGUE_ENTRY ff(CDB_WYSIWYG_TYPE type, const char* name, uint3
 }
 
 // Rows whose ports vary by instance (or are not tabled yet) make them on demand.
+constexpr ATOM_CATALOGUE_ENTRY mac_mult(CDB_WYSIWYG_TYPE type, const char* name) {
+  return {type, name, CDB_SGATE_WYSIWYG_MAC_MULT_ENUM, ATOM_CLASS_MAC_MULT, kMacMultInputs, kMacMultOutputs, 3, kNone};
+}
+
+constexpr ATOM_CATALOGUE_ENTRY mac_out(CDB_WYSIWYG_TYPE type, const char* name) {
+  return {type, name, CDB_SGATE_WYSIWYG_MAC_OUT_ENUM, ATOM_CLASS_MAC_OUT, kMacOutInputs, kMacOutOutputs, 3, kNone};
+}
+
 constexpr ATOM_CATALOGUE_ENTRY open_row(CDB_WYSIWYG_TYPE type, const char* name,
                                         CDB_SGATE_TYPE gate_type, uint32_t classes) {
   return {type, name, gate_type, classes | ATOM_CLASS_PORTS_ON_DEMAND, kNoPorts, kNoPorts, kNone, kNone};
@@ -94,8 +114,12 @@ constexpr ATOM_CATALOGUE_ENTRY kRows[] = {
     ff(10107, "ff_phys_10107", kPhysFf),
     lcell(10328, "lcell_phys_10328", kPhysLcell),
     ff(10329, "ff_phys_10329", kPhysFf),
+    mac_mult(10356, "mac_mult_vqx"),
+    mac_out(10357, "mac_out_vqx"),
     lcell(10363, "lcell_phys_10363", kPhysLcell),
     ff(10364, "ff_phys_10364", kPhysFf),
+    mac_mult(10373, "mac_mult_ormond"),
+    mac_out(10374, "mac_out_ormond"),
     lcell(10401, "lcell_phys_10401", kPhysLcell),
     lcell(10403, "lcell_phys_10403", kPhysLcell),
     ff(10442, "ff_phys_10442", kPhysFf),
@@ -103,6 +127,8 @@ constexpr ATOM_CATALOGUE_ENTRY kRows[] = {
     ff(10479, "ff_phys_10479", kPhysFf),
     lcell(10498, "lcell_phys_10498", kPhysLcell),
     lcell(10499, "lcell_phys_10499", kPhysLcell),
+    mac_mult(10502, "mac_mult_brae"),
+    mac_out(10503, "mac_out_brae"),
 };
 
 constexpr ATOM_CATALOGUE_ENTRY kGenericRow = {
@@ -131,13 +157,18 @@ constexpr PORT_NAME kInputNames[] = {
     {411, "DATA_BY"}, {543, "CHAIN_IN"}, {778, "CLK2"}, {3043, "DATA_AZ"}, {3045, "COEF_SEL_A"},
     {3047, "NEGATE"}, {3048, "COEF_SEL_B"}, {3196, "LOAD_VALUE_ENA"}, {3197, "ACC_NLOAD"},
     {3198, "SUB_NADD"}, {3364, "DATA_BZ"},
+    // split MAC atom ports
+    {275, "SCANINA"}, {276, "SCANINB"}, {279, "ZEROACC"}, {285, "ROUND"}, {286, "ROUND0"}, {287, "ROUND1"},
+    {291, "SATURATE"},
     // RAM block ports
     {88, "PORTADATAIN"}, {89, "PORTAADDR"}, {95, "PORTBWE"}, {100, "PORTBDATAIN"}, {101, "PORTBADDR"}};
 
 constexpr PORT_NAME kOutputNames[] = {
     {0, "COUT"},          {1, "OUT_1"},          {8, "SUMOUT"},    {9, "COMBOUT"},
     {10, "REGOUT"},       {41, "PORTADATAOUT"}, {42, "PORTBDATAOUT"}, {252, "SHAREOUT"},
-    {363, "DATA_OUT_A"},  {364, "RAMDATAOUT"},   {800, "CHAINOUT"}};
+    {363, "DATA_OUT_A"},  {364, "RAMDATAOUT"},   {800, "CHAINOUT"},
+    // split MAC atom ports
+    {3, "DATAOUT"},       {223, "SCANOUTA"}};
 
 template <size_t N>
 const char* name_of(const PORT_NAME (&table)[N], uint16_t port_type) {

@@ -49,7 +49,9 @@ enum ATOM_CLASS : uint32_t {
   ATOM_CLASS_ATOM_NETLIST = 1u << 18,  // a type of the atom netlist, never a gate
   ATOM_CLASS_GENERIC = 1u << 19,       // no row of its own (the shared generic row)
   ATOM_CLASS_PORTS_ON_DEMAND = 1u << 20,  // a new port type gets a slot when first asked for
-  ATOM_CLASS_QUELLIN_CELL = 1u << 21      // a logic cell evaluated by the Quellin rule (netlist_io/sim_lcell.h)
+  ATOM_CLASS_QUELLIN_CELL = 1u << 21,     // a logic cell evaluated by the Quellin rule (netlist_io/sim_lcell.h)
+  ATOM_CLASS_MAC_MULT = 1u << 22,         // split MAC multiplier atom (facts: cut/cut_mac_split.h)
+  ATOM_CLASS_MAC_OUT = 1u << 23           // split MAC output atom (facts: cut/cut_mac_split.h)
 };
 
 struct ATOM_PORT {

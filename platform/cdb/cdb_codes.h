@@ -237,6 +237,27 @@ enum CDB_WYSIWYG_MODE {
   CDB_WYSIWYG_NUM_MODES = 256
 };
 
+// Mode bits of the split MAC atoms: the multiplier atom (gate type 33) and
+// the output atom (gate type 34) of the atom catalogue's MAC_MULT/MAC_OUT
+// rows. The output atom's operating mode is one bit of the RAM and MAC range
+// (the first set of them in the order accum, 36-bit multiply, out only, one
+// level add, two level add, dynamic counts); the register, bypass, rounding
+// and saturation facts lie above that range so that they never mix with it.
+enum CDB_WYSIWYG_MAC_SPLIT_MODE : unsigned {
+  CDB_WYSIWYG_MAC_OUT_MODE_OUT_ONLY = 91,
+  CDB_WYSIWYG_MAC_OUT_MODE_ACCUM = 92,
+  CDB_WYSIWYG_MAC_OUT_MODE_ONE_LEVEL_ADD = 94,
+  CDB_WYSIWYG_MAC_OUT_MODE_TWO_LEVEL_ADD = 96,
+  CDB_WYSIWYG_MAC_OUT_MODE_MULT_36_BIT = 98,
+  CDB_WYSIWYG_MAC_OUT_MODE_DYNAMIC = 99,
+  CDB_WYSIWYG_MAC_INA_REGISTERED = 122,   // multiplier: input port A (DATAA 12) registered
+  CDB_WYSIWYG_MAC_INB_REGISTERED = 123,   // multiplier: input port B (DATAB 13) registered
+  CDB_WYSIWYG_MAC_OUT_REGISTERED = 124,   // either atom: output port DATAOUT (3) registered
+  CDB_WYSIWYG_MAC_BYPASS_MULT = 125,      // multiplier: passes its operands through unmultiplied
+  CDB_WYSIWYG_MAC_USE_ROUNDING = 126,     // either atom: rounding enabled (ROUND / ROUND0 / ROUND1)
+  CDB_WYSIWYG_MAC_USE_SATURATION = 127    // either atom: saturation enabled (SATURATE)
+};
+
 // Reserved bits of the pass-owned flag word, kept across passes.
 enum : uint32_t {
   CDB_NODE_FLAG_SEQ_TIMER_FIXED = 0x1000,

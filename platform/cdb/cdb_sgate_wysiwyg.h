@@ -43,6 +43,8 @@ class CDB_SGATE_WYSIWYG : public CDB_SGATE_NODE, public CDB_REG_FLAGS {
   bool is_lcell_comb() const { return has_class(kavu_platform::ATOM_CLASS_LCELL_COMB); }
   bool is_logic_module() const { return has_class(kavu_platform::ATOM_CLASS_LOGIC_MODULE); }
   bool is_mac() const { return has_class(kavu_platform::ATOM_CLASS_MAC); }
+  bool is_mac_mult() const { return has_class(kavu_platform::ATOM_CLASS_MAC_MULT); }
+  bool is_mac_out() const { return has_class(kavu_platform::ATOM_CLASS_MAC_OUT); }
   bool is_ram() const { return has_class(kavu_platform::ATOM_CLASS_RAM); }
   bool is_lutram() const { return has_class(kavu_platform::ATOM_CLASS_LUTRAM); }
   bool is_clkbuf() const { return has_class(kavu_platform::ATOM_CLASS_CLKBUF); }

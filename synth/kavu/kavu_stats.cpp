@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "cfg/cfg.h"
+#include "cut/cut_mac_split.h"
 #include "gen/gen.h"
 #include "kavu_check.h"
 #include "kavu_dff_helper.h"
@@ -505,13 +506,16 @@ void KAVU_STATS::tally_multiply_neighbors(CDB_SGATE_NODE* op) {
 }
 
 // ---- MAC atoms ----
-// The atom catalogue of this build holds no MAC multiplier or output atom
-// types with their register and rounding facts; the describers report what
-// the atom's ports and mode bits say.
+// Multiplier and output atoms of a split MAC block: the register, bypass,
+// rounding and saturation facts come from the atom (cut/cut_mac_split.h);
+// a feature counts as used only when its port is also fed by something but
+// GND. Widths are the placed terminals of a port.
 
 namespace {
 
-const int k_mac_out_modes[] = {92, 98, 91, 94, 96, 99};
+const unsigned k_mac_out_modes[] = {CDB_WYSIWYG_MAC_OUT_MODE_ACCUM,         CDB_WYSIWYG_MAC_OUT_MODE_MULT_36_BIT,
+                                    CDB_WYSIWYG_MAC_OUT_MODE_OUT_ONLY,      CDB_WYSIWYG_MAC_OUT_MODE_ONE_LEVEL_ADD,
+                                    CDB_WYSIWYG_MAC_OUT_MODE_TWO_LEVEL_ADD, CDB_WYSIWYG_MAC_OUT_MODE_DYNAMIC};
 const char* const k_mac_out_mode_names[] = {"accum", "36_bit_mult", "out_only", "one_level_add", "two_level_add",
                                             "dynamic"};
 
@@ -539,27 +543,39 @@ void KAVU_STATS::tally_macs(CDB_SGATE_NODE* mac) {
   const CDB_SGATE_WYSIWYG* w = mac->cast_to_wysiwyg();
   const char* T = type_of(mac);
   if (mac->get_sgate_type() == CDB_SGATE_WYSIWYG_MAC_MULT_ENUM) {
-    CDB_SGATE_OTERM* scan_out = w->get_oterm_by_type(DB_OUTPUT_PORT_TYPE(223), 0);
-    tally_string(format("%s | %ux%u => %u , ina_reg %d , inb_reg %d , out_reg %d , scan_in_a %d , scan_in_b %d , "
-                        "scan_out %d , rounding %d , sat %d ",
-                        T, port_width(w, true, 12), port_width(w, true, 13), port_width(w, false, 3), 0, 0, 0,
-                        int(connected(w->get_iterm_by_type(DB_INPUT_PORT_TYPE(275), 0))),
-                        int(connected(w->get_iterm_by_type(DB_INPUT_PORT_TYPE(276), 0))),
-                        int(oterm_has_fanout(scan_out)), int(used_not_gnd(w, 285)), int(used_not_gnd(w, 291))));
+    if (CUT_MAC_SPLIT_UTIL::is_bypass_multiplier(w)) {
+      tally_string("bypass_mult");
+    } else {
+      CDB_SGATE_OTERM* scan_out = w->get_oterm_by_type(DB_OUTPUT_PORT_TYPE(223), 0);
+      tally_string(format("%s | %ux%u => %u , ina_reg %d , inb_reg %d , out_reg %d , scan_in_a %d , scan_in_b %d , "
+                          "scan_out %d , rounding %d , sat %d ",
+                          T, port_width(w, true, 12), port_width(w, true, 13), port_width(w, false, 3),
+                          int(CUT_MAC_SPLIT_UTIL::is_input_port_registered(w, 12)),
+                          int(CUT_MAC_SPLIT_UTIL::is_input_port_registered(w, 13)),
+                          int(CUT_MAC_SPLIT_UTIL::is_output_port_registered(w, 3)),
+                          int(connected(w->get_iterm_by_type(DB_INPUT_PORT_TYPE(275), 0))),
+                          int(connected(w->get_iterm_by_type(DB_INPUT_PORT_TYPE(276), 0))),
+                          int(oterm_has_fanout(scan_out)),
+                          int(CUT_MAC_SPLIT_UTIL::is_using_rounding(w) && used_not_gnd(w, 285)),
+                          int(CUT_MAC_SPLIT_UTIL::is_using_saturation(w) && used_not_gnd(w, 291))));
+    }
   } else {
     int mode = -1;
     for (int i = 0; i < 6 && mode < 0; ++i)
-      if (w->mode_is_set(unsigned(k_mac_out_modes[i]))) mode = i;
+      if (w->mode_is_set(k_mac_out_modes[i])) mode = i;
     if (mode < 0) {
       // Print and go on: a debug report does not stop on an unknown mode.
       kavu_debug("Node %s has an unknown mode and is supposed to be a MAC_OUT", mac->get_string_hpath().c_str());
     }
     const bool adder = mode == 0 || mode == 3 || mode == 4;
+    const bool rounding = adder && CUT_MAC_SPLIT_UTIL::is_using_rounding(w);
+    const bool saturation = adder && CUT_MAC_SPLIT_UTIL::is_using_saturation(w);
     CDB_SGATE_ITERM* zero = w->get_iterm_by_type(DB_INPUT_PORT_TYPE(279), 0);
     tally_string(format("%s | mode %s , out_reg %d , out_port_width %u , zero_acc %d , round0 %d , round1 %d , sat %d",
-                        T, mode < 0 ? "unknown" : k_mac_out_mode_names[mode], 0, port_width(w, false, 3),
-                        int(mode == 0 && connected(zero) && zero->is_vcc()), int(adder && used_not_gnd(w, 286)),
-                        int(adder && used_not_gnd(w, 287)), int(adder && used_not_gnd(w, 291))));
+                        T, mode < 0 ? "unknown" : k_mac_out_mode_names[mode],
+                        int(CUT_MAC_SPLIT_UTIL::is_output_port_registered(w, 3)), port_width(w, false, 3),
+                        int(mode == 0 && connected(zero) && zero->is_vcc()), int(rounding && used_not_gnd(w, 286)),
+                        int(rounding && used_not_gnd(w, 287)), int(saturation && used_not_gnd(w, 291))));
   }
   if (connectivity) tally_mac_neighbors(mac);
 }
@@ -615,7 +631,8 @@ void KAVU_STATS::tally_mac_out_destinations(CDB_SGATE_NODE* mac_out) {
                                                       : type_of(o->get_first_fanout()->get_my_node());
     CDB_SGATE_NODE* f = o && o->get_number_of_fanout() == 1 ? o->get_first_fanout()->get_my_node() : nullptr;
     const CDB_SGATE_WYSIWYG* fw = f && f->is_wysiwyg() ? f->cast_to_wysiwyg() : nullptr;
-    if (fw && w->mode_is_set(91) && (fw->get_wysiwyg_type() == 61 || fw->get_wysiwyg_type() == 93)) {
+    if (fw && w->mode_is_set(CDB_WYSIWYG_MAC_OUT_MODE_OUT_ONLY) &&
+        (fw->get_wysiwyg_type() == 61 || fw->get_wysiwyg_type() == 93)) {
       auto used = [&](int port) { return oterm_has_fanout(fw->get_oterm_by_type(DB_OUTPUT_PORT_TYPE(port), 0)); };
       text = format("%s with : ->%s%s%s%s", type_of(f), used(9) ? "COMB " : "", used(0) ? "COUT " : "",
                     used(8) ? "SUM " : "", used(252) ? "SHARE " : "");
