@@ -3,6 +3,7 @@
 // register conversion and the faults the bridge guards against.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <set>
@@ -839,6 +840,74 @@ TEST(KavuWordLevelRoundTrip, MuxSelectorDecoderAndSignedCompare) {
   ASSERT_KAVU_EQUIVALENT(ref, back);
 }
 
+// Muxes and selectors of k output bits: one word-level node of width k whose
+// data inputs are k-bit words, chosen for a subset, read bit by bit by pins
+// and whole by an adder; the way back gives one single-bit operator per bit.
+TEST(KavuWordLevelRoundTrip, MultiBitMuxesAndSelectors) {
+  FAMILY fam;
+  struct CASE {
+    CDB_OPER_TYPE kind;
+    unsigned selects, words, k, inverted_data_bit;
+  };
+  const CASE cases[] = {
+      {CDB_OPER_NTO1_MUX, 2, 4, 3, 5},  // every select value picks a word
+      {CDB_OPER_NTO1_MUX, 2, 3, 2, 0},  // select 3 is beyond the data: 0
+      {CDB_OPER_SELECT, 3, 3, 2, 3},    // one-hot (or not) selects OR words
+  };
+  for (const CASE& c : cases) {
+    SCOPED_TRACE(std::to_string(c.kind) + " k=" + std::to_string(c.k));
+    CDB_SGATE_NETLIST* nl = new CDB_SGATE_NETLIST;
+    auto pins = [&](const char* stem, unsigned n) {
+      std::vector<CDB_SGATE_NODE*> v;
+      for (unsigned i = 0; i < n; ++i) v.push_back(make_input_pin(nl, (stem + std::to_string(i)).c_str()));
+      return v;
+    };
+    auto out = [&](CDB_SGATE_OTERM* o, const std::string& name) {
+      CDB_SGATE_NODE* y = make_output_pin(nl, name.c_str(), nullptr);
+      y->get_single_iterm()->disconnect_from_source();
+      o->insert_fanout(y->get_single_iterm());
+    };
+    const std::vector<CDB_SGATE_NODE*> s = pins("s", c.selects), d = pins("d", c.words * c.k), e = pins("e", c.k);
+    CDB_SGATE_OPERATOR* mux = new CDB_SGATE_OPERATOR("", c.kind);
+    kavu_create_triport_operator_terms(mux, c.selects, c.words * c.k, c.k, false, false, false);
+    nl->add_node(mux);
+    for (unsigned i = 0; i < s.size(); ++i) s[i]->get_single_oterm()->insert_fanout(mux->get_iterm(CDB_OPER_PORT_A, i));
+    for (unsigned i = 0; i < d.size(); ++i) d[i]->get_single_oterm()->insert_fanout(mux->get_iterm(CDB_OPER_PORT_B, i));
+    mux->get_iterm(CDB_OPER_PORT_B, c.inverted_data_bit)->set_invert();
+    CDB_SGATE_OPERATOR* add = new CDB_SGATE_OPERATOR("", CDB_OPER_ADDITION);
+    kavu_create_triport_operator_terms(add, c.k, c.k, c.k, true, false, false);
+    nl->add_node(add);
+    add->get_iterm(CDB_OPER_PORT_CIN, 0)->set_gnd();
+    for (unsigned b = 0; b < c.k; ++b) {
+      mux->get_oterm(CDB_OPER_PORT_O, b)->insert_fanout(add->get_iterm(CDB_OPER_PORT_A, b));
+      e[b]->get_single_oterm()->insert_fanout(add->get_iterm(CDB_OPER_PORT_B, b));
+      out(mux->get_oterm(CDB_OPER_PORT_O, b), "y" + std::to_string(b));
+      out(add->get_oterm(CDB_OPER_PORT_O, b), "z" + std::to_string(b));
+    }
+    std::vector<CDB_SGATE_NODE*> chosen;
+    kavu_fill_subnet_vec(nl, chosen, nullptr);
+    EXPECT_EQ(std::count(chosen.begin(), chosen.end(), mux), 1);
+    std::unique_ptr<CDB_SGATE_NETLIST> ref(nl->clone(nullptr, true, true));
+    nl->clear_temp_pointers();
+    WL_NETLIST* wl = kavu_make_wl_netlist(nl, &fam.facade, nullptr, nullptr);
+    const WL_NODE_TYPE want = c.kind == CDB_OPER_NTO1_MUX ? WL_NODE_TYPE::MUX : WL_NODE_TYPE::SELECTOR;
+    WL_NODE* wmux = nullptr;
+    for (auto it = wl->begin_node_list(); it != wl->end_node_list(); ++it)
+      if ((*it)->get_node_type() == want) wmux = *it;
+    ASSERT_NE(wmux, nullptr);
+    EXPECT_EQ(wmux->get_first_oterm()->width(), c.k);
+    EXPECT_EQ(wmux->cast_to_mux_base()->get_num_data(), c.kind == CDB_OPER_SELECT ? c.selects : c.words);
+    EXPECT_TRUE(wl_matches_gates(ref.get(), wl, 8, 1));
+    std::unique_ptr<CDB_SGATE_NETLIST> back(kavu_convert_wl_to_sgate_netlist(wl, &fam.facade, fam.info.get(), nullptr));
+    KAVU_TRACK(back);
+    int muxes = 0;
+    for (auto it = back->begin_node_list(); it != back->end_node_list(); ++it)
+      if (*it && (*it)->cast_to_operator() && (*it)->cast_to_operator()->get_type() == c.kind) ++muxes;
+    EXPECT_EQ(muxes, int(c.k));
+    ASSERT_KAVU_EQUIVALENT(ref, back);
+  }
+}
+
 // Components: bus ports from "name[n]" entries (the last bracket is the
 // bit), parameters and names survive the round trip with every connection.
 TEST(KavuWordLevelRoundTrip, ComponentPortsParametersAndConnections) {
@@ -992,8 +1061,9 @@ TEST(KavuWordLevelRoundTrip, ShiftersAndRotators) {
   delete kavu_convert_wl_to_sgate_netlist(again, &fam.facade, fam.info.get(), nullptr);
 }
 
-// Synchronous RAMs: ports by type as buses, size parameters, mode words and
-// the initialisation file come back with every connection.
+// Synchronous RAMs: ports by type as buses, size parameters, mode words,
+// mode and port-mode bytes, option bits, the trailing word and the
+// initialisation file come back with every connection.
 TEST(KavuWordLevelRoundTrip, SynchronousRamPortsAndFields) {
   FAMILY fam;
   CDB_SGATE_NETLIST* nl = new CDB_SGATE_NETLIST;
@@ -1002,6 +1072,10 @@ TEST(KavuWordLevelRoundTrip, SynchronousRamPortsAndFields) {
   for (unsigned i = 0; i < 10; ++i) ram->set_size_parameter(i, int(i * 3 + 1));
   ram->set_mode_word(1, 0xabcd);
   ram->set_mif_file("init.mif");
+  ram->set_mode_byte(0x9c);
+  for (unsigned i = 0; i < 4; ++i) ram->set_port_mode_byte(i, uint8_t(0x11 * (i + 1)));
+  ram->set_option_bits(0x55);
+  ram->set_last_word(0xdeadbeef);
   std::map<std::pair<int, unsigned>, std::string> feeds;
   for (auto [type, width] : {std::pair<int, unsigned>{20, 4}, {95, 2}, {34, 1}}) {
     for (unsigned b = 0; b < width; ++b) {
@@ -1026,6 +1100,10 @@ TEST(KavuWordLevelRoundTrip, SynchronousRamPortsAndFields) {
   EXPECT_EQ(r2->get_string_hpath(), "top|mem");
   EXPECT_STREQ(r2->get_mif_file(), "init.mif");
   EXPECT_EQ(r2->get_mode_word(1), 0xabcdu);
+  EXPECT_EQ(r2->get_mode_byte(), 0x9c);
+  for (unsigned i = 0; i < 4; ++i) EXPECT_EQ(r2->get_port_mode_byte(i), 0x11 * (i + 1)) << i;
+  EXPECT_EQ(r2->get_option_bits(), 0x55);
+  EXPECT_EQ(r2->get_last_word(), 0xdeadbeefu);
   for (unsigned i = 0; i < 10; ++i) EXPECT_EQ(r2->get_size_parameter(i), int(i * 3 + 1));
   for (auto& [key, pin] : feeds) {
     CDB_SGATE_ITERM* t = r2->get_iterm_by_type(DB_INPUT_PORT_TYPE(key.first), key.second);

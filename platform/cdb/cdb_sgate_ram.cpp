@@ -90,5 +90,24 @@ void CDB_SGATE_SYNCHRONOUS_RAM::clone_node(MEM_SEGMENT*, CDB_SGATE_NODE** result
   PLAT_CHECK(result != nullptr, "CDB");
   CDB_SGATE_SYNCHRONOUS_RAM* copy = new CDB_SGATE_SYNCHRONOUS_RAM(nullptr);
   clone_ram_into(copy, clone_type);
+  copy->m_mode_byte = m_mode_byte;
+  for (unsigned i = 0; i < kNumPortModes; ++i) copy->m_port_mode[i] = m_port_mode[i];
+  copy->m_option_bits = m_option_bits;
+  copy->m_last_word = m_last_word;
   *result = copy;
+}
+
+uint8_t CDB_SGATE_SYNCHRONOUS_RAM::get_port_mode_byte(unsigned i) const {
+  PLAT_CHECK(i < kNumPortModes, "CDB");
+  return m_port_mode[i];
+}
+
+void CDB_SGATE_SYNCHRONOUS_RAM::set_port_mode_byte(unsigned i, uint8_t v) {
+  PLAT_CHECK(i < kNumPortModes, "CDB");
+  m_port_mode[i] = v;
+}
+
+void CDB_SGATE_SYNCHRONOUS_RAM::set_option_bits(uint8_t v) {
+  PLAT_CHECK((v & ~kOptionBitsMask) == 0, "CDB");
+  m_option_bits = v;
 }

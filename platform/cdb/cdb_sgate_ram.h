@@ -65,11 +65,35 @@ class CDB_SGATE_ASYNCHRONOUS_RAM : public kavu_platform::RAM_GATE {
   void clone_node(MEM_SEGMENT* seg, CDB_SGATE_NODE** result, int clone_type) const override;
 };
 
+// Besides the shared RAM fields, a synchronous RAM holds a mode byte, four
+// port-mode bytes (ports A and B, read and write), seven option bits and a
+// trailing 32-bit word. The database does not interpret them; they travel
+// with the gate (clone copies them).
 class CDB_SGATE_SYNCHRONOUS_RAM : public kavu_platform::RAM_GATE {
  public:
+  static constexpr unsigned kNumPortModes = 4;
+  static constexpr uint8_t kOptionBitsMask = 0x7f;
+
   explicit CDB_SGATE_SYNCHRONOUS_RAM(HDB_INSTANCE_NAME* name)
       : RAM_GATE(CDB_SGATE_SYNCHRONOUS_RAM_ENUM, name) {}
   CDB_SGATE_SYNCHRONOUS_RAM* cast_to_synchronous_ram() override { return this; }
   const char* get_string_type_name() const override { return "SYNC_RAM"; }
   void clone_node(MEM_SEGMENT* seg, CDB_SGATE_NODE** result, int clone_type) const override;
+
+  uint8_t get_mode_byte() const { return m_mode_byte; }
+  void set_mode_byte(uint8_t v) { m_mode_byte = v; }
+  // i < kNumPortModes.
+  uint8_t get_port_mode_byte(unsigned i) const;
+  void set_port_mode_byte(unsigned i, uint8_t v);
+  // Seven bits (bit 7 is always clear; setting it is an internal error).
+  uint8_t get_option_bits() const { return m_option_bits; }
+  void set_option_bits(uint8_t v);
+  uint32_t get_last_word() const { return m_last_word; }
+  void set_last_word(uint32_t v) { m_last_word = v; }
+
+ private:
+  uint8_t m_mode_byte = 0;
+  uint8_t m_port_mode[kNumPortModes] = {};
+  uint8_t m_option_bits = 0;
+  uint32_t m_last_word = 0;
 };

@@ -213,6 +213,21 @@ WL_SYNCHRONOUS_RAM::WL_SYNCHRONOUS_RAM(const int* size_parameters, const unsigne
   for (unsigned i = 0; i < kNumOutputs; ++i) add_oterm(output_widths[i]);
 }
 
+uint8_t WL_SYNCHRONOUS_RAM::get_port_mode_byte(unsigned i) const {
+  PLAT_CHECK(i < kNumPortModes, "WL");
+  return m_port_mode[i];
+}
+
+void WL_SYNCHRONOUS_RAM::set_port_mode_byte(unsigned i, uint8_t v) {
+  PLAT_CHECK(i < kNumPortModes, "WL");
+  m_port_mode[i] = v;
+}
+
+void WL_SYNCHRONOUS_RAM::set_option_bits(uint8_t v) {
+  PLAT_CHECK((v & 0x80) == 0, "WL");
+  m_option_bits = v;
+}
+
 WL_DECODER::WL_DECODER(unsigned address_width, unsigned decode_width, HDB_INSTANCE_NAME* name)
     : WL_NODE(WL_NODE_TYPE::DECODER, name) {
   for (unsigned i = 0; i < address_width; ++i) add_iterm(1);

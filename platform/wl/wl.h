@@ -436,12 +436,28 @@ class WL_SYNCHRONOUS_RAM : public WL_NODE {
   void set_mode_word(unsigned i, uint32_t v) { m_mode[i] = v; }
   const std::string& get_mif_file() const { return m_mif; }
   void set_mif_file(const std::string& f) { m_mif = f; }
+  // The gate's further fields, carried unchanged: mode byte, four port-mode
+  // bytes, seven option bits and the trailing word.
+  static constexpr unsigned kNumPortModes = 4;
+  uint8_t get_mode_byte() const { return m_mode_byte; }
+  void set_mode_byte(uint8_t v) { m_mode_byte = v; }
+  // i < kNumPortModes; option bits above bit 6 are an internal error.
+  uint8_t get_port_mode_byte(unsigned i) const;
+  void set_port_mode_byte(unsigned i, uint8_t v);
+  uint8_t get_option_bits() const { return m_option_bits; }
+  void set_option_bits(uint8_t v);
+  uint32_t get_last_word() const { return m_last_word; }
+  void set_last_word(uint32_t v) { m_last_word = v; }
   WL_SYNCHRONOUS_RAM* cast_to_synchronous_ram() override { return this; }
 
  private:
   int m_size[kNumSizeParameters];
   uint32_t m_mode[2] = {0, 0};
   std::string m_mif;
+  uint8_t m_mode_byte = 0;
+  uint8_t m_port_mode[kNumPortModes] = {0, 0, 0, 0};
+  uint8_t m_option_bits = 0;
+  uint32_t m_last_word = 0;
 };
 
 // A decoder of `address_width` one-bit address inputs with `decode_width`

@@ -230,7 +230,12 @@ CDB_SGATE_NODE* create_first_gate(CONVERSION& c, WL_NODE* wl_node, unsigned w) {
         g->set_size_parameter(i, wr->get_size_parameter(i));
       g->set_mode_word(0, wr->get_mode_word(0));
       g->set_mode_word(1, wr->get_mode_word(1));
+      g->set_mode_byte(wr->get_mode_byte());
+      for (unsigned i = 0; i < WL_SYNCHRONOUS_RAM::kNumPortModes; ++i)
+        g->set_port_mode_byte(i, wr->get_port_mode_byte(i));
+      g->set_option_bits(wr->get_option_bits());
       if (!wr->get_mif_file().empty()) g->set_mif_file(wr->get_mif_file().c_str());
+      g->set_last_word(wr->get_last_word());
       for (unsigned i = 0; i < wr->get_input_count(); ++i)
         for (unsigned b = 0; b < wr->get_iterm(i)->width(); ++b) g->add_iterm(kavu_get_ram_iport_type(0, i), b);
       for (unsigned i = 0; i < wr->get_output_count(); ++i)

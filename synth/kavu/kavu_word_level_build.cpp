@@ -101,8 +101,7 @@ void kavu_fill_subnet_vec(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_NODE
             enter = true;
             break;
           case CDB_OPER_NTO1_MUX: case CDB_OPER_SELECT:
-            // A word-level mux or selector is one output bit wide per gate.
-            enter = n->cast_to_operator()->get_width(CDB_OPER_PORT_O) == 1;
+            enter = true;
             break;
           case CDB_OPER_LEFT_SHIFT: case CDB_OPER_RIGHT_SHIFT: case CDB_OPER_LEFT_ROTATE:
           case CDB_OPER_RIGHT_ROTATE:
@@ -486,15 +485,32 @@ WL_NODE* kavu_create_wl_node(CDB_SGATE_NODE* sgate, const KAVU_OTERM_WIDTHS& wid
         case CDB_OPER_ADDSUB:
           node = new WL_ADDSUB(mode, port_width(op, CDB_OPER_PORT_A), port_width(op, CDB_OPER_PORT_B), name);
           break;
-        case CDB_OPER_NTO1_MUX:
-          KAVU_CHECK(port_width(op, CDB_OPER_PORT_O) == 1);
-          node = new WL_MUX(port_width(op, CDB_OPER_PORT_B), port_width(op, CDB_OPER_PORT_A), width, name);
+        case CDB_OPER_NTO1_MUX: {
+          // A mux of k output bits picks word s of k bits from its data: the
+          // word-level mux has |B| / k data inputs of k bits each. A one-bit
+          // mux keeps the node width (a whole bus in bus form).
+          const unsigned k = port_width(op, CDB_OPER_PORT_O);
+          if (k <= 1) {
+            node = new WL_MUX(port_width(op, CDB_OPER_PORT_B), port_width(op, CDB_OPER_PORT_A), width, name);
+          } else {
+            KAVU_CHECK(width == 1);
+            node = new WL_MUX(port_width(op, CDB_OPER_PORT_B) / k, port_width(op, CDB_OPER_PORT_A), k, name);
+          }
           break;
-        case CDB_OPER_SELECT:
-          KAVU_CHECK(port_width(op, CDB_OPER_PORT_O) == 1);
-          KAVU_CHECK(port_width(op, CDB_OPER_PORT_A) == port_width(op, CDB_OPER_PORT_B));
-          node = new WL_SELECTOR(port_width(op, CDB_OPER_PORT_A), width, name);
+        }
+        case CDB_OPER_SELECT: {
+          // A selector of k output bits: select i enables data word i of k bits.
+          const unsigned k = port_width(op, CDB_OPER_PORT_O);
+          if (k <= 1) {
+            KAVU_CHECK(port_width(op, CDB_OPER_PORT_A) == port_width(op, CDB_OPER_PORT_B));
+            node = new WL_SELECTOR(port_width(op, CDB_OPER_PORT_A), width, name);
+          } else {
+            KAVU_CHECK(width == 1);
+            KAVU_CHECK(port_width(op, CDB_OPER_PORT_A) * k == port_width(op, CDB_OPER_PORT_B));
+            node = new WL_SELECTOR(port_width(op, CDB_OPER_PORT_A), k, name);
+          }
           break;
+        }
         case CDB_OPER_DECODE:
           node = new WL_DECODER(port_width(op, CDB_OPER_PORT_A), port_width(op, CDB_OPER_PORT_O), name);
           break;
@@ -538,7 +554,12 @@ WL_NODE* kavu_create_wl_node(CDB_SGATE_NODE* sgate, const KAVU_OTERM_WIDTHS& wid
       WL_SYNCHRONOUS_RAM* w = new WL_SYNCHRONOUS_RAM(sizes, in_w, out_w, name);
       w->set_mode_word(0, ram->get_mode_word(0));
       w->set_mode_word(1, ram->get_mode_word(1));
+      w->set_mode_byte(ram->get_mode_byte());
+      for (unsigned i = 0; i < WL_SYNCHRONOUS_RAM::kNumPortModes; ++i)
+        w->set_port_mode_byte(i, ram->get_port_mode_byte(i));
+      w->set_option_bits(ram->get_option_bits());
       if (ram->get_mif_file()) w->set_mif_file(ram->get_mif_file());
+      w->set_last_word(ram->get_last_word());
       node = w;
       break;
     }
@@ -599,7 +620,10 @@ WL_OTERM* kavu_get_wl_source_oterm(CDB_SGATE_OTERM* oterm, KAVU_SGATE_WL_HASH& s
     switch (op->get_type()) {
       case CDB_OPER_ADDITION: case CDB_OPER_MULTIPLY: case CDB_OPER_COMPARE: case CDB_OPER_ADDSUB:
         return wl_src_node->get_oterm(op->get_oterm(CDB_OPER_PORT_COUT, 0) == oterm ? 1 : 0);
-      case CDB_OPER_NTO1_MUX: case CDB_OPER_SELECT: case CDB_OPER_BUS_IN: case CDB_OPER_BUS_OUT:
+      case CDB_OPER_NTO1_MUX: case CDB_OPER_SELECT:
+        // Every output bit of a mux or selector is a bit of its one output.
+        return wl_src_node->get_first_oterm();
+      case CDB_OPER_BUS_IN: case CDB_OPER_BUS_OUT:
         return wl_src_node->get_oterm(index);
       case CDB_OPER_DECODE: case CDB_OPER_LEFT_SHIFT: case CDB_OPER_RIGHT_SHIFT: case CDB_OPER_LEFT_ROTATE:
       case CDB_OPER_RIGHT_ROTATE: {
@@ -915,8 +939,25 @@ void kavu_connect_wl_node(CDB_SGATE_NODE* sgate, KAVU_SGATE_WL_HASH& sgate_wl_ha
           WL_MUX_BASE* m = node->cast_to_mux_base();
           for (unsigned i = 0; i < m->get_num_select(); ++i)
             kavu_connect_wl_iterm(m->get_select(i), op->get_iterm(CDB_OPER_PORT_A, i), sgate_wl_hash, cache);
-          for (unsigned j = 0; j < m->get_num_data(); ++j)
-            kavu_connect_wl_iterm(m->get_data(j), op->get_iterm(CDB_OPER_PORT_B, j), sgate_wl_hash, cache);
+          const unsigned k = port_width(op, CDB_OPER_PORT_O);
+          for (unsigned j = 0; j < m->get_num_data(); ++j) {
+            if (k <= 1) {
+              kavu_connect_wl_iterm(m->get_data(j), op->get_iterm(CDB_OPER_PORT_B, j), sgate_wl_hash, cache);
+              continue;
+            }
+            // Data word j gathers bits j*k .. j*k+k-1 of the data port.
+            WL_MERGER* word = new WL_MERGER(k, k);
+            node->get_netlist()->add_node(word);
+            for (unsigned b = 0; b < k; ++b) {
+              word->register_entry(b, 0, false, b);
+              CDB_SGATE_ITERM* t = op->get_iterm(CDB_OPER_PORT_B, j * k + b);
+              if (t && cdb_is_connected(t))
+                kavu_connect_wl_iterm(word->get_iterm(b), t, sgate_wl_hash, cache);
+              else
+                word->get_iterm(b)->set_gnd();
+            }
+            m->get_data(j)->connect(word->get_first_oterm(), false);
+          }
           return;
         }
         case CDB_OPER_LEFT_SHIFT: case CDB_OPER_RIGHT_SHIFT: case CDB_OPER_LEFT_ROTATE:

@@ -307,9 +307,16 @@ TEST(CdbKinds, CloneNodeCopiesKindDataSlotsAndConnectionsOfEveryKind) {
   ram->set_size_parameter(9, 512);
   ram->set_mode_word(1, 0x55);
   ram->set_mif_file("db/init.mif");
+  ram->set_mode_byte(0xa5);
+  ram->set_port_mode_byte(3, 0x3c);
+  ram->set_option_bits(0x41);
+  ram->set_last_word(0x80000001u);
   protos.push_back({ram, [](CDB_SGATE_NODE* c) {
                       const CDB_SGATE_SYNCHRONOUS_RAM* r = c->cast_to_synchronous_ram();
                       EXPECT_TRUE(r->get_size_parameter(9) == 512 && r->get_mode_word(1) == 0x55u);
+                      EXPECT_TRUE(r->get_mode_byte() == 0xa5 && r->get_port_mode_byte(3) == 0x3c &&
+                                  r->get_port_mode_byte(0) == 0);
+                      EXPECT_TRUE(r->get_option_bits() == 0x41 && r->get_last_word() == 0x80000001u);
                       EXPECT_STREQ(r->get_mif_file(), "db/init.mif");
                     }});
   CDB_SGATE_ASYNCHRONOUS_RAM* async = new CDB_SGATE_ASYNCHRONOUS_RAM(nullptr);
