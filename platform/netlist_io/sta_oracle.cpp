@@ -1,5 +1,6 @@
 // sta_oracle.cpp — OpenSTA as an outside timing oracle (see sta_oracle.h).
 #include "netlist_io/sta_oracle.h"
+#include "netlist_io/oracle_process.h"
 
 #include <unistd.h>
 
@@ -18,27 +19,6 @@
 namespace kavu_platform {
 
 namespace {
-
-bool executable(const std::string& path) { return !path.empty() && access(path.c_str(), X_OK) == 0; }
-
-class TEMP_DIR {
- public:
-  TEMP_DIR() {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/kavu_sta_XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data())) m_path = buf.data();
-  }
-  ~TEMP_DIR() {
-    std::error_code ec;
-    if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
-  }
-  const std::string& path() const { return m_path; }
-
- private:
-  std::string m_path;
-};
 
 // Which inputs of a plain register capture (data, enable, sclr, sload).
 bool dff_capture(unsigned slot) { return slot == 0 || slot == 4 || slot == 7 || slot == 8; }
@@ -183,23 +163,7 @@ std::string sta_engine_sdc(const STA_CONSTRAINTS& c) {
   return out.str();
 }
 
-std::string sta_binary_path() {
-  std::string name = cfg_get_value("sta_binary");
-  if (name.empty()) name = "sta";
-  if (name.find('/') != std::string::npos) return executable(name) ? name : std::string();
-  const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= dirs.size()) {
-    const size_t colon = dirs.find(':', start);
-    const std::string dir = dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-    const std::string full = (dir.empty() ? std::string(".") : dir) + "/" + name;
-    if (executable(full)) return full;
-    if (colon == std::string::npos) break;
-    start = colon + 1;
-  }
-  return std::string();
-}
+std::string sta_binary_path() { return oracle_find_program("sta_binary", "sta"); }
 
 bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_DELAY_MODEL model,
                       const STA_CONSTRAINTS& constraints, const std::vector<const CDB_SGATE_ITERM*>& pins,
@@ -364,7 +328,7 @@ STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC
     result.log = "sta is not installed";
     return result;
   }
-  TEMP_DIR dir;
+  ORACLE_TEMP_DIR dir("kavu_sta");
   if (dir.path().empty()) {
     result.status = STA_ERROR;
     result.log = "no temporary directory";
@@ -372,8 +336,8 @@ STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC
   }
   if (!sta_write_inputs(netlist, facade, model, constraints, pins, dir.path(), &result.log)) return result;
 
-  const std::string cmd = "cd '" + dir.path() + "' && '" + binary + "' -no_splash -exit run.tcl > sta.log 2>&1";
-  const int rc = std::system(cmd.c_str());
+  const int rc = oracle_run({binary, "-no_splash", "-exit", "run.tcl"}, dir.path(), dir.path() + "/sta.log",
+                            cfg_get_int_value("sta_timeout", 600));
   if (cfg_is_on("sta_keep_files", false)) {
     // For debugging a disagreement: the inputs stay in the working directory.
     std::error_code ec;
