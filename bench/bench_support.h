@@ -77,6 +77,28 @@ inline void release(kavu_platform::BLIF_RESULT& r) {
 }
 
 // Appends every input terminal that has a source.
+// Whole-process mode: "<program> FLAG IN.blif OUT.blif" reads IN, runs `run`
+// on the netlist (its result is ignored) and writes OUT; status 2 on bad
+// arguments, 1 with the reason on a failure.
+template <auto RUN>
+int read_run_write(std::span<char* const> args) {
+  if (args.size() != 2) {
+    std::fprintf(stderr, "usage: IN.blif OUT.blif\n");
+    return 2;
+  }
+  kavu_platform::BLIF_RESULT r = kavu_platform::blif_read_file(args[0]);
+  if (!r.netlist) {
+    std::fprintf(stderr, "%s\n", r.error.c_str());
+    return 1;
+  }
+  RUN(r.netlist);
+  std::string why;
+  const bool written = kavu_platform::blif_write_file(r.netlist, args[1], {}, &why);
+  if (!written) std::fprintf(stderr, "%s\n", why.c_str());
+  release(r);
+  return written ? 0 : 1;
+}
+
 inline void collect_driven_iterms(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_ITERM*>& out) {
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     if (!*it) continue;

@@ -101,27 +101,6 @@ void run_on_design(benchmark::State& state) {
 void BM_UnmapAllEnables(benchmark::State& state) { run_on_design<unmap_all>(state); }
 void BM_SmallSyncSecondaries(benchmark::State& state) { run_on_design<unmap_narrower_than<SMALL_WIDTH>>(state); }
 
-// Whole-process mode: "<program> FLAG IN.blif OUT.blif" reads, runs RUN and
-// writes; status 1 with the reason on a failure.
-template <void (*RUN)(CDB_SGATE_NETLIST*)>
-int read_run_write(std::span<char* const> args) {
-  if (args.size() != 2) {
-    std::fprintf(stderr, "usage: IN.blif OUT.blif\n");
-    return 2;
-  }
-  BLIF_RESULT r = blif_read_file(args[0]);
-  if (!r.netlist) {
-    std::fprintf(stderr, "%s\n", r.error.c_str());
-    return 1;
-  }
-  RUN(r.netlist);
-  std::string why;
-  const bool written = blif_write_file(r.netlist, args[1], {}, &why);
-  if (!written) std::fprintf(stderr, "%s\n", why.c_str());
-  release(r);
-  return written ? 0 : 1;
-}
-
 constexpr const char* UNMAP_ENABLES_FLAG = "--unmap-enables";
 constexpr const char* UNMAP_SYNC_FLAG = "--unmap-sync-secondaries";
 

@@ -107,25 +107,6 @@ void BM_IndyDupeSearch(benchmark::State& state) {
   state.counters["rewired"] = double(rewired) / double(state.iterations());
 }
 
-// "<program> --indy-dupes IN.blif OUT.blif": read, search, write.
-int read_search_write(std::span<char* const> args) {
-  if (args.size() != 2) {
-    std::fprintf(stderr, "usage: IN.blif OUT.blif\n");
-    return 2;
-  }
-  BLIF_RESULT r = blif_read_file(args[0]);
-  if (!r.netlist) {
-    std::fprintf(stderr, "%s\n", r.error.c_str());
-    return 1;
-  }
-  search(r.netlist);
-  std::string why;
-  const bool written = blif_write_file(r.netlist, args[1], {}, &why);
-  if (!written) std::fprintf(stderr, "%s\n", why.c_str());
-  release(r);
-  return written ? 0 : 1;
-}
-
 constexpr const char* INDY_DUPES_FLAG = "--indy-dupes";
 
 void BM_WholeProcess(benchmark::State& state) {
@@ -141,7 +122,7 @@ void BM_WholeProcess(benchmark::State& state) {
 BENCHMARK(BM_IndyDupeSearch)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholeProcess)->DenseRange(0, 1)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
-const PROCESS_MODE MODES[] = {{INDY_DUPES_FLAG, read_search_write}};
+const PROCESS_MODE MODES[] = {{INDY_DUPES_FLAG, read_run_write<search>}};
 
 }  // namespace
 
