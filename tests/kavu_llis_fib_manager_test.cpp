@@ -355,6 +355,22 @@ TEST(KavuFibManager, SetUpGrowthAndRotationRules) {
     EXPECT_EQ(copy.get_fib_info(1)->m_fib_set, m.get_fib_info(1)->m_fib_set);
     EXPECT_NE(copy.get_fib_info(1), m.get_fib_info(1));
   }
+  // The preserve report after netlist generation: one line per register.
+  {
+    PART q("small/counter8_generic", "pq");
+    std::vector<CDB_SGATE_NODE*> regs = registers_of(q.nl.get());
+    ASSERT_FALSE(regs.empty());
+    regs[0]->get_reg_flags()->set_preserve(true);
+    CFG_SCOPE cfg{{"kavu_debug_print_all_preserve_nodes", "on"}};
+    kavu_llis_write_database_after_sgn(&q.h, q.nl.get());
+    std::ifstream in(scope.m_dir / "llis_write_database_after_sgn");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), regs.size());
+    EXPECT_EQ(lines[0], regs[0]->get_debug_name() + " " + regs[0]->get_instance_name()->get_short_hpath(0) + " true true");
+    EXPECT_EQ(lines[1].substr(lines[1].size() - 12), " false false");
+    EXPECT_TRUE(q.has(LLIS_DATA_FILE_TR, LLIS_DATA_TYPE_NETLIST));
+  }
   // Only some "tr" files present: refused; none: nothing moves.
   PART& p = *parts[0];
   kavu_llis_write_database_after_ftm(&p.h, p.nl.get());

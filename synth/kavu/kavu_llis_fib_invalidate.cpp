@@ -3,6 +3,7 @@
 // parent) and the writing points of a compile.
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "cdb/cdb_atom.h"
 #include "cdb/cdb_sgate_hierarchy.h"
@@ -242,7 +243,8 @@ void kavu_llis_write_database_after_ftm(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGAT
   FIO_FILE_SYSTEM::remove_if_exists(rtl_netlist);
   FIO_FILE_SYSTEM::remove_if_exists(rtl_fib_info);
   FIO_FILE_SYSTEM::remove_if_exists(rtl_fib_names);
-  FIO_FILE_SYSTEM::rename(temp_rtl_netlist, rtl_netlist);
-  FIO_FILE_SYSTEM::rename(temp_rtl_fib_info, rtl_fib_info);
-  FIO_FILE_SYSTEM::rename(temp_rtl_fib_names, rtl_fib_names);
+  const std::pair<const std::string*, const std::string*> moves[] = {
+      {&temp_rtl_netlist, &rtl_netlist}, {&temp_rtl_fib_info, &rtl_fib_info}, {&temp_rtl_fib_names, &rtl_fib_names}};
+  for (const auto& [from, to] : moves)
+    if (!FIO_FILE_SYSTEM::rename(*from, *to)) kavu_debug("Cannot move %s to %s", from->c_str(), to->c_str());
 }
