@@ -68,7 +68,10 @@ struct LLIS_SCOPE {
 // One partition: its netlist (a bundled design) and its hierarchy.
 struct PART {
   LOADED_NETLIST nl;
+  CDB_SGATE_HIERARCHY* loader_h = nl->get_hierarchy();
   CDB_SGATE_HIERARCHY h;
+  // The loader's hierarchy takes the netlist back before both go.
+  ~PART() { nl->set_hierarchy(loader_h); }
   PART(const char* design, const char* name) : nl(load_blif(design)) {
     h.set_instance_name(name_under(name_under(nullptr, "top"), name));
     h.set_netlist(nl.get());
