@@ -341,6 +341,14 @@ TEST(KavuFibManager, SetUpGrowthAndRotationRules) {
     EXPECT_TRUE(m.take_snapshot(&a.h, a.nl.get(), false));
     EXPECT_FALSE(m.is_recording_fibs());
     EXPECT_FALSE(m.get_merge_is_successful(&a.h));
+    // The atom-netlist operations of a disabled manager do nothing.
+    CDB_ATOM_NETLIST atoms;
+    CDB_ATOM_NODE* ff = atoms.add_node(new CDB_ATOM_NODE(62, name_under(nullptr, "q")));
+    std::vector<std::string> names = {"q"};
+    m.invalidate_node(ff);
+    m.invalidate_name_list(&names);
+    m.mark_fibs_in_hdb(&atoms);
+    EXPECT_EQ(m.get_fib_info(0), nullptr);
   }
   LLIS_SCOPE scope;
   std::vector<std::unique_ptr<PART>> parts;

@@ -10,7 +10,8 @@
 // partition's netlist, write the data files (kavu_llis_write_database_after_sgn
 // and _after_ftm), and mark the surviving FIBs in the name database. All of
 // it is off unless incremental-synthesis databases are generated
-// (kavu_llis_is_generating_databases).
+// (kavu_llis_is_generating_databases): a disabled manager is initialized but
+// records, invalidates, marks and writes nothing.
 //
 // Partition names. A host that runs with the velmora-syn flag set stores the
 // partition name of each hierarchy in HIERARCHY_TO_PARTITION_NAME

@@ -121,12 +121,14 @@ void KAVU_FIB_MANAGER::invalidate_node_in_partition(int hier_id, CDB_SGATE_NODE*
 }
 
 void KAVU_FIB_MANAGER::invalidate_node(CDB_ATOM_NODE* node) {
+  if (!kavu_llis_is_generating_databases()) return;  // a disabled manager has no partitions
   if (m_per_partition_data.size() != 1) KAVU_INTERNAL_ERROR("m_per_partition_data.size() == 1");
   KAVU_CHECK(node);
   remove_atom_fibs(m_per_partition_data[0].fib_info, node, m_debug);
 }
 
 void KAVU_FIB_MANAGER::invalidate_node_list(std::vector<CDB_ATOM_NODE*>* nodes) {
+  if (!kavu_llis_is_generating_databases()) return;  // a disabled manager has no partitions
   if (m_per_partition_data.size() != 1) KAVU_INTERNAL_ERROR("m_per_partition_data.size() == 1");
   KAVU_CHECK(nodes);
   for (CDB_ATOM_NODE* node : *nodes)
@@ -134,6 +136,7 @@ void KAVU_FIB_MANAGER::invalidate_node_list(std::vector<CDB_ATOM_NODE*>* nodes) 
 }
 
 void KAVU_FIB_MANAGER::invalidate_name_list(std::vector<std::string>* names) {
+  if (!kavu_llis_is_generating_databases()) return;  // a disabled manager has no partitions
   if (m_per_partition_data.size() != 1) KAVU_INTERNAL_ERROR("m_per_partition_data.size() == 1");
   KAVU_CHECK(names);
   KAVU_FIB_INFO* fib_info = m_per_partition_data[0].fib_info;

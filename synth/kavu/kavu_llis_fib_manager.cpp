@@ -472,6 +472,7 @@ void KAVU_FIB_MANAGER::mark_fibs_in_hdb(CDB_SGATE_HIERARCHY* hier, CDB_SGATE_NET
 }
 
 void KAVU_FIB_MANAGER::mark_fibs_in_hdb(CDB_ATOM_NETLIST* netlist) {
+  if (!kavu_llis_is_generating_databases()) return;  // a disabled manager has no partitions
   if (m_per_partition_data.size() != 1) KAVU_INTERNAL_ERROR("m_per_partition_data.size() == 1");
   if (!netlist) KAVU_INTERNAL_ERROR("netlist");
   if (!m_facade) KAVU_INTERNAL_ERROR("m_facade");
