@@ -129,6 +129,9 @@ void kavu_recover_state_machines(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLI
   }
   for (CDB_STATE_MACHINE* machine : machines) {
     machine->recover_oterms_from_debug_numbers(&wanted);
+    // A state gate rebuilt from an archive knows no machine yet.
+    for (CDB_SGATE_STATE* state : machine->get_states())
+      if (state->get_state_machine() != machine) state->set_state_machine(machine);
     // Synthesis may have removed every state gate of a machine: nothing is
     // left to describe, so the machine goes instead of stopping the flow.
     if (machine->get_states().empty() || !list) {
