@@ -183,8 +183,9 @@ TEST(KavuPartitionNetlistsAroundTheCut, StateMachinesComeBackByNumber) {
 // machine, partition 2 the signals.
 TEST(KavuPartitionNetlistsAroundTheCut, RouteOneSignal) {
   PARTITION_TEST_SCOPE scope;
-  enum SHAPE { SAME_PARTITION, BARE, BEHIND_PROTECT, BEHIND_PROTECT_AND_BOUNDARY };
-  for (SHAPE shape : {SAME_PARTITION, BARE, BEHIND_PROTECT, BEHIND_PROTECT_AND_BOUNDARY}) {
+  // An inverting protect buffer carries another signal and is passed by.
+  enum SHAPE { SAME_PARTITION, BARE, BEHIND_INVERTING_PROTECT, BEHIND_PROTECT, BEHIND_PROTECT_AND_BOUNDARY };
+  for (SHAPE shape : {SAME_PARTITION, BARE, BEHIND_INVERTING_PROTECT, BEHIND_PROTECT, BEHIND_PROTECT_AND_BOUNDARY}) {
     SCOPED_TRACE(int(shape));
     CDB_SGATE_NETLIST nl;
     CDB_STATE_MACHINE* machine = make_machine("fsm");
@@ -197,9 +198,10 @@ TEST(KavuPartitionNetlistsAroundTheCut, RouteOneSignal) {
     src->get_single_oterm()->set_aux(shape == SAME_PARTITION ? 1 : 2);
     CDB_SGATE_NODE* protect = nullptr;
     CDB_SGATE_NODE* existing = nullptr;
-    if (shape >= BEHIND_PROTECT) {
+    if (shape >= BEHIND_INVERTING_PROTECT) {
       protect = make_buffer(&nl, src, CDB_BUFFER_PROTECT);
       protect->get_single_oterm()->set_aux(2);
+      if (shape == BEHIND_INVERTING_PROTECT) protect->get_single_iterm()->set_invert();
     }
     if (shape == BEHIND_PROTECT_AND_BOUNDARY) {
       existing = create_boundary_node(1, protect->get_single_oterm(), nullptr, &nl);
@@ -229,7 +231,7 @@ TEST(KavuPartitionNetlistsAroundTheCut, RouteOneSignal) {
       EXPECT_EQ(out, existing);
     }
     CDB_SGATE_NODE* feeder = out->get_single_iterm()->get_source()->get_my_node();
-    EXPECT_EQ(feeder, protect ? protect : src);
+    EXPECT_EQ(feeder, shape >= BEHIND_PROTECT ? protect : src);
     EXPECT_EQ(nl.size(), before + (existing ? 2u : 3u));
   }
 }
@@ -280,7 +282,8 @@ TEST(KavuPartitionNetlistsAroundTheCut, BoundaryDelaysReachThePartitions) {
 }
 
 // a -> g1 -> B1 (partition 2) => B2 (partition 5) -> g2 -> y, plus an
-// island c -> z that no boundary reaches, relabelled after a sync point.
+// island c -> B3 -> z that no numbered boundary reaches (B3 has no
+// partition number), relabelled after a sync point.
 TEST(KavuPartitionNetlistsAroundTheCut, LabelAfterSyncPoint) {
   PARTITION_TEST_SCOPE scope;
   CDB_SGATE_NETLIST nl;
@@ -291,7 +294,8 @@ TEST(KavuPartitionNetlistsAroundTheCut, LabelAfterSyncPoint) {
   CDB_SGATE_NODE* g2 = make_not(&nl, b2);
   CDB_SGATE_NODE* y = make_output_pin(&nl, "y", g2);
   CDB_SGATE_NODE* c = make_input_pin(&nl, "c");
-  CDB_SGATE_NODE* z = make_output_pin(&nl, "z", c);
+  CDB_SGATE_BOUNDARY* b3 = create_boundary_node(0, c->get_single_oterm(), nullptr, &nl);
+  CDB_SGATE_NODE* z = make_output_pin(&nl, "z", b3);
   b1->set_partition_number(2);
   b2->set_partition_number(5);
   // Stale labels from an earlier run are forgotten.
@@ -305,7 +309,7 @@ TEST(KavuPartitionNetlistsAroundTheCut, LabelAfterSyncPoint) {
   const struct {
     CDB_SGATE_NODE* node;
     int id;
-  } expected[] = {{a, 2}, {g1, 2}, {b1, 2}, {b2, 5}, {g2, 5}, {y, 5}, {c, 6}, {z, 6}};
+  } expected[] = {{a, 2}, {g1, 2}, {b1, 2}, {b2, 5}, {g2, 5}, {y, 5}, {c, 6}, {b3, 6}, {z, 6}};
   for (const auto& e : expected) EXPECT_EQ(e.node->get_single_oterm()->get_aux(), e.id) << e.node->get_debug_name();
   // One netlist per label, boundaries stamped with their netlist's number.
   std::set<CDB_SGATE_NETLIST*> by_id[3];
