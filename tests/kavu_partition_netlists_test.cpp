@@ -3,6 +3,9 @@
 // restructuring tables and the boundary-pin cache.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <set>
 
 #include "basex/basex.h"
@@ -439,4 +442,48 @@ TEST(KavuPartitionNetlistsAroundTheCut, MachinesTheSplitCannotMove) {
     for (CDB_SGATE_NETLIST* p : parts) delete p;
     b.get_machines().clear();
   }
+}
+
+// Runs only in the registration that switches both dump keys on: the cut
+// connections and the renumbered gates are written out.
+TEST(KavuPartitionNetlistsDebugFiles, ConnectionsAndNumberMappings) {
+  const char* env = std::getenv("KAVU_INI_SET");
+  if (!env || !std::strstr(env, "kavu_dump_debug_number_mappings")) GTEST_SKIP() << "dump keys not set";
+  PARTITION_TEST_SCOPE scope;
+  LOADED_NETLIST nl = load_blif("seq/diffeq1");
+  KAVU_PARTITIONER partitioner;
+  partitioner.partition_on_reg_boundary(nl.get(), nullptr, partition_params(4), false);
+  KAVU_PARTITION_BOUNDARIES b;
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  kavu_get_partition_netlists(parts, nl.get(), nullptr, nullptr, b, false);
+  ASSERT_FALSE(b.get_connections().empty());
+  std::ifstream connections("boundary_connections.log");
+  for (const KAVU_PARTITION_CONNECTION& c : b.get_connections()) {
+    unsigned src = 0, dst = 0;
+    ASSERT_TRUE(connections >> src >> dst);
+    EXPECT_EQ(src, c.src_debug_number);
+    EXPECT_EQ(dst, c.dst_debug_number);
+  }
+  unsigned extra;
+  EXPECT_FALSE(connections >> extra);
+  // Two "helpers" make a gate each, with the same number.
+  const int first = parts[0]->get_first_debug_number();
+  CDB_SGATE_NODE* made[2];
+  int numbers[2];
+  for (int i = 0; i < 2; ++i) {
+    made[i] = make_buffer(parts[size_t(i)], nullptr);
+    made[i]->set_debug_number(unsigned(first + 3));
+    numbers[i] = parts[size_t(i)]->get_number();
+  }
+  kavu_merge_netlists(parts, nl.get(), nullptr, b);
+  std::ifstream mappings("kavu_debug_number_mappings.log");
+  std::string line;
+  ASSERT_TRUE(std::getline(mappings, line));
+  EXPECT_EQ(line, "Debug ID > " + std::to_string(first) + " are new gates");
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(std::getline(mappings, line));
+    EXPECT_EQ(line, "Partition " + std::to_string(numbers[i]) + " Node " + std::to_string(first + 3) +
+                        " -> Main netlist Node " + std::to_string(made[i]->get_debug_number()));
+  }
+  EXPECT_FALSE(std::getline(mappings, line));
 }
