@@ -29,23 +29,22 @@ bool is_boundary(const CDB_SGATE_NODE* n) { return n && n->cast_to_boundary(); }
 void move_machines_out_of_hierarchy(CDB_SGATE_HIERARCHY* hierarchy, const std::vector<CDB_STATE_MACHINE*>& moved) {
   std::list<CDB_STATE_MACHINE*>* list = hierarchy->get_machine_list();
   std::unordered_set<const CDB_STATE_MACHINE*> is_moved(moved.begin(), moved.end());
+  auto dropped = [&](const CDB_STATE_MACHINE* m) { return !is_moved.count(m) && m->get_states().empty(); };
   size_t expected = 0;
   for (CDB_STATE_MACHINE* m : *list) {
     KAVU_CHECK(m);
-    if (is_moved.count(m)) {
-      ++expected;
-    } else if (m->get_states().empty()) {
-      kavu_debug("State machine %s has no state buffer left and is dropped", m->get_name().c_str());
-      delete m;
-    } else {
-      ++expected;
-    }
+    if (!dropped(m)) ++expected;
   }
   if (expected != moved.size()) {
     char text[160];
     snprintf(text, sizeof text, "Should have moved all %lu state machine but we only did %lu",
              (unsigned long)expected, (unsigned long)moved.size());
     KAVU_INTERNAL_ERROR(text);
+  }
+  for (CDB_STATE_MACHINE* m : *list) {
+    if (!dropped(m)) continue;
+    kavu_debug("State machine %s has no state buffer left and is dropped", m->get_name().c_str());
+    delete m;
   }
   list->clear();
 }
