@@ -24,6 +24,25 @@ void label(CDB_SGATE_NODE* node, int partition) {
   if (CDB_SGATE_BOUNDARY* b = node->cast_to_boundary()) b->set_partition_number(partition);
 }
 
+bool names_gate(const CDB_STATE_MACHINE* m, const CDB_SGATE_NODE* gate) {
+  for (const CDB_SGATE_STATE* s : m->get_states())
+    if (s == gate) return true;
+  for (const CDB_SGATE_DFF* r : m->get_registers())
+    if (r == gate) return true;
+  for (const CDB_SGATE_OTERM* t : {m->get_clk(), m->get_clk_en(), m->get_reset()})
+    if (t && t->get_my_node() == gate) return true;
+  return false;
+}
+
+// Points one control of the machine at its routed terminal. The gate of the
+// old terminal stops listing the machine when the machine no longer names
+// it: a listing left behind would outlive the machine.
+void replace_signal(CDB_STATE_MACHINE* m, CDB_SGATE_OTERM* old, CDB_SGATE_OTERM* now,
+                    void (CDB_STATE_MACHINE::*set)(CDB_SGATE_OTERM*)) {
+  (m->*set)(now);
+  if (old != now && !names_gate(m, old->get_my_node())) old->get_my_node()->remove_state_machine_reference(m);
+}
+
 }  // namespace
 
 CDB_SGATE_OTERM* kavu_route_state_machine_signal(CDB_STATE_MACHINE* machine, CDB_SGATE_NETLIST* netlist,
@@ -87,17 +106,17 @@ void kavu_route_state_machine_signals(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_
     if (CDB_SGATE_OTERM* clk = machine->get_clk()) {
       CDB_SGATE_OTERM* new_clk = kavu_route_state_machine_signal(machine, netlist, clk);
       KAVU_CHECK(new_clk);
-      machine->set_clk(new_clk);
+      replace_signal(machine, clk, new_clk, &CDB_STATE_MACHINE::set_clk);
     }
     if (CDB_SGATE_OTERM* clk_en = machine->get_clk_en()) {
       CDB_SGATE_OTERM* new_clk_en = kavu_route_state_machine_signal(machine, netlist, clk_en);
       KAVU_CHECK(new_clk_en);
-      machine->set_clk_en(new_clk_en);
+      replace_signal(machine, clk_en, new_clk_en, &CDB_STATE_MACHINE::set_clk_en);
     }
     if (CDB_SGATE_OTERM* reset = machine->get_reset()) {
       CDB_SGATE_OTERM* new_reset = kavu_route_state_machine_signal(machine, netlist, reset);
       KAVU_CHECK(new_reset);
-      machine->set_reset(new_reset);
+      replace_signal(machine, reset, new_reset, &CDB_STATE_MACHINE::set_reset);
     }
   }
 }
