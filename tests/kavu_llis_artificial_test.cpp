@@ -19,6 +19,7 @@
 #include "kavu_llis_artificial.h"
 #include "netlist_io/simulator.h"
 #include "platform_testkit.h"
+#include "platform_test_hooks.h"
 
 using namespace kavu_platform;
 
@@ -230,6 +231,7 @@ TEST(KavuLlisArtificial, BufferIsNamedAfterTheChosenDestination) {
   };
   for (const CASE& c : cases) {
     SCOPED_TRACE(c.what);
+    hdb_reset();  // each row starts with no buffer names taken
     CDB_SGATE_NETLIST nl;
     KAVU_TRACK(nl);
     CDB_SGATE_NODE* b = make_input_pin(&nl, "b");
@@ -329,6 +331,56 @@ TEST(KavuLlisArtificial, NonFibSourceThroughInvertedPassThrough) {
     std::string why;
     EXPECT_TRUE(sim_equivalent(&golden, &nl, {}, &why)) << why;
   }
+}
+
+// A carry-sum cell passes input i to output i only. A latch on the carry
+// input reaches the register on the carry output; the register on the sum
+// output, whose input is tied, is named after the cell itself. Regression:
+// walking in through any input and on through the first output moved the
+// sum-output register onto the latch.
+TEST(KavuLlisArtificial, CarrySumPassesEachInputToItsOwnOutput) {
+  CFG_SCOPE cfg{{"llis_insert_artificial_fibs", "on"}};
+  struct PARTS {
+    CDB_SGATE_NODE *lat, *cs, *sum_reg, *carry_reg;
+  };
+  auto build = [](CDB_SGATE_NETLIST* nl) {
+    PARTS p;
+    CDB_SGATE_NODE* a = make_input_pin(nl, "a");
+    CDB_SGATE_NODE* en = make_input_pin(nl, "en");
+    CDB_SGATE_NODE* clk = make_input_pin(nl, "clk");
+    p.lat = named(new CDB_SGATE_LATCH(nullptr), "lat");
+    nl->add_node(p.lat);
+    p.cs = named(new CDB_SGATE_CARRY_SUM(nullptr), "cs");
+    nl->add_node(p.cs);
+    for (unsigned i = 0; i < 2; ++i) {
+      p.lat->set_input_term(p.lat->create_input_term(nullptr), i);
+      p.cs->set_input_term(p.cs->create_input_term(nullptr), i);
+    }
+    a->get_single_oterm()->insert_fanout(p.lat->get_input_term(0));
+    en->get_single_oterm()->insert_fanout(p.lat->get_input_term(1));
+    p.cs->get_input_term(SUM_IN)->set_gnd();
+    p.lat->get_single_oterm()->insert_fanout(p.cs->get_input_term(CARRY_IN));
+    p.sum_reg = named(make_dff(nl, nullptr, clk), "rs");
+    p.carry_reg = named(make_dff(nl, nullptr, clk), "rc");
+    p.cs->get_output_term(0)->insert_fanout(kavu_get_dff_data(p.sum_reg));
+    p.cs->get_output_term(1)->insert_fanout(kavu_get_dff_data(p.carry_reg));
+    make_output_pin(nl, "qs", p.sum_reg);
+    make_output_pin(nl, "qc", p.carry_reg);
+    return p;
+  };
+  CDB_SGATE_NETLIST golden, nl;
+  build(&golden);
+  const PARTS p = build(&nl);
+  KAVU_TRACK(nl);
+  ASSERT_EQ(kavu_llis_insert_artificial_fibs(&nl), 2);
+  const CDB_SGATE_NODE* sum_buf = kavu_get_dff_data(p.sum_reg)->get_source()->get_my_node();
+  const CDB_SGATE_NODE* carry_buf = kavu_get_dff_data(p.carry_reg)->get_source()->get_my_node();
+  ASSERT_NE(sum_buf, carry_buf);
+  EXPECT_EQ(sum_buf->get_input_term(0)->get_source(), p.cs->get_output_term(0));
+  EXPECT_EQ(carry_buf->get_input_term(0)->get_source(), p.lat->get_single_oterm());
+  EXPECT_EQ(p.cs->get_input_term(CARRY_IN)->get_source(), p.lat->get_single_oterm());
+  std::string why;
+  EXPECT_TRUE(sim_equivalent(&golden, &nl, {}, &why)) << why;
 }
 
 // A device atom that cannot be a FIB feeding only a DDIO output register has
