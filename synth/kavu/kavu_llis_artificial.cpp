@@ -27,6 +27,7 @@
 // the design's I/O and the first FIB-kind gates, and the gates on the far
 // side of I/O buffers next to those registers.
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <string>
@@ -143,6 +144,13 @@ HDB_INSTANCE_NAME* gate_name(CDB_SGATE_NODE* node) {
 std::string fib_name_of(CDB_SGATE_NODE* node) {
   HDB_INSTANCE_NAME* n = gate_name(node);
   return n ? n->get_short_hpath(2) : node->get_string_hpath();
+}
+
+// Whether the gate's recorded name holds "~llis"; reads the partial name in
+// place, so the scan over every LUT allocates nothing for named gates.
+bool has_llis_name(CDB_SGATE_NODE* node) {
+  if (HDB_INSTANCE_NAME* n = gate_name(node)) return std::strstr(n->get_partial_name(), "~llis") != nullptr;
+  return node->get_string_hpath().find("~llis") != std::string::npos;
 }
 
 std::string oterm_text(CDB_SGATE_OTERM* o) { return o ? kavu_llis_get_string_hpath(o) : std::string("(none)"); }
@@ -544,7 +552,7 @@ int kavu_llis_remove_artificial_fibs(CDB_SGATE_NETLIST* netlist) {
     if (!node || node->get_sgate_type() != CDB_SGATE_LUT_ENUM) continue;
     if (!keep_dont_touch)
       node->set_flag_byte(CDB_KIND_BYTE, uint8_t(node->get_flag_byte(CDB_KIND_BYTE) & ~CDB_LUT_DONT_TOUCH));
-    if (fib_name_of(node).find("~llis") != std::string::npos) selected.push_back(node);
+    if (has_llis_name(node)) selected.push_back(node);
   }
   for (CDB_SGATE_NODE* lut : selected) {
     CDB_SGATE_OTERM* driver = nullptr;
