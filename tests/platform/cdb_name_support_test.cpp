@@ -1,5 +1,5 @@
-// Port texts for naming, the literal index of input terminals, the logical
-// names of RAM-block ports and the DDIO output row of the atom catalogue.
+// Port texts for naming, the logical names of RAM-block ports and the DDIO
+// output row of the atom catalogue.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -22,22 +22,6 @@ TEST(CutPortTexts, InputPortDebugNames) {
       {34, "PORT_34"}, {26779, "PORT_26779"}};
   for (const auto& [port, text] : cases)
     EXPECT_EQ(DBS_TRANSLATOR::get_debug_string_name(DB_INPUT_PORT_TYPE(port)), text) << port;
-}
-
-// The literal index of an input is its port index, and a disconnect keeps it.
-TEST(CdbItermLiteralIndex, FollowsThePortIndex) {
-  CDB_SGATE_NETLIST nl;
-  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
-  auto* mac = new CDB_SGATE_WYSIWYG(nullptr, CDB_WYSIWYG_TYPE(95));
-  nl.add_node(mac);
-  CDB_SGATE_ITERM* t = mac->create_input_term(nullptr, DB_INPUT_PORT_TYPE(408));
-  t->set_port_index(5);
-  mac->set_input_term(t, mac->get_input_port_number(DB_INPUT_PORT_TYPE(408)) + 5);
-  a->get_single_oterm()->insert_fanout(t);
-  EXPECT_EQ(t->get_literal_index(), 5u);
-  t->disconnect_from_source();
-  EXPECT_EQ(t->get_literal_index(), 5u);
-  EXPECT_EQ(CDB_SGATE_ITERM(a).get_literal_index(), 0u);
 }
 
 // Each port of a RAM block has its own logical name, none at first; clones
