@@ -277,11 +277,8 @@ REAL_SOURCE ARTIFICIAL_FIB_INSERTER::find_real_source(CDB_SGATE_OTERM* start) {
 
 void ARTIFICIAL_FIB_INSERTER::offer(CDB_SGATE_OTERM* src, CDB_SGATE_ITERM* iterm) {
   auto [it, fresh] = m_chosen.emplace(src, iterm);
-  if (fresh) {
-    m_recorded.push_back(src);
-    return;
-  }
-  if (!it->second || replaces(it->second, iterm)) it->second = iterm;
+  if (fresh) m_recorded.push_back(src);
+  else if (replaces(it->second, iterm)) it->second = iterm;
 }
 
 // First pass: device-atom sources of the examined gates. A source that
@@ -357,13 +354,15 @@ bool ARTIFICIAL_FIB_INSERTER::collect_fib_sinks(CDB_SGATE_OTERM* src) {
   return !m_sinks.empty();
 }
 
+// Every recorded source keeps the input terminal it was offered with, so the
+// name always comes from the source (when it cannot be a FIB) or from the
+// chosen destination.
 HDB_INSTANCE_NAME* ARTIFICIAL_FIB_INSERTER::buffer_base_name(CDB_SGATE_OTERM* src, CDB_SGATE_ITERM* dest,
                                                              std::string* ext) {
   ext->clear();
   CDB_SGATE_NODE* src_node = src->get_my_node();
   if (!kavu_is_a_nice_sgate(src_node))
     return src->get_instance_name() ? src->get_instance_name() : src_node->get_instance_name();
-  if (!dest) return src->get_instance_name();
   CDB_SGATE_NODE* d = dest->get_my_node();
   const unsigned port = dest->get_port_type();
   if (d->get_sgate_type() == CDB_SGATE_WYSIWYG_RAM_BLOCK_ENUM && is_ram_naming_port(port)) {
@@ -382,17 +381,7 @@ HDB_INSTANCE_NAME* ARTIFICIAL_FIB_INSERTER::buffer_base_name(CDB_SGATE_OTERM* sr
 }
 
 bool ARTIFICIAL_FIB_INSERTER::create_name_buffer(CDB_SGATE_OTERM* src, CDB_SGATE_ITERM* dest, CDB_BUFFER_TYPE type) {
-  CDB_SGATE_NODE* src_node = src->get_my_node();
-  const bool src_is_fib = kavu_is_a_nice_sgate(src_node);
-  if (!dest) {
-    const CDB_SGATE_TYPE k = src_node->get_sgate_type();
-    if (!(k == CDB_SGATE_WYSIWYG_MAC_OUT_ENUM || k == CDB_SGATE_WYSIWYG_RAM_BLOCK_ENUM ||
-          k == CDB_SGATE_WYSIWYG_LUTRAM_ENUM || k == CDB_SGATE_COMPONENT_ENUM))
-      KAVU_INTERNAL_ERROR(
-          "src_node->get_sgate_type() == CDB_SGATE_WYSIWYG_MAC_OUT_ENUM || src_node->get_sgate_type() == "
-          "CDB_SGATE_WYSIWYG_RAM_BLOCK_ENUM || src_node->get_sgate_type() == CDB_SGATE_WYSIWYG_LUTRAM_ENUM || "
-          "src_node->get_sgate_type() == CDB_SGATE_COMPONENT_ENUM");
-  }
+  const bool src_is_fib = kavu_is_a_nice_sgate(src->get_my_node());
   std::string ext;
   HDB_INSTANCE_NAME* base = buffer_base_name(src, dest, &ext);
   if (!base) KAVU_INTERNAL_ERROR("iname");
