@@ -24,6 +24,15 @@ TEST(CutPortTexts, InputPortDebugNames) {
     EXPECT_EQ(DBS_TRANSLATOR::get_debug_string_name(DB_INPUT_PORT_TYPE(port)), text) << port;
 }
 
+// The literal index of an input terminal is its port index.
+TEST(CdbItermLiteralIndex, IsThePortIndex) {
+  CDB_SGATE_BUFFER buf(nullptr, CDB_BUFFER_LCELL);
+  CDB_SGATE_ITERM t(&buf);
+  EXPECT_EQ(t.get_literal_index(), 0u);
+  t.set_port_index(5);
+  EXPECT_EQ(t.get_literal_index(), 5u);
+}
+
 // Each port of a RAM block has its own logical name, none at first; clones
 // keep them; a port other than 0 and 1 is refused.
 TEST(CdbRamBlockLogicalNames, PerPortKeptByClonesAndBadPortRefused) {
