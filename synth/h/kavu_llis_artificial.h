@@ -43,6 +43,6 @@ int kavu_llis_remove_artificial_fibs(CDB_SGATE_NETLIST* netlist);
 // ("AFTER_SWEEP_NEW_THINGS: ..."). A null record (no partition entry for
 // the hierarchy) writes nothing. The caller decides whether incremental
 // databases are generated. A null hierarchy or netlist is an internal error.
-void kavu_llis_dump_new_node_statistics(KAVU_FIB_INFO* partition_record, CDB_SGATE_HIERARCHY* hier,
+void kavu_llis_dump_new_node_statistics(const KAVU_FIB_INFO* partition_record, CDB_SGATE_HIERARCHY* hier,
                                         CDB_SGATE_NETLIST* netlist);
 

@@ -595,7 +595,7 @@ std::vector<CDB_SGATE_NODE*>* KAVU_FIB_INFO::get_new_nodes(CDB_SGATE_NETLIST* ne
   return result;
 }
 
-void kavu_llis_dump_new_node_statistics(KAVU_FIB_INFO* partition_record, CDB_SGATE_HIERARCHY* hier,
+void kavu_llis_dump_new_node_statistics(const KAVU_FIB_INFO* partition_record, CDB_SGATE_HIERARCHY* hier,
                                         CDB_SGATE_NETLIST* netlist) {
   if (!hier) KAVU_INTERNAL_ERROR("hier");
   KAVU_CHECK(netlist);
