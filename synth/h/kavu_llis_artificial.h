@@ -32,8 +32,9 @@ int kavu_llis_insert_artificial_fibs(CDB_SGATE_NETLIST* netlist);
 
 // Bypasses the wire LUTs that mapping made of name buffers (LUT gates whose
 // name holds "~llis"): each one's sinks move to its driver, with the wire's
-// inversion folded in; the bypassed LUTs stay in the netlist without
-// fan-out. Clears the don't-touch mark of every LUT first unless the key
+// inversion folded in; the bypassed LUTs stay in the netlist with no
+// fan-out and their input disconnected, for the next sweep to remove (until
+// then check() reports their masks as reading an unconnected input). Clears the don't-touch mark of every LUT first unless the key
 // "llis_hack_dont_remove_dont_touch_before_atom_builder" is on. Returns the
 // number of LUTs selected.
 int kavu_llis_remove_artificial_fibs(CDB_SGATE_NETLIST* netlist);
