@@ -1,0 +1,407 @@
+// kavu_cut_pass.cpp — k-feasible cut sets of a whole netlist, enumerated
+// once, bottom-up in topological order over a compressed-rows copy of the
+// graph, and get_all_cuts answered from them while a pass is active.
+//
+// Model and invariants: see CUT_PASS in kavu_cut_int.h. The merge rule is
+//   the per-head enumeration's (kavu_cut_enum.cpp): trivial cut first, then
+//   fan-in by fan-in, working cuts outer and the fan-in's cuts inner, a new
+//   union dropped when a kept cut is a subset of it and kept cuts it is a
+//   proper subset of removed (marked, then compacted in order). The sets
+//   therefore come out in the order the per-head enumeration gives them,
+//   whatever the numbering of the leaves.
+// Why the reach test is enough: a cut offered at a terminal x was made by
+//   expanding terminals along paths from x no longer than its reach. In the
+//   bounded cone of a head h with depth D a terminal at distance d from h
+//   has level d + 1, and is expanded when that is below D and its gate
+//   passes. So when every cut offered while h's set was built has a reach of
+//   at most D - 2, each terminal they expanded is expanded in h's cone too,
+//   and the cuts the bound removes (those with a deeper expansion) never led
+//   to an offered cut; the per-head run makes the same offers in the same
+//   order.
+// Cost: see kavu_cut_int.h; the kept sets cost 8 + 4 + 1 + 4K bytes per cut
+//   plus 20 bytes per terminal, all freed by release().
+#include <algorithm>
+#include <climits>
+
+#include "kavu_check.h"
+#include "kavu_cut.h"
+#include "kavu_cut_int.h"
+#include "kavu_popcount_int.h"
+
+namespace {
+
+constexpr int SIGNATURE_BITS = 64;
+// The number of cut ids a pass holds at most (ids are 32-bit offsets).
+constexpr size_t MAX_PASS_CUTS = size_t(INT32_MAX) / CUT_PASS::MAX_K;
+
+uint64_t signature_of(int id) { return uint64_t(1) << (id % SIGNATURE_BITS); }
+
+// Whether sorted a[0..na) is a subset of sorted b[0..nb).
+KAVU_ALWAYS_INLINE bool is_subset(const int32_t* a, int na, const int32_t* b, int nb) {
+  int j = 0;
+  for (int i = 0; i < na; ++i) {
+    while (j < nb && b[j] < a[i]) ++j;
+    if (j == nb || b[j] != a[i]) return false;
+    ++j;
+  }
+  return true;
+}
+
+// Sorted union into out; -1 as soon as it would exceed k leaves.
+KAVU_ALWAYS_INLINE int merge_leaves(const int32_t* a, int na, const int32_t* b, int nb, int k, int32_t* out) {
+  int i = 0, j = 0, n = 0;
+  while (i < na || j < nb) {
+    int32_t next;
+    if (j == nb || (i < na && a[i] < b[j])) next = a[i++];
+    else if (i == na || b[j] < a[i]) next = b[j++];
+    else {
+      next = a[i++];
+      ++j;
+    }
+    if (n == k) return -1;
+    out[n++] = next;
+  }
+  return n;
+}
+
+template <typename T>
+void free_vector(std::vector<T>& v) {
+  std::vector<T>().swap(v);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Build
+
+void CUT_PASS::release() {
+  m_active = false;
+  m_k = 0;
+  free_vector(m_oterms);
+  m_id = PTR_STAMP_TABLE();
+  free_vector(m_row_begin);
+  free_vector(m_row);
+  free_vector(m_passes);
+  free_vector(m_ordered);
+  free_vector(m_rank);
+  free_vector(m_order);
+  free_vector(m_first);
+  free_vector(m_count);
+  free_vector(m_node_reach);
+  free_vector(m_sig);
+  free_vector(m_leaves);
+  free_vector(m_reach);
+  free_vector(m_size);
+  m_working = SET();
+  m_result = SET();
+  m_leaf_mark = DENSE_STAMPS();
+  m_seen = DENSE_STAMPS();
+  free_vector(m_level);
+  free_vector(m_position);
+  free_vector(m_queue);
+  free_vector(m_leaf_ids);
+  free_vector(m_stack);
+  free_vector(m_sorted);
+}
+
+void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
+  KAVU_CHECK(netlist != nullptr);
+  KAVU_CHECK(k >= 1 && k <= MAX_K);
+  release();
+  m_k = k;
+  m_quellin = quellin;
+  copy_graph(netlist);
+  order_graph();
+  enumerate_all();
+  const size_t n = m_oterms.size();
+  m_leaf_mark.resize(n);
+  m_seen.resize(n);
+  m_level.assign(n, 0);
+  m_position.assign(n, 0);
+  m_active = true;
+}
+
+int CUT_PASS::id_of(CDB_SGATE_OTERM* oterm) {
+  int* slot = nullptr;
+  if (m_id.insert(oterm, int(m_oterms.size()), &slot)) m_oterms.push_back(oterm);
+  return *slot;
+}
+
+// Ids in node-list order (a gate's outputs together), then drivers found
+// outside the list as they turn up; a row per passing terminal.
+void CUT_PASS::copy_graph(CDB_SGATE_NETLIST* netlist) {
+  size_t expected = 0;
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    if (*it) expected += (*it)->get_output_count();
+  }
+  m_id.clear(expected);
+  m_oterms.reserve(expected);
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    if (!*it) continue;
+    for (CDB_SGATE_OTERM* oterm : (*it)->get_output_terms())
+      if (oterm) id_of(oterm);
+  }
+  CUT_WALK_FLAGS flags;
+  flags.m_wide_gates = true;
+  flags.m_quellin = m_quellin;
+  CDB_SGATE_OTERM* const no_head[] = {nullptr};
+  m_row_begin.assign(1, 0);
+  for (size_t i = 0; i < m_oterms.size(); ++i) {  // grows while drivers turn up
+    const CDB_SGATE_NODE* gate = m_oterms[i]->get_my_node();
+    const bool passes = cut_bounded_walk_passes(gate, no_head, flags);
+    m_passes.push_back(passes ? 1 : 0);
+    if (passes) {
+      for (const CDB_SGATE_ITERM* iterm : gate->get_input_terms()) {
+        CDB_SGATE_OTERM* driver = cut_driver_of(iterm);
+        if (driver) m_row.push_back(id_of(driver));
+      }
+    }
+    m_row_begin.push_back(uint32_t(m_row.size()));
+  }
+}
+
+// Kahn's order over the rows; terminals on or behind a combinational loop
+// stay unordered. Logic depth: 0 without a row, else one more than the
+// deepest driver.
+void CUT_PASS::order_graph() {
+  const int n = int(m_oterms.size());
+  std::vector<int32_t> pending(n, 0), users_begin(n + 1, 0), users(m_row.size());
+  for (int x = 0; x < n; ++x) {
+    pending[x] = int32_t(m_row_begin[x + 1] - m_row_begin[x]);
+    for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) ++users_begin[m_row[p] + 1];
+  }
+  for (int x = 0; x < n; ++x) users_begin[x + 1] += users_begin[x];
+  std::vector<int32_t> cursor(users_begin.begin(), users_begin.end() - 1);
+  for (int x = 0; x < n; ++x) {
+    for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) users[cursor[m_row[p]]++] = x;
+  }
+  m_order.clear();
+  m_order.reserve(n);
+  m_rank.assign(n, 0);
+  m_ordered.assign(n, 0);
+  for (int x = 0; x < n; ++x) {
+    if (pending[x] == 0) m_order.push_back(x);
+  }
+  for (size_t i = 0; i < m_order.size(); ++i) {
+    const int x = m_order[i];
+    m_ordered[x] = 1;
+    for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) m_rank[x] = std::max(m_rank[x], m_rank[m_row[p]] + 1);
+    for (int32_t p = users_begin[x]; p < users_begin[x + 1]; ++p) {
+      if (--pending[users[p]] == 0) m_order.push_back(users[p]);
+    }
+  }
+}
+
+template <bool HW>
+inline void CUT_PASS::enumerate_range() {
+  for (int32_t x : m_order) enumerate_node<HW>(x);
+}
+
+void CUT_PASS::store_cut(const int32_t* leaves, int size, uint64_t sig, int32_t reach) {
+  m_sig.push_back(sig);
+  m_size.push_back(uint8_t(size));
+  m_reach.push_back(reach);
+  m_leaves.insert(m_leaves.end(), leaves, leaves + size);
+  m_leaves.resize(m_sig.size() * size_t(m_k), -1);
+}
+
+// The trivial cut (reach -1: nothing expanded), then for a terminal with a
+// row the merged unions; a cut of fan-in y has its reach raised by one.
+template <bool HW>
+inline void CUT_PASS::enumerate_node(int x) {
+  KAVU_CHECK(m_sig.size() < MAX_PASS_CUTS);
+  m_first[x] = uint32_t(m_sig.size());
+  const int32_t self = x;
+  store_cut(&self, 1, signature_of(x), -1);
+  int32_t reach = -1;
+  const uint32_t begin = m_row_begin[x], end = m_row_begin[x + 1];
+  if (begin < end) {
+    const int y = m_row[begin];
+    m_working.clear();
+    for (uint32_t c = m_first[y]; c < m_first[y] + m_count[y]; ++c) {
+      m_working.m_sig.push_back(m_sig[c]);
+      m_working.m_size.push_back(m_size[c]);
+      m_working.m_reach.push_back(m_reach[c] + 1);
+      m_working.m_dead.push_back(0);
+      m_working.m_leaves.insert(m_working.m_leaves.end(), &m_leaves[size_t(c) * m_k],
+                                &m_leaves[size_t(c) * m_k] + m_k);
+      reach = std::max(reach, m_reach[c] + 1);
+    }
+    m_working.m_count = int(m_count[y]);
+    m_reach_max = reach;
+    for (uint32_t p = begin + 1; p < end; ++p) merge_into_working<HW>(m_row[p]);
+    reach = m_reach_max;
+    for (int c = 0; c < m_working.m_count; ++c)
+      store_cut(&m_working.m_leaves[size_t(c) * m_k], m_working.m_size[c], m_working.m_sig[c],
+                m_working.m_reach[c]);
+  }
+  m_count[x] = uint32_t(m_sig.size()) - m_first[x];
+  m_node_reach[x] = reach;
+}
+
+template <bool HW>
+inline void CUT_PASS::merge_into_working(int y) {
+  m_result.clear();
+  const int k = m_k;
+  const uint32_t first = m_first[y], last = m_first[y] + m_count[y];
+  for (int a = 0; a < m_working.m_count; ++a) {
+    const uint64_t sig_a = m_working.m_sig[a];
+    const int32_t* leaves_a = &m_working.m_leaves[size_t(a) * k];
+    const int size_a = m_working.m_size[a];
+    const int32_t reach_a = m_working.m_reach[a];
+    for (uint32_t b = first; b < last; ++b) {
+      const uint64_t sig = sig_a | m_sig[b];
+      if (kavu_popcount(sig) > k) continue;
+      const int size = merge_leaves(leaves_a, size_a, &m_leaves[size_t(b) * k], m_size[b], k, m_union.data());
+      if (size < 0) continue;
+      const int32_t reach = std::max(reach_a, m_reach[b] + 1);
+      m_reach_max = std::max(m_reach_max, reach);
+      offer(m_union.data(), size, sig, reach);
+    }
+  }
+  // Compact the result into the working set, keeping the order.
+  m_working.clear();
+  for (int c = 0; c < m_result.m_count; ++c) {
+    if (m_result.m_dead[c]) continue;
+    m_working.m_sig.push_back(m_result.m_sig[c]);
+    m_working.m_size.push_back(m_result.m_size[c]);
+    m_working.m_reach.push_back(m_result.m_reach[c]);
+    m_working.m_dead.push_back(0);
+    m_working.m_leaves.insert(m_working.m_leaves.end(), &m_result.m_leaves[size_t(c) * k],
+                              &m_result.m_leaves[size_t(c) * k] + k);
+    ++m_working.m_count;
+  }
+}
+
+// Dominance as in the per-head enumeration, with removal by mark.
+void CUT_PASS::offer(const int32_t* leaves, int size, uint64_t sig, int32_t reach) {
+  SET& r = m_result;
+  const int k = m_k;
+  for (int c = 0; c < r.m_count; ++c) {
+    if (r.m_dead[c]) continue;
+    const uint64_t old_sig = r.m_sig[c];
+    const int old_size = r.m_size[c];
+    const int32_t* old = &r.m_leaves[size_t(c) * k];
+    if ((old_sig & ~sig) == 0 && old_size <= size && is_subset(old, old_size, leaves, size)) return;
+    if ((sig & ~old_sig) == 0 && size < old_size && is_subset(leaves, size, old, old_size)) r.m_dead[c] = 1;
+  }
+  r.m_sig.push_back(sig);
+  r.m_size.push_back(uint8_t(size));
+  r.m_reach.push_back(reach);
+  r.m_dead.push_back(0);
+  r.m_leaves.insert(r.m_leaves.end(), leaves, leaves + size);
+  r.m_leaves.resize(size_t(r.m_count + 1) * k, -1);
+  ++r.m_count;
+}
+
+void CUT_PASS::enumerate_all() {
+  const size_t n = m_oterms.size();
+  m_first.assign(n, 0);
+  m_count.assign(n, 0);
+  m_node_reach.assign(n, 0);
+  m_union.assign(size_t(m_k) + 1, 0);
+  if (kavu_cpu_has_popcnt()) enumerate_range_popcnt();
+  else enumerate_range<false>();
+}
+
+KAVU_TARGET_POPCNT void CUT_PASS::enumerate_range_popcnt() { enumerate_range<true>(); }
+
+// ---------------------------------------------------------------------------
+// Answers
+
+bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER::CUT_SET* cuts, bool* found) {
+  if (!m_active) return false;
+  const int h = m_id.value_or(head, -1);
+  if (h < 0 || !m_ordered[h]) return false;
+  // A don't-unmap LUT passes as the head but not inside another cone.
+  CUT_WALK_FLAGS flags;
+  flags.m_wide_gates = true;
+  flags.m_quellin = m_quellin;
+  CDB_SGATE_OTERM* const heads[] = {head};
+  if (cut_bounded_walk_passes(head->get_my_node(), heads, flags) != bool(m_passes[h])) return false;
+  if (depth >= 2 && int64_t(m_node_reach[h]) > int64_t(depth) - 2) return false;
+  *found = false;
+  const int num = depth < 2 ? 0 : int(m_count[h]) - 1;  // without the trivial cut
+  if (num == 0) {
+    cuts->clear();
+    return true;
+  }
+  // The leaves of every cut, marked, and the smallest logic depth among them.
+  m_leaf_mark.next();
+  m_leaf_ids.clear();
+  int min_rank = INT_MAX;
+  const uint32_t first = m_first[h] + 1;
+  for (uint32_t c = first; c < first + uint32_t(num); ++c) {
+    for (int i = 0; i < m_size[c]; ++i) {
+      const int32_t leaf = m_leaves[size_t(c) * m_k + i];
+      if (!m_leaf_mark.mark_new(size_t(leaf))) continue;
+      m_leaf_ids.push_back(leaf);
+      min_rank = std::min(min_rank, m_rank[leaf]);
+    }
+  }
+  if (!place_leaves(h, depth, min_rank)) return false;
+  cuts->resize(size_t(num));
+  for (int n = 0; n < num; ++n) {
+    const uint32_t c = first + uint32_t(n);
+    const int size = m_size[c];
+    m_sorted.assign(&m_leaves[size_t(c) * m_k], &m_leaves[size_t(c) * m_k] + size);
+    for (int i = 1; i < size; ++i) {  // insertion sort by cone position
+      const int32_t v = m_sorted[i];
+      int j = i;
+      for (; j > 0 && m_position[m_sorted[j - 1]] > m_position[v]; --j) m_sorted[j] = m_sorted[j - 1];
+      m_sorted[j] = v;
+    }
+    KAVU_WVNET_MANAGER::CUT& cut = (*cuts)[size_t(n)];
+    cut.clear();
+    for (int32_t leaf : m_sorted) cut.push_back(m_oterms[size_t(leaf)]);
+  }
+  *found = true;
+  return true;
+}
+
+// Positions of the marked leaves in the depth-first post-order of the head's
+// bounded cone. Terminals of logic depth below min_rank reach no leaf and
+// are skipped; the order among the others is the full walk's. Levels come
+// from a breadth-first walk over the same terminals unless no terminal there
+// can be deep enough to stop the walk.
+bool CUT_PASS::place_leaves(int head, unsigned depth, int min_rank) {
+  const int64_t longest = int64_t(m_rank[head]) - min_rank + 1;  // level bound above min_rank
+  const bool levels_matter = longest >= int64_t(depth);
+  m_seen.next();
+  if (levels_matter) {
+    m_queue.assign(1, head);
+    m_seen.mark(size_t(head));
+    m_level[head] = 1;
+    for (size_t i = 0; i < m_queue.size(); ++i) {
+      const int x = m_queue[i];
+      if (!m_passes[x] || int64_t(m_level[x]) >= int64_t(depth)) continue;
+      for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) {
+        const int y = m_row[p];
+        if (m_rank[y] < min_rank || !m_seen.mark_new(size_t(y))) continue;
+        m_level[y] = m_level[x] + 1;
+        m_queue.push_back(y);
+      }
+    }
+    m_seen.next();
+  }
+  int position = 0;
+  m_stack.assign(1, FRAME{head, m_row_begin[head]});
+  m_seen.mark(size_t(head));
+  while (!m_stack.empty()) {
+    FRAME& frame = m_stack.back();
+    const int x = frame.m_id;
+    const bool expands = m_passes[x] && (!levels_matter || int64_t(m_level[x]) < int64_t(depth));
+    if (expands && frame.m_next < m_row_begin[x + 1]) {
+      const int y = m_row[frame.m_next++];
+      if (m_rank[y] < min_rank || !m_seen.mark_new(size_t(y))) continue;
+      m_stack.push_back(FRAME{y, m_row_begin[y]});  // `frame` may dangle from here on
+      continue;
+    }
+    m_position[x] = position++;
+    m_stack.pop_back();
+  }
+  for (int32_t leaf : m_leaf_ids) {
+    if (!m_seen.is_marked(size_t(leaf))) return false;
+  }
+  return true;
+}
