@@ -328,6 +328,27 @@ class CUT_PASS {
   std::vector<int32_t> m_row;
   std::vector<uint8_t> m_passes, m_ordered;
   std::vector<int32_t> m_rank;   // logic depth over the rows
+  // Support signature: bit (i % 256) for every row-less terminal i reaches
+  // (in four words); a terminal reaches another only if it holds its bits.
+  static constexpr int SUPPORT_WORDS = 4;
+  std::vector<uint64_t> m_support;
+  // Interval labels of a depth-first walk over the whole graph: post-order
+  // number and the smallest number in the terminal's cone; a terminal
+  // reaches another only if that one's number lies in its interval.
+  // Two such walks: fan-ins in row order, and in reverse row order with
+  // the roots taken the other way round.
+  struct LABELS {
+    std::vector<int32_t> m_post, m_cone_low;
+    bool may_hold(int from, int to) const { return m_post[to] >= m_cone_low[from] && m_post[to] <= m_post[from]; }
+  };
+  LABELS m_labels[2];
+  bool may_reach(int from, int to) const {
+    const uint64_t* a = &m_support[size_t(from) * SUPPORT_WORDS];
+    const uint64_t* b = &m_support[size_t(to) * SUPPORT_WORDS];
+    return m_rank[from] > m_rank[to] && m_labels[0].may_hold(from, to) && m_labels[1].may_hold(from, to) &&
+           !((b[0] & ~a[0]) | (b[1] & ~a[1]) | (b[2] & ~a[2]) | (b[3] & ~a[3]));
+  }
+  void label_graph(LABELS& labels, bool reverse);
   std::vector<int32_t> m_order;  // topological, fan-ins first
 
   // Kept cut sets: node x owns cuts m_first[x] .. m_first[x] + m_count[x].
@@ -341,7 +362,7 @@ class CUT_PASS {
   SET m_working, m_result;
   int32_t m_reach_max = 0;
   std::vector<int32_t> m_union;
-  DENSE_STAMPS m_leaf_mark, m_seen;
+  DENSE_STAMPS m_leaf_mark, m_seen, m_placed;
   std::vector<int32_t> m_level, m_position, m_queue, m_leaf_ids;
   struct FRAME {
     int32_t m_id;
@@ -349,6 +370,7 @@ class CUT_PASS {
   };
   std::vector<FRAME> m_stack;
   std::vector<int32_t> m_sorted;
+
 };
 
 // ---------------------------------------------------------------------------

@@ -84,6 +84,9 @@ void CUT_PASS::release() {
   free_vector(m_passes);
   free_vector(m_ordered);
   free_vector(m_rank);
+  free_vector(m_support);
+  m_labels[0] = LABELS();
+  m_labels[1] = LABELS();
   free_vector(m_order);
   free_vector(m_first);
   free_vector(m_count);
@@ -96,6 +99,7 @@ void CUT_PASS::release() {
   m_result = SET();
   m_leaf_mark = DENSE_STAMPS();
   m_seen = DENSE_STAMPS();
+  m_placed = DENSE_STAMPS();
   free_vector(m_level);
   free_vector(m_position);
   free_vector(m_queue);
@@ -112,10 +116,13 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
   m_quellin = quellin;
   copy_graph(netlist);
   order_graph();
+  label_graph(m_labels[0], false);
+  label_graph(m_labels[1], true);
   enumerate_all();
   const size_t n = m_oterms.size();
   m_leaf_mark.resize(n);
   m_seen.resize(n);
+  m_placed.resize(n);
   m_level.assign(n, 0);
   m_position.assign(n, 0);
   m_active = true;
@@ -182,10 +189,21 @@ void CUT_PASS::order_graph() {
   for (int x = 0; x < n; ++x) {
     if (pending[x] == 0) m_order.push_back(x);
   }
+  m_support.assign(size_t(n) * SUPPORT_WORDS, 0);
+  int sources = 0;
   for (size_t i = 0; i < m_order.size(); ++i) {
     const int x = m_order[i];
     m_ordered[x] = 1;
-    for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) m_rank[x] = std::max(m_rank[x], m_rank[m_row[p]] + 1);
+    uint64_t* support = &m_support[size_t(x) * SUPPORT_WORDS];
+    if (m_row_begin[x] == m_row_begin[x + 1]) {
+      const int bit = sources++ % (64 * SUPPORT_WORDS);
+      support[bit / 64] |= uint64_t(1) << (bit % 64);
+    }
+    for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) {
+      const int y = m_row[p];
+      m_rank[x] = std::max(m_rank[x], m_rank[y] + 1);
+      for (int w = 0; w < SUPPORT_WORDS; ++w) support[w] |= m_support[size_t(y) * SUPPORT_WORDS + w];
+    }
     for (int32_t p = users_begin[x]; p < users_begin[x + 1]; ++p) {
       if (--pending[users[p]] == 0) m_order.push_back(users[p]);
     }
@@ -294,6 +312,45 @@ void CUT_PASS::offer(const int32_t* leaves, int size, uint64_t sig, int32_t reac
   ++r.m_count;
 }
 
+// One depth-first walk over the ordered graph (roots sinks first, or
+// sources first when reversed, fan-ins in row order or reversed); -1 marks
+// an unvisited terminal, -2 one on the walk. Then each terminal's smallest
+// post number over its cone: a terminal in the cone of another has a post
+// number between that one's cone low and its own.
+void CUT_PASS::label_graph(LABELS& labels, bool reverse) {
+  const size_t n = m_oterms.size();
+  std::vector<int32_t>& post = labels.m_post;
+  post.assign(n, -1);
+  labels.m_cone_low.assign(n, 0);
+  int32_t counter = 0;
+  for (size_t r = 0; r < m_order.size(); ++r) {
+    const int root = m_order[reverse ? r : m_order.size() - 1 - r];
+    if (post[root] != -1) continue;
+    post[root] = -2;
+    m_stack.assign(1, FRAME{root, 0});
+    while (!m_stack.empty()) {
+      FRAME& frame = m_stack.back();
+      const int x = frame.m_id;
+      const uint32_t row = m_row_begin[x], size = m_row_begin[x + 1] - row;
+      if (frame.m_next < size) {
+        const uint32_t i = frame.m_next++;
+        const int y = m_row[row + (reverse ? size - 1 - i : i)];
+        if (post[y] != -1) continue;
+        post[y] = -2;
+        m_stack.push_back(FRAME{y, 0});  // `frame` may dangle from here on
+        continue;
+      }
+      post[x] = counter++;
+      m_stack.pop_back();
+    }
+  }
+  for (int32_t x : m_order) {
+    int32_t low = post[x];
+    for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) low = std::min(low, labels.m_cone_low[m_row[p]]);
+    labels.m_cone_low[x] = low;
+  }
+}
+
 void CUT_PASS::enumerate_all() {
   const size_t n = m_oterms.size();
   m_first.assign(n, 0);
@@ -384,6 +441,14 @@ bool CUT_PASS::place_leaves(int head, unsigned depth, int min_rank) {
     }
     m_seen.next();
   }
+  // A terminal that reaches no unplaced leaf (by logic depth and support
+  // signature) is skipped: it would mark only terminals on no path to a
+  // leaf. The walk stops once every leaf is placed.
+  std::sort(m_leaf_ids.begin(), m_leaf_ids.end(), [this](int32_t a, int32_t b) {
+    return m_rank[a] != m_rank[b] ? m_rank[a] < m_rank[b] : a < b;
+  });
+  m_placed.next();
+  size_t shallowest = 0, placed = 0;
   int position = 0;
   m_stack.assign(1, FRAME{head, m_row_begin[head]});
   m_seen.mark(size_t(head));
@@ -393,15 +458,22 @@ bool CUT_PASS::place_leaves(int head, unsigned depth, int min_rank) {
     const bool expands = m_passes[x] && (!levels_matter || int64_t(m_level[x]) < int64_t(depth));
     if (expands && frame.m_next < m_row_begin[x + 1]) {
       const int y = m_row[frame.m_next++];
-      if (m_rank[y] < min_rank || !m_seen.mark_new(size_t(y))) continue;
+      if (m_rank[y] < min_rank || m_seen.is_marked(size_t(y))) continue;
+      bool needed = m_leaf_mark.is_marked(size_t(y));
+      for (size_t i = shallowest; !needed && i < m_leaf_ids.size(); ++i)
+        needed = !m_placed.is_marked(size_t(m_leaf_ids[i])) && may_reach(y, m_leaf_ids[i]);
+      if (!needed) continue;
+      m_seen.mark(size_t(y));
       m_stack.push_back(FRAME{y, m_row_begin[y]});  // `frame` may dangle from here on
       continue;
     }
     m_position[x] = position++;
     m_stack.pop_back();
+    if (!m_leaf_mark.is_marked(size_t(x))) continue;
+    m_placed.mark(size_t(x));
+    if (++placed == m_leaf_ids.size()) return true;
+    while (m_placed.is_marked(size_t(m_leaf_ids[shallowest]))) ++shallowest;
   }
-  for (int32_t leaf : m_leaf_ids) {
-    if (!m_seen.is_marked(size_t(leaf))) return false;
-  }
-  return true;
+  return false;  // a leaf the walk did not reach
 }
+
