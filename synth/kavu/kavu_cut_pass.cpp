@@ -460,8 +460,11 @@ bool CUT_PASS::place_leaves(int head, unsigned depth, int min_rank) {
       const int y = m_row[frame.m_next++];
       if (m_rank[y] < min_rank || m_seen.is_marked(size_t(y))) continue;
       bool needed = m_leaf_mark.is_marked(size_t(y));
-      for (size_t i = shallowest; !needed && i < m_leaf_ids.size(); ++i)
-        needed = !m_placed.is_marked(size_t(m_leaf_ids[i])) && may_reach(y, m_leaf_ids[i]);
+      for (size_t i = shallowest; !needed && i < m_leaf_ids.size(); ++i) {
+        const int32_t leaf = m_leaf_ids[i];
+        if (m_rank[leaf] >= m_rank[y]) break;  // by depth, none further on either
+        needed = !m_placed.is_marked(size_t(leaf)) && may_reach(y, leaf);
+      }
       if (!needed) continue;
       m_seen.mark(size_t(y));
       m_stack.push_back(FRAME{y, m_row_begin[y]});  // `frame` may dangle from here on
