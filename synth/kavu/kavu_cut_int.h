@@ -284,18 +284,20 @@ class CUT_PASS {
   size_t num_cuts() const { return m_sig.size(); }
 
  private:
-  // A set under construction, stride K; dead entries wait for compaction.
+  // A set under construction, stride K. A removed cut keeps its place with
+  // size DEAD_SIZE (more than any K, so no kept cut is a subset of it and no
+  // offered one a superset) until the set is compacted.
+  static constexpr uint8_t DEAD_SIZE = 0xFF;
   struct SET {
     std::vector<uint64_t> m_sig;
     std::vector<int32_t> m_leaves, m_reach;
-    std::vector<uint8_t> m_size, m_dead;
+    std::vector<uint8_t> m_size;
     int m_count = 0;
     void clear() {
       m_sig.clear();
       m_leaves.clear();
       m_reach.clear();
       m_size.clear();
-      m_dead.clear();
       m_count = 0;
     }
   };

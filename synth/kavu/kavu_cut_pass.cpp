@@ -240,7 +240,6 @@ inline void CUT_PASS::enumerate_node(int x) {
       m_working.m_sig.push_back(m_sig[c]);
       m_working.m_size.push_back(m_size[c]);
       m_working.m_reach.push_back(m_reach[c] + 1);
-      m_working.m_dead.push_back(0);
       m_working.m_leaves.insert(m_working.m_leaves.end(), &m_leaves[size_t(c) * m_k],
                                 &m_leaves[size_t(c) * m_k] + m_k);
       reach = std::max(reach, m_reach[c] + 1);
@@ -280,11 +279,10 @@ inline void CUT_PASS::merge_into_working(int y) {
   // Compact the result into the working set, keeping the order.
   m_working.clear();
   for (int c = 0; c < m_result.m_count; ++c) {
-    if (m_result.m_dead[c]) continue;
+    if (m_result.m_size[c] == DEAD_SIZE) continue;
     m_working.m_sig.push_back(m_result.m_sig[c]);
     m_working.m_size.push_back(m_result.m_size[c]);
     m_working.m_reach.push_back(m_result.m_reach[c]);
-    m_working.m_dead.push_back(0);
     m_working.m_leaves.insert(m_working.m_leaves.end(), &m_result.m_leaves[size_t(c) * k],
                               &m_result.m_leaves[size_t(c) * k] + k);
     ++m_working.m_count;
@@ -295,18 +293,20 @@ inline void CUT_PASS::merge_into_working(int y) {
 void CUT_PASS::offer(const int32_t* leaves, int size, uint64_t sig, int32_t reach) {
   SET& r = m_result;
   const int k = m_k;
+  const uint64_t* sigs = r.m_sig.data();
+  uint8_t* sizes = r.m_size.data();
+  const int32_t* all = r.m_leaves.data();
   for (int c = 0; c < r.m_count; ++c) {
-    if (r.m_dead[c]) continue;
-    const uint64_t old_sig = r.m_sig[c];
-    const int old_size = r.m_size[c];
-    const int32_t* old = &r.m_leaves[size_t(c) * k];
+    const uint64_t old_sig = sigs[c];
+    const int old_size = sizes[c];  // DEAD_SIZE: never a subset, never a superset
+    const int32_t* old = all + size_t(c) * k;
     if ((old_sig & ~sig) == 0 && old_size <= size && is_subset(old, old_size, leaves, size)) return;
-    if ((sig & ~old_sig) == 0 && size < old_size && is_subset(leaves, size, old, old_size)) r.m_dead[c] = 1;
+    if ((sig & ~old_sig) == 0 && size < old_size && old_size != DEAD_SIZE && is_subset(leaves, size, old, old_size))
+      sizes[c] = DEAD_SIZE;
   }
   r.m_sig.push_back(sig);
   r.m_size.push_back(uint8_t(size));
   r.m_reach.push_back(reach);
-  r.m_dead.push_back(0);
   r.m_leaves.insert(r.m_leaves.end(), leaves, leaves + size);
   r.m_leaves.resize(size_t(r.m_count + 1) * k, -1);
   ++r.m_count;
