@@ -337,20 +337,26 @@ class CUT_PASS {
   // Interval labels of a depth-first walk over the whole graph: post-order
   // number and the smallest number in the terminal's cone; a terminal
   // reaches another only if that one's number lies in its interval.
-  // Two such walks: fan-ins in row order, and in reverse row order with
-  // the roots taken the other way round.
+  // Four such walks: roots either way round, fan-ins in row order or
+  // reversed; each one rules out what the others let through.
   struct LABELS {
     std::vector<int32_t> m_post, m_cone_low;
     bool may_hold(int from, int to) const { return m_post[to] >= m_cone_low[from] && m_post[to] <= m_post[from]; }
   };
-  LABELS m_labels[2];
+  static constexpr int NUM_LABELS = 4;
+  LABELS m_labels[NUM_LABELS];
+  bool labels_allow(int from, int to) const {
+    for (const LABELS& labels : m_labels)
+      if (!labels.may_hold(from, to)) return false;
+    return true;
+  }
   bool may_reach(int from, int to) const {
     const uint64_t* a = &m_support[size_t(from) * SUPPORT_WORDS];
     const uint64_t* b = &m_support[size_t(to) * SUPPORT_WORDS];
-    return m_rank[from] > m_rank[to] && m_labels[0].may_hold(from, to) && m_labels[1].may_hold(from, to) &&
+    return m_rank[from] > m_rank[to] && labels_allow(from, to) &&
            !((b[0] & ~a[0]) | (b[1] & ~a[1]) | (b[2] & ~a[2]) | (b[3] & ~a[3]));
   }
-  void label_graph(LABELS& labels, bool reverse);
+  void label_graph(LABELS& labels, int variant);
   std::vector<int32_t> m_order;  // topological, fan-ins first
 
   // Kept cut sets: node x owns cuts m_first[x] .. m_first[x] + m_count[x].

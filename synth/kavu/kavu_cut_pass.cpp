@@ -85,8 +85,7 @@ void CUT_PASS::release() {
   free_vector(m_ordered);
   free_vector(m_rank);
   free_vector(m_support);
-  m_labels[0] = LABELS();
-  m_labels[1] = LABELS();
+  for (LABELS& labels : m_labels) labels = LABELS();
   free_vector(m_order);
   free_vector(m_first);
   free_vector(m_count);
@@ -116,8 +115,7 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
   m_quellin = quellin;
   copy_graph(netlist);
   order_graph();
-  label_graph(m_labels[0], false);
-  label_graph(m_labels[1], true);
+  for (int i = 0; i < NUM_LABELS; ++i) label_graph(m_labels[i], i);
   enumerate_all();
   const size_t n = m_oterms.size();
   m_leaf_mark.resize(n);
@@ -312,19 +310,20 @@ void CUT_PASS::offer(const int32_t* leaves, int size, uint64_t sig, int32_t reac
   ++r.m_count;
 }
 
-// One depth-first walk over the ordered graph (roots sinks first, or
-// sources first when reversed, fan-ins in row order or reversed); -1 marks
+// One depth-first walk over the ordered graph (roots sinks first or sources
+// first, fan-ins in row order or reversed, by the variant's two bits); -1 marks
 // an unvisited terminal, -2 one on the walk. Then each terminal's smallest
 // post number over its cone: a terminal in the cone of another has a post
 // number between that one's cone low and its own.
-void CUT_PASS::label_graph(LABELS& labels, bool reverse) {
+void CUT_PASS::label_graph(LABELS& labels, int variant) {
+  const bool reverse_roots = variant & 1, reverse = variant & 2;
   const size_t n = m_oterms.size();
   std::vector<int32_t>& post = labels.m_post;
   post.assign(n, -1);
   labels.m_cone_low.assign(n, 0);
   int32_t counter = 0;
   for (size_t r = 0; r < m_order.size(); ++r) {
-    const int root = m_order[reverse ? r : m_order.size() - 1 - r];
+    const int root = m_order[reverse_roots ? r : m_order.size() - 1 - r];
     if (post[root] != -1) continue;
     post[root] = -2;
     m_stack.assign(1, FRAME{root, 0});
