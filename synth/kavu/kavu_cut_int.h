@@ -320,6 +320,7 @@ class CUT_PASS {
   bool place_leaves(int head, unsigned depth, int min_rank);
 
   bool m_active = false;
+  bool m_overflow = false;
   int m_k = 0;
   bool m_quellin = false;
 

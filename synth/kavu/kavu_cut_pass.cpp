@@ -116,7 +116,12 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
   copy_graph(netlist);
   order_graph();
   for (int i = 0; i < NUM_LABELS; ++i) label_graph(m_labels[i], i);
+  m_overflow = false;
   enumerate_all();
+  if (m_overflow) {
+    release();
+    return;
+  }
   const size_t n = m_oterms.size();
   m_leaf_mark.resize(n);
   m_seen.resize(n);
@@ -210,7 +215,15 @@ void CUT_PASS::order_graph() {
 
 template <bool HW>
 inline void CUT_PASS::enumerate_range() {
-  for (int32_t x : m_order) enumerate_node<HW>(x);
+  for (int32_t x : m_order) {
+    // Ids of cuts and leaves are 32-bit: a netlist with more cuts than
+    // that gets no pass (every call enumerates its head on its own).
+    if (m_sig.size() >= MAX_PASS_CUTS) {
+      m_overflow = true;
+      return;
+    }
+    enumerate_node<HW>(x);
+  }
 }
 
 void CUT_PASS::store_cut(const int32_t* leaves, int size, uint64_t sig, int32_t reach) {
@@ -225,7 +238,6 @@ void CUT_PASS::store_cut(const int32_t* leaves, int size, uint64_t sig, int32_t 
 // row the merged unions; a cut of fan-in y has its reach raised by one.
 template <bool HW>
 inline void CUT_PASS::enumerate_node(int x) {
-  KAVU_CHECK(m_sig.size() < MAX_PASS_CUTS);
   m_first[x] = uint32_t(m_sig.size());
   const int32_t self = x;
   store_cut(&self, 1, signature_of(x), -1);
