@@ -378,7 +378,6 @@ class CUT_PASS {
     uint32_t m_next;
   };
   std::vector<FRAME> m_stack;
-  std::vector<int32_t> m_sorted;
 
 };
 

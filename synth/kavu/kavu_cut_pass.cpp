@@ -104,7 +104,6 @@ void CUT_PASS::release() {
   free_vector(m_queue);
   free_vector(m_leaf_ids);
   free_vector(m_stack);
-  free_vector(m_sorted);
 }
 
 void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
@@ -409,19 +408,26 @@ bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER:
   }
   if (!place_leaves(h, depth, min_rank)) return false;
   cuts->resize(size_t(num));
+  const int32_t* position = m_position.data();
   for (int n = 0; n < num; ++n) {
     const uint32_t c = first + uint32_t(n);
     const int size = m_size[c];
-    m_sorted.assign(&m_leaves[size_t(c) * m_k], &m_leaves[size_t(c) * m_k] + size);
-    for (int i = 1; i < size; ++i) {  // insertion sort by cone position
-      const int32_t v = m_sorted[i];
+    const int32_t* leaves = &m_leaves[size_t(c) * m_k];
+    int32_t sorted[MAX_K];
+    int32_t key[MAX_K];
+    for (int i = 0; i < size; ++i) {  // insertion sort by cone position
+      const int32_t v = leaves[i], p = position[v];
       int j = i;
-      for (; j > 0 && m_position[m_sorted[j - 1]] > m_position[v]; --j) m_sorted[j] = m_sorted[j - 1];
-      m_sorted[j] = v;
+      for (; j > 0 && key[j - 1] > p; --j) {
+        sorted[j] = sorted[j - 1];
+        key[j] = key[j - 1];
+      }
+      sorted[j] = v;
+      key[j] = p;
     }
     KAVU_WVNET_MANAGER::CUT& cut = (*cuts)[size_t(n)];
-    cut.clear();
-    for (int32_t leaf : m_sorted) cut.push_back(m_oterms[size_t(leaf)]);
+    cut.resize(size_t(size));
+    for (int i = 0; i < size; ++i) cut[size_t(i)] = m_oterms[size_t(sorted[i])];
   }
   *found = true;
   return true;
