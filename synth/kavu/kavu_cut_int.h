@@ -329,6 +329,9 @@ class CUT_PASS {
   PTR_STAMP_TABLE m_id;       // terminal -> id
   std::vector<uint32_t> m_row_begin;
   std::vector<int32_t> m_row;
+  // Per terminal: PASSES when its gate passes inside a cone, and
+  // PASSES_AS_HEAD when it does as the walk's head (a don't-unmap LUT).
+  static constexpr uint8_t PASSES = 1, PASSES_AS_HEAD = 2;
   std::vector<uint8_t> m_passes, m_ordered;
   std::vector<int32_t> m_rank;   // logic depth over the rows
   // Support signature: bit (i % 256) for every row-less terminal i reaches

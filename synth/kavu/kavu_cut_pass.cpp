@@ -158,7 +158,9 @@ void CUT_PASS::copy_graph(CDB_SGATE_NETLIST* netlist) {
   for (size_t i = 0; i < m_oterms.size(); ++i) {  // grows while drivers turn up
     const CDB_SGATE_NODE* gate = m_oterms[i]->get_my_node();
     const bool passes = cut_bounded_walk_passes(gate, no_head, flags);
-    m_passes.push_back(passes ? 1 : 0);
+    CDB_SGATE_OTERM* const as_head[] = {m_oterms[i]};
+    const bool passes_as_head = cut_bounded_walk_passes(gate, as_head, flags);
+    m_passes.push_back(uint8_t((passes ? PASSES : 0) | (passes_as_head ? PASSES_AS_HEAD : 0)));
     if (passes) {
       for (const CDB_SGATE_ITERM* iterm : gate->get_input_terms()) {
         CDB_SGATE_OTERM* driver = cut_driver_of(iterm);
@@ -381,11 +383,7 @@ bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER:
   const int h = m_id.value_or(head, -1);
   if (h < 0 || !m_ordered[h]) return false;
   // A don't-unmap LUT passes as the head but not inside another cone.
-  CUT_WALK_FLAGS flags;
-  flags.m_wide_gates = true;
-  flags.m_quellin = m_quellin;
-  CDB_SGATE_OTERM* const heads[] = {head};
-  if (cut_bounded_walk_passes(head->get_my_node(), heads, flags) != bool(m_passes[h])) return false;
+  if (bool(m_passes[h] & PASSES_AS_HEAD) != bool(m_passes[h] & PASSES)) return false;
   if (depth >= 2 && int64_t(m_node_reach[h]) > int64_t(depth) - 2) return false;
   *found = false;
   const int num = depth < 2 ? 0 : int(m_count[h]) - 1;  // without the trivial cut
@@ -448,7 +446,7 @@ bool CUT_PASS::place_leaves(int head, unsigned depth, int min_rank) {
     m_level[head] = 1;
     for (size_t i = 0; i < m_queue.size(); ++i) {
       const int x = m_queue[i];
-      if (!m_passes[x] || int64_t(m_level[x]) >= int64_t(depth)) continue;
+      if (!(m_passes[x] & PASSES) || int64_t(m_level[x]) >= int64_t(depth)) continue;
       for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) {
         const int y = m_row[p];
         if (m_rank[y] < min_rank || !m_seen.mark_new(size_t(y))) continue;
@@ -472,7 +470,7 @@ bool CUT_PASS::place_leaves(int head, unsigned depth, int min_rank) {
   while (!m_stack.empty()) {
     FRAME& frame = m_stack.back();
     const int x = frame.m_id;
-    const bool expands = m_passes[x] && (!levels_matter || int64_t(m_level[x]) < int64_t(depth));
+    const bool expands = (m_passes[x] & PASSES) && (!levels_matter || int64_t(m_level[x]) < int64_t(depth));
     if (expands && frame.m_next < m_row_begin[x + 1]) {
       const int y = m_row[frame.m_next++];
       if (m_rank[y] < min_rank || m_seen.is_marked(size_t(y))) continue;
