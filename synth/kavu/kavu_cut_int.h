@@ -341,17 +341,18 @@ class CUT_PASS {
   // Interval labels of a depth-first walk over the whole graph: post-order
   // number and the smallest number in the terminal's cone; a terminal
   // reaches another only if that one's number lies in its interval.
-  // Four such walks: roots either way round, fan-ins in row order or
+  // Up to four such walks: roots either way round, fan-ins in row order or
   // reversed; each one rules out what the others let through.
   struct LABELS {
     std::vector<int32_t> m_post, m_cone_low;
     bool may_hold(int from, int to) const { return m_post[to] >= m_cone_low[from] && m_post[to] <= m_post[from]; }
   };
   static constexpr int NUM_LABELS = 4;
+  int m_num_labels = 0;  // all four on deep graphs (long walks), else two
   LABELS m_labels[NUM_LABELS];
   bool labels_allow(int from, int to) const {
-    for (const LABELS& labels : m_labels)
-      if (!labels.may_hold(from, to)) return false;
+    for (int i = 0; i < m_num_labels; ++i)
+      if (!m_labels[i].may_hold(from, to)) return false;
     return true;
   }
   bool may_reach(int from, int to) const {

@@ -33,6 +33,8 @@ namespace {
 constexpr int SIGNATURE_BITS = 64;
 // The number of cut ids a pass holds at most (ids are 32-bit offsets).
 constexpr size_t MAX_PASS_CUTS = size_t(INT32_MAX) / CUT_PASS::MAX_K;
+// Logic depth from which a graph gets all four interval labellings.
+constexpr int DEEP_GRAPH = 64;
 
 uint64_t signature_of(int id) { return uint64_t(1) << (id % SIGNATURE_BITS); }
 
@@ -114,7 +116,12 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
   m_quellin = quellin;
   copy_graph(netlist);
   order_graph();
-  for (int i = 0; i < NUM_LABELS; ++i) label_graph(m_labels[i], i);
+  // Deep graphs make long leaf walks, where every labelling prunes more;
+  // shallow ones take the two that differ most.
+  const int depth = m_rank.empty() ? 0 : *std::max_element(m_rank.begin(), m_rank.end());
+  m_num_labels = depth >= DEEP_GRAPH ? NUM_LABELS : 2;
+  static constexpr int VARIANTS[NUM_LABELS] = {0, 3, 1, 2};
+  for (int i = 0; i < m_num_labels; ++i) label_graph(m_labels[i], VARIANTS[i]);
   m_overflow = false;
   enumerate_all();
   if (m_overflow) {
