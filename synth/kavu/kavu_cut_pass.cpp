@@ -52,17 +52,16 @@ KAVU_ALWAYS_INLINE bool is_subset(const int32_t* a, int na, const int32_t* b, in
 // Sorted union into out; -1 as soon as it would exceed k leaves.
 KAVU_ALWAYS_INLINE int merge_leaves(const int32_t* a, int na, const int32_t* b, int nb, int k, int32_t* out) {
   int i = 0, j = 0, n = 0;
-  while (i < na || j < nb) {
-    int32_t next;
-    if (j == nb || (i < na && a[i] < b[j])) next = a[i++];
-    else if (i == na || b[j] < a[i]) next = b[j++];
-    else {
-      next = a[i++];
-      ++j;
-    }
+  while (i < na && j < nb) {
     if (n == k) return -1;
-    out[n++] = next;
+    const int32_t x = a[i], y = b[j];
+    out[n++] = x <= y ? x : y;
+    i += x <= y;
+    j += y <= x;
   }
+  if (n + (na - i) + (nb - j) > k) return -1;
+  while (i < na) out[n++] = a[i++];
+  while (j < nb) out[n++] = b[j++];
   return n;
 }
 
