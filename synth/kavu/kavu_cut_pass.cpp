@@ -486,8 +486,8 @@ bool CUT_PASS::place_leaves(int head, unsigned depth, int min_rank) {
         if (m_rank[leaf] >= m_rank[y]) break;  // by depth, none further on either
         needed = !m_placed.is_marked(size_t(leaf)) && may_reach(y, leaf);
       }
+      m_seen.mark(size_t(y));  // a terminal left out stays out: the unplaced leaves only shrink
       if (!needed) continue;
-      m_seen.mark(size_t(y));
       m_stack.push_back(FRAME{y, m_row_begin[y]});  // `frame` may dangle from here on
       continue;
     }
