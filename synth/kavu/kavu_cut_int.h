@@ -262,9 +262,12 @@ class CUT_ENUMERATOR {
 //   the same order; otherwise (and for terminals on or behind a
 //   combinational loop) the head is enumerated on its own.
 // Leaf order: a returned cut lists its leaves in the head's cone order, a
-//   depth-first post-order over the bounded cone. Only terminals of logic
-//   depth at least the smallest among the leaves can lie on a path to a
-//   leaf, so the walk that finds those positions skips every other one.
+//   depth-first post-order over the bounded cone. The walk that finds the
+//   leaves' positions enters only terminals that may still reach an
+//   unplaced leaf (deeper in logic depth, holding its support signature,
+//   its number within their interval labels) and stops once every leaf is
+//   placed; what it skips holds no path to a leaf, so the leaves' order is
+//   the full walk's.
 // Invariant: the netlist does not change while the pass is active.
 // Cost: build linear in the graph plus the pairs of fan-in cuts merged, once;
 //   an answer is linear in the part of the cone above the head's leaves.
