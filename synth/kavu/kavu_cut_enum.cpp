@@ -133,15 +133,18 @@ void CUT_ENUMERATOR::run_generic(const CUT_CONE_ORDER& cone) { run_body<false>(c
 
 // Sorted union into m_union; -1 as soon as it would exceed K leaves.
 int CUT_ENUMERATOR::merge_leaves(const int* a, int na, const int* b, int nb) {
+  int* out = m_union.data();
   int i = 0, j = 0, n = 0;
-  while (i < na || j < nb) {
-    int next;
-    if (j == nb || (i < na && a[i] < b[j])) next = a[i++];
-    else if (i == na || b[j] < a[i]) next = b[j++];
-    else { next = a[i++]; ++j; }
+  while (i < na && j < nb) {
     if (n == m_k) return -1;
-    m_union[n++] = next;
+    const int x = a[i], y = b[j];
+    out[n++] = x <= y ? x : y;
+    i += x <= y;
+    j += y <= x;
   }
+  if (n + (na - i) + (nb - j) > m_k) return -1;
+  while (i < na) out[n++] = a[i++];
+  while (j < nb) out[n++] = b[j++];
   return n;
 }
 
