@@ -170,7 +170,7 @@ void KavuCutAllCuts(benchmark::State& state, const std::string& name) {
     state.SetIterationTime(cpu_seconds() - start);
   }
   state.counters["cuts"] = double(total);
-  state.counters["pass_MiB"] = double(kept) * (8 + 4 + 1 + 4.0 * k) / (1 << 20);
+  state.counters["pass_MiB"] = double(kept) * (8 + 1 + 4.0 * k) / (1 << 20);
   const ABC_FIGURES& abc = abc_once(name, k);
   if (abc.ok) {
     state.counters["abc_cuts"] = double(abc.cuts);

@@ -254,13 +254,12 @@ class CUT_ENUMERATOR {
 //   trivial cut, then the irredundant unions of its fan-ins' sets merged
 //   fan-in by fan-in. Leaves are ids in ascending order; signatures take bit
 //   (id % 64).
-// Reach: for each cut the farthest distance from its terminal of a terminal
-//   whose expansion made it; for each terminal the largest reach of any cut
-//   offered while its set was built. When a head's reach is below its walk
-//   depth minus one, every terminal those cuts expanded lies inside the
-//   head's bounded cone, so the head's own enumeration gives the same set in
-//   the same order; otherwise (and for terminals on or behind a
-//   combinational loop) the head is enumerated on its own.
+// Depth: a head whose logic depth (longest path over the rows) is below
+//   the walk depth has its whole cone inside the bounded walk, nothing
+//   stops it early, so its own enumeration makes exactly the operations
+//   that made its kept set: the same cuts in the same order. Deeper heads
+//   (and terminals on or behind a combinational loop) are enumerated on
+//   their own.
 // Leaf order: a returned cut lists its leaves in the head's cone order, a
 //   depth-first post-order over the bounded cone. The walk that finds the
 //   leaves' positions enters only terminals that may still reach an
@@ -293,13 +292,12 @@ class CUT_PASS {
   static constexpr uint8_t DEAD_SIZE = 0xFF;
   struct SET {
     std::vector<uint64_t> m_sig;
-    std::vector<int32_t> m_leaves, m_reach;
+    std::vector<int32_t> m_leaves;
     std::vector<uint8_t> m_size;
     int m_count = 0;
     void clear() {
       m_sig.clear();
       m_leaves.clear();
-      m_reach.clear();
       m_size.clear();
       m_count = 0;
     }
@@ -316,11 +314,11 @@ class CUT_PASS {
   KAVU_ALWAYS_INLINE void enumerate_node(int x);
   template <bool HW>
   KAVU_ALWAYS_INLINE void merge_into_working(int y);
-  void offer(const int32_t* leaves, int size, uint64_t sig, int32_t reach);
-  void store_cut(const int32_t* leaves, int size, uint64_t sig, int32_t reach);
+  void offer(const int32_t* leaves, int size, uint64_t sig);
+  void store_cut(const int32_t* leaves, int size, uint64_t sig);
   // Cone-order positions of the marked leaves of `head`'s cuts; false when
   // the walk misses one (no answer then).
-  bool place_leaves(int head, unsigned depth, int min_rank);
+  bool place_leaves(int head);
 
   bool m_active = false;
   bool m_overflow = false;
@@ -369,17 +367,15 @@ class CUT_PASS {
 
   // Kept cut sets: node x owns cuts m_first[x] .. m_first[x] + m_count[x].
   std::vector<uint32_t> m_first, m_count;
-  std::vector<int32_t> m_node_reach;
   std::vector<uint64_t> m_sig;
-  std::vector<int32_t> m_leaves, m_reach;
+  std::vector<int32_t> m_leaves;
   std::vector<uint8_t> m_size;
 
   // Scratch of the build and of the answers.
   SET m_working, m_result;
-  int32_t m_reach_max = 0;
   std::vector<int32_t> m_union;
   DENSE_STAMPS m_leaf_mark, m_seen, m_placed;
-  std::vector<int32_t> m_level, m_position, m_queue, m_leaf_ids;
+  std::vector<int32_t> m_position, m_leaf_ids;
   struct FRAME {
     int32_t m_id;
     uint32_t m_next;

@@ -9,16 +9,8 @@
 //   proper subset of removed (marked, then compacted in order). The sets
 //   therefore come out in the order the per-head enumeration gives them,
 //   whatever the numbering of the leaves.
-// Why the reach test is enough: a cut offered at a terminal x was made by
-//   expanding terminals along paths from x no longer than its reach. In the
-//   bounded cone of a head h with depth D a terminal at distance d from h
-//   has level d + 1, and is expanded when that is below D and its gate
-//   passes. So when every cut offered while h's set was built has a reach of
-//   at most D - 2, each terminal they expanded is expanded in h's cone too,
-//   and the cuts the bound removes (those with a deeper expansion) never led
-//   to an offered cut; the per-head run makes the same offers in the same
-//   order.
-// Cost: see kavu_cut_int.h; the kept sets cost 8 + 4 + 1 + 4K bytes per cut
+// Why the kept sets hold: see Depth in kavu_cut_int.h.
+// Cost: see kavu_cut_int.h; the kept sets cost 8 + 1 + 4K bytes per cut
 //   plus 20 bytes per terminal, all freed by release().
 #include <algorithm>
 #include <climits>
@@ -90,19 +82,15 @@ void CUT_PASS::release() {
   free_vector(m_order);
   free_vector(m_first);
   free_vector(m_count);
-  free_vector(m_node_reach);
   free_vector(m_sig);
   free_vector(m_leaves);
-  free_vector(m_reach);
   free_vector(m_size);
   m_working = SET();
   m_result = SET();
   m_leaf_mark = DENSE_STAMPS();
   m_seen = DENSE_STAMPS();
   m_placed = DENSE_STAMPS();
-  free_vector(m_level);
   free_vector(m_position);
-  free_vector(m_queue);
   free_vector(m_leaf_ids);
   free_vector(m_stack);
 }
@@ -131,7 +119,6 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
   m_leaf_mark.resize(n);
   m_seen.resize(n);
   m_placed.resize(n);
-  m_level.assign(n, 0);
   m_position.assign(n, 0);
   m_active = true;
 }
@@ -233,22 +220,19 @@ inline void CUT_PASS::enumerate_range() {
   }
 }
 
-void CUT_PASS::store_cut(const int32_t* leaves, int size, uint64_t sig, int32_t reach) {
+void CUT_PASS::store_cut(const int32_t* leaves, int size, uint64_t sig) {
   m_sig.push_back(sig);
   m_size.push_back(uint8_t(size));
-  m_reach.push_back(reach);
   m_leaves.insert(m_leaves.end(), leaves, leaves + size);
   m_leaves.resize(m_sig.size() * size_t(m_k), -1);
 }
 
-// The trivial cut (reach -1: nothing expanded), then for a terminal with a
-// row the merged unions; a cut of fan-in y has its reach raised by one.
+// The trivial cut, then for a terminal with a row the merged unions.
 template <bool HW>
 inline void CUT_PASS::enumerate_node(int x) {
   m_first[x] = uint32_t(m_sig.size());
   const int32_t self = x;
-  store_cut(&self, 1, signature_of(x), -1);
-  int32_t reach = -1;
+  store_cut(&self, 1, signature_of(x));
   const uint32_t begin = m_row_begin[x], end = m_row_begin[x + 1];
   if (begin < end) {
     const int y = m_row[begin];
@@ -256,21 +240,15 @@ inline void CUT_PASS::enumerate_node(int x) {
     for (uint32_t c = m_first[y]; c < m_first[y] + m_count[y]; ++c) {
       m_working.m_sig.push_back(m_sig[c]);
       m_working.m_size.push_back(m_size[c]);
-      m_working.m_reach.push_back(m_reach[c] + 1);
       m_working.m_leaves.insert(m_working.m_leaves.end(), &m_leaves[size_t(c) * m_k],
                                 &m_leaves[size_t(c) * m_k] + m_k);
-      reach = std::max(reach, m_reach[c] + 1);
     }
     m_working.m_count = int(m_count[y]);
-    m_reach_max = reach;
     for (uint32_t p = begin + 1; p < end; ++p) merge_into_working<HW>(m_row[p]);
-    reach = m_reach_max;
     for (int c = 0; c < m_working.m_count; ++c)
-      store_cut(&m_working.m_leaves[size_t(c) * m_k], m_working.m_size[c], m_working.m_sig[c],
-                m_working.m_reach[c]);
+      store_cut(&m_working.m_leaves[size_t(c) * m_k], m_working.m_size[c], m_working.m_sig[c]);
   }
   m_count[x] = uint32_t(m_sig.size()) - m_first[x];
-  m_node_reach[x] = reach;
 }
 
 template <bool HW>
@@ -282,15 +260,12 @@ inline void CUT_PASS::merge_into_working(int y) {
     const uint64_t sig_a = m_working.m_sig[a];
     const int32_t* leaves_a = &m_working.m_leaves[size_t(a) * k];
     const int size_a = m_working.m_size[a];
-    const int32_t reach_a = m_working.m_reach[a];
     for (uint32_t b = first; b < last; ++b) {
       const uint64_t sig = sig_a | m_sig[b];
       if (kavu_popcount(sig) > k) continue;
       const int size = merge_leaves(leaves_a, size_a, &m_leaves[size_t(b) * k], m_size[b], k, m_union.data());
       if (size < 0) continue;
-      const int32_t reach = std::max(reach_a, m_reach[b] + 1);
-      m_reach_max = std::max(m_reach_max, reach);
-      offer(m_union.data(), size, sig, reach);
+      offer(m_union.data(), size, sig);
     }
   }
   // Compact the result into the working set, keeping the order.
@@ -299,7 +274,6 @@ inline void CUT_PASS::merge_into_working(int y) {
     if (m_result.m_size[c] == DEAD_SIZE) continue;
     m_working.m_sig.push_back(m_result.m_sig[c]);
     m_working.m_size.push_back(m_result.m_size[c]);
-    m_working.m_reach.push_back(m_result.m_reach[c]);
     m_working.m_leaves.insert(m_working.m_leaves.end(), &m_result.m_leaves[size_t(c) * k],
                               &m_result.m_leaves[size_t(c) * k] + k);
     ++m_working.m_count;
@@ -307,7 +281,7 @@ inline void CUT_PASS::merge_into_working(int y) {
 }
 
 // Dominance as in the per-head enumeration, with removal by mark.
-void CUT_PASS::offer(const int32_t* leaves, int size, uint64_t sig, int32_t reach) {
+void CUT_PASS::offer(const int32_t* leaves, int size, uint64_t sig) {
   SET& r = m_result;
   const int k = m_k;
   const uint64_t* sigs = r.m_sig.data();
@@ -323,7 +297,6 @@ void CUT_PASS::offer(const int32_t* leaves, int size, uint64_t sig, int32_t reac
   }
   r.m_sig.push_back(sig);
   r.m_size.push_back(uint8_t(size));
-  r.m_reach.push_back(reach);
   r.m_leaves.insert(r.m_leaves.end(), leaves, leaves + size);
   r.m_leaves.resize(size_t(r.m_count + 1) * k, -1);
   ++r.m_count;
@@ -373,7 +346,6 @@ void CUT_PASS::enumerate_all() {
   const size_t n = m_oterms.size();
   m_first.assign(n, 0);
   m_count.assign(n, 0);
-  m_node_reach.assign(n, 0);
   m_union.assign(size_t(m_k) + 1, 0);
   if (kavu_cpu_has_popcnt()) enumerate_range_popcnt();
   else enumerate_range<false>();
@@ -390,27 +362,26 @@ bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER:
   if (h < 0 || !m_ordered[h]) return false;
   // A don't-unmap LUT passes as the head but not inside another cone.
   if (bool(m_passes[h] & PASSES_AS_HEAD) != bool(m_passes[h] & PASSES)) return false;
-  if (depth >= 2 && int64_t(m_node_reach[h]) > int64_t(depth) - 2) return false;
+  // A head deeper than the walk: its cone is cut short, its set may differ.
+  if (depth >= 2 && int64_t(m_rank[h]) >= int64_t(depth)) return false;
   *found = false;
   const int num = depth < 2 ? 0 : int(m_count[h]) - 1;  // without the trivial cut
   if (num == 0) {
     cuts->clear();
     return true;
   }
-  // The leaves of every cut, marked, and the smallest logic depth among them.
+  // The leaves of every cut, marked.
   m_leaf_mark.next();
   m_leaf_ids.clear();
-  int min_rank = INT_MAX;
   const uint32_t first = m_first[h] + 1;
   for (uint32_t c = first; c < first + uint32_t(num); ++c) {
     for (int i = 0; i < m_size[c]; ++i) {
       const int32_t leaf = m_leaves[size_t(c) * m_k + i];
       if (!m_leaf_mark.mark_new(size_t(leaf))) continue;
       m_leaf_ids.push_back(leaf);
-      min_rank = std::min(min_rank, m_rank[leaf]);
     }
   }
-  if (!place_leaves(h, depth, min_rank)) return false;
+  if (!place_leaves(h)) return false;
   cuts->resize(size_t(num));
   const int32_t* position = m_position.data();
   for (int n = 0; n < num; ++n) {
@@ -438,33 +409,13 @@ bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER:
 }
 
 // Positions of the marked leaves in the depth-first post-order of the head's
-// bounded cone. Terminals of logic depth below min_rank reach no leaf and
-// are skipped; the order among the others is the full walk's. Levels come
-// from a breadth-first walk over the same terminals unless no terminal there
-// can be deep enough to stop the walk.
-bool CUT_PASS::place_leaves(int head, unsigned depth, int min_rank) {
-  const int64_t longest = int64_t(m_rank[head]) - min_rank + 1;  // level bound above min_rank
-  const bool levels_matter = longest >= int64_t(depth);
+// cone. The head is shallower than the walk depth, so every terminal with a
+// row in the cone is expanded.
+bool CUT_PASS::place_leaves(int head) {
   m_seen.next();
-  if (levels_matter) {
-    m_queue.assign(1, head);
-    m_seen.mark(size_t(head));
-    m_level[head] = 1;
-    for (size_t i = 0; i < m_queue.size(); ++i) {
-      const int x = m_queue[i];
-      if (!(m_passes[x] & PASSES) || int64_t(m_level[x]) >= int64_t(depth)) continue;
-      for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) {
-        const int y = m_row[p];
-        if (m_rank[y] < min_rank || !m_seen.mark_new(size_t(y))) continue;
-        m_level[y] = m_level[x] + 1;
-        m_queue.push_back(y);
-      }
-    }
-    m_seen.next();
-  }
-  // A terminal that reaches no unplaced leaf (by logic depth and support
-  // signature) is skipped: it would mark only terminals on no path to a
-  // leaf. The walk stops once every leaf is placed.
+  // A terminal that reaches no unplaced leaf (by logic depth, support
+  // signature and interval labels) is skipped: it would mark only terminals
+  // on no path to a leaf. The walk stops once every leaf is placed.
   std::sort(m_leaf_ids.begin(), m_leaf_ids.end(), [this](int32_t a, int32_t b) {
     return m_rank[a] != m_rank[b] ? m_rank[a] < m_rank[b] : a < b;
   });
@@ -476,10 +427,9 @@ bool CUT_PASS::place_leaves(int head, unsigned depth, int min_rank) {
   while (!m_stack.empty()) {
     FRAME& frame = m_stack.back();
     const int x = frame.m_id;
-    const bool expands = (m_passes[x] & PASSES) && (!levels_matter || int64_t(m_level[x]) < int64_t(depth));
-    if (expands && frame.m_next < m_row_begin[x + 1]) {
+    if (frame.m_next < m_row_begin[x + 1]) {
       const int y = m_row[frame.m_next++];
-      if (m_rank[y] < min_rank || m_seen.is_marked(size_t(y))) continue;
+      if (m_seen.is_marked(size_t(y))) continue;
       bool needed = m_leaf_mark.is_marked(size_t(y));
       for (size_t i = shallowest; !needed && i < m_leaf_ids.size(); ++i) {
         const int32_t leaf = m_leaf_ids[i];
