@@ -261,7 +261,7 @@ class CUT_ENUMERATOR {
 //   (and terminals on or behind a combinational loop) are enumerated on
 //   their own.
 // Leaf order: a returned cut lists its leaves in the head's cone order, a
-//   depth-first post-order over the bounded cone. The walk that finds the
+//   depth-first post-order over its cone. The walk that finds the
 //   leaves' positions enters only terminals that may still reach an
 //   unplaced leaf (deeper in logic depth, holding its support signature,
 //   its number within their interval labels) and stops once every leaf is
