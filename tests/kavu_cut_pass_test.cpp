@@ -170,9 +170,9 @@ const unsigned UNBOUNDED = UINT_MAX;
 const ENUM_CASE CASES[] = {
     {"epfl/ctrl", 4, {0, 1, 2, 3, 5, 8, UNBOUNDED}},
     {"epfl/router", 3, {2, 4, 7, UNBOUNDED}},
-    {"epfl/int2float", 6, {3, 6, 10, UNBOUNDED}},
+    {"epfl/int2float", 6, {3, 10, UNBOUNDED}},
     {"lut6/ctrl", 6, {2, 3, 4, UNBOUNDED}},
-    {"mcnc/s298", 4, {3, 6, UNBOUNDED}},
+    {"mcnc/s298", 4, {3, 12}},
     {"small/crc8_generic", 5, {2, 4, UNBOUNDED}},
     {"small/mult6_lut4", 4, {3, 5, UNBOUNDED}},
 };
