@@ -23,8 +23,10 @@
 namespace {
 
 constexpr int SIGNATURE_BITS = 64;
-// The number of cut ids a pass holds at most (ids are 32-bit offsets).
-constexpr size_t MAX_PASS_CUTS = size_t(INT32_MAX) / CUT_PASS::MAX_K;
+// The number of cuts a pass keeps at most: 2^25, about 1.1 GB at K = 6
+// (and far below what 32-bit leaf offsets allow).
+constexpr size_t MAX_PASS_CUTS = size_t(1) << 25;
+static_assert(MAX_PASS_CUTS * CUT_PASS::MAX_K <= size_t(INT32_MAX));
 // Logic depth from which a graph gets all four interval labellings.
 constexpr int DEEP_GRAPH = 64;
 
@@ -210,8 +212,8 @@ void CUT_PASS::order_graph() {
 template <bool HW>
 inline void CUT_PASS::enumerate_range() {
   for (int32_t x : m_order) {
-    // Ids of cuts and leaves are 32-bit: a netlist with more cuts than
-    // that gets no pass (every call enumerates its head on its own).
+    // A netlist with more cuts than that gets no pass (every call
+    // enumerates its head on its own), so the pass's memory stays bounded.
     if (m_sig.size() >= MAX_PASS_CUTS) {
       m_overflow = true;
       return;
