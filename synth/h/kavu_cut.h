@@ -166,10 +166,11 @@ class KAVU_WVNET_MANAGER {
   // `netlist` with this max_cut_size (at most 16), no mandatory terminal
   // and the debug key off answers from cut sets enumerated once for the
   // whole netlist: the same cuts, leaves and order as without the pass, for
-  // any depth. Other calls enumerate as usual, and so does every call when
-  // the netlist has more than 2^25 cuts (no pass is kept). The netlist must
-  // not change while the pass is active. end_cut_pass, a new begin_cut_pass
-  // or the manager's end frees the sets.
+  // any depth (a head whose logic depth reaches the walk depth is still
+  // enumerated on its own). Other calls enumerate as usual, and so does
+  // every call when the netlist has more than 2^25 cuts (no pass is kept).
+  // The netlist must not change while the pass is active. end_cut_pass, a
+  // new begin_cut_pass or the manager's end frees the sets.
   void begin_cut_pass(CDB_SGATE_NETLIST* netlist, unsigned max_cut_size);
   void end_cut_pass();
   // The number of cuts (trivial ones included) the active pass keeps; 0
