@@ -1,0 +1,399 @@
+// kavu_subnet.cpp — sub-netlist extraction and stitch-back (model in
+// kavu_subnet.h) and the tri-state chain repair that follows a stitch-back.
+//
+// Rewiring never walks a fan-out chain it edits: each chain is copied into
+// the builder's scratch vector first. Gates leave a netlist before they join
+// another (a gate is linked in one netlist at a time).
+#include "kavu_subnet.h"
+
+#include <cstdio>
+
+#include "cfg/cfg.h"
+#include "cmp/cmp.h"
+#include "hdb/hdb.h"
+#include "kavu_check.h"
+#include "kavu_helper_predicates.h"
+#include "kavu_msg.h"
+
+namespace {
+
+// The primitive source component of names made for synthesis pins.
+const int SUBNET_PIN_PRIMITIVE = 88;
+
+const char* hpath_text(const std::string& s) { return s.c_str(); }
+
+// The value a tied input terminal delivers: VCC unless its inversion is set.
+bool tied_value(const CDB_SGATE_ITERM* t) { return !t->is_inverted(); }
+
+}  // namespace
+
+KAVU_SUBNET::KAVU_SUBNET(CDB_SGATE_NETLIST* full_netlist, CMP_FACADE* facade,
+                         CDB_SGATE_NETLIST::INFO_ALLOCATE_FN info_allocate,
+                         CDB_SGATE_NETLIST::INFO_DELETE_FN info_delete)
+    : m_full_netlist(full_netlist),
+      m_facade(facade),
+      m_debug(cfg_is_on("kavu_subnet_debug", false)),
+      m_info_allocate(info_allocate),
+      m_info_delete(info_delete) {
+  KAVU_CHECK(full_netlist);
+  KAVU_CHECK(facade);
+}
+
+KAVU_SUBNET::~KAVU_SUBNET() {
+  kavu_subnet_clear();
+  // Release the storage, not only the contents.
+  std::set<CDB_SGATE_NODE*>().swap(m_internal_nodes);
+  std::vector<CDB_SGATE_OTERM*>().swap(m_fanin_oterms);
+  std::vector<CDB_SGATE_OTERM*>().swap(m_fanout_oterms);
+  std::vector<CDB_SGATE_ITERM*>().swap(m_scratch_fanouts);
+}
+
+CDB_SGATE_IO* KAVU_SUBNET::get_output_pin_of(CDB_SGATE_OTERM* fanout_oterm) const {
+  auto it = m_oterm_to_output_pin.find(fanout_oterm);
+  return it == m_oterm_to_output_pin.end() ? nullptr : it->second;
+}
+
+CDB_SGATE_IO* KAVU_SUBNET::get_input_pin_of(CDB_SGATE_OTERM* fanin_oterm) const {
+  auto it = m_oterm_to_input_pin.find(fanin_oterm);
+  return it == m_oterm_to_input_pin.end() ? nullptr : it->second;
+}
+
+void KAVU_SUBNET::kavu_subnet_create(std::vector<CDB_SGATE_NODE*>& new_nodes) {
+  KAVU_CHECK(m_subnetlist == nullptr);
+  if (m_debug) kavu_debug("Creating subnetlist... ");
+  m_new_nodes = &new_nodes;
+  m_subnetlist = new CDB_SGATE_NETLIST();
+  m_subnetlist->set_is_partition_netlist(true);
+  if (m_info_allocate || m_info_delete) m_subnetlist->set_info_functions_and_allocate(m_info_allocate, m_info_delete);
+  m_subnetlist->prepare_for_use();
+  kavu_subnet_collect_boundary();
+  kavu_subnet_move_into();
+  m_new_nodes = nullptr;  // the caller's vector is read during this call only
+}
+
+// ---------------------------------------------------------------- boundary
+
+void KAVU_SUBNET::kavu_subnet_collect_boundary() {
+  KAVU_CHECK(m_new_nodes && m_subnetlist);
+  if (m_debug) kavu_debug("Filling sets and vectors of fanin and fanout oterms...");
+  // Validate everything before anything is recorded: each gate linked in the
+  // full netlist, each once.
+  for (CDB_SGATE_NODE* node : *m_new_nodes) {
+    KAVU_CHECK(node && node->get_netlist() == m_full_netlist);
+    m_internal_nodes.insert(node);
+  }
+  KAVU_CHECK(m_internal_nodes.size() == m_new_nodes->size());
+
+  for (CDB_SGATE_NODE* node : *m_new_nodes) {
+    const int n_in = node->get_number_of_input_terms();
+    for (int i = 0; i < n_in; ++i) {
+      CDB_SGATE_ITERM* t = node->get_input_term(i);
+      if (!t) continue;
+      CDB_SGATE_OTERM* s = t->get_source();
+      if (!s || is_internal(s->get_my_node())) continue;
+      if (m_debug && node->get_sgate_type() == CDB_SGATE_TRI_BUS_ENUM)
+        kavu_debug("tribus %s %s has feeder %s %s", node->get_debug_name().c_str(), hpath_text(node->get_string_hpath()),
+                   s->get_my_node()->get_debug_name().c_str(), hpath_text(s->get_my_node()->get_string_hpath()));
+      if (m_fanin_oterm_set.insert(s).second) m_fanin_oterms.push_back(s);
+    }
+    const int n_out = node->get_output_count();
+    for (int o = 0; o < n_out; ++o) {
+      CDB_SGATE_OTERM* out = node->get_output_term(o);
+      if (!out) continue;
+      for (CDB_SGATE_ITERM* sink : out->fanouts()) {
+        if (is_internal(sink->get_my_node())) continue;
+        if (m_fanout_oterm_set.insert(out).second) m_fanout_oterms.push_back(out);
+        break;
+      }
+    }
+  }
+  if (m_debug)
+    kavu_debug("Done filling sets: %d fanin oterms, %d fanout oterms, %d internal gates", int(m_fanin_oterms.size()),
+               int(m_fanout_oterms.size()), int(m_internal_nodes.size()));
+}
+
+// ---------------------------------------------------------------- move
+
+void KAVU_SUBNET::move_sinks(CDB_SGATE_OTERM* from, CDB_SGATE_OTERM* to, bool internal_sinks) {
+  from->copy_fanouts(m_scratch_fanouts);
+  for (CDB_SGATE_ITERM* sink : m_scratch_fanouts) {
+    if (is_internal(sink->get_my_node()) != internal_sinks) continue;
+    const bool inverted = sink->is_inverted();
+    sink->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
+    to->insert_fanout(sink);
+    if (inverted) sink->set_invert();
+    else sink->clear_invert();
+  }
+}
+
+void KAVU_SUBNET::kavu_subnet_move_into() {
+  KAVU_CHECK(m_new_nodes && m_subnetlist);
+  if (m_debug) kavu_debug("Creating a subnetlist...");
+  for (CDB_SGATE_NODE* node : m_full_netlist->get_node_list())
+    if (node) node->clear_deletion_mark();
+
+  // Pins are named under the parent of the first new gate that has a name.
+  HDB_INSTANCE_NAME* parent = nullptr;
+  bool some_named = false;
+  for (CDB_SGATE_NODE* node : *m_new_nodes) {
+    if (!node->get_instance_name()) continue;
+    some_named = true;
+    parent = node->get_instance_name()->get_parent();
+    break;
+  }
+  if (!parent && m_debug)
+    kavu_debug("Didn't find parent name (%d internal nodes, found %swith name)", int(m_internal_nodes.size()),
+               some_named ? "some " : "none ");
+
+  int number = 0;
+  for (CDB_SGATE_OTERM* s : m_fanin_oterms) {
+    CDB_SGATE_IO* pin = new CDB_SGATE_IO(nullptr, CDB_IO_INPUT);
+    kavu_subnet_make_pin_name(pin, number++, parent);
+    m_subnetlist->add_node(pin, true);
+    m_input_pin_to_oterm[pin] = s;
+    m_oterm_to_input_pin[s] = pin;
+  }
+  for (CDB_SGATE_OTERM* out : m_fanout_oterms) {
+    CDB_SGATE_IO* pin = new CDB_SGATE_IO(nullptr, CDB_IO_OUTPUT);
+    if (!pin->get_input_term(0)) pin->set_input_term(new CDB_SGATE_ITERM(pin), 0);
+    kavu_subnet_make_pin_name(pin, number++, parent);
+    m_subnetlist->add_node(pin, true);
+    m_output_pin_to_oterm[pin] = out;
+    m_oterm_to_output_pin[out] = pin;
+    CDB_SGATE_IO* temporary = new CDB_SGATE_IO(nullptr, CDB_IO_INPUT);
+    kavu_subnet_make_pin_name(temporary, number++, parent);
+    m_output_pin_to_temporary_oterm[pin] = temporary->get_output_term(0);
+  }
+
+  // Unlink the new gates from the full netlist, then link them in the
+  // sub-netlist. The delete mark is borrowed for the unlink only; the
+  // changed mark it raises is put back as it was.
+  std::vector<char> was_changed;
+  was_changed.reserve(m_new_nodes->size());
+  for (CDB_SGATE_NODE* node : *m_new_nodes) {
+    was_changed.push_back(node->is_changed());
+    node->mark_for_deletion();
+  }
+  m_full_netlist->delete_flagged_nodes();
+  for (size_t i = 0; i < m_new_nodes->size(); ++i) {
+    CDB_SGATE_NODE* node = (*m_new_nodes)[i];
+    node->clear_deletion_mark();
+    if (!was_changed[i]) node->set_changed(false);
+    m_subnetlist->add_node(node, true);
+    const int n_out = node->get_output_count();
+    for (int o = 0; o < n_out; ++o)
+      if (CDB_SGATE_OTERM* out = node->get_output_term(o)) out->set_aux3(0);
+  }
+
+  for (CDB_SGATE_OTERM* s : m_fanin_oterms) {
+    CDB_SGATE_IO* pin = m_oterm_to_input_pin[s];
+    KAVU_CHECK(pin != 0 && kavu_is_a_input_pin(pin));
+    move_sinks(s, pin->get_output_term(0), true);
+  }
+  for (CDB_SGATE_OTERM* out : m_fanout_oterms) {
+    CDB_SGATE_IO* pin = m_oterm_to_output_pin[out];
+    KAVU_CHECK(m_output_pin_to_temporary_oterm[pin]);
+    move_sinks(out, m_output_pin_to_temporary_oterm[pin], false);
+    KAVU_CHECK(pin != 0 && kavu_is_a_output_pin(pin));
+    out->insert_fanout(pin->get_input_term(0));
+    if (m_debug)
+      kavu_debug("created output pin %s connected to %s %s", hpath_text(pin->get_string_hpath()),
+                 out->get_my_node()->get_string_type_name(), hpath_text(out->get_my_node()->get_string_hpath()));
+  }
+  if (m_debug)
+    kavu_debug("Done creating a subnetlist. Created %d input pins, %d output pins to contain %d internal gates.",
+               int(m_input_pin_to_oterm.size()), int(m_output_pin_to_oterm.size()), int(m_internal_nodes.size()));
+}
+
+void KAVU_SUBNET::kavu_subnet_make_pin_name(CDB_SGATE_NODE* pin, int number, HDB_INSTANCE_NAME* parent) {
+  KAVU_CHECK(pin && pin->cast_to_io());
+  HDB_NAMESPACE* ns = m_facade->get_namespace();
+  HDB_INSTANCE_NAME* parent_name = parent ? parent : ns->get_root();
+  KAVU_CHECK(parent_name != NULL);
+  char text[32];
+  std::snprintf(text, sizeof text, "_subnet_pin_%d", number);
+  HDB_INSTANCE_NAME* final_name = parent_name->find_in_children(text, 1);
+  if (!final_name)
+    final_name = HDB_INSTANCE_NAME::create_normal_name(
+        nullptr, text, parent_name->get_namespace()->get_source_components()->get_primitive(SUBNET_PIN_PRIMITIVE),
+        nullptr, parent_name);
+  KAVU_CHECK(final_name);
+  pin->set_instance_name(final_name);
+  if (CDB_SGATE_OTERM* out = pin->get_output_term(0)) out->set_instance_name(final_name);
+}
+
+// ---------------------------------------------------------------- stitch back
+
+bool KAVU_SUBNET::is_moved_pin(CDB_SGATE_IO* pin) const {
+  return is_internal(pin) && !pin->is_made_by_synthesis();
+}
+
+void KAVU_SUBNET::stitch_output_pins(std::vector<CDB_SGATE_NODE*>& destroy) {
+  const std::vector<CDB_SGATE_IO*> pins = m_subnetlist->get_output_pins();  // copy: unlinking edits the list
+  for (CDB_SGATE_IO* opin : pins) {
+    if (opin->get_io_type() != CDB_IO_OUTPUT) continue;
+    auto found = m_output_pin_to_oterm.find(opin);
+    if (found == m_output_pin_to_oterm.end()) {
+      if (m_debug && !is_moved_pin(opin))
+        kavu_debug("stitch_back in subnet: found output pin %s", hpath_text(opin->get_string_hpath()));
+      continue;
+    }
+    CDB_SGATE_ITERM* opin_iterm = opin->get_input_term(0);
+    KAVU_CHECK(opin_iterm && cdb_is_connected( opin_iterm ));
+    const bool inverted = opin_iterm->is_inverted();
+    const bool constant = opin_iterm->is_vcc_or_gnd();
+    // A tie delivers VCC unless its inversion is set: the inversion is part
+    // of the constant, not something to apply to it a second time.
+    const bool value = constant && tied_value(opin_iterm);
+    CDB_SGATE_OTERM* opin_source = opin_iterm->get_source();
+    opin_iterm->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
+    auto temporary = m_output_pin_to_temporary_oterm.find(opin);
+    KAVU_CHECK(temporary != m_output_pin_to_temporary_oterm.end() && "m_output_pin_to_temporary_oterm[opin]");
+    CDB_SGATE_OTERM* parked = temporary->second;
+    if (!constant) {
+      KAVU_CHECK(opin_source);
+      opin_source->adopt_fanouts(parked, inverted);
+    } else {
+      parked->set_all_fanouts_constant(value);
+    }
+    destroy.push_back(parked->get_my_node());
+    m_output_pin_to_temporary_oterm.erase(temporary);
+    m_subnetlist->delete_node(opin);
+    destroy.push_back(opin);
+  }
+}
+
+void KAVU_SUBNET::stitch_input_pins(std::vector<CDB_SGATE_NODE*>& destroy) {
+  const std::vector<CDB_SGATE_IO*> pins = m_subnetlist->get_input_pins();  // copy: unlinking edits the list
+  for (CDB_SGATE_IO* ipin : pins) {
+    if (ipin->get_io_type() != CDB_IO_INPUT) continue;
+    auto found = m_input_pin_to_oterm.find(ipin);
+    if (found == m_input_pin_to_oterm.end()) {
+      if (m_debug && !is_moved_pin(ipin))
+        kavu_debug("stitch_back in subnet: found input pin %s", hpath_text(ipin->get_string_hpath()));
+      continue;
+    }
+    CDB_SGATE_OTERM* pin_out = ipin->get_output_term(0);
+    if (pin_out->has_fanout()) found->second->adopt_fanouts(pin_out, pin_out->is_inverted());
+    m_subnetlist->delete_node(ipin);
+    destroy.push_back(ipin);
+  }
+}
+
+void KAVU_SUBNET::move_remaining_nodes_back() {
+  for (auto it = m_subnetlist->begin_node_list(); it != m_subnetlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* node = *it;
+    if (!node) continue;
+    // Pins synthesis made stay behind: in the full netlist they would be
+    // ports the design does not have.
+    if (CDB_SGATE_IO* pin = node->cast_to_io(); pin && !is_moved_pin(pin)) continue;
+    m_subnetlist->delete_node(it);
+    m_full_netlist->add_node(node, true);
+    const int n_out = node->get_output_count();
+    for (int o = 0; o < n_out; ++o)
+      if (CDB_SGATE_OTERM* out = node->get_output_term(o)) out->set_aux3(0);
+  }
+}
+
+void KAVU_SUBNET::kavu_subnet_stitch_back() {
+  KAVU_CHECK(m_subnetlist);
+  if (m_debug) kavu_debug("Stitching back uncloned subnetlist...");
+  m_subnetlist->reset_info_functions_and_delete();
+  std::vector<CDB_SGATE_NODE*> destroy;
+  destroy.reserve(m_input_pin_to_oterm.size() + 2 * m_output_pin_to_oterm.size());
+  stitch_output_pins(destroy);
+  stitch_input_pins(destroy);
+  move_remaining_nodes_back();
+  m_full_netlist->set_is_partition_netlist(true);
+  // What is left (pins synthesis made, cut from the moved logic as they go)
+  // dies with the sub-netlist.
+  delete m_subnetlist;
+  m_subnetlist = nullptr;
+  for (CDB_SGATE_NODE* node : destroy) delete node;
+}
+
+void KAVU_SUBNET::kavu_subnet_clear() {
+  m_internal_nodes.clear();
+  m_fanin_oterm_set.clear();
+  m_fanout_oterm_set.clear();
+  m_new_nodes = nullptr;
+  m_fanin_oterms.clear();
+  m_fanout_oterms.clear();
+  m_input_pin_to_oterm.clear();
+  m_output_pin_to_oterm.clear();
+  m_oterm_to_input_pin.clear();
+  m_oterm_to_output_pin.clear();
+  // Temporary pins belong to no netlist; destroying one leaves the outside
+  // sinks it parked unconnected.
+  for (auto& entry : m_output_pin_to_temporary_oterm)
+    if (entry.second) delete entry.second->get_my_node();
+  m_output_pin_to_temporary_oterm.clear();
+  m_scratch_fanouts.clear();
+  if (m_subnetlist) {
+    m_subnetlist->reset_info_functions_and_delete();
+    delete m_subnetlist;
+    m_subnetlist = nullptr;
+  }
+}
+
+// ---------------------------------------------------------------- tri-state chains
+
+namespace {
+
+CDB_SGATE_IO_BUF* tristate_io_buf(CDB_SGATE_NODE* node) {
+  if (!node || node->get_sgate_type() != CDB_SGATE_IO_BUF_ENUM) return nullptr;
+  CDB_SGATE_IO_BUF* b = node->cast_to_io_buf();
+  return b && b->get_io_buf_type() == CDB_IO_BUF_TRI ? b : nullptr;
+}
+
+// The first tri-state bus fed by the terminal, or null.
+CDB_SGATE_NODE* first_bus_sink(CDB_SGATE_OTERM* out) {
+  for (CDB_SGATE_ITERM* sink : out->fanouts())
+    if (sink->get_my_node()->get_sgate_type() == CDB_SGATE_TRI_BUS_ENUM) return sink->get_my_node();
+  return nullptr;
+}
+
+// The buffer's driving tri-state IO buffer when the buffer is a redundant
+// link of a chain (enable tied to VCC, output into a bus), else null.
+CDB_SGATE_OTERM* redundant_chain_driver(CDB_SGATE_NODE* node, CDB_SGATE_NODE** bus) {
+  CDB_SGATE_IO_BUF* buf = tristate_io_buf(node);
+  if (!buf || buf->get_number_of_input_terms() < 2) return nullptr;
+  CDB_SGATE_ITERM* data = buf->get_input_term(0);
+  CDB_SGATE_ITERM* enable = buf->get_input_term(1);
+  if (!data || !enable || !enable->is_vcc()) return nullptr;
+  CDB_SGATE_OTERM* driver = data->get_source();
+  if (!driver || driver->get_my_node() == buf || !tristate_io_buf(driver->get_my_node())) return nullptr;
+  CDB_SGATE_OTERM* out = buf->get_output_term(0);
+  if (!out) return nullptr;
+  *bus = first_bus_sink(out);
+  if (!*bus || !(*bus)->get_output_term(0) || (*bus)->get_output_term(0) == driver) return nullptr;
+  return driver;
+}
+
+}  // namespace
+
+int kavu_subnet_repair_tristate_chains(CDB_SGATE_NETLIST* netlist) {
+  KAVU_CHECK(netlist);
+  std::vector<CDB_SGATE_NODE*> candidates;
+  for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
+    CDB_SGATE_NODE* bus = nullptr;
+    if (node && redundant_chain_driver(node, &bus)) candidates.push_back(node);
+  }
+  std::vector<CDB_SGATE_NODE*> removed;
+  for (CDB_SGATE_NODE* buf : candidates) {
+    // An earlier repair may have rewired this buffer: decide again.
+    CDB_SGATE_NODE* bus = nullptr;
+    CDB_SGATE_OTERM* driver = redundant_chain_driver(buf, &bus);
+    if (!driver) continue;
+    bus->get_output_term(0)->adopt_fanouts(driver, false);
+    driver->adopt_fanouts(buf->get_output_term(0), false);
+    buf->get_input_term(0)->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
+    removed.push_back(buf);
+  }
+  // Unlink only the buffers taken out (not other gates another pass marked).
+  for (CDB_SGATE_NODE* buf : removed) {
+    netlist->delete_node(buf);
+    delete buf;
+  }
+  return int(removed.size());
+}
