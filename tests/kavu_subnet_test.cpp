@@ -492,7 +492,7 @@ TEST(KavuSubnetLifecycle, RefusedInput) {
   const std::vector<BAD> bad = {
       {"gate of another netlist", {d.x, stranger}, "get_netlist"},
       {"null gate", {nullptr}, "node"},
-      {"gate twice", {d.x, d.y, d.x}, "m_internal_nodes.size"},
+      {"gate twice", {d.x, d.y, d.x}, "each_gate_once"},
   };
   const std::vector<std::string> before = signature(d.nl);
   for (const BAD& c : bad) {

@@ -67,6 +67,12 @@ class CDB_SGATE_NETLIST {
   void delete_node_(CDB_SGATE_NODE* node) { delete_node(node); }
   // Unlinks every gate with the delete mark; returns the count.
   int delete_flagged_nodes();
+  // --- batch unlink (cdb_sgate_netlist_batch.cpp)
+  // Unlinks every listed gate as delete_node does, with the pin lists
+  // updated in one pass (O(gates + pins) rather than O(pins) per pin). Each
+  // gate must be linked in this netlist and listed once (internal error,
+  // before any change, otherwise). Returns the count.
+  int delete_nodes(const std::vector<CDB_SGATE_NODE*>& nodes);
 
   // Destroys the graveyard.
   void prepare_for_use();

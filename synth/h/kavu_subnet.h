@@ -40,6 +40,7 @@
 //   one pass over the full netlist's node list for the unlink.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <vector>
@@ -96,12 +97,21 @@ class KAVU_SUBNET {
   CDB_SGATE_IO* get_input_pin_of(CDB_SGATE_OTERM* fanin_oterm) const;
 
  private:
-  bool is_internal(const CDB_SGATE_NODE* node) const { return m_internal_nodes.count(const_cast<CDB_SGATE_NODE*>(node)) != 0; }
+  // Membership in the new gates: during kavu_subnet_create a dynamic flag
+  // of the full netlist marks them (one bit test per sink instead of a tree
+  // lookup); otherwise the set answers.
+  bool is_internal(const CDB_SGATE_NODE* node) const {
+    if (!m_internal_flag.is_null()) return node->test_dyn_flag(m_internal_flag);
+    return std::binary_search(m_internal_nodes.begin(), m_internal_nodes.end(), node);
+  }
+  // Clears the mark on the new gates and gives the flag back.
+  void release_internal_flag();
   // A pin that was moved in from the full netlist (and goes back), as
   // opposed to one that synthesis made.
   bool is_moved_pin(CDB_SGATE_IO* pin) const;
-  void stitch_output_pins(std::vector<CDB_SGATE_NODE*>& destroy);
-  void stitch_input_pins(std::vector<CDB_SGATE_NODE*>& destroy);
+  // Each appends the pins it is done with (still linked) to `pins`.
+  void stitch_output_pins(std::vector<CDB_SGATE_NODE*>& pins, std::vector<CDB_SGATE_NODE*>& temporaries);
+  void stitch_input_pins(std::vector<CDB_SGATE_NODE*>& pins);
   void move_remaining_nodes_back();
   // Moves every sink of `from` that is internal (or outside) onto `to`,
   // keeping each sink's inversion. Walks a copy of the chain.
@@ -110,7 +120,7 @@ class KAVU_SUBNET {
   CDB_SGATE_NETLIST* m_full_netlist;
   CDB_SGATE_NETLIST* m_subnetlist = nullptr;
   CMP_FACADE* m_facade;
-  std::set<CDB_SGATE_NODE*> m_internal_nodes;
+  std::vector<CDB_SGATE_NODE*> m_internal_nodes;  // ordered set: sorted, each once
   std::set<CDB_SGATE_OTERM*> m_fanin_oterm_set;
   std::set<CDB_SGATE_OTERM*> m_fanout_oterm_set;
   std::vector<CDB_SGATE_NODE*>* m_new_nodes = nullptr;
@@ -125,6 +135,7 @@ class KAVU_SUBNET {
   CDB_SGATE_NETLIST::INFO_ALLOCATE_FN m_info_allocate;
   CDB_SGATE_NETLIST::INFO_DELETE_FN m_info_delete;
   std::vector<CDB_SGATE_ITERM*> m_scratch_fanouts;  // chain copies, reused
+  GEN_DYN_FLAG m_internal_flag;                     // live during kavu_subnet_create only
 };
 
 // Repairs tri-state chains after stitch-back: an IO buffer of buffer kind 0

@@ -6,6 +6,7 @@
 // another (a gate is linked in one netlist at a time).
 #include "kavu_subnet.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cfg/cfg.h"
@@ -42,7 +43,7 @@ KAVU_SUBNET::KAVU_SUBNET(CDB_SGATE_NETLIST* full_netlist, CMP_FACADE* facade,
 KAVU_SUBNET::~KAVU_SUBNET() {
   kavu_subnet_clear();
   // Release the storage, not only the contents.
-  std::set<CDB_SGATE_NODE*>().swap(m_internal_nodes);
+  std::vector<CDB_SGATE_NODE*>().swap(m_internal_nodes);
   std::vector<CDB_SGATE_OTERM*>().swap(m_fanin_oterms);
   std::vector<CDB_SGATE_OTERM*>().swap(m_fanout_oterms);
   std::vector<CDB_SGATE_ITERM*>().swap(m_scratch_fanouts);
@@ -66,9 +67,20 @@ void KAVU_SUBNET::kavu_subnet_create(std::vector<CDB_SGATE_NODE*>& new_nodes) {
   m_subnetlist->set_is_partition_netlist(true);
   if (m_info_allocate || m_info_delete) m_subnetlist->set_info_functions_and_allocate(m_info_allocate, m_info_delete);
   m_subnetlist->prepare_for_use();
+  m_internal_flag = m_full_netlist->get_flag_manager().create_flag("kavu_subnet_internal");
   kavu_subnet_collect_boundary();
   kavu_subnet_move_into();
+  release_internal_flag();
   m_new_nodes = nullptr;  // the caller's vector is read during this call only
+}
+
+void KAVU_SUBNET::release_internal_flag() {
+  if (m_internal_flag.is_null()) return;
+  // The moved gates are no longer the full netlist's, so its manager would
+  // not clear them: clear them here, then free the bit.
+  for (CDB_SGATE_NODE* node : m_internal_nodes) node->reset_dyn_flag(m_internal_flag);
+  m_full_netlist->get_flag_manager().destroy_flag(m_internal_flag);
+  m_internal_flag = GEN_DYN_FLAG();
 }
 
 // ---------------------------------------------------------------- boundary
@@ -78,11 +90,14 @@ void KAVU_SUBNET::kavu_subnet_collect_boundary() {
   if (m_debug) kavu_debug("Filling sets and vectors of fanin and fanout oterms...");
   // Validate everything before anything is recorded: each gate linked in the
   // full netlist, each once.
-  for (CDB_SGATE_NODE* node : *m_new_nodes) {
-    KAVU_CHECK(node && node->get_netlist() == m_full_netlist);
-    m_internal_nodes.insert(node);
-  }
-  KAVU_CHECK(m_internal_nodes.size() == m_new_nodes->size());
+  for (CDB_SGATE_NODE* node : *m_new_nodes) KAVU_CHECK(node && node->get_netlist() == m_full_netlist);
+  m_internal_nodes.assign(m_new_nodes->begin(), m_new_nodes->end());
+  std::sort(m_internal_nodes.begin(), m_internal_nodes.end());
+  const bool each_gate_once =
+      std::adjacent_find(m_internal_nodes.begin(), m_internal_nodes.end()) == m_internal_nodes.end();
+  KAVU_CHECK(each_gate_once);
+  if (!m_internal_flag.is_null())
+    for (CDB_SGATE_NODE* node : *m_new_nodes) node->set_dyn_flag(m_internal_flag);
 
   for (CDB_SGATE_NODE* node : *m_new_nodes) {
     const int n_in = node->get_number_of_input_terms();
@@ -180,6 +195,8 @@ void KAVU_SUBNET::kavu_subnet_move_into() {
     node->clear_deletion_mark();
     if (!was_changed[i]) node->set_changed(false);
     m_subnetlist->add_node(node, true);
+    // Linking clears the bits the sub-netlist does not hand out: mark again.
+    if (!m_internal_flag.is_null()) node->set_dyn_flag(m_internal_flag);
     const int n_out = node->get_output_count();
     for (int o = 0; o < n_out; ++o)
       if (CDB_SGATE_OTERM* out = node->get_output_term(o)) out->set_aux3(0);
@@ -228,9 +245,9 @@ bool KAVU_SUBNET::is_moved_pin(CDB_SGATE_IO* pin) const {
   return is_internal(pin) && !pin->is_made_by_synthesis();
 }
 
-void KAVU_SUBNET::stitch_output_pins(std::vector<CDB_SGATE_NODE*>& destroy) {
-  const std::vector<CDB_SGATE_IO*> pins = m_subnetlist->get_output_pins();  // copy: unlinking edits the list
-  for (CDB_SGATE_IO* opin : pins) {
+void KAVU_SUBNET::stitch_output_pins(std::vector<CDB_SGATE_NODE*>& pins, std::vector<CDB_SGATE_NODE*>& temporaries) {
+  const std::vector<CDB_SGATE_IO*> outputs = m_subnetlist->get_output_pins();
+  for (CDB_SGATE_IO* opin : outputs) {
     if (opin->get_io_type() != CDB_IO_OUTPUT) continue;
     auto found = m_output_pin_to_oterm.find(opin);
     if (found == m_output_pin_to_oterm.end()) {
@@ -256,16 +273,15 @@ void KAVU_SUBNET::stitch_output_pins(std::vector<CDB_SGATE_NODE*>& destroy) {
     } else {
       parked->set_all_fanouts_constant(value);
     }
-    destroy.push_back(parked->get_my_node());
+    temporaries.push_back(parked->get_my_node());
     m_output_pin_to_temporary_oterm.erase(temporary);
-    m_subnetlist->delete_node(opin);
-    destroy.push_back(opin);
+    pins.push_back(opin);  // unlinked with the input pins, in one batch
   }
 }
 
-void KAVU_SUBNET::stitch_input_pins(std::vector<CDB_SGATE_NODE*>& destroy) {
-  const std::vector<CDB_SGATE_IO*> pins = m_subnetlist->get_input_pins();  // copy: unlinking edits the list
-  for (CDB_SGATE_IO* ipin : pins) {
+void KAVU_SUBNET::stitch_input_pins(std::vector<CDB_SGATE_NODE*>& pins) {
+  const std::vector<CDB_SGATE_IO*> inputs = m_subnetlist->get_input_pins();
+  for (CDB_SGATE_IO* ipin : inputs) {
     if (ipin->get_io_type() != CDB_IO_INPUT) continue;
     auto found = m_input_pin_to_oterm.find(ipin);
     if (found == m_input_pin_to_oterm.end()) {
@@ -275,8 +291,7 @@ void KAVU_SUBNET::stitch_input_pins(std::vector<CDB_SGATE_NODE*>& destroy) {
     }
     CDB_SGATE_OTERM* pin_out = ipin->get_output_term(0);
     if (pin_out->has_fanout()) found->second->adopt_fanouts(pin_out, pin_out->is_inverted());
-    m_subnetlist->delete_node(ipin);
-    destroy.push_back(ipin);
+    pins.push_back(ipin);
   }
 }
 
@@ -299,20 +314,26 @@ void KAVU_SUBNET::kavu_subnet_stitch_back() {
   KAVU_CHECK(m_subnetlist);
   if (m_debug) kavu_debug("Stitching back uncloned subnetlist...");
   m_subnetlist->reset_info_functions_and_delete();
-  std::vector<CDB_SGATE_NODE*> destroy;
-  destroy.reserve(m_input_pin_to_oterm.size() + 2 * m_output_pin_to_oterm.size());
-  stitch_output_pins(destroy);
-  stitch_input_pins(destroy);
+  std::vector<CDB_SGATE_NODE*> pins;  // the builder's linked pins, then the temporary ones
+  std::vector<CDB_SGATE_NODE*> temporaries;
+  pins.reserve(m_input_pin_to_oterm.size() + m_output_pin_to_oterm.size());
+  temporaries.reserve(m_output_pin_to_oterm.size());
+  stitch_output_pins(pins, temporaries);
+  stitch_input_pins(pins);
+  // One batch: unlinking pins one at a time costs O(pins) each.
+  m_subnetlist->delete_nodes(pins);
   move_remaining_nodes_back();
   m_full_netlist->set_is_partition_netlist(true);
   // What is left (pins synthesis made, cut from the moved logic as they go)
   // dies with the sub-netlist.
   delete m_subnetlist;
   m_subnetlist = nullptr;
-  for (CDB_SGATE_NODE* node : destroy) delete node;
+  for (CDB_SGATE_NODE* node : pins) delete node;
+  for (CDB_SGATE_NODE* node : temporaries) delete node;
 }
 
 void KAVU_SUBNET::kavu_subnet_clear() {
+  release_internal_flag();  // only live when a create stopped half-way
   m_internal_nodes.clear();
   m_fanin_oterm_set.clear();
   m_fanout_oterm_set.clear();
