@@ -161,39 +161,32 @@ void KAVU_SUBNET::kavu_subnet_move_into() {
                some_named ? "some " : "none ");
 
   int number = 0;
+  // Each pin is owned (linked, or recorded as a temporary) before it is
+  // named, so that a naming failure leaves nothing for clear() to miss.
   for (CDB_SGATE_OTERM* s : m_fanin_oterms) {
     CDB_SGATE_IO* pin = new CDB_SGATE_IO(nullptr, CDB_IO_INPUT);
-    kavu_subnet_make_pin_name(pin, number++, parent);
     m_subnetlist->add_node(pin, true);
     m_input_pin_to_oterm[pin] = s;
     m_oterm_to_input_pin[s] = pin;
+    kavu_subnet_make_pin_name(pin, number++, parent);
   }
   for (CDB_SGATE_OTERM* out : m_fanout_oterms) {
     CDB_SGATE_IO* pin = new CDB_SGATE_IO(nullptr, CDB_IO_OUTPUT);
     if (!pin->get_input_term(0)) pin->set_input_term(new CDB_SGATE_ITERM(pin), 0);
-    kavu_subnet_make_pin_name(pin, number++, parent);
     m_subnetlist->add_node(pin, true);
     m_output_pin_to_oterm[pin] = out;
     m_oterm_to_output_pin[out] = pin;
+    kavu_subnet_make_pin_name(pin, number++, parent);
     CDB_SGATE_IO* temporary = new CDB_SGATE_IO(nullptr, CDB_IO_INPUT);
-    kavu_subnet_make_pin_name(temporary, number++, parent);
     m_output_pin_to_temporary_oterm[pin] = temporary->get_output_term(0);
+    kavu_subnet_make_pin_name(temporary, number++, parent);
   }
 
-  // Unlink the new gates from the full netlist, then link them in the
-  // sub-netlist. The delete mark is borrowed for the unlink only; the
-  // changed mark it raises is put back as it was.
-  std::vector<char> was_changed;
-  was_changed.reserve(m_new_nodes->size());
+  // Unlink exactly the new gates from the full netlist (in one batch, which
+  // borrows no mark and leaves the marks of other gates alone), then link
+  // them in the sub-netlist.
+  m_full_netlist->delete_nodes(*m_new_nodes);
   for (CDB_SGATE_NODE* node : *m_new_nodes) {
-    was_changed.push_back(node->is_changed());
-    node->mark_for_deletion();
-  }
-  m_full_netlist->delete_flagged_nodes();
-  for (size_t i = 0; i < m_new_nodes->size(); ++i) {
-    CDB_SGATE_NODE* node = (*m_new_nodes)[i];
-    node->clear_deletion_mark();
-    if (!was_changed[i]) node->set_changed(false);
     m_subnetlist->add_node(node, true);
     // Linking clears the bits the sub-netlist does not hand out: mark again.
     if (!m_internal_flag.is_null()) node->set_dyn_flag(m_internal_flag);
