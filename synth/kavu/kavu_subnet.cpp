@@ -244,7 +244,7 @@ void KAVU_SUBNET::stitch_output_pins(std::vector<CDB_SGATE_NODE*>& pins, std::ve
     if (opin->get_io_type() != CDB_IO_OUTPUT) continue;
     auto found = m_output_pin_to_oterm.find(opin);
     if (found == m_output_pin_to_oterm.end()) {
-      if (m_debug && !is_moved_pin(opin))
+      if (m_debug)
         kavu_debug("stitch_back in subnet: found output pin %s", hpath_text(opin->get_string_hpath()));
       continue;
     }
@@ -278,7 +278,7 @@ void KAVU_SUBNET::stitch_input_pins(std::vector<CDB_SGATE_NODE*>& pins) {
     if (ipin->get_io_type() != CDB_IO_INPUT) continue;
     auto found = m_input_pin_to_oterm.find(ipin);
     if (found == m_input_pin_to_oterm.end()) {
-      if (m_debug && !is_moved_pin(ipin))
+      if (m_debug)
         kavu_debug("stitch_back in subnet: found input pin %s", hpath_text(ipin->get_string_hpath()));
       continue;
     }
