@@ -36,8 +36,10 @@
 //   cleared or destroyed; the outside sinks parked on temporary pins are then
 //   left unconnected.
 // Debug: the key "kavu_subnet_debug" (read at construction) traces each step.
-// Cost: O((G + T) log G) for G new gates and T terminals around them, plus
-//   one pass over the full netlist's node list for the unlink.
+// Cost: create O(G log G + T + B log B) for G new gates, T terminals on
+//   them and B boundary terminals (a dynamic flag marks the new gates, so
+//   each sink costs one bit test), plus two passes over the full netlist
+//   (delete marks, flag release); stitch-back O(G + T + B log B).
 #pragma once
 
 #include <algorithm>
