@@ -426,31 +426,33 @@ TEST(KavuSubnetBoundary, InterleavedSinksAreAllRewired) {
 
 // ---------------------------------------------------------------- names, records, lifecycle
 
-int g_allocated = 0, g_freed = 0;
-CDB_SGATE_NETLIST_INFO* count_allocate(CDB_SGATE_NETLIST*) {
-  ++g_allocated;
-  return new CDB_SGATE_NETLIST_INFO();
-}
-void count_free(CDB_SGATE_NETLIST*, CDB_SGATE_NETLIST_INFO* info) {
-  ++g_freed;
-  delete info;
+// Node-information callbacks: the gates that hold information.
+std::set<CDB_SGATE_NODE*> g_with_info;
+int g_resets = 0;
+void set_info(CDB_SGATE_NODE* n) { g_with_info.insert(n); }
+void reset_info(CDB_SGATE_NODE* n) {
+  ++g_resets;
+  g_with_info.erase(n);
 }
 
-TEST(KavuSubnetLifecycle, PinNamesInfoRecordAndClearWithoutStitchBack) {
+TEST(KavuSubnetLifecycle, PinNamesNodeInformationAndClearWithoutStitchBack) {
   CMP_FACADE facade;
   HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
   HDB_INSTANCE_NAME* block = HDB_INSTANCE_NAME::create_normal_name(nullptr, "blk", nullptr, nullptr, top);
-  g_allocated = g_freed = 0;
+  g_with_info.clear();
+  g_resets = 0;
   SMALL_DESIGN d;
   KAVU_TRACK(d.nl);
   d.y->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "inv", nullptr, nullptr, block));
   {
     std::vector<CDB_SGATE_NODE*> fresh = {d.x, d.y};
-    KAVU_SUBNET builder(&d.nl, &facade, count_allocate, count_free);
+    KAVU_SUBNET builder(&d.nl, &facade, set_info, reset_info);
     builder.kavu_subnet_create(fresh);
-    EXPECT_EQ(g_allocated, 1);
     CDB_SGATE_NETLIST* sub = builder.get_subnetlist();
-    EXPECT_TRUE(sub->get_netlist_info() != nullptr);
+    // Every gate of the sub-netlist, and only those, holds information.
+    const std::vector<CDB_SGATE_NODE*> linked = nodes_of(*sub);
+    EXPECT_EQ(g_with_info, std::set<CDB_SGATE_NODE*>(linked.begin(), linked.end()));
+    EXPECT_EQ(g_with_info.size(), 5u);  // x, y, one input pin, two output pins
     // Input pins first, then per fan-out terminal its output pin and its
     // temporary pin: a → 0; x → 1 (2 temporary); y → 3 (4 temporary).
     EXPECT_EQ(sub->get_input_pins()[0]->get_string_hpath(), "top|blk|_subnet_pin_0");
@@ -460,18 +462,19 @@ TEST(KavuSubnetLifecycle, PinNamesInfoRecordAndClearWithoutStitchBack) {
               sub->get_output_pins()[1]->get_instance_name());
     EXPECT_EQ(block->find_in_children("_subnet_pin_4", 1)->get_source_component()->get_primitive_type(), 88);
     builder.kavu_subnet_stitch_back();
-    EXPECT_EQ(g_freed, 1);
+    EXPECT_TRUE(g_with_info.empty());
+    EXPECT_EQ(g_resets, 5);
   }
   {  // names are reused; a builder cleared before stitch-back destroys the
      // sub-netlist and leaves the full netlist consistent
     std::vector<CDB_SGATE_NODE*> fresh = {d.y};
-    KAVU_SUBNET builder(&d.nl, &facade, count_allocate, count_free);
+    KAVU_SUBNET builder(&d.nl, &facade, set_info, reset_info);
     builder.kavu_subnet_create(fresh);
     EXPECT_EQ(builder.get_subnetlist()->get_input_pins()[0]->get_instance_name(),
               block->find_in_children("_subnet_pin_0", 1));
     builder.kavu_subnet_clear();
     EXPECT_EQ(builder.get_subnetlist(), nullptr);
-    EXPECT_EQ(g_freed, 2);
+    EXPECT_TRUE(g_with_info.empty());  // reset before the gates were destroyed
     EXPECT_FALSE(d.o1->get_input_term(0)->is_connected());  // its driver went with the sub-netlist
     EXPECT_EQ(d.nl.size(), 6u);
   }

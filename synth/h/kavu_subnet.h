@@ -54,11 +54,13 @@ class HDB_INSTANCE_NAME;
 
 class KAVU_SUBNET {
  public:
-  // The two callbacks make and free the sub-netlist's information record
-  // (CDB_SGATE_NETLIST::set_info_functions_and_allocate). Null full netlist
-  // or facade is an internal error; null callbacks install no record.
-  KAVU_SUBNET(CDB_SGATE_NETLIST* full_netlist, CMP_FACADE* facade, CDB_SGATE_NETLIST::INFO_ALLOCATE_FN info_allocate,
-              CDB_SGATE_NETLIST::INFO_DELETE_FN info_delete);
+  // The two node-information callbacks (the FIB manager's) are installed on
+  // the sub-netlist (CDB_SGATE_NETLIST::set_info_functions_and_allocate):
+  // every gate linked in it gets `set_info`, and every gate still linked at
+  // stitch-back or destruction gets `reset_info`. Either may be null. Null
+  // full netlist or facade is an internal error.
+  KAVU_SUBNET(CDB_SGATE_NETLIST* full_netlist, CMP_FACADE* facade, CDB_SGATE_NETLIST::NODE_INFO_FN set_info,
+              CDB_SGATE_NETLIST::NODE_INFO_FN reset_info);
   // Clears (destroying a sub-netlist still held) and releases the containers.
   ~KAVU_SUBNET();
   KAVU_SUBNET(const KAVU_SUBNET&) = delete;
@@ -134,8 +136,8 @@ class KAVU_SUBNET {
   std::map<CDB_SGATE_OTERM*, CDB_SGATE_IO*> m_oterm_to_input_pin;
   std::map<CDB_SGATE_OTERM*, CDB_SGATE_IO*> m_oterm_to_output_pin;
   bool m_debug = false;
-  CDB_SGATE_NETLIST::INFO_ALLOCATE_FN m_info_allocate;
-  CDB_SGATE_NETLIST::INFO_DELETE_FN m_info_delete;
+  CDB_SGATE_NETLIST::NODE_INFO_FN m_set_info;
+  CDB_SGATE_NETLIST::NODE_INFO_FN m_reset_info;
   std::vector<CDB_SGATE_ITERM*> m_scratch_fanouts;  // chain copies, reused
   GEN_DYN_FLAG m_internal_flag;                     // live during kavu_subnet_create only
 };

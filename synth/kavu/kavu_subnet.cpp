@@ -29,13 +29,12 @@ bool tied_value(const CDB_SGATE_ITERM* t) { return !t->is_inverted(); }
 }  // namespace
 
 KAVU_SUBNET::KAVU_SUBNET(CDB_SGATE_NETLIST* full_netlist, CMP_FACADE* facade,
-                         CDB_SGATE_NETLIST::INFO_ALLOCATE_FN info_allocate,
-                         CDB_SGATE_NETLIST::INFO_DELETE_FN info_delete)
+                         CDB_SGATE_NETLIST::NODE_INFO_FN set_info, CDB_SGATE_NETLIST::NODE_INFO_FN reset_info)
     : m_full_netlist(full_netlist),
       m_facade(facade),
       m_debug(cfg_is_on("kavu_subnet_debug", false)),
-      m_info_allocate(info_allocate),
-      m_info_delete(info_delete) {
+      m_set_info(set_info),
+      m_reset_info(reset_info) {
   KAVU_CHECK(full_netlist);
   KAVU_CHECK(facade);
 }
@@ -65,7 +64,7 @@ void KAVU_SUBNET::kavu_subnet_create(std::vector<CDB_SGATE_NODE*>& new_nodes) {
   m_new_nodes = &new_nodes;
   m_subnetlist = new CDB_SGATE_NETLIST();
   m_subnetlist->set_is_partition_netlist(true);
-  if (m_info_allocate || m_info_delete) m_subnetlist->set_info_functions_and_allocate(m_info_allocate, m_info_delete);
+  m_subnetlist->set_info_functions_and_allocate(m_set_info, m_reset_info);
   m_subnetlist->prepare_for_use();
   m_internal_flag = m_full_netlist->get_flag_manager().create_flag("kavu_subnet_internal");
   kavu_subnet_collect_boundary();

@@ -1,6 +1,7 @@
 // Unlinking many gates at once: the same result as one delete_node per gate
 // (pins, node list, connections, walks), and refused lists leave the
-// netlist as it was.
+// netlist as it was. Node-information callbacks: set on every gate linked,
+// reset on every gate still linked when the callbacks are dropped.
 #include <algorithm>
 #include <vector>
 
@@ -91,6 +92,42 @@ TEST(CdbNetlistBatch, RefusedListsChangeNothing) {
     EXPECT_EQ(nl.get_input_pins().size(), 1u);
     EXPECT_EQ(p->get_netlist(), &nl);
   }
+}
+
+std::vector<CDB_SGATE_NODE*> g_info_events;  // set: the gate; reset: null, then the gate
+void note_set(CDB_SGATE_NODE* n) { g_info_events.push_back(n); }
+void note_reset(CDB_SGATE_NODE* n) {
+  g_info_events.push_back(nullptr);
+  g_info_events.push_back(n);
+}
+
+TEST(CdbNetlistNodeInfo, SetOnLinkResetOnDropAndBeforeDestruction) {
+  g_info_events.clear();
+  CDB_SGATE_NODE* unlinked = nullptr;
+  {
+    CDB_SGATE_NETLIST nl;
+    CDB_SGATE_NODE* a = kavu_platform::make_input_pin(&nl, "a");
+    nl.set_info_functions_and_allocate(note_set, note_reset);  // gates already linked
+    CDB_SGATE_NODE* g = kavu_platform::make_not(&nl, a);       // and gates linked later
+    EXPECT_EQ(g_info_events, (std::vector<CDB_SGATE_NODE*>{a, g}));
+    nl.reset_info_functions_and_delete();
+    EXPECT_EQ(g_info_events, (std::vector<CDB_SGATE_NODE*>{a, g, nullptr, a, nullptr, g}));
+    kavu_platform::make_not(&nl, g);  // dropped: nothing more runs
+    EXPECT_EQ(g_info_events.size(), 6u);
+
+    g_info_events.clear();
+    nl.set_info_functions_and_allocate(note_set, note_reset);
+    nl.set_info_functions_and_allocate(note_set, nullptr);  // a new pair resets with the old one first
+    EXPECT_EQ(std::count(g_info_events.begin(), g_info_events.end(), nullptr), 3);
+    nl.set_info_functions_and_allocate(nullptr, note_reset);
+    g_info_events.clear();
+    unlinked = kavu_platform::make_not(&nl, a);
+    nl.delete_node(unlinked);  // an unlinked gate is not reset
+  }
+  // The destructor reset the three linked gates before destroying them.
+  EXPECT_EQ(std::count(g_info_events.begin(), g_info_events.end(), nullptr), 3);
+  EXPECT_EQ(std::count(g_info_events.begin(), g_info_events.end(), unlinked), 0);
+  delete unlinked;
 }
 
 }  // namespace
