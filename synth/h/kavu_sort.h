@@ -191,6 +191,7 @@ class KAVU_SORT {
   void add_user_and_dangling_oterms(CDB_SGATE_NETLIST* netlist, const std::vector<CDB_SGATE_OTERM*>* oterms,
                                     GRAPH& g) const;
   void sort_oterms(GRAPH& g) const;
+  void fetch_walked_feeders(GRAPH& g) const;
   // The walk step 3 of a sort uses: pre-order, stack or recursive form.
   void walk_fanin(int start, GRAPH& g) const;
   void dfs_oterm_fanin(int start, GRAPH& g) const;

@@ -56,6 +56,7 @@
 #include "kavu_sort.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -81,6 +82,8 @@
 namespace {
 // Successor lists up to this long are put in fan-out order by linear scans.
 constexpr int LINEAR_SUCCESSOR_LIMIT = 16;
+// Feeder lists up to this long are checked for repeats by linear scans.
+constexpr size_t LINEAR_FEEDER_LIMIT = 16;
 // Device families the ordering accepts: these set m_family_flag, and
 // FAMILY_WITHOUT_FLAG is accepted and clears it.
 constexpr int FAMILIES_WITH_FLAG[] = {5, 6, 8, 14, 15, 17, 25, 34, 35, 36, 45, 47, 50, 53, 57, 60, 61, 66};
@@ -97,6 +100,83 @@ constexpr int PROBABILITY_PERCENT = 100;
 constexpr int UNKNOWN_ITERM_VALUE = 2147483647;
 // The seeded node-list shuffle draws through a table of this many entries.
 constexpr int SHUFFLE_TABLE_SIZE = 300;
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Terminal -> dense number
+
+namespace {
+// Address slots of the direct table: a power of two not above a terminal's
+// size, so two distinct terminals never share a slot.
+constexpr unsigned OTERM_GRAIN_SHIFT = std::bit_width(sizeof(CDB_SGATE_OTERM)) - 1;
+// The direct table is used while it has at most this many slots per terminal.
+constexpr uintptr_t DIRECT_SLOTS_PER_TERMINAL = 16;
+
+// Terminal -> dense number. The terminals entered first (a netlist's, a
+// domain's) fix an address range; within it the number sits in a direct
+// table at (address - lowest) >> OTERM_GRAIN_SHIFT, one 4-byte slot per
+// grain, so a look-up is one read near the last one when terminals were
+// allocated in node order. Terminals outside the range, and every terminal
+// when the range is too sparse, go to a stamped hash table. No look-up
+// depends on the order of addresses, only on their identity.
+class OTERM_INDEX {
+ public:
+  // Starts an empty index whose direct table covers [low, high].
+  void reset(uintptr_t low, uintptr_t high, size_t terminals) {
+    m_overflow.clear(0);
+    m_overflow_entries.clear();
+    m_low = low;
+    m_span = 0;
+    m_slots.clear();
+    if (terminals == 0 || high < low) return;
+    const uintptr_t slots = ((high - low) >> OTERM_GRAIN_SHIFT) + 1;
+    if (slots > DIRECT_SLOTS_PER_TERMINAL * terminals) {
+      m_overflow.clear(terminals);
+      return;
+    }
+    m_slots.assign(size_t(slots), -1);
+    m_span = slots << OTERM_GRAIN_SHIFT;
+  }
+
+  int find(const CDB_SGATE_OTERM* oterm) const {
+    const uintptr_t offset = reinterpret_cast<uintptr_t>(oterm) - m_low;  // wraps below the range
+    if (offset < m_span) return m_slots[size_t(offset >> OTERM_GRAIN_SHIFT)];
+    return m_overflow.size() == 0 ? -1 : m_overflow.value_or(oterm, -1);
+  }
+
+  // Enters the terminal with `value` when absent; returns its number.
+  int insert(const CDB_SGATE_OTERM* oterm, int value) {
+    const uintptr_t offset = reinterpret_cast<uintptr_t>(oterm) - m_low;
+    if (offset < m_span) {
+      int& slot = m_slots[size_t(offset >> OTERM_GRAIN_SHIFT)];
+      if (slot < 0) slot = value;
+      return slot;
+    }
+    int* known = nullptr;
+    if (m_overflow.insert(oterm, value, &known)) m_overflow_entries.emplace_back(reinterpret_cast<uintptr_t>(oterm), value);
+    return *known;
+  }
+
+  // Every entered number, by ascending terminal address: the direct table
+  // is read in slot order, the few others are sorted.
+  void address_order(std::vector<int>& order) {
+    order.clear();
+    std::sort(m_overflow_entries.begin(), m_overflow_entries.end());
+    auto entry = m_overflow_entries.begin();
+    for (; entry != m_overflow_entries.end() && entry->first < m_low; ++entry) order.push_back(entry->second);
+    for (int v : m_slots) {
+      if (v >= 0) order.push_back(v);
+    }
+    for (; entry != m_overflow_entries.end(); ++entry) order.push_back(entry->second);
+  }
+
+ private:
+  uintptr_t m_low = 0;
+  uintptr_t m_span = 0;  // bytes covered by m_slots
+  std::vector<int> m_slots;
+  PTR_STAMP_TABLE m_overflow;
+  std::vector<std::pair<uintptr_t, int>> m_overflow_entries;  // what m_overflow holds
+};
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -124,18 +204,32 @@ struct KAVU_SORT::GRAPH {
   int size() const { return int(m_oterms.size()); }
   CDB_SGATE_OTERM* oterm(int v) const { return m_oterms[v]; }
   // Dense number of a terminal, -1 when it takes no part.
-  int index_of(const CDB_SGATE_OTERM* oterm) const { return m_index.value_or(oterm, -1); }
+  int index_of(const CDB_SGATE_OTERM* oterm) const { return m_index.find(oterm); }
+  // Every number, by ascending terminal address.
+  void address_order(std::vector<int>& order) { m_index.address_order(order); }
   // Enters a terminal (once); returns its number.
   int add(CDB_SGATE_OTERM* oterm);
-  void reserve(size_t n);
+  // Enters the terminals (each once, in order) into an empty graph; their
+  // addresses fix the index's direct range.
+  void enter(const std::vector<CDB_SGATE_OTERM*>& oterms);
 
   // Feeder list of v in the arena: [first, first + count) of m_fin_edges.
   // The arena may grow while a walk holds positions, never spans.
-  void fetch_feeders(int v, int& first, int& count);
+  void fetch_feeders(int v, int& first, int& count) {
+    if (m_fin_first[v] < 0) query_feeders(v);
+    first = m_fin_first[v];
+    count = m_fin_count[v];
+  }
+  // Asks the feeder rule for v's feeders and appends them to the arena.
+  void query_feeders(int v);
   // Successor lists of every terminal (fetches every feeder list first).
   void build_fanouts();
-  // Puts f's successor list in fan-out order (part of build_fanouts).
+  // Puts f's successor list in fan-out order: chain order of the inputs the
+  // terminal drives, then output slot order of each such gate.
   void order_successors(int f);
+  // Called before a walk enters v's successors: orders the list when the
+  // order can matter.
+  void open_successors(int v);
   int fanout_first(int v) const { return m_fout_first[v]; }
   int fanout_count(int v) const { return m_fout_first[v + 1] - m_fout_first[v]; }
 
@@ -151,6 +245,7 @@ struct KAVU_SORT::GRAPH {
   std::vector<int> m_fin_edges;
   std::vector<int> m_fout_first;  // n + 1 entries after build_fanouts
   std::vector<int> m_fout_edges;
+  std::vector<uint8_t> m_fout_ordered;  // per terminal: list in fan-out order
 
   // Begin and end terminals of the run (dense numbers) in list order.
   std::deque<int> m_begin;
@@ -173,49 +268,58 @@ struct KAVU_SORT::GRAPH {
   bool m_sequential;
   bool m_skip_macs;
   bool m_grow;
-  PTR_STAMP_TABLE m_index;  // terminal -> dense number
+  OTERM_INDEX m_index;  // terminal -> dense number
 };
 
 // ---------------------------------------------------------------------------
 // GRAPH members
 
-void KAVU_SORT::GRAPH::reserve(size_t n) {
+void KAVU_SORT::GRAPH::enter(const std::vector<CDB_SGATE_OTERM*>& oterms) {
+  uintptr_t low = UINTPTR_MAX, high = 0;
+  for (const CDB_SGATE_OTERM* oterm : oterms) {
+    low = std::min(low, reinterpret_cast<uintptr_t>(oterm));
+    high = std::max(high, reinterpret_cast<uintptr_t>(oterm));
+  }
+  m_index.reset(low, high, oterms.size());
+  const size_t n = oterms.size() + GRAPH_SPARE_TERMINALS;
   m_oterms.reserve(n);
   m_state.reserve(n);
   m_fin_first.reserve(n);
   m_fin_count.reserve(n);
   m_seen.reserve(n);
   m_fin_edges.reserve(2 * n);
-  if (m_oterms.empty()) m_index.clear(n + 1);
+  for (CDB_SGATE_OTERM* oterm : oterms) add(oterm);
 }
 
 int KAVU_SORT::GRAPH::add(CDB_SGATE_OTERM* oterm) {
-  int* known = nullptr;
-  if (!m_index.insert(oterm, size(), &known)) return *known;
+  const int v = m_index.insert(oterm, size());
+  if (v < size()) return v;
   m_oterms.push_back(oterm);
   m_state.push_back(UNVISITED);
   m_fin_first.push_back(-1);
   m_fin_count.push_back(0);
   m_seen.push_back();
-  return size() - 1;
+  return v;
 }
 
-void KAVU_SORT::GRAPH::fetch_feeders(int v, int& first, int& count) {
-  if (m_fin_first[v] < 0) {
-    kavu_get_oterm_feeders(m_oterms[v], m_query, m_lcell, m_sequential, m_skip_macs);
-    m_seen.next();
-    const int start = int(m_fin_edges.size());
-    for (CDB_SGATE_OTERM* f : m_query) {
-      if (!f) continue;
-      const int w = m_grow ? add(f) : index_of(f);
-      if (w < 0 || !m_seen.mark_new(size_t(w))) continue;  // outside the graph, or repeated
-      m_fin_edges.push_back(w);
-    }
-    m_fin_first[v] = start;
-    m_fin_count[v] = int(m_fin_edges.size()) - start;
+void KAVU_SORT::GRAPH::query_feeders(int v) {
+  kavu_get_oterm_feeders(m_oterms[v], m_query, m_lcell, m_sequential, m_skip_macs);
+  const int start = int(m_fin_edges.size());
+  // Repeats (possible for logic-cell atoms) are found by a scan of the
+  // short lists and by stamps in long ones.
+  const bool linear = m_query.size() <= LINEAR_FEEDER_LIMIT;
+  if (!linear) m_seen.next();
+  for (CDB_SGATE_OTERM* f : m_query) {
+    if (!f) continue;
+    const int w = m_grow ? add(f) : index_of(f);
+    if (w < 0) continue;  // outside the graph
+    if (linear ? std::find(m_fin_edges.begin() + start, m_fin_edges.end(), w) != m_fin_edges.end()
+               : !m_seen.mark_new(size_t(w)))
+      continue;
+    m_fin_edges.push_back(w);
   }
-  first = m_fin_first[v];
-  count = m_fin_count[v];
+  m_fin_first[v] = start;
+  m_fin_count[v] = int(m_fin_edges.size()) - start;
 }
 
 void KAVU_SORT::GRAPH::build_fanouts() {
@@ -232,11 +336,21 @@ void KAVU_SORT::GRAPH::build_fanouts() {
   for (int v = 0; v < n; ++v) {
     for (int k = 0; k < m_fin_count[v]; ++k) m_fout_edges[pos[m_fin_edges[m_fin_first[v] + k]]++] = v;
   }
-  // Arrange each successor list in fan-out order: chain order of the inputs
-  // the terminal drives, then output slot order of each such gate.
-  for (int f = 0; f < n; ++f) {
-    if (fanout_count(f) >= 2) order_successors(f);
-  }
+  m_fout_ordered.assign(size_t(n), 0);
+}
+
+// A walk's successor order matters only among successors it may still
+// enter, so a list is put in fan-out order when first opened with two or
+// more of them unvisited; in a loop-free graph every successor of an opened
+// terminal is done already and no list is ever ordered.
+void KAVU_SORT::GRAPH::open_successors(int v) {
+  if (m_fout_ordered[v]) return;
+  const int first = fanout_first(v), count = fanout_count(v);
+  int open = 0;
+  for (int k = 0; k < count && open < 2; ++k) open += m_state[m_fout_edges[first + k]] == UNVISITED ? 1 : 0;
+  if (open < 2) return;
+  order_successors(v);
+  m_fout_ordered[v] = 1;
 }
 
 // Membership of a gate's outputs in the successor list is a short linear
@@ -385,15 +499,15 @@ void KAVU_SORT::set_user_begin_end_oterms(OTERM_LIST* begin, OTERM_LIST* end) {
 void KAVU_SORT::init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g,
                           const std::vector<CDB_SGATE_OTERM*>* oterms) const {
   if (oterms) {
-    g.reserve(oterms->size());
     for (CDB_SGATE_OTERM* oterm : *oterms) {
       if (!oterm) KAVU_INTERNAL_ERROR("oterm != NULL");
-      g.add(oterm);
     }
+    g.enter(*oterms);
     return;
   }
   KAVU_CHECK(netlist != nullptr);
-  g.reserve(size_t(netlist->size()) + GRAPH_SPARE_TERMINALS);
+  std::vector<CDB_SGATE_OTERM*> entered;
+  entered.reserve(size_t(netlist->size()) + GRAPH_SPARE_TERMINALS);
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* node = *it;
     if (!node) continue;
@@ -409,7 +523,7 @@ void KAVU_SORT::init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g,
       case CDB_SGATE_LATCH_ENUM:
       case CDB_SGATE_IO_ENUM:
         if (!node->is_wysiwyg()) {
-          g.add(first_oterm(node));
+          entered.push_back(first_oterm(node));
           break;
         }
         [[fallthrough]];
@@ -418,11 +532,12 @@ void KAVU_SORT::init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g,
                                    ? std::min(2u, node->get_output_count())
                                    : node->get_output_count();
         for (unsigned i = 0; i < limit; ++i) {
-          if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) g.add(oterm);
+          if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) entered.push_back(oterm);
         }
       }
     }
   }
+  g.enter(entered);
 }
 
 // ---------------------------------------------------------------------------
@@ -683,6 +798,18 @@ void KAVU_SORT::place_begin_oterms(GRAPH& g) const {
   }
 }
 
+// The depth-first walks of a sort expand every end terminal and every
+// terminal that is no begin terminal, and nothing else; their feeder lists
+// are fetched up front in number order, which follows the node list and so
+// the netlist's memory, instead of in the walks' scattered order.
+void KAVU_SORT::fetch_walked_feeders(GRAPH& g) const {
+  int first = 0, count = 0;
+  for (int v = 0; v < g.size(); ++v) {
+    if (g.m_state[v] == GRAPH::UNVISITED) g.fetch_feeders(v, first, count);
+  }
+  for (int v : g.m_end) g.fetch_feeders(v, first, count);
+}
+
 void KAVU_SORT::walk_fanin(int start, GRAPH& g) const {
   if (m_dont_dfs) preorder_oterm_fanin(start, g);
   else if (m_use_non_recur) dfs_oterm_fanin_loop(start, g);
@@ -694,6 +821,7 @@ void KAVU_SORT::sort_oterms(GRAPH& g) const {
   g.m_fronted.clear();
   g.m_appended.clear();
   for (int v : g.m_begin) g.m_state[v] = GRAPH::ACTIVE;
+  if (!m_dont_dfs) fetch_walked_feeders(g);
   for (int v : g.m_end) {
     if (g.m_state[v] == GRAPH::DONE) continue;  // appended by an earlier walk: never twice
     // A begin terminal's own walk starts from it (the pre-order walk starts
@@ -770,6 +898,7 @@ void KAVU_SORT::dfs_oterm_fanout(int start, GRAPH& g, std::vector<int>& finished
   if (g.m_state[start] >= GRAPH::ACTIVE) return;
   g.m_state[start] = GRAPH::ACTIVE;
   g.m_stack.clear();
+  g.open_successors(start);
   g.m_stack.push_back(GRAPH::FRAME{start, 0, g.fanout_first(start), g.fanout_count(start)});
   while (!g.m_stack.empty()) {
     GRAPH::FRAME& top = g.m_stack.back();
@@ -777,6 +906,7 @@ void KAVU_SORT::dfs_oterm_fanout(int start, GRAPH& g, std::vector<int>& finished
       const int w = g.m_fout_edges[top.m_first + top.m_next++];
       if (g.m_state[w] >= GRAPH::ACTIVE) continue;
       g.m_state[w] = GRAPH::ACTIVE;
+      g.open_successors(w);
       g.m_stack.push_back(GRAPH::FRAME{w, 0, g.fanout_first(w), g.fanout_count(w)});
       continue;
     }
@@ -806,6 +936,7 @@ void KAVU_SORT::dfs_oterm_fanout_loop(int start, GRAPH& g, std::vector<int>& fin
     }
     if (state == GRAPH::DONE) KAVU_INTERNAL_ERROR("Unexpected value");
     if (state != GRAPH::PUSHED) KAVU_INTERNAL_ERROR("visit_map[cur_oterm] == 4");
+    g.open_successors(top);
     for (int k = 0; k < g.fanout_count(top); ++k) {
       const int w = g.m_fout_edges[g.fanout_first(top) + k];
       if (g.m_state[w] != GRAPH::UNVISITED) continue;
@@ -934,12 +1065,11 @@ void KAVU_SORT::scc_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& scc_list, SCC
   }
   for (int v : order) scc_list.push_back(g.oterm(v));
   // Fill the map in address order so that every insertion is at its end.
-  std::vector<std::pair<CDB_SGATE_OTERM*, int>> entries;
-  entries.reserve(size_t(g.size()));
-  for (int v = 0; v < g.size(); ++v) entries.emplace_back(g.oterm(v), number[v]);
-  std::sort(entries.begin(), entries.end());
+  std::vector<int> by_address;
+  by_address.reserve(size_t(g.size()));
+  g.address_order(by_address);
   scc_map.clear();
-  for (const auto& entry : entries) scc_map.emplace_hint(scc_map.end(), entry);
+  for (int v : by_address) scc_map.emplace_hint(scc_map.end(), g.oterm(v), number[v]);
   if (begin) {
     for (int v : g.m_begin) begin->push_back(g.oterm(v));
   }
@@ -1047,8 +1177,10 @@ namespace {
 // The caller's visit map as a graph: its keys take part, in key order (the
 // results follow the sink, feeder and fan-out orders, never this one).
 void enter_map_keys(KAVU_SORT::GRAPH& g, const KAVU_SORT::VISIT_MAP& visit_map) {
-  g.reserve(visit_map.size());
-  for (const auto& entry : visit_map) g.add(entry.first);
+  std::vector<CDB_SGATE_OTERM*> keys;
+  keys.reserve(visit_map.size());
+  for (const auto& entry : visit_map) keys.push_back(entry.first);
+  g.enter(keys);
 }
 
 void write_back_states(const KAVU_SORT::GRAPH& g, KAVU_SORT::VISIT_MAP& visit_map) {
