@@ -425,6 +425,43 @@ std::unique_ptr<CDB_SGATE_NETLIST> random_looped_netlist(uint32_t seed, int gate
   return nl;
 }
 
+typedef std::map<CDB_SGATE_OTERM*, int> NAIVE_VISIT;
+
+std::vector<CDB_SGATE_OTERM*> feeders_of(CDB_SGATE_OTERM* o, bool sequential) {
+  std::vector<CDB_SGATE_OTERM*> f;
+  kavu_get_oterm_feeders(o, f, false, sequential, false);
+  return f;
+}
+
+// The recursive fan-in walk over the keys of `visit`: feeders first, each
+// finished terminal appended.
+void naive_fanin(CDB_SGATE_OTERM* o, NAIVE_VISIT& visit, bool sequential, OTERM_LIST& out) {
+  if (!visit.count(o) || visit[o] >= 1) return;
+  visit[o] = 1;
+  for (CDB_SGATE_OTERM* f : feeders_of(o, sequential)) naive_fanin(f, visit, sequential, out);
+  visit[o] = 2;
+  out.push_back(o);
+}
+
+// The recursive fan-out walk: successors in fan-out order (every output of
+// a driven gate that o feeds), each finished terminal put in front.
+void naive_fanout(CDB_SGATE_OTERM* o, NAIVE_VISIT& visit, bool sequential, OTERM_LIST& out) {
+  if (!visit.count(o) || visit[o] >= 1) return;
+  visit[o] = 1;
+  std::vector<CDB_SGATE_OTERM*> successors;
+  for (CDB_SGATE_ITERM* t : o->fanouts()) {
+    for (CDB_SGATE_OTERM* s : t->get_my_node()->get_output_terms()) {
+      const std::vector<CDB_SGATE_OTERM*> f = feeders_of(s, sequential);
+      if (std::find(f.begin(), f.end(), o) != f.end() &&
+          std::find(successors.begin(), successors.end(), s) == successors.end())
+        successors.push_back(s);
+    }
+  }
+  for (CDB_SGATE_OTERM* s : successors) naive_fanout(s, visit, sequential, out);
+  visit[o] = 2;
+  out.push_front(o);
+}
+
 // The ordering and the components as the rules state them, for netlists
 // of pins, comb gates, LUTs and plain registers.
 class REFERENCE_SORT {
@@ -490,44 +527,17 @@ class REFERENCE_SORT {
     for (auto& entry : scc_map) entry.second = c - entry.second;
   }
 
-  std::vector<CDB_SGATE_OTERM*> feeders(CDB_SGATE_OTERM* o) const {
-    std::vector<CDB_SGATE_OTERM*> f;
-    kavu_get_oterm_feeders(o, f, false, m_seq, false);
-    return f;
-  }
+  std::vector<CDB_SGATE_OTERM*> feeders(CDB_SGATE_OTERM* o) const { return feeders_of(o, m_seq); }
   const OTERM_LIST& begin() const { return m_begin; }
   const std::vector<CDB_SGATE_OTERM*>& terms() const { return m_terms; }
 
  private:
-  void dfs_fanin(CDB_SGATE_OTERM* o, OTERM_LIST& sorted) {
-    if (!m_visit.count(o) || m_visit[o] >= 1) return;
-    m_visit[o] = 1;
-    for (CDB_SGATE_OTERM* f : feeders(o)) dfs_fanin(f, sorted);
-    m_visit[o] = 2;
-    sorted.push_back(o);
-  }
-
-  // Successors in fan-out order: every output of a driven gate that o feeds.
-  void dfs_fanout(CDB_SGATE_OTERM* o, OTERM_LIST& found) {
-    if (!m_visit.count(o) || m_visit[o] >= 1) return;
-    m_visit[o] = 1;
-    std::vector<CDB_SGATE_OTERM*> successors;
-    for (CDB_SGATE_ITERM* t : o->fanouts()) {
-      for (CDB_SGATE_OTERM* s : t->get_my_node()->get_output_terms()) {
-        const std::vector<CDB_SGATE_OTERM*> f = feeders(s);
-        if (std::find(f.begin(), f.end(), o) != f.end() &&
-            std::find(successors.begin(), successors.end(), s) == successors.end())
-          successors.push_back(s);
-      }
-    }
-    for (CDB_SGATE_OTERM* s : successors) dfs_fanout(s, found);
-    m_visit[o] = 2;
-    found.push_front(o);
-  }
+  void dfs_fanin(CDB_SGATE_OTERM* o, OTERM_LIST& sorted) { naive_fanin(o, m_visit, m_seq, sorted); }
+  void dfs_fanout(CDB_SGATE_OTERM* o, OTERM_LIST& found) { naive_fanout(o, m_visit, m_seq, found); }
 
   bool m_seq;
   std::vector<CDB_SGATE_OTERM*> m_terms;
-  std::map<CDB_SGATE_OTERM*, int> m_visit;
+  NAIVE_VISIT m_visit;
   OTERM_LIST m_begin, m_end;
 };
 
@@ -657,5 +667,58 @@ TEST(KavuSortReference, LoopFreeOrderIsTopologicalLikeBoost) {
       for (auto [e, end] = boost::out_edges(v, graph); e != end; ++e)
         EXPECT_LT(position[v], position[boost::target(*e, graph)]) << seed;
     }
+  }
+}
+
+// A cone as the cone calls build it: every end preset to 1, then each end
+// in order reset and walked, so one end's walk stops at ends still waiting.
+OTERM_LIST naive_cone(const OTERM_LIST& ends, NAIVE_VISIT& visit, bool fanin) {
+  OTERM_LIST cone;
+  for (auto& entry : visit) entry.second = 0;
+  for (CDB_SGATE_OTERM* o : ends) visit[o] = 1;
+  for (CDB_SGATE_OTERM* o : ends) {
+    if (visit[o] != 1) continue;
+    visit[o] = 0;
+    if (fanin) naive_fanin(o, visit, false, cone);
+    else naive_fanout(o, visit, false, cone);
+  }
+  return cone;
+}
+
+// Cones over every terminal and over a sparse set of map keys (sinks and
+// sources outside the keys are entered by the call), and paths, against the
+// naive walks; the map values must match too.
+TEST(KavuSortReference, ConesAndPathsMatchNaiveWalks) {
+  for (uint32_t seed = 1; seed <= 60; ++seed) {
+    auto nl = random_looped_netlist(seed, 10 + int(seed % 40), int(seed % 3) * 10);
+    const std::vector<CDB_SGATE_OTERM*> terms = all_oterms(nl.get());
+    const size_t n = terms.size();
+    OTERM_LIST ends{terms[(seed * 7) % n], terms[(seed * 13 + 5) % n], terms[n - 1]};
+    for (size_t stride : {size_t(1), size_t(9)}) {
+      const std::string what = "seed " + std::to_string(seed) + " stride " + std::to_string(stride);
+      KAVU_SORT::VISIT_MAP keys;
+      for (size_t i = 0; i < n; i += stride) keys[terms[i]] = 7;
+      KAVU_SORT sorter(nullptr, false, false, false);
+      for (bool fanin : {true, false}) {
+        NAIVE_VISIT naive = keys;
+        const OTERM_LIST expected = naive_cone(ends, naive, fanin);
+        KAVU_SORT::VISIT_MAP map = keys;
+        OTERM_LIST cone;
+        if (fanin) sorter.fanin_cone_oterms(ends, map, cone);
+        else sorter.fanout_cone_oterms(ends, map, cone);
+        EXPECT_EQ(cone, expected) << what << (fanin ? " fan-in" : " fan-out");
+        EXPECT_EQ(map, naive) << what << (fanin ? " fan-in" : " fan-out");
+      }
+    }
+    // Path: the fan-in cone of `to` (in its order) met with the fan-out cone of `from`.
+    OTERM_LIST from{terms[seed % n]}, to{terms[n - 1], terms[(seed * 3) % n]}, path;
+    NAIVE_VISIT visit;
+    for (CDB_SGATE_OTERM* o : terms) visit[o] = 0;
+    const OTERM_LIST fanin = naive_cone(to, visit, true), fanout = naive_cone(from, visit, false);
+    OTERM_LIST expected;
+    for (CDB_SGATE_OTERM* o : fanin)
+      if (std::find(fanout.begin(), fanout.end(), o) != fanout.end()) expected.push_back(o);
+    KAVU_SORT(nullptr, false, false, false).path_oterms(nl.get(), from, to, path);
+    EXPECT_EQ(path, expected) << "seed " << seed;
   }
 }

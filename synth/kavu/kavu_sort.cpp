@@ -820,6 +820,7 @@ void KAVU_SORT::sort_oterms(GRAPH& g) const {
   g.reset_states();
   g.m_fronted.clear();
   g.m_appended.clear();
+  g.m_appended.reserve(size_t(g.size()));
   for (int v : g.m_begin) g.m_state[v] = GRAPH::ACTIVE;
   if (!m_dont_dfs) fetch_walked_feeders(g);
   for (int v : g.m_end) {
