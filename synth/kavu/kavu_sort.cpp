@@ -123,11 +123,8 @@ class OTERM_INDEX {
  public:
   // Starts an empty index whose direct table covers [low, high].
   void reset(uintptr_t low, uintptr_t high, size_t terminals) {
-    m_overflow.clear(0);
-    m_overflow_entries.clear();
+    clear();
     m_low = low;
-    m_span = 0;
-    m_slots.clear();
     if (terminals == 0 || high < low) return;
     const uintptr_t slots = ((high - low) >> OTERM_GRAIN_SHIFT) + 1;
     if (slots > DIRECT_SLOTS_PER_TERMINAL * terminals) {
@@ -136,6 +133,15 @@ class OTERM_INDEX {
     }
     m_slots.assign(size_t(slots), -1);
     m_span = slots << OTERM_GRAIN_SHIFT;
+  }
+
+  // Empty, with no direct range (capacity kept).
+  void clear() {
+    m_overflow.clear(0);
+    m_overflow_entries.clear();
+    m_low = 0;
+    m_span = 0;
+    m_slots.clear();
   }
 
   int find(const CDB_SGATE_OTERM* oterm) const {
@@ -182,14 +188,12 @@ class OTERM_INDEX {
 // ---------------------------------------------------------------------------
 // The per-call terminal graph
 
-struct KAVU_SORT::GRAPH {
-  // Visit states. During begin/end collection the state holds the MARK_*
-  // bits. A depth-first walk moves a terminal UNVISITED -> ACTIVE -> DONE;
-  // the stack walks move it UNVISITED -> PUSHED -> EXPANDED -> DONE (fan-in)
-  // or UNVISITED -> PUSHED -> ACTIVE -> DONE (fan-out).
-  enum : uint8_t { UNVISITED = 0, ACTIVE = 1, DONE = 2, EXPANDED = 3, PUSHED = 4 };
-  enum : uint8_t { MARK_BEGIN = 1, MARK_END = 2 };
-
+namespace {
+// Everything a graph stores. One set per thread is kept between calls with
+// its capacity (never its contents), so that the many small and mid-sized
+// orderings a pass runs do not allocate and free the same arrays each
+// time; a graph larger than POOL_TERMINAL_LIMIT frees its own.
+struct GRAPH_STORAGE {
   // One depth-first frame: terminal, next feeder or successor position.
   struct FRAME {
     int m_v;
@@ -197,51 +201,37 @@ struct KAVU_SORT::GRAPH {
     int m_first;
     int m_count;
   };
+  struct FEEDERS {
+    int m_first;  // -1 until fetched
+    int m_count;
+  };
 
-  GRAPH(bool lcell, bool sequential, bool skip_macs, bool grow)
-      : m_lcell(lcell), m_sequential(sequential), m_skip_macs(skip_macs), m_grow(grow) {}
-
-  int size() const { return int(m_oterms.size()); }
-  CDB_SGATE_OTERM* oterm(int v) const { return m_oterms[v]; }
-  // Dense number of a terminal, -1 when it takes no part.
-  int index_of(const CDB_SGATE_OTERM* oterm) const { return m_index.find(oterm); }
-  // Every number, by ascending terminal address.
-  void address_order(std::vector<int>& order) { m_index.address_order(order); }
-  // Enters a terminal (once); returns its number.
-  int add(CDB_SGATE_OTERM* oterm);
-  // Enters the terminals (each once, in order) into an empty graph; their
-  // addresses fix the index's direct range.
-  void enter(const std::vector<CDB_SGATE_OTERM*>& oterms);
-
-  // Feeder list of v in the arena: [first, first + count) of m_fin_edges.
-  // The arena may grow while a walk holds positions, never spans.
-  void fetch_feeders(int v, int& first, int& count) {
-    if (m_fin_first[v] < 0) query_feeders(v);
-    first = m_fin_first[v];
-    count = m_fin_count[v];
+  // Empties every container, keeping its capacity.
+  void clear() {
+    m_oterms.clear();
+    m_state.clear();
+    m_fin.clear();
+    m_fin_edges.clear();
+    m_fout_first.clear();
+    m_fout_edges.clear();
+    m_fout_ordered.clear();
+    m_begin.clear();
+    m_end.clear();
+    m_fronted.clear();
+    m_appended.clear();
+    m_stack.clear();
+    m_vstack.clear();
+    m_query.clear();
+    m_seen.resize(0);
+    m_ints.clear();
+    m_entered.clear();
+    m_dangling.clear();
+    m_index.clear();
   }
-  // Asks the feeder rule for v's feeders and appends them to the arena.
-  void query_feeders(int v);
-  // Successor lists of every terminal (fetches every feeder list first).
-  void build_fanouts();
-  // Puts f's successor list in fan-out order: chain order of the inputs the
-  // terminal drives, then output slot order of each such gate.
-  void order_successors(int f);
-  // Called before a walk enters v's successors: orders the list when the
-  // order can matter.
-  void open_successors(int v);
-  int fanout_first(int v) const { return m_fout_first[v]; }
-  int fanout_count(int v) const { return m_fout_first[v + 1] - m_fout_first[v]; }
-
-  void reset_states() { std::fill(m_state.begin(), m_state.end(), uint8_t(UNVISITED)); }
-  // The order a sort produced, as one sequence (m_fronted reversed, then
-  // m_appended).
-  void final_order(std::vector<int>& order) const;
 
   std::vector<CDB_SGATE_OTERM*> m_oterms;
   std::vector<uint8_t> m_state;
-  std::vector<int> m_fin_first;  // -1 until fetched
-  std::vector<int> m_fin_count;
+  std::vector<FEEDERS> m_fin;  // per terminal: its range of m_fin_edges
   std::vector<int> m_fin_edges;
   std::vector<int> m_fout_first;  // n + 1 entries after build_fanouts
   std::vector<int> m_fout_edges;
@@ -262,13 +252,106 @@ struct KAVU_SORT::GRAPH {
   std::vector<CDB_SGATE_OTERM*> m_query;
   DENSE_STAMPS m_seen;
   std::vector<int> m_ints;
+  // The collections' terminals before they are entered.
+  std::vector<CDB_SGATE_OTERM*> m_entered;
+  std::vector<CDB_SGATE_OTERM*> m_dangling;
+
+ protected:
+  OTERM_INDEX m_index;  // terminal -> dense number
+};
+
+// Graphs up to this many terminals give their storage back to the thread.
+constexpr size_t POOL_TERMINAL_LIMIT = size_t(1) << 16;
+
+struct GRAPH_POOL {
+  GRAPH_STORAGE m_storage;
+  bool m_lent = false;  // a graph of this thread holds m_storage
+};
+thread_local GRAPH_POOL t_graph_pool;
+}  // namespace
+
+struct KAVU_SORT::GRAPH : GRAPH_STORAGE {
+  // Visit states. During begin/end collection the state holds the MARK_*
+  // bits. A depth-first walk moves a terminal UNVISITED -> ACTIVE -> DONE;
+  // the stack walks move it UNVISITED -> PUSHED -> EXPANDED -> DONE (fan-in)
+  // or UNVISITED -> PUSHED -> ACTIVE -> DONE (fan-out).
+  enum : uint8_t { UNVISITED = 0, ACTIVE = 1, DONE = 2, EXPANDED = 3, PUSHED = 4 };
+  enum : uint8_t { MARK_BEGIN = 1, MARK_END = 2 };
+
+  // Takes the thread's storage when no other graph of the thread holds it
+  // (a graph built while another is alive allocates its own).
+  GRAPH(bool lcell, bool sequential, bool skip_macs, bool grow)
+      : m_lcell(lcell), m_sequential(sequential), m_skip_macs(skip_macs), m_grow(grow) {
+    if (t_graph_pool.m_lent) return;
+    std::swap(static_cast<GRAPH_STORAGE&>(*this), t_graph_pool.m_storage);
+    t_graph_pool.m_lent = m_pooled = true;
+  }
+  ~GRAPH() {
+    if (!m_pooled) return;
+    t_graph_pool.m_lent = false;
+    if (m_oterms.capacity() > POOL_TERMINAL_LIMIT) return;  // too large to keep: freed with the graph
+    clear();
+    std::swap(static_cast<GRAPH_STORAGE&>(*this), t_graph_pool.m_storage);
+  }
+  GRAPH(const GRAPH&) = delete;
+  GRAPH& operator=(const GRAPH&) = delete;
+
+  int size() const { return int(m_oterms.size()); }
+  CDB_SGATE_OTERM* oterm(int v) const { return m_oterms[v]; }
+  // Dense number of a terminal, -1 when it takes no part.
+  int index_of(const CDB_SGATE_OTERM* oterm) const { return m_index.find(oterm); }
+  // Every number, by ascending terminal address.
+  void address_order(std::vector<int>& order) { m_index.address_order(order); }
+  // Enters a terminal (once); returns its number.
+  int add(CDB_SGATE_OTERM* oterm);
+  // Enters the terminals (each once, in order) into an empty graph; their
+  // addresses fix the index's direct range.
+  void enter(const std::vector<CDB_SGATE_OTERM*>& oterms);
+
+  // Feeder list of v in the arena: [first, first + count) of m_fin_edges.
+  // The arena may grow while a walk holds positions, never spans.
+  void fetch_feeders(int v, int& first, int& count) {
+    if (m_fin[v].m_first < 0) query_feeders(v);
+    first = m_fin[v].m_first;
+    count = m_fin[v].m_count;
+  }
+  // Asks the feeder rule for v's feeders and appends them to the arena.
+  void query_feeders(int v);
+  // Successor lists of every terminal (fetches every feeder list first).
+  void build_fanouts();
+  // Puts f's successor list in fan-out order: chain order of the inputs the
+  // terminal drives, then output slot order of each such gate.
+  void order_successors(int f);
+  // Called before a walk enters v's successors: orders the list when the
+  // order can matter.
+  void open_successors(int v);
+  bool has_unvisited_successor(int v) const {
+    for (int k = m_fout_first[v]; k < m_fout_first[v + 1]; ++k) {
+      if (m_state[m_fout_edges[k]] == UNVISITED) return true;
+    }
+    return false;
+  }
+  int fanout_first(int v) const { return m_fout_first[v]; }
+  int fanout_count(int v) const { return m_fout_first[v + 1] - m_fout_first[v]; }
+
+  void reset_states() { std::fill(m_state.begin(), m_state.end(), uint8_t(UNVISITED)); }
+  // The order a sort produced, as one sequence (m_fronted reversed, then
+  // m_appended).
+  void final_order(std::vector<int>& order) const;
+
+  // Starts a new use of m_seen, sized to the graph on first use (most
+  // calls never need it).
+  void start_seen() {
+    if (m_seen.size() < m_oterms.size()) m_seen.resize(m_oterms.capacity());
+    m_seen.next();
+  }
 
  private:
   bool m_lcell;
   bool m_sequential;
   bool m_skip_macs;
   bool m_grow;
-  OTERM_INDEX m_index;  // terminal -> dense number
+  bool m_pooled = false;  // holds the thread's storage
 };
 
 // ---------------------------------------------------------------------------
@@ -284,9 +367,7 @@ void KAVU_SORT::GRAPH::enter(const std::vector<CDB_SGATE_OTERM*>& oterms) {
   const size_t n = oterms.size() + GRAPH_SPARE_TERMINALS;
   m_oterms.reserve(n);
   m_state.reserve(n);
-  m_fin_first.reserve(n);
-  m_fin_count.reserve(n);
-  m_seen.reserve(n);
+  m_fin.reserve(n);
   m_fin_edges.reserve(2 * n);
   for (CDB_SGATE_OTERM* oterm : oterms) add(oterm);
 }
@@ -296,9 +377,8 @@ int KAVU_SORT::GRAPH::add(CDB_SGATE_OTERM* oterm) {
   if (v < size()) return v;
   m_oterms.push_back(oterm);
   m_state.push_back(UNVISITED);
-  m_fin_first.push_back(-1);
-  m_fin_count.push_back(0);
-  m_seen.push_back();
+  m_fin.push_back(FEEDERS{-1, 0});
+  if (m_seen.size() != 0 && m_seen.size() < m_oterms.size()) m_seen.resize(m_oterms.capacity());
   return v;
 }
 
@@ -308,18 +388,17 @@ void KAVU_SORT::GRAPH::query_feeders(int v) {
   // Repeats (possible for logic-cell atoms) are found by a scan of the
   // short lists and by stamps in long ones.
   const bool linear = m_query.size() <= LINEAR_FEEDER_LIMIT;
-  if (!linear) m_seen.next();
+  if (!linear) start_seen();
   for (CDB_SGATE_OTERM* f : m_query) {
     if (!f) continue;
     const int w = m_grow ? add(f) : index_of(f);
     if (w < 0) continue;  // outside the graph
     if (linear ? std::find(m_fin_edges.begin() + start, m_fin_edges.end(), w) != m_fin_edges.end()
-               : !m_seen.mark_new(size_t(w)))
+               : !m_seen.mark_new(size_t(w)))  // start_seen sized it; add() keeps it sized
       continue;
     m_fin_edges.push_back(w);
   }
-  m_fin_first[v] = start;
-  m_fin_count[v] = int(m_fin_edges.size()) - start;
+  m_fin[v] = FEEDERS{start, int(m_fin_edges.size()) - start};
 }
 
 void KAVU_SORT::GRAPH::build_fanouts() {
@@ -328,13 +407,13 @@ void KAVU_SORT::GRAPH::build_fanouts() {
   const int n = size();
   m_fout_first.assign(size_t(n) + 1, 0);
   for (int v = 0; v < n; ++v) {
-    for (int k = 0; k < m_fin_count[v]; ++k) ++m_fout_first[size_t(m_fin_edges[m_fin_first[v] + k]) + 1];
+    for (int k = 0; k < m_fin[v].m_count; ++k) ++m_fout_first[size_t(m_fin_edges[m_fin[v].m_first + k]) + 1];
   }
   for (int v = 0; v < n; ++v) m_fout_first[v + 1] += m_fout_first[v];
   m_fout_edges.assign(size_t(m_fout_first[n]), 0);
   std::vector<int> pos(m_fout_first.begin(), m_fout_first.end() - 1);
   for (int v = 0; v < n; ++v) {
-    for (int k = 0; k < m_fin_count[v]; ++k) m_fout_edges[pos[m_fin_edges[m_fin_first[v] + k]]++] = v;
+    for (int k = 0; k < m_fin[v].m_count; ++k) m_fout_edges[pos[m_fin_edges[m_fin[v].m_first + k]]++] = v;
   }
   m_fout_ordered.assign(size_t(n), 0);
 }
@@ -359,7 +438,7 @@ void KAVU_SORT::GRAPH::order_successors(int f) {
   const int start = m_fout_first[f], cnt = fanout_count(f);
   const bool linear = cnt <= LINEAR_SUCCESSOR_LIMIT;
   m_ints.assign(m_fout_edges.begin() + start, m_fout_edges.begin() + start + cnt);
-  m_seen.next();
+  start_seen();
   for (int w : m_ints) m_seen.mark(size_t(w));
   int out = start;
   const CDB_SGATE_NODE* previous = nullptr;
@@ -494,7 +573,112 @@ void KAVU_SORT::set_user_begin_end_oterms(OTERM_LIST* begin, OTERM_LIST* end) {
 }
 
 // ---------------------------------------------------------------------------
-// Terminals that take part
+// Terminals that take part, begin and end terminals
+//
+// Per node the collections decide three things: which terminals take part
+// (init_sort), which are boundaries (the begin/end collection) and which
+// outputs dangle. A whole-netlist run (collect_netlist) decides all three
+// in one walk of the node list and applies them in the order of the
+// separate steps: enter every terminal, mark the boundaries in node order,
+// add the caller's terminals, then the dangling ones, so the numbers, lists
+// and marks are those of init_sort followed by get_begin_end_oterms.
+
+namespace {
+// What the collection does with one boundary terminal.
+enum BOUNDARY_KIND : uint8_t { REGISTER_BOUNDARY, ATOM_BOUNDARY, PIN_BOUNDARY };
+
+struct BOUNDARY {
+  CDB_SGATE_OTERM* m_oterm;
+  BOUNDARY_KIND m_kind;
+};
+
+// The terminals init_sort enters for one node of the node list.
+void append_entered(const CDB_SGATE_NODE* node, std::vector<CDB_SGATE_OTERM*>& entered) {
+  switch (node->get_sgate_type()) {
+    case CDB_SGATE_BUFFER_ENUM:
+    case CDB_SGATE_COMB_ENUM:
+    case CDB_SGATE_DFF_ENUM:
+    case CDB_SGATE_IO_BUF_ENUM:
+    case CDB_SGATE_LUT_ENUM:
+    case CDB_SGATE_RAM_SLICE_ENUM:
+    case CDB_SGATE_MUX_ENUM:
+    case CDB_SGATE_TRI_BUS_ENUM:
+    case CDB_SGATE_LATCH_ENUM:
+    case CDB_SGATE_IO_ENUM:
+      if (!node->is_wysiwyg()) {
+        entered.push_back(first_oterm(node));
+        return;
+      }
+      [[fallthrough]];
+    default: {
+      const unsigned limit = (node->get_sgate_type() == CDB_SGATE_CARRY_SUM_ENUM && !node->is_wysiwyg())
+                                 ? std::min(2u, node->get_output_count())
+                                 : node->get_output_count();
+      for (unsigned i = 0; i < limit; ++i) {
+        if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) entered.push_back(oterm);
+      }
+    }
+  }
+}
+
+// The boundaries the whole-netlist collection takes from one node, in order.
+void append_boundaries(CDB_SGATE_NODE* node, bool cut_buffers, std::vector<BOUNDARY>& out) {
+  if (node->is_wysiwyg()) {
+    if (node->cast_to_wysiwyg()->is_lcell_comb()) return;
+    for (unsigned i = 0; i < node->get_output_count(); ++i) {
+      if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) out.push_back({oterm, ATOM_BOUNDARY});
+    }
+    return;
+  }
+  switch (node->get_sgate_type()) {
+    case CDB_SGATE_BUFFER_ENUM:
+      if (cut_buffers && kavu_is_a_cut_buffer(node)) out.push_back({first_oterm(node), REGISTER_BOUNDARY});
+      break;
+    case CDB_SGATE_COMB_ENUM:
+    case CDB_SGATE_IO_BUF_ENUM:
+    case CDB_SGATE_LUT_ENUM:
+    case CDB_SGATE_MUX_ENUM:
+    case CDB_SGATE_CARRY_SUM_ENUM:
+      break;
+    case CDB_SGATE_DFF_ENUM:
+    case CDB_SGATE_RAM_SLICE_ENUM:
+    case CDB_SGATE_TRI_BUS_ENUM:
+    case CDB_SGATE_LATCH_ENUM:
+      out.push_back({first_oterm(node), REGISTER_BOUNDARY});
+      break;
+    case CDB_SGATE_IO_ENUM:
+      out.push_back({first_oterm(node), PIN_BOUNDARY});
+      break;
+    default:
+      for (unsigned i = 0; i < node->get_output_count(); ++i) {
+        if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) out.push_back({oterm, ATOM_BOUNDARY});
+      }
+  }
+}
+
+void apply_boundaries(KAVU_SORT::GRAPH& g, const std::vector<BOUNDARY>& boundaries) {
+  for (const BOUNDARY& b : boundaries) {
+    switch (b.m_kind) {
+      case REGISTER_BOUNDARY: add_register_boundary(g, b.m_oterm); break;
+      case ATOM_BOUNDARY: add_atom_boundary(g, b.m_oterm); break;
+      case PIN_BOUNDARY: add_pin_boundary(g, b.m_oterm->get_my_node(), b.m_oterm); break;
+    }
+  }
+}
+
+// A dangling output (no fan-out, no pin) ends a walk: nothing else would
+// reach it.
+bool is_dangling(const CDB_SGATE_OTERM* oterm) {
+  return oterm && !oterm->has_fanout() && !kavu_is_a_pin(oterm->get_my_node());
+}
+
+void append_dangling(const CDB_SGATE_NODE* node, std::vector<CDB_SGATE_OTERM*>& dangling) {
+  for (unsigned i = 0; i < node->get_output_count(); ++i) {
+    CDB_SGATE_OTERM* oterm = node->get_output_term(i);
+    if (is_dangling(oterm)) dangling.push_back(oterm);
+  }
+}
+}  // namespace
 
 void KAVU_SORT::init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g,
                           const std::vector<CDB_SGATE_OTERM*>* oterms) const {
@@ -506,84 +690,49 @@ void KAVU_SORT::init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g,
     return;
   }
   KAVU_CHECK(netlist != nullptr);
-  std::vector<CDB_SGATE_OTERM*> entered;
+  std::vector<CDB_SGATE_OTERM*>& entered = g.m_entered;
+  entered.clear();
   entered.reserve(size_t(netlist->size()) + GRAPH_SPARE_TERMINALS);
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-    CDB_SGATE_NODE* node = *it;
-    if (!node) continue;
-    switch (node->get_sgate_type()) {
-      case CDB_SGATE_BUFFER_ENUM:
-      case CDB_SGATE_COMB_ENUM:
-      case CDB_SGATE_DFF_ENUM:
-      case CDB_SGATE_IO_BUF_ENUM:
-      case CDB_SGATE_LUT_ENUM:
-      case CDB_SGATE_RAM_SLICE_ENUM:
-      case CDB_SGATE_MUX_ENUM:
-      case CDB_SGATE_TRI_BUS_ENUM:
-      case CDB_SGATE_LATCH_ENUM:
-      case CDB_SGATE_IO_ENUM:
-        if (!node->is_wysiwyg()) {
-          entered.push_back(first_oterm(node));
-          break;
-        }
-        [[fallthrough]];
-      default: {
-        const unsigned limit = (node->get_sgate_type() == CDB_SGATE_CARRY_SUM_ENUM && !node->is_wysiwyg())
-                                   ? std::min(2u, node->get_output_count())
-                                   : node->get_output_count();
-        for (unsigned i = 0; i < limit; ++i) {
-          if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) entered.push_back(oterm);
-        }
-      }
-    }
+    if (*it) append_entered(*it, entered);
   }
   g.enter(entered);
 }
 
-// ---------------------------------------------------------------------------
-// Begin and end terminals
-
-void KAVU_SORT::get_begin_end_oterm_of_wysiwyg(CDB_SGATE_WYSIWYG* wys, GRAPH& g) const {
-  if (wys->is_lcell_comb()) return;
-  for (unsigned i = 0; i < wys->get_output_count(); ++i) {
-    if (CDB_SGATE_OTERM* oterm = wys->get_output_term(i)) add_atom_boundary(g, oterm);
+void KAVU_SORT::get_begin_end_oterms(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_buffers) const {
+  KAVU_CHECK(netlist != nullptr);  // a domain outside sequential mode still needs the netlist
+  std::vector<BOUNDARY> boundaries;
+  std::vector<CDB_SGATE_OTERM*> dangling;
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    if (*it) append_boundaries(*it, cut_buffers, boundaries);
   }
+  apply_boundaries(g, boundaries);
+  add_user_oterms(g);
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    if (*it) append_dangling(*it, dangling);
+  }
+  add_dangling_oterms(g, dangling);
 }
 
-void KAVU_SORT::get_begin_end_oterms(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_buffers) const {
+void KAVU_SORT::collect_netlist(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_buffers) const {
+  KAVU_CHECK(netlist != nullptr);
+  std::vector<CDB_SGATE_OTERM*>& entered = g.m_entered;
+  std::vector<CDB_SGATE_OTERM*>& dangling = g.m_dangling;
+  std::vector<BOUNDARY> boundaries;
+  entered.clear();
+  dangling.clear();
+  entered.reserve(size_t(netlist->size()) + GRAPH_SPARE_TERMINALS);
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* node = *it;
     if (!node) continue;
-    if (node->is_wysiwyg()) {
-      get_begin_end_oterm_of_wysiwyg(node->cast_to_wysiwyg(), g);
-      continue;
-    }
-    switch (node->get_sgate_type()) {
-      case CDB_SGATE_BUFFER_ENUM:
-        if (cut_buffers && kavu_is_a_cut_buffer(node)) add_register_boundary(g, first_oterm(node));
-        break;
-      case CDB_SGATE_COMB_ENUM:
-      case CDB_SGATE_IO_BUF_ENUM:
-      case CDB_SGATE_LUT_ENUM:
-      case CDB_SGATE_MUX_ENUM:
-      case CDB_SGATE_CARRY_SUM_ENUM:
-        break;
-      case CDB_SGATE_DFF_ENUM:
-      case CDB_SGATE_RAM_SLICE_ENUM:
-      case CDB_SGATE_TRI_BUS_ENUM:
-      case CDB_SGATE_LATCH_ENUM:
-        add_register_boundary(g, first_oterm(node));
-        break;
-      case CDB_SGATE_IO_ENUM:
-        add_pin_boundary(g, node, first_oterm(node));
-        break;
-      default:
-        for (unsigned i = 0; i < node->get_output_count(); ++i) {
-          if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) add_atom_boundary(g, oterm);
-        }
-    }
+    append_entered(node, entered);
+    append_boundaries(node, cut_buffers, boundaries);
+    append_dangling(node, dangling);
   }
-  add_user_and_dangling_oterms(netlist, nullptr, g);
+  g.enter(entered);
+  apply_boundaries(g, boundaries);
+  add_user_oterms(g);
+  add_dangling_oterms(g, dangling);
 }
 
 void KAVU_SORT::get_begin_end_oterm_of_wysiwyg_sequential(CDB_SGATE_WYSIWYG* wys, GRAPH& g) const {
@@ -641,11 +790,15 @@ void KAVU_SORT::get_begin_end_oterms_sequential(const std::vector<CDB_SGATE_OTER
   if (m_debug_level != 0)
     kavu_debug("Total ff = %d, total dsp=%d, total wys_dsp=%d, total wys dff=%d", num_ff, num_dsp, num_wys_dsp,
                num_wys_ff);
-  add_user_and_dangling_oterms(nullptr, oterms, g);
+  add_user_oterms(g);
+  std::vector<CDB_SGATE_OTERM*> dangling;
+  for (CDB_SGATE_OTERM* oterm : *oterms) {
+    if (is_dangling(oterm)) dangling.push_back(oterm);
+  }
+  add_dangling_oterms(g, dangling);
 }
 
-void KAVU_SORT::add_user_and_dangling_oterms(CDB_SGATE_NETLIST* netlist,
-                                             const std::vector<CDB_SGATE_OTERM*>* oterms, GRAPH& g) const {
+void KAVU_SORT::add_user_oterms(GRAPH& g) const {
   if (m_user_begin_oterms) {
     for (CDB_SGATE_OTERM* oterm : *m_user_begin_oterms) {
       if (!oterm || kavu_is_a_pin(oterm->get_my_node())) continue;
@@ -664,19 +817,14 @@ void KAVU_SORT::add_user_and_dangling_oterms(CDB_SGATE_NETLIST* netlist,
       g.m_end.push_front(v);
     }
   }
-  // Dangling outputs end a walk: nothing else would reach them.
-  auto dangling = [&g](CDB_SGATE_OTERM* oterm) {
-    if (!oterm || oterm->has_fanout() || kavu_is_a_pin(oterm->get_my_node())) return;
+}
+
+// The last step of every collection: dangling outputs not yet end
+// terminals go to the back of the end list; every state is cleared.
+void KAVU_SORT::add_dangling_oterms(GRAPH& g, const std::vector<CDB_SGATE_OTERM*>& dangling) const {
+  for (CDB_SGATE_OTERM* oterm : dangling) {
     const int v = g.add(oterm);
     if (!(g.m_state[v] & GRAPH::MARK_END)) g.m_end.push_back(v);
-  };
-  if (oterms) {
-    for (CDB_SGATE_OTERM* oterm : *oterms) dangling(oterm);
-  } else {
-    for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-      if (!*it) continue;
-      for (unsigned i = 0; i < (*it)->get_output_count(); ++i) dangling((*it)->get_output_term(i));
-    }
   }
   g.reset_states();
 }
@@ -688,16 +836,16 @@ void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
   if (g.m_state[start] >= GRAPH::ACTIVE) return;
   g.m_state[start] = GRAPH::ACTIVE;
   g.m_stack.clear();
-  GRAPH::FRAME root{start, 0, 0, 0};
+  GRAPH_STORAGE::FRAME root{start, 0, 0, 0};
   g.fetch_feeders(start, root.m_first, root.m_count);
   g.m_stack.push_back(root);
   while (!g.m_stack.empty()) {
-    GRAPH::FRAME& top = g.m_stack.back();
+    GRAPH_STORAGE::FRAME& top = g.m_stack.back();
     if (top.m_next < top.m_count) {
       const int w = g.m_fin_edges[top.m_first + top.m_next++];
       if (g.m_state[w] >= GRAPH::ACTIVE) continue;  // done, begin, or in progress (a loop)
       g.m_state[w] = GRAPH::ACTIVE;
-      GRAPH::FRAME next{w, 0, 0, 0};
+      GRAPH_STORAGE::FRAME next{w, 0, 0, 0};
       g.fetch_feeders(w, next.m_first, next.m_count);
       g.m_stack.push_back(next);  // `top` may dangle from here on
       continue;
@@ -753,7 +901,7 @@ void KAVU_SORT::dfs_oterm_fanin_loop(int start, GRAPH& g) const {
 void KAVU_SORT::preorder_oterm_fanin(int start, GRAPH& g) const {
   g.m_state[start] = GRAPH::ACTIVE;
   g.m_stack.clear();
-  g.m_stack.push_back(GRAPH::FRAME{start, 0, 0, 0});
+  g.m_stack.push_back(GRAPH_STORAGE::FRAME{start, 0, 0, 0});
   while (!g.m_stack.empty()) {
     const int top = g.m_stack.back().m_v;
     int first = 0, count = 0;
@@ -763,7 +911,7 @@ void KAVU_SORT::preorder_oterm_fanin(int start, GRAPH& g) const {
       const int w = g.m_fin_edges[first + k];
       if (g.m_state[w] != GRAPH::UNVISITED) continue;
       g.m_state[w] = GRAPH::ACTIVE;
-      g.m_stack.push_back(GRAPH::FRAME{w, 0, 0, 0});
+      g.m_stack.push_back(GRAPH_STORAGE::FRAME{w, 0, 0, 0});
       pushed = true;
     }
     if (pushed) continue;
@@ -847,8 +995,7 @@ void KAVU_SORT::sort_oterms(GRAPH& g) const {
 void KAVU_SORT::sort_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& sorted, bool cut_buffers) {
   KAVU_CHECK(netlist != nullptr);
   GRAPH g(m_lcell_functionality, m_sequential, m_skip_wysiwyg_macs, m_dont_dfs);
-  init_sort(netlist, g, nullptr);
-  get_begin_end_oterms(netlist, g, cut_buffers);
+  collect_netlist(netlist, g, cut_buffers);
   sort_oterms(g);
   for (int v : g.m_fronted) sorted.push_front(g.oterm(v));
   for (int v : g.m_appended) sorted.push_back(g.oterm(v));
@@ -900,15 +1047,15 @@ void KAVU_SORT::dfs_oterm_fanout(int start, GRAPH& g, std::vector<int>& finished
   g.m_state[start] = GRAPH::ACTIVE;
   g.m_stack.clear();
   g.open_successors(start);
-  g.m_stack.push_back(GRAPH::FRAME{start, 0, g.fanout_first(start), g.fanout_count(start)});
+  g.m_stack.push_back(GRAPH_STORAGE::FRAME{start, 0, g.fanout_first(start), g.fanout_count(start)});
   while (!g.m_stack.empty()) {
-    GRAPH::FRAME& top = g.m_stack.back();
+    GRAPH_STORAGE::FRAME& top = g.m_stack.back();
     if (top.m_next < top.m_count) {
       const int w = g.m_fout_edges[top.m_first + top.m_next++];
       if (g.m_state[w] >= GRAPH::ACTIVE) continue;
       g.m_state[w] = GRAPH::ACTIVE;
       g.open_successors(w);
-      g.m_stack.push_back(GRAPH::FRAME{w, 0, g.fanout_first(w), g.fanout_count(w)});
+      g.m_stack.push_back(GRAPH_STORAGE::FRAME{w, 0, g.fanout_first(w), g.fanout_count(w)});
       continue;
     }
     g.m_state[top.m_v] = GRAPH::DONE;
@@ -971,6 +1118,13 @@ int KAVU_SORT::assign_components(GRAPH& g, std::vector<int>& scc_order, std::vec
       g.m_state[v] = GRAPH::DONE;
       scc_number[v] = c;
       fronted.push_back(v);
+    } else if (!g.has_unvisited_successor(v)) {
+      // What the walk from v would find: v alone (every terminal outside a
+      // loop, since all it feeds is done).
+      g.m_state[v] = GRAPH::DONE;
+      scc_number[v] = c;
+      fronted.push_back(v);
+      ++histogram[1];
     } else {
       finished.clear();
       if (m_use_non_recur) dfs_oterm_fanout_loop(v, g, finished);
@@ -1050,12 +1204,16 @@ void KAVU_SORT::scc_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& scc_list, SCC
   if (!domain) KAVU_CHECK(netlist != nullptr);
   GRAPH g(m_lcell_functionality, m_sequential, m_skip_wysiwyg_macs, m_dont_dfs);
   const std::vector<CDB_SGATE_OTERM*>* oterms = domain ? &domain->get_oterms() : nullptr;
-  init_sort(netlist, g, oterms);
-  if (m_sequential) {
-    get_begin_end_oterms_sequential(oterms, g, cut_buffers);
-    if (cfg_is_on("kavu_sort_dump_begin_end_oterms", false)) dump_begin_end_oterms(g);
+  if (!oterms) {
+    collect_netlist(netlist, g, cut_buffers);  // combinational: sequential mode has a domain
   } else {
-    get_begin_end_oterms(netlist, g, cut_buffers);
+    init_sort(netlist, g, oterms);
+    if (m_sequential) {
+      get_begin_end_oterms_sequential(oterms, g, cut_buffers);
+      if (cfg_is_on("kavu_sort_dump_begin_end_oterms", false)) dump_begin_end_oterms(g);
+    } else {
+      get_begin_end_oterms(netlist, g, cut_buffers);
+    }
   }
   sort_oterms(g);
   std::vector<int> order, number, histogram;
