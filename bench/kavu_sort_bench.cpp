@@ -19,8 +19,13 @@
 //   *_WithBuild         the Boost figure plus building its graph from the
 //                       netlist through the same feeder queries and an
 //                       unordered_map of terminals
+//   BM_SortResultFloor  filling and freeing a std::list of the terminals:
+//                       the least any sort_oterms costs (its result type)
+//   BM_SccResultFloor   the same plus a std::map of the terminals filled in
+//                       address order: the least any scc_oterms costs
 // Counters: terminals and edges per iteration. After the runs the program
-// prints the ratios ours / Boost alone and ours / Boost with its build.
+// prints the ratios ours / Boost alone and ours / Boost with its build, and
+// the floors of the result types / Boost alone.
 // Figures only; nothing is asserted.
 #include <benchmark/benchmark.h>
 
@@ -32,6 +37,7 @@
 #include <boost/graph/topological_sort.hpp>
 #pragma GCC diagnostic pop
 
+#include <algorithm>
 #include <iterator>
 #include <map>
 #include <string>
@@ -247,12 +253,38 @@ void BM_BoostSccWithBuild(benchmark::State& state) {
   set_counters(state, component.size(), edges);
 }
 
-// Per circuit, all six figures one after the other, so one netlist is in
+// What the result types alone cost: the terminals appended to a std::list
+// (the sort's result), and also entered into a std::map in address order
+// (the components' result), both freed per iteration as a caller does.
+void result_floor(benchmark::State& state, bool with_map) {
+  BENCH_NETLIST& b = pick(int(state.range(0)));
+  if (!ready(state, b)) return;
+  std::vector<CDB_SGATE_OTERM*> by_address = b.oterms;
+  std::sort(by_address.begin(), by_address.end());
+  for (auto _ : state) {
+    KAVU_SORT::OTERM_LIST list;
+    KAVU_SORT::SCC_MAP map;
+    for (CDB_SGATE_OTERM* o : b.oterms) list.push_back(o);
+    if (with_map) {
+      for (CDB_SGATE_OTERM* o : by_address) map.emplace_hint(map.end(), o, 1);
+    }
+    benchmark::DoNotOptimize(list.back());
+    benchmark::DoNotOptimize(map.size());
+  }
+  set_counters(state, b.oterms.size(), 0);
+}
+
+void BM_SortResultFloor(benchmark::State& state) { result_floor(state, false); }
+void BM_SccResultFloor(benchmark::State& state) { result_floor(state, true); }
+
+// Per circuit, all figures one after the other, so one netlist is in
 // memory at a time. The looped netlist has no topological order for Boost.
 void register_all() {
   for (int c = 0; c < NUM_CIRCUITS; ++c) {
     const bool has_topo = c != LOOPED_DAG;
     const benchmark::TimeUnit unit = c >= RANDOM_DAG ? benchmark::kMillisecond : benchmark::kMicrosecond;
+    benchmark::RegisterBenchmark("BM_SortResultFloor", BM_SortResultFloor)->Arg(c)->Unit(unit);
+    benchmark::RegisterBenchmark("BM_SccResultFloor", BM_SccResultFloor)->Arg(c)->Unit(unit);
     if (has_topo) {
       benchmark::RegisterBenchmark("BM_KavuSort", BM_KavuSort)->Arg(c)->Unit(unit);
       benchmark::RegisterBenchmark("BM_BoostTopo", BM_BoostTopo)->Arg(c)->Unit(unit);
@@ -267,7 +299,9 @@ void register_all() {
 const PEER_PAIR PEERS[] = {{"BM_KavuSort", "BM_BoostTopo"},
                            {"BM_KavuScc", "BM_BoostScc"},
                            {"BM_KavuSort", "BM_BoostTopoWithBuild"},
-                           {"BM_KavuScc", "BM_BoostSccWithBuild"}};
+                           {"BM_KavuScc", "BM_BoostSccWithBuild"},
+                           {"BM_SortResultFloor", "BM_BoostTopo"},
+                           {"BM_SccResultFloor", "BM_BoostScc"}};
 
 }  // namespace
 

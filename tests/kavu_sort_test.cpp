@@ -237,6 +237,13 @@ TEST(KavuSortScc, FalseLoopAndRegisterLoops) {
   EXPECT_KAVU_INTERNAL_ERROR(
       KAVU_SORT(nullptr, false, true, false).scc_oterms(&nl, list, map, false, nullptr, nullptr, nullptr),
       "p_clk_domain != NULL");
+  // A domain outside sequential mode still takes its boundaries from the
+  // netlist: without one the call used to read through a null pointer.
+  KAVU_SEQ_TIMER_CLK_DOMAIN domain;
+  domain.get_oterms() = {out_of(make_input_pin(&nl, "a"))};
+  EXPECT_KAVU_INTERNAL_ERROR(
+      KAVU_SORT(nullptr, false, false, false).scc_oterms(nullptr, list, map, false, nullptr, nullptr, &domain),
+      "netlist != nullptr");
 }
 
 TEST(KavuSortScc, CombinationalLoopIsOneComponentAndSortAcceptsIt) {
