@@ -226,6 +226,12 @@ struct GRAPH_STORAGE {
     m_ints.clear();
     m_entered.clear();
     m_dangling.clear();
+    m_sorted.clear();
+    m_component_order.clear();
+    m_number.clear();
+    m_histogram.clear();
+    m_finished.clear();
+    m_by_address.clear();
     m_index.clear();
   }
 
@@ -255,6 +261,15 @@ struct GRAPH_STORAGE {
   // The collections' terminals before they are entered.
   std::vector<CDB_SGATE_OTERM*> m_entered;
   std::vector<CDB_SGATE_OTERM*> m_dangling;
+  // The components' numbering: the sort as one sequence, the component
+  // list, numbers and size counts, one walk's finished terminals, and the
+  // numbers by terminal address.
+  std::vector<int> m_sorted;
+  std::vector<int> m_component_order;
+  std::vector<int> m_number;
+  std::vector<int> m_histogram;
+  std::vector<int> m_finished;
+  std::vector<int> m_by_address;
 
  protected:
   OTERM_INDEX m_index;  // terminal -> dense number
@@ -411,7 +426,8 @@ void KAVU_SORT::GRAPH::build_fanouts() {
   }
   for (int v = 0; v < n; ++v) m_fout_first[v + 1] += m_fout_first[v];
   m_fout_edges.assign(size_t(m_fout_first[n]), 0);
-  std::vector<int> pos(m_fout_first.begin(), m_fout_first.end() - 1);
+  std::vector<int>& pos = m_ints;  // free until the walks order successor lists
+  pos.assign(m_fout_first.begin(), m_fout_first.end() - 1);
   for (int v = 0; v < n; ++v) {
     for (int k = 0; k < m_fin[v].m_count; ++k) m_fout_edges[pos[m_fin_edges[m_fin[v].m_first + k]]++] = v;
   }
@@ -1002,8 +1018,8 @@ void KAVU_SORT::sort_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& sorted, bool
   if (m_debug_level >= 1) {
     // Components of this very graph, so that a sequential object (which has
     // no clock domain here) is verified as well.
-    std::vector<int> components, number, histogram;
-    assign_components(g, components, number, histogram);
+    std::vector<int>& number = g.m_number;
+    assign_components(g, g.m_component_order, number, g.m_histogram);
     verify_sorted_oterms(g, number);
   }
 }
@@ -1100,45 +1116,47 @@ void KAVU_SORT::dfs_oterm_fanout_loop(int start, GRAPH& g, std::vector<int>& fin
 
 int KAVU_SORT::assign_components(GRAPH& g, std::vector<int>& scc_order, std::vector<int>& scc_number,
                                  std::vector<int>& histogram) const {
-  std::vector<int> sorted;
+  std::vector<int>& sorted = g.m_sorted;
+  std::vector<int>& finished = g.m_finished;
   g.final_order(sorted);
   g.build_fanouts();
   g.reset_states();
   for (int v : g.m_begin) g.m_state[v] = GRAPH::ACTIVE;
   scc_number.assign(size_t(g.size()), 0);
   histogram.assign(LARGE_SCC_SIZE + 1, 0);
-  std::vector<int> fronted;  // the component list is built by inserting in front
-  fronted.reserve(sorted.size());
-  std::vector<int> finished;
+  // Components are found from the end of the sort and the list is built
+  // from its back; every sorted terminal is placed once.
+  scc_order.resize(sorted.size());
+  size_t free_slots = sorted.size();
+  auto place = [&](int w, int c) {
+    if (free_slots == 0) KAVU_INTERNAL_ERROR("sorted_oterms.size() == oterm_list.size()");
+    scc_number[w] = c;
+    scc_order[--free_slots] = w;
+  };
   int c = 1;
   for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
     const int v = *it;
     if (g.m_state[v] == GRAPH::DONE) continue;
     if (g.m_state[v] == GRAPH::ACTIVE) {  // a begin terminal: alone
       g.m_state[v] = GRAPH::DONE;
-      scc_number[v] = c;
-      fronted.push_back(v);
+      place(v, c);
     } else if (!g.has_unvisited_successor(v)) {
       // What the walk from v would find: v alone (every terminal outside a
       // loop, since all it feeds is done).
       g.m_state[v] = GRAPH::DONE;
-      scc_number[v] = c;
-      fronted.push_back(v);
+      place(v, c);
       ++histogram[1];
     } else {
       finished.clear();
       if (m_use_non_recur) dfs_oterm_fanout_loop(v, g, finished);
       else dfs_oterm_fanout(v, g, finished);
-      for (int w : finished) {
-        scc_number[w] = c;
-        fronted.push_back(w);
-      }
+      for (int w : finished) place(w, c);
       ++histogram[std::min<size_t>(finished.size(), LARGE_SCC_SIZE)];
     }
     ++c;
   }
+  scc_order.erase(scc_order.begin(), scc_order.begin() + std::ptrdiff_t(free_slots));
   for (int& n : scc_number) n = c - n;
-  scc_order.assign(fronted.rbegin(), fronted.rend());
   return c - 1;
 }
 
@@ -1216,7 +1234,7 @@ void KAVU_SORT::scc_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& scc_list, SCC
     }
   }
   sort_oterms(g);
-  std::vector<int> order, number, histogram;
+  std::vector<int>&order = g.m_component_order, &number = g.m_number, &histogram = g.m_histogram;
   assign_components(g, order, number, histogram);
   if (m_debug_level >= 1) {
     verify_scc_oterms(g, order, number);
@@ -1224,8 +1242,7 @@ void KAVU_SORT::scc_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& scc_list, SCC
   }
   for (int v : order) scc_list.push_back(g.oterm(v));
   // Fill the map in address order so that every insertion is at its end.
-  std::vector<int> by_address;
-  by_address.reserve(size_t(g.size()));
+  std::vector<int>& by_address = g.m_by_address;
   g.address_order(by_address);
   scc_map.clear();
   for (int v : by_address) scc_map.emplace_hint(scc_map.end(), g.oterm(v), number[v]);
