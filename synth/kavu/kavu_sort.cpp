@@ -189,6 +189,14 @@ class OTERM_INDEX {
 // The per-call terminal graph
 
 namespace {
+// What the begin/end collection does with one boundary terminal.
+enum BOUNDARY_KIND : uint8_t { REGISTER_BOUNDARY, ATOM_BOUNDARY, PIN_BOUNDARY };
+
+struct BOUNDARY {
+  CDB_SGATE_OTERM* m_oterm;
+  BOUNDARY_KIND m_kind;
+};
+
 // Everything a graph stores. One set per thread is kept between calls with
 // its capacity (never its contents), so that the many small and mid-sized
 // orderings a pass runs do not allocate and free the same arrays each
@@ -226,6 +234,7 @@ struct GRAPH_STORAGE {
     m_ints.clear();
     m_entered.clear();
     m_dangling.clear();
+    m_boundaries.clear();
     m_sorted.clear();
     m_component_order.clear();
     m_number.clear();
@@ -261,6 +270,7 @@ struct GRAPH_STORAGE {
   // The collections' terminals before they are entered.
   std::vector<CDB_SGATE_OTERM*> m_entered;
   std::vector<CDB_SGATE_OTERM*> m_dangling;
+  std::vector<BOUNDARY> m_boundaries;
   // The components' numbering: the sort as one sequence, the component
   // list, numbers and size counts, one walk's finished terminals, and the
   // numbers by terminal address.
@@ -600,14 +610,6 @@ void KAVU_SORT::set_user_begin_end_oterms(OTERM_LIST* begin, OTERM_LIST* end) {
 // and marks are those of init_sort followed by get_begin_end_oterms.
 
 namespace {
-// What the collection does with one boundary terminal.
-enum BOUNDARY_KIND : uint8_t { REGISTER_BOUNDARY, ATOM_BOUNDARY, PIN_BOUNDARY };
-
-struct BOUNDARY {
-  CDB_SGATE_OTERM* m_oterm;
-  BOUNDARY_KIND m_kind;
-};
-
 // The terminals init_sort enters for one node of the node list.
 void append_entered(const CDB_SGATE_NODE* node, std::vector<CDB_SGATE_OTERM*>& entered) {
   switch (node->get_sgate_type()) {
@@ -717,8 +719,10 @@ void KAVU_SORT::init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g,
 
 void KAVU_SORT::get_begin_end_oterms(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_buffers) const {
   KAVU_CHECK(netlist != nullptr);  // a domain outside sequential mode still needs the netlist
-  std::vector<BOUNDARY> boundaries;
-  std::vector<CDB_SGATE_OTERM*> dangling;
+  std::vector<BOUNDARY>& boundaries = g.m_boundaries;
+  std::vector<CDB_SGATE_OTERM*>& dangling = g.m_dangling;
+  boundaries.clear();
+  dangling.clear();
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     if (*it) append_boundaries(*it, cut_buffers, boundaries);
   }
@@ -734,9 +738,10 @@ void KAVU_SORT::collect_netlist(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_b
   KAVU_CHECK(netlist != nullptr);
   std::vector<CDB_SGATE_OTERM*>& entered = g.m_entered;
   std::vector<CDB_SGATE_OTERM*>& dangling = g.m_dangling;
-  std::vector<BOUNDARY> boundaries;
+  std::vector<BOUNDARY>& boundaries = g.m_boundaries;
   entered.clear();
   dangling.clear();
+  boundaries.clear();
   entered.reserve(size_t(netlist->size()) + GRAPH_SPARE_TERMINALS);
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* node = *it;
@@ -807,7 +812,8 @@ void KAVU_SORT::get_begin_end_oterms_sequential(const std::vector<CDB_SGATE_OTER
     kavu_debug("Total ff = %d, total dsp=%d, total wys_dsp=%d, total wys dff=%d", num_ff, num_dsp, num_wys_dsp,
                num_wys_ff);
   add_user_oterms(g);
-  std::vector<CDB_SGATE_OTERM*> dangling;
+  std::vector<CDB_SGATE_OTERM*>& dangling = g.m_dangling;
+  dangling.clear();
   for (CDB_SGATE_OTERM* oterm : *oterms) {
     if (is_dangling(oterm)) dangling.push_back(oterm);
   }
