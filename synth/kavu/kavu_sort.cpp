@@ -235,6 +235,7 @@ struct GRAPH_STORAGE {
     m_entered.clear();
     m_dangling.clear();
     m_boundaries.clear();
+    m_begin_flag.clear();
     m_sorted.clear();
     m_component_order.clear();
     m_number.clear();
@@ -271,6 +272,8 @@ struct GRAPH_STORAGE {
   std::vector<CDB_SGATE_OTERM*> m_entered;
   std::vector<CDB_SGATE_OTERM*> m_dangling;
   std::vector<BOUNDARY> m_boundaries;
+  // Per terminal: a begin terminal of the sort (set by the sort).
+  std::vector<uint8_t> m_begin_flag;
   // The components' numbering: the sort as one sequence, the component
   // list, numbers and size counts, one walk's finished terminals, and the
   // numbers by terminal address.
@@ -350,6 +353,8 @@ struct KAVU_SORT::GRAPH : GRAPH_STORAGE {
   // Called before a walk enters v's successors: orders the list when the
   // order can matter.
   void open_successors(int v);
+  // A terminal the last sort preset as a begin terminal (false outside a sort).
+  bool is_begin(int v) const { return size_t(v) < m_begin_flag.size() && m_begin_flag[v] != 0; }
   bool has_unvisited_successor(int v) const {
     for (int k = m_fout_first[v]; k < m_fout_first[v + 1]; ++k) {
       if (m_state[m_fout_edges[k]] == UNVISITED) return true;
@@ -377,6 +382,12 @@ struct KAVU_SORT::GRAPH : GRAPH_STORAGE {
   bool m_skip_macs;
   bool m_grow;
   bool m_pooled = false;  // holds the thread's storage
+
+ public:
+  // Set by a depth-first walk that met a feeder in progress which is no
+  // begin terminal: the edge closes a loop. A sort whose walks never set it
+  // saw no loop among the terminals that are no begin terminals.
+  bool m_loop_cut = false;
 };
 
 // ---------------------------------------------------------------------------
@@ -865,7 +876,11 @@ void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
     GRAPH_STORAGE::FRAME& top = g.m_stack.back();
     if (top.m_next < top.m_count) {
       const int w = g.m_fin_edges[top.m_first + top.m_next++];
-      if (g.m_state[w] >= GRAPH::ACTIVE) continue;  // done, begin, or in progress (a loop)
+      const uint8_t state = g.m_state[w];
+      if (state >= GRAPH::ACTIVE) {  // done, begin, or in progress (the edge closes a loop)
+        if (state == GRAPH::ACTIVE && !g.is_begin(w)) g.m_loop_cut = true;
+        continue;
+      }
       g.m_state[w] = GRAPH::ACTIVE;
       GRAPH_STORAGE::FRAME next{w, 0, 0, 0};
       g.fetch_feeders(w, next.m_first, next.m_count);
@@ -912,6 +927,7 @@ void KAVU_SORT::dfs_oterm_fanin_loop(int start, GRAPH& g) const {
       g.fetch_feeders(top, first, count);
       for (int k = 0; k < count; ++k) {
         const int w = g.m_fin_edges[first + k];
+        if (g.m_state[w] == GRAPH::EXPANDED) g.m_loop_cut = true;  // in progress: a loop
         if (g.m_state[w] != GRAPH::UNVISITED && g.m_state[w] != GRAPH::PUSHED) continue;
         g.m_state[w] = GRAPH::PUSHED;
         g.m_vstack.push_back(w);
@@ -991,7 +1007,12 @@ void KAVU_SORT::sort_oterms(GRAPH& g) const {
   g.m_fronted.clear();
   g.m_appended.clear();
   g.m_appended.reserve(size_t(g.size()));
-  for (int v : g.m_begin) g.m_state[v] = GRAPH::ACTIVE;
+  g.m_loop_cut = false;
+  g.m_begin_flag.assign(size_t(g.size()), 0);
+  for (int v : g.m_begin) {
+    g.m_state[v] = GRAPH::ACTIVE;
+    g.m_begin_flag[v] = 1;
+  }
   if (!m_dont_dfs) fetch_walked_feeders(g);
   for (int v : g.m_end) {
     if (g.m_state[v] == GRAPH::DONE) continue;  // appended by an earlier walk: never twice
@@ -1125,7 +1146,12 @@ int KAVU_SORT::assign_components(GRAPH& g, std::vector<int>& scc_order, std::vec
   std::vector<int>& sorted = g.m_sorted;
   std::vector<int>& finished = g.m_finished;
   g.final_order(sorted);
-  g.build_fanouts();
+  // A depth-first sort that cut no loop is a topological order of the
+  // terminals that are no begin terminals: every component is one terminal
+  // and every walk below would find its start alone, so the successor
+  // lists are not needed.
+  const bool acyclic = !m_dont_dfs && !g.m_loop_cut;
+  if (!acyclic) g.build_fanouts();
   g.reset_states();
   for (int v : g.m_begin) g.m_state[v] = GRAPH::ACTIVE;
   scc_number.assign(size_t(g.size()), 0);
@@ -1146,7 +1172,7 @@ int KAVU_SORT::assign_components(GRAPH& g, std::vector<int>& scc_order, std::vec
     if (g.m_state[v] == GRAPH::ACTIVE) {  // a begin terminal: alone
       g.m_state[v] = GRAPH::DONE;
       place(v, c);
-    } else if (!g.has_unvisited_successor(v)) {
+    } else if (acyclic || !g.has_unvisited_successor(v)) {
       // What the walk from v would find: v alone (every terminal outside a
       // loop, since all it feeds is done).
       g.m_state[v] = GRAPH::DONE;
