@@ -235,6 +235,8 @@ struct GRAPH_STORAGE {
     m_entered.clear();
     m_dangling.clear();
     m_boundaries.clear();
+    m_raw_feeders.clear();
+    m_raw_ends.clear();
     m_begin_flag.clear();
     m_sorted.clear();
     m_component_order.clear();
@@ -272,6 +274,8 @@ struct GRAPH_STORAGE {
   std::vector<CDB_SGATE_OTERM*> m_entered;
   std::vector<CDB_SGATE_OTERM*> m_dangling;
   std::vector<BOUNDARY> m_boundaries;
+  std::vector<CDB_SGATE_OTERM*> m_raw_feeders;
+  std::vector<size_t> m_raw_ends;  // per asked terminal: end of its list
   // Per terminal: a begin terminal of the sort (set by the sort).
   std::vector<uint8_t> m_begin_flag;
   // The components' numbering: the sort as one sequence, the component
@@ -345,6 +349,15 @@ struct KAVU_SORT::GRAPH : GRAPH_STORAGE {
   }
   // Asks the feeder rule for v's feeders and appends them to the arena.
   void query_feeders(int v);
+  // Puts the terminals' numbers of `feeders` (those in the graph, each
+  // once) in the arena as v's list.
+  void set_feeders(int v, CDB_SGATE_OTERM* const* feeders, size_t count);
+  // A node walk asks for the feeders of a terminal before the graph's
+  // numbers exist: the answer waits in m_raw_feeders, one list per call,
+  // until set_raw_feeders gives the asked terminals (in call order) their
+  // lists.
+  void query_raw_feeders(CDB_SGATE_OTERM* oterm);
+  void set_raw_feeders(const std::vector<CDB_SGATE_OTERM*>& oterms);
   // Successor lists of every terminal (fetches every feeder list first).
   void build_fanouts();
   // Puts f's successor list in fan-out order: chain order of the inputs the
@@ -420,12 +433,17 @@ int KAVU_SORT::GRAPH::add(CDB_SGATE_OTERM* oterm) {
 
 void KAVU_SORT::GRAPH::query_feeders(int v) {
   kavu_get_oterm_feeders(m_oterms[v], m_query, m_lcell, m_sequential, m_skip_macs);
+  set_feeders(v, m_query.data(), m_query.size());
+}
+
+void KAVU_SORT::GRAPH::set_feeders(int v, CDB_SGATE_OTERM* const* feeders, size_t count) {
   const int start = int(m_fin_edges.size());
   // Repeats (possible for logic-cell atoms) are found by a scan of the
   // short lists and by stamps in long ones.
-  const bool linear = m_query.size() <= LINEAR_FEEDER_LIMIT;
+  const bool linear = count <= LINEAR_FEEDER_LIMIT;
   if (!linear) start_seen();
-  for (CDB_SGATE_OTERM* f : m_query) {
+  for (size_t k = 0; k < count; ++k) {
+    CDB_SGATE_OTERM* f = feeders[k];
     if (!f) continue;
     const int w = m_grow ? add(f) : index_of(f);
     if (w < 0) continue;  // outside the graph
@@ -435,6 +453,22 @@ void KAVU_SORT::GRAPH::query_feeders(int v) {
     m_fin_edges.push_back(w);
   }
   m_fin[v] = FEEDERS{start, int(m_fin_edges.size()) - start};
+}
+
+void KAVU_SORT::GRAPH::query_raw_feeders(CDB_SGATE_OTERM* oterm) {
+  kavu_get_oterm_feeders(oterm, m_query, m_lcell, m_sequential, m_skip_macs);
+  m_raw_feeders.insert(m_raw_feeders.end(), m_query.begin(), m_query.end());
+  m_raw_ends.push_back(m_raw_feeders.size());
+}
+
+void KAVU_SORT::GRAPH::set_raw_feeders(const std::vector<CDB_SGATE_OTERM*>& oterms) {
+  size_t first = 0;
+  for (size_t i = 0; i < oterms.size(); ++i) {
+    const size_t end = m_raw_ends[i];
+    const int v = index_of(oterms[i]);
+    if (m_fin[v].m_first < 0) set_feeders(v, m_raw_feeders.data() + first, end - first);
+    first = end;
+  }
 }
 
 void KAVU_SORT::GRAPH::build_fanouts() {
@@ -754,14 +788,24 @@ void KAVU_SORT::collect_netlist(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_b
   dangling.clear();
   boundaries.clear();
   entered.reserve(size_t(netlist->size()) + GRAPH_SPARE_TERMINALS);
+  // The feeders are asked for while the node is at hand (the pre-order walk
+  // instead enters feeders as it meets them, so it asks as it goes).
+  const bool with_feeders = !m_dont_dfs;
+  g.m_raw_feeders.clear();
+  g.m_raw_ends.clear();
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* node = *it;
     if (!node) continue;
+    const size_t first = entered.size();
     append_entered(node, entered);
+    if (with_feeders) {
+      for (size_t i = first; i < entered.size(); ++i) g.query_raw_feeders(entered[i]);
+    }
     append_boundaries(node, cut_buffers, boundaries);
     append_dangling(node, dangling);
   }
   g.enter(entered);
+  if (with_feeders) g.set_raw_feeders(entered);
   apply_boundaries(g, boundaries);
   add_user_oterms(g);
   add_dangling_oterms(g, dangling);
