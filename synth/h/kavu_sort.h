@@ -28,7 +28,9 @@
 // Components: Kosaraju's two passes over the same graph; components are
 //   numbered from 1 along the topological order.
 // State: the object keeps its flags and the two caller-owned boundary lists;
-//   every call builds its own per-terminal state and frees it before return.
+//   every call builds its own per-terminal state and drops it before return
+//   (the arrays' capacity stays with the calling thread for graphs up to
+//   2^16 terminals, so that repeated small calls do not allocate).
 // Cost: O(V + E) per call plus one feeder query per terminal; the public
 //   list and map results add O(V log V) to fill std::map.
 //

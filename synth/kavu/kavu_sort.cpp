@@ -7,15 +7,26 @@
 //   vector). Per number the graph keeps the terminal, one visit byte (0
 //   unvisited, 1 begin terminal or in progress, 2 done, 3 expanded and 4
 //   pushed in the stack walks; during begin/end collection bit 0 = begin,
-//   bit 1 = end) and its feeder list, fetched from
-//   kavu_get_oterm_feeders on first use into one arena. Feeders outside the
-//   graph are dropped, or entered when the graph grows on demand, as the
-//   pre-order walk needs. build_fanouts transposes the feeder relation into
-//   successor lists, each in the terminal's fan-out order (chain order, then
-//   output slot order), so the fan-out walks follow exactly the edges the
-//   fan-in walks follow. Terminal -> number is the stamp table of
-//   kavu_oterm_stamp_int.h; it is never iterated, so addresses never order
-//   anything.
+//   bit 1 = end) and its feeder list in one arena of numbers (compressed
+//   rows). A whole-netlist collection asks kavu_get_oterm_feeders for each
+//   terminal during its single node-list walk, while the gate is at hand,
+//   and numbers the answers once every terminal is entered; terminals
+//   entered later fetch theirs on first use. Feeders outside the graph are
+//   dropped, or entered when the graph grows on demand, as the pre-order
+//   walk needs (it asks as it goes). build_fanouts transposes the feeder
+//   relation into successor lists; a list is put in the terminal's fan-out
+//   order (chain order, then output slot order) when a walk first opens it
+//   with two or more successors it may still enter, the only case where
+//   the order shows, so the fan-out walks follow exactly the edges the
+//   fan-in walks follow, in the rule's order.
+// Terminal -> number: a direct table over the address range of the
+//   terminals entered first, one slot per power-of-two grain not above a
+//   terminal's size (distinct terminals never share a slot), with a stamped
+//   hash table for addresses outside it or when the range is too sparse.
+//   Only the component map, which std::map orders by address anyway, is
+//   filled in address order; nothing else depends on addresses.
+// Storage: the graph's arrays are kept per thread between calls (their
+//   capacity, never their contents) for graphs up to 2^16 terminals.
 // Sort (sort_oterms): init_sort enters the terminals (per gate kind: the
 //   first output of single-output kinds, the two of a carry-sum gate, every
 //   output of other kinds; or the caller's vector); a begin/end collection
@@ -46,13 +57,19 @@
 //   inputs are its feeders. Components are renumbered so that 1 is nearest
 //   the inputs and numbers ascend along the component list; within one, the
 //   walk's start comes first, then the others in reverse finishing order.
+//   A terminal with no unvisited successor is a component alone without a
+//   walk; when the depth-first sort met no feeder in progress other than a
+//   begin terminal, there is no loop among the others, every terminal is
+//   alone and the successor lists are not built at all.
 // Invariants: every terminal of the graph is appended at most once (only a
 //   begin terminal no walk reached is missing); an end
 //   terminal already appended is never walked again; only begin terminals
 //   are reset before their own walk.
 // Decomposition (dmig): see the banner of that section.
 // Cost: O(V + E) per call with one feeder query per terminal, no recursion;
-//   the public std::list and std::map results add O(V log V).
+//   the public std::list and std::map results add O(V log V) (the map is
+//   filled at its end, in address order) and on small netlists cost about
+//   as much as the ordering itself.
 #include "kavu_sort.h"
 
 #include <algorithm>
