@@ -474,7 +474,7 @@ void KAVU_SORT::GRAPH::set_feeders(int v, CDB_SGATE_OTERM* const* feeders, size_
 
 void KAVU_SORT::GRAPH::query_raw_feeders(CDB_SGATE_OTERM* oterm) {
   kavu_get_oterm_feeders(oterm, m_query, m_lcell, m_sequential, m_skip_macs);
-  m_raw_feeders.insert(m_raw_feeders.end(), m_query.begin(), m_query.end());
+  for (CDB_SGATE_OTERM* f : m_query) m_raw_feeders.push_back(f);  // a few each: no block copy
   m_raw_ends.push_back(m_raw_feeders.size());
 }
 
