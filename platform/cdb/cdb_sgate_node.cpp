@@ -260,10 +260,10 @@ CDB_SGATE_NODE::~CDB_SGATE_NODE() {
 
 void CDB_SGATE_NODE::detach_everything() {
   if (m_netlist) m_netlist->unlink(this);
-  if (ex().m_graveyard) {
-    std::vector<CDB_SGATE_NODE*>& g = m_extra->m_graveyard->m_graveyard;
+  if (CDB_SGATE_NETLIST* grave = graveyard()) {
+    std::vector<CDB_SGATE_NODE*>& g = grave->m_graveyard;
     g.erase(std::find(g.begin(), g.end(), this));
-    m_extra->m_graveyard = nullptr;
+    set_graveyard(nullptr);
   }
   // Machines first: they compare their terminals' owners with this gate.
   if (ex().m_machines) {

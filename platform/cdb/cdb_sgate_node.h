@@ -20,6 +20,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -104,6 +105,11 @@ class CDB_SGATE_ITERM {
   ~CDB_SGATE_ITERM();  // disconnects; frees the information record
   CDB_SGATE_ITERM(const CDB_SGATE_ITERM&) = delete;
   CDB_SGATE_ITERM& operator=(const CDB_SGATE_ITERM&) = delete;
+  // Terminals and gates come from the cell pool (cdb_sgate_pool.h).
+  static void* operator new(size_t bytes);
+  static void operator delete(void* p, size_t bytes) noexcept;
+  static void* operator new(size_t, void* where) noexcept { return where; }
+  static void operator delete(void*, void*) noexcept {}
 
   CDB_SGATE_NODE* get_my_node() const { return m_node; }
   CDB_SGATE_OTERM* get_source() const { return m_source; }
@@ -235,6 +241,11 @@ class CDB_SGATE_OTERM {
   ~CDB_SGATE_OTERM();  // every fan-out is disconnected (state 2)
   CDB_SGATE_OTERM(const CDB_SGATE_OTERM&) = delete;
   CDB_SGATE_OTERM& operator=(const CDB_SGATE_OTERM&) = delete;
+  // Terminals and gates come from the cell pool (cdb_sgate_pool.h).
+  static void* operator new(size_t bytes);
+  static void operator delete(void* p, size_t bytes) noexcept;
+  static void* operator new(size_t, void* where) noexcept { return where; }
+  static void operator delete(void*, void*) noexcept {}
 
   CDB_SGATE_NODE* get_my_node() const { return m_node; }
 
@@ -365,6 +376,11 @@ class CDB_SGATE_NODE {
   virtual ~CDB_SGATE_NODE();
   CDB_SGATE_NODE(const CDB_SGATE_NODE&) = delete;
   CDB_SGATE_NODE& operator=(const CDB_SGATE_NODE&) = delete;
+  // Gates of every kind come from the cell pool (cdb_sgate_pool.h).
+  static void* operator new(size_t bytes);
+  static void operator delete(void* p, size_t bytes) noexcept;
+  static void* operator new(size_t, void* where) noexcept { return where; }
+  static void operator delete(void*, void*) noexcept {}
 
   // --- kind
   CDB_SGATE_TYPE get_sgate_type() const { return CDB_SGATE_TYPE(m_type); }
@@ -578,7 +594,6 @@ class CDB_SGATE_NODE {
   // Members few gates use, in a side record made on first use: a gate of a
   // large netlist then costs its terminals, its lists and 136 bytes.
   struct EXTRA {
-    CDB_SGATE_NETLIST* m_graveyard = nullptr;  // the netlist whose graveyard holds it
     HDB_INSTANCE_NAME* m_synfrom = nullptr;
     std::string* m_string_name = nullptr;
     CDB_SGATE_HIERARCHY* m_hierarchy = nullptr;
@@ -592,10 +607,20 @@ class CDB_SGATE_NODE {
     return *m_extra;
   }
 
+  // Graveyard membership needs no record: an unlinked gate in a graveyard
+  // keeps that netlist's address in m_slot with bit 0 set.
+  CDB_SGATE_NETLIST* graveyard() const {
+    const uintptr_t v = reinterpret_cast<uintptr_t>(m_slot);
+    return !m_netlist && (v & 1) ? reinterpret_cast<CDB_SGATE_NETLIST*>(v & ~uintptr_t(1)) : nullptr;
+  }
+  void set_graveyard(CDB_SGATE_NETLIST* g) {
+    m_slot = g ? reinterpret_cast<CDB_SGATE_NODE**>(reinterpret_cast<uintptr_t>(g) | 1) : nullptr;
+  }
+
   ITERM_VECTOR m_iterms;
   OTERM_VECTOR m_oterms;
   CDB_SGATE_NETLIST* m_netlist = nullptr;
-  CDB_SGATE_NODE** m_slot = nullptr;  // slot in the netlist's node list
+  CDB_SGATE_NODE** m_slot = nullptr;  // slot in the netlist's node list (graveyard: above)
   HDB_INSTANCE_NAME* m_name = nullptr;
   void* m_temp = nullptr;
   EXTRA* m_extra = nullptr;
