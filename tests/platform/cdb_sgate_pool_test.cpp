@@ -204,4 +204,62 @@ TEST(CdbSgatePool, SweepMatchesFixedPointInEveryListOrder) {
   EXPECT_GT(total_removed, 100);
 }
 
+// A wide net edited in patterns that leave holes at the front, the back and
+// in the middle, with re-connections that move readers to the tail: the
+// chain (by range, by links in both directions, first and last) always
+// equals a plain vector model, before and after the block compacts.
+TEST(CdbSgatePool, WideFanoutChainKeepsOrderThroughHolesAndCompaction) {
+  const struct {
+    const char* name;
+    int readers;
+    bool (*drop)(int i, int n);
+  } cases[] = {
+      {"front half", 300, [](int i, int n) { return i < n / 2; }},
+      {"back half", 300, [](int i, int n) { return i >= n / 2; }},
+      {"every other", 301, [](int i, int) { return i % 2 == 0; }},
+      {"all but one", 50, [](int i, int) { return i != 17; }},
+      {"single", 1, [](int, int) { return true; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CDB_SGATE_NETLIST nl;
+    CDB_SGATE_NODE* src = make_input_pin(&nl, "s");
+    CDB_SGATE_OTERM* o = src->get_single_oterm();
+    std::vector<CDB_SGATE_ITERM*> model;
+    for (int i = 0; i < c.readers; ++i) model.push_back(make_not(&nl, src)->get_input_term(0));
+    auto expect_chain = [&] {
+      std::vector<CDB_SGATE_ITERM*> by_range, by_links, backwards;
+      for (CDB_SGATE_ITERM* t : o->fanouts()) by_range.push_back(t);
+      for (CDB_SGATE_ITERM* t = o->get_first_fanout(); t; t = t->get_next_fanout()) by_links.push_back(t);
+      for (CDB_SGATE_ITERM* t = o->get_last_fanout(); t; t = t->get_prev_fanout()) backwards.insert(backwards.begin(), t);
+      EXPECT_EQ(by_range, model);
+      EXPECT_EQ(by_links, model);
+      EXPECT_EQ(backwards, model);
+      EXPECT_EQ(o->get_number_of_fanout(), model.size());
+    };
+    std::vector<CDB_SGATE_ITERM*> dropped;
+    for (int i = 0; i < c.readers; ++i)
+      if (c.drop(i, c.readers)) dropped.push_back(model[size_t(i)]);
+    for (CDB_SGATE_ITERM* t : dropped) {
+      t->disconnect_from_source();
+      model.erase(std::find(model.begin(), model.end(), t));
+      if (model.size() % 7 == 0) expect_chain();
+    }
+    expect_chain();
+    for (size_t k = 0; k < dropped.size(); k += 3) {  // reconnect some at the tail
+      o->insert_fanout(dropped[k]);
+      model.push_back(dropped[k]);
+    }
+    if (!model.empty()) {  // an existing reader connected again moves to the tail
+      CDB_SGATE_ITERM* first = model.front();
+      o->insert_fanout(first);
+      model.erase(model.begin());
+      model.push_back(first);
+    }
+    expect_chain();
+    std::string why;
+    EXPECT_TRUE(nl.check(&why)) << why;
+  }
+}
+
 }  // namespace
