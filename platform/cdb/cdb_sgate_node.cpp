@@ -142,7 +142,7 @@ CDB_SGATE_OTERM::CDB_SGATE_OTERM(CDB_SGATE_NODE* owner, MEM_SEGMENT*) : m_node(o
 
 CDB_SGATE_OTERM::~CDB_SGATE_OTERM() {
   disconnect_all_fanouts();
-  if (m_cap > 1) kavu_platform::cdb_pool_release(m_block, m_cap * sizeof(CDB_SGATE_ITERM*));
+  if (m_cap_log) kavu_platform::cdb_pool_release(m_block, capacity() * sizeof(CDB_SGATE_ITERM*));
   delete m_extra;
 }
 
@@ -168,12 +168,13 @@ void CDB_SGATE_OTERM::compact_links() {
 void CDB_SGATE_OTERM::clear_links() { m_count = m_used = m_head = 0; }
 
 void CDB_SGATE_OTERM::append_link(CDB_SGATE_ITERM* t) {
-  if (m_used == m_cap) {
-    if (m_cap - m_count > 0 && (m_cap - m_count) * 4 >= m_cap) {
+  if (m_used == capacity()) {
+    const uint32_t old_cap = capacity();
+    if (old_cap - m_count > 0 && (old_cap - m_count) * 4 >= old_cap) {
       compact_links();
     } else {
-      const uint32_t cap = m_cap * 2;
-      PLAT_CHECK(cap > m_cap, "CDB");  // more than 2^31 readers of one net
+      PLAT_CHECK(m_cap_log < 31, "CDB");  // more than 2^31 readers of one net
+      const uint32_t cap = old_cap * 2;
       auto** block = static_cast<CDB_SGATE_ITERM**>(kavu_platform::cdb_pool_allocate(cap * sizeof(CDB_SGATE_ITERM*)));
       CDB_SGATE_ITERM** s = slots();
       uint32_t w = 0;
@@ -182,9 +183,9 @@ void CDB_SGATE_OTERM::append_link(CDB_SGATE_ITERM* t) {
           block[w] = f;
           f->m_fan_index = w++;
         }
-      if (m_cap > 1) kavu_platform::cdb_pool_release(m_block, m_cap * sizeof(CDB_SGATE_ITERM*));
+      if (m_cap_log) kavu_platform::cdb_pool_release(m_block, old_cap * sizeof(CDB_SGATE_ITERM*));
       m_block = block;
-      m_cap = cap;
+      ++m_cap_log;
       m_head = 0;
       m_used = w;
     }

@@ -361,8 +361,9 @@ class CDB_SGATE_OTERM {
   static uint32_t fan_index_of(const CDB_SGATE_ITERM* t) { return t->m_fan_index; }
   // The chain block: slots [m_head, m_used) hold the readers in order, null
   // for a hole; m_head and m_used - 1 are readers whenever m_count > 0.
-  CDB_SGATE_ITERM* const* slots() const { return m_cap > 1 ? m_block : &m_single; }
-  CDB_SGATE_ITERM** slots() { return m_cap > 1 ? m_block : &m_single; }
+  CDB_SGATE_ITERM* const* slots() const { return m_cap_log ? m_block : &m_single; }
+  CDB_SGATE_ITERM** slots() { return m_cap_log ? m_block : &m_single; }
+  uint32_t capacity() const { return uint32_t(1) << m_cap_log; }
 
   // The synfrom name and the delay fields, which few terminals use, live in
   // a side record made on first use (it keeps the terminal at 88 bytes).
@@ -384,7 +385,6 @@ class CDB_SGATE_OTERM {
     CDB_SGATE_ITERM* m_single = nullptr;  // capacity 1: the block is this word
     CDB_SGATE_ITERM** m_block;            // capacity > 1: a pool block
   };
-  uint32_t m_cap = 1;
   uint32_t m_used = 0;
   uint32_t m_head = 0;
   HDB_INSTANCE_NAME* m_name = nullptr;
@@ -400,6 +400,7 @@ class CDB_SGATE_OTERM {
   uint32_t m_port_index = 0;
   DB_OUTPUT_PORT_TYPE m_port_type = DB_MAX_OUTPUT_PORT_TYPE;
   uint8_t m_bits = 0;
+  uint8_t m_cap_log = 0;  // the block holds 2^m_cap_log slots
 };
 
 inline CDB_SGATE_ITERM* CDB_SGATE_ITERM::get_next_fanout() const {
