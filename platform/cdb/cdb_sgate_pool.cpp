@@ -3,6 +3,7 @@
 // terminals into it.
 #include "cdb/cdb_sgate_pool.h"
 
+#include <algorithm>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -15,6 +16,10 @@
 #if __has_feature(address_sanitizer)
 #define KAVU_POOL_ASAN 1
 #endif
+#endif
+
+#ifndef KAVU_POOL_ASAN
+#define KAVU_POOL_ASAN 0
 #endif
 
 #if KAVU_POOL_ASAN
@@ -54,12 +59,25 @@ ARENA& arena() {
   return *a;
 }
 
+// Sanitizer builds hold released cells back in a ring of the thread's last
+// kQuarantine releases before they are handed out again, as the sanitizer's
+// own allocator does: a stale pointer then meets a poisoned cell rather than
+// a new object that happens to sit at the same address.
+constexpr size_t kQuarantine = KAVU_POOL_ASAN ? size_t(1) << 16 : 0;
+
+struct HELD_CELL {
+  void* m_cell;
+  size_t m_class;
+};
+
 struct THREAD_CACHE {
   FREE_CELL* m_free[kClasses];
   char* m_next[kClasses];
   char* m_end[kClasses];
   int64_t m_balance;
   bool m_registered;
+  HELD_CELL* m_held;  // the quarantine ring (sanitizer builds), made on first release
+  size_t m_held_next;
 };
 
 thread_local THREAD_CACHE t_cache;  // zero-initialised, no constructor
@@ -81,6 +99,16 @@ void push_free(FREE_CELL*& head, void* p, size_t size) {
 void hand_back(THREAD_CACHE& c) {
   ARENA& a = arena();
   std::lock_guard<std::mutex> guard(a.m_lock);
+  if (c.m_held) {
+    for (size_t i = 0; i < kQuarantine; ++i)
+      if (void* cell = c.m_held[i].m_cell) {
+        const size_t size = cell_size(c.m_held[i].m_class);
+        POOL_UNPOISON(cell, size);
+        push_free(a.m_free[c.m_held[i].m_class], cell, size);
+      }
+    ::operator delete(c.m_held);
+    c.m_held = nullptr;
+  }
   for (size_t cls = 0; cls < kClasses; ++cls) {
     const size_t size = cell_size(cls);
     while (FREE_CELL* cell = c.m_free[cls]) {
@@ -151,9 +179,27 @@ void cdb_pool_release(void* p, size_t bytes) noexcept {
     return;
   }
   THREAD_CACHE& c = t_cache;
-  const size_t cls = class_of(bytes);
-  push_free(c.m_free[cls], p, cell_size(cls));
+  size_t cls = class_of(bytes);
   --c.m_balance;
+  if (kQuarantine) {
+    if (!c.m_held) {
+      c.m_held = static_cast<HELD_CELL*>(::operator new(kQuarantine * sizeof(HELD_CELL)));
+      std::fill_n(c.m_held, kQuarantine, HELD_CELL{nullptr, 0});
+    }
+    if (!c.m_registered) {
+      c.m_registered = true;
+      static thread_local THREAD_EXIT on_exit;
+      (void)on_exit;
+    }
+    HELD_CELL& slot = c.m_held[c.m_held_next];
+    POOL_POISON(p, cell_size(cls));
+    std::swap(slot.m_cell, p);
+    std::swap(slot.m_class, cls);
+    if (++c.m_held_next == kQuarantine) c.m_held_next = 0;
+    if (!p) return;
+    POOL_UNPOISON(p, cell_size(cls));
+  }
+  push_free(c.m_free[cls], p, cell_size(cls));
 }
 
 int64_t cdb_pool_thread_balance() { return t_cache.m_balance; }

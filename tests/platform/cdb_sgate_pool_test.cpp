@@ -38,14 +38,17 @@ TEST(CdbSgatePool, CellSizes) {
   } cases[] = {{1, 8}, {8, 8}, {9, 16}, {56, 56}, {88, 88}, {150, 152}, {512, 512}};
   for (const auto& c : cases) EXPECT_EQ(cdb_pool_cell_bytes(c.request), c.cell) << c.request;
   EXPECT_GT(cdb_pool_cell_bytes(513), 513u);  // the general allocator's block
-  // Released cells are handed out again before fresh ones.
-  void* a = cdb_pool_allocate(40);
-  cdb_pool_release(a, 40);
-  void* b = cdb_pool_allocate(37);
-  EXPECT_EQ(a, b);
-  cdb_pool_release(b, 37);
-  void* big = cdb_pool_allocate(4096);
-  cdb_pool_release(big, 4096);
+  // Live cells of one size class never overlap, across slabs; each counts
+  // in the thread's balance until released.
+  const int64_t before = cdb_pool_thread_balance();
+  std::vector<char*> cells;
+  for (int i = 0; i < 20000; ++i) cells.push_back(static_cast<char*>(cdb_pool_allocate(37)));
+  std::vector<char*> sorted = cells;
+  std::sort(sorted.begin(), sorted.end());
+  for (size_t i = 1; i < sorted.size(); ++i) EXPECT_GE(sorted[i] - sorted[i - 1], 40) << i;
+  EXPECT_EQ(cdb_pool_thread_balance() - before, 20000);
+  for (char* c : cells) cdb_pool_release(c, 37);
+  EXPECT_EQ(cdb_pool_thread_balance(), before);
 }
 
 // Every connection of the netlist's gates is consistent: each driven input
