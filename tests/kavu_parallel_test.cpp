@@ -213,17 +213,21 @@ TEST(KavuParallelArchives, OrderFailuresAndMissingOutputs) {
 
   // A write that fails keeps the netlist and reports failure; the partitions
   // not written stay with the caller.
-  // (A gate kind the archive does not carry makes the write fail.)
+  // (A directory where the archive file should go makes the write fail.)
   std::vector<CDB_SGATE_NETLIST*> kept;
   for (int i = 0; i < 2; ++i) {
     kept.push_back(new CDB_SGATE_NETLIST(true, i + 1, 1));
     make_input_pin(kept.back(), ("k" + std::to_string(i)).c_str());
     kept.back()->add_node(new CDB_SGATE_STATE(nullptr, nullptr), true);
   }
+  const std::string blocker = kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb";
+  std::filesystem::remove(blocker);
+  std::filesystem::create_directories(blocker + "/x");
   EXPECT_FALSE(kavu_parallel_write_and_delete_partition("rev 1", "map", 0, kept[0]));
   EXPECT_EQ(kept[0]->get_node_list().size(), 2u);
   EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, kept));
   ASSERT_EQ(kept.size(), 2u);
+  std::filesystem::remove_all(blocker);
   for (CDB_SGATE_NETLIST* p : kept) delete p;
 }
 
