@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <memory>
 
+#include "atcl/atcl.h"
 #include "cdb/cdb_sgate.h"
 #include "cdb/cdb_sgate_netlist_pdb.h"
 #include "cdb/cdb_sgate_removed_regs.h"
 #include "cfg/cfg.h"
 #include "cmp/cmp.h"
 #include "gen/gen.h"
+#include "hdb/hdb.h"
 #include "kavu_check.h"
 #include "kavu_helper_dump.h"
 #include "kavu_msg.h"
@@ -136,6 +138,14 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
   const int processes = pipes ? threads : num_partitions;
   kavu_debug("Will run parallel job with %d processes", processes);
 
+  // The flow package carries the helpers' messages; the run goes on without it.
+  Tcl_Interp* interp = atcl_get_interpreter();
+  KAVU_CHECK(interp != 0);
+  if (atcl_package_require(interp, "flow", nullptr, true, true) != 0)
+    kavu_debug("Failed to load flow for Parallel Synthesis");
+  else
+    kavu_debug("successfully loaded the flow package for Parallel Synthesis");
+
   std::vector<THR_NAMED_PIPE*> dl, ul;
   auto remove_pipes = [&]() {
     for (std::vector<THR_NAMED_PIPE*>* v : {&dl, &ul})
@@ -186,6 +196,7 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
   for (const std::string& f : failures)
     if (!f.empty()) kavu_debug("%s", f.c_str());
   for (const std::string& line : ipc_take_helper_messages()) kavu_debug("Helper: %s", line.c_str());
+  if (pipes) atcl_flush_queue(true, false);
   remove_pipes();
   kavu_debug("Partitions %s run successfully", success ? "were" : "were not");
   PUT_SPMD_JOB_VOID_PTR::destroy_job(job);
@@ -387,6 +398,10 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   if (ok) {
     partitions.clear();
     kavu_parallel_remove_output_archives(rev, hierarchy, type, int(order.size()));
+    // The helpers find the design's names and options in the namespace archive.
+    HDB_NAMESPACE* ns = facade ? facade->get_namespace() : kavu_platform::hdb_default_namespace();
+    ok = HDB_NAMESPACE::write_pdb(ns, gen_get_db_dir_path(), true);
+    if (!ok) kavu_debug("Failed to write the namespace archive");
   } else {
     // Keep every partition not written; the written ones live in archives.
     partitions.erase(std::remove(partitions.begin(), partitions.end(), nullptr), partitions.end());

@@ -116,6 +116,9 @@ int main(int argc, char** argv) {
          a.revision.c_str());
   fflush(stdout);
   cdb_sgate_set_synthesis_running_in_parallel(true);
+  // The design's names and options, as the parent wrote them before the run.
+  if (!HDB_NAMESPACE::read_pdb(kavu_platform::hdb_default_namespace(), gen_get_db_dir_path()))
+    printf("velmora_map helper %d: no namespace archive\n", a.helper);
   if (a.dl.empty()) return run_partition(a, a.helper);
 
   // Pipes: the parent writes our download pipe and reads our upload pipe.
