@@ -274,12 +274,16 @@ void transfer_oterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
     int32_t fi = t->get_fanin_delay(), fo = t->get_fanout_delay();
     HDB_INSTANCE_NAME* name = t->get_instance_name();
     HDB_INSTANCE_NAME* synfrom = t->get_synfrom_name();
+    uint32_t marks = (fi || fo ? 1u : 0u) | (fw ? 2u : 0u);
     f_u32(seg, 52, pt);
     f_u32(seg, 53, pi);
     f_u32(seg, 54, tb);
-    f_i32(seg, 55, fi);
-    f_i32(seg, 56, fo);
-    f_u32(seg, 170, fw);
+    f_u32(seg, 55, marks);
+    if (marks & 1) {
+      f_i32(seg, 56, fi);
+      f_i32(seg, 58, fo);
+    }
+    if (marks & 2) f_u32(seg, 170, fw);
     x_name(seg, 57, name);
     x_name(seg, 171, synfrom);
     if (x.rd) {
@@ -295,12 +299,9 @@ void transfer_oterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
   }
 }
 
+// The information record of an input that has one.
 void transfer_iterm_info(PDB_SEGMENT& seg, CDB_SGATE_ITERM* t, bool rd) {
-  CDB_SGATE_ITERM_INFO* info = rd ? nullptr : t->get_info();
-  bool has = info != nullptr;
-  f_bool(seg, 179, has);
-  if (!has) return;
-  if (rd) info = t->create_info();
+  CDB_SGATE_ITERM_INFO* info = rd ? t->create_info() : t->get_info();
   int32_t value = info->get_value(), confidence = info->get_confidence();
   double p = info->get_probability();
   uint64_t bits;
@@ -347,20 +348,29 @@ void transfer_iterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
     bool has_parent = parent && x.in_netlist(parent->get_my_node());
     uint32_t parent_debug = has_parent ? parent->get_my_node()->get_debug_number() : 0;
     uint32_t parent_slot = has_parent ? slot_of(parent->get_my_node()->get_input_terms(), parent) : 0;
+    // One word of marks; the fields they announce follow.
+    uint32_t marks = (inv ? 1u : 0u) | (tied ? 2u : 0u) | (driven ? 4u : 0u) | (has_parent ? 8u : 0u) |
+                     (fw ? 16u : 0u) | (t->get_info() ? 32u : 0u);
     f_u32(seg, 62, pt);
     f_u32(seg, 63, pi);
-    f_bool(seg, 64, inv);
-    f_bool(seg, 65, tied);
-    f_bool(seg, 66, driven);
-    f_u32(seg, 67, src);
-    f_u32(seg, 68, slot);
-    f_u32(seg, 175, fw);
-    f_bool(seg, 176, has_parent);
+    f_u32(seg, 64, marks);
+    if (x.rd) {
+      if (marks > 63 || (tied && driven)) bad("bad input marks");
+      inv = marks & 1;
+      tied = marks & 2;
+      driven = marks & 4;
+      has_parent = marks & 8;
+    }
+    if (driven) {
+      f_u32(seg, 67, src);
+      f_u32(seg, 68, slot);
+    }
+    if (marks & 16) f_u32(seg, 175, fw);
     if (has_parent) {
       f_u32(seg, 177, parent_debug);
       f_u32(seg, 178, parent_slot);
     }
-    transfer_iterm_info(seg, t, x.rd);
+    if (marks & 32) transfer_iterm_info(seg, t, x.rd);
     if (!x.rd) continue;
     t->set_port_type(DB_INPUT_PORT_TYPE(pt));
     t->set_port_index(pi);
@@ -380,15 +390,24 @@ void transfer_iterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
 
 // ---- kind data
 void transfer_atom(PDB_SEGMENT& seg, CDB_SGATE_WYSIWYG* a, bool rd) {
-  for (unsigned w = 0; w < CDB_WYSIWYG_NUM_MODES / 32; ++w) {
-    uint32_t bits = 0;
+  // Modes as the 32-bit words that hold one: (word index, bits).
+  uint32_t words[CDB_WYSIWYG_NUM_MODES / 32] = {};
+  uint32_t used = 0;
+  if (!rd && a->get_mode_set().any())
+    for (unsigned w = 0; w < CDB_WYSIWYG_NUM_MODES / 32; ++w)
+      words[w] = uint32_t(((a->get_mode_set() >> (32 * w)) & std::bitset<CDB_WYSIWYG_NUM_MODES>(0xffffffffu)).to_ulong());
+  for (uint32_t w : words) used += w ? 1 : 0;
+  f_count(seg, 79, used, 14);
+  for (uint32_t i = 0, w = 0; i < used; ++i, ++w) {
     if (!rd)
-      for (unsigned b = 0; b < 32; ++b)
-        if (a->mode_is_set(w * 32 + b)) bits |= 1u << b;
-    f_u32(seg, 80, bits);
-    if (rd)
-      for (unsigned b = 0; b < 32; ++b)
-        if (bits >> b & 1) a->set_mode(w * 32 + b);
+      while (!words[w]) ++w;
+    uint32_t index = w, bits = rd ? 0 : words[w];
+    f_u32(seg, 80, index);
+    f_u32(seg, 89, bits);
+    if (!rd) continue;
+    if (index >= CDB_WYSIWYG_NUM_MODES / 32) bad("bad mode word");
+    for (unsigned b = 0; b < 32; ++b)
+      if (bits >> b & 1) a->set_mode(index * 32 + b);
   }
   uint32_t lo = uint32_t(a->get_lutmask_value()), hi = uint32_t(a->get_lutmask_value() >> 32);
   int32_t level = a->get_sweep_level();

@@ -84,6 +84,8 @@ class CDB_SGATE_WYSIWYG : public CDB_SGATE_NODE, public CDB_REG_FLAGS {
 
   // --- modes and cell mask
   bool mode_is_set(unsigned mode) const;
+  // Every mode bit at once (the archive reads them word by word).
+  const std::bitset<CDB_WYSIWYG_NUM_MODES>& get_mode_set() const { return m_modes; }
   void set_mode(unsigned mode);
   void clear_mode(unsigned mode);
   uint64_t get_lutmask_value() const { return m_lutmask; }
