@@ -9,6 +9,7 @@
 // (modes, masks, sweep levels) raises the gates' changed marks.
 #include "cdb/cdb_sgate_netlist_pdb.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -254,21 +255,36 @@ void transfer_reg_flags(PDB_SEGMENT& seg, CDB_REG_FLAGS* rf, bool rd) {
 }
 
 // ---- terminals
+
+// A gate's terminal slots: their count, then per 32 slots a word saying
+// which hold a terminal, followed by `one(slot)` for each of those.
+template <typename LIST, typename ONE>
+void walk_slots(PDB_SEGMENT& seg, int tag, bool rd, LIST& list, ONE one) {
+  uint32_t count = uint32_t(list.size());
+  f_u32(seg, tag, count);
+  if (rd && count > CDB_ILLEGAL_PORT) bad("more terminal slots than a gate has");
+  if (rd && count > list.size()) list.resize(count);
+  for (uint32_t base = 0; base < count; base += 32) {
+    const uint32_t end = std::min(count, base + 32);
+    uint32_t word = 0;
+    if (!rd)
+      for (uint32_t s = base; s < end; ++s) word |= list[s] ? 1u << (s - base) : 0u;
+    f_u32(seg, tag + 1, word);
+    if (rd && end - base < 32 && (word >> (end - base)) != 0) bad("terminal beyond the slots");
+    for (uint32_t s = base; s < end; ++s) one(s, (word >> (s - base) & 1) != 0);
+  }
+}
+
 void transfer_oterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
-  uint32_t nout = n->get_output_count();
-  f_count(seg, 50, nout, 2);
-  if (x.rd && nout > n->get_output_count()) n->get_output_terms().resize(nout);
-  for (uint32_t s = 0; s < nout; ++s) {
-    CDB_SGATE_OTERM* t = x.rd ? nullptr : n->get_output_term(s);
-    bool present = t != nullptr;
-    f_bool(seg, 51, present);
-    if (!present) continue;
-    if (x.rd) {
-      t = n->get_output_term(s);
-      if (!t) {
-        t = n->create_output_term(nullptr);
-        n->set_output_term(t, s);
-      }
+  walk_slots(seg, 50, x.rd, n->get_output_terms(), [&](uint32_t s, bool present) {
+    CDB_SGATE_OTERM* t = n->get_output_term(s);
+    if (!present) {
+      if (t) n->delete_output_term(t);  // the constructor made one the original lacks
+      return;
+    }
+    if (!t) {
+      t = n->create_output_term(nullptr);
+      n->set_output_term(t, s);
     }
     uint32_t pt = t->get_port_type(), pi = t->get_port_index(), tb = t->get_term_byte(), fw = t->get_flag().value();
     int32_t fi = t->get_fanin_delay(), fo = t->get_fanout_delay();
@@ -296,7 +312,7 @@ void transfer_oterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
       if (synfrom) t->set_synthesized_name(synfrom);
       t->set_term_byte(uint8_t(tb));  // after the synfrom name: the mark is as written
     }
-  }
+  });
 }
 
 // The information record of an input that has one.
@@ -320,20 +336,15 @@ void transfer_iterm_info(PDB_SEGMENT& seg, CDB_SGATE_ITERM* t, bool rd) {
 }
 
 void transfer_iterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
-  uint32_t nin = n->get_number_of_input_terms();
-  f_count(seg, 60, nin, 2);
-  if (x.rd && nin > n->get_number_of_input_terms()) n->get_input_terms().resize(nin);
-  for (uint32_t s = 0; s < nin; ++s) {
-    CDB_SGATE_ITERM* t = x.rd ? nullptr : n->get_input_term(s);
-    bool present = t != nullptr;
-    f_bool(seg, 61, present);
-    if (!present) continue;
-    if (x.rd) {
-      t = n->get_input_term(s);
-      if (!t) {
-        t = n->create_input_term(nullptr);
-        n->set_input_term(t, s);
-      }
+  walk_slots(seg, 60, x.rd, n->get_input_terms(), [&](uint32_t s, bool present) {
+    CDB_SGATE_ITERM* t = n->get_input_term(s);
+    if (!present) {
+      if (t) n->delete_input_term(t);  // the constructor made one the original lacks
+      return;
+    }
+    if (!t) {
+      t = n->create_input_term(nullptr);
+      n->set_input_term(t, s);
     }
     uint32_t pt = t->get_port_type(), pi = t->get_port_index(), fw = t->get_flag().value();
     bool inv = t->is_inverted(), tied = t->is_vcc_or_gnd(), driven = t->get_source() != nullptr;
@@ -371,7 +382,7 @@ void transfer_iterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
       f_u32(seg, 178, parent_slot);
     }
     if (marks & 32) transfer_iterm_info(seg, t, x.rd);
-    if (!x.rd) continue;
+    if (!x.rd) return;
     t->set_port_type(DB_INPUT_PORT_TYPE(pt));
     t->set_port_index(pi);
     t->get_flag().set_value(fw);
@@ -385,7 +396,7 @@ void transfer_iterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
       else t->clear_invert();
     }
     if (has_parent) x.parents.push_back({t, parent_debug, parent_slot});
-  }
+  });
 }
 
 // ---- kind data
@@ -644,9 +655,11 @@ void transfer_node(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
   f_u32(seg, 9, cls);
   f_u32(seg, 10, type);
   f_u32(seg, 11, sub);
-  f_u32(seg, 12, lut_n);
-  f_u32(seg, 13, lut_lo);
-  f_u32(seg, 14, lut_hi);
+  if (type == CDB_SGATE_LUT_ENUM && cls == CLASS_PLAIN) {
+    f_u32(seg, 12, lut_n);
+    f_u32(seg, 13, lut_lo);
+    f_u32(seg, 14, lut_hi);
+  }
   f_u32(seg, 15, dbg);
   HDB_INSTANCE_NAME* name = rd ? nullptr : n->get_instance_name();
   x_name(seg, 20, name);
@@ -660,26 +673,31 @@ void transfer_node(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
     x.nl->add_node(n, true);  // from here on the netlist frees it
     if (dbg >= x.max_debug) x.max_debug = dbg;
   }
-  std::string text;
-  if (f_opt_str(seg, 16, n->get_string_name(), text) && rd) n->set_string_name(text.c_str());
+  // Flags, names and limits shared by every kind; a word of marks says
+  // which of the optional ones follow.
+  std::string text = n->get_string_name() ? n->get_string_name() : "";
   HDB_INSTANCE_NAME* synfrom = n->get_synfrom_name();
-  x_name(seg, 25, synfrom);
-  if (rd && synfrom) n->set_synthesized_name(synfrom);
-  // Flags, marks and limits shared by every kind.
   uint32_t bytes = 0, flag = n->get_flag().value(), dyn = n->get_dyn_flag_word();
-  bool synth = n->is_synthesized();
   int32_t max_fanout = rd ? 0 : x.nl->get_max_fanout_constraint(n);
+  uint32_t marks = rd ? 0
+                      : (n->is_synthesized() ? 1u : 0u) | (n->get_string_name() ? 2u : 0u) | (synfrom ? 4u : 0u) |
+                            (max_fanout ? 8u : 0u) | (flag ? 16u : 0u) | (dyn ? 32u : 0u);
   if (!rd)
     for (unsigned b = 0; b < 4; ++b) bytes |= uint32_t(n->get_flag_byte(b)) << (8 * b);
+  f_u32(seg, 16, marks);
+  if (rd && marks > 63) bad("bad gate marks");
+  if (marks & 2) f_str(seg, 17, text);
+  if (marks & 4) x_name(seg, 25, synfrom);
   f_u32(seg, 30, bytes);
-  f_u32(seg, 31, flag);
-  f_u32(seg, 32, dyn);
-  f_bool(seg, 33, synth);
-  f_i32(seg, 48, max_fanout);
+  if (marks & 16) f_u32(seg, 31, flag);
+  if (marks & 32) f_u32(seg, 32, dyn);
+  if (marks & 8) f_i32(seg, 48, max_fanout);
   if (rd) {
+    if (marks & 2) n->set_string_name(text.c_str());
+    if (synfrom) n->set_synthesized_name(synfrom);
     n->get_flag().set_value(flag);
     n->set_dyn_flag_word(dyn);
-    n->set_synthesized(synth);
+    n->set_synthesized(marks & 1);
     if (max_fanout) x.nl->set_max_fanout_constraint(n, max_fanout);
   }
   if (CDB_SGATE_BOUNDARY* bd = n->cast_to_boundary()) {

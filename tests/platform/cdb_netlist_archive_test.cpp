@@ -370,6 +370,12 @@ LOADED_NETLIST every_kind_design() {
   tri->insert_unordered_fanin(ko)->get_flag().set(16);
   g->add_node(tri);
   make_output_pin(g, "every_kind_out", tri);
+  // An output pin whose input (made by its constructor) was deleted: it
+  // comes back without it.
+  auto* open_pin = new CDB_SGATE_IO(name("open_pin"), CDB_IO_OUTPUT);
+  if (CDB_SGATE_ITERM* t = open_pin->get_input_term(0)) open_pin->delete_input_term(t);
+  else ADD_FAILURE() << "output pins are made with their input";
+  g->add_node(open_pin);
 
   g->set_number(5);
   g->set_is_partition_netlist(true);
