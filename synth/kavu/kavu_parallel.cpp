@@ -84,12 +84,10 @@ std::vector<std::string> kavu_parallel_helper_command(CMP_FACADE* facade, const 
   if (!cfg_is_on("parallel_monitor_memory", false)) argv.push_back("--disable_all_banners");
   if (tst_is_regtest_mode()) argv.push_back("-r");
   if (cfg_user_ini_is_on(12) || cfg_is_on("cmp_lower_priority", false)) argv.push_back("--lower_priority");
-  argv.push_back("--db_dir=" + gen_get_db_dir_path());
-  argv.push_back("--pipe_dir=" + thr_get_pipe_dir());
-  if (const char* fault = cfg_get_value("helper_fault"); *fault) argv.push_back(std::string("--ini_set=helper_fault=") + fault);
-  if (const char* t = cfg_get_value("parallel_pipe_timeout_s"); *t)
-    argv.push_back(std::string("--ini_set=parallel_pipe_timeout_s=") + t);
-  argv.push_back(std::string("--fib_db=") + (kavu_llis_is_generating_databases() ? "1" : "0"));
+  // Directories and configuration the helper shares with this process.
+  const std::vector<std::string>* arg_list = zexe_get_args_required_by_subthread();
+  KAVU_CHECK(arg_list);
+  argv.insert(argv.end(), arg_list->begin(), arg_list->end());
   if (facade && facade->is_recompile()) argv.push_back("--recompile");
   argv.push_back("--helper=" + std::to_string(helper));
   argv.push_back(std::string("--helper_type=") + type);

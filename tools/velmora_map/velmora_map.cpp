@@ -98,6 +98,10 @@ int main(int argc, char** argv) {
     else if (starts(argv[i], "--ul_named_pipe=", &r)) a.ul = r;
     else if (starts(argv[i], "--db_dir=", &r)) kavu_platform::gen_set_db_dir_path(r);
     else if (starts(argv[i], "--pipe_dir=", &r)) a.pipe_dir = r;
+    else if (starts(argv[i], "--ini_file=", &r)) {
+      setenv("KAVU_INI_FILE", r, 1);
+      kavu_platform::cfg_reload();
+    }
     else if (starts(argv[i], "--ini_set=", &r)) {
       std::string kv = r;
       size_t eq = kv.find('=');
