@@ -210,4 +210,58 @@ BENCHMARK(BM_ArchiveWriteAtoms)->Iterations(3)->Unit(benchmark::kMillisecond)->U
 BENCHMARK(BM_ArchiveReadAtoms)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_OneHelper)->Iterations(2)->Unit(benchmark::kSecond)->UseRealTime();
 
+// ---- split and merge alone: a design of about 200k gates (a 180-stage,
+// 180-bit registered adder pipeline) into 32 partitions and straight back,
+// with no synthesis in between. Partitioning is not timed. Counter: the
+// time per gate of one split and merge.
+namespace {
+
+CDB_SGATE_NETLIST* design_200k() {
+  static std::unique_ptr<CDB_SGATE_NETLIST> d;
+  if (!d) {
+    d.reset(kavu_platform::make_pipeline(180, 180));
+    d->sweep(false);
+  }
+  return d.get();
+}
+
+void BM_SplitAndMerge(benchmark::State& state) {
+  const int saved_min = kavu_min_netlist_size;
+  kavu_min_netlist_size = 0;
+  SYNTH::KAVU::PARTITIONING_PARAMS params;
+  params.set_param("num_partitions", 32);
+  params.set_param("max_num_partitions", 32);
+  CDB_SGATE_NETLIST* golden = design_200k();
+  const double gates = double(golden->size());
+  double seconds = 0, partitions = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::unique_ptr<CDB_SGATE_NETLIST> nl(golden->clone(nullptr, true, false));
+    golden->clear_temp_pointers();
+    g_partition_id = 0;
+    KAVU_PARTITIONER partitioner;
+    partitioner.partition_on_reg_boundary(nl.get(), nullptr, params, false);
+    state.ResumeTiming();
+    auto t = std::chrono::steady_clock::now();
+    KAVU_PARTITION_BOUNDARIES b;
+    std::vector<CDB_SGATE_NETLIST*> parts;
+    kavu_get_partition_netlists(parts, nl.get(), nullptr, nullptr, b, false);
+    partitions += double(parts.size());
+    kavu_merge_netlists(parts, nl.get(), nullptr, b);
+    seconds += seconds_since(t);
+    state.PauseTiming();
+    nl.reset();
+    state.ResumeTiming();
+  }
+  const double iters = double(state.iterations());
+  state.counters["ns_per_gate"] = seconds / iters / gates * 1e9;
+  state.counters["partitions"] = partitions / iters;
+  state.SetLabel(std::to_string(int(gates)) + " gates, 32 partitions");
+  kavu_min_netlist_size = saved_min;
+}
+
+}  // namespace
+
+BENCHMARK(BM_SplitAndMerge)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 int main(int argc, char** argv) { return bench_main(argc, argv, {}, PAIRS); }

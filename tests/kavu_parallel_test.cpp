@@ -212,6 +212,7 @@ TEST(KavuPartitionNetlists, MergeRenumbersHelperGatesBeforeAnyLookup) {
   // A state machine makes the merge look gates up by number.
   CDB_SGATE_HIERARCHY hierarchy;
   auto* machine = new CDB_STATE_MACHINE;
+  machine->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "fsm", nullptr, nullptr, nullptr));
   auto* state = new CDB_SGATE_STATE(nullptr, machine);
   nl->add_node(state, true);
   machine->add_state(state);
@@ -442,6 +443,7 @@ TEST(KavuPartitionNetlists, StateMachinesComeBackOrGoWhenNoStateIsLeft) {
   for (int i = 0; i < 2; ++i) {
     auto* m = new CDB_STATE_MACHINE;
     m->set_name("fsm" + std::to_string(i));
+    m->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, m->get_name().c_str(), nullptr, nullptr, nullptr));
     states[i] = new CDB_SGATE_STATE(nullptr, m);
     nl->add_node(states[i], true);
     m->add_state(states[i]);

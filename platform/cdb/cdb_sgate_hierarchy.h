@@ -118,6 +118,12 @@ class CDB_STATE_MACHINE {
   void gather_nodes_of_interest(std::unordered_map<unsigned, CDB_SGATE_NODE*>* map) const;
   void recover_oterms_from_debug_numbers(std::unordered_map<unsigned, CDB_SGATE_NODE*>* map);
 
+  // --- stored numbers (cdb_sgate_machine_numbers.cpp)
+  // Adds every number recorded by the last store_oterms_as_debug_numbers
+  // (states, registers, clk, clk_en, reset) with a null gate; numbers the
+  // map already holds keep their gate. Works after pointers were dropped.
+  void gather_stored_debug_numbers(std::unordered_map<unsigned, CDB_SGATE_NODE*>* map) const;
+
  private:
   struct STORED_OTERM { unsigned m_node = 0; unsigned m_index = 0; bool m_valid = false; };
   static STORED_OTERM store(const CDB_SGATE_OTERM* t);

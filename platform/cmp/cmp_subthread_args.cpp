@@ -4,6 +4,7 @@
 
 #include "cfg/cfg.h"
 #include "cmp/cmp.h"
+#include "cmp/ztk_rr_state.h"
 #include "gen/gen.h"
 #include "thr/thr_ipc.h"
 
@@ -15,6 +16,7 @@ const std::vector<std::string>* zexe_get_args_required_by_subthread() {
   if (const char* file = std::getenv("KAVU_INI_FILE"); file && *file) args.push_back(std::string("--ini_file=") + file);
   for (const auto& [key, value] : kavu_platform::cfg_code_values()) args.push_back("--ini_set=" + key + "=" + value);
   args.push_back("--naming_mode=1");
-  args.push_back(std::string("--fib_db=") + (cfg_is_on("kavu_llis_generate_databases", false) ? "1" : "0"));
+  const bool fib_db = ZTK_RR_STATE_MANAGER::is_rapid_recompile_supported() && cfg_is_on("llis_always_write_db", true);
+  args.push_back(std::string("--fib_db=") + (fib_db ? "1" : "0"));
   return &args;
 }

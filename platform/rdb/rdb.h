@@ -92,3 +92,11 @@ RDB_TABLE* zcu_get_table_object(RDB_FOLDER* folder, const std::string& name, con
 void zcu_add_data_row_to_report_table(RDB_TABLE* table, const std::vector<std::string>& row);
 // Removes the table from the folder when it has no rows; true when removed.
 bool zcu_check_and_remove_empty_table(RDB_FOLDER* folder, RDB_TABLE* table);
+
+// ---- synthesis report folders (rdb_zcu_folder.cpp)
+extern const char* const RDB_SYNTH_MAST_MUX_STATS;
+// The folder `name` under the report's root folder, then its child folder
+// `sub`, each created when missing. A null report is an internal error.
+RDB_FOLDER* zcu_get_folder(RDB_REPORT* report, const std::string& name, const std::string& sub);
+// Appends one text to a row under construction.
+void zcu_add_elem_to_report_table_data_row(std::vector<std::string>& row, const std::string& text);

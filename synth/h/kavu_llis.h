@@ -13,6 +13,7 @@
 #include "cdb/cdb_sgate.h"
 #include "synth_kavu__pdb.h"
 
+class CDB_ATOM_NODE;
 class CDB_SGATE_HIERARCHY;
 class HDB_INSTANCE_NAME;
 
@@ -34,6 +35,12 @@ bool kavu_is_sgate_periphery_block(const CDB_SGATE_NODE* node);
 // I/O gates, registers, WYSIWYG flip-flops, name buffers, periphery blocks
 // and components: the gates whose names are FIBs.
 bool kavu_is_anchor_point(const CDB_SGATE_NODE* node);
+// The atom-netlist form: I/O atoms, "~llis" logic cells, register atoms,
+// periphery atoms and black boxes.
+bool kavu_is_anchor_point(const CDB_ATOM_NODE* node);
+bool kavu_llis_is_register_atom(const CDB_ATOM_NODE* node);
+// Atoms whose output-terminal names are FIBs too: PLLs and black boxes.
+bool kavu_llis_atom_has_fib_oterms(const CDB_ATOM_NODE* node);
 // A buffer of buffer type 5 or 15 whose name contains "~llis".
 bool kavu_is_llis_name_buffer(const CDB_SGATE_NODE* node);
 // A register whose data input is driven by a gate that cannot be a FIB.
@@ -72,6 +79,8 @@ enum LLIS_DATA_TYPE { LLIS_DATA_TYPE_NETLIST = 0, LLIS_DATA_TYPE_FIB_INFO = 1, L
 // The partition part of the data-file names: the hierarchy's full path,
 // with '%' and '/' escaped so that no two partitions share a file.
 std::string kavu_llis_partition_file_part(CDB_SGATE_HIERARCHY* hierarchy);
+// `text` with '%' and '/' escaped, usable as one file-name part.
+std::string kavu_llis_escape_file_part(const std::string& text);
 
 // "<partition>.map.<file><type>" (".cdb" appended when asked) in the
 // project database directory.

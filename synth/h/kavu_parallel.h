@@ -7,7 +7,8 @@
 // helpers (one per partition, or one per thread fed over named pipes);
 // kavu_parallel_deserialize reads the synthesized partitions back in archive
 // order, merges each helper's removed-register database into the current
-// one and hands its invalidations to the invalidation sink.
+// one and applies its invalidations through the FIB manager (when one is
+// initialized) and hands them to the invalidation sink.
 //
 // Output archives of a run are removed before the helpers start
 // (kavu_parallel_remove_output_archives), so nothing a helper did not write
@@ -87,8 +88,8 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
 bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                                std::vector<CDB_SGATE_NETLIST*>& partitions, int num_partitions);
 
-// Whether invalidation archives are written and read (key
-// "kavu_llis_generate_databases", off), and where their names go.
+// Whether invalidation archives are written and read (kavu_fib_manager.h),
+// and where their names go besides the parent's FIB manager.
 bool kavu_llis_is_generating_databases();
 typedef std::function<void(CDB_SGATE_HIERARCHY*, const KAVU_FIBS_TO_INVALIDATE&)> KAVU_INVALIDATION_SINK;
 void kavu_parallel_set_invalidation_sink(KAVU_INVALIDATION_SINK sink);

@@ -37,6 +37,7 @@
 #include "pdb/pdb.h"
 #include "ztl_hash_lite_sys.h"
 
+class CDB_SGATE_NODE;
 class HDB_INSTANCE_NAME;
 
 // The FIBs a parallel-synthesis helper process has invalidated, in order of
@@ -47,6 +48,12 @@ class KAVU_FIBS_TO_INVALIDATE {
 
   static const PDB_THUNK_INFO* pdb_thunk();
   KAVU_FIBS_TO_INVALIDATE& operator<<(PDB_SEGMENT& seg);
+
+ private:
+  friend class KAVU_FIB_MANAGER;
+  // Appends the names the gate's FIBs go by: the output-terminal paths of a
+  // component or PLL atom, then the gate's own name.
+  void add_fib_to_invalidate(CDB_SGATE_NODE* node);
 };
 
 // The FIB set of one partition: FIB names, the previous compile's

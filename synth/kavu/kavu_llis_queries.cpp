@@ -5,6 +5,8 @@
 #include <fstream>
 #include <map>
 
+#include "cdb/cdb_atom.h"
+#include "cdb/cdb_atom_catalogue.h"
 #include "cdb/cdb_sgate_hierarchy.h"
 #include "cdb/cdb_sgate_ram.h"
 #include "cdb/cdb_sgate_wysiwyg.h"
@@ -329,4 +331,52 @@ std::string kavu_dump_sgates_to_dot(CDB_SGATE_NETLIST* netlist, const char* tag,
   std::fputs("}\n", out);
   std::fclose(out);
   return file;
+}
+
+// ---------------------------------------------------------------- atom-netlist forms
+
+namespace {
+
+const kavu_platform::ATOM_CATALOGUE_ENTRY& row_of(const CDB_ATOM_NODE* atom) {
+  return kavu_platform::atom_catalogue_lookup(cdb_get_atom_basic_type(atom));
+}
+
+bool is_io_atom(const CDB_ATOM_NODE* atom) {
+  using namespace kavu_platform;
+  return row_of(atom).has_class(ATOM_CLASS_IO_PAD | ATOM_CLASS_IO_IBUF | ATOM_CLASS_IO_OBUF | ATOM_CLASS_OUTPUT |
+                                ATOM_CLASS_BIDIR);
+}
+
+bool is_llis_name_cell(const CDB_ATOM_NODE* atom) {
+  if (!row_of(atom).has_class(kavu_platform::ATOM_CLASS_LCELL_COMB)) return false;
+  const HDB_INSTANCE_NAME* name = atom->get_instance_name();
+  return name && name->get_short_hpath(2).find("~llis") != std::string::npos;
+}
+
+// The atoms that must sit in the periphery: PLLs, clock buffers and DDIO
+// registers (the I/O atoms are tested apart).
+bool is_periphery_atom(const CDB_ATOM_NODE* atom) {
+  using namespace kavu_platform;
+  return row_of(atom).has_class(ATOM_CLASS_PLL | ATOM_CLASS_IOPLL | ATOM_CLASS_CLKBUF | ATOM_CLASS_DDIO_IN |
+                                ATOM_CLASS_DDIO_OUT | ATOM_CLASS_DDIO_OE);
+}
+
+bool is_blackbox_atom(const CDB_ATOM_NODE* atom) { return cdb_get_atom_type(atom) == CDB_ATOM_TYPE_BLACKBOX; }
+
+}  // namespace
+
+bool kavu_llis_is_register_atom(const CDB_ATOM_NODE* node) {
+  KAVU_CHECK(node);
+  return row_of(node).has_class(kavu_platform::ATOM_CLASS_FF);
+}
+
+bool kavu_is_anchor_point(const CDB_ATOM_NODE* node) {
+  KAVU_CHECK(node);
+  return is_io_atom(node) || is_llis_name_cell(node) || kavu_llis_is_register_atom(node) ||
+         is_periphery_atom(node) || is_blackbox_atom(node);
+}
+
+bool kavu_llis_atom_has_fib_oterms(const CDB_ATOM_NODE* node) {
+  KAVU_CHECK(node);
+  return is_blackbox_atom(node) || row_of(node).has_class(kavu_platform::ATOM_CLASS_PLL | kavu_platform::ATOM_CLASS_IOPLL);
 }

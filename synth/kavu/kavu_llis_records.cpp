@@ -134,9 +134,12 @@ std::string kavu_llis_partition_file_part(CDB_SGATE_HIERARCHY* hierarchy) {
   if (!hierarchy) KAVU_INTERNAL_ERROR("hierarchy");
   HDB_INSTANCE_NAME* iname = hierarchy->get_instance_name();
   if (!iname) KAVU_INTERNAL_ERROR("hierarchy_iname");
-  const std::string path = iname->get_short_hpath(0);
+  return kavu_llis_escape_file_part(iname->get_short_hpath(0));
+}
+
+std::string kavu_llis_escape_file_part(const std::string& text) {
   std::string out;
-  for (char c : path) {
+  for (char c : text) {
     if (c == '%') out += "%25";
     else if (c == '/') out += "%2F";
     else out += c;

@@ -14,9 +14,12 @@
 #include "cdb/cdb_sgate_removed_regs.h"
 #include "cfg/cfg.h"
 #include "cmp/cmp.h"
+#include "cmp/ztk_rr_state.h"
+#include "fio/fio.h"
 #include "gen/gen.h"
 #include "hdb/hdb.h"
 #include "kavu_check.h"
+#include "kavu_fib_manager.h"
 #include "kavu_helper_dump.h"
 #include "kavu_msg.h"
 #include "msg/msg.h"
@@ -62,8 +65,6 @@ bool kavu_use_named_pipes() {
   static const bool on = cfg_is_on("parallel_use_pipes", true);
   return g_force_pipes >= 0 ? g_force_pipes != 0 : on;
 }
-
-bool kavu_llis_is_generating_databases() { return cfg_is_on("kavu_llis_generate_databases", false); }
 
 void kavu_parallel_set_invalidation_sink(KAVU_INVALIDATION_SINK sink) { invalidation_sink() = std::move(sink); }
 
@@ -211,8 +212,16 @@ std::string kavu_parallel_removed_reg_archive_name(const std::string& rev, const
   return archive_path(rev + "." + type + "_removed_reg_ap_" + std::to_string(number));
 }
 
-std::string kavu_parallel_fibs_to_invalidate_db_name(CDB_SGATE_HIERARCHY*, const char* type, int number) {
-  return archive_path(std::string("fibs_to_invalidate.") + type + "_" + std::to_string(number));
+// "<partition>_<type>_fibs_ap_<n>.parsynth": helpers of two partitions
+// never share an archive. The partition name is escaped into one file-name
+// part; without a hierarchy the partition part is empty.
+std::string kavu_parallel_fibs_to_invalidate_db_name(CDB_SGATE_HIERARCHY* hierarchy, const char* type, int number) {
+  const std::string partition =
+      hierarchy ? kavu_llis_escape_file_part(KAVU_FIB_MANAGER::get_instance()->get_zhd_partition_name(hierarchy))
+                : std::string();
+  FIO_PATH path(archive_path(partition + "_" + type + "_fibs_ap_" + std::to_string(number)));
+  if (*DBM_TYPE_PARSYNTH) path.extension(DBM_TYPE_PARSYNTH);
+  return path.fullpath();
 }
 
 void kavu_parallel_remove_output_archives(const std::string& rev, CDB_SGATE_HIERARCHY* hierarchy,
@@ -450,6 +459,8 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
       kavu_debug("Failed to deserialize fibs to invalidate of partition %d", k);
       break;
     }
+    // The parent's manager applies what the helper invalidated.
+    if (hierarchy && kavu_has_fib_manager()) kavu_use_fib_manager().invalidate_name_set(hierarchy, &fibs->m_fibs);
     if (invalidation_sink()) invalidation_sink()(hierarchy, *fibs);
     delete fibs;
   }

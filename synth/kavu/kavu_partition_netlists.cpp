@@ -4,19 +4,50 @@
 #include <cstdio>
 #include <list>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
 #include "fio/fio.h"
 #include "gen/gen.h"
+#include "hdb/hdb.h"
 #include "kavu_check.h"
+#include "kavu_helper_predicates.h"
 #include "kavu_msg.h"
+#include "kavu_partition.h"
 
 namespace {
 
 int g_partition_netlist_counter = 0;
 
 bool is_boundary(const CDB_SGATE_NODE* n) { return n && n->cast_to_boundary(); }
+
+// Every machine of the hierarchy has been moved into `moved`, except one
+// whose state gates are all gone: it describes nothing and is dropped
+// rather than stopping the split. A machine whose state gates lie outside
+// the netlist is an internal error. The hierarchy's list is left empty.
+void move_machines_out_of_hierarchy(CDB_SGATE_HIERARCHY* hierarchy, const std::vector<CDB_STATE_MACHINE*>& moved) {
+  std::list<CDB_STATE_MACHINE*>* list = hierarchy->get_machine_list();
+  std::unordered_set<const CDB_STATE_MACHINE*> is_moved(moved.begin(), moved.end());
+  auto dropped = [&](const CDB_STATE_MACHINE* m) { return !is_moved.count(m) && m->get_states().empty(); };
+  size_t expected = 0;
+  for (CDB_STATE_MACHINE* m : *list) {
+    KAVU_CHECK(m);
+    if (!dropped(m)) ++expected;
+  }
+  if (expected != moved.size()) {
+    char text[160];
+    snprintf(text, sizeof text, "Should have moved all %lu state machine but we only did %lu",
+             (unsigned long)expected, (unsigned long)moved.size());
+    KAVU_INTERNAL_ERROR(text);
+  }
+  for (CDB_STATE_MACHINE* m : *list) {
+    if (!dropped(m)) continue;
+    kavu_debug("State machine %s has no state buffer left and is dropped", m->get_name().c_str());
+    delete m;
+  }
+  list->clear();
+}
 
 }  // namespace
 
@@ -37,6 +68,8 @@ void KAVU_PARTITION_BOUNDARIES::disconnect_partitions(CDB_SGATE_NETLIST* netlist
     // logic of its own partition (or a tie) stays as it is.
     if (!src_oterm || !is_boundary(src_oterm->get_my_node())) continue;
     KAVU_CHECK(!iterm->is_inverted());
+    // The partition that keeps this boundary can still find its driver.
+    b->set_fed_by(src_oterm);
     KAVU_PARTITION_CONNECTION c;
     c.oterm = src_oterm;
     c.iterm = iterm;
@@ -44,10 +77,14 @@ void KAVU_PARTITION_BOUNDARIES::disconnect_partitions(CDB_SGATE_NETLIST* netlist
     iterm->remove_fanin();
   }
   if (dump) {
-    if (FILE* f = fopen("boundary_connections.log", "w")) {
-      for (const KAVU_PARTITION_CONNECTION& c : m_connections)
-        fprintf(f, "%d %d\n", int(c.oterm->get_my_node()->get_debug_number()),
-                int(c.iterm->get_my_node()->get_debug_number()));
+    if (FILE* f = FIO_FILE_SYSTEM::fopen("boundary_connections.log", "w")) {
+      for (const KAVU_PARTITION_CONNECTION& c : m_connections) {
+        KAVU_CHECK(c.iterm && c.oterm);
+        CDB_SGATE_NODE* sgate = c.iterm->get_my_node();
+        CDB_SGATE_NODE* src_sgate = c.oterm->get_my_node();
+        KAVU_CHECK(sgate && src_sgate);
+        fprintf(f, "%d %d\n", int(src_sgate->get_debug_number()), int(sgate->get_debug_number()));
+      }
       fclose(f);
     }
   }
@@ -126,28 +163,28 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
                                  CDB_SGATE_HIERARCHY* hierarchy, CMP_FACADE*,
                                  KAVU_PARTITION_BOUNDARIES& boundaries, bool label_partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_get_partition_netlists");
+  GEN_PROFILER split_profiler("KAVU", "Label partitions (optional) + Split netlists + Annotate delay");
   KAVU_CHECK(netlist);
-  // Labelling after a synchronisation point is the partitioner's; this
-  // split takes the labels as they are.
-  KAVU_CHECK(!label_partitions);
   netlist->prepare_for_use();
+  const bool route = kavu_parallel_flow_allowed(PARALLEL_MLS) && !kavu_repartition_before_mls();
+  if (route) kavu_route_state_machine_signals(hierarchy, netlist);
+  KAVU_BOUNDARY_DELAY_MAP delays;
+  kavu_annotate_boundary_delays(netlist, delays);
   boundaries.disconnect_partitions(netlist);
+  kavu_clear_boundary_port_cache(netlist);
   partitions.clear();
+  if (label_partitions) kavu_label_partitions_after_sync_point(netlist);
+
   std::unordered_map<int, size_t> position_of_id;
-  std::unordered_map<const CDB_STATE_MACHINE*, bool> machines_seen;
-  // Machines travel as debug numbers; the hierarchy gives them up.
-  if (hierarchy && hierarchy->has_machines()) {
-    for (CDB_STATE_MACHINE* m : *hierarchy->get_machine_list()) {
-      KAVU_CHECK(m);
-      m->store_oterms_as_debug_numbers(true);
-      boundaries.get_machines().push_back(m);
-    }
-    hierarchy->get_machine_list()->clear();
-  }
+  // Machines by the id of their name: each is moved once, when its first
+  // state gate is met. Only debug numbers survive the archives, so the
+  // machines wait in `boundaries` for the merge.
+  std::unordered_map<int, CDB_STATE_MACHINE*> machine_of_name_id;
+  const bool with_machines = hierarchy && hierarchy->has_machines();
   const unsigned first_debug = CDB_SGATE_NODE::s_debug_counter;
   std::vector<CDB_SGATE_NODE*> nodes(netlist->begin_node_list(), netlist->end_node_list());
   for (CDB_SGATE_NODE* node : nodes) {
-    KAVU_CHECK(node);
+    if (!node) continue;  // a slot emptied by an earlier removal
     CDB_SGATE_OTERM* first = node->get_output_term(0);
     const int partition_id = first ? first->get_aux() : 0;
     KAVU_CHECK(partition_id > 0);
@@ -158,6 +195,17 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
       part->prepare_for_use();
       it = position_of_id.emplace(partition_id, partitions.size()).first;
       partitions.push_back(part);
+    }
+    if (with_machines && kavu_is_a_state_buffer(node)) {
+      CDB_STATE_MACHINE* machine = node->cast_to_state()->get_state_machine();
+      KAVU_CHECK(machine);
+      HDB_INSTANCE_NAME* name = machine->get_instance_name();
+      const int machine_name_id = name ? name->get_id() : 0;
+      KAVU_CHECK(machine_name_id);
+      if (machine_of_name_id.emplace(machine_name_id, machine).second) {
+        boundaries.get_machines().push_back(machine);
+        machine->store_oterms_as_debug_numbers(route);
+      }
     }
     netlist->delete_node_(node);
     for (CDB_SGATE_OTERM* o : node->get_output_terms())
@@ -172,10 +220,15 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
     KAVU_INTERNAL_ERROR(text);
   }
   for (CDB_SGATE_NETLIST* part : partitions) {
-    part->set_hierarchy(netlist->get_hierarchy());
+    netlist->copy_members_to_partitioned_netlist(part);
+    // The parent's own table stays with the parent: a copy in every
+    // partition would come back once per partition at the merge.
+    *part->get_mast_report() = KAVU_MAST_MUX_TABLE();
     kavu_stamp_boundary_partition_ids(part);
   }
+  kavu_apply_boundary_delays(netlist, delays);
   cdb_sgate_set_synthesis_running_in_parallel(true);
+  if (with_machines) move_machines_out_of_hierarchy(hierarchy, boundaries.get_machines());
 }
 
 void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
@@ -187,7 +240,7 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
   netlist->prepare_for_use();
   KAVU_CHECK(partitions[0]);
   const unsigned first_new = unsigned(partitions[0]->get_first_debug_number());
-  FILE* f = dump ? fopen("kavu_debug_number_mappings.log", "w") : nullptr;
+  FILE* f = dump ? FIO_FILE_SYSTEM::fopen("kavu_debug_number_mappings.log", "w") : nullptr;
   if (f) fprintf(f, "Debug ID > %d are new gates\n", int(first_new));
   // Gates made in different helpers may share numbers: each partition's new
   // gates get fresh ones before anything is looked up by number.
@@ -210,41 +263,14 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
     }
   }
   if (f) fclose(f);
-  // State machines come back by the numbers of their gates. The machines
-  // hold only numbers now, so every gate is looked up: after the
-  // renumbering above no two share one.
-  if (!boundaries.get_machines().empty()) {
-    std::unordered_map<unsigned, CDB_SGATE_NODE*> by_number;
-    for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
-      auto [it, fresh] = by_number.emplace(node->get_debug_number(), node);
-      if (!fresh) {
-        char text[512];
-        snprintf(text, sizeof text, "Two nodes have the same debug number %d: %s and %s",
-                 int(node->get_debug_number()), node->get_string_hpath().c_str(),
-                 it->second->get_string_hpath().c_str());
-        KAVU_INTERNAL_ERROR(text);
-      }
-    }
-    for (CDB_STATE_MACHINE* m : boundaries.get_machines()) {
-      m->recover_oterms_from_debug_numbers(&by_number);
-      // Synthesis may have removed every state gate of a machine: nothing is
-      // left to describe, so the machine goes instead of stopping the flow.
-      if (m->get_states().empty()) {
-        kavu_debug("State machine %s has no state buffer left and is dropped", m->get_name().c_str());
-        delete m;
-      } else if (hierarchy) {
-        hierarchy->get_machine_list()->push_back(m);
-      } else {
-        delete m;
-      }
-    }
-    boundaries.get_machines().clear();
-  }
+  kavu_recover_state_machines(hierarchy, netlist, boundaries.get_machines());
+  kavu_merge_mast_mux_tables(partitions);
   for (CDB_SGATE_NETLIST*& part : partitions) {
     delete part;
     part = nullptr;
   }
   partitions.clear();
   boundaries.reconnect_partitions(netlist);
+  kavu_refresh_boundary_port_cache(netlist);
   cdb_sgate_set_synthesis_running_in_parallel(false);
 }

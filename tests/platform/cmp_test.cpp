@@ -49,7 +49,7 @@ TEST(HdbSection, DefaultSectionReadsGlobalOptionsOfItsNamespace) {
 }
 
 TEST(CmpSubthreadArgs, HelpersGetDirectoriesAndEveryKeySetFromCode) {
-  kavu_platform::CFG_SCOPE cfg{{"helper_fault", "exit3"}, {"odd key", "a = b c"}, {"kavu_llis_generate_databases", "on"}};
+  kavu_platform::CFG_SCOPE cfg{{"helper_fault", "exit3"}, {"odd key", "a = b c"}, {"rapid_recompile_supported", "on"}};
   const std::vector<std::string>* args = zexe_get_args_required_by_subthread();
   ASSERT_NE(args, nullptr);
   ASSERT_GE(args->size(), 6u);
@@ -60,6 +60,8 @@ TEST(CmpSubthreadArgs, HelpersGetDirectoriesAndEveryKeySetFromCode) {
   EXPECT_TRUE(has("--ini_set=odd key=a = b c"));  // one argument, blanks and all
   EXPECT_TRUE(has("--naming_mode=1"));
   EXPECT_EQ(args->back(), "--fib_db=1");
+  CFG_SCOPE no_db{{"llis_always_write_db", "off"}};
+  EXPECT_EQ(zexe_get_args_required_by_subthread()->back(), "--fib_db=0");
   // Keys unset from code leave the list.
   kavu_platform::cfg_set_value("helper_fault", nullptr);
   args = zexe_get_args_required_by_subthread();
