@@ -1,20 +1,34 @@
-// kavu_cut_bench.cpp — k-feasible cut enumeration and largest-volume cuts on
-// the EPFL sin circuit, beside berkeley-abc's cut enumeration in the same run.
+// kavu_cut_bench.cpp — k-feasible cut enumeration on the bundled EPFL
+// circuits beside berkeley-abc's, the same cut set in the same run, and the
+// largest-volume cut search.
 //
-// KavuCutAllCuts/K/depth: get_all_cuts for the output of every gate of sin
-//   (cone depth bounded), counters cuts per second and cuts per node.
+// KavuCutAllCuts/<circuit>/K:k: get_all_cuts for every output terminal of
+//   every gate with inputs, no depth bound, inside one cut pass (its build
+//   included), timed by the process's CPU clock as abc's `time` is. Counters: cuts (ours: every head's cuts, its trivial cut
+//   excluded), abc_cuts (abc's "Current cuts"), same (1 when the two are
+//   equal), pass_MiB (what the pass keeps). Output pins do not pass, so
+//   only the gates of the AIG count on our side.
+// AbcCut/<circuit>/K:k: "read; strash; time; cut -K k -M 1000 -t -a -x
+//   (repeated); time" — all cuts of every node (-x off: not only those of
+//   multi-fan-out nodes), no truth tables or functions (-t, -a), timed by
+//   abc's own `time` around the cut commands, divided by the repeats
+//   (reading and start-up excluded; repeated until the run lasts 0.25 s,
+//   as abc's clock shows hundredths).
+// KavuCutPeak/<circuit>/K:k: the same work as two whole processes, ours
+//   ("--cut-pass IN K": read, pass over every head) against abc (read,
+//   strash, one cut), for the peak memory (ours_MiB, peer_MiB, mem_ratio).
+// KavuCutDepth/K/depth: get_all_cuts of every head of sin with a depth
+//   bound, each head enumerated on its own (pass:0) or in a pass (pass:1).
 // KavuCutLargestVolume/K: the single-result largest-volume search of depth 8
-//   for every gate (the gate-absorbing use), counters searches per second.
-// AbcCut/K: "read sin.blif; strash; cut -K k -M 1000 -v" timed as a whole
-//   process in a temporary directory (start-up and reading included), its
-//   cut count as reported.
-// The two count cuts over different graphs: abc over its AIG (two-input
-// AND nodes, at most 1000 cuts per node), the library per gate of the
-// netlist as read, each head's cone enumerated on its own.
+//   for every gate of sin (the gate-absorbing use).
+// After the runs the program prints ours / abc per circuit and K.
 #include <benchmark/benchmark.h>
 
+#include <climits>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,69 +39,235 @@
 
 namespace {
 
-const std::string kSin = kavu_bench::bundled_circuit("epfl/sin");
+const char* const CIRCUITS[] = {"adder", "bar",  "cavlc",    "ctrl", "dec", "i2c",
+                                "int2float", "max", "priority", "router", "sin"};
 
-struct SIN {
-  SIN() {
-    kavu_platform::BLIF_RESULT r = kavu_platform::blif_read_file(kSin);
+std::string circuit_path(const std::string& name) { return kavu_bench::bundled_circuit("epfl/" + name); }
+
+struct CIRCUIT {
+  explicit CIRCUIT(const std::string& path) {
+    r = kavu_platform::blif_read_file(path);
     if (!r.netlist) {
-      fprintf(stderr, "cannot read %s: %s\n", kSin.c_str(), r.error.c_str());
+      fprintf(stderr, "cannot read %s: %s\n", path.c_str(), r.error.c_str());
       std::exit(1);
     }
-    netlist = r.netlist;
-    for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    for (auto it = r.netlist->begin_node_list(); it != r.netlist->end_node_list(); ++it) {
       CDB_SGATE_NODE* gate = *it;
-      if (gate && gate->get_number_of_input_terms() > 0 && gate->get_output_term(0))
-        heads.push_back(gate->get_output_term(0));
+      if (!gate || gate->get_number_of_input_terms() == 0) continue;
+      for (CDB_SGATE_OTERM* o : gate->get_output_terms())
+        if (o) heads.push_back(o);
     }
   }
-  CDB_SGATE_NETLIST* netlist = nullptr;
+  ~CIRCUIT() { kavu_bench::release(r); }
+  kavu_platform::BLIF_RESULT r;
   std::vector<CDB_SGATE_OTERM*> heads;
 };
 
-SIN& sin_circuit() {
-  static SIN sin;
-  return sin;
+CIRCUIT& circuit(const std::string& name) {
+  static std::map<std::string, CIRCUIT*> loaded;  // kept for the program's life
+  CIRCUIT*& c = loaded[name];
+  if (!c) c = new CIRCUIT(circuit_path(name));
+  return *c;
 }
 
-void KavuCutAllCuts(benchmark::State& state) {
-  SIN& sin = sin_circuit();
+// Every head's cuts inside one pass; returns the number of cuts.
+long all_cuts_in_pass(KAVU_WVNET_MANAGER& manager, CIRCUIT& c, unsigned k, unsigned depth, size_t* kept) {
+  KAVU_WVNET_MANAGER::CUT_SET cuts;
+  long total = 0;
+  manager.begin_cut_pass(c.r.netlist, k);
+  if (kept) *kept = manager.cut_pass_size();
+  for (CDB_SGATE_OTERM* head : c.heads) {
+    manager.get_all_cuts(head, depth, k, nullptr, &cuts);
+    total += long(cuts.size());
+  }
+  manager.end_cut_pass();
+  return total;
+}
+
+// ---- berkeley-abc ----
+
+struct ABC_FIGURES {
+  bool ok = false;
+  std::string error;
+  long cuts = -1, trivial = -1;
+  double seconds = 0;  // per cut command, by abc's own clock
+};
+
+long number_after(const std::string& text, const std::string& label) {
+  const size_t at = text.rfind(label);
+  if (at == std::string::npos) return -1;
+  const size_t digit = text.find_first_of("0123456789", at + label.size());
+  return digit == std::string::npos ? -1 : std::strtol(text.c_str() + digit, nullptr, 10);
+}
+
+// abc's `time` prints "elapse: S seconds, total: T seconds"; the last one
+// covers the commands since the one before.
+double last_elapse(const std::string& text) {
+  const size_t at = text.rfind("elapse:");
+  return at == std::string::npos ? -1 : std::strtod(text.c_str() + at + 7, nullptr);
+}
+
+
+ABC_FIGURES run_abc(const std::string& name, unsigned k, int repeats) {
+  ABC_FIGURES f;
+  const std::string abc = kavu_bench::find_program("berkeley-abc");
+  kavu_bench::TEMP_DIR dir;
+  if (abc.empty() || dir.path().empty()) {
+    f.error = "berkeley-abc is not installed: no peer figures";
+    return f;
+  }
+  std::string commands = "read " + circuit_path(name) + "; strash; time";
+  for (int i = 0; i < repeats; ++i) commands += "; cut -K " + std::to_string(k) + " -M 1000 -t -a -x";
+  commands += "; time";
+  const kavu_bench::PROCESS_FIGURES p = kavu_bench::run_process({abc, "-c", commands}, dir.path());
+  f.cuts = number_after(p.output, "Current cuts");
+  f.trivial = number_after(p.output, "Trivial =");
+  f.seconds = last_elapse(p.output) / repeats;
+  if (p.status != 0 || f.cuts < 0 || f.seconds < 0) {
+    f.error = kavu_bench::failure("berkeley-abc", p);
+    return f;
+  }
+  f.ok = true;
+  return f;
+}
+
+// abc's clock shows hundredths of a second: the cut command is repeated
+// until the run lasts long enough for a figure to two significant digits.
+ABC_FIGURES run_abc_timed(const std::string& name, unsigned k) {
+  int repeats = 4;
+  while (true) {
+    ABC_FIGURES f = run_abc(name, k, repeats);
+    const double total = f.seconds * repeats;
+    if (!f.ok || total >= 0.25 || repeats >= 4096) return f;
+    repeats = total < 0.01 ? repeats * 16 : std::min(4096, int(repeats * 0.3 / total) + 1);
+  }
+}
+
+const ABC_FIGURES& abc_once(const std::string& name, unsigned k) {
+  static std::map<std::pair<std::string, unsigned>, ABC_FIGURES> done;
+  auto it = done.find({name, k});
+  if (it == done.end()) it = done.emplace(std::make_pair(name, k), run_abc(name, k, 1)).first;
+  return it->second;
+}
+
+// Process CPU time in seconds: abc's `time` reports its CPU time too, so a
+// loaded machine does not tilt the ratio.
+double cpu_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+void KavuCutAllCuts(benchmark::State& state, const std::string& name) {
+  CIRCUIT& c = circuit(name);
   const unsigned k = unsigned(state.range(0));
-  const unsigned depth = unsigned(state.range(1));
+  KAVU_WVNET_MANAGER manager;
+  long total = 0;
+  size_t kept = 0;
+  for (auto _ : state) {
+    const double start = cpu_seconds();
+    total = all_cuts_in_pass(manager, c, k, UINT_MAX, &kept);
+    state.SetIterationTime(cpu_seconds() - start);
+  }
+  state.counters["cuts"] = double(total);
+  state.counters["pass_MiB"] = double(kept) * (8 + 1 + 4.0 * k) / (1 << 20);
+  const ABC_FIGURES& abc = abc_once(name, k);
+  if (abc.ok) {
+    state.counters["abc_cuts"] = double(abc.cuts);
+    state.counters["same"] = abc.cuts == total ? 1 : 0;
+  }
+}
+
+void AbcCut(benchmark::State& state, const std::string& name) {
+  const unsigned k = unsigned(state.range(0));
+  ABC_FIGURES f;
+  for (auto _ : state) {
+    f = run_abc_timed(name, k);
+    if (!f.ok) {
+      state.SkipWithError(f.error.c_str());
+      return;
+    }
+    state.SetIterationTime(f.seconds);
+  }
+  state.counters["cuts"] = double(f.cuts);
+}
+
+// "--cut-pass IN.blif K": read, every head's cuts in one pass.
+int cut_pass_process(std::span<char* const> args) {
+  if (args.size() != 2) {
+    std::fprintf(stderr, "usage: IN.blif K\n");
+    return 2;
+  }
+  CIRCUIT c(args[0]);
+  KAVU_WVNET_MANAGER manager;
+  const long total = all_cuts_in_pass(manager, c, unsigned(std::atoi(args[1])), UINT_MAX, nullptr);
+  std::printf("cuts %ld\n", total);
+  return 0;
+}
+
+void KavuCutPeak(benchmark::State& state, const std::string& name) {
+  const std::string k = std::to_string(state.range(0));
+  kavu_bench::TEMP_DIR dir;
+  const std::string abc = kavu_bench::find_program("berkeley-abc");
+  kavu_bench::compare_processes(
+      state, dir.path(), {kavu_bench::self_program(), "--cut-pass", circuit_path(name), k},
+      {abc, "-c", "read " + circuit_path(name) + "; strash; cut -K " + k + " -M 1000 -t -a -x"}, "berkeley-abc");
+}
+
+void register_circuits() {
+  for (const char* name : CIRCUITS) {
+    const std::string n = name;
+    benchmark::RegisterBenchmark(("KavuCutAllCuts/" + n).c_str(), KavuCutAllCuts, n)
+        ->ArgName("K")->Arg(4)->Arg(6)->UseManualTime()->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("AbcCut/" + n).c_str(), AbcCut, n)
+        ->ArgName("K")->Arg(4)->Arg(6)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("KavuCutPeak/" + n).c_str(), KavuCutPeak, n)
+        ->ArgName("K")->Arg(4)->Arg(6)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+  }
+}
+
+void KavuCutDepth(benchmark::State& state) {
+  CIRCUIT& c = circuit("sin");
+  const unsigned k = unsigned(state.range(0)), depth = unsigned(state.range(1));
+  const bool pass = state.range(2) != 0;
   KAVU_WVNET_MANAGER manager;
   KAVU_WVNET_MANAGER::CUT_SET cuts;
   long total = 0;
   for (auto _ : state) {
+    if (pass) {
+      total = all_cuts_in_pass(manager, c, k, depth, nullptr);
+      continue;
+    }
     total = 0;
-    for (CDB_SGATE_OTERM* head : sin.heads) {
+    for (CDB_SGATE_OTERM* head : c.heads) {
       manager.get_all_cuts(head, depth, k, nullptr, &cuts);
       total += long(cuts.size());
     }
   }
   state.counters["cuts"] = double(total);
-  state.counters["cuts_per_node"] = double(total) / double(sin.heads.size());
-  state.counters["cuts_per_s"] =
-      benchmark::Counter(double(total) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK(KavuCutAllCuts)
-    ->Args({4, 6})
-    ->Args({4, 12})
-    ->Args({6, 6})
-    ->Args({6, 10})
+BENCHMARK(KavuCutDepth)
+    ->ArgNames({"K", "depth", "pass"})
+    ->Args({4, 6, 0})
+    ->Args({4, 6, 1})
+    ->Args({4, 12, 0})
+    ->Args({4, 12, 1})
+    ->Args({6, 6, 0})
+    ->Args({6, 6, 1})
+    ->Args({6, 10, 1})
     ->Unit(benchmark::kMillisecond);
 
 void KavuCutLargestVolume(benchmark::State& state) {
-  SIN& sin = sin_circuit();
+  CIRCUIT& c = circuit("sin");
   const int k = int(state.range(0));
   KAVU_WVNET_MANAGER manager;
   KAVU_WVNET_MANAGER::OTERM_LIST cut;
   long found = 0, volume_sum = 0;
   for (auto _ : state) {
     found = volume_sum = 0;
-    for (CDB_SGATE_OTERM* head : sin.heads) {
+    for (CDB_SGATE_OTERM* head : c.heads) {
       int volume = 0;
-      if (manager.kavu_get_largest_volume_mincut_of_size(head, 8, k, &cut, &volume, false, false,
-                                                         false, true)) {
+      if (manager.kavu_get_largest_volume_mincut_of_size(head, 8, k, &cut, &volume, false, false, false, true)) {
         ++found;
         volume_sum += volume;
       }
@@ -95,44 +275,15 @@ void KavuCutLargestVolume(benchmark::State& state) {
   }
   state.counters["found"] = double(found);
   state.counters["mean_volume"] = found ? double(volume_sum) / double(found) : 0.0;
-  state.counters["searches_per_s"] = benchmark::Counter(
-      double(sin.heads.size()) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(KavuCutLargestVolume)->Arg(4)->Arg(6)->Unit(benchmark::kMillisecond);
 
-// Reads "Current cuts = N." from abc's verbose statistics; -1 when absent.
-long abc_cut_count(const std::string& output) {
-  const size_t at = output.find("Current cuts");
-  if (at == std::string::npos) return -1;
-  const size_t eq = output.find('=', at);
-  return eq == std::string::npos ? -1 : std::strtol(output.c_str() + eq + 1, nullptr, 10);
-}
-
-void AbcCut(benchmark::State& state) {
-  const std::string abc = kavu_bench::find_program("berkeley-abc");
-  kavu_bench::TEMP_DIR dir;
-  if (abc.empty() || dir.path().empty()) {
-    state.SkipWithError("berkeley-abc is not installed: no peer figures");
-    return;
-  }
-  const std::string commands = "read " + kSin + "; strash; cut -K " +
-                               std::to_string(state.range(0)) + " -M 1000 -v";
-  long cuts = -1;
-  for (auto _ : state) {
-    const kavu_bench::PROCESS_FIGURES f = kavu_bench::run_process({abc, "-c", commands}, dir.path());
-    state.SetIterationTime(f.wall_s);
-    if (f.status != 0) {
-      state.SkipWithError(kavu_bench::failure("berkeley-abc", f).c_str());
-      return;
-    }
-    cuts = abc_cut_count(f.output);
-  }
-  state.counters["cuts"] = double(cuts);
-  state.counters["cuts_per_s"] =
-      benchmark::Counter(double(cuts) * double(state.iterations()), benchmark::Counter::kIsRate);
-}
-BENCHMARK(AbcCut)->Arg(4)->Arg(6)->UseManualTime()->Unit(benchmark::kMillisecond);
+const kavu_bench::PEER_PAIR PEERS[] = {{"KavuCutAllCuts", "AbcCut"}};
+const kavu_bench::PROCESS_MODE MODES[] = {{"--cut-pass", cut_pass_process}};
 
 }  // namespace
 
-int main(int argc, char** argv) { return kavu_bench::bench_main(argc, argv); }
+int main(int argc, char** argv) {
+  register_circuits();
+  return kavu_bench::bench_main(argc, argv, MODES, PEERS);
+}

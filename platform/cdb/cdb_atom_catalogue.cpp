@@ -129,6 +129,8 @@ constexpr ATOM_CATALOGUE_ENTRY kRows[] = {
     lcell(10499, "lcell_phys_10499", kPhysLcell),
     mac_mult(10502, "mac_mult_brae"),
     mac_out(10503, "mac_out_brae"),
+    // Output DDIO register of the periphery (gate kind 61); ports on demand.
+    open_row(10610, "ddio_out_brae", CDB_SGATE_WYSIWYG_DDIO_OUT_ENUM, ATOM_CLASS_DDIO_OUT),
 };
 
 constexpr ATOM_CATALOGUE_ENTRY kGenericRow = {

@@ -69,6 +69,7 @@ void CDB_SGATE_NETLIST::add_node(CDB_SGATE_NODE* node, bool) {
   for (CDB_SGATE_ITERM* t : node->m_iterms)
     if (t) t->m_dyn &= live;
   register_pin(node);
+  if (m_node_info_set) m_node_info_set(node);
 }
 
 void CDB_SGATE_NETLIST::unlink(CDB_SGATE_NODE* node) {
@@ -212,6 +213,7 @@ void CDB_SGATE_NETLIST::reset_info_functions_and_delete() {
   set_netlist_info(nullptr);
   m_info_alloc = nullptr;
   m_info_delete = nullptr;
+  reset_node_info();
 }
 
 CDB_SGATE_HIGH_SPEED_MAP* CDB_SGATE_NETLIST::create_high_speed_map() {

@@ -68,6 +68,12 @@ class CDB_SGATE_NETLIST {
   void delete_node_(CDB_SGATE_NODE* node) { delete_node(node); }
   // Unlinks every gate with the delete mark; returns the count.
   int delete_flagged_nodes();
+  // --- batch unlink (cdb_sgate_netlist_batch.cpp)
+  // Unlinks every listed gate as delete_node does, with the pin lists
+  // updated in one pass (O(gates + pins) rather than O(pins) per pin). Each
+  // gate must be linked in this netlist and listed once (internal error,
+  // before any change, otherwise). Returns the count.
+  int delete_nodes(const std::vector<CDB_SGATE_NODE*>& nodes);
 
   // Destroys the graveyard.
   void prepare_for_use();
@@ -138,8 +144,18 @@ class CDB_SGATE_NETLIST {
   void set_netlist_info(CDB_SGATE_NETLIST_INFO* info);
   // Installs the callbacks and allocates a record with them.
   void set_info_functions_and_allocate(INFO_ALLOCATE_FN alloc, INFO_DELETE_FN del);
-  // Frees the record through the delete callback and forgets the callbacks.
+  // Frees the record through the delete callback and forgets the callbacks;
+  // runs the node-information reset callback below on every linked gate
+  // and forgets that pair too.
   void reset_info_functions_and_delete();
+  // --- node-information callbacks (cdb_sgate_netlist_node_info.cpp)
+  // A client's per-gate information, made and freed by its own callbacks:
+  // `set_info` runs on every gate linked now and on each gate linked later;
+  // `reset_info` runs on every linked gate when reset_info_functions_and_delete
+  // (or the destructor) runs. Installing a pair first resets with the pair
+  // installed before. Independent of the information record above.
+  typedef void (*NODE_INFO_FN)(CDB_SGATE_NODE*);
+  void set_info_functions_and_allocate(NODE_INFO_FN set_info, NODE_INFO_FN reset_info);
 
   // --- records
   CDB_SGATE_COMPATIBLE_REGISTERS* get_compatible_registers() { return &m_compatible; }
@@ -210,6 +226,10 @@ class CDB_SGATE_NETLIST {
   bool m_dirty = false;
   bool m_collect_atoms = false;
   uint8_t m_waive = 0;
+  // Node-information callbacks (cdb_sgate_netlist_node_info.cpp).
+  void reset_node_info();
+  NODE_INFO_FN m_node_info_set = nullptr;
+  NODE_INFO_FN m_node_info_reset = nullptr;
   std::list<CDB_STATE_MACHINE*>* m_machines = nullptr;  // owned, with its machines
 };
 

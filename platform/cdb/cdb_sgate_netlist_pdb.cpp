@@ -433,6 +433,11 @@ void transfer_atom(PDB_SEGMENT& seg, CDB_SGATE_WYSIWYG* a, bool rd) {
     if (!mask_changed) a->clear_lutmask_changed();
   }
   if (CDB_SGATE_WYSIWYG_RAM_BLOCK* r = a->cast_to_wysiwyg_ram_block()) {
+    for (unsigned port = 0; port < 2; ++port) {
+      HDB_INSTANCE_NAME* logical = r->get_logical_name(port);
+      x_name(seg, 90, logical);
+      if (rd) r->set_logical_name(port, logical);
+    }
     for (unsigned port = 0; port < 2; ++port)
       for (unsigned w = 0; w < 4; ++w) {
         uint32_t bits = 0;

@@ -5,7 +5,7 @@
 //   boundaries, state buffers, device atoms with RAM-block modes and
 //   on-demand ports, operators with their port tables, components with
 //   ports and parameters, asynchronous and synchronous RAMs):
-//   - each gate's kind data, flag bytes, flag word, dynamic word,
+//   - each gate's kind data (RAM-block atoms with their logical names), flag bytes, flag word, dynamic word,
 //     synthesized bit, debug number, instance name, string name, synfrom
 //     name, register flags and max-fan-out limit;
 //   - its terminals in their slots with port type and index, flag word and

@@ -148,6 +148,8 @@ class CDB_SGATE_ITERM {
   void set_port_type(DB_INPUT_PORT_TYPE t) { m_port_type = t; }
   unsigned get_port_index() const { return m_port_index; }
   void set_port_index(unsigned i) { m_port_index = i; }
+  // The bit of the port the terminal stands for: its port index.
+  unsigned get_literal_index() const { return m_port_index; }
 
   CDB_SGATE_ITERM_INFO* get_info() const { return m_extra ? m_extra->m_info : nullptr; }
   // Returns the record, creating one with default values when absent.

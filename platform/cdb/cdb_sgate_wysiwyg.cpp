@@ -231,6 +231,20 @@ void CDB_SGATE_WYSIWYG_RAM_BLOCK::clone_node(MEM_SEGMENT*, CDB_SGATE_NODE** resu
   CDB_SGATE_WYSIWYG_RAM_BLOCK* copy = new CDB_SGATE_WYSIWYG_RAM_BLOCK(nullptr, get_wysiwyg_type());
   copy->m_ram_modes[0] = m_ram_modes[0];
   copy->m_ram_modes[1] = m_ram_modes[1];
+  copy->m_logical_names[0] = m_logical_names[0];
+  copy->m_logical_names[1] = m_logical_names[1];
   clone_wysiwyg_into(copy, clone_type);
   *result = copy;
+}
+
+// ---- logical names of the RAM block's ports
+
+HDB_INSTANCE_NAME* CDB_SGATE_WYSIWYG_RAM_BLOCK::get_logical_name(unsigned port) const {
+  PLAT_CHECK(port < 2, "CDB");
+  return m_logical_names[port];
+}
+
+void CDB_SGATE_WYSIWYG_RAM_BLOCK::set_logical_name(unsigned port, HDB_INSTANCE_NAME* name) {
+  PLAT_CHECK(port < 2, "CDB");
+  m_logical_names[port] = name;
 }

@@ -159,6 +159,12 @@ class CDB_SGATE_WYSIWYG_RAM_BLOCK : public CDB_SGATE_WYSIWYG {
   CDB_SGATE_WYSIWYG_RAM_BLOCK* cast_to_wysiwyg_ram_block() override { return this; }
   void clone_node(MEM_SEGMENT* seg, CDB_SGATE_NODE** result, int clone_type) const override;
 
+  // The logical (user) name of a port's memory, null when none was given;
+  // port 0 or 1 (PLAT_CHECK). Names are not owned; clones share them.
+  HDB_INSTANCE_NAME* get_logical_name(unsigned port) const;
+  void set_logical_name(unsigned port, HDB_INSTANCE_NAME* name);
+
  private:
   RAM_MODE_SET m_ram_modes[2];
+  HDB_INSTANCE_NAME* m_logical_names[2] = {nullptr, nullptr};
 };

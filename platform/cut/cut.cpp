@@ -11,3 +11,9 @@ std::string WYS_INFO::get_port_type_debug_string(DB_OUTPUT_PORT_TYPE port) {
   if (name) return name;
   return "PORT_" + std::to_string(unsigned(port));
 }
+
+std::string DBS_TRANSLATOR::get_debug_string_name(DB_INPUT_PORT_TYPE port) {
+  const char* name = kavu_platform::atom_input_port_name(port);
+  if (name) return name;
+  return "PORT_" + std::to_string(unsigned(port));
+}

@@ -18,3 +18,10 @@ class WYS_INFO {
   // for an unnamed type 77.
   static std::string get_port_type_debug_string(DB_OUTPUT_PORT_TYPE port);
 };
+
+// Debug texts of device input port types, e.g. "DATAA" for 12, "PORT_77"
+// for an unnamed type 77 (the same rule as the output texts).
+class DBS_TRANSLATOR {
+ public:
+  static std::string get_debug_string_name(DB_INPUT_PORT_TYPE port);
+};

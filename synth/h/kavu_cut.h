@@ -161,6 +161,22 @@ class KAVU_WVNET_MANAGER {
   // to cone_sizes the number of terminals each accepted cone holds.
   bool get_all_ff_cuts(CDB_SGATE_OTERM* head, unsigned depth, unsigned max_cut_size,
                        CUT_SET* cuts, std::vector<int>* cone_sizes);
+  // ---- Cut passes ----
+  // Between begin_cut_pass and end_cut_pass, get_all_cuts on a terminal of
+  // `netlist` with this max_cut_size (at most 16), no mandatory terminal
+  // and the debug key off answers from cut sets enumerated once for the
+  // whole netlist: the same cuts, leaves and order as without the pass, for
+  // any depth (a head whose logic depth reaches the walk depth is still
+  // enumerated on its own). Other calls enumerate as usual, and so does
+  // every call when the netlist has more than 2^25 cuts (no pass is kept).
+  // The netlist must not change while the pass is active. end_cut_pass, a
+  // new begin_cut_pass or the manager's end frees the sets.
+  void begin_cut_pass(CDB_SGATE_NETLIST* netlist, unsigned max_cut_size);
+  void end_cut_pass();
+  // The number of cuts (trivial ones included) the active pass keeps; 0
+  // without a pass.
+  size_t cut_pass_size() const;
+
   // One large fan-out-free cone of `head` with at most max_cut_size leaves,
   // grown breadth-first to max_depth and shrunk in passes; the leaves go to
   // `sources`, the cone's terminals to `members` (both must be empty).

@@ -68,6 +68,8 @@ class KAVU_FIB_INFO {
 
   std::set<uint32_t>* get_old_lutmapped_node_ids() { return &m_old_lutmapped_node_ids; }
   bool is_old_lutmapped_sgate(int id) const { return m_old_lutmapped_node_ids.count(uint32_t(id)) != 0; }
+  // The gates to resynthesize: new ids, the I/O region and the gates next to I/O buffers of registers; owned by the caller.
+  std::vector<class CDB_SGATE_NODE*>* get_new_nodes(class CDB_SGATE_NETLIST* netlist);
 
   static const PDB_THUNK_INFO* pdb_thunk();
   // Moves the fields in the segment's direction (the record's transfer).

@@ -26,6 +26,7 @@
 #include "kavu_01tbl.h"
 #include "kavu_check.h"
 #include "kavu_msg.h"
+#include "kavu_popcount_int.h"
 
 namespace {
 
@@ -39,12 +40,105 @@ bool g_fixed_reg_test_done = false;
 
 }  // namespace
 
+// ---- canonical form of up to six variables in one 64-bit register ----------------
+//
+// The same steps as the general form below, on the table held as one 64-bit
+// value (minterm m at bit m; below six variables the bits from 2^n up stay
+// 0): no call per step, the masks constant, and the population count the
+// processor's own where it has one (KAVU_TARGET_POPCNT clone).
+
+namespace {
+
+// Bits of minterms with x_i = 1, i < 6.
+constexpr uint64_t VAR_MASKS64[6] = {0xAAAAAAAAAAAAAAAAull, 0xCCCCCCCCCCCCCCCCull, 0xF0F0F0F0F0F0F0F0ull,
+                                     0xFF00FF00FF00FF00ull, 0xFFFF0000FFFF0000ull, 0xFFFFFFFF00000000ull};
+// Bits that move when x_i and x_(i+1) change places, i < 5.
+constexpr uint64_t EXCHANGE_MASKS64[5] = {0x6666666666666666ull, 0x3C3C3C3C3C3C3C3Cull, 0x0FF00FF00FF00FF0ull,
+                                          0x00FFFF0000FFFF00ull, 0x0000FFFFFFFF0000ull};
+
+KAVU_ALWAYS_INLINE uint64_t exchange64(uint64_t x, unsigned int var) {
+  const unsigned int s = 1u << var;
+  const uint64_t m = EXCHANGE_MASKS64[var];
+  const uint64_t moving = x & m;
+  return (((moving >> s) | (moving << s)) & m) | (x & ~m);
+}
+
+// The canonical form of the n-variable table x (n <= 6) in place; returns
+// the output phase and fills var_map and phase as KAVU_01TBL::canonical.
+KAVU_ALWAYS_INLINE bool canonical64_body(uint64_t& x, unsigned int n, std::vector<unsigned int>& var_map,
+                                         std::vector<bool>& phase) {
+  const uint64_t valid = n == 6 ? ~uint64_t(0) : (uint64_t(1) << (1u << n)) - 1;
+  bool output_phase = true;
+  const int total = 1 << n;
+  const int v = kavu_popcount(x & valid);
+  if (v < total - v) {
+    x ^= valid;
+    output_phase = false;
+  }
+  // Shear volume: on-set minterms with x_i = 1 minus those with x_i = 0.
+  const int onset = output_phase ? v : total - v;
+  std::array<int, 6> s{};
+  for (unsigned int i = 0; i < n; ++i) s[i] = 2 * kavu_popcount(x & VAR_MASKS64[i]) - onset;
+  for (unsigned int i = 0; i < n; ++i) {
+    phase[i] = true;
+    if (s[i] < 0) {
+      const unsigned int sh = 1u << i;
+      x = ((x & VAR_MASKS64[i]) >> sh) | ((x & ~VAR_MASKS64[i] & valid) << sh);
+      s[i] = -s[i];
+      phase[i] = false;
+    }
+  }
+  for (unsigned int i = 0; i < n; ++i) var_map[i] = i;
+  for (unsigned int i = 0; i < n; ++i) {
+    for (unsigned int j = i + 1; j < n; ++j) {
+      if (s[var_map[i]] > s[var_map[j]]) std::swap(var_map[i], var_map[j]);
+    }
+  }
+  std::array<unsigned int, 6> position_vec{}, position_of{};
+  for (unsigned int i = 0; i < n; ++i) position_vec[i] = position_of[i] = i;
+  for (unsigned int p = 0; p < n; ++p) {
+    const unsigned int var = var_map[p];
+    const unsigned int c = position_of[var];
+    for (unsigned int q = c; q > p; --q) {
+      x = exchange64(x, q - 1);
+      position_vec[q] = position_vec[q - 1];
+      position_of[position_vec[q]] = q;
+    }
+    position_vec[p] = var;
+    position_of[var] = p;
+  }
+  return output_phase;
+}
+
+KAVU_TARGET_POPCNT bool canonical64_popcnt(uint64_t& x, unsigned int n, std::vector<unsigned int>& var_map,
+                                           std::vector<bool>& phase) {
+  return canonical64_body(x, n, var_map, phase);
+}
+
+bool canonical64_generic(uint64_t& x, unsigned int n, std::vector<unsigned int>& var_map,
+                         std::vector<bool>& phase) {
+  return canonical64_body(x, n, var_map, phase);
+}
+
+}  // namespace
+
 // ---- canonical form -----------------------------------------------------------------
 
 bool KAVU_01TBL::canonical(std::vector<unsigned int>& var_map, std::vector<bool>& phase) {
   const unsigned int n = num_vars();
   var_map.resize(n);
   phase.resize(n);
+  // Bits above the function (set_word can leave them) take the general
+  // path, which keeps them as it always did.
+  if (n <= 6 && m_debug_level <= 1 && (m_words[0] & ~word_mask()) == 0) {
+    uint64_t x = m_words[0];
+    if (n == 6) x |= uint64_t(m_words[1]) << 32;
+    const bool output_phase =
+        kavu_cpu_has_popcnt() ? canonical64_popcnt(x, n, var_map, phase) : canonical64_generic(x, n, var_map, phase);
+    m_words[0] = static_cast<unsigned int>(x);
+    if (n == 6) m_words[1] = static_cast<unsigned int>(x >> 32);
+    return output_phase;
+  }
   for (unsigned int i = 0; i < n; ++i) var_map[i] = i;
 
   bool output_phase = true;

@@ -22,7 +22,6 @@
 //   fan-ins' cut sets; the order, the pools and the sets live in the
 //   manager's scratch and are reused across terminals and calls.
 #include <algorithm>
-#include <bit>
 #include <limits>
 #include <string>
 
@@ -30,6 +29,7 @@
 #include "kavu_cut.h"
 #include "kavu_cut_int.h"
 #include "kavu_msg.h"
+#include "kavu_popcount_int.h"
 #include "kavu_setup.h"
 
 namespace {
@@ -70,13 +70,19 @@ void CUT_ENUMERATOR::run(const CUT_CONE_ORDER& cone, int k) {
   m_count.assign(num_terms, 0);
   m_union.resize(size_t(k) + 1);
   m_stats = CUT_RUN_STATS();
-  for (int i = 0; i < num_terms; ++i) {
+  if (kavu_cpu_has_popcnt()) run_popcnt(cone);
+  else run_generic(cone);
+}
+
+template <bool HW>
+inline void CUT_ENUMERATOR::run_body(const CUT_CONE_ORDER& cone) {
+  for (int i = 0; i < cone.size(); ++i) {
     m_first[i] = m_store.size();
     m_store.append(&i, 1, signature_of(i));  // the trivial cut comes first
     const int begin = cone.m_fanin_begin[i], end = cone.m_fanin_begin[i + 1];
     if (begin < end) {
       copy_cuts(cone.m_fanins[begin], &m_working);
-      for (int p = begin + 1; p < end; ++p) merge_into_working(cone.m_fanins[p]);
+      for (int p = begin + 1; p < end; ++p) merge_into_working<HW>(cone.m_fanins[p]);
       for (int c = 0; c < m_working.size(); ++c) {
         const CUT_REF& ref = m_working.cut(c);
         m_store.append(m_working.leaves(ref), ref.m_size, ref.m_sig);
@@ -96,7 +102,8 @@ void CUT_ENUMERATOR::copy_cuts(int j, CUT_POOL* to) {
 
 // Replaces the working set by the irredundant feasible unions of its cuts
 // with the cuts of position j (working cuts outer, j's cuts inner).
-void CUT_ENUMERATOR::merge_into_working(int j) {
+template <bool HW>
+inline void CUT_ENUMERATOR::merge_into_working(int j) {
   m_result.clear();
   for (int x = 0; x < m_working.size(); ++x) {
     const CUT_REF& a = m_working.cut(x);
@@ -104,7 +111,7 @@ void CUT_ENUMERATOR::merge_into_working(int j) {
       const CUT_REF& b = m_store.cut(m_first[j] + y);
       ++m_stats.m_pairs_tried;
       const uint64_t sig = a.m_sig | b.m_sig;
-      if (std::popcount(sig) > m_k) {
+      if (kavu_popcount(sig) > m_k) {
         ++m_stats.m_refused_by_signature;
         continue;
       }
@@ -116,28 +123,40 @@ void CUT_ENUMERATOR::merge_into_working(int j) {
       add_if_irredundant(m_union.data(), size, sig);
     }
   }
+  m_result.compact();
   std::swap(m_working, m_result);
 }
 
+KAVU_TARGET_POPCNT void CUT_ENUMERATOR::run_popcnt(const CUT_CONE_ORDER& cone) { run_body<true>(cone); }
+
+void CUT_ENUMERATOR::run_generic(const CUT_CONE_ORDER& cone) { run_body<false>(cone); }
+
 // Sorted union into m_union; -1 as soon as it would exceed K leaves.
 int CUT_ENUMERATOR::merge_leaves(const int* a, int na, const int* b, int nb) {
+  int* out = m_union.data();
   int i = 0, j = 0, n = 0;
-  while (i < na || j < nb) {
-    int next;
-    if (j == nb || (i < na && a[i] < b[j])) next = a[i++];
-    else if (i == na || b[j] < a[i]) next = b[j++];
-    else { next = a[i++]; ++j; }
+  while (i < na && j < nb) {
     if (n == m_k) return -1;
-    m_union[n++] = next;
+    const int x = a[i], y = b[j];
+    out[n++] = x <= y ? x : y;
+    i += x <= y;
+    j += y <= x;
   }
+  if (n + (na - i) + (nb - j) > m_k) return -1;
+  while (i < na) out[n++] = a[i++];
+  while (j < nb) out[n++] = b[j++];
   return n;
 }
 
 // Offers a cut to m_result: dropped when a cut there is a subset of it
-// (equal cuts included); cuts it is a proper subset of are erased.
+// (equal cuts included); cuts it is a proper subset of are marked for
+// removal, which keeps the order of the rest without shifting them. A
+// dropped cut never removes any: a set without inclusions cannot hold both
+// a subset and a proper superset of it.
 void CUT_ENUMERATOR::add_if_irredundant(const int* leaves, int size, uint64_t sig) {
-  for (int c = 0; c < m_result.size();) {
+  for (int c = 0; c < m_result.size(); ++c) {
     const CUT_REF& old = m_result.cut(c);
+    if (CUT_POOL::is_dead(old)) continue;
     if ((old.m_sig & ~sig) == 0 && old.m_size <= size &&
         is_subset(m_result.leaves(old), old.m_size, leaves, size)) {
       ++m_stats.m_dominated;
@@ -146,10 +165,8 @@ void CUT_ENUMERATOR::add_if_irredundant(const int* leaves, int size, uint64_t si
     if ((sig & ~old.m_sig) == 0 && size < old.m_size &&
         is_subset(leaves, size, m_result.leaves(old), old.m_size)) {
       ++m_stats.m_dominated;
-      m_result.erase(c);
-      continue;
+      m_result.kill(c);
     }
-    ++c;
   }
   m_result.append(leaves, size, sig);
 }
@@ -304,6 +321,10 @@ bool KAVU_WVNET_MANAGER::get_all_cuts(CDB_SGATE_OTERM* head, unsigned depth, uns
                                       CDB_SGATE_OTERM* mandatory, CUT_SET* cuts) {
   KAVU_CHECK(head && cuts);
   if (kavu_cut_debug) trace_entry(head, mandatory != nullptr, depth, max_cut_size);
+  if (!mandatory && !kavu_cut_debug && m_scratch && m_scratch->m_pass.serves(max_cut_size, m_allow_through_quellin)) {
+    bool found = false;
+    if (m_scratch->m_pass.answer(head, depth, cuts, &found)) return found;
+  }
   cuts->clear();
   if (max_cut_size == 0) return false;  // no cut has fewer than one leaf
   if (!enumerate_head_cuts(head, depth, max_cut_size, false, mandatory)) return false;
@@ -340,6 +361,22 @@ bool KAVU_WVNET_MANAGER::get_all_cuts(CDB_SGATE_OTERM* head, unsigned depth, uns
   }
   return !cuts->empty();
 }
+
+void KAVU_WVNET_MANAGER::begin_cut_pass(CDB_SGATE_NETLIST* netlist, unsigned max_cut_size) {
+  KAVU_CHECK(netlist != nullptr);
+  CUT_PASS& pass = scratch().m_pass;
+  if (max_cut_size == 0 || max_cut_size > unsigned(CUT_PASS::MAX_K)) {
+    pass.release();  // every call enumerates on its own
+    return;
+  }
+  pass.build(netlist, int(max_cut_size), m_allow_through_quellin);
+}
+
+void KAVU_WVNET_MANAGER::end_cut_pass() {
+  if (m_scratch) m_scratch->m_pass.release();
+}
+
+size_t KAVU_WVNET_MANAGER::cut_pass_size() const { return m_scratch ? m_scratch->m_pass.num_cuts() : 0; }
 
 bool KAVU_WVNET_MANAGER::get_all_ff_cuts(CDB_SGATE_OTERM* head, unsigned depth, unsigned max_cut_size,
                                          CUT_SET* cuts, std::vector<int>* cone_sizes) {

@@ -23,6 +23,7 @@
 //   cut extraction are linear in the edges.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -30,6 +31,7 @@
 #include "cdb/cdb_sgate.h"
 #include "kavu_cut.h"
 #include "kavu_oterm_stamp_int.h"
+#include "kavu_popcount_int.h"
 
 typedef std::vector<CDB_SGATE_OTERM*> CUT_OTERM_VECTOR;
 typedef std::span<CDB_SGATE_OTERM* const> CUT_OTERM_SPAN;
@@ -165,8 +167,13 @@ class CUT_POOL {
     m_cuts.push_back({int(m_leaves.size()), size, sig});
     m_leaves.insert(m_leaves.end(), leaves, leaves + size);
   }
-  // Keeps the order of the cuts behind it; the leaves stay in the pool.
-  void erase(int i) { m_cuts.erase(m_cuts.begin() + i); }
+  // Marks a cut for removal; compact() drops the marked ones keeping the
+  // order of the others (the leaves stay in the pool).
+  void kill(int i) { m_cuts[i].m_size = -m_cuts[i].m_size - 1; }
+  static bool is_dead(const CUT_REF& c) { return c.m_size < 0; }
+  void compact() {
+    m_cuts.erase(std::remove_if(m_cuts.begin(), m_cuts.end(), is_dead), m_cuts.end());
+  }
 
  private:
   std::vector<CUT_REF> m_cuts;
@@ -210,14 +217,19 @@ class CUT_CONE_ORDER {
 class CUT_ENUMERATOR {
  public:
   void run(const CUT_CONE_ORDER& cone, int k);
+  void run_popcnt(const CUT_CONE_ORDER& cone);
+  void run_generic(const CUT_CONE_ORDER& cone);
   int num_cuts(int i) const { return m_count[i]; }
   const CUT_REF& cut(int i, int c) const { return m_store.cut(m_first[i] + c); }
   const int* leaves(const CUT_REF& ref) const { return m_store.leaves(ref); }
   const CUT_RUN_STATS& stats() const { return m_stats; }
 
  private:
+  template <bool HW>
+  KAVU_ALWAYS_INLINE void run_body(const CUT_CONE_ORDER& cone);
   void copy_cuts(int j, CUT_POOL* to);
-  void merge_into_working(int j);
+  template <bool HW>
+  KAVU_ALWAYS_INLINE void merge_into_working(int j);
   int merge_leaves(const int* a, int na, const int* b, int nb);
   void add_if_irredundant(const int* leaves, int size, uint64_t sig);
 
@@ -227,6 +239,149 @@ class CUT_ENUMERATOR {
   CUT_POOL m_working, m_result;  // reused per position
   std::vector<int> m_union;
   CUT_RUN_STATS m_stats;
+};
+
+// ---------------------------------------------------------------------------
+// Cut sets of a whole netlist, enumerated once per pass (kavu_cut_pass.cpp)
+//
+// Graph: every output terminal of the netlist gets a dense id; a terminal
+//   whose gate passes the bounded walk's rule (no head named, so a
+//   don't-unmap LUT does not pass) has a row of its gate's drivers in input
+//   order, duplicates kept; any other terminal has none. Rows are compressed
+//   (one offset array, one id array).
+// Cut sets: in topological order over the rows, each terminal gets the cut
+//   set the per-head enumeration gives it when nothing stops the walk: its
+//   trivial cut, then the irredundant unions of its fan-ins' sets merged
+//   fan-in by fan-in. Leaves are ids in ascending order; signatures take bit
+//   (id % 64).
+// Depth: a head whose logic depth (longest path over the rows) is below
+//   the walk depth has its whole cone inside the bounded walk, nothing
+//   stops it early, so its own enumeration makes exactly the operations
+//   that made its kept set: the same cuts in the same order. Deeper heads
+//   (and terminals on or behind a combinational loop) are enumerated on
+//   their own.
+// Leaf order: a returned cut lists its leaves in the head's cone order, a
+//   depth-first post-order over its cone. The walk that finds the
+//   leaves' positions enters only terminals that may still reach an
+//   unplaced leaf (deeper in logic depth, holding its support signature,
+//   its number within their interval labels) and stops once every leaf is
+//   placed; what it skips holds no path to a leaf, so the leaves' order is
+//   the full walk's.
+// Invariant: the netlist does not change while the pass is active.
+// Cost: build linear in the graph plus the pairs of fan-in cuts merged, once;
+//   an answer is linear in the part of the cone above the head's leaves.
+class CUT_PASS {
+ public:
+  // Largest K a pass serves; larger ones are enumerated head by head.
+  static constexpr int MAX_K = 16;
+
+  void build(CDB_SGATE_NETLIST* netlist, int k, bool quellin);
+  // Frees every array.
+  void release();
+  bool serves(unsigned k, bool quellin) const { return m_active && int(k) == m_k && quellin == m_quellin; }
+  // get_all_cuts of `head` without a mandatory terminal from the kept sets:
+  // true when answered (*found then says whether a cut was returned), false
+  // when the head needs its own enumeration.
+  bool answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER::CUT_SET* cuts, bool* found);
+  size_t num_cuts() const { return m_sig.size(); }
+
+ private:
+  // A set under construction, stride K. A removed cut keeps its place with
+  // size DEAD_SIZE (more than any K, so no kept cut is a subset of it and no
+  // offered one a superset) until the set is compacted.
+  static constexpr uint8_t DEAD_SIZE = 0xFF;
+  struct SET {
+    std::vector<uint64_t> m_sig;
+    std::vector<int32_t> m_leaves;
+    std::vector<uint8_t> m_size;
+    int m_count = 0;
+    void clear() {
+      m_sig.clear();
+      m_leaves.clear();
+      m_size.clear();
+      m_count = 0;
+    }
+  };
+
+  void copy_graph(CDB_SGATE_NETLIST* netlist);
+  int id_of(CDB_SGATE_OTERM* oterm);
+  void order_graph();
+  void enumerate_all();
+  void enumerate_range_popcnt();
+  template <bool HW>
+  KAVU_ALWAYS_INLINE void enumerate_range();
+  template <bool HW>
+  KAVU_ALWAYS_INLINE void enumerate_node(int x);
+  template <bool HW>
+  KAVU_ALWAYS_INLINE void merge_into_working(int y);
+  void offer(const int32_t* leaves, int size, uint64_t sig);
+  void store_cut(const int32_t* leaves, int size, uint64_t sig);
+  // Cone-order positions of the marked leaves of `head`'s cuts; false when
+  // the walk misses one (no answer then).
+  bool place_leaves(int head);
+
+  bool m_active = false;
+  bool m_overflow = false;
+  int m_k = 0;
+  bool m_quellin = false;
+
+  // Graph.
+  CUT_OTERM_VECTOR m_oterms;  // id -> terminal
+  PTR_STAMP_TABLE m_id;       // terminal -> id
+  std::vector<uint32_t> m_row_begin;
+  std::vector<int32_t> m_row;
+  // Per terminal: PASSES when its gate passes inside a cone, and
+  // PASSES_AS_HEAD when it does as the walk's head (a don't-unmap LUT).
+  static constexpr uint8_t PASSES = 1, PASSES_AS_HEAD = 2;
+  std::vector<uint8_t> m_passes, m_ordered;
+  std::vector<int32_t> m_rank;   // logic depth over the rows
+  // Support signature: bit (i % 256) for every row-less terminal i reaches
+  // (in four words); a terminal reaches another only if it holds its bits.
+  static constexpr int SUPPORT_WORDS = 4;
+  std::vector<uint64_t> m_support;
+  // Interval labels of a depth-first walk over the whole graph: post-order
+  // number and the smallest number in the terminal's cone; a terminal
+  // reaches another only if that one's number lies in its interval.
+  // Up to four such walks: roots either way round, fan-ins in row order or
+  // reversed; each one rules out what the others let through.
+  struct LABELS {
+    std::vector<int32_t> m_post, m_cone_low;
+    bool may_hold(int from, int to) const { return m_post[to] >= m_cone_low[from] && m_post[to] <= m_post[from]; }
+  };
+  static constexpr int NUM_LABELS = 4;
+  int m_num_labels = 0;  // all four on deep graphs (long walks), else two
+  LABELS m_labels[NUM_LABELS];
+  bool labels_allow(int from, int to) const {
+    for (int i = 0; i < m_num_labels; ++i)
+      if (!m_labels[i].may_hold(from, to)) return false;
+    return true;
+  }
+  bool may_reach(int from, int to) const {
+    const uint64_t* a = &m_support[size_t(from) * SUPPORT_WORDS];
+    const uint64_t* b = &m_support[size_t(to) * SUPPORT_WORDS];
+    return m_rank[from] > m_rank[to] && labels_allow(from, to) &&
+           !((b[0] & ~a[0]) | (b[1] & ~a[1]) | (b[2] & ~a[2]) | (b[3] & ~a[3]));
+  }
+  void label_graph(LABELS& labels, int variant);
+  std::vector<int32_t> m_order;  // topological, fan-ins first
+
+  // Kept cut sets: node x owns cuts m_first[x] .. m_first[x] + m_count[x].
+  std::vector<uint32_t> m_first, m_count;
+  std::vector<uint64_t> m_sig;
+  std::vector<int32_t> m_leaves;
+  std::vector<uint8_t> m_size;
+
+  // Scratch of the build and of the answers.
+  SET m_working, m_result;
+  std::vector<int32_t> m_union;
+  DENSE_STAMPS m_leaf_mark, m_seen, m_placed;
+  std::vector<int32_t> m_position, m_leaf_ids;
+  struct FRAME {
+    int32_t m_id;
+    uint32_t m_next;
+  };
+  std::vector<FRAME> m_stack;
+
 };
 
 // ---------------------------------------------------------------------------
@@ -260,6 +415,9 @@ struct CUT_SCRATCH {
   CUT_OTERM_VECTOR m_cut, m_members;
   PTR_STAMP_TABLE m_member_set;
   PTR_STAMP_TABLE m_ffc_sources, m_ffc_excluded;
+
+  // Cut sets of a whole netlist, while a pass is active.
+  CUT_PASS m_pass;
 
   // Minimum and largest-volume cuts.
   CUT_VOLUME_COUNTER m_volume;

@@ -79,7 +79,8 @@ std::string describe(CDB_SGATE_NETLIST* nl) {
       for (bool out : {false, true})
         for (auto [type, slot] : a->get_on_demand_ports(out)) o << " port" << out << ":" << type << "@" << slot;
       if (CDB_SGATE_WYSIWYG_RAM_BLOCK* r = a->cast_to_wysiwyg_ram_block())
-        o << " ram " << r->get_ram_mode(0).to_string() << r->get_ram_mode(1).to_string();
+        o << " ram " << r->get_ram_mode(0).to_string() << r->get_ram_mode(1).to_string() << " "
+          << path(r->get_logical_name(0)) << " " << path(r->get_logical_name(1));
       o << "\n";
     }
     if (CDB_SGATE_OPERATOR* op = n->cast_to_operator()) {
@@ -250,6 +251,7 @@ LOADED_NETLIST every_kind_design() {
   atom_out(rb, DB_PORT_RAM_PORTA_DATAOUT);
   rb->set_ram_mode(3, CDB_RAM_PORT_A);
   rb->set_ram_mode(100, CDB_RAM_PORT_B);
+  rb->set_logical_name(CDB_RAM_PORT_B, name("mem_b"));
   g->add_node(rb);
   auto* rq = new CDB_SGATE_WYSIWYG_RAM_BLOCK(name("rq"), 96);
   sig(2)->insert_fanout(atom_in(rq, 35));

@@ -1,0 +1,455 @@
+// kavu_cut_pass.cpp — k-feasible cut sets of a whole netlist, enumerated
+// once, bottom-up in topological order over a compressed-rows copy of the
+// graph, and get_all_cuts answered from them while a pass is active.
+//
+// Model and invariants: see CUT_PASS in kavu_cut_int.h. The merge rule is
+//   the per-head enumeration's (kavu_cut_enum.cpp): trivial cut first, then
+//   fan-in by fan-in, working cuts outer and the fan-in's cuts inner, a new
+//   union dropped when a kept cut is a subset of it and kept cuts it is a
+//   proper subset of removed (marked, then compacted in order). The sets
+//   therefore come out in the order the per-head enumeration gives them,
+//   whatever the numbering of the leaves.
+// Why the kept sets hold: see Depth in kavu_cut_int.h.
+// Cost: see kavu_cut_int.h; the kept sets cost 8 + 1 + 4K bytes per cut
+//   plus 20 bytes per terminal, all freed by release().
+#include <algorithm>
+#include <climits>
+
+#include "kavu_check.h"
+#include "kavu_cut.h"
+#include "kavu_cut_int.h"
+#include "kavu_popcount_int.h"
+
+namespace {
+
+constexpr int SIGNATURE_BITS = 64;
+// The number of cuts a pass keeps at most: 2^25, about 1.1 GB at K = 6
+// (and far below what 32-bit leaf offsets allow).
+constexpr size_t MAX_PASS_CUTS = size_t(1) << 25;
+static_assert(MAX_PASS_CUTS * CUT_PASS::MAX_K <= size_t(INT32_MAX));
+// Logic depth from which a graph gets all four interval labellings.
+constexpr int DEEP_GRAPH = 64;
+
+uint64_t signature_of(int id) { return uint64_t(1) << (id % SIGNATURE_BITS); }
+
+// Whether sorted a[0..na) is a subset of sorted b[0..nb).
+KAVU_ALWAYS_INLINE bool is_subset(const int32_t* a, int na, const int32_t* b, int nb) {
+  int j = 0;
+  for (int i = 0; i < na; ++i) {
+    while (j < nb && b[j] < a[i]) ++j;
+    if (j == nb || b[j] != a[i]) return false;
+    ++j;
+  }
+  return true;
+}
+
+// Sorted union into out; -1 as soon as it would exceed k leaves.
+KAVU_ALWAYS_INLINE int merge_leaves(const int32_t* a, int na, const int32_t* b, int nb, int k, int32_t* out) {
+  int i = 0, j = 0, n = 0;
+  while (i < na && j < nb) {
+    if (n == k) return -1;
+    const int32_t x = a[i], y = b[j];
+    out[n++] = x <= y ? x : y;
+    i += x <= y;
+    j += y <= x;
+  }
+  if (n + (na - i) + (nb - j) > k) return -1;
+  while (i < na) out[n++] = a[i++];
+  while (j < nb) out[n++] = b[j++];
+  return n;
+}
+
+template <typename T>
+void free_vector(std::vector<T>& v) {
+  std::vector<T>().swap(v);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Build
+
+void CUT_PASS::release() {
+  m_active = false;
+  m_k = 0;
+  free_vector(m_oterms);
+  m_id = PTR_STAMP_TABLE();
+  free_vector(m_row_begin);
+  free_vector(m_row);
+  free_vector(m_passes);
+  free_vector(m_ordered);
+  free_vector(m_rank);
+  free_vector(m_support);
+  for (LABELS& labels : m_labels) labels = LABELS();
+  free_vector(m_order);
+  free_vector(m_first);
+  free_vector(m_count);
+  free_vector(m_sig);
+  free_vector(m_leaves);
+  free_vector(m_size);
+  m_working = SET();
+  m_result = SET();
+  m_leaf_mark = DENSE_STAMPS();
+  m_seen = DENSE_STAMPS();
+  m_placed = DENSE_STAMPS();
+  free_vector(m_position);
+  free_vector(m_leaf_ids);
+  free_vector(m_stack);
+}
+
+void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
+  KAVU_CHECK(netlist != nullptr);
+  KAVU_CHECK(k >= 1 && k <= MAX_K);
+  release();
+  m_k = k;
+  m_quellin = quellin;
+  copy_graph(netlist);
+  order_graph();
+  // Deep graphs make long leaf walks, where every labelling prunes more;
+  // shallow ones take the two that differ most.
+  const int depth = m_rank.empty() ? 0 : *std::max_element(m_rank.begin(), m_rank.end());
+  m_num_labels = depth >= DEEP_GRAPH ? NUM_LABELS : 2;
+  static constexpr int VARIANTS[NUM_LABELS] = {0, 3, 1, 2};
+  for (int i = 0; i < m_num_labels; ++i) label_graph(m_labels[i], VARIANTS[i]);
+  m_overflow = false;
+  enumerate_all();
+  if (m_overflow) {
+    release();
+    return;
+  }
+  const size_t n = m_oterms.size();
+  m_leaf_mark.resize(n);
+  m_seen.resize(n);
+  m_placed.resize(n);
+  m_position.assign(n, 0);
+  m_active = true;
+}
+
+int CUT_PASS::id_of(CDB_SGATE_OTERM* oterm) {
+  int* slot = nullptr;
+  if (m_id.insert(oterm, int(m_oterms.size()), &slot)) m_oterms.push_back(oterm);
+  return *slot;
+}
+
+// Ids in node-list order (a gate's outputs together), then drivers found
+// outside the list as they turn up; a row per passing terminal.
+void CUT_PASS::copy_graph(CDB_SGATE_NETLIST* netlist) {
+  size_t expected = 0;
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    if (*it) expected += (*it)->get_output_count();
+  }
+  m_id.clear(expected);
+  m_oterms.reserve(expected);
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    if (!*it) continue;
+    for (CDB_SGATE_OTERM* oterm : (*it)->get_output_terms())
+      if (oterm) id_of(oterm);
+  }
+  CUT_WALK_FLAGS flags;
+  flags.m_wide_gates = true;
+  flags.m_quellin = m_quellin;
+  CDB_SGATE_OTERM* const no_head[] = {nullptr};
+  m_row_begin.assign(1, 0);
+  for (size_t i = 0; i < m_oterms.size(); ++i) {  // grows while drivers turn up
+    const CDB_SGATE_NODE* gate = m_oterms[i]->get_my_node();
+    const bool passes = cut_bounded_walk_passes(gate, no_head, flags);
+    CDB_SGATE_OTERM* const as_head[] = {m_oterms[i]};
+    const bool passes_as_head = cut_bounded_walk_passes(gate, as_head, flags);
+    m_passes.push_back(uint8_t((passes ? PASSES : 0) | (passes_as_head ? PASSES_AS_HEAD : 0)));
+    if (passes) {
+      for (const CDB_SGATE_ITERM* iterm : gate->get_input_terms()) {
+        CDB_SGATE_OTERM* driver = cut_driver_of(iterm);
+        if (driver) m_row.push_back(id_of(driver));
+      }
+    }
+    m_row_begin.push_back(uint32_t(m_row.size()));
+  }
+}
+
+// Kahn's order over the rows; terminals on or behind a combinational loop
+// stay unordered. Logic depth: 0 without a row, else one more than the
+// deepest driver.
+void CUT_PASS::order_graph() {
+  const int n = int(m_oterms.size());
+  std::vector<int32_t> pending(n, 0), users_begin(n + 1, 0), users(m_row.size());
+  for (int x = 0; x < n; ++x) {
+    pending[x] = int32_t(m_row_begin[x + 1] - m_row_begin[x]);
+    for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) ++users_begin[m_row[p] + 1];
+  }
+  for (int x = 0; x < n; ++x) users_begin[x + 1] += users_begin[x];
+  std::vector<int32_t> cursor(users_begin.begin(), users_begin.end() - 1);
+  for (int x = 0; x < n; ++x) {
+    for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) users[cursor[m_row[p]]++] = x;
+  }
+  m_order.clear();
+  m_order.reserve(n);
+  m_rank.assign(n, 0);
+  m_ordered.assign(n, 0);
+  for (int x = 0; x < n; ++x) {
+    if (pending[x] == 0) m_order.push_back(x);
+  }
+  m_support.assign(size_t(n) * SUPPORT_WORDS, 0);
+  int sources = 0;
+  for (size_t i = 0; i < m_order.size(); ++i) {
+    const int x = m_order[i];
+    m_ordered[x] = 1;
+    uint64_t* support = &m_support[size_t(x) * SUPPORT_WORDS];
+    if (m_row_begin[x] == m_row_begin[x + 1]) {
+      const int bit = sources++ % (64 * SUPPORT_WORDS);
+      support[bit / 64] |= uint64_t(1) << (bit % 64);
+    }
+    for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) {
+      const int y = m_row[p];
+      m_rank[x] = std::max(m_rank[x], m_rank[y] + 1);
+      for (int w = 0; w < SUPPORT_WORDS; ++w) support[w] |= m_support[size_t(y) * SUPPORT_WORDS + w];
+    }
+    for (int32_t p = users_begin[x]; p < users_begin[x + 1]; ++p) {
+      if (--pending[users[p]] == 0) m_order.push_back(users[p]);
+    }
+  }
+}
+
+template <bool HW>
+inline void CUT_PASS::enumerate_range() {
+  for (int32_t x : m_order) {
+    // A netlist with more cuts than that gets no pass (every call
+    // enumerates its head on its own), so the pass's memory stays bounded.
+    if (m_sig.size() >= MAX_PASS_CUTS) {
+      m_overflow = true;
+      return;
+    }
+    enumerate_node<HW>(x);
+  }
+}
+
+void CUT_PASS::store_cut(const int32_t* leaves, int size, uint64_t sig) {
+  m_sig.push_back(sig);
+  m_size.push_back(uint8_t(size));
+  m_leaves.insert(m_leaves.end(), leaves, leaves + size);
+  m_leaves.resize(m_sig.size() * size_t(m_k), -1);
+}
+
+// The trivial cut, then for a terminal with a row the merged unions.
+template <bool HW>
+inline void CUT_PASS::enumerate_node(int x) {
+  m_first[x] = uint32_t(m_sig.size());
+  const int32_t self = x;
+  store_cut(&self, 1, signature_of(x));
+  const uint32_t begin = m_row_begin[x], end = m_row_begin[x + 1];
+  if (begin < end) {
+    const int y = m_row[begin];
+    m_working.clear();
+    for (uint32_t c = m_first[y]; c < m_first[y] + m_count[y]; ++c) {
+      m_working.m_sig.push_back(m_sig[c]);
+      m_working.m_size.push_back(m_size[c]);
+      m_working.m_leaves.insert(m_working.m_leaves.end(), &m_leaves[size_t(c) * m_k],
+                                &m_leaves[size_t(c) * m_k] + m_k);
+    }
+    m_working.m_count = int(m_count[y]);
+    for (uint32_t p = begin + 1; p < end; ++p) merge_into_working<HW>(m_row[p]);
+    for (int c = 0; c < m_working.m_count; ++c)
+      store_cut(&m_working.m_leaves[size_t(c) * m_k], m_working.m_size[c], m_working.m_sig[c]);
+  }
+  m_count[x] = uint32_t(m_sig.size()) - m_first[x];
+}
+
+template <bool HW>
+inline void CUT_PASS::merge_into_working(int y) {
+  m_result.clear();
+  const int k = m_k;
+  const uint32_t first = m_first[y], last = m_first[y] + m_count[y];
+  for (int a = 0; a < m_working.m_count; ++a) {
+    const uint64_t sig_a = m_working.m_sig[a];
+    const int32_t* leaves_a = &m_working.m_leaves[size_t(a) * k];
+    const int size_a = m_working.m_size[a];
+    for (uint32_t b = first; b < last; ++b) {
+      const uint64_t sig = sig_a | m_sig[b];
+      if (kavu_popcount(sig) > k) continue;
+      const int size = merge_leaves(leaves_a, size_a, &m_leaves[size_t(b) * k], m_size[b], k, m_union.data());
+      if (size < 0) continue;
+      offer(m_union.data(), size, sig);
+    }
+  }
+  // Compact the result into the working set, keeping the order.
+  m_working.clear();
+  for (int c = 0; c < m_result.m_count; ++c) {
+    if (m_result.m_size[c] == DEAD_SIZE) continue;
+    m_working.m_sig.push_back(m_result.m_sig[c]);
+    m_working.m_size.push_back(m_result.m_size[c]);
+    m_working.m_leaves.insert(m_working.m_leaves.end(), &m_result.m_leaves[size_t(c) * k],
+                              &m_result.m_leaves[size_t(c) * k] + k);
+    ++m_working.m_count;
+  }
+}
+
+// Dominance as in the per-head enumeration, with removal by mark.
+void CUT_PASS::offer(const int32_t* leaves, int size, uint64_t sig) {
+  SET& r = m_result;
+  const int k = m_k;
+  const uint64_t* sigs = r.m_sig.data();
+  uint8_t* sizes = r.m_size.data();
+  const int32_t* all = r.m_leaves.data();
+  for (int c = 0; c < r.m_count; ++c) {
+    const uint64_t old_sig = sigs[c];
+    const int old_size = sizes[c];  // DEAD_SIZE: never a subset, never a superset
+    const int32_t* old = all + size_t(c) * k;
+    if ((old_sig & ~sig) == 0 && old_size <= size && is_subset(old, old_size, leaves, size)) return;
+    if ((sig & ~old_sig) == 0 && size < old_size && old_size != DEAD_SIZE && is_subset(leaves, size, old, old_size))
+      sizes[c] = DEAD_SIZE;
+  }
+  r.m_sig.push_back(sig);
+  r.m_size.push_back(uint8_t(size));
+  r.m_leaves.insert(r.m_leaves.end(), leaves, leaves + size);
+  r.m_leaves.resize(size_t(r.m_count + 1) * k, -1);
+  ++r.m_count;
+}
+
+// One depth-first walk over the ordered graph (roots sinks first or sources
+// first, fan-ins in row order or reversed, by the variant's two bits); -1 marks
+// an unvisited terminal, -2 one on the walk. Then each terminal's smallest
+// post number over its cone: a terminal in the cone of another has a post
+// number between that one's cone low and its own.
+void CUT_PASS::label_graph(LABELS& labels, int variant) {
+  const bool reverse_roots = variant & 1, reverse = variant & 2;
+  const size_t n = m_oterms.size();
+  std::vector<int32_t>& post = labels.m_post;
+  post.assign(n, -1);
+  labels.m_cone_low.assign(n, 0);
+  int32_t counter = 0;
+  for (size_t r = 0; r < m_order.size(); ++r) {
+    const int root = m_order[reverse_roots ? r : m_order.size() - 1 - r];
+    if (post[root] != -1) continue;
+    post[root] = -2;
+    m_stack.assign(1, FRAME{root, 0});
+    while (!m_stack.empty()) {
+      FRAME& frame = m_stack.back();
+      const int x = frame.m_id;
+      const uint32_t row = m_row_begin[x], size = m_row_begin[x + 1] - row;
+      if (frame.m_next < size) {
+        const uint32_t i = frame.m_next++;
+        const int y = m_row[row + (reverse ? size - 1 - i : i)];
+        if (post[y] != -1) continue;
+        post[y] = -2;
+        m_stack.push_back(FRAME{y, 0});  // `frame` may dangle from here on
+        continue;
+      }
+      post[x] = counter++;
+      m_stack.pop_back();
+    }
+  }
+  for (int32_t x : m_order) {
+    int32_t low = post[x];
+    for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) low = std::min(low, labels.m_cone_low[m_row[p]]);
+    labels.m_cone_low[x] = low;
+  }
+}
+
+void CUT_PASS::enumerate_all() {
+  const size_t n = m_oterms.size();
+  m_first.assign(n, 0);
+  m_count.assign(n, 0);
+  m_union.assign(size_t(m_k) + 1, 0);
+  if (kavu_cpu_has_popcnt()) enumerate_range_popcnt();
+  else enumerate_range<false>();
+}
+
+KAVU_TARGET_POPCNT void CUT_PASS::enumerate_range_popcnt() { enumerate_range<true>(); }
+
+// ---------------------------------------------------------------------------
+// Answers
+
+bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER::CUT_SET* cuts, bool* found) {
+  if (!m_active) return false;
+  const int h = m_id.value_or(head, -1);
+  if (h < 0 || !m_ordered[h]) return false;
+  // A don't-unmap LUT passes as the head but not inside another cone.
+  if (bool(m_passes[h] & PASSES_AS_HEAD) != bool(m_passes[h] & PASSES)) return false;
+  // A head deeper than the walk: its cone is cut short, its set may differ.
+  if (depth >= 2 && int64_t(m_rank[h]) >= int64_t(depth)) return false;
+  *found = false;
+  const int num = depth < 2 ? 0 : int(m_count[h]) - 1;  // without the trivial cut
+  if (num == 0) {
+    cuts->clear();
+    return true;
+  }
+  // The leaves of every cut, marked.
+  m_leaf_mark.next();
+  m_leaf_ids.clear();
+  const uint32_t first = m_first[h] + 1;
+  for (uint32_t c = first; c < first + uint32_t(num); ++c) {
+    for (int i = 0; i < m_size[c]; ++i) {
+      const int32_t leaf = m_leaves[size_t(c) * m_k + i];
+      if (!m_leaf_mark.mark_new(size_t(leaf))) continue;
+      m_leaf_ids.push_back(leaf);
+    }
+  }
+  if (!place_leaves(h)) return false;
+  cuts->resize(size_t(num));
+  const int32_t* position = m_position.data();
+  for (int n = 0; n < num; ++n) {
+    const uint32_t c = first + uint32_t(n);
+    const int size = m_size[c];
+    const int32_t* leaves = &m_leaves[size_t(c) * m_k];
+    int32_t sorted[MAX_K];
+    int32_t key[MAX_K];
+    for (int i = 0; i < size; ++i) {  // insertion sort by cone position
+      const int32_t v = leaves[i], p = position[v];
+      int j = i;
+      for (; j > 0 && key[j - 1] > p; --j) {
+        sorted[j] = sorted[j - 1];
+        key[j] = key[j - 1];
+      }
+      sorted[j] = v;
+      key[j] = p;
+    }
+    KAVU_WVNET_MANAGER::CUT& cut = (*cuts)[size_t(n)];
+    cut.resize(size_t(size));
+    for (int i = 0; i < size; ++i) cut[size_t(i)] = m_oterms[size_t(sorted[i])];
+  }
+  *found = true;
+  return true;
+}
+
+// Positions of the marked leaves in the depth-first post-order of the head's
+// cone. The head is shallower than the walk depth, so every terminal with a
+// row in the cone is expanded.
+bool CUT_PASS::place_leaves(int head) {
+  m_seen.next();
+  // A terminal that reaches no unplaced leaf (by logic depth, support
+  // signature and interval labels) is skipped: it would mark only terminals
+  // on no path to a leaf. The walk stops once every leaf is placed.
+  std::sort(m_leaf_ids.begin(), m_leaf_ids.end(), [this](int32_t a, int32_t b) {
+    return m_rank[a] != m_rank[b] ? m_rank[a] < m_rank[b] : a < b;
+  });
+  m_placed.next();
+  size_t shallowest = 0, placed = 0;
+  int position = 0;
+  m_stack.assign(1, FRAME{head, m_row_begin[head]});
+  m_seen.mark(size_t(head));
+  while (!m_stack.empty()) {
+    FRAME& frame = m_stack.back();
+    const int x = frame.m_id;
+    if (frame.m_next < m_row_begin[x + 1]) {
+      const int y = m_row[frame.m_next++];
+      if (m_seen.is_marked(size_t(y))) continue;
+      bool needed = m_leaf_mark.is_marked(size_t(y));
+      for (size_t i = shallowest; !needed && i < m_leaf_ids.size(); ++i) {
+        const int32_t leaf = m_leaf_ids[i];
+        if (m_rank[leaf] >= m_rank[y]) break;  // by depth, none further on either
+        needed = !m_placed.is_marked(size_t(leaf)) && may_reach(y, leaf);
+      }
+      m_seen.mark(size_t(y));  // a terminal left out stays out: the unplaced leaves only shrink
+      if (!needed) continue;
+      m_stack.push_back(FRAME{y, m_row_begin[y]});  // `frame` may dangle from here on
+      continue;
+    }
+    m_position[x] = position++;
+    m_stack.pop_back();
+    if (!m_leaf_mark.is_marked(size_t(x))) continue;
+    m_placed.mark(size_t(x));
+    if (++placed == m_leaf_ids.size()) return true;
+    while (m_placed.is_marked(size_t(m_leaf_ids[shallowest]))) ++shallowest;
+  }
+  return false;  // a leaf the walk did not reach
+}
+
