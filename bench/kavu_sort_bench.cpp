@@ -1,22 +1,31 @@
 // kavu_sort_bench.cpp — figures of the netlist ordering against Boost Graph
 // on the same terminal graph, in one run.
 //
-// Circuits: the largest bundled sequential circuit (most gates among the
-// sequential mcnc and seq circuits) and a generated netlist of a million
-// LUTs (make_random_dag).
-//   BM_KavuSort         KAVU_SORT::sort_oterms (feeder queries included)
-//   BM_KavuScc          KAVU_SORT::scc_oterms; sequential mode over one
-//                       domain of every terminal on the sequential circuit
-//   BM_BoostTopo        boost::topological_sort on a prebuilt graph of the
-//                       same edges (register-like feeders dropped, as the
-//                       sort's begin terminals drop them)
-//   BM_BoostScc         boost::strong_components on a prebuilt graph of the
-//                       same feeder edges
+// Circuits (the benchmark argument indexes CIRCUITS): the bundled EPFL
+// circuits, the bundled sequential designs, a generated netlist of a million
+// LUTs (make_random_dag) and the same netlist with a thousand back edges
+// (combinational loops, up to a hundred gates long, for the components).
+//   BM_KavuSort         KAVU_SORT::sort_oterms (feeder queries and the
+//                       std::list result included)
+//   BM_KavuScc          KAVU_SORT::scc_oterms (the std::map result
+//                       included); sequential mode over one domain of every
+//                       terminal on the sequential designs
+//   BM_BoostTopo        boost::topological_sort alone, on a graph of the
+//                       same edges built before the timed loop
+//                       (register-like feeders dropped, as the sort's begin
+//                       terminals drop them); skipped on the looped netlist
+//   BM_BoostScc         boost::strong_components alone, on a prebuilt graph
+//                       of the same feeder edges
 //   *_WithBuild         the Boost figure plus building its graph from the
-//                       netlist through the same feeder queries — the like
-//                       for like comparison with the KAVU_SORT calls
+//                       netlist through the same feeder queries and an
+//                       unordered_map of terminals
+//   BM_SortResultFloor  filling and freeing a std::list of the terminals:
+//                       the least any sort_oterms costs (its result type)
+//   BM_SccResultFloor   the same plus a std::map of the terminals filled in
+//                       address order: the least any scc_oterms costs
 // Counters: terminals and edges per iteration. After the runs the program
-// prints the ratios of the like for like pairs (ours / *_WithBuild).
+// prints the ratios ours / Boost alone and ours / Boost with its build, and
+// the floors of the result types / Boost alone.
 // Figures only; nothing is asserted.
 #include <benchmark/benchmark.h>
 
@@ -28,7 +37,9 @@
 #include <boost/graph/topological_sort.hpp>
 #pragma GCC diagnostic pop
 
-#include <memory>
+#include <algorithm>
+#include <iterator>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -47,6 +58,29 @@ namespace {
 
 typedef boost::adjacency_list<boost::vecS, boost::vecS, boost::directedS> BOOST_GRAPH;
 
+constexpr int MILLION = 1000000;
+// The looped netlist: every LOOP_STRIDE-th LUT takes its first input from a
+// LUT up to LOOP_REACH gates later.
+constexpr int LOOP_STRIDE = 1000;
+constexpr int LOOP_REACH = 100;
+
+struct CIRCUIT {
+  const char* name;  // bundled name, or a generated netlist's label
+  bool sequential;   // components in sequential mode over one domain
+};
+
+const CIRCUIT CIRCUITS[] = {
+    {"epfl/adder", false},      {"epfl/bar", false},          {"epfl/cavlc", false},
+    {"epfl/ctrl", false},       {"epfl/dec", false},          {"epfl/i2c", false},
+    {"epfl/int2float", false},  {"epfl/max", false},          {"epfl/priority", false},
+    {"epfl/router", false},     {"epfl/sin", false},          {"mcnc/bigkey", true},
+    {"mcnc/diffeq", true},      {"mcnc/dsip", true},          {"mcnc/s298", true},
+    {"mcnc/tseng", true},       {"seq/ch_intrinsics", true},  {"seq/stereovision3", true},
+    {"seq/diffeq1", true},      {"1M random LUTs", false},    {"1M LUTs with loops", false}};
+constexpr int NUM_CIRCUITS = int(sizeof(CIRCUITS) / sizeof(CIRCUITS[0]));
+constexpr int RANDOM_DAG = NUM_CIRCUITS - 2;
+constexpr int LOOPED_DAG = NUM_CIRCUITS - 1;
+
 struct BENCH_NETLIST {
   CDB_SGATE_NETLIST* netlist = nullptr;
   std::vector<CDB_SGATE_OTERM*> oterms;  // every output terminal, node-list order
@@ -58,33 +92,41 @@ bool is_register_like(const CDB_SGATE_NODE* node) {
   return t == CDB_SGATE_DFF_ENUM || t == CDB_SGATE_LATCH_ENUM;
 }
 
-BENCH_NETLIST& sequential_circuit() {
-  static BENCH_NETLIST b = [] {
-    BENCH_NETLIST best;
-    best.sequential = true;
-    for (const char* name : {"mcnc/bigkey", "mcnc/diffeq", "mcnc/dsip", "mcnc/s298", "mcnc/tseng",
-                             "seq/ch_intrinsics", "seq/stereovision3"}) {
-      BLIF_RESULT r = blif_read_file(bundled_circuit(name));
-      if (!r.netlist) continue;
-      if (!best.netlist || r.netlist->size() > best.netlist->size()) best.netlist = r.netlist;
-    }
-    collect_oterms(best.netlist, best.oterms);
-    return best;
-  }();
+// Back edges into the random DAG: the first input of every LOOP_STRIDE-th
+// LUT moves to the output of a LUT a little further on.
+void add_loops(CDB_SGATE_NETLIST* netlist) {
+  std::vector<CDB_SGATE_NODE*> luts;
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    if (*it && (*it)->get_sgate_type() == CDB_SGATE_LUT_ENUM) luts.push_back(*it);
+  }
+  for (size_t i = 0; i + LOOP_REACH < luts.size(); i += LOOP_STRIDE) {
+    CDB_SGATE_NODE* later = luts[i + 1 + (i / LOOP_STRIDE) % LOOP_REACH];
+    luts[i]->get_input_term(0)->set_source(later->get_output_term(0));
+  }
+}
+
+BENCH_NETLIST load(int which) {
+  BENCH_NETLIST b;
+  b.sequential = CIRCUITS[which].sequential;
+  if (which >= RANDOM_DAG) {
+    b.netlist = make_random_dag(MILLION, 1);
+    if (which == LOOPED_DAG) add_loops(b.netlist);
+  } else {
+    b.netlist = blif_read_file(bundled_circuit(CIRCUITS[which].name)).netlist;
+  }
+  if (b.netlist) collect_oterms(b.netlist, b.oterms);
   return b;
 }
 
-BENCH_NETLIST& million_gates() {
-  static BENCH_NETLIST b = [] {
-    BENCH_NETLIST m;
-    m.netlist = make_random_dag(1000000, 1);
-    collect_oterms(m.netlist, m.oterms);
-    return m;
-  }();
-  return b;
+// One circuit in memory at a time (the million-gate netlists are large).
+BENCH_NETLIST& pick(int which) {
+  static std::map<int, BENCH_NETLIST> loaded;
+  auto it = loaded.find(which);
+  if (it != loaded.end()) return it->second;
+  for (auto& entry : loaded) delete entry.second.netlist;
+  loaded.clear();
+  return loaded.emplace(which, load(which)).first->second;
 }
-
-BENCH_NETLIST& pick(int which) { return which == 0 ? sequential_circuit() : million_gates(); }
 
 // The feeder graph of the terminals; for_topo drops register-like feeders.
 void build_boost_graph(const BENCH_NETLIST& b, bool sequential, bool for_topo, BOOST_GRAPH& g, size_t& edges) {
@@ -106,14 +148,22 @@ void build_boost_graph(const BENCH_NETLIST& b, bool sequential, bool for_topo, B
   }
 }
 
+// False (and the benchmark skipped) when the circuit is missing.
+bool ready(benchmark::State& state, const BENCH_NETLIST& b) {
+  if (b.netlist) return true;
+  state.SkipWithError("circuit not found");
+  return false;
+}
+
 void set_counters(benchmark::State& state, size_t terminals, size_t edges) {
   state.counters["terminals"] = double(terminals);
   if (edges) state.counters["edges"] = double(edges);
-  state.SetLabel(state.range(0) == 0 ? "largest sequential" : "1M random LUTs");
+  state.SetLabel(CIRCUITS[state.range(0)].name);
 }
 
 void BM_KavuSort(benchmark::State& state) {
   BENCH_NETLIST& b = pick(int(state.range(0)));
+  if (!ready(state, b)) return;
   size_t count = 0;
   for (auto _ : state) {
     KAVU_SORT sorter(nullptr, false, false, false);
@@ -127,6 +177,7 @@ void BM_KavuSort(benchmark::State& state) {
 
 void BM_KavuScc(benchmark::State& state) {
   BENCH_NETLIST& b = pick(int(state.range(0)));
+  if (!ready(state, b)) return;
   KAVU_SEQ_TIMER_CLK_DOMAIN domain;
   domain.get_oterms() = b.oterms;
   size_t count = 0;
@@ -143,10 +194,12 @@ void BM_KavuScc(benchmark::State& state) {
 
 void BM_BoostTopo(benchmark::State& state) {
   BENCH_NETLIST& b = pick(int(state.range(0)));
+  if (!ready(state, b)) return;
   BOOST_GRAPH g;
   size_t edges = 0;
   build_boost_graph(b, false, true, g, edges);
   std::vector<size_t> order;
+  order.reserve(b.oterms.size());
   for (auto _ : state) {
     order.clear();
     boost::topological_sort(g, std::back_inserter(order));
@@ -157,6 +210,7 @@ void BM_BoostTopo(benchmark::State& state) {
 
 void BM_BoostTopoWithBuild(benchmark::State& state) {
   BENCH_NETLIST& b = pick(int(state.range(0)));
+  if (!ready(state, b)) return;
   size_t edges = 0, count = 0;
   for (auto _ : state) {
     BOOST_GRAPH g;
@@ -171,6 +225,7 @@ void BM_BoostTopoWithBuild(benchmark::State& state) {
 
 void BM_BoostScc(benchmark::State& state) {
   BENCH_NETLIST& b = pick(int(state.range(0)));
+  if (!ready(state, b)) return;
   BOOST_GRAPH g;
   size_t edges = 0;
   build_boost_graph(b, b.sequential, false, g, edges);
@@ -185,6 +240,7 @@ void BM_BoostScc(benchmark::State& state) {
 
 void BM_BoostSccWithBuild(benchmark::State& state) {
   BENCH_NETLIST& b = pick(int(state.range(0)));
+  if (!ready(state, b)) return;
   size_t edges = 0;
   std::vector<int> component(b.oterms.size());
   for (auto _ : state) {
@@ -197,15 +253,59 @@ void BM_BoostSccWithBuild(benchmark::State& state) {
   set_counters(state, component.size(), edges);
 }
 
-const PEER_PAIR PEERS[] = {{"BM_KavuSort", "BM_BoostTopoWithBuild"}, {"BM_KavuScc", "BM_BoostSccWithBuild"}};
+// What the result types alone cost: the terminals appended to a std::list
+// (the sort's result), and also entered into a std::map in address order
+// (the components' result), both freed per iteration as a caller does.
+void result_floor(benchmark::State& state, bool with_map) {
+  BENCH_NETLIST& b = pick(int(state.range(0)));
+  if (!ready(state, b)) return;
+  std::vector<CDB_SGATE_OTERM*> by_address = b.oterms;
+  std::sort(by_address.begin(), by_address.end());
+  for (auto _ : state) {
+    KAVU_SORT::OTERM_LIST list;
+    KAVU_SORT::SCC_MAP map;
+    for (CDB_SGATE_OTERM* o : b.oterms) list.push_back(o);
+    if (with_map) {
+      for (CDB_SGATE_OTERM* o : by_address) map.emplace_hint(map.end(), o, 1);
+    }
+    benchmark::DoNotOptimize(list.back());
+    benchmark::DoNotOptimize(map.size());
+  }
+  set_counters(state, b.oterms.size(), 0);
+}
+
+void BM_SortResultFloor(benchmark::State& state) { result_floor(state, false); }
+void BM_SccResultFloor(benchmark::State& state) { result_floor(state, true); }
+
+// Per circuit, all figures one after the other, so one netlist is in
+// memory at a time. The looped netlist has no topological order for Boost.
+void register_all() {
+  for (int c = 0; c < NUM_CIRCUITS; ++c) {
+    const bool has_topo = c != LOOPED_DAG;
+    const benchmark::TimeUnit unit = c >= RANDOM_DAG ? benchmark::kMillisecond : benchmark::kMicrosecond;
+    benchmark::RegisterBenchmark("BM_SortResultFloor", BM_SortResultFloor)->Arg(c)->Unit(unit);
+    benchmark::RegisterBenchmark("BM_SccResultFloor", BM_SccResultFloor)->Arg(c)->Unit(unit);
+    if (has_topo) {
+      benchmark::RegisterBenchmark("BM_KavuSort", BM_KavuSort)->Arg(c)->Unit(unit);
+      benchmark::RegisterBenchmark("BM_BoostTopo", BM_BoostTopo)->Arg(c)->Unit(unit);
+      benchmark::RegisterBenchmark("BM_BoostTopoWithBuild", BM_BoostTopoWithBuild)->Arg(c)->Unit(unit);
+    }
+    benchmark::RegisterBenchmark("BM_KavuScc", BM_KavuScc)->Arg(c)->Unit(unit);
+    benchmark::RegisterBenchmark("BM_BoostScc", BM_BoostScc)->Arg(c)->Unit(unit);
+    benchmark::RegisterBenchmark("BM_BoostSccWithBuild", BM_BoostSccWithBuild)->Arg(c)->Unit(unit);
+  }
+}
+
+const PEER_PAIR PEERS[] = {{"BM_KavuSort", "BM_BoostTopo"},
+                           {"BM_KavuScc", "BM_BoostScc"},
+                           {"BM_KavuSort", "BM_BoostTopoWithBuild"},
+                           {"BM_KavuScc", "BM_BoostSccWithBuild"},
+                           {"BM_SortResultFloor", "BM_BoostTopo"},
+                           {"BM_SccResultFloor", "BM_BoostScc"}};
 
 }  // namespace
 
-BENCHMARK(BM_KavuSort)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BoostTopoWithBuild)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BoostTopo)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_KavuScc)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BoostSccWithBuild)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BoostScc)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-
-int main(int argc, char** argv) { return bench_main(argc, argv, {}, PEERS); }
+int main(int argc, char** argv) {
+  register_all();
+  return bench_main(argc, argv, {}, PEERS);
+}

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 
 #include "cdb/cdb_atom.h"
 #include "cdb/cdb_sgate.h"
@@ -19,6 +20,7 @@
 #include "kavu_fib_manager.h"
 #include "kavu_parallel.h"
 #include "kavu_partition.h"
+#include "kavu_ssc.h"
 #include "platform_testkit.h"
 
 using namespace kavu_platform;
@@ -494,3 +496,74 @@ TEST(KavuFibManager, AtomNetlistAnchorsMarksAndInvalidation) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- sub-netlists
+
+// Gate kind, name and every input's source and inversion, by id: what a
+// round trip through a sub-netlist must leave as it was.
+std::multiset<std::string> wiring(CDB_SGATE_NETLIST* nl) {
+  std::multiset<std::string> lines;
+  for (CDB_SGATE_NODE* n : nl->get_node_list()) {
+    std::string s = std::to_string(n->get_id()) + ":" + std::to_string(n->get_sgate_type()) + ":" +
+                    std::to_string(n->get_instance_name_id());
+    for (unsigned i = 0; i < n->get_number_of_input_terms(); ++i) {
+      const CDB_SGATE_ITERM* t = n->get_input_term(i);
+      if (t && t->get_source())
+        s += " " + std::to_string(t->get_source()->get_my_node()->get_id()) + (t->is_inverted() ? "i" : "");
+      else
+        s += t && t->is_vcc_or_gnd() ? (t->is_vcc() ? " 1" : " 0") : " -";
+    }
+    lines.insert(s);
+  }
+  return lines;
+}
+
+// The manager hands the new gates of a merged partition to synthesis as a
+// sub-netlist installed in the hierarchy, refuses timing-driven synthesis
+// while it is there, and puts the unchanged full netlist back.
+TEST(KavuFibManagerSubnet, ConstructRefuseTimingAndStitchBack) {
+  LLIS_SCOPE scope;
+  CFG_SCOPE force{{"kavu_force_ssc", "on"}};
+  PART p("seq/stereovision3", "pa");
+  KAVU_FIB_MANAGER& m = scope.compile(1);
+  CDB_SGATE_NETLIST* full = p.nl.get();
+  const std::multiset<std::string> before = wiring(full);
+
+  // Not merged yet: nothing is extracted and timing is allowed.
+  m.set_merge_is_successful(&p.h, nullptr, false);
+  EXPECT_FALSE(m.construct_and_return_subnetlist(&p.h));
+  EXPECT_FALSE(m.is_hierarchy_using_subnet(&p.h));
+  EXPECT_FALSE(m.stitch_back_and_return_full_netlist(&p.h));
+  EXPECT_EQ(p.h.get_netlist(), full);
+  EXPECT_TRUE(kavu_ssc_is_ssc_allowed(&scope.m_facade, &p.h, nullptr));
+
+  // Merged with the lower half of the ids old: the upper half is new.
+  std::set<unsigned> old;
+  const unsigned half = largest_id(full) / 2;
+  for (CDB_SGATE_NODE* n : full->get_node_list())
+    if (n->get_id() <= half) old.insert(n->get_id());
+  m.set_merge_is_successful(&p.h, &old, true);
+  ASSERT_TRUE(m.construct_and_return_subnetlist(&p.h));
+  CDB_SGATE_NETLIST* sub = p.h.get_netlist();
+  ASSERT_NE(sub, full);
+  EXPECT_TRUE(sub->is_subnetlist());
+  EXPECT_GT(sub->size(), 0u);
+  EXPECT_LT(full->size(), unsigned(before.size()));
+  EXPECT_TRUE(m.is_hierarchy_using_subnet(&p.h));
+  EXPECT_FALSE(kavu_ssc_is_ssc_allowed(&scope.m_facade, &p.h, nullptr));
+  // A second extraction before the stitch-back would strand the first.
+  EXPECT_KAVU_INTERNAL_ERROR(m.construct_and_return_subnetlist(&p.h), "!subnetlist");
+
+  ASSERT_TRUE(m.stitch_back_and_return_full_netlist(&p.h));
+  EXPECT_EQ(p.h.get_netlist(), full);
+  EXPECT_FALSE(m.is_hierarchy_using_subnet(&p.h));
+  EXPECT_EQ(wiring(full), before);
+  EXPECT_TRUE(kavu_ssc_is_ssc_allowed(&scope.m_facade, &p.h, nullptr));
+  // Stitching back twice finds no builder.
+  EXPECT_KAVU_INTERNAL_ERROR(m.stitch_back_and_return_full_netlist(&p.h), "subnet");
+
+  // A partition recompile refuses timing as well.
+  m.set_in_zhd_recompile_mode(true);
+  EXPECT_FALSE(kavu_ssc_is_ssc_allowed(&scope.m_facade, &p.h, nullptr));
+  m.set_in_zhd_recompile_mode(false);
+}

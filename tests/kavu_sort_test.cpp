@@ -2,10 +2,13 @@
 // components against Boost's strong_components, cones, paths, dmig, shuffle.
 #include <boost/graph/adjacency_list.hpp>
 #include <boost/graph/strong_components.hpp>
+#include <boost/graph/topological_sort.hpp>
 
 #include <algorithm>
 #include <iterator>
+#include <list>
 #include <map>
+#include <memory>
 #include <set>
 #include <unordered_map>
 #include <tuple>
@@ -234,6 +237,13 @@ TEST(KavuSortScc, FalseLoopAndRegisterLoops) {
   EXPECT_KAVU_INTERNAL_ERROR(
       KAVU_SORT(nullptr, false, true, false).scc_oterms(&nl, list, map, false, nullptr, nullptr, nullptr),
       "p_clk_domain != NULL");
+  // A domain outside sequential mode still takes its boundaries from the
+  // netlist: without one the call used to read through a null pointer.
+  KAVU_SEQ_TIMER_CLK_DOMAIN domain;
+  domain.get_oterms() = {out_of(make_input_pin(&nl, "a"))};
+  EXPECT_KAVU_INTERNAL_ERROR(
+      KAVU_SORT(nullptr, false, false, false).scc_oterms(nullptr, list, map, false, nullptr, nullptr, &domain),
+      "netlist != nullptr");
 }
 
 TEST(KavuSortScc, CombinationalLoopIsOneComponentAndSortAcceptsIt) {
@@ -379,4 +389,343 @@ TEST(KavuSortRandom, PermutationFixedBySeed) {
   std::sort(a.begin(), a.end());
   std::sort(unshuffled.begin(), unshuffled.end());
   EXPECT_EQ(a, unshuffled);
+}
+
+
+// ---------------------------------------------------------------------------
+// Orders and components of random netlists with loops against a naive model
+// of the ordering (visit values in a std::map, recursive walks, successors
+// found by scanning fan-outs), against a brute-force closure and against
+// Boost.
+
+namespace {
+
+// Random netlists: pins, AND/OR/NOT/LUT gates and registers whose inputs
+// are rewired to any gate, themselves included, so combinational loops,
+// self-loops and register loops all occur; some gates stay dangling.
+std::unique_ptr<CDB_SGATE_NETLIST> random_looped_netlist(uint32_t seed, int gates, int loop_percent) {
+  auto nl = std::make_unique<CDB_SGATE_NETLIST>();
+  uint32_t state = seed * 2654435761u + 12345u;
+  auto next = [&state](uint32_t n) {
+    state = state * 1664525u + 1013904223u;
+    return (state >> 8) % n;
+  };
+  std::vector<CDB_SGATE_NODE*> nodes{make_input_pin(nl.get(), "a"), make_input_pin(nl.get(), "b")};
+  CDB_SGATE_NODE* clk = make_input_pin(nl.get(), "clk");
+  for (int i = 0; i < gates; ++i) {
+    CDB_SGATE_NODE* x = nodes[next(uint32_t(nodes.size()))];
+    CDB_SGATE_NODE* y = nodes[next(uint32_t(nodes.size()))];
+    switch (next(5)) {
+      case 0: nodes.push_back(make_and(nl.get(), x, y)); break;
+      case 1: nodes.push_back(make_or(nl.get(), x, y)); break;
+      case 2: nodes.push_back(make_not(nl.get(), x)); break;
+      case 3: nodes.push_back(make_lut(nl.get(), {x, y, nodes[next(uint32_t(nodes.size()))]}, 0x96)); break;
+      default: nodes.push_back(make_dff(nl.get(), x, clk));
+    }
+  }
+  for (size_t i = 2; i < nodes.size(); ++i) {  // back edges and self-loops
+    if (int(next(100)) >= loop_percent) continue;
+    const unsigned input = nodes[i]->get_sgate_type() == CDB_SGATE_DFF_ENUM ? unsigned(CDB_DFF_DATA) : 0u;
+    nodes[i]->get_input_term(input)->set_source(out_of(nodes[2 + next(uint32_t(nodes.size() - 2))]));
+  }
+  for (int o = 0; o < 2; ++o) make_output_pin(nl.get(), ("o" + std::to_string(o)).c_str(), nodes[next(uint32_t(nodes.size()))]);
+  return nl;
+}
+
+typedef std::map<CDB_SGATE_OTERM*, int> NAIVE_VISIT;
+
+std::vector<CDB_SGATE_OTERM*> feeders_of(CDB_SGATE_OTERM* o, bool sequential) {
+  std::vector<CDB_SGATE_OTERM*> f;
+  kavu_get_oterm_feeders(o, f, false, sequential, false);
+  return f;
+}
+
+// The recursive fan-in walk over the keys of `visit`: feeders first, each
+// finished terminal appended.
+void naive_fanin(CDB_SGATE_OTERM* o, NAIVE_VISIT& visit, bool sequential, OTERM_LIST& out) {
+  if (!visit.count(o) || visit[o] >= 1) return;
+  visit[o] = 1;
+  for (CDB_SGATE_OTERM* f : feeders_of(o, sequential)) naive_fanin(f, visit, sequential, out);
+  visit[o] = 2;
+  out.push_back(o);
+}
+
+// The recursive fan-out walk: successors in fan-out order (every output of
+// a driven gate that o feeds), each finished terminal put in front.
+void naive_fanout(CDB_SGATE_OTERM* o, NAIVE_VISIT& visit, bool sequential, OTERM_LIST& out) {
+  if (!visit.count(o) || visit[o] >= 1) return;
+  visit[o] = 1;
+  std::vector<CDB_SGATE_OTERM*> successors;
+  for (CDB_SGATE_ITERM* t : o->fanouts()) {
+    for (CDB_SGATE_OTERM* s : t->get_my_node()->get_output_terms()) {
+      const std::vector<CDB_SGATE_OTERM*> f = feeders_of(s, sequential);
+      if (std::find(f.begin(), f.end(), o) != f.end() &&
+          std::find(successors.begin(), successors.end(), s) == successors.end())
+        successors.push_back(s);
+    }
+  }
+  for (CDB_SGATE_OTERM* s : successors) naive_fanout(s, visit, sequential, out);
+  visit[o] = 2;
+  out.push_front(o);
+}
+
+// The ordering and the components as the rules state them, for netlists
+// of pins, comb gates, LUTs and plain registers.
+class REFERENCE_SORT {
+ public:
+  REFERENCE_SORT(CDB_SGATE_NETLIST* nl, bool sequential) : m_seq(sequential), m_terms(all_oterms(nl)) {
+    for (CDB_SGATE_OTERM* o : m_terms) m_visit[o] = 0;
+    for (CDB_SGATE_OTERM* o : m_terms) {
+      CDB_SGATE_NODE* node = o->get_my_node();
+      if (node->get_sgate_type() == CDB_SGATE_IO_ENUM) {
+        if (static_cast<CDB_SGATE_IO*>(node)->get_io_type() == CDB_IO_INPUT) m_begin.push_front(o);
+        else m_end.push_back(o);
+      } else if (node->get_sgate_type() == CDB_SGATE_DFF_ENUM && !m_seq) {
+        m_begin.push_back(o);
+        m_end.push_front(o);
+      }
+    }
+    for (CDB_SGATE_OTERM* o : m_terms) {  // dangling outputs end a walk
+      if (!o->has_fanout() && o->get_my_node()->get_sgate_type() != CDB_SGATE_IO_ENUM &&
+          std::find(m_end.begin(), m_end.end(), o) == m_end.end())
+        m_end.push_back(o);
+    }
+  }
+
+  OTERM_LIST sort() {
+    OTERM_LIST sorted;
+    for (auto& entry : m_visit) entry.second = 0;
+    for (CDB_SGATE_OTERM* o : m_begin) m_visit[o] = 1;
+    for (CDB_SGATE_OTERM* o : m_end) {
+      if (m_visit[o] == 2) continue;
+      m_visit[o] = 0;
+      dfs_fanin(o, sorted);
+    }
+    for (CDB_SGATE_OTERM* o : m_terms) dfs_fanin(o, sorted);  // invisible terminals
+    for (CDB_SGATE_OTERM* o : m_begin) {
+      const bool input = o->get_my_node()->get_sgate_type() == CDB_SGATE_IO_ENUM;
+      if (m_visit[o] != 2 && (m_seq || input)) sorted.push_front(o);
+    }
+    return sorted;
+  }
+
+  // Kosaraju's second pass over the sort, as scc_oterms numbers it.
+  void components(OTERM_LIST& scc_list, KAVU_SORT::SCC_MAP& scc_map) {
+    const OTERM_LIST sorted = sort();
+    for (auto& entry : m_visit) entry.second = 0;
+    for (CDB_SGATE_OTERM* o : m_terms) scc_map[o] = 0;
+    for (CDB_SGATE_OTERM* o : m_begin) m_visit[o] = 1;
+    int c = 1;
+    for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
+      if (m_visit[*it] == 2) continue;
+      OTERM_LIST found;
+      if (m_visit[*it] == 1) {
+        m_visit[*it] = 2;
+        found.push_back(*it);
+      } else {
+        dfs_fanout(*it, found);
+      }
+      for (auto f = found.rbegin(); f != found.rend(); ++f) {
+        scc_map[*f] = c;
+        scc_list.push_front(*f);
+      }
+      ++c;
+    }
+    for (auto& entry : scc_map) entry.second = c - entry.second;
+  }
+
+  std::vector<CDB_SGATE_OTERM*> feeders(CDB_SGATE_OTERM* o) const { return feeders_of(o, m_seq); }
+  const OTERM_LIST& begin() const { return m_begin; }
+  const std::vector<CDB_SGATE_OTERM*>& terms() const { return m_terms; }
+
+ private:
+  void dfs_fanin(CDB_SGATE_OTERM* o, OTERM_LIST& sorted) { naive_fanin(o, m_visit, m_seq, sorted); }
+  void dfs_fanout(CDB_SGATE_OTERM* o, OTERM_LIST& found) { naive_fanout(o, m_visit, m_seq, found); }
+
+  bool m_seq;
+  std::vector<CDB_SGATE_OTERM*> m_terms;
+  NAIVE_VISIT m_visit;
+  OTERM_LIST m_begin, m_end;
+};
+
+// Components by closure: two terminals share one when each reaches the
+// other along feeder edges that avoid begin terminals.
+std::vector<std::vector<bool>> same_component(const REFERENCE_SORT& ref) {
+  const std::vector<CDB_SGATE_OTERM*>& terms = ref.terms();
+  const size_t n = terms.size();
+  std::map<CDB_SGATE_OTERM*, size_t> index;
+  for (size_t i = 0; i < n; ++i) index[terms[i]] = i;
+  std::set<CDB_SGATE_OTERM*> begin(ref.begin().begin(), ref.begin().end());
+  std::vector<std::vector<bool>> reach(n, std::vector<bool>(n, false));
+  for (size_t i = 0; i < n; ++i) {
+    reach[i][i] = true;
+    if (begin.count(terms[i])) continue;
+    for (CDB_SGATE_OTERM* f : ref.feeders(terms[i]))
+      if (index.count(f) && !begin.count(f)) reach[index[f]][i] = true;
+  }
+  for (size_t k = 0; k < n; ++k)
+    for (size_t i = 0; i < n; ++i)
+      if (reach[i][k])
+        for (size_t j = 0; j < n; ++j) reach[i][j] = reach[i][j] || reach[k][j];
+  std::vector<std::vector<bool>> same(n, std::vector<bool>(n));
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < n; ++j) same[i][j] = reach[i][j] && reach[j][i];
+  return same;
+}
+
+}  // namespace
+
+// Recursive walks: the exact order and component list of the naive model,
+// in both modes; the components also by closure.
+TEST(KavuSortReference, RandomLoopedNetlistsMatchNaiveModel) {
+  CFG_SCOPE cfg{{"kavu_sort_use_non_recur", "off"}};
+  int loops = 0, self_loops = 0;
+  for (uint32_t seed = 1; seed <= 150; ++seed) {
+    auto nl = random_looped_netlist(seed, 4 + int(seed % 30), int(seed % 4) * 15);
+    for (bool sequential : {false, true}) {
+      const std::string what = "seed " + std::to_string(seed) + (sequential ? " sequential" : "");
+      REFERENCE_SORT ref(nl.get(), sequential);
+      KAVU_SORT sorter(nullptr, false, sequential, false);
+      OTERM_LIST sorted, scc_list, ref_list;
+      KAVU_SORT::SCC_MAP scc_map, ref_map;
+      sorter.sort_oterms(nl.get(), sorted, false);
+      if (!sequential) {
+        EXPECT_EQ(sorted, ref.sort()) << what;
+      }
+      KAVU_SEQ_TIMER_CLK_DOMAIN domain;
+      domain.get_oterms() = ref.terms();
+      sorter.scc_oterms(nl.get(), scc_list, scc_map, false, nullptr, nullptr, sequential ? &domain : nullptr);
+      ref.components(ref_list, ref_map);
+      EXPECT_EQ(scc_list, ref_list) << what;
+      EXPECT_EQ(scc_map, ref_map) << what;
+      const std::vector<std::vector<bool>> same = same_component(ref);
+      for (size_t i = 0; i < ref.terms().size(); ++i) {
+        for (size_t j = 0; j < ref.terms().size(); ++j)
+          EXPECT_EQ(scc_map[ref.terms()[i]] == scc_map[ref.terms()[j]], bool(same[i][j])) << what;
+        const std::vector<CDB_SGATE_OTERM*> f = ref.feeders(ref.terms()[i]);
+        self_loops += std::count(f.begin(), f.end(), ref.terms()[i]) > 0 ? 1 : 0;
+      }
+      loops += largest_component(scc_map) > 1 ? 1 : 0;
+    }
+  }
+  EXPECT_GE(loops, 60);  // the generator really made loops
+  EXPECT_GE(self_loops, 20);
+}
+
+// The stack walks (the default in sequential mode) order differently, but
+// give the same components as the closure and Boost on larger netlists and
+// list feeders before their sinks across components.
+TEST(KavuSortReference, StackWalksAgreeWithClosureAndBoost) {
+  for (uint32_t seed = 1; seed <= 40; ++seed) {
+    const int gates = seed % 2 ? 30 : 400;
+    auto nl = random_looped_netlist(seed, gates, 10);
+    for (bool sequential : {false, true}) {
+      const std::string what = "seed " + std::to_string(seed) + (sequential ? " sequential" : "");
+      CFG_SCOPE cfg{{"kavu_sort_debug", "1"}, {"kavu_sort_use_non_recur", "on"}};
+      REFERENCE_SORT ref(nl.get(), sequential);
+      OTERM_LIST scc_list, sorted;
+      KAVU_SORT::SCC_MAP scc_map = components(nl.get(), sequential, &scc_list);
+      KAVU_SORT(nullptr, false, sequential, false).sort_oterms(nl.get(), sorted, false);
+      std::map<CDB_SGATE_OTERM*, size_t> position;
+      for (CDB_SGATE_OTERM* o : sorted) position.emplace(o, position.size());
+      EXPECT_EQ(position.size(), ref.terms().size()) << what;
+      // The public sort stops at registers in both modes.
+      auto boundary = [](CDB_SGATE_OTERM* o) { return is_boundary(o->get_my_node()) || !o->get_my_node()->get_number_of_input_terms(); };
+      for (CDB_SGATE_OTERM* o : ref.terms()) {
+        for (CDB_SGATE_OTERM* f : ref.feeders(o)) {
+          if (boundary(f) || boundary(o) || scc_map[f] == scc_map[o]) continue;
+          EXPECT_LT(position[f], position[o]) << what;
+        }
+      }
+      if (gates > 100) {  // Boost sees register loops, so only where registers are no boundary
+        if (sequential) expect_boost_partition(ref.terms(), scc_list, scc_map, true, what);
+        continue;
+      }
+      const std::vector<std::vector<bool>> same = same_component(ref);
+      for (size_t i = 0; i < ref.terms().size(); ++i)
+        for (size_t j = 0; j < ref.terms().size(); ++j)
+          EXPECT_EQ(scc_map[ref.terms()[i]] == scc_map[ref.terms()[j]], bool(same[i][j])) << what;
+    }
+  }
+}
+
+// Loop-free netlists: the order is a topological order of the whole feeder
+// graph (edges from registers aside), as Boost's topological_sort finds one.
+TEST(KavuSortReference, LoopFreeOrderIsTopologicalLikeBoost) {
+  for (uint32_t seed = 1; seed <= 30; ++seed) {
+    auto nl = random_looped_netlist(seed, 300, 0);
+    REFERENCE_SORT ref(nl.get(), false);
+    std::map<CDB_SGATE_OTERM*, size_t> index;
+    for (CDB_SGATE_OTERM* o : ref.terms()) index.emplace(o, index.size());
+    boost::adjacency_list<boost::vecS, boost::vecS, boost::directedS> graph(index.size());
+    for (CDB_SGATE_OTERM* o : ref.terms())
+      for (CDB_SGATE_OTERM* f : ref.feeders(o))
+        if (f->get_my_node()->get_sgate_type() != CDB_SGATE_DFF_ENUM) boost::add_edge(index[f], index[o], graph);
+    std::vector<size_t> boost_order;
+    boost::topological_sort(graph, std::back_inserter(boost_order));  // throws on a loop
+    ASSERT_EQ(boost_order.size(), index.size());
+    OTERM_LIST sorted;
+    KAVU_SORT(nullptr, false, false, false).sort_oterms(nl.get(), sorted, false);
+    ASSERT_EQ(sorted.size(), index.size()) << seed;
+    std::vector<size_t> position(index.size());
+    size_t p = 0;
+    for (CDB_SGATE_OTERM* o : sorted) position[index[o]] = p++;
+    for (size_t v = 0; v < index.size(); ++v) {
+      for (auto [e, end] = boost::out_edges(v, graph); e != end; ++e)
+        EXPECT_LT(position[v], position[boost::target(*e, graph)]) << seed;
+    }
+  }
+}
+
+// A cone as the cone calls build it: every end preset to 1, then each end
+// in order reset and walked, so one end's walk stops at ends still waiting.
+OTERM_LIST naive_cone(const OTERM_LIST& ends, NAIVE_VISIT& visit, bool fanin) {
+  OTERM_LIST cone;
+  for (auto& entry : visit) entry.second = 0;
+  for (CDB_SGATE_OTERM* o : ends) visit[o] = 1;
+  for (CDB_SGATE_OTERM* o : ends) {
+    if (visit[o] != 1) continue;
+    visit[o] = 0;
+    if (fanin) naive_fanin(o, visit, false, cone);
+    else naive_fanout(o, visit, false, cone);
+  }
+  return cone;
+}
+
+// Cones over every terminal and over a sparse set of map keys (sinks and
+// sources outside the keys are entered by the call), and paths, against the
+// naive walks; the map values must match too.
+TEST(KavuSortReference, ConesAndPathsMatchNaiveWalks) {
+  for (uint32_t seed = 1; seed <= 60; ++seed) {
+    auto nl = random_looped_netlist(seed, 10 + int(seed % 40), int(seed % 3) * 10);
+    const std::vector<CDB_SGATE_OTERM*> terms = all_oterms(nl.get());
+    const size_t n = terms.size();
+    OTERM_LIST ends{terms[(seed * 7) % n], terms[(seed * 13 + 5) % n], terms[n - 1]};
+    for (size_t stride : {size_t(1), size_t(9)}) {
+      const std::string what = "seed " + std::to_string(seed) + " stride " + std::to_string(stride);
+      KAVU_SORT::VISIT_MAP keys;
+      for (size_t i = 0; i < n; i += stride) keys[terms[i]] = 7;
+      KAVU_SORT sorter(nullptr, false, false, false);
+      for (bool fanin : {true, false}) {
+        NAIVE_VISIT naive = keys;
+        const OTERM_LIST expected = naive_cone(ends, naive, fanin);
+        KAVU_SORT::VISIT_MAP map = keys;
+        OTERM_LIST cone;
+        if (fanin) sorter.fanin_cone_oterms(ends, map, cone);
+        else sorter.fanout_cone_oterms(ends, map, cone);
+        EXPECT_EQ(cone, expected) << what << (fanin ? " fan-in" : " fan-out");
+        EXPECT_EQ(map, naive) << what << (fanin ? " fan-in" : " fan-out");
+      }
+    }
+    // Path: the fan-in cone of `to` (in its order) met with the fan-out cone of `from`.
+    OTERM_LIST from{terms[seed % n]}, to{terms[n - 1], terms[(seed * 3) % n]}, path;
+    NAIVE_VISIT visit;
+    for (CDB_SGATE_OTERM* o : terms) visit[o] = 0;
+    const OTERM_LIST fanin = naive_cone(to, visit, true), fanout = naive_cone(from, visit, false);
+    OTERM_LIST expected;
+    for (CDB_SGATE_OTERM* o : fanin)
+      if (std::find(fanout.begin(), fanout.end(), o) != fanout.end()) expected.push_back(o);
+    KAVU_SORT(nullptr, false, false, false).path_oterms(nl.get(), from, to, path);
+    EXPECT_EQ(path, expected) << "seed " << seed;
+  }
 }

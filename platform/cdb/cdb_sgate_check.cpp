@@ -150,7 +150,7 @@ bool CDB_SGATE_NETLIST::check(std::string* report) const {
         fail(report, failures, p->get_debug_name() + ": pin in the wrong pin list");
   }
   for (const CDB_SGATE_NODE* g : m_graveyard)
-    if (g->m_netlist || g->ex().m_graveyard != this) fail(report, failures, g->get_debug_name() + ": graveyard gate is linked");
+    if (g->m_netlist || g->graveyard() != this) fail(report, failures, g->get_debug_name() + ": graveyard gate is linked");
   return failures == 0;
 }
 

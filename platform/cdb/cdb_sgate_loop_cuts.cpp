@@ -73,7 +73,7 @@ int CDB_SGATE_NETLIST::remove_redundant_loop_cuts() {
     in->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
     // Into the graveyard, as sweep does: destroyed at the next collection.
     unlink(b);
-    b->extra().m_graveyard = this;
+    b->set_graveyard(this);
     m_graveyard.push_back(b);
     ++removed;
   }

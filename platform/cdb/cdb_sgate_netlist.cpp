@@ -53,10 +53,10 @@ void CDB_SGATE_NETLIST::add_node(CDB_SGATE_NODE* node, bool) {
   if (node->m_netlist == this) return;
   // One gate in two lists would corrupt both.
   PLAT_CHECK(node->m_netlist == nullptr, "CDB");
-  if (node->ex().m_graveyard) {
-    std::vector<CDB_SGATE_NODE*>& g = node->m_extra->m_graveyard->m_graveyard;
+  if (CDB_SGATE_NETLIST* grave = node->graveyard()) {
+    std::vector<CDB_SGATE_NODE*>& g = grave->m_graveyard;
     g.erase(std::find(g.begin(), g.end(), node));
-    node->m_extra->m_graveyard = nullptr;
+    node->set_graveyard(nullptr);
   }
   node->m_slot = m_nodes.append(node);
   node->m_netlist = this;
@@ -131,7 +131,7 @@ void CDB_SGATE_NETLIST::destroy_graveyard() {
   std::vector<CDB_SGATE_NODE*> dead;
   dead.swap(m_graveyard);
   for (CDB_SGATE_NODE* n : dead) {
-    n->m_extra->m_graveyard = nullptr;  // already out of the vector
+    n->set_graveyard(nullptr);  // already out of the vector
     delete n;
   }
 }
@@ -375,42 +375,91 @@ bool CDB_SGATE_NODE::is_sweep_keeper() const {
   }
 }
 
+namespace {
+
+// The keeper rule without a virtual call for the kinds whose rule is fixed
+// by their type; the other kinds (buffers, registers, atoms) answer themselves.
+bool is_keeper(const CDB_SGATE_NODE* n) {
+  if (n->kff_in_force()) return true;
+  switch (n->get_sgate_type()) {
+    case CDB_SGATE_COMB_ENUM:
+    case CDB_SGATE_LUT_ENUM:
+    case CDB_SGATE_MUX_ENUM:
+    case CDB_SGATE_CARRY_SUM_ENUM:
+    case CDB_SGATE_LATCH_ENUM:
+      return false;
+    case CDB_SGATE_IO_ENUM:
+    case CDB_SGATE_IO_BUF_ENUM:
+    case CDB_SGATE_TRI_BUS_ENUM:
+    case CDB_SGATE_BOUNDARY_ENUM:
+    case CDB_SGATE_STATE_ENUM:
+    case CDB_SGATE_COMPONENT_ENUM:
+      return true;
+    default:
+      return n->is_sweep_keeper();
+  }
+}
+
+}  // namespace
+
+// Marking runs over the node list backwards, so that on a list in
+// topological order every gate is decided after all of its readers and the
+// walk moves through memory in order. Three stamps: `passed` (the walk went
+// by, not live so far), `pending` (live, its sources not marked yet; the walk
+// has not reached it) and `live` (its sources marked). A source found live
+// after the walk passed it (a list out of order, or a loop) is finished at
+// once with an explicit stack.
 int CDB_SGATE_NETLIST::sweep(bool aggressive) {
   PLAT_CHECK(!aggressive, "CDB");
+  const uint32_t passed = next_stamp();
+  const uint32_t pending = passed + 1;
   const uint32_t live = next_stamp();
   std::vector<CDB_SGATE_NODE*> stack;
-  for (iterator it = begin_node_list(); it != end_node_list(); ++it) {
-    CDB_SGATE_NODE* n = *it;
-    if (n && (n->kff_in_force() || n->is_sweep_keeper())) {
-      n->m_stamp = live;
-      stack.push_back(n);
-    }
-  }
-  while (!stack.empty()) {
-    CDB_SGATE_NODE* n = stack.back();
-    stack.pop_back();
+  auto mark_sources = [&](CDB_SGATE_NODE* n) {
+    n->m_stamp = live;
     for (CDB_SGATE_ITERM* t : n->m_iterms) {
-      if (!t || !t->get_source()) continue;
-      CDB_SGATE_NODE* src = t->get_source()->get_my_node();
-      if (src->m_netlist == this && src->m_stamp != live) {
+      if (!t || !t->m_source) continue;
+      CDB_SGATE_NODE* src = t->m_source->m_node;
+      if (src->m_netlist != this) continue;
+      const uint32_t s = src->m_stamp;
+      if (s == live || s == pending) continue;
+      if (s == passed) {
         src->m_stamp = live;
         stack.push_back(src);
+      } else {
+        src->m_stamp = pending;
       }
+    }
+  };
+  std::vector<CDB_SGATE_NODE*> gates;
+  gates.reserve(m_nodes.size());
+  for (iterator it = begin_node_list(); it != end_node_list(); ++it)
+    if (CDB_SGATE_NODE* n = *it) gates.push_back(n);
+  for (size_t i = gates.size(); i-- > 0;) {
+    CDB_SGATE_NODE* n = gates[i];
+    if (n->m_stamp == live) continue;  // finished from the stack
+    if (n->m_stamp != pending && !is_keeper(n)) {
+      n->m_stamp = passed;
+      continue;
+    }
+    mark_sources(n);
+    while (!stack.empty()) {
+      CDB_SGATE_NODE* g = stack.back();
+      stack.pop_back();
+      mark_sources(g);
     }
   }
   // Collect the dead in list order, then cut them loose.
   std::vector<CDB_SGATE_NODE*>& dead = stack;
-  for (iterator it = begin_node_list(); it != end_node_list(); ++it) {
-    CDB_SGATE_NODE* n = *it;
-    if (n && n->m_stamp != live) dead.push_back(n);
-  }
+  for (CDB_SGATE_NODE* n : gates)
+    if (n->m_stamp != live) dead.push_back(n);
   for (CDB_SGATE_NODE* n : dead) {
     for (CDB_SGATE_ITERM* t : n->m_iterms)
       if (t) t->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
     unlink(n);
-    n->extra().m_graveyard = this;
-    m_graveyard.push_back(n);
+    n->set_graveyard(this);
   }
+  m_graveyard.insert(m_graveyard.end(), dead.begin(), dead.end());
   m_dirty = false;
   return int(dead.size());
 }

@@ -1,8 +1,8 @@
 // cdb_sgate_node.cpp — terminals, connections, the gate base class and the
 // shared register flags.
 //
-// Connections: a driven input terminal is a link of its source's doubly
-// linked fan-out chain; the source counts the links. Every change that can
+// Connections: a driven input terminal is an entry of its source's fan-out
+// block (model in cdb_sgate_node.h); the source counts the entries. Every change that can
 // leave a gate without fan-out (disconnect, tie over a driven input,
 // adopt_fanouts, set_all_fanouts_constant, unlink) marks the netlists of the
 // affected gates dirty so that sweep_if_dirty knows to run.
@@ -14,6 +14,7 @@
 #include "cdb/cdb_sgate_hierarchy.h"
 #include "cdb/cdb_sgate_kinds.h"
 #include "cdb/cdb_sgate_netlist.h"
+#include "cdb/cdb_sgate_pool.h"
 #include "hdb/hdb.h"
 #include "msg/msg.h"
 
@@ -45,13 +46,9 @@ CDB_SGATE_ITERM::~CDB_SGATE_ITERM() {
 void CDB_SGATE_ITERM::unlink_from_chain() {
   CDB_SGATE_OTERM* src = m_source;
   if (!src) return;
-  if (m_prev) m_prev->m_next = m_next;
-  else src->m_first = m_next;
-  if (m_next) m_next->m_prev = m_prev;
-  else src->m_last = m_prev;
-  --src->m_count;
+  src->remove_link(m_fan_index);
   m_source = nullptr;
-  m_next = m_prev = nullptr;
+  m_fan_index = 0;
 }
 
 void CDB_SGATE_ITERM::disconnect_from_source(CONNECT_STATE state) {
@@ -145,23 +142,78 @@ CDB_SGATE_OTERM::CDB_SGATE_OTERM(CDB_SGATE_NODE* owner, MEM_SEGMENT*) : m_node(o
 
 CDB_SGATE_OTERM::~CDB_SGATE_OTERM() {
   disconnect_all_fanouts();
+  if (m_cap_log) kavu_platform::cdb_pool_release(m_block, capacity() * sizeof(CDB_SGATE_ITERM*));
   delete m_extra;
+}
+
+// The chain block. Readers sit in [m_head, m_used) in chain order with
+// holes (null) where readers left; both ends are always readers, so the
+// first and last fan-out are O(1). Appending to a full block compacts it in
+// place when a quarter of it is free, else moves the readers into a block
+// twice as large; removing compacts when holes outnumber readers (plus a
+// small slack), so a walk over a chain reads O(readers) slots.
+
+void CDB_SGATE_OTERM::compact_links() {
+  CDB_SGATE_ITERM** s = slots();
+  uint32_t w = 0;
+  for (uint32_t r = m_head; r < m_used; ++r)
+    if (CDB_SGATE_ITERM* t = s[r]) {
+      s[w] = t;
+      t->m_fan_index = w++;
+    }
+  m_head = 0;
+  m_used = w;
+}
+
+void CDB_SGATE_OTERM::clear_links() { m_count = m_used = m_head = 0; }
+
+void CDB_SGATE_OTERM::append_link(CDB_SGATE_ITERM* t) {
+  if (m_used == capacity()) {
+    const uint32_t old_cap = capacity();
+    if (old_cap - m_count > 0 && (old_cap - m_count) * 4 >= old_cap) {
+      compact_links();
+    } else {
+      PLAT_CHECK(m_cap_log < 31, "CDB");  // more than 2^31 readers of one net
+      const uint32_t cap = old_cap * 2;
+      auto** block = static_cast<CDB_SGATE_ITERM**>(kavu_platform::cdb_pool_allocate(cap * sizeof(CDB_SGATE_ITERM*)));
+      CDB_SGATE_ITERM** s = slots();
+      uint32_t w = 0;
+      for (uint32_t r = m_head; r < m_used; ++r)
+        if (CDB_SGATE_ITERM* f = s[r]) {
+          block[w] = f;
+          f->m_fan_index = w++;
+        }
+      if (m_cap_log) kavu_platform::cdb_pool_release(m_block, old_cap * sizeof(CDB_SGATE_ITERM*));
+      m_block = block;
+      ++m_cap_log;
+      m_head = 0;
+      m_used = w;
+    }
+  }
+  slots()[m_used] = t;
+  t->m_fan_index = m_used++;
+  t->m_source = this;
+  ++m_count;
+}
+
+void CDB_SGATE_OTERM::remove_link(uint32_t index) {
+  CDB_SGATE_ITERM** s = slots();
+  s[index] = nullptr;
+  if (--m_count == 0) {
+    m_used = m_head = 0;
+    return;
+  }
+  while (!s[m_used - 1]) --m_used;
+  while (!s[m_head]) ++m_head;
+  if (m_used - m_head - m_count > m_count + 8) compact_links();
 }
 
 void CDB_SGATE_OTERM::copy_fanouts(std::vector<CDB_SGATE_ITERM*>& out) const {
   out.clear();
   out.reserve(m_count);
-  for (CDB_SGATE_ITERM* t = m_first; t; t = t->m_next) out.push_back(t);
-}
-
-void CDB_SGATE_OTERM::append_link(CDB_SGATE_ITERM* t) {
-  t->m_source = this;
-  t->m_prev = m_last;
-  t->m_next = nullptr;
-  if (m_last) m_last->m_next = t;
-  else m_first = t;
-  m_last = t;
-  ++m_count;
+  CDB_SGATE_ITERM* const* s = slots();
+  for (uint32_t i = m_head; i < m_used; ++i)
+    if (s[i]) out.push_back(s[i]);
 }
 
 void CDB_SGATE_OTERM::insert_fanout(CDB_SGATE_ITERM* t) {
@@ -176,58 +228,56 @@ void CDB_SGATE_OTERM::insert_fanout(CDB_SGATE_ITERM* t) {
 
 void CDB_SGATE_OTERM::adopt_fanouts(CDB_SGATE_OTERM* other, bool invert) {
   PLAT_CHECK(other != nullptr && other != this, "CDB");
-  if (!other->m_first) return;
+  if (!other->m_count) return;
   mark_dirty(other->get_my_node());
-  for (CDB_SGATE_ITERM* t = other->m_first; t; t = t->m_next) {
-    t->m_source = this;
+  CDB_SGATE_ITERM** s = other->slots();
+  for (uint32_t i = other->m_head; i < other->m_used; ++i) {
+    CDB_SGATE_ITERM* t = s[i];
+    if (!t) continue;
     if (invert) t->invert();
+    append_link(t);
   }
-  // Splice the whole chain onto the tail.
-  other->m_first->m_prev = m_last;
-  if (m_last) m_last->m_next = other->m_first;
-  else m_first = other->m_first;
-  m_last = other->m_last;
-  m_count += other->m_count;
-  other->m_first = other->m_last = nullptr;
-  other->m_count = 0;
+  other->clear_links();
 }
 
 void CDB_SGATE_OTERM::move_invert_to_fanouts() {
   if (!is_inverted()) return;
   clear_invert();
-  for (CDB_SGATE_ITERM* t = m_first; t; t = t->m_next) t->invert();
+  CDB_SGATE_ITERM** s = slots();
+  for (uint32_t i = m_head; i < m_used; ++i)
+    if (s[i]) s[i]->invert();
 }
 
 void CDB_SGATE_OTERM::set_all_fanouts_constant(bool vcc) {
-  if (!m_first) return;
+  if (!m_count) return;
   mark_dirty(m_node);
   // A tie delivers 1 XOR its flag; the reader must see vcc XOR its old flag,
   // so the flag toggles exactly when the constant is 0.
-  for (CDB_SGATE_ITERM* t = m_first; t;) {
-    CDB_SGATE_ITERM* next = t->m_next;
+  CDB_SGATE_ITERM** s = slots();
+  for (uint32_t i = m_head; i < m_used; ++i) {
+    CDB_SGATE_ITERM* t = s[i];
+    if (!t) continue;
     t->m_source = nullptr;
-    t->m_next = t->m_prev = nullptr;
+    t->m_fan_index = 0;
     t->m_bits |= CDB_TERM_CONNECTED;
     if (!vcc) t->invert();
-    t = next;
   }
-  m_first = m_last = nullptr;
-  m_count = 0;
+  clear_links();
 }
 
 void CDB_SGATE_OTERM::disconnect_all_fanouts() {
-  if (!m_first) return;
+  if (!m_count) return;
   mark_dirty(m_node);
-  for (CDB_SGATE_ITERM* t = m_first; t;) {
-    CDB_SGATE_ITERM* next = t->m_next;
+  CDB_SGATE_ITERM** s = slots();
+  for (uint32_t i = m_head; i < m_used; ++i) {
+    CDB_SGATE_ITERM* t = s[i];
+    if (!t) continue;
     t->m_source = nullptr;
-    t->m_next = t->m_prev = nullptr;
+    t->m_fan_index = 0;
     t->m_bits &= uint8_t(~CDB_TERM_CONNECTED);
     mark_dirty(t->get_my_node());
-    t = next;
   }
-  m_first = m_last = nullptr;
-  m_count = 0;
+  clear_links();
 }
 
 void CDB_SGATE_OTERM::swap_instance_name(CDB_SGATE_OTERM* other) {
@@ -260,10 +310,10 @@ CDB_SGATE_NODE::~CDB_SGATE_NODE() {
 
 void CDB_SGATE_NODE::detach_everything() {
   if (m_netlist) m_netlist->unlink(this);
-  if (ex().m_graveyard) {
-    std::vector<CDB_SGATE_NODE*>& g = m_extra->m_graveyard->m_graveyard;
+  if (CDB_SGATE_NETLIST* grave = graveyard()) {
+    std::vector<CDB_SGATE_NODE*>& g = grave->m_graveyard;
     g.erase(std::find(g.begin(), g.end(), this));
-    m_extra->m_graveyard = nullptr;
+    set_graveyard(nullptr);
   }
   // Machines first: they compare their terminals' owners with this gate.
   if (ex().m_machines) {

@@ -4,22 +4,29 @@
 // Model: a gate owns its input and output terminals, kept in two ordered
 //   compact vectors (null entries allowed). An input terminal is unconnected,
 //   tied (connected, no source; VCC, or GND when its inversion flag is set)
-//   or driven (a link of its source output terminal's doubly linked fan-out
-//   chain, whose length the output terminal counts).
+//   or driven (an entry of its source output terminal's fan-out chain, whose
+//   length the output terminal counts).
+// Fan-out chains are arrays: the output terminal keeps its readers in order
+//   of connection in one contiguous block (inline for a single reader, else
+//   from the cell pool) and each driven input remembers its position, so a
+//   walk over a net reads one block and connect and disconnect stay O(1)
+//   amortised. Disconnecting leaves a hole; holes at either end are trimmed
+//   at once and the block is compacted when holes outnumber readers.
 // Invariants (checked by CDB_SGATE_NETLIST::check): each driven input is in
 //   its source's chain exactly once; tied and unconnected inputs have no
 //   source and no links; every terminal's owner is the gate that lists it.
 // Flags: each gate and output terminal has three areas that never overlap:
 //   the database's flag bytes (meanings in cdb_codes.h), the pass-owned flag
 //   word (CDB_FLAG32) and the dynamic-flag word of GEN_DYN_FLAG_MANAGER.
-// Cost: connect, disconnect and unlink are O(1); walks over a chain touch
-//   only the input terminals of the chain and make no virtual call.
+// Cost: connect, disconnect and unlink are O(1) amortised; walks over a chain
+//   read the chain's block and make no virtual call.
 // Destroying a gate disconnects its inputs, unhooks its fan-outs (they keep
 //   their inversion flags), unlinks it from its netlist and drops
 //   state-machine references to it; gates may be destroyed in any order.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -104,6 +111,11 @@ class CDB_SGATE_ITERM {
   ~CDB_SGATE_ITERM();  // disconnects; frees the information record
   CDB_SGATE_ITERM(const CDB_SGATE_ITERM&) = delete;
   CDB_SGATE_ITERM& operator=(const CDB_SGATE_ITERM&) = delete;
+  // Terminals and gates come from the cell pool (cdb_sgate_pool.h).
+  static void* operator new(size_t bytes);
+  static void operator delete(void* p, size_t bytes) noexcept;
+  static void* operator new(size_t, void* where) noexcept { return where; }
+  static void operator delete(void*, void*) noexcept {}
 
   CDB_SGATE_NODE* get_my_node() const { return m_node; }
   CDB_SGATE_OTERM* get_source() const { return m_source; }
@@ -136,8 +148,9 @@ class CDB_SGATE_ITERM {
   // With a terminal: insert_fanout; with null: disconnect_from_source(2).
   void set_source(CDB_SGATE_OTERM* src);
 
-  CDB_SGATE_ITERM* get_next_fanout() const { return m_next; }
-  CDB_SGATE_ITERM* get_prev_fanout() const { return m_prev; }
+  // Neighbours in the source's chain (null at the ends and when not driven).
+  inline CDB_SGATE_ITERM* get_next_fanout() const;
+  inline CDB_SGATE_ITERM* get_prev_fanout() const;
 
   CDB_SGATE_ITERM* get_parent_input() const { return m_extra ? m_extra->m_parent : nullptr; }
   void set_parent_input(CDB_SGATE_ITERM* p) {
@@ -192,12 +205,11 @@ class CDB_SGATE_ITERM {
 
   CDB_SGATE_NODE* m_node;
   CDB_SGATE_OTERM* m_source = nullptr;
-  CDB_SGATE_ITERM* m_next = nullptr;
-  CDB_SGATE_ITERM* m_prev = nullptr;
   EXTRA* m_extra = nullptr;
   CDB_FLAG32 m_flag;
   uint32_t m_dyn = 0;
   uint32_t m_port_index = 0;
+  uint32_t m_fan_index = 0;  // position in the source's chain block while driven
   DB_INPUT_PORT_TYPE m_port_type = DB_MAX_INPUT_PORT_TYPE;
   uint8_t m_bits = 0;
 };
@@ -208,25 +220,40 @@ class CDB_SGATE_ITERM {
 bool cdb_is_connected(const CDB_SGATE_ITERM* t);
 bool cdb_is_parent_connected(const CDB_SGATE_ITERM* t);
 
-// Range over a fan-out chain, in chain order. Do not change the chain while
+// Range over a fan-out chain, in chain order, from a given reader (the
+// first for CDB_SGATE_OTERM::fanouts()). Do not change the chain while
 // iterating it; copy it first (CDB_SGATE_OTERM::copy_fanouts).
 class CDB_SGATE_FANOUT_RANGE {
  public:
   class iterator {
    public:
-    explicit iterator(CDB_SGATE_ITERM* t) : m_t(t) {}
-    CDB_SGATE_ITERM* operator*() const { return m_t; }
-    iterator& operator++() { m_t = m_t->get_next_fanout(); return *this; }
-    bool operator==(const iterator& o) const { return m_t == o.m_t; }
-    bool operator!=(const iterator& o) const { return m_t != o.m_t; }
+    // The position of t in its source's chain; null (or an undriven t) is the end.
+    inline explicit iterator(CDB_SGATE_ITERM* t);
+    CDB_SGATE_ITERM* operator*() const { return *m_p; }
+    iterator& operator++() {
+      do ++m_p;
+      while (m_p != m_end && !*m_p);
+      if (m_p == m_end) m_p = m_end = nullptr;
+      return *this;
+    }
+    bool operator==(const iterator& o) const { return m_p == o.m_p; }
+    bool operator!=(const iterator& o) const { return m_p != o.m_p; }
    private:
-    CDB_SGATE_ITERM* m_t;
+    friend class CDB_SGATE_FANOUT_RANGE;
+    iterator(CDB_SGATE_ITERM* const* p, CDB_SGATE_ITERM* const* end) : m_p(p), m_end(end) {
+      if (m_p == m_end) m_p = m_end = nullptr;
+    }
+    CDB_SGATE_ITERM* const* m_p = nullptr;
+    CDB_SGATE_ITERM* const* m_end = nullptr;
   };
-  explicit CDB_SGATE_FANOUT_RANGE(CDB_SGATE_ITERM* first) : m_first(first) {}
-  iterator begin() const { return iterator(m_first); }
+  explicit CDB_SGATE_FANOUT_RANGE(CDB_SGATE_ITERM* first) : m_begin(first) {}
+  iterator begin() const { return m_begin; }
   iterator end() const { return iterator(nullptr); }
  private:
-  CDB_SGATE_ITERM* m_first;
+  friend class CDB_SGATE_OTERM;
+  // The whole chain of an output terminal, without reading its first reader.
+  CDB_SGATE_FANOUT_RANGE(CDB_SGATE_ITERM* const* b, CDB_SGATE_ITERM* const* e) : m_begin(b, e) {}
+  iterator m_begin;
 };
 
 // ---------------------------------------------------------------------------
@@ -237,15 +264,20 @@ class CDB_SGATE_OTERM {
   ~CDB_SGATE_OTERM();  // every fan-out is disconnected (state 2)
   CDB_SGATE_OTERM(const CDB_SGATE_OTERM&) = delete;
   CDB_SGATE_OTERM& operator=(const CDB_SGATE_OTERM&) = delete;
+  // Terminals and gates come from the cell pool (cdb_sgate_pool.h).
+  static void* operator new(size_t bytes);
+  static void operator delete(void* p, size_t bytes) noexcept;
+  static void* operator new(size_t, void* where) noexcept { return where; }
+  static void operator delete(void*, void*) noexcept {}
 
   CDB_SGATE_NODE* get_my_node() const { return m_node; }
 
   bool has_fanout() const { return m_count != 0; }
   bool has_fanout_exactly(unsigned n) const { return m_count == n; }
   unsigned get_number_of_fanout() const { return m_count; }
-  CDB_SGATE_ITERM* get_first_fanout() const { return m_first; }
-  CDB_SGATE_ITERM* get_last_fanout() const { return m_last; }
-  CDB_SGATE_FANOUT_RANGE fanouts() const { return CDB_SGATE_FANOUT_RANGE(m_first); }
+  CDB_SGATE_ITERM* get_first_fanout() const { return m_count ? slots()[m_head] : nullptr; }
+  CDB_SGATE_ITERM* get_last_fanout() const { return m_count ? slots()[m_used - 1] : nullptr; }
+  CDB_SGATE_FANOUT_RANGE fanouts() const { return CDB_SGATE_FANOUT_RANGE(slots() + m_head, slots() + m_used); }
   // Replaces `out` by the chain, in order.
   void copy_fanouts(std::vector<CDB_SGATE_ITERM*>& out) const;
 
@@ -323,7 +355,17 @@ class CDB_SGATE_OTERM {
   friend class CDB_SGATE_ITERM;
   friend class CDB_SGATE_NODE;
   friend class CDB_SGATE_NETLIST;
+  friend class CDB_SGATE_FANOUT_RANGE::iterator;
   void append_link(CDB_SGATE_ITERM* t);
+  void remove_link(uint32_t index);  // empties the slot, trims the ends, compacts when sparse
+  void compact_links();
+  void clear_links();  // forgets every entry (their inputs were already detached)
+  static uint32_t fan_index_of(const CDB_SGATE_ITERM* t) { return t->m_fan_index; }
+  // The chain block: slots [m_head, m_used) hold the readers in order, null
+  // for a hole; m_head and m_used - 1 are readers whenever m_count > 0.
+  CDB_SGATE_ITERM* const* slots() const { return m_cap_log ? m_block : &m_single; }
+  CDB_SGATE_ITERM** slots() { return m_cap_log ? m_block : &m_single; }
+  uint32_t capacity() const { return uint32_t(1) << m_cap_log; }
 
   // The synfrom name and the delay fields, which few terminals use, live in
   // a side record made on first use (it keeps the terminal at 88 bytes).
@@ -341,8 +383,12 @@ class CDB_SGATE_OTERM {
   }
 
   CDB_SGATE_NODE* m_node;
-  CDB_SGATE_ITERM* m_first = nullptr;
-  CDB_SGATE_ITERM* m_last = nullptr;
+  union {
+    CDB_SGATE_ITERM* m_single = nullptr;  // capacity 1: the block is this word
+    CDB_SGATE_ITERM** m_block;            // capacity > 1: a pool block
+  };
+  uint32_t m_used = 0;
+  uint32_t m_head = 0;
   HDB_INSTANCE_NAME* m_name = nullptr;
   EXTRA* m_extra = nullptr;
   FTM_INFO* m_ftm_info = nullptr;
@@ -356,7 +402,31 @@ class CDB_SGATE_OTERM {
   uint32_t m_port_index = 0;
   DB_OUTPUT_PORT_TYPE m_port_type = DB_MAX_OUTPUT_PORT_TYPE;
   uint8_t m_bits = 0;
+  uint8_t m_cap_log = 0;  // the block holds 2^m_cap_log slots
 };
+
+inline CDB_SGATE_ITERM* CDB_SGATE_ITERM::get_next_fanout() const {
+  if (!m_source) return nullptr;
+  CDB_SGATE_ITERM* const* s = m_source->slots();
+  for (uint32_t i = m_fan_index + 1; i < m_source->m_used; ++i)
+    if (s[i]) return s[i];
+  return nullptr;
+}
+
+inline CDB_SGATE_ITERM* CDB_SGATE_ITERM::get_prev_fanout() const {
+  if (!m_source) return nullptr;
+  CDB_SGATE_ITERM* const* s = m_source->slots();
+  for (uint32_t i = m_fan_index; i-- > m_source->m_head;)
+    if (s[i]) return s[i];
+  return nullptr;
+}
+
+inline CDB_SGATE_FANOUT_RANGE::iterator::iterator(CDB_SGATE_ITERM* t) {
+  if (!t || !t->get_source()) return;
+  const CDB_SGATE_OTERM* o = t->get_source();
+  m_p = o->slots() + CDB_SGATE_OTERM::fan_index_of(t);
+  m_end = o->slots() + o->m_used;
+}
 
 // ---------------------------------------------------------------------------
 class CDB_SGATE_NODE {
@@ -367,6 +437,11 @@ class CDB_SGATE_NODE {
   virtual ~CDB_SGATE_NODE();
   CDB_SGATE_NODE(const CDB_SGATE_NODE&) = delete;
   CDB_SGATE_NODE& operator=(const CDB_SGATE_NODE&) = delete;
+  // Gates of every kind come from the cell pool (cdb_sgate_pool.h).
+  static void* operator new(size_t bytes);
+  static void operator delete(void* p, size_t bytes) noexcept;
+  static void* operator new(size_t, void* where) noexcept { return where; }
+  static void operator delete(void*, void*) noexcept {}
 
   // --- kind
   CDB_SGATE_TYPE get_sgate_type() const { return CDB_SGATE_TYPE(m_type); }
@@ -580,7 +655,6 @@ class CDB_SGATE_NODE {
   // Members few gates use, in a side record made on first use: a gate of a
   // large netlist then costs its terminals, its lists and 136 bytes.
   struct EXTRA {
-    CDB_SGATE_NETLIST* m_graveyard = nullptr;  // the netlist whose graveyard holds it
     HDB_INSTANCE_NAME* m_synfrom = nullptr;
     std::string* m_string_name = nullptr;
     CDB_SGATE_HIERARCHY* m_hierarchy = nullptr;
@@ -594,10 +668,20 @@ class CDB_SGATE_NODE {
     return *m_extra;
   }
 
+  // Graveyard membership needs no record: an unlinked gate in a graveyard
+  // keeps that netlist's address in m_slot with bit 0 set.
+  CDB_SGATE_NETLIST* graveyard() const {
+    const uintptr_t v = reinterpret_cast<uintptr_t>(m_slot);
+    return !m_netlist && (v & 1) ? reinterpret_cast<CDB_SGATE_NETLIST*>(v & ~uintptr_t(1)) : nullptr;
+  }
+  void set_graveyard(CDB_SGATE_NETLIST* g) {
+    m_slot = g ? reinterpret_cast<CDB_SGATE_NODE**>(reinterpret_cast<uintptr_t>(g) | 1) : nullptr;
+  }
+
   ITERM_VECTOR m_iterms;
   OTERM_VECTOR m_oterms;
   CDB_SGATE_NETLIST* m_netlist = nullptr;
-  CDB_SGATE_NODE** m_slot = nullptr;  // slot in the netlist's node list
+  CDB_SGATE_NODE** m_slot = nullptr;  // slot in the netlist's node list (graveyard: above)
   HDB_INSTANCE_NAME* m_name = nullptr;
   void* m_temp = nullptr;
   EXTRA* m_extra = nullptr;

@@ -137,6 +137,28 @@ class KAVU_FIB_MANAGER {
   void invalidate_name_set(CDB_SGATE_HIERARCHY* hier, std::vector<std::string>* names);
   void dump_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hier, const char* tag, int index);
 
+  // ---- artificial FIBs and new nodes (kavu_llis_artificial.h does the work)
+  void insert_artificial_fibs(CDB_SGATE_NETLIST* netlist);
+  void remove_artificial_fibs(CDB_SGATE_NETLIST* netlist);
+  // Counts by type the gates that are new against the partition's old
+  // LUT-mapped ids; nothing without databases or for a hierarchy of no
+  // partition.
+  void dump_new_node_statistics(CDB_SGATE_HIERARCHY* hier, CDB_SGATE_NETLIST* netlist);
+
+  // ---- sub-netlists of new gates (KAVU_SUBNET does the work)
+  // Moves the new gates of the hierarchy's partition into a sub-netlist and
+  // installs it as the hierarchy's netlist; false (nothing changed) without
+  // databases, for a hierarchy of no partition, or when the partition's last
+  // merge did not succeed.
+  bool construct_and_return_subnetlist(CDB_SGATE_HIERARCHY* hier);
+  // Stitches the sub-netlist back and installs the full netlist again, then
+  // repairs tri-state chains (key
+  // "llis_exclude_tristate_buffer_from_relevant_src_nodes"); false in the
+  // same cases as construct.
+  bool stitch_back_and_return_full_netlist(CDB_SGATE_HIERARCHY* hier);
+  // Whether the hierarchy's partition works on an extracted sub-netlist.
+  bool is_hierarchy_using_subnet(CDB_SGATE_HIERARCHY* hier);
+
   // The FIB record of a partition id (null: none); -1 and ids out of range
   // give null.
   const KAVU_FIB_INFO* get_fib_info(int part_id) const;

@@ -28,7 +28,9 @@
 // Components: Kosaraju's two passes over the same graph; components are
 //   numbered from 1 along the topological order.
 // State: the object keeps its flags and the two caller-owned boundary lists;
-//   every call builds its own per-terminal state and frees it before return.
+//   every call builds its own per-terminal state and drops it before return
+//   (the arrays' capacity stays with the calling thread for graphs up to
+//   2^16 terminals, so that repeated small calls do not allocate).
 // Cost: O(V + E) per call plus one feeder query per terminal; the public
 //   list and map results add O(V log V) to fill std::map.
 //
@@ -186,11 +188,13 @@ class KAVU_SORT {
   void get_begin_end_oterms(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_buffers) const;
   void get_begin_end_oterms_sequential(const std::vector<CDB_SGATE_OTERM*>* oterms, GRAPH& g,
                                        bool cut_buffers) const;
-  void get_begin_end_oterm_of_wysiwyg(CDB_SGATE_WYSIWYG* wys, GRAPH& g) const;
   void get_begin_end_oterm_of_wysiwyg_sequential(CDB_SGATE_WYSIWYG* wys, GRAPH& g) const;
-  void add_user_and_dangling_oterms(CDB_SGATE_NETLIST* netlist, const std::vector<CDB_SGATE_OTERM*>* oterms,
-                                    GRAPH& g) const;
+  // init_sort and get_begin_end_oterms over the whole netlist in one walk.
+  void collect_netlist(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_buffers) const;
+  void add_user_oterms(GRAPH& g) const;
+  void add_dangling_oterms(GRAPH& g, const std::vector<CDB_SGATE_OTERM*>& dangling) const;
   void sort_oterms(GRAPH& g) const;
+  void fetch_walked_feeders(GRAPH& g) const;
   // The walk step 3 of a sort uses: pre-order, stack or recursive form.
   void walk_fanin(int start, GRAPH& g) const;
   void dfs_oterm_fanin(int start, GRAPH& g) const;

@@ -78,7 +78,11 @@ constexpr unsigned HUGE_GATE_BOTH = 128;
 // Up to this many inputs the repeat check scans the vector.
 constexpr unsigned LINEAR_REPEAT_LIMIT = 32;
 
-bool is_real_source(const CDB_SGATE_ITERM* t) { return t && cdb_is_connected(t) && !t->is_vcc_or_gnd(); }
+// The terminal's own flag answers most calls without the out-of-line walk
+// up the parent inputs.
+bool is_real_source(const CDB_SGATE_ITERM* t) {
+  return t && (t->is_connected() || cdb_is_connected(t)) && !t->is_vcc_or_gnd();
+}
 
 // ---- dependency rules
 

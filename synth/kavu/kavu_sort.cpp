@@ -7,15 +7,26 @@
 //   vector). Per number the graph keeps the terminal, one visit byte (0
 //   unvisited, 1 begin terminal or in progress, 2 done, 3 expanded and 4
 //   pushed in the stack walks; during begin/end collection bit 0 = begin,
-//   bit 1 = end) and its feeder list, fetched from
-//   kavu_get_oterm_feeders on first use into one arena. Feeders outside the
-//   graph are dropped, or entered when the graph grows on demand, as the
-//   pre-order walk needs. build_fanouts transposes the feeder relation into
-//   successor lists, each in the terminal's fan-out order (chain order, then
-//   output slot order), so the fan-out walks follow exactly the edges the
-//   fan-in walks follow. Terminal -> number is the stamp table of
-//   kavu_oterm_stamp_int.h; it is never iterated, so addresses never order
-//   anything.
+//   bit 1 = end) and its feeder list in one arena of numbers (compressed
+//   rows). A whole-netlist collection asks kavu_get_oterm_feeders for each
+//   terminal during its single node-list walk, while the gate is at hand,
+//   and numbers the answers once every terminal is entered; terminals
+//   entered later fetch theirs on first use. Feeders outside the graph are
+//   dropped, or entered when the graph grows on demand, as the pre-order
+//   walk needs (it asks as it goes). build_fanouts transposes the feeder
+//   relation into successor lists; a list is put in the terminal's fan-out
+//   order (chain order, then output slot order) when a walk first opens it
+//   with two or more successors it may still enter, the only case where
+//   the order shows, so the fan-out walks follow exactly the edges the
+//   fan-in walks follow, in the rule's order.
+// Terminal -> number: a direct table over the address range of the
+//   terminals entered first, one slot per power-of-two grain not above a
+//   terminal's size (distinct terminals never share a slot), with a stamped
+//   hash table for addresses outside it or when the range is too sparse.
+//   Only the component map, which std::map orders by address anyway, is
+//   filled in address order; nothing else depends on addresses.
+// Storage: the graph's arrays are kept per thread between calls (their
+//   capacity, never their contents) for graphs up to 2^16 terminals.
 // Sort (sort_oterms): init_sort enters the terminals (per gate kind: the
 //   first output of single-output kinds, the two of a carry-sum gate, every
 //   output of other kinds; or the caller's vector); a begin/end collection
@@ -46,16 +57,23 @@
 //   inputs are its feeders. Components are renumbered so that 1 is nearest
 //   the inputs and numbers ascend along the component list; within one, the
 //   walk's start comes first, then the others in reverse finishing order.
+//   A terminal with no unvisited successor is a component alone without a
+//   walk; when the depth-first sort met no feeder in progress other than a
+//   begin terminal, there is no loop among the others, every terminal is
+//   alone and the successor lists are not built at all.
 // Invariants: every terminal of the graph is appended at most once (only a
 //   begin terminal no walk reached is missing); an end
 //   terminal already appended is never walked again; only begin terminals
 //   are reset before their own walk.
 // Decomposition (dmig): see the banner of that section.
 // Cost: O(V + E) per call with one feeder query per terminal, no recursion;
-//   the public std::list and std::map results add O(V log V).
+//   the public std::list and std::map results add O(V log V) (the map is
+//   filled at its end, in address order) and on small netlists cost about
+//   as much as the ordering itself.
 #include "kavu_sort.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -81,6 +99,8 @@
 namespace {
 // Successor lists up to this long are put in fan-out order by linear scans.
 constexpr int LINEAR_SUCCESSOR_LIMIT = 16;
+// Feeder lists up to this long are checked for repeats by linear scans.
+constexpr size_t LINEAR_FEEDER_LIMIT = 16;
 // Device families the ordering accepts: these set m_family_flag, and
 // FAMILY_WITHOUT_FLAG is accepted and clears it.
 constexpr int FAMILIES_WITH_FLAG[] = {5, 6, 8, 14, 15, 17, 25, 34, 35, 36, 45, 47, 50, 53, 57, 60, 61, 66};
@@ -100,16 +120,105 @@ constexpr int SHUFFLE_TABLE_SIZE = 300;
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// Terminal -> dense number
+
+namespace {
+// Address slots of the direct table: a power of two not above a terminal's
+// size, so two distinct terminals never share a slot.
+constexpr unsigned OTERM_GRAIN_SHIFT = std::bit_width(sizeof(CDB_SGATE_OTERM)) - 1;
+// The direct table is used while it has at most this many slots per terminal.
+constexpr uintptr_t DIRECT_SLOTS_PER_TERMINAL = 16;
+
+// Terminal -> dense number. The terminals entered first (a netlist's, a
+// domain's) fix an address range; within it the number sits in a direct
+// table at (address - lowest) >> OTERM_GRAIN_SHIFT, one 4-byte slot per
+// grain, so a look-up is one read near the last one when terminals were
+// allocated in node order. Terminals outside the range, and every terminal
+// when the range is too sparse, go to a stamped hash table. No look-up
+// depends on the order of addresses, only on their identity.
+class OTERM_INDEX {
+ public:
+  // Starts an empty index whose direct table covers [low, high].
+  void reset(uintptr_t low, uintptr_t high, size_t terminals) {
+    clear();
+    m_low = low;
+    if (terminals == 0 || high < low) return;
+    const uintptr_t slots = ((high - low) >> OTERM_GRAIN_SHIFT) + 1;
+    if (slots > DIRECT_SLOTS_PER_TERMINAL * terminals) {
+      m_overflow.clear(terminals);
+      return;
+    }
+    m_slots.assign(size_t(slots), -1);
+    m_span = slots << OTERM_GRAIN_SHIFT;
+  }
+
+  // Empty, with no direct range (capacity kept).
+  void clear() {
+    m_overflow.clear(0);
+    m_overflow_entries.clear();
+    m_low = 0;
+    m_span = 0;
+    m_slots.clear();
+  }
+
+  int find(const CDB_SGATE_OTERM* oterm) const {
+    const uintptr_t offset = reinterpret_cast<uintptr_t>(oterm) - m_low;  // wraps below the range
+    if (offset < m_span) return m_slots[size_t(offset >> OTERM_GRAIN_SHIFT)];
+    return m_overflow.size() == 0 ? -1 : m_overflow.value_or(oterm, -1);
+  }
+
+  // Enters the terminal with `value` when absent; returns its number.
+  int insert(const CDB_SGATE_OTERM* oterm, int value) {
+    const uintptr_t offset = reinterpret_cast<uintptr_t>(oterm) - m_low;
+    if (offset < m_span) {
+      int& slot = m_slots[size_t(offset >> OTERM_GRAIN_SHIFT)];
+      if (slot < 0) slot = value;
+      return slot;
+    }
+    int* known = nullptr;
+    if (m_overflow.insert(oterm, value, &known)) m_overflow_entries.emplace_back(reinterpret_cast<uintptr_t>(oterm), value);
+    return *known;
+  }
+
+  // Every entered number, by ascending terminal address: the direct table
+  // is read in slot order, the few others are sorted.
+  void address_order(std::vector<int>& order) {
+    order.clear();
+    std::sort(m_overflow_entries.begin(), m_overflow_entries.end());
+    auto entry = m_overflow_entries.begin();
+    for (; entry != m_overflow_entries.end() && entry->first < m_low; ++entry) order.push_back(entry->second);
+    for (int v : m_slots) {
+      if (v >= 0) order.push_back(v);
+    }
+    for (; entry != m_overflow_entries.end(); ++entry) order.push_back(entry->second);
+  }
+
+ private:
+  uintptr_t m_low = 0;
+  uintptr_t m_span = 0;  // bytes covered by m_slots
+  std::vector<int> m_slots;
+  PTR_STAMP_TABLE m_overflow;
+  std::vector<std::pair<uintptr_t, int>> m_overflow_entries;  // what m_overflow holds
+};
+}  // namespace
+
+// ---------------------------------------------------------------------------
 // The per-call terminal graph
 
-struct KAVU_SORT::GRAPH {
-  // Visit states. During begin/end collection the state holds the MARK_*
-  // bits. A depth-first walk moves a terminal UNVISITED -> ACTIVE -> DONE;
-  // the stack walks move it UNVISITED -> PUSHED -> EXPANDED -> DONE (fan-in)
-  // or UNVISITED -> PUSHED -> ACTIVE -> DONE (fan-out).
-  enum : uint8_t { UNVISITED = 0, ACTIVE = 1, DONE = 2, EXPANDED = 3, PUSHED = 4 };
-  enum : uint8_t { MARK_BEGIN = 1, MARK_END = 2 };
+namespace {
+// What the begin/end collection does with one boundary terminal.
+enum BOUNDARY_KIND : uint8_t { REGISTER_BOUNDARY, ATOM_BOUNDARY, PIN_BOUNDARY };
 
+struct BOUNDARY {
+  CDB_SGATE_OTERM* m_oterm;
+  BOUNDARY_KIND m_kind;
+};
+
+// Everything a graph stores. One set per thread is kept between calls with
+// its capacity (never its contents), so that the many small and mid-sized
+// orderings a pass runs do not allocate and free the same arrays each
+// time; a graph larger than POOL_TERMINAL_LIMIT frees its own.
+struct GRAPH_STORAGE {
   // One depth-first frame: terminal, next feeder or successor position.
   struct FRAME {
     int m_v;
@@ -117,40 +226,51 @@ struct KAVU_SORT::GRAPH {
     int m_first;
     int m_count;
   };
+  struct FEEDERS {
+    int m_first;  // -1 until fetched
+    int m_count;
+  };
 
-  GRAPH(bool lcell, bool sequential, bool skip_macs, bool grow)
-      : m_lcell(lcell), m_sequential(sequential), m_skip_macs(skip_macs), m_grow(grow) {}
-
-  int size() const { return int(m_oterms.size()); }
-  CDB_SGATE_OTERM* oterm(int v) const { return m_oterms[v]; }
-  // Dense number of a terminal, -1 when it takes no part.
-  int index_of(const CDB_SGATE_OTERM* oterm) const { return m_index.value_or(oterm, -1); }
-  // Enters a terminal (once); returns its number.
-  int add(CDB_SGATE_OTERM* oterm);
-  void reserve(size_t n);
-
-  // Feeder list of v in the arena: [first, first + count) of m_fin_edges.
-  // The arena may grow while a walk holds positions, never spans.
-  void fetch_feeders(int v, int& first, int& count);
-  // Successor lists of every terminal (fetches every feeder list first).
-  void build_fanouts();
-  // Puts f's successor list in fan-out order (part of build_fanouts).
-  void order_successors(int f);
-  int fanout_first(int v) const { return m_fout_first[v]; }
-  int fanout_count(int v) const { return m_fout_first[v + 1] - m_fout_first[v]; }
-
-  void reset_states() { std::fill(m_state.begin(), m_state.end(), uint8_t(UNVISITED)); }
-  // The order a sort produced, as one sequence (m_fronted reversed, then
-  // m_appended).
-  void final_order(std::vector<int>& order) const;
+  // Empties every container, keeping its capacity.
+  void clear() {
+    m_oterms.clear();
+    m_state.clear();
+    m_fin.clear();
+    m_fin_edges.clear();
+    m_fout_first.clear();
+    m_fout_edges.clear();
+    m_fout_ordered.clear();
+    m_begin.clear();
+    m_end.clear();
+    m_fronted.clear();
+    m_appended.clear();
+    m_stack.clear();
+    m_vstack.clear();
+    m_query.clear();
+    m_seen.resize(0);
+    m_ints.clear();
+    m_entered.clear();
+    m_dangling.clear();
+    m_boundaries.clear();
+    m_raw_feeders.clear();
+    m_raw_ends.clear();
+    m_begin_flag.clear();
+    m_sorted.clear();
+    m_component_order.clear();
+    m_number.clear();
+    m_histogram.clear();
+    m_finished.clear();
+    m_by_address.clear();
+    m_index.clear();
+  }
 
   std::vector<CDB_SGATE_OTERM*> m_oterms;
   std::vector<uint8_t> m_state;
-  std::vector<int> m_fin_first;  // -1 until fetched
-  std::vector<int> m_fin_count;
+  std::vector<FEEDERS> m_fin;  // per terminal: its range of m_fin_edges
   std::vector<int> m_fin_edges;
   std::vector<int> m_fout_first;  // n + 1 entries after build_fanouts
   std::vector<int> m_fout_edges;
+  std::vector<uint8_t> m_fout_ordered;  // per terminal: list in fan-out order
 
   // Begin and end terminals of the run (dense numbers) in list order.
   std::deque<int> m_begin;
@@ -167,55 +287,205 @@ struct KAVU_SORT::GRAPH {
   std::vector<CDB_SGATE_OTERM*> m_query;
   DENSE_STAMPS m_seen;
   std::vector<int> m_ints;
+  // The collections' terminals before they are entered.
+  std::vector<CDB_SGATE_OTERM*> m_entered;
+  std::vector<CDB_SGATE_OTERM*> m_dangling;
+  std::vector<BOUNDARY> m_boundaries;
+  std::vector<CDB_SGATE_OTERM*> m_raw_feeders;
+  std::vector<size_t> m_raw_ends;  // per asked terminal: end of its list
+  // Per terminal: a begin terminal of the sort (set by the sort).
+  std::vector<uint8_t> m_begin_flag;
+  // The components' numbering: the sort as one sequence, the component
+  // list, numbers and size counts, one walk's finished terminals, and the
+  // numbers by terminal address.
+  std::vector<int> m_sorted;
+  std::vector<int> m_component_order;
+  std::vector<int> m_number;
+  std::vector<int> m_histogram;
+  std::vector<int> m_finished;
+  std::vector<int> m_by_address;
+
+ protected:
+  OTERM_INDEX m_index;  // terminal -> dense number
+};
+
+// Graphs up to this many terminals give their storage back to the thread.
+constexpr size_t POOL_TERMINAL_LIMIT = size_t(1) << 16;
+
+struct GRAPH_POOL {
+  GRAPH_STORAGE m_storage;
+  bool m_lent = false;  // a graph of this thread holds m_storage
+};
+thread_local GRAPH_POOL t_graph_pool;
+}  // namespace
+
+struct KAVU_SORT::GRAPH : GRAPH_STORAGE {
+  // Visit states. During begin/end collection the state holds the MARK_*
+  // bits. A depth-first walk moves a terminal UNVISITED -> ACTIVE -> DONE;
+  // the stack walks move it UNVISITED -> PUSHED -> EXPANDED -> DONE (fan-in)
+  // or UNVISITED -> PUSHED -> ACTIVE -> DONE (fan-out).
+  enum : uint8_t { UNVISITED = 0, ACTIVE = 1, DONE = 2, EXPANDED = 3, PUSHED = 4 };
+  enum : uint8_t { MARK_BEGIN = 1, MARK_END = 2 };
+
+  // Takes the thread's storage when no other graph of the thread holds it
+  // (a graph built while another is alive allocates its own).
+  GRAPH(bool lcell, bool sequential, bool skip_macs, bool grow)
+      : m_lcell(lcell), m_sequential(sequential), m_skip_macs(skip_macs), m_grow(grow) {
+    if (t_graph_pool.m_lent) return;
+    std::swap(static_cast<GRAPH_STORAGE&>(*this), t_graph_pool.m_storage);
+    t_graph_pool.m_lent = m_pooled = true;
+  }
+  ~GRAPH() {
+    if (!m_pooled) return;
+    t_graph_pool.m_lent = false;
+    if (m_oterms.capacity() > POOL_TERMINAL_LIMIT) return;  // too large to keep: freed with the graph
+    clear();
+    std::swap(static_cast<GRAPH_STORAGE&>(*this), t_graph_pool.m_storage);
+  }
+  GRAPH(const GRAPH&) = delete;
+  GRAPH& operator=(const GRAPH&) = delete;
+
+  int size() const { return int(m_oterms.size()); }
+  CDB_SGATE_OTERM* oterm(int v) const { return m_oterms[v]; }
+  // Dense number of a terminal, -1 when it takes no part.
+  int index_of(const CDB_SGATE_OTERM* oterm) const { return m_index.find(oterm); }
+  // Every number, by ascending terminal address.
+  void address_order(std::vector<int>& order) { m_index.address_order(order); }
+  // Enters a terminal (once); returns its number.
+  int add(CDB_SGATE_OTERM* oterm);
+  // Enters the terminals (each once, in order) into an empty graph; their
+  // addresses fix the index's direct range.
+  void enter(const std::vector<CDB_SGATE_OTERM*>& oterms);
+
+  // Feeder list of v in the arena: [first, first + count) of m_fin_edges.
+  // The arena may grow while a walk holds positions, never spans.
+  void fetch_feeders(int v, int& first, int& count) {
+    if (m_fin[v].m_first < 0) query_feeders(v);
+    first = m_fin[v].m_first;
+    count = m_fin[v].m_count;
+  }
+  // Asks the feeder rule for v's feeders and appends them to the arena.
+  void query_feeders(int v);
+  // Puts the terminals' numbers of `feeders` (those in the graph, each
+  // once) in the arena as v's list.
+  void set_feeders(int v, CDB_SGATE_OTERM* const* feeders, size_t count);
+  // A node walk asks for the feeders of a terminal before the graph's
+  // numbers exist: the answer waits in m_raw_feeders, one list per call,
+  // until set_raw_feeders gives the asked terminals (in call order) their
+  // lists.
+  void query_raw_feeders(CDB_SGATE_OTERM* oterm);
+  void set_raw_feeders(const std::vector<CDB_SGATE_OTERM*>& oterms);
+  // Successor lists of every terminal (fetches every feeder list first).
+  void build_fanouts();
+  // Puts f's successor list in fan-out order: chain order of the inputs the
+  // terminal drives, then output slot order of each such gate.
+  void order_successors(int f);
+  // Called before a walk enters v's successors: orders the list when the
+  // order can matter.
+  void open_successors(int v);
+  // A terminal the last sort preset as a begin terminal (false outside a sort).
+  bool is_begin(int v) const { return size_t(v) < m_begin_flag.size() && m_begin_flag[v] != 0; }
+  bool has_unvisited_successor(int v) const {
+    for (int k = m_fout_first[v]; k < m_fout_first[v + 1]; ++k) {
+      if (m_state[m_fout_edges[k]] == UNVISITED) return true;
+    }
+    return false;
+  }
+  int fanout_first(int v) const { return m_fout_first[v]; }
+  int fanout_count(int v) const { return m_fout_first[v + 1] - m_fout_first[v]; }
+
+  void reset_states() { std::fill(m_state.begin(), m_state.end(), uint8_t(UNVISITED)); }
+  // The order a sort produced, as one sequence (m_fronted reversed, then
+  // m_appended).
+  void final_order(std::vector<int>& order) const;
+
+  // Starts a new use of m_seen, sized to the graph on first use (most
+  // calls never need it).
+  void start_seen() {
+    if (m_seen.size() < m_oterms.size()) m_seen.resize(m_oterms.capacity());
+    m_seen.next();
+  }
 
  private:
   bool m_lcell;
   bool m_sequential;
   bool m_skip_macs;
   bool m_grow;
-  PTR_STAMP_TABLE m_index;  // terminal -> dense number
+  bool m_pooled = false;  // holds the thread's storage
+
+ public:
+  // Set by a depth-first walk that met a feeder in progress which is no
+  // begin terminal: the edge closes a loop. A sort whose walks never set it
+  // saw no loop among the terminals that are no begin terminals.
+  bool m_loop_cut = false;
 };
 
 // ---------------------------------------------------------------------------
 // GRAPH members
 
-void KAVU_SORT::GRAPH::reserve(size_t n) {
+void KAVU_SORT::GRAPH::enter(const std::vector<CDB_SGATE_OTERM*>& oterms) {
+  uintptr_t low = UINTPTR_MAX, high = 0;
+  for (const CDB_SGATE_OTERM* oterm : oterms) {
+    low = std::min(low, reinterpret_cast<uintptr_t>(oterm));
+    high = std::max(high, reinterpret_cast<uintptr_t>(oterm));
+  }
+  m_index.reset(low, high, oterms.size());
+  const size_t n = oterms.size() + GRAPH_SPARE_TERMINALS;
   m_oterms.reserve(n);
   m_state.reserve(n);
-  m_fin_first.reserve(n);
-  m_fin_count.reserve(n);
-  m_seen.reserve(n);
+  m_fin.reserve(n);
   m_fin_edges.reserve(2 * n);
-  if (m_oterms.empty()) m_index.clear(n + 1);
+  for (CDB_SGATE_OTERM* oterm : oterms) add(oterm);
 }
 
 int KAVU_SORT::GRAPH::add(CDB_SGATE_OTERM* oterm) {
-  int* known = nullptr;
-  if (!m_index.insert(oterm, size(), &known)) return *known;
+  const int v = m_index.insert(oterm, size());
+  if (v < size()) return v;
   m_oterms.push_back(oterm);
   m_state.push_back(UNVISITED);
-  m_fin_first.push_back(-1);
-  m_fin_count.push_back(0);
-  m_seen.push_back();
-  return size() - 1;
+  m_fin.push_back(FEEDERS{-1, 0});
+  if (m_seen.size() != 0 && m_seen.size() < m_oterms.size()) m_seen.resize(m_oterms.capacity());
+  return v;
 }
 
-void KAVU_SORT::GRAPH::fetch_feeders(int v, int& first, int& count) {
-  if (m_fin_first[v] < 0) {
-    kavu_get_oterm_feeders(m_oterms[v], m_query, m_lcell, m_sequential, m_skip_macs);
-    m_seen.next();
-    const int start = int(m_fin_edges.size());
-    for (CDB_SGATE_OTERM* f : m_query) {
-      if (!f) continue;
-      const int w = m_grow ? add(f) : index_of(f);
-      if (w < 0 || !m_seen.mark_new(size_t(w))) continue;  // outside the graph, or repeated
-      m_fin_edges.push_back(w);
-    }
-    m_fin_first[v] = start;
-    m_fin_count[v] = int(m_fin_edges.size()) - start;
+void KAVU_SORT::GRAPH::query_feeders(int v) {
+  kavu_get_oterm_feeders(m_oterms[v], m_query, m_lcell, m_sequential, m_skip_macs);
+  set_feeders(v, m_query.data(), m_query.size());
+}
+
+void KAVU_SORT::GRAPH::set_feeders(int v, CDB_SGATE_OTERM* const* feeders, size_t count) {
+  const int start = int(m_fin_edges.size());
+  // Repeats (possible for logic-cell atoms) are found by a scan of the
+  // short lists and by stamps in long ones.
+  const bool linear = count <= LINEAR_FEEDER_LIMIT;
+  if (!linear) start_seen();
+  for (size_t k = 0; k < count; ++k) {
+    CDB_SGATE_OTERM* f = feeders[k];
+    if (!f) continue;
+    const int w = m_grow ? add(f) : index_of(f);
+    if (w < 0) continue;  // outside the graph
+    if (linear ? std::find(m_fin_edges.begin() + start, m_fin_edges.end(), w) != m_fin_edges.end()
+               : !m_seen.mark_new(size_t(w)))  // start_seen sized it; add() keeps it sized
+      continue;
+    m_fin_edges.push_back(w);
   }
-  first = m_fin_first[v];
-  count = m_fin_count[v];
+  m_fin[v] = FEEDERS{start, int(m_fin_edges.size()) - start};
+}
+
+void KAVU_SORT::GRAPH::query_raw_feeders(CDB_SGATE_OTERM* oterm) {
+  kavu_get_oterm_feeders(oterm, m_query, m_lcell, m_sequential, m_skip_macs);
+  for (CDB_SGATE_OTERM* f : m_query) m_raw_feeders.push_back(f);  // a few each: no block copy
+  m_raw_ends.push_back(m_raw_feeders.size());
+}
+
+void KAVU_SORT::GRAPH::set_raw_feeders(const std::vector<CDB_SGATE_OTERM*>& oterms) {
+  size_t first = 0;
+  for (size_t i = 0; i < oterms.size(); ++i) {
+    const size_t end = m_raw_ends[i];
+    const int v = index_of(oterms[i]);
+    if (m_fin[v].m_first < 0) set_feeders(v, m_raw_feeders.data() + first, end - first);
+    first = end;
+  }
 }
 
 void KAVU_SORT::GRAPH::build_fanouts() {
@@ -224,19 +494,30 @@ void KAVU_SORT::GRAPH::build_fanouts() {
   const int n = size();
   m_fout_first.assign(size_t(n) + 1, 0);
   for (int v = 0; v < n; ++v) {
-    for (int k = 0; k < m_fin_count[v]; ++k) ++m_fout_first[size_t(m_fin_edges[m_fin_first[v] + k]) + 1];
+    for (int k = 0; k < m_fin[v].m_count; ++k) ++m_fout_first[size_t(m_fin_edges[m_fin[v].m_first + k]) + 1];
   }
   for (int v = 0; v < n; ++v) m_fout_first[v + 1] += m_fout_first[v];
   m_fout_edges.assign(size_t(m_fout_first[n]), 0);
-  std::vector<int> pos(m_fout_first.begin(), m_fout_first.end() - 1);
+  std::vector<int>& pos = m_ints;  // free until the walks order successor lists
+  pos.assign(m_fout_first.begin(), m_fout_first.end() - 1);
   for (int v = 0; v < n; ++v) {
-    for (int k = 0; k < m_fin_count[v]; ++k) m_fout_edges[pos[m_fin_edges[m_fin_first[v] + k]]++] = v;
+    for (int k = 0; k < m_fin[v].m_count; ++k) m_fout_edges[pos[m_fin_edges[m_fin[v].m_first + k]]++] = v;
   }
-  // Arrange each successor list in fan-out order: chain order of the inputs
-  // the terminal drives, then output slot order of each such gate.
-  for (int f = 0; f < n; ++f) {
-    if (fanout_count(f) >= 2) order_successors(f);
-  }
+  m_fout_ordered.assign(size_t(n), 0);
+}
+
+// A walk's successor order matters only among successors it may still
+// enter, so a list is put in fan-out order when first opened with two or
+// more of them unvisited; in a loop-free graph every successor of an opened
+// terminal is done already and no list is ever ordered.
+void KAVU_SORT::GRAPH::open_successors(int v) {
+  if (m_fout_ordered[v]) return;
+  const int first = fanout_first(v), count = fanout_count(v);
+  int open = 0;
+  for (int k = 0; k < count && open < 2; ++k) open += m_state[m_fout_edges[first + k]] == UNVISITED ? 1 : 0;
+  if (open < 2) return;
+  order_successors(v);
+  m_fout_ordered[v] = 1;
 }
 
 // Membership of a gate's outputs in the successor list is a short linear
@@ -245,7 +526,7 @@ void KAVU_SORT::GRAPH::order_successors(int f) {
   const int start = m_fout_first[f], cnt = fanout_count(f);
   const bool linear = cnt <= LINEAR_SUCCESSOR_LIMIT;
   m_ints.assign(m_fout_edges.begin() + start, m_fout_edges.begin() + start + cnt);
-  m_seen.next();
+  start_seen();
   for (int w : m_ints) m_seen.mark(size_t(w));
   int out = start;
   const CDB_SGATE_NODE* previous = nullptr;
@@ -380,95 +661,171 @@ void KAVU_SORT::set_user_begin_end_oterms(OTERM_LIST* begin, OTERM_LIST* end) {
 }
 
 // ---------------------------------------------------------------------------
-// Terminals that take part
+// Terminals that take part, begin and end terminals
+//
+// Per node the collections decide three things: which terminals take part
+// (init_sort), which are boundaries (the begin/end collection) and which
+// outputs dangle. A whole-netlist run (collect_netlist) decides all three
+// in one walk of the node list and applies them in the order of the
+// separate steps: enter every terminal, mark the boundaries in node order,
+// add the caller's terminals, then the dangling ones, so the numbers, lists
+// and marks are those of init_sort followed by get_begin_end_oterms.
 
-void KAVU_SORT::init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g,
-                          const std::vector<CDB_SGATE_OTERM*>* oterms) const {
-  if (oterms) {
-    g.reserve(oterms->size());
-    for (CDB_SGATE_OTERM* oterm : *oterms) {
-      if (!oterm) KAVU_INTERNAL_ERROR("oterm != NULL");
-      g.add(oterm);
-    }
-    return;
-  }
-  KAVU_CHECK(netlist != nullptr);
-  g.reserve(size_t(netlist->size()) + GRAPH_SPARE_TERMINALS);
-  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-    CDB_SGATE_NODE* node = *it;
-    if (!node) continue;
-    switch (node->get_sgate_type()) {
-      case CDB_SGATE_BUFFER_ENUM:
-      case CDB_SGATE_COMB_ENUM:
-      case CDB_SGATE_DFF_ENUM:
-      case CDB_SGATE_IO_BUF_ENUM:
-      case CDB_SGATE_LUT_ENUM:
-      case CDB_SGATE_RAM_SLICE_ENUM:
-      case CDB_SGATE_MUX_ENUM:
-      case CDB_SGATE_TRI_BUS_ENUM:
-      case CDB_SGATE_LATCH_ENUM:
-      case CDB_SGATE_IO_ENUM:
-        if (!node->is_wysiwyg()) {
-          g.add(first_oterm(node));
-          break;
-        }
-        [[fallthrough]];
-      default: {
-        const unsigned limit = (node->get_sgate_type() == CDB_SGATE_CARRY_SUM_ENUM && !node->is_wysiwyg())
-                                   ? std::min(2u, node->get_output_count())
-                                   : node->get_output_count();
-        for (unsigned i = 0; i < limit; ++i) {
-          if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) g.add(oterm);
-        }
+namespace {
+// The terminals init_sort enters for one node of the node list.
+void append_entered(const CDB_SGATE_NODE* node, std::vector<CDB_SGATE_OTERM*>& entered) {
+  switch (node->get_sgate_type()) {
+    case CDB_SGATE_BUFFER_ENUM:
+    case CDB_SGATE_COMB_ENUM:
+    case CDB_SGATE_DFF_ENUM:
+    case CDB_SGATE_IO_BUF_ENUM:
+    case CDB_SGATE_LUT_ENUM:
+    case CDB_SGATE_RAM_SLICE_ENUM:
+    case CDB_SGATE_MUX_ENUM:
+    case CDB_SGATE_TRI_BUS_ENUM:
+    case CDB_SGATE_LATCH_ENUM:
+    case CDB_SGATE_IO_ENUM:
+      if (!node->is_wysiwyg()) {
+        entered.push_back(first_oterm(node));
+        return;
+      }
+      [[fallthrough]];
+    default: {
+      const unsigned limit = (node->get_sgate_type() == CDB_SGATE_CARRY_SUM_ENUM && !node->is_wysiwyg())
+                                 ? std::min(2u, node->get_output_count())
+                                 : node->get_output_count();
+      for (unsigned i = 0; i < limit; ++i) {
+        if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) entered.push_back(oterm);
       }
     }
   }
 }
 
-// ---------------------------------------------------------------------------
-// Begin and end terminals
-
-void KAVU_SORT::get_begin_end_oterm_of_wysiwyg(CDB_SGATE_WYSIWYG* wys, GRAPH& g) const {
-  if (wys->is_lcell_comb()) return;
-  for (unsigned i = 0; i < wys->get_output_count(); ++i) {
-    if (CDB_SGATE_OTERM* oterm = wys->get_output_term(i)) add_atom_boundary(g, oterm);
+// The boundaries the whole-netlist collection takes from one node, in order.
+void append_boundaries(CDB_SGATE_NODE* node, bool cut_buffers, std::vector<BOUNDARY>& out) {
+  if (node->is_wysiwyg()) {
+    if (node->cast_to_wysiwyg()->is_lcell_comb()) return;
+    for (unsigned i = 0; i < node->get_output_count(); ++i) {
+      if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) out.push_back({oterm, ATOM_BOUNDARY});
+    }
+    return;
+  }
+  switch (node->get_sgate_type()) {
+    case CDB_SGATE_BUFFER_ENUM:
+      if (cut_buffers && kavu_is_a_cut_buffer(node)) out.push_back({first_oterm(node), REGISTER_BOUNDARY});
+      break;
+    case CDB_SGATE_COMB_ENUM:
+    case CDB_SGATE_IO_BUF_ENUM:
+    case CDB_SGATE_LUT_ENUM:
+    case CDB_SGATE_MUX_ENUM:
+    case CDB_SGATE_CARRY_SUM_ENUM:
+      break;
+    case CDB_SGATE_DFF_ENUM:
+    case CDB_SGATE_RAM_SLICE_ENUM:
+    case CDB_SGATE_TRI_BUS_ENUM:
+    case CDB_SGATE_LATCH_ENUM:
+      out.push_back({first_oterm(node), REGISTER_BOUNDARY});
+      break;
+    case CDB_SGATE_IO_ENUM:
+      out.push_back({first_oterm(node), PIN_BOUNDARY});
+      break;
+    default:
+      for (unsigned i = 0; i < node->get_output_count(); ++i) {
+        if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) out.push_back({oterm, ATOM_BOUNDARY});
+      }
   }
 }
 
+void apply_boundaries(KAVU_SORT::GRAPH& g, const std::vector<BOUNDARY>& boundaries) {
+  for (const BOUNDARY& b : boundaries) {
+    switch (b.m_kind) {
+      case REGISTER_BOUNDARY: add_register_boundary(g, b.m_oterm); break;
+      case ATOM_BOUNDARY: add_atom_boundary(g, b.m_oterm); break;
+      case PIN_BOUNDARY: add_pin_boundary(g, b.m_oterm->get_my_node(), b.m_oterm); break;
+    }
+  }
+}
+
+// A dangling output (no fan-out, no pin) ends a walk: nothing else would
+// reach it.
+bool is_dangling(const CDB_SGATE_OTERM* oterm) {
+  return oterm && !oterm->has_fanout() && !kavu_is_a_pin(oterm->get_my_node());
+}
+
+void append_dangling(const CDB_SGATE_NODE* node, std::vector<CDB_SGATE_OTERM*>& dangling) {
+  for (unsigned i = 0; i < node->get_output_count(); ++i) {
+    CDB_SGATE_OTERM* oterm = node->get_output_term(i);
+    if (is_dangling(oterm)) dangling.push_back(oterm);
+  }
+}
+}  // namespace
+
+void KAVU_SORT::init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g,
+                          const std::vector<CDB_SGATE_OTERM*>* oterms) const {
+  if (oterms) {
+    for (CDB_SGATE_OTERM* oterm : *oterms) {
+      if (!oterm) KAVU_INTERNAL_ERROR("oterm != NULL");
+    }
+    g.enter(*oterms);
+    return;
+  }
+  KAVU_CHECK(netlist != nullptr);
+  std::vector<CDB_SGATE_OTERM*>& entered = g.m_entered;
+  entered.clear();
+  entered.reserve(size_t(netlist->size()) + GRAPH_SPARE_TERMINALS);
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    if (*it) append_entered(*it, entered);
+  }
+  g.enter(entered);
+}
+
 void KAVU_SORT::get_begin_end_oterms(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_buffers) const {
+  KAVU_CHECK(netlist != nullptr);  // a domain outside sequential mode still needs the netlist
+  std::vector<BOUNDARY>& boundaries = g.m_boundaries;
+  std::vector<CDB_SGATE_OTERM*>& dangling = g.m_dangling;
+  boundaries.clear();
+  dangling.clear();
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    if (*it) append_boundaries(*it, cut_buffers, boundaries);
+  }
+  apply_boundaries(g, boundaries);
+  add_user_oterms(g);
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    if (*it) append_dangling(*it, dangling);
+  }
+  add_dangling_oterms(g, dangling);
+}
+
+void KAVU_SORT::collect_netlist(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_buffers) const {
+  KAVU_CHECK(netlist != nullptr);
+  std::vector<CDB_SGATE_OTERM*>& entered = g.m_entered;
+  std::vector<CDB_SGATE_OTERM*>& dangling = g.m_dangling;
+  std::vector<BOUNDARY>& boundaries = g.m_boundaries;
+  entered.clear();
+  dangling.clear();
+  boundaries.clear();
+  entered.reserve(size_t(netlist->size()) + GRAPH_SPARE_TERMINALS);
+  // The feeders are asked for while the node is at hand (the pre-order walk
+  // instead enters feeders as it meets them, so it asks as it goes).
+  const bool with_feeders = !m_dont_dfs;
+  g.m_raw_feeders.clear();
+  g.m_raw_ends.clear();
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* node = *it;
     if (!node) continue;
-    if (node->is_wysiwyg()) {
-      get_begin_end_oterm_of_wysiwyg(node->cast_to_wysiwyg(), g);
-      continue;
+    const size_t first = entered.size();
+    append_entered(node, entered);
+    if (with_feeders) {
+      for (size_t i = first; i < entered.size(); ++i) g.query_raw_feeders(entered[i]);
     }
-    switch (node->get_sgate_type()) {
-      case CDB_SGATE_BUFFER_ENUM:
-        if (cut_buffers && kavu_is_a_cut_buffer(node)) add_register_boundary(g, first_oterm(node));
-        break;
-      case CDB_SGATE_COMB_ENUM:
-      case CDB_SGATE_IO_BUF_ENUM:
-      case CDB_SGATE_LUT_ENUM:
-      case CDB_SGATE_MUX_ENUM:
-      case CDB_SGATE_CARRY_SUM_ENUM:
-        break;
-      case CDB_SGATE_DFF_ENUM:
-      case CDB_SGATE_RAM_SLICE_ENUM:
-      case CDB_SGATE_TRI_BUS_ENUM:
-      case CDB_SGATE_LATCH_ENUM:
-        add_register_boundary(g, first_oterm(node));
-        break;
-      case CDB_SGATE_IO_ENUM:
-        add_pin_boundary(g, node, first_oterm(node));
-        break;
-      default:
-        for (unsigned i = 0; i < node->get_output_count(); ++i) {
-          if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) add_atom_boundary(g, oterm);
-        }
-    }
+    append_boundaries(node, cut_buffers, boundaries);
+    append_dangling(node, dangling);
   }
-  add_user_and_dangling_oterms(netlist, nullptr, g);
+  g.enter(entered);
+  if (with_feeders) g.set_raw_feeders(entered);
+  apply_boundaries(g, boundaries);
+  add_user_oterms(g);
+  add_dangling_oterms(g, dangling);
 }
 
 void KAVU_SORT::get_begin_end_oterm_of_wysiwyg_sequential(CDB_SGATE_WYSIWYG* wys, GRAPH& g) const {
@@ -526,11 +883,16 @@ void KAVU_SORT::get_begin_end_oterms_sequential(const std::vector<CDB_SGATE_OTER
   if (m_debug_level != 0)
     kavu_debug("Total ff = %d, total dsp=%d, total wys_dsp=%d, total wys dff=%d", num_ff, num_dsp, num_wys_dsp,
                num_wys_ff);
-  add_user_and_dangling_oterms(nullptr, oterms, g);
+  add_user_oterms(g);
+  std::vector<CDB_SGATE_OTERM*>& dangling = g.m_dangling;
+  dangling.clear();
+  for (CDB_SGATE_OTERM* oterm : *oterms) {
+    if (is_dangling(oterm)) dangling.push_back(oterm);
+  }
+  add_dangling_oterms(g, dangling);
 }
 
-void KAVU_SORT::add_user_and_dangling_oterms(CDB_SGATE_NETLIST* netlist,
-                                             const std::vector<CDB_SGATE_OTERM*>* oterms, GRAPH& g) const {
+void KAVU_SORT::add_user_oterms(GRAPH& g) const {
   if (m_user_begin_oterms) {
     for (CDB_SGATE_OTERM* oterm : *m_user_begin_oterms) {
       if (!oterm || kavu_is_a_pin(oterm->get_my_node())) continue;
@@ -549,19 +911,14 @@ void KAVU_SORT::add_user_and_dangling_oterms(CDB_SGATE_NETLIST* netlist,
       g.m_end.push_front(v);
     }
   }
-  // Dangling outputs end a walk: nothing else would reach them.
-  auto dangling = [&g](CDB_SGATE_OTERM* oterm) {
-    if (!oterm || oterm->has_fanout() || kavu_is_a_pin(oterm->get_my_node())) return;
+}
+
+// The last step of every collection: dangling outputs not yet end
+// terminals go to the back of the end list; every state is cleared.
+void KAVU_SORT::add_dangling_oterms(GRAPH& g, const std::vector<CDB_SGATE_OTERM*>& dangling) const {
+  for (CDB_SGATE_OTERM* oterm : dangling) {
     const int v = g.add(oterm);
     if (!(g.m_state[v] & GRAPH::MARK_END)) g.m_end.push_back(v);
-  };
-  if (oterms) {
-    for (CDB_SGATE_OTERM* oterm : *oterms) dangling(oterm);
-  } else {
-    for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-      if (!*it) continue;
-      for (unsigned i = 0; i < (*it)->get_output_count(); ++i) dangling((*it)->get_output_term(i));
-    }
   }
   g.reset_states();
 }
@@ -573,16 +930,20 @@ void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
   if (g.m_state[start] >= GRAPH::ACTIVE) return;
   g.m_state[start] = GRAPH::ACTIVE;
   g.m_stack.clear();
-  GRAPH::FRAME root{start, 0, 0, 0};
+  GRAPH_STORAGE::FRAME root{start, 0, 0, 0};
   g.fetch_feeders(start, root.m_first, root.m_count);
   g.m_stack.push_back(root);
   while (!g.m_stack.empty()) {
-    GRAPH::FRAME& top = g.m_stack.back();
+    GRAPH_STORAGE::FRAME& top = g.m_stack.back();
     if (top.m_next < top.m_count) {
       const int w = g.m_fin_edges[top.m_first + top.m_next++];
-      if (g.m_state[w] >= GRAPH::ACTIVE) continue;  // done, begin, or in progress (a loop)
+      const uint8_t state = g.m_state[w];
+      if (state >= GRAPH::ACTIVE) {  // done, begin, or in progress (the edge closes a loop)
+        if (state == GRAPH::ACTIVE && !g.is_begin(w)) g.m_loop_cut = true;
+        continue;
+      }
       g.m_state[w] = GRAPH::ACTIVE;
-      GRAPH::FRAME next{w, 0, 0, 0};
+      GRAPH_STORAGE::FRAME next{w, 0, 0, 0};
       g.fetch_feeders(w, next.m_first, next.m_count);
       g.m_stack.push_back(next);  // `top` may dangle from here on
       continue;
@@ -627,6 +988,7 @@ void KAVU_SORT::dfs_oterm_fanin_loop(int start, GRAPH& g) const {
       g.fetch_feeders(top, first, count);
       for (int k = 0; k < count; ++k) {
         const int w = g.m_fin_edges[first + k];
+        if (g.m_state[w] == GRAPH::EXPANDED) g.m_loop_cut = true;  // in progress: a loop
         if (g.m_state[w] != GRAPH::UNVISITED && g.m_state[w] != GRAPH::PUSHED) continue;
         g.m_state[w] = GRAPH::PUSHED;
         g.m_vstack.push_back(w);
@@ -638,7 +1000,7 @@ void KAVU_SORT::dfs_oterm_fanin_loop(int start, GRAPH& g) const {
 void KAVU_SORT::preorder_oterm_fanin(int start, GRAPH& g) const {
   g.m_state[start] = GRAPH::ACTIVE;
   g.m_stack.clear();
-  g.m_stack.push_back(GRAPH::FRAME{start, 0, 0, 0});
+  g.m_stack.push_back(GRAPH_STORAGE::FRAME{start, 0, 0, 0});
   while (!g.m_stack.empty()) {
     const int top = g.m_stack.back().m_v;
     int first = 0, count = 0;
@@ -648,7 +1010,7 @@ void KAVU_SORT::preorder_oterm_fanin(int start, GRAPH& g) const {
       const int w = g.m_fin_edges[first + k];
       if (g.m_state[w] != GRAPH::UNVISITED) continue;
       g.m_state[w] = GRAPH::ACTIVE;
-      g.m_stack.push_back(GRAPH::FRAME{w, 0, 0, 0});
+      g.m_stack.push_back(GRAPH_STORAGE::FRAME{w, 0, 0, 0});
       pushed = true;
     }
     if (pushed) continue;
@@ -683,6 +1045,18 @@ void KAVU_SORT::place_begin_oterms(GRAPH& g) const {
   }
 }
 
+// The depth-first walks of a sort expand every end terminal and every
+// terminal that is no begin terminal, and nothing else; their feeder lists
+// are fetched up front in number order, which follows the node list and so
+// the netlist's memory, instead of in the walks' scattered order.
+void KAVU_SORT::fetch_walked_feeders(GRAPH& g) const {
+  int first = 0, count = 0;
+  for (int v = 0; v < g.size(); ++v) {
+    if (g.m_state[v] == GRAPH::UNVISITED) g.fetch_feeders(v, first, count);
+  }
+  for (int v : g.m_end) g.fetch_feeders(v, first, count);
+}
+
 void KAVU_SORT::walk_fanin(int start, GRAPH& g) const {
   if (m_dont_dfs) preorder_oterm_fanin(start, g);
   else if (m_use_non_recur) dfs_oterm_fanin_loop(start, g);
@@ -693,7 +1067,14 @@ void KAVU_SORT::sort_oterms(GRAPH& g) const {
   g.reset_states();
   g.m_fronted.clear();
   g.m_appended.clear();
-  for (int v : g.m_begin) g.m_state[v] = GRAPH::ACTIVE;
+  g.m_appended.reserve(size_t(g.size()));
+  g.m_loop_cut = false;
+  g.m_begin_flag.assign(size_t(g.size()), 0);
+  for (int v : g.m_begin) {
+    g.m_state[v] = GRAPH::ACTIVE;
+    g.m_begin_flag[v] = 1;
+  }
+  if (!m_dont_dfs) fetch_walked_feeders(g);
   for (int v : g.m_end) {
     if (g.m_state[v] == GRAPH::DONE) continue;  // appended by an earlier walk: never twice
     // A begin terminal's own walk starts from it (the pre-order walk starts
@@ -718,16 +1099,15 @@ void KAVU_SORT::sort_oterms(GRAPH& g) const {
 void KAVU_SORT::sort_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& sorted, bool cut_buffers) {
   KAVU_CHECK(netlist != nullptr);
   GRAPH g(m_lcell_functionality, m_sequential, m_skip_wysiwyg_macs, m_dont_dfs);
-  init_sort(netlist, g, nullptr);
-  get_begin_end_oterms(netlist, g, cut_buffers);
+  collect_netlist(netlist, g, cut_buffers);
   sort_oterms(g);
   for (int v : g.m_fronted) sorted.push_front(g.oterm(v));
   for (int v : g.m_appended) sorted.push_back(g.oterm(v));
   if (m_debug_level >= 1) {
     // Components of this very graph, so that a sequential object (which has
     // no clock domain here) is verified as well.
-    std::vector<int> components, number, histogram;
-    assign_components(g, components, number, histogram);
+    std::vector<int>& number = g.m_number;
+    assign_components(g, g.m_component_order, number, g.m_histogram);
     verify_sorted_oterms(g, number);
   }
 }
@@ -770,14 +1150,16 @@ void KAVU_SORT::dfs_oterm_fanout(int start, GRAPH& g, std::vector<int>& finished
   if (g.m_state[start] >= GRAPH::ACTIVE) return;
   g.m_state[start] = GRAPH::ACTIVE;
   g.m_stack.clear();
-  g.m_stack.push_back(GRAPH::FRAME{start, 0, g.fanout_first(start), g.fanout_count(start)});
+  g.open_successors(start);
+  g.m_stack.push_back(GRAPH_STORAGE::FRAME{start, 0, g.fanout_first(start), g.fanout_count(start)});
   while (!g.m_stack.empty()) {
-    GRAPH::FRAME& top = g.m_stack.back();
+    GRAPH_STORAGE::FRAME& top = g.m_stack.back();
     if (top.m_next < top.m_count) {
       const int w = g.m_fout_edges[top.m_first + top.m_next++];
       if (g.m_state[w] >= GRAPH::ACTIVE) continue;
       g.m_state[w] = GRAPH::ACTIVE;
-      g.m_stack.push_back(GRAPH::FRAME{w, 0, g.fanout_first(w), g.fanout_count(w)});
+      g.open_successors(w);
+      g.m_stack.push_back(GRAPH_STORAGE::FRAME{w, 0, g.fanout_first(w), g.fanout_count(w)});
       continue;
     }
     g.m_state[top.m_v] = GRAPH::DONE;
@@ -806,6 +1188,7 @@ void KAVU_SORT::dfs_oterm_fanout_loop(int start, GRAPH& g, std::vector<int>& fin
     }
     if (state == GRAPH::DONE) KAVU_INTERNAL_ERROR("Unexpected value");
     if (state != GRAPH::PUSHED) KAVU_INTERNAL_ERROR("visit_map[cur_oterm] == 4");
+    g.open_successors(top);
     for (int k = 0; k < g.fanout_count(top); ++k) {
       const int w = g.m_fout_edges[g.fanout_first(top) + k];
       if (g.m_state[w] != GRAPH::UNVISITED) continue;
@@ -821,38 +1204,52 @@ void KAVU_SORT::dfs_oterm_fanout_loop(int start, GRAPH& g, std::vector<int>& fin
 
 int KAVU_SORT::assign_components(GRAPH& g, std::vector<int>& scc_order, std::vector<int>& scc_number,
                                  std::vector<int>& histogram) const {
-  std::vector<int> sorted;
+  std::vector<int>& sorted = g.m_sorted;
+  std::vector<int>& finished = g.m_finished;
   g.final_order(sorted);
-  g.build_fanouts();
+  // A depth-first sort that cut no loop is a topological order of the
+  // terminals that are no begin terminals: every component is one terminal
+  // and every walk below would find its start alone, so the successor
+  // lists are not needed.
+  const bool acyclic = !m_dont_dfs && !g.m_loop_cut;
+  if (!acyclic) g.build_fanouts();
   g.reset_states();
   for (int v : g.m_begin) g.m_state[v] = GRAPH::ACTIVE;
   scc_number.assign(size_t(g.size()), 0);
   histogram.assign(LARGE_SCC_SIZE + 1, 0);
-  std::vector<int> fronted;  // the component list is built by inserting in front
-  fronted.reserve(sorted.size());
-  std::vector<int> finished;
+  // Components are found from the end of the sort and the list is built
+  // from its back; every sorted terminal is placed once.
+  scc_order.resize(sorted.size());
+  size_t free_slots = sorted.size();
+  auto place = [&](int w, int c) {
+    if (free_slots == 0) KAVU_INTERNAL_ERROR("sorted_oterms.size() == oterm_list.size()");
+    scc_number[w] = c;
+    scc_order[--free_slots] = w;
+  };
   int c = 1;
   for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
     const int v = *it;
     if (g.m_state[v] == GRAPH::DONE) continue;
     if (g.m_state[v] == GRAPH::ACTIVE) {  // a begin terminal: alone
       g.m_state[v] = GRAPH::DONE;
-      scc_number[v] = c;
-      fronted.push_back(v);
+      place(v, c);
+    } else if (acyclic || !g.has_unvisited_successor(v)) {
+      // What the walk from v would find: v alone (every terminal outside a
+      // loop, since all it feeds is done).
+      g.m_state[v] = GRAPH::DONE;
+      place(v, c);
+      ++histogram[1];
     } else {
       finished.clear();
       if (m_use_non_recur) dfs_oterm_fanout_loop(v, g, finished);
       else dfs_oterm_fanout(v, g, finished);
-      for (int w : finished) {
-        scc_number[w] = c;
-        fronted.push_back(w);
-      }
+      for (int w : finished) place(w, c);
       ++histogram[std::min<size_t>(finished.size(), LARGE_SCC_SIZE)];
     }
     ++c;
   }
+  scc_order.erase(scc_order.begin(), scc_order.begin() + std::ptrdiff_t(free_slots));
   for (int& n : scc_number) n = c - n;
-  scc_order.assign(fronted.rbegin(), fronted.rend());
   return c - 1;
 }
 
@@ -918,15 +1315,19 @@ void KAVU_SORT::scc_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& scc_list, SCC
   if (!domain) KAVU_CHECK(netlist != nullptr);
   GRAPH g(m_lcell_functionality, m_sequential, m_skip_wysiwyg_macs, m_dont_dfs);
   const std::vector<CDB_SGATE_OTERM*>* oterms = domain ? &domain->get_oterms() : nullptr;
-  init_sort(netlist, g, oterms);
-  if (m_sequential) {
-    get_begin_end_oterms_sequential(oterms, g, cut_buffers);
-    if (cfg_is_on("kavu_sort_dump_begin_end_oterms", false)) dump_begin_end_oterms(g);
+  if (!oterms) {
+    collect_netlist(netlist, g, cut_buffers);  // combinational: sequential mode has a domain
   } else {
-    get_begin_end_oterms(netlist, g, cut_buffers);
+    init_sort(netlist, g, oterms);
+    if (m_sequential) {
+      get_begin_end_oterms_sequential(oterms, g, cut_buffers);
+      if (cfg_is_on("kavu_sort_dump_begin_end_oterms", false)) dump_begin_end_oterms(g);
+    } else {
+      get_begin_end_oterms(netlist, g, cut_buffers);
+    }
   }
   sort_oterms(g);
-  std::vector<int> order, number, histogram;
+  std::vector<int>&order = g.m_component_order, &number = g.m_number, &histogram = g.m_histogram;
   assign_components(g, order, number, histogram);
   if (m_debug_level >= 1) {
     verify_scc_oterms(g, order, number);
@@ -934,12 +1335,10 @@ void KAVU_SORT::scc_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& scc_list, SCC
   }
   for (int v : order) scc_list.push_back(g.oterm(v));
   // Fill the map in address order so that every insertion is at its end.
-  std::vector<std::pair<CDB_SGATE_OTERM*, int>> entries;
-  entries.reserve(size_t(g.size()));
-  for (int v = 0; v < g.size(); ++v) entries.emplace_back(g.oterm(v), number[v]);
-  std::sort(entries.begin(), entries.end());
+  std::vector<int>& by_address = g.m_by_address;
+  g.address_order(by_address);
   scc_map.clear();
-  for (const auto& entry : entries) scc_map.emplace_hint(scc_map.end(), entry);
+  for (int v : by_address) scc_map.emplace_hint(scc_map.end(), g.oterm(v), number[v]);
   if (begin) {
     for (int v : g.m_begin) begin->push_back(g.oterm(v));
   }
@@ -1047,8 +1446,10 @@ namespace {
 // The caller's visit map as a graph: its keys take part, in key order (the
 // results follow the sink, feeder and fan-out orders, never this one).
 void enter_map_keys(KAVU_SORT::GRAPH& g, const KAVU_SORT::VISIT_MAP& visit_map) {
-  g.reserve(visit_map.size());
-  for (const auto& entry : visit_map) g.add(entry.first);
+  std::vector<CDB_SGATE_OTERM*> keys;
+  keys.reserve(visit_map.size());
+  for (const auto& entry : visit_map) keys.push_back(entry.first);
+  g.enter(keys);
 }
 
 void write_back_states(const KAVU_SORT::GRAPH& g, KAVU_SORT::VISIT_MAP& visit_map) {

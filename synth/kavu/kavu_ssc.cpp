@@ -28,6 +28,7 @@
 #include "hdb/hdb_section.h"
 #include "kavu_check.h"
 #include "kavu_depends.h"
+#include "kavu_fib_manager.h"
 #include "kavu_msg.h"
 #include "kavu_setup.h"
 #include "kavu_ssc_int.h"
@@ -170,10 +171,17 @@ bool kavu_ssc_is_ssc_allowed(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy,
     g_tag_allowed_once = false;
     tag_it(70, "%s", kavu_ssc_skip_sdc_load && family != 47 ? "not allowed" : "allowed");
   }
-  // The incremental-synthesis refusal (a hierarchy on an extracted
-  // sub-netlist, partition-recompile mode) needs the incremental records
-  // manager, which this build does not have: no hierarchy is refused here.
-  (void)hierarchy;
+  // Timing needs the whole netlist of the hierarchy: a partition that works
+  // on an extracted sub-netlist of its new gates, or a partition recompile,
+  // has only part of it.
+  if (allowed && hierarchy && kavu_has_fib_manager()) {
+    KAVU_FIB_MANAGER& manager = kavu_use_fib_manager();
+    if (manager.is_hierarchy_using_subnet(hierarchy) || manager.is_in_zhd_recompile_mode()) {
+      kavu_debug("Not allowing anything needing the TDB netlist for hierarchy %s due to LLIS",
+                 kavu_ssc_hierarchy_path(hierarchy).c_str());
+      allowed = false;
+    }
+  }
   return allowed;
 }
 

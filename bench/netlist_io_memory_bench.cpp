@@ -1,0 +1,124 @@
+// netlist_io_memory_bench.cpp — peak memory of reading a large BLIF file,
+// beside berkeley-abc reading the same file, both as whole processes.
+//
+//   BM_ReadPeak/chain      a chain of 10^6 inverters between one input and
+//                          one output
+//   BM_ReadPeak/dag        make_random_dag(10^6) written as BLIF (LUTs of 1..4
+//                          inputs)
+//   BM_ReadWritePeak/chain read and write back a chain of 2*10^5 inverters
+// Peer: `berkeley-abc -c "read FILE; print_stats"`. abc walks the chain
+// recursively and overflows the usual 8 MiB stack, so every process here
+// runs with a 1 GiB stack limit (where the hard limit allows). abc answers a file it
+// cannot read with a message and status 0, so its output is checked and
+// such a run counts as a failure. Counters: ours_MiB, peer_MiB, mem_ratio
+// (ours/peer), ratio (wall time), and for ours the bytes per gate of the
+// whole process beyond an empty start (bytes_per_gate) and the pool's cell
+// sizes of the database's objects (gate_B for the kind the file makes,
+// iterm_B, oterm_B) and of a name (name_B). Figures only; nothing asserted.
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "bench_support.h"
+#include "cdb/cdb_sgate.h"
+#include "cdb/cdb_sgate_pool.h"
+#include "hdb/hdb.h"
+#include "netlist_io/blif.h"
+#include "netlist_io/generators.h"
+
+using namespace kavu_platform;
+using namespace kavu_bench;
+
+namespace {
+
+constexpr const char* READ_FLAG = "--read-only";
+constexpr const char* READ_WRITE_FLAG = "--read-write";
+
+// "<program> --read-only FILE": reads the file and frees nothing (as a tool
+// that exits after reading would).
+int read_only(std::span<char* const> args) {
+  if (args.size() != 1) return 2;
+  BLIF_RESULT r = blif_read_file(args[0]);
+  if (!r.netlist) {
+    std::fprintf(stderr, "%s\n", r.error.c_str());
+    return 1;
+  }
+  std::printf("gates %u\n", r.netlist->size());
+  return 0;
+}
+
+void nothing(CDB_SGATE_NETLIST*) {}
+
+const PROCESS_MODE MODES[] = {{READ_FLAG, &read_only}, {READ_WRITE_FLAG, &read_run_write<&nothing>}};
+
+void write_chain(const std::string& path, int n) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  if (!f) return;
+  std::fprintf(f, ".model chain\n.inputs a\n.outputs y\n.names a n1\n0 1\n");
+  for (int i = 1; i < n - 1; ++i) std::fprintf(f, ".names n%d n%d\n0 1\n", i, i + 1);
+  std::fprintf(f, ".names n%d y\n0 1\n.end\n", n - 1);
+  std::fclose(f);
+}
+
+void write_dag(const std::string& path, int n) {
+  std::unique_ptr<CDB_SGATE_NETLIST> netlist(make_random_dag(n, 1));
+  std::string why;
+  if (!blif_write_file(netlist.get(), path, {}, &why)) std::fprintf(stderr, "%s\n", why.c_str());
+}
+
+// True when abc's output says it could not read the file.
+bool abc_refused(const std::string& output) {
+  for (const char* sign : {"Cannot", "cannot", "Error", "error", "failed"})
+    if (output.find(sign) != std::string::npos) return true;
+  return false;
+}
+
+void read_peak(benchmark::State& state, bool chain, bool write_back, int gates) {
+  TEMP_DIR dir;
+  const std::string abc = find_program("berkeley-abc");
+  const std::string file = dir.file("circuit.blif");
+  if (chain) write_chain(file, gates);
+  else write_dag(file, gates);
+  if (!abc.empty()) {
+    const PROCESS_FIGURES probe = run_process({abc, "-c", "read " + file + "; print_stats"}, dir.path());
+    if (probe.status != 0 || abc_refused(probe.output)) {
+      state.SkipWithError(failure("berkeley-abc", probe).c_str());
+      return;
+    }
+  }
+  std::vector<std::string> ours = {self_program(), READ_FLAG, file};
+  if (write_back) ours = {self_program(), READ_WRITE_FLAG, file, dir.file("out.blif")};
+  compare_processes(state, dir.path(), ours, {abc, "-c", "read " + file + "; print_stats"}, "berkeley-abc");
+  const PROCESS_FIGURES empty = run_process({self_program(), READ_FLAG, "/nonexistent"}, dir.path());
+  if (state.counters.count("ours_MiB"))
+    state.counters["bytes_per_gate"] = (state.counters["ours_MiB"] - empty.peak_mib) * 1048576.0 / gates;
+  state.counters["gate_B"] = double(cdb_pool_cell_bytes(chain ? sizeof(CDB_SGATE_COMB) : sizeof(CDB_SGATE_LUT)));
+  state.counters["iterm_B"] = double(cdb_pool_cell_bytes(sizeof(CDB_SGATE_ITERM)));
+  state.counters["oterm_B"] = double(cdb_pool_cell_bytes(sizeof(CDB_SGATE_OTERM)));
+  state.counters["name_B"] = double(sizeof(HDB_INSTANCE_NAME));
+}
+
+void BM_ReadPeak_chain(benchmark::State& state) { read_peak(state, true, false, 1000000); }
+void BM_ReadPeak_dag(benchmark::State& state) { read_peak(state, false, false, 1000000); }
+void BM_ReadWritePeak_chain(benchmark::State& state) { read_peak(state, true, true, 200000); }
+
+}  // namespace
+
+BENCHMARK(BM_ReadPeak_chain)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ReadPeak_dag)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ReadWritePeak_chain)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+int main(int argc, char** argv) {
+  rlimit stack{};
+  if (getrlimit(RLIMIT_STACK, &stack) == 0) {
+    const rlim_t want = rlim_t(1) << 30;
+    stack.rlim_cur = stack.rlim_max == RLIM_INFINITY || stack.rlim_max >= want ? want : stack.rlim_max;
+    setrlimit(RLIMIT_STACK, &stack);
+  }
+  return bench_main(argc, argv, MODES);
+}

@@ -1,0 +1,224 @@
+// cdb_sgate_pool.cpp — the cell pool of gates and terminals (model in
+// cdb_sgate_pool.h) and the class allocation functions that route gates and
+// terminals into it.
+#include "cdb/cdb_sgate_pool.h"
+
+#include <algorithm>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "cdb/cdb_sgate_node.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KAVU_POOL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KAVU_POOL_ASAN 1
+#endif
+#endif
+
+#ifndef KAVU_POOL_ASAN
+#define KAVU_POOL_ASAN 0
+#endif
+
+#if KAVU_POOL_ASAN
+#include <sanitizer/asan_interface.h>
+#define POOL_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define POOL_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define POOL_POISON(p, n) ((void)(p), (void)(n))
+#define POOL_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace kavu_platform {
+namespace {
+
+constexpr size_t kGrain = 8;
+constexpr size_t kClasses = kMaxPooledBytes / kGrain;
+constexpr size_t kSlabBytes = size_t(64) << 10;
+
+struct FREE_CELL {
+  FREE_CELL* m_next;
+};
+
+size_t class_of(size_t bytes) { return bytes == 0 ? 0 : (bytes - 1) / kGrain; }
+size_t cell_size(size_t cls) { return (cls + 1) * kGrain; }
+
+// Cells and spans given back by ended threads, and every slab ever made (the
+// slabs stay reachable from here for leak checkers). Never destroyed: cells
+// may be released by static destructors after this file's statics are gone.
+struct ARENA {
+  std::mutex m_lock;
+  FREE_CELL* m_free[kClasses] = {};
+  std::vector<void*> m_slabs;
+};
+
+ARENA& arena() {
+  static ARENA* a = new ARENA;
+  return *a;
+}
+
+// Sanitizer builds hold released cells back in a ring of the thread's last
+// kQuarantine releases before they are handed out again, as the sanitizer's
+// own allocator does: a stale pointer then meets a poisoned cell rather than
+// a new object that happens to sit at the same address.
+constexpr size_t kQuarantine = KAVU_POOL_ASAN ? size_t(1) << 16 : 0;
+
+struct HELD_CELL {
+  void* m_cell;
+  size_t m_class;
+};
+
+struct THREAD_CACHE {
+  FREE_CELL* m_free[kClasses];
+  char* m_next[kClasses];
+  char* m_end[kClasses];
+  int64_t m_balance;
+  bool m_registered;
+  HELD_CELL* m_held;  // the quarantine ring (sanitizer builds), made on first release
+  size_t m_held_next;
+};
+
+thread_local THREAD_CACHE t_cache;  // zero-initialised, no constructor
+
+void hand_back(THREAD_CACHE& c);
+
+// Hands the thread's cells to the arena when the thread ends.
+struct THREAD_EXIT {
+  ~THREAD_EXIT() { hand_back(t_cache); }
+};
+
+void push_free(FREE_CELL*& head, void* p, size_t size) {
+  FREE_CELL* cell = static_cast<FREE_CELL*>(p);
+  cell->m_next = head;
+  head = cell;
+  POOL_POISON(p, size);
+}
+
+void hand_back(THREAD_CACHE& c) {
+  ARENA& a = arena();
+  std::lock_guard<std::mutex> guard(a.m_lock);
+  if (c.m_held) {
+    for (size_t i = 0; i < kQuarantine; ++i)
+      if (void* cell = c.m_held[i].m_cell) {
+        const size_t size = cell_size(c.m_held[i].m_class);
+        POOL_UNPOISON(cell, size);
+        push_free(a.m_free[c.m_held[i].m_class], cell, size);
+      }
+    ::operator delete(c.m_held);
+    c.m_held = nullptr;
+  }
+  for (size_t cls = 0; cls < kClasses; ++cls) {
+    const size_t size = cell_size(cls);
+    while (FREE_CELL* cell = c.m_free[cls]) {
+      POOL_UNPOISON(cell, size);
+      c.m_free[cls] = cell->m_next;
+      push_free(a.m_free[cls], cell, size);
+    }
+    for (char* p = c.m_next[cls]; p && p + size <= c.m_end[cls]; p += size) {
+      POOL_UNPOISON(p, size);
+      push_free(a.m_free[cls], p, size);
+    }
+    c.m_next[cls] = c.m_end[cls] = nullptr;
+  }
+}
+
+// The slow path: cells from the arena, else a fresh slab as the span.
+void* refill(THREAD_CACHE& c, size_t cls) {
+  if (!c.m_registered) {
+    c.m_registered = true;
+    static thread_local THREAD_EXIT on_exit;
+    (void)on_exit;
+  }
+  const size_t size = cell_size(cls);
+  ARENA& a = arena();
+  {
+    std::lock_guard<std::mutex> guard(a.m_lock);
+    if (a.m_free[cls]) {
+      c.m_free[cls] = a.m_free[cls];
+      a.m_free[cls] = nullptr;
+    } else {
+      char* slab = static_cast<char*>(::operator new(kSlabBytes));
+      a.m_slabs.push_back(slab);
+      POOL_POISON(slab, kSlabBytes);
+      c.m_next[cls] = slab;
+      c.m_end[cls] = slab + kSlabBytes;
+    }
+  }
+  return cdb_pool_allocate(size);
+}
+
+}  // namespace
+
+void* cdb_pool_allocate(size_t bytes) {
+  if (bytes > kMaxPooledBytes) return ::operator new(bytes);
+  THREAD_CACHE& c = t_cache;
+  const size_t cls = class_of(bytes);
+  const size_t size = cell_size(cls);
+  if (FREE_CELL* cell = c.m_free[cls]) {
+    POOL_UNPOISON(cell, size);
+    c.m_free[cls] = cell->m_next;
+    ++c.m_balance;
+    return cell;
+  }
+  char* p = c.m_next[cls];
+  if (p && p + size <= c.m_end[cls]) {
+    c.m_next[cls] = p + size;
+    POOL_UNPOISON(p, size);
+    ++c.m_balance;
+    return p;
+  }
+  return refill(c, cls);
+}
+
+void cdb_pool_release(void* p, size_t bytes) noexcept {
+  if (!p) return;
+  if (bytes > kMaxPooledBytes) {
+    ::operator delete(p);
+    return;
+  }
+  THREAD_CACHE& c = t_cache;
+  size_t cls = class_of(bytes);
+  --c.m_balance;
+  if (kQuarantine) {
+    if (!c.m_held) {
+      c.m_held = static_cast<HELD_CELL*>(::operator new(kQuarantine * sizeof(HELD_CELL)));
+      std::fill_n(c.m_held, kQuarantine, HELD_CELL{nullptr, 0});
+    }
+    if (!c.m_registered) {
+      c.m_registered = true;
+      static thread_local THREAD_EXIT on_exit;
+      (void)on_exit;
+    }
+    HELD_CELL& slot = c.m_held[c.m_held_next];
+    POOL_POISON(p, cell_size(cls));
+    std::swap(slot.m_cell, p);
+    std::swap(slot.m_class, cls);
+    if (++c.m_held_next == kQuarantine) c.m_held_next = 0;
+    if (!p) return;
+    POOL_UNPOISON(p, cell_size(cls));
+  }
+  push_free(c.m_free[cls], p, cell_size(cls));
+}
+
+int64_t cdb_pool_thread_balance() { return t_cache.m_balance; }
+
+size_t cdb_pool_cell_bytes(size_t bytes) {
+  if (bytes > kMaxPooledBytes) return (bytes + 8 + 15) / 16 * 16;  // the general allocator's header and rounding
+  return cell_size(class_of(bytes));
+}
+
+}  // namespace kavu_platform
+
+// ---------------------------------------------------------------------------
+// Gates and terminals come from the pool. The size a class deallocation
+// function receives is the dynamic type's (gates have a virtual destructor),
+// so kind classes of any size share the base class's pair.
+
+void* CDB_SGATE_NODE::operator new(size_t bytes) { return kavu_platform::cdb_pool_allocate(bytes); }
+void CDB_SGATE_NODE::operator delete(void* p, size_t bytes) noexcept { kavu_platform::cdb_pool_release(p, bytes); }
+void* CDB_SGATE_ITERM::operator new(size_t bytes) { return kavu_platform::cdb_pool_allocate(bytes); }
+void CDB_SGATE_ITERM::operator delete(void* p, size_t bytes) noexcept { kavu_platform::cdb_pool_release(p, bytes); }
+void* CDB_SGATE_OTERM::operator new(size_t bytes) { return kavu_platform::cdb_pool_allocate(bytes); }
+void CDB_SGATE_OTERM::operator delete(void* p, size_t bytes) noexcept { kavu_platform::cdb_pool_release(p, bytes); }
