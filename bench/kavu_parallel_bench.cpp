@@ -5,6 +5,9 @@
 // are not timed. Counters: the seconds of each step per iteration and the
 // archive bytes per gate. The peer is the same run with one helper: the
 // ratio table gives the time against one helper (speedup = 1 / ratio).
+// The netlist archive alone: writing (to a closed file) and reading back a
+// design of 10^6 logic-cell atoms; counters nanoseconds and archive bytes
+// per gate (no peer: no other tool reads this archive).
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +18,7 @@
 
 #include "bench_support.h"
 #include "cdb/cdb_sgate.h"
+#include "cdb/cdb_sgate_netlist_pdb.h"
 #include "cdb/cdb_sgate_removed_regs.h"
 #include "cmp/cmp.h"
 #include "gen/gen.h"
@@ -23,6 +27,7 @@
 #include "kavu_partition_netlists.h"
 #include "kavu_setup.h"
 #include "netlist_io/generators.h"
+#include "pdb/pdb.h"
 #include "testkit/platform_test_hooks.h"
 
 using namespace kavu_bench;
@@ -110,6 +115,89 @@ void run(benchmark::State& state, int helpers) {
   std::filesystem::remove_all(dir);
 }
 
+// ---- the netlist archive alone, on a design of device atoms
+
+// A generated design of about a million gates: 10^6 LUTs, each packed into
+// a logic-cell atom (kinds 61 and 93 in turn) with its cell mask, inputs on
+// DATAA.. and the output on COMBOUT.
+CDB_SGATE_NETLIST* atom_design() {
+  static std::unique_ptr<CDB_SGATE_NETLIST> d;
+  if (d) return d.get();
+  d.reset(kavu_platform::make_random_dag(1000000, 7));
+  std::vector<CDB_SGATE_NODE*> luts;
+  for (CDB_SGATE_NODE* n : d->get_node_list())
+    if (n->cast_to_lut()) luts.push_back(n);
+  for (size_t k = 0; k < luts.size(); ++k) {
+    CDB_SGATE_LUT* lut = luts[k]->cast_to_lut();
+    auto* atom = new CDB_SGATE_WYSIWYG(lut->get_instance_name(), k % 2 ? 61 : 93);
+    const CDB_LUTMASK& mask = lut->get_lut_mask();
+    for (unsigned i = 0; i < mask.get_num_inputs(); ++i) {
+      CDB_SGATE_ITERM* from = lut->get_input_term(i);
+      if (!from || !from->get_source()) continue;
+      CDB_SGATE_ITERM* to = atom->create_input_term(nullptr, DB_INPUT_PORT_TYPE(12 + i));
+      atom->set_input_term(to, atom->get_input_port_number(DB_INPUT_PORT_TYPE(12 + i)));
+      from->get_source()->insert_fanout(to);
+      if (from->is_inverted()) to->set_invert();
+    }
+    atom->set_lutmask_value(mask.widened(6).get_value());
+    CDB_SGATE_OTERM* out = atom->create_output_term(nullptr, DB_PORT_COMBOUT);
+    atom->set_output_term(out, atom->get_output_port_number(DB_PORT_COMBOUT));
+    out->adopt_fanouts(lut->get_output_term(0), false);
+    d->delete_node(lut);
+    delete lut;
+    d->add_node(atom, true);
+  }
+  d->prepare_for_use();
+  return d.get();
+}
+
+std::string archive_dir() {
+  const std::string dir = std::filesystem::temp_directory_path().string() + "/kavu_archive_bench_" + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+// Write (to the file, closed) or read (from it) the whole netlist per
+// iteration; counters: nanoseconds per gate and archive bytes per gate.
+void archive_run(benchmark::State& state, bool reading) {
+  CDB_SGATE_NETLIST* nl = atom_design();
+  const std::string dir = archive_dir();
+  const std::string name = dir + "/atoms";
+  auto write = [&]() {
+    PDB_ARCHIVE a;
+    a.open(name, PDB_ARCHIVE::PDB_WRITE);
+    void* p = nl;
+    pdb_write_ptr(a, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &p, 0, -1, 0);
+    a.close();
+  };
+  if (reading) write();
+  const double gates = double(nl->size());
+  for (auto _ : state) {
+    if (!reading) {
+      write();
+      continue;
+    }
+    PDB_ARCHIVE a;
+    a.open(name, PDB_ARCHIVE::PDB_READ);
+    void* q = nullptr;
+    pdb_read_ptr(a, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &q, nullptr, "bench");
+    a.close();
+    state.PauseTiming();
+    delete static_cast<CDB_SGATE_NETLIST*>(q);
+    state.ResumeTiming();
+  }
+  struct stat st;
+  const double bytes = stat((name + ".cdb").c_str(), &st) == 0 ? double(st.st_size) : 0;
+  state.counters["ns_per_gate"] = benchmark::Counter(gates * 1e-9, benchmark::Counter::kIsIterationInvariantRate |
+                                                                       benchmark::Counter::kInvert);
+  state.counters["bytes_per_gate"] = bytes / gates;
+  state.SetLabel(std::to_string(int(gates)) + " gates, 10^6 of them logic-cell atoms");
+  std::filesystem::remove_all(dir);
+}
+
+void BM_ArchiveWriteAtoms(benchmark::State& state) { archive_run(state, false); }
+void BM_ArchiveReadAtoms(benchmark::State& state) { archive_run(state, true); }
+
 void BM_Parallel(benchmark::State& state) { run(state, int(state.range(0))); }
 void BM_OneHelper(benchmark::State& state) { run(state, 1); }
 
@@ -118,6 +206,8 @@ const PEER_PAIR PAIRS[] = {{"BM_Parallel", "BM_OneHelper", "helpers"}};
 }  // namespace
 
 BENCHMARK(BM_Parallel)->ArgName("helpers")->Arg(2)->Arg(4)->Arg(8)->Iterations(2)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ArchiveWriteAtoms)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ArchiveReadAtoms)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_OneHelper)->Iterations(2)->Unit(benchmark::kSecond)->UseRealTime();
 
 // ---- split and merge alone: a design of about 200k gates (a 180-stage,

@@ -14,6 +14,8 @@
 #include "kavu_parallel.h"
 #include "kavu_partition.h"
 #include "kavu_partition_netlists.h"
+#include "netlist_io/simulator.h"
+#include "hdb/hdb.h"
 #include "synth_kavu__pdb.h"
 #include "partition_test_support.h"
 #include "platform_testkit.h"
@@ -120,6 +122,64 @@ bool run_parallel(CMP_FACADE* facade, CDB_SGATE_NETLIST* nl, int k, int* num_par
   return ok;
 }
 
+// Adds to a sequential design a 2-bit adder operator over two inputs and two
+// register outputs, and a RAM-block atom written on the design's clock;
+// every result bit drives an output pin.
+void add_ram_and_operator(CDB_SGATE_NETLIST* nl) {
+  std::vector<CDB_SGATE_OTERM*> ins, regs;
+  CDB_SGATE_OTERM* clock = nullptr;
+  for (CDB_SGATE_NODE* n : nl->get_node_list()) {
+    if (n->is_input()) ins.push_back(n->get_output_term(0));
+    if (CDB_SGATE_DFF* d = n->cast_to_dff()) {
+      regs.push_back(d->get_output_term(0));
+      if (!clock) clock = d->get_fanin_term(CDB_DFF_CLK);
+    }
+  }
+  ASSERT_TRUE(clock && ins.size() >= 4 && regs.size() >= 4);
+  auto out = [&](const std::string& name, CDB_SGATE_OTERM* src) {
+    CDB_SGATE_NODE* pin = make_output_pin(nl, name.c_str(), nullptr);
+    src->insert_fanout(pin->get_input_term(0));
+  };
+  auto* op = new CDB_SGATE_OPERATOR("sum", CDB_OPER_ADDITION);
+  for (CDB_OPER_PORT_TYPE pt : {CDB_OPER_PORT_A, CDB_OPER_PORT_B}) {
+    CDB_SGATE_OPER_PORT_ENTRY* p = op->add_port(pt == CDB_OPER_PORT_A ? "a" : "b", pt, CDB_OPER_PORT_DIR_IN);
+    for (unsigned b = 0; b < 2; ++b) {
+      CDB_SGATE_ITERM* t = op->create_input_term(nullptr);
+      p->set_iterm(b, t);
+      (pt == CDB_OPER_PORT_A ? ins[b] : regs[b])->insert_fanout(t);
+    }
+  }
+  CDB_SGATE_OPER_PORT_ENTRY* o = op->add_port("o", CDB_OPER_PORT_O, CDB_OPER_PORT_DIR_OUT);
+  nl->add_node(op);
+  for (unsigned b = 0; b < 3; ++b) {
+    o->set_oterm(b, op->create_output_term(nullptr));
+    out("sum" + std::to_string(b), o->get_oterm(b));
+  }
+  auto* ram = new CDB_SGATE_WYSIWYG_RAM_BLOCK(nullptr, 96);
+  ram->set_string_name("mem");
+  auto in = [&](unsigned port, unsigned bit, CDB_SGATE_OTERM* src) {
+    const unsigned slot = ram->get_input_port_number(DB_INPUT_PORT_TYPE(port)) + bit;
+    CDB_SGATE_ITERM* t = ram->create_input_term(nullptr, DB_INPUT_PORT_TYPE(port));
+    t->set_port_index(bit);
+    ram->set_input_term(t, slot);
+    src->insert_fanout(t);
+  };
+  in(35, 0, clock);
+  in(83, 0, ins[2]);
+  for (unsigned b = 0; b < 2; ++b) {
+    in(88, b, regs[2 + b]);
+    in(89, b, ins[b]);
+  }
+  nl->add_node(ram);
+  for (unsigned b = 0; b < 2; ++b) {
+    const unsigned slot = ram->get_output_port_number(DB_PORT_RAM_PORTA_DATAOUT) + b;
+    CDB_SGATE_OTERM* t = ram->create_output_term(nullptr, DB_PORT_RAM_PORTA_DATAOUT);
+    t->set_port_index(b);
+    ram->set_output_term(t, slot);
+    out("q" + std::to_string(b), t);
+  }
+}
+
 }  // namespace
 
 TEST(KavuPartitionNetlists, SplitAndMergeBackOnSequentialDesigns) {
@@ -214,17 +274,21 @@ TEST(KavuParallelArchives, OrderFailuresAndMissingOutputs) {
 
   // A write that fails keeps the netlist and reports failure; the partitions
   // not written stay with the caller.
-  // (A gate kind the archive does not carry makes the write fail.)
+  // (A directory where the archive file should go makes the write fail.)
   std::vector<CDB_SGATE_NETLIST*> kept;
   for (int i = 0; i < 2; ++i) {
     kept.push_back(new CDB_SGATE_NETLIST(true, i + 1, 1));
     make_input_pin(kept.back(), ("k" + std::to_string(i)).c_str());
     kept.back()->add_node(new CDB_SGATE_STATE(nullptr, nullptr), true);
   }
+  const std::string blocker = kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb";
+  std::filesystem::remove(blocker);
+  std::filesystem::create_directories(blocker + "/x");
   EXPECT_FALSE(kavu_parallel_write_and_delete_partition("rev 1", "map", 0, kept[0]));
   EXPECT_EQ(kept[0]->get_node_list().size(), 2u);
   EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, kept));
   ASSERT_EQ(kept.size(), 2u);
+  std::filesystem::remove_all(blocker);
   for (CDB_SGATE_NETLIST* p : kept) delete p;
 }
 
@@ -275,6 +339,45 @@ TEST(KavuParallelRun, EndToEndWithTheHelperEqualsTheInProcessPass) {
     std::string first_line;
     std::getline(log, first_line);
     EXPECT_NE(first_line.find("project \"my project\", revision \"rev 1\""), std::string::npos) << first_line;
+  }
+}
+
+TEST(KavuParallelRun, RamAndOperatorGatesTravelThroughTheHelpers) {
+  for (int pipes : {0, 1}) {
+    SCOPED_TRACE("pipes " + std::to_string(pipes));
+    PARALLEL_SCOPE scope;
+    kavu_parallel_force_named_pipes(pipes);
+    LOADED_NETLIST loaded = load_blif("seq/diffeq1");
+    add_ram_and_operator(loaded.get());
+    std::unique_ptr<CDB_SGATE_NETLIST> golden(clone_netlist(loaded.get()));
+    std::unique_ptr<CDB_SGATE_NETLIST> in_process(clone_netlist(loaded.get()));
+    remove_fanoutless_registers(in_process.get());
+    DEBUG_CAPTURE cap("KAVU");
+    int n = 0;
+    ASSERT_TRUE(run_parallel(&scope.facade, loaded.get(), 4, &n, true));
+    EXPECT_GE(n, 2);
+    EXPECT_TRUE(cap.contains("successfully loaded the flow package for Parallel Synthesis"));
+    EXPECT_TRUE(cap.contains("Partitions were run successfully"));
+    // Invalidation archives are off: their step is skipped, not reported as failed.
+    EXPECT_FALSE(cap.contains("Failed to deserialize"));
+    int operators = 0, rams = 0;
+    for (CDB_SGATE_NODE* g : loaded->get_node_list()) {
+      operators += g->cast_to_operator() != nullptr;
+      rams += g->cast_to_wysiwyg_ram_block() != nullptr;
+    }
+    EXPECT_EQ(operators, 1);
+    EXPECT_EQ(rams, 1);
+    std::string report;
+    EXPECT_TRUE(loaded->check(&report)) << report;
+    std::string why;
+    EXPECT_TRUE(sim_equivalent(golden.get(), loaded.get(), SIM_COMPARE{}, &why)) << why;
+    EXPECT_TRUE(sim_equivalent(in_process.get(), loaded.get(), SIM_COMPARE{}, &why)) << why;
+    // The helpers read the namespace the parent wrote beside the archives.
+    HDB_NAMESPACE fresh;
+    EXPECT_TRUE(HDB_NAMESPACE::read_pdb(&fresh, gen_get_db_dir_path()));
+    EXPECT_NE(fresh.get_root(), nullptr);
+    EXPECT_EQ(child_processes(), 0);
+    EXPECT_TRUE(pipe_dir_is_empty());
   }
 }
 

@@ -94,6 +94,14 @@ class CDB_SGATE_COMPONENT : public CDB_SGATE_NODE {
                            bool create);
   CONST_PORT_ENTRY_ITERATOR begin_const_port_entry_table() const { return m_ports.begin(); }
   CONST_PORT_ENTRY_ITERATOR end_const_port_entry_table() const { return m_ports.end(); }
+  // Archive reading: a new port `width` bits wide whose bits are empty (a
+  // name already present is an internal error), and the binding of bit
+  // `bit` to a terminal already in this gate's lists (input ports take
+  // input terminals, output ports output terminals; the terminal's port
+  // index becomes the bit).
+  CDB_SGATE_COMPONENT_PORT_ENTRY* add_empty_port(const char* name, int dir, unsigned width);
+  void bind_port_bit(CDB_SGATE_COMPONENT_PORT_ENTRY* port, unsigned bit, CDB_SGATE_ITERM* iterm,
+                     CDB_SGATE_OTERM* oterm);
 
   // --- parameters
   void set_parameter(const char* name, const char* value, int type = 0);

@@ -31,6 +31,10 @@ CDB_SGATE_NETLIST::CDB_SGATE_NETLIST(bool is_partition, int number, int first_de
 
 CDB_SGATE_NETLIST::~CDB_SGATE_NETLIST() {
   reset_info_functions_and_delete();
+  if (m_machines) {  // owned machines drop their references to the gates first
+    for (CDB_STATE_MACHINE* m : *m_machines) delete m;
+    delete m_machines;
+  }
   std::vector<CDB_SGATE_NODE*> nodes;
   nodes.reserve(m_nodes.size());
   for (iterator it = begin_node_list(); it != end_node_list(); ++it)

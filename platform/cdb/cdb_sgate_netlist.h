@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -175,6 +176,13 @@ class CDB_SGATE_NETLIST {
   uint8_t get_waive_byte() const { return m_waive; }
   void set_waive_byte(uint8_t bits) { m_waive = bits; }
 
+  // --- state machines the netlist owns (a partition netlist holds its
+  // machines between split and merge, and the archive carries them); the
+  // list is made on first request, and the netlist frees it and its
+  // machines when destroyed
+  std::list<CDB_STATE_MACHINE*>* get_machine_list();
+  bool has_machines() const { return m_machines && !m_machines->empty(); }
+
   // --- checking
   // True when every invariant holds; `report` (may be null) names the first failures.
   bool check(std::string* report = nullptr) const;
@@ -222,6 +230,7 @@ class CDB_SGATE_NETLIST {
   void reset_node_info();
   NODE_INFO_FN m_node_info_set = nullptr;
   NODE_INFO_FN m_node_info_reset = nullptr;
+  std::list<CDB_STATE_MACHINE*>* m_machines = nullptr;  // owned, with its machines
 };
 
 // One process-wide flag, false at load; the database does not consult it.

@@ -1,25 +1,44 @@
 // cdb_sgate_netlist_pdb.h — the gate netlist as a record of the persistence
 // archive (pdb_write_ptr / pdb_read_ptr with cdb_sgate_netlist_ptr_field).
 //
-// Carried: every gate of the kinds below with its kind data, flag bytes,
-//   flag word, synthesized bit and debug number; its terminals in their
-//   slots with port type and index, inversion and term bytes; each input's
-//   source as (debug number of the source gate, output slot) or its tie;
-//   the output terminals' fan-in and fan-out delays; gate and terminal
-//   names as their paths of (partial name, synthesized) levels, interned on
-//   reading; the netlist's partition flag, number and first debug number.
-//   Not carried: aux values and scratch marks.
-// Kinds: buffer, comb, register, pin, IO buffer, LUT, multiplexer,
-//   carry-sum, tri-state bus, latch, boundary. Writing a netlist holding
-//   another kind throws PDB_DATABASE_EXCEPTION naming it, before anything
-//   is stored, so the caller keeps its netlist and learns why.
-// Reading raises CDB_SGATE_NODE::s_debug_counter above every number read;
-//   two gates of one number, a source that names no gate or an output slot
-//   it lacks throw PDB_DATABASE_EXCEPTION.
+// Carried, for every gate kind of the database (generic gates, pins,
+//   boundaries, state buffers, device atoms with RAM-block modes and
+//   on-demand ports, operators with their port tables, components with
+//   ports and parameters, asynchronous and synchronous RAMs):
+//   - each gate's kind data (RAM-block atoms with their logical names), flag bytes, flag word, dynamic word,
+//     synthesized bit, debug number, instance name, string name, synfrom
+//     name, register flags and max-fan-out limit;
+//   - its terminals in their slots with port type and index, flag word and
+//     term byte (inversion, synthesized-name mark); each input's source as
+//     (debug number of the source gate, output slot) or its tie, its parent
+//     input as (debug number, input slot) and its information record
+//     (value, probability, confidence; not the opaque reference); each
+//     output's delay fields and synfrom name;
+//   - names as paths of (partial name, synthesized) levels, interned into
+//     the default namespace on reading;
+//   - the state machines the netlist owns and those its state buffers name,
+//     as debug numbers (read back into the netlist's own machine list);
+//   - the netlist's partition flag, number, first debug number, subnetlist
+//     flag, waive byte, compatible-register sets, high-speed register map
+//     (keyed by name) and MAST report.
+//   Not carried: aux values, simulation values, technology-mapping and
+//   temporary pointers, the opaque reference of input records.
+// The record starts with its format version (CDB_SGATE_NETLIST_ARCHIVE_VERSION);
+//   another version, a truncated or damaged record, two gates of one
+//   number, a source, parent or machine member that names no gate or a slot
+//   it lacks throw PDB_DATABASE_EXCEPTION, and the reader frees what it
+//   made.
+// Reading raises CDB_SGATE_NODE::s_debug_counter above every number read.
+// Cost: O(gates + terminals) both ways, plus one hash entry per gate read.
 #pragma once
+#include <cstdint>
+
 #include "pdb/pdb.h"
 
 class CDB_SGATE_NETLIST;
+
+// The format version written first in every netlist record.
+constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_VERSION = 2;
 
 // The registration of the netlist record type.
 const PDB_THUNK_INFO* cdb_sgate_netlist_thunk();

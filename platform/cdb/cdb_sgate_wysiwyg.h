@@ -21,6 +21,7 @@
 #pragma once
 
 #include <bitset>
+#include <utility>
 #include <vector>
 
 #include "cdb/cdb_atom_catalogue.h"
@@ -69,6 +70,12 @@ class CDB_SGATE_WYSIWYG : public CDB_SGATE_NODE, public CDB_REG_FLAGS {
   // the port's width, or an empty slot). Never creates a slot.
   CDB_SGATE_ITERM* get_iterm_by_type(DB_INPUT_PORT_TYPE type, unsigned i = 0) const;
   CDB_SGATE_OTERM* get_oterm_by_type(DB_OUTPUT_PORT_TYPE type, unsigned i = 0) const;
+  // On-demand ports as (port type, slot), in order of first request; the
+  // archive restores them with restore_on_demand_port (a row without
+  // on-demand ports, a type the row or the atom already has, or a slot
+  // below the row's slots is an internal error).
+  std::vector<std::pair<uint16_t, uint16_t>> get_on_demand_ports(bool outputs) const;
+  void restore_on_demand_port(bool outputs, uint16_t type, uint16_t slot);
   // Output slots the catalogue row gives; on-demand outputs lie above it.
   uint16_t get_port_bound() const { return uint16_t(m_entry->num_output_slots()); }
   unsigned get_ordered_output_count() const override;
@@ -77,6 +84,8 @@ class CDB_SGATE_WYSIWYG : public CDB_SGATE_NODE, public CDB_REG_FLAGS {
 
   // --- modes and cell mask
   bool mode_is_set(unsigned mode) const;
+  // Every mode bit at once (the archive reads them word by word).
+  const std::bitset<CDB_WYSIWYG_NUM_MODES>& get_mode_set() const { return m_modes; }
   void set_mode(unsigned mode);
   void clear_mode(unsigned mode);
   uint64_t get_lutmask_value() const { return m_lutmask; }

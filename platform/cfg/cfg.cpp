@@ -24,6 +24,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "msg/msg.h"
 #include "testkit/platform_test_hooks.h"
@@ -263,6 +264,15 @@ void cfg_reload() {
   std::lock_guard<std::mutex> lock(s.mutex);
   load_sources_locked(s);
   s.warned.clear();
+}
+
+std::vector<std::pair<std::string, std::string>> cfg_code_values() {
+  CFG_STATE& s = loaded_state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const auto& [key, e] : s.keys)
+    if (e.code) out.emplace_back(key, *e.code);
+  return out;
 }
 
 }  // namespace kavu_platform

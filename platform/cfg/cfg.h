@@ -27,3 +27,13 @@ int cfg_get_int_value(const char* key, int dflt);
 const char* cfg_get_value(const char* key);
 // cfg_is_on("user_ini_switch_<n>", false)
 ORLIND_BOOL cfg_user_ini_is_on(int n);
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kavu_platform {
+// Every key set from code with its value, by key name (lower case); what a
+// helper process is given to see the same configuration.
+std::vector<std::pair<std::string, std::string>> cfg_code_values();
+}  // namespace kavu_platform

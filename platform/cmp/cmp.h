@@ -20,6 +20,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "dev/dev.h"
 #include "fio/fio.h"
@@ -156,3 +157,13 @@ namespace kavu_platform {
 // plat_test_reset_all).
 void cmp_test_reset();
 }  // namespace kavu_platform
+
+// The arguments a helper process needs to work as this one does, in order:
+// "--db_dir=<project database directory>", "--pipe_dir=<private pipe
+// directory>", "--ini_file=<file>" when KAVU_INI_FILE names one,
+// "--ini_set=<key>=<value>" for every key set from code (by key name),
+// "--naming_mode=1" and "--fib_db=1" or "--fib_db=0" (1 when fast
+// recompilation is supported and the key "llis_always_write_db" is on, its
+// default). Never null; the list belongs to the calling thread and is
+// rebuilt by its next call.
+const std::vector<std::string>* zexe_get_args_required_by_subthread();

@@ -258,6 +258,16 @@ class HDB_NAMESPACE {
   HDB_TYPE_DB* get_type_db() const { return m_type_db.get(); }
   HDB_TYPE_DB* create_type_db();
 
+  // --- the namespace archive ("hdb_namespace.cdb" in `dir`), for helper
+  // processes: every name (path, synthesized mark, flag bits, bus group,
+  // representative) and, with `with_options`, every option with its target
+  // and point-to-point source. Ids are not carried. write_pdb is false when
+  // the file cannot be written. read_pdb adds the archive's names (names
+  // found by path are reused and take the archived flag bits) and options
+  // to `ns`; false, with nothing added, when the file is missing or damaged.
+  static bool write_pdb(const HDB_NAMESPACE* ns, const std::string& dir, bool with_options);
+  static bool read_pdb(HDB_NAMESPACE* ns, const std::string& dir);
+
  private:
   // Names live in blocks of raw storage owned here (they die only with the
   // namespace), their texts in a store of character blocks.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "atcl/atcl.h"
 #include "cdb/cdb_sgate.h"
 #include "cdb/cdb_sgate_netlist_pdb.h"
 #include "cdb/cdb_sgate_removed_regs.h"
@@ -16,6 +17,7 @@
 #include "cmp/ztk_rr_state.h"
 #include "fio/fio.h"
 #include "gen/gen.h"
+#include "hdb/hdb.h"
 #include "kavu_check.h"
 #include "kavu_fib_manager.h"
 #include "kavu_helper_dump.h"
@@ -83,12 +85,10 @@ std::vector<std::string> kavu_parallel_helper_command(CMP_FACADE* facade, const 
   if (!cfg_is_on("parallel_monitor_memory", false)) argv.push_back("--disable_all_banners");
   if (tst_is_regtest_mode()) argv.push_back("-r");
   if (cfg_user_ini_is_on(12) || cfg_is_on("cmp_lower_priority", false)) argv.push_back("--lower_priority");
-  argv.push_back("--db_dir=" + gen_get_db_dir_path());
-  argv.push_back("--pipe_dir=" + thr_get_pipe_dir());
-  if (const char* fault = cfg_get_value("helper_fault"); *fault) argv.push_back(std::string("--ini_set=helper_fault=") + fault);
-  if (const char* t = cfg_get_value("parallel_pipe_timeout_s"); *t)
-    argv.push_back(std::string("--ini_set=parallel_pipe_timeout_s=") + t);
-  argv.push_back(std::string("--fib_db=") + (kavu_llis_is_generating_databases() ? "1" : "0"));
+  // Directories and configuration the helper shares with this process.
+  const std::vector<std::string>* arg_list = zexe_get_args_required_by_subthread();
+  KAVU_CHECK(arg_list);
+  argv.insert(argv.end(), arg_list->begin(), arg_list->end());
   if (facade && facade->is_recompile()) argv.push_back("--recompile");
   argv.push_back("--helper=" + std::to_string(helper));
   argv.push_back(std::string("--helper_type=") + type);
@@ -136,6 +136,14 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
   const int threads = parallel ? std::min(num_partitions, PUT_PROCESSOR_MANAGER::get_max_threads(0x7fffffff)) : 1;
   const int processes = pipes ? threads : num_partitions;
   kavu_debug("Will run parallel job with %d processes", processes);
+
+  // The flow package carries the helpers' messages; the run goes on without it.
+  Tcl_Interp* interp = atcl_get_interpreter();
+  KAVU_CHECK(interp != 0);
+  if (atcl_package_require(interp, "flow", nullptr, true, true) != 0)
+    kavu_debug("Failed to load flow for Parallel Synthesis");
+  else
+    kavu_debug("successfully loaded the flow package for Parallel Synthesis");
 
   std::vector<THR_NAMED_PIPE*> dl, ul;
   auto remove_pipes = [&]() {
@@ -187,6 +195,7 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
   for (const std::string& f : failures)
     if (!f.empty()) kavu_debug("%s", f.c_str());
   for (const std::string& line : ipc_take_helper_messages()) kavu_debug("Helper: %s", line.c_str());
+  if (pipes) atcl_flush_queue(true, false);
   remove_pipes();
   kavu_debug("Partitions %s run successfully", success ? "were" : "were not");
   PUT_SPMD_JOB_VOID_PTR::destroy_job(job);
@@ -396,6 +405,10 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   if (ok) {
     partitions.clear();
     kavu_parallel_remove_output_archives(rev, hierarchy, type, int(order.size()));
+    // The helpers find the design's names and options in the namespace archive.
+    HDB_NAMESPACE* ns = facade ? facade->get_namespace() : kavu_platform::hdb_default_namespace();
+    ok = HDB_NAMESPACE::write_pdb(ns, gen_get_db_dir_path(), true);
+    if (!ok) kavu_debug("Failed to write the namespace archive");
   } else {
     // Keep every partition not written; the written ones live in archives.
     partitions.erase(std::remove(partitions.begin(), partitions.end(), nullptr), partitions.end());

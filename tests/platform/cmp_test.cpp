@@ -1,7 +1,10 @@
 // Tests of the compiler facade and the assignment sections.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "cmp/cmp.h"
+#include "gen/gen.h"
 #include "hdb/acf.h"
 #include "hdb/hdb.h"
 #include "hdb/hdb_section.h"
@@ -43,4 +46,24 @@ TEST(HdbSection, DefaultSectionReadsGlobalOptionsOfItsNamespace) {
   EXPECT_EQ(named->get_single_option<ACF_KIND_ENUM>(ACF_REG_MERGE_ACROSS_HIERARCHIES), nullptr);
   hdb_section_reset();
   EXPECT_EQ(HDB_SECTION::find_section(7, "entity"), nullptr);
+}
+
+TEST(CmpSubthreadArgs, HelpersGetDirectoriesAndEveryKeySetFromCode) {
+  kavu_platform::CFG_SCOPE cfg{{"helper_fault", "exit3"}, {"odd key", "a = b c"}, {"rapid_recompile_supported", "on"}};
+  const std::vector<std::string>* args = zexe_get_args_required_by_subthread();
+  ASSERT_NE(args, nullptr);
+  ASSERT_GE(args->size(), 6u);
+  EXPECT_EQ((*args)[0], "--db_dir=" + gen_get_db_dir_path());
+  EXPECT_EQ((*args)[1].rfind("--pipe_dir=/", 0), 0u);
+  auto has = [&](const std::string& a) { return std::find(args->begin(), args->end(), a) != args->end(); };
+  EXPECT_TRUE(has("--ini_set=helper_fault=exit3"));
+  EXPECT_TRUE(has("--ini_set=odd key=a = b c"));  // one argument, blanks and all
+  EXPECT_TRUE(has("--naming_mode=1"));
+  EXPECT_EQ(args->back(), "--fib_db=1");
+  CFG_SCOPE no_db{{"llis_always_write_db", "off"}};
+  EXPECT_EQ(zexe_get_args_required_by_subthread()->back(), "--fib_db=0");
+  // Keys unset from code leave the list.
+  kavu_platform::cfg_set_value("helper_fault", nullptr);
+  args = zexe_get_args_required_by_subthread();
+  EXPECT_FALSE(std::find(args->begin(), args->end(), "--ini_set=helper_fault=exit3") != args->end());
 }

@@ -98,6 +98,10 @@ int main(int argc, char** argv) {
     else if (starts(argv[i], "--ul_named_pipe=", &r)) a.ul = r;
     else if (starts(argv[i], "--db_dir=", &r)) kavu_platform::gen_set_db_dir_path(r);
     else if (starts(argv[i], "--pipe_dir=", &r)) a.pipe_dir = r;
+    else if (starts(argv[i], "--ini_file=", &r)) {
+      setenv("KAVU_INI_FILE", r, 1);
+      kavu_platform::cfg_reload();
+    }
     else if (starts(argv[i], "--ini_set=", &r)) {
       std::string kv = r;
       size_t eq = kv.find('=');
@@ -116,6 +120,9 @@ int main(int argc, char** argv) {
          a.revision.c_str());
   fflush(stdout);
   cdb_sgate_set_synthesis_running_in_parallel(true);
+  // The design's names and options, as the parent wrote them before the run.
+  if (!HDB_NAMESPACE::read_pdb(kavu_platform::hdb_default_namespace(), gen_get_db_dir_path()))
+    printf("velmora_map helper %d: no namespace archive\n", a.helper);
   if (a.dl.empty()) return run_partition(a, a.helper);
 
   // Pipes: the parent writes our download pipe and reads our upload pipe.

@@ -1,0 +1,104 @@
+// The namespace archive: names, marks, bus groups, representatives and
+// options reach another namespace; existing names are reused; a damaged or
+// missing archive adds nothing.
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "hdb/acf.h"
+#include "hdb/hdb.h"
+#include "hdb/hdb_section.h"
+#include "testkit/platform_testkit.h"
+
+namespace {
+
+using kavu_platform::hdb_set_assignment;
+using kavu_platform::hdb_set_option;
+
+// Every name in pre-order with what the archive keeps.
+std::string dump(const HDB_NAMESPACE& ns) {
+  std::string out;
+  std::vector<HDB_INSTANCE_NAME*> stack(ns.get_top_names().rbegin(), ns.get_top_names().rend());
+  while (!stack.empty()) {
+    HDB_INSTANCE_NAME* n = stack.back();
+    stack.pop_back();
+    out += n->get_short_hpath() + (n->is_synthesized() ? " s" : " n") + " f" + std::to_string(n->get_flags().get_value());
+    if (n->get_group()) out += " in " + n->get_group()->get_short_hpath() + "[" + std::to_string(n->get_index_in_group()) + "]";
+    if (n->get_representative_name()) out += " rep " + n->get_representative_name()->get_short_hpath();
+    for (auto* o : HDB_DERIVED_OPTION<2, 0>::get_all_options(n, ACF_VERILOG_MACRO, true)) {
+      out += std::string(" opt ") + o->get_value();
+      if (HDB_INSTANCE_NAME* src = o->get_assignment()->get_source_iname()) out += " from " + src->get_short_hpath();
+    }
+    out += "\n";
+    for (auto it = n->get_children().rbegin(); it != n->get_children().rend(); ++it) stack.push_back(*it);
+  }
+  for (auto* o : HDB_DERIVED_OPTION<2, 0>::get_all_options(&ns, ACF_VERILOG_MACRO, true))
+    out += std::string("global ") + o->get_value() + "\n";
+  return out;
+}
+
+void build(HDB_NAMESPACE* ns) {
+  HDB_INSTANCE_NAME* top = ns->get_root();
+  HDB_INSTANCE_NAME* u1 = HDB_INSTANCE_NAME::create_normal_name(nullptr, "u1", nullptr, nullptr, top,
+                                                                HDB_INSTANCE_NAME_FLAG(0x1));
+  HDB_INSTANCE_NAME* q2 = ns->create_group_instance_name(u1, "q", 2);
+  HDB_INSTANCE_NAME* s = HDB_INSTANCE_NAME::create_synthesized_name(q2, "clk", false);
+  HDB_INSTANCE_NAME::create_synthesized_name(u1, "n", true);
+  HDB_INSTANCE_NAME::create_synthesized_name(u1, "n", true);  // "n~1"
+  u1->set_representative_name(q2);
+  s->get_flags().set_flag(HDB_INSTANCE_NAME_FLAG::NO_REUSE);
+  hdb_set_option(u1, ACF_VERILOG_MACRO, "A=1");
+  hdb_set_option(u1, ACF_VERILOG_MACRO, "B=2");
+  hdb_set_assignment(s, ACF_VERILOG_MACRO, "C=3", q2);
+  hdb_set_option(ns, ACF_VERILOG_MACRO, "G=0");
+}
+
+}  // namespace
+
+TEST(HdbNamespaceArchive, NamesAndOptionsReachAnotherNamespace) {
+  HDB_NAMESPACE ns("top");
+  build(&ns);
+  const std::string dir = std::filesystem::current_path().string();
+  ASSERT_TRUE(HDB_NAMESPACE::write_pdb(&ns, dir, true));
+  HDB_NAMESPACE back;
+  ASSERT_TRUE(HDB_NAMESPACE::read_pdb(&back, dir));
+  EXPECT_EQ(dump(back), dump(ns));
+  EXPECT_NE(dump(ns).find("top|u1|q[2]~clk s f256 opt C=3 from top|u1|q[2]"), std::string::npos) << dump(ns);
+
+  // Into a namespace that already holds some of the names: they are reused
+  // and take the archived marks, nothing is doubled.
+  HDB_NAMESPACE partly("top");
+  HDB_INSTANCE_NAME* u1 = HDB_INSTANCE_NAME::create_normal_name(nullptr, "u1", nullptr, nullptr, partly.get_root());
+  ASSERT_TRUE(HDB_NAMESPACE::read_pdb(&partly, dir));
+  EXPECT_EQ(dump(partly), dump(ns));
+  EXPECT_EQ(u1->get_flags().get_value(), 0x1u);
+
+  // Without options only the names travel.
+  ASSERT_TRUE(HDB_NAMESPACE::write_pdb(&ns, dir, false));
+  HDB_NAMESPACE bare;
+  ASSERT_TRUE(HDB_NAMESPACE::read_pdb(&bare, dir));
+  EXPECT_EQ(dump(bare).find("opt"), std::string::npos);
+  EXPECT_EQ(bare.get_top_names().size(), 1u);
+}
+
+TEST(HdbNamespaceArchive, MissingOrDamagedArchivesAddNothing) {
+  const std::string dir = std::filesystem::current_path().string();
+  HDB_NAMESPACE target;
+  EXPECT_FALSE(HDB_NAMESPACE::read_pdb(&target, dir + "/none"));
+  HDB_NAMESPACE ns("top");
+  build(&ns);
+  ASSERT_TRUE(HDB_NAMESPACE::write_pdb(&ns, dir, true));
+  const std::string file = dir + "/hdb_namespace.cdb";
+  std::string bytes;
+  {
+    std::ifstream in(file, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ASSERT_GT(bytes.size(), 40u);
+  for (size_t cut : {bytes.size() - 1, bytes.size() / 2, size_t(12)}) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes.substr(0, cut);
+    EXPECT_FALSE(HDB_NAMESPACE::read_pdb(&target, dir)) << cut;
+    EXPECT_TRUE(target.get_top_names().empty());
+  }
+}
