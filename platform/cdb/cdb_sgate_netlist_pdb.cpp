@@ -19,6 +19,7 @@
 #include "cdb/cdb_sgate.h"
 #include "hdb/hdb.h"
 #include "msg/msg.h"
+#include "pdb/pdb_fields.h"
 
 namespace {
 
@@ -30,36 +31,13 @@ enum NODE_CLASS : uint32_t { CLASS_PLAIN = 0, CLASS_ATOM = 1, CLASS_ATOM_RAM_BLO
 
 [[noreturn]] void bad(const std::string& what) { throw PDB_DATABASE_EXCEPTION(what); }
 
-// ---- small field helpers over the segment
-void f_u32(PDB_SEGMENT& seg, int tag, uint32_t& v) {
-  seg.set_field(tag, "u");
-  seg.transfer_uint32(v);
-}
-void f_i32(PDB_SEGMENT& seg, int tag, int32_t& v) {
-  seg.set_field(tag, "i");
-  seg.transfer_int32(v);
-}
-void f_bool(PDB_SEGMENT& seg, int tag, bool& v) {
-  seg.set_field(tag, "b");
-  seg.transfer_bool(v);
-}
-void f_count(PDB_SEGMENT& seg, int tag, uint32_t& n, uint32_t min_unit) {
-  seg.set_field(tag, "n");
-  seg.transfer_count(n, min_unit);
-}
-void f_str(PDB_SEGMENT& seg, int tag, std::string& s) {
-  uint32_t n = uint32_t(s.size());
-  f_count(seg, tag, n, 1);
-  if (seg.is_reading()) s.assign(n, '\0');
-  seg.set_field(tag + 1, "s");
-  seg.transfer_chars(n, s.data());
-}
+// ---- field helpers beyond pdb_fields.h
 // A text that may be absent (null): a presence flag, then the text.
 bool f_opt_str(PDB_SEGMENT& seg, int tag, const char* in, std::string& out) {
   bool has = in != nullptr;
-  f_bool(seg, tag, has);
+  pdb_field_bool(seg, tag, has);
   if (!seg.is_reading()) out = has ? in : "";
-  if (has) f_str(seg, tag + 1, out);
+  if (has) pdb_field_str(seg, tag + 1, out);
   return has;
 }
 
@@ -68,28 +46,28 @@ bool f_opt_str(PDB_SEGMENT& seg, int tag, const char* in, std::string& out) {
 void write_name(PDB_SEGMENT& seg, int tag, HDB_INSTANCE_NAME* name) {
   uint32_t count = 0;
   for (HDB_INSTANCE_NAME* n = name; n; n = n->get_parent()) ++count;
-  f_u32(seg, tag, count);
+  pdb_field_u32(seg, tag, count);
   std::vector<HDB_INSTANCE_NAME*> levels(count);
   uint32_t i = count;
   for (HDB_INSTANCE_NAME* n = name; n; n = n->get_parent()) levels[--i] = n;
   for (HDB_INSTANCE_NAME* level : levels) {
     std::string text = level->get_unit_name_str();
     bool synth = level->is_synthesized();
-    f_str(seg, tag + 1, text);
-    f_bool(seg, tag + 3, synth);
+    pdb_field_str(seg, tag + 1, text);
+    pdb_field_bool(seg, tag + 3, synth);
   }
 }
 
 HDB_INSTANCE_NAME* read_name(PDB_SEGMENT& seg, int tag) {
   uint32_t count = 0;
-  f_u32(seg, tag, count);
+  pdb_field_u32(seg, tag, count);
   if (count > seg.bytes_left()) bad("name deeper than the record");
   HDB_INSTANCE_NAME* name = nullptr;
   for (uint32_t i = 0; i < count; ++i) {
     std::string text;
     bool synth = false;
-    f_str(seg, tag + 1, text);
-    f_bool(seg, tag + 3, synth);
+    pdb_field_str(seg, tag + 1, text);
+    pdb_field_bool(seg, tag + 3, synth);
     if (text.empty()) bad("empty partial name");
     if (!name) name = HDB_INSTANCE_NAME::create_normal_name(nullptr, text.c_str(), nullptr, nullptr, nullptr);
     else name = HDB_INSTANCE_NAME::create_synthesized_name(name, text.c_str(), false, synth);
@@ -224,13 +202,13 @@ void x_oterm_ref(PDB_SEGMENT& seg, int tag, TRANSFER& x, CDB_SGATE_OTERM** t) {
     debug = (*t)->get_my_node()->get_debug_number();
     slot = slot_of((*t)->get_my_node()->get_output_terms(), *t);
   }
-  f_bool(seg, tag, present);
+  pdb_field_bool(seg, tag, present);
   if (!present) {
     if (x.rd) *t = nullptr;
     return;
   }
-  f_u32(seg, tag + 1, debug);
-  f_u32(seg, tag + 2, slot);
+  pdb_field_u32(seg, tag + 1, debug);
+  pdb_field_u32(seg, tag + 2, slot);
   if (x.rd) {
     *t = x.gate(debug)->get_output_term(slot);
     if (!*t) bad("gate " + std::to_string(debug) + " lacks output " + std::to_string(slot));
@@ -242,9 +220,9 @@ void transfer_reg_flags(PDB_SEGMENT& seg, CDB_REG_FLAGS* rf, bool rd) {
   bool v[11] = {rf->allow_anything(), rf->allow_anything_is_set(), rf->preserve(),      rf->preserve_is_set(),
                 rf->merge_allowed(),  rf->merge_allowed_is_set(),  rf->prune_allowed(), rf->prune_allowed_is_set(),
                 rf->max_fanout_is_set(), rf->not_gate_push_allowed(), false};
-  for (int k = 0; k < 10; ++k) f_bool(seg, 37 + k, v[k]);
+  for (int k = 0; k < 10; ++k) pdb_field_bool(seg, 37 + k, v[k]);
   int32_t max_fanout = rf->get_max_fanout();
-  f_i32(seg, 47, max_fanout);
+  pdb_field_i32(seg, 47, max_fanout);
   if (!rd) return;
   if (v[1]) rf->set_allow_anything(v[0]);
   if (v[3]) rf->set_preserve(v[2]);
@@ -261,7 +239,7 @@ void transfer_reg_flags(PDB_SEGMENT& seg, CDB_REG_FLAGS* rf, bool rd) {
 template <typename LIST, typename ONE>
 void walk_slots(PDB_SEGMENT& seg, int tag, bool rd, LIST& list, ONE one) {
   uint32_t count = uint32_t(list.size());
-  f_u32(seg, tag, count);
+  pdb_field_u32(seg, tag, count);
   if (rd && count > CDB_ILLEGAL_PORT) bad("more terminal slots than a gate has");
   if (rd && count > list.size()) list.resize(count);
   for (uint32_t base = 0; base < count; base += 32) {
@@ -269,7 +247,7 @@ void walk_slots(PDB_SEGMENT& seg, int tag, bool rd, LIST& list, ONE one) {
     uint32_t word = 0;
     if (!rd)
       for (uint32_t s = base; s < end; ++s) word |= list[s] ? 1u << (s - base) : 0u;
-    f_u32(seg, tag + 1, word);
+    pdb_field_u32(seg, tag + 1, word);
     if (rd && end - base < 32 && (word >> (end - base)) != 0) bad("terminal beyond the slots");
     for (uint32_t s = base; s < end; ++s) one(s, (word >> (s - base) & 1) != 0);
   }
@@ -291,15 +269,15 @@ void transfer_oterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
     HDB_INSTANCE_NAME* name = t->get_instance_name();
     HDB_INSTANCE_NAME* synfrom = t->get_synfrom_name();
     uint32_t marks = (fi || fo ? 1u : 0u) | (fw ? 2u : 0u);
-    f_u32(seg, 52, pt);
-    f_u32(seg, 53, pi);
-    f_u32(seg, 54, tb);
-    f_u32(seg, 55, marks);
+    pdb_field_u32(seg, 52, pt);
+    pdb_field_u32(seg, 53, pi);
+    pdb_field_u32(seg, 54, tb);
+    pdb_field_u32(seg, 55, marks);
     if (marks & 1) {
-      f_i32(seg, 56, fi);
-      f_i32(seg, 58, fo);
+      pdb_field_i32(seg, 56, fi);
+      pdb_field_i32(seg, 58, fo);
     }
-    if (marks & 2) f_u32(seg, 170, fw);
+    if (marks & 2) pdb_field_u32(seg, 170, fw);
     x_name(seg, 57, name);
     x_name(seg, 171, synfrom);
     if (x.rd) {
@@ -323,10 +301,10 @@ void transfer_iterm_info(PDB_SEGMENT& seg, CDB_SGATE_ITERM* t, bool rd) {
   uint64_t bits;
   std::memcpy(&bits, &p, sizeof bits);
   uint32_t lo = uint32_t(bits), hi = uint32_t(bits >> 32);
-  f_i32(seg, 180, value);
-  f_u32(seg, 181, lo);
-  f_u32(seg, 182, hi);
-  f_i32(seg, 183, confidence);
+  pdb_field_i32(seg, 180, value);
+  pdb_field_u32(seg, 181, lo);
+  pdb_field_u32(seg, 182, hi);
+  pdb_field_i32(seg, 183, confidence);
   if (!rd) return;
   bits = uint64_t(lo) | uint64_t(hi) << 32;
   std::memcpy(&p, &bits, sizeof p);
@@ -362,9 +340,9 @@ void transfer_iterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
     // One word of marks; the fields they announce follow.
     uint32_t marks = (inv ? 1u : 0u) | (tied ? 2u : 0u) | (driven ? 4u : 0u) | (has_parent ? 8u : 0u) |
                      (fw ? 16u : 0u) | (t->get_info() ? 32u : 0u);
-    f_u32(seg, 62, pt);
-    f_u32(seg, 63, pi);
-    f_u32(seg, 64, marks);
+    pdb_field_u32(seg, 62, pt);
+    pdb_field_u32(seg, 63, pi);
+    pdb_field_u32(seg, 64, marks);
     if (x.rd) {
       if (marks > 63 || (tied && driven)) bad("bad input marks");
       inv = marks & 1;
@@ -373,13 +351,13 @@ void transfer_iterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
       has_parent = marks & 8;
     }
     if (driven) {
-      f_u32(seg, 67, src);
-      f_u32(seg, 68, slot);
+      pdb_field_u32(seg, 67, src);
+      pdb_field_u32(seg, 68, slot);
     }
-    if (marks & 16) f_u32(seg, 175, fw);
+    if (marks & 16) pdb_field_u32(seg, 175, fw);
     if (has_parent) {
-      f_u32(seg, 177, parent_debug);
-      f_u32(seg, 178, parent_slot);
+      pdb_field_u32(seg, 177, parent_debug);
+      pdb_field_u32(seg, 178, parent_slot);
     }
     if (marks & 32) transfer_iterm_info(seg, t, x.rd);
     if (!x.rd) return;
@@ -408,13 +386,13 @@ void transfer_atom(PDB_SEGMENT& seg, CDB_SGATE_WYSIWYG* a, bool rd) {
     for (unsigned w = 0; w < CDB_WYSIWYG_NUM_MODES / 32; ++w)
       words[w] = uint32_t(((a->get_mode_set() >> (32 * w)) & std::bitset<CDB_WYSIWYG_NUM_MODES>(0xffffffffu)).to_ulong());
   for (uint32_t w : words) used += w ? 1 : 0;
-  f_count(seg, 79, used, 14);
+  pdb_field_count(seg, 79, used, 14);
   for (uint32_t i = 0, w = 0; i < used; ++i, ++w) {
     if (!rd)
       while (!words[w]) ++w;
     uint32_t index = w, bits = rd ? 0 : words[w];
-    f_u32(seg, 80, index);
-    f_u32(seg, 89, bits);
+    pdb_field_u32(seg, 80, index);
+    pdb_field_u32(seg, 89, bits);
     if (!rd) continue;
     if (index >= CDB_WYSIWYG_NUM_MODES / 32) bad("bad mode word");
     for (unsigned b = 0; b < 32; ++b)
@@ -423,10 +401,10 @@ void transfer_atom(PDB_SEGMENT& seg, CDB_SGATE_WYSIWYG* a, bool rd) {
   uint32_t lo = uint32_t(a->get_lutmask_value()), hi = uint32_t(a->get_lutmask_value() >> 32);
   int32_t level = a->get_sweep_level();
   bool mask_changed = a->lutmask_changed();
-  f_u32(seg, 81, lo);
-  f_u32(seg, 82, hi);
-  f_i32(seg, 83, level);
-  f_bool(seg, 84, mask_changed);
+  pdb_field_u32(seg, 81, lo);
+  pdb_field_u32(seg, 82, hi);
+  pdb_field_i32(seg, 83, level);
+  pdb_field_bool(seg, 84, mask_changed);
   if (rd) {
     a->set_lutmask_value(uint64_t(lo) | uint64_t(hi) << 32);
     if (level != 0) a->set_sweep_level(level);  // the examined mark comes with the flag bytes
@@ -444,7 +422,7 @@ void transfer_atom(PDB_SEGMENT& seg, CDB_SGATE_WYSIWYG* a, bool rd) {
         if (!rd)
           for (unsigned b = 0; b < 32; ++b)
             if (r->ram_mode_is(w * 32 + b, port)) bits |= 1u << b;
-        f_u32(seg, 85, bits);
+        pdb_field_u32(seg, 85, bits);
         if (rd)
           for (unsigned b = 0; b < 32; ++b)
             if (bits >> b & 1) r->set_ram_mode(w * 32 + b, port);
@@ -455,12 +433,12 @@ void transfer_atom(PDB_SEGMENT& seg, CDB_SGATE_WYSIWYG* a, bool rd) {
     std::vector<std::pair<uint16_t, uint16_t>> ports;
     if (!rd) ports = a->get_on_demand_ports(outputs);
     uint32_t count = uint32_t(ports.size());
-    f_count(seg, 86, count, 8);
+    pdb_field_count(seg, 86, count, 8);
     if (count && rd && !on_demand) bad("on-demand ports on an atom whose row has none");
     for (uint32_t i = 0; i < count; ++i) {
       uint32_t type = rd ? 0 : ports[i].first, slot = rd ? 0 : ports[i].second;
-      f_u32(seg, 87, type);
-      f_u32(seg, 88, slot);
+      pdb_field_u32(seg, 87, type);
+      pdb_field_u32(seg, 88, slot);
       if (!rd) continue;
       const unsigned row_slots = outputs ? a->get_catalogue_entry().num_output_slots()
                                          : a->get_catalogue_entry().num_input_slots();
@@ -477,30 +455,30 @@ void transfer_atom(PDB_SEGMENT& seg, CDB_SGATE_WYSIWYG* a, bool rd) {
 void transfer_ram(PDB_SEGMENT& seg, kavu_platform::RAM_GATE* r, bool rd) {
   for (unsigned i = 0; i < kavu_platform::RAM_GATE::kNumSizeParameters; ++i) {
     int32_t v = r->get_size_parameter(i);
-    f_i32(seg, 150, v);
+    pdb_field_i32(seg, 150, v);
     if (rd) r->set_size_parameter(i, v);
   }
   for (unsigned i = 0; i < 2; ++i) {
     uint32_t v = r->get_mode_word(i);
-    f_u32(seg, 151, v);
+    pdb_field_u32(seg, 151, v);
     if (rd) r->set_mode_word(i, v);
   }
   std::string mif;
   if (f_opt_str(seg, 152, r->get_mif_file(), mif) && rd) r->set_mif_file(mif.c_str());
   int32_t block = r->get_ram_block_type();
-  f_i32(seg, 155, block);
+  pdb_field_i32(seg, 155, block);
   if (rd) r->set_ram_block_type(int8_t(block));
   CDB_SGATE_SYNCHRONOUS_RAM* s = r->cast_to_synchronous_ram();
   if (!s) return;
   uint32_t mode = s->get_mode_byte(), options = s->get_option_bits(), last = s->get_last_word();
-  f_u32(seg, 156, mode);
+  pdb_field_u32(seg, 156, mode);
   for (unsigned i = 0; i < CDB_SGATE_SYNCHRONOUS_RAM::kNumPortModes; ++i) {
     uint32_t v = s->get_port_mode_byte(i);
-    f_u32(seg, 157, v);
+    pdb_field_u32(seg, 157, v);
     if (rd) s->set_port_mode_byte(i, uint8_t(v));
   }
-  f_u32(seg, 158, options);
-  f_u32(seg, 159, last);
+  pdb_field_u32(seg, 158, options);
+  pdb_field_u32(seg, 159, last);
   if (!rd) return;
   if (options & ~uint32_t(CDB_SGATE_SYNCHRONOUS_RAM::kOptionBitsMask)) bad("bad RAM option bits");
   s->set_mode_byte(uint8_t(mode));
@@ -528,8 +506,8 @@ uint32_t scratch_slot(const TRANSFER& x, const void* t) {
 void x_port_bit(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n, const void* it_in, const void* ot_in,
                 CDB_SGATE_ITERM** it_out, CDB_SGATE_OTERM** ot_out) {
   uint32_t is = scratch_slot(x, it_in), os = scratch_slot(x, ot_in);
-  f_u32(seg, 113, is);
-  f_u32(seg, 114, os);
+  pdb_field_u32(seg, 113, is);
+  pdb_field_u32(seg, 114, os);
   if (!x.rd) return;
   *it_out = nullptr;
   *ot_out = nullptr;
@@ -547,13 +525,13 @@ void transfer_operator(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_OPERATOR* op) {
   uint32_t m1 = op->get_mode1(), m2 = op->get_mode2(), m3 = op->get_mode3(), attr = op->get_attribute(),
            sgn = op->get_signed_byte(), tag = op->get_tag();
   int32_t part = op->get_partition_number();
-  f_u32(seg, 100, m1);
-  f_u32(seg, 101, m2);
-  f_u32(seg, 102, m3);
-  f_u32(seg, 103, attr);
-  f_u32(seg, 104, sgn);
-  f_u32(seg, 105, tag);
-  f_i32(seg, 106, part);
+  pdb_field_u32(seg, 100, m1);
+  pdb_field_u32(seg, 101, m2);
+  pdb_field_u32(seg, 102, m3);
+  pdb_field_u32(seg, 103, attr);
+  pdb_field_u32(seg, 104, sgn);
+  pdb_field_u32(seg, 105, tag);
+  pdb_field_i32(seg, 106, part);
   if (x.rd) {
     op->set_mode1(uint8_t(m1));
     op->set_mode2(uint8_t(m2));
@@ -565,17 +543,17 @@ void transfer_operator(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_OPERATOR* op) {
   }
   std::vector<CDB_SGATE_OPER_PORT_ENTRY*> ports(op->begin_const_port_entry_table(), op->end_const_port_entry_table());
   uint32_t count = uint32_t(ports.size());
-  f_count(seg, 107, count, 8);
+  pdb_field_count(seg, 107, count, 8);
   if (x.rd) x.slot_scratch.clear();
   else map_slots(x, op);
   for (uint32_t i = 0; i < count; ++i) {
     CDB_SGATE_OPER_PORT_ENTRY* p = x.rd ? nullptr : ports[i];
     std::string name = p ? p->get_name() : "";
     uint32_t type = p ? p->get_type() : 0, dir = p ? p->get_dir() : 0, width = p ? p->get_width() : 0;
-    f_str(seg, 108, name);
-    f_u32(seg, 110, type);
-    f_u32(seg, 111, dir);
-    f_count(seg, 112, width, 2);
+    pdb_field_str(seg, 108, name);
+    pdb_field_u32(seg, 110, type);
+    pdb_field_u32(seg, 111, dir);
+    pdb_field_count(seg, 112, width, 2);
     if (x.rd) {
       if (type > 7 || dir > CDB_OPER_PORT_DIR_BIDIR) bad("bad operator port");
       if (op->get_port(CDB_OPER_PORT_TYPE(type))) bad("two operator ports of one type");
@@ -597,11 +575,11 @@ void transfer_component(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_COMPONENT* c) {
   uint32_t ctype = c->get_component_type(), option = c->get_option_byte();
   std::string function = c->get_function_name(), library = c->get_library_name(),
               architecture = c->get_architecture_name();
-  f_u32(seg, 120, ctype);
-  f_str(seg, 121, function);
-  f_str(seg, 123, library);
-  f_str(seg, 125, architecture);
-  f_u32(seg, 127, option);
+  pdb_field_u32(seg, 120, ctype);
+  pdb_field_str(seg, 121, function);
+  pdb_field_str(seg, 123, library);
+  pdb_field_str(seg, 125, architecture);
+  pdb_field_u32(seg, 127, option);
   if (x.rd) {
     c->set_component_type(ctype);
     c->set_function_name(function.c_str());
@@ -611,16 +589,16 @@ void transfer_component(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_COMPONENT* c) {
   }
   std::vector<CDB_SGATE_COMPONENT_PORT_ENTRY*> ports(c->begin_const_port_entry_table(), c->end_const_port_entry_table());
   uint32_t count = uint32_t(ports.size());
-  f_count(seg, 128, count, 8);
+  pdb_field_count(seg, 128, count, 8);
   if (x.rd) x.slot_scratch.clear();
   else map_slots(x, c);
   for (uint32_t i = 0; i < count; ++i) {
     CDB_SGATE_COMPONENT_PORT_ENTRY* p = x.rd ? nullptr : ports[i];
     std::string name = p ? p->get_name() : "";
     uint32_t dir = p ? uint32_t(p->get_dir()) : 0, width = p ? p->get_width() : 0;
-    f_str(seg, 129, name);
-    f_u32(seg, 131, dir);
-    f_count(seg, 132, width, 2);
+    pdb_field_str(seg, 129, name);
+    pdb_field_u32(seg, 131, dir);
+    pdb_field_count(seg, 132, width, 2);
     if (x.rd) {
       if (dir > CDB_COMPONENT_PORT_OUTPUT || c->find_port(name.c_str())) bad("bad component port");
       p = c->add_empty_port(name.c_str(), int(dir), width);
@@ -638,13 +616,13 @@ void transfer_component(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_COMPONENT* c) {
   std::vector<const CDB_SGATE_COMPONENT_PARAMETER*> params;
   for (auto it = c->begin_const_parameter_table(); it != c->end_const_parameter_table(); ++it) params.push_back(&*it);
   uint32_t nparams = uint32_t(params.size());
-  f_count(seg, 135, nparams, 4);
+  pdb_field_count(seg, 135, nparams, 4);
   for (uint32_t i = 0; i < nparams; ++i) {
     std::string name, value;
     bool has_name = f_opt_str(seg, 136, x.rd ? nullptr : params[i]->get_name(), name);
     bool has_value = f_opt_str(seg, 139, x.rd ? nullptr : params[i]->get_value(), value);
     int32_t type = x.rd ? 0 : params[i]->get_type();
-    f_i32(seg, 142, type);
+    pdb_field_i32(seg, 142, type);
     if (x.rd) c->set_parameter(has_name ? name.c_str() : nullptr, has_value ? value.c_str() : nullptr, type);
   }
 }
@@ -657,15 +635,15 @@ void transfer_node(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
   if (!rd) describe(n, &cls, &sub, &lut_n, &lut_v);
   uint32_t type = rd ? 0 : n->get_sgate_type(), lut_lo = uint32_t(lut_v), lut_hi = uint32_t(lut_v >> 32);
   uint32_t dbg = rd ? 0 : n->get_debug_number();
-  f_u32(seg, 9, cls);
-  f_u32(seg, 10, type);
-  f_u32(seg, 11, sub);
+  pdb_field_u32(seg, 9, cls);
+  pdb_field_u32(seg, 10, type);
+  pdb_field_u32(seg, 11, sub);
   if (type == CDB_SGATE_LUT_ENUM && cls == CLASS_PLAIN) {
-    f_u32(seg, 12, lut_n);
-    f_u32(seg, 13, lut_lo);
-    f_u32(seg, 14, lut_hi);
+    pdb_field_u32(seg, 12, lut_n);
+    pdb_field_u32(seg, 13, lut_lo);
+    pdb_field_u32(seg, 14, lut_hi);
   }
-  f_u32(seg, 15, dbg);
+  pdb_field_u32(seg, 15, dbg);
   HDB_INSTANCE_NAME* name = rd ? nullptr : n->get_instance_name();
   x_name(seg, 20, name);
   if (rd) {
@@ -689,14 +667,14 @@ void transfer_node(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
                             (max_fanout ? 8u : 0u) | (flag ? 16u : 0u) | (dyn ? 32u : 0u);
   if (!rd)
     for (unsigned b = 0; b < 4; ++b) bytes |= uint32_t(n->get_flag_byte(b)) << (8 * b);
-  f_u32(seg, 16, marks);
+  pdb_field_u32(seg, 16, marks);
   if (rd && marks > 63) bad("bad gate marks");
-  if (marks & 2) f_str(seg, 17, text);
+  if (marks & 2) pdb_field_str(seg, 17, text);
   if (marks & 4) x_name(seg, 25, synfrom);
-  f_u32(seg, 30, bytes);
-  if (marks & 16) f_u32(seg, 31, flag);
-  if (marks & 32) f_u32(seg, 32, dyn);
-  if (marks & 8) f_i32(seg, 48, max_fanout);
+  pdb_field_u32(seg, 30, bytes);
+  if (marks & 16) pdb_field_u32(seg, 31, flag);
+  if (marks & 32) pdb_field_u32(seg, 32, dyn);
+  if (marks & 8) pdb_field_i32(seg, 48, max_fanout);
   if (rd) {
     if (marks & 2) n->set_string_name(text.c_str());
     if (synfrom) n->set_synthesized_name(synfrom);
@@ -708,9 +686,9 @@ void transfer_node(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
   if (CDB_SGATE_BOUNDARY* bd = n->cast_to_boundary()) {
     int32_t part = bd->get_partition_number(), bid = bd->get_boundary_id();
     bool cut = bd->is_cut();
-    f_i32(seg, 34, part);
-    f_i32(seg, 35, bid);
-    f_bool(seg, 36, cut);
+    pdb_field_i32(seg, 34, part);
+    pdb_field_i32(seg, 35, bid);
+    pdb_field_bool(seg, 36, cut);
     if (rd) {
       bd->set_partition_number(part);
       bd->set_boundary_id(bid);
@@ -721,7 +699,7 @@ void transfer_node(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
   if (CDB_SGATE_STATE* st = n->cast_to_state()) {
     uint32_t index = kNone;
     if (!rd && st->get_state_machine()) index = x.machine_index.at(st->get_state_machine());
-    f_u32(seg, 160, index);
+    pdb_field_u32(seg, 160, index);
     if (rd && index != kNone) x.state_machines.emplace_back(st, index);
   }
   transfer_oterms(seg, x, n);
@@ -752,25 +730,25 @@ void x_gate_list(PDB_SEGMENT& seg, int tag, TRANSFER& x, std::vector<GATE*>& gat
   uint32_t count = 0;
   if (!x.rd)
     for (GATE* g : gates) count += x.in_netlist(g) ? 1 : 0;
-  f_count(seg, tag, count, 4);
+  pdb_field_count(seg, tag, count, 4);
   if (!x.rd) {
     for (GATE* g : gates)
       if (x.in_netlist(g)) {
         uint32_t d = g->get_debug_number();
-        f_u32(seg, tag + 1, d);
+        pdb_field_u32(seg, tag + 1, d);
       }
     return;
   }
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t d = 0;
-    f_u32(seg, tag + 1, d);
+    pdb_field_u32(seg, tag + 1, d);
     read->push_back(x.gate(d));
   }
 }
 
 void transfer_machines(PDB_SEGMENT& seg, TRANSFER& x) {
   uint32_t count = uint32_t(x.machines.size());
-  f_count(seg, 190, count, 8);
+  pdb_field_count(seg, 190, count, 8);
   std::vector<CDB_STATE_MACHINE*> read_machines;
   for (uint32_t i = 0; i < count; ++i) {
     CDB_STATE_MACHINE* m = x.rd ? new CDB_STATE_MACHINE : x.machines[i];
@@ -782,8 +760,8 @@ void transfer_machines(PDB_SEGMENT& seg, TRANSFER& x) {
     std::string text = m->get_name();
     bool inverted = m->clk_is_inverted();
     x_name(seg, 191, name);
-    f_str(seg, 195, text);
-    f_bool(seg, 197, inverted);
+    pdb_field_str(seg, 195, text);
+    pdb_field_bool(seg, 197, inverted);
     CDB_SGATE_OTERM* refs[3] = {m->get_clk(), m->get_clk_en(), m->get_reset()};
     for (int r = 0; r < 3; ++r) x_oterm_ref(seg, 200 + 3 * r, x, &refs[r]);
     std::vector<CDB_SGATE_NODE*> states, regs;
@@ -817,8 +795,8 @@ void transfer_records(PDB_SEGMENT& seg, TRANSFER& x) {
   CDB_SGATE_NETLIST* nl = x.nl;
   CDB_SGATE_COMPATIBLE_REGISTERS* cr = nl->get_compatible_registers();
   bool ready = cr->is_ready_to_use(), in_use = cr->is_in_use();
-  f_bool(seg, 220, ready);
-  f_bool(seg, 221, in_use);
+  pdb_field_bool(seg, 220, ready);
+  pdb_field_bool(seg, 221, in_use);
   struct ENTRY {
     CDB_SGATE_OTERM* t;
     uint32_t set, chain;
@@ -831,12 +809,12 @@ void transfer_records(PDB_SEGMENT& seg, TRANSFER& x) {
         if (set || chain) entries.push_back({t, set, chain});
       }
   uint32_t count = uint32_t(entries.size());
-  f_count(seg, 222, count, 8);
+  pdb_field_count(seg, 222, count, 8);
   for (uint32_t i = 0; i < count; ++i) {
     ENTRY e = x.rd ? ENTRY{nullptr, 0, 0} : entries[i];
     x_oterm_ref(seg, 223, x, &e.t);
-    f_u32(seg, 226, e.set);
-    f_u32(seg, 227, e.chain);
+    pdb_field_u32(seg, 226, e.set);
+    pdb_field_u32(seg, 227, e.chain);
     if (!x.rd) continue;
     if (!e.t) bad("compatible-register entry without its register");
     if (e.set) cr->add_oterm_set_id(e.t, e.set);
@@ -849,33 +827,33 @@ void transfer_records(PDB_SEGMENT& seg, TRANSFER& x) {
   // High-speed registers, keyed by name (ids differ between processes).
   CDB_SGATE_HIGH_SPEED_MAP* hs = nl->get_high_speed_map();
   bool has_hs = hs != nullptr;
-  f_bool(seg, 230, has_hs);
+  pdb_field_bool(seg, 230, has_hs);
   if (has_hs) {
     std::vector<std::pair<HDB_INSTANCE_NAME*, uint8_t>> rows;
     if (!x.rd)
       for (const auto& [id, reg] : *hs)
         if (HDB_INSTANCE_NAME* name = HDB_NAME_MGR::get_instance_name(int(id))) rows.emplace_back(name, reg.m_bits);
     uint32_t n = uint32_t(rows.size());
-    f_count(seg, 231, n, 8);
+    pdb_field_count(seg, 231, n, 8);
     if (x.rd) hs = nl->create_high_speed_map();
     for (uint32_t i = 0; i < n; ++i) {
       HDB_INSTANCE_NAME* name = x.rd ? nullptr : rows[i].first;
       uint32_t bits = x.rd ? 0 : rows[i].second;
       x_name(seg, 232, name);
-      f_u32(seg, 236, bits);
+      pdb_field_u32(seg, 236, bits);
       if (x.rd && name) (*hs)[unsigned(name->get_id())].m_bits = uint8_t(bits);
     }
   }
   CDB_SGATE_MAST_REPORT* mast = nl->get_mast_report();
-  f_str(seg, 240, mast->m_name);
+  pdb_field_str(seg, 240, mast->m_name);
   uint32_t rows = uint32_t(mast->m_rows.size());
-  f_count(seg, 242, rows, 4);
+  pdb_field_count(seg, 242, rows, 4);
   if (x.rd) mast->m_rows.assign(rows, {});
   for (std::vector<std::string>& row : mast->m_rows) {
     uint32_t cells = uint32_t(row.size());
-    f_count(seg, 243, cells, 4);
+    pdb_field_count(seg, 243, cells, 4);
     if (x.rd) row.assign(cells, std::string());
-    for (std::string& cell : row) f_str(seg, 244, cell);
+    for (std::string& cell : row) pdb_field_str(seg, 244, cell);
   }
 }
 
@@ -885,7 +863,7 @@ void transfer_netlist(PDB_SEGMENT& seg, void* record) {
   x.rd = seg.is_reading();
   CDB_SGATE_NETLIST* nl = x.nl;
   uint32_t version = CDB_SGATE_NETLIST_ARCHIVE_VERSION;
-  f_u32(seg, 0, version);
+  pdb_field_u32(seg, 0, version);
   if (version != CDB_SGATE_NETLIST_ARCHIVE_VERSION)
     bad("netlist archive of format " + std::to_string(version) + ", this library reads format " +
         std::to_string(CDB_SGATE_NETLIST_ARCHIVE_VERSION));
@@ -893,11 +871,11 @@ void transfer_netlist(PDB_SEGMENT& seg, void* record) {
   int32_t number = nl->get_number();
   int32_t first = nl->get_first_debug_number();
   uint32_t waive = nl->get_waive_byte();
-  f_bool(seg, 1, is_part);
-  f_i32(seg, 2, number);
-  f_i32(seg, 3, first);
-  f_bool(seg, 5, is_sub);
-  f_u32(seg, 6, waive);
+  pdb_field_bool(seg, 1, is_part);
+  pdb_field_i32(seg, 2, number);
+  pdb_field_i32(seg, 3, first);
+  pdb_field_bool(seg, 5, is_sub);
+  pdb_field_u32(seg, 6, waive);
   std::vector<CDB_SGATE_NODE*> nodes;
   if (!x.rd) {
     collect_machines(x);
@@ -905,7 +883,7 @@ void transfer_netlist(PDB_SEGMENT& seg, void* record) {
       if (n) nodes.push_back(n);
   }
   uint32_t count = uint32_t(nodes.size());
-  f_count(seg, 4, count, 8);
+  pdb_field_count(seg, 4, count, 8);
   if (x.rd) x.by_debug.reserve(count);
   for (uint32_t i = 0; i < count; ++i) transfer_node(seg, x, x.rd ? nullptr : nodes[i]);
   transfer_machines(seg, x);

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "msg/msg.h"
+#include "pdb/pdb_fields.h"
 
 void CDB_SGATE_REMOVED_REGISTERS_DB::merge_with(const CDB_SGATE_REMOVED_REGISTERS_DB* other) {
   PLAT_CHECK(other, "CDB");
@@ -14,14 +15,6 @@ void CDB_SGATE_REMOVED_REGISTERS_DB::merge_with(const CDB_SGATE_REMOVED_REGISTER
 }
 
 namespace {
-void xfer_str(PDB_SEGMENT& seg, int tag, std::string& s) {
-  uint32_t n = uint32_t(s.size());
-  seg.set_field(tag, "n");
-  seg.transfer_count(n);
-  if (seg.is_reading()) s.assign(n, '\0');
-  seg.set_field(tag + 1, "s");
-  seg.transfer_chars(n, s.data());
-}
 void* create_db(size_t size) { return ::operator new(size); }
 void* chunk_create_db(MEM_UTILS_CHUNK_ALLOC*) { return ::operator new(sizeof(CDB_SGATE_REMOVED_REGISTERS_DB)); }
 void* array_create_dbs(size_t, MEM_UTILS_CHUNK_ALLOC*) { return nullptr; }
@@ -34,7 +27,7 @@ CDB_SGATE_REMOVED_REGISTERS_MANAGER* g_manager = nullptr;
 }  // namespace
 
 void CDB_SGATE_REMOVED_REGISTERS_DB::transfer(PDB_SEGMENT& seg) {
-  xfer_str(seg, 1, m_name);
+  pdb_field_str(seg, 1, m_name);
   seg.set_field(3, "fanoutless");
   seg.transfer_int32(m_fanoutless);
   seg.set_field(4, "stuck");
@@ -45,7 +38,7 @@ void CDB_SGATE_REMOVED_REGISTERS_DB::transfer(PDB_SEGMENT& seg) {
   seg.set_field(6, "names");
   seg.transfer_count(n, 4);
   if (seg.is_reading()) m_names.assign(n, std::string());
-  for (std::string& s : m_names) xfer_str(seg, 7, s);
+  for (std::string& s : m_names) pdb_field_str(seg, 7, s);
 }
 
 const PDB_THUNK_INFO* CDB_SGATE_REMOVED_REGISTERS_DB::s_thunk() {

@@ -22,6 +22,7 @@
 #include "hdb/hdb_int.h"
 #include "msg/msg.h"
 #include "pdb/pdb.h"
+#include "pdb/pdb_fields.h"
 
 namespace {
 
@@ -51,28 +52,12 @@ struct NAMESPACE_IMAGE {
   std::vector<OPTION_ROW> options;
 };
 
-void f_u32(PDB_SEGMENT& seg, int tag, uint32_t& v) {
-  seg.set_field(tag, "u");
-  seg.transfer_uint32(v);
-}
-void f_i32(PDB_SEGMENT& seg, int tag, int32_t& v) {
-  seg.set_field(tag, "i");
-  seg.transfer_int32(v);
-}
-void f_str(PDB_SEGMENT& seg, int tag, std::string& s) {
-  uint32_t n = uint32_t(s.size());
-  seg.set_field(tag, "n");
-  seg.transfer_count(n);
-  if (seg.is_reading()) s.assign(n, '\0');
-  seg.set_field(tag + 1, "s");
-  seg.transfer_chars(n, s.data());
-}
 
 void transfer_image(PDB_SEGMENT& seg, void* record) {
   NAMESPACE_IMAGE& image = *static_cast<NAMESPACE_IMAGE*>(record);
   const bool rd = seg.is_reading();
   uint32_t format = kFormat;
-  f_u32(seg, 1, format);
+  pdb_field_u32(seg, 1, format);
   if (format != kFormat) throw PDB_DATABASE_EXCEPTION("namespace archive of format " + std::to_string(format));
   uint32_t count = uint32_t(image.names.size());
   seg.set_field(2, "names");
@@ -80,14 +65,14 @@ void transfer_image(PDB_SEGMENT& seg, void* record) {
   if (rd) image.names.resize(count);
   for (uint32_t i = 0; i < count; ++i) {
     NAME_ROW& r = image.names[i];
-    f_u32(seg, 3, r.parent);
-    f_str(seg, 4, r.text);
+    pdb_field_u32(seg, 3, r.parent);
+    pdb_field_str(seg, 4, r.text);
     seg.set_field(6, "synthesized");
     seg.transfer_bool(r.synthesized);
-    f_u32(seg, 7, r.flags);
-    f_u32(seg, 8, r.group);
-    f_i32(seg, 9, r.group_index);
-    f_u32(seg, 10, r.representative);
+    pdb_field_u32(seg, 7, r.flags);
+    pdb_field_u32(seg, 8, r.group);
+    pdb_field_i32(seg, 9, r.group_index);
+    pdb_field_u32(seg, 10, r.representative);
     if (!rd) continue;
     // References point at names of the image; a parent comes first.
     if ((r.parent != kNone && r.parent >= i) || (r.group != kNone && r.group >= count) ||
@@ -99,10 +84,10 @@ void transfer_image(PDB_SEGMENT& seg, void* record) {
   seg.transfer_count(options, 16);
   if (rd) image.options.resize(options);
   for (OPTION_ROW& o : image.options) {
-    f_u32(seg, 12, o.target);
-    f_i32(seg, 13, o.variable);
-    f_str(seg, 14, o.value);
-    f_u32(seg, 16, o.source);
+    pdb_field_u32(seg, 12, o.target);
+    pdb_field_i32(seg, 13, o.variable);
+    pdb_field_str(seg, 14, o.value);
+    pdb_field_u32(seg, 16, o.source);
     if (rd && ((o.target != kNone && o.target >= count) || (o.source != kNone && o.source >= count) ||
                (o.source != kNone && o.target == kNone)))
       throw PDB_DATABASE_EXCEPTION("bad option in the namespace archive");

@@ -175,6 +175,8 @@ class KAVU_FIB_MANAGER {
   void store_entry(int id, KAVU_FIB_INFO* info, CDB_SGATE_HIERARCHY* hier, CDB_SGATE_NETLIST* netlist);
   bool defers_invalidations() const;
   void defer_node(CDB_SGATE_NODE* node);
+  bool applies_invalidation(CDB_SGATE_NODE* node);
+  PARTITION_ENTRY* subnet_entry(CDB_SGATE_HIERARCHY* hier);
   void check_id(int hier_id) const;
   void copy_from(const KAVU_FIB_MANAGER& other);
   void delete_records();

@@ -115,7 +115,7 @@ inline void CUT_ENUMERATOR::merge_into_working(int j) {
         ++m_stats.m_refused_by_signature;
         continue;
       }
-      const int size = merge_leaves(m_working.leaves(a), a.m_size, m_store.leaves(b), b.m_size);
+      const int size = cut_merge_leaves(m_working.leaves(a), a.m_size, m_store.leaves(b), b.m_size, m_k, m_union.data());
       if (size < 0) {
         ++m_stats.m_too_large;
         continue;
@@ -131,22 +131,6 @@ KAVU_TARGET_POPCNT void CUT_ENUMERATOR::run_popcnt(const CUT_CONE_ORDER& cone) {
 
 void CUT_ENUMERATOR::run_generic(const CUT_CONE_ORDER& cone) { run_body<false>(cone); }
 
-// Sorted union into m_union; -1 as soon as it would exceed K leaves.
-int CUT_ENUMERATOR::merge_leaves(const int* a, int na, const int* b, int nb) {
-  int* out = m_union.data();
-  int i = 0, j = 0, n = 0;
-  while (i < na && j < nb) {
-    if (n == m_k) return -1;
-    const int x = a[i], y = b[j];
-    out[n++] = x <= y ? x : y;
-    i += x <= y;
-    j += y <= x;
-  }
-  if (n + (na - i) + (nb - j) > m_k) return -1;
-  while (i < na) out[n++] = a[i++];
-  while (j < nb) out[n++] = b[j++];
-  return n;
-}
 
 // Offers a cut to m_result: dropped when a cut there is a subset of it
 // (equal cuts included); cuts it is a proper subset of are marked for

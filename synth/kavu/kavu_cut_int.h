@@ -43,6 +43,23 @@ inline CDB_SGATE_OTERM* cut_driver_of(const CDB_SGATE_ITERM* iterm) {
   return iterm->get_source();
 }
 
+// Sorted union of two sorted leaf lists into `out`; -1 as soon as it would
+// exceed k leaves.
+KAVU_ALWAYS_INLINE int cut_merge_leaves(const int32_t* a, int na, const int32_t* b, int nb, int k, int32_t* out) {
+  int i = 0, j = 0, n = 0;
+  while (i < na && j < nb) {
+    if (n == k) return -1;
+    const int32_t x = a[i], y = b[j];
+    out[n++] = x <= y ? x : y;
+    i += x <= y;
+    j += y <= x;
+  }
+  if (n + (na - i) + (nb - j) > k) return -1;
+  while (i < na) out[n++] = a[i++];
+  while (j < nb) out[n++] = b[j++];
+  return n;
+}
+
 // The pass-through switches of a cone walk.
 struct CUT_WALK_FLAGS {
   bool m_moded_lcells = false;
@@ -230,7 +247,6 @@ class CUT_ENUMERATOR {
   void copy_cuts(int j, CUT_POOL* to);
   template <bool HW>
   KAVU_ALWAYS_INLINE void merge_into_working(int j);
-  int merge_leaves(const int* a, int na, const int* b, int nb);
   void add_if_irredundant(const int* leaves, int size, uint64_t sig);
 
   int m_k = 0;

@@ -43,22 +43,6 @@ KAVU_ALWAYS_INLINE bool is_subset(const int32_t* a, int na, const int32_t* b, in
   return true;
 }
 
-// Sorted union into out; -1 as soon as it would exceed k leaves.
-KAVU_ALWAYS_INLINE int merge_leaves(const int32_t* a, int na, const int32_t* b, int nb, int k, int32_t* out) {
-  int i = 0, j = 0, n = 0;
-  while (i < na && j < nb) {
-    if (n == k) return -1;
-    const int32_t x = a[i], y = b[j];
-    out[n++] = x <= y ? x : y;
-    i += x <= y;
-    j += y <= x;
-  }
-  if (n + (na - i) + (nb - j) > k) return -1;
-  while (i < na) out[n++] = a[i++];
-  while (j < nb) out[n++] = b[j++];
-  return n;
-}
-
 template <typename T>
 void free_vector(std::vector<T>& v) {
   std::vector<T>().swap(v);
@@ -265,7 +249,7 @@ inline void CUT_PASS::merge_into_working(int y) {
     for (uint32_t b = first; b < last; ++b) {
       const uint64_t sig = sig_a | m_sig[b];
       if (kavu_popcount(sig) > k) continue;
-      const int size = merge_leaves(leaves_a, size_a, &m_leaves[size_t(b) * k], m_size[b], k, m_union.data());
+      const int size = cut_merge_leaves(leaves_a, size_a, &m_leaves[size_t(b) * k], m_size[b], k, m_union.data());
       if (size < 0) continue;
       offer(m_union.data(), size, sig);
     }

@@ -86,26 +86,25 @@ void KAVU_FIB_MANAGER::dump_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hier, const 
 
 // ---------------------------------------------------------------- invalidation
 
-void KAVU_FIB_MANAGER::invalidate_node(CDB_SGATE_HIERARCHY* hier, CDB_SGATE_NODE* node) {
-  if (!m_recording_fibs || !kavu_llis_is_generating_databases()) return;
+// Whether an invalidation of `node` is applied here: false when nothing is
+// recorded, or when it was deferred for the parent process.
+bool KAVU_FIB_MANAGER::applies_invalidation(CDB_SGATE_NODE* node) {
+  if (!m_recording_fibs || !kavu_llis_is_generating_databases()) return false;
   if (!node) KAVU_INTERNAL_ERROR("node");
   if (m_debug) kavu_debug("invalidate_node fib name (node): %s", node_fib_name(node).c_str());
-  if (defers_invalidations()) {
-    defer_node(node);
-    return;
-  }
+  if (!defers_invalidations()) return true;
+  defer_node(node);
+  return false;
+}
+
+void KAVU_FIB_MANAGER::invalidate_node(CDB_SGATE_HIERARCHY* hier, CDB_SGATE_NODE* node) {
+  if (!applies_invalidation(node)) return;
   const int id = get_part_id_of_hierarchy(hier);
   if (id >= 0) invalidate_node_in_partition(id, node);
 }
 
 void KAVU_FIB_MANAGER::invalidate_node(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* node) {
-  if (!m_recording_fibs || !kavu_llis_is_generating_databases()) return;
-  if (!node) KAVU_INTERNAL_ERROR("node");
-  if (m_debug) kavu_debug("invalidate_node fib name (node): %s", node_fib_name(node).c_str());
-  if (defers_invalidations()) {
-    defer_node(node);
-    return;
-  }
+  if (!applies_invalidation(node)) return;
   const int id = get_part_id_of_netlist(netlist);
   if (id >= 0) {
     invalidate_node_in_partition(id, node);

@@ -30,14 +30,22 @@ void KAVU_FIB_MANAGER::dump_new_node_statistics(CDB_SGATE_HIERARCHY* hier, CDB_S
   kavu_llis_dump_new_node_statistics(id < 0 ? nullptr : m_per_partition_data[size_t(id)].fib_info, hier, netlist);
 }
 
-bool KAVU_FIB_MANAGER::construct_and_return_subnetlist(CDB_SGATE_HIERARCHY* hier) {
-  GEN_PROFILER profiler("KAVU", "construct_and_return_subnetlist");
-  if (!kavu_llis_is_generating_databases()) return false;
+// The entry of the hierarchy's partition; null without databases or for a
+// hierarchy of no partition.
+KAVU_FIB_MANAGER::PARTITION_ENTRY* KAVU_FIB_MANAGER::subnet_entry(CDB_SGATE_HIERARCHY* hier) {
+  if (!kavu_llis_is_generating_databases()) return nullptr;
   if (!hier) KAVU_INTERNAL_ERROR("hier");
   const int id = get_part_id_of_hierarchy(hier);
-  if (id < 0) return false;
+  if (id < 0) return nullptr;
   check_id(id);
-  PARTITION_ENTRY& entry = m_per_partition_data[size_t(id)];
+  return &m_per_partition_data[size_t(id)];
+}
+
+bool KAVU_FIB_MANAGER::construct_and_return_subnetlist(CDB_SGATE_HIERARCHY* hier) {
+  GEN_PROFILER profiler("KAVU", "construct_and_return_subnetlist");
+  PARTITION_ENTRY* found = subnet_entry(hier);
+  if (!found) return false;
+  PARTITION_ENTRY& entry = *found;
   CDB_SGATE_NETLIST* full = hier->get_netlist();
   // A missing record has not been merged.
   if (!entry.fib_info || !entry.fib_info->m_merge_is_successful) {
@@ -65,12 +73,9 @@ bool KAVU_FIB_MANAGER::construct_and_return_subnetlist(CDB_SGATE_HIERARCHY* hier
 
 bool KAVU_FIB_MANAGER::stitch_back_and_return_full_netlist(CDB_SGATE_HIERARCHY* hier) {
   GEN_PROFILER profiler("KAVU", "stitch_back_and_return_full_netlist");
-  if (!kavu_llis_is_generating_databases()) return false;
-  if (!hier) KAVU_INTERNAL_ERROR("hier");
-  const int id = get_part_id_of_hierarchy(hier);
-  if (id < 0) return false;
-  check_id(id);
-  PARTITION_ENTRY& entry = m_per_partition_data[size_t(id)];
+  PARTITION_ENTRY* found = subnet_entry(hier);
+  if (!found) return false;
+  PARTITION_ENTRY& entry = *found;
   if (!entry.fib_info || !entry.fib_info->m_merge_is_successful) return false;
   kavu_debug("stitch_back_and_return_full_netlist....");
   CDB_SGATE_NETLIST* current = hier->get_netlist();
