@@ -105,6 +105,7 @@ int CDB_SGATE_NETLIST::delete_flagged_nodes() {
 }
 
 void CDB_SGATE_NETLIST::register_pin(CDB_SGATE_NODE* node) {
+  if (!node->is_pin()) return;  // only pins are listed; spares a virtual call per gate
   CDB_SGATE_IO* io = node->cast_to_io();
   if (!io) return;
   switch (io->get_io_type()) {
@@ -115,6 +116,7 @@ void CDB_SGATE_NETLIST::register_pin(CDB_SGATE_NODE* node) {
 }
 
 void CDB_SGATE_NETLIST::unregister_pin(CDB_SGATE_NODE* node) {
+  if (!node->is_pin()) return;
   CDB_SGATE_IO* io = node->cast_to_io();
   if (!io) return;
   std::vector<CDB_SGATE_IO*>& v = io->get_io_type() == CDB_IO_INPUT    ? m_input_pins
@@ -435,7 +437,22 @@ int CDB_SGATE_NETLIST::sweep(bool aggressive) {
   gates.reserve(m_nodes.size());
   for (iterator it = begin_node_list(); it != end_node_list(); ++it)
     if (CDB_SGATE_NODE* n = *it) gates.push_back(n);
+  // A gate's sources sit mostly in the gates the walk reaches soon after it,
+  // and a source is first touched at random when a reader marks it. Fetching
+  // the gates (and their first output terminal) a fixed distance ahead of
+  // the walk turns those first touches into cache hits; the walk reaches
+  // every prefetched gate anyway.
+  constexpr size_t kAhead = 1024, kAheadGate = kAhead + 32;
   for (size_t i = gates.size(); i-- > 0;) {
+    if (i >= kAheadGate) {
+      const CDB_SGATE_NODE* far = gates[i - kAheadGate];
+      __builtin_prefetch(&far->m_oterms);
+      __builtin_prefetch(&far->m_stamp);
+    }
+    if (i >= kAhead) {
+      const CDB_SGATE_NODE* near = gates[i - kAhead];
+      if (!near->m_oterms.empty()) __builtin_prefetch(near->m_oterms.begin()[0]);
+    }
     CDB_SGATE_NODE* n = gates[i];
     if (n->m_stamp == live) continue;  // finished from the stack
     if (n->m_stamp != pending && !is_keeper(n)) {
@@ -453,9 +470,19 @@ int CDB_SGATE_NETLIST::sweep(bool aggressive) {
   std::vector<CDB_SGATE_NODE*>& dead = stack;
   for (CDB_SGATE_NODE* n : gates)
     if (n->m_stamp != live) dead.push_back(n);
+  // Each input is disconnected as disconnect_from_source(state 2) would:
+  // this netlist ends clean below, so only a source in another netlist needs
+  // telling that it changed.
   for (CDB_SGATE_NODE* n : dead) {
-    for (CDB_SGATE_ITERM* t : n->m_iterms)
-      if (t) t->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
+    for (CDB_SGATE_ITERM* t : n->m_iterms) {
+      if (!t) continue;
+      if (CDB_SGATE_OTERM* src = t->m_source) {
+        CDB_SGATE_NETLIST* owner = src->m_node->m_netlist;
+        if (owner && owner != this) owner->set_dirty();
+        t->unlink_from_chain();
+      }
+      t->m_bits &= uint8_t(~CDB_TERM_CONNECTED);
+    }
     unlink(n);
     n->set_graveyard(this);
   }

@@ -185,7 +185,7 @@ void CDB_SGATE_OTERM::append_link(CDB_SGATE_ITERM* t) {
         }
       if (m_cap_log) kavu_platform::cdb_pool_release(m_block, old_cap * sizeof(CDB_SGATE_ITERM*));
       m_block = block;
-      ++m_cap_log;
+      m_cap_log = uint8_t(m_cap_log ? m_cap_log + 1 : 2);  // inline slots grow into a block of 4
       m_head = 0;
       m_used = w;
     }

@@ -7,8 +7,8 @@
 //   or driven (an entry of its source output terminal's fan-out chain, whose
 //   length the output terminal counts).
 // Fan-out chains are arrays: the output terminal keeps its readers in order
-//   of connection in one contiguous block (inline for a single reader, else
-//   from the cell pool) and each driven input remembers its position, so a
+//   of connection in one contiguous block (inline for up to two readers,
+//   else from the cell pool) and each driven input remembers its position, so a
 //   walk over a net reads one block and connect and disconnect stay O(1)
 //   amortised. Disconnecting leaves a hole; holes at either end are trimmed
 //   at once and the block is compacted when holes outnumber readers.
@@ -324,8 +324,10 @@ class CDB_SGATE_OTERM {
   }
   unsigned get_sim_value() const { return m_sim_value; }
   void set_sim_value(unsigned v) { m_sim_value = v; }
-  FTM_INFO* get_ftm_info() const { return m_ftm_info; }
-  void set_ftm_info(FTM_INFO* i) { m_ftm_info = i; }
+  FTM_INFO* get_ftm_info() const { return m_extra ? m_extra->m_ftm_info : nullptr; }
+  void set_ftm_info(FTM_INFO* i) {
+    if (i || m_extra) extra().m_ftm_info = i;
+  }
 
   CDB_FLAG32& get_flag() { return m_flag; }
   const CDB_FLAG32& get_flag() const { return m_flag; }
@@ -363,16 +365,19 @@ class CDB_SGATE_OTERM {
   static uint32_t fan_index_of(const CDB_SGATE_ITERM* t) { return t->m_fan_index; }
   // The chain block: slots [m_head, m_used) hold the readers in order, null
   // for a hole; m_head and m_used - 1 are readers whenever m_count > 0.
-  CDB_SGATE_ITERM* const* slots() const { return m_cap_log ? m_block : &m_single; }
-  CDB_SGATE_ITERM** slots() { return m_cap_log ? m_block : &m_single; }
-  uint32_t capacity() const { return uint32_t(1) << m_cap_log; }
+  CDB_SGATE_ITERM* const* slots() const { return m_cap_log ? m_block : m_inline; }
+  CDB_SGATE_ITERM** slots() { return m_cap_log ? m_block : m_inline; }
+  uint32_t capacity() const { return m_cap_log ? uint32_t(1) << m_cap_log : kInlineSlots; }
+  static constexpr uint32_t kInlineSlots = 2;
 
-  // The synfrom name and the delay fields, which few terminals use, live in
-  // a side record made on first use (it keeps the terminal at 88 bytes).
+  // The synfrom name, the delay fields and the fitter record, which few
+  // terminals use, live in a side record made on first use (it keeps the
+  // terminal at 88 bytes with room for two readers inline).
   struct EXTRA {
     HDB_INSTANCE_NAME* m_synfrom = nullptr;
     int m_fanin_delay = 0;
     int m_fanout_delay = 0;
+    FTM_INFO* m_ftm_info = nullptr;
   };
   EXTRA& extra() {
     if (!m_extra) m_extra = new EXTRA;
@@ -384,14 +389,13 @@ class CDB_SGATE_OTERM {
 
   CDB_SGATE_NODE* m_node;
   union {
-    CDB_SGATE_ITERM* m_single = nullptr;  // capacity 1: the block is this word
-    CDB_SGATE_ITERM** m_block;            // capacity > 1: a pool block
+    CDB_SGATE_ITERM* m_inline[kInlineSlots] = {};  // m_cap_log 0: the block is these words
+    CDB_SGATE_ITERM** m_block;                      // m_cap_log > 0: a pool block
   };
   uint32_t m_used = 0;
   uint32_t m_head = 0;
   HDB_INSTANCE_NAME* m_name = nullptr;
   EXTRA* m_extra = nullptr;
-  FTM_INFO* m_ftm_info = nullptr;
   uint32_t m_count = 0;
   int m_aux = 0;
   int m_aux2 = 0;
@@ -402,7 +406,7 @@ class CDB_SGATE_OTERM {
   uint32_t m_port_index = 0;
   DB_OUTPUT_PORT_TYPE m_port_type = DB_MAX_OUTPUT_PORT_TYPE;
   uint8_t m_bits = 0;
-  uint8_t m_cap_log = 0;  // the block holds 2^m_cap_log slots
+  uint8_t m_cap_log = 0;  // 0: inline slots; else the block holds 2^m_cap_log slots
 };
 
 inline CDB_SGATE_ITERM* CDB_SGATE_ITERM::get_next_fanout() const {
