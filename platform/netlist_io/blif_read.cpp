@@ -74,22 +74,25 @@ struct MODEL {
   uint32_t m_decl_line;   // physical line of ".model"
 };
 
+// 24 bytes: a signal is defined once it has a driver or a constant value;
+// its pending reads are linked newest first and put back in file order when
+// its driver appears.
 struct SIGNAL {
   CDB_SGATE_OTERM* m_driver = nullptr;
-  int8_t m_constant = -1;     // 0 or 1 for constant nets
-  bool m_defined = false;     // driven or constant
   uint32_t m_def_line = 0;
   uint32_t m_first_use = 0;   // physical line of the first read
-  uint32_t m_pending_first = UINT32_MAX;
-  uint32_t m_pending_last = UINT32_MAX;
+  uint32_t m_pending = UINT32_MAX;  // newest pending read
+  int8_t m_constant = -1;     // 0 or 1 for constant nets
+  bool defined() const { return m_driver || m_constant >= 0; }
 };
+static_assert(sizeof(SIGNAL) <= 24);
 
 // A read of a signal whose driver is not known yet; the reads of one signal
-// are linked in file order.
+// are linked newest first.
 struct PENDING_READ {
   CDB_SGATE_ITERM* m_iterm;  // null once connected
   uint32_t m_signal;
-  uint32_t m_next;           // next pending read of the signal, or UINT32_MAX
+  uint32_t m_next;           // next older pending read of the signal, or UINT32_MAX
 };
 
 // One model instance being elaborated: how its local signal names map to
@@ -179,12 +182,18 @@ class BLIF_READER {
   std::unordered_map<uint32_t, std::string_view> m_unescaped;  // by text offset
   std::vector<MODEL> m_models;
   std::unordered_map<std::string_view, uint32_t> m_model_index;  // name → index in m_models
+  uint64_t m_signal_estimate = 0;  // signals the top model's lines name as driven or pins
   uint64_t m_gate_count = 0;
   uint64_t m_max_flat_gates = 0;
   IO_NAME_TABLE m_table;
   std::vector<SIGNAL> m_signals;
   std::vector<PENDING_READ> m_pending;
   std::vector<std::pair<CDB_SGATE_NODE*, uint32_t>> m_output_pins;  // pin, signal
+  // The names to give once the text is gone (release_parse_data): their
+  // texts back to back, their sizes, and the driver of each driven one.
+  std::vector<char> m_name_text;
+  std::vector<uint32_t> m_name_sizes;
+  std::vector<CDB_SGATE_OTERM*> m_drivers;
   std::deque<std::string> m_arena;
   SUBCKT_BUILDER::PAIRS m_cell_pins, m_cell_params;
   std::unordered_map<std::string_view, uint32_t> m_instance_counts;
@@ -349,6 +358,8 @@ bool BLIF_READER::group_models() {
   for (uint32_t i = 0; i < m_lines.size(); ++i) {
     const LOGICAL_LINE& l = line(i, 0, 0);
     std::string_view t0 = tok(l, 0);
+    if (t0 == ".names" || t0 == ".latch") ++m_signal_estimate;
+    else if (t0 == ".inputs" || t0 == ".outputs" || t0 == ".subckt" || t0 == ".gate") m_signal_estimate += l.m_count - 1;
     if (t0 == ".model") {
       if (l.m_count < 2) return fail(l.m_line, ".model without a name");
       if (const MODEL* twin = find_model(tok(l, 1)))
@@ -435,26 +446,31 @@ void BLIF_READER::read(CDB_SGATE_ITERM* t, uint32_t signal, uint32_t line) {
     s.m_driver->insert_fanout(t);
     return;
   }
-  const uint32_t index = uint32_t(m_pending.size());
-  m_pending.push_back({t, signal, UINT32_MAX});
-  if (s.m_pending_last == UINT32_MAX) s.m_pending_first = index;
-  else m_pending[s.m_pending_last].m_next = index;
-  s.m_pending_last = index;
+  m_pending.push_back({t, signal, s.m_pending});
+  s.m_pending = uint32_t(m_pending.size() - 1);
 }
 
 bool BLIF_READER::drive(CDB_SGATE_OTERM* o, uint32_t signal, uint32_t line) {
   SIGNAL& s = m_signals[signal];
-  if (s.m_defined)
+  if (s.defined())
     return fail(line, "signal '" + std::string(m_table.name(signal)) + "' is driven twice (first on line " +
                           std::to_string(s.m_def_line) + ")");
-  s.m_defined = true;
   s.m_driver = o;
   s.m_def_line = line;
-  for (uint32_t i = s.m_pending_first; i != UINT32_MAX; i = m_pending[i].m_next) {
+  // The list runs newest first: reversed in place, it connects the readers
+  // in file order.
+  uint32_t oldest = UINT32_MAX;
+  for (uint32_t i = s.m_pending; i != UINT32_MAX;) {
+    const uint32_t next = m_pending[i].m_next;
+    m_pending[i].m_next = oldest;
+    oldest = i;
+    i = next;
+  }
+  for (uint32_t i = oldest; i != UINT32_MAX; i = m_pending[i].m_next) {
     o->insert_fanout(m_pending[i].m_iterm);
     m_pending[i].m_iterm = nullptr;
   }
-  s.m_pending_first = s.m_pending_last = UINT32_MAX;
+  s.m_pending = UINT32_MAX;
   return true;
 }
 
@@ -475,9 +491,11 @@ BLIF_RESULT BLIF_READER::run() {
   }
   m_netlist = new CDB_SGATE_NETLIST();
   m_top = io_top_name(m_models[0].m_name);
-  // A signal is named on some line, mostly for the first time on the line
-  // of its driver: the line count bounds what the tables need.
-  m_table.reserve(m_lines.size() / 2 + 16);
+  // A signal is mostly named for the first time on the line of its driver or
+  // a pin list: those lines size the tables (instances of other models and
+  // undriven reads grow them).
+  m_table.reserve(size_t(m_signal_estimate) + 16);
+  m_signals.reserve(size_t(m_signal_estimate) + 16);
   INSTANCE_SCOPE top;
   top.m_model = &m_models[0];
   bool ok = elaborate(top, 0) && connect_reads();
@@ -563,10 +581,9 @@ bool BLIF_READER::read_names(INSTANCE_SCOPE& scope, uint32_t& li, const LOGICAL_
   if (n == 0 || first == end) {
     // A constant cover makes no gate: its readers are tied.
     SIGNAL& s = m_signals[out];
-    if (s.m_defined)
+    if (s.defined())
       return fail(l.m_line, "signal '" + std::string(m_table.name(out)) + "' is driven twice (first on line " +
                                 std::to_string(s.m_def_line) + ")");
-    s.m_defined = true;
     s.m_def_line = l.m_line;
     s.m_constant = int8_t(first == end ? 0 : out_value);
     return true;
@@ -823,15 +840,14 @@ bool BLIF_READER::build_atom(INSTANCE_SCOPE& scope, const SUBCKT_BUILDER& cell, 
 bool BLIF_READER::connect_reads() {
   if (m_clock_wanted) {
     uint32_t clock = m_table.find("blif_clock");
-    if (!m_signals[clock].m_defined) {
+    if (!m_signals[clock].defined()) {
       auto* pin = new CDB_SGATE_IO(nullptr, CDB_IO_INPUT);
       add_gate(pin);
       drive(pin->get_single_oterm(), clock, m_clock_line);
     }
   }
   for (uint32_t id : {m_table.find("$false"), m_table.find("$undef"), m_table.find("$true")}) {
-    if (id == UINT32_MAX || m_signals[id].m_defined) continue;
-    m_signals[id].m_defined = true;
+    if (id == UINT32_MAX || m_signals[id].defined()) continue;
     m_signals[id].m_constant = m_table.name(id) == "$true" ? 1 : 0;
   }
   for (const PENDING_READ& r : m_pending) {
@@ -857,28 +873,59 @@ bool BLIF_READER::connect_reads() {
 }
 
 // What only parsing and connecting need goes before the names are made, so
-// that it does not add to the names at the peak; the signal texts stay.
+// that it does not add to the names at the peak: the texts of the names to
+// give are copied, in the order they are given, into one buffer, and the
+// file text, the lines, the signal table and the signal records go.
 void BLIF_READER::release_parse_data() {
   std::vector<RAW_LINE>().swap(m_lines);
   std::vector<PENDING_READ>().swap(m_pending);
   m_scratch_lines.clear();
   m_table.release_index();
+  size_t bytes = 0, count = m_output_pins.size();
+  for (uint32_t id = 0; id < m_signals.size(); ++id)
+    if (m_signals[id].m_driver) bytes += m_table.name(id).size(), ++count;
+  for (const auto& [pin, id] : m_output_pins) bytes += m_table.name(id).size();
+  m_name_text.reserve(bytes);
+  m_name_sizes.reserve(count);
+  m_drivers.reserve(count - m_output_pins.size());
+  auto keep = [this](std::string_view name) {
+    m_name_text.insert(m_name_text.end(), name.begin(), name.end());
+    m_name_sizes.push_back(uint32_t(name.size()));
+  };
+  for (uint32_t id = 0; id < m_signals.size(); ++id) {
+    if (!m_signals[id].m_driver) continue;
+    m_drivers.push_back(m_signals[id].m_driver);
+    keep(m_table.name(id));
+  }
+  for (const auto& [pin, id] : m_output_pins) keep(m_table.name(id));
+  std::vector<SIGNAL>().swap(m_signals);
+  m_table = IO_NAME_TABLE();
+  std::string().swap(m_text);
+  std::deque<std::string>().swap(m_arena);
+  std::unordered_map<uint32_t, std::string_view>().swap(m_unescaped);
+  std::unordered_map<std::string_view, uint32_t>().swap(m_instance_counts);
 }
 
 // Every driven signal names its driver terminal and, for the gate's
 // preferred output (or its first named one), the gate; output pins take the
-// name of the signal they read.
+// name of the signal they read. Names come from release_parse_data's copy,
+// drivers in signal order, then the output pins.
 void BLIF_READER::give_names() {
-  for (uint32_t id = 0; id < m_signals.size(); ++id) {
-    CDB_SGATE_OTERM* o = m_signals[id].m_driver;
-    if (!o) continue;
-    HDB_INSTANCE_NAME* name = io_signal_name(m_top, m_table.name(id));
+  size_t k = 0, at = 0;
+  auto next_name = [this, &k, &at]() {
+    const std::string_view text(m_name_text.data() + at, m_name_sizes[k++]);
+    at += text.size();
+    return io_signal_name(m_top, text);
+  };
+  for (CDB_SGATE_OTERM* o : m_drivers) {
+    HDB_INSTANCE_NAME* name = next_name();
     o->set_instance_name(name);
     CDB_SGATE_NODE* g = o->get_my_node();
     if (!g->get_instance_name() || g->get_preferred_oterm() == o) g->set_instance_name(name);
   }
+  std::vector<CDB_SGATE_OTERM*>().swap(m_drivers);
   for (const auto& [pin, id] : m_output_pins) {
-    HDB_INSTANCE_NAME* name = io_signal_name(m_top, m_table.name(id));
+    HDB_INSTANCE_NAME* name = next_name();
     pin->set_instance_name(name);
     pin->get_single_oterm()->set_instance_name(name);
   }

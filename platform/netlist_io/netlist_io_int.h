@@ -7,7 +7,8 @@
 //   sim_equivalent use.
 // Signal table: an open-addressing hash from a name (a view whose text the
 //   caller keeps alive) to a dense id, FNV-1a hashed, linear probing with a
-//   stored fingerprint, grown at half load. Ids follow insertion order.
+//   stored fingerprint, grown at three-quarters load. Ids follow insertion
+//   order.
 #pragma once
 
 #include <cstdint>
