@@ -51,6 +51,8 @@ class IO_NAME_TABLE {
   std::string_view name(uint32_t id) const { return m_names[id]; }
   uint32_t size() const { return uint32_t(m_names.size()); }
   void reserve(size_t n);
+  // The name of `id` now lives at `same` (the same characters elsewhere).
+  void rebind(uint32_t id, std::string_view same) { m_names[id] = same; }
   // Frees the hash index: name() still works, intern() and find() must not
   // be called again.
   void release_index() { std::vector<uint64_t>().swap(m_slots); }
