@@ -273,6 +273,7 @@ class BLIF_READER {
   RELEASABLE_ARRAY<char> m_name_text;
   RELEASABLE_ARRAY<uint32_t> m_name_sizes;
   RELEASABLE_ARRAY<CDB_SGATE_OTERM*> m_drivers;
+  size_t m_top_children = 0;  // names of one level, children of the top name
   std::deque<std::string> m_arena;
   // Names read from the text (signals and models), copied out of it.
   std::vector<std::unique_ptr<char[]>> m_name_blocks;
@@ -1020,6 +1021,7 @@ bool BLIF_READER::release_parse_data() {
     m_name_text.resize(at + name.size());
     if (!name.empty()) std::memcpy(m_name_text.data() + at, name.data(), name.size());
     m_name_sizes.push_back(uint32_t(name.size()));
+    if (name.find('|') == std::string_view::npos) ++m_top_children;
   };
   for (uint32_t id = 0; id < m_signals.size(); ++id) {
     if (!m_signals[id].m_driver) continue;
@@ -1043,6 +1045,7 @@ bool BLIF_READER::release_parse_data() {
 // drivers in signal order, then the output pins; the copy is given back as
 // the names are made.
 void BLIF_READER::give_names() {
+  HDB_INSTANCE_NAME::reserve_children(m_top, m_top_children);
   size_t k = 0, at = 0;
   auto next_name = [this, &k, &at]() {
     const std::string_view text(m_name_text.data() + at, m_name_sizes[k++]);
