@@ -742,6 +742,7 @@ bool BLIF_READER::names_lut(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, unsign
   mask.set_value(n, value);
   auto* lut = new CDB_SGATE_LUT(nullptr, mask);
   add_gate(lut);
+  lut->get_input_terms().reserve(n);  // exactly n: a list past three entries is a heap array
   for (unsigned i = 0; i < n; ++i) {
     CDB_SGATE_ITERM* t = lut->create_input_term(nullptr, DB_INPUT_PORT_TYPE(DB_PORT_DATAA + i));
     lut->set_input_term(t, i);
@@ -1050,7 +1051,7 @@ void BLIF_READER::give_names() {
   auto next_name = [this, &k, &at]() {
     const std::string_view text(m_name_text.data() + at, m_name_sizes[k++]);
     at += text.size();
-    if ((k & 0xffff) == 0) {
+    if ((k & 0xfff) == 0) {
       m_name_text.release_below(at);
       m_name_sizes.release_below(k);
       m_drivers.release_below(std::min(k, m_drivers.size()));
@@ -1070,6 +1071,7 @@ void BLIF_READER::give_names() {
     pin->set_instance_name(name);
     pin->get_single_oterm()->set_instance_name(name);
   }
+  decltype(m_output_pins)().swap(m_output_pins);
 }
 
 // The type and size come from stat before the file is opened: a directory
