@@ -6,13 +6,17 @@
 //   (3) the first model is elaborated, instantiating other models of the file
 //   in place: a read of a signal whose driver is known is connected at once,
 //   other reads wait in the signal's pending list until its driver is built;
-//   (4) constants are tied and undriven signals reported; (5) the line and
-//   read tables are released and names are given.
-// Memory: besides the netlist and its names, the text, 12 bytes per logical
-//   line, the signal table and the reads waiting for a driver.
+//   (4) constants are tied and undriven signals reported; (5) the tables
+//   are released and names are given.
+// Memory: besides the netlist and its names, the text and 12 bytes per
+//   logical line (given back behind the reader in a one-model file, all of
+//   it once elaboration ends), a copy of each signal name, 24 bytes per
+//   signal plus its table entry, and the reads waiting for a driver. Names
+//   are made last, from a compact copy, once everything else has gone.
 // Signals are interned once in IO_NAME_TABLE; nothing else on the hot path
-//   hashes or allocates per token. Signals of instantiated models live in an
-//   arena of owned strings so the views stay valid.
+//   hashes or allocates per token. Signal and model names are copied out of
+//   the text into a store of their own; signals of instantiated models live
+//   in an arena of owned strings, so the views stay valid.
 // Failure leaves nothing behind: the netlist (with every gate built so far)
 //   is destroyed and the error says "<file>:<line>: <problem>".
 // Cost: O(file size + gates + terminals).
