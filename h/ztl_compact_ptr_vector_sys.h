@@ -71,8 +71,10 @@ class ZTL_COMPACT_PTR_VECTOR {
   P& operator[](size_t i) { return begin()[i]; }
   const P& operator[](size_t i) const { return begin()[i]; }
 
+  // Room for exactly n entries when n passes the inline capacity (growth by
+  // push_back or resize never takes fewer than six).
   void reserve(size_t n) {
-    if (n > capacity()) grow_to(n);
+    if (n > capacity()) grow_to(n, n);
   }
 
   // New slots are null; shrinking drops the tail.
@@ -147,8 +149,8 @@ class ZTL_COMPACT_PTR_VECTOR {
     if (!p) throw std::bad_alloc();
     return static_cast<P*>(p);
   }
-  void grow_to(size_t cap) {
-    if (cap < 2 * INLINE_CAPACITY) cap = 2 * INLINE_CAPACITY;
+  void grow_to(size_t cap, size_t least = 2 * INLINE_CAPACITY) {
+    if (cap < least) cap = least;
     size_t n = size();
     P* blk = allocate(cap);
     std::memcpy(blk, begin(), n * sizeof(P));

@@ -81,14 +81,19 @@ HDB_SOURCE_COMPONENT* HDB_SOURCE_COMPONENT_COL::get_primitive(int type) {
 // ---------------------------------------------------------------- child index
 
 // Open addressing with linear probing over a power-of-two table: a slot holds
-// the child and a 32-bit fingerprint of its key (parent, synthesized mark,
-// partial name); the home slot comes from the hash's high bits. Grown to twice
-// the size past 70 % load. Names are never removed while the namespace lives.
+// the child's address in its low 48 bits and a 16-bit fingerprint of its key
+// (parent, synthesized mark, partial name) in the high 16, which user-space
+// addresses leave zero; the home slot comes from the hash's high bits. Grown
+// to twice the size past 70 % load. Names are never removed while the
+// namespace lives.
 struct HDB_CHILD_INDEX {
-  std::vector<HDB_INSTANCE_NAME*> m_slots;
-  std::vector<uint32_t> m_tags;
+  std::vector<uint64_t> m_slots;  // 0: empty
   size_t m_count = 0;
   unsigned m_shift = 64;
+
+  static constexpr uint64_t kAddressMask = (uint64_t(1) << 48) - 1;
+  static HDB_INSTANCE_NAME* name_of(uint64_t slot) { return reinterpret_cast<HDB_INSTANCE_NAME*>(slot & kAddressMask); }
+  static uint64_t tag_of(uint64_t h) { return (h & 0xffff) << 48; }
 
   static uint64_t hash(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) {
     uint64_t h = 1469598103934665603ull ^ (uint64_t(uintptr_t(parent)) * 2 + (synthesized ? 1 : 0));
@@ -97,43 +102,52 @@ struct HDB_CHILD_INDEX {
   }
   static bool same(const HDB_INSTANCE_NAME* n, const HDB_INSTANCE_NAME* parent, bool synthesized,
                    std::string_view text) {
-    return n->m_parent == parent && n->m_synthesized == synthesized &&
-           std::string_view(n->m_partial, n->m_partial_size) == text;
+    return n->m_parent == parent && bool(n->m_synthesized) == synthesized && std::string_view(n->m_partial) == text;
   }
 
   HDB_INSTANCE_NAME* find(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) const {
     if (m_slots.empty()) return nullptr;
     const size_t mask = m_slots.size() - 1;
     const uint64_t h = hash(parent, synthesized, text);
-    const uint32_t tag = uint32_t(h);
+    const uint64_t tag = tag_of(h);
     for (size_t i = size_t(h >> m_shift); m_slots[i]; i = (i + 1) & mask)
-      if (m_tags[i] == tag && same(m_slots[i], parent, synthesized, text)) return m_slots[i];
+      if ((m_slots[i] & ~kAddressMask) == tag && same(name_of(m_slots[i]), parent, synthesized, text))
+        return name_of(m_slots[i]);
     return nullptr;
+  }
+
+  // Room for `more` further names without growing.
+  void reserve(size_t more) {
+    size_t size = m_slots.empty() ? 16 : m_slots.size();
+    while (10 * (m_count + more) > 7 * size) size *= 2;
+    if (size != m_slots.size()) rebuild(size);
   }
 
   void insert(HDB_INSTANCE_NAME* name) {
     if (10 * (m_count + 1) > 7 * m_slots.size()) grow();
-    place(name, hash(name->m_parent, name->m_synthesized, std::string_view(name->m_partial, name->m_partial_size)));
+    PLAT_CHECK((uint64_t(uintptr_t(name)) & ~kAddressMask) == 0, "HDB");
+    place(uint64_t(uintptr_t(name)));
     ++m_count;
   }
 
  private:
-  void place(HDB_INSTANCE_NAME* name, uint64_t h) {
+  // Places the name at `address` (its high 16 bits zero or its old tag).
+  void place(uint64_t address) {
+    const HDB_INSTANCE_NAME* n = name_of(address);
+    const uint64_t h = hash(n->m_parent, n->m_synthesized, n->m_partial);
     const size_t mask = m_slots.size() - 1;
     size_t i = size_t(h >> m_shift);
     while (m_slots[i]) i = (i + 1) & mask;
-    m_slots[i] = name;
-    m_tags[i] = uint32_t(h);
+    m_slots[i] = (address & kAddressMask) | tag_of(h);
   }
-  void grow() {
-    std::vector<HDB_INSTANCE_NAME*> old;
+  void grow() { rebuild(m_slots.empty() ? 16 : 2 * m_slots.size()); }
+  void rebuild(size_t size) {
+    std::vector<uint64_t> old;
     old.swap(m_slots);
-    const size_t size = old.empty() ? 16 : 2 * old.size();
-    m_slots.assign(size, nullptr);
-    m_tags.assign(size, 0);
+    m_slots.assign(size, 0);
     m_shift = 64 - unsigned(__builtin_ctzll(size));
-    for (HDB_INSTANCE_NAME* n : old)
-      if (n) place(n, hash(n->m_parent, n->m_synthesized, std::string_view(n->m_partial, n->m_partial_size)));
+    for (uint64_t v : old)
+      if (v) place(v);
   }
 };
 
@@ -163,11 +177,12 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME*
     PLAT_CHECK(id > 0 && reg.find(id) == nullptr && "instance name id already in use", "HDB");
     reg.next_id = std::max(reg.next_id, id + 1);
   }
+  // The partial name's length is where its NUL is.
+  PLAT_CHECK(text.find('\0') == std::string_view::npos, "HDB");
   HDB_INSTANCE_NAME* name = new (ns->allocate_name()) HDB_INSTANCE_NAME;
-  name->m_id = id;
+  name->m_id = uint32_t(id);
   name->m_parent = parent;
   name->m_partial = ns->store_text(text);
-  name->m_partial_size = uint32_t(text.size());
   name->m_synthesized = synthesized;
   name->m_flags = flags;
   name->m_namespace = ns;
@@ -192,7 +207,7 @@ std::string HDB_INSTANCE_NAME::get_short_hpath(int fmt) const {
   if (fmt == 1) {
     const HDB_INSTANCE_NAME* top = this;
     while (top->m_parent) top = top->m_parent;
-    size_t skip = top->m_partial_size;
+    size_t skip = std::strlen(top->m_partial);
     path = path.size() > skip ? path.substr(skip + 1) : std::string();
   }
   return path;
@@ -244,6 +259,16 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_child(HDB_INSTANCE_NAME* parent, co
   HDB_SOURCE_COMPONENT* component =
       components ? components->get_primitive(kSynthesisPrimitive) : parent->m_component;
   return make(parent->m_namespace, parent, text, synthesized, flags, id, component);
+}
+
+void HDB_INSTANCE_NAME::reserve_children(HDB_INSTANCE_NAME* parent, size_t count) {
+  PLAT_CHECK(parent != nullptr, "HDB");
+  if (count == 0) return;
+  std::vector<HDB_INSTANCE_NAME*>& children = parent->extra().m_children;
+  children.reserve(children.size() + count);
+  HDB_NAMESPACE* ns = parent->m_namespace;
+  if (!ns->m_child_index) ns->m_child_index = std::make_unique<HDB_CHILD_INDEX>();
+  ns->m_child_index->reserve(count);
 }
 
 HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_normal_name(HDB_NAMESPACE* ns, const char* text,

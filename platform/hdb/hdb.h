@@ -93,14 +93,14 @@ class HDB_INSTANCE_NAME {
   HDB_INSTANCE_NAME(const HDB_INSTANCE_NAME&) = delete;
   HDB_INSTANCE_NAME& operator=(const HDB_INSTANCE_NAME&) = delete;
 
-  int get_id() const { return m_id; }
+  int get_id() const { return int(m_id); }
   HDB_INSTANCE_NAME* get_parent() const { return m_parent; }
   // The enclosing name (the parent; names here have no record members).
   HDB_INSTANCE_NAME* get_parent_data_member() const { return m_parent; }
   const char* get_partial_name() const { return m_partial; }
   // The name within its unit: the partial name.
   const char* get_unit_name() const { return m_partial; }
-  std::string get_unit_name_str() const { return std::string(m_partial, m_partial_size); }
+  std::string get_unit_name_str() const { return std::string(m_partial); }
   bool is_synthesized() const { return m_synthesized; }
   HDB_INSTANCE_NAME_FLAG& get_flags() { return m_flags; }
   const HDB_INSTANCE_NAME_FLAG& get_flags() const { return m_flags; }
@@ -143,6 +143,10 @@ class HDB_INSTANCE_NAME {
                                          HDB_INSTANCE_NAME_FLAG flags = {}, int id = 0,
                                          bool synthesized = false,
                                          HDB_SOURCE_COMPONENT_COL* components = nullptr);
+  // Makes room for `count` more children of `parent` (its child list and its
+  // namespace's child index), so that a caller about to make many names pays
+  // no growth of either on the way. Null parent is an internal error.
+  static void reserve_children(HDB_INSTANCE_NAME* parent, size_t count);
   // A normal name `text` under `parent`, or a top name of `ns` (the default
   // namespace when null) when `parent` is null. An existing name of that
   // path is returned as it is. With a parent, `ns` must be null or the
@@ -196,12 +200,13 @@ class HDB_INSTANCE_NAME {
   EXTRA& extra();
   HDB_INSTANCE_NAME* find_child(bool synthesized, std::string_view text) const;
 
-  int m_id = 0;
+  // 56 bytes in all: the id and the synthesized mark share a word, and the
+  // partial name's length is its NUL (partial names hold no NUL).
+  uint32_t m_id : 31 = 0;
+  uint32_t m_synthesized : 1 = 0;
   HDB_INSTANCE_NAME_FLAG m_flags;
   HDB_INSTANCE_NAME* m_parent = nullptr;
   const char* m_partial = "";  // NUL-terminated, in the namespace's text store
-  uint32_t m_partial_size = 0;
-  bool m_synthesized = false;
   HDB_NAMESPACE* m_namespace = nullptr;
   HDB_SOURCE_COMPONENT* m_component = nullptr;
   EXTRA* m_extra = nullptr;

@@ -6,13 +6,17 @@
 //   (3) the first model is elaborated, instantiating other models of the file
 //   in place: a read of a signal whose driver is known is connected at once,
 //   other reads wait in the signal's pending list until its driver is built;
-//   (4) constants are tied and undriven signals reported; (5) the line and
-//   read tables are released and names are given.
-// Memory: besides the netlist and its names, the text, 12 bytes per logical
-//   line, the signal table and the reads waiting for a driver.
+//   (4) constants are tied and undriven signals reported; (5) the tables
+//   are released and names are given.
+// Memory: besides the netlist and its names, the text and 12 bytes per
+//   logical line (given back behind the reader in a one-model file, all of
+//   it once elaboration ends), a copy of each signal name, 24 bytes per
+//   signal plus its table entry, and the reads waiting for a driver. Names
+//   are made last, from a compact copy, once everything else has gone.
 // Signals are interned once in IO_NAME_TABLE; nothing else on the hot path
-//   hashes or allocates per token. Signals of instantiated models live in an
-//   arena of owned strings so the views stay valid.
+//   hashes or allocates per token. Signal and model names are copied out of
+//   the text into a store of their own; signals of instantiated models live
+//   in an arena of owned strings, so the views stay valid.
 // Failure leaves nothing behind: the netlist (with every gate built so far)
 //   is destroyed and the error says "<file>:<line>: <problem>".
 // Cost: O(file size + gates + terminals).
@@ -25,7 +29,9 @@
 #include <memory>
 #include <mutex>
 
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 
 #include "cdb/cdb_sgate.h"
@@ -47,8 +53,84 @@ std::map<std::string, BLIF_SUBCKT_HANDLER, std::less<>>& subckt_registry() {
 
 // Offsets into the text are 32 bits: a larger file is refused, never wrapped.
 const uint64_t kMaxTextBytes = UINT32_MAX - 1;
+// Logical lines between two releases of what a one-model file is past.
+const uint32_t kReleaseLines = 1u << 16;
+// Block size of the store of signal and model names.
+const size_t kNameBlock = 256 * 1024;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
+// A fixed-capacity array of plain records in anonymous memory of its own
+// that can give back the whole pages below a point once the reader is past
+// them: the file text and the line table of a one-model file are released
+// as elaboration moves on, so they do not add up with the netlist built from
+// them. Memory given back reads as zeros and is not read again.
+template <class T>
+class RELEASABLE_ARRAY {
+ public:
+  RELEASABLE_ARRAY() = default;
+  ~RELEASABLE_ARRAY() { reset(); }
+  RELEASABLE_ARRAY(RELEASABLE_ARRAY&& o) noexcept { *this = std::move(o); }
+  RELEASABLE_ARRAY& operator=(RELEASABLE_ARRAY&& o) noexcept {
+    if (this != &o) {
+      reset();
+      std::swap(m_data, o.m_data);
+      std::swap(m_size, o.m_size);
+      std::swap(m_capacity, o.m_capacity);
+      std::swap(m_released, o.m_released);
+    }
+    return *this;
+  }
+  // Room for `capacity` records (replacing what was held); false when the
+  // memory cannot be had.
+  bool allocate(size_t capacity) {
+    reset();
+    void* p = ::mmap(nullptr, bytes(capacity), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return false;
+    m_data = static_cast<T*>(p);
+    m_capacity = capacity;
+    return true;
+  }
+  void reset() {
+    if (m_data) ::munmap(m_data, bytes(m_capacity));
+    m_data = nullptr;
+    m_size = m_capacity = m_released = 0;
+  }
+  T* data() { return m_data; }
+  const T* data() const { return m_data; }
+  T* begin() { return m_data; }
+  T* end() { return m_data + m_size; }
+  const T* begin() const { return m_data; }
+  const T* end() const { return m_data + m_size; }
+  size_t size() const { return m_size; }
+  bool empty() const { return m_size == 0; }
+  T& operator[](size_t i) { return m_data[i]; }
+  const T& operator[](size_t i) const { return m_data[i]; }
+  T& back() { return m_data[m_size - 1]; }
+  void push_back(const T& v) {
+    PLAT_CHECK(m_size < m_capacity, "BLIF");
+    m_data[m_size++] = v;
+  }
+  void resize(size_t n) {
+    PLAT_CHECK(n <= m_capacity, "BLIF");
+    m_size = n;
+  }
+  // Gives back the whole pages that hold only records below `index`.
+  void release_below(size_t index) {
+    static const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    const size_t cut = index * sizeof(T) / page * page;
+    if (cut <= m_released) return;
+    ::madvise(reinterpret_cast<char*>(m_data) + m_released, cut - m_released, MADV_DONTNEED);
+    m_released = cut;
+  }
+
+ private:
+  static size_t bytes(size_t capacity) { return std::max<size_t>(capacity * sizeof(T), 1); }
+  T* m_data = nullptr;
+  size_t m_size = 0;
+  size_t m_capacity = 0;
+  size_t m_released = 0;  // bytes at the start given back
+};
 
 // A logical line as a byte range of the text; comments and continuation
 // marks inside it are blanked, so its tokens are its blank-separated words.
@@ -74,22 +156,25 @@ struct MODEL {
   uint32_t m_decl_line;   // physical line of ".model"
 };
 
+// 24 bytes: a signal is defined once it has a driver or a constant value;
+// its pending reads are linked newest first and put back in file order when
+// its driver appears.
 struct SIGNAL {
   CDB_SGATE_OTERM* m_driver = nullptr;
-  int8_t m_constant = -1;     // 0 or 1 for constant nets
-  bool m_defined = false;     // driven or constant
   uint32_t m_def_line = 0;
   uint32_t m_first_use = 0;   // physical line of the first read
-  uint32_t m_pending_first = UINT32_MAX;
-  uint32_t m_pending_last = UINT32_MAX;
+  uint32_t m_pending = UINT32_MAX;  // newest pending read
+  int8_t m_constant = -1;     // 0 or 1 for constant nets
+  bool defined() const { return m_driver || m_constant >= 0; }
 };
+static_assert(sizeof(SIGNAL) <= 24);
 
 // A read of a signal whose driver is not known yet; the reads of one signal
-// are linked in file order.
+// are linked newest first.
 struct PENDING_READ {
   CDB_SGATE_ITERM* m_iterm;  // null once connected
   uint32_t m_signal;
-  uint32_t m_next;           // next pending read of the signal, or UINT32_MAX
+  uint32_t m_next;           // next older pending read of the signal, or UINT32_MAX
 };
 
 // One model instance being elaborated: how its local signal names map to
@@ -126,7 +211,7 @@ class SUBCKT_BUILDER final : public BLIF_SUBCKT_BUILDER {
 
 class BLIF_READER {
  public:
-  BLIF_READER(std::string file, std::string text, const BLIF_READ_OPTIONS& options);
+  BLIF_READER(std::string file, RELEASABLE_ARRAY<char> text, const BLIF_READ_OPTIONS& options);
   BLIF_RESULT run();
 
   // --- used by the cell builders
@@ -139,7 +224,7 @@ class BLIF_READER {
 
  private:
   bool check_bytes();
-  void split_lines();
+  bool split_lines();
   bool check_escapes();
   std::string_view unescape(std::string_view token);
   bool group_models();
@@ -157,7 +242,7 @@ class BLIF_READER {
   bool build_atom(INSTANCE_SCOPE& scope, const SUBCKT_BUILDER& cell, const ATOM_CATALOGUE_ENTRY& row,
                   uint32_t line);
   bool connect_reads();
-  void release_parse_data();
+  bool release_parse_data();
   void give_names();
   std::string_view tok(const LOGICAL_LINE& l, uint32_t i) const { return l.m_tokens[i]; }
   // Logical line li split into the scratch line of (depth, k): a statement
@@ -167,25 +252,37 @@ class BLIF_READER {
   // The first character of logical line li.
   char first_char(uint32_t li) const;
   std::string_view intern_text(std::string text);
+  std::string_view keep_name(std::string_view text);
   const MODEL* find_model(std::string_view name) const;
   bool check_flat_size(const MODEL& model, uint32_t line);
 
   std::string m_file;
-  std::string m_text;
+  RELEASABLE_ARRAY<char> m_text;
   BLIF_READ_OPTIONS m_options;
   unsigned m_lut_size;
-  std::vector<RAW_LINE> m_lines;
+  RELEASABLE_ARRAY<RAW_LINE> m_lines;
   std::deque<LOGICAL_LINE> m_scratch_lines;
   std::unordered_map<uint32_t, std::string_view> m_unescaped;  // by text offset
   std::vector<MODEL> m_models;
   std::unordered_map<std::string_view, uint32_t> m_model_index;  // name → index in m_models
+  uint64_t m_signal_estimate = 0;  // signals the top model's lines name as driven or pins
   uint64_t m_gate_count = 0;
   uint64_t m_max_flat_gates = 0;
   IO_NAME_TABLE m_table;
   std::vector<SIGNAL> m_signals;
   std::vector<PENDING_READ> m_pending;
   std::vector<std::pair<CDB_SGATE_NODE*, uint32_t>> m_output_pins;  // pin, signal
+  // The names to give once the text is gone (release_parse_data): their
+  // texts back to back, their sizes, and the driver of each driven one.
+  RELEASABLE_ARRAY<char> m_name_text;
+  RELEASABLE_ARRAY<uint32_t> m_name_sizes;
+  RELEASABLE_ARRAY<CDB_SGATE_OTERM*> m_drivers;
+  size_t m_top_children = 0;  // names of one level, children of the top name
   std::deque<std::string> m_arena;
+  // Names read from the text (signals and models), copied out of it.
+  std::vector<std::unique_ptr<char[]>> m_name_blocks;
+  char* m_name_next = nullptr;
+  size_t m_name_left = 0;
   SUBCKT_BUILDER::PAIRS m_cell_pins, m_cell_params;
   std::unordered_map<std::string_view, uint32_t> m_instance_counts;
   CDB_SGATE_NETLIST* m_netlist = nullptr;
@@ -212,7 +309,7 @@ void SUBCKT_BUILDER::drive_signal(CDB_SGATE_OTERM* oterm, std::string_view signa
   m_reader.drive(oterm, m_reader.resolve(m_scope, signal), m_line);
 }
 
-BLIF_READER::BLIF_READER(std::string file, std::string text, const BLIF_READ_OPTIONS& options)
+BLIF_READER::BLIF_READER(std::string file, RELEASABLE_ARRAY<char> text, const BLIF_READ_OPTIONS& options)
     : m_file(std::move(file)), m_text(std::move(text)), m_options(options) {
   // LUT gates hold at most six inputs whatever the caller asks for.
   m_lut_size = std::min(options.lut_size ? options.lut_size : CDB_LUTMASK::max_num_inputs, 6u);
@@ -228,11 +325,11 @@ bool BLIF_READER::fail(uint32_t line, const std::string& problem) {
 // Logical lines: '#' starts a comment, a trailing '\' joins the next line.
 // Comments and continuation marks are blanked in the text so that a logical
 // line is one byte range.
-void BLIF_READER::split_lines() {
+bool BLIF_READER::split_lines() {
   char* text = m_text.data();
   char* p = text;
   char* end = p + m_text.size();
-  m_lines.reserve(size_t(std::count(m_text.begin(), m_text.end(), '\n')) + 1);
+  if (!m_lines.allocate(size_t(std::count(m_text.begin(), m_text.end(), '\n')) + 1)) return false;
   uint32_t line_no = 0;
   bool continuing = false;
   while (p < end) {
@@ -262,9 +359,10 @@ void BLIF_READER::split_lines() {
   }
   // Logical lines left without a token (a continuation at the end of the
   // file, or continuations of blank lines) hold nothing.
-  m_lines.erase(std::remove_if(m_lines.begin(), m_lines.end(),
-                               [](const RAW_LINE& l) { return l.m_begin == l.m_end; }),
-                m_lines.end());
+  m_lines.resize(size_t(std::remove_if(m_lines.begin(), m_lines.end(),
+                                       [](const RAW_LINE& l) { return l.m_begin == l.m_end; }) -
+                        m_lines.begin()));
+  return true;
 }
 
 const LOGICAL_LINE& BLIF_READER::line(uint32_t li, int depth, int k) {
@@ -349,14 +447,17 @@ bool BLIF_READER::group_models() {
   for (uint32_t i = 0; i < m_lines.size(); ++i) {
     const LOGICAL_LINE& l = line(i, 0, 0);
     std::string_view t0 = tok(l, 0);
+    if (t0 == ".names" || t0 == ".latch") ++m_signal_estimate;
+    else if (t0 == ".inputs" || t0 == ".outputs" || t0 == ".subckt" || t0 == ".gate") m_signal_estimate += l.m_count - 1;
     if (t0 == ".model") {
       if (l.m_count < 2) return fail(l.m_line, ".model without a name");
       if (const MODEL* twin = find_model(tok(l, 1)))
         return fail(l.m_line, "model '" + std::string(tok(l, 1)) + "' is defined twice (first on line " +
                                   std::to_string(twin->m_decl_line) + ")");
       if (open) open->m_end_line = i;
-      m_model_index.emplace(tok(l, 1), uint32_t(m_models.size()));
-      m_models.push_back({tok(l, 1), i + 1, uint32_t(m_lines.size()), l.m_line});
+      const std::string_view name = keep_name(tok(l, 1));
+      m_model_index.emplace(name, uint32_t(m_models.size()));
+      m_models.push_back({name, i + 1, uint32_t(m_lines.size()), l.m_line});
       open = &m_models.back();
       in_exdc = false;
     } else if (t0 == ".end") {
@@ -397,6 +498,22 @@ bool BLIF_READER::check_flat_size(const MODEL& model, uint32_t line) {
                         " gates (blif_max_flat_gates) while expanding model '" + std::string(model.m_name) + "'");
 }
 
+// A copy of `text` in the name store, which lives as long as the reader and
+// does not move.
+std::string_view BLIF_READER::keep_name(std::string_view text) {
+  if (text.size() > m_name_left) {
+    const size_t size = std::max(text.size(), kNameBlock);
+    m_name_blocks.push_back(std::make_unique<char[]>(size));
+    m_name_next = m_name_blocks.back().get();
+    m_name_left = size;
+  }
+  char* out = m_name_next;
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
+  m_name_next += text.size();
+  m_name_left -= text.size();
+  return std::string_view(out, text.size());
+}
+
 std::string_view BLIF_READER::intern_text(std::string text) {
   m_arena.push_back(std::move(text));
   return m_arena.back();
@@ -408,6 +525,7 @@ uint32_t BLIF_READER::resolve(const INSTANCE_SCOPE& scope, std::string_view loca
   if (global) {
     bool added = false;
     id = m_table.intern(local, &added);
+    if (added) m_table.rebind(id, keep_name(local));
   } else {
     auto it = scope.m_ports.find(local);
     if (it != scope.m_ports.end()) return it->second;
@@ -435,26 +553,31 @@ void BLIF_READER::read(CDB_SGATE_ITERM* t, uint32_t signal, uint32_t line) {
     s.m_driver->insert_fanout(t);
     return;
   }
-  const uint32_t index = uint32_t(m_pending.size());
-  m_pending.push_back({t, signal, UINT32_MAX});
-  if (s.m_pending_last == UINT32_MAX) s.m_pending_first = index;
-  else m_pending[s.m_pending_last].m_next = index;
-  s.m_pending_last = index;
+  m_pending.push_back({t, signal, s.m_pending});
+  s.m_pending = uint32_t(m_pending.size() - 1);
 }
 
 bool BLIF_READER::drive(CDB_SGATE_OTERM* o, uint32_t signal, uint32_t line) {
   SIGNAL& s = m_signals[signal];
-  if (s.m_defined)
+  if (s.defined())
     return fail(line, "signal '" + std::string(m_table.name(signal)) + "' is driven twice (first on line " +
                           std::to_string(s.m_def_line) + ")");
-  s.m_defined = true;
   s.m_driver = o;
   s.m_def_line = line;
-  for (uint32_t i = s.m_pending_first; i != UINT32_MAX; i = m_pending[i].m_next) {
+  // The list runs newest first: reversed in place, it connects the readers
+  // in file order.
+  uint32_t oldest = UINT32_MAX;
+  for (uint32_t i = s.m_pending; i != UINT32_MAX;) {
+    const uint32_t next = m_pending[i].m_next;
+    m_pending[i].m_next = oldest;
+    oldest = i;
+    i = next;
+  }
+  for (uint32_t i = oldest; i != UINT32_MAX; i = m_pending[i].m_next) {
     o->insert_fanout(m_pending[i].m_iterm);
     m_pending[i].m_iterm = nullptr;
   }
-  s.m_pending_first = s.m_pending_last = UINT32_MAX;
+  s.m_pending = UINT32_MAX;
   return true;
 }
 
@@ -468,26 +591,42 @@ BLIF_RESULT BLIF_READER::run() {
     result.error = m_error;
     return result;
   }
-  split_lines();
+  if (!split_lines()) {
+    result.error = m_file + ": not enough memory for the line table";
+    return result;
+  }
   if (!check_escapes() || !group_models()) {
     result.error = m_error;
     return result;
   }
   m_netlist = new CDB_SGATE_NETLIST();
   m_top = io_top_name(m_models[0].m_name);
-  // A signal is named on some line, mostly for the first time on the line
-  // of its driver: the line count bounds what the tables need.
-  m_table.reserve(m_lines.size() / 2 + 16);
+  // A signal is mostly named for the first time on the line of its driver or
+  // a pin list: those lines size the tables (instances of other models and
+  // undriven reads grow them).
+  m_table.reserve(size_t(m_signal_estimate) + 16);
+  m_signals.reserve(size_t(m_signal_estimate) + 16);
   INSTANCE_SCOPE top;
   top.m_model = &m_models[0];
-  bool ok = elaborate(top, 0) && connect_reads();
+  bool ok = elaborate(top, 0);
+  if (ok) {
+    m_text.reset();
+    m_lines.reset();
+    ok = connect_reads();
+  }
   if (!ok) {
     delete m_netlist;
     result.error = m_error;
     return result;
   }
-  release_parse_data();
+  if (!release_parse_data()) {
+    delete m_netlist;
+    result.error = m_file + ": not enough memory for the names";
+    return result;
+  }
   give_names();
+  m_name_text.reset();
+  m_name_sizes.reset();
   for (const ATOM_PARAMETER& p : m_atom_parameters) hdb_set_option(p.m_atom->get_instance_name(), p.m_code, p.m_value.c_str());
   result.netlist = m_netlist;
   result.warnings = std::move(m_warnings);
@@ -495,10 +634,21 @@ BLIF_RESULT BLIF_READER::run() {
   return result;
 }
 
+// A file of one model is read front to back once: the text and the lines
+// behind the current statement are given back as it goes (signal and model
+// names live in their own store, so nothing points there any more).
 bool BLIF_READER::elaborate(INSTANCE_SCOPE& scope, int depth) {
   if (depth > 64) return fail(scope.m_model->m_decl_line, "models nest deeper than 64 levels (recursive model?)");
-  for (uint32_t li = scope.m_model->m_first_line; li < scope.m_model->m_end_line;)
+  const bool single_pass = depth == 0 && m_models.size() == 1;
+  uint32_t next_release = scope.m_model->m_first_line + kReleaseLines;
+  for (uint32_t li = scope.m_model->m_first_line; li < scope.m_model->m_end_line;) {
     if (!statement(scope, li, depth)) return false;
+    if (single_pass && li >= next_release && li < m_lines.size()) {
+      m_text.release_below(m_lines[li].m_begin);
+      m_lines.release_below(li);
+      next_release = li + kReleaseLines;
+    }
+  }
   return true;
 }
 
@@ -563,10 +713,9 @@ bool BLIF_READER::read_names(INSTANCE_SCOPE& scope, uint32_t& li, const LOGICAL_
   if (n == 0 || first == end) {
     // A constant cover makes no gate: its readers are tied.
     SIGNAL& s = m_signals[out];
-    if (s.m_defined)
+    if (s.defined())
       return fail(l.m_line, "signal '" + std::string(m_table.name(out)) + "' is driven twice (first on line " +
                                 std::to_string(s.m_def_line) + ")");
-    s.m_defined = true;
     s.m_def_line = l.m_line;
     s.m_constant = int8_t(first == end ? 0 : out_value);
     return true;
@@ -597,6 +746,7 @@ bool BLIF_READER::names_lut(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, unsign
   mask.set_value(n, value);
   auto* lut = new CDB_SGATE_LUT(nullptr, mask);
   add_gate(lut);
+  lut->get_input_terms().reserve(n);  // exactly n: a list past three entries is a heap array
   for (unsigned i = 0; i < n; ++i) {
     CDB_SGATE_ITERM* t = lut->create_input_term(nullptr, DB_INPUT_PORT_TYPE(DB_PORT_DATAA + i));
     lut->set_input_term(t, i);
@@ -823,15 +973,14 @@ bool BLIF_READER::build_atom(INSTANCE_SCOPE& scope, const SUBCKT_BUILDER& cell, 
 bool BLIF_READER::connect_reads() {
   if (m_clock_wanted) {
     uint32_t clock = m_table.find("blif_clock");
-    if (!m_signals[clock].m_defined) {
+    if (!m_signals[clock].defined()) {
       auto* pin = new CDB_SGATE_IO(nullptr, CDB_IO_INPUT);
       add_gate(pin);
       drive(pin->get_single_oterm(), clock, m_clock_line);
     }
   }
   for (uint32_t id : {m_table.find("$false"), m_table.find("$undef"), m_table.find("$true")}) {
-    if (id == UINT32_MAX || m_signals[id].m_defined) continue;
-    m_signals[id].m_defined = true;
+    if (id == UINT32_MAX || m_signals[id].defined()) continue;
     m_signals[id].m_constant = m_table.name(id) == "$true" ? 1 : 0;
   }
   for (const PENDING_READ& r : m_pending) {
@@ -857,37 +1006,82 @@ bool BLIF_READER::connect_reads() {
 }
 
 // What only parsing and connecting need goes before the names are made, so
-// that it does not add to the names at the peak; the signal texts stay.
-void BLIF_READER::release_parse_data() {
-  std::vector<RAW_LINE>().swap(m_lines);
+// that it does not add to the names at the peak: the texts of the names to
+// give are copied, in the order they are given, into one buffer, and the
+// file text, the lines, the signal table and the signal records go. False
+// when the memory for the copy cannot be had.
+bool BLIF_READER::release_parse_data() {
   std::vector<PENDING_READ>().swap(m_pending);
   m_scratch_lines.clear();
   m_table.release_index();
+  size_t bytes = 0, count = m_output_pins.size();
+  for (uint32_t id = 0; id < m_signals.size(); ++id)
+    if (m_signals[id].m_driver) bytes += m_table.name(id).size(), ++count;
+  for (const auto& [pin, id] : m_output_pins) bytes += m_table.name(id).size();
+  if (!m_name_text.allocate(bytes) || !m_name_sizes.allocate(count) ||
+      !m_drivers.allocate(count - m_output_pins.size()))
+    return false;
+  auto keep = [this](std::string_view name) {
+    const size_t at = m_name_text.size();
+    m_name_text.resize(at + name.size());
+    if (!name.empty()) std::memcpy(m_name_text.data() + at, name.data(), name.size());
+    m_name_sizes.push_back(uint32_t(name.size()));
+    if (name.find('|') == std::string_view::npos) ++m_top_children;
+  };
+  for (uint32_t id = 0; id < m_signals.size(); ++id) {
+    if (!m_signals[id].m_driver) continue;
+    m_drivers.push_back(m_signals[id].m_driver);
+    keep(m_table.name(id));
+  }
+  for (const auto& [pin, id] : m_output_pins) keep(m_table.name(id));
+  std::vector<SIGNAL>().swap(m_signals);
+  m_table = IO_NAME_TABLE();
+  std::deque<std::string>().swap(m_arena);
+  std::vector<std::unique_ptr<char[]>>().swap(m_name_blocks);
+  m_name_left = 0;
+  std::unordered_map<uint32_t, std::string_view>().swap(m_unescaped);
+  std::unordered_map<std::string_view, uint32_t>().swap(m_instance_counts);
+  return true;
 }
 
 // Every driven signal names its driver terminal and, for the gate's
 // preferred output (or its first named one), the gate; output pins take the
-// name of the signal they read.
+// name of the signal they read. Names come from release_parse_data's copy,
+// drivers in signal order, then the output pins; the copy is given back as
+// the names are made.
 void BLIF_READER::give_names() {
-  for (uint32_t id = 0; id < m_signals.size(); ++id) {
-    CDB_SGATE_OTERM* o = m_signals[id].m_driver;
-    if (!o) continue;
-    HDB_INSTANCE_NAME* name = io_signal_name(m_top, m_table.name(id));
+  HDB_INSTANCE_NAME::reserve_children(m_top, m_top_children);
+  size_t k = 0, at = 0;
+  auto next_name = [this, &k, &at]() {
+    const std::string_view text(m_name_text.data() + at, m_name_sizes[k++]);
+    at += text.size();
+    if ((k & 0xfff) == 0) {
+      m_name_text.release_below(at);
+      m_name_sizes.release_below(k);
+      m_drivers.release_below(std::min(k, m_drivers.size()));
+    }
+    return io_signal_name(m_top, text);
+  };
+  for (size_t d = 0; d < m_drivers.size(); ++d) {
+    CDB_SGATE_OTERM* o = m_drivers[d];
+    HDB_INSTANCE_NAME* name = next_name();
     o->set_instance_name(name);
     CDB_SGATE_NODE* g = o->get_my_node();
     if (!g->get_instance_name() || g->get_preferred_oterm() == o) g->set_instance_name(name);
   }
+  m_drivers.reset();
   for (const auto& [pin, id] : m_output_pins) {
-    HDB_INSTANCE_NAME* name = io_signal_name(m_top, m_table.name(id));
+    HDB_INSTANCE_NAME* name = next_name();
     pin->set_instance_name(name);
     pin->get_single_oterm()->set_instance_name(name);
   }
+  decltype(m_output_pins)().swap(m_output_pins);
 }
 
 // The type and size come from stat before the file is opened: a directory
 // or a FIFO is refused (opening a FIFO would wait for a writer), and so is a
 // file larger than the reader can address.
-bool read_whole_file(const std::string& path, std::string* text, std::string* problem) {
+bool read_whole_file(const std::string& path, RELEASABLE_ARRAY<char>* text, std::string* problem) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return false;
   if (!S_ISREG(st.st_mode)) {
@@ -900,6 +1094,11 @@ bool read_whole_file(const std::string& path, std::string* text, std::string* pr
   }
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
+  if (!text->allocate(size_t(st.st_size))) {
+    std::fclose(f);
+    *problem = "not enough memory for the file";
+    return false;
+  }
   text->resize(size_t(st.st_size));
   bool ok = std::fread(text->data(), 1, text->size(), f) == text->size() && std::fgetc(f) == EOF;
   std::fclose(f);
@@ -909,7 +1108,8 @@ bool read_whole_file(const std::string& path, std::string* text, std::string* pr
 }  // namespace
 
 BLIF_RESULT blif_read_file(const std::string& path, const BLIF_READ_OPTIONS& options) {
-  std::string text, problem = "cannot read the file";
+  RELEASABLE_ARRAY<char> text;
+  std::string problem = "cannot read the file";
   if (!read_whole_file(path, &text, &problem)) {
     BLIF_RESULT r;
     r.error = path + ": " + problem;
@@ -919,7 +1119,15 @@ BLIF_RESULT blif_read_file(const std::string& path, const BLIF_READ_OPTIONS& opt
 }
 
 BLIF_RESULT blif_read_string(const std::string& text, const BLIF_READ_OPTIONS& options) {
-  return BLIF_READER("<string>", text, options).run();
+  RELEASABLE_ARRAY<char> copy;
+  if (!copy.allocate(text.size())) {
+    BLIF_RESULT r;
+    r.error = "<string>: not enough memory for the text";
+    return r;
+  }
+  copy.resize(text.size());
+  if (!text.empty()) std::memcpy(copy.data(), text.data(), text.size());
+  return BLIF_READER("<string>", std::move(copy), options).run();
 }
 
 void blif_register_subckt(const std::string& model, BLIF_SUBCKT_HANDLER handler) {

@@ -4,7 +4,8 @@
 // IO_NAME_TABLE: open addressing with linear probing over a power-of-two slot
 //   array; a slot holds the name's 32-bit hash fingerprint and id + 1 (0
 //   empty), the home slot is taken from the hash's high bits; grown to twice
-//   the size at half load. Names are compared only when fingerprints match.
+//   the size at three-quarters load (the fingerprint keeps the longer probe
+//   runs cheap). Names are compared only when fingerprints match.
 // Cost: intern and find O(1) expected; growth O(n) amortised.
 #include "cdb/cdb_sgate.h"
 #include "hdb/hdb.h"
@@ -15,7 +16,7 @@ namespace kavu_platform {
 void IO_NAME_TABLE::reserve(size_t n) {
   m_names.reserve(n);
   size_t want = 16;
-  while (want < 2 * n) want <<= 1;
+  while (3 * want < 4 * n) want <<= 1;
   if (want <= m_slots.size()) return;
   std::vector<uint64_t> old;
   old.swap(m_slots);
@@ -30,7 +31,7 @@ void IO_NAME_TABLE::reserve(size_t n) {
   }
 }
 
-void IO_NAME_TABLE::grow() { reserve(m_slots.empty() ? 8 : m_slots.size()); }
+void IO_NAME_TABLE::grow() { reserve(m_slots.empty() ? 12 : m_slots.size() * 3 / 2); }
 
 uint32_t IO_NAME_TABLE::find(std::string_view name) const {
   if (m_slots.empty()) return UINT32_MAX;
@@ -45,7 +46,7 @@ uint32_t IO_NAME_TABLE::find(std::string_view name) const {
 }
 
 uint32_t IO_NAME_TABLE::intern(std::string_view name, bool* added) {
-  if (2 * (m_names.size() + 1) > m_slots.size()) grow();
+  if (4 * (m_names.size() + 1) > 3 * m_slots.size()) grow();
   size_t mask = m_slots.size() - 1;
   uint64_t h = io_hash(name), finger = h & 0xffffffff00000000ull;
   size_t i = home(h);

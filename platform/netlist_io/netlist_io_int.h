@@ -7,7 +7,8 @@
 //   sim_equivalent use.
 // Signal table: an open-addressing hash from a name (a view whose text the
 //   caller keeps alive) to a dense id, FNV-1a hashed, linear probing with a
-//   stored fingerprint, grown at half load. Ids follow insertion order.
+//   stored fingerprint, grown at three-quarters load. Ids follow insertion
+//   order.
 #pragma once
 
 #include <cstdint>
@@ -50,6 +51,8 @@ class IO_NAME_TABLE {
   std::string_view name(uint32_t id) const { return m_names[id]; }
   uint32_t size() const { return uint32_t(m_names.size()); }
   void reserve(size_t n);
+  // The name of `id` now lives at `same` (the same characters elsewhere).
+  void rebind(uint32_t id, std::string_view same) { m_names[id] = same; }
   // Frees the hash index: name() still works, intern() and find() must not
   // be called again.
   void release_index() { std::vector<uint64_t>().swap(m_slots); }

@@ -74,6 +74,36 @@ TEST(HdbNames, NameTextGrowsPastManyBlocks) {
   for (int i : {0, 1000, 1999}) EXPECT_EQ(names[i]->get_short_hpath(2), text + std::to_string(i));
 }
 
+// Children made after a reservation, in bulk and past several growths of the
+// child index, are found by text and kind, keep their order, ids, marks and
+// paths; a name that cannot keep its length in a NUL is refused.
+TEST(HdbNames, ReservedAndBulkChildrenAreFoundByTextAndKind) {
+  HDB_INSTANCE_NAME* top = normal(nullptr, "top");
+  HDB_INSTANCE_NAME::reserve_children(top, 3000);
+  std::vector<HDB_INSTANCE_NAME*> made;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string text = (i % 3 ? "n" : "") + std::to_string(i);
+    made.push_back(HDB_INSTANCE_NAME::create_child(top, text.c_str(), {}, 0, i % 5 == 0));
+  }
+  ASSERT_EQ(top->get_children(), made);
+  for (int i : {0, 1, 2, 5, 2999, 3000, 3001, 19999}) {
+    const std::string text = (i % 3 ? "n" : "") + std::to_string(i);
+    const bool synthesized = i % 5 == 0;
+    HDB_INSTANCE_NAME* n = made[size_t(i)];
+    EXPECT_EQ(top->find_in_children(text.c_str(), synthesized ? 2 : 1), n) << text;
+    EXPECT_EQ(top->find_in_children(text.c_str(), synthesized ? 1 : 2), nullptr) << text;
+    EXPECT_EQ(n->is_synthesized(), synthesized) << text;
+    EXPECT_EQ(n->get_unit_name_str(), text);
+    EXPECT_EQ(n->get_short_hpath(1), text);
+    EXPECT_EQ(n->get_short_hpath(0), std::string("top") + (synthesized ? "~" : "|") + text);
+    EXPECT_EQ(HDB_NAME_MGR::get_instance_name(n->get_id()), n);
+    EXPECT_EQ(HDB_INSTANCE_NAME::create_child(top, text.c_str(), {}, 0, synthesized), n) << text;
+  }
+  EXPECT_EQ(top->find_in_children("n20000", 0), nullptr);
+  HDB_INSTANCE_NAME::reserve_children(top, 0);
+  EXPECT_KAVU_INTERNAL_ERROR(HDB_INSTANCE_NAME::reserve_children(nullptr, 4), "parent");
+}
+
 TEST(HdbNames, SynthesizedNamesReuseOrNumberAsAsked) {
   HDB_INSTANCE_NAME* base = normal(normal(nullptr, "top"), "u");
   bool reused = true;

@@ -219,3 +219,70 @@ TEST(NetlistIoBlifRead, FuzzSeedsReadAndRoundTrip) {
     EXPECT_EQ(back->get_output_pins().size(), r.netlist->get_output_pins().size()) << seed;
   }
 }
+
+// A one-model file long enough that the reader gives back the text behind
+// it several times: the circuit, its names, escaped names first met early,
+// and messages that name early lines from late ones all stay right, from a
+// string and from a file.
+TEST(NetlistIoBlifRead, LongOneModelFileKeepsNamesAndLinesBehindTheReader) {
+  // Lines 1-5 head the file; inverter i (i >= 1) drives n<i> on lines
+  // 2i+4 and 2i+5, so the 140,000 logical lines pass two releases.
+  const int chain = 70000;
+  std::string head = ".model big\n.inputs a\n.outputs y z\n.names a g\\41 q\n11 1\n";
+  std::string body = ".names a n1\n0 1\n";
+  for (int i = 1; i < chain; ++i) body += ".names n" + std::to_string(i) + " n" + std::to_string(i + 1) + "\n0 1\n";
+  const std::string tail = "# a comment\n.names n" + std::to_string(chain) + " \\\n y\n1 1\n.names q z\n1 1\n";
+  const int first_tail_line = 5 + 2 * chain + 1;
+  const std::string extra = std::to_string(first_tail_line + 6);
+  struct CASE {
+    const char* what;
+    std::string text;
+    std::string error;    // empty: the read succeeds
+    std::string warning;  // the one warning expected, or empty
+  } cases[] = {
+      {"whole", head + body + tail + ".names g\\41\n1\n", "", ""},
+      {"undriven early read", head + body + tail, "", "<string>:4: signal 'gA' is never driven; tied to 0"},
+      {"driven twice", head + body + tail + ".names a n7\n1 1\n",
+       "<string>:" + extra + ": signal 'n7' is driven twice (first on line 18)", ""},
+      {"bad row late", head + body + tail + ".names a w\n2 1\n",
+       "<string>:" + std::to_string(first_tail_line + 7) + ": bad character in cover row", ""},
+  };
+  uint32_t whole_gates = 0;
+  for (const CASE& c : cases) {
+    BLIF_RESULT r = blif_read_string(c.text);
+    LOADED_NETLIST held = hold(r);
+    if (!c.error.empty()) {
+      EXPECT_EQ(r.netlist, nullptr) << c.what;
+      EXPECT_EQ(r.error, c.error) << c.what;
+      continue;
+    }
+    if (!whole_gates) whole_gates = r.netlist->size();
+    ASSERT_TRUE(r.netlist) << c.what << ": " << r.error;
+    EXPECT_EQ(r.warnings, c.warning.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.warning})
+        << c.what;
+    // An even chain of inverters: y follows a; z = a AND gA.
+    NETLIST_SIMULATOR sim(r.netlist);
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const uint64_t a = 0x5a5a3c3c0ff000ffull, ga = c.warning.empty() ? ~uint64_t(0) : 0;
+    sim.set_input(r.netlist->get_input_pins().front(), a);
+    sim.eval();
+    for (CDB_SGATE_IO* pin : r.netlist->get_output_pins()) {
+      const std::string name = io_signal_path(pin->get_instance_name());
+      EXPECT_EQ(sim.output(pin), name == "y" ? a : a & ga) << c.what << " " << name;
+    }
+    // Names from the first and the last stretch of the file.
+    std::set<std::string> named;
+    for (auto it = r.netlist->begin_node_list(); it != r.netlist->end_node_list(); ++it)
+      if ((*it)->get_instance_name()) named.insert(io_signal_path((*it)->get_instance_name()));
+    for (std::string n : {"a", "n1", "n2", "n50000", "q", "y", "z"}) EXPECT_EQ(named.count(n), 1u) << n;
+    EXPECT_EQ(named.count("n" + std::to_string(chain)), 1u);
+  }
+  // The same file from disk.
+  const std::string file = "long_one_model.blif";
+  std::ofstream(file) << cases[0].text;
+  BLIF_RESULT from_file = blif_read_file(file);
+  LOADED_NETLIST file_held = hold(from_file);
+  ASSERT_TRUE(from_file.netlist) << from_file.error;
+  EXPECT_EQ(from_file.netlist->size(), whole_gates);
+  std::filesystem::remove(file);
+}

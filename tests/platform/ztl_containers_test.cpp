@@ -56,6 +56,23 @@ TEST(ZtlCompactPtrVector, LayoutInlineHeapSwitchAndResize) {
   EXPECT_TRUE(v.is_inline() && v.size() == 1 && v[0] == cell(7));
 }
 
+// A reservation past the inline capacity takes exactly what it asks (a gate
+// of four inputs keeps four slots, not six); growth from there doubles, and
+// entries survive every move.
+TEST(ZtlCompactPtrVector, ReserveTakesExactlyWhatItAsks) {
+  const std::pair<size_t, size_t> rows[] = {{2, 3}, {3, 3}, {4, 4}, {5, 5}, {9, 9}};
+  for (auto [asked, capacity] : rows) {
+    VEC v;
+    v.reserve(asked);
+    EXPECT_EQ(v.capacity(), capacity) << asked;
+    for (size_t i = 0; i <= asked; ++i) v.push_back(cell(int(i)));
+    EXPECT_EQ(v.capacity(), asked < 3 ? 3u : asked == 3 ? 6u : 2 * asked) << asked;
+    for (size_t i = 0; i <= asked; ++i) ASSERT_EQ(v[i], cell(int(i))) << asked;
+    VEC copy(v);
+    EXPECT_TRUE(copy.size() == v.size() && copy.capacity() == std::max<size_t>(v.size(), 3)) << asked;
+  }
+}
+
 // Walks skip emptied runs across bunch boundaries and whole emptied
 // bunches, read null at a slot emptied under them, visit appends and end at
 // the last slot of a full bunch; rebuild reorders, reports the new slots and
