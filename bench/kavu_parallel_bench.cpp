@@ -34,14 +34,19 @@ using namespace kavu_bench;
 
 namespace {
 
-CDB_SGATE_NETLIST* design() {
+// A registered adder pipeline of `stages` x `bits`, swept, made once per
+// size and kept for the whole run.
+template <int STAGES, int BITS>
+CDB_SGATE_NETLIST* swept_pipeline() {
   static std::unique_ptr<CDB_SGATE_NETLIST> d;
   if (!d) {
-    d.reset(kavu_platform::make_pipeline(400, 400));
+    d.reset(kavu_platform::make_pipeline(STAGES, BITS));
     d->sweep(false);
   }
   return d.get();
 }
+
+CDB_SGATE_NETLIST* design() { return swept_pipeline<400, 400>(); }
 
 double seconds_since(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
@@ -216,14 +221,7 @@ BENCHMARK(BM_OneHelper)->Iterations(2)->Unit(benchmark::kSecond)->UseRealTime();
 // time per gate of one split and merge.
 namespace {
 
-CDB_SGATE_NETLIST* design_200k() {
-  static std::unique_ptr<CDB_SGATE_NETLIST> d;
-  if (!d) {
-    d.reset(kavu_platform::make_pipeline(180, 180));
-    d->sweep(false);
-  }
-  return d.get();
-}
+CDB_SGATE_NETLIST* design_200k() { return swept_pipeline<180, 180>(); }
 
 void BM_SplitAndMerge(benchmark::State& state) {
   const int saved_min = kavu_min_netlist_size;

@@ -44,16 +44,6 @@ constexpr int ON_STACK = -1;
 // fan-out-free search gives up instead of stripping further.
 constexpr size_t FFC_STRIP_MIN_MEMBERS = 10;
 
-// Whether sorted a[0..na) is a subset of sorted b[0..nb).
-bool is_subset(const int* a, int na, const int* b, int nb) {
-  int j = 0;
-  for (int i = 0; i < na; ++i) {
-    while (j < nb && b[j] < a[i]) ++j;
-    if (j == nb || b[j] != a[i]) return false;
-    ++j;
-  }
-  return true;
-}
 
 uint64_t signature_of(int index) { return uint64_t(1) << (index % SIGNATURE_BITS); }
 
@@ -142,12 +132,12 @@ void CUT_ENUMERATOR::add_if_irredundant(const int* leaves, int size, uint64_t si
     const CUT_REF& old = m_result.cut(c);
     if (CUT_POOL::is_dead(old)) continue;
     if ((old.m_sig & ~sig) == 0 && old.m_size <= size &&
-        is_subset(m_result.leaves(old), old.m_size, leaves, size)) {
+        cut_leaves_subset(m_result.leaves(old), old.m_size, leaves, size)) {
       ++m_stats.m_dominated;
       return;
     }
     if ((sig & ~old.m_sig) == 0 && size < old.m_size &&
-        is_subset(leaves, size, m_result.leaves(old), old.m_size)) {
+        cut_leaves_subset(leaves, size, m_result.leaves(old), old.m_size)) {
       ++m_stats.m_dominated;
       m_result.kill(c);
     }

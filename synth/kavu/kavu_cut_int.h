@@ -43,6 +43,17 @@ inline CDB_SGATE_OTERM* cut_driver_of(const CDB_SGATE_ITERM* iterm) {
   return iterm->get_source();
 }
 
+// Whether sorted a[0..na) is a subset of sorted b[0..nb).
+KAVU_ALWAYS_INLINE bool cut_leaves_subset(const int32_t* a, int na, const int32_t* b, int nb) {
+  int j = 0;
+  for (int i = 0; i < na; ++i) {
+    while (j < nb && b[j] < a[i]) ++j;
+    if (j == nb || b[j] != a[i]) return false;
+    ++j;
+  }
+  return true;
+}
+
 // Sorted union of two sorted leaf lists into `out`; -1 as soon as it would
 // exceed k leaves.
 KAVU_ALWAYS_INLINE int cut_merge_leaves(const int32_t* a, int na, const int32_t* b, int nb, int k, int32_t* out) {

@@ -32,16 +32,6 @@ constexpr int DEEP_GRAPH = 64;
 
 uint64_t signature_of(int id) { return uint64_t(1) << (id % SIGNATURE_BITS); }
 
-// Whether sorted a[0..na) is a subset of sorted b[0..nb).
-KAVU_ALWAYS_INLINE bool is_subset(const int32_t* a, int na, const int32_t* b, int nb) {
-  int j = 0;
-  for (int i = 0; i < na; ++i) {
-    while (j < nb && b[j] < a[i]) ++j;
-    if (j == nb || b[j] != a[i]) return false;
-    ++j;
-  }
-  return true;
-}
 
 template <typename T>
 void free_vector(std::vector<T>& v) {
@@ -277,8 +267,8 @@ void CUT_PASS::offer(const int32_t* leaves, int size, uint64_t sig) {
     const uint64_t old_sig = sigs[c];
     const int old_size = sizes[c];  // DEAD_SIZE: never a subset, never a superset
     const int32_t* old = all + size_t(c) * k;
-    if ((old_sig & ~sig) == 0 && old_size <= size && is_subset(old, old_size, leaves, size)) return;
-    if ((sig & ~old_sig) == 0 && size < old_size && old_size != DEAD_SIZE && is_subset(leaves, size, old, old_size))
+    if ((old_sig & ~sig) == 0 && old_size <= size && cut_leaves_subset(old, old_size, leaves, size)) return;
+    if ((sig & ~old_sig) == 0 && size < old_size && old_size != DEAD_SIZE && cut_leaves_subset(leaves, size, old, old_size))
       sizes[c] = DEAD_SIZE;
   }
   r.m_sig.push_back(sig);
