@@ -251,9 +251,11 @@ TEST(KavuPartitionGates, SmallSwitches) {
   EXPECT_FALSE(kavu_synthesis_is_running_with_one_process_no_pdb());
   kavu_set_synthesis_running_with_one_process_no_pdb(true);
   EXPECT_TRUE(kavu_synthesis_is_running_with_one_process_no_pdb());
+  const std::string saved_path = kavu_project_db_path();
   kavu_set_project_db_path("/tmp/x");
   kavu_set_project_db_path(kavu_project_db_path());
   EXPECT_EQ(kavu_project_db_path(), "/tmp/x");
+  kavu_set_project_db_path(saved_path);  // a process-wide setting: leave it as found
   CDB_SGATE_NETLIST nl;
   EXPECT_TRUE(kavu_leave_revisit_pass_for_parallel_mls(&nl));
   cdb_sgate_set_synthesis_running_in_parallel(true);
