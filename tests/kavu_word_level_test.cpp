@@ -474,6 +474,15 @@ struct PIN_PAIRS {
   }
 };
 
+// The simulation word of input `i` when row k of `rows` drives input i with
+// bit i of k: every input combination once.
+uint64_t exhaustive_word(size_t i, unsigned rows) {
+  uint64_t w = 0;
+  for (unsigned k = 0; k < rows; ++k)
+    if ((k >> i) & 1) w |= 1ull << k;
+  return w;
+}
+
 }  // namespace
 
 // Adders with zero and sign extension and merger inversions: the gates made
@@ -519,12 +528,7 @@ TEST(KavuWordLevelAdder, ExtensionsAndMergerInversionsSimulateCorrectly) {
       {
         WL_SIMULATOR ws(p.wl);
         ASSERT_TRUE(ws.ok()) << ws.error();
-        for (size_t i = 0; i < p.ins.size(); ++i) {
-          uint64_t w = 0;
-          for (unsigned k = 0; k < 64; ++k)
-            if ((k >> i) & 1) w |= 1ull << k;
-          ws.set_input(p.ins[i].second, 0, w);
-        }
+        for (size_t i = 0; i < p.ins.size(); ++i) ws.set_input(p.ins[i].second, 0, exhaustive_word(i, 64));
         ws.eval();
         for (auto& o : p.outs) want.push_back(ws.output(o.second, 0) & 0xffffffffffffffffull);
       }
@@ -533,12 +537,7 @@ TEST(KavuWordLevelAdder, ExtensionsAndMergerInversionsSimulateCorrectly) {
       KAVU_TRACK(gates);
       NETLIST_SIMULATOR gs(gates.get());
       ASSERT_TRUE(gs.ok()) << gs.error();
-      for (size_t i = 0; i < p.ins.size(); ++i) {
-        uint64_t w = 0;
-        for (unsigned k = 0; k < 64; ++k)
-          if ((k >> i) & 1) w |= 1ull << k;
-        gs.set_input(p.ins[i].first, w);
-      }
+      for (size_t i = 0; i < p.ins.size(); ++i) gs.set_input(p.ins[i].first, exhaustive_word(i, 64));
       gs.eval();
       for (size_t i = 0; i < p.outs.size(); ++i) EXPECT_EQ(gs.output(p.outs[i].first), want[i]) << "output " << i;
       // Independent reference: the sum of the operands as the netlist defines them.
@@ -1138,12 +1137,7 @@ TEST(KavuWordLevelBack, EqualityComparatorBecomesAnEqualOperator) {
   KAVU_TRACK(gates);
   NETLIST_SIMULATOR gs(gates.get());
   ASSERT_TRUE(gs.ok()) << gs.error();
-  for (size_t i = 0; i < p.ins.size(); ++i) {
-    uint64_t w = 0;
-    for (unsigned k = 0; k < 16; ++k)
-      if ((k >> i) & 1) w |= 1ull << k;
-    gs.set_input(p.ins[i].first, w);
-  }
+  for (size_t i = 0; i < p.ins.size(); ++i) gs.set_input(p.ins[i].first, exhaustive_word(i, 16));
   gs.eval();
   for (unsigned k = 0; k < 16; ++k) {
     // Pins in order a0, b0, a1, b1; b1 arrives inverted.
