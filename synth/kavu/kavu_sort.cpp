@@ -374,6 +374,9 @@ struct KAVU_SORT::GRAPH : GRAPH_STORAGE {
   // until set_raw_feeders gives the asked terminals (in call order) their
   // lists.
   void query_raw_feeders(CDB_SGATE_OTERM* oterm);
+  // The same for the one entered terminal of a gate of plain feeders (see
+  // has_plain_feeders), read from the gate's inputs.
+  void query_plain_feeders(const CDB_SGATE_NODE* gate);
   void set_raw_feeders(const std::vector<CDB_SGATE_OTERM*>& oterms);
   // Successor lists of every terminal (fetches every feeder list first).
   void build_fanouts();
@@ -435,7 +438,16 @@ void KAVU_SORT::GRAPH::enter(const std::vector<CDB_SGATE_OTERM*>& oterms) {
   m_state.reserve(n);
   m_fin.reserve(n);
   m_fin_edges.reserve(2 * n);
-  for (CDB_SGATE_OTERM* oterm : oterms) add(oterm);
+  // Distinct terminals take numbers 0, 1, ... in order and fill the arrays
+  // in one go; from the first repeat on they are entered one by one.
+  size_t i = 0;
+  for (; i < oterms.size(); ++i) {
+    if (m_index.insert(oterms[i], int(i)) != int(i)) break;
+  }
+  m_oterms.assign(oterms.begin(), oterms.begin() + std::ptrdiff_t(i));
+  m_state.assign(i, UNVISITED);
+  m_fin.assign(i, FEEDERS{-1, 0});
+  for (; i < oterms.size(); ++i) add(oterms[i]);
 }
 
 int KAVU_SORT::GRAPH::add(CDB_SGATE_OTERM* oterm) {
@@ -478,14 +490,59 @@ void KAVU_SORT::GRAPH::query_raw_feeders(CDB_SGATE_OTERM* oterm) {
   m_raw_ends.push_back(m_raw_feeders.size());
 }
 
+void KAVU_SORT::GRAPH::query_plain_feeders(const CDB_SGATE_NODE* gate) {
+  const size_t start = m_raw_feeders.size();
+  for (CDB_SGATE_ITERM* t : gate->get_input_terms()) {
+    if (!t) continue;
+    CDB_SGATE_OTERM* src = t->get_source();
+    // A driven input is a real source when connected (it is then no tie).
+    if (!src || !(t->is_connected() || cdb_is_connected(t))) continue;
+    if (std::find(m_raw_feeders.begin() + std::ptrdiff_t(start), m_raw_feeders.end(), src) != m_raw_feeders.end())
+      continue;
+    m_raw_feeders.push_back(src);
+  }
+  m_raw_ends.push_back(m_raw_feeders.size());
+}
+
 void KAVU_SORT::GRAPH::set_raw_feeders(const std::vector<CDB_SGATE_OTERM*>& oterms) {
-  size_t first = 0;
+  if (m_oterms.size() != oterms.size() || !m_fin_edges.empty() || m_grow) {
+    // Repeats among the asked terminals (or lists already set): one by one.
+    size_t first = 0;
+    for (size_t i = 0; i < oterms.size(); ++i) {
+      const size_t end = m_raw_ends[i];
+      const int v = index_of(oterms[i]);
+      if (m_fin[v].m_first < 0) set_feeders(v, m_raw_feeders.data() + first, end - first);
+      first = end;
+    }
+    return;
+  }
+  // Number i is oterms[i] and the arena is empty: the lists are translated
+  // in one pass, each straight after the one before.
+  m_fin_edges.resize(m_raw_feeders.size());
+  int* out = m_fin_edges.data();
+  CDB_SGATE_OTERM* const* const raw = m_raw_feeders.data();
+  int pos = 0;
+  size_t k = 0;
   for (size_t i = 0; i < oterms.size(); ++i) {
     const size_t end = m_raw_ends[i];
-    const int v = index_of(oterms[i]);
-    if (m_fin[v].m_first < 0) set_feeders(v, m_raw_feeders.data() + first, end - first);
-    first = end;
+    const int start = pos;
+    if (end - k > LINEAR_FEEDER_LIMIT) {  // a long list: checked for repeats by stamps
+      m_fin_edges.resize(size_t(pos));
+      set_feeders(int(i), raw + k, end - k);
+      pos = int(m_fin_edges.size());
+      m_fin_edges.resize(m_raw_feeders.size());  // no more than the raw lists in all
+      out = m_fin_edges.data();
+      k = end;
+      continue;
+    }
+    for (; k < end; ++k) {
+      const int w = index_of(raw[k]);
+      if (w < 0 || std::find(out + start, out + pos, w) != out + pos) continue;  // outside, or a repeat
+      out[pos++] = w;
+    }
+    m_fin[i] = FEEDERS{start, pos - start};
   }
+  m_fin_edges.resize(size_t(pos));
 }
 
 void KAVU_SORT::GRAPH::build_fanouts() {
@@ -672,9 +729,11 @@ void KAVU_SORT::set_user_begin_end_oterms(OTERM_LIST* begin, OTERM_LIST* end) {
 // and marks are those of init_sort followed by get_begin_end_oterms.
 
 namespace {
-// The terminals init_sort enters for one node of the node list.
-void append_entered(const CDB_SGATE_NODE* node, std::vector<CDB_SGATE_OTERM*>& entered) {
-  switch (node->get_sgate_type()) {
+// The terminals init_sort enters for one node of the node list; `wysiwyg`
+// and `type` are the node's (asked once per node by the callers).
+void append_entered(const CDB_SGATE_NODE* node, bool wysiwyg, CDB_SGATE_TYPE type,
+                    std::vector<CDB_SGATE_OTERM*>& entered) {
+  switch (type) {
     case CDB_SGATE_BUFFER_ENUM:
     case CDB_SGATE_COMB_ENUM:
     case CDB_SGATE_DFF_ENUM:
@@ -685,13 +744,13 @@ void append_entered(const CDB_SGATE_NODE* node, std::vector<CDB_SGATE_OTERM*>& e
     case CDB_SGATE_TRI_BUS_ENUM:
     case CDB_SGATE_LATCH_ENUM:
     case CDB_SGATE_IO_ENUM:
-      if (!node->is_wysiwyg()) {
+      if (!wysiwyg) {
         entered.push_back(first_oterm(node));
         return;
       }
       [[fallthrough]];
     default: {
-      const unsigned limit = (node->get_sgate_type() == CDB_SGATE_CARRY_SUM_ENUM && !node->is_wysiwyg())
+      const unsigned limit = (type == CDB_SGATE_CARRY_SUM_ENUM && !wysiwyg)
                                  ? std::min(2u, node->get_output_count())
                                  : node->get_output_count();
       for (unsigned i = 0; i < limit; ++i) {
@@ -702,15 +761,16 @@ void append_entered(const CDB_SGATE_NODE* node, std::vector<CDB_SGATE_OTERM*>& e
 }
 
 // The boundaries the whole-netlist collection takes from one node, in order.
-void append_boundaries(CDB_SGATE_NODE* node, bool cut_buffers, std::vector<BOUNDARY>& out) {
-  if (node->is_wysiwyg()) {
+void append_boundaries(CDB_SGATE_NODE* node, bool wysiwyg, CDB_SGATE_TYPE type, bool cut_buffers,
+                       std::vector<BOUNDARY>& out) {
+  if (wysiwyg) {
     if (node->cast_to_wysiwyg()->is_lcell_comb()) return;
     for (unsigned i = 0; i < node->get_output_count(); ++i) {
       if (CDB_SGATE_OTERM* oterm = node->get_output_term(i)) out.push_back({oterm, ATOM_BOUNDARY});
     }
     return;
   }
-  switch (node->get_sgate_type()) {
+  switch (type) {
     case CDB_SGATE_BUFFER_ENUM:
       if (cut_buffers && kavu_is_a_cut_buffer(node)) out.push_back({first_oterm(node), REGISTER_BOUNDARY});
       break;
@@ -758,6 +818,70 @@ void append_dangling(const CDB_SGATE_NODE* node, std::vector<CDB_SGATE_OTERM*>& 
     if (is_dangling(oterm)) dangling.push_back(oterm);
   }
 }
+
+// Gates fetched ahead of the collection's node walk.
+constexpr int PREFETCH_NODES = 4;
+
+// Asks for the first input and output terminals of a gate to be fetched.
+void prefetch_terminals(const CDB_SGATE_NODE* node) {
+  const CDB_SGATE_NODE::ITERM_VECTOR& inputs = node->get_input_terms();
+  const size_t n = std::min<size_t>(inputs.size(), 4);
+  for (size_t i = 0; i < n; ++i) __builtin_prefetch(inputs[i]);
+  const CDB_SGATE_NODE::OTERM_VECTOR& outputs = node->get_output_terms();
+  if (!outputs.empty()) __builtin_prefetch(outputs[0]);
+}
+
+// Logic gates the whole-netlist collection handles in one step: a buffer
+// (no cut buffer when those are boundaries), comb gate, LUT, mux or IO
+// buffer of plain feeders enters its first output, is no boundary and is
+// no pin, so an output of it dangles when it has no fan-out.
+bool has_plain_feeders(const CDB_SGATE_NODE* node, bool wysiwyg, CDB_SGATE_TYPE type, bool sequential);
+
+bool is_plain_logic(const CDB_SGATE_NODE* node, bool wysiwyg, CDB_SGATE_TYPE type, bool cut_buffers) {
+  switch (type) {
+    case CDB_SGATE_BUFFER_ENUM:
+      if (cut_buffers) return false;
+      break;
+    case CDB_SGATE_COMB_ENUM:
+    case CDB_SGATE_LUT_ENUM:
+    case CDB_SGATE_MUX_ENUM:
+    case CDB_SGATE_IO_BUF_ENUM:
+      break;
+    default:
+      return false;
+  }
+  return has_plain_feeders(node, wysiwyg, type, false);
+}
+
+// Gates whose one entered terminal (the first output) is fed by every
+// distinct real source of the gate's inputs, in input order, under the
+// feeder rule: the plain kinds that are no register in sequential mode, no
+// carry-sum gate, no atom and no large gate (the input and output limits
+// keep them well below the rule's large-gate sizes). The collection reads
+// their inputs directly instead of asking the rule.
+constexpr unsigned PLAIN_INPUT_LIMIT = 32;
+constexpr unsigned PLAIN_OUTPUT_LIMIT = 32;
+
+bool has_plain_feeders(const CDB_SGATE_NODE* node, bool wysiwyg, CDB_SGATE_TYPE type, bool sequential) {
+  if (wysiwyg) return false;
+  switch (type) {
+    case CDB_SGATE_DFF_ENUM:
+      if (sequential) return false;  // its register inputs
+      break;
+    case CDB_SGATE_BUFFER_ENUM:
+    case CDB_SGATE_COMB_ENUM:
+    case CDB_SGATE_IO_ENUM:
+    case CDB_SGATE_IO_BUF_ENUM:
+    case CDB_SGATE_LUT_ENUM:
+    case CDB_SGATE_MUX_ENUM:
+    case CDB_SGATE_TRI_BUS_ENUM:
+    case CDB_SGATE_LATCH_ENUM:
+      break;
+    default:
+      return false;
+  }
+  return node->get_number_of_input_terms() <= PLAIN_INPUT_LIMIT && node->get_output_count() <= PLAIN_OUTPUT_LIMIT;
+}
 }  // namespace
 
 void KAVU_SORT::init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g,
@@ -774,7 +898,7 @@ void KAVU_SORT::init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g,
   entered.clear();
   entered.reserve(size_t(netlist->size()) + GRAPH_SPARE_TERMINALS);
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-    if (*it) append_entered(*it, entered);
+    if (*it) append_entered(*it, (*it)->is_wysiwyg(), (*it)->get_sgate_type(), entered);
   }
   g.enter(entered);
 }
@@ -786,7 +910,7 @@ void KAVU_SORT::get_begin_end_oterms(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool 
   boundaries.clear();
   dangling.clear();
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-    if (*it) append_boundaries(*it, cut_buffers, boundaries);
+    if (*it) append_boundaries(*it, (*it)->is_wysiwyg(), (*it)->get_sgate_type(), cut_buffers, boundaries);
   }
   apply_boundaries(g, boundaries);
   add_user_oterms(g);
@@ -810,15 +934,44 @@ void KAVU_SORT::collect_netlist(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_b
   const bool with_feeders = !m_dont_dfs;
   g.m_raw_feeders.clear();
   g.m_raw_ends.clear();
-  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+  // The walk chases pointers (node, its inputs, their sources): the gate
+  // PREFETCH_NODES ahead is fetched early, and the inputs and outputs of the
+  // next one.
+  auto ahead = netlist->begin_node_list();
+  const auto stop = netlist->end_node_list();
+  for (int k = 0; k < PREFETCH_NODES && ahead != stop; ++k) ++ahead;
+  for (auto it = netlist->begin_node_list(); it != stop; ++it) {
+    if (ahead != stop) {
+      __builtin_prefetch(*ahead);
+      ++ahead;
+    }
+    auto next = it;
+    if (++next != stop && *next) prefetch_terminals(*next);
     CDB_SGATE_NODE* node = *it;
     if (!node) continue;
-    const size_t first = entered.size();
-    append_entered(node, entered);
-    if (with_feeders) {
-      for (size_t i = first; i < entered.size(); ++i) g.query_raw_feeders(entered[i]);
+    const bool wysiwyg = node->is_wysiwyg();
+    const CDB_SGATE_TYPE type = node->get_sgate_type();
+    if (is_plain_logic(node, wysiwyg, type, cut_buffers)) {
+      // The common case in one step: one terminal, plain feeders, no
+      // boundary, dangling when it drives nothing.
+      CDB_SGATE_OTERM* oterm = first_oterm(node);
+      entered.push_back(oterm);
+      if (with_feeders) g.query_plain_feeders(node);
+      for (CDB_SGATE_OTERM* o : node->get_output_terms()) {
+        if (o && !o->has_fanout()) dangling.push_back(o);
+      }
+      continue;
     }
-    append_boundaries(node, cut_buffers, boundaries);
+    const size_t first = entered.size();
+    append_entered(node, wysiwyg, type, entered);
+    if (with_feeders) {
+      if (has_plain_feeders(node, wysiwyg, type, m_sequential)) {
+        g.query_plain_feeders(node);  // its one entered terminal
+      } else {
+        for (size_t i = first; i < entered.size(); ++i) g.query_raw_feeders(entered[i]);
+      }
+    }
+    append_boundaries(node, wysiwyg, type, cut_buffers, boundaries);
     append_dangling(node, dangling);
   }
   g.enter(entered);
@@ -926,31 +1079,44 @@ void KAVU_SORT::add_dangling_oterms(GRAPH& g, const std::vector<CDB_SGATE_OTERM*
 // ---------------------------------------------------------------------------
 // Ordering
 
+// The frames live in m_stack sized to the graph (a walk is never deeper
+// than the terminals it holds); the arrays are read through local pointers,
+// renewed after every feeder fetch, which may grow the arena.
 void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
   if (g.m_state[start] >= GRAPH::ACTIVE) return;
-  g.m_state[start] = GRAPH::ACTIVE;
-  g.m_stack.clear();
-  GRAPH_STORAGE::FRAME root{start, 0, 0, 0};
-  g.fetch_feeders(start, root.m_first, root.m_count);
-  g.m_stack.push_back(root);
-  while (!g.m_stack.empty()) {
-    GRAPH_STORAGE::FRAME& top = g.m_stack.back();
+  if (g.m_stack.size() < size_t(g.size())) g.m_stack.resize(size_t(g.size()));
+  GRAPH_STORAGE::FRAME* const stack = g.m_stack.data();
+  uint8_t* state = g.m_state.data();
+  state[start] = GRAPH::ACTIVE;
+  stack[0] = GRAPH_STORAGE::FRAME{start, 0, 0, 0};
+  g.fetch_feeders(start, stack[0].m_first, stack[0].m_count);
+  const int* edges = g.m_fin_edges.data();
+  int depth = 1;
+  while (depth > 0) {
+    GRAPH_STORAGE::FRAME& top = stack[depth - 1];
     if (top.m_next < top.m_count) {
-      const int w = g.m_fin_edges[top.m_first + top.m_next++];
-      const uint8_t state = g.m_state[w];
-      if (state >= GRAPH::ACTIVE) {  // done, begin, or in progress (the edge closes a loop)
-        if (state == GRAPH::ACTIVE && !g.is_begin(w)) g.m_loop_cut = true;
+      const int w = edges[top.m_first + top.m_next++];
+      const uint8_t s = state[w];
+      if (s >= GRAPH::ACTIVE) {  // done, begin, or in progress (the edge closes a loop)
+        if (s == GRAPH::ACTIVE && !g.is_begin(w)) g.m_loop_cut = true;
         continue;
       }
-      g.m_state[w] = GRAPH::ACTIVE;
-      GRAPH_STORAGE::FRAME next{w, 0, 0, 0};
-      g.fetch_feeders(w, next.m_first, next.m_count);
-      g.m_stack.push_back(next);  // `top` may dangle from here on
+      state[w] = GRAPH::ACTIVE;
+      GRAPH_STORAGE::FRAME& next = stack[depth++];
+      next = GRAPH_STORAGE::FRAME{w, 0, 0, 0};
+      if (g.m_fin[w].m_first < 0) {
+        g.fetch_feeders(w, next.m_first, next.m_count);
+        edges = g.m_fin_edges.data();
+        state = g.m_state.data();
+      } else {
+        next.m_first = g.m_fin[w].m_first;
+        next.m_count = g.m_fin[w].m_count;
+      }
       continue;
     }
-    g.m_state[top.m_v] = GRAPH::DONE;
+    state[top.m_v] = GRAPH::DONE;
     g.m_appended.push_back(top.m_v);
-    g.m_stack.pop_back();
+    --depth;
   }
 }
 
