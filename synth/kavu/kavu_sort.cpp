@@ -246,6 +246,7 @@ struct GRAPH_STORAGE {
     m_appended.clear();
     m_stack.clear();
     m_vstack.clear();
+    m_post.clear();
     m_query.clear();
     m_seen.resize(0);
     m_ints.clear();
@@ -284,6 +285,7 @@ struct GRAPH_STORAGE {
   // Scratch reused by every walk of the call.
   std::vector<FRAME> m_stack;
   std::vector<int> m_vstack;  // the stack walks: terminals only
+  std::vector<int> m_post;    // the depth-first sort: one walk's post-order
   std::vector<CDB_SGATE_OTERM*> m_query;
   DENSE_STAMPS m_seen;
   std::vector<int> m_ints;
@@ -424,6 +426,55 @@ struct KAVU_SORT::GRAPH : GRAPH_STORAGE {
 };
 
 // ---------------------------------------------------------------------------
+// Plain feeders
+
+namespace {
+// Gates whose every output is fed by every distinct real source of the
+// gate's inputs, in input order, under the feeder rule
+// (kavu_get_oterm_feeders): the plain kinds that are no register in
+// sequential mode, no carry-sum gate, no atom and no large gate (the input
+// and output limits keep them well below the rule's large-gate sizes).
+// Their inputs are read directly instead of asking the rule.
+constexpr unsigned PLAIN_INPUT_LIMIT = 32;
+constexpr unsigned PLAIN_OUTPUT_LIMIT = 32;
+
+bool has_plain_feeders(const CDB_SGATE_NODE* node, bool wysiwyg, CDB_SGATE_TYPE type, bool sequential) {
+  if (wysiwyg) return false;
+  switch (type) {
+    case CDB_SGATE_DFF_ENUM:
+      if (sequential) return false;  // its register inputs
+      break;
+    case CDB_SGATE_BUFFER_ENUM:
+    case CDB_SGATE_COMB_ENUM:
+    case CDB_SGATE_IO_ENUM:
+    case CDB_SGATE_IO_BUF_ENUM:
+    case CDB_SGATE_LUT_ENUM:
+    case CDB_SGATE_MUX_ENUM:
+    case CDB_SGATE_TRI_BUS_ENUM:
+    case CDB_SGATE_LATCH_ENUM:
+      break;
+    default:
+      return false;
+  }
+  return node->get_number_of_input_terms() <= PLAIN_INPUT_LIMIT && node->get_output_count() <= PLAIN_OUTPUT_LIMIT;
+}
+
+// Appends the distinct sources of the gate's real-source inputs, in input
+// order.
+void append_plain_feeders(const CDB_SGATE_NODE* gate, std::vector<CDB_SGATE_OTERM*>& out) {
+  const size_t start = out.size();
+  for (CDB_SGATE_ITERM* t : gate->get_input_terms()) {
+    if (!t) continue;
+    CDB_SGATE_OTERM* src = t->get_source();
+    // A driven input is a real source when connected (it is then no tie).
+    if (!src || !(t->is_connected() || cdb_is_connected(t))) continue;
+    if (std::find(out.begin() + std::ptrdiff_t(start), out.end(), src) != out.end()) continue;
+    out.push_back(src);
+  }
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------
 // GRAPH members
 
 void KAVU_SORT::GRAPH::enter(const std::vector<CDB_SGATE_OTERM*>& oterms) {
@@ -461,7 +512,14 @@ int KAVU_SORT::GRAPH::add(CDB_SGATE_OTERM* oterm) {
 }
 
 void KAVU_SORT::GRAPH::query_feeders(int v) {
-  kavu_get_oterm_feeders(m_oterms[v], m_query, m_lcell, m_sequential, m_skip_macs);
+  const CDB_SGATE_NODE* gate = m_oterms[v]->get_my_node();
+  if (has_plain_feeders(gate, gate->is_wysiwyg(), gate->get_sgate_type(), m_sequential)) {
+    // Every output of such a gate has the same feeders: its inputs' sources.
+    m_query.clear();
+    append_plain_feeders(gate, m_query);
+  } else {
+    kavu_get_oterm_feeders(m_oterms[v], m_query, m_lcell, m_sequential, m_skip_macs);
+  }
   set_feeders(v, m_query.data(), m_query.size());
 }
 
@@ -491,16 +549,7 @@ void KAVU_SORT::GRAPH::query_raw_feeders(CDB_SGATE_OTERM* oterm) {
 }
 
 void KAVU_SORT::GRAPH::query_plain_feeders(const CDB_SGATE_NODE* gate) {
-  const size_t start = m_raw_feeders.size();
-  for (CDB_SGATE_ITERM* t : gate->get_input_terms()) {
-    if (!t) continue;
-    CDB_SGATE_OTERM* src = t->get_source();
-    // A driven input is a real source when connected (it is then no tie).
-    if (!src || !(t->is_connected() || cdb_is_connected(t))) continue;
-    if (std::find(m_raw_feeders.begin() + std::ptrdiff_t(start), m_raw_feeders.end(), src) != m_raw_feeders.end())
-      continue;
-    m_raw_feeders.push_back(src);
-  }
+  append_plain_feeders(gate, m_raw_feeders);
   m_raw_ends.push_back(m_raw_feeders.size());
 }
 
@@ -835,8 +884,6 @@ void prefetch_terminals(const CDB_SGATE_NODE* node) {
 // (no cut buffer when those are boundaries), comb gate, LUT, mux or IO
 // buffer of plain feeders enters its first output, is no boundary and is
 // no pin, so an output of it dangles when it has no fan-out.
-bool has_plain_feeders(const CDB_SGATE_NODE* node, bool wysiwyg, CDB_SGATE_TYPE type, bool sequential);
-
 bool is_plain_logic(const CDB_SGATE_NODE* node, bool wysiwyg, CDB_SGATE_TYPE type, bool cut_buffers) {
   switch (type) {
     case CDB_SGATE_BUFFER_ENUM:
@@ -851,36 +898,6 @@ bool is_plain_logic(const CDB_SGATE_NODE* node, bool wysiwyg, CDB_SGATE_TYPE typ
       return false;
   }
   return has_plain_feeders(node, wysiwyg, type, false);
-}
-
-// Gates whose one entered terminal (the first output) is fed by every
-// distinct real source of the gate's inputs, in input order, under the
-// feeder rule: the plain kinds that are no register in sequential mode, no
-// carry-sum gate, no atom and no large gate (the input and output limits
-// keep them well below the rule's large-gate sizes). The collection reads
-// their inputs directly instead of asking the rule.
-constexpr unsigned PLAIN_INPUT_LIMIT = 32;
-constexpr unsigned PLAIN_OUTPUT_LIMIT = 32;
-
-bool has_plain_feeders(const CDB_SGATE_NODE* node, bool wysiwyg, CDB_SGATE_TYPE type, bool sequential) {
-  if (wysiwyg) return false;
-  switch (type) {
-    case CDB_SGATE_DFF_ENUM:
-      if (sequential) return false;  // its register inputs
-      break;
-    case CDB_SGATE_BUFFER_ENUM:
-    case CDB_SGATE_COMB_ENUM:
-    case CDB_SGATE_IO_ENUM:
-    case CDB_SGATE_IO_BUF_ENUM:
-    case CDB_SGATE_LUT_ENUM:
-    case CDB_SGATE_MUX_ENUM:
-    case CDB_SGATE_TRI_BUS_ENUM:
-    case CDB_SGATE_LATCH_ENUM:
-      break;
-    default:
-      return false;
-  }
-  return node->get_number_of_input_terms() <= PLAIN_INPUT_LIMIT && node->get_output_count() <= PLAIN_OUTPUT_LIMIT;
 }
 }  // namespace
 
@@ -954,7 +971,8 @@ void KAVU_SORT::collect_netlist(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_b
     if (is_plain_logic(node, wysiwyg, type, cut_buffers)) {
       // The common case in one step: one terminal, plain feeders, no
       // boundary, dangling when it drives nothing.
-      CDB_SGATE_OTERM* oterm = first_oterm(node);
+      CDB_SGATE_OTERM* oterm = node->get_output_term(0);
+      if (!oterm) oterm = first_oterm(node);  // reports the missing output
       entered.push_back(oterm);
       if (with_feeders) g.query_plain_feeders(node);
       for (CDB_SGATE_OTERM* o : node->get_output_terms()) {
@@ -1079,13 +1097,17 @@ void KAVU_SORT::add_dangling_oterms(GRAPH& g, const std::vector<CDB_SGATE_OTERM*
 // ---------------------------------------------------------------------------
 // Ordering
 
-// The frames live in m_stack sized to the graph (a walk is never deeper
-// than the terminals it holds); the arrays are read through local pointers,
-// renewed after every feeder fetch, which may grow the arena.
+// The frames live in m_stack and the walk's post-order in m_post, both
+// sized to the graph (a walk neither goes deeper nor finishes more than the
+// terminals it holds); the arrays are read through local pointers, renewed
+// after every feeder fetch, which may grow the arena.
 void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
   if (g.m_state[start] >= GRAPH::ACTIVE) return;
   if (g.m_stack.size() < size_t(g.size())) g.m_stack.resize(size_t(g.size()));
+  if (g.m_post.size() < size_t(g.size())) g.m_post.resize(size_t(g.size()));
   GRAPH_STORAGE::FRAME* const stack = g.m_stack.data();
+  int* const post = g.m_post.data();  // this walk's post-order, appended at its end
+  int count = 0;
   uint8_t* state = g.m_state.data();
   state[start] = GRAPH::ACTIVE;
   stack[0] = GRAPH_STORAGE::FRAME{start, 0, 0, 0};
@@ -1115,9 +1137,10 @@ void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
       continue;
     }
     state[top.m_v] = GRAPH::DONE;
-    g.m_appended.push_back(top.m_v);
+    post[count++] = top.m_v;
     --depth;
   }
+  g.m_appended.insert(g.m_appended.end(), post, post + count);
 }
 
 // The stack walk of kavu_sort_use_non_recur. Every eligible feeder of the
