@@ -729,3 +729,116 @@ TEST(KavuSortReference, ConesAndPathsMatchNaiveWalks) {
     EXPECT_EQ(path, expected) << "seed " << seed;
   }
 }
+
+namespace {
+
+// Random netlists of the gate kinds whose feeders the ordering reads from
+// the inputs itself (AND, OR, 2:1 mux, LUT, buffer), with inputs tied to a
+// constant, left unconnected or driven twice by one source, AND gates wider
+// than that direct reading takes (from 32 to 41 inputs, repeats included),
+// registers (some clocked from logic), and back edges that make loops and
+// self-loops.
+struct MIXED_COUNTS {
+  int ties = 0, unconnected = 0, repeats = 0, wide = 0, narrow_wide = 0;
+};
+
+std::unique_ptr<CDB_SGATE_NETLIST> random_mixed_netlist(uint32_t seed, int gates, MIXED_COUNTS& counts) {
+  auto nl = std::make_unique<CDB_SGATE_NETLIST>();
+  uint32_t state = seed * 2246822519u + 77u;
+  auto next = [&state](uint32_t n) {
+    state = state * 1664525u + 1013904223u;
+    return (state >> 8) % n;
+  };
+  std::vector<CDB_SGATE_NODE*> nodes{make_input_pin(nl.get(), "a"), make_input_pin(nl.get(), "b")};
+  CDB_SGATE_NODE* clk = make_input_pin(nl.get(), "clk");
+  auto any = [&]() { return nodes[next(uint32_t(nodes.size()))]; };
+  for (int i = 0; i < gates; ++i) {
+    CDB_SGATE_NODE* x = any();
+    switch (next(7)) {
+      case 0: {  // the null source ties the second input to VCC
+        const bool tie = next(3) == 0;
+        counts.ties += tie ? 1 : 0;
+        nodes.push_back(make_and(nl.get(), x, tie ? nullptr : any()));
+        break;
+      }
+      case 1:
+        ++counts.repeats;
+        nodes.push_back(make_or(nl.get(), x, x));
+        break;
+      case 2: nodes.push_back(make_mux(nl.get(), x, any(), any())); break;
+      case 3: {
+        const bool open = next(3) == 0;
+        counts.unconnected += open ? 1 : 0;
+        nodes.push_back(make_buffer(nl.get(), open ? nullptr : x));
+        break;
+      }
+      case 4: nodes.push_back(make_lut(nl.get(), {x, any(), any()}, 0xe8)); break;
+      case 5: {
+        CDB_SGATE_NODE* wide = make_and(nl.get(), x, any());
+        const unsigned more = 30 + next(10);
+        for (unsigned k = 0; k < more; ++k) wide->insert_unordered_fanin(out_of(k % 5 ? any() : x));
+        wide->get_input_term(1 + next(more))->set_gnd();
+        (wide->get_number_of_input_terms() > 32 ? counts.wide : counts.narrow_wide)++;
+        nodes.push_back(wide);
+        break;
+      }
+      default:  // now and then a clock from logic, which feeds no register in sequential mode
+        nodes.push_back(make_dff(nl.get(), x, next(4) == 0 ? any() : clk));
+    }
+  }
+  for (size_t i = 3; i < nodes.size(); ++i) {  // back edges and self-loops
+    if (next(100) >= 12) continue;
+    const unsigned input = nodes[i]->get_sgate_type() == CDB_SGATE_DFF_ENUM ? unsigned(CDB_DFF_DATA) : 0u;
+    nodes[i]->get_input_term(input)->set_source(out_of(nodes[3 + next(uint32_t(nodes.size() - 3))]));
+  }
+  for (int o = 0; o < 2; ++o) make_output_pin(nl.get(), ("o" + std::to_string(o)).c_str(), any());
+  return nl;
+}
+
+}  // namespace
+
+// Gates whose inputs the ordering reads directly (ties, unconnected and
+// repeated inputs, gates just below and above the width it reads that way)
+// give exactly the order, components and cones of the naive model, which
+// asks the feeder rule for every terminal; in both modes, the sequential
+// one over a clock domain, whose feeders are asked during the walks.
+TEST(KavuSortReference, GatesReadDirectlyMatchTheFeederRule) {
+  CFG_SCOPE cfg{{"kavu_sort_use_non_recur", "off"}};
+  MIXED_COUNTS counts;
+  int loops = 0;
+  for (uint32_t seed = 1; seed <= 60; ++seed) {
+    auto nl = random_mixed_netlist(seed, 10 + int(seed % 50), counts);
+    for (bool sequential : {false, true}) {
+      const std::string what = "seed " + std::to_string(seed) + (sequential ? " sequential" : "");
+      REFERENCE_SORT ref(nl.get(), sequential);
+      KAVU_SORT sorter(nullptr, false, sequential, false);
+      OTERM_LIST sorted, scc_list, ref_list;
+      KAVU_SORT::SCC_MAP scc_map, ref_map;
+      if (!sequential) {
+        sorter.sort_oterms(nl.get(), sorted, false);
+        EXPECT_EQ(sorted, ref.sort()) << what;
+      }
+      KAVU_SEQ_TIMER_CLK_DOMAIN domain;
+      domain.get_oterms() = ref.terms();
+      sorter.scc_oterms(nl.get(), scc_list, scc_map, false, nullptr, nullptr, sequential ? &domain : nullptr);
+      ref.components(ref_list, ref_map);
+      EXPECT_EQ(scc_list, ref_list) << what;
+      EXPECT_EQ(scc_map, ref_map) << what;
+      loops += largest_component(scc_map) > 1 ? 1 : 0;
+    }
+    KAVU_SORT::VISIT_MAP keys;
+    for (CDB_SGATE_OTERM* o : all_oterms(nl.get())) keys[o] = 0;
+    OTERM_LIST ends{all_oterms(nl.get()).back()}, cone;
+    NAIVE_VISIT naive = keys;
+    const OTERM_LIST expected = naive_cone(ends, naive, true);
+    KAVU_SORT(nullptr, false, false, false).fanin_cone_oterms(ends, keys, cone);
+    EXPECT_EQ(cone, expected) << "seed " << seed << " cone";
+  }
+  // The generator really made every case.
+  EXPECT_GE(loops, 20);
+  EXPECT_GE(counts.ties, 10);
+  EXPECT_GE(counts.unconnected, 10);
+  EXPECT_GE(counts.repeats, 20);
+  EXPECT_GE(counts.wide, 10);
+  EXPECT_GE(counts.narrow_wide, 5);
+}
