@@ -8,10 +8,13 @@
 //   unvisited, 1 begin terminal or in progress, 2 done, 3 expanded and 4
 //   pushed in the stack walks; during begin/end collection bit 0 = begin,
 //   bit 1 = end) and its feeder list in one arena of numbers (compressed
-//   rows). A whole-netlist collection asks kavu_get_oterm_feeders for each
-//   terminal during its single node-list walk, while the gate is at hand,
-//   and numbers the answers once every terminal is entered; terminals
-//   entered later fetch theirs on first use. Feeders outside the graph are
+//   rows). A whole-netlist collection takes each terminal's feeders during
+//   its single node-list walk, while the gate is at hand, and numbers them
+//   in one pass once every terminal is entered; terminals entered later
+//   fetch theirs on first use. Buffers, comb gates, LUTs, muxes, pins and
+//   the like (has_plain_feeders) are read straight from their inputs, which
+//   is what kavu_get_oterm_feeders answers for them; every other kind asks
+//   it. Feeders outside the graph are
 //   dropped, or entered when the graph grows on demand, as the pre-order
 //   walk needs (it asks as it goes). build_fanouts transposes the feeder
 //   relation into successor lists; a list is put in the terminal's fan-out
@@ -478,6 +481,7 @@ void append_plain_feeders(const CDB_SGATE_NODE* gate, std::vector<CDB_SGATE_OTER
 // GRAPH members
 
 void KAVU_SORT::GRAPH::enter(const std::vector<CDB_SGATE_OTERM*>& oterms) {
+  KAVU_CHECK(m_oterms.empty());
   uintptr_t low = UINTPTR_MAX, high = 0;
   for (const CDB_SGATE_OTERM* oterm : oterms) {
     low = std::min(low, reinterpret_cast<uintptr_t>(oterm));
@@ -1105,8 +1109,8 @@ void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
   if (g.m_state[start] >= GRAPH::ACTIVE) return;
   if (g.m_stack.size() < size_t(g.size())) g.m_stack.resize(size_t(g.size()));
   if (g.m_post.size() < size_t(g.size())) g.m_post.resize(size_t(g.size()));
-  GRAPH_STORAGE::FRAME* const stack = g.m_stack.data();
-  int* const post = g.m_post.data();  // this walk's post-order, appended at its end
+  GRAPH_STORAGE::FRAME* stack = g.m_stack.data();
+  int* post = g.m_post.data();  // this walk's post-order, appended at its end
   int count = 0;
   uint8_t* state = g.m_state.data();
   state[start] = GRAPH::ACTIVE;
@@ -1128,6 +1132,12 @@ void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
       next = GRAPH_STORAGE::FRAME{w, 0, 0, 0};
       if (g.m_fin[w].m_first < 0) {
         g.fetch_feeders(w, next.m_first, next.m_count);
+        if (g.m_stack.size() < size_t(g.size())) {  // a graph that grows on demand
+          g.m_stack.resize(size_t(g.size()));
+          g.m_post.resize(size_t(g.size()));
+        }
+        stack = g.m_stack.data();
+        post = g.m_post.data();
         edges = g.m_fin_edges.data();
         state = g.m_state.data();
       } else {
