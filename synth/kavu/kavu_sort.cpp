@@ -164,7 +164,7 @@ class OTERM_INDEX {
     m_slots.clear();
   }
 
-  int find(const CDB_SGATE_OTERM* oterm) const {
+  [[gnu::always_inline]] int find(const CDB_SGATE_OTERM* oterm) const {
     const uintptr_t offset = reinterpret_cast<uintptr_t>(oterm) - m_low;  // wraps below the range
     if (offset < m_span) return m_slots[size_t(offset >> OTERM_GRAIN_SHIFT)];
     return m_overflow.size() == 0 ? -1 : m_overflow.value_or(oterm, -1);
@@ -256,7 +256,7 @@ struct GRAPH_STORAGE {
     m_entered.clear();
     m_dangling.clear();
     m_boundaries.clear();
-    m_raw_feeders.clear();
+    m_raw_count = 0;  // m_raw_feeders keeps its size: raw scratch
     m_raw_ends.clear();
     m_begin_flag.clear();
     m_sorted.clear();
@@ -296,7 +296,8 @@ struct GRAPH_STORAGE {
   std::vector<CDB_SGATE_OTERM*> m_entered;
   std::vector<CDB_SGATE_OTERM*> m_dangling;
   std::vector<BOUNDARY> m_boundaries;
-  std::vector<CDB_SGATE_OTERM*> m_raw_feeders;
+  std::vector<CDB_SGATE_OTERM*> m_raw_feeders;  // the first m_raw_count are in use
+  size_t m_raw_count = 0;
   std::vector<size_t> m_raw_ends;  // per asked terminal: end of its list
   // Per terminal: a begin terminal of the sort (set by the sort).
   std::vector<uint8_t> m_begin_flag;
@@ -382,6 +383,11 @@ struct KAVU_SORT::GRAPH : GRAPH_STORAGE {
   // The same for the one entered terminal of a gate of plain feeders (see
   // has_plain_feeders), read from the gate's inputs.
   void query_plain_feeders(const CDB_SGATE_NODE* gate);
+  // Room for n more raw feeders at m_raw_count (the buffer only grows).
+  CDB_SGATE_OTERM** raw_room(size_t n) {
+    if (m_raw_count + n > m_raw_feeders.size()) m_raw_feeders.resize(2 * (m_raw_count + n));
+    return m_raw_feeders.data() + m_raw_count;
+  }
   void set_raw_feeders(const std::vector<CDB_SGATE_OTERM*>& oterms);
   // Successor lists of every terminal (fetches every feeder list first).
   void build_fanouts();
@@ -441,39 +447,35 @@ namespace {
 constexpr unsigned PLAIN_INPUT_LIMIT = 32;
 constexpr unsigned PLAIN_OUTPUT_LIMIT = 32;
 
-bool has_plain_feeders(const CDB_SGATE_NODE* node, bool wysiwyg, CDB_SGATE_TYPE type, bool sequential) {
-  if (wysiwyg) return false;
-  switch (type) {
-    case CDB_SGATE_DFF_ENUM:
-      if (sequential) return false;  // its register inputs
-      break;
-    case CDB_SGATE_BUFFER_ENUM:
-    case CDB_SGATE_COMB_ENUM:
-    case CDB_SGATE_IO_ENUM:
-    case CDB_SGATE_IO_BUF_ENUM:
-    case CDB_SGATE_LUT_ENUM:
-    case CDB_SGATE_MUX_ENUM:
-    case CDB_SGATE_TRI_BUS_ENUM:
-    case CDB_SGATE_LATCH_ENUM:
-      break;
-    default:
-      return false;
-  }
+constexpr uint64_t kind_bit(CDB_SGATE_TYPE type) { return uint64_t(1) << unsigned(type); }
+constexpr uint64_t PLAIN_KINDS = kind_bit(CDB_SGATE_BUFFER_ENUM) | kind_bit(CDB_SGATE_COMB_ENUM) |
+                                 kind_bit(CDB_SGATE_IO_ENUM) | kind_bit(CDB_SGATE_IO_BUF_ENUM) |
+                                 kind_bit(CDB_SGATE_LUT_ENUM) | kind_bit(CDB_SGATE_MUX_ENUM) |
+                                 kind_bit(CDB_SGATE_TRI_BUS_ENUM) | kind_bit(CDB_SGATE_LATCH_ENUM);
+// In sequential mode a register's feeders are its register inputs.
+constexpr uint64_t PLAIN_KINDS_COMBINATIONAL = PLAIN_KINDS | kind_bit(CDB_SGATE_DFF_ENUM);
+
+[[gnu::always_inline]] inline bool has_plain_feeders(const CDB_SGATE_NODE* node, bool wysiwyg, CDB_SGATE_TYPE type,
+                                                     bool sequential) {
+  const unsigned t = unsigned(type);
+  if (wysiwyg || t >= 64 || !((sequential ? PLAIN_KINDS : PLAIN_KINDS_COMBINATIONAL) >> t & 1)) return false;
   return node->get_number_of_input_terms() <= PLAIN_INPUT_LIMIT && node->get_output_count() <= PLAIN_OUTPUT_LIMIT;
 }
 
-// Appends the distinct sources of the gate's real-source inputs, in input
-// order.
-void append_plain_feeders(const CDB_SGATE_NODE* gate, std::vector<CDB_SGATE_OTERM*>& out) {
-  const size_t start = out.size();
+// Writes the distinct sources of the gate's real-source inputs, in input
+// order, to `out` (room for one per input) and returns how many.
+[[gnu::always_inline]] inline size_t write_plain_feeders(const CDB_SGATE_NODE* gate, CDB_SGATE_OTERM** out) {
+  size_t count = 0;
   for (CDB_SGATE_ITERM* t : gate->get_input_terms()) {
     if (!t) continue;
     CDB_SGATE_OTERM* src = t->get_source();
     // A driven input is a real source when connected (it is then no tie).
     if (!src || !(t->is_connected() || cdb_is_connected(t))) continue;
-    if (std::find(out.begin() + std::ptrdiff_t(start), out.end(), src) != out.end()) continue;
-    out.push_back(src);
+    bool repeat = false;
+    for (size_t j = 0; j < count; ++j) repeat |= out[j] == src;
+    if (!repeat) out[count++] = src;
   }
+  return count;
 }
 }  // namespace
 
@@ -519,8 +521,8 @@ void KAVU_SORT::GRAPH::query_feeders(int v) {
   const CDB_SGATE_NODE* gate = m_oterms[v]->get_my_node();
   if (has_plain_feeders(gate, gate->is_wysiwyg(), gate->get_sgate_type(), m_sequential)) {
     // Every output of such a gate has the same feeders: its inputs' sources.
-    m_query.clear();
-    append_plain_feeders(gate, m_query);
+    m_query.resize(gate->get_number_of_input_terms());
+    m_query.resize(write_plain_feeders(gate, m_query.data()));
   } else {
     kavu_get_oterm_feeders(m_oterms[v], m_query, m_lcell, m_sequential, m_skip_macs);
   }
@@ -548,13 +550,14 @@ void KAVU_SORT::GRAPH::set_feeders(int v, CDB_SGATE_OTERM* const* feeders, size_
 
 void KAVU_SORT::GRAPH::query_raw_feeders(CDB_SGATE_OTERM* oterm) {
   kavu_get_oterm_feeders(oterm, m_query, m_lcell, m_sequential, m_skip_macs);
-  for (CDB_SGATE_OTERM* f : m_query) m_raw_feeders.push_back(f);  // a few each: no block copy
-  m_raw_ends.push_back(m_raw_feeders.size());
+  std::copy(m_query.begin(), m_query.end(), raw_room(m_query.size()));
+  m_raw_count += m_query.size();
+  m_raw_ends.push_back(m_raw_count);
 }
 
 void KAVU_SORT::GRAPH::query_plain_feeders(const CDB_SGATE_NODE* gate) {
-  append_plain_feeders(gate, m_raw_feeders);
-  m_raw_ends.push_back(m_raw_feeders.size());
+  m_raw_count += write_plain_feeders(gate, raw_room(gate->get_number_of_input_terms()));
+  m_raw_ends.push_back(m_raw_count);
 }
 
 void KAVU_SORT::GRAPH::set_raw_feeders(const std::vector<CDB_SGATE_OTERM*>& oterms) {
@@ -571,7 +574,7 @@ void KAVU_SORT::GRAPH::set_raw_feeders(const std::vector<CDB_SGATE_OTERM*>& oter
   }
   // Number i is oterms[i] and the arena is empty: the lists are translated
   // in one pass, each straight after the one before.
-  m_fin_edges.resize(m_raw_feeders.size());
+  m_fin_edges.resize(m_raw_count);
   int* out = m_fin_edges.data();
   CDB_SGATE_OTERM* const* const raw = m_raw_feeders.data();
   int pos = 0;
@@ -583,15 +586,17 @@ void KAVU_SORT::GRAPH::set_raw_feeders(const std::vector<CDB_SGATE_OTERM*>& oter
       m_fin_edges.resize(size_t(pos));
       set_feeders(int(i), raw + k, end - k);
       pos = int(m_fin_edges.size());
-      m_fin_edges.resize(m_raw_feeders.size());  // no more than the raw lists in all
+      m_fin_edges.resize(m_raw_count);  // no more than the raw lists in all
       out = m_fin_edges.data();
       k = end;
       continue;
     }
     for (; k < end; ++k) {
       const int w = index_of(raw[k]);
-      if (w < 0 || std::find(out + start, out + pos, w) != out + pos) continue;  // outside, or a repeat
-      out[pos++] = w;
+      if (w < 0) continue;  // outside the graph
+      bool repeat = false;
+      for (int j = start; j < pos; ++j) repeat |= out[j] == w;
+      if (!repeat) out[pos++] = w;
     }
     m_fin[i] = FEEDERS{start, pos - start};
   }
@@ -953,8 +958,9 @@ void KAVU_SORT::collect_netlist(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_b
   // The feeders are asked for while the node is at hand (the pre-order walk
   // instead enters feeders as it meets them, so it asks as it goes).
   const bool with_feeders = !m_dont_dfs;
-  g.m_raw_feeders.clear();
+  g.m_raw_count = 0;
   g.m_raw_ends.clear();
+  g.m_raw_ends.reserve(entered.capacity());
   // The walk chases pointers (node, its inputs, their sources): the gate
   // PREFETCH_NODES ahead is fetched early, and the inputs and outputs of the
   // next one.
@@ -1117,6 +1123,7 @@ void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
   stack[0] = GRAPH_STORAGE::FRAME{start, 0, 0, 0};
   g.fetch_feeders(start, stack[0].m_first, stack[0].m_count);
   const int* edges = g.m_fin_edges.data();
+  const GRAPH_STORAGE::FEEDERS* fin = g.m_fin.data();
   int depth = 1;
   while (depth > 0) {
     GRAPH_STORAGE::FRAME& top = stack[depth - 1];
@@ -1130,7 +1137,7 @@ void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
       state[w] = GRAPH::ACTIVE;
       GRAPH_STORAGE::FRAME& next = stack[depth++];
       next = GRAPH_STORAGE::FRAME{w, 0, 0, 0};
-      if (g.m_fin[w].m_first < 0) {
+      if (fin[w].m_first < 0) {
         g.fetch_feeders(w, next.m_first, next.m_count);
         if (g.m_stack.size() < size_t(g.size())) {  // a graph that grows on demand
           g.m_stack.resize(size_t(g.size()));
@@ -1140,9 +1147,10 @@ void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
         post = g.m_post.data();
         edges = g.m_fin_edges.data();
         state = g.m_state.data();
+        fin = g.m_fin.data();
       } else {
-        next.m_first = g.m_fin[w].m_first;
-        next.m_count = g.m_fin[w].m_count;
+        next.m_first = fin[w].m_first;
+        next.m_count = fin[w].m_count;
       }
       continue;
     }
