@@ -234,6 +234,43 @@ struct GRAPH_STORAGE {
     int m_count;
   };
 
+  // Exchanges every member with `other` one by one: std::swap of the whole
+  // would move the deques, and a deque's move allocates.
+  void swap_storage(GRAPH_STORAGE& other) noexcept {
+    using std::swap;
+    swap(m_oterms, other.m_oterms);
+    swap(m_state, other.m_state);
+    swap(m_fin, other.m_fin);
+    swap(m_fin_edges, other.m_fin_edges);
+    swap(m_fout_first, other.m_fout_first);
+    swap(m_fout_edges, other.m_fout_edges);
+    swap(m_fout_ordered, other.m_fout_ordered);
+    swap(m_begin, other.m_begin);
+    swap(m_end, other.m_end);
+    swap(m_fronted, other.m_fronted);
+    swap(m_appended, other.m_appended);
+    swap(m_stack, other.m_stack);
+    swap(m_vstack, other.m_vstack);
+    swap(m_post, other.m_post);
+    swap(m_query, other.m_query);
+    swap(m_seen, other.m_seen);
+    swap(m_ints, other.m_ints);
+    swap(m_entered, other.m_entered);
+    swap(m_dangling, other.m_dangling);
+    swap(m_boundaries, other.m_boundaries);
+    swap(m_raw_feeders, other.m_raw_feeders);
+    swap(m_raw_count, other.m_raw_count);
+    swap(m_raw_ends, other.m_raw_ends);
+    swap(m_begin_flag, other.m_begin_flag);
+    swap(m_sorted, other.m_sorted);
+    swap(m_component_order, other.m_component_order);
+    swap(m_number, other.m_number);
+    swap(m_histogram, other.m_histogram);
+    swap(m_finished, other.m_finished);
+    swap(m_by_address, other.m_by_address);
+    swap(m_index, other.m_index);
+  }
+
   // Empties every container, keeping its capacity.
   void clear() {
     m_oterms.clear();
@@ -338,7 +375,7 @@ struct KAVU_SORT::GRAPH : GRAPH_STORAGE {
   GRAPH(bool lcell, bool sequential, bool skip_macs, bool grow)
       : m_lcell(lcell), m_sequential(sequential), m_skip_macs(skip_macs), m_grow(grow) {
     if (t_graph_pool.m_lent) return;
-    std::swap(static_cast<GRAPH_STORAGE&>(*this), t_graph_pool.m_storage);
+    swap_storage(t_graph_pool.m_storage);
     t_graph_pool.m_lent = m_pooled = true;
   }
   ~GRAPH() {
@@ -346,7 +383,7 @@ struct KAVU_SORT::GRAPH : GRAPH_STORAGE {
     t_graph_pool.m_lent = false;
     if (m_oterms.capacity() > POOL_TERMINAL_LIMIT) return;  // too large to keep: freed with the graph
     clear();
-    std::swap(static_cast<GRAPH_STORAGE&>(*this), t_graph_pool.m_storage);
+    swap_storage(t_graph_pool.m_storage);
   }
   GRAPH(const GRAPH&) = delete;
   GRAPH& operator=(const GRAPH&) = delete;
