@@ -557,12 +557,13 @@ int KAVU_SORT::GRAPH::add(CDB_SGATE_OTERM* oterm) {
 void KAVU_SORT::GRAPH::query_feeders(int v) {
   const CDB_SGATE_NODE* gate = m_oterms[v]->get_my_node();
   if (has_plain_feeders(gate, gate->is_wysiwyg(), gate->get_sgate_type(), m_sequential)) {
-    // Every output of such a gate has the same feeders: its inputs' sources.
-    m_query.resize(gate->get_number_of_input_terms());
-    m_query.resize(write_plain_feeders(gate, m_query.data()));
-  } else {
-    kavu_get_oterm_feeders(m_oterms[v], m_query, m_lcell, m_sequential, m_skip_macs);
+    // Every output of such a gate has the same feeders: its inputs' sources,
+    // written to the free end of the raw buffer.
+    CDB_SGATE_OTERM** feeders = raw_room(gate->get_number_of_input_terms());
+    set_feeders(v, feeders, write_plain_feeders(gate, feeders));
+    return;
   }
+  kavu_get_oterm_feeders(m_oterms[v], m_query, m_lcell, m_sequential, m_skip_macs);
   set_feeders(v, m_query.data(), m_query.size());
 }
 
@@ -577,9 +578,13 @@ void KAVU_SORT::GRAPH::set_feeders(int v, CDB_SGATE_OTERM* const* feeders, size_
     if (!f) continue;
     const int w = m_grow ? add(f) : index_of(f);
     if (w < 0) continue;  // outside the graph
-    if (linear ? std::find(m_fin_edges.begin() + start, m_fin_edges.end(), w) != m_fin_edges.end()
-               : !m_seen.mark_new(size_t(w)))  // start_seen sized it; add() keeps it sized
+    if (linear) {
+      bool repeat = false;
+      for (size_t j = size_t(start); j < m_fin_edges.size(); ++j) repeat |= m_fin_edges[j] == w;
+      if (repeat) continue;
+    } else if (!m_seen.mark_new(size_t(w))) {  // start_seen sized it; add() keeps it sized
       continue;
+    }
     m_fin_edges.push_back(w);
   }
   m_fin[v] = FEEDERS{start, int(m_fin_edges.size()) - start};
