@@ -919,18 +919,6 @@ void append_dangling(const CDB_SGATE_NODE* node, std::vector<CDB_SGATE_OTERM*>& 
   }
 }
 
-// Gates fetched ahead of the collection's node walk.
-constexpr int PREFETCH_NODES = 4;
-
-// Asks for the first input and output terminals of a gate to be fetched.
-void prefetch_terminals(const CDB_SGATE_NODE* node) {
-  const CDB_SGATE_NODE::ITERM_VECTOR& inputs = node->get_input_terms();
-  const size_t n = std::min<size_t>(inputs.size(), 4);
-  for (size_t i = 0; i < n; ++i) __builtin_prefetch(inputs[i]);
-  const CDB_SGATE_NODE::OTERM_VECTOR& outputs = node->get_output_terms();
-  if (!outputs.empty()) __builtin_prefetch(outputs[0]);
-}
-
 // Logic gates the whole-netlist collection handles in one step: a buffer
 // (no cut buffer when those are boundaries), comb gate, LUT, mux or IO
 // buffer of plain feeders enters its first output, is no boundary and is
@@ -1003,19 +991,8 @@ void KAVU_SORT::collect_netlist(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_b
   g.m_raw_count = 0;
   g.m_raw_ends.clear();
   g.m_raw_ends.reserve(entered.capacity());
-  // The walk chases pointers (node, its inputs, their sources): the gate
-  // PREFETCH_NODES ahead is fetched early, and the inputs and outputs of the
-  // next one.
-  auto ahead = netlist->begin_node_list();
   const auto stop = netlist->end_node_list();
-  for (int k = 0; k < PREFETCH_NODES && ahead != stop; ++k) ++ahead;
   for (auto it = netlist->begin_node_list(); it != stop; ++it) {
-    if (ahead != stop) {
-      __builtin_prefetch(*ahead);
-      ++ahead;
-    }
-    auto next = it;
-    if (++next != stop && *next) prefetch_terminals(*next);
     CDB_SGATE_NODE* node = *it;
     if (!node) continue;
     const bool wysiwyg = node->is_wysiwyg();
