@@ -251,6 +251,7 @@ struct GRAPH_STORAGE {
     swap(m_appended, other.m_appended);
     swap(m_stack, other.m_stack);
     swap(m_vstack, other.m_vstack);
+    swap(m_frames, other.m_frames);
     swap(m_post, other.m_post);
     swap(m_query, other.m_query);
     swap(m_seen, other.m_seen);
@@ -271,7 +272,9 @@ struct GRAPH_STORAGE {
     swap(m_index, other.m_index);
   }
 
-  // Empties every container, keeping its capacity.
+  // Empties every container, keeping its capacity; the raw scratch
+  // (m_raw_feeders, m_frames, m_post) keeps its size too, so that later
+  // calls do not fill it again.
   void clear() {
     m_oterms.clear();
     m_state.clear();
@@ -286,7 +289,6 @@ struct GRAPH_STORAGE {
     m_appended.clear();
     m_stack.clear();
     m_vstack.clear();
-    m_post.clear();
     m_query.clear();
     m_seen.resize(0);
     m_ints.clear();
@@ -325,7 +327,10 @@ struct GRAPH_STORAGE {
   // Scratch reused by every walk of the call.
   std::vector<FRAME> m_stack;
   std::vector<int> m_vstack;  // the stack walks: terminals only
-  std::vector<int> m_post;    // the depth-first sort: one walk's post-order
+  // The depth-first sort's frames and one walk's post-order: scratch whose
+  // size (kept by clear()) is its capacity.
+  std::vector<FRAME> m_frames;
+  std::vector<int> m_post;
   std::vector<CDB_SGATE_OTERM*> m_query;
   DENSE_STAMPS m_seen;
   std::vector<int> m_ints;
@@ -1126,15 +1131,15 @@ void KAVU_SORT::add_dangling_oterms(GRAPH& g, const std::vector<CDB_SGATE_OTERM*
 // ---------------------------------------------------------------------------
 // Ordering
 
-// The frames live in m_stack and the walk's post-order in m_post, both
+// The frames live in m_frames and the walk's post-order in m_post, both
 // sized to the graph (a walk neither goes deeper nor finishes more than the
 // terminals it holds); the arrays are read through local pointers, renewed
 // after every feeder fetch, which may grow the arena.
 void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
   if (g.m_state[start] >= GRAPH::ACTIVE) return;
-  if (g.m_stack.size() < size_t(g.size())) g.m_stack.resize(size_t(g.size()));
+  if (g.m_frames.size() < size_t(g.size())) g.m_frames.resize(size_t(g.size()));
   if (g.m_post.size() < size_t(g.size())) g.m_post.resize(size_t(g.size()));
-  GRAPH_STORAGE::FRAME* stack = g.m_stack.data();
+  GRAPH_STORAGE::FRAME* stack = g.m_frames.data();
   int* post = g.m_post.data();  // this walk's post-order, appended at its end
   int count = 0;
   uint8_t* state = g.m_state.data();
@@ -1158,11 +1163,11 @@ void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
       next = GRAPH_STORAGE::FRAME{w, 0, 0, 0};
       if (fin[w].m_first < 0) {
         g.fetch_feeders(w, next.m_first, next.m_count);
-        if (g.m_stack.size() < size_t(g.size())) {  // a graph that grows on demand
-          g.m_stack.resize(size_t(g.size()));
+        if (g.m_frames.size() < size_t(g.size())) {  // a graph that grows on demand
+          g.m_frames.resize(size_t(g.size()));
           g.m_post.resize(size_t(g.size()));
         }
-        stack = g.m_stack.data();
+        stack = g.m_frames.data();
         post = g.m_post.data();
         edges = g.m_fin_edges.data();
         state = g.m_state.data();
