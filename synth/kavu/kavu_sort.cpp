@@ -100,8 +100,6 @@
 #include "kavu_sort_int.h"
 
 namespace {
-// Successor lists up to this long are put in fan-out order by linear scans.
-constexpr int LINEAR_SUCCESSOR_LIMIT = 16;
 // Feeder lists up to this long are checked for repeats by linear scans.
 constexpr size_t LINEAR_FEEDER_LIMIT = 16;
 // Device families the ordering accepts: these set m_family_flag, and
@@ -416,7 +414,8 @@ struct KAVU_SORT::GRAPH : GRAPH_STORAGE {
   void query_feeders(int v);
   // Puts the terminals' numbers of `feeders` (those in the graph, each
   // once) in the arena as v's list.
-  void set_feeders(int v, CDB_SGATE_OTERM* const* feeders, size_t count);
+  // `distinct`: the caller knows the terminals are distinct.
+  void set_feeders(int v, CDB_SGATE_OTERM* const* feeders, size_t count, bool distinct = false);
   // A node walk asks for the feeders of a terminal before the graph's
   // numbers exist: the answer waits in m_raw_feeders, one list per call,
   // until set_raw_feeders gives the asked terminals (in call order) their
@@ -426,7 +425,7 @@ struct KAVU_SORT::GRAPH : GRAPH_STORAGE {
   // has_plain_feeders), read from the gate's inputs.
   void query_plain_feeders(const CDB_SGATE_NODE* gate);
   // Room for n more raw feeders at m_raw_count (the buffer only grows).
-  CDB_SGATE_OTERM** raw_room(size_t n) {
+  [[gnu::always_inline]] CDB_SGATE_OTERM** raw_room(size_t n) {
     if (m_raw_count + n > m_raw_feeders.size()) m_raw_feeders.resize(2 * (m_raw_count + n));
     return m_raw_feeders.data() + m_raw_count;
   }
@@ -565,25 +564,27 @@ void KAVU_SORT::GRAPH::query_feeders(int v) {
     // Every output of such a gate has the same feeders: its inputs' sources,
     // written to the free end of the raw buffer.
     CDB_SGATE_OTERM** feeders = raw_room(gate->get_number_of_input_terms());
-    set_feeders(v, feeders, write_plain_feeders(gate, feeders));
+    set_feeders(v, feeders, write_plain_feeders(gate, feeders), true);
     return;
   }
   kavu_get_oterm_feeders(m_oterms[v], m_query, m_lcell, m_sequential, m_skip_macs);
   set_feeders(v, m_query.data(), m_query.size());
 }
 
-void KAVU_SORT::GRAPH::set_feeders(int v, CDB_SGATE_OTERM* const* feeders, size_t count) {
+void KAVU_SORT::GRAPH::set_feeders(int v, CDB_SGATE_OTERM* const* feeders, size_t count, bool distinct) {
   const int start = int(m_fin_edges.size());
   // Repeats (possible for logic-cell atoms) are found by a scan of the
   // short lists and by stamps in long ones.
   const bool linear = count <= LINEAR_FEEDER_LIMIT;
-  if (!linear) start_seen();
+  if (!linear && !distinct) start_seen();
   for (size_t k = 0; k < count; ++k) {
     CDB_SGATE_OTERM* f = feeders[k];
     if (!f) continue;
     const int w = m_grow ? add(f) : index_of(f);
     if (w < 0) continue;  // outside the graph
-    if (linear) {
+    if (distinct) {
+      // distinct terminals have distinct numbers
+    } else if (linear) {
       bool repeat = false;
       for (size_t j = size_t(start); j < m_fin_edges.size(); ++j) repeat |= m_fin_edges[j] == w;
       if (repeat) continue;
@@ -682,11 +683,10 @@ void KAVU_SORT::GRAPH::open_successors(int v) {
   m_fout_ordered[v] = 1;
 }
 
-// Membership of a gate's outputs in the successor list is a short linear
-// scan for small lists and a stamp test (after one look-up) for large ones.
+// Membership of a gate's outputs in the successor list is a stamp test
+// after one look-up of the output's number.
 void KAVU_SORT::GRAPH::order_successors(int f) {
   const int start = m_fout_first[f], cnt = fanout_count(f);
-  const bool linear = cnt <= LINEAR_SUCCESSOR_LIMIT;
   m_ints.assign(m_fout_edges.begin() + start, m_fout_edges.begin() + start + cnt);
   start_seen();
   for (int w : m_ints) m_seen.mark(size_t(w));
@@ -699,14 +699,7 @@ void KAVU_SORT::GRAPH::order_successors(int f) {
     for (unsigned i = 0; i < node->get_output_count(); ++i) {
       const CDB_SGATE_OTERM* o = node->get_output_term(i);
       if (!o) continue;
-      int w = -1;
-      if (linear) {
-        for (int x : m_ints) {
-          if (m_oterms[x] == o) w = x;
-        }
-      } else {
-        w = index_of(o);
-      }
+      const int w = index_of(o);
       if (w >= 0 && m_seen.is_marked(size_t(w))) {
         m_seen.unmark(size_t(w));
         m_fout_edges[out++] = w;
