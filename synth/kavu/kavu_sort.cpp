@@ -656,15 +656,24 @@ void KAVU_SORT::GRAPH::build_fanouts() {
   for (int v = 0; v < size(); ++v) fetch_feeders(v, first, count);  // size may grow
   const int n = size();
   m_fout_first.assign(size_t(n) + 1, 0);
+  // Local pointers: the compiler cannot keep the vectors' own in registers
+  // across the byte and int stores.
+  const FEEDERS* const fin = m_fin.data();
+  const int* const fin_edges = m_fin_edges.data();
+  int* const fout_first = m_fout_first.data();
   for (int v = 0; v < n; ++v) {
-    for (int k = 0; k < m_fin[v].m_count; ++k) ++m_fout_first[size_t(m_fin_edges[m_fin[v].m_first + k]) + 1];
+    const int* e = fin_edges + fin[v].m_first;
+    for (const int* end = e + fin[v].m_count; e != end; ++e) ++fout_first[*e + 1];
   }
-  for (int v = 0; v < n; ++v) m_fout_first[v + 1] += m_fout_first[v];
-  m_fout_edges.assign(size_t(m_fout_first[n]), 0);
-  std::vector<int>& pos = m_ints;  // free until the walks order successor lists
-  pos.assign(m_fout_first.begin(), m_fout_first.end() - 1);
+  for (int v = 0; v < n; ++v) fout_first[v + 1] += fout_first[v];
+  m_fout_edges.assign(size_t(fout_first[n]), 0);
+  std::vector<int>& pos_vector = m_ints;  // free until the walks order successor lists
+  pos_vector.assign(m_fout_first.begin(), m_fout_first.end() - 1);
+  int* const pos = pos_vector.data();
+  int* const fout_edges = m_fout_edges.data();
   for (int v = 0; v < n; ++v) {
-    for (int k = 0; k < m_fin[v].m_count; ++k) m_fout_edges[pos[m_fin_edges[m_fin[v].m_first + k]]++] = v;
+    const int* e = fin_edges + fin[v].m_first;
+    for (const int* end = e + fin[v].m_count; e != end; ++e) fout_edges[pos[*e]++] = v;
   }
   m_fout_ordered.assign(size_t(n), 0);
 }
@@ -675,9 +684,11 @@ void KAVU_SORT::GRAPH::build_fanouts() {
 // terminal is done already and no list is ever ordered.
 void KAVU_SORT::GRAPH::open_successors(int v) {
   if (m_fout_ordered[v]) return;
-  const int first = fanout_first(v), count = fanout_count(v);
+  const int* const successors = m_fout_edges.data() + fanout_first(v);
+  const int count = fanout_count(v);
+  const uint8_t* const states = m_state.data();
   int open = 0;
-  for (int k = 0; k < count && open < 2; ++k) open += m_state[m_fout_edges[first + k]] == UNVISITED ? 1 : 0;
+  for (int k = 0; k < count && open < 2; ++k) open += states[successors[k]] == UNVISITED ? 1 : 0;
   if (open < 2) return;
   order_successors(v);
   m_fout_ordered[v] = 1;
@@ -691,18 +702,18 @@ void KAVU_SORT::GRAPH::order_successors(int f) {
   start_seen();
   for (int w : m_ints) m_seen.mark(size_t(w));
   int out = start;
+  int* const edges = m_fout_edges.data();
   const CDB_SGATE_NODE* previous = nullptr;
   for (CDB_SGATE_ITERM* iterm : m_oterms[f]->fanouts()) {
     const CDB_SGATE_NODE* node = iterm->get_my_node();
     if (node == previous) continue;
     previous = node;
-    for (unsigned i = 0; i < node->get_output_count(); ++i) {
-      const CDB_SGATE_OTERM* o = node->get_output_term(i);
+    for (const CDB_SGATE_OTERM* o : node->get_output_terms()) {
       if (!o) continue;
       const int w = index_of(o);
       if (w >= 0 && m_seen.is_marked(size_t(w))) {
         m_seen.unmark(size_t(w));
-        m_fout_edges[out++] = w;
+        edges[out++] = w;
       }
     }
     if (out == start + cnt) return;
@@ -1413,13 +1424,18 @@ void KAVU_SORT::dfs_oterm_fanout_loop(int start, GRAPH& g, std::vector<int>& fin
     if (state == GRAPH::DONE) KAVU_INTERNAL_ERROR("Unexpected value");
     if (state != GRAPH::PUSHED) KAVU_INTERNAL_ERROR("visit_map[cur_oterm] == 4");
     g.open_successors(top);
-    for (int k = 0; k < g.fanout_count(top); ++k) {
-      const int w = g.m_fout_edges[g.fanout_first(top) + k];
-      if (g.m_state[w] != GRAPH::UNVISITED) continue;
-      g.m_state[w] = GRAPH::PUSHED;
+    // Local pointers: the byte stores would make the compiler reload the
+    // vectors' own on every step.
+    const int* const successors = g.m_fout_edges.data() + g.fanout_first(top);
+    const int count = g.fanout_count(top);
+    uint8_t* const states = g.m_state.data();
+    for (int k = 0; k < count; ++k) {
+      const int w = successors[k];
+      if (states[w] != GRAPH::UNVISITED) continue;
+      states[w] = GRAPH::PUSHED;
       g.m_vstack.push_back(w);
     }
-    g.m_state[top] = GRAPH::ACTIVE;
+    states[top] = GRAPH::ACTIVE;
   }
 }
 
