@@ -1221,11 +1221,14 @@ void KAVU_SORT::dfs_oterm_fanin_loop(int start, GRAPH& g) const {
       g.m_state[top] = GRAPH::EXPANDED;
       int first = 0, count = 0;
       g.fetch_feeders(top, first, count);
+      // Local pointers, taken after the fetch (which may grow the arrays).
+      const int* const feeders = g.m_fin_edges.data() + first;
+      uint8_t* const states = g.m_state.data();
       for (int k = 0; k < count; ++k) {
-        const int w = g.m_fin_edges[first + k];
-        if (g.m_state[w] == GRAPH::EXPANDED) g.m_loop_cut = true;  // in progress: a loop
-        if (g.m_state[w] != GRAPH::UNVISITED && g.m_state[w] != GRAPH::PUSHED) continue;
-        g.m_state[w] = GRAPH::PUSHED;
+        const int w = feeders[k];
+        if (states[w] == GRAPH::EXPANDED) g.m_loop_cut = true;  // in progress: a loop
+        if (states[w] != GRAPH::UNVISITED && states[w] != GRAPH::PUSHED) continue;
+        states[w] = GRAPH::PUSHED;
         g.m_vstack.push_back(w);
       }
     }
