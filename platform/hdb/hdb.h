@@ -12,17 +12,25 @@
 // Invariants: a child's namespace is its parent's; children of one parent
 //   differ in (partial name, synthesized mark); a name lives until its
 //   namespace is destroyed (the default namespace: until hdb_reset()).
-// Storage: a name is 64 bytes in its namespace's blocks; its text sits in
+// Storage: a name is 32 bytes in its namespace's blocks; its text sits in
 //   the namespace's text store; children are found through one open-addressing
-//   index per namespace; group, representative, location, the child list and
-//   unique-number counters live in a side record made on first use.
-// Cost: child lookup and creation O(1) expected; paths O(depth).
+//   index per namespace; group, representative, location, type and
+//   unique-number counters live in a side record made on first use and kept
+//   by the namespace. A top name holds its namespace where others hold their
+//   parent, and a name's source component is a slot of its namespace's
+//   component table. Child lists are made for the whole namespace on the
+//   first get_children() and kept from then on.
+// Cost: child lookup and creation O(1) expected; paths and the namespace
+//   O(depth).
 // Not thread-safe, like the rest of the databases.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
-#include <cstdint>
+#include <mutex>
+#include <unordered_map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -94,22 +102,24 @@ class HDB_INSTANCE_NAME {
   HDB_INSTANCE_NAME& operator=(const HDB_INSTANCE_NAME&) = delete;
 
   int get_id() const { return int(m_id); }
-  HDB_INSTANCE_NAME* get_parent() const { return m_parent; }
+  HDB_INSTANCE_NAME* get_parent() const {
+    return m_up & kTopMark ? nullptr : reinterpret_cast<HDB_INSTANCE_NAME*>(m_up);
+  }
   // The enclosing name (the parent; names here have no record members).
-  HDB_INSTANCE_NAME* get_parent_data_member() const { return m_parent; }
-  const char* get_partial_name() const { return m_partial; }
+  HDB_INSTANCE_NAME* get_parent_data_member() const { return get_parent(); }
+  const char* get_partial_name() const { return reinterpret_cast<const char*>(m_text & kAddressMask); }
   // The name within its unit: the partial name.
-  const char* get_unit_name() const { return m_partial; }
-  std::string get_unit_name_str() const { return std::string(m_partial); }
+  const char* get_unit_name() const { return get_partial_name(); }
+  std::string get_unit_name_str() const { return std::string(get_partial_name()); }
   bool is_synthesized() const { return m_synthesized; }
   HDB_INSTANCE_NAME_FLAG& get_flags() { return m_flags; }
   const HDB_INSTANCE_NAME_FLAG& get_flags() const { return m_flags; }
   // The bus group the name is an element of (null: none) and its index.
-  HDB_INSTANCE_NAME* get_group() const { return m_extra ? m_extra->m_group : nullptr; }
-  int get_index_in_group() const { return m_extra ? m_extra->m_group_index : -1; }
-  HDB_NAMESPACE* get_namespace() const { return m_namespace; }
-  HDB_SOURCE_COMPONENT* get_source_component() const { return m_component; }
-  const MSG_LOCATION_SCHEMA* get_location() const { return m_extra ? m_extra->m_location.get() : nullptr; }
+  HDB_INSTANCE_NAME* get_group() const;
+  int get_index_in_group() const;
+  HDB_NAMESPACE* get_namespace() const;
+  HDB_SOURCE_COMPONENT* get_source_component() const;
+  const MSG_LOCATION_SCHEMA* get_location() const;
   // Children in creation order.
   const std::vector<HDB_INSTANCE_NAME*>& get_children() const;
 
@@ -125,9 +135,7 @@ class HDB_INSTANCE_NAME {
   virtual HDB_INSTANCE_NAME* get_base_for_children() { return this; }
   // The name that stands for this one where the elaboration merged several
   // names into one (null: none, the name stands for itself).
-  virtual HDB_INSTANCE_NAME* get_representative_name() const {
-    return m_extra ? m_extra->m_representative : nullptr;
-  }
+  virtual HDB_INSTANCE_NAME* get_representative_name() const;
   // Makes `rep` (null: none) this name's representative; a name cannot
   // represent itself.
   void set_representative_name(HDB_INSTANCE_NAME* rep);
@@ -191,6 +199,8 @@ class HDB_INSTANCE_NAME {
     // only grows.
     std::map<std::string, int> m_unique_next;
     const HDB_TYPE* m_type = nullptr;
+    // The source component, when the namespace's component table is full.
+    HDB_SOURCE_COMPONENT* m_component = nullptr;
     ~EXTRA();
   };
 
@@ -198,18 +208,30 @@ class HDB_INSTANCE_NAME {
                                  bool synthesized, HDB_INSTANCE_NAME_FLAG flags, int id,
                                  HDB_SOURCE_COMPONENT* component);
   EXTRA& extra();
+  // The side record, or null when the name has none.
+  EXTRA* find_extra() const;
   HDB_INSTANCE_NAME* find_child(bool synthesized, std::string_view text) const;
+  const HDB_INSTANCE_NAME* top() const;
 
-  // 56 bytes in all: the id and the synthesized mark share a word, and the
-  // partial name's length is its NUL (partial names hold no NUL).
-  uint32_t m_id : 31 = 0;
+  static constexpr uintptr_t kTopMark = 1;
+  static constexpr uint64_t kAddressMask = (uint64_t(1) << 48) - 1;
+  static constexpr unsigned kComponentShift = 48;
+  // A component slot that says the component is in the side record.
+  static constexpr uint32_t kComponentInExtra = 0xffff;
+  static constexpr uint32_t kMaxId = (uint32_t(1) << 30) - 1;
+
+  // 32 bytes in all (with the virtual table): the id and two marks share a
+  // word; the partial name's length is its NUL (partial names hold no NUL).
+  uint32_t m_id : 30 = 0;
+  uint32_t m_has_extra : 1 = 0;
   uint32_t m_synthesized : 1 = 0;
   HDB_INSTANCE_NAME_FLAG m_flags;
-  HDB_INSTANCE_NAME* m_parent = nullptr;
-  const char* m_partial = "";  // NUL-terminated, in the namespace's text store
-  HDB_NAMESPACE* m_namespace = nullptr;
-  HDB_SOURCE_COMPONENT* m_component = nullptr;
-  EXTRA* m_extra = nullptr;
+  // The parent; for a top name its namespace with kTopMark set.
+  uintptr_t m_up = 0;
+  // The partial name's address (NUL-terminated, in the namespace's text
+  // store) in the low 48 bits, which user-space addresses leave free above;
+  // the slot of the source component in the namespace's table above them.
+  uint64_t m_text = 0;
 
   friend class HDB_NAMESPACE;
   friend struct HDB_CHILD_INDEX;
@@ -278,6 +300,11 @@ class HDB_NAMESPACE {
   // namespace), their texts in a store of character blocks.
   void* allocate_name();
   const char* store_text(std::string_view text);
+  // The slot of `component` in the component table (added when new), or
+  // kComponentInExtra when the table is full.
+  uint32_t component_slot(HDB_SOURCE_COMPONENT* component);
+  // Gives every name of the namespace its child list, once.
+  void list_children() const;
 
   std::vector<HDB_INSTANCE_NAME*> m_name_blocks;  // raw storage; sizes by block_capacity
   uint32_t m_names_in_last_block = 0;
@@ -291,6 +318,17 @@ class HDB_NAMESPACE {
   std::map<std::string, HDB_INSTANCE_NAME*> m_top_index;
   HDB_SOURCE_COMPONENT_COL m_components;
   std::unique_ptr<HDB_TYPE_DB> m_type_db;
+  // Source components of the names by slot (slot 0: none), and the slot of
+  // each; the last one asked for is remembered.
+  std::vector<HDB_SOURCE_COMPONENT*> m_component_table{nullptr};
+  std::unordered_map<const HDB_SOURCE_COMPONENT*, uint32_t> m_component_slots;
+  const HDB_SOURCE_COMPONENT* m_last_component = nullptr;
+  uint32_t m_last_component_slot = 0;
+  // Side records of the names that have one.
+  std::unordered_map<const HDB_INSTANCE_NAME*, std::unique_ptr<HDB_INSTANCE_NAME::EXTRA>> m_extras;
+  // Whether child lists are kept (set by the first get_children()).
+  mutable std::atomic<bool> m_children_listed{false};
+  mutable std::mutex m_children_mutex;
   // (target name id, 0 for the namespace itself; variable) → options in the
   // order set.
   std::map<std::pair<int, int>, std::vector<std::unique_ptr<kavu_platform::HDB_OPTION_RECORD>>>
