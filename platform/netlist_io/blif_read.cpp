@@ -287,9 +287,7 @@ class BLIF_READER {
   size_t m_top_children = 0;  // names of one level, children of the top name
   std::deque<std::string> m_arena;
   // Names read from the text (signals and models), copied out of it.
-  std::vector<std::unique_ptr<char[]>> m_name_blocks;
-  char* m_name_next = nullptr;
-  size_t m_name_left = 0;
+  IO_TEXT_STORE m_name_store{kNameBlock};
   SUBCKT_BUILDER::PAIRS m_cell_pins, m_cell_params;
   std::unordered_map<std::string_view, uint32_t> m_instance_counts;
   CDB_SGATE_NETLIST* m_netlist = nullptr;
@@ -505,21 +503,9 @@ bool BLIF_READER::check_flat_size(const MODEL& model, uint32_t line) {
                         " gates (blif_max_flat_gates) while expanding model '" + std::string(model.m_name) + "'");
 }
 
-// A copy of `text` in the name store, which lives as long as the reader and
-// does not move.
-std::string_view BLIF_READER::keep_name(std::string_view text) {
-  if (text.size() > m_name_left) {
-    const size_t size = std::max(text.size(), kNameBlock);
-    m_name_blocks.push_back(std::make_unique<char[]>(size));
-    m_name_next = m_name_blocks.back().get();
-    m_name_left = size;
-  }
-  char* out = m_name_next;
-  if (!text.empty()) std::memcpy(out, text.data(), text.size());
-  m_name_next += text.size();
-  m_name_left -= text.size();
-  return std::string_view(out, text.size());
-}
+// A copy of `text` in the name store, which lives until the names are given
+// and does not move.
+std::string_view BLIF_READER::keep_name(std::string_view text) { return m_name_store.keep(text); }
 
 std::string_view BLIF_READER::intern_text(std::string text) {
   m_arena.push_back(std::move(text));
@@ -1049,8 +1035,7 @@ bool BLIF_READER::release_parse_data() {
   for (const auto& [pin, id] : m_output_pins) keep(m_table.name(id));
   m_table = IO_NAME_TABLE();
   std::deque<std::string>().swap(m_arena);
-  std::vector<std::unique_ptr<char[]>>().swap(m_name_blocks);
-  m_name_left = 0;
+  m_name_store = IO_TEXT_STORE(kNameBlock);
   std::unordered_map<uint32_t, std::string_view>().swap(m_unescaped);
   std::unordered_map<std::string_view, uint32_t>().swap(m_instance_counts);
   return true;

@@ -9,6 +9,7 @@
 //   when fingerprints match.
 // Cost: intern and find O(1) expected; growth O(n) amortised.
 #include <algorithm>
+#include <cstring>
 
 #include "cdb/cdb_sgate.h"
 #include "hdb/hdb.h"
@@ -26,6 +27,20 @@ uint64_t IO_NAME_TABLE::pack(uint32_t id, std::string_view name) {
     size = kLongSize;
   }
   return address | uint64_t(size) << kSizeShift;
+}
+
+std::string_view IO_TEXT_STORE::keep(std::string_view text) {
+  if (text.size() > m_left) {
+    const size_t size = std::max(text.size(), m_block_bytes);
+    m_blocks.push_back(std::make_unique_for_overwrite<char[]>(size));
+    m_next = m_blocks.back().get();
+    m_left = size;
+  }
+  char* out = m_next;
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
+  m_next += text.size();
+  m_left -= text.size();
+  return std::string_view(out, text.size());
 }
 
 void IO_NAME_TABLE::reserve(size_t n) {

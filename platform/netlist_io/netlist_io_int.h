@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -42,6 +43,21 @@ inline uint64_t io_hash(std::string_view s) {
   for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
   return (h ^ (h >> 32)) * 0x9e3779b97f4a7c15ull;
 }
+
+// Texts kept at addresses that never move, back to back in blocks (a text
+// longer than a block gets a block of its own), until the store goes.
+class IO_TEXT_STORE {
+ public:
+  explicit IO_TEXT_STORE(size_t block_bytes = 64 * 1024) : m_block_bytes(block_bytes) {}
+  // A copy of `text` in the store.
+  std::string_view keep(std::string_view text);
+
+ private:
+  size_t m_block_bytes;
+  std::vector<std::unique_ptr<char[]>> m_blocks;
+  char* m_next = nullptr;
+  size_t m_left = 0;
+};
 
 class IO_NAME_TABLE {
  public:
