@@ -148,21 +148,27 @@ HDB_SOURCE_COMPONENT* HDB_SOURCE_COMPONENT_COL::get_primitive(int type) {
 
 // ---------------------------------------------------------------- child index
 
-// Open addressing with linear probing: a slot holds the child's address in
-// its low 48 bits and a 16-bit fingerprint of its key (parent, synthesized
-// mark, partial name) in the high 16, which user-space addresses leave zero.
-// The home slot is the hash's high bits scaled to the table size, so the
-// table may have any size: a reservation makes it exactly large enough for
-// 80 % load, and growth past 80 % makes it half as large again. The
-// fingerprint keeps the longer probe runs of that load cheap. Names are never
-// removed while the namespace lives.
+// Open addressing with linear probing over two arrays: a slot holds the
+// child's place in the namespace's blocks (block << kSlotBits | index, plus
+// one; 0 empty) and, in a byte array beside it, an 8-bit fingerprint of its
+// key (parent, synthesized mark, partial name), which turns away all but one
+// in 256 of the other names a probe meets without reading them: 5 bytes per
+// slot. The home slot is the hash's high bits scaled to the table size, so
+// the table may have any size: a reservation makes it exactly large enough
+// for 80 % load, and growth past 80 % makes it half as large again. Names
+// are never removed while the namespace lives.
 struct HDB_CHILD_INDEX {
-  std::vector<uint64_t> m_slots;  // 0: empty
+  explicit HDB_CHILD_INDEX(const std::vector<HDB_INSTANCE_NAME*>* blocks) : m_blocks(blocks) {}
+
+  const std::vector<HDB_INSTANCE_NAME*>* m_blocks;  // the namespace's name blocks
+  std::vector<uint32_t> m_places;  // 0: empty
+  std::vector<uint8_t> m_tags;
   size_t m_count = 0;
 
-  static constexpr uint64_t kAddressMask = (uint64_t(1) << 48) - 1;
-  static HDB_INSTANCE_NAME* name_of(uint64_t slot) { return reinterpret_cast<HDB_INSTANCE_NAME*>(slot & kAddressMask); }
-  static uint64_t tag_of(uint64_t h) { return (h & 0xffff) << 48; }
+  static uint8_t tag_of(uint64_t h) { return uint8_t(h); }
+  HDB_INSTANCE_NAME* name_at(uint32_t place) const {
+    return (*m_blocks)[(place - 1) >> HDB_NAMESPACE::kSlotBits] + ((place - 1) & HDB_NAMESPACE::kSlotMask);
+  }
 
   static uint64_t hash(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) {
     uint64_t h = 1469598103934665603ull ^ (uint64_t(uintptr_t(parent)) * 2 + (synthesized ? 1 : 0));
@@ -177,47 +183,48 @@ struct HDB_CHILD_INDEX {
   // Slots needed for `count` names at 80 % load.
   static size_t slots_for(size_t count) { return std::max<size_t>(16, count + count / 4 + 1); }
 
-  size_t home(uint64_t h) const { return size_t((static_cast<unsigned __int128>(h) * m_slots.size()) >> 64); }
-  size_t next(size_t i) const { return i + 1 == m_slots.size() ? 0 : i + 1; }
+  size_t home(uint64_t h) const { return size_t((static_cast<unsigned __int128>(h) * m_places.size()) >> 64); }
+  size_t next(size_t i) const { return i + 1 == m_places.size() ? 0 : i + 1; }
 
   HDB_INSTANCE_NAME* find(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) const {
-    if (m_slots.empty()) return nullptr;
+    if (m_places.empty()) return nullptr;
     const uint64_t h = hash(parent, synthesized, text);
-    const uint64_t tag = tag_of(h);
-    for (size_t i = home(h); m_slots[i]; i = next(i))
-      if ((m_slots[i] & ~kAddressMask) == tag && same(name_of(m_slots[i]), parent, synthesized, text))
-        return name_of(m_slots[i]);
+    const uint8_t tag = tag_of(h);
+    for (size_t i = home(h); m_places[i]; i = next(i))
+      if (m_tags[i] == tag && same(name_at(m_places[i]), parent, synthesized, text)) return name_at(m_places[i]);
     return nullptr;
   }
 
   // Room for `more` further names without growing.
   void reserve(size_t more) {
     const size_t size = slots_for(m_count + more);
-    if (size > m_slots.size()) rebuild(size);
+    if (size > m_places.size()) rebuild(size);
   }
 
-  void insert(HDB_INSTANCE_NAME* name) {
-    if (slots_for(m_count + 1) > m_slots.size()) rebuild(std::max(slots_for(m_count + 1), m_slots.size() * 3 / 2));
-    PLAT_CHECK((uint64_t(uintptr_t(name)) & ~kAddressMask) == 0, "HDB");
-    place(uint64_t(uintptr_t(name)));
+  // Adds the name at `place` (block << kSlotBits | index).
+  void insert(uint32_t place) {
+    if (slots_for(m_count + 1) > m_places.size())
+      rebuild(std::max(slots_for(m_count + 1), m_places.size() * 3 / 2));
+    put(place + 1);
     ++m_count;
   }
 
  private:
-  // Places the name at `address` (its high 16 bits zero or its old tag).
-  void place(uint64_t address) {
-    const HDB_INSTANCE_NAME* n = name_of(address);
+  void put(uint32_t place) {
+    const HDB_INSTANCE_NAME* n = name_at(place);
     const uint64_t h = hash(n->get_parent(), n->m_synthesized, n->get_partial_name());
     size_t i = home(h);
-    while (m_slots[i]) i = next(i);
-    m_slots[i] = (address & kAddressMask) | tag_of(h);
+    while (m_places[i]) i = next(i);
+    m_places[i] = place;
+    m_tags[i] = tag_of(h);
   }
   void rebuild(size_t size) {
-    std::vector<uint64_t> old;
-    old.swap(m_slots);
-    m_slots.assign(size, 0);
-    for (uint64_t v : old)
-      if (v) place(v);
+    std::vector<uint32_t> old;
+    old.swap(m_places);
+    m_places.assign(size, 0);
+    std::vector<uint8_t>(size, 0).swap(m_tags);
+    for (uint32_t v : old)
+      if (v) put(v);
   }
 };
 
@@ -304,7 +311,8 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME*
   const char* stored = ns->store_text(text);
   PLAT_CHECK((uint64_t(uintptr_t(stored)) & ~kAddressMask) == 0, "HDB");
   const uint32_t component_slot = ns->component_slot(component);
-  HDB_INSTANCE_NAME* name = new (ns->allocate_name()) HDB_INSTANCE_NAME;
+  uint32_t place = 0;
+  HDB_INSTANCE_NAME* name = new (ns->allocate_name(&place)) HDB_INSTANCE_NAME;
   name->m_id = uint32_t(id);
   name->m_up = parent ? uintptr_t(parent) : uintptr_t(ns) | kTopMark;
   name->m_text = uint64_t(uintptr_t(stored)) | uint64_t(component_slot) << kComponentShift;
@@ -314,8 +322,8 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME*
   reg.insert(id, name);
   if (parent) {
     if (ns->m_children_listed.load(std::memory_order_relaxed)) parent->extra().m_children.push_back(name);
-    if (!ns->m_child_index) ns->m_child_index = std::make_unique<HDB_CHILD_INDEX>();
-    ns->m_child_index->insert(name);
+    if (!ns->m_child_index) ns->m_child_index = std::make_unique<HDB_CHILD_INDEX>(&ns->m_name_blocks);
+    ns->m_child_index->insert(place);
   } else {
     ns->m_tops.push_back(name);
     ns->m_top_index[std::string(text)] = name;
@@ -391,7 +399,7 @@ void HDB_INSTANCE_NAME::reserve_children(HDB_INSTANCE_NAME* parent, size_t count
     std::vector<HDB_INSTANCE_NAME*>& children = parent->extra().m_children;
     children.reserve(children.size() + count);
   }
-  if (!ns->m_child_index) ns->m_child_index = std::make_unique<HDB_CHILD_INDEX>();
+  if (!ns->m_child_index) ns->m_child_index = std::make_unique<HDB_CHILD_INDEX>(&ns->m_name_blocks);
   ns->m_child_index->reserve(count);
 }
 
@@ -530,11 +538,15 @@ void HDB_NAMESPACE::list_children() const {
   m_children_listed.store(true, std::memory_order_release);
 }
 
-void* HDB_NAMESPACE::allocate_name() {
+void* HDB_NAMESPACE::allocate_name(uint32_t* place) {
+  static_assert((size_t(256) * 1024 - 64) / sizeof(HDB_INSTANCE_NAME) <= kSlotMask + 1,
+                "a block's names are numbered in kSlotBits");
   if (m_name_blocks.empty() || m_names_in_last_block == block_capacity(m_name_blocks.size() - 1)) {
+    PLAT_CHECK(m_name_blocks.size() < (size_t(UINT32_MAX) >> kSlotBits) && "names of a namespace exhausted", "HDB");
     m_name_blocks.push_back(std::allocator<HDB_INSTANCE_NAME>().allocate(block_capacity(m_name_blocks.size())));
     m_names_in_last_block = 0;
   }
+  *place = uint32_t(m_name_blocks.size() - 1) << kSlotBits | m_names_in_last_block;
   return m_name_blocks.back() + m_names_in_last_block++;
 }
 

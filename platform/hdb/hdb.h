@@ -14,7 +14,7 @@
 //   namespace is destroyed (the default namespace: until hdb_reset()).
 // Storage: a name is 32 bytes in its namespace's blocks; its text sits in
 //   the namespace's text store; children are found through one open-addressing
-//   index per namespace; group, representative, location, type and
+//   index per namespace (5 bytes a slot, at most 80 % full); group, representative, location, type and
 //   unique-number counters live in a side record made on first use and kept
 //   by the namespace. A top name holds its namespace where others hold their
 //   parent, and a name's source component is a slot of its namespace's
@@ -298,7 +298,10 @@ class HDB_NAMESPACE {
  private:
   // Names live in blocks of raw storage owned here (they die only with the
   // namespace), their texts in a store of character blocks.
-  void* allocate_name();
+  // A name's place in the blocks: block << kSlotBits | index in the block.
+  static constexpr unsigned kSlotBits = 13;
+  static constexpr uint32_t kSlotMask = (uint32_t(1) << kSlotBits) - 1;
+  void* allocate_name(uint32_t* place);
   const char* store_text(std::string_view text);
   // The slot of `component` in the component table (added when new), or
   // kComponentInExtra when the table is full.
@@ -337,6 +340,7 @@ class HDB_NAMESPACE {
   friend class HDB_INSTANCE_NAME;
   friend class HDB_OPTION;
   friend struct HDB_NAMESPACE_ACCESS;
+  friend struct HDB_CHILD_INDEX;
 };
 
 // ---------------------------------------------------------------- options
