@@ -760,6 +760,13 @@ void BLIF_WRITER::write_outputs() {
 bool BLIF_WRITER::run(std::string* head, std::string* error) {
   collect_gates();
   name_signals();
+  // Room for the body up front, more than most netlists need: pages the
+  // body never reaches are never touched, while growing by doubling would
+  // hold the old and the new copy at once.
+  size_t name_bytes = 0, terms = 0;
+  for (std::string_view n : m_sig_names) name_bytes += n.size() + 1;
+  for (const CDB_SGATE_NODE* g : m_gates) terms += g->get_number_of_input_terms();
+  m_body.reserve(2 * name_bytes + 16 * terms + 32 * m_gates.size());
   for (const CDB_SGATE_NODE* g : m_gates) {
     if (g->is_input() || g->is_output()) continue;
     if (g->is_bidir()) {
