@@ -11,6 +11,8 @@
 //   namespace O(depth); the first child list O(names of the namespace).
 #include "hdb/hdb.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -177,7 +179,7 @@ struct HDB_CHILD_INDEX {
   }
   static bool same(const HDB_INSTANCE_NAME* n, const HDB_INSTANCE_NAME* parent, bool synthesized,
                    std::string_view text) {
-    return n->m_up == uintptr_t(parent) && bool(n->m_synthesized) == synthesized &&
+    return n->get_parent() == parent && bool(n->m_synthesized) == synthesized &&
            std::string_view(n->get_partial_name()) == text;
   }
   // Slots needed for `count` names at 80 % load.
@@ -230,7 +232,7 @@ struct HDB_CHILD_INDEX {
 
 // ---------------------------------------------------------------- names
 
-static_assert(sizeof(HDB_INSTANCE_NAME) == 32, "a name record is four words");
+static_assert(sizeof(HDB_INSTANCE_NAME) == 24, "a name record is three words");
 
 HDB_INSTANCE_NAME::EXTRA::~EXTRA() = default;
 
@@ -239,12 +241,18 @@ HDB_INSTANCE_NAME::~HDB_INSTANCE_NAME() = default;
 
 const HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::top() const {
   const HDB_INSTANCE_NAME* n = this;
-  while (!(n->m_up & kTopMark)) n = reinterpret_cast<const HDB_INSTANCE_NAME*>(n->m_up);
+  while (const HDB_INSTANCE_NAME* up = n->get_parent()) n = up;
   return n;
 }
 
-HDB_NAMESPACE* HDB_INSTANCE_NAME::get_namespace() const {
-  return reinterpret_cast<HDB_NAMESPACE*>(top()->m_up & ~kTopMark);
+HDB_NAMESPACE* HDB_INSTANCE_NAME::get_namespace() const { return HDB_NAMESPACE::namespace_of(this); }
+
+HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::get_parent() const {
+  return m_parent ? HDB_NAMESPACE::namespace_of(this)->name_at(m_parent - 1) : nullptr;
+}
+
+const char* HDB_INSTANCE_NAME::get_partial_name() const {
+  return HDB_NAMESPACE::namespace_of(this)->text_entry(m_text) + 2;
 }
 
 HDB_INSTANCE_NAME::EXTRA* HDB_INSTANCE_NAME::find_extra() const {
@@ -283,7 +291,8 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::get_representative_name() const {
 }
 
 HDB_SOURCE_COMPONENT* HDB_INSTANCE_NAME::get_source_component() const {
-  const uint32_t slot = uint32_t(m_text >> kComponentShift);
+  const unsigned char* entry = reinterpret_cast<const unsigned char*>(get_namespace()->text_entry(m_text));
+  const uint32_t slot = uint32_t(entry[0]) | uint32_t(entry[1]) << 8;
   if (slot == kComponentInExtra) return find_extra()->m_component;
   return get_namespace()->m_component_table[slot];
 }
@@ -308,14 +317,13 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME*
   // The partial name's length is where its NUL is.
   PLAT_CHECK(text.find('\0') == std::string_view::npos, "HDB");
   PLAT_CHECK(uint32_t(id) <= kMaxId && "instance name ids exhausted", "HDB");
-  const char* stored = ns->store_text(text);
-  PLAT_CHECK((uint64_t(uintptr_t(stored)) & ~kAddressMask) == 0, "HDB");
   const uint32_t component_slot = ns->component_slot(component);
+  const uint32_t text_place = ns->store_text(text, component_slot);
   uint32_t place = 0;
   HDB_INSTANCE_NAME* name = new (ns->allocate_name(&place)) HDB_INSTANCE_NAME;
   name->m_id = uint32_t(id);
-  name->m_up = parent ? uintptr_t(parent) : uintptr_t(ns) | kTopMark;
-  name->m_text = uint64_t(uintptr_t(stored)) | uint64_t(component_slot) << kComponentShift;
+  name->m_parent = parent ? HDB_NAMESPACE::place_of(parent) + 1 : 0;
+  name->m_text = text_place;
   name->m_synthesized = synthesized;
   name->m_flags = flags;
   if (component_slot == kComponentInExtra) name->extra().m_component = component;
@@ -481,28 +489,45 @@ HDB_NAMESPACE::HDB_NAMESPACE(const char* root_name) {
 
 namespace {
 
-// Names per storage block: small namespaces stay small, large ones make few
-// blocks of a little under 256 KB (the allocator's own header and page
-// rounding keep to the last page).
-uint32_t block_capacity(size_t block) {
-  constexpr uint32_t kLargest = uint32_t((size_t(256) * 1024 - 64) / sizeof(HDB_INSTANCE_NAME));
-  return block < 8 ? std::min(uint32_t(16) << block, kLargest) : kLargest;
-}
-
 const size_t kTextBlock = 64 * 1024;
+
+// `bytes` (a power of two) of fresh memory aligned to `bytes`: twice as much
+// is mapped and the unaligned ends are given back. Pages a small namespace
+// never reaches are never touched. Null when the memory cannot be had.
+void* map_aligned(size_t bytes) {
+  void* p = ::mmap(nullptr, 2 * bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  const uintptr_t start = uintptr_t(p), aligned = (start + bytes - 1) & ~uintptr_t(bytes - 1);
+  if (aligned > start) ::munmap(p, aligned - start);
+  const uintptr_t end = start + 2 * bytes, used_end = aligned + bytes;
+  if (end > used_end) ::munmap(reinterpret_cast<void*>(used_end), end - used_end);
+  return reinterpret_cast<void*>(aligned);
+}
 
 }  // namespace
 
+uint32_t HDB_NAMESPACE::block_capacity() {
+  static_assert((kBlockBytes - kBlockHeadBytes) / sizeof(HDB_INSTANCE_NAME) <= kSlotMask + 1,
+                "a block's names are numbered in kSlotBits");
+  static_assert(sizeof(BLOCK_HEAD) <= kBlockHeadBytes && kBlockHeadBytes % alignof(HDB_INSTANCE_NAME) == 0);
+  return uint32_t((kBlockBytes - kBlockHeadBytes) / sizeof(HDB_INSTANCE_NAME));
+}
+
+uint32_t HDB_NAMESPACE::place_of(const HDB_INSTANCE_NAME* name) {
+  const uintptr_t base = uintptr_t(name) & ~uintptr_t(kBlockBytes - 1);
+  const uint32_t index = uint32_t((uintptr_t(name) - base - kBlockHeadBytes) / sizeof(HDB_INSTANCE_NAME));
+  return reinterpret_cast<const BLOCK_HEAD*>(base)->m_index << kSlotBits | index;
+}
+
 HDB_NAMESPACE::~HDB_NAMESPACE() {
   NAME_REGISTRY& reg = registry();
-  std::allocator<HDB_INSTANCE_NAME> alloc;
   for (size_t b = 0; b < m_name_blocks.size(); ++b) {
-    const uint32_t used = b + 1 == m_name_blocks.size() ? m_names_in_last_block : block_capacity(b);
+    const uint32_t used = b + 1 == m_name_blocks.size() ? m_names_in_last_block : block_capacity();
     for (uint32_t i = 0; i < used; ++i) {
       reg.erase(m_name_blocks[b][i].get_id());
       m_name_blocks[b][i].~HDB_INSTANCE_NAME();
     }
-    alloc.deallocate(m_name_blocks[b], block_capacity(b));
+    ::munmap(reinterpret_cast<char*>(m_name_blocks[b]) - kBlockHeadBytes, kBlockBytes);
   }
   if (g_default_namespace == this) g_default_namespace = nullptr;
 }
@@ -530,7 +555,7 @@ void HDB_NAMESPACE::list_children() const {
   // The blocks hold the names in creation order, which is the order of
   // every child list.
   for (size_t b = 0; b < m_name_blocks.size(); ++b) {
-    const uint32_t used = b + 1 == m_name_blocks.size() ? m_names_in_last_block : block_capacity(b);
+    const uint32_t used = b + 1 == m_name_blocks.size() ? m_names_in_last_block : block_capacity();
     for (uint32_t i = 0; i < used; ++i)
       if (HDB_INSTANCE_NAME* parent = m_name_blocks[b][i].get_parent())
         parent->extra().m_children.push_back(&m_name_blocks[b][i]);
@@ -539,35 +564,41 @@ void HDB_NAMESPACE::list_children() const {
 }
 
 void* HDB_NAMESPACE::allocate_name(uint32_t* place) {
-  static_assert((size_t(256) * 1024 - 64) / sizeof(HDB_INSTANCE_NAME) <= kSlotMask + 1,
-                "a block's names are numbered in kSlotBits");
-  if (m_name_blocks.empty() || m_names_in_last_block == block_capacity(m_name_blocks.size() - 1)) {
+  if (m_name_blocks.empty() || m_names_in_last_block == block_capacity()) {
     PLAT_CHECK(m_name_blocks.size() < (size_t(UINT32_MAX) >> kSlotBits) && "names of a namespace exhausted", "HDB");
-    m_name_blocks.push_back(std::allocator<HDB_INSTANCE_NAME>().allocate(block_capacity(m_name_blocks.size())));
+    void* block = map_aligned(kBlockBytes);
+    PLAT_CHECK(block != nullptr && "no memory for a block of names", "HDB");
+    new (block) BLOCK_HEAD{this, uint32_t(m_name_blocks.size())};
+    m_name_blocks.push_back(reinterpret_cast<HDB_INSTANCE_NAME*>(static_cast<char*>(block) + kBlockHeadBytes));
     m_names_in_last_block = 0;
   }
   *place = uint32_t(m_name_blocks.size() - 1) << kSlotBits | m_names_in_last_block;
   return m_name_blocks.back() + m_names_in_last_block++;
 }
 
-const char* HDB_NAMESPACE::store_text(std::string_view text) {
-  const size_t need = text.size() + 1;
+uint32_t HDB_NAMESPACE::store_text(std::string_view text, uint32_t component_slot) {
+  const size_t need = text.size() + 3;
   if (need > m_text_left) {
     // Small namespaces start with small blocks; a text longer than a block
-    // gets a block of its own size.
-    // The shift stops at the 64 KB cap, so any number of blocks is safe.
+    // gets a block of its own size, so an entry's offset in its block always
+    // fits 16 bits. The shift stops at the 64 KB cap, so any number of
+    // blocks is safe.
+    PLAT_CHECK(m_text_blocks.size() <= 0xffff && "name texts of a namespace exhausted", "HDB");
     const size_t shift = std::min<size_t>(m_text_blocks.size(), 6);
     const size_t size = std::max(need, std::min(kTextBlock, size_t(1024) << shift));
-    m_text_blocks.push_back(std::make_unique<char[]>(size));
+    m_text_blocks.push_back(std::make_unique_for_overwrite<char[]>(size));
     m_text_next = m_text_blocks.back().get();
     m_text_left = size;
   }
   char* out = m_text_next;
-  std::memcpy(out, text.data(), text.size());
-  out[text.size()] = '\0';
+  const uint32_t place = uint32_t(m_text_blocks.size() - 1) << 16 | uint32_t(out - m_text_blocks.back().get());
+  out[0] = char(component_slot & 0xff);
+  out[1] = char(component_slot >> 8);
+  if (!text.empty()) std::memcpy(out + 2, text.data(), text.size());
+  out[text.size() + 2] = '\0';
   m_text_next += need;
   m_text_left -= need;
-  return out;
+  return place;
 }
 
 HDB_INSTANCE_NAME* HDB_NAMESPACE::get_root() const { return m_tops.empty() ? nullptr : m_tops[0]; }

@@ -102,12 +102,10 @@ class HDB_INSTANCE_NAME {
   HDB_INSTANCE_NAME& operator=(const HDB_INSTANCE_NAME&) = delete;
 
   int get_id() const { return int(m_id); }
-  HDB_INSTANCE_NAME* get_parent() const {
-    return m_up & kTopMark ? nullptr : reinterpret_cast<HDB_INSTANCE_NAME*>(m_up);
-  }
+  HDB_INSTANCE_NAME* get_parent() const;
   // The enclosing name (the parent; names here have no record members).
   HDB_INSTANCE_NAME* get_parent_data_member() const { return get_parent(); }
-  const char* get_partial_name() const { return reinterpret_cast<const char*>(m_text & kAddressMask); }
+  const char* get_partial_name() const;
   // The name within its unit: the partial name.
   const char* get_unit_name() const { return get_partial_name(); }
   std::string get_unit_name_str() const { return std::string(get_partial_name()); }
@@ -213,25 +211,23 @@ class HDB_INSTANCE_NAME {
   HDB_INSTANCE_NAME* find_child(bool synthesized, std::string_view text) const;
   const HDB_INSTANCE_NAME* top() const;
 
-  static constexpr uintptr_t kTopMark = 1;
-  static constexpr uint64_t kAddressMask = (uint64_t(1) << 48) - 1;
-  static constexpr unsigned kComponentShift = 48;
   // A component slot that says the component is in the side record.
   static constexpr uint32_t kComponentInExtra = 0xffff;
   static constexpr uint32_t kMaxId = (uint32_t(1) << 30) - 1;
 
-  // 32 bytes in all (with the virtual table): the id and two marks share a
-  // word; the partial name's length is its NUL (partial names hold no NUL).
+  // 24 bytes in all (with the virtual table): the id and two marks share a
+  // word; the parent and the text are places in the namespace's stores; the
+  // namespace heads the block the name lives in.
   uint32_t m_id : 30 = 0;
   uint32_t m_has_extra : 1 = 0;
   uint32_t m_synthesized : 1 = 0;
   HDB_INSTANCE_NAME_FLAG m_flags;
-  // The parent; for a top name its namespace with kTopMark set.
-  uintptr_t m_up = 0;
-  // The partial name's address (NUL-terminated, in the namespace's text
-  // store) in the low 48 bits, which user-space addresses leave free above;
-  // the slot of the source component in the namespace's table above them.
-  uint64_t m_text = 0;
+  uint32_t m_parent = 0;  // the parent's place in the namespace's blocks + 1; 0 for a top name
+  // Where the name's entry is in the namespace's text store (block << 16 |
+  // offset): the slot of its source component in the namespace's table (two
+  // bytes), then the partial name and its NUL (partial names hold no NUL, so
+  // the length is where the NUL is).
+  uint32_t m_text = 0;
 
   friend class HDB_NAMESPACE;
   friend struct HDB_CHILD_INDEX;
@@ -298,18 +294,36 @@ class HDB_NAMESPACE {
  private:
   // Names live in blocks of raw storage owned here (they die only with the
   // namespace), their texts in a store of character blocks.
-  // A name's place in the blocks: block << kSlotBits | index in the block.
-  static constexpr unsigned kSlotBits = 13;
+  // Names live in blocks of kBlockBytes aligned to their size, each headed
+  // by its namespace and its index, so that a name finds its namespace from
+  // its own address. A name's place: block << kSlotBits | index in the block.
+  static constexpr size_t kBlockBytes = size_t(256) * 1024;
+  static constexpr unsigned kSlotBits = 14;
   static constexpr uint32_t kSlotMask = (uint32_t(1) << kSlotBits) - 1;
+  struct BLOCK_HEAD {
+    HDB_NAMESPACE* m_namespace;
+    uint32_t m_index;  // in m_name_blocks
+  };
+  static constexpr size_t kBlockHeadBytes = 16;
+  static uint32_t block_capacity();
   void* allocate_name(uint32_t* place);
-  const char* store_text(std::string_view text);
+  HDB_INSTANCE_NAME* name_at(uint32_t place) const {
+    return m_name_blocks[place >> kSlotBits] + (place & kSlotMask);
+  }
+  static HDB_NAMESPACE* namespace_of(const HDB_INSTANCE_NAME* name) {
+    return reinterpret_cast<const BLOCK_HEAD*>(uintptr_t(name) & ~uintptr_t(kBlockBytes - 1))->m_namespace;
+  }
+  static uint32_t place_of(const HDB_INSTANCE_NAME* name);
+  // The entry of `text` with the component slot before it; its place.
+  uint32_t store_text(std::string_view text, uint32_t component_slot);
+  const char* text_entry(uint32_t place) const { return m_text_blocks[place >> 16].get() + (place & 0xffff); }
   // The slot of `component` in the component table (added when new), or
   // kComponentInExtra when the table is full.
   uint32_t component_slot(HDB_SOURCE_COMPONENT* component);
   // Gives every name of the namespace its child list, once.
   void list_children() const;
 
-  std::vector<HDB_INSTANCE_NAME*> m_name_blocks;  // raw storage; sizes by block_capacity
+  std::vector<HDB_INSTANCE_NAME*> m_name_blocks;  // the first name of each block
   uint32_t m_names_in_last_block = 0;
   std::vector<std::unique_ptr<char[]>> m_text_blocks;
   char* m_text_next = nullptr;
