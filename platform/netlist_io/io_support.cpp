@@ -1,12 +1,12 @@
 // io_support.cpp — the signal-name table and the name-tree helpers shared by
 // the BLIF reader and writer, the simulator and the generators.
 //
-// IO_NAME_TABLE: open addressing with linear probing; a slot holds the
-//   name's 32-bit hash fingerprint and id + 1 (0 empty), the home slot is the
-//   hash scaled to the table size, so a reservation sizes the table exactly
-//   for 80 % load and growth makes it half as large again (the fingerprint
-//   keeps the longer probe runs of that load cheap). Names are compared only
-//   when fingerprints match.
+// IO_NAME_TABLE: open addressing with linear probing; a slot holds id + 1
+//   (0 empty) and a byte array beside the slots 8 bits of the name's hash;
+//   the home slot is the hash scaled to the table size, so a reservation
+//   sizes the table exactly for 80 % load and growth makes it half as large
+//   again (the fingerprints keep the longer probe runs of that load cheap).
+//   Names are compared only when fingerprints match.
 // Cost: intern and find O(1) expected; growth O(n) amortised.
 #include <algorithm>
 #include <cstring>
@@ -49,43 +49,46 @@ void IO_NAME_TABLE::reserve(size_t n) {
 }
 
 void IO_NAME_TABLE::rebuild(size_t slots) {
-  std::vector<uint64_t> old;
+  std::vector<uint32_t> old;
   old.swap(m_slots);
   m_slots.assign(slots, 0);
-  for (uint64_t v : old) {
-    if (!(v & 0xffffffffu)) continue;
-    size_t i = home(io_hash(name(uint32_t(v & 0xffffffffu) - 1)));
+  std::vector<uint8_t>(slots, 0).swap(m_tags);
+  for (uint32_t v : old) {
+    if (!v) continue;
+    const uint64_t h = io_hash(name(v - 1));
+    size_t i = home(h);
     while (m_slots[i]) i = next(i);
     m_slots[i] = v;
+    m_tags[i] = uint8_t(h);
   }
 }
 
 uint32_t IO_NAME_TABLE::find(std::string_view name) const {
   if (m_slots.empty()) return UINT32_MAX;
-  uint64_t h = io_hash(name), finger = h & 0xffffffff00000000ull;
-  for (size_t i = home(h); m_slots[i]; i = next(i)) {
-    uint64_t v = m_slots[i];
-    if ((v & 0xffffffff00000000ull) == finger && this->name(uint32_t(v & 0xffffffffu) - 1) == name)
-      return uint32_t(v & 0xffffffffu) - 1;
-  }
+  const uint64_t h = io_hash(name);
+  const uint8_t tag = uint8_t(h);
+  for (size_t i = home(h); m_slots[i]; i = next(i))
+    if (m_tags[i] == tag && this->name(m_slots[i] - 1) == name) return m_slots[i] - 1;
   return UINT32_MAX;
 }
 
 uint32_t IO_NAME_TABLE::intern(std::string_view name, bool* added) {
   if (slots_for(m_names.size() + 1) > m_slots.size())
     rebuild(std::max(slots_for(m_names.size() + 1), m_slots.size() * 3 / 2));
-  uint64_t h = io_hash(name), finger = h & 0xffffffff00000000ull;
+  const uint64_t h = io_hash(name);
+  const uint8_t tag = uint8_t(h);
   size_t i = home(h);
   for (; m_slots[i]; i = next(i)) {
-    uint64_t v = m_slots[i];
-    if ((v & 0xffffffff00000000ull) == finger && this->name(uint32_t(v & 0xffffffffu) - 1) == name) {
+    if (m_tags[i] == tag && this->name(m_slots[i] - 1) == name) {
       if (added) *added = false;
-      return uint32_t(v & 0xffffffffu) - 1;
+      return m_slots[i] - 1;
     }
   }
+  PLAT_CHECK(m_names.size() < UINT32_MAX - 1, "BLIF");
   const uint32_t id = uint32_t(m_names.size());
   m_names.push_back(pack(id, name));
-  m_slots[i] = finger | uint64_t(id + 1);
+  m_slots[i] = id + 1;
+  m_tags[i] = tag;
   if (added) *added = true;
   return id;
 }
