@@ -7,8 +7,8 @@
 //   order are made from the blocks, which hold the names in that order, when
 //   first asked for, and kept in the parents' side records from then on: a
 //   netlist's names cost no list until someone walks the tree.
-// Cost: creation O(1) expected plus one registry insert; paths and the
-//   namespace O(depth); the first child list O(names of the namespace).
+// Cost: creation O(1) expected plus one registry insert; paths O(depth);
+//   the first child list O(names of the namespace).
 #include "hdb/hdb.h"
 
 #include <sys/mman.h>

@@ -12,16 +12,19 @@
 // Invariants: a child's namespace is its parent's; children of one parent
 //   differ in (partial name, synthesized mark); a name lives until its
 //   namespace is destroyed (the default namespace: until hdb_reset()).
-// Storage: a name is 32 bytes in its namespace's blocks; its text sits in
-//   the namespace's text store; children are found through one open-addressing
-//   index per namespace (5 bytes a slot, at most 80 % full); group, representative, location, type and
-//   unique-number counters live in a side record made on first use and kept
-//   by the namespace. A top name holds its namespace where others hold their
-//   parent, and a name's source component is a slot of its namespace's
-//   component table. Child lists are made for the whole namespace on the
-//   first get_children() and kept from then on.
-// Cost: child lookup and creation O(1) expected; paths and the namespace
-//   O(depth).
+// Storage: a name is 24 bytes in one of its namespace's blocks (256 KB,
+//   aligned to their size and headed by the namespace, so a name finds its
+//   namespace from its own address); its parent and its text are 32-bit
+//   places in the namespace's blocks and text store, and the text's entry
+//   starts with the slot of the name's source component in the namespace's
+//   component table. Children are found through one open-addressing index
+//   per namespace (5 bytes a slot, at most 80 % full); group,
+//   representative, location, type and unique-number counters live in a
+//   side record made on first use and kept by the namespace. Child lists
+//   are made for the whole namespace on the first get_children() and kept
+//   from then on.
+// Cost: child lookup and creation O(1) expected; the namespace, the parent
+//   and the partial name O(1); paths O(depth).
 // Not thread-safe, like the rest of the databases.
 #pragma once
 

@@ -11,8 +11,9 @@
 // Memory: besides the netlist and its names, the text and 12 bytes per
 //   logical line (given back behind the reader in a one-model file, all of
 //   it once elaboration ends), a copy of each signal name, 16 bytes per
-//   signal plus its table entry (18), and the reads waiting for a driver. Names
-//   are made last, from a compact copy, once everything else has gone.
+//   signal plus its table entry (about 14), and the reads waiting for a
+//   driver. Names are made last, from a compact copy, once everything else
+//   has gone.
 // Signals are interned once in IO_NAME_TABLE; nothing else on the hot path
 //   hashes or allocates per token. Signal and model names are copied out of
 //   the text into a store of their own; signals of instantiated models live
