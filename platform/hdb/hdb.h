@@ -184,6 +184,8 @@ class HDB_INSTANCE_NAME {
   void set_type(const HDB_TYPE* type);
 
  protected:
+  // Names are made only by the functions above, in their namespace's
+  // blocks: a name finds its namespace, parent and text from where it lies.
   HDB_INSTANCE_NAME() = default;
 
  private:
