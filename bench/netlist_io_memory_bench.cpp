@@ -12,14 +12,19 @@
 // cannot read with a message and status 0, so its output is checked and
 // such a run counts as a failure. Counters: ours_MiB, peer_MiB, mem_ratio
 // (ours/peer), ratio (wall time), and for ours the bytes per gate of the
-// whole process beyond an empty start (bytes_per_gate) and the pool's cell
+// whole process beyond an empty start (bytes_per_gate), the pool's cell
 // sizes of the database's objects (gate_B for the kind the file makes,
-// iterm_B, oterm_B) and of a name (name_B). Figures only; nothing asserted.
+// iterm_B, oterm_B), the size of a name record (name_B) and what a name
+// costs in all (name_all_B: record, text, child index and id registry,
+// measured as the peak of a process that makes 10^6 names "$n<i>_0" under
+// one top name, as the reader names a netlist, beyond an empty start).
+// Figures only; nothing asserted.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <span>
 #include <string>
@@ -30,6 +35,7 @@
 #include "hdb/hdb.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/generators.h"
+#include "netlist_io/netlist_io_int.h"
 
 using namespace kavu_platform;
 using namespace kavu_bench;
@@ -38,6 +44,8 @@ namespace {
 
 constexpr const char* READ_FLAG = "--read-only";
 constexpr const char* READ_WRITE_FLAG = "--read-write";
+constexpr const char* NAMES_FLAG = "--names";
+constexpr int kNames = 1000000;
 
 // "<program> --read-only FILE": reads the file and frees nothing (as a tool
 // that exits after reading would).
@@ -54,7 +62,20 @@ int read_only(std::span<char* const> args) {
 
 void nothing(CDB_SGATE_NETLIST*) {}
 
-const PROCESS_MODE MODES[] = {{READ_FLAG, &read_only}, {READ_WRITE_FLAG, &read_run_write<&nothing>}};
+// "<program> --names COUNT": makes COUNT names under one top name, the
+// number reserved first, and frees nothing.
+int names_only(std::span<char* const> args) {
+  if (args.size() != 1) return 2;
+  const long count = std::atol(args[0]);
+  HDB_INSTANCE_NAME* top = io_top_name("top");
+  HDB_INSTANCE_NAME::reserve_children(top, size_t(count));
+  for (long i = 0; i < count; ++i) io_signal_name(top, "$n" + std::to_string(i + 64) + "_0");
+  std::printf("names %ld\n", count);
+  return 0;
+}
+
+const PROCESS_MODE MODES[] = {
+    {READ_FLAG, &read_only}, {READ_WRITE_FLAG, &read_run_write<&nothing>}, {NAMES_FLAG, &names_only}};
 
 void write_chain(const std::string& path, int n) {
   std::FILE* f = std::fopen(path.c_str(), "w");
@@ -101,6 +122,8 @@ void read_peak(benchmark::State& state, bool chain, bool write_back, int gates) 
   state.counters["iterm_B"] = double(cdb_pool_cell_bytes(sizeof(CDB_SGATE_ITERM)));
   state.counters["oterm_B"] = double(cdb_pool_cell_bytes(sizeof(CDB_SGATE_OTERM)));
   state.counters["name_B"] = double(sizeof(HDB_INSTANCE_NAME));
+  const PROCESS_FIGURES names = run_process({self_program(), NAMES_FLAG, std::to_string(kNames)}, dir.path());
+  if (names.status == 0) state.counters["name_all_B"] = (names.peak_mib - empty.peak_mib) * 1048576.0 / kNames;
 }
 
 void BM_ReadPeak_chain(benchmark::State& state) { read_peak(state, true, false, 1000000); }

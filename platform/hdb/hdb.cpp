@@ -3,10 +3,15 @@
 // Model: each namespace owns its names in creation order; a process-wide
 //   registry maps live ids to names (ids are never reused, even after a
 //   namespace dies). Children are found through the namespace's index keyed
-//   by (parent, synthesized mark, partial name) and kept in their parent's
-//   side record for creation order.
-// Cost: creation O(1) expected plus one registry insert; paths O(depth).
+//   by (parent, synthesized mark, partial name). Child lists in creation
+//   order are made from the blocks, which hold the names in that order, when
+//   first asked for, and kept in the parents' side records from then on: a
+//   netlist's names cost no list until someone walks the tree.
+// Cost: creation O(1) expected plus one registry insert; paths O(depth);
+//   the first child list O(names of the namespace).
 #include "hdb/hdb.h"
+
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstring>
@@ -19,9 +24,14 @@
 
 namespace {
 
-// Live names by id. Ids come from a counter, so they are dense: pages of
-// 1024 slots under a directory indexed by id / 1024, a page freed when its
-// last name dies with its namespace.
+// Live names by id, in pages of 1024 ids under a directory indexed by
+// id / 1024; a page is freed when its last name dies with its namespace.
+// Names made one after another lie one after another in their namespace's
+// blocks with consecutive ids, so a page mostly holds a few runs (first id,
+// count, the first name; the others follow it) and costs nothing per name.
+// A page whose names do not fall into kMaxRuns runs (namespaces filled in
+// turn, ids given by the caller, a name dying in the middle of a run) keeps
+// a pointer per id instead.
 class NAME_REGISTRY {
  public:
   int next_id = 1;
@@ -30,31 +40,91 @@ class NAME_REGISTRY {
     if (id <= 0) return nullptr;
     size_t page = size_t(id) >> kPageBits;
     if (page >= m_pages.size() || !m_pages[page]) return nullptr;
-    return m_pages[page]->slots[size_t(id) & kPageMask];
+    return m_pages[page]->find(uint32_t(id) & kPageMask);
   }
   void insert(int id, HDB_INSTANCE_NAME* name) {
     size_t page = size_t(id) >> kPageBits;
     if (page >= m_pages.size()) m_pages.resize(page + 1);
     if (!m_pages[page]) m_pages[page] = std::make_unique<PAGE>();
-    HDB_INSTANCE_NAME*& slot = m_pages[page]->slots[size_t(id) & kPageMask];
-    if (!slot) ++m_pages[page]->live;
-    slot = name;
+    m_pages[page]->insert(uint32_t(id) & kPageMask, name);
   }
   void erase(int id) {
     size_t page = size_t(id) >> kPageBits;
-    if (page >= m_pages.size() || !m_pages[page]) return;
-    HDB_INSTANCE_NAME*& slot = m_pages[page]->slots[size_t(id) & kPageMask];
-    if (!slot) return;
-    slot = nullptr;
-    if (--m_pages[page]->live == 0) m_pages[page].reset();
+    if (id <= 0 || page >= m_pages.size() || !m_pages[page]) return;
+    if (m_pages[page]->erase(uint32_t(id) & kPageMask) && m_pages[page]->live == 0) m_pages[page].reset();
   }
 
  private:
   static constexpr unsigned kPageBits = 10;
-  static constexpr size_t kPageMask = (size_t(1) << kPageBits) - 1;
+  static constexpr uint32_t kPageSize = uint32_t(1) << kPageBits;
+  static constexpr uint32_t kPageMask = kPageSize - 1;
+  static constexpr uint32_t kMaxRuns = 6;
+  // Ids first .. first + count - 1 of the page name base[0] .. base[count - 1].
+  struct RUN {
+    uint32_t first;
+    uint32_t count;
+    HDB_INSTANCE_NAME* base;
+  };
   struct PAGE {
-    HDB_INSTANCE_NAME* slots[size_t(1) << kPageBits] = {};
     uint32_t live = 0;
+    uint32_t runs = 0;
+    RUN run[kMaxRuns];
+    std::unique_ptr<HDB_INSTANCE_NAME*[]> slots;  // set: a pointer per id
+
+    HDB_INSTANCE_NAME* find(uint32_t at) const {
+      if (slots) return slots[at];
+      for (uint32_t r = 0; r < runs; ++r)
+        if (at - run[r].first < run[r].count) return run[r].base + (at - run[r].first);
+      return nullptr;
+    }
+    void insert(uint32_t at, HDB_INSTANCE_NAME* name) {
+      if (!slots && !find(at)) {
+        RUN* last = runs ? &run[runs - 1] : nullptr;
+        if (last && last->first + last->count == at && last->base + last->count == name) {
+          ++last->count;
+          ++live;
+          return;
+        }
+        if (runs < kMaxRuns) {
+          run[runs++] = {at, 1, name};
+          ++live;
+          return;
+        }
+      }
+      spread();
+      if (!slots[at]) ++live;
+      slots[at] = name;
+    }
+    // True when the id was live.
+    bool erase(uint32_t at) {
+      if (!find(at)) return false;
+      --live;
+      if (!slots) {
+        // Namespaces die name by name in the order they were made: the
+        // first of a run goes, seldom another.
+        for (uint32_t r = 0; r < runs; ++r) {
+          RUN& x = run[r];
+          if (at - x.first >= x.count) continue;
+          if (at == x.first || at == x.first + x.count - 1) {
+            if (at == x.first) ++x.first, ++x.base;
+            if (--x.count == 0) run[r] = run[--runs];
+            return true;
+          }
+          break;
+        }
+        spread();
+      }
+      slots[at] = nullptr;
+      return true;
+    }
+    // From runs to a pointer per id.
+    void spread() {
+      if (slots) return;
+      slots = std::make_unique<HDB_INSTANCE_NAME*[]>(kPageSize);
+      for (uint32_t r = 0; r < runs; ++r)
+        for (uint32_t k = 0; k < run[r].count; ++k) slots[run[r].first + k] = run[r].base + k;
+      runs = 0;
+    }
   };
   std::vector<std::unique_ptr<PAGE>> m_pages;
 };
@@ -80,20 +150,27 @@ HDB_SOURCE_COMPONENT* HDB_SOURCE_COMPONENT_COL::get_primitive(int type) {
 
 // ---------------------------------------------------------------- child index
 
-// Open addressing with linear probing over a power-of-two table: a slot holds
-// the child's address in its low 48 bits and a 16-bit fingerprint of its key
-// (parent, synthesized mark, partial name) in the high 16, which user-space
-// addresses leave zero; the home slot comes from the hash's high bits. Grown
-// to twice the size past 70 % load. Names are never removed while the
-// namespace lives.
+// Open addressing with linear probing over two arrays: a slot holds the
+// child's place in the namespace's blocks (block << kSlotBits | index, plus
+// one; 0 empty) and, in a byte array beside it, an 8-bit fingerprint of its
+// key (parent, synthesized mark, partial name), which turns away all but one
+// in 256 of the other names a probe meets without reading them: 5 bytes per
+// slot. The home slot is the hash's high bits scaled to the table size, so
+// the table may have any size: a reservation makes it exactly large enough
+// for 80 % load, and growth past 80 % makes it half as large again. Names
+// are never removed while the namespace lives.
 struct HDB_CHILD_INDEX {
-  std::vector<uint64_t> m_slots;  // 0: empty
-  size_t m_count = 0;
-  unsigned m_shift = 64;
+  explicit HDB_CHILD_INDEX(const std::vector<HDB_INSTANCE_NAME*>* blocks) : m_blocks(blocks) {}
 
-  static constexpr uint64_t kAddressMask = (uint64_t(1) << 48) - 1;
-  static HDB_INSTANCE_NAME* name_of(uint64_t slot) { return reinterpret_cast<HDB_INSTANCE_NAME*>(slot & kAddressMask); }
-  static uint64_t tag_of(uint64_t h) { return (h & 0xffff) << 48; }
+  const std::vector<HDB_INSTANCE_NAME*>* m_blocks;  // the namespace's name blocks
+  std::vector<uint32_t> m_places;  // 0: empty
+  std::vector<uint8_t> m_tags;
+  size_t m_count = 0;
+
+  static uint8_t tag_of(uint64_t h) { return uint8_t(h); }
+  HDB_INSTANCE_NAME* name_at(uint32_t place) const {
+    return (*m_blocks)[(place - 1) >> HDB_NAMESPACE::kSlotBits] + ((place - 1) & HDB_NAMESPACE::kSlotMask);
+  }
 
   static uint64_t hash(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) {
     uint64_t h = 1469598103934665603ull ^ (uint64_t(uintptr_t(parent)) * 2 + (synthesized ? 1 : 0));
@@ -102,69 +179,129 @@ struct HDB_CHILD_INDEX {
   }
   static bool same(const HDB_INSTANCE_NAME* n, const HDB_INSTANCE_NAME* parent, bool synthesized,
                    std::string_view text) {
-    return n->m_parent == parent && bool(n->m_synthesized) == synthesized && std::string_view(n->m_partial) == text;
+    return n->get_parent() == parent && bool(n->m_synthesized) == synthesized &&
+           std::string_view(n->get_partial_name()) == text;
   }
+  // Slots needed for `count` names at 80 % load.
+  static size_t slots_for(size_t count) { return std::max<size_t>(16, count + count / 4 + 1); }
+
+  size_t home(uint64_t h) const { return size_t((static_cast<unsigned __int128>(h) * m_places.size()) >> 64); }
+  size_t next(size_t i) const { return i + 1 == m_places.size() ? 0 : i + 1; }
 
   HDB_INSTANCE_NAME* find(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) const {
-    if (m_slots.empty()) return nullptr;
-    const size_t mask = m_slots.size() - 1;
+    if (m_places.empty()) return nullptr;
     const uint64_t h = hash(parent, synthesized, text);
-    const uint64_t tag = tag_of(h);
-    for (size_t i = size_t(h >> m_shift); m_slots[i]; i = (i + 1) & mask)
-      if ((m_slots[i] & ~kAddressMask) == tag && same(name_of(m_slots[i]), parent, synthesized, text))
-        return name_of(m_slots[i]);
+    const uint8_t tag = tag_of(h);
+    for (size_t i = home(h); m_places[i]; i = next(i))
+      if (m_tags[i] == tag && same(name_at(m_places[i]), parent, synthesized, text)) return name_at(m_places[i]);
     return nullptr;
   }
 
   // Room for `more` further names without growing.
   void reserve(size_t more) {
-    size_t size = m_slots.empty() ? 16 : m_slots.size();
-    while (10 * (m_count + more) > 7 * size) size *= 2;
-    if (size != m_slots.size()) rebuild(size);
+    const size_t size = slots_for(m_count + more);
+    if (size > m_places.size()) rebuild(size);
   }
 
-  void insert(HDB_INSTANCE_NAME* name) {
-    if (10 * (m_count + 1) > 7 * m_slots.size()) grow();
-    PLAT_CHECK((uint64_t(uintptr_t(name)) & ~kAddressMask) == 0, "HDB");
-    place(uint64_t(uintptr_t(name)));
+  // Adds the name at `place` (block << kSlotBits | index).
+  void insert(uint32_t place) {
+    if (slots_for(m_count + 1) > m_places.size())
+      rebuild(std::max(slots_for(m_count + 1), m_places.size() * 3 / 2));
+    put(place + 1);
     ++m_count;
   }
 
  private:
-  // Places the name at `address` (its high 16 bits zero or its old tag).
-  void place(uint64_t address) {
-    const HDB_INSTANCE_NAME* n = name_of(address);
-    const uint64_t h = hash(n->m_parent, n->m_synthesized, n->m_partial);
-    const size_t mask = m_slots.size() - 1;
-    size_t i = size_t(h >> m_shift);
-    while (m_slots[i]) i = (i + 1) & mask;
-    m_slots[i] = (address & kAddressMask) | tag_of(h);
+  void put(uint32_t place) {
+    const HDB_INSTANCE_NAME* n = name_at(place);
+    const uint64_t h = hash(n->get_parent(), n->m_synthesized, n->get_partial_name());
+    size_t i = home(h);
+    while (m_places[i]) i = next(i);
+    m_places[i] = place;
+    m_tags[i] = tag_of(h);
   }
-  void grow() { rebuild(m_slots.empty() ? 16 : 2 * m_slots.size()); }
   void rebuild(size_t size) {
-    std::vector<uint64_t> old;
-    old.swap(m_slots);
-    m_slots.assign(size, 0);
-    m_shift = 64 - unsigned(__builtin_ctzll(size));
-    for (uint64_t v : old)
-      if (v) place(v);
+    std::vector<uint32_t> old;
+    old.swap(m_places);
+    m_places.assign(size, 0);
+    std::vector<uint8_t>(size, 0).swap(m_tags);
+    for (uint32_t v : old)
+      if (v) put(v);
   }
 };
 
 // ---------------------------------------------------------------- names
 
+static_assert(sizeof(HDB_INSTANCE_NAME) == 24, "a name record is three words");
+
 HDB_INSTANCE_NAME::EXTRA::~EXTRA() = default;
 
-HDB_INSTANCE_NAME::~HDB_INSTANCE_NAME() { delete m_extra; }
+// The side record belongs to the namespace, which outlives the name.
+HDB_INSTANCE_NAME::~HDB_INSTANCE_NAME() = default;
+
+const HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::top() const {
+  const HDB_INSTANCE_NAME* n = this;
+  while (const HDB_INSTANCE_NAME* up = n->get_parent()) n = up;
+  return n;
+}
+
+HDB_NAMESPACE* HDB_INSTANCE_NAME::get_namespace() const { return HDB_NAMESPACE::namespace_of(this); }
+
+HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::get_parent() const {
+  return m_parent ? HDB_NAMESPACE::namespace_of(this)->name_at(m_parent - 1) : nullptr;
+}
+
+const char* HDB_INSTANCE_NAME::get_partial_name() const {
+  return HDB_NAMESPACE::namespace_of(this)->text_entry(m_text) + 2;
+}
+
+HDB_INSTANCE_NAME::EXTRA* HDB_INSTANCE_NAME::find_extra() const {
+  if (!m_has_extra) return nullptr;
+  const auto& extras = get_namespace()->m_extras;
+  auto it = extras.find(this);
+  return it == extras.end() ? nullptr : it->second.get();
+}
 
 HDB_INSTANCE_NAME::EXTRA& HDB_INSTANCE_NAME::extra() {
-  if (!m_extra) m_extra = new EXTRA;
-  return *m_extra;
+  if (EXTRA* e = find_extra()) return *e;
+  std::unique_ptr<EXTRA>& slot = get_namespace()->m_extras[this];
+  slot = std::make_unique<EXTRA>();
+  m_has_extra = 1;
+  return *slot;
+}
+
+HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::get_group() const {
+  const EXTRA* e = find_extra();
+  return e ? e->m_group : nullptr;
+}
+
+int HDB_INSTANCE_NAME::get_index_in_group() const {
+  const EXTRA* e = find_extra();
+  return e ? e->m_group_index : -1;
+}
+
+const MSG_LOCATION_SCHEMA* HDB_INSTANCE_NAME::get_location() const {
+  const EXTRA* e = find_extra();
+  return e ? e->m_location.get() : nullptr;
+}
+
+HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::get_representative_name() const {
+  const EXTRA* e = find_extra();
+  return e ? e->m_representative : nullptr;
+}
+
+HDB_SOURCE_COMPONENT* HDB_INSTANCE_NAME::get_source_component() const {
+  const unsigned char* entry = reinterpret_cast<const unsigned char*>(get_namespace()->text_entry(m_text));
+  const uint32_t slot = uint32_t(entry[0]) | uint32_t(entry[1]) << 8;
+  if (slot == kComponentInExtra) return find_extra()->m_component;
+  return get_namespace()->m_component_table[slot];
 }
 
 const std::vector<HDB_INSTANCE_NAME*>& HDB_INSTANCE_NAME::get_children() const {
   static const std::vector<HDB_INSTANCE_NAME*> none;
-  return m_extra ? m_extra->m_children : none;
+  get_namespace()->list_children();
+  const EXTRA* e = find_extra();
+  return e ? e->m_children : none;
 }
 
 HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME* parent, std::string_view text,
@@ -179,19 +316,22 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME*
   }
   // The partial name's length is where its NUL is.
   PLAT_CHECK(text.find('\0') == std::string_view::npos, "HDB");
-  HDB_INSTANCE_NAME* name = new (ns->allocate_name()) HDB_INSTANCE_NAME;
+  PLAT_CHECK(uint32_t(id) <= kMaxId && "instance name ids exhausted", "HDB");
+  const uint32_t component_slot = ns->component_slot(component);
+  const uint32_t text_place = ns->store_text(text, component_slot);
+  uint32_t place = 0;
+  HDB_INSTANCE_NAME* name = new (ns->allocate_name(&place)) HDB_INSTANCE_NAME;
   name->m_id = uint32_t(id);
-  name->m_parent = parent;
-  name->m_partial = ns->store_text(text);
+  name->m_parent = parent ? HDB_NAMESPACE::place_of(parent) + 1 : 0;
+  name->m_text = text_place;
   name->m_synthesized = synthesized;
   name->m_flags = flags;
-  name->m_namespace = ns;
-  name->m_component = component;
+  if (component_slot == kComponentInExtra) name->extra().m_component = component;
   reg.insert(id, name);
   if (parent) {
-    parent->extra().m_children.push_back(name);
-    if (!ns->m_child_index) ns->m_child_index = std::make_unique<HDB_CHILD_INDEX>();
-    ns->m_child_index->insert(name);
+    if (ns->m_children_listed.load(std::memory_order_relaxed)) parent->extra().m_children.push_back(name);
+    if (!ns->m_child_index) ns->m_child_index = std::make_unique<HDB_CHILD_INDEX>(&ns->m_name_blocks);
+    ns->m_child_index->insert(place);
   } else {
     ns->m_tops.push_back(name);
     ns->m_top_index[std::string(text)] = name;
@@ -205,9 +345,7 @@ std::string HDB_INSTANCE_NAME::get_short_hpath(int fmt) const {
   std::string path;
   get_hierarchy_path(nullptr, &path);
   if (fmt == 1) {
-    const HDB_INSTANCE_NAME* top = this;
-    while (top->m_parent) top = top->m_parent;
-    size_t skip = std::strlen(top->m_partial);
+    size_t skip = std::strlen(top()->get_partial_name());
     path = path.size() > skip ? path.substr(skip + 1) : std::string();
   }
   return path;
@@ -220,7 +358,7 @@ bool HDB_INSTANCE_NAME::get_hierarchy_path(const HDB_INSTANCE_NAME* relative_to,
   const HDB_INSTANCE_NAME* n = this;
   while (n && n != relative_to) {
     chain.push_back(n);
-    n = n->m_parent;
+    n = n->get_parent();
   }
   bool below = relative_to == nullptr || n == relative_to;
   if (!below) {
@@ -230,13 +368,13 @@ bool HDB_INSTANCE_NAME::get_hierarchy_path(const HDB_INSTANCE_NAME* relative_to,
   path->clear();
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     if (it != chain.rbegin()) *path += (*it)->m_synthesized ? '~' : '|';
-    *path += (*it)->m_partial;
+    *path += (*it)->get_partial_name();
   }
   return true;
 }
 
 HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::find_child(bool synthesized, std::string_view text) const {
-  const HDB_CHILD_INDEX* index = m_namespace->m_child_index.get();
+  const HDB_CHILD_INDEX* index = get_namespace()->m_child_index.get();
   return index ? index->find(this, synthesized, text) : nullptr;
 }
 
@@ -257,17 +395,19 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_child(HDB_INSTANCE_NAME* parent, co
   PLAT_CHECK(text != nullptr && *text != '\0', "HDB");
   if (HDB_INSTANCE_NAME* existing = parent->find_child(synthesized, text)) return existing;
   HDB_SOURCE_COMPONENT* component =
-      components ? components->get_primitive(kSynthesisPrimitive) : parent->m_component;
-  return make(parent->m_namespace, parent, text, synthesized, flags, id, component);
+      components ? components->get_primitive(kSynthesisPrimitive) : parent->get_source_component();
+  return make(parent->get_namespace(), parent, text, synthesized, flags, id, component);
 }
 
 void HDB_INSTANCE_NAME::reserve_children(HDB_INSTANCE_NAME* parent, size_t count) {
   PLAT_CHECK(parent != nullptr, "HDB");
   if (count == 0) return;
-  std::vector<HDB_INSTANCE_NAME*>& children = parent->extra().m_children;
-  children.reserve(children.size() + count);
-  HDB_NAMESPACE* ns = parent->m_namespace;
-  if (!ns->m_child_index) ns->m_child_index = std::make_unique<HDB_CHILD_INDEX>();
+  HDB_NAMESPACE* ns = parent->get_namespace();
+  if (ns->m_children_listed.load(std::memory_order_relaxed)) {
+    std::vector<HDB_INSTANCE_NAME*>& children = parent->extra().m_children;
+    children.reserve(children.size() + count);
+  }
+  if (!ns->m_child_index) ns->m_child_index = std::make_unique<HDB_CHILD_INDEX>(&ns->m_name_blocks);
   ns->m_child_index->reserve(count);
 }
 
@@ -279,8 +419,8 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_normal_name(HDB_NAMESPACE* ns, cons
   PLAT_CHECK(text != nullptr && *text != '\0', "HDB");
   HDB_INSTANCE_NAME* existing = nullptr;
   if (parent) {
-    PLAT_CHECK(ns == nullptr || ns == parent->m_namespace, "HDB");
-    ns = parent->m_namespace;
+    PLAT_CHECK(ns == nullptr || ns == parent->get_namespace(), "HDB");
+    ns = parent->get_namespace();
     existing = parent->find_in_children(text, 1);
   } else {
     if (!ns) ns = kavu_platform::hdb_default_namespace();
@@ -307,7 +447,7 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_synthesized_name(HDB_INSTANCE_NAME*
       if (reused) *reused = true;
       return existing;
     }
-    return make(parent->m_namespace, parent, text, synthesized, {}, 0, parent->m_component);
+    return make(parent->get_namespace(), parent, text, synthesized, {}, 0, parent->get_source_component());
   }
   if (parent->find_child(synthesized, text)) {
     int& next = parent->extra().m_unique_next[text];
@@ -315,7 +455,7 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_synthesized_name(HDB_INSTANCE_NAME*
       text = std::string(ext) + "~" + std::to_string(++next);
     } while (parent->find_child(synthesized, text));
   }
-  return make(parent->m_namespace, parent, text, synthesized, {}, 0, parent->m_component);
+  return make(parent->get_namespace(), parent, text, synthesized, {}, 0, parent->get_source_component());
 }
 
 HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_numbered_synthesized_name(HDB_INSTANCE_NAME* base) {
@@ -329,12 +469,12 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_numbered_synthesized_name(HDB_INSTA
   do {
     text = std::to_string(++next);
   } while (parent->find_child(true, text));
-  return make(parent->m_namespace, parent, text, true, {}, 0, parent->m_component);
+  return make(parent->get_namespace(), parent, text, true, {}, 0, parent->get_source_component());
 }
 
 void HDB_INSTANCE_NAME::set_representative_name(HDB_INSTANCE_NAME* rep) {
   PLAT_CHECK(rep != this, "HDB");
-  if (rep || m_extra) extra().m_representative = rep;
+  if (rep || m_has_extra) extra().m_representative = rep;
 }
 
 HDB_INSTANCE_NAME* HDB_NAME_MGR::get_instance_name(int id) {
@@ -349,54 +489,116 @@ HDB_NAMESPACE::HDB_NAMESPACE(const char* root_name) {
 
 namespace {
 
-// Names per storage block: small namespaces stay small, large ones make few
-// blocks.
-uint32_t block_capacity(size_t block) { return block < 8 ? uint32_t(16) << block : 4096; }
-
 const size_t kTextBlock = 64 * 1024;
+
+// `bytes` (a power of two) of fresh memory aligned to `bytes`: twice as much
+// is mapped and the unaligned ends are given back. Pages a small namespace
+// never reaches are never touched. Null when the memory cannot be had.
+void* map_aligned(size_t bytes) {
+  void* p = ::mmap(nullptr, 2 * bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  const uintptr_t start = uintptr_t(p), aligned = (start + bytes - 1) & ~uintptr_t(bytes - 1);
+  if (aligned > start) ::munmap(p, aligned - start);
+  const uintptr_t end = start + 2 * bytes, used_end = aligned + bytes;
+  if (end > used_end) ::munmap(reinterpret_cast<void*>(used_end), end - used_end);
+  return reinterpret_cast<void*>(aligned);
+}
 
 }  // namespace
 
+uint32_t HDB_NAMESPACE::block_capacity() {
+  static_assert((kBlockBytes - kBlockHeadBytes) / sizeof(HDB_INSTANCE_NAME) <= kSlotMask + 1,
+                "a block's names are numbered in kSlotBits");
+  static_assert(sizeof(BLOCK_HEAD) <= kBlockHeadBytes && kBlockHeadBytes % alignof(HDB_INSTANCE_NAME) == 0);
+  return uint32_t((kBlockBytes - kBlockHeadBytes) / sizeof(HDB_INSTANCE_NAME));
+}
+
+uint32_t HDB_NAMESPACE::place_of(const HDB_INSTANCE_NAME* name) {
+  const uintptr_t base = uintptr_t(name) & ~uintptr_t(kBlockBytes - 1);
+  const uint32_t index = uint32_t((uintptr_t(name) - base - kBlockHeadBytes) / sizeof(HDB_INSTANCE_NAME));
+  return reinterpret_cast<const BLOCK_HEAD*>(base)->m_index << kSlotBits | index;
+}
+
 HDB_NAMESPACE::~HDB_NAMESPACE() {
   NAME_REGISTRY& reg = registry();
-  std::allocator<HDB_INSTANCE_NAME> alloc;
   for (size_t b = 0; b < m_name_blocks.size(); ++b) {
-    const uint32_t used = b + 1 == m_name_blocks.size() ? m_names_in_last_block : block_capacity(b);
+    const uint32_t used = b + 1 == m_name_blocks.size() ? m_names_in_last_block : block_capacity();
     for (uint32_t i = 0; i < used; ++i) {
       reg.erase(m_name_blocks[b][i].get_id());
       m_name_blocks[b][i].~HDB_INSTANCE_NAME();
     }
-    alloc.deallocate(m_name_blocks[b], block_capacity(b));
+    ::munmap(reinterpret_cast<char*>(m_name_blocks[b]) - kBlockHeadBytes, kBlockBytes);
   }
   if (g_default_namespace == this) g_default_namespace = nullptr;
 }
 
-void* HDB_NAMESPACE::allocate_name() {
-  if (m_name_blocks.empty() || m_names_in_last_block == block_capacity(m_name_blocks.size() - 1)) {
-    m_name_blocks.push_back(std::allocator<HDB_INSTANCE_NAME>().allocate(block_capacity(m_name_blocks.size())));
+uint32_t HDB_NAMESPACE::component_slot(HDB_SOURCE_COMPONENT* component) {
+  if (!component) return 0;
+  if (component == m_last_component) return m_last_component_slot;
+  auto [it, added] = m_component_slots.try_emplace(component, uint32_t(m_component_table.size()));
+  if (added) {
+    if (m_component_table.size() < HDB_INSTANCE_NAME::kComponentInExtra) {
+      m_component_table.push_back(component);
+    } else {
+      it->second = HDB_INSTANCE_NAME::kComponentInExtra;
+    }
+  }
+  m_last_component = component;
+  m_last_component_slot = it->second;
+  return it->second;
+}
+
+void HDB_NAMESPACE::list_children() const {
+  if (m_children_listed.load(std::memory_order_acquire)) return;
+  std::lock_guard<std::mutex> lock(m_children_mutex);
+  if (m_children_listed.load(std::memory_order_relaxed)) return;
+  // The blocks hold the names in creation order, which is the order of
+  // every child list.
+  for (size_t b = 0; b < m_name_blocks.size(); ++b) {
+    const uint32_t used = b + 1 == m_name_blocks.size() ? m_names_in_last_block : block_capacity();
+    for (uint32_t i = 0; i < used; ++i)
+      if (HDB_INSTANCE_NAME* parent = m_name_blocks[b][i].get_parent())
+        parent->extra().m_children.push_back(&m_name_blocks[b][i]);
+  }
+  m_children_listed.store(true, std::memory_order_release);
+}
+
+void* HDB_NAMESPACE::allocate_name(uint32_t* place) {
+  if (m_name_blocks.empty() || m_names_in_last_block == block_capacity()) {
+    PLAT_CHECK(m_name_blocks.size() < (size_t(UINT32_MAX) >> kSlotBits) && "names of a namespace exhausted", "HDB");
+    void* block = map_aligned(kBlockBytes);
+    PLAT_CHECK(block != nullptr && "no memory for a block of names", "HDB");
+    new (block) BLOCK_HEAD{this, uint32_t(m_name_blocks.size())};
+    m_name_blocks.push_back(reinterpret_cast<HDB_INSTANCE_NAME*>(static_cast<char*>(block) + kBlockHeadBytes));
     m_names_in_last_block = 0;
   }
+  *place = uint32_t(m_name_blocks.size() - 1) << kSlotBits | m_names_in_last_block;
   return m_name_blocks.back() + m_names_in_last_block++;
 }
 
-const char* HDB_NAMESPACE::store_text(std::string_view text) {
-  const size_t need = text.size() + 1;
+uint32_t HDB_NAMESPACE::store_text(std::string_view text, uint32_t component_slot) {
+  const size_t need = text.size() + 3;
   if (need > m_text_left) {
     // Small namespaces start with small blocks; a text longer than a block
-    // gets a block of its own size.
-    // The shift stops at the 64 KB cap, so any number of blocks is safe.
+    // gets a block of its own size, so an entry's offset in its block always
+    // fits 16 bits. The shift stops at the 64 KB cap, so any number of
+    // blocks is safe.
+    PLAT_CHECK(m_text_blocks.size() <= 0xffff && "name texts of a namespace exhausted", "HDB");
     const size_t shift = std::min<size_t>(m_text_blocks.size(), 6);
     const size_t size = std::max(need, std::min(kTextBlock, size_t(1024) << shift));
-    m_text_blocks.push_back(std::make_unique<char[]>(size));
+    m_text_blocks.push_back(std::make_unique_for_overwrite<char[]>(size));
     m_text_next = m_text_blocks.back().get();
     m_text_left = size;
   }
   char* out = m_text_next;
-  std::memcpy(out, text.data(), text.size());
-  out[text.size()] = '\0';
+  const uint32_t place = uint32_t(m_text_blocks.size() - 1) << 16 | uint32_t(out - m_text_blocks.back().get());
+  out[0] = char(component_slot & 0xff);
+  out[1] = char(component_slot >> 8);
+  if (!text.empty()) std::memcpy(out + 2, text.data(), text.size());
+  out[text.size() + 2] = '\0';
   m_text_next += need;
   m_text_left -= need;
-  return out;
+  return place;
 }
 
 HDB_INSTANCE_NAME* HDB_NAMESPACE::get_root() const { return m_tops.empty() ? nullptr : m_tops[0]; }

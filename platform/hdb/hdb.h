@@ -12,17 +12,28 @@
 // Invariants: a child's namespace is its parent's; children of one parent
 //   differ in (partial name, synthesized mark); a name lives until its
 //   namespace is destroyed (the default namespace: until hdb_reset()).
-// Storage: a name is 64 bytes in its namespace's blocks; its text sits in
-//   the namespace's text store; children are found through one open-addressing
-//   index per namespace; group, representative, location, the child list and
-//   unique-number counters live in a side record made on first use.
-// Cost: child lookup and creation O(1) expected; paths O(depth).
+// Storage: a name is 24 bytes in one of its namespace's blocks (256 KB,
+//   aligned to their size and headed by the namespace, so a name finds its
+//   namespace from its own address); its parent and its text are 32-bit
+//   places in the namespace's blocks and text store, and the text's entry
+//   starts with the slot of the name's source component in the namespace's
+//   component table. Children are found through one open-addressing index
+//   per namespace (5 bytes a slot, at most 80 % full); group,
+//   representative, location, type and unique-number counters live in a
+//   side record made on first use and kept by the namespace. Child lists
+//   are made for the whole namespace on the first get_children() and kept
+//   from then on.
+// Cost: child lookup and creation O(1) expected; the namespace, the parent
+//   and the partial name O(1); paths O(depth).
 // Not thread-safe, like the rest of the databases.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
-#include <cstdint>
+#include <mutex>
+#include <unordered_map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -94,22 +105,22 @@ class HDB_INSTANCE_NAME {
   HDB_INSTANCE_NAME& operator=(const HDB_INSTANCE_NAME&) = delete;
 
   int get_id() const { return int(m_id); }
-  HDB_INSTANCE_NAME* get_parent() const { return m_parent; }
+  HDB_INSTANCE_NAME* get_parent() const;
   // The enclosing name (the parent; names here have no record members).
-  HDB_INSTANCE_NAME* get_parent_data_member() const { return m_parent; }
-  const char* get_partial_name() const { return m_partial; }
+  HDB_INSTANCE_NAME* get_parent_data_member() const { return get_parent(); }
+  const char* get_partial_name() const;
   // The name within its unit: the partial name.
-  const char* get_unit_name() const { return m_partial; }
-  std::string get_unit_name_str() const { return std::string(m_partial); }
+  const char* get_unit_name() const { return get_partial_name(); }
+  std::string get_unit_name_str() const { return std::string(get_partial_name()); }
   bool is_synthesized() const { return m_synthesized; }
   HDB_INSTANCE_NAME_FLAG& get_flags() { return m_flags; }
   const HDB_INSTANCE_NAME_FLAG& get_flags() const { return m_flags; }
   // The bus group the name is an element of (null: none) and its index.
-  HDB_INSTANCE_NAME* get_group() const { return m_extra ? m_extra->m_group : nullptr; }
-  int get_index_in_group() const { return m_extra ? m_extra->m_group_index : -1; }
-  HDB_NAMESPACE* get_namespace() const { return m_namespace; }
-  HDB_SOURCE_COMPONENT* get_source_component() const { return m_component; }
-  const MSG_LOCATION_SCHEMA* get_location() const { return m_extra ? m_extra->m_location.get() : nullptr; }
+  HDB_INSTANCE_NAME* get_group() const;
+  int get_index_in_group() const;
+  HDB_NAMESPACE* get_namespace() const;
+  HDB_SOURCE_COMPONENT* get_source_component() const;
+  const MSG_LOCATION_SCHEMA* get_location() const;
   // Children in creation order.
   const std::vector<HDB_INSTANCE_NAME*>& get_children() const;
 
@@ -125,9 +136,7 @@ class HDB_INSTANCE_NAME {
   virtual HDB_INSTANCE_NAME* get_base_for_children() { return this; }
   // The name that stands for this one where the elaboration merged several
   // names into one (null: none, the name stands for itself).
-  virtual HDB_INSTANCE_NAME* get_representative_name() const {
-    return m_extra ? m_extra->m_representative : nullptr;
-  }
+  virtual HDB_INSTANCE_NAME* get_representative_name() const;
   // Makes `rep` (null: none) this name's representative; a name cannot
   // represent itself.
   void set_representative_name(HDB_INSTANCE_NAME* rep);
@@ -175,6 +184,8 @@ class HDB_INSTANCE_NAME {
   void set_type(const HDB_TYPE* type);
 
  protected:
+  // Names are made only by the functions above, in their namespace's
+  // blocks: a name finds its namespace, parent and text from where it lies.
   HDB_INSTANCE_NAME() = default;
 
  private:
@@ -191,6 +202,8 @@ class HDB_INSTANCE_NAME {
     // only grows.
     std::map<std::string, int> m_unique_next;
     const HDB_TYPE* m_type = nullptr;
+    // The source component, when the namespace's component table is full.
+    HDB_SOURCE_COMPONENT* m_component = nullptr;
     ~EXTRA();
   };
 
@@ -198,18 +211,28 @@ class HDB_INSTANCE_NAME {
                                  bool synthesized, HDB_INSTANCE_NAME_FLAG flags, int id,
                                  HDB_SOURCE_COMPONENT* component);
   EXTRA& extra();
+  // The side record, or null when the name has none.
+  EXTRA* find_extra() const;
   HDB_INSTANCE_NAME* find_child(bool synthesized, std::string_view text) const;
+  const HDB_INSTANCE_NAME* top() const;
 
-  // 56 bytes in all: the id and the synthesized mark share a word, and the
-  // partial name's length is its NUL (partial names hold no NUL).
-  uint32_t m_id : 31 = 0;
+  // A component slot that says the component is in the side record.
+  static constexpr uint32_t kComponentInExtra = 0xffff;
+  static constexpr uint32_t kMaxId = (uint32_t(1) << 30) - 1;
+
+  // 24 bytes in all (with the virtual table): the id and two marks share a
+  // word; the parent and the text are places in the namespace's stores; the
+  // namespace heads the block the name lives in.
+  uint32_t m_id : 30 = 0;
+  uint32_t m_has_extra : 1 = 0;
   uint32_t m_synthesized : 1 = 0;
   HDB_INSTANCE_NAME_FLAG m_flags;
-  HDB_INSTANCE_NAME* m_parent = nullptr;
-  const char* m_partial = "";  // NUL-terminated, in the namespace's text store
-  HDB_NAMESPACE* m_namespace = nullptr;
-  HDB_SOURCE_COMPONENT* m_component = nullptr;
-  EXTRA* m_extra = nullptr;
+  uint32_t m_parent = 0;  // the parent's place in the namespace's blocks + 1; 0 for a top name
+  // Where the name's entry is in the namespace's text store (block << 16 |
+  // offset): the slot of its source component in the namespace's table (two
+  // bytes), then the partial name and its NUL (partial names hold no NUL, so
+  // the length is where the NUL is).
+  uint32_t m_text = 0;
 
   friend class HDB_NAMESPACE;
   friend struct HDB_CHILD_INDEX;
@@ -276,10 +299,36 @@ class HDB_NAMESPACE {
  private:
   // Names live in blocks of raw storage owned here (they die only with the
   // namespace), their texts in a store of character blocks.
-  void* allocate_name();
-  const char* store_text(std::string_view text);
+  // Names live in blocks of kBlockBytes aligned to their size, each headed
+  // by its namespace and its index, so that a name finds its namespace from
+  // its own address. A name's place: block << kSlotBits | index in the block.
+  static constexpr size_t kBlockBytes = size_t(256) * 1024;
+  static constexpr unsigned kSlotBits = 14;
+  static constexpr uint32_t kSlotMask = (uint32_t(1) << kSlotBits) - 1;
+  struct BLOCK_HEAD {
+    HDB_NAMESPACE* m_namespace;
+    uint32_t m_index;  // in m_name_blocks
+  };
+  static constexpr size_t kBlockHeadBytes = 16;
+  static uint32_t block_capacity();
+  void* allocate_name(uint32_t* place);
+  HDB_INSTANCE_NAME* name_at(uint32_t place) const {
+    return m_name_blocks[place >> kSlotBits] + (place & kSlotMask);
+  }
+  static HDB_NAMESPACE* namespace_of(const HDB_INSTANCE_NAME* name) {
+    return reinterpret_cast<const BLOCK_HEAD*>(uintptr_t(name) & ~uintptr_t(kBlockBytes - 1))->m_namespace;
+  }
+  static uint32_t place_of(const HDB_INSTANCE_NAME* name);
+  // The entry of `text` with the component slot before it; its place.
+  uint32_t store_text(std::string_view text, uint32_t component_slot);
+  const char* text_entry(uint32_t place) const { return m_text_blocks[place >> 16].get() + (place & 0xffff); }
+  // The slot of `component` in the component table (added when new), or
+  // kComponentInExtra when the table is full.
+  uint32_t component_slot(HDB_SOURCE_COMPONENT* component);
+  // Gives every name of the namespace its child list, once.
+  void list_children() const;
 
-  std::vector<HDB_INSTANCE_NAME*> m_name_blocks;  // raw storage; sizes by block_capacity
+  std::vector<HDB_INSTANCE_NAME*> m_name_blocks;  // the first name of each block
   uint32_t m_names_in_last_block = 0;
   std::vector<std::unique_ptr<char[]>> m_text_blocks;
   char* m_text_next = nullptr;
@@ -291,6 +340,17 @@ class HDB_NAMESPACE {
   std::map<std::string, HDB_INSTANCE_NAME*> m_top_index;
   HDB_SOURCE_COMPONENT_COL m_components;
   std::unique_ptr<HDB_TYPE_DB> m_type_db;
+  // Source components of the names by slot (slot 0: none), and the slot of
+  // each; the last one asked for is remembered.
+  std::vector<HDB_SOURCE_COMPONENT*> m_component_table{nullptr};
+  std::unordered_map<const HDB_SOURCE_COMPONENT*, uint32_t> m_component_slots;
+  const HDB_SOURCE_COMPONENT* m_last_component = nullptr;
+  uint32_t m_last_component_slot = 0;
+  // Side records of the names that have one.
+  std::unordered_map<const HDB_INSTANCE_NAME*, std::unique_ptr<HDB_INSTANCE_NAME::EXTRA>> m_extras;
+  // Whether child lists are kept (set by the first get_children()).
+  mutable std::atomic<bool> m_children_listed{false};
+  mutable std::mutex m_children_mutex;
   // (target name id, 0 for the namespace itself; variable) → options in the
   // order set.
   std::map<std::pair<int, int>, std::vector<std::unique_ptr<kavu_platform::HDB_OPTION_RECORD>>>
@@ -299,6 +359,7 @@ class HDB_NAMESPACE {
   friend class HDB_INSTANCE_NAME;
   friend class HDB_OPTION;
   friend struct HDB_NAMESPACE_ACCESS;
+  friend struct HDB_CHILD_INDEX;
 };
 
 // ---------------------------------------------------------------- options

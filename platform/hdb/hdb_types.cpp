@@ -21,9 +21,13 @@ HDB_TYPE_DB* HDB_NAMESPACE::create_type_db() {
   return m_type_db.get();
 }
 
-const HDB_TYPE* HDB_INSTANCE_NAME::get_type() const { return m_extra ? m_extra->m_type : nullptr; }
+const HDB_TYPE* HDB_INSTANCE_NAME::get_type() const {
+  const EXTRA* e = find_extra();
+  return e ? e->m_type : nullptr;
+}
 
 void HDB_INSTANCE_NAME::set_type(const HDB_TYPE* type) {
+  HDB_NAMESPACE* const m_namespace = get_namespace();  // the name's own, found from its top name
   PLAT_CHECK(!type || type->get_namespace() == m_namespace, "HDB");
-  if (type || m_extra) extra().m_type = type;
+  if (type || m_has_extra) extra().m_type = type;
 }

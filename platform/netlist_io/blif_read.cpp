@@ -10,9 +10,10 @@
 //   are released and names are given.
 // Memory: besides the netlist and its names, the text and 12 bytes per
 //   logical line (given back behind the reader in a one-model file, all of
-//   it once elaboration ends), a copy of each signal name, 24 bytes per
-//   signal plus its table entry, and the reads waiting for a driver. Names
-//   are made last, from a compact copy, once everything else has gone.
+//   it once elaboration ends), a copy of each signal name, 16 bytes per
+//   signal plus its table entry (about 14), and the reads waiting for a
+//   driver. Names are made last, from a compact copy, once everything else
+//   has gone.
 // Signals are interned once in IO_NAME_TABLE; nothing else on the hot path
 //   hashes or allocates per token. Signal and model names are copied out of
 //   the text into a store of their own; signals of instantiated models live
@@ -156,18 +157,25 @@ struct MODEL {
   uint32_t m_decl_line;   // physical line of ".model"
 };
 
-// 24 bytes: a signal is defined once it has a driver or a constant value;
+// 16 bytes: a signal is defined once it has a driver or a constant value;
 // its pending reads are linked newest first and put back in file order when
-// its driver appears.
+// its driver appears. One line number serves both messages that need one:
+// the first read until the signal is defined ("never driven"), then its
+// definition ("driven twice").
 struct SIGNAL {
-  CDB_SGATE_OTERM* m_driver = nullptr;
-  uint32_t m_def_line = 0;
-  uint32_t m_first_use = 0;   // physical line of the first read
+  // The driver terminal; an odd value (no terminal address) for a constant
+  // net, its value in the next bit; 0 while undefined.
+  uintptr_t m_source = 0;
+  uint32_t m_line = 0;
   uint32_t m_pending = UINT32_MAX;  // newest pending read
-  int8_t m_constant = -1;     // 0 or 1 for constant nets
-  bool defined() const { return m_driver || m_constant >= 0; }
+  bool defined() const { return m_source != 0; }
+  CDB_SGATE_OTERM* driver() const { return m_source & 1 ? nullptr : reinterpret_cast<CDB_SGATE_OTERM*>(m_source); }
+  // 0 or 1 for a constant net, else -1.
+  int constant() const { return m_source & 1 ? int(m_source >> 1) : -1; }
+  void set_driver(CDB_SGATE_OTERM* o) { m_source = reinterpret_cast<uintptr_t>(o); }
+  void set_constant(int value) { m_source = uintptr_t(value) << 1 | 1; }
 };
-static_assert(sizeof(SIGNAL) <= 24);
+static_assert(sizeof(SIGNAL) == 16 && alignof(CDB_SGATE_OTERM) > 1);
 
 // A read of a signal whose driver is not known yet; the reads of one signal
 // are linked newest first.
@@ -280,9 +288,7 @@ class BLIF_READER {
   size_t m_top_children = 0;  // names of one level, children of the top name
   std::deque<std::string> m_arena;
   // Names read from the text (signals and models), copied out of it.
-  std::vector<std::unique_ptr<char[]>> m_name_blocks;
-  char* m_name_next = nullptr;
-  size_t m_name_left = 0;
+  IO_TEXT_STORE m_name_store{kNameBlock};
   SUBCKT_BUILDER::PAIRS m_cell_pins, m_cell_params;
   std::unordered_map<std::string_view, uint32_t> m_instance_counts;
   CDB_SGATE_NETLIST* m_netlist = nullptr;
@@ -498,21 +504,9 @@ bool BLIF_READER::check_flat_size(const MODEL& model, uint32_t line) {
                         " gates (blif_max_flat_gates) while expanding model '" + std::string(model.m_name) + "'");
 }
 
-// A copy of `text` in the name store, which lives as long as the reader and
-// does not move.
-std::string_view BLIF_READER::keep_name(std::string_view text) {
-  if (text.size() > m_name_left) {
-    const size_t size = std::max(text.size(), kNameBlock);
-    m_name_blocks.push_back(std::make_unique<char[]>(size));
-    m_name_next = m_name_blocks.back().get();
-    m_name_left = size;
-  }
-  char* out = m_name_next;
-  if (!text.empty()) std::memcpy(out, text.data(), text.size());
-  m_name_next += text.size();
-  m_name_left -= text.size();
-  return std::string_view(out, text.size());
-}
+// A copy of `text` in the name store, which lives until the names are given
+// and does not move.
+std::string_view BLIF_READER::keep_name(std::string_view text) { return m_name_store.keep(text); }
 
 std::string_view BLIF_READER::intern_text(std::string text) {
   m_arena.push_back(std::move(text));
@@ -548,9 +542,9 @@ void BLIF_READER::add_gate(CDB_SGATE_NODE* g) {
 // file order.
 void BLIF_READER::read(CDB_SGATE_ITERM* t, uint32_t signal, uint32_t line) {
   SIGNAL& s = m_signals[signal];
-  if (!s.m_first_use) s.m_first_use = line;
-  if (s.m_driver) {
-    s.m_driver->insert_fanout(t);
+  if (!s.defined() && !s.m_line) s.m_line = line;
+  if (CDB_SGATE_OTERM* driver = s.driver()) {
+    driver->insert_fanout(t);
     return;
   }
   m_pending.push_back({t, signal, s.m_pending});
@@ -561,9 +555,9 @@ bool BLIF_READER::drive(CDB_SGATE_OTERM* o, uint32_t signal, uint32_t line) {
   SIGNAL& s = m_signals[signal];
   if (s.defined())
     return fail(line, "signal '" + std::string(m_table.name(signal)) + "' is driven twice (first on line " +
-                          std::to_string(s.m_def_line) + ")");
-  s.m_driver = o;
-  s.m_def_line = line;
+                          std::to_string(s.m_line) + ")");
+  s.set_driver(o);
+  s.m_line = line;
   // The list runs newest first: reversed in place, it connects the readers
   // in file order.
   uint32_t oldest = UINT32_MAX;
@@ -715,9 +709,9 @@ bool BLIF_READER::read_names(INSTANCE_SCOPE& scope, uint32_t& li, const LOGICAL_
     SIGNAL& s = m_signals[out];
     if (s.defined())
       return fail(l.m_line, "signal '" + std::string(m_table.name(out)) + "' is driven twice (first on line " +
-                                std::to_string(s.m_def_line) + ")");
-    s.m_def_line = l.m_line;
-    s.m_constant = int8_t(first == end ? 0 : out_value);
+                                std::to_string(s.m_line) + ")");
+    s.m_line = l.m_line;
+    s.set_constant(first == end ? 0 : out_value);
     return true;
   }
   bool lut = m_options.names == BLIF_READ_OPTIONS::ALL_LUT ||
@@ -981,23 +975,23 @@ bool BLIF_READER::connect_reads() {
   }
   for (uint32_t id : {m_table.find("$false"), m_table.find("$undef"), m_table.find("$true")}) {
     if (id == UINT32_MAX || m_signals[id].defined()) continue;
-    m_signals[id].m_constant = m_table.name(id) == "$true" ? 1 : 0;
+    m_signals[id].set_constant(m_table.name(id) == "$true" ? 1 : 0);
   }
   for (const PENDING_READ& r : m_pending) {
     if (!r.m_iterm) continue;
     SIGNAL& s = m_signals[r.m_signal];
-    if (!s.m_driver && s.m_constant < 0) {
+    if (!s.defined()) {
       // A net nothing drives reads 0, as other BLIF readers take it, unless
       // the caller asks for an error.
       const std::string problem = "signal '" + std::string(m_table.name(r.m_signal)) + "' is never driven";
-      if (m_options.undriven_is_error) return fail(s.m_first_use, problem);
-      m_warnings.push_back(m_file + ":" + std::to_string(s.m_first_use) + ": " + problem + "; tied to 0");
-      s.m_constant = 0;
+      if (m_options.undriven_is_error) return fail(s.m_line, problem);
+      m_warnings.push_back(m_file + ":" + std::to_string(s.m_line) + ": " + problem + "; tied to 0");
+      s.set_constant(0);
     }
-    if (s.m_driver) {
-      s.m_driver->insert_fanout(r.m_iterm);
+    if (CDB_SGATE_OTERM* driver = s.driver()) {
+      driver->insert_fanout(r.m_iterm);
     } else {
-      bool value = (s.m_constant == 1) != r.m_iterm->is_inverted();
+      bool value = (s.constant() == 1) != r.m_iterm->is_inverted();
       if (value) r.m_iterm->set_vcc();
       else r.m_iterm->set_gnd();
     }
@@ -1006,21 +1000,30 @@ bool BLIF_READER::connect_reads() {
 }
 
 // What only parsing and connecting need goes before the names are made, so
-// that it does not add to the names at the peak: the texts of the names to
-// give are copied, in the order they are given, into one buffer, and the
-// file text, the lines, the signal table and the signal records go. False
-// when the memory for the copy cannot be had.
+// that it does not add to the names at the peak: the drivers are listed and
+// the signal records go, then the texts of the names to give are copied, in
+// the order they are given, into one buffer, and the file text, the lines
+// and the signal table go. False when the memory for the copy cannot be had.
 bool BLIF_READER::release_parse_data() {
   std::vector<PENDING_READ>().swap(m_pending);
   m_scratch_lines.clear();
   m_table.release_index();
-  size_t bytes = 0, count = m_output_pins.size();
-  for (uint32_t id = 0; id < m_signals.size(); ++id)
-    if (m_signals[id].m_driver) bytes += m_table.name(id).size(), ++count;
+  size_t driven = 0;
+  for (const SIGNAL& s : m_signals) driven += s.driver() != nullptr;
+  if (!m_drivers.allocate(driven)) return false;
+  std::vector<bool> is_driven(m_signals.size());
+  for (uint32_t id = 0; id < m_signals.size(); ++id) {
+    if (CDB_SGATE_OTERM* o = m_signals[id].driver()) {
+      m_drivers.push_back(o);
+      is_driven[id] = true;
+    }
+  }
+  std::vector<SIGNAL>().swap(m_signals);
+  size_t bytes = 0;
+  for (uint32_t id = 0; id < is_driven.size(); ++id)
+    if (is_driven[id]) bytes += m_table.name(id).size();
   for (const auto& [pin, id] : m_output_pins) bytes += m_table.name(id).size();
-  if (!m_name_text.allocate(bytes) || !m_name_sizes.allocate(count) ||
-      !m_drivers.allocate(count - m_output_pins.size()))
-    return false;
+  if (!m_name_text.allocate(bytes) || !m_name_sizes.allocate(driven + m_output_pins.size())) return false;
   auto keep = [this](std::string_view name) {
     const size_t at = m_name_text.size();
     m_name_text.resize(at + name.size());
@@ -1028,17 +1031,12 @@ bool BLIF_READER::release_parse_data() {
     m_name_sizes.push_back(uint32_t(name.size()));
     if (name.find('|') == std::string_view::npos) ++m_top_children;
   };
-  for (uint32_t id = 0; id < m_signals.size(); ++id) {
-    if (!m_signals[id].m_driver) continue;
-    m_drivers.push_back(m_signals[id].m_driver);
-    keep(m_table.name(id));
-  }
+  for (uint32_t id = 0; id < is_driven.size(); ++id)
+    if (is_driven[id]) keep(m_table.name(id));
   for (const auto& [pin, id] : m_output_pins) keep(m_table.name(id));
-  std::vector<SIGNAL>().swap(m_signals);
   m_table = IO_NAME_TABLE();
   std::deque<std::string>().swap(m_arena);
-  std::vector<std::unique_ptr<char[]>>().swap(m_name_blocks);
-  m_name_left = 0;
+  m_name_store = IO_TEXT_STORE(kNameBlock);
   std::unordered_map<uint32_t, std::string_view>().swap(m_unescaped);
   std::unordered_map<std::string_view, uint32_t>().swap(m_instance_counts);
   return true;

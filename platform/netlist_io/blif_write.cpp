@@ -11,12 +11,15 @@
 // Names: output ports keep their pins' names; a signal takes its terminal's
 // name, else its gate's, else "$n<debug>_<output>", made unique with "~k"
 // in node-list order, so writing the same netlist twice gives the same file.
+// Memory: a signal costs its name's characters in one text store, a view of
+//   them (16 bytes), an entry of the used-name table (18) and of the
+//   terminal index (15); the body of the file is kept once and written
+//   after its header.
 // Cost: O(gates + terminals) plus one string hash per name.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "cdb/cdb_sgate.h"
 #include "netlist_io/blif.h"
@@ -59,37 +62,81 @@ std::string escape(const std::string& s) {
   return out;
 }
 
+// Output terminal → signal id: open addressing over two arrays (addresses
+// and ids), sized once for the terminals of the netlist at 80 % load.
+class OTERM_INDEX {
+ public:
+  void reserve(size_t n) {
+    m_keys.assign(n + n / 4 + 16, nullptr);
+    m_ids.assign(m_keys.size(), 0);
+  }
+  // Adds `o` (absent so far) with `id`.
+  void add(const CDB_SGATE_OTERM* o, uint32_t id) {
+    PLAT_CHECK(5 * (m_count + 1) <= 4 * m_keys.size(), "BLIF");
+    size_t i = home(o);
+    while (m_keys[i]) i = next(i);
+    m_keys[i] = o;
+    m_ids[i] = id;
+    ++m_count;
+  }
+  // The id of `o`, or UINT32_MAX.
+  uint32_t find(const CDB_SGATE_OTERM* o) const {
+    if (m_keys.empty()) return UINT32_MAX;
+    for (size_t i = home(o); m_keys[i]; i = next(i))
+      if (m_keys[i] == o) return m_ids[i];
+    return UINT32_MAX;
+  }
+
+ private:
+  size_t home(const CDB_SGATE_OTERM* o) const {
+    const uint64_t h = (uint64_t(uintptr_t(o)) >> 3) * 0x9e3779b97f4a7c15ull;
+    return size_t((static_cast<unsigned __int128>(h) * m_keys.size()) >> 64);
+  }
+  size_t next(size_t i) const { return i + 1 == m_keys.size() ? 0 : i + 1; }
+  std::vector<const CDB_SGATE_OTERM*> m_keys;
+  std::vector<uint32_t> m_ids;
+  size_t m_count = 0;
+};
+
 class BLIF_WRITER {
  public:
   BLIF_WRITER(const CDB_SGATE_NETLIST* netlist, const BLIF_WRITE_OPTIONS& options)
       : m_netlist(netlist), m_options(options) {}
-  bool run(std::string* text, std::string* error);
+  // The file is *head then body().
+  bool run(std::string* head, std::string* error);
+  const std::string& body() const { return m_body; }
 
  private:
   void collect_gates();
   void name_signals();
-  std::string unique(const std::string& candidate);
+  // A name not used so far: `candidate`, else "candidate~k" with the
+  // smallest such k; kept in the text store.
+  std::string_view unique(std::string_view candidate);
+  // The signal of an output terminal of the netlist.
+  uint32_t sig_of(const CDB_SGATE_OTERM* o) const {
+    const uint32_t id = m_sig_of.find(o);
+    PLAT_CHECK(id != UINT32_MAX, "BLIF");
+    return id;
+  }
   OPERAND operand(const CDB_SGATE_ITERM* t) const;
   bool write_gate(const CDB_SGATE_NODE* g);
-  std::string stored_q_signal(const CDB_SGATE_NODE* g);
+  std::string_view stored_q_signal(const CDB_SGATE_NODE* g);
   bool write_register(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* const* terms, bool sclr_over_ena, int init);
   bool write_full_register(const CDB_SGATE_NODE* g, const OPERAND* ops, bool sclr_over_ena, int init,
-                           const std::string& q);
+                           std::string_view q);
   bool write_latch(const CDB_SGATE_NODE* g);
   // One cover per output of a logic cell that the cell rule defines; a cell
   // over more than six signals is split into its half functions first.
   bool write_lcell(const CDB_SGATE_WYSIWYG* atom);
   bool write_atom_subckt(const CDB_SGATE_WYSIWYG* atom);
-  // `out` by value: new signals may move the name table it comes from.
   bool write_lcell_output(const SIM_LCELL& rule, uint16_t port, const OPERAND* ops, uint64_t out_xor,
-                          std::string out);
+                          std::string_view out);
   // A signal operand for the cover named `name` just written.
-  OPERAND new_signal(const std::string& name) {
-    m_sig_names.push_back(name);
+  OPERAND new_signal(std::string_view name) {
+    m_sig_names.push_back(m_texts.keep(name));
     return {OPERAND::SIGNAL, false, uint32_t(m_sig_names.size() - 1)};
   }
-  // `out` by value: the parity chain adds signals to the name table it comes from.
-  bool write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, std::string out);
+  bool write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, std::string_view out);
   void write_outputs();
   bool unsupported(const CDB_SGATE_NODE* g, const std::string& why);
 
@@ -97,21 +144,24 @@ class BLIF_WRITER {
   // false when more than six distinct signals are read.
   template <class F>
   bool tabulate(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f, uint64_t out_xor,
-                const std::string& out);
+                std::string_view out);
   // The name of a signal carrying f(ops): an existing leaf when f is one,
   // else a new cover named after `base`.
   template <class F>
   bool signal_for(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f, const std::string& base,
                   std::string* name);
-  void write_cover(const uint32_t* leaves, unsigned n, uint64_t tt, const std::string& out);
-  const std::string& sig(uint32_t id) const { return m_sig_names[id]; }
+  void write_cover(const uint32_t* leaves, unsigned n, uint64_t tt, std::string_view out);
+  std::string_view sig(uint32_t id) const { return m_sig_names[id]; }
 
   const CDB_SGATE_NETLIST* m_netlist;
   BLIF_WRITE_OPTIONS m_options;
   std::vector<const CDB_SGATE_NODE*> m_gates;
-  std::vector<std::string> m_sig_names;
-  std::unordered_map<const CDB_SGATE_OTERM*, uint32_t> m_sig_of;
-  std::unordered_set<std::string> m_used;
+  // Every name written, signals' and others', in one store; the used names
+  // are interned over it.
+  IO_TEXT_STORE m_texts;
+  IO_NAME_TABLE m_used;
+  std::vector<std::string_view> m_sig_names;
+  OTERM_INDEX m_sig_of;
   std::unordered_map<std::string, const CDB_SGATE_NODE*> m_ports;  // port name → output pin
   std::vector<std::pair<const CDB_SGATE_NODE*, std::string>> m_out_pins;
   std::vector<std::string> m_inputs, m_outputs;
@@ -120,16 +170,25 @@ class BLIF_WRITER {
   std::string m_error;
 };
 
+// The gates, and room for every output terminal's signal in the tables.
 void BLIF_WRITER::collect_gates() {
+  size_t gates = 0, oterms = 0;
+  for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it)
+    if (*it) ++gates, oterms += (*it)->get_output_count();
+  m_gates.reserve(gates);
   for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it)
     if (*it) m_gates.push_back(*it);
+  m_sig_of.reserve(oterms);
+  m_sig_names.reserve(oterms);
+  m_used.reserve(oterms);
 }
 
-std::string BLIF_WRITER::unique(const std::string& candidate) {
-  std::string name = candidate;
-  for (unsigned k = 1; m_used.count(name); ++k) name = candidate + "~" + std::to_string(k);
-  m_used.insert(name);
-  return name;
+std::string_view BLIF_WRITER::unique(std::string_view candidate) {
+  std::string name(candidate);
+  for (unsigned k = 1; m_used.find(name) != UINT32_MAX; ++k) name = std::string(candidate) + "~" + std::to_string(k);
+  const std::string_view kept = m_texts.keep(name);
+  m_used.intern(kept);
+  return kept;
 }
 
 // Output ports first (they keep their pins' names), then input pins, then
@@ -140,7 +199,7 @@ void BLIF_WRITER::name_signals() {
     std::string n = escape(io_signal_path(g->get_instance_name()));
     if (n.empty() && g->get_string_name()) n = escape(g->get_string_name());
     if (n.empty()) n = "$out" + std::to_string(g->get_debug_number());
-    n = unique(n);
+    n = std::string(unique(n));
     m_ports.emplace(n, g);
     m_out_pins.emplace_back(g, n);
   }
@@ -167,17 +226,17 @@ void BLIF_WRITER::name_signals() {
     }
     if (c.empty()) c = "$n" + std::to_string(g->get_debug_number()) + "_" + std::to_string(k);
     auto port = m_ports.find(c);
-    std::string name;
+    std::string_view name;
     if (port != m_ports.end() && port->second) {
       const CDB_SGATE_ITERM* t = port->second->get_input_term(0);
       if (t && t->get_source() == o && !t->is_inverted()) {
-        name = c;  // the port is this signal itself
+        name = m_texts.keep(c);  // the port is this signal itself
         port->second = nullptr;
       }
     }
     if (name.empty()) name = unique(c);
-    m_sig_of.emplace(o, uint32_t(m_sig_names.size()));
-    m_sig_names.push_back(std::move(name));
+    if (m_sig_of.find(o) == UINT32_MAX) m_sig_of.add(o, uint32_t(m_sig_names.size()));
+    m_sig_names.push_back(name);
   };
   for (const CDB_SGATE_NODE* g : m_gates)
     if (g->is_input() || g->is_bidir()) name_oterm(g, 0);
@@ -190,10 +249,10 @@ OPERAND BLIF_WRITER::operand(const CDB_SGATE_ITERM* t) const {
   OPERAND op;
   if (!t || !t->is_connected()) return op;
   if (const CDB_SGATE_OTERM* src = t->get_source()) {
-    auto it = m_sig_of.find(src);
-    if (it == m_sig_of.end()) return op;  // a source outside the netlist reads as unconnected
+    const uint32_t id = m_sig_of.find(src);
+    if (id == UINT32_MAX) return op;  // a source outside the netlist reads as unconnected
     op.m_kind = OPERAND::SIGNAL;
-    op.m_sig = it->second;
+    op.m_sig = id;
     op.m_bit = t->is_inverted();
   } else {
     op.m_kind = OPERAND::CONSTANT;
@@ -203,7 +262,7 @@ OPERAND BLIF_WRITER::operand(const CDB_SGATE_ITERM* t) const {
 }
 
 // Writes ".names leaves… out" with minterm rows; inputs f ignores are dropped.
-void BLIF_WRITER::write_cover(const uint32_t* leaves_in, unsigned n, uint64_t tt, const std::string& out) {
+void BLIF_WRITER::write_cover(const uint32_t* leaves_in, unsigned n, uint64_t tt, std::string_view out) {
   uint32_t leaves[6];
   std::copy(leaves_in, leaves_in + n, leaves);
   for (unsigned i = n; i-- > 0;) {
@@ -240,7 +299,7 @@ void BLIF_WRITER::write_cover(const uint32_t* leaves_in, unsigned n, uint64_t tt
 
 template <class F>
 bool BLIF_WRITER::tabulate(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f, uint64_t out_xor,
-                           const std::string& out) {
+                           std::string_view out) {
   uint32_t leaves[6];
   unsigned nl = 0;
   uint64_t words[R_COUNT + 8];
@@ -293,7 +352,7 @@ bool BLIF_WRITER::signal_for(const OPERAND* ops, unsigned n, const uint64_t* ina
 }
 
 // AND, OR, XOR (and tri-state buses as OR) over more than six signals.
-bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, std::string out) {
+bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, std::string_view out) {
   std::vector<uint32_t> leaves;
   std::vector<char> lit;  // '1' or '0' per leaf
   bool constant = false, value = false, parity = out_inv;
@@ -324,7 +383,9 @@ bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops
   }
   if (constant) {
     bool v = type == CDB_COMB_XOR ? parity : value != out_inv;
-    m_body += ".names " + out + "\n" + (v ? "1\n" : "");
+    m_body += ".names ";
+    m_body += out;
+    m_body += v ? "\n1\n" : "\n";
     return true;
   }
   if (type == CDB_COMB_XOR) {
@@ -336,7 +397,7 @@ bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops
       if (!acc.empty()) chunk.push_back({OPERAND::SIGNAL, false, uint32_t(m_sig_names.size() - 1)});
       while (chunk.size() < 6 && i < leaves.size()) chunk.push_back({OPERAND::SIGNAL, lit[i] == '0', leaves[i]}), ++i;
       bool last = i == leaves.size();
-      std::string name = last ? out : unique(out + "$x");
+      const std::string_view name = last ? out : unique(std::string(out) + "$x");
       auto parity_fn = [&](const uint64_t* w, const uint8_t* p) {
         return sim_comb_word(CDB_COMB_XOR, w, p, unsigned(chunk.size()));
       };
@@ -348,7 +409,9 @@ bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops
   }
   m_body += ".names";
   for (uint32_t l : leaves) m_body += ' ', m_body += sig(l);
-  m_body += ' ' + out + '\n';
+  m_body += ' ';
+  m_body += out;
+  m_body += '\n';
   char outc = out_inv ? '0' : '1';
   if (type == CDB_COMB_AND) {
     m_body.append(lit.begin(), lit.end());
@@ -370,13 +433,13 @@ bool BLIF_WRITER::unsupported(const CDB_SGATE_NODE* g, const std::string& why) {
   }
   // The gate's outputs become primary inputs, its connected inputs primary outputs.
   for (unsigned k = 0; k < g->get_output_count(); ++k)
-    if (const CDB_SGATE_OTERM* o = g->get_output_term(k)) m_inputs.push_back(sig(m_sig_of.at(o)));
+    if (const CDB_SGATE_OTERM* o = g->get_output_term(k)) m_inputs.emplace_back(sig(sig_of(o)));
   for (unsigned k = 0; k < g->get_number_of_input_terms(); ++k) {
     OPERAND op = operand(g->get_input_term(k));
     if (op.m_kind == OPERAND::NONE) continue;
-    std::string name = unique(escape(g->get_string_hpath()) + "~in" + std::to_string(k));
+    const std::string_view name = unique(escape(g->get_string_hpath()) + "~in" + std::to_string(k));
     tabulate(&op, 1, nullptr, [](const uint64_t* w, const uint8_t*) { return w[0]; }, 0, name);
-    m_outputs.push_back(name);
+    m_outputs.emplace_back(name);
   }
   return true;
 }
@@ -384,7 +447,7 @@ bool BLIF_WRITER::unsupported(const CDB_SGATE_NODE* g, const std::string& why) {
 bool BLIF_WRITER::write_gate(const CDB_SGATE_NODE* g) {
   auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
   auto out_xor = [&](unsigned k) { return g->get_output_term(k)->is_inverted() ? SIM_ALL : 0; };
-  auto out_name = [&](unsigned k) -> const std::string& { return sig(m_sig_of.at(g->get_output_term(k))); };
+  auto out_name = [&](unsigned k) { return sig(sig_of(g->get_output_term(k))); };
   std::vector<OPERAND>& ops = m_ops;  // reused from gate to gate
   ops.clear();
   for (unsigned k = 0; k < g->get_number_of_input_terms(); ++k) ops.push_back(operand(g->get_input_term(k)));
@@ -460,9 +523,9 @@ bool BLIF_WRITER::write_atom_subckt(const CDB_SGATE_WYSIWYG* atom) {
     const OPERAND op = operand(atom->get_iterm_by_type(p.m_port_type, 0));
     if (op.m_kind == OPERAND::NONE) continue;
     if (!name) return unsupported(atom, "an unnamed port in .subckt form");
-    std::string actual = op.m_kind == OPERAND::CONSTANT ? (op.m_bit ? "$true" : "$false") : sig(op.m_sig);
+    std::string actual = op.m_kind == OPERAND::CONSTANT ? (op.m_bit ? "$true" : "$false") : std::string(sig(op.m_sig));
     if (op.m_kind == OPERAND::SIGNAL && op.m_bit) {
-      const std::string inv = unique(actual + "$n");
+      const std::string inv(unique(actual + "$n"));
       covers += ".names " + actual + " " + inv + "\n0 1\n";
       actual = inv;
     }
@@ -473,9 +536,9 @@ bool BLIF_WRITER::write_atom_subckt(const CDB_SGATE_WYSIWYG* atom) {
     if (!o) continue;
     const char* name = atom_output_port_name(p.m_port_type);
     if (p.m_width != 1 || !name) return unsupported(atom, "an unnamed or multi-bit port in .subckt form");
-    std::string actual = sig(m_sig_of.at(o));
+    std::string actual(sig(sig_of(o)));
     if (o->is_inverted()) {
-      const std::string raw = unique(actual + "$raw");
+      const std::string raw(unique(actual + "$raw"));
       covers += ".names " + raw + " " + actual + "\n0 1\n";
       actual = raw;
     }
@@ -505,13 +568,13 @@ bool BLIF_WRITER::write_lcell(const CDB_SGATE_WYSIWYG* atom) {
       if (o->has_fanout()) return unsupported(atom, "an output the logic-cell rule does not define");
       continue;
     }
-    if (!write_lcell_output(rule, port, ops, o->is_inverted() ? SIM_ALL : 0, sig(m_sig_of.at(o)))) return false;
+    if (!write_lcell_output(rule, port, ops, o->is_inverted() ? SIM_ALL : 0, sig(sig_of(o)))) return false;
   }
   return true;
 }
 
 bool BLIF_WRITER::write_lcell_output(const SIM_LCELL& rule, uint16_t port, const OPERAND* ops, uint64_t out_xor,
-                                     std::string out) {
+                                     std::string_view out) {
   uint64_t inactive[LC_COUNT];
   for (unsigned k = 0; k < LC_COUNT; ++k) inactive[k] = sim_lcell_inactive(k);
   auto whole = [&](const uint64_t* w, const uint8_t*) {
@@ -528,7 +591,7 @@ bool BLIF_WRITER::write_lcell_output(const SIM_LCELL& rule, uint16_t port, const
     for (unsigned i : idx) sub_inactive[m] = inactive[i], sub[m++] = ops[i];
     auto f = [&](const uint64_t* w, const uint8_t*) { return sim_lut_word((mask >> lo) & cdb_lut_bitmask(n), n, w); };
     std::string name;
-    if (!signal_for(sub, m, sub_inactive, f, out + "$h", &name)) return false;
+    if (!signal_for(sub, m, sub_inactive, f, std::string(out) + "$h", &name)) return false;
     *result = new_signal(name);
     return true;
   };
@@ -588,12 +651,16 @@ bool BLIF_WRITER::write_lcell_output(const SIM_LCELL& rule, uint16_t port, const
 // The signal a register or latch stores: its output's name, or when the
 // output is inverted a fresh signal whose complement a cover drives onto
 // that name (readers see the complement of the stored value).
-std::string BLIF_WRITER::stored_q_signal(const CDB_SGATE_NODE* g) {
+std::string_view BLIF_WRITER::stored_q_signal(const CDB_SGATE_NODE* g) {
   const CDB_SGATE_OTERM* qo = g->get_single_oterm();
-  const std::string& qname = sig(m_sig_of.at(qo));
+  const std::string_view qname = sig(sig_of(qo));
   if (!qo->is_inverted()) return qname;
-  std::string raw = unique(qname + "$raw");
-  m_body += ".names " + raw + " " + qname + "\n0 1\n";
+  const std::string_view raw = unique(std::string(qname) + "$raw");
+  m_body += ".names ";
+  m_body += raw;
+  m_body += ' ';
+  m_body += qname;
+  m_body += "\n0 1\n";
   return raw;
 }
 
@@ -606,7 +673,7 @@ bool BLIF_WRITER::write_register(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM*
   auto active = [&](unsigned k) {
     return ops[k].m_kind == OPERAND::SIGNAL || (ops[k].m_kind == OPERAND::CONSTANT && ops[k].m_bit);
   };
-  const std::string raw = stored_q_signal(g);
+  const std::string_view raw = stored_q_signal(g);
   if (active(R_ACLR) || active(R_PRESET) || active(R_ALOAD)) {
     if (!m_options.full_registers) return unsupported(g, "asynchronous register controls");
     return write_full_register(g, ops, sclr_over_ena, init, raw);
@@ -629,18 +696,19 @@ bool BLIF_WRITER::write_register(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM*
   std::copy(ops, ops + R_COUNT + 1, sync);
   sync[R_CLK] = sync[R_ACLR] = sync[R_PRESET] = sync[R_ALOAD] = OPERAND();
   std::string d;
-  if (!signal_for(sync, R_COUNT + 1, inactive, next, raw + "$next", &d))
+  if (!signal_for(sync, R_COUNT + 1, inactive, next, std::string(raw) + "$next", &d))
     return unsupported(g, "next state reads more than six signals");
   std::string clock = "as NIL";
-  if (ops[R_CLK].m_kind == OPERAND::SIGNAL) clock = (ops[R_CLK].m_bit ? "fe " : "re ") + sig(ops[R_CLK].m_sig);
-  m_body += ".latch " + d + " " + raw + " " + clock + " " + std::to_string(init) + "\n";
+  if (ops[R_CLK].m_kind == OPERAND::SIGNAL) clock = (ops[R_CLK].m_bit ? "fe " : "re ") + std::string(sig(ops[R_CLK].m_sig));
+  m_body += ".latch " + d + " " + std::string(raw) + " " + clock + " " + std::to_string(init) + "\n";
   return true;
 }
 
 // $dff_full with every connected input by name (inverted or tied inputs get
 // a cover of their own) and the power-up and priority as parameters.
 bool BLIF_WRITER::write_full_register(const CDB_SGATE_NODE* g, const OPERAND* ops, bool sclr_over_ena, int init,
-                                      const std::string& q) {
+                                      std::string_view q_view) {
+  const std::string q(q_view);
   auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
   auto either = [](const uint64_t* w, const uint8_t*) { return w[0] | w[1]; };
   std::string line = ".subckt $dff_full";
@@ -668,7 +736,7 @@ bool BLIF_WRITER::write_latch(const CDB_SGATE_NODE* g) {
   for (unsigned k : {unsigned(CDB_LATCH_CLR), unsigned(CDB_LATCH_PRE)})
     if (ops[k].m_kind == OPERAND::SIGNAL || (ops[k].m_kind == OPERAND::CONSTANT && ops[k].m_bit))
       return unsupported(g, "asynchronous latch controls");
-  const std::string raw = stored_q_signal(g);
+  const std::string raw(stored_q_signal(g));
   auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
   auto both = [](const uint64_t* w, const uint8_t*) { return w[0] & w[1]; };
   std::string d, en;
@@ -689,9 +757,16 @@ void BLIF_WRITER::write_outputs() {
   }
 }
 
-bool BLIF_WRITER::run(std::string* text, std::string* error) {
+bool BLIF_WRITER::run(std::string* head, std::string* error) {
   collect_gates();
   name_signals();
+  // Room for the body up front, more than most netlists need: pages the
+  // body never reaches are never touched, while growing by doubling would
+  // hold the old and the new copy at once.
+  size_t name_bytes = 0, terms = 0;
+  for (std::string_view n : m_sig_names) name_bytes += n.size() + 1;
+  for (const CDB_SGATE_NODE* g : m_gates) terms += g->get_number_of_input_terms();
+  m_body.reserve(2 * name_bytes + 16 * terms + 32 * m_gates.size());
   for (const CDB_SGATE_NODE* g : m_gates) {
     if (g->is_input() || g->is_output()) continue;
     if (g->is_bidir()) {
@@ -707,26 +782,24 @@ bool BLIF_WRITER::run(std::string* text, std::string* error) {
   write_outputs();
   std::vector<std::string> pis;
   for (const CDB_SGATE_NODE* g : m_gates)
-    if (g->is_input()) pis.push_back(sig(m_sig_of.at(g->get_single_oterm())));
+    if (g->is_input()) pis.emplace_back(sig(sig_of(g->get_single_oterm())));
   pis.insert(pis.end(), m_inputs.begin(), m_inputs.end());
   std::string model = m_options.model_name.empty() ? io_netlist_top(m_netlist) : m_options.model_name;
   if (model.empty()) model = "top";
-  text->clear();
-  text->reserve(m_body.size() + 64 * (pis.size() + m_outputs.size()) + 64);
-  *text += "# written by kavu_netlist_io\n.model " + escape(model) + "\n";
-  auto list = [&](const char* head, const std::vector<std::string>& names) {
-    *text += head;
+  head->clear();
+  *head += "# written by kavu_netlist_io\n.model " + escape(model) + "\n";
+  auto list = [&](const char* keyword, const std::vector<std::string>& names) {
+    *head += keyword;
     for (size_t i = 0; i < names.size(); ++i) {
-      if (i && i % 16 == 0) *text += " \\\n";
-      *text += ' ';
-      *text += names[i];
+      if (i && i % 16 == 0) *head += " \\\n";
+      *head += ' ';
+      *head += names[i];
     }
-    *text += '\n';
+    *head += '\n';
   };
   list(".inputs", pis);
   list(".outputs", m_outputs);
-  *text += m_body;
-  *text += ".end\n";
+  m_body += ".end\n";
   return true;
 }
 
@@ -735,11 +808,16 @@ bool BLIF_WRITER::run(std::string* text, std::string* error) {
 bool blif_write_file(const CDB_SGATE_NETLIST* netlist, const std::string& path, const BLIF_WRITE_OPTIONS& options,
                      std::string* error) {
   PLAT_CHECK(netlist != nullptr, "PLATFORM");
-  std::string text;
-  if (!BLIF_WRITER(netlist, options).run(&text, error)) return false;
+  // The header and the body are written one after the other, so the text
+  // is never held twice.
+  std::string head;
+  BLIF_WRITER writer(netlist, options);
+  if (!writer.run(&head, error)) return false;
+  const std::string& body = writer.body();
   errno = 0;
   FILE* f = std::fopen(path.c_str(), "wb");
-  bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  bool ok = f && std::fwrite(head.data(), 1, head.size(), f) == head.size() &&
+            std::fwrite(body.data(), 1, body.size(), f) == body.size();
   int why = ok ? 0 : errno;
   if (f && std::fclose(f) != 0 && ok) ok = false, why = errno;
   if (!ok && error) *error = path + ": cannot write the file: " + std::strerror(why ? why : EIO);

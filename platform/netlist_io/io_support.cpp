@@ -1,66 +1,96 @@
 // io_support.cpp — the signal-name table and the name-tree helpers shared by
 // the BLIF reader and writer, the simulator and the generators.
 //
-// IO_NAME_TABLE: open addressing with linear probing over a power-of-two slot
-//   array; a slot holds the name's 32-bit hash fingerprint and id + 1 (0
-//   empty), the home slot is taken from the hash's high bits; grown to twice
-//   the size at three-quarters load (the fingerprint keeps the longer probe
-//   runs cheap). Names are compared only when fingerprints match.
+// IO_NAME_TABLE: open addressing with linear probing; a slot holds id + 1
+//   (0 empty) and a byte array beside the slots 8 bits of the name's hash;
+//   the home slot is the hash scaled to the table size, so a reservation
+//   sizes the table exactly for 80 % load and growth makes it half as large
+//   again (the fingerprints keep the longer probe runs of that load cheap).
+//   Names are compared only when fingerprints match.
 // Cost: intern and find O(1) expected; growth O(n) amortised.
+#include <algorithm>
+#include <cstring>
+
 #include "cdb/cdb_sgate.h"
 #include "hdb/hdb.h"
+#include "msg/msg.h"
 #include "netlist_io/netlist_io_int.h"
 
 namespace kavu_platform {
 
+uint64_t IO_NAME_TABLE::pack(uint32_t id, std::string_view name) {
+  const uint64_t address = uint64_t(uintptr_t(name.data()));
+  PLAT_CHECK((address & ~kAddressMask) == 0, "BLIF");
+  size_t size = name.size();
+  if (size >= kLongSize) {
+    m_long_sizes[id] = size;
+    size = kLongSize;
+  }
+  return address | uint64_t(size) << kSizeShift;
+}
+
+std::string_view IO_TEXT_STORE::keep(std::string_view text) {
+  if (text.size() > m_left) {
+    const size_t size = std::max(text.size(), m_block_bytes);
+    m_blocks.push_back(std::make_unique_for_overwrite<char[]>(size));
+    m_next = m_blocks.back().get();
+    m_left = size;
+  }
+  char* out = m_next;
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
+  m_next += text.size();
+  m_left -= text.size();
+  return std::string_view(out, text.size());
+}
+
 void IO_NAME_TABLE::reserve(size_t n) {
   m_names.reserve(n);
-  size_t want = 16;
-  while (3 * want < 4 * n) want <<= 1;
-  if (want <= m_slots.size()) return;
-  std::vector<uint64_t> old;
+  if (slots_for(n) > m_slots.size()) rebuild(slots_for(n));
+}
+
+void IO_NAME_TABLE::rebuild(size_t slots) {
+  std::vector<uint32_t> old;
   old.swap(m_slots);
-  m_slots.assign(want, 0);
-  m_shift = 64 - unsigned(__builtin_ctzll(want));
-  size_t mask = want - 1;
-  for (uint64_t v : old) {
-    if (!(v & 0xffffffffu)) continue;
-    size_t i = home(io_hash(m_names[(v & 0xffffffffu) - 1]));
-    while (m_slots[i]) i = (i + 1) & mask;
+  m_slots.assign(slots, 0);
+  std::vector<uint8_t>(slots, 0).swap(m_tags);
+  for (uint32_t v : old) {
+    if (!v) continue;
+    const uint64_t h = io_hash(name(v - 1));
+    size_t i = home(h);
+    while (m_slots[i]) i = next(i);
     m_slots[i] = v;
+    m_tags[i] = uint8_t(h);
   }
 }
 
-void IO_NAME_TABLE::grow() { reserve(m_slots.empty() ? 12 : m_slots.size() * 3 / 2); }
-
 uint32_t IO_NAME_TABLE::find(std::string_view name) const {
   if (m_slots.empty()) return UINT32_MAX;
-  size_t mask = m_slots.size() - 1;
-  uint64_t h = io_hash(name), finger = h & 0xffffffff00000000ull;
-  for (size_t i = home(h); m_slots[i]; i = (i + 1) & mask) {
-    uint64_t v = m_slots[i];
-    if ((v & 0xffffffff00000000ull) == finger && m_names[(v & 0xffffffffu) - 1] == name)
-      return uint32_t(v & 0xffffffffu) - 1;
-  }
+  const uint64_t h = io_hash(name);
+  const uint8_t tag = uint8_t(h);
+  for (size_t i = home(h); m_slots[i]; i = next(i))
+    if (m_tags[i] == tag && this->name(m_slots[i] - 1) == name) return m_slots[i] - 1;
   return UINT32_MAX;
 }
 
 uint32_t IO_NAME_TABLE::intern(std::string_view name, bool* added) {
-  if (4 * (m_names.size() + 1) > 3 * m_slots.size()) grow();
-  size_t mask = m_slots.size() - 1;
-  uint64_t h = io_hash(name), finger = h & 0xffffffff00000000ull;
+  if (slots_for(m_names.size() + 1) > m_slots.size())
+    rebuild(std::max(slots_for(m_names.size() + 1), m_slots.size() * 3 / 2));
+  const uint64_t h = io_hash(name);
+  const uint8_t tag = uint8_t(h);
   size_t i = home(h);
-  for (; m_slots[i]; i = (i + 1) & mask) {
-    uint64_t v = m_slots[i];
-    if ((v & 0xffffffff00000000ull) == finger && m_names[(v & 0xffffffffu) - 1] == name) {
+  for (; m_slots[i]; i = next(i)) {
+    if (m_tags[i] == tag && this->name(m_slots[i] - 1) == name) {
       if (added) *added = false;
-      return uint32_t(v & 0xffffffffu) - 1;
+      return m_slots[i] - 1;
     }
   }
-  m_names.push_back(name);
-  m_slots[i] = finger | uint64_t(m_names.size());
+  PLAT_CHECK(m_names.size() < UINT32_MAX - 1, "BLIF");
+  const uint32_t id = uint32_t(m_names.size());
+  m_names.push_back(pack(id, name));
+  m_slots[i] = id + 1;
+  m_tags[i] = tag;
   if (added) *added = true;
-  return uint32_t(m_names.size() - 1);
+  return id;
 }
 
 HDB_INSTANCE_NAME* io_top_name(std::string_view model) {

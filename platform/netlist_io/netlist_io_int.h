@@ -7,13 +7,15 @@
 //   sim_equivalent use.
 // Signal table: an open-addressing hash from a name (a view whose text the
 //   caller keeps alive) to a dense id, FNV-1a hashed, linear probing with a
-//   stored fingerprint, grown at three-quarters load. Ids follow insertion
-//   order.
+//   an 8-bit fingerprint beside each slot, sized for at most 80 % load. Ids
+//   follow insertion order. 8 bytes per name plus about 6 in the index.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class HDB_INSTANCE_NAME;
@@ -42,29 +44,65 @@ inline uint64_t io_hash(std::string_view s) {
   return (h ^ (h >> 32)) * 0x9e3779b97f4a7c15ull;
 }
 
+// Texts kept at addresses that never move, back to back in blocks (a text
+// longer than a block gets a block of its own), until the store goes.
+class IO_TEXT_STORE {
+ public:
+  explicit IO_TEXT_STORE(size_t block_bytes = 64 * 1024) : m_block_bytes(block_bytes) {}
+  // A copy of `text` in the store.
+  std::string_view keep(std::string_view text);
+
+ private:
+  size_t m_block_bytes;
+  std::vector<std::unique_ptr<char[]>> m_blocks;
+  char* m_next = nullptr;
+  size_t m_left = 0;
+};
+
 class IO_NAME_TABLE {
  public:
   // Id of `name`; a new id (the count so far) when absent.
   uint32_t intern(std::string_view name, bool* added = nullptr);
   // Id of `name`, or UINT32_MAX when absent.
   uint32_t find(std::string_view name) const;
-  std::string_view name(uint32_t id) const { return m_names[id]; }
+  std::string_view name(uint32_t id) const {
+    const uint64_t v = m_names[id];
+    const size_t size = size_t(v >> kSizeShift);
+    return std::string_view(reinterpret_cast<const char*>(v & kAddressMask),
+                            size == kLongSize ? m_long_sizes.at(id) : size);
+  }
   uint32_t size() const { return uint32_t(m_names.size()); }
   void reserve(size_t n);
   // The name of `id` now lives at `same` (the same characters elsewhere).
-  void rebind(uint32_t id, std::string_view same) { m_names[id] = same; }
+  void rebind(uint32_t id, std::string_view same) { m_names[id] = pack(id, same); }
   // Frees the hash index: name() still works, intern() and find() must not
   // be called again.
-  void release_index() { std::vector<uint64_t>().swap(m_slots); }
+  void release_index() {
+    std::vector<uint32_t>().swap(m_slots);
+    std::vector<uint8_t>().swap(m_tags);
+  }
 
  private:
-  void grow();
-  size_t home(uint64_t hash) const { return size_t(hash >> m_shift); }
-  std::vector<std::string_view> m_names;
-  // High 32 bits: the name's hash fingerprint; low 32 bits: id + 1 (0 empty).
-  // The fingerprint rejects almost every non-matching probe without a compare.
-  std::vector<uint64_t> m_slots;
-  unsigned m_shift = 64;
+  // A name is its text's address in the low 48 bits, which user-space
+  // addresses leave free above, and its size in the high 16; a size of
+  // kLongSize or more is kept in m_long_sizes.
+  static constexpr uint64_t kAddressMask = (uint64_t(1) << 48) - 1;
+  static constexpr unsigned kSizeShift = 48;
+  static constexpr size_t kLongSize = 0xffff;
+  uint64_t pack(uint32_t id, std::string_view name);
+  // Slots for n names at 80 % load.
+  static size_t slots_for(size_t n) { return n + n / 4 + 16; }
+  void rebuild(size_t slots);
+  size_t home(uint64_t hash) const {
+    return size_t((static_cast<unsigned __int128>(hash) * m_slots.size()) >> 64);
+  }
+  size_t next(size_t i) const { return i + 1 == m_slots.size() ? 0 : i + 1; }
+  std::vector<uint64_t> m_names;
+  std::unordered_map<uint32_t, size_t> m_long_sizes;
+  // id + 1 (0 empty), and beside it 8 bits of the name's hash, which turn
+  // away all but one in 256 of the other names a probe meets unread.
+  std::vector<uint32_t> m_slots;
+  std::vector<uint8_t> m_tags;
 };
 
 }  // namespace kavu_platform
