@@ -74,6 +74,10 @@ void CDB_SGATE_NETLIST::add_node(CDB_SGATE_NODE* node, bool) {
 
 void CDB_SGATE_NETLIST::unlink(CDB_SGATE_NODE* node) {
   m_nodes.erase(node->m_slot);
+  unlinked(node);
+}
+
+void CDB_SGATE_NETLIST::unlinked(CDB_SGATE_NODE* node) {
   node->m_slot = nullptr;
   node->m_netlist = nullptr;
   if (node->ex().m_max_fanout_limit > 0) --m_num_max_fanout;
