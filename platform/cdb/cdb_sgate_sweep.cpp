@@ -198,9 +198,10 @@ int CDB_SGATE_NETLIST::sweep(bool aggressive) {
   const SLOT_INDEX slots(m_nodes);
   std::vector<CDB_SGATE_NODE*> stack;
   auto reach = [&](CDB_SGATE_NODE* src) {
-    if (src->m_netlist != this) return;
+    // A gate of another netlist never carries this walk's stamps, so the
+    // stamp is read first and most edges end there.
     const uint32_t s = src->m_stamp;
-    if (s == live || s == pending) return;
+    if (s == live || s == pending || src->m_netlist != this) return;
     if (s == passed) {
       src->m_stamp = live;
       stack.push_back(src);
