@@ -162,11 +162,6 @@ bool is_keeper(const CDB_SGATE_NODE* n) {
   }
 }
 
-// A live gate's sources are found through three dependent cells: the input
-// terminal, the source's output terminal and the source gate. The walks
-// below fetch those cells in stages some positions ahead of their turn, each
-// stage reading only what the stage before brought in, so that a gate's turn
-// finds its cells in cache rather than waiting for each in turn.
 // The node list's slots (live or emptied) as one index range: only the last
 // bunch of a bunched list is partly used.
 class SLOT_INDEX {
