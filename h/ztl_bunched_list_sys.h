@@ -94,14 +94,16 @@ class ZTL_BUNCHED_LIST {
     for (size_t i = 0; i < n; ++i) on_slot(order[i], append(order[i]));
   }
 
-  // Compacts in place: the live entries move down to the front in order and
-  // the bunches no longer needed are freed; bumps the epoch as rebuild does.
+  // Compacts in place, O(n): the live entries move down to the front in
+  // order and the bunches no longer needed are freed; bumps the epoch as
+  // rebuild does (no iterator may be open across it).
   // visit(p, slot, moved) is called for each live entry with its new slot
   // (moved false: the entry stays where it was) and returns false to drop
   // the entry instead (the caller takes it; the count goes down).
   // ahead(p, moves) is called for each live entry kAheadSlots slots before
   // its visit, so that the caller can fetch what visit will read; `moves`
-  // tells whether a slot before it was emptied already (it will move then).
+  // is a hint: true when the compaction has met an emptied or dropped slot
+  // already (the entry will move then).
   // Entries before the first emptied slot are not written.
   static constexpr size_t kAheadSlots = 32;
   template <class V, class A>
