@@ -94,6 +94,75 @@ class ZTL_BUNCHED_LIST {
     for (size_t i = 0; i < n; ++i) on_slot(order[i], append(order[i]));
   }
 
+  // Compacts in place, O(n): the live entries move down to the front in
+  // order and the bunches no longer needed are freed; bumps the epoch as
+  // rebuild does (no iterator may be open across it).
+  // visit(p, slot, moved) is called for each live entry with its new slot
+  // (moved false: the entry stays where it was) and returns false to drop
+  // the entry instead (the caller takes it; the count goes down).
+  // ahead(p, moves) is called for each live entry kAheadSlots slots before
+  // its visit, so that the caller can fetch what visit will read; `moves`
+  // is a hint: true when the compaction has met an emptied or dropped slot
+  // already (the entry will move then).
+  // Entries before the first emptied slot are not written.
+  static constexpr size_t kAheadSlots = 32;
+  template <class V, class A>
+  void compact_in_place(V&& visit, A&& ahead) {
+    ++m_epoch;
+    BUNCH* ab = m_first;  // the look-ahead cursor
+    uint32_t ai = 0;
+    bool moving = false;  // a slot before the read cursor was emptied
+    auto step_ahead = [&]() {
+      while (ab && ai == ab->m_used) {
+        ab = ab->m_next;
+        ai = 0;
+      }
+      if (!ab) return;
+      P p = ab->m_slots[ai++];
+      if (!is_empty_value(p)) ahead(p, moving);
+    };
+    for (size_t k = 0; k < kAheadSlots; ++k) step_ahead();
+    BUNCH* wb = m_first;
+    uint32_t wi = 0;
+    for (BUNCH* rb = m_first; rb; rb = rb->m_next) {
+      for (uint32_t ri = 0; ri < rb->m_used; ++ri) {
+        step_ahead();
+        P p = rb->m_slots[ri];
+        if (is_empty_value(p)) {
+          moving = true;
+          continue;
+        }
+        // A full write bunch has a successor: the read cursor is past it.
+        BUNCH* tb = wi == uint32_t(N) ? wb->m_next : wb;
+        P* slot = &tb->m_slots[wi == uint32_t(N) ? 0 : wi];
+        const bool moved = slot != &rb->m_slots[ri];
+        if (!visit(p, slot, moved)) {
+          --m_count;
+          moving = true;
+          continue;
+        }
+        if (moved) *slot = p;
+        if (tb != wb) {
+          wb = tb;
+          wi = 0;
+        }
+        ++wi;
+      }
+    }
+    if (m_count == 0) {
+      free_bunches();
+      return;
+    }
+    wb->m_used = wi;
+    for (BUNCH* b = wb->m_next; b;) {
+      BUNCH* next = b->m_next;
+      delete b;
+      b = next;
+    }
+    wb->m_next = nullptr;
+    m_last = wb;
+  }
+
   // Drops every entry and bunch; bumps the epoch.
   void clear() {
     free_bunches();

@@ -193,13 +193,17 @@ class CDB_SGATE_NETLIST {
   friend class CDB_SGATE_OTERM;
 
   void unlink(CDB_SGATE_NODE* node);
+  void unlinked(CDB_SGATE_NODE* node);  // unlink's bookkeeping once the slot is gone
   void register_pin(CDB_SGATE_NODE* node);
   void unregister_pin(CDB_SGATE_NODE* node);
   void destroy_graveyard();
+  // Sweep helpers (cdb_sgate_sweep.cpp).
+  void detach_dead(const std::vector<CDB_SGATE_NODE*>& maybe_dead, uint32_t dead_stamp);
+  bool is_collected(const CDB_SGATE_NODE* node) const;
+  void destroy_gates(std::vector<CDB_SGATE_NODE*>& gates);
   // A fresh pair of visit stamps (s, s + 1), process-wide so that gates moved
   // between netlists never carry a stamp that a later walk takes for its own.
   static uint32_t next_stamp();
-  void compact();
   void order_topologically(std::vector<CDB_SGATE_NODE*>& order);
   void relink_in_order(const std::vector<CDB_SGATE_NODE*>& order);
   static void clear_dyn_bits(void* netlist, uint32_t mask);
