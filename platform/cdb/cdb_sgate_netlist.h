@@ -57,16 +57,19 @@ class CDB_SGATE_NODE_ITERATOR : public ZTL_BUNCHED_LIST_ITERATOR<CDB_SGATE_NODE*
   }
 
  private:
-  static constexpr int kAhead = 8;
+  static constexpr int kAhead = 8;  // slots; 4 and 16 measured slower
+  // The terminal's chain fields take its last 28 bytes; the gate's output
+  // list is its words 1 and 2.
+  static constexpr uintptr_t kBelow = 28, kAbove = 16;
   void prefetch_ahead() const {
     CDB_SGATE_NODE* const* s = get_slot();
     if (!s) return;
     const BUNCH* b = get_bunch();
     if (s + kAhead >= b->m_slots + b->m_used) return;
-    CDB_SGATE_NODE* g = s[kAhead];
-    if (CDB_SGATE_NODE_LIST::is_empty_value(g)) return;
-    __builtin_prefetch(reinterpret_cast<const char*>(g) - 28);
-    __builtin_prefetch(reinterpret_cast<const char*>(g) + 16);
+    const uintptr_t g = reinterpret_cast<uintptr_t>(s[kAhead]);
+    if (CDB_SGATE_NODE_LIST::is_empty_value(s[kAhead])) return;
+    __builtin_prefetch(reinterpret_cast<const void*>(g - kBelow));
+    __builtin_prefetch(reinterpret_cast<const void*>(g + kAbove));
   }
 };
 

@@ -400,10 +400,10 @@ class CDB_SGATE_OTERM {
   DB_OUTPUT_PORT_TYPE m_port_type = DB_MAX_OUTPUT_PORT_TYPE;
   uint8_t m_bits = 0;
   uint32_t m_count = 0;
-  // What a walk over the chain reads sits in the terminal's last 25 bytes,
-  // next to the gate that follows it in memory when both were made
-  // together (cdb_sgate_pool.h), so a walk from gate to readers mostly
-  // touches one cache line for the two.
+  // What a walk over the chain reads sits in the terminal's last 28 bytes,
+  // next to the gate that follows it in memory when both were made as a
+  // pair (cdb_sgate_pool.h), so a walk from gate to readers touches one or
+  // two cache lines for the two (the node-list iterator prefetches them).
   uint8_t m_cap_log = 0;  // 0: inline slots; else the block holds 2^m_cap_log slots
   uint32_t m_used = 0;
   uint32_t m_head = 0;
