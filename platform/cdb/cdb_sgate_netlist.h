@@ -32,7 +32,46 @@
 class MSG_POST;
 
 typedef ZTL_BUNCHED_LIST<CDB_SGATE_NODE*, 100> CDB_SGATE_NODE_LIST;
-typedef ZTL_BUNCHED_LIST_ITERATOR<CDB_SGATE_NODE*, 100> CDB_SGATE_NODE_ITERATOR;
+
+// The node-list iterator: the list's own iterator (converts from it) that,
+// as it steps, asks the cache for the gate a few slots ahead: the line
+// with its output list and the line just below the gate, where the pool
+// puts the tail of its first output terminal (cdb_sgate_pool.h). A walk
+// from gates to their readers then finds both there; a walk that reads
+// other fields pays two prefetch instructions per step.
+class CDB_SGATE_NODE_ITERATOR : public ZTL_BUNCHED_LIST_ITERATOR<CDB_SGATE_NODE*, 100> {
+  typedef ZTL_BUNCHED_LIST_ITERATOR<CDB_SGATE_NODE*, 100> BASE;
+
+ public:
+  CDB_SGATE_NODE_ITERATOR() = default;
+  CDB_SGATE_NODE_ITERATOR(const BASE& it) : BASE(it) {}
+  CDB_SGATE_NODE_ITERATOR& operator++() {
+    BASE::operator++();
+    prefetch_ahead();
+    return *this;
+  }
+  CDB_SGATE_NODE_ITERATOR operator++(int) {
+    CDB_SGATE_NODE_ITERATOR copy = *this;
+    ++*this;
+    return copy;
+  }
+
+ private:
+  static constexpr int kAhead = 8;  // slots; 4 and 16 measured slower
+  // The terminal's chain fields take its last 28 bytes; the gate's output
+  // list is its words 1 and 2.
+  static constexpr uintptr_t kBelow = 28, kAbove = 16;
+  void prefetch_ahead() const {
+    CDB_SGATE_NODE* const* s = get_slot();
+    if (!s) return;
+    const BUNCH* b = get_bunch();
+    if (s + kAhead >= b->m_slots + b->m_used) return;
+    const uintptr_t g = reinterpret_cast<uintptr_t>(s[kAhead]);
+    if (CDB_SGATE_NODE_LIST::is_empty_value(s[kAhead])) return;
+    __builtin_prefetch(reinterpret_cast<const void*>(g - kBelow));
+    __builtin_prefetch(reinterpret_cast<const void*>(g + kAbove));
+  }
+};
 
 class CDB_SGATE_NETLIST {
  public:

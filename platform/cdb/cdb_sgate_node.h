@@ -388,15 +388,8 @@ class CDB_SGATE_OTERM {
   }
 
   CDB_SGATE_NODE* m_node;
-  union {
-    CDB_SGATE_ITERM* m_inline[kInlineSlots] = {};  // m_cap_log 0: the block is these words
-    CDB_SGATE_ITERM** m_block;                      // m_cap_log > 0: a pool block
-  };
-  uint32_t m_used = 0;
-  uint32_t m_head = 0;
   HDB_INSTANCE_NAME* m_name = nullptr;
   EXTRA* m_extra = nullptr;
-  uint32_t m_count = 0;
   int m_aux = 0;
   int m_aux2 = 0;
   int m_aux3 = 0;
@@ -406,7 +399,18 @@ class CDB_SGATE_OTERM {
   uint32_t m_port_index = 0;
   DB_OUTPUT_PORT_TYPE m_port_type = DB_MAX_OUTPUT_PORT_TYPE;
   uint8_t m_bits = 0;
+  uint32_t m_count = 0;
+  // What a walk over the chain reads sits in the terminal's last 28 bytes,
+  // next to the gate that follows it in memory when both were made as a
+  // pair (cdb_sgate_pool.h), so a walk from gate to readers touches one or
+  // two cache lines for the two (the node-list iterator prefetches them).
   uint8_t m_cap_log = 0;  // 0: inline slots; else the block holds 2^m_cap_log slots
+  uint32_t m_used = 0;
+  uint32_t m_head = 0;
+  union {
+    CDB_SGATE_ITERM* m_inline[kInlineSlots] = {};  // m_cap_log 0: the block is these words
+    CDB_SGATE_ITERM** m_block;                      // m_cap_log > 0: a pool block
+  };
 };
 
 inline CDB_SGATE_ITERM* CDB_SGATE_ITERM::get_next_fanout() const {
@@ -682,8 +686,11 @@ class CDB_SGATE_NODE {
     m_slot = g ? reinterpret_cast<CDB_SGATE_NODE**>(reinterpret_cast<uintptr_t>(g) | 1) : nullptr;
   }
 
-  ITERM_VECTOR m_iterms;
+  // The output list comes first: a walk from a gate to its readers reads it
+  // right after the tail of the gate's first output terminal, which the
+  // pool places just below the gate (cdb_sgate_pool.h).
   OTERM_VECTOR m_oterms;
+  ITERM_VECTOR m_iterms;
   CDB_SGATE_NETLIST* m_netlist = nullptr;
   CDB_SGATE_NODE** m_slot = nullptr;  // slot in the netlist's node list (graveyard: above)
   HDB_INSTANCE_NAME* m_name = nullptr;

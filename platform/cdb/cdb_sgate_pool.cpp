@@ -65,6 +65,13 @@ ARENA& arena() {
 // a new object that happens to sit at the same address.
 constexpr size_t kQuarantine = KAVU_POOL_ASAN ? size_t(1) << 16 : 0;
 
+// A freed pair: the lower (partner) cell links the list and names its own
+// class; the upper cell follows it.
+struct PAIR_CELL {
+  PAIR_CELL* m_next;
+  size_t m_partner_class;
+};
+
 struct HELD_CELL {
   void* m_cell;
   size_t m_class;
@@ -78,6 +85,14 @@ struct THREAD_CACHE {
   bool m_registered;
   HELD_CELL* m_held;  // the quarantine ring (sanitizer builds), made on first release
   size_t m_held_next;
+  char* m_pair_next;  // the span that gates and their partner cells come from
+  char* m_pair_end;
+  void* m_partner;  // the partner cell waiting for its terminal (poisoned), or null
+  size_t m_partner_class;
+  // Freed pairs by the class of their upper cell, in order of release: gates
+  // made again then lie in the order their predecessors were made.
+  PAIR_CELL* m_pairs[kClasses];
+  PAIR_CELL* m_pairs_last[kClasses];
 };
 
 thread_local THREAD_CACHE t_cache;  // zero-initialised, no constructor
@@ -113,9 +128,37 @@ void push_free(FREE_CELL*& head, void* p, size_t size) {
   POOL_POISON(p, size);
 }
 
+// Cuts [p, end) into cells of class cls on the free list `head`; a tail
+// shorter than a cell is left unused.
+void carve_free(FREE_CELL*& head, char* p, char* end, size_t cls) {
+  const size_t size = cell_size(cls);
+  for (; p && p + size <= end; p += size) {
+    POOL_UNPOISON(p, size);
+    push_free(head, p, size);
+  }
+}
+
 void hand_back(THREAD_CACHE& c) {
   ARENA& a = arena();
   std::lock_guard<std::mutex> guard(a.m_lock);
+  if (c.m_partner) {
+    const size_t size = cell_size(c.m_partner_class);
+    POOL_UNPOISON(c.m_partner, size);
+    push_free(a.m_free[c.m_partner_class], c.m_partner, size);
+    c.m_partner = nullptr;
+  }
+  carve_free(a.m_free[c.m_partner_class], c.m_pair_next, c.m_pair_end, c.m_partner_class);
+  c.m_pair_next = c.m_pair_end = nullptr;
+  for (size_t cls = 0; cls < kClasses; ++cls)
+    while (PAIR_CELL* pair = c.m_pairs[cls]) {
+      POOL_UNPOISON(pair, sizeof(PAIR_CELL));
+      c.m_pairs[cls] = pair->m_next;
+      if (!c.m_pairs[cls]) c.m_pairs_last[cls] = nullptr;
+      const size_t partner_cls = pair->m_partner_class, partner_size = cell_size(partner_cls);
+      POOL_UNPOISON(pair, partner_size + cell_size(cls));
+      push_free(a.m_free[partner_cls], pair, partner_size);
+      push_free(a.m_free[cls], reinterpret_cast<char*>(pair) + partner_size, cell_size(cls));
+    }
   if (c.m_held) {
     for (size_t i = 0; i < kQuarantine; ++i)
       if (void* cell = c.m_held[i].m_cell) {
@@ -141,13 +184,25 @@ void hand_back(THREAD_CACHE& c) {
   }
 }
 
-// The slow path: cells from the arena, else a fresh slab as the span.
-void* refill(THREAD_CACHE& c, size_t cls) {
+void register_thread(THREAD_CACHE& c) {
   if (!c.m_registered) {
     c.m_registered = true;
     static thread_local THREAD_EXIT on_exit;
     (void)on_exit;
   }
+}
+
+// A fresh slab, poisoned; the caller holds the arena's lock.
+char* new_slab(ARENA& a) {
+  char* slab = static_cast<char*>(::operator new(kSlabBytes));
+  a.m_slabs.push_back(slab);
+  POOL_POISON(slab, kSlabBytes);
+  return slab;
+}
+
+// The slow path: cells from the arena, else a fresh slab as the span.
+void* refill(THREAD_CACHE& c, size_t cls) {
+  register_thread(c);
   const size_t size = cell_size(cls);
   ARENA& a = arena();
   {
@@ -156,9 +211,7 @@ void* refill(THREAD_CACHE& c, size_t cls) {
       c.m_free[cls] = a.m_free[cls];
       a.m_free[cls] = nullptr;
     } else {
-      char* slab = static_cast<char*>(::operator new(kSlabBytes));
-      a.m_slabs.push_back(slab);
-      POOL_POISON(slab, kSlabBytes);
+      char* slab = new_slab(a);
       c.m_next[cls] = slab;
       c.m_end[cls] = slab + kSlabBytes;
     }
@@ -219,6 +272,91 @@ void cdb_pool_release(void* p, size_t bytes) noexcept {
   push_free(c.m_free[cls], p, cell_size(cls));
 }
 
+void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
+  if (bytes > kMaxPooledBytes || partner_bytes > kMaxPooledBytes) return cdb_pool_allocate(bytes);
+  THREAD_CACHE& c = cache();
+  const size_t cls = class_of(bytes);
+  if (c.m_partner) return cdb_pool_allocate(bytes);
+  const size_t partner_cls = class_of(partner_bytes);
+  const size_t size = cell_size(cls), partner_size = cell_size(partner_cls);
+  if (PAIR_CELL* pair = c.m_pairs[cls]) {
+    POOL_UNPOISON(pair, sizeof(PAIR_CELL));
+    if (pair->m_partner_class == partner_cls) {
+      c.m_pairs[cls] = pair->m_next;
+      if (!c.m_pairs[cls]) c.m_pairs_last[cls] = nullptr;
+      POOL_POISON(pair, sizeof(PAIR_CELL));
+      char* upper = reinterpret_cast<char*>(pair) + partner_size;
+      POOL_UNPOISON(upper, size);
+      c.m_partner = pair;
+      c.m_partner_class = partner_cls;
+      ++c.m_balance;
+      return upper;
+    }
+    POOL_POISON(pair, sizeof(PAIR_CELL));
+  }
+  if (c.m_free[cls]) return cdb_pool_allocate(bytes);
+  char* p = c.m_pair_next;
+  if (!p || p + partner_size + size > c.m_pair_end) {
+    register_thread(c);
+    // The old span's tail becomes free partner cells (the classes of the
+    // pairs a thread makes seldom change).
+    carve_free(c.m_free[partner_cls], p, c.m_pair_end, partner_cls);
+    ARENA& a = arena();
+    std::lock_guard<std::mutex> guard(a.m_lock);
+    p = new_slab(a);
+    c.m_pair_end = p + kSlabBytes;
+  }
+  c.m_pair_next = p + partner_size + size;
+  c.m_partner = p;
+  c.m_partner_class = partner_cls;
+  POOL_UNPOISON(p + partner_size, size);
+  ++c.m_balance;
+  return p + partner_size;
+}
+
+void* cdb_pool_allocate_partner(size_t bytes) {
+  THREAD_CACHE& c = cache();
+  if (c.m_partner && bytes <= kMaxPooledBytes && class_of(bytes) == c.m_partner_class) {
+    void* p = c.m_partner;
+    c.m_partner = nullptr;
+    POOL_UNPOISON(p, cell_size(c.m_partner_class));
+    ++c.m_balance;
+    return p;
+  }
+  return cdb_pool_allocate(bytes);
+}
+
+void cdb_pool_release_with_partner(void* p, size_t bytes, size_t partner_bytes) noexcept {
+  if (!p || bytes > kMaxPooledBytes || partner_bytes > kMaxPooledBytes || kQuarantine) {
+    cdb_pool_release(p, bytes);
+    return;
+  }
+  THREAD_CACHE& c = cache();
+  const size_t cls = class_of(bytes), partner_cls = class_of(partner_bytes);
+  const size_t partner_size = cell_size(partner_cls);
+  FREE_CELL* below = c.m_free[partner_cls];
+  if (!below || reinterpret_cast<char*>(below) + partner_size != p) {
+    cdb_pool_release(p, bytes);
+    return;
+  }
+  // The cell just below was released last: keep the two together.
+  POOL_UNPOISON(below, sizeof(FREE_CELL));
+  c.m_free[partner_cls] = below->m_next;
+  PAIR_CELL* pair = reinterpret_cast<PAIR_CELL*>(below);
+  pair->m_next = nullptr;
+  pair->m_partner_class = partner_cls;
+  POOL_POISON(pair, partner_size + cell_size(cls));
+  if (PAIR_CELL* last = c.m_pairs_last[cls]) {
+    POOL_UNPOISON(last, sizeof(PAIR_CELL));
+    last->m_next = pair;
+    POOL_POISON(last, sizeof(PAIR_CELL));
+  } else {
+    c.m_pairs[cls] = pair;
+  }
+  c.m_pairs_last[cls] = pair;
+  --c.m_balance;
+}
+
 int64_t cdb_pool_thread_balance() { return cache().m_balance; }
 
 size_t cdb_pool_cell_bytes(size_t bytes) {
@@ -233,9 +371,13 @@ size_t cdb_pool_cell_bytes(size_t bytes) {
 // function receives is the dynamic type's (gates have a virtual destructor),
 // so kind classes of any size share the base class's pair.
 
-void* CDB_SGATE_NODE::operator new(size_t bytes) { return kavu_platform::cdb_pool_allocate(bytes); }
-void CDB_SGATE_NODE::operator delete(void* p, size_t bytes) noexcept { kavu_platform::cdb_pool_release(p, bytes); }
+void* CDB_SGATE_NODE::operator new(size_t bytes) {
+  return kavu_platform::cdb_pool_allocate_with_partner(bytes, sizeof(CDB_SGATE_OTERM));
+}
+void CDB_SGATE_NODE::operator delete(void* p, size_t bytes) noexcept {
+  kavu_platform::cdb_pool_release_with_partner(p, bytes, sizeof(CDB_SGATE_OTERM));
+}
 void* CDB_SGATE_ITERM::operator new(size_t bytes) { return kavu_platform::cdb_pool_allocate(bytes); }
 void CDB_SGATE_ITERM::operator delete(void* p, size_t bytes) noexcept { kavu_platform::cdb_pool_release(p, bytes); }
-void* CDB_SGATE_OTERM::operator new(size_t bytes) { return kavu_platform::cdb_pool_allocate(bytes); }
+void* CDB_SGATE_OTERM::operator new(size_t bytes) { return kavu_platform::cdb_pool_allocate_partner(bytes); }
 void CDB_SGATE_OTERM::operator delete(void* p, size_t bytes) noexcept { kavu_platform::cdb_pool_release(p, bytes); }

@@ -13,6 +13,17 @@
 // Layout gain: gates, input terminals and output terminals made one after
 //   another sit one after another, each kind in its own slabs, so walks over
 //   a netlist built in order touch memory in order; no per-object header.
+// Pairs: a gate takes its cell together with a cell for its first output
+//   terminal just below it, from a span of its own; the terminal cell waits
+//   for the thread's next output terminal. A gate with a terminal then sits
+//   right after the terminal's tail, which is where a walk from gates to
+//   their readers reads both (the terminal keeps those fields last, the
+//   gate its output list first). A gate released right after the terminal
+//   below it (a gate's destructor destroys its terminals first) gives the
+//   two back as a pair; gates take freed pairs first, then free cells, then
+//   new pairs, so gates made again after others were destroyed still come
+//   in pairs. A gate made while a terminal cell still waits takes a single
+//   cell.
 // Sanitizer builds poison free cells and unused spans, so a use after
 //   destruction is reported as it would be for the general allocator.
 // Cost: O(1) per allocation and release; a slab or a refill from the arena
@@ -30,6 +41,15 @@ inline constexpr size_t kMaxPooledBytes = 512;
 void* cdb_pool_allocate(size_t bytes);
 // `bytes` must be the size given to cdb_pool_allocate for p.
 void cdb_pool_release(void* p, size_t bytes) noexcept;
+// A cell of `bytes` with a cell of `partner_bytes` kept just below it for
+// the next cdb_pool_allocate_partner on this thread (see Pairs above).
+void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes);
+// The waiting partner cell when it has this size, else cdb_pool_allocate.
+void* cdb_pool_allocate_partner(size_t bytes);
+// Releases p (of `bytes`); when the thread's last released cell of
+// `partner_bytes` lies just below p, the two are kept as a pair that the
+// next cdb_pool_allocate_with_partner of this size hands out again.
+void cdb_pool_release_with_partner(void* p, size_t bytes, size_t partner_bytes) noexcept;
 
 // Cells allocated minus cells released by the calling thread since it
 // started (cells handed over by ended threads are not counted again). A test

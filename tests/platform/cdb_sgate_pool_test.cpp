@@ -4,11 +4,13 @@
 // backwards) against a plain fixed-point model on real circuits in every
 // list order.
 #include <algorithm>
+#include <memory>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "cdb/cdb_sgate_pool.h"
+#include "netlist_io/generators.h"
 #include "testkit/platform_testkit.h"
 
 namespace {
@@ -149,6 +151,65 @@ TEST(CdbSgatePool, GatesMadeOnAnotherThread) {
   // The ended thread's cells are served again here.
   CDB_SGATE_NETLIST again;
   for (int i = 0; i < 100; ++i) make_input_pin(&again, "p");
+}
+
+// Pairs, on a fresh thread (no free cells yet): a gate's first output
+// terminal sits right below it, a gate made while a terminal cell waits
+// takes a single cell, a terminal of another size never takes the waiting
+// cell, and no two live cells overlap; on a generated circuit every gate
+// with an output has its first terminal below it and walks see each edge once.
+TEST(CdbSgatePool, GatesAndTheirFirstOutputTerminalsComeInPairs) {
+  std::thread worker([] {
+    const int64_t start = cdb_pool_thread_balance();
+    struct CELL {
+      char* p;
+      size_t bytes;
+    };
+    std::vector<CELL> live;
+    auto gate = [&] { return live.emplace_back(CELL{static_cast<char*>(cdb_pool_allocate_with_partner(152, 88)), 152}).p; };
+    auto term = [&](size_t b) { return live.emplace_back(CELL{static_cast<char*>(cdb_pool_allocate_partner(b)), b}).p; };
+    for (int i = 0; i < 1000; ++i) {  // enough pairs to cross slabs
+      char* g = gate();
+      EXPECT_EQ(term(88) + 88, g);
+    }
+    char* g1 = gate();
+    char* g2 = gate();  // the terminal cell of g1 still waits
+    char* other = term(56);
+    EXPECT_EQ(term(88) + 88, g1);
+    char* single = term(88);
+    EXPECT_TRUE(single + 88 != g2 && other + 88 != g1);
+    std::vector<CELL> sorted = live;
+    std::sort(sorted.begin(), sorted.end(), [](const CELL& a, const CELL& b) { return a.p < b.p; });
+    for (size_t i = 1; i < sorted.size(); ++i) EXPECT_GE(sorted[i].p, sorted[i - 1].p + sorted[i - 1].bytes) << i;
+    EXPECT_EQ(cdb_pool_thread_balance() - start, int64_t(live.size()));
+    for (const CELL& c : live) cdb_pool_release(c.p, c.bytes);
+    EXPECT_EQ(cdb_pool_thread_balance(), start);
+  });
+  worker.join();
+  std::thread builder([] {  // fresh again: the cells freed above would be reused first
+    const int64_t start = cdb_pool_thread_balance();
+    for (int round = 0; round < 2; ++round) {  // the second from the first's freed pairs
+      std::unique_ptr<CDB_SGATE_NETLIST> dag(make_random_dag(3000, 5));
+      uint64_t walked = 0, counted = 0;
+      const CDB_SGATE_NODE* prev = nullptr;
+      for (CDB_SGATE_NETLIST::iterator it = dag->begin_node_list(); it != dag->end_node_list(); ++it) {
+        if (prev && (*it)->get_output_count()) {
+          EXPECT_LT(prev, *it) << round;  // made in order, lying in order
+        }
+        prev = *it;
+        const CDB_SGATE_OTERM* o = (*it)->get_output_term(0);
+        if (!o) continue;
+        EXPECT_EQ(reinterpret_cast<const char*>(o) + cdb_pool_cell_bytes(sizeof(CDB_SGATE_OTERM)),
+                  reinterpret_cast<const char*>(*it)) << round << " " << (*it)->get_debug_name();
+        for (CDB_SGATE_ITERM* t : o->fanouts()) walked += t->get_source() == o;
+        counted += o->get_number_of_fanout();
+      }
+      EXPECT_EQ(walked, counted);
+      EXPECT_GT(counted, 3000u);
+    }
+    EXPECT_EQ(cdb_pool_thread_balance(), start);
+  });
+  builder.join();
 }
 
 // The live set by a plain fixed point: keepers, then sources of live gates
