@@ -383,12 +383,23 @@ class CUT_PASS {
       if (!m_labels[i].may_hold(from, to)) return false;
     return true;
   }
-  bool may_reach(int from, int to) const {
-    const uint64_t* a = &m_support[size_t(from) * SUPPORT_WORDS];
-    const uint64_t* b = &m_support[size_t(to) * SUPPORT_WORDS];
-    return m_rank[from] > m_rank[to] && labels_allow(from, to) &&
-           !((b[0] & ~a[0]) | (b[1] & ~a[1]) | (b[2] & ~a[2]) | (b[3] & ~a[3]));
+  // Hubs: up to 256 terminals with rows that are leaves of the most kept
+  // cuts, each with its own bit; a terminal's hub set holds the bits of
+  // every hub in its cone, itself included. A terminal reaches another
+  // only if its hub set holds the other's, and reaches a hub exactly when
+  // it holds that hub's bit.
+  static constexpr int HUB_WORDS = 4;
+  std::vector<uint64_t> m_hubs;
+  static bool holds(const uint64_t* a, const uint64_t* b) {
+    return !((b[0] & ~a[0]) | (b[1] & ~a[1]) | (b[2] & ~a[2]) | (b[3] & ~a[3]));
   }
+  bool may_reach(int from, int to) const {
+    return m_rank[from] > m_rank[to] &&
+           holds(&m_hubs[size_t(from) * HUB_WORDS], &m_hubs[size_t(to) * HUB_WORDS]) &&
+           labels_allow(from, to) &&
+           holds(&m_support[size_t(from) * SUPPORT_WORDS], &m_support[size_t(to) * SUPPORT_WORDS]);
+  }
+  void find_hubs();
   void label_graph(LABELS& labels, int variant);
   std::vector<int32_t> m_order;  // topological, fan-ins first
 

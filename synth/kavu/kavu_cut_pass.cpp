@@ -54,6 +54,7 @@ void CUT_PASS::release() {
   free_vector(m_ordered);
   free_vector(m_rank);
   free_vector(m_support);
+  free_vector(m_hubs);
   for (LABELS& labels : m_labels) labels = LABELS();
   free_vector(m_order);
   free_vector(m_first);
@@ -91,6 +92,7 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
     release();
     return;
   }
+  find_hubs();
   const size_t n = m_oterms.size();
   m_leaf_mark.resize(n);
   m_seen.resize(n);
@@ -179,6 +181,35 @@ void CUT_PASS::order_graph() {
     }
     for (int32_t p = users_begin[x]; p < users_begin[x + 1]; ++p) {
       if (--pending[users[p]] == 0) m_order.push_back(users[p]);
+    }
+  }
+}
+
+// The terminals with rows that are leaves of the most kept cuts become the
+// hubs; then each terminal's hub set, bottom-up.
+void CUT_PASS::find_hubs() {
+  const size_t n = m_oterms.size();
+  constexpr size_t MAX_HUBS = 64 * HUB_WORDS;
+  std::vector<uint32_t> uses(n, 0);
+  for (size_t c = 0; c < m_sig.size(); ++c) {
+    if (m_size[c] < 2) continue;  // trivial cuts name only their own terminal
+    for (int i = 0; i < m_size[c]; ++i) ++uses[size_t(m_leaves[c * size_t(m_k) + size_t(i)])];
+  }
+  std::vector<int32_t> candidates;
+  for (size_t x = 0; x < n; ++x) {
+    if (uses[x] > 0 && m_ordered[x] && m_row_begin[x] < m_row_begin[x + 1]) candidates.push_back(int32_t(x));
+  }
+  const auto more_used = [&uses](int32_t a, int32_t b) { return uses[a] != uses[b] ? uses[a] > uses[b] : a < b; };
+  if (candidates.size() > MAX_HUBS) {
+    std::nth_element(candidates.begin(), candidates.begin() + MAX_HUBS, candidates.end(), more_used);
+    candidates.resize(MAX_HUBS);
+  }
+  m_hubs.assign(n * HUB_WORDS, 0);
+  for (size_t i = 0; i < candidates.size(); ++i) m_hubs[size_t(candidates[i]) * HUB_WORDS + i / 64] |= uint64_t(1) << (i % 64);
+  for (int32_t x : m_order) {
+    uint64_t* hubs = &m_hubs[size_t(x) * HUB_WORDS];
+    for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) {
+      for (int w = 0; w < HUB_WORDS; ++w) hubs[w] |= m_hubs[size_t(m_row[p]) * HUB_WORDS + w];
     }
   }
 }
