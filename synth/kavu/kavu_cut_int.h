@@ -322,11 +322,22 @@ class CUT_PASS {
     std::vector<int32_t> m_leaves;
     std::vector<uint8_t> m_size;
     int m_count = 0;
-    void clear() {
-      m_sig.clear();
-      m_leaves.clear();
-      m_size.clear();
-      m_count = 0;
+    void clear() { m_count = 0; }
+    // Appends a cut; the arrays only grow, so a cleared set allocates no
+    // more once it has held its largest count.
+    void append(const int32_t* leaves, int size, uint64_t sig, int k) {
+      if (size_t(m_count) == m_sig.size()) {
+        const size_t grown = std::max<size_t>(16, m_sig.size() * 2);
+        m_sig.resize(grown);
+        m_size.resize(grown);
+        m_leaves.resize(grown * size_t(k));
+      }
+      m_sig[size_t(m_count)] = sig;
+      m_size[size_t(m_count)] = uint8_t(size);
+      int32_t* out = &m_leaves[size_t(m_count) * size_t(k)];
+      for (int i = 0; i < size; ++i) out[i] = leaves[i];
+      for (int i = size; i < k; ++i) out[i] = -1;
+      ++m_count;
     }
   };
 
@@ -340,7 +351,7 @@ class CUT_PASS {
   template <bool HW>
   KAVU_ALWAYS_INLINE void enumerate_node(int x);
   template <bool HW>
-  KAVU_ALWAYS_INLINE void merge_into_working(int y);
+  KAVU_ALWAYS_INLINE void merge(const uint64_t* sigs, const uint8_t* sizes, const int32_t* leaves, int count, int y);
   void offer(const int32_t* leaves, int size, uint64_t sig);
   void store_cut(const int32_t* leaves, int size, uint64_t sig);
   // Cone-order positions of the marked leaves of `head`'s cuts; false when

@@ -228,13 +228,18 @@ inline void CUT_PASS::enumerate_range() {
 }
 
 void CUT_PASS::store_cut(const int32_t* leaves, int size, uint64_t sig) {
+  const size_t at = m_sig.size(), k = size_t(m_k);
   m_sig.push_back(sig);
   m_size.push_back(uint8_t(size));
-  m_leaves.insert(m_leaves.end(), leaves, leaves + size);
-  m_leaves.resize(m_sig.size() * size_t(m_k), -1);
+  m_leaves.resize((at + 1) * k);
+  int32_t* out = &m_leaves[at * k];
+  for (int i = 0; i < size; ++i) out[i] = leaves[i];
+  for (size_t i = size_t(size); i < k; ++i) out[i] = -1;
 }
 
-// The trivial cut, then for a terminal with a row the merged unions.
+// The trivial cut, then for a terminal with a row the merged unions: the
+// first fan-in's kept cuts with the second's, the result with the third's,
+// and so on. Removed cuts stay in the working set, marked, until stored.
 template <bool HW>
 inline void CUT_PASS::enumerate_node(int x) {
   m_first[x] = uint32_t(m_sig.size());
@@ -243,47 +248,54 @@ inline void CUT_PASS::enumerate_node(int x) {
   const uint32_t begin = m_row_begin[x], end = m_row_begin[x + 1];
   if (begin < end) {
     const int y = m_row[begin];
-    m_working.clear();
-    for (uint32_t c = m_first[y]; c < m_first[y] + m_count[y]; ++c) {
-      m_working.m_sig.push_back(m_sig[c]);
-      m_working.m_size.push_back(m_size[c]);
-      m_working.m_leaves.insert(m_working.m_leaves.end(), &m_leaves[size_t(c) * m_k],
-                                &m_leaves[size_t(c) * m_k] + m_k);
+    if (end - begin == 1) {
+      // One fan-in: its cuts as they are. The stores may move the arrays.
+      for (uint32_t c = m_first[y]; c < m_first[y] + m_count[y]; ++c) {
+        const size_t k = size_t(m_k);
+        int32_t leaves[MAX_K];
+        for (size_t i = 0; i < k; ++i) leaves[i] = m_leaves[size_t(c) * k + i];
+        store_cut(leaves, m_size[c], m_sig[c]);
+      }
+    } else {
+      merge<HW>(m_sig.data() + m_first[y], m_size.data() + m_first[y], m_leaves.data() + size_t(m_first[y]) * m_k,
+                int(m_count[y]), m_row[begin + 1]);
+      for (uint32_t p = begin + 2; p < end; ++p) {
+        std::swap(m_working, m_result);
+        merge<HW>(m_working.m_sig.data(), m_working.m_size.data(), m_working.m_leaves.data(), m_working.m_count,
+                  m_row[p]);
+      }
+      for (int c = 0; c < m_result.m_count; ++c) {
+        if (m_result.m_size[c] == DEAD_SIZE) continue;
+        store_cut(&m_result.m_leaves[size_t(c) * m_k], m_result.m_size[c], m_result.m_sig[c]);
+      }
     }
-    m_working.m_count = int(m_count[y]);
-    for (uint32_t p = begin + 1; p < end; ++p) merge_into_working<HW>(m_row[p]);
-    for (int c = 0; c < m_working.m_count; ++c)
-      store_cut(&m_working.m_leaves[size_t(c) * m_k], m_working.m_size[c], m_working.m_sig[c]);
   }
   m_count[x] = uint32_t(m_sig.size()) - m_first[x];
 }
 
+// The irredundant feasible unions of the cuts given (removed ones marked
+// DEAD_SIZE and skipped) with the kept cuts of y, into m_result: given cuts
+// outer, y's cuts inner.
 template <bool HW>
-inline void CUT_PASS::merge_into_working(int y) {
+inline void CUT_PASS::merge(const uint64_t* sigs, const uint8_t* sizes, const int32_t* leaves, int count, int y) {
   m_result.clear();
   const int k = m_k;
   const uint32_t first = m_first[y], last = m_first[y] + m_count[y];
-  for (int a = 0; a < m_working.m_count; ++a) {
-    const uint64_t sig_a = m_working.m_sig[a];
-    const int32_t* leaves_a = &m_working.m_leaves[size_t(a) * k];
-    const int size_a = m_working.m_size[a];
+  const uint64_t* sig_b = m_sig.data();
+  const uint8_t* size_b = m_size.data();
+  const int32_t* leaves_b = m_leaves.data();
+  for (int a = 0; a < count; ++a) {
+    const int size_a = sizes[a];
+    if (size_a == DEAD_SIZE) continue;
+    const uint64_t sig_a = sigs[a];
+    const int32_t* leaves_a = leaves + size_t(a) * k;
     for (uint32_t b = first; b < last; ++b) {
-      const uint64_t sig = sig_a | m_sig[b];
+      const uint64_t sig = sig_a | sig_b[b];
       if (kavu_popcount(sig) > k) continue;
-      const int size = cut_merge_leaves(leaves_a, size_a, &m_leaves[size_t(b) * k], m_size[b], k, m_union.data());
+      const int size = cut_merge_leaves(leaves_a, size_a, leaves_b + size_t(b) * k, size_b[b], k, m_union.data());
       if (size < 0) continue;
       offer(m_union.data(), size, sig);
     }
-  }
-  // Compact the result into the working set, keeping the order.
-  m_working.clear();
-  for (int c = 0; c < m_result.m_count; ++c) {
-    if (m_result.m_size[c] == DEAD_SIZE) continue;
-    m_working.m_sig.push_back(m_result.m_sig[c]);
-    m_working.m_size.push_back(m_result.m_size[c]);
-    m_working.m_leaves.insert(m_working.m_leaves.end(), &m_result.m_leaves[size_t(c) * k],
-                              &m_result.m_leaves[size_t(c) * k] + k);
-    ++m_working.m_count;
   }
 }
 
@@ -302,11 +314,7 @@ void CUT_PASS::offer(const int32_t* leaves, int size, uint64_t sig) {
     if ((sig & ~old_sig) == 0 && size < old_size && old_size != DEAD_SIZE && cut_leaves_subset(leaves, size, old, old_size))
       sizes[c] = DEAD_SIZE;
   }
-  r.m_sig.push_back(sig);
-  r.m_size.push_back(uint8_t(size));
-  r.m_leaves.insert(r.m_leaves.end(), leaves, leaves + size);
-  r.m_leaves.resize(size_t(r.m_count + 1) * k, -1);
-  ++r.m_count;
+  r.append(leaves, size, sig, k);
 }
 
 // One depth-first walk over the ordered graph (roots sinks first or sources
