@@ -400,13 +400,14 @@ class CUT_PASS {
   // only if its hub set holds the other's, and reaches a hub exactly when
   // it holds that hub's bit.
   static constexpr int HUB_WORDS = 4;
+  bool m_use_hubs = false;  // deep graphs only
   std::vector<uint64_t> m_hubs;
   static bool holds(const uint64_t* a, const uint64_t* b) {
     return !((b[0] & ~a[0]) | (b[1] & ~a[1]) | (b[2] & ~a[2]) | (b[3] & ~a[3]));
   }
   bool may_reach(int from, int to) const {
     return m_rank[from] > m_rank[to] &&
-           holds(&m_hubs[size_t(from) * HUB_WORDS], &m_hubs[size_t(to) * HUB_WORDS]) &&
+           (!m_use_hubs || holds(&m_hubs[size_t(from) * HUB_WORDS], &m_hubs[size_t(to) * HUB_WORDS])) &&
            labels_allow(from, to) &&
            holds(&m_support[size_t(from) * SUPPORT_WORDS], &m_support[size_t(to) * SUPPORT_WORDS]);
   }

@@ -27,7 +27,8 @@ constexpr int SIGNATURE_BITS = 64;
 // (and far below what 32-bit leaf offsets allow).
 constexpr size_t MAX_PASS_CUTS = size_t(1) << 25;
 static_assert(MAX_PASS_CUTS * CUT_PASS::MAX_K <= size_t(INT32_MAX));
-// Logic depth from which a graph gets all four interval labellings.
+// Logic depth from which a graph gets all four interval labellings and the
+// hub sets.
 constexpr int DEEP_GRAPH = 64;
 
 uint64_t signature_of(int id) { return uint64_t(1) << (id % SIGNATURE_BITS); }
@@ -55,6 +56,7 @@ void CUT_PASS::release() {
   free_vector(m_rank);
   free_vector(m_support);
   free_vector(m_hubs);
+  m_use_hubs = false;
   for (LABELS& labels : m_labels) labels = LABELS();
   free_vector(m_order);
   free_vector(m_first);
@@ -80,8 +82,8 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
   m_quellin = quellin;
   copy_graph(netlist);
   order_graph();
-  // Deep graphs make long leaf walks, where every labelling prunes more;
-  // shallow ones take the two that differ most.
+  // Deep graphs make long leaf walks, where every labelling and the hub
+  // sets prune more; shallow ones take the two labellings that differ most.
   const int depth = m_rank.empty() ? 0 : *std::max_element(m_rank.begin(), m_rank.end());
   m_num_labels = depth >= DEEP_GRAPH ? NUM_LABELS : 2;
   static constexpr int VARIANTS[NUM_LABELS] = {0, 3, 1, 2};
@@ -92,7 +94,8 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
     release();
     return;
   }
-  find_hubs();
+  m_use_hubs = depth >= DEEP_GRAPH;
+  if (m_use_hubs) find_hubs();
   const size_t n = m_oterms.size();
   m_leaf_mark.resize(n);
   m_seen.resize(n);
@@ -431,9 +434,16 @@ bool CUT_PASS::place_leaves(int head) {
   // A terminal that reaches no unplaced leaf (by logic depth, support
   // signature and interval labels) is skipped: it would mark only terminals
   // on no path to a leaf. The walk stops once every leaf is placed.
-  std::sort(m_leaf_ids.begin(), m_leaf_ids.end(), [this](int32_t a, int32_t b) {
-    return m_rank[a] != m_rank[b] ? m_rank[a] < m_rank[b] : a < b;
-  });
+  // By logic depth (insertion sort: a head has a few dozen leaves at most
+  // for the K a pass serves in practice).
+  int32_t* ids = m_leaf_ids.data();
+  const int32_t* rank = m_rank.data();
+  for (size_t i = 1; i < m_leaf_ids.size(); ++i) {
+    const int32_t v = ids[i], r = rank[v];
+    size_t j = i;
+    for (; j > 0 && (rank[ids[j - 1]] > r || (rank[ids[j - 1]] == r && ids[j - 1] > v)); --j) ids[j] = ids[j - 1];
+    ids[j] = v;
+  }
   m_placed.next();
   size_t shallowest = 0, placed = 0;
   int position = 0;
