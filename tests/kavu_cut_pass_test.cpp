@@ -191,6 +191,56 @@ TEST(KavuCutEnumeration, EveryHeadMatchesThePlainEnumeration) {
   }
 }
 
+// Depths 0 to last, then unbounded.
+std::vector<unsigned> every_depth(unsigned last) {
+  std::vector<unsigned> depths;
+  for (unsigned d = 0; d <= last; ++d) depths.push_back(d);
+  depths.push_back(UNBOUNDED);
+  return depths;
+}
+
+// Inside a pass every head must get what it gets on its own, cut for cut,
+// leaf for leaf, in order: on deep circuits, where the walk that orders the
+// leaves prunes with every labelling and the hub sets, and at every depth
+// up to one past the logic depth on shallow ones (heads at or beyond the
+// depth are enumerated on their own, the others answered from the pass).
+TEST(KavuCutEnumeration, PassAnswersEqualPerHeadEnumeration) {
+  const ENUM_CASE cases[] = {
+      {"epfl/ctrl", 4, every_depth(11)},
+      {"epfl/int2float", 5, every_depth(17)},
+      {"epfl/priority", 4, {UNBOUNDED}},
+      {"epfl/priority", 6, {UNBOUNDED}},
+      {"epfl/adder", 3, {2, 100, UNBOUNDED}},
+  };
+  for (const ENUM_CASE& c : cases) {
+    LOADED_NETLIST nl = load_blif(c.circuit);
+    const std::vector<CDB_SGATE_OTERM*> heads = all_heads(nl.get());
+    KAVU_WVNET_MANAGER m;
+    std::vector<std::pair<bool, CUT_SET>> alone;
+    for (unsigned depth : c.depths) {
+      for (CDB_SGATE_OTERM* head : heads) {
+        alone.emplace_back();
+        alone.back().first = m.get_all_cuts(head, depth, c.k, nullptr, &alone.back().second);
+      }
+    }
+    m.begin_cut_pass(nl.get(), c.k);
+    ASSERT_GT(m.cut_pass_size(), 0u) << c.circuit;
+    size_t i = 0;
+    CUT_SET got;
+    for (unsigned depth : c.depths) {
+      int differ = 0;
+      std::string first;
+      for (CDB_SGATE_OTERM* head : heads) {
+        const bool ok = m.get_all_cuts(head, depth, c.k, nullptr, &got);
+        if ((ok != alone[i].first || got != alone[i].second) && differ++ == 0) first = head->get_my_node()->get_debug_name();
+        ++i;
+      }
+      EXPECT_EQ(differ, 0) << c.circuit << " K=" << c.k << " depth " << depth << ": first at " << first;
+    }
+    m.end_cut_pass();
+  }
+}
+
 // Netlists a pass must not get wrong: a don't-unmap LUT (it passes only as
 // the head), a combinational loop with logic behind it, a pass of another K,
 // and an edit between two passes. Every head of each is checked against the
