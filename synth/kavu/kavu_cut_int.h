@@ -400,7 +400,9 @@ class CUT_PASS {
   // only if its hub set holds the other's, and reaches a hub exactly when
   // it holds that hub's bit.
   static constexpr int HUB_WORDS = 4;
-  bool m_use_hubs = false;  // deep graphs only
+  bool m_use_hubs = false;  // deep graphs where the walks hit many dead ends
+  bool m_hubs_decided = false;
+  int64_t m_walked = 0, m_dead_ends = 0;  // terminals other than leaves the walks entered, those with no leaf below
   std::vector<uint64_t> m_hubs;
   static bool holds(const uint64_t* a, const uint64_t* b) {
     return !((b[0] & ~a[0]) | (b[1] & ~a[1]) | (b[2] & ~a[2]) | (b[3] & ~a[3]));
@@ -429,6 +431,7 @@ class CUT_PASS {
   struct FRAME {
     int32_t m_id;
     uint32_t m_next;
+    uint32_t m_placed;  // leaves placed when the walk entered it
   };
   std::vector<FRAME> m_stack;
 

@@ -27,9 +27,15 @@ constexpr int SIGNATURE_BITS = 64;
 // (and far below what 32-bit leaf offsets allow).
 constexpr size_t MAX_PASS_CUTS = size_t(1) << 25;
 static_assert(MAX_PASS_CUTS * CUT_PASS::MAX_K <= size_t(INT32_MAX));
-// Logic depth from which a graph gets all four interval labellings and the
-// hub sets.
+// Logic depth from which a graph gets all four interval labellings and may
+// get the hub sets.
 constexpr int DEEP_GRAPH = 64;
+// The hub sets are built once the leaf walks have entered this many
+// terminals other than leaves, if more than a quarter of them led to no
+// leaf (where the labellings and support signatures let too much through;
+// elsewhere the hub sets cost more than they save).
+constexpr int64_t HUB_SAMPLE = 4096;
+constexpr int64_t HUB_DEAD_END_SHARE = 4;
 
 uint64_t signature_of(int id) { return uint64_t(1) << (id % SIGNATURE_BITS); }
 
@@ -57,6 +63,8 @@ void CUT_PASS::release() {
   free_vector(m_support);
   free_vector(m_hubs);
   m_use_hubs = false;
+  m_hubs_decided = false;
+  m_walked = m_dead_ends = 0;
   for (LABELS& labels : m_labels) labels = LABELS();
   free_vector(m_order);
   free_vector(m_first);
@@ -94,8 +102,9 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
     release();
     return;
   }
-  m_use_hubs = depth >= DEEP_GRAPH;
-  if (m_use_hubs) find_hubs();
+  m_use_hubs = false;
+  m_hubs_decided = depth < DEEP_GRAPH;
+  m_walked = m_dead_ends = 0;
   const size_t n = m_oterms.size();
   m_leaf_mark.resize(n);
   m_seen.resize(n);
@@ -336,7 +345,7 @@ void CUT_PASS::label_graph(LABELS& labels, int variant) {
     const int root = m_order[reverse_roots ? r : m_order.size() - 1 - r];
     if (post[root] != -1) continue;
     post[root] = -2;
-    m_stack.assign(1, FRAME{root, 0});
+    m_stack.assign(1, FRAME{root, 0, 0});
     while (!m_stack.empty()) {
       FRAME& frame = m_stack.back();
       const int x = frame.m_id;
@@ -346,7 +355,7 @@ void CUT_PASS::label_graph(LABELS& labels, int variant) {
         const int y = m_row[row + (reverse ? size - 1 - i : i)];
         if (post[y] != -1) continue;
         post[y] = -2;
-        m_stack.push_back(FRAME{y, 0});  // `frame` may dangle from here on
+        m_stack.push_back(FRAME{y, 0, 0});  // `frame` may dangle from here on
         continue;
       }
       post[x] = counter++;
@@ -399,6 +408,13 @@ bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER:
       m_leaf_ids.push_back(leaf);
     }
   }
+  if (!m_hubs_decided && m_walked >= HUB_SAMPLE) {
+    m_hubs_decided = true;
+    if (m_dead_ends * HUB_DEAD_END_SHARE > m_walked) {
+      find_hubs();
+      m_use_hubs = true;
+    }
+  }
   if (!place_leaves(h)) return false;
   cuts->resize(size_t(num));
   const int32_t* position = m_position.data();
@@ -447,7 +463,7 @@ bool CUT_PASS::place_leaves(int head) {
   m_placed.next();
   size_t shallowest = 0, placed = 0;
   int position = 0;
-  m_stack.assign(1, FRAME{head, m_row_begin[head]});
+  m_stack.assign(1, FRAME{head, m_row_begin[head], 0});
   m_seen.mark(size_t(head));
   while (!m_stack.empty()) {
     FRAME& frame = m_stack.back();
@@ -463,12 +479,17 @@ bool CUT_PASS::place_leaves(int head) {
       }
       m_seen.mark(size_t(y));  // a terminal left out stays out: the unplaced leaves only shrink
       if (!needed) continue;
-      m_stack.push_back(FRAME{y, m_row_begin[y]});  // `frame` may dangle from here on
+      m_stack.push_back(FRAME{y, m_row_begin[y], uint32_t(placed)});  // `frame` may dangle from here on
       continue;
     }
     m_position[x] = position++;
+    const uint32_t placed_before = frame.m_placed;
     m_stack.pop_back();
-    if (!m_leaf_mark.is_marked(size_t(x))) continue;
+    if (!m_leaf_mark.is_marked(size_t(x))) {
+      ++m_walked;
+      m_dead_ends += placed_before == placed;  // entered for nothing
+      continue;
+    }
     m_placed.mark(size_t(x));
     if (++placed == m_leaf_ids.size()) return true;
     while (m_placed.is_marked(size_t(m_leaf_ids[shallowest]))) ++shallowest;
