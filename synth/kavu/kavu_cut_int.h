@@ -290,13 +290,16 @@ class CUT_ENUMERATOR {
 // Leaf order: a returned cut lists its leaves in the head's cone order, a
 //   depth-first post-order over its cone. The walk that finds the
 //   leaves' positions enters only terminals that may still reach an
-//   unplaced leaf (deeper in logic depth, holding its support signature,
-//   its number within their interval labels) and stops once every leaf is
-//   placed; what it skips holds no path to a leaf, so the leaves' order is
-//   the full walk's.
+//   unplaced leaf (deeper in logic depth, holding its support signature
+//   and, where built, its hub set, its number within their interval
+//   labels) and stops once every leaf is placed; what it skips holds no
+//   path to a leaf, so the leaves' order is the full walk's. Hub sets are
+//   built when the first walks of a deep graph enter many terminals that
+//   lead to no leaf; they change what is skipped, never the order.
 // Invariant: the netlist does not change while the pass is active.
 // Cost: build linear in the graph plus the pairs of fan-in cuts merged, once;
-//   an answer is linear in the part of the cone above the head's leaves.
+//   an answer is linear in the part of the cone that leads to the head's
+//   leaves (below its fan-ins too) times the leaves tested per terminal.
 class CUT_PASS {
  public:
   // Largest K a pass serves; larger ones are enumerated head by head.

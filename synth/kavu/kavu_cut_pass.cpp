@@ -10,8 +10,9 @@
 //   therefore come out in the order the per-head enumeration gives them,
 //   whatever the numbering of the leaves.
 // Why the kept sets hold: see Depth in kavu_cut_int.h.
-// Cost: see kavu_cut_int.h; the kept sets cost 8 + 1 + 4K bytes per cut
-//   plus 20 bytes per terminal, all freed by release().
+// Cost: see kavu_cut_int.h; the kept sets cost 8 + 1 + 4K bytes per cut,
+//   the graph, its labels and the walk's stamps about 170 bytes per
+//   terminal (32 more with the hub sets), all freed by release().
 #include <algorithm>
 #include <climits>
 
