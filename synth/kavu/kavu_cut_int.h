@@ -430,7 +430,8 @@ class CUT_PASS {
   SET m_working, m_result;
   std::vector<int32_t> m_union;
   DENSE_STAMPS m_leaf_mark, m_seen, m_placed;
-  std::vector<int32_t> m_position, m_leaf_ids;
+  std::vector<int32_t> m_position;
+  std::vector<uint64_t> m_leaf_ids;  // logic depth << 32 | id
   struct FRAME {
     int32_t m_id;
     uint32_t m_next;

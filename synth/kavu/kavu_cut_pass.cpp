@@ -38,6 +38,9 @@ constexpr int DEEP_GRAPH = 64;
 constexpr int64_t HUB_SAMPLE = 4096;
 constexpr int64_t HUB_DEAD_END_SHARE = 4;
 
+// Leaves of one head sorted by insertion up to this many.
+constexpr size_t INSERTION_SORT_MAX = 32;
+
 uint64_t signature_of(int id) { return uint64_t(1) << (id % SIGNATURE_BITS); }
 
 
@@ -406,7 +409,7 @@ bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER:
     for (int i = 0; i < m_size[c]; ++i) {
       const int32_t leaf = m_leaves[size_t(c) * m_k + i];
       if (!m_leaf_mark.mark_new(size_t(leaf))) continue;
-      m_leaf_ids.push_back(leaf);
+      m_leaf_ids.push_back(uint64_t(uint32_t(m_rank[leaf])) << 32 | uint32_t(leaf));
     }
   }
   if (!m_hubs_decided && m_walked >= HUB_SAMPLE) {
@@ -451,15 +454,19 @@ bool CUT_PASS::place_leaves(int head) {
   // A terminal that reaches no unplaced leaf (by logic depth, support
   // signature and interval labels) is skipped: it would mark only terminals
   // on no path to a leaf. The walk stops once every leaf is placed.
-  // By logic depth (insertion sort: a head has a few dozen leaves at most
-  // for the K a pass serves in practice).
-  int32_t* ids = m_leaf_ids.data();
-  const int32_t* rank = m_rank.data();
-  for (size_t i = 1; i < m_leaf_ids.size(); ++i) {
-    const int32_t v = ids[i], r = rank[v];
-    size_t j = i;
-    for (; j > 0 && (rank[ids[j - 1]] > r || (rank[ids[j - 1]] == r && ids[j - 1] > v)); --j) ids[j] = ids[j - 1];
-    ids[j] = v;
+  // By logic depth, then id (one key holds both): an insertion sort for
+  // the few dozen leaves a head has at small K.
+  uint64_t* keys = m_leaf_ids.data();
+  const size_t num_leaves = m_leaf_ids.size();
+  if (num_leaves > INSERTION_SORT_MAX) {
+    std::sort(keys, keys + num_leaves);
+  } else {
+    for (size_t i = 1; i < num_leaves; ++i) {
+      const uint64_t v = keys[i];
+      size_t j = i;
+      for (; j > 0 && keys[j - 1] > v; --j) keys[j] = keys[j - 1];
+      keys[j] = v;
+    }
   }
   m_placed.next();
   size_t shallowest = 0, placed = 0;
@@ -473,9 +480,10 @@ bool CUT_PASS::place_leaves(int head) {
       const int y = m_row[frame.m_next++];
       if (m_seen.is_marked(size_t(y))) continue;
       bool needed = m_leaf_mark.is_marked(size_t(y));
-      for (size_t i = shallowest; !needed && i < m_leaf_ids.size(); ++i) {
-        const int32_t leaf = m_leaf_ids[i];
-        if (m_rank[leaf] >= m_rank[y]) break;  // by depth, none further on either
+      const uint64_t below_y = uint64_t(uint32_t(m_rank[y])) << 32;
+      for (size_t i = shallowest; !needed && i < num_leaves; ++i) {
+        if (keys[i] >= below_y) break;  // by depth, none further on either
+        const int32_t leaf = int32_t(uint32_t(keys[i]));
         needed = !m_placed.is_marked(size_t(leaf)) && may_reach(y, leaf);
       }
       m_seen.mark(size_t(y));  // a terminal left out stays out: the unplaced leaves only shrink
@@ -492,8 +500,8 @@ bool CUT_PASS::place_leaves(int head) {
       continue;
     }
     m_placed.mark(size_t(x));
-    if (++placed == m_leaf_ids.size()) return true;
-    while (m_placed.is_marked(size_t(m_leaf_ids[shallowest]))) ++shallowest;
+    if (++placed == num_leaves) return true;
+    while (m_placed.is_marked(size_t(uint32_t(keys[shallowest])))) ++shallowest;
   }
   return false;  // a leaf the walk did not reach
 }
