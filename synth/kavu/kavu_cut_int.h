@@ -360,6 +360,8 @@ class CUT_PASS {
   // Cone-order positions of the marked leaves of `head`'s cuts; false when
   // the walk misses one (no answer then).
   bool place_leaves(int head);
+  template <int LABELS_USED, bool HUBS>
+  bool walk_to_leaves(int head);
 
   bool m_active = false;
   bool m_overflow = false;
@@ -392,11 +394,6 @@ class CUT_PASS {
   static constexpr int NUM_LABELS = 4;
   int m_num_labels = 0;  // all four on deep graphs (long walks), else two
   LABELS m_labels[NUM_LABELS];
-  bool labels_allow(int from, int to) const {
-    for (int i = 0; i < m_num_labels; ++i)
-      if (!m_labels[i].may_hold(from, to)) return false;
-    return true;
-  }
   // Hubs: up to 256 terminals with rows that are leaves of the most kept
   // cuts, each with its own bit; a terminal's hub set holds the bits of
   // every hub in its cone, itself included. A terminal reaches another
@@ -410,11 +407,12 @@ class CUT_PASS {
   static bool holds(const uint64_t* a, const uint64_t* b) {
     return !((b[0] & ~a[0]) | (b[1] & ~a[1]) | (b[2] & ~a[2]) | (b[3] & ~a[3]));
   }
+  template <int LABELS_USED, bool HUBS>
   bool may_reach(int from, int to) const {
-    return m_rank[from] > m_rank[to] &&
-           (!m_use_hubs || holds(&m_hubs[size_t(from) * HUB_WORDS], &m_hubs[size_t(to) * HUB_WORDS])) &&
-           labels_allow(from, to) &&
-           holds(&m_support[size_t(from) * SUPPORT_WORDS], &m_support[size_t(to) * SUPPORT_WORDS]);
+    if (HUBS && !holds(&m_hubs[size_t(from) * HUB_WORDS], &m_hubs[size_t(to) * HUB_WORDS])) return false;
+    for (int i = 0; i < LABELS_USED; ++i)
+      if (!m_labels[i].may_hold(from, to)) return false;
+    return holds(&m_support[size_t(from) * SUPPORT_WORDS], &m_support[size_t(to) * SUPPORT_WORDS]);
   }
   void find_hubs();
   void label_graph(LABELS& labels, int variant);

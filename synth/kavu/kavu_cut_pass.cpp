@@ -451,9 +451,6 @@ bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER:
 // row in the cone is expanded.
 bool CUT_PASS::place_leaves(int head) {
   m_seen.next();
-  // A terminal that reaches no unplaced leaf (by logic depth, support
-  // signature and interval labels) is skipped: it would mark only terminals
-  // on no path to a leaf. The walk stops once every leaf is placed.
   // By logic depth, then id (one key holds both): an insertion sort for
   // the few dozen leaves a head has at small K.
   uint64_t* keys = m_leaf_ids.data();
@@ -468,9 +465,23 @@ bool CUT_PASS::place_leaves(int head) {
       keys[j] = v;
     }
   }
+  if (m_num_labels == NUM_LABELS)
+    return m_use_hubs ? walk_to_leaves<NUM_LABELS, true>(head) : walk_to_leaves<NUM_LABELS, false>(head);
+  return m_use_hubs ? walk_to_leaves<2, true>(head) : walk_to_leaves<2, false>(head);
+}
+
+// The walk, its tests unrolled for the labellings and hub sets in use. A
+// terminal that reaches no unplaced leaf (by logic depth, hub set, interval
+// labels and support signature) is skipped: it would mark only terminals on
+// no path to a leaf. The walk stops once every leaf is placed.
+template <int LABELS_USED, bool HUBS>
+bool CUT_PASS::walk_to_leaves(int head) {
+  const uint64_t* keys = m_leaf_ids.data();
+  const size_t num_leaves = m_leaf_ids.size();
   m_placed.next();
   size_t shallowest = 0, placed = 0;
   int position = 0;
+  int64_t walked = 0, dead_ends = 0;
   m_stack.assign(1, FRAME{head, m_row_begin[head], 0});
   m_seen.mark(size_t(head));
   while (!m_stack.empty()) {
@@ -484,7 +495,7 @@ bool CUT_PASS::place_leaves(int head) {
       for (size_t i = shallowest; !needed && i < num_leaves; ++i) {
         if (keys[i] >= below_y) break;  // by depth, none further on either
         const int32_t leaf = int32_t(uint32_t(keys[i]));
-        needed = !m_placed.is_marked(size_t(leaf)) && may_reach(y, leaf);
+        needed = !m_placed.is_marked(size_t(leaf)) && may_reach<LABELS_USED, HUBS>(y, leaf);
       }
       m_seen.mark(size_t(y));  // a terminal left out stays out: the unplaced leaves only shrink
       if (!needed) continue;
@@ -495,12 +506,16 @@ bool CUT_PASS::place_leaves(int head) {
     const uint32_t placed_before = frame.m_placed;
     m_stack.pop_back();
     if (!m_leaf_mark.is_marked(size_t(x))) {
-      ++m_walked;
-      m_dead_ends += placed_before == placed;  // entered for nothing
+      ++walked;
+      dead_ends += placed_before == placed;  // entered for nothing
       continue;
     }
     m_placed.mark(size_t(x));
-    if (++placed == num_leaves) return true;
+    if (++placed == num_leaves) {
+      m_walked += walked;
+      m_dead_ends += dead_ends;
+      return true;
+    }
     while (m_placed.is_marked(size_t(uint32_t(keys[shallowest])))) ++shallowest;
   }
   return false;  // a leaf the walk did not reach
