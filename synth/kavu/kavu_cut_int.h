@@ -360,6 +360,7 @@ class CUT_PASS {
   // Cone-order positions of the marked leaves of `head`'s cuts; false when
   // the walk misses one (no answer then).
   bool place_leaves(int head);
+  void resize_cuts(KAVU_WVNET_MANAGER::CUT_SET* cuts, size_t n);
   template <int LABELS_USED, bool HUBS>
   bool walk_to_leaves(int head);
 
@@ -436,6 +437,7 @@ class CUT_PASS {
     uint32_t m_placed;  // leaves placed when the walk entered it
   };
   std::vector<FRAME> m_stack;
+  KAVU_WVNET_MANAGER::CUT_SET m_spare;  // cut vectors dropped from answers, for the next ones
 
 };
 

@@ -84,6 +84,7 @@ void CUT_PASS::release() {
   free_vector(m_position);
   free_vector(m_leaf_ids);
   free_vector(m_stack);
+  free_vector(m_spare);
 }
 
 void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
@@ -387,6 +388,23 @@ KAVU_TARGET_POPCNT void CUT_PASS::enumerate_range_popcnt() { enumerate_range<tru
 // ---------------------------------------------------------------------------
 // Answers
 
+// Resizes the caller's set keeping the cut vectors it drops for the next
+// answers, so answers of varying sizes do not free and allocate them anew.
+void CUT_PASS::resize_cuts(KAVU_WVNET_MANAGER::CUT_SET* cuts, size_t n) {
+  while (cuts->size() > n) {
+    m_spare.push_back(std::move(cuts->back()));
+    cuts->pop_back();
+  }
+  while (cuts->size() < n) {
+    if (m_spare.empty()) {
+      cuts->emplace_back();
+      continue;
+    }
+    cuts->push_back(std::move(m_spare.back()));
+    m_spare.pop_back();
+  }
+}
+
 bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER::CUT_SET* cuts, bool* found) {
   if (!m_active) return false;
   const int h = m_id.value_or(head, -1);
@@ -420,7 +438,7 @@ bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER:
     }
   }
   if (!place_leaves(h)) return false;
-  cuts->resize(size_t(num));
+  resize_cuts(cuts, size_t(num));
   const int32_t* position = m_position.data();
   for (int n = 0; n < num; ++n) {
     const uint32_t c = first + uint32_t(n);
