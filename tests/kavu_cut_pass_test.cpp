@@ -191,6 +191,68 @@ TEST(KavuCutEnumeration, EveryHeadMatchesThePlainEnumeration) {
   }
 }
 
+// Depths 0 to last, then unbounded.
+std::vector<unsigned> every_depth(unsigned last) {
+  std::vector<unsigned> depths;
+  for (unsigned d = 0; d <= last; ++d) depths.push_back(d);
+  depths.push_back(UNBOUNDED);
+  return depths;
+}
+
+// Inside a pass every head must get what it gets on its own, cut for cut,
+// leaf for leaf, in order: on deep circuits, where the walk that orders the
+// leaves prunes with every labelling (and on sin, whose walks hit many dead
+// ends, with the hub sets too; every 64th head is checked there, as a head
+// enumerated on its own walks its whole cone), and at every depth up to one
+// past the logic depth on shallow ones (heads at or beyond the depth are
+// enumerated on their own, the others answered from the pass).
+TEST(KavuCutEnumeration, PassAnswersEqualPerHeadEnumeration) {
+  struct PASS_CASE {
+    ENUM_CASE c;
+    size_t stride;
+  };
+  const PASS_CASE cases[] = {
+      {{"epfl/ctrl", 4, every_depth(11)}, 1},
+      {{"epfl/int2float", 5, every_depth(17)}, 1},
+      {{"epfl/priority", 4, {UNBOUNDED}}, 1},
+      {{"epfl/priority", 6, {UNBOUNDED}}, 1},
+      {{"epfl/adder", 3, {2, 100, UNBOUNDED}}, 1},
+      {{"epfl/sin", 4, {UNBOUNDED}}, 64},
+  };
+  for (const PASS_CASE& p : cases) {
+    const ENUM_CASE& c = p.c;
+    LOADED_NETLIST nl = load_blif(c.circuit);
+    const std::vector<CDB_SGATE_OTERM*> all = all_heads(nl.get());
+    KAVU_WVNET_MANAGER m;
+    std::vector<std::pair<bool, CUT_SET>> alone;
+    for (unsigned depth : c.depths) {
+      for (size_t h = 0; h < all.size(); h += p.stride) {
+        alone.emplace_back();
+        alone.back().first = m.get_all_cuts(all[h], depth, c.k, nullptr, &alone.back().second);
+      }
+    }
+    m.begin_cut_pass(nl.get(), c.k);
+    ASSERT_GT(m.cut_pass_size(), 0u) << c.circuit;
+    size_t i = 0;
+    CUT_SET got;
+    for (unsigned depth : c.depths) {
+      int differ = 0;
+      std::string first;
+      for (size_t h = 0; h < all.size(); ++h) {
+        // Every head is answered, in order, so the pass sees the walks it
+        // would see; those enumerated on their own above are compared.
+        const bool ok = m.get_all_cuts(all[h], depth, c.k, nullptr, &got);
+        if (h % p.stride) continue;
+        if ((ok != alone[i].first || got != alone[i].second) && differ++ == 0)
+          first = all[h]->get_my_node()->get_debug_name();
+        ++i;
+      }
+      EXPECT_EQ(differ, 0) << c.circuit << " K=" << c.k << " depth " << depth << ": first at " << first;
+    }
+    m.end_cut_pass();
+  }
+}
+
 // Netlists a pass must not get wrong: a don't-unmap LUT (it passes only as
 // the head), a combinational loop with logic behind it, a pass of another K,
 // and an edit between two passes. Every head of each is checked against the

@@ -290,13 +290,16 @@ class CUT_ENUMERATOR {
 // Leaf order: a returned cut lists its leaves in the head's cone order, a
 //   depth-first post-order over its cone. The walk that finds the
 //   leaves' positions enters only terminals that may still reach an
-//   unplaced leaf (deeper in logic depth, holding its support signature,
-//   its number within their interval labels) and stops once every leaf is
-//   placed; what it skips holds no path to a leaf, so the leaves' order is
-//   the full walk's.
+//   unplaced leaf (deeper in logic depth, holding its support signature
+//   and, where built, its hub set, its number within their interval
+//   labels) and stops once every leaf is placed; what it skips holds no
+//   path to a leaf, so the leaves' order is the full walk's. Hub sets are
+//   built when the first walks of a deep graph enter many terminals that
+//   lead to no leaf; they change what is skipped, never the order.
 // Invariant: the netlist does not change while the pass is active.
 // Cost: build linear in the graph plus the pairs of fan-in cuts merged, once;
-//   an answer is linear in the part of the cone above the head's leaves.
+//   an answer is linear in the part of the cone that leads to the head's
+//   leaves (below its fan-ins too) times the leaves tested per terminal.
 class CUT_PASS {
  public:
   // Largest K a pass serves; larger ones are enumerated head by head.
@@ -322,11 +325,22 @@ class CUT_PASS {
     std::vector<int32_t> m_leaves;
     std::vector<uint8_t> m_size;
     int m_count = 0;
-    void clear() {
-      m_sig.clear();
-      m_leaves.clear();
-      m_size.clear();
-      m_count = 0;
+    void clear() { m_count = 0; }
+    // Appends a cut; the arrays only grow, so a cleared set allocates no
+    // more once it has held its largest count.
+    void append(const int32_t* leaves, int size, uint64_t sig, int k) {
+      if (size_t(m_count) == m_sig.size()) {
+        const size_t grown = std::max<size_t>(16, m_sig.size() * 2);
+        m_sig.resize(grown);
+        m_size.resize(grown);
+        m_leaves.resize(grown * size_t(k));
+      }
+      m_sig[size_t(m_count)] = sig;
+      m_size[size_t(m_count)] = uint8_t(size);
+      int32_t* out = &m_leaves[size_t(m_count) * size_t(k)];
+      for (int i = 0; i < size; ++i) out[i] = leaves[i];
+      for (int i = size; i < k; ++i) out[i] = -1;
+      ++m_count;
     }
   };
 
@@ -340,12 +354,15 @@ class CUT_PASS {
   template <bool HW>
   KAVU_ALWAYS_INLINE void enumerate_node(int x);
   template <bool HW>
-  KAVU_ALWAYS_INLINE void merge_into_working(int y);
+  KAVU_ALWAYS_INLINE void merge(const uint64_t* sigs, const uint8_t* sizes, const int32_t* leaves, int count, int y);
   void offer(const int32_t* leaves, int size, uint64_t sig);
   void store_cut(const int32_t* leaves, int size, uint64_t sig);
   // Cone-order positions of the marked leaves of `head`'s cuts; false when
   // the walk misses one (no answer then).
   bool place_leaves(int head);
+  void resize_cuts(KAVU_WVNET_MANAGER::CUT_SET* cuts, size_t n);
+  template <int LABELS_USED, bool HUBS>
+  bool walk_to_leaves(int head);
 
   bool m_active = false;
   bool m_overflow = false;
@@ -378,17 +395,27 @@ class CUT_PASS {
   static constexpr int NUM_LABELS = 4;
   int m_num_labels = 0;  // all four on deep graphs (long walks), else two
   LABELS m_labels[NUM_LABELS];
-  bool labels_allow(int from, int to) const {
-    for (int i = 0; i < m_num_labels; ++i)
-      if (!m_labels[i].may_hold(from, to)) return false;
-    return true;
+  // Hubs: up to 256 terminals with rows that are leaves of the most kept
+  // cuts, each with its own bit; a terminal's hub set holds the bits of
+  // every hub in its cone, itself included. A terminal reaches another
+  // only if its hub set holds the other's, and reaches a hub exactly when
+  // it holds that hub's bit.
+  static constexpr int HUB_WORDS = 4;
+  bool m_use_hubs = false;  // deep graphs where the walks hit many dead ends
+  bool m_hubs_decided = false;
+  int64_t m_walked = 0, m_dead_ends = 0;  // terminals other than leaves the walks entered, those with no leaf below
+  std::vector<uint64_t> m_hubs;
+  static bool holds(const uint64_t* a, const uint64_t* b) {
+    return !((b[0] & ~a[0]) | (b[1] & ~a[1]) | (b[2] & ~a[2]) | (b[3] & ~a[3]));
   }
+  template <int LABELS_USED, bool HUBS>
   bool may_reach(int from, int to) const {
-    const uint64_t* a = &m_support[size_t(from) * SUPPORT_WORDS];
-    const uint64_t* b = &m_support[size_t(to) * SUPPORT_WORDS];
-    return m_rank[from] > m_rank[to] && labels_allow(from, to) &&
-           !((b[0] & ~a[0]) | (b[1] & ~a[1]) | (b[2] & ~a[2]) | (b[3] & ~a[3]));
+    if (HUBS && !holds(&m_hubs[size_t(from) * HUB_WORDS], &m_hubs[size_t(to) * HUB_WORDS])) return false;
+    for (int i = 0; i < LABELS_USED; ++i)
+      if (!m_labels[i].may_hold(from, to)) return false;
+    return holds(&m_support[size_t(from) * SUPPORT_WORDS], &m_support[size_t(to) * SUPPORT_WORDS]);
   }
+  void find_hubs();
   void label_graph(LABELS& labels, int variant);
   std::vector<int32_t> m_order;  // topological, fan-ins first
 
@@ -402,12 +429,15 @@ class CUT_PASS {
   SET m_working, m_result;
   std::vector<int32_t> m_union;
   DENSE_STAMPS m_leaf_mark, m_seen, m_placed;
-  std::vector<int32_t> m_position, m_leaf_ids;
+  std::vector<int32_t> m_position;
+  std::vector<uint64_t> m_leaf_ids;  // logic depth << 32 | id
   struct FRAME {
     int32_t m_id;
     uint32_t m_next;
+    uint32_t m_placed;  // leaves placed when the walk entered it
   };
   std::vector<FRAME> m_stack;
+  KAVU_WVNET_MANAGER::CUT_SET m_spare;  // cut vectors dropped from answers, for the next ones
 
 };
 

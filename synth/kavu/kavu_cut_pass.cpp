@@ -10,8 +10,9 @@
 //   therefore come out in the order the per-head enumeration gives them,
 //   whatever the numbering of the leaves.
 // Why the kept sets hold: see Depth in kavu_cut_int.h.
-// Cost: see kavu_cut_int.h; the kept sets cost 8 + 1 + 4K bytes per cut
-//   plus 20 bytes per terminal, all freed by release().
+// Cost: see kavu_cut_int.h; the kept sets cost 8 + 1 + 4K bytes per cut,
+//   the graph, its labels and the walk's stamps about 170 bytes per
+//   terminal (32 more with the hub sets), all freed by release().
 #include <algorithm>
 #include <climits>
 
@@ -27,8 +28,18 @@ constexpr int SIGNATURE_BITS = 64;
 // (and far below what 32-bit leaf offsets allow).
 constexpr size_t MAX_PASS_CUTS = size_t(1) << 25;
 static_assert(MAX_PASS_CUTS * CUT_PASS::MAX_K <= size_t(INT32_MAX));
-// Logic depth from which a graph gets all four interval labellings.
+// Logic depth from which a graph gets all four interval labellings and may
+// get the hub sets.
 constexpr int DEEP_GRAPH = 64;
+// The hub sets are built once the leaf walks have entered this many
+// terminals other than leaves, if more than a quarter of them led to no
+// leaf (where the labellings and support signatures let too much through;
+// elsewhere the hub sets cost more than they save).
+constexpr int64_t HUB_SAMPLE = 4096;
+constexpr int64_t HUB_DEAD_END_SHARE = 4;
+
+// Leaves of one head sorted by insertion up to this many.
+constexpr size_t INSERTION_SORT_MAX = 32;
 
 uint64_t signature_of(int id) { return uint64_t(1) << (id % SIGNATURE_BITS); }
 
@@ -54,6 +65,10 @@ void CUT_PASS::release() {
   free_vector(m_ordered);
   free_vector(m_rank);
   free_vector(m_support);
+  free_vector(m_hubs);
+  m_use_hubs = false;
+  m_hubs_decided = false;
+  m_walked = m_dead_ends = 0;
   for (LABELS& labels : m_labels) labels = LABELS();
   free_vector(m_order);
   free_vector(m_first);
@@ -69,6 +84,7 @@ void CUT_PASS::release() {
   free_vector(m_position);
   free_vector(m_leaf_ids);
   free_vector(m_stack);
+  free_vector(m_spare);
 }
 
 void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
@@ -79,8 +95,8 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
   m_quellin = quellin;
   copy_graph(netlist);
   order_graph();
-  // Deep graphs make long leaf walks, where every labelling prunes more;
-  // shallow ones take the two that differ most.
+  // Deep graphs make long leaf walks, where every labelling and the hub
+  // sets prune more; shallow ones take the two labellings that differ most.
   const int depth = m_rank.empty() ? 0 : *std::max_element(m_rank.begin(), m_rank.end());
   m_num_labels = depth >= DEEP_GRAPH ? NUM_LABELS : 2;
   static constexpr int VARIANTS[NUM_LABELS] = {0, 3, 1, 2};
@@ -91,6 +107,9 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
     release();
     return;
   }
+  m_use_hubs = false;
+  m_hubs_decided = depth < DEEP_GRAPH;
+  m_walked = m_dead_ends = 0;
   const size_t n = m_oterms.size();
   m_leaf_mark.resize(n);
   m_seen.resize(n);
@@ -183,6 +202,35 @@ void CUT_PASS::order_graph() {
   }
 }
 
+// The terminals with rows that are leaves of the most kept cuts become the
+// hubs; then each terminal's hub set, bottom-up.
+void CUT_PASS::find_hubs() {
+  const size_t n = m_oterms.size();
+  constexpr size_t MAX_HUBS = 64 * HUB_WORDS;
+  std::vector<uint32_t> uses(n, 0);
+  for (size_t c = 0; c < m_sig.size(); ++c) {
+    if (m_size[c] < 2) continue;  // trivial cuts name only their own terminal
+    for (int i = 0; i < m_size[c]; ++i) ++uses[size_t(m_leaves[c * size_t(m_k) + size_t(i)])];
+  }
+  std::vector<int32_t> candidates;
+  for (size_t x = 0; x < n; ++x) {
+    if (uses[x] > 0 && m_ordered[x] && m_row_begin[x] < m_row_begin[x + 1]) candidates.push_back(int32_t(x));
+  }
+  const auto more_used = [&uses](int32_t a, int32_t b) { return uses[a] != uses[b] ? uses[a] > uses[b] : a < b; };
+  if (candidates.size() > MAX_HUBS) {
+    std::nth_element(candidates.begin(), candidates.begin() + MAX_HUBS, candidates.end(), more_used);
+    candidates.resize(MAX_HUBS);
+  }
+  m_hubs.assign(n * HUB_WORDS, 0);
+  for (size_t i = 0; i < candidates.size(); ++i) m_hubs[size_t(candidates[i]) * HUB_WORDS + i / 64] |= uint64_t(1) << (i % 64);
+  for (int32_t x : m_order) {
+    uint64_t* hubs = &m_hubs[size_t(x) * HUB_WORDS];
+    for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) {
+      for (int w = 0; w < HUB_WORDS; ++w) hubs[w] |= m_hubs[size_t(m_row[p]) * HUB_WORDS + w];
+    }
+  }
+}
+
 template <bool HW>
 inline void CUT_PASS::enumerate_range() {
   for (int32_t x : m_order) {
@@ -197,13 +245,18 @@ inline void CUT_PASS::enumerate_range() {
 }
 
 void CUT_PASS::store_cut(const int32_t* leaves, int size, uint64_t sig) {
+  const size_t at = m_sig.size(), k = size_t(m_k);
   m_sig.push_back(sig);
   m_size.push_back(uint8_t(size));
-  m_leaves.insert(m_leaves.end(), leaves, leaves + size);
-  m_leaves.resize(m_sig.size() * size_t(m_k), -1);
+  m_leaves.resize((at + 1) * k);
+  int32_t* out = &m_leaves[at * k];
+  for (int i = 0; i < size; ++i) out[i] = leaves[i];
+  for (size_t i = size_t(size); i < k; ++i) out[i] = -1;
 }
 
-// The trivial cut, then for a terminal with a row the merged unions.
+// The trivial cut, then for a terminal with a row the merged unions: the
+// first fan-in's kept cuts with the second's, the result with the third's,
+// and so on. Removed cuts stay in the working set, marked, until stored.
 template <bool HW>
 inline void CUT_PASS::enumerate_node(int x) {
   m_first[x] = uint32_t(m_sig.size());
@@ -212,47 +265,54 @@ inline void CUT_PASS::enumerate_node(int x) {
   const uint32_t begin = m_row_begin[x], end = m_row_begin[x + 1];
   if (begin < end) {
     const int y = m_row[begin];
-    m_working.clear();
-    for (uint32_t c = m_first[y]; c < m_first[y] + m_count[y]; ++c) {
-      m_working.m_sig.push_back(m_sig[c]);
-      m_working.m_size.push_back(m_size[c]);
-      m_working.m_leaves.insert(m_working.m_leaves.end(), &m_leaves[size_t(c) * m_k],
-                                &m_leaves[size_t(c) * m_k] + m_k);
+    if (end - begin == 1) {
+      // One fan-in: its cuts as they are. The stores may move the arrays.
+      for (uint32_t c = m_first[y]; c < m_first[y] + m_count[y]; ++c) {
+        const size_t k = size_t(m_k);
+        int32_t leaves[MAX_K];
+        for (size_t i = 0; i < k; ++i) leaves[i] = m_leaves[size_t(c) * k + i];
+        store_cut(leaves, m_size[c], m_sig[c]);
+      }
+    } else {
+      merge<HW>(m_sig.data() + m_first[y], m_size.data() + m_first[y], m_leaves.data() + size_t(m_first[y]) * m_k,
+                int(m_count[y]), m_row[begin + 1]);
+      for (uint32_t p = begin + 2; p < end; ++p) {
+        std::swap(m_working, m_result);
+        merge<HW>(m_working.m_sig.data(), m_working.m_size.data(), m_working.m_leaves.data(), m_working.m_count,
+                  m_row[p]);
+      }
+      for (int c = 0; c < m_result.m_count; ++c) {
+        if (m_result.m_size[c] == DEAD_SIZE) continue;
+        store_cut(&m_result.m_leaves[size_t(c) * m_k], m_result.m_size[c], m_result.m_sig[c]);
+      }
     }
-    m_working.m_count = int(m_count[y]);
-    for (uint32_t p = begin + 1; p < end; ++p) merge_into_working<HW>(m_row[p]);
-    for (int c = 0; c < m_working.m_count; ++c)
-      store_cut(&m_working.m_leaves[size_t(c) * m_k], m_working.m_size[c], m_working.m_sig[c]);
   }
   m_count[x] = uint32_t(m_sig.size()) - m_first[x];
 }
 
+// The irredundant feasible unions of the cuts given (removed ones marked
+// DEAD_SIZE and skipped) with the kept cuts of y, into m_result: given cuts
+// outer, y's cuts inner.
 template <bool HW>
-inline void CUT_PASS::merge_into_working(int y) {
+inline void CUT_PASS::merge(const uint64_t* sigs, const uint8_t* sizes, const int32_t* leaves, int count, int y) {
   m_result.clear();
   const int k = m_k;
   const uint32_t first = m_first[y], last = m_first[y] + m_count[y];
-  for (int a = 0; a < m_working.m_count; ++a) {
-    const uint64_t sig_a = m_working.m_sig[a];
-    const int32_t* leaves_a = &m_working.m_leaves[size_t(a) * k];
-    const int size_a = m_working.m_size[a];
+  const uint64_t* sig_b = m_sig.data();
+  const uint8_t* size_b = m_size.data();
+  const int32_t* leaves_b = m_leaves.data();
+  for (int a = 0; a < count; ++a) {
+    const int size_a = sizes[a];
+    if (size_a == DEAD_SIZE) continue;
+    const uint64_t sig_a = sigs[a];
+    const int32_t* leaves_a = leaves + size_t(a) * k;
     for (uint32_t b = first; b < last; ++b) {
-      const uint64_t sig = sig_a | m_sig[b];
+      const uint64_t sig = sig_a | sig_b[b];
       if (kavu_popcount(sig) > k) continue;
-      const int size = cut_merge_leaves(leaves_a, size_a, &m_leaves[size_t(b) * k], m_size[b], k, m_union.data());
+      const int size = cut_merge_leaves(leaves_a, size_a, leaves_b + size_t(b) * k, size_b[b], k, m_union.data());
       if (size < 0) continue;
       offer(m_union.data(), size, sig);
     }
-  }
-  // Compact the result into the working set, keeping the order.
-  m_working.clear();
-  for (int c = 0; c < m_result.m_count; ++c) {
-    if (m_result.m_size[c] == DEAD_SIZE) continue;
-    m_working.m_sig.push_back(m_result.m_sig[c]);
-    m_working.m_size.push_back(m_result.m_size[c]);
-    m_working.m_leaves.insert(m_working.m_leaves.end(), &m_result.m_leaves[size_t(c) * k],
-                              &m_result.m_leaves[size_t(c) * k] + k);
-    ++m_working.m_count;
   }
 }
 
@@ -271,11 +331,7 @@ void CUT_PASS::offer(const int32_t* leaves, int size, uint64_t sig) {
     if ((sig & ~old_sig) == 0 && size < old_size && old_size != DEAD_SIZE && cut_leaves_subset(leaves, size, old, old_size))
       sizes[c] = DEAD_SIZE;
   }
-  r.m_sig.push_back(sig);
-  r.m_size.push_back(uint8_t(size));
-  r.m_leaves.insert(r.m_leaves.end(), leaves, leaves + size);
-  r.m_leaves.resize(size_t(r.m_count + 1) * k, -1);
-  ++r.m_count;
+  r.append(leaves, size, sig, k);
 }
 
 // One depth-first walk over the ordered graph (roots sinks first or sources
@@ -294,7 +350,7 @@ void CUT_PASS::label_graph(LABELS& labels, int variant) {
     const int root = m_order[reverse_roots ? r : m_order.size() - 1 - r];
     if (post[root] != -1) continue;
     post[root] = -2;
-    m_stack.assign(1, FRAME{root, 0});
+    m_stack.assign(1, FRAME{root, 0, 0});
     while (!m_stack.empty()) {
       FRAME& frame = m_stack.back();
       const int x = frame.m_id;
@@ -304,7 +360,7 @@ void CUT_PASS::label_graph(LABELS& labels, int variant) {
         const int y = m_row[row + (reverse ? size - 1 - i : i)];
         if (post[y] != -1) continue;
         post[y] = -2;
-        m_stack.push_back(FRAME{y, 0});  // `frame` may dangle from here on
+        m_stack.push_back(FRAME{y, 0, 0});  // `frame` may dangle from here on
         continue;
       }
       post[x] = counter++;
@@ -332,6 +388,23 @@ KAVU_TARGET_POPCNT void CUT_PASS::enumerate_range_popcnt() { enumerate_range<tru
 // ---------------------------------------------------------------------------
 // Answers
 
+// Resizes the caller's set keeping the cut vectors it drops for the next
+// answers, so answers of varying sizes do not free and allocate them anew.
+void CUT_PASS::resize_cuts(KAVU_WVNET_MANAGER::CUT_SET* cuts, size_t n) {
+  while (cuts->size() > n) {
+    m_spare.push_back(std::move(cuts->back()));
+    cuts->pop_back();
+  }
+  while (cuts->size() < n) {
+    if (m_spare.empty()) {
+      cuts->emplace_back();
+      continue;
+    }
+    cuts->push_back(std::move(m_spare.back()));
+    m_spare.pop_back();
+  }
+}
+
 bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER::CUT_SET* cuts, bool* found) {
   if (!m_active) return false;
   const int h = m_id.value_or(head, -1);
@@ -354,11 +427,18 @@ bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER:
     for (int i = 0; i < m_size[c]; ++i) {
       const int32_t leaf = m_leaves[size_t(c) * m_k + i];
       if (!m_leaf_mark.mark_new(size_t(leaf))) continue;
-      m_leaf_ids.push_back(leaf);
+      m_leaf_ids.push_back(uint64_t(uint32_t(m_rank[leaf])) << 32 | uint32_t(leaf));
+    }
+  }
+  if (!m_hubs_decided && m_walked >= HUB_SAMPLE) {
+    m_hubs_decided = true;
+    if (m_dead_ends * HUB_DEAD_END_SHARE > m_walked) {
+      find_hubs();
+      m_use_hubs = true;
     }
   }
   if (!place_leaves(h)) return false;
-  cuts->resize(size_t(num));
+  resize_cuts(cuts, size_t(num));
   const int32_t* position = m_position.data();
   for (int n = 0; n < num; ++n) {
     const uint32_t c = first + uint32_t(n);
@@ -389,16 +469,38 @@ bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER:
 // row in the cone is expanded.
 bool CUT_PASS::place_leaves(int head) {
   m_seen.next();
-  // A terminal that reaches no unplaced leaf (by logic depth, support
-  // signature and interval labels) is skipped: it would mark only terminals
-  // on no path to a leaf. The walk stops once every leaf is placed.
-  std::sort(m_leaf_ids.begin(), m_leaf_ids.end(), [this](int32_t a, int32_t b) {
-    return m_rank[a] != m_rank[b] ? m_rank[a] < m_rank[b] : a < b;
-  });
+  // By logic depth, then id (one key holds both): an insertion sort for
+  // the few dozen leaves a head has at small K.
+  uint64_t* keys = m_leaf_ids.data();
+  const size_t num_leaves = m_leaf_ids.size();
+  if (num_leaves > INSERTION_SORT_MAX) {
+    std::sort(keys, keys + num_leaves);
+  } else {
+    for (size_t i = 1; i < num_leaves; ++i) {
+      const uint64_t v = keys[i];
+      size_t j = i;
+      for (; j > 0 && keys[j - 1] > v; --j) keys[j] = keys[j - 1];
+      keys[j] = v;
+    }
+  }
+  if (m_num_labels == NUM_LABELS)
+    return m_use_hubs ? walk_to_leaves<NUM_LABELS, true>(head) : walk_to_leaves<NUM_LABELS, false>(head);
+  return m_use_hubs ? walk_to_leaves<2, true>(head) : walk_to_leaves<2, false>(head);
+}
+
+// The walk, its tests unrolled for the labellings and hub sets in use. A
+// terminal that reaches no unplaced leaf (by logic depth, hub set, interval
+// labels and support signature) is skipped: it would mark only terminals on
+// no path to a leaf. The walk stops once every leaf is placed.
+template <int LABELS_USED, bool HUBS>
+bool CUT_PASS::walk_to_leaves(int head) {
+  const uint64_t* keys = m_leaf_ids.data();
+  const size_t num_leaves = m_leaf_ids.size();
   m_placed.next();
   size_t shallowest = 0, placed = 0;
   int position = 0;
-  m_stack.assign(1, FRAME{head, m_row_begin[head]});
+  int64_t walked = 0, dead_ends = 0;
+  m_stack.assign(1, FRAME{head, m_row_begin[head], 0});
   m_seen.mark(size_t(head));
   while (!m_stack.empty()) {
     FRAME& frame = m_stack.back();
@@ -407,22 +509,32 @@ bool CUT_PASS::place_leaves(int head) {
       const int y = m_row[frame.m_next++];
       if (m_seen.is_marked(size_t(y))) continue;
       bool needed = m_leaf_mark.is_marked(size_t(y));
-      for (size_t i = shallowest; !needed && i < m_leaf_ids.size(); ++i) {
-        const int32_t leaf = m_leaf_ids[i];
-        if (m_rank[leaf] >= m_rank[y]) break;  // by depth, none further on either
-        needed = !m_placed.is_marked(size_t(leaf)) && may_reach(y, leaf);
+      const uint64_t below_y = uint64_t(uint32_t(m_rank[y])) << 32;
+      for (size_t i = shallowest; !needed && i < num_leaves; ++i) {
+        if (keys[i] >= below_y) break;  // by depth, none further on either
+        const int32_t leaf = int32_t(uint32_t(keys[i]));
+        needed = !m_placed.is_marked(size_t(leaf)) && may_reach<LABELS_USED, HUBS>(y, leaf);
       }
       m_seen.mark(size_t(y));  // a terminal left out stays out: the unplaced leaves only shrink
       if (!needed) continue;
-      m_stack.push_back(FRAME{y, m_row_begin[y]});  // `frame` may dangle from here on
+      m_stack.push_back(FRAME{y, m_row_begin[y], uint32_t(placed)});  // `frame` may dangle from here on
       continue;
     }
     m_position[x] = position++;
+    const uint32_t placed_before = frame.m_placed;
     m_stack.pop_back();
-    if (!m_leaf_mark.is_marked(size_t(x))) continue;
+    if (!m_leaf_mark.is_marked(size_t(x))) {
+      ++walked;
+      dead_ends += placed_before == placed;  // entered for nothing
+      continue;
+    }
     m_placed.mark(size_t(x));
-    if (++placed == m_leaf_ids.size()) return true;
-    while (m_placed.is_marked(size_t(m_leaf_ids[shallowest]))) ++shallowest;
+    if (++placed == num_leaves) {
+      m_walked += walked;
+      m_dead_ends += dead_ends;
+      return true;
+    }
+    while (m_placed.is_marked(size_t(uint32_t(keys[shallowest])))) ++shallowest;
   }
   return false;  // a leaf the walk did not reach
 }
