@@ -123,8 +123,11 @@ int CDB_SGATE_NETLIST::garbage_collect(bool compact_list, bool sweep_first) {
 // ---------------------------------------------------------------------------
 // Sweep
 
-bool CDB_SGATE_NODE::is_sweep_keeper() const {
-  switch (get_sgate_type()) {
+namespace {
+
+// Kinds every sweep keeps, whatever reads them.
+bool is_always_kept(CDB_SGATE_TYPE type) {
+  switch (type) {
     case CDB_SGATE_IO_ENUM:
     case CDB_SGATE_IO_BUF_ENUM:
     case CDB_SGATE_TRI_BUS_ENUM:
@@ -137,26 +140,25 @@ bool CDB_SGATE_NODE::is_sweep_keeper() const {
   }
 }
 
+}  // namespace
+
+bool CDB_SGATE_NODE::is_sweep_keeper() const { return is_always_kept(get_sgate_type()); }
+
 namespace {
 
 // The keeper rule without a virtual call for the kinds whose rule is fixed
 // by their type; the other kinds (buffers, registers, atoms) answer themselves.
 bool is_keeper(const CDB_SGATE_NODE* n) {
   if (n->kff_in_force()) return true;
-  switch (n->get_sgate_type()) {
+  const CDB_SGATE_TYPE type = n->get_sgate_type();
+  if (is_always_kept(type)) return true;
+  switch (type) {
     case CDB_SGATE_COMB_ENUM:
     case CDB_SGATE_LUT_ENUM:
     case CDB_SGATE_MUX_ENUM:
     case CDB_SGATE_CARRY_SUM_ENUM:
     case CDB_SGATE_LATCH_ENUM:
       return false;
-    case CDB_SGATE_IO_ENUM:
-    case CDB_SGATE_IO_BUF_ENUM:
-    case CDB_SGATE_TRI_BUS_ENUM:
-    case CDB_SGATE_BOUNDARY_ENUM:
-    case CDB_SGATE_STATE_ENUM:
-    case CDB_SGATE_COMPONENT_ENUM:
-      return true;
     default:
       return n->is_sweep_keeper();
   }
