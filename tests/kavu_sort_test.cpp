@@ -403,15 +403,28 @@ namespace {
 // Random netlists: pins, AND/OR/NOT/LUT gates and registers whose inputs
 // are rewired to any gate, themselves included, so combinational loops,
 // self-loops and register loops all occur; some gates stay dangling.
-std::unique_ptr<CDB_SGATE_NETLIST> random_looped_netlist(uint32_t seed, int gates, int loop_percent) {
+// A small linear congruential generator: next(n) is in [0, n).
+struct LCG {
+  uint32_t m_state;
+  uint32_t operator()(uint32_t n) {
+    m_state = m_state * 1664525u + 1013904223u;
+    return (m_state >> 8) % n;
+  }
+};
+
+// A netlist with inputs "a" and "b" and a clock "clk"; `nodes` gets a and b.
+std::unique_ptr<CDB_SGATE_NETLIST> start_random_netlist(std::vector<CDB_SGATE_NODE*>& nodes, CDB_SGATE_NODE*& clk) {
   auto nl = std::make_unique<CDB_SGATE_NETLIST>();
-  uint32_t state = seed * 2654435761u + 12345u;
-  auto next = [&state](uint32_t n) {
-    state = state * 1664525u + 1013904223u;
-    return (state >> 8) % n;
-  };
-  std::vector<CDB_SGATE_NODE*> nodes{make_input_pin(nl.get(), "a"), make_input_pin(nl.get(), "b")};
-  CDB_SGATE_NODE* clk = make_input_pin(nl.get(), "clk");
+  nodes = {make_input_pin(nl.get(), "a"), make_input_pin(nl.get(), "b")};
+  clk = make_input_pin(nl.get(), "clk");
+  return nl;
+}
+
+std::unique_ptr<CDB_SGATE_NETLIST> random_looped_netlist(uint32_t seed, int gates, int loop_percent) {
+  LCG next{seed * 2654435761u + 12345u};
+  std::vector<CDB_SGATE_NODE*> nodes;
+  CDB_SGATE_NODE* clk = nullptr;
+  auto nl = start_random_netlist(nodes, clk);
   for (int i = 0; i < gates; ++i) {
     CDB_SGATE_NODE* x = nodes[next(uint32_t(nodes.size()))];
     CDB_SGATE_NODE* y = nodes[next(uint32_t(nodes.size()))];
@@ -573,6 +586,27 @@ std::vector<std::vector<bool>> same_component(const REFERENCE_SORT& ref) {
   return same;
 }
 
+// Sorts (the order is compared outside sequential mode, where the reference
+// defines one) and splits nl into components in the given mode, expects
+// both to equal the reference's, and returns the component map.
+KAVU_SORT::SCC_MAP expect_reference_order(CDB_SGATE_NETLIST* nl, REFERENCE_SORT& ref, bool sequential,
+                                          const std::string& what) {
+  KAVU_SORT sorter(nullptr, false, sequential, false);
+  OTERM_LIST sorted, scc_list, ref_list;
+  KAVU_SORT::SCC_MAP scc_map, ref_map;
+  sorter.sort_oterms(nl, sorted, false);
+  if (!sequential) {
+    EXPECT_EQ(sorted, ref.sort()) << what;
+  }
+  KAVU_SEQ_TIMER_CLK_DOMAIN domain;
+  domain.get_oterms() = ref.terms();
+  sorter.scc_oterms(nl, scc_list, scc_map, false, nullptr, nullptr, sequential ? &domain : nullptr);
+  ref.components(ref_list, ref_map);
+  EXPECT_EQ(scc_list, ref_list) << what;
+  EXPECT_EQ(scc_map, ref_map) << what;
+  return scc_map;
+}
+
 }  // namespace
 
 // Recursive walks: the exact order and component list of the naive model,
@@ -585,19 +619,7 @@ TEST(KavuSortReference, RandomLoopedNetlistsMatchNaiveModel) {
     for (bool sequential : {false, true}) {
       const std::string what = "seed " + std::to_string(seed) + (sequential ? " sequential" : "");
       REFERENCE_SORT ref(nl.get(), sequential);
-      KAVU_SORT sorter(nullptr, false, sequential, false);
-      OTERM_LIST sorted, scc_list, ref_list;
-      KAVU_SORT::SCC_MAP scc_map, ref_map;
-      sorter.sort_oterms(nl.get(), sorted, false);
-      if (!sequential) {
-        EXPECT_EQ(sorted, ref.sort()) << what;
-      }
-      KAVU_SEQ_TIMER_CLK_DOMAIN domain;
-      domain.get_oterms() = ref.terms();
-      sorter.scc_oterms(nl.get(), scc_list, scc_map, false, nullptr, nullptr, sequential ? &domain : nullptr);
-      ref.components(ref_list, ref_map);
-      EXPECT_EQ(scc_list, ref_list) << what;
-      EXPECT_EQ(scc_map, ref_map) << what;
+      KAVU_SORT::SCC_MAP scc_map = expect_reference_order(nl.get(), ref, sequential, what);
       const std::vector<std::vector<bool>> same = same_component(ref);
       for (size_t i = 0; i < ref.terms().size(); ++i) {
         for (size_t j = 0; j < ref.terms().size(); ++j)
@@ -743,14 +765,10 @@ struct MIXED_COUNTS {
 };
 
 std::unique_ptr<CDB_SGATE_NETLIST> random_mixed_netlist(uint32_t seed, int gates, MIXED_COUNTS& counts) {
-  auto nl = std::make_unique<CDB_SGATE_NETLIST>();
-  uint32_t state = seed * 2246822519u + 77u;
-  auto next = [&state](uint32_t n) {
-    state = state * 1664525u + 1013904223u;
-    return (state >> 8) % n;
-  };
-  std::vector<CDB_SGATE_NODE*> nodes{make_input_pin(nl.get(), "a"), make_input_pin(nl.get(), "b")};
-  CDB_SGATE_NODE* clk = make_input_pin(nl.get(), "clk");
+  LCG next{seed * 2246822519u + 77u};
+  std::vector<CDB_SGATE_NODE*> nodes;
+  CDB_SGATE_NODE* clk = nullptr;
+  auto nl = start_random_netlist(nodes, clk);
   auto any = [&]() { return nodes[next(uint32_t(nodes.size()))]; };
   for (int i = 0; i < gates; ++i) {
     CDB_SGATE_NODE* x = any();
@@ -811,19 +829,7 @@ TEST(KavuSortReference, GatesReadDirectlyMatchTheFeederRule) {
     for (bool sequential : {false, true}) {
       const std::string what = "seed " + std::to_string(seed) + (sequential ? " sequential" : "");
       REFERENCE_SORT ref(nl.get(), sequential);
-      KAVU_SORT sorter(nullptr, false, sequential, false);
-      OTERM_LIST sorted, scc_list, ref_list;
-      KAVU_SORT::SCC_MAP scc_map, ref_map;
-      if (!sequential) {
-        sorter.sort_oterms(nl.get(), sorted, false);
-        EXPECT_EQ(sorted, ref.sort()) << what;
-      }
-      KAVU_SEQ_TIMER_CLK_DOMAIN domain;
-      domain.get_oterms() = ref.terms();
-      sorter.scc_oterms(nl.get(), scc_list, scc_map, false, nullptr, nullptr, sequential ? &domain : nullptr);
-      ref.components(ref_list, ref_map);
-      EXPECT_EQ(scc_list, ref_list) << what;
-      EXPECT_EQ(scc_map, ref_map) << what;
+      const KAVU_SORT::SCC_MAP scc_map = expect_reference_order(nl.get(), ref, sequential, what);
       loops += largest_component(scc_map) > 1 ? 1 : 0;
     }
     KAVU_SORT::VISIT_MAP keys;
