@@ -311,23 +311,31 @@ void BDD_ZBDD_MGR::cache_clear() {
 // while an operation runs, so they stay valid until the caller takes them.
 
 
+// One cached Shannon step of a binary operation whose terminal cases are
+// done and whose operands are in cache order: split both at the top level,
+// apply OP to each half and join the halves.
+template <int (BDD_ZBDD_MGR::*OP)(int, int)>
+int BDD_ZBDD_MGR::shannon_step(int op, int f, int g) {
+  int r;
+  if (cache_find(op, f, g, 0, &r)) return r;
+  const int l = top_level(f, g);
+  int f0, f1, g0, g1;
+  cofactors(f, l, &f0, &f1);
+  cofactors(g, l, &g0, &g1);
+  const int lo = (this->*OP)(f0, g0);
+  const int hi = (this->*OP)(f1, g1);
+  r = mk(m_invperm[l], lo, hi);
+  cache_put(op, f, g, 0, r);
+  return r;
+}
+
 int BDD_ZBDD_MGR::and_rec(int f, int g) {
   if (f == zero() || g == zero()) return zero();
   if (f == one()) return g;
   if (g == one() || f == g) return f;
   if (m_ce && f == -g) return zero();
   if (f > g) std::swap(f, g);
-  int r;
-  if (cache_find(OP_AND, f, g, 0, &r)) return r;
-  const int l = top_level(f, g);
-  int f0, f1, g0, g1;
-  cofactors(f, l, &f0, &f1);
-  cofactors(g, l, &g0, &g1);
-  const int lo = and_rec(f0, g0);
-  const int hi = and_rec(f1, g1);
-  r = mk(m_invperm[l], lo, hi);
-  cache_put(OP_AND, f, g, 0, r);
-  return r;
+  return shannon_step<&BDD_ZBDD_MGR::and_rec>(OP_AND, f, g);
 }
 
 int BDD_ZBDD_MGR::or_rec(int f, int g) {
@@ -336,17 +344,7 @@ int BDD_ZBDD_MGR::or_rec(int f, int g) {
   if (f == zero()) return g;
   if (g == zero() || f == g) return f;
   if (f > g) std::swap(f, g);
-  int r;
-  if (cache_find(OP_OR, f, g, 0, &r)) return r;
-  const int l = top_level(f, g);
-  int f0, f1, g0, g1;
-  cofactors(f, l, &f0, &f1);
-  cofactors(g, l, &g0, &g1);
-  const int lo = or_rec(f0, g0);
-  const int hi = or_rec(f1, g1);
-  r = mk(m_invperm[l], lo, hi);
-  cache_put(OP_OR, f, g, 0, r);
-  return r;
+  return shannon_step<&BDD_ZBDD_MGR::or_rec>(OP_OR, f, g);
 }
 
 int BDD_ZBDD_MGR::not_rec(int f) {
@@ -376,17 +374,7 @@ int BDD_ZBDD_MGR::xor_rec(int f, int g) {
     if (g < 0) g = -g, flip = !flip;
   }
   if (f > g) std::swap(f, g);
-  int r;
-  if (!cache_find(OP_XOR, f, g, 0, &r)) {
-    const int l = top_level(f, g);
-    int f0, f1, g0, g1;
-    cofactors(f, l, &f0, &f1);
-    cofactors(g, l, &g0, &g1);
-    const int lo = xor_rec(f0, g0);
-    const int hi = xor_rec(f1, g1);
-    r = mk(m_invperm[l], lo, hi);
-    cache_put(OP_XOR, f, g, 0, r);
-  }
+  const int r = shannon_step<&BDD_ZBDD_MGR::xor_rec>(OP_XOR, f, g);
   return flip ? -r : r;
 }
 

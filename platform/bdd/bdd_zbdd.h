@@ -282,6 +282,8 @@ class BDD_ZBDD_MGR {
   int not_rec(int f);
   int ite_rec(int f, int g, int h);
   int constrain_rec(int f, int c);
+  template <int (BDD_ZBDD_MGR::*OP)(int, int)>
+  int shannon_step(int op, int f, int g);
   int top_level(int f, int g) const { return std::min(level_of_edge(f), level_of_edge(g)); }
   void cofactors(int e, int level, int* e0, int* e1) const {
     if (level_of_edge(e) == level) {
