@@ -130,6 +130,56 @@ void trace_failed_expansion(CUT_OUTCOME outcome, const CUT_OTERM_VECTOR& attempt
   else kavu_debug("Expansion failed: cut size %d is too large", int(attempt.size()));
 }
 
+// The greedy expansion of both largest-volume searches, from the cut in
+// s.m_current of volume `best_volume` whose enclosed terminals are in
+// s.m_enclosed. Per pass each untried terminal of the current cut is made
+// uncuttable in turn and the minimum cut of at most `bound` terminals taken;
+// `found(attempt, volume, best)` sees every such cut, `best` telling whether
+// it is the best of the pass so far. The pass's best becomes the current cut
+// while the volume strictly grows. With `retire_failed`, a terminal whose
+// expansion fails is not tried again. Returns the volume of the final cut.
+template <class FOUND>
+int expand_greedily(KAVU_WVNET* net, const CUT_CONE& cone, CUT_SCRATCH& s, int bound, bool retire_failed,
+                    int best_volume, FOUND found) {
+  CUT_OTERM_VECTOR &current = s.m_current, &attempt = s.m_attempt, &candidate = s.m_candidate;
+  // A source made uncuttable leaves an infinite path: never tried.
+  s.m_tried.clear(cone.m_sources.size());
+  for (const CDB_SGATE_OTERM* source : cone.m_sources) s.m_tried.insert(source, 0);
+  while (true) {
+    make_uncuttable(net, s.m_enclosed, current, s.m_kept);
+    int pass_best = best_volume;
+    candidate.clear();
+    for (CDB_SGATE_OTERM* r : current) {
+      if (s.m_tried.contains(r)) {
+        trace_oterm("Skipped oterm %s", r);
+        continue;
+      }
+      trace_oterm("Try to expand cut by not using oterm %s", r);
+      const int r_index = net->index_of(r);
+      net->set_capacity(r_index, INF);
+      const CUT_OUTCOME outcome = bounded_min_cut(net, bound, &attempt);
+      if (outcome == CUT_FOUND) {
+        const int v = s.m_volume.count(cone.m_sinks, attempt, nullptr);
+        const bool best = v > pass_best;
+        if (best) {
+          candidate = attempt;
+          pass_best = v;
+          if (kavu_cut_debug) kavu_debug("Expansion is best");
+        }
+        found(attempt, v, best);
+      } else {
+        trace_failed_expansion(outcome, attempt);
+        if (retire_failed) s.m_tried.insert(r, 0);
+      }
+      net->set_capacity(r_index, 1);
+    }
+    if (candidate.empty()) break;
+    current.swap(candidate);
+    best_volume = s.m_volume.count(cone.m_sinks, current, &s.m_enclosed);
+  }
+  return best_volume;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -251,7 +301,7 @@ bool KAVU_WVNET_MANAGER::largest_volume_single(const CUT_CONE& cone, int K, OTER
   if (!on_built_network) net->build_network(cone.m_oterms, cone.m_sources, cone.m_sinks, nullptr);
   set_search_capacities(net, cone);
 
-  CUT_OTERM_VECTOR &current = s.m_current, &attempt = s.m_attempt, &candidate = s.m_candidate;
+  CUT_OTERM_VECTOR& current = s.m_current;
   const CUT_OUTCOME first = bounded_min_cut(net, K, &current);
   if (first == CUT_NONE) {
     if (kavu_cut_debug) kavu_debug("No min cut found");
@@ -263,41 +313,11 @@ bool KAVU_WVNET_MANAGER::largest_volume_single(const CUT_CONE& cone, int K, OTER
   }
   int best_volume = s.m_volume.count(cone.m_sinks, current, &s.m_enclosed);
   trace_terminals(format_text("Initial min-cut passed (%d,%d): ", int(current.size()), best_volume), current);
-  s.m_tried.clear(cone.m_sources.size());
-  for (const CDB_SGATE_OTERM* source : cone.m_sources) s.m_tried.insert(source, 0);
-  while (true) {
-    make_uncuttable(net, s.m_enclosed, current, s.m_kept);
-    int pass_best = best_volume;
-    candidate.clear();
-    for (CDB_SGATE_OTERM* r : current) {
-      if (s.m_tried.contains(r)) {
-        trace_oterm("Skipped oterm %s", r);
-        continue;
-      }
-      trace_oterm("Try to expand cut by not using oterm %s", r);
-      const int r_index = net->index_of(r);
-      net->set_capacity(r_index, INF);
-      const CUT_OUTCOME outcome = bounded_min_cut(net, K, &attempt);
-      if (outcome != CUT_FOUND) {
-        trace_failed_expansion(outcome, attempt);
-        s.m_tried.insert(r, 0);
-      } else {
-        const int v = s.m_volume.count(cone.m_sinks, attempt, nullptr);
-        if (v > pass_best) {
-          candidate = attempt;
-          pass_best = v;
-          if (kavu_cut_debug) kavu_debug("Expansion is best");
-        } else if (kavu_cut_debug) {
-          kavu_debug("Expansion okay but not best");
-        }
-        trace_terminals(format_text("Min-cut (%d,%d): ", int(attempt.size()), v), attempt);
-      }
-      net->set_capacity(r_index, 1);
-    }
-    if (candidate.empty()) break;
-    current.swap(candidate);
-    best_volume = s.m_volume.count(cone.m_sinks, current, &s.m_enclosed);
-  }
+  best_volume = expand_greedily(net, cone, s, K, true, best_volume,
+                                [](const CUT_OTERM_VECTOR& attempt, int v, bool best) {
+                                  if (!best && kavu_cut_debug) kavu_debug("Expansion okay but not best");
+                                  trace_terminals(format_text("Min-cut (%d,%d): ", int(attempt.size()), v), attempt);
+                                });
   trace_terminals(format_text("Best min cut (%d,%d): ", int(current.size()), best_volume), current);
   assign_list(current, cut);
   *volume = best_volume;
@@ -320,7 +340,7 @@ bool KAVU_WVNET_MANAGER::largest_volume_per_size(const CUT_CONE& cone, int K, in
   if (!on_built_network) net->build_network(cone.m_oterms, cone.m_sources, cone.m_sinks, nullptr);
   set_search_capacities(net, cone);
 
-  CUT_OTERM_VECTOR &current = s.m_current, &attempt = s.m_attempt, &candidate = s.m_candidate;
+  CUT_OTERM_VECTOR &current = s.m_current, &attempt = s.m_attempt;
   const CUT_OUTCOME first = bounded_min_cut(net, M, &current);
   if (first != CUT_FOUND) {
     if (kavu_cut_debug) {
@@ -334,39 +354,9 @@ bool KAVU_WVNET_MANAGER::largest_volume_per_size(const CUT_CONE& cone, int K, in
   (*volumes)[current.size()] = best_volume;
   assign_list(current, &(*cuts)[current.size()]);
   trace_terminals(format_text("Initial min-cut passed (%d,%d): ", int(current.size()), best_volume), current);
-  // A source made uncuttable leaves an infinite path: never tried.
-  s.m_tried.clear(cone.m_sources.size());
-  for (const CDB_SGATE_OTERM* source : cone.m_sources) s.m_tried.insert(source, 0);
-  while (true) {
-    make_uncuttable(net, s.m_enclosed, current, s.m_kept);
-    int pass_best = best_volume;
-    candidate.clear();
-    for (CDB_SGATE_OTERM* r : current) {
-      if (s.m_tried.contains(r)) {
-        trace_oterm("Skipped oterm %s", r);
-        continue;
-      }
-      trace_oterm("Try to expand cut by not using oterm %s", r);
-      const int r_index = net->index_of(r);
-      net->set_capacity(r_index, INF);
-      const CUT_OUTCOME outcome = bounded_min_cut(net, M, &attempt);
-      if (outcome == CUT_FOUND) {
-        const int v = s.m_volume.count(cone.m_sinks, attempt, nullptr);
-        if (v > pass_best) {
-          candidate = attempt;
-          pass_best = v;
-          if (kavu_cut_debug) kavu_debug("Expansion is best");
-        }
-        record_per_size(cuts, volumes, attempt, v);
-      } else {
-        trace_failed_expansion(outcome, attempt);
-      }
-      net->set_capacity(r_index, 1);
-    }
-    if (candidate.empty()) break;
-    current.swap(candidate);
-    best_volume = s.m_volume.count(cone.m_sinks, current, &s.m_enclosed);
-  }
+  expand_greedily(net, cone, s, M, false, best_volume, [cuts, volumes](const CUT_OTERM_VECTOR& attempt, int v, bool) {
+    record_per_size(cuts, volumes, attempt, v);
+  });
   if (kavu_cut_debug) {
     for (int size = 0; size <= M; ++size) {
       const OTERM_LIST& entry = (*cuts)[size];
