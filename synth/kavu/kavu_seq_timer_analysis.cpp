@@ -376,21 +376,27 @@ void KAVU_SEQ_DELAY_ANALYSIS::collect_failing_points(int cycle, std::vector<CDB_
 bool KAVU_SEQ_DELAY_ANALYSIS::check_rams_and_macs(int cycle) {
   bool ok = true;
   std::vector<CDB_SGATE_OTERM*> sources;
+  // The first driver whose arrival plus the port delay misses the cycle, or
+  // null; with in_domain_only, drivers outside the domain are passed over.
+  auto late_source = [&](int port_delay, bool in_domain_only) -> CDB_SGATE_OTERM* {
+    for (CDB_SGATE_OTERM* d : sources) {
+      if (!d) KAVU_INTERNAL_ERROR("drv != NULL");
+      if (in_domain_only && !is_in_domain(d)) continue;
+      const int index = get_oterm_index(d);
+      if (index < 0) continue;
+      const int arrival = get_oterm_info(index)->m_arrival;
+      if (arrival != KAVU_DELAY_MIN && arrival + port_delay > cycle) return d;
+    }
+    return nullptr;
+  };
   for (KAVU_SEQ_RAM_INFO* ram : m_domain->get_rams()) {
     if (!ram) KAVU_INTERNAL_ERROR("ram_info != NULL");
     sources.clear();
     ram->collect_input_sources(m_domain_id, sources);
-    for (CDB_SGATE_OTERM* d : sources) {
-      if (!d) KAVU_INTERNAL_ERROR("drv != NULL");
-      const int index = get_oterm_index(d);
-      if (index < 0) continue;
-      const int arrival = get_oterm_info(index)->m_arrival;
-      if (arrival != KAVU_DELAY_MIN && arrival + RAM_PORT_DELAY > cycle) {
-        kavu_debug("RAM (sgate id = %d) at drv oterm (sgate id = %d) fail cycle time (%d)",
-                   int(ram->m_ram_node->get_id()), node_id(d), cycle);
-        ok = false;
-        break;
-      }
+    if (CDB_SGATE_OTERM* d = late_source(RAM_PORT_DELAY, false)) {
+      kavu_debug("RAM (sgate id = %d) at drv oterm (sgate id = %d) fail cycle time (%d)",
+                 int(ram->m_ram_node->get_id()), node_id(d), cycle);
+      ok = false;
     }
   }
   if (!ok) return false;
@@ -398,18 +404,10 @@ bool KAVU_SEQ_DELAY_ANALYSIS::check_rams_and_macs(int cycle) {
     if (!mac) KAVU_INTERNAL_ERROR("mac_info");
     sources.clear();
     mac->collect_input_sources(m_domain_id, sources);
-    for (CDB_SGATE_OTERM* d : sources) {
-      if (!d) KAVU_INTERNAL_ERROR("drv != NULL");
-      if (!is_in_domain(d)) continue;
-      const int index = get_oterm_index(d);
-      if (index < 0) continue;
-      const int arrival = get_oterm_info(index)->m_arrival;
-      if (arrival != KAVU_DELAY_MIN && arrival + kavu_mac_port_delay > cycle) {
-        kavu_debug("MAC (sgate id = %d) at drv oterm (sgate id = %d) fail cycle time (%d)",
-                   int(mac->m_mac_node->get_id()), node_id(d), cycle);
-        ok = false;
-        break;
-      }
+    if (CDB_SGATE_OTERM* d = late_source(kavu_mac_port_delay, true)) {
+      kavu_debug("MAC (sgate id = %d) at drv oterm (sgate id = %d) fail cycle time (%d)",
+                 int(mac->m_mac_node->get_id()), node_id(d), cycle);
+      ok = false;
     }
   }
   return ok;
