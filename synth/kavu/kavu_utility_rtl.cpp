@@ -193,46 +193,40 @@ void rtl_get_2_input_node_sources(CDB_SGATE_NODE* sgate, CDB_SGATE_ITERM** iterm
   KAVU_CHECK(i == 2);
 }
 
-bool rtl_node_is_2_input_and_equivalent(CDB_SGATE_NODE* sgate, CDB_SGATE_ITERM** iterms) {
-  KAVU_CHECK(sgate);
-  if (kavu_is_a_two_and(sgate)) {
+namespace {
+// A two-input gate of the kind asked (`is_gate`), or a 2:1 multiplexer with
+// a data input tied to GND (an AND of the select and the other data input)
+// or, with `vcc`, to Vcc (an OR). The select is flipped where needed so the
+// constant sits on data0 for an AND and on data1 for an OR; `iterms`, when
+// given, receives the other data input and the select.
+bool two_input_equivalent(CDB_SGATE_NODE* sgate, bool is_gate, bool vcc, CDB_SGATE_ITERM** iterms) {
+  if (is_gate) {
     CDB_SGATE_ITERM* pair[2];
     rtl_get_2_input_node_sources(sgate, iterms ? iterms : pair, nullptr, nullptr);
     return true;
   }
   if (!kavu_is_a_mux(sgate)) return false;
-  CDB_SGATE_ITERM* d0 = sgate->get_input_term(CDB_MUX_DATA0);
-  CDB_SGATE_ITERM* d1 = sgate->get_input_term(CDB_MUX_DATA1);
-  const bool d0_gnd = d0 && cdb_is_connected(d0) && d0->is_gnd();
-  const bool d1_gnd = d1 && cdb_is_connected(d1) && d1->is_gnd();
-  if (!d0_gnd && !d1_gnd) return false;
-  if (!d0_gnd) rtl_flip_mux_sel_polarity(sgate);
+  auto tied = [vcc](const CDB_SGATE_ITERM* d) { return d && cdb_is_connected(d) && (vcc ? d->is_vcc() : d->is_gnd()); };
+  const bool d0_tied = tied(sgate->get_input_term(CDB_MUX_DATA0));
+  const bool d1_tied = tied(sgate->get_input_term(CDB_MUX_DATA1));
+  if (!d0_tied && !d1_tied) return false;
+  if (d0_tied == vcc) rtl_flip_mux_sel_polarity(sgate);
   if (iterms) {
-    iterms[0] = sgate->get_input_term(CDB_MUX_DATA1);
+    iterms[0] = sgate->get_input_term(vcc ? CDB_MUX_DATA0 : CDB_MUX_DATA1);
     iterms[1] = sgate->get_input_term(CDB_MUX_SELECT);
   }
   return true;
 }
+}  // namespace
+
+bool rtl_node_is_2_input_and_equivalent(CDB_SGATE_NODE* sgate, CDB_SGATE_ITERM** iterms) {
+  KAVU_CHECK(sgate);
+  return two_input_equivalent(sgate, kavu_is_a_two_and(sgate), false, iterms);
+}
 
 bool rtl_node_is_2_input_or_equivalent(CDB_SGATE_NODE* sgate, CDB_SGATE_ITERM** iterms) {
   KAVU_CHECK(sgate);
-  if (kavu_is_a_two_or(sgate)) {
-    CDB_SGATE_ITERM* pair[2];
-    rtl_get_2_input_node_sources(sgate, iterms ? iterms : pair, nullptr, nullptr);
-    return true;
-  }
-  if (!kavu_is_a_mux(sgate)) return false;
-  CDB_SGATE_ITERM* d0 = sgate->get_input_term(CDB_MUX_DATA0);
-  CDB_SGATE_ITERM* d1 = sgate->get_input_term(CDB_MUX_DATA1);
-  const bool d0_vcc = d0 && cdb_is_connected(d0) && d0->is_vcc();
-  const bool d1_vcc = d1 && cdb_is_connected(d1) && d1->is_vcc();
-  if (!d0_vcc && !d1_vcc) return false;
-  if (d0_vcc) rtl_flip_mux_sel_polarity(sgate);
-  if (iterms) {
-    iterms[0] = sgate->get_input_term(CDB_MUX_DATA0);
-    iterms[1] = sgate->get_input_term(CDB_MUX_SELECT);
-  }
-  return true;
+  return two_input_equivalent(sgate, kavu_is_a_two_or(sgate), true, iterms);
 }
 
 void rtl_flip_mux_sel_polarity(CDB_SGATE_NODE* sgate) {
