@@ -266,6 +266,26 @@ void collect_group(CDB_SGATE_NODE* start, unsigned width, BUS_GROUP& g,
   std::vector<CDB_SGATE_NODE*> work{start};
   g.in_buses.push_back(start);
   if (kavu_bus_ops_verbose) kavu_debug("Group %d: Found bus-in op %s", g.number, start->get_debug_name().c_str());
+  // Files a gate reached from the group: a bus op that closes the walk in
+  // this direction (bus-out downstream, bus-in upstream) is a group end,
+  // anything else internal; either is marked and walked on.
+  auto reach = [&](CDB_SGATE_NODE* next_sgate, bool downstream) {
+    if (downstream ? kavu_is_a_bus_out_op(next_sgate) : kavu_is_a_bus_in_op(next_sgate)) {
+      if (kavu_bus_ops_verbose)
+        kavu_debug(downstream ? "--> Found bus-out op %s" : "--> Found bus-in op %s",
+                   next_sgate->get_debug_name().c_str());
+      (downstream ? g.out_buses : g.in_buses).push_back(next_sgate);
+    } else {
+      if (downstream) KAVU_CHECK(!kavu_is_a_bus_in_op(next_sgate));
+      else KAVU_CHECK(!kavu_is_a_bus_out_op(next_sgate));
+      if (kavu_bus_ops_verbose)
+        kavu_debug("--> Found internal node %s %s", next_sgate->get_string_type_name(),
+                   next_sgate->get_debug_name().c_str());
+      g.internal.push_back(next_sgate);
+    }
+    set_group_mark(next_sgate, g.number);
+    work.push_back(next_sgate);
+  };
   for (size_t k = 0; k < work.size(); ++k) {
     CDB_SGATE_NODE* n = work[k];
     if (!kavu_is_a_bus_out_op(n)) {
@@ -275,18 +295,7 @@ void collect_group(CDB_SGATE_NODE* start, unsigned width, BUS_GROUP& g,
         for (CDB_SGATE_ITERM* f : out->fanouts()) {
           CDB_SGATE_NODE* next_sgate = f->get_my_node();
           if (group_mark(next_sgate) != 0 || !first_oterm(next_sgate)) continue;
-          if (kavu_is_a_bus_out_op(next_sgate)) {
-            if (kavu_bus_ops_verbose) kavu_debug("--> Found bus-out op %s", next_sgate->get_debug_name().c_str());
-            g.out_buses.push_back(next_sgate);
-          } else {
-            KAVU_CHECK(!kavu_is_a_bus_in_op(next_sgate));
-            if (kavu_bus_ops_verbose)
-              kavu_debug("--> Found internal node %s %s", next_sgate->get_string_type_name(),
-                         next_sgate->get_debug_name().c_str());
-            g.internal.push_back(next_sgate);
-          }
-          set_group_mark(next_sgate, g.number);
-          work.push_back(next_sgate);
+          reach(next_sgate, true);
         }
       }
     }
@@ -297,18 +306,7 @@ void collect_group(CDB_SGATE_NODE* start, unsigned width, BUS_GROUP& g,
         if (kavu_get_iterm_width(t, widths) != width) continue;
         CDB_SGATE_NODE* next_sgate = t->get_source_oterm()->get_my_node();
         if (group_mark(next_sgate) != 0) continue;
-        if (kavu_is_a_bus_in_op(next_sgate)) {
-          if (kavu_bus_ops_verbose) kavu_debug("--> Found bus-in op %s", next_sgate->get_debug_name().c_str());
-          g.in_buses.push_back(next_sgate);
-        } else {
-          KAVU_CHECK(!kavu_is_a_bus_out_op(next_sgate));
-          if (kavu_bus_ops_verbose)
-            kavu_debug("--> Found internal node %s %s", next_sgate->get_string_type_name(),
-                       next_sgate->get_debug_name().c_str());
-          g.internal.push_back(next_sgate);
-        }
-        set_group_mark(next_sgate, g.number);
-        work.push_back(next_sgate);
+        reach(next_sgate, false);
       }
     }
   }
