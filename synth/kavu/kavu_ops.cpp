@@ -71,35 +71,37 @@ void annex_outputs(CDB_SGATE_NODE* piggy, CDB_SGATE_NODE* orphan, bool inverted)
   KAVU_CHECK(kavu_same_type_of_op (piggy,orphan));
   CDB_SGATE_OPERATOR* op_piggy = as_operator(piggy);
   CDB_SGATE_OPERATOR* op_orphan = as_operator(orphan);
-  // Every port the orphan drives must exist on the piggy before any fan-out
-  // moves, so a refused call leaves both operators as they were.
-  for (auto it = op_orphan->begin_const_port_entry_table(); it != op_orphan->end_const_port_entry_table(); ++it) {
-    const CDB_SGATE_OPER_PORT_ENTRY* port_orphan = *it;
-    if (port_orphan->get_dir() == CDB_OPER_PORT_DIR_IN) continue;
-    CDB_SGATE_OPER_PORT_ENTRY* port_piggy = op_piggy->get_port(port_orphan->get_type());
-    for (unsigned i = 0; i < port_orphan->get_width(); ++i) {
-      CDB_SGATE_OTERM* oterm_orphan = port_orphan->get_oterm(i);
-      if (oterm_orphan == nullptr || !oterm_orphan->has_fanout()) continue;
-      KAVU_CHECK(port_piggy);
-      if (inverted) {
-        CDB_SGATE_OTERM* oterm_piggy = port_piggy->get_oterm(i);
-        KAVU_CHECK(oterm_piggy);
+  // Calls visit(port_piggy, i, oterm_orphan) for every bit i of an orphan
+  // output port that drives something; port_piggy is the piggy's port of
+  // the same type, null when it has none.
+  auto each_driving_output = [op_piggy, op_orphan](auto visit) {
+    for (auto it = op_orphan->begin_const_port_entry_table(); it != op_orphan->end_const_port_entry_table(); ++it) {
+      const CDB_SGATE_OPER_PORT_ENTRY* port_orphan = *it;
+      if (port_orphan->get_dir() == CDB_OPER_PORT_DIR_IN) continue;
+      CDB_SGATE_OPER_PORT_ENTRY* port_piggy = op_piggy->get_port(port_orphan->get_type());
+      for (unsigned i = 0; i < port_orphan->get_width(); ++i) {
+        CDB_SGATE_OTERM* oterm_orphan = port_orphan->get_oterm(i);
+        if (oterm_orphan == nullptr || !oterm_orphan->has_fanout()) continue;
+        visit(port_piggy, i, oterm_orphan);
       }
     }
-  }
-  for (auto it = op_orphan->begin_const_port_entry_table(); it != op_orphan->end_const_port_entry_table(); ++it) {
-    const CDB_SGATE_OPER_PORT_ENTRY* port_orphan = *it;
-    if (port_orphan->get_dir() == CDB_OPER_PORT_DIR_IN) continue;
-    CDB_SGATE_OPER_PORT_ENTRY* port_piggy = op_piggy->get_port(port_orphan->get_type());
-    for (unsigned i = 0; i < port_orphan->get_width(); ++i) {
-      CDB_SGATE_OTERM* oterm_orphan = port_orphan->get_oterm(i);
-      if (oterm_orphan == nullptr || !oterm_orphan->has_fanout()) continue;
-      if (!inverted && port_piggy->get_oterm(i) == nullptr) create_piggy_oterms(piggy, port_piggy, i);
+  };
+  // Every port the orphan drives must exist on the piggy before any fan-out
+  // moves, so a refused call leaves both operators as they were.
+  each_driving_output([inverted](CDB_SGATE_OPER_PORT_ENTRY* port_piggy, unsigned i, CDB_SGATE_OTERM*) {
+    KAVU_CHECK(port_piggy);
+    if (inverted) {
       CDB_SGATE_OTERM* oterm_piggy = port_piggy->get_oterm(i);
       KAVU_CHECK(oterm_piggy);
-      oterm_piggy->adopt_fanouts(oterm_orphan, inverted);
     }
-  }
+  });
+  each_driving_output([piggy, inverted](CDB_SGATE_OPER_PORT_ENTRY* port_piggy, unsigned i,
+                                        CDB_SGATE_OTERM* oterm_orphan) {
+    if (!inverted && port_piggy->get_oterm(i) == nullptr) create_piggy_oterms(piggy, port_piggy, i);
+    CDB_SGATE_OTERM* oterm_piggy = port_piggy->get_oterm(i);
+    KAVU_CHECK(oterm_piggy);
+    oterm_piggy->adopt_fanouts(oterm_orphan, inverted);
+  });
 }
 
 // The one-bit carry port of the given type, or null when the operator has
