@@ -204,22 +204,8 @@ class KAVU_DELAY_MODEL_SEQ : public KAVU_DELAY_MODEL_KZR {
   int compute_wys_lcell_fanin_delay_helper(A a, CDB_SGATE_OTERM* o, CDB_SGATE_OTERM** src, int* arc) {
     CDB_SGATE_NODE* g = o->get_my_node();
     KAVU_CHECK(kavu_is_lcell_comb(g));
-    int best = KAVU_DELAY_MIN;
     bool qualified = false;
-    *src = nullptr;
-    *arc = KAVU_DELAY_MIN;
-    for (CDB_SGATE_ITERM* i : g->get_input_terms()) {
-      if (!kavu_delay_seq::driven(i) || !kavu_oterm_depends_on_iterm(g, o, i, true, true, false, false)) continue;
-      qualified = true;
-      int arrival = m_fanin_lookup(i->get_source(), a);
-      if (arrival == KAVU_DELAY_MIN) continue;
-      int a_d = this->get_delay(g, i, o);
-      if (arrival + a_d > best) {
-        best = arrival + a_d;
-        *src = i->get_source();
-        *arc = a_d;
-      }
-    }
+    int best = scan_dependent_inputs(a, g, o, src, arc, &qualified);
     if (!qualified) {
       for (CDB_SGATE_ITERM* i : g->get_input_terms()) {
         if (!i || i->get_source() || !kavu_oterm_depends_on_iterm(g, o, i, true, true, false, false)) continue;
@@ -554,13 +540,22 @@ class KAVU_DELAY_MODEL_SEQ : public KAVU_DELAY_MODEL_KZR {
     return KAVU_DELAY_MIN;
   }
   int best_over_inputs(A a, CDB_SGATE_NODE* g, CDB_SGATE_OTERM* o, CDB_SGATE_OTERM** src, int* arc) {
-    int best = KAVU_DELAY_MIN;
     bool qualified = false;
+    const int best = scan_dependent_inputs(a, g, o, src, arc, &qualified);
+    return qualified ? best : 0;
+  }
+  // The greatest arrival plus arc over the driven inputs that o depends on,
+  // KAVU_DELAY_MIN when none has a valid arrival; *qualified tells whether
+  // there is any such input.
+  int scan_dependent_inputs(A a, CDB_SGATE_NODE* g, CDB_SGATE_OTERM* o, CDB_SGATE_OTERM** src, int* arc,
+                            bool* qualified) {
+    int best = KAVU_DELAY_MIN;
+    bool any = false;
     *src = nullptr;
     *arc = KAVU_DELAY_MIN;
     for (CDB_SGATE_ITERM* i : g->get_input_terms()) {
       if (!kavu_delay_seq::driven(i) || !kavu_oterm_depends_on_iterm(g, o, i, true, true, false, false)) continue;
-      qualified = true;
+      any = true;
       int arrival = m_fanin_lookup(i->get_source(), a);
       if (arrival == KAVU_DELAY_MIN) continue;
       int a_d = this->get_delay(g, i, o);
@@ -570,7 +565,8 @@ class KAVU_DELAY_MODEL_SEQ : public KAVU_DELAY_MODEL_KZR {
         *arc = a_d;
       }
     }
-    return qualified ? best : 0;
+    *qualified = any;
+    return best;
   }
   int best_over_outputs(B b, CDB_SGATE_NODE* g, CDB_SGATE_ITERM* i, bool need_fanout, CDB_SGATE_OTERM** sink,
                         int* arc) {
