@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <unordered_map>
+#include <utility>
 
 #include "msg/msg.h"
 
@@ -65,14 +66,8 @@ BDD_ZBDD& BDD_ZBDD::operator=(const BDD_ZBDD& other) {
   return *this;
 }
 
-BDD_ZBDD& BDD_ZBDD::operator=(BDD_ZBDD&& other) noexcept {
-  if (this == &other || (m_mgr == other.m_mgr && m_id == other.m_id)) return *this;
-  BDD_ZBDD_MGR* mgr = other.m_mgr;
-  const int id = other.m_id;
-  unlink();
-  link(mgr, id);
-  return *this;
-}
+// A handle is a counted link, so a move is a copy: the source stays valid.
+BDD_ZBDD& BDD_ZBDD::operator=(BDD_ZBDD&& other) noexcept { return *this = std::as_const(other); }
 
 BDD_ZBDD::~BDD_ZBDD() { unlink(); }
 
