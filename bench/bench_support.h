@@ -76,6 +76,15 @@ inline void release(kavu_platform::BLIF_RESULT& r) {
   r.hierarchy = nullptr;
 }
 
+// Reads a circuit for a benchmark; when the reader fails, the benchmark is
+// marked skipped with the reader's message and the result has no netlist.
+inline kavu_platform::BLIF_RESULT read_or_skip(benchmark::State& state, const std::string& path,
+                                               const kavu_platform::BLIF_READ_OPTIONS& options = {}) {
+  kavu_platform::BLIF_RESULT r = kavu_platform::blif_read_file(path, options);
+  if (!r.netlist) state.SkipWithError(r.error.c_str());
+  return r;
+}
+
 // Appends every input terminal that has a source.
 // Whole-process mode: "<program> FLAG IN.blif OUT.blif" reads IN, runs `run`
 // on the netlist (its result is ignored) and writes OUT; status 2 on bad

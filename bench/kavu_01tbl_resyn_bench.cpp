@@ -131,11 +131,8 @@ void BM_ResynAlu4IntoFourInputLuts(benchmark::State& state) {
   double seconds = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    BLIF_RESULT loaded = blif_read_file(kCircuit, BLIF_READ_OPTIONS());
-    if (!loaded.netlist) {
-      state.SkipWithError(loaded.error.c_str());
-      return;
-    }
+    BLIF_RESULT loaded = read_or_skip(state, kCircuit);
+    if (!loaded.netlist) return;
     state.ResumeTiming();
     const auto start = std::chrono::steady_clock::now();
     last = resynthesize_circuit(loaded.netlist);

@@ -345,8 +345,8 @@ void BM_UnmapForm(benchmark::State& state) {
   long luts = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    BLIF_RESULT loaded = blif_read_file(bundled_circuit(name));
-    if (!loaded.netlist) return state.SkipWithError(loaded.error.c_str());
+    BLIF_RESULT loaded = read_or_skip(state, bundled_circuit(name));
+    if (!loaded.netlist) return;
     std::vector<CDB_SGATE_LUT*> work;
     for (auto it = loaded.netlist->begin_node_list(); it != loaded.netlist->end_node_list(); ++it)
       if (*it && kavu_is_a_lut(*it)) work.push_back((*it)->cast_to_lut());

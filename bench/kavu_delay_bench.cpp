@@ -75,11 +75,8 @@ int all_delays(CDB_SGATE_NETLIST* netlist) {
 
 void BM_ComputeAllDelays(benchmark::State& state) {
   const int which = int(state.range(0));
-  BLIF_RESULT r = blif_read_file(circuit_file(which));
-  if (!r.netlist) {
-    state.SkipWithError(r.error.c_str());
-    return;
-  }
+  BLIF_RESULT r = read_or_skip(state, circuit_file(which));
+  if (!r.netlist) return;
   std::vector<CDB_SGATE_ITERM*> edges;
   collect_driven_iterms(r.netlist, edges);
   int worst = 0;

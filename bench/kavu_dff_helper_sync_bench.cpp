@@ -80,11 +80,8 @@ void run_on_design(benchmark::State& state) {
   long registers = 0, unmapped = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    BLIF_RESULT r = blif_read_file(bundled_circuit(name));
-    if (!r.netlist) {
-      state.SkipWithError(r.error.c_str());
-      return;
-    }
+    BLIF_RESULT r = read_or_skip(state, bundled_circuit(name));
+    if (!r.netlist) return;
     const REG_COUNTS before = count(r.netlist);
     state.ResumeTiming();
     RUN(r.netlist);

@@ -71,11 +71,8 @@ void BM_UnmapMcnc(benchmark::State& state) {
   UNMAP_FIGURES figures;
   for (auto _ : state) {
     state.PauseTiming();
-    BLIF_RESULT loaded = blif_read_file(path);
-    if (!loaded.netlist) {
-      state.SkipWithError(loaded.error.c_str());
-      return;
-    }
+    BLIF_RESULT loaded = read_or_skip(state, path);
+    if (!loaded.netlist) return;
     KAVU_LUT_UNMAPPER unmapper(form, true, false);
     state.ResumeTiming();
     unmap_every_lut(loaded.netlist, unmapper, figures);

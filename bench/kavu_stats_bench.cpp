@@ -65,11 +65,8 @@ template <class FN>
 void per_edge(benchmark::State& state, FN&& fn) {
   open_reports();
   const int which = int(state.range(0));
-  BLIF_RESULT r = blif_read_file(circuit_file(which));
-  if (!r.netlist) {
-    state.SkipWithError(r.error.c_str());
-    return;
-  }
+  BLIF_RESULT r = read_or_skip(state, circuit_file(which));
+  if (!r.netlist) return;
   std::vector<CDB_SGATE_ITERM*> edges;
   collect_driven_iterms(r.netlist, edges);
   double ns = 0;

@@ -91,11 +91,8 @@ void BM_IndyDupeSearch(benchmark::State& state) {
   long registers = 0, rewired = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    BLIF_RESULT r = blif_read_file(path);
-    if (!r.netlist) {
-      state.SkipWithError(r.error.c_str());
-      return;
-    }
+    BLIF_RESULT r = read_or_skip(state, path);
+    if (!r.netlist) return;
     registers += count_registers(r.netlist);
     state.ResumeTiming();
     rewired += search(r.netlist);

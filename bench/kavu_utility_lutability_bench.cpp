@@ -49,11 +49,8 @@ void BM_Lutability(benchmark::State& state) {
   long gates = 0, luts = 0, left = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    BLIF_RESULT loaded = blif_read_file(path, comb);
-    if (!loaded.netlist) {
-      state.SkipWithError(loaded.error.c_str());
-      return;
-    }
+    BLIF_RESULT loaded = read_or_skip(state, path, comb);
+    if (!loaded.netlist) return;
     gates += long(loaded.netlist->size());
     state.ResumeTiming();
     opt_sgate_lutability(loaded.netlist, nullptr);

@@ -93,11 +93,8 @@ void BM_UnmapPacked(benchmark::State& state) {
   long atoms = 0, gates = 0, two_input = 0, luts = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    BLIF_RESULT loaded = blif_read_file(path);
-    if (!loaded.netlist) {
-      state.SkipWithError(loaded.error.c_str());
-      return;
-    }
+    BLIF_RESULT loaded = read_or_skip(state, path);
+    if (!loaded.netlist) return;
     luts = 0;
     for (auto it = loaded.netlist->begin_node_list(); it != loaded.netlist->end_node_list(); ++it)
       luts += *it && (*it)->get_sgate_type() == CDB_SGATE_LUT_ENUM;
