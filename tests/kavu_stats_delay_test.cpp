@@ -87,6 +87,11 @@ TEST_F(KavuStatsDelay, DelayReportAndProfile) {
     profiled += n;
   }
   EXPECT_EQ(profiled, signals);
+  // Both average lines count every signal; the path line shows the average handed back.
+  std::snprintf(buf, sizeof buf, "A     Average fanin delay for all %d oterms = ", signals);
+  EXPECT_TRUE(cap.contains(buf)) << buf;
+  std::snprintf(buf, sizeof buf, "A     Average path delay for all %d oterms = %.2f, ", signals, avg);
+  EXPECT_TRUE(cap.contains(buf)) << buf;
   // The analysis leaves no loop-cut buffer behind.
   EXPECT_EQ(nl->size(), load_blif("mcnc/s298")->size());
 }

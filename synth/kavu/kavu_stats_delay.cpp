@@ -161,18 +161,16 @@ void kavu_dump_delay_info(CDB_SGATE_NETLIST* netlist, const std::string& prefix,
       ++rec[r].m_slack[slack];
     }
   });
-  kavu_debug("%s    Average fanin delay for all %d oterms = %.2f, %d combs = %.2f, %d hard boundaries = %.2f, %d input "
-             "boundaries = %.2f",
-             p, rec[REC_ALL].m_count, kavu_stats_average_luts(rec[REC_ALL].m_fanin_sum, L, rec[REC_ALL].m_count),
-             rec[REC_COMB].m_count, kavu_stats_average_luts(rec[REC_COMB].m_fanin_sum, L, rec[REC_COMB].m_count),
-             rec[REC_HARD].m_count, kavu_stats_average_luts(rec[REC_HARD].m_fanin_sum, L, rec[REC_HARD].m_count),
-             rec[REC_INPUT].m_count, kavu_stats_average_luts(rec[REC_INPUT].m_fanin_sum, L, rec[REC_INPUT].m_count));
-  kavu_debug("%s    Average path delay for all %d oterms = %.2f, %d combs = %.2f, %d hard boundaries = %.2f, %d input "
-             "boundaries = %.2f",
-             p, rec[REC_ALL].m_count, kavu_stats_average_luts(rec[REC_ALL].m_path_sum, L, rec[REC_ALL].m_count),
-             rec[REC_COMB].m_count, kavu_stats_average_luts(rec[REC_COMB].m_path_sum, L, rec[REC_COMB].m_count),
-             rec[REC_HARD].m_count, kavu_stats_average_luts(rec[REC_HARD].m_path_sum, L, rec[REC_HARD].m_count),
-             rec[REC_INPUT].m_count, kavu_stats_average_luts(rec[REC_INPUT].m_path_sum, L, rec[REC_INPUT].m_count));
+  // One line per measure: its average over all terminals and per class.
+  auto report_average = [&](const char* measure, double DELAY_RECORD::*sum) {
+    auto average = [&](int r) { return kavu_stats_average_luts(rec[r].*sum, L, rec[r].m_count); };
+    kavu_debug("%s    Average %s delay for all %d oterms = %.2f, %d combs = %.2f, %d hard boundaries = %.2f, %d "
+               "input boundaries = %.2f",
+               p, measure, rec[REC_ALL].m_count, average(REC_ALL), rec[REC_COMB].m_count, average(REC_COMB),
+               rec[REC_HARD].m_count, average(REC_HARD), rec[REC_INPUT].m_count, average(REC_INPUT));
+  };
+  report_average("fanin", &DELAY_RECORD::m_fanin_sum);
+  report_average("path", &DELAY_RECORD::m_path_sum);
   if (avg_path_delay_luts) *avg_path_delay_luts = kavu_stats_average_luts(rec[REC_ALL].m_path_sum, L, rec[REC_ALL].m_count);
   kavu_debug("%s**************************************", p);
 
