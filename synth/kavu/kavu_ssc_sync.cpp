@@ -82,6 +82,16 @@ class SYNC_SEARCH {
     KAVU_CHECK(size_t(aux_idx) <= m_numbers.size());
     return m_numbers[size_t(aux_idx) - 1];
   }
+  // Calls f(t) for every output terminal of the netlist, in node-list order.
+  template <class F>
+  void for_each_oterm(F f) {
+    for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it) {
+      CDB_SGATE_NODE* g = *it;
+      if (!g) continue;
+      for (unsigned j = 0; j < g->get_output_count(); ++j)
+        if (CDB_SGATE_OTERM* t = g->get_output_term(j)) f(t);
+    }
+  }
   void save_and_index();
   void restore();
   CDB_SGATE_OTERM* trace_clock(const CDB_SGATE_ITERM* clock) const;
@@ -99,36 +109,24 @@ class SYNC_SEARCH {
 };
 
 void SYNC_SEARCH::save_and_index() {
-  for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it) {
-    CDB_SGATE_NODE* g = *it;
-    if (!g) continue;
-    for (unsigned j = 0; j < g->get_output_count(); ++j) {
-      CDB_SGATE_OTERM* t = g->get_output_term(j);
-      if (!t) continue;
-      m_aux_restore[t] = t->get_aux();
-      m_aux2_restore[t] = t->get_aux2();
-      m_numbers.push_back(DOMAIN_UNSET);
-      t->set_aux(int(m_numbers.size()));
-      t->set_aux2(0);
-    }
-  }
+  for_each_oterm([this](CDB_SGATE_OTERM* t) {
+    m_aux_restore[t] = t->get_aux();
+    m_aux2_restore[t] = t->get_aux2();
+    m_numbers.push_back(DOMAIN_UNSET);
+    t->set_aux(int(m_numbers.size()));
+    t->set_aux2(0);
+  });
 }
 
 void SYNC_SEARCH::restore() {
-  for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it) {
-    CDB_SGATE_NODE* g = *it;
-    if (!g) continue;
-    for (unsigned j = 0; j < g->get_output_count(); ++j) {
-      CDB_SGATE_OTERM* t = g->get_output_term(j);
-      if (!t) continue;
-      auto map_iter = m_aux_restore.find(t);
-      KAVU_CHECK(map_iter != m_aux_restore.end());
-      auto map_iter2 = m_aux2_restore.find(t);
-      KAVU_CHECK(map_iter2 != m_aux2_restore.end());
-      t->set_aux(map_iter->second);
-      t->set_aux2(map_iter2->second);
-    }
-  }
+  for_each_oterm([this](CDB_SGATE_OTERM* t) {
+    auto map_iter = m_aux_restore.find(t);
+    KAVU_CHECK(map_iter != m_aux_restore.end());
+    auto map_iter2 = m_aux2_restore.find(t);
+    KAVU_CHECK(map_iter2 != m_aux2_restore.end());
+    t->set_aux(map_iter->second);
+    t->set_aux2(map_iter2->second);
+  });
 }
 
 // The clock source through buffers, clock buffers and one-input LUTs.
