@@ -10,6 +10,7 @@
 #include "kavu_delay.h"
 #include "kavu_depends.h"
 #include "kavu_helper_predicates.h"
+#include "kavu_operator_test_support.h"
 #include "kavu_seq_timer.h"
 #include "netlist_io/abc_oracle.h"
 #include "netlist_io/simulator.h"
@@ -245,15 +246,7 @@ TEST(KavuDelayModel, OperatorLevelsAndWidths) {
   CDB_SGATE_NETLIST nl;
   CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
   auto make_op = [&](CDB_OPER_TYPE type, unsigned wa, unsigned wb) {
-    auto* op = new CDB_SGATE_OPERATOR("op", type);
-    nl.add_node(op);
-    auto* pa = op->add_port("A", CDB_OPER_PORT_A, CDB_OPER_PORT_DIR_IN);
-    auto* pb = op->add_port("B", CDB_OPER_PORT_B, CDB_OPER_PORT_DIR_IN);
-    auto* po = op->add_port("O", CDB_OPER_PORT_O, CDB_OPER_PORT_DIR_OUT);
-    for (unsigned i = 0; i < wa; ++i) pa->set_iterm(i, op->insert_unordered_fanin(out(a)));
-    for (unsigned i = 0; i < wb; ++i) pb->set_iterm(i, op->insert_unordered_fanin(out(a)));
-    po->set_oterm(0, op->create_output_term(nullptr));
-    return op;
+    return kavu_operator_test::make_two_operand_op(&nl, type, a, wa, wb, 1);
   };
   KAVU_DELAY_MODEL_KZR m(k_get_fi, false, false);
   const int L = m.get_lut_delay();

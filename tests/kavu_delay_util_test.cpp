@@ -4,6 +4,7 @@
 
 #include "kavu_delay.h"
 #include "kavu_delay_util.h"
+#include "kavu_operator_test_support.h"
 #include "testkit/platform_testkit.h"
 
 using namespace kavu_platform;
@@ -23,15 +24,7 @@ struct OPERATOR_BUILDER {
   CDB_SGATE_NETLIST* nl;
   CDB_SGATE_NODE* src;
   CDB_SGATE_OPERATOR* make(CDB_OPER_TYPE type, unsigned wa, unsigned wb, unsigned wo) {
-    auto* op = new CDB_SGATE_OPERATOR("op", type);
-    nl->add_node(op);
-    auto* pa = op->add_port("A", CDB_OPER_PORT_A, CDB_OPER_PORT_DIR_IN);
-    auto* pb = op->add_port("B", CDB_OPER_PORT_B, CDB_OPER_PORT_DIR_IN);
-    auto* po = op->add_port("O", CDB_OPER_PORT_O, CDB_OPER_PORT_DIR_OUT);
-    for (unsigned i = 0; i < wa; ++i) pa->set_iterm(i, op->insert_unordered_fanin(out(src)));
-    for (unsigned i = 0; i < wb; ++i) pb->set_iterm(i, op->insert_unordered_fanin(out(src)));
-    for (unsigned i = 0; i < std::max(wo, 1u); ++i) po->set_oterm(i, op->create_output_term(nullptr));
-    return op;
+    return kavu_operator_test::make_two_operand_op(nl, type, src, wa, wb, std::max(wo, 1u));
   }
 };
 }  // namespace

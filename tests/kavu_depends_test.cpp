@@ -13,6 +13,7 @@
 #include "hdb/hdb.h"
 #include "kavu_depends.h"
 #include "kavu_helper_predicates.h"
+#include "kavu_operator_test_support.h"
 #include "kavu_setup.h"
 #include "platform_testkit.h"
 
@@ -123,15 +124,7 @@ TEST(KavuDependsRules, ChoiceOperatorLogicCellAndUnsupportedKinds) {
   CDB_SGATE_NETLIST nl;
   auto* a = make_input_pin(&nl, "a");
   auto make_choice = [&](unsigned wa, unsigned wb, unsigned wo) {
-    auto* op = new CDB_SGATE_OPERATOR("choice", CDB_OPER_CHOICE);
-    nl.add_node(op);
-    CDB_SGATE_OPER_PORT_ENTRY* pa = op->add_port("A", CDB_OPER_PORT_A, CDB_OPER_PORT_DIR_IN);
-    CDB_SGATE_OPER_PORT_ENTRY* pb = op->add_port("B", CDB_OPER_PORT_B, CDB_OPER_PORT_DIR_IN);
-    CDB_SGATE_OPER_PORT_ENTRY* po = op->add_port("O", CDB_OPER_PORT_O, CDB_OPER_PORT_DIR_OUT);
-    for (unsigned i = 0; i < wa; ++i) pa->set_iterm(i, op->insert_unordered_fanin(out(a)));
-    for (unsigned i = 0; i < wb; ++i) pb->set_iterm(i, op->insert_unordered_fanin(out(a)));
-    for (unsigned i = 0; i < wo; ++i) po->set_oterm(i, op->create_output_term(nullptr));
-    return op;
+    return kavu_operator_test::make_two_operand_op(&nl, CDB_OPER_CHOICE, a, wa, wb, wo, "choice");
   };
   auto bit_depends = [](CDB_SGATE_OPERATOR* op, unsigned o, CDB_OPER_PORT_TYPE port, unsigned i) {
     return depends(op, op->get_oterm(CDB_OPER_PORT_O, o), op->get_iterm(port, i), false, false);

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "cdb/cdb_sgate.h"
+#include "kavu_operator_test_support.h"
 #include "kavu_stats_test_support.h"
 #include "netlist_io/abc_oracle.h"
 #include "netlist_io/yosys_oracle.h"
@@ -402,15 +403,7 @@ bool has(const std::vector<std::string>& v, const char* s) { return std::find(v.
 
 CDB_SGATE_OPERATOR* make_op(CDB_SGATE_NETLIST* nl, CDB_OPER_TYPE type, unsigned wa, unsigned wb, unsigned wo,
                             CDB_SGATE_NODE* src) {
-  auto* op = new CDB_SGATE_OPERATOR("op", type);
-  nl->add_node(op);
-  auto* pa = op->add_port("A", CDB_OPER_PORT_A, CDB_OPER_PORT_DIR_IN);
-  auto* pb = op->add_port("B", CDB_OPER_PORT_B, CDB_OPER_PORT_DIR_IN);
-  auto* po = op->add_port("O", CDB_OPER_PORT_O, CDB_OPER_PORT_DIR_OUT);
-  for (unsigned i = 0; i < wa; ++i) pa->set_iterm(i, op->insert_unordered_fanin(out(src)));
-  for (unsigned i = 0; i < wb; ++i) pb->set_iterm(i, op->insert_unordered_fanin(out(src)));
-  for (unsigned i = 0; i < wo; ++i) po->set_oterm(i, op->create_output_term(nullptr));
-  return op;
+  return kavu_operator_test::make_two_operand_op(nl, type, src, wa, wb, wo);
 }
 
 }  // namespace
