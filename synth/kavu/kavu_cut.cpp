@@ -93,20 +93,6 @@ bool unbounded_walk_passes(const CDB_SGATE_OTERM* oterm, const CDB_SGATE_OTERM* 
   return lcell_passes(gate, flags);
 }
 
-CUT_WALK_FLAGS walk_flags(bool moded_lcells, bool lcells, bool normal_lcells, bool operators, bool wide_gates,
-                          bool quellin) {
-  CUT_WALK_FLAGS flags;
-  flags.m_moded_lcells = moded_lcells;
-  flags.m_lcells = lcells;
-  flags.m_normal_lcells = normal_lcells;
-  flags.m_operators = operators;
-  flags.m_wide_gates = wide_gates;
-  flags.m_quellin = quellin;
-  return flags;
-}
-
-void assign_list(CUT_OTERM_SPAN from, KAVU_WVNET_MANAGER::OTERM_LIST* to) { to->assign(from.begin(), from.end()); }
-
 }  // namespace
 
 bool cut_bounded_walk_passes(const CDB_SGATE_NODE* gate, CUT_OTERM_SPAN heads, const CUT_WALK_FLAGS& flags) {
@@ -199,8 +185,8 @@ void KAVU_WVNET_MANAGER::get_cone(std::vector<CDB_SGATE_OTERM*>& heads, int dept
                                   OTERM_LIST* sources, OTERM_LIST* sinks, CDB_SGATE_OTERM* stop) {
   KAVU_CHECK(sinks && sources && oterm_list);
   KAVU_CHECK(sinks->empty() && sources->empty() && oterm_list->empty());
-  const CUT_WALK_FLAGS flags = walk_flags(through_moded_lcells, through_lcells, through_normal_lcells,
-                                          through_operators, through_wide_gates, m_allow_through_quellin);
+  const CUT_WALK_FLAGS flags = cut_walk_flags(through_moded_lcells, through_lcells, through_normal_lcells,
+                                              through_operators, through_wide_gates, m_allow_through_quellin);
   CUT_CONE& cone = scratch().m_cone;
   bounded_walk(heads, depth, flags, stop, cone);
   assign_list(cone.m_oterms, oterm_list);
@@ -225,8 +211,8 @@ void KAVU_WVNET_MANAGER::get_cone(CDB_SGATE_OTERM* head, bool through_moded_lcel
   KAVU_CHECK(oterm_list);
   KAVU_CHECK(oterm_list->empty());
   KAVU_CHECK(head && excluded);
-  const CUT_WALK_FLAGS flags = walk_flags(through_moded_lcells, through_lcells, through_normal_lcells, false,
-                                          through_wide_gates, m_allow_through_quellin);
+  const CUT_WALK_FLAGS flags = cut_walk_flags(through_moded_lcells, through_lcells, through_normal_lcells, false,
+                                              through_wide_gates, m_allow_through_quellin);
   CUT_OTERM_VECTOR& members = scratch().m_members;
   unbounded_walk(head, flags, *excluded, members);
   assign_list(members, oterm_list);
@@ -253,8 +239,8 @@ KAVU_WVNET* KAVU_WVNET_MANAGER::network_for_graph(const CUT_CONE& graph_cone) {
 void KAVU_WVNET_MANAGER::initialize_graph(CDB_SGATE_OTERM* head, int depth, int,
                                           bool through_moded_lcells, bool through_lcells,
                                           bool through_operators, bool through_wide_gates) {
-  const CUT_WALK_FLAGS flags = walk_flags(through_moded_lcells, through_lcells, false, through_operators,
-                                          through_wide_gates, m_allow_through_quellin);
+  const CUT_WALK_FLAGS flags = cut_walk_flags(through_moded_lcells, through_lcells, false, through_operators,
+                                              through_wide_gates, m_allow_through_quellin);
   CUT_CONE& cone = scratch().m_cone;
   CDB_SGATE_OTERM* heads[] = {head};
   bounded_walk(heads, depth, flags, nullptr, cone);

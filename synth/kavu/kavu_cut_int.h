@@ -81,6 +81,24 @@ struct CUT_WALK_FLAGS {
   bool m_quellin = false;  // atom type 93 counts as a logic cell
 };
 
+// The switches in the order the entry points take them.
+inline CUT_WALK_FLAGS cut_walk_flags(bool moded_lcells, bool lcells, bool normal_lcells, bool operators,
+                                     bool wide_gates, bool quellin) {
+  CUT_WALK_FLAGS flags;
+  flags.m_moded_lcells = moded_lcells;
+  flags.m_lcells = lcells;
+  flags.m_normal_lcells = normal_lcells;
+  flags.m_operators = operators;
+  flags.m_wide_gates = wide_gates;
+  flags.m_quellin = quellin;
+  return flags;
+}
+
+// Copies a terminal list into an interface list.
+inline void assign_list(CUT_OTERM_SPAN from, KAVU_WVNET_MANAGER::OTERM_LIST* to) {
+  to->assign(from.begin(), from.end());
+}
+
 // Whether the bounded walk expands a terminal of `gate` (heads: the walk's
 // heads, used by the don't-unmap LUT rule).
 bool cut_bounded_walk_passes(const CDB_SGATE_NODE* gate, CUT_OTERM_SPAN heads, const CUT_WALK_FLAGS& flags);

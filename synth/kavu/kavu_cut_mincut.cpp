@@ -107,8 +107,6 @@ void set_search_capacities(KAVU_WVNET* net, const CUT_CONE& cone) {
   for (const CDB_SGATE_OTERM* sink : cone.m_sinks) net->set_capacity_of(sink, INF);
 }
 
-void assign_list(CUT_OTERM_SPAN from, KAVU_WVNET_MANAGER::OTERM_LIST* to) { to->assign(from.begin(), from.end()); }
-
 // The per-size search's result vectors: entry s holds the best cut of s
 // terminals found so far and its volume.
 void record_per_size(std::vector<KAVU_WVNET_MANAGER::OTERM_LIST>* cuts, std::vector<int>* volumes,
@@ -392,13 +390,8 @@ bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(
   KAVU_CHECK(K >= 0 && K <= M);
   cuts->assign(M + 1, OTERM_LIST());
   volumes->assign(M + 1, 0);
-  CUT_WALK_FLAGS flags;
-  flags.m_moded_lcells = through_moded_lcells;
-  flags.m_lcells = through_lcells;
-  flags.m_normal_lcells = through_normal_lcells;
-  flags.m_operators = through_operators;
-  flags.m_wide_gates = through_wide_gates;
-  flags.m_quellin = m_allow_through_quellin;
+  const CUT_WALK_FLAGS flags = cut_walk_flags(through_moded_lcells, through_lcells, through_normal_lcells,
+                                              through_operators, through_wide_gates, m_allow_through_quellin);
   CUT_CONE& cone = scratch().m_cone;
   bounded_walk(heads, depth, flags, nullptr, cone);
   return largest_volume_per_size(cone, K, M, cuts, volumes, false);
@@ -418,12 +411,8 @@ bool KAVU_WVNET_MANAGER::kavu_get_largest_volume_mincut_of_size(CDB_SGATE_OTERM*
                                                                 OTERM_LIST* cut, int* volume,
                                                                 bool through_moded_lcells, bool through_lcells,
                                                                 bool through_operators, bool through_wide_gates) {
-  CUT_WALK_FLAGS flags;
-  flags.m_moded_lcells = through_moded_lcells;
-  flags.m_lcells = through_lcells;
-  flags.m_operators = through_operators;
-  flags.m_wide_gates = through_wide_gates;
-  flags.m_quellin = m_allow_through_quellin;
+  const CUT_WALK_FLAGS flags = cut_walk_flags(through_moded_lcells, through_lcells, false, through_operators,
+                                              through_wide_gates, m_allow_through_quellin);
   CUT_CONE& cone = scratch().m_cone;
   CDB_SGATE_OTERM* heads[] = {head};
   bounded_walk(heads, depth, flags, nullptr, cone);
