@@ -63,6 +63,9 @@ struct ARENA {
   std::vector<void*> m_slabs;
   char* m_chunk_next = nullptr;  // the unused rest of the current huge-page chunk
   char* m_chunk_end = nullptr;
+  char* m_reserve_next = nullptr;  // the reserved address range chunks come from
+  char* m_reserve_end = nullptr;
+  bool m_reserve_tried = false;
 };
 
 ARENA& arena() {
@@ -207,20 +210,31 @@ void register_thread(THREAD_CACHE& c) {
 // Slabs are cut from 2 MiB chunks aligned to their size, which the system
 // is asked to back with huge pages: a walk over a large netlist then needs
 // one address translation per 2 MiB rather than per 4 KiB (the sweep and
-// collection of 2*10^5 gates gained about a tenth). Null when the system
-// gives no memory (the caller falls back to the general allocator).
+// collection of 2*10^5 gates gained about a tenth). The chunks are taken in
+// rising order from one range of address space reserved on first use (no
+// memory behind it until a chunk is opened), so slabs made later lie higher
+// and gates made in order still lie in order. Null when the range is used
+// up or the system refuses (the caller falls back to the general allocator).
 constexpr size_t kChunkBytes = size_t(2) << 20;
+constexpr size_t kReserveBytes = size_t(64) << 30;
 static_assert(kChunkBytes % kSlabBytes == 0, "a chunk holds whole slabs");
 
 char* slab_from_chunk(ARENA& a) {
   if (a.m_chunk_next == a.m_chunk_end) {
-    void* raw = mmap(nullptr, 2 * kChunkBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) return nullptr;
-    char* begin = static_cast<char*>(raw);
-    char* chunk = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(begin) + kChunkBytes - 1) & ~(kChunkBytes - 1));
-    if (chunk != begin) munmap(begin, size_t(chunk - begin));
-    if (char* tail = chunk + kChunkBytes; tail != begin + 2 * kChunkBytes) munmap(tail, size_t(begin + 2 * kChunkBytes - tail));
-    madvise(chunk, kChunkBytes, MADV_HUGEPAGE);  // a hint: without it the chunk is plain pages
+    if (!a.m_reserve_tried) {
+      a.m_reserve_tried = true;
+      void* raw = mmap(nullptr, kReserveBytes + kChunkBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      if (raw != MAP_FAILED) {
+        const uintptr_t begin = reinterpret_cast<uintptr_t>(raw);
+        a.m_reserve_next = reinterpret_cast<char*>((begin + kChunkBytes - 1) & ~uintptr_t(kChunkBytes - 1));
+        a.m_reserve_end = a.m_reserve_next + kReserveBytes;
+      }
+    }
+    char* chunk = a.m_reserve_next;
+    if (!chunk || chunk == a.m_reserve_end) return nullptr;
+    if (mprotect(chunk, kChunkBytes, PROT_READ | PROT_WRITE) != 0) return nullptr;
+    madvise(chunk, kChunkBytes, MADV_HUGEPAGE);  // a hint: without it the chunk has plain pages
+    a.m_reserve_next += kChunkBytes;
     a.m_chunk_next = chunk;
     a.m_chunk_end = chunk + kChunkBytes;
   }
