@@ -15,6 +15,7 @@
 
 #include "cdb/cdb_sgate_kinds.h"
 #include "cdb/cdb_sgate_netlist.h"
+#include "cdb/cdb_sgate_pool.h"
 #include "msg/msg.h"
 
 // ---------------------------------------------------------------------------
@@ -51,6 +52,46 @@ bool CDB_SGATE_NETLIST::is_collected(const CDB_SGATE_NODE* n) const {
   return n->is_marked_for_deletion() && (m_collect_atoms || !n->is_wysiwyg());
 }
 
+// Gives back the cells of those terminals of a gate whose destructors would
+// do nothing else: an input with no source and no side record, an output
+// with no reader and no side record (what the sweep leaves behind). Other
+// terminals are destroyed as usual. Cells go back in the order the gate's
+// destructor would release them (inputs, outputs, then the gate), so the
+// pool ends in the same state, and the destructor then finds empty lists.
+// Only kinds whose own destructors never look at their terminals qualify,
+// and gates listed by state machines keep the usual order (machines first).
+void CDB_SGATE_NETLIST::release_plain_terms(CDB_SGATE_NODE* n) {
+  switch (n->get_sgate_type()) {
+    case CDB_SGATE_BUFFER_ENUM:
+    case CDB_SGATE_COMB_ENUM:
+    case CDB_SGATE_DFF_ENUM:
+    case CDB_SGATE_LUT_ENUM:
+    case CDB_SGATE_MUX_ENUM:
+    case CDB_SGATE_CARRY_SUM_ENUM:
+    case CDB_SGATE_LATCH_ENUM:
+      break;
+    default:
+      return;
+  }
+  if (n->m_extra && n->m_extra->m_machines) return;
+  for (CDB_SGATE_ITERM* t : n->m_iterms) {
+    if (!t) continue;
+    if (t->m_source || t->m_extra) delete t;
+    else kavu_platform::cdb_pool_release(t, sizeof(CDB_SGATE_ITERM));
+  }
+  n->m_iterms.clear();
+  for (CDB_SGATE_OTERM* o : n->m_oterms) {
+    if (!o) continue;
+    if (o->m_count || o->m_extra) {
+      delete o;
+      continue;
+    }
+    if (o->m_cap_log) kavu_platform::cdb_pool_release(o->m_block, o->capacity() * sizeof(CDB_SGATE_ITERM*));
+    kavu_platform::cdb_pool_release(o, sizeof(CDB_SGATE_OTERM));
+  }
+  n->m_oterms.clear();
+}
+
 // Destroys the gates, fetching each gate, then its terminals and then their
 // chain blocks a few places ahead of its turn: a graveyard is read in the
 // order its gates died, which is mostly the order they were made.
@@ -75,6 +116,7 @@ void CDB_SGATE_NETLIST::destroy_gates(std::vector<CDB_SGATE_NODE*>& gates) {
     }
     CDB_SGATE_NODE* n = gates[k];
     n->set_graveyard(nullptr);  // out of any graveyard vector already
+    release_plain_terms(n);
     delete n;
   }
 }
