@@ -10,7 +10,8 @@
 // Graveyard: a gate in it keeps the netlist's address as a tag (no record),
 //   so destroying it by hand cannot leave a dangling entry.
 // Visit marks are stamps: a fresh pair per walk, no clearing pass.
-// Cost: O(gates + terminals), no recursion, scratch vectors per call.
+// Cost: O(gates + terminals), no recursion, scratch vectors per call (the
+//   list of passed gates keeps its storage per thread).
 #include <algorithm>
 
 #include "cdb/cdb_sgate_kinds.h"
@@ -290,8 +291,13 @@ int CDB_SGATE_NETLIST::sweep(bool aggressive) {
   };
   // Gates the walk passed without finding them live, latest first; most of
   // them stay dead, so the dead are picked from here rather than from a
-  // second pass over every gate.
+  // second pass over every gate. The list keeps its storage per thread from
+  // one sweep to the next: on a large netlist the first writes to freshly
+  // mapped pages cost a tenth of the walk.
+  static thread_local std::vector<CDB_SGATE_NODE*> t_passed;
   std::vector<CDB_SGATE_NODE*> maybe_dead;
+  maybe_dead.swap(t_passed);
+  maybe_dead.clear();
   maybe_dead.reserve(slots.size());
   // Ahead of the walk: every gate's stamp; for a gate already found live
   // (most readers of a gate come before it in the walk), its input list and
@@ -324,6 +330,7 @@ int CDB_SGATE_NETLIST::sweep(bool aggressive) {
   while (s_out != s_in) decide_one();
   const size_t first_dead = m_graveyard.size();
   detach_dead(maybe_dead, passed);
+  t_passed.swap(maybe_dead);
   m_dirty = false;
   return int(m_graveyard.size() - first_dead);
 }
