@@ -240,6 +240,7 @@ class CDB_SGATE_NETLIST {
   void detach_dead(const std::vector<CDB_SGATE_NODE*>& maybe_dead, uint32_t dead_stamp);
   bool is_collected(const CDB_SGATE_NODE* node) const;
   void destroy_gates(std::vector<CDB_SGATE_NODE*>& gates);
+  static void release_plain_terms(CDB_SGATE_NODE* node);
   // A fresh pair of visit stamps (s, s + 1), process-wide so that gates moved
   // between netlists never carry a stamp that a later walk takes for its own.
   static uint32_t next_stamp();

@@ -22,6 +22,15 @@
 #define KAVU_POOL_ASAN 0
 #endif
 
+// Slabs carved from huge-page chunks (see new_slab) on Linux, except under a
+// leak checker, which scans only the general allocator's blocks for pointers.
+#if defined(__linux__) && !KAVU_POOL_ASAN && !defined(__SANITIZE_LEAK__)
+#define KAVU_POOL_HUGE_CHUNKS 1
+#include <sys/mman.h>
+#else
+#define KAVU_POOL_HUGE_CHUNKS 0
+#endif
+
 #if KAVU_POOL_ASAN
 #include <sanitizer/asan_interface.h>
 #define POOL_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
@@ -52,6 +61,11 @@ struct ARENA {
   std::mutex m_lock;
   FREE_CELL* m_free[kClasses] = {};
   std::vector<void*> m_slabs;
+  char* m_chunk_next = nullptr;  // the unused rest of the current huge-page chunk
+  char* m_chunk_end = nullptr;
+  char* m_reserve_next = nullptr;  // the reserved address range chunks come from
+  char* m_reserve_end = nullptr;
+  bool m_reserve_tried = false;
 };
 
 ARENA& arena() {
@@ -192,9 +206,51 @@ void register_thread(THREAD_CACHE& c) {
   }
 }
 
+#if KAVU_POOL_HUGE_CHUNKS
+// Slabs are cut from 2 MiB chunks aligned to their size, which the system
+// is asked to back with huge pages: a walk over a large netlist then needs
+// one address translation per 2 MiB rather than per 4 KiB (the sweep and
+// collection of 2*10^5 gates gained about a tenth). The chunks are taken in
+// rising order from one range of address space reserved on first use (no
+// memory behind it until a chunk is opened), so slabs made later lie higher
+// and gates made in order still lie in order. Null when the range is used
+// up or the system refuses (the caller falls back to the general allocator).
+constexpr size_t kChunkBytes = size_t(2) << 20;
+constexpr size_t kReserveBytes = size_t(64) << 30;
+static_assert(kChunkBytes % kSlabBytes == 0, "a chunk holds whole slabs");
+
+char* slab_from_chunk(ARENA& a) {
+  if (a.m_chunk_next == a.m_chunk_end) {
+    if (!a.m_reserve_tried) {
+      a.m_reserve_tried = true;
+      void* raw = mmap(nullptr, kReserveBytes + kChunkBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      if (raw != MAP_FAILED) {
+        const uintptr_t begin = reinterpret_cast<uintptr_t>(raw);
+        a.m_reserve_next = reinterpret_cast<char*>((begin + kChunkBytes - 1) & ~uintptr_t(kChunkBytes - 1));
+        a.m_reserve_end = a.m_reserve_next + kReserveBytes;
+      }
+    }
+    char* chunk = a.m_reserve_next;
+    if (!chunk || chunk == a.m_reserve_end) return nullptr;
+    if (mprotect(chunk, kChunkBytes, PROT_READ | PROT_WRITE) != 0) return nullptr;
+    madvise(chunk, kChunkBytes, MADV_HUGEPAGE);  // a hint: without it the chunk has plain pages
+    a.m_reserve_next += kChunkBytes;
+    a.m_chunk_next = chunk;
+    a.m_chunk_end = chunk + kChunkBytes;
+  }
+  char* slab = a.m_chunk_next;
+  a.m_chunk_next += kSlabBytes;
+  return slab;
+}
+#endif
+
 // A fresh slab, poisoned; the caller holds the arena's lock.
 char* new_slab(ARENA& a) {
-  char* slab = static_cast<char*>(::operator new(kSlabBytes));
+  char* slab = nullptr;
+#if KAVU_POOL_HUGE_CHUNKS
+  slab = slab_from_chunk(a);
+#endif
+  if (!slab) slab = static_cast<char*>(::operator new(kSlabBytes));
   a.m_slabs.push_back(slab);
   POOL_POISON(slab, kSlabBytes);
   return slab;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "cdb/cdb_sgate_pool.h"
 #include "testkit/platform_testkit.h"
 
 namespace {
@@ -130,6 +131,69 @@ TEST(CdbSgateSweepDetach, ChainsAcrossInlineSlotsAndBlocks) {
         EXPECT_EQ(model[i]->is_inverted(), flags[i]);
       }
     }
+  }
+}
+
+// Gates the sweep laid in the graveyard, changed or not before the
+// collection: collection destroys each one, its inputs leave whatever they
+// were reconnected to, readers in another netlist are left unconnected with
+// their own flags and that netlist is marked changed, side records go, and
+// every cell made goes back to the pool.
+TEST(CdbSgateSweepDetach, CollectionOfGraveyardGatesChangedOrNot) {
+  enum CHANGE { NONE, INPUT_RECONNECTED, INPUT_RECORD, OUTPUT_RECORD, NAME, OUTSIDE_READER, BLOCK_OF_READERS, REGISTER };
+  const struct {
+    const char* name;
+    CHANGE change;
+  } cases[] = {{"left as swept", NONE},
+               {"input reconnected after the sweep", INPUT_RECONNECTED},
+               {"input with a side record", INPUT_RECORD},
+               {"output with a side record", OUTPUT_RECORD},
+               {"named gate", NAME},
+               {"read from another netlist", OUTSIDE_READER},
+               {"readers had a pool block", BLOCK_OF_READERS},
+               {"register", REGISTER}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int64_t balance = cdb_pool_thread_balance();
+    {
+      CDB_SGATE_NETLIST nl, other;
+      CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+      CDB_SGATE_NODE* b = make_input_pin(&nl, "b");
+      CDB_SGATE_NODE* dead = c.change == REGISTER ? make_dff(&nl, a, b) : make_and(&nl, a, b);
+      CDB_SGATE_NODE* last = dead;  // dead readers of the dead gate
+      for (int i = 0; i < (c.change == BLOCK_OF_READERS ? 5 : 1); ++i) last = make_and(&nl, dead, last);
+      CDB_SGATE_ITERM* outside = nullptr;
+      if (c.change == OUTSIDE_READER) {
+        CDB_SGATE_NODE* reader = make_not(&other, dead);
+        reader->set_kff(false, true, false);
+        outside = reader->get_input_term(0);
+        outside->invert();
+      }
+      other.sweep(false);
+      ASSERT_EQ(nl.sweep(false), c.change == BLOCK_OF_READERS ? 6 : 2);
+      ASSERT_EQ(a->get_single_oterm()->get_number_of_fanout(), 0u);
+      CDB_SGATE_ITERM* in = dead->get_input_term(0);
+      switch (c.change) {
+        case INPUT_RECONNECTED: a->get_single_oterm()->insert_fanout(in); break;
+        case INPUT_RECORD: in->create_info()->set_value(7); break;
+        case OUTPUT_RECORD: dead->get_single_oterm()->set_fanout_delay(3); break;
+        case NAME: dead->set_string_name("kept_name"); break;
+        default: break;
+      }
+      EXPECT_EQ(nl.garbage_collect(true, false), c.change == BLOCK_OF_READERS ? 6 : 2);
+      EXPECT_EQ(nl.get_graveyard_size(), 0u);
+      EXPECT_EQ(a->get_single_oterm()->get_number_of_fanout(), 0u);
+      if (outside) {
+        EXPECT_FALSE(outside->is_connected());
+        EXPECT_EQ(outside->get_source(), nullptr);
+        EXPECT_TRUE(outside->is_inverted());
+        EXPECT_TRUE(other.is_dirty());
+      }
+      std::string why;
+      EXPECT_TRUE(nl.check(&why)) << why;
+      EXPECT_TRUE(other.check(&why)) << why;
+    }
+    EXPECT_EQ(cdb_pool_thread_balance(), balance);
   }
 }
 
