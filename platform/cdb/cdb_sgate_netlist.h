@@ -35,10 +35,10 @@ typedef ZTL_BUNCHED_LIST<CDB_SGATE_NODE*, 100> CDB_SGATE_NODE_LIST;
 
 // The node-list iterator: the list's own iterator (converts from it) that,
 // as it steps, asks the cache for the gate a few slots ahead: the line
-// with its output list and the line just below the gate, where the pool
-// puts the tail of its first output terminal (cdb_sgate_pool.h). A walk
-// from gates to their readers then finds both there; a walk that reads
-// other fields pays two prefetch instructions per step.
+// with its output list and the tail of its first output terminal, which
+// the pool puts just below the gate in the same line (cdb_sgate_pool.h).
+// A walk from gates to their readers then finds both there; a walk that
+// reads other fields pays two prefetch instructions per step.
 class CDB_SGATE_NODE_ITERATOR : public ZTL_BUNCHED_LIST_ITERATOR<CDB_SGATE_NODE*, 100> {
   typedef ZTL_BUNCHED_LIST_ITERATOR<CDB_SGATE_NODE*, 100> BASE;
 
@@ -58,9 +58,9 @@ class CDB_SGATE_NODE_ITERATOR : public ZTL_BUNCHED_LIST_ITERATOR<CDB_SGATE_NODE*
 
  private:
   static constexpr int kAhead = 8;  // slots; 4 and 16 measured slower
-  // The terminal's chain fields take its last 28 bytes; the gate's output
+  // The terminal's chain fields take its last 36 bytes; the gate's output
   // list is its words 1 and 2.
-  static constexpr uintptr_t kBelow = 28, kAbove = 16;
+  static constexpr uintptr_t kBelow = 36, kAbove = 16;
   void prefetch_ahead() const {
     CDB_SGATE_NODE* const* s = get_slot();
     if (!s) return;

@@ -174,7 +174,9 @@ void CDB_SGATE_OTERM::append_link(CDB_SGATE_ITERM* t) {
       compact_links();
     } else {
       PLAT_CHECK(m_cap_log < 31, "CDB");  // more than 2^31 readers of one net
-      const uint32_t cap = old_cap * 2;
+      // Inline slots grow into the smallest block above them; a block doubles.
+      const uint8_t cap_log = m_cap_log ? uint8_t(m_cap_log + 1) : kFirstBlockLog;
+      const uint32_t cap = uint32_t(1) << cap_log;
       auto** block = static_cast<CDB_SGATE_ITERM**>(kavu_platform::cdb_pool_allocate(cap * sizeof(CDB_SGATE_ITERM*)));
       CDB_SGATE_ITERM** s = slots();
       uint32_t w = 0;
@@ -185,7 +187,7 @@ void CDB_SGATE_OTERM::append_link(CDB_SGATE_ITERM* t) {
         }
       if (m_cap_log) kavu_platform::cdb_pool_release(m_block, old_cap * sizeof(CDB_SGATE_ITERM*));
       m_block = block;
-      m_cap_log = uint8_t(m_cap_log ? m_cap_log + 1 : 2);  // inline slots grow into a block of 4
+      m_cap_log = cap_log;
       m_head = 0;
       m_used = w;
     }

@@ -7,7 +7,7 @@
 //   or driven (an entry of its source output terminal's fan-out chain, whose
 //   length the output terminal counts).
 // Fan-out chains are arrays: the output terminal keeps its readers in order
-//   of connection in one contiguous block (inline for up to two readers,
+//   of connection in one contiguous block (inline for up to three readers,
 //   else from the cell pool) and each driven input remembers its position, so a
 //   walk over a net reads one block and connect and disconnect stay O(1)
 //   amortised. Disconnecting leaves a hole; holes at either end are trimmed
@@ -25,6 +25,7 @@
 //   state-machine references to it; gates may be destroyed in any order.
 #pragma once
 
+#include <bit>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -368,11 +369,12 @@ class CDB_SGATE_OTERM {
   CDB_SGATE_ITERM* const* slots() const { return m_cap_log ? m_block : m_inline; }
   CDB_SGATE_ITERM** slots() { return m_cap_log ? m_block : m_inline; }
   uint32_t capacity() const { return m_cap_log ? uint32_t(1) << m_cap_log : kInlineSlots; }
-  static constexpr uint32_t kInlineSlots = 2;
+  static constexpr uint32_t kInlineSlots = 3;
+  static constexpr uint8_t kFirstBlockLog = std::bit_width(kInlineSlots);  // 2^log > kInlineSlots
 
   // The synfrom name, the delay fields and the fitter record, which few
   // terminals use, live in a side record made on first use (it keeps the
-  // terminal at 88 bytes with room for two readers inline).
+  // terminal at 96 bytes with room for three readers inline).
   struct EXTRA {
     HDB_INSTANCE_NAME* m_synfrom = nullptr;
     int m_fanin_delay = 0;
@@ -400,10 +402,11 @@ class CDB_SGATE_OTERM {
   DB_OUTPUT_PORT_TYPE m_port_type = DB_MAX_OUTPUT_PORT_TYPE;
   uint8_t m_bits = 0;
   uint32_t m_count = 0;
-  // What a walk over the chain reads sits in the terminal's last 28 bytes,
+  // What a walk over the chain reads sits in the terminal's last 36 bytes,
   // next to the gate that follows it in memory when both were made as a
-  // pair (cdb_sgate_pool.h), so a walk from gate to readers touches one or
-  // two cache lines for the two (the node-list iterator prefetches them).
+  // pair (cdb_sgate_pool.h), in the gate's first cache line, so a walk from
+  // gate to readers touches one line for the two (the node-list iterator
+  // prefetches it).
   uint8_t m_cap_log = 0;  // 0: inline slots; else the block holds 2^m_cap_log slots
   uint32_t m_used = 0;
   uint32_t m_head = 0;

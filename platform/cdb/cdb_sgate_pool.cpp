@@ -46,6 +46,9 @@ namespace {
 constexpr size_t kGrain = 8;
 constexpr size_t kClasses = kMaxPooledBytes / kGrain;
 constexpr size_t kSlabBytes = size_t(64) << 10;
+// Pairs place the gate this many bytes into a cache line (see
+// cdb_pool_allocate_with_partner).
+constexpr uintptr_t kCacheLine = 64, kPairGateLine = 40;
 
 struct FREE_CELL {
   FREE_CELL* m_next;
@@ -351,7 +354,13 @@ void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
     POOL_POISON(pair, sizeof(PAIR_CELL));
   }
   if (c.m_free[cls]) return cdb_pool_allocate(bytes);
-  char* p = c.m_pair_next;
+  // The gate starts kPairGateLine bytes into a cache line, so that the tail
+  // of the terminal below it and the gate's first words share that line.
+  const auto aligned = [&](char* at) {
+    const uintptr_t gate = reinterpret_cast<uintptr_t>(at) + partner_size;
+    return at + ((kPairGateLine - gate) & (kCacheLine - 1));
+  };
+  char* p = c.m_pair_next ? aligned(c.m_pair_next) : nullptr;
   if (!p || p + partner_size + size > c.m_pair_end) {
     register_thread(c);
     // The old span's tail becomes free partner cells (the classes of the
@@ -361,6 +370,7 @@ void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
     std::lock_guard<std::mutex> guard(a.m_lock);
     p = new_slab(a);
     c.m_pair_end = p + kSlabBytes;
+    p = aligned(p);
   }
   c.m_pair_next = p + partner_size + size;
   c.m_partner = p;

@@ -20,7 +20,9 @@
 //   for the thread's next output terminal. A gate with a terminal then sits
 //   right after the terminal's tail, which is where a walk from gates to
 //   their readers reads both (the terminal keeps those fields last, the
-//   gate its output list first). A gate released right after the terminal
+//   gate its output list first); a new pair is placed so that the gate
+//   starts 40 bytes into a cache line, which puts both in one line. A gate
+//   released right after the terminal
 //   below it (a gate's destructor destroys its terminals first) gives the
 //   two back as a pair; gates take freed pairs first, then free cells, then
 //   new pairs, so gates made again after others were destroyed still come
