@@ -292,7 +292,8 @@ TEST_F(KavuTdCritical, CriticalPinsFromConfigurationKeys) {
     int missing;
   } const rows[] = {
       {{}, {}, {}, {}, 0},
-      {{{"opt_critical_signal_1", ""}, {"opt_critical_signal_2", "counter8|en"}}, {}, {}, {}, 0},  // the first empty key ends the list
+      // The first empty key ends the list.
+      {{{"opt_critical_signal_1", ""}, {"opt_critical_signal_2", "counter8|en"}}, {}, {}, {}, 0},
       {{{"opt_critical_signal_1", "counter8|clr"}, {"opt_critical_signal_2", "ghost"},
         {"opt_critical_signal_3", "counter8|en"}, {"opt_critical_signal_is_fast_counter8|clr", "on"}},
        {en, clr}, {false, true}, {clr}, 1},
@@ -300,7 +301,8 @@ TEST_F(KavuTdCritical, CriticalPinsFromConfigurationKeys) {
   for (const ROW& row : rows) {
     CFG_SCOPE ini{{"opt_read_critical_signals_from_ini", "on"}};
     std::vector<std::unique_ptr<CFG_SCOPE>> keys;
-    for (const auto& [k, v] : row.keys) keys.push_back(std::make_unique<CFG_SCOPE>(std::initializer_list<std::pair<const char*, const char*>>{{k, v}}));
+    for (const auto& [k, v] : row.keys)
+      keys.push_back(std::make_unique<CFG_SCOPE>(std::initializer_list<std::pair<const char*, const char*>>{{k, v}}));
     DEBUG_CAPTURE cap("KAVU");
     std::vector<CDB_SGATE_OTERM*> pins{clr};  // cleared first
     std::set<CDB_SGATE_OTERM*> fast{en};
