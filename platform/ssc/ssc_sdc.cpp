@@ -12,7 +12,7 @@
 // Patterns are matched against a gate's path and against its last level
 // ("top|clk" and "clk"); "{a b}" lists several. In a pattern '*' stands for
 // any run of characters, '?' for one, "\x" for x itself, and every other
-// character, brackets included, for itself. A name "a[3]" is bit 3 of bus
+// character, brackets included, for itself. A port "a[3]" is bit 3 of bus
 // "a": a pattern that ends in ']' is matched against the bit's whole name,
 // any other against the bus name, so "a", "a*" and "a[*]" take every bit
 // and "a[3]" one (OpenSTA reads bus ports the same way). A pattern that
@@ -126,10 +126,11 @@ bool bus_of(std::string_view name, std::string_view* base) {
   return true;
 }
 
-// A pattern against a port or cell name, bus bits as OpenSTA takes them.
-bool name_matches(const std::string& pattern, std::string_view name) {
+// A pattern against a name; port names that are bus bits as OpenSTA takes
+// them (instance names such as "r[3]" are names like any other there).
+bool name_matches(const std::string& pattern, std::string_view name, bool port) {
   std::string_view base;
-  if (pattern.empty() || pattern.back() == ']' || !bus_of(name, &base)) return glob_match(pattern, name);
+  if (!port || pattern.empty() || pattern.back() == ']' || !bus_of(name, &base)) return glob_match(pattern, name);
   return glob_match(pattern, base);
 }
 
@@ -163,7 +164,8 @@ class SDC_READER {
     bool any = false;
   };
   bool matches(uint32_t id, const std::string& pattern) const {
-    return name_matches(pattern, m_paths[id]) || name_matches(pattern, m_leaf[id]);
+    const bool port = is_port(id);
+    return name_matches(pattern, m_paths[id], port) || name_matches(pattern, m_leaf[id], port);
   }
   bool is_port(uint32_t id) const {
     const TDB_NODE_KIND k = m_data.nodes[id].get_kind();
