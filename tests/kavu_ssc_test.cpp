@@ -541,6 +541,24 @@ TEST_F(KavuSsc, HighSpeedRegistersAtTheRequirementThreshold) {
     EXPECT_EQ(name_flags(mem2) + name_flags(mem3), 0) << "inner buses get no flags";
     EXPECT_FALSE(kavu_compute_high_speed_regs(&m_facade, &m_hierarchy, &nl));  // reused
   }
+  // Registers read from BLIF are in no bus: each is flagged under its own
+  // name only, never refused.
+  {
+    SetUp();
+    m_facade.set_default_optimization_technique(CMP_OPTIMIZATION_SPEED);
+    std::ofstream("t.sdc") << "create_clock -name clk -period 3000 [get_ports clk]\n";
+    LOADED_NETLIST nl = load_blif("small/shift_en_sclr_lut4");
+    m_hierarchy.set_netlist(nl.get());
+    EXPECT_TRUE(kavu_compute_high_speed_regs(&m_facade, &m_hierarchy, nl.get()));
+    int registers = 0;
+    for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+      if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM) {
+        ++registers;
+        EXPECT_EQ((*it)->get_instance_name()->get_group(), nullptr);
+        EXPECT_TRUE(nl->get_high_speed_registers()->count((*it)->get_instance_name_id()));
+      }
+    EXPECT_EQ(int(nl->get_high_speed_registers()->size()), registers);
+  }
   // A requirement threshold of 0 has no frequency: no division by it.
   SetUp();
   CFG_SCOPE zero{{"high_speed_regs_requirement", "0"}};
