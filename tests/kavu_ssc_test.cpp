@@ -548,6 +548,7 @@ TEST_F(KavuSsc, HighSpeedRegistersAtTheRequirementThreshold) {
     m_facade.set_default_optimization_technique(CMP_OPTIMIZATION_SPEED);
     std::ofstream("t.sdc") << "create_clock -name clk -period 3000 [get_ports clk]\n";
     LOADED_NETLIST nl = load_blif("small/shift_en_sclr_lut4");
+    CDB_SGATE_HIERARCHY* own = nl->get_hierarchy();
     m_hierarchy.set_netlist(nl.get());
     EXPECT_TRUE(kavu_compute_high_speed_regs(&m_facade, &m_hierarchy, nl.get()));
     int registers = 0;
@@ -558,6 +559,8 @@ TEST_F(KavuSsc, HighSpeedRegistersAtTheRequirementThreshold) {
         EXPECT_TRUE(nl->get_high_speed_registers()->count((*it)->get_instance_name_id()));
       }
     EXPECT_EQ(int(nl->get_high_speed_registers()->size()), registers);
+    m_hierarchy.set_netlist(nullptr);
+    if (own) own->set_netlist(nl.get());  // the loader's hierarchy goes with the netlist
   }
   // A requirement threshold of 0 has no frequency: no division by it.
   SetUp();
