@@ -9,6 +9,7 @@
 #include "gen/gen.h"
 #include "hdb/hdb.h"
 #include "hdb/hdb_section.h"
+#include "cut/cut_mac.h"
 #include "kavu_ssc.h"
 #include "kavu_ssc_int.h"
 #include "kavu_td_helper.h"
@@ -392,9 +393,110 @@ TEST_F(KavuSsc, SynchronizerChainsFromTheEngineAndTheStructuralSearchAgree) {
         EXPECT_EQ(t->get_aux2(), int((*it)->get_id()));
       }
   }
-  // Without the trait, the engine path protects only the chain heads.
+  // Without the trait, protection is off unless asked for all families;
+  // then the engine path protects only the head of each chain.
   m_facade.set_family(DEV_FAMILY_ENUM(25));
   EXPECT_FALSE(kavu_ssc_should_protect_synchronizers(&m_facade, nullptr));
+  CFG_SCOPE all{{"kavu_ssc_protect_synchronizers_all_families", "on"}};
+  CDB_SGATE_NETLIST nl;
+  auto* ca = make_input_pin(&nl, "clka");
+  auto* cb = make_input_pin(&nl, "clkb");
+  auto* rq = named(make_dff(&nl, make_input_pin(&nl, "d"), ca), "rq");
+  auto* s1 = named(make_dff(&nl, make_not(&nl, rq), cb), "s1");
+  auto* s2 = named(make_dff(&nl, s1, cb), "s2");
+  auto* s3 = named(make_dff(&nl, s2, cb), "s3");
+  make_output_pin(&nl, "q", s3);
+  m_hierarchy.set_netlist(&nl);
+  {
+    KAVU_SSC holder(&m_facade, &m_hierarchy, &nl, SSC_DELAY_MODEL_UNIT, nullptr, false);
+    ASSERT_TRUE(kavu_ssc_should_protect_synchronizers(&m_facade, &m_hierarchy));
+    kavu_ssc_protect_synchronizers_impl(&m_facade, &nl);
+  }
+  std::vector<unsigned> chains;
+  for (auto* r : {rq, s1, s2, s3}) chains.push_back(nl.get_compatible_registers()->get_synch_chain(r->get_output_term(0)));
+  // rq (fed from the pin d) heads chain 1, s1 chain 2; s2 and s3 follow s1
+  // but are not protected.
+  EXPECT_EQ(chains, (std::vector<unsigned>{1, 2, 0, 0}));
+}
+
+namespace {
+
+CDB_SGATE_ITERM* atom_in(CDB_SGATE_WYSIWYG* atom, uint16_t port, CDB_SGATE_NODE* src) {
+  CDB_SGATE_ITERM* t = atom->create_input_term(nullptr, port);
+  atom->set_input_term(t, atom->get_input_port_number(port));
+  if (src) t->set_source(src->get_output_term(0));
+  return t;
+}
+
+CDB_SGATE_OTERM* atom_out(CDB_SGATE_WYSIWYG* atom, uint16_t port) {
+  CDB_SGATE_OTERM* o = atom->create_output_term(nullptr, port);
+  atom->set_output_term(o, atom->get_output_port_number(port));
+  return o;
+}
+
+CDB_SGATE_NODE* reg_on(CDB_SGATE_NETLIST* nl, CDB_SGATE_OTERM* d, CDB_SGATE_NODE* clk, const char* name) {
+  CDB_SGATE_NODE* r = named(make_dff(nl, nullptr, clk), name);
+  r->get_input_term(0)->set_source(d);
+  return r;
+}
+
+}  // namespace
+
+TEST_F(KavuSsc, StructuralSearchTakesBlockAndStateClocksFromTheirPorts) {
+  // Registers of clock B read a state node, MAC and RAM blocks. A block
+  // output registered on clock B, and a state node of clock B, are in the
+  // reader's domain: no chain. An unregistered block output takes its
+  // inputs' domains (a register of clock A, the clock pins): the reader
+  // heads a chain.
+  CDB_SGATE_NETLIST nl;
+  auto* ca = make_input_pin(&nl, "clka");
+  auto* cb = make_input_pin(&nl, "clkb");
+  auto* ra = named(make_dff(&nl, make_input_pin(&nl, "d"), ca), "ra");
+  CDB_STATE_MACHINE machine;
+  machine.set_clk(cb->get_output_term(0));
+  auto* state = new CDB_SGATE_STATE(nullptr, &machine);
+  nl.add_node(state);
+  machine.add_state(state);
+  // MAC: output A registered on clock 2 (clkb); MAC 2 unregistered.
+  auto* mac = new CDB_SGATE_WYSIWYG(nullptr, 95);
+  nl.add_node(mac);
+  atom_in(mac, CUT_MAC_IPORT_CLK1, ca);
+  atom_in(mac, CUT_MAC_IPORT_CLK2, cb);
+  atom_in(mac, CUT_MAC_IPORT_DATA_AX, ra);
+  mac->set_mode(CUT_MAC_MODE_DATA_REGISTERED);
+  mac->set_mode(CUT_MAC_MODE_OUTPUT_REGISTERED);
+  mac->set_mode(CUT_MAC_MODE_OUTPUT_CLOCK_LO);
+  CDB_SGATE_OTERM* mac_q = atom_out(mac, CUT_MAC_OPORT_DATA_OUT_A);
+  auto* mac2 = new CDB_SGATE_WYSIWYG(nullptr, 95);
+  nl.add_node(mac2);
+  atom_in(mac2, CUT_MAC_IPORT_DATA_AX, ra);
+  CDB_SGATE_OTERM* mac2_q = atom_out(mac2, CUT_MAC_OPORT_DATA_OUT_B);
+  // RAM: port B on its own clock (clkb), output B registered on clock 1;
+  // output A unregistered.
+  auto* ram = new CDB_SGATE_WYSIWYG_RAM_BLOCK(nullptr, 64);
+  nl.add_node(ram);
+  atom_in(ram, 35, ca);
+  atom_in(ram, 36, cb);
+  atom_in(ram, 88, ra);
+  ram->set_ram_mode(45, CDB_RAM_PORT_B);
+  ram->set_ram_mode(9, CDB_RAM_PORT_B);
+  ram->set_ram_mode(27, CDB_RAM_PORT_B);
+  CDB_SGATE_OTERM *ram_qa = atom_out(ram, 41), *ram_qb = atom_out(ram, 42);
+  struct ROW {
+    CDB_SGATE_NODE* reader;
+    bool head;
+  } const rows[] = {
+      {reg_on(&nl, state->get_output_term(0), cb, "after_state_b"), false},
+      {reg_on(&nl, state->get_output_term(0), ca, "after_state_a"), true},
+      {reg_on(&nl, mac_q, cb, "after_mac"), false},
+      {reg_on(&nl, mac2_q, cb, "after_mac2"), true},
+      {reg_on(&nl, ram_qb, cb, "after_ram_b"), false},
+      {reg_on(&nl, ram_qa, cb, "after_ram_a"), true},
+  };
+  kavu_ssc_find_synchronizer_chains(&nl, false);
+  for (const ROW& row : rows)
+    EXPECT_EQ(nl.get_compatible_registers()->get_synch_chain(row.reader->get_output_term(0)) != 0, row.head)
+        << row.reader->get_string_hpath();
 }
 
 TEST_F(KavuSsc, HighSpeedRegistersAtTheRequirementThreshold) {
@@ -409,6 +511,14 @@ TEST_F(KavuSsc, HighSpeedRegistersAtTheRequirementThreshold) {
     set_period(row.period);
     CDB_SGATE_NETLIST nl;
     build_pipeline(&nl);
+    // r2 and r3 are bits of the buses mem[3] and mem[2], themselves bits
+    // of mem: the outermost bus collects the flags of every bit.
+    HDB_NAMESPACE* ns = hdb_default_namespace();
+    HDB_INSTANCE_NAME* mem2 = ns->create_group_instance_name(top_name(), "mem", 2);
+    HDB_INSTANCE_NAME* mem3 = ns->create_group_instance_name(top_name(), "mem", 3);
+    r3->set_instance_name(ns->create_group_instance_name(top_name(), "mem[2]", 0));
+    r2->set_instance_name(ns->create_group_instance_name(top_name(), "mem[3]", 1));
+    ASSERT_EQ(r3->get_instance_name()->get_group(), mem2);
     DEBUG_CAPTURE cap("KAVU");
     EXPECT_TRUE(kavu_compute_high_speed_regs(&m_facade, &m_hierarchy, &nl));
     EXPECT_TRUE(cap.contains("Using delay requirement <= 3333, fmax >= 300 for high-speed registers"));
@@ -423,7 +533,34 @@ TEST_F(KavuSsc, HighSpeedRegistersAtTheRequirementThreshold) {
     EXPECT_EQ(flags(r3), row.high ? 1 : 0) << row.period;
     EXPECT_EQ(flags(r2), row.high ? 2 : 0) << row.period;
     EXPECT_EQ(flags(r1), row.high ? 3 : 0) << row.period;
+    auto name_flags = [&](HDB_INSTANCE_NAME* n) {
+      auto it = map->find(unsigned(n->get_id()));
+      return it == map->end() ? 0 : int(it->second.m_bits);
+    };
+    EXPECT_EQ(name_flags(mem2->get_group()), row.high ? 3 : 0) << row.period;
+    EXPECT_EQ(name_flags(mem2) + name_flags(mem3), 0) << "inner buses get no flags";
     EXPECT_FALSE(kavu_compute_high_speed_regs(&m_facade, &m_hierarchy, &nl));  // reused
+  }
+  // Registers read from BLIF are in no bus: each is flagged under its own
+  // name only, never refused.
+  {
+    SetUp();
+    m_facade.set_default_optimization_technique(CMP_OPTIMIZATION_SPEED);
+    std::ofstream("t.sdc") << "create_clock -name clk -period 3000 [get_ports clk]\n";
+    LOADED_NETLIST nl = load_blif("small/shift_en_sclr_lut4");
+    CDB_SGATE_HIERARCHY* own = nl->get_hierarchy();
+    m_hierarchy.set_netlist(nl.get());
+    EXPECT_TRUE(kavu_compute_high_speed_regs(&m_facade, &m_hierarchy, nl.get()));
+    int registers = 0;
+    for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+      if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM) {
+        ++registers;
+        EXPECT_EQ((*it)->get_instance_name()->get_group(), nullptr);
+        EXPECT_TRUE(nl->get_high_speed_registers()->count((*it)->get_instance_name_id()));
+      }
+    EXPECT_EQ(int(nl->get_high_speed_registers()->size()), registers);
+    m_hierarchy.set_netlist(nullptr);
+    if (own) own->set_netlist(nl.get());  // the loader's hierarchy goes with the netlist
   }
   // A requirement threshold of 0 has no frequency: no division by it.
   SetUp();
@@ -431,6 +568,13 @@ TEST_F(KavuSsc, HighSpeedRegistersAtTheRequirementThreshold) {
   DEBUG_CAPTURE cap("KAVU");
   EXPECT_FALSE(kavu_ssc_is_high_speed_iterm(nullptr, nullptr, nullptr));
   EXPECT_TRUE(cap.contains("Using delay requirement <= 0, fmax >= 0"));
+  // Refused arguments: one of facade and hierarchy, a netlist with a map.
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_ssc_get_high_speed_reg_options(&m_facade, nullptr, nullptr),
+                             "cmp_facade != 0 && hier != 0");
+  CDB_SGATE_NETLIST nl;
+  nl.create_high_speed_map();
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_ssc_identify_high_speed_registers(&nl, nullptr, nullptr),
+                             "sgate_netlist->get_high_speed_registers() == 0");
 }
 
 TEST(KavuTdHelper, CombinationalGates) {

@@ -5,6 +5,7 @@
 // constrained and base-clock lists, and the estimator registry.
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <set>
 
@@ -269,5 +270,49 @@ TEST_F(KavuTdCritical, CriticalRegistersAndPins) {
       }
     }
     EXPECT_EQ(get_super_critical_pin_oterm(pin), expected) << row.fanouts << row.tri_bus;
+  }
+}
+
+TEST_F(KavuTdCritical, CriticalPinsFromConfigurationKeys) {
+  // Pins named by keys on a circuit read from BLIF: matched by terminal path
+  // in node order, fast by their own key; names matching no pin are traced
+  // and counted, and the count is traced even when no name is given.
+  LOADED_NETLIST nl = load_blif("small/counter8_lut4");
+  CDB_SGATE_OTERM *en = nullptr, *clr = nullptr;
+  for (CDB_SGATE_IO* pin : nl->get_input_pins()) {
+    if (pin->get_output_term(0)->get_string_hpath() == "counter8|en") en = pin->get_output_term(0);
+    if (pin->get_output_term(0)->get_string_hpath() == "counter8|clr") clr = pin->get_output_term(0);
+  }
+  ASSERT_TRUE(en && clr);
+  struct ROW {
+    std::vector<std::pair<const char*, const char*>> keys;
+    std::vector<CDB_SGATE_OTERM*> pins;
+    std::vector<bool> flags;
+    std::set<CDB_SGATE_OTERM*> fast;
+    int missing;
+  } const rows[] = {
+      {{}, {}, {}, {}, 0},
+      // The first empty key ends the list.
+      {{{"opt_critical_signal_1", ""}, {"opt_critical_signal_2", "counter8|en"}}, {}, {}, {}, 0},
+      {{{"opt_critical_signal_1", "counter8|clr"}, {"opt_critical_signal_2", "ghost"},
+        {"opt_critical_signal_3", "counter8|en"}, {"opt_critical_signal_is_fast_counter8|clr", "on"}},
+       {en, clr}, {false, true}, {clr}, 1},
+  };
+  for (const ROW& row : rows) {
+    CFG_SCOPE ini{{"opt_read_critical_signals_from_ini", "on"}};
+    std::vector<std::unique_ptr<CFG_SCOPE>> keys;
+    for (const auto& [k, v] : row.keys)
+      keys.push_back(std::make_unique<CFG_SCOPE>(std::initializer_list<std::pair<const char*, const char*>>{{k, v}}));
+    DEBUG_CAPTURE cap("KAVU");
+    std::vector<CDB_SGATE_OTERM*> pins{clr};  // cleared first
+    std::set<CDB_SGATE_OTERM*> fast{en};
+    std::vector<bool> flags;
+    kavu_find_super_critical_pins(&m_facade, nl.get(), pins, &fast, &flags, true);
+    const size_t n = &row - rows;
+    EXPECT_EQ(pins, row.pins) << n;
+    EXPECT_EQ(flags, row.flags) << n;
+    EXPECT_EQ(fast, row.fast) << n;
+    EXPECT_TRUE(cap.contains(std::to_string(row.missing) + " critical signals were not found in the netlist")) << n;
+    EXPECT_EQ(cap.contains("Could not find pin with name ghost"), row.missing == 1) << n;
   }
 }

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -127,6 +129,54 @@ std::string sdc_for_sta(const STA_CONSTRAINTS& c, const std::unordered_map<std::
   return out.str();
 }
 
+// The Verilog ports under their own names: "a[3]" is bit 3 of the bus a
+// (declared from its lowest to its highest bit), any other name a scalar,
+// escaped when it is no plain identifier.
+class NAMED_PORTS {
+ public:
+  // The reference to the port of the pin with gate path `path`.
+  std::string add(const std::string& path, bool input) {
+    const size_t bar = path.rfind('|');
+    const std::string leaf = bar == std::string::npos ? path : path.substr(bar + 1);
+    const size_t open = leaf.rfind('[');
+    bool bit = open != std::string::npos && open > 0 && leaf.back() == ']' && open + 2 < leaf.size();
+    for (size_t i = open + 1; bit && i + 1 < leaf.size(); ++i) bit = leaf[i] >= '0' && leaf[i] <= '9';
+    const std::string base = bit ? leaf.substr(0, open) : leaf;
+    auto [it, fresh] = m_index.emplace(base, m_ports.size());
+    if (fresh) m_ports.push_back({identifier(base), input, bit, 1 << 30, -1});
+    PORT& p = m_ports[it->second];
+    if (!bit) return p.name;
+    const int index = std::atoi(leaf.c_str() + open + 1);
+    p.low = std::min(p.low, index);
+    p.high = std::max(p.high, index);
+    return p.name + "[" + std::to_string(index) + "]";
+  }
+  void write(std::ostream& v) const {
+    v << "module top (";
+    for (size_t k = 0; k < m_ports.size(); ++k) v << (k ? ", " : "") << m_ports[k].name;
+    v << ");\n";
+    for (const PORT& p : m_ports) {
+      v << "  " << (p.input ? "input " : "output ");
+      if (p.bus) v << "[" << p.high << ":" << p.low << "] ";
+      v << p.name << ";\n";
+    }
+  }
+
+ private:
+  struct PORT {
+    std::string name;
+    bool input, bus;
+    int low, high;
+  };
+  static std::string identifier(const std::string& name) {
+    bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0]));
+    for (char ch : name) plain = plain && (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_');
+    return plain ? name : "\\" + name + " ";
+  }
+  std::vector<PORT> m_ports;
+  std::unordered_map<std::string, size_t> m_index;
+};
+
 }  // namespace
 
 // A gate path as a glob pattern that matches only itself.
@@ -177,6 +227,8 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
   std::vector<std::string> inputs, outputs, port_decl;
   std::ostringstream body;
   int nets = 0, gates = 0;
+  const bool named = !constraints.sdc.empty();
+  NAMED_PORTS named_ports;
   // Nets and ports first.
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     const CDB_SGATE_NODE* g = *it;
@@ -186,7 +238,8 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
       return false;
     }
     if (g->is_pin() && g->is_input()) {
-      const std::string port = "p" + std::to_string(port_decl.size());
+      const std::string port =
+          named ? named_ports.add(g->get_string_hpath(), true) : "p" + std::to_string(port_decl.size());
       port_decl.push_back("input " + port);
       port_of[g->get_string_hpath()] = port;
       inputs.push_back(g->get_string_hpath());
@@ -208,7 +261,8 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
     CELL_SHAPE s;
     std::vector<std::pair<std::string, std::string>> conn;  // (pin, net)
     if (g->is_pin() && g->is_output()) {
-      const std::string port = "p" + std::to_string(port_decl.size());
+      const std::string port =
+          named ? named_ports.add(g->get_string_hpath(), false) : "p" + std::to_string(port_decl.size());
       port_decl.push_back("output " + port);
       port_of[g->get_string_hpath()] = port;
       outputs.push_back(g->get_string_hpath());
@@ -295,14 +349,18 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
       << "  slew_upper_threshold_pct_rise : 80;\n  slew_upper_threshold_pct_fall : 80;\n"
       << lib.str() << "}\n";
     std::ofstream v(dir + "/top.v");
-    v << "module top (";
-    for (size_t k = 0; k < port_decl.size(); ++k) v << (k ? ", " : "") << port_decl[k].substr(port_decl[k].find(' ') + 1);
-    v << ");\n";
-    for (const std::string& d : port_decl) v << "  " << d << ";\n";
+    if (named) {
+      named_ports.write(v);
+    } else {
+      v << "module top (";
+      for (size_t k = 0; k < port_decl.size(); ++k) v << (k ? ", " : "") << port_decl[k].substr(port_decl[k].find(' ') + 1);
+      v << ");\n";
+      for (const std::string& d : port_decl) v << "  " << d << ";\n";
+    }
     for (int k = 0; k < nets; ++k) v << "  wire n" << k << ";\n";
     v << body.str() << "endmodule\n";
     std::ofstream c(dir + "/top.sdc");
-    c << sdc_for_sta(constraints, port_of, inputs, outputs);
+    c << (named ? constraints.sdc : sdc_for_sta(constraints, port_of, inputs, outputs));
     std::ofstream t(dir + "/run.tcl");
     t << "read_liberty cells.lib\nread_verilog top.v\nlink_design top\nread_sdc top.sdc\n";
     // Per clock: the worst slack of the clock's path group.

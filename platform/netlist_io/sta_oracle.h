@@ -11,7 +11,8 @@
 // clock (the path group of the capture clock) and the setup slack of the
 // chosen input terminals. Names are mapped to plain identifiers (ports
 // p<k>, instances g<k>, nets n<k>); constraints name our ports by gate
-// path, as the engine's own SDC does.
+// path, as the engine's own SDC does. With SDC text of the caller's own,
+// ports keep their names and bus bits form Verilog buses.
 // UNAVAILABLE: no "sta_binary" key and no sta in PATH, or the netlist holds
 //   a kind the writer does not express (latches, bidirectional pins).
 // ERROR: sta failed or its output was not understood (log in STA_RESULT).
@@ -48,6 +49,11 @@ struct STA_CONSTRAINTS {
   std::vector<STA_IO_DELAY> io_delays;
   // Clock pairs without timing (both directions).
   std::vector<std::pair<std::string, std::string>> false_clock_pairs;
+  // When set, the SDC sta reads, as written; the ports then keep their own
+  // names (the last level of the gate path; "a[3]" a bit of the bus "a"),
+  // so that sta meets the names the engine's SDC reader meets. The fields
+  // above then only name the clocks whose worst slack is read back.
+  std::string sdc;
 };
 
 // The constraints as the engine reads them (ports named by gate path).

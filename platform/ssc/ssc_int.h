@@ -88,7 +88,8 @@ struct SSC_CONSTRAINTS {
   std::vector<SSC_SDC_CLOCK> clocks;
   std::vector<SSC_SDC_IO_DELAY> io_delays;
   std::vector<SSC_SDC_PATH_RULE> rules;
-  std::vector<std::string> notes;  // lines read but not applied
+  std::vector<std::string> notes;     // lines read but not applied
+  std::vector<std::string> warnings;  // "line N: ..." for targets that match nothing
 };
 
 // Reads the SDC subset; false with *error naming the line.

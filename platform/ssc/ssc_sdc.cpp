@@ -9,20 +9,28 @@
 // Targets are collections — [get_ports p…], [get_pins p…], [get_cells p…],
 // [get_registers p…], [get_clocks p…], [all_inputs], [all_outputs],
 // [all_registers], [all_clocks] — or bare patterns (ports, then cells).
-// Patterns are globs (fnmatch) matched against a gate's path and against
-// its last level ("top|clk" and "clk"); "{a b}" lists several. Numbers may
-// be decimal fractions and are rounded to the engine's integer units.
+// Patterns are matched against a gate's path and against its last level
+// ("top|clk" and "clk"); "{a b}" lists several. In a pattern '*' stands for
+// any run of characters, '?' for one, "\x" for x itself, and every other
+// character, brackets included, for itself. A port "a[3]" is bit 3 of bus
+// "a": a pattern that ends in ']' is matched against the bit's whole name,
+// any other against the bus name, so "a", "a*" and "a[*]" take every bit
+// and "a[3]" one (OpenSTA reads bus ports the same way). A pattern that
+// matches nothing is a warning ("Warning: SDC line N: ..." on stderr and in
+// SSC_CONSTRAINTS::warnings); the command still applies to the rest.
+// Numbers may be decimal fractions and are rounded to the engine's integer
+// units.
 // Lines with -min, -hold, -add_delay of another kind, and other commands
 // (set_units, set_load, …) are noted and skipped. A clock without targets is
 // virtual. set_false_path with both -from and -to on pins is noted and
 // skipped (path-based exceptions are not modelled); between clocks it
 // removes the clock pairs; with only -from (-to) on pins it removes those
 // start (end) points.
-#include <fnmatch.h>
-
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <string_view>
 
 #include "msg/msg.h"
 #include "ssc/ssc_int.h"
@@ -31,7 +39,8 @@ namespace kavu_platform {
 
 namespace {
 
-// Splits a command into words; braces and brackets nest, quotes group.
+// Splits a command into words; braces and brackets nest (brackets inside
+// braces do not count), quotes group.
 bool split_words(const std::string& line, std::vector<std::string>* words, std::string* why) {
   words->clear();
   size_t i = 0;
@@ -42,10 +51,14 @@ bool split_words(const std::string& line, std::vector<std::string>* words, std::
     const char open = line[i];
     if (open == '{' || open == '[') {
       const char close = open == '{' ? '}' : ']';
-      int depth = 0;
+      // Brackets inside braces are text ("[get_ports {a[*0]}]" or "{*0]}").
+      int depth = 0, braces = 0;
       size_t j = i;
       for (; j < line.size(); ++j) {
-        if (line[j] == open) ++depth;
+        if (open == '[' && line[j] == '{') ++braces;
+        else if (open == '[' && line[j] == '}' && braces > 0) --braces;
+        else if (braces > 0) continue;
+        else if (line[j] == open) ++depth;
         else if (line[j] == close && --depth == 0) break;
       }
       if (j >= line.size()) {
@@ -73,6 +86,54 @@ bool split_words(const std::string& line, std::vector<std::string>* words, std::
   return true;
 }
 
+// '*' any run, '?' one character, "\x" the character x, any other character
+// itself. Iterative, backtracking only to the last '*': O(|p| |s|) at worst,
+// with no recursion however long the name.
+bool glob_match(std::string_view p, std::string_view s) {
+  size_t pi = 0, si = 0;
+  size_t star_p = std::string_view::npos, star_s = 0;
+  while (si < s.size()) {
+    if (pi < p.size() && p[pi] == '*') {
+      star_p = ++pi;
+      star_s = si;
+      continue;
+    }
+    if (pi < p.size()) {
+      const bool escaped = p[pi] == '\\' && pi + 1 < p.size();
+      const char want = escaped ? p[pi + 1] : p[pi];
+      if ((!escaped && want == '?') || want == s[si]) {
+        pi += escaped ? 2 : 1;
+        ++si;
+        continue;
+      }
+    }
+    if (star_p == std::string_view::npos) return false;
+    pi = star_p;
+    si = ++star_s;
+  }
+  while (pi < p.size() && p[pi] == '*') ++pi;
+  return pi == p.size();
+}
+
+// The bus of a bit name "base[digits]"; false for any other name.
+bool bus_of(std::string_view name, std::string_view* base) {
+  if (name.size() < 4 || name.back() != ']') return false;
+  const size_t open = name.rfind('[');
+  if (open == std::string_view::npos || open == 0 || open + 2 > name.size() - 1) return false;
+  for (size_t i = open + 1; i + 1 < name.size(); ++i)
+    if (name[i] < '0' || name[i] > '9') return false;
+  *base = name.substr(0, open);
+  return true;
+}
+
+// A pattern against a name; port names that are bus bits as OpenSTA takes
+// them (instance names such as "r[3]" are names like any other there).
+bool name_matches(const std::string& pattern, std::string_view name, bool port) {
+  std::string_view base;
+  if (!port || pattern.empty() || pattern.back() == ']' || !bus_of(name, &base)) return glob_match(pattern, name);
+  return glob_match(pattern, base);
+}
+
 bool parse_number(const std::string& w, int* v) {
   char* end = nullptr;
   const double d = std::strtod(w.c_str(), &end);
@@ -94,6 +155,7 @@ class SDC_READER {
   }
 
   bool command(const std::vector<std::string>& w, std::string* why);
+  void set_line(int line) { m_line = line; }
 
  private:
   struct TARGETS {
@@ -102,15 +164,17 @@ class SDC_READER {
     bool any = false;
   };
   bool matches(uint32_t id, const std::string& pattern) const {
-    return fnmatch(pattern.c_str(), m_paths[id].c_str(), 0) == 0 ||
-           fnmatch(pattern.c_str(), m_leaf[id].c_str(), 0) == 0;
+    const bool port = is_port(id);
+    return name_matches(pattern, m_paths[id], port) || name_matches(pattern, m_leaf[id], port);
   }
   bool is_port(uint32_t id) const {
     const TDB_NODE_KIND k = m_data.nodes[id].get_kind();
     return k == TDB_NODE_IN_PORT || k == TDB_NODE_OUT_PORT;
   }
-  void add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t) const;
-  bool collect(const std::string& word, TARGETS* t, std::string* why) const;
+  void add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t,
+                 std::vector<std::string>* unmatched) const;
+  bool collect(const std::string& word, TARGETS* t, std::string* why);
+  void warn(const std::string& what);
   bool clock_index(const std::string& name, int* idx) const {
     for (size_t i = 0; i < m_out->clocks.size(); ++i)
       if (m_out->clocks[i].name == name) {
@@ -126,10 +190,19 @@ class SDC_READER {
   const SSC_NETLIST_DATA& m_data;
   SSC_CONSTRAINTS* m_out;
   std::vector<std::string> m_paths, m_leaf;
+  int m_line = 0;
 };
 
-// kind: 0 ports, 1 any node (pins), 2 registers (cells), 3 in ports, 4 out ports.
-void SDC_READER::add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t) const {
+void SDC_READER::warn(const std::string& what) {
+  m_out->warnings.push_back("line " + std::to_string(m_line) + ": " + what);
+}
+
+// kind: 0 ports, 1 any node (pins), 2 registers (cells), 3 in ports, 4 out
+// ports, 5 registers only. Patterns that match no node of the kind are
+// appended to *unmatched.
+void SDC_READER::add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t,
+                           std::vector<std::string>* unmatched) const {
+  std::vector<char> used(patterns.size(), 0);
   for (uint32_t id = 0; id < m_data.nodes.size(); ++id) {
     const TDB_NODE_KIND k = m_data.nodes[id].get_kind();
     if (kind == 0 && !is_port(id)) continue;
@@ -138,14 +211,20 @@ void SDC_READER::add_nodes(const std::vector<std::string>& patterns, int kind, T
     if (kind == 4 && k != TDB_NODE_OUT_PORT) continue;
     if (kind == 5 && k != TDB_NODE_REGISTER) continue;
     bool hit = patterns.empty();
-    for (const std::string& p : patterns) hit = hit || matches(id, p);
+    for (size_t p = 0; p < patterns.size(); ++p)
+      if (matches(id, patterns[p])) {
+        used[p] = 1;
+        hit = true;
+      }
     if (hit) t->nodes.push_back(id);
   }
+  for (size_t p = 0; p < patterns.size(); ++p)
+    if (!used[p]) unmatched->push_back(patterns[p]);
   t->any = true;
 }
 
-bool SDC_READER::collect(const std::string& word, TARGETS* t, std::string* why) const {
-  std::vector<std::string> inner;
+bool SDC_READER::collect(const std::string& word, TARGETS* t, std::string* why) {
+  std::vector<std::string> inner, unmatched;
   if (word.size() >= 2 && word.front() == '[' && word.back() == ']') {
     if (!split_words(word.substr(1, word.size() - 2), &inner, why)) return false;
     if (inner.empty()) {
@@ -160,31 +239,44 @@ bool SDC_READER::collect(const std::string& word, TARGETS* t, std::string* why) 
       split_words(inner[i], &parts, why);
       patterns.insert(patterns.end(), parts.begin(), parts.end());
     }
-    if (cmd == "get_ports") add_nodes(patterns, 0, t);
-    else if (cmd == "get_pins" || cmd == "get_nets") add_nodes(patterns, 1, t);
-    else if (cmd == "get_cells" || cmd == "get_registers") add_nodes(patterns, 2, t);
-    else if (cmd == "all_inputs") add_nodes({}, 3, t);
-    else if (cmd == "all_outputs") add_nodes({}, 4, t);
-    else if (cmd == "all_registers") add_nodes({}, 5, t);
+    const size_t before = t->nodes.size() + t->clocks.size();
+    if (cmd == "get_ports") add_nodes(patterns, 0, t, &unmatched);
+    else if (cmd == "get_pins" || cmd == "get_nets") add_nodes(patterns, 1, t, &unmatched);
+    else if (cmd == "get_cells" || cmd == "get_registers") add_nodes(patterns, 2, t, &unmatched);
+    else if (cmd == "all_inputs") add_nodes({}, 3, t, &unmatched);
+    else if (cmd == "all_outputs") add_nodes({}, 4, t, &unmatched);
+    else if (cmd == "all_registers") add_nodes({}, 5, t, &unmatched);
     else if (cmd == "get_clocks" || cmd == "all_clocks") {
+      std::vector<char> used(patterns.size(), 0);
       for (size_t c = 0; c < m_out->clocks.size(); ++c) {
         bool hit = cmd == "all_clocks" || patterns.empty();
-        for (const std::string& p : patterns)
-          hit = hit || fnmatch(p.c_str(), m_out->clocks[c].name.c_str(), 0) == 0;
+        for (size_t p = 0; p < patterns.size(); ++p)
+          if (glob_match(patterns[p], m_out->clocks[c].name)) {
+            used[p] = 1;
+            hit = true;
+          }
         if (hit) t->clocks.push_back(int(c));
       }
+      for (size_t p = 0; p < patterns.size(); ++p)
+        if (!used[p] && cmd == "get_clocks") unmatched.push_back(patterns[p]);
       t->any = true;
     } else {
       *why = "unknown collection " + cmd;
       return false;
     }
+    for (const std::string& p : unmatched) warn(cmd + ": nothing matches \"" + p + "\"");
+    if (unmatched.empty() && t->nodes.size() + t->clocks.size() == before) warn(cmd + ": the list is empty");
     return true;
   }
   std::vector<std::string> patterns;
   if (!split_words(word, &patterns, why)) return false;
   TARGETS ports;
-  add_nodes(patterns, 0, &ports);
-  if (ports.nodes.empty()) add_nodes(patterns, 2, &ports);
+  add_nodes(patterns, 0, &ports, &unmatched);
+  if (ports.nodes.empty()) {
+    unmatched.clear();
+    add_nodes(patterns, 2, &ports, &unmatched);
+  }
+  for (const std::string& p : unmatched) warn("no port or cell matches \"" + p + "\"");
   t->nodes.insert(t->nodes.end(), ports.nodes.begin(), ports.nodes.end());
   t->any = true;
   return true;
@@ -352,12 +444,14 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
       continue;
     }
     std::string why;
+    reader.set_line(first);
     if (!split_words(cmd, &words, &why) || (!words.empty() && !reader.command(words, &why))) {
       if (error) *error = "line " + std::to_string(first) + ": " + why;
       return false;
     }
     cmd.clear();
   }
+  for (const std::string& w : out->warnings) std::fprintf(stderr, "Warning: SDC %s\n", w.c_str());
   return true;
 }
 

@@ -7,10 +7,11 @@
 //   synchronizer list, or, without a timing netlist, from a structural
 //   search of the gate netlist (kavu_ssc_find_synchronizer_chains).
 // Structural search model: every output terminal gets a clock-domain
-//   number — a register its traced clock source's number (from 1, in order
-//   of first sight), a non-combinational source (an input pin, …) its own
-//   domain, a combinational output the single number of its inputs or
-//   "several". Numbers and their sentinels (none 3221225473, several
+//   number — a register or state node its traced clock source's number
+//   (from 1, in order of first sight), as do the registered outputs of MAC
+//   and RAM blocks; a non-combinational source (an input pin, …) its own
+//   domain; a combinational output (and an unregistered block output) the
+//   single number of its inputs or "several". Numbers and their sentinels (none 3221225473, several
 //   1073741823, own domain 536870911, forced 2147483647) do not fit a
 //   32-bit aux value, so they live in one signed 64-bit value per terminal
 //   of a side table; the terminal's aux holds only its index there. Every
@@ -20,7 +21,7 @@
 //   (or, with relaxed slack, a relaxed slack below
 //   "kavu_ssc_high_speed_slack_threshold"), a source when one of its
 //   fan-outs is such a terminal; flags go to the netlist's high-speed map
-//   under the register's instance-name id (and its bus group's).
+//   under the register's instance-name id (and its bus's, the top group).
 // Cost: the structural search and the identification are linear in the
 //   netlist's terminals (hash lookups aside); walks use explicit stacks.
 #include <map>
@@ -37,6 +38,7 @@
 #include "kavu_dff_helper.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_msg.h"
+#include "kavu_seq_mac_utility.h"
 #include "kavu_setup.h"
 #include "kavu_ssc_int.h"
 #include "kavu_td_helper.h"
@@ -94,11 +96,13 @@ class SYNC_SEARCH {
   }
   void save_and_index();
   void restore();
-  CDB_SGATE_OTERM* trace_clock(const CDB_SGATE_ITERM* clock) const;
+  CDB_SGATE_OTERM* trace_clock(CDB_SGATE_OTERM* s) const;
+  int64_t clock_number(CDB_SGATE_OTERM* clock_source);
   int64_t clock_number(const CDB_SGATE_ITERM* clock);
   void number_sources();
   int64_t domain_of(CDB_SGATE_OTERM* t);
   CDB_SGATE_NODE* next_register(CDB_SGATE_NODE* reg) const;
+  void extend_chain(std::vector<CDB_SGATE_NODE*>* chain, std::unordered_map<CDB_SGATE_NODE*, int>* taken);
 
   CDB_SGATE_NETLIST* m_netlist;
   std::unordered_map<CDB_SGATE_OTERM*, int> m_aux_restore, m_aux2_restore;
@@ -119,19 +123,21 @@ void SYNC_SEARCH::save_and_index() {
 }
 
 void SYNC_SEARCH::restore() {
-  for_each_oterm([this](CDB_SGATE_OTERM* t) {
-    auto map_iter = m_aux_restore.find(t);
-    KAVU_CHECK(map_iter != m_aux_restore.end());
-    auto map_iter2 = m_aux2_restore.find(t);
-    KAVU_CHECK(map_iter2 != m_aux2_restore.end());
+  const auto& aux_restore_map = m_aux_restore;
+  const auto& aux2_restore_map = m_aux2_restore;
+  for_each_oterm([&](CDB_SGATE_OTERM* t) {
+    auto map_iter = aux_restore_map.find(t);
+    KAVU_CHECK(map_iter != aux_restore_map.end());
+    auto map_iter2 = aux2_restore_map.find(t);
+    KAVU_CHECK(map_iter2 != aux2_restore_map.end());
     t->set_aux(map_iter->second);
     t->set_aux2(map_iter2->second);
   });
 }
 
-// The clock source through buffers, clock buffers and one-input LUTs.
-CDB_SGATE_OTERM* SYNC_SEARCH::trace_clock(const CDB_SGATE_ITERM* clock) const {
-  CDB_SGATE_OTERM* s = clock ? clock->get_source() : nullptr;
+// The clock source behind `s` through buffers, clock buffers and one-input
+// LUTs.
+CDB_SGATE_OTERM* SYNC_SEARCH::trace_clock(CDB_SGATE_OTERM* s) const {
   for (int steps = 0; s && steps < 1000; ++steps) {
     const CDB_SGATE_NODE* g = s->get_my_node();
     const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg();
@@ -147,8 +153,8 @@ CDB_SGATE_OTERM* SYNC_SEARCH::trace_clock(const CDB_SGATE_ITERM* clock) const {
   return s;
 }
 
-int64_t SYNC_SEARCH::clock_number(const CDB_SGATE_ITERM* clock) {
-  CDB_SGATE_OTERM* src = trace_clock(clock);
+int64_t SYNC_SEARCH::clock_number(CDB_SGATE_OTERM* clock_source) {
+  CDB_SGATE_OTERM* src = trace_clock(clock_source);
   if (!src) return DOMAIN_NONE;
   auto it = m_clock_sources.find(src);
   if (it != m_clock_sources.end()) return it->second;
@@ -157,17 +163,55 @@ int64_t SYNC_SEARCH::clock_number(const CDB_SGATE_ITERM* clock) {
   return n;
 }
 
+int64_t SYNC_SEARCH::clock_number(const CDB_SGATE_ITERM* clock) {
+  return clock_number(clock ? clock->get_source() : nullptr);
+}
+
+// The clock input that registers a RAM block's data output, or null when
+// the output is not registered: port A's data out (41) and port B's (42,
+// 513) are registered under their port's mode member 9, on clock 1 (input
+// 36) under member 27, else on clock 0 (input 35).
+const CDB_SGATE_ITERM* ram_output_clock(const CDB_SGATE_WYSIWYG_RAM_BLOCK* ram, const CDB_SGATE_OTERM* out) {
+  const DB_OUTPUT_PORT_TYPE t = out->get_port_type();
+  const bool port_b = t == 42 || t == 513;
+  if (!port_b && t != 41) return nullptr;
+  const CDB_SGATE_WYSIWYG_RAM_BLOCK::RAM_MODE_SET& mode = ram->get_ram_mode(port_b ? CDB_RAM_PORT_B : CDB_RAM_PORT_A);
+  if (!mode.test(9)) return nullptr;
+  return ram->get_iterm_by_type(mode.test(27) ? 36 : 35);
+}
+
+// Registers and state nodes take their clock's number on every output; a
+// MAC block on each registered output, a RAM block on each registered data
+// output (the rest are computed from the block's inputs on demand), a
+// synchronous RAM gate, clocked as a whole, on every output. Any other
+// node that is not combinational (an input pin, a latch, ...) is a domain
+// of its own.
 void SYNC_SEARCH::number_sources() {
   for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* g = *it;
     if (!g) continue;
+    CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg();
     int64_t n = DOMAIN_UNSET;
-    const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg();
     if (is_register(g)) {
       n = clock_number(kavu_get_dff_clock(g));
-    } else if (g->get_sgate_type() == CDB_SGATE_SYNCHRONOUS_RAM_ENUM || (w && (w->is_ram() || w->is_mac()))) {
-      const unsigned port = g->get_input_port_number(7);
-      n = clock_number(port == 65535 ? nullptr : g->get_input_term(port));
+    } else if (g->get_sgate_type() == CDB_SGATE_STATE_ENUM) {
+      const CDB_STATE_MACHINE* machine = g->cast_to_state()->get_state_machine();
+      n = clock_number(machine ? machine->get_clk() : nullptr);
+    } else if (g->get_sgate_type() == CDB_SGATE_SYNCHRONOUS_RAM_ENUM) {
+      n = clock_number(g->cast_to_synchronous_ram()->get_iterm_by_type(DB_PORT_CLK));
+    } else if (w && w->is_mac()) {
+      for (CDB_SGATE_OTERM* t : g->get_output_terms()) {
+        CDB_SGATE_ITERM* clock = nullptr;
+        if (t && kavu_is_mac_output_registered(t, nullptr) && kavu_is_mac_output_registered(t, &clock))
+          number(t) = clock_number(clock);
+      }
+      continue;
+    } else if (w && w->is_ram() && w->cast_to_wysiwyg_ram_block()) {
+      for (CDB_SGATE_OTERM* t : g->get_output_terms())
+        if (t)
+          if (const CDB_SGATE_ITERM* clock = ram_output_clock(w->cast_to_wysiwyg_ram_block(), t))
+            number(t) = clock_number(clock);
+      continue;
     } else if (!kavu_sgate_is_comb(g) && g->get_sgate_type() != CDB_SGATE_TRI_BUS_ENUM &&
                !(g->get_sgate_type() == CDB_SGATE_IO_BUF_ENUM && g->cast_to_io_buf()->get_io_buf_type() == 0)) {
       n = DOMAIN_OWN;
@@ -232,6 +276,23 @@ CDB_SGATE_NODE* SYNC_SEARCH::next_register(CDB_SGATE_NODE* reg) const {
   return found;
 }
 
+// Extends a one-register chain register by register, up to the length
+// option of its head (3 by default), never into another chain's register.
+void SYNC_SEARCH::extend_chain(std::vector<CDB_SGATE_NODE*>* chain, std::unordered_map<CDB_SGATE_NODE*, int>* taken) {
+  KAVU_CHECK(chain && chain->size() == 1);
+  const int number = (*taken)[chain->front()];
+  int limit = 3;
+  if (auto* opt = HDB_DERIVED_OPTION<4, 0>::get_single_option(chain->front()->get_instance_name(),
+                                                              KAVU_ACF_SYNCHRONIZER_LENGTH, true))
+    limit = opt->get_value();
+  while (int(chain->size()) < limit) {
+    CDB_SGATE_NODE* next = next_register(chain->back());
+    if (!next || taken->count(next)) break;
+    (*taken)[next] = number;
+    chain->push_back(next);
+  }
+}
+
 void SYNC_SEARCH::run(bool print) {
   save_and_index();
   number_sources();
@@ -264,19 +325,9 @@ void SYNC_SEARCH::run(bool print) {
   std::vector<std::vector<CDB_SGATE_NODE*>> chains;
   for (CDB_SGATE_NODE* h : heads) {
     if (taken.count(h)) continue;
-    std::vector<CDB_SGATE_NODE*> chain{h};
-    taken[h] = int(chains.size()) + 1;
-    KAVU_CHECK(chain.size() == 1);
-    int limit = 3;
-    if (auto* opt = HDB_DERIVED_OPTION<4, 0>::get_single_option(h->get_instance_name(), KAVU_ACF_SYNCHRONIZER_LENGTH, true))
-      limit = opt->get_value();
-    while (int(chain.size()) < limit) {
-      CDB_SGATE_NODE* next = next_register(chain.back());
-      if (!next || taken.count(next)) break;
-      taken[next] = int(chains.size()) + 1;
-      chain.push_back(next);
-    }
-    chains.push_back(std::move(chain));
+    chains.push_back({h});
+    taken[h] = int(chains.size());
+    extend_chain(&chains.back(), &taken);
   }
   restore();
   CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = m_netlist->get_compatible_registers();
@@ -388,15 +439,15 @@ void kavu_ssc_find_synchronizer_chains(CDB_SGATE_NETLIST* netlist, bool flag) {
 
 // ---------------------------------------------------------------- high-speed registers
 
-bool kavu_ssc_get_high_speed_reg_options(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, bool* use_relaxed_slack) {
+bool kavu_ssc_get_high_speed_reg_options(CMP_FACADE* cmp_facade, CDB_SGATE_HIERARCHY* hier, bool* use_relaxed_slack) {
   const bool use = cfg_is_on("tds_use_high_speed_regs", false);
   const bool disable = cfg_is_on("tds_disable_high_speed_regs", false);
   const bool relaxed = cfg_is_on("tds_high_speed_regs_use_relaxed_slack", false);
   if (use_relaxed_slack) *use_relaxed_slack = relaxed;
-  if (!facade && !hierarchy) return false;
-  KAVU_CHECK(facade != 0 && hierarchy != 0);
-  const int family = facade->get_family();
-  const bool speed = facade->get_optimization_technique(hierarchy->get_instance_name()) == CMP_OPTIMIZATION_SPEED;
+  if (!cmp_facade && !hier) return false;
+  KAVU_CHECK(cmp_facade != 0 && hier != 0);
+  const int family = cmp_facade->get_family();
+  const bool speed = cmp_facade->get_optimization_technique(hier->get_instance_name()) == CMP_OPTIMIZATION_SPEED;
   const bool by_family = family == 57 || family == 47 || family == 45 || family == 25;
   const bool result = (by_family && speed) ? !disable : use;
   if (g_hs_options_once) {
@@ -448,14 +499,15 @@ bool kavu_ssc_is_high_speed_iterm(SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_ma
   return high;
 }
 
-void kavu_ssc_identify_high_speed_registers(CDB_SGATE_NETLIST* netlist, SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_map,
+void kavu_ssc_identify_high_speed_registers(CDB_SGATE_NETLIST* sgate_netlist,
+                                            SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_map,
                                             SSC_ITERM_TIMING_INFO_MAP* timing_map) {
   const bool verbose = cfg_is_on("high_speed_regs_verbose", false);
-  KAVU_CHECK(netlist);
-  KAVU_CHECK(netlist->get_high_speed_registers() == 0);
-  CDB_SGATE_HIGH_SPEED_MAP* map = netlist->create_high_speed_map();
+  KAVU_CHECK(sgate_netlist);
+  KAVU_CHECK(sgate_netlist->get_high_speed_registers() == 0);
+  CDB_SGATE_HIGH_SPEED_MAP* map = sgate_netlist->create_high_speed_map();
   int found = 0, total = 0;
-  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+  for (auto it = sgate_netlist->begin_node_list(); it != sgate_netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* r = *it;
     if (!r || !is_register(r)) continue;
     ++total;
@@ -489,9 +541,11 @@ void kavu_ssc_identify_high_speed_registers(CDB_SGATE_NETLIST* netlist, SSC_ITER
     if (verbose)
       kavu_debug("Register %s %s is considered high-speed%s%s", r->get_string_type_name(), r->get_string_hpath().c_str(),
                  source ? " source" : "", destination ? " destination" : "");
-    // A register that is a bit of a bus also flags the bus name. A name
-    // without a group is not part of a bus (no error).
+    // A register that is a bit of a bus also flags the bus: the top of its
+    // group chain (a bus of buses flags the outer one). A name in no group
+    // is in no bus: registers read from BLIF, for one, have no groups.
     if (HDB_INSTANCE_NAME* group_name = name->get_group()) {
+      while (group_name->get_group()) group_name = group_name->get_group();
       set_flags(map, unsigned(group_name->get_id()), source, destination);
       if (verbose)
         kavu_debug("Bus name %s is also considered high-speed%s%s", group_name->get_short_hpath(0).c_str(),

@@ -99,6 +99,69 @@ CDB_SGATE_OTERM* get_super_critical_pin_oterm(CDB_SGATE_NODE* sgate) {
   return oterm;
 }
 
+namespace {
+
+// SYNTH_CRITICAL_PIN assignments on input and bidirectional pins, in node
+// order; the per-pin speed option marks fast pins.
+void critical_pins_from_assignments(CMP_FACADE* facade, CDB_SGATE_NETLIST* netlist,
+                                    std::vector<CDB_SGATE_OTERM*>& pins, std::set<CDB_SGATE_OTERM*>* fast_pins,
+                                    std::vector<bool>* fast_flags, bool give_warnings) {
+  HDB_NAMESPACE* ns = facade->get_namespace();
+  if (give_warnings) kavu_collect_acf_assignments(ns, KAVU_ACF_SYNTH_CRITICAL_PIN);
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* g = *it;
+    if (!is_input_side_pin(g) || !g->get_instance_name()) continue;
+    auto* option = HDB_DERIVED_OPTION<1, 0>::get_single_option(g->get_instance_name(), KAVU_ACF_SYNTH_CRITICAL_PIN, true);
+    if (!option) continue;
+    option->get_assignment()->set_flag(1, nullptr);
+    if (!option->get_value()) continue;
+    auto* speed =
+        HDB_DERIVED_OPTION<6, 0>::get_single_option(g->get_instance_name(), KAVU_ACF_SYNTH_CRITICAL_PIN_SPEED, true);
+    take_pin(g, speed && speed->get_value() == KAVU_CRITICAL_PIN_SPEED_FAST, pins, fast_pins, fast_flags);
+  }
+  if (give_warnings) kavu_report_ignored_assignments(ns, KAVU_ACF_SYNTH_CRITICAL_PIN, nullptr, true);
+}
+
+// Pins named by the keys "opt_critical_signal_1", "_2", ... (up to the first
+// empty one), matched against the path of each pin's first output terminal;
+// "opt_critical_signal_is_fast_<name>" marks a fast one. The count of names
+// that matched no pin is traced even when there are no names at all.
+void critical_pins_from_keys(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_OTERM*>& pins,
+                             std::set<CDB_SGATE_OTERM*>* fast_pins, std::vector<bool>* fast_flags) {
+  std::vector<std::string> wanted;
+  for (int k = 1;; ++k) {
+    const std::string key = "opt_critical_signal_" + std::to_string(k);
+    const char* value = cfg_get_value(key.c_str());
+    if (!value || !*value) break;
+    wanted.emplace_back(value);
+  }
+  kavu_debug_at_level(3, "Found %d INIs for critical signals", int(wanted.size()));
+  std::vector<bool> found(wanted.size(), false);
+  if (!wanted.empty()) {
+    for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+      CDB_SGATE_NODE* g = *it;
+      if (!is_input_side_pin(g) || !g->get_output_term(0)) continue;
+      const std::string path = g->get_output_term(0)->get_string_hpath();
+      for (size_t k = 0; k < wanted.size(); ++k) {
+        if (wanted[k] != path) continue;
+        found[k] = true;
+        const std::string key = "opt_critical_signal_is_fast_" + wanted[k];
+        take_pin(g, cfg_is_on(key.c_str(), false), pins, fast_pins, fast_flags);
+        break;
+      }
+    }
+  }
+  int missing = 0;
+  for (size_t k = 0; k < wanted.size(); ++k)
+    if (!found[k]) {
+      kavu_debug("Could not find pin with name %s", wanted[k].c_str());
+      ++missing;
+    }
+  kavu_debug("%d critical signals were not found in the netlist", missing);
+}
+
+}  // namespace
+
 void kavu_find_super_critical_pins(CMP_FACADE* facade, CDB_SGATE_NETLIST* netlist,
                                    std::vector<CDB_SGATE_OTERM*>& pins, std::set<CDB_SGATE_OTERM*>* fast_pins,
                                    std::vector<bool>* fast_flags, bool give_warnings) {
@@ -107,53 +170,8 @@ void kavu_find_super_critical_pins(CMP_FACADE* facade, CDB_SGATE_NETLIST* netlis
   if (!kavu_family_okay_for_critical_asgns(facade)) return;
   pins.clear();
   if (fast_pins) fast_pins->clear();
-  if (!from_ini) {
-    HDB_NAMESPACE* ns = facade->get_namespace();
-    if (give_warnings) kavu_collect_acf_assignments(ns, KAVU_ACF_SYNTH_CRITICAL_PIN);
-    for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-      CDB_SGATE_NODE* g = *it;
-      if (!is_input_side_pin(g) || !g->get_instance_name()) continue;
-      auto* option = HDB_DERIVED_OPTION<1, 0>::get_single_option(g->get_instance_name(), KAVU_ACF_SYNTH_CRITICAL_PIN, true);
-      if (!option) continue;
-      option->get_assignment()->set_flag(1, nullptr);
-      if (!option->get_value()) continue;
-      auto* speed = HDB_DERIVED_OPTION<6, 0>::get_single_option(g->get_instance_name(),
-                                                                KAVU_ACF_SYNTH_CRITICAL_PIN_SPEED, true);
-      take_pin(g, speed && speed->get_value() == KAVU_CRITICAL_PIN_SPEED_FAST, pins, fast_pins, fast_flags);
-    }
-    if (give_warnings) kavu_report_ignored_assignments(ns, KAVU_ACF_SYNTH_CRITICAL_PIN, nullptr, true);
-  } else {
-    std::vector<std::string> wanted;
-    for (int k = 1;; ++k) {
-      const std::string key = "opt_critical_signal_" + std::to_string(k);
-      const char* value = cfg_get_value(key.c_str());
-      if (!value || !*value) break;
-      wanted.emplace_back(value);
-    }
-    kavu_debug_at_level(3, "Found %d INIs for critical signals", int(wanted.size()));
-    if (!wanted.empty()) {
-      std::vector<bool> found(wanted.size(), false);
-      for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-        CDB_SGATE_NODE* g = *it;
-        if (!is_input_side_pin(g) || !g->get_output_term(0)) continue;
-        const std::string path = g->get_output_term(0)->get_string_hpath();
-        for (size_t k = 0; k < wanted.size(); ++k) {
-          if (wanted[k] != path) continue;
-          found[k] = true;
-          const std::string key = "opt_critical_signal_is_fast_" + wanted[k];
-          take_pin(g, cfg_is_on(key.c_str(), false), pins, fast_pins, fast_flags);
-          break;
-        }
-      }
-      int missing = 0;
-      for (size_t k = 0; k < wanted.size(); ++k)
-        if (!found[k]) {
-          kavu_debug("Could not find pin with name %s", wanted[k].c_str());
-          ++missing;
-        }
-      kavu_debug("%d critical signals were not found in the netlist", missing);
-    }
-  }
+  if (from_ini) critical_pins_from_keys(netlist, pins, fast_pins, fast_flags);
+  else critical_pins_from_assignments(facade, netlist, pins, fast_pins, fast_flags, give_warnings);
   kavu_debug_at_level(3, "Found %d critical signals: ", int(pins.size()));
   if (pins.empty()) return;
   kavu_debug_at_level(3, "-------------------------------------");

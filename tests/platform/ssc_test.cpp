@@ -2,6 +2,7 @@
 // delay models, clock relations and constraints, stored and stitched timing
 // netlists, Tcl commands, the synchronizer list, and the engine against
 // OpenSTA and berkeley-abc on committed circuits.
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -494,6 +495,125 @@ TEST(SscSdc, TargetsWaveformsAndLineForms) {
   ASSERT_TRUE(u->update_sta());
   EXPECT_EQ(u->get_clock_names(), std::vector<std::string>{"top|clk"});
   EXPECT_EQ(u->get_worst_slack(), 47);
+  u->delete_netlist();
+}
+
+namespace {
+
+std::vector<std::string> bits(const std::string& bus, int low, int high) {
+  std::vector<std::string> out;
+  for (int i = low; i <= high; ++i) out.push_back(bus + "[" + std::to_string(i) + "]");
+  return out;
+}
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+}  // namespace
+
+TEST(SscSdc, BusBitPatternsMatchAsOpenStaReadsThem) {
+  // Ports b[0..7] (in), q[0..15] and bq[0..7] (out) of a circuit read from BLIF. The
+  // expected sets are what OpenSTA's get_ports gives on the same ports
+  // declared as Verilog buses (escaped brackets aside).
+  LOADED_NETLIST nl = load_blif("small/shift_en_sclr_lut4");
+  SSC_NETLIST_DATA data;
+  data.build({nl.get()}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+  struct ROW {
+    const char* patterns;
+    std::vector<std::string> expected;
+    int warnings;  // patterns that match nothing
+  };
+  const ROW rows[] = {
+      {"q[3]", {"q[3]"}, 0},
+      {"q[1*]", bits("q", 1, 1) + bits("q", 10, 15), 0},
+      {"q[?]", bits("q", 0, 9), 0},
+      {"q", bits("q", 0, 15), 0},  // the bus name: every bit
+      {"q*", bits("q", 0, 15), 0},
+      {"*q[0]", {"bq[0]", "q[0]"}, 0},
+      {"*0]", {"b[0]", "bq[0]", "q[0]", "q[10]"}, 0},
+      {"q\\[3\\]", {"q[3]"}, 0},  // escaped brackets stand for themselves
+      {"*|q[2]", {"q[2]"}, 0},        // the gate path
+      {"q[3] bq[7]", {"bq[7]", "q[3]"}, 0},
+      {"q?1?", {}, 1},  // no ']' at the end: matched against bus names only
+      {"q[3]x", {}, 1},
+      {"bq[8]", {}, 1},
+      {"nosuch q[0]", {"q[0]"}, 1},
+  };
+  for (const ROW& row : rows) {
+    SSC_CONSTRAINTS c;
+    std::string error;
+    const std::string sdc = std::string("create_clock -name c -period 10 [get_ports clk]\n"
+                                        "set_output_delay 1 -clock c [get_ports {") + row.patterns + "}]\n";
+    ASSERT_TRUE(ssc_read_sdc(sdc, data, &c, &error)) << error;
+    ASSERT_EQ(c.io_delays.size(), 1u);
+    std::vector<std::string> got;
+    for (uint32_t id : c.io_delays[0].nodes) {
+      const std::string path = SSC_NETLIST_DATA::gate_path_of(data.nodes[id].get_string_name());
+      got.push_back(path.substr(path.rfind('|') + 1));
+    }
+    std::sort(got.begin(), got.end());
+    std::vector<std::string> expected = row.expected;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(got, expected) << row.patterns;
+    EXPECT_EQ(int(c.warnings.size()), row.warnings) << row.patterns;
+    for (const std::string& w : c.warnings) EXPECT_EQ(w.rfind("line 2: get_ports: nothing matches", 0), 0u) << w;
+  }
+  // Registers named after their bus bits are cells, not buses: "bq" names
+  // none of them. Clock lists that come out empty are warnings too.
+  SSC_CONSTRAINTS c;
+  std::string error;
+  ASSERT_TRUE(ssc_read_sdc("create_clock -name c -period 10 [get_ports clk]\n"
+                           "set_false_path -from [get_cells {bq[*]}]\n"
+                           "set_false_path -from [get_cells bq]\n"
+                           "set_false_path -from [get_clocks {c[0]}]\n",
+                           data, &c, &error));
+  ASSERT_EQ(c.rules.size(), 3u);
+  auto registers = [&](const std::vector<uint32_t>& nodes) {
+    return std::count_if(nodes.begin(), nodes.end(),
+                         [&](uint32_t id) { return data.nodes[id].get_kind() == TDB_NODE_REGISTER; });
+  };
+  EXPECT_EQ(registers(c.rules[0].from_nodes), 8);
+  EXPECT_EQ(registers(c.rules[1].from_nodes), 0);
+  EXPECT_EQ(c.warnings, std::vector<std::string>{"line 4: get_clocks: nothing matches \"c[0]\""});
+}
+
+TEST(SscOracle, BusPortConstraintsGiveOpenStasWorstSlack) {
+  // The user's SDC names bus bits and whole buses; sta reads the same text
+  // over the same ports declared as Verilog buses.
+  if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
+  LOADED_NETLIST nl = load_blif("small/shift_en_sclr_lut4");
+  CMP_FACADE facade;
+  facade.set_family(DEV_FAMILY_ENUM(47));
+  STA_CONSTRAINTS c;
+  c.clocks.push_back({"c", 9, ""});
+  c.sdc = "create_clock -name c -period 9 [get_ports clk]\n"
+          "set_input_delay 3 -clock c [get_ports {b[*] din}]\n"
+          "set_input_delay 2 -clock c [get_ports {en sclr hold_n}]\n"
+          "set_output_delay 4 -clock c [get_ports q]\n"
+          "set_output_delay 6 -clock c [get_ports {bq[?]}]\n";
+  // Every captured register input (the output ports count through the
+  // worst slack).
+  std::vector<const CDB_SGATE_ITERM*> pins;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+    if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM)
+      for (unsigned i : {0u, 4u, 7u, 8u})
+        if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) pins.push_back((*it)->get_input_term(i));
+  ASSERT_FALSE(pins.empty());
+  const SSC_ITERM_TIMING_INFO_MAP map = analyze(nl.get(), SSC_DELAY_MODEL_UNIT, c.sdc);
+  SSC_UTIL* u = ssc_get_util();
+  const int ours = u->get_worst_slack("c");
+  const STA_RESULT r = sta_analyze(nl.get(), &facade, SSC_DELAY_MODEL_UNIT, c, pins);
+  ASSERT_EQ(r.status, STA_OK) << r.log.substr(0, 2000);
+  ASSERT_TRUE(r.worst_per_clock.count("c")) << r.log.substr(0, 2000);
+  EXPECT_NE(ours, SSC_UNCONSTRAINED_SLACK);
+  EXPECT_NEAR(ours, r.worst_per_clock.at("c"), sta_rounding(r.worst_per_clock.at("c")));
+  for (size_t k = 0; k < pins.size(); ++k) {
+    EXPECT_NEAR(double(u->get_iterm_slack(pins[k])), r.pin_slacks[k], sta_rounding(r.pin_slacks[k]))
+        << pins[k]->get_my_node()->get_string_hpath();
+    EXPECT_EQ(map.at(const_cast<CDB_SGATE_ITERM*>(pins[k])).m_slack, u->get_iterm_slack(pins[k]));
+  }
   u->delete_netlist();
 }
 
