@@ -295,8 +295,25 @@ TEST(KavuArithBuses, ConstantValuesAndRegisterChains) {
   EXPECT_EQ(value, -3);
   bool inverted = false;
   EXPECT_FALSE(kavu_bus_has_consistent_inversion(op, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_A, inverted));
-  // Chains of plain registers: 100 are walked through, 101 are too many.
-  for (int length : {100, 101}) {
+  // A value is one int: a constant bus of 33 bits has none, one of 32 bits
+  // with VCC on top needs no sign extension. Once, bit 32 was dropped.
+  for (unsigned width : {32u, 33u}) {
+    SCOPED_TRACE(width);
+    CDB_SGATE_OPERATOR* wide = make_adder(nl, width, width, width, false);
+    for (unsigned i = 0; i < width; ++i) drive(wide, CDB_OPER_PORT_A, i, nullptr, i != 0 && i != 31);
+    if (width == 33) {
+      EXPECT_KAVU_INTERNAL_ERROR(kavu_bus_is_constant(wide, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_A, false, &value),
+                                 "i <= 32");
+      EXPECT_TRUE(kavu_bus_is_constant(wide, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_A, false, nullptr));
+      continue;
+    }
+    EXPECT_TRUE(kavu_bus_is_constant(wide, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_A, true, &value));
+    EXPECT_EQ(uint32_t(value), 0x80000001u);
+  }
+  // Chains of plain registers: 100 are walked through, 101 are too many; a
+  // preserved register is seen among the last 101, not beyond (once, 102
+  // registers were examined).
+  for (int length : {100, 101, 102}) {
     SCOPED_TRACE(length);
     CDB_SGATE_NETLIST chain;
     CDB_SGATE_NODE* src = make_input_pin(&chain, "s");
@@ -307,6 +324,9 @@ TEST(KavuArithBuses, ConstantValuesAndRegisterChains) {
     EXPECT_EQ(kavu_get_non_dff_src(end->get_single_iterm()), length == 100 ? out(src) : nullptr);
     EXPECT_EQ(kavu_get_non_dff_dst(out(src)), length == 100 ? end->get_single_iterm() : nullptr);
     EXPECT_FALSE(kavu_check_preserved_reg(end->get_single_iterm()));
+    CDB_SGATE_NODE* farthest = out(src)->get_first_fanout()->get_my_node();
+    farthest->cast_to_dff()->set_preserve(true);
+    EXPECT_EQ(kavu_check_preserved_reg(end->get_single_iterm()), length <= 101);
   }
 }
 
@@ -361,4 +381,184 @@ TEST(KavuArithBuses, BusSearchThroughRegisterPipelines) {
     EXPECT_TRUE(kavu_bus_to_pipeline_only(src, DB_MAX_OUTPUT_PORT_TYPE, CDB_OPER_PORT_O, &regs, &sec));
     EXPECT_EQ(regs.size(), extend ? 5u : 4u);
   }
+}
+
+namespace {
+
+// `t` reads `o` (not inverted), whatever it read before.
+void rewire(CDB_SGATE_OTERM* o, CDB_SGATE_ITERM* t) {
+  t->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
+  o->insert_fanout(t);
+}
+
+// How the register of one bus bit gets its data: straight from the source
+// bit, or through the logic of a synchronous clear.
+enum CLEAR_SHAPE { PLAIN, AND_CLR, AND_CLR2, MUX_CLR, AND_NO_SCLR_INPUT };
+
+// A 4-bit adder `src` whose result reaches the A port of adder `dst` through
+// one register per bit, each fed as `shapes` says ("clr" and "clr2" are
+// the clears).
+struct CLEARED_PIPELINE {
+  CDB_SGATE_OPERATOR* src = nullptr;
+  CDB_SGATE_OPERATOR* dst = nullptr;
+  std::vector<CDB_SGATE_NODE*> regs;
+  CDB_SGATE_NODE* clr = nullptr;
+  CDB_SGATE_NODE* clr2 = nullptr;
+};
+
+CLEARED_PIPELINE build_cleared_pipeline(CDB_SGATE_NETLIST& nl, const std::vector<CLEAR_SHAPE>& shapes) {
+  CLEARED_PIPELINE p;
+  CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
+  p.clr = make_input_pin(&nl, "clr");
+  p.clr2 = make_input_pin(&nl, "clr2");
+  const unsigned w = unsigned(shapes.size());
+  p.src = make_adder(nl, w, w, w, false);
+  p.dst = make_adder(nl, w, w, w, false);
+  for (unsigned i = 0; i < w; ++i) {
+    CDB_SGATE_NODE* a = make_input_pin(&nl, ("a" + std::to_string(i)).c_str());
+    drive(p.src, CDB_OPER_PORT_A, i, a, false);
+    drive(p.src, CDB_OPER_PORT_B, i, a, true);
+    drive(p.dst, CDB_OPER_PORT_B, i, nullptr, true);  // GND
+    CDB_SGATE_OTERM* bit = p.src->get_oterm(CDB_OPER_PORT_O, i);
+    CDB_SGATE_NODE* reg = make_reg(nl, nullptr, clk);
+    CDB_SGATE_ITERM* d = reg->get_input_term(CDB_DFF_DATA);
+    switch (shapes[i]) {
+      case PLAIN:
+        rewire(bit, d);
+        break;
+      case AND_CLR: case AND_CLR2: case AND_NO_SCLR_INPUT: {
+        CDB_SGATE_NODE* g = make_and(&nl, nullptr, shapes[i] == AND_CLR2 ? p.clr2 : p.clr);
+        rewire(bit, g->get_input_term(0));
+        out(g)->insert_fanout(d);
+        if (shapes[i] == AND_NO_SCLR_INPUT) reg->delete_input_term(reg->get_input_term(CDB_DFF_SCLR));
+        break;
+      }
+      case MUX_CLR: {
+        CDB_SGATE_NODE* g = make_mux(&nl, nullptr, nullptr, p.clr);  // select high: GND
+        rewire(bit, g->get_input_term(CDB_MUX_DATA0));
+        g->get_input_term(CDB_MUX_DATA1)->set_gnd();
+        out(g)->insert_fanout(d);
+        break;
+      }
+    }
+    out(reg)->insert_fanout(p.dst->get_iterm(CDB_OPER_PORT_A, i));
+    p.regs.push_back(reg);
+  }
+  for (unsigned i = 0; i < w; ++i)
+    make_output_pin(&nl, ("y" + std::to_string(i)).c_str(), nullptr)->get_single_iterm();
+  auto pins = nl.get_output_pins();
+  for (unsigned i = 0; i < w; ++i) {
+    CDB_SGATE_ITERM* t = pins[pins.size() - w + i]->get_single_iterm();
+    rewire(p.dst->get_oterm(CDB_OPER_PORT_O, i), t);
+  }
+  return p;
+}
+
+// Registers whose synchronous clear reads one of the clears.
+int moved_clears(const CLEARED_PIPELINE& p) {
+  int n = 0;
+  for (CDB_SGATE_NODE* r : p.regs) {
+    CDB_SGATE_ITERM* s = r->get_input_term(CDB_DFF_SCLR);
+    if (s && s->get_source_oterm() && (s->get_source_oterm() == out(p.clr) || s->get_source_oterm() == out(p.clr2)))
+      ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+// The aware searches decide before they edit: a search that fails moves no
+// clear, one that succeeds moves every clear it crossed, and looking answers
+// what applying would. Once, a bit without a clear made the search move the
+// first bit's clear and then answer null, and a register without a
+// synchronous-clear input passed looking and stopped applying.
+TEST(KavuArithSclr, AwareSearchesApplyAllOrNothing) {
+  struct ROW {
+    const char* what;
+    std::vector<CLEAR_SHAPE> shapes;
+    bool found;
+  };
+  const ROW rows[] = {
+      {"one clear on every bit", {AND_CLR, AND_CLR, AND_CLR, AND_CLR}, true},
+      {"active-high mux clears", {MUX_CLR, MUX_CLR, MUX_CLR, MUX_CLR}, true},
+      {"bit 1 without a clear", {AND_CLR, PLAIN, AND_CLR, AND_CLR}, false},
+      {"two different clears", {AND_CLR, AND_CLR, AND_CLR2, AND_CLR2}, false},
+      {"a register without a clear input", {AND_CLR, AND_CLR, AND_NO_SCLR_INPUT, AND_CLR}, false},
+  };
+  enum SEARCH { BUS_SRC, BUS_DST, CONNECTION, PIPELINE_ONLY };
+  for (const ROW& r : rows) {
+    for (SEARCH search : {BUS_SRC, BUS_DST, CONNECTION, PIPELINE_ONLY}) {
+      for (bool apply : {false, true}) {
+        SCOPED_TRACE(std::string(r.what) + " search " + std::to_string(int(search)) + (apply ? " apply" : " look"));
+        // The destination side sees a clear only through a mux, and the
+        // pipeline check only a mux (it always applies).
+        const bool mux = r.shapes[0] == MUX_CLR;
+        if ((search == BUS_DST || search == PIPELINE_ONLY) && (!mux || !apply)) continue;
+        CDB_SGATE_NETLIST nl;
+        KAVU_TRACK(nl);
+        CLEARED_PIPELINE p = build_cleared_pipeline(nl, r.shapes);
+        std::unique_ptr<CDB_SGATE_NETLIST> before(nl.clone(nullptr, true, true));
+        nl.clear_temp_pointers();
+        KAVU_SCLR_BYPASS_RECORD record;
+        KAVU_BUS_INFO info;
+        bool found = false;
+        if (search == BUS_SRC) {
+          DB_OUTPUT_PORT_TYPE sp = DB_MAX_OUTPUT_PORT_TYPE;
+          CDB_OPER_PORT_TYPE so = CDB_OPER_PORT_CIN;
+          CDB_SGATE_NODE* got = kavu_get_bus_src_sclr_aware(p.dst, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_A, sp, so,
+                                                            info, true, apply, &record);
+          EXPECT_TRUE(got == nullptr || got == p.src);
+          found = got == p.src;
+        } else if (search == BUS_DST) {
+          DB_INPUT_PORT_TYPE dp = DB_MAX_INPUT_PORT_TYPE;
+          CDB_OPER_PORT_TYPE dop = CDB_OPER_PORT_CIN;
+          CDB_SGATE_NODE* got = kavu_get_bus_dst_sclr_aware(p.src, DB_MAX_OUTPUT_PORT_TYPE, CDB_OPER_PORT_O, dp, dop,
+                                                            info, true, apply, &record);
+          EXPECT_TRUE(got == nullptr || got == p.dst);
+          found = got == p.dst;
+        } else if (search == CONNECTION) {
+          std::vector<CDB_SGATE_OTERM*> srcs;
+          std::vector<CDB_SGATE_ITERM*> dsts;
+          kavu_get_bus_src_oterms(p.src, DB_MAX_OUTPUT_PORT_TYPE, CDB_OPER_PORT_O, &srcs);
+          kavu_get_bus_dst_iterms(p.dst, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_A, &dsts);
+          found = kavu_check_bus_connection_sclr_aware(&srcs, &dsts, info, true, apply, &record);
+        } else {
+          std::vector<CDB_SGATE_OTERM*> regs;
+          OPT_SECONDARY_SIGNALS sec;
+          found = kavu_bus_to_pipeline_only_sclr_aware(p.src, DB_MAX_OUTPUT_PORT_TYPE, CDB_OPER_PORT_O, &regs, &sec,
+                                                       true, &record);
+          EXPECT_EQ(regs.size(), found ? 4u : 0u);
+          info.m_width = found ? 4 : 0;
+          info.m_depth = found ? 1 : 0;
+        }
+        EXPECT_EQ(found, r.found);
+        if (found) {
+          EXPECT_EQ(info.m_width, 4u);
+          EXPECT_EQ(info.m_depth, 1u);
+        }
+        const int moved = apply && r.found ? 4 : 0;
+        EXPECT_EQ(moved_clears(p), moved);
+        EXPECT_EQ(int(record.size()), moved);
+        ASSERT_KAVU_EQUIVALENT(before, nl);
+      }
+    }
+  }
+  // Without the bypass the aware forms are their plain twins: the clear
+  // logic ends the walk.
+  CDB_SGATE_NETLIST nl;
+  KAVU_TRACK(nl);
+  CLEARED_PIPELINE p = build_cleared_pipeline(nl, {AND_CLR, AND_CLR, AND_CLR, AND_CLR});
+  CDB_SGATE_ITERM* a0 = p.dst->get_iterm(CDB_OPER_PORT_A, 0);
+  EXPECT_EQ(kavu_get_non_dff_src_sclr_aware(a0, false, true, nullptr), kavu_get_non_dff_src(a0));
+  EXPECT_NE(kavu_get_non_dff_src(a0), p.src->get_oterm(CDB_OPER_PORT_O, 0));
+  EXPECT_EQ(kavu_get_non_dff_src_sclr_aware(a0, true, false, nullptr), p.src->get_oterm(CDB_OPER_PORT_O, 0));
+  EXPECT_EQ(moved_clears(p), 0);
+  std::set<CDB_SGATE_NODE*> visited;
+  unsigned depth = 0, fanout_sum = 0;
+  OPT_SECONDARY_SIGNALS sec;
+  EXPECT_TRUE(kavu_check_register_pipeline_sclr_aware(p.src->get_oterm(CDB_OPER_PORT_O, 0), a0, false, depth, sec, true,
+                                                      visited, fanout_sum, true, true, nullptr));
+  EXPECT_EQ(depth, 1u);
+  EXPECT_EQ(moved_clears(p), 1);
+  EXPECT_EQ(kavu_get_non_dff_src_sclr_aware(a0, true, true, nullptr), p.src->get_oterm(CDB_OPER_PORT_O, 0));
 }
