@@ -729,18 +729,35 @@ TEST(KavuWordLevelBuild, ChooserAndASecondBuildBeforeTheWayBack) {
   make_buffer(&nl, g, CDB_BUFFER_PROTECT);
   CDB_SGATE_OPERATOR* div = new CDB_SGATE_OPERATOR("", CDB_OPER_DIVIDE);
   nl.add_node(div);
-  CDB_SGATE_OPERATOR* choice = new CDB_SGATE_OPERATOR("", CDB_OPER_CHOICE);
-  nl.add_node(choice);
   make_output_pin(&nl, "y", g);
   std::vector<CDB_SGATE_NODE*> chosen{a};
   kavu_fill_subnet_vec(&nl, chosen, nullptr);
-  EXPECT_EQ(chosen, (std::vector<CDB_SGATE_NODE*>{a, g})) << "pins, protect buffers, divide and choice stay out";
+  EXPECT_EQ(chosen, (std::vector<CDB_SGATE_NODE*>{a, g})) << "pins, protect buffers and divide stay out";
   EXPECT_TRUE(g->get_flag().test(0x8000));
-  CDB_SGATE_OPERATOR* bad = new CDB_SGATE_OPERATOR("", CDB_OPER_TYPE(12));
-  nl.add_node(bad);
-  EXPECT_KAVU_INTERNAL_ERROR(kavu_fill_subnet_vec(&nl, chosen, nullptr), "Wasn't expecting operator");
-  nl.delete_node(bad);
-  delete bad;
+  // Operator kinds the chooser does not expect stop the run, the choice (15)
+  // and the secondary-signal proxy (20) among them: once, those two were
+  // left out silently.
+  for (CDB_OPER_TYPE kind : {CDB_OPER_TYPE(12), CDB_OPER_CHOICE, CDB_OPER_REG_SEC_SIG_PROXY}) {
+    SCOPED_TRACE(int(kind));
+    CDB_SGATE_OPERATOR* bad = new CDB_SGATE_OPERATOR("", kind);
+    nl.add_node(bad);
+    EXPECT_KAVU_INTERNAL_ERROR(kavu_fill_subnet_vec(&nl, chosen, nullptr),
+                               "Wasn't expecting operator of type " + std::string(bad->get_string_type_name()));
+    nl.delete_node(bad);
+    delete bad;
+  }
+  // A bus-out must split exactly the width of the bus it reads.
+  {
+    CDB_SGATE_NODE* bus_out = kavu_create_bus_out_operator(&nl, 2);
+    a->get_single_oterm()->insert_fanout(bus_out->get_input_term(0));
+    KAVU_OTERM_WIDTHS widths;
+    KAVU_OTERM_INDEX_CACHE cache;
+    std::unique_ptr<WL_NETLIST> scratch(wl_create_netlist("scratch"));
+    EXPECT_KAVU_INTERNAL_ERROR(kavu_create_wl_node(bus_out, widths, scratch.get(), &cache),
+                               "iterm_width == node->get_output_count()");
+    nl.delete_node(bus_out);
+    delete bus_out;
+  }
   std::set<CDB_SGATE_NODE*> subset{g};
   WL_NETLIST* wl = kavu_make_wl_netlist(&nl, &fam.facade, &subset, nullptr);
   EXPECT_KAVU_INTERNAL_ERROR(kavu_make_wl_netlist(&nl, &fam.facade, &subset, nullptr), "s_wl_io_hash.empty()");
