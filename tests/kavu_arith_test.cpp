@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
+#include <set>
+#include <tuple>
 
 #include "cdb/cdb_sgate.h"
 #include "kavu_arith.h"
 #include "kavu_helper_dump.h"
 #include "kavu_ops.h"
+#include "kavu_utility_rtl.h"
 #include "netlist_io/simulator.h"
 #include "testkit/platform_testkit.h"
 
@@ -561,4 +565,235 @@ TEST(KavuArithSclr, AwareSearchesApplyAllOrNothing) {
   EXPECT_EQ(depth, 1u);
   EXPECT_EQ(moved_clears(p), 1);
   EXPECT_EQ(kavu_get_non_dff_src_sclr_aware(a0, true, true, nullptr), p.src->get_oterm(CDB_OPER_PORT_O, 0));
+}
+
+namespace {
+
+// One destination bit of a bus connection: a source bit through `depth`
+// registers ('S'), GND ('G') or an input pin ('P'). Bits with the same
+// source, depth and marks share their registers.
+struct FEED {
+  char kind;
+  int bit = 0;
+  int depth = 0;
+  bool inverted = false;   // the first register's data input
+  bool preserved = false;  // the first register
+};
+
+FEED src_bit(int bit, int depth, bool inverted = false, bool preserved = false) {
+  return FEED{'S', bit, depth, inverted, preserved};
+}
+
+}  // namespace
+
+// The connection of a source bus to a destination bus, bit for bit through
+// equal register pipelines: offsets, width and depth, extension by the top
+// bit, a constant tail, bits read elsewhere, preserved registers, and the
+// register search for the offsets.
+TEST(KavuArithBuses, BusConnectionTable) {
+  struct ROW {
+    const char* what;
+    std::vector<FEED> dst;
+    std::vector<int> read_elsewhere;  // source bits that also drive a pin
+    bool through_regs;
+    bool ok;
+    unsigned width, src_offset, dst_offset, depth;
+    bool extended, constant_tail, exclusive, preserved;
+  };
+  const FEED gnd{'G'}, pin{'P'};
+  const ROW rows[] = {
+      {"four bits through two registers", {src_bit(0, 2), src_bit(1, 2), src_bit(2, 2), src_bit(3, 2)}, {}, false,
+       true, 4, 0, 0, 2, false, false, true, false},
+      {"no registers", {src_bit(0, 0), src_bit(1, 0), src_bit(2, 0), src_bit(3, 0)}, {}, false,
+       true, 4, 0, 0, 0, false, false, true, false},
+      {"one bit a stage shorter", {src_bit(0, 2), src_bit(1, 2), src_bit(2, 1), src_bit(3, 2)}, {}, false,
+       false, 0, 0, 0, 0, false, false, true, false},
+      {"extension by the top bit",
+       {src_bit(0, 1), src_bit(1, 1), src_bit(2, 1), src_bit(3, 1), src_bit(3, 1), src_bit(3, 1)}, {}, false,
+       true, 4, 0, 0, 1, true, false, true, false},
+      {"constant tail", {src_bit(0, 1), src_bit(1, 1), src_bit(2, 1), src_bit(3, 1), gnd, gnd}, {}, false,
+       true, 4, 0, 0, 1, false, true, true, false},
+      {"a constant after an extension", {src_bit(0, 1), src_bit(1, 1), src_bit(2, 1), src_bit(3, 1), src_bit(3, 1), gnd},
+       {}, false, false, 0, 0, 0, 0, false, false, true, false},
+      {"top source bit unread", {src_bit(0, 1), src_bit(1, 1), src_bit(2, 1)}, {}, false,
+       true, 3, 0, 0, 1, false, false, true, false},
+      {"low source bit unread", {src_bit(1, 1), src_bit(2, 1), src_bit(3, 1)}, {}, false,
+       true, 3, 1, 0, 1, false, false, true, false},
+      {"a source bit read elsewhere", {src_bit(0, 1), src_bit(1, 1), src_bit(2, 1), src_bit(3, 1)}, {1}, false,
+       true, 4, 0, 0, 1, false, false, false, false},
+      {"a preserved register", {src_bit(0, 1), src_bit(1, 1), src_bit(2, 1, false, true), src_bit(3, 1)}, {}, false,
+       true, 4, 0, 0, 1, false, false, true, true},
+      {"an inverted register input", {src_bit(0, 1), src_bit(1, 1), src_bit(2, 1, true), src_bit(3, 1)}, {}, false,
+       false, 0, 0, 0, 0, false, false, true, false},
+      {"register search skips foreign low bits", {pin, src_bit(1, 1), src_bit(2, 1), src_bit(3, 1)}, {0}, true,
+       true, 3, 1, 1, 1, false, false, true, false},
+      {"without the search they do not match", {pin, src_bit(1, 1), src_bit(2, 1), src_bit(3, 1)}, {0}, false,
+       false, 0, 0, 0, 0, false, false, true, false},
+  };
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.what);
+    CDB_SGATE_NETLIST nl;
+    KAVU_TRACK(nl);
+    CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
+    CDB_SGATE_OPERATOR* src = make_adder(nl, 4, 4, 4, false);
+    for (unsigned i = 0; i < 4; ++i) {
+      drive(src, CDB_OPER_PORT_A, i, make_input_pin(&nl, ("a" + std::to_string(i)).c_str()), false);
+      drive(src, CDB_OPER_PORT_B, i, make_input_pin(&nl, ("b" + std::to_string(i)).c_str()), false);
+    }
+    const unsigned wd = unsigned(r.dst.size());
+    CDB_SGATE_OPERATOR* dst = make_adder(nl, wd, wd, wd, false);
+    std::map<std::tuple<int, int, bool, bool>, CDB_SGATE_OTERM*> chains;
+    for (unsigned j = 0; j < wd; ++j) {
+      const FEED& f = r.dst[j];
+      CDB_SGATE_ITERM* t = dst->get_iterm(CDB_OPER_PORT_A, j);
+      drive(dst, CDB_OPER_PORT_B, j, nullptr, true);
+      if (f.kind == 'G') {
+        t->set_gnd();
+        continue;
+      }
+      if (f.kind == 'P') {
+        drive(dst, CDB_OPER_PORT_A, j, make_input_pin(&nl, ("p" + std::to_string(j)).c_str()), false);
+        continue;
+      }
+      CDB_SGATE_OTERM*& end = chains[{f.bit, f.depth, f.inverted, f.preserved}];
+      if (!end) {
+        end = src->get_oterm(CDB_OPER_PORT_O, unsigned(f.bit));
+        for (int k = 0; k < f.depth; ++k) {
+          CDB_SGATE_NODE* reg = make_reg(nl, nullptr, clk);
+          rewire(end, reg->get_input_term(CDB_DFF_DATA));
+          if (k == 0 && f.inverted) reg->get_input_term(CDB_DFF_DATA)->set_invert();
+          if (k == 0 && f.preserved) reg->cast_to_dff()->set_preserve(true);
+          end = out(reg);
+        }
+      }
+      end->insert_fanout(t);
+    }
+    for (int bit : r.read_elsewhere) {
+      CDB_SGATE_NODE* y = make_output_pin(&nl, ("e" + std::to_string(bit)).c_str(), nullptr);
+      rewire(src->get_oterm(CDB_OPER_PORT_O, unsigned(bit)), y->get_single_iterm());
+    }
+    std::vector<CDB_SGATE_OTERM*> srcs;
+    std::vector<CDB_SGATE_ITERM*> dsts;
+    ASSERT_TRUE(kavu_get_bus_src_oterms(src, DB_MAX_OUTPUT_PORT_TYPE, CDB_OPER_PORT_O, &srcs));
+    ASSERT_TRUE(kavu_get_bus_dst_iterms(dst, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_A, &dsts));
+    KAVU_BUS_INFO info;
+    info.m_width = 99;  // cleared by the check, whatever it answers
+    EXPECT_EQ(kavu_check_bus_connection(&srcs, &dsts, info, r.through_regs, src, dst), r.ok);
+    EXPECT_EQ(info.m_width, r.width);
+    EXPECT_EQ(info.m_src_offset, r.src_offset);
+    EXPECT_EQ(info.m_dst_offset, r.dst_offset);
+    EXPECT_EQ(info.m_depth, r.depth);
+    EXPECT_EQ(info.m_extended, r.extended);
+    EXPECT_EQ(info.m_constant_tail, r.constant_tail);
+    EXPECT_EQ(info.m_exclusive, r.exclusive);
+    EXPECT_EQ(info.m_preserved_reg, r.preserved);
+    if (r.ok && r.depth > 0) {
+      EXPECT_TRUE(rtl_iterms_have_same_source(info.m_secondaries.m_clk, nl.get_input_pins()[0]->get_output_term(0)
+                                                                            ->get_first_fanout()));
+    }
+  }
+}
+
+// The next stage of a register pipeline: one register per bit, each the
+// only reader of its bit and on the same secondary signals; a null or unread
+// bit has no next stage.
+TEST(KavuArithBuses, SimplePipelineTable) {
+  enum CASE { ONE_EACH, NULL_AND_UNREAD, TWO_READERS, INVERTED, INTO_ENABLE, TWO_CLOCKS, NOT_A_REGISTER };
+  for (CASE c : {ONE_EACH, NULL_AND_UNREAD, TWO_READERS, INVERTED, INTO_ENABLE, TWO_CLOCKS, NOT_A_REGISTER}) {
+    SCOPED_TRACE(int(c));
+    CDB_SGATE_NETLIST nl;
+    KAVU_TRACK(nl);
+    CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
+    CDB_SGATE_NODE* clk2 = make_input_pin(&nl, "clk2");
+    std::vector<CDB_SGATE_OTERM*> bus;
+    std::vector<CDB_SGATE_OTERM*> want;
+    for (int i = 0; i < 4; ++i) {
+      CDB_SGATE_NODE* pin = make_input_pin(&nl, ("d" + std::to_string(i)).c_str());
+      bus.push_back(out(pin));
+      if (c == NULL_AND_UNREAD && i == 1) {
+        bus.back() = nullptr;
+        want.push_back(nullptr);
+        continue;
+      }
+      if (c == NULL_AND_UNREAD && i == 2) {
+        want.push_back(nullptr);
+        continue;
+      }
+      if (c == NOT_A_REGISTER && i == 3) {
+        make_and(&nl, pin, clk2);
+        continue;
+      }
+      CDB_SGATE_NODE* reg = make_reg(nl, pin, c == TWO_CLOCKS && i == 2 ? clk2 : clk);
+      if (c == INVERTED && i == 1) reg->get_input_term(CDB_DFF_DATA)->set_invert();
+      if (c == TWO_READERS && i == 0) make_output_pin(&nl, "also", pin);
+      if (c == INTO_ENABLE && i == 3) rewire(out(pin), reg->get_input_term(CDB_DFF_ENA));
+      want.push_back(out(reg));
+    }
+    std::vector<CDB_SGATE_OTERM*> next{nullptr};
+    OPT_SECONDARY_SIGNALS sec;
+    const bool ok = c == ONE_EACH || c == NULL_AND_UNREAD;
+    EXPECT_EQ(kavu_bus_get_simple_pipeline(&bus, next, sec), ok);
+    if (ok) {
+      EXPECT_EQ(next, want);
+      EXPECT_TRUE(rtl_iterms_have_same_source(sec.m_clk, out(clk)->get_first_fanout()));
+    } else {
+      EXPECT_TRUE(next.empty());
+    }
+  }
+}
+
+// A bus detached as KAVU_VIRTUAL_ITERMs and rebuilt on an atom: sources,
+// inversions and constants (VCC plain, GND inverted) survive the round trip;
+// an operator port is read from bit 0, its extra carry-in bit included.
+TEST(KavuArithBuses, VirtualBusRoundTrip) {
+  CDB_SGATE_NETLIST nl;
+  KAVU_TRACK(nl);
+  CDB_SGATE_NODE* p = make_input_pin(&nl, "p");
+  CDB_SGATE_NODE* q = make_input_pin(&nl, "q");
+  auto* atom = new CDB_SGATE_WYSIWYG(nullptr, 61);
+  nl.add_node(atom);
+  const DB_INPUT_PORT_TYPE port = DB_PORT_DATAA;
+  std::vector<KAVU_VIRTUAL_ITERM> bus{{out(p), false}, {out(q), true}, {nullptr, false}, {nullptr, true}};
+  std::vector<KAVU_VIRTUAL_ITERM> none;
+  EXPECT_FALSE(kavu_create_bus(atom, port, &none));
+  EXPECT_TRUE(kavu_create_bus(atom, port, &bus));
+  std::vector<CDB_SGATE_ITERM*> bits;
+  ASSERT_TRUE(kavu_get_bus_dst_iterms(atom, port, CDB_OPER_PORT_A, &bits));
+  ASSERT_EQ(bits.size(), 4u);
+  EXPECT_EQ(bits[0]->get_source_oterm(), out(p));
+  EXPECT_FALSE(bits[0]->is_inverted());
+  EXPECT_EQ(bits[1]->get_source_oterm(), out(q));
+  EXPECT_TRUE(bits[1]->is_inverted());
+  EXPECT_TRUE(bits[2]->is_vcc());
+  EXPECT_TRUE(bits[3]->is_gnd());
+  std::vector<KAVU_VIRTUAL_ITERM> back;
+  EXPECT_TRUE(kavu_get_virtual_bus(atom, port, CDB_OPER_PORT_A, back));
+  ASSERT_EQ(back.size(), bus.size());
+  for (size_t i = 0; i < bus.size(); ++i) {
+    EXPECT_EQ(back[i].m_source, bus[i].m_source) << i;
+    EXPECT_EQ(back[i].m_inverted, bus[i].m_inverted) << i;
+  }
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_get_virtual_bus(atom, port, CDB_OPER_PORT_A, back), "virtual_bus.empty()");
+  EXPECT_TRUE(kavu_remove_bus(atom, port));
+  EXPECT_FALSE(kavu_remove_bus(atom, port));
+  back.clear();
+  EXPECT_FALSE(kavu_get_virtual_bus(atom, port, CDB_OPER_PORT_A, back));
+  // An operator: every bit of the port, the carry-in bit 0 included.
+  CDB_SGATE_OPERATOR* op = make_adder(nl, 3, 3, 3, false);
+  for (unsigned i = 0; i < 3; ++i) {
+    drive(op, CDB_OPER_PORT_A, i, i == 0 ? nullptr : p, false);
+    drive(op, CDB_OPER_PORT_B, i, i == 0 ? nullptr : q, i != 0);
+  }
+  ASSERT_EQ(kavu_get_real_lsb(op), 1u);
+  EXPECT_TRUE(kavu_get_virtual_bus(op, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_B, back));
+  ASSERT_EQ(back.size(), 3u);
+  EXPECT_EQ(back[0].m_source, nullptr);
+  EXPECT_EQ(back[0].m_inverted, false);
+  EXPECT_EQ(back[2].m_source, out(q));
+  EXPECT_EQ(back[2].m_inverted, true);
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_create_bus(op, port, &bus), "kavu_has_bus_as_wys(node)");
+  op->get_iterm(CDB_OPER_PORT_A, 1)->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
+  back.clear();
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_get_virtual_bus(op, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_A, back),
+                             "cdb_is_connected(iterm)");
 }
