@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iostream>
 #include <map>
 #include <set>
 #include <tuple>
@@ -796,4 +797,71 @@ TEST(KavuArithBuses, VirtualBusRoundTrip) {
   back.clear();
   EXPECT_KAVU_INTERNAL_ERROR(kavu_get_virtual_bus(op, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_A, back),
                              "cdb_is_connected(iterm)");
+}
+
+// Real circuits with clears built from AND and mux gates: every register
+// pipeline in front of a non-register input, checked first by looking and
+// then by applying. Applying answers what looking answered, moves clears
+// only when the check succeeds, and keeps the circuit's function.
+TEST(KavuArithSclr, PipelinesOfBundledCircuitsApplyWhatLookingDecided) {
+  for (const char* name : {"small/fsm_seq_generic", "seq/stereovision3", "seq/ch_intrinsics"}) {
+    SCOPED_TRACE(name);
+    LOADED_NETLIST golden = load_blif(name);
+    LOADED_NETLIST nl = load_blif(name);
+    KAVU_TRACK(nl);
+    // The reader leaves unused controls unconnected; the pipeline check wants
+    // them at their inactive values.
+    for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+      if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM)
+        for (int p : {CDB_DFF_ACLR, CDB_DFF_PRESET, CDB_DFF_ALOAD, CDB_DFF_SCLR, CDB_DFF_SLOAD, CDB_DFF_ENA}) {
+          CDB_SGATE_ITERM* t = (*it)->get_input_term(p);
+          if (t && !cdb_is_connected(t)) p == CDB_DFF_ENA ? t->set_vcc() : t->set_gnd();
+        }
+    auto moved = [&] {
+      int n = 0;
+      for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+        if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM && (*it)->get_input_term(CDB_DFF_SCLR) &&
+            (*it)->get_input_term(CDB_DFF_SCLR)->get_source_oterm())
+          ++n;
+      return n;
+    };
+    std::vector<CDB_SGATE_ITERM*> ends;
+    for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
+      CDB_SGATE_NODE* g = *it;
+      if (!g || g->get_sgate_type() == CDB_SGATE_DFF_ENUM) continue;
+      for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
+        CDB_SGATE_ITERM* t = g->get_input_term(i);
+        if (t && t->get_source_oterm() && t->get_source_oterm()->get_my_node()->get_sgate_type() == CDB_SGATE_DFF_ENUM)
+          ends.push_back(t);
+      }
+    }
+    const int moved_at_start = moved();
+    int applied = 0, refused = 0;
+    KAVU_SCLR_BYPASS_RECORD record;
+    for (CDB_SGATE_ITERM* t : ends) {
+      CDB_SGATE_OTERM* s = kavu_get_non_dff_src_sclr_aware(t, true, false, &record);
+      if (!s) continue;
+      std::set<CDB_SGATE_NODE*> visited;
+      unsigned depth = 0, fanout_sum = 0;
+      OPT_SECONDARY_SIGNALS sec;
+      const int before = moved();
+      const bool look = kavu_check_register_pipeline_sclr_aware(s, t, false, depth, sec, true, visited, fanout_sum,
+                                                                true, false, &record);
+      EXPECT_EQ(moved(), before);
+      const bool apply = kavu_check_register_pipeline_sclr_aware(s, t, false, depth, sec, true, visited, fanout_sum,
+                                                                 true, true, &record);
+      EXPECT_EQ(apply, look) << t->get_my_node()->get_debug_name();
+      if (!look) {
+        EXPECT_EQ(moved(), before) << t->get_my_node()->get_debug_name();
+        ++refused;
+      } else {
+        applied += moved() - before;
+        EXPECT_EQ(kavu_get_non_dff_src_sclr_aware(t, true, false, &record), s);
+      }
+    }
+    EXPECT_EQ(int(record.size()), applied);
+    EXPECT_EQ(moved() - moved_at_start, applied);
+    std::cout << name << ": " << applied << " clears moved, " << refused << " pipelines refused\n";
+    ASSERT_KAVU_EQUIVALENT(golden, nl);
+  }
 }
