@@ -548,24 +548,6 @@ TEST(KavuArithSclr, AwareSearchesApplyAllOrNothing) {
       }
     }
   }
-  // Without the bypass the aware forms are their plain twins: the clear
-  // logic ends the walk.
-  CDB_SGATE_NETLIST nl;
-  KAVU_TRACK(nl);
-  CLEARED_PIPELINE p = build_cleared_pipeline(nl, {AND_CLR, AND_CLR, AND_CLR, AND_CLR});
-  CDB_SGATE_ITERM* a0 = p.dst->get_iterm(CDB_OPER_PORT_A, 0);
-  EXPECT_EQ(kavu_get_non_dff_src_sclr_aware(a0, false, true, nullptr), kavu_get_non_dff_src(a0));
-  EXPECT_NE(kavu_get_non_dff_src(a0), p.src->get_oterm(CDB_OPER_PORT_O, 0));
-  EXPECT_EQ(kavu_get_non_dff_src_sclr_aware(a0, true, false, nullptr), p.src->get_oterm(CDB_OPER_PORT_O, 0));
-  EXPECT_EQ(moved_clears(p), 0);
-  std::set<CDB_SGATE_NODE*> visited;
-  unsigned depth = 0, fanout_sum = 0;
-  OPT_SECONDARY_SIGNALS sec;
-  EXPECT_TRUE(kavu_check_register_pipeline_sclr_aware(p.src->get_oterm(CDB_OPER_PORT_O, 0), a0, false, depth, sec, true,
-                                                      visited, fanout_sum, true, true, nullptr));
-  EXPECT_EQ(depth, 1u);
-  EXPECT_EQ(moved_clears(p), 1);
-  EXPECT_EQ(kavu_get_non_dff_src_sclr_aware(a0, true, true, nullptr), p.src->get_oterm(CDB_OPER_PORT_O, 0));
 }
 
 namespace {

@@ -35,21 +35,21 @@ bool is_signal(const CDB_SGATE_ITERM* t) { return t && cdb_is_connected(t) && t-
 bool is_const_bit(const CDB_SGATE_ITERM* t) { return t && cdb_is_connected(t) && t->is_vcc_or_gnd(); }
 
 // The synchronous-clear bypass of one register, decided but not applied:
-// the register reads `data` instead of the AND or mux `gate` in front of it
-// and takes `clear` on its synchronous clear, inverted when active low.
+// the register reads m_data instead of the AND or mux m_gate in front of it
+// and takes m_clear on its synchronous clear, inverted when active low.
 struct SCLR_BYPASS {
-  CDB_SGATE_NODE* reg = nullptr;
-  CDB_SGATE_NODE* gate = nullptr;
-  CDB_SGATE_ITERM* data = nullptr;
-  CDB_SGATE_ITERM* clear = nullptr;
-  bool active_low = false;
+  CDB_SGATE_NODE* m_reg = nullptr;
+  CDB_SGATE_NODE* m_gate = nullptr;
+  CDB_SGATE_ITERM* m_data = nullptr;
+  CDB_SGATE_ITERM* m_clear = nullptr;
+  bool m_active_low = false;
 };
 
 // How a search crosses registers. With `bypass`, each bypass it relies on is
-// appended to `pending` (when given); nothing is changed during the search.
+// appended to `m_pending` (when given); nothing is changed during the search.
 struct SCLR_MODE {
-  bool bypass = false;
-  std::vector<SCLR_BYPASS>* pending = nullptr;
+  bool m_bypass = false;
+  std::vector<SCLR_BYPASS>* m_pending = nullptr;
 };
 
 // Decides the bypass of `reg`; false when the register keeps its data input.
@@ -80,8 +80,8 @@ bool find_sclr_bypass(CDB_SGATE_NODE* reg, SCLR_BYPASS& b) {
   KAVU_CHECK(!oterm->is_inverted());
   CDB_SGATE_NODE* g = oterm->get_my_node();
   b = SCLR_BYPASS();
-  b.reg = reg;
-  b.gate = g;
+  b.m_reg = reg;
+  b.m_gate = g;
   if (kavu_is_a_two_and(g)) {
     CDB_SGATE_ITERM *d0_iterm = nullptr, *d1_iterm = nullptr;
     kavu_grab_both_iterms(g, &d0_iterm, &d1_iterm);
@@ -90,24 +90,24 @@ bool find_sclr_bypass(CDB_SGATE_NODE* reg, SCLR_BYPASS& b) {
     if (!is_signal(d0_iterm) || !is_signal(d1_iterm)) return false;
     const unsigned f0 = d0_iterm->get_source_oterm()->get_number_of_fanout();
     const unsigned f1 = d1_iterm->get_source_oterm()->get_number_of_fanout();
-    b.clear = f0 > f1 ? d0_iterm : d1_iterm;
-    b.data = f0 > f1 ? d1_iterm : d0_iterm;
-    b.active_low = true;
+    b.m_clear = f0 > f1 ? d0_iterm : d1_iterm;
+    b.m_data = f0 > f1 ? d1_iterm : d0_iterm;
+    b.m_active_low = true;
   } else if (g->get_sgate_type() == CDB_SGATE_MUX_ENUM) {
     CDB_SGATE_ITERM* d0 = g->get_input_term(CDB_MUX_DATA0);
     CDB_SGATE_ITERM* d1 = g->get_input_term(CDB_MUX_DATA1);
     CDB_SGATE_ITERM* sel = g->get_input_term(CDB_MUX_SELECT);
     if (!is_signal(sel)) return false;
     if (d0 && d0->is_gnd() && is_signal(d1)) {
-      b.data = d1;
-      b.active_low = true;
+      b.m_data = d1;
+      b.m_active_low = true;
     } else if (d1 && d1->is_gnd() && is_signal(d0)) {
-      b.data = d0;
-      b.active_low = false;
+      b.m_data = d0;
+      b.m_active_low = false;
     } else {
       return false;
     }
-    b.clear = sel;
+    b.m_clear = sel;
   } else {
     return false;
   }
@@ -119,20 +119,20 @@ bool find_sclr_bypass(CDB_SGATE_NODE* reg, SCLR_BYPASS& b) {
 }
 
 void apply_sclr_bypass(const SCLR_BYPASS& b, KAVU_SCLR_BYPASS_RECORD* record) {
-  CDB_SGATE_NODE* reg = b.reg;
+  CDB_SGATE_NODE* reg = b.m_reg;
   CDB_SGATE_ITERM* d = reg->get_input_term(CDB_DFF_DATA);
   CDB_SGATE_ITERM* sclr = reg->get_input_term(CDB_DFF_SCLR);
   CDB_SGATE_OTERM* oterm = d->get_source_oterm();
   sclr->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
-  kavu_copy_fanin(b.clear, sclr);
+  kavu_copy_fanin(b.m_clear, sclr);
   // The clear is active when c delivers 0: toggle the copied inversion.
-  if (b.active_low) sclr->invert();
-  CDB_SGATE_ITERM* other_iterm = b.data;
+  if (b.m_active_low) sclr->invert();
+  CDB_SGATE_ITERM* other_iterm = b.m_data;
   KAVU_CHECK(cdb_is_connected(other_iterm));
   d->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
   kavu_copy_fanin(other_iterm, d);
   if (!oterm->has_fanout()) kavu_isolate_orphaned_gates(oterm, reg->get_netlist(), false);
-  if (record) record->insert(reg->get_id(), b.gate->get_sgate_type() == CDB_SGATE_MUX_ENUM ? CDB_SGATE_MUX_ENUM
+  if (record) record->insert(reg->get_id(), b.m_gate->get_sgate_type() == CDB_SGATE_MUX_ENUM ? CDB_SGATE_MUX_ENUM
                                                                                            : CDB_SGATE_COMB_ENUM);
 }
 
@@ -142,7 +142,7 @@ void apply_sclr_bypass(const SCLR_BYPASS& b, KAVU_SCLR_BYPASS_RECORD* record) {
 void apply_pending(const std::vector<SCLR_BYPASS>& pending, KAVU_SCLR_BYPASS_RECORD* record) {
   std::unordered_set<CDB_SGATE_NODE*> done;
   for (const SCLR_BYPASS& b : pending)
-    if (done.insert(b.reg).second) apply_sclr_bypass(b, record);
+    if (done.insert(b.m_reg).second) apply_sclr_bypass(b, record);
 }
 
 // Runs `search` without changing anything; when `apply` is set and the
@@ -156,22 +156,22 @@ auto search_then_apply(bool bypass, bool apply, KAVU_SCLR_BYPASS_RECORD* record,
 }
 
 void note_pending(const SCLR_MODE& mode, const SCLR_BYPASS& b) {
-  if (mode.pending) mode.pending->push_back(b);
+  if (mode.m_pending) mode.m_pending->push_back(b);
 }
 
 // Forgets the bypasses a failed part of a search collected.
 void drop_pending(const SCLR_MODE& mode, size_t size) {
-  if (mode.pending && mode.pending->size() > size) mode.pending->resize(size);
+  if (mode.m_pending && mode.m_pending->size() > size) mode.m_pending->resize(size);
 }
 
-size_t pending_size(const SCLR_MODE& mode) { return mode.pending ? mode.pending->size() : 0; }
+size_t pending_size(const SCLR_MODE& mode) { return mode.m_pending ? mode.m_pending->size() : 0; }
 
 // The input of `reg` a backward walk continues from.
 CDB_SGATE_ITERM* reg_entry(CDB_SGATE_NODE* reg, const SCLR_MODE& mode) {
   SCLR_BYPASS b;
-  if (mode.bypass && find_sclr_bypass(reg, b)) {
+  if (mode.m_bypass && find_sclr_bypass(reg, b)) {
     note_pending(mode, b);
-    return b.data;
+    return b.m_data;
   }
   return reg->get_input_term(CDB_DFF_DATA);
 }
@@ -180,28 +180,28 @@ CDB_SGATE_ITERM* reg_entry(CDB_SGATE_NODE* reg, const SCLR_MODE& mode) {
 // the clears they cross: the terminal it copies and whether it is inverted
 // on top.
 struct SCLR_VIEW {
-  CDB_SGATE_ITERM* like = nullptr;
-  bool toggle = false;
+  CDB_SGATE_ITERM* m_like = nullptr;
+  bool m_toggle = false;
 };
 
 SCLR_VIEW sclr_after_bypass(CDB_SGATE_ITERM* sclr) {
   SCLR_BYPASS b;
-  if (sclr && find_sclr_bypass(sclr->get_my_node(), b)) return SCLR_VIEW{b.clear, b.active_low};
+  if (sclr && find_sclr_bypass(sclr->get_my_node(), b)) return SCLR_VIEW{b.m_clear, b.m_active_low};
   return SCLR_VIEW{sclr, false};
 }
 
 bool same_sclr(const SCLR_VIEW& a, const SCLR_VIEW& b) {
-  if (!a.toggle && !b.toggle) return rtl_iterms_have_same_source(a.like, b.like);
+  if (!a.m_toggle && !b.m_toggle) return rtl_iterms_have_same_source(a.m_like, b.m_like);
   // A moved clear is always a signal.
-  if (!is_signal(a.like) || !is_signal(b.like)) return false;
-  return a.like->get_source_oterm() == b.like->get_source_oterm() &&
-         (a.like->is_inverted() != a.toggle) == (b.like->is_inverted() != b.toggle);
+  if (!is_signal(a.m_like) || !is_signal(b.m_like)) return false;
+  return a.m_like->get_source_oterm() == b.m_like->get_source_oterm() &&
+         (a.m_like->is_inverted() != a.m_toggle) == (b.m_like->is_inverted() != b.m_toggle);
 }
 
 // opt_check_reg_secondary, with the bypass comparing the synchronous clears
 // as they will be after the move: looking must answer what applying would.
 bool reg_secondary_ok(CDB_SGATE_NODE* reg, OPT_SECONDARY_SIGNALS& sec, const SCLR_MODE& mode) {
-  if (!mode.bypass || !sec.m_clk) return opt_check_reg_secondary(reg, sec);
+  if (!mode.m_bypass || !sec.m_clk) return opt_check_reg_secondary(reg, sec);
   CDB_SGATE_ITERM* own = reg->get_input_term(CDB_DFF_SCLR);
   CDB_SGATE_ITERM* shared = sec.m_sclr;
   sec.m_sclr = own;  // compared below
@@ -232,13 +232,13 @@ CDB_SGATE_OTERM* non_dff_src(CDB_SGATE_ITERM* iterm, const SCLR_MODE& mode) {
 // its first fan-out stands for that register's data input when the bypass
 // answers the mux input reached.
 CDB_SGATE_ITERM* through_bypass_mux(CDB_SGATE_ITERM* f, const SCLR_MODE& mode) {
-  if (!mode.bypass || f->get_my_node()->get_sgate_type() != CDB_SGATE_MUX_ENUM) return f;
+  if (!mode.m_bypass || f->get_my_node()->get_sgate_type() != CDB_SGATE_MUX_ENUM) return f;
   CDB_SGATE_OTERM* mo = f->get_my_node()->get_single_oterm();
   CDB_SGATE_ITERM* rf = mo ? mo->get_first_fanout() : nullptr;
   if (!rf || !is_plain_reg(rf->get_my_node())) return f;
   CDB_SGATE_NODE* reg = rf->get_my_node();
   SCLR_BYPASS b;
-  if (!find_sclr_bypass(reg, b) || b.data != f) return f;
+  if (!find_sclr_bypass(reg, b) || b.m_data != f) return f;
   note_pending(mode, b);
   return reg->get_input_term(CDB_DFF_DATA);
 }
@@ -823,7 +823,7 @@ CDB_SGATE_ITERM* kavu_get_data_in_bypass_sclear(CDB_SGATE_NODE* reg, bool apply,
   CDB_SGATE_ITERM* d = reg->get_input_term(CDB_DFF_DATA);
   SCLR_BYPASS b;
   if (!find_sclr_bypass(reg, b)) return d;
-  if (!apply) return b.data;
+  if (!apply) return b.m_data;
   apply_sclr_bypass(b, record);
   return d;
 }
