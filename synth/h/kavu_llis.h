@@ -17,12 +17,12 @@ class CDB_ATOM_NODE;
 class CDB_SGATE_HIERARCHY;
 class HDB_INSTANCE_NAME;
 
-// The path form of FIB names (HDB_INSTANCE_NAME::get_short_hpath): the
-// path below the design root. A FIB set holds the names of one partition, so
-// its names must tell the nodes apart; the leaf alone would give every name
-// buffer of one port extension, and every "reg0" child, one name. A
-// register's "reg0" child is recorded as the register's name + "~reg0".
-constexpr int KAVU_LLIS_FIB_NAME_FORMAT = 3;  // HDB_INSTANCE_NAME::HPATH_BELOW_ROOT
+// The FIB name of an instance name: its path below the design root
+// (HDB_INSTANCE_NAME::HPATH_BELOW_ROOT). A FIB set holds the names of one
+// partition, so its names must tell the nodes apart; the leaf alone would
+// give every name buffer of one port extension, and every "reg0" child, one
+// name. A register's "reg0" child is thus the register's name + "~reg0".
+std::string kavu_llis_fib_name(const HDB_INSTANCE_NAME* name);
 
 // ---------------------------------------------------------------- queries
 

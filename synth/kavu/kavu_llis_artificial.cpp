@@ -143,7 +143,7 @@ HDB_INSTANCE_NAME* gate_name(CDB_SGATE_NODE* node) {
 // The name a gate is recorded under, without the name-lookup internal error.
 std::string fib_name_of(CDB_SGATE_NODE* node) {
   HDB_INSTANCE_NAME* n = gate_name(node);
-  return n ? n->get_short_hpath(KAVU_LLIS_FIB_NAME_FORMAT) : node->get_string_hpath();
+  return n ? kavu_llis_fib_name(n) : node->get_string_hpath();
 }
 
 // Whether the gate's recorded name (its FIB-name path) holds "~llis". Reads

@@ -47,7 +47,7 @@ bool is_component_or_pll(const CDB_SGATE_NODE* node) {
 }
 
 std::string node_fib_name(const CDB_SGATE_NODE* node) {
-  if (HDB_INSTANCE_NAME* name = node->get_instance_name()) return name->get_short_hpath(KAVU_LLIS_FIB_NAME_FORMAT);
+  if (HDB_INSTANCE_NAME* name = node->get_instance_name()) return kavu_llis_fib_name(name);
   return kavu_llis_get_string_hpath(node);
 }
 
@@ -293,7 +293,7 @@ bool KAVU_FIB_MANAGER::take_snapshot(CDB_SGATE_HIERARCHY* hier, CDB_SGATE_NETLIS
     info->m_fib_set.insert(name);
     if (is_component_or_pll(node))
       for (CDB_SGATE_OTERM* o : node->get_output_terms())
-        if (o && o->get_instance_name()) info->m_fib_set.insert(o->get_instance_name()->get_short_hpath(KAVU_LLIS_FIB_NAME_FORMAT));
+        if (o && o->get_instance_name()) info->m_fib_set.insert(kavu_llis_fib_name(o->get_instance_name()));
     ++anchors;
   }
   kavu_debug("FIB manager: snapshot for hier %d succeeded, partition %s", id, partition_name.c_str());
@@ -409,7 +409,7 @@ void KAVU_FIB_MANAGER::write_fibs_to_file(LLIS_DATA_FILE data_file, CDB_SGATE_HI
     push_memory_logical_names(names, node);
     HDB_INSTANCE_NAME* iname = kavu_get_sgate_instance_name(node);
     if (!iname) KAVU_INTERNAL_ERROR("sgate_instance_name");
-    const std::string name = iname->get_short_hpath(KAVU_LLIS_FIB_NAME_FORMAT);
+    const std::string name = kavu_llis_fib_name(iname);
     if (kavu_is_anchor_point(node) && old_set.count(name)) {
       if (!drops_fanout_free_register(node, write_fanout_free)) {
         new_fib_info->m_fib_set.insert(name);
@@ -470,7 +470,7 @@ void KAVU_FIB_MANAGER::mark_fibs_in_hdb(CDB_SGATE_HIERARCHY* hier, CDB_SGATE_NET
     if (!kavu_is_anchor_point(node)) continue;
     HDB_INSTANCE_NAME* iname = kavu_get_sgate_instance_name(node);
     if (!iname) KAVU_INTERNAL_ERROR("sgate_instance_name");
-    const std::string name = iname->get_short_hpath(KAVU_LLIS_FIB_NAME_FORMAT);
+    const std::string name = kavu_llis_fib_name(iname);
     if (fibs.count(name)) {
       if (!drops_fanout_free_register(node, write_fanout_free)) {
         if (m_debug) kavu_debug("Adding ORLIND_INTERNAL_FIB for node: %s %s", name.c_str(), node->get_string_type_name());
@@ -482,7 +482,7 @@ void KAVU_FIB_MANAGER::mark_fibs_in_hdb(CDB_SGATE_HIERARCHY* hier, CDB_SGATE_NET
     }
     if (is_component_or_pll(node))
       for (CDB_SGATE_OTERM* o : node->get_output_terms())
-        if (o && o->get_instance_name() && fibs.count(o->get_instance_name()->get_short_hpath(KAVU_LLIS_FIB_NAME_FORMAT)))
+        if (o && o->get_instance_name() && fibs.count(kavu_llis_fib_name(o->get_instance_name())))
           mark(o->get_instance_name());
   }
 }
@@ -500,7 +500,7 @@ void KAVU_FIB_MANAGER::mark_fibs_in_hdb(CDB_ATOM_NETLIST* netlist) {
     if (!kavu_is_anchor_point(atom)) continue;
     HDB_INSTANCE_NAME* instance_name = atom->get_instance_name();
     if (!instance_name) KAVU_INTERNAL_ERROR("instance_name");
-    const std::string name = instance_name->get_short_hpath(KAVU_LLIS_FIB_NAME_FORMAT);
+    const std::string name = kavu_llis_fib_name(instance_name);
     if (fibs.count(name)) {
       if (m_debug) kavu_debug("Adding ORLIND_INTERNAL_FIB for node: %s", name.c_str());
       mark(instance_name);
@@ -510,7 +510,7 @@ void KAVU_FIB_MANAGER::mark_fibs_in_hdb(CDB_ATOM_NETLIST* netlist) {
     if (!kavu_llis_atom_has_fib_oterms(atom)) continue;
     for (unsigned i = 0; i < atom->get_output_count(); ++i) {
       HDB_INSTANCE_NAME* oname = atom->get_output_term(i)->get_instance_name();
-      if (oname && fibs.count(oname->get_short_hpath(KAVU_LLIS_FIB_NAME_FORMAT))) mark(oname);
+      if (oname && fibs.count(kavu_llis_fib_name(oname))) mark(oname);
     }
   }
 }
