@@ -327,6 +327,58 @@ TEST(KavuUtilityTeskLegacy, RegisterFormTiesOffOrCopiesTheSecondarySignals) {
   }
 }
 
+// Every path through the chosen terminals gets exactly `count` more cycles
+// of latency, the other paths none: a front of two registers (ra, rb) into
+// an AND, or a one-bit multiply for the DSP form, into rx. The outputs,
+// simulated, equal the original's `lag` cycles later.
+TEST(KavuUtilityTeskLegacy, InsertedRegistersAddTheirCountToTheLatency) {
+  const char text[] = ".model top\n.inputs clk a b\n.outputs q qa\n.latch a ra re clk 0\n.latch b rb re clk 0\n"
+                      ".names ra rb x\n11 1\n.latch x rx re clk 0\n.names rx q\n1 1\n.names ra qa\n1 1\n.end\n";
+  enum FORM { DFF_ON_RX, DFF_ON_FRONT, DSP };
+  struct { FORM form; bool before; bool copy; bool qa_lags; } cases[] = {
+      {DFF_ON_RX, true, false, false},   {DFF_ON_RX, false, true, false},   {DFF_ON_FRONT, true, true, true},
+      {DFF_ON_FRONT, false, false, true}, {DSP, true, true, true},          {DSP, false, true, false},
+  };
+  const int kCycles = 20;
+  DESIGN golden(text);
+  TRACE want = simulate(golden.nl.get(), kCycles);
+  for (const auto& k : cases)
+    for (unsigned count : {1u, 3u}) {
+      SCOPED_TRACE(testing::Message() << "form " << k.form << " before " << k.before << " count " << count);
+      DESIGN d(text);
+      CDB_SGATE_NETLIST* nl = d.nl.get();
+      KAVU_TRACK(nl);
+      if (k.form == DSP) {
+        // The AND becomes a multiply of ra and rb.
+        auto* op = new CDB_SGATE_OPERATOR("mul", CDB_OPER_MULTIPLY);
+        op->set_instance_name(top_name("mul"));
+        nl->add_node(op);
+        auto* a = op->add_port("a", CDB_OPER_PORT_A, CDB_OPER_PORT_DIR_IN);
+        auto* b = op->add_port("b", CDB_OPER_PORT_B, CDB_OPER_PORT_DIR_IN);
+        auto* o = op->add_port("o", CDB_OPER_PORT_O, CDB_OPER_PORT_DIR_OUT);
+        a->set_iterm(0, op->create_input_term(nullptr));
+        b->set_iterm(0, op->create_input_term(nullptr));
+        o->set_oterm(0, new CDB_SGATE_OTERM(op));
+        d.out("ra")->insert_fanout(a->get_iterm(0));
+        d.out("rb")->insert_fanout(b->get_iterm(0));
+        o->get_oterm(0)->adopt_fanouts(d.out("x"), false);
+        delete d.node("x");
+        ASSERT_TRUE(kavu_add_pipeline_registers_to_dsp_legacy(nl, op, count, k.before));
+      } else if (k.form == DFF_ON_RX) {
+        ASSERT_TRUE(kavu_add_pipeline_registers_to_dff_legacy(nl, d.node("rx"), count, k.before, k.copy));
+      } else {
+        for (const char* reg : {"ra", "rb"})
+          ASSERT_TRUE(kavu_add_pipeline_registers_to_dff_legacy(nl, d.node(reg), count, k.before, k.copy));
+      }
+      TRACE got = simulate(nl, kCycles);
+      for (const auto& [pin, words] : want) {
+        const unsigned lag = (pin == "top|q" || k.qa_lags) ? count : 0;
+        for (int c = 0; c + int(lag) < kCycles; ++c)
+          ASSERT_EQ(got[pin][size_t(c) + lag], words[size_t(c)]) << pin << " cycle " << c;
+      }
+    }
+}
+
 // A synchronous RAM keeps its port-B clock as port type 96; asking for the
 // second clock by 36 must find it.
 TEST(KavuUtilityTeskLegacy, RamFormFindsThePortBClockOfASynchronousRam) {
