@@ -460,6 +460,35 @@ TEST(KavuUtilityTeskNames, CandidatesOfTheRewriteRules) {
   EXPECT_EQ(c.back(), "top|sr[63][63]");
 }
 
+// Names tens of thousands of characters long give the candidates their
+// short forms give (matching them used to overflow the stack).
+TEST(KavuUtilityTeskNames, LongNamesGiveTheCandidatesOfShortOnes) {
+  const std::string shorter = "mem", longer(30000, 'q');
+  auto with = [](std::string text, const std::string& part) {
+    for (size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at + part.size()))
+      text.replace(at, 1, part);
+    return text;
+  };
+  auto renamed = [&](std::vector<std::string> names) {
+    for (std::string& n : names)
+      for (size_t at = n.find(shorter); at != std::string::npos; at = n.find(shorter, at + longer.size()))
+        n.replace(at, shorter.size(), longer);
+    return names;
+  };
+  for (const char* form : {"top|@_rtl_0|auto_generated|ram_block1a0", "@.ST_IDLE", "top|@_3_4",
+                           "a|@~FOO", "x|auto_generated|@[2]", "top|orlshift_taps:@_rtl_0|taps", "@"}) {
+    std::vector<std::string> want, got;
+    kavu_generate_tesk_node_candidates(with(form, shorter), want);
+    kavu_generate_tesk_node_candidates(with(form, longer), got);
+    EXPECT_EQ(got, renamed(want)) << form;
+    kavu_generate_tesk_node_candidates_with_wildcard(with(form, shorter), want);
+    kavu_generate_tesk_node_candidates_with_wildcard(with(form, longer), got);
+    EXPECT_EQ(got, renamed(want)) << form;
+  }
+  EXPECT_TRUE(kavu_name_shows_entity(with("top|@:b", longer)));
+  EXPECT_FALSE(kavu_name_shows_entity(with("@:b:c", longer)));
+}
+
 TEST(KavuUtilityTeskNames, WildcardsAndEntities) {
   struct { const char* name; std::vector<std::string> wild; } cases[] = {
       {"x|auto_generated|counter_reg_bit[2]", {"x|auto_generated|*|count"}},
