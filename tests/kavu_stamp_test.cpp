@@ -186,14 +186,16 @@ TEST(KavuStamp, MismatchConstantsAndRefusedInput) {
     // Constants through a facing boundary per copy, or through one facing
     // boundary cut once and fanned to several copies (deleting the first
     // pair used to destroy the boundary the others still faced).
-    struct { B_SOURCE source; int deleted; bool shared_survives; } cases[] = {
-        {B_OWN_GND, 6, false},          // 2 per copy
-        {B_SHARED_GND, 4, false},       // three input boundaries, then the shared one
-        {B_SHARED_WITH_ALL, 3, true},   // copy 4 still reads the shared boundary
+    struct { B_SOURCE source; bool registered_twice; int deleted; bool shared_survives; } cases[] = {
+        {B_OWN_GND, false, 6, false},          // 2 per copy
+        {B_OWN_GND, true, 6, false},           // copy 2's boundaries listed twice are deleted once
+        {B_SHARED_GND, false, 4, false},       // three input boundaries, then the shared one
+        {B_SHARED_WITH_ALL, false, 3, true},   // copy 4 still reads the shared boundary
     };
     for (const auto& c : cases) {
-      SCOPED_TRACE(c.source);
+      SCOPED_TRACE(testing::Message() << c.source << " " << c.registered_twice);
       STAMPED golden(c.source), s(c.source);
+      if (c.registered_twice) register_duplicate(1, 2, s.stamps[0], s.stamps[1]);
       KAVU_TRACK(s.nl);
       DEBUG_CAPTURE cap("KAVU");
       kavu_stamp_propagate_common_constants(&s.nl);
