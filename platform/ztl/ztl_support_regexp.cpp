@@ -11,9 +11,11 @@
 
 namespace {
 
-// Programs beyond this size (counted repetitions expand) stay with the
-// standard engine.
+// Programs beyond this size (counted repetitions expand), or whose capture
+// table (one row per instruction) would grow beyond MAX_CAPTURE_CELLS, stay
+// with the standard engine.
 constexpr size_t MAX_PROGRAM = 20000;
+constexpr size_t MAX_CAPTURE_CELLS = size_t(1) << 20;
 constexpr int UNBOUNDED = INT_MAX;
 
 typedef std::bitset<256> CLASS_BITS;
@@ -415,6 +417,10 @@ bool ZTL_REGEXP_VM::compile(const std::string& pattern, bool case_sensitive) {
   }
   m_code.push_back({OP_SAVE, 0, 1, 0});
   m_code.push_back({OP_MATCH, 0, 0, 0});
+  if (m_code.size() * 2 * (size_t(m_groups) + 1) > MAX_CAPTURE_CELLS) {
+    m_code.clear();
+    return false;
+  }
   return true;
 }
 
