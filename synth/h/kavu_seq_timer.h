@@ -107,7 +107,8 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   // One arrival pass at the cycle time under test; false when a loop does
   // not fit. With `keep` every loop member keeps its arrival.
   bool calculate_arrival_time(bool keep);
-  // The arrival pass, then every end point, RAM and MAC input against cycle.
+  // The arrival pass, then every end point, pin driver, RAM and MAC input
+  // against cycle.
   bool is_cycle_time_fit(int cycle);
   int get_arrival_time(int index);
   int get_arrival_time(CDB_SGATE_OTERM* oterm);
@@ -196,6 +197,12 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   void setup_sccs();
   void set_start_arrivals();
   bool check_rams_and_macs(int cycle);
+  // Adds the end point to the failing points when its arrival plus the end
+  // delay exceeds cycle.
+  void check_end_arrival(CDB_SGATE_OTERM* oterm, int end_delay, int cycle, std::vector<CDB_SGATE_OTERM*>& points,
+                         ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& seen);
+  void find_open_ends();
+  bool leads_on_in_domain(const CDB_SGATE_NODE* load) const;
   int calculate_oterm_max_fanout_delay(CDB_SGATE_OTERM* oterm);
   int calculate_max_fanout_delay_of_scc(int index);
   int single_oterm_arrival(CDB_SGATE_OTERM* oterm, CDB_SGATE_OTERM** src);
@@ -213,6 +220,11 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   int m_cycle_time = KAVU_DELAY_MIN;
   std::list<CDB_SGATE_OTERM*> m_input_oterms;
   std::list<CDB_SGATE_OTERM*> m_output_oterms;
+  // The terminals at which the fan-out rule ends a path without an end
+  // point of the sort (an I/O pin load, an asynchronous input, a fan-out
+  // that leaves the domain), with the delay the end adds: the fit test
+  // checks them as the fan-out pass counts them.
+  std::vector<std::pair<CDB_SGATE_OTERM*, int>> m_open_ends;
   int m_decomp_fanin = 2;
   int m_huge_gate_fanin = 200;
   int m_verbose = 0;
