@@ -382,16 +382,27 @@ TEST(KavuSeqCycleTime, BoundsAnchorAndDumpFile) {
     EXPECT_EQ(timer.get_analysis(1)->get_max_nonseq_depth(), 4);
     EXPECT_EQ(timer.get_analysis(1)->get_best_cycle_time(), 5);
   }
-  // The set-up dumps, only under their keys.
+  // The set-up dumps and the loops after the search, only under their keys;
+  // the last file carries the dump name twice.
   for (const char* key : {"off", "on"}) {
-    CFG_SCOPE cfg{{"kavu_seq_timer_scc_debug", key}, {"kavu_seq_timer_clk_domain_sorted_oterm_dump", key}};
+    CFG_SCOPE cfg{{"kavu_seq_timer_scc_debug", key},
+                  {"kavu_seq_timer_clk_domain_sorted_oterm_dump", key},
+                  {"kavu_seq_timer_dump_all_scc_after_best_cycle_cal", key}};
     CDB_SGATE_NETLIST nl;
     make_ring(nl, make_input_pin(&nl, "clk"), 3, {}, {});
     KAVU_SEQ_TIMER timer("d", &nl, nullptr, 2, 200, nullptr);
     timer.set_dump_name("r_");
     timer.calculate_best_cycle_time();
     const bool on = std::string(key) == "on";
-    for (const char* file : {"kavu_seq_timer_domain_r_1_scc_result.txt", "kavu_seq_timer_domain_r_1_sorted_oterm.txt"}) {
+    const char* after_search = "kavu_seq_timer_domain_r_r_1_all_scc_a4_best_cycle.txt";
+    if (on) {
+      std::ifstream in(after_search);
+      std::string first;
+      std::getline(in, first);
+      EXPECT_EQ(first, "Total number of SCC of the clock domain = 1");
+    }
+    for (const char* file : {"kavu_seq_timer_domain_r_1_scc_result.txt", "kavu_seq_timer_domain_r_1_sorted_oterm.txt",
+                             after_search}) {
       EXPECT_EQ(std::filesystem::exists(file), on) << file;
       std::filesystem::remove(file);
     }

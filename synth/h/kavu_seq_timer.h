@@ -112,6 +112,9 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   bool is_cycle_time_fit(int cycle);
   int get_arrival_time(int index);
   int get_arrival_time(CDB_SGATE_OTERM* oterm);
+  // "Total number of SCC of the clock domain = n" and each loop's dump,
+  // between star lines, to the file.
+  void dump_all_sccs(const std::string& file) const;
   // The timer's dump name and the domain id ("Neg1" without a domain).
   std::string get_domain_name() const;
   // The drivers of a register's enable, synchronous load, synchronous clear

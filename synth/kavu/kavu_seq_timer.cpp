@@ -382,6 +382,7 @@ void KAVU_SEQ_TIMER::calculate_best_cycle_time() {
   const bool dump_all_timing = cfg_is_on("kavu_seq_timer_dump_all_timing", false);
   const bool cal_fanout_delay = cfg_is_on("kavu_seq_cal_fanout_delay", false);
   const bool recalculate_comb_gate_delay = cfg_is_on("kavu_seq_timer_always_recalculate_comb_gate_delay", true);
+  const bool dump_sccs_after_search = cfg_is_on("kavu_seq_timer_dump_all_scc_after_best_cycle_cal", false);
   reset_clock_infos();
   if (cfg_is_on("kavu_seq_timer_dump_indexed_oterms", false))
     dump_indexed_oterms("kavu_seq_timer_" + m_dump_name + "indexed_oterms.txt");
@@ -412,6 +413,13 @@ void KAVU_SEQ_TIMER::calculate_best_cycle_time() {
         m_netlist, m_facade, this, domain, m_verbose, recalculate_comb_gate_delay, m_decomp_fanin, m_huge_gate_limit);
     add_clock_domain_for_analysis(analysis);
     analysis->find_best_cycle_time();
+    domain->set_best_cycle_time(analysis->get_best_cycle_time());
+    kavu_debug("Best cycle time of clock domain %d is %d", id, domain->get_best_cycle_time());
+    // The loops as the search left them, before the final arrival pass; the
+    // domain name begins with the dump name, which so stands here twice.
+    if (dump_sccs_after_search)
+      analysis->dump_all_sccs("kavu_seq_timer_domain_" + m_dump_name + analysis->get_domain_name() +
+                              "_all_scc_a4_best_cycle.txt");
     const bool success = analysis->calculate_arrival_time(true);
     if (!success) KAVU_INTERNAL_ERROR("success");
     if (cal_fanout_delay) analysis->calculate_max_fanout_delay();
@@ -420,8 +428,6 @@ void KAVU_SEQ_TIMER::calculate_best_cycle_time() {
       open_report(timing, "kavu_seq_timing_info_of_domain_" + m_dump_name + std::to_string(id) + ".txt");
       analysis->write_timing_info(timing);
     }
-    domain->set_best_cycle_time(analysis->get_best_cycle_time());
-    kavu_debug("Best cycle time of clock domain %d is %d", id, domain->get_best_cycle_time());
     if (!keep_domain_links) analysis->clear_clk_domain();
   }
   if (!identify_critical_nodes() || !m_big_gates || m_big_gates->get_num_big_gates() == 0) return;

@@ -309,15 +309,8 @@ int KAVU_SEQ_DELAY_ANALYSIS::find_best_cycle_time() {
     scc->find_output_oterms();
   }
   find_open_ends();
-  if (cfg_is_on("kavu_seq_timer_dump_all_scc", false)) {
-    std::orlind_ofstream os(("kavu_seq_timer_domain_" + get_domain_name() + "_all_scc.txt").c_str(), std::ios_base::out);
-    os << "Total number of SCC of the clock domain = " << m_sccs.size() << std::endl;
-    for (size_t k = 0; k < m_sccs.size(); ++k) {
-      os << std::string(30, '*') << std::endl << "SCC [" << k << "]" << std::endl;
-      m_sccs[k]->dump(os);
-      os << std::string(30, '*') << std::endl;
-    }
-  }
+  if (cfg_is_on("kavu_seq_timer_dump_all_scc", false))
+    dump_all_sccs("kavu_seq_timer_domain_" + get_domain_name() + "_all_scc.txt");
   int max = 10, min = 1;
   bool fits = false;
   if (m_use_non_seq_max_depth) {
@@ -363,6 +356,16 @@ int KAVU_SEQ_DELAY_ANALYSIS::find_best_cycle_time() {
   m_cycle_time = max;
   kavu_debug("SEQ TIMER: Found best cycle time: %d (%d)", max, max);
   return max;
+}
+
+void KAVU_SEQ_DELAY_ANALYSIS::dump_all_sccs(const std::string& file) const {
+  std::orlind_ofstream os(file.c_str(), std::ios_base::out);
+  os << "Total number of SCC of the clock domain = " << m_sccs.size() << std::endl;
+  for (size_t k = 0; k < m_sccs.size(); ++k) {
+    os << std::string(30, '*') << std::endl << "SCC [" << k << "]" << std::endl;
+    m_sccs[k]->dump(os);
+    os << std::string(30, '*') << std::endl;
+  }
 }
 
 bool KAVU_SEQ_DELAY_ANALYSIS::is_cycle_time_fit(int cycle) {
