@@ -732,7 +732,11 @@ TEST(KavuDelayCritical, ZeroLongestPathAndUnconnectedClock) {
   ASSERT_EQ(ranked.size(), 1u);
   EXPECT_EQ(ranked[0]->get_aux(), 0);
   DEBUG_CAPTURE cap("KAVU");
-  kavu_dump_critical_graph_boundaries("B:", {out(reg)}, {reg->get_input_term(0)});
+  // Regression: a gate of tied inputs was described by its type name.
+  CDB_SGATE_NODE* tied = make_and(&nl, nullptr, nullptr);
+  kavu_dump_critical_graph_boundaries("B:", {out(reg), out(tied), out(a)}, {reg->get_input_term(0)});
   EXPECT_TRUE(cap.contains("B:------ DFF: CLOCK = UNCONNECTED : 1"));
+  EXPECT_TRUE(cap.contains("B:------ CONST : 1"));
+  EXPECT_TRUE(cap.contains("B:------ IO : 1"));  // no input: not a constant
   EXPECT_TRUE(cap.contains("B:------ DFF PORT DIN : CLOCK = UNCONNECTED : 1"));
 }
