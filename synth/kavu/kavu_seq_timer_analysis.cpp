@@ -277,6 +277,14 @@ void KAVU_SEQ_DELAY_ANALYSIS::find_open_ends() {
     if (end != KAVU_DELAY_MIN) m_open_ends.emplace_back(o, end);
   }
   clear_stimer_caches();
+  // A loop writes back only the arrivals of its exits during the search: an
+  // open end on a loop is one.
+  for (const std::pair<CDB_SGATE_OTERM*, int>& end : m_open_ends) {
+    const int scc = get_oterm_info(get_oterm_index(end.first))->m_scc_index;
+    if (scc < 0) continue;
+    std::list<CDB_SGATE_OTERM*>& exits = m_sccs[size_t(scc)]->get_exit_oterms();
+    if (std::find(exits.begin(), exits.end(), end.first) == exits.end()) exits.push_back(end.first);
+  }
 }
 
 bool KAVU_SEQ_DELAY_ANALYSIS::leads_on_in_domain(const CDB_SGATE_NODE* load) const {
