@@ -201,7 +201,8 @@ void build_design_model(CDB_SGATE_NETLIST& nl, DESIGN_MODEL& m) {
         if (is_logic(l) && depends(l, t))
           for (CDB_SGATE_OTERM* f : l->get_output_terms()) out_req.insert(m.req[f].begin(), m.req[f].end());
       }
-    auto other = [c](const std::set<int>& ids) { return ids.size() > 1 || (ids.size() == 1 && *ids.begin() != c); };
+    const int own = c;
+    auto other = [own](const std::set<int>& ids) { return ids.size() > 1 || (ids.size() == 1 && *ids.begin() != own); };
     if (other(in) || other(out_req)) m.fixed.insert(r);
   }
   // Registers behind an output pin through logic, and registers whose data
@@ -372,7 +373,8 @@ void build_oracle(DESIGN_MODEL& m, int c, ORACLE& oracle) {
   const double ratio = boost::maximum_cycle_ratio(oracle.graph, boost::get(boost::vertex_index, oracle.graph),
                                                   boost::get(boost::edge_weight, oracle.graph),
                                                   boost::get(boost::edge_weight2, oracle.graph));
-  oracle.best = std::max(1, int(std::ceil(ratio - 1e-9)));
+  // A graph without a cycle answers minus infinity: nothing bounds the time.
+  oracle.best = ratio < 1 ? 1 : int(std::ceil(ratio - 1e-9));
 }
 
 // Every arc of the oracle's graph holds under the timer's skewed arrivals:
