@@ -185,7 +185,12 @@ bool in_bounded_child(const std::function<std::string()>& fn, std::string* out) 
   pid_t pid = fork();
   if (pid == 0) {
     close(report[0]);
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define KAVU_TEST_SANITIZED 1
+#endif
+#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) && !defined(KAVU_TEST_SANITIZED)
     struct rlimit lim = {size_t(3) << 30, size_t(3) << 30};
     setrlimit(RLIMIT_AS, &lim);
 #endif
