@@ -25,8 +25,16 @@ namespace {
 SSC_UTIL* g_util = nullptr;
 bool g_util_missing = false;
 
+// A partition's stored timing netlist. The partition name becomes one part
+// of a file name ('/' and '%' escaped), so any name can be written.
 std::string tdb_file(const std::string* partition_name) {
-  return gen_get_db_dir_path() + "/tdb_" + (partition_name ? *partition_name : std::string("generic")) + ".tdb";
+  std::string part;
+  for (char c : partition_name ? *partition_name : std::string("generic")) {
+    if (c == '%') part += "%25";
+    else if (c == '/') part += "%2F";
+    else part += c;
+  }
+  return gen_get_db_dir_path() + "/tdb_" + part + ".tdb";
 }
 
 bool file_exists(const std::string& path) {

@@ -198,6 +198,10 @@ TEST(SscNetlist, StoredStitchedAndLoopedNetlistsKeepTheirTiming) {
   // Stitched: the gate netlist replaces its nodes, and the map is full.
   ASSERT_TRUE(u->build_tdb_sub_and_merge(&p.nl, SSC_DELAY_MODEL_UNIT, true, nullptr, true, true, &part));
   EXPECT_TRUE(TDB_MANAGER::get()->sgate_sta_netlist_on_disk(&part));
+  // A partition name with a slash is one file of the database directory.
+  std::string slashed = "a/b";
+  ASSERT_TRUE(u->build_tdb_sub_and_merge(&p.nl, SSC_DELAY_MODEL_UNIT, true, nullptr, true, true, &slashed));
+  EXPECT_TRUE(TDB_MANAGER::get()->sgate_sta_netlist_on_disk(&slashed));
   ASSERT_TRUE(u->perform_timing_analysis(&p.nl, &map, nullptr, false));
   EXPECT_EQ(map.at(p.r3->get_input_term(0)).m_slack, 7);
   TDB_NODE* r3 = u->get_tdb_netlist()->find_node(p.r3->get_string_hpath() + "/O#0");
