@@ -68,7 +68,9 @@ HDB_INSTANCE_NAME* read_name(PDB_SEGMENT& seg, int tag) {
     bool synth = false;
     pdb_field_str(seg, tag + 1, text);
     pdb_field_bool(seg, tag + 3, synth);
-    if (text.empty()) bad("empty partial name");
+    // The name layer stores texts as C strings: an empty one, or one with a
+    // NUL byte, cannot have been written and cannot be made.
+    if (text.empty() || text.find('\0') != std::string::npos) bad("empty or NUL-bearing partial name");
     if (!name) name = HDB_INSTANCE_NAME::create_normal_name(nullptr, text.c_str(), nullptr, nullptr, nullptr);
     else name = HDB_INSTANCE_NAME::create_synthesized_name(name, text.c_str(), false, synth);
   }

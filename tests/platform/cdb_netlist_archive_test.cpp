@@ -4,6 +4,7 @@
 // database's own getters; damaged and foreign-format records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
@@ -469,4 +470,23 @@ TEST(NetlistArchiveKinds, DamagedAndForeignRecordsAreRefused) {
   small->add_node(first);
   EXPECT_FALSE(read_payload(orphaned, &error));
   EXPECT_TRUE(text_contains_words(error, "not in the record")) << error;
+  // A partial name that starts with, or holds, a NUL byte: refused by the
+  // archive, not by the name layer.
+  const std::vector<uint8_t> named = payload_of(small.get());
+  std::string part;
+  for (CDB_SGATE_NODE* n : small->get_node_list())
+    if (n && n->get_instance_name() && n->get_instance_name()->get_unit_name_str().size() > 1) {
+      part = n->get_instance_name()->get_unit_name_str();
+      break;
+    }
+  ASSERT_FALSE(part.empty());
+  const auto where = std::search(named.begin(), named.end(), part.begin(), part.end());
+  ASSERT_NE(where, named.end());
+  for (size_t at : {size_t(0), size_t(1)}) {
+    std::vector<uint8_t> damaged = named;
+    damaged[size_t(where - named.begin()) + at] = 0;
+    error.clear();
+    EXPECT_FALSE(read_payload(damaged, &error)) << at;
+    EXPECT_TRUE(text_contains_words(error, "partial name")) << error;
+  }
 }
