@@ -204,11 +204,16 @@ TEST(SscNetlist, StoredStitchedAndLoopedNetlistsKeepTheirTiming) {
   EXPECT_EQ(u->get_sgate_oterm_from_tdb_node(r3), p.r3->get_output_term(0));
   EXPECT_EQ(u->get_tdb_netlist()->get_node(1u << 30), nullptr);
   u->delete_netlist();
-  // A corrupt file is refused and leaves nothing held.
-  write_file(gen_get_db_dir_path() + "/tdb_bad.tdb", "TDB 1 2 0\nN 9 -1 0 0 x\n");
+  // A corrupt file is refused and leaves nothing held; so is one whose
+  // counts the file cannot hold (nothing is sized by them).
   std::string bad = "bad";
-  EXPECT_FALSE(u->read_tdb_from_pdb(&bad));
-  EXPECT_FALSE(u->is_in_use());
+  for (const char* text : {"TDB 1 2 0\nN 9 -1 0 0 x\n", "TDB 1 4000000000 0\n", "TDB 1 1 4000000000\nN 0 -1 0 1 x\n",
+                           "TDB 1 1 1\nN 0 -1 0 4000000000 x\nA 0 0 0\n", "TDB 1 18446744073709551615 0\n",
+                           "TDB 1 2 1\nN 0 3000000000 0 0 x\n"}) {
+    write_file(gen_get_db_dir_path() + "/tdb_bad.tdb", text);
+    EXPECT_FALSE(u->read_tdb_from_pdb(&bad)) << text;
+    EXPECT_FALSE(u->is_in_use());
+  }
   // A combinational loop is cut, and its terminals still get entries.
   CDB_SGATE_NETLIST loop;
   auto* clk = make_input_pin(&loop, "clk");
