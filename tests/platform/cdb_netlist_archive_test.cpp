@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <sstream>
+#include <unordered_map>
 
 #include "cdb/cdb_sgate.h"
 #include "cdb/cdb_sgate_netlist_pdb.h"
@@ -438,6 +439,47 @@ TEST(NetlistArchiveKinds, RealDesignsKeepTheirFunctionWithAndWithoutAtoms) {
     std::string why;
     EXPECT_TRUE(sim_equivalent(nl.get(), back.get(), SIM_COMPARE{}, &why)) << why;
   }
+}
+
+// A gate may hold more terminal slots than 16 bits can number: such a gate
+// (a component of 70,000 inputs and outputs, each output read by one input
+// of a wide OR) is written and read back whole, in time linear in its
+// terminals.
+TEST(NetlistArchiveKinds, GatesWiderThanSixteenBitsOfSlotsRoundTrip) {
+  constexpr unsigned kWidth = 70000;
+  LOADED_NETLIST nl = load_blif("small/counter8_lut4");
+  CDB_SGATE_OTERM* drive = (*nl->begin_node_list())->get_single_oterm();
+  ASSERT_NE(drive, nullptr);
+  auto* wide = new CDB_SGATE_COMPONENT(nullptr, false);
+  auto* sink = new CDB_SGATE_COMB(nullptr, CDB_COMB_OR);
+  nl->add_node(wide);
+  nl->add_node(sink);
+  for (unsigned i = 0; i < kWidth; ++i) {
+    CDB_SGATE_ITERM* in = wide->create_input_term(nullptr);
+    wide->insert_unordered_fanin_term(in);
+    drive->insert_fanout(in);
+    CDB_SGATE_OTERM* out = wide->create_output_term(nullptr);
+    wide->insert_unordered_fanout_term(out);
+    sink->insert_unordered_fanin(out);
+  }
+  const std::vector<uint8_t> payload = payload_of(nl.get());
+  std::string error;
+  std::unique_ptr<CDB_SGATE_NETLIST> back = read_payload(payload, &error);
+  ASSERT_TRUE(back) << error;
+  std::unordered_map<unsigned, CDB_SGATE_NODE*> by_number;
+  for (CDB_SGATE_NODE* n : back->get_node_list()) by_number[n->get_debug_number()] = n;
+  CDB_SGATE_NODE* wide_back = by_number.at(wide->get_debug_number());
+  CDB_SGATE_NODE* sink_back = by_number.at(sink->get_debug_number());
+  CDB_SGATE_OTERM* drive_back = by_number.at(drive->get_my_node()->get_debug_number())->get_single_oterm();
+  ASSERT_EQ(wide_back->get_number_of_input_terms(), kWidth);
+  ASSERT_EQ(wide_back->get_output_count(), kWidth);
+  ASSERT_EQ(sink_back->get_number_of_input_terms(), kWidth);
+  unsigned wrong = 0;
+  for (unsigned i = 0; i < kWidth; ++i)
+    wrong += wide_back->get_input_term(i)->get_source() != drive_back ||
+             sink_back->get_input_term(i)->get_source() != wide_back->get_output_term(i);
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_EQ(payload_of(back.get()), payload);
 }
 
 TEST(NetlistArchiveKinds, DamagedAndForeignRecordsAreRefused) {
