@@ -120,7 +120,11 @@ TEST(SscRelations, EdgeGapsBetweenClocks) {
     int p1, o1, p2, o2, expected;
   };
   const ROW rows[] = {{10, 0, 10, 0, 10}, {10, 0, 15, 0, 5}, {15, 0, 10, 0, 5},
-                      {10, 0, 10, 5, 5},  {10, 5, 10, 0, 5}, {7, 0, 3, 0, 1}, {4, 0, 8, 0, 4}};
+                      {10, 0, 10, 5, 5},  {10, 5, 10, 0, 5}, {7, 0, 3, 0, 1}, {4, 0, 8, 0, 4},
+                      // Common periods of more than 10,000 launch edges, and
+                      // periods near INT_MAX: the exact gap still.
+                      {20011, 0, 20021, 0, 1}, {20011, 0, 20021, 7, 1}, {2147483647, 0, 2147483646, 0, 1},
+                      {10, -3, 10, 0, 3}, {10, 0, 10, -25, 5}, {12, 5, 18, 2, 3}};
   for (const ROW& r : rows)
     EXPECT_EQ(ssc_edge_relation(r.p1, r.o1, r.p2, r.o2), r.expected) << r.p1 << " " << r.o1 << " " << r.p2 << " " << r.o2;
 }
@@ -249,6 +253,28 @@ TEST(SscTcl, CommandsAndScriptsFollowTheSwitch) {
   out >> text;
   EXPECT_EQ(text, "7");
   EXPECT_FALSE(u->run_script_if_allowed("missing.tcl"));
+  // A script's file name is one word, never code: with a file "a" present,
+  // the name below would run "set ::INJECTED 1" if it were spliced in.
+  const std::string odd = "a} ; set ::INJECTED 1 ; list {";
+  write_file("a", "");
+  write_file(odd, "set ::RAN 1\n");
+  EXPECT_TRUE(u->run_script_if_allowed(odd));
+  EXPECT_EQ(u->tcl_eval("info exists ::INJECTED"), "0");
+  EXPECT_EQ(u->tcl_eval("set ::RAN"), "1");
+  // Bad option values and unknown clocks are Tcl errors, not a default.
+  struct BAD {
+    const char* command;
+    const char* error;
+  };
+  for (const BAD& b : {BAD{"report_timing -npath abc", "expected integer but got \"abc\""},
+                       BAD{"report_timing -npath", "missing value for -npath"},
+                       BAD{"get_worst_slack -clock nosuch", "no clock named \"nosuch\""},
+                       BAD{"get_worst_slack -clock", "missing value for -clock"}}) {
+    std::string result;
+    EXPECT_FALSE(kavu_platform::atcl_eval(b.command, &result)) << b.command;
+    EXPECT_EQ(result, b.error) << b.command;
+  }
+  EXPECT_NE(u->tcl_eval("report_timing -npath 2").find("slack 7"), std::string::npos);
   u->delete_netlist();
   EXPECT_EQ(u->tcl_eval("get_worst_slack"), "no timing netlist");
 }
