@@ -454,12 +454,11 @@ TEST(NetlistArchiveKinds, GatesWiderThanSixteenBitsOfSlotsRoundTrip) {
   auto* sink = new CDB_SGATE_COMB(nullptr, CDB_COMB_OR);
   nl->add_node(wide);
   nl->add_node(sink);
+  wide->get_output_terms().resize(kWidth);
   for (unsigned i = 0; i < kWidth; ++i) {
-    CDB_SGATE_ITERM* in = wide->create_input_term(nullptr);
-    wide->insert_unordered_fanin_term(in);
-    drive->insert_fanout(in);
+    wide->insert_unordered_fanin(drive);
     CDB_SGATE_OTERM* out = wide->create_output_term(nullptr);
-    wide->insert_unordered_fanout_term(out);
+    wide->place_new_output_term(out, i);
     sink->insert_unordered_fanin(out);
   }
   const std::vector<uint8_t> payload = payload_of(nl.get());
