@@ -10,8 +10,9 @@
 //   bit 1 = end) and its feeder list in one arena of numbers (compressed
 //   rows). A whole-netlist collection takes each terminal's feeders during
 //   its single node-list walk, while the gate is at hand, and numbers them
-//   in one pass once every terminal is entered; terminals entered later
-//   fetch theirs on first use. Buffers, comb gates, LUTs, muxes, pins and
+//   in one pass once every terminal is entered; a clock domain's collection
+//   takes them in its pass over the domain's terminals when no terminal can
+//   enter later; terminals entered later fetch theirs on first use. Buffers, comb gates, LUTs, muxes, pins and
 //   the like (has_plain_feeders) are read straight from their inputs, which
 //   is what kavu_get_oterm_feeders answers for them; every other kind asks
 //   it. Feeders outside the graph are
