@@ -55,29 +55,33 @@ bool has_registers(const CDB_SGATE_NETLIST* nl) {
   return false;
 }
 
-// The design, loaded or generated once and swept.
+// The design, loaded or generated once and swept. The bundled design keeps
+// the hierarchy it was read with: its copies point at it.
 CDB_SGATE_NETLIST* design(int which) {
-  static std::unique_ptr<CDB_SGATE_NETLIST> designs[2];
-  if (!designs[which]) {
-    if (which == 0) {
-      uint32_t best = 0;
-      for (const char* name : {"seq/ch_intrinsics", "seq/diffeq1", "seq/stereovision3", "mcnc/bigkey",
-                               "mcnc/diffeq", "mcnc/dsip", "mcnc/s298", "mcnc/tseng"}) {
-        BLIF_RESULT r = blif_read_file(bundled_circuit(name));
-        if (r.netlist && has_registers(r.netlist) && r.netlist->size() > best) {
-          best = r.netlist->size();
-          designs[0].reset(r.netlist->clone(nullptr, true, false));
-          g_names[0] = name;
-          r.netlist->clear_temp_pointers();
-        }
-        release(r);
+  static std::unique_ptr<CDB_SGATE_NETLIST> generated;
+  static BLIF_RESULT bundled;
+  if (which == 0 && !bundled.netlist) {
+    uint32_t best = 0;
+    const char* best_name = nullptr;
+    for (const char* name : {"seq/ch_intrinsics", "seq/diffeq1", "seq/stereovision3", "mcnc/bigkey", "mcnc/diffeq",
+                             "mcnc/dsip", "mcnc/s298", "mcnc/tseng"}) {
+      BLIF_RESULT r = blif_read_file(bundled_circuit(name));
+      if (r.netlist && has_registers(r.netlist) && r.netlist->size() > best) {
+        best = r.netlist->size();
+        best_name = name;
       }
-    } else {
-      designs[1].reset(make_pipeline(400, 400));
+      release(r);
     }
-    designs[which]->sweep(false);
+    if (!best_name) return nullptr;
+    bundled = blif_read_file(bundled_circuit(best_name));
+    g_names[0] = best_name;
+    bundled.netlist->sweep(false);
   }
-  return designs[which].get();
+  if (which == 1 && !generated) {
+    generated.reset(make_pipeline(400, 400));
+    generated->sweep(false);
+  }
+  return which == 0 ? bundled.netlist : generated.get();
 }
 
 int pid_of(const CDB_SGATE_NODE* n) { return n->get_single_oterm() ? n->get_single_oterm()->get_aux() : 0; }

@@ -95,6 +95,7 @@ constexpr int LOOPED_DAG = NUM_CIRCUITS - 1;
 
 struct BENCH_NETLIST {
   CDB_SGATE_NETLIST* netlist = nullptr;
+  CDB_SGATE_HIERARCHY* hierarchy = nullptr;  // a read circuit's, freed with it
   std::vector<CDB_SGATE_OTERM*> oterms;  // every output terminal, node-list order
   bool sequential = false;
 };
@@ -124,7 +125,9 @@ BENCH_NETLIST load(int which) {
     b.netlist = make_random_dag(MILLION, 1);
     if (which == LOOPED_DAG) add_loops(b.netlist);
   } else {
-    b.netlist = blif_read_file(bundled_circuit(CIRCUITS[which].name)).netlist;
+    const BLIF_RESULT r = blif_read_file(bundled_circuit(CIRCUITS[which].name));
+    b.netlist = r.netlist;
+    b.hierarchy = r.hierarchy;
   }
   if (b.netlist) collect_oterms(b.netlist, b.oterms);
   return b;
@@ -135,7 +138,10 @@ BENCH_NETLIST& pick(int which) {
   static std::map<int, BENCH_NETLIST> loaded;
   auto it = loaded.find(which);
   if (it != loaded.end()) return it->second;
-  for (auto& entry : loaded) delete entry.second.netlist;
+  for (auto& entry : loaded) {
+    delete entry.second.netlist;
+    delete entry.second.hierarchy;
+  }
   loaded.clear();
   return loaded.emplace(which, load(which)).first->second;
 }
