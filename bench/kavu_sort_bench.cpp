@@ -33,9 +33,10 @@
 //                         address order: the least any scc_oterms costs
 // Counters: terminals and edges per iteration. After the runs the program
 // prints the ratios ours / Boost with its build, and the floors of the result
-// types / Boost with its build. Each Boost figure is checked against ours
-// once per circuit: the same terminals, ours fan-in first along every edge
-// of Boost's graph, the same components; a difference fails the benchmark.
+// types / Boost with its build. After its timed loop each *_WithBuild
+// benchmark checks Boost's result against ours: the same number of
+// terminals ordered, ours fan-in first along every edge of Boost's graph,
+// the same components; a difference fails the benchmark.
 #include <benchmark/benchmark.h>
 
 // Boost's edge iterators trip GCC's maybe-uninitialized analysis.
