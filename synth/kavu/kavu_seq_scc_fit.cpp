@@ -12,8 +12,11 @@
 //
 // States: 0 member not yet relaxed this round, 1 queued, 2 relaxed,
 // 3 seed boundary, 4 far boundary, 7 and up: trace ids.
-// Cost: O(rounds x member arcs) per test; the states of members live in a
-// vector by offset, so the hot loop does no map look-ups of its own.
+// Cost: O(rounds x member arcs) per test. The forward test runs over index
+// arrays built once per component (arcs, values, predecessors by member
+// offset), so its rounds and traces do no look-ups or allocation; the
+// backward test and components with arrival-dependent arcs go through the
+// delay model and the terminal tables.
 #include <algorithm>
 #include <climits>
 #include <deque>
