@@ -209,6 +209,11 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   int calculate_oterm_max_fanout_delay(CDB_SGATE_OTERM* oterm);
   int calculate_max_fanout_delay_of_scc(int index);
   int single_oterm_arrival(CDB_SGATE_OTERM* oterm, CDB_SGATE_OTERM** src);
+  // The arrival rules of the terminals outside loops as index arrays
+  // (kavu_seq_timer_analysis.cpp), built once per search.
+  void build_arrival_program();
+  bool add_arrival_rule(int index);
+  int program_arrival(int index, CDB_SGATE_OTERM** src) const;
   void clear_stimer_caches();
   KAVU_SEQ_DELAY_OTERM_INFO* info_of(CDB_SGATE_OTERM* oterm);
 
@@ -250,6 +255,21 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   ZTL_HASH_LITE<CDB_SGATE_OTERM*, int> m_oterm_index;  // -1: in the domain, no index
   std::vector<KAVU_SEQ_DELAY_OTERM_INFO> m_oterm_info;
   int m_oterm_size = 0;
+
+  // Per domain index: how its arrival is computed in a fit test, and its
+  // fan-in arcs. An arc comes from a domain index, or from a terminal
+  // outside the domain (arrival 0) or one without an index (no arrival).
+  enum ARRIVAL_RULE : unsigned char { RULE_MODEL, RULE_REGISTER, RULE_ARCS };
+  enum { ARC_FROM_OUTSIDE = -2, ARC_FROM_UNINDEXED = -1 };
+  struct ARRIVAL_ARC {
+    int m_from;
+    int m_delay;
+    CDB_SGATE_OTERM* m_source;
+  };
+  std::vector<ARRIVAL_RULE> m_arrival_rule;
+  std::vector<int> m_empty_arrival;  // the arrival when no input qualifies
+  std::vector<int> m_arc_begin;      // per index, + 1
+  std::vector<ARRIVAL_ARC> m_arrival_arc;
 };
 
 // The table lookup: the stored value, KAVU_DELAY_MIN for an absent terminal;

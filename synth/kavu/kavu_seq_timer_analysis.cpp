@@ -317,6 +317,7 @@ int KAVU_SEQ_DELAY_ANALYSIS::find_best_cycle_time() {
     scc->find_output_oterms();
   }
   find_open_ends();
+  build_arrival_program();
   if (cfg_is_on("kavu_seq_timer_dump_all_scc", false))
     dump_all_sccs("kavu_seq_timer_domain_" + get_domain_name() + "_all_scc.txt");
   int max = 10, min = 1;
@@ -488,6 +489,121 @@ int KAVU_SEQ_DELAY_ANALYSIS::single_oterm_arrival(CDB_SGATE_OTERM* o, CDB_SGATE_
   return m_stimer_model->compute_fanin_delay_of_oterm(o, src, &arc, this, this, true, m_cycle_time, nullptr);
 }
 
+// ---------------------------------------------------------------------------
+// The arrival rules as index arrays
+//
+// A fit test computes the arrival of every terminal outside the loops from
+// its fan-in. For registers, plain gates, operators and decomposed gates
+// whose arcs do not depend on arrivals (huge gates, and gates of at most the
+// decomposition fan-in driven inputs), the rule is a maximum of source
+// arrival plus a fixed arc (minus the cycle time through a register), taken
+// over the model's inputs in the model's order with the first maximum kept.
+// Those rules are reduced once per search to arcs between domain indices;
+// every other terminal keeps the delay model's call.
+
+void KAVU_SEQ_DELAY_ANALYSIS::build_arrival_program() {
+  m_arrival_rule.assign(size_t(m_oterm_size), RULE_MODEL);
+  m_empty_arrival.assign(size_t(m_oterm_size), 0);
+  m_arc_begin.assign(size_t(m_oterm_size) + 1, 0);
+  m_arrival_arc.clear();
+  for (int i = 0; i < m_oterm_size; ++i) {
+    if (!add_arrival_rule(i)) {
+      m_arrival_rule[size_t(i)] = RULE_MODEL;
+      m_arrival_arc.resize(size_t(m_arc_begin[size_t(i)]));
+    }
+    m_arc_begin[size_t(i) + 1] = int(m_arrival_arc.size());
+  }
+}
+
+bool KAVU_SEQ_DELAY_ANALYSIS::add_arrival_rule(int index) {
+  CDB_SGATE_OTERM* o = m_oterms[size_t(index)];
+  CDB_SGATE_NODE* g = o ? o->get_my_node() : nullptr;
+  if (!g) return false;
+  KAVU_DELAY_MODEL_STIMER* model = m_stimer_model;
+  auto add_arc = [&](CDB_SGATE_ITERM* i, int delay) {
+    CDB_SGATE_OTERM* source = i->get_source();
+    int from = ARC_FROM_OUTSIDE;
+    if (is_in_domain(source)) {
+      const int k = get_oterm_index(source);
+      from = k < 0 ? int(ARC_FROM_UNINDEXED) : k;
+    }
+    m_arrival_arc.push_back(ARRIVAL_ARC{from, delay, source});
+  };
+  if (kavu_delay_seq::is_register(g)) {
+    if (kavu_seq_timer_is_register_ram_packed(g) || kavu_seq_timer_is_register_mac_packed(g) ||
+        kavu_seq_timer_is_dff_fixed(g))
+      return false;
+    CDB_SGATE_ITERM* inputs[4] = {kavu_get_dff_data(g), kavu_get_dff_enable(g), kavu_get_dff_sload(g),
+                                  kavu_get_dff_sclear(g)};
+    for (CDB_SGATE_ITERM* i : inputs)
+      if (kavu_delay_seq::driven(i)) add_arc(i, 0);
+    m_arrival_rule[size_t(index)] = RULE_REGISTER;
+    return true;
+  }
+  if (g->is_wysiwyg()) return false;
+  m_arrival_rule[size_t(index)] = RULE_ARCS;
+  switch (g->get_sgate_type()) {
+    case CDB_SGATE_BUFFER_ENUM:
+    case CDB_SGATE_LUT_ENUM:
+    case CDB_SGATE_MUX_ENUM:
+    case CDB_SGATE_BOUNDARY_ENUM:
+    case CDB_SGATE_OPERATOR_ENUM:
+      if (o != g->get_single_oterm()) return false;
+      if (g->get_sgate_type() == CDB_SGATE_OPERATOR_ENUM && !kavu_is_a_op(g)) return false;
+      // A carry buffer the model does not look through starts at 0.
+      if (!model->look_through_carry_buffers() && g->get_sgate_type() == CDB_SGATE_BUFFER_ENUM &&
+          g->cast_to_buffer()->get_buffer_type() == CDB_BUFFER_SINGLE_CARRY)
+        return true;
+      for (CDB_SGATE_ITERM* i : g->get_input_terms())
+        if (kavu_delay_seq::driven(i) && kavu_oterm_depends_on_iterm(g, o, i, true, true, false, false))
+          add_arc(i, model->get_delay(g, i, o));
+      return true;
+    case CDB_SGATE_COMB_ENUM: {
+      const int n = int(g->get_number_of_input_terms());
+      const int u = model->get_delay(g, nullptr, nullptr);
+      const int huge = model->get_huge_gate_limit();
+      int delay = 0;
+      if (huge != -1 && n >= huge) {
+        delay = kavu_delay_seq::level_count(n, model->get_max_gate_size()) * u;
+        m_empty_arrival[size_t(index)] = delay;
+      } else {
+        int leaves = 0;
+        for (CDB_SGATE_ITERM* i : g->get_input_terms()) leaves += kavu_delay_seq::driven(i) ? 1 : 0;
+        if (leaves > model->get_max_gate_size()) return false;  // its tree depends on arrivals
+        delay = leaves == 1 ? 0 : u;
+      }
+      for (CDB_SGATE_ITERM* i : g->get_input_terms())
+        if (kavu_delay_seq::driven(i)) add_arc(i, delay);
+      return true;
+    }
+    default: return false;
+  }
+}
+
+// The arrival the delay model gives the terminal at index, by its arcs.
+int KAVU_SEQ_DELAY_ANALYSIS::program_arrival(int index, CDB_SGATE_OTERM** src) const {
+  const bool reg = m_arrival_rule[size_t(index)] == RULE_REGISTER;
+  const ARRIVAL_ARC* a = m_arrival_arc.data() + m_arc_begin[size_t(index)];
+  const ARRIVAL_ARC* end = m_arrival_arc.data() + m_arc_begin[size_t(index) + 1];
+  *src = nullptr;
+  if (a == end) return reg ? -m_cycle_time : m_empty_arrival[size_t(index)];
+  int best = KAVU_DELAY_MIN;
+  for (; a != end; ++a) {
+    int arrival = 0;
+    if (a->m_from >= 0)
+      arrival = m_oterm_info[size_t(a->m_from)].m_arrival;
+    else if (a->m_from == ARC_FROM_UNINDEXED)
+      continue;
+    if (arrival == KAVU_DELAY_MIN) continue;
+    const int candidate = arrival + (reg ? -m_cycle_time : a->m_delay);
+    if (candidate > best) {
+      best = candidate;
+      *src = a->m_source;
+    }
+  }
+  return best;
+}
+
 bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
   kavu_debug("* Calculate arrival time : keep SCC timing %s", keep ? "Y" : "N");
   for (int i = 0; i < m_oterm_size; ++i) get_oterm_info(i)->m_arrival = KAVU_DELAY_MIN;
@@ -498,6 +614,9 @@ bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
     std::orlind_ofstream create(dump_file.c_str(), std::ios_base::out);
   }
   clear_stimer_caches();
+  // The arrays hold only while the domain keeps the terminals they were
+  // built over.
+  const bool programmed = m_arc_begin.size() == size_t(m_oterm_size) + 1;
   bool ok = true;
   for (int i = 0; i < m_oterm_size && ok;) {
     KAVU_SEQ_DELAY_OTERM_INFO* info = get_oterm_info(i);
@@ -533,7 +652,8 @@ bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
     }
     CDB_SGATE_OTERM* o = m_oterms[size_t(i)];
     CDB_SGATE_OTERM* src = nullptr;
-    const int arrival = single_oterm_arrival(o, &src);
+    const int arrival = programmed && m_arrival_rule[size_t(i)] != RULE_MODEL ? program_arrival(i, &src)
+                                                                                : single_oterm_arrival(o, &src);
     if (arrival == KAVU_DELAY_MIN) {
       kavu_debug("Error: max arrival time is invalid for the oterm.");
       m_timer->dump_oterm_clk_info(o);
