@@ -336,6 +336,7 @@ class BDD_ZBDD_MGR {
   long m_work = 0;
   uint32_t m_mark = 0;
   std::vector<uint32_t> m_marks;  // per node, for walks (see next_mark)
+  std::vector<uint64_t> m_lower_bits;  // a swap's lower-level nodes, one bit each
   std::vector<SUBTABLE> m_tables;  // per variable
   std::vector<int> m_perm;         // variable -> level
   std::vector<int> m_invperm;      // level -> variable

@@ -30,6 +30,17 @@ void BDD_ZBDD_MGR::swap_levels(int level) {
   // starts after an empty slot: a deletion shifts back only slots of the
   // same run that the scan has not reached, so the slot just emptied is
   // looked at again and every node is seen once.
+  // Whether a child lies on y is read from a bitmap of y's nodes (an
+  // eighth of a byte per node, so it stays in cache) rather than from the
+  // children themselves, which sit anywhere in the node vector.
+  std::vector<uint64_t>& on_y = m_lower_bits;
+  if (on_y.size() * 64 < m_nodes.size()) on_y.resize(m_nodes.size() / 64 + 1, 0);
+  for (const SLOT& e : m_tables[y].slots)
+    if (e.node != 0) on_y[size_t(e.node) >> 6] |= uint64_t(1) << (e.node & 63);
+  auto child_on_y = [&on_y](int e) {
+    const int n = node_of(e);
+    return ((on_y[size_t(n) >> 6] >> (n & 63)) & 1u) != 0;
+  };
   std::vector<int>& movers = m_scratch2;
   movers.clear();
   SUBTABLE& xt = m_tables[x];
@@ -38,11 +49,13 @@ void BDD_ZBDD_MGR::swap_levels(int level) {
   while (xt.slots[start].node != 0) ++start;  // at most two thirds are full
   for (size_t k = 1; k <= mask; ++k) {
     const size_t s = (start + k) & mask;
-    while (xt.slots[s].node != 0 && (var_of_edge(xt.slots[s].lo) == y || var_of_edge(xt.slots[s].hi) == y)) {
+    while (xt.slots[s].node != 0 && (child_on_y(xt.slots[s].lo) || child_on_y(xt.slots[s].hi))) {
       movers.push_back(xt.slots[s].node);
       erase_slot(xt, s);
     }
   }
+  for (const SLOT& e : m_tables[y].slots)
+    if (e.node != 0) on_y[size_t(e.node) >> 6] = 0;
   for (int n : movers) {
     // A new x node cannot take a mover's old key: its children lie under y.
     const int f0 = m_nodes[n].lo, f1 = m_nodes[n].hi;
