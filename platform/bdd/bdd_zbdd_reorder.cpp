@@ -56,7 +56,17 @@ void BDD_ZBDD_MGR::swap_levels(int level) {
   }
   for (const SLOT& e : m_tables[y].slots)
     if (e.node != 0) on_y[size_t(e.node) >> 6] = 0;
-  for (int n : movers) {
+  // The movers lie anywhere in the node vector: each one's node is fetched
+  // eight movers ahead and its children four ahead, so the loads overlap.
+  const size_t count = movers.size();
+  for (size_t k = 0; k < count; ++k) {
+    if (k + 8 < count) __builtin_prefetch(&m_nodes[movers[k + 8]]);
+    if (k + 4 < count) {
+      const NODE& ahead = m_nodes[movers[k + 4]];
+      __builtin_prefetch(&m_nodes[node_of(ahead.lo)]);
+      __builtin_prefetch(&m_nodes[node_of(ahead.hi)]);
+    }
+    const int n = movers[k];
     // A new x node cannot take a mover's old key: its children lie under y.
     const int f0 = m_nodes[n].lo, f1 = m_nodes[n].hi;
     int f00 = f0, f01 = f0, f10 = f1, f11 = f1;
