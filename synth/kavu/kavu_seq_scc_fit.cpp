@@ -30,6 +30,7 @@
 #include "kavu_helper_predicates.h"
 #include "kavu_msg.h"
 #include "kavu_seq_scc.h"
+#include "kavu_seq_timer_int.h"
 
 namespace {
 
@@ -365,65 +366,17 @@ void KAVU_SCC::add_flat_arc(CDB_SGATE_OTERM* source, int delay,
 // false when its arcs depend on the arrivals or the gate kind has no such
 // rule here.
 bool KAVU_SCC::flat_rule_of_member(int k, const ZTL_HASH_LITE<CDB_SGATE_OTERM*, int>& seed_local) {
-  CDB_SGATE_OTERM* o = get_member(k);
-  CDB_SGATE_NODE* g = o->get_my_node();
-  if (!g) return false;
-  KAVU_DELAY_MODEL_SCC_ARR* model = m_arrival_model;
+  int empty_arrival = 0;
+  const SEQ_FIXED_ARRIVAL kind = kavu_seq_fixed_arrival_rule(
+      get_member(k), m_arrival_model,
+      [&](CDB_SGATE_ITERM* i, int delay) { add_flat_arc(i->get_source(), delay, seed_local); }, &empty_arrival);
   FLAT_RULE rule = FLAT_FIXED_ARCS;
-  if (is_reg(g)) {
-    if (kavu_seq_timer_is_register_ram_packed(g) || kavu_seq_timer_is_register_mac_packed(g) ||
-        kavu_seq_timer_is_dff_fixed(g)) {
-      rule = FLAT_NO_SOURCE;
-    } else {
-      rule = FLAT_REGISTER;
-      CDB_SGATE_ITERM* inputs[4] = {kavu_get_dff_data(g), kavu_get_dff_enable(g), kavu_get_dff_sload(g),
-                                    kavu_get_dff_sclear(g)};
-      for (CDB_SGATE_ITERM* i : inputs)
-        if (kavu_delay_seq::driven(i)) add_flat_arc(i->get_source(), 0, seed_local);
-    }
-  } else if (g->is_wysiwyg()) {
-    return false;
-  } else {
-    switch (g->get_sgate_type()) {
-      case CDB_SGATE_BUFFER_ENUM:
-      case CDB_SGATE_LUT_ENUM:
-      case CDB_SGATE_MUX_ENUM:
-      case CDB_SGATE_BOUNDARY_ENUM:
-      case CDB_SGATE_OPERATOR_ENUM:
-        if (o != g->get_single_oterm()) return false;
-        if (g->get_sgate_type() == CDB_SGATE_OPERATOR_ENUM && !kavu_is_a_op(g)) return false;
-        if (!model->look_through_carry_buffers() && g->get_sgate_type() == CDB_SGATE_BUFFER_ENUM &&
-            g->cast_to_buffer()->get_buffer_type() == CDB_BUFFER_SINGLE_CARRY) {
-          rule = FLAT_NO_SOURCE;
-          break;
-        }
-        for (CDB_SGATE_ITERM* i : g->get_input_terms())
-          if (kavu_delay_seq::driven(i) && kavu_oterm_depends_on_iterm(g, o, i, true, true, false, false))
-            add_flat_arc(i->get_source(), model->get_delay(g, i, o), seed_local);
-        break;
-      case CDB_SGATE_COMB_ENUM: {
-        // A huge gate costs its level count on every input; a gate of at most
-        // the decomposition fan-in driven inputs is one tree node (one gate
-        // delay per input, none with a single input). Wider gates build a
-        // tree by arrival and keep the general test.
-        const int n = int(g->get_number_of_input_terms());
-        const int u = model->get_delay(g, nullptr, nullptr);
-        const int huge = model->get_huge_gate_limit();
-        int delay = 0;
-        if (huge != -1 && n >= huge) {
-          delay = kavu_delay_seq::level_count(n, model->get_max_gate_size()) * u;
-        } else {
-          int leaves = 0;
-          for (CDB_SGATE_ITERM* i : g->get_input_terms()) leaves += kavu_delay_seq::driven(i) ? 1 : 0;
-          if (leaves > model->get_max_gate_size()) return false;
-          delay = leaves == 1 ? 0 : u;
-        }
-        for (CDB_SGATE_ITERM* i : g->get_input_terms())
-          if (kavu_delay_seq::driven(i)) add_flat_arc(i->get_source(), delay, seed_local);
-        break;
-      }
-      default: return false;
-    }
+  switch (kind) {
+    case SEQ_FIXED_ARRIVAL::GENERAL: return false;
+    case SEQ_FIXED_ARRIVAL::FIXED_REGISTER:
+    case SEQ_FIXED_ARRIVAL::CARRY_START: rule = FLAT_NO_SOURCE; break;
+    case SEQ_FIXED_ARRIVAL::REGISTER: rule = FLAT_REGISTER; break;
+    case SEQ_FIXED_ARRIVAL::ARCS: rule = FLAT_FIXED_ARCS; break;
   }
   m_flat_rule[size_t(k)] = rule;
   m_fanin_begin[size_t(k) + 1] = int(m_fanin_arc.size());

@@ -29,6 +29,7 @@
 #include "kavu_msg.h"
 #include "kavu_seq_scc.h"
 #include "kavu_sort.h"
+#include "kavu_seq_timer_int.h"
 
 namespace {
 
@@ -516,10 +517,6 @@ void KAVU_SEQ_DELAY_ANALYSIS::build_arrival_program() {
 }
 
 bool KAVU_SEQ_DELAY_ANALYSIS::add_arrival_rule(int index) {
-  CDB_SGATE_OTERM* o = m_oterms[size_t(index)];
-  CDB_SGATE_NODE* g = o ? o->get_my_node() : nullptr;
-  if (!g) return false;
-  KAVU_DELAY_MODEL_STIMER* model = m_stimer_model;
   auto add_arc = [&](CDB_SGATE_ITERM* i, int delay) {
     CDB_SGATE_OTERM* source = i->get_source();
     int from = ARC_FROM_OUTSIDE;
@@ -529,55 +526,18 @@ bool KAVU_SEQ_DELAY_ANALYSIS::add_arrival_rule(int index) {
     }
     m_arrival_arc.push_back(ARRIVAL_ARC{from, delay, source});
   };
-  if (kavu_delay_seq::is_register(g)) {
-    if (kavu_seq_timer_is_register_ram_packed(g) || kavu_seq_timer_is_register_mac_packed(g) ||
-        kavu_seq_timer_is_dff_fixed(g))
-      return false;
-    CDB_SGATE_ITERM* inputs[4] = {kavu_get_dff_data(g), kavu_get_dff_enable(g), kavu_get_dff_sload(g),
-                                  kavu_get_dff_sclear(g)};
-    for (CDB_SGATE_ITERM* i : inputs)
-      if (kavu_delay_seq::driven(i)) add_arc(i, 0);
-    m_arrival_rule[size_t(index)] = RULE_REGISTER;
-    return true;
-  }
-  if (g->is_wysiwyg()) return false;
-  m_arrival_rule[size_t(index)] = RULE_ARCS;
-  switch (g->get_sgate_type()) {
-    case CDB_SGATE_BUFFER_ENUM:
-    case CDB_SGATE_LUT_ENUM:
-    case CDB_SGATE_MUX_ENUM:
-    case CDB_SGATE_BOUNDARY_ENUM:
-    case CDB_SGATE_OPERATOR_ENUM:
-      if (o != g->get_single_oterm()) return false;
-      if (g->get_sgate_type() == CDB_SGATE_OPERATOR_ENUM && !kavu_is_a_op(g)) return false;
-      // A carry buffer the model does not look through starts at 0.
-      if (!model->look_through_carry_buffers() && g->get_sgate_type() == CDB_SGATE_BUFFER_ENUM &&
-          g->cast_to_buffer()->get_buffer_type() == CDB_BUFFER_SINGLE_CARRY)
-        return true;
-      for (CDB_SGATE_ITERM* i : g->get_input_terms())
-        if (kavu_delay_seq::driven(i) && kavu_oterm_depends_on_iterm(g, o, i, true, true, false, false))
-          add_arc(i, model->get_delay(g, i, o));
+  int empty_arrival = 0;
+  switch (kavu_seq_fixed_arrival_rule(m_oterms[size_t(index)], m_stimer_model, add_arc, &empty_arrival)) {
+    case SEQ_FIXED_ARRIVAL::GENERAL:
+    case SEQ_FIXED_ARRIVAL::FIXED_REGISTER: return false;
+    case SEQ_FIXED_ARRIVAL::REGISTER: m_arrival_rule[size_t(index)] = RULE_REGISTER; return true;
+    case SEQ_FIXED_ARRIVAL::CARRY_START:  // no arcs: starts at 0
+    case SEQ_FIXED_ARRIVAL::ARCS:
+      m_arrival_rule[size_t(index)] = RULE_ARCS;
+      m_empty_arrival[size_t(index)] = empty_arrival;
       return true;
-    case CDB_SGATE_COMB_ENUM: {
-      const int n = int(g->get_number_of_input_terms());
-      const int u = model->get_delay(g, nullptr, nullptr);
-      const int huge = model->get_huge_gate_limit();
-      int delay = 0;
-      if (huge != -1 && n >= huge) {
-        delay = kavu_delay_seq::level_count(n, model->get_max_gate_size()) * u;
-        m_empty_arrival[size_t(index)] = delay;
-      } else {
-        int leaves = 0;
-        for (CDB_SGATE_ITERM* i : g->get_input_terms()) leaves += kavu_delay_seq::driven(i) ? 1 : 0;
-        if (leaves > model->get_max_gate_size()) return false;  // its tree depends on arrivals
-        delay = leaves == 1 ? 0 : u;
-      }
-      for (CDB_SGATE_ITERM* i : g->get_input_terms())
-        if (kavu_delay_seq::driven(i)) add_arc(i, delay);
-      return true;
-    }
-    default: return false;
   }
+  return false;
 }
 
 // The arrival the delay model gives the terminal at index, by its arcs.
