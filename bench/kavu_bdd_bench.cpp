@@ -6,11 +6,18 @@
 //        each built as the OR of its minterm cubes over variables 0..n-1
 //        and released; one manager for all. Counter: nodes (sum of the
 //        cones' node counts, terminals excluded).
-//   BM_BuildOurs/<c>, BM_BuildBuddy/<c>   the BDDs of all outputs of an EPFL
-//        control circuit, variables in the file's input order, every gate
-//        by its LUT mask. Counter: live nodes after the build.
-//   BM_SiftOurs/<c>, BM_SiftBuddy/<c>     the same build (untimed), then one
-//        full sifting (timed). Counters: nodes before and after.
+//   BM_BuildOurs/case/ce, BM_BuildBuddy/case   the BDDs of all outputs of a
+//        circuit, every gate by its LUT mask. Cases: the EPFL control
+//        circuits (variables in the file's input order, 10^2-10^3 nodes)
+//        and the low product bits of array multipliers in the interleaved
+//        order a0 b0 a1 b1 ... (10^5-10^6 nodes), only the gates those
+//        bits need. ce: ours with (1) or without (0) complement edges;
+//        BuDDy has none. Counters: nodes (shared nodes of the outputs,
+//        terminals excluded), gc (collections during the build).
+//   BM_SiftOurs/case/ce, BM_SiftBuddy/case     the same build (untimed, then
+//        collected), then one full sifting of every variable (timed); all
+//        cases but the largest.
+//        Counters: before, after (shared nodes of the outputs).
 //   BM_UnmapForm/<form>/<c>               every LUT of lut6/sin or mcnc/des
 //        unmapped by the factored (1) or the BDD (2) form. Counter: LUTs
 //        per second.
@@ -18,10 +25,22 @@
 //        10^5 random 6-input masks (n = 6), unmapped with the sanity check
 //        on and inverted, tied and duplicate inputs (the full counts of the
 //        test suite's share); one iteration each.
-// The ratio table after the run: ours / BuDDy for cones, build and sifting.
-// Both packages run with their own defaults, no automatic reordering; making
-// and freeing a manager (BuDDy's bdd_init/bdd_done) is outside the timed
-// region. Our node counts use complement edges, BuDDy's do not.
+// The ratio table after the run: ours / BuDDy for cones, build and sifting
+// (both of ours' rows against BuDDy's).
+// Settings: both packages get a node table near what the job needs (the
+// nodes BuDDy makes for the build without collecting, found by one untimed
+// probe, plus a quarter) and a computed table of a quarter of that many
+// entries; BuDDy keeps that cache ratio when its table grows
+// (bdd_setcacheratio) and grows in one step (bdd_setmaxincrease), as its
+// manual advises for large jobs. No automatic reordering. Making and freeing
+// a manager is outside the timed region, and so is every explicit
+// collection: a side collects inside the timed region only when its own
+// operations decide to (counted in gc).
+// Checks, outside the timed region: every output evaluated on 64 random
+// assignments must agree between BuDDy and ours (with and without
+// complement edges, after the build and after sifting), and without
+// complement edges ours must have exactly BuDDy's node count. A difference
+// fails the benchmark.
 #include <benchmark/benchmark.h>
 #include <bdd.h>
 
@@ -39,16 +58,17 @@
 #include "kavu_helper_predicates.h"
 #include "kavu_lut_unmapper.h"
 #include "netlist_io/blif.h"
+#include "netlist_io/generators.h"
 
 using namespace kavu_platform;
 using namespace kavu_bench;
 
 namespace {
 
-// A circuit as plain data: variables 0..inputs-1 are the input pins in file
-// order; gates in topological order read signals (variables first, then
-// gate outputs), inverted where marked; -1 is a constant 1 (0 when
-// inverted).
+// A circuit as plain data: inputs 0..inputs-1 are the input pins in file
+// order, input k is BDD variable var_of_input[k]; gates in topological order
+// read signals (inputs first, then gate outputs), inverted where marked; -1
+// is a constant 1 (0 when inverted).
 struct GATE {
   uint64_t mask;
   std::vector<int> in;
@@ -56,14 +76,15 @@ struct GATE {
 };
 struct CIRCUIT {
   int inputs = 0;
+  std::vector<int> var_of_input;
   std::vector<GATE> gates;
   std::vector<std::pair<int, bool>> outputs;
   std::string error;
 };
 
-CIRCUIT extract(const std::string& name) {
+CIRCUIT extract(const std::string& path) {
   CIRCUIT c;
-  BLIF_RESULT loaded = blif_read_file(bundled_circuit(name));
+  BLIF_RESULT loaded = blif_read_file(path);
   if (!loaded.netlist) {
     c.error = loaded.error;
     return c;
@@ -77,6 +98,7 @@ CIRCUIT extract(const std::string& name) {
     else if (kavu_is_a_lut(*it)) luts.push_back((*it)->cast_to_lut());
     else if (kavu_is_a_pin(*it)) outs.push_back(*it);
   }
+  for (int i = 0; i < c.inputs; ++i) c.var_of_input.push_back(i);
   // Kahn order over the LUTs.
   std::vector<bool> done(luts.size(), false);
   size_t placed = 0;
@@ -116,11 +138,85 @@ CIRCUIT extract(const std::string& name) {
   return c;
 }
 
+// Keeps the first `count` outputs and only the gates they need.
+void keep_outputs(CIRCUIT& c, size_t count) {
+  c.outputs.resize(std::min(count, c.outputs.size()));
+  std::vector<bool> needed(c.gates.size(), false);
+  for (const auto& o : c.outputs)
+    if (o.first >= c.inputs) needed[size_t(o.first - c.inputs)] = true;
+  for (size_t k = c.gates.size(); k-- > 0;)
+    if (needed[k])
+      for (int s : c.gates[k].in)
+        if (s >= c.inputs) needed[size_t(s - c.inputs)] = true;
+  std::vector<int> renamed(c.gates.size(), -1);
+  std::vector<GATE> kept;
+  for (size_t k = 0; k < c.gates.size(); ++k) {
+    if (!needed[k]) continue;
+    GATE g = c.gates[k];
+    for (int& s : g.in)
+      if (s >= c.inputs) s = renamed[size_t(s - c.inputs)];
+    renamed[k] = c.inputs + int(kept.size());
+    kept.push_back(std::move(g));
+  }
+  for (auto& o : c.outputs)
+    if (o.first >= c.inputs) o.first = renamed[size_t(o.first - c.inputs)];
+  c.gates.swap(kept);
+}
+
+// The n x n array multiplier, written as BLIF and read back as a user
+// would load it; product bits 0..bits-1, inputs a0 b0 a1 b1 ... from the top.
+CIRCUIT multiplier(int n, int bits) {
+  TEMP_DIR dir;
+  const std::string path = dir.file("mult.blif");
+  std::unique_ptr<CDB_SGATE_NETLIST> netlist(make_array_multiplier(n));
+  std::string why;
+  if (dir.path().empty() || !blif_write_file(netlist.get(), path, {}, &why)) {
+    CIRCUIT c;
+    c.error = "cannot write the multiplier: " + why;
+    return c;
+  }
+  CIRCUIT c = extract(path);
+  if (!c.error.empty()) return c;
+  for (int i = 0; i < n; ++i) {  // the file lists a0..a(n-1), then b0..b(n-1)
+    c.var_of_input[size_t(i)] = 2 * i;
+    c.var_of_input[size_t(n + i)] = 2 * i + 1;
+  }
+  keep_outputs(c, size_t(bits));
+  return c;
+}
+
+struct BUILD_CASE {
+  const char* label;
+  const char* file;  // bundled circuit, or null for a multiplier
+  int n, bits;
+};
+const BUILD_CASE kBuildCases[] = {
+    {"epfl/ctrl", "epfl/ctrl", 0, 0},
+    {"epfl/int2float", "epfl/int2float", 0, 0},
+    {"epfl/router", "epfl/router", 0, 0},
+    {"epfl/cavlc", "epfl/cavlc", 0, 0},
+    {"epfl/i2c", "epfl/i2c", 0, 0},
+    {"mult 16x16 p0..p12, interleaved", nullptr, 16, 13},
+    {"mult 16x16 p0..p14, interleaved", nullptr, 16, 15},
+};
+constexpr int kNumBuildCases = int(sizeof(kBuildCases) / sizeof(kBuildCases[0]));
+// Sifting 6*10^5 nodes takes minutes per side; the sifting figures stop at
+// the 10^5-node case.
+constexpr int kNumSiftCases = kNumBuildCases - 1;
+
 const CIRCUIT& circuit(const std::string& name) {
   static std::map<std::string, CIRCUIT> cache;
   auto it = cache.find(name);
-  if (it == cache.end()) it = cache.emplace(name, extract(name)).first;
+  if (it == cache.end()) it = cache.emplace(name, extract(bundled_circuit(name))).first;
   return it->second;
+}
+
+const CIRCUIT& build_circuit(int which) {
+  static std::map<int, CIRCUIT> cache;
+  auto it = cache.find(which);
+  if (it != cache.end()) return it->second;
+  const BUILD_CASE& bc = kBuildCases[which];
+  return cache.emplace(which, bc.file ? extract(bundled_circuit(bc.file)) : multiplier(bc.n, bc.bits)).first->second;
 }
 
 // One LUT's function from its inputs: an if-then-else tree over the mask.
@@ -131,43 +227,92 @@ B mask_tree(uint64_t mask, const std::vector<B>& x, int v, int lo, int hi, const
   return ite(x[v], mask_tree(mask, x, v - 1, mid + 1, hi, one, zero, ite), mask_tree(mask, x, v - 1, lo, mid, one, zero, ite));
 }
 
+// 64 random assignments of the variables: bit k of words[v] is variable v
+// in assignment k.
+std::vector<uint64_t> random_assignments(int vars) {
+  std::mt19937_64 rng(2024);
+  std::vector<uint64_t> words(static_cast<size_t>(vars));
+  for (uint64_t& w : words) w = rng();
+  return words;
+}
+
 // ---- ours ----
 struct OURS {
   BDD_ZBDD_MGR mgr;
   std::vector<BDD_ZBDD> sig;
-  explicit OURS(int vars) : mgr(vars, 1 << 16, 1 << 18, true, false) {}
+  int collections = 0;  // collections the operations made by themselves
+  OURS(int vars, int nodes, int cache, bool ce) : mgr(vars, nodes, cache, ce, false) {}
   void build(const CIRCUIT& c) {
     sig.clear();
-    for (int i = 0; i < c.inputs; ++i) sig.push_back(mgr.ithvar(i));
+    for (int i = 0; i < c.inputs; ++i) sig.push_back(mgr.ithvar(c.var_of_input[size_t(i)]));
     const BDD_ZBDD one = mgr.true_bdd(), zero = mgr.false_bdd();
     std::vector<BDD_ZBDD> x;
+    int table = mgr.size();
     for (const GATE& g : c.gates) {
       x.clear();
       for (size_t i = 0; i < g.in.size(); ++i) {
-        const BDD_ZBDD s = g.in[i] < 0 ? one : sig[g.in[i]];
+        const BDD_ZBDD s = g.in[i] < 0 ? one : sig[size_t(g.in[i])];
         x.push_back(g.inv[i] ? !s : s);
       }
       const int n = int(x.size());
       sig.push_back(n == 0 ? ((g.mask & 1) ? one : zero)
                            : mask_tree(g.mask, x, n - 1, 0, (1 << n) - 1, one, zero,
                                        [](const BDD_ZBDD& f, const BDD_ZBDD& t, const BDD_ZBDD& e) { return f.Ite(t, e); }));
+      // The table only shrinks when a collection ran.
+      if (mgr.size() < table) ++collections;
+      table = mgr.size();
     }
     // Keep only the outputs.
     std::vector<BDD_ZBDD> outs;
-    for (const auto& o : c.outputs) outs.push_back(o.second ? !sig[o.first] : sig[o.first]);
+    for (const auto& o : c.outputs) outs.push_back(o.second ? !sig[size_t(o.first)] : sig[size_t(o.first)]);
     sig.swap(outs);
+  }
+  // Shared nodes of the outputs, terminals excluded (collects first).
+  int nodes() {
     mgr.garbage_collect();
+    return mgr.size() - (mgr.use_complement_edges() ? 1 : 2);
+  }
+  // Bit k: output `o` under assignment k.
+  uint64_t evaluate(size_t o, const std::vector<uint64_t>& words) const {
+    uint64_t result = 0;
+    for (int k = 0; k < 64; ++k) {
+      BDD_ZBDD f = sig[o];
+      bool flip = false;
+      while (!f.is_constant()) {
+        if (f.is_complement()) {
+          flip = !flip;
+          f = f.regularize();
+        }
+        f = ((words[size_t(f.variable())] >> k) & 1u) ? f.high_child() : f.low_child();
+      }
+      if (f.is_complement()) {
+        flip = !flip;
+        f = f.regularize();
+      }
+      const bool value = (f == f.get_manager()->true_bdd()) != flip;
+      result |= uint64_t(value) << k;
+    }
+    return result;
   }
 };
 
 // ---- BuDDy ----
+int g_buddy_collections = 0;
+void count_buddy_collection(int pre, bddGbcStat*) {
+  if (pre) ++g_buddy_collections;
+}
+
 struct BUDDY {
   std::vector<bdd> sig;
-  explicit BUDDY(int vars) {
-    bdd_init(1 << 16, 1 << 15);
+  BUDDY(int vars, int nodes, int cache) {
+    bdd_init(nodes, cache);
+    bdd_setcacheratio(std::max(1, nodes / std::max(1, cache)));
+    bdd_setmaxincrease(nodes);
     bdd_setvarnum(vars);
-    bdd_gbc_hook(nullptr);
+    bdd_gbc_hook(count_buddy_collection);
+    bdd_resize_hook(nullptr);
     bdd_autoreorder(BDD_REORDER_NONE);
+    g_buddy_collections = 0;
   }
   ~BUDDY() {
     sig.clear();
@@ -175,13 +320,13 @@ struct BUDDY {
   }
   void build(const CIRCUIT& c) {
     sig.clear();
-    for (int i = 0; i < c.inputs; ++i) sig.push_back(bdd_ithvar(i));
+    for (int i = 0; i < c.inputs; ++i) sig.push_back(bdd_ithvar(c.var_of_input[size_t(i)]));
     const bdd one = bddtrue, zero = bddfalse;
     std::vector<bdd> x;
     for (const GATE& g : c.gates) {
       x.clear();
       for (size_t i = 0; i < g.in.size(); ++i) {
-        const bdd s = g.in[i] < 0 ? one : sig[g.in[i]];
+        const bdd s = g.in[i] < 0 ? one : sig[size_t(g.in[i])];
         x.push_back(g.inv[i] ? !s : s);
       }
       const int n = int(x.size());
@@ -190,14 +335,72 @@ struct BUDDY {
                                        [](const bdd& f, const bdd& t, const bdd& e) { return bdd_ite(f, t, e); }));
     }
     std::vector<bdd> outs;
-    for (const auto& o : c.outputs) outs.push_back(o.second ? !sig[o.first] : sig[o.first]);
+    for (const auto& o : c.outputs) outs.push_back(o.second ? !sig[size_t(o.first)] : sig[size_t(o.first)]);
     sig.swap(outs);
-    bdd_gbc();
   }
-  static int live() { return bdd_getnodenum(); }
+  // Shared nodes of the outputs, terminals excluded.
+  int nodes() const {
+    std::vector<bdd> copy = sig;
+    return copy.empty() ? 0 : bdd_anodecount(copy.data(), int(copy.size()));
+  }
+  uint64_t evaluate(size_t o, const std::vector<uint64_t>& words) const {
+    uint64_t result = 0;
+    for (int k = 0; k < 64; ++k) {
+      bdd f = sig[o];
+      while (f != bddtrue && f != bddfalse) f = ((words[size_t(bdd_var(f))] >> k) & 1u) ? bdd_high(f) : bdd_low(f);
+      result |= uint64_t(f == bddtrue) << k;
+    }
+    return result;
+  }
 };
 
-const char* const kControl[] = {"epfl/ctrl", "epfl/int2float", "epfl/router", "epfl/cavlc", "epfl/i2c"};
+// The node table a case needs: what BuDDy makes for the build without
+// collecting (probed once, doubling the table until no collection runs),
+// plus a quarter; the computed tables get a quarter of that many entries.
+struct TABLE_SIZES {
+  int nodes, cache;
+};
+TABLE_SIZES table_sizes(int which) {
+  static std::map<int, TABLE_SIZES> cache;
+  auto it = cache.find(which);
+  if (it != cache.end()) return it->second;
+  const CIRCUIT& c = build_circuit(which);
+  int table = 1 << 16;
+  int made = 0;
+  for (;; table *= 2) {
+    BUDDY probe(std::max(1, c.inputs), table, table / 4);
+    probe.build(c);
+    made = bdd_getnodenum();
+    if (g_buddy_collections == 0) break;
+  }
+  const int nodes = std::max(1 << 12, made + made / 4);
+  return cache.emplace(which, TABLE_SIZES{nodes, nodes / 4}).first->second;
+}
+
+// The outputs of both packages on the same random assignments; "" when they
+// agree.
+template <class A, class B>
+std::string compare_functions(const CIRCUIT& c, const A& a, const B& b) {
+  const std::vector<uint64_t> words = random_assignments(std::max(1, c.inputs));
+  for (size_t o = 0; o < c.outputs.size(); ++o)
+    if (a.evaluate(o, words) != b.evaluate(o, words)) return "output " + std::to_string(o) + " differs";
+  return "";
+}
+
+// Ours against BuDDy on the same case: functions equal (after the build, and
+// after sifting when `sifted`), and without complement edges the same node
+// count after the build.
+std::string check_ours(int which, OURS& o, bool sifted, int ours_built_nodes) {
+  const CIRCUIT& c = build_circuit(which);
+  const TABLE_SIZES t = table_sizes(which);
+  BUDDY b(std::max(1, c.inputs), t.nodes, t.cache);
+  b.build(c);
+  if (!sifted && !o.mgr.use_complement_edges() && ours_built_nodes != b.nodes())
+    return "nodes without complement edges: ours " + std::to_string(ours_built_nodes) + ", BuDDy " +
+           std::to_string(b.nodes());
+  return compare_functions(c, o, b);
+}
+
 const char* const kCones[] = {"lut6/sin", "mcnc/des"};
 
 // (a) every LUT cone as the OR of its minterm cubes.
@@ -234,7 +437,7 @@ void BM_ConesBuddy(benchmark::State& state) {
   long nodes = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    auto b = std::make_unique<BUDDY>(6);
+    auto b = std::make_unique<BUDDY>(6, 1 << 16, 1 << 14);
     std::vector<bdd> v;
     for (int i = 0; i < 6; ++i) v.push_back(bdd_ithvar(i));
     nodes = 0;
@@ -258,83 +461,122 @@ void BM_ConesBuddy(benchmark::State& state) {
   state.counters["nodes"] = double(nodes);
 }
 
-// (b) all outputs in the file's order, then sifted.
+// (b) all outputs built, then sifted.
+void label_build(benchmark::State& state, bool ours) {
+  const BUILD_CASE& bc = kBuildCases[state.range(0)];
+  std::string label = bc.label;
+  if (ours) label += state.range(1) ? " (complement edges)" : " (no complement edges)";
+  state.SetLabel(label);
+}
+
 void BM_BuildOurs(benchmark::State& state) {
-  const CIRCUIT& c = circuit(kControl[state.range(0)]);
-  state.SetLabel(kControl[state.range(0)]);
+  const int which = int(state.range(0));
+  const bool ce = state.range(1) != 0;
+  label_build(state, true);
+  const CIRCUIT& c = build_circuit(which);
   if (!c.error.empty()) return state.SkipWithError(c.error.c_str());
-  int nodes = 0;
+  const TABLE_SIZES t = table_sizes(which);
+  int nodes = 0, collections = 0;
+  std::string why;
   for (auto _ : state) {
     state.PauseTiming();
-    auto o = std::make_unique<OURS>(c.inputs);
+    auto o = std::make_unique<OURS>(std::max(1, c.inputs), t.nodes, t.cache, ce);
     state.ResumeTiming();
     o->build(c);
     state.PauseTiming();
-    nodes = o->mgr.size() - 1;
+    collections = o->collections;
+    nodes = o->nodes();
+    if (why.empty() && state.iterations() == 0) why = check_ours(which, *o, false, nodes);
     o.reset();
     state.ResumeTiming();
   }
   state.counters["nodes"] = nodes;
+  state.counters["gc"] = collections;
+  if (!why.empty()) state.SkipWithError(why.c_str());
 }
 
 void BM_BuildBuddy(benchmark::State& state) {
-  const CIRCUIT& c = circuit(kControl[state.range(0)]);
-  state.SetLabel(kControl[state.range(0)]);
+  const int which = int(state.range(0));
+  label_build(state, false);
+  const CIRCUIT& c = build_circuit(which);
   if (!c.error.empty()) return state.SkipWithError(c.error.c_str());
-  int nodes = 0;
+  const TABLE_SIZES t = table_sizes(which);
+  int nodes = 0, collections = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    auto b = std::make_unique<BUDDY>(c.inputs);
+    auto b = std::make_unique<BUDDY>(std::max(1, c.inputs), t.nodes, t.cache);
     state.ResumeTiming();
     b->build(c);
     state.PauseTiming();
-    nodes = BUDDY::live() - 2;
+    collections = g_buddy_collections;
+    nodes = b->nodes();
     b.reset();
     state.ResumeTiming();
   }
   state.counters["nodes"] = nodes;
+  state.counters["gc"] = collections;
+  state.counters["table"] = t.nodes;
 }
 
 void BM_SiftOurs(benchmark::State& state) {
-  const CIRCUIT& c = circuit(kControl[state.range(0)]);
-  state.SetLabel(kControl[state.range(0)]);
+  const int which = int(state.range(0));
+  const bool ce = state.range(1) != 0;
+  label_build(state, true);
+  const CIRCUIT& c = build_circuit(which);
+  if (!c.error.empty()) return state.SkipWithError(c.error.c_str());
+  const TABLE_SIZES t = table_sizes(which);
   int before = 0, after = 0;
+  std::string why;
   for (auto _ : state) {
     state.PauseTiming();
-    auto o = std::make_unique<OURS>(c.inputs);
+    auto o = std::make_unique<OURS>(std::max(1, c.inputs), t.nodes, t.cache, ce);
     o->build(c);
-    before = o->mgr.size() - 1;
+    before = o->nodes();  // collects, so the sifting starts clean
     state.ResumeTiming();
     o->mgr.sifting_reorder(0, 0, -1);
     state.PauseTiming();
-    after = o->mgr.size() - 1;
+    after = o->nodes();
+    if (why.empty() && state.iterations() == 0) why = check_ours(which, *o, true, before);
     o.reset();
     state.ResumeTiming();
   }
   state.counters["before"] = before;
   state.counters["after"] = after;
+  if (!why.empty()) state.SkipWithError(why.c_str());
 }
 
 void BM_SiftBuddy(benchmark::State& state) {
-  const CIRCUIT& c = circuit(kControl[state.range(0)]);
-  state.SetLabel(kControl[state.range(0)]);
+  const int which = int(state.range(0));
+  label_build(state, false);
+  const CIRCUIT& c = build_circuit(which);
+  if (!c.error.empty()) return state.SkipWithError(c.error.c_str());
+  const TABLE_SIZES t = table_sizes(which);
   int before = 0, after = 0;
+  std::string why;
   for (auto _ : state) {
     state.PauseTiming();
-    auto b = std::make_unique<BUDDY>(c.inputs);
+    auto b = std::make_unique<BUDDY>(std::max(1, c.inputs), t.nodes, t.cache);
     bdd_varblockall();
     b->build(c);
-    before = BUDDY::live() - 2;
+    bdd_gbc();  // the sifting starts clean, as ours does
+    before = b->nodes();
     state.ResumeTiming();
     bdd_reorder(BDD_REORDER_SIFT);
     state.PauseTiming();
-    bdd_gbc();
-    after = BUDDY::live() - 2;
+    after = b->nodes();
+    if (why.empty() && state.iterations() == 0) {
+      // Sifting must keep every function: compare with a fresh build.
+      std::vector<bdd> sifted = b->sig;
+      b->build(c);
+      for (size_t k = 0; k < sifted.size() && why.empty(); ++k)
+        if (sifted[k] != b->sig[k]) why = "sifting changed output " + std::to_string(k);
+    }
     b.reset();
     state.ResumeTiming();
   }
   state.counters["before"] = before;
   state.counters["after"] = after;
+  if (!why.empty()) state.SkipWithError(why.c_str());
 }
 
 // LUTs per second of the factored and the BDD form.
@@ -419,17 +661,23 @@ void BM_SanityAllMasks(benchmark::State& state) {
 }
 
 const PEER_PAIR PAIRS[] = {{"BM_ConesOurs", "BM_ConesBuddy"},
-                           {"BM_BuildOurs", "BM_BuildBuddy"},
-                           {"BM_SiftOurs", "BM_SiftBuddy"}};
+                           {"BM_BuildOurs", "BM_BuildBuddy", "ce"},
+                           {"BM_SiftOurs", "BM_SiftBuddy", "ce"}};
 
 }  // namespace
 
 BENCHMARK(BM_ConesOurs)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConesBuddy)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BuildOurs)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BuildBuddy)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SiftOurs)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SiftBuddy)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildOurs)
+    ->ArgsProduct({benchmark::CreateDenseRange(0, kNumBuildCases - 1, 1), {1, 0}})
+    ->ArgNames({"case", "ce"})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildBuddy)->DenseRange(0, kNumBuildCases - 1)->ArgName("case")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SiftOurs)
+    ->ArgsProduct({benchmark::CreateDenseRange(0, kNumSiftCases - 1, 1), {1, 0}})
+    ->ArgNames({"case", "ce"})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SiftBuddy)->DenseRange(0, kNumSiftCases - 1)->ArgName("case")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UnmapForm)->ArgsProduct({{1, 2}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SanityAllMasks)->ArgsProduct({{0, 1, 2}, {4, 6}})->Iterations(1)->Unit(benchmark::kSecond);
 

@@ -1,10 +1,17 @@
 // Parallel synthesis end to end on a generated design of about a million
 // gates (a 400-stage, 400-bit registered adder pipeline) in 8 partitions:
-// archive write, the velmora_map helpers (1, 2, 4, 8 of them, fed over
-// named pipes) and the read-back with the merge. Partitioning and the split
-// are not timed. Counters: the seconds of each step per iteration and the
-// archive bytes per gate. The peer is the same run with one helper: the
-// ratio table gives the time against one helper (speedup = 1 / ratio).
+// archive write, the velmora_map helpers fed over named pipes, and the
+// archive read-back with the merge. Partitioning and the split are not
+// timed.
+//   BM_ParallelFresh   every configuration (1, 2 and 4 helpers) runs in a
+//        fresh process of this program ("--parallel-run HELPERS"), so no run
+//        inherits what an earlier run left in the process; rounds of 1, 2, 4
+//        helpers, baseline first in each, three rounds. Counters, medians
+//        over the rounds: h<n>_s (the flow's wall time with n helpers),
+//        speedup<n> (the 1-helper time over the n-helper time of the same
+//        round), archive_share<n> (archive writing and reading over the
+//        flow's time), write<n>_s, read<n>_s, helpers<n>_s, merge<n>_s, and
+//        archive_bytes_per_gate. A failing run fails the benchmark.
 // The netlist archive alone: writing (to a closed file) and reading back a
 // design of 10^6 logic-cell atoms; counters nanoseconds and archive bytes
 // per gate (no peer: no other tool reads this archive).
@@ -13,6 +20,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <map>
+#include <sstream>
 #include <filesystem>
 #include <memory>
 
@@ -52,7 +62,15 @@ double seconds_since(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
-void run(benchmark::State& state, int helpers) {
+// What one flow cost, in seconds; bytes: the partition archives' size.
+struct FLOW_FIGURES {
+  double write_s = 0, helpers_s = 0, read_s = 0, merge_s = 0, bytes = 0, gates = 0;
+  double total() const { return write_s + helpers_s + read_s + merge_s; }
+};
+
+// One whole flow with `helpers` helpers in this process; false when a step
+// failed.
+bool one_flow(int helpers, FLOW_FIGURES& f) {
   const std::string exe = std::filesystem::canonical("/proc/self/exe").parent_path().string();
   const std::string tools = exe + "/../tools";
   const std::string dir = std::filesystem::temp_directory_path().string() + "/kavu_parallel_bench_" + std::to_string(getpid());
@@ -67,57 +85,107 @@ void run(benchmark::State& state, int helpers) {
   auto* m = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
   m->create_removed_reg_db("main", 5000, 5000);
   m->set_current_removed_reg_db("main");
-  const int saved_min = kavu_min_netlist_size;
   kavu_min_netlist_size = 0;
   SYNTH::KAVU::PARTITIONING_PARAMS params;
   params.set_param("num_partitions", 8);
   params.set_param("max_num_partitions", 8);
-  CDB_SGATE_NETLIST* golden = design();
-  const double gates = double(golden->size());
-  double write_s = 0, helper_s = 0, merge_s = 0, bytes = 0;
+  CDB_SGATE_NETLIST* nl = design();
+  f.gates = double(nl->size());
+  g_partition_id = 0;
+  KAVU_PARTITIONER partitioner;
+  partitioner.partition_on_reg_boundary(nl, nullptr, params, false);
+  KAVU_PARTITION_BOUNDARIES b;
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  kavu_get_partition_netlists(parts, nl, nullptr, nullptr, b, false);
+  const int n = int(parts.size());
   bool ok = true;
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::unique_ptr<CDB_SGATE_NETLIST> nl(golden->clone(nullptr, true, false));
-    golden->clear_temp_pointers();
-    g_partition_id = 0;
-    KAVU_PARTITIONER partitioner;
-    partitioner.partition_on_reg_boundary(nl.get(), nullptr, params, false);
-    KAVU_PARTITION_BOUNDARIES b;
-    std::vector<CDB_SGATE_NETLIST*> parts;
-    kavu_get_partition_netlists(parts, nl.get(), nullptr, nullptr, b, false);
-    const int n = int(parts.size());
-    state.ResumeTiming();
-    auto t = std::chrono::steady_clock::now();
-    ok &= kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
-    write_s += seconds_since(t);
-    state.PauseTiming();
-    for (int k = 0; k < n; ++k) {
-      struct stat st;
-      if (stat((kavu_parallel_archive_name("bench", "map", k) + ".cdb").c_str(), &st) == 0) bytes += double(st.st_size);
-    }
-    state.ResumeTiming();
-    t = std::chrono::steady_clock::now();
-    ok &= kavu_parallel_run_partitions_in_processes(&facade, "map", "1", n);
-    helper_s += seconds_since(t);
-    t = std::chrono::steady_clock::now();
-    ok &= kavu_parallel_deserialize(&facade, "map", 1, nullptr, parts, n);
-    kavu_merge_netlists(parts, nl.get(), nullptr, b);
-    merge_s += seconds_since(t);
-    state.PauseTiming();
-    nl.reset();
-    state.ResumeTiming();
+  auto t = std::chrono::steady_clock::now();
+  ok &= kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
+  f.write_s = seconds_since(t);
+  for (int k = 0; k < n; ++k) {
+    struct stat st;
+    if (stat((kavu_parallel_archive_name("bench", "map", k) + ".cdb").c_str(), &st) == 0) f.bytes += double(st.st_size);
   }
-  if (!ok) state.SkipWithError("a parallel run failed");
-  const double iters = double(state.iterations());
-  state.counters["write_s"] = write_s / iters;
-  state.counters["helpers_s"] = helper_s / iters;
-  state.counters["merge_s"] = merge_s / iters;
-  state.counters["archive_bytes_per_gate"] = bytes / iters / gates;
-  state.SetLabel(std::to_string(int(gates)) + " gates, 8 partitions");
-  kavu_min_netlist_size = saved_min;
+  t = std::chrono::steady_clock::now();
+  ok &= ok && kavu_parallel_run_partitions_in_processes(&facade, "map", "1", n);
+  f.helpers_s = seconds_since(t);
+  t = std::chrono::steady_clock::now();
+  ok &= ok && kavu_parallel_deserialize(&facade, "map", 1, nullptr, parts, n);
+  f.read_s = seconds_since(t);
+  t = std::chrono::steady_clock::now();
+  if (ok) kavu_merge_netlists(parts, nl, nullptr, b);
+  f.merge_s = seconds_since(t);
   kavu_parallel_force_named_pipes(-1);
   std::filesystem::remove_all(dir);
+  return ok;
+}
+
+constexpr const char* RUN_FLAG = "--parallel-run";
+
+// "<program> --parallel-run HELPERS": one flow, then the line
+// "flow WRITE HELPERS READ MERGE BYTES GATES" (seconds, bytes, gates).
+int parallel_run(std::span<char* const> args) {
+  if (args.size() != 1) return 2;
+  FLOW_FIGURES f;
+  if (!one_flow(std::atoi(args[0]), f)) {
+    std::fprintf(stderr, "the parallel flow failed\n");
+    return 1;
+  }
+  std::printf("flow %.6f %.6f %.6f %.6f %.0f %.0f\n", f.write_s, f.helpers_s, f.read_s, f.merge_s, f.bytes, f.gates);
+  return 0;
+}
+
+// The figures line of a finished run; false when there is none.
+bool parse_flow(const std::string& output, FLOW_FIGURES& f) {
+  const size_t at = output.rfind("flow ");
+  if (at == std::string::npos) return false;
+  std::istringstream in(output.substr(at + 5));
+  return bool(in >> f.write_s >> f.helpers_s >> f.read_s >> f.merge_s >> f.bytes >> f.gates);
+}
+
+void BM_ParallelFresh(benchmark::State& state) {
+  constexpr int kRounds = 3;
+  const int configs[] = {1, 2, 4};  // the baseline first
+  TEMP_DIR dir;
+  if (dir.path().empty()) return state.SkipWithError("cannot make a temporary directory");
+  std::map<int, std::vector<FLOW_FIGURES>> runs;
+  std::map<int, std::vector<double>> speedups;
+  for (auto _ : state) {
+    for (int round = 0; round < kRounds; ++round) {
+      double baseline = 0;
+      for (int helpers : configs) {
+        const PROCESS_FIGURES p = run_process({self_program(), RUN_FLAG, std::to_string(helpers)}, dir.path());
+        FLOW_FIGURES f;
+        if (p.status != 0 || !parse_flow(p.output, f))
+          return state.SkipWithError(failure(("the run with " + std::to_string(helpers) + " helpers").c_str(), p).c_str());
+        runs[helpers].push_back(f);
+        if (helpers == 1) baseline = f.total();
+        speedups[helpers].push_back(baseline / f.total());
+      }
+    }
+  }
+  for (int helpers : configs) {
+    std::vector<double> total, write, read, helper, merge, share;
+    for (const FLOW_FIGURES& f : runs[helpers]) {
+      total.push_back(f.total());
+      write.push_back(f.write_s);
+      read.push_back(f.read_s);
+      helper.push_back(f.helpers_s);
+      merge.push_back(f.merge_s);
+      share.push_back((f.write_s + f.read_s) / f.total());
+    }
+    const std::string n = std::to_string(helpers);
+    state.counters["h" + n + "_s"] = median(total);
+    state.counters["write" + n + "_s"] = median(write);
+    state.counters["read" + n + "_s"] = median(read);
+    state.counters["helpers" + n + "_s"] = median(helper);
+    state.counters["merge" + n + "_s"] = median(merge);
+    state.counters["archive_share" + n] = median(share);
+    if (helpers != 1) state.counters["speedup" + n] = median(speedups[helpers]);
+  }
+  const FLOW_FIGURES& first = runs[1].front();
+  state.counters["archive_bytes_per_gate"] = first.bytes / first.gates;
+  state.SetLabel(std::to_string(long(first.gates)) + " gates, 8 partitions, 3 rounds of fresh processes");
 }
 
 // ---- the netlist archive alone, on a design of device atoms
@@ -203,17 +271,13 @@ void archive_run(benchmark::State& state, bool reading) {
 void BM_ArchiveWriteAtoms(benchmark::State& state) { archive_run(state, false); }
 void BM_ArchiveReadAtoms(benchmark::State& state) { archive_run(state, true); }
 
-void BM_Parallel(benchmark::State& state) { run(state, int(state.range(0))); }
-void BM_OneHelper(benchmark::State& state) { run(state, 1); }
-
-const PEER_PAIR PAIRS[] = {{"BM_Parallel", "BM_OneHelper", "helpers"}};
+const PROCESS_MODE MODES[] = {{RUN_FLAG, &parallel_run}};
 
 }  // namespace
 
-BENCHMARK(BM_Parallel)->ArgName("helpers")->Arg(2)->Arg(4)->Arg(8)->Iterations(2)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ParallelFresh)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_ArchiveWriteAtoms)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ArchiveReadAtoms)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_OneHelper)->Iterations(2)->Unit(benchmark::kSecond)->UseRealTime();
 
 // ---- split and merge alone: a design of about 200k gates (a 180-stage,
 // 180-bit registered adder pipeline) into 32 partitions and straight back,
@@ -262,4 +326,4 @@ void BM_SplitAndMerge(benchmark::State& state) {
 
 BENCHMARK(BM_SplitAndMerge)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-int main(int argc, char** argv) { return bench_main(argc, argv, {}, PAIRS); }
+int main(int argc, char** argv) { return bench_main(argc, argv, MODES); }

@@ -1,10 +1,14 @@
 // bdd_zbdd.cpp — the node table, handles, the Boolean operations and the
 // graph queries of the BDD package. Reordering is in bdd_zbdd_reorder.cpp.
 //
-// Node table: one vector of nodes; index 1 is the "true" terminal, index 2
-//   the "false" terminal when there are no complement edges. Each variable
-//   has its own unique table (chained buckets, doubled when the chains
-//   average two nodes). Reference counts count parents and handles; a node
+// Node table: one vector of 16-byte nodes; index 1 is the "true" terminal,
+//   index 2 the "false" terminal when there are no complement edges. Each
+//   variable has its own unique table: open addressing with linear probing
+//   over slots that hold the key (low, high) beside the node index, so a
+//   lookup reads one run of adjacent slots and no node; doubled past two
+//   thirds full, halved by collections and reorderings below an eighth
+//   (deletion shifts the run back, no tombstones). Reference counts count
+//   parents and handles; a node
 //   whose count drops to 0 is dead but keeps its children referenced until
 //   garbage collection frees it (then its children may die in turn).
 // Computed table: direct mapped on (operation, operands), cleared when nodes
@@ -90,13 +94,15 @@ int BDD_ZBDD_MGR::check_handle(const BDD_ZBDD& h) const {
 BDD_ZBDD_MGR::BDD_ZBDD_MGR(int vars, int nodes, int cache, bool complement_edges, bool)
     : m_ce(complement_edges), m_nvars(vars) {
   PLAT_CHECK(vars >= 0 && vars < (1 << 20), "BDD");
-  m_nodes.reserve(std::max(16, std::min(nodes, 256)));
-  m_nodes.push_back(NODE{k_free, 0, 0, 0, 0, 0});             // index 0: never a node
-  m_nodes.push_back(NODE{k_terminal, 0, 0, 1, 0, 0});         // true
-  if (!m_ce) m_nodes.push_back(NODE{k_terminal, 0, 0, 1, 0, 0});  // false
+  // The node vector takes the size asked for at once (up to 2^22 nodes), so
+  // a build of that size never copies it.
+  m_nodes.reserve(size_t(std::max(16, std::min(nodes, 1 << 22))));
+  m_nodes.push_back(NODE{k_free, 0, 0, 0});             // index 0: never a node
+  m_nodes.push_back(NODE{k_terminal, 0, 0, 1});         // true
+  if (!m_ce) m_nodes.push_back(NODE{k_terminal, 0, 0, 1});  // false
   m_allocated = m_ce ? 1 : 2;
   m_tables.resize(vars);
-  for (SUBTABLE& t : m_tables) t.buckets.assign(16, 0);
+  for (SUBTABLE& t : m_tables) t.slots.assign(16, SLOT{0, 0, 0});
   m_perm.resize(vars);
   m_invperm.resize(vars);
   for (int i = 0; i < vars; ++i) m_perm[i] = m_invperm[i] = i;
@@ -179,61 +185,95 @@ int BDD_ZBDD_MGR::neg(int e) { return m_ce ? -e : not_rec(e); }
 
 
 void BDD_ZBDD_MGR::insert_in_table(int i) {
-  SUBTABLE& t = m_tables[m_nodes[i].var];
-  if (t.count >= 2 * (int)t.buckets.size()) grow_subtable(m_nodes[i].var);
-  const unsigned b = bucket_of(t, m_nodes[i].lo, m_nodes[i].hi);
-  m_nodes[i].next = t.buckets[b];
-  t.buckets[b] = i;
+  const NODE& n = m_nodes[i];
+  SUBTABLE& t = m_tables[n.var];
+  if (3 * (t.count + 1) > 2 * (int)t.slots.size()) resize_subtable(t, t.slots.size() * 2);
+  const size_t mask = t.slots.size() - 1;
+  size_t s = home_slot(t, n.lo, n.hi);
+  while (t.slots[s].node != 0) s = (s + 1) & mask;
+  t.slots[s] = SLOT{n.lo, n.hi, i};
   ++t.count;
 }
 
 void BDD_ZBDD_MGR::remove_from_table(int i) {
-  SUBTABLE& t = m_tables[m_nodes[i].var];
-  int* link = &t.buckets[bucket_of(t, m_nodes[i].lo, m_nodes[i].hi)];
-  while (*link != i) {
-    PLAT_CHECK(*link != 0, "BDD");
-    link = &m_nodes[*link].next;
+  const NODE& n = m_nodes[i];
+  SUBTABLE& t = m_tables[n.var];
+  const size_t mask = t.slots.size() - 1;
+  size_t s = home_slot(t, n.lo, n.hi);
+  while (t.slots[s].node != i) {
+    PLAT_CHECK(t.slots[s].node != 0, "BDD");
+    s = (s + 1) & mask;
   }
-  *link = m_nodes[i].next;
+  erase_slot(t, s);
+}
+
+// Linear-probing deletion: the later slots of the run that may sit at the
+// hole (their home is not cyclically inside (hole, slot]) shift back into
+// it, so only slots after `hole` in its run change.
+void BDD_ZBDD_MGR::erase_slot(SUBTABLE& t, size_t hole) {
+  const size_t mask = t.slots.size() - 1;
+  for (size_t s = (hole + 1) & mask; t.slots[s].node != 0; s = (s + 1) & mask) {
+    const size_t home = home_slot(t, t.slots[s].lo, t.slots[s].hi);
+    if (((s - home) & mask) >= ((s - hole) & mask)) {
+      t.slots[hole] = t.slots[s];
+      hole = s;
+    }
+  }
+  t.slots[hole].node = 0;
   --t.count;
 }
 
-void BDD_ZBDD_MGR::grow_subtable(int var) {
-  SUBTABLE& t = m_tables[var];
-  std::vector<int> old;
-  old.swap(t.buckets);
-  t.buckets.assign(old.size() * 2, 0);
-  for (int head : old) {
-    for (int i = head; i != 0;) {
-      const int next = m_nodes[i].next;
-      const unsigned b = bucket_of(t, m_nodes[i].lo, m_nodes[i].hi);
-      m_nodes[i].next = t.buckets[b];
-      t.buckets[b] = i;
-      i = next;
-    }
+void BDD_ZBDD_MGR::resize_subtable(SUBTABLE& t, size_t slots) {
+  std::vector<SLOT> old(slots, SLOT{0, 0, 0});
+  old.swap(t.slots);
+  const size_t mask = slots - 1;
+  for (const SLOT& e : old) {
+    if (e.node == 0) continue;
+    size_t s = home_slot(t, e.lo, e.hi);
+    while (t.slots[s].node != 0) s = (s + 1) & mask;
+    t.slots[s] = e;
   }
 }
 
-// The node (var, lo, hi) without the complement normalisation.
+// Halves a table left under an eighth full down to about a third full.
+void BDD_ZBDD_MGR::fit_subtable(SUBTABLE& t) {
+  if (t.slots.size() <= 16 || 8 * size_t(t.count) >= t.slots.size()) return;
+  size_t slots = 16;
+  while (slots < 3 * size_t(t.count)) slots *= 2;
+  resize_subtable(t, slots);
+}
+
+// The node (var, lo, hi) without the complement normalisation. A hit reads
+// only the table; a new node takes the empty slot the probe ended on.
 int BDD_ZBDD_MGR::find_or_add(int var, int lo, int hi) {
   SUBTABLE& t = m_tables[var];
-  for (int i = t.buckets[bucket_of(t, lo, hi)]; i != 0; i = m_nodes[i].next)
-    if (m_nodes[i].lo == lo && m_nodes[i].hi == hi) return i;
+  const size_t mask = t.slots.size() - 1;
+  size_t s = home_slot(t, lo, hi);
+  for (;; s = (s + 1) & mask) {
+    const SLOT& e = t.slots[s];
+    if (e.node == 0) break;
+    if (e.lo == lo && e.hi == hi) return e.node;
+  }
   int i;
   if (m_free != 0) {
     i = m_free;
-    m_free = m_nodes[i].next;
-    m_nodes[i] = NODE{var, lo, hi, 0, 0, 0};
+    m_free = m_nodes[i].hi;
+    m_nodes[i] = NODE{var, lo, hi, 0};
   } else {
     PLAT_CHECK(m_nodes.size() < size_t(1u << 30), "BDD");
     i = (int)m_nodes.size();
-    m_nodes.push_back(NODE{var, lo, hi, 0, 0, 0});
+    m_nodes.push_back(NODE{var, lo, hi, 0});
   }
   ++m_allocated;
   ++m_dead;  // until a parent or a handle takes it
   ref_node(node_of(lo));
   ref_node(node_of(hi));
-  insert_in_table(i);
+  if (3 * (t.count + 1) > 2 * (int)t.slots.size()) {
+    insert_in_table(i);  // grows the table first
+  } else {
+    t.slots[s] = SLOT{lo, hi, i};
+    ++t.count;
+  }
   return i;
 }
 
@@ -254,7 +294,7 @@ void BDD_ZBDD_MGR::free_cascade(int i) {
     remove_from_table(n);
     const int children[2] = {node_of(m_nodes[n].lo), node_of(m_nodes[n].hi)};
     m_nodes[n].var = k_free;
-    m_nodes[n].next = m_free;
+    m_nodes[n].hi = m_free;
     m_free = n;
     --m_allocated;
     --m_dead;
@@ -276,6 +316,7 @@ void BDD_ZBDD_MGR::garbage_collect() {
   // then marked free and skipped.
   for (int i : m_scratch)
     if (m_nodes[i].var >= 0 && m_nodes[i].ref == 0) free_cascade(i);
+  for (SUBTABLE& t : m_tables) fit_subtable(t);
 }
 
 // ===========================================================================
@@ -519,8 +560,9 @@ BDD_ZBDD BDD_ZBDD::high_child() const {
 // ===========================================================================
 // Walks
 uint32_t BDD_ZBDD_MGR::next_mark() {
+  if (m_marks.size() < m_nodes.size()) m_marks.resize(m_nodes.size(), 0);
   if (++m_mark == 0) {
-    for (NODE& n : m_nodes) n.mark = 0;
+    std::fill(m_marks.begin(), m_marks.end(), 0);
     m_mark = 1;
   }
   return m_mark;
@@ -542,16 +584,16 @@ void BDD_ZBDD_MGR::collect_nodes(int root, std::vector<int>* out) {
       out->push_back(n);
       continue;
     }
-    if (m_nodes[n].mark == mark) {
+    if (m_marks[n] == mark) {
       stack.pop_back();
       continue;
     }
-    m_nodes[n].mark = mark;
+    m_marks[n] = mark;
     stack.back() = -n;
     if (m_nodes[n].var >= 0) {
       const int lo = node_of(m_nodes[n].lo), hi = node_of(m_nodes[n].hi);
-      if (m_nodes[lo].mark != mark) stack.push_back(lo);
-      if (m_nodes[hi].mark != mark) stack.push_back(hi);
+      if (m_marks[lo] != mark) stack.push_back(lo);
+      if (m_marks[hi] != mark) stack.push_back(hi);
     }
   }
 }
@@ -718,11 +760,12 @@ bool BDD_ZBDD_MGR::fprint_table_as_dot(const char* file_name) {
   for (int l = 0; l < m_nvars; ++l) {
     const int v = m_invperm[l];
     std::fprintf(out, "  { rank=same; ");
-    for (int b : m_tables[v].buckets)
-      for (int i = b; i != 0; i = m_nodes[i].next) std::fprintf(out, "n%d [label=\"%d:x%d\"]; ", i, i, v);
+    for (const SLOT& e : m_tables[v].slots)
+      if (e.node != 0) std::fprintf(out, "n%d [label=\"%d:x%d\"]; ", e.node, e.node, v);
     std::fprintf(out, "}\n");
-    for (int b : m_tables[v].buckets)
-      for (int i = b; i != 0; i = m_nodes[i].next) {
+    for (const SLOT& e : m_tables[v].slots)
+      if (e.node != 0) {
+        const int i = e.node;
         const NODE& n = m_nodes[i];
         std::fprintf(out, "  n%d -> n%d [style=dashed%s];\n", i, node_of(n.lo), n.lo < 0 ? ",arrowhead=odot" : "");
         std::fprintf(out, "  n%d -> n%d;\n", i, node_of(n.hi));

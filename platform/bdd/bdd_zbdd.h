@@ -205,15 +205,22 @@ class BDD_ZBDD_MGR {
  private:
   friend class BDD_ZBDD;
   friend class BDD_ZBDD_ITERATOR;
+  // 16 bytes, four to a cache line. A free slot keeps the next free index
+  // in `hi`.
   struct NODE {
-    int var;   // -1 for a terminal, -2 for a free slot
+    int var;  // -1 for a terminal, -2 for a free slot
     int lo, hi;
     uint32_t ref;
-    int next;  // hash chain, or free list
-    uint32_t mark;
   };
+  // A unique table slot carries its node's key, so a lookup reads only the
+  // table; node 0 marks an empty slot.
+  struct SLOT {
+    int lo, hi, node;
+  };
+  // Open addressing with linear probing, a power of two of slots, at most
+  // two thirds full; halved when under an eighth full.
   struct SUBTABLE {
-    std::vector<int> buckets;
+    std::vector<SLOT> slots;
     int count = 0;
   };
   struct CACHE_ENTRY {
@@ -252,11 +259,13 @@ class BDD_ZBDD_MGR {
   void free_cascade(int i);
   void insert_in_table(int i);
   void remove_from_table(int i);
-  void grow_subtable(int var);
-  unsigned bucket_of(const SUBTABLE& t, int lo, int hi) const {
+  void erase_slot(SUBTABLE& t, size_t slot);
+  void resize_subtable(SUBTABLE& t, size_t slots);
+  void fit_subtable(SUBTABLE& t);
+  static size_t home_slot(const SUBTABLE& t, int lo, int hi) {
     const uint64_t k =
         uint64_t(uint32_t(lo)) * 0x9E3779B97F4A7C15ull ^ uint64_t(uint32_t(hi)) * 0xC2B2AE3D27D4EB4Full;
-    return unsigned((k ^ (k >> 29)) & (t.buckets.size() - 1));
+    return size_t((k ^ (k >> 29)) & (t.slots.size() - 1));
   }
   // computed table
   size_t cache_slot(int op, int f, int g, int h) const {
@@ -327,6 +336,8 @@ class BDD_ZBDD_MGR {
   int m_dead = 0;
   long m_work = 0;
   uint32_t m_mark = 0;
+  std::vector<uint32_t> m_marks;  // per node, for walks (see next_mark)
+  std::vector<uint64_t> m_lower_bits;  // a swap's lower-level nodes, one bit each
   std::vector<SUBTABLE> m_tables;  // per variable
   std::vector<int> m_perm;         // variable -> level
   std::vector<int> m_invperm;      // level -> variable

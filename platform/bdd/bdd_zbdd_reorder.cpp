@@ -25,22 +25,49 @@ void BDD_ZBDD_MGR::prepare_reorder() {
 void BDD_ZBDD_MGR::swap_levels(int level) {
   const int x = m_invperm[level];
   const int y = m_invperm[level + 1];
-  // The nodes of x, then x's table rebuilt with the nodes that stay on x;
-  // they must be back before any new x node is made, or it could duplicate
-  // one of them.
-  std::vector<int>& xs = m_scratch;
-  xs.clear();
-  for (int b : m_tables[x].buckets)
-    for (int i = b; i != 0; i = m_nodes[i].next) xs.push_back(i);
-  std::fill(m_tables[x].buckets.begin(), m_tables[x].buckets.end(), 0);
-  m_tables[x].count = 0;
+  // Only the nodes of x with a child on y change; the others stay where
+  // they are in x's table. The movers leave the table during one scan that
+  // starts after an empty slot: a deletion shifts back only slots of the
+  // same run that the scan has not reached, so the slot just emptied is
+  // looked at again and every node is seen once.
+  // Whether a child lies on y is read from a bitmap of y's nodes (an
+  // eighth of a byte per node, so it stays in cache) rather than from the
+  // children themselves, which sit anywhere in the node vector.
+  std::vector<uint64_t>& on_y = m_lower_bits;
+  if (on_y.size() * 64 < m_nodes.size()) on_y.resize(m_nodes.size() / 64 + 1, 0);
+  for (const SLOT& e : m_tables[y].slots)
+    if (e.node != 0) on_y[size_t(e.node) >> 6] |= uint64_t(1) << (e.node & 63);
+  auto child_on_y = [&on_y](int e) {
+    const int n = node_of(e);
+    return ((on_y[size_t(n) >> 6] >> (n & 63)) & 1u) != 0;
+  };
   std::vector<int>& movers = m_scratch2;
   movers.clear();
-  for (int n : xs) {
-    if (var_of_edge(m_nodes[n].lo) == y || var_of_edge(m_nodes[n].hi) == y) movers.push_back(n);
-    else insert_in_table(n);
+  SUBTABLE& xt = m_tables[x];
+  const size_t mask = xt.slots.size() - 1;
+  size_t start = 0;
+  while (xt.slots[start].node != 0) ++start;  // at most two thirds are full
+  for (size_t k = 1; k <= mask; ++k) {
+    const size_t s = (start + k) & mask;
+    while (xt.slots[s].node != 0 && (child_on_y(xt.slots[s].lo) || child_on_y(xt.slots[s].hi))) {
+      movers.push_back(xt.slots[s].node);
+      erase_slot(xt, s);
+    }
   }
-  for (int n : movers) {
+  for (const SLOT& e : m_tables[y].slots)
+    if (e.node != 0) on_y[size_t(e.node) >> 6] = 0;
+  // The movers lie anywhere in the node vector: each one's node is fetched
+  // eight movers ahead and its children four ahead, so the loads overlap.
+  const size_t count = movers.size();
+  for (size_t k = 0; k < count; ++k) {
+    if (k + 8 < count) __builtin_prefetch(&m_nodes[movers[k + 8]]);
+    if (k + 4 < count) {
+      const NODE& ahead = m_nodes[movers[k + 4]];
+      __builtin_prefetch(&m_nodes[node_of(ahead.lo)]);
+      __builtin_prefetch(&m_nodes[node_of(ahead.hi)]);
+    }
+    const int n = movers[k];
+    // A new x node cannot take a mover's old key: its children lie under y.
     const int f0 = m_nodes[n].lo, f1 = m_nodes[n].hi;
     int f00 = f0, f01 = f0, f10 = f1, f11 = f1;
     if (var_of_edge(f0) == y) f00 = lo_of(f0), f01 = hi_of(f0);
@@ -60,6 +87,8 @@ void BDD_ZBDD_MGR::swap_levels(int level) {
       if (m_nodes[o].ref == 0) free_cascade(o);
     }
   }
+  fit_subtable(m_tables[x]);
+  fit_subtable(m_tables[y]);
   std::swap(m_invperm[level], m_invperm[level + 1]);
   m_perm[x] = level + 1;
   m_perm[y] = level;

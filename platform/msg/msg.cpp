@@ -342,9 +342,10 @@ void MSG_POST::add_location(const std::string& text, const MSG_LOCATION_SCHEMA*,
   m_locations.push_back(text);
 }
 
-void MSG_POST::post() {
-  if (is_null()) return;
-  MSG_LOG_ENTRY entry = MSG_POST_ACCESS::build(*this);
+namespace {
+// While insertion is off (parallel synthesis) a posted entry waits in the
+// queue; else it goes into the log at once.
+void post_entry(MSG_LOG_ENTRY entry) {
   if (!MSG_D::m_insert) {
     MSG_STATE& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -352,6 +353,19 @@ void MSG_POST::post() {
     return;
   }
   insert_entry(std::move(entry));
+}
+}  // namespace
+
+void MSG_POST::post() {
+  if (is_null()) return;
+  post_entry(MSG_POST_ACCESS::build(*this));
+}
+
+void msg_post_message(MSG_POST_TYPE kind, const std::string& text) {
+  MSG_LOG_ENTRY entry;
+  entry.kind = static_cast<kavu_platform::MSG_LOG_KIND>(kind);
+  entry.text = text;
+  post_entry(std::move(entry));
 }
 
 // ---------------------------------------------------------------- the log

@@ -135,6 +135,14 @@ class KAVU_SCC {
   bool relax_fanout_delay(CDB_SGATE_OTERM* oterm, KAVU_SEQ_OTERM_TABLE* result, int cycle_time);
   bool has_positive_loop();
   bool trace_positive_loop(CDB_SGATE_OTERM* start, int id);
+  // The forward test over flat arrays (kavu_seq_scc_fit.cpp); see there.
+  bool build_flat_fanin();
+  bool flat_rule_of_member(int k, const ZTL_HASH_LITE<CDB_SGATE_OTERM*, int>& seed_local);
+  void add_flat_arc(CDB_SGATE_OTERM* source, int delay, const ZTL_HASH_LITE<CDB_SGATE_OTERM*, int>& seed_local);
+  bool flat_cycle_time_fit(int cycle_time, KAVU_SEQ_OTERM_TABLE* input, KAVU_SEQ_OTERM_TABLE* result);
+  bool flat_relax_arrival(int k, int cycle_time);
+  bool flat_has_positive_loop();
+  bool flat_trace_positive_loop(int start, int id);
 
   CDB_SGATE_NETLIST* m_netlist;
   std::vector<CDB_SGATE_OTERM*>* m_sorted;
@@ -159,6 +167,33 @@ class KAVU_SCC {
   std::vector<int> m_member_state;
   ZTL_HASH_LITE<CDB_SGATE_OTERM*, int> m_boundary_state;
   KAVU_SCC_PRED_MAP m_pred;
+
+  // The forward fit test as index arrays, built once per component by the
+  // first test that needs them. Local index k < size is member k; size + j
+  // is the j-th input terminal. A member's fan-in arcs come from the local
+  // indices of the sources that can hold a value (members and inputs); a
+  // register's arcs cost minus the cycle time, every other arc its fixed
+  // delay. Components with a member whose rule has no fixed arcs (a wide
+  // decomposed gate, atoms, carry cells) keep the general test.
+  enum FLAT_STATE { FLAT_UNBUILT, FLAT_READY, FLAT_GENERAL };
+  enum FLAT_RULE : unsigned char { FLAT_NO_SOURCE, FLAT_REGISTER, FLAT_FIXED_ARCS };
+  struct FLAT_ARC {
+    int m_from;
+    int m_delay;
+  };
+  FLAT_STATE m_flat_state = FLAT_UNBUILT;
+  std::vector<CDB_SGATE_OTERM*> m_local_oterm;  // members, then inputs
+  std::vector<FLAT_RULE> m_flat_rule;           // per member
+  std::vector<int> m_fanin_begin;               // per member, + 1
+  std::vector<FLAT_ARC> m_fanin_arc;
+  std::vector<int> m_fanout_begin;              // per local index, + 1
+  std::vector<int> m_fanout_member;             // members a local index feeds
+  std::vector<int> m_value;                     // per local index
+  std::vector<int> m_pred_local;                // per member, -1: none
+  std::vector<int> m_pred_arc;                  // per member
+  std::vector<int> m_trace_length;              // per member
+  std::vector<int> m_trace_history;             // members of one trace
+  std::vector<int> m_queue;                     // local indices
 };
 
 // Writes the predecessor map to standard output, one line per entry.

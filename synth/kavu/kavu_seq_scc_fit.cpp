@@ -12,8 +12,11 @@
 //
 // States: 0 member not yet relaxed this round, 1 queued, 2 relaxed,
 // 3 seed boundary, 4 far boundary, 7 and up: trace ids.
-// Cost: O(rounds x member arcs) per test; the states of members live in a
-// vector by offset, so the hot loop does no map look-ups of its own.
+// Cost: O(rounds x member arcs) per test. The forward test runs over index
+// arrays built once per component (arcs, values, predecessors by member
+// offset), so its rounds and traces do no look-ups or allocation; the
+// backward test and components with arrival-dependent arcs go through the
+// delay model and the terminal tables.
 #include <algorithm>
 #include <climits>
 #include <deque>
@@ -27,6 +30,7 @@
 #include "kavu_helper_predicates.h"
 #include "kavu_msg.h"
 #include "kavu_seq_scc.h"
+#include "kavu_seq_timer_int.h"
 
 namespace {
 
@@ -69,6 +73,7 @@ void KAVU_SCC::set_state(CDB_SGATE_OTERM* oterm, int state) {
 
 void KAVU_SCC::find_input_oterms() {
   m_input_oterms.clear();
+  m_flat_state = FLAT_UNBUILT;
   ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> seen;
   std::vector<CDB_SGATE_OTERM*> candidates;
   for (int k = 0; k < m_size; ++k) {
@@ -171,6 +176,8 @@ bool KAVU_SCC::relax_fanout_delay(CDB_SGATE_OTERM* o, KAVU_SEQ_OTERM_TABLE* resu
 bool KAVU_SCC::cycle_time_fit(int cycle_time, KAVU_SEQ_OTERM_TABLE* input, KAVU_SEQ_OTERM_TABLE* result,
                               bool backward) {
   KAVU_CHECK(result != NULL);
+  if (!backward && m_flat_state == FLAT_UNBUILT) m_flat_state = build_flat_fanin() ? FLAT_READY : FLAT_GENERAL;
+  if (!backward && m_flat_state == FLAT_READY) return flat_cycle_time_fit(cycle_time, input, result);
   ZTL_HASH_SET_LITE<CDB_SGATE_NODE*> comb_gates;
   ZTL_HASH_LITE<CDB_SGATE_ITERM*, int> arc_table;
   if (m_recalculate_comb_gate_delay) {
@@ -329,6 +336,255 @@ bool KAVU_SCC::trace_positive_loop(CDB_SGATE_OTERM* start, int id) {
     kavu_debug("Find positive LOOP len=%d", loop);
     kavu_debug("Positive loop entry oterm is %s (sgate id= %d), entry len = %d", kavu_get_oterm_debug_name(next).c_str(),
                node_id(next), at->second);
+    return true;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The forward test over index arrays
+//
+// The same steps as the general test (breadth-first boundary pass, rounds in
+// member order, predecessor trace after each changing round), with every
+// member's arrival rule reduced once per component to a list of arcs from
+// local indices. A source that is neither a member nor an input never holds
+// a value in the test's table, so it contributes nothing and is left out.
+// Values, predecessors and trace lengths live in vectors by local index that
+// are sized once and reused by every test.
+
+void KAVU_SCC::add_flat_arc(CDB_SGATE_OTERM* source, int delay,
+                            const ZTL_HASH_LITE<CDB_SGATE_OTERM*, int>& seed_local) {
+  int from = member_offset(source);
+  if (from < 0) {
+    auto it = seed_local.find(source);
+    if (it == seed_local.end()) return;
+    from = it->second;
+  }
+  m_fanin_arc.push_back(FLAT_ARC{from, delay});
+}
+
+// The member's fan-in rule as the arrival model applies it in a fit test;
+// false when its arcs depend on the arrivals or the gate kind has no such
+// rule here.
+bool KAVU_SCC::flat_rule_of_member(int k, const ZTL_HASH_LITE<CDB_SGATE_OTERM*, int>& seed_local) {
+  int empty_arrival = 0;
+  const SEQ_FIXED_ARRIVAL kind = kavu_seq_fixed_arrival_rule(
+      get_member(k), m_arrival_model,
+      [&](CDB_SGATE_ITERM* i, int delay) { add_flat_arc(i->get_source(), delay, seed_local); }, &empty_arrival);
+  FLAT_RULE rule = FLAT_FIXED_ARCS;
+  switch (kind) {
+    case SEQ_FIXED_ARRIVAL::GENERAL: return false;
+    case SEQ_FIXED_ARRIVAL::FIXED_REGISTER:
+    case SEQ_FIXED_ARRIVAL::CARRY_START: rule = FLAT_NO_SOURCE; break;
+    case SEQ_FIXED_ARRIVAL::REGISTER: rule = FLAT_REGISTER; break;
+    case SEQ_FIXED_ARRIVAL::ARCS: rule = FLAT_FIXED_ARCS; break;
+  }
+  m_flat_rule[size_t(k)] = rule;
+  m_fanin_begin[size_t(k) + 1] = int(m_fanin_arc.size());
+  return true;
+}
+
+bool KAVU_SCC::build_flat_fanin() {
+  const size_t size = size_t(m_size);
+  const size_t locals = size + m_input_oterms.size();
+  ZTL_HASH_LITE<CDB_SGATE_OTERM*, int> seed_local;
+  m_local_oterm.clear();
+  for (int k = 0; k < m_size; ++k) m_local_oterm.push_back(get_member(k));
+  for (CDB_SGATE_OTERM* o : m_input_oterms) {
+    seed_local[o] = int(m_local_oterm.size());
+    m_local_oterm.push_back(o);
+  }
+  m_flat_rule.assign(size, FLAT_NO_SOURCE);
+  m_fanin_begin.assign(size + 1, 0);
+  m_fanin_arc.clear();
+  for (int k = 0; k < m_size; ++k) {
+    if (m_analysis->get_oterm_index(get_member(k)) != m_start_index + k) return false;
+    if (!flat_rule_of_member(k, seed_local)) return false;
+  }
+  // The members each local index reaches through its fan-outs, in the order
+  // the boundary pass visits them.
+  m_fanout_begin.assign(locals + 1, 0);
+  m_fanout_member.clear();
+  for (size_t l = 0; l < locals; ++l) {
+    CDB_SGATE_OTERM* o = m_local_oterm[l];
+    if (o->has_fanout())
+      for (CDB_SGATE_ITERM* t : o->fanouts()) {
+        CDB_SGATE_NODE* g = t ? t->get_my_node() : nullptr;
+        if (!g) continue;
+        for (CDB_SGATE_OTERM* n : g->get_output_terms()) {
+          const int k = n ? member_offset(n) : -1;
+          if (k >= 0) m_fanout_member.push_back(k);
+        }
+      }
+    m_fanout_begin[l + 1] = int(m_fanout_member.size());
+  }
+  m_value.assign(locals, KAVU_DELAY_MIN);
+  m_pred_local.assign(size, -1);
+  m_pred_arc.assign(size, 0);
+  m_trace_length.assign(size, 0);
+  m_trace_history.clear();
+  m_trace_history.reserve(size);
+  m_queue.clear();
+  m_queue.reserve(locals);
+  return true;
+}
+
+bool KAVU_SCC::flat_relax_arrival(int k, int cycle_time) {
+  int best = KAVU_DELAY_MIN;
+  int pred = -1;
+  int arc = KAVU_DELAY_MIN;
+  const FLAT_RULE rule = m_flat_rule[size_t(k)];
+  const FLAT_ARC* a = m_fanin_arc.data() + m_fanin_begin[size_t(k)];
+  const FLAT_ARC* end = m_fanin_arc.data() + m_fanin_begin[size_t(k) + 1];
+  for (; a != end; ++a) {
+    const int v = m_value[size_t(a->m_from)];
+    if (v == KAVU_DELAY_MIN) continue;
+    const int d = rule == FLAT_REGISTER ? -cycle_time : a->m_delay;
+    if (v + d > best) {
+      best = v + d;
+      pred = a->m_from;
+      arc = d;
+    }
+  }
+  m_analysis->get_oterm_info(m_start_index + k)->m_critical_source =
+      pred >= 0 ? m_local_oterm[size_t(pred)] : nullptr;
+  if (pred < 0) return false;
+  int& value = m_value[size_t(k)];
+  if (value != KAVU_DELAY_MIN && value >= best) return false;
+  value = best;
+  m_pred_local[size_t(k)] = pred;
+  m_pred_arc[size_t(k)] = arc;
+  return true;
+}
+
+bool KAVU_SCC::flat_cycle_time_fit(int cycle_time, KAVU_SEQ_OTERM_TABLE* input, KAVU_SEQ_OTERM_TABLE* result) {
+  std::fill(m_value.begin(), m_value.end(), KAVU_DELAY_MIN);
+  std::fill(m_pred_local.begin(), m_pred_local.end(), -1);
+  m_member_state.assign(size_t(m_size), 0);
+  if (m_verbose != 0) kavu_debug("KAVU_SCC::cycle_time_fit (SCC size = %d, cycle time = %d)", m_size, cycle_time);
+  m_last_cycle_time = cycle_time;
+
+  // Boundary pass: the inputs take their values first, then every member
+  // reached from them is relaxed once, breadth first.
+  m_queue.clear();
+  for (size_t l = size_t(m_size); l < m_local_oterm.size(); ++l) m_queue.push_back(int(l));
+  for (size_t head = 0; head < m_queue.size(); ++head) {
+    const int l = m_queue[head];
+    if (l >= m_size) {
+      int value = 0;
+      if (input) {
+        auto it = input->find(m_local_oterm[size_t(l)]);
+        if (it == input->end()) KAVU_INTERNAL_ERROR("p_input_arr_tbl->exists(oterm)");
+        value = it->second;
+      }
+      m_value[size_t(l)] = value;
+    } else {
+      flat_relax_arrival(l, cycle_time);
+      m_member_state[size_t(l)] = 2;
+    }
+    for (int f = m_fanout_begin[size_t(l)]; f < m_fanout_begin[size_t(l) + 1]; ++f) {
+      const int k = m_fanout_member[size_t(f)];
+      if (m_member_state[size_t(k)] == 0) {
+        m_member_state[size_t(k)] = 1;
+        m_queue.push_back(k);
+      }
+    }
+  }
+  if (m_input_oterms.empty()) {
+    CDB_SGATE_OTERM* anchor = find_anchor_oterm();
+    if (!anchor) {
+      kavu_debug("SCC ID=%d, size=%d Type=%s has no anchor register.", m_id, m_size, "SOURCE_SCC");
+      KAVU_INTERNAL_ERROR("anchor_oterm");
+    }
+    m_value[size_t(member_offset(anchor))] = anchor_value(cycle_time);
+  }
+
+  std::orlind_ofstream iteration_dump;
+  if (cfg_is_on("kavu_seq_scc_dump_iteration", false)) iteration_dump.open("kavu_scc_iteration.dump.txt", std::ios_base::out);
+
+  bool fit = false;
+  bool decided = false;
+  for (int r = 0; r <= m_size && !decided; ++r) {
+    kavu_debug("SCC iteration %d", r);
+    bool changed = false;
+    for (int k = 0; k < m_size; ++k) changed |= flat_relax_arrival(k, cycle_time);
+    if (!changed) {
+      fit = decided = true;
+    } else if (flat_has_positive_loop()) {
+      kavu_debug("Found positive loop, terminate. cycle_time = %d", cycle_time);
+      decided = true;
+    }
+  }
+  if (!decided) kavu_debug("Can't converge.");
+  m_fanout_model->reset_comb_gate_data();
+  if (iteration_dump.is_open()) iteration_dump.close();
+
+  // The callers read the values by terminal: the inputs', then the members'.
+  for (size_t l = 0; l < m_local_oterm.size(); ++l) {
+    const size_t from = (l + size_t(m_size)) % m_local_oterm.size();
+    if (m_value[from] != KAVU_DELAY_MIN) (*result)[m_local_oterm[from]] = m_value[from];
+  }
+  if (fit && m_dump_longest_path && m_longest_path_stream) {
+    m_pred.clear();
+    for (int k = 0; k < m_size; ++k)
+      if (m_pred_local[size_t(k)] >= 0)
+        m_pred[get_member(k)] =
+            KAVU_SCC_PRED_INFO{m_local_oterm[size_t(m_pred_local[size_t(k)])], m_pred_arc[size_t(k)], true};
+    kavu_debug("PRED MAP");
+    kavu_seq_print_pred_map(m_pred);
+    kavu_debug("Oterm arrival table");
+    kavu_seq_print_arrival_table(result);
+    dump_longest_path(*m_longest_path_stream, m_pred);
+  }
+  return fit;
+}
+
+bool KAVU_SCC::flat_has_positive_loop() {
+  std::fill(m_member_state.begin(), m_member_state.end(), 0);
+  int id = 7;
+  for (int k = 0; k < m_size; ++k, ++id) {
+    if (m_member_state[size_t(k)] != 0) continue;
+    if (flat_trace_positive_loop(k, id)) {
+      kavu_debug("Found positive loop ");
+      return true;
+    }
+  }
+  return false;
+}
+
+// Follows the predecessor chain from a member until it leaves the members,
+// meets an earlier trace, or closes on itself; the closing loop is positive
+// when its arcs add up to more than zero.
+bool KAVU_SCC::flat_trace_positive_loop(int start, int id) {
+  m_trace_history.clear();
+  int current = start;
+  int length = 0;
+  for (;;) {
+    m_member_state[size_t(current)] = id;
+    m_trace_length[size_t(current)] = length;
+    m_trace_history.push_back(current);
+    const int next = m_pred_local[size_t(current)];
+    if (next < 0) return false;
+    length += m_pred_arc[size_t(current)];
+    if (next >= m_size) return false;  // an input: the chain leaves the loop
+    const int state = m_member_state[size_t(next)];
+    if (state == 0) {
+      current = next;
+      continue;
+    }
+    if (state != id) return false;
+    CDB_SGATE_OTERM* entry = get_member(next);
+    kavu_debug("Loop entry oterm is %s (sgate id= %d)", kavu_get_oterm_debug_name(entry).c_str(), node_id(entry));
+    const int loop = length - m_trace_length[size_t(next)];
+    if (loop <= 0) return false;
+    for (int h : m_trace_history) {
+      CDB_SGATE_OTERM* o = get_member(h);
+      kavu_debug("Pos Loop History: loop_id=%d len = %d cur_oterm %s (sgate_id = %d)", id,
+                 m_trace_length[size_t(h)], kavu_get_oterm_debug_name(o).c_str(), node_id(o));
+      if (m_record_positive_loop) m_positive_loop_oterms.push_back(o);
+    }
+    kavu_debug("Find positive LOOP len=%d", loop);
+    kavu_debug("Positive loop entry oterm is %s (sgate id= %d), entry len = %d",
+               kavu_get_oterm_debug_name(entry).c_str(), node_id(entry), m_trace_length[size_t(next)]);
     return true;
   }
 }

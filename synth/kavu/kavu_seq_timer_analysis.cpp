@@ -29,6 +29,7 @@
 #include "kavu_msg.h"
 #include "kavu_seq_scc.h"
 #include "kavu_sort.h"
+#include "kavu_seq_timer_int.h"
 
 namespace {
 
@@ -245,6 +246,54 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
   kavu_debug("Non-trivial SCC count = %d", int(m_sccs.size()));
 }
 
+// The sort's end points are the terminals without fan-out, the boundaries
+// and the pins' own terminals; but a pin's terminal has no fan-out and so no
+// index, and the fan-out rule also ends paths at asynchronous register
+// inputs and where the fan-out leaves the domain (the fan-out pass counts
+// such a terminal 0). Each such terminal is an end point of the fit test as
+// well, so that arrival plus fan-out delay never exceeds the best. Runs
+// before any fan-out delay is known: a load that leads on inside the domain
+// gives KAVU_DELAY_MIN here, an end gives its delay and no sink.
+void KAVU_SEQ_DELAY_ANALYSIS::find_open_ends() {
+  m_open_ends.clear();
+  for (CDB_SGATE_OTERM* o : m_oterms) {
+    if (!o->has_fanout()) continue;
+    int end = KAVU_DELAY_MIN;
+    bool leads_on = false;
+    for (CDB_SGATE_ITERM* t : o->fanouts()) {
+      CDB_SGATE_NODE* load = t ? t->get_my_node() : nullptr;
+      if (!load) continue;
+      if (is_ram_atom(load) || is_mac_atom(load)) {  // the RAM and MAC checks cover these
+        leads_on = true;
+        continue;
+      }
+      CDB_SGATE_OTERM* sink = nullptr;
+      const int d = m_stimer_model->compute_fanout_delay_of_iterm(t, &sink, nullptr, this, this, true, 0);
+      if (d != KAVU_DELAY_MIN && !sink)
+        end = std::max(end, d);
+      else if (leads_on_in_domain(load))
+        leads_on = true;
+    }
+    if (end == KAVU_DELAY_MIN && !leads_on) end = 0;
+    if (end != KAVU_DELAY_MIN) m_open_ends.emplace_back(o, end);
+  }
+  clear_stimer_caches();
+  // A loop writes back only the arrivals of its exits during the search: an
+  // open end on a loop is one.
+  for (const std::pair<CDB_SGATE_OTERM*, int>& end : m_open_ends) {
+    const int scc = get_oterm_info(get_oterm_index(end.first))->m_scc_index;
+    if (scc < 0) continue;
+    std::list<CDB_SGATE_OTERM*>& exits = m_sccs[size_t(scc)]->get_exit_oterms();
+    if (std::find(exits.begin(), exits.end(), end.first) == exits.end()) exits.push_back(end.first);
+  }
+}
+
+bool KAVU_SEQ_DELAY_ANALYSIS::leads_on_in_domain(const CDB_SGATE_NODE* load) const {
+  for (CDB_SGATE_OTERM* f : load->get_output_terms())
+    if (f && get_oterm_index(f) >= 0) return true;
+  return false;
+}
+
 void KAVU_SEQ_DELAY_ANALYSIS::set_start_arrivals() {
   for (CDB_SGATE_OTERM* o : m_input_oterms) {
     if (!o) KAVU_INTERNAL_ERROR("oterm != NULL");
@@ -268,15 +317,10 @@ int KAVU_SEQ_DELAY_ANALYSIS::find_best_cycle_time() {
     scc->find_input_oterms();
     scc->find_output_oterms();
   }
-  if (cfg_is_on("kavu_seq_timer_dump_all_scc", false)) {
-    std::orlind_ofstream os(("kavu_seq_timer_domain_" + get_domain_name() + "_all_scc.txt").c_str(), std::ios_base::out);
-    os << "Total number of SCC of the clock domain = " << m_sccs.size() << std::endl;
-    for (size_t k = 0; k < m_sccs.size(); ++k) {
-      os << std::string(30, '*') << std::endl << "SCC [" << k << "]" << std::endl;
-      m_sccs[k]->dump(os);
-      os << std::string(30, '*') << std::endl;
-    }
-  }
+  find_open_ends();
+  build_arrival_program();
+  if (cfg_is_on("kavu_seq_timer_dump_all_scc", false))
+    dump_all_sccs("kavu_seq_timer_domain_" + get_domain_name() + "_all_scc.txt");
   int max = 10, min = 1;
   bool fits = false;
   if (m_use_non_seq_max_depth) {
@@ -324,6 +368,16 @@ int KAVU_SEQ_DELAY_ANALYSIS::find_best_cycle_time() {
   return max;
 }
 
+void KAVU_SEQ_DELAY_ANALYSIS::dump_all_sccs(const std::string& file) const {
+  std::orlind_ofstream os(file.c_str(), std::ios_base::out);
+  os << "Total number of SCC of the clock domain = " << m_sccs.size() << std::endl;
+  for (size_t k = 0; k < m_sccs.size(); ++k) {
+    os << std::string(30, '*') << std::endl << "SCC [" << k << "]" << std::endl;
+    m_sccs[k]->dump(os);
+    os << std::string(30, '*') << std::endl;
+  }
+}
+
 bool KAVU_SEQ_DELAY_ANALYSIS::is_cycle_time_fit(int cycle) {
   ++m_fit_tests;
   m_cycle_time = cycle;
@@ -362,14 +416,22 @@ void KAVU_SEQ_DELAY_ANALYSIS::collect_failing_points(int cycle, std::vector<CDB_
         }
       }
     } else {
-      const int index = get_oterm_index(o);
-      if (index < 0) continue;
-      const int arrival = get_oterm_info(index)->m_arrival;
-      if (arrival > cycle) {
-        kavu_debug("Output SGATE %d arr = %d > cycle (%d) FAIL TIMING", node_id(o), arrival, cycle);
-        if (seen.insert(o).second) points.push_back(o);
-      }
+      check_end_arrival(o, 0, cycle, points, seen);
     }
+  }
+  for (const std::pair<CDB_SGATE_OTERM*, int>& end : m_open_ends)
+    check_end_arrival(end.first, end.second, cycle, points, seen);
+}
+
+void KAVU_SEQ_DELAY_ANALYSIS::check_end_arrival(CDB_SGATE_OTERM* o, int end_delay, int cycle,
+                                                std::vector<CDB_SGATE_OTERM*>& points,
+                                                ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& seen) {
+  const int index = get_oterm_index(o);
+  if (index < 0) return;
+  const int arrival = get_oterm_info(index)->m_arrival;
+  if (arrival != KAVU_DELAY_MIN && arrival + end_delay > cycle) {
+    kavu_debug("Output SGATE %d arr = %d > cycle (%d) FAIL TIMING", node_id(o), arrival, cycle);
+    if (seen.insert(o).second) points.push_back(o);
   }
 }
 
@@ -428,6 +490,80 @@ int KAVU_SEQ_DELAY_ANALYSIS::single_oterm_arrival(CDB_SGATE_OTERM* o, CDB_SGATE_
   return m_stimer_model->compute_fanin_delay_of_oterm(o, src, &arc, this, this, true, m_cycle_time, nullptr);
 }
 
+// ---------------------------------------------------------------------------
+// The arrival rules as index arrays
+//
+// A fit test computes the arrival of every terminal outside the loops from
+// its fan-in. For registers, plain gates, operators and decomposed gates
+// whose arcs do not depend on arrivals (huge gates, and gates of at most the
+// decomposition fan-in driven inputs), the rule is a maximum of source
+// arrival plus a fixed arc (minus the cycle time through a register), taken
+// over the model's inputs in the model's order with the first maximum kept.
+// Those rules are reduced once per search to arcs between domain indices;
+// every other terminal keeps the delay model's call.
+
+void KAVU_SEQ_DELAY_ANALYSIS::build_arrival_program() {
+  m_arrival_rule.assign(size_t(m_oterm_size), RULE_MODEL);
+  m_empty_arrival.assign(size_t(m_oterm_size), 0);
+  m_arc_begin.assign(size_t(m_oterm_size) + 1, 0);
+  m_arrival_arc.clear();
+  for (int i = 0; i < m_oterm_size; ++i) {
+    if (!add_arrival_rule(i)) {
+      m_arrival_rule[size_t(i)] = RULE_MODEL;
+      m_arrival_arc.resize(size_t(m_arc_begin[size_t(i)]));
+    }
+    m_arc_begin[size_t(i) + 1] = int(m_arrival_arc.size());
+  }
+}
+
+bool KAVU_SEQ_DELAY_ANALYSIS::add_arrival_rule(int index) {
+  auto add_arc = [&](CDB_SGATE_ITERM* i, int delay) {
+    CDB_SGATE_OTERM* source = i->get_source();
+    int from = ARC_FROM_OUTSIDE;
+    if (is_in_domain(source)) {
+      const int k = get_oterm_index(source);
+      from = k < 0 ? int(ARC_FROM_UNINDEXED) : k;
+    }
+    m_arrival_arc.push_back(ARRIVAL_ARC{from, delay, source});
+  };
+  int empty_arrival = 0;
+  switch (kavu_seq_fixed_arrival_rule(m_oterms[size_t(index)], m_stimer_model, add_arc, &empty_arrival)) {
+    case SEQ_FIXED_ARRIVAL::GENERAL:
+    case SEQ_FIXED_ARRIVAL::FIXED_REGISTER: return false;
+    case SEQ_FIXED_ARRIVAL::REGISTER: m_arrival_rule[size_t(index)] = RULE_REGISTER; return true;
+    case SEQ_FIXED_ARRIVAL::CARRY_START:  // no arcs: starts at 0
+    case SEQ_FIXED_ARRIVAL::ARCS:
+      m_arrival_rule[size_t(index)] = RULE_ARCS;
+      m_empty_arrival[size_t(index)] = empty_arrival;
+      return true;
+  }
+  return false;
+}
+
+// The arrival the delay model gives the terminal at index, by its arcs.
+int KAVU_SEQ_DELAY_ANALYSIS::program_arrival(int index, CDB_SGATE_OTERM** src) const {
+  const bool reg = m_arrival_rule[size_t(index)] == RULE_REGISTER;
+  const ARRIVAL_ARC* a = m_arrival_arc.data() + m_arc_begin[size_t(index)];
+  const ARRIVAL_ARC* end = m_arrival_arc.data() + m_arc_begin[size_t(index) + 1];
+  *src = nullptr;
+  if (a == end) return reg ? -m_cycle_time : m_empty_arrival[size_t(index)];
+  int best = KAVU_DELAY_MIN;
+  for (; a != end; ++a) {
+    int arrival = 0;
+    if (a->m_from >= 0)
+      arrival = m_oterm_info[size_t(a->m_from)].m_arrival;
+    else if (a->m_from == ARC_FROM_UNINDEXED)
+      continue;
+    if (arrival == KAVU_DELAY_MIN) continue;
+    const int candidate = arrival + (reg ? -m_cycle_time : a->m_delay);
+    if (candidate > best) {
+      best = candidate;
+      *src = a->m_source;
+    }
+  }
+  return best;
+}
+
 bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
   kavu_debug("* Calculate arrival time : keep SCC timing %s", keep ? "Y" : "N");
   for (int i = 0; i < m_oterm_size; ++i) get_oterm_info(i)->m_arrival = KAVU_DELAY_MIN;
@@ -438,6 +574,9 @@ bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
     std::orlind_ofstream create(dump_file.c_str(), std::ios_base::out);
   }
   clear_stimer_caches();
+  // The arrays hold only while the domain keeps the terminals they were
+  // built over.
+  const bool programmed = m_arc_begin.size() == size_t(m_oterm_size) + 1;
   bool ok = true;
   for (int i = 0; i < m_oterm_size && ok;) {
     KAVU_SEQ_DELAY_OTERM_INFO* info = get_oterm_info(i);
@@ -473,7 +612,8 @@ bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
     }
     CDB_SGATE_OTERM* o = m_oterms[size_t(i)];
     CDB_SGATE_OTERM* src = nullptr;
-    const int arrival = single_oterm_arrival(o, &src);
+    const int arrival = programmed && m_arrival_rule[size_t(i)] != RULE_MODEL ? program_arrival(i, &src)
+                                                                                : single_oterm_arrival(o, &src);
     if (arrival == KAVU_DELAY_MIN) {
       kavu_debug("Error: max arrival time is invalid for the oterm.");
       m_timer->dump_oterm_clk_info(o);
