@@ -1,3 +1,4 @@
+// Role: Tcl interpreter (docs/platform.md, "Tcl").
 // atcl.h — the process's Tcl interpreter (Tcl 8.6).
 //
 // atcl_get_interpreter() creates one interpreter on first use, on the calling

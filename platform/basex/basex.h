@@ -1,3 +1,4 @@
+// Role: elaboration information (docs/platform.md, "Elaboration information").
 // basex.h — the elaboration information a synthesis pass receives from the
 // elaboration stage: the current hierarchy and clone record, the netlist
 // information record with its boundary pins, and the string-name pool.

@@ -1,3 +1,4 @@
+// Role: BDD package (docs/platform.md, "BDD package").
 // bdd_zbdd.h — reduced ordered binary decision diagrams (ordinary ROBDDs,
 // not zero-suppressed ones, whatever the class names suggest).
 //

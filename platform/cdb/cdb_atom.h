@@ -1,3 +1,4 @@
+// Role: atom netlist (docs/platform.md, "Atom netlist").
 // cdb_atom.h — the atom netlist (minimal): placed device atoms, black boxes
 // and their child netlists.
 //

@@ -1,3 +1,4 @@
+// Role: gate-netlist database (docs/platform.md, "Gate database"; see also "Codes and gate kinds").
 // cdb_atom_catalogue.h — the table that says what each device atom type is.
 //
 // Model: one row per atom type: its catalogue name (the .subckt model name of

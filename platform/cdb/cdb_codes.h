@@ -1,3 +1,4 @@
+// Role: gate-netlist database (docs/platform.md, "Gate database"; see also "Codes and gate kinds").
 // cdb_codes.h — every numeric code of the gate-netlist database.
 //
 // Shared by the database, the library, the BLIF reader and writer, the

@@ -1,3 +1,4 @@
+// Role: gate-netlist database (docs/platform.md, "Gate database"; see also "Codes and gate kinds").
 // cdb_lutmask.h — the function of a LUT over at most six inputs.
 //
 // Model: an input count n (0..6) and a 64-bit value whose bit m is the

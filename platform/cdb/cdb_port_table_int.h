@@ -1,3 +1,4 @@
+// Role: gate-netlist database (docs/platform.md, "Gate database"; see also "Object model").
 // cdb_port_table_int.h — what the kinds with a port table (components and
 // operators) share: the membership test of a terminal in a gate's list and
 // the copying of port bits into a clone.

@@ -1,3 +1,4 @@
+// Role: gate-netlist database (docs/platform.md, "Gate database").
 // cdb_sgate.h — the gate-netlist database: one include for every user.
 //
 // Codes, LUT masks, the atom catalogue, gates and terminals, the simple gate

@@ -1,3 +1,4 @@
+// Role: gate-netlist database (docs/platform.md, "Gate database"; see also "Codes and gate kinds").
 // cdb_sgate_component.h — instances of parameterized library functions
 // (CDB_SGATE_COMPONENT): a black box with named ports and parameters.
 //

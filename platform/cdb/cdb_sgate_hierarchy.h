@@ -1,3 +1,5 @@
+// Role: gate-netlist database
+// (docs/platform.md, "Gate database"; see also "Netlist members and records").
 // cdb_sgate_hierarchy.h — hierarchies, state machines and the records a gate
 // netlist carries (compatible registers, high-speed registers, reports,
 // atom synthesis data, the optional netlist information record).

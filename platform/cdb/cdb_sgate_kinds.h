@@ -1,3 +1,4 @@
+// Role: gate-netlist database (docs/platform.md, "Gate database"; see also "Codes and gate kinds").
 // cdb_sgate_kinds.h — the simple gate kinds: buffers, comb gates, plain
 // registers, pins, IO buffers, LUTs, state buffers, muxes, carry-sum gates,
 // tri-state buses, latches and partition boundaries.

@@ -1,3 +1,5 @@
+// Role: gate-netlist database
+// (docs/platform.md, "Gate database"; see also "Netlist members and records").
 // cdb_sgate_netlist.h — the gate netlist: node list, dead-logic sweep,
 // collection, topological sort, clone, check and the netlist's records.
 //

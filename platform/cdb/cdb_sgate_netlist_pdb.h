@@ -1,3 +1,4 @@
+// Role: gate-netlist database (docs/platform.md, "Gate database"; see also "Netlist archive").
 // cdb_sgate_netlist_pdb.h — the gate netlist as a record of the persistence
 // archive (pdb_write_ptr / pdb_read_ptr with cdb_sgate_netlist_ptr_field).
 //

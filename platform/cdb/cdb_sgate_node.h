@@ -1,3 +1,4 @@
+// Role: gate-netlist database (docs/platform.md, "Gate database"; see also "Memory layout").
 // cdb_sgate_node.h — gates and their terminals: CDB_SGATE_NODE, CDB_SGATE_ITERM,
 // CDB_SGATE_OTERM, the flag word type and the input information record.
 //

@@ -1,3 +1,4 @@
+// Role: gate-netlist database (docs/platform.md, "Gate database"; see also "Codes and gate kinds").
 // cdb_sgate_operator.h — word-level operators (CDB_SGATE_OPERATOR) and their
 // port entries (CDB_SGATE_OPER_PORT_ENTRY).
 //

@@ -1,3 +1,4 @@
+// Role: gate-netlist database (docs/platform.md, "Gate database"; see also "Memory layout").
 // cdb_sgate_pool.h — the cell pool behind gates and terminals.
 //
 // Model: one process-wide arena hands out cells of a few fixed sizes

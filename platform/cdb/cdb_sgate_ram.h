@@ -1,3 +1,4 @@
+// Role: gate-netlist database (docs/platform.md, "Gate database"; see also "Codes and gate kinds").
 // cdb_sgate_ram.h — inferred RAMs before mapping: CDB_SGATE_ASYNCHRONOUS_RAM
 // and CDB_SGATE_SYNCHRONOUS_RAM.
 //

@@ -1,3 +1,5 @@
+// Role: gate-netlist database
+// (docs/platform.md, "Gate database"; see also "Netlist members and records").
 // cdb_sgate_reg_flags.h — loading a gate's optimisation flags from the
 // user's assignments (the option store of hdb.h, variable codes of acf.h).
 //

@@ -1,3 +1,4 @@
+// Role: gate-netlist database (docs/platform.md, "Gate database"; see also "Removed registers").
 // cdb_sgate_removed_regs.h — the removed-register databases of a compile.
 //
 // A database counts the registers synthesis removed (without fan-out, stuck

@@ -1,3 +1,4 @@
+// Role: gate-netlist database (docs/platform.md, "Gate database"; see also "Codes and gate kinds").
 // cdb_sgate_wysiwyg.h — device atoms kept as they are (CDB_SGATE_WYSIWYG)
 // and the RAM-block atom (CDB_SGATE_WYSIWYG_RAM_BLOCK).
 //

@@ -1,3 +1,4 @@
+// Role: configuration (docs/platform.md, "Configuration").
 // cfg.h — configuration keys (case-insensitive names, text values).
 //
 // Sources, highest first: values set from code (cfg_set_value, test hooks),

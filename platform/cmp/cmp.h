@@ -1,3 +1,4 @@
+// Role: compiler facade (docs/platform.md, "Compiler facade").
 // cmp.h — the compiler facade: the caller's handle to the current compile.
 //
 // Model: CMP_FACADE is a plain settings object that the suite (here: tests

@@ -1,3 +1,4 @@
+// Role: compiler facade (docs/platform.md, "Compiler facade").
 // ztk_rr_state.h — whether the suite offers fast recompilation of a design,
 // and the extension of the parallel-synthesis archives.
 //

@@ -1,3 +1,4 @@
+// Role: atom and port utilities (docs/platform.md, "Atom and port utilities").
 // cut.h — atom and port utilities: debug texts of device port types.
 //
 // Model: every fact comes from the atom catalogue (cdb/cdb_atom_catalogue.h);

@@ -1,3 +1,4 @@
+// Role: atom and port utilities (docs/platform.md, "Atom and port utilities").
 // cut_dev_svpi.h — device utilities the register retimer consults.
 //
 // CUT_DEV_SVPI_UTIL::is_sarvel_retimer_fast_forward_emulate_enabled: whether

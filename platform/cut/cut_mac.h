@@ -1,3 +1,4 @@
+// Role: atom and port utilities (docs/platform.md, "Atom and port utilities").
 // cut_mac.h — MAC (multiply-accumulate) and LUT-RAM atom utilities: which
 // ports of a MAC block are registered and on which of its clocks, and the
 // instance parameters of LUT-RAM atoms.

@@ -1,3 +1,4 @@
+// Role: atom and port utilities (docs/platform.md, "Atom and port utilities").
 // cut_mac_split.h — facts of the split MAC atoms: a multiplier atom
 // (is_mac_mult, gate type 33) feeding an output atom (is_mac_out, gate type
 // 34) that adds, accumulates or passes the products on.

@@ -1,3 +1,4 @@
+// Role: device catalogue (docs/platform.md, "Device catalogue").
 // dev.h — the device catalogue: families, devices and parts, their names,
 // traits and resource counts.
 //

@@ -1,3 +1,4 @@
+// Role: files (docs/platform.md, "Files").
 // fio.h — file names and file-system operations.
 //
 // fio_get_unc_full_path turns a name into an absolute, lexically normalised

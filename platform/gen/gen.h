@@ -1,3 +1,4 @@
+// Role: general utilities (docs/platform.md, "General utilities").
 // gen.h — general utilities: profiler scopes, a portable random generator,
 // ticks, text helpers, the project database directory, usage tags and the
 // regression-test switch.

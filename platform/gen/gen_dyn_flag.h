@@ -1,3 +1,4 @@
+// Role: general utilities (docs/platform.md, "General utilities").
 // gen_dyn_flag.h — dynamic flag bits borrowed by passes, one manager per netlist.
 //
 // Model: every gate and output terminal carries a 32-bit dynamic-flag word.

@@ -1,3 +1,5 @@
+// Role: names and assignments
+// (docs/platform.md, "Name layer"; see also "Options, sections and types").
 // acf.h — the assignment vocabulary: variable codes with their names and
 // value kinds, and enumeration values with their texts.
 //

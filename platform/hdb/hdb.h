@@ -1,3 +1,4 @@
+// Role: names and assignments (docs/platform.md, "Name layer").
 // hdb.h — the name tree (hierarchical instance names) and the assignment
 // options attached to names.
 //

@@ -1,3 +1,5 @@
+// Role: names and assignments
+// (docs/platform.md, "Name layer"; see also "Options, sections and types").
 // hdb_int.h — the option record shared by the name tree and the option store.
 #pragma once
 

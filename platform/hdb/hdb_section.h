@@ -1,3 +1,5 @@
+// Role: names and assignments
+// (docs/platform.md, "Name layer"; see also "Options, sections and types").
 // hdb_section.h — assignment sections of an assignment database and the
 // assignments kept in them.
 //

@@ -1,3 +1,5 @@
+// Role: names and assignments
+// (docs/platform.md, "Name layer"; see also "Options, sections and types").
 // hdb_types.h — the type database of a namespace: types that instance names
 // may carry, so far array types over an index range (the bus groups that
 // passes create for banks of new registers).

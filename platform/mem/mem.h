@@ -1,3 +1,4 @@
+// Role: memory (docs/platform.md, "Memory").
 // mem.h — the memory manager's interface, thin over the C++ heap.
 //
 // Objects come from new and go with delete; MEM_SEGMENT* arguments are

@@ -1,3 +1,4 @@
+// Role: messages, internal errors and debug output (docs/platform.md, "Messages").
 // msg.h — messages, internal errors and debug output of the platform layer.
 //
 // Internal errors: MSG_INTERNAL_ERROR::report records the failure in the

@@ -1,3 +1,5 @@
+// Role: netlist I/O, simulation and oracles (tests and tools)
+// (docs/platform.md, "Netlist I/O and oracles").
 // abc_oracle.h — berkeley-abc as an outside equivalence oracle.
 //
 // abc_equivalent writes both netlists as BLIF into a private temporary

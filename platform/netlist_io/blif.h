@@ -1,3 +1,5 @@
+// Role: netlist I/O, simulation and oracles (tests and tools)
+// (docs/platform.md, "Netlist I/O and oracles").
 // blif.h — BLIF reader and writer for gate netlists (tests, tools, benchmarks).
 //
 // Reading builds a CDB_SGATE_NETLIST from the first .model of a file; other

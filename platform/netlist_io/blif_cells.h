@@ -1,3 +1,5 @@
+// Role: netlist I/O, simulation and oracles (tests and tools)
+// (docs/platform.md, "Netlist I/O and oracles").
 // blif_cells.h — the built-in .subckt cells of the BLIF reader and writer
 // (internal to netlist_io).
 //

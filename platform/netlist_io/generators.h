@@ -1,3 +1,5 @@
+// Role: netlist I/O, simulation and oracles (tests and tools)
+// (docs/platform.md, "Netlist I/O and oracles").
 // generators.h — circuits built directly in C++ for tests and benchmarks.
 //
 // Every generator returns a new netlist the caller owns, made of input pins,

@@ -1,3 +1,5 @@
+// Role: netlist I/O, simulation and oracles (tests and tools)
+// (docs/platform.md, "Netlist I/O and oracles").
 // netlist_io_int.h — helpers shared by the BLIF reader and writer, the
 // simulator and the generators (not for other users).
 //

@@ -1,3 +1,5 @@
+// Role: netlist I/O, simulation and oracles (tests and tools)
+// (docs/platform.md, "Netlist I/O and oracles").
 // oracle_process.h — what the outside oracles (berkeley-abc, yosys, OpenSTA)
 // share: finding the program, a private working directory, running it there
 // under a time limit with its output in a log file, reading that log back.

@@ -1,3 +1,5 @@
+// Role: netlist I/O, simulation and oracles (tests and tools)
+// (docs/platform.md, "Netlist I/O and oracles").
 // sim_blocks.h — simulation models of the hard blocks: RAM blocks, MAC
 // (multiply-accumulate) blocks and LUT RAMs, on 64-bit pattern words.
 //

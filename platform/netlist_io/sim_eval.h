@@ -1,3 +1,5 @@
+// Role: netlist I/O, simulation and oracles (tests and tools)
+// (docs/platform.md, "Netlist I/O and oracles").
 // sim_eval.h — the value rules of the gate kinds on 64-bit pattern words,
 // written once and used by the simulator (one pattern per bit) and the BLIF
 // writer (one minterm per bit, to tabulate a gate's cover).

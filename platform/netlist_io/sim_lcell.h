@@ -1,3 +1,5 @@
+// Role: netlist I/O, simulation and oracles (tests and tools)
+// (docs/platform.md, "Netlist I/O and oracles").
 // sim_lcell.h — the value rule of logic-cell atoms on 64-bit pattern words,
 // shared by the simulator and the BLIF writer so that both read a cell alike.
 //

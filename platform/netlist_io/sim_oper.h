@@ -1,3 +1,5 @@
+// Role: netlist I/O, simulation and oracles (tests and tools)
+// (docs/platform.md, "Netlist I/O and oracles").
 // sim_oper.h — word-level operators on bit-sliced 64-pattern words (internal
 // to netlist_io; used by the simulator).
 //

@@ -1,3 +1,5 @@
+// Role: netlist I/O, simulation and oracles (tests and tools)
+// (docs/platform.md, "Netlist I/O and oracles").
 // simulator.h — bit-parallel simulation of gate netlists (64 patterns a word).
 //
 // Model: every output terminal carries a 64-bit word, its value after its own

@@ -1,3 +1,5 @@
+// Role: netlist I/O, simulation and oracles (tests and tools)
+// (docs/platform.md, "Netlist I/O and oracles").
 // sta_oracle.h — OpenSTA ("sta") as an outside timing oracle.
 //
 // sta_analyze writes the netlist as structural Verilog over a Liberty

@@ -1,3 +1,5 @@
+// Role: netlist I/O, simulation and oracles (tests and tools)
+// (docs/platform.md, "Netlist I/O and oracles").
 // yosys_oracle.h — yosys as an outside peer for tests and benchmarks.
 //
 // yosys_run runs "<yosys> -p <script>" in a private temporary directory

@@ -1,3 +1,4 @@
+// Role: persistence archive (docs/platform.md, "Persistence archive"; see also "Archive file").
 // pdb.h — the persistence archive: registered record types, the segment
 // that moves their fields, and the archive file that holds named records.
 //

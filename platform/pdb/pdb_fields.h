@@ -1,3 +1,4 @@
+// Role: persistence archive (docs/platform.md, "Persistence archive").
 // pdb_fields.h — one-line field transfers that the archive records share:
 // each names the field (tag and kind letter) and moves the value in the
 // segment's direction.

@@ -1,3 +1,4 @@
+// Role: report tables (docs/platform.md, "Report tables").
 // rdb.h — report tables: the compile's report as a tree of folders holding
 // tables of text rows, kept in memory and printable as text.
 //

@@ -1,3 +1,4 @@
+// Role: timing engine (docs/platform.md, "Timing engine"; see also "Timing-netlist file").
 // ssc.h — the timing engine: a static timing analysis of a gate netlist
 // under the user's clocks and constraints, the timing netlist it works on,
 // its storage in the project database, its Tcl commands and the list of

@@ -1,3 +1,4 @@
+// Role: timing engine (docs/platform.md, "Timing engine").
 // ssc_int.h — the timing engine's internal records: the timing netlist's
 // storage, the constraints read from SDC and the results of an analysis.
 #pragma once

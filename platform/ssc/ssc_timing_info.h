@@ -1,3 +1,4 @@
+// Role: timing engine (docs/platform.md, "Timing engine").
 // ssc_timing_info.h — the timing map the timing engine hands to synthesis:
 // per input terminal with a real source, its slack and slack ratio.
 //

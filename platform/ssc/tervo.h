@@ -1,3 +1,4 @@
+// Role: timing engine (docs/platform.md, "Timing engine").
 // tervo.h — the per-partition slack estimator and the table timing model.
 //
 // TERVO_ESTIMATOR<T>: a snapshot, taken from the engine's held timing

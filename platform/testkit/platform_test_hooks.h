@@ -1,3 +1,4 @@
+// Role: test kit (docs/platform.md, "Test kit").
 // platform_test_hooks.h — hooks of the platform layer for tests and tools.
 //
 // Everything here is defined in the layer itself (kavu_platform), not in the

@@ -1,3 +1,4 @@
+// Role: test kit (docs/platform.md, "Test kit").
 // platform_testkit.h — GoogleTest support for the platform layer and the
 // library: internal errors as exceptions, equivalence assertions, debug
 // capture, scoped configuration, netlist invariant tracking, committed

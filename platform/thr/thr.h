@@ -1,3 +1,4 @@
+// Role: threads, pipes and processes (docs/platform.md, "Threads, pipes and processes").
 // thr.h — mutexes for the library's few shared structures.
 //
 // THR_MUTEX is non-recursive and checks its use: locking a mutex the thread

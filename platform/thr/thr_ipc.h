@@ -1,3 +1,5 @@
+// Role: threads, pipes and processes
+// (docs/platform.md, "Threads, pipes and processes"; see also "Helper pipe protocol").
 // thr_ipc.h — jobs of worker threads, named pipes and helper processes.
 //
 // PUT_SPMD_JOB_VOID_PTR runs one function over a list of task arguments on

@@ -1,3 +1,4 @@
+// Role: word-level netlist (docs/platform.md, "Word-level netlist").
 // wl.h — the word-level netlist: buses instead of bits.
 //
 // A WL_NETLIST owns WL_NODEs; a node owns its input terminals (WL_ITERM) and

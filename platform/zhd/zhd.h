@@ -1,3 +1,4 @@
+// Role: partition tree (docs/platform.md, "Partition tree").
 // zhd.h — the partition tree of a design.
 //
 // Model: ZHD_ROOT (one per process) holds designs by name ("" is the

@@ -1,3 +1,4 @@
+// Role: container support (docs/platform.md, "Containers").
 // ztl_support.h — support routines of the container library: the bucket-count
 // sizes of the hash containers, regular expressions, a tokenizer and a
 // profiling scope.

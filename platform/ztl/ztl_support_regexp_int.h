@@ -1,3 +1,4 @@
+// Role: container support (docs/platform.md, "Containers").
 // ztl_support_regexp_int.h — the matcher behind ZTL_REGEXP: a pattern
 // compiled to a small program and run by Pike's virtual machine.
 //
