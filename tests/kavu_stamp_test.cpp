@@ -32,13 +32,20 @@ CDB_SGATE_BOUNDARY* boundary(CDB_SGATE_NETLIST* nl, CDB_BOUNDARY_TYPE dir, int p
 
 // One copy of xor/and/register in partition `part`, its inputs a, b and clk
 // entering through facing boundary pairs, its outputs leaving through pairs
-// into output pins named after the copy.
+// into output pins named after the copy. A null source is a facing boundary
+// of its own tied to GND; a source that is an output boundary is used as the
+// facing boundary itself (one cut net facing several copies).
 STAMP add_stamp(CDB_SGATE_NETLIST* nl, int part, const std::vector<CDB_SGATE_NODE*>& sources) {
   STAMP s;
   std::vector<CDB_SGATE_NODE*> ins;
   for (CDB_SGATE_NODE* src : sources) {
-    s.facing_in.push_back(boundary(nl, CDB_BOUNDARY_OUTPUT, KAVU_STAMP_TOP_ID, src ? src->get_single_oterm() : nullptr));
-    if (!src) s.facing_in.back()->get_single_iterm()->set_gnd();
+    if (src && kavu_is_a_boundary_output(src)) {
+      s.facing_in.push_back(src);
+    } else {
+      s.facing_in.push_back(
+          boundary(nl, CDB_BOUNDARY_OUTPUT, KAVU_STAMP_TOP_ID, src ? src->get_single_oterm() : nullptr));
+      if (!src) s.facing_in.back()->get_single_iterm()->set_gnd();
+    }
     s.in_bounds.push_back(boundary(nl, CDB_BOUNDARY_INPUT, part, s.facing_in.back()->get_single_oterm()));
     ins.push_back(s.in_bounds.back());
   }
@@ -70,15 +77,29 @@ void register_duplicate(int master, int dup, const STAMP& m, const STAMP& d) {
   }
 }
 
+// Where input b of every copy comes from.
+enum B_SOURCE {
+  B_PIN,               // an input pin, through a facing boundary per copy
+  B_OWN_GND,           // GND, through a facing boundary per copy
+  B_SHARED_GND,        // GND, through one facing boundary for copies 1 to 3
+  B_SHARED_WITH_ALL,   // GND, through one facing boundary for all four copies
+};
+
 struct STAMPED {
   CDB_SGATE_NETLIST nl;
   STAMP stamps[4];  // partitions 1 (master), 2, 3 (duplicates), 4 (unrelated)
-  explicit STAMPED(bool constant_b) {
+  CDB_SGATE_NODE* shared_b = nullptr;
+  explicit STAMPED(B_SOURCE b_source) {
     kavu_stamp_tables() = KAVU_STAMP_TABLES();
     CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
-    CDB_SGATE_NODE* b = constant_b ? nullptr : make_input_pin(&nl, "b");
+    CDB_SGATE_NODE* b = b_source == B_PIN ? make_input_pin(&nl, "b") : nullptr;
     CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
-    for (int p = 0; p < 4; ++p) stamps[p] = add_stamp(&nl, p + 1, {a, b, clk});
+    if (b_source == B_SHARED_GND || b_source == B_SHARED_WITH_ALL) {
+      shared_b = boundary(&nl, CDB_BOUNDARY_OUTPUT, KAVU_STAMP_TOP_ID, nullptr);
+      shared_b->get_single_iterm()->set_gnd();
+    }
+    for (int p = 0; p < 4; ++p)
+      stamps[p] = add_stamp(&nl, p + 1, {a, (p < 3 || b_source == B_SHARED_WITH_ALL) ? shared_b : b, clk});
     register_duplicate(1, 2, stamps[0], stamps[1]);
     register_duplicate(1, 3, stamps[0], stamps[2]);
   }
@@ -94,7 +115,7 @@ int count_if(const CDB_SGATE_NETLIST& nl, bool (*pred)(const CDB_SGATE_NODE*)) {
 }  // namespace
 
 TEST(KavuStamp, ThreeStampsReportAlikeAndEmptyingKeepsMasterAndStrangers) {
-  STAMPED s(false);
+  STAMPED s(B_PIN);
   KAVU_TRACK(s.nl);
   DEBUG_CAPTURE cap("KAVU");
   kavu_print_stamp_info(&s.nl, 1);
@@ -116,8 +137,7 @@ TEST(KavuStamp, ThreeStampsReportAlikeAndEmptyingKeepsMasterAndStrangers) {
   // No table keeps a pointer to a destroyed boundary.
   std::set<const void*> gone;
   for (int p : {1, 2}) gone.insert(s.stamps[p].gates.begin(), s.stamps[p].gates.end());
-  const KAVU_STAMP_TABLES& t = kavu_stamp_tables();
-  for (const auto* table : {&t.m_dup_bound_to_pins, &t.m_master_bound_to_dup_bounds, &t.m_outside_gate_to_dup_pins})
+  for (const auto* table : {&g_dup_bound_to_pins, &g_master_bound_to_dup_bounds, &g_outside_gate_to_dup_pins})
     for (const auto& [key, values] : *table) {
       EXPECT_FALSE(gone.count(key));
       for (const CDB_SGATE_NODE* v : values) EXPECT_FALSE(gone.count(v));
@@ -140,7 +160,7 @@ TEST(KavuStamp, ThreeStampsReportAlikeAndEmptyingKeepsMasterAndStrangers) {
 
 TEST(KavuStamp, MismatchConstantsAndRefusedInput) {
   {
-    STAMPED s(false);
+    STAMPED s(B_PIN);
     make_output_pin(&s.nl, "extra", make_not(&s.nl, s.stamps[2].in_bounds[0]));  // copy 3 grows a gate
     DEBUG_CAPTURE cap("KAVU");
     kavu_print_stamp_info(&s.nl, 0);
@@ -151,15 +171,49 @@ TEST(KavuStamp, MismatchConstantsAndRefusedInput) {
     kavu_add_to_stamp_map(1, 2);  // the same pair again is accepted
   }
   {
-    STAMPED golden(true), s(true);
-    KAVU_TRACK(s.nl);
+    // A master whose gates are all gone no longer matches its duplicates
+    // (the comparison used to be skipped and the check passed).
+    STAMPED s(B_PIN);
+    for (const void* g : s.stamps[0].gates) delete static_cast<CDB_SGATE_NODE*>(const_cast<void*>(g));
     DEBUG_CAPTURE cap("KAVU");
-    kavu_stamp_propagate_common_constants(&s.nl);
-    EXPECT_TRUE(cap.contains("tvq - Deleted 6 boundaries fed by constants."));
-    std::string why;
-    EXPECT_TRUE(sim_equivalent(&golden.nl, &s.nl, SIM_COMPARE{}, &why)) << why;
+    kavu_print_stamp_info(&s.nl, 0);
+    EXPECT_TRUE(cap.contains("tvq - Issue: duplicate 2 no longer matches its master 1!"));
+    EXPECT_TRUE(cap.contains("tvq - Issue: duplicate 3 no longer matches its master 1!"));
+    EXPECT_FALSE(cap.contains("tvq - stamp check successful"));
+    EXPECT_KAVU_INTERNAL_ERROR(kavu_print_stamp_info(&s.nl, 1), "overall_success");
+  }
+  {
+    // Constants through a facing boundary per copy, or through one facing
+    // boundary cut once and fanned to several copies (deleting the first
+    // pair used to destroy the boundary the others still faced).
+    struct { B_SOURCE source; bool registered_twice; int deleted; bool shared_survives; } cases[] = {
+        {B_OWN_GND, false, 6, false},          // 2 per copy
+        {B_OWN_GND, true, 6, false},           // copy 2's boundaries listed twice are deleted once
+        {B_SHARED_GND, false, 4, false},       // three input boundaries, then the shared one
+        {B_SHARED_WITH_ALL, false, 3, true},   // copy 4 still reads the shared boundary
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.source << " " << c.registered_twice);
+      STAMPED golden(c.source), s(c.source);
+      if (c.registered_twice) register_duplicate(1, 2, s.stamps[0], s.stamps[1]);
+      KAVU_TRACK(s.nl);
+      DEBUG_CAPTURE cap("KAVU");
+      kavu_stamp_propagate_common_constants(&s.nl);
+      EXPECT_TRUE(cap.contains("tvq - Deleted " + std::to_string(c.deleted) + " boundaries fed by constants."));
+      std::string why;
+      EXPECT_TRUE(sim_equivalent(&golden.nl, &s.nl, SIM_COMPARE{}, &why)) << why;
+      if (s.shared_b) {
+        std::set<const void*> alive;
+        for (auto it = s.nl.begin_node_list(); it != s.nl.end_node_list(); ++it) alive.insert(*it);
+        EXPECT_EQ(alive.count(s.shared_b) == 1, c.shared_survives);
+        if (c.shared_survives) {
+          EXPECT_EQ(s.stamps[3].in_bounds[1]->get_single_iterm()->get_source(), s.shared_b->get_single_oterm());
+        }
+      }
+    }
+    DEBUG_CAPTURE cap("KAVU");
     // A copy whose constant differs keeps every boundary.
-    STAMPED mixed(true);
+    STAMPED mixed(B_OWN_GND);
     mixed.stamps[2].facing_in[1]->get_single_iterm()->set_vcc();
     kavu_stamp_propagate_common_constants(&mixed.nl);
     EXPECT_TRUE(cap.contains("tvq - Deleted 0 boundaries fed by constants."));

@@ -89,6 +89,8 @@ TEST(KavuUtilityOpt, BypassRegisterNames) {
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(first[size_t(i)]->get_instance_name()->get_group(), group);
     EXPECT_EQ(first[size_t(i)]->get_instance_name()->get_index_in_group(), i);
+    // Element names carry the bypass flags (they were left out).
+    EXPECT_EQ(first[size_t(i)]->get_instance_name()->get_flags().get_value() & 0x4040u, 0x4040u);
   }
   // The same size reuses the array type; a larger bank widens it so that
   // every element lies in the range (not kept at 0..1).

@@ -330,6 +330,7 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME*
   name->m_text = text_place;
   name->m_synthesized = synthesized;
   name->m_flags = flags;
+  if (!parent) name->m_flags.set_flag(HDB_INSTANCE_NAME_FLAG::HIERARCHY_ROOT);
   if (component_slot == kComponentInExtra) name->extra().m_component = component;
   reg.insert(id, name);
   if (parent) {
@@ -344,9 +345,15 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME*
 }
 
 std::string HDB_INSTANCE_NAME::get_short_hpath(int fmt) const {
-  PLAT_CHECK(fmt >= 0 && fmt <= 2, "HDB");
+  PLAT_CHECK(fmt >= 0 && fmt <= HPATH_BELOW_ROOT, "HDB");
   if (fmt == 2) return get_unit_name_str();
   std::string path;
+  if (fmt == HPATH_BELOW_ROOT) {
+    const HDB_INSTANCE_NAME* root = get_parent();
+    while (root && !root->get_flags().test_flag(HDB_INSTANCE_NAME_FLAG::HIERARCHY_ROOT)) root = root->get_parent();
+    get_hierarchy_path(root, &path);
+    return path;
+  }
   get_hierarchy_path(nullptr, &path);
   if (fmt == 1) {
     size_t skip = std::strlen(top()->get_partial_name());
@@ -651,6 +658,13 @@ HDB_INSTANCE_NAME* HDB_NAMESPACE::create_group_instance_name(HDB_INSTANCE_NAME* 
   PLAT_CHECK(element->get_group() == nullptr || element->get_group() == group, "HDB");
   element->extra().m_group = group;
   element->extra().m_group_index = index;
+  return element;
+}
+
+HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_group_element_name(int index, HDB_INSTANCE_NAME_FLAG flags) {
+  const std::string text = get_unit_name_str();
+  HDB_INSTANCE_NAME* element = get_namespace()->create_group_instance_name(get_parent(), text.c_str(), index);
+  element->get_flags().set_flag(flags.get_value());
   return element;
 }
 

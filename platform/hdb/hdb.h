@@ -63,6 +63,10 @@ class HDB_INSTANCE_NAME_FLAG {
     NO_REUSE = 0x100,
     NO_REUSE_2 = 0x1000,
     INCREMENTAL_1 = 0x20000,   // kept for the incremental records
+    // The root of a design's name tree: names below it are recorded by the
+    // incremental records (and the below-root path) relative to it. Every
+    // top name carries it from creation.
+    HIERARCHY_ROOT = 0x20000,
     INCREMENTAL_2 = 0x400000,
   };
   HDB_INSTANCE_NAME_FLAG(unsigned bits = 0) : m_bits(bits) {}
@@ -118,6 +122,10 @@ class HDB_INSTANCE_NAME {
   // The bus group the name is an element of (null: none) and its index.
   HDB_INSTANCE_NAME* get_group() const;
   int get_index_in_group() const;
+  // On a group name: its element `index` (the sibling "text[index]", as
+  // HDB_NAMESPACE::create_group_instance_name makes it), made when missing,
+  // with `flags` set on it (flags it already has are kept).
+  HDB_INSTANCE_NAME* create_group_element_name(int index, HDB_INSTANCE_NAME_FLAG flags);
   HDB_NAMESPACE* get_namespace() const;
   HDB_SOURCE_COMPONENT* get_source_component() const;
   const MSG_LOCATION_SCHEMA* get_location() const;
@@ -125,7 +133,11 @@ class HDB_INSTANCE_NAME {
   const std::vector<HDB_INSTANCE_NAME*>& get_children() const;
 
   // fmt 0: the full path; 1: without the top name (and its separator);
-  // 2: the partial name alone.
+  // 2: the partial name alone; HPATH_BELOW_ROOT (3): the path below the
+  // nearest ancestor flagged HIERARCHY_ROOT (the full path when there is
+  // none, so a root gives its partial name). Unlike 2, the below-root path
+  // tells apart synthesized children of the same text under different names.
+  static constexpr int HPATH_BELOW_ROOT = 3;
   std::string get_short_hpath(int fmt = 0) const;
   // The path below `relative_to` (the full path when it is null) into
   // *path. False, with *path the full path, when this name does not lie

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "cdb/cdb_sgate.h"
+#include "hdb/hdb.h"
 #include "netlist_io/blif_cells.h"
 
 namespace kavu_platform {
@@ -288,6 +289,46 @@ int blif_get_power_up(const CDB_REG_FLAGS* reg) {
   if (reg->powers_up_high()) return 1;
   if (reg->is_power_up_dc()) return 2;
   return reg->has_power_up_setting() ? 0 : 3;
+}
+
+namespace {
+
+const char* cell_gate_text(CDB_SGATE_NODE* g) {
+  if (CDB_SGATE_COMB* c = g->cast_to_comb()) {
+    switch (c->get_comb_type()) {
+      case CDB_COMB_AND: return "and";
+      case CDB_COMB_OR: return "or";
+      case CDB_COMB_XOR: return "xor";
+      case CDB_COMB_NOT: return "not";
+      default: break;
+    }
+  }
+  return "gate";
+}
+
+// The named gate that a gate without a signal feeds inside its cell. Such a
+// gate's output reaches no signal, so its readers are gates of its own cell,
+// and the cell's chain (cube, sum, inverter, driver) ends at a named gate.
+HDB_INSTANCE_NAME* cell_name(CDB_SGATE_NODE* g) {
+  for (int step = 0; step < 8 && g; ++step) {
+    if (g->get_instance_name()) return g->get_instance_name();
+    CDB_SGATE_OTERM* o = g->get_single_oterm();
+    CDB_SGATE_ITERM* reader = o ? o->get_first_fanout() : nullptr;
+    g = reader ? reader->get_my_node() : nullptr;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void blif_name_cell_gates(CDB_SGATE_NETLIST* netlist, HDB_INSTANCE_NAME* top) {
+  for (CDB_SGATE_NODE* g : netlist->get_node_list()) {
+    if (!g || g->get_instance_name()) continue;
+    HDB_INSTANCE_NAME* base = cell_name(g);
+    HDB_INSTANCE_NAME* name = HDB_INSTANCE_NAME::create_synthesized_name(base ? base : top, cell_gate_text(g), true);
+    g->set_instance_name(name);
+    if (CDB_SGATE_OTERM* o = g->get_single_oterm(); o && !o->get_instance_name()) o->set_instance_name(name);
+  }
 }
 
 BLIF_CELL_STATUS blif_build_generic_cell(std::string_view model, BLIF_SUBCKT_BUILDER& cell,

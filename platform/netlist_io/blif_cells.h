@@ -18,6 +18,8 @@
 #include "netlist_io/blif.h"
 
 class CDB_REG_FLAGS;
+class CDB_SGATE_NETLIST;
+class HDB_INSTANCE_NAME;
 
 namespace kavu_platform {
 
@@ -30,6 +32,13 @@ BLIF_CELL_STATUS blif_build_generic_cell(std::string_view model, BLIF_SUBCKT_BUI
 
 // The input at `pos`, created unconnected with `type` when the slot is empty.
 CDB_SGATE_ITERM* blif_cell_input(CDB_SGATE_NODE* gate, unsigned pos, DB_INPUT_PORT_TYPE type);
+
+// Names every gate the reader made without a signal of its own (the cubes,
+// sum and inverter of a cover, the enable OR of a register cell): a new
+// synthesized child, unique, of the name of the gate its cell drives its
+// signal with, "<signal>~and", "<signal>~or~1", ...; its output takes the
+// same name. Call once every signal is named. Cost: O(gates).
+void blif_name_cell_gates(CDB_SGATE_NETLIST* netlist, HDB_INSTANCE_NAME* top);
 
 // BLIF initial value: 0 low, 1 high, 2 don't care, 3 no setting.
 void blif_set_power_up(CDB_REG_FLAGS* reg, int init);

@@ -619,6 +619,7 @@ BLIF_RESULT BLIF_READER::run() {
     return result;
   }
   give_names();
+  blif_name_cell_gates(m_netlist, m_top);
   m_name_text.reset();
   m_name_sizes.reset();
   for (const ATOM_PARAMETER& p : m_atom_parameters) hdb_set_option(p.m_atom->get_instance_name(), p.m_code, p.m_value.c_str());

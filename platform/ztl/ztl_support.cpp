@@ -15,6 +15,7 @@
 #include <regex>
 
 #include "msg/msg.h"
+#include "ztl/ztl_support_regexp_int.h"
 
 namespace {
 
@@ -62,11 +63,17 @@ unsigned int ztl_hash_50_percent_increase_size(unsigned int current) {
 // ZTL_REGEXP
 
 struct ZTL_REGEXP::STATE {
+  // The standard engine decides what is a valid pattern and how many groups
+  // it has, and runs the patterns the machine does not.
   std::regex m_regex;
+  bool m_use_vm = false;
+  ZTL_REGEXP_VM m_vm;
   // The searched text is copied so that group() stays valid after the
   // caller's string is gone.
   std::string m_subject;
   std::smatch m_match;
+  std::vector<ptrdiff_t> m_caps;          // the machine's last match
+  std::vector<ptrdiff_t> m_replace_caps;  // scratch of replace()
 };
 
 ZTL_REGEXP::ZTL_REGEXP(const std::string& pattern, bool case_sensitive)
@@ -81,6 +88,8 @@ ZTL_REGEXP::ZTL_REGEXP(const std::string& pattern, bool case_sensitive)
   } catch (const std::regex_error&) {
     m_valid = false;
   }
+  STATE& s = *m_state;
+  s.m_use_vm = m_valid && s.m_vm.compile(pattern, case_sensitive) && s.m_vm.groups() == s.m_regex.mark_count();
 }
 
 ZTL_REGEXP::~ZTL_REGEXP() = default;
@@ -116,8 +125,14 @@ bool ZTL_REGEXP::run(const std::string& text, bool whole) {
   STATE& s = *m_state;
   s.m_match = std::smatch();
   s.m_subject = text;
-  // The engine reports running out of stack or steps on pathological input
-  // as an exception; that is a failed match here.
+  if (s.m_use_vm) {
+    m_found = s.m_vm.exec(s.m_subject, 0, whole, s.m_caps);
+    return m_found;
+  }
+  // The standard engine recurses once per character a match spans: a long
+  // text can exhaust the stack, which no exception reports. Only patterns
+  // outside the machine's dialect get here. A step limit it reports as an
+  // exception is a failed match.
   try {
     m_found = whole ? std::regex_match(s.m_subject, s.m_match, s.m_regex)
                     : std::regex_search(s.m_subject, s.m_match, s.m_regex);
@@ -130,18 +145,49 @@ bool ZTL_REGEXP::run(const std::string& text, bool whole) {
 
 std::string ZTL_REGEXP::group(unsigned int n) const {
   if (!m_found) return std::string();
+  if (m_state->m_use_vm) {
+    const std::vector<ptrdiff_t>& c = m_state->m_caps;
+    if (2 * size_t(n) + 1 >= c.size() || c[2 * n] < 0) return std::string();
+    return m_state->m_subject.substr(size_t(c[2 * n]), size_t(c[2 * n + 1] - c[2 * n]));
+  }
   const std::smatch& m = m_state->m_match;
   if (n >= m.size() || !m[n].matched) return std::string();
   return m[n].str();
 }
 
 size_t ZTL_REGEXP::match_position() const {
-  return m_found ? static_cast<size_t>(m_state->m_match.position(0)) : 0u;
+  if (!m_found) return 0u;
+  return m_state->m_use_vm ? size_t(m_state->m_caps[0]) : static_cast<size_t>(m_state->m_match.position(0));
+}
+
+// replace() on the machine: the same walk as the standard engine's below.
+static std::string replace_by_machine(ZTL_REGEXP_VM& vm, std::vector<ptrdiff_t>& caps, const std::string& target,
+                                      const std::string& replacement, bool all) {
+  std::string result;
+  size_t begin = 0;
+  bool replaced = false;
+  while (vm.exec(target, begin, false, caps)) {
+    replaced = true;
+    const size_t from = size_t(caps[0]), to = size_t(caps[1]);
+    result.append(target, begin, from - begin);
+    result.append(replacement);
+    begin = to;
+    if (!all) break;
+    if (from == to) {  // an empty match: copy one character and search on behind it
+      if (begin == target.size()) break;
+      result.push_back(target[begin]);
+      ++begin;
+    }
+  }
+  if (!replaced) return target;
+  result.append(target, begin, std::string::npos);
+  return result;
 }
 
 std::string ZTL_REGEXP::replace(const std::string& target, const std::string& replacement,
                                 bool all) {
   if (!m_valid) return target;
+  if (m_state->m_use_vm) return replace_by_machine(m_state->m_vm, m_state->m_replace_caps, target, replacement, all);
   std::string result;
   auto begin = target.cbegin();
   const auto end = target.cend();

@@ -6,9 +6,15 @@
 //   smallest prime >= n (60 -> 61); both growth routines answer
 //   next_prime(c + c/2), which is always larger than c. A count whose answer
 //   does not fit in 32 bits is an internal error rather than a wrapped size.
-// ZTL_REGEXP: an ECMAScript std::regex compiled once per object. A pattern
+// ZTL_REGEXP: an ECMAScript pattern compiled once per object. A pattern
 //   that does not compile leaves the object invalid (is_pattern_valid() false)
-//   and every later match fails; nothing throws out of it.
+//   and every later match fails; nothing throws out of it. Matching runs on
+//   a Pike machine (ztl_support_regexp_int.h) that reads the text once with
+//   no recursion, in O(text x pattern), so names of any length are safe.
+//   Patterns outside its dialect (backreferences, lookarounds, bracket
+//   classes under case folding, and a few more) run on std::regex, whose
+//   recursion grows with the length of the match and can exhaust the stack
+//   on very long texts.
 // ZTL_TOKENIZER: splits a text at any of a set of separator characters,
 //   skipping empty tokens (as strtok does), without touching the text.
 // ZTL_PROFILER: a named scope timed through the general profiler; it costs one

@@ -15,6 +15,11 @@
 // against them depends on the family, and moving it could change the
 // register's behaviour.
 //
+// The bypass is also refused for a register without a synchronous-clear
+// input. A search asked to apply decides first without changing anything,
+// comparing the registers' synchronous clears as they will be after the
+// move, and then moves every clear it relied on, or none when it fails.
+//
 // Searches answer false or null and leave the netlist unchanged unless they
 // are asked to apply the bypass. Cost: at most about 100 registers per bit.
 #pragma once

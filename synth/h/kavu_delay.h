@@ -40,6 +40,7 @@ class KAVU_BIG_GATE_SET_INFO;
 class KAVU_DELAY_MODEL_KZR;
 template <class A, class B, class C>
 class KAVU_DELAY_MODEL_SEQ;
+class KAVU_DELAY_MODEL_SEQ_BASE;
 
 // Marks a delay that is not valid or not computed.
 constexpr int KAVU_DELAY_MIN = -1000000000;
@@ -446,9 +447,9 @@ class KAVU_DELAY_EXPERT {
                                    CDB_SGATE_NETLIST* netlist);
 
   KAVU_DELAY_MODEL_FOR_EXPERT* m_delay_model;
-  // The model as a sequential model without contexts (KAVU_DELAY_MODEL_SIMPLE
-  // and its kin); null for other models.
-  KAVU_DELAY_MODEL_SEQ<void*, void*, void*>* m_seq_model = nullptr;
+  // The model as a sequential model (any context types); null for other
+  // models.
+  KAVU_DELAY_MODEL_SEQ_BASE* m_seq_model = nullptr;
   KAVU_DELAY_SETTER m_set_fanin;
   KAVU_DELAY_SETTER m_set_fanout;
   KAVU_DELAY_GETTER m_get_fanin;

@@ -62,8 +62,19 @@ int simple_fanin_lookup(CDB_SGATE_OTERM* oterm, void*);
 int simple_fanout_lookup(CDB_SGATE_OTERM* oterm, void*);
 }  // namespace kavu_delay_seq
 
+// What every sequential model offers the delay expert, whatever its context
+// types: the two operations with null contexts, the sequential flag off and
+// cycle time 0. A model whose lookups need a context (the timer's analysis,
+// a table) reports its own internal error on the null one when asked.
+class KAVU_DELAY_MODEL_SEQ_BASE : public KAVU_DELAY_MODEL_KZR {
+ public:
+  using KAVU_DELAY_MODEL_KZR::KAVU_DELAY_MODEL_KZR;
+  virtual int expert_fanin_delay(CDB_SGATE_OTERM* oterm) = 0;
+  virtual int expert_fanout_delay(CDB_SGATE_ITERM* iterm) = 0;
+};
+
 template <class A, class B, class C>
-class KAVU_DELAY_MODEL_SEQ : public KAVU_DELAY_MODEL_KZR {
+class KAVU_DELAY_MODEL_SEQ : public KAVU_DELAY_MODEL_SEQ_BASE {
  public:
   typedef int (*FANIN_LOOKUP)(CDB_SGATE_OTERM*, A);
   typedef int (*FANOUT_LOOKUP)(CDB_SGATE_OTERM*, B);
@@ -73,11 +84,11 @@ class KAVU_DELAY_MODEL_SEQ : public KAVU_DELAY_MODEL_KZR {
 
   // Base flags (flag, false): the flag switches the detailed mode on. The
   // added members start as none, 2 and 200.
-  KAVU_DELAY_MODEL_SEQ(KAVU_DELAY_GETTER const& getter, bool flag) : KAVU_DELAY_MODEL_KZR(getter, flag, false) {}
+  KAVU_DELAY_MODEL_SEQ(KAVU_DELAY_GETTER const& getter, bool flag) : KAVU_DELAY_MODEL_SEQ_BASE(getter, flag, false) {}
   // Base flags (false, flag): the flag is the zero-carry-in flag.
   KAVU_DELAY_MODEL_SEQ(KAVU_DELAY_GETTER const& getter, FANIN_LOOKUP fanin, FANOUT_LOOKUP fanout,
                        DECOMP_LOOKUP decomp, bool flag, int max_gate_size, int huge_gate_limit)
-      : KAVU_DELAY_MODEL_KZR(getter, false, flag),
+      : KAVU_DELAY_MODEL_SEQ_BASE(getter, false, flag),
         m_fanin_lookup(fanin),
         m_fanout_lookup(fanout),
         m_decomp_lookup(decomp),
@@ -89,6 +100,12 @@ class KAVU_DELAY_MODEL_SEQ : public KAVU_DELAY_MODEL_KZR {
   ~KAVU_DELAY_MODEL_SEQ() override {}
 
   bool is_seq_model() override { return true; }
+  int expert_fanin_delay(CDB_SGATE_OTERM* oterm) override {
+    return compute_fanin_delay_of_oterm(oterm, nullptr, nullptr, A{}, C{}, false, 0, nullptr);
+  }
+  int expert_fanout_delay(CDB_SGATE_ITERM* iterm) override {
+    return compute_fanout_delay_of_iterm(iterm, nullptr, nullptr, B{}, C{}, false, 0);
+  }
   int get_max_gate_size() const { return m_max_gate_size; }
   int get_huge_gate_limit() const { return m_huge_gate_limit; }
 

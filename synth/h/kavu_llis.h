@@ -17,6 +17,13 @@ class CDB_ATOM_NODE;
 class CDB_SGATE_HIERARCHY;
 class HDB_INSTANCE_NAME;
 
+// The FIB name of an instance name: its path below the design root
+// (HDB_INSTANCE_NAME::HPATH_BELOW_ROOT). A FIB set holds the names of one
+// partition, so its names must tell the nodes apart; the leaf alone would
+// give every name buffer of one port extension, and every "reg0" child, one
+// name. A register's "reg0" child is thus the register's name + "~reg0".
+std::string kavu_llis_fib_name(const HDB_INSTANCE_NAME* name);
+
 // ---------------------------------------------------------------- queries
 
 // Whether the gate is of a kind that can be recorded as a FIB.
@@ -26,8 +33,8 @@ bool kavu_is_a_nice_sgate(const CDB_SGATE_NODE* node);
 // neither has one (an internal error with "llis_ie_on_name_lookup_failure").
 HDB_INSTANCE_NAME* kavu_get_sgate_instance_name(const CDB_SGATE_NODE* node);
 
-// The name under which a gate or output terminal is recorded: the partial
-// name of its instance name, else its string path.
+// The name under which a gate or output terminal is recorded: the FIB-name
+// path of its instance name, else its string path.
 std::string kavu_llis_get_string_hpath(const CDB_SGATE_NODE* node);
 std::string kavu_llis_get_string_hpath(const CDB_SGATE_OTERM* oterm);
 

@@ -107,10 +107,14 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   // One arrival pass at the cycle time under test; false when a loop does
   // not fit. With `keep` every loop member keeps its arrival.
   bool calculate_arrival_time(bool keep);
-  // The arrival pass, then every end point, RAM and MAC input against cycle.
+  // The arrival pass, then every end point, pin driver, RAM and MAC input
+  // against cycle.
   bool is_cycle_time_fit(int cycle);
   int get_arrival_time(int index);
   int get_arrival_time(CDB_SGATE_OTERM* oterm);
+  // "Total number of SCC of the clock domain = n" and each loop's dump,
+  // between star lines, to the file.
+  void dump_all_sccs(const std::string& file) const;
   // The timer's dump name and the domain id ("Neg1" without a domain).
   std::string get_domain_name() const;
   // The drivers of a register's enable, synchronous load, synchronous clear
@@ -196,6 +200,12 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   void setup_sccs();
   void set_start_arrivals();
   bool check_rams_and_macs(int cycle);
+  // Adds the end point to the failing points when its arrival plus the end
+  // delay exceeds cycle.
+  void check_end_arrival(CDB_SGATE_OTERM* oterm, int end_delay, int cycle, std::vector<CDB_SGATE_OTERM*>& points,
+                         ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& seen);
+  void find_open_ends();
+  bool leads_on_in_domain(const CDB_SGATE_NODE* load) const;
   int calculate_oterm_max_fanout_delay(CDB_SGATE_OTERM* oterm);
   int calculate_max_fanout_delay_of_scc(int index);
   int single_oterm_arrival(CDB_SGATE_OTERM* oterm, CDB_SGATE_OTERM** src);
@@ -213,6 +223,11 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   int m_cycle_time = KAVU_DELAY_MIN;
   std::list<CDB_SGATE_OTERM*> m_input_oterms;
   std::list<CDB_SGATE_OTERM*> m_output_oterms;
+  // The terminals at which the fan-out rule ends a path without an end
+  // point of the sort (an I/O pin load, an asynchronous input, a fan-out
+  // that leaves the domain), with the delay the end adds: the fit test
+  // checks them as the fan-out pass counts them.
+  std::vector<std::pair<CDB_SGATE_OTERM*, int>> m_open_ends;
   int m_decomp_fanin = 2;
   int m_huge_gate_fanin = 200;
   int m_verbose = 0;
@@ -565,23 +580,25 @@ class KAVU_SEQ_TIMER {
   void dump_oterm_clock_domain_info() const;
 
   // --- answers for the delay expert (filled by the domains' analyses)
-  // Overrides the answers of one terminal (tests and callers without an
-  // analysis); the analysed answers come from the domains otherwise.
-  void set_skewed_oterm(CDB_SGATE_OTERM* oterm, int arrival, int max_fanout_delay);
-  // A register, RAM or MAC output in exactly one analysed clock domain.
+  // A RAM or MAC atom output with fan-out, or an indexed register output
+  // with at least one clock-info pair.
   bool is_skewed_oterm(CDB_SGATE_OTERM* oterm) const;
-  // The skewed arrival (0 for a fixed, unpacked register); KAVU_DELAY_MIN for
-  // a terminal that is not skewed.
+  // The skewed arrival of a terminal in exactly one domain (0 for a fixed,
+  // unpacked register). Unindexed, unclocked (except atom kind 95, which
+  // answers 0) and multi-clock terminals are internal errors.
   int get_oterm_fanin_delay(CDB_SGATE_OTERM* oterm) const;
   // The largest fan-out delay; the domain's fan-out pass runs on the first
-  // request when it has not run yet. KAVU_DELAY_MIN when not skewed.
+  // request when it has not run yet. Unindexed, unclocked and multi-clock
+  // terminals are internal errors.
   int get_max_fanout_delay(CDB_SGATE_OTERM* oterm) const;
   // Clock-info pairs (clock id, index in that domain's analysis).
   void set_oterm_clk_info(CDB_SGATE_OTERM* oterm, int index, int clock_id);
   bool oterm_in_one_clk_domain(CDB_SGATE_OTERM* oterm) const;
   bool oterm_in_any_clk_domain(CDB_SGATE_OTERM* oterm) const;
   bool oterm_in_clock_domain(CDB_SGATE_OTERM* oterm, int clock_id) const;
-  // -1 when the terminal has no index in the domain.
+  // The terminal's index in the domain; -1 when it has no pair, or one pair
+  // of another domain. A terminal of several domains none of which is the
+  // one asked, and an unindexed terminal, are internal errors.
   int get_oterm_index_in_clk_domain(CDB_SGATE_OTERM* oterm, int clock_id) const;
   bool is_oterm_on_seq_loop(CDB_SGATE_OTERM* oterm) const;
   // KAVU_DELAY_MIN without a domain; multi-clock terminals are an error.
@@ -617,6 +634,9 @@ class KAVU_SEQ_TIMER {
   void delete_clock_map();
   void delete_lutram_map();
   void mark_fixed(CDB_SGATE_NODE* g);
+  // The clock id when a slot of m_seq_clk_analysis exists for it; else an
+  // internal error.
+  int checked_clk_domain(int clock_id) const;
 
   CDB_SGATE_NETLIST* m_netlist;
   CMP_FACADE* m_facade;
@@ -643,7 +663,6 @@ class KAVU_SEQ_TIMER {
   bool m_changing_arc;
   KAVU_BIG_GATE_SET_INFO* m_big_gates;
   std::string m_name;
-  ZTL_HASH_LITE<CDB_SGATE_OTERM*, KAVU_SEQ_DELAY_OTERM_INFO> m_skewed;
 };
 
 // One rebuilt wide gate: its output, its support terminals and their depths.

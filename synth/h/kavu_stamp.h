@@ -46,6 +46,14 @@ struct KAVU_STAMP_TABLES {
 // The tables built at load (kavu_setup).
 KAVU_STAMP_TABLES& kavu_stamp_tables();
 
+// The six tables by their library-wide names (members of the tables above).
+extern std::map<int, std::set<int>>& g_master_id_to_dup_ids;
+extern std::map<int, int>& g_dup_id_to_master_id;
+extern std::map<CDB_SGATE_NODE*, std::vector<CDB_SGATE_NODE*>>& g_dup_bound_to_pins;
+extern std::map<CDB_SGATE_NODE*, std::vector<CDB_SGATE_NODE*>>& g_master_bound_to_dup_bounds;
+extern std::map<CDB_SGATE_NODE*, std::vector<CDB_SGATE_NODE*>>& g_outside_gate_to_dup_pins;
+extern std::map<CDB_SGATE_NODE*, CDB_SGATE_NODE*>& g_dup_pin_to_outside_gate;
+
 void kavu_add_to_stamp_map(int master, int duplicate);
 void kavu_add_pin_to_duplicate_boundary(CDB_SGATE_NODE* duplicate_boundary, CDB_SGATE_NODE* pin);
 void kavu_update_dup_bound_to_master_bound(CDB_SGATE_NODE* duplicate_boundary, CDB_SGATE_NODE* master_boundary,

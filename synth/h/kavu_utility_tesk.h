@@ -201,15 +201,21 @@ bool kavu_add_pipeline_registers_to_lutram_legacy(CDB_SGATE_NETLIST* netlist, CD
 // Takes the asynchronous controls that have a source off a plain register
 // (clear, preset, asynchronous load), a synchronous RAM or a RAM block (ports
 // 6, 39, 40; the RAM block's clear flags too), unless the node's assignments
-// keep them (PRESERVE). With `make_synchronous` a register's control moves to
-// its synchronous counterpart instead: clear to the synchronous clear, preset
-// to a synchronous load of VCC, asynchronous load to the synchronous load;
-// a control whose counterpart is in use, or that the clock enable would
-// gate, stays as it is. Returns the number of controls removed.
-unsigned kavu_disconnect_aclrs_on_dffs_and_rams(CDB_SGATE_NODE* node, bool make_synchronous, bool emulate);
+// keep them (PRESERVE). With `make_synchronous` a register's controls move to
+// their synchronous counterparts as well: clear to the synchronous clear,
+// preset to a synchronous load of VCC, asynchronous load to the synchronous
+// load. When that is impossible for one of them (a counterpart already in
+// use, a preset beside an asynchronous load, a load the clock enable would
+// gate), none moves: the controls are only taken off, the register is traced
+// and 1 is added to *not_made_synchronous. Returns the number of controls
+// taken off.
+unsigned kavu_disconnect_aclrs_on_dffs_and_rams(CDB_SGATE_NODE* node, bool make_synchronous, bool emulate,
+                                                unsigned* not_made_synchronous = nullptr);
 // The sum over the netlist's registers and RAMs; the emulate flag is the
-// device's.
-unsigned kavu_disconnect_aclrs_on_everything(CDB_SGATE_NETLIST* netlist, bool make_synchronous);
+// device's. *not_made_synchronous receives the number of registers whose
+// controls were taken off without a synchronous form.
+unsigned kavu_disconnect_aclrs_on_everything(CDB_SGATE_NETLIST* netlist, bool make_synchronous,
+                                             unsigned* not_made_synchronous = nullptr);
 bool kavu_disconnect_aclrs_on_dffs_and_rams_legacy(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* node,
                                                    bool make_synchronous, bool emulate);
 bool kavu_disconnect_aclrs_on_everything_legacy(CDB_SGATE_NETLIST* netlist, bool make_synchronous);

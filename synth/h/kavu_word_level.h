@@ -78,6 +78,11 @@ unsigned kavu_get_iterm_width(CDB_SGATE_ITERM* iterm, const KAVU_OTERM_WIDTHS& w
 bool kavu_is_control_input(CDB_SGATE_ITERM* iterm);
 // Clones every gate of each bus region once per bit and removes the bus
 // operators; returns the number of regions. Empties the bit-name records.
+// A clone takes its recorded bit name, else a name synthesized from its
+// original; atom and register clones are then named again, with a final
+// name outside parallel synthesis. A RAM clone's logical names are replaced
+// per bit, clones of one bit sharing the new name where their originals
+// shared the old one.
 int kavu_remove_bus_ops(CDB_SGATE_NETLIST* netlist);
 
 // ---- per-bit names of register buses ----

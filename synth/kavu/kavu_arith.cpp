@@ -1,9 +1,16 @@
 // kavu_arith.cpp — arithmetic buses and add/sub recognition (see
 // kavu_arith.h). Every search has a plain form and a synchronous-clear-aware
 // form; both run through one implementation with a mode record.
+//
+// The aware searches never edit while they walk: they decide on the netlist
+// as it stands, comparing each register's secondary signals as they will be
+// once its clear has moved, and collect the bypasses they relied on. Only a
+// search that succeeded applies them, all together, so a search asked to
+// apply either moves every clear it crossed or none.
 #include "kavu_arith.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "cdb/cdb_sgate.h"
 #include "kavu_check.h"
@@ -14,6 +21,7 @@
 #include "kavu_ops.h"
 #include "kavu_utility_cleanup.h"
 #include "kavu_utility_regclass.h"
+#include "kavu_utility_rtl.h"
 #include "kavu_wiring_helper.h"
 #include "mem/mem.h"
 
@@ -22,30 +30,198 @@ namespace {
 constexpr unsigned KAVU_MAX_REGS_BACK = 100;
 constexpr unsigned KAVU_MAX_PIPELINE_REGS = 101;
 
-struct SCLR_MODE {
-  bool bypass = false;
-  bool apply = false;
-  KAVU_SCLR_BYPASS_RECORD* record = nullptr;
-};
-
 bool is_plain_reg(const CDB_SGATE_NODE* n) { return n && n->get_sgate_type() == CDB_SGATE_DFF_ENUM; }
 bool is_signal(const CDB_SGATE_ITERM* t) { return t && cdb_is_connected(t) && t->get_source_oterm() != nullptr; }
 bool is_const_bit(const CDB_SGATE_ITERM* t) { return t && cdb_is_connected(t) && t->is_vcc_or_gnd(); }
 
+// The synchronous-clear bypass of one register, decided but not applied:
+// the register reads m_data instead of the AND or mux m_gate in front of it
+// and takes m_clear on its synchronous clear, inverted when active low.
+struct SCLR_BYPASS {
+  CDB_SGATE_NODE* m_reg = nullptr;
+  CDB_SGATE_NODE* m_gate = nullptr;
+  CDB_SGATE_ITERM* m_data = nullptr;
+  CDB_SGATE_ITERM* m_clear = nullptr;
+  bool m_active_low = false;
+};
+
+// How a search crosses registers. With `bypass`, each bypass it relies on is
+// appended to `m_pending` (when given); nothing is changed during the search.
+struct SCLR_MODE {
+  bool m_bypass = false;
+  std::vector<SCLR_BYPASS>* m_pending = nullptr;
+};
+
+// Decides the bypass of `reg`; false when the register keeps its data input.
+bool find_sclr_bypass(CDB_SGATE_NODE* reg, SCLR_BYPASS& b) {
+  if (!is_plain_reg(reg)) return false;
+  CDB_SGATE_ITERM* d = reg->get_input_term(CDB_DFF_DATA);
+  CDB_SGATE_ITERM* sclr = reg->get_input_term(CDB_DFF_SCLR);
+  // A register without a synchronous-clear input has nowhere to take the
+  // clear: refused here, so that applying never meets it.
+  if (!sclr) return false;
+  if (cdb_is_connected(sclr) && !sclr->is_gnd()) return false;
+  // The clear's priority against the enable and the synchronous load is the
+  // family's; with either live the clear stays where it is.
+  CDB_SGATE_ITERM* ena = reg->get_input_term(CDB_DFF_ENA);
+  CDB_SGATE_ITERM* sload = reg->get_input_term(CDB_DFF_SLOAD);
+  if (ena && cdb_is_connected(ena) && !ena->is_vcc()) return false;
+  if (sload && cdb_is_connected(sload) && !sload->is_gnd()) return false;
+  KAVU_CHECK(d);
+  CDB_SGATE_ITERM* iterm = d;
+  KAVU_CHECK(cdb_is_connected(iterm));
+  if (d->is_inverted() || !d->get_source_oterm()) return false;
+  if (kavu_dff_powers_up_high(reg) && !kavu_dff_power_up_dc(reg)) {
+    kavu_debug_at_level(MSG_D_LEVEL(3), "  DFF UID %s forbidden to sec-sig due to power up setting",
+                        reg->get_debug_name().c_str());
+    return false;
+  }
+  CDB_SGATE_OTERM* oterm = d->get_source_oterm();
+  KAVU_CHECK(!oterm->is_inverted());
+  CDB_SGATE_NODE* g = oterm->get_my_node();
+  b = SCLR_BYPASS();
+  b.m_reg = reg;
+  b.m_gate = g;
+  if (kavu_is_a_two_and(g)) {
+    CDB_SGATE_ITERM *d0_iterm = nullptr, *d1_iterm = nullptr;
+    kavu_grab_both_iterms(g, &d0_iterm, &d1_iterm);
+    KAVU_CHECK(cdb_is_connected(d0_iterm));
+    KAVU_CHECK(cdb_is_connected(d1_iterm));
+    if (!is_signal(d0_iterm) || !is_signal(d1_iterm)) return false;
+    const unsigned f0 = d0_iterm->get_source_oterm()->get_number_of_fanout();
+    const unsigned f1 = d1_iterm->get_source_oterm()->get_number_of_fanout();
+    b.m_clear = f0 > f1 ? d0_iterm : d1_iterm;
+    b.m_data = f0 > f1 ? d1_iterm : d0_iterm;
+    b.m_active_low = true;
+  } else if (g->get_sgate_type() == CDB_SGATE_MUX_ENUM) {
+    CDB_SGATE_ITERM* d0 = g->get_input_term(CDB_MUX_DATA0);
+    CDB_SGATE_ITERM* d1 = g->get_input_term(CDB_MUX_DATA1);
+    CDB_SGATE_ITERM* sel = g->get_input_term(CDB_MUX_SELECT);
+    if (!is_signal(sel)) return false;
+    if (d0 && d0->is_gnd() && is_signal(d1)) {
+      b.m_data = d1;
+      b.m_active_low = true;
+    } else if (d1 && d1->is_gnd() && is_signal(d0)) {
+      b.m_data = d0;
+      b.m_active_low = false;
+    } else {
+      return false;
+    }
+    b.m_clear = sel;
+  } else {
+    return false;
+  }
+  for (unsigned i : {unsigned(CDB_DFF_ALOAD), unsigned(CDB_DFF_PRESET)}) {
+    CDB_SGATE_ITERM* t = reg->get_input_term(i);
+    if (t && cdb_is_connected(t) && !t->is_gnd()) return false;
+  }
+  return true;
+}
+
+void apply_sclr_bypass(const SCLR_BYPASS& b, KAVU_SCLR_BYPASS_RECORD* record) {
+  CDB_SGATE_NODE* reg = b.m_reg;
+  CDB_SGATE_ITERM* d = reg->get_input_term(CDB_DFF_DATA);
+  CDB_SGATE_ITERM* sclr = reg->get_input_term(CDB_DFF_SCLR);
+  CDB_SGATE_OTERM* oterm = d->get_source_oterm();
+  sclr->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
+  kavu_copy_fanin(b.m_clear, sclr);
+  // The clear is active when c delivers 0: toggle the copied inversion.
+  if (b.m_active_low) sclr->invert();
+  CDB_SGATE_ITERM* other_iterm = b.m_data;
+  KAVU_CHECK(cdb_is_connected(other_iterm));
+  d->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
+  kavu_copy_fanin(other_iterm, d);
+  if (!oterm->has_fanout()) kavu_isolate_orphaned_gates(oterm, reg->get_netlist(), false);
+  if (record) record->insert(reg->get_id(), b.m_gate->get_sgate_type() == CDB_SGATE_MUX_ENUM ? CDB_SGATE_MUX_ENUM
+                                                                                           : CDB_SGATE_COMB_ENUM);
+}
+
+// Applies every bypass a successful search relied on, each register once, in
+// the order met. A bypass's AND or mux outlives the registers still reading
+// it, so every recorded decision stays valid until its turn.
+void apply_pending(const std::vector<SCLR_BYPASS>& pending, KAVU_SCLR_BYPASS_RECORD* record) {
+  std::unordered_set<CDB_SGATE_NODE*> done;
+  for (const SCLR_BYPASS& b : pending)
+    if (done.insert(b.m_reg).second) apply_sclr_bypass(b, record);
+}
+
+// Runs `search` without changing anything; when `apply` is set and the
+// search succeeded, applies the bypasses it relied on.
+template <class SEARCH>
+auto search_then_apply(bool bypass, bool apply, KAVU_SCLR_BYPASS_RECORD* record, SEARCH&& search) {
+  std::vector<SCLR_BYPASS> pending;
+  const auto result = search(SCLR_MODE{bypass, &pending});
+  if (apply && result) apply_pending(pending, record);
+  return result;
+}
+
+void note_pending(const SCLR_MODE& mode, const SCLR_BYPASS& b) {
+  if (mode.m_pending) mode.m_pending->push_back(b);
+}
+
+// Forgets the bypasses a failed part of a search collected.
+void drop_pending(const SCLR_MODE& mode, size_t size) {
+  if (mode.m_pending && mode.m_pending->size() > size) mode.m_pending->resize(size);
+}
+
+size_t pending_size(const SCLR_MODE& mode) { return mode.m_pending ? mode.m_pending->size() : 0; }
+
 // The input of `reg` a backward walk continues from.
 CDB_SGATE_ITERM* reg_entry(CDB_SGATE_NODE* reg, const SCLR_MODE& mode) {
-  if (mode.bypass) return kavu_get_data_in_bypass_sclear(reg, mode.apply, mode.record);
+  SCLR_BYPASS b;
+  if (mode.m_bypass && find_sclr_bypass(reg, b)) {
+    note_pending(mode, b);
+    return b.m_data;
+  }
   return reg->get_input_term(CDB_DFF_DATA);
+}
+
+// A register's synchronous clear as it will be once the searches have moved
+// the clears they cross: the terminal it copies and whether it is inverted
+// on top.
+struct SCLR_VIEW {
+  CDB_SGATE_ITERM* m_like = nullptr;
+  bool m_toggle = false;
+};
+
+SCLR_VIEW sclr_after_bypass(CDB_SGATE_ITERM* sclr) {
+  SCLR_BYPASS b;
+  if (sclr && find_sclr_bypass(sclr->get_my_node(), b)) return SCLR_VIEW{b.m_clear, b.m_active_low};
+  return SCLR_VIEW{sclr, false};
+}
+
+bool same_sclr(const SCLR_VIEW& a, const SCLR_VIEW& b) {
+  if (!a.m_toggle && !b.m_toggle) return rtl_iterms_have_same_source(a.m_like, b.m_like);
+  // A moved clear is always a signal.
+  if (!is_signal(a.m_like) || !is_signal(b.m_like)) return false;
+  return a.m_like->get_source_oterm() == b.m_like->get_source_oterm() &&
+         (a.m_like->is_inverted() != a.m_toggle) == (b.m_like->is_inverted() != b.m_toggle);
+}
+
+// opt_check_reg_secondary, with the bypass comparing the synchronous clears
+// as they will be after the move: looking must answer what applying would.
+bool reg_secondary_ok(CDB_SGATE_NODE* reg, OPT_SECONDARY_SIGNALS& sec, const SCLR_MODE& mode) {
+  if (!mode.m_bypass || !sec.m_clk) return opt_check_reg_secondary(reg, sec);
+  CDB_SGATE_ITERM* own = reg->get_input_term(CDB_DFF_SCLR);
+  CDB_SGATE_ITERM* shared = sec.m_sclr;
+  sec.m_sclr = own;  // compared below
+  const bool ok = opt_check_reg_secondary(reg, sec);
+  sec.m_sclr = shared;
+  return ok && same_sclr(sclr_after_bypass(shared), sclr_after_bypass(own));
 }
 
 CDB_SGATE_OTERM* non_dff_src(CDB_SGATE_ITERM* iterm, const SCLR_MODE& mode) {
   if (!is_signal(iterm)) return nullptr;
+  const size_t pending_at_start = pending_size(mode);
   CDB_SGATE_ITERM* t = iterm;
   for (unsigned n = 0;; ++n) {
     CDB_SGATE_OTERM* src = t->get_source_oterm();
     CDB_SGATE_NODE* g = src->get_my_node();
     if (!is_plain_reg(g)) return src;
-    if (n >= KAVU_MAX_REGS_BACK) return nullptr;
+    if (n >= KAVU_MAX_REGS_BACK) {
+      drop_pending(mode, pending_at_start);
+      return nullptr;
+    }
     CDB_SGATE_ITERM* d = reg_entry(g, mode);
     if (!is_signal(d)) return src;
     t = d;
@@ -56,18 +232,20 @@ CDB_SGATE_OTERM* non_dff_src(CDB_SGATE_ITERM* iterm, const SCLR_MODE& mode) {
 // its first fan-out stands for that register's data input when the bypass
 // answers the mux input reached.
 CDB_SGATE_ITERM* through_bypass_mux(CDB_SGATE_ITERM* f, const SCLR_MODE& mode) {
-  if (!mode.bypass || f->get_my_node()->get_sgate_type() != CDB_SGATE_MUX_ENUM) return f;
+  if (!mode.m_bypass || f->get_my_node()->get_sgate_type() != CDB_SGATE_MUX_ENUM) return f;
   CDB_SGATE_OTERM* mo = f->get_my_node()->get_single_oterm();
   CDB_SGATE_ITERM* rf = mo ? mo->get_first_fanout() : nullptr;
   if (!rf || !is_plain_reg(rf->get_my_node())) return f;
   CDB_SGATE_NODE* reg = rf->get_my_node();
-  if (kavu_get_data_in_bypass_sclear(reg, false, mode.record) != f) return f;
-  if (mode.apply) kavu_get_data_in_bypass_sclear(reg, true, mode.record);
+  SCLR_BYPASS b;
+  if (!find_sclr_bypass(reg, b) || b.m_data != f) return f;
+  note_pending(mode, b);
   return reg->get_input_term(CDB_DFF_DATA);
 }
 
 CDB_SGATE_ITERM* non_dff_dst(CDB_SGATE_OTERM* oterm, const SCLR_MODE& mode) {
   if (!oterm || !oterm->has_fanout()) return nullptr;
+  const size_t pending_at_start = pending_size(mode);
   CDB_SGATE_OTERM* o = oterm;
   CDB_SGATE_ITERM* last = nullptr;
   for (unsigned n = 0;; ++n) {
@@ -77,7 +255,10 @@ CDB_SGATE_ITERM* non_dff_dst(CDB_SGATE_OTERM* oterm, const SCLR_MODE& mode) {
     last = f;
     CDB_SGATE_NODE* g = f->get_my_node();
     if (!is_plain_reg(g)) return f;
-    if (n >= KAVU_MAX_REGS_BACK) return nullptr;
+    if (n >= KAVU_MAX_REGS_BACK) {
+      drop_pending(mode, pending_at_start);
+      return nullptr;
+    }
     o = g->get_single_oterm();
   }
 }
@@ -92,16 +273,24 @@ bool pipeline(CDB_SGATE_OTERM* s, CDB_SGATE_ITERM* t, bool check, unsigned& dept
     visited.clear();
     fanout_sum = s->get_number_of_fanout();
   }
+  const size_t pending_at_start = pending_size(mode);
   CDB_SGATE_ITERM* cur = t;
   unsigned n = 0;
   for (;;) {
-    if (!is_signal(cur)) return false;
-    CDB_SGATE_OTERM* src = cur->get_source_oterm();
+    bool ok = is_signal(cur);
+    CDB_SGATE_OTERM* src = ok ? cur->get_source_oterm() : nullptr;
     if (src == s) break;
-    CDB_SGATE_NODE* g = src->get_my_node();
-    if (!is_plain_reg(g) || ++n > KAVU_MAX_PIPELINE_REGS) return false;
-    CDB_SGATE_ITERM* d = reg_entry(g, mode);
-    if (!d || d->is_inverted() || !opt_check_reg_secondary(g, sec)) return false;
+    CDB_SGATE_NODE* g = ok ? src->get_my_node() : nullptr;
+    CDB_SGATE_ITERM* d = nullptr;
+    if (ok) ok = is_plain_reg(g) && ++n <= KAVU_MAX_PIPELINE_REGS;
+    if (ok) {
+      d = reg_entry(g, mode);
+      ok = d && !d->is_inverted() && reg_secondary_ok(g, sec, mode);
+    }
+    if (!ok) {
+      drop_pending(mode, pending_at_start);
+      return false;
+    }
     if (visited.insert(g).second) fanout_sum += g->get_single_oterm()->get_number_of_fanout() - 1;
     cur = d;
   }
@@ -109,7 +298,9 @@ bool pipeline(CDB_SGATE_OTERM* s, CDB_SGATE_ITERM* t, bool check, unsigned& dept
     depth = n;
     return true;
   }
-  return n == depth;
+  if (n == depth) return true;
+  drop_pending(mode, pending_at_start);
+  return false;
 }
 
 bool bus_connection(std::vector<CDB_SGATE_OTERM*>* srcs, std::vector<CDB_SGATE_ITERM*>* dsts, KAVU_BUS_INFO& info,
@@ -253,14 +444,9 @@ bool pipeline_only(CDB_SGATE_NODE* node, DB_OUTPUT_PORT_TYPE port_type, CDB_OPER
     std::vector<CDB_SGATE_ITERM*> fanouts;
     s->copy_fanouts(fanouts);
     for (CDB_SGATE_ITERM* f : fanouts) {
-      CDB_SGATE_ITERM* t = f;
-      if (mode.bypass) {
-        SCLR_MODE applied = mode;
-        applied.apply = true;
-        t = through_bypass_mux(f, applied);
-      }
+      CDB_SGATE_ITERM* t = through_bypass_mux(f, mode);
       CDB_SGATE_NODE* g = t->get_my_node();
-      if (!is_plain_reg(g) || !opt_check_reg_secondary(g, shared)) {
+      if (!is_plain_reg(g) || !reg_secondary_ok(g, shared, mode)) {
         regs->resize(start);
         return false;
       }
@@ -277,7 +463,7 @@ bool pipeline_only(CDB_SGATE_NODE* node, DB_OUTPUT_PORT_TYPE port_type, CDB_OPER
 
 bool kavu_check_preserved_reg(CDB_SGATE_ITERM* iterm) {
   CDB_SGATE_ITERM* t = iterm;
-  for (unsigned n = 0; n <= KAVU_MAX_PIPELINE_REGS; ++n) {
+  for (unsigned n = 0; n < KAVU_MAX_PIPELINE_REGS; ++n) {
     if (!is_signal(t)) return false;
     CDB_SGATE_NODE* g = t->get_source_oterm()->get_my_node();
     if (!is_plain_reg(g)) return false;
@@ -418,12 +604,12 @@ bool kavu_bus_is_constant(CDB_SGATE_NODE* node, DB_INPUT_PORT_TYPE port_type, CD
   for (CDB_SGATE_ITERM* t : bits)
     if (!is_const_bit(t)) return false;
   if (!value) return true;
+  // The value is one int: a wider bus has no value to give.
+  const size_t i = bits.size();
+  KAVU_CHECK(i <= 32);
   uint32_t v = 0;
-  unsigned i = 0;
-  for (; i < bits.size(); ++i) {
-    KAVU_CHECK(i <= 32);
-    if (i < 32 && bits[i]->is_vcc()) v |= 1u << i;
-  }
+  for (unsigned k = 0; k < bits.size(); ++k)
+    if (bits[k]->is_vcc()) v |= 1u << k;
   if (sign_extend && bits.back()->is_vcc())
     for (unsigned k = unsigned(bits.size()); k < 32; ++k) v |= 1u << k;
   *value = int(v);
@@ -635,117 +821,63 @@ bool kavu_fix_constant_adder_bus(CDB_SGATE_OPERATOR* op) {
 CDB_SGATE_ITERM* kavu_get_data_in_bypass_sclear(CDB_SGATE_NODE* reg, bool apply, KAVU_SCLR_BYPASS_RECORD* record) {
   if (!is_plain_reg(reg)) return nullptr;
   CDB_SGATE_ITERM* d = reg->get_input_term(CDB_DFF_DATA);
-  CDB_SGATE_ITERM* sclr = reg->get_input_term(CDB_DFF_SCLR);
-  if (sclr && cdb_is_connected(sclr) && !sclr->is_gnd()) return d;
-  // The clear's priority against the enable and the synchronous load is the
-  // family's; with either live the clear stays where it is.
-  CDB_SGATE_ITERM* ena = reg->get_input_term(CDB_DFF_ENA);
-  CDB_SGATE_ITERM* sload = reg->get_input_term(CDB_DFF_SLOAD);
-  if (ena && cdb_is_connected(ena) && !ena->is_vcc()) return d;
-  if (sload && cdb_is_connected(sload) && !sload->is_gnd()) return d;
-  KAVU_CHECK(d);
-  KAVU_CHECK(cdb_is_connected(d));
-  if (d->is_inverted() || !d->get_source_oterm()) return d;
-  if (kavu_dff_powers_up_high(reg) && !kavu_dff_power_up_dc(reg)) {
-    kavu_debug_at_level(MSG_D_LEVEL(3), "  DFF UID %s forbidden to sec-sig due to power up setting",
-                        reg->get_debug_name().c_str());
-    return d;
-  }
-  CDB_SGATE_OTERM* oterm = d->get_source_oterm();
-  KAVU_CHECK(!oterm->is_inverted());
-  CDB_SGATE_NODE* g = oterm->get_my_node();
-  CDB_SGATE_ITERM *x = nullptr, *c = nullptr;
-  bool active_low = false;
-  if (kavu_is_a_two_and(g)) {
-    CDB_SGATE_ITERM *d0_iterm = nullptr, *d1_iterm = nullptr;
-    kavu_grab_both_iterms(g, &d0_iterm, &d1_iterm);
-    KAVU_CHECK(cdb_is_connected(d0_iterm));
-    KAVU_CHECK(cdb_is_connected(d1_iterm));
-    if (!is_signal(d0_iterm) || !is_signal(d1_iterm)) return d;
-    const unsigned f0 = d0_iterm->get_source_oterm()->get_number_of_fanout();
-    const unsigned f1 = d1_iterm->get_source_oterm()->get_number_of_fanout();
-    c = f0 > f1 ? d0_iterm : d1_iterm;
-    x = f0 > f1 ? d1_iterm : d0_iterm;
-    active_low = true;
-  } else if (g->get_sgate_type() == CDB_SGATE_MUX_ENUM) {
-    CDB_SGATE_ITERM* d0 = g->get_input_term(CDB_MUX_DATA0);
-    CDB_SGATE_ITERM* d1 = g->get_input_term(CDB_MUX_DATA1);
-    CDB_SGATE_ITERM* sel = g->get_input_term(CDB_MUX_SELECT);
-    if (!is_signal(sel)) return d;
-    if (d0 && d0->is_gnd() && is_signal(d1)) {
-      x = d1;
-      active_low = true;
-    } else if (d1 && d1->is_gnd() && is_signal(d0)) {
-      x = d0;
-      active_low = false;
-    } else {
-      return d;
-    }
-    c = sel;
-  } else {
-    return d;
-  }
-  for (unsigned i : {unsigned(CDB_DFF_ALOAD), unsigned(CDB_DFF_PRESET)}) {
-    CDB_SGATE_ITERM* t = reg->get_input_term(i);
-    if (t && cdb_is_connected(t) && !t->is_gnd()) return d;
-  }
-  if (!apply) return x;
-  KAVU_CHECK(sclr);
-  sclr->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
-  kavu_copy_fanin(c, sclr);
-  // The clear is active when c delivers 0: toggle the copied inversion.
-  if (active_low) sclr->invert();
-  CDB_SGATE_ITERM* other_iterm = x;
-  KAVU_CHECK(cdb_is_connected(other_iterm));
-  d->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
-  kavu_copy_fanin(other_iterm, d);
-  if (!oterm->has_fanout()) kavu_isolate_orphaned_gates(oterm, reg->get_netlist(), false);
-  if (record) record->insert(reg->get_id(), g->get_sgate_type() == CDB_SGATE_MUX_ENUM ? CDB_SGATE_MUX_ENUM
-                                                                                      : CDB_SGATE_COMB_ENUM);
+  SCLR_BYPASS b;
+  if (!find_sclr_bypass(reg, b)) return d;
+  if (!apply) return b.m_data;
+  apply_sclr_bypass(b, record);
   return d;
 }
 
 CDB_SGATE_OTERM* kavu_get_non_dff_src_sclr_aware(CDB_SGATE_ITERM* iterm, bool bypass, bool apply,
                                                  KAVU_SCLR_BYPASS_RECORD* record) {
-  return non_dff_src(iterm, SCLR_MODE{bypass, apply, record});
+  return search_then_apply(bypass, apply, record, [&](const SCLR_MODE& mode) { return non_dff_src(iterm, mode); });
 }
 
 CDB_SGATE_ITERM* kavu_get_non_dff_dst_sclr_aware(CDB_SGATE_OTERM* oterm, bool bypass, bool apply,
                                                  KAVU_SCLR_BYPASS_RECORD* record) {
-  return non_dff_dst(oterm, SCLR_MODE{bypass, apply, record});
+  return search_then_apply(bypass, apply, record, [&](const SCLR_MODE& mode) { return non_dff_dst(oterm, mode); });
 }
 
 bool kavu_check_register_pipeline_sclr_aware(CDB_SGATE_OTERM* src, CDB_SGATE_ITERM* dst, bool check, unsigned& depth,
                                              OPT_SECONDARY_SIGNALS& secondaries, bool fresh_start,
                                              std::set<CDB_SGATE_NODE*>& visited, unsigned& fanout_sum, bool bypass,
                                              bool apply, KAVU_SCLR_BYPASS_RECORD* record) {
-  return pipeline(src, dst, check, depth, secondaries, fresh_start, visited, fanout_sum,
-                  SCLR_MODE{bypass, apply, record});
+  return search_then_apply(bypass, apply, record, [&](const SCLR_MODE& mode) {
+    return pipeline(src, dst, check, depth, secondaries, fresh_start, visited, fanout_sum, mode);
+  });
 }
 
 bool kavu_check_bus_connection_sclr_aware(std::vector<CDB_SGATE_OTERM*>* srcs, std::vector<CDB_SGATE_ITERM*>* dsts,
                                           KAVU_BUS_INFO& info, bool bypass, bool apply,
                                           KAVU_SCLR_BYPASS_RECORD* record) {
-  return bus_connection(srcs, dsts, info, false, nullptr, nullptr, SCLR_MODE{bypass, apply, record});
+  return search_then_apply(bypass, apply, record, [&](const SCLR_MODE& mode) {
+    return bus_connection(srcs, dsts, info, false, nullptr, nullptr, mode);
+  });
 }
 
 CDB_SGATE_NODE* kavu_get_bus_src_sclr_aware(CDB_SGATE_NODE* node, DB_INPUT_PORT_TYPE port_type,
                                             CDB_OPER_PORT_TYPE oper_port, DB_OUTPUT_PORT_TYPE& src_port_type,
                                             CDB_OPER_PORT_TYPE& src_oper_port, KAVU_BUS_INFO& info, bool bypass,
                                             bool apply, KAVU_SCLR_BYPASS_RECORD* record) {
-  return bus_src(node, port_type, oper_port, src_port_type, src_oper_port, info, SCLR_MODE{bypass, apply, record});
+  return search_then_apply(bypass, apply, record, [&](const SCLR_MODE& mode) {
+    return bus_src(node, port_type, oper_port, src_port_type, src_oper_port, info, mode);
+  });
 }
 
 CDB_SGATE_NODE* kavu_get_bus_dst_sclr_aware(CDB_SGATE_NODE* node, DB_OUTPUT_PORT_TYPE port_type,
                                             CDB_OPER_PORT_TYPE oper_port, DB_INPUT_PORT_TYPE& dst_port_type,
                                             CDB_OPER_PORT_TYPE& dst_oper_port, KAVU_BUS_INFO& info, bool bypass,
                                             bool apply, KAVU_SCLR_BYPASS_RECORD* record) {
-  return bus_dst(node, port_type, oper_port, dst_port_type, dst_oper_port, info, SCLR_MODE{bypass, apply, record});
+  return search_then_apply(bypass, apply, record, [&](const SCLR_MODE& mode) {
+    return bus_dst(node, port_type, oper_port, dst_port_type, dst_oper_port, info, mode);
+  });
 }
 
 bool kavu_bus_to_pipeline_only_sclr_aware(CDB_SGATE_NODE* node, DB_OUTPUT_PORT_TYPE port_type,
                                           CDB_OPER_PORT_TYPE oper_port, std::vector<CDB_SGATE_OTERM*>* regs,
                                           OPT_SECONDARY_SIGNALS* secondaries, bool bypass,
                                           KAVU_SCLR_BYPASS_RECORD* record) {
-  return pipeline_only(node, port_type, oper_port, regs, secondaries, SCLR_MODE{bypass, true, record});
+  return search_then_apply(bypass, true, record, [&](const SCLR_MODE& mode) {
+    return pipeline_only(node, port_type, oper_port, regs, secondaries, mode);
+  });
 }

@@ -53,11 +53,21 @@ std::string clock_text(CDB_SGATE_NODE* reg) {
   return clock_iterm->get_source()->get_my_node()->get_string_hpath();
 }
 
+// A constant in this database is a tie: a gate whose every input is tied to
+// VCC or GND (and that has one) drives a constant.
+bool drives_constant(const CDB_SGATE_NODE* node) {
+  if (node->get_number_of_input_terms() == 0) return false;
+  for (const CDB_SGATE_ITERM* i : node->get_input_terms())
+    if (!i || !(i->is_vcc() || i->is_gnd())) return false;
+  return true;
+}
+
 std::string describe_input_boundary(CDB_SGATE_OTERM* o) {
   CDB_SGATE_NODE* node = o->get_my_node();
   if (is_register_gate(node)) return "DFF: CLOCK = " + clock_text(node);
   if (node->is_wysiwyg())
     return "WYS: " + atom_name(node) + " " + WYS_INFO::get_port_type_debug_string(o->get_port_type());
+  if (drives_constant(node)) return "CONST";
   return node->get_string_type_name();
 }
 

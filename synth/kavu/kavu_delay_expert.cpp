@@ -74,7 +74,7 @@ KAVU_DELAY_EXPERT::KAVU_DELAY_EXPERT(KAVU_DELAY_SETTER const& set_fanin, KAVU_DE
   KAVU_CHECK(model != 0);
   KAVU_CHECK(max_gate_size > 1);
   if (model->is_seq_model()) {
-    m_seq_model = dynamic_cast<KAVU_DELAY_MODEL_SEQ<void*, void*, void*>*>(model);
+    m_seq_model = dynamic_cast<KAVU_DELAY_MODEL_SEQ_BASE*>(model);
     KAVU_CHECK(m_seq_model != 0);
   }
   const char* huge = cfg_get_value("kavu_delay_huge_gate_size");
@@ -337,7 +337,7 @@ int KAVU_DELAY_EXPERT::compute_fanin_delay(CDB_SGATE_OTERM* top_oterm, int budge
 int KAVU_DELAY_EXPERT::fanin_finish(CDB_SGATE_OTERM* oterm) {
   CDB_SGATE_NODE* node = oterm->get_my_node();
   if (m_seq_model) {
-    int d = m_seq_model->compute_fanin_delay_of_oterm(oterm, nullptr, nullptr, nullptr, nullptr, false, 0, nullptr);
+    int d = m_seq_model->expert_fanin_delay(oterm);
     if (d == KAVU_DELAY_MIN) {
       char text[96];
       std::snprintf(text, sizeof text, "Error: sgate %d fanin delay value (seq_model) is invalid", int(node->get_id()));
@@ -613,7 +613,7 @@ int KAVU_DELAY_EXPERT::fanout_finish(CDB_SGATE_OTERM* oterm, int budget) {
     int d;
     if (m_seq_model) {
       if (!m_delay_model->iterm_is_hard_boundary(t))
-        d = m_seq_model->compute_fanout_delay_of_iterm(t, nullptr, nullptr, nullptr, nullptr, false, 0);
+        d = m_seq_model->expert_fanout_delay(t);
       else
         d = hard_boundary_fanout_delay(t);
     } else {

@@ -132,11 +132,12 @@ int add_delay(const FAMILY& f, const CDB_SGATE_OPERATOR* op, const CDB_SGATE_ITE
   if (i < 0) i = 0;
   int j = oterm_bit(op, CDB_OPER_PORT_O, oterm);
   if (j < 0) j = int(op->get_width(CDB_OPER_PORT_O));
-  // A sum bit below the input bit does not depend on it.
-  if (j < i) return 0;
-  const int64_t d = j - i;
+  // The distance is unsigned and the line above the table wraps in 32 bits:
+  // a sum bit below the input bit gives base - step * (i - j). Dependency
+  // walks never ask for such an arc (the sum bit does not depend on it).
+  const uint32_t d = uint32_t(j) - uint32_t(i);
   if (d < 32) return f.add[d];
-  return int(f.add_base + f.add_step * d);
+  return int32_t(uint32_t(f.add_base) + uint32_t(f.add_step) * d);
 }
 
 int oper_delay(const FAMILY& f, CDB_SGATE_NODE* node, CDB_SGATE_ITERM* iterm, CDB_SGATE_OTERM* oterm) {

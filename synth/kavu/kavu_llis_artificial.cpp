@@ -29,7 +29,6 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <map>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -49,6 +48,7 @@
 #include "kavu_msg.h"
 #include "kavu_name.h"
 #include "kavu_td_critical.h"
+#include "ztl_hash_sys.h"
 
 namespace {
 
@@ -143,15 +143,33 @@ HDB_INSTANCE_NAME* gate_name(CDB_SGATE_NODE* node) {
 // The name a gate is recorded under, without the name-lookup internal error.
 std::string fib_name_of(CDB_SGATE_NODE* node) {
   HDB_INSTANCE_NAME* n = gate_name(node);
-  return n ? n->get_short_hpath(2) : node->get_string_hpath();
+  return n ? kavu_llis_fib_name(n) : node->get_string_hpath();
 }
 
-// Whether the gate's recorded name holds "~llis"; reads the partial name in
-// place, so the scan over every LUT allocates nothing for named gates.
+// Whether the gate's recorded name (its FIB-name path) holds "~llis". Reads
+// the levels of the path in place, so the scan over every LUT allocates
+// nothing for named gates: a level holds it, or a synthesized level that is
+// not the path's first (so "~" joins it) starts with "llis".
 bool has_llis_name(CDB_SGATE_NODE* node) {
-  if (HDB_INSTANCE_NAME* n = gate_name(node)) return std::strstr(n->get_partial_name(), "~llis") != nullptr;
-  return node->get_string_hpath().find("~llis") != std::string::npos;
+  const HDB_INSTANCE_NAME* n = gate_name(node);
+  if (!n) return node->get_string_hpath().find("~llis") != std::string::npos;
+  for (;;) {
+    const HDB_INSTANCE_NAME* parent = n->get_parent();
+    const bool first = !parent || parent->get_flags().test_flag(HDB_INSTANCE_NAME_FLAG::HIERARCHY_ROOT);
+    const char* partial = n->get_partial_name();
+    if (std::strstr(partial, "~llis") || (!first && n->is_synthesized() && std::strncmp(partial, "llis", 4) == 0))
+      return true;
+    if (first) return false;
+    n = parent;
+  }
 }
+
+// The extension of a name buffer's name: the port extension followed by
+// "llis". A name buffer is recognised by "~llis" in its name; the synthesized
+// level joins "llis" with "~" only when it starts the level, so after a port
+// extension the "~" is written out ("<dest>~I0_L0~llis"); with none the name
+// is "<source>~llis".
+std::string name_buffer_extension(const std::string& ext) { return ext.empty() ? "llis" : ext + "~llis"; }
 
 std::string oterm_text(CDB_SGATE_OTERM* o) { return o ? kavu_llis_get_string_hpath(o) : std::string("(none)"); }
 
@@ -411,7 +429,7 @@ bool ARTIFICIAL_FIB_INSERTER::create_name_buffer(CDB_SGATE_OTERM* src, CDB_SGATE
   if (!cdb_is_connected(in)) KAVU_INTERNAL_ERROR("cdb_is_connected(new_iterm)");
   if (!cdb_is_connected(buffer->get_single_iterm())) KAVU_INTERNAL_ERROR("cdb_is_connected(new_sgate->get_single_iterm())");
 
-  HDB_INSTANCE_NAME* name = m_names.create_unique_synthesized_name(base, (ext + "~llis").c_str());
+  HDB_INSTANCE_NAME* name = m_names.create_unique_synthesized_name(base, name_buffer_extension(ext).c_str());
   buffer->set_instance_name(name);
   out->set_instance_name(name);
   return true;
@@ -602,9 +620,12 @@ void kavu_llis_dump_new_node_statistics(const KAVU_FIB_INFO* partition_record, C
   if (!partition_record) return;
   kavu_debug("After lutmapping, dumping llis stats");
   const std::set<uint32_t>& old_ids = partition_record->m_old_lutmapped_node_ids;
-  std::map<std::string, int> by_type;  // type names in order, so the dump reads the same every run
+  // Listed in the table's own order (bucket by text hash, then chain), which
+  // depends on the type names only, so the dump reads the same every run.
+  ZTL_HASH<std::string, int> by_type(61);
   for (CDB_SGATE_NODE* node : netlist->get_node_list())
     if (node && !old_ids.count(node->get_id())) ++by_type[node->get_string_type_name()];
   kavu_debug("After lutmapping, the new things are");
-  for (const auto& [type, count] : by_type) kavu_debug("AFTER_SWEEP_NEW_THINGS: %-20s : %d", type.c_str(), count);
+  for (const auto& entry : by_type)
+    kavu_debug("AFTER_SWEEP_NEW_THINGS: %-20s : %d", entry.first.c_str(), entry.second);
 }

@@ -36,7 +36,8 @@ void remove_node_fibs(KAVU_FIB_INFO* info, const CDB_SGATE_NODE* node, bool debu
   if (!info) return;
   if (is_component_or_pll(node))
     for (CDB_SGATE_OTERM* o : node->get_output_terms())
-      if (o && o->get_instance_name()) erase_name(info->m_fib_set, o->get_instance_name()->get_short_hpath(2), "oterm", debug);
+      if (o && o->get_instance_name())
+        erase_name(info->m_fib_set, kavu_llis_fib_name(o->get_instance_name()), "oterm", debug);
   erase_name(info->m_fib_set, node_fib_name(node), "node", debug);
 }
 
@@ -44,9 +45,9 @@ void remove_atom_fibs(KAVU_FIB_INFO* info, const CDB_ATOM_NODE* atom, bool debug
   if (!info) return;
   for (unsigned i = 0; i < atom->get_output_count(); ++i)
     if (HDB_INSTANCE_NAME* name = atom->get_output_term(i)->get_instance_name())
-      erase_name(info->m_fib_set, name->get_short_hpath(2), "oterm", debug);
+      erase_name(info->m_fib_set, kavu_llis_fib_name(name), "oterm", debug);
   const HDB_INSTANCE_NAME* name = atom->get_instance_name();
-  erase_name(info->m_fib_set, name ? name->get_short_hpath(2) : std::string(), "node", debug);
+  erase_name(info->m_fib_set, name ? kavu_llis_fib_name(name) : std::string(), "node", debug);
 }
 
 void remove_names(KAVU_FIB_INFO* info, const std::vector<std::string>& names, bool debug) {
@@ -59,7 +60,7 @@ void KAVU_FIBS_TO_INVALIDATE::add_fib_to_invalidate(CDB_SGATE_NODE* node) {
   KAVU_CHECK(node);
   if (is_component_or_pll(node))
     for (CDB_SGATE_OTERM* o : node->get_output_terms())
-      if (o && o->get_instance_name()) m_fibs.push_back(o->get_instance_name()->get_short_hpath(2));
+      if (o && o->get_instance_name()) m_fibs.push_back(kavu_llis_fib_name(o->get_instance_name()));
   m_fibs.push_back(node_fib_name(node));
 }
 

@@ -47,7 +47,7 @@ bool is_component_or_pll(const CDB_SGATE_NODE* node) {
 }
 
 std::string node_fib_name(const CDB_SGATE_NODE* node) {
-  if (HDB_INSTANCE_NAME* name = node->get_instance_name()) return name->get_short_hpath(2);
+  if (HDB_INSTANCE_NAME* name = node->get_instance_name()) return kavu_llis_fib_name(name);
   return kavu_llis_get_string_hpath(node);
 }
 
@@ -293,7 +293,7 @@ bool KAVU_FIB_MANAGER::take_snapshot(CDB_SGATE_HIERARCHY* hier, CDB_SGATE_NETLIS
     info->m_fib_set.insert(name);
     if (is_component_or_pll(node))
       for (CDB_SGATE_OTERM* o : node->get_output_terms())
-        if (o && o->get_instance_name()) info->m_fib_set.insert(o->get_instance_name()->get_short_hpath(2));
+        if (o && o->get_instance_name()) info->m_fib_set.insert(kavu_llis_fib_name(o->get_instance_name()));
     ++anchors;
   }
   kavu_debug("FIB manager: snapshot for hier %d succeeded, partition %s", id, partition_name.c_str());
@@ -373,6 +373,21 @@ bool KAVU_FIB_MANAGER::get_merge_is_successful(CDB_SGATE_HIERARCHY* hier) {
 
 // ---------------------------------------------------------------- data files
 
+namespace {
+
+// The logical (user) names of a memory atom's ports, which the next compile
+// needs to find the memory again: a RAM block's port 0, then port 1 (a port
+// without one records id 0). RAM blocks are the memory atoms that carry
+// logical names here; LUT-RAM atoms have none to record.
+void push_memory_logical_names(KAVU_FIB_NAMES& names, CDB_SGATE_NODE* node) {
+  if (CDB_SGATE_WYSIWYG_RAM_BLOCK* ram = node->cast_to_wysiwyg_ram_block()) {
+    names.push_back(ram->get_logical_name(0));
+    names.push_back(ram->get_logical_name(1));
+  }
+}
+
+}  // namespace
+
 void KAVU_FIB_MANAGER::write_fibs_to_file(LLIS_DATA_FILE data_file, CDB_SGATE_HIERARCHY* hier,
                                           CDB_SGATE_NETLIST* netlist) {
   if (!kavu_llis_is_generating_databases()) return;
@@ -391,9 +406,10 @@ void KAVU_FIB_MANAGER::write_fibs_to_file(LLIS_DATA_FILE data_file, CDB_SGATE_HI
   for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
     for (CDB_SGATE_OTERM* o : node->get_output_terms())
       if (o) names.push_back(o->get_instance_name());
+    push_memory_logical_names(names, node);
     HDB_INSTANCE_NAME* iname = kavu_get_sgate_instance_name(node);
     if (!iname) KAVU_INTERNAL_ERROR("sgate_instance_name");
-    const std::string name = iname->get_short_hpath(2);
+    const std::string name = kavu_llis_fib_name(iname);
     if (kavu_is_anchor_point(node) && old_set.count(name)) {
       if (!drops_fanout_free_register(node, write_fanout_free)) {
         new_fib_info->m_fib_set.insert(name);
@@ -454,7 +470,7 @@ void KAVU_FIB_MANAGER::mark_fibs_in_hdb(CDB_SGATE_HIERARCHY* hier, CDB_SGATE_NET
     if (!kavu_is_anchor_point(node)) continue;
     HDB_INSTANCE_NAME* iname = kavu_get_sgate_instance_name(node);
     if (!iname) KAVU_INTERNAL_ERROR("sgate_instance_name");
-    const std::string name = iname->get_short_hpath(2);
+    const std::string name = kavu_llis_fib_name(iname);
     if (fibs.count(name)) {
       if (!drops_fanout_free_register(node, write_fanout_free)) {
         if (m_debug) kavu_debug("Adding ORLIND_INTERNAL_FIB for node: %s %s", name.c_str(), node->get_string_type_name());
@@ -466,7 +482,7 @@ void KAVU_FIB_MANAGER::mark_fibs_in_hdb(CDB_SGATE_HIERARCHY* hier, CDB_SGATE_NET
     }
     if (is_component_or_pll(node))
       for (CDB_SGATE_OTERM* o : node->get_output_terms())
-        if (o && o->get_instance_name() && fibs.count(o->get_instance_name()->get_short_hpath(2)))
+        if (o && o->get_instance_name() && fibs.count(kavu_llis_fib_name(o->get_instance_name())))
           mark(o->get_instance_name());
   }
 }
@@ -484,7 +500,7 @@ void KAVU_FIB_MANAGER::mark_fibs_in_hdb(CDB_ATOM_NETLIST* netlist) {
     if (!kavu_is_anchor_point(atom)) continue;
     HDB_INSTANCE_NAME* instance_name = atom->get_instance_name();
     if (!instance_name) KAVU_INTERNAL_ERROR("instance_name");
-    const std::string name = instance_name->get_short_hpath(2);
+    const std::string name = kavu_llis_fib_name(instance_name);
     if (fibs.count(name)) {
       if (m_debug) kavu_debug("Adding ORLIND_INTERNAL_FIB for node: %s", name.c_str());
       mark(instance_name);
@@ -494,7 +510,7 @@ void KAVU_FIB_MANAGER::mark_fibs_in_hdb(CDB_ATOM_NETLIST* netlist) {
     if (!kavu_llis_atom_has_fib_oterms(atom)) continue;
     for (unsigned i = 0; i < atom->get_output_count(); ++i) {
       HDB_INSTANCE_NAME* oname = atom->get_output_term(i)->get_instance_name();
-      if (oname && fibs.count(oname->get_short_hpath(2))) mark(oname);
+      if (oname && fibs.count(kavu_llis_fib_name(oname))) mark(oname);
     }
   }
 }

@@ -11,8 +11,8 @@ namespace kavu_llis {
 bool is_register(const CDB_SGATE_NODE* node);
 // A component or a PLL atom: its output-terminal names are FIBs too.
 bool is_component_or_pll(const CDB_SGATE_NODE* node);
-// The name a gate's FIB goes by: the leaf of its instance name, else its
-// recorded path.
+// The name a gate's FIB goes by: the FIB-name path of its instance name,
+// else its recorded path.
 std::string node_fib_name(const CDB_SGATE_NODE* node);
 // A register with no fan-out whose data input is fed by a FIB kind, which
 // drops out of the written set when fan-out-free FIBs are not written.

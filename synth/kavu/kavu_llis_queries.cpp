@@ -87,6 +87,11 @@ bool kavu_is_a_nice_sgate(const CDB_SGATE_NODE* node) {
   return w && (w->is_ff() || w->is_lcell_comb());
 }
 
+std::string kavu_llis_fib_name(const HDB_INSTANCE_NAME* name) {
+  KAVU_CHECK(name);
+  return name->get_short_hpath(HDB_INSTANCE_NAME::HPATH_BELOW_ROOT);
+}
+
 HDB_INSTANCE_NAME* kavu_get_sgate_instance_name(const CDB_SGATE_NODE* node) {
   KAVU_CHECK(node);
   if (HDB_INSTANCE_NAME* name = node->get_instance_name()) return name;
@@ -98,13 +103,13 @@ HDB_INSTANCE_NAME* kavu_get_sgate_instance_name(const CDB_SGATE_NODE* node) {
 
 std::string kavu_llis_get_string_hpath(const CDB_SGATE_NODE* node) {
   KAVU_CHECK(node);
-  if (HDB_INSTANCE_NAME* name = kavu_get_sgate_instance_name(node)) return name->get_short_hpath(2);
+  if (HDB_INSTANCE_NAME* name = kavu_get_sgate_instance_name(node)) return kavu_llis_fib_name(name);
   return node->get_string_hpath();
 }
 
 std::string kavu_llis_get_string_hpath(const CDB_SGATE_OTERM* oterm) {
   KAVU_CHECK(oterm);
-  if (HDB_INSTANCE_NAME* name = oterm->get_instance_name()) return name->get_short_hpath(2);
+  if (HDB_INSTANCE_NAME* name = oterm->get_instance_name()) return kavu_llis_fib_name(name);
   return oterm->get_string_hpath();
 }
 
@@ -190,7 +195,7 @@ int kavu_get_list_of_fib_nodes_from_netlist(const std::set<std::string>* fib_nam
       HDB_INSTANCE_NAME* iname = node->get_instance_name();
       if (!iname && node->get_single_oterm()) iname = node->get_single_oterm()->get_instance_name();
       if (!iname) continue;
-      name = iname->get_short_hpath(2);
+      name = kavu_llis_fib_name(iname);
     }
     const CDB_SGATE_TYPE t = node->get_sgate_type();
     const bool candidate = t == CDB_SGATE_IO_ENUM || t == CDB_SGATE_DFF_ENUM || is_wysiwyg_ff(node) ||
@@ -350,7 +355,7 @@ bool is_io_atom(const CDB_ATOM_NODE* atom) {
 bool is_llis_name_cell(const CDB_ATOM_NODE* atom) {
   if (!row_of(atom).has_class(kavu_platform::ATOM_CLASS_LCELL_COMB)) return false;
   const HDB_INSTANCE_NAME* name = atom->get_instance_name();
-  return name && name->get_short_hpath(2).find("~llis") != std::string::npos;
+  return name && kavu_llis_fib_name(name).find("~llis") != std::string::npos;
 }
 
 // The atoms that must sit in the periphery: PLLs, clock buffers and DDIO

@@ -21,7 +21,7 @@
 
 namespace {
 
-const unsigned HDB_ROOT_PARENT_FLAG = 0x20000;
+const unsigned HDB_ROOT_PARENT_FLAG = HDB_INSTANCE_NAME_FLAG::HIERARCHY_ROOT;  // 0x20000
 
 const char* data_file_code(int file) {
   switch (file) {

@@ -320,8 +320,8 @@ BDD_DECOMP_TYPE lut_unmap_generalized_and_or(BDD_ZBDD_MGR* bm, BDD_ZBDD* f,
   a->take_clone(bm, best_top, support);
   b->take_clone(bm, best_div, support);
   if (kavu_debug_lut_unmapper)
-    kavu_debug("Found generalized %s for BDD %d: new size = %d + %d = %d, old size = %d",
-               type == BDD_DECOMP_AND ? "AND" : "OR", f->id(), arg_size(*a), arg_size(*b),
+    kavu_debug("Found generalized %s for BDD 0x%0x: new size = %d + %d = %d, old size = %d",
+               type == BDD_DECOMP_AND ? "AND" : "OR", unsigned(f->id()), arg_size(*a), arg_size(*b),
                arg_size(*a) + arg_size(*b), start_size);
   best_top = BDD_ZBDD();
   best_div = BDD_ZBDD();

@@ -16,6 +16,7 @@
 
 #include "gen/gen.h"
 #include "cfg/cfg.h"
+#include "cut/cut.h"
 #include "kavu_check.h"
 #include "kavu_delay_model_seq.h"
 #include "kavu_depends.h"
@@ -143,7 +144,6 @@ void KAVU_SEQ_TIMER::init() {
   m_seq_clk_analysis.clear();
   for (KAVU_SEQ_TIMER_CLK_DOMAIN* domain : m_clk_domains) delete domain;
   m_clk_domains.clear();
-  m_skewed.clear();
   m_delay_model = new KAVU_DELAY_MODEL_STIMER(minimize_carry_delay(), m_decomp_fanin, m_huge_gate_limit);
   init_oterm_info();
   delete_lutram_map();
@@ -179,7 +179,6 @@ void KAVU_SEQ_TIMER::cleanup() {
   delete_lutram_map();
   for (KAVU_SEQ_TIMER_CLK_DOMAIN* domain : m_clk_domains) delete domain;
   m_clk_domains.clear();
-  m_skewed.clear();
 }
 
 void KAVU_SEQ_TIMER::delete_clock_map() {
@@ -383,6 +382,7 @@ void KAVU_SEQ_TIMER::calculate_best_cycle_time() {
   const bool dump_all_timing = cfg_is_on("kavu_seq_timer_dump_all_timing", false);
   const bool cal_fanout_delay = cfg_is_on("kavu_seq_cal_fanout_delay", false);
   const bool recalculate_comb_gate_delay = cfg_is_on("kavu_seq_timer_always_recalculate_comb_gate_delay", true);
+  const bool dump_sccs_after_search = cfg_is_on("kavu_seq_timer_dump_all_scc_after_best_cycle_cal", false);
   reset_clock_infos();
   if (cfg_is_on("kavu_seq_timer_dump_indexed_oterms", false))
     dump_indexed_oterms("kavu_seq_timer_" + m_dump_name + "indexed_oterms.txt");
@@ -413,6 +413,13 @@ void KAVU_SEQ_TIMER::calculate_best_cycle_time() {
         m_netlist, m_facade, this, domain, m_verbose, recalculate_comb_gate_delay, m_decomp_fanin, m_huge_gate_limit);
     add_clock_domain_for_analysis(analysis);
     analysis->find_best_cycle_time();
+    domain->set_best_cycle_time(analysis->get_best_cycle_time());
+    kavu_debug("Best cycle time of clock domain %d is %d", id, domain->get_best_cycle_time());
+    // The loops as the search left them, before the final arrival pass; the
+    // domain name begins with the dump name, which so stands here twice.
+    if (dump_sccs_after_search)
+      analysis->dump_all_sccs("kavu_seq_timer_domain_" + m_dump_name + analysis->get_domain_name() +
+                              "_all_scc_a4_best_cycle.txt");
     const bool success = analysis->calculate_arrival_time(true);
     if (!success) KAVU_INTERNAL_ERROR("success");
     if (cal_fanout_delay) analysis->calculate_max_fanout_delay();
@@ -421,8 +428,6 @@ void KAVU_SEQ_TIMER::calculate_best_cycle_time() {
       open_report(timing, "kavu_seq_timing_info_of_domain_" + m_dump_name + std::to_string(id) + ".txt");
       analysis->write_timing_info(timing);
     }
-    domain->set_best_cycle_time(analysis->get_best_cycle_time());
-    kavu_debug("Best cycle time of clock domain %d is %d", id, domain->get_best_cycle_time());
     if (!keep_domain_links) analysis->clear_clk_domain();
   }
   if (!identify_critical_nodes() || !m_big_gates || m_big_gates->get_num_big_gates() == 0) return;
@@ -606,25 +611,16 @@ void KAVU_SEQ_TIMER::dump_oterm_clock_domain_info() const { dump_oterm_clock_dom
 // ---------------------------------------------------------------------------
 // Timer answers for the delay expert
 
-void KAVU_SEQ_TIMER::set_skewed_oterm(CDB_SGATE_OTERM* oterm, int arrival, int max_fanout_delay) {
-  KAVU_CHECK(oterm != 0);
-  KAVU_SEQ_DELAY_OTERM_INFO& info = m_skewed[oterm];
-  info.m_arrival = arrival;
-  info.m_max_fanout_delay = max_fanout_delay;
-}
-
 bool KAVU_SEQ_TIMER::is_skewed_oterm(CDB_SGATE_OTERM* oterm) const {
   if (!oterm) return false;
-  if (m_skewed.find(oterm) != m_skewed.end()) return true;
   CDB_SGATE_NODE* g = oterm->get_my_node();
-  const bool block = g && g->is_wysiwyg() && (g->cast_to_wysiwyg()->is_ram() || g->cast_to_wysiwyg()->is_mac());
-  if (!block && !kavu_seq_is_register(g)) return false;
-  if (block && !oterm->has_fanout()) return false;
+  if (oterm->has_fanout() && g && g->is_wysiwyg() &&
+      (g->cast_to_wysiwyg()->is_ram() || g->cast_to_wysiwyg()->is_mac()))
+    return true;
+  if (get_oterm_info_index(oterm) == -1) return false;
+  if (!kavu_seq_is_register(g)) return false;
   const KAVU_SEQ_OTERM_CLK_INFO* clk = get_clock_info(oterm);
-  // Skewed only in exactly one analysed domain: a block output with two
-  // clocks or none has no arrival to hand out.
-  if (!clk || clk->size() != 1) return false;
-  return get_analysis(clk->front().first) != nullptr;
+  return clk && !clk->empty();
 }
 
 KAVU_SEQ_DELAY_ANALYSIS* KAVU_SEQ_TIMER::get_analysis(int clock_id) const {
@@ -632,36 +628,85 @@ KAVU_SEQ_DELAY_ANALYSIS* KAVU_SEQ_TIMER::get_analysis(int clock_id) const {
   return m_seq_clk_analysis[size_t(clock_id)];
 }
 
-int KAVU_SEQ_TIMER::get_oterm_fanin_delay(CDB_SGATE_OTERM* oterm) const {
-  auto it = m_skewed.find(oterm);
-  if (it != m_skewed.end()) return it->second.m_arrival;
-  if (!is_skewed_oterm(oterm)) return KAVU_DELAY_MIN;
-  const std::pair<int, int> pair = get_clock_info(oterm)->front();
-  const int d = get_analysis(pair.first)->get_arrival_time(pair.second);
+namespace {
+
+// "Node id = ..., name = ..., type = ..., oterm index = ..., name = ...".
+void trace_oterm_node(const CDB_SGATE_OTERM* oterm) {
   const CDB_SGATE_NODE* g = oterm->get_my_node();
-  if (kavu_seq_timer_is_dff_fixed(g) && !kavu_seq_timer_is_register_ram_packed(g) &&
-      !kavu_seq_timer_is_register_mac_packed(g) && d != 0) {
-    kavu_debug("Fixed register has a non zero fanin delay (%d). SGATE ID = %d", d, node_id_of(oterm));
+  kavu_debug("Node id = %d, name = %s, type = %s, oterm index = %d, name = %s", node_id_of(oterm),
+             g ? g->get_string_hpath().c_str() : "", g ? g->get_string_type_name() : "", int(oterm->get_port_index()),
+             DBS_TRANSLATOR::get_debug_string_name(oterm->get_port_type()).c_str());
+}
+
+// A fixed register answers 0 both ways unless it is packed into a block.
+bool fixed_and_unpacked(const CDB_SGATE_NODE* g) {
+  return g && kavu_seq_timer_is_dff_fixed(g) && !kavu_seq_timer_is_register_ram_packed(g) &&
+         !kavu_seq_timer_is_register_mac_packed(g);
+}
+
+// The atom kind whose terminals answer arrival 0 without a clock.
+constexpr CDB_WYSIWYG_TYPE ATOM_KIND_WITHOUT_CLOCK = 95;
+
+}  // namespace
+
+int KAVU_SEQ_TIMER::checked_clk_domain(int clock_id) const {
+  if (!((clock_id >= 0) && (size_t(clock_id) < m_seq_clk_analysis.size())))
+    KAVU_INTERNAL_ERROR("(clk_id>=0) && (clk_id<m_seq_clk_analysis.size())");
+  return clock_id;
+}
+
+int KAVU_SEQ_TIMER::get_oterm_fanin_delay(CDB_SGATE_OTERM* oterm) const {
+  KAVU_CHECK(oterm != nullptr);
+  const KAVU_SEQ_OTERM_CLK_INFO* clk = get_clock_info(oterm);
+  if (!clk) KAVU_INTERNAL_ERROR("clk_info != NULL");
+  const CDB_SGATE_NODE* g = oterm->get_my_node();
+  if (clk->empty()) {
+    trace_oterm_node(oterm);
+    if (g && g->is_wysiwyg() && g->cast_to_wysiwyg()->get_wysiwyg_type() == ATOM_KIND_WITHOUT_CLOCK) return 0;
+    KAVU_INTERNAL_ERROR("clk_info->has_clk() == true");
+  }
+  if (clk->size() > 1) {
+    kavu_debug("Oterm of sgate %d , clk_info_index = %d has multi clock (count=%d)", node_id_of(oterm),
+               get_oterm_info_index(oterm), int(clk->size()));
+    KAVU_INTERNAL_ERROR("multi-clock not supported yet");
+  }
+  const std::pair<int, int> pair = clk->front();
+  if (!((pair.first >= 0) && (size_t(pair.first) < m_seq_clk_analysis.size()))) {
+    trace_oterm_node(oterm);
+    kavu_debug("clk_id = %d, m_seq_clk_analysis.size() = %d", pair.first, int(m_seq_clk_analysis.size()));
+  }
+  KAVU_SEQ_DELAY_ANALYSIS* analysis = m_seq_clk_analysis[size_t(checked_clk_domain(pair.first))];
+  if (!analysis) KAVU_INTERNAL_ERROR("seq_analysis");
+  const int d = analysis->get_arrival_time(pair.second);
+  if (fixed_and_unpacked(g) && d != 0) {
+    kavu_debug(
+        "Fixed register has a non zero fanin delay (%d). SGATE ID = %d, name = %s, type = %s, oterm index = %d, "
+        "oterm port_index = %d, oterm name = %s.",
+        d, node_id_of(oterm), g->get_string_hpath().c_str(), g->get_string_type_name(), pair.second,
+        int(oterm->get_port_index()), DBS_TRANSLATOR::get_debug_string_name(oterm->get_port_type()).c_str());
     KAVU_INTERNAL_ERROR("fanin_delay == 0");
   }
   return d;
 }
 
 int KAVU_SEQ_TIMER::get_max_fanout_delay(CDB_SGATE_OTERM* oterm) const {
-  auto it = m_skewed.find(oterm);
-  if (it != m_skewed.end()) return it->second.m_max_fanout_delay;
-  if (!is_skewed_oterm(oterm)) return KAVU_DELAY_MIN;
-  const std::pair<int, int> pair = get_clock_info(oterm)->front();
-  KAVU_SEQ_DELAY_ANALYSIS* analysis = get_analysis(pair.first);
+  KAVU_CHECK(oterm != nullptr);
+  const KAVU_SEQ_OTERM_CLK_INFO* clk = get_clock_info(oterm);
+  if (!clk || clk->empty()) {
+    kavu_debug("Get max fanout delay of oterm (sgate id = %d) has no clock.", node_id_of(oterm));
+    if (!clk) KAVU_INTERNAL_ERROR("clk_info != NULL");
+    KAVU_INTERNAL_ERROR("clk_info->has_clk() == true");
+  }
+  if (clk->size() > 1) KAVU_INTERNAL_ERROR("multi-clock not supported yet");
+  const std::pair<int, int> pair = clk->front();
+  KAVU_SEQ_DELAY_ANALYSIS* analysis = m_seq_clk_analysis[size_t(checked_clk_domain(pair.first))];
+  if (!analysis) KAVU_INTERNAL_ERROR("seq_analysis");
   // The expert substitutes this value at register boundaries: the domain's
   // backward pass runs on the first request instead of answering the
   // "not computed" sentinel.
   if (!analysis->has_fanout_delays()) analysis->calculate_max_fanout_delay();
   const int d = analysis->get_max_fanout_delay(pair.second);
-  const CDB_SGATE_NODE* g = oterm->get_my_node();
-  if (kavu_seq_timer_is_dff_fixed(g) && !kavu_seq_timer_is_register_ram_packed(g) &&
-      !kavu_seq_timer_is_register_mac_packed(g) && d != 0)
-    KAVU_INTERNAL_ERROR("fanout_delay == 0");
+  if (fixed_and_unpacked(oterm->get_my_node()) && d != 0) KAVU_INTERNAL_ERROR("fanout_delay == 0");
   return d;
 }
 
@@ -694,8 +739,17 @@ bool KAVU_SEQ_TIMER::oterm_in_clock_domain(CDB_SGATE_OTERM* oterm, int clock_id)
 int KAVU_SEQ_TIMER::get_oterm_index_in_clk_domain(CDB_SGATE_OTERM* oterm, int clock_id) const {
   const KAVU_SEQ_OTERM_CLK_INFO* clk = get_clock_info(oterm);
   if (!clk) KAVU_INTERNAL_ERROR("clk_info != NULL");
-  for (const auto& p : *clk)
-    if (p.first == clock_id) return p.second;
+  if (clk->empty()) return -1;
+  if (clk->size() == 1) return clk->front().first == clock_id ? clk->front().second : -1;
+  // A terminal of several domains must be asked about one of them.
+  for (const auto& p : *clk) {
+    if (p.first != clock_id) continue;
+    if (p.second < 0) KAVU_INTERNAL_ERROR("(oterm_clk_info.first>=0) && (oterm_clk_info.second>=0)");
+    return p.second;
+  }
+  kavu_debug("oterm of sgate (%d), oterm_clk_info.first=%d, oterm_clk_info.second=%d is wrong. clk_id=%d",
+             node_id_of(oterm), -1, -1, clock_id);
+  KAVU_INTERNAL_ERROR("(oterm_clk_info.first>=0) && (oterm_clk_info.second>=0)");
   return -1;
 }
 
@@ -730,9 +784,5 @@ void KAVU_SEQ_TIMER::dump_oterm_clk_info(CDB_SGATE_OTERM* oterm) const {
     for (const auto& p : *clk)
       kavu_debug("\t [ clk_id = %d, oterm_index_in_clk_domain = %d ]", p.first, p.second);
   }
-  auto it = m_skewed.find(oterm);
-  if (it == m_skewed.end()) return;
-  kavu_debug("  %s: skewed arrival %d, max fanout delay %d", kavu_get_oterm_debug_name(oterm).c_str(),
-             it->second.m_arrival, it->second.m_max_fanout_delay);
 }
 

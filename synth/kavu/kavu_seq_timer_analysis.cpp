@@ -245,6 +245,54 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
   kavu_debug("Non-trivial SCC count = %d", int(m_sccs.size()));
 }
 
+// The sort's end points are the terminals without fan-out, the boundaries
+// and the pins' own terminals; but a pin's terminal has no fan-out and so no
+// index, and the fan-out rule also ends paths at asynchronous register
+// inputs and where the fan-out leaves the domain (the fan-out pass counts
+// such a terminal 0). Each such terminal is an end point of the fit test as
+// well, so that arrival plus fan-out delay never exceeds the best. Runs
+// before any fan-out delay is known: a load that leads on inside the domain
+// gives KAVU_DELAY_MIN here, an end gives its delay and no sink.
+void KAVU_SEQ_DELAY_ANALYSIS::find_open_ends() {
+  m_open_ends.clear();
+  for (CDB_SGATE_OTERM* o : m_oterms) {
+    if (!o->has_fanout()) continue;
+    int end = KAVU_DELAY_MIN;
+    bool leads_on = false;
+    for (CDB_SGATE_ITERM* t : o->fanouts()) {
+      CDB_SGATE_NODE* load = t ? t->get_my_node() : nullptr;
+      if (!load) continue;
+      if (is_ram_atom(load) || is_mac_atom(load)) {  // the RAM and MAC checks cover these
+        leads_on = true;
+        continue;
+      }
+      CDB_SGATE_OTERM* sink = nullptr;
+      const int d = m_stimer_model->compute_fanout_delay_of_iterm(t, &sink, nullptr, this, this, true, 0);
+      if (d != KAVU_DELAY_MIN && !sink)
+        end = std::max(end, d);
+      else if (leads_on_in_domain(load))
+        leads_on = true;
+    }
+    if (end == KAVU_DELAY_MIN && !leads_on) end = 0;
+    if (end != KAVU_DELAY_MIN) m_open_ends.emplace_back(o, end);
+  }
+  clear_stimer_caches();
+  // A loop writes back only the arrivals of its exits during the search: an
+  // open end on a loop is one.
+  for (const std::pair<CDB_SGATE_OTERM*, int>& end : m_open_ends) {
+    const int scc = get_oterm_info(get_oterm_index(end.first))->m_scc_index;
+    if (scc < 0) continue;
+    std::list<CDB_SGATE_OTERM*>& exits = m_sccs[size_t(scc)]->get_exit_oterms();
+    if (std::find(exits.begin(), exits.end(), end.first) == exits.end()) exits.push_back(end.first);
+  }
+}
+
+bool KAVU_SEQ_DELAY_ANALYSIS::leads_on_in_domain(const CDB_SGATE_NODE* load) const {
+  for (CDB_SGATE_OTERM* f : load->get_output_terms())
+    if (f && get_oterm_index(f) >= 0) return true;
+  return false;
+}
+
 void KAVU_SEQ_DELAY_ANALYSIS::set_start_arrivals() {
   for (CDB_SGATE_OTERM* o : m_input_oterms) {
     if (!o) KAVU_INTERNAL_ERROR("oterm != NULL");
@@ -268,15 +316,9 @@ int KAVU_SEQ_DELAY_ANALYSIS::find_best_cycle_time() {
     scc->find_input_oterms();
     scc->find_output_oterms();
   }
-  if (cfg_is_on("kavu_seq_timer_dump_all_scc", false)) {
-    std::orlind_ofstream os(("kavu_seq_timer_domain_" + get_domain_name() + "_all_scc.txt").c_str(), std::ios_base::out);
-    os << "Total number of SCC of the clock domain = " << m_sccs.size() << std::endl;
-    for (size_t k = 0; k < m_sccs.size(); ++k) {
-      os << std::string(30, '*') << std::endl << "SCC [" << k << "]" << std::endl;
-      m_sccs[k]->dump(os);
-      os << std::string(30, '*') << std::endl;
-    }
-  }
+  find_open_ends();
+  if (cfg_is_on("kavu_seq_timer_dump_all_scc", false))
+    dump_all_sccs("kavu_seq_timer_domain_" + get_domain_name() + "_all_scc.txt");
   int max = 10, min = 1;
   bool fits = false;
   if (m_use_non_seq_max_depth) {
@@ -324,6 +366,16 @@ int KAVU_SEQ_DELAY_ANALYSIS::find_best_cycle_time() {
   return max;
 }
 
+void KAVU_SEQ_DELAY_ANALYSIS::dump_all_sccs(const std::string& file) const {
+  std::orlind_ofstream os(file.c_str(), std::ios_base::out);
+  os << "Total number of SCC of the clock domain = " << m_sccs.size() << std::endl;
+  for (size_t k = 0; k < m_sccs.size(); ++k) {
+    os << std::string(30, '*') << std::endl << "SCC [" << k << "]" << std::endl;
+    m_sccs[k]->dump(os);
+    os << std::string(30, '*') << std::endl;
+  }
+}
+
 bool KAVU_SEQ_DELAY_ANALYSIS::is_cycle_time_fit(int cycle) {
   ++m_fit_tests;
   m_cycle_time = cycle;
@@ -362,14 +414,22 @@ void KAVU_SEQ_DELAY_ANALYSIS::collect_failing_points(int cycle, std::vector<CDB_
         }
       }
     } else {
-      const int index = get_oterm_index(o);
-      if (index < 0) continue;
-      const int arrival = get_oterm_info(index)->m_arrival;
-      if (arrival > cycle) {
-        kavu_debug("Output SGATE %d arr = %d > cycle (%d) FAIL TIMING", node_id(o), arrival, cycle);
-        if (seen.insert(o).second) points.push_back(o);
-      }
+      check_end_arrival(o, 0, cycle, points, seen);
     }
+  }
+  for (const std::pair<CDB_SGATE_OTERM*, int>& end : m_open_ends)
+    check_end_arrival(end.first, end.second, cycle, points, seen);
+}
+
+void KAVU_SEQ_DELAY_ANALYSIS::check_end_arrival(CDB_SGATE_OTERM* o, int end_delay, int cycle,
+                                                std::vector<CDB_SGATE_OTERM*>& points,
+                                                ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& seen) {
+  const int index = get_oterm_index(o);
+  if (index < 0) return;
+  const int arrival = get_oterm_info(index)->m_arrival;
+  if (arrival != KAVU_DELAY_MIN && arrival + end_delay > cycle) {
+    kavu_debug("Output SGATE %d arr = %d > cycle (%d) FAIL TIMING", node_id(o), arrival, cycle);
+    if (seen.insert(o).second) points.push_back(o);
   }
 }
 

@@ -167,6 +167,19 @@ boost::dynamic_bitset<uint32_t>& kavu_parallel_skip_reasons() {
 
 KAVU_STAMP_TABLES& kavu_stamp_tables() { return s_load_sequence.m_stamp_tables; }
 
+// Bound at compile time (the address of a member of a static object), so
+// these add no initializer of their own to the load sequence.
+std::map<int, std::set<int>>& g_master_id_to_dup_ids = s_load_sequence.m_stamp_tables.m_master_id_to_dup_ids;
+std::map<int, int>& g_dup_id_to_master_id = s_load_sequence.m_stamp_tables.m_dup_id_to_master_id;
+std::map<CDB_SGATE_NODE*, std::vector<CDB_SGATE_NODE*>>& g_dup_bound_to_pins =
+    s_load_sequence.m_stamp_tables.m_dup_bound_to_pins;
+std::map<CDB_SGATE_NODE*, std::vector<CDB_SGATE_NODE*>>& g_master_bound_to_dup_bounds =
+    s_load_sequence.m_stamp_tables.m_master_bound_to_dup_bounds;
+std::map<CDB_SGATE_NODE*, std::vector<CDB_SGATE_NODE*>>& g_outside_gate_to_dup_pins =
+    s_load_sequence.m_stamp_tables.m_outside_gate_to_dup_pins;
+std::map<CDB_SGATE_NODE*, CDB_SGATE_NODE*>& g_dup_pin_to_outside_gate =
+    s_load_sequence.m_stamp_tables.m_dup_pin_to_outside_gate;
+
 const KAVU_PDB_REGISTRATIONS& kavu_pdb_registrations() { return s_load_sequence.m_pdb_records; }
 
 const std::string& kavu_retimer_name_marker() { return s_load_sequence.m_retimer_name_marker; }

@@ -8,6 +8,14 @@
 //   later lookup can never meet a recycled address.
 // - An output boundary hands every one of its fan-outs to the bus operator,
 //   not only the first, and the outside gate's other inputs stay untouched.
+// - Constant propagation decides every master boundary on the netlist as it
+//   stands before it deletes anything, and takes a facing output boundary
+//   away only with its last reader: one constant net cut once may face the
+//   boundaries of the master and of every duplicate. The counter counts the
+//   boundaries actually deleted (2 per pair when no facing boundary is
+//   shared).
+// - The master/duplicate check compares every duplicate met with its master,
+//   counting a stamp that has no gate left as all zeros.
 // Cost: labelling is one breadth-first walk per partition over a work list
 // reused between floods; statistics use ordered maps by stamp id.
 #include "kavu_stamp.h"
@@ -80,9 +88,16 @@ void count_gate(STAMP_STATS& s, CDB_SGATE_NODE* g, int id) {
   if (kavu_is_a_comb(g)) ++s.combs[id];
 }
 
+// A count of a stamp; 0 for a stamp no gate belongs to any more.
+int count_of(const std::map<int, int>& m, int id) {
+  auto found = m.find(id);
+  return found == m.end() ? 0 : found->second;
+}
+
 bool same_shape(const STAMP_STATS& s, int a, int b) {
-  return s.size.at(a) == s.size.at(b) && s.inputs.at(a) == s.inputs.at(b) && s.outputs.at(a) == s.outputs.at(b) &&
-         s.registers.at(a) == s.registers.at(b) && s.combs.at(a) == s.combs.at(b);
+  for (const auto* m : {&s.size, &s.inputs, &s.outputs, &s.registers, &s.combs})
+    if (count_of(*m, a) != count_of(*m, b)) return false;
+  return true;
 }
 
 // The constant (1 or 0) an input boundary receives through its facing output
@@ -97,27 +112,45 @@ int constant_through_facing_boundary(CDB_SGATE_NODE* in_boundary) {
   return -1;
 }
 
-// Takes the facing output boundary and the input boundary out of the path
-// and destroys both; the constant then drives what the input boundary fed.
-int delete_constant_boundary_pair(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* in_boundary, int value,
-                                  const char* format) {
-  CDB_SGATE_NODE* facing = in_boundary->get_single_iterm()->get_source()->get_my_node();
-  kavu_excise_buffer(facing);
-  destroy_gate(netlist, facing);
+// A master input boundary whose constant reaches every one of its duplicates.
+struct CONSTANT_GROUP {
+  CDB_SGATE_NODE* m_master;
+  std::vector<CDB_SGATE_NODE*> m_duplicates;
+  int m_value;
+};
+
+// Ties the input boundary to the constant its facing output boundary
+// delivers, takes it out of the path (its readers then see the constant) and
+// destroys it; the facing boundary goes too once nothing reads it any more.
+// Returns the number of boundaries destroyed. `gone` holds what this pass
+// destroyed, so a boundary listed twice is handled once.
+int delete_constant_boundary(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* in_boundary, int value, const char* format,
+                             std::set<const CDB_SGATE_NODE*>& gone) {
+  if (gone.count(in_boundary)) return 0;
+  CDB_SGATE_ITERM* in = in_boundary->get_single_iterm();
+  CDB_SGATE_OTERM* facing_out = in->get_source();
+  KAVU_CHECK(facing_out);
+  const bool vcc = ((value == 1) != facing_out->is_inverted()) != in->is_inverted();
+  if (vcc) in->set_vcc();
+  else in->set_gnd();
   kavu_excise_buffer(in_boundary);
   kavu_debug(format, in_boundary->get_string_type_name(), in_boundary->get_debug_name().c_str(),
              in_boundary->get_string_hpath().c_str(), value);
+  gone.insert(in_boundary);
   destroy_gate(netlist, in_boundary);
+  if (facing_out->has_fanout()) return 1;  // it still faces another boundary
+  CDB_SGATE_NODE* facing = facing_out->get_my_node();
+  gone.insert(facing);
+  destroy_gate(netlist, facing);
   return 2;
 }
 
 void create_bus_in_next_to(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* n) {
-  KAVU_STAMP_TABLES& tables = kavu_stamp_tables();
   CDB_SGATE_ITERM* n_in = n->get_single_iterm();
   CDB_SGATE_OTERM* s_out = n_in ? n_in->get_source() : nullptr;
   if (!s_out) return;  // nothing outside drives this boundary
   CDB_SGATE_NODE* s = s_out->get_my_node();
-  const std::vector<CDB_SGATE_NODE*> pins = tables.m_outside_gate_to_dup_pins[s];
+  const std::vector<CDB_SGATE_NODE*> pins = g_outside_gate_to_dup_pins[s];
   const unsigned width = static_cast<unsigned>(pins.size()) + 1;
   CDB_SGATE_OPERATOR* op = kavu_create_bus_in_operator(netlist, width)->cast_to_operator();
   kavu_debug("Creating bus in operator of size %d next to %s %s %s from master %d", static_cast<int>(width),
@@ -132,11 +165,10 @@ void create_bus_in_next_to(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* n) {
 }
 
 void create_bus_out_next_to(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* n) {
-  KAVU_STAMP_TABLES& tables = kavu_stamp_tables();
   CDB_SGATE_OTERM* n_out = n->get_single_oterm();
   if (!n_out || !n_out->has_fanout()) return;  // nothing outside reads this boundary
   CDB_SGATE_NODE* t = n_out->get_first_fanout()->get_my_node();
-  const std::vector<CDB_SGATE_NODE*> pins = tables.m_outside_gate_to_dup_pins[t];
+  const std::vector<CDB_SGATE_NODE*> pins = g_outside_gate_to_dup_pins[t];
   const unsigned width = static_cast<unsigned>(pins.size()) + 1;
   kavu_debug("Creating bus out operator of size %d next to %s %s %s from master %d", static_cast<int>(width),
              n->get_string_type_name(), n->get_debug_name().c_str(), n->get_string_hpath().c_str(),
@@ -168,31 +200,29 @@ void KAVU_STAMP_TABLES::forget_gate(CDB_SGATE_NODE* gate) {
 }
 
 void kavu_add_to_stamp_map(int master, int duplicate) {
-  KAVU_STAMP_TABLES& tables = kavu_stamp_tables();
-  tables.m_master_id_to_dup_ids[master].insert(duplicate);
-  auto found = tables.m_dup_id_to_master_id.find(duplicate);
-  if (found != tables.m_dup_id_to_master_id.end()) {
+  g_master_id_to_dup_ids[master].insert(duplicate);
+  auto found = g_dup_id_to_master_id.find(duplicate);
+  if (found != g_dup_id_to_master_id.end()) {
     if (found->second != master) KAVU_INTERNAL_ERROR("g_dup_id_to_master_id[duplicate] == master");
     return;
   }
-  tables.m_dup_id_to_master_id[duplicate] = master;
+  g_dup_id_to_master_id[duplicate] = master;
   kavu_debug("tvq - (Added duplicate, master) (%d, %d) to the map", duplicate, master);
 }
 
 void kavu_add_pin_to_duplicate_boundary(CDB_SGATE_NODE* duplicate_boundary, CDB_SGATE_NODE* pin) {
-  kavu_stamp_tables().m_dup_bound_to_pins[duplicate_boundary].push_back(pin);
+  g_dup_bound_to_pins[duplicate_boundary].push_back(pin);
 }
 
 void kavu_update_dup_bound_to_master_bound(CDB_SGATE_NODE* duplicate_boundary, CDB_SGATE_NODE* master_boundary,
                                            CDB_SGATE_NODE* outside_gate) {
-  KAVU_STAMP_TABLES& tables = kavu_stamp_tables();
-  const std::vector<CDB_SGATE_NODE*> pins = tables.m_dup_bound_to_pins[duplicate_boundary];
+  const std::vector<CDB_SGATE_NODE*> pins = g_dup_bound_to_pins[duplicate_boundary];
   for (CDB_SGATE_NODE* p : pins) {
     if (partition_number(p) == KAVU_STAMP_TOP_ID) {
-      tables.m_dup_pin_to_outside_gate[p] = outside_gate;
-      tables.m_outside_gate_to_dup_pins[outside_gate].push_back(p);
+      g_dup_pin_to_outside_gate[p] = outside_gate;
+      g_outside_gate_to_dup_pins[outside_gate].push_back(p);
     } else {
-      tables.m_master_bound_to_dup_bounds[master_boundary].push_back(p);
+      g_master_bound_to_dup_bounds[master_boundary].push_back(p);
     }
   }
 }
@@ -281,12 +311,18 @@ void kavu_stamp_print_partitions(CDB_SGATE_NETLIST* netlist, bool strict) {
                "%d combs", id, size, s.size_with_boundaries[id], s.inputs[id], s.outputs[id], s.registers[id],
                s.combs[id]);
   bool overall_success = true;
-  for (const auto& [dup, master] : kavu_stamp_tables().m_dup_id_to_master_id) {
-    if (!s.size.count(dup) || !s.size.count(master) || same_shape(s, dup, master)) continue;
+  // Every duplicate met, against its master even when no gate of the master
+  // is left (it then counts as all zeros and the duplicate no longer matches).
+  for (const auto& entry : s.size) {
+    const int dup = entry.first;
+    auto listed = g_dup_id_to_master_id.find(dup);
+    if (listed == g_dup_id_to_master_id.end()) continue;
+    const int master = listed->second;
+    if (same_shape(s, dup, master)) continue;
     kavu_debug("tvq - Issue: duplicate %d no longer matches its master %d!", dup, master);
     overall_success = false;
     if (cfg_is_on("tvq_deep_check", true)) {
-      if (s.size[master] > s.size[dup]) kavu_stamp_deep_check(netlist, master, dup);
+      if (count_of(s.size, master) > count_of(s.size, dup)) kavu_stamp_deep_check(netlist, master, dup);
       else kavu_stamp_deep_check(netlist, dup, master);
     }
   }
@@ -331,23 +367,29 @@ void kavu_print_stamp_info(CDB_SGATE_NETLIST* netlist, int level) {
 
 void kavu_stamp_propagate_common_constants(CDB_SGATE_NETLIST* netlist) {
   KAVU_CHECK(netlist);
-  KAVU_STAMP_TABLES& tables = kavu_stamp_tables();
-  int deleted = 0;
-  // Candidates first: deleting boundaries edits the node list and the tables.
-  std::vector<CDB_SGATE_NODE*> masters;
-  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
-    if (*it && kavu_is_a_boundary_input(*it) && tables.m_master_bound_to_dup_bounds.count(*it)) masters.push_back(*it);
-  for (CDB_SGATE_NODE* b : masters) {
+  // Decide every master boundary first, on the netlist as it stands: the
+  // deletions edit the node list and the tables, and a facing boundary shared
+  // between copies must be seen alike by all of them.
+  std::vector<CONSTANT_GROUP> groups;
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* b = *it;
+    if (!b || !kavu_is_a_boundary_input(b)) continue;
+    auto listed = g_master_bound_to_dup_bounds.find(b);
+    if (listed == g_master_bound_to_dup_bounds.end()) continue;
     const int value = constant_through_facing_boundary(b);
     if (value < 0) continue;
-    const std::vector<CDB_SGATE_NODE*> dups = tables.m_master_bound_to_dup_bounds[b];
     bool all_same = true;
-    for (CDB_SGATE_NODE* p : dups) all_same = all_same && constant_through_facing_boundary(p) == value;
-    if (!all_same) continue;
-    for (CDB_SGATE_NODE* p : dups)
-      deleted += delete_constant_boundary_pair(netlist, p, value, "Deleting boundary %s, %s, %s because fed by cst %d");
-    deleted += delete_constant_boundary_pair(netlist, b, value,
-                                             "Deleting master boundary %s, %s, %s because fed by cst %d");
+    for (CDB_SGATE_NODE* p : listed->second) all_same = all_same && constant_through_facing_boundary(p) == value;
+    if (all_same) groups.push_back({b, listed->second, value});
+  }
+  int deleted = 0;
+  std::set<const CDB_SGATE_NODE*> gone;
+  for (const CONSTANT_GROUP& g : groups) {
+    for (CDB_SGATE_NODE* p : g.m_duplicates)
+      deleted += delete_constant_boundary(netlist, p, g.m_value, "Deleting boundary %s, %s, %s because fed by cst %d",
+                                          gone);
+    deleted += delete_constant_boundary(netlist, g.m_master, g.m_value,
+                                        "Deleting master boundary %s, %s, %s because fed by cst %d", gone);
   }
   kavu_debug("tvq - Deleted %d boundaries fed by constants.", deleted);
 }
@@ -355,7 +397,7 @@ void kavu_stamp_propagate_common_constants(CDB_SGATE_NETLIST* netlist) {
 void kavu_stamp_delete_inside_duplicates(CDB_SGATE_NETLIST* netlist) {
   KAVU_CHECK(netlist);
   kavu_stamp_label_nodes(netlist);
-  const auto& duplicates = kavu_stamp_tables().m_dup_id_to_master_id;
+  const auto& duplicates = g_dup_id_to_master_id;
   int deleted = 0;
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* g = *it;
@@ -380,7 +422,7 @@ void kavu_stamp_delete_inside_duplicates(CDB_SGATE_NETLIST* netlist) {
 
 void kavu_stamp_create_bus_operators(CDB_SGATE_NETLIST* netlist) {
   KAVU_CHECK(netlist);
-  const auto& masters = kavu_stamp_tables().m_master_id_to_dup_ids;
+  const auto& masters = g_master_id_to_dup_ids;
   std::vector<CDB_SGATE_NODE*> boundaries;
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
     if (*it && kavu_is_a_boundary(*it) && masters.count(partition_number(*it))) boundaries.push_back(*it);

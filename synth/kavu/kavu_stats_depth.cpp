@@ -146,8 +146,9 @@ class SOURCE_COLLECTOR {
     sources.clear();
     ++m_stamp;
     m_stack.clear();
+    // The sink is not marked: a register on a loop through combinational
+    // logic (a counter bit, a state bit) is one of its own sources.
     m_stack.push_back(sink);
-    m_seen[sink] = m_stamp;
     while (!m_stack.empty()) {
       const int g = m_stack.back();
       m_stack.pop_back();

@@ -24,6 +24,9 @@
 
 namespace {
 
+// Flags every bypass-register element name carries.
+constexpr unsigned BYPASS_ELEMENT_NAME_FLAGS = 0x4040;
+
 bool has_real_source(const CDB_SGATE_ITERM* t) {
   return t && cdb_is_connected(t) && !t->is_vcc_or_gnd() && t->get_source();
 }
@@ -56,7 +59,8 @@ void name_from_hierarchy(HDB_INSTANCE_NAME* parent, const std::string& base,
       if (const HDB_ARRAY_TYPE* a = old->cast_to_array_type()) right = std::max({right, a->get_left(), a->get_right()});
     group->set_type(types->create_array_type(0, right, false));
   }
-  for (int i = 0; i < n; ++i) registers[size_t(i)]->set_instance_name(ns->create_group_instance_name(parent, base.c_str(), i));
+  for (int i = 0; i < n; ++i)
+    registers[size_t(i)]->set_instance_name(group->create_group_element_name(i, BYPASS_ELEMENT_NAME_FLAGS));
 }
 
 void name_from_elaboration(const std::string& base, const std::vector<CDB_SGATE_NODE*>& registers,

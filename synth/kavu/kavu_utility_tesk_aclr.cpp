@@ -20,6 +20,9 @@
 //   Either needs the register's synchronous clear and load unused, so an
 //   existing synchronous signal is never overwritten and the priorities
 //   (clear over preset over load) stay. A preset never becomes a clear.
+//   A register whose controls cannot all move still loses them (the retimer
+//   needs them gone, and the count is of controls taken off), without a
+//   synchronous form: it is traced and counted apart for the caller.
 // RAMs: their clear inputs (port types 6, 39, 40) are disconnected, and a
 //   RAM block's clear-related mode flags cleared on both ports.
 // Cost: O(1) per node; the netlist forms walk a copy of the node list.
@@ -67,35 +70,63 @@ bool driven(const CDB_SGATE_ITERM* t) { return t && t->is_connected() && t->get_
 // A control that never acts: missing, unconnected or tied inactive (GND).
 bool unused(const CDB_SGATE_ITERM* t) { return !t || !t->is_connected() || t->is_gnd(); }
 
+// Takes every asynchronous control that has a source off the register;
+// returns how many.
+unsigned disconnect_controls(CDB_SGATE_DFF* dff) {
+  unsigned count = 0;
+  for (unsigned position : {CDB_DFF_PRESET, CDB_DFF_ACLR, CDB_DFF_ALOAD}) {
+    CDB_SGATE_ITERM* t = dff->get_input_term(position);
+    if (!driven(t)) continue;
+    t->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_RESET);
+    ++count;
+  }
+  return count;
+}
+
+// Why the register's asynchronous controls cannot all become synchronous,
+// or null when they can. All or nothing: a control left asynchronous would
+// act, during reset, over one made synchronous that dominated it, and the
+// register would leave reset with another value.
+const char* why_not_synchronous(CDB_SGATE_DFF* dff) {
+  CDB_SGATE_ITERM* ena = dff->get_input_term(CDB_DFF_ENA);
+  CDB_SGATE_ITERM* sclr = dff->get_input_term(CDB_DFF_SCLR);
+  CDB_SGATE_ITERM* sload = dff->get_input_term(CDB_DFF_SLOAD);
+  CDB_SGATE_ITERM* adata = dff->get_input_term(CDB_DFF_ADATA);
+  CDB_SGATE_ITERM* aload = dff->get_input_term(CDB_DFF_ALOAD);
+  const bool enable_in_use = ena && ena->is_connected() && !ena->is_vcc();
+  const bool has_clear = driven(dff->get_input_term(CDB_DFF_ACLR));
+  const bool has_preset = driven(dff->get_input_term(CDB_DFF_PRESET)), has_aload = driven(aload);
+  if (!unused(sclr)) return "its synchronous clear is in use";
+  if (!unused(sload)) return "its synchronous load is in use";
+  if ((has_clear && !sclr) || ((has_preset || has_aload) && !sload) || (has_preset && !adata))
+    return "it has no synchronous counterpart";
+  if (has_preset && (has_aload || !unused(aload))) return "its preset and asynchronous load need the same load";
+  if ((has_preset || has_aload) && enable_in_use) return "its clock enable would gate the load";
+  return nullptr;
+}
+
 // Moves the asynchronous controls of a plain register; returns how many it
-// took off.
-unsigned register_controls(CDB_SGATE_DFF* dff, bool make_synchronous) {
+// took off. Adds 1 to *not_synchronous for a register asked to go
+// synchronous whose controls could only be taken off.
+unsigned register_controls(CDB_SGATE_DFF* dff, bool make_synchronous, unsigned* not_synchronous) {
+  if (!make_synchronous) return disconnect_controls(dff);
   CDB_SGATE_ITERM* aclr = dff->get_input_term(CDB_DFF_ACLR);
   CDB_SGATE_ITERM* preset = dff->get_input_term(CDB_DFF_PRESET);
   CDB_SGATE_ITERM* aload = dff->get_input_term(CDB_DFF_ALOAD);
-  unsigned count = 0;
-  if (!make_synchronous) {
-    for (CDB_SGATE_ITERM* t : {preset, aclr, aload}) {
-      if (!driven(t)) continue;
-      t->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_RESET);
-      ++count;
-    }
-    return count;
+  const bool has_clear = driven(aclr), has_preset = driven(preset), has_aload = driven(aload);
+  if (!has_clear && !has_preset && !has_aload) return 0;
+  if (const char* why = why_not_synchronous(dff)) {
+    kavu_debug("Removed the asynchronous controls of %s %s %s without a synchronous form: %s",
+               dff->get_string_type_name(), dff->get_debug_name().c_str(), dff->get_string_hpath().c_str(), why);
+    if (not_synchronous) ++*not_synchronous;
+    return disconnect_controls(dff);
   }
   CDB_SGATE_ITERM* ena = dff->get_input_term(CDB_DFF_ENA);
   CDB_SGATE_ITERM* sclr = dff->get_input_term(CDB_DFF_SCLR);
   CDB_SGATE_ITERM* sload = dff->get_input_term(CDB_DFF_SLOAD);
   CDB_SGATE_ITERM* adata = dff->get_input_term(CDB_DFF_ADATA);
   const bool enable_in_use = ena && ena->is_connected() && !ena->is_vcc();
-  const bool has_clear = driven(aclr), has_preset = driven(preset), has_aload = driven(aload);
-  // All or nothing: a control left asynchronous would act, during reset,
-  // over one made synchronous that dominated it, and the register would
-  // leave reset with another value.
-  bool possible = unused(sclr) && unused(sload);
-  if (has_clear) possible = possible && sclr;
-  if (has_preset) possible = possible && sload && adata && !has_aload && unused(aload) && !enable_in_use;
-  if (has_aload) possible = possible && sload && !enable_in_use;
-  if (!possible) return 0;
+  unsigned count = 0;
   if (has_clear) {
     kavu_copy_fanin(aclr, sclr);
     // The clear acted whatever the enable; so must its synchronous form.
@@ -145,23 +176,29 @@ bool handled_kind(CDB_SGATE_NODE* node) {
 
 }  // namespace
 
-unsigned kavu_disconnect_aclrs_on_dffs_and_rams(CDB_SGATE_NODE* node, bool make_synchronous, bool emulate) {
+unsigned kavu_disconnect_aclrs_on_dffs_and_rams(CDB_SGATE_NODE* node, bool make_synchronous, bool emulate,
+                                                unsigned* not_made_synchronous) {
   KAVU_CHECK(node != nullptr);
   if (!handled_kind(node) || clears_preserved(node, emulate)) return 0;
-  if (CDB_SGATE_DFF* dff = node->cast_to_dff()) return register_controls(dff, make_synchronous);
+  if (CDB_SGATE_DFF* dff = node->cast_to_dff()) return register_controls(dff, make_synchronous, not_made_synchronous);
   return ram_controls(node);
 }
 
-unsigned kavu_disconnect_aclrs_on_everything(CDB_SGATE_NETLIST* netlist, bool make_synchronous) {
+unsigned kavu_disconnect_aclrs_on_everything(CDB_SGATE_NETLIST* netlist, bool make_synchronous,
+                                             unsigned* not_made_synchronous) {
   KAVU_CHECK(netlist != nullptr);
   const bool emulate = CUT_DEV_SVPI_UTIL::is_sarvel_retimer_fast_forward_emulate_enabled();
   std::vector<CDB_SGATE_NODE*> nodes;
   nodes.reserve(netlist->size());
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
     if (*it) nodes.push_back(*it);
-  unsigned total = 0;
+  unsigned total = 0, not_synchronous = 0;
   for (CDB_SGATE_NODE* node : nodes)
-    if (handled_kind(node)) total += kavu_disconnect_aclrs_on_dffs_and_rams(node, make_synchronous, emulate);
+    if (handled_kind(node))
+      total += kavu_disconnect_aclrs_on_dffs_and_rams(node, make_synchronous, emulate, &not_synchronous);
+  if (not_synchronous > 0)
+    kavu_debug("%u registers lost their asynchronous controls without a synchronous form", not_synchronous);
+  if (not_made_synchronous) *not_made_synchronous = not_synchronous;
   return total;
 }
 

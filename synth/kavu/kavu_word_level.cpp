@@ -350,13 +350,40 @@ void name_clone(CDB_SGATE_NODE* sgate, CDB_SGATE_NODE* cloned_sgate, unsigned bi
     }
   }
   if (!base) return;
-  // One naming path for both serial and parallel runs: the library's own
-  // synthesized-name helper, which works in parallel synthesis too.
   kavu_create_synthesized_name(cloned_sgate, base, "clone");
+  if (!cloned_sgate->cast_to_wysiwyg() && cloned_sgate->get_sgate_type() != CDB_SGATE_DFF_ENUM) return;
+  // Atoms and registers get a final name of their own right away outside
+  // parallel synthesis; during it the name stays deferred like the others.
+  kavu_create_real_or_temp_name(cloned_sgate, base, "clone");
   kavu_debug("Created real or temp name for clone #%d %s %s %s of original node %s %s %s", int(bit),
              cloned_sgate->get_string_type_name(), cloned_sgate->get_debug_name().c_str(),
              cloned_sgate->get_string_hpath().c_str(), sgate->get_string_type_name(),
              sgate->get_debug_name().c_str(), sgate->get_string_hpath().c_str());
+}
+
+// A RAM clone stands for other memory than its original: each logical name
+// of the bit-0 RAM is replaced by a new one, the same for every clone of
+// this bit that shared it (`renamed` maps the names of one bit).
+void rename_cloned_ram(CDB_SGATE_NODE* sgate, CDB_SGATE_NODE* cloned_sgate, unsigned bit,
+                       std::unordered_map<HDB_INSTANCE_NAME*, HDB_INSTANCE_NAME*>& renamed,
+                       KAVU_UNIQUE_SYNTH_NAMES_UTIL& util) {
+  CDB_SGATE_WYSIWYG_RAM_BLOCK* ram = sgate->cast_to_wysiwyg_ram_block();
+  CDB_SGATE_WYSIWYG_RAM_BLOCK* clone = cloned_sgate->cast_to_wysiwyg_ram_block();
+  if (!ram || !clone) return;
+  std::string names[2];
+  for (unsigned port = 0; port < 2; ++port) {
+    HDB_INSTANCE_NAME* old_name = ram->get_logical_name(port);
+    HDB_INSTANCE_NAME* new_name = nullptr;
+    if (old_name) {
+      auto it = renamed.find(old_name);
+      if (it == renamed.end()) it = renamed.emplace(old_name, util.create_unique_synthesized_name(old_name, "clone")).first;
+      new_name = it->second;
+    }
+    clone->set_logical_name(port, new_name);
+    names[port] = new_name ? new_name->get_short_hpath() : "no-name";
+  }
+  kavu_debug("Setting logical names %s and %s on cloned RAM %s in instance %d of a partition", names[0].c_str(),
+             names[1].c_str(), cloned_sgate->get_string_hpath().c_str(), int(bit));
 }
 
 }  // namespace
@@ -374,6 +401,8 @@ int kavu_remove_bus_ops(CDB_SGATE_NETLIST* netlist) {
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
     if (*it && kavu_is_a_bus_in_op(*it)) starts.push_back(*it);
   std::vector<CDB_SGATE_NODE*> all_clones;
+  KAVU_UNIQUE_SYNTH_NAMES_UTIL ram_names;
+  std::unordered_map<HDB_INSTANCE_NAME*, HDB_INSTANCE_NAME*> renamed;
   for (CDB_SGATE_NODE* start : starts) {
     if (group_mark(start) != 0) continue;
     set_group_mark(start, g.number);
@@ -384,6 +413,7 @@ int kavu_remove_bus_ops(CDB_SGATE_NETLIST* netlist) {
     const unsigned width = g.in_buses[0]->cast_to_operator()->get_width(CDB_OPER_PORT_A);
     for (unsigned b = 1; b < width; ++b) {
       std::vector<CDB_SGATE_NODE*> clones;
+      renamed.clear();
       for (CDB_SGATE_NODE* sgate : g.internal) {
         CDB_SGATE_NODE* cloned_sgate = nullptr;
         sgate->clone_node(MEM_MANAGER::get_default_segment(), &cloned_sgate, 0);
@@ -391,6 +421,7 @@ int kavu_remove_bus_ops(CDB_SGATE_NETLIST* netlist) {
         sgate->set_temp_pointer(cloned_sgate);
         cloned_sgate->set_temp_pointer(sgate);
         name_clone(sgate, cloned_sgate, b);
+        rename_cloned_ram(sgate, cloned_sgate, b, renamed, ram_names);
         clones.push_back(cloned_sgate);
         all_clones.push_back(cloned_sgate);
       }

@@ -107,10 +107,6 @@ void kavu_fill_subnet_vec(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_NODE
           case CDB_OPER_RIGHT_ROTATE:
             enter = true;
             break;
-          case CDB_OPER_CHOICE: case CDB_OPER_REG_SEC_SIG_PROXY:
-            // Legal kinds that have no word-level counterpart: left out.
-            enter = false;
-            break;
           default:
             if (int(t) > 23)
               MSG_INTERNAL_ERROR::report(("Forgot to handle operator of type " + std::string(n->get_string_type_name())).c_str(),
@@ -527,7 +523,7 @@ WL_NODE* kavu_create_wl_node(CDB_SGATE_NODE* sgate, const KAVU_OTERM_WIDTHS& wid
           break;
         case CDB_OPER_BUS_OUT: {
           const unsigned iterm_width = kavu_get_iterm_width(sgate->get_single_iterm(), widths);
-          KAVU_CHECK(iterm_width == sgate->get_output_count());
+          if (iterm_width != sgate->get_output_count()) KAVU_INTERNAL_ERROR("iterm_width == node->get_output_count()");
           if (is_bus_in_only_reader(sgate)) return nullptr;
           node = new WL_SPLITTER(iterm_width);
           break;

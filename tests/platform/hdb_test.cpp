@@ -25,14 +25,24 @@ TEST(HdbNames, PathsJoinLevelsWithBarsAndSynthesizedNamesWithTildes) {
   HDB_INSTANCE_NAME* clk = HDB_INSTANCE_NAME::create_synthesized_name(reg, "clk", false);
   const std::tuple<HDB_INSTANCE_NAME*, int, const char*> paths[] = {
       {reg, 0, "top|u1|reg[3]"}, {reg, 1, "u1|reg[3]"},           {reg, 2, "reg[3]"},
-      {clk, 0, "top|u1|reg[3]~clk"}, {normal(clk, "x"), 1, "u1|reg[3]~clk|x"}, {top, 1, ""}};
+      {clk, 0, "top|u1|reg[3]~clk"}, {normal(clk, "x"), 1, "u1|reg[3]~clk|x"}, {top, 1, ""},
+      {reg, 3, "u1|reg[3]"},         {clk, 3, "u1|reg[3]~clk"},      {top, 3, "top"}};
   for (auto [name, fmt, path] : paths) EXPECT_EQ(name->get_short_hpath(fmt), path) << path;
+  // The below-root path starts under the nearest root; synthesized children
+  // of one text under different names differ in it, not in their leaf.
+  EXPECT_TRUE(top->get_flags().test_flag(HDB_INSTANCE_NAME_FLAG::HIERARCHY_ROOT));  // every top name is a root
+  EXPECT_FALSE(u1->get_flags().test_flag(HDB_INSTANCE_NAME_FLAG::HIERARCHY_ROOT));
+  HDB_INSTANCE_NAME* other = HDB_INSTANCE_NAME::create_synthesized_name(normal(u1, "reg[4]"), "clk", false);
+  EXPECT_EQ(other->get_short_hpath(2), clk->get_short_hpath(2));
+  EXPECT_NE(other->get_short_hpath(3), clk->get_short_hpath(3));
+  u1->get_flags().set_flag(HDB_INSTANCE_NAME_FLAG::HIERARCHY_ROOT);
+  EXPECT_EQ(clk->get_short_hpath(3), "reg[3]~clk");
   std::string path;
   EXPECT_TRUE(clk->get_hierarchy_path(u1, &path));
   EXPECT_EQ(path, "reg[3]~clk");
   EXPECT_FALSE(top->get_hierarchy_path(u1, &path));  // not below u1: the full path
   EXPECT_EQ(path, "top");
-  EXPECT_KAVU_INTERNAL_ERROR(reg->get_short_hpath(3), "fmt");
+  EXPECT_KAVU_INTERNAL_ERROR(reg->get_short_hpath(4), "fmt");
 }
 
 TEST(HdbNames, NamesAreInternedByPathAndFoundByKind) {
@@ -158,6 +168,13 @@ TEST(HdbNames, FlagsGroupElementsAndRepresentatives) {
   EXPECT_EQ(q3->get_index_in_group(), 3);
   EXPECT_EQ(ns->create_group_instance_name(u1, "q", 3), q3);
   EXPECT_EQ(ns->create_group_instance_name(u1, "q", 4)->get_group(), q3->get_group());
+  // The element by its group, with flags added to those it has.
+  HDB_INSTANCE_NAME* q5 = q3->get_group()->create_group_element_name(5, HDB_INSTANCE_NAME_FLAG(0x4040));
+  EXPECT_EQ(q5->get_short_hpath() + " " + std::to_string(q5->get_index_in_group()), "top|u1|q[5] 5");
+  EXPECT_EQ(q5->get_group(), q3->get_group());
+  EXPECT_EQ(q3->get_group()->create_group_element_name(3, HDB_INSTANCE_NAME_FLAG(0x40)), q3);
+  EXPECT_EQ((std::vector<unsigned>{q5->get_flags().get_value(), q3->get_flags().get_value()}),
+            (std::vector<unsigned>{0x4040u, 0x40u}));
   EXPECT_KAVU_INTERNAL_ERROR(ns->create_group_instance_name(u1, "q", -1), "index");
   HDB_NAMESPACE other("elsewhere");
   EXPECT_KAVU_INTERNAL_ERROR(other.create_group_instance_name(u1, "q", 1), "get_namespace");

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "cdb/cdb_sgate.h"
+#include "hdb/hdb.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/netlist_io_int.h"
 #include "netlist_io/simulator.h"
@@ -285,4 +286,50 @@ TEST(NetlistIoBlifRead, LongOneModelFileKeepsNamesAndLinesBehindTheReader) {
   ASSERT_TRUE(from_file.netlist) << from_file.error;
   EXPECT_EQ(from_file.netlist->size(), whole_gates);
   std::filesystem::remove(file);
+}
+
+// Every gate the reader makes has a name, also the gates of a cell or cover
+// that drive no signal of their own (the enable OR of a register cell that
+// resets to 1, the cubes and sum of a cover); those names are new children
+// of the cell's signal and shared with no other gate. Only an output pin
+// shares a name, with the gate driving its signal. (The cell gates were
+// left unnamed, which stopped name-based passes.)
+TEST(NetlistIoBlifRead, EveryGateOfEveryBundledCircuitIsNamed) {
+  BLIF_READ_OPTIONS comb;
+  comb.names = BLIF_READ_OPTIONS::ALL_COMB;
+  auto check = [](const CDB_SGATE_NETLIST* n, const std::string& what) {
+    std::set<const HDB_INSTANCE_NAME*> seen;
+    for (auto it = n->begin_node_list(); it != n->end_node_list(); ++it) {
+      const CDB_SGATE_NODE* g = *it;
+      if (!g) continue;
+      ASSERT_NE(g->get_instance_name(), nullptr) << what << ": " << g->get_debug_name() << " " << g->get_string_type_name();
+      const bool output_pin = g->get_sgate_type() == CDB_SGATE_IO_ENUM && g->get_number_of_input_terms() > 0;
+      EXPECT_TRUE(output_pin || seen.insert(g->get_instance_name()).second) << what << ": " << g->get_string_hpath();
+    }
+  };
+  const std::string dir = std::filesystem::path(blif_data_path("small/crc8_generic")).parent_path().parent_path();
+  int files = 0;
+  for (const auto& sub : std::filesystem::directory_iterator(dir)) {
+    if (!sub.is_directory()) continue;
+    for (const auto& f : std::filesystem::directory_iterator(sub.path())) {
+      if (f.path().extension() != ".blif") continue;
+      ++files;
+      for (const BLIF_READ_OPTIONS& options : {BLIF_READ_OPTIONS{}, comb}) {
+        LOADED_NETLIST nl = hold(blif_read_file(f.path().string(), options));
+        ASSERT_TRUE(nl) << f.path();
+        check(nl.get(), f.path().filename().string());
+      }
+    }
+  }
+  EXPECT_GT(files, 50);
+
+  BLIF_RESULT r = blif_read_string(".model m\n.inputs clk d e r a b\n.outputs q y\n"
+                                   ".subckt $_SDFFE_PP1P_ C=clk D=d E=e R=r Q=q\n"
+                                   ".names a b y\n10 1\n01 1\n.end\n", comb);
+  LOADED_NETLIST nl = hold(r);
+  ASSERT_TRUE(nl) << r.error;
+  std::multiset<std::string> names;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+    if (*it && (*it)->get_sgate_type() != CDB_SGATE_IO_ENUM) names.insert((*it)->get_instance_name()->get_short_hpath());
+  EXPECT_EQ(names, (std::multiset<std::string>{"m|q", "m|q~or", "m|y", "m|y~and", "m|y~and~1"}));
 }

@@ -2,6 +2,8 @@
 // expressions of the name rules, the tokenizer and the profiling scope.
 #include <gtest/gtest.h>
 
+#include <random>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +25,54 @@ std::vector<std::string> tokens(const std::string& text, const std::string& sepa
   std::vector<std::string> out;
   for (std::string t; tok.next(t);) out.push_back(t);
   return out;
+}
+
+// The patterns of the RTL-name rules, then patterns that cross the corners
+// of the matcher: alternation order, greedy and lazy loops, counted
+// repetition, classes, anchors, word boundaries, optional groups.
+const char* const kPatterns[] = {
+    R"(:auto_generated\|q_a\[(\d+)\]~FITTER_CREATED_TAVREL_CELL\d+reg\d+$)",
+    R"(orlshift_taps:(\w+)_rtl_\d+.*$)", R"(~.+$)", R"(\|lutrama(\d+).*$)", R"(:auto_generated\|clk\[(\d+)\]$)",
+    R"(outclk_wire\[(\d+)\]$)", R"(\|\w+:auto_generated.*$)", R"(orlsyncram:(\w+)_rtl_\d+.*$)",
+    R"(orlsyncram:(\w+).(\w+)_rtl_\d+.*$)", R"((\w+)_rtl_\d+_bypass.*$)", R"((\w+)_rtl_\d+\|auto_generated.*$)",
+    R"((\w+)_rtl_\d+\|auto_generated.*FITTER_CREATED_TAVREL_CELL0$)", R"((\w+)_(\d+)_(\d+)$)", R"((\w+).ST_.*$)",
+    R"(\|auto_generated.*(?:\|(.*?))(?:\[|\d).*$)", R"(^[^\\][^:]*:[^:]*$)", R"(lutram\w*$)",
+    "a|ab", "(a|ab)(c|bcd)(d*)", "x*", "[^a-c]+?z", "\\bab\\b", "\\Bb", "(?:ab)+?b", "a{2,3}", "(a{2})_", "a{2,}?",
+    "^$", ".*", "[\\d_]+", "(a)?b", "((a)|b)c", "[a\\-z]+", "[\\w.]+\\|", "(\\w+)\\.(\\w+)", "ab|", "(|a)b",
+    "[\\s\\S]", "\\D\\W", "b(?:a|ab)*?c", "(.*?)(\\d*)$", "[.][^.]*$"};
+
+// A text of up to 12 pieces that the patterns above look for.
+std::string random_text(std::mt19937& rng) {
+  static const char* const pieces[] = {
+      "a", "b", "c", "d", "x", "z", "_", "|", ":", "~", "[", "]", "0", "7", ".", "\\", "\n", " ", "auto_generated",
+      "_rtl_", "orlsyncram:", "FITTER_CREATED_TAVREL_CELL", "q_a[", "lutrama", "clk[", "outclk_wire[", "ST_",
+      "orlshift_taps:", "counter_reg_bit", "reg", "ram_block1a", "_bypass", "ab"};
+  std::string text;
+  const int n = int(rng() % 13);
+  for (int i = 0; i < n; ++i) text += pieces[rng() % (sizeof pieces / sizeof pieces[0])];
+  return text;
+}
+
+// The replacement as ZTL_REGEXP::replace defines it, with the standard engine.
+std::string standard_replace(const std::string& target, const std::regex& re, const std::string& with, bool all) {
+  std::string out;
+  auto begin = target.cbegin();
+  std::smatch m;
+  bool any = false;
+  auto flags = std::regex_constants::match_default;
+  while (std::regex_search(begin, target.cend(), m, re, flags)) {
+    any = true;
+    out.append(begin, m[0].first);
+    out += with;
+    begin = m[0].second;
+    if (!all) break;
+    if (m[0].first == m[0].second) {
+      if (begin == target.cend()) break;
+      out.push_back(*begin++);
+    }
+    flags |= std::regex_constants::match_prev_avail;
+  }
+  return any ? out.append(begin, target.cend()) : target;
 }
 
 }  // namespace
@@ -76,6 +126,60 @@ TEST(ZtlSupportRegexp, SearchGroupsReplaceWholeMatchAndInvalidPatterns) {
   ZTL_REGEXP bad("(unclosed", true);
   EXPECT_FALSE(bad.is_pattern_valid() || bad.search("(unclosed") || bad.match("(unclosed"));
   EXPECT_EQ(bad.replace("(unclosed", "x", true), "(unclosed");
+}
+
+// Search, groups, position, whole match and replacement against the
+// standard library's ECMAScript engine, on texts short enough for it.
+TEST(ZtlSupportRegexp, AgreesWithTheStandardEngine) {
+  std::mt19937 rng(20261207);
+  for (const char* pattern : kPatterns) {
+    SCOPED_TRACE(pattern);
+    ZTL_REGEXP ours(pattern, true);
+    const std::regex ref(pattern);
+    ASSERT_TRUE(ours.is_pattern_valid());
+    ASSERT_EQ(ours.groups(), ref.mark_count());
+    for (int t = 0; t < 400; ++t) {
+      const std::string text = random_text(rng);
+      std::smatch m;
+      const bool found = std::regex_search(text, m, ref);
+      ASSERT_EQ(ours.search(text), found) << text;
+      if (found) {
+        ASSERT_EQ(ours.match_position(), size_t(m.position(0))) << text;
+        for (unsigned g = 0; g <= ours.groups(); ++g)
+          ASSERT_EQ(ours.group(g), m[g].matched ? m[g].str() : std::string()) << text << " group " << g;
+      }
+      ASSERT_EQ(ours.match(text), std::regex_match(text, ref)) << text;
+      for (bool all : {false, true})
+        ASSERT_EQ(ours.replace(text, "<>", all), standard_replace(text, ref, "<>", all)) << text << " all " << all;
+    }
+  }
+  // Case folding.
+  for (const char* pattern : {"st_idle", "a(b|c)d", "ST_\\w+"}) {
+    ZTL_REGEXP ours(pattern, false);
+    const std::regex ref(pattern, std::regex::ECMAScript | std::regex::icase);
+    for (const std::string text : {"fsm.ST_IDLE", "xABD", "aCd", "st_x", "nothing"}) {
+      std::smatch m;
+      ASSERT_EQ(ours.search(text), std::regex_search(text, m, ref)) << pattern << " " << text;
+    }
+  }
+}
+
+// Texts of 100,000 characters: the standard engine recursed once per
+// character matched and overflowed the stack; the matcher reads the text
+// once, without recursion.
+TEST(ZtlSupportRegexp, LongTextsMatchWithoutRecursion) {
+  const std::string run(100000, 'a');
+  ZTL_REGEXP bits("(\\w+)_(\\d+)_(\\d+)$", true), any(".*", true), lazy("(.*?)b", true), word("^\\w+$", true);
+  ASSERT_TRUE(bits.search("top|" + run + "_3_4"));
+  EXPECT_EQ(bits.group(1), run);
+  EXPECT_EQ(bits.group(3), "4");
+  ASSERT_TRUE(any.match(run));
+  EXPECT_EQ(any.group(0).size(), run.size());
+  ASSERT_TRUE(lazy.search(run + "b" + run + "b"));
+  EXPECT_EQ(lazy.group(1), run);
+  EXPECT_TRUE(word.match(run));
+  EXPECT_FALSE(word.match(run + "|"));
+  EXPECT_EQ(ZTL_REGEXP("a+", true).replace(run + "|" + run, "x", true), "x|x");
 }
 
 TEST(ZtlSupportTokenizer, SplitsAtAnySeparatorWithoutEmptyTokens) {
