@@ -1,6 +1,7 @@
 // Incremental synthesis: gate queries, MIF bookkeeping, the Graphviz dump,
 // the FIB name tree, the per-partition data files and cone information.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -165,6 +166,14 @@ TEST(KavuLlisQueries, MifNamesAndComparison) {
   EXPECT_FALSE(kavu_llis_compare_files_ignoring_space(a, d));
   EXPECT_FALSE(kavu_llis_compare_files_ignoring_space(a, (dir / "missing.mif").string()));
   EXPECT_FALSE(kavu_llis_compare_files_ignoring_space(a, ""));
+  // Only regular files are read: a FIFO would block the open, /dev/zero
+  // never ends, a directory has no contents.
+  const std::string fifo = (dir / "fifo.mif").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& odd : {fifo, std::string("/dev/zero"), dir.string()}) {
+    EXPECT_FALSE(kavu_llis_compare_files_ignoring_space(a, odd)) << odd;
+    EXPECT_FALSE(kavu_llis_compare_files_ignoring_space(odd, odd)) << odd;
+  }
 
   CDB_SGATE_SYNCHRONOUS_RAM r1(nullptr), r2(nullptr), r3(nullptr);
   CDB_SGATE_ASYNCHRONOUS_RAM other(nullptr);
@@ -175,6 +184,9 @@ TEST(KavuLlisQueries, MifNamesAndComparison) {
   EXPECT_FALSE(kavu_compare_mif_files(&r1, &other));
   CDB_SGATE_SYNCHRONOUS_RAM r4(nullptr);
   EXPECT_TRUE(kavu_compare_mif_files(&r3, &r4));
+  r3.set_mif_file(fifo.c_str());
+  r4.set_mif_file(fifo.c_str());
+  EXPECT_FALSE(kavu_compare_mif_files(&r3, &r4));
 }
 
 // Every edge joins two declared nodes, labels are escaped, and Graphviz

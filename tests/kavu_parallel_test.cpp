@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "cdb/cdb_sgate.h"
 #include "cdb/cdb_sgate_removed_regs.h"
@@ -17,12 +18,14 @@
 #include "netlist_io/generators.h"
 #include "netlist_io/simulator.h"
 #include "hdb/hdb.h"
+#include "msg/msg.h"
 #include "synth_kavu__pdb.h"
 #include "partition_test_support.h"
 #include "platform_testkit.h"
 #include "thr/thr_ipc.h"
 
 using namespace kavu_platform;
+
 
 namespace {
 
@@ -110,14 +113,10 @@ bool run_parallel(CMP_FACADE* facade, CDB_SGATE_NETLIST* nl, int k, int* num_par
   bool ok = kavu_parallel_run_partitions_in_processes(facade, "map", "1", *num_parts);
   if (ok) ok = kavu_parallel_deserialize(facade, "map", 1, nullptr, parts, *num_parts);
   if (!ok) {
-    // What the archives hold is the caller's logic (synthesized or not).
+    // Every partition comes back, synthesized or as it was written.
     for (CDB_SGATE_NETLIST* p : parts) delete p;
     parts.clear();
-    for (int i = 0; i < *num_parts; ++i) {
-      CDB_SGATE_NETLIST* p = nullptr;
-      EXPECT_TRUE(kavu_parallel_read_partition(facade->get_revision_name(), "map", i, &p, nullptr));
-      parts.push_back(p);
-    }
+    EXPECT_TRUE(kavu_parallel_recover_partitions(facade, "map", parts, *num_parts));
   }
   kavu_merge_netlists(parts, nl, nullptr, b);
   return ok;
@@ -290,7 +289,77 @@ TEST(KavuParallelArchives, OrderFailuresAndMissingOutputs) {
   EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, kept));
   ASSERT_EQ(kept.size(), 2u);
   std::filesystem::remove_all(blocker);
+  // Only the namespace archive fails: every partition stays.
+  std::filesystem::remove(gen_get_db_dir_path() + "/hdb_namespace.cdb");
+  std::filesystem::create_directories(gen_get_db_dir_path() + "/hdb_namespace.cdb/x");
+  EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, kept));
+  EXPECT_EQ(kept.size(), 2u);
+  std::filesystem::remove_all(gen_get_db_dir_path() + "/hdb_namespace.cdb");
   for (CDB_SGATE_NETLIST* p : kept) delete p;
+  // Partition and removed-register archives carry the parallel-synthesis extension.
+  for (const std::string& name : {kavu_parallel_archive_name("rev 1", "map", 0),
+                                  kavu_parallel_removed_reg_archive_name("rev 1", "map", 0)})
+    EXPECT_EQ(name.substr(name.size() - 9), ".parsynth") << name;
+  EXPECT_NE(kavu_parallel_removed_reg_archive_name("rev 1", "map", 0).find("/rev 1.map_removed_reg_ap_0."),
+            std::string::npos);
+}
+
+TEST(KavuParallelArchives, ReadPartitionFindsTheRootHierarchyOfItsGates) {
+  PARALLEL_SCOPE scope;
+  CDB_SGATE_HIERARCHY root, child;
+  child.set_parent(&root);
+  CDB_SGATE_NETLIST nl(true, 1, 1);
+  CDB_SGATE_HIERARCHY* found = nullptr;
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_parallel_attach_root_hierarchy(&nl, &found), "node_it != node_end");
+  make_input_pin(&nl, "a");
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_parallel_attach_root_hierarchy(&nl, &found), "*hierarchy_ptr");
+  CDB_SGATE_HIERARCHY::set_hierarchy_pointers(&child, &nl);
+  kavu_parallel_attach_root_hierarchy(&nl, &found);
+  EXPECT_EQ(found, &root);
+  EXPECT_EQ(root.get_netlist(), &nl);
+  EXPECT_EQ(nl.get_hierarchy(), &root);
+  root.set_netlist(nullptr);
+  nl.set_hierarchy(nullptr);
+}
+
+// A state machine goes through the archives in its partition's netlist and
+// comes back whole to the hierarchy after the merge.
+TEST(KavuParallelArchives, StateMachinesTravelInTheirPartitionArchives) {
+  for (const char* routed : {"on", "off"}) {
+    SCOPED_TRACE(std::string("routing ") + routed);
+    PARALLEL_SCOPE scope;
+    CFG_SCOPE cfg{{"parallel_mls_flow", routed}};
+    LOADED_NETLIST nl = load_blif("seq/diffeq1");
+    CDB_SGATE_HIERARCHY hierarchy;
+    auto* machine = new CDB_STATE_MACHINE;
+    machine->set_name("fsm");
+    machine->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "fsm", nullptr, nullptr, nullptr));
+    auto* state = new CDB_SGATE_STATE(nullptr, machine);
+    nl->add_node(state, true);
+    machine->add_state(state);
+    make_output_pin(nl.get(), "st", state);
+    hierarchy.get_machine_list()->push_back(machine);
+    std::unique_ptr<CDB_SGATE_NETLIST> golden(clone_netlist(nl.get()));
+    KAVU_PARTITIONER partitioner;
+    partitioner.partition_on_reg_boundary(nl.get(), nullptr, partition_params(4), false);
+    KAVU_PARTITION_BOUNDARIES b;
+    std::vector<CDB_SGATE_NETLIST*> parts;
+    kavu_get_partition_netlists(parts, nl.get(), &hierarchy, nullptr, b, false);
+    const int n = int(parts.size());
+    ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, &hierarchy, parts));
+    for (int k = 0; k < n; ++k) {
+      CDB_SGATE_NETLIST* p = nullptr;
+      ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", k, &p, nullptr));
+      parts.push_back(p);
+    }
+    kavu_merge_netlists(parts, nl.get(), &hierarchy, b);
+    ASSERT_EQ(hierarchy.get_machine_list()->size(), 1u);
+    CDB_STATE_MACHINE* back = hierarchy.get_machine_list()->front();
+    EXPECT_EQ(back->get_name(), "fsm");
+    ASSERT_EQ(back->get_states().size(), 1u);
+    EXPECT_EQ(back->get_states()[0]->get_state_machine(), back);
+    ASSERT_KAVU_EQUIVALENT(golden.get(), nl.get());
+  }
 }
 
 TEST(KavuParallelArchives, InvalidationsRoundTripAndReachTheSink) {
@@ -359,8 +428,12 @@ TEST(KavuParallelRun, RamAndOperatorGatesTravelThroughTheHelpers) {
     EXPECT_GE(n, 2);
     EXPECT_TRUE(cap.contains("successfully loaded the flow package for Parallel Synthesis"));
     EXPECT_TRUE(cap.contains("Partitions were run successfully"));
-    // Invalidation archives are off: their step is skipped, not reported as failed.
-    EXPECT_FALSE(cap.contains("Failed to deserialize"));
+    // Invalidation archives are off: their step is not done and says so per
+    // partition, a debug line only; every partition and register database is read.
+    for (int k = 0; k < n; ++k)
+      EXPECT_TRUE(cap.contains("Failed to deserialize fibs to invalidate of partition " + std::to_string(k))) << k;
+    EXPECT_FALSE(cap.contains("Failed to deserialize partition"));
+    EXPECT_FALSE(cap.contains("Failed to deserialize removed"));
     int operators = 0, rams = 0;
     for (CDB_SGATE_NODE* g : loaded->get_node_list()) {
       operators += g->cast_to_operator() != nullptr;
@@ -386,8 +459,20 @@ TEST(KavuParallelRun, FaultsEndInFailureWithTheNetlistIntact) {
   struct CASE {
     const char* fault;
     int pipes;
-  } cases[] = {{"exit3", 0}, {"exit3", 1}, {"abort", 0}, {"abort", 1}, {"nowrite", 0},
-               {"nowrite", 1}, {"missing", 0}, {"hang", 1}};
+    const char* reason;  // words of the user message of each failed partition
+  } cases[] = {{"exit3", 0, "exit status 3"},
+               {"exit3", 1, "exit status 3"},
+               {"abort", 0, "killed by signal 6"},
+               {"abort", 1, "killed by signal 6"},
+               {"nowrite", 0, "cannot be read back"},
+               {"nowrite", 1, "cannot be read back"},
+               {"missing", 0, "cannot find the program velmora_map"},
+               {"hang", 1, "timeout after 1 s"},
+               // Without pipes a hung helper used to hang the parent forever.
+               {"hang", 0, "timeout after 1 s"},
+               // A damaged result answered "DONE k 0" used to lose its partition.
+               {"damage", 0, "cannot be read back"},
+               {"damage", 1, "cannot be read back"}};
   for (const CASE& c : cases) {
     SCOPED_TRACE(std::string(c.fault) + " pipes " + std::to_string(c.pipes));
     PARALLEL_SCOPE scope;
@@ -401,15 +486,35 @@ TEST(KavuParallelRun, FaultsEndInFailureWithTheNetlistIntact) {
     LOADED_NETLIST loaded = load_blif("seq/diffeq1");
     std::unique_ptr<CDB_SGATE_NETLIST> golden(clone_netlist(loaded.get()));
     DEBUG_CAPTURE cap("KAVU");
+    msg_log_clear();
     int n = 0;
     EXPECT_FALSE(run_parallel(&scope.facade, loaded.get(), 4, &n));
     if (missing) setenv("PATH", saved_path.c_str(), 1);
     bool said = false;
     for (const std::string& line : cap.lines()) said |= line.find(missing ? "Failed to run" : "Failed") != std::string::npos;
     EXPECT_TRUE(said);
+    // One error per failed partition (or failed helper), saying what
+    // happened and, for a partition, where it is kept.
+    std::set<std::string> partitions;
+    int errors = 0;
+    for (const MSG_LOG_ENTRY& e : msg_log()) {
+      if (e.kind != MSG_LOG_ERROR) continue;
+      ++errors;
+      EXPECT_NE(e.text.find(c.reason), std::string::npos) << e.text;
+      size_t at = e.text.find("partition ");
+      if (e.text.find("Parallel synthesis of partition") == 0) {
+        EXPECT_TRUE(partitions.insert(e.text.substr(at, e.text.find(' ', at + 10) - at)).second) << e.text;
+        EXPECT_NE(e.text.find("kept in \""), std::string::npos) << e.text;
+      }
+    }
+    EXPECT_GE(errors, 1);
     ASSERT_KAVU_EQUIVALENT(golden.get(), loaded.get());
     EXPECT_EQ(child_processes(), 0);
     EXPECT_TRUE(pipe_dir_is_empty());
+    EXPECT_EQ(ipc_dispatch_count(), 0);
+    // A killed helper's temporary archive files are gone.
+    for (const auto& entry : std::filesystem::directory_iterator(gen_get_db_dir_path()))
+      EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
   }
 }
 

@@ -137,7 +137,15 @@ TEST(KavuPartitionNetlistsAroundTheCut, StateMachinesAndPinCacheOnSequentialDesi
       EXPECT_FALSE(hierarchy.has_machines());
       EXPECT_TRUE(info->begin_boundary_pin() == info->end_boundary_pin());
       EXPECT_EQ(d.states[1]->get_netlist(), d.states[0]->get_netlist());
+      // The machine travels in the machine list of its states' partition.
+      int lists = 0;
+      for (CDB_SGATE_NETLIST* p : parts) lists += p->has_machines();
+      EXPECT_EQ(lists, 1);
+      ASSERT_TRUE(d.states[0]->get_netlist()->has_machines());
+      EXPECT_EQ(d.states[0]->get_netlist()->get_machine_list()->front(), d.machine);
       CDB_SGATE_STATE* rebuilt = rebuild(d.states[0]);
+      // The merge rebuilds the hierarchy's list from the partitions alone.
+      hierarchy.get_machine_list()->push_back(make_machine("stale"));
       kavu_merge_netlists(parts, nl.get(), &hierarchy, b);
       ASSERT_EQ(hierarchy.get_machine_list()->size(), 1u);
       CDB_STATE_MACHINE* m = hierarchy.get_machine_list()->front();
@@ -391,9 +399,11 @@ TEST(KavuPartitionNetlistsAroundTheCut, MachinesTheSplitCannotMove) {
     }
     EXPECT_KAVU_INTERNAL_ERROR(kavu_get_partition_netlists(parts, nl.get(), &hierarchy, nullptr, b, false),
                                c == NO_NAME_ID ? "machine_name_id" : "Should have moved all state machine");
-    // The hierarchy still owns every machine.
-    for (CDB_SGATE_NETLIST* p : parts) delete p;
-    b.get_machines().clear();
+    // The hierarchy still owns every machine; no partition holds one.
+    for (CDB_SGATE_NETLIST* p : parts) {
+      EXPECT_FALSE(p->has_machines());
+      delete p;
+    }
   }
 }
 

@@ -272,6 +272,28 @@ TEST(KavuSortScc, CombinationalLoopIsOneComponentAndSortAcceptsIt) {
   EXPECT_EQ(outputs, OTERM_LIST{out_of(g2)});
 }
 
+// g1 = a & !g1 again, with g2 outside the clock domain but among the
+// caller's end terminals: it enters the graph after the domain's terminals,
+// and the edge from it into g1 must still count, closing the loop.
+TEST(KavuSortScc, LoopThroughCallersEndTerminalOutsideTheDomain) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+  CDB_SGATE_NODE* g1 = make_and(&nl, a, a);
+  CDB_SGATE_NODE* g2 = make_not(&nl, g1);
+  g1->get_input_term(1)->set_source(out_of(g2));
+  CDB_SGATE_NODE* o = make_output_pin(&nl, "o", g1);
+  KAVU_SEQ_TIMER_CLK_DOMAIN domain;
+  domain.get_oterms() = {out_of(a), out_of(g1), out_of(o)};
+  OTERM_LIST user_end{out_of(g2)}, scc_list;
+  KAVU_SORT::SCC_MAP scc_map;
+  KAVU_SORT sorter(nullptr, false, true, false);
+  sorter.set_user_begin_end_oterms(nullptr, &user_end);
+  sorter.scc_oterms(&nl, scc_list, scc_map, false, nullptr, nullptr, &domain);
+  EXPECT_EQ(scc_list.size(), 4u);
+  EXPECT_EQ(scc_map[out_of(g2)], scc_map[out_of(g1)]);
+  EXPECT_EQ(largest_component(scc_map), 2);
+}
+
 TEST(KavuSortScc, ConesAndPathsOfADiamond) {
   CDB_SGATE_NETLIST nl;
   CDB_SGATE_NODE *a = make_input_pin(&nl, "a"), *b = make_input_pin(&nl, "b");

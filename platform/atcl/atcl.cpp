@@ -66,6 +66,20 @@ bool atcl_eval(const std::string& script, std::string* result) {
   return rc == TCL_OK;
 }
 
+bool atcl_eval_words(const std::vector<std::string>& words, std::string* result) {
+  Tcl_Interp* interp = atcl_get_interpreter();
+  std::vector<Tcl_Obj*> objv;
+  objv.reserve(words.size());
+  for (const std::string& w : words) {
+    objv.push_back(Tcl_NewStringObj(w.c_str(), static_cast<int>(w.size())));
+    Tcl_IncrRefCount(objv.back());
+  }
+  const int rc = Tcl_EvalObjv(interp, static_cast<int>(objv.size()), objv.data(), TCL_EVAL_GLOBAL);
+  for (Tcl_Obj* o : objv) Tcl_DecrRefCount(o);
+  if (result) *result = Tcl_GetStringResult(interp);
+  return rc == TCL_OK;
+}
+
 void atcl_test_reset() {
   if (!g_interp) return;
   Tcl_DeleteInterp(g_interp);

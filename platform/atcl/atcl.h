@@ -13,6 +13,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct Tcl_Interp;
 
@@ -30,6 +31,9 @@ void atcl_add_command_registrar(ATCL_COMMAND_REGISTRAR fn);
 // Evaluates a script; *result gets the interpreter's result text. True on
 // TCL_OK.
 bool atcl_eval(const std::string& script, std::string* result);
+// Evaluates one command given as its words: no word is parsed again, so a
+// word may hold any characters (braces, brackets, semicolons, $).
+bool atcl_eval_words(const std::vector<std::string>& words, std::string* result);
 // Deletes the interpreter (called by plat_test_reset_all).
 void atcl_test_reset();
 

@@ -1,6 +1,7 @@
 // cdb_sgate_archive_members.cpp — the members the netlist archive needs to
 // rebuild gates exactly: the netlist's owned state machines, component ports
-// bound to terminals already placed, and the on-demand ports of atoms.
+// bound to terminals already placed, the on-demand ports of atoms, and new
+// terminals placed in their slots in constant time.
 #include <algorithm>
 
 #include "cdb/cdb_sgate.h"
@@ -53,4 +54,14 @@ void CDB_SGATE_WYSIWYG::restore_on_demand_port(bool outputs, uint16_t type, uint
   PLAT_CHECK(row_slot == CDB_ILLEGAL_PORT && slot >= row_slots && slot < CDB_ILLEGAL_PORT, "CDB");
   for (const EXTRA_PORT& e : extras) PLAT_CHECK(e.m_port_type != type && e.m_slot != slot, "CDB");
   extras.push_back({type, slot});
+}
+
+void CDB_SGATE_NODE::place_new_input_term(CDB_SGATE_ITERM* t, unsigned pos) {
+  PLAT_CHECK(t != nullptr && t->get_my_node() == this && pos < m_iterms.size() && m_iterms[pos] == nullptr, "CDB");
+  m_iterms[pos] = t;
+}
+
+void CDB_SGATE_NODE::place_new_output_term(CDB_SGATE_OTERM* t, unsigned pos) {
+  PLAT_CHECK(t != nullptr && t->get_my_node() == this && pos < m_oterms.size() && m_oterms[pos] == nullptr, "CDB");
+  m_oterms[pos] = t;
 }

@@ -76,7 +76,9 @@ HDB_INSTANCE_NAME* read_name(PDB_SEGMENT& seg, int tag) {
     bool synth = false;
     pdb_field_str(seg, tag + 1, text);
     pdb_field_bool(seg, tag + 3, synth);
-    if (text.empty()) bad("empty partial name");
+    // The name layer stores texts as C strings: an empty one, or one with a
+    // NUL byte, cannot have been written and cannot be made.
+    if (text.empty() || text.find('\0') != std::string::npos) bad("empty or NUL-bearing partial name");
     if (!name) name = HDB_INSTANCE_NAME::create_normal_name(nullptr, text.c_str(), nullptr, nullptr, nullptr);
     else name = HDB_INSTANCE_NAME::create_synthesized_name(name, text.c_str(), false, synth);
   }
@@ -94,6 +96,26 @@ uint32_t slot_of(const T& list, const void* t) {
     if (list[k] == t) return k;
   return kNone;
 }
+
+// Slots of the terminals of wide gates, built once per gate on first use,
+// so that references into a gate of n terminals cost O(1), not O(n), each.
+class SLOT_INDEX {
+ public:
+  template <typename T>
+  uint32_t find(const CDB_SGATE_NODE* gate, bool outputs, const T& list, const void* t) {
+    if (list.size() <= kScanLimit) return slot_of(list, t);
+    auto [it, added] = m_by_gate[outputs].try_emplace(gate);
+    if (added)
+      for (unsigned k = 0; k < list.size(); ++k)
+        if (list[k]) it->second.emplace(list[k], k);
+    auto found = it->second.find(t);
+    return found == it->second.end() ? kNone : found->second;
+  }
+
+ private:
+  static constexpr size_t kScanLimit = 32;
+  std::unordered_map<const CDB_SGATE_NODE*, std::unordered_map<const void*, uint32_t>> m_by_gate[2];
+};
 
 // ---- construction on reading
 CDB_SGATE_NODE* make_node(uint32_t cls, uint32_t type, uint32_t sub, HDB_INSTANCE_NAME* name, uint32_t lut_n,
@@ -193,6 +215,17 @@ struct TRANSFER {
   std::unordered_map<const CDB_STATE_MACHINE*, uint32_t> machine_index;
   // Scratch: terminal -> slot of the gate whose port table is moved.
   std::unordered_map<const void*, uint32_t> slot_scratch;
+  // Writing: slots of the terminals of wide gates.
+  SLOT_INDEX wide;
+
+  uint32_t oslot(const CDB_SGATE_OTERM* t) {
+    const CDB_SGATE_NODE* g = t->get_my_node();
+    return wide.find(g, true, g->get_output_terms(), t);
+  }
+  uint32_t islot(const CDB_SGATE_ITERM* t) {
+    const CDB_SGATE_NODE* g = t->get_my_node();
+    return wide.find(g, false, g->get_input_terms(), t);
+  }
 
   CDB_SGATE_NODE* gate(uint32_t debug) const {
     auto it = by_debug.find(debug);
@@ -208,7 +241,7 @@ void x_oterm_ref(PDB_SEGMENT& seg, int tag, TRANSFER& x, CDB_SGATE_OTERM** t) {
   uint32_t debug = 0, slot = 0;
   if (present) {
     debug = (*t)->get_my_node()->get_debug_number();
-    slot = slot_of((*t)->get_my_node()->get_output_terms(), *t);
+    slot = x.oslot(*t);
   }
   pdb_field_bool(seg, tag, present);
   if (!present) {
@@ -243,12 +276,14 @@ void transfer_reg_flags(PDB_SEGMENT& seg, CDB_REG_FLAGS* rf, bool rd) {
 // ---- terminals
 
 // A gate's terminal slots: their count, then per 32 slots a word saying
-// which hold a terminal, followed by `one(slot)` for each of those.
+// which hold a terminal, followed by `one(slot)` for each of those. The
+// count is any 32-bit number the record can hold: each word of 32 slots
+// takes at least 7 bytes (field header and value).
 template <typename LIST, typename ONE>
 void walk_slots(PDB_SEGMENT& seg, int tag, bool rd, LIST& list, ONE one) {
   uint32_t count = uint32_t(list.size());
   pdb_field_u32(seg, tag, count);
-  if (rd && count > CDB_ILLEGAL_PORT) bad("more terminal slots than a gate has");
+  if (rd && (uint64_t(count) + 31) / 32 > seg.bytes_left() / 7) bad("more terminal slots than the record holds");
   if (rd && count > list.size()) list.resize(count);
   for (uint32_t base = 0; base < count; base += 32) {
     const uint32_t end = std::min(count, base + 32);
@@ -270,7 +305,7 @@ void transfer_oterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
     }
     if (!t) {
       t = n->create_output_term(nullptr);
-      n->set_output_term(t, s);
+      n->place_new_output_term(t, s);
     }
     uint32_t pt = t->get_port_type(), pi = t->get_port_index(), tb = t->get_term_byte(), fw = t->get_flag().value();
     int32_t fi = t->get_fanin_delay(), fo = t->get_fanout_delay();
@@ -330,7 +365,7 @@ void transfer_iterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
     }
     if (!t) {
       t = n->create_input_term(nullptr);
-      n->set_input_term(t, s);
+      n->place_new_input_term(t, s);
     }
     uint32_t pt = t->get_port_type(), pi = t->get_port_index(), fw = t->get_flag().value();
     bool inv = t->is_inverted(), tied = t->is_vcc_or_gnd(), driven = t->get_source() != nullptr;
@@ -338,13 +373,13 @@ void transfer_iterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
     if (driven) {
       CDB_SGATE_OTERM* o = t->get_source();
       src = o->get_my_node()->get_debug_number();
-      slot = slot_of(o->get_my_node()->get_output_terms(), o);
+      slot = x.oslot(o);
     }
     // A parent input counts only when its gate travels in the same record.
     CDB_SGATE_ITERM* parent = x.rd ? nullptr : t->get_parent_input();
     bool has_parent = parent && x.in_netlist(parent->get_my_node());
     uint32_t parent_debug = has_parent ? parent->get_my_node()->get_debug_number() : 0;
-    uint32_t parent_slot = has_parent ? slot_of(parent->get_my_node()->get_input_terms(), parent) : 0;
+    uint32_t parent_slot = has_parent ? x.islot(parent) : 0;
     // One word of marks; the fields they announce follow.
     uint32_t marks = (inv ? 1u : 0u) | (tied ? 2u : 0u) | (driven ? 4u : 0u) | (has_parent ? 8u : 0u) |
                      (fw ? 16u : 0u) | (t->get_info() ? 32u : 0u);

@@ -557,6 +557,11 @@ class CDB_SGATE_NODE {
   void set_input_term(CDB_SGATE_ITERM* t, unsigned pos);
   void set_ordered_input_term(CDB_SGATE_ITERM* t, unsigned pos) { set_input_term(t, pos); }
   void set_output_term(CDB_SGATE_OTERM* t, unsigned pos);
+  // Archive reading: places a terminal just made by create_*_term into the
+  // empty slot pos of a list already sized, in O(1) (set_*_term searches the
+  // list for the terminal, which a new one cannot be in).
+  void place_new_input_term(CDB_SGATE_ITERM* t, unsigned pos);
+  void place_new_output_term(CDB_SGATE_OTERM* t, unsigned pos);
   // Appends a new input terminal driven by src (not inverted); returns it.
   CDB_SGATE_ITERM* insert_unordered_fanin(CDB_SGATE_OTERM* src);
   void insert_unordered_fanin_term(CDB_SGATE_ITERM* t);

@@ -1,16 +1,23 @@
 // cdb_sgate_removed_regs.cpp — removed-register databases (see the header).
 #include "cdb/cdb_sgate_removed_regs.h"
 
+#include <climits>
 #include <new>
 
 #include "msg/msg.h"
 #include "pdb/pdb_fields.h"
 
+namespace {
+// Counts are never negative (reading refuses them); a sum past INT_MAX stays
+// at INT_MAX rather than wrapping.
+int saturating_add(int a, int b) { return a > INT_MAX - b ? INT_MAX : a + b; }
+}  // namespace
+
 void CDB_SGATE_REMOVED_REGISTERS_DB::merge_with(const CDB_SGATE_REMOVED_REGISTERS_DB* other) {
   PLAT_CHECK(other, "CDB");
-  m_fanoutless += other->m_fanoutless;
-  m_stuck += other->m_stuck;
-  m_merged += other->m_merged;
+  m_fanoutless = saturating_add(m_fanoutless, other->m_fanoutless);
+  m_stuck = saturating_add(m_stuck, other->m_stuck);
+  m_merged = saturating_add(m_merged, other->m_merged);
   m_names.insert(m_names.end(), other->m_names.begin(), other->m_names.end());
 }
 
@@ -34,6 +41,8 @@ void CDB_SGATE_REMOVED_REGISTERS_DB::transfer(PDB_SEGMENT& seg) {
   seg.transfer_int32(m_stuck);
   seg.set_field(5, "merged");
   seg.transfer_int32(m_merged);
+  if (seg.is_reading() && (m_fanoutless < 0 || m_stuck < 0 || m_merged < 0))
+    throw PDB_DATABASE_EXCEPTION("negative count in a removed-register record");
   uint32_t n = uint32_t(m_names.size());
   seg.set_field(6, "names");
   seg.transfer_count(n, 4);

@@ -2,7 +2,8 @@
 //
 // A database counts the registers synthesis removed (without fan-out, stuck
 // at a constant, merged into another) and lists their names; merge_with
-// adds another's counts and names. The manager (one per process) owns the
+// adds another's counts and names. Counts are never negative; reading
+// refuses a record that holds one. The manager (one per process) owns the
 // databases by name and knows the current one. Databases travel between
 // processes as archive records (cdb_sgate_removed_regs_ptr_field, field 199
 // "ptr").
@@ -26,7 +27,8 @@ class CDB_SGATE_REMOVED_REGISTERS_DB {
   void add_stuck(const std::string& reg) { ++m_stuck; m_names.push_back(reg); }
   void add_merged(const std::string& reg) { ++m_merged; m_names.push_back(reg); }
   const std::vector<std::string>& get_names() const { return m_names; }
-  // Adds the other's counts and names; null is an internal error.
+  // Adds the other's counts (a sum past INT_MAX stays at INT_MAX) and
+  // names; null is an internal error.
   void merge_with(const CDB_SGATE_REMOVED_REGISTERS_DB* other);
   static const PDB_THUNK_INFO* s_thunk();
   void transfer(PDB_SEGMENT& seg);

@@ -74,9 +74,11 @@ void transfer_image(PDB_SEGMENT& seg, void* record) {
     pdb_field_i32(seg, 9, r.group_index);
     pdb_field_u32(seg, 10, r.representative);
     if (!rd) continue;
-    // References point at names of the image; a parent comes first.
+    // References point at names of the image; a parent comes first. A text
+    // is a C string of the name layer: not empty, no NUL byte.
     if ((r.parent != kNone && r.parent >= i) || (r.group != kNone && r.group >= count) ||
-        (r.representative != kNone && (r.representative >= count || r.representative == i)) || r.text.empty())
+        (r.representative != kNone && (r.representative >= count || r.representative == i)) || r.text.empty() ||
+        r.text.find('\0') != std::string::npos)
       throw PDB_DATABASE_EXCEPTION("bad name in the namespace archive");
   }
   uint32_t options = uint32_t(image.options.size());

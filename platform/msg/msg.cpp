@@ -354,6 +354,19 @@ void MSG_POST::post() {
   insert_entry(std::move(entry));
 }
 
+void msg_post_message(MSG_POST_TYPE kind, const std::string& text) {
+  MSG_LOG_ENTRY entry;
+  entry.kind = static_cast<kavu_platform::MSG_LOG_KIND>(kind);
+  entry.text = text;
+  if (!MSG_D::m_insert) {
+    MSG_STATE& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.queue.push_back(std::move(entry));
+    return;
+  }
+  insert_entry(std::move(entry));
+}
+
 // ---------------------------------------------------------------- the log
 
 namespace kavu_platform {

@@ -204,6 +204,12 @@ class MSG_I_NULL : public MSG_I {
   MSG_I_NULL() : MSG_I(true) {}
 };
 
+// A user message without an id, as the suite's scripts post them through
+// the flow package ("post_message"): kind and text only, no catalogue entry.
+// Logged (entry id 0) and printed as post() does, or queued while
+// MSG_D::m_insert is false.
+void msg_post_message(MSG_POST_TYPE kind, const std::string& text);
+
 class MSG_D {
  public:
   // While false, post() queues messages instead of logging them.

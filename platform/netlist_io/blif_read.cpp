@@ -29,6 +29,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -155,6 +156,12 @@ struct MODEL {
   uint32_t m_first_line;  // first logical line after ".model"
   uint32_t m_end_line;    // one past the last statement line
   uint32_t m_decl_line;   // physical line of ".model"
+  // Lower bounds of what one flattened instance builds: gates (one per
+  // .names, .latch and cell statement, its instances' gates included) and
+  // the bytes of the prefixes its instances add to signal names. Both
+  // saturate at UINT64_MAX.
+  uint64_t m_flat_gates = 0;
+  uint64_t m_flat_prefix_bytes = 0;
 };
 
 // 16 bytes: a signal is defined once it has a driver or a constant value;
@@ -262,7 +269,9 @@ class BLIF_READER {
   std::string_view intern_text(std::string text);
   std::string_view keep_name(std::string_view text);
   const MODEL* find_model(std::string_view name) const;
-  bool check_flat_size(const MODEL& model, uint32_t line);
+  bool check_flat_size(const MODEL& model, uint32_t line, size_t prefix_bytes);
+  bool estimate_flat_sizes();
+  bool run_phases(BLIF_RESULT& result);
 
   std::string m_file;
   RELEASABLE_ARRAY<char> m_text;
@@ -495,13 +504,84 @@ const MODEL* BLIF_READER::find_model(std::string_view name) const {
   return it == m_model_index.end() ? nullptr : &m_models[it->second];
 }
 
+namespace {
+uint64_t sat_add(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+uint64_t sat_mul(uint64_t a, uint64_t b) { return b && a > UINT64_MAX / b ? UINT64_MAX : a * b; }
+// Bytes of signal-name prefix allowed per gate of the flat bound: a deep
+// hierarchy of long model names costs memory in names, not in gates.
+constexpr uint64_t kPrefixBytesPerFlatGate = 64;
+}  // namespace
+
 // Instances are expanded in place, so a hierarchy of n levels with two
-// instances each builds 2^n copies: the gates built so far are checked
-// against "blif_max_flat_gates" before each instance is expanded.
-bool BLIF_READER::check_flat_size(const MODEL& model, uint32_t line) {
-  if (m_gate_count <= m_max_flat_gates) return true;
+// instances each builds 2^n copies. Before an instance is expanded, the
+// gates built so far plus the instance's flattened size (known per model
+// before elaboration starts) are checked against "blif_max_flat_gates", and
+// the prefix bytes its signal names will carry against 64 bytes per gate of
+// that bound: a file that cannot be read within the bound is refused before
+// memory is spent on it.
+bool BLIF_READER::check_flat_size(const MODEL& model, uint32_t line, size_t prefix_bytes) {
+  const uint64_t gates = sat_add(m_gate_count, model.m_flat_gates);
+  const uint64_t bytes = sat_add(model.m_flat_prefix_bytes, sat_mul(model.m_flat_gates, prefix_bytes));
+  if (gates <= m_max_flat_gates && bytes <= sat_mul(m_max_flat_gates, kPrefixBytesPerFlatGate)) return true;
   return fail(line, "the flattened hierarchy passes " + std::to_string(m_max_flat_gates) +
-                        " gates (blif_max_flat_gates) while expanding model '" + std::string(model.m_name) + "'");
+                        " gates (blif_max_flat_gates) while expanding model '" + std::string(model.m_name) +
+                        "' (" + (gates == UINT64_MAX ? std::string("too many") : std::to_string(gates)) +
+                        " gates, " + (bytes == UINT64_MAX ? std::string("too many") : std::to_string(bytes)) +
+                        " bytes of instance names at least)");
+}
+
+// Flattened sizes per model, children before parents (an explicit stack
+// over the models the top reaches). A model that instantiates itself,
+// directly or not, could never be flattened: refused here rather than after
+// 64 levels of doubling.
+bool BLIF_READER::estimate_flat_sizes() {
+  const size_t n = m_models.size();
+  // Per model: its own gates and the models it instantiates (with repeats).
+  std::vector<uint64_t> own(n, 0);
+  std::vector<std::vector<uint32_t>> subs(n);
+  for (size_t m = 0; m < n; ++m)
+    for (uint32_t li = m_models[m].m_first_line; li < m_models[m].m_end_line; ++li) {
+      const LOGICAL_LINE& l = line(li, 0, 0);
+      const std::string_view t0 = tok(l, 0);
+      if (t0 == ".names" || t0 == ".latch") ++own[m];
+      else if ((t0 == ".subckt" || t0 == ".gate") && l.m_count >= 2) {
+        auto it = m_model_index.find(tok(l, 1));
+        if (it == m_model_index.end()) ++own[m];
+        else subs[m].push_back(it->second);
+      }
+    }
+  enum : uint8_t { UNSEEN, OPEN, DONE };
+  std::vector<uint8_t> state(n, UNSEEN);
+  std::vector<std::pair<uint32_t, size_t>> stack{{0, 0}};  // model, next instance
+  state[0] = OPEN;
+  while (!stack.empty()) {
+    auto& [m, next] = stack.back();
+    if (next < subs[m].size()) {
+      const uint32_t c = subs[m][next++];
+      if (state[c] == OPEN)
+        return fail(m_models[c].m_decl_line, "models nest deeper than 64 levels (recursive model '" +
+                                                 std::string(m_models[c].m_name) + "' instantiates itself)");
+      if (state[c] == UNSEEN) {
+        state[c] = OPEN;
+        stack.emplace_back(c, 0);
+      }
+      continue;
+    }
+    MODEL& model = m_models[m];
+    model.m_flat_gates = own[m];
+    for (uint32_t c : subs[m]) {
+      const MODEL& child = m_models[c];
+      // The child's signals carry "<child>_<k>|" more: the count k has at
+      // most ten digits.
+      const uint64_t piece = child.m_name.size() + 12;
+      model.m_flat_gates = sat_add(model.m_flat_gates, child.m_flat_gates);
+      model.m_flat_prefix_bytes = sat_add(model.m_flat_prefix_bytes,
+                                          sat_add(child.m_flat_prefix_bytes, sat_mul(child.m_flat_gates, piece)));
+    }
+    state[m] = DONE;
+    stack.pop_back();
+  }
+  return true;
 }
 
 // A copy of `text` in the name store, which lives until the names are given
@@ -575,24 +655,45 @@ bool BLIF_READER::drive(CDB_SGATE_OTERM* o, uint32_t signal, uint32_t line) {
   return true;
 }
 
+// An allocation that fails while reading ends the read with an error, not
+// the process: what was built goes with the netlist.
 BLIF_RESULT BLIF_READER::run() {
   BLIF_RESULT result;
+  try {
+    if (run_phases(result)) return result;
+  } catch (const std::bad_alloc&) {
+    m_error = m_file + ": not enough memory to read the file";
+    // The reader's tables go first: the netlist's destructor needs room of
+    // its own to run.
+    m_table = IO_NAME_TABLE();
+    decltype(m_signals)().swap(m_signals);
+    decltype(m_pending)().swap(m_pending);
+    decltype(m_arena)().swap(m_arena);
+    decltype(m_output_pins)().swap(m_output_pins);
+    decltype(m_instance_counts)().swap(m_instance_counts);
+    m_text.reset();
+    m_lines.reset();
+  }
+  delete m_netlist;
+  m_netlist = nullptr;
+  BLIF_RESULT failed;
+  failed.error = m_error;
+  return failed;
+}
+
+// The phases of run(); false with m_error set (the netlist, if any, is the
+// caller's to delete), true with *result filled.
+bool BLIF_READER::run_phases(BLIF_RESULT& result) {
   if (m_text.size() > kMaxTextBytes) {
-    result.error = m_file + ": the file is larger than 4 GiB, more than the reader can address";
-    return result;
+    m_error = m_file + ": the file is larger than 4 GiB, more than the reader can address";
+    return false;
   }
-  if (!check_bytes()) {
-    result.error = m_error;
-    return result;
-  }
+  if (!check_bytes()) return false;
   if (!split_lines()) {
-    result.error = m_file + ": not enough memory for the line table";
-    return result;
+    m_error = m_file + ": not enough memory for the line table";
+    return false;
   }
-  if (!check_escapes() || !group_models()) {
-    result.error = m_error;
-    return result;
-  }
+  if (!check_escapes() || !group_models() || !estimate_flat_sizes()) return false;
   m_netlist = new CDB_SGATE_NETLIST();
   m_top = io_top_name(m_models[0].m_name);
   // A signal is mostly named for the first time on the line of its driver or
@@ -602,21 +703,13 @@ BLIF_RESULT BLIF_READER::run() {
   m_signals.reserve(size_t(m_signal_estimate) + 16);
   INSTANCE_SCOPE top;
   top.m_model = &m_models[0];
-  bool ok = elaborate(top, 0);
-  if (ok) {
-    m_text.reset();
-    m_lines.reset();
-    ok = connect_reads();
-  }
-  if (!ok) {
-    delete m_netlist;
-    result.error = m_error;
-    return result;
-  }
+  if (!check_flat_size(m_models[0], m_models[0].m_decl_line, 0) || !elaborate(top, 0)) return false;
+  m_text.reset();
+  m_lines.reset();
+  if (!connect_reads()) return false;
   if (!release_parse_data()) {
-    delete m_netlist;
-    result.error = m_file + ": not enough memory for the names";
-    return result;
+    m_error = m_file + ": not enough memory for the names";
+    return false;
   }
   give_names();
   blif_name_cell_gates(m_netlist, m_top);
@@ -626,7 +719,7 @@ BLIF_RESULT BLIF_READER::run() {
   result.netlist = m_netlist;
   result.warnings = std::move(m_warnings);
   result.hierarchy = io_make_hierarchy(m_netlist, m_top);
-  return result;
+  return true;
 }
 
 // A file of one model is read front to back once: the text and the lines
@@ -879,7 +972,7 @@ bool BLIF_READER::read_subckt(INSTANCE_SCOPE& scope, uint32_t& li, const LOGICAL
 // under the caller's prefix; its formals are the caller's actual signals.
 bool BLIF_READER::instantiate(INSTANCE_SCOPE& scope, const MODEL& model, const SUBCKT_BUILDER& cell,
                               uint32_t line, int depth) {
-  if (!check_flat_size(model, line)) return false;
+  if (!check_flat_size(model, line, scope.m_prefix.size())) return false;
   INSTANCE_SCOPE inner;
   inner.m_model = &model;
   uint32_t k = m_instance_counts[model.m_name]++;

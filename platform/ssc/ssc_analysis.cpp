@@ -11,7 +11,7 @@
 //     slack = relation(launch, capture) - arrival(source) - arc - downstream.
 // Relations: equal edges of one clock give the period; otherwise the
 //   smallest positive gap from a launch edge to the next capture edge over
-//   one common period. A max-delay rule relates its start set to its end
+//   one common period, in closed form from the gcd of the periods. A max-delay rule relates its start set to its end
 //   set (or to every clock group when a side is missing) by its value; the
 //   clock checks of those paths stay (the smaller slack wins). False paths
 //   remove clock pairs, start points or end points.
@@ -312,21 +312,17 @@ int64_t gcd64(int64_t a, int64_t b) {
 
 }  // namespace
 
+// Launch edges fall at k·p1 + o1 and capture edges at m·p2 + o2; over all
+// integers k and m, m·p2 − k·p1 takes exactly the multiples of g = gcd(p1,
+// p2) (Bezout), and one common period (lcm) holds every residue. So the
+// gaps are (o2 − o1) + j·g, and the smallest positive one is (o2 − o1) mod g,
+// or g when that is 0. Exact for all 32-bit periods and offsets, O(log p).
 int ssc_edge_relation(int p1, int o1, int p2, int o2) {
   if (p1 <= 0 || p2 <= 0) return NONE;
   if (p1 == p2 && o1 == o2) return p1;
-  const int64_t lcm = int64_t(p1) / gcd64(p1, p2) * p2;
-  const int64_t launches = std::min<int64_t>(lcm / p1, 10000);
-  int64_t best = INT64_MAX;
-  for (int64_t k = 0; k < launches; ++k) {
-    const int64_t t1 = k * p1 + o1;
-    // The first capture edge strictly after t1.
-    int64_t m = (t1 - o2) >= 0 ? (t1 - o2) / p2 + 1 : 0;
-    while (m * p2 + o2 <= t1) ++m;
-    while (m > 0 && (m - 1) * p2 + o2 > t1) --m;
-    best = std::min(best, m * p2 + o2 - t1);
-  }
-  return int(best);
+  const int64_t g = gcd64(p1, p2);
+  const int64_t r = ((int64_t(o2) - o1) % g + g) % g;
+  return int(r == 0 ? g : r);
 }
 
 void ssc_analyze(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS c, SSC_ANALYSIS* out) {

@@ -129,8 +129,9 @@ void ssc_analyze(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS c, SSC_ANALYSIS* 
 
 // Relation between a launch edge (period p1, offset o1) and a capture edge
 // (p2, o2): the smallest positive gap from a launch edge to the next
-// capture edge over one common period (searched over at most 10000 launch
-// edges); the period itself for equal edges of one clock.
+// capture edge over one common period, in closed form (the offset
+// difference modulo the gcd of the periods); the period itself for equal
+// edges of one clock.
 int ssc_edge_relation(int p1, int o1, int p2, int o2);
 
 }  // namespace kavu_platform

@@ -7,6 +7,7 @@
 // terminal's node is found from its gate's first node and its slot without
 // a hash lookup. Cost O(gates + terminals).
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 
@@ -386,6 +387,15 @@ bool SSC_NETLIST_DATA::read_file(const std::string& path) {
   int version = 0;
   size_t nn = 0, na = 0;
   if (!(in >> tag >> version >> nn >> na) || tag != "TDB" || version != 1) return false;
+  // The header's counts are checked against the bytes that follow before
+  // anything is sized by them: a node line takes at least 9 bytes
+  // ("N k c i n"), an arc line at least 7 ("A s d k"). Node ids are 32 bits.
+  const std::streampos here = in.tellg();
+  if (here < 0 || !in.seekg(0, std::ios::end)) return false;
+  const std::streamoff left = in.tellg() - here;
+  if (left < 0 || !in.seekg(here)) return false;
+  const size_t bytes = size_t(left);
+  if (nn > UINT32_MAX || nn > bytes / 9 || na > bytes / 7 || nn * 9 + na * 7 > bytes + 1) return false;
   std::vector<TDB_NODE> rn(nn);
   std::vector<TDB_ARC> ra;
   ra.reserve(na);
@@ -393,7 +403,7 @@ bool SSC_NETLIST_DATA::read_file(const std::string& path) {
     int kind = 0, clk = -1, inv = 0;
     size_t count = 0;
     if (!(in >> tag >> kind >> clk >> inv >> count) || tag != "N" || kind < 0 || kind > 3) return false;
-    if (clk < -1 || clk >= int(nn)) return false;
+    if (clk < -1 || (clk >= 0 && size_t(clk) >= nn)) return false;
     in.get();
     TDB_NODE& n = rn[i];
     if (!std::getline(in, n.m_name)) return false;
@@ -402,6 +412,7 @@ bool SSC_NETLIST_DATA::read_file(const std::string& path) {
     n.m_clock_source = clk;
     n.m_clock_inverted = inv != 0;
     n.m_arc_begin = uint32_t(ra.size());
+    if (count > na - ra.size()) return false;
     for (size_t a = 0; a < count; ++a) {
       long src = 0, delay = 0, ak = 0;
       if (!(in >> tag >> src >> delay >> ak) || tag != "A" || src < 0 || size_t(src) >= nn || ak < 0 || ak > 2)

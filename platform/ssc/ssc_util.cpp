@@ -25,8 +25,16 @@ namespace {
 SSC_UTIL* g_util = nullptr;
 bool g_util_missing = false;
 
+// A partition's stored timing netlist. The partition name becomes one part
+// of a file name ('/' and '%' escaped), so any name can be written.
 std::string tdb_file(const std::string* partition_name) {
-  return gen_get_db_dir_path() + "/tdb_" + (partition_name ? *partition_name : std::string("generic")) + ".tdb";
+  std::string part;
+  for (char c : partition_name ? *partition_name : std::string("generic")) {
+    if (c == '%') part += "%25";
+    else if (c == '/') part += "%2F";
+    else part += c;
+  }
+  return gen_get_db_dir_path() + "/tdb_" + part + ".tdb";
 }
 
 bool file_exists(const std::string& path) {
@@ -315,7 +323,8 @@ std::string SSC_UTIL::tcl_eval(const char* command) {
 bool SSC_UTIL::run_script_if_allowed(const std::string& file) {
   if (!cfg_is_on("ssc_allow_scripts", true) || !file_exists(file)) return false;
   std::string result;
-  const bool ok = kavu_platform::atcl_eval("source {" + file + "}", &result);
+  // The file name is one word of the command, whatever characters it holds.
+  const bool ok = kavu_platform::atcl_eval_words({"source", file}, &result);
   if (!ok) msg_local_debug("SSC", 2, "Script %s failed: %s", file.c_str(), result.c_str());
   return ok;
 }
@@ -357,27 +366,49 @@ SSC_UTIL* engine_for(Tcl_Interp* interp) {
   return u;
 }
 
-int npath_of(int objc, Tcl_Obj* const objv[]) {
-  int npath = 1;
-  for (int i = 1; i + 1 < objc; ++i)
-    if (std::string(Tcl_GetString(objv[i])) == "-npath") Tcl_GetIntFromObj(nullptr, objv[i + 1], &npath);
-  return npath;
+// The value of option `name` (the word after it), or null when it is absent;
+// false with the interpreter's result set when it is the last word.
+bool option_value(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], const char* name, Tcl_Obj** value) {
+  *value = nullptr;
+  for (int i = 1; i < objc; ++i)
+    if (std::string(Tcl_GetString(objv[i])) == name) {
+      if (i + 1 == objc) {
+        Tcl_SetObjResult(interp, Tcl_ObjPrintf("missing value for %s", name));
+        return false;
+      }
+      *value = objv[++i];
+    }
+  return true;
 }
 
+// report_timing [-npath n]: n paths, 1 when not given, all when negative.
 int cmd_report_timing(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
   SSC_UTIL* u = engine_for(interp);
   if (!u) return TCL_ERROR;
-  const std::string text = u->report_timing(npath_of(objc, objv));
+  Tcl_Obj* value = nullptr;
+  int npath = 1;
+  if (!option_value(interp, objc, objv, "-npath", &value)) return TCL_ERROR;
+  if (value && Tcl_GetIntFromObj(interp, value, &npath) != TCL_OK) return TCL_ERROR;
+  const std::string text = u->report_timing(npath);
   Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), int(text.size())));
   return TCL_OK;
 }
 
+// get_worst_slack [-clock name]: over all clocks, or of a clock the
+// constraints define.
 int cmd_get_worst_slack(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
   SSC_UTIL* u = engine_for(interp);
   if (!u) return TCL_ERROR;
-  const char* clock = nullptr;
-  for (int i = 1; i + 1 < objc; ++i)
-    if (std::string(Tcl_GetString(objv[i])) == "-clock") clock = Tcl_GetString(objv[i + 1]);
+  Tcl_Obj* value = nullptr;
+  if (!option_value(interp, objc, objv, "-clock", &value)) return TCL_ERROR;
+  const char* clock = value ? Tcl_GetString(value) : nullptr;
+  if (clock) {
+    const std::vector<std::string> names = u->get_clock_names();
+    if (std::find(names.begin(), names.end(), clock) == names.end()) {
+      Tcl_SetObjResult(interp, Tcl_ObjPrintf("no clock named \"%s\"", clock));
+      return TCL_ERROR;
+    }
+  }
   return set_int_result(interp, u->get_worst_slack(clock));
 }
 

@@ -4,7 +4,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -178,13 +179,23 @@ namespace {
 
 std::mutex g_ipc_mutex;
 std::vector<std::string> g_messages;
+size_t g_dropped_messages = 0;
 std::set<pid_t> g_live;
 
-// One dispatcher per run, keyed by the run's download-pipe array: the next
-// partition to hand out and whether the run has failed.
+// Bounds that keep a misbehaving helper from growing the parent: a protocol
+// line longer than this is a bad answer, and messages past the queue bound
+// are counted, not kept.
+constexpr size_t kMaxLineBytes = 64 * 1024;
+constexpr size_t kMaxQueuedMessages = 10000;
+
+// One dispatcher per run, keyed by the run's download-pipe array and checked
+// against the name of its first pipe (a FIFO name is unique while the run's
+// pipes exist), so an entry left by a run whose array had the same address
+// is never taken for the current run. ipc_end_run removes the entry.
 struct DISPATCH {
+  std::string run_name;
   int next = 0;
-  int finished = 0;  // helpers of the run done with it; at num_processes it goes
+  int answered = 0;  // partitions answered "DONE k 0"
   bool failed = false;
 };
 std::map<THR_NAMED_PIPE**, DISPATCH> g_dispatch;
@@ -224,34 +235,229 @@ int status_to_code(int status) {
   return -1;
 }
 
+// The user's words for how a helper ended.
+std::string describe_status(int status) {
+  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) {
+    const int sig = WTERMSIG(status);
+    std::string text = "killed by signal " + std::to_string(sig);
+    if (const char* name = sigabbrev_np(sig)) text += std::string(" (SIG") + name + ")";
+    if (sig == SIGXFSZ) text += ": the disk or the file size limit is full";
+    return text;
+  }
+  return "ended in an unknown way";
+}
+
+std::string timeout_text(double seconds) {
+  return "timeout after " + std::to_string(int(seconds)) + " s";
+}
+
 void forget_child(pid_t pid) {
   std::lock_guard<std::mutex> lock(g_ipc_mutex);
   g_live.erase(pid);
-}
-
-// Kills the child when still running and reaps it; returns its code.
-int kill_and_reap(pid_t pid) {
-  int status = 0;
-  pid_t r = waitpid(pid, &status, WNOHANG);
-  if (r == 0) {
-    kill(pid, SIGKILL);
-    r = waitpid(pid, &status, 0);
-  }
-  forget_child(pid);
-  return r == pid ? status_to_code(status) : -1;
 }
 
 double now_s() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// Talks to one helper over its FIFO pair. Returns "" on success, else why.
+// Waits for the child until the deadline; true (and the raw status) when it
+// was reaped, false when it is still running at the deadline.
+bool wait_until(pid_t pid, double deadline, int* status) {
+  int pause_ms = 1;
+  for (;;) {
+    pid_t r = waitpid(pid, status, WNOHANG);
+    if (r == pid) {
+      forget_child(pid);
+      return true;
+    }
+    if (r < 0 && errno != EINTR) {  // not our child any more: nothing to wait for
+      forget_child(pid);
+      *status = -1;
+      return true;
+    }
+    if (now_s() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+    pause_ms = std::min(pause_ms * 2, 20);
+  }
+}
+
+// Kills the child when still running and reaps it; returns the raw status.
+int kill_and_reap(pid_t pid) {
+  int status = 0;
+  pid_t r = waitpid(pid, &status, WNOHANG);
+  if (r == 0) {
+    kill(pid, SIGKILL);
+    do r = waitpid(pid, &status, 0);
+    while (r < 0 && errno == EINTR);
+  }
+  forget_child(pid);
+  return r == pid ? status : -1;
+}
+
+// Starts the helper. The child asks the kernel to kill it when the thread
+// that started it ends (the thread waits for its helper, so that happens
+// only when the parent process ends), gets /dev/null as input and the log as
+// output, restores the default signal state and runs the program. Between
+// fork and exec it calls only async-signal-safe functions on data prepared
+// before the fork. Returns the pid, or 0 (and *err) when it cannot start.
+pid_t start_child(const std::string& program, std::vector<char*>& args, const std::string& wd,
+                  const std::string& log, int* err) {
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) {
+    *err = errno;
+    return 0;
+  }
+  const pid_t parent = getpid();
+  const char* prog = program.c_str();
+  const char* dir = wd == "." ? nullptr : wd.c_str();
+  const char* log_path = log.c_str();
+  pid_t pid;
+  {
+    // Registered under the lock so a concurrent count never misses it.
+    std::lock_guard<std::mutex> lock(g_ipc_mutex);
+    pid = fork();
+    if (pid == 0) {
+      close(report[0]);
+      auto fail = [&](int e) {
+        ssize_t ignored = write(report[1], &e, sizeof e);
+        (void)ignored;
+        _exit(127);
+      };
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(127);  // the parent ended before the request took effect
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
+      struct sigaction dfl;
+      memset(&dfl, 0, sizeof dfl);
+      dfl.sa_handler = SIG_DFL;
+      sigaction(SIGPIPE, &dfl, nullptr);
+      int in = open("/dev/null", O_RDONLY);
+      if (in < 0 || dup2(in, 0) < 0) fail(errno);
+      int out = open(log_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) fail(errno);
+      if (dir && chdir(dir) != 0) fail(errno);
+      execve(prog, args.data(), environ);
+      fail(errno);
+    }
+    if (pid > 0) g_live.insert(pid);
+  }
+  close(report[1]);
+  if (pid < 0) {
+    *err = errno;
+    close(report[0]);
+    return 0;
+  }
+  int child_err = 0;
+  ssize_t n;
+  do n = read(report[0], &child_err, sizeof child_err);
+  while (n < 0 && errno == EINTR);
+  close(report[0]);
+  if (n > 0) {  // exec failed: the child exits at once
+    int status;
+    do n = waitpid(pid, &status, 0);
+    while (n < 0 && errno == EINTR);
+    forget_child(pid);
+    *err = child_err;
+    return 0;
+  }
+  return pid;
+}
+
+// Writes all of `data` to a non-blocking descriptor before the deadline.
+// SIGPIPE is blocked around the write, and one raised by it is consumed, so
+// a helper that closed its end cannot kill the parent: the write fails
+// (EPIPE) instead. Returns "" or why it failed.
+std::string write_all(int fd, const std::string& data, double deadline, double timeout_s) {
+  sigset_t pipe_set, old;
+  sigemptyset(&pipe_set);
+  sigaddset(&pipe_set, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_set, &old);
+  sigset_t pending;
+  sigpending(&pending);
+  const bool was_pending = sigismember(&pending, SIGPIPE);
+  std::string why;
+  size_t off = 0;
+  while (off < data.size() && why.empty()) {
+    ssize_t n = write(fd, data.data() + off, data.size() - off);
+    if (n > 0) {
+      off += size_t(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      if (now_s() >= deadline) {
+        why = timeout_text(timeout_s);
+        break;
+      }
+      struct pollfd p = {fd, POLLOUT, 0};
+      poll(&p, 1, 20);
+      continue;
+    }
+    why = errno == EPIPE ? "broken pipe: the helper closed its download pipe" : std::string("cannot write to the helper: ") + strerror(errno);
+  }
+  if (!was_pending) {
+    sigpending(&pending);
+    if (sigismember(&pending, SIGPIPE)) {
+      struct timespec zero = {0, 0};
+      sigtimedwait(&pipe_set, nullptr, &zero);
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return why;
+}
+
+void queue_message(const std::string& line) {
+  std::lock_guard<std::mutex> lock(g_ipc_mutex);
+  if (g_messages.size() < kMaxQueuedMessages) g_messages.push_back(line);
+  else ++g_dropped_messages;
+}
+
+// Lines from a byte stream. The scan for a newline resumes where the last
+// one stopped, and consumed bytes are dropped in bulk, so reading a stream
+// costs time linear in its length.
+class LINE_BUFFER {
+ public:
+  void append(const char* data, size_t n) { m_buffer.append(data, n); }
+  // The next complete line (without its newline), if there is one.
+  bool next(std::string* line) {
+    const size_t nl = m_buffer.find('\n', m_scanned);
+    if (nl == std::string::npos) {
+      m_scanned = m_buffer.size();
+      return false;
+    }
+    line->assign(m_buffer, m_start, nl - m_start);
+    m_start = m_scanned = nl + 1;
+    if (m_start == m_buffer.size()) {
+      m_buffer.clear();
+      m_start = m_scanned = 0;
+    } else if (m_start > 4096 && m_start > m_buffer.size() / 2) {
+      m_buffer.erase(0, m_start);
+      m_scanned -= m_start;
+      m_start = 0;
+    }
+    return true;
+  }
+  // Bytes of the line not yet complete.
+  size_t pending() const { return m_buffer.size() - m_start; }
+
+ private:
+  std::string m_buffer;
+  size_t m_start = 0;    // first byte not yet returned
+  size_t m_scanned = 0;  // bytes before this hold no newline after m_start
+};
+
+// Talks to one helper over its FIFO pair. Every answer has one deadline,
+// set when the request is sent and checked on every turn of the loop,
+// whatever arrives; "" means success, anything else is why it failed.
 struct PIPE_SESSION {
   pid_t pid;
   int wfd = -1;
   int rfd = -1;
-  std::string buffer;
-  int exit_status = -1;  // set when the child was seen to exit
+  LINE_BUFFER lines;
+  bool heard = false;    // the helper has written to its upload pipe
+  int exit_status = -2;  // raw status once the child was reaped (-2: not yet)
   double timeout_s;
 
   ~PIPE_SESSION() {
@@ -260,95 +466,175 @@ struct PIPE_SESSION {
   }
 
   bool child_gone() {
-    if (exit_status >= 0) return true;
+    if (exit_status != -2) return true;
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == pid) {
-      exit_status = status_to_code(status);
+      exit_status = status;
       forget_child(pid);
       return true;
     }
     return false;
   }
 
+  // Why the helper is gone, in the user's words.
+  std::string gone_text() const {
+    return exit_status == -1 ? "helper ended" : "helper ended without answering: " + describe_status(exit_status);
+  }
+
   std::string open_pipes(const std::string& dl_path, const std::string& ul_path) {
     rfd = open(ul_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (rfd < 0) return "cannot open " + ul_path;
-    double end = now_s() + timeout_s;
+    const double end = now_s() + timeout_s;
     for (;;) {
       wfd = open(dl_path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-      if (wfd >= 0) break;
+      if (wfd >= 0) return "";
       if (errno != ENXIO) return "cannot open " + dl_path;
-      if (child_gone()) return "helper exited before opening its pipe";
-      if (now_s() > end) return "timeout";
+      if (child_gone()) return "helper ended before opening its pipes: " + describe_status(exit_status);
+      if (now_s() > end) return timeout_text(timeout_s) + " waiting for the helper to open its pipes";
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    // Writes block (the helper reads promptly); reads stay non-blocking.
-    fcntl(wfd, F_SETFL, fcntl(wfd, F_GETFL) & ~O_NONBLOCK);
-    return "";
   }
 
-  bool send(const std::string& line) {
-    std::string s = line + "\n";
-    size_t off = 0;
-    while (off < s.size()) {
-      ssize_t n = write(wfd, s.data() + off, s.size() - off);
-      if (n < 0) {
-        if (errno == EINTR) continue;
+  std::string send(const std::string& line, double deadline) {
+    return write_all(wfd, line + "\n", deadline, timeout_s);
+  }
+
+  // Reads what the helper wrote after it was reaped, within the line bound.
+  void drain() {
+    char chunk[4096];
+    ssize_t n;
+    while (lines.pending() <= kMaxLineBytes && (n = read(rfd, chunk, sizeof chunk)) > 0) lines.append(chunk, size_t(n));
+  }
+
+  // The next line before the deadline; false with *why set otherwise.
+  bool read_line(double deadline, std::string* line, std::string* why) {
+    bool eof = false;
+    char chunk[16384];
+    for (;;) {
+      if (lines.next(line)) return true;
+      if (lines.pending() > kMaxLineBytes) {
+        *why = "bad answer: a line longer than " + std::to_string(kMaxLineBytes) + " bytes";
         return false;
       }
-      off += size_t(n);
-    }
-    return true;
-  }
-
-  // The next line from the helper; "" with *why set on EOF, death, timeout.
-  bool read_line(std::string* line, std::string* why) {
-    double end = now_s() + timeout_s;
-    bool eof = false;
-    for (;;) {
-      size_t nl = buffer.find('\n');
-      if (nl != std::string::npos) {
-        *line = buffer.substr(0, nl);
-        buffer.erase(0, nl + 1);
-        return true;
-      }
       if (eof) {
-        *why = "EOF";
+        *why = gone_text();
+        return false;
+      }
+      if (now_s() >= deadline) {
+        *why = timeout_text(timeout_s);
         return false;
       }
       struct pollfd p = {rfd, POLLIN, 0};
       int r = poll(&p, 1, 20);
       if (r > 0) {
-        char chunk[4096];
         ssize_t n = read(rfd, chunk, sizeof chunk);
         if (n > 0) {
-          buffer.append(chunk, size_t(n));
+          heard = true;
+          lines.append(chunk, size_t(n));
           continue;
         }
-        if (n == 0) {
-          // No writer: either the helper has not opened yet or it is gone.
-          if (child_gone()) eof = true;
-          else std::this_thread::sleep_for(std::chrono::milliseconds(2));
-          continue;
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (n < 0) {
+          *why = std::string("cannot read from the helper: ") + strerror(errno);
+          return false;
         }
-        if (errno != EAGAIN && errno != EINTR) eof = true;
+        // No writer: the helper has not opened the pipe yet, has closed it,
+        // or is gone.
+        if (child_gone()) {
+          drain();
+          eof = true;
+        } else if (heard) {
+          *why = "bad answer: the helper closed its upload pipe";
+          return false;
+        } else {
+          std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
         continue;
       }
       if (child_gone()) {
-        // Drain what it wrote before it went.
-        char chunk[4096];
-        ssize_t n;
-        while ((n = read(rfd, chunk, sizeof chunk)) > 0) buffer.append(chunk, size_t(n));
+        drain();
         eof = true;
-        continue;
-      }
-      if (now_s() > end) {
-        *why = "timeout";
-        return false;
       }
     }
   }
 };
+
+std::string clip(const std::string& line) {
+  return line.size() <= 80 ? line : line.substr(0, 80) + "...";
+}
+
+// Serves partitions to one started helper over its pipes; fills exit_code.
+void serve_over_pipes(pid_t pid, const std::string& dl_path, const std::string& ul_path, const std::string& run,
+                      THR_NAMED_PIPE** dl, int num_partitions, THR_PROCESS_EXIT_CODE* exit_code) {
+  DISPATCH* d;
+  {
+    std::lock_guard<std::mutex> lock(g_ipc_mutex);
+    d = &g_dispatch[dl];
+    if (d->run_name != run) *d = DISPATCH{run};  // left by another run at the same address
+  }
+  auto take_partition = [&]() {
+    std::lock_guard<std::mutex> lock(g_ipc_mutex);
+    if (d->failed || d->next >= num_partitions) return -1;
+    return d->next++;
+  };
+  PIPE_SESSION s;
+  s.pid = pid;
+  s.timeout_s = double(cfg_get_int_value("parallel_pipe_timeout_s", 600));
+  std::string why = s.open_pipes(dl_path, ul_path);
+  int current = -1;
+  for (int k = why.empty() ? take_partition() : -1; k >= 0 && why.empty(); k = why.empty() ? take_partition() : -1) {
+    current = k;
+    const double deadline = now_s() + s.timeout_s;
+    why = s.send("RUN " + std::to_string(k), deadline);
+    while (why.empty()) {
+      std::string line;
+      if (!s.read_line(deadline, &line, &why)) break;
+      if (line.compare(0, 4, "MSG ") == 0) {
+        queue_message(line.substr(4));
+        continue;
+      }
+      int dk = -1, drc = -1;
+      char extra = 0;
+      if (sscanf(line.c_str(), "DONE %d %d %c", &dk, &drc, &extra) != 2 || dk != k) {
+        why = "bad answer: \"" + clip(line) + "\"";
+      } else if (drc != 0) {
+        why = "the helper reported code " + std::to_string(drc);
+      } else {
+        std::lock_guard<std::mutex> lock(g_ipc_mutex);
+        ++d->answered;
+        current = -1;
+        break;
+      }
+    }
+  }
+  if (why.empty()) {
+    // Every partition is served: tell the helper to leave and wait for it.
+    const double deadline = now_s() + s.timeout_s;
+    why = s.send("EXIT", deadline);
+    close(s.wfd);
+    s.wfd = -1;
+    int status = 0;
+    if (why.empty()) {
+      if (s.child_gone() || wait_until(pid, deadline, &status)) {
+        if (s.exit_status == -2) s.exit_status = status;
+        if (s.exit_status != 0) why = describe_status(s.exit_status) + " after its last answer";
+      } else {
+        why = timeout_text(s.timeout_s) + " waiting for the helper to exit";
+      }
+    }
+  }
+  if (why.empty()) return;
+  {
+    std::lock_guard<std::mutex> lock(g_ipc_mutex);
+    d->failed = true;
+  }
+  const int status = s.exit_status != -2 ? s.exit_status : kill_and_reap(pid);
+  const int code = status == -1 ? -1 : status_to_code(status);
+  exit_code->m_exit_code = code;
+  exit_code->m_error = code != 0 ? code : -1;
+  exit_code->m_reason = why;
+  exit_code->m_partition = current;
+}
 
 }  // namespace
 
@@ -356,12 +642,30 @@ std::vector<std::string> ipc_take_helper_messages() {
   std::lock_guard<std::mutex> lock(g_ipc_mutex);
   std::vector<std::string> out;
   out.swap(g_messages);
+  if (g_dropped_messages) {
+    out.push_back("info 0 " + std::to_string(g_dropped_messages) + " further helper messages were dropped");
+    g_dropped_messages = 0;
+  }
   return out;
 }
 
 int ipc_live_helper_count() {
   std::lock_guard<std::mutex> lock(g_ipc_mutex);
   return int(g_live.size());
+}
+
+int ipc_end_run(THR_NAMED_PIPE** dl) {
+  std::lock_guard<std::mutex> lock(g_ipc_mutex);
+  auto it = g_dispatch.find(dl);
+  if (it == g_dispatch.end()) return 0;
+  const int answered = it->second.answered;
+  g_dispatch.erase(it);
+  return answered;
+}
+
+int ipc_dispatch_count() {
+  std::lock_guard<std::mutex> lock(g_ipc_mutex);
+  return int(g_dispatch.size());
 }
 
 bool IPC_COMMAND::run_with_named_pipe(const std::string& cmd, const char* dir, bool,
@@ -386,116 +690,48 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
   PLAT_CHECK(exit_code, "THR");
   *exit_code = THR_PROCESS_EXIT_CODE();
   if (argv.empty()) return false;
-  std::string program = find_program(argv[0]);
-  if (program.empty()) return false;
   const int helper = helper_number(argv);
   if (use_pipes) {
     PLAT_CHECK(dl && ul, "THR");
     PLAT_CHECK(helper >= 0 && helper < num_processes, "THR");
     PLAT_CHECK(dl[helper] && ul[helper], "THR");
   }
+  std::string program = find_program(argv[0]);
+  if (program.empty()) {
+    exit_code->m_reason = "cannot find the program " + argv[0];
+    return false;
+  }
   std::string wd = (dir && *dir) ? dir : ".";
   std::string log = wd + "/helper_" + std::to_string(helper) + ".log";
-
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&fa, 1, 2);
-  if (wd != ".") posix_spawn_file_actions_addchdir_np(&fa, wd.c_str());
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  pid_t pid = 0;
-  int rc;
-  {
-    // Registered under the lock so a concurrent count never misses it.
-    std::lock_guard<std::mutex> lock(g_ipc_mutex);
-    rc = posix_spawn(&pid, program.c_str(), &fa, nullptr, args.data(), environ);
-    if (rc == 0) g_live.insert(pid);
+  int err = 0;
+  const pid_t pid = start_child(program, args, wd, log, &err);
+  if (!pid) {
+    exit_code->m_reason = "cannot start " + program + ": " + strerror(err);
+    return false;
   }
-  posix_spawn_file_actions_destroy(&fa);
-  if (rc != 0) return false;
-
-  if (!use_pipes) {
-    int status = 0;
-    pid_t r;
-    do r = waitpid(pid, &status, 0);
-    while (r < 0 && errno == EINTR);
-    forget_child(pid);
-    exit_code->m_exit_code = r == pid ? status_to_code(status) : -1;
-    exit_code->m_error = exit_code->m_exit_code;
+  exit_code->m_pid = int(pid);
+  if (use_pipes) {
+    serve_over_pipes(pid, dl[helper]->get_path(), ul[helper]->get_path(), dl[0] ? dl[0]->get_name() : "", dl,
+                     num_partitions, exit_code);
     return true;
   }
-
-  DISPATCH* d;
-  {
-    std::lock_guard<std::mutex> lock(g_ipc_mutex);
-    d = &g_dispatch[dl];
+  // One partition per helper: wait for its exit within the same timeout.
+  const double timeout_s = double(cfg_get_int_value("parallel_pipe_timeout_s", 600));
+  int status = 0;
+  if (!wait_until(pid, now_s() + timeout_s, &status)) {
+    status = kill_and_reap(pid);
+    exit_code->m_reason = timeout_text(timeout_s);
+    exit_code->m_exit_code = status == -1 ? -1 : status_to_code(status);
+    exit_code->m_error = exit_code->m_exit_code != 0 ? exit_code->m_exit_code : -1;
+  } else {
+    exit_code->m_exit_code = status == -1 ? -1 : status_to_code(status);
+    exit_code->m_error = exit_code->m_exit_code;
+    if (exit_code->m_error != 0) exit_code->m_reason = status == -1 ? "helper ended" : describe_status(status);
   }
-  auto take_partition = [&]() {
-    std::lock_guard<std::mutex> lock(g_ipc_mutex);
-    if (d->failed || d->next >= num_partitions) return -1;
-    return d->next++;
-  };
-  auto fail_run = [&]() {
-    std::lock_guard<std::mutex> lock(g_ipc_mutex);
-    d->failed = true;
-  };
-
-  std::string why;
-  {
-    PIPE_SESSION s;
-    s.pid = pid;
-    s.timeout_s = double(cfg_get_int_value("parallel_pipe_timeout_s", 600));
-    why = s.open_pipes(dl[helper]->get_path(), ul[helper]->get_path());
-    for (int k = why.empty() ? take_partition() : -1; k >= 0; k = take_partition()) {
-      if (!s.send("RUN " + std::to_string(k))) {
-        why = "cannot write to the helper";
-        break;
-      }
-      bool done = false;
-      while (!done && why.empty()) {
-        std::string line;
-        if (!s.read_line(&line, &why)) break;
-        if (line.compare(0, 4, "MSG ") == 0) {
-          std::lock_guard<std::mutex> lock(g_ipc_mutex);
-          g_messages.push_back(line.substr(4));
-          continue;
-        }
-        int dk = -1, drc = -1;
-        if (sscanf(line.c_str(), "DONE %d %d", &dk, &drc) == 2 && dk == k) {
-          if (drc != 0) why = "helper reported " + std::to_string(drc) + " for partition " + std::to_string(k);
-          done = true;
-        } else {
-          why = "unexpected line from helper: " + line;
-        }
-      }
-      if (!why.empty()) break;
-    }
-    if (why.empty()) {
-      s.send("EXIT");
-      close(s.wfd);
-      s.wfd = -1;
-      // Wait for the helper to leave, within the timeout.
-      double end = now_s() + s.timeout_s;
-      while (!s.child_gone() && now_s() < end) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      if (s.exit_status < 0) why = "timeout";
-      else if (s.exit_status != 0) why = "exit";
-      exit_code->m_exit_code = s.exit_status;
-    }
-    if (!why.empty()) {
-      fail_run();
-      int code = s.exit_status >= 0 ? s.exit_status : kill_and_reap(pid);
-      exit_code->m_exit_code = code;
-      exit_code->m_error = code != 0 ? code : -1;
-      exit_code->m_reason = why;
-    }
-  }
-  {
-    std::lock_guard<std::mutex> lock(g_ipc_mutex);
-    if (++d->finished >= num_processes) g_dispatch.erase(dl);
-  }
+  exit_code->m_partition = exit_code->m_error != 0 ? helper : -1;
   return true;
 }
 
@@ -504,5 +740,6 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
 void thr_ipc_test_reset() {
   std::lock_guard<std::mutex> lock(g_ipc_mutex);
   g_messages.clear();
+  g_dropped_messages = 0;
   g_dispatch.clear();
 }

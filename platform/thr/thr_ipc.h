@@ -6,15 +6,21 @@
 //   directory (mkdtemp, 0700, under TMPDIR, removed at exit). A name ending
 //   in "XXXXXX" is a template: create() fills it and retries until mkfifo
 //   itself succeeds, so naming and creating cannot race.
-// IPC_COMMAND starts a helper program from an argument vector with
-//   posix_spawn (never a shell) and either waits for it or talks to it over
-//   its pair of FIFOs with the line protocol
+// IPC_COMMAND starts a helper program from an argument vector (fork and
+//   exec, never a shell; the helper is killed by the kernel when the parent
+//   ends) and either waits for it or talks to it over its pair of FIFOs
+//   with the line protocol
 //     parent: "RUN k", "EXIT"          helper: "DONE k rc", "MSG kind id text"
 //   Partitions are handed out centrally, in increasing order, to whichever
-//   helper of the run is free. Reads poll with a timeout (key
-//   "parallel_pipe_timeout_s", 600) while the child is watched with
-//   waitpid(WNOHANG); EOF, a non-zero rc, a dead child or a timeout end the
-//   helper (killed when still alive) and set the error.
+//   helper of the run is free. Both modes obey the key
+//   "parallel_pipe_timeout_s" (600): without pipes it bounds the helper's
+//   whole run, with pipes each answer (one deadline from "RUN k" to its
+//   "DONE", however many lines arrive in between) and the exit after
+//   "EXIT". A helper that overruns is killed and reaped. Lines are bounded
+//   (64 KiB; longer is a bad answer) and so is the queue of "MSG" lines;
+//   writes to a helper never raise SIGPIPE. EOF, a bad or non-zero answer,
+//   a broken pipe, a dead child or a timeout end the helper and set the
+//   error with the reason in words.
 #pragma once
 #include <string>
 #include <vector>
@@ -81,7 +87,10 @@ char* _mktemp(char* name);
 struct THR_PROCESS_EXIT_CODE {
   int m_error = 0;      // non-zero: the helper failed (exit status, 128 + signal, or -1)
   int m_exit_code = 0;  // the raw exit status, 128 + signal for a signal
-  std::string m_reason; // why, when the layer itself ended the helper
+  std::string m_reason; // why it failed, in the user's words ("timeout after 600 s",
+                        // "exit status 3", "killed by signal 6 (SIGABRT)", "bad answer: ...")
+  int m_partition = -1; // the partition the helper was working on when it failed
+  int m_pid = 0;        // the helper's process id once started
 };
 
 class IPC_COMMAND {
@@ -105,5 +114,11 @@ class IPC_COMMAND {
 std::vector<std::string> ipc_take_helper_messages();
 // Process ids of helpers started and not yet reaped (for tests).
 int ipc_live_helper_count();
+// Ends the run whose download-pipe array is dl: removes its dispatcher and
+// returns how many partitions its helpers answered "DONE k 0". The driver
+// calls it after every run, served or not.
+int ipc_end_run(THR_NAMED_PIPE** dl);
+// Dispatchers of runs not yet ended (for tests).
+int ipc_dispatch_count();
 // Clears the message queue and the run dispatchers (tests).
 void thr_ipc_test_reset();

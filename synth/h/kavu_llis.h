@@ -70,7 +70,8 @@ int kavu_get_list_of_fib_nodes_from_netlist(const std::set<std::string>* fib_nam
 bool kavu_get_mif_file_names(const CDB_SGATE_NODE* node, std::string& name, std::string& old_name);
 bool kavu_compare_mif_file(const CDB_SGATE_NODE* node);
 bool kavu_compare_mif_files(const CDB_SGATE_NODE* a, const CDB_SGATE_NODE* b);
-// Compares two files character by character, whitespace skipped.
+// Compares two files character by character, whitespace skipped; false
+// when either is missing or not a regular file of at most 1 GiB.
 bool kavu_llis_compare_files_ignoring_space(const std::string& a, const std::string& b);
 
 // Graphviz dump "<hierarchy file name>_<tag>.dot" (key "llis_dump_dot").

@@ -26,6 +26,14 @@ class KAVU_FIBS_TO_INVALIDATE;
 class PDB_ARCHIVE;
 class THR_NAMED_PIPE;
 
+// Why one helper of a run failed; filled by its task, reported by the driver.
+struct KAVU_PARALLEL_FAILURE {
+  std::string m_debug;   // the debug line ("Failed with error code %d: %s")
+  std::string m_reason;  // what happened, in the user's words
+  int m_partition = -1;  // the partition it failed on (-1: none in particular)
+  int m_pid = 0;         // the helper's process id, when it started
+};
+
 // One helper command of a run; created by the driver, freed by the task.
 struct KAVU_PARALLEL_HELPER_ARGS {
   std::vector<std::string> command;  // argument vector, never split again
@@ -35,7 +43,7 @@ struct KAVU_PARALLEL_HELPER_ARGS {
   THR_NAMED_PIPE** ul_pipes = nullptr;
   int num_processes = 0;
   int num_partitions = 0;
-  std::string* failure = nullptr;    // this helper's own slot: why it failed, for the parent to print
+  KAVU_PARALLEL_FAILURE* failure = nullptr;  // this helper's own slot, for the parent to report
 };
 
 // The key "p<type>_<word>".
@@ -57,6 +65,9 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
 // ---- archives
 std::string kavu_parallel_archive_name(const std::string& rev, const char* type, int number);
 std::string kavu_parallel_removed_reg_archive_name(const std::string& rev, const char* type, int number);
+// The copy of partition archive k the parent keeps from the write until the
+// helper's result for k has been read back and checked.
+std::string kavu_parallel_kept_archive_name(const std::string& rev, const char* type, int number);
 std::string kavu_parallel_fibs_to_invalidate_db_name(CDB_SGATE_HIERARCHY* hierarchy, const char* type, int number);
 // Removes every output archive (removed registers, invalidations) of
 // numbers 0..n-1 so that a helper's silence cannot pass for an answer.
@@ -66,8 +77,14 @@ void kavu_parallel_remove_output_archives(const std::string& rev, CDB_SGATE_HIER
 // Writes the netlist; destroys it only when the write succeeded.
 bool kavu_parallel_write_and_delete_partition(const std::string& rev, const char* type, int number,
                                               CDB_SGATE_NETLIST* netlist);
+// Reads partition archive k. With a hierarchy out-pointer the netlist is
+// attached to the root hierarchy of its gates (below).
 bool kavu_parallel_read_partition(const std::string& rev, const char* type, int number,
                                   CDB_SGATE_NETLIST** partition_ptr, CDB_SGATE_HIERARCHY** hierarchy_ptr);
+// *hierarchy_ptr = the root of the hierarchy of the first gate that has one,
+// which then holds the netlist (set_netlist). An empty netlist, or one whose
+// gates know no hierarchy, is an internal error.
+void kavu_parallel_attach_root_hierarchy(CDB_SGATE_NETLIST* netlist, CDB_SGATE_HIERARCHY** hierarchy_ptr);
 void kavu_parallel_create_removed_reg_db(const std::string& rev, const char* type, int number);
 bool kavu_parallel_write_and_delete_removed_reg_db(const std::string& rev, const char* type, int number);
 // False (and null) when the archive is missing or bad.
@@ -80,13 +97,23 @@ bool kavu_parallel_read_fibs_ptr(PDB_ARCHIVE& archive, KAVU_FIBS_TO_INVALIDATE*&
 bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, const char* type, int number,
                                             KAVU_FIBS_TO_INVALIDATE* fibs);
 
-// Writes every partition (largest first); true when all were written (or
-// the key "p<type>_pdb" is off). On failure the partitions not yet written
-// stay in the vector (written ones are destroyed), so nothing is lost.
+// Writes the namespace archive, then every partition (largest first) with
+// a kept copy of each; true when all were written (or the key "p<type>_pdb"
+// is off). On failure the partitions not yet written stay in the vector
+// (written ones are destroyed, their archives kept), so nothing is lost; a
+// failed namespace write leaves the vector untouched.
 bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                              std::vector<CDB_SGATE_NETLIST*>& partitions);
+// Reads the results back in archive order; a result is taken only when it
+// reads back whole, and then its kept copy is removed. False at the first
+// failure, with one error message naming the partition and its kept copy.
 bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                                std::vector<CDB_SGATE_NETLIST*>& partitions, int num_partitions);
+// After a failed run: appends every partition, from its helper's result
+// when that reads back whole, else from its kept copy. False (with an error
+// message per partition) when a partition can be had from neither.
+bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std::vector<CDB_SGATE_NETLIST*>& partitions,
+                                      int num_partitions);
 
 // Whether invalidation archives are written and read (kavu_fib_manager.h),
 // and where their names go besides the parent's FIB manager.

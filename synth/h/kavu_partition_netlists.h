@@ -52,15 +52,12 @@ class KAVU_PARTITION_BOUNDARIES {
   void reconnect_partitions(CDB_SGATE_NETLIST* netlist);
   const std::vector<KAVU_PARTITION_CONNECTION>& get_connections() const { return m_connections; }
   bool pointers_cleared() const { return m_pointers_cleared; }
-  // State machines moved out of the hierarchy by the split, as debug numbers.
-  std::vector<CDB_STATE_MACHINE*>& get_machines() { return m_machines; }
 
  private:
   void clear_pointers();
   void refresh_pointers(CDB_SGATE_NETLIST* netlist);
   std::vector<KAVU_PARTITION_CONNECTION> m_connections;
   bool m_pointers_cleared = false;
-  std::vector<CDB_STATE_MACHINE*> m_machines;
 };
 
 // The process-wide partition-netlist counter (partition number, not id).
@@ -88,11 +85,13 @@ void kavu_route_state_machine_signals(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_
 // signal's protect buffer, or a new one).
 CDB_SGATE_OTERM* kavu_route_state_machine_signal(CDB_STATE_MACHINE* machine, CDB_SGATE_NETLIST* netlist,
                                                  CDB_SGATE_OTERM* machine_oterm);
-// Gives the machines back to the hierarchy and points them at the merged
+// Empties the hierarchy's machine list (freeing what it held), moves every
+// partition netlist's machines into it and points them at the merged
 // netlist's gates by debug number; a machine with no state gate left is
-// dropped. Empties `machines`.
+// dropped. A machine rebuilt from an archive refers to its gates directly
+// and records their numbers first.
 void kavu_recover_state_machines(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
-                                 std::vector<CDB_STATE_MACHINE*>& machines);
+                                 std::vector<CDB_SGATE_NETLIST*>& partitions);
 
 // Boundary delays (kavu_partition_netlists_delay.cpp).
 void kavu_annotate_boundary_delays(CDB_SGATE_NETLIST* netlist, KAVU_BOUNDARY_DELAY_MAP& delays);

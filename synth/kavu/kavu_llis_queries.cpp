@@ -1,7 +1,9 @@
 // kavu_llis_queries.cpp — incremental-synthesis queries on gates, the MIF
 // bookkeeping of RAMs and the Graphviz dump of a netlist.
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -42,7 +44,16 @@ const char* mif_of(const CDB_SGATE_NODE* node) {
   return nullptr;
 }
 
-bool file_exists(const std::string& name) {
+// A MIF file worth reading: a regular file of bounded size. A FIFO would
+// block the open until a writer comes, a device such as /dev/zero never
+// ends, and neither is checked by opening it.
+constexpr std::uintmax_t kMaxMifBytes = std::uintmax_t(1) << 30;
+
+bool is_readable_mif(const std::string& name) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(name, ec)) return false;
+  const std::uintmax_t size = std::filesystem::file_size(name, ec);
+  if (ec || size > kMaxMifBytes) return false;
   std::ifstream f(name, std::ios::binary);
   return f.good();
 }
@@ -239,7 +250,7 @@ bool kavu_get_mif_file_names(const CDB_SGATE_NODE* node, std::string& name, std:
 bool kavu_llis_compare_files_ignoring_space(const std::string& a, const std::string& b) {
   bool missing = false;
   for (const std::string* n : {&a, &b})
-    if (n->empty() || !file_exists(*n)) {
+    if (n->empty() || !is_readable_mif(*n)) {
       kavu_debug("Missing %s", n->c_str());
       missing = true;
     }

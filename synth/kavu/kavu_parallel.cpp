@@ -1,12 +1,16 @@
 // kavu_parallel.cpp — partition archives and the parallel driver.
 #include "kavu_parallel.h"
 
+#include <dirent.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <unordered_map>
 
 #include "atcl/atcl.h"
 #include "cdb/cdb_sgate.h"
@@ -43,6 +47,63 @@ std::string archive_path(const std::string& base) {
 KAVU_INVALIDATION_SINK& invalidation_sink() {
   static KAVU_INVALIDATION_SINK sink;
   return sink;
+}
+
+std::string db_dir() {
+  std::string dir = gen_get_db_dir_path();
+  return dir.empty() ? std::string(".") : dir;
+}
+
+// An archive's base name in the project database directory, with the
+// extension of parallel-synthesis archives: "<dir>/<base>.parsynth".
+std::string parsynth_path(const std::string& base) {
+  FIO_PATH path;
+  path.directory(db_dir());
+  path.base(base);
+  if (*DBM_TYPE_PARSYNTH) path.extension(DBM_TYPE_PARSYNTH);
+  return path.fullpath();
+}
+
+// The file an archive name stands for.
+std::string archive_file(const std::string& name) { return name + "." + PDB_CDB_SEG_BASE::extension(); }
+
+// True when the file system of the directory has no room left.
+bool disk_is_full(const std::string& dir) {
+  struct statvfs st;
+  return statvfs(dir.c_str(), &st) == 0 && st.f_bavail == 0;
+}
+
+// What went wrong with an archive write, in the user's words.
+std::string write_failure_text(const std::string& what) {
+  return disk_is_full(db_dir()) ? "the disk is full" : what;
+}
+
+void post_error(const std::string& text) { msg_post_message(MSG_POST_TYPE_ERROR, text); }
+
+// The one message of a partition whose synthesis failed: what happened and
+// where its netlist before synthesis is kept.
+void report_failed_partition(const std::string& rev, const char* type, int k, const std::string& what) {
+  post_error("Parallel synthesis of partition " + std::to_string(k) + " failed: " + what +
+             ". Its netlist before synthesis is kept in \"" + archive_file(kavu_parallel_kept_archive_name(rev, type, k)) +
+             "\"");
+}
+
+// Removes the temporary archive files ("*.tmp<pid>") a helper that was
+// killed or died left in the project database directory.
+void remove_temporary_files_of(int pid) {
+  if (pid <= 0) return;
+  const std::string suffix = ".tmp" + std::to_string(pid);
+  const std::string dir = db_dir();
+  DIR* d = opendir(dir.c_str());
+  if (!d) return;
+  std::vector<std::string> doomed;
+  while (dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+      doomed.push_back(dir + "/" + name);
+  }
+  closedir(d);
+  for (const std::string& f : doomed) unlink(f.c_str());
 }
 
 }  // namespace
@@ -113,14 +174,21 @@ void kavu_parallel_launcher_thread(void* p) {
   // Worker threads print nothing: the parent reports the run's outcome.
   std::string cmd;
   for (const std::string& a : args->command) cmd += (cmd.empty() ? "" : " ") + a;
+  KAVU_PARALLEL_FAILURE failure;
   if (!ipc.run_argv_with_named_pipe(args->command, ".", &code, args->use_pipes, args->dl_pipes, args->ul_pipes,
                                     args->num_processes, args->num_partitions)) {
-    if (args->failure) *args->failure = "Failed to run: " + cmd;
-    success.store(false);
+    failure.m_debug = "Failed to run: " + cmd;
+    failure.m_reason = code.m_reason.empty() ? "the helper could not be started" : code.m_reason;
   } else if (code.m_error != 0) {
-    if (args->failure) *args->failure = "Failed with error code " + std::to_string(code.m_error) + ": " + cmd;
-    success.store(false);
+    failure.m_debug = "Failed with error code " + std::to_string(code.m_error) + ": " + cmd;
+    failure.m_reason = code.m_reason;
+    failure.m_partition = code.m_partition;
+    failure.m_pid = code.m_pid;
+  } else {
+    return;
   }
+  success.store(false);
+  if (args->failure) *args->failure = std::move(failure);
 }
 
 bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* type, const char* step,
@@ -171,7 +239,7 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
       }
     }
   }
-  std::vector<std::string> failures(static_cast<size_t>(processes));
+  std::vector<KAVU_PARALLEL_FAILURE> failures(static_cast<size_t>(processes));
   PUT_SPMD_JOB_VOID_PTR* job = PUT_SPMD_JOB_VOID_PTR::create_job(&kavu_parallel_launcher_thread, threads, false,
                                                                  nullptr, nullptr);
   for (int i = 0; i < processes; ++i) {
@@ -192,8 +260,25 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
   job->run();
   MSG_D::m_insert = insert;
   // Reported here, on the parent's thread, once the workers are done.
-  for (const std::string& f : failures)
-    if (!f.empty()) kavu_debug("%s", f.c_str());
+  const std::string rev = facade ? facade->get_revision_name() : std::string();
+  if (pipes) {
+    // Every partition must have been answered, whatever the helpers did.
+    const int answered = ipc_end_run(dl.data());
+    if (success && answered != num_partitions) {
+      success = false;
+      kavu_debug("Only %d of %d partitions were answered", answered, num_partitions);
+      post_error("Parallel synthesis answered only " + std::to_string(answered) + " of " +
+                 std::to_string(num_partitions) + " partitions");
+    }
+  }
+  for (int i = 0; i < processes; ++i) {
+    const KAVU_PARALLEL_FAILURE& f = failures[size_t(i)];
+    if (f.m_debug.empty()) continue;
+    kavu_debug("%s", f.m_debug.c_str());
+    remove_temporary_files_of(f.m_pid);
+    if (f.m_partition >= 0) report_failed_partition(rev, type, f.m_partition, "the helper's " + f.m_reason);
+    else post_error("Parallel synthesis helper " + std::to_string(i) + " failed: " + f.m_reason);
+  }
   for (const std::string& line : ipc_take_helper_messages()) kavu_debug("Helper: %s", line.c_str());
   if (pipes) atcl_flush_queue(true, false);
   remove_pipes();
@@ -205,11 +290,15 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
 // ---------------------------------------------------------------- archive names
 
 std::string kavu_parallel_archive_name(const std::string& rev, const char* type, int number) {
-  return archive_path(rev + "." + type + "_ap_" + std::to_string(number));
+  return parsynth_path(rev + "." + type + "_ap_" + std::to_string(number));
 }
 
 std::string kavu_parallel_removed_reg_archive_name(const std::string& rev, const char* type, int number) {
-  return archive_path(rev + "." + type + "_removed_reg_ap_" + std::to_string(number));
+  return parsynth_path(rev + "." + type + "_removed_reg_ap_" + std::to_string(number));
+}
+
+std::string kavu_parallel_kept_archive_name(const std::string& rev, const char* type, int number) {
+  return parsynth_path(rev + "." + type + "_kept_ap_" + std::to_string(number));
 }
 
 // "<partition>_<type>_fibs_ap_<n>.parsynth": helpers of two partitions
@@ -227,17 +316,17 @@ std::string kavu_parallel_fibs_to_invalidate_db_name(CDB_SGATE_HIERARCHY* hierar
 void kavu_parallel_remove_output_archives(const std::string& rev, CDB_SGATE_HIERARCHY* hierarchy,
                                           const char* type, int n) {
   for (int k = 0; k < n; ++k) {
-    unlink((kavu_parallel_removed_reg_archive_name(rev, type, k) + ".cdb").c_str());
-    unlink((kavu_parallel_fibs_to_invalidate_db_name(hierarchy, type, k) + ".cdb").c_str());
+    unlink(archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k)).c_str());
+    unlink(archive_file(kavu_parallel_fibs_to_invalidate_db_name(hierarchy, type, k)).c_str());
   }
 }
 
 // ---------------------------------------------------------------- archives
 
-bool kavu_parallel_write_and_delete_partition(const std::string& rev, const char* type, int number,
-                                              CDB_SGATE_NETLIST* netlist) {
-  GEN_PROFILER profiler("KAVU", "kavu_parallel_write_and_delete_partition");
-  KAVU_CHECK(netlist);
+namespace {
+
+// Writes the partition archive; "" or why it failed. The netlist stays.
+std::string write_partition(const std::string& rev, const char* type, int number, CDB_SGATE_NETLIST* netlist) {
   try {
     PDB_ARCHIVE archive;
     archive.open(kavu_parallel_archive_name(rev, type, number), PDB_ARCHIVE::PDB_WRITE);
@@ -246,32 +335,102 @@ bool kavu_parallel_write_and_delete_partition(const std::string& rev, const char
     archive.close();
   } catch (const PDB_DATABASE_EXCEPTION& e) {
     e.report();
-    return false;  // the netlist stays with the caller
+    return write_failure_text(e.what());
   }
+  return "";
+}
+
+// Reads an archive's netlist into *netlist (null on failure); "" or why it
+// failed.
+std::string read_netlist(const std::string& name, CDB_SGATE_NETLIST** netlist) {
+  *netlist = nullptr;
+  try {
+    PDB_ARCHIVE archive;
+    archive.open(name, PDB_ARCHIVE::PDB_READ);
+    void* ptr = nullptr;
+    pdb_read_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &ptr, nullptr,
+                 "h/pdb_sys");
+    archive.close();
+    *netlist = static_cast<CDB_SGATE_NETLIST*>(ptr);
+  } catch (const PDB_DATABASE_EXCEPTION& e) {
+    e.report();
+    return e.what();
+  }
+  if (!*netlist) return "the archive holds no netlist";
+  (*netlist)->prepare_for_use();
+  return "";
+}
+
+// A netlist read back is taken only when it is whole: "" or what is wrong.
+std::string check_read_back(CDB_SGATE_NETLIST* netlist) {
+  std::string report;
+  return netlist->check(&report) ? std::string() : "the netlist read back is inconsistent: " + report;
+}
+
+// Keeps a copy of partition archive k under the kept name, so the partition
+// survives whatever its helper writes in its place; "" or why it failed.
+std::string keep_copy(const std::string& rev, const char* type, int k) {
+  const std::string kept = archive_file(kavu_parallel_kept_archive_name(rev, type, k));
+  std::error_code ec;
+  std::filesystem::copy_file(archive_file(kavu_parallel_archive_name(rev, type, k)), kept,
+                             std::filesystem::copy_options::overwrite_existing, ec);
+  if (!ec) return "";
+  std::filesystem::remove(kept, ec);
+  return write_failure_text("cannot copy the archive to \"" + kept + "\"");
+}
+
+// A machine whose terminals were dropped at the split (its signals were
+// routed into its partition) is pointed at the partition's own gates again
+// from its stored numbers: the archive carries a machine as references to
+// the gates of its netlist.
+void point_machines_at_their_gates(CDB_SGATE_NETLIST* part) {
+  if (!part->has_machines()) return;
+  std::unordered_map<unsigned, CDB_SGATE_NODE*> gates;
+  for (CDB_STATE_MACHINE* m : *part->get_machine_list()) m->gather_stored_debug_numbers(&gates);
+  if (gates.empty()) return;
+  for (CDB_SGATE_NODE* node : part->get_node_list()) {
+    auto it = node ? gates.find(node->get_debug_number()) : gates.end();
+    if (it != gates.end()) it->second = node;
+  }
+  for (CDB_STATE_MACHINE* m : *part->get_machine_list()) {
+    std::unordered_map<unsigned, CDB_SGATE_NODE*> own;
+    m->gather_stored_debug_numbers(&own);
+    if (!own.empty()) m->recover_oterms_from_debug_numbers(&gates);
+  }
+}
+
+}  // namespace
+
+bool kavu_parallel_write_and_delete_partition(const std::string& rev, const char* type, int number,
+                                              CDB_SGATE_NETLIST* netlist) {
+  GEN_PROFILER profiler("KAVU", "kavu_parallel_write_and_delete_partition");
+  KAVU_CHECK(netlist);
+  if (!write_partition(rev, type, number, netlist).empty()) return false;  // the netlist stays with the caller
   delete netlist;
   return true;
+}
+
+void kavu_parallel_attach_root_hierarchy(CDB_SGATE_NETLIST* netlist, CDB_SGATE_HIERARCHY** hierarchy_ptr) {
+  KAVU_CHECK(netlist && hierarchy_ptr);
+  *hierarchy_ptr = nullptr;
+  auto node_it = netlist->begin_node_list();
+  const auto node_end = netlist->end_node_list();
+  KAVU_CHECK(node_it != node_end);
+  for (; node_it != node_end && !*hierarchy_ptr; ++node_it) {
+    CDB_SGATE_HIERARCHY* h = *node_it ? (*node_it)->get_hierarchy() : nullptr;
+    if (h) *hierarchy_ptr = dynamic_cast<CDB_SGATE_HIERARCHY*>(h->get_root());
+  }
+  KAVU_CHECK(*hierarchy_ptr);
+  (*hierarchy_ptr)->set_netlist(netlist);  // also records the hierarchy in the netlist
 }
 
 bool kavu_parallel_read_partition(const std::string& rev, const char* type, int number,
                                   CDB_SGATE_NETLIST** partition_ptr, CDB_SGATE_HIERARCHY** hierarchy_ptr) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_read_partition");
   KAVU_CHECK(partition_ptr);
-  *partition_ptr = nullptr;
   if (hierarchy_ptr) *hierarchy_ptr = nullptr;
-  try {
-    PDB_ARCHIVE archive;
-    archive.open(kavu_parallel_archive_name(rev, type, number), PDB_ARCHIVE::PDB_READ);
-    void* ptr = nullptr;
-    pdb_read_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &ptr, nullptr,
-                 "h/pdb_sys");
-    archive.close();
-    *partition_ptr = static_cast<CDB_SGATE_NETLIST*>(ptr);
-  } catch (const PDB_DATABASE_EXCEPTION& e) {
-    e.report();
-    return false;
-  }
-  if (!*partition_ptr) return false;
-  (*partition_ptr)->prepare_for_use();
+  if (!read_netlist(kavu_parallel_archive_name(rev, type, number), partition_ptr).empty()) return false;
+  if (hierarchy_ptr) kavu_parallel_attach_root_hierarchy(*partition_ptr, hierarchy_ptr);
   return true;
 }
 
@@ -383,6 +542,15 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   GEN_PROFILER profiler("KAVU", "kavu_parallel_serialize");
   if (!kavu_parallel_key_is_on(type, "pdb", true)) return true;
   const std::string rev = facade ? facade->get_revision_name() : std::string();
+  // The helpers find the design's names and options in the namespace
+  // archive. It goes first, so that its failure leaves every partition here.
+  HDB_NAMESPACE* ns = facade ? facade->get_namespace() : kavu_platform::hdb_default_namespace();
+  if (!HDB_NAMESPACE::write_pdb(ns, gen_get_db_dir_path(), true)) {
+    kavu_debug("Failed to write the namespace archive");
+    post_error("Parallel synthesis cannot write the design's namespace archive in \"" + db_dir() +
+               "\": " + write_failure_text("the write failed") + ". The partitions stay in memory");
+    return false;
+  }
   std::vector<std::pair<size_t, size_t>> order;  // (position, size)
   for (size_t i = 0; i < partitions.size(); ++i) {
     KAVU_CHECK(partitions[i]);
@@ -396,19 +564,28 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   for (size_t k = 0; k < order.size() && ok; ++k) {
     CDB_SGATE_NETLIST* part = partitions[order[k].first];
     kavu_debug("Writing partition %d of size %d to pdb file %d", int(order[k].first), int(order[k].second), int(k));
+    CDB_SGATE_HIERARCHY::set_hierarchy_pointers(hierarchy, part);
     part->set_hierarchy(hierarchy);
+    point_machines_at_their_gates(part);
     kavu_parallel_dump(hierarchy, part, "%s%d_part%d_before_pdb", type, step, int(k));
-    ok = kavu_parallel_write_and_delete_partition(rev, type, int(k), part);
-    if (ok) partitions[order[k].first] = nullptr;
-    else kavu_debug("Failed to serialize partition %d", int(k));
+    // A partition leaves memory only once its archive and the copy kept
+    // until its result is back are both written.
+    std::string why = write_partition(rev, type, int(k), part);
+    if (why.empty()) why = keep_copy(rev, type, int(k));
+    ok = why.empty();
+    if (ok) {
+      delete part;
+      partitions[order[k].first] = nullptr;
+    } else {
+      kavu_debug("Failed to serialize partition %d", int(k));
+      post_error("Parallel synthesis cannot write partition " + std::to_string(k) + " to \"" +
+                 archive_file(kavu_parallel_archive_name(rev, type, int(k))) + "\": " + why +
+                 ". The partitions not yet written stay in memory; those written are kept in \"" + db_dir() + "\"");
+    }
   }
   if (ok) {
     partitions.clear();
     kavu_parallel_remove_output_archives(rev, hierarchy, type, int(order.size()));
-    // The helpers find the design's names and options in the namespace archive.
-    HDB_NAMESPACE* ns = facade ? facade->get_namespace() : kavu_platform::hdb_default_namespace();
-    ok = HDB_NAMESPACE::write_pdb(ns, gen_get_db_dir_path(), true);
-    if (!ok) kavu_debug("Failed to write the namespace archive");
   } else {
     // Keep every partition not written; the written ones live in archives.
     partitions.erase(std::remove(partitions.begin(), partitions.end(), nullptr), partitions.end());
@@ -433,9 +610,14 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
   bool ok = true;
   for (int k = 0; k < num_partitions && ok; ++k) {
     CDB_SGATE_NETLIST* part = nullptr;
-    ok = kavu_parallel_read_partition(rev, type, k, &part, nullptr);
+    const std::string name = kavu_parallel_archive_name(rev, type, k);
+    std::string why = read_netlist(name, &part);
+    if (why.empty()) why = check_read_back(part);
+    ok = why.empty();
     if (!ok) {
+      delete part;
       kavu_debug("Failed to deserialize partition %d", k);
+      report_failed_partition(rev, type, k, "its result \"" + archive_file(name) + "\" cannot be read back (" + why + ")");
       break;
     }
     kavu_parallel_dump(hierarchy, part, "%s%d_part%d_after_pdb", type, step, k);
@@ -445,19 +627,29 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
     ok = kavu_parallel_read_removed_reg_db(rev, type, k, &db);
     if (!ok) {
       kavu_debug("Failed to deserialize removed register db of partition %d", k);
+      report_failed_partition(rev, type, k,
+                              "its removed-register archive \"" +
+                                  archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k)) +
+                                  "\" cannot be read back");
       break;
     }
+    // The result is back and whole: the copy kept for recovery can go.
+    unlink(archive_file(kavu_parallel_kept_archive_name(rev, type, k)).c_str());
     kavu_debug("Printing removed register stats for partition %d", k);
     kavu_debug("fanoutless registers %d, stuck registers %d, merged registers %d", db->get_fanoutless_count(),
                db->get_stuck_count(), db->get_merged_count());
     main_reg_db->merge_with(db);
     delete db;
-    if (!fibs_on) continue;  // a skipped step does not stop the loop
     KAVU_FIBS_TO_INVALIDATE* fibs = nullptr;
-    ok = kavu_parallel_read_fibs_to_invalidate(hierarchy, type, k, &fibs);
-    if (!ok) {
+    // Without FIB records there is nothing to read: the step counts as not
+    // done, a debug line only, and the loop goes on.
+    if (!fibs_on || !kavu_parallel_read_fibs_to_invalidate(hierarchy, type, k, &fibs)) {
       kavu_debug("Failed to deserialize fibs to invalidate of partition %d", k);
-      break;
+      if (fibs_on) {
+        ok = false;
+        break;
+      }
+      continue;
     }
     // The parent's manager applies what the helper invalidated.
     if (hierarchy && kavu_has_fib_manager()) kavu_use_fib_manager().invalidate_name_set(hierarchy, &fibs->m_fibs);
@@ -465,4 +657,33 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
     delete fibs;
   }
   return ok;
+}
+
+bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std::vector<CDB_SGATE_NETLIST*>& partitions,
+                                      int num_partitions) {
+  GEN_PROFILER profiler("KAVU", "kavu_parallel_recover_partitions");
+  const std::string rev = facade ? facade->get_revision_name() : std::string();
+  bool all = true;
+  for (int k = 0; k < num_partitions; ++k) {
+    CDB_SGATE_NETLIST* part = nullptr;
+    const std::string kept = kavu_parallel_kept_archive_name(rev, type, k);
+    std::string why = read_netlist(kavu_parallel_archive_name(rev, type, k), &part);
+    if (why.empty()) why = check_read_back(part);
+    if (!why.empty()) {
+      delete part;
+      why = read_netlist(kept, &part);
+      if (why.empty()) why = check_read_back(part);
+    }
+    if (!why.empty()) {
+      delete part;
+      all = false;
+      kavu_debug("Failed to recover partition %d", k);
+      post_error("Parallel synthesis cannot recover partition " + std::to_string(k) + " from \"" + archive_file(kept) +
+                 "\": " + why);
+      continue;
+    }
+    partitions.push_back(part);
+    unlink(archive_file(kept).c_str());
+  }
+  return all;
 }

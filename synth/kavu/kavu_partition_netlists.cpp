@@ -22,13 +22,16 @@ int g_partition_netlist_counter = 0;
 
 bool is_boundary(const CDB_SGATE_NODE* n) { return n && n->cast_to_boundary(); }
 
-// Every machine of the hierarchy has been moved into `moved`, except one
-// whose state gates are all gone: it describes nothing and is dropped
-// rather than stopping the split. A machine whose state gates lie outside
-// the netlist is an internal error. The hierarchy's list is left empty.
-void move_machines_out_of_hierarchy(CDB_SGATE_HIERARCHY* hierarchy, const std::vector<CDB_STATE_MACHINE*>& moved) {
+// Hands each machine to the partition netlist of its first state gate and
+// empties the hierarchy's list. Every machine of the hierarchy must be
+// handed over, except one whose state gates are all gone: it describes
+// nothing and is dropped rather than stopping the split. Nothing changes
+// hands before the count holds, so a failed count leaves the hierarchy whole.
+void move_machines_out_of_hierarchy(CDB_SGATE_HIERARCHY* hierarchy,
+                                    const std::vector<std::pair<CDB_SGATE_NETLIST*, CDB_STATE_MACHINE*>>& moved) {
   std::list<CDB_STATE_MACHINE*>* list = hierarchy->get_machine_list();
-  std::unordered_set<const CDB_STATE_MACHINE*> is_moved(moved.begin(), moved.end());
+  std::unordered_set<const CDB_STATE_MACHINE*> is_moved;
+  for (const auto& [part, machine] : moved) is_moved.insert(machine);
   auto dropped = [&](const CDB_STATE_MACHINE* m) { return !is_moved.count(m) && m->get_states().empty(); };
   size_t expected = 0;
   for (CDB_STATE_MACHINE* m : *list) {
@@ -47,6 +50,7 @@ void move_machines_out_of_hierarchy(CDB_SGATE_HIERARCHY* hierarchy, const std::v
     delete m;
   }
   list->clear();
+  for (const auto& [part, machine] : moved) part->get_machine_list()->push_back(machine);
 }
 
 }  // namespace
@@ -176,10 +180,10 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
   if (label_partitions) kavu_label_partitions_after_sync_point(netlist);
 
   std::unordered_map<int, size_t> position_of_id;
-  // Machines by the id of their name: each is moved once, when its first
-  // state gate is met. Only debug numbers survive the archives, so the
-  // machines wait in `boundaries` for the merge.
+  // Machines by the id of their name: each goes, once, to the partition
+  // netlist of its first state gate, which carries it through the archives.
   std::unordered_map<int, CDB_STATE_MACHINE*> machine_of_name_id;
+  std::vector<std::pair<CDB_SGATE_NETLIST*, CDB_STATE_MACHINE*>> moved_machines;
   const bool with_machines = hierarchy && hierarchy->has_machines();
   const unsigned first_debug = CDB_SGATE_NODE::s_debug_counter;
   std::vector<CDB_SGATE_NODE*> nodes(netlist->begin_node_list(), netlist->end_node_list());
@@ -203,7 +207,7 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
       const int machine_name_id = name ? name->get_id() : 0;
       KAVU_CHECK(machine_name_id);
       if (machine_of_name_id.emplace(machine_name_id, machine).second) {
-        boundaries.get_machines().push_back(machine);
+        moved_machines.emplace_back(partitions[it->second], machine);
         machine->store_oterms_as_debug_numbers(route);
       }
     }
@@ -228,7 +232,7 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
   }
   kavu_apply_boundary_delays(netlist, delays);
   cdb_sgate_set_synthesis_running_in_parallel(true);
-  if (with_machines) move_machines_out_of_hierarchy(hierarchy, boundaries.get_machines());
+  if (with_machines) move_machines_out_of_hierarchy(hierarchy, moved_machines);
 }
 
 void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
@@ -263,7 +267,7 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
     }
   }
   if (f) fclose(f);
-  kavu_recover_state_machines(hierarchy, netlist, boundaries.get_machines());
+  kavu_recover_state_machines(hierarchy, netlist, partitions);
   kavu_merge_mast_mux_tables(partitions);
   for (CDB_SGATE_NETLIST*& part : partitions) {
     delete part;

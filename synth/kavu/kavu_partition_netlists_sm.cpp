@@ -122,17 +122,32 @@ void kavu_route_state_machine_signals(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_
 }
 
 void kavu_recover_state_machines(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
-                                 std::vector<CDB_STATE_MACHINE*>& machines) {
+                                 std::vector<CDB_SGATE_NETLIST*>& partitions) {
   KAVU_CHECK(netlist);
-  if (machines.empty()) return;
-  // The split left the hierarchy's list empty; a machine added since stays.
+  // The hierarchy's list is rebuilt from the partitions alone.
   std::list<CDB_STATE_MACHINE*>* list = hierarchy ? hierarchy->get_machine_list() : nullptr;
-  std::unordered_map<unsigned, CDB_SGATE_NODE*> wanted;
-  for (CDB_STATE_MACHINE* machine : machines) {
-    KAVU_CHECK(machine);
-    machine->gather_nodes_of_interest(&wanted);
-    machine->gather_stored_debug_numbers(&wanted);
+  if (list) {
+    for (CDB_STATE_MACHINE* m : *list) delete m;
+    list->clear();
   }
+  std::vector<CDB_STATE_MACHINE*> machines;
+  std::unordered_map<unsigned, CDB_SGATE_NODE*> wanted;
+  for (CDB_SGATE_NETLIST* curr_net : partitions) {
+    KAVU_CHECK(curr_net);
+    if (!curr_net->has_machines()) continue;
+    for (CDB_STATE_MACHINE* machine : *curr_net->get_machine_list()) {
+      KAVU_CHECK(machine);
+      std::unordered_map<unsigned, CDB_SGATE_NODE*> stored;
+      machine->gather_stored_debug_numbers(&stored);
+      // A machine read from an archive knows its gates, not their numbers.
+      if (stored.empty()) machine->store_oterms_as_debug_numbers(false);
+      machine->gather_nodes_of_interest(&wanted);
+      machine->gather_stored_debug_numbers(&wanted);
+      machines.push_back(machine);
+    }
+    curr_net->get_machine_list()->clear();
+  }
+  if (machines.empty()) return;
   for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
     if (!node) continue;
     auto it = wanted.find(node->get_debug_number());
@@ -160,5 +175,4 @@ void kavu_recover_state_machines(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLI
       list->push_back(machine);
     }
   }
-  machines.clear();
 }

@@ -10,8 +10,9 @@
 //   bit 1 = end) and its feeder list in one arena of numbers (compressed
 //   rows). A whole-netlist collection takes each terminal's feeders during
 //   its single node-list walk, while the gate is at hand, and numbers them
-//   in one pass once every terminal is entered; terminals entered later
-//   fetch theirs on first use. Buffers, comb gates, LUTs, muxes, pins and
+//   in one pass once every terminal is entered; a clock domain's collection
+//   takes them in its pass over the domain's terminals when no terminal can
+//   enter later; terminals entered later fetch theirs on first use. Buffers, comb gates, LUTs, muxes, pins and
 //   the like (has_plain_feeders) are read straight from their inputs, which
 //   is what kavu_get_oterm_feeders answers for them; every other kind asks
 //   it. Feeders outside the graph are
@@ -915,6 +916,8 @@ void apply_boundaries(KAVU_SORT::GRAPH& g, const std::vector<BOUNDARY>& boundari
   }
 }
 
+bool is_empty(const KAVU_SORT::OTERM_LIST* list) { return !list || list->empty(); }
+
 // A dangling output (no fan-out, no pin) ends a walk: nothing else would
 // reach it.
 bool is_dangling(const CDB_SGATE_OTERM* oterm) {
@@ -1054,9 +1057,20 @@ void KAVU_SORT::get_begin_end_oterms_sequential(const std::vector<CDB_SGATE_OTER
                                                 bool cut_buffers) const {
   if (!oterms) KAVU_INTERNAL_ERROR("p_oterm_vec != NULL");
   int num_ff = 0, num_dsp = 0, num_wys_dsp = 0, num_wys_ff = 0;
-  for (CDB_SGATE_OTERM* oterm : *oterms) {
+  // The feeders and the dangling test are taken while the gate is at hand,
+  // in the same pass. Feeder lists keep only terminals of the graph, so they
+  // are fetched here only when none can enter later (no caller's extra
+  // terminals, no pre-order walk) and terminal i has number i (no repeats).
+  const bool with_feeders = !m_dont_dfs && is_empty(m_user_begin_oterms) && is_empty(m_user_end_oterms) &&
+                            size_t(g.size()) == oterms->size();
+  std::vector<CDB_SGATE_OTERM*>& dangling = g.m_dangling;
+  dangling.clear();
+  for (size_t i = 0; i < oterms->size(); ++i) {
+    CDB_SGATE_OTERM* oterm = (*oterms)[i];
     CDB_SGATE_NODE* node = oterm->get_my_node();
     const CDB_SGATE_TYPE type = node->get_sgate_type();
+    if (with_feeders) g.query_feeders(int(i));
+    if (is_dangling(oterm)) dangling.push_back(oterm);
     if (carries_timer_mark(node)) {
       add_register_boundary(g, oterm);
     } else if (type == CDB_SGATE_WYSIWYG_MAC_MULT_ENUM || type == CDB_SGATE_WYSIWYG_MAC_OUT_ENUM) {
@@ -1093,11 +1107,6 @@ void KAVU_SORT::get_begin_end_oterms_sequential(const std::vector<CDB_SGATE_OTER
     kavu_debug("Total ff = %d, total dsp=%d, total wys_dsp=%d, total wys dff=%d", num_ff, num_dsp, num_wys_dsp,
                num_wys_ff);
   add_user_oterms(g);
-  std::vector<CDB_SGATE_OTERM*>& dangling = g.m_dangling;
-  dangling.clear();
-  for (CDB_SGATE_OTERM* oterm : *oterms) {
-    if (is_dangling(oterm)) dangling.push_back(oterm);
-  }
   add_dangling_oterms(g, dangling);
 }
 

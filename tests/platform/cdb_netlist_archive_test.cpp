@@ -4,8 +4,10 @@
 // database's own getters; damaged and foreign-format records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
+#include <unordered_map>
 
 #include "cdb/cdb_sgate.h"
 #include "cdb/cdb_sgate_netlist_pdb.h"
@@ -439,6 +441,46 @@ TEST(NetlistArchiveKinds, RealDesignsKeepTheirFunctionWithAndWithoutAtoms) {
   }
 }
 
+// A gate may hold more terminal slots than 16 bits can number: such a gate
+// (a component of 70,000 inputs and outputs, each output read by one input
+// of a wide OR) is written and read back whole, in time linear in its
+// terminals.
+TEST(NetlistArchiveKinds, GatesWiderThanSixteenBitsOfSlotsRoundTrip) {
+  constexpr unsigned kWidth = 70000;
+  LOADED_NETLIST nl = load_blif("small/counter8_lut4");
+  CDB_SGATE_OTERM* drive = (*nl->begin_node_list())->get_single_oterm();
+  ASSERT_NE(drive, nullptr);
+  auto* wide = new CDB_SGATE_COMPONENT(nullptr, false);
+  auto* sink = new CDB_SGATE_COMB(nullptr, CDB_COMB_OR);
+  nl->add_node(wide);
+  nl->add_node(sink);
+  wide->get_output_terms().resize(kWidth);
+  for (unsigned i = 0; i < kWidth; ++i) {
+    wide->insert_unordered_fanin(drive);
+    CDB_SGATE_OTERM* out = wide->create_output_term(nullptr);
+    wide->place_new_output_term(out, i);
+    sink->insert_unordered_fanin(out);
+  }
+  const std::vector<uint8_t> payload = payload_of(nl.get());
+  std::string error;
+  std::unique_ptr<CDB_SGATE_NETLIST> back = read_payload(payload, &error);
+  ASSERT_TRUE(back) << error;
+  std::unordered_map<unsigned, CDB_SGATE_NODE*> by_number;
+  for (CDB_SGATE_NODE* n : back->get_node_list()) by_number[n->get_debug_number()] = n;
+  CDB_SGATE_NODE* wide_back = by_number.at(wide->get_debug_number());
+  CDB_SGATE_NODE* sink_back = by_number.at(sink->get_debug_number());
+  CDB_SGATE_OTERM* drive_back = by_number.at(drive->get_my_node()->get_debug_number())->get_single_oterm();
+  ASSERT_EQ(wide_back->get_number_of_input_terms(), kWidth);
+  ASSERT_EQ(wide_back->get_output_count(), kWidth);
+  ASSERT_EQ(sink_back->get_number_of_input_terms(), kWidth);
+  unsigned wrong = 0;
+  for (unsigned i = 0; i < kWidth; ++i)
+    wrong += wide_back->get_input_term(i)->get_source() != drive_back ||
+             sink_back->get_input_term(i)->get_source() != wide_back->get_output_term(i);
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_EQ(payload_of(back.get()), payload);
+}
+
 TEST(NetlistArchiveKinds, DamagedAndForeignRecordsAreRefused) {
   LOADED_NETLIST nl = every_kind_design();
   const std::vector<uint8_t> payload = payload_of(nl.get());
@@ -469,4 +511,23 @@ TEST(NetlistArchiveKinds, DamagedAndForeignRecordsAreRefused) {
   small->add_node(first);
   EXPECT_FALSE(read_payload(orphaned, &error));
   EXPECT_TRUE(text_contains_words(error, "not in the record")) << error;
+  // A partial name that starts with, or holds, a NUL byte: refused by the
+  // archive, not by the name layer.
+  const std::vector<uint8_t> named = payload_of(small.get());
+  std::string part;
+  for (CDB_SGATE_NODE* n : small->get_node_list())
+    if (n && n->get_instance_name() && n->get_instance_name()->get_unit_name_str().size() > 1) {
+      part = n->get_instance_name()->get_unit_name_str();
+      break;
+    }
+  ASSERT_FALSE(part.empty());
+  const auto where = std::search(named.begin(), named.end(), part.begin(), part.end());
+  ASSERT_NE(where, named.end());
+  for (size_t at : {size_t(0), size_t(1)}) {
+    std::vector<uint8_t> damaged = named;
+    damaged[size_t(where - named.begin()) + at] = 0;
+    error.clear();
+    EXPECT_FALSE(read_payload(damaged, &error)) << at;
+    EXPECT_TRUE(text_contains_words(error, "partial name")) << error;
+  }
 }

@@ -101,4 +101,15 @@ TEST(HdbNamespaceArchive, MissingOrDamagedArchivesAddNothing) {
     EXPECT_FALSE(HDB_NAMESPACE::read_pdb(&target, dir)) << cut;
     EXPECT_TRUE(target.get_top_names().empty());
   }
+  // A partial name that starts with, or holds, a NUL byte is damaged data,
+  // refused by the archive rather than by the name layer.
+  for (size_t at : {size_t(0), size_t(1)}) {
+    std::string damaged = bytes;
+    const size_t pos = damaged.find("u1");
+    ASSERT_NE(pos, std::string::npos);
+    damaged[pos + at] = '\0';
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << damaged;
+    EXPECT_FALSE(HDB_NAMESPACE::read_pdb(&target, dir)) << at;
+    EXPECT_TRUE(target.get_top_names().empty());
+  }
 }

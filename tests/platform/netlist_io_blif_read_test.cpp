@@ -3,8 +3,11 @@
 // table is one input found by fuzzing or by hand; it must give a read error
 // with its line, never a crash.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -24,6 +27,26 @@ namespace {
 
 LOADED_NETLIST hold(BLIF_RESULT r) { return LOADED_NETLIST(r.netlist, LOADED_NETLIST_DELETER{r.hierarchy}); }
 
+// Model <stem>i instantiates model <stem>(i+1) twice, `levels` deep, over one
+// inverter: 2^levels gates once flattened, from a file of a few KB.
+std::string doubling_hierarchy(int levels, const std::string& stem) {
+  std::string text;
+  for (int i = 0; i < levels; ++i) {
+    const std::string m = stem + std::to_string(i), next = stem + std::to_string(i + 1);
+    text += ".model " + m + "\n.inputs a\n.outputs y\n.subckt " + next + " a=a y=t\n.subckt " + next +
+            " a=t y=y\n.end\n";
+  }
+  return text + ".model " + stem + std::to_string(levels) + "\n.inputs a\n.outputs y\n.names a y\n0 1\n.end\n";
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KAVU_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KAVU_UNDER_ASAN 1
+#endif
+#endif
+
 // Reads what the netlist's writer wrote.
 LOADED_NETLIST write_and_read(const CDB_SGATE_NETLIST* n, const std::string& file, std::string* text = nullptr) {
   std::string why;
@@ -35,6 +58,27 @@ LOADED_NETLIST write_and_read(const CDB_SGATE_NETLIST* n, const std::string& fil
   BLIF_RESULT r = blif_read_file(file);
   EXPECT_TRUE(r.netlist) << r.error;
   return hold(r);
+}
+
+#ifndef KAVU_UNDER_ASAN
+// In a child process: limits the address space to `limit_mb`, reads `text`
+// and exits 0 when the read failed with an error containing `expected`.
+[[noreturn]] void read_limited(const std::string& text, size_t limit_mb, const std::string& expected) {
+  const rlimit lim{rlim_t(limit_mb) << 20, rlim_t(limit_mb) << 20};
+  ::setrlimit(RLIMIT_AS, &lim);
+  BLIF_RESULT r = blif_read_string(text);
+  const bool refused = !r.netlist && r.error.find(expected) != std::string::npos;
+  std::fprintf(stderr, "%s\n", r.error.c_str());
+  std::_Exit(refused ? 0 : 1);
+}
+#endif
+
+void expect_refused_within(const std::string& text, size_t limit_mb, const std::string& expected) {
+#ifdef KAVU_UNDER_ASAN
+  (void)text, (void)limit_mb, (void)expected;  // ASan reserves more address space than any such limit
+#else
+  EXPECT_EXIT(read_limited(text, limit_mb, expected), ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 }  // namespace
@@ -78,13 +122,7 @@ TEST(NetlistIoBlifRead, HostileInputsAreReadErrorsWithTheirLine) {
   }
   // A hierarchy whose model i instantiates model i+1 twice, 40 levels deep,
   // is refused once its flattened size passes the configured bound.
-  std::string deep = ".model m0\n.inputs a\n.outputs y\n.subckt m1 a=a y=t\n.subckt m1 a=t y=y\n.end\n";
-  for (int i = 1; i < 40; ++i) {
-    const std::string m = "m" + std::to_string(i), next = "m" + std::to_string(i + 1);
-    deep += ".model " + m + "\n.inputs a\n.outputs y\n.subckt " + next + " a=a y=t\n.subckt " + next +
-            " a=t y=y\n.end\n";
-  }
-  deep += ".model m40\n.inputs a\n.outputs y\n.names a y\n0 1\n.end\n";
+  const std::string deep = doubling_hierarchy(40, "m");
   cfg_set_value("blif_max_flat_gates", "5000");
   BLIF_RESULT flat = blif_read_string(deep);
   cfg_unset_value("blif_max_flat_gates");
@@ -96,6 +134,36 @@ TEST(NetlistIoBlifRead, HostileInputsAreReadErrorsWithTheirLine) {
   BLIF_RESULT crlf = blif_read_string(".model m\r\n.inputs a\r\n.outputs y\r\n.names a y\r\n1 1\r\n.end\r\n");
   LOADED_NETLIST crlf_held = hold(crlf);
   EXPECT_TRUE(crlf.netlist) << crlf.error;
+}
+
+// A few KB of nested instances are refused from their flattened size before
+// they are expanded (under the default bound, and for long instance names
+// whose gates fit), and an allocation that fails while reading is a read
+// error, not the end of the process.
+TEST(NetlistIoBlifRead, NestedInstancesAreRefusedBeforeMemoryRunsOut) {
+  const std::string long_stem(2000, 'm');
+  const struct {
+    std::string text;
+    const char* max_flat_gates;
+    const char* expected;
+  } rows[] = {
+      {doubling_hierarchy(40, "m"), nullptr, "gates (blif_max_flat_gates) while expanding model 'm0'"},
+      {doubling_hierarchy(16, long_stem), nullptr, "bytes of instance names"},
+      {doubling_hierarchy(22, "m"), "2000000000", "not enough memory"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.expected);
+    if (row.max_flat_gates) cfg_set_value("blif_max_flat_gates", row.max_flat_gates);
+    expect_refused_within(row.text, 256, row.expected);
+    cfg_unset_value("blif_max_flat_gates");
+  }
+  // Under no limit, the first two are refused at once, nothing built.
+  for (int i = 0; i < 2; ++i) {
+    BLIF_RESULT r = blif_read_string(rows[i].text);
+    LOADED_NETLIST held = hold(r);
+    EXPECT_EQ(r.netlist, nullptr);
+    EXPECT_NE(r.error.find(rows[i].expected), std::string::npos) << r.error;
+  }
 }
 
 TEST(NetlistIoBlifRead, UndrivenNetIsTiedToZeroWithAWarningUnlessAnError) {

@@ -121,7 +121,11 @@ TEST(SscRelations, EdgeGapsBetweenClocks) {
     int p1, o1, p2, o2, expected;
   };
   const ROW rows[] = {{10, 0, 10, 0, 10}, {10, 0, 15, 0, 5}, {15, 0, 10, 0, 5},
-                      {10, 0, 10, 5, 5},  {10, 5, 10, 0, 5}, {7, 0, 3, 0, 1}, {4, 0, 8, 0, 4}};
+                      {10, 0, 10, 5, 5},  {10, 5, 10, 0, 5}, {7, 0, 3, 0, 1}, {4, 0, 8, 0, 4},
+                      // Common periods of more than 10,000 launch edges, and
+                      // periods near INT_MAX: the exact gap still.
+                      {20011, 0, 20021, 0, 1}, {20011, 0, 20021, 7, 1}, {2147483647, 0, 2147483646, 0, 1},
+                      {10, -3, 10, 0, 3}, {10, 0, 10, -25, 5}, {12, 5, 18, 2, 3}};
   for (const ROW& r : rows)
     EXPECT_EQ(ssc_edge_relation(r.p1, r.o1, r.p2, r.o2), r.expected) << r.p1 << " " << r.o1 << " " << r.p2 << " " << r.o2;
 }
@@ -198,6 +202,10 @@ TEST(SscNetlist, StoredStitchedAndLoopedNetlistsKeepTheirTiming) {
   // Stitched: the gate netlist replaces its nodes, and the map is full.
   ASSERT_TRUE(u->build_tdb_sub_and_merge(&p.nl, SSC_DELAY_MODEL_UNIT, true, nullptr, true, true, &part));
   EXPECT_TRUE(TDB_MANAGER::get()->sgate_sta_netlist_on_disk(&part));
+  // A partition name with a slash is one file of the database directory.
+  std::string slashed = "a/b";
+  ASSERT_TRUE(u->build_tdb_sub_and_merge(&p.nl, SSC_DELAY_MODEL_UNIT, true, nullptr, true, true, &slashed));
+  EXPECT_TRUE(TDB_MANAGER::get()->sgate_sta_netlist_on_disk(&slashed));
   ASSERT_TRUE(u->perform_timing_analysis(&p.nl, &map, nullptr, false));
   EXPECT_EQ(map.at(p.r3->get_input_term(0)).m_slack, 7);
   TDB_NODE* r3 = u->get_tdb_netlist()->find_node(p.r3->get_string_hpath() + "/O#0");
@@ -205,11 +213,16 @@ TEST(SscNetlist, StoredStitchedAndLoopedNetlistsKeepTheirTiming) {
   EXPECT_EQ(u->get_sgate_oterm_from_tdb_node(r3), p.r3->get_output_term(0));
   EXPECT_EQ(u->get_tdb_netlist()->get_node(1u << 30), nullptr);
   u->delete_netlist();
-  // A corrupt file is refused and leaves nothing held.
-  write_file(gen_get_db_dir_path() + "/tdb_bad.tdb", "TDB 1 2 0\nN 9 -1 0 0 x\n");
+  // A corrupt file is refused and leaves nothing held; so is one whose
+  // counts the file cannot hold (nothing is sized by them).
   std::string bad = "bad";
-  EXPECT_FALSE(u->read_tdb_from_pdb(&bad));
-  EXPECT_FALSE(u->is_in_use());
+  for (const char* text : {"TDB 1 2 0\nN 9 -1 0 0 x\n", "TDB 1 4000000000 0\n", "TDB 1 1 4000000000\nN 0 -1 0 1 x\n",
+                           "TDB 1 1 1\nN 0 -1 0 4000000000 x\nA 0 0 0\n", "TDB 1 18446744073709551615 0\n",
+                           "TDB 1 2 1\nN 0 3000000000 0 0 x\n"}) {
+    write_file(gen_get_db_dir_path() + "/tdb_bad.tdb", text);
+    EXPECT_FALSE(u->read_tdb_from_pdb(&bad)) << text;
+    EXPECT_FALSE(u->is_in_use());
+  }
   // A combinational loop is cut, and its terminals still get entries.
   CDB_SGATE_NETLIST loop;
   auto* clk = make_input_pin(&loop, "clk");
@@ -245,6 +258,28 @@ TEST(SscTcl, CommandsAndScriptsFollowTheSwitch) {
   out >> text;
   EXPECT_EQ(text, "7");
   EXPECT_FALSE(u->run_script_if_allowed("missing.tcl"));
+  // A script's file name is one word, never code: with a file "a" present,
+  // the name below would run "set ::INJECTED 1" if it were spliced in.
+  const std::string odd = "a} ; set ::INJECTED 1 ; list {";
+  write_file("a", "");
+  write_file(odd, "set ::RAN 1\n");
+  EXPECT_TRUE(u->run_script_if_allowed(odd));
+  EXPECT_EQ(u->tcl_eval("info exists ::INJECTED"), "0");
+  EXPECT_EQ(u->tcl_eval("set ::RAN"), "1");
+  // Bad option values and unknown clocks are Tcl errors, not a default.
+  struct BAD {
+    const char* command;
+    const char* error;
+  };
+  for (const BAD& b : {BAD{"report_timing -npath abc", "expected integer but got \"abc\""},
+                       BAD{"report_timing -npath", "missing value for -npath"},
+                       BAD{"get_worst_slack -clock nosuch", "no clock named \"nosuch\""},
+                       BAD{"get_worst_slack -clock", "missing value for -clock"}}) {
+    std::string result;
+    EXPECT_FALSE(kavu_platform::atcl_eval(b.command, &result)) << b.command;
+    EXPECT_EQ(result, b.error) << b.command;
+  }
+  EXPECT_NE(u->tcl_eval("report_timing -npath 2").find("slack 7"), std::string::npos);
   u->delete_netlist();
   EXPECT_EQ(u->tcl_eval("get_worst_slack"), "no timing netlist");
 }

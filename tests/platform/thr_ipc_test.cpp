@@ -1,11 +1,17 @@
 // Jobs, named pipes, helper processes and the netlist archives.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <set>
+#include <thread>
 
 #include "cdb/cdb_sgate.h"
 #include "cdb/cdb_sgate_netlist_pdb.h"
@@ -120,10 +126,225 @@ TEST(IpcCommand, PipeHelperThatNeverOpensTimesOutAndIsKilled) {
   THR_PROCESS_EXIT_CODE code;
   EXPECT_TRUE(ipc.run_argv_with_named_pipe({"sleep", "30"}, ".", &code, true, dls, uls, 1, 1));
   EXPECT_NE(code.m_error, 0);
-  EXPECT_EQ(code.m_reason, "timeout");
+  EXPECT_EQ(code.m_reason.rfind("timeout after 1 s", 0), 0u) << code.m_reason;
   EXPECT_EQ(ipc_live_helper_count(), 0);
   EXPECT_TRUE(dl.remove());
   EXPECT_TRUE(ul.remove());
+  ipc_end_run(dls);
+}
+
+namespace {
+
+// A helper script in the scratch directory, run by /bin/sh with its helper option
+// and the paths of its download and upload pipes as $1, $2 and $3.
+std::string write_script(const std::string& name, const std::string& body) {
+  std::ofstream(name) << body;
+  return (std::filesystem::current_path() / name).string();
+}
+
+// The script of a well-behaved helper: answers every "RUN k" until "EXIT".
+const char* const kGoodHelper =
+    "exec 3<\"$2\"; exec 4>\"$3\"\n"
+    "while read cmd k <&3; do\n"
+    "  [ \"$cmd\" = EXIT ] && exit 0\n"
+    "  echo \"MSG info 0 ran $k\" >&4; echo \"DONE $k 0\" >&4\n"
+    "done\n";
+
+struct PIPE_PAIR {
+  THR_NAMED_PIPE dl{"dl_pipeT0XXXXXX"}, ul{"ul_pipeT0XXXXXX"};
+  THR_NAMED_PIPE* dls[1] = {&dl};
+  THR_NAMED_PIPE* uls[1] = {&ul};
+  PIPE_PAIR() {
+    EXPECT_TRUE(dl.create());
+    EXPECT_TRUE(ul.create_r());
+  }
+  ~PIPE_PAIR() {
+    dl.remove();
+    ul.remove();
+  }
+};
+
+bool run_script(const std::string& script, PIPE_PAIR* pipes, int partitions, THR_PROCESS_EXIT_CODE* code) {
+  IPC_COMMAND ipc;
+  std::vector<std::string> argv = {"/bin/sh", script, "--helper=0"};
+  if (pipes) {
+    argv.push_back(pipes->dl.get_path());
+    argv.push_back(pipes->ul.get_path());
+  }
+  return ipc.run_argv_with_named_pipe(argv, ".", code, pipes != nullptr, pipes ? pipes->dls : nullptr,
+                                      pipes ? pipes->uls : nullptr, 1, partitions);
+}
+
+// Runs fn in a child process whose memory is limited (address space, where
+// no sanitizer reserves its shadow) and which a watchdog alarm ends: a hang
+// or unbounded growth shows as a child that did not finish. Returns fn's
+// text, or why the child did not finish.
+bool in_bounded_child(const std::function<std::string()>& fn, std::string* out) {
+  int report[2];
+  if (pipe(report) != 0) return false;
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(report[0]);
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define KAVU_TEST_SANITIZED 1
+#endif
+#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) && !defined(KAVU_TEST_SANITIZED)
+    struct rlimit lim = {size_t(3) << 30, size_t(3) << 30};
+    setrlimit(RLIMIT_AS, &lim);
+#endif
+    alarm(15);  // far beyond the 1 s timeout of every case
+    std::string text = fn();
+    ssize_t ignored = write(report[1], text.data(), text.size());
+    (void)ignored;
+    _exit(0);
+  }
+  close(report[1]);
+  char buf[512];
+  ssize_t n;
+  out->clear();
+  while ((n = read(report[0], buf, sizeof buf)) > 0) out->append(buf, size_t(n));
+  close(report[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  *out = WIFSIGNALED(status) ? "child ended by signal " + std::to_string(WTERMSIG(status)) : "child failed";
+  return false;
+}
+
+}  // namespace
+
+TEST(IpcCommand, HostileHelpersFailWithinTheTimeoutAndBoundedMemory) {
+  // Each helper takes "RUN 0" and then misbehaves; every case must end as
+  // that helper's failure, with its reason, no helper left and the parent
+  // alive (SIGPIPE included).
+  struct CASE {
+    const char* name;
+    bool pipes;
+    const char* body;    // after the pipes are opened and the request read
+    const char* reason;  // the reason starts with this
+  } cases[] = {
+      // Endless messages used to restart the deadline with every line.
+      {"spam", true, "while :; do echo \"MSG info 0 spam\" >&4; done\n", "timeout after 1 s"},
+      // Bytes without a newline used to grow the buffer without bound.
+      {"long", true, "tr '\\000' a </dev/zero >&4\n", "bad answer: a line longer"},
+      // End of file on the upload pipe with a live helper used to loop forever.
+      {"close_ul", true, "echo \"MSG info 0 hi\" >&4; exec 4>&-; exec sleep 30\n",
+       "bad answer: the helper closed its upload pipe"},
+      {"silent", true, "exec 4>&-; exec sleep 30\n", "timeout after 1 s"},
+      // Writing "EXIT" to a helper that closed its download pipe raised SIGPIPE.
+      {"close_dl", true, "exec 3<&-; echo \"DONE 0 0\" >&4; exec sleep 30\n", "broken pipe"},
+      {"bad", true, "echo \"DONE 7 0\" >&4; exec sleep 30\n", "bad answer: \"DONE 7 0\""},
+      // Without pipes the same timeout bounds the helper's whole run.
+      {"hang", false, "exec sleep 30\n", "timeout after 1 s"},
+      {"abort", false, "kill -ABRT $$\n", "killed by signal 6 (SIGABRT)"},
+      {"exit3", false, "exit 3\n", "exit status 3"},
+  };
+  CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "1"}};
+  for (const CASE& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string prologue = c.pipes ? "exec 3<\"$2\"; exec 4>\"$3\"; read cmd k <&3\n" : "";
+    const std::string script = write_script(std::string(c.name) + ".sh", prologue + c.body);
+    std::string out;
+    ASSERT_TRUE(in_bounded_child(
+        [&]() {
+          PIPE_PAIR pipes;
+          THR_PROCESS_EXIT_CODE code;
+          const bool started = run_script(script, c.pipes ? &pipes : nullptr, 1, &code);
+          const int answered = c.pipes ? ipc_end_run(pipes.dls) : 0;
+          return std::string(started ? "started" : "not started") + "|" + std::to_string(code.m_error != 0) +
+                 "|" + std::to_string(code.m_partition) + "|" + std::to_string(ipc_live_helper_count()) + "|" +
+                 std::to_string(answered) + "|" + code.m_reason;
+        },
+        &out))
+        << out;
+    // The broken pipe comes after the only answer: no partition is left failed.
+    const bool answered = c.name == std::string("close_dl");
+    EXPECT_EQ(out.substr(0, out.rfind('|') + 1), answered ? "started|1|-1|0|1|" : "started|1|0|0|0|");
+    EXPECT_NE(out.find(std::string("|") + c.reason), std::string::npos) << out;
+  }
+  // The queue of helper messages is bounded too.
+  EXPECT_LE(ipc_take_helper_messages().size(), 10001u);
+}
+
+TEST(IpcCommand, AnUnservedRunLeavesNoDispatcherForTheNextRun) {
+  CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "2"}};
+  const std::string good = write_script("good.sh", kGoodHelper);
+  const std::string failing = write_script("failing.sh", "exit 3\n");
+  THR_NAMED_PIPE* dls[2];
+  THR_NAMED_PIPE* uls[2];
+  auto make = [&]() {
+    for (int i = 0; i < 2; ++i) {
+      dls[i] = new THR_NAMED_PIPE("dl_pipeT" + std::to_string(i) + "XXXXXX");
+      uls[i] = new THR_NAMED_PIPE("ul_pipeT" + std::to_string(i) + "XXXXXX");
+      ASSERT_TRUE(dls[i]->create() && uls[i]->create_r());
+    }
+  };
+  auto drop = [&]() {
+    for (int i = 0; i < 2; ++i) {
+      dls[i]->remove();
+      uls[i]->remove();
+      delete dls[i];
+      delete uls[i];
+    }
+  };
+  // A run of two helpers whose first fails; the second is never started.
+  make();
+  IPC_COMMAND ipc;
+  THR_PROCESS_EXIT_CODE code;
+  ASSERT_TRUE(ipc.run_argv_with_named_pipe({"/bin/sh", failing, "--helper=0"}, ".", &code, true, dls, uls, 2, 3));
+  EXPECT_NE(code.m_error, 0);
+  EXPECT_EQ(ipc_end_run(dls), 0);
+  EXPECT_EQ(ipc_dispatch_count(), 0);
+  drop();
+  // The next run, with its pipes in the same array, is served in full.
+  make();
+  std::thread other([&]() {
+    IPC_COMMAND ipc1;
+    THR_PROCESS_EXIT_CODE code1;
+    EXPECT_TRUE(ipc1.run_argv_with_named_pipe({"/bin/sh", good, "--helper=1", dls[1]->get_path(), uls[1]->get_path()},
+                                              ".", &code1, true, dls, uls, 2, 3));
+    EXPECT_EQ(code1.m_error, 0) << code1.m_reason;
+  });
+  ASSERT_TRUE(ipc.run_argv_with_named_pipe({"/bin/sh", good, "--helper=0", dls[0]->get_path(), uls[0]->get_path()},
+                                           ".", &code, true, dls, uls, 2, 3));
+  other.join();
+  EXPECT_EQ(code.m_error, 0) << code.m_reason;
+  EXPECT_EQ(ipc_end_run(dls), 3);
+  EXPECT_EQ(ipc_take_helper_messages().size(), 3u);
+  drop();
+}
+
+TEST(IpcCommand, NoHelperOutlivesItsParent) {
+  const std::string script = write_script("stay.sh", "echo $$ > stay.pid; exec sleep 30\n");
+  std::filesystem::remove("stay.pid");
+  pid_t parent = fork();
+  if (parent == 0) {
+    IPC_COMMAND ipc;
+    THR_PROCESS_EXIT_CODE code;
+    ipc.run_argv_with_named_pipe({"/bin/sh", script}, ".", &code, false, nullptr, nullptr, 1, 1);
+    _exit(0);
+  }
+  int helper = 0;
+  for (int i = 0; i < 1000 && !helper; ++i) {
+    std::ifstream("stay.pid") >> helper;
+    if (!helper) usleep(10000);
+  }
+  kill(parent, SIGKILL);
+  waitpid(parent, nullptr, 0);
+  ASSERT_GT(helper, 0);
+  // Gone (or a zombie waiting for its new parent to reap it) soon after.
+  auto alive = [&]() {
+    std::ifstream stat("/proc/" + std::to_string(helper) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    size_t close = line.rfind(')');
+    return close != std::string::npos && line.size() > close + 2 && line[close + 2] != 'Z';
+  };
+  for (int i = 0; i < 500 && alive(); ++i) usleep(10000);
+  EXPECT_FALSE(alive());
+  if (alive()) kill(helper, SIGKILL);
 }
 
 TEST(NetlistArchive, RoundTripKeepsFunctionNumbersAndNames) {

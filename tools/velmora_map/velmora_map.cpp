@@ -11,7 +11,9 @@
 // logic is swept. The partition archive is written back in place, and the
 // removed-register archive of the partition beside it.
 // The key "helper_fault" injects failures: "exit3" (exit code 3),
-// "abort", "nowrite" (exit 0 without writing), "hang" (never answers).
+// "abort", "nowrite" (exit 0 without writing), "hang" (starts an archive
+// write, leaving its temporary file, and never answers), "damage" (writes
+// bytes that are no archive over the partition and reports success).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -52,6 +54,9 @@ int run_partition(const ARGS& a, int k) {
   if (f == "exit3") exit(3);
   if (f == "abort") abort();
   if (f == "hang") {
+    const std::string temp =
+        kavu_parallel_archive_name(a.revision, a.type.c_str(), k) + ".cdb.tmp" + std::to_string(getpid());
+    if (FILE* t = fopen(temp.c_str(), "w")) fclose(t);
     for (;;) pause();
   }
   if (f == "nowrite") return 0;
@@ -76,6 +81,12 @@ int run_partition(const ARGS& a, int k) {
     return 11;
   }
   if (!kavu_parallel_write_and_delete_removed_reg_db(a.revision, a.type.c_str(), k)) return 12;
+  if (f == "damage") {
+    if (FILE* out = fopen((kavu_parallel_archive_name(a.revision, a.type.c_str(), k) + ".cdb").c_str(), "w")) {
+      fputs("no archive", out);
+      fclose(out);
+    }
+  }
   return 0;
 }
 
