@@ -15,6 +15,7 @@
 #include "kavu_parallel.h"
 #include "kavu_partition.h"
 #include "kavu_partition_netlists.h"
+#include "netlist_io/generators.h"
 #include "netlist_io/simulator.h"
 #include "hdb/hdb.h"
 #include "msg/msg.h"
@@ -577,4 +578,56 @@ TEST(KavuPartitionNetlists, StateMachinesComeBackOrGoWhenNoStateIsLeft) {
   ASSERT_EQ(m->get_states().size(), 1u);
   EXPECT_EQ(m->get_states()[0], states[0]);
   EXPECT_EQ(m->get_clk(), reg->get_single_oterm());
+}
+
+// ---- repeated runs in one process
+
+namespace {
+
+// Every name of the namespace, counted by an explicit walk of the forest.
+size_t count_names(const HDB_NAMESPACE* ns) {
+  size_t n = 0;
+  std::vector<const HDB_INSTANCE_NAME*> stack(ns->get_top_names().begin(), ns->get_top_names().end());
+  while (!stack.empty()) {
+    const HDB_INSTANCE_NAME* name = stack.back();
+    stack.pop_back();
+    ++n;
+    for (const HDB_INSTANCE_NAME* c : name->get_children()) stack.push_back(c);
+  }
+  return n;
+}
+
+}  // namespace
+
+// Running the flow again in the same process used to name every cut edge
+// afresh ("x~boundary~7"): the namespace and its archive grew by the cut
+// gates of a whole run each time, and so did the helpers' work.
+TEST(KavuParallelRun, RepeatedRunsInOneProcessDoNotGrow) {
+  for (const char* design : {"seq/diffeq1", static_cast<const char*>(nullptr)}) {
+    SCOPED_TRACE(design ? design : "generated pipeline");
+    PARALLEL_SCOPE scope;
+    kavu_parallel_force_named_pipes(1);
+    CFG_SCOPE threads{{"put_max_threads", "2"}};
+    LOADED_NETLIST loaded = design ? load_blif(design) : LOADED_NETLIST(make_pipeline(12, 16));
+    const std::string ns_file = gen_get_db_dir_path() + "/hdb_namespace.cdb";
+    size_t first_names = 0;
+    std::uintmax_t first_bytes = 0;
+    for (int run = 1; run <= 3; ++run) {
+      SCOPED_TRACE("run " + std::to_string(run));
+      std::unique_ptr<CDB_SGATE_NETLIST> nl(clone_netlist(loaded.get()));
+      int n = 0;
+      ASSERT_TRUE(run_parallel(&scope.facade, nl.get(), 4, &n));
+      EXPECT_GE(n, 2);
+      std::string why;
+      EXPECT_TRUE(sim_equivalent(loaded.get(), nl.get(), SIM_COMPARE{}, &why)) << why;
+      const size_t names = count_names(hdb_default_namespace());
+      const std::uintmax_t bytes = std::filesystem::file_size(ns_file);
+      if (run == 1) {
+        first_names = names;
+        first_bytes = bytes;
+      }
+      EXPECT_EQ(names, first_names);
+      EXPECT_EQ(bytes, first_bytes);
+    }
+  }
 }

@@ -43,17 +43,25 @@ bool f_opt_str(PDB_SEGMENT& seg, int tag, const char* in, std::string& out) {
 
 // A name as its levels from the top: (partial name, synthesized). Uses tags
 // tag .. tag + 3.
+// Every gate and terminal writes one: the levels of names of the usual depth
+// are gathered on the stack and their texts go out without a copy (the same
+// fields pdb_field_str writes).
 void write_name(PDB_SEGMENT& seg, int tag, HDB_INSTANCE_NAME* name) {
   uint32_t count = 0;
   for (HDB_INSTANCE_NAME* n = name; n; n = n->get_parent()) ++count;
   pdb_field_u32(seg, tag, count);
-  std::vector<HDB_INSTANCE_NAME*> levels(count);
+  HDB_INSTANCE_NAME* near[16];
+  std::vector<HDB_INSTANCE_NAME*> far(count > 16 ? count : 0);
+  HDB_INSTANCE_NAME** levels = count > 16 ? far.data() : near;
   uint32_t i = count;
   for (HDB_INSTANCE_NAME* n = name; n; n = n->get_parent()) levels[--i] = n;
-  for (HDB_INSTANCE_NAME* level : levels) {
-    std::string text = level->get_unit_name_str();
-    bool synth = level->is_synthesized();
-    pdb_field_str(seg, tag + 1, text);
+  for (i = 0; i < count; ++i) {
+    const char* text = levels[i]->get_partial_name();
+    uint32_t length = uint32_t(std::strlen(text));
+    bool synth = levels[i]->is_synthesized();
+    pdb_field_count(seg, tag + 1, length, 1);
+    seg.set_field(tag + 2, "s");
+    seg.transfer_chars(length, const_cast<char*>(text));
     pdb_field_bool(seg, tag + 3, synth);
   }
 }

@@ -179,8 +179,12 @@ struct HDB_CHILD_INDEX {
   }
   static bool same(const HDB_INSTANCE_NAME* n, const HDB_INSTANCE_NAME* parent, bool synthesized,
                    std::string_view text) {
-    return n->get_parent() == parent && bool(n->m_synthesized) == synthesized &&
-           std::string_view(n->get_partial_name()) == text;
+    // The stored text ends at its NUL and holds no other: it equals `text`
+    // when its first text.size() characters do and the NUL follows them (no
+    // strlen of the stored text, and strncmp stops at a shorter one's NUL).
+    if (n->get_parent() != parent || bool(n->m_synthesized) != synthesized) return false;
+    const char* stored = n->get_partial_name();
+    return std::strncmp(stored, text.data(), text.size()) == 0 && stored[text.size()] == '\0';
   }
   // Slots needed for `count` names at 80 % load.
   static size_t slots_for(size_t count) { return std::max<size_t>(16, count + count / 4 + 1); }
@@ -431,7 +435,7 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_normal_name(HDB_NAMESPACE* ns, cons
     existing = parent->find_in_children(text, 1);
   } else {
     if (!ns) ns = kavu_platform::hdb_default_namespace();
-    auto it = ns->m_top_index.find(text);
+    auto it = ns->m_top_index.find(std::string_view(text));
     if (it != ns->m_top_index.end()) existing = it->second;
   }
   if (existing) return existing;
@@ -447,15 +451,17 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_synthesized_name(HDB_INSTANCE_NAME*
   PLAT_CHECK(ext != nullptr && *ext != '\0', "HDB");
   HDB_INSTANCE_NAME* parent = base->get_base_for_children();
   PLAT_CHECK(parent != nullptr, "HDB");
-  std::string text(ext);
   if (reused) *reused = false;
   if (!unique) {
-    if (HDB_INSTANCE_NAME* existing = parent->find_child(synthesized, text)) {
+    // Found or made under the text as given: no copy of it.
+    const std::string_view given(ext);
+    if (HDB_INSTANCE_NAME* existing = parent->find_child(synthesized, given)) {
       if (reused) *reused = true;
       return existing;
     }
-    return make(parent->get_namespace(), parent, text, synthesized, {}, 0, parent->get_source_component());
+    return make(parent->get_namespace(), parent, given, synthesized, {}, 0, parent->get_source_component());
   }
+  std::string text(ext);
   if (parent->find_child(synthesized, text)) {
     int& next = parent->extra().m_unique_next[text];
     do {

@@ -350,7 +350,7 @@ class HDB_NAMESPACE {
   // partial name).
   std::unique_ptr<HDB_CHILD_INDEX> m_child_index;
   std::vector<HDB_INSTANCE_NAME*> m_tops;
-  std::map<std::string, HDB_INSTANCE_NAME*> m_top_index;
+  std::map<std::string, HDB_INSTANCE_NAME*, std::less<>> m_top_index;  // found by any text, no copy
   HDB_SOURCE_COMPONENT_COL m_components;
   std::unique_ptr<HDB_TYPE_DB> m_type_db;
   // Source components of the names by slot (slot 0: none), and the slot of

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -171,6 +172,21 @@ uint32_t PDB_SEGMENT_TEMPLATE<BASE>::get_u32() {
   return v;
 }
 
+// The header and a 4-byte value in one append: the common field of a record
+// (numbers, counts, class hashes) costs one growth check instead of two.
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::put_header_u32(uint8_t kind, uint32_t v) {
+  if (m_names) {
+    put_header(kind);
+    put_u32(v);
+    return;
+  }
+  const uint8_t field[7] = {static_cast<uint8_t>(m_tag), static_cast<uint8_t>(m_tag >> 8), kind,
+                            static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                            static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+  m_out->insert(m_out->end(), field, field + 7);
+}
+
 template <class BASE>
 void PDB_SEGMENT_TEMPLATE<BASE>::put_header(uint8_t kind) {
   if (!m_names) {
@@ -223,8 +239,7 @@ void PDB_SEGMENT_TEMPLATE<BASE>::begin_object(const PDB_THUNK_INFO* thunk, void*
     const uint32_t stored = get_u32();
     if (stored != hash) fail("class hash " + std::to_string(stored) + " of another record type");
   } else {
-    put_header(KIND_OBJECT_BEGIN);
-    put_u32(hash);
+    put_header_u32(KIND_OBJECT_BEGIN, hash);
   }
   m_frames.push_back({FRAME_OBJECT, m_tag, m_name});
 }
@@ -250,8 +265,7 @@ void PDB_SEGMENT_TEMPLATE<BASE>::transfer_int32(int32_t& value) {
     get_header(KIND_INT32);
     value = static_cast<int32_t>(get_u32());
   } else {
-    put_header(KIND_INT32);
-    put_u32(bits);
+    put_header_u32(KIND_INT32, bits);
   }
 }
 
@@ -261,8 +275,7 @@ void PDB_SEGMENT_TEMPLATE<BASE>::transfer_uint32(uint32_t& value) {
     get_header(KIND_UINT32);
     value = get_u32();
   } else {
-    put_header(KIND_UINT32);
-    put_u32(value);
+    put_header_u32(KIND_UINT32, value);
   }
 }
 
@@ -300,8 +313,7 @@ template <class BASE>
 void PDB_SEGMENT_TEMPLATE<BASE>::transfer_count(uint32_t& count, uint32_t min_unit_bytes) {
   if (!m_reading) {
     PLAT_CHECK(count < PDB_MAX_COLLECTION_SIZE, "PDB");
-    put_header(KIND_COUNT);
-    put_u32(count);
+    put_header_u32(KIND_COUNT, count);
     return;
   }
   get_header(KIND_COUNT);
@@ -420,42 +432,52 @@ void PDB_ARCHIVE::open(const std::string& name, OPEN_MODE mode) {
   std::ifstream in(m_path, std::ios::binary | std::ios::ate);
   const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
   if (size < 0) throw PDB_INVALID_PATH(m_path);
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
   in.seekg(0);
-  in.read(reinterpret_cast<char*>(bytes.data()), size);
-  if (!in) throw PDB_INVALID_PATH(m_path);
-  parse(bytes);
+  parse(in, static_cast<uint64_t>(size));
   m_open = true;
 }
 
-void PDB_ARCHIVE::parse(const std::vector<uint8_t>& bytes) {
+// Reads the records straight into their payloads (the file is not copied
+// whole first): every length is checked against the bytes the file has left
+// before anything is allocated for it.
+void PDB_ARCHIVE::parse(std::istream& in, uint64_t size) {
   auto bad = [&](const char* what) {
     clear_records();
     throw PDB_DATABASE_EXCEPTION(std::string(what) + ": " + m_path);
   };
-  if (bytes.size() < sizeof kMagic || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
-    bad("not an archive of this version");
-  }
-  size_t at = sizeof kMagic;
-  auto text = [&](std::string& out) {
-    if (bytes.size() - at < 4) bad("truncated archive");
-    const uint32_t length = read_u32(&bytes[at]);
-    at += 4;
-    if (bytes.size() - at < length) bad("truncated archive");
-    out.assign(reinterpret_cast<const char*>(&bytes[at]), length);
-    at += length;
+  uint64_t at = 0;
+  auto read = [&](void* to, uint64_t n) {
+    in.read(static_cast<char*>(to), static_cast<std::streamsize>(n));
+    if (!in) {
+      clear_records();
+      throw PDB_INVALID_PATH(m_path);
+    }
+    at += n;
   };
-  while (at < bytes.size()) {
+  char magic[sizeof kMagic];
+  if (size < sizeof kMagic) bad("not an archive of this version");
+  read(magic, sizeof magic);
+  if (std::memcmp(magic, kMagic, sizeof kMagic) != 0) bad("not an archive of this version");
+  auto length = [&]() {
+    if (size - at < 4) bad("truncated archive");
+    uint8_t word[4];
+    read(word, 4);
+    const uint32_t n = read_u32(word);
+    if (size - at < n) bad("truncated archive");
+    return n;
+  };
+  auto text = [&](std::string& out) {
+    out.resize(length());
+    if (!out.empty()) read(out.data(), out.size());
+  };
+  while (at < size) {
     RECORD r;
     text(r.m_name);
     text(r.m_ext);
-    if (bytes.size() - at < 4) bad("truncated archive");
-    const uint32_t length = read_u32(&bytes[at]);
-    at += 4;
-    if (bytes.size() - at < length) bad("truncated archive");
+    const uint32_t n = length();
     if (find_record(r.m_name, r.m_ext)) bad("record stored twice");
-    r.m_payload.assign(bytes.begin() + at, bytes.begin() + at + length);
-    at += length;
+    r.m_payload.resize(n);
+    if (n) read(r.m_payload.data(), n);
     m_record_index.emplace(record_key(r.m_name, r.m_ext), m_records.size());
     m_records.push_back(std::move(r));
   }
@@ -522,10 +544,15 @@ void pdb_write_ptr(PDB_ARCHIVE& archive, const char* name, const char* ext,
   PLAT_CHECK(archive.is_writing(), "PDB");
   PLAT_CHECK(callback != nullptr && ptr_address != nullptr, "PDB");
   PLAT_CHECK(compression == 0, "PDB");
+  // Records of one kind come in similar sizes (the partitions of one run):
+  // room for the last one's size spares the growth copies of a large record.
+  static std::atomic<size_t> s_last_size{0};
   std::vector<uint8_t> payload;
+  payload.reserve(s_last_size.load(std::memory_order_relaxed));
   PDB_SEGMENT seg(&payload);
   callback(seg, ptr_address);
   PLAT_CHECK(seg.is_balanced(), "PDB");
+  s_last_size.store(payload.size(), std::memory_order_relaxed);
   archive.put_record(name ? name : "", ext ? ext : "", std::move(payload));
 }
 

@@ -40,6 +40,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
@@ -217,6 +218,7 @@ class PDB_SEGMENT_TEMPLATE : public BASE {
   };
 
   void put_header(uint8_t kind);
+  void put_header_u32(uint8_t kind, uint32_t v);
   void put_u8(uint8_t v) { m_out->push_back(v); }
   void put_u32(uint32_t v);
   void get_header(uint8_t kind);
@@ -276,7 +278,7 @@ class PDB_ARCHIVE {
     std::string m_ext;
     std::vector<uint8_t> m_payload;
   };
-  void parse(const std::vector<uint8_t>& bytes);
+  void parse(std::istream& in, uint64_t size);
   void clear_records();
 
   bool m_open = false;

@@ -14,6 +14,9 @@
 //   growth because its id is set when it is added.
 #include <cstdio>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "cfg/cfg.h"
 #include "gen/gen.h"
@@ -187,6 +190,91 @@ void kavu_map_fractal_to_nodes(CDB_SGATE_NETLIST* netlist, KAVU_NAME_TO_NODES_MA
 
 // ---------------------------------------------------------------- cut buffers and boundaries
 
+// ---------------------------------------------------------------- names of cut gates
+
+namespace {
+
+// The names the partitioner gave its cut buffers and boundary gates. Those
+// gates die with the run (cut buffers in the same run, boundary gates when
+// the partitions are undone or the netlist is destroyed) while names live
+// until their namespace dies, so without reuse every run of the flow in one
+// process would add a fresh name per cut edge ("x~boundary~7") and the
+// namespace, with the namespace archive the helpers read, would grow with
+// every run. A run therefore first takes back the names of earlier runs that
+// no gate of its netlist carries, per parent in the order they were made,
+// and makes new ones only when those run out: the first run in a process
+// names exactly as before, and every later run of the same design reuses
+// the same names. Names are held by id, so a name whose namespace was
+// destroyed is simply dropped.
+class CUT_GATE_NAMES {
+ public:
+  // Takes back every name made earlier that `netlist` does not carry.
+  void open_run(const CDB_SGATE_NETLIST* netlist) {
+    m_free.clear();
+    m_live.clear();
+    std::vector<int> made;
+    made.reserve(m_made.size());
+    for (int id : m_made)
+      if (HDB_NAME_MGR::get_instance_name(id)) made.push_back(id);
+    m_made.swap(made);
+    if (m_made.empty()) return;
+    const std::unordered_set<int> ours(m_made.begin(), m_made.end());
+    auto carried = [&](const HDB_INSTANCE_NAME* n) {
+      if (n && ours.count(n->get_id())) m_live.insert(n->get_id());
+    };
+    for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+      if (!*it) continue;
+      carried((*it)->get_instance_name());
+      for (const CDB_SGATE_OTERM* o : (*it)->get_output_terms())
+        if (o) carried(o->get_instance_name());
+    }
+    // Oldest last, so that taking from the back reuses in creation order.
+    for (auto it = m_made.rbegin(); it != m_made.rend(); ++it)
+      if (!m_live.count(*it)) m_free[HDB_NAME_MGR::get_instance_name(*it)->get_parent()].push_back(*it);
+    m_live.clear();
+  }
+
+  // Names the single-output `gate` from `base` with the extension "boundary":
+  // a name taken back when one is free under the same parent, else a new one.
+  void name(CDB_SGATE_NODE* gate, HDB_INSTANCE_NAME* base) {
+    CDB_SGATE_OTERM* oterm = gate->get_single_oterm();
+    // Other naming modes, and the refusal to name during parallel synthesis,
+    // stay with the naming code.
+    const bool fresh_only = !base || !oterm || gate->get_output_count() != 1 ||
+                            !kavu_name_function_status_is_default() || cdb_sgate_synthesis_is_running_in_parallel();
+    if (!fresh_only)
+      if (HDB_INSTANCE_NAME* reused = take(base->get_base_for_children())) {
+        oterm->set_instance_name(reused);
+        gate->set_instance_name(reused);
+        return;
+      }
+    kavu_create_synthesized_name(gate, base, "boundary");
+    if (!fresh_only && oterm->get_instance_name()) m_made.push_back(oterm->get_instance_name()->get_id());
+  }
+
+ private:
+  HDB_INSTANCE_NAME* take(const HDB_INSTANCE_NAME* parent) {
+    auto it = m_free.find(parent);
+    while (it != m_free.end() && !it->second.empty()) {
+      const int id = it->second.back();
+      it->second.pop_back();
+      if (HDB_INSTANCE_NAME* n = HDB_NAME_MGR::get_instance_name(id)) return n;
+    }
+    return nullptr;
+  }
+
+  std::vector<int> m_made;  // ids, in the order made
+  std::unordered_map<const HDB_INSTANCE_NAME*, std::vector<int>> m_free;
+  std::unordered_set<int> m_live;
+};
+
+CUT_GATE_NAMES& cut_gate_names() {
+  static CUT_GATE_NAMES names;
+  return names;
+}
+
+}  // namespace
+
 void insert_cut_buffer(CDB_SGATE_OTERM* src_oterm, CDB_SGATE_ITERM* iterm, CDB_SGATE_NETLIST* netlist) {
   KAVU_CHECK(src_oterm && iterm);
   CDB_SGATE_BUFFER* buffer = new CDB_SGATE_BUFFER(nullptr, CDB_BUFFER_SILLY, true);
@@ -200,7 +288,7 @@ void insert_cut_buffer(CDB_SGATE_OTERM* src_oterm, CDB_SGATE_ITERM* iterm, CDB_S
   KAVU_CHECK(iterm->is_inverted() == old_invert);
   HDB_INSTANCE_NAME* base = src_oterm->get_instance_name();
   if (!base) base = src_oterm->get_my_node()->get_instance_name();
-  kavu_create_synthesized_name(buffer, base, "boundary");
+  cut_gate_names().name(buffer, base);
 }
 
 CDB_SGATE_BOUNDARY* create_boundary_node(unsigned char direction, CDB_SGATE_OTERM* src_oterm,
@@ -221,7 +309,7 @@ CDB_SGATE_BOUNDARY* create_boundary_node(unsigned char direction, CDB_SGATE_OTER
   if (!src_oterm) KAVU_INTERNAL_ERROR("from_oterm");
   HDB_INSTANCE_NAME* base = src_oterm->get_instance_name();
   if (!base) base = src_oterm->get_my_node()->get_instance_name();
-  kavu_create_synthesized_name(boundary, base, "boundary");
+  cut_gate_names().name(boundary, base);
   return boundary;
 }
 
@@ -474,6 +562,7 @@ void KAVU_PARTITIONER::partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB
   KAVU_CHECK(netlist);
   static const bool dump = cfg_is_on("kavu_partitioner_dump_netlists", false);
   static const bool no_refine = cfg_is_on("kavu_disable_partition_refine_on_fanout", false);
+  cut_gate_names().open_run(netlist);
   initialize_partitions(m_state, netlist, timing_driven, params);
   preprocess_partitions(m_state, netlist);
   dump_stage(dump, hierarchy, netlist, "before_partition");

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <new>
 
 #include "pdb/pdb.h"
@@ -143,6 +144,40 @@ TEST(PdbArchive, ManyRecordsAreFoundByNameAndExtension) {
   EXPECT_EQ(*in.find_record("r", "7cdb"), std::vector<uint8_t>{43});
   EXPECT_EQ(*in.find_record("r2998", "x"), std::vector<uint8_t>{uint8_t(2998)});
   EXPECT_EQ(in.find_record("r2998", "cdb"), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Reading a file checks every length against the bytes the file has left:
+// any cut of a one-record file but the bare header is refused whole, and so
+// is a record stored twice.
+TEST(PdbArchive, CutAndDoubledFilesAreRefused) {
+  {
+    PDB_ARCHIVE ar("whole", PDB_ARCHIVE::PDB_WRITE);
+    ar.put_record("net", "cdb", std::vector<uint8_t>(300, 7));
+    ar.close();
+  }
+  std::ifstream in("whole.cdb", std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(bytes.size(), 300u);
+  auto opens = [](const std::string& content) {
+    std::ofstream("cut.cdb", std::ios::binary | std::ios::trunc) << content;
+    PDB_ARCHIVE ar;
+    try {
+      ar.open("cut", PDB_ARCHIVE::PDB_READ);
+    } catch (const PDB_DATABASE_EXCEPTION&) {
+      return false;
+    }
+    return true;
+  };
+  for (size_t cut = 0; cut < bytes.size(); ++cut) EXPECT_EQ(opens(bytes.substr(0, cut)), cut == 8) << cut;
+  EXPECT_TRUE(opens(bytes));
+  EXPECT_FALSE(opens(bytes + bytes.substr(8)));
+  PDB_ARCHIVE back("whole", PDB_ARCHIVE::PDB_READ);
+  ASSERT_NE(back.find_record("net", "cdb"), nullptr);
+  EXPECT_EQ(*back.find_record("net", "cdb"), std::vector<uint8_t>(300, 7));
 }
 
 }  // namespace
