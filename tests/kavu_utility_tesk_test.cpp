@@ -75,6 +75,23 @@ HDB_INSTANCE_NAME* top_name(const char* leaf) {
   return HDB_INSTANCE_NAME::create_normal_name(nullptr, leaf, nullptr, nullptr, top);
 }
 
+// A one-bit multiply "top|mul" of the registers ra and rb of d, its output
+// terminal not yet read.
+CDB_SGATE_OPERATOR* make_multiply_of_ra_rb(const DESIGN& d) {
+  auto* op = new CDB_SGATE_OPERATOR("mul", CDB_OPER_MULTIPLY);
+  op->set_instance_name(top_name("mul"));
+  d.nl->add_node(op);
+  auto* a = op->add_port("a", CDB_OPER_PORT_A, CDB_OPER_PORT_DIR_IN);
+  auto* b = op->add_port("b", CDB_OPER_PORT_B, CDB_OPER_PORT_DIR_IN);
+  auto* o = op->add_port("o", CDB_OPER_PORT_O, CDB_OPER_PORT_DIR_OUT);
+  a->set_iterm(0, op->create_input_term(nullptr));
+  b->set_iterm(0, op->create_input_term(nullptr));
+  o->set_oterm(0, new CDB_SGATE_OTERM(op));
+  d.out("ra")->insert_fanout(a->get_iterm(0));
+  d.out("rb")->insert_fanout(b->get_iterm(0));
+  return op;
+}
+
 // Per cycle: inputs set (random words by pin name and cycle unless
 // `override` gives one), eval, outputs recorded, clock.
 typedef std::map<std::string, std::vector<uint64_t>> TRACE;
@@ -272,18 +289,8 @@ TEST(KavuUtilityTeskPipeline, DspWalksBothWays) {
            ".names ra o1\n1 1\n.names rb o2\n1 1\n.end\n");
   CDB_SGATE_NETLIST* nl = d.nl.get();
   KAVU_TRACK(nl);
-  auto* op = new CDB_SGATE_OPERATOR("mul", CDB_OPER_MULTIPLY);
-  op->set_instance_name(top_name("mul"));
-  nl->add_node(op);
-  auto* a = op->add_port("a", CDB_OPER_PORT_A, CDB_OPER_PORT_DIR_IN);
-  auto* b = op->add_port("b", CDB_OPER_PORT_B, CDB_OPER_PORT_DIR_IN);
-  auto* o = op->add_port("o", CDB_OPER_PORT_O, CDB_OPER_PORT_DIR_OUT);
-  a->set_iterm(0, op->create_input_term(nullptr));
-  b->set_iterm(0, op->create_input_term(nullptr));
-  o->set_oterm(0, new CDB_SGATE_OTERM(op));
-  d.out("ra")->insert_fanout(a->get_iterm(0));
-  d.out("rb")->insert_fanout(b->get_iterm(0));
-  o->get_oterm(0)->set_instance_name(top_name("prod"));
+  CDB_SGATE_OPERATOR* op = make_multiply_of_ra_rb(d);
+  op->get_output_term(0)->set_instance_name(top_name("prod"));
   make_output_pin(nl, "po", make_lut(nl, {op}, 0x1));   // a LUT, then a pin
   CDB_SGATE_NODE* ro = make_dff(nl, make_and(nl, op, op), d.node("clkb"));
   ro->set_instance_name(top_name("ro"));
@@ -350,18 +357,8 @@ TEST(KavuUtilityTeskLegacy, InsertedRegistersAddTheirCountToTheLatency) {
       KAVU_TRACK(nl);
       if (k.form == DSP) {
         // The AND becomes a multiply of ra and rb.
-        auto* op = new CDB_SGATE_OPERATOR("mul", CDB_OPER_MULTIPLY);
-        op->set_instance_name(top_name("mul"));
-        nl->add_node(op);
-        auto* a = op->add_port("a", CDB_OPER_PORT_A, CDB_OPER_PORT_DIR_IN);
-        auto* b = op->add_port("b", CDB_OPER_PORT_B, CDB_OPER_PORT_DIR_IN);
-        auto* o = op->add_port("o", CDB_OPER_PORT_O, CDB_OPER_PORT_DIR_OUT);
-        a->set_iterm(0, op->create_input_term(nullptr));
-        b->set_iterm(0, op->create_input_term(nullptr));
-        o->set_oterm(0, new CDB_SGATE_OTERM(op));
-        d.out("ra")->insert_fanout(a->get_iterm(0));
-        d.out("rb")->insert_fanout(b->get_iterm(0));
-        o->get_oterm(0)->adopt_fanouts(d.out("x"), false);
+        CDB_SGATE_OPERATOR* op = make_multiply_of_ra_rb(d);
+        op->get_output_term(0)->adopt_fanouts(d.out("x"), false);
         delete d.node("x");
         ASSERT_TRUE(kavu_add_pipeline_registers_to_dsp_legacy(nl, op, count, k.before));
       } else if (k.form == DFF_ON_RX) {
