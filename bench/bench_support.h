@@ -37,6 +37,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <span>
 #include <sstream>
 #include <string>
@@ -413,6 +414,36 @@ inline int bench_main(int argc, char** argv, std::span<const PROCESS_MODE> modes
   reporter.print_ratios();
   benchmark::Shutdown();
   return 0;
+}
+
+// Seconds per iteration by key ("ours_write", "boost_read", ...), kept for
+// the ratio lines a benchmark prints after its run.
+inline std::map<std::string, double>& seconds_per_iteration() {
+  static std::map<std::string, double> s;
+  return s;
+}
+
+template <class F>
+double timed(F&& f) {
+  const auto start = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// One line per direction, ours beside Boost.Serialization's binary archive,
+// from the keys "ours_<dir>" and "boost_<dir>" of seconds_per_iteration().
+inline void print_archive_ratios() {
+  const auto& s = seconds_per_iteration();
+  for (const char* dir : {"write", "read"}) {
+    auto ours = s.find(std::string("ours_") + dir);
+    auto boost = s.find(std::string("boost_") + dir);
+    if (ours == s.end() || boost == s.end()) {
+      std::printf("%s: no Boost.Serialization figures\n", dir);
+      continue;
+    }
+    std::printf("%s: ours %.1f ms, Boost.Serialization binary %.1f ms, ratio ours/peer %.2f\n", dir,
+                ours->second * 1e3, boost->second * 1e3, ours->second / boost->second);
+  }
 }
 
 }  // namespace kavu_bench

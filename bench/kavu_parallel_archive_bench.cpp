@@ -25,6 +25,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "cdb/cdb_sgate_netlist_pdb.h"
 #include "hdb/hdb.h"
@@ -36,6 +37,8 @@
 #include <boost/archive/binary_oarchive.hpp>
 #include <boost/serialization/string.hpp>
 #endif
+
+using namespace kavu_bench;
 
 namespace {
 
@@ -56,18 +59,6 @@ std::string bench_file(const char* stem) {
 }
 
 bool g_differ = false;  // the two read-back netlists differ: the run fails
-
-std::map<std::string, double>& seconds_per_iteration() {
-  static std::map<std::string, double> s;
-  return s;
-}
-
-template <class F>
-double timed(F&& f) {
-  const auto start = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 void report(benchmark::State& state, const char* key, double seconds, const std::string& file) {
   const double gates = double(design()->size());
@@ -419,14 +410,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  const auto& s = seconds_per_iteration();
-  for (const char* dir : {"write", "read"}) {
-    auto ours = s.find(std::string("ours_") + dir);
-    auto boost = s.find(std::string("boost_") + dir);
-    if (ours == s.end() || boost == s.end()) continue;
-    printf("%-5s ours %.1f ms, Boost.Serialization %.1f ms: ours/Boost %.2f\n", dir, ours->second * 1e3,
-           boost->second * 1e3, ours->second / boost->second);
-  }
+  print_archive_ratios();
   for (const char* stem : {"ours.cdb", "boost.bin"}) std::remove(bench_file(stem).c_str());
   return g_differ ? 1 : 0;
 }

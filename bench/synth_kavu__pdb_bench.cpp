@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 
+#include "bench_support.h"
 #include "synth_kavu__pdb.h"
 
 #if KAVU_HAVE_BOOST_SERIALIZATION
@@ -24,6 +25,8 @@
 #include <boost/serialization/string.hpp>
 #include <boost/serialization/utility.hpp>
 #endif
+
+using namespace kavu_bench;
 
 namespace {
 
@@ -45,22 +48,10 @@ std::string bench_file(const char* stem) {
   return (std::filesystem::temp_directory_path() / (std::string("kavu_pdb_bench_") + stem)).string();
 }
 
-std::map<std::string, double>& seconds_per_iteration() {
-  static std::map<std::string, double> s;
-  return s;
-}
-
 void record(benchmark::State& state, const char* key, size_t bytes, double seconds) {
   state.SetBytesProcessed(int64_t(bytes) * state.iterations());
   state.counters["file_bytes"] = double(bytes);
   seconds_per_iteration()[key] = seconds / double(state.iterations());
-}
-
-template <class F>
-double timed(F&& f) {
-  const auto start = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 void BM_ArchiveWrite(benchmark::State& state) {
@@ -170,17 +161,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  const auto& s = seconds_per_iteration();
-  for (const char* dir : {"write", "read"}) {
-    auto ours = s.find(std::string("ours_") + dir);
-    auto boost = s.find(std::string("boost_") + dir);
-    if (ours == s.end() || boost == s.end()) {
-      std::printf("%s: no Boost.Serialization figures\n", dir);
-      continue;
-    }
-    std::printf("%s: ours %.1f ms, Boost.Serialization binary %.1f ms, ratio ours/peer %.2f\n", dir,
-                ours->second * 1e3, boost->second * 1e3, ours->second / boost->second);
-  }
+  print_archive_ratios();
   std::remove((bench_file("ours") + ".cdb").c_str());
   std::remove(bench_file("boost.bin").c_str());
   return 0;
