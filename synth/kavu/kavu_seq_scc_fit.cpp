@@ -41,6 +41,23 @@ int node_id(const CDB_SGATE_OTERM* oterm) {
 
 bool is_reg(CDB_SGATE_NODE* g) { return kavu_delay_seq::is_register(g); }
 
+// Rounds of relaxation over a loop's members, at most size + 1: the cycle
+// time fits when a round changes nothing and fails on a positive loop.
+// round() relaxes every member once and says whether any value changed.
+template <class ROUND, class POSITIVE_LOOP>
+bool relax_until_settled(int size, int cycle_time, ROUND&& round, POSITIVE_LOOP&& positive_loop) {
+  for (int r = 0; r <= size; ++r) {
+    kavu_debug("SCC iteration %d", r);
+    if (!round()) return true;
+    if (positive_loop()) {
+      kavu_debug("Found positive loop, terminate. cycle_time = %d", cycle_time);
+      return false;
+    }
+  }
+  kavu_debug("Can't converge.");
+  return false;
+}
+
 }  // namespace
 
 int KAVU_SCC::anchor_value(int cycle_time) {
@@ -253,25 +270,20 @@ bool KAVU_SCC::cycle_time_fit(int cycle_time, KAVU_SEQ_OTERM_TABLE* input, KAVU_
   std::orlind_ofstream iteration_dump;
   if (cfg_is_on("kavu_seq_scc_dump_iteration", false)) iteration_dump.open("kavu_scc_iteration.dump.txt", std::ios_base::out);
 
-  bool fit = false;
-  bool decided = false;
-  for (int r = 0; r <= m_size && !decided; ++r) {
-    kavu_debug("SCC iteration %d", r);
-    std::fill(m_member_state.begin(), m_member_state.end(), 0);
-    bool changed = false;
-    for (int k = 0; k < m_size; ++k) {
-      CDB_SGATE_OTERM* o = get_member(k);
-      changed |= backward ? relax_fanout_delay(o, result, cycle_time) : relax_arrival_time(o, result, cycle_time);
-      m_member_state[size_t(k)] = 2;
-    }
-    if (!changed) {
-      fit = decided = true;
-    } else if (has_positive_loop()) {
-      kavu_debug("Found positive loop, terminate. cycle_time = %d", cycle_time);
-      decided = true;
-    }
-  }
-  if (!decided) kavu_debug("Can't converge.");
+  const bool fit = relax_until_settled(
+      m_size, cycle_time,
+      [&] {
+        std::fill(m_member_state.begin(), m_member_state.end(), 0);
+        bool changed = false;
+        for (int k = 0; k < m_size; ++k) {
+          CDB_SGATE_OTERM* o = get_member(k);
+          changed |=
+              backward ? relax_fanout_delay(o, result, cycle_time) : relax_arrival_time(o, result, cycle_time);
+          m_member_state[size_t(k)] = 2;
+        }
+        return changed;
+      },
+      [&] { return has_positive_loop(); });
 
   m_fanout_model->reset_comb_gate_data();
   if (iteration_dump.is_open()) iteration_dump.close();
@@ -501,20 +513,14 @@ bool KAVU_SCC::flat_cycle_time_fit(int cycle_time, KAVU_SEQ_OTERM_TABLE* input, 
   std::orlind_ofstream iteration_dump;
   if (cfg_is_on("kavu_seq_scc_dump_iteration", false)) iteration_dump.open("kavu_scc_iteration.dump.txt", std::ios_base::out);
 
-  bool fit = false;
-  bool decided = false;
-  for (int r = 0; r <= m_size && !decided; ++r) {
-    kavu_debug("SCC iteration %d", r);
-    bool changed = false;
-    for (int k = 0; k < m_size; ++k) changed |= flat_relax_arrival(k, cycle_time);
-    if (!changed) {
-      fit = decided = true;
-    } else if (flat_has_positive_loop()) {
-      kavu_debug("Found positive loop, terminate. cycle_time = %d", cycle_time);
-      decided = true;
-    }
-  }
-  if (!decided) kavu_debug("Can't converge.");
+  const bool fit = relax_until_settled(
+      m_size, cycle_time,
+      [&] {
+        bool changed = false;
+        for (int k = 0; k < m_size; ++k) changed |= flat_relax_arrival(k, cycle_time);
+        return changed;
+      },
+      [&] { return flat_has_positive_loop(); });
   m_fanout_model->reset_comb_gate_data();
   if (iteration_dump.is_open()) iteration_dump.close();
 
