@@ -454,6 +454,20 @@ CDB_SGATE_NODE* reg_on(CDB_SGATE_NETLIST* nl, CDB_SGATE_OTERM* d, CDB_SGATE_NODE
   return r;
 }
 
+// A register that reads another and whether the structural search makes it
+// the head of a synchronizer chain.
+struct HEAD_ROW {
+  CDB_SGATE_NODE* reader;
+  bool head;
+};
+
+void expect_chain_heads(CDB_SGATE_NETLIST* nl, const std::vector<HEAD_ROW>& rows) {
+  kavu_ssc_find_synchronizer_chains(nl, false);
+  for (const HEAD_ROW& row : rows)
+    EXPECT_EQ(nl->get_compatible_registers()->get_synch_chain(row.reader->get_output_term(0)) != 0, row.head)
+        << row.reader->get_string_hpath();
+}
+
 }  // namespace
 
 TEST_F(KavuSsc, StructuralSearchTakesBlockAndStateClocksFromTheirPorts) {
@@ -496,10 +510,7 @@ TEST_F(KavuSsc, StructuralSearchTakesBlockAndStateClocksFromTheirPorts) {
   ram->set_ram_mode(9, CDB_RAM_PORT_B);
   ram->set_ram_mode(27, CDB_RAM_PORT_B);
   CDB_SGATE_OTERM *ram_qa = atom_out(ram, 41), *ram_qb = atom_out(ram, 42);
-  struct ROW {
-    CDB_SGATE_NODE* reader;
-    bool head;
-  } const rows[] = {
+  const std::vector<HEAD_ROW> rows = {
       {reg_on(&nl, state->get_output_term(0), cb, "after_state_b"), false},
       {reg_on(&nl, state->get_output_term(0), ca, "after_state_a"), true},
       {reg_on(&nl, mac_q, cb, "after_mac"), false},
@@ -507,10 +518,7 @@ TEST_F(KavuSsc, StructuralSearchTakesBlockAndStateClocksFromTheirPorts) {
       {reg_on(&nl, ram_qb, cb, "after_ram_b"), false},
       {reg_on(&nl, ram_qa, cb, "after_ram_a"), true},
   };
-  kavu_ssc_find_synchronizer_chains(&nl, false);
-  for (const ROW& row : rows)
-    EXPECT_EQ(nl.get_compatible_registers()->get_synch_chain(row.reader->get_output_term(0)) != 0, row.head)
-        << row.reader->get_string_hpath();
+  expect_chain_heads(&nl, rows);
 }
 
 // A register's clock is traced back through one-input LUTs, not through a
@@ -524,18 +532,12 @@ TEST_F(KavuSsc, StructuralSearchStopsAtGatingLuts) {
   auto* ra = named(make_dff(&nl, make_input_pin(&nl, "d"), ca), "ra");
   CDB_SGATE_NODE* gated = make_lut(&nl, {ca, en}, 0x8);
   CDB_SGATE_NODE* through = make_lut(&nl, {ca}, 0x2);
-  struct ROW {
-    CDB_SGATE_NODE* reader;
-    bool head;
-  } const rows[] = {
+  const std::vector<HEAD_ROW> rows = {
       {reg_on(&nl, ra->get_output_term(0), gated, "after_gated_clock"), true},
       {reg_on(&nl, ra->get_output_term(0), through, "after_one_input_lut"), false},
       {reg_on(&nl, ra->get_output_term(0), make_buffer(&nl, ca), "after_buffer"), false},
   };
-  kavu_ssc_find_synchronizer_chains(&nl, false);
-  for (const ROW& row : rows)
-    EXPECT_EQ(nl.get_compatible_registers()->get_synch_chain(row.reader->get_output_term(0)) != 0, row.head)
-        << row.reader->get_string_hpath();
+  expect_chain_heads(&nl, rows);
 }
 
 TEST_F(KavuSsc, HighSpeedRegistersAtTheRequirementThreshold) {
