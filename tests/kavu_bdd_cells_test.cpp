@@ -135,7 +135,8 @@ TEST(KavuBddGates, EveryPathAndModeComputesTheHeads) {
 
 // Merging: two mux LUTs over the same select whose data inputs are tied to
 // opposite constants are one the complement of the other (ties count as
-// connected); an 8:1 tree of one select per level packs into three cells.
+// connected); an 8:1 tree of one select per level packs into three cells,
+// unless a mux inside the tree also drives another head.
 TEST(KavuBddGates, MergeOfTiedMuxesAndEightToOnePacking) {
   {
     CDB_SGATE_NETLIST nl;
@@ -151,21 +152,27 @@ TEST(KavuBddGates, MergeOfTiedMuxesAndEightToOnePacking) {
     EXPECT_TRUE(mux_luts_same_data(a, a, &inverted));
     EXPECT_FALSE(inverted);
   }
-  for (bool ce : {true, false}) {
-    SCOPED_TRACE(ce);
-    CFG_SCOPE cfg{{"kavu_bdd_build_luts_experimental", "off"}};
-    BDD_BENCH b(11, ce);
-    KAVU_TRACK(b.nl);
-    BDD_ZBDD f = b.mgr.false_bdd();
-    for (int k = 0; k < 8; ++k) {
-      std::vector<BDD_ZBDD> sel = {b.mgr.ithvar(0), b.mgr.ithvar(1), b.mgr.ithvar(2), b.mgr.ithvar(3 + k)};
-      f |= b.mgr.build_cube(sel, uint64_t((k >> 2) & 1) | uint64_t((k >> 1) & 1) << 1 | uint64_t(k & 1) << 2 | 8ull, 4);
+  // The second head, when there is one, is the cofactor of the tree at
+  // x0 = 0 (a mux of level 1) or at x0 = x1 = 0 (a mux of level 2).
+  for (int shared_level : {0, 1, 2}) {
+    for (bool ce : {true, false}) {
+      SCOPED_TRACE(std::to_string(shared_level) + (ce ? " complement edges" : ""));
+      CFG_SCOPE cfg{{"kavu_bdd_build_luts_experimental", "off"}};
+      BDD_BENCH b(11, ce);
+      KAVU_TRACK(b.nl);
+      BDD_ZBDD f = b.mgr.false_bdd();
+      for (int k = 0; k < 8; ++k) {
+        std::vector<BDD_ZBDD> sel = {b.mgr.ithvar(0), b.mgr.ithvar(1), b.mgr.ithvar(2), b.mgr.ithvar(3 + k)};
+        f |= b.mgr.build_cube(sel, uint64_t((k >> 2) & 1) | uint64_t((k >> 1) & 1) << 1 | uint64_t(k & 1) << 2 | 8ull, 4);
+      }
+      std::vector<BDD_ZBDD> heads = {f};
+      if (shared_level == 1) heads.push_back(f.Constrain(!b.mgr.ithvar(0)));
+      if (shared_level == 2) heads.push_back(f.Constrain((!b.mgr.ithvar(0)) & (!b.mgr.ithvar(1))));
+      std::vector<CDB_SGATE_OTERM*> outs;
+      kavu_bdd_make_sgates_for_bdd_table(&b.mgr, &b.support, &heads, &b.nl, &outs, b.pins[0], 5, DEV_FAMILY_ENUM(47));
+      EXPECT_EQ(count(b.nl, CDB_SGATE_WYSIWYG_ENUM), shared_level == 0 ? 3 : 0);
+      for (size_t h = 0; h < heads.size(); ++h) EXPECT_TRUE(b.computes(outs[h], heads[h])) << "head " << h;
     }
-    std::vector<CDB_SGATE_OTERM*> outs;
-    const std::vector<BDD_ZBDD> heads = {f};
-    kavu_bdd_make_sgates_for_bdd_table(&b.mgr, &b.support, &heads, &b.nl, &outs, b.pins[0], 5, DEV_FAMILY_ENUM(47));
-    EXPECT_EQ(count(b.nl, CDB_SGATE_WYSIWYG_ENUM), 3);
-    EXPECT_TRUE(b.computes(outs[0], f));
   }
 }
 
@@ -229,7 +236,9 @@ TEST(KavuBddCells, SevenAndEightInputCellsComputeTheHead) {
     int n, shared, low_only;
     DEV_FAMILY_ENUM family;
   } cases[] = {{7, 4, 1, DEV_FAMILY_ENUM(15)}, {7, 3, 2, DEV_FAMILY_ENUM(47)}, {7, 3, 1, DEV_FAMILY_ENUM(25)},
-               {8, 3, 2, DEV_FAMILY_ENUM(25)}, {8, 3, 2, DEV_FAMILY_ENUM(45)}};
+               {8, 3, 2, DEV_FAMILY_ENUM(25)}, {8, 3, 2, DEV_FAMILY_ENUM(45)},
+               // split ? f(three variables) : g(three others), nothing shared
+               {7, 0, 3, DEV_FAMILY_ENUM(15)}, {7, 0, 3, DEV_FAMILY_ENUM(25)}};
   for (const auto& c : cases) {
     for (int trial = 0; trial < 4; ++trial) {
       SCOPED_TRACE(std::to_string(c.n) + " inputs, family " + std::to_string(int(c.family)));

@@ -535,6 +535,36 @@ TEST(KavuParallelRun, HelperCommandKeepsNamesWhole) {
   EXPECT_FALSE(kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", 0));
 }
 
+// The switches the helper's command line carries after its base, in order:
+// no banners unless memory is monitored, -r in regression-test mode, and a
+// lower priority on request.
+TEST(KavuParallelRun, HelperCommandSwitchesFollowTheKeys) {
+  PARALLEL_SCOPE scope;
+  struct ROW {
+    const char *monitor, *regtest, *lower;
+    std::vector<std::string> switches;
+  } const rows[] = {
+      {"off", "off", "off", {"--disable_all_banners"}},
+      {"off", "on", "off", {"--disable_all_banners", "-r"}},
+      {"on", "on", "on", {"-r", "--lower_priority"}},
+      {"on", "off", "off", {}},
+  };
+  for (const ROW& row : rows) {
+    CFG_SCOPE keys{{"parallel_monitor_memory", row.monitor}, {"regtest_mode", row.regtest},
+                   {"cmp_lower_priority", row.lower}};
+    const std::vector<std::string> argv = kavu_parallel_helper_command(&scope.facade, "map", "1", 0, "", "");
+    ASSERT_GE(argv.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(argv.begin(), argv.begin() + 3),
+              (std::vector<std::string>{"velmora_map", "--ipc_mode", "--parallel=1"}));
+    std::vector<std::string> switches;
+    for (const std::string& a : argv)
+      if (a == "--disable_all_banners" || a == "-r" || a == "--lower_priority") switches.push_back(a);
+    EXPECT_EQ(switches, row.switches) << &row - rows;
+    // The switches come right after the base.
+    EXPECT_EQ(std::vector<std::string>(argv.begin() + 3, argv.begin() + 3 + long(switches.size())), row.switches);
+  }
+}
+
 TEST(KavuPartitionNetlists, StateMachinesComeBackOrGoWhenNoStateIsLeft) {
   PARTITION_TEST_SCOPE scope;
   LOADED_NETLIST nl = load_blif("seq/diffeq1");

@@ -581,6 +581,55 @@ TEST(KavuSeqTimer, RamMacAndLutRamRecordsAndPacking) {
   EXPECT_TRUE(kavu_seq_timer_is_register_ram_packed(pa1) && kavu_seq_timer_is_register_mac_packed(rn));
 }
 
+// Each RAM input is clocked by its port's clock, the port-A inputs being
+// 83, 88 to 94 and 109 and every other input port B's; both the sources a
+// clock captures and the clocks required back through logic follow that
+// split. An unregistered output seen by both clocks is no boundary of one.
+TEST(KavuSeqTimer, RamInputsTakeTheirPortsClock) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE *clk_a = make_input_pin(&nl, "clk_a"), *clk_b = make_input_pin(&nl, "clk_b");
+  auto* ram = new CDB_SGATE_WYSIWYG_RAM_BLOCK(nullptr, 64);
+  nl.add_node(ram);
+  atom_in(ram, 35, clk_a);
+  atom_in(ram, 36, clk_b);
+  ram->set_ram_mode(45, CDB_RAM_PORT_B);
+  const struct {
+    uint16_t port;
+    bool port_a;
+  } ports[] = {{83, true},  {87, false},  {88, true},  {94, true},   {95, false}, {99, false},
+               {100, false}, {106, false}, {107, false}, {109, true}, {110, false}};
+  std::vector<CDB_SGATE_NODE*> drivers;
+  for (const auto& p : ports) {
+    drivers.push_back(make_not(&nl, make_input_pin(&nl, ("d" + std::to_string(p.port)).c_str())));
+    atom_in(ram, p.port, drivers.back());
+  }
+  CDB_SGATE_OTERM* qa = atom_out(ram, 41);
+  CDB_SGATE_NODE* reader = make_not(&nl, nullptr);
+  reader->get_input_term(0)->set_source(qa);
+  make_output_pin(&nl, "q", reader);
+
+  KAVU_SEQ_TIMER timer("ports", &nl, nullptr, 2, 200, nullptr);
+  timer.calculate_best_cycle_time();
+  const int A = timer.get_or_create_clock_id(out(clk_a), false), B = timer.get_or_create_clock_id(out(clk_b), false);
+  const KAVU_SEQ_RAM_INFO* info = timer.find_ram_info(ram);
+  ASSERT_TRUE(info && A != B);
+  std::set<CDB_SGATE_OTERM*> want_a, want_b;
+  for (size_t k = 0; k < std::size(ports); ++k) {
+    const bool numbered_b = ports[k].port == 95 || (ports[k].port >= 100 && ports[k].port <= 106) || ports[k].port == 110;
+    if (ports[k].port_a) want_a.insert(out(drivers[k]));
+    if (numbered_b) want_b.insert(out(drivers[k]));
+    EXPECT_EQ(timer.get_oterm_info(out(drivers[k]))->m_req_clk_ids, std::set<int>({ports[k].port_a ? A : B}))
+        << ports[k].port;
+  }
+  for (int clock : {A, B}) {
+    std::vector<CDB_SGATE_OTERM*> got;
+    info->collect_input_sources(clock, got);
+    EXPECT_EQ(std::set<CDB_SGATE_OTERM*>(got.begin(), got.end()), clock == A ? want_a : want_b) << clock;
+  }
+  EXPECT_EQ(info->get_output_port_clocks(qa), std::vector<int>({A, B}));
+  EXPECT_EQ(timer.get_oterm_info(qa)->m_hard_boundary_clk_id, 0);
+}
+
 // Odd but legal blocks: a read-only RAM port, a RAM mode and a MAC port asking
 // for an undriven clock, an unregistered LUT RAM read address. None stops the
 // timer; no -1 enters a clock set.

@@ -131,6 +131,22 @@ TEST_F(KavuSscCompat, RequirementIsTheTightestOfCapturesAndFanouts) {
   EXPECT_TRUE(less(9, 2));
 }
 
+// One partition and no stored flattened timing netlist: the estimator works
+// on the partition's own netlist, not a flattened one.
+TEST_F(KavuSscCompat, EstimatorOfTheOnlyPartitionIsNotFlattened) {
+  hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
+  hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "52");
+  sdc("");
+  CDB_SGATE_NETLIST nl;
+  build(&nl);
+  ASSERT_EQ(ZHD_ROOT::get().get_design("")->get_partition_count(), 1);
+  ASSERT_TRUE(kavu_initialize_tervo_estimator(&m_facade, &m_hierarchy, &nl, nullptr, nullptr, nullptr, false, nullptr,
+                                              nullptr));
+  ASSERT_NE(kavu_get_tervo_estimator(), nullptr);
+  EXPECT_FALSE(kavu_get_tervo_estimator()->is_flattened());
+  kavu_cleanup_tervo_estimator(&m_hierarchy);
+}
+
 TEST_F(KavuSscCompat, EstimatorsArePerPartitionAndReused) {
   hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
   hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "52");
@@ -168,6 +184,7 @@ TEST_F(KavuSscCompat, EstimatorsArePerPartitionAndReused) {
   TERVO_ESTIMATOR<CSU_SGATE_NETLIST_TYPES>* a = kavu_get_tervo_estimator();
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->get_partition_name(), "top|pa");
+  EXPECT_TRUE(a->is_flattened()) << "two partitions";
   EXPECT_NE(a->estimate_slack(kavu_get_dff_data(reg_a)), SSC_UNCONSTRAINED_SLACK);
   ASSERT_TRUE(init(&hb, &nb, true));
   EXPECT_EQ(kavu_get_tervo_estimator()->get_partition_name(), "top|pb");

@@ -315,6 +315,20 @@ TEST_F(KavuSsc, StepSwitchesFollowTechniqueFamilyAndKeys) {
   EXPECT_KAVU_INTERNAL_ERROR(kavu_ssc_can_run_timing_analysis_in_mapper(&m_facade, nullptr), "facade != 0 && hierarchy != 0");
 }
 
+// Timing-driven optimisation is withheld from families 25 and 45 unless
+// their key is on; every other family has it either way.
+TEST_F(KavuSsc, TimingDrivenOptimizationGateByFamilyAndKey) {
+  for (int family : {25, 45, 47, 24, 26}) {
+    for (bool key : {false, true}) {
+      kavu_ssc_reset_state();  // the key is read once per compile
+      CFG_SCOPE cfg{{"enable_tds_opt_j10_or_newer", key ? "on" : "off"}};
+      m_facade.set_family(DEV_FAMILY_ENUM(family));
+      const bool gated = (family == 25 || family == 45) && !key;
+      EXPECT_EQ(kavu_ssc_can_run_timing_driven_optimization(&m_facade), !gated) << family << " key " << key;
+    }
+  }
+}
+
 TEST_F(KavuSsc, FlattenedNetlistIsWrittenAndReadBackPerPartition) {
   CDB_SGATE_NETLIST nl;
   build_pipeline(&nl);
@@ -440,6 +454,20 @@ CDB_SGATE_NODE* reg_on(CDB_SGATE_NETLIST* nl, CDB_SGATE_OTERM* d, CDB_SGATE_NODE
   return r;
 }
 
+// A register that reads another and whether the structural search makes it
+// the head of a synchronizer chain.
+struct HEAD_ROW {
+  CDB_SGATE_NODE* reader;
+  bool head;
+};
+
+void expect_chain_heads(CDB_SGATE_NETLIST* nl, const std::vector<HEAD_ROW>& rows) {
+  kavu_ssc_find_synchronizer_chains(nl, false);
+  for (const HEAD_ROW& row : rows)
+    EXPECT_EQ(nl->get_compatible_registers()->get_synch_chain(row.reader->get_output_term(0)) != 0, row.head)
+        << row.reader->get_string_hpath();
+}
+
 }  // namespace
 
 TEST_F(KavuSsc, StructuralSearchTakesBlockAndStateClocksFromTheirPorts) {
@@ -482,10 +510,7 @@ TEST_F(KavuSsc, StructuralSearchTakesBlockAndStateClocksFromTheirPorts) {
   ram->set_ram_mode(9, CDB_RAM_PORT_B);
   ram->set_ram_mode(27, CDB_RAM_PORT_B);
   CDB_SGATE_OTERM *ram_qa = atom_out(ram, 41), *ram_qb = atom_out(ram, 42);
-  struct ROW {
-    CDB_SGATE_NODE* reader;
-    bool head;
-  } const rows[] = {
+  const std::vector<HEAD_ROW> rows = {
       {reg_on(&nl, state->get_output_term(0), cb, "after_state_b"), false},
       {reg_on(&nl, state->get_output_term(0), ca, "after_state_a"), true},
       {reg_on(&nl, mac_q, cb, "after_mac"), false},
@@ -493,10 +518,26 @@ TEST_F(KavuSsc, StructuralSearchTakesBlockAndStateClocksFromTheirPorts) {
       {reg_on(&nl, ram_qb, cb, "after_ram_b"), false},
       {reg_on(&nl, ram_qa, cb, "after_ram_a"), true},
   };
-  kavu_ssc_find_synchronizer_chains(&nl, false);
-  for (const ROW& row : rows)
-    EXPECT_EQ(nl.get_compatible_registers()->get_synch_chain(row.reader->get_output_term(0)) != 0, row.head)
-        << row.reader->get_string_hpath();
+  expect_chain_heads(&nl, rows);
+}
+
+// A register's clock is traced back through one-input LUTs, not through a
+// LUT that gates the clock with another signal: a register clocked by
+// LUT(clk, en) is in a domain of its own, and reading a register of clk makes
+// it head a chain.
+TEST_F(KavuSsc, StructuralSearchStopsAtGatingLuts) {
+  CDB_SGATE_NETLIST nl;
+  auto* ca = make_input_pin(&nl, "clka");
+  auto* en = make_input_pin(&nl, "en");
+  auto* ra = named(make_dff(&nl, make_input_pin(&nl, "d"), ca), "ra");
+  CDB_SGATE_NODE* gated = make_lut(&nl, {ca, en}, 0x8);
+  CDB_SGATE_NODE* through = make_lut(&nl, {ca}, 0x2);
+  const std::vector<HEAD_ROW> rows = {
+      {reg_on(&nl, ra->get_output_term(0), gated, "after_gated_clock"), true},
+      {reg_on(&nl, ra->get_output_term(0), through, "after_one_input_lut"), false},
+      {reg_on(&nl, ra->get_output_term(0), make_buffer(&nl, ca), "after_buffer"), false},
+  };
+  expect_chain_heads(&nl, rows);
 }
 
 TEST_F(KavuSsc, HighSpeedRegistersAtTheRequirementThreshold) {
@@ -577,6 +618,13 @@ TEST_F(KavuSsc, HighSpeedRegistersAtTheRequirementThreshold) {
                              "sgate_netlist->get_high_speed_registers() == 0");
 }
 
+namespace {
+CDB_SGATE_NODE* added(CDB_SGATE_NETLIST* nl, CDB_SGATE_NODE* g) {
+  nl->add_node(g);
+  return g;
+}
+}  // namespace
+
 TEST(KavuTdHelper, CombinationalGates) {
   CDB_SGATE_NETLIST nl;
   auto* a = make_input_pin(&nl, "a");
@@ -586,6 +634,12 @@ TEST(KavuTdHelper, CombinationalGates) {
   } const rows[] = {{make_and(&nl, a, a), true},         {make_lut(&nl, {a}, 1), true},
                     {make_mux(&nl, a, a, a), true},       {make_buffer(&nl, a), true},
                     {make_dff(&nl, a, a), false},         {a, false},
-                    {make_output_pin(&nl, "q", a), false}, {nullptr, false}};
+                    {make_output_pin(&nl, "q", a), false}, {nullptr, false},
+                    // IO buffers pass a signal only as tri-state buffers (type 0).
+                    {added(&nl, new CDB_SGATE_IO_BUF(nullptr, CDB_IO_BUF_TRI)), true},
+                    {added(&nl, new CDB_SGATE_IO_BUF(nullptr, CDB_IO_BUF_OPEN_DRAIN)), false},
+                    {added(&nl, new CDB_SGATE_TRI_BUS(nullptr)), true},
+                    {added(&nl, new CDB_SGATE_WYSIWYG(nullptr, 61)), true},
+                    {added(&nl, new CDB_SGATE_WYSIWYG(nullptr, 62)), false}};
   for (const ROW& r : rows) EXPECT_EQ(kavu_sgate_is_comb(r.gate), r.comb) << &r - rows;
 }

@@ -316,3 +316,111 @@ TEST_F(KavuTdCritical, CriticalPinsFromConfigurationKeys) {
     EXPECT_EQ(cap.contains("Could not find pin with name ghost"), row.missing == 1) << n;
   }
 }
+
+namespace {
+
+// A device I/O atom: an atom that is also a pin, with ports made on demand.
+struct IO_ATOM : CDB_SGATE_WYSIWYG {
+  IO_ATOM() : CDB_SGATE_WYSIWYG(nullptr, 0) { set_sgate_type(CDB_SGATE_IO_ENUM); }
+};
+
+CDB_SGATE_ITERM* atom_in(CDB_SGATE_WYSIWYG* atom, uint16_t port, CDB_SGATE_NODE* src) {
+  CDB_SGATE_ITERM* t = atom->create_input_term(nullptr, port);
+  atom->set_input_term(t, atom->get_input_port_number(port));
+  src->get_output_term(0)->insert_fanout(t);
+  return t;
+}
+
+CDB_SGATE_OTERM* atom_out(CDB_SGATE_WYSIWYG* atom, uint16_t port) {
+  CDB_SGATE_OTERM* o = atom->create_output_term(nullptr, port);
+  atom->set_output_term(o, atom->get_output_port_number(port));
+  return o;
+}
+
+}  // namespace
+
+// The registers of a critical clock: a register gives its output, another
+// atom all its outputs, an I/O atom only its registered output (port 10).
+TEST_F(KavuTdCritical, ClockedGatesGiveTheirRegisteredOutputs) {
+  CDB_SGATE_NETLIST nl;
+  auto* clk = make_input_pin(&nl, "clk");
+  auto* reg = named(make_dff(&nl, make_input_pin(&nl, "d"), clk), "r");
+  auto* io = new IO_ATOM;
+  nl.add_node(io);
+  atom_in(io, 7, clk);
+  CDB_SGATE_OTERM* io_comb = atom_out(io, 3);
+  CDB_SGATE_OTERM* io_reg = atom_out(io, 10);
+  auto* other = new CDB_SGATE_WYSIWYG(nullptr, 0);
+  nl.add_node(other);
+  atom_in(other, 7, clk);
+  CDB_SGATE_OTERM* other_a = atom_out(other, 3);
+  CDB_SGATE_OTERM* other_b = atom_out(other, 10);
+  ASSERT_TRUE(io->is_pin() && !other->is_pin());
+  hdb_set_option(pin_name(clk), KAVU_ACF_SYNTH_CRITICAL_CLOCK, "on");
+  KAVU_CRITICAL_REGS_PER_CLOCK from, to, tsu, tco;
+  std::vector<std::string> from_names, to_names, tsu_names, tco_names;
+  ASSERT_EQ(kavu_compute_regs_for_critical_clock_domains(hdb_default_namespace(), &nl, &from, &to, &tsu, &tco,
+                                                         &from_names, &to_names, &tsu_names, &tco_names, false, nullptr),
+            1);
+  ASSERT_EQ(from.size(), 1u);
+  std::set<CDB_SGATE_OTERM*> got;
+  for (const KAVU_CRITICAL_REG& r : from[0]) got.insert(r.first);
+  EXPECT_EQ(got, (std::set<CDB_SGATE_OTERM*>{reg->get_output_term(0), io_reg, other_a, other_b}));
+  EXPECT_FALSE(got.count(io_comb));
+}
+
+// A to-register's asynchronous data counts as a captured input only while
+// its synchronous load is in use: a signal, not a tie to ground or nothing.
+TEST_F(KavuTdCritical, AsynchronousDataConeCountsWithTheSynchronousLoad) {
+  enum { SIGNAL, GND, OPEN };
+  for (int sload : {SIGNAL, GND, OPEN}) {
+    CDB_SGATE_NETLIST nl;
+    auto* clk = make_input_pin(&nl, "clk");
+    auto* from = named(make_dff(&nl, make_input_pin(&nl, "a"), clk), "from");
+    CDB_SGATE_NODE* path = make_not(&nl, from);
+    auto* to = named(make_dff(&nl, make_input_pin(&nl, "b"), clk), "to");
+    path->get_output_term(0)->insert_fanout(kavu_get_dff_adata(to));
+    if (sload == SIGNAL) make_input_pin(&nl, "s")->get_output_term(0)->insert_fanout(kavu_get_dff_sload(to));
+    if (sload == GND) kavu_get_dff_sload(to)->set_gnd();
+    hdb_set_option(pin_name(clk), KAVU_ACF_SYNTH_CRITICAL_CLOCK, "on");
+    const std::vector<CDB_SGATE_OTERM*> got = search(&nl);
+    const std::set<CDB_SGATE_OTERM*> expected =
+        sload == SIGNAL ? std::set<CDB_SGATE_OTERM*>{from->get_output_term(0), path->get_output_term(0)}
+                        : std::set<CDB_SGATE_OTERM*>{};
+    EXPECT_EQ(std::set<CDB_SGATE_OTERM*>(got.begin(), got.end()), expected) << sload;
+    hdb_reset();
+    m_facade.set_namespace(hdb_default_namespace());
+  }
+}
+
+// Critical pins from assignments: a pin is fast when its speed option is the
+// fast value; the set and the flag vector agree.
+TEST_F(KavuTdCritical, CriticalPinSpeedOptionMarksFastPins) {
+  CDB_SGATE_NETLIST nl;
+  struct ROW {
+    const char *critical, *speed;
+    bool listed, fast;
+  } const rows[] = {{"on", "2", true, true},
+                    {"on", "1", true, false},
+                    {"on", nullptr, true, false},
+                    {"off", "2", false, false}};
+  std::vector<CDB_SGATE_OTERM*> want_pins;
+  std::vector<bool> want_flags;
+  std::set<CDB_SGATE_OTERM*> want_fast;
+  for (const ROW& row : rows) {
+    CDB_SGATE_NODE* pin = make_input_pin(&nl, ("p" + std::to_string(&row - rows)).c_str());
+    hdb_set_option(pin_name(pin), KAVU_ACF_SYNTH_CRITICAL_PIN, row.critical);
+    if (row.speed) hdb_set_option(pin_name(pin), KAVU_ACF_SYNTH_CRITICAL_PIN_SPEED, row.speed);
+    if (!row.listed) continue;
+    want_pins.push_back(pin->get_output_term(0));
+    want_flags.push_back(row.fast);
+    if (row.fast) want_fast.insert(pin->get_output_term(0));
+  }
+  std::vector<CDB_SGATE_OTERM*> pins;
+  std::set<CDB_SGATE_OTERM*> fast;
+  std::vector<bool> flags;
+  kavu_find_super_critical_pins(&m_facade, &nl, pins, &fast, &flags, false);
+  EXPECT_EQ(pins, want_pins);
+  EXPECT_EQ(flags, want_flags);
+  EXPECT_EQ(fast, want_fast);
+}

@@ -123,6 +123,26 @@ size_t count_kind(const CDB_SGATE_NETLIST* nl, int kind) {
   return n;
 }
 
+// A RAM block "top|<name>" with clka on port 35 and clkb on port 36, port B
+// in data-in-clock mode when asked, and one input per listed port, each
+// driven by its own input pin.
+CDB_SGATE_WYSIWYG_RAM_BLOCK* make_ram_block(const DESIGN& d, const char* name, bool data_in_clock,
+                                            const std::vector<uint16_t>& ports) {
+  auto* ram = new CDB_SGATE_WYSIWYG_RAM_BLOCK(top_name(name), 64);
+  d.nl->add_node(ram);
+  auto input = [&](uint16_t port, CDB_SGATE_OTERM* src) {
+    CDB_SGATE_ITERM* t = ram->create_input_term(nullptr, port);
+    ram->set_input_term(t, ram->get_input_port_number(port));
+    src->insert_fanout(t);
+  };
+  input(35, d.out("clka"));
+  input(36, d.out("clkb"));
+  for (uint16_t port : ports)
+    input(port, make_input_pin(d.nl.get(), (std::string(name) + "_p" + std::to_string(port)).c_str())->get_output_term(0));
+  if (data_in_clock) ram->set_ram_mode(CDB_RAM_DATA_IN_CLOCK, CDB_RAM_PORT_B);
+  return ram;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- clocks
@@ -151,6 +171,40 @@ TEST(KavuUtilityTeskClock, DrivingClocksAndCrossingsOfTheSynchronizer) {
   EXPECT_FALSE(kavu_tesk_iterm_crosses_clock_domain(d.node("s1")->get_input_term(CDB_DFF_CLK)));
   struct { const char* reg; bool crosses; } outputs[] = {{"a0", true}, {"a1", true}, {"s1", false}, {"s2", true}, {"a2", false}};
   for (const auto& c : outputs) EXPECT_EQ(kavu_tesk_oterm_crosses_clock_domain(d.out(c.reg)), c.crosses) << c.reg;
+}
+
+// A RAM block's inputs: the port-A ones on clock 35, the port-B ones (95 to
+// 106, 110, 3652, 3654, 42) on clock 36 when port B runs in data-in-clock
+// mode and on clock 35 otherwise, any other port on no clock; its outputs
+// likewise.
+TEST(KavuUtilityTeskClock, RamBlockPortsTakeTheirPortsClock) {
+  DESIGN d(kSynchronizer);
+  enum SIDE { A, B, NONE };
+  const struct {
+    uint16_t port;
+    SIDE side;
+  } ports[] = {{20, A},   {83, A},   {94, A},  {109, A},  {3655, A}, {95, B},  {100, B},
+               {106, B},  {110, B},  {3654, B}, {42, B},  {107, NONE}, {111, NONE}};
+  std::vector<uint16_t> numbers;
+  for (const auto& p : ports) numbers.push_back(p.port);
+  for (bool data_in_clock : {false, true}) {
+    CDB_SGATE_WYSIWYG_RAM_BLOCK* ram = make_ram_block(d, data_in_clock ? "ram_dic" : "ram", data_in_clock, numbers);
+    CDB_SGATE_OTERM* port_b_clock = data_in_clock ? d.out("clkb") : d.out("clka");
+    for (const auto& p : ports) {
+      CDB_SGATE_OTERM* want = p.side == A ? d.out("clka") : p.side == B ? port_b_clock : nullptr;
+      EXPECT_EQ(kavu_tesk_get_driving_clock(ram->get_iterm_by_type(p.port)).m_clock, want)
+          << p.port << (data_in_clock ? " data-in clock" : "");
+    }
+    const struct {
+      uint16_t port;
+      CDB_SGATE_OTERM* clock;
+    } outputs[] = {{41, d.out("clka")}, {3, d.out("clka")}, {42, port_b_clock}};
+    for (const auto& o : outputs) {
+      CDB_SGATE_OTERM* t = ram->create_output_term(nullptr, o.port);
+      ram->set_output_term(t, ram->get_output_port_number(o.port));
+      EXPECT_EQ(kavu_tesk_get_driving_clock(t).m_clock, o.clock) << o.port << (data_in_clock ? " data-in clock" : "");
+    }
+  }
 }
 
 // A state machine's clock is the source of the input behind its clock gate;
@@ -418,6 +472,37 @@ TEST(KavuUtilityTeskLegacy, RamFormFindsThePortBClockOfASynchronousRam) {
   auto* lutram = new CDB_SGATE_WYSIWYG(top_name("mem_lutram0"), 63);
   nl->add_node(lutram);
   EXPECT_KAVU_INTERNAL_ERROR(kavu_add_pipeline_registers_to_lutram_legacy(nl, lutram, 1, true), "old_clock");
+}
+
+// The legacy RAM form registers the port-A inputs on clock 35, and port B's
+// (95, 102 to 105, 110) on the clock its modes name: 36 in data-in-clock
+// mode, else 35, and only while port B's inputs are clocked (mode 8).
+TEST(KavuUtilityTeskLegacy, RamFormPicksPortBInputsByTheirClock) {
+  DESIGN d(kSynchronizer);
+  CDB_SGATE_NETLIST* nl = d.nl.get();
+  const std::vector<uint16_t> ports = {83, 95, 105, 106};
+  struct ROW {
+    bool data_in_clock, inputs_clocked;
+    uint16_t clock_port;
+    std::set<uint16_t> registered;
+  } const rows[] = {
+      {false, false, 35, {83}},          {false, true, 35, {83, 95, 105}}, {true, true, 35, {83}},
+      {false, false, 36, {}},            {false, true, 36, {}},            {true, true, 36, {95, 105}},
+  };
+  for (const ROW& row : rows) {
+    const std::string name = "ram" + std::to_string(&row - rows);
+    CDB_SGATE_WYSIWYG_RAM_BLOCK* ram = make_ram_block(d, name.c_str(), row.data_in_clock, ports);
+    if (row.inputs_clocked) ram->set_ram_mode(CDB_RAM_PORT_B_INPUTS_CLOCKED, CDB_RAM_PORT_B);
+    ASSERT_TRUE(kavu_add_pipeline_registers_to_ram_legacy(nl, ram, 1, true, row.clock_port));
+    std::set<uint16_t> registered;
+    for (uint16_t port : ports) {
+      CDB_SGATE_NODE* driver = ram->get_iterm_by_type(port)->get_source()->get_my_node();
+      if (driver->get_sgate_type() != CDB_SGATE_DFF_ENUM) continue;
+      registered.insert(port);
+      EXPECT_EQ(driver->get_input_term(CDB_DFF_CLK)->get_source(), d.out(row.clock_port == 35 ? "clka" : "clkb"));
+    }
+    EXPECT_EQ(registered, row.registered) << name;
+  }
 }
 
 // ---------------------------------------------------------------- names

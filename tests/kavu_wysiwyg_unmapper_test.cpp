@@ -11,6 +11,7 @@
 #include "kavu_setup.h"
 #include "kavu_wiring_helper.h"
 #include "kavu_wysiwyg_unmapper.h"
+#include "kavu_wysiwyg_unmapper_int.h"
 #include "netlist_io/simulator.h"
 #include "platform_testkit.h"
 
@@ -338,6 +339,30 @@ TEST(KavuWysiwygUnmapper, EveryCellModeKeepsItsFunctionInEveryForm) {
       }
     }
   }
+}
+
+// The adder atom that takes over a cell's arithmetic is of type 10011 for
+// cells of types 10363, 10328 and 10011, of type 10498 for every other cell
+// type; the unmapped cell (kind 61) computes what the cell did.
+TEST(KavuWysiwygUnmapper, AdderAtomTypeFollowsTheCellType) {
+  const struct {
+    CDB_WYSIWYG_TYPE cell, adder;
+  } types[] = {{10328, 10011}, {10363, 10011}, {10011, 10011}, {61, 10498},
+               {10327, 10498}, {10329, 10498}, {10401, 10498}, {10498, 10498}};
+  for (const auto& t : types) EXPECT_EQ(wys_unmap_adder_type(t.cell), t.adder) << t.cell;
+  const uint64_t mask = std::mt19937_64(19)();
+  CELL_CIRCUIT golden(61, mask, {}, {DB_PORT_SUMOUT, DB_PORT_COUT});
+  CELL_CIRCUIT work(61, mask, {}, {DB_PORT_SUMOUT, DB_PORT_COUT});
+  KAVU_TRACK(work.nl);
+  KAVU_WYSIWYG_UNMAPPER u(false, false, false, false, KAVU_LUT_UNMAPPER::FACTORED, true, false, DEV_FAMILY_ENUM(68));
+  u.configure(false, false, false, false, true);
+  unmap_each_atom(&work.nl, &u);
+  std::vector<CDB_WYSIWYG_TYPE> atoms;
+  for (auto it = work.nl.begin_node_list(); it != work.nl.end_node_list(); ++it)
+    if (*it && (*it)->is_wysiwyg()) atoms.push_back((*it)->cast_to_wysiwyg()->get_wysiwyg_type());
+  EXPECT_EQ(atoms, std::vector<CDB_WYSIWYG_TYPE>{wys_unmap_adder_type(61)});
+  std::string why;
+  EXPECT_TRUE(same_over_all_inputs(golden, work, &why)) << why;
 }
 
 namespace {

@@ -41,6 +41,9 @@ void wys_unmap_ff(CDB_SGATE_WYSIWYG* wys, std::list<CDB_SGATE_NODE*>* nlist, std
 void wys_unmap_ff_with_enable(CDB_SGATE_WYSIWYG* wys, std::list<CDB_SGATE_NODE*>* nlist,
                               std::orlind_ofstream* report, KAVU_WYSIWYG_UNMAPPER* unmapper,
                               DEV_FAMILY_ENUM family);
+// The type of the adder atom that takes over the arithmetic of a logic cell
+// of the given type.
+CDB_WYSIWYG_TYPE wys_unmap_adder_type(CDB_WYSIWYG_TYPE cell_type);
 void wys_unmap_lcell_comb(CDB_SGATE_WYSIWYG* wys, std::list<CDB_SGATE_NODE*>* nlist, std::orlind_ofstream* report,
                           KAVU_WYSIWYG_UNMAPPER* unmapper, DEV_FAMILY_ENUM family);
 void wys_unmap_lcell_comb_simple(CDB_SGATE_WYSIWYG* wys, std::list<CDB_SGATE_NODE*>* nlist,

@@ -118,9 +118,7 @@ struct LCELL_PARTS {
 
 void create_adder_atom(CDB_SGATE_WYSIWYG* wys, LCELL_PARTS& p, std::list<CDB_SGATE_NODE*>* nlist,
                        HDB_INSTANCE_NAME* wys_iname) {
-  const CDB_WYSIWYG_TYPE t = wys->get_wysiwyg_type();
-  const CDB_WYSIWYG_TYPE adder_type = t == 10363 || t == 10328 || t == 10011 ? 10011 : 10498;
-  p.m_adder = new CDB_SGATE_WYSIWYG(nullptr, adder_type);
+  p.m_adder = new CDB_SGATE_WYSIWYG(nullptr, wys_unmap_adder_type(wys->get_wysiwyg_type()));
   p.m_adder->set_lutmask_value(ADDER_ATOM_MASK);
   p.m_adder->clear_mode(CDB_WYSIWYG_EXTENDED_LUT);
   p.m_adder->clear_mode(CDB_WYSIWYG_SHARED_ARITH);
@@ -349,6 +347,10 @@ void wire_gate_form(CDB_SGATE_WYSIWYG* wys, const LCELL_PARTS& p) {
 }
 
 }  // namespace
+
+CDB_WYSIWYG_TYPE wys_unmap_adder_type(CDB_WYSIWYG_TYPE cell_type) {
+  return cell_type == 10363 || cell_type == 10328 || cell_type == 10011 ? 10011 : 10498;
+}
 
 void wys_unmap_lcell_comb(CDB_SGATE_WYSIWYG* wys, std::list<CDB_SGATE_NODE*>* nlist, std::orlind_ofstream*,
                           KAVU_WYSIWYG_UNMAPPER* unmapper, DEV_FAMILY_ENUM) {
