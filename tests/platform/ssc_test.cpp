@@ -231,7 +231,8 @@ TEST(SscModels, SyncLoadOfAFlipFlopAtomIsCapturedAndBuffersStayFree) {
     auto* ff = new CDB_SGATE_WYSIWYG(nullptr, 62);
     nl.add_node(ff);
     named(ff, "ff");
-    for (auto [port, src] : {std::pair{DB_PORT_DATAIN, x}, std::pair{DB_PORT_CLK, clk}, std::pair{DB_PORT_SLOAD, inv}}) {
+    for (auto [port, src] :
+         {std::pair{DB_PORT_DATAIN, x}, std::pair{DB_PORT_CLK, clk}, std::pair{DB_PORT_SLOAD, inv}}) {
       CDB_SGATE_ITERM* t = ff->create_input_term(nullptr, port);
       ff->set_input_term(t, ff->get_input_port_number(port));
       t->set_source(src->get_output_term(0));
