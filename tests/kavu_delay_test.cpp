@@ -29,8 +29,8 @@ const KAVU_DELAY_GETTER k_get_fo = kavu_get_fanout_delay;
 const KAVU_DELAY_SETTER k_set_fi = kavu_set_fanin_delay;
 const KAVU_DELAY_SETTER k_set_fo = kavu_set_fanout_delay;
 
-std::unique_ptr<KAVU_DELAY_EXPERT> make_expert(CDB_SGATE_NETLIST* nl, int max_gate_size) {
-  auto* model = new KAVU_DELAY_MODEL_KZR(k_get_fi, false, false);
+std::unique_ptr<KAVU_DELAY_EXPERT> make_expert(CDB_SGATE_NETLIST* nl, int max_gate_size, bool zero_carry_in = false) {
+  auto* model = new KAVU_DELAY_MODEL_KZR(k_get_fi, false, zero_carry_in);
   auto expert = std::make_unique<KAVU_DELAY_EXPERT>(k_set_fi, k_set_fo, k_get_fi, k_get_fo, 16u, 32u, 64u, 128u,
                                                     model, max_gate_size);
   expert->set_netlist(nl);
@@ -282,6 +282,46 @@ TEST(KavuDelayModel, OperatorLevelsAndWidths) {
   }
 }
 
+TEST(KavuDelayModel, UnitAndDetailedValuesOfBothLutSizes) {
+  struct ROW {
+    unsigned lut_size;
+    bool detailed;
+    int lut, mux, buf, comb, data_in, control_in, carry_in;
+  };
+  const ROW rows[] = {
+      {4, false, 30, 20, 0, 10, 30, 30, 3},       {6, false, 40, 20, 0, 10, 40, 40, 4},
+      {4, true, 340, 340, 0, 200, 450, 340, 168}, {6, true, 330, 250, 0, 150, 300, 330, 70},
+  };
+  const unsigned saved = CDB_LUTMASK::max_num_inputs;
+  for (const ROW& r : rows) {
+    CDB_LUTMASK::max_num_inputs = r.lut_size;
+    CFG_SCOPE cfg{{"kavu_tarrow_delay", r.detailed ? "on" : nullptr}};
+    const KAVU_DELAY_MODEL_KZR m(k_get_fi, false, false);
+    const int got[7] = {m.get_lut_delay(),          m.get_mux_delay(),           m.get_buf_delay(),
+                        m.get_comb_delay(),         m.get_lcell_data_in_delay(), m.get_lcell_control_in_delay(),
+                        m.get_lcell_carry_in_delay()};
+    const int expected[7] = {r.lut, r.mux, r.buf, r.comb, r.data_in, r.control_in, r.carry_in};
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(got[i], expected[i]) << r.lut_size << " " << r.detailed << " value " << i;
+  }
+  CDB_LUTMASK::max_num_inputs = saved;
+}
+
+TEST(KavuDelayModel, EqualityLevelsAtEachWidthStep) {
+  // (LUT size, width, levels): the width on both sides of each step.
+  const int rows[][3] = {{6, 3, 1},  {6, 4, 2},  {6, 20, 2},  {6, 21, 3}, {6, 125, 3}, {6, 126, 4},
+                         {4, 2, 1},  {4, 3, 2},  {4, 9, 2},   {4, 10, 3}, {4, 39, 3},  {4, 40, 4}};
+  const unsigned saved = CDB_LUTMASK::max_num_inputs;
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+  for (const auto& r : rows) {
+    CDB_LUTMASK::max_num_inputs = unsigned(r[0]);
+    KAVU_DELAY_MODEL_KZR m(k_get_fi, false, false);
+    CDB_SGATE_OPERATOR* eq = kavu_operator_test::make_two_operand_op(&nl, CDB_OPER_EQUAL, a, r[1], r[1], 1);
+    EXPECT_EQ(m.get_oper_delay(eq, nullptr, nullptr), r[2] * m.get_lut_delay()) << r[0] << " " << r[1];
+  }
+  CDB_LUTMASK::max_num_inputs = saved;
+}
+
 TEST(KavuDelayModel, FourToOneMuxCriticalPair) {
   CFG_SCOPE cfg{{"kavu_delay_compute_small_mux_delays_directly", "on"}};
   CDB_SGATE_NETLIST nl;
@@ -312,10 +352,19 @@ TEST(KavuDelayModel, NeighbourCountsAndLoopArcs) {
   KAVU_DELAY_MODEL_KZR m(k_get_fi, false, false);
   m.set_use_neighbors_penalty(true);
   const int L = m.get_lut_delay();
-  for (int n : {1, 8, 10, 11, 16}) {
+  // (fan-out nodes, neighbour count) at both sides of every step.
+  for (auto [n, k] : {std::pair{1, 0}, {2, 2}, {7, 7}, {8, 8}, {10, 8}, {11, 9}, {15, 9}, {16, 10}}) {
     while (int(out(lut)->get_number_of_fanout()) < n) make_output_pin(&nl, "o", lut);
-    const int k = n < 2 ? 0 : n <= 7 ? n : n <= 10 ? 8 : n <= 15 ? 9 : 10;
     EXPECT_EQ(m.compute_fanout_penalty(lut, out(lut)), (L * k + 4) / 10) << n;
+  }
+  // A LUT's fan-in count is its used inputs: (used, neighbour count).
+  std::vector<CDB_SGATE_NODE*> pins;
+  for (int i = 0; i < 6; ++i) pins.push_back(make_input_pin(&nl, ("p" + std::to_string(i)).c_str()));
+  for (auto [u, k] : {std::pair{1, 0}, {2, 2}, {5, 5}, {6, 6}}) {
+    const uint64_t parity = 0x6996966996696996ull;  // depends on every input
+    CDB_SGATE_NODE* g = make_lut(&nl, std::vector<CDB_SGATE_NODE*>(pins.begin(), pins.begin() + u),
+                                 u == 6 ? parity : parity & ((1ull << (1u << u)) - 1));
+    EXPECT_EQ(m.compute_fanin_penalty(g, g->get_input_term(0)), (L * k + 4) / 10) << u;
   }
   // Loop-critical arcs are kept per netlist: rebuilding another netlist's
   // sets leaves this one's in place.
@@ -537,6 +586,75 @@ TEST(KavuDelayExpert, AnnotatedPinDelaysCountOnce) {
     expert->clear_internal_flags();  // a flag clear used to add the annotation again
     expert->compute_all_delays(true);
     EXPECT_EQ(expert->compute_fanin_delay(out(l), 300), 7 + L) << round;
+  }
+}
+
+TEST(KavuDelayExpert, CarryChainAddsTheCarryInDelayPerStage) {
+  // a0..a3 -> DATAA of four logic cells chained COUT -> CIN; the last COUT
+  // drives a pin. The longest path enters at a0 and crosses three carries.
+  struct ROW {
+    unsigned lut_size;
+    bool zero_carry_in;
+    int expected;
+  };
+  const ROW rows[] = {{6, false, 40 + 3 * 4}, {6, true, 40}, {4, false, 30 + 3 * 3}, {4, true, 30}};
+  const unsigned saved = CDB_LUTMASK::max_num_inputs;
+  for (const ROW& r : rows) {
+    CDB_LUTMASK::max_num_inputs = r.lut_size;
+    CDB_SGATE_NETLIST nl;
+    CDB_SGATE_OTERM* carry = nullptr;
+    CDB_SGATE_NODE* a0 = nullptr;
+    CDB_SGATE_NODE* cell = nullptr;
+    for (int k = 0; k < 4; ++k) {
+      CDB_SGATE_NODE* a = make_input_pin(&nl, ("a" + std::to_string(k)).c_str());
+      if (!a0) a0 = a;
+      auto* c = new CDB_SGATE_WYSIWYG(nullptr, 61);
+      nl.add_node(c);
+      for (auto [port, src] : {std::pair{DB_INPUT_PORT_TYPE(12), out(a)}, std::pair{DB_INPUT_PORT_TYPE(2), carry}}) {
+        if (!src) continue;
+        CDB_SGATE_ITERM* t = c->create_input_term(nullptr, port);
+        c->set_input_term(t, c->get_input_port_number(port));
+        t->set_source(src);
+      }
+      carry = c->create_output_term(nullptr, 0);
+      c->set_output_term(carry, c->get_output_port_number(0));
+      cell = c;
+    }
+    make_output_pin(&nl, "o", cell);
+    auto expert = make_expert(&nl, 2, r.zero_carry_in);
+    EXPECT_EQ(expert->compute_all_delays(true), r.expected) << r.lut_size << " " << r.zero_carry_in;
+    EXPECT_EQ(expert->compute_fanin_delay(carry, 300), r.expected) << r.lut_size << " " << r.zero_carry_in;
+    EXPECT_EQ(expert->compute_fanout_delay(out(a0), 300), r.expected) << r.lut_size << " " << r.zero_carry_in;
+  }
+  CDB_LUTMASK::max_num_inputs = saved;
+}
+
+TEST(KavuDelayExpert, GatesOfTheHugeSizeTakeTheClosedForm) {
+  // p -> three LUTs -> input 0 of an n-input AND whose other inputs read q.
+  // Below the huge size the late input joins at the root (3 L + g); from
+  // that size on every input pays ceil(log4 n) levels (3 L + 4 g).
+  struct ROW {
+    int inputs;
+    const char* huge_size;
+    bool closed_form;
+  };
+  const ROW rows[] = {{199, nullptr, false}, {200, nullptr, true}, {200, "-1", false}, {201, "202", false}};
+  for (const ROW& r : rows) {
+    CFG_SCOPE cfg{{"kavu_delay_huge_gate_size", r.huge_size}};
+    CDB_SGATE_NETLIST nl;
+    CDB_SGATE_NODE* p = make_input_pin(&nl, "p");
+    CDB_SGATE_NODE* q = make_input_pin(&nl, "q");
+    CDB_SGATE_NODE* late = make_lut(&nl, {make_lut(&nl, {make_lut(&nl, {p}, 0x2)}, 0x2)}, 0x2);
+    auto* wide = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
+    nl.add_node(wide);
+    for (int i = 0; i < r.inputs; ++i) wide->add_unordered_fanin_from_oterm(nullptr, false, out(i == 0 ? late : q));
+    make_output_pin(&nl, "o", wide);
+    auto expert = make_expert(&nl, 4);
+    auto* model = static_cast<KAVU_DELAY_MODEL_KZR*>(expert->get_delay_model());
+    const int expected = 3 * model->get_lut_delay() + (r.closed_form ? 4 : 1) * model->get_comb_delay();
+    EXPECT_EQ(expert->compute_all_delays(true), expected) << r.inputs;
+    EXPECT_EQ(expert->compute_fanin_delay(out(wide), 300), expected) << r.inputs;
+    EXPECT_EQ(expert->compute_fanout_delay(out(p), 300), expected) << r.inputs;
   }
 }
 
@@ -788,4 +906,35 @@ TEST(KavuDelayCritical, ZeroLongestPathAndUnconnectedClock) {
   EXPECT_TRUE(cap.contains("B:------ CONST : 1"));
   EXPECT_TRUE(cap.contains("B:------ IO : 1"));  // no input: not a constant
   EXPECT_TRUE(cap.contains("B:------ DFF PORT DIN : CLOCK = UNCONNECTED : 1"));
+}
+
+TEST(KavuDelayCritical, ChainGraphReachesBothEndsFromAnyOfItsTerminals) {
+  // a -> three LUTs -> o, the LUTs made first so the netlist's first
+  // critical terminal is the first LUT's output, not the pin's.
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* tmp = make_input_pin(&nl, "tmp");
+  CDB_SGATE_NODE* l1 = make_lut(&nl, {tmp}, 0x2);
+  CDB_SGATE_NODE* l2 = make_lut(&nl, {l1}, 0x2);
+  CDB_SGATE_NODE* l3 = make_lut(&nl, {l2}, 0x2);
+  CDB_SGATE_NODE* o = make_output_pin(&nl, "o", l3);
+  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+  l1->get_input_term(0)->set_source(out(a));
+  auto expert = make_expert(&nl, 2);
+  const int worst = expert->compute_all_delays(true);
+  for (CDB_SGATE_NODE* start : {a, l1, l2, l3}) {
+    const GEN_DYN_FLAG visited = nl.get_flag_manager().create_flag("test_visited");
+    std::vector<CDB_SGATE_OTERM*> ins;
+    std::vector<CDB_SGATE_ITERM*> outs;
+    expert->analyze_critical_graph_from_here(&nl, out(start), visited, worst, ins, outs);
+    nl.get_flag_manager().destroy_flag(visited);
+    EXPECT_EQ(ins, std::vector<CDB_SGATE_OTERM*>{out(a)}) << start->get_debug_name();
+    EXPECT_EQ(outs, std::vector<CDB_SGATE_ITERM*>{o->get_input_term(0)}) << start->get_debug_name();
+  }
+  // Margin 0: one graph, from the pin a to the pin o.
+  DEBUG_CAPTURE cap("KAVU");
+  expert->analyze_critical_paths(&nl, 0, "M:");
+  EXPECT_TRUE(cap.contains("M: GRAPH 1 : --- Input boundaries (1)"));
+  EXPECT_TRUE(cap.contains("M: GRAPH 1 : ------ IO : 1"));
+  EXPECT_TRUE(cap.contains("M: GRAPH 1 : --- Output boundaries (1)"));
+  EXPECT_FALSE(cap.contains("M:Critical graph 2"));
 }

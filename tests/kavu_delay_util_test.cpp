@@ -1,5 +1,6 @@
 // Tests of the detailed gate-delay tables, the path-delay profiles and the
 // multiplexer delay report.
+#include <map>
 #include <memory>
 
 #include "kavu_delay.h"
@@ -49,6 +50,20 @@ TEST(KavuDelayUtilDetailed, TablesOfBothFamilies) {
   CDB_SGATE_NODE* c1 = comb(1);
   CDB_SGATE_NODE* c12 = comb(12);
   CDB_SGATE_NODE* c13 = comb(13);
+  // A logic cell with DATAA and CIN, and all five outputs.
+  auto* cell = new CDB_SGATE_WYSIWYG(nullptr, 61);
+  nl.add_node(cell);
+  std::map<int, CDB_SGATE_ITERM*> cell_in;
+  std::map<int, CDB_SGATE_OTERM*> cell_out;
+  for (int port : {12, 2}) {
+    cell_in[port] = cell->create_input_term(nullptr, DB_INPUT_PORT_TYPE(port));
+    cell->set_input_term(cell_in[port], cell->get_input_port_number(DB_INPUT_PORT_TYPE(port)));
+    cell_in[port]->set_source(out(a));
+  }
+  for (int port : {8, 9, 0, 252, 1}) {
+    cell_out[port] = cell->create_output_term(nullptr, DB_OUTPUT_PORT_TYPE(port));
+    cell->set_output_term(cell_out[port], cell->get_output_port_number(DB_OUTPUT_PORT_TYPE(port)));
+  }
   auto in = [](CDB_SGATE_OPERATOR* op, CDB_OPER_PORT_TYPE p, unsigned b) { return op->get_iterm(p, b); };
   auto o = [](CDB_SGATE_OPERATOR* op, unsigned b) { return op->get_oterm(CDB_OPER_PORT_O, b); };
   struct CASE {
@@ -72,6 +87,13 @@ TEST(KavuDelayUtilDetailed, TablesOfBothFamilies) {
       {in(mux6, CDB_OPER_PORT_B, 1), o(mux6, 0), 2000, 3000},
       {in(eq, CDB_OPER_PORT_A, 0), o(eq, 0), 711, 1939},
       {in(sel, CDB_OPER_PORT_A, 0), o(sel, 0), 711, 1939},
+      // Logic cells by output (and, into SUMOUT, CIN or data); none on 4-LUT devices.
+      {cell_in[12], cell_out[9], 300, 0},
+      {cell_in[2], cell_out[0], 70, 0},
+      {cell_in[2], cell_out[8], 140, 0},
+      {cell_in[12], cell_out[8], 560, 0},
+      {cell_in[12], cell_out[1], 200, 0},
+      {cell_in[12], cell_out[252], 200, 0},
   };
   for (const CASE& c : cases) {
     EXPECT_EQ(kavu_detailed_gate_delay_6lut(c.i, c.o), c.six) << c.i->get_my_node()->get_debug_name();

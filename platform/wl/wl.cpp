@@ -575,22 +575,32 @@ struct WL_BITS_SOURCE {
   WL_CONST value = 0;
 };
 
+// True when the bits are every bit of one source, in order, all with the
+// same inversion: the whole source (maybe inverted) stands for them.
+bool wl_bits_are_whole_source(const std::vector<WL_BIT>& bits) {
+  WL_OTERM* s0 = bits.empty() ? nullptr : bits[0].src;
+  if (!s0 || s0->width() != bits.size()) return false;
+  for (unsigned i = 0; i < bits.size(); ++i)
+    if (bits[i].src != s0 || bits[i].bit != i || bits[i].inv != bits[0].inv) return false;
+  return true;
+}
+
+bool wl_bits_are_constant(const std::vector<WL_BIT>& bits) {
+  for (const WL_BIT& b : bits)
+    if (b.src) return false;
+  return true;
+}
+
 WL_BITS_SOURCE wl_source_for_bits(WL_NETLIST* netlist, const std::vector<WL_BIT>& bits) {
   const unsigned w = unsigned(bits.size());
   WL_BITS_SOURCE r;
-  bool all_const = true;
-  for (const WL_BIT& b : bits) all_const &= b.src == nullptr;
-  if (all_const) {
+  if (wl_bits_are_constant(bits)) {
     for (unsigned i = 0; i < w; ++i)
       if (bits[i].inv) boost::multiprecision::bit_set(r.value, i);
     return r;
   }
-  WL_OTERM* s0 = bits[0].src;
-  bool whole = s0 && s0->width() == w;
-  for (unsigned i = 0; whole && i < w; ++i)
-    whole = bits[i].src == s0 && bits[i].bit == i && bits[i].inv == bits[0].inv;
-  if (whole) {
-    r.src = s0;
+  if (wl_bits_are_whole_source(bits)) {
+    r.src = bits[0].src;
     r.inv = bits[0].inv;
     return r;
   }
@@ -676,13 +686,7 @@ void wutil_clean_up_mergers_and_splitters(WL_NETLIST* netlist) {
         if (!out->has_fanout()) continue;
         std::vector<WL_BIT> bits(out->width());
         for (unsigned i = 0; i < out->width(); ++i) bits[i] = wl_resolve_bit(out, i, netlist->size());
-        WL_OTERM* s0 = bits[0].src;
-        bool whole = s0 && s0->width() == out->width();
-        for (unsigned i = 0; whole && i < out->width(); ++i)
-          whole = bits[i].src == s0 && bits[i].bit == i && bits[i].inv == bits[0].inv;
-        bool all_const = true;
-        for (const WL_BIT& b : bits) all_const &= b.src == nullptr;
-        if (!reads_wiring && !whole && !all_const) continue;
+        if (!reads_wiring && !wl_bits_are_whole_source(bits) && !wl_bits_are_constant(bits)) continue;
         wl_move_readers(out, wl_source_for_bits(netlist, bits));
         changed = true;
       }

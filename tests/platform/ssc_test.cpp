@@ -177,6 +177,77 @@ TEST(SscConstraints, TwoClocksFalsePathsMaxDelayAndBadLines) {
   }
 }
 
+TEST(SscConstraints, ClockFalsePathsCutOnlyTheClockPairsTheyName) {
+  // ra (A) -> !ra -> rb (B); ra & rd (D) -> rc (C). Each row says which of
+  // the three clock pairs A->B, A->C, D->C keep a finite slack.
+  struct ROW {
+    const char* rule;
+    bool a_b, a_c, d_c;
+  };
+  const ROW rows[] = {
+      {"", true, true, true},
+      {"set_false_path -from [get_clocks A] -to [get_clocks C]\n", true, false, true},
+      {"set_false_path -from [get_clocks A]\n", false, false, true},
+      {"set_false_path -to [get_clocks C]\n", true, false, false},
+      {"set_false_path -from [get_clocks D] -to [get_clocks B]\n", true, true, true},
+  };
+  for (const ROW& row : rows) {
+    CDB_SGATE_NETLIST nl;
+    CDB_SGATE_NODE* clk[4];
+    for (int k = 0; k < 4; ++k) clk[k] = make_input_pin(&nl, ("clk" + std::string(1, char('a' + k))).c_str());
+    auto* x = make_input_pin(&nl, "x");
+    auto* ra = named(make_dff(&nl, x, clk[0]), "ra");
+    auto* rd = named(make_dff(&nl, x, clk[3]), "rd");
+    auto* rb = named(make_dff(&nl, make_not(&nl, ra), clk[1]), "rb");
+    auto* both = make_and(&nl, ra, rd);
+    named(make_dff(&nl, both, clk[2]), "rc");
+    std::string sdc;
+    for (int k = 0; k < 4; ++k)
+      sdc += "create_clock -name " + std::string(1, char('A' + k)) + " -period 10 [get_ports clk" +
+             std::string(1, char('a' + k)) + "]\n";
+    SSC_ITERM_TIMING_INFO_MAP map = analyze(&nl, SSC_DELAY_MODEL_UNIT, sdc + row.rule);
+    auto finite = [&](CDB_SGATE_ITERM* t) { return map.at(t).m_slack != SSC_UNCONSTRAINED_SLACK; };
+    EXPECT_EQ(finite(rb->get_input_term(0)), row.a_b) << row.rule;
+    EXPECT_EQ(finite(both->get_input_term(0)), row.a_c) << row.rule;
+    EXPECT_EQ(finite(both->get_input_term(1)), row.d_c) << row.rule;
+    ssc_get_util()->delete_netlist();
+  }
+}
+
+TEST(SscModels, SyncLoadOfAFlipFlopAtomIsCapturedAndBuffersStayFree) {
+  // ra -> !ra -> the atom's synchronous load (port 33); ra -> buffer -> three
+  // registers. A buffer costs nothing, however many it drives.
+  struct ROW {
+    SSC_DELAY_MODEL model;
+    int sload, behind_buffer;
+  };
+  const ROW rows[] = {{SSC_DELAY_MODEL_UNIT, 9, 10}, {SSC_DELAY_MODEL_UNIT_FANOUT, 8, 10}};
+  for (const ROW& row : rows) {
+    CDB_SGATE_NETLIST nl;
+    auto* clk = make_input_pin(&nl, "clk");
+    auto* x = make_input_pin(&nl, "x");
+    auto* ra = named(make_dff(&nl, x, clk), "ra");
+    auto* inv = make_not(&nl, ra);
+    auto* ff = new CDB_SGATE_WYSIWYG(nullptr, 62);
+    nl.add_node(ff);
+    named(ff, "ff");
+    for (auto [port, src] :
+         {std::pair{DB_PORT_DATAIN, x}, std::pair{DB_PORT_CLK, clk}, std::pair{DB_PORT_SLOAD, inv}}) {
+      CDB_SGATE_ITERM* t = ff->create_input_term(nullptr, port);
+      ff->set_input_term(t, ff->get_input_port_number(port));
+      t->set_source(src->get_output_term(0));
+    }
+    ff->set_output_term(ff->create_output_term(nullptr, DB_PORT_REGOUT), ff->get_output_port_number(DB_PORT_REGOUT));
+    auto* buf = make_buffer(&nl, ra);
+    std::vector<CDB_SGATE_NODE*> behind;
+    for (int k = 0; k < 3; ++k) behind.push_back(make_dff(&nl, buf, clk));
+    SSC_ITERM_TIMING_INFO_MAP map = analyze(&nl, row.model, "create_clock -name clk -period 10 [get_ports clk]\n");
+    EXPECT_EQ(map.at(ff->get_input_term(ff->get_input_port_number(DB_PORT_SLOAD))).m_slack, row.sload) << row.model;
+    for (CDB_SGATE_NODE* r : behind) EXPECT_EQ(map.at(r->get_input_term(0)).m_slack, row.behind_buffer) << row.model;
+    ssc_get_util()->delete_netlist();
+  }
+}
+
 TEST(SscNetlist, StoredStitchedAndLoopedNetlistsKeepTheirTiming) {
   PIPELINE p;
   write_file("t.sdc", pipeline_sdc(10));

@@ -178,3 +178,92 @@ TEST(WlSweep, KeepsPinsAndPreservedRegistersAndDropsDeadLogic) {
   EXPECT_EQ(in->get_first_oterm()->get_fanouts().size(), 1u);
   EXPECT_KAVU_INTERNAL_ERROR(wl->sweep(true), "aggressive");
 }
+
+// Moving readers to another source keeps each reader's own inversion, or
+// flips every one of them when asked.
+TEST(WlTerminals, MovingFanoutsKeepsOrFlipsEachReadersInversion) {
+  std::unique_ptr<WL_NETLIST> wl(wl_create_netlist("m"));
+  WL_PIN* a = new WL_PIN(0, 1, nullptr);
+  WL_PIN* b = new WL_PIN(0, 1, nullptr);
+  wl->add_node(a);
+  wl->add_node(b);
+  const bool inverted[3] = {false, true, false};
+  std::vector<WL_ITERM*> readers;
+  for (bool inv : inverted) {
+    WL_PIN* o = new WL_PIN(1, 1, nullptr);
+    wl->add_node(o);
+    o->get_iterm(0)->connect(a->get_first_oterm(), inv);
+    readers.push_back(o->get_iterm(0));
+  }
+  a->get_first_oterm()->move_fanouts_to(b->get_first_oterm(), false);
+  EXPECT_FALSE(a->get_first_oterm()->has_fanout());
+  EXPECT_EQ(b->get_first_oterm()->get_fanouts().size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(readers[i]->get_source(), b->get_first_oterm());
+    EXPECT_EQ(readers[i]->is_inverted(), inverted[i]) << i;
+  }
+  b->get_first_oterm()->move_fanouts_to(a->get_first_oterm(), true);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(readers[i]->get_source(), a->get_first_oterm());
+    EXPECT_EQ(readers[i]->is_inverted(), !inverted[i]) << i;
+  }
+}
+
+// A merger reading every bit of one source through a splitter becomes that
+// source only when all bits share one inversion; otherwise it stays a merger
+// over the source, and the output keeps its function.
+TEST(WlCleanUp, OneSourcesBitsWithMixedInversionsStayAMerger) {
+  for (unsigned inversions = 0; inversions < 4; ++inversions) {
+    const bool inv0 = inversions & 1, inv1 = inversions & 2;
+    SCOPED_TRACE(inversions);
+    std::unique_ptr<WL_NETLIST> wl(wl_create_netlist("mix"));
+    WL_PIN* s = new WL_PIN(0, 2, nullptr);
+    WL_SPLITTER* split = new WL_SPLITTER(2, true);
+    WL_MERGER* m = new WL_MERGER(2, 2);
+    WL_PIN* o = new WL_PIN(1, 2, nullptr);
+    for (WL_NODE* n : std::initializer_list<WL_NODE*>{s, split, m, o}) wl->add_node(n);
+    split->get_iterm(0)->connect(s->get_first_oterm(), false);
+    m->get_iterm(0)->connect(split->get_oterm(0), inv0);
+    m->get_iterm(1)->connect(split->get_oterm(1), inv1);
+    m->register_entry(0, 0, false, 0);
+    m->register_entry(1, 0, false, 1);
+    o->get_iterm(0)->connect(m->get_first_oterm(), false);
+    const std::vector<uint64_t> before = run(wl.get(), 2);
+    wutil_clean_up_mergers_and_splitters(wl.get());
+    EXPECT_EQ(run(wl.get(), 2), before);
+    const WL_OTERM* read = o->get_iterm(0)->get_source();
+    ASSERT_NE(read, nullptr);
+    if (inv0 == inv1) {
+      EXPECT_EQ(read, s->get_first_oterm());
+      EXPECT_EQ(o->get_iterm(0)->is_inverted(), inv0);
+    } else {
+      EXPECT_EQ(read->get_my_node()->get_node_type(), WL_NODE_TYPE::MERGER);
+      EXPECT_EQ(read->get_my_node()->get_iterm(0)->get_source(), s->get_first_oterm());
+    }
+  }
+}
+
+// A register's data and asynchronous-load data have its width, every
+// control one bit; held in asynchronous load, every bit of q follows adata.
+TEST(WlRegisters, AsyncLoadDataHasTheRegistersWidth) {
+  for (unsigned width : {1u, 4u}) {
+    std::unique_ptr<WL_NETLIST> wl(wl_create_netlist("r"));
+    WL_DFF* r = new WL_DFF(width);
+    wl->add_node(r);
+    for (unsigned i = 0; i < CDB_DFF_NUM_PORTS; ++i)
+      EXPECT_EQ(r->get_iterm(i)->width(), i == CDB_DFF_DATA || i == CDB_DFF_ADATA ? width : 1u) << width << " " << i;
+    WL_PIN* adata = new WL_PIN(0, width, nullptr);
+    WL_PIN* q = new WL_PIN(1, width, nullptr);
+    wl->add_node(adata);
+    wl->add_node(q);
+    r->get_iterm(CDB_DFF_ADATA)->connect(adata->get_first_oterm(), false);
+    r->get_iterm(CDB_DFF_ALOAD)->set_vcc();
+    q->get_iterm(0)->connect(r->get_first_oterm(), false);
+    WL_SIMULATOR sim(wl.get());
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    auto word = [](unsigned bit) { return 0x9e3779b97f4a7c15ull * (bit + 1); };
+    for (unsigned b = 0; b < width; ++b) sim.set_input(adata, b, word(b));
+    sim.eval();
+    for (unsigned b = 0; b < width; ++b) EXPECT_EQ(sim.output(q, b), word(b)) << width << " " << b;
+  }
+}
