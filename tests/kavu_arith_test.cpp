@@ -612,6 +612,14 @@ TEST(KavuArithBuses, BusConnectionTable) {
        true, 3, 1, 1, 1, false, false, true, false},
       {"without the search they do not match", {pin, src_bit(1, 1), src_bit(2, 1), src_bit(3, 1)}, {0}, false,
        false, 0, 0, 0, 0, false, false, true, false},
+      {"the top source bit read elsewhere", {src_bit(0, 1), src_bit(1, 1), src_bit(2, 1), src_bit(3, 1)}, {3}, false,
+       true, 4, 0, 0, 1, false, false, false, false},
+      {"an extension reads the top bit twice", {src_bit(0, 0), src_bit(1, 0), src_bit(2, 0), src_bit(3, 0), src_bit(3, 0)},
+       {}, false, true, 4, 0, 0, 0, true, false, true, false},
+      {"101 registers deep", {src_bit(0, 101), src_bit(1, 101), src_bit(2, 101), src_bit(3, 101)}, {}, false,
+       true, 4, 0, 0, 101, false, false, true, false},
+      {"102 registers deep", {src_bit(0, 102), src_bit(1, 102), src_bit(2, 102), src_bit(3, 102)}, {}, false,
+       false, 0, 0, 0, 0, false, false, true, false},
   };
   for (const ROW& r : rows) {
     SCOPED_TRACE(r.what);
@@ -845,5 +853,37 @@ TEST(KavuArithSclr, PipelinesOfBundledCircuitsApplyWhatLookingDecided) {
     EXPECT_EQ(moved() - moved_at_start, applied);
     std::cout << name << ": " << applied << " clears moved, " << refused << " pipelines refused\n";
     ASSERT_KAVU_EQUIVALENT(golden, nl);
+  }
+}
+
+// Extending an operator port: only a port narrower than the asked width
+// grows, its new bits reading the old top bit (sign) or GND (zero).
+TEST(KavuArithBuses, ExtendingAPortToAWidth) {
+  const struct {
+    unsigned width;
+    bool sign, grows;
+  } rows[] = {{6, true, true}, {6, false, true}, {4, true, false}, {3, false, false}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::to_string(r.width) + (r.sign ? " sign" : " zero"));
+    CDB_SGATE_NETLIST nl;
+    KAVU_TRACK(nl);
+    CDB_SGATE_OPERATOR* op = make_adder(nl, 4, 4, 4, false);
+    CDB_SGATE_NODE* top = make_input_pin(&nl, "t");
+    for (unsigned i = 0; i < 4; ++i) {
+      drive(op, CDB_OPER_PORT_A, i, i == 3 ? top : nullptr, i == 3);
+      drive(op, CDB_OPER_PORT_B, i, nullptr, false);
+    }
+    EXPECT_EQ(kavu_extend_bus(op, CDB_OPER_PORT_A, r.width, r.sign), r.grows);
+    const unsigned want = r.grows ? r.width : 4;
+    ASSERT_EQ(op->get_width(CDB_OPER_PORT_A), want);
+    for (unsigned i = 4; i < want; ++i) {
+      CDB_SGATE_ITERM* t = op->get_iterm(CDB_OPER_PORT_A, i);
+      if (r.sign) {
+        EXPECT_EQ(t->get_source_oterm(), out(top)) << i;
+        EXPECT_TRUE(t->is_inverted()) << i;
+      } else {
+        EXPECT_TRUE(t->is_gnd()) << i;
+      }
+    }
   }
 }

@@ -615,3 +615,20 @@ TEST(KavuFibManagerSubnet, ConstructRefuseTimingAndStitchBack) {
   EXPECT_FALSE(kavu_ssc_is_ssc_allowed(&scope.m_facade, &p.h, nullptr));
   m.set_in_zhd_recompile_mode(false);
 }
+
+// Re-initialised to no partitions, the manager still knows the partition's
+// name but holds no entry for it: the queries answer "not in use" and read
+// nothing past the emptied list.
+TEST(KavuFibManagerSubnet, QueriesAfterReinitialisingToNoPartitions) {
+  LLIS_SCOPE scope;
+  PART p("seq/stereovision3", "pa");
+  KAVU_FIB_MANAGER& m = scope.compile(1);
+  std::set<unsigned> old;
+  m.set_merge_is_successful(&p.h, &old, true);
+  ASSERT_TRUE(m.construct_and_return_subnetlist(&p.h));
+  EXPECT_TRUE(m.is_hierarchy_using_subnet(&p.h));
+  ASSERT_TRUE(m.stitch_back_and_return_full_netlist(&p.h));
+  m.initialize_data(0);
+  EXPECT_FALSE(m.is_hierarchy_using_subnet(&p.h));
+  EXPECT_EQ(p.h.get_netlist(), p.nl.get());
+}

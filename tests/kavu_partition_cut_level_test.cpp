@@ -5,25 +5,12 @@
 #include "gen/gen_dyn_flag.h"
 #include "kavu_partition.h"
 #include "kavu_partition_int.h"
+#include "partition_test_support.h"
 #include "testkit/platform_testkit.h"
 
 using namespace kavu_platform;
 
 namespace {
-
-// The cone flags and the cut levels of a netlist, as a partitioning run
-// computes them first.
-std::unique_ptr<KAVU_PARTITIONER_STATE> cut_levels(CDB_SGATE_NETLIST* nl, bool timing = false,
-                                                   bool never_cut_comb = false) {
-  auto state = std::make_unique<KAVU_PARTITIONER_STATE>();
-  GEN_DYN_FLAG flag = nl->get_flag_manager().create_flag("mffc_boundary_flag");
-  kavu_partition_into_mffcs_new(nl, flag);
-  SYNTH::KAVU::PARTITIONING_PARAMS params;
-  params.set_param("never_cut_combinational_logic", never_cut_comb);
-  flag_dont_touch_on_iterms(state.get(), nl, timing, flag, params);
-  nl->get_flag_manager().destroy_flag(flag);
-  return state;
-}
 
 CDB_SGATE_ITERM* in(CDB_SGATE_NODE* n, unsigned i) { return n->get_input_term(i); }
 
@@ -43,7 +30,22 @@ TEST(KavuPartitionCutLevel, DefaultRules) {
   make_output_pin(&nl, "q", r);
   CDB_SGATE_BUFFER* silly = make_buffer(&nl, r, CDB_BUFFER_SILLY);
   make_output_pin(&nl, "s", silly);
-  auto st = cut_levels(&nl);
+  // The register also feeds a gate, a register and a RAM of each kind: of
+  // its edges only those into RAMs are never cut.
+  CDB_SGATE_NODE* reader = make_and(&nl, r, b);
+  make_output_pin(&nl, "g", reader);
+  CDB_SGATE_NODE* r2 = make_dff(&nl, r, a);
+  make_output_pin(&nl, "q2", r2);
+  kavu_platform::RAM_GATE* rams[] = {new CDB_SGATE_SYNCHRONOUS_RAM(nullptr), new CDB_SGATE_ASYNCHRONOUS_RAM(nullptr)};
+  for (kavu_platform::RAM_GATE* ram : rams) {
+    nl.add_node(ram);
+    r->get_single_oterm()->insert_fanout(ram->add_iterm(20));
+    a->get_single_oterm()->insert_fanout(ram->add_iterm(34));
+    CDB_SGATE_ITERM* m = make_output_pin(&nl, ram == rams[0] ? "m0" : "m1", nullptr)->get_input_term(0);
+    m->disconnect_from_source();
+    ram->add_oterm(3)->insert_fanout(m);
+  }
+  auto st = partition_cut_levels(&nl);
   const struct {
     const char* what;
     CDB_SGATE_ITERM* edge;
@@ -55,6 +57,11 @@ TEST(KavuPartitionCutLevel, DefaultRules) {
       {"cone head to a plain gate", in(user, 0), 0},
       {"into a silly buffer", in(silly, 0), 3},
       {"register clock fed by a pin", in(r, 1), 0},
+      {"register to a gate", in(reader, 0), 0},
+      {"register data input fed by a register", in(r2, 0), 1},
+      {"register to a synchronous RAM", rams[0]->get_iterm_by_type(20), 3},
+      {"register to an asynchronous RAM", rams[1]->get_iterm_by_type(20), 3},
+      {"pin to a RAM", rams[0]->get_iterm_by_type(34), 0},
   };
   for (const auto& row : rows) EXPECT_EQ(st->cut_level(row.edge), row.level) << row.what;
   KAVU_PARTITIONER_STATE fresh;
@@ -77,21 +84,21 @@ TEST(KavuPartitionCutLevel, MuxTreesXorChainsAndNeverCutComb) {
   EXPECT_TRUE(is_mux_stick(stick));
   EXPECT_FALSE(is_mux_stick(leaf));
   {
-    auto st = cut_levels(&nl);
+    auto st = partition_cut_levels(&nl);
     EXPECT_EQ(st->cut_level(in(stick, 2)), 3) << "select of a mux stick fed by comb logic";
     EXPECT_EQ(st->cut_level(in(leaf, 2)), 3) << "select of a mux feeding a mux stick";
     EXPECT_EQ(st->cut_level(in(x2, 0)), 0) << "XOR chains are cut by default";
   }
   {
     CFG_SCOPE cfg{{"kavu_dont_cut_between_xors_and_mux_stuffs", "on"}};
-    EXPECT_EQ(cut_levels(&nl)->cut_level(in(x2, 0)), 3);
+    EXPECT_EQ(partition_cut_levels(&nl)->cut_level(in(x2, 0)), 3);
   }
   {
     CFG_SCOPE cfg{{"kavu_dont_cut_between_selectors_and_logic", "off"},
                   {"kavu_dont_cut_between_dec_and_mux_sticks", "off"}};
-    EXPECT_LT(cut_levels(&nl)->cut_level(in(stick, 2)), 3) << "mux rules switched off";
+    EXPECT_LT(partition_cut_levels(&nl)->cut_level(in(stick, 2)), 3) << "mux rules switched off";
   }
-  EXPECT_EQ(cut_levels(&nl, false, true)->cut_level(in(x2, 0)), 3) << "never_cut_combinational_logic";
+  EXPECT_EQ(partition_cut_levels(&nl, false, true)->cut_level(in(x2, 0)), 3) << "never_cut_combinational_logic";
 }
 
 TEST(KavuPartitionCutLevel, FeedbackSearchFindsShortPathsWhateverTheVisitOrder) {
@@ -109,15 +116,15 @@ TEST(KavuPartitionCutLevel, FeedbackSearchFindsShortPathsWhateverTheVisitOrder) 
   x->get_single_oterm()->insert_fanout(in(r, 0));
   make_output_pin(&nl, "q", r);
   {
-    auto st = cut_levels(&nl);
+    auto st = partition_cut_levels(&nl);
     EXPECT_LT(st->cut_level(in(x, 1)), 3) << "feedback search is off by default";
   }
   CFG_SCOPE cfg{{"kavu_dont_cut_qfbk", "on"}, {"kavu_qfbk_max_depth", "3"}};
-  auto st = cut_levels(&nl);
+  auto st = partition_cut_levels(&nl);
   for (CDB_SGATE_ITERM* t : {in(r, 0), in(x, 1), in(m, 0), in(n, 0)}) EXPECT_EQ(st->cut_level(t), 3);
   EXPECT_NE(st->cut_level(in(c1, 0)), 3) << "C1 lies on no path within the depth";
   CFG_SCOPE shallow{{"kavu_qfbk_max_depth", "2"}};
-  EXPECT_LT(cut_levels(&nl)->cut_level(in(x, 1)), 3) << "the loop is longer than the depth";
+  EXPECT_LT(partition_cut_levels(&nl)->cut_level(in(x, 1)), 3) << "the loop is longer than the depth";
   KAVU_PARTITIONER_STATE state;
   EXPECT_KAVU_INTERNAL_ERROR(flag_qfbk_path(&state, in(r, 0), r->get_single_oterm(), -1, 1, 3), "depth >= 0");
 }
@@ -133,7 +140,7 @@ TEST(KavuPartitionCutLevel, TimingKeepsNearCriticalEdgesWhole) {
   CDB_SGATE_NODE* h = make_xor(&nl, a, b);
   make_output_pin(&nl, "y", g3);
   make_output_pin(&nl, "z", h);
-  auto st = cut_levels(&nl, true);
+  auto st = partition_cut_levels(&nl, true);
   for (CDB_SGATE_ITERM* t : {in(g1, 0), in(g2, 0), in(g3, 0)}) EXPECT_EQ(st->cut_level(t), 3);
   EXPECT_LT(st->cut_level(in(h, 0)), 3);
 }

@@ -24,6 +24,7 @@ TEST(KavuPartitionRefine, SplitThresholdTable) {
       {{2, 5, 10, 6}, 20, 5, 10},   // any order
       {{10, 6, 5, 2}, 100, 5, 5},   // all four needed: 2, raised to the minimum
       {{10, 6, 5, 2}, 50, 5, 6},    // cut_sum 11: 10 + 6
+      {{10, 5, 5}, 50, 5, 10},      // cut_sum 10: reached exactly by the largest value
       {{10, 6, 5, 2}, 0, 5, 10},    // cut_sum 0: index 0
       {{4, 3, 2}, 50, 5, -1},       // even the largest is below the minimum
       {{}, 20, 5, -1},              // nothing to cut
@@ -204,6 +205,30 @@ TEST(KavuPartitionRefine, RefinementSplitsAHighFanoutPartition) {
   part.partition_on_reg_boundary(&nl, nullptr, partition_params(8), false);
   EXPECT_TRUE(cap.contains("Split partition")) << "the component of the hubs is split";
   EXPECT_TRUE(cap.contains("Total number of partitions:"));
+}
+
+// A partition too big to keep whose hub has exactly as many fan-outs as the
+// computed threshold: every one of them is cut.
+TEST(KavuPartitionRefine, FanoutEqualToTheThresholdIsCut) {
+  PARTITION_TEST_SCOPE scope;
+  const int saved_max = g_partition_size_max, saved_advance = g_partition_size_advance;
+  HUB_DESIGN d(g_partition_min_fanout_threshold);
+  KAVU_TRACK(&d.nl);
+  std::unique_ptr<KAVU_PARTITIONER_STATE> st = partition_cut_levels(&d.nl);
+  kavu_reset_aux_and_aux2_values(&d.nl);
+  g_partition_id = 1;
+  grow_partition_with(GROW_KEYS::read(), d.hub, st.get(), false);
+  create_partition_to_info_map(st.get(), &d.nl);
+  EXPECT_EQ(compute_split_fanout_threshold(st.get(), 1, 2), g_partition_min_fanout_threshold);
+  g_partition_size_max = 2;
+  g_partition_size_advance = 1000;
+  refine_partitions(st.get(), &d.nl);
+  g_partition_size_max = saved_max;
+  g_partition_size_advance = saved_advance;
+  int cuts = 0;
+  for (CDB_SGATE_ITERM* t : d.hub->get_single_oterm()->fanouts()) cuts += kavu_is_a_silly_buffer(t->get_my_node());
+  EXPECT_EQ(cuts, g_partition_min_fanout_threshold);
+  for (CDB_SGATE_NODE* r : d.readers) EXPECT_NE(pid(r), pid(d.hub));
 }
 
 TEST(KavuPartitionRefine, ReportsOfPartitions) {

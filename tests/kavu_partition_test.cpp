@@ -14,6 +14,8 @@
 
 using namespace kavu_platform;
 using kavu_partition_detail::labellable;
+using kavu_partition_detail::GROW_KEYS;
+using kavu_partition_detail::grow_partition_with;
 using kavu_partition_detail::pid;
 
 namespace {
@@ -266,4 +268,24 @@ TEST(KavuPartitionRun, StateMachineAndFractalBuddiesShareTheirPartition) {
     EXPECT_NE(pid(gates[1]), pid(gates[3])) << "without state-machine buddies the islands stay apart";
   }
   kavu_partition_reset_process_state();
+}
+
+// Growth with virtual cuts treats a signal whose fan-out reaches the
+// threshold as cut, from its driver (fan-out side) and from a reader (fan-in
+// side); one fan-out fewer is crossed both ways.
+TEST(KavuPartitionRun, VirtualGrowthStopsAtFanoutsReachingTheThreshold) {
+  PARTITION_TEST_SCOPE scope;
+  for (int fanouts : {g_partition_min_fanout_threshold - 1, g_partition_min_fanout_threshold}) {
+    SCOPED_TRACE(fanouts);
+    const bool crossed = fanouts < g_partition_min_fanout_threshold;
+    HUB_DESIGN d(fanouts);
+    std::unique_ptr<KAVU_PARTITIONER_STATE> st = partition_cut_levels(&d.nl);
+    for (CDB_SGATE_NODE* seed : {d.hub, d.readers[0]}) {
+      kavu_reset_aux_and_aux2_values(&d.nl);
+      g_partition_id = 1;
+      grow_partition_with(GROW_KEYS::read(), seed, st.get(), true);
+      const bool joined = seed == d.hub ? pid(d.readers.back()) == 1 : pid(d.hub) == 1;
+      EXPECT_EQ(joined, crossed) << (seed == d.hub ? "fan-out side" : "fan-in side");
+    }
+  }
 }

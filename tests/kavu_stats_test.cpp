@@ -314,6 +314,31 @@ TEST_F(KavuStatsTally, AdderOperandsAndSlices) {
   EXPECT_EQ(count_of(tally, "OPERATOR | slice | IO+NC=no fanout"), 1u);
 }
 
+// A multiply's fan-out profile lists its texts ignoring case, whatever the
+// order the bits meet them: IO < multiple_fanout < MUX < no_fanout (in byte
+// order MUX and IO would come before the lower-case texts).
+TEST_F(KavuStatsTally, ProfilesListTheirTextsIgnoringCase) {
+  CFG_SCOPE cfg{{"kavu_give_connectivity_stats_on_mults", "on"}};
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+  CDB_SGATE_OPERATOR* op = kavu_operator_test::make_two_operand_op(&nl, CDB_OPER_MULTIPLY, a, 2, 2, 4, "mul");
+  auto reader = [&](unsigned bit, const char* name) {
+    CDB_SGATE_NODE* y = make_output_pin(&nl, name, nullptr);
+    y->get_single_iterm()->disconnect_from_source();
+    op->get_oterm(CDB_OPER_PORT_O, bit)->insert_fanout(y->get_single_iterm());
+  };
+  // Bit 0 unread; bit 1 into a mux; bit 2 read twice; bit 3 into a pin.
+  CDB_SGATE_NODE* m = make_mux(&nl, a, a, nullptr);
+  m->get_input_term(CDB_MUX_SELECT)->disconnect_from_source();
+  op->get_oterm(CDB_OPER_PORT_O, 1)->insert_fanout(m->get_input_term(CDB_MUX_SELECT));
+  make_output_pin(&nl, "m", m);
+  reader(2, "y2a");
+  reader(2, "y2b");
+  reader(3, "y3");
+  const auto tally = parsable_tally(&nl, -1);
+  EXPECT_EQ(count_of(tally, "OPERATOR | port_out_fanout: IO 1 , multiple_fanout 1 , MUX 1 , no_fanout 1 , "), 1u);
+}
+
 // MAC multiplier and output atoms: register, bypass, rounding and
 // saturation facts come from the atom's modes; rounding and saturation count
 // only with their port fed by something but GND, and only in adder modes on
@@ -506,5 +531,23 @@ TEST_F(KavuStatsDesignFlags, BigMultiplexers) {
     f.analyze_netlist(&nl, "");
     EXPECT_EQ(f.get_flag(BIG_MUXES), data == 9) << data;
     EXPECT_EQ(cap.contains("Percent MUX population approx"), data == 9) << data;
+  }
+}
+
+// Select operators (kind 10) and kind 12 of w select bits count
+// w * 10 / 3 + (w - 1) * 10 / 3 tenths, whatever their data width: ten of
+// 10 select bits (two words of data each) make 63 LUTs.
+TEST_F(KavuStatsDesignFlags, SelectLutEstimate) {
+  for (int kind : {10, 12}) {
+    CDB_SGATE_NETLIST nl;
+    CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+    for (int i = 0; i < 10; ++i) make_op(&nl, CDB_OPER_TYPE(kind), 10, 20, 2, a);
+    DEBUG_CAPTURE cap("KAVU");
+    KAVU_DESIGN_FLAGS f;
+    f.analyze_netlist(&nl, "P ");
+    EXPECT_TRUE(cap.contains("P     63 LUT equivalents")) << kind;
+    int ca = 0, cb = 0;
+    EXPECT_TRUE(f.get_cost_est(ca, cb));
+    EXPECT_EQ(ca, 63) << kind;
   }
 }

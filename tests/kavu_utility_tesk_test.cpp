@@ -775,6 +775,64 @@ TEST(KavuUtilityTeskAclr, AssignmentsAndRams) {
   EXPECT_FALSE(d.node("c3")->get_input_term(CDB_DFF_ALOAD)->is_connected());
 }
 
+// Registers with a clock enable in use: a clear still becomes synchronous
+// (and wins over the enable, as the asynchronous clear did); a preset or an
+// asynchronous load cannot, since the enable would gate the load.
+TEST(KavuUtilityTeskAclr, ClockEnablesAndTheSynchronousForm) {
+  const char text[] = R"(.model top
+.inputs clk d e rst pre ld ad
+.outputs q0 q1 q2 q3
+.subckt $dff_full DATA=d CLK=clk ENA=e ACLR=rst Q=e0
+.subckt $dff_full DATA=d CLK=clk ENA=e PRESET=pre Q=e1
+.subckt $dff_full DATA=d CLK=clk ENA=e ALOAD=ld ADATA=ad Q=e2
+.subckt $dff_full DATA=d CLK=clk ACLR=rst Q=e3
+.names e0 q0
+1 1
+.names e1 q1
+1 1
+.names e2 q2
+1 1
+.names e3 q3
+1 1
+.end
+)";
+  const struct {
+    const char* reg;
+    bool synchronous, sclr_over_ena;
+  } rows[] = {{"e0", true, true}, {"e1", false, false}, {"e2", false, false}, {"e3", true, false}};
+  DESIGN golden(text);
+  DESIGN d(text);
+  KAVU_TRACK(d.nl.get());
+  // Powered up high, a register shows whether the clear acts while the
+  // enable is low.
+  for (const DESIGN* x : {&golden, &d})
+    for (const auto& r : rows) x->node(r.reg)->cast_to_dff()->set_power_up_high(true);
+  DEBUG_CAPTURE cap("KAVU");
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.reg);
+    CDB_SGATE_DFF* reg = d.node(r.reg)->cast_to_dff();
+    unsigned apart = 0;
+    EXPECT_EQ(kavu_disconnect_aclrs_on_dffs_and_rams(reg, true, false, &apart), 1u);
+    EXPECT_EQ(apart, r.synchronous ? 0u : 1u);
+    const bool moved = reg->get_input_term(CDB_DFF_SCLR)->get_source() || reg->get_input_term(CDB_DFF_SLOAD)->get_source();
+    EXPECT_EQ(moved, r.synchronous);
+    EXPECT_EQ(reg->sclr_over_ena_priority(), r.sclr_over_ena);
+    EXPECT_EQ(cap.contains("top|" + std::string(r.reg) + " without a synchronous form: its clock enable would gate the load"),
+              !r.synchronous);
+  }
+  auto drive = [](const std::string& pin, int cycle, uint64_t* w) {
+    if (pin == "top|rst" || pin == "top|pre" || pin == "top|ld") *w = cycle == 0 ? ~0ull : 0;
+    return true;
+  };
+  TRACE want = simulate(golden.nl.get(), 8, drive);
+  TRACE got = simulate(d.nl.get(), 8, drive);
+  for (const auto& r : rows) {
+    if (!r.synchronous) continue;
+    const std::string pin = std::string("top|q") + r.reg[1];
+    for (size_t c = 1; c < want[pin].size(); ++c) EXPECT_EQ(got[pin][c], want[pin][c]) << pin << " cycle " << c;
+  }
+}
+
 // ---------------------------------------------------------------- input pins
 namespace {
 std::string read_text(const std::string& path) {
@@ -810,4 +868,19 @@ TEST(KavuUtilityTeskPins, EdgeCasesAndAnUnwritableReport) {
   std::filesystem::remove("tesk_verify_pins.txt");
   std::filesystem::create_directory("tesk_verify_pins.txt");
   EXPECT_FALSE(kavu_tesk_verify_input_pin(d.nl.get()));
+}
+
+// An output pin driven straight by a register is reported with the
+// register's fan-out only when that register also feeds other logic.
+TEST(KavuUtilityTeskPins, RegisteredOutputsAndTheirFanouts) {
+  DESIGN d(".model top\n.inputs clk d\n.outputs q r s\n.subckt $dff_full DATA=d CLK=clk Q=q\n"
+           ".subckt $dff_full DATA=d CLK=clk Q=r\n.names r s\n0 1\n.end\n");
+  ASSERT_TRUE(kavu_tesk_verify_input_pin(d.nl.get()));
+  const std::string got = read_text("tesk_verify_pins.txt");
+  for (const char* line : {"Output Pin: top|q\n    Registered: top|q with 1 direct path\n",
+                           "Output Pin: top|r\n    Registered: top|r belongs to top|clk clock domain\n",
+                           "multi-fanouts:\nOutput Pin: top|r -> top|r has 2 path(s)\nDesign has 0 ",
+                           "Design has 1 primary output pin(s) that have potential high-fanouts register source.\n"})
+    EXPECT_NE(got.find(line), std::string::npos) << line << "\n--- in ---\n" << got;
+  EXPECT_EQ(got.find("top|q has"), std::string::npos) << got;
 }

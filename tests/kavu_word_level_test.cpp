@@ -1163,9 +1163,9 @@ TEST(KavuWordLevelRoundTrip, ShiftersAndRotators) {
   delete kavu_convert_wl_to_sgate_netlist(again, &fam.facade, fam.info.get(), nullptr);
 }
 
-// Synchronous RAMs: ports by type as buses, size parameters, mode words,
-// mode and port-mode bytes, option bits, the trailing word and the
-// initialisation file come back with every connection.
+// Synchronous RAMs read on both ports: ports by type as buses, size
+// parameters, mode words, mode and port-mode bytes, option bits, the
+// trailing word and the initialisation file come back with every connection.
 TEST(KavuWordLevelRoundTrip, SynchronousRamPortsAndFields) {
   FAMILY fam;
   CDB_SGATE_NETLIST* nl = new CDB_SGATE_NETLIST;
@@ -1186,10 +1186,13 @@ TEST(KavuWordLevelRoundTrip, SynchronousRamPortsAndFields) {
       feeds[{type, b}] = p->get_string_hpath();
     }
   }
-  for (unsigned b = 0; b < 4; ++b) {
-    CDB_SGATE_NODE* y = make_output_pin(nl, ("q" + std::to_string(b)).c_str(), nullptr);
-    y->get_single_iterm()->disconnect_from_source();
-    ram->add_oterm(DB_OUTPUT_PORT_TYPE(3), b)->insert_fanout(y->get_single_iterm());
+  // Port A reads 4 bits (type 3), port B 2 bits (type 42).
+  for (auto [type, width] : {std::pair<int, unsigned>{3, 4}, {42, 2}}) {
+    for (unsigned b = 0; b < width; ++b) {
+      CDB_SGATE_NODE* y = make_output_pin(nl, ("q" + std::to_string(type) + "_" + std::to_string(b)).c_str(), nullptr);
+      y->get_single_iterm()->disconnect_from_source();
+      ram->add_oterm(DB_OUTPUT_PORT_TYPE(type), b)->insert_fanout(y->get_single_iterm());
+    }
   }
   WL_NETLIST* wl = kavu_make_wl_netlist(nl, &fam.facade, nullptr, nullptr);
   EXPECT_EQ(wl_kind_counts(wl)[int(WL_NODE_TYPE::SYNCHRONOUS_RAM)], 1);
@@ -1212,10 +1215,18 @@ TEST(KavuWordLevelRoundTrip, SynchronousRamPortsAndFields) {
     ASSERT_TRUE(t && t->get_source_oterm()) << key.first << "/" << key.second;
     EXPECT_EQ(t->get_source_oterm()->get_my_node()->get_string_hpath(), pin);
   }
+  unsigned outputs = 0;
   for (CDB_SGATE_IO* y : back->get_output_pins()) {
-    const unsigned b = unsigned(y->get_string_hpath().back() - '0');
-    EXPECT_EQ(y->get_single_iterm()->get_source_oterm(), r2->get_oterm_by_type(DB_OUTPUT_PORT_TYPE(3), b));
+    const std::string path = y->get_string_hpath();  // top|q<type>_<bit>
+    const int type = std::stoi(path.substr(path.find('q') + 1));
+    const unsigned b = unsigned(path.back() - '0');
+    CDB_SGATE_OTERM* src = y->get_single_iterm()->get_source_oterm();
+    ASSERT_NE(src, nullptr) << path;
+    EXPECT_EQ(src, r2->get_oterm_by_type(DB_OUTPUT_PORT_TYPE(type), b)) << path;
+    EXPECT_EQ(int(src->get_port_type()), type) << path;
+    ++outputs;
   }
+  EXPECT_EQ(outputs, 6u);
 }
 
 // An equality comparator made by a word-level pass becomes an equal operator.
@@ -1247,4 +1258,119 @@ TEST(KavuWordLevelBack, EqualityComparatorBecomesAnEqualOperator) {
     const unsigned a = (k & 1) | ((k >> 1) & 2), b = (((k >> 1) & 1) | ((k >> 2) & 2)) ^ 2;
     EXPECT_EQ((gs.output(p.outs[0].first) >> k) & 1, uint64_t(a == b)) << k;
   }
+}
+
+// Control inputs are the one-bit signals the bus walk does not follow: the
+// register's controls (not its data or asynchronous data), the select bits
+// of n-to-1 muxes and selectors, a mux gate's select and a latch's enables.
+TEST(KavuWordLevelBus, ControlInputsByGateKind) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+  CDB_SGATE_NODE* r = make_dff(&nl, a, a);
+  CDB_SGATE_NODE* mux = make_mux(&nl, a, a, a);
+  CDB_SGATE_NODE* gate = make_and(&nl, a, a);
+  CDB_SGATE_LATCH* latch = new CDB_SGATE_LATCH(nullptr);
+  for (unsigned i = 0; i < CDB_LATCH_NUM_PORTS; ++i) latch->set_input_term(latch->create_input_term(nullptr), i);
+  nl.add_node(latch);
+  auto op = [&](CDB_OPER_TYPE kind) {
+    CDB_SGATE_OPERATOR* g = new CDB_SGATE_OPERATOR("", kind);
+    kavu_create_triport_operator_terms(g, 2, 2, 1, false, false, false);
+    nl.add_node(g);
+    return g;
+  };
+  CDB_SGATE_OPERATOR* nto1 = op(CDB_OPER_NTO1_MUX);
+  CDB_SGATE_OPERATOR* select = op(CDB_OPER_SELECT);
+  CDB_SGATE_OPERATOR* add = op(CDB_OPER_ADDITION);
+  const struct {
+    const char* what;
+    CDB_SGATE_ITERM* t;
+    bool control;
+  } rows[] = {
+      {"register data", r->get_input_term(CDB_DFF_DATA), false},
+      {"register asynchronous data", r->get_input_term(CDB_DFF_ADATA), false},
+      {"register clock", r->get_input_term(CDB_DFF_CLK), true},
+      {"register enable", r->get_input_term(CDB_DFF_ENA), true},
+      {"register synchronous clear", r->get_input_term(CDB_DFF_SCLR), true},
+      {"mux data 0", mux->get_input_term(CDB_MUX_DATA0), false},
+      {"mux data 1", mux->get_input_term(CDB_MUX_DATA1), false},
+      {"mux select", mux->get_input_term(CDB_MUX_SELECT), true},
+      {"latch data", latch->get_input_term(CDB_LATCH_D), false},
+      {"latch enable", latch->get_input_term(CDB_LATCH_EN), true},
+      {"latch clear", latch->get_input_term(CDB_LATCH_CLR), true},
+      {"n-to-1 mux select bit", nto1->get_iterm(CDB_OPER_PORT_A, 1), true},
+      {"n-to-1 mux data bit", nto1->get_iterm(CDB_OPER_PORT_B, 0), false},
+      {"selector select bit", select->get_iterm(CDB_OPER_PORT_A, 0), true},
+      {"selector data bit", select->get_iterm(CDB_OPER_PORT_B, 1), false},
+      {"adder operand bit", add->get_iterm(CDB_OPER_PORT_A, 0), false},
+      {"gate input", gate->get_input_term(1), false},
+  };
+  for (const auto& row : rows) {
+    ASSERT_NE(row.t, nullptr) << row.what;
+    EXPECT_EQ(kavu_is_control_input(row.t), row.control) << row.what;
+  }
+}
+
+// An add/subtract of a 4-bit and a 6-bit operand keeps its 6-bit result, and
+// registers keep their power-up settings, over the trip to word level and
+// back; the word-level evaluator and the gates agree on the result.
+TEST(KavuWordLevelRoundTrip, UnequalAddSubWidthsAndPowerUpSettings) {
+  FAMILY fam;
+  CDB_SGATE_NETLIST* nl = new CDB_SGATE_NETLIST;
+  auto out = [&](CDB_SGATE_OTERM* o, const std::string& name) {
+    CDB_SGATE_NODE* y = make_output_pin(nl, name.c_str(), nullptr);
+    y->get_single_iterm()->disconnect_from_source();
+    o->insert_fanout(y->get_single_iterm());
+  };
+  CDB_SGATE_OPERATOR* op = new CDB_SGATE_OPERATOR("", CDB_OPER_ADDSUB);
+  kavu_create_triport_operator_terms(op, 4, 6, 6, false, false, true);
+  nl->add_node(op);
+  for (unsigned i = 0; i < 4; ++i)
+    make_input_pin(nl, ("a" + std::to_string(i)).c_str())->get_single_oterm()->insert_fanout(
+        op->get_iterm(CDB_OPER_PORT_A, i));
+  for (unsigned i = 0; i < 6; ++i)
+    make_input_pin(nl, ("b" + std::to_string(i)).c_str())->get_single_oterm()->insert_fanout(
+        op->get_iterm(CDB_OPER_PORT_B, i));
+  make_input_pin(nl, "add")->get_single_oterm()->insert_fanout(op->get_iterm(CDB_OPER_PORT_ADD_NOT_SUB, 0));
+  for (unsigned i = 0; i < 6; ++i) out(op->get_oterm(CDB_OPER_PORT_O, i), "s" + std::to_string(i));
+  // Power-up: high, don't care, both, with and without an explicit setting.
+  const struct {
+    bool high, dc, setting;
+  } regs[] = {{false, false, false}, {true, false, true}, {false, true, true}, {true, true, false}};
+  CDB_SGATE_NODE* clk = make_input_pin(nl, "clk");
+  std::map<std::string, size_t> row_of;
+  for (size_t k = 0; k < std::size(regs); ++k) {
+    CDB_SGATE_NODE* d = make_input_pin(nl, ("d" + std::to_string(k)).c_str());
+    CDB_SGATE_DFF* r = make_dff(nl, d, clk)->cast_to_dff();
+    r->set_instance_name(child_name("r" + std::to_string(k)));
+    r->set_power_up_high(regs[k].high);
+    r->set_power_up_dc(regs[k].dc);
+    r->set_has_power_up_setting(regs[k].setting);
+    out(r->get_single_oterm(), "q" + std::to_string(k));
+    row_of[r->get_string_hpath()] = k;
+  }
+  std::unique_ptr<CDB_SGATE_NETLIST> ref(nl->clone(nullptr, true, true));
+  nl->clear_temp_pointers();
+  WL_NETLIST* wl = kavu_make_wl_netlist(nl, &fam.facade, nullptr, nullptr);
+  EXPECT_EQ(wl_kind_counts(wl)[int(WL_NODE_TYPE::ADDSUB)], 1);
+  EXPECT_TRUE(wl_matches_gates(ref.get(), wl, 4, 3));
+  std::unique_ptr<CDB_SGATE_NETLIST> back(kavu_convert_wl_to_sgate_netlist(wl, &fam.facade, fam.info.get(), nullptr));
+  KAVU_TRACK(back);
+  size_t seen = 0;
+  for (auto it = back->begin_node_list(); it != back->end_node_list(); ++it) {
+    if (!*it) continue;
+    if (CDB_SGATE_OPERATOR* o = (*it)->cast_to_operator()) {
+      EXPECT_EQ(o->get_width(CDB_OPER_PORT_A), 4u);
+      EXPECT_EQ(o->get_width(CDB_OPER_PORT_B), 6u);
+      EXPECT_EQ(o->get_width(CDB_OPER_PORT_O), 6u);
+    }
+    CDB_SGATE_DFF* r = (*it)->cast_to_dff();
+    if (!r) continue;
+    const auto& want = regs[row_of.at(r->get_string_hpath())];
+    EXPECT_EQ(r->powers_up_high(), want.high) << r->get_string_hpath();
+    EXPECT_EQ(r->is_power_up_dc(), want.dc) << r->get_string_hpath();
+    EXPECT_EQ(r->has_power_up_setting(), want.setting) << r->get_string_hpath();
+    ++seen;
+  }
+  EXPECT_EQ(seen, std::size(regs));
+  ASSERT_KAVU_EQUIVALENT(ref, back);
 }

@@ -4,12 +4,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "gen/gen.h"
+#include "gen/gen_dyn_flag.h"
 #include "hdb/hdb.h"
 #include "kavu_partition.h"
+#include "kavu_helper_summary.h"
+#include "kavu_partition_int.h"
 #include "kavu_setup.h"
 #include "testkit/platform_testkit.h"
 
@@ -92,3 +96,35 @@ inline CDB_SGATE_NETLIST* make_bus_design(int gates, uint64_t seed) {
   }
   return nl;
 }
+
+// The cone flags and the cut levels of a netlist, as a partitioning run
+// computes them first.
+inline std::unique_ptr<KAVU_PARTITIONER_STATE> partition_cut_levels(CDB_SGATE_NETLIST* nl, bool timing = false,
+                                                                   bool never_cut_comb = false) {
+  auto state = std::make_unique<KAVU_PARTITIONER_STATE>();
+  GEN_DYN_FLAG flag = nl->get_flag_manager().create_flag("mffc_boundary_flag");
+  kavu_partition_into_mffcs_new(nl, flag);
+  SYNTH::KAVU::PARTITIONING_PARAMS params;
+  params.set_param("never_cut_combinational_logic", never_cut_comb);
+  flag_dont_touch_on_iterms(state.get(), nl, timing, flag, params);
+  nl->get_flag_manager().destroy_flag(flag);
+  return state;
+}
+
+// Input pins a and b, a gate `hub` = a AND b read by `fanouts` inverters,
+// each driving an output pin of its own.
+struct HUB_DESIGN {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* hub = nullptr;
+  std::vector<CDB_SGATE_NODE*> readers;
+  explicit HUB_DESIGN(int fanouts) {
+    using namespace kavu_platform;
+    CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+    CDB_SGATE_NODE* b = make_input_pin(&nl, "b");
+    hub = make_and(&nl, a, b);
+    for (int i = 0; i < fanouts; ++i) {
+      readers.push_back(make_not(&nl, hub));
+      make_output_pin(&nl, ("y" + std::to_string(i)).c_str(), readers.back());
+    }
+  }
+};

@@ -173,6 +173,8 @@ void KAVU_FIB_MANAGER::initialize_data(int num_partitions) {
   }
   KAVU_CHECK(num_partitions >= 0);
   kavu_debug("KAVU_FIB_MANAGER initializing......num_partitions = %d", num_partitions);
+  // A second initialisation gives back the records of the first.
+  for (PARTITION_ENTRY& e : m_per_partition_data) delete e.fib_info;
   m_per_partition_data.assign(size_t(num_partitions), PARTITION_ENTRY());
   if (cdb_sgate_synthesis_is_running_in_parallel()) {
     if (!m_fibs_to_invalidate) m_fibs_to_invalidate = new KAVU_FIBS_TO_INVALIDATE;
