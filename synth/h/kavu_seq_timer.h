@@ -637,8 +637,10 @@ class KAVU_SEQ_TIMER {
   void init_oterm_info();
   void reset_clock_infos();
   void topological_sort_oterms(std::vector<CDB_SGATE_OTERM*>& out);
-  void topological_sort_oterm_recur(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OTERM*>& out,
-                                    ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& visited, bool walk_through_mac);
+  // VISITED: insert(oterm) true when new, exists(oterm).
+  template <class VISITED>
+  void topological_sort_oterm_recur(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OTERM*>& out, VISITED& visited,
+                                    bool walk_through_mac);
   void mark_boundary_clock_domain();
   void forward_propagate();
   void backward_propagate();
@@ -683,6 +685,11 @@ class KAVU_SEQ_TIMER {
   bool m_changing_arc;
   KAVU_BIG_GATE_SET_INFO* m_big_gates;
   std::string m_name;
+  // One slot per indexed terminal for KAVU_SEQ_OTERM_POSITIONS (-1 between
+  // uses), so that a set-up pass over one domain costs the domain's size.
+  friend class KAVU_SEQ_OTERM_POSITIONS;
+  std::vector<int> m_position_slots;
+  bool m_position_slots_busy = false;
 };
 
 // One rebuilt wide gate: its output, its support terminals and their depths.

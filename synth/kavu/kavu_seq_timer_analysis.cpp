@@ -136,33 +136,66 @@ void KAVU_SEQ_DELAY_ANALYSIS::clear_stimer_caches() {
 // ---------------------------------------------------------------------------
 // Set-up
 
+// The depths live in a vector by position in the order. A gate whose fan-in
+// rule reduces to fixed arcs (the fit test's rule, here with the
+// non-sequential model's sizes) takes the largest source depth plus arc; any
+// other gate asks the model, over a table of its own sources' depths (the
+// model reads no other terminal). A source outside the order has no depth.
 void KAVU_SEQ_DELAY_ANALYSIS::build_non_seq_depth_table() {
   std::vector<CDB_SGATE_OTERM*> order;
   m_timer->topological_sort_oterms(m_domain->get_oterms(), order);
-  KAVU_SEQ_OTERM_TABLE delay_table;
-  for (CDB_SGATE_OTERM* o : order) {
-    if (!o) KAVU_INTERNAL_ERROR("oterm");
-    if (delay_table.find(o) != delay_table.end()) KAVU_INTERNAL_ERROR("delay_table.find(oterm) == delay_table.end()");
-    delay_table[o] = KAVU_DELAY_MIN;
+  KAVU_SEQ_OTERM_POSITIONS position(m_timer);
+  for (size_t k = 0; k < order.size(); ++k) {
+    if (!order[k]) KAVU_INTERNAL_ERROR("oterm");
+    if (!position.insert(order[k], int(k))) KAVU_INTERNAL_ERROR("delay_table.find(oterm) == delay_table.end()");
   }
+  std::vector<int> depth_of(order.size(), KAVU_DELAY_MIN);
+  auto source_depth = [&](const CDB_SGATE_OTERM* source) {
+    const int k = source ? position.find(source) : -1;
+    return k < 0 ? KAVU_DELAY_MIN : depth_of[size_t(k)];
+  };
   KAVU_DELAY_MODEL_NSEQ nseq(minimize_carry());
+  KAVU_SEQ_OTERM_TABLE sources;
+  auto model_depth = [&](CDB_SGATE_OTERM* o) {
+    sources.clear();
+    for (CDB_SGATE_ITERM* i : o->get_my_node()->get_input_terms()) {
+      CDB_SGATE_OTERM* source = i ? i->get_source() : nullptr;
+      if (source && position.find(source) >= 0) sources[source] = source_depth(source);
+    }
+    return nseq.compute_fanin_delay_of_oterm(o, nullptr, nullptr, &sources, &sources, false, 0, nullptr);
+  };
+  auto fanin_depth = [&](CDB_SGATE_OTERM* o) {
+    int best = KAVU_DELAY_MIN, empty = 0;
+    bool any = false;
+    auto add_arc = [&](CDB_SGATE_ITERM* i, int delay) {
+      any = true;
+      const int d = source_depth(i->get_source());
+      if (d != KAVU_DELAY_MIN) best = std::max(best, d + delay);
+    };
+    switch (kavu_seq_fixed_arrival_rule(o, &nseq, add_arc, &empty)) {
+      case SEQ_FIXED_ARRIVAL::CARRY_START: return 0;
+      case SEQ_FIXED_ARRIVAL::ARCS: return any ? best : empty;
+      default: return model_depth(o);
+    }
+  };
   int maximum = KAVU_DELAY_MIN;
-  for (CDB_SGATE_OTERM* o : order) {
+  for (size_t k = 0; k < order.size(); ++k) {
+    CDB_SGATE_OTERM* o = order[k];
     CDB_SGATE_NODE* g = o->get_my_node();
     int depth = 0;
     if (m_stimer_model->look_through_sgate(g)) {
-      depth = nseq.compute_fanin_delay_of_oterm(o, nullptr, nullptr, &delay_table, &delay_table, false, 0, nullptr);
+      depth = fanin_depth(o);
     } else if (m_skew_boundary_node_depth) {
       depth = boundary_port_delay(g);
     }
-    delay_table[o] = depth;
+    depth_of[k] = depth;
     if (m_skew_boundary_node_depth && o->has_fanout())
       for (CDB_SGATE_ITERM* t : o->fanouts()) {
         CDB_SGATE_NODE* load = t ? t->get_my_node() : nullptr;
         if (is_mac_atom(load) || kavu_seq_timer_is_register_mac_packed(load)) {
-          depth = std::max(depth, delay_table[o] + kavu_mac_port_delay);
+          depth = std::max(depth, depth_of[k] + kavu_mac_port_delay);
         } else if (is_ram_atom(load)) {
-          depth = std::max(depth, delay_table[o] + RAM_PORT_DELAY);
+          depth = std::max(depth, depth_of[k] + RAM_PORT_DELAY);
         }
       }
     if (depth >= maximum) maximum = depth;
@@ -173,13 +206,13 @@ void KAVU_SEQ_DELAY_ANALYSIS::build_non_seq_depth_table() {
     std::orlind_ofstream os(
         ("kavu_no_seq_depth_table_" + std::to_string(m_domain_id) + "_" + m_timer->get_dump_name() + ".txt").c_str(),
         std::ios_base::out);
-    for (CDB_SGATE_OTERM* o : order)
-      os << "SGATE_ID= " << node_id(o) << " " << kavu_get_oterm_debug_name(o) << " depth= " << delay_table[o]
+    for (size_t k = 0; k < order.size(); ++k)
+      os << "SGATE_ID= " << node_id(order[k]) << " " << kavu_get_oterm_debug_name(order[k]) << " depth= " << depth_of[k]
          << std::endl;
   }
   if (m_keep_non_seq_depth) {
     m_non_seq_depth_table.clear();
-    for (auto it = delay_table.begin(); it != delay_table.end(); ++it) m_non_seq_depth_table[it->first] = it->second;
+    for (size_t k = 0; k < order.size(); ++k) m_non_seq_depth_table[order[k]] = depth_of[k];
   }
 }
 
@@ -219,17 +252,29 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
       os << "[" << k << "] " << kavu_get_oterm_debug_name(m_oterms[k]) << " (SGATE ID=" << node_id(m_oterms[k]) << ")"
          << " DOMAIN_INDEX=" << get_oterm_index(m_oterms[k]) << std::endl;
   }
+  // The component numbers by index, read from the map in one pass (a
+  // terminal the map lacks counts as component 0).
+  std::vector<int> number(m_oterms.size(), 0);
+  {
+    KAVU_SEQ_OTERM_POSITIONS position(m_timer);
+    for (size_t k = 0; k < m_oterms.size(); ++k) position.insert(m_oterms[k], int(k));
+    for (const auto& entry : m_scc_map) {
+      const int k = position.find(entry.first);
+      if (k >= 0) number[size_t(k)] = entry.second;
+    }
+  }
   int runs = 0;
+  std::vector<CDB_SGATE_OTERM*> drivers;
   for (size_t i = 0; i < m_oterms.size();) {
     size_t j = i + 1;
-    const int id = m_scc_map[m_oterms[i]];
-    while (j < m_oterms.size() && m_scc_map[m_oterms[j]] == id) ++j;
+    const int id = number[i];
+    while (j < m_oterms.size() && number[j] == id) ++j;
     ++runs;
     bool loop = j - i >= 2;
     if (!loop) {
       CDB_SGATE_NODE* g = m_oterms[i]->get_my_node();
       if (kavu_delay_seq::is_register(g)) {
-        std::vector<CDB_SGATE_OTERM*> drivers;
+        drivers.clear();
         get_register_drivers(g, drivers);
         loop = std::find(drivers.begin(), drivers.end(), m_oterms[i]) != drivers.end();
       }
