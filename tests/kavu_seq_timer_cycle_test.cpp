@@ -428,8 +428,8 @@ TEST(KavuSeqCycleTime, RingsOfUnitGates) {
 // non-sequential model run over one table of every terminal of the domain's
 // order: real designs, and gates of every rule (two-input and single-input
 // comb gates, a wide gate built as a tree by arrival, a huge gate, a mux, a
-// LUT, a buffer), with a gate made after indexing (its aux value names
-// another terminal's record) on a path.
+// LUT, a buffer), with a gate made after indexing on a path whose aux value
+// names a register's record.
 TEST(KavuSeqCycleTime, DepthTableMatchesTheNonSequentialModel) {
   CFG_SCOPE cfg{{"kavu_delay_comb_gate", "2"}, {"kavu_delay_lut_gate", "5"}, {"kavu_dump_no_seq_depth", "on"}};
   auto comb = [](CDB_SGATE_NETLIST& nl, const std::vector<CDB_SGATE_NODE*>& ins) {
@@ -451,6 +451,7 @@ TEST(KavuSeqCycleTime, DepthTableMatchesTheNonSequentialModel) {
     for (CDB_SGATE_NODE* r : regs) kavu_get_dff_data(r)->set_source(out(tail));
     timer = new KAVU_SEQ_TIMER("synthetic", &nl, nullptr, 2, 200, nullptr);
     CDB_SGATE_NODE* late = make_not(&nl, regs[7]);
+    KAVU_SEQ_TIMER::set_oterm_info_index(out(late), KAVU_SEQ_TIMER::get_oterm_info_index(out(regs[8])));
     wide->get_input_term(1)->set_source(out(late));
   };
   for (const char* name : {"seq/diffeq1", "seq/stereovision3", "seq/ch_intrinsics", "mcnc/s298", ""}) {
@@ -472,6 +473,20 @@ TEST(KavuSeqCycleTime, DepthTableMatchesTheNonSequentialModel) {
       ++domains;
       std::vector<CDB_SGATE_OTERM*> order;
       timer->topological_sort_oterms(timer->get_clock_domain(id)->get_oterms(), order);
+      const std::set<CDB_SGATE_OTERM*> listed(order.begin(), order.end());
+      EXPECT_EQ(listed.size(), order.size()) << name;
+      for (CDB_SGATE_OTERM* o : timer->get_clock_domain(id)->get_oterms()) EXPECT_TRUE(listed.count(o)) << name;
+      // Fan-in first: every source a looked-through terminal depends on
+      // comes before it.
+      std::set<CDB_SGATE_OTERM*> before;
+      for (CDB_SGATE_OTERM* o : order) {
+        CDB_SGATE_NODE* g = o->get_my_node();
+        if (timer->get_delay_model()->look_through_sgate(g))
+          for (CDB_SGATE_ITERM* i : g->get_input_terms())
+            if (driven(i) && kavu_oterm_depends_on_iterm(g, o, i, true, true, false, false))
+              EXPECT_TRUE(before.count(i->get_source())) << name;
+        before.insert(o);
+      }
       KAVU_SEQ_OTERM_TABLE table;
       for (CDB_SGATE_OTERM* o : order) table[o] = KAVU_DELAY_MIN;
       KAVU_DELAY_MODEL_NSEQ model(false);
