@@ -483,8 +483,9 @@ TEST(KavuSeqCycleTime, DepthTableMatchesTheNonSequentialModel) {
         CDB_SGATE_NODE* g = o->get_my_node();
         if (timer->get_delay_model()->look_through_sgate(g))
           for (CDB_SGATE_ITERM* i : g->get_input_terms())
-            if (driven(i) && kavu_oterm_depends_on_iterm(g, o, i, true, true, false, false))
+            if (driven(i) && kavu_oterm_depends_on_iterm(g, o, i, true, true, false, false)) {
               EXPECT_TRUE(before.count(i->get_source())) << name;
+            }
         before.insert(o);
       }
       KAVU_SEQ_OTERM_TABLE table;
