@@ -206,6 +206,9 @@ class KAVU_SEQ_DELAY_ANALYSIS {
                          ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& seen);
   void find_open_ends();
   bool leads_on_in_domain(const CDB_SGATE_NODE* load) const;
+  // Whether the fan-out rule passes through this load's output (a plain
+  // gate the model looks through) rather than ending at it.
+  bool passes_fanout_on(const CDB_SGATE_ITERM* t, CDB_SGATE_NODE* load) const;
   int calculate_oterm_max_fanout_delay(CDB_SGATE_OTERM* oterm);
   int calculate_max_fanout_delay_of_scc(int index);
   int single_oterm_arrival(CDB_SGATE_OTERM* oterm, CDB_SGATE_OTERM** src);
@@ -690,6 +693,7 @@ class KAVU_SEQ_TIMER {
   friend class KAVU_SEQ_OTERM_POSITIONS;
   std::vector<int> m_position_slots;
   bool m_position_slots_busy = false;
+  std::vector<CDB_SGATE_OTERM*> m_driver_scratch;  // the multi-clock test's drivers, kept between registers
 };
 
 // One rebuilt wide gate: its output, its support terminals and their depths.

@@ -312,6 +312,12 @@ void KAVU_SEQ_DELAY_ANALYSIS::find_open_ends() {
         leads_on = true;
         continue;
       }
+      // A looked-through plain gate never ends a path here: its rule gives
+      // no delay, or a delay with its output as the sink.
+      if (passes_fanout_on(t, load)) {
+        if (leads_on_in_domain(load)) leads_on = true;
+        continue;
+      }
       CDB_SGATE_OTERM* sink = nullptr;
       const int d = m_stimer_model->compute_fanout_delay_of_iterm(t, &sink, nullptr, this, this, true, 0);
       if (d != KAVU_DELAY_MIN && !sink)
@@ -330,6 +336,18 @@ void KAVU_SEQ_DELAY_ANALYSIS::find_open_ends() {
     if (scc < 0) continue;
     std::list<CDB_SGATE_OTERM*>& exits = m_sccs[size_t(scc)]->get_exit_oterms();
     if (std::find(exits.begin(), exits.end(), end.first) == exits.end()) exits.push_back(end.first);
+  }
+}
+
+bool KAVU_SEQ_DELAY_ANALYSIS::passes_fanout_on(const CDB_SGATE_ITERM* t, CDB_SGATE_NODE* load) const {
+  if (load->is_wysiwyg() || !cdb_is_connected(t) || !load->get_single_oterm()) return false;
+  switch (load->get_sgate_type()) {
+    case CDB_SGATE_COMB_ENUM:
+    case CDB_SGATE_BUFFER_ENUM:
+    case CDB_SGATE_LUT_ENUM:
+    case CDB_SGATE_MUX_ENUM:
+    case CDB_SGATE_BOUNDARY_ENUM: return m_stimer_model->look_through_sgate(load);
+    default: return false;
   }
 }
 
