@@ -273,6 +273,7 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   std::vector<int> m_empty_arrival;  // the arrival when no input qualifies
   std::vector<int> m_arc_begin;      // per index, + 1
   std::vector<ARRIVAL_ARC> m_arrival_arc;
+  std::vector<std::pair<int, int>> m_start_arrivals;  // (index, arrival) of each start point
 };
 
 // The table lookup: the stored value, KAVU_DELAY_MIN for an absent terminal;

@@ -357,16 +357,22 @@ bool KAVU_SEQ_DELAY_ANALYSIS::leads_on_in_domain(const CDB_SGATE_NODE* load) con
   return false;
 }
 
+// The start points' indices and arrivals are found on the first pass and
+// kept while the start list keeps its length.
 void KAVU_SEQ_DELAY_ANALYSIS::set_start_arrivals() {
-  for (CDB_SGATE_OTERM* o : m_input_oterms) {
-    if (!o) KAVU_INTERNAL_ERROR("oterm != NULL");
-    const int index = get_oterm_index(o);
-    if (index < 0) {
-      kavu_debug("Input Node %d oterm has no index", node_id(o));
-      KAVU_INTERNAL_ERROR("Missing oterm index");
+  if (m_start_arrivals.size() != m_input_oterms.size()) {
+    m_start_arrivals.clear();
+    for (CDB_SGATE_OTERM* o : m_input_oterms) {
+      if (!o) KAVU_INTERNAL_ERROR("oterm != NULL");
+      const int index = get_oterm_index(o);
+      if (index < 0) {
+        kavu_debug("Input Node %d oterm has no index", node_id(o));
+        KAVU_INTERNAL_ERROR("Missing oterm index");
+      }
+      m_start_arrivals.emplace_back(index, boundary_port_delay(o->get_my_node()));
     }
-    get_oterm_info(index)->m_arrival = boundary_port_delay(o->get_my_node());
   }
+  for (const std::pair<int, int>& start : m_start_arrivals) get_oterm_info(start.first)->m_arrival = start.second;
 }
 
 // ---------------------------------------------------------------------------
@@ -582,11 +588,9 @@ void KAVU_SEQ_DELAY_ANALYSIS::build_arrival_program() {
 bool KAVU_SEQ_DELAY_ANALYSIS::add_arrival_rule(int index) {
   auto add_arc = [&](CDB_SGATE_ITERM* i, int delay) {
     CDB_SGATE_OTERM* source = i->get_source();
+    auto it = m_oterm_index.find(source);
     int from = ARC_FROM_OUTSIDE;
-    if (is_in_domain(source)) {
-      const int k = get_oterm_index(source);
-      from = k < 0 ? int(ARC_FROM_UNINDEXED) : k;
-    }
+    if (it != m_oterm_index.end()) from = it->second < 0 ? int(ARC_FROM_UNINDEXED) : it->second;
     m_arrival_arc.push_back(ARRIVAL_ARC{from, delay, source});
   };
   int empty_arrival = 0;
@@ -629,7 +633,7 @@ int KAVU_SEQ_DELAY_ANALYSIS::program_arrival(int index, CDB_SGATE_OTERM** src) c
 
 bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
   kavu_debug("* Calculate arrival time : keep SCC timing %s", keep ? "Y" : "N");
-  for (int i = 0; i < m_oterm_size; ++i) get_oterm_info(i)->m_arrival = KAVU_DELAY_MIN;
+  for (KAVU_SEQ_DELAY_OTERM_INFO& info : m_oterm_info) info.m_arrival = KAVU_DELAY_MIN;
   set_start_arrivals();
   std::string dump_file;
   if (keep && cfg_is_on("kavu_seq_dump_scc_longest_arr_path", false)) {
@@ -641,8 +645,9 @@ bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
   // built over.
   const bool programmed = m_arc_begin.size() == size_t(m_oterm_size) + 1;
   bool ok = true;
+  std::orlind_ofstream dump;  // opened for each loop while the dump file is set
   for (int i = 0; i < m_oterm_size && ok;) {
-    KAVU_SEQ_DELAY_OTERM_INFO* info = get_oterm_info(i);
+    KAVU_SEQ_DELAY_OTERM_INFO* info = &m_oterm_info[size_t(i)];
     if (info->m_arrival != KAVU_DELAY_MIN) {
       ++i;
       continue;
@@ -656,13 +661,13 @@ bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
       }
       KAVU_SEQ_OTERM_TABLE input, result;
       scc->read_input_arrival_times(this, input);
-      std::orlind_ofstream dump;
       if (!dump_file.empty()) {
         dump.open(dump_file.c_str(), std::ios_base::app);
         scc->set_longest_path_stream(&dump);
       }
       const bool fit = scc->cycle_time_fit(m_cycle_time, &input, &result, false);
       scc->set_longest_path_stream(nullptr);
+      if (dump.is_open()) dump.close();
       if (fit) {
         scc->write_exit_arrival_times(this, result);
         if (keep) scc->write_member_delays(this, result, false);
