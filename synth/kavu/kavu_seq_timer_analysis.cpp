@@ -238,6 +238,9 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
         os << "[" << k++ << "] " << kavu_get_oterm_debug_name(o) << " (SGATE ID=" << node_id(o) << ")" << std::endl;
     }
   }
+  // Sized once for the whole domain instead of growing step by step.
+  if (m_oterm_index.empty() && !m_oterms.empty())
+    m_oterm_index.resize(ztl_hash_lite_get_next_prime(uint32_t((uint64_t(m_oterms.size()) * 5 + 3) / 4)));
   for (CDB_SGATE_OTERM* o : m_oterms) {
     const int index = add_domain_oterm(o, true);
     KAVU_SEQ_TIMER_OTERM_INFO* info = m_timer->get_oterm_info(o);
