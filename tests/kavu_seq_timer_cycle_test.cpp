@@ -424,6 +424,90 @@ TEST(KavuSeqCycleTime, RingsOfUnitGates) {
   }
 }
 
+// The depth bound's per-terminal depths (its dump) against the
+// non-sequential model run over one table of every terminal of the domain's
+// order: real designs, and gates of every rule (two-input and single-input
+// comb gates, a wide gate built as a tree by arrival, a huge gate, a mux, a
+// LUT, a buffer), with a gate made after indexing on a path whose aux value
+// names a register's record.
+TEST(KavuSeqCycleTime, DepthTableMatchesTheNonSequentialModel) {
+  CFG_SCOPE cfg{{"kavu_delay_comb_gate", "2"}, {"kavu_delay_lut_gate", "5"}, {"kavu_dump_no_seq_depth", "on"}};
+  auto comb = [](CDB_SGATE_NETLIST& nl, const std::vector<CDB_SGATE_NODE*>& ins) {
+    auto* g = new CDB_SGATE_COMB(nullptr, CDB_COMB_OR);
+    nl.add_node(g);
+    for (CDB_SGATE_NODE* i : ins) g->add_unordered_fanin_from_oterm(nullptr, false, out(i));
+    return static_cast<CDB_SGATE_NODE*>(g);
+  };
+  auto synthetic = [&](CDB_SGATE_NETLIST& nl, KAVU_SEQ_TIMER*& timer) {
+    CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
+    std::vector<CDB_SGATE_NODE*> regs;
+    for (int k = 0; k < 240; ++k) regs.push_back(reg(nl, nullptr, clk));
+    CDB_SGATE_NODE* one = comb(nl, {regs[0]});
+    CDB_SGATE_NODE* wide = comb(nl, {one, regs[1], make_and(&nl, regs[2], regs[3]), regs[4]});
+    CDB_SGATE_NODE* huge = comb(nl, regs);
+    CDB_SGATE_NODE* mux = make_mux(&nl, wide, huge, regs[5]);
+    CDB_SGATE_NODE* lut = make_lut(&nl, {mux, regs[6]}, 0x6);
+    CDB_SGATE_NODE* tail = make_buffer(&nl, lut);
+    for (CDB_SGATE_NODE* r : regs) kavu_get_dff_data(r)->set_source(out(tail));
+    timer = new KAVU_SEQ_TIMER("synthetic", &nl, nullptr, 2, 200, nullptr);
+    CDB_SGATE_NODE* late = make_not(&nl, regs[7]);
+    KAVU_SEQ_TIMER::set_oterm_info_index(out(late), KAVU_SEQ_TIMER::get_oterm_info_index(out(regs[8])));
+    wide->get_input_term(1)->set_source(out(late));
+  };
+  for (const char* name : {"seq/diffeq1", "seq/stereovision3", "seq/ch_intrinsics", "mcnc/s298", ""}) {
+    CDB_SGATE_NETLIST own;
+    LOADED_NETLIST loaded;
+    CDB_SGATE_NETLIST* nl = &own;
+    KAVU_SEQ_TIMER* timer = nullptr;
+    if (*name) {
+      loaded = load_blif(name);
+      nl = loaded.get();
+      timer = new KAVU_SEQ_TIMER("d", nl, nullptr, 2, 200, nullptr);
+    } else {
+      synthetic(own, timer);
+    }
+    timer->calculate_best_cycle_time();
+    int domains = 0;
+    for (int id = 1; id <= timer->get_max_clk_id(); ++id) {
+      if (!timer->get_analysis(id)) continue;
+      ++domains;
+      std::vector<CDB_SGATE_OTERM*> order;
+      timer->topological_sort_oterms(timer->get_clock_domain(id)->get_oterms(), order);
+      const std::set<CDB_SGATE_OTERM*> listed(order.begin(), order.end());
+      EXPECT_EQ(listed.size(), order.size()) << name;
+      for (CDB_SGATE_OTERM* o : timer->get_clock_domain(id)->get_oterms()) EXPECT_TRUE(listed.count(o)) << name;
+      // Fan-in first: every source a looked-through terminal depends on
+      // comes before it.
+      std::set<CDB_SGATE_OTERM*> before;
+      for (CDB_SGATE_OTERM* o : order) {
+        CDB_SGATE_NODE* g = o->get_my_node();
+        if (timer->get_delay_model()->look_through_sgate(g))
+          for (CDB_SGATE_ITERM* i : g->get_input_terms())
+            if (driven(i) && kavu_oterm_depends_on_iterm(g, o, i, true, true, false, false)) {
+              EXPECT_TRUE(before.count(i->get_source())) << name;
+            }
+        before.insert(o);
+      }
+      KAVU_SEQ_OTERM_TABLE table;
+      for (CDB_SGATE_OTERM* o : order) table[o] = KAVU_DELAY_MIN;
+      KAVU_DELAY_MODEL_NSEQ model(false);
+      const std::string file = "kavu_no_seq_depth_table_" + std::to_string(id) + "_" + timer->get_dump_name() + ".txt";
+      std::ifstream dump(file);
+      std::string line;
+      for (CDB_SGATE_OTERM* o : order) {
+        const bool look = timer->get_delay_model()->look_through_sgate(o->get_my_node());
+        table[o] = look ? model.compute_fanin_delay_of_oterm(o, nullptr, nullptr, &table, &table, false, 0, nullptr) : 0;
+        ASSERT_TRUE(std::getline(dump, line)) << name << " " << file;
+        EXPECT_EQ(line.substr(line.rfind("depth= ") + 7), std::to_string(table[o])) << name << " " << line;
+      }
+      EXPECT_FALSE(std::getline(dump, line)) << name;
+      std::filesystem::remove(file);
+    }
+    EXPECT_GE(domains, 1) << name;
+    delete timer;
+  }
+}
+
 // The correlator: comparators of delay 3, adders of delay 7, a zero-delay
 // host closing the loop. Its cycle time as built is 24, its best 10.
 TEST(KavuSeqCycleTime, Correlator) {

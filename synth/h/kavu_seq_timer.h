@@ -206,6 +206,9 @@ class KAVU_SEQ_DELAY_ANALYSIS {
                          ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& seen);
   void find_open_ends();
   bool leads_on_in_domain(const CDB_SGATE_NODE* load) const;
+  // Whether the fan-out rule passes through this load's output (a plain
+  // gate the model looks through) rather than ending at it.
+  bool passes_fanout_on(const CDB_SGATE_ITERM* t, CDB_SGATE_NODE* load) const;
   int calculate_oterm_max_fanout_delay(CDB_SGATE_OTERM* oterm);
   int calculate_max_fanout_delay_of_scc(int index);
   int single_oterm_arrival(CDB_SGATE_OTERM* oterm, CDB_SGATE_OTERM** src);
@@ -270,6 +273,7 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   std::vector<int> m_empty_arrival;  // the arrival when no input qualifies
   std::vector<int> m_arc_begin;      // per index, + 1
   std::vector<ARRIVAL_ARC> m_arrival_arc;
+  std::vector<std::pair<int, int>> m_start_arrivals;  // (index, arrival) of each start point
 };
 
 // The table lookup: the stored value, KAVU_DELAY_MIN for an absent terminal;
@@ -637,8 +641,10 @@ class KAVU_SEQ_TIMER {
   void init_oterm_info();
   void reset_clock_infos();
   void topological_sort_oterms(std::vector<CDB_SGATE_OTERM*>& out);
-  void topological_sort_oterm_recur(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OTERM*>& out,
-                                    ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& visited, bool walk_through_mac);
+  // VISITED: insert(oterm) true when new, exists(oterm).
+  template <class VISITED>
+  void topological_sort_oterm_recur(CDB_SGATE_OTERM* oterm, std::vector<CDB_SGATE_OTERM*>& out, VISITED& visited,
+                                    bool walk_through_mac);
   void mark_boundary_clock_domain();
   void forward_propagate();
   void backward_propagate();
@@ -683,6 +689,12 @@ class KAVU_SEQ_TIMER {
   bool m_changing_arc;
   KAVU_BIG_GATE_SET_INFO* m_big_gates;
   std::string m_name;
+  // One slot per indexed terminal for KAVU_SEQ_OTERM_POSITIONS (-1 between
+  // uses), so that a set-up pass over one domain costs the domain's size.
+  friend class KAVU_SEQ_OTERM_POSITIONS;
+  std::vector<int> m_position_slots;
+  bool m_position_slots_busy = false;
+  std::vector<CDB_SGATE_OTERM*> m_driver_scratch;  // the multi-clock test's drivers, kept between registers
 };
 
 // One rebuilt wide gate: its output, its support terminals and their depths.

@@ -108,8 +108,7 @@ void KAVU_SCC::find_input_oterms() {
     // A driver outside the domain counts, at arrival 0, as the rest of the
     // arrival pass counts it: a loop it feeds is no free (anchored) loop.
     for (CDB_SGATE_OTERM* c : candidates) {
-      auto it = m_scc_map->find(c);
-      if (it != m_scc_map->end() && it->second == m_id) continue;
+      if (member_offset(c) >= 0) continue;  // in this component
       if (seen.insert(c).second) m_input_oterms.push_back(c);
     }
   }
@@ -128,8 +127,7 @@ void KAVU_SCC::find_output_oterms() {
       if (!g) continue;
       for (CDB_SGATE_OTERM* o : g->get_output_terms()) {
         if (!o || !m_analysis->is_in_domain(o)) continue;
-        auto it = m_scc_map->find(o);
-        if (it != m_scc_map->end() && it->second == m_id) continue;
+        if (member_offset(o) >= 0) continue;  // in this component
         exit = true;
         if (seen.insert(o).second) m_output_oterms.push_back(o);
       }

@@ -25,6 +25,7 @@
 #include "kavu_helper_predicates.h"
 #include "kavu_msg.h"
 #include "kavu_sort.h"
+#include "kavu_seq_timer_int.h"
 
 // ---------------------------------------------------------------------------
 // Per-domain analysis
@@ -304,8 +305,36 @@ void KAVU_SEQ_CLOCK::dump(std::ostream& os) const {
 
 bool KAVU_SEQ_TIMER::is_look_through(CDB_SGATE_NODE* g) const { return m_delay_model->look_through_sgate(g); }
 
+namespace {
+
+struct TOPO_FRAME {
+  CDB_SGATE_OTERM* m_oterm;
+  unsigned m_next;    // next input to look at
+  bool m_look;        // whether the gate is looked through
+};
+
+// The visited set of the netlist-wide sort (before the index exists), and
+// the walk's stack, kept from start to start.
+struct HASH_VISITED {
+  std::vector<TOPO_FRAME> m_stack;
+  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> m_set;
+  bool insert(CDB_SGATE_OTERM* o) { return m_set.insert(o).second; }
+  bool exists(CDB_SGATE_OTERM* o) const { return m_set.exists(o); }
+};
+
+// The visited set of a domain's sort: the terminals' index slots.
+struct SLOT_VISITED {
+  std::vector<TOPO_FRAME> m_stack;
+  KAVU_SEQ_OTERM_POSITIONS m_positions;
+  explicit SLOT_VISITED(KAVU_SEQ_TIMER* timer) : m_positions(timer) {}
+  bool insert(CDB_SGATE_OTERM* o) { return m_positions.insert(o, 0); }
+  bool exists(CDB_SGATE_OTERM* o) const { return m_positions.exists(o); }
+};
+
+}  // namespace
+
 void KAVU_SEQ_TIMER::topological_sort_oterms(std::vector<CDB_SGATE_OTERM*>& out) {
-  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> visited;
+  HASH_VISITED visited;
   for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* g = *it;
     if (!g) continue;
@@ -316,7 +345,7 @@ void KAVU_SEQ_TIMER::topological_sort_oterms(std::vector<CDB_SGATE_OTERM*>& out)
 
 void KAVU_SEQ_TIMER::topological_sort_oterms(const std::vector<CDB_SGATE_OTERM*>& from,
                                              std::vector<CDB_SGATE_OTERM*>& out) {
-  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*> visited;
+  SLOT_VISITED visited(this);
   for (CDB_SGATE_OTERM* o : from)
     if (o) topological_sort_oterm_recur(o, out, visited, false);
 }
@@ -334,24 +363,19 @@ bool followed_input(CDB_SGATE_NODE* g, CDB_SGATE_OTERM* oterm, CDB_SGATE_ITERM* 
   return true;
 }
 
-struct TOPO_FRAME {
-  CDB_SGATE_OTERM* m_oterm;
-  unsigned m_next;    // next input to look at
-  bool m_look;        // whether the gate is looked through
-};
-
 }  // namespace
 
+template <class VISITED>
 void KAVU_SEQ_TIMER::topological_sort_oterm_recur(CDB_SGATE_OTERM* start, std::vector<CDB_SGATE_OTERM*>& out,
-                                                  ZTL_HASH_SET_LITE<CDB_SGATE_OTERM*>& visited,
-                                                  bool walk_through_mac) {
+                                                  VISITED& visited, bool walk_through_mac) {
   auto enter = [&](CDB_SGATE_OTERM* o, std::vector<TOPO_FRAME>& stack) {
-    if (!visited.insert(o).second) return;
+    if (!visited.insert(o)) return;
     CDB_SGATE_NODE* g = o->get_my_node();
     const bool look = is_look_through(g) || (walk_through_mac && kavu_is_mac_node(g));
     stack.push_back({o, 0, look});
   };
-  std::vector<TOPO_FRAME> stack;
+  std::vector<TOPO_FRAME>& stack = visited.m_stack;
+  stack.clear();
   enter(start, stack);
   while (!stack.empty()) {
     TOPO_FRAME& f = stack.back();

@@ -136,33 +136,66 @@ void KAVU_SEQ_DELAY_ANALYSIS::clear_stimer_caches() {
 // ---------------------------------------------------------------------------
 // Set-up
 
+// The depths live in a vector by position in the order. A gate whose fan-in
+// rule reduces to fixed arcs (the fit test's rule, here with the
+// non-sequential model's sizes) takes the largest source depth plus arc; any
+// other gate asks the model, over a table of its own sources' depths (the
+// model reads no other terminal). A source outside the order has no depth.
 void KAVU_SEQ_DELAY_ANALYSIS::build_non_seq_depth_table() {
   std::vector<CDB_SGATE_OTERM*> order;
   m_timer->topological_sort_oterms(m_domain->get_oterms(), order);
-  KAVU_SEQ_OTERM_TABLE delay_table;
-  for (CDB_SGATE_OTERM* o : order) {
-    if (!o) KAVU_INTERNAL_ERROR("oterm");
-    if (delay_table.find(o) != delay_table.end()) KAVU_INTERNAL_ERROR("delay_table.find(oterm) == delay_table.end()");
-    delay_table[o] = KAVU_DELAY_MIN;
+  KAVU_SEQ_OTERM_POSITIONS position(m_timer);
+  for (size_t k = 0; k < order.size(); ++k) {
+    if (!order[k]) KAVU_INTERNAL_ERROR("oterm");
+    if (!position.insert(order[k], int(k))) KAVU_INTERNAL_ERROR("delay_table.find(oterm) == delay_table.end()");
   }
+  std::vector<int> depth_of(order.size(), KAVU_DELAY_MIN);
+  auto source_depth = [&](const CDB_SGATE_OTERM* source) {
+    const int k = source ? position.find(source) : -1;
+    return k < 0 ? KAVU_DELAY_MIN : depth_of[size_t(k)];
+  };
   KAVU_DELAY_MODEL_NSEQ nseq(minimize_carry());
+  KAVU_SEQ_OTERM_TABLE sources;
+  auto model_depth = [&](CDB_SGATE_OTERM* o) {
+    sources.clear();
+    for (CDB_SGATE_ITERM* i : o->get_my_node()->get_input_terms()) {
+      CDB_SGATE_OTERM* source = i ? i->get_source() : nullptr;
+      if (source && position.find(source) >= 0) sources[source] = source_depth(source);
+    }
+    return nseq.compute_fanin_delay_of_oterm(o, nullptr, nullptr, &sources, &sources, false, 0, nullptr);
+  };
+  auto fanin_depth = [&](CDB_SGATE_OTERM* o) {
+    int best = KAVU_DELAY_MIN, empty = 0;
+    bool any = false;
+    auto add_arc = [&](CDB_SGATE_ITERM* i, int delay) {
+      any = true;
+      const int d = source_depth(i->get_source());
+      if (d != KAVU_DELAY_MIN) best = std::max(best, d + delay);
+    };
+    switch (kavu_seq_fixed_arrival_rule(o, &nseq, add_arc, &empty)) {
+      case SEQ_FIXED_ARRIVAL::CARRY_START: return 0;
+      case SEQ_FIXED_ARRIVAL::ARCS: return any ? best : empty;
+      default: return model_depth(o);
+    }
+  };
   int maximum = KAVU_DELAY_MIN;
-  for (CDB_SGATE_OTERM* o : order) {
+  for (size_t k = 0; k < order.size(); ++k) {
+    CDB_SGATE_OTERM* o = order[k];
     CDB_SGATE_NODE* g = o->get_my_node();
     int depth = 0;
     if (m_stimer_model->look_through_sgate(g)) {
-      depth = nseq.compute_fanin_delay_of_oterm(o, nullptr, nullptr, &delay_table, &delay_table, false, 0, nullptr);
+      depth = fanin_depth(o);
     } else if (m_skew_boundary_node_depth) {
       depth = boundary_port_delay(g);
     }
-    delay_table[o] = depth;
+    depth_of[k] = depth;
     if (m_skew_boundary_node_depth && o->has_fanout())
       for (CDB_SGATE_ITERM* t : o->fanouts()) {
         CDB_SGATE_NODE* load = t ? t->get_my_node() : nullptr;
         if (is_mac_atom(load) || kavu_seq_timer_is_register_mac_packed(load)) {
-          depth = std::max(depth, delay_table[o] + kavu_mac_port_delay);
+          depth = std::max(depth, depth_of[k] + kavu_mac_port_delay);
         } else if (is_ram_atom(load)) {
-          depth = std::max(depth, delay_table[o] + RAM_PORT_DELAY);
+          depth = std::max(depth, depth_of[k] + RAM_PORT_DELAY);
         }
       }
     if (depth >= maximum) maximum = depth;
@@ -173,13 +206,13 @@ void KAVU_SEQ_DELAY_ANALYSIS::build_non_seq_depth_table() {
     std::orlind_ofstream os(
         ("kavu_no_seq_depth_table_" + std::to_string(m_domain_id) + "_" + m_timer->get_dump_name() + ".txt").c_str(),
         std::ios_base::out);
-    for (CDB_SGATE_OTERM* o : order)
-      os << "SGATE_ID= " << node_id(o) << " " << kavu_get_oterm_debug_name(o) << " depth= " << delay_table[o]
+    for (size_t k = 0; k < order.size(); ++k)
+      os << "SGATE_ID= " << node_id(order[k]) << " " << kavu_get_oterm_debug_name(order[k]) << " depth= " << depth_of[k]
          << std::endl;
   }
   if (m_keep_non_seq_depth) {
     m_non_seq_depth_table.clear();
-    for (auto it = delay_table.begin(); it != delay_table.end(); ++it) m_non_seq_depth_table[it->first] = it->second;
+    for (size_t k = 0; k < order.size(); ++k) m_non_seq_depth_table[order[k]] = depth_of[k];
   }
 }
 
@@ -205,6 +238,9 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
         os << "[" << k++ << "] " << kavu_get_oterm_debug_name(o) << " (SGATE ID=" << node_id(o) << ")" << std::endl;
     }
   }
+  // Sized once for the whole domain instead of growing step by step.
+  if (m_oterm_index.empty() && !m_oterms.empty())
+    m_oterm_index.resize(ztl_hash_lite_get_next_prime(uint32_t((uint64_t(m_oterms.size()) * 5 + 3) / 4)));
   for (CDB_SGATE_OTERM* o : m_oterms) {
     const int index = add_domain_oterm(o, true);
     KAVU_SEQ_TIMER_OTERM_INFO* info = m_timer->get_oterm_info(o);
@@ -219,17 +255,29 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
       os << "[" << k << "] " << kavu_get_oterm_debug_name(m_oterms[k]) << " (SGATE ID=" << node_id(m_oterms[k]) << ")"
          << " DOMAIN_INDEX=" << get_oterm_index(m_oterms[k]) << std::endl;
   }
+  // The component numbers by index, read from the map in one pass (a
+  // terminal the map lacks counts as component 0).
+  std::vector<int> number(m_oterms.size(), 0);
+  {
+    KAVU_SEQ_OTERM_POSITIONS position(m_timer);
+    for (size_t k = 0; k < m_oterms.size(); ++k) position.insert(m_oterms[k], int(k));
+    for (const auto& entry : m_scc_map) {
+      const int k = position.find(entry.first);
+      if (k >= 0) number[size_t(k)] = entry.second;
+    }
+  }
   int runs = 0;
+  std::vector<CDB_SGATE_OTERM*> drivers;
   for (size_t i = 0; i < m_oterms.size();) {
     size_t j = i + 1;
-    const int id = m_scc_map[m_oterms[i]];
-    while (j < m_oterms.size() && m_scc_map[m_oterms[j]] == id) ++j;
+    const int id = number[i];
+    while (j < m_oterms.size() && number[j] == id) ++j;
     ++runs;
     bool loop = j - i >= 2;
     if (!loop) {
       CDB_SGATE_NODE* g = m_oterms[i]->get_my_node();
       if (kavu_delay_seq::is_register(g)) {
-        std::vector<CDB_SGATE_OTERM*> drivers;
+        drivers.clear();
         get_register_drivers(g, drivers);
         loop = std::find(drivers.begin(), drivers.end(), m_oterms[i]) != drivers.end();
       }
@@ -267,6 +315,12 @@ void KAVU_SEQ_DELAY_ANALYSIS::find_open_ends() {
         leads_on = true;
         continue;
       }
+      // A looked-through plain gate never ends a path here: its rule gives
+      // no delay, or a delay with its output as the sink.
+      if (passes_fanout_on(t, load)) {
+        if (leads_on_in_domain(load)) leads_on = true;
+        continue;
+      }
       CDB_SGATE_OTERM* sink = nullptr;
       const int d = m_stimer_model->compute_fanout_delay_of_iterm(t, &sink, nullptr, this, this, true, 0);
       if (d != KAVU_DELAY_MIN && !sink)
@@ -288,22 +342,40 @@ void KAVU_SEQ_DELAY_ANALYSIS::find_open_ends() {
   }
 }
 
+bool KAVU_SEQ_DELAY_ANALYSIS::passes_fanout_on(const CDB_SGATE_ITERM* t, CDB_SGATE_NODE* load) const {
+  if (load->is_wysiwyg() || !cdb_is_connected(t) || !load->get_single_oterm()) return false;
+  switch (load->get_sgate_type()) {
+    case CDB_SGATE_COMB_ENUM:
+    case CDB_SGATE_BUFFER_ENUM:
+    case CDB_SGATE_LUT_ENUM:
+    case CDB_SGATE_MUX_ENUM:
+    case CDB_SGATE_BOUNDARY_ENUM: return m_stimer_model->look_through_sgate(load);
+    default: return false;
+  }
+}
+
 bool KAVU_SEQ_DELAY_ANALYSIS::leads_on_in_domain(const CDB_SGATE_NODE* load) const {
   for (CDB_SGATE_OTERM* f : load->get_output_terms())
     if (f && get_oterm_index(f) >= 0) return true;
   return false;
 }
 
+// The start points' indices and arrivals are found on the first pass and
+// kept while the start list keeps its length.
 void KAVU_SEQ_DELAY_ANALYSIS::set_start_arrivals() {
-  for (CDB_SGATE_OTERM* o : m_input_oterms) {
-    if (!o) KAVU_INTERNAL_ERROR("oterm != NULL");
-    const int index = get_oterm_index(o);
-    if (index < 0) {
-      kavu_debug("Input Node %d oterm has no index", node_id(o));
-      KAVU_INTERNAL_ERROR("Missing oterm index");
+  if (m_start_arrivals.size() != m_input_oterms.size()) {
+    m_start_arrivals.clear();
+    for (CDB_SGATE_OTERM* o : m_input_oterms) {
+      if (!o) KAVU_INTERNAL_ERROR("oterm != NULL");
+      const int index = get_oterm_index(o);
+      if (index < 0) {
+        kavu_debug("Input Node %d oterm has no index", node_id(o));
+        KAVU_INTERNAL_ERROR("Missing oterm index");
+      }
+      m_start_arrivals.emplace_back(index, boundary_port_delay(o->get_my_node()));
     }
-    get_oterm_info(index)->m_arrival = boundary_port_delay(o->get_my_node());
   }
+  for (const std::pair<int, int>& start : m_start_arrivals) get_oterm_info(start.first)->m_arrival = start.second;
 }
 
 // ---------------------------------------------------------------------------
@@ -519,11 +591,9 @@ void KAVU_SEQ_DELAY_ANALYSIS::build_arrival_program() {
 bool KAVU_SEQ_DELAY_ANALYSIS::add_arrival_rule(int index) {
   auto add_arc = [&](CDB_SGATE_ITERM* i, int delay) {
     CDB_SGATE_OTERM* source = i->get_source();
+    auto it = m_oterm_index.find(source);
     int from = ARC_FROM_OUTSIDE;
-    if (is_in_domain(source)) {
-      const int k = get_oterm_index(source);
-      from = k < 0 ? int(ARC_FROM_UNINDEXED) : k;
-    }
+    if (it != m_oterm_index.end()) from = it->second < 0 ? int(ARC_FROM_UNINDEXED) : it->second;
     m_arrival_arc.push_back(ARRIVAL_ARC{from, delay, source});
   };
   int empty_arrival = 0;
@@ -566,7 +636,7 @@ int KAVU_SEQ_DELAY_ANALYSIS::program_arrival(int index, CDB_SGATE_OTERM** src) c
 
 bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
   kavu_debug("* Calculate arrival time : keep SCC timing %s", keep ? "Y" : "N");
-  for (int i = 0; i < m_oterm_size; ++i) get_oterm_info(i)->m_arrival = KAVU_DELAY_MIN;
+  for (KAVU_SEQ_DELAY_OTERM_INFO& info : m_oterm_info) info.m_arrival = KAVU_DELAY_MIN;
   set_start_arrivals();
   std::string dump_file;
   if (keep && cfg_is_on("kavu_seq_dump_scc_longest_arr_path", false)) {
@@ -578,8 +648,9 @@ bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
   // built over.
   const bool programmed = m_arc_begin.size() == size_t(m_oterm_size) + 1;
   bool ok = true;
+  std::orlind_ofstream dump;  // opened for each loop while the dump file is set
   for (int i = 0; i < m_oterm_size && ok;) {
-    KAVU_SEQ_DELAY_OTERM_INFO* info = get_oterm_info(i);
+    KAVU_SEQ_DELAY_OTERM_INFO* info = &m_oterm_info[size_t(i)];
     if (info->m_arrival != KAVU_DELAY_MIN) {
       ++i;
       continue;
@@ -593,13 +664,13 @@ bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
       }
       KAVU_SEQ_OTERM_TABLE input, result;
       scc->read_input_arrival_times(this, input);
-      std::orlind_ofstream dump;
       if (!dump_file.empty()) {
         dump.open(dump_file.c_str(), std::ios_base::app);
         scc->set_longest_path_stream(&dump);
       }
       const bool fit = scc->cycle_time_fit(m_cycle_time, &input, &result, false);
       scc->set_longest_path_stream(nullptr);
+      if (dump.is_open()) dump.close();
       if (fit) {
         scc->write_exit_arrival_times(this, result);
         if (keep) scc->write_member_delays(this, result, false);

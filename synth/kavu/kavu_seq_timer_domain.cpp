@@ -267,7 +267,8 @@ bool KAVU_SEQ_TIMER::hard_boundary_oterm_in_multi_clock_domain(CDB_SGATE_OTERM* 
   const int c = info->m_hard_boundary_clk_id;
   std::set<int>& arr = info->m_arr_clk_ids;
   std::set<int>& req = info->m_req_clk_ids;
-  std::vector<CDB_SGATE_OTERM*> drivers;
+  std::vector<CDB_SGATE_OTERM*>& drivers = m_driver_scratch;
+  drivers.clear();
   get_relevant_sync_iterm_drivers(t, drivers);
   for (CDB_SGATE_OTERM* d : drivers) {
     const KAVU_SEQ_TIMER_OTERM_INFO* dinfo = get_oterm_info(d);

@@ -14,6 +14,64 @@ int kavu_seq_clock_id_of(KAVU_SEQ_TIMER* timer, const CDB_SGATE_ITERM* clk);
 #include "kavu_depends.h"
 #include "kavu_dff_helper.h"
 #include "kavu_helper_predicates.h"
+#include "kavu_seq_timer.h"
+
+// A map from terminals to positions (>= 0) for one set-up pass of a domain.
+// A terminal the timer indexed keeps its position in the timer's slot array
+// (its aux value, checked against the timer's record: aux is shared
+// scratch); any other terminal goes to a hash table. Only the slots used are
+// reset at the end, so a pass costs the size of what it maps, not of the
+// netlist. One map at a time per timer.
+class KAVU_SEQ_OTERM_POSITIONS {
+ public:
+  explicit KAVU_SEQ_OTERM_POSITIONS(KAVU_SEQ_TIMER* timer) : m_timer(timer) {
+    if (!m_timer) return;
+    KAVU_CHECK(!m_timer->m_position_slots_busy);
+    m_timer->m_position_slots_busy = true;
+    m_timer->m_position_slots.resize(size_t(m_timer->get_num_oterms()), -1);
+  }
+  ~KAVU_SEQ_OTERM_POSITIONS() {
+    if (!m_timer) return;
+    for (int k : m_used) m_timer->m_position_slots[size_t(k)] = -1;
+    m_timer->m_position_slots_busy = false;
+  }
+  KAVU_SEQ_OTERM_POSITIONS(const KAVU_SEQ_OTERM_POSITIONS&) = delete;
+  KAVU_SEQ_OTERM_POSITIONS& operator=(const KAVU_SEQ_OTERM_POSITIONS&) = delete;
+
+  // The position, -1 for a terminal not in the map.
+  int find(const CDB_SGATE_OTERM* oterm) const {
+    const int k = slot_of(oterm);
+    if (k >= 0) return m_timer->m_position_slots[size_t(k)];
+    if (m_others.empty()) return -1;
+    auto it = m_others.find(const_cast<CDB_SGATE_OTERM*>(oterm));
+    return it == m_others.end() ? -1 : it->second;
+  }
+  bool exists(const CDB_SGATE_OTERM* oterm) const { return find(oterm) >= 0; }
+  // False (and nothing changes) when the terminal is already in the map.
+  bool insert(CDB_SGATE_OTERM* oterm, int position) {
+    const int k = slot_of(oterm);
+    if (k >= 0) {
+      int& slot = m_timer->m_position_slots[size_t(k)];
+      if (slot >= 0) return false;
+      slot = position;
+      m_used.push_back(k);
+      return true;
+    }
+    return m_others.insert(oterm, position).second;
+  }
+
+ private:
+  int slot_of(const CDB_SGATE_OTERM* oterm) const {
+    if (!m_timer) return -1;
+    const int k = KAVU_SEQ_TIMER::get_oterm_info_index(oterm);
+    if (k < 0 || k >= int(m_timer->m_position_slots.size())) return -1;
+    return m_timer->get_oterm_info_at(k)->m_oterm == oterm ? k : -1;
+  }
+
+  KAVU_SEQ_TIMER* m_timer;
+  std::vector<int> m_used;
+  ZTL_HASH_LITE<CDB_SGATE_OTERM*, int> m_others;
+};
 
 // How the sequential arrival model times the terminal o, reduced to fixed
 // arcs where the model's rule allows it (the fit tests' and the search's
