@@ -78,10 +78,7 @@ void PARTITIONING_PARAMS::set_param(const std::string& name, bool value) {
 
 int KAVU_PARTITIONER_STATE::cut_level(const CDB_SGATE_ITERM* iterm) const {
   if (!m_initialized) KAVU_INTERNAL_ERROR("\x7fIterm map not intialized");
-  if (m_cut_level_1.count(iterm)) return 1;
-  if (m_cut_level_2.count(iterm)) return 2;
-  if (m_cut_level_3.count(iterm)) return 3;
-  return 0;
+  return m_cut_levels.get(iterm);
 }
 
 namespace kavu_partition_detail {
@@ -325,6 +322,7 @@ struct GROWTH {
   bool m_dont_merge_on_bus;
   bool m_verbose;
   bool m_dont_merge_sms;
+  bool m_run_maps;  // the maps were made from the whole netlist by this run
   std::vector<CDB_SGATE_NODE*> m_work;
 
   void trace(const char* fmt, const CDB_SGATE_NODE* n) const {
@@ -333,9 +331,10 @@ struct GROWTH {
                g_partition_id);
   }
   void add(CDB_SGATE_NODE* n) {
-    if (!labellable(n)) return;
+    CDB_SGATE_OTERM* o = n->get_single_oterm();
+    if (!o) return;
     m_work.push_back(n);
-    set_pid(n, g_partition_id);
+    o->set_aux(g_partition_id);
   }
   void add_bus_buddies(CDB_SGATE_NODE* reg, const char* fmt, bool seed) {
     HDB_INSTANCE_NAME* bus = kavu_get_bus_name(reg);
@@ -370,7 +369,9 @@ struct GROWTH {
   // Adds a gate with its buddies; `fractal_too` is off on the fan-in side.
   void add_with_buddies(CDB_SGATE_NODE* n, bool fractal_too, const char* bus_fmt, bool seed,
                         const char* sm_fmt = "Also adding state machine buddy state %s %s %s to the partition %d") {
-    if (fractal_too) {
+    // Inside a run every gate with a fractal name was mapped when the run
+    // began: with no map entries there is no name to look for.
+    if (fractal_too && !(m_run_maps && m_fractal.empty())) {
       if (HDB_INSTANCE_NAME* f = kavu_get_fractal_name(n)) {
         add_fractal_buddies(n, f);
         return;
@@ -394,8 +395,10 @@ struct GROWTH {
       if (m_virtual && int(o->get_number_of_fanout()) >= g_partition_min_fanout_threshold) continue;
       for (CDB_SGATE_ITERM* t : o->fanouts()) {
         CDB_SGATE_NODE* s = t->get_my_node();
-        if (kavu_is_a_silly_buffer(s) || protected_edge(t) || !labellable(s)) continue;
-        const int id = pid(s);
+        if (kavu_is_a_silly_buffer(s) || protected_edge(t)) continue;
+        const CDB_SGATE_OTERM* so = s->get_single_oterm();
+        if (!so) continue;
+        const int id = so->get_aux();
         if (id > g_partition_id) KAVU_INTERNAL_ERROR("oterm2->get_aux() == g_partition_id");
         if (id == g_partition_id) continue;
         trace("  fo - Adding %s %s %s to the partition %d", s);
@@ -409,10 +412,9 @@ struct GROWTH {
       CDB_SGATE_NODE* f = t->get_source()->get_my_node();
       if (kavu_is_a_silly_buffer(f)) continue;
       if (protected_edge(t)) continue;
-      if (m_virtual && f->get_single_oterm() &&
-          int(f->get_single_oterm()->get_number_of_fanout()) >= g_partition_min_fanout_threshold)
-        continue;
-      const int id = pid(f);
+      const CDB_SGATE_OTERM* fo = f->get_single_oterm();
+      if (m_virtual && fo && int(fo->get_number_of_fanout()) >= g_partition_min_fanout_threshold) continue;
+      const int id = fo ? fo->get_aux() : 0;
       if (id >= g_partition_id) {
         KAVU_CHECK(id == g_partition_id);
         continue;
@@ -428,10 +430,11 @@ struct GROWTH {
 
 namespace {
 int grow(const GROW_KEYS& keys, CDB_SGATE_NODE* seed, const KAVU_NAME_TO_NODES_MAP& bus_to_regs,
-         const KAVU_NAME_TO_NODES_MAP& fractal_map, KAVU_PARTITIONER_STATE* partitioner, bool virtual_cut) {
+         const KAVU_NAME_TO_NODES_MAP& fractal_map, KAVU_PARTITIONER_STATE* partitioner, bool virtual_cut,
+         bool run_maps) {
   KAVU_CHECK(!virtual_cut || partitioner);
-  GROWTH g{bus_to_regs,          fractal_map,      partitioner, virtual_cut, keys.m_dont_merge_on_bus,
-           keys.m_verbose,       keys.m_dont_merge_sms, {}};
+  GROWTH g{bus_to_regs,    fractal_map,          partitioner, virtual_cut, keys.m_dont_merge_on_bus,
+           keys.m_verbose, keys.m_dont_merge_sms, run_maps,    {}};
   g.add_with_buddies(seed, true, "Also adding bus-buddy %s %s %s to the partition %d", true);
   for (size_t i = 0; i < g.m_work.size(); ++i) g.traverse(g.m_work[i]);
   return int(g.m_work.size());
@@ -445,13 +448,13 @@ GROW_KEYS GROW_KEYS::read() {
 
 int kavu_partition_detail::grow_partition_with(const GROW_KEYS& keys, CDB_SGATE_NODE* seed,
                                                KAVU_PARTITIONER_STATE* state, bool virtual_cut) {
-  return grow(keys, seed, state->m_bus_to_regs, state->m_fractal_map, state, virtual_cut);
+  return grow(keys, seed, state->m_bus_to_regs, state->m_fractal_map, state, virtual_cut, true);
 }
 
 int grow_partition(CDB_SGATE_NODE* seed, const KAVU_NAME_TO_NODES_MAP& bus_to_regs,
                    const KAVU_NAME_TO_NODES_MAP& fractal_map, KAVU_PARTITIONER_STATE* partitioner,
                    bool virtual_cut) {
-  return grow(GROW_KEYS::read(), seed, bus_to_regs, fractal_map, partitioner, virtual_cut);
+  return grow(GROW_KEYS::read(), seed, bus_to_regs, fractal_map, partitioner, virtual_cut, false);
 }
 
 // ---------------------------------------------------------------- the run

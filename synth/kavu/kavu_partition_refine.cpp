@@ -354,14 +354,27 @@ namespace {
 
 class MERGER {
  public:
-  MERGER(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
+  // One walk of the list: the labelled gates other than cut buffers with
+  // their ids (merging changes only the union-find, so the ids hold until
+  // relabel), the cut buffers, and each id's size.
+  explicit MERGER(CDB_SGATE_NETLIST* netlist) {
     m_parent.resize(g_partition_id + 1);
-    m_size.resize(g_partition_id + 1);
-    for (int i = 0; i <= g_partition_id; ++i) {
-      m_parent[i] = i;
-      m_size[i] = i == 0 ? 0 : state->m_partition_info[i].size;
+    m_size.assign(g_partition_id + 1, 0);
+    for (int i = 0; i <= g_partition_id; ++i) m_parent[i] = i;
+    m_gates.reserve(netlist->size());
+    for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+      CDB_SGATE_NODE* n = *it;
+      if (!n) continue;
+      if (kavu_is_a_silly_buffer(n)) {
+        m_buffers.push_back(n);
+        continue;
+      }
+      CDB_SGATE_OTERM* o = n->get_single_oterm();
+      if (!o) continue;
+      m_gates.push_back({n, o, o->get_aux()});
+      ++m_size[size_t(o->get_aux())];
     }
-    m_nodes = node_snapshot(netlist);
+    m_size[0] = 0;
   }
 
   int root(int id) { return find_root(m_parent, id); }
@@ -388,17 +401,17 @@ class MERGER {
   }
 
   void relabel() {
-    for (CDB_SGATE_NODE* n : m_nodes)
-      if (!kavu_is_a_silly_buffer(n) && labellable(n) && pid(n) > 0) set_pid(n, root(pid(n)));
+    for (const GATE& g : m_gates)
+      if (g.pid > 0) g.oterm->set_aux(root(g.pid));
   }
 
  private:
   int shared_input(bool comb_only, bool check_same_type, bool check_inputs) {
     KAVU_CHECK(check_same_type == check_inputs);
     int merges = 0;
-    for (CDB_SGATE_NODE* n : m_nodes) {
-      if (kavu_is_a_silly_buffer(n) || !labellable(n)) continue;
-      const int r = root(pid(n));
+    for (const GATE& g : m_gates) {
+      CDB_SGATE_NODE* n = g.node;
+      const int r = root(g.pid);
       for (unsigned oi = 0; oi < n->get_output_count(); ++oi) {
         CDB_SGATE_OTERM* o = n->get_output_term(oi);
         if (!o || o->get_number_of_fanout() < 2 || o->get_number_of_fanout() > 99) continue;
@@ -432,9 +445,10 @@ class MERGER {
 
   int reconvergent() {
     int merges = 0;
-    for (CDB_SGATE_NODE* n : m_nodes) {
-      if (!is_comb_like(n) || !labellable(n)) continue;
-      const int r = root(pid(n));
+    for (const GATE& g : m_gates) {
+      CDB_SGATE_NODE* n = g.node;
+      if (!is_comb_like(n)) continue;
+      const int r = root(g.pid);
       int s = m_size[r];
       for (unsigned ii = 0; ii < n->get_number_of_input_terms() && s < g_partition_size_max; ++ii) {
         const CDB_SGATE_ITERM* i = n->get_input_term(ii);
@@ -462,8 +476,8 @@ class MERGER {
 
   int adjacent() {
     int merges = 0;
-    for (CDB_SGATE_NODE* b : m_nodes) {
-      if (!kavu_is_a_silly_buffer(b) || !b->get_single_oterm()->has_fanout()) continue;
+    for (CDB_SGATE_NODE* b : m_buffers) {
+      if (!b->get_single_oterm()->has_fanout()) continue;
       CDB_SGATE_NODE* s = driver_of(b);
       if (!s || !labellable(s)) continue;
       const int rs = root_across(s);
@@ -480,9 +494,15 @@ class MERGER {
     return merges;
   }
 
+  struct GATE {
+    CDB_SGATE_NODE* node;
+    CDB_SGATE_OTERM* oterm;  // the gate's first output terminal, which carries its id
+    int pid;
+  };
   std::vector<int> m_parent;
   std::vector<int> m_size;
-  std::vector<CDB_SGATE_NODE*> m_nodes;
+  std::vector<GATE> m_gates;
+  std::vector<CDB_SGATE_NODE*> m_buffers;
 };
 
 }  // namespace
@@ -492,8 +512,9 @@ namespace kavu_partition_detail {
 void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
   GEN_PROFILER profiler("KAVU", "merge_partitions");
   const RUN_SWITCHES& sw = merge_switches();
-  create_partition_to_info_map(state, netlist);
-  MERGER merger(state, netlist);
+  // Merging needs the partitions' sizes only, which the merger counts.
+  state->m_partition_info.clear();
+  MERGER merger(netlist);
   if (!sw.m_skip_share) {
     merger.run_level(0);
     merger.run_level(1);
@@ -566,10 +587,9 @@ bool kavu_same_inputs(CDB_SGATE_NODE* a, CDB_SGATE_NODE* b) {
 namespace {
 
 // Removes cut buffers whose two sides ended in one partition.
-bool remove_redundant_cuts(const std::vector<CDB_SGATE_NODE*>& nodes) {
+bool remove_redundant_cuts(const std::vector<CDB_SGATE_NODE*>& buffers) {
   bool changed = false;
-  for (CDB_SGATE_NODE* b : nodes) {
-    if (!kavu_is_a_silly_buffer(b)) continue;
+  for (CDB_SGATE_NODE* b : buffers) {
     CDB_SGATE_OTERM* oterm = b->get_single_oterm();
     KAVU_CHECK(oterm);
     if (!oterm->has_fanout()) continue;
@@ -630,11 +650,14 @@ void make_boundaries(CDB_SGATE_NODE* b, CDB_SGATE_NETLIST* netlist) {
 
 void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist) {
   GEN_PROFILER profiler("KAVU", "kavu_postprocess_partitions");
-  const std::vector<CDB_SGATE_NODE*> nodes = node_snapshot(netlist);
-  bool changed = remove_redundant_cuts(nodes);
-  for (CDB_SGATE_NODE* node : nodes) {
-    KAVU_CHECK(node);
-    if (!kavu_is_a_silly_buffer(node) || !node->get_single_oterm()->has_fanout()) continue;
+  // The cut buffers in list order; boundary gates made on the way are no cut
+  // buffers, and excised buffers stay in the list until the sweep below.
+  std::vector<CDB_SGATE_NODE*> buffers;
+  for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
+    if (*it && kavu_is_a_silly_buffer(*it)) buffers.push_back(*it);
+  bool changed = remove_redundant_cuts(buffers);
+  for (CDB_SGATE_NODE* node : buffers) {
+    if (!node->get_single_oterm()->has_fanout()) continue;
     make_boundaries(node, netlist);
     changed = true;
   }
