@@ -15,6 +15,7 @@
 //   and enters each other partition through one input boundary; every sink
 //   keeps the inversion it had through its cut buffer.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <set>
 
@@ -406,37 +407,70 @@ class MERGER {
   }
 
  private:
+  // The readers of every output terminal with 2 to 99 readers of every gate
+  // in m_gates, each seen through its cut buffer, with the id of the gate
+  // it stands for; made once for the shared-input levels (ids do not change
+  // while merging).
+  struct READER {
+    CDB_SGATE_NODE* node;  // the reader, or the gate behind it when it is a cut buffer
+    int pid;               // node's id; 0 when node carries none
+    bool labelled;         // node has an output terminal
+    bool through_cut;      // the reader was a cut buffer
+  };
+  void collect_readers() {
+    if (m_readers_made) return;
+    m_readers_made = true;
+    for (uint32_t gi = 0; gi < m_gates.size(); ++gi) {
+      const CDB_SGATE_NODE* n = m_gates[gi].node;
+      for (unsigned oi = 0; oi < n->get_output_count(); ++oi) {
+        const CDB_SGATE_OTERM* o = n->get_output_term(oi);
+        if (!o || o->get_number_of_fanout() < 2 || o->get_number_of_fanout() > 99) continue;
+        m_groups.push_back({gi, uint32_t(m_readers.size())});
+        for (const CDB_SGATE_ITERM* t : o->fanouts()) {
+          CDB_SGATE_NODE* b = t->get_my_node();
+          const bool cut = kavu_is_a_silly_buffer(b);
+          CDB_SGATE_NODE* x = cut ? get_node_behind_cut_buffer(b) : b;
+          const CDB_SGATE_OTERM* xo = x->get_single_oterm();
+          m_readers.push_back({x, xo ? xo->get_aux() : 0, xo != nullptr, cut});
+        }
+      }
+    }
+    m_groups.push_back({uint32_t(m_gates.size()), uint32_t(m_readers.size())});
+  }
+
   int shared_input(bool comb_only, bool check_same_type, bool check_inputs) {
     KAVU_CHECK(check_same_type == check_inputs);
+    collect_readers();
     int merges = 0;
-    for (const GATE& g : m_gates) {
-      CDB_SGATE_NODE* n = g.node;
-      const int r = root(g.pid);
-      for (unsigned oi = 0; oi < n->get_output_count(); ++oi) {
-        CDB_SGATE_OTERM* o = n->get_output_term(oi);
-        if (!o || o->get_number_of_fanout() < 2 || o->get_number_of_fanout() > 99) continue;
-        for (CDB_SGATE_ITERM* i1 : o->fanouts()) {
-          if (!kavu_is_a_silly_buffer(i1->get_my_node())) continue;
-          CDB_SGATE_NODE* a = get_node_behind_cut_buffer(i1->get_my_node());
-          const int r1 = root(pid(a));
-          if (r1 == r) continue;
-          int s1 = m_size[r1];
-          for (CDB_SGATE_ITERM* i2 : o->fanouts()) {
-            if (s1 >= g_partition_size_min) break;
-            CDB_SGATE_NODE* b2 = i2->get_my_node();
-            CDB_SGATE_NODE* t = kavu_is_a_silly_buffer(b2) ? get_node_behind_cut_buffer(b2) : b2;
-            if (!labellable(t)) continue;
-            const int r2 = root(pid(t));
-            if (r2 == r1 || m_size[r2] + s1 >= g_partition_size_max) continue;
-            if (comb_only && !(is_comb_like(a) && is_comb_like(t))) continue;
-            if (check_same_type && !kavu_same_kind_of_gate(a, t)) continue;
-            if (check_inputs && !kavu_same_inputs(a, t)) continue;
-            m_size[r1] = m_size[r2] + s1;
-            m_size[r2] = 0;
-            m_parent[r2] = r1;
-            s1 = m_size[r1];
-            ++merges;
-          }
+    uint32_t gate = UINT32_MAX;
+    int r = 0;
+    for (size_t gr = 0; gr + 1 < m_groups.size(); ++gr) {
+      if (m_groups[gr].gate != gate) {
+        gate = m_groups[gr].gate;
+        r = root(m_gates[gate].pid);
+      }
+      const READER* first = m_readers.data() + m_groups[gr].begin;
+      const READER* last = m_readers.data() + m_groups[gr + 1].begin;
+      for (const READER* i1 = first; i1 != last; ++i1) {
+        if (!i1->through_cut) continue;
+        CDB_SGATE_NODE* a = i1->node;
+        const int r1 = root(i1->pid);
+        if (r1 == r) continue;
+        int s1 = m_size[r1];
+        for (const READER* i2 = first; i2 != last; ++i2) {
+          if (s1 >= g_partition_size_min) break;
+          CDB_SGATE_NODE* t = i2->node;
+          if (!i2->labelled) continue;
+          const int r2 = root(i2->pid);
+          if (r2 == r1 || m_size[r2] + s1 >= g_partition_size_max) continue;
+          if (comb_only && !(is_comb_like(a) && is_comb_like(t))) continue;
+          if (check_same_type && !kavu_same_kind_of_gate(a, t)) continue;
+          if (check_inputs && !kavu_same_inputs(a, t)) continue;
+          m_size[r1] = m_size[r2] + s1;
+          m_size[r2] = 0;
+          m_parent[r2] = r1;
+          s1 = m_size[r1];
+          ++merges;
         }
       }
     }
@@ -501,8 +535,15 @@ class MERGER {
   };
   std::vector<int> m_parent;
   std::vector<int> m_size;
+  struct GROUP {
+    uint32_t gate;   // index in m_gates
+    uint32_t begin;  // first reader in m_readers; the next group's begin ends it
+  };
   std::vector<GATE> m_gates;
   std::vector<CDB_SGATE_NODE*> m_buffers;
+  bool m_readers_made = false;
+  std::vector<GROUP> m_groups;  // ends with a sentinel group
+  std::vector<READER> m_readers;
 };
 
 }  // namespace
