@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "cfg/cfg.h"
@@ -208,16 +207,22 @@ class CUT_GATE_NAMES {
   // Takes back every name made earlier that `netlist` does not carry.
   void open_run(const CDB_SGATE_NETLIST* netlist) {
     m_free.clear();
-    m_live.clear();
     std::vector<int> made;
+    std::vector<HDB_INSTANCE_NAME*> names;
     made.reserve(m_made.size());
+    names.reserve(m_made.size());
     for (int id : m_made)
-      if (HDB_NAME_MGR::get_instance_name(id)) made.push_back(id);
+      if (HDB_INSTANCE_NAME* n = HDB_NAME_MGR::get_instance_name(id)) {
+        made.push_back(id);
+        names.push_back(n);
+      }
     m_made.swap(made);
     if (m_made.empty()) return;
-    const std::unordered_set<int> ours(m_made.begin(), m_made.end());
+    // 1: made by an earlier run; 2: and carried by a gate or terminal.
+    KAVU_POINTER_BYTES<HDB_INSTANCE_NAME> marks;
+    for (const HDB_INSTANCE_NAME* n : names) marks.set(n, 1);
     auto carried = [&](const HDB_INSTANCE_NAME* n) {
-      if (n && ours.count(n->get_id())) m_live.insert(n->get_id());
+      if (n && marks.get(n) == 1) marks.set(n, 2);
     };
     for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
       if (!*it) continue;
@@ -226,9 +231,8 @@ class CUT_GATE_NAMES {
         if (o) carried(o->get_instance_name());
     }
     // Oldest last, so that taking from the back reuses in creation order.
-    for (auto it = m_made.rbegin(); it != m_made.rend(); ++it)
-      if (!m_live.count(*it)) m_free[HDB_NAME_MGR::get_instance_name(*it)->get_parent()].push_back(*it);
-    m_live.clear();
+    for (size_t k = m_made.size(); k-- > 0;)
+      if (marks.get(names[k]) != 2) m_free[names[k]->get_parent()].push_back(m_made[k]);
   }
 
   // Names the single-output `gate` from `base` with the extension "boundary":
@@ -262,7 +266,6 @@ class CUT_GATE_NAMES {
 
   std::vector<int> m_made;  // ids, in the order made
   std::unordered_map<const HDB_INSTANCE_NAME*, std::vector<int>> m_free;
-  std::unordered_set<int> m_live;
 };
 
 CUT_GATE_NAMES& cut_gate_names() {

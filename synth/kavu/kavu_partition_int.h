@@ -15,58 +15,58 @@ struct KAVU_PARTITION_INFO {
   std::vector<CDB_SGATE_NODE*> nodes;
 };
 
-// The cut level of every edge that has one (1..3), keyed by the edge's input
-// terminal: one open-addressing table (linear probing, at most half full)
-// instead of a node-based set per level, so a lookup is one multiply and,
-// mostly, one cache line. Edges without an entry, or with level 0, have
-// level 0.
-class KAVU_ITERM_LEVELS {
+// A small value (a byte) for each of a set of pointers: one open-addressing
+// table (linear probing, at most half full) instead of a node-based set, so
+// a lookup is one multiply and, mostly, one cache line. Pointers without an
+// entry have value 0, and a value of 0 adds no entry.
+template <class T>
+class KAVU_POINTER_BYTES {
  public:
-  int get(const CDB_SGATE_ITERM* t) const {
+  int get(const T* t) const {
     if (m_used == 0) return 0;
     for (size_t k = slot_of(t);; k = (k + 1) & m_mask) {
-      if (m_keys[k] == t) return m_levels[k];
+      if (m_keys[k] == t) return m_values[k];
       if (!m_keys[k]) return 0;
     }
   }
-  void set(const CDB_SGATE_ITERM* t, int level) {
+  void set(const T* t, int value) {
     if (2 * (m_used + 1) > m_keys.size()) grow();
     size_t k = slot_of(t);
     while (m_keys[k] && m_keys[k] != t) k = (k + 1) & m_mask;
     if (!m_keys[k]) {
-      if (level == 0) return;
+      if (value == 0) return;
       m_keys[k] = t;
       ++m_used;
     }
-    m_levels[k] = uint8_t(level);
+    m_values[k] = uint8_t(value);
   }
   void clear() {
     m_keys.clear();
-    m_levels.clear();
+    m_values.clear();
     m_used = 0;
     m_mask = 0;
   }
 
  private:
-  size_t slot_of(const CDB_SGATE_ITERM* t) const {
+  size_t slot_of(const T* t) const {
     return size_t((uint64_t(reinterpret_cast<uintptr_t>(t)) * 0x9E3779B97F4A7C15ull) >> 32) & m_mask;
   }
   void grow() {
-    std::vector<const CDB_SGATE_ITERM*> keys(m_keys.empty() ? 1024 : 2 * m_keys.size(), nullptr);
-    std::vector<uint8_t> levels(keys.size(), 0);
+    std::vector<const T*> keys(m_keys.empty() ? 1024 : 2 * m_keys.size(), nullptr);
+    std::vector<uint8_t> values(keys.size(), 0);
     keys.swap(m_keys);
-    levels.swap(m_levels);
+    values.swap(m_values);
     m_mask = m_keys.size() - 1;
     for (size_t k = 0; k < keys.size(); ++k) {
       if (!keys[k]) continue;
       size_t j = slot_of(keys[k]);
       while (m_keys[j]) j = (j + 1) & m_mask;
       m_keys[j] = keys[k];
-      m_levels[j] = levels[k];
+      m_values[j] = values[k];
     }
   }
-  std::vector<const CDB_SGATE_ITERM*> m_keys;
-  std::vector<uint8_t> m_levels;
+  std::vector<const T*> m_keys;
+  std::vector<uint8_t> m_values;
   size_t m_used = 0;
   size_t m_mask = 0;
 };
@@ -75,7 +75,9 @@ struct KAVU_PARTITIONER_STATE {
   bool m_initialized = false;
   KAVU_NAME_TO_NODES_MAP m_bus_to_regs;
   KAVU_NAME_TO_NODES_MAP m_fractal_map;
-  KAVU_ITERM_LEVELS m_cut_levels;
+  // The cut level (1..3) of every edge that has one, keyed by the edge's
+  // input terminal; other edges have level 0.
+  KAVU_POINTER_BYTES<CDB_SGATE_ITERM> m_cut_levels;
   std::map<int, KAVU_PARTITION_INFO> m_partition_info;
 
   int cut_level(const CDB_SGATE_ITERM* iterm) const;
