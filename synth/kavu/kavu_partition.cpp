@@ -219,7 +219,7 @@ class CUT_GATE_NAMES {
     m_made.swap(made);
     if (m_made.empty()) return;
     // 1: made by an earlier run; 2: and carried by a gate or terminal.
-    KAVU_POINTER_BYTES<HDB_INSTANCE_NAME> marks;
+    KAVU_POINTER_MAP<HDB_INSTANCE_NAME> marks;
     for (const HDB_INSTANCE_NAME* n : names) marks.set(n, 1);
     auto carried = [&](const HDB_INSTANCE_NAME* n) {
       if (n && marks.get(n) == 1) marks.set(n, 2);
@@ -340,10 +340,15 @@ struct GROWTH {
     o->set_aux(g_partition_id);
   }
   void add_bus_buddies(CDB_SGATE_NODE* reg, const char* fmt, bool seed) {
-    HDB_INSTANCE_NAME* bus = kavu_get_bus_name(reg);
-    KAVU_NAME_TO_NODES_MAP::const_iterator map_iter = m_bus.find(bus);
-    KAVU_CHECK(map_iter != m_bus.end());
-    for (CDB_SGATE_NODE* buddy : map_iter->second) {
+    // Inside a run the registers were mapped to their buses with the map.
+    const std::vector<CDB_SGATE_NODE*>* buddies = m_run_maps ? m_state->m_bus_of_reg.get(reg) : nullptr;
+    if (!buddies) {
+      HDB_INSTANCE_NAME* bus = kavu_get_bus_name(reg);
+      KAVU_NAME_TO_NODES_MAP::const_iterator map_iter = m_bus.find(bus);
+      KAVU_CHECK(map_iter != m_bus.end());
+      buddies = &map_iter->second;
+    }
+    for (CDB_SGATE_NODE* buddy : *buddies) {
       if (seed) KAVU_CHECK(buddy->get_single_oterm()->get_aux() < g_partition_id);
       if (pid(buddy) >= g_partition_id) continue;
       if (buddy != reg) trace(fmt, buddy);
@@ -486,6 +491,9 @@ void initialize_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
     kavu_partition_into_mffcs(netlist, flag);
   }
   kavu_map_bus_to_regs(netlist, &state->m_bus_to_regs);
+  state->m_bus_of_reg.clear();
+  for (const auto& bus : state->m_bus_to_regs)
+    for (const CDB_SGATE_NODE* reg : bus.second) state->m_bus_of_reg.set(reg, &bus.second);
   kavu_map_fractal_to_nodes(netlist, &state->m_fractal_map);
   flag_dont_touch_on_iterms(state, netlist, timing_driven, flag, params);
   netlist->get_flag_manager().destroy_flag(flag);

@@ -15,30 +15,30 @@ struct KAVU_PARTITION_INFO {
   std::vector<CDB_SGATE_NODE*> nodes;
 };
 
-// A small value (a byte) for each of a set of pointers: one open-addressing
-// table (linear probing, at most half full) instead of a node-based set, so
-// a lookup is one multiply and, mostly, one cache line. Pointers without an
-// entry have value 0, and a value of 0 adds no entry.
-template <class T>
-class KAVU_POINTER_BYTES {
+// A small value for each of a set of pointers: one open-addressing table
+// (linear probing, at most half full) instead of a node-based map, so a
+// lookup is one multiply and, mostly, one cache line. Pointers without an
+// entry have value V(), and setting V() to an absent pointer adds no entry.
+template <class T, class V = uint8_t>
+class KAVU_POINTER_MAP {
  public:
-  int get(const T* t) const {
-    if (m_used == 0) return 0;
+  V get(const T* t) const {
+    if (m_used == 0) return V();
     for (size_t k = slot_of(t);; k = (k + 1) & m_mask) {
       if (m_keys[k] == t) return m_values[k];
-      if (!m_keys[k]) return 0;
+      if (!m_keys[k]) return V();
     }
   }
-  void set(const T* t, int value) {
+  void set(const T* t, V value) {
     if (2 * (m_used + 1) > m_keys.size()) grow();
     size_t k = slot_of(t);
     while (m_keys[k] && m_keys[k] != t) k = (k + 1) & m_mask;
     if (!m_keys[k]) {
-      if (value == 0) return;
+      if (value == V()) return;
       m_keys[k] = t;
       ++m_used;
     }
-    m_values[k] = uint8_t(value);
+    m_values[k] = value;
   }
   void clear() {
     m_keys.clear();
@@ -53,7 +53,7 @@ class KAVU_POINTER_BYTES {
   }
   void grow() {
     std::vector<const T*> keys(m_keys.empty() ? 1024 : 2 * m_keys.size(), nullptr);
-    std::vector<uint8_t> values(keys.size(), 0);
+    std::vector<V> values(keys.size(), V());
     keys.swap(m_keys);
     values.swap(m_values);
     m_mask = m_keys.size() - 1;
@@ -66,7 +66,7 @@ class KAVU_POINTER_BYTES {
     }
   }
   std::vector<const T*> m_keys;
-  std::vector<uint8_t> m_values;
+  std::vector<V> m_values;
   size_t m_used = 0;
   size_t m_mask = 0;
 };
@@ -77,7 +77,9 @@ struct KAVU_PARTITIONER_STATE {
   KAVU_NAME_TO_NODES_MAP m_fractal_map;
   // The cut level (1..3) of every edge that has one, keyed by the edge's
   // input terminal; other edges have level 0.
-  KAVU_POINTER_BYTES<CDB_SGATE_ITERM> m_cut_levels;
+  KAVU_POINTER_MAP<CDB_SGATE_ITERM> m_cut_levels;
+  // The registers of m_bus_to_regs, each with its bus's entry there.
+  KAVU_POINTER_MAP<CDB_SGATE_NODE, const std::vector<CDB_SGATE_NODE*>*> m_bus_of_reg;
   std::map<int, KAVU_PARTITION_INFO> m_partition_info;
 
   int cut_level(const CDB_SGATE_ITERM* iterm) const;
