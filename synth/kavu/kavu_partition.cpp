@@ -206,7 +206,8 @@ class CUT_GATE_NAMES {
  public:
   // Takes back every name made earlier that `netlist` does not carry.
   void open_run(const CDB_SGATE_NETLIST* netlist) {
-    m_free.clear();
+    m_first_free.clear();
+    m_next_free.clear();
     std::vector<int> made;
     std::vector<HDB_INSTANCE_NAME*> names;
     made.reserve(m_made.size());
@@ -220,6 +221,7 @@ class CUT_GATE_NAMES {
     if (m_made.empty()) return;
     // 1: made by an earlier run; 2: and carried by a gate or terminal.
     KAVU_POINTER_MAP<HDB_INSTANCE_NAME> marks;
+    marks.reserve(names.size());
     for (const HDB_INSTANCE_NAME* n : names) marks.set(n, 1);
     auto carried = [&](const HDB_INSTANCE_NAME* n) {
       if (n && marks.get(n) == 1) marks.set(n, 2);
@@ -230,9 +232,16 @@ class CUT_GATE_NAMES {
       for (const CDB_SGATE_OTERM* o : (*it)->get_output_terms())
         if (o) carried(o->get_instance_name());
     }
-    // Oldest last, so that taking from the back reuses in creation order.
-    for (size_t k = m_made.size(); k-- > 0;)
-      if (marks.get(names[k]) != 2) m_free[names[k]->get_parent()].push_back(m_made[k]);
+    // Per parent a list of the free names in creation order: each is put in
+    // front of the later ones.
+    m_first_free.reserve(names.size());
+    m_next_free.assign(m_made.size(), 0);
+    for (size_t k = m_made.size(); k-- > 0;) {
+      if (marks.get(names[k]) == 2) continue;
+      const HDB_INSTANCE_NAME* parent = names[k]->get_parent();
+      m_next_free[k] = m_first_free.get(parent);
+      m_first_free.set(parent, uint32_t(k + 1));
+    }
   }
 
   // Names the single-output `gate` from `base` with the extension "boundary":
@@ -255,17 +264,18 @@ class CUT_GATE_NAMES {
 
  private:
   HDB_INSTANCE_NAME* take(const HDB_INSTANCE_NAME* parent) {
-    auto it = m_free.find(parent);
-    while (it != m_free.end() && !it->second.empty()) {
-      const int id = it->second.back();
-      it->second.pop_back();
-      if (HDB_INSTANCE_NAME* n = HDB_NAME_MGR::get_instance_name(id)) return n;
+    for (uint32_t k = m_first_free.get(parent); k; k = m_next_free[k - 1]) {
+      m_first_free.set(parent, m_next_free[k - 1]);
+      if (HDB_INSTANCE_NAME* n = HDB_NAME_MGR::get_instance_name(m_made[k - 1])) return n;
     }
     return nullptr;
   }
 
   std::vector<int> m_made;  // ids, in the order made
-  std::unordered_map<const HDB_INSTANCE_NAME*, std::vector<int>> m_free;
+  // The free names: per parent the place in m_made (plus one) of the first,
+  // and for each place that of the next under the same parent (0: none).
+  KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint32_t> m_first_free;
+  std::vector<uint32_t> m_next_free;
 };
 
 CUT_GATE_NAMES& cut_gate_names() {
@@ -492,6 +502,7 @@ void initialize_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
   }
   kavu_map_bus_to_regs(netlist, &state->m_bus_to_regs);
   state->m_bus_of_reg.clear();
+  state->m_bus_of_reg.reserve(state->m_bus_to_regs.size());
   for (const auto& bus : state->m_bus_to_regs)
     for (const CDB_SGATE_NODE* reg : bus.second) state->m_bus_of_reg.set(reg, &bus.second);
   kavu_map_fractal_to_nodes(netlist, &state->m_fractal_map);

@@ -18,7 +18,8 @@ struct KAVU_PARTITION_INFO {
 // A small value for each of a set of pointers: one open-addressing table
 // (linear probing, at most half full) instead of a node-based map, so a
 // lookup is one multiply and, mostly, one cache line. Pointers without an
-// entry have value V(), and setting V() to an absent pointer adds no entry.
+// entry (null among them) have value V(), and setting V() to an absent
+// pointer adds no entry.
 template <class T, class V = uint8_t>
 class KAVU_POINTER_MAP {
  public:
@@ -30,6 +31,7 @@ class KAVU_POINTER_MAP {
     }
   }
   void set(const T* t, V value) {
+    KAVU_CHECK(t != nullptr);  // null marks an empty slot
     if (2 * (m_used + 1) > m_keys.size()) grow();
     size_t k = slot_of(t);
     while (m_keys[k] && m_keys[k] != t) k = (k + 1) & m_mask;
@@ -39,6 +41,10 @@ class KAVU_POINTER_MAP {
       ++m_used;
     }
     m_values[k] = value;
+  }
+  // Room for `count` entries without growing.
+  void reserve(size_t count) {
+    while (2 * count > m_keys.size()) grow();
   }
   void clear() {
     m_keys.clear();
