@@ -200,47 +200,28 @@ namespace {
 // no gate of its netlist carries, per parent in the order they were made,
 // and makes new ones only when those run out: the first run in a process
 // names exactly as before, and every later run of the same design reuses
-// the same names. Names are held by id, so a name whose namespace was
-// destroyed is simply dropped.
+// the same names. A name is checked by id and address before it is handed
+// out, so a name whose namespace was destroyed is simply passed over.
+//
+// The names made are kept across runs in creation order, each in its
+// parent's list; a run is an epoch: a name is free in it unless it was made
+// or is carried in that epoch, and each parent's list is read once per run
+// from a cursor. Opening a run costs one walk of its netlist, however many
+// names earlier runs (of other designs too) made.
 class CUT_GATE_NAMES {
  public:
   // Takes back every name made earlier that `netlist` does not carry.
   void open_run(const CDB_SGATE_NETLIST* netlist) {
-    m_first_free.clear();
-    m_next_free.clear();
-    std::vector<int> made;
-    std::vector<HDB_INSTANCE_NAME*> names;
-    made.reserve(m_made.size());
-    names.reserve(m_made.size());
-    for (int id : m_made)
-      if (HDB_INSTANCE_NAME* n = HDB_NAME_MGR::get_instance_name(id)) {
-        made.push_back(id);
-        names.push_back(n);
-      }
-    m_made.swap(made);
+    ++m_epoch;
     if (m_made.empty()) return;
-    // 1: made by an earlier run; 2: and carried by a gate or terminal.
-    KAVU_POINTER_MAP<HDB_INSTANCE_NAME> marks;
-    marks.reserve(names.size());
-    for (const HDB_INSTANCE_NAME* n : names) marks.set(n, 1);
     auto carried = [&](const HDB_INSTANCE_NAME* n) {
-      if (n && marks.get(n) == 1) marks.set(n, 2);
+      if (const uint32_t k = n ? m_place.get(n) : 0) m_made[k - 1].carried = m_epoch;
     };
     for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
       if (!*it) continue;
       carried((*it)->get_instance_name());
       for (const CDB_SGATE_OTERM* o : (*it)->get_output_terms())
         if (o) carried(o->get_instance_name());
-    }
-    // Per parent a list of the free names in creation order: each is put in
-    // front of the later ones.
-    m_first_free.reserve(names.size());
-    m_next_free.assign(m_made.size(), 0);
-    for (size_t k = m_made.size(); k-- > 0;) {
-      if (marks.get(names[k]) == 2) continue;
-      const HDB_INSTANCE_NAME* parent = names[k]->get_parent();
-      m_next_free[k] = m_first_free.get(parent);
-      m_first_free.set(parent, uint32_t(k + 1));
     }
   }
 
@@ -259,23 +240,50 @@ class CUT_GATE_NAMES {
         return;
       }
     kavu_create_synthesized_name(gate, base, "boundary");
-    if (!fresh_only && oterm->get_instance_name()) m_made.push_back(oterm->get_instance_name()->get_id());
+    if (!fresh_only && oterm->get_instance_name()) add(oterm->get_instance_name());
   }
 
  private:
-  HDB_INSTANCE_NAME* take(const HDB_INSTANCE_NAME* parent) {
-    for (uint32_t k = m_first_free.get(parent); k; k = m_next_free[k - 1]) {
-      m_first_free.set(parent, m_next_free[k - 1]);
-      if (HDB_INSTANCE_NAME* n = HDB_NAME_MGR::get_instance_name(m_made[k - 1])) return n;
-    }
-    return nullptr;
+  struct MADE {
+    const HDB_INSTANCE_NAME* name;  // compared only: the name may be gone with its namespace
+    int id;
+    uint32_t next;     // place (plus one) of the next name under the same parent; 0: none
+    uint32_t made;     // the epoch that made it
+    uint32_t carried;  // the last epoch whose netlist carried it
+  };
+
+  void add(HDB_INSTANCE_NAME* n) {
+    m_made.push_back({n, n->get_id(), 0, m_epoch, 0});
+    const uint32_t k = uint32_t(m_made.size());
+    m_place.set(n, k);
+    const HDB_INSTANCE_NAME* parent = n->get_parent();
+    if (const uint32_t last = m_last.get(parent)) m_made[last - 1].next = k;
+    else m_first.set(parent, k);
+    m_last.set(parent, k);
   }
 
-  std::vector<int> m_made;  // ids, in the order made
-  // The free names: per parent the place in m_made (plus one) of the first,
-  // and for each place that of the next under the same parent (0: none).
-  KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint32_t> m_first_free;
-  std::vector<uint32_t> m_next_free;
+  HDB_INSTANCE_NAME* take(const HDB_INSTANCE_NAME* parent) {
+    const uint64_t cursor = m_cursor.get(parent);
+    uint32_t k = uint32_t(cursor >> 32) == m_epoch ? uint32_t(cursor) : m_first.get(parent);
+    if (!k) return nullptr;
+    HDB_INSTANCE_NAME* found = nullptr;
+    for (; k && !found; k = m_made[k - 1].next) {
+      const MADE& m = m_made[k - 1];
+      if (m.made == m_epoch || m.carried == m_epoch) continue;
+      // Alive: its id still names it (a destroyed namespace may give the
+      // id, or the place, to another name).
+      HDB_INSTANCE_NAME* n = HDB_NAME_MGR::get_instance_name(m.id);
+      if (n == m.name) found = n;
+    }
+    m_cursor.set(parent, uint64_t(m_epoch) << 32 | k);
+    return found;
+  }
+
+  uint32_t m_epoch = 0;
+  std::vector<MADE> m_made;  // in the order made
+  KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint32_t> m_place;  // a made name's place (plus one) in m_made
+  KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint32_t> m_first, m_last;  // per parent: its list's ends
+  KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint64_t> m_cursor;  // per parent: epoch << 32 | next place to read
 };
 
 CUT_GATE_NAMES& cut_gate_names() {
