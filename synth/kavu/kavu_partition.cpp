@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "cfg/cfg.h"
@@ -78,10 +77,7 @@ void PARTITIONING_PARAMS::set_param(const std::string& name, bool value) {
 
 int KAVU_PARTITIONER_STATE::cut_level(const CDB_SGATE_ITERM* iterm) const {
   if (!m_initialized) KAVU_INTERNAL_ERROR("\x7fIterm map not intialized");
-  if (m_cut_level_1.count(iterm)) return 1;
-  if (m_cut_level_2.count(iterm)) return 2;
-  if (m_cut_level_3.count(iterm)) return 3;
-  return 0;
+  return m_cut_levels.get(iterm);
 }
 
 namespace kavu_partition_detail {
@@ -204,23 +200,22 @@ namespace {
 // no gate of its netlist carries, per parent in the order they were made,
 // and makes new ones only when those run out: the first run in a process
 // names exactly as before, and every later run of the same design reuses
-// the same names. Names are held by id, so a name whose namespace was
-// destroyed is simply dropped.
+// the same names. A name is checked by id and address before it is handed
+// out, so a name whose namespace was destroyed is simply passed over.
+//
+// The names made are kept across runs in creation order, each in its
+// parent's list; a run is an epoch: a name is free in it unless it was made
+// or is carried in that epoch, and each parent's list is read once per run
+// from a cursor. Opening a run costs one walk of its netlist, however many
+// names earlier runs (of other designs too) made.
 class CUT_GATE_NAMES {
  public:
   // Takes back every name made earlier that `netlist` does not carry.
   void open_run(const CDB_SGATE_NETLIST* netlist) {
-    m_free.clear();
-    m_live.clear();
-    std::vector<int> made;
-    made.reserve(m_made.size());
-    for (int id : m_made)
-      if (HDB_NAME_MGR::get_instance_name(id)) made.push_back(id);
-    m_made.swap(made);
+    ++m_epoch;
     if (m_made.empty()) return;
-    const std::unordered_set<int> ours(m_made.begin(), m_made.end());
     auto carried = [&](const HDB_INSTANCE_NAME* n) {
-      if (n && ours.count(n->get_id())) m_live.insert(n->get_id());
+      if (const uint32_t k = n ? m_place.get(n) : 0) m_made[k - 1].carried = m_epoch;
     };
     for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
       if (!*it) continue;
@@ -228,10 +223,6 @@ class CUT_GATE_NAMES {
       for (const CDB_SGATE_OTERM* o : (*it)->get_output_terms())
         if (o) carried(o->get_instance_name());
     }
-    // Oldest last, so that taking from the back reuses in creation order.
-    for (auto it = m_made.rbegin(); it != m_made.rend(); ++it)
-      if (!m_live.count(*it)) m_free[HDB_NAME_MGR::get_instance_name(*it)->get_parent()].push_back(*it);
-    m_live.clear();
   }
 
   // Names the single-output `gate` from `base` with the extension "boundary":
@@ -249,23 +240,50 @@ class CUT_GATE_NAMES {
         return;
       }
     kavu_create_synthesized_name(gate, base, "boundary");
-    if (!fresh_only && oterm->get_instance_name()) m_made.push_back(oterm->get_instance_name()->get_id());
+    if (!fresh_only && oterm->get_instance_name()) add(oterm->get_instance_name());
   }
 
  private:
-  HDB_INSTANCE_NAME* take(const HDB_INSTANCE_NAME* parent) {
-    auto it = m_free.find(parent);
-    while (it != m_free.end() && !it->second.empty()) {
-      const int id = it->second.back();
-      it->second.pop_back();
-      if (HDB_INSTANCE_NAME* n = HDB_NAME_MGR::get_instance_name(id)) return n;
-    }
-    return nullptr;
+  struct MADE {
+    const HDB_INSTANCE_NAME* name;  // compared only: the name may be gone with its namespace
+    int id;
+    uint32_t next;     // place (plus one) of the next name under the same parent; 0: none
+    uint32_t made;     // the epoch that made it
+    uint32_t carried;  // the last epoch whose netlist carried it
+  };
+
+  void add(HDB_INSTANCE_NAME* n) {
+    m_made.push_back({n, n->get_id(), 0, m_epoch, 0});
+    const uint32_t k = uint32_t(m_made.size());
+    m_place.set(n, k);
+    const HDB_INSTANCE_NAME* parent = n->get_parent();
+    if (const uint32_t last = m_last.get(parent)) m_made[last - 1].next = k;
+    else m_first.set(parent, k);
+    m_last.set(parent, k);
   }
 
-  std::vector<int> m_made;  // ids, in the order made
-  std::unordered_map<const HDB_INSTANCE_NAME*, std::vector<int>> m_free;
-  std::unordered_set<int> m_live;
+  HDB_INSTANCE_NAME* take(const HDB_INSTANCE_NAME* parent) {
+    const uint64_t cursor = m_cursor.get(parent);
+    uint32_t k = uint32_t(cursor >> 32) == m_epoch ? uint32_t(cursor) : m_first.get(parent);
+    if (!k) return nullptr;
+    HDB_INSTANCE_NAME* found = nullptr;
+    for (; k && !found; k = m_made[k - 1].next) {
+      const MADE& m = m_made[k - 1];
+      if (m.made == m_epoch || m.carried == m_epoch) continue;
+      // Alive: its id still names it (a destroyed namespace may give the
+      // id, or the place, to another name).
+      HDB_INSTANCE_NAME* n = HDB_NAME_MGR::get_instance_name(m.id);
+      if (n == m.name) found = n;
+    }
+    m_cursor.set(parent, uint64_t(m_epoch) << 32 | k);
+    return found;
+  }
+
+  uint32_t m_epoch = 0;
+  std::vector<MADE> m_made;  // in the order made
+  KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint32_t> m_place;  // a made name's place (plus one) in m_made
+  KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint32_t> m_first, m_last;  // per parent: its list's ends
+  KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint64_t> m_cursor;  // per parent: epoch << 32 | next place to read
 };
 
 CUT_GATE_NAMES& cut_gate_names() {
@@ -325,6 +343,7 @@ struct GROWTH {
   bool m_dont_merge_on_bus;
   bool m_verbose;
   bool m_dont_merge_sms;
+  bool m_run_maps;  // the maps were made from the whole netlist by this run
   std::vector<CDB_SGATE_NODE*> m_work;
 
   void trace(const char* fmt, const CDB_SGATE_NODE* n) const {
@@ -333,15 +352,21 @@ struct GROWTH {
                g_partition_id);
   }
   void add(CDB_SGATE_NODE* n) {
-    if (!labellable(n)) return;
+    CDB_SGATE_OTERM* o = n->get_single_oterm();
+    if (!o) return;
     m_work.push_back(n);
-    set_pid(n, g_partition_id);
+    o->set_aux(g_partition_id);
   }
   void add_bus_buddies(CDB_SGATE_NODE* reg, const char* fmt, bool seed) {
-    HDB_INSTANCE_NAME* bus = kavu_get_bus_name(reg);
-    KAVU_NAME_TO_NODES_MAP::const_iterator map_iter = m_bus.find(bus);
-    KAVU_CHECK(map_iter != m_bus.end());
-    for (CDB_SGATE_NODE* buddy : map_iter->second) {
+    // Inside a run the registers were mapped to their buses with the map.
+    const std::vector<CDB_SGATE_NODE*>* buddies = m_run_maps ? m_state->m_bus_of_reg.get(reg) : nullptr;
+    if (!buddies) {
+      HDB_INSTANCE_NAME* bus = kavu_get_bus_name(reg);
+      KAVU_NAME_TO_NODES_MAP::const_iterator map_iter = m_bus.find(bus);
+      KAVU_CHECK(map_iter != m_bus.end());
+      buddies = &map_iter->second;
+    }
+    for (CDB_SGATE_NODE* buddy : *buddies) {
       if (seed) KAVU_CHECK(buddy->get_single_oterm()->get_aux() < g_partition_id);
       if (pid(buddy) >= g_partition_id) continue;
       if (buddy != reg) trace(fmt, buddy);
@@ -370,7 +395,9 @@ struct GROWTH {
   // Adds a gate with its buddies; `fractal_too` is off on the fan-in side.
   void add_with_buddies(CDB_SGATE_NODE* n, bool fractal_too, const char* bus_fmt, bool seed,
                         const char* sm_fmt = "Also adding state machine buddy state %s %s %s to the partition %d") {
-    if (fractal_too) {
+    // Inside a run every gate with a fractal name was mapped when the run
+    // began: with no map entries there is no name to look for.
+    if (fractal_too && !(m_run_maps && m_fractal.empty())) {
       if (HDB_INSTANCE_NAME* f = kavu_get_fractal_name(n)) {
         add_fractal_buddies(n, f);
         return;
@@ -394,8 +421,10 @@ struct GROWTH {
       if (m_virtual && int(o->get_number_of_fanout()) >= g_partition_min_fanout_threshold) continue;
       for (CDB_SGATE_ITERM* t : o->fanouts()) {
         CDB_SGATE_NODE* s = t->get_my_node();
-        if (kavu_is_a_silly_buffer(s) || protected_edge(t) || !labellable(s)) continue;
-        const int id = pid(s);
+        if (kavu_is_a_silly_buffer(s) || protected_edge(t)) continue;
+        const CDB_SGATE_OTERM* so = s->get_single_oterm();
+        if (!so) continue;
+        const int id = so->get_aux();
         if (id > g_partition_id) KAVU_INTERNAL_ERROR("oterm2->get_aux() == g_partition_id");
         if (id == g_partition_id) continue;
         trace("  fo - Adding %s %s %s to the partition %d", s);
@@ -409,10 +438,9 @@ struct GROWTH {
       CDB_SGATE_NODE* f = t->get_source()->get_my_node();
       if (kavu_is_a_silly_buffer(f)) continue;
       if (protected_edge(t)) continue;
-      if (m_virtual && f->get_single_oterm() &&
-          int(f->get_single_oterm()->get_number_of_fanout()) >= g_partition_min_fanout_threshold)
-        continue;
-      const int id = pid(f);
+      const CDB_SGATE_OTERM* fo = f->get_single_oterm();
+      if (m_virtual && fo && int(fo->get_number_of_fanout()) >= g_partition_min_fanout_threshold) continue;
+      const int id = fo ? fo->get_aux() : 0;
       if (id >= g_partition_id) {
         KAVU_CHECK(id == g_partition_id);
         continue;
@@ -428,10 +456,11 @@ struct GROWTH {
 
 namespace {
 int grow(const GROW_KEYS& keys, CDB_SGATE_NODE* seed, const KAVU_NAME_TO_NODES_MAP& bus_to_regs,
-         const KAVU_NAME_TO_NODES_MAP& fractal_map, KAVU_PARTITIONER_STATE* partitioner, bool virtual_cut) {
+         const KAVU_NAME_TO_NODES_MAP& fractal_map, KAVU_PARTITIONER_STATE* partitioner, bool virtual_cut,
+         bool run_maps) {
   KAVU_CHECK(!virtual_cut || partitioner);
-  GROWTH g{bus_to_regs,          fractal_map,      partitioner, virtual_cut, keys.m_dont_merge_on_bus,
-           keys.m_verbose,       keys.m_dont_merge_sms, {}};
+  GROWTH g{bus_to_regs,    fractal_map,          partitioner, virtual_cut, keys.m_dont_merge_on_bus,
+           keys.m_verbose, keys.m_dont_merge_sms, run_maps,    {}};
   g.add_with_buddies(seed, true, "Also adding bus-buddy %s %s %s to the partition %d", true);
   for (size_t i = 0; i < g.m_work.size(); ++i) g.traverse(g.m_work[i]);
   return int(g.m_work.size());
@@ -445,13 +474,13 @@ GROW_KEYS GROW_KEYS::read() {
 
 int kavu_partition_detail::grow_partition_with(const GROW_KEYS& keys, CDB_SGATE_NODE* seed,
                                                KAVU_PARTITIONER_STATE* state, bool virtual_cut) {
-  return grow(keys, seed, state->m_bus_to_regs, state->m_fractal_map, state, virtual_cut);
+  return grow(keys, seed, state->m_bus_to_regs, state->m_fractal_map, state, virtual_cut, true);
 }
 
 int grow_partition(CDB_SGATE_NODE* seed, const KAVU_NAME_TO_NODES_MAP& bus_to_regs,
                    const KAVU_NAME_TO_NODES_MAP& fractal_map, KAVU_PARTITIONER_STATE* partitioner,
                    bool virtual_cut) {
-  return grow(GROW_KEYS::read(), seed, bus_to_regs, fractal_map, partitioner, virtual_cut);
+  return grow(GROW_KEYS::read(), seed, bus_to_regs, fractal_map, partitioner, virtual_cut, false);
 }
 
 // ---------------------------------------------------------------- the run
@@ -480,6 +509,10 @@ void initialize_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
     kavu_partition_into_mffcs(netlist, flag);
   }
   kavu_map_bus_to_regs(netlist, &state->m_bus_to_regs);
+  state->m_bus_of_reg.clear();
+  state->m_bus_of_reg.reserve(state->m_bus_to_regs.size());
+  for (const auto& bus : state->m_bus_to_regs)
+    for (const CDB_SGATE_NODE* reg : bus.second) state->m_bus_of_reg.set(reg, &bus.second);
   kavu_map_fractal_to_nodes(netlist, &state->m_fractal_map);
   flag_dont_touch_on_iterms(state, netlist, timing_driven, flag, params);
   netlist->get_flag_manager().destroy_flag(flag);

@@ -109,12 +109,7 @@ int mux_rules(const CUT_KEYS& k, const CDB_SGATE_NODE* s, const CDB_SGATE_NODE* 
 }
 
 void put_level(KAVU_PARTITIONER_STATE* state, const CDB_SGATE_ITERM* i, int level) {
-  state->m_cut_level_1.erase(i);
-  state->m_cut_level_2.erase(i);
-  state->m_cut_level_3.erase(i);
-  if (level == 1) state->m_cut_level_1.insert(i);
-  if (level == 2) state->m_cut_level_2.insert(i);
-  if (level >= 3) state->m_cut_level_3.insert(i);
+  state->m_cut_levels.set(i, level >= 3 ? 3 : (level == 1 || level == 2 ? level : 0));
 }
 
 // Feedback memo on a gate's first output terminal for the current visit:
@@ -212,9 +207,7 @@ void flag_dont_touch_on_iterms(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST*
         c = (keys.no_mffc_muxcut && kavu_is_a_mux(t) && kavu_is_a_mux(src_node)) ? 3 : 2;
         ++limited;
       }
-      if (c == 1) state->m_cut_level_1.insert(i);
-      if (c == 2) state->m_cut_level_2.insert(i);
-      if (c == 3) state->m_cut_level_3.insert(i);
+      if (c >= 1 && c <= 3) state->m_cut_levels.set(i, c);
     }
   }
   state->m_initialized = true;

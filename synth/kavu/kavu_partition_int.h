@@ -2,8 +2,8 @@
 // partitioning sources share.
 #pragma once
 
+#include <cstdint>
 #include <map>
-#include <unordered_set>
 #include <vector>
 
 #include "kavu_check.h"
@@ -15,30 +15,83 @@ struct KAVU_PARTITION_INFO {
   std::vector<CDB_SGATE_NODE*> nodes;
 };
 
-typedef std::unordered_set<const CDB_SGATE_ITERM*> KAVU_ITERM_SET;
+// A small value for each of a set of pointers: one open-addressing table
+// (linear probing, at most half full) instead of a node-based map, so a
+// lookup is one multiply and, mostly, one cache line. Pointers without an
+// entry (null among them) have value V(), and setting V() to an absent
+// pointer adds no entry.
+template <class T, class V = uint8_t>
+class KAVU_POINTER_MAP {
+ public:
+  V get(const T* t) const {
+    if (m_used == 0) return V();
+    for (size_t k = slot_of(t);; k = (k + 1) & m_mask) {
+      if (m_keys[k] == t) return m_values[k];
+      if (!m_keys[k]) return V();
+    }
+  }
+  void set(const T* t, V value) {
+    KAVU_CHECK(t != nullptr);  // null marks an empty slot
+    if (2 * (m_used + 1) > m_keys.size()) grow();
+    size_t k = slot_of(t);
+    while (m_keys[k] && m_keys[k] != t) k = (k + 1) & m_mask;
+    if (!m_keys[k]) {
+      if (value == V()) return;
+      m_keys[k] = t;
+      ++m_used;
+    }
+    m_values[k] = value;
+  }
+  // Room for `count` entries without growing.
+  void reserve(size_t count) {
+    while (2 * count > m_keys.size()) grow();
+  }
+  void clear() {
+    m_keys.clear();
+    m_values.clear();
+    m_used = 0;
+    m_mask = 0;
+  }
+
+ private:
+  size_t slot_of(const T* t) const {
+    return size_t((uint64_t(reinterpret_cast<uintptr_t>(t)) * 0x9E3779B97F4A7C15ull) >> 32) & m_mask;
+  }
+  void grow() {
+    std::vector<const T*> keys(m_keys.empty() ? 1024 : 2 * m_keys.size(), nullptr);
+    std::vector<V> values(keys.size(), V());
+    keys.swap(m_keys);
+    values.swap(m_values);
+    m_mask = m_keys.size() - 1;
+    for (size_t k = 0; k < keys.size(); ++k) {
+      if (!keys[k]) continue;
+      size_t j = slot_of(keys[k]);
+      while (m_keys[j]) j = (j + 1) & m_mask;
+      m_keys[j] = keys[k];
+      m_values[j] = values[k];
+    }
+  }
+  std::vector<const T*> m_keys;
+  std::vector<V> m_values;
+  size_t m_used = 0;
+  size_t m_mask = 0;
+};
 
 struct KAVU_PARTITIONER_STATE {
-  KAVU_PARTITIONER_STATE() {
-    m_cut_level_1.max_load_factor(1.0f);
-    m_cut_level_2.max_load_factor(1.0f);
-    m_cut_level_3.max_load_factor(1.0f);
-  }
   bool m_initialized = false;
   KAVU_NAME_TO_NODES_MAP m_bus_to_regs;
   KAVU_NAME_TO_NODES_MAP m_fractal_map;
-  KAVU_ITERM_SET m_cut_level_1;
-  KAVU_ITERM_SET m_cut_level_2;
-  KAVU_ITERM_SET m_cut_level_3;
+  // The cut level (1..3) of every edge that has one, keyed by the edge's
+  // input terminal; other edges have level 0.
+  KAVU_POINTER_MAP<CDB_SGATE_ITERM> m_cut_levels;
+  // The registers of m_bus_to_regs, each with its bus's entry there.
+  KAVU_POINTER_MAP<CDB_SGATE_NODE, const std::vector<CDB_SGATE_NODE*>*> m_bus_of_reg;
   std::map<int, KAVU_PARTITION_INFO> m_partition_info;
 
   int cut_level(const CDB_SGATE_ITERM* iterm) const;
   // Protected at level L: the edge's cut level is at least L.
   bool is_protected(const CDB_SGATE_ITERM* iterm, int level) const { return cut_level(iterm) >= level; }
-  void clear_levels() {
-    m_cut_level_1.clear();
-    m_cut_level_2.clear();
-    m_cut_level_3.clear();
-  }
+  void clear_levels() { m_cut_levels.clear(); }
 };
 
 namespace kavu_partition_detail {

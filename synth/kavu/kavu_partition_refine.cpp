@@ -15,6 +15,7 @@
 //   and enters each other partition through one input boundary; every sink
 //   keeps the inversion it had through its cut buffer.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <set>
 
@@ -354,14 +355,27 @@ namespace {
 
 class MERGER {
  public:
-  MERGER(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
+  // One walk of the list: the labelled gates other than cut buffers with
+  // their ids (merging changes only the union-find, so the ids hold until
+  // relabel), the cut buffers, and each id's size.
+  explicit MERGER(CDB_SGATE_NETLIST* netlist) {
     m_parent.resize(g_partition_id + 1);
-    m_size.resize(g_partition_id + 1);
-    for (int i = 0; i <= g_partition_id; ++i) {
-      m_parent[i] = i;
-      m_size[i] = i == 0 ? 0 : state->m_partition_info[i].size;
+    m_size.assign(g_partition_id + 1, 0);
+    for (int i = 0; i <= g_partition_id; ++i) m_parent[i] = i;
+    m_gates.reserve(netlist->size());
+    for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+      CDB_SGATE_NODE* n = *it;
+      if (!n) continue;
+      if (kavu_is_a_silly_buffer(n)) {
+        m_buffers.push_back(n);
+        continue;
+      }
+      CDB_SGATE_OTERM* o = n->get_single_oterm();
+      if (!o) continue;
+      m_gates.push_back({n, o, o->get_aux()});
+      ++m_size[size_t(o->get_aux())];
     }
-    m_nodes = node_snapshot(netlist);
+    m_size[0] = 0;
   }
 
   int root(int id) { return find_root(m_parent, id); }
@@ -388,42 +402,75 @@ class MERGER {
   }
 
   void relabel() {
-    for (CDB_SGATE_NODE* n : m_nodes)
-      if (!kavu_is_a_silly_buffer(n) && labellable(n) && pid(n) > 0) set_pid(n, root(pid(n)));
+    for (const GATE& g : m_gates)
+      if (g.pid > 0) g.oterm->set_aux(root(g.pid));
   }
 
  private:
+  // The readers of every output terminal with 2 to 99 readers of every gate
+  // in m_gates, each seen through its cut buffer, with the id of the gate
+  // it stands for; made once for the shared-input levels (ids do not change
+  // while merging).
+  struct READER {
+    CDB_SGATE_NODE* node;  // the reader, or the gate behind it when it is a cut buffer
+    int pid;               // node's id; 0 when node carries none
+    bool labelled;         // node has an output terminal
+    bool through_cut;      // the reader was a cut buffer
+  };
+  void collect_readers() {
+    if (m_readers_made) return;
+    m_readers_made = true;
+    for (uint32_t gi = 0; gi < m_gates.size(); ++gi) {
+      const CDB_SGATE_NODE* n = m_gates[gi].node;
+      for (unsigned oi = 0; oi < n->get_output_count(); ++oi) {
+        const CDB_SGATE_OTERM* o = n->get_output_term(oi);
+        if (!o || o->get_number_of_fanout() < 2 || o->get_number_of_fanout() > 99) continue;
+        m_groups.push_back({gi, uint32_t(m_readers.size())});
+        for (const CDB_SGATE_ITERM* t : o->fanouts()) {
+          CDB_SGATE_NODE* b = t->get_my_node();
+          const bool cut = kavu_is_a_silly_buffer(b);
+          CDB_SGATE_NODE* x = cut ? get_node_behind_cut_buffer(b) : b;
+          const CDB_SGATE_OTERM* xo = x->get_single_oterm();
+          m_readers.push_back({x, xo ? xo->get_aux() : 0, xo != nullptr, cut});
+        }
+      }
+    }
+    m_groups.push_back({uint32_t(m_gates.size()), uint32_t(m_readers.size())});
+  }
+
   int shared_input(bool comb_only, bool check_same_type, bool check_inputs) {
     KAVU_CHECK(check_same_type == check_inputs);
+    collect_readers();
     int merges = 0;
-    for (CDB_SGATE_NODE* n : m_nodes) {
-      if (kavu_is_a_silly_buffer(n) || !labellable(n)) continue;
-      const int r = root(pid(n));
-      for (unsigned oi = 0; oi < n->get_output_count(); ++oi) {
-        CDB_SGATE_OTERM* o = n->get_output_term(oi);
-        if (!o || o->get_number_of_fanout() < 2 || o->get_number_of_fanout() > 99) continue;
-        for (CDB_SGATE_ITERM* i1 : o->fanouts()) {
-          if (!kavu_is_a_silly_buffer(i1->get_my_node())) continue;
-          CDB_SGATE_NODE* a = get_node_behind_cut_buffer(i1->get_my_node());
-          const int r1 = root(pid(a));
-          if (r1 == r) continue;
-          int s1 = m_size[r1];
-          for (CDB_SGATE_ITERM* i2 : o->fanouts()) {
-            if (s1 >= g_partition_size_min) break;
-            CDB_SGATE_NODE* b2 = i2->get_my_node();
-            CDB_SGATE_NODE* t = kavu_is_a_silly_buffer(b2) ? get_node_behind_cut_buffer(b2) : b2;
-            if (!labellable(t)) continue;
-            const int r2 = root(pid(t));
-            if (r2 == r1 || m_size[r2] + s1 >= g_partition_size_max) continue;
-            if (comb_only && !(is_comb_like(a) && is_comb_like(t))) continue;
-            if (check_same_type && !kavu_same_kind_of_gate(a, t)) continue;
-            if (check_inputs && !kavu_same_inputs(a, t)) continue;
-            m_size[r1] = m_size[r2] + s1;
-            m_size[r2] = 0;
-            m_parent[r2] = r1;
-            s1 = m_size[r1];
-            ++merges;
-          }
+    uint32_t gate = UINT32_MAX;
+    int r = 0;
+    for (size_t gr = 0; gr + 1 < m_groups.size(); ++gr) {
+      if (m_groups[gr].gate != gate) {
+        gate = m_groups[gr].gate;
+        r = root(m_gates[gate].pid);
+      }
+      const READER* first = m_readers.data() + m_groups[gr].begin;
+      const READER* last = m_readers.data() + m_groups[gr + 1].begin;
+      for (const READER* i1 = first; i1 != last; ++i1) {
+        if (!i1->through_cut) continue;
+        CDB_SGATE_NODE* a = i1->node;
+        const int r1 = root(i1->pid);
+        if (r1 == r) continue;
+        int s1 = m_size[r1];
+        for (const READER* i2 = first; i2 != last; ++i2) {
+          if (s1 >= g_partition_size_min) break;
+          CDB_SGATE_NODE* t = i2->node;
+          if (!i2->labelled) continue;
+          const int r2 = root(i2->pid);
+          if (r2 == r1 || m_size[r2] + s1 >= g_partition_size_max) continue;
+          if (comb_only && !(is_comb_like(a) && is_comb_like(t))) continue;
+          if (check_same_type && !kavu_same_kind_of_gate(a, t)) continue;
+          if (check_inputs && !kavu_same_inputs(a, t)) continue;
+          m_size[r1] = m_size[r2] + s1;
+          m_size[r2] = 0;
+          m_parent[r2] = r1;
+          s1 = m_size[r1];
+          ++merges;
         }
       }
     }
@@ -432,9 +479,10 @@ class MERGER {
 
   int reconvergent() {
     int merges = 0;
-    for (CDB_SGATE_NODE* n : m_nodes) {
-      if (!is_comb_like(n) || !labellable(n)) continue;
-      const int r = root(pid(n));
+    for (const GATE& g : m_gates) {
+      CDB_SGATE_NODE* n = g.node;
+      if (!is_comb_like(n)) continue;
+      const int r = root(g.pid);
       int s = m_size[r];
       for (unsigned ii = 0; ii < n->get_number_of_input_terms() && s < g_partition_size_max; ++ii) {
         const CDB_SGATE_ITERM* i = n->get_input_term(ii);
@@ -462,8 +510,8 @@ class MERGER {
 
   int adjacent() {
     int merges = 0;
-    for (CDB_SGATE_NODE* b : m_nodes) {
-      if (!kavu_is_a_silly_buffer(b) || !b->get_single_oterm()->has_fanout()) continue;
+    for (CDB_SGATE_NODE* b : m_buffers) {
+      if (!b->get_single_oterm()->has_fanout()) continue;
       CDB_SGATE_NODE* s = driver_of(b);
       if (!s || !labellable(s)) continue;
       const int rs = root_across(s);
@@ -480,9 +528,22 @@ class MERGER {
     return merges;
   }
 
+  struct GATE {
+    CDB_SGATE_NODE* node;
+    CDB_SGATE_OTERM* oterm;  // the gate's first output terminal, which carries its id
+    int pid;
+  };
   std::vector<int> m_parent;
   std::vector<int> m_size;
-  std::vector<CDB_SGATE_NODE*> m_nodes;
+  struct GROUP {
+    uint32_t gate;   // index in m_gates
+    uint32_t begin;  // first reader in m_readers; the next group's begin ends it
+  };
+  std::vector<GATE> m_gates;
+  std::vector<CDB_SGATE_NODE*> m_buffers;
+  bool m_readers_made = false;
+  std::vector<GROUP> m_groups;  // ends with a sentinel group
+  std::vector<READER> m_readers;
 };
 
 }  // namespace
@@ -492,8 +553,9 @@ namespace kavu_partition_detail {
 void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
   GEN_PROFILER profiler("KAVU", "merge_partitions");
   const RUN_SWITCHES& sw = merge_switches();
-  create_partition_to_info_map(state, netlist);
-  MERGER merger(state, netlist);
+  // Merging needs the partitions' sizes only, which the merger counts.
+  state->m_partition_info.clear();
+  MERGER merger(netlist);
   if (!sw.m_skip_share) {
     merger.run_level(0);
     merger.run_level(1);
@@ -566,10 +628,9 @@ bool kavu_same_inputs(CDB_SGATE_NODE* a, CDB_SGATE_NODE* b) {
 namespace {
 
 // Removes cut buffers whose two sides ended in one partition.
-bool remove_redundant_cuts(const std::vector<CDB_SGATE_NODE*>& nodes) {
+bool remove_redundant_cuts(const std::vector<CDB_SGATE_NODE*>& buffers) {
   bool changed = false;
-  for (CDB_SGATE_NODE* b : nodes) {
-    if (!kavu_is_a_silly_buffer(b)) continue;
+  for (CDB_SGATE_NODE* b : buffers) {
     CDB_SGATE_OTERM* oterm = b->get_single_oterm();
     KAVU_CHECK(oterm);
     if (!oterm->has_fanout()) continue;
@@ -630,11 +691,14 @@ void make_boundaries(CDB_SGATE_NODE* b, CDB_SGATE_NETLIST* netlist) {
 
 void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist) {
   GEN_PROFILER profiler("KAVU", "kavu_postprocess_partitions");
-  const std::vector<CDB_SGATE_NODE*> nodes = node_snapshot(netlist);
-  bool changed = remove_redundant_cuts(nodes);
-  for (CDB_SGATE_NODE* node : nodes) {
-    KAVU_CHECK(node);
-    if (!kavu_is_a_silly_buffer(node) || !node->get_single_oterm()->has_fanout()) continue;
+  // The cut buffers in list order; boundary gates made on the way are no cut
+  // buffers, and excised buffers stay in the list until the sweep below.
+  std::vector<CDB_SGATE_NODE*> buffers;
+  for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
+    if (*it && kavu_is_a_silly_buffer(*it)) buffers.push_back(*it);
+  bool changed = remove_redundant_cuts(buffers);
+  for (CDB_SGATE_NODE* node : buffers) {
+    if (!node->get_single_oterm()->has_fanout()) continue;
     make_boundaries(node, netlist);
     changed = true;
   }
