@@ -408,7 +408,6 @@ class CUT_PASS {
   // reversed; each one rules out what the others let through.
   struct LABELS {
     std::vector<int32_t> m_post, m_cone_low;
-    bool may_hold(int from, int to) const { return m_post[to] >= m_cone_low[from] && m_post[to] <= m_post[from]; }
   };
   static constexpr int NUM_LABELS = 4;
   int m_num_labels = 0;  // all four on deep graphs (long walks), else two
@@ -426,12 +425,22 @@ class CUT_PASS {
   static bool holds(const uint64_t* a, const uint64_t* b) {
     return !((b[0] & ~a[0]) | (b[1] & ~a[1]) | (b[2] & ~a[2]) | (b[3] & ~a[3]));
   }
+  // What the leaf walk asks of a terminal, in one cache line: its interval
+  // labels and its support signature, packed after the labelling.
+  struct alignas(64) REACH {
+    int32_t m_post[NUM_LABELS], m_cone_low[NUM_LABELS];
+    uint64_t m_support[SUPPORT_WORDS];
+  };
+  std::vector<REACH> m_reach;
+  void pack_reach();
   template <int LABELS_USED, bool HUBS>
   bool may_reach(int from, int to) const {
     if (HUBS && !holds(&m_hubs[size_t(from) * HUB_WORDS], &m_hubs[size_t(to) * HUB_WORDS])) return false;
+    const REACH& f = m_reach[size_t(from)];
+    const REACH& t = m_reach[size_t(to)];
     for (int i = 0; i < LABELS_USED; ++i)
-      if (!m_labels[i].may_hold(from, to)) return false;
-    return holds(&m_support[size_t(from) * SUPPORT_WORDS], &m_support[size_t(to) * SUPPORT_WORDS]);
+      if (t.m_post[i] < f.m_cone_low[i] || t.m_post[i] > f.m_post[i]) return false;
+    return holds(f.m_support, t.m_support);
   }
   void find_hubs();
   void label_graph(LABELS& labels, int variant);
@@ -446,8 +455,36 @@ class CUT_PASS {
   // Scratch of the build and of the answers.
   SET m_working, m_result;
   std::vector<int32_t> m_union;
-  DENSE_STAMPS m_leaf_mark, m_seen, m_placed;
-  std::vector<int32_t> m_position;
+  // Per terminal, what one answer marks and reads, in 16 bytes: whether it
+  // is a leaf of the head's cuts, seen by the walk, placed, with its logic
+  // depth and its place in the cone order. Marks count only while m_stamp
+  // is the answer's; a new answer clears them all by a new stamp.
+  static constexpr uint32_t LEAF = 1, SEEN = 2, PLACED = 4;
+  struct TERM_MARKS {
+    uint32_t m_stamp;
+    uint32_t m_flags;
+    int32_t m_rank;
+    int32_t m_position;
+  };
+  std::vector<TERM_MARKS> m_marks;
+  uint32_t m_stamp = 0;
+  void next_answer();
+  bool is_marked(size_t x, uint32_t flag) const {
+    const TERM_MARKS& t = m_marks[x];
+    return t.m_stamp == m_stamp && (t.m_flags & flag);
+  }
+  // Marks x; true when it did not hold the mark yet.
+  bool mark(size_t x, uint32_t flag) {
+    TERM_MARKS& t = m_marks[x];
+    if (t.m_stamp != m_stamp) {
+      t.m_stamp = m_stamp;
+      t.m_flags = flag;
+      return true;
+    }
+    const bool fresh = !(t.m_flags & flag);
+    t.m_flags |= flag;
+    return fresh;
+  }
   std::vector<uint64_t> m_leaf_ids;  // logic depth << 32 | id
   struct FRAME {
     int32_t m_id;
