@@ -70,33 +70,35 @@ inline void CUT_ENUMERATOR::run_body(const CUT_CONE_ORDER& cone) {
     m_first[i] = m_store.size();
     m_store.append(&i, 1, signature_of(i));  // the trivial cut comes first
     const int begin = cone.m_fanin_begin[i], end = cone.m_fanin_begin[i + 1];
-    if (begin < end) {
-      copy_cuts(cone.m_fanins[begin], &m_working);
-      for (int p = begin + 1; p < end; ++p) merge_into_working<HW>(cone.m_fanins[p]);
-      for (int c = 0; c < m_working.size(); ++c) {
-        const CUT_REF& ref = m_working.cut(c);
-        m_store.append(m_working.leaves(ref), ref.m_size, ref.m_sig);
+    if (end - begin == 1) {
+      // One fan-in: its cuts as they are (by index: the appends may move the pool).
+      const int j = cone.m_fanins[begin];
+      for (int c = 0; c < m_count[j]; ++c) m_store.append_own(m_first[j] + c);
+    } else if (begin < end) {
+      // The first fan-in's cuts are merged from the store where they lie.
+      const int j = cone.m_fanins[begin];
+      merge_into_result<HW>(m_store, m_first[j], m_count[j], cone.m_fanins[begin + 1]);
+      for (int p = begin + 2; p < end; ++p) {
+        std::swap(m_working, m_result);
+        merge_into_result<HW>(m_working, 0, m_working.size(), cone.m_fanins[p]);
+      }
+      for (int c = 0; c < m_result.size(); ++c) {
+        const CUT_REF& ref = m_result.cut(c);
+        m_store.append(m_result.leaves(ref), ref.m_size, ref.m_sig);
       }
     }
     m_count[i] = m_store.size() - m_first[i];
   }
 }
 
-void CUT_ENUMERATOR::copy_cuts(int j, CUT_POOL* to) {
-  to->clear();
-  for (int c = 0; c < m_count[j]; ++c) {
-    const CUT_REF& ref = m_store.cut(m_first[j] + c);
-    to->append(m_store.leaves(ref), ref.m_size, ref.m_sig);
-  }
-}
-
-// Replaces the working set by the irredundant feasible unions of its cuts
-// with the cuts of position j (working cuts outer, j's cuts inner).
+// m_result becomes the irredundant feasible unions of the cuts first ..
+// first + count of `outer` with the cuts of position j (outer cuts outer,
+// j's cuts inner).
 template <bool HW>
-inline void CUT_ENUMERATOR::merge_into_working(int j) {
+inline void CUT_ENUMERATOR::merge_into_result(const CUT_POOL& outer, int first, int count, int j) {
   m_result.clear();
-  for (int x = 0; x < m_working.size(); ++x) {
-    const CUT_REF& a = m_working.cut(x);
+  for (int x = first; x < first + count; ++x) {
+    const CUT_REF& a = outer.cut(x);
     for (int y = 0; y < m_count[j]; ++y) {
       const CUT_REF& b = m_store.cut(m_first[j] + y);
       ++m_stats.m_pairs_tried;
@@ -105,7 +107,7 @@ inline void CUT_ENUMERATOR::merge_into_working(int j) {
         ++m_stats.m_refused_by_signature;
         continue;
       }
-      const int size = cut_merge_leaves(m_working.leaves(a), a.m_size, m_store.leaves(b), b.m_size, m_k, m_union.data());
+      const int size = cut_merge_leaves(outer.leaves(a), a.m_size, m_store.leaves(b), b.m_size, m_k, m_union.data());
       if (size < 0) {
         ++m_stats.m_too_large;
         continue;
@@ -114,7 +116,6 @@ inline void CUT_ENUMERATOR::merge_into_working(int j) {
     }
   }
   m_result.compact();
-  std::swap(m_working, m_result);
 }
 
 KAVU_TARGET_POPCNT void CUT_ENUMERATOR::run_popcnt(const CUT_CONE_ORDER& cone) { run_body<true>(cone); }

@@ -213,6 +213,15 @@ class CUT_POOL {
     m_cuts.push_back({int(m_leaves.size()), size, sig});
     m_leaves.insert(m_leaves.end(), leaves, leaves + size);
   }
+  // Appends a copy of the pool's own cut i.
+  void append_own(int i) {
+    const CUT_REF ref = m_cuts[i];
+    m_cuts.push_back({int(m_leaves.size()), ref.m_size, ref.m_sig});
+    for (int l = 0; l < ref.m_size; ++l) {
+      const int leaf = m_leaves[size_t(ref.m_offset + l)];
+      m_leaves.push_back(leaf);
+    }
+  }
   // Marks a cut for removal; compact() drops the marked ones keeping the
   // order of the others (the leaves stay in the pool).
   void kill(int i) { m_cuts[i].m_size = -m_cuts[i].m_size - 1; }
@@ -273,15 +282,14 @@ class CUT_ENUMERATOR {
  private:
   template <bool HW>
   KAVU_ALWAYS_INLINE void run_body(const CUT_CONE_ORDER& cone);
-  void copy_cuts(int j, CUT_POOL* to);
   template <bool HW>
-  KAVU_ALWAYS_INLINE void merge_into_working(int j);
+  KAVU_ALWAYS_INLINE void merge_into_result(const CUT_POOL& outer, int first, int count, int j);
   void add_if_irredundant(const int* leaves, int size, uint64_t sig);
 
   int m_k = 0;
   CUT_POOL m_store;  // every position's cuts, position by position
   std::vector<int> m_first, m_count;
-  CUT_POOL m_working, m_result;  // reused per position
+  CUT_POOL m_working, m_result;  // reused per position (fan-ins after the second)
   std::vector<int> m_union;
   CUT_RUN_STATS m_stats;
 };
