@@ -154,48 +154,48 @@ int CUT_CONE_ORDER::position_of(const CDB_SGATE_OTERM* oterm) const {
   return position >= 0 ? position : -1;
 }
 
+// The depth-first walk places a terminal once all its drivers are placed;
+// their positions, gathered on the way (a driver placed earlier at once, a
+// driver the walk enters when it is placed), become its fan-in list then.
 bool CUT_CONE_ORDER::build(CDB_SGATE_OTERM* head, CUT_OTERM_SPAN leaves) {
   m_order.clear();
   m_fanins.clear();
   m_is_leaf.clear();
+  m_pending.clear();
+  m_fanin_begin.assign(1, 0);
   m_leaf.clear(leaves.size());
   for (CDB_SGATE_OTERM* leaf : leaves) m_leaf.insert(leaf, 0);
   m_state.clear(leaves.size() * 2);
   m_state.insert(head, ON_STACK);
-  m_stack.assign(1, FRAME{head, 0});
+  const auto frame_of = [this](CDB_SGATE_OTERM* oterm) {
+    const unsigned inputs = m_leaf.contains(oterm) ? 0 : unsigned(oterm->get_my_node()->get_number_of_input_terms());
+    return FRAME{oterm, 0, inputs, unsigned(m_pending.size())};
+  };
+  m_stack.assign(1, frame_of(head));
   while (!m_stack.empty()) {
     FRAME& frame = m_stack.back();
     CDB_SGATE_OTERM* oterm = frame.m_oterm;
-    const CDB_SGATE_NODE* gate = oterm->get_my_node();
-    const bool leaf = m_leaf.contains(oterm);
-    if (!leaf && frame.m_next < gate->get_number_of_input_terms()) {
-      CDB_SGATE_OTERM* driver = cut_driver_of(gate->get_input_term(frame.m_next++));
+    if (frame.m_next < frame.m_inputs) {
+      CDB_SGATE_OTERM* driver = cut_driver_of(oterm->get_my_node()->get_input_term(frame.m_next++));
       if (!driver) continue;
       int* state = nullptr;
       if (!m_state.insert(driver, ON_STACK, &state)) {
         if (*state == ON_STACK) return false;  // a combinational loop
-        continue;                              // already placed
+        m_pending.push_back(*state);           // already placed
+        continue;
       }
-      m_stack.push_back({driver, 0});  // `frame` may dangle from here on
+      m_stack.push_back(frame_of(driver));  // `frame` may dangle from here on
       continue;
     }
-    *m_state.find(oterm) = int(m_order.size());
+    const int position = int(m_order.size());
+    *m_state.find(oterm) = position;
     m_order.push_back(oterm);
-    m_is_leaf.push_back(leaf ? 1 : 0);
-    m_stack.pop_back();
-  }
-  m_fanin_begin.assign(1, 0);
-  for (size_t i = 0; i < m_order.size(); ++i) {
-    if (!m_is_leaf[i]) {
-      for (const CDB_SGATE_ITERM* iterm : m_order[i]->get_my_node()->get_input_terms()) {
-        const CDB_SGATE_OTERM* driver = cut_driver_of(iterm);
-        if (!driver) continue;
-        const int j = position_of(driver);
-        KAVU_CHECK((j < int(i)) && (m_order[j] == driver));
-        m_fanins.push_back(j);
-      }
-    }
+    m_is_leaf.push_back(frame.m_inputs == 0 && m_leaf.contains(oterm) ? 1 : 0);
+    m_fanins.insert(m_fanins.end(), m_pending.begin() + frame.m_first_fanin, m_pending.end());
     m_fanin_begin.push_back(int(m_fanins.size()));
+    m_pending.resize(frame.m_first_fanin);
+    m_stack.pop_back();
+    if (!m_stack.empty()) m_pending.push_back(position);
   }
   return true;
 }

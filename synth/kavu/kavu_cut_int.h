@@ -260,10 +260,13 @@ class CUT_CONE_ORDER {
   struct FRAME {
     CDB_SGATE_OTERM* m_oterm;
     unsigned m_next;
+    unsigned m_inputs;           // 0 for a leaf: its drivers are not followed
+    unsigned m_first_fanin;      // where its drivers' positions start in m_pending
   };
   PTR_STAMP_TABLE m_leaf;
   PTR_STAMP_TABLE m_state;  // ON_STACK, or the order position once placed
   std::vector<FRAME> m_stack;
+  std::vector<int> m_pending;  // drivers' positions of the terminals on the stack
 };
 
 // Cut sets bottom-up over a cone order: a leaf has only its trivial cut; any
