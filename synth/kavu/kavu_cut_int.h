@@ -432,23 +432,24 @@ class CUT_PASS {
   bool m_use_hubs = false;  // deep graphs where the walks hit many dead ends
   bool m_hubs_decided = false;
   int64_t m_walked = 0, m_dead_ends = 0;  // terminals other than leaves the walks entered, those with no leaf below
-  std::vector<uint64_t> m_hubs;
   static bool holds(const uint64_t* a, const uint64_t* b) {
     return !((b[0] & ~a[0]) | (b[1] & ~a[1]) | (b[2] & ~a[2]) | (b[3] & ~a[3]));
   }
-  // What the leaf walk asks of a terminal, in one cache line: its interval
-  // labels and its support signature, packed after the labelling.
+  // What the leaf walk asks of a terminal, in two adjacent cache lines: its
+  // interval labels and its support signature, packed after the labelling,
+  // and its hub set once the hubs are chosen.
   struct alignas(64) REACH {
     int32_t m_post[NUM_LABELS], m_cone_low[NUM_LABELS];
     uint64_t m_support[SUPPORT_WORDS];
+    uint64_t m_hubs[HUB_WORDS];
   };
   std::vector<REACH> m_reach;
   void pack_reach();
   template <int LABELS_USED, bool HUBS>
   bool may_reach(int from, int to) const {
-    if (HUBS && !holds(&m_hubs[size_t(from) * HUB_WORDS], &m_hubs[size_t(to) * HUB_WORDS])) return false;
     const REACH& f = m_reach[size_t(from)];
     const REACH& t = m_reach[size_t(to)];
+    if (HUBS && !holds(f.m_hubs, t.m_hubs)) return false;
     for (int i = 0; i < LABELS_USED; ++i)
       if (t.m_post[i] < f.m_cone_low[i] || t.m_post[i] > f.m_post[i]) return false;
     return holds(f.m_support, t.m_support);

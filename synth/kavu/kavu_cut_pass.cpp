@@ -11,8 +11,8 @@
 //   whatever the numbering of the leaves.
 // Why the kept sets hold: see Depth in kavu_cut_int.h.
 // Cost: see kavu_cut_int.h; the kept sets cost 8 + 1 + 4K bytes per cut,
-//   the graph, its labels and the walk's stamps about 170 bytes per
-//   terminal (32 more with the hub sets), all freed by release().
+//   the graph, its labels, support signatures and hub sets and the walk's
+//   marks about 230 bytes per terminal, all freed by release().
 #include <algorithm>
 #include <climits>
 
@@ -65,7 +65,6 @@ void CUT_PASS::release() {
   free_vector(m_ordered);
   free_vector(m_rank);
   free_vector(m_support);
-  free_vector(m_hubs);
   m_use_hubs = false;
   m_hubs_decided = false;
   m_walked = m_dead_ends = 0;
@@ -220,12 +219,11 @@ void CUT_PASS::find_hubs() {
     std::nth_element(candidates.begin(), candidates.begin() + MAX_HUBS, candidates.end(), more_used);
     candidates.resize(MAX_HUBS);
   }
-  m_hubs.assign(n * HUB_WORDS, 0);
-  for (size_t i = 0; i < candidates.size(); ++i) m_hubs[size_t(candidates[i]) * HUB_WORDS + i / 64] |= uint64_t(1) << (i % 64);
+  for (size_t i = 0; i < candidates.size(); ++i) m_reach[size_t(candidates[i])].m_hubs[i / 64] |= uint64_t(1) << (i % 64);
   for (int32_t x : m_order) {
-    uint64_t* hubs = &m_hubs[size_t(x) * HUB_WORDS];
+    uint64_t* hubs = m_reach[size_t(x)].m_hubs;
     for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) {
-      for (int w = 0; w < HUB_WORDS; ++w) hubs[w] |= m_hubs[size_t(m_row[p]) * HUB_WORDS + w];
+      for (int w = 0; w < HUB_WORDS; ++w) hubs[w] |= m_reach[size_t(m_row[p])].m_hubs[w];
     }
   }
 }
