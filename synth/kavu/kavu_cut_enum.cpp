@@ -97,24 +97,29 @@ inline void CUT_ENUMERATOR::run_body(const CUT_CONE_ORDER& cone) {
 template <bool HW>
 inline void CUT_ENUMERATOR::merge_into_result(const CUT_POOL& outer, int first, int count, int j) {
   m_result.clear();
+  // Counted in locals (the calls below could change members), added at the end.
+  long refused_by_signature = 0, too_large = 0;
+  const int first_j = m_first[j], count_j = m_count[j];
   for (int x = first; x < first + count; ++x) {
     const CUT_REF& a = outer.cut(x);
-    for (int y = 0; y < m_count[j]; ++y) {
-      const CUT_REF& b = m_store.cut(m_first[j] + y);
-      ++m_stats.m_pairs_tried;
+    for (int y = 0; y < count_j; ++y) {
+      const CUT_REF& b = m_store.cut(first_j + y);
       const uint64_t sig = a.m_sig | b.m_sig;
       if (kavu_popcount(sig) > m_k) {
-        ++m_stats.m_refused_by_signature;
+        ++refused_by_signature;
         continue;
       }
       const int size = cut_merge_leaves(outer.leaves(a), a.m_size, m_store.leaves(b), b.m_size, m_k, m_union.data());
       if (size < 0) {
-        ++m_stats.m_too_large;
+        ++too_large;
         continue;
       }
       add_if_irredundant(m_union.data(), size, sig);
     }
   }
+  m_stats.m_pairs_tried += long(count) * count_j;
+  m_stats.m_refused_by_signature += refused_by_signature;
+  m_stats.m_too_large += too_large;
   m_result.compact();
 }
 
