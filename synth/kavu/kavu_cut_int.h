@@ -500,8 +500,8 @@ class CUT_PASS {
   std::vector<uint64_t> m_leaf_ids;  // logic depth << 32 | id
   struct FRAME {
     int32_t m_id;
-    uint32_t m_next;
-    uint32_t m_placed;  // leaves placed when the walk entered it
+    uint32_t m_next, m_end;  // the row's next and end places (the leaf walk's)
+    uint32_t m_placed;       // leaves placed when the walk entered it
   };
   std::vector<FRAME> m_stack;
   KAVU_WVNET_MANAGER::CUT_SET m_spare;  // cut vectors dropped from answers, for the next ones

@@ -347,7 +347,7 @@ void CUT_PASS::label_graph(LABELS& labels, int variant) {
     const int root = m_order[reverse_roots ? r : m_order.size() - 1 - r];
     if (post[root] != -1) continue;
     post[root] = -2;
-    m_stack.assign(1, FRAME{root, 0, 0});
+    m_stack.assign(1, FRAME{root, 0, 0, 0});
     while (!m_stack.empty()) {
       FRAME& frame = m_stack.back();
       const int x = frame.m_id;
@@ -357,7 +357,7 @@ void CUT_PASS::label_graph(LABELS& labels, int variant) {
         const int y = m_row[row + (reverse ? size - 1 - i : i)];
         if (post[y] != -1) continue;
         post[y] = -2;
-        m_stack.push_back(FRAME{y, 0, 0});  // `frame` may dangle from here on
+        m_stack.push_back(FRAME{y, 0, 0, 0});  // `frame` may dangle from here on
         continue;
       }
       post[x] = counter++;
@@ -519,12 +519,12 @@ bool CUT_PASS::walk_to_leaves(int head) {
   size_t shallowest = 0, placed = 0;
   int position = 0;
   int64_t walked = 0, dead_ends = 0;
-  m_stack.assign(1, FRAME{head, m_row_begin[head], 0});
+  m_stack.assign(1, FRAME{head, m_row_begin[head], m_row_begin[head + 1], 0});
   mark(size_t(head), SEEN);
   while (!m_stack.empty()) {
     FRAME& frame = m_stack.back();
     const int x = frame.m_id;
-    if (frame.m_next < m_row_begin[x + 1]) {
+    if (frame.m_next < frame.m_end) {
       const int y = m_row[frame.m_next++];
       TERM_MARKS& marks_y = m_marks[size_t(y)];
       if (marks_y.m_stamp != m_stamp) {
@@ -542,7 +542,7 @@ bool CUT_PASS::walk_to_leaves(int head) {
       }
       marks_y.m_flags |= SEEN;  // a terminal left out stays out: the unplaced leaves only shrink
       if (!needed) continue;
-      m_stack.push_back(FRAME{y, m_row_begin[y], uint32_t(placed)});  // `frame` may dangle from here on
+      m_stack.push_back(FRAME{y, m_row_begin[y], m_row_begin[y + 1], uint32_t(placed)});  // `frame` may dangle from here on
       continue;
     }
     TERM_MARKS& marks_x = m_marks[size_t(x)];
