@@ -70,51 +70,57 @@ inline void CUT_ENUMERATOR::run_body(const CUT_CONE_ORDER& cone) {
     m_first[i] = m_store.size();
     m_store.append(&i, 1, signature_of(i));  // the trivial cut comes first
     const int begin = cone.m_fanin_begin[i], end = cone.m_fanin_begin[i + 1];
-    if (begin < end) {
-      copy_cuts(cone.m_fanins[begin], &m_working);
-      for (int p = begin + 1; p < end; ++p) merge_into_working<HW>(cone.m_fanins[p]);
-      for (int c = 0; c < m_working.size(); ++c) {
-        const CUT_REF& ref = m_working.cut(c);
-        m_store.append(m_working.leaves(ref), ref.m_size, ref.m_sig);
+    if (end - begin == 1) {
+      // One fan-in: its cuts as they are (by index: the appends may move the pool).
+      const int j = cone.m_fanins[begin];
+      for (int c = 0; c < m_count[j]; ++c) m_store.append_own(m_first[j] + c);
+    } else if (begin < end) {
+      // The first fan-in's cuts are merged from the store where they lie.
+      const int j = cone.m_fanins[begin];
+      merge_into_result<HW>(m_store, m_first[j], m_count[j], cone.m_fanins[begin + 1]);
+      for (int p = begin + 2; p < end; ++p) {
+        std::swap(m_working, m_result);
+        merge_into_result<HW>(m_working, 0, m_working.size(), cone.m_fanins[p]);
+      }
+      for (int c = 0; c < m_result.size(); ++c) {
+        const CUT_REF& ref = m_result.cut(c);
+        m_store.append(m_result.leaves(ref), ref.m_size, ref.m_sig);
       }
     }
     m_count[i] = m_store.size() - m_first[i];
   }
 }
 
-void CUT_ENUMERATOR::copy_cuts(int j, CUT_POOL* to) {
-  to->clear();
-  for (int c = 0; c < m_count[j]; ++c) {
-    const CUT_REF& ref = m_store.cut(m_first[j] + c);
-    to->append(m_store.leaves(ref), ref.m_size, ref.m_sig);
-  }
-}
-
-// Replaces the working set by the irredundant feasible unions of its cuts
-// with the cuts of position j (working cuts outer, j's cuts inner).
+// m_result becomes the irredundant feasible unions of the cuts first ..
+// first + count of `outer` with the cuts of position j (outer cuts outer,
+// j's cuts inner).
 template <bool HW>
-inline void CUT_ENUMERATOR::merge_into_working(int j) {
+inline void CUT_ENUMERATOR::merge_into_result(const CUT_POOL& outer, int first, int count, int j) {
   m_result.clear();
-  for (int x = 0; x < m_working.size(); ++x) {
-    const CUT_REF& a = m_working.cut(x);
-    for (int y = 0; y < m_count[j]; ++y) {
-      const CUT_REF& b = m_store.cut(m_first[j] + y);
-      ++m_stats.m_pairs_tried;
+  // Counted in locals (the calls below could change members), added at the end.
+  long refused_by_signature = 0, too_large = 0;
+  const int first_j = m_first[j], count_j = m_count[j];
+  for (int x = first; x < first + count; ++x) {
+    const CUT_REF& a = outer.cut(x);
+    for (int y = 0; y < count_j; ++y) {
+      const CUT_REF& b = m_store.cut(first_j + y);
       const uint64_t sig = a.m_sig | b.m_sig;
       if (kavu_popcount(sig) > m_k) {
-        ++m_stats.m_refused_by_signature;
+        ++refused_by_signature;
         continue;
       }
-      const int size = cut_merge_leaves(m_working.leaves(a), a.m_size, m_store.leaves(b), b.m_size, m_k, m_union.data());
+      const int size = cut_merge_leaves(outer.leaves(a), a.m_size, m_store.leaves(b), b.m_size, m_k, m_union.data());
       if (size < 0) {
-        ++m_stats.m_too_large;
+        ++too_large;
         continue;
       }
       add_if_irredundant(m_union.data(), size, sig);
     }
   }
+  m_stats.m_pairs_tried += long(count) * count_j;
+  m_stats.m_refused_by_signature += refused_by_signature;
+  m_stats.m_too_large += too_large;
   m_result.compact();
-  std::swap(m_working, m_result);
 }
 
 KAVU_TARGET_POPCNT void CUT_ENUMERATOR::run_popcnt(const CUT_CONE_ORDER& cone) { run_body<true>(cone); }
@@ -153,48 +159,48 @@ int CUT_CONE_ORDER::position_of(const CDB_SGATE_OTERM* oterm) const {
   return position >= 0 ? position : -1;
 }
 
+// The depth-first walk places a terminal once all its drivers are placed;
+// their positions, gathered on the way (a driver placed earlier at once, a
+// driver the walk enters when it is placed), become its fan-in list then.
 bool CUT_CONE_ORDER::build(CDB_SGATE_OTERM* head, CUT_OTERM_SPAN leaves) {
   m_order.clear();
   m_fanins.clear();
   m_is_leaf.clear();
+  m_pending.clear();
+  m_fanin_begin.assign(1, 0);
   m_leaf.clear(leaves.size());
   for (CDB_SGATE_OTERM* leaf : leaves) m_leaf.insert(leaf, 0);
   m_state.clear(leaves.size() * 2);
   m_state.insert(head, ON_STACK);
-  m_stack.assign(1, FRAME{head, 0});
+  const auto frame_of = [this](CDB_SGATE_OTERM* oterm) {
+    const unsigned inputs = m_leaf.contains(oterm) ? 0 : unsigned(oterm->get_my_node()->get_number_of_input_terms());
+    return FRAME{oterm, 0, inputs, unsigned(m_pending.size())};
+  };
+  m_stack.assign(1, frame_of(head));
   while (!m_stack.empty()) {
     FRAME& frame = m_stack.back();
     CDB_SGATE_OTERM* oterm = frame.m_oterm;
-    const CDB_SGATE_NODE* gate = oterm->get_my_node();
-    const bool leaf = m_leaf.contains(oterm);
-    if (!leaf && frame.m_next < gate->get_number_of_input_terms()) {
-      CDB_SGATE_OTERM* driver = cut_driver_of(gate->get_input_term(frame.m_next++));
+    if (frame.m_next < frame.m_inputs) {
+      CDB_SGATE_OTERM* driver = cut_driver_of(oterm->get_my_node()->get_input_term(frame.m_next++));
       if (!driver) continue;
       int* state = nullptr;
       if (!m_state.insert(driver, ON_STACK, &state)) {
         if (*state == ON_STACK) return false;  // a combinational loop
-        continue;                              // already placed
+        m_pending.push_back(*state);           // already placed
+        continue;
       }
-      m_stack.push_back({driver, 0});  // `frame` may dangle from here on
+      m_stack.push_back(frame_of(driver));  // `frame` may dangle from here on
       continue;
     }
-    *m_state.find(oterm) = int(m_order.size());
+    const int position = int(m_order.size());
+    *m_state.find(oterm) = position;
     m_order.push_back(oterm);
-    m_is_leaf.push_back(leaf ? 1 : 0);
-    m_stack.pop_back();
-  }
-  m_fanin_begin.assign(1, 0);
-  for (size_t i = 0; i < m_order.size(); ++i) {
-    if (!m_is_leaf[i]) {
-      for (const CDB_SGATE_ITERM* iterm : m_order[i]->get_my_node()->get_input_terms()) {
-        const CDB_SGATE_OTERM* driver = cut_driver_of(iterm);
-        if (!driver) continue;
-        const int j = position_of(driver);
-        KAVU_CHECK((j < int(i)) && (m_order[j] == driver));
-        m_fanins.push_back(j);
-      }
-    }
+    m_is_leaf.push_back(frame.m_inputs == 0 && m_leaf.contains(oterm) ? 1 : 0);
+    m_fanins.insert(m_fanins.end(), m_pending.begin() + frame.m_first_fanin, m_pending.end());
     m_fanin_begin.push_back(int(m_fanins.size()));
+    m_pending.resize(frame.m_first_fanin);
+    m_stack.pop_back();
+    if (!m_stack.empty()) m_pending.push_back(position);
   }
   return true;
 }

@@ -213,6 +213,15 @@ class CUT_POOL {
     m_cuts.push_back({int(m_leaves.size()), size, sig});
     m_leaves.insert(m_leaves.end(), leaves, leaves + size);
   }
+  // Appends a copy of the pool's own cut i.
+  void append_own(int i) {
+    const CUT_REF ref = m_cuts[i];
+    m_cuts.push_back({int(m_leaves.size()), ref.m_size, ref.m_sig});
+    for (int l = 0; l < ref.m_size; ++l) {
+      const int leaf = m_leaves[size_t(ref.m_offset + l)];
+      m_leaves.push_back(leaf);
+    }
+  }
   // Marks a cut for removal; compact() drops the marked ones keeping the
   // order of the others (the leaves stay in the pool).
   void kill(int i) { m_cuts[i].m_size = -m_cuts[i].m_size - 1; }
@@ -251,10 +260,13 @@ class CUT_CONE_ORDER {
   struct FRAME {
     CDB_SGATE_OTERM* m_oterm;
     unsigned m_next;
+    unsigned m_inputs;           // 0 for a leaf: its drivers are not followed
+    unsigned m_first_fanin;      // where its drivers' positions start in m_pending
   };
   PTR_STAMP_TABLE m_leaf;
   PTR_STAMP_TABLE m_state;  // ON_STACK, or the order position once placed
   std::vector<FRAME> m_stack;
+  std::vector<int> m_pending;  // drivers' positions of the terminals on the stack
 };
 
 // Cut sets bottom-up over a cone order: a leaf has only its trivial cut; any
@@ -273,15 +285,14 @@ class CUT_ENUMERATOR {
  private:
   template <bool HW>
   KAVU_ALWAYS_INLINE void run_body(const CUT_CONE_ORDER& cone);
-  void copy_cuts(int j, CUT_POOL* to);
   template <bool HW>
-  KAVU_ALWAYS_INLINE void merge_into_working(int j);
+  KAVU_ALWAYS_INLINE void merge_into_result(const CUT_POOL& outer, int first, int count, int j);
   void add_if_irredundant(const int* leaves, int size, uint64_t sig);
 
   int m_k = 0;
   CUT_POOL m_store;  // every position's cuts, position by position
   std::vector<int> m_first, m_count;
-  CUT_POOL m_working, m_result;  // reused per position
+  CUT_POOL m_working, m_result;  // reused per position (fan-ins after the second)
   std::vector<int> m_union;
   CUT_RUN_STATS m_stats;
 };
@@ -408,7 +419,6 @@ class CUT_PASS {
   // reversed; each one rules out what the others let through.
   struct LABELS {
     std::vector<int32_t> m_post, m_cone_low;
-    bool may_hold(int from, int to) const { return m_post[to] >= m_cone_low[from] && m_post[to] <= m_post[from]; }
   };
   static constexpr int NUM_LABELS = 4;
   int m_num_labels = 0;  // all four on deep graphs (long walks), else two
@@ -422,16 +432,27 @@ class CUT_PASS {
   bool m_use_hubs = false;  // deep graphs where the walks hit many dead ends
   bool m_hubs_decided = false;
   int64_t m_walked = 0, m_dead_ends = 0;  // terminals other than leaves the walks entered, those with no leaf below
-  std::vector<uint64_t> m_hubs;
   static bool holds(const uint64_t* a, const uint64_t* b) {
     return !((b[0] & ~a[0]) | (b[1] & ~a[1]) | (b[2] & ~a[2]) | (b[3] & ~a[3]));
   }
+  // What the leaf walk asks of a terminal, in two adjacent cache lines: its
+  // interval labels and its support signature, packed after the labelling,
+  // and its hub set once the hubs are chosen.
+  struct alignas(64) REACH {
+    int32_t m_post[NUM_LABELS], m_cone_low[NUM_LABELS];
+    uint64_t m_support[SUPPORT_WORDS];
+    uint64_t m_hubs[HUB_WORDS];
+  };
+  std::vector<REACH> m_reach;
+  void pack_reach();
   template <int LABELS_USED, bool HUBS>
   bool may_reach(int from, int to) const {
-    if (HUBS && !holds(&m_hubs[size_t(from) * HUB_WORDS], &m_hubs[size_t(to) * HUB_WORDS])) return false;
+    const REACH& f = m_reach[size_t(from)];
+    const REACH& t = m_reach[size_t(to)];
+    if (HUBS && !holds(f.m_hubs, t.m_hubs)) return false;
     for (int i = 0; i < LABELS_USED; ++i)
-      if (!m_labels[i].may_hold(from, to)) return false;
-    return holds(&m_support[size_t(from) * SUPPORT_WORDS], &m_support[size_t(to) * SUPPORT_WORDS]);
+      if (t.m_post[i] < f.m_cone_low[i] || t.m_post[i] > f.m_post[i]) return false;
+    return holds(f.m_support, t.m_support);
   }
   void find_hubs();
   void label_graph(LABELS& labels, int variant);
@@ -446,13 +467,41 @@ class CUT_PASS {
   // Scratch of the build and of the answers.
   SET m_working, m_result;
   std::vector<int32_t> m_union;
-  DENSE_STAMPS m_leaf_mark, m_seen, m_placed;
-  std::vector<int32_t> m_position;
+  // Per terminal, what one answer marks and reads, in 16 bytes: whether it
+  // is a leaf of the head's cuts, seen by the walk, placed, with its logic
+  // depth and its place in the cone order. Marks count only while m_stamp
+  // is the answer's; a new answer clears them all by a new stamp.
+  static constexpr uint32_t LEAF = 1, SEEN = 2, PLACED = 4;
+  struct TERM_MARKS {
+    uint32_t m_stamp;
+    uint32_t m_flags;
+    int32_t m_rank;
+    int32_t m_position;
+  };
+  std::vector<TERM_MARKS> m_marks;
+  uint32_t m_stamp = 0;
+  void next_answer();
+  bool is_marked(size_t x, uint32_t flag) const {
+    const TERM_MARKS& t = m_marks[x];
+    return t.m_stamp == m_stamp && (t.m_flags & flag);
+  }
+  // Marks x; true when it did not hold the mark yet.
+  bool mark(size_t x, uint32_t flag) {
+    TERM_MARKS& t = m_marks[x];
+    if (t.m_stamp != m_stamp) {
+      t.m_stamp = m_stamp;
+      t.m_flags = flag;
+      return true;
+    }
+    const bool fresh = !(t.m_flags & flag);
+    t.m_flags |= flag;
+    return fresh;
+  }
   std::vector<uint64_t> m_leaf_ids;  // logic depth << 32 | id
   struct FRAME {
     int32_t m_id;
-    uint32_t m_next;
-    uint32_t m_placed;  // leaves placed when the walk entered it
+    uint32_t m_next, m_end;  // the row's next and end places (the leaf walk's)
+    uint32_t m_placed;       // leaves placed when the walk entered it
   };
   std::vector<FRAME> m_stack;
   KAVU_WVNET_MANAGER::CUT_SET m_spare;  // cut vectors dropped from answers, for the next ones

@@ -11,8 +11,8 @@
 //   whatever the numbering of the leaves.
 // Why the kept sets hold: see Depth in kavu_cut_int.h.
 // Cost: see kavu_cut_int.h; the kept sets cost 8 + 1 + 4K bytes per cut,
-//   the graph, its labels and the walk's stamps about 170 bytes per
-//   terminal (32 more with the hub sets), all freed by release().
+//   the graph, its labels, support signatures and hub sets and the walk's
+//   marks about 230 bytes per terminal, all freed by release().
 #include <algorithm>
 #include <climits>
 
@@ -65,11 +65,11 @@ void CUT_PASS::release() {
   free_vector(m_ordered);
   free_vector(m_rank);
   free_vector(m_support);
-  free_vector(m_hubs);
   m_use_hubs = false;
   m_hubs_decided = false;
   m_walked = m_dead_ends = 0;
   for (LABELS& labels : m_labels) labels = LABELS();
+  free_vector(m_reach);
   free_vector(m_order);
   free_vector(m_first);
   free_vector(m_count);
@@ -78,10 +78,8 @@ void CUT_PASS::release() {
   free_vector(m_size);
   m_working = SET();
   m_result = SET();
-  m_leaf_mark = DENSE_STAMPS();
-  m_seen = DENSE_STAMPS();
-  m_placed = DENSE_STAMPS();
-  free_vector(m_position);
+  free_vector(m_marks);
+  m_stamp = 0;
   free_vector(m_leaf_ids);
   free_vector(m_stack);
   free_vector(m_spare);
@@ -101,6 +99,7 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
   m_num_labels = depth >= DEEP_GRAPH ? NUM_LABELS : 2;
   static constexpr int VARIANTS[NUM_LABELS] = {0, 3, 1, 2};
   for (int i = 0; i < m_num_labels; ++i) label_graph(m_labels[i], VARIANTS[i]);
+  pack_reach();
   m_overflow = false;
   enumerate_all();
   if (m_overflow) {
@@ -111,10 +110,9 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
   m_hubs_decided = depth < DEEP_GRAPH;
   m_walked = m_dead_ends = 0;
   const size_t n = m_oterms.size();
-  m_leaf_mark.resize(n);
-  m_seen.resize(n);
-  m_placed.resize(n);
-  m_position.assign(n, 0);
+  m_marks.assign(n, TERM_MARKS{0, 0, 0, 0});
+  for (size_t x = 0; x < n; ++x) m_marks[x].m_rank = m_rank[x];
+  m_stamp = 0;
   m_active = true;
 }
 
@@ -221,12 +219,11 @@ void CUT_PASS::find_hubs() {
     std::nth_element(candidates.begin(), candidates.begin() + MAX_HUBS, candidates.end(), more_used);
     candidates.resize(MAX_HUBS);
   }
-  m_hubs.assign(n * HUB_WORDS, 0);
-  for (size_t i = 0; i < candidates.size(); ++i) m_hubs[size_t(candidates[i]) * HUB_WORDS + i / 64] |= uint64_t(1) << (i % 64);
+  for (size_t i = 0; i < candidates.size(); ++i) m_reach[size_t(candidates[i])].m_hubs[i / 64] |= uint64_t(1) << (i % 64);
   for (int32_t x : m_order) {
-    uint64_t* hubs = &m_hubs[size_t(x) * HUB_WORDS];
+    uint64_t* hubs = m_reach[size_t(x)].m_hubs;
     for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) {
-      for (int w = 0; w < HUB_WORDS; ++w) hubs[w] |= m_hubs[size_t(m_row[p]) * HUB_WORDS + w];
+      for (int w = 0; w < HUB_WORDS; ++w) hubs[w] |= m_reach[size_t(m_row[p])].m_hubs[w];
     }
   }
 }
@@ -350,7 +347,7 @@ void CUT_PASS::label_graph(LABELS& labels, int variant) {
     const int root = m_order[reverse_roots ? r : m_order.size() - 1 - r];
     if (post[root] != -1) continue;
     post[root] = -2;
-    m_stack.assign(1, FRAME{root, 0, 0});
+    m_stack.assign(1, FRAME{root, 0, 0, 0});
     while (!m_stack.empty()) {
       FRAME& frame = m_stack.back();
       const int x = frame.m_id;
@@ -360,7 +357,7 @@ void CUT_PASS::label_graph(LABELS& labels, int variant) {
         const int y = m_row[row + (reverse ? size - 1 - i : i)];
         if (post[y] != -1) continue;
         post[y] = -2;
-        m_stack.push_back(FRAME{y, 0, 0});  // `frame` may dangle from here on
+        m_stack.push_back(FRAME{y, 0, 0, 0});  // `frame` may dangle from here on
         continue;
       }
       post[x] = counter++;
@@ -371,6 +368,30 @@ void CUT_PASS::label_graph(LABELS& labels, int variant) {
     int32_t low = post[x];
     for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) low = std::min(low, labels.m_cone_low[m_row[p]]);
     labels.m_cone_low[x] = low;
+  }
+}
+
+// The labels and the support signatures move into one record per terminal
+// (the walk reads both for every terminal it tests); their arrays are freed.
+void CUT_PASS::pack_reach() {
+  const size_t n = m_oterms.size();
+  m_reach.assign(n, REACH());
+  for (size_t x = 0; x < n; ++x) {
+    REACH& r = m_reach[x];
+    for (int i = 0; i < m_num_labels; ++i) {
+      r.m_post[i] = m_labels[i].m_post[x];
+      r.m_cone_low[i] = m_labels[i].m_cone_low[x];
+    }
+    for (int w = 0; w < SUPPORT_WORDS; ++w) r.m_support[w] = m_support[x * SUPPORT_WORDS + w];
+  }
+  for (LABELS& labels : m_labels) labels = LABELS();
+  free_vector(m_support);
+}
+
+void CUT_PASS::next_answer() {
+  if (++m_stamp == 0) {  // wrapped: old stamps could look current
+    for (TERM_MARKS& t : m_marks) t.m_stamp = 0;
+    m_stamp = 1;
   }
 }
 
@@ -420,14 +441,14 @@ bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER:
     return true;
   }
   // The leaves of every cut, marked.
-  m_leaf_mark.next();
+  next_answer();
   m_leaf_ids.clear();
   const uint32_t first = m_first[h] + 1;
   for (uint32_t c = first; c < first + uint32_t(num); ++c) {
     for (int i = 0; i < m_size[c]; ++i) {
       const int32_t leaf = m_leaves[size_t(c) * m_k + i];
-      if (!m_leaf_mark.mark_new(size_t(leaf))) continue;
-      m_leaf_ids.push_back(uint64_t(uint32_t(m_rank[leaf])) << 32 | uint32_t(leaf));
+      if (!mark(size_t(leaf), LEAF)) continue;
+      m_leaf_ids.push_back(uint64_t(uint32_t(m_marks[size_t(leaf)].m_rank)) << 32 | uint32_t(leaf));
     }
   }
   if (!m_hubs_decided && m_walked >= HUB_SAMPLE) {
@@ -439,7 +460,7 @@ bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER:
   }
   if (!place_leaves(h)) return false;
   resize_cuts(cuts, size_t(num));
-  const int32_t* position = m_position.data();
+  const TERM_MARKS* marks = m_marks.data();
   for (int n = 0; n < num; ++n) {
     const uint32_t c = first + uint32_t(n);
     const int size = m_size[c];
@@ -447,7 +468,7 @@ bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER:
     int32_t sorted[MAX_K];
     int32_t key[MAX_K];
     for (int i = 0; i < size; ++i) {  // insertion sort by cone position
-      const int32_t v = leaves[i], p = position[v];
+      const int32_t v = leaves[i], p = marks[v].m_position;
       int j = i;
       for (; j > 0 && key[j - 1] > p; --j) {
         sorted[j] = sorted[j - 1];
@@ -468,7 +489,6 @@ bool CUT_PASS::answer(CDB_SGATE_OTERM* head, unsigned depth, KAVU_WVNET_MANAGER:
 // cone. The head is shallower than the walk depth, so every terminal with a
 // row in the cone is expanded.
 bool CUT_PASS::place_leaves(int head) {
-  m_seen.next();
   // By logic depth, then id (one key holds both): an insertion sort for
   // the few dozen leaves a head has at small K.
   uint64_t* keys = m_leaf_ids.data();
@@ -496,45 +516,51 @@ template <int LABELS_USED, bool HUBS>
 bool CUT_PASS::walk_to_leaves(int head) {
   const uint64_t* keys = m_leaf_ids.data();
   const size_t num_leaves = m_leaf_ids.size();
-  m_placed.next();
   size_t shallowest = 0, placed = 0;
   int position = 0;
   int64_t walked = 0, dead_ends = 0;
-  m_stack.assign(1, FRAME{head, m_row_begin[head], 0});
-  m_seen.mark(size_t(head));
+  m_stack.assign(1, FRAME{head, m_row_begin[head], m_row_begin[head + 1], 0});
+  mark(size_t(head), SEEN);
   while (!m_stack.empty()) {
     FRAME& frame = m_stack.back();
     const int x = frame.m_id;
-    if (frame.m_next < m_row_begin[x + 1]) {
+    if (frame.m_next < frame.m_end) {
       const int y = m_row[frame.m_next++];
-      if (m_seen.is_marked(size_t(y))) continue;
-      bool needed = m_leaf_mark.is_marked(size_t(y));
-      const uint64_t below_y = uint64_t(uint32_t(m_rank[y])) << 32;
+      TERM_MARKS& marks_y = m_marks[size_t(y)];
+      if (marks_y.m_stamp != m_stamp) {
+        marks_y.m_stamp = m_stamp;
+        marks_y.m_flags = 0;
+      } else if (marks_y.m_flags & SEEN) {
+        continue;
+      }
+      bool needed = marks_y.m_flags & LEAF;
+      const uint64_t below_y = uint64_t(uint32_t(marks_y.m_rank)) << 32;
       for (size_t i = shallowest; !needed && i < num_leaves; ++i) {
         if (keys[i] >= below_y) break;  // by depth, none further on either
         const int32_t leaf = int32_t(uint32_t(keys[i]));
-        needed = !m_placed.is_marked(size_t(leaf)) && may_reach<LABELS_USED, HUBS>(y, leaf);
+        needed = !is_marked(size_t(leaf), PLACED) && may_reach<LABELS_USED, HUBS>(y, leaf);
       }
-      m_seen.mark(size_t(y));  // a terminal left out stays out: the unplaced leaves only shrink
+      marks_y.m_flags |= SEEN;  // a terminal left out stays out: the unplaced leaves only shrink
       if (!needed) continue;
-      m_stack.push_back(FRAME{y, m_row_begin[y], uint32_t(placed)});  // `frame` may dangle from here on
+      m_stack.push_back(FRAME{y, m_row_begin[y], m_row_begin[y + 1], uint32_t(placed)});  // `frame` may dangle from here on
       continue;
     }
-    m_position[x] = position++;
+    TERM_MARKS& marks_x = m_marks[size_t(x)];
+    marks_x.m_position = position++;
     const uint32_t placed_before = frame.m_placed;
     m_stack.pop_back();
-    if (!m_leaf_mark.is_marked(size_t(x))) {
+    if (!(marks_x.m_flags & LEAF)) {
       ++walked;
       dead_ends += placed_before == placed;  // entered for nothing
       continue;
     }
-    m_placed.mark(size_t(x));
+    marks_x.m_flags |= PLACED;
     if (++placed == num_leaves) {
       m_walked += walked;
       m_dead_ends += dead_ends;
       return true;
     }
-    while (m_placed.is_marked(size_t(uint32_t(keys[shallowest])))) ++shallowest;
+    while (is_marked(size_t(uint32_t(keys[shallowest])), PLACED)) ++shallowest;
   }
   return false;  // a leaf the walk did not reach
 }
