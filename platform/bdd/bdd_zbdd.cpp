@@ -58,6 +58,15 @@ void* bdd_table_allocate(size_t bytes) {
   return p;
 }
 
+void bdd_table_populate(void* p, size_t bytes) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+  if (bytes >= k_huge_from) ::madvise(p, (bytes + k_huge_page - 1) & ~(k_huge_page - 1), MADV_POPULATE_WRITE);
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
 void bdd_table_free(void* p, size_t bytes) {
   if (bytes < k_huge_from) ::operator delete(p);
   else std::free(p);
@@ -123,9 +132,11 @@ int BDD_ZBDD_MGR::check_handle(const BDD_ZBDD& h) const {
 BDD_ZBDD_MGR::BDD_ZBDD_MGR(int vars, int nodes, int cache, bool complement_edges, bool)
     : m_ce(complement_edges), m_nvars(vars) {
   PLAT_CHECK(vars >= 0 && vars < (1 << 20), "BDD");
-  // The node vector takes the size asked for at once (up to 2^22 nodes), so
-  // a build of that size never copies it.
-  m_nodes.reserve(size_t(std::max(16, std::min(nodes, 1 << 22))));
+  // The node vector takes the size asked for at once (up to 2^24 nodes), so
+  // a build of that size never copies it, and a large one is backed now
+  // rather than page by page while the operations run.
+  m_nodes.reserve(size_t(std::max(16, std::min(nodes, 1 << 24))));
+  bdd_table_populate(m_nodes.data(), m_nodes.capacity() * sizeof(NODE));
   m_nodes.push_back(NODE{k_free, 0, 0, 0});             // index 0: never a node
   m_nodes.push_back(NODE{k_terminal, 0, 0, 1});         // true
   if (!m_ce) m_nodes.push_back(NODE{k_terminal, 0, 0, 1});  // false

@@ -49,6 +49,8 @@ class BDD_ZBDD_MGR;
 // cost an address translation miss on almost every probe.
 void* bdd_table_allocate(size_t bytes);
 void bdd_table_free(void* p, size_t bytes);
+// Backs a block of bdd_table_allocate now (a no-op for small blocks).
+void bdd_table_populate(void* p, size_t bytes);
 template <class T>
 struct BDD_TABLE_ALLOCATOR {
   using value_type = T;
