@@ -286,6 +286,10 @@ void BDD_ZBDD_MGR::fit_subtable(SUBTABLE& t) {
 // The node (var, lo, hi) without the complement normalisation. A hit reads
 // only the table; a new node takes the empty slot the probe ended on.
 int BDD_ZBDD_MGR::find_or_add(int var, int lo, int hi) {
+  // A new node references its children: fetch them while the probe waits
+  // for its slot.
+  __builtin_prefetch(&m_nodes[node_of(lo)]);
+  __builtin_prefetch(&m_nodes[node_of(hi)]);
   SUBTABLE& t = m_tables[var];
   const size_t mask = t.slots.size() - 1;
   size_t s = home_slot(t, lo, hi);
