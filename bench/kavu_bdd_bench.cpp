@@ -33,7 +33,9 @@
 // entries; BuDDy keeps that cache ratio when its table grows
 // (bdd_setcacheratio) and grows in one step (bdd_setmaxincrease), as its
 // manual advises for large jobs. No automatic reordering. Making and freeing
-// a manager is outside the timed region, and so is every explicit
+// a manager is outside the timed region (both lay out their node table
+// there: BuDDy's bdd_init links every node of its table, ours backs its node
+// vector with memory), and so is every explicit
 // collection: a side collects inside the timed region only when its own
 // operations decide to (counted in gc).
 // Checks, outside the timed region: every output evaluated on 64 random

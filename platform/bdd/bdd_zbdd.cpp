@@ -17,10 +17,16 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <unordered_map>
 #include <utility>
 
 #include "msg/msg.h"
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace {
 enum BDD_OP { OP_AND = 1, OP_OR, OP_XOR, OP_NOT, OP_ITE, OP_CONSTRAIN };
@@ -33,6 +39,38 @@ unsigned round_up_pow2(unsigned v, unsigned minimum) {
   return p;
 }
 }  // namespace
+
+// ===========================================================================
+// Table storage
+namespace {
+constexpr size_t k_huge_page = size_t(1) << 21;
+constexpr size_t k_huge_from = size_t(1) << 20;
+}  // namespace
+
+void* bdd_table_allocate(size_t bytes) {
+  if (bytes < k_huge_from) return ::operator new(bytes);
+  const size_t rounded = (bytes + k_huge_page - 1) & ~(k_huge_page - 1);
+  void* p = std::aligned_alloc(k_huge_page, rounded);
+  if (p == nullptr) throw std::bad_alloc();
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  ::madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+  return p;
+}
+
+void bdd_table_populate(void* p, size_t bytes) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+  if (bytes >= k_huge_from) ::madvise(p, (bytes + k_huge_page - 1) & ~(k_huge_page - 1), MADV_POPULATE_WRITE);
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
+void bdd_table_free(void* p, size_t bytes) {
+  if (bytes < k_huge_from) ::operator delete(p);
+  else std::free(p);
+}
 
 // ===========================================================================
 // Handles
@@ -94,9 +132,11 @@ int BDD_ZBDD_MGR::check_handle(const BDD_ZBDD& h) const {
 BDD_ZBDD_MGR::BDD_ZBDD_MGR(int vars, int nodes, int cache, bool complement_edges, bool)
     : m_ce(complement_edges), m_nvars(vars) {
   PLAT_CHECK(vars >= 0 && vars < (1 << 20), "BDD");
-  // The node vector takes the size asked for at once (up to 2^22 nodes), so
-  // a build of that size never copies it.
-  m_nodes.reserve(size_t(std::max(16, std::min(nodes, 1 << 22))));
+  // The node vector takes the size asked for at once (up to 2^24 nodes), so
+  // a build of that size never copies it, and a large one is backed now
+  // rather than page by page while the operations run.
+  m_nodes.reserve(size_t(std::max(16, std::min(nodes, 1 << 24))));
+  bdd_table_populate(m_nodes.data(), m_nodes.capacity() * sizeof(NODE));
   m_nodes.push_back(NODE{k_free, 0, 0, 0});             // index 0: never a node
   m_nodes.push_back(NODE{k_terminal, 0, 0, 1});         // true
   if (!m_ce) m_nodes.push_back(NODE{k_terminal, 0, 0, 1});  // false
@@ -224,7 +264,7 @@ void BDD_ZBDD_MGR::erase_slot(SUBTABLE& t, size_t hole) {
 }
 
 void BDD_ZBDD_MGR::resize_subtable(SUBTABLE& t, size_t slots) {
-  std::vector<SLOT> old(slots, SLOT{0, 0, 0});
+  BDD_TABLE<SLOT> old(slots, SLOT{0, 0, 0});
   old.swap(t.slots);
   const size_t mask = slots - 1;
   for (const SLOT& e : old) {
@@ -246,6 +286,10 @@ void BDD_ZBDD_MGR::fit_subtable(SUBTABLE& t) {
 // The node (var, lo, hi) without the complement normalisation. A hit reads
 // only the table; a new node takes the empty slot the probe ended on.
 int BDD_ZBDD_MGR::find_or_add(int var, int lo, int hi) {
+  // A new node references its children: fetch them while the probe waits
+  // for its slot.
+  __builtin_prefetch(&m_nodes[node_of(lo)]);
+  __builtin_prefetch(&m_nodes[node_of(hi)]);
   SUBTABLE& t = m_tables[var];
   const size_t mask = t.slots.size() - 1;
   size_t s = home_slot(t, lo, hi);
@@ -326,7 +370,9 @@ void BDD_ZBDD_MGR::cache_put(int op, int f, int g, int h, int r) {
   if (size_t(m_allocated) > m_cache.size() && m_cache.size() < m_cache_limit) {
     m_cache.assign(m_cache.size() * 4 > m_cache_limit ? m_cache_limit : m_cache.size() * 4, CACHE_ENTRY{});
   }
-  m_cache[cache_slot(op, f, g, h)] = CACHE_ENTRY{op, f, g, h, r, m_cache_gen};
+  const int key = cache_key(op, h);
+  m_cache[cache_slot(f, g, key)] = CACHE_ENTRY{f, g, key, r};
+  m_cache_written = true;
 }
 
 void BDD_ZBDD_MGR::maybe_collect() {
@@ -336,10 +382,9 @@ void BDD_ZBDD_MGR::maybe_collect() {
 }
 
 void BDD_ZBDD_MGR::cache_clear() {
-  if (++m_cache_gen == 0) {  // wrapped: old stamps could match again
-    std::fill(m_cache.begin(), m_cache.end(), CACHE_ENTRY{});
-    m_cache_gen = 1;
-  }
+  if (!m_cache_written) return;
+  std::fill(m_cache.begin(), m_cache.end(), CACHE_ENTRY{});
+  m_cache_written = false;
 }
 
 // ===========================================================================
@@ -436,6 +481,10 @@ int BDD_ZBDD_MGR::ite_rec(int f, int g, int h) {
     cofactors(f, l, &f0, &f1);
     cofactors(g, l, &g0, &g1);
     cofactors(h, l, &h0, &h1);
+    // Both halves' computed-table entries are fetched now, so the second
+    // one's miss overlaps the first half's work.
+    __builtin_prefetch(&m_cache[cache_slot(f0, g0, cache_key(OP_ITE, h0))]);
+    __builtin_prefetch(&m_cache[cache_slot(f1, g1, cache_key(OP_ITE, h1))]);
     const int lo = ite_rec(f0, g0, h0);
     const int hi = ite_rec(f1, g1, h1);
     r = mk(m_invperm[l], lo, hi);

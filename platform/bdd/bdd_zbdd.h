@@ -25,8 +25,8 @@
 //   order_variables are made of such swaps; after any of them size() is the
 //   exact live node count.
 // Caches: a direct-mapped computed table per manager that starts small and
-//   grows with the node table up to the size asked for; cleared (in O(1), by
-//   a generation count) by garbage collection and by reordering.
+//   grows with the node table up to the size asked for; cleared by garbage
+//   collection and by reordering.
 // Broken preconditions (handles of two managers mixed, a null handle used,
 //   a variable or level out of range) are internal errors of "BDD".
 // Recursion in the operations is bounded by the number of variables (each
@@ -41,6 +41,29 @@
 #include <vector>
 
 class BDD_ZBDD_MGR;
+
+// Storage of the manager's node, unique and computed tables. A block of a
+// megabyte or more is aligned to 2 MiB, rounded up to a multiple of it and
+// backed with huge pages where the system allows: the operations probe
+// these tables at random, and tables of tens of megabytes on small pages
+// cost an address translation miss on almost every probe.
+void* bdd_table_allocate(size_t bytes);
+void bdd_table_free(void* p, size_t bytes);
+// Backs a block of bdd_table_allocate now (a no-op for small blocks).
+void bdd_table_populate(void* p, size_t bytes);
+template <class T>
+struct BDD_TABLE_ALLOCATOR {
+  using value_type = T;
+  BDD_TABLE_ALLOCATOR() = default;
+  template <class U>
+  BDD_TABLE_ALLOCATOR(const BDD_TABLE_ALLOCATOR<U>&) {}
+  T* allocate(size_t n) { return static_cast<T*>(bdd_table_allocate(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) { bdd_table_free(p, n * sizeof(T)); }
+  template <class U>
+  bool operator==(const BDD_TABLE_ALLOCATOR<U>&) const { return true; }
+};
+template <class T>
+using BDD_TABLE = std::vector<T, BDD_TABLE_ALLOCATOR<T>>;
 
 class BDD_ZBDD {
  public:
@@ -220,13 +243,17 @@ class BDD_ZBDD_MGR {
   // Open addressing with linear probing, a power of two of slots, at most
   // two thirds full; halved when under an eighth full.
   struct SUBTABLE {
-    std::vector<SLOT> slots;
+    BDD_TABLE<SLOT> slots;
     int count = 0;
   };
+  // 16 bytes, four to a cache line. The third key word is the third
+  // operand of if-then-else, the only operation that has one, and
+  // otherwise the operation's code below every edge value; f = 0 (never an
+  // edge) marks an empty entry.
   struct CACHE_ENTRY {
-    int op = 0, f = 0, g = 0, h = 0, r = 0;
-    uint32_t gen = 0;  // valid only while equal to m_cache_gen
+    int f = 0, g = 0, key = 0, r = 0;
   };
+  static int cache_key(int op, int h) { return h != 0 ? h : INT32_MIN + op; }
 
   // edges
   int one() const { return 1; }
@@ -268,15 +295,16 @@ class BDD_ZBDD_MGR {
     return size_t((k ^ (k >> 29)) & (t.slots.size() - 1));
   }
   // computed table
-  size_t cache_slot(int op, int f, int g, int h) const {
+  size_t cache_slot(int f, int g, int key) const {
     const uint64_t k = (uint64_t(uint32_t(f)) * 0x9E3779B97F4A7C15ull) ^
                        (uint64_t(uint32_t(g)) * 0xC2B2AE3D27D4EB4Full) ^
-                       (uint64_t(uint32_t(h)) * 0x165667B19E3779F9ull) ^ uint64_t(op);
+                       (uint64_t(uint32_t(key)) * 0x165667B19E3779F9ull);
     return size_t((k ^ (k >> 31)) & (m_cache.size() - 1));
   }
   bool cache_find(int op, int f, int g, int h, int* r) const {
-    const CACHE_ENTRY& e = m_cache[cache_slot(op, f, g, h)];
-    if (e.gen != m_cache_gen || e.op != op || e.f != f || e.g != g || e.h != h) return false;
+    const int key = cache_key(op, h);
+    const CACHE_ENTRY& e = m_cache[cache_slot(f, g, key)];
+    if (e.f != f || e.g != g || e.key != key) return false;
     *r = e.r;
     return true;
   }
@@ -330,7 +358,7 @@ class BDD_ZBDD_MGR {
 
   bool m_ce;
   int m_nvars;
-  std::vector<NODE> m_nodes;
+  BDD_TABLE<NODE> m_nodes;
   int m_free = 0;
   int m_allocated = 0;
   int m_dead = 0;
@@ -341,8 +369,8 @@ class BDD_ZBDD_MGR {
   std::vector<SUBTABLE> m_tables;  // per variable
   std::vector<int> m_perm;         // variable -> level
   std::vector<int> m_invperm;      // level -> variable
-  std::vector<CACHE_ENTRY> m_cache;
-  uint32_t m_cache_gen = 1;
+  BDD_TABLE<CACHE_ENTRY> m_cache;
+  bool m_cache_written = false;  // an entry was put since the last clear
   size_t m_cache_limit = 0;  // the cache doubles with the table up to this
   BDD_ZBDD* m_handles = nullptr;
   std::vector<int> m_scratch, m_scratch2, m_stack;

@@ -196,6 +196,38 @@ INSTANTIATE_TEST_SUITE_P(EdgesAndSizes, BddOps,
                                            OPS_CASE{10, true, 120}),
                          ops_case_name);
 
+// Rounds of work on one manager whose tables are sized for a large job:
+// each round builds functions with every operation (some on the same
+// operands, so one operation's cached result must never answer another),
+// drops most of them and collects, so later rounds reuse freed node
+// indices; a result remembered across a collection would name a node that
+// now holds another function.
+class BddCollect : public ::testing::TestWithParam<OPS_CASE> {};
+
+TEST_P(BddCollect, ResultsStayRightAcrossCollectionsInLargeTables) {
+  const OPS_CASE c = GetParam();
+  std::mt19937 rng(5 + c.vars + c.ce);
+  BDD_ZBDD_MGR mgr(c.vars, 1 << 17, 1 << 17, c.ce, false);
+  RANDOM_FNS kept;
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    RANDOM_FNS r = build_random(mgr, c.vars, 2 * c.functions, rng);
+    expect_functions(kept, c.vars);
+    for (size_t i = c.vars + 2; i < r.bdds.size(); i += 16) {
+      kept.bdds.push_back(r.bdds[i]);
+      kept.tts.push_back(r.tts[i]);
+    }
+    r = RANDOM_FNS();
+    mgr.garbage_collect();
+    EXPECT_EQ(mgr.size(), live_nodes(kept.bdds, c.ce));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EdgesAndSizes, BddCollect,
+                         ::testing::Values(OPS_CASE{6, false, 150}, OPS_CASE{6, true, 150},
+                                           OPS_CASE{10, false, 120}, OPS_CASE{10, true, 120}),
+                         ops_case_name);
+
 class BddReorder : public ::testing::TestWithParam<OPS_CASE> {};
 
 TEST_P(BddReorder, FunctionsAndExactSizesSurviveEveryReordering) {
