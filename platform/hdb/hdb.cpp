@@ -410,6 +410,11 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_child(HDB_INSTANCE_NAME* parent, co
   return make(parent->get_namespace(), parent, text, synthesized, flags, id, component);
 }
 
+void HDB_NAMESPACE::reserve_child_index(size_t count) {
+  if (!m_child_index) m_child_index = std::make_unique<HDB_CHILD_INDEX>(&m_name_blocks);
+  m_child_index->reserve(count);
+}
+
 void HDB_INSTANCE_NAME::reserve_children(HDB_INSTANCE_NAME* parent, size_t count) {
   PLAT_CHECK(parent != nullptr, "HDB");
   if (count == 0) return;

@@ -340,6 +340,8 @@ class HDB_NAMESPACE {
   uint32_t component_slot(HDB_SOURCE_COMPONENT* component);
   // Gives every name of the namespace its child list, once.
   void list_children() const;
+  // Room in the child index for `count` more names.
+  void reserve_child_index(size_t count);
 
   std::vector<HDB_INSTANCE_NAME*> m_name_blocks;  // the first name of each block
   uint32_t m_names_in_last_block = 0;
