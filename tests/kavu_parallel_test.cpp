@@ -304,6 +304,46 @@ TEST(KavuParallelArchives, OrderFailuresAndMissingOutputs) {
             std::string::npos);
 }
 
+// Archives are written on several threads but published in order: a
+// partition that cannot be written stops the publishing there, whatever the
+// threads already wrote after it. Results read back while the helpers run
+// are taken only while their files are unchanged.
+TEST(KavuParallelArchives, PublishingStopsAtAFailureAndReadBackFollowsTheFile) {
+  PARALLEL_SCOPE scope;
+  CFG_SCOPE threads{{"put_max_threads", "4"}};
+  std::vector<CDB_SGATE_NETLIST*> kept;
+  for (int size : {3, 2, 1}) {
+    auto* p = new CDB_SGATE_NETLIST(true, int(kept.size()) + 1, 1);
+    CDB_SGATE_NODE* in = make_input_pin(p, ("s" + std::to_string(kept.size())).c_str());
+    for (int i = 1; i < size; ++i) make_buffer(p, in);
+    kept.push_back(p);
+  }
+  auto file = [](int k) { return kavu_parallel_archive_name("rev 1", "map", k) + ".cdb"; };
+  for (int k = 0; k < 3; ++k) std::filesystem::remove(file(k));
+  std::filesystem::create_directories(file(1) + "/x");
+  EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, kept));
+  EXPECT_EQ(kept.size(), 2u);
+  EXPECT_TRUE(std::filesystem::is_regular_file(file(0)));
+  EXPECT_FALSE(std::filesystem::exists(file(2)));
+  std::filesystem::remove_all(file(1));
+  for (CDB_SGATE_NETLIST* p : kept) delete p;
+
+  LOADED_NETLIST loaded = load_blif("seq/diffeq1");
+  KAVU_PARTITION_BOUNDARIES b;
+  std::vector<CDB_SGATE_NETLIST*> parts = split(loaded.get(), 4, b);
+  const int n = int(parts.size());
+  ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
+  ASSERT_TRUE(kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", n));
+  // Partition 0's result is replaced after its helper answered.
+  auto* other = new CDB_SGATE_NETLIST(true, 1, 1);
+  make_input_pin(other, "replaced");
+  ASSERT_TRUE(kavu_parallel_write_and_delete_partition("rev 1", "map", 0, other));
+  ASSERT_TRUE(kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n));
+  ASSERT_EQ(int(parts.size()), n);
+  EXPECT_EQ(parts[0]->get_node_list().size(), 1u);
+  for (CDB_SGATE_NETLIST* p : parts) delete p;
+}
+
 TEST(KavuParallelArchives, ReadPartitionFindsTheRootHierarchyOfItsGates) {
   PARALLEL_SCOPE scope;
   CDB_SGATE_HIERARCHY root, child;

@@ -413,12 +413,16 @@ PDB_ARCHIVE::PDB_ARCHIVE(const std::string& name, OPEN_MODE mode) { open(name, m
 
 PDB_ARCHIVE::~PDB_ARCHIVE() {
   clear_records();
+  if (m_open && m_staged) FIO_FILE_SYSTEM::remove_if_exists(temporary_path());
   m_open = false;
 }
+
+std::string PDB_ARCHIVE::temporary_path() const { return m_path + ".tmp" + std::to_string(::getpid()); }
 
 void PDB_ARCHIVE::open(const std::string& name, OPEN_MODE mode) {
   PLAT_CHECK(!m_open, "PDB");
   m_mode = mode;
+  m_staged = false;
   clear_records();
   m_path = fio_get_unc_full_path(name + "." + PDB_CDB_SEG_BASE::extension());
   if (mode == PDB_WRITE) {
@@ -483,31 +487,41 @@ void PDB_ARCHIVE::parse(std::istream& in, uint64_t size) {
   }
 }
 
-void PDB_ARCHIVE::close() {
-  if (!m_open) return;
-  m_open = false;
+void PDB_ARCHIVE::stage() {
+  PLAT_CHECK(is_writing() && !m_staged, "PDB");
   std::vector<RECORD> records = std::move(m_records);
   clear_records();
-  if (m_mode != PDB_WRITE) return;
-  const std::string temp = m_path + ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(kMagic, sizeof kMagic);
-    for (const RECORD& r : records) {
-      std::vector<uint8_t> head;
-      append_text(head, r.m_name);
-      append_text(head, r.m_ext);
-      append_u32(head, static_cast<uint32_t>(r.m_payload.size()));
-      out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
-      out.write(reinterpret_cast<const char*>(r.m_payload.data()),
-                static_cast<std::streamsize>(r.m_payload.size()));
-    }
-    out.close();
-    if (!out) {
-      FIO_FILE_SYSTEM::remove_if_exists(temp);
-      throw PDB_INVALID_PATH(m_path);
-    }
+  const std::string temp = temporary_path();
+  std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+  out.write(kMagic, sizeof kMagic);
+  for (const RECORD& r : records) {
+    std::vector<uint8_t> head;
+    append_text(head, r.m_name);
+    append_text(head, r.m_ext);
+    append_u32(head, static_cast<uint32_t>(r.m_payload.size()));
+    out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    out.write(reinterpret_cast<const char*>(r.m_payload.data()), static_cast<std::streamsize>(r.m_payload.size()));
   }
+  out.close();
+  if (!out) {
+    m_open = false;
+    FIO_FILE_SYSTEM::remove_if_exists(temp);
+    throw PDB_INVALID_PATH(m_path);
+  }
+  m_staged = true;
+}
+
+void PDB_ARCHIVE::close() {
+  if (!m_open) return;
+  if (m_mode != PDB_WRITE) {
+    m_open = false;
+    clear_records();
+    return;
+  }
+  if (!m_staged) stage();
+  m_open = false;
+  m_staged = false;
+  const std::string temp = temporary_path();
   if (!FIO_FILE_SYSTEM::rename(temp, m_path)) {
     FIO_FILE_SYSTEM::remove_if_exists(temp);
     throw PDB_INVALID_PATH(m_path);

@@ -34,8 +34,11 @@
 // Writing builds the file in memory; close() writes it to a temporary file
 //   and renames it over the target, so a reader never sees half a file and
 //   an archive destroyed without close() leaves the old file untouched.
-// Not thread-safe; the registry of record types is process-wide and is
-//   changed only by registrations (at library load) and their destruction.
+//   stage() does the first half alone, so that several archives can be
+//   filled and written on threads and published (renamed) in an order.
+// One archive is not thread-safe; distinct archives may be used on distinct
+//   threads. The registry of record types is process-wide and is changed
+//   only by registrations (at library load) and their destruction.
 #pragma once
 
 #include <cstddef>
@@ -262,6 +265,15 @@ class PDB_ARCHIVE {
   // Writing: stores the file (PDB_INVALID_PATH when it cannot be written).
   // Both: the archive is closed afterwards, also when the store failed.
   void close();
+  // Writing, the first half of close(): writes the file under its
+  // temporary name and frees the records; the archive stays open and
+  // close() then only renames the file over the target. An archive
+  // destroyed staged and not closed removes its temporary file, so the
+  // target is untouched. PDB_INVALID_PATH (the archive closed, nothing
+  // left) when the file cannot be written. Archives of different files may
+  // be filled and staged on different threads at once.
+  void stage();
+  bool is_staged() const { return m_staged; }
   bool is_open() const { return m_open; }
   bool is_writing() const { return m_open && m_mode == PDB_WRITE; }
   // The full path of the file.
@@ -281,7 +293,10 @@ class PDB_ARCHIVE {
   void parse(std::istream& in, uint64_t size);
   void clear_records();
 
+  std::string temporary_path() const;
+
   bool m_open = false;
+  bool m_staged = false;  // writing: the file is stored under its temporary name
   OPEN_MODE m_mode = PDB_READ;
   std::string m_path;
   std::vector<RECORD> m_records;
