@@ -100,6 +100,19 @@ std::vector<CDB_SGATE_NETLIST*> split(CDB_SGATE_NETLIST* nl, int k, KAVU_PARTITI
   return parts;
 }
 
+// Partition netlists numbered 1, 2, ..., each an input pin (named by the
+// prefix and its position) and buffers, of the gate counts given.
+std::vector<CDB_SGATE_NETLIST*> chain_partitions(std::initializer_list<int> sizes, const char* prefix) {
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  for (int size : sizes) {
+    auto* p = new CDB_SGATE_NETLIST(true, int(parts.size()) + 1, 1);
+    CDB_SGATE_NODE* in = make_input_pin(p, (prefix + std::to_string(parts.size())).c_str());
+    for (int i = 1; i < size; ++i) make_buffer(p, in);
+    parts.push_back(p);
+  }
+  return parts;
+}
+
 // Split, archive, run the helpers, read back and merge. Returns the run's verdict.
 // With dead_register, partition 0 gets a register nobody reads, for the
 // helper to remove and report.
@@ -248,13 +261,7 @@ TEST(KavuParallelArchives, OrderFailuresAndMissingOutputs) {
   CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->set_current_removed_reg_db("main");
   // Three partitions of 1, 3, 3 gates are written largest first, equal
   // sizes by decreasing position.
-  std::vector<CDB_SGATE_NETLIST*> parts;
-  for (int size : {1, 3, 3}) {
-    auto* p = new CDB_SGATE_NETLIST(true, int(parts.size()) + 1, 1);
-    CDB_SGATE_NODE* in = make_input_pin(p, ("i" + std::to_string(parts.size())).c_str());
-    for (int i = 1; i < size; ++i) make_buffer(p, in);
-    parts.push_back(p);
-  }
+  std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({1, 3, 3}, "i");
   ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
   const int expect_number[] = {3, 2, 1};
   for (int k = 0; k < 3; ++k) {
@@ -311,13 +318,7 @@ TEST(KavuParallelArchives, OrderFailuresAndMissingOutputs) {
 TEST(KavuParallelArchives, PublishingStopsAtAFailureAndReadBackFollowsTheFile) {
   PARALLEL_SCOPE scope;
   CFG_SCOPE threads{{"put_max_threads", "4"}};
-  std::vector<CDB_SGATE_NETLIST*> kept;
-  for (int size : {3, 2, 1}) {
-    auto* p = new CDB_SGATE_NETLIST(true, int(kept.size()) + 1, 1);
-    CDB_SGATE_NODE* in = make_input_pin(p, ("s" + std::to_string(kept.size())).c_str());
-    for (int i = 1; i < size; ++i) make_buffer(p, in);
-    kept.push_back(p);
-  }
+  std::vector<CDB_SGATE_NETLIST*> kept = chain_partitions({3, 2, 1}, "s");
   auto file = [](int k) { return kavu_parallel_archive_name("rev 1", "map", k) + ".cdb"; };
   for (int k = 0; k < 3; ++k) std::filesystem::remove(file(k));
   std::filesystem::create_directories(file(1) + "/x");
