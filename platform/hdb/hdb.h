@@ -342,6 +342,9 @@ class HDB_NAMESPACE {
   void list_children() const;
   // Room in the child index for `count` more names.
   void reserve_child_index(size_t count);
+  // Asks the processor for the child index slots where the child (parent,
+  // synthesized, text) is looked for, ahead of the lookup.
+  void prefetch_child(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) const;
 
   std::vector<HDB_INSTANCE_NAME*> m_name_blocks;  // the first name of each block
   uint32_t m_names_in_last_block = 0;

@@ -256,7 +256,16 @@ bool HDB_NAMESPACE::read_pdb(HDB_NAMESPACE* ns, const std::string& dir) {
   // A helper reads the archive into an empty namespace: the index is sized
   // once instead of growing (and rehashing every name) on the way.
   ns->reserve_child_index(names.size());
+  // Most lookups miss the processor's caches: the slots of a name a few rows
+  // ahead are asked for while this one is made (its parent is made by then
+  // in all but the first rows below a new parent).
+  constexpr size_t kAhead = 8;
   for (size_t i = 0; i < names.size(); ++i) {
+    if (i + kAhead < names.size()) {
+      const NAME_ROW& next = image->names[i + kAhead];
+      if (next.parent != kNone && next.parent < i)
+        ns->prefetch_child(names[next.parent], next.synthesized, next.text);
+    }
     const NAME_ROW& r = image->names[i];
     HDB_INSTANCE_NAME* name =
         r.parent == kNone
