@@ -280,8 +280,13 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
       if (k >= 0 && k < num_partitions) answered[size_t(k)] = true;
       changed.notify_one();
     });
+    std::exception_ptr thrown;  // what the job threw, thrown again here
     std::thread runner([&] {
-      job->run();
+      try {
+        job->run();
+      } catch (...) {
+        thrown = std::current_exception();
+      }
       std::lock_guard<std::mutex> lock(mutex);
       finished = true;
       changed.notify_one();
@@ -295,6 +300,7 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
       read_early(rev, type, next++);
     }
     runner.join();
+    if (thrown) std::rethrow_exception(thrown);
   } else {
     job->run();
   }
