@@ -12,6 +12,9 @@
 //        round), archive_share<n> (archive writing and reading over the
 //        flow's time), write<n>_s, read<n>_s, helpers<n>_s, merge<n>_s, and
 //        archive_bytes_per_gate. A failing run fails the benchmark.
+//   BM_ParallelRepeated   the flow four times in one process with 4
+//        helpers ("--parallel-repeat 4"), three processes: run1_s, run4_s
+//        and run4_over_run1 (medians).
 // The netlist archive alone: writing (to a closed file) and reading back a
 // design of 10^6 logic-cell atoms; counters nanoseconds and archive bytes
 // per gate (no peer: no other tool reads this archive).
@@ -135,6 +138,26 @@ int parallel_run(std::span<char* const> args) {
   return 0;
 }
 
+constexpr const char* REPEAT_FLAG = "--parallel-repeat";
+constexpr int kRepeats = 4;
+
+// "<program> --parallel-repeat HELPERS": the whole flow kRepeats times in
+// this one process, then "repeat T1 .. Tn" (each run's seconds).
+int parallel_repeat(std::span<char* const> args) {
+  if (args.size() != 1) return 2;
+  std::printf("repeat");
+  for (int run = 0; run < kRepeats; ++run) {
+    FLOW_FIGURES f;
+    if (!one_flow(std::atoi(args[0]), f)) {
+      std::fprintf(stderr, "the parallel flow failed in run %d\n", run + 1);
+      return 1;
+    }
+    std::printf(" %.6f", f.total());
+  }
+  std::printf("\n");
+  return 0;
+}
+
 // The figures line of a finished run; false when there is none.
 bool parse_flow(const std::string& output, FLOW_FIGURES& f) {
   const size_t at = output.rfind("flow ");
@@ -186,6 +209,32 @@ void BM_ParallelFresh(benchmark::State& state) {
   const FLOW_FIGURES& first = runs[1].front();
   state.counters["archive_bytes_per_gate"] = first.bytes / first.gates;
   state.SetLabel(std::to_string(long(first.gates)) + " gates, 8 partitions, 3 rounds of fresh processes");
+}
+
+// The flow run kRepeats times in one process with 4 helpers, in 3 fresh
+// processes: run4_over_run1 (median) says whether a process that runs the
+// flow again and again slows down.
+void BM_ParallelRepeated(benchmark::State& state) {
+  TEMP_DIR dir;
+  if (dir.path().empty()) return state.SkipWithError("cannot make a temporary directory");
+  std::vector<double> first, last, ratio;
+  for (auto _ : state) {
+    for (int round = 0; round < 3; ++round) {
+      const PROCESS_FIGURES p = run_process({self_program(), REPEAT_FLAG, "4"}, dir.path());
+      const size_t at = p.output.rfind("repeat");
+      std::istringstream in(at == std::string::npos ? std::string() : p.output.substr(at + 6));
+      std::vector<double> t(kRepeats, 0);
+      for (double& x : t) in >> x;
+      if (p.status != 0 || !in) return state.SkipWithError(failure("the repeated runs", p).c_str());
+      first.push_back(t.front());
+      last.push_back(t.back());
+      ratio.push_back(t.back() / t.front());
+    }
+  }
+  state.counters["run1_s"] = median(first);
+  state.counters["run4_s"] = median(last);
+  state.counters["run4_over_run1"] = median(ratio);
+  state.SetLabel("4 helpers, 4 runs in one process, 3 processes");
 }
 
 // ---- the netlist archive alone, on a design of device atoms
@@ -271,11 +320,12 @@ void archive_run(benchmark::State& state, bool reading) {
 void BM_ArchiveWriteAtoms(benchmark::State& state) { archive_run(state, false); }
 void BM_ArchiveReadAtoms(benchmark::State& state) { archive_run(state, true); }
 
-const PROCESS_MODE MODES[] = {{RUN_FLAG, &parallel_run}};
+const PROCESS_MODE MODES[] = {{RUN_FLAG, &parallel_run}, {REPEAT_FLAG, &parallel_repeat}};
 
 }  // namespace
 
 BENCHMARK(BM_ParallelFresh)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ParallelRepeated)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_ArchiveWriteAtoms)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ArchiveReadAtoms)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -100,6 +100,19 @@ std::vector<CDB_SGATE_NETLIST*> split(CDB_SGATE_NETLIST* nl, int k, KAVU_PARTITI
   return parts;
 }
 
+// Partition netlists numbered 1, 2, ..., each an input pin (named by the
+// prefix and its position) and buffers, of the gate counts given.
+std::vector<CDB_SGATE_NETLIST*> chain_partitions(std::initializer_list<int> sizes, const char* prefix) {
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  for (int size : sizes) {
+    auto* p = new CDB_SGATE_NETLIST(true, int(parts.size()) + 1, 1);
+    CDB_SGATE_NODE* in = make_input_pin(p, (prefix + std::to_string(parts.size())).c_str());
+    for (int i = 1; i < size; ++i) make_buffer(p, in);
+    parts.push_back(p);
+  }
+  return parts;
+}
+
 // Split, archive, run the helpers, read back and merge. Returns the run's verdict.
 // With dead_register, partition 0 gets a register nobody reads, for the
 // helper to remove and report.
@@ -248,13 +261,7 @@ TEST(KavuParallelArchives, OrderFailuresAndMissingOutputs) {
   CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->set_current_removed_reg_db("main");
   // Three partitions of 1, 3, 3 gates are written largest first, equal
   // sizes by decreasing position.
-  std::vector<CDB_SGATE_NETLIST*> parts;
-  for (int size : {1, 3, 3}) {
-    auto* p = new CDB_SGATE_NETLIST(true, int(parts.size()) + 1, 1);
-    CDB_SGATE_NODE* in = make_input_pin(p, ("i" + std::to_string(parts.size())).c_str());
-    for (int i = 1; i < size; ++i) make_buffer(p, in);
-    parts.push_back(p);
-  }
+  std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({1, 3, 3}, "i");
   ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
   const int expect_number[] = {3, 2, 1};
   for (int k = 0; k < 3; ++k) {
@@ -302,6 +309,40 @@ TEST(KavuParallelArchives, OrderFailuresAndMissingOutputs) {
     EXPECT_EQ(name.substr(name.size() - 9), ".parsynth") << name;
   EXPECT_NE(kavu_parallel_removed_reg_archive_name("rev 1", "map", 0).find("/rev 1.map_removed_reg_ap_0."),
             std::string::npos);
+}
+
+// Archives are written on several threads but published in order: a
+// partition that cannot be written stops the publishing there, whatever the
+// threads already wrote after it. Results read back while the helpers run
+// are taken only while their files are unchanged.
+TEST(KavuParallelArchives, PublishingStopsAtAFailureAndReadBackFollowsTheFile) {
+  PARALLEL_SCOPE scope;
+  CFG_SCOPE threads{{"put_max_threads", "4"}};
+  std::vector<CDB_SGATE_NETLIST*> kept = chain_partitions({3, 2, 1}, "s");
+  auto file = [](int k) { return kavu_parallel_archive_name("rev 1", "map", k) + ".cdb"; };
+  for (int k = 0; k < 3; ++k) std::filesystem::remove(file(k));
+  std::filesystem::create_directories(file(1) + "/x");
+  EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, kept));
+  EXPECT_EQ(kept.size(), 2u);
+  EXPECT_TRUE(std::filesystem::is_regular_file(file(0)));
+  EXPECT_FALSE(std::filesystem::exists(file(2)));
+  std::filesystem::remove_all(file(1));
+  for (CDB_SGATE_NETLIST* p : kept) delete p;
+
+  LOADED_NETLIST loaded = load_blif("seq/diffeq1");
+  KAVU_PARTITION_BOUNDARIES b;
+  std::vector<CDB_SGATE_NETLIST*> parts = split(loaded.get(), 4, b);
+  const int n = int(parts.size());
+  ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
+  ASSERT_TRUE(kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", n));
+  // Partition 0's result is replaced after its helper answered.
+  auto* other = new CDB_SGATE_NETLIST(true, 1, 1);
+  make_input_pin(other, "replaced");
+  ASSERT_TRUE(kavu_parallel_write_and_delete_partition("rev 1", "map", 0, other));
+  ASSERT_TRUE(kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n));
+  ASSERT_EQ(int(parts.size()), n);
+  EXPECT_EQ(parts[0]->get_node_list().size(), 1u);
+  for (CDB_SGATE_NETLIST* p : parts) delete p;
 }
 
 TEST(KavuParallelArchives, ReadPartitionFindsTheRootHierarchyOfItsGates) {

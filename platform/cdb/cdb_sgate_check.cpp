@@ -98,28 +98,29 @@ void connect_copy_like(const CDB_SGATE_NODE* n, const CDB_SGATE_NETLIST* source)
 
 bool CDB_SGATE_NETLIST::check_node(const CDB_SGATE_NODE* n, std::string* report, int& failures) const {
   int before = failures;
-  const std::string name = std::string(n->get_string_type_name()) + " " + n->get_debug_name();
-  if (n->m_netlist != this) fail(report, failures, name + ": linked gate does not point to this netlist");
-  if (!n->m_slot || *n->m_slot != n) fail(report, failures, name + ": recorded slot does not hold the gate");
+  // The gate's words, made only for a report: a sound gate costs no text.
+  auto name = [n] { return std::string(n->get_string_type_name()) + " " + n->get_debug_name(); };
+  if (n->m_netlist != this) fail(report, failures, name() + ": linked gate does not point to this netlist");
+  if (!n->m_slot || *n->m_slot != n) fail(report, failures, name() + ": recorded slot does not hold the gate");
   for (size_t i = 0; i < n->m_iterms.size(); ++i) {
     const CDB_SGATE_ITERM* t = n->m_iterms[i];
     if (!t) continue;
-    if (t->get_my_node() != n) fail(report, failures, name + ": input " + std::to_string(i) + " has another owner");
-    if (!iterm_is_sound(t)) fail(report, failures, name + ": input " + std::to_string(i) + " is not in its source's chain");
+    if (t->get_my_node() != n) fail(report, failures, name() + ": input " + std::to_string(i) + " has another owner");
+    if (!iterm_is_sound(t)) fail(report, failures, name() + ": input " + std::to_string(i) + " is not in its source's chain");
   }
   if (has_duplicates(n->m_iterms.begin(), n->m_iterms.end()))
-    fail(report, failures, name + ": an input terminal is listed twice");
+    fail(report, failures, name() + ": an input terminal is listed twice");
   if (has_duplicates(n->m_oterms.begin(), n->m_oterms.end()))
-    fail(report, failures, name + ": an output terminal is listed twice");
+    fail(report, failures, name() + ": an output terminal is listed twice");
   for (size_t i = 0; i < n->m_oterms.size(); ++i) {
     const CDB_SGATE_OTERM* o = n->m_oterms[i];
     if (!o) continue;
-    if (o->get_my_node() != n) fail(report, failures, name + ": output " + std::to_string(i) + " has another owner");
-    if (!chain_is_sound(o)) fail(report, failures, name + ": fan-out chain of output " + std::to_string(i) + " is broken");
+    if (o->get_my_node() != n) fail(report, failures, name() + ": output " + std::to_string(i) + " has another owner");
+    if (!chain_is_sound(o)) fail(report, failures, name() + ": fan-out chain of output " + std::to_string(i) + " is broken");
   }
   std::string kind_report;
   if (!n->check_kind_invariants(&kind_report)) {
-    if (kind_report.empty()) kind_report = name + ": kind invariant broken\n";
+    if (kind_report.empty()) kind_report = name() + ": kind invariant broken\n";
     if (report && failures < MAX_REPORTED) *report += kind_report;
     ++failures;
   }

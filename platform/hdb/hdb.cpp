@@ -201,6 +201,12 @@ struct HDB_CHILD_INDEX {
     return nullptr;
   }
 
+  void prefetch(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) const {
+    if (m_places.empty()) return;
+    const size_t i = home(hash(parent, synthesized, text));
+    __builtin_prefetch(&m_places[i]);
+    __builtin_prefetch(&m_tags[i]);
+  }
   // Room for `more` further names without growing.
   void reserve(size_t more) {
     const size_t size = slots_for(m_count + more);
@@ -408,6 +414,15 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_child(HDB_INSTANCE_NAME* parent, co
   HDB_SOURCE_COMPONENT* component =
       components ? components->get_primitive(kSynthesisPrimitive) : parent->get_source_component();
   return make(parent->get_namespace(), parent, text, synthesized, flags, id, component);
+}
+
+void HDB_NAMESPACE::reserve_child_index(size_t count) {
+  if (!m_child_index) m_child_index = std::make_unique<HDB_CHILD_INDEX>(&m_name_blocks);
+  m_child_index->reserve(count);
+}
+
+void HDB_NAMESPACE::prefetch_child(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) const {
+  if (m_child_index) m_child_index->prefetch(parent, synthesized, text);
 }
 
 void HDB_INSTANCE_NAME::reserve_children(HDB_INSTANCE_NAME* parent, size_t count) {

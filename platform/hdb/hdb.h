@@ -340,6 +340,11 @@ class HDB_NAMESPACE {
   uint32_t component_slot(HDB_SOURCE_COMPONENT* component);
   // Gives every name of the namespace its child list, once.
   void list_children() const;
+  // Room in the child index for `count` more names.
+  void reserve_child_index(size_t count);
+  // Asks the processor for the child index slots where the child (parent,
+  // synthesized, text) is looked for, ahead of the lookup.
+  void prefetch_child(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) const;
 
   std::vector<HDB_INSTANCE_NAME*> m_name_blocks;  // the first name of each block
   uint32_t m_names_in_last_block = 0;

@@ -12,6 +12,7 @@
 //   are appended in archived order.
 // Ids are not carried: they belong to the process that makes the names.
 // Cost: O(names + options) both ways.
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -47,10 +48,42 @@ struct OPTION_ROW {
   uint32_t source = kNone;
 };
 
+// What a write moves, taken from the namespace without copying a text: the
+// names in pre-order and, by row, the references already turned into rows.
+struct NAMESPACE_SOURCE {
+  std::vector<const HDB_INSTANCE_NAME*> names;
+  std::vector<uint32_t> parent, group, representative;
+  std::vector<int32_t> group_index;
+};
+
 struct NAMESPACE_IMAGE {
   std::vector<NAME_ROW> names;
   std::vector<OPTION_ROW> options;
+  const NAMESPACE_SOURCE* source = nullptr;  // writing: the names come from here
 };
+
+// The name rows of a write, field for field as transfer_image moves a row.
+void write_name_rows(PDB_SEGMENT& seg, const NAMESPACE_SOURCE& src) {
+  for (size_t i = 0; i < src.names.size(); ++i) {
+    const HDB_INSTANCE_NAME* n = src.names[i];
+    uint32_t parent = src.parent[i], flags = n->get_flags().get_value(), group = src.group[i];
+    uint32_t representative = src.representative[i];
+    int32_t group_index = src.group_index[i];
+    const char* text = n->get_partial_name();
+    uint32_t length = uint32_t(std::strlen(text));
+    bool synthesized = n->is_synthesized();
+    pdb_field_u32(seg, 3, parent);
+    pdb_field_count(seg, 4, length, 1);
+    seg.set_field(5, "s");
+    seg.transfer_chars(length, const_cast<char*>(text));
+    seg.set_field(6, "synthesized");
+    seg.transfer_bool(synthesized);
+    pdb_field_u32(seg, 7, flags);
+    pdb_field_u32(seg, 8, group);
+    pdb_field_i32(seg, 9, group_index);
+    pdb_field_u32(seg, 10, representative);
+  }
+}
 
 
 void transfer_image(PDB_SEGMENT& seg, void* record) {
@@ -59,11 +92,12 @@ void transfer_image(PDB_SEGMENT& seg, void* record) {
   uint32_t format = kFormat;
   pdb_field_u32(seg, 1, format);
   if (format != kFormat) throw PDB_DATABASE_EXCEPTION("namespace archive of format " + std::to_string(format));
-  uint32_t count = uint32_t(image.names.size());
+  uint32_t count = uint32_t(image.source ? image.source->names.size() : image.names.size());
   seg.set_field(2, "names");
   seg.transfer_count(count, 16);
   if (rd) image.names.resize(count);
-  for (uint32_t i = 0; i < count; ++i) {
+  if (image.source) write_name_rows(seg, *image.source);
+  for (uint32_t i = 0; i < (image.source ? 0 : count); ++i) {
     NAME_ROW& r = image.names[i];
     pdb_field_u32(seg, 3, r.parent);
     pdb_field_str(seg, 4, r.text);
@@ -124,34 +158,59 @@ std::string archive_path(const std::string& dir) { return (dir.empty() ? std::st
 
 bool HDB_NAMESPACE::write_pdb(const HDB_NAMESPACE* ns, const std::string& dir, bool with_options) {
   PLAT_CHECK(ns != nullptr, "HDB");
-  NAMESPACE_IMAGE image;
-  std::unordered_map<const HDB_INSTANCE_NAME*, uint32_t> index;
-  // Pre-order with an explicit stack: children in creation order.
-  std::vector<std::pair<HDB_INSTANCE_NAME*, uint32_t>> stack;
-  for (auto it = ns->m_tops.rbegin(); it != ns->m_tops.rend(); ++it) stack.emplace_back(*it, kNone);
-  while (!stack.empty()) {
-    auto [name, parent] = stack.back();
-    stack.pop_back();
-    const uint32_t me = uint32_t(image.names.size());
-    index.emplace(name, me);
-    NAME_ROW row;
-    row.parent = parent;
-    row.text = name->get_unit_name_str();
-    row.synthesized = name->is_synthesized();
-    row.flags = name->get_flags().get_value();
-    row.group_index = name->get_index_in_group();
-    image.names.push_back(std::move(row));
-    const std::vector<HDB_INSTANCE_NAME*>& children = name->get_children();
-    for (auto it = children.rbegin(); it != children.rend(); ++it) stack.emplace_back(*it, me);
-  }
-  auto index_of = [&index](const HDB_INSTANCE_NAME* n) {
-    auto it = n ? index.find(n) : index.end();
-    return it == index.end() ? kNone : it->second;
+  // Names by creation number (block * capacity + slot), the order the
+  // blocks hold them in and the order of every child list. The children of
+  // each name are gathered by counting (no child lists are made), then the
+  // names are put in pre-order with an explicit stack, children in creation
+  // order.
+  const uint32_t capacity = block_capacity();
+  const size_t total =
+      ns->m_name_blocks.empty() ? 0 : (ns->m_name_blocks.size() - 1) * size_t(capacity) + ns->m_names_in_last_block;
+  auto number_of = [capacity](const HDB_INSTANCE_NAME* n) {
+    const uint32_t place = place_of(n);
+    return (place >> kSlotBits) * capacity + (place & kSlotMask);
   };
-  for (const auto& [name, i] : index) {
-    image.names[i].group = index_of(name->get_group());
-    image.names[i].representative = index_of(name->get_representative_name());
+  auto name_of = [ns, capacity](size_t c) { return ns->m_name_blocks[c / capacity] + c % capacity; };
+  std::vector<uint32_t> first(total + 1, 0), children(total);
+  for (size_t c = 0; c < total; ++c)
+    if (const uint32_t p = name_of(c)->m_parent) ++first[number_of(ns->name_at(p - 1)) + 1];
+  for (size_t c = 0; c < total; ++c) first[c + 1] += first[c];
+  {
+    std::vector<uint32_t> fill(first.begin(), first.end() - 1);
+    for (size_t c = 0; c < total; ++c)
+      if (const uint32_t p = name_of(c)->m_parent) children[fill[number_of(ns->name_at(p - 1))]++] = uint32_t(c);
   }
+  NAMESPACE_SOURCE src;
+  src.names.reserve(total);
+  src.parent.reserve(total);
+  std::vector<uint32_t> row(total, kNone);  // creation number -> row
+  std::vector<std::pair<uint32_t, uint32_t>> stack;  // (creation number, parent row)
+  for (auto it = ns->m_tops.rbegin(); it != ns->m_tops.rend(); ++it) stack.emplace_back(number_of(*it), kNone);
+  while (!stack.empty()) {
+    const auto [c, parent] = stack.back();
+    stack.pop_back();
+    row[c] = uint32_t(src.names.size());
+    src.names.push_back(name_of(c));
+    src.parent.push_back(parent);
+    for (uint32_t k = first[c + 1]; k > first[c]; --k) stack.emplace_back(children[k - 1], row[c]);
+  }
+  const size_t rows = src.names.size();
+  src.group.assign(rows, kNone);
+  src.representative.assign(rows, kNone);
+  src.group_index.assign(rows, -1);
+  auto index_of = [&](const HDB_INSTANCE_NAME* n) {
+    return n && n->get_namespace() == ns ? row[number_of(n)] : kNone;
+  };
+  // Bus groups and representatives live in the side records.
+  for (const auto& [name, extra] : ns->m_extras) {
+    const uint32_t r = index_of(name);
+    if (r == kNone) continue;
+    src.group[r] = index_of(extra->m_group);
+    src.group_index[r] = extra->m_group_index;
+    src.representative[r] = index_of(extra->m_representative);
+  }
+  NAMESPACE_IMAGE image;
+  image.source = &src;
   if (with_options)
     for (const auto& [key, records] : ns->m_options)
       for (const auto& r : records) {
@@ -194,7 +253,19 @@ bool HDB_NAMESPACE::read_pdb(HDB_NAMESPACE* ns, const std::string& dir) {
                                                                        ::operator delete(p);
                                                                      });
   std::vector<HDB_INSTANCE_NAME*> names(image->names.size());
+  // A helper reads the archive into an empty namespace: the index is sized
+  // once instead of growing (and rehashing every name) on the way.
+  ns->reserve_child_index(names.size());
+  // Most lookups miss the processor's caches: the slots of a name a few rows
+  // ahead are asked for while this one is made (its parent is made by then
+  // in all but the first rows below a new parent).
+  constexpr size_t kAhead = 8;
   for (size_t i = 0; i < names.size(); ++i) {
+    if (i + kAhead < names.size()) {
+      const NAME_ROW& next = image->names[i + kAhead];
+      if (next.parent != kNone && next.parent < i)
+        ns->prefetch_child(names[next.parent], next.synthesized, next.text);
+    }
     const NAME_ROW& r = image->names[i];
     HDB_INSTANCE_NAME* name =
         r.parent == kNone

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -38,6 +39,7 @@ enum FIELD_KIND : uint8_t {
   KIND_PTR = 11,
 };
 constexpr uint8_t KIND_NAMED = 0x80;
+
 
 const char kMagic[8] = {'K', 'A', 'V', 'U', 'P', 'D', 'B', '1'};
 
@@ -125,6 +127,13 @@ template <class BASE>
 PDB_SEGMENT_TEMPLATE<BASE>::PDB_SEGMENT_TEMPLATE(std::vector<uint8_t>* out)
     : m_reading(false), m_names(cfg_is_on("pdb_check_names", false)), m_out(out) {
   PLAT_CHECK(out != nullptr, "PDB");
+  m_length = out->size();
+  out->resize(std::max(out->capacity(), m_length + 4096));
+}
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::grow(size_t n) {
+  m_out->resize(std::max(m_out->size() * 2, m_length + n + 4096));
 }
 
 template <class BASE>
@@ -134,78 +143,49 @@ PDB_SEGMENT_TEMPLATE<BASE>::PDB_SEGMENT_TEMPLATE(const uint8_t* data, size_t siz
   PLAT_CHECK(data != nullptr || size == 0, "PDB");
 }
 
+
 template <class BASE>
-void PDB_SEGMENT_TEMPLATE<BASE>::set_field(int tag, const char* name) {
+void PDB_SEGMENT_TEMPLATE<BASE>::bad_tag(int tag) const {
   PLAT_CHECK(tag >= 0 && tag <= 0xffff, "PDB");
-  m_tag = static_cast<uint16_t>(tag);
-  m_name = name ? name : "";
+  std::abort();  // not reached: the check above fails
 }
 
 template <class BASE>
-void PDB_SEGMENT_TEMPLATE<BASE>::fail(const std::string& what) const {
-  const size_t at = m_reading ? static_cast<size_t>(m_cur - m_begin) : m_out->size();
-  throw PDB_DATABASE_EXCEPTION(what + " (field " + std::to_string(m_tag) + " \"" + m_name +
-                               "\", byte " + std::to_string(at) + ")");
+void PDB_SEGMENT_TEMPLATE<BASE>::truncated() const {
+  fail("truncated record");
 }
 
 template <class BASE>
-void PDB_SEGMENT_TEMPLATE<BASE>::need(size_t n) {
-  if (bytes_left() < n) fail("truncated record");
+void PDB_SEGMENT_TEMPLATE<BASE>::bad_bool() const {
+  fail("boolean other than 0 or 1");
+}
+
+// A count written at or above the limit is the caller's error; one read is
+// the data's.
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::bad_count(uint32_t count, bool over_limit) const {
+  if (!m_reading) PLAT_CHECK(count < PDB_MAX_COLLECTION_SIZE, "PDB");
+  fail("count " + std::to_string(count) + (over_limit ? " over the limit" : " larger than the record"));
 }
 
 template <class BASE>
-void PDB_SEGMENT_TEMPLATE<BASE>::put_u32(uint32_t v) {
-  append_u32(*m_out, v);
-}
-
-template <class BASE>
-uint8_t PDB_SEGMENT_TEMPLATE<BASE>::get_u8() {
-  need(1);
-  return *m_cur++;
-}
-
-template <class BASE>
-uint32_t PDB_SEGMENT_TEMPLATE<BASE>::get_u32() {
-  need(4);
-  const uint32_t v = read_u32(m_cur);
-  m_cur += 4;
-  return v;
-}
-
-// The header and a 4-byte value in one append: the common field of a record
-// (numbers, counts, class hashes) costs one growth check instead of two.
-template <class BASE>
-void PDB_SEGMENT_TEMPLATE<BASE>::put_header_u32(uint8_t kind, uint32_t v) {
-  if (m_names) {
-    put_header(kind);
-    put_u32(v);
-    return;
-  }
-  const uint8_t field[7] = {static_cast<uint8_t>(m_tag), static_cast<uint8_t>(m_tag >> 8), kind,
-                            static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                            static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
-  m_out->insert(m_out->end(), field, field + 7);
-}
-
-template <class BASE>
-void PDB_SEGMENT_TEMPLATE<BASE>::put_header(uint8_t kind) {
-  if (!m_names) {
-    const uint8_t header[3] = {static_cast<uint8_t>(m_tag), static_cast<uint8_t>(m_tag >> 8), kind};
-    m_out->insert(m_out->end(), header, header + 3);
-    return;
-  }
-  m_out->push_back(static_cast<uint8_t>(m_tag));
-  m_out->push_back(static_cast<uint8_t>(m_tag >> 8));
+void PDB_SEGMENT_TEMPLATE<BASE>::put_named_header(uint8_t kind) {
   const size_t length = std::min<size_t>(std::strlen(m_name), 255);
-  m_out->push_back(kind | KIND_NAMED);
-  m_out->push_back(static_cast<uint8_t>(length));
-  m_out->insert(m_out->end(), m_name, m_name + length);
+  uint8_t* at = room(4 + length);
+  at[0] = static_cast<uint8_t>(m_tag);
+  at[1] = static_cast<uint8_t>(m_tag >> 8);
+  at[2] = kind | KIND_NAMED;
+  at[3] = static_cast<uint8_t>(length);
+  if (length) std::memcpy(at + 4, m_name, length);
 }
 
 // Reads a field header and checks it against the expected kind and, for a
 // field of an object (or of the record itself), the current tag and name.
 template <class BASE>
-void PDB_SEGMENT_TEMPLATE<BASE>::get_header(uint8_t kind) {
+void PDB_SEGMENT_TEMPLATE<BASE>::get_header_checked(uint8_t kind) {
+  static_assert(kKindInt32 == KIND_INT32 && kKindUint32 == KIND_UINT32 && kKindBool == KIND_BOOL &&
+                    kKindCount == KIND_COUNT,
+                "the inline moves use the kinds of the file format");
   need(3);
   const uint16_t tag = static_cast<uint16_t>(m_cur[0] | m_cur[1] << 8);
   const uint8_t stored = m_cur[2];
@@ -230,6 +210,24 @@ void PDB_SEGMENT_TEMPLATE<BASE>::get_header(uint8_t kind) {
     fail("field name \"" + std::string(name, name_length) + "\" where the name was expected");
   }
 }
+
+template <class BASE>
+void PDB_SEGMENT_TEMPLATE<BASE>::fail(const std::string& what) const {
+  const size_t at = m_reading ? static_cast<size_t>(m_cur - m_begin) : m_length;
+  throw PDB_DATABASE_EXCEPTION(what + " (field " + std::to_string(m_tag) + " \"" + m_name +
+                               "\", byte " + std::to_string(at) + ")");
+}
+
+
+
+
+
+// The header and a 4-byte value in one append: the common field of a record
+// (numbers, counts, class hashes) costs one growth check instead of two.
+
+
+// Reads a field header and checks it against the expected kind and, for a
+// field of an object (or of the record itself), the current tag and name.
 
 template <class BASE>
 void PDB_SEGMENT_TEMPLATE<BASE>::begin_object(const PDB_THUNK_INFO* thunk, void*) {
@@ -258,26 +256,7 @@ void PDB_SEGMENT_TEMPLATE<BASE>::end_object() {
   }
 }
 
-template <class BASE>
-void PDB_SEGMENT_TEMPLATE<BASE>::transfer_int32(int32_t& value) {
-  uint32_t bits = static_cast<uint32_t>(value);
-  if (m_reading) {
-    get_header(KIND_INT32);
-    value = static_cast<int32_t>(get_u32());
-  } else {
-    put_header_u32(KIND_INT32, bits);
-  }
-}
 
-template <class BASE>
-void PDB_SEGMENT_TEMPLATE<BASE>::transfer_uint32(uint32_t& value) {
-  if (m_reading) {
-    get_header(KIND_UINT32);
-    value = get_u32();
-  } else {
-    put_header_u32(KIND_UINT32, value);
-  }
-}
 
 template <class BASE>
 uint32_t PDB_SEGMENT_TEMPLATE<BASE>::transfer_bits(uint32_t value, unsigned width) {
@@ -296,40 +275,14 @@ uint32_t PDB_SEGMENT_TEMPLATE<BASE>::transfer_bits(uint32_t value, unsigned widt
   return stored;
 }
 
-template <class BASE>
-void PDB_SEGMENT_TEMPLATE<BASE>::transfer_bool(bool& value) {
-  if (!m_reading) {
-    put_header(KIND_BOOL);
-    put_u8(value ? 1 : 0);
-    return;
-  }
-  get_header(KIND_BOOL);
-  const uint8_t stored = get_u8();
-  if (stored > 1) fail("boolean other than 0 or 1");
-  value = stored == 1;
-}
 
-template <class BASE>
-void PDB_SEGMENT_TEMPLATE<BASE>::transfer_count(uint32_t& count, uint32_t min_unit_bytes) {
-  if (!m_reading) {
-    PLAT_CHECK(count < PDB_MAX_COLLECTION_SIZE, "PDB");
-    put_header_u32(KIND_COUNT, count);
-    return;
-  }
-  get_header(KIND_COUNT);
-  const uint32_t stored = get_u32();
-  if (stored >= PDB_MAX_COLLECTION_SIZE) fail("count " + std::to_string(stored) + " over the limit");
-  const uint64_t needed = uint64_t(stored) * (min_unit_bytes ? min_unit_bytes : 1);
-  if (needed > bytes_left()) fail("count " + std::to_string(stored) + " larger than the record");
-  count = stored;
-}
 
 template <class BASE>
 void PDB_SEGMENT_TEMPLATE<BASE>::transfer_chars(uint32_t length, char* str) {
   PLAT_CHECK(str != nullptr || length == 0, "PDB");
   if (!m_reading) {
     put_header(KIND_CHARS);
-    m_out->insert(m_out->end(), str, str + length);
+    if (length) std::memcpy(room(length), str, length);
     return;
   }
   get_header(KIND_CHARS);
@@ -413,12 +366,16 @@ PDB_ARCHIVE::PDB_ARCHIVE(const std::string& name, OPEN_MODE mode) { open(name, m
 
 PDB_ARCHIVE::~PDB_ARCHIVE() {
   clear_records();
+  if (m_open && m_staged) FIO_FILE_SYSTEM::remove_if_exists(temporary_path());
   m_open = false;
 }
+
+std::string PDB_ARCHIVE::temporary_path() const { return m_path + ".tmp" + std::to_string(::getpid()); }
 
 void PDB_ARCHIVE::open(const std::string& name, OPEN_MODE mode) {
   PLAT_CHECK(!m_open, "PDB");
   m_mode = mode;
+  m_staged = false;
   clear_records();
   m_path = fio_get_unc_full_path(name + "." + PDB_CDB_SEG_BASE::extension());
   if (mode == PDB_WRITE) {
@@ -483,31 +440,41 @@ void PDB_ARCHIVE::parse(std::istream& in, uint64_t size) {
   }
 }
 
-void PDB_ARCHIVE::close() {
-  if (!m_open) return;
-  m_open = false;
+void PDB_ARCHIVE::stage() {
+  PLAT_CHECK(is_writing() && !m_staged, "PDB");
   std::vector<RECORD> records = std::move(m_records);
   clear_records();
-  if (m_mode != PDB_WRITE) return;
-  const std::string temp = m_path + ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(kMagic, sizeof kMagic);
-    for (const RECORD& r : records) {
-      std::vector<uint8_t> head;
-      append_text(head, r.m_name);
-      append_text(head, r.m_ext);
-      append_u32(head, static_cast<uint32_t>(r.m_payload.size()));
-      out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
-      out.write(reinterpret_cast<const char*>(r.m_payload.data()),
-                static_cast<std::streamsize>(r.m_payload.size()));
-    }
-    out.close();
-    if (!out) {
-      FIO_FILE_SYSTEM::remove_if_exists(temp);
-      throw PDB_INVALID_PATH(m_path);
-    }
+  const std::string temp = temporary_path();
+  std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+  out.write(kMagic, sizeof kMagic);
+  for (const RECORD& r : records) {
+    std::vector<uint8_t> head;
+    append_text(head, r.m_name);
+    append_text(head, r.m_ext);
+    append_u32(head, static_cast<uint32_t>(r.m_payload.size()));
+    out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    out.write(reinterpret_cast<const char*>(r.m_payload.data()), static_cast<std::streamsize>(r.m_payload.size()));
   }
+  out.close();
+  if (!out) {
+    m_open = false;
+    FIO_FILE_SYSTEM::remove_if_exists(temp);
+    throw PDB_INVALID_PATH(m_path);
+  }
+  m_staged = true;
+}
+
+void PDB_ARCHIVE::close() {
+  if (!m_open) return;
+  if (m_mode != PDB_WRITE) {
+    m_open = false;
+    clear_records();
+    return;
+  }
+  if (!m_staged) stage();
+  m_open = false;
+  m_staged = false;
+  const std::string temp = temporary_path();
   if (!FIO_FILE_SYSTEM::rename(temp, m_path)) {
     FIO_FILE_SYSTEM::remove_if_exists(temp);
     throw PDB_INVALID_PATH(m_path);
@@ -552,6 +519,7 @@ void pdb_write_ptr(PDB_ARCHIVE& archive, const char* name, const char* ext,
   PDB_SEGMENT seg(&payload);
   callback(seg, ptr_address);
   PLAT_CHECK(seg.is_balanced(), "PDB");
+  seg.finish();
   s_last_size.store(payload.size(), std::memory_order_relaxed);
   archive.put_record(name ? name : "", ext ? ext : "", std::move(payload));
 }

@@ -34,8 +34,11 @@
 // Writing builds the file in memory; close() writes it to a temporary file
 //   and renames it over the target, so a reader never sees half a file and
 //   an archive destroyed without close() leaves the old file untouched.
-// Not thread-safe; the registry of record types is process-wide and is
-//   changed only by registrations (at library load) and their destruction.
+//   stage() does the first half alone, so that several archives can be
+//   filled and written on threads and published (renamed) in an order.
+// One archive is not thread-safe; distinct archives may be used on distinct
+//   threads. The registry of record types is process-wide and is changed
+//   only by registrations (at library load) and their destruction.
 #pragma once
 
 #include <cstddef>
@@ -162,8 +165,12 @@ class PDB_CDB_SEG_BASE {
 template <class BASE>
 class PDB_SEGMENT_TEMPLATE : public BASE {
  public:
-  // A writing segment appending to *out.
+  // A writing segment appending to *out; finish() leaves *out holding
+  // exactly what was written (the segment grows it ahead until then).
   explicit PDB_SEGMENT_TEMPLATE(std::vector<uint8_t>* out);
+  void finish() {
+    if (m_out) m_out->resize(m_length);
+  }
   // A reading segment over [data, data + size).
   PDB_SEGMENT_TEMPLATE(const uint8_t* data, size_t size);
   PDB_SEGMENT_TEMPLATE(const PDB_SEGMENT_TEMPLATE&) = delete;
@@ -217,19 +224,48 @@ class PDB_SEGMENT_TEMPLATE : public BASE {
     const char* m_name;
   };
 
+  // Field kinds of the payload, as in the file format (pdb.cpp).
+  static constexpr uint8_t kKindInt32 = 1, kKindUint32 = 2, kKindBool = 4, kKindCount = 5;
+
+  // The elementary moves are inline (below the class): a record of a
+  // million gates makes tens of millions of them. What is rare (names
+  // stored with the fields, a field that does not match, errors) is out of
+  // line in pdb.cpp.
   void put_header(uint8_t kind);
   void put_header_u32(uint8_t kind, uint32_t v);
-  void put_u8(uint8_t v) { m_out->push_back(v); }
-  void put_u32(uint32_t v);
+  void put_named_header(uint8_t kind);
+  // Writing: n bytes at the end of the record, to be filled. The byte
+  // vector is grown ahead in large steps and cut to the bytes written by
+  // finish().
+  uint8_t* room(size_t n) {
+    if (m_out->size() - m_length < n) grow(n);
+    uint8_t* at = m_out->data() + m_length;
+    m_length += n;
+    return at;
+  }
+  void grow(size_t n);
+  void put_u8(uint8_t v) { *room(1) = v; }
+  void put_u32(uint32_t v) {
+    uint8_t* at = room(4);
+    at[0] = uint8_t(v), at[1] = uint8_t(v >> 8), at[2] = uint8_t(v >> 16), at[3] = uint8_t(v >> 24);
+  }
   void get_header(uint8_t kind);
+  void get_header_checked(uint8_t kind);
   uint8_t get_u8();
   uint32_t get_u32();
-  void need(size_t n);
+  void need(size_t n) {
+    if (bytes_left() < n) truncated();
+  }
   [[noreturn]] void fail(const std::string& what) const;
+  [[noreturn]] void truncated() const;
+  [[noreturn]] void bad_tag(int tag) const;
+  [[noreturn]] void bad_count(uint32_t count, bool over_limit) const;
+  [[noreturn]] void bad_bool() const;
 
   bool m_reading;
   bool m_names;  // write names / check names
   std::vector<uint8_t>* m_out = nullptr;
+  size_t m_length = 0;  // writing: the bytes of *m_out written so far
   const uint8_t* m_begin = nullptr;
   const uint8_t* m_cur = nullptr;
   const uint8_t* m_end = nullptr;
@@ -239,6 +275,109 @@ class PDB_SEGMENT_TEMPLATE : public BASE {
   std::vector<FRAME> m_frames;
   MEM_UTILS_CHUNK_ALLOC* m_chunk = nullptr;
 };
+
+template <class BASE>
+inline void PDB_SEGMENT_TEMPLATE<BASE>::set_field(int tag, const char* name) {
+  if (tag < 0 || tag > 0xffff) bad_tag(tag);
+  m_tag = static_cast<uint16_t>(tag);
+  m_name = name ? name : "";
+}
+
+template <class BASE>
+inline uint8_t PDB_SEGMENT_TEMPLATE<BASE>::get_u8() {
+  need(1);
+  return *m_cur++;
+}
+
+template <class BASE>
+inline uint32_t PDB_SEGMENT_TEMPLATE<BASE>::get_u32() {
+  need(4);
+  const uint32_t v = uint32_t(m_cur[0]) | uint32_t(m_cur[1]) << 8 | uint32_t(m_cur[2]) << 16 |
+                     uint32_t(m_cur[3]) << 24;
+  m_cur += 4;
+  return v;
+}
+
+// The header and a 4-byte value in one append: the common field of a record
+// (numbers, counts, class hashes) costs one growth check instead of two.
+template <class BASE>
+inline void PDB_SEGMENT_TEMPLATE<BASE>::put_header_u32(uint8_t kind, uint32_t v) {
+  if (m_names) {
+    put_named_header(kind);
+    put_u32(v);
+    return;
+  }
+  uint8_t* at = room(7);
+  at[0] = uint8_t(m_tag), at[1] = uint8_t(m_tag >> 8), at[2] = kind;
+  at[3] = uint8_t(v), at[4] = uint8_t(v >> 8), at[5] = uint8_t(v >> 16), at[6] = uint8_t(v >> 24);
+}
+
+template <class BASE>
+inline void PDB_SEGMENT_TEMPLATE<BASE>::put_header(uint8_t kind) {
+  if (m_names) return put_named_header(kind);
+  uint8_t* at = room(3);
+  at[0] = uint8_t(m_tag), at[1] = uint8_t(m_tag >> 8), at[2] = kind;
+}
+
+// The usual field: no stored name, the kind expected and, inside an object,
+// the tag expected. Anything else takes the full check.
+template <class BASE>
+inline void PDB_SEGMENT_TEMPLATE<BASE>::get_header(uint8_t kind) {
+  if (bytes_left() >= 3 && m_cur[2] == kind &&
+      ((m_cur[0] | m_cur[1] << 8) == m_tag || (!m_frames.empty() && m_frames.back().m_kind == FRAME_COLLECTION))) {
+    m_cur += 3;
+    return;
+  }
+  get_header_checked(kind);
+}
+
+template <class BASE>
+inline void PDB_SEGMENT_TEMPLATE<BASE>::transfer_int32(int32_t& value) {
+  if (m_reading) {
+    get_header(kKindInt32);
+    value = static_cast<int32_t>(get_u32());
+  } else {
+    put_header_u32(kKindInt32, static_cast<uint32_t>(value));
+  }
+}
+
+template <class BASE>
+inline void PDB_SEGMENT_TEMPLATE<BASE>::transfer_uint32(uint32_t& value) {
+  if (m_reading) {
+    get_header(kKindUint32);
+    value = get_u32();
+  } else {
+    put_header_u32(kKindUint32, value);
+  }
+}
+
+template <class BASE>
+inline void PDB_SEGMENT_TEMPLATE<BASE>::transfer_bool(bool& value) {
+  if (!m_reading) {
+    put_header(kKindBool);
+    put_u8(value ? 1 : 0);
+    return;
+  }
+  get_header(kKindBool);
+  const uint8_t stored = get_u8();
+  if (stored > 1) bad_bool();
+  value = stored == 1;
+}
+
+template <class BASE>
+inline void PDB_SEGMENT_TEMPLATE<BASE>::transfer_count(uint32_t& count, uint32_t min_unit_bytes) {
+  if (!m_reading) {
+    if (count >= PDB_MAX_COLLECTION_SIZE) bad_count(count, true);
+    put_header_u32(kKindCount, count);
+    return;
+  }
+  get_header(kKindCount);
+  const uint32_t stored = get_u32();
+  if (stored >= PDB_MAX_COLLECTION_SIZE) bad_count(stored, true);
+  const uint64_t needed = uint64_t(stored) * (min_unit_bytes ? min_unit_bytes : 1);
+  if (needed > bytes_left()) bad_count(stored, false);
+  count = stored;
+}
 
 // ---------------------------------------------------------------- archive
 
@@ -262,6 +401,15 @@ class PDB_ARCHIVE {
   // Writing: stores the file (PDB_INVALID_PATH when it cannot be written).
   // Both: the archive is closed afterwards, also when the store failed.
   void close();
+  // Writing, the first half of close(): writes the file under its
+  // temporary name and frees the records; the archive stays open and
+  // close() then only renames the file over the target. An archive
+  // destroyed staged and not closed removes its temporary file, so the
+  // target is untouched. PDB_INVALID_PATH (the archive closed, nothing
+  // left) when the file cannot be written. Archives of different files may
+  // be filled and staged on different threads at once.
+  void stage();
+  bool is_staged() const { return m_staged; }
   bool is_open() const { return m_open; }
   bool is_writing() const { return m_open && m_mode == PDB_WRITE; }
   // The full path of the file.
@@ -281,7 +429,10 @@ class PDB_ARCHIVE {
   void parse(std::istream& in, uint64_t size);
   void clear_records();
 
+  std::string temporary_path() const;
+
   bool m_open = false;
+  bool m_staged = false;  // writing: the file is stored under its temporary name
   OPEN_MODE m_mode = PDB_READ;
   std::string m_path;
   std::vector<RECORD> m_records;

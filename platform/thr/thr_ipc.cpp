@@ -197,6 +197,7 @@ struct DISPATCH {
   int next = 0;
   int answered = 0;  // partitions answered "DONE k 0"
   bool failed = false;
+  std::function<void(int)> listener;  // told of each partition answered "DONE k 0"
 };
 std::map<THR_NAMED_PIPE**, DISPATCH> g_dispatch;
 
@@ -570,7 +571,10 @@ void serve_over_pipes(pid_t pid, const std::string& dl_path, const std::string& 
   {
     std::lock_guard<std::mutex> lock(g_ipc_mutex);
     d = &g_dispatch[dl];
-    if (d->run_name != run) *d = DISPATCH{run};  // left by another run at the same address
+    if (d->run_name != run) {  // left by another run at the same address
+      *d = DISPATCH();
+      d->run_name = run;
+    }
   }
   auto take_partition = [&]() {
     std::lock_guard<std::mutex> lock(g_ipc_mutex);
@@ -600,9 +604,14 @@ void serve_over_pipes(pid_t pid, const std::string& dl_path, const std::string& 
       } else if (drc != 0) {
         why = "the helper reported code " + std::to_string(drc);
       } else {
-        std::lock_guard<std::mutex> lock(g_ipc_mutex);
-        ++d->answered;
+        std::function<void(int)> listener;
+        {
+          std::lock_guard<std::mutex> lock(g_ipc_mutex);
+          ++d->answered;
+          listener = d->listener;
+        }
         current = -1;
+        if (listener) listener(k);
         break;
       }
     }
@@ -661,6 +670,17 @@ int ipc_end_run(THR_NAMED_PIPE** dl) {
   const int answered = it->second.answered;
   g_dispatch.erase(it);
   return answered;
+}
+
+void ipc_set_answer_listener(THR_NAMED_PIPE** dl, std::function<void(int)> listener) {
+  PLAT_CHECK(dl && dl[0], "THR");
+  std::lock_guard<std::mutex> lock(g_ipc_mutex);
+  DISPATCH& d = g_dispatch[dl];
+  if (d.run_name != dl[0]->get_name()) {
+    d = DISPATCH();
+    d.run_name = dl[0]->get_name();
+  }
+  d.listener = std::move(listener);
 }
 
 int ipc_dispatch_count() {

@@ -24,6 +24,7 @@
 //   a broken pipe, a dead child or a timeout end the helper and set the
 //   error with the reason in words.
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,10 @@ int ipc_live_helper_count();
 // returns how many partitions its helpers answered "DONE k 0". The driver
 // calls it after every run, served or not.
 int ipc_end_run(THR_NAMED_PIPE** dl);
+// Calls listener(k) each time a helper of the run whose download-pipe array
+// is dl answers "DONE k 0", on the thread serving that helper, with no lock
+// held. Set before the run starts; ipc_end_run removes it with the run.
+void ipc_set_answer_listener(THR_NAMED_PIPE** dl, std::function<void(int)> listener);
 // Dispatchers of runs not yet ended (for tests).
 int ipc_dispatch_count();
 // Clears the message queue and the run dispatchers (tests).

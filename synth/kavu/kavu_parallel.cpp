@@ -2,14 +2,19 @@
 #include "kavu_parallel.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "atcl/atcl.h"
@@ -77,6 +82,10 @@ bool disk_is_full(const std::string& dir) {
 std::string write_failure_text(const std::string& what) {
   return disk_is_full(db_dir()) ? "the disk is full" : what;
 }
+
+// Results read back while the helpers run (see read_early below).
+void drop_early_results();
+void read_early(const std::string& rev, const char* type, int k);
 
 void post_error(const std::string& text) { msg_post_message(MSG_POST_TYPE_ERROR, text); }
 
@@ -257,10 +266,46 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
   }
   const bool insert = MSG_D::m_insert;
   MSG_D::m_insert = false;
-  job->run();
+  const std::string rev = facade ? facade->get_revision_name() : std::string();
+  drop_early_results();
+  if (pipes && kavu_parallel_key_is_on(type, "pdb", true)) {
+    // The helpers are served on the job's threads; this thread reads their
+    // results back in partition order as they are answered.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<bool> answered(size_t(num_partitions), false);
+    bool finished = false;
+    ipc_set_answer_listener(dl.data(), [&](int k) {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (k >= 0 && k < num_partitions) answered[size_t(k)] = true;
+      changed.notify_one();
+    });
+    std::exception_ptr thrown;  // what the job threw, thrown again here
+    std::thread runner([&] {
+      try {
+        job->run();
+      } catch (...) {
+        thrown = std::current_exception();
+      }
+      std::lock_guard<std::mutex> lock(mutex);
+      finished = true;
+      changed.notify_one();
+    });
+    for (int next = 0; next < num_partitions;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return finished || answered[size_t(next)]; });
+        if (!answered[size_t(next)]) break;
+      }
+      read_early(rev, type, next++);
+    }
+    runner.join();
+    if (thrown) std::rethrow_exception(thrown);
+  } else {
+    job->run();
+  }
   MSG_D::m_insert = insert;
   // Reported here, on the parent's thread, once the workers are done.
-  const std::string rev = facade ? facade->get_revision_name() : std::string();
   if (pipes) {
     // Every partition must have been answered, whatever the helpers did.
     const int answered = ipc_end_run(dl.data());
@@ -342,7 +387,7 @@ std::string write_partition(const std::string& rev, const char* type, int number
 
 // Reads an archive's netlist into *netlist (null on failure); "" or why it
 // failed.
-std::string read_netlist(const std::string& name, CDB_SGATE_NETLIST** netlist) {
+std::string read_netlist(const std::string& name, CDB_SGATE_NETLIST** netlist, bool report = true) {
   *netlist = nullptr;
   try {
     PDB_ARCHIVE archive;
@@ -353,7 +398,7 @@ std::string read_netlist(const std::string& name, CDB_SGATE_NETLIST** netlist) {
     archive.close();
     *netlist = static_cast<CDB_SGATE_NETLIST*>(ptr);
   } catch (const PDB_DATABASE_EXCEPTION& e) {
-    e.report();
+    if (report) e.report();
     return e.what();
   }
   if (!*netlist) return "the archive holds no netlist";
@@ -365,6 +410,63 @@ std::string read_netlist(const std::string& name, CDB_SGATE_NETLIST** netlist) {
 std::string check_read_back(CDB_SGATE_NETLIST* netlist) {
   std::string report;
   return netlist->check(&report) ? std::string() : "the netlist read back is inconsistent: " + report;
+}
+
+// Results read back while the helpers still run: partition k's archive is
+// read, in partition order, as soon as its helper has answered for it and
+// every earlier one is read, so the parent's reading overlaps the helpers'
+// work. The reads are the ones the read-back would make, in its order, and
+// say nothing; kavu_parallel_deserialize takes a result only while its file
+// is the one read (same file, size and time), and reads it itself otherwise,
+// so a result that fails is read again and reported there.
+struct EARLY_RESULT {
+  std::string file;
+  struct stat st {};
+  CDB_SGATE_NETLIST* netlist = nullptr;
+};
+std::vector<EARLY_RESULT>& early_results() {
+  static std::vector<EARLY_RESULT> results;
+  return results;
+}
+
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+void drop_early_results() {
+  for (EARLY_RESULT& r : early_results()) delete r.netlist;
+  early_results().clear();
+}
+
+// Reads partition k's result ahead; nothing is kept when it fails.
+void read_early(const std::string& rev, const char* type, int k) {
+  EARLY_RESULT r;
+  const std::string name = kavu_parallel_archive_name(rev, type, k);
+  r.file = archive_file(name);
+  if (stat(r.file.c_str(), &r.st) != 0) return;
+  std::string why = read_netlist(name, &r.netlist, false);
+  if (why.empty()) why = check_read_back(r.netlist);
+  if (!why.empty()) {
+    delete r.netlist;
+    return;
+  }
+  early_results().resize(std::max(early_results().size(), size_t(k) + 1));
+  early_results()[size_t(k)] = std::move(r);
+}
+
+// Partition k's result read ahead, when its file is still the one read.
+CDB_SGATE_NETLIST* take_early_result(int k) {
+  if (size_t(k) >= early_results().size()) return nullptr;
+  EARLY_RESULT& r = early_results()[size_t(k)];
+  CDB_SGATE_NETLIST* netlist = r.netlist;
+  r.netlist = nullptr;
+  struct stat now;
+  if (netlist && (stat(r.file.c_str(), &now) != 0 || !same_file(now, r.st))) {
+    delete netlist;
+    netlist = nullptr;
+  }
+  return netlist;
 }
 
 // Keeps a copy of partition archive k under the kept name, so the partition
@@ -398,6 +500,86 @@ void point_machines_at_their_gates(CDB_SGATE_NETLIST* part) {
     if (!own.empty()) m->recover_oterms_from_debug_numbers(&gates);
   }
 }
+
+// Partition archives filled and written under their temporary names on
+// worker threads, in the order given, and published (renamed over their
+// targets) one by one by the caller's thread. A worker holds one archive's
+// bytes at a time; a written archive holds none.
+class STAGED_ARCHIVES {
+ public:
+  STAGED_ARCHIVES(const std::string& rev, const char* type, const std::vector<CDB_SGATE_NETLIST*>& parts, int threads)
+      : m_parts(parts), m_slots(parts.size()) {
+    for (size_t k = 0; k < parts.size(); ++k) m_slots[k].name = kavu_parallel_archive_name(rev, type, int(k));
+    for (int t = 0; t < std::max(threads, 1); ++t) m_workers.emplace_back([this] { work(); });
+  }
+  ~STAGED_ARCHIVES() { cancel(); }
+  STAGED_ARCHIVES(const STAGED_ARCHIVES&) = delete;
+  STAGED_ARCHIVES& operator=(const STAGED_ARCHIVES&) = delete;
+
+  // Publishes archive k once it is written: "" or why it failed (its
+  // failure reported as writing it in one piece reports it).
+  std::string publish(size_t k) {
+    SLOT& slot = m_slots[k];
+    {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      m_done.wait(lock, [&] { return slot.ready; });
+    }
+    try {
+      if (slot.failure) std::rethrow_exception(slot.failure);
+      slot.archive->close();
+    } catch (const PDB_DATABASE_EXCEPTION& e) {
+      e.report();
+      return write_failure_text(e.what());
+    }
+    return "";
+  }
+
+  // Stops the workers; archives not published are dropped with their
+  // temporary files.
+  void cancel() {
+    m_next.store(m_slots.size());
+    for (std::thread& t : m_workers) t.join();
+    m_workers.clear();
+    for (SLOT& slot : m_slots) slot.archive.reset();
+  }
+
+ private:
+  struct SLOT {
+    std::string name;
+    std::unique_ptr<PDB_ARCHIVE> archive;
+    std::exception_ptr failure;
+    bool ready = false;
+  };
+
+  void work() {
+    for (size_t k = m_next++; k < m_slots.size(); k = m_next++) {
+      SLOT& slot = m_slots[k];
+      auto archive = std::make_unique<PDB_ARCHIVE>();
+      std::exception_ptr failure;
+      try {
+        archive->open(slot.name, PDB_ARCHIVE::PDB_WRITE);
+        void* ptr = m_parts[k];
+        pdb_write_ptr(*archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &ptr, 0, -1, 0);
+        archive->stage();
+      } catch (...) {  // handed to the publishing thread as it came
+        failure = std::current_exception();
+        archive.reset();
+      }
+      std::lock_guard<std::mutex> lock(m_mutex);
+      slot.archive = std::move(archive);
+      slot.failure = std::move(failure);
+      slot.ready = true;
+      m_done.notify_all();
+    }
+  }
+
+  const std::vector<CDB_SGATE_NETLIST*>& m_parts;
+  std::vector<SLOT> m_slots;
+  std::atomic<size_t> m_next{0};
+  std::mutex m_mutex;
+  std::condition_variable m_done;
+  std::vector<std::thread> m_workers;
+};
 
 }  // namespace
 
@@ -542,15 +724,6 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   GEN_PROFILER profiler("KAVU", "kavu_parallel_serialize");
   if (!kavu_parallel_key_is_on(type, "pdb", true)) return true;
   const std::string rev = facade ? facade->get_revision_name() : std::string();
-  // The helpers find the design's names and options in the namespace
-  // archive. It goes first, so that its failure leaves every partition here.
-  HDB_NAMESPACE* ns = facade ? facade->get_namespace() : kavu_platform::hdb_default_namespace();
-  if (!HDB_NAMESPACE::write_pdb(ns, gen_get_db_dir_path(), true)) {
-    kavu_debug("Failed to write the namespace archive");
-    post_error("Parallel synthesis cannot write the design's namespace archive in \"" + db_dir() +
-               "\": " + write_failure_text("the write failed") + ". The partitions stay in memory");
-    return false;
-  }
   std::vector<std::pair<size_t, size_t>> order;  // (position, size)
   for (size_t i = 0; i < partitions.size(); ++i) {
     KAVU_CHECK(partitions[i]);
@@ -560,17 +733,41 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
     return a.second != b.second ? a.second > b.second : a.first > b.first;
   });
-  bool ok = true;
-  for (size_t k = 0; k < order.size() && ok; ++k) {
+  for (size_t k = 0; k < order.size(); ++k) {
     CDB_SGATE_NETLIST* part = partitions[order[k].first];
     kavu_debug("Writing partition %d of size %d to pdb file %d", int(order[k].first), int(order[k].second), int(k));
     CDB_SGATE_HIERARCHY::set_hierarchy_pointers(hierarchy, part);
     part->set_hierarchy(hierarchy);
     point_machines_at_their_gates(part);
     kavu_parallel_dump(hierarchy, part, "%s%d_part%d_before_pdb", type, step, int(k));
+  }
+  // The archives are filled and written under their temporary names on
+  // worker threads while this thread writes the namespace archive; they are
+  // published in order below, so what is on disk and in memory afterwards is
+  // what writing them one by one leaves, failures included.
+  const int threads = kavu_parallel_key_is_on(type, "parallel", true)
+                          ? std::min(int(order.size()), PUT_PROCESSOR_MANAGER::get_max_threads(0x7fffffff))
+                          : 1;
+  std::vector<CDB_SGATE_NETLIST*> in_order;
+  for (const auto& [position, size] : order) in_order.push_back(partitions[position]);
+  STAGED_ARCHIVES staged(rev, type, in_order, threads);
+  // The helpers find the design's names and options in the namespace
+  // archive. Nothing is published before it is written, so that its failure
+  // leaves every partition here.
+  HDB_NAMESPACE* ns = facade ? facade->get_namespace() : kavu_platform::hdb_default_namespace();
+  if (!HDB_NAMESPACE::write_pdb(ns, gen_get_db_dir_path(), true)) {
+    staged.cancel();
+    kavu_debug("Failed to write the namespace archive");
+    post_error("Parallel synthesis cannot write the design's namespace archive in \"" + db_dir() +
+               "\": " + write_failure_text("the write failed") + ". The partitions stay in memory");
+    return false;
+  }
+  bool ok = true;
+  for (size_t k = 0; k < order.size() && ok; ++k) {
+    CDB_SGATE_NETLIST* part = partitions[order[k].first];
     // A partition leaves memory only once its archive and the copy kept
     // until its result is back are both written.
-    std::string why = write_partition(rev, type, int(k), part);
+    std::string why = staged.publish(k);
     if (why.empty()) why = keep_copy(rev, type, int(k));
     ok = why.empty();
     if (ok) {
@@ -583,6 +780,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
                  ". The partitions not yet written stay in memory; those written are kept in \"" + db_dir() + "\"");
     }
   }
+  staged.cancel();
   if (ok) {
     partitions.clear();
     kavu_parallel_remove_output_archives(rev, hierarchy, type, int(order.size()));
@@ -602,6 +800,7 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
   CDB_SGATE_REMOVED_REGISTERS_DB* main_reg_db = reg_manager->get_current_removed_reg_db();
   KAVU_CHECK(main_reg_db != NULL);
   if (!partitions.empty()) {
+    drop_early_results();
     KAVU_CHECK((int)partitions.size() == num_partitions);
     return true;
   }
@@ -609,10 +808,13 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
   const bool fibs_on = kavu_llis_is_generating_databases();
   bool ok = true;
   for (int k = 0; k < num_partitions && ok; ++k) {
-    CDB_SGATE_NETLIST* part = nullptr;
+    CDB_SGATE_NETLIST* part = take_early_result(k);
     const std::string name = kavu_parallel_archive_name(rev, type, k);
-    std::string why = read_netlist(name, &part);
-    if (why.empty()) why = check_read_back(part);
+    std::string why;
+    if (!part) {
+      why = read_netlist(name, &part);
+      if (why.empty()) why = check_read_back(part);
+    }
     ok = why.empty();
     if (!ok) {
       delete part;
@@ -656,12 +858,14 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
     if (invalidation_sink()) invalidation_sink()(hierarchy, *fibs);
     delete fibs;
   }
+  drop_early_results();
   return ok;
 }
 
 bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std::vector<CDB_SGATE_NETLIST*>& partitions,
                                       int num_partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_recover_partitions");
+  drop_early_results();
   const std::string rev = facade ? facade->get_revision_name() : std::string();
   bool all = true;
   for (int k = 0; k < num_partitions; ++k) {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <new>
+#include <thread>
 
 #include "pdb/pdb.h"
 #include "pdb_stl_sys.h"
@@ -130,6 +131,39 @@ TEST(PdbArchive, AnArchiveDroppedBeforeCloseLeavesTheOldFile) {
     EXPECT_THROW(PDB_ARCHIVE(name, PDB_ARCHIVE::PDB_READ), PDB_INVALID_PATH) << name;
   std::filesystem::remove("fifo.cdb");
   std::filesystem::remove("dir.cdb");
+}
+
+// Staged archives, filled and written on threads of their own, reach their
+// files only when closed: one dropped staged leaves the old file and no
+// temporary file behind.
+TEST(PdbArchive, StagedArchivesAppearOnlyWhenClosed) {
+  PROBE old_one{0, 0, false, "old", {}};
+  write_probe("staged0", &old_one);
+  std::vector<std::unique_ptr<PDB_ARCHIVE>> archives(4);
+  std::vector<std::thread> threads;
+  for (size_t k = 0; k < archives.size(); ++k)
+    threads.emplace_back([&archives, k] {
+      PROBE in{int32_t(k), 0, false, "new " + std::to_string(k), {}};
+      PROBE* p = &in;
+      archives[k] = std::make_unique<PDB_ARCHIVE>("staged" + std::to_string(k), PDB_ARCHIVE::PDB_WRITE);
+      pdb_write_ptr(*archives[k], "", "cdb", &probe_field, &p, 0, -1, 0);
+      archives[k]->stage();
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(read_probe("staged0")->m_text, "old");
+  for (size_t k = 1; k < archives.size(); ++k) {
+    EXPECT_TRUE(archives[k]->is_staged());
+    archives[k]->close();
+    EXPECT_EQ(read_probe(("staged" + std::to_string(k)).c_str())->m_text, "new " + std::to_string(k));
+  }
+  archives[0].reset();
+  EXPECT_EQ(read_probe("staged0")->m_text, "old");
+  for (const auto& e : std::filesystem::directory_iterator("."))
+    EXPECT_EQ(e.path().string().find(".tmp"), std::string::npos) << e.path();
+  // A file that cannot be written fails at the stage and leaves nothing open.
+  PDB_ARCHIVE bad("no_such_dir/x", PDB_ARCHIVE::PDB_WRITE);
+  EXPECT_THROW(bad.stage(), PDB_INVALID_PATH);
+  EXPECT_FALSE(bad.is_open());
 }
 
 // Many records: each is found by its name and extension together.
