@@ -504,15 +504,21 @@ constexpr uint64_t PLAIN_KINDS_COMBINATIONAL = PLAIN_KINDS | kind_bit(CDB_SGATE_
   return node->get_number_of_input_terms() <= PLAIN_INPUT_LIMIT && node->get_output_count() <= PLAIN_OUTPUT_LIMIT;
 }
 
+// The source of an input when it is a real source, else null: a driven
+// input is a real source when connected (it is then no tie).
+[[gnu::always_inline]] inline CDB_SGATE_OTERM* real_source(CDB_SGATE_ITERM* t) {
+  if (!t) return nullptr;
+  CDB_SGATE_OTERM* src = t->get_source();
+  return src && (t->is_connected() || cdb_is_connected(t)) ? src : nullptr;
+}
+
 // Writes the distinct sources of the gate's real-source inputs, in input
 // order, to `out` (room for one per input) and returns how many.
 [[gnu::always_inline]] inline size_t write_plain_feeders(const CDB_SGATE_NODE* gate, CDB_SGATE_OTERM** out) {
   size_t count = 0;
   for (CDB_SGATE_ITERM* t : gate->get_input_terms()) {
-    if (!t) continue;
-    CDB_SGATE_OTERM* src = t->get_source();
-    // A driven input is a real source when connected (it is then no tie).
-    if (!src || !(t->is_connected() || cdb_is_connected(t))) continue;
+    CDB_SGATE_OTERM* src = real_source(t);
+    if (!src) continue;
     bool repeat = false;
     for (size_t j = 0; j < count; ++j) repeat |= out[j] == src;
     if (!repeat) out[count++] = src;
@@ -569,9 +575,8 @@ void KAVU_SORT::GRAPH::query_feeders(int v) {
       // repeated numbers here.
       const size_t start = m_fin_edges.size();
       for (CDB_SGATE_ITERM* t : gate->get_input_terms()) {
-        if (!t) continue;
-        CDB_SGATE_OTERM* src = t->get_source();
-        if (!src || !(t->is_connected() || cdb_is_connected(t))) continue;
+        CDB_SGATE_OTERM* src = real_source(t);
+        if (!src) continue;
         const int w = index_of(src);
         if (w < 0) continue;  // outside the graph
         bool repeat = false;
