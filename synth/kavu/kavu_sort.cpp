@@ -504,15 +504,21 @@ constexpr uint64_t PLAIN_KINDS_COMBINATIONAL = PLAIN_KINDS | kind_bit(CDB_SGATE_
   return node->get_number_of_input_terms() <= PLAIN_INPUT_LIMIT && node->get_output_count() <= PLAIN_OUTPUT_LIMIT;
 }
 
+// The source of an input when it is a real source, else null: a driven
+// input is a real source when connected (it is then no tie).
+[[gnu::always_inline]] inline CDB_SGATE_OTERM* real_source(CDB_SGATE_ITERM* t) {
+  if (!t) return nullptr;
+  CDB_SGATE_OTERM* src = t->get_source();
+  return src && (t->is_connected() || cdb_is_connected(t)) ? src : nullptr;
+}
+
 // Writes the distinct sources of the gate's real-source inputs, in input
 // order, to `out` (room for one per input) and returns how many.
 [[gnu::always_inline]] inline size_t write_plain_feeders(const CDB_SGATE_NODE* gate, CDB_SGATE_OTERM** out) {
   size_t count = 0;
   for (CDB_SGATE_ITERM* t : gate->get_input_terms()) {
-    if (!t) continue;
-    CDB_SGATE_OTERM* src = t->get_source();
-    // A driven input is a real source when connected (it is then no tie).
-    if (!src || !(t->is_connected() || cdb_is_connected(t))) continue;
+    CDB_SGATE_OTERM* src = real_source(t);
+    if (!src) continue;
     bool repeat = false;
     for (size_t j = 0; j < count; ++j) repeat |= out[j] == src;
     if (!repeat) out[count++] = src;
@@ -562,8 +568,26 @@ int KAVU_SORT::GRAPH::add(CDB_SGATE_OTERM* oterm) {
 void KAVU_SORT::GRAPH::query_feeders(int v) {
   const CDB_SGATE_NODE* gate = m_oterms[v]->get_my_node();
   if (has_plain_feeders(gate, gate->is_wysiwyg(), gate->get_sgate_type(), m_sequential)) {
-    // Every output of such a gate has the same feeders: its inputs' sources,
-    // written to the free end of the raw buffer.
+    // Every output of such a gate has the same feeders: its inputs' sources.
+    if (!m_grow) {
+      // Numbered straight into the arena in one pass: equal numbers are
+      // equal terminals, so the repeats write_plain_feeders drops are the
+      // repeated numbers here.
+      const size_t start = m_fin_edges.size();
+      for (CDB_SGATE_ITERM* t : gate->get_input_terms()) {
+        CDB_SGATE_OTERM* src = real_source(t);
+        if (!src) continue;
+        const int w = index_of(src);
+        if (w < 0) continue;  // outside the graph
+        bool repeat = false;
+        for (size_t j = start; j < m_fin_edges.size(); ++j) repeat |= m_fin_edges[j] == w;
+        if (!repeat) m_fin_edges.push_back(w);
+      }
+      const size_t count = m_fin_edges.size() - start;
+      m_fin[v] = FEEDERS{int(start), int(count)};
+      return;
+    }
+    // Written to the free end of the raw buffer, then numbered.
     CDB_SGATE_OTERM** feeders = raw_room(gate->get_number_of_input_terms());
     set_feeders(v, feeders, write_plain_feeders(gate, feeders), true);
     return;
