@@ -228,7 +228,7 @@ class CUT_GATE_NAMES {
   // Names the single-output `gate` from `base` with the extension "boundary":
   // a name taken back when one is free under the same parent, else a new one.
   void name(CDB_SGATE_NODE* gate, HDB_INSTANCE_NAME* base) {
-    CDB_SGATE_OTERM* oterm = gate->get_single_oterm();
+    CDB_SGATE_OTERM* oterm = first_oterm(gate);
     // Other naming modes, and the refusal to name during parallel synthesis,
     // stay with the naming code.
     const bool fresh_only = !base || !oterm || gate->get_output_count() != 1 ||
@@ -302,7 +302,7 @@ void insert_cut_buffer(CDB_SGATE_OTERM* src_oterm, CDB_SGATE_ITERM* iterm, CDB_S
   in->clear_invert();
   src_oterm->insert_fanout(in);
   const bool old_invert = iterm->is_inverted();
-  buffer->get_single_oterm()->insert_fanout(iterm);
+  first_oterm(buffer)->insert_fanout(iterm);
   KAVU_CHECK(iterm->is_inverted() == old_invert);
   HDB_INSTANCE_NAME* base = src_oterm->get_instance_name();
   if (!base) base = src_oterm->get_my_node()->get_instance_name();
@@ -317,12 +317,12 @@ CDB_SGATE_BOUNDARY* create_boundary_node(unsigned char direction, CDB_SGATE_OTER
   CDB_SGATE_ITERM* in = new CDB_SGATE_ITERM(boundary);
   in->clear_invert();
   boundary->set_input_term(in, 0);
-  if (!boundary->get_single_oterm()) boundary->set_output_term(new CDB_SGATE_OTERM(boundary), 0);
+  if (!first_oterm(boundary)) boundary->set_output_term(new CDB_SGATE_OTERM(boundary), 0);
   netlist->add_node(boundary, true);
   if (src_oterm) src_oterm->insert_fanout(in);
   if (iterm) {
     iterm->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
-    boundary->get_single_oterm()->insert_fanout(iterm);
+    first_oterm(boundary)->insert_fanout(iterm);
   }
   if (!src_oterm) KAVU_INTERNAL_ERROR("from_oterm");
   HDB_INSTANCE_NAME* base = src_oterm->get_instance_name();
@@ -352,7 +352,7 @@ struct GROWTH {
                g_partition_id);
   }
   void add(CDB_SGATE_NODE* n) {
-    CDB_SGATE_OTERM* o = n->get_single_oterm();
+    CDB_SGATE_OTERM* o = first_oterm(n);
     if (!o) return;
     m_work.push_back(n);
     o->set_aux(g_partition_id);
@@ -367,7 +367,7 @@ struct GROWTH {
       buddies = &map_iter->second;
     }
     for (CDB_SGATE_NODE* buddy : *buddies) {
-      if (seed) KAVU_CHECK(buddy->get_single_oterm()->get_aux() < g_partition_id);
+      if (seed) KAVU_CHECK(first_oterm(buddy)->get_aux() < g_partition_id);
       if (pid(buddy) >= g_partition_id) continue;
       if (buddy != reg) trace(fmt, buddy);
       add(buddy);
@@ -377,7 +377,7 @@ struct GROWTH {
     CDB_STATE_MACHINE* machine = state->cast_to_state()->get_state_machine();
     KAVU_CHECK(machine);
     for (CDB_SGATE_STATE* s : machine->get_states()) {
-      KAVU_CHECK(s->get_single_oterm()->get_aux() < g_partition_id);
+      KAVU_CHECK(first_oterm(s)->get_aux() < g_partition_id);
       trace(fmt, s);
       add(s);
     }
@@ -422,7 +422,7 @@ struct GROWTH {
       for (CDB_SGATE_ITERM* t : o->fanouts()) {
         CDB_SGATE_NODE* s = t->get_my_node();
         if (kavu_is_a_silly_buffer(s) || protected_edge(t)) continue;
-        const CDB_SGATE_OTERM* so = s->get_single_oterm();
+        const CDB_SGATE_OTERM* so = first_oterm(s);
         if (!so) continue;
         const int id = so->get_aux();
         if (id > g_partition_id) KAVU_INTERNAL_ERROR("oterm2->get_aux() == g_partition_id");
@@ -438,7 +438,7 @@ struct GROWTH {
       CDB_SGATE_NODE* f = t->get_source()->get_my_node();
       if (kavu_is_a_silly_buffer(f)) continue;
       if (protected_edge(t)) continue;
-      const CDB_SGATE_OTERM* fo = f->get_single_oterm();
+      const CDB_SGATE_OTERM* fo = first_oterm(f);
       if (m_virtual && fo && int(fo->get_number_of_fanout()) >= g_partition_min_fanout_threshold) continue;
       const int id = fo ? fo->get_aux() : 0;
       if (id >= g_partition_id) {

@@ -96,18 +96,25 @@ struct KAVU_PARTITIONER_STATE {
 
 namespace kavu_partition_detail {
 
+// A gate's first output terminal (get_single_oterm), read inline: the walks
+// ask it of every gate they pass, often more than once.
+inline CDB_SGATE_OTERM* first_oterm(const CDB_SGATE_NODE* node) {
+  for (CDB_SGATE_OTERM* o : node->get_output_terms())
+    if (o) return o;
+  return nullptr;
+}
 // The partition id of a gate: aux of its first output terminal; 0 when the
 // gate has no output terminal (such gates are never labelled).
 inline int pid(const CDB_SGATE_NODE* node) {
-  const CDB_SGATE_OTERM* o = node->get_single_oterm();
+  const CDB_SGATE_OTERM* o = first_oterm(node);
   return o ? o->get_aux() : 0;
 }
 inline void set_pid(CDB_SGATE_NODE* node, int id) {
-  CDB_SGATE_OTERM* o = node->get_single_oterm();
+  CDB_SGATE_OTERM* o = first_oterm(node);
   if (o) o->set_aux(id);
 }
 // A labelled gate: one that has an output terminal to carry its id.
-inline bool labellable(const CDB_SGATE_NODE* node) { return node->get_single_oterm() != nullptr; }
+inline bool labellable(const CDB_SGATE_NODE* node) { return first_oterm(node) != nullptr; }
 
 bool is_register(const CDB_SGATE_NODE* node);
 bool is_wrapped_in_protect_buffers(const CDB_SGATE_NODE* node);

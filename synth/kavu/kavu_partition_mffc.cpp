@@ -72,7 +72,7 @@ class MFFC_LABELLER {
           conflict = true;
           break;
         }
-        const int a = s->get_single_oterm() ? s->get_single_oterm()->get_aux() : 0;
+        const int a = first_oterm(s) ? first_oterm(s)->get_aux() : 0;
         if (a == 0) {
           if (m_report_loops)
             kavu_debug(

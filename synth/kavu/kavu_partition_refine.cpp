@@ -35,7 +35,7 @@ namespace {
 
 CDB_SGATE_NODE* get_node_behind_cut_buffer(const CDB_SGATE_NODE* sgate) {
   KAVU_CHECK(kavu_is_a_silly_buffer(sgate));
-  const CDB_SGATE_OTERM* o = sgate->get_single_oterm();
+  const CDB_SGATE_OTERM* o = first_oterm(sgate);
   CDB_SGATE_NODE* return_node = (o && o->get_first_fanout()) ? o->get_first_fanout()->get_my_node() : nullptr;
   KAVU_CHECK(return_node);
   return return_node;
@@ -370,7 +370,7 @@ class MERGER {
         m_buffers.push_back(n);
         continue;
       }
-      CDB_SGATE_OTERM* o = n->get_single_oterm();
+      CDB_SGATE_OTERM* o = first_oterm(n);
       if (!o) continue;
       m_gates.push_back({n, o, o->get_aux()});
       ++m_size[size_t(o->get_aux())];
@@ -430,7 +430,7 @@ class MERGER {
           CDB_SGATE_NODE* b = t->get_my_node();
           const bool cut = kavu_is_a_silly_buffer(b);
           CDB_SGATE_NODE* x = cut ? get_node_behind_cut_buffer(b) : b;
-          const CDB_SGATE_OTERM* xo = x->get_single_oterm();
+          const CDB_SGATE_OTERM* xo = first_oterm(x);
           m_readers.push_back({x, xo ? xo->get_aux() : 0, xo != nullptr, cut});
         }
       }
@@ -511,7 +511,7 @@ class MERGER {
   int adjacent() {
     int merges = 0;
     for (CDB_SGATE_NODE* b : m_buffers) {
-      if (!b->get_single_oterm()->has_fanout()) continue;
+      if (!first_oterm(b)->has_fanout()) continue;
       CDB_SGATE_NODE* s = driver_of(b);
       if (!s || !labellable(s)) continue;
       const int rs = root_across(s);
@@ -631,7 +631,7 @@ namespace {
 bool remove_redundant_cuts(const std::vector<CDB_SGATE_NODE*>& buffers) {
   bool changed = false;
   for (CDB_SGATE_NODE* b : buffers) {
-    CDB_SGATE_OTERM* oterm = b->get_single_oterm();
+    CDB_SGATE_OTERM* oterm = first_oterm(b);
     KAVU_CHECK(oterm);
     if (!oterm->has_fanout()) continue;
     CDB_SGATE_ITERM* iterm = b->get_single_iterm();
@@ -652,7 +652,7 @@ void make_boundaries(CDB_SGATE_NODE* b, CDB_SGATE_NETLIST* netlist) {
   CDB_SGATE_OTERM* os = b->get_single_iterm()->get_source();
   KAVU_CHECK(os);
   const int lhs_partition_id = pid(os->get_my_node());
-  const int rhs_partition_id = pid(b->get_single_oterm()->get_first_fanout()->get_my_node());
+  const int rhs_partition_id = pid(first_oterm(b)->get_first_fanout()->get_my_node());
   KAVU_CHECK(lhs_partition_id != rhs_partition_id);
   CDB_SGATE_BOUNDARY* out = create_boundary_node(1, os, nullptr, netlist);
   set_pid(out, lhs_partition_id);
@@ -663,7 +663,7 @@ void make_boundaries(CDB_SGATE_NODE* b, CDB_SGATE_NETLIST* netlist) {
   for (CDB_SGATE_ITERM* j : cuts) {
     CDB_SGATE_NODE* node_src_fanout = j->get_my_node();
     KAVU_CHECK(kavu_is_a_silly_buffer(node_src_fanout));
-    CDB_SGATE_OTERM* oterm_src_fanout = node_src_fanout->get_single_oterm();
+    CDB_SGATE_OTERM* oterm_src_fanout = first_oterm(node_src_fanout);
     KAVU_CHECK(oterm_src_fanout && oterm_src_fanout->has_fanout_exactly(1));
     CDB_SGATE_ITERM* k = oterm_src_fanout->get_first_fanout();
     const int p = pid(k->get_my_node());
@@ -673,13 +673,13 @@ void make_boundaries(CDB_SGATE_NODE* b, CDB_SGATE_NETLIST* netlist) {
       KAVU_CHECK(found_node && kavu_is_a_boundary(found_node));
       const bool inv = k->is_inverted() != j->is_inverted();
       k->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
-      found_node->get_single_oterm()->insert_fanout(k);
+      first_oterm(found_node)->insert_fanout(k);
       j->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
       if (inv) k->set_invert(); else k->clear_invert();
     } else {
       // The cut buffer's own input is the sink: excising the buffer then
       // folds its input's inversion into K.
-      CDB_SGATE_BOUNDARY* in = create_boundary_node(0, out->get_single_oterm(), j, netlist);
+      CDB_SGATE_BOUNDARY* in = create_boundary_node(0, first_oterm(out), j, netlist);
       kavu_excise_buffer(node_src_fanout);
       inputs_by_partition[p] = in;
       set_pid(in, p);
@@ -698,7 +698,7 @@ void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist) {
     if (*it && kavu_is_a_silly_buffer(*it)) buffers.push_back(*it);
   bool changed = remove_redundant_cuts(buffers);
   for (CDB_SGATE_NODE* node : buffers) {
-    if (!node->get_single_oterm()->has_fanout()) continue;
+    if (!first_oterm(node)->has_fanout()) continue;
     make_boundaries(node, netlist);
     changed = true;
   }
