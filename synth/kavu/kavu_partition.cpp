@@ -543,6 +543,8 @@ void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
     if (!is_partition_anchor(anchor)) continue;
     // Edges into a gate that cannot carry an id are never cut.
     if (labellable(anchor)) {
+      for (const CDB_SGATE_ITERM* t : anchor->get_input_terms())
+        if (t) state->prefetch_cut_level(t);
       for (unsigned i = 0; i < anchor->get_number_of_input_terms(); ++i) {
         CDB_SGATE_ITERM* t = anchor->get_input_term(i);
         if (!t || !cdb_is_connected(t) || !t->get_source()) continue;
@@ -558,6 +560,7 @@ void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
       CDB_SGATE_OTERM* o = anchor->get_output_term(oi);
       if (!o) continue;
       o->copy_fanouts(fanouts);
+      for (const CDB_SGATE_ITERM* t : fanouts) state->prefetch_cut_level(t);
       for (CDB_SGATE_ITERM* t : fanouts) {
         CDB_SGATE_NODE* sink = t->get_my_node();
         if (state->cut_level(t) == 0 && !kavu_is_a_silly_buffer(sink) && labellable(sink)) {
@@ -606,9 +609,13 @@ void KAVU_PARTITIONER::partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB
     refine_partitions(m_state, netlist);
   }
   dump_stage(dump, hierarchy, netlist, "after_split");
-  merge_partitions(m_state, netlist);
+  // Merging lists the cut buffers on its walk; a dumper in between gets the
+  // netlist, so then they are listed again.
+  std::vector<CDB_SGATE_NODE*> buffers;
+  merge_partitions(m_state, netlist, dump ? nullptr : &buffers);
   dump_stage(dump, hierarchy, netlist, "after_merge");
-  kavu_postprocess_partitions(netlist);
+  if (dump) kavu_postprocess_partitions(netlist);
+  else kavu_postprocess_partitions(netlist, buffers);
   kavu_print_partitions(netlist);
   dump_stage(dump, hierarchy, netlist, "after_partition");
 }

@@ -42,6 +42,14 @@ class KAVU_POINTER_MAP {
     }
     m_values[k] = value;
   }
+  // Asks for the cache lines a get(t) reads first, so that a walk can look
+  // several pointers up while the first of them is still on its way.
+  void prefetch(const T* t) const {
+    if (m_used == 0) return;
+    const size_t k = slot_of(t);
+    __builtin_prefetch(&m_keys[k]);
+    __builtin_prefetch(&m_values[k]);
+  }
   // Room for `count` entries without growing.
   void reserve(size_t count) {
     while (2 * count > m_keys.size()) grow();
@@ -89,6 +97,7 @@ struct KAVU_PARTITIONER_STATE {
   std::map<int, KAVU_PARTITION_INFO> m_partition_info;
 
   int cut_level(const CDB_SGATE_ITERM* iterm) const;
+  void prefetch_cut_level(const CDB_SGATE_ITERM* iterm) const { m_cut_levels.prefetch(iterm); }
   // Protected at level L: the edge's cut level is at least L.
   bool is_protected(const CDB_SGATE_ITERM* iterm, int level) const { return cut_level(iterm) >= level; }
   void clear_levels() { m_cut_levels.clear(); }
@@ -136,7 +145,10 @@ int grow_partition_with(const GROW_KEYS& keys, CDB_SGATE_NODE* seed, KAVU_PARTIT
 
 // Steps of the run after the initial components (kavu_partition_refine.cpp).
 bool refine_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist);
-void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist);
+// Merges; with `buffers`, hands back the cut buffers in list order (the
+// netlist's silly buffers, which merging leaves in place).
+void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist,
+                      std::vector<CDB_SGATE_NODE*>* buffers = nullptr);
 void create_partition_to_info_map(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist);
 // Computes the fan-out threshold of partition p at cut level L.
 int compute_split_fanout_threshold(KAVU_PARTITIONER_STATE* state, int p, int level);
@@ -150,6 +162,8 @@ int find_root(std::vector<int>& parent, int id);
 }  // namespace kavu_partition_detail
 
 void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist);
+// The same with the netlist's cut buffers, in list order, already listed.
+void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist, const std::vector<CDB_SGATE_NODE*>& buffers);
 void kavu_print_partitions(CDB_SGATE_NETLIST* netlist);
 bool kavu_same_kind_of_gate(CDB_SGATE_NODE* a, CDB_SGATE_NODE* b);
 bool kavu_same_inputs(CDB_SGATE_NODE* a, CDB_SGATE_NODE* b);

@@ -405,6 +405,8 @@ class MERGER {
     for (const GATE& g : m_gates)
       if (g.pid > 0) g.oterm->set_aux(root(g.pid));
   }
+  // The cut buffers in list order, as the walk found them.
+  std::vector<CDB_SGATE_NODE*> take_buffers() { return std::move(m_buffers); }
 
  private:
   // The readers of every output terminal with 2 to 99 readers of every gate
@@ -550,7 +552,8 @@ class MERGER {
 
 namespace kavu_partition_detail {
 
-void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
+void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist,
+                      std::vector<CDB_SGATE_NODE*>* buffers) {
   GEN_PROFILER profiler("KAVU", "merge_partitions");
   const RUN_SWITCHES& sw = merge_switches();
   // Merging needs the partitions' sizes only, which the merger counts.
@@ -564,6 +567,7 @@ void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist)
   if (!sw.m_skip_adjacent) merger.run_level(4);
   if (!sw.m_skip_irrelevant) merger.run_level(5);
   merger.relabel();
+  if (buffers) *buffers = merger.take_buffers();
 }
 
 }  // namespace kavu_partition_detail
@@ -690,12 +694,17 @@ void make_boundaries(CDB_SGATE_NODE* b, CDB_SGATE_NETLIST* netlist) {
 }  // namespace
 
 void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist) {
-  GEN_PROFILER profiler("KAVU", "kavu_postprocess_partitions");
-  // The cut buffers in list order; boundary gates made on the way are no cut
-  // buffers, and excised buffers stay in the list until the sweep below.
   std::vector<CDB_SGATE_NODE*> buffers;
   for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
     if (*it && kavu_is_a_silly_buffer(*it)) buffers.push_back(*it);
+  kavu_postprocess_partitions(netlist, buffers);
+}
+
+void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist, const std::vector<CDB_SGATE_NODE*>& buffers) {
+  GEN_PROFILER profiler("KAVU", "kavu_postprocess_partitions");
+  // `buffers`: the cut buffers in list order; boundary gates made on the way
+  // are no cut buffers, and excised buffers stay in the list until the sweep
+  // below.
   bool changed = remove_redundant_cuts(buffers);
   for (CDB_SGATE_NODE* node : buffers) {
     if (!first_oterm(node)->has_fanout()) continue;
