@@ -252,19 +252,30 @@ class CUT_GATE_NAMES {
     uint32_t carried;  // the last epoch whose netlist carried it
   };
 
+  // A parent's list of made names and where this run reads it: one entry,
+  // so that naming a gate probes the table once for its parent (a design
+  // has about as many parents as cut signals).
+  struct PARENT {
+    uint32_t first = 0, last = 0;  // places (plus one) of its list's ends; 0: empty
+    uint64_t cursor = 0;           // epoch << 32 | next place to read
+    bool operator==(const PARENT& o) const { return first == o.first && last == o.last && cursor == o.cursor; }
+  };
+
   void add(HDB_INSTANCE_NAME* n) {
     m_made.push_back({n, n->get_id(), 0, m_epoch, 0});
     const uint32_t k = uint32_t(m_made.size());
     m_place.set(n, k);
     const HDB_INSTANCE_NAME* parent = n->get_parent();
-    if (const uint32_t last = m_last.get(parent)) m_made[last - 1].next = k;
-    else m_first.set(parent, k);
-    m_last.set(parent, k);
+    PARENT p = m_parents.get(parent);
+    if (p.last) m_made[p.last - 1].next = k;
+    else p.first = k;
+    p.last = k;
+    m_parents.set(parent, p);
   }
 
   HDB_INSTANCE_NAME* take(const HDB_INSTANCE_NAME* parent) {
-    const uint64_t cursor = m_cursor.get(parent);
-    uint32_t k = uint32_t(cursor >> 32) == m_epoch ? uint32_t(cursor) : m_first.get(parent);
+    PARENT p = m_parents.get(parent);
+    uint32_t k = uint32_t(p.cursor >> 32) == m_epoch ? uint32_t(p.cursor) : p.first;
     if (!k) return nullptr;
     HDB_INSTANCE_NAME* found = nullptr;
     for (; k && !found; k = m_made[k - 1].next) {
@@ -275,15 +286,15 @@ class CUT_GATE_NAMES {
       HDB_INSTANCE_NAME* n = HDB_NAME_MGR::get_instance_name(m.id);
       if (n == m.name) found = n;
     }
-    m_cursor.set(parent, uint64_t(m_epoch) << 32 | k);
+    p.cursor = uint64_t(m_epoch) << 32 | k;
+    m_parents.set(parent, p);
     return found;
   }
 
   uint32_t m_epoch = 0;
   std::vector<MADE> m_made;  // in the order made
   KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint32_t> m_place;  // a made name's place (plus one) in m_made
-  KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint32_t> m_first, m_last;  // per parent: its list's ends
-  KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint64_t> m_cursor;  // per parent: epoch << 32 | next place to read
+  KAVU_POINTER_MAP<HDB_INSTANCE_NAME, PARENT> m_parents;
 };
 
 CUT_GATE_NAMES& cut_gate_names() {
