@@ -214,6 +214,7 @@ class CUT_GATE_NAMES {
   void open_run(const CDB_SGATE_NETLIST* netlist) {
     ++m_epoch;
     if (m_made.empty()) return;
+    place_new_names();
     auto carried = [&](const HDB_INSTANCE_NAME* n) {
       if (const uint32_t k = n ? m_place.get(n) : 0) m_made[k - 1].carried = m_epoch;
     };
@@ -264,13 +265,26 @@ class CUT_GATE_NAMES {
   void add(HDB_INSTANCE_NAME* n) {
     m_made.push_back({n, n->get_id(), 0, m_epoch, 0});
     const uint32_t k = uint32_t(m_made.size());
-    m_place.set(n, k);
     const HDB_INSTANCE_NAME* parent = n->get_parent();
     PARENT p = m_parents.get(parent);
     if (p.last) m_made[p.last - 1].next = k;
     else p.first = k;
     p.last = k;
     m_parents.set(parent, p);
+  }
+
+  // Enters the names made since the last call into m_place, in the order
+  // made. Only opening a run reads m_place, so a run that makes names does
+  // not wait for a table miss per name; here the misses overlap.
+  void place_new_names() {
+    constexpr size_t AHEAD = 16;
+    const size_t count = m_made.size();
+    m_place.reserve(count);
+    for (size_t k = m_placed; k < count; ++k) {
+      if (k + AHEAD < count) m_place.prefetch(m_made[k + AHEAD].name);
+      m_place.set(m_made[k].name, uint32_t(k + 1));
+    }
+    m_placed = count;
   }
 
   HDB_INSTANCE_NAME* take(const HDB_INSTANCE_NAME* parent) {
@@ -294,6 +308,7 @@ class CUT_GATE_NAMES {
   uint32_t m_epoch = 0;
   std::vector<MADE> m_made;  // in the order made
   KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint32_t> m_place;  // a made name's place (plus one) in m_made
+  size_t m_placed = 0;  // the names of m_made entered into m_place
   KAVU_POINTER_MAP<HDB_INSTANCE_NAME, PARENT> m_parents;
 };
 
