@@ -540,8 +540,10 @@ void initialize_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
   for (const auto& bus : state->m_bus_to_regs)
     for (const CDB_SGATE_NODE* reg : bus.second) state->m_bus_of_reg.set(reg, &bus.second);
   kavu_map_fractal_to_nodes(netlist, &state->m_fractal_map);
+  // The cone flag marks output terminals; on input terminals the same bit
+  // marks the edges with a cut level, until the anchors are cut.
+  state->m_levelled = flag;
   flag_dont_touch_on_iterms(state, netlist, timing_driven, flag, params);
-  netlist->get_flag_manager().destroy_flag(flag);
   kavu_reset_aux_and_aux2_values(netlist);
 
   int n = kavu_get_num_partitions(netlist, params);
@@ -569,13 +571,11 @@ void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
     if (!is_partition_anchor(anchor)) continue;
     // Edges into a gate that cannot carry an id are never cut.
     if (labellable(anchor)) {
-      for (const CDB_SGATE_ITERM* t : anchor->get_input_terms())
-        if (t) state->prefetch_cut_level(t);
       for (unsigned i = 0; i < anchor->get_number_of_input_terms(); ++i) {
         CDB_SGATE_ITERM* t = anchor->get_input_term(i);
         if (!t || !cdb_is_connected(t) || !t->get_source()) continue;
         CDB_SGATE_OTERM* o = t->get_source();
-        if (state->cut_level(t) == 0) {
+        if (state->at_level_0(t)) {
           if (!kavu_is_a_silly_buffer(o->get_my_node())) insert_cut_buffer(o, t, netlist);
         } else {
           skip_trace(o->get_my_node(), anchor);
@@ -586,10 +586,9 @@ void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
       CDB_SGATE_OTERM* o = anchor->get_output_term(oi);
       if (!o) continue;
       o->copy_fanouts(fanouts);
-      for (const CDB_SGATE_ITERM* t : fanouts) state->prefetch_cut_level(t);
       for (CDB_SGATE_ITERM* t : fanouts) {
         CDB_SGATE_NODE* sink = t->get_my_node();
-        if (state->cut_level(t) == 0 && !kavu_is_a_silly_buffer(sink) && labellable(sink)) {
+        if (state->at_level_0(t) && !kavu_is_a_silly_buffer(sink) && labellable(sink)) {
           insert_cut_buffer(o, t, netlist);
         } else {
           skip_trace(anchor, sink);
@@ -627,6 +626,8 @@ void KAVU_PARTITIONER::partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB
   cut_gate_names().open_run(netlist);
   initialize_partitions(m_state, netlist, timing_driven, params);
   preprocess_partitions(m_state, netlist);
+  netlist->get_flag_manager().destroy_flag(m_state->m_levelled);
+  m_state->m_levelled = GEN_DYN_FLAG();
   dump_stage(dump, hierarchy, netlist, "before_partition");
   find_connected_components(m_state, netlist);
   dump_stage(dump, hierarchy, netlist, "after_initial");

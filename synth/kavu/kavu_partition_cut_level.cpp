@@ -108,8 +108,8 @@ int mux_rules(const CUT_KEYS& k, const CDB_SGATE_NODE* s, const CDB_SGATE_NODE* 
   return c;
 }
 
-void put_level(KAVU_PARTITIONER_STATE* state, const CDB_SGATE_ITERM* i, int level) {
-  state->m_cut_levels.set(i, level >= 3 ? 3 : (level == 1 || level == 2 ? level : 0));
+void put_level(KAVU_PARTITIONER_STATE* state, CDB_SGATE_ITERM* i, int level) {
+  state->set_cut_level(i, level >= 3 ? 3 : (level == 1 || level == 2 ? level : 0));
 }
 
 // Feedback memo on a gate's first output terminal for the current visit:
@@ -207,7 +207,7 @@ void flag_dont_touch_on_iterms(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST*
         c = (keys.no_mffc_muxcut && kavu_is_a_mux(t) && kavu_is_a_mux(src_node)) ? 3 : 2;
         ++limited;
       }
-      if (c >= 1 && c <= 3) state->m_cut_levels.set(i, c);
+      if (c >= 1 && c <= 3) state->set_cut_level(i, uint8_t(c));
     }
   }
   state->m_initialized = true;

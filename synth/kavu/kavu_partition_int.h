@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "gen/gen_dyn_flag.h"
 #include "kavu_check.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_partition.h"
@@ -96,8 +97,23 @@ struct KAVU_PARTITIONER_STATE {
   KAVU_POINTER_MAP<CDB_SGATE_NODE, const std::vector<CDB_SGATE_NODE*>*> m_bus_of_reg;
   std::map<int, KAVU_PARTITION_INFO> m_partition_info;
 
+  // While a run is set up and cuts around its anchors, every input terminal
+  // with a cut level above 0 also carries this flag, so cutting reads
+  // "level 0" from the terminal in hand instead of the table (a cache miss
+  // per edge). Null outside that stretch.
+  GEN_DYN_FLAG m_levelled;
+
   int cut_level(const CDB_SGATE_ITERM* iterm) const;
-  void prefetch_cut_level(const CDB_SGATE_ITERM* iterm) const { m_cut_levels.prefetch(iterm); }
+  // cut_level(iterm) == 0, from the flag while there is one.
+  bool at_level_0(const CDB_SGATE_ITERM* iterm) const {
+    return m_levelled.is_null() ? cut_level(iterm) == 0 : !iterm->test_dyn_flag(m_levelled);
+  }
+  void set_cut_level(CDB_SGATE_ITERM* iterm, uint8_t level) {
+    m_cut_levels.set(iterm, level);
+    if (m_levelled.is_null()) return;
+    if (level) iterm->set_dyn_flag(m_levelled);
+    else iterm->reset_dyn_flag(m_levelled);
+  }
   // Protected at level L: the edge's cut level is at least L.
   bool is_protected(const CDB_SGATE_ITERM* iterm, int level) const { return cut_level(iterm) >= level; }
   void clear_levels() { m_cut_levels.clear(); }
