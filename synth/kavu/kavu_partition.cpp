@@ -522,15 +522,19 @@ void dump_stage(bool dump, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* ne
   }
 }
 
+// `gates`: set to the netlist's gates in list order once it is swept; the
+// set-up adds and removes none, and cutting only appends cut buffers, which
+// the components skip, so the cut step and the components read it too.
 void initialize_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist, bool timing_driven,
-                           const SYNTH::KAVU::PARTITIONING_PARAMS& params) {
+                           const SYNTH::KAVU::PARTITIONING_PARAMS& params, std::vector<CDB_SGATE_NODE*>& gates) {
   GEN_PROFILER profiler("KAVU", "initialize_partitions");
   KAVU_CHECK(netlist);
   netlist->prepare_for_use();
   GEN_DYN_FLAG flag = netlist->get_flag_manager().create_flag("mffc_boundary_flag");
   netlist->sweep(false);
+  gates = node_snapshot(netlist);
   if (cfg_is_on("kavu_partition_new_mffc_algo", true)) {
-    kavu_partition_into_mffcs_new(netlist, flag);
+    label_mffcs(netlist, gates, flag, true);
   } else {
     kavu_partition_into_mffcs(netlist, flag);
   }
@@ -562,11 +566,12 @@ void skip_trace(const CDB_SGATE_NODE* a, const CDB_SGATE_NODE* b) {
     kavu_debug("Skip cutting on edge %s -> %s", a->get_debug_name().c_str(), b->get_debug_name().c_str());
 }
 
-void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
+void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist,
+                           const std::vector<CDB_SGATE_NODE*>& gates) {
   GEN_PROFILER profiler("KAVU", "preprocess_partitions");
   std::vector<CDB_SGATE_ITERM*> fanouts;
-  // Cut buffers are appended while walking; they are no anchors.
-  for (CDB_SGATE_NODE* anchor : node_snapshot(netlist)) {
+  // Cut buffers are appended while cutting; they are no anchors.
+  for (CDB_SGATE_NODE* anchor : gates) {
     KAVU_CHECK(anchor);
     if (!is_partition_anchor(anchor)) continue;
     // Edges into a gate that cannot carry an id are never cut.
@@ -598,11 +603,12 @@ void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
   }
 }
 
-void find_connected_components(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
+void find_connected_components(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist,
+                               const std::vector<CDB_SGATE_NODE*>& gates) {
   GEN_PROFILER profiler("KAVU", "find_connected_components");
   KAVU_CHECK(netlist);
   const GROW_KEYS keys = GROW_KEYS::read();
-  for (CDB_SGATE_NODE* node : node_snapshot(netlist)) {
+  for (CDB_SGATE_NODE* node : gates) {
     if (kavu_is_a_silly_buffer(node) || !labellable(node) || pid(node) != 0) continue;
     ++g_partition_id;
     grow_partition_with(keys, node, state, false);
@@ -624,12 +630,15 @@ void KAVU_PARTITIONER::partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB
   static const bool dump = cfg_is_on("kavu_partitioner_dump_netlists", false);
   static const bool no_refine = cfg_is_on("kavu_disable_partition_refine_on_fanout", false);
   cut_gate_names().open_run(netlist);
-  initialize_partitions(m_state, netlist, timing_driven, params);
-  preprocess_partitions(m_state, netlist);
+  std::vector<CDB_SGATE_NODE*> gates;
+  initialize_partitions(m_state, netlist, timing_driven, params, gates);
+  preprocess_partitions(m_state, netlist, gates);
   netlist->get_flag_manager().destroy_flag(m_state->m_levelled);
   m_state->m_levelled = GEN_DYN_FLAG();
   dump_stage(dump, hierarchy, netlist, "before_partition");
-  find_connected_components(m_state, netlist);
+  // A dumper gets the netlist: then the components walk what it left.
+  find_connected_components(m_state, netlist, dump ? node_snapshot(netlist) : gates);
+  gates = std::vector<CDB_SGATE_NODE*>();
   dump_stage(dump, hierarchy, netlist, "after_initial");
   if (!no_refine) {
     kavu_debug("Refining partitions based on fanout ...");

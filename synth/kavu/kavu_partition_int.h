@@ -148,6 +148,11 @@ bool is_partition_anchor(const CDB_SGATE_NODE* node);
 // The gates of a netlist in list order (a snapshot safe against edits).
 std::vector<CDB_SGATE_NODE*> node_snapshot(const CDB_SGATE_NETLIST* netlist);
 
+// kavu_partition_into_mffcs_new on `nodes`, the netlist's gates in list
+// order; `fresh_flag`: the flag was just made, so no terminal carries it.
+int label_mffcs(CDB_SGATE_NETLIST* netlist, const std::vector<CDB_SGATE_NODE*>& nodes, const GEN_DYN_FLAG& flag,
+                bool fresh_flag);
+
 // The keys growth reads: once per grow_partition call, or once per loop of
 // growths inside a run (nothing can change them in between).
 struct GROW_KEYS {
