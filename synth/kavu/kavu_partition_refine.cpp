@@ -718,7 +718,9 @@ void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist, const std::vector<C
 
 void kavu_print_partitions(CDB_SGATE_NETLIST* netlist) {
   GEN_PROFILER profiler("KAVU", "kavu_print_partitions");
-  std::map<int, int> with_boundary, without_boundary;
+  // Gates per id (ids run from 1 to g_partition_id).
+  std::vector<int> with_boundary(size_t(std::max(g_partition_id, 0)) + 1, 0);
+  std::vector<int> without_boundary(with_boundary.size(), 0);
   int total_without = 0, total_with = 0;
   for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* node = *it;
@@ -734,10 +736,13 @@ void kavu_print_partitions(CDB_SGATE_NETLIST* netlist) {
       ++total_without;
     }
   }
-  int largest = 0, largest_with = 0;
-  for (const auto& e : without_boundary) largest = std::max(largest, e.second);
-  for (const auto& e : with_boundary) largest_with = std::max(largest_with, e.second);
-  kavu_debug("Total number of partitions: %d", int(with_boundary.size()));
+  int largest = 0, largest_with = 0, partitions = 0;
+  for (int count : without_boundary) largest = std::max(largest, count);
+  for (int count : with_boundary) {
+    largest_with = std::max(largest_with, count);
+    partitions += count > 0;
+  }
+  kavu_debug("Total number of partitions: %d", partitions);
   kavu_debug("Largest partition has %d sgates (%.3f)\n", largest,
              total_without ? double(largest) / total_without : 0.0);
   kavu_debug("Largest partition has %d sgates (%.3f), result includes boundary nodes\n", largest_with,
