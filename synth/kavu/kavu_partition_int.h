@@ -18,70 +18,66 @@ struct KAVU_PARTITION_INFO {
 
 // A small value for each of a set of pointers: one open-addressing table
 // (linear probing, at most half full) instead of a node-based map, so a
-// lookup is one multiply and, mostly, one cache line. Pointers without an
-// entry (null among them) have value V(), and setting V() to an absent
-// pointer adds no entry.
+// lookup is one multiply and, mostly, one cache line: each slot holds its
+// key and value side by side. Pointers without an entry (null among them)
+// have value V(), and setting V() to an absent pointer adds no entry.
 template <class T, class V = uint8_t>
 class KAVU_POINTER_MAP {
  public:
   V get(const T* t) const {
     if (m_used == 0) return V();
     for (size_t k = slot_of(t);; k = (k + 1) & m_mask) {
-      if (m_keys[k] == t) return m_values[k];
-      if (!m_keys[k]) return V();
+      if (m_slots[k].key == t) return m_slots[k].value;
+      if (!m_slots[k].key) return V();
     }
   }
   void set(const T* t, V value) {
     KAVU_CHECK(t != nullptr);  // null marks an empty slot
-    if (2 * (m_used + 1) > m_keys.size()) grow();
+    if (2 * (m_used + 1) > m_slots.size()) grow();
     size_t k = slot_of(t);
-    while (m_keys[k] && m_keys[k] != t) k = (k + 1) & m_mask;
-    if (!m_keys[k]) {
+    while (m_slots[k].key && m_slots[k].key != t) k = (k + 1) & m_mask;
+    if (!m_slots[k].key) {
       if (value == V()) return;
-      m_keys[k] = t;
+      m_slots[k].key = t;
       ++m_used;
     }
-    m_values[k] = value;
+    m_slots[k].value = value;
   }
-  // Asks for the cache lines a get(t) reads first, so that a walk can look
-  // several pointers up while the first of them is still on its way.
+  // Asks for the cache line a get(t) or set(t) reads first, so that a walk
+  // can look several pointers up while the first of them is on its way.
   void prefetch(const T* t) const {
-    if (m_used == 0) return;
-    const size_t k = slot_of(t);
-    __builtin_prefetch(&m_keys[k]);
-    __builtin_prefetch(&m_values[k]);
+    if (!m_slots.empty()) __builtin_prefetch(&m_slots[slot_of(t)]);
   }
   // Room for `count` entries without growing.
   void reserve(size_t count) {
-    while (2 * count > m_keys.size()) grow();
+    while (2 * count > m_slots.size()) grow();
   }
   void clear() {
-    m_keys.clear();
-    m_values.clear();
+    m_slots.clear();
     m_used = 0;
     m_mask = 0;
   }
 
  private:
+  struct SLOT {
+    const T* key = nullptr;
+    V value = V();
+  };
   size_t slot_of(const T* t) const {
     return size_t((uint64_t(reinterpret_cast<uintptr_t>(t)) * 0x9E3779B97F4A7C15ull) >> 32) & m_mask;
   }
   void grow() {
-    std::vector<const T*> keys(m_keys.empty() ? 1024 : 2 * m_keys.size(), nullptr);
-    std::vector<V> values(keys.size(), V());
-    keys.swap(m_keys);
-    values.swap(m_values);
-    m_mask = m_keys.size() - 1;
-    for (size_t k = 0; k < keys.size(); ++k) {
-      if (!keys[k]) continue;
-      size_t j = slot_of(keys[k]);
-      while (m_keys[j]) j = (j + 1) & m_mask;
-      m_keys[j] = keys[k];
-      m_values[j] = values[k];
+    std::vector<SLOT> slots(m_slots.empty() ? 1024 : 2 * m_slots.size());
+    slots.swap(m_slots);
+    m_mask = m_slots.size() - 1;
+    for (const SLOT& s : slots) {
+      if (!s.key) continue;
+      size_t j = slot_of(s.key);
+      while (m_slots[j].key) j = (j + 1) & m_mask;
+      m_slots[j] = s;
     }
   }
-  std::vector<const T*> m_keys;
-  std::vector<V> m_values;
+  std::vector<SLOT> m_slots;
   size_t m_used = 0;
   size_t m_mask = 0;
 };
