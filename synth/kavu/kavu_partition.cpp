@@ -647,11 +647,11 @@ void KAVU_PARTITIONER::partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB
   dump_stage(dump, hierarchy, netlist, "after_split");
   // Merging lists the cut buffers on its walk; a dumper in between gets the
   // netlist, so then they are listed again.
-  std::vector<CDB_SGATE_NODE*> buffers;
-  merge_partitions(m_state, netlist, dump ? nullptr : &buffers);
+  KAVU_CUT_LIST cuts;
+  merge_partitions(m_state, netlist, dump ? nullptr : &cuts);
   dump_stage(dump, hierarchy, netlist, "after_merge");
   if (dump) kavu_postprocess_partitions(netlist);
-  else kavu_postprocess_partitions(netlist, buffers);
+  else kavu_postprocess_partitions(netlist, cuts);
   kavu_print_partitions(netlist);
   dump_stage(dump, hierarchy, netlist, "after_partition");
 }

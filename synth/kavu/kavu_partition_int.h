@@ -162,10 +162,15 @@ int grow_partition_with(const GROW_KEYS& keys, CDB_SGATE_NODE* seed, KAVU_PARTIT
 
 // Steps of the run after the initial components (kavu_partition_refine.cpp).
 bool refine_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist);
-// Merges; with `buffers`, hands back the cut buffers in list order (the
-// netlist's silly buffers, which merging leaves in place).
-void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist,
-                      std::vector<CDB_SGATE_NODE*>* buffers = nullptr);
+// The netlist's cut buffers in list order and, for each, whether its two
+// sides ended in one partition: 1 yes, 0 no, -1 not known (read them).
+struct KAVU_CUT_LIST {
+  std::vector<CDB_SGATE_NODE*> buffers;
+  std::vector<int8_t> one_side;
+};
+// Merges; with `cuts`, hands back the cut buffers (which merging leaves in
+// place) with what it learned of their sides.
+void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist, KAVU_CUT_LIST* cuts = nullptr);
 void create_partition_to_info_map(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist);
 // Computes the fan-out threshold of partition p at cut level L.
 int compute_split_fanout_threshold(KAVU_PARTITIONER_STATE* state, int p, int level);
@@ -179,8 +184,8 @@ int find_root(std::vector<int>& parent, int id);
 }  // namespace kavu_partition_detail
 
 void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist);
-// The same with the netlist's cut buffers, in list order, already listed.
-void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist, const std::vector<CDB_SGATE_NODE*>& buffers);
+// The same with the netlist's cut buffers already listed.
+void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist, const kavu_partition_detail::KAVU_CUT_LIST& cuts);
 void kavu_print_partitions(CDB_SGATE_NETLIST* netlist);
 bool kavu_same_kind_of_gate(CDB_SGATE_NODE* a, CDB_SGATE_NODE* b);
 bool kavu_same_inputs(CDB_SGATE_NODE* a, CDB_SGATE_NODE* b);

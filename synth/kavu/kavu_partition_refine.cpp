@@ -405,8 +405,15 @@ class MERGER {
     for (const GATE& g : m_gates)
       if (g.pid > 0) g.oterm->set_aux(root(g.pid));
   }
-  // The cut buffers in list order, as the walk found them.
-  std::vector<CDB_SGATE_NODE*> take_buffers() { return std::move(m_buffers); }
+  // The cut buffers in list order, as the walk found them, each with whether
+  // the ids on its two sides ended as one (after relabel).
+  void take_cuts(KAVU_CUT_LIST* cuts) {
+    cuts->one_side.assign(m_buffers.size(), -1);
+    for (size_t k = 0; k < m_ends.size(); ++k)
+      if (m_ends[k].first > 0 && m_ends[k].second > 0)
+        cuts->one_side[k] = root(m_ends[k].first) == root(m_ends[k].second) ? 1 : 0;
+    cuts->buffers = std::move(m_buffers);
+  }
 
  private:
   // The readers of every output terminal with 2 to 99 readers of every gate
@@ -512,12 +519,19 @@ class MERGER {
 
   int adjacent() {
     int merges = 0;
-    for (CDB_SGATE_NODE* b : m_buffers) {
+    m_ends.assign(m_buffers.size(), {0, 0});
+    for (size_t k = 0; k < m_buffers.size(); ++k) {
+      CDB_SGATE_NODE* b = m_buffers[k];
       if (!first_oterm(b)->has_fanout()) continue;
       CDB_SGATE_NODE* s = driver_of(b);
       if (!s || !labellable(s)) continue;
-      const int rs = root_across(s);
-      const int rt = root_across(get_node_behind_cut_buffer(b));
+      CDB_SGATE_NODE* t = get_node_behind_cut_buffer(b);
+      // The ids of the two sides, kept for the boundary step when both are
+      // plain gates (their ids then follow the merges through relabel).
+      const int ps = get_partition_id_through_cut(s), pt = get_partition_id_through_cut(t);
+      if (!kavu_is_a_silly_buffer(s) && !kavu_is_a_silly_buffer(t)) m_ends[k] = {ps, pt};
+      const int rs = root(ps);
+      const int rt = root(pt);
       if (rs == rt) continue;
       const int sum = m_size[rs] + m_size[rt];
       if ((m_size[rs] < g_partition_size_min || m_size[rt] < g_partition_size_min) && sum < g_partition_size_max) {
@@ -543,6 +557,7 @@ class MERGER {
   };
   std::vector<GATE> m_gates;
   std::vector<CDB_SGATE_NODE*> m_buffers;
+  std::vector<std::pair<int, int>> m_ends;  // per cut buffer: the ids of its driver and its reader; 0: not read
   bool m_readers_made = false;
   std::vector<GROUP> m_groups;  // ends with a sentinel group
   std::vector<READER> m_readers;
@@ -552,8 +567,7 @@ class MERGER {
 
 namespace kavu_partition_detail {
 
-void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist,
-                      std::vector<CDB_SGATE_NODE*>* buffers) {
+void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist, KAVU_CUT_LIST* cuts) {
   GEN_PROFILER profiler("KAVU", "merge_partitions");
   const RUN_SWITCHES& sw = merge_switches();
   // Merging needs the partitions' sizes only, which the merger counts.
@@ -567,7 +581,7 @@ void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist,
   if (!sw.m_skip_adjacent) merger.run_level(4);
   if (!sw.m_skip_irrelevant) merger.run_level(5);
   merger.relabel();
-  if (buffers) *buffers = merger.take_buffers();
+  if (cuts) merger.take_cuts(cuts);
 }
 
 }  // namespace kavu_partition_detail
@@ -631,13 +645,22 @@ bool kavu_same_inputs(CDB_SGATE_NODE* a, CDB_SGATE_NODE* b) {
 
 namespace {
 
-// Removes cut buffers whose two sides ended in one partition.
-bool remove_redundant_cuts(const std::vector<CDB_SGATE_NODE*>& buffers) {
+// Removes cut buffers whose two sides ended in one partition; where merging
+// read both sides' ids, its answer stands for reading them again.
+bool remove_redundant_cuts(const KAVU_CUT_LIST& cuts) {
   bool changed = false;
-  for (CDB_SGATE_NODE* b : buffers) {
+  for (size_t k = 0; k < cuts.buffers.size(); ++k) {
+    CDB_SGATE_NODE* b = cuts.buffers[k];
     CDB_SGATE_OTERM* oterm = first_oterm(b);
     KAVU_CHECK(oterm);
     if (!oterm->has_fanout()) continue;
+    if (cuts.one_side[k] >= 0) {
+      if (cuts.one_side[k] == 1) {
+        kavu_excise_buffer(b);
+        changed = true;
+      }
+      continue;
+    }
     CDB_SGATE_ITERM* iterm = b->get_single_iterm();
     KAVU_CHECK(iterm);
     CDB_SGATE_OTERM* src_oterm = iterm->get_source();
@@ -694,19 +717,19 @@ void make_boundaries(CDB_SGATE_NODE* b, CDB_SGATE_NETLIST* netlist) {
 }  // namespace
 
 void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist) {
-  std::vector<CDB_SGATE_NODE*> buffers;
+  KAVU_CUT_LIST cuts;
   for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
-    if (*it && kavu_is_a_silly_buffer(*it)) buffers.push_back(*it);
-  kavu_postprocess_partitions(netlist, buffers);
+    if (*it && kavu_is_a_silly_buffer(*it)) cuts.buffers.push_back(*it);
+  cuts.one_side.assign(cuts.buffers.size(), -1);
+  kavu_postprocess_partitions(netlist, cuts);
 }
 
-void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist, const std::vector<CDB_SGATE_NODE*>& buffers) {
+void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist, const KAVU_CUT_LIST& cuts) {
   GEN_PROFILER profiler("KAVU", "kavu_postprocess_partitions");
-  // `buffers`: the cut buffers in list order; boundary gates made on the way
-  // are no cut buffers, and excised buffers stay in the list until the sweep
-  // below.
-  bool changed = remove_redundant_cuts(buffers);
-  for (CDB_SGATE_NODE* node : buffers) {
+  // The cut buffers in list order; boundary gates made on the way are no cut
+  // buffers, and excised buffers stay in the list until the sweep below.
+  bool changed = remove_redundant_cuts(cuts);
+  for (CDB_SGATE_NODE* node : cuts.buffers) {
     if (!first_oterm(node)->has_fanout()) continue;
     make_boundaries(node, netlist);
     changed = true;
