@@ -548,7 +548,8 @@ void initialize_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
   // marks the edges with a cut level, until the anchors are cut.
   state->m_levelled = flag;
   flag_dont_touch_on_iterms(state, netlist, timing_driven, flag, params);
-  kavu_reset_aux_and_aux2_values(netlist);
+  // The cones' ids (aux) and the scratch aux2 are cleared by the cut step,
+  // on its walk over the same gates; nothing reads them before.
 
   int n = kavu_get_num_partitions(netlist, params);
   if (n < 1) n = 1;
@@ -570,9 +571,15 @@ void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
                            const std::vector<CDB_SGATE_NODE*>& gates) {
   GEN_PROFILER profiler("KAVU", "preprocess_partitions");
   std::vector<CDB_SGATE_ITERM*> fanouts;
-  // Cut buffers are appended while cutting; they are no anchors.
+  // Cut buffers are appended while cutting; they are no anchors. Every
+  // gate's aux and aux2 are cleared on the way, ahead of the growths.
   for (CDB_SGATE_NODE* anchor : gates) {
     KAVU_CHECK(anchor);
+    for (CDB_SGATE_OTERM* o : anchor->get_output_terms())
+      if (o) {
+        o->set_aux(0);
+        o->set_aux2(0);
+      }
     if (!is_partition_anchor(anchor)) continue;
     // Edges into a gate that cannot carry an id are never cut.
     if (labellable(anchor)) {
