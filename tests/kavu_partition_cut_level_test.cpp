@@ -1,8 +1,12 @@
 // Tests of the cut levels of edges: the rule table on hand-built netlists,
 // mux trees, XOR chains, register feedback and the timing rule.
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "gen/gen_dyn_flag.h"
+#include "kavu_helper_dump.h"
+#include "kavu_helper_predicates.h"
 #include "kavu_partition.h"
 #include "kavu_partition_int.h"
 #include "partition_test_support.h"
@@ -143,4 +147,79 @@ TEST(KavuPartitionCutLevel, TimingKeepsNearCriticalEdgesWhole) {
   auto st = partition_cut_levels(&nl, true);
   for (CDB_SGATE_ITERM* t : {in(g1, 0), in(g2, 0), in(g3, 0)}) EXPECT_EQ(st->cut_level(t), 3);
   EXPECT_LT(st->cut_level(in(h, 0)), 3);
+}
+
+namespace {
+
+// What the run hands its dumper right after cutting around the anchors.
+const KAVU_PARTITIONER* g_cutting = nullptr;
+bool g_dumped = false;
+std::vector<std::string> g_wrong_cuts;
+
+void check_anchor_cuts(CDB_SGATE_HIERARCHY*, CDB_SGATE_NETLIST* nl, const char* stage) {
+  if (std::string(stage) != "before_partition") return;
+  g_dumped = true;
+  auto wrong = [](const char* what, const CDB_SGATE_NODE* s, const CDB_SGATE_NODE* t, int level) {
+    g_wrong_cuts.push_back(std::string(what) + " " + s->get_debug_name() + " -> " + t->get_debug_name() +
+                           " at level " + std::to_string(level));
+  };
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
+    CDB_SGATE_NODE* n = *it;
+    if (!n) continue;
+    if (kavu_is_a_silly_buffer(n)) {  // a cut: the edge it sits on had level 0
+      const CDB_SGATE_ITERM* k = n->get_single_oterm()->get_first_fanout();
+      if (const int level = g_cutting->get_cut_level(k))
+        wrong("cut", n->get_input_term(0)->get_source()->get_my_node(), k->get_my_node(), level);
+      continue;
+    }
+    if (!kavu_partition_detail::is_partition_anchor(n)) continue;
+    auto left_whole = [&](const CDB_SGATE_ITERM* t, const CDB_SGATE_NODE* s, const CDB_SGATE_NODE* sink) {
+      if (g_cutting->get_cut_level(t) == 0) wrong("left whole", s, sink, 0);
+    };
+    if (n->get_single_oterm()) {
+      for (const CDB_SGATE_ITERM* t : n->get_input_terms())
+        if (t && t->get_source() && !kavu_is_a_silly_buffer(t->get_source()->get_my_node()))
+          left_whole(t, t->get_source()->get_my_node(), n);
+    }
+    for (const CDB_SGATE_OTERM* o : n->get_output_terms()) {
+      if (!o) continue;
+      for (const CDB_SGATE_ITERM* t : o->fanouts())
+        if (!kavu_is_a_silly_buffer(t->get_my_node()) && t->get_my_node()->get_single_oterm())
+          left_whole(t, n, t->get_my_node());
+    }
+  }
+}
+
+void no_dump(CDB_SGATE_HIERARCHY*, CDB_SGATE_NETLIST*, const char*) {}
+
+}  // namespace
+
+// Cutting around the anchors puts a cut buffer on exactly the edges at level
+// 0 into and out of anchors (into gates that carry an id, not already cut):
+// whatever the level, the run must read it the way get_cut_level answers.
+TEST(KavuPartitionCutLevel, AnchorsAreCutExactlyOnTheirLevel0Edges) {
+  CFG_SCOPE dump{{"kavu_partitioner_dump_netlists", "on"}};
+  kavu_set_netlist_dumper(check_anchor_cuts);
+  for (const char* name : {"seq/diffeq1", "mcnc/s298", "mcnc/dsip"}) {
+    for (const char* qfbk : {"off", "on"}) {
+      SCOPED_TRACE(std::string(name) + " feedback search " + qfbk);
+      CFG_SCOPE keys{{"kavu_dont_cut_qfbk", qfbk}};
+      PARTITION_TEST_SCOPE scope;
+      LOADED_NETLIST golden = load_blif(name);
+      ASSERT_TRUE(golden.get());
+      golden->sweep(false);
+      std::unique_ptr<CDB_SGATE_NETLIST> nl(clone_netlist(golden.get()));
+      KAVU_PARTITIONER part;
+      g_cutting = &part;
+      g_dumped = false;
+      g_wrong_cuts.clear();
+      part.partition_on_reg_boundary(nl.get(), nullptr, partition_params(8), false);
+      if (!g_dumped) {
+        kavu_set_netlist_dumper(no_dump);
+        GTEST_SKIP() << "the dump switch was read before this test (run it on its own)";
+      }
+      EXPECT_TRUE(g_wrong_cuts.empty()) << g_wrong_cuts.size() << " wrong, first: " << g_wrong_cuts.front();
+    }
+  }
+  kavu_set_netlist_dumper(no_dump);
 }

@@ -214,6 +214,7 @@ class CUT_GATE_NAMES {
   void open_run(const CDB_SGATE_NETLIST* netlist) {
     ++m_epoch;
     if (m_made.empty()) return;
+    place_new_names();
     auto carried = [&](const HDB_INSTANCE_NAME* n) {
       if (const uint32_t k = n ? m_place.get(n) : 0) m_made[k - 1].carried = m_epoch;
     };
@@ -228,7 +229,7 @@ class CUT_GATE_NAMES {
   // Names the single-output `gate` from `base` with the extension "boundary":
   // a name taken back when one is free under the same parent, else a new one.
   void name(CDB_SGATE_NODE* gate, HDB_INSTANCE_NAME* base) {
-    CDB_SGATE_OTERM* oterm = gate->get_single_oterm();
+    CDB_SGATE_OTERM* oterm = first_oterm(gate);
     // Other naming modes, and the refusal to name during parallel synthesis,
     // stay with the naming code.
     const bool fresh_only = !base || !oterm || gate->get_output_count() != 1 ||
@@ -252,19 +253,43 @@ class CUT_GATE_NAMES {
     uint32_t carried;  // the last epoch whose netlist carried it
   };
 
+  // A parent's list of made names and where this run reads it: one entry,
+  // so that naming a gate probes the table once for its parent (a design
+  // has about as many parents as cut signals).
+  struct PARENT {
+    uint32_t first = 0, last = 0;  // places (plus one) of its list's ends; 0: empty
+    uint64_t cursor = 0;           // epoch << 32 | next place to read
+    bool operator==(const PARENT& o) const { return first == o.first && last == o.last && cursor == o.cursor; }
+  };
+
   void add(HDB_INSTANCE_NAME* n) {
     m_made.push_back({n, n->get_id(), 0, m_epoch, 0});
     const uint32_t k = uint32_t(m_made.size());
-    m_place.set(n, k);
     const HDB_INSTANCE_NAME* parent = n->get_parent();
-    if (const uint32_t last = m_last.get(parent)) m_made[last - 1].next = k;
-    else m_first.set(parent, k);
-    m_last.set(parent, k);
+    PARENT p = m_parents.get(parent);
+    if (p.last) m_made[p.last - 1].next = k;
+    else p.first = k;
+    p.last = k;
+    m_parents.set(parent, p);
+  }
+
+  // Enters the names made since the last call into m_place, in the order
+  // made. Only opening a run reads m_place, so a run that makes names does
+  // not wait for a table miss per name; here the misses overlap.
+  void place_new_names() {
+    constexpr size_t AHEAD = 16;
+    const size_t count = m_made.size();
+    m_place.reserve(count);
+    for (size_t k = m_placed; k < count; ++k) {
+      if (k + AHEAD < count) m_place.prefetch(m_made[k + AHEAD].name);
+      m_place.set(m_made[k].name, uint32_t(k + 1));
+    }
+    m_placed = count;
   }
 
   HDB_INSTANCE_NAME* take(const HDB_INSTANCE_NAME* parent) {
-    const uint64_t cursor = m_cursor.get(parent);
-    uint32_t k = uint32_t(cursor >> 32) == m_epoch ? uint32_t(cursor) : m_first.get(parent);
+    PARENT p = m_parents.get(parent);
+    uint32_t k = uint32_t(p.cursor >> 32) == m_epoch ? uint32_t(p.cursor) : p.first;
     if (!k) return nullptr;
     HDB_INSTANCE_NAME* found = nullptr;
     for (; k && !found; k = m_made[k - 1].next) {
@@ -275,15 +300,16 @@ class CUT_GATE_NAMES {
       HDB_INSTANCE_NAME* n = HDB_NAME_MGR::get_instance_name(m.id);
       if (n == m.name) found = n;
     }
-    m_cursor.set(parent, uint64_t(m_epoch) << 32 | k);
+    p.cursor = uint64_t(m_epoch) << 32 | k;
+    m_parents.set(parent, p);
     return found;
   }
 
   uint32_t m_epoch = 0;
   std::vector<MADE> m_made;  // in the order made
   KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint32_t> m_place;  // a made name's place (plus one) in m_made
-  KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint32_t> m_first, m_last;  // per parent: its list's ends
-  KAVU_POINTER_MAP<HDB_INSTANCE_NAME, uint64_t> m_cursor;  // per parent: epoch << 32 | next place to read
+  size_t m_placed = 0;  // the names of m_made entered into m_place
+  KAVU_POINTER_MAP<HDB_INSTANCE_NAME, PARENT> m_parents;
 };
 
 CUT_GATE_NAMES& cut_gate_names() {
@@ -302,7 +328,7 @@ void insert_cut_buffer(CDB_SGATE_OTERM* src_oterm, CDB_SGATE_ITERM* iterm, CDB_S
   in->clear_invert();
   src_oterm->insert_fanout(in);
   const bool old_invert = iterm->is_inverted();
-  buffer->get_single_oterm()->insert_fanout(iterm);
+  first_oterm(buffer)->insert_fanout(iterm);
   KAVU_CHECK(iterm->is_inverted() == old_invert);
   HDB_INSTANCE_NAME* base = src_oterm->get_instance_name();
   if (!base) base = src_oterm->get_my_node()->get_instance_name();
@@ -317,12 +343,12 @@ CDB_SGATE_BOUNDARY* create_boundary_node(unsigned char direction, CDB_SGATE_OTER
   CDB_SGATE_ITERM* in = new CDB_SGATE_ITERM(boundary);
   in->clear_invert();
   boundary->set_input_term(in, 0);
-  if (!boundary->get_single_oterm()) boundary->set_output_term(new CDB_SGATE_OTERM(boundary), 0);
+  if (!first_oterm(boundary)) boundary->set_output_term(new CDB_SGATE_OTERM(boundary), 0);
   netlist->add_node(boundary, true);
   if (src_oterm) src_oterm->insert_fanout(in);
   if (iterm) {
     iterm->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
-    boundary->get_single_oterm()->insert_fanout(iterm);
+    first_oterm(boundary)->insert_fanout(iterm);
   }
   if (!src_oterm) KAVU_INTERNAL_ERROR("from_oterm");
   HDB_INSTANCE_NAME* base = src_oterm->get_instance_name();
@@ -352,7 +378,7 @@ struct GROWTH {
                g_partition_id);
   }
   void add(CDB_SGATE_NODE* n) {
-    CDB_SGATE_OTERM* o = n->get_single_oterm();
+    CDB_SGATE_OTERM* o = first_oterm(n);
     if (!o) return;
     m_work.push_back(n);
     o->set_aux(g_partition_id);
@@ -367,7 +393,7 @@ struct GROWTH {
       buddies = &map_iter->second;
     }
     for (CDB_SGATE_NODE* buddy : *buddies) {
-      if (seed) KAVU_CHECK(buddy->get_single_oterm()->get_aux() < g_partition_id);
+      if (seed) KAVU_CHECK(first_oterm(buddy)->get_aux() < g_partition_id);
       if (pid(buddy) >= g_partition_id) continue;
       if (buddy != reg) trace(fmt, buddy);
       add(buddy);
@@ -377,7 +403,7 @@ struct GROWTH {
     CDB_STATE_MACHINE* machine = state->cast_to_state()->get_state_machine();
     KAVU_CHECK(machine);
     for (CDB_SGATE_STATE* s : machine->get_states()) {
-      KAVU_CHECK(s->get_single_oterm()->get_aux() < g_partition_id);
+      KAVU_CHECK(first_oterm(s)->get_aux() < g_partition_id);
       trace(fmt, s);
       add(s);
     }
@@ -422,7 +448,7 @@ struct GROWTH {
       for (CDB_SGATE_ITERM* t : o->fanouts()) {
         CDB_SGATE_NODE* s = t->get_my_node();
         if (kavu_is_a_silly_buffer(s) || protected_edge(t)) continue;
-        const CDB_SGATE_OTERM* so = s->get_single_oterm();
+        const CDB_SGATE_OTERM* so = first_oterm(s);
         if (!so) continue;
         const int id = so->get_aux();
         if (id > g_partition_id) KAVU_INTERNAL_ERROR("oterm2->get_aux() == g_partition_id");
@@ -438,7 +464,7 @@ struct GROWTH {
       CDB_SGATE_NODE* f = t->get_source()->get_my_node();
       if (kavu_is_a_silly_buffer(f)) continue;
       if (protected_edge(t)) continue;
-      const CDB_SGATE_OTERM* fo = f->get_single_oterm();
+      const CDB_SGATE_OTERM* fo = first_oterm(f);
       if (m_virtual && fo && int(fo->get_number_of_fanout()) >= g_partition_min_fanout_threshold) continue;
       const int id = fo ? fo->get_aux() : 0;
       if (id >= g_partition_id) {
@@ -496,15 +522,19 @@ void dump_stage(bool dump, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* ne
   }
 }
 
+// `gates`: set to the netlist's gates in list order once it is swept; the
+// set-up adds and removes none, and cutting only appends cut buffers, which
+// the components skip, so the cut step and the components read it too.
 void initialize_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist, bool timing_driven,
-                           const SYNTH::KAVU::PARTITIONING_PARAMS& params) {
+                           const SYNTH::KAVU::PARTITIONING_PARAMS& params, std::vector<CDB_SGATE_NODE*>& gates) {
   GEN_PROFILER profiler("KAVU", "initialize_partitions");
   KAVU_CHECK(netlist);
   netlist->prepare_for_use();
   GEN_DYN_FLAG flag = netlist->get_flag_manager().create_flag("mffc_boundary_flag");
   netlist->sweep(false);
+  gates = node_snapshot(netlist);
   if (cfg_is_on("kavu_partition_new_mffc_algo", true)) {
-    kavu_partition_into_mffcs_new(netlist, flag);
+    label_mffcs(netlist, gates, flag, true);
   } else {
     kavu_partition_into_mffcs(netlist, flag);
   }
@@ -514,9 +544,12 @@ void initialize_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
   for (const auto& bus : state->m_bus_to_regs)
     for (const CDB_SGATE_NODE* reg : bus.second) state->m_bus_of_reg.set(reg, &bus.second);
   kavu_map_fractal_to_nodes(netlist, &state->m_fractal_map);
+  // The cone flag marks output terminals; on input terminals the same bit
+  // marks the edges with a cut level, until the anchors are cut.
+  state->m_levelled = flag;
   flag_dont_touch_on_iterms(state, netlist, timing_driven, flag, params);
-  netlist->get_flag_manager().destroy_flag(flag);
-  kavu_reset_aux_and_aux2_values(netlist);
+  // The cones' ids (aux) and the scratch aux2 are cleared by the cut step,
+  // on its walk over the same gates; nothing reads them before.
 
   int n = kavu_get_num_partitions(netlist, params);
   if (n < 1) n = 1;
@@ -534,12 +567,19 @@ void skip_trace(const CDB_SGATE_NODE* a, const CDB_SGATE_NODE* b) {
     kavu_debug("Skip cutting on edge %s -> %s", a->get_debug_name().c_str(), b->get_debug_name().c_str());
 }
 
-void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
+void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist,
+                           const std::vector<CDB_SGATE_NODE*>& gates) {
   GEN_PROFILER profiler("KAVU", "preprocess_partitions");
   std::vector<CDB_SGATE_ITERM*> fanouts;
-  // Cut buffers are appended while walking; they are no anchors.
-  for (CDB_SGATE_NODE* anchor : node_snapshot(netlist)) {
+  // Cut buffers are appended while cutting; they are no anchors. Every
+  // gate's aux and aux2 are cleared on the way, ahead of the growths.
+  for (CDB_SGATE_NODE* anchor : gates) {
     KAVU_CHECK(anchor);
+    for (CDB_SGATE_OTERM* o : anchor->get_output_terms())
+      if (o) {
+        o->set_aux(0);
+        o->set_aux2(0);
+      }
     if (!is_partition_anchor(anchor)) continue;
     // Edges into a gate that cannot carry an id are never cut.
     if (labellable(anchor)) {
@@ -547,7 +587,7 @@ void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
         CDB_SGATE_ITERM* t = anchor->get_input_term(i);
         if (!t || !cdb_is_connected(t) || !t->get_source()) continue;
         CDB_SGATE_OTERM* o = t->get_source();
-        if (state->cut_level(t) == 0) {
+        if (state->at_level_0(t)) {
           if (!kavu_is_a_silly_buffer(o->get_my_node())) insert_cut_buffer(o, t, netlist);
         } else {
           skip_trace(o->get_my_node(), anchor);
@@ -560,7 +600,7 @@ void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
       o->copy_fanouts(fanouts);
       for (CDB_SGATE_ITERM* t : fanouts) {
         CDB_SGATE_NODE* sink = t->get_my_node();
-        if (state->cut_level(t) == 0 && !kavu_is_a_silly_buffer(sink) && labellable(sink)) {
+        if (state->at_level_0(t) && !kavu_is_a_silly_buffer(sink) && labellable(sink)) {
           insert_cut_buffer(o, t, netlist);
         } else {
           skip_trace(anchor, sink);
@@ -570,11 +610,12 @@ void preprocess_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
   }
 }
 
-void find_connected_components(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
+void find_connected_components(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist,
+                               const std::vector<CDB_SGATE_NODE*>& gates) {
   GEN_PROFILER profiler("KAVU", "find_connected_components");
   KAVU_CHECK(netlist);
   const GROW_KEYS keys = GROW_KEYS::read();
-  for (CDB_SGATE_NODE* node : node_snapshot(netlist)) {
+  for (CDB_SGATE_NODE* node : gates) {
     if (kavu_is_a_silly_buffer(node) || !labellable(node) || pid(node) != 0) continue;
     ++g_partition_id;
     grow_partition_with(keys, node, state, false);
@@ -596,19 +637,28 @@ void KAVU_PARTITIONER::partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB
   static const bool dump = cfg_is_on("kavu_partitioner_dump_netlists", false);
   static const bool no_refine = cfg_is_on("kavu_disable_partition_refine_on_fanout", false);
   cut_gate_names().open_run(netlist);
-  initialize_partitions(m_state, netlist, timing_driven, params);
-  preprocess_partitions(m_state, netlist);
+  std::vector<CDB_SGATE_NODE*> gates;
+  initialize_partitions(m_state, netlist, timing_driven, params, gates);
+  preprocess_partitions(m_state, netlist, gates);
+  netlist->get_flag_manager().destroy_flag(m_state->m_levelled);
+  m_state->m_levelled = GEN_DYN_FLAG();
   dump_stage(dump, hierarchy, netlist, "before_partition");
-  find_connected_components(m_state, netlist);
+  // A dumper gets the netlist: then the components walk what it left.
+  find_connected_components(m_state, netlist, dump ? node_snapshot(netlist) : gates);
+  gates = std::vector<CDB_SGATE_NODE*>();
   dump_stage(dump, hierarchy, netlist, "after_initial");
   if (!no_refine) {
     kavu_debug("Refining partitions based on fanout ...");
     refine_partitions(m_state, netlist);
   }
   dump_stage(dump, hierarchy, netlist, "after_split");
-  merge_partitions(m_state, netlist);
+  // Merging lists the cut buffers on its walk; a dumper in between gets the
+  // netlist, so then they are listed again.
+  KAVU_CUT_LIST cuts;
+  merge_partitions(m_state, netlist, dump ? nullptr : &cuts);
   dump_stage(dump, hierarchy, netlist, "after_merge");
-  kavu_postprocess_partitions(netlist);
+  if (dump) kavu_postprocess_partitions(netlist);
+  else kavu_postprocess_partitions(netlist, cuts);
   kavu_print_partitions(netlist);
   dump_stage(dump, hierarchy, netlist, "after_partition");
 }

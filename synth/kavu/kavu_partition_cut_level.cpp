@@ -97,8 +97,8 @@ int mux_rules(const CUT_KEYS& k, const CDB_SGATE_NODE* s, const CDB_SGATE_NODE* 
   const bool feeder = kavu_is_a_comb(s) || is_decode_or_equal(s);
   if (is_mux_stick(t)) {
     if (i == t->get_input_term(2) && feeder) c = 3;
-  } else if (kavu_is_a_mux(t) && t->get_single_oterm() && t->get_single_oterm()->has_fanout_exactly(1) &&
-             is_mux_stick(t->get_single_oterm()->get_first_fanout()->get_my_node())) {
+  } else if (kavu_is_a_mux(t) && first_oterm(t) && first_oterm(t)->has_fanout_exactly(1) &&
+             is_mux_stick(first_oterm(t)->get_first_fanout()->get_my_node())) {
     if (feeder) c = 3;
   }
   if (k.xor_mux && kavu_is_a_xor(t) && kavu_is_a_xor(s)) c = 3;
@@ -108,8 +108,8 @@ int mux_rules(const CUT_KEYS& k, const CDB_SGATE_NODE* s, const CDB_SGATE_NODE* 
   return c;
 }
 
-void put_level(KAVU_PARTITIONER_STATE* state, const CDB_SGATE_ITERM* i, int level) {
-  state->m_cut_levels.set(i, level >= 3 ? 3 : (level == 1 || level == 2 ? level : 0));
+void put_level(KAVU_PARTITIONER_STATE* state, CDB_SGATE_ITERM* i, int level) {
+  state->set_cut_level(i, level >= 3 ? 3 : (level == 1 || level == 2 ? level : 0));
 }
 
 // Feedback memo on a gate's first output terminal for the current visit:
@@ -135,7 +135,7 @@ bool flag_qfbk_path(KAVU_PARTITIONER_STATE* state, CDB_SGATE_ITERM* iterm, CDB_S
     return true;
   }
   CDB_SGATE_NODE* s = iterm->get_source()->get_my_node();
-  CDB_SGATE_OTERM* f = s->get_single_oterm();
+  CDB_SGATE_OTERM* f = first_oterm(s);
   if (f->get_aux() == visit) {
     if (depth <= memo_false(f)) return false;
     if (depth >= memo_true(f) && depth <= f->get_aux2()) {
@@ -207,7 +207,7 @@ void flag_dont_touch_on_iterms(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST*
         c = (keys.no_mffc_muxcut && kavu_is_a_mux(t) && kavu_is_a_mux(src_node)) ? 3 : 2;
         ++limited;
       }
-      if (c >= 1 && c <= 3) state->m_cut_levels.set(i, c);
+      if (c >= 1 && c <= 3) state->set_cut_level(i, uint8_t(c));
     }
   }
   state->m_initialized = true;

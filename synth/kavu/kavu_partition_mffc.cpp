@@ -72,7 +72,7 @@ class MFFC_LABELLER {
           conflict = true;
           break;
         }
-        const int a = s->get_single_oterm() ? s->get_single_oterm()->get_aux() : 0;
+        const int a = first_oterm(s) ? first_oterm(s)->get_aux() : 0;
         if (a == 0) {
           if (m_report_loops)
             kavu_debug(
@@ -157,12 +157,21 @@ void dfs_fanin(CDB_SGATE_NODE* sgate, std::vector<DFS_FRAME>& stack, std::vector
 }  // namespace
 
 int kavu_partition_into_mffcs_new(CDB_SGATE_NETLIST* netlist, const GEN_DYN_FLAG& flag) {
+  KAVU_CHECK(netlist);
+  return kavu_partition_detail::label_mffcs(netlist, node_snapshot(netlist), flag, false);
+}
+
+int kavu_partition_detail::label_mffcs(CDB_SGATE_NETLIST* netlist, const std::vector<CDB_SGATE_NODE*>& nodes,
+                                       const GEN_DYN_FLAG& flag, bool fresh_flag) {
   GEN_PROFILER profiler("KAVU", "kavu_partition_into_mffcs_new");
   KAVU_CHECK(netlist);
-  std::vector<CDB_SGATE_NODE*> nodes = node_snapshot(netlist);
   std::vector<CDB_SGATE_NODE*> order;
   order.reserve(nodes.size());
+  // The search below reads only the visit states, so the cone ids (aux) are
+  // cleared on the same walk.
   for (CDB_SGATE_NODE* n : nodes) {
+    for (CDB_SGATE_OTERM* o : n->get_output_terms())
+      if (o) o->set_aux(0);
     if (kavu_look_through_gate_for_mffc(n)) {
       set_visit_state(n, 0);
     } else {
@@ -174,7 +183,8 @@ int kavu_partition_into_mffcs_new(CDB_SGATE_NETLIST* netlist, const GEN_DYN_FLAG
   for (CDB_SGATE_NODE* n : nodes)
     if (visit_state(n) == 0) dfs_fanin(n, stack, order);
   std::reverse(order.begin(), order.end());
-  reset_cones(netlist, flag);
+  // A flag just made is clear everywhere already.
+  if (!fresh_flag) CDB_SGATE_NETLIST::clear_all_node_flags(netlist, flag);
   MFFC_LABELLER labeller(flag, true);
   for (CDB_SGATE_NODE* n : order) labeller.label(n);
   for (CDB_SGATE_NODE* n : nodes) n->get_flag().reset(VISIT_MASK);

@@ -35,7 +35,7 @@ namespace {
 
 CDB_SGATE_NODE* get_node_behind_cut_buffer(const CDB_SGATE_NODE* sgate) {
   KAVU_CHECK(kavu_is_a_silly_buffer(sgate));
-  const CDB_SGATE_OTERM* o = sgate->get_single_oterm();
+  const CDB_SGATE_OTERM* o = first_oterm(sgate);
   CDB_SGATE_NODE* return_node = (o && o->get_first_fanout()) ? o->get_first_fanout()->get_my_node() : nullptr;
   KAVU_CHECK(return_node);
   return return_node;
@@ -370,7 +370,7 @@ class MERGER {
         m_buffers.push_back(n);
         continue;
       }
-      CDB_SGATE_OTERM* o = n->get_single_oterm();
+      CDB_SGATE_OTERM* o = first_oterm(n);
       if (!o) continue;
       m_gates.push_back({n, o, o->get_aux()});
       ++m_size[size_t(o->get_aux())];
@@ -405,6 +405,15 @@ class MERGER {
     for (const GATE& g : m_gates)
       if (g.pid > 0) g.oterm->set_aux(root(g.pid));
   }
+  // The cut buffers in list order, as the walk found them, each with whether
+  // the ids on its two sides ended as one (after relabel).
+  void take_cuts(KAVU_CUT_LIST* cuts) {
+    cuts->one_side.assign(m_buffers.size(), -1);
+    for (size_t k = 0; k < m_ends.size(); ++k)
+      if (m_ends[k].first > 0 && m_ends[k].second > 0)
+        cuts->one_side[k] = root(m_ends[k].first) == root(m_ends[k].second) ? 1 : 0;
+    cuts->buffers = std::move(m_buffers);
+  }
 
  private:
   // The readers of every output terminal with 2 to 99 readers of every gate
@@ -430,7 +439,7 @@ class MERGER {
           CDB_SGATE_NODE* b = t->get_my_node();
           const bool cut = kavu_is_a_silly_buffer(b);
           CDB_SGATE_NODE* x = cut ? get_node_behind_cut_buffer(b) : b;
-          const CDB_SGATE_OTERM* xo = x->get_single_oterm();
+          const CDB_SGATE_OTERM* xo = first_oterm(x);
           m_readers.push_back({x, xo ? xo->get_aux() : 0, xo != nullptr, cut});
         }
       }
@@ -510,12 +519,19 @@ class MERGER {
 
   int adjacent() {
     int merges = 0;
-    for (CDB_SGATE_NODE* b : m_buffers) {
-      if (!b->get_single_oterm()->has_fanout()) continue;
+    m_ends.assign(m_buffers.size(), {0, 0});
+    for (size_t k = 0; k < m_buffers.size(); ++k) {
+      CDB_SGATE_NODE* b = m_buffers[k];
+      if (!first_oterm(b)->has_fanout()) continue;
       CDB_SGATE_NODE* s = driver_of(b);
       if (!s || !labellable(s)) continue;
-      const int rs = root_across(s);
-      const int rt = root_across(get_node_behind_cut_buffer(b));
+      CDB_SGATE_NODE* t = get_node_behind_cut_buffer(b);
+      // The ids of the two sides, kept for the boundary step when both are
+      // plain gates (their ids then follow the merges through relabel).
+      const int ps = get_partition_id_through_cut(s), pt = get_partition_id_through_cut(t);
+      if (!kavu_is_a_silly_buffer(s) && !kavu_is_a_silly_buffer(t)) m_ends[k] = {ps, pt};
+      const int rs = root(ps);
+      const int rt = root(pt);
       if (rs == rt) continue;
       const int sum = m_size[rs] + m_size[rt];
       if ((m_size[rs] < g_partition_size_min || m_size[rt] < g_partition_size_min) && sum < g_partition_size_max) {
@@ -541,6 +557,7 @@ class MERGER {
   };
   std::vector<GATE> m_gates;
   std::vector<CDB_SGATE_NODE*> m_buffers;
+  std::vector<std::pair<int, int>> m_ends;  // per cut buffer: the ids of its driver and its reader; 0: not read
   bool m_readers_made = false;
   std::vector<GROUP> m_groups;  // ends with a sentinel group
   std::vector<READER> m_readers;
@@ -550,7 +567,7 @@ class MERGER {
 
 namespace kavu_partition_detail {
 
-void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
+void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist, KAVU_CUT_LIST* cuts) {
   GEN_PROFILER profiler("KAVU", "merge_partitions");
   const RUN_SWITCHES& sw = merge_switches();
   // Merging needs the partitions' sizes only, which the merger counts.
@@ -564,6 +581,7 @@ void merge_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist)
   if (!sw.m_skip_adjacent) merger.run_level(4);
   if (!sw.m_skip_irrelevant) merger.run_level(5);
   merger.relabel();
+  if (cuts) merger.take_cuts(cuts);
 }
 
 }  // namespace kavu_partition_detail
@@ -627,13 +645,22 @@ bool kavu_same_inputs(CDB_SGATE_NODE* a, CDB_SGATE_NODE* b) {
 
 namespace {
 
-// Removes cut buffers whose two sides ended in one partition.
-bool remove_redundant_cuts(const std::vector<CDB_SGATE_NODE*>& buffers) {
+// Removes cut buffers whose two sides ended in one partition; where merging
+// read both sides' ids, its answer stands for reading them again.
+bool remove_redundant_cuts(const KAVU_CUT_LIST& cuts) {
   bool changed = false;
-  for (CDB_SGATE_NODE* b : buffers) {
-    CDB_SGATE_OTERM* oterm = b->get_single_oterm();
+  for (size_t k = 0; k < cuts.buffers.size(); ++k) {
+    CDB_SGATE_NODE* b = cuts.buffers[k];
+    CDB_SGATE_OTERM* oterm = first_oterm(b);
     KAVU_CHECK(oterm);
     if (!oterm->has_fanout()) continue;
+    if (cuts.one_side[k] >= 0) {
+      if (cuts.one_side[k] == 1) {
+        kavu_excise_buffer(b);
+        changed = true;
+      }
+      continue;
+    }
     CDB_SGATE_ITERM* iterm = b->get_single_iterm();
     KAVU_CHECK(iterm);
     CDB_SGATE_OTERM* src_oterm = iterm->get_source();
@@ -652,7 +679,7 @@ void make_boundaries(CDB_SGATE_NODE* b, CDB_SGATE_NETLIST* netlist) {
   CDB_SGATE_OTERM* os = b->get_single_iterm()->get_source();
   KAVU_CHECK(os);
   const int lhs_partition_id = pid(os->get_my_node());
-  const int rhs_partition_id = pid(b->get_single_oterm()->get_first_fanout()->get_my_node());
+  const int rhs_partition_id = pid(first_oterm(b)->get_first_fanout()->get_my_node());
   KAVU_CHECK(lhs_partition_id != rhs_partition_id);
   CDB_SGATE_BOUNDARY* out = create_boundary_node(1, os, nullptr, netlist);
   set_pid(out, lhs_partition_id);
@@ -663,7 +690,7 @@ void make_boundaries(CDB_SGATE_NODE* b, CDB_SGATE_NETLIST* netlist) {
   for (CDB_SGATE_ITERM* j : cuts) {
     CDB_SGATE_NODE* node_src_fanout = j->get_my_node();
     KAVU_CHECK(kavu_is_a_silly_buffer(node_src_fanout));
-    CDB_SGATE_OTERM* oterm_src_fanout = node_src_fanout->get_single_oterm();
+    CDB_SGATE_OTERM* oterm_src_fanout = first_oterm(node_src_fanout);
     KAVU_CHECK(oterm_src_fanout && oterm_src_fanout->has_fanout_exactly(1));
     CDB_SGATE_ITERM* k = oterm_src_fanout->get_first_fanout();
     const int p = pid(k->get_my_node());
@@ -673,13 +700,13 @@ void make_boundaries(CDB_SGATE_NODE* b, CDB_SGATE_NETLIST* netlist) {
       KAVU_CHECK(found_node && kavu_is_a_boundary(found_node));
       const bool inv = k->is_inverted() != j->is_inverted();
       k->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
-      found_node->get_single_oterm()->insert_fanout(k);
+      first_oterm(found_node)->insert_fanout(k);
       j->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
       if (inv) k->set_invert(); else k->clear_invert();
     } else {
       // The cut buffer's own input is the sink: excising the buffer then
       // folds its input's inversion into K.
-      CDB_SGATE_BOUNDARY* in = create_boundary_node(0, out->get_single_oterm(), j, netlist);
+      CDB_SGATE_BOUNDARY* in = create_boundary_node(0, first_oterm(out), j, netlist);
       kavu_excise_buffer(node_src_fanout);
       inputs_by_partition[p] = in;
       set_pid(in, p);
@@ -690,15 +717,20 @@ void make_boundaries(CDB_SGATE_NODE* b, CDB_SGATE_NETLIST* netlist) {
 }  // namespace
 
 void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist) {
+  KAVU_CUT_LIST cuts;
+  for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
+    if (*it && kavu_is_a_silly_buffer(*it)) cuts.buffers.push_back(*it);
+  cuts.one_side.assign(cuts.buffers.size(), -1);
+  kavu_postprocess_partitions(netlist, cuts);
+}
+
+void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist, const KAVU_CUT_LIST& cuts) {
   GEN_PROFILER profiler("KAVU", "kavu_postprocess_partitions");
   // The cut buffers in list order; boundary gates made on the way are no cut
   // buffers, and excised buffers stay in the list until the sweep below.
-  std::vector<CDB_SGATE_NODE*> buffers;
-  for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
-    if (*it && kavu_is_a_silly_buffer(*it)) buffers.push_back(*it);
-  bool changed = remove_redundant_cuts(buffers);
-  for (CDB_SGATE_NODE* node : buffers) {
-    if (!node->get_single_oterm()->has_fanout()) continue;
+  bool changed = remove_redundant_cuts(cuts);
+  for (CDB_SGATE_NODE* node : cuts.buffers) {
+    if (!first_oterm(node)->has_fanout()) continue;
     make_boundaries(node, netlist);
     changed = true;
   }
@@ -709,7 +741,9 @@ void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist) {
 
 void kavu_print_partitions(CDB_SGATE_NETLIST* netlist) {
   GEN_PROFILER profiler("KAVU", "kavu_print_partitions");
-  std::map<int, int> with_boundary, without_boundary;
+  // Gates per id (ids run from 1 to g_partition_id).
+  std::vector<int> with_boundary(size_t(std::max(g_partition_id, 0)) + 1, 0);
+  std::vector<int> without_boundary(with_boundary.size(), 0);
   int total_without = 0, total_with = 0;
   for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* node = *it;
@@ -725,10 +759,13 @@ void kavu_print_partitions(CDB_SGATE_NETLIST* netlist) {
       ++total_without;
     }
   }
-  int largest = 0, largest_with = 0;
-  for (const auto& e : without_boundary) largest = std::max(largest, e.second);
-  for (const auto& e : with_boundary) largest_with = std::max(largest_with, e.second);
-  kavu_debug("Total number of partitions: %d", int(with_boundary.size()));
+  int largest = 0, largest_with = 0, partitions = 0;
+  for (int count : without_boundary) largest = std::max(largest, count);
+  for (int count : with_boundary) {
+    largest_with = std::max(largest_with, count);
+    partitions += count > 0;
+  }
+  kavu_debug("Total number of partitions: %d", partitions);
   kavu_debug("Largest partition has %d sgates (%.3f)\n", largest,
              total_without ? double(largest) / total_without : 0.0);
   kavu_debug("Largest partition has %d sgates (%.3f), result includes boundary nodes\n", largest_with,
