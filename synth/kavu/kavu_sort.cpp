@@ -161,6 +161,7 @@ class OTERM_INDEX {
     m_low = 0;
     m_span = 0;
     m_slots.clear();
+    m_direct_count = 0;
   }
 
   [[gnu::always_inline]] int find(const CDB_SGATE_OTERM* oterm) const {
@@ -174,7 +175,10 @@ class OTERM_INDEX {
     const uintptr_t offset = reinterpret_cast<uintptr_t>(oterm) - m_low;
     if (offset < m_span) {
       int& slot = m_slots[size_t(offset >> OTERM_GRAIN_SHIFT)];
-      if (slot < 0) slot = value;
+      if (slot < 0) {
+        slot = value;
+        ++m_direct_count;
+      }
       return slot;
     }
     int* known = nullptr;
@@ -189,9 +193,17 @@ class OTERM_INDEX {
     std::sort(m_overflow_entries.begin(), m_overflow_entries.end());
     auto entry = m_overflow_entries.begin();
     for (; entry != m_overflow_entries.end() && entry->first < m_low; ++entry) order.push_back(entry->second);
+    // The direct table is mostly empty slots: copied without a branch per
+    // slot.
+    const size_t before = order.size();
+    order.resize(before + m_direct_count + 1);  // one spare for the last write
+    int* out = order.data() + before;
+    size_t k = 0;
     for (int v : m_slots) {
-      if (v >= 0) order.push_back(v);
+      out[k] = v;
+      k += v >= 0 ? 1 : 0;
     }
+    order.resize(before + k);
     for (; entry != m_overflow_entries.end(); ++entry) order.push_back(entry->second);
   }
 
@@ -199,6 +211,7 @@ class OTERM_INDEX {
   uintptr_t m_low = 0;
   uintptr_t m_span = 0;  // bytes covered by m_slots
   std::vector<int> m_slots;
+  size_t m_direct_count = 0;  // filled slots of m_slots
   PTR_STAMP_TABLE m_overflow;
   std::vector<std::pair<uintptr_t, int>> m_overflow_entries;  // what m_overflow holds
 };
@@ -578,7 +591,9 @@ void KAVU_SORT::GRAPH::query_feeders(int v) {
   query_feeders(v, gate, gate->is_wysiwyg(), gate->get_sgate_type());
 }
 
-void KAVU_SORT::GRAPH::query_feeders(int v, const CDB_SGATE_NODE* gate, bool wysiwyg, CDB_SGATE_TYPE type) {
+// Flattened: the arena's appends are inlined (one per edge).
+[[gnu::flatten]] void KAVU_SORT::GRAPH::query_feeders(int v, const CDB_SGATE_NODE* gate, bool wysiwyg,
+                                                      CDB_SGATE_TYPE type) {
   if (has_plain_feeders(gate, wysiwyg, type, m_sequential)) {
     // Every output of such a gate has the same feeders: its inputs' sources.
     if (!m_grow) {
