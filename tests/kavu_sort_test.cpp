@@ -294,6 +294,54 @@ TEST(KavuSortScc, LoopThroughCallersEndTerminalOutsideTheDomain) {
   EXPECT_EQ(largest_component(scc_map), 2);
 }
 
+// The component map holds every terminal of the run, also those a caller
+// adds from below or above the address range of the domain's terminals and
+// those of a domain too sparse for a direct table, and the component list
+// numbers them 1, 2, ... in steps of at most one. Gates 0..59 form a chain
+// from one input, with a loop through gates 20..24.
+TEST(KavuSortScc, MapHoldsTerminalsOutsideTheDomainsAddressRange) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+  std::vector<CDB_SGATE_NODE*> g;
+  for (int i = 0; i < 60; ++i) g.push_back(i == 20 ? make_and(&nl, g.back(), g.back()) : make_not(&nl, i ? g.back() : a));
+  g[20]->get_input_term(1)->set_source(out_of(g[24]));
+  auto range = [](int lo, int hi) {
+    std::vector<int> r;
+    for (int i = lo; i < hi; ++i) r.push_back(i);
+    return r;
+  };
+  struct CASE {
+    const char* what;
+    std::vector<int> domain, extra;
+    int largest;
+  };
+  const CASE cases[] = {{"domain alone", range(10, 50), {}, 5},
+                        {"extra below", range(10, 50), {2, 5}, 5},
+                        {"extra above", range(10, 50), {55, 58}, 5},
+                        {"extra on both sides", range(10, 50), {0, 3, 52, 59}, 5},
+                        {"sparse domain", {0, 59}, {30}, 1}};
+  for (const CASE& c : cases) {
+    KAVU_SEQ_TIMER_CLK_DOMAIN domain;
+    for (int i : c.domain) domain.get_oterms().push_back(out_of(g[size_t(i)]));
+    OTERM_LIST extra, scc_list;
+    for (int i : c.extra) extra.push_back(out_of(g[size_t(i)]));
+    KAVU_SORT::SCC_MAP scc_map;
+    KAVU_SORT sorter(nullptr, false, true, false);
+    sorter.set_user_begin_end_oterms(nullptr, &extra);
+    sorter.scc_oterms(&nl, scc_list, scc_map, false, nullptr, nullptr, &domain);
+    EXPECT_EQ(scc_list.size(), c.domain.size() + c.extra.size()) << c.what;
+    EXPECT_EQ(scc_map.size(), scc_list.size()) << c.what;
+    int previous = 1;
+    for (CDB_SGATE_OTERM* o : scc_list) {
+      const auto it = scc_map.find(o);
+      ASSERT_NE(it, scc_map.end()) << c.what;
+      EXPECT_TRUE(it->second == previous || it->second == previous + 1) << c.what;
+      previous = it->second;
+    }
+    EXPECT_EQ(largest_component(scc_map), c.largest) << c.what;
+  }
+}
+
 TEST(KavuSortScc, ConesAndPathsOfADiamond) {
   CDB_SGATE_NETLIST nl;
   CDB_SGATE_NODE *a = make_input_pin(&nl, "a"), *b = make_input_pin(&nl, "b");

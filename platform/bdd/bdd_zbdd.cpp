@@ -263,11 +263,18 @@ void BDD_ZBDD_MGR::erase_slot(SUBTABLE& t, size_t hole) {
   --t.count;
 }
 
+// The old slots are entered in slot order (which fixes the new layout);
+// the home slot of the entry a few places ahead is fetched meanwhile.
 void BDD_ZBDD_MGR::resize_subtable(SUBTABLE& t, size_t slots) {
+  constexpr size_t k_ahead = 8;
   BDD_TABLE<SLOT> old(slots, SLOT{0, 0, 0});
   old.swap(t.slots);
   const size_t mask = slots - 1;
-  for (const SLOT& e : old) {
+  const size_t n = old.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (i + k_ahead < n && old[i + k_ahead].node != 0)
+      __builtin_prefetch(&t.slots[home_slot(t, old[i + k_ahead].lo, old[i + k_ahead].hi)], 1);
+    const SLOT& e = old[i];
     if (e.node == 0) continue;
     size_t s = home_slot(t, e.lo, e.hi);
     while (t.slots[s].node != 0) s = (s + 1) & mask;
@@ -403,6 +410,9 @@ int BDD_ZBDD_MGR::shannon_step(int op, int f, int g) {
   int f0, f1, g0, g1;
   cofactors(f, l, &f0, &f1);
   cofactors(g, l, &g0, &g1);
+  // The second half's computed-table entry (in the operand order its step
+  // looks it up) is fetched while the first half runs.
+  __builtin_prefetch(&m_cache[cache_slot(std::min(f1, g1), std::max(f1, g1), cache_key(op, 0))]);
   const int lo = (this->*OP)(f0, g0);
   const int hi = (this->*OP)(f1, g1);
   r = mk(m_invperm[l], lo, hi);
@@ -434,8 +444,10 @@ int BDD_ZBDD_MGR::not_rec(int f) {
   if (f == zero()) return one();
   int r;
   if (cache_find(OP_NOT, f, 0, 0, &r)) return r;
+  const int f1 = hi_of(f);
+  __builtin_prefetch(&m_cache[cache_slot(f1, 0, cache_key(OP_NOT, 0))]);
   const int lo = not_rec(lo_of(f));
-  const int hi = not_rec(hi_of(f));
+  const int hi = not_rec(f1);
   r = mk(var_of_edge(f), lo, hi);
   cache_put(OP_NOT, f, 0, 0, r);
   cache_put(OP_NOT, r, 0, 0, f);

@@ -161,6 +161,7 @@ class OTERM_INDEX {
     m_low = 0;
     m_span = 0;
     m_slots.clear();
+    m_direct_count = 0;
   }
 
   [[gnu::always_inline]] int find(const CDB_SGATE_OTERM* oterm) const {
@@ -174,7 +175,10 @@ class OTERM_INDEX {
     const uintptr_t offset = reinterpret_cast<uintptr_t>(oterm) - m_low;
     if (offset < m_span) {
       int& slot = m_slots[size_t(offset >> OTERM_GRAIN_SHIFT)];
-      if (slot < 0) slot = value;
+      if (slot < 0) {
+        slot = value;
+        ++m_direct_count;
+      }
       return slot;
     }
     int* known = nullptr;
@@ -189,9 +193,17 @@ class OTERM_INDEX {
     std::sort(m_overflow_entries.begin(), m_overflow_entries.end());
     auto entry = m_overflow_entries.begin();
     for (; entry != m_overflow_entries.end() && entry->first < m_low; ++entry) order.push_back(entry->second);
+    // The direct table is mostly empty slots: copied without a branch per
+    // slot.
+    const size_t before = order.size();
+    order.resize(before + m_direct_count + 1);  // one spare for the last write
+    int* out = order.data() + before;
+    size_t k = 0;
     for (int v : m_slots) {
-      if (v >= 0) order.push_back(v);
+      out[k] = v;
+      k += v >= 0 ? 1 : 0;
     }
+    order.resize(before + k);
     for (; entry != m_overflow_entries.end(); ++entry) order.push_back(entry->second);
   }
 
@@ -199,6 +211,7 @@ class OTERM_INDEX {
   uintptr_t m_low = 0;
   uintptr_t m_span = 0;  // bytes covered by m_slots
   std::vector<int> m_slots;
+  size_t m_direct_count = 0;  // filled slots of m_slots
   PTR_STAMP_TABLE m_overflow;
   std::vector<std::pair<uintptr_t, int>> m_overflow_entries;  // what m_overflow holds
 };
@@ -272,7 +285,7 @@ struct GRAPH_STORAGE {
   }
 
   // Empties every container, keeping its capacity; the raw scratch
-  // (m_raw_feeders, m_frames, m_post) keeps its size too, so that later
+  // (m_raw_feeders, m_frames, m_post, m_vstack) keeps its size too, so that later
   // calls do not fill it again.
   void clear() {
     m_oterms.clear();
@@ -287,7 +300,6 @@ struct GRAPH_STORAGE {
     m_fronted.clear();
     m_appended.clear();
     m_stack.clear();
-    m_vstack.clear();
     m_query.clear();
     m_seen.resize(0);
     m_ints.clear();
@@ -325,7 +337,7 @@ struct GRAPH_STORAGE {
 
   // Scratch reused by every walk of the call.
   std::vector<FRAME> m_stack;
-  std::vector<int> m_vstack;  // the stack walks: terminals only
+  std::vector<int> m_vstack;  // the stack walks: terminals only (size is capacity)
   // The depth-first sort's frames and one walk's post-order: scratch whose
   // size (kept by clear()) is its capacity.
   std::vector<FRAME> m_frames;
@@ -411,8 +423,10 @@ struct KAVU_SORT::GRAPH : GRAPH_STORAGE {
     first = m_fin[v].m_first;
     count = m_fin[v].m_count;
   }
-  // Asks the feeder rule for v's feeders and appends them to the arena.
+  // Asks the feeder rule for v's feeders and appends them to the arena;
+  // the second form is told v's gate, whether it is an atom and its kind.
   void query_feeders(int v);
+  void query_feeders(int v, const CDB_SGATE_NODE* gate, bool wysiwyg, CDB_SGATE_TYPE type);
   // Puts the terminals' numbers of `feeders` (those in the graph, each
   // once) in the arena as v's list.
   // `distinct`: the caller knows the terminals are distinct.
@@ -451,6 +465,13 @@ struct KAVU_SORT::GRAPH : GRAPH_STORAGE {
   int fanout_count(int v) const { return m_fout_first[v + 1] - m_fout_first[v]; }
 
   void reset_states() { std::fill(m_state.begin(), m_state.end(), uint8_t(UNVISITED)); }
+  // The stack walks' terminal stack, room for one walk over `edges` edges:
+  // a terminal is pushed once, and again at most once per edge it ends.
+  int* vstack_room(size_t edges) {
+    const size_t room = m_oterms.size() + edges + 1;
+    if (m_vstack.size() < room) m_vstack.resize(room);
+    return m_vstack.data();
+  }
   // The order a sort produced, as one sequence (m_fronted reversed, then
   // m_appended).
   void final_order(std::vector<int>& order) const;
@@ -567,7 +588,13 @@ int KAVU_SORT::GRAPH::add(CDB_SGATE_OTERM* oterm) {
 
 void KAVU_SORT::GRAPH::query_feeders(int v) {
   const CDB_SGATE_NODE* gate = m_oterms[v]->get_my_node();
-  if (has_plain_feeders(gate, gate->is_wysiwyg(), gate->get_sgate_type(), m_sequential)) {
+  query_feeders(v, gate, gate->is_wysiwyg(), gate->get_sgate_type());
+}
+
+// Flattened: the arena's appends are inlined (one per edge).
+[[gnu::flatten]] void KAVU_SORT::GRAPH::query_feeders(int v, const CDB_SGATE_NODE* gate, bool wysiwyg,
+                                                      CDB_SGATE_TYPE type) {
+  if (has_plain_feeders(gate, wysiwyg, type, m_sequential)) {
     // Every output of such a gate has the same feeders: its inputs' sources.
     if (!m_grow) {
       // Numbered straight into the arena in one pass: equal numbers are
@@ -773,9 +800,10 @@ bool is_pin_of(const CDB_SGATE_NODE* node, CDB_IO_TYPE type) {
   return kavu_is_a_pin(node) && static_cast<const CDB_SGATE_IO*>(node)->get_io_type() == type;
 }
 
+// The timer's fixed-register, RAM-packed or MAC-packed mark, in one flag
+// read.
 bool carries_timer_mark(const CDB_SGATE_NODE* node) {
-  return kavu_seq_timer_is_dff_fixed(node) || kavu_seq_timer_is_register_ram_packed(node) ||
-         kavu_seq_timer_is_register_mac_packed(node);
+  return node->get_flag().test(KAVU_SEQ_DFF_FIXED | KAVU_SEQ_RAM_PACKED | KAVU_SEQ_MAC_PACKED);
 }
 
 // The first output terminal of a gate whose kind must have one.
@@ -1093,13 +1121,14 @@ void KAVU_SORT::get_begin_end_oterms_sequential(const std::vector<CDB_SGATE_OTER
     CDB_SGATE_OTERM* oterm = (*oterms)[i];
     CDB_SGATE_NODE* node = oterm->get_my_node();
     const CDB_SGATE_TYPE type = node->get_sgate_type();
-    if (with_feeders) g.query_feeders(int(i));
+    const bool wysiwyg = node->is_wysiwyg();
+    if (with_feeders) g.query_feeders(int(i), node, wysiwyg, type);
     if (is_dangling(oterm)) dangling.push_back(oterm);
     if (carries_timer_mark(node)) {
       add_register_boundary(g, oterm);
     } else if (type == CDB_SGATE_WYSIWYG_MAC_MULT_ENUM || type == CDB_SGATE_WYSIWYG_MAC_OUT_ENUM) {
       ++num_dsp;
-    } else if (node->is_wysiwyg()) {
+    } else if (wysiwyg) {
       CDB_SGATE_WYSIWYG* wys = node->cast_to_wysiwyg();
       if (wys->is_ff()) {
         ++num_wys_ff;
@@ -1235,37 +1264,51 @@ void KAVU_SORT::dfs_oterm_fanin(int start, GRAPH& g) const {
 // recursive form. Each terminal is pushed once plus once per edge at most.
 void KAVU_SORT::dfs_oterm_fanin_loop(int start, GRAPH& g) const {
   if (g.m_state[start] != GRAPH::UNVISITED) return;
-  g.m_vstack.clear();
-  g.m_vstack.push_back(start);
-  g.m_state[start] = GRAPH::PUSHED;
-  while (!g.m_vstack.empty()) {
-    const int top = g.m_vstack.back();
-    const uint8_t state = g.m_state[top];
-    if (state == GRAPH::EXPANDED) {
-      g.m_state[top] = GRAPH::DONE;
-      g.m_appended.push_back(top);
-      g.m_vstack.pop_back();
-    } else if (state == GRAPH::DONE) {
-      g.m_vstack.pop_back();  // the older entry of a terminal pushed again
-    } else if (state == GRAPH::ACTIVE) {
+  if (g.m_post.size() < size_t(g.size())) g.m_post.resize(size_t(g.size()));
+  // Local pointers, renewed after a feeder fetch (which may grow the arena).
+  int* stack = g.vstack_room(g.m_fin_edges.size());
+  int* post = g.m_post.data();  // this walk's post-order, appended at its end
+  uint8_t* state = g.m_state.data();
+  const int* edges = g.m_fin_edges.data();
+  const GRAPH_STORAGE::FEEDERS* fin = g.m_fin.data();
+  int depth = 0, count = 0;
+  stack[depth++] = start;
+  state[start] = GRAPH::PUSHED;
+  while (depth > 0) {
+    const int top = stack[depth - 1];
+    const uint8_t s = state[top];
+    if (s == GRAPH::EXPANDED) {
+      state[top] = GRAPH::DONE;
+      post[count++] = top;
+      --depth;
+    } else if (s == GRAPH::DONE) {
+      --depth;  // the older entry of a terminal pushed again
+    } else if (s == GRAPH::ACTIVE) {
       KAVU_INTERNAL_ERROR("Unexpected value");
     } else {
-      if (state != GRAPH::PUSHED) KAVU_INTERNAL_ERROR("visit_map[cur_oterm] == 4");
-      g.m_state[top] = GRAPH::EXPANDED;
-      int first = 0, count = 0;
-      g.fetch_feeders(top, first, count);
-      // Local pointers, taken after the fetch (which may grow the arrays).
-      const int* const feeders = g.m_fin_edges.data() + first;
-      uint8_t* const states = g.m_state.data();
-      for (int k = 0; k < count; ++k) {
+      if (s != GRAPH::PUSHED) KAVU_INTERNAL_ERROR("visit_map[cur_oterm] == 4");
+      state[top] = GRAPH::EXPANDED;
+      if (fin[top].m_first < 0) {
+        int first = 0, fetched = 0;
+        g.fetch_feeders(top, first, fetched);
+        stack = g.vstack_room(g.m_fin_edges.size());
+        edges = g.m_fin_edges.data();
+        fin = g.m_fin.data();
+        state = g.m_state.data();
+      }
+      const int* const feeders = edges + fin[top].m_first;
+      const int n = fin[top].m_count;
+      for (int k = 0; k < n; ++k) {
         const int w = feeders[k];
-        if (states[w] == GRAPH::EXPANDED) g.m_loop_cut = true;  // in progress: a loop
-        if (states[w] != GRAPH::UNVISITED && states[w] != GRAPH::PUSHED) continue;
-        states[w] = GRAPH::PUSHED;
-        g.m_vstack.push_back(w);
+        const uint8_t sw = state[w];
+        if (sw == GRAPH::EXPANDED) g.m_loop_cut = true;  // in progress: a loop
+        if (sw != GRAPH::UNVISITED && sw != GRAPH::PUSHED) continue;
+        state[w] = GRAPH::PUSHED;
+        stack[depth++] = w;
       }
     }
   }
+  g.m_appended.insert(g.m_appended.end(), post, post + count);
 }
 
 void KAVU_SORT::preorder_oterm_fanin(int start, GRAPH& g) const {
@@ -1445,34 +1488,39 @@ void KAVU_SORT::dfs_oterm_fanout(int start, GRAPH& g, std::vector<int>& finished
 // the finishing order may differ from the recursive form's.
 void KAVU_SORT::dfs_oterm_fanout_loop(int start, GRAPH& g, std::vector<int>& finished) const {
   if (g.m_state[start] != GRAPH::UNVISITED) return;
-  g.m_vstack.clear();
-  g.m_vstack.push_back(start);
-  g.m_state[start] = GRAPH::PUSHED;
-  while (!g.m_vstack.empty()) {
-    const int top = g.m_vstack.back();
-    const uint8_t state = g.m_state[top];
+  if (g.m_post.size() < size_t(g.size())) g.m_post.resize(size_t(g.size()));
+  // Local pointers: the byte stores would make the compiler reload the
+  // vectors' own on every step.
+  int* const stack = g.vstack_room(g.m_fout_edges.size());
+  int* const post = g.m_post.data();
+  uint8_t* const states = g.m_state.data();
+  const int* const fout_edges = g.m_fout_edges.data();
+  int depth = 0, count = 0;
+  stack[depth++] = start;
+  states[start] = GRAPH::PUSHED;
+  while (depth > 0) {
+    const int top = stack[depth - 1];
+    const uint8_t state = states[top];
     if (state == GRAPH::ACTIVE) {
-      g.m_state[top] = GRAPH::DONE;
-      finished.push_back(top);
-      g.m_vstack.pop_back();
+      states[top] = GRAPH::DONE;
+      post[count++] = top;
+      --depth;
       continue;
     }
     if (state == GRAPH::DONE) KAVU_INTERNAL_ERROR("Unexpected value");
     if (state != GRAPH::PUSHED) KAVU_INTERNAL_ERROR("visit_map[cur_oterm] == 4");
     g.open_successors(top);
-    // Local pointers: the byte stores would make the compiler reload the
-    // vectors' own on every step.
-    const int* const successors = g.m_fout_edges.data() + g.fanout_first(top);
-    const int count = g.fanout_count(top);
-    uint8_t* const states = g.m_state.data();
-    for (int k = 0; k < count; ++k) {
+    const int* const successors = fout_edges + g.fanout_first(top);
+    const int n = g.fanout_count(top);
+    for (int k = 0; k < n; ++k) {
       const int w = successors[k];
       if (states[w] != GRAPH::UNVISITED) continue;
       states[w] = GRAPH::PUSHED;
-      g.m_vstack.push_back(w);
+      stack[depth++] = w;
     }
     states[top] = GRAPH::ACTIVE;
   }
+  finished.insert(finished.end(), post, post + count);
 }
 
 // ---------------------------------------------------------------------------
