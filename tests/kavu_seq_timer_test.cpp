@@ -26,6 +26,7 @@
 #include "kavu_seq_scc.h"
 #include "kavu_seq_timer.h"
 #include "kavu_setup.h"
+#include "kavu_sort.h"
 #include "netlist_io/simulator.h"
 #include "platform_testkit.h"
 
@@ -175,6 +176,49 @@ TEST(KavuSeqTimer, RealDesignsIndexEveryRegisterOnceInOneDomain) {
     EXPECT_TRUE(carries_no_mark(nl.get())) << name;
   }
   EXPECT_GT(fixed_seen, 0);
+}
+
+// Each analysed domain orders its terminals and finds its loops as the
+// public component sort does on the same domain: the same terminal order,
+// begin and end terminals, and every loop is a run of one component number
+// (of at least two terminals, or a register feeding itself).
+TEST(KavuSeqTimer, DomainComponentsMatchTheSort) {
+  int loops_seen = 0;
+  for (const char* name : {"seq/stereovision3", "seq/diffeq1", "seq/ch_intrinsics", "mcnc/s298"}) {
+    auto nl = load_blif(name);
+    KAVU_SEQ_TIMER timer("t", nl.get(), nullptr, 2, 200, nullptr);
+    timer.calculate_best_cycle_time();
+    for (int id = 1; id <= timer.get_max_clk_id(); ++id) {
+      KAVU_SEQ_DELAY_ANALYSIS* analysis = timer.get_analysis(id);
+      if (!analysis) continue;
+      KAVU_SORT::OTERM_LIST list, begin, end;
+      KAVU_SORT::SCC_MAP map;
+      KAVU_SORT(nullptr, false, true, false)
+          .scc_oterms(nl.get(), list, map, true, &begin, &end, timer.get_clock_domain(id));
+      const std::vector<CDB_SGATE_OTERM*>& sorted = analysis->get_sorted_oterms();
+      ASSERT_EQ(std::vector<CDB_SGATE_OTERM*>(list.begin(), list.end()), sorted) << name << " domain " << id;
+      EXPECT_EQ(analysis->get_input_oterms(), begin) << name << " domain " << id;
+      EXPECT_EQ(analysis->get_output_oterms(), end) << name << " domain " << id;
+      size_t next_loop = 0;
+      for (size_t i = 0; i < sorted.size();) {
+        size_t j = i + 1;
+        while (j < sorted.size() && map.at(sorted[j]) == map.at(sorted[i])) ++j;
+        std::vector<CDB_SGATE_OTERM*> drivers;
+        KAVU_SEQ_DELAY_ANALYSIS::get_register_drivers(sorted[i]->get_my_node(), drivers);
+        if (j - i >= 2 || std::count(drivers.begin(), drivers.end(), sorted[i])) {
+          ASSERT_LT(next_loop, analysis->get_sccs().size()) << name << " domain " << id;
+          const KAVU_SCC* scc = analysis->get_sccs()[next_loop++];
+          EXPECT_EQ(scc->get_id(), map.at(sorted[i])) << name << " domain " << id;
+          EXPECT_EQ(scc->get_start_index(), int(i)) << name << " domain " << id;
+          EXPECT_EQ(scc->get_end_index(), int(j)) << name << " domain " << id;
+        }
+        i = j;
+      }
+      EXPECT_EQ(next_loop, analysis->get_sccs().size()) << name << " domain " << id;
+      loops_seen += int(next_loop);
+    }
+  }
+  EXPECT_GT(loops_seen, 0);
 }
 
 // Two bundled circuits with one clock each, joined by registers fed across:

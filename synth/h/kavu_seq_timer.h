@@ -223,7 +223,7 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   CDB_SGATE_NETLIST* m_netlist = nullptr;
   CMP_FACADE* m_facade = nullptr;
   KAVU_SEQ_TIMER* m_timer = nullptr;
-  std::map<CDB_SGATE_OTERM*, int> m_scc_map;
+  std::map<CDB_SGATE_OTERM*, int> m_scc_map;  // component numbers of the loops' members
   KAVU_DELAY_MODEL_STIMER* m_stimer_model = nullptr;
   KAVU_DELAY_MODEL_SCC* m_scc_model = nullptr;
   KAVU_DELAY_MODEL_SCC_ARR* m_scc_arr_model = nullptr;

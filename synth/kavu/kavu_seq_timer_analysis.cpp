@@ -29,6 +29,7 @@
 #include "kavu_msg.h"
 #include "kavu_seq_scc.h"
 #include "kavu_sort.h"
+#include "kavu_sort_int.h"
 #include "kavu_seq_timer_int.h"
 
 namespace {
@@ -216,18 +217,24 @@ void KAVU_SEQ_DELAY_ANALYSIS::build_non_seq_depth_table() {
   }
 }
 
+// The components come from the sort as flat arrays (terminals in component
+// order and their numbers by position); the component map keeps the members
+// of the loops, which is what the loop records look up.
 void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
   KAVU_SORT sort(m_facade, false, true, false);
-  KAVU_SORT::OTERM_LIST sorted;
-  sort.scc_oterms(m_netlist, sorted, m_scc_map, true, &m_input_oterms, &m_output_oterms, m_domain);
-  m_oterms.assign(sorted.begin(), sorted.end());
+  KAVU_SORT_COMPONENTS components;
+  kavu_sort_scc_components(sort, m_netlist, true, m_domain, components);
+  m_oterms = std::move(components.m_order);
+  const std::vector<int>& number = components.m_number;
+  m_input_oterms.insert(m_input_oterms.end(), components.m_begin.begin(), components.m_begin.end());
+  m_output_oterms.insert(m_output_oterms.end(), components.m_end.begin(), components.m_end.end());
   if (cfg_is_on("kavu_seq_timer_scc_debug", false)) {
     std::orlind_ofstream os(("kavu_seq_timer_domain_" + get_domain_name() + "_scc_result.txt").c_str(),
                             std::ios_base::out);
     os << "Result of SCC call" << std::endl << "Total number of oerms = " << m_oterms.size() << std::endl;
     for (size_t k = 0; k < m_oterms.size(); ++k)
       os << "[" << k << "] " << kavu_get_oterm_debug_name(m_oterms[k]) << " (SGATE ID=" << node_id(m_oterms[k]) << ")"
-         << " SCC_INDEX=" << m_scc_map[m_oterms[k]] << std::endl;
+         << " SCC_INDEX=" << number[k] << std::endl;
     for (int side = 0; side < 2; ++side) {
       const std::list<CDB_SGATE_OTERM*>& list = side == 0 ? m_input_oterms : m_output_oterms;
       os << std::string(30, '*') << std::endl
@@ -255,17 +262,7 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
       os << "[" << k << "] " << kavu_get_oterm_debug_name(m_oterms[k]) << " (SGATE ID=" << node_id(m_oterms[k]) << ")"
          << " DOMAIN_INDEX=" << get_oterm_index(m_oterms[k]) << std::endl;
   }
-  // The component numbers by index, read from the map in one pass (a
-  // terminal the map lacks counts as component 0).
-  std::vector<int> number(m_oterms.size(), 0);
-  {
-    KAVU_SEQ_OTERM_POSITIONS position(m_timer);
-    for (size_t k = 0; k < m_oterms.size(); ++k) position.insert(m_oterms[k], int(k));
-    for (const auto& entry : m_scc_map) {
-      const int k = position.find(entry.first);
-      if (k >= 0) number[size_t(k)] = entry.second;
-    }
-  }
+  m_scc_map.clear();
   int runs = 0;
   std::vector<CDB_SGATE_OTERM*> drivers;
   for (size_t i = 0; i < m_oterms.size();) {
@@ -283,6 +280,7 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
       }
     }
     if (loop) {
+      for (size_t k = i; k < j; ++k) m_scc_map.emplace(m_oterms[k], id);
       KAVU_SCC* scc = new KAVU_SCC(this, m_scc_model, m_scc_arr_model, m_netlist, &m_oterms, int(i), int(j),
                                    &m_scc_map, id, m_verbose, m_recalculate_comb_gate_delay);
       for (size_t k = i; k < j; ++k) get_oterm_info(int(k))->m_scc_index = int(m_sccs.size());
