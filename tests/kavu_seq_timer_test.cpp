@@ -222,7 +222,7 @@ TEST(KavuSeqTimer, DomainComponentsMatchTheSort) {
 }
 
 // Two bundled circuits with one clock each, joined by registers fed across:
-// domains against an independent reachability, the boundary registers fixed
+// clock sets and domains against an independent reachability, the boundary registers fixed
 // with their trace, the I/O rule count against an independent search.
 TEST(KavuSeqTimer, TwoClockDesignMatchesIndependentReachability) {
   auto a = load_blif("mcnc/s298");
@@ -317,6 +317,8 @@ TEST(KavuSeqTimer, TwoClockDesignMatchesIndependentReachability) {
       if (req[o].count(c)) expected.insert(c);
     if (expected.empty()) expected.insert(0);
     EXPECT_EQ(domains.count(o) ? domains.at(o) : std::set<int>(), expected) << kavu_get_oterm_debug_name(o);
+    EXPECT_EQ(timer.get_oterm_info(o)->m_arr_clk_ids, arr[o]) << kavu_get_oterm_debug_name(o);
+    EXPECT_EQ(timer.get_oterm_info(o)->m_req_clk_ids, req[o]) << kavu_get_oterm_debug_name(o);
     ++comb_checked;
     in_zero += expected.count(0) ? 1 : 0;
   }
@@ -329,12 +331,14 @@ TEST(KavuSeqTimer, TwoClockDesignMatchesIndependentReachability) {
     if (!is_reg(*it)) continue;
     const int c = clock_of(*it);
     std::set<int> seen_arr{c}, seen_req{c};
+    bool brought_arr = false, brought_req = false;
     for (CDB_SGATE_ITERM* t : {kavu_get_dff_enable(*it), kavu_get_dff_sload(*it), kavu_get_dff_sclear(*it),
                                kavu_get_dff_data(*it)}) {
       if (!t || !t->get_source()) continue;
       CDB_SGATE_NODE* d = t->get_source()->get_my_node();
       if (is_reg(d)) seen_arr.insert(clock_of(d));
       else if (logic(d)) seen_arr.insert(arr[t->get_source()].begin(), arr[t->get_source()].end());
+      brought_arr = brought_arr || is_reg(d) || (logic(d) && !arr[t->get_source()].empty());
     }
     for (CDB_SGATE_ITERM* fi : out(*it)->fanouts()) {
       CDB_SGATE_NODE* l = fi->get_my_node();
@@ -342,8 +346,17 @@ TEST(KavuSeqTimer, TwoClockDesignMatchesIndependentReachability) {
       while (l->get_input_term(pos) != fi) ++pos;
       if (is_reg(l)) seen_req.insert(clock_of(l));
       else if (logic(l) && counts(l, pos)) seen_req.insert(req[out(l)].begin(), req[out(l)].end());
+      brought_req = brought_req || is_reg(l) || (logic(l) && counts(l, pos) && !req[out(l)].empty());
     }
-    if (seen_arr.size() > 1 || seen_req.size() > 1) expected_fixed.insert(int((*it)->get_id()));
+    if (seen_arr.size() > 1 || seen_req.size() > 1) {
+      expected_fixed.insert(int((*it)->get_id()));
+      continue;
+    }
+    // A register inside its domain keeps the clocks its drivers and loads
+    // brought (its own, when any brought one).
+    const KAVU_SEQ_TIMER_OTERM_INFO* info = timer.get_oterm_info(out(*it));
+    EXPECT_EQ(info->m_arr_clk_ids, seen_arr.size() == 1 && !brought_arr ? std::set<int>() : seen_arr);
+    EXPECT_EQ(info->m_req_clk_ids, seen_req.size() == 1 && !brought_req ? std::set<int>() : seen_req);
   }
   for (CDB_SGATE_NODE* r : across) EXPECT_TRUE(expected_fixed.count(int(r->get_id())));
   EXPECT_EQ(boundary_trace_ids(cap), expected_fixed);
