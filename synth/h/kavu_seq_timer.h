@@ -274,6 +274,15 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   std::vector<int> m_arc_begin;      // per index, + 1
   std::vector<ARRIVAL_ARC> m_arrival_arc;
   std::vector<std::pair<int, int>> m_start_arrivals;  // (index, arrival) of each start point
+  // Per domain index: 1 when its arrival is the same at every cycle time (a
+  // start outside the loops, or fixed arcs from such terminals only, none
+  // read before it is computed). The search's passes keep these arrivals
+  // once computed and recompute the rest; empty when any terminal outside
+  // the loops takes the delay model's call.
+  void find_cycle_free_arrivals();
+  std::vector<unsigned char> m_cycle_free;
+  bool m_reuse_cycle_free = false;   // set while the search runs its fit tests
+  bool m_cycle_free_known = false;   // the kept arrivals come from a pass of this search
 };
 
 // The table lookup: the stored value, KAVU_DELAY_MIN for an absent terminal;

@@ -9,6 +9,9 @@
 // The upper bound is the largest non-sequential depth (all registers where
 // they are) or, without it, 10 doubled until it fits (capped at
 // MAX_CYCLE_TIME); the result is bisected between it and the lower bound.
+// Arrivals no cycle time changes (fixed arcs back to fixed starts, outside
+// the loops) are computed by the search's first pass and kept by its later
+// fit tests, which recompute only the rest.
 // Paths: the critical source of each terminal is the arrival's origin; the
 // critical path list is enumerated with the remaining quota handed down, on
 // an explicit stack, so it stays linear in the critical cone.
@@ -393,6 +396,8 @@ int KAVU_SEQ_DELAY_ANALYSIS::find_best_cycle_time() {
     dump_all_sccs("kavu_seq_timer_domain_" + get_domain_name() + "_all_scc.txt");
   int max = 10, min = 1;
   bool fits = false;
+  m_reuse_cycle_free = true;
+  m_cycle_free_known = false;
   if (m_use_non_seq_max_depth) {
     max = std::max(1, get_max_nonseq_depth());
     // The depth table's model and the fit models may disagree (decomposition
@@ -410,6 +415,7 @@ int KAVU_SEQ_DELAY_ANALYSIS::find_best_cycle_time() {
       if (is_cycle_time_fit(max)) break;
       if (max >= MAX_CYCLE_TIME) {
         kavu_debug("Clock domain %d does not fit at cycle time %d, the largest the search tries.", m_domain_id, max);
+        m_reuse_cycle_free = false;
         KAVU_INTERNAL_ERROR("max_fit");
       }
       min = max + 1;
@@ -432,6 +438,7 @@ int KAVU_SEQ_DELAY_ANALYSIS::find_best_cycle_time() {
     else
       min = mid + 1;
   }
+  m_reuse_cycle_free = false;
   set_best_cycle_time(max);
   m_cycle_time = max;
   kavu_debug("SEQ TIMER: Found best cycle time: %d (%d)", max, max);
@@ -584,6 +591,45 @@ void KAVU_SEQ_DELAY_ANALYSIS::build_arrival_program() {
     }
     m_arc_begin[size_t(i) + 1] = int(m_arrival_arc.size());
   }
+  find_cycle_free_arrivals();
+}
+
+// A pass resets every arrival, sets the starts and computes the rest in
+// order, so a terminal read before its turn is read unset. Such a terminal
+// (a later arc source, a loop input after the loop's start) is reset too.
+void KAVU_SEQ_DELAY_ANALYSIS::find_cycle_free_arrivals() {
+  const size_t n = size_t(m_oterm_size);
+  m_cycle_free.clear();
+  std::vector<unsigned char> start(n, 0), read_early(n, 0);
+  for (CDB_SGATE_OTERM* o : m_input_oterms) {
+    const int index = o ? get_oterm_index(o) : -1;
+    if (index >= 0) start[size_t(index)] = 1;
+  }
+  for (size_t i = 0; i < n; ++i)
+    if (!start[i] && m_oterm_info[i].m_scc_index < 0 && m_arrival_rule[i] == RULE_MODEL) return;
+  for (KAVU_SCC* scc : m_sccs)
+    for (CDB_SGATE_OTERM* o : scc->get_input_oterms()) {
+      const int index = get_oterm_index(o);
+      if (index >= scc->get_start_index()) read_early[size_t(index)] = 1;
+    }
+  std::vector<unsigned char> free(n, 0);
+  for (size_t i = 0; i < n; ++i) {
+    const ARRIVAL_ARC* a = m_arrival_arc.data() + m_arc_begin[i];
+    const ARRIVAL_ARC* end = m_arrival_arc.data() + m_arc_begin[i + 1];
+    bool arcs_free = m_arrival_rule[i] == RULE_ARCS;
+    for (; a != end; ++a) {
+      if (a->m_from < 0) continue;
+      const size_t from = size_t(a->m_from);
+      // Starts are set before the pass: one outside the loops reads the same
+      // at any time.
+      if (start[from] && m_oterm_info[from].m_scc_index < 0) continue;
+      if (from >= i) read_early[from] = 1;
+      arcs_free = arcs_free && from < i && free[from];
+    }
+    if (read_early[i] || m_oterm_info[i].m_scc_index >= 0) continue;
+    free[i] = start[i] || arcs_free;
+  }
+  m_cycle_free.swap(free);
 }
 
 bool KAVU_SEQ_DELAY_ANALYSIS::add_arrival_rule(int index) {
@@ -634,7 +680,15 @@ int KAVU_SEQ_DELAY_ANALYSIS::program_arrival(int index, CDB_SGATE_OTERM** src) c
 
 bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
   kavu_debug("* Calculate arrival time : keep SCC timing %s", keep ? "Y" : "N");
-  for (KAVU_SEQ_DELAY_OTERM_INFO& info : m_oterm_info) info.m_arrival = KAVU_DELAY_MIN;
+  // A cycle-free arrival the search computed before is what this pass would
+  // compute again (a terminal the last pass did not reach is still open).
+  if (m_reuse_cycle_free && m_cycle_free_known && m_cycle_free.size() == m_oterm_info.size()) {
+    for (size_t k = 0; k < m_oterm_info.size(); ++k)
+      if (!m_cycle_free[k]) m_oterm_info[k].m_arrival = KAVU_DELAY_MIN;
+  } else {
+    for (KAVU_SEQ_DELAY_OTERM_INFO& info : m_oterm_info) info.m_arrival = KAVU_DELAY_MIN;
+    m_cycle_free_known = m_reuse_cycle_free;
+  }
   set_start_arrivals();
   std::string dump_file;
   if (keep && cfg_is_on("kavu_seq_dump_scc_longest_arr_path", false)) {
