@@ -253,7 +253,18 @@ KAVU_SEQ_OTERM_CLK_INFO* KAVU_SEQ_TIMER::get_clock_info(const CDB_SGATE_OTERM* o
 // ---------------------------------------------------------------------------
 // Clock ids
 
+// A known clock is found by a key on the stack: a record is made only for a
+// new one.
 int KAVU_SEQ_TIMER::get_or_create_clock_id(CDB_SGATE_OTERM* source, bool inverted) {
+  if (m_clock_map) {
+    KAVU_SEQ_CLOCK key(source, inverted);
+    auto it = m_clock_map->find(&key);
+    if (it != m_clock_map->end()) {
+      const int id = it->second;
+      if (!((id > 0) && (id <= m_max_clk_id))) KAVU_INTERNAL_ERROR("(id >0) && (id <= m_max_clk_id)");
+      return id;
+    }
+  }
   KAVU_SEQ_CLOCK* clock = new KAVU_SEQ_CLOCK(source, inverted);
   bool created = false;
   const int id = get_or_create_clock_id(clock, created);
