@@ -318,15 +318,16 @@ void KAVU_SEQ_DELAY_ANALYSIS::find_open_ends() {
       }
       // A looked-through plain gate never ends a path here: its rule gives
       // no delay, or a delay with its output as the sink.
+      // Once a load leads on, the others need not be asked whether they do.
       if (passes_fanout_on(t, load)) {
-        if (leads_on_in_domain(load)) leads_on = true;
+        if (!leads_on && leads_on_in_domain(load)) leads_on = true;
         continue;
       }
       CDB_SGATE_OTERM* sink = nullptr;
       const int d = m_stimer_model->compute_fanout_delay_of_iterm(t, &sink, nullptr, this, this, true, 0);
       if (d != KAVU_DELAY_MIN && !sink)
         end = std::max(end, d);
-      else if (leads_on_in_domain(load))
+      else if (!leads_on && leads_on_in_domain(load))
         leads_on = true;
     }
     if (end == KAVU_DELAY_MIN && !leads_on) end = 0;
