@@ -37,15 +37,16 @@ KAVU_SEQ_DELAY_ANALYSIS::KAVU_SEQ_DELAY_ANALYSIS(KAVU_SEQ_TIMER_CLK_DOMAIN* doma
   m_reg_count = domain->get_reg_count();
 }
 
+// One probe: a terminal already present leaves the table unchanged and
+// fails the check.
 int KAVU_SEQ_DELAY_ANALYSIS::add_domain_oterm(CDB_SGATE_OTERM* oterm, bool indexed) {
   KAVU_CHECK(oterm != 0);
-  KAVU_CHECK(m_oterm_index.find(oterm) == m_oterm_index.end());
-  int index = -1;
+  const int index = indexed ? m_oterm_size : -1;
+  if (!m_oterm_index.insert(oterm, index).second) KAVU_CHECK(m_oterm_index.find(oterm) == m_oterm_index.end());
   if (indexed) {
-    index = m_oterm_size++;
+    ++m_oterm_size;
     m_oterm_info.emplace_back();
   }
-  m_oterm_index.insert(oterm, index);
   return index;
 }
 

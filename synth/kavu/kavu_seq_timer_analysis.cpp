@@ -254,7 +254,7 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
   for (CDB_SGATE_OTERM* o : m_oterms) {
     const int index = add_domain_oterm(o, true);
     KAVU_SEQ_TIMER_OTERM_INFO* info = m_timer->get_oterm_info(o);
-    if (info) m_timer->set_oterm_clk_info(o, index, m_domain_id);
+    if (info) info->m_clk_info.emplace_back(m_domain_id, index);  // the timer's set_oterm_clk_info
   }
   if (cfg_is_on("kavu_seq_timer_clk_domain_sorted_oterm_dump", false)) {
     const std::string file = "kavu_seq_timer_domain_" + get_domain_name() + "_sorted_oterm.txt";
