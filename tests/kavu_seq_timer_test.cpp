@@ -180,8 +180,8 @@ TEST(KavuSeqTimer, RealDesignsIndexEveryRegisterOnceInOneDomain) {
 
 // Each analysed domain orders its terminals and finds its loops as the
 // public component sort does on the same domain: the same terminal order,
-// begin and end terminals, and every loop is a run of one component number
-// (of at least two terminals, or a register feeding itself).
+// begin and end terminals and component map, and every loop is a run of one
+// component number (of at least two terminals, or a register feeding itself).
 TEST(KavuSeqTimer, DomainComponentsMatchTheSort) {
   int loops_seen = 0;
   for (const char* name : {"seq/stereovision3", "seq/diffeq1", "seq/ch_intrinsics", "mcnc/s298"}) {
@@ -215,6 +215,10 @@ TEST(KavuSeqTimer, DomainComponentsMatchTheSort) {
         i = j;
       }
       EXPECT_EQ(next_loop, analysis->get_sccs().size()) << name << " domain " << id;
+      // A loop's component map is the sort's, every terminal of the domain.
+      if (!analysis->get_sccs().empty()) {
+        EXPECT_EQ(*analysis->get_sccs().front()->get_scc_map(), map) << name << " domain " << id;
+      }
       loops_seen += int(next_loop);
     }
   }

@@ -124,6 +124,10 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   // Number of fit tests the search ran (the domain tests, not the loops').
   int get_fit_test_count() const { return m_fit_tests; }
   const std::vector<KAVU_SCC*>& get_sccs() const { return m_sccs; }
+  // The search's loops check their members in the component map, which the
+  // set-up fills with the loops' members only; this adds every other
+  // terminal of the domain with its component number (once).
+  void complete_scc_map();
   const std::vector<CDB_SGATE_OTERM*>& get_sorted_oterms() const { return m_oterms; }
   const std::list<CDB_SGATE_OTERM*>& get_input_oterms() const { return m_input_oterms; }
   const std::list<CDB_SGATE_OTERM*>& get_output_oterms() const { return m_output_oterms; }
@@ -223,7 +227,9 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   CDB_SGATE_NETLIST* m_netlist = nullptr;
   CMP_FACADE* m_facade = nullptr;
   KAVU_SEQ_TIMER* m_timer = nullptr;
-  std::map<CDB_SGATE_OTERM*, int> m_scc_map;  // component numbers of the loops' members
+  std::map<CDB_SGATE_OTERM*, int> m_scc_map;  // component numbers: the loops' members until completed
+  std::vector<int> m_component_number;        // by position in m_oterms
+  bool m_scc_map_complete = false;
   KAVU_DELAY_MODEL_STIMER* m_stimer_model = nullptr;
   KAVU_DELAY_MODEL_SCC* m_scc_model = nullptr;
   KAVU_DELAY_MODEL_SCC_ARR* m_scc_arr_model = nullptr;

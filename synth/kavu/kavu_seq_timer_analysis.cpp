@@ -221,14 +221,16 @@ void KAVU_SEQ_DELAY_ANALYSIS::build_non_seq_depth_table() {
 }
 
 // The components come from the sort as flat arrays (terminals in component
-// order and their numbers by position); the component map keeps the members
-// of the loops, which is what the loop records look up.
+// order and their numbers by position); the component map starts with the
+// members of the loops, which is what the loop records look up, and gets
+// the other terminals when a loop's map is asked for.
 void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
   KAVU_SORT sort(m_facade, false, true, false);
   KAVU_SORT_COMPONENTS components;
   kavu_sort_scc_components(sort, m_netlist, true, m_domain, components);
   m_oterms = std::move(components.m_order);
-  const std::vector<int>& number = components.m_number;
+  m_component_number = std::move(components.m_number);
+  const std::vector<int>& number = m_component_number;
   m_input_oterms.insert(m_input_oterms.end(), components.m_begin.begin(), components.m_begin.end());
   m_output_oterms.insert(m_output_oterms.end(), components.m_end.begin(), components.m_end.end());
   if (cfg_is_on("kavu_seq_timer_scc_debug", false)) {
@@ -266,6 +268,7 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
          << " DOMAIN_INDEX=" << get_oterm_index(m_oterms[k]) << std::endl;
   }
   m_scc_map.clear();
+  m_scc_map_complete = false;
   int runs = 0;
   std::vector<CDB_SGATE_OTERM*> drivers;
   for (size_t i = 0; i < m_oterms.size();) {
@@ -293,6 +296,12 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
   }
   kavu_debug("Total SCC count = %d", runs);
   kavu_debug("Non-trivial SCC count = %d", int(m_sccs.size()));
+}
+
+void KAVU_SEQ_DELAY_ANALYSIS::complete_scc_map() {
+  if (m_scc_map_complete || m_component_number.size() != m_oterms.size()) return;
+  for (size_t k = 0; k < m_oterms.size(); ++k) m_scc_map.emplace(m_oterms[k], m_component_number[k]);
+  m_scc_map_complete = true;
 }
 
 // The sort's end points are the terminals without fan-out, the boundaries
