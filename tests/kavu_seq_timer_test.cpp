@@ -26,6 +26,7 @@
 #include "kavu_seq_scc.h"
 #include "kavu_seq_timer.h"
 #include "kavu_setup.h"
+#include "kavu_sort.h"
 #include "netlist_io/simulator.h"
 #include "platform_testkit.h"
 
@@ -177,8 +178,55 @@ TEST(KavuSeqTimer, RealDesignsIndexEveryRegisterOnceInOneDomain) {
   EXPECT_GT(fixed_seen, 0);
 }
 
+// Each analysed domain orders its terminals and finds its loops as the
+// public component sort does on the same domain: the same terminal order,
+// begin and end terminals and component map, and every loop is a run of one
+// component number (of at least two terminals, or a register feeding itself).
+TEST(KavuSeqTimer, DomainComponentsMatchTheSort) {
+  int loops_seen = 0;
+  for (const char* name : {"seq/stereovision3", "seq/diffeq1", "seq/ch_intrinsics", "mcnc/s298"}) {
+    auto nl = load_blif(name);
+    KAVU_SEQ_TIMER timer("t", nl.get(), nullptr, 2, 200, nullptr);
+    timer.calculate_best_cycle_time();
+    for (int id = 1; id <= timer.get_max_clk_id(); ++id) {
+      KAVU_SEQ_DELAY_ANALYSIS* analysis = timer.get_analysis(id);
+      if (!analysis) continue;
+      KAVU_SORT::OTERM_LIST list, begin, end;
+      KAVU_SORT::SCC_MAP map;
+      KAVU_SORT(nullptr, false, true, false)
+          .scc_oterms(nl.get(), list, map, true, &begin, &end, timer.get_clock_domain(id));
+      const std::vector<CDB_SGATE_OTERM*>& sorted = analysis->get_sorted_oterms();
+      ASSERT_EQ(std::vector<CDB_SGATE_OTERM*>(list.begin(), list.end()), sorted) << name << " domain " << id;
+      EXPECT_EQ(analysis->get_input_oterms(), begin) << name << " domain " << id;
+      EXPECT_EQ(analysis->get_output_oterms(), end) << name << " domain " << id;
+      size_t next_loop = 0;
+      for (size_t i = 0; i < sorted.size();) {
+        size_t j = i + 1;
+        while (j < sorted.size() && map.at(sorted[j]) == map.at(sorted[i])) ++j;
+        std::vector<CDB_SGATE_OTERM*> drivers;
+        KAVU_SEQ_DELAY_ANALYSIS::get_register_drivers(sorted[i]->get_my_node(), drivers);
+        if (j - i >= 2 || std::count(drivers.begin(), drivers.end(), sorted[i])) {
+          ASSERT_LT(next_loop, analysis->get_sccs().size()) << name << " domain " << id;
+          const KAVU_SCC* scc = analysis->get_sccs()[next_loop++];
+          EXPECT_EQ(scc->get_id(), map.at(sorted[i])) << name << " domain " << id;
+          EXPECT_EQ(scc->get_start_index(), int(i)) << name << " domain " << id;
+          EXPECT_EQ(scc->get_end_index(), int(j)) << name << " domain " << id;
+        }
+        i = j;
+      }
+      EXPECT_EQ(next_loop, analysis->get_sccs().size()) << name << " domain " << id;
+      // A loop's component map is the sort's, every terminal of the domain.
+      if (!analysis->get_sccs().empty()) {
+        EXPECT_EQ(*analysis->get_sccs().front()->get_scc_map(), map) << name << " domain " << id;
+      }
+      loops_seen += int(next_loop);
+    }
+  }
+  EXPECT_GT(loops_seen, 0);
+}
+
 // Two bundled circuits with one clock each, joined by registers fed across:
-// domains against an independent reachability, the boundary registers fixed
+// clock sets and domains against an independent reachability, the boundary registers fixed
 // with their trace, the I/O rule count against an independent search.
 TEST(KavuSeqTimer, TwoClockDesignMatchesIndependentReachability) {
   auto a = load_blif("mcnc/s298");
@@ -273,6 +321,8 @@ TEST(KavuSeqTimer, TwoClockDesignMatchesIndependentReachability) {
       if (req[o].count(c)) expected.insert(c);
     if (expected.empty()) expected.insert(0);
     EXPECT_EQ(domains.count(o) ? domains.at(o) : std::set<int>(), expected) << kavu_get_oterm_debug_name(o);
+    EXPECT_EQ(timer.get_oterm_info(o)->m_arr_clk_ids, arr[o]) << kavu_get_oterm_debug_name(o);
+    EXPECT_EQ(timer.get_oterm_info(o)->m_req_clk_ids, req[o]) << kavu_get_oterm_debug_name(o);
     ++comb_checked;
     in_zero += expected.count(0) ? 1 : 0;
   }
@@ -285,12 +335,14 @@ TEST(KavuSeqTimer, TwoClockDesignMatchesIndependentReachability) {
     if (!is_reg(*it)) continue;
     const int c = clock_of(*it);
     std::set<int> seen_arr{c}, seen_req{c};
+    bool brought_arr = false, brought_req = false;
     for (CDB_SGATE_ITERM* t : {kavu_get_dff_enable(*it), kavu_get_dff_sload(*it), kavu_get_dff_sclear(*it),
                                kavu_get_dff_data(*it)}) {
       if (!t || !t->get_source()) continue;
       CDB_SGATE_NODE* d = t->get_source()->get_my_node();
       if (is_reg(d)) seen_arr.insert(clock_of(d));
       else if (logic(d)) seen_arr.insert(arr[t->get_source()].begin(), arr[t->get_source()].end());
+      brought_arr = brought_arr || is_reg(d) || (logic(d) && !arr[t->get_source()].empty());
     }
     for (CDB_SGATE_ITERM* fi : out(*it)->fanouts()) {
       CDB_SGATE_NODE* l = fi->get_my_node();
@@ -298,8 +350,17 @@ TEST(KavuSeqTimer, TwoClockDesignMatchesIndependentReachability) {
       while (l->get_input_term(pos) != fi) ++pos;
       if (is_reg(l)) seen_req.insert(clock_of(l));
       else if (logic(l) && counts(l, pos)) seen_req.insert(req[out(l)].begin(), req[out(l)].end());
+      brought_req = brought_req || is_reg(l) || (logic(l) && counts(l, pos) && !req[out(l)].empty());
     }
-    if (seen_arr.size() > 1 || seen_req.size() > 1) expected_fixed.insert(int((*it)->get_id()));
+    if (seen_arr.size() > 1 || seen_req.size() > 1) {
+      expected_fixed.insert(int((*it)->get_id()));
+      continue;
+    }
+    // A register inside its domain keeps the clocks its drivers and loads
+    // brought (its own, when any brought one).
+    const KAVU_SEQ_TIMER_OTERM_INFO* info = timer.get_oterm_info(out(*it));
+    EXPECT_EQ(info->m_arr_clk_ids, seen_arr.size() == 1 && !brought_arr ? std::set<int>() : seen_arr);
+    EXPECT_EQ(info->m_req_clk_ids, seen_req.size() == 1 && !brought_req ? std::set<int>() : seen_req);
   }
   for (CDB_SGATE_NODE* r : across) EXPECT_TRUE(expected_fixed.count(int(r->get_id())));
   EXPECT_EQ(boundary_trace_ids(cap), expected_fixed);

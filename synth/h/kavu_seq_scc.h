@@ -67,7 +67,9 @@ class KAVU_SCC {
   std::list<CDB_SGATE_OTERM*>& get_exit_oterms() { return m_exit_oterms; }
   // What the fit test works with.
   CDB_SGATE_NETLIST* get_netlist() const { return m_netlist; }
-  SCC_MAP* get_scc_map() const { return m_scc_map; }
+  // The component map; an analysis's map holds every terminal of the domain
+  // once asked for here.
+  SCC_MAP* get_scc_map() const;
   KAVU_SEQ_DELAY_ANALYSIS* get_analysis() const { return m_analysis; }
   KAVU_DELAY_MODEL_SCC_ARR* get_arrival_model() const { return m_arrival_model; }
   KAVU_DELAY_MODEL_SCC* get_fanout_model() const { return m_fanout_model; }

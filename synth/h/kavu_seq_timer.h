@@ -124,6 +124,10 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   // Number of fit tests the search ran (the domain tests, not the loops').
   int get_fit_test_count() const { return m_fit_tests; }
   const std::vector<KAVU_SCC*>& get_sccs() const { return m_sccs; }
+  // The search's loops check their members in the component map, which the
+  // set-up fills with the loops' members only; this adds every other
+  // terminal of the domain with its component number (once).
+  void complete_scc_map();
   const std::vector<CDB_SGATE_OTERM*>& get_sorted_oterms() const { return m_oterms; }
   const std::list<CDB_SGATE_OTERM*>& get_input_oterms() const { return m_input_oterms; }
   const std::list<CDB_SGATE_OTERM*>& get_output_oterms() const { return m_output_oterms; }
@@ -223,7 +227,9 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   CDB_SGATE_NETLIST* m_netlist = nullptr;
   CMP_FACADE* m_facade = nullptr;
   KAVU_SEQ_TIMER* m_timer = nullptr;
-  std::map<CDB_SGATE_OTERM*, int> m_scc_map;
+  std::map<CDB_SGATE_OTERM*, int> m_scc_map;  // component numbers: the loops' members until completed
+  std::vector<int> m_component_number;        // by position in m_oterms
+  bool m_scc_map_complete = false;
   KAVU_DELAY_MODEL_STIMER* m_stimer_model = nullptr;
   KAVU_DELAY_MODEL_SCC* m_scc_model = nullptr;
   KAVU_DELAY_MODEL_SCC_ARR* m_scc_arr_model = nullptr;
@@ -274,6 +280,15 @@ class KAVU_SEQ_DELAY_ANALYSIS {
   std::vector<int> m_arc_begin;      // per index, + 1
   std::vector<ARRIVAL_ARC> m_arrival_arc;
   std::vector<std::pair<int, int>> m_start_arrivals;  // (index, arrival) of each start point
+  // Per domain index: 1 when its arrival is the same at every cycle time (a
+  // start outside the loops, or fixed arcs from such terminals only, none
+  // read before it is computed). The search's passes keep these arrivals
+  // once computed and recompute the rest; empty when any terminal outside
+  // the loops takes the delay model's call.
+  void find_cycle_free_arrivals();
+  std::vector<unsigned char> m_cycle_free;
+  bool m_reuse_cycle_free = false;   // set while the search runs its fit tests
+  bool m_cycle_free_known = false;   // the kept arrivals come from a pass of this search
 };
 
 // The table lookup: the stored value, KAVU_DELAY_MIN for an absent terminal;

@@ -81,6 +81,7 @@
 
 class CMP_FACADE;
 class KAVU_01TBL;
+struct KAVU_SORT_COMPONENTS;
 
 // Rearranges the netlist's node list by a shuffle fixed by the seed; gates,
 // terminals and connections are unchanged. Deterministic for a seed.
@@ -183,7 +184,12 @@ class KAVU_SORT {
                              CDB_SGATE_NETLIST::CDB_RANK_ORDER_ENUM rank_order);
 
  private:
+  friend void kavu_sort_scc_components(KAVU_SORT& sort, CDB_SGATE_NETLIST* netlist, bool cut_buffers,
+                                       KAVU_SEQ_TIMER_CLK_DOMAIN* domain, KAVU_SORT_COMPONENTS& out);
+
   // --- ordering
+  // The components of scc_oterms' arguments, left in the graph.
+  void scc_graph(CDB_SGATE_NETLIST* netlist, bool cut_buffers, KAVU_SEQ_TIMER_CLK_DOMAIN* domain, GRAPH& g);
   void init_sort(CDB_SGATE_NETLIST* netlist, GRAPH& g, const std::vector<CDB_SGATE_OTERM*>* oterms) const;
   void get_begin_end_oterms(CDB_SGATE_NETLIST* netlist, GRAPH& g, bool cut_buffers) const;
   void get_begin_end_oterms_sequential(const std::vector<CDB_SGATE_OTERM*>* oterms, GRAPH& g,

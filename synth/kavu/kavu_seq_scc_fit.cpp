@@ -34,6 +34,13 @@
 
 namespace {
 
+// The iteration trace file is a debug aid: under its key each fit makes it
+// (empty); no stream is made otherwise.
+void make_iteration_dump() {
+  if (cfg_is_on("kavu_seq_scc_dump_iteration", false))
+    std::orlind_ofstream("kavu_scc_iteration.dump.txt", std::ios_base::out);
+}
+
 int node_id(const CDB_SGATE_OTERM* oterm) {
   const CDB_SGATE_NODE* g = oterm ? oterm->get_my_node() : nullptr;
   return g ? int(g->get_id()) : -1;
@@ -264,9 +271,7 @@ bool KAVU_SCC::cycle_time_fit(int cycle_time, KAVU_SEQ_OTERM_TABLE* input, KAVU_
     (*result)[anchor] = anchor_value(cycle_time);
   }
 
-  // The iteration trace file is a debug aid: only under its key.
-  std::orlind_ofstream iteration_dump;
-  if (cfg_is_on("kavu_seq_scc_dump_iteration", false)) iteration_dump.open("kavu_scc_iteration.dump.txt", std::ios_base::out);
+  make_iteration_dump();
 
   const bool fit = relax_until_settled(
       m_size, cycle_time,
@@ -284,7 +289,6 @@ bool KAVU_SCC::cycle_time_fit(int cycle_time, KAVU_SEQ_OTERM_TABLE* input, KAVU_
       [&] { return has_positive_loop(); });
 
   m_fanout_model->reset_comb_gate_data();
-  if (iteration_dump.is_open()) iteration_dump.close();
   if (fit && m_dump_longest_path && m_longest_path_stream) {
     kavu_debug("PRED MAP");
     kavu_seq_print_pred_map(m_pred);
@@ -508,8 +512,7 @@ bool KAVU_SCC::flat_cycle_time_fit(int cycle_time, KAVU_SEQ_OTERM_TABLE* input, 
     m_value[size_t(member_offset(anchor))] = anchor_value(cycle_time);
   }
 
-  std::orlind_ofstream iteration_dump;
-  if (cfg_is_on("kavu_seq_scc_dump_iteration", false)) iteration_dump.open("kavu_scc_iteration.dump.txt", std::ios_base::out);
+  make_iteration_dump();
 
   const bool fit = relax_until_settled(
       m_size, cycle_time,
@@ -520,7 +523,6 @@ bool KAVU_SCC::flat_cycle_time_fit(int cycle_time, KAVU_SEQ_OTERM_TABLE* input, 
       },
       [&] { return flat_has_positive_loop(); });
   m_fanout_model->reset_comb_gate_data();
-  if (iteration_dump.is_open()) iteration_dump.close();
 
   // The callers read the values by terminal: the inputs', then the members'.
   for (size_t l = 0; l < m_local_oterm.size(); ++l) {

@@ -51,6 +51,11 @@ KAVU_SCC::KAVU_SCC(KAVU_SEQ_DELAY_ANALYSIS* analysis, KAVU_DELAY_MODEL_SCC* fano
   m_dump_longest_path = cfg_is_on("kavu_seq_scc_dump_longest_path", false);
 }
 
+KAVU_SCC::SCC_MAP* KAVU_SCC::get_scc_map() const {
+  if (m_analysis) m_analysis->complete_scc_map();
+  return m_scc_map;
+}
+
 void KAVU_SCC::dump_oterm_list(std::ostream& os, const std::list<CDB_SGATE_OTERM*>& list) {
   for (const CDB_SGATE_OTERM* o : list)
     os << kavu_get_oterm_debug_name(o) << " " << " (SGATE id = " << node_id(o) << ")" << std::endl;

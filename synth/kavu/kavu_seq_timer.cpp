@@ -37,15 +37,16 @@ KAVU_SEQ_DELAY_ANALYSIS::KAVU_SEQ_DELAY_ANALYSIS(KAVU_SEQ_TIMER_CLK_DOMAIN* doma
   m_reg_count = domain->get_reg_count();
 }
 
+// One probe: a terminal already present leaves the table unchanged and
+// fails the check.
 int KAVU_SEQ_DELAY_ANALYSIS::add_domain_oterm(CDB_SGATE_OTERM* oterm, bool indexed) {
   KAVU_CHECK(oterm != 0);
-  KAVU_CHECK(m_oterm_index.find(oterm) == m_oterm_index.end());
-  int index = -1;
+  const int index = indexed ? m_oterm_size : -1;
+  if (!m_oterm_index.insert(oterm, index).second) KAVU_CHECK(m_oterm_index.find(oterm) == m_oterm_index.end());
   if (indexed) {
-    index = m_oterm_size++;
+    ++m_oterm_size;
     m_oterm_info.emplace_back();
   }
-  m_oterm_index.insert(oterm, index);
   return index;
 }
 
@@ -253,7 +254,18 @@ KAVU_SEQ_OTERM_CLK_INFO* KAVU_SEQ_TIMER::get_clock_info(const CDB_SGATE_OTERM* o
 // ---------------------------------------------------------------------------
 // Clock ids
 
+// A known clock is found by a key on the stack: a record is made only for a
+// new one.
 int KAVU_SEQ_TIMER::get_or_create_clock_id(CDB_SGATE_OTERM* source, bool inverted) {
+  if (m_clock_map) {
+    KAVU_SEQ_CLOCK key(source, inverted);
+    auto it = m_clock_map->find(&key);
+    if (it != m_clock_map->end()) {
+      const int id = it->second;
+      if (!((id > 0) && (id <= m_max_clk_id))) KAVU_INTERNAL_ERROR("(id >0) && (id <= m_max_clk_id)");
+      return id;
+    }
+  }
   KAVU_SEQ_CLOCK* clock = new KAVU_SEQ_CLOCK(source, inverted);
   bool created = false;
   const int id = get_or_create_clock_id(clock, created);

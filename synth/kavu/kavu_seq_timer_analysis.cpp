@@ -9,6 +9,9 @@
 // The upper bound is the largest non-sequential depth (all registers where
 // they are) or, without it, 10 doubled until it fits (capped at
 // MAX_CYCLE_TIME); the result is bisected between it and the lower bound.
+// Arrivals no cycle time changes (fixed arcs back to fixed starts, outside
+// the loops) are computed by the search's first pass and kept by its later
+// fit tests, which recompute only the rest.
 // Paths: the critical source of each terminal is the arrival's origin; the
 // critical path list is enumerated with the remaining quota handed down, on
 // an explicit stack, so it stays linear in the critical cone.
@@ -29,6 +32,7 @@
 #include "kavu_msg.h"
 #include "kavu_seq_scc.h"
 #include "kavu_sort.h"
+#include "kavu_sort_int.h"
 #include "kavu_seq_timer_int.h"
 
 namespace {
@@ -216,18 +220,26 @@ void KAVU_SEQ_DELAY_ANALYSIS::build_non_seq_depth_table() {
   }
 }
 
+// The components come from the sort as flat arrays (terminals in component
+// order and their numbers by position); the component map starts with the
+// members of the loops, which is what the loop records look up, and gets
+// the other terminals when a loop's map is asked for.
 void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
   KAVU_SORT sort(m_facade, false, true, false);
-  KAVU_SORT::OTERM_LIST sorted;
-  sort.scc_oterms(m_netlist, sorted, m_scc_map, true, &m_input_oterms, &m_output_oterms, m_domain);
-  m_oterms.assign(sorted.begin(), sorted.end());
+  KAVU_SORT_COMPONENTS components;
+  kavu_sort_scc_components(sort, m_netlist, true, m_domain, components);
+  m_oterms = std::move(components.m_order);
+  m_component_number = std::move(components.m_number);
+  const std::vector<int>& number = m_component_number;
+  m_input_oterms.insert(m_input_oterms.end(), components.m_begin.begin(), components.m_begin.end());
+  m_output_oterms.insert(m_output_oterms.end(), components.m_end.begin(), components.m_end.end());
   if (cfg_is_on("kavu_seq_timer_scc_debug", false)) {
     std::orlind_ofstream os(("kavu_seq_timer_domain_" + get_domain_name() + "_scc_result.txt").c_str(),
                             std::ios_base::out);
     os << "Result of SCC call" << std::endl << "Total number of oerms = " << m_oterms.size() << std::endl;
     for (size_t k = 0; k < m_oterms.size(); ++k)
       os << "[" << k << "] " << kavu_get_oterm_debug_name(m_oterms[k]) << " (SGATE ID=" << node_id(m_oterms[k]) << ")"
-         << " SCC_INDEX=" << m_scc_map[m_oterms[k]] << std::endl;
+         << " SCC_INDEX=" << number[k] << std::endl;
     for (int side = 0; side < 2; ++side) {
       const std::list<CDB_SGATE_OTERM*>& list = side == 0 ? m_input_oterms : m_output_oterms;
       os << std::string(30, '*') << std::endl
@@ -244,7 +256,7 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
   for (CDB_SGATE_OTERM* o : m_oterms) {
     const int index = add_domain_oterm(o, true);
     KAVU_SEQ_TIMER_OTERM_INFO* info = m_timer->get_oterm_info(o);
-    if (info) m_timer->set_oterm_clk_info(o, index, m_domain_id);
+    if (info) info->m_clk_info.emplace_back(m_domain_id, index);  // the timer's set_oterm_clk_info
   }
   if (cfg_is_on("kavu_seq_timer_clk_domain_sorted_oterm_dump", false)) {
     const std::string file = "kavu_seq_timer_domain_" + get_domain_name() + "_sorted_oterm.txt";
@@ -255,17 +267,8 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
       os << "[" << k << "] " << kavu_get_oterm_debug_name(m_oterms[k]) << " (SGATE ID=" << node_id(m_oterms[k]) << ")"
          << " DOMAIN_INDEX=" << get_oterm_index(m_oterms[k]) << std::endl;
   }
-  // The component numbers by index, read from the map in one pass (a
-  // terminal the map lacks counts as component 0).
-  std::vector<int> number(m_oterms.size(), 0);
-  {
-    KAVU_SEQ_OTERM_POSITIONS position(m_timer);
-    for (size_t k = 0; k < m_oterms.size(); ++k) position.insert(m_oterms[k], int(k));
-    for (const auto& entry : m_scc_map) {
-      const int k = position.find(entry.first);
-      if (k >= 0) number[size_t(k)] = entry.second;
-    }
-  }
+  m_scc_map.clear();
+  m_scc_map_complete = false;
   int runs = 0;
   std::vector<CDB_SGATE_OTERM*> drivers;
   for (size_t i = 0; i < m_oterms.size();) {
@@ -283,6 +286,7 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
       }
     }
     if (loop) {
+      for (size_t k = i; k < j; ++k) m_scc_map.emplace(m_oterms[k], id);
       KAVU_SCC* scc = new KAVU_SCC(this, m_scc_model, m_scc_arr_model, m_netlist, &m_oterms, int(i), int(j),
                                    &m_scc_map, id, m_verbose, m_recalculate_comb_gate_delay);
       for (size_t k = i; k < j; ++k) get_oterm_info(int(k))->m_scc_index = int(m_sccs.size());
@@ -292,6 +296,12 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
   }
   kavu_debug("Total SCC count = %d", runs);
   kavu_debug("Non-trivial SCC count = %d", int(m_sccs.size()));
+}
+
+void KAVU_SEQ_DELAY_ANALYSIS::complete_scc_map() {
+  if (m_scc_map_complete || m_component_number.size() != m_oterms.size()) return;
+  for (size_t k = 0; k < m_oterms.size(); ++k) m_scc_map.emplace(m_oterms[k], m_component_number[k]);
+  m_scc_map_complete = true;
 }
 
 // The sort's end points are the terminals without fan-out, the boundaries
@@ -317,15 +327,16 @@ void KAVU_SEQ_DELAY_ANALYSIS::find_open_ends() {
       }
       // A looked-through plain gate never ends a path here: its rule gives
       // no delay, or a delay with its output as the sink.
+      // Once a load leads on, the others need not be asked whether they do.
       if (passes_fanout_on(t, load)) {
-        if (leads_on_in_domain(load)) leads_on = true;
+        if (!leads_on && leads_on_in_domain(load)) leads_on = true;
         continue;
       }
       CDB_SGATE_OTERM* sink = nullptr;
       const int d = m_stimer_model->compute_fanout_delay_of_iterm(t, &sink, nullptr, this, this, true, 0);
       if (d != KAVU_DELAY_MIN && !sink)
         end = std::max(end, d);
-      else if (leads_on_in_domain(load))
+      else if (!leads_on && leads_on_in_domain(load))
         leads_on = true;
     }
     if (end == KAVU_DELAY_MIN && !leads_on) end = 0;
@@ -395,6 +406,8 @@ int KAVU_SEQ_DELAY_ANALYSIS::find_best_cycle_time() {
     dump_all_sccs("kavu_seq_timer_domain_" + get_domain_name() + "_all_scc.txt");
   int max = 10, min = 1;
   bool fits = false;
+  m_reuse_cycle_free = true;
+  m_cycle_free_known = false;
   if (m_use_non_seq_max_depth) {
     max = std::max(1, get_max_nonseq_depth());
     // The depth table's model and the fit models may disagree (decomposition
@@ -412,6 +425,7 @@ int KAVU_SEQ_DELAY_ANALYSIS::find_best_cycle_time() {
       if (is_cycle_time_fit(max)) break;
       if (max >= MAX_CYCLE_TIME) {
         kavu_debug("Clock domain %d does not fit at cycle time %d, the largest the search tries.", m_domain_id, max);
+        m_reuse_cycle_free = false;
         KAVU_INTERNAL_ERROR("max_fit");
       }
       min = max + 1;
@@ -434,6 +448,7 @@ int KAVU_SEQ_DELAY_ANALYSIS::find_best_cycle_time() {
     else
       min = mid + 1;
   }
+  m_reuse_cycle_free = false;
   set_best_cycle_time(max);
   m_cycle_time = max;
   kavu_debug("SEQ TIMER: Found best cycle time: %d (%d)", max, max);
@@ -586,6 +601,45 @@ void KAVU_SEQ_DELAY_ANALYSIS::build_arrival_program() {
     }
     m_arc_begin[size_t(i) + 1] = int(m_arrival_arc.size());
   }
+  find_cycle_free_arrivals();
+}
+
+// A pass resets every arrival, sets the starts and computes the rest in
+// order, so a terminal read before its turn is read unset. Such a terminal
+// (a later arc source, a loop input after the loop's start) is reset too.
+void KAVU_SEQ_DELAY_ANALYSIS::find_cycle_free_arrivals() {
+  const size_t n = size_t(m_oterm_size);
+  m_cycle_free.clear();
+  std::vector<unsigned char> start(n, 0), read_early(n, 0);
+  for (CDB_SGATE_OTERM* o : m_input_oterms) {
+    const int index = o ? get_oterm_index(o) : -1;
+    if (index >= 0) start[size_t(index)] = 1;
+  }
+  for (size_t i = 0; i < n; ++i)
+    if (!start[i] && m_oterm_info[i].m_scc_index < 0 && m_arrival_rule[i] == RULE_MODEL) return;
+  for (KAVU_SCC* scc : m_sccs)
+    for (CDB_SGATE_OTERM* o : scc->get_input_oterms()) {
+      const int index = get_oterm_index(o);
+      if (index >= scc->get_start_index()) read_early[size_t(index)] = 1;
+    }
+  std::vector<unsigned char> free(n, 0);
+  for (size_t i = 0; i < n; ++i) {
+    const ARRIVAL_ARC* a = m_arrival_arc.data() + m_arc_begin[i];
+    const ARRIVAL_ARC* end = m_arrival_arc.data() + m_arc_begin[i + 1];
+    bool arcs_free = m_arrival_rule[i] == RULE_ARCS;
+    for (; a != end; ++a) {
+      if (a->m_from < 0) continue;
+      const size_t from = size_t(a->m_from);
+      // Starts are set before the pass: one outside the loops reads the same
+      // at any time.
+      if (start[from] && m_oterm_info[from].m_scc_index < 0) continue;
+      if (from >= i) read_early[from] = 1;
+      arcs_free = arcs_free && from < i && free[from];
+    }
+    if (read_early[i] || m_oterm_info[i].m_scc_index >= 0) continue;
+    free[i] = start[i] || arcs_free;
+  }
+  m_cycle_free.swap(free);
 }
 
 bool KAVU_SEQ_DELAY_ANALYSIS::add_arrival_rule(int index) {
@@ -636,7 +690,15 @@ int KAVU_SEQ_DELAY_ANALYSIS::program_arrival(int index, CDB_SGATE_OTERM** src) c
 
 bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
   kavu_debug("* Calculate arrival time : keep SCC timing %s", keep ? "Y" : "N");
-  for (KAVU_SEQ_DELAY_OTERM_INFO& info : m_oterm_info) info.m_arrival = KAVU_DELAY_MIN;
+  // A cycle-free arrival the search computed before is what this pass would
+  // compute again (a terminal the last pass did not reach is still open).
+  if (m_reuse_cycle_free && m_cycle_free_known && m_cycle_free.size() == m_oterm_info.size()) {
+    for (size_t k = 0; k < m_oterm_info.size(); ++k)
+      if (!m_cycle_free[k]) m_oterm_info[k].m_arrival = KAVU_DELAY_MIN;
+  } else {
+    for (KAVU_SEQ_DELAY_OTERM_INFO& info : m_oterm_info) info.m_arrival = KAVU_DELAY_MIN;
+    m_cycle_free_known = m_reuse_cycle_free;
+  }
   set_start_arrivals();
   std::string dump_file;
   if (keep && cfg_is_on("kavu_seq_dump_scc_longest_arr_path", false)) {

@@ -1633,11 +1633,10 @@ void KAVU_SORT::dump_begin_end_oterms(GRAPH& g) const {
   out << "\n";
 }
 
-void KAVU_SORT::scc_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& scc_list, SCC_MAP& scc_map, bool cut_buffers,
-                           OTERM_LIST* begin, OTERM_LIST* end, KAVU_SEQ_TIMER_CLK_DOMAIN* domain) {
+void KAVU_SORT::scc_graph(CDB_SGATE_NETLIST* netlist, bool cut_buffers, KAVU_SEQ_TIMER_CLK_DOMAIN* domain,
+                          GRAPH& g) {
   if (m_sequential && !domain) KAVU_INTERNAL_ERROR("p_clk_domain != NULL");
   if (!domain) KAVU_CHECK(netlist != nullptr);
-  GRAPH g(m_lcell_functionality, m_sequential, m_skip_wysiwyg_macs, m_dont_dfs);
   const std::vector<CDB_SGATE_OTERM*>* oterms = domain ? &domain->get_oterms() : nullptr;
   if (!oterms) {
     collect_netlist(netlist, g, cut_buffers);  // combinational: sequential mode has a domain
@@ -1657,7 +1656,14 @@ void KAVU_SORT::scc_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& scc_list, SCC
     verify_scc_oterms(g, order, number);
     report_scc_statistics(histogram);
   }
-  for (int v : order) scc_list.push_back(g.oterm(v));
+}
+
+void KAVU_SORT::scc_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& scc_list, SCC_MAP& scc_map, bool cut_buffers,
+                           OTERM_LIST* begin, OTERM_LIST* end, KAVU_SEQ_TIMER_CLK_DOMAIN* domain) {
+  GRAPH g(m_lcell_functionality, m_sequential, m_skip_wysiwyg_macs, m_dont_dfs);
+  scc_graph(netlist, cut_buffers, domain, g);
+  const std::vector<int>& number = g.m_number;
+  for (int v : g.m_component_order) scc_list.push_back(g.oterm(v));
   // Fill the map in address order so that every insertion is at its end.
   std::vector<int>& by_address = g.m_by_address;
   g.address_order(by_address);
@@ -1669,6 +1675,23 @@ void KAVU_SORT::scc_oterms(CDB_SGATE_NETLIST* netlist, OTERM_LIST& scc_list, SCC
   if (end) {
     for (int v : g.m_end) end->push_back(g.oterm(v));
   }
+}
+
+void kavu_sort_scc_components(KAVU_SORT& sort, CDB_SGATE_NETLIST* netlist, bool cut_buffers,
+                              KAVU_SEQ_TIMER_CLK_DOMAIN* domain, KAVU_SORT_COMPONENTS& out) {
+  KAVU_SORT::GRAPH g(sort.m_lcell_functionality, sort.m_sequential, sort.m_skip_wysiwyg_macs, sort.m_dont_dfs);
+  sort.scc_graph(netlist, cut_buffers, domain, g);
+  const std::vector<int>& order = g.m_component_order;
+  out.m_order.resize(order.size());
+  out.m_number.resize(order.size());
+  for (size_t k = 0; k < order.size(); ++k) {
+    out.m_order[k] = g.oterm(order[k]);
+    out.m_number[k] = g.m_number[size_t(order[k])];
+  }
+  out.m_begin.clear();
+  for (int v : g.m_begin) out.m_begin.push_back(g.oterm(v));
+  out.m_end.clear();
+  for (int v : g.m_end) out.m_end.push_back(g.oterm(v));
 }
 
 // ---------------------------------------------------------------------------
