@@ -92,6 +92,10 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
   m_k = k;
   m_quellin = quellin;
   copy_graph(netlist);
+  if (m_oterms.size() >= (size_t(1) << POSITION_BITS)) {  // cone positions would not fit the marks
+    release();
+    return;
+  }
   order_graph();
   // Deep graphs make long leaf walks, where every labelling and the hub
   // sets prune more; shallow ones take the two labellings that differ most.
@@ -110,8 +114,15 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
   m_hubs_decided = depth < DEEP_GRAPH;
   m_walked = m_dead_ends = 0;
   const size_t n = m_oterms.size();
-  m_marks.assign(n, TERM_MARKS{0, 0, 0, 0});
+  m_marks.assign(n, TERM_MARKS{0, 0, 0, 0, 0});
   for (size_t x = 0; x < n; ++x) m_marks[x].m_rank = m_rank[x];
+  for (size_t i = m_order.size(); i-- > 0;) {  // heights, readers first
+    const int32_t x = m_order[i], below = m_marks[size_t(x)].m_height + 1;
+    for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) {
+      int32_t& height = m_marks[size_t(m_row[p])].m_height;
+      height = std::max(height, below);
+    }
+  }
   m_stamp = 0;
   m_active = true;
 }
@@ -535,10 +546,13 @@ bool CUT_PASS::walk_to_leaves(int head) {
       }
       bool needed = marks_y.m_flags & LEAF;
       const uint64_t below_y = uint64_t(uint32_t(marks_y.m_rank)) << 32;
+      const int32_t height_y = marks_y.m_height;
       for (size_t i = shallowest; !needed && i < num_leaves; ++i) {
         if (keys[i] >= below_y) break;  // by depth, none further on either
         const int32_t leaf = int32_t(uint32_t(keys[i]));
-        needed = !is_marked(size_t(leaf), PLACED) && may_reach<LABELS_USED, HUBS>(y, leaf);
+        const TERM_MARKS& marks_leaf = m_marks[size_t(leaf)];
+        needed = !(marks_leaf.m_flags & PLACED) && marks_leaf.m_height > height_y &&
+                 may_reach<LABELS_USED, HUBS>(y, leaf);
       }
       marks_y.m_flags |= SEEN;  // a terminal left out stays out: the unplaced leaves only shrink
       if (!needed) continue;
