@@ -5,7 +5,8 @@
 //   BM_LoadGenerated        BLIF load of a generated ~10^6-gate netlist
 //                           (make_random_dag, written once to a temporary file)
 //   BM_WalkNodesAndFanouts  every gate of the node list and every fan-out
-//                           chain of a 10^6-gate netlist: ns per edge
+//                           chain's reader gates (fanout_nodes) of a
+//                           10^6-gate netlist: ns per edge
 //   BM_SweepAndCollectHalf  sweep and compacting collection after the later
 //                           half of a 200k-gate netlist lost its outputs
 // Peers in the same run:
@@ -150,8 +151,8 @@ void BM_WalkNodesAndFanouts(benchmark::State& state) {
       for (unsigned k = 0; k < g->get_output_count(); ++k) {
         const CDB_SGATE_OTERM* o = g->get_output_term(k);
         if (!o) continue;
-        for (CDB_SGATE_ITERM* t : o->fanouts()) {
-          sink ^= reinterpret_cast<uintptr_t>(t->get_my_node());
+        for (CDB_SGATE_NODE* reader : o->fanout_nodes()) {
+          sink ^= reinterpret_cast<uintptr_t>(reader);
           ++edges;
         }
       }

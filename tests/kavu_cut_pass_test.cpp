@@ -201,9 +201,10 @@ std::vector<unsigned> every_depth(unsigned last) {
 
 // Inside a pass every head must get what it gets on its own, cut for cut,
 // leaf for leaf, in order: on deep circuits, where the walk that orders the
-// leaves prunes with every labelling (and on sin, whose walks hit many dead
-// ends, with the hub sets too; every 64th head is checked there, as a head
-// enumerated on its own walks its whole cone), and at every depth up to one
+// leaves prunes with every labelling and the terminals' heights (and on
+// sin, whose walks hit many dead ends, with the hub sets too; every 64th
+// head is checked there and every 16th on max, as a head enumerated on its
+// own walks its whole cone), and at every depth up to one
 // past the logic depth on shallow ones (heads at or beyond the depth are
 // enumerated on their own, the others answered from the pass).
 TEST(KavuCutEnumeration, PassAnswersEqualPerHeadEnumeration) {
@@ -218,6 +219,7 @@ TEST(KavuCutEnumeration, PassAnswersEqualPerHeadEnumeration) {
       {{"epfl/priority", 6, {UNBOUNDED}}, 1},
       {{"epfl/adder", 3, {2, 100, UNBOUNDED}}, 1},
       {{"epfl/sin", 4, {UNBOUNDED}}, 64},
+      {{"epfl/max", 4, {UNBOUNDED}}, 16},
   };
   for (const PASS_CASE& p : cases) {
     const ENUM_CASE& c = p.c;

@@ -142,7 +142,7 @@ CDB_SGATE_OTERM::CDB_SGATE_OTERM(CDB_SGATE_NODE* owner, MEM_SEGMENT*) : m_node(o
 
 CDB_SGATE_OTERM::~CDB_SGATE_OTERM() {
   disconnect_all_fanouts();
-  if (m_cap_log) kavu_platform::cdb_pool_release(m_block, capacity() * sizeof(CDB_SGATE_ITERM*));
+  if (m_cap_log) kavu_platform::cdb_pool_release(m_block, block_bytes(capacity()));
   delete m_extra;
 }
 
@@ -155,10 +155,12 @@ CDB_SGATE_OTERM::~CDB_SGATE_OTERM() {
 
 void CDB_SGATE_OTERM::compact_links() {
   CDB_SGATE_ITERM** s = slots();
+  CDB_SGATE_NODE** g = gate_slots();
   uint32_t w = 0;
   for (uint32_t r = m_head; r < m_used; ++r)
     if (CDB_SGATE_ITERM* t = s[r]) {
       s[w] = t;
+      g[w] = g[r];
       t->m_fan_index = w++;
     }
   m_head = 0;
@@ -177,30 +179,33 @@ void CDB_SGATE_OTERM::append_link(CDB_SGATE_ITERM* t) {
       // Inline slots grow into the smallest block above them; a block doubles.
       const uint8_t cap_log = m_cap_log ? uint8_t(m_cap_log + 1) : kFirstBlockLog;
       const uint32_t cap = uint32_t(1) << cap_log;
-      auto** block = static_cast<CDB_SGATE_ITERM**>(kavu_platform::cdb_pool_allocate(cap * sizeof(CDB_SGATE_ITERM*)));
+      auto** block = static_cast<CDB_SGATE_ITERM**>(kavu_platform::cdb_pool_allocate(block_bytes(cap)));
+      auto** block_gates = reinterpret_cast<CDB_SGATE_NODE**>(block + cap);
       CDB_SGATE_ITERM** s = slots();
+      CDB_SGATE_NODE** g = gate_slots();
       uint32_t w = 0;
       for (uint32_t r = m_head; r < m_used; ++r)
         if (CDB_SGATE_ITERM* f = s[r]) {
           block[w] = f;
+          block_gates[w] = g[r];
           f->m_fan_index = w++;
         }
-      if (m_cap_log) kavu_platform::cdb_pool_release(m_block, old_cap * sizeof(CDB_SGATE_ITERM*));
+      if (m_cap_log) kavu_platform::cdb_pool_release(m_block, block_bytes(old_cap));
       m_block = block;
       m_cap_log = cap_log;
       m_head = 0;
       m_used = w;
     }
   }
-  slots()[m_used] = t;
+  set_slot(m_used, t);
   t->m_fan_index = m_used++;
   t->m_source = this;
   ++m_count;
 }
 
 void CDB_SGATE_OTERM::remove_link(uint32_t index) {
+  set_slot(index, nullptr);
   CDB_SGATE_ITERM** s = slots();
-  s[index] = nullptr;
   if (--m_count == 0) {
     m_used = m_head = 0;
     return;

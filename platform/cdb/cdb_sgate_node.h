@@ -258,6 +258,37 @@ class CDB_SGATE_FANOUT_RANGE {
   iterator m_begin;
 };
 
+// Range over the gates of a fan-out chain's readers, in chain order (a gate
+// once per input it reads the terminal with). The chain keeps each reader's
+// gate beside it, so the walk reads no input terminal. Do not change the
+// chain while iterating it.
+class CDB_SGATE_FANOUT_NODE_RANGE {
+ public:
+  class iterator {
+   public:
+    CDB_SGATE_NODE* operator*() const { return *m_p; }
+    iterator& operator++() {
+      do ++m_p;
+      while (m_p != m_end && !*m_p);
+      return *this;
+    }
+    bool operator==(const iterator& o) const { return m_p == o.m_p; }
+    bool operator!=(const iterator& o) const { return m_p != o.m_p; }
+   private:
+    friend class CDB_SGATE_FANOUT_NODE_RANGE;
+    iterator(CDB_SGATE_NODE* const* p, CDB_SGATE_NODE* const* end) : m_p(p), m_end(end) {}
+    CDB_SGATE_NODE* const* m_p;
+    CDB_SGATE_NODE* const* m_end;
+  };
+  // Both ends of a chain are readers, so only holes inside are skipped.
+  CDB_SGATE_FANOUT_NODE_RANGE(CDB_SGATE_NODE* const* b, CDB_SGATE_NODE* const* e) : m_begin(b), m_end(e) {}
+  iterator begin() const { return iterator(m_begin, m_end); }
+  iterator end() const { return iterator(m_end, m_end); }
+ private:
+  CDB_SGATE_NODE* const* m_begin;
+  CDB_SGATE_NODE* const* m_end;
+};
+
 // ---------------------------------------------------------------------------
 class CDB_SGATE_OTERM {
  public:
@@ -280,6 +311,10 @@ class CDB_SGATE_OTERM {
   CDB_SGATE_ITERM* get_first_fanout() const { return m_count ? slots()[m_head] : nullptr; }
   CDB_SGATE_ITERM* get_last_fanout() const { return m_count ? slots()[m_used - 1] : nullptr; }
   CDB_SGATE_FANOUT_RANGE fanouts() const { return CDB_SGATE_FANOUT_RANGE(slots() + m_head, slots() + m_used); }
+  // The readers' gates, in chain order, read from beside the chain's slots.
+  CDB_SGATE_FANOUT_NODE_RANGE fanout_nodes() const {
+    return CDB_SGATE_FANOUT_NODE_RANGE(gate_slots() + m_head, gate_slots() + m_used);
+  }
   // Replaces `out` by the chain, in order.
   void copy_fanouts(std::vector<CDB_SGATE_ITERM*>& out) const;
 
@@ -366,16 +401,31 @@ class CDB_SGATE_OTERM {
   void clear_links();  // forgets every entry (their inputs were already detached)
   static uint32_t fan_index_of(const CDB_SGATE_ITERM* t) { return t->m_fan_index; }
   // The chain block: slots [m_head, m_used) hold the readers in order, null
-  // for a hole; m_head and m_used - 1 are readers whenever m_count > 0.
+  // for a hole; m_head and m_used - 1 are readers whenever m_count > 0. The
+  // gate slots beside them hold each reader's gate (null for a hole): the
+  // inline ones, or a block's second half.
   CDB_SGATE_ITERM* const* slots() const { return m_cap_log ? m_block : m_inline; }
   CDB_SGATE_ITERM** slots() { return m_cap_log ? m_block : m_inline; }
+  CDB_SGATE_NODE* const* gate_slots() const {
+    return m_cap_log ? reinterpret_cast<CDB_SGATE_NODE* const*>(m_block + capacity()) : m_inline_gates;
+  }
+  CDB_SGATE_NODE** gate_slots() {
+    return m_cap_log ? reinterpret_cast<CDB_SGATE_NODE**>(m_block + capacity()) : m_inline_gates;
+  }
+  // Bytes of a block of `cap` reader slots and as many gate slots.
+  static size_t block_bytes(uint32_t cap) { return 2 * size_t(cap) * sizeof(void*); }
+  // Puts reader t (or a hole, null) in slot i with its gate.
+  void set_slot(uint32_t i, CDB_SGATE_ITERM* t) {
+    slots()[i] = t;
+    gate_slots()[i] = t ? t->m_node : nullptr;
+  }
   uint32_t capacity() const { return m_cap_log ? uint32_t(1) << m_cap_log : kInlineSlots; }
-  static constexpr uint32_t kInlineSlots = 3;
+  static constexpr uint32_t kInlineSlots = 2;
   static constexpr uint8_t kFirstBlockLog = std::bit_width(kInlineSlots);  // 2^log > kInlineSlots
 
   // The synfrom name, the delay fields and the fitter record, which few
   // terminals use, live in a side record made on first use (it keeps the
-  // terminal at 96 bytes with room for three readers inline).
+  // terminal at 104 bytes with room for two readers and their gates inline).
   struct EXTRA {
     HDB_INSTANCE_NAME* m_synfrom = nullptr;
     int m_fanin_delay = 0;
@@ -402,18 +452,19 @@ class CDB_SGATE_OTERM {
   uint32_t m_port_index = 0;
   DB_OUTPUT_PORT_TYPE m_port_type = DB_MAX_OUTPUT_PORT_TYPE;
   uint8_t m_bits = 0;
+  CDB_SGATE_ITERM* m_inline[kInlineSlots] = {};  // m_cap_log 0: the reader slots are these words
   uint32_t m_count = 0;
-  // What a walk over the chain reads sits in the terminal's last 36 bytes,
-  // next to the gate that follows it in memory when both were made as a
-  // pair (cdb_sgate_pool.h), in the gate's first cache line, so a walk from
-  // gate to readers touches one line for the two (the node-list iterator
-  // prefetches it).
-  uint8_t m_cap_log = 0;  // 0: inline slots; else the block holds 2^m_cap_log slots
+  // What a walk from a gate to its readers' gates reads sits in the
+  // terminal's last 28 bytes, next to the gate that follows it in memory
+  // when both were made as a pair (cdb_sgate_pool.h), in the gate's first
+  // cache line, so that walk touches one line for the two (the node-list
+  // iterator prefetches it); the reader slots sit just below.
+  uint8_t m_cap_log = 0;  // 0: inline slots; else the block holds 2^m_cap_log slots of each kind
   uint32_t m_used = 0;
   uint32_t m_head = 0;
   union {
-    CDB_SGATE_ITERM* m_inline[kInlineSlots] = {};  // m_cap_log 0: the block is these words
-    CDB_SGATE_ITERM** m_block;                      // m_cap_log > 0: a pool block
+    CDB_SGATE_NODE* m_inline_gates[kInlineSlots] = {};  // m_cap_log 0: the gate slots are these words
+    CDB_SGATE_ITERM** m_block;  // m_cap_log > 0: a pool block, reader slots then gate slots
   };
 };
 

@@ -87,7 +87,7 @@ void CDB_SGATE_NETLIST::release_plain_terms(CDB_SGATE_NODE* n) {
       delete o;
       continue;
     }
-    if (o->m_cap_log) kavu_platform::cdb_pool_release(o->m_block, o->capacity() * sizeof(CDB_SGATE_ITERM*));
+    if (o->m_cap_log) kavu_platform::cdb_pool_release(o->m_block, CDB_SGATE_OTERM::block_bytes(o->capacity()));
     kavu_platform::cdb_pool_release(o, sizeof(CDB_SGATE_OTERM));
   }
   n->m_oterms.clear();

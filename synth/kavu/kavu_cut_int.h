@@ -468,23 +468,24 @@ class CUT_PASS {
   SET m_working, m_result;
   std::vector<int32_t> m_union;
   // Per terminal, what one answer marks and reads, in 16 bytes: whether it
-  // is a leaf of the head's cuts, seen by the walk, placed, with its logic
-  // depth and its place in the cone order. Marks count only while m_stamp
-  // is the answer's; a new answer clears them all by a new stamp.
-  static constexpr uint32_t LEAF = 1, SEEN = 2, PLACED = 4;
+  // is a leaf of the head's cuts or seen by the walk, its place in the cone
+  // order, and its logic depth and height (the longest path from
+  // it to a terminal no row names). Marks count only while m_stamp is the
+  // answer's; a new answer clears them all by a new stamp. A terminal
+  // reaches another only if it is deeper and lower: the depth and the
+  // height are the walk's first test, read from these records alone.
+  static constexpr uint32_t LEAF = 1, SEEN = 2;
+  static constexpr int POSITION_BITS = 29;
   struct TERM_MARKS {
     uint32_t m_stamp;
-    uint32_t m_flags;
+    uint32_t m_flags : 32 - POSITION_BITS;
+    uint32_t m_position : POSITION_BITS;
     int32_t m_rank;
-    int32_t m_position;
+    int32_t m_height;
   };
   std::vector<TERM_MARKS> m_marks;
   uint32_t m_stamp = 0;
   void next_answer();
-  bool is_marked(size_t x, uint32_t flag) const {
-    const TERM_MARKS& t = m_marks[x];
-    return t.m_stamp == m_stamp && (t.m_flags & flag);
-  }
   // Marks x; true when it did not hold the mark yet.
   bool mark(size_t x, uint32_t flag) {
     TERM_MARKS& t = m_marks[x];
@@ -498,6 +499,11 @@ class CUT_PASS {
     return fresh;
   }
   std::vector<uint64_t> m_leaf_ids;  // logic depth << 32 | id
+  // Beside the sorted leaf ids, what the walk tests of each: its height and
+  // whether it is placed (until placed, a leaf's cone position holds its
+  // place in these arrays).
+  std::vector<int32_t> m_leaf_heights;
+  std::vector<uint8_t> m_leaf_placed;
   struct FRAME {
     int32_t m_id;
     uint32_t m_next, m_end;  // the row's next and end places (the leaf walk's)

@@ -81,6 +81,8 @@ void CUT_PASS::release() {
   free_vector(m_marks);
   m_stamp = 0;
   free_vector(m_leaf_ids);
+  free_vector(m_leaf_heights);
+  free_vector(m_leaf_placed);
   free_vector(m_stack);
   free_vector(m_spare);
 }
@@ -92,6 +94,10 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
   m_k = k;
   m_quellin = quellin;
   copy_graph(netlist);
+  if (m_oterms.size() >= (size_t(1) << POSITION_BITS)) {  // cone positions would not fit the marks
+    release();
+    return;
+  }
   order_graph();
   // Deep graphs make long leaf walks, where every labelling and the hub
   // sets prune more; shallow ones take the two labellings that differ most.
@@ -110,8 +116,15 @@ void CUT_PASS::build(CDB_SGATE_NETLIST* netlist, int k, bool quellin) {
   m_hubs_decided = depth < DEEP_GRAPH;
   m_walked = m_dead_ends = 0;
   const size_t n = m_oterms.size();
-  m_marks.assign(n, TERM_MARKS{0, 0, 0, 0});
+  m_marks.assign(n, TERM_MARKS{0, 0, 0, 0, 0});
   for (size_t x = 0; x < n; ++x) m_marks[x].m_rank = m_rank[x];
+  for (size_t i = m_order.size(); i-- > 0;) {  // heights, readers first
+    const int32_t x = m_order[i], below = m_marks[size_t(x)].m_height + 1;
+    for (uint32_t p = m_row_begin[x]; p < m_row_begin[x + 1]; ++p) {
+      int32_t& height = m_marks[size_t(m_row[p])].m_height;
+      height = std::max(height, below);
+    }
+  }
   m_stamp = 0;
   m_active = true;
 }
@@ -503,6 +516,13 @@ bool CUT_PASS::place_leaves(int head) {
       keys[j] = v;
     }
   }
+  m_leaf_heights.resize(num_leaves);
+  m_leaf_placed.assign(num_leaves, 0);
+  for (size_t i = 0; i < num_leaves; ++i) {
+    TERM_MARKS& marks = m_marks[size_t(uint32_t(keys[i]))];
+    m_leaf_heights[i] = marks.m_height;
+    marks.m_position = uint32_t(i);
+  }
   if (m_num_labels == NUM_LABELS)
     return m_use_hubs ? walk_to_leaves<NUM_LABELS, true>(head) : walk_to_leaves<NUM_LABELS, false>(head);
   return m_use_hubs ? walk_to_leaves<2, true>(head) : walk_to_leaves<2, false>(head);
@@ -515,6 +535,8 @@ bool CUT_PASS::place_leaves(int head) {
 template <int LABELS_USED, bool HUBS>
 bool CUT_PASS::walk_to_leaves(int head) {
   const uint64_t* keys = m_leaf_ids.data();
+  const int32_t* heights = m_leaf_heights.data();
+  uint8_t* placed_leaf = m_leaf_placed.data();
   const size_t num_leaves = m_leaf_ids.size();
   size_t shallowest = 0, placed = 0;
   int position = 0;
@@ -535,10 +557,11 @@ bool CUT_PASS::walk_to_leaves(int head) {
       }
       bool needed = marks_y.m_flags & LEAF;
       const uint64_t below_y = uint64_t(uint32_t(marks_y.m_rank)) << 32;
+      const int32_t height_y = marks_y.m_height;
       for (size_t i = shallowest; !needed && i < num_leaves; ++i) {
         if (keys[i] >= below_y) break;  // by depth, none further on either
-        const int32_t leaf = int32_t(uint32_t(keys[i]));
-        needed = !is_marked(size_t(leaf), PLACED) && may_reach<LABELS_USED, HUBS>(y, leaf);
+        needed = !placed_leaf[i] && heights[i] > height_y &&
+                 may_reach<LABELS_USED, HUBS>(y, int32_t(uint32_t(keys[i])));
       }
       marks_y.m_flags |= SEEN;  // a terminal left out stays out: the unplaced leaves only shrink
       if (!needed) continue;
@@ -546,7 +569,8 @@ bool CUT_PASS::walk_to_leaves(int head) {
       continue;
     }
     TERM_MARKS& marks_x = m_marks[size_t(x)];
-    marks_x.m_position = position++;
+    const uint32_t leaf_index = marks_x.m_position;  // a leaf's place among the sorted ones
+    marks_x.m_position = uint32_t(position++);
     const uint32_t placed_before = frame.m_placed;
     m_stack.pop_back();
     if (!(marks_x.m_flags & LEAF)) {
@@ -554,13 +578,13 @@ bool CUT_PASS::walk_to_leaves(int head) {
       dead_ends += placed_before == placed;  // entered for nothing
       continue;
     }
-    marks_x.m_flags |= PLACED;
+    placed_leaf[leaf_index] = 1;
     if (++placed == num_leaves) {
       m_walked += walked;
       m_dead_ends += dead_ends;
       return true;
     }
-    while (is_marked(size_t(uint32_t(keys[shallowest])), PLACED)) ++shallowest;
+    while (placed_leaf[shallowest]) ++shallowest;
   }
   return false;  // a leaf the walk did not reach
 }

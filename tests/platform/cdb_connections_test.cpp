@@ -266,7 +266,14 @@ class CONNECTION_STORM {
   void verify(int k) {
     std::string report;
     ASSERT_TRUE(m_nl.check(&report)) << "step " << k << "\n" << report;
-    for (const auto& [o, c] : m_chains) ASSERT_EQ(chain(o), c) << "chain order, step " << k;
+    for (const auto& [o, c] : m_chains) {
+      ASSERT_EQ(chain(o), c) << "chain order, step " << k;
+      // The gates kept beside the chain are its readers' gates, in order.
+      std::vector<const CDB_SGATE_NODE*> gates, expected;
+      for (const CDB_SGATE_NODE* g : o->fanout_nodes()) gates.push_back(g);
+      for (const CDB_SGATE_ITERM* t : c) expected.push_back(t->get_my_node());
+      ASSERT_EQ(gates, expected) << "reader gates, step " << k;
+    }
     for (const auto& [t, m] : m_terms) {
       ASSERT_EQ(t->get_source(), m.src) << "step " << k;
       ASSERT_EQ(t->is_connected(), m.src != nullptr || m.tied) << "step " << k;
