@@ -14,6 +14,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <new>
 
@@ -138,6 +139,13 @@ HDB_NAMESPACE* g_default_namespace = nullptr;
 
 const int kSynthesisPrimitive = 88;
 
+// Appends `n` in decimal, as std::to_string writes it, without a temporary.
+void append_number(std::string* text, int n) {
+  char digits[16];
+  const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, n);
+  text->append(digits, r.ptr);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- components
@@ -152,11 +160,12 @@ HDB_SOURCE_COMPONENT* HDB_SOURCE_COMPONENT_COL::get_primitive(int type) {
 
 // Open addressing with linear probing over two arrays: a slot holds the
 // child's place in the namespace's blocks (block << kSlotBits | index, plus
-// one; 0 empty) and, in a byte array beside it, an 8-bit fingerprint of its
-// key (parent, synthesized mark, partial name), which turns away all but one
-// in 256 of the other names a probe meets without reading them: 5 bytes per
-// slot. The home slot is the hash's high bits scaled to the table size, so
-// the table may have any size: a reservation makes it exactly large enough
+// one; 0 empty) and, in an array beside it, 32 bits of its key's (parent,
+// synthesized mark, partial name) hash: 8 bytes per slot. The home slot is
+// those 32 bits scaled to the table size, so the table may have any size,
+// and growth moves every entry by its stored bits without reading a name;
+// a probe reads a name only when all 32 bits match (one in 2^32 of the
+// other names it meets). A reservation makes the table exactly large enough
 // for 80 % load, and growth past 80 % makes it half as large again. Names
 // are never removed while the namespace lives.
 struct HDB_CHILD_INDEX {
@@ -164,18 +173,27 @@ struct HDB_CHILD_INDEX {
 
   const std::vector<HDB_INSTANCE_NAME*>* m_blocks;  // the namespace's name blocks
   std::vector<uint32_t> m_places;  // 0: empty
-  std::vector<uint8_t> m_tags;
+  std::vector<uint32_t> m_tags;    // the key's hash bits kept per slot
   size_t m_count = 0;
 
-  static uint8_t tag_of(uint64_t h) { return uint8_t(h); }
+  static uint32_t tag_of(uint64_t h) { return uint32_t(h >> 32); }
   HDB_INSTANCE_NAME* name_at(uint32_t place) const {
     return (*m_blocks)[(place - 1) >> HDB_NAMESPACE::kSlotBits] + ((place - 1) & HDB_NAMESPACE::kSlotMask);
   }
 
-  static uint64_t hash(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) {
-    uint64_t h = 1469598103934665603ull ^ (uint64_t(uintptr_t(parent)) * 2 + (synthesized ? 1 : 0));
+  // The hash of a key is taken in three steps so that keys sharing a stem
+  // ("ext~1", "ext~2", ...) hash the stem once: start, more (any number of
+  // times), end.
+  static uint64_t hash_start(const HDB_INSTANCE_NAME* parent, bool synthesized) {
+    return 1469598103934665603ull ^ (uint64_t(uintptr_t(parent)) * 2 + (synthesized ? 1 : 0));
+  }
+  static uint64_t hash_more(uint64_t h, std::string_view text) {
     for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
-    return (h ^ (h >> 32)) * 0x9e3779b97f4a7c15ull;
+    return h;
+  }
+  static uint64_t hash_end(uint64_t h) { return (h ^ (h >> 32)) * 0x9e3779b97f4a7c15ull; }
+  static uint64_t hash(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) {
+    return hash_end(hash_more(hash_start(parent, synthesized), text));
   }
   static bool same(const HDB_INSTANCE_NAME* n, const HDB_INSTANCE_NAME* parent, bool synthesized,
                    std::string_view text) {
@@ -189,16 +207,28 @@ struct HDB_CHILD_INDEX {
   // Slots needed for `count` names at 80 % load.
   static size_t slots_for(size_t count) { return std::max<size_t>(16, count + count / 4 + 1); }
 
-  size_t home(uint64_t h) const { return size_t((static_cast<unsigned __int128>(h) * m_places.size()) >> 64); }
+  size_t home_of_tag(uint32_t tag) const { return size_t((uint64_t(tag) * m_places.size()) >> 32); }
+  size_t home(uint64_t h) const { return home_of_tag(tag_of(h)); }
   size_t next(size_t i) const { return i + 1 == m_places.size() ? 0 : i + 1; }
 
   HDB_INSTANCE_NAME* find(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) const {
+    return find(parent, synthesized, text, hash(parent, synthesized, text));
+  }
+  // The same, with the key's hash `h` already taken.
+  HDB_INSTANCE_NAME* find(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text,
+                          uint64_t h) const {
     if (m_places.empty()) return nullptr;
-    const uint64_t h = hash(parent, synthesized, text);
-    const uint8_t tag = tag_of(h);
-    for (size_t i = home(h); m_places[i]; i = next(i))
+    const uint32_t tag = tag_of(h);
+    for (size_t i = home_of_tag(tag); m_places[i]; i = next(i))
       if (m_tags[i] == tag && same(name_at(m_places[i]), parent, synthesized, text)) return name_at(m_places[i]);
     return nullptr;
+  }
+  // The child (parent, synthesized, text) of hash `h`, or null; the
+  // namespace may have no index yet.
+  static HDB_INSTANCE_NAME* find_in(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text,
+                                    uint64_t h) {
+    const HDB_CHILD_INDEX* index = parent->get_namespace()->m_child_index.get();
+    return index ? index->find(parent, synthesized, text, h) : nullptr;
   }
 
   void prefetch(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) const {
@@ -215,28 +245,32 @@ struct HDB_CHILD_INDEX {
 
   // Adds the name at `place` (block << kSlotBits | index).
   void insert(uint32_t place) {
+    const HDB_INSTANCE_NAME* n = name_at(place + 1);
+    insert(place, hash(n->get_parent(), n->m_synthesized, n->get_partial_name()));
+  }
+  // The same, with the hash `h` of the name's key already taken.
+  void insert(uint32_t place, uint64_t h) {
     if (slots_for(m_count + 1) > m_places.size())
       rebuild(std::max(slots_for(m_count + 1), m_places.size() * 3 / 2));
-    put(place + 1);
+    put(place + 1, tag_of(h));
     ++m_count;
   }
 
  private:
-  void put(uint32_t place) {
-    const HDB_INSTANCE_NAME* n = name_at(place);
-    const uint64_t h = hash(n->get_parent(), n->m_synthesized, n->get_partial_name());
-    size_t i = home(h);
+  void put(uint32_t place, uint32_t tag) {
+    size_t i = home_of_tag(tag);
     while (m_places[i]) i = next(i);
     m_places[i] = place;
-    m_tags[i] = tag_of(h);
+    m_tags[i] = tag;
   }
   void rebuild(size_t size) {
-    std::vector<uint32_t> old;
-    old.swap(m_places);
+    std::vector<uint32_t> old_places, old_tags;
+    old_places.swap(m_places);
+    old_tags.swap(m_tags);
     m_places.assign(size, 0);
-    std::vector<uint8_t>(size, 0).swap(m_tags);
-    for (uint32_t v : old)
-      if (v) put(v);
+    m_tags.assign(size, 0);
+    for (size_t k = 0; k < old_places.size(); ++k)
+      if (old_places[k]) put(old_places[k], old_tags[k]);
   }
 };
 
@@ -316,7 +350,7 @@ const std::vector<HDB_INSTANCE_NAME*>& HDB_INSTANCE_NAME::get_children() const {
 
 HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME* parent, std::string_view text,
                                            bool synthesized, HDB_INSTANCE_NAME_FLAG flags, int id,
-                                           HDB_SOURCE_COMPONENT* component) {
+                                           HDB_SOURCE_COMPONENT* component, uint64_t key_hash) {
   NAME_REGISTRY& reg = registry();
   if (id == 0) {
     id = reg.next_id++;
@@ -342,7 +376,9 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME*
   if (parent) {
     if (ns->m_children_listed.load(std::memory_order_relaxed)) parent->extra().m_children.push_back(name);
     if (!ns->m_child_index) ns->m_child_index = std::make_unique<HDB_CHILD_INDEX>(&ns->m_name_blocks);
-    ns->m_child_index->insert(place);
+    // The hash of the lookup that came before, else of the caller's text
+    // (0: none given; a key hashing to 0 is merely hashed again).
+    ns->m_child_index->insert(place, key_hash ? key_hash : HDB_CHILD_INDEX::hash(parent, synthesized, text));
   } else {
     ns->m_tops.push_back(name);
     ns->m_top_index[std::string(text)] = name;
@@ -410,10 +446,12 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_child(HDB_INSTANCE_NAME* parent, co
                                                    HDB_SOURCE_COMPONENT_COL* components) {
   PLAT_CHECK(parent != nullptr, "HDB");
   PLAT_CHECK(text != nullptr && *text != '\0', "HDB");
-  if (HDB_INSTANCE_NAME* existing = parent->find_child(synthesized, text)) return existing;
+  const std::string_view given(text);
+  const uint64_t h = HDB_CHILD_INDEX::hash(parent, synthesized, given);
+  if (HDB_INSTANCE_NAME* existing = HDB_CHILD_INDEX::find_in(parent, synthesized, given, h)) return existing;
   HDB_SOURCE_COMPONENT* component =
       components ? components->get_primitive(kSynthesisPrimitive) : parent->get_source_component();
-  return make(parent->get_namespace(), parent, text, synthesized, flags, id, component);
+  return make(parent->get_namespace(), parent, given, synthesized, flags, id, component, h);
 }
 
 void HDB_NAMESPACE::reserve_child_index(size_t count) {
@@ -444,17 +482,20 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_normal_name(HDB_NAMESPACE* ns, cons
                                                          HDB_INSTANCE_NAME_FLAG flags) {
   PLAT_CHECK(text != nullptr && *text != '\0', "HDB");
   HDB_INSTANCE_NAME* existing = nullptr;
+  const std::string_view given(text);
+  uint64_t h = 0;
   if (parent) {
     PLAT_CHECK(ns == nullptr || ns == parent->get_namespace(), "HDB");
     ns = parent->get_namespace();
-    existing = parent->find_in_children(text, 1);
+    h = HDB_CHILD_INDEX::hash(parent, false, given);
+    existing = HDB_CHILD_INDEX::find_in(parent, false, given, h);
   } else {
     if (!ns) ns = kavu_platform::hdb_default_namespace();
     auto it = ns->m_top_index.find(std::string_view(text));
     if (it != ns->m_top_index.end()) existing = it->second;
   }
   if (existing) return existing;
-  HDB_INSTANCE_NAME* name = make(ns, parent, text, false, flags, 0, component);
+  HDB_INSTANCE_NAME* name = make(ns, parent, given, false, flags, 0, component, h);
   if (location) name->extra().m_location = std::make_unique<MSG_LOCATION_SCHEMA>(*location);
   return name;
 }
@@ -467,23 +508,30 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_synthesized_name(HDB_INSTANCE_NAME*
   HDB_INSTANCE_NAME* parent = base->get_base_for_children();
   PLAT_CHECK(parent != nullptr, "HDB");
   if (reused) *reused = false;
+  // The key's hash is taken once per text tried and handed on to make.
+  const std::string_view given(ext);
+  const uint64_t start = HDB_CHILD_INDEX::hash_start(parent, synthesized);
+  uint64_t h = HDB_CHILD_INDEX::hash_end(HDB_CHILD_INDEX::hash_more(start, given));
+  HDB_INSTANCE_NAME* existing = HDB_CHILD_INDEX::find_in(parent, synthesized, given, h);
+  if (!existing)
+    return make(parent->get_namespace(), parent, given, synthesized, {}, 0, parent->get_source_component(), h);
   if (!unique) {
-    // Found or made under the text as given: no copy of it.
-    const std::string_view given(ext);
-    if (HDB_INSTANCE_NAME* existing = parent->find_child(synthesized, given)) {
-      if (reused) *reused = true;
-      return existing;
-    }
-    return make(parent->get_namespace(), parent, given, synthesized, {}, 0, parent->get_source_component());
+    if (reused) *reused = true;
+    return existing;
   }
-  std::string text(ext);
-  if (parent->find_child(synthesized, text)) {
-    int& next = parent->extra().m_unique_next[text];
-    do {
-      text = std::string(ext) + "~" + std::to_string(++next);
-    } while (parent->find_child(synthesized, text));
-  }
-  return make(parent->get_namespace(), parent, text, synthesized, {}, 0, parent->get_source_component());
+  // "ext~N" from the number after the last one tried: the stem "ext~" is
+  // written and hashed once, each N is appended to it.
+  int& next = parent->extra().m_unique_next[std::string(given)];
+  std::string text(given);
+  text += '~';
+  const size_t stem = text.size();
+  const uint64_t stem_hash = HDB_CHILD_INDEX::hash_more(start, text);
+  do {
+    text.resize(stem);
+    append_number(&text, ++next);
+    h = HDB_CHILD_INDEX::hash_end(HDB_CHILD_INDEX::hash_more(stem_hash, std::string_view(text).substr(stem)));
+  } while (HDB_CHILD_INDEX::find_in(parent, synthesized, text, h));
+  return make(parent->get_namespace(), parent, text, synthesized, {}, 0, parent->get_source_component(), h);
 }
 
 HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_numbered_synthesized_name(HDB_INSTANCE_NAME* base) {
@@ -493,11 +541,15 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_numbered_synthesized_name(HDB_INSTA
   // The first free number, searched from where the last search stopped
   // (names are never freed). The empty key cannot clash with an extension.
   int& next = parent->extra().m_unique_next[std::string()];
+  const uint64_t start = HDB_CHILD_INDEX::hash_start(parent, true);
   std::string text;
+  uint64_t h = 0;
   do {
-    text = std::to_string(++next);
-  } while (parent->find_child(true, text));
-  return make(parent->get_namespace(), parent, text, true, {}, 0, parent->get_source_component());
+    text.clear();
+    append_number(&text, ++next);
+    h = HDB_CHILD_INDEX::hash_end(HDB_CHILD_INDEX::hash_more(start, text));
+  } while (HDB_CHILD_INDEX::find_in(parent, true, text, h));
+  return make(parent->get_namespace(), parent, text, true, {}, 0, parent->get_source_component(), h);
 }
 
 void HDB_INSTANCE_NAME::set_representative_name(HDB_INSTANCE_NAME* rep) {

@@ -222,7 +222,7 @@ class HDB_INSTANCE_NAME {
 
   static HDB_INSTANCE_NAME* make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME* parent, std::string_view text,
                                  bool synthesized, HDB_INSTANCE_NAME_FLAG flags, int id,
-                                 HDB_SOURCE_COMPONENT* component);
+                                 HDB_SOURCE_COMPONENT* component, uint64_t key_hash = 0);
   EXTRA& extra();
   // The side record, or null when the name has none.
   EXTRA* find_extra() const;

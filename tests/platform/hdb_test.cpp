@@ -150,6 +150,46 @@ TEST(HdbNames, SynthesizedNamesReuseOrNumberAsAsked) {
   EXPECT_KAVU_INTERNAL_ERROR(HDB_INSTANCE_NAME::create_numbered_synthesized_name(nullptr), "base");
 }
 
+// Each way of making names, past several growths of the child index: every
+// name made is found again by its text and kind, and asking for it again
+// gives the same name, not a new one.
+TEST(HdbNames, NamesOfEveryMakerAreFoundAgainPastGrowth) {
+  struct MAKER {
+    const char* what;
+    HDB_INSTANCE_NAME* (*make)(HDB_INSTANCE_NAME* parent, int i);
+    std::string (*text)(int i);  // the partial name the i-th name gets
+    bool synthesized;
+  };
+  const MAKER makers[] = {
+      {"normal", [](HDB_INSTANCE_NAME* p, int i) { return normal(p, ("n" + std::to_string(i)).c_str()); },
+       [](int i) { return "n" + std::to_string(i); }, false},
+      {"unique", [](HDB_INSTANCE_NAME* p, int) { return HDB_INSTANCE_NAME::create_synthesized_name(p, "cut", true); },
+       [](int i) { return i ? "cut~" + std::to_string(i) : std::string("cut"); }, true},
+      {"numbered", [](HDB_INSTANCE_NAME* p, int) { return HDB_INSTANCE_NAME::create_numbered_synthesized_name(p); },
+       [](int i) { return std::to_string(i + 1); }, true},
+      {"given", [](HDB_INSTANCE_NAME* p, int i) {
+         return HDB_INSTANCE_NAME::create_synthesized_name(p, ("g" + std::to_string(i)).c_str(), false);
+       },
+       [](int i) { return "g" + std::to_string(i); }, true},
+  };
+  for (const MAKER& m : makers) {
+    HDB_INSTANCE_NAME* top = normal(normal(nullptr, "top"), m.what);
+    std::vector<HDB_INSTANCE_NAME*> made;
+    for (int i = 0; i < 3000; ++i) made.push_back(m.make(top, i));
+    for (int i = 0; i < 3000; ++i) {
+      const std::string text = m.text(i);
+      ASSERT_EQ(made[size_t(i)]->get_unit_name_str(), text) << m.what;
+      ASSERT_EQ(top->find_in_children(text.c_str(), m.synthesized ? 2 : 1), made[size_t(i)]) << m.what << " " << text;
+      bool reused = false;
+      ASSERT_EQ(HDB_INSTANCE_NAME::create_synthesized_name(top, text.c_str(), false, m.synthesized, &reused),
+                made[size_t(i)]) << m.what << " " << text;
+      ASSERT_TRUE(reused);
+      ASSERT_EQ(HDB_INSTANCE_NAME::create_child(top, text.c_str(), {}, 0, m.synthesized), made[size_t(i)]);
+    }
+    EXPECT_EQ(top->get_children(), made) << m.what;
+  }
+}
+
 TEST(HdbNames, FlagsGroupElementsAndRepresentatives) {
   HDB_INSTANCE_NAME_FLAG f(0x2);
   f.set_combinatorial(true);
