@@ -25,8 +25,7 @@ CDB_SGATE_NETLIST::CDB_SGATE_NETLIST(bool is_partition, int number, int first_de
   m_is_partition = is_partition;
   m_number = number;
   m_first_debug_number = first_debug_number;
-  if (first_debug_number > 0 && unsigned(first_debug_number) > CDB_SGATE_NODE::s_debug_counter)
-    CDB_SGATE_NODE::s_debug_counter = unsigned(first_debug_number);
+  if (first_debug_number > 0) CDB_SGATE_NODE::raise_debug_counter(unsigned(first_debug_number));
 }
 
 CDB_SGATE_NETLIST::~CDB_SGATE_NETLIST() {
