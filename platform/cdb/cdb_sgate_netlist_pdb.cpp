@@ -1008,9 +1008,9 @@ void CDB_NAME_TURNS::wait_for_turn(int turn) {
 }
 
 HDB_INSTANCE_NAME* CDB_NAME_TURNS::resolve(const std::vector<std::pair<std::string, bool>>& levels, int turn) {
-  if (m_done_below.load(std::memory_order_acquire) < turn) {
-    // Before its turn a reader only finds names.
-    std::unique_lock<std::mutex> lock(m_names);
+  {
+    // A name that exists is found under the shared lock, in turn or not.
+    std::shared_lock<std::shared_mutex> lock(m_names);
     HDB_INSTANCE_NAME* name = nullptr;
     for (const auto& [text, synth] : levels) {
       name = name ? name->get_base_for_children()->find_in_children(text.c_str(), synth ? 2 : 1)
@@ -1018,10 +1018,10 @@ HDB_INSTANCE_NAME* CDB_NAME_TURNS::resolve(const std::vector<std::pair<std::stri
       if (!name) break;
     }
     if (name) return name;
-    lock.unlock();
-    wait_for_turn(turn);
   }
-  std::lock_guard<std::mutex> lock(m_names);
+  // A missing one is made in turn.
+  if (m_done_below.load(std::memory_order_acquire) < turn) wait_for_turn(turn);
+  std::lock_guard<std::shared_mutex> lock(m_names);
   return make_levels(levels);
 }
 

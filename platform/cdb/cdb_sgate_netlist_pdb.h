@@ -39,6 +39,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,7 +64,8 @@ class HDB_INSTANCE_NAME;
 // turns are done. Names are then made in the order, and with the ids, that
 // reading the records one after another in turn order gives them: a name a
 // reader finds before its turn exists in that order too (names are never
-// removed, and only a reader whose turn has come makes names). A reader
+// removed, and only a reader whose turn has come makes names). Lookups hold
+// the lock shared, so readers look for names side by side. A reader
 // waits only for earlier turns, so readers started in turn order never
 // wait for one another in a circle.
 class CDB_NAME_TURNS {
@@ -85,7 +87,8 @@ class CDB_NAME_TURNS {
  private:
   void wait_for_turn(int turn);
 
-  std::mutex m_names;  // held around every lookup and making of a name
+  // Held shared around every lookup, alone around every making of a name.
+  std::shared_mutex m_names;
   std::mutex m_turns;
   std::condition_variable m_turn_changed;
   std::vector<bool> m_finished;
