@@ -989,6 +989,8 @@ void* netlist_this(void* p) { return p; }
 
 }  // namespace
 
+CDB_NAME_TURNS::CDB_NAME_TURNS() : m_namespace(kavu_platform::hdb_default_namespace()) {}
+
 void CDB_NAME_TURNS::enter(CDB_NAME_TURNS* turns, int turn) {
   t_turns = turns;
   t_turn = turn;
@@ -1014,7 +1016,7 @@ HDB_INSTANCE_NAME* CDB_NAME_TURNS::resolve(const std::vector<std::pair<std::stri
     HDB_INSTANCE_NAME* name = nullptr;
     for (const auto& [text, synth] : levels) {
       name = name ? name->get_base_for_children()->find_in_children(text.c_str(), synth ? 2 : 1)
-                  : kavu_platform::hdb_default_namespace()->find_top_name(text);
+                  : m_namespace->find_top_name(text);
       if (!name) break;
     }
     if (name) return name;

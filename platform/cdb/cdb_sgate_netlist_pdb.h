@@ -57,6 +57,7 @@ const PDB_THUNK_INFO* cdb_sgate_netlist_thunk();
 void cdb_sgate_netlist_ptr_field(PDB_SEGMENT& seg, void* ptr_address);
 
 class HDB_INSTANCE_NAME;
+class HDB_NAMESPACE;
 
 // Netlist records read on several threads at once, each reader with a turn
 // (0, 1, ...): every name a reader looks for is looked for under one lock,
@@ -70,7 +71,9 @@ class HDB_INSTANCE_NAME;
 // wait for one another in a circle.
 class CDB_NAME_TURNS {
  public:
-  CDB_NAME_TURNS() = default;
+  // Makes the default namespace when there is none yet, so that readers
+  // never make it side by side.
+  CDB_NAME_TURNS();
   CDB_NAME_TURNS(const CDB_NAME_TURNS&) = delete;
   CDB_NAME_TURNS& operator=(const CDB_NAME_TURNS&) = delete;
 
@@ -93,4 +96,5 @@ class CDB_NAME_TURNS {
   std::condition_variable m_turn_changed;
   std::vector<bool> m_finished;
   std::atomic<int> m_done_below{0};  // every turn below is finished
+  HDB_NAMESPACE* m_namespace;  // the default namespace
 };
