@@ -190,8 +190,9 @@ bool read_ahead(const std::string& name, EARLY_RESULT* r) {
 // same ids, the same gate-number counter, the same results kept.
 class EARLY_READS {
  public:
-  EARLY_READS(int partitions, int threads) : m_reads(size_t(std::max(partitions, 0))) {
-    for (int t = 0; t < std::max(threads, 1); ++t) m_workers.emplace_back([this] { work(); });
+  // With one thread the reads are made by the caller, in start().
+  EARLY_READS(int partitions, int threads) : m_reads(size_t(std::max(partitions, 0))), m_inline(threads <= 1) {
+    for (int t = 0; t < (m_inline ? 0 : threads); ++t) m_workers.emplace_back([this] { work(); });
   }
   ~EARLY_READS() { finish(); }
   EARLY_READS(const EARLY_READS&) = delete;
@@ -200,6 +201,13 @@ class EARLY_READS {
   // Partition k's result (archive `name`) is answered; partitions are
   // started in order.
   void start(int k, std::string name) {
+    if (m_inline) {
+      EARLY_RESULT r;
+      if (!read_ahead(name, &r)) return;
+      early_results().resize(std::max(early_results().size(), size_t(k) + 1));
+      early_results()[size_t(k)] = std::move(r);
+      return;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_reads[size_t(k)].name = std::move(name);
     m_queue.push_back(k);
@@ -265,6 +273,7 @@ class EARLY_READS {
   }
 
   std::vector<READ> m_reads;
+  const bool m_inline;
   CDB_NAME_TURNS m_turns;
   std::mutex m_mutex;
   std::condition_variable m_ready;
