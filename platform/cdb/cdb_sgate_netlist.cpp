@@ -25,7 +25,8 @@ CDB_SGATE_NETLIST::CDB_SGATE_NETLIST(bool is_partition, int number, int first_de
   m_is_partition = is_partition;
   m_number = number;
   m_first_debug_number = first_debug_number;
-  if (first_debug_number > 0) CDB_SGATE_NODE::raise_debug_counter(unsigned(first_debug_number));
+  if (first_debug_number > 0 && unsigned(first_debug_number) > CDB_SGATE_NODE::s_debug_counter)
+    CDB_SGATE_NODE::s_debug_counter = unsigned(first_debug_number);
 }
 
 CDB_SGATE_NETLIST::~CDB_SGATE_NETLIST() {
@@ -296,9 +297,7 @@ std::string cdb_sgate_get_bus_index_string(const std::vector<int>& indices) {
 
 namespace {
 
-// Drawn atomically: walks of different netlists (a read-back's checks) may
-// run on different threads at once, and a stamp must never come twice.
-std::atomic<uint32_t> g_stamp{0};
+uint32_t g_stamp = 0;
 
 bool starts_order(const CDB_SGATE_NODE* n) {
   switch (n->get_sgate_type()) {
@@ -322,9 +321,9 @@ struct SORT_FRAME {
 }  // namespace
 
 uint32_t CDB_SGATE_NETLIST::next_stamp() {
-  uint32_t stamp = g_stamp.fetch_add(2, std::memory_order_relaxed) + 2;
-  while (stamp < 2) stamp = g_stamp.fetch_add(2, std::memory_order_relaxed) + 2;  // 0: never-visited gates
-  return stamp;
+  g_stamp += 2;
+  if (g_stamp < 2) g_stamp = 2;  // 0 is the value of never-visited gates
+  return g_stamp;
 }
 
 void CDB_SGATE_NETLIST::order_topologically(std::vector<CDB_SGATE_NODE*>& order) {

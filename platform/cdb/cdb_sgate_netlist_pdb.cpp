@@ -66,26 +66,11 @@ void write_name(PDB_SEGMENT& seg, int tag, HDB_INSTANCE_NAME* name) {
   }
 }
 
-// The reader's turns on this thread (see CDB_NAME_TURNS), if any.
-thread_local CDB_NAME_TURNS* t_turns = nullptr;
-thread_local int t_turn = 0;
-
-// The name of these levels, found or made: the first is a top name.
-HDB_INSTANCE_NAME* make_levels(const std::vector<std::pair<std::string, bool>>& levels) {
-  HDB_INSTANCE_NAME* name = nullptr;
-  for (const auto& [text, synth] : levels) {
-    if (!name) name = HDB_INSTANCE_NAME::create_normal_name(nullptr, text.c_str(), nullptr, nullptr, nullptr);
-    else name = HDB_INSTANCE_NAME::create_synthesized_name(name, text.c_str(), false, synth);
-  }
-  return name;
-}
-
 HDB_INSTANCE_NAME* read_name(PDB_SEGMENT& seg, int tag) {
   uint32_t count = 0;
   pdb_field_u32(seg, tag, count);
   if (count > seg.bytes_left()) bad("name deeper than the record");
   HDB_INSTANCE_NAME* name = nullptr;
-  std::vector<std::pair<std::string, bool>> levels;
   for (uint32_t i = 0; i < count; ++i) {
     std::string text;
     bool synth = false;
@@ -94,14 +79,10 @@ HDB_INSTANCE_NAME* read_name(PDB_SEGMENT& seg, int tag) {
     // The name layer stores texts as C strings: an empty one, or one with a
     // NUL byte, cannot have been written and cannot be made.
     if (text.empty() || text.find('\0') != std::string::npos) bad("empty or NUL-bearing partial name");
-    if (t_turns) {
-      levels.emplace_back(std::move(text), synth);
-      continue;
-    }
     if (!name) name = HDB_INSTANCE_NAME::create_normal_name(nullptr, text.c_str(), nullptr, nullptr, nullptr);
     else name = HDB_INSTANCE_NAME::create_synthesized_name(name, text.c_str(), false, synth);
   }
-  return t_turns && count ? t_turns->resolve(levels, t_turn) : name;
+  return name;
 }
 
 void x_name(PDB_SEGMENT& seg, int tag, HDB_INSTANCE_NAME*& name) {
@@ -975,8 +956,8 @@ void transfer_netlist(PDB_SEGMENT& seg, void* record) {
   // Gates made after reading get numbers above every gate read and at or
   // above the netlist's first number, which every partition of one split
   // shares, so the parent can tell (and renumber) them after the merge.
-  CDB_SGATE_NODE::raise_debug_counter_above(x.max_debug);
-  if (first > 0) CDB_SGATE_NODE::raise_debug_counter(unsigned(first));
+  if (CDB_SGATE_NODE::s_debug_counter <= x.max_debug) CDB_SGATE_NODE::s_debug_counter = x.max_debug + 1;
+  if (first > 0 && CDB_SGATE_NODE::s_debug_counter < unsigned(first)) CDB_SGATE_NODE::s_debug_counter = unsigned(first);
 }
 
 void* create_netlist(size_t size) { return ::operator new(size); }
@@ -988,44 +969,6 @@ const PDB_THUNK_INFO* netlist_thunk_fn() { return cdb_sgate_netlist_thunk(); }
 void* netlist_this(void* p) { return p; }
 
 }  // namespace
-
-CDB_NAME_TURNS::CDB_NAME_TURNS() : m_namespace(kavu_platform::hdb_default_namespace()) {}
-
-void CDB_NAME_TURNS::enter(CDB_NAME_TURNS* turns, int turn) {
-  t_turns = turns;
-  t_turn = turn;
-}
-
-void CDB_NAME_TURNS::finish(int turn) {
-  std::lock_guard<std::mutex> lock(m_turns);
-  if (size_t(turn) >= m_finished.size()) m_finished.resize(size_t(turn) + 1, false);
-  m_finished[size_t(turn)] = true;
-  while (size_t(m_done_below) < m_finished.size() && m_finished[size_t(m_done_below)]) ++m_done_below;
-  m_turn_changed.notify_all();
-}
-
-void CDB_NAME_TURNS::wait_for_turn(int turn) {
-  std::unique_lock<std::mutex> lock(m_turns);
-  m_turn_changed.wait(lock, [&] { return m_done_below >= turn; });
-}
-
-HDB_INSTANCE_NAME* CDB_NAME_TURNS::resolve(const std::vector<std::pair<std::string, bool>>& levels, int turn) {
-  {
-    // A name that exists is found under the shared lock, in turn or not.
-    std::shared_lock<std::shared_mutex> lock(m_names);
-    HDB_INSTANCE_NAME* name = nullptr;
-    for (const auto& [text, synth] : levels) {
-      name = name ? name->get_base_for_children()->find_in_children(text.c_str(), synth ? 2 : 1)
-                  : m_namespace->find_top_name(text);
-      if (!name) break;
-    }
-    if (name) return name;
-  }
-  // A missing one is made in turn.
-  if (m_done_below.load(std::memory_order_acquire) < turn) wait_for_turn(turn);
-  std::lock_guard<std::shared_mutex> lock(m_names);
-  return make_levels(levels);
-}
 
 const PDB_THUNK_INFO* cdb_sgate_netlist_thunk() {
   static const PDB_THUNK_INFO info(0x5a7e0c1d, &create_netlist, &chunk_create_netlist, &array_create_netlists,

@@ -300,42 +300,8 @@ void CDB_SGATE_OTERM::set_synthesized_name(CDB_SGATE_NODE* from) {
 // ---------------------------------------------------------------------------
 // CDB_SGATE_NODE
 
-namespace {
-thread_local CDB_SGATE_NODE::THREAD_DEBUG_COUNTER* t_debug_counter = nullptr;
-}  // namespace
-
-void CDB_SGATE_NODE::use_thread_debug_counter(THREAD_DEBUG_COUNTER* counter) { t_debug_counter = counter; }
-
-void CDB_SGATE_NODE::apply_thread_debug_counter(const THREAD_DEBUG_COUNTER& counter) {
-  s_debug_counter = std::max(s_debug_counter.load() + counter.made, counter.counter);
-}
-
-void CDB_SGATE_NODE::raise_debug_counter(unsigned next) {
-  if (THREAD_DEBUG_COUNTER* t = t_debug_counter) {
-    t->counter = std::max(t->counter, next);
-  } else if (s_debug_counter < next) {
-    s_debug_counter = next;
-  }
-}
-
-void CDB_SGATE_NODE::raise_debug_counter_above(unsigned n) {
-  if (THREAD_DEBUG_COUNTER* t = t_debug_counter) {
-    if (n >= t->counter) t->counter = n + 1;
-  } else if (n >= s_debug_counter) {
-    s_debug_counter = n + 1;
-  }
-}
-
-unsigned CDB_SGATE_NODE::next_debug_number() {
-  if (THREAD_DEBUG_COUNTER* t = t_debug_counter) {
-    ++t->made;
-    return t->counter++;
-  }
-  return s_debug_counter++;
-}
-
 CDB_SGATE_NODE::CDB_SGATE_NODE(CDB_SGATE_TYPE type, HDB_INSTANCE_NAME* name, bool synthesized)
-    : m_name(name), m_debug_number(next_debug_number()), m_type(uint8_t(type)), m_synthesized(synthesized) {}
+    : m_name(name), m_debug_number(s_debug_counter++), m_type(uint8_t(type)), m_synthesized(synthesized) {}
 
 const CDB_SGATE_NODE::EXTRA CDB_SGATE_NODE::s_no_extra;
 
@@ -394,7 +360,7 @@ bool CDB_SGATE_NODE::is_bidir() const {
 
 void CDB_SGATE_NODE::set_debug_number(unsigned n) {
   m_debug_number = n;
-  raise_debug_counter_above(n);
+  if (n >= s_debug_counter) s_debug_counter = n + 1;
 }
 
 unsigned CDB_SGATE_NODE::get_number_of_fanin() const {

@@ -512,29 +512,9 @@ class CDB_SGATE_NODE {
   unsigned get_debug_number() const { return m_debug_number; }
   // Sets the number and raises the counter above it.
   void set_debug_number(unsigned n);
-  void update_debug_number() { m_debug_number = next_debug_number(); }
+  void update_debug_number() { m_debug_number = s_debug_counter++; }
   static std::atomic<unsigned> s_debug_counter;  // atomic: gates may be built on several threads
   static void reset_debug_counter(unsigned next = 1) { s_debug_counter = next; }
-  // Gates built on a thread for a netlist whose numbering is merged later,
-  // in an order (the parallel read-back), count on a counter of their own:
-  // while one is set, the gates made on this thread, the numbers set on
-  // them and raise_debug_counter move `counter` instead of s_debug_counter,
-  // and `made` counts the gates made. Null goes back to s_debug_counter.
-  // Each move is `c = max(c + a, b)`, so what a thread did to its counter
-  // from 0 (`counter` ends at F, `made` at n) does to any counter c what
-  // apply_thread_debug_counter gives: max(c + n, F).
-  struct THREAD_DEBUG_COUNTER {
-    unsigned counter = 0;
-    unsigned made = 0;
-  };
-  static void use_thread_debug_counter(THREAD_DEBUG_COUNTER* counter);
-  static void apply_thread_debug_counter(const THREAD_DEBUG_COUNTER& counter);
-  // Raises the counter in use to at least `next`; above `n` (to n + 1 when
-  // it is not above it).
-  static void raise_debug_counter(unsigned next);
-  static void raise_debug_counter_above(unsigned n);
-  // The number of a new gate, taken from the counter in use.
-  static unsigned next_debug_number();
 
   CDB_SGATE_NETLIST* get_netlist() const { return m_netlist; }
 

@@ -718,11 +718,6 @@ uint32_t HDB_NAMESPACE::store_text(std::string_view text, uint32_t component_slo
   return place;
 }
 
-HDB_INSTANCE_NAME* HDB_NAMESPACE::find_top_name(std::string_view text) const {
-  auto it = m_top_index.find(text);
-  return it == m_top_index.end() ? nullptr : it->second;
-}
-
 HDB_INSTANCE_NAME* HDB_NAMESPACE::get_root() const { return m_tops.empty() ? nullptr : m_tops[0]; }
 
 HDB_INSTANCE_NAME* HDB_NAMESPACE::get_rooted_at(const char* path) const {

@@ -279,8 +279,6 @@ class HDB_NAMESPACE {
   // path, starting at a top name; null when absent.
   HDB_INSTANCE_NAME* get_rooted_at(const char* path = nullptr) const;
   const std::vector<HDB_INSTANCE_NAME*>& get_top_names() const { return m_tops; }
-  // The top name of that partial name, or null (nothing is made).
-  HDB_INSTANCE_NAME* find_top_name(std::string_view text) const;
   HDB_SOURCE_COMPONENT_COL* get_source_components() { return &m_components; }
   // The name of this namespace with that id, or null.
   HDB_INSTANCE_NAME* get_instance_name(int id) const;

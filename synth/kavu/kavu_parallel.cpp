@@ -84,6 +84,10 @@ std::string write_failure_text(const std::string& what) {
   return disk_is_full(db_dir()) ? "the disk is full" : what;
 }
 
+// Results read back while the helpers run (see read_early below).
+void drop_early_results();
+void read_early(const std::string& rev, const char* type, int k);
+
 void post_error(const std::string& text) { msg_post_message(MSG_POST_TYPE_ERROR, text); }
 
 // The one message of a partition whose synthesis failed: what happened and
@@ -110,191 +114,6 @@ void remove_temporary_files_of(int pid) {
   }
   closedir(d);
   for (const std::string& f : doomed) unlink(f.c_str());
-}
-
-// Reads an archive's netlist into *netlist (null on failure); "" or why it
-// failed.
-std::string read_netlist(const std::string& name, CDB_SGATE_NETLIST** netlist, bool report = true) {
-  *netlist = nullptr;
-  try {
-    PDB_ARCHIVE archive;
-    archive.open(name, PDB_ARCHIVE::PDB_READ);
-    void* ptr = nullptr;
-    pdb_read_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &ptr, nullptr,
-                 "h/pdb_sys");
-    archive.close();
-    *netlist = static_cast<CDB_SGATE_NETLIST*>(ptr);
-  } catch (const PDB_DATABASE_EXCEPTION& e) {
-    if (report) e.report();
-    return e.what();
-  }
-  if (!*netlist) return "the archive holds no netlist";
-  (*netlist)->prepare_for_use();
-  return "";
-}
-
-// A netlist read back is taken only when it is whole: "" or what is wrong.
-std::string check_read_back(CDB_SGATE_NETLIST* netlist) {
-  std::string report;
-  return netlist->check(&report) ? std::string() : "the netlist read back is inconsistent: " + report;
-}
-
-// Results read back while the helpers still run: partition k's archive is
-// read as soon as its helper has answered for it and every earlier one is
-// started, on threads of their own (EARLY_READS below), so the parent's
-// reading overlaps the helpers' work and one another. The reads leave what
-// the read-back's own reads, one after another in its order, would leave,
-// and say nothing; kavu_parallel_deserialize takes a result only while its
-// file is the one read (same file, size and time), and reads it itself
-// otherwise, so a result that fails is read again and reported there.
-struct EARLY_RESULT {
-  std::string file;
-  struct stat st {};
-  CDB_SGATE_NETLIST* netlist = nullptr;
-};
-std::vector<EARLY_RESULT>& early_results() {
-  static std::vector<EARLY_RESULT> results;
-  return results;
-}
-
-bool same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-void drop_early_results() {
-  for (EARLY_RESULT& r : early_results()) delete r.netlist;
-  early_results().clear();
-}
-
-// Reads the result archive `name` ahead into *r; false, with nothing kept,
-// when it fails.
-bool read_ahead(const std::string& name, EARLY_RESULT* r) {
-  r->file = archive_file(name);
-  if (stat(r->file.c_str(), &r->st) != 0) return false;
-  std::string why = read_netlist(name, &r->netlist, false);
-  if (why.empty()) why = check_read_back(r->netlist);
-  if (why.empty()) return true;
-  delete r->netlist;
-  r->netlist = nullptr;
-  return false;
-}
-
-// The reads ahead of one run, on up to `threads` threads at once: results
-// are handed over in partition order (start), and a thread takes the next
-// one as soon as it is free, so reads overlap the helpers' work and one
-// another. Each read makes its names through CDB_NAME_TURNS in partition
-// order and numbers its gates on a counter of its own; finish() applies the
-// counters and keeps the results in partition order. What is left is what
-// reading the results one after another leaves: the same names with the
-// same ids, the same gate-number counter, the same results kept.
-class EARLY_READS {
- public:
-  // With one thread the reads are made by the caller, in start().
-  EARLY_READS(int partitions, int threads) : m_reads(size_t(std::max(partitions, 0))), m_inline(threads <= 1) {
-    for (int t = 0; t < (m_inline ? 0 : threads); ++t) m_workers.emplace_back([this] { work(); });
-  }
-  ~EARLY_READS() { finish(); }
-  EARLY_READS(const EARLY_READS&) = delete;
-  EARLY_READS& operator=(const EARLY_READS&) = delete;
-
-  // Partition k's result (archive `name`) is answered; partitions are
-  // started in order.
-  void start(int k, std::string name) {
-    if (m_inline) {
-      EARLY_RESULT r;
-      if (!read_ahead(name, &r)) return;
-      early_results().resize(std::max(early_results().size(), size_t(k) + 1));
-      early_results()[size_t(k)] = std::move(r);
-      return;
-    }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_reads[size_t(k)].name = std::move(name);
-    m_queue.push_back(k);
-    m_started = k + 1;
-    m_ready.notify_one();
-  }
-
-  // Waits for the reads started and keeps their results in partition order;
-  // what a read threw is thrown here, after the others are done.
-  void finish() {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_closed = true;
-      m_ready.notify_all();
-    }
-    for (std::thread& t : m_workers) t.join();
-    m_workers.clear();
-    std::exception_ptr thrown;
-    for (int k = 0; k < m_started; ++k) {
-      READ& r = m_reads[size_t(k)];
-      CDB_SGATE_NODE::apply_thread_debug_counter(r.counter);
-      if (r.thrown && !thrown) thrown = r.thrown;
-      if (!r.ok) continue;
-      early_results().resize(std::max(early_results().size(), size_t(k) + 1));
-      early_results()[size_t(k)] = std::move(r.result);
-      r.ok = false;
-    }
-    m_started = 0;
-    if (thrown) std::rethrow_exception(thrown);
-  }
-
- private:
-  struct READ {
-    std::string name;
-    EARLY_RESULT result;
-    CDB_SGATE_NODE::THREAD_DEBUG_COUNTER counter;
-    bool ok = false;
-    std::exception_ptr thrown;
-  };
-
-  void work() {
-    for (;;) {
-      int k = 0;
-      {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_ready.wait(lock, [&] { return m_closed || !m_queue.empty(); });
-        if (m_queue.empty()) return;
-        k = m_queue.front();
-        m_queue.pop_front();
-      }
-      READ& r = m_reads[size_t(k)];
-      CDB_NAME_TURNS::enter(&m_turns, k);
-      CDB_SGATE_NODE::use_thread_debug_counter(&r.counter);
-      try {
-        r.ok = read_ahead(r.name, &r.result);
-      } catch (...) {
-        r.thrown = std::current_exception();
-      }
-      CDB_SGATE_NODE::use_thread_debug_counter(nullptr);
-      CDB_NAME_TURNS::enter(nullptr, 0);
-      m_turns.finish(k);
-    }
-  }
-
-  std::vector<READ> m_reads;
-  const bool m_inline;
-  CDB_NAME_TURNS m_turns;
-  std::mutex m_mutex;
-  std::condition_variable m_ready;
-  std::deque<int> m_queue;
-  int m_started = 0;
-  bool m_closed = false;
-  std::vector<std::thread> m_workers;
-};
-
-// Partition k's result read ahead, when its file is still the one read.
-CDB_SGATE_NETLIST* take_early_result(int k) {
-  if (size_t(k) >= early_results().size()) return nullptr;
-  EARLY_RESULT& r = early_results()[size_t(k)];
-  CDB_SGATE_NETLIST* netlist = r.netlist;
-  r.netlist = nullptr;
-  struct stat now;
-  if (netlist && (stat(r.file.c_str(), &now) != 0 || !same_file(now, r.st))) {
-    delete netlist;
-    netlist = nullptr;
-  }
-  return netlist;
 }
 
 }  // namespace
@@ -451,8 +270,8 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
   const std::string rev = facade ? facade->get_revision_name() : std::string();
   drop_early_results();
   if (pipes && kavu_parallel_key_is_on(type, "pdb", true)) {
-    // The helpers are served on the job's threads; this thread hands their
-    // results, in partition order, to the reads ahead as they are answered.
+    // The helpers are served on the job's threads; this thread reads their
+    // results back in partition order as they are answered.
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<bool> answered(size_t(num_partitions), false);
@@ -473,20 +292,15 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
       finished = true;
       changed.notify_one();
     });
-    {
-      EARLY_READS reads(num_partitions, threads);
-      for (int next = 0; next < num_partitions;) {
-        {
-          std::unique_lock<std::mutex> lock(mutex);
-          changed.wait(lock, [&] { return finished || answered[size_t(next)]; });
-          if (!answered[size_t(next)]) break;
-        }
-        reads.start(next, kavu_parallel_archive_name(rev, type, next));
-        ++next;
+    for (int next = 0; next < num_partitions;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return finished || answered[size_t(next)]; });
+        if (!answered[size_t(next)]) break;
       }
-      runner.join();
-      reads.finish();
+      read_early(rev, type, next++);
     }
+    runner.join();
     if (thrown) std::rethrow_exception(thrown);
   } else {
     job->run();
@@ -572,6 +386,90 @@ std::string write_partition(const std::string& rev, const char* type, int number
   return "";
 }
 
+// Reads an archive's netlist into *netlist (null on failure); "" or why it
+// failed.
+std::string read_netlist(const std::string& name, CDB_SGATE_NETLIST** netlist, bool report = true) {
+  *netlist = nullptr;
+  try {
+    PDB_ARCHIVE archive;
+    archive.open(name, PDB_ARCHIVE::PDB_READ);
+    void* ptr = nullptr;
+    pdb_read_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &ptr, nullptr,
+                 "h/pdb_sys");
+    archive.close();
+    *netlist = static_cast<CDB_SGATE_NETLIST*>(ptr);
+  } catch (const PDB_DATABASE_EXCEPTION& e) {
+    if (report) e.report();
+    return e.what();
+  }
+  if (!*netlist) return "the archive holds no netlist";
+  (*netlist)->prepare_for_use();
+  return "";
+}
+
+// A netlist read back is taken only when it is whole: "" or what is wrong.
+std::string check_read_back(CDB_SGATE_NETLIST* netlist) {
+  std::string report;
+  return netlist->check(&report) ? std::string() : "the netlist read back is inconsistent: " + report;
+}
+
+// Results read back while the helpers still run: partition k's archive is
+// read, in partition order, as soon as its helper has answered for it and
+// every earlier one is read, so the parent's reading overlaps the helpers'
+// work. The reads are the ones the read-back would make, in its order, and
+// say nothing; kavu_parallel_deserialize takes a result only while its file
+// is the one read (same file, size and time), and reads it itself otherwise,
+// so a result that fails is read again and reported there.
+struct EARLY_RESULT {
+  std::string file;
+  struct stat st {};
+  CDB_SGATE_NETLIST* netlist = nullptr;
+};
+std::vector<EARLY_RESULT>& early_results() {
+  static std::vector<EARLY_RESULT> results;
+  return results;
+}
+
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+void drop_early_results() {
+  for (EARLY_RESULT& r : early_results()) delete r.netlist;
+  early_results().clear();
+}
+
+// Reads partition k's result ahead; nothing is kept when it fails.
+void read_early(const std::string& rev, const char* type, int k) {
+  EARLY_RESULT r;
+  const std::string name = kavu_parallel_archive_name(rev, type, k);
+  r.file = archive_file(name);
+  if (stat(r.file.c_str(), &r.st) != 0) return;
+  std::string why = read_netlist(name, &r.netlist, false);
+  if (why.empty()) why = check_read_back(r.netlist);
+  if (!why.empty()) {
+    delete r.netlist;
+    return;
+  }
+  early_results().resize(std::max(early_results().size(), size_t(k) + 1));
+  early_results()[size_t(k)] = std::move(r);
+}
+
+// Partition k's result read ahead, when its file is still the one read.
+CDB_SGATE_NETLIST* take_early_result(int k) {
+  if (size_t(k) >= early_results().size()) return nullptr;
+  EARLY_RESULT& r = early_results()[size_t(k)];
+  CDB_SGATE_NETLIST* netlist = r.netlist;
+  r.netlist = nullptr;
+  struct stat now;
+  if (netlist && (stat(r.file.c_str(), &now) != 0 || !same_file(now, r.st))) {
+    delete netlist;
+    netlist = nullptr;
+  }
+  return netlist;
+}
+
 // Keeps a copy of partition archive k under the kept name, so the partition
 // survives whatever its helper writes in its place; "" or why it failed.
 std::string keep_copy(const std::string& rev, const char* type, int k) {
@@ -611,8 +509,7 @@ void point_machines_at_their_gates(CDB_SGATE_NETLIST* part) {
 // Netlists deleted on a thread of their own, in the order given, while the
 // caller goes on; finish() (or the destructor) waits until all are gone.
 // The thread ends there and hands the freed gate and terminal cells to the
-// pool's arena, where the threads that read the results back take them
-// instead of fresh memory.
+// pool's arena, where the read-back takes them instead of fresh memory.
 class NETLIST_DELETER {
  public:
   NETLIST_DELETER() : m_thread([this] { work(); }) {}

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 #include <sstream>
-#include <thread>
 #include <unordered_map>
 
 #include "cdb/cdb_sgate.h"
@@ -531,93 +530,4 @@ TEST(NetlistArchiveKinds, DamagedAndForeignRecordsAreRefused) {
     EXPECT_FALSE(read_payload(damaged, &error)) << at;
     EXPECT_TRUE(text_contains_words(error, "partial name")) << error;
   }
-}
-
-namespace {
-
-// Every name of the default namespace, in the order the names were made
-// (by id), as "path id-from-the-first".
-std::string names_in_order() {
-  std::vector<HDB_INSTANCE_NAME*> all, stack(hdb_default_namespace()->get_top_names().begin(),
-                                             hdb_default_namespace()->get_top_names().end());
-  while (!stack.empty()) {
-    HDB_INSTANCE_NAME* n = stack.back();
-    stack.pop_back();
-    all.push_back(n);
-    stack.insert(stack.end(), n->get_children().begin(), n->get_children().end());
-  }
-  std::sort(all.begin(), all.end(), [](auto* a, auto* b) { return a->get_id() < b->get_id(); });
-  std::string out;
-  for (HDB_INSTANCE_NAME* n : all) out += path(n) + " " + std::to_string(n->get_id() - all[0]->get_id()) + "\n";
-  return out;
-}
-
-}  // namespace
-
-// Records read on several threads at once, names made through their turns
-// and gates numbered on counters of their own, leave what reading them one
-// after another leaves: the names made in the same order (so with the same
-// ids), the same gate-number counter once the counters are applied in turn
-// order, and the same netlists. The records share names (two forms of one
-// design, and one record twice), so a later reader finds names an earlier
-// one makes; the names are gone before reading, so the readers make them.
-TEST(NetlistArchiveTurns, RecordsReadAtOnceLeaveWhatReadingInTurnLeaves) {
-  std::vector<std::string> files;
-  for (const char* design : {"small/adder16_lut4", "small/adder16_generic", "small/fsm_seq_lut4", "mcnc/diffeq",
-                             "small/adder16_lut4", "small/latch_bank_lut6"}) {
-    LOADED_NETLIST nl = load_blif(design);
-    files.push_back("turns_" + std::to_string(files.size()));
-    PDB_ARCHIVE a;
-    a.open(files.back(), PDB_ARCHIVE::PDB_WRITE);
-    void* p = nl.get();
-    pdb_write_ptr(a, "", "cdb", &cdb_sgate_netlist_ptr_field, &p, 0, -1, 0);
-    a.close();
-  }
-  auto read = [](const std::string& file) {
-    PDB_ARCHIVE r;
-    r.open(file, PDB_ARCHIVE::PDB_READ);
-    void* q = nullptr;
-    pdb_read_ptr(r, "", "cdb", &cdb_sgate_netlist_ptr_field, &q, nullptr, "");
-    return std::unique_ptr<CDB_SGATE_NETLIST>(static_cast<CDB_SGATE_NETLIST*>(q));
-  };
-  struct OUTCOME {
-    std::string names, netlists;
-    unsigned counter;
-  };
-  auto outcome = [](const std::vector<std::unique_ptr<CDB_SGATE_NETLIST>>& nls) {
-    OUTCOME o{names_in_order(), "", CDB_SGATE_NODE::s_debug_counter.load()};
-    for (const auto& nl : nls) o.netlists += describe(nl.get());
-    return o;
-  };
-  hdb_reset();
-  CDB_SGATE_NODE::reset_debug_counter(7);
-  std::vector<std::unique_ptr<CDB_SGATE_NETLIST>> in_turn;
-  for (const std::string& f : files) in_turn.push_back(read(f));
-  const OUTCOME expected = outcome(in_turn);
-  in_turn.clear();
-  for (int round = 0; round < 4; ++round) {
-    SCOPED_TRACE(round);
-    hdb_reset();
-    CDB_SGATE_NODE::reset_debug_counter(7);
-    CDB_NAME_TURNS turns;
-    std::vector<std::unique_ptr<CDB_SGATE_NETLIST>> at_once(files.size());
-    std::vector<CDB_SGATE_NODE::THREAD_DEBUG_COUNTER> counters(files.size());
-    std::vector<std::thread> readers;
-    for (size_t k = 0; k < files.size(); ++k)
-      readers.emplace_back([&, k] {
-        CDB_NAME_TURNS::enter(&turns, int(k));
-        CDB_SGATE_NODE::use_thread_debug_counter(&counters[k]);
-        at_once[k] = read(files[k]);
-        CDB_SGATE_NODE::use_thread_debug_counter(nullptr);
-        CDB_NAME_TURNS::enter(nullptr, 0);
-        turns.finish(int(k));
-      });
-    for (std::thread& t : readers) t.join();
-    for (const auto& c : counters) CDB_SGATE_NODE::apply_thread_debug_counter(c);
-    const OUTCOME got = outcome(at_once);
-    EXPECT_EQ(got.names, expected.names);
-    EXPECT_EQ(got.counter, expected.counter);
-    EXPECT_EQ(got.netlists, expected.netlists);
-  }
-  hdb_reset();
 }
