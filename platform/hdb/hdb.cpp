@@ -17,6 +17,7 @@
 #include <charconv>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "hdb/hdb_int.h"
 #include "hdb/hdb_types.h"
@@ -243,6 +244,61 @@ struct HDB_CHILD_INDEX {
     if (size > m_places.size()) rebuild(size);
   }
 
+  // Adds the names at `places` (block << kSlotBits | index) at once, in the
+  // order of their home slots, so that the table is written front to back
+  // instead of at a random slot per name. False, with nothing added, when
+  // two of them, or one of them and a name indexed before, share a key.
+  bool insert_all(const std::vector<uint32_t>& places) {
+    reserve(places.size());
+    struct ENTRY {
+      uint64_t h;
+      uint32_t place;  // plus one, as stored
+      uint32_t home;
+    };
+    std::vector<ENTRY> in(places.size()), out(places.size());
+    for (size_t k = 0; k < places.size(); ++k) {
+      const HDB_INSTANCE_NAME* n = name_at(places[k] + 1);
+      const uint64_t h = hash(n->get_parent(), n->m_synthesized, n->get_partial_name());
+      in[k] = {h, places[k] + 1, uint32_t(home(h))};
+    }
+    // Two passes of 16 bits sort by home slot (a table of at most 2^32
+    // slots); equal keys hash alike, so they end up side by side.
+    static_assert(sizeof(uint32_t) * 8 == 32);
+    for (unsigned shift : {0u, 16u}) {
+      std::vector<uint32_t> start(size_t(1) << 16, 0);
+      for (const ENTRY& e : in) ++start[(e.home >> shift) & 0xffff];
+      uint32_t sum = 0;
+      for (uint32_t& c : start) sum += std::exchange(c, sum);
+      for (const ENTRY& e : in) out[start[(e.home >> shift) & 0xffff]++] = e;
+      in.swap(out);
+    }
+    for (size_t k = 0; k < in.size(); ++k) {
+      for (size_t j = k; j-- > 0 && in[j].home == in[k].home;)
+        if (in[j].h == in[k].h && same_key(name_at(in[j].place), name_at(in[k].place))) return false;
+      if (m_count) {
+        const HDB_INSTANCE_NAME* n = name_at(in[k].place);
+        if (find(n->get_parent(), n->m_synthesized, n->get_partial_name())) return false;
+      }
+    }
+    // Every slot from the last entry's home up to where it went is taken,
+    // so the next entry (home not below) starts there at the earliest.
+    size_t cursor = 0;
+    for (const ENTRY& e : in) {
+      size_t i = std::max<size_t>(e.home, cursor);
+      if (i >= m_places.size()) i = 0;
+      while (m_places[i]) i = next(i);
+      m_places[i] = e.place;
+      m_tags[i] = tag_of(e.h);
+      cursor = i + 1;
+    }
+    m_count += in.size();
+    return true;
+  }
+  static bool same_key(const HDB_INSTANCE_NAME* a, const HDB_INSTANCE_NAME* b) {
+    return a->get_parent() == b->get_parent() && a->m_synthesized == b->m_synthesized &&
+           std::strcmp(a->get_partial_name(), b->get_partial_name()) == 0;
+  }
+
   // Adds the name at `place` (block << kSlotBits | index).
   void insert(uint32_t place) {
     const HDB_INSTANCE_NAME* n = name_at(place + 1);
@@ -350,7 +406,7 @@ const std::vector<HDB_INSTANCE_NAME*>& HDB_INSTANCE_NAME::get_children() const {
 
 HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME* parent, std::string_view text,
                                            bool synthesized, HDB_INSTANCE_NAME_FLAG flags, int id,
-                                           HDB_SOURCE_COMPONENT* component, uint64_t key_hash) {
+                                           HDB_SOURCE_COMPONENT* component, uint64_t key_hash, bool indexed) {
   NAME_REGISTRY& reg = registry();
   if (id == 0) {
     id = reg.next_id++;
@@ -375,10 +431,14 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME*
   reg.insert(id, name);
   if (parent) {
     if (ns->m_children_listed.load(std::memory_order_relaxed)) parent->extra().m_children.push_back(name);
-    if (!ns->m_child_index) ns->m_child_index = std::make_unique<HDB_CHILD_INDEX>(&ns->m_name_blocks);
-    // The hash of the lookup that came before, else of the caller's text
-    // (0: none given; a key hashing to 0 is merely hashed again).
-    ns->m_child_index->insert(place, key_hash ? key_hash : HDB_CHILD_INDEX::hash(parent, synthesized, text));
+    if (!indexed) {
+      ns->m_unindexed.push_back(place);
+    } else {
+      if (!ns->m_child_index) ns->m_child_index = std::make_unique<HDB_CHILD_INDEX>(&ns->m_name_blocks);
+      // The hash of the lookup that came before, else of the caller's text
+      // (0: none given; a key hashing to 0 is merely hashed again).
+      ns->m_child_index->insert(place, key_hash ? key_hash : HDB_CHILD_INDEX::hash(parent, synthesized, text));
+    }
   } else {
     ns->m_tops.push_back(name);
     ns->m_top_index[std::string(text)] = name;
@@ -457,6 +517,29 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_child(HDB_INSTANCE_NAME* parent, co
 void HDB_NAMESPACE::reserve_child_index(size_t count) {
   if (!m_child_index) m_child_index = std::make_unique<HDB_CHILD_INDEX>(&m_name_blocks);
   m_child_index->reserve(count);
+}
+
+int HDB_NAMESPACE::next_name_id() { return registry().next_id; }
+
+bool HDB_NAMESPACE::index_unindexed_children() {
+  if (m_unindexed.empty()) return true;
+  if (!m_child_index) m_child_index = std::make_unique<HDB_CHILD_INDEX>(&m_name_blocks);
+  if (!m_child_index->insert_all(m_unindexed)) return false;
+  std::vector<uint32_t>().swap(m_unindexed);
+  return true;
+}
+
+void HDB_NAMESPACE::drop_all_names(int next_id) {
+  destroy_names();
+  m_text_blocks.clear();
+  m_text_next = nullptr;
+  m_text_left = 0;
+  m_child_index.reset();
+  std::vector<uint32_t>().swap(m_unindexed);
+  m_tops.clear();
+  m_top_index.clear();
+  m_extras.clear();
+  registry().next_id = next_id;
 }
 
 void HDB_NAMESPACE::prefetch_child(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) const {
@@ -600,6 +683,11 @@ uint32_t HDB_NAMESPACE::place_of(const HDB_INSTANCE_NAME* name) {
 }
 
 HDB_NAMESPACE::~HDB_NAMESPACE() {
+  destroy_names();
+  if (g_default_namespace == this) g_default_namespace = nullptr;
+}
+
+void HDB_NAMESPACE::destroy_names() {
   NAME_REGISTRY& reg = registry();
   for (size_t b = 0; b < m_name_blocks.size(); ++b) {
     const uint32_t used = b + 1 == m_name_blocks.size() ? m_names_in_last_block : block_capacity();
@@ -609,7 +697,8 @@ HDB_NAMESPACE::~HDB_NAMESPACE() {
     }
     ::munmap(reinterpret_cast<char*>(m_name_blocks[b]) - kBlockHeadBytes, kBlockBytes);
   }
-  if (g_default_namespace == this) g_default_namespace = nullptr;
+  m_name_blocks.clear();
+  m_names_in_last_block = 0;
 }
 
 uint32_t HDB_NAMESPACE::component_slot(HDB_SOURCE_COMPONENT* component) {

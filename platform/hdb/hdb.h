@@ -220,9 +220,12 @@ class HDB_INSTANCE_NAME {
     ~EXTRA();
   };
 
+  // `indexed` false leaves a child out of the child index: a bulk read
+  // (HDB_NAMESPACE::read_pdb) indexes the children it made at once.
   static HDB_INSTANCE_NAME* make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME* parent, std::string_view text,
                                  bool synthesized, HDB_INSTANCE_NAME_FLAG flags, int id,
-                                 HDB_SOURCE_COMPONENT* component, uint64_t key_hash = 0);
+                                 HDB_SOURCE_COMPONENT* component, uint64_t key_hash = 0,
+                                 bool indexed = true);
   EXTRA& extra();
   // The side record, or null when the name has none.
   EXTRA* find_extra() const;
@@ -345,6 +348,19 @@ class HDB_NAMESPACE {
   // Asks the processor for the child index slots where the child (parent,
   // synthesized, text) is looked for, ahead of the lookup.
   void prefetch_child(const HDB_INSTANCE_NAME* parent, bool synthesized, std::string_view text) const;
+  // Bulk reading into a namespace that holds no names (read_pdb): the next
+  // id to be given, so that a read undone gives its ids back.
+  static int next_name_id();
+  // Puts every child not yet indexed (made with `indexed` false) into the
+  // child index at once, in the order of their slots; false, with the index
+  // as it was, when two names share a key (parent, synthesized mark,
+  // partial name).
+  bool index_unindexed_children();
+  // Undoes a bulk read into a namespace that held no names: every name goes,
+  // and the ids from `next_id` on are given again.
+  void drop_all_names(int next_id);
+  // Destroys every name and gives back the blocks (ids leave the registry).
+  void destroy_names();
 
   std::vector<HDB_INSTANCE_NAME*> m_name_blocks;  // the first name of each block
   uint32_t m_names_in_last_block = 0;
@@ -354,6 +370,8 @@ class HDB_NAMESPACE {
   // Every child name of the namespace, keyed by (parent, synthesized mark,
   // partial name).
   std::unique_ptr<HDB_CHILD_INDEX> m_child_index;
+  // Places of the children a bulk read made and has not indexed yet.
+  std::vector<uint32_t> m_unindexed;
   std::vector<HDB_INSTANCE_NAME*> m_tops;
   std::map<std::string, HDB_INSTANCE_NAME*, std::less<>> m_top_index;  // found by any text, no copy
   HDB_SOURCE_COMPONENT_COL m_components;

@@ -253,14 +253,41 @@ bool HDB_NAMESPACE::read_pdb(HDB_NAMESPACE* ns, const std::string& dir) {
                                                                        ::operator delete(p);
                                                                      });
   std::vector<HDB_INSTANCE_NAME*> names(image->names.size());
-  // A helper reads the archive into an empty namespace: the index is sized
-  // once instead of growing (and rehashing every name) on the way.
-  ns->reserve_child_index(names.size());
+  // A helper reads the archive into a namespace with no names. The archive
+  // holds each name once, after its parent, so every row makes a new name
+  // with no lookup, and the children are indexed at once at the end. Two
+  // rows of one name (no writer makes them) undo that, ids included, and
+  // the read goes the way of a namespace with names, which reuses the name.
+  bool made = false;
+  if (ns->m_name_blocks.empty()) {
+    const int next_id = next_name_id();
+    made = true;
+    for (size_t i = 0; i < names.size() && made; ++i) {
+      const NAME_ROW& r = image->names[i];
+      HDB_INSTANCE_NAME* parent = r.parent == kNone ? nullptr : names[r.parent];
+      if (!parent && ns->m_top_index.count(r.text)) {
+        made = false;
+        break;
+      }
+      HDB_INSTANCE_NAME* name =
+          parent ? HDB_INSTANCE_NAME::make(ns, parent, r.text, r.synthesized, {}, 0, parent->get_source_component(),
+                                           0, false)
+                 : HDB_INSTANCE_NAME::make(ns, nullptr, r.text, false, {}, 0, nullptr);
+      name->get_flags() = HDB_INSTANCE_NAME_FLAG(r.flags);
+      names[i] = name;
+    }
+    if (made) made = ns->index_unindexed_children();
+    if (!made) ns->drop_all_names(next_id);
+  }
+  // Into a namespace with names, each row is found or made by path. The
+  // index is sized once instead of growing (and rehashing every name) on
+  // the way.
+  if (!made) ns->reserve_child_index(names.size());
   // Most lookups miss the processor's caches: the slots of a name a few rows
   // ahead are asked for while this one is made (its parent is made by then
   // in all but the first rows below a new parent).
   constexpr size_t kAhead = 8;
-  for (size_t i = 0; i < names.size(); ++i) {
+  for (size_t i = 0; i < (made ? 0 : names.size()); ++i) {
     if (i + kAhead < names.size()) {
       const NAME_ROW& next = image->names[i + kAhead];
       if (next.parent != kNone && next.parent < i)

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <new>
 
 #include "cfg/cfg.h"
@@ -46,6 +47,14 @@ const char kMagic[8] = {'K', 'A', 'V', 'U', 'P', 'D', 'B', '1'};
 std::map<uint32_t, const PDB_THUNK_INFO*>& registry() {
   static std::map<uint32_t, const PDB_THUNK_INFO*> s_registry;
   return s_registry;
+}
+
+// Record types register on first use (function-local statics), which may be
+// on two threads at once: two archives written side by side, each the first
+// of its type. Every use of the registry holds this lock.
+std::mutex& registry_mutex() {
+  static std::mutex s_mutex;
+  return s_mutex;
 }
 
 void append_u32(std::vector<uint8_t>& out, uint32_t v) {
@@ -108,15 +117,18 @@ PDB_THUNK_INFO::PDB_THUNK_INFO(uint32_t class_hash, PDB_CREATE_FN create,
       m_type(type), m_size(size), m_owner(owner ? owner : ""), m_source(source ? source : ""),
       m_line(line) {
   PLAT_CHECK(create && construct && destroy && transfer, "PDB");
+  std::lock_guard<std::mutex> lock(registry_mutex());
   PLAT_CHECK(registry().emplace(class_hash, this).second, "PDB");
 }
 
 PDB_THUNK_INFO::~PDB_THUNK_INFO() {
+  std::lock_guard<std::mutex> lock(registry_mutex());
   auto it = registry().find(m_class_hash);
   if (it != registry().end() && it->second == this) registry().erase(it);
 }
 
 const PDB_THUNK_INFO* PDB_THUNK_INFO::find(uint32_t class_hash) {
+  std::lock_guard<std::mutex> lock(registry_mutex());
   auto it = registry().find(class_hash);
   return it == registry().end() ? nullptr : it->second;
 }

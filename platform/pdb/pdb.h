@@ -38,7 +38,8 @@
 //   filled and written on threads and published (renamed) in an order.
 // One archive is not thread-safe; distinct archives may be used on distinct
 //   threads. The registry of record types is process-wide and is changed
-//   only by registrations (at library load) and their destruction.
+//   only by registrations (at library load, or on a type's first use) and
+//   their destruction; it is guarded, so first uses may meet on threads.
 #pragma once
 
 #include <cstddef>

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -505,6 +506,53 @@ void point_machines_at_their_gates(CDB_SGATE_NETLIST* part) {
 // worker threads, in the order given, and published (renamed over their
 // targets) one by one by the caller's thread. A worker holds one archive's
 // bytes at a time; a written archive holds none.
+// Netlists deleted on a thread of their own, in the order given, while the
+// caller goes on; finish() (or the destructor) waits until all are gone.
+// The thread ends there and hands the freed gate and terminal cells to the
+// pool's arena, where the read-back takes them instead of fresh memory.
+class NETLIST_DELETER {
+ public:
+  NETLIST_DELETER() : m_thread([this] { work(); }) {}
+  ~NETLIST_DELETER() { finish(); }
+  NETLIST_DELETER(const NETLIST_DELETER&) = delete;
+  NETLIST_DELETER& operator=(const NETLIST_DELETER&) = delete;
+
+  void add(CDB_SGATE_NETLIST* netlist) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_queue.push_back(netlist);
+    m_ready.notify_one();
+  }
+  void finish() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_closed = true;
+      m_ready.notify_one();
+    }
+    if (m_thread.joinable()) m_thread.join();
+  }
+
+ private:
+  void work() {
+    for (;;) {
+      CDB_SGATE_NETLIST* netlist = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_ready.wait(lock, [&] { return m_closed || !m_queue.empty(); });
+        if (m_queue.empty()) return;
+        netlist = m_queue.front();
+        m_queue.pop_front();
+      }
+      delete netlist;
+    }
+  }
+
+  std::mutex m_mutex;
+  std::condition_variable m_ready;
+  std::deque<CDB_SGATE_NETLIST*> m_queue;
+  bool m_closed = false;
+  std::thread m_thread;
+};
+
 class STAGED_ARCHIVES {
  public:
   STAGED_ARCHIVES(const std::string& rev, const char* type, const std::vector<CDB_SGATE_NETLIST*>& parts, int threads)
@@ -763,6 +811,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
     return false;
   }
   bool ok = true;
+  NETLIST_DELETER deleter;
   for (size_t k = 0; k < order.size() && ok; ++k) {
     CDB_SGATE_NETLIST* part = partitions[order[k].first];
     // A partition leaves memory only once its archive and the copy kept
@@ -771,7 +820,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
     if (why.empty()) why = keep_copy(rev, type, int(k));
     ok = why.empty();
     if (ok) {
-      delete part;
+      deleter.add(part);
       partitions[order[k].first] = nullptr;
     } else {
       kavu_debug("Failed to serialize partition %d", int(k));
@@ -781,6 +830,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
     }
   }
   staged.cancel();
+  deleter.finish();
   if (ok) {
     partitions.clear();
     kavu_parallel_remove_output_archives(rev, hierarchy, type, int(order.size()));

@@ -3,6 +3,7 @@
 // missing archive adds nothing.
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -111,5 +112,103 @@ TEST(HdbNamespaceArchive, MissingOrDamagedArchivesAddNothing) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << damaged;
     EXPECT_FALSE(HDB_NAMESPACE::read_pdb(&target, dir)) << at;
     EXPECT_TRUE(target.get_top_names().empty());
+  }
+}
+
+namespace {
+
+// `dump` without the lines of the top name `skip` and below.
+std::string dump_without(const HDB_NAMESPACE& ns, const std::string& skip) {
+  std::string out, line;
+  std::istringstream in(dump(ns));
+  while (std::getline(in, line))
+    if (line.rfind(skip + " ", 0) != 0 && line.rfind(skip + "|", 0) != 0) out += line + "\n";
+  return out;
+}
+
+// The id the next name of the process gets.
+int next_id() {
+  static HDB_NAMESPACE scratch("scratch");
+  static int k = 0;
+  return HDB_INSTANCE_NAME::create_normal_name(nullptr, ("p" + std::to_string(k++)).c_str(), nullptr, nullptr,
+                                               scratch.get_root())
+      ->get_id();
+}
+
+size_t count_names(const HDB_NAMESPACE& ns) {
+  size_t n = 0;
+  std::vector<HDB_INSTANCE_NAME*> stack(ns.get_top_names().begin(), ns.get_top_names().end());
+  while (!stack.empty()) {
+    HDB_INSTANCE_NAME* name = stack.back();
+    stack.pop_back();
+    ++n;
+    stack.insert(stack.end(), name->get_children().begin(), name->get_children().end());
+  }
+  return n;
+}
+
+}  // namespace
+
+// Reading into a namespace with no names makes every row without a lookup
+// and indexes the children at once; it must leave what the path-by-path
+// read leaves: the same names, each found again under its parent (a normal
+// and a synthesized child of one text are two names), one id per name, and
+// an archive that names one name twice (no writer does) read as that read
+// reads it, the name reused and its ids not spent twice.
+TEST(HdbNamespaceArchive, ReadIntoAnEmptyNamespaceMatchesTheReadByPath) {
+  HDB_NAMESPACE ns("top");
+  build(&ns);
+  HDB_INSTANCE_NAME* u1 = ns.get_rooted_at("top|u1");
+  ASSERT_NE(u1, nullptr);
+  HDB_INSTANCE_NAME::create_normal_name(nullptr, "same", nullptr, nullptr, u1);
+  HDB_INSTANCE_NAME::create_synthesized_name(u1, "same", false, true);
+  // Enough names, spread over parents, for the index to fill many slots.
+  std::vector<HDB_INSTANCE_NAME*> parents = {ns.get_root(), u1};
+  for (int k = 0; k < 5000; ++k) {
+    HDB_INSTANCE_NAME* p = parents[size_t(k * 7919) % parents.size()];
+    HDB_INSTANCE_NAME* n = HDB_INSTANCE_NAME::create_synthesized_name(p, ("w" + std::to_string(k)).c_str(), false,
+                                                                      k % 3 == 0);
+    if (k % 5 == 0) parents.push_back(n);
+  }
+  HDB_INSTANCE_NAME::create_normal_name(nullptr, "dupA1", nullptr, nullptr, u1, HDB_INSTANCE_NAME_FLAG(0x8));
+  HDB_INSTANCE_NAME::create_normal_name(nullptr, "dupA2", nullptr, nullptr, u1, HDB_INSTANCE_NAME_FLAG(0x100));
+  const std::string dir = std::filesystem::current_path().string();
+  ASSERT_TRUE(HDB_NAMESPACE::write_pdb(&ns, dir, true));
+  const std::string file = dir + "/hdb_namespace.cdb";
+  std::string bytes;
+  {
+    std::ifstream in(file, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string doubled = bytes;
+  const size_t at = doubled.find("dupA2");
+  ASSERT_NE(at, std::string::npos);
+  doubled[at + 4] = '1';  // the row of "dupA2" now names "dupA1" again
+
+  for (const std::string* archive : {&bytes, &doubled}) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << *archive;
+    HDB_NAMESPACE by_path("other");  // holds a name: every row is found or made by path
+    ASSERT_TRUE(HDB_NAMESPACE::read_pdb(&by_path, dir));
+    HDB_NAMESPACE empty;
+    const int before = next_id();
+    ASSERT_TRUE(HDB_NAMESPACE::read_pdb(&empty, dir));
+    const int after = next_id();
+    const std::string expected = dump_without(by_path, "other");
+    EXPECT_EQ(dump(empty), expected);
+    EXPECT_EQ(size_t(after - before - 1), count_names(empty));
+    EXPECT_EQ(count_names(empty) + 1, count_names(by_path));
+    if (archive == &bytes) {
+      EXPECT_EQ(dump(empty), dump(ns));
+    }
+    std::vector<HDB_INSTANCE_NAME*> stack(empty.get_top_names().begin(), empty.get_top_names().end());
+    while (!stack.empty()) {
+      HDB_INSTANCE_NAME* n = stack.back();
+      stack.pop_back();
+      if (HDB_INSTANCE_NAME* p = n->get_parent()) {
+        EXPECT_EQ(p->find_in_children(n->get_partial_name(), n->is_synthesized() ? 2 : 1), n) << n->get_short_hpath();
+        EXPECT_EQ(HDB_INSTANCE_NAME::create_child(p, n->get_partial_name(), {}, 0, n->is_synthesized()), n);
+      }
+      stack.insert(stack.end(), n->get_children().begin(), n->get_children().end());
+    }
   }
 }
