@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <cstdio>
+#include <deque>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -502,10 +502,6 @@ void point_machines_at_their_gates(CDB_SGATE_NETLIST* part) {
   }
 }
 
-// Partition archives filled and written under their temporary names on
-// worker threads, in the order given, and published (renamed over their
-// targets) one by one by the caller's thread. A worker holds one archive's
-// bytes at a time; a written archive holds none.
 // Netlists deleted on a thread of their own, in the order given, while the
 // caller goes on; finish() (or the destructor) waits until all are gone.
 // The thread ends there and hands the freed gate and terminal cells to the
@@ -553,6 +549,10 @@ class NETLIST_DELETER {
   std::thread m_thread;
 };
 
+// Partition archives filled and written under their temporary names on
+// worker threads, in the order given, and published (renamed over their
+// targets) one by one by the caller's thread. A worker holds one archive's
+// bytes at a time; a written archive holds none.
 class STAGED_ARCHIVES {
  public:
   STAGED_ARCHIVES(const std::string& rev, const char* type, const std::vector<CDB_SGATE_NETLIST*>& parts, int threads)
