@@ -531,3 +531,90 @@ TEST(NetlistArchiveKinds, DamagedAndForeignRecordsAreRefused) {
     EXPECT_TRUE(text_contains_words(error, "partial name")) << error;
   }
 }
+
+namespace {
+
+// The offset of the value of the first u32 field `tag` whose neighbour
+// field is `beside` (the field right after it, or with `before` the one
+// right before it); npos when there is none. A field is a little-endian u16
+// tag, a u8 kind (2: u32) and, for a u32, four bytes: found this way the
+// test follows the record's fields, not their offsets.
+size_t u32_field(const std::vector<uint8_t>& payload, uint16_t tag, uint16_t beside, bool before = false) {
+  constexpr uint8_t kU32 = 2;
+  auto header_at = [&](size_t at, uint16_t t) {
+    return at + 3 <= payload.size() && payload[at] == (t & 0xff) && payload[at + 1] == (t >> 8) &&
+           payload[at + 2] == kU32;
+  };
+  for (size_t at = 0; at + 7 <= payload.size(); ++at) {
+    if (!header_at(at, tag)) continue;
+    if (before ? at >= 7 && header_at(at - 7, beside) : header_at(at + 7, beside)) return at + 3;
+  }
+  return std::string::npos;
+}
+
+uint32_t u32_at(const std::vector<uint8_t>& payload, size_t at) {
+  uint32_t v;
+  std::memcpy(&v, &payload[at], 4);
+  return v;
+}
+
+}  // namespace
+
+// Damaged counts and references, each located through the fields around it:
+// terminal slot counts no record can hold (a gate's slot list was once sized
+// to 2^32 entries before the count was checked) or past the slot words that
+// follow, a name deeper than the record, a source naming a gate the record
+// lacks or a slot its gate lacks. Each is refused with an exception that
+// names the fault, and nothing leaks (ASan).
+TEST(NetlistArchiveKinds, DamagedCountsAndReferencesAreRefused) {
+  LOADED_NETLIST nl = every_kind_design();
+  const std::vector<uint8_t> payload = payload_of(nl.get());
+  // Output slots (50) are followed by their first word (51), input slots
+  // (60) by theirs (61); a source is a gate number (67) then a slot (68);
+  // an output terminal's port type (52) follows its slot word.
+  const size_t out_slots = u32_field(payload, 50, 51);
+  const size_t in_slots = u32_field(payload, 60, 61);
+  const size_t src_gate = u32_field(payload, 67, 68);
+  const size_t src_slot = u32_field(payload, 68, 67, true);
+  ASSERT_NE(out_slots, std::string::npos);
+  ASSERT_NE(in_slots, std::string::npos);
+  ASSERT_NE(src_gate, std::string::npos);
+  ASSERT_NE(src_slot, std::string::npos);
+  ASSERT_GE(u32_at(payload, out_slots), 1u);
+  ASSERT_GE(u32_at(payload, in_slots), 1u);
+  uint32_t max_debug = 0;
+  for (CDB_SGATE_NODE* n : nl->get_node_list()) max_debug = std::max(max_debug, uint32_t(n->get_debug_number()));
+  const struct {
+    const char* what;
+    size_t at;
+    uint32_t value;
+    const char* error;
+  } damages[] = {
+      {"2^32 - 1 output slots", out_slots, 0xffffffffu, "more terminal slots than the record holds"},
+      {"2^32 - 1 input slots", in_slots, 0xffffffffu, "more terminal slots than the record holds"},
+      {"2^28 output slots", out_slots, 1u << 28, "more terminal slots than the record holds"},
+      {"a word of input slots more than follow", in_slots, u32_at(payload, in_slots) + 32, ""},
+      {"a source gate the record lacks", src_gate, max_debug + 1000, "not in the record"},
+      {"a source slot its gate lacks", src_slot, 1000, "lacks output 1000"},
+  };
+  for (const auto& d : damages) {
+    SCOPED_TRACE(d.what);
+    std::vector<uint8_t> damaged = payload;
+    std::memcpy(&damaged[d.at], &d.value, 4);
+    std::string error;
+    EXPECT_FALSE(read_payload(damaged, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(text_contains_words(error, d.error)) << error;
+  }
+  // A name deeper than the record: the depth of the first named output
+  // terminal (57, right after its port fields 52 to 55 when it has no
+  // delays or flag word).
+  const size_t depth = u32_field(payload, 57, 55, true);
+  ASSERT_NE(depth, std::string::npos);
+  std::vector<uint8_t> deep = payload;
+  const uint32_t huge = 0x7fffffffu;
+  std::memcpy(&deep[depth], &huge, 4);
+  std::string error;
+  EXPECT_FALSE(read_payload(deep, &error));
+  EXPECT_TRUE(text_contains_words(error, "name deeper than the record")) << error;
+}
