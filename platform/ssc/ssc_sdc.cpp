@@ -27,7 +27,9 @@
 // the port had, as OpenSTA does, unless it is given -add_delay: then both
 // stay and the worse one counts for setup. A -min (-hold) delay is not
 // analysed, but without -add_delay it still removes the port's delays of
-// other clock edges (OpenSTA keeps one set per port).
+// other clock edges (OpenSTA keeps one set per port). -rise and -fall are
+// read as both transitions (the engine does not time them apart), so there
+// a -rise delay also replaces an earlier -fall one, where OpenSTA keeps it.
 // set_false_path -hold and known SDC commands the engine does not model
 // (set_load, set_clock_uncertainty, …) are noted and skipped; an unknown
 // command, an unknown option, an unknown clock or collection, a malformed
