@@ -706,6 +706,9 @@ TEST(KavuParallelArchives, AFullDiskIsSaidToBeFull) {
   const std::string program = std::string(KAVU_HELPER_DIR) + "/velmora_map";
   const std::vector<std::string> args = {program, "--helper=0", "--helper_type=map", "--helper_step=1",
                                          "--db_dir=" + gen_get_db_dir_path(), "-c", "rev 1", "--", "my project"};
+  std::vector<char*> argv;  // made before the fork: the child only makes system calls
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   int go[2];
   ASSERT_EQ(pipe(go), 0);
   const pid_t child = fork();
@@ -715,10 +718,7 @@ TEST(KavuParallelArchives, AFullDiskIsSaidToBeFull) {
     if (read(go[0], &byte, 1) != 1) _exit(100);
     const int out = open("full_helper.log", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(out, 1);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(101);
   }
   ASSERT_GT(child, 0);
