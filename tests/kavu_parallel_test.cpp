@@ -1,6 +1,8 @@
 // Parallel synthesis: split into partition netlists and merge back, the
 // partition archives, and whole runs with the velmora_map helper.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -501,16 +503,16 @@ TEST(KavuParallelRun, FaultsEndInFailureWithTheNetlistIntact) {
     const char* fault;
     int pipes;
     const char* reason;  // words of the user message of each failed partition
-  } cases[] = {{"exit3", 0, "exit status 3"},
-               {"exit3", 1, "exit status 3"},
-               {"abort", 0, "killed by signal 6"},
-               {"abort", 1, "killed by signal 6"},
+  } cases[] = {{"exit3", 0, "exited with status 3"},
+               {"exit3", 1, "exited with status 3 without answering"},
+               {"abort", 0, "was killed by signal 6 (SIGABRT)"},
+               {"abort", 1, "was killed by signal 6 (SIGABRT) without answering"},
                {"nowrite", 0, "cannot be read back"},
                {"nowrite", 1, "cannot be read back"},
-               {"missing", 0, "cannot find the program velmora_map"},
-               {"hang", 1, "timeout after 1 s"},
+               {"missing", 0, ": cannot find the program velmora_map"},
+               {"hang", 1, "timed out after 1 s"},
                // Without pipes a hung helper used to hang the parent forever.
-               {"hang", 0, "timeout after 1 s"},
+               {"hang", 0, "timed out after 1 s"},
                // A damaged result answered "DONE k 0" used to lose its partition.
                {"damage", 0, "cannot be read back"},
                {"damage", 1, "cannot be read back"}};
@@ -542,6 +544,15 @@ TEST(KavuParallelRun, FaultsEndInFailureWithTheNetlistIntact) {
       if (e.kind != MSG_LOG_ERROR) continue;
       ++errors;
       EXPECT_NE(e.text.find(c.reason), std::string::npos) << e.text;
+      // Plain words: "failed: the helper exited ..." (of a partition) or
+      // "failed: helper 1 exited ..." (of a helper), never "the helper's
+      // helper ended" or "the helper's timeout".
+      EXPECT_EQ(e.text.find("helper's"), std::string::npos) << e.text;
+      const size_t said = e.text.find("failed: ");
+      ASSERT_NE(said, std::string::npos) << e.text;
+      EXPECT_TRUE(e.text.compare(said + 8, 11, "the helper ") == 0 || e.text.compare(said + 8, 7, "helper ") == 0 ||
+                  e.text.compare(said + 8, 4, "its ") == 0)
+          << e.text;
       size_t at = e.text.find("partition ");
       if (e.text.find("Parallel synthesis of partition") == 0) {
         EXPECT_TRUE(partitions.insert(e.text.substr(at, e.text.find(' ', at + 10) - at)).second) << e.text;
@@ -565,15 +576,165 @@ TEST(KavuParallelRun, HelperCommandKeepsNamesWhole) {
   std::vector<std::string> argv = kavu_parallel_helper_command(&scope.facade, "map", "part/1", 2, "dl/x", "ul y");
   ASSERT_GE(argv.size(), 6u);
   EXPECT_EQ(argv[0], "velmora_map");
-  EXPECT_EQ(argv[argv.size() - 3], "my project");
-  EXPECT_EQ(argv[argv.size() - 2], "-c");
-  EXPECT_EQ(argv.back(), "rev 1");
+  // The revision is the value of "-c"; the project follows "--", last.
+  EXPECT_EQ(argv[argv.size() - 4], "-c");
+  EXPECT_EQ(argv[argv.size() - 3], "rev 1");
+  EXPECT_EQ(argv[argv.size() - 2], "--");
+  EXPECT_EQ(argv.back(), "my project");
   EXPECT_NE(std::find(argv.begin(), argv.end(), "--ul_named_pipe=ul y"), argv.end());
   EXPECT_NE(std::find(argv.begin(), argv.end(), "--helper=2"), argv.end());
   EXPECT_NE(std::find(argv.begin(), argv.end(), "--helper_step=part/1"), argv.end());
   EXPECT_NE(std::find(argv.begin(), argv.end(), "--recompile"), argv.end());
   // Zero partitions is not a success.
   EXPECT_FALSE(kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", 0));
+}
+
+// Names are the user's to choose: a project or revision named like a helper
+// option stays a name, and a name that would put archives outside the
+// database directory is refused before anything is written.
+TEST(KavuParallelRun, NamesThatLookLikeOptionsOrPathsStayNames) {
+  for (const int pipes : {0, 1}) {
+    SCOPED_TRACE("pipes " + std::to_string(pipes));
+    PARALLEL_SCOPE scope;
+    kavu_parallel_force_named_pipes(pipes);
+    scope.facade.set_project_name("--ini_set=helper_fault=exit3");
+    scope.facade.set_revision_name("--ini_set=helper_fault=abort");
+    LOADED_NETLIST loaded = load_blif("seq/diffeq1");
+    std::unique_ptr<CDB_SGATE_NETLIST> golden(clone_netlist(loaded.get()));
+    msg_log_clear();
+    int n = 0;
+    EXPECT_TRUE(run_parallel(&scope.facade, loaded.get(), 4, &n));
+    for (const MSG_LOG_ENTRY& e : msg_log()) EXPECT_NE(e.kind, MSG_LOG_ERROR) << e.text;
+    ASSERT_KAVU_EQUIVALENT(golden.get(), loaded.get());
+    // The helper took the project for what it is.
+    std::ifstream log("helper_0.log");
+    std::string first;
+    std::getline(log, first);
+    EXPECT_NE(first.find("project \"--ini_set=helper_fault=exit3\""), std::string::npos) << first;
+  }
+  // Refused before any archive is written or any helper starts.
+  struct ROW {
+    const char* revision;
+    const char* timeout;
+    const char* message;  // the one error message
+  } const rows[] = {
+      {"../outside", "20",
+       "Parallel synthesis cannot run: the revision name \"../outside\" holds a '/' or a NUL byte"},
+      {"sub/rev", "20", "Parallel synthesis cannot run: the revision name \"sub/rev\" holds a '/'"},
+      {"rev 1", "0",
+       "Parallel synthesis cannot run: the key \"parallel_pipe_timeout_s\" is 0; it must be a positive number of "
+       "seconds"},
+      {"rev 1", "-3", "Parallel synthesis cannot run: the key \"parallel_pipe_timeout_s\" is -3"},
+  };
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(std::string(row.revision) + ", timeout " + row.timeout);
+    PARALLEL_SCOPE scope;
+    CFG_SCOPE timeout{{"parallel_pipe_timeout_s", row.timeout}};
+    const std::string db = (std::filesystem::current_path() / "db").string();
+    std::filesystem::create_directories(db + "/sub");
+    gen_set_db_dir_path(db);
+    scope.facade.set_revision_name(row.revision);
+    std::filesystem::remove("helper_0.log");
+    std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({3, 2}, "n");
+    msg_log_clear();
+    const bool path_row = std::string(row.timeout) == "20";
+    EXPECT_EQ(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts), !path_row);
+    EXPECT_EQ(kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", 2), false);
+    // The partitions stay in memory when nothing was written.
+    EXPECT_EQ(parts.size(), path_row ? 2u : 0u);
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    parts.clear();
+    std::vector<std::string> errors;
+    for (const MSG_LOG_ENTRY& e : msg_log())
+      if (e.kind == MSG_LOG_ERROR) errors.push_back(e.text);
+    ASSERT_FALSE(errors.empty());
+    for (const std::string& e : errors) EXPECT_EQ(e.rfind(row.message, 0), 0u) << e;
+    EXPECT_FALSE(std::filesystem::exists("helper_0.log"));
+    // Nothing lies outside the database directory, nor in a directory of it.
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::current_path()))
+      EXPECT_EQ(entry.path().filename().string().find("outside"), std::string::npos) << entry.path();
+    EXPECT_TRUE(std::filesystem::is_empty(db + "/sub"));
+    if (!path_row) kavu_parallel_recover_partitions(&scope.facade, "map", parts, 2);
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+  }
+}
+
+// A full disk is named as such, by the parent and by the helper, though the
+// failed write's partial file is gone (and its room free again) when the
+// failure is reported. The archive's temporary file is made a link to
+// /dev/full, where every write fails as on a full disk.
+TEST(KavuParallelArchives, AFullDiskIsSaidToBeFull) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  const std::string pid = std::to_string(getpid());
+  struct ROW {
+    const char* what;
+    std::string temporary;  // the archive file whose write meets the full disk
+    const char* message;
+  };
+  for (const int which : {0, 1}) {
+    PARALLEL_SCOPE scope;
+    const ROW row = which == 0 ? ROW{"namespace archive", gen_get_db_dir_path() + "/hdb_namespace.cdb",
+                                     "Parallel synthesis cannot write the design's namespace archive in"}
+                               : ROW{"partition archive", kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb",
+                                     "Parallel synthesis cannot write partition 0 to"};
+    SCOPED_TRACE(row.what);
+    const std::string link = row.temporary + ".tmp" + pid;
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink("/dev/full", link);
+    std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({3, 2}, "f");
+    msg_log_clear();
+    EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
+    std::filesystem::remove(link);
+    EXPECT_EQ(parts.size(), 2u);
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    int said = 0;
+    for (const MSG_LOG_ENTRY& e : msg_log()) {
+      if (e.kind != MSG_LOG_ERROR) continue;
+      EXPECT_EQ(e.text.rfind(row.message, 0), 0u) << e.text;
+      EXPECT_NE(e.text.find(": the disk is full."), std::string::npos) << e.text;
+      ++said;
+    }
+    EXPECT_EQ(said, 1);
+  }
+  // The helper, run as the driver runs it without pipes, meets the full disk
+  // writing its result; its process id (and so its temporary file's name)
+  // is known between fork and exec.
+  PARALLEL_SCOPE scope;
+  auto* part = new CDB_SGATE_NETLIST(true, 1, 1);
+  make_buffer(part, make_input_pin(part, "a"));
+  ASSERT_TRUE(kavu_parallel_write_and_delete_partition("rev 1", "map", 0, part));
+  const std::string program = std::string(KAVU_HELPER_DIR) + "/velmora_map";
+  const std::vector<std::string> args = {program, "--helper=0", "--helper_type=map", "--helper_step=1",
+                                         "--db_dir=" + gen_get_db_dir_path(), "-c", "rev 1", "--", "my project"};
+  std::vector<char*> argv;  // made before the fork: the child only makes system calls
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    char byte;
+    close(go[1]);
+    if (read(go[0], &byte, 1) != 1) _exit(100);
+    const int out = open("full_helper.log", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    execv(argv[0], argv.data());
+    _exit(101);
+  }
+  ASSERT_GT(child, 0);
+  close(go[0]);
+  const std::string link = kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb.tmp" + std::to_string(child);
+  std::filesystem::create_symlink("/dev/full", link);
+  ASSERT_EQ(write(go[1], "x", 1), 1);
+  close(go[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  std::filesystem::remove(link);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 11);
+  std::ifstream log("full_helper.log");
+  const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("partition 0 failed: cannot write the partition: the disk is full"), std::string::npos) << text;
 }
 
 // The switches the helper's command line carries after its base, in order:

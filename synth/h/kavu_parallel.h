@@ -54,11 +54,19 @@ bool kavu_use_named_pipes();
 void kavu_parallel_force_named_pipes(int mode);
 void kavu_parallel_dump(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist, const char* format,
                         const char* type, int a, int b);
-// The argument vector of helper i (pipe names empty: no pipe options).
+// The argument vector of helper i (pipe names empty: no pipe options). The
+// revision is the value of "-c" and the project comes last, after "--", so
+// neither name is ever read as an option.
+
 std::vector<std::string> kavu_parallel_helper_command(CMP_FACADE* facade, const char* type, const char* step,
                                                       int helper, const std::string& dl_pipe,
                                                       const std::string& ul_pipe);
 void kavu_parallel_launcher_thread(void* args);
+// True when archives named after the revision and the type stay in the
+// project database directory (neither holds a '/' or a NUL byte); otherwise
+// posts an error saying so and returns false. The archive writers and the
+// driver refuse a run with such names before anything is written.
+bool kavu_parallel_names_stay_in_db_dir(const std::string& rev, const char* type);
 bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* type, const char* step,
                                                int num_partitions);
 

@@ -2,6 +2,7 @@
 #include "kavu_parallel.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -79,8 +80,11 @@ bool disk_is_full(const std::string& dir) {
   return statvfs(dir.c_str(), &st) == 0 && st.f_bavail == 0;
 }
 
-// What went wrong with an archive write, in the user's words.
-std::string write_failure_text(const std::string& what) {
+// What went wrong with an archive write, in the user's words. The system's
+// error number of the failed write says a full disk even after the partial
+// file is gone and has given its room back.
+std::string write_failure_text(const std::string& what, int error_code) {
+  if (error_code == ENOSPC || error_code == EDQUOT) return "the disk is full";
   return disk_is_full(db_dir()) ? "the disk is full" : what;
 }
 
@@ -168,10 +172,26 @@ std::vector<std::string> kavu_parallel_helper_command(CMP_FACADE* facade, const 
     argv.push_back("--dl_named_pipe=" + dl_pipe);
     argv.push_back("--ul_named_pipe=" + ul_pipe);
   }
-  argv.push_back(facade ? facade->get_project_name() : std::string());
+  // The names are the user's: the revision is an option's value and the
+  // project follows "--", so a name that looks like an option stays a name.
   argv.push_back("-c");
   argv.push_back(facade ? facade->get_revision_name() : std::string());
+  argv.push_back("--");
+  argv.push_back(facade ? facade->get_project_name() : std::string());
   return argv;
+}
+
+bool kavu_parallel_names_stay_in_db_dir(const std::string& rev, const char* type) {
+  for (const auto& [what, name] : {std::pair<const char*, std::string>{"revision", rev},
+                                   std::pair<const char*, std::string>{"partition type", type ? type : ""}}) {
+    if (name.find('/') == std::string::npos && name.find('\0') == std::string::npos) continue;
+    kavu_debug("The %s name %s leaves the database directory", what, name.c_str());
+    post_error(std::string("Parallel synthesis cannot run: the ") + what + " name \"" + name +
+               "\" holds a '/' or a NUL byte, so its archives would not lie in the database directory \"" +
+               db_dir() + "\"");
+    return false;
+  }
+  return true;
 }
 
 void kavu_parallel_launcher_thread(void* p) {
@@ -204,7 +224,10 @@ void kavu_parallel_launcher_thread(void* p) {
 bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* type, const char* step,
                                                int num_partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_run_partitions_in_processes");
-  if (num_partitions <= 0) {
+  std::string timeout_why;
+  if (num_partitions <= 0 || ipc_pipe_timeout_s(&timeout_why) <= 0 ||
+      !kavu_parallel_names_stay_in_db_dir(facade ? facade->get_revision_name() : std::string(), type)) {
+    if (!timeout_why.empty()) post_error("Parallel synthesis cannot run: " + timeout_why);
     kavu_debug("Partitions %s run successfully", "were not");
     return false;
   }
@@ -322,8 +345,15 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
     if (f.m_debug.empty()) continue;
     kavu_debug("%s", f.m_debug.c_str());
     remove_temporary_files_of(f.m_pid);
-    if (f.m_partition >= 0) report_failed_partition(rev, type, f.m_partition, "the helper's " + f.m_reason);
-    else post_error("Parallel synthesis helper " + std::to_string(i) + " failed: " + f.m_reason);
+    if (f.m_partition >= 0) {
+      report_failed_partition(rev, type, f.m_partition, f.m_reason);
+    } else {
+      // "the helper exited ..." reads "helper 2 exited ..."; other reasons
+      // (it could not be started) follow the helper's number.
+      const std::string helper = "helper " + std::to_string(i);
+      const bool clause = f.m_reason.compare(0, 11, "the helper ") == 0;
+      post_error("Parallel synthesis failed: " + (clause ? helper + f.m_reason.substr(10) : helper + ": " + f.m_reason));
+    }
   }
   for (const std::string& line : ipc_take_helper_messages()) kavu_debug("Helper: %s", line.c_str());
   if (pipes) atcl_flush_queue(true, false);
@@ -381,7 +411,7 @@ std::string write_partition(const std::string& rev, const char* type, int number
     archive.close();
   } catch (const PDB_DATABASE_EXCEPTION& e) {
     e.report();
-    return write_failure_text(e.what());
+    return write_failure_text(e.what(), e.get_error_code());
   }
   return "";
 }
@@ -478,8 +508,9 @@ std::string keep_copy(const std::string& rev, const char* type, int k) {
   std::filesystem::copy_file(archive_file(kavu_parallel_archive_name(rev, type, k)), kept,
                              std::filesystem::copy_options::overwrite_existing, ec);
   if (!ec) return "";
+  const int error_code = ec.value();
   std::filesystem::remove(kept, ec);
-  return write_failure_text("cannot copy the archive to \"" + kept + "\"");
+  return write_failure_text("cannot copy the archive to \"" + kept + "\"", error_code);
 }
 
 // A machine whose terminals were dropped at the split (its signals were
@@ -577,7 +608,7 @@ class STAGED_ARCHIVES {
       slot.archive->close();
     } catch (const PDB_DATABASE_EXCEPTION& e) {
       e.report();
-      return write_failure_text(e.what());
+      return write_failure_text(e.what(), e.get_error_code());
     }
     return "";
   }
@@ -772,6 +803,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   GEN_PROFILER profiler("KAVU", "kavu_parallel_serialize");
   if (!kavu_parallel_key_is_on(type, "pdb", true)) return true;
   const std::string rev = facade ? facade->get_revision_name() : std::string();
+  if (!kavu_parallel_names_stay_in_db_dir(rev, type)) return false;  // nothing written, the partitions stay
   std::vector<std::pair<size_t, size_t>> order;  // (position, size)
   for (size_t i = 0; i < partitions.size(); ++i) {
     KAVU_CHECK(partitions[i]);
@@ -807,7 +839,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
     staged.cancel();
     kavu_debug("Failed to write the namespace archive");
     post_error("Parallel synthesis cannot write the design's namespace archive in \"" + db_dir() +
-               "\": " + write_failure_text("the write failed") + ". The partitions stay in memory");
+               "\": " + write_failure_text("the write failed", pdb_last_write_error()) + ". The partitions stay in memory");
     return false;
   }
   bool ok = true;
