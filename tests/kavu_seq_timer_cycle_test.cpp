@@ -727,6 +727,26 @@ TEST(KavuSeqCycleTime, BoundsAnchorAndDumpFile) {
   EXPECT_TRUE(cap.contains("does not fit at cycle time 16777216, the largest the search tries."));
 }
 
+// Every analysed domain traces its cycle time and then that its arrival
+// times are updated for it; a skipped domain traces neither.
+TEST(KavuSeqCycleTime, TracesEachDomainsCycleTimeThenItsArrivalUpdate) {
+  auto nl = load_blif("seq/stereovision3");
+  KAVU_SEQ_TIMER timer("t", nl.get(), nullptr, 2, 200, nullptr);
+  DEBUG_CAPTURE cap("KAVU");
+  timer.calculate_best_cycle_time();
+  // The two traces of each domain, in order: "C" for the cycle time, "A"
+  // for the arrival update (the arrival pass traces more in between).
+  std::string order;
+  for (const std::string& line : cap.lines()) {
+    if (line.find("Best cycle time of clock domain") != std::string::npos) order += 'C';
+    if (line.find("Arrival time is updated.") != std::string::npos) order += 'A';
+  }
+  ASSERT_FALSE(order.empty());
+  std::string expected;
+  while (expected.size() < order.size()) expected += "CA";
+  EXPECT_EQ(order, expected);
+}
+
 // The fan-out pass under its key gives the values the expert's first query
 // computes lazily; a fixed register answers 0 both ways.
 TEST(KavuSeqCycleTime, FanoutDelaysWithAndWithoutTheirKey) {
