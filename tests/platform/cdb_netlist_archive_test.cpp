@@ -554,6 +554,7 @@ TEST(NetlistArchiveHierarchy, GatesKeepTheirHierarchyAndFormat2RecordsStillRead)
   sub.set_namespace(&ns);
   other.set_parent(&top);  // unnamed
   LOADED_NETLIST nl = load_blif("small/counter8_lut4");
+  CDB_SGATE_HIERARCHY* loaded_hierarchy = nl->get_hierarchy();  // the loader's, freed with the netlist
   CDB_SGATE_HIERARCHY::set_hierarchy_pointers(&sub, nl.get());
   int k = 0;
   for (CDB_SGATE_NODE* n : nl->get_node_list())
@@ -582,9 +583,9 @@ TEST(NetlistArchiveHierarchy, GatesKeepTheirHierarchyAndFormat2RecordsStillRead)
   // Cut anywhere: refused, nothing leaked (ASan).
   for (size_t cut = 0; cut < payload.size(); cut += 1 + payload.size() / 61)
     EXPECT_FALSE(read_payload(std::vector<uint8_t>(payload.begin(), payload.begin() + long(cut)), &error)) << cut;
-  CDB_SGATE_HIERARCHY::set_hierarchy_pointers(nullptr, nl.get());
   for (CDB_SGATE_NODE* n : nl->get_node_list()) n->set_hierarchy(nullptr);
-  nl->set_hierarchy(nullptr);
+  CDB_SGATE_HIERARCHY::set_hierarchy_pointers(loaded_hierarchy, nl.get());
+  nl->set_hierarchy(loaded_hierarchy);
 
   // Format 2, as stored.
   PDB_ARCHIVE stored;
