@@ -39,6 +39,18 @@ std::string tdb_file(const std::string* partition_name) {
   return gen_get_db_dir_path() + "/tdb_" + part + ".tdb";
 }
 
+// The same file for a write: the database directory is made first. "" when
+// it cannot be, after an error naming it and the system's reason.
+std::string tdb_file_to_write(const std::string* partition_name) {
+  std::string reason;
+  if (!gen_make_db_dir(&reason)) {
+    msg_post_message(MSG_POST_TYPE_ERROR,
+                     "Cannot write the timing netlist in \"" + gen_get_db_dir_path() + "\": " + reason);
+    return "";
+  }
+  return tdb_file(partition_name);
+}
+
 bool file_exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -135,7 +147,8 @@ bool SSC_UTIL::build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MOD
   if (per_partition && partition_name) {
     SSC_NETLIST_DATA copy = *m_netlist->m_data;
     copy.drop_gate_pointers();
-    if (!copy.write_file(tdb_file(partition_name))) return false;
+    const std::string file = tdb_file_to_write(partition_name);
+    if (file.empty() || !copy.write_file(file)) return false;
   }
   return true;
 }
@@ -150,7 +163,8 @@ bool SSC_UTIL::write_tdb_to_pdb(std::string* partition_name) {
   if (!is_in_use()) return false;
   SSC_NETLIST_DATA copy = *m_netlist->m_data;
   copy.drop_gate_pointers();
-  return copy.write_file(tdb_file(partition_name));
+  const std::string file = tdb_file_to_write(partition_name);
+  return !file.empty() && copy.write_file(file);
 }
 
 bool SSC_UTIL::debug_write_tdb_to_pdb(const char* name) {
