@@ -1,6 +1,7 @@
 // thr_ipc.cpp — jobs, named pipes and helper processes (see thr_ipc.h).
 #include "thr/thr_ipc.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -207,11 +208,34 @@ int helper_number(const std::vector<std::string>& argv) {
   return 0;
 }
 
+// Where the installed helpers lie: KAVU_HELPER_DIR_FROM_LIB (set by the
+// build from the install layout, e.g. "../libexec/synth_kavu") taken from
+// the directory of the shared object holding this code; "" when that
+// object's path is unknown.
+std::string installed_helper_dir() {
+#ifdef KAVU_HELPER_DIR_FROM_LIB
+  Dl_info info;
+  if (dladdr(reinterpret_cast<const void*>(&installed_helper_dir), &info) == 0 || !info.dli_fname) return "";
+  const std::string object = info.dli_fname;
+  const size_t slash = object.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : object.substr(0, slash)) + "/" KAVU_HELPER_DIR_FROM_LIB;
+#else
+  return "";
+#endif
+}
+
+// The key "helper_binary_dir" first, then the helpers installed with the
+// layer, then PATH.
 std::string find_program(const std::string& prog) {
   if (prog.find('/') != std::string::npos) return prog;
   const char* dir = cfg_get_value("helper_binary_dir");
   if (*dir) {
     std::string p = std::string(dir) + "/" + prog;
+    if (access(p.c_str(), X_OK) == 0) return p;
+  }
+  const std::string installed = installed_helper_dir();
+  if (!installed.empty()) {
+    std::string p = installed + "/" + prog;
     if (access(p.c_str(), X_OK) == 0) return p;
   }
   const char* path = getenv("PATH");

@@ -106,7 +106,8 @@ class IPC_COMMAND {
   bool run_with_named_pipe(const std::string& cmd, const char* dir, bool, THR_PROCESS_EXIT_CODE* exit_code,
                            const char*, bool, bool use_pipes, THR_NAMED_PIPE** dl, THR_NAMED_PIPE** ul,
                            int num_processes, int num_partitions);
-  // Runs argv[0] (found in the key "helper_binary_dir" first, then PATH) in
+  // Runs argv[0] (found in the key "helper_binary_dir" first, then beside
+  // the installed layer (libexec/synth_kavu), then in PATH) in
   // dir with its output in "helper_<i>.log" there (i from "--helper=i").
   // False when it cannot start. Without pipes it waits for the exit status;
   // with pipes it serves partitions over the helper's FIFO pair (its number
