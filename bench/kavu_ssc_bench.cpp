@@ -26,11 +26,10 @@
 // fails the benchmark and the program's exit status.
 // The generated netlist takes sta a quarter of an hour or more per run, too
 // long for the paired runs of BM_WholeProcess; it is timed once per side
-// with the --write-sta-inputs mode and farm-bench:
+// with the --write-sta-inputs mode and a whole-process timer:
 //   kavu_ssc_bench --write-sta-inputs random:1000000 DIR
-//   farm-bench -n 1 --warmup 0 --timeout 3600
-//     --vs "sh -c 'cd DIR && sta -no_splash -exit run.tcl'"
-//     -- kavu_ssc_bench --analyze random:1000000 DIR/t.sdc
+//   /usr/bin/time -v kavu_ssc_bench --analyze random:1000000 DIR/t.sdc
+//   (cd DIR && /usr/bin/time -v sta -no_splash -exit run.tcl)
 // The generated netlist: 64 inputs and two clock pins; 10^6 gates, each
 // 1-4-input LUT reading from the last 1000 signals, every tenth gate a
 // register on clock 0 or 1 in turn.
