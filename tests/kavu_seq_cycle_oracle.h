@@ -28,11 +28,16 @@
 #include <string>
 #include <vector>
 
+// Boost's graph code trips GCC's maybe-uninitialized analysis.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <boost/graph/adjacency_list.hpp>
 #include <boost/graph/howard_cycle_ratio.hpp>
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 #include "cdb/cdb_sgate.h"
 #include "kavu_delay.h"
