@@ -40,6 +40,7 @@
 #include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "kavu_stats.h"
+#include "kavu_stats_yosys_counts.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/generators.h"
 #include "netlist_io/yosys_oracle.h"
@@ -47,6 +48,8 @@
 
 using namespace kavu_platform;
 using namespace kavu_bench;
+using kavu_stats_test::buffer_luts;
+using kavu_stats_test::yosys_kinds;
 
 namespace {
 
@@ -76,50 +79,6 @@ std::map<std::string, unsigned> tally_kinds(CDB_SGATE_NETLIST* nl) {
     kinds[line.substr(head + 9, colon - head - 9)] = unsigned(std::stoul(line.substr(colon + 3)));
   }
   return kinds;
-}
-
-// yosys "stat" cell counts grouped into our gate kinds; empty with *log on
-// a failure.
-std::map<std::string, unsigned> yosys_kinds(const std::string& path, std::string* log) {
-  std::string out;
-  std::map<std::string, unsigned> kinds;
-  if (yosys_run("read_blif -wideports " + path + "; stat", &out) != 0) {
-    *log = out;
-    return kinds;
-  }
-  std::istringstream in(out);
-  const std::regex cell(R"(^\s+(\$\S+)\s+(\d+)\s*$)"), reset_to_1(R"(\$_SDFFE_[PN][PN]1[PN]_)"),
-      comb(R"(\$_(AND|NAND|ANDNOT|OR|NOR|ORNOT|XOR|XNOR|NOT)_)");
-  std::smatch m;
-  for (std::string line; std::getline(in, line);) {
-    if (!std::regex_match(line, m, cell)) continue;
-    const std::string c = m[1];
-    const unsigned n = unsigned(std::stoul(m[2]));
-    if (std::regex_match(c, reset_to_1)) kinds["RESET_TO_1_OVER_ENABLE"] += n;
-    std::string kind = "OTHER";
-    if (c == "$lut") kind = "LUT";
-    else if (c.find("DLATCH") != std::string::npos || c == "$dlatch") kind = "LATCH";
-    else if (c.find("FF") != std::string::npos || c.find("ff") != std::string::npos) kind = "DFF";
-    else if (c == "$_MUX_") kind = "MUX";
-    else if (std::regex_match(c, comb)) kind = "COMB";
-    kinds[kind] += n;
-  }
-  return kinds;
-}
-
-// LUTs that pass one input through unchanged: yosys reads such a cover as a
-// wire, not a cell.
-unsigned buffer_luts(CDB_SGATE_NETLIST* nl) {
-  unsigned n = 0;
-  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
-    CDB_SGATE_LUT* lut = *it ? (*it)->cast_to_lut() : nullptr;
-    if (!lut || lut->get_number_of_fanin() != 1) continue;
-    unsigned i = 0;
-    while (!lut->get_input_term(i)) ++i;
-    const CDB_LUTMASK& m = lut->get_lut_mask();
-    n += m.get_value() == CDB_LUTMASK::imask(m.get_num_inputs(), i).get_value();
-  }
-  return n;
 }
 
 // The tally of the loaded file against yosys's counts: "" when they agree

@@ -10,6 +10,7 @@
 #include "cdb/cdb_sgate.h"
 #include "kavu_operator_test_support.h"
 #include "kavu_stats_test_support.h"
+#include "kavu_stats_yosys_counts.h"
 #include "netlist_io/abc_oracle.h"
 #include "netlist_io/yosys_oracle.h"
 
@@ -17,39 +18,6 @@ using namespace kavu_platform;
 using namespace kavu_stats_test;
 
 namespace {
-
-// yosys "stat" cell counts grouped into our gate kinds.
-std::map<std::string, unsigned> yosys_kinds(const std::string& path, std::string* log) {
-  std::string out;
-  std::map<std::string, unsigned> kinds;
-  if (yosys_run("read_blif -wideports " + path + "; stat", &out) != 0) {
-    *log = out;
-    return kinds;
-  }
-  std::istringstream in(out);
-  std::string line;
-  const std::regex cell(R"(^\s+(\$\S+)\s+(\d+)\s*$)");
-  std::smatch m;
-  while (std::getline(in, line)) {
-    if (!std::regex_match(line, m, cell)) continue;
-    const std::string c = m[1];
-    const unsigned n = unsigned(std::stoul(m[2]));
-    std::string kind = "OTHER";
-    if (std::regex_match(c, std::regex(R"(\$_SDFFE_[PN][PN]1[PN]_)"))) kinds["RESET_TO_1_OVER_ENABLE"] += n;
-    if (c == "$lut")
-      kind = "LUT";
-    else if (c.find("DLATCH") != std::string::npos || c == "$dlatch")
-      kind = "LATCH";
-    else if (c.find("FF") != std::string::npos || c.find("ff") != std::string::npos)
-      kind = "DFF";
-    else if (c == "$_MUX_")
-      kind = "MUX";
-    else if (std::regex_match(c, std::regex(R"(\$_(AND|NAND|ANDNOT|OR|NOR|ORNOT|XOR|XNOR|NOT)_)")))
-      kind = "COMB";
-    kinds[kind] += n;
-  }
-  return kinds;
-}
 
 // berkeley-abc's latch and node counts, or false when it cannot read the file.
 bool abc_counts(const std::string& path, unsigned* latches, unsigned* nodes) {
@@ -60,21 +28,6 @@ bool abc_counts(const std::string& path, unsigned* latches, unsigned* nodes) {
   *latches = unsigned(std::stoul(m[1]));
   *nodes = unsigned(std::stoul(m[2]));
   return true;
-}
-
-// LUTs that pass one input through unchanged: yosys reads such a cover as a
-// wire, not a cell.
-unsigned buffer_luts(CDB_SGATE_NETLIST* nl) {
-  unsigned n = 0;
-  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
-    CDB_SGATE_LUT* lut = *it ? (*it)->cast_to_lut() : nullptr;
-    if (!lut || lut->get_number_of_fanin() != 1) continue;
-    unsigned i = 0;
-    while (!lut->get_input_term(i)) ++i;
-    const CDB_LUTMASK& m = lut->get_lut_mask();
-    n += m.get_value() == CDB_LUTMASK::imask(m.get_num_inputs(), i).get_value();
-  }
-  return n;
 }
 
 // Constant covers (".names x" with no input): berkeley-abc keeps them as
