@@ -356,6 +356,42 @@ TEST(NetlistIoBlifRead, LongOneModelFileKeepsNamesAndLinesBehindTheReader) {
   std::filesystem::remove(file);
 }
 
+// The reader gives the names' text back page by page as it makes the names
+// (every 4,096th name). A chain of buffers whose names all have one length,
+// behind a first name `shift` characters longer, puts the end of the
+// 4,096th name at every offset around a page edge: on the edge (shift 0)
+// and inside the name (the name crosses the edge). Every name reads back
+// whole. (A name that ended on or crossed the edge was read after its page
+// had been given back, as zeros, which stopped the reader.)
+TEST(NetlistIoBlifRead, NamesOnPageEdgesReadBackWhole) {
+  const int chain = 5000;
+  for (int length : {4, 5, 8, 13, 32}) {
+    for (int shift = 0; shift <= length; ++shift) {
+      auto name = [length](int i) {  // "n" and i in base 26, all of `length` characters
+        std::string n(size_t(length), 'a');
+        n[0] = 'n';
+        for (int p = length - 1; p > 0 && i; --p, i /= 26) n[size_t(p)] = char('a' + i % 26);
+        return n;
+      };
+      const std::string first = std::string(size_t(length + shift), 'a');
+      std::string text = ".model m\n.inputs " + first + "\n.outputs " + name(chain) + "\n.names " + first + " " +
+                         name(1) + "\n1 1\n";
+      for (int i = 1; i < chain; ++i) text += ".names " + name(i) + " " + name(i + 1) + "\n1 1\n";
+      text += ".end\n";
+      BLIF_RESULT r = blif_read_string(text);
+      LOADED_NETLIST held = hold(r);
+      ASSERT_TRUE(r.netlist) << length << "/" << shift << ": " << r.error;
+      std::set<std::string> named;
+      for (auto it = r.netlist->begin_node_list(); it != r.netlist->end_node_list(); ++it)
+        if (*it && (*it)->get_sgate_type() != CDB_SGATE_IO_ENUM) named.insert(io_signal_path((*it)->get_instance_name()));
+      ASSERT_EQ(named.size(), size_t(chain)) << length << "/" << shift;
+      EXPECT_EQ(*named.begin(), name(1)) << length << "/" << shift;
+      EXPECT_EQ(*named.rbegin(), name(chain)) << length << "/" << shift;
+      EXPECT_EQ(io_signal_path(r.netlist->get_output_pins().front()->get_instance_name()), name(chain));
+    }
+  }
+}
+
 // Every gate the reader makes has a name, also the gates of a cell or cover
 // that drive no signal of their own (the enable OR of a register cell that
 // resets to 1, the cubes and sum of a cover); those names are new children
