@@ -1090,6 +1090,10 @@ bool BLIF_READER::connect_reads() {
       else r.m_iterm->set_gnd();
     }
   }
+  // A plain register's controls that no line connects do nothing: each is
+  // tied to its inactive constant, as the edits that walk them expect.
+  for (CDB_SGATE_NODE* g : m_netlist->get_node_list())
+    if (g && g->get_sgate_type() == CDB_SGATE_DFF_ENUM) g->cast_to_dff()->tie_unconnected_controls();
   return true;
 }
 

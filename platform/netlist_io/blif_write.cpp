@@ -714,6 +714,10 @@ bool BLIF_WRITER::write_full_register(const CDB_SGATE_NODE* g, const OPERAND* op
   std::string line = ".subckt $dff_full";
   for (unsigned k = 0; k < CDB_DFF_NUM_PORTS; ++k) {
     OPERAND op[2] = {ops[k], k == R_SCLR ? ops[R_SCLR2] : OPERAND()};
+    // A control tied to the constant at which it does nothing is left out:
+    // the reader ties an unbound control so.
+    for (OPERAND& o : op)
+      if (k >= R_ACLR && o.m_kind == OPERAND::CONSTANT && o.m_bit == (k == R_ENA || k == R_ADATA)) o = OPERAND();
     if (op[0].m_kind == OPERAND::NONE && op[1].m_kind == OPERAND::NONE) continue;
     std::string name;
     const uint64_t zero[2] = {0, 0};

@@ -240,6 +240,66 @@ TEST(NetlistIoBlif, GenericRegisterCellsKeepPriorities) {
   EXPECT_TRUE(q("q5") == (~e & d) && q("q6") == (~e & d));
 }
 
+// Every plain register read has all its controls connected: those the file
+// gives read their signals, the others are tied to the constant at which
+// they do nothing (enable and asynchronous data to VCC, the rest to GND).
+// Written back, a register without asynchronous controls is still a plain
+// ".latch", and $dff_full names only the controls in use.
+TEST(NetlistIoBlif, RegisterControlsTheFileLeavesOutAreTiedInactive) {
+  // Per row: the register line(s) and, for positions 2..8 (ACLR, PRESET,
+  // ENA, ADATA, ALOAD, SCLR, SLOAD), 's' a signal, '1' VCC, '0' GND.
+  struct ROW {
+    const char* cell;
+    const char* controls;
+    const char* written;  // what the register is written as
+  } const rows[] = {
+      {".latch d q re clk 0", "0011000", ".latch"},
+      {".latch d q 2", "0011000", ".latch"},
+      {".subckt $_DFFE_PP_ C=clk D=d E=e Q=q", "00s1000", ".latch"},
+      {".subckt $_SDFF_PP1_ C=clk D=d R=r Q=q", "001100s", ".latch"},
+      {".subckt $_SDFFE_PN0P_ C=clk D=d E=e R=r Q=q", "00s10s0", ".latch"},
+      {".subckt $_DFF_PP0_ C=clk D=d R=r Q=q", "s011000", ".subckt $dff_full DATA=d CLK=clk ACLR=r Q=q"},
+      {".subckt $dff_full CLK=clk DATA=d PRESET=r SLOAD=e ADATA=d Q=q", "0s1s00s",
+       ".subckt $dff_full DATA=d CLK=clk PRESET=r ADATA=d SLOAD=e Q=q"},
+  };
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(row.cell);
+    HELD r(blif_read_string(std::string(".model m\n.inputs clk d e r\n.outputs q\n") + row.cell + "\n.end\n"));
+    ASSERT_NE(r.get(), nullptr) << r.m.error;
+    KAVU_TRACK(r);
+    ASSERT_EQ(gates_of(r.get(), CDB_SGATE_DFF_ENUM), 1);
+    for (auto it = r->begin_node_list(); it != r->end_node_list(); ++it) {
+      if (!*it || (*it)->get_sgate_type() != CDB_SGATE_DFF_ENUM) continue;
+      for (unsigned k = CDB_DFF_ACLR; k < CDB_DFF_NUM_PORTS; ++k) {
+        const CDB_SGATE_ITERM* t = (*it)->get_input_term(k);
+        ASSERT_TRUE(t && t->is_connected()) << k;
+        const char c = t->get_source() ? 's' : t->is_vcc() ? '1' : '0';
+        EXPECT_EQ(c, row.controls[k - CDB_DFF_ACLR]) << k;
+      }
+    }
+    BLIF_WRITE_OPTIONS full;
+    full.full_registers = true;
+    std::string why;
+    ASSERT_TRUE(blif_write_file(r.get(), "reg.blif", full, &why)) << why;
+    std::ifstream in("reg.blif");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find(row.written), std::string::npos) << text;
+    EXPECT_TRUE(sim_equivalent(r.get(), read_back("reg.blif").get(), {}, &why)) << why;
+  }
+  // Whole circuits: every register of every bundled sequential design.
+  for (const char* name : {"mcnc/s298", "seq/diffeq1", "seq/ch_intrinsics", "small/async_regs_generic"}) {
+    LOADED_NETLIST n = load_blif(name);
+    int registers = 0;
+    for (auto it = n->begin_node_list(); it != n->end_node_list(); ++it) {
+      if (!*it || (*it)->get_sgate_type() != CDB_SGATE_DFF_ENUM) continue;
+      ++registers;
+      for (unsigned k = CDB_DFF_ACLR; k < CDB_DFF_NUM_PORTS; ++k)
+        EXPECT_TRUE(cdb_is_connected((*it)->get_input_term(k))) << name << " " << (*it)->get_debug_name() << " " << k;
+    }
+    EXPECT_GT(registers, 0) << name;
+  }
+}
+
 // Models of the same file are flattened: each instance gets its own signals
 // named "<model>_<k>|<signal>", and formals connect to the caller's signals.
 TEST(NetlistIoBlif, SubcircuitModelsAreFlattened) {
