@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "cdb/cdb_sgate.h"
 #include "hdb/hdb.h"
@@ -234,6 +235,48 @@ TEST(NetlistIoBlifRead, WideOrIsWrittenInLinearSize) {
     EXPECT_LT(text.size(), size_t(16 * width)) << "the OR cover grew faster than its width";
     ASSERT_KAVU_EQUIVALENT(nl, *back);
   }
+}
+
+// AND and XOR gates of 100,000 inputs, every third inverted, the first
+// hundred read twice more (the same literal again; for XOR the pair
+// cancels): written and read back, the AND reads each input once with its
+// polarity, and both keep their function. (The writer searched its leaf
+// list for every input, quadratic in the width.)
+TEST(NetlistIoBlifRead, VeryWideGatesRoundTrip) {
+  const int width = 100000, repeated = 100;
+  CDB_SGATE_NETLIST nl;
+  std::vector<CDB_SGATE_NODE*> pins;
+  for (int i = 0; i < width; ++i) pins.push_back(make_input_pin(&nl, ("x" + std::to_string(i)).c_str()));
+  for (CDB_COMB_TYPE type : {CDB_COMB_AND, CDB_COMB_XOR}) {
+    auto* gate = new CDB_SGATE_COMB(nullptr, type);
+    nl.add_node(gate);
+    for (int i = 0; i < width + repeated; ++i) {  // by position: the unordered insert checks for duplicates
+      const int k = i % width;
+      CDB_SGATE_ITERM* t = gate->create_input_term(nullptr);
+      gate->set_input_term(t, unsigned(i));
+      pins[size_t(k)]->get_single_oterm()->insert_fanout(t);
+      if (k % 3 == 0) t->set_invert();
+    }
+    make_output_pin(&nl, type == CDB_COMB_AND ? "all" : "parity", gate);
+  }
+  LOADED_NETLIST back = write_and_read(&nl, "very_wide.blif");
+  ASSERT_TRUE(back);
+  std::string why;
+  const SIM_COMPARE few{4, 1, 1};  // the XOR's parity differs on any lost or flipped input
+  EXPECT_TRUE(sim_equivalent(&nl, back.get(), few, &why)) << why;
+  // The AND's inputs, by pin name and inversion.
+  std::set<std::pair<std::string, bool>> expected, got;
+  for (int i = 0; i < width; ++i) expected.emplace("x" + std::to_string(i), i % 3 == 0);
+  for (CDB_SGATE_IO* out : back->get_output_pins()) {
+    if (io_signal_path(out->get_instance_name()) != "all") continue;
+    const CDB_SGATE_NODE* g = out->get_input_term(0)->get_source()->get_my_node();
+    for (unsigned k = 0; k < g->get_number_of_input_terms(); ++k) {
+      const CDB_SGATE_ITERM* t = g->get_input_term(k);
+      got.emplace(io_signal_path(t->get_source()->get_my_node()->get_instance_name()), t->is_inverted());
+    }
+    EXPECT_EQ(g->get_number_of_input_terms(), unsigned(width));
+  }
+  EXPECT_TRUE(got == expected) << got.size() << " inputs read back";
 }
 
 // An external don't-care section without its own ".end" ends at the next
