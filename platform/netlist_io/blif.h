@@ -45,7 +45,9 @@
 // output of the cell rule, netlist_io/sim_lcell.h; a cell over more than six
 // signals through covers of its half functions) become .names (inversions of
 // terminals folded into the covers), or with atoms_as_subckt the atoms
-// become .subckt cells; plain
+// become .subckt cells; bus-in and bus-out operators become one cover per
+// output bit (the wiring the simulator gives them, netlist_io/sim_oper.h),
+// other operator kinds are refused; plain
 // registers and flip-flop atoms become ".latch next q re clk init" (fe for an
 // inverted clock) with enable, synchronous clear and load folded into a .names for
 // next; latches become ".latch d q ah en" (EN and EN2 folded into en). A

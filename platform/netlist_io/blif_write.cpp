@@ -127,6 +127,7 @@ class BLIF_WRITER {
   bool write_full_register(const CDB_SGATE_NODE* g, const OPERAND* ops, bool sclr_over_ena, int init,
                            std::string_view q);
   bool write_latch(const CDB_SGATE_NODE* g);
+  bool write_bus_operator(const CDB_SGATE_OPERATOR* op);
   // One cover per output of a logic cell that the cell rule defines; a cell
   // over more than six signals is split into its half functions first.
   bool write_lcell(const CDB_SGATE_WYSIWYG* atom);
@@ -537,7 +538,39 @@ bool BLIF_WRITER::write_gate(const CDB_SGATE_NODE* g) {
     return write_register(g, terms, flags->sclr_over_ena_priority(), blif_get_power_up(flags));
   }
   if (atom && (atom->is_lcell_comb() || atom->is_logic_module())) return write_lcell(atom);
+  if (const CDB_SGATE_OPERATOR* op = g->cast_to_operator();
+      op && (op->get_type() == CDB_OPER_BUS_IN || op->get_type() == CDB_OPER_BUS_OUT))
+    return write_bus_operator(op);
   return unsupported(g, std::string("no BLIF form for ") + g->get_string_type_name() + " gates");
+}
+
+// A bus operator is wiring: output bit i reads input bit i of port A (of B
+// when there is no A), as the simulator has it (sim_oper.h): a bit past the
+// input's width reads its top bit when the operator is signed, else 0; an
+// empty bit reads 0 and an unconnected terminal 1. Each output bit with a
+// terminal becomes a one-input cover.
+bool BLIF_WRITER::write_bus_operator(const CDB_SGATE_OPERATOR* op) {
+  const CDB_SGATE_OPER_PORT_ENTRY* in = op->get_port(CDB_OPER_PORT_A);
+  if (!in) in = op->get_port(CDB_OPER_PORT_B);
+  const unsigned width = in ? in->get_width() : 0;
+  auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
+  auto bit = [&](unsigned i) {
+    if (width == 0) return OPERAND{OPERAND::CONSTANT, false, 0};
+    if (i >= width) {
+      if (!op->is_signed()) return OPERAND{OPERAND::CONSTANT, false, 0};
+      i = width - 1;
+    }
+    const CDB_SGATE_ITERM* t = in->get_iterm(i);
+    return t ? operand(t) : OPERAND{OPERAND::CONSTANT, false, 0};
+  };
+  auto write_out = [&](const CDB_SGATE_OTERM* o, OPERAND src) {
+    if (o) tabulate(&src, 1, nullptr, pass, o->is_inverted() ? SIM_ALL : 0, sig(sig_of(o)));
+  };
+  if (const CDB_SGATE_OPER_PORT_ENTRY* out = op->get_port(CDB_OPER_PORT_O))
+    for (unsigned i = 0; i < out->get_width(); ++i) write_out(out->get_oterm(i), bit(i));
+  if (const CDB_SGATE_OPER_PORT_ENTRY* cout = op->get_port(CDB_OPER_PORT_COUT))
+    write_out(cout->get_oterm(0), OPERAND{OPERAND::CONSTANT, false, 0});
+  return true;
 }
 
 // ".subckt name PORT=signal …": an inverted input reads a new inverter
