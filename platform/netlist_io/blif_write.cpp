@@ -712,9 +712,15 @@ bool BLIF_WRITER::write_lcell_output(const SIM_LCELL& rule, uint16_t port, const
 
 // The signal a register or latch stores: its output's name, or when the
 // output is inverted a fresh signal whose complement a cover drives onto
-// that name (readers see the complement of the stored value).
+// that name (readers see the complement of the stored value). A flip-flop
+// atom read without its output (the reader takes any subset of a device
+// cell's ports) stores into a fresh signal that nothing reads.
 std::string_view BLIF_WRITER::stored_q_signal(const CDB_SGATE_NODE* g) {
   const CDB_SGATE_OTERM* qo = g->get_single_oterm();
+  if (!qo) {
+    std::string base = escape(io_signal_path(g->get_instance_name()));
+    return unique((base.empty() ? "$n" + std::to_string(g->get_debug_number()) : base) + "$q");
+  }
   const std::string_view qname = sig(sig_of(qo));
   if (!qo->is_inverted()) return qname;
   const std::string_view raw = unique(std::string(qname) + "$raw");

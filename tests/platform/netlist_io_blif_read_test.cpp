@@ -279,6 +279,38 @@ TEST(NetlistIoBlifRead, VeryWideGatesRoundTrip) {
   EXPECT_TRUE(got == expected) << got.size() << " inputs read back";
 }
 
+// The reader takes any subset of a device cell's ports, a flip-flop atom
+// without its output included; such a netlist checks clean, and the writer
+// writes it in every form (the register stores into a signal nothing reads)
+// and reads it back. (The writer stopped with "id != UINT32_MAX", a fuzzer
+// finding.)
+TEST(NetlistIoBlifRead, FlipFlopAtomWithoutOutputIsWritten) {
+  const char* cells[] = {".subckt ff_brae DATAIN=d CLK=clk ENA=en",
+                         ".subckt ff_brae DATAIN=d CLK=clk",
+                         ".subckt ff_brae DATAIN=d CLK=clk ENA=en SLOAD=en ASDATA=d SCLR=d",
+                         ".subckt ff_brae DATAIN=d"};
+  BLIF_WRITE_OPTIONS as_subckt, full;
+  as_subckt.atoms_as_subckt = true;
+  full.full_registers = true;
+  for (const char* cell : cells) {
+    SCOPED_TRACE(cell);
+    BLIF_RESULT r = blif_read_string(std::string(".model m\n.inputs d clk en\n.outputs y\n") + cell +
+                                     "\n.names d y\n1 1\n.end\n");
+    LOADED_NETLIST held = hold(r);
+    ASSERT_TRUE(r.netlist) << r.error;
+    std::string report;
+    EXPECT_TRUE(r.netlist->check(&report)) << report;
+    for (const BLIF_WRITE_OPTIONS& options : {BLIF_WRITE_OPTIONS{}, as_subckt, full}) {
+      std::string why;
+      ASSERT_TRUE(blif_write_file(r.netlist, "no_regout.blif", options, &why)) << why;
+      BLIF_RESULT back = blif_read_file("no_regout.blif");
+      LOADED_NETLIST back_held = hold(back);
+      ASSERT_TRUE(back.netlist) << back.error;
+      EXPECT_TRUE(sim_equivalent(r.netlist, back.netlist, {}, &why)) << why;
+    }
+  }
+}
+
 // An external don't-care section without its own ".end" ends at the next
 // ".model"; the sub-model after it is still found.
 TEST(NetlistIoBlifRead, ExdcSectionEndsAtTheNextModel) {
