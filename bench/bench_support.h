@@ -19,6 +19,17 @@
 // netlists; the launcher holds only the program's start-up pages. Commands
 // run in a private temporary directory (outside tools write files into
 // their working directory), their output into "output.log" there.
+//
+// Results against a peer: a benchmark that finds its result different from
+// its peer's calls mismatch(); the benchmark shows the difference as its
+// error, the program prints it on standard error and bench_main then ends
+// with status 1, so that CI or a script running the program fails. A peer
+// that is not installed skips its rows and is no failure.
+//
+// Timing both sides alike: compare_processes and alternate() run ours and
+// the peer in turn, ours first in one pair and the peer first in the next,
+// so that neither side always meets the machine (its caches, a neighbour's
+// load) right after the other.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -132,6 +143,23 @@ inline void add_fanin_sources(const CDB_SGATE_NODE* gate, std::vector<CDB_SGATE_
     CDB_SGATE_OTERM* src = gate->get_fanin_term(i);
     if (src && std::find(out.begin(), out.end(), src) == out.end()) out.push_back(src);
   }
+}
+
+// ---- results compared with the peer's ----
+
+// Differences from a peer found in this run of the program.
+inline int& mismatch_count() {
+  static int count = 0;
+  return count;
+}
+
+// Records that the benchmark's result differs from its peer's: the
+// benchmark's error, a line on standard error, and bench_main's failing
+// status.
+inline void mismatch(benchmark::State& state, const std::string& what) {
+  ++mismatch_count();
+  std::fprintf(stderr, "result differs from the peer's: %s\n", what.c_str());
+  state.SkipWithError(what.c_str());
 }
 
 // ---- measuring against a peer ----
@@ -262,8 +290,8 @@ inline std::string failure(const char* side, const PROCESS_FIGURES& f) {
   return std::string(side) + " failed (status " + std::to_string(f.status) + "): " + text.substr(0, 160);
 }
 
-// Runs ours and the peer in turn, A B A B after one uncounted pair, both as
-// whole processes in dir. The iteration time is ours' wall time (use
+// Runs ours and the peer in turn, A B B A A B ... after one uncounted pair,
+// both as whole processes in dir. The iteration time is ours' wall time (use
 // UseManualTime); counters: the medians ours_ms and peer_ms, ratio (the
 // median of ours/peer pair by pair, so drift of the machine cancels),
 // cpu_ratio (the same for user plus system time, steadier on a loaded
@@ -287,8 +315,13 @@ inline void compare_processes(benchmark::State& state, const std::string& dir,
   for (auto _ : state) {
     PROCESS_FIGURES a, b;
     do {
-      a = run_process(ours, dir);
-      b = run_process(peer, dir);
+      if (ours_s.size() % 2 == 0) {
+        a = run_process(ours, dir);
+        b = run_process(peer, dir);
+      } else {
+        b = run_process(peer, dir);
+        a = run_process(ours, dir);
+      }
       if (a.status != 0 || b.status != 0) {
         state.SkipWithError(failure(a.status != 0 ? "our side" : peer_name, a.status != 0 ? a : b).c_str());
         return;
@@ -310,6 +343,38 @@ inline void compare_processes(benchmark::State& state, const std::string& dir,
   state.counters["ours_MiB"] = ours_mib;
   state.counters["peer_MiB"] = peer_mib;
   state.counters["mem_ratio"] = peer_mib > 0 ? ours_mib / peer_mib : 0;
+}
+
+// Ours and the peer in process, in turn within each iteration: ours first
+// in even iterations, the peer first in odd ones, after one uncounted pair
+// (both sides warm alike). Each side is a callable that does its work and
+// returns the seconds it timed (its own set-up and teardown outside, or
+// inside, as the benchmark says for both), or a negative value after
+// setting the benchmark's error. The iteration time is ours (use
+// UseManualTime); counters: ours_ms and peer_ms (medians), ratio (the median
+// of ours / peer pair by pair, so drift of the machine cancels).
+template <class OURS_FN, class PEER_FN>
+void alternate(benchmark::State& state, OURS_FN&& ours, PEER_FN&& peer) {
+  if (ours() < 0 || peer() < 0) return;  // the uncounted pair
+  std::vector<double> ours_s, peer_s, ratios;
+  for (auto _ : state) {
+    double a = 0, b = 0;
+    if (ours_s.size() % 2 == 0) {
+      a = ours();
+      b = a < 0 ? -1 : peer();
+    } else {
+      b = peer();
+      a = b < 0 ? -1 : ours();
+    }
+    if (a < 0 || b < 0) return;
+    state.SetIterationTime(a);
+    ours_s.push_back(a);
+    peer_s.push_back(b);
+    ratios.push_back(b > 0 ? a / b : 0);
+  }
+  state.counters["ours_ms"] = median(ours_s) * 1e3;
+  state.counters["peer_ms"] = median(peer_s) * 1e3;
+  state.counters["ratio"] = median(ratios);
 }
 
 // Two benchmark families measured in one run: every row of `ours` is shown
@@ -400,6 +465,14 @@ struct PROCESS_MODE {
   int (*run)(std::span<char* const> args);
 };
 
+// A benchmark program's exit status: 1 (with a summary line) when a result
+// differed from its peer's, else 0.
+inline int finish() {
+  if (mismatch_count() == 0) return 0;
+  std::fprintf(stderr, "%d result(s) differ from the peer's\n", mismatch_count());
+  return 1;
+}
+
 // The benchmark programs' main: the launch mode, the program's own
 // whole-process modes, else the benchmarks with the ratio table of pairs.
 inline int bench_main(int argc, char** argv, std::span<const PROCESS_MODE> modes = {},
@@ -413,7 +486,7 @@ inline int bench_main(int argc, char** argv, std::span<const PROCESS_MODE> modes
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.print_ratios();
   benchmark::Shutdown();
-  return 0;
+  return finish();
 }
 
 // Seconds per iteration by key ("ours_write", "boost_read", ...), kept for

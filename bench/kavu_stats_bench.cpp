@@ -11,15 +11,29 @@
 //                     input terminals) and ns_per_edge
 //   BM_MaxCombDepth   the maximum combinational depth; ns_per_edge
 //   BM_WholeProcess   ours: this program's "--stats IN.blif" mode (read, the
-//                     tally, the maximum depth); peer: berkeley-abc -c
+//                     full tally with its delay section); peer: berkeley-abc -c
 //                     "read IN; print_stats; print_level"; ratio = ours /
 //                     peer of whole-process times (the last two circuits)
-// Reports print into /dev/null. Figures only; nothing is asserted.
+// Both sides do the whole of their work: ours the full tally with its delay
+// section (the library's count of levels and delays, as a user's report
+// has it) beside abc's print_stats and print_level; no section is switched
+// off on one side. Reports print into /dev/null.
+// Results compared: after its timed loop each BM_Tally row reads yosys
+// "stat" of the same file and checks the tally's gate kinds against it
+// (LUTs, less the one-input pass-through LUTs yosys reads as wires;
+// registers, latches, muxes; comb gates unless a synchronous reset to 1
+// over the enable made the reader add a gate per register). A difference
+// fails the benchmark and the program's exit status; without yosys the
+// check is skipped with a note.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <map>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,6 +42,7 @@
 #include "kavu_stats.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/generators.h"
+#include "netlist_io/yosys_oracle.h"
 #include "testkit/platform_test_hooks.h"
 
 using namespace kavu_platform;
@@ -37,13 +52,95 @@ namespace {
 
 const char* const NAMES[3] = {"largest bundled", "epfl/sin", "1M random LUTs"};
 
-// Reports on, into /dev/null, without the delay section.
+// Reports on, into /dev/null, every section the default report runs.
 void open_reports() {
   cfg_set_value("synth_less_debug_messages", "off");
   cfg_set_value("debug_msg", "on");
   cfg_set_value("debug_msg_file", "/dev/null");
-  cfg_set_value("kavu_stats_no_delay", "on");
   cfg_set_value("rtl_net_stats_parsable", "on");
+}
+
+// The tally's gate kinds (the parsable lines of the first level), read back
+// from a report written to a file.
+std::map<std::string, unsigned> tally_kinds(CDB_SGATE_NETLIST* nl) {
+  TEMP_DIR dir;
+  const std::string file = dir.file("tally.txt");
+  cfg_set_value("debug_msg_file", file.c_str());
+  KAVU_STATS().report_on_netlist(nl, "check", 1);
+  cfg_set_value("debug_msg_file", "/dev/null");
+  std::map<std::string, unsigned> kinds;
+  std::istringstream in(read_text(file));
+  for (std::string line; std::getline(in, line);) {
+    const size_t head = line.find("_check : "), colon = line.rfind(" : ");
+    if (head == std::string::npos || colon == std::string::npos || colon <= head + 8) continue;
+    kinds[line.substr(head + 9, colon - head - 9)] = unsigned(std::stoul(line.substr(colon + 3)));
+  }
+  return kinds;
+}
+
+// yosys "stat" cell counts grouped into our gate kinds; empty with *log on
+// a failure.
+std::map<std::string, unsigned> yosys_kinds(const std::string& path, std::string* log) {
+  std::string out;
+  std::map<std::string, unsigned> kinds;
+  if (yosys_run("read_blif -wideports " + path + "; stat", &out) != 0) {
+    *log = out;
+    return kinds;
+  }
+  std::istringstream in(out);
+  const std::regex cell(R"(^\s+(\$\S+)\s+(\d+)\s*$)"), reset_to_1(R"(\$_SDFFE_[PN][PN]1[PN]_)"),
+      comb(R"(\$_(AND|NAND|ANDNOT|OR|NOR|ORNOT|XOR|XNOR|NOT)_)");
+  std::smatch m;
+  for (std::string line; std::getline(in, line);) {
+    if (!std::regex_match(line, m, cell)) continue;
+    const std::string c = m[1];
+    const unsigned n = unsigned(std::stoul(m[2]));
+    if (std::regex_match(c, reset_to_1)) kinds["RESET_TO_1_OVER_ENABLE"] += n;
+    std::string kind = "OTHER";
+    if (c == "$lut") kind = "LUT";
+    else if (c.find("DLATCH") != std::string::npos || c == "$dlatch") kind = "LATCH";
+    else if (c.find("FF") != std::string::npos || c.find("ff") != std::string::npos) kind = "DFF";
+    else if (c == "$_MUX_") kind = "MUX";
+    else if (std::regex_match(c, comb)) kind = "COMB";
+    kinds[kind] += n;
+  }
+  return kinds;
+}
+
+// LUTs that pass one input through unchanged: yosys reads such a cover as a
+// wire, not a cell.
+unsigned buffer_luts(CDB_SGATE_NETLIST* nl) {
+  unsigned n = 0;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
+    CDB_SGATE_LUT* lut = *it ? (*it)->cast_to_lut() : nullptr;
+    if (!lut || lut->get_number_of_fanin() != 1) continue;
+    unsigned i = 0;
+    while (!lut->get_input_term(i)) ++i;
+    const CDB_LUTMASK& m = lut->get_lut_mask();
+    n += m.get_value() == CDB_LUTMASK::imask(m.get_num_inputs(), i).get_value();
+  }
+  return n;
+}
+
+// The tally of the loaded file against yosys's counts: "" when they agree
+// (or yosys is absent: *note says so), else the first difference.
+std::string compare_with_yosys(CDB_SGATE_NETLIST* nl, const std::string& path, std::string* note) {
+  if (yosys_binary_path().empty()) {
+    *note = "yosys not installed: the tally is not compared";
+    return "";
+  }
+  std::string log;
+  const std::map<std::string, unsigned> theirs = yosys_kinds(path, &log);
+  if (theirs.empty()) return "yosys failed: " + log.substr(0, 160);
+  std::map<std::string, unsigned> ours = tally_kinds(nl);
+  ours["LUT"] -= buffer_luts(nl);
+  std::vector<std::string> kinds = {"LUT", "DFF", "LATCH", "MUX"};
+  if (!theirs.count("RESET_TO_1_OVER_ENABLE")) kinds.push_back("COMB");
+  for (const std::string& k : kinds) {
+    const unsigned a = ours.count(k) ? ours.at(k) : 0, b = theirs.count(k) ? theirs.at(k) : 0;
+    if (a != b) return k + ": ours " + std::to_string(a) + ", yosys " + std::to_string(b);
+  }
+  return "";
 }
 
 const std::string& circuit_file(int which) {
@@ -61,8 +158,9 @@ const std::string& circuit_file(int which) {
   return files[which];
 }
 
+// check: compare the tally with yosys after the timed loop.
 template <class FN>
-void per_edge(benchmark::State& state, FN&& fn) {
+void per_edge(benchmark::State& state, FN&& fn, bool check = false) {
   open_reports();
   const int which = int(state.range(0));
   BLIF_RESULT r = read_or_skip(state, circuit_file(which));
@@ -79,11 +177,17 @@ void per_edge(benchmark::State& state, FN&& fn) {
   state.counters["gates"] = double(r.netlist->size());
   state.counters["edges"] = double(edges.size());
   state.counters["ns_per_edge"] = ns / (double(edges.size()) * double(state.iterations()));
+  if (check) {
+    std::string note;
+    const std::string why = compare_with_yosys(r.netlist, circuit_file(which), &note);
+    if (!why.empty()) mismatch(state, std::string(NAMES[which]) + ": " + why);
+    else if (!note.empty()) state.SetLabel(std::string(NAMES[which]) + " (" + note + ")");
+  }
   release(r);
 }
 
 void BM_Tally(benchmark::State& state) {
-  per_edge(state, [](CDB_SGATE_NETLIST* nl) { KAVU_STATS().report_on_netlist(nl, "bench"); });
+  per_edge(state, [](CDB_SGATE_NETLIST* nl) { KAVU_STATS().report_on_netlist(nl, "bench"); }, true);
 }
 
 void BM_MaxCombDepth(benchmark::State& state) {
@@ -92,8 +196,8 @@ void BM_MaxCombDepth(benchmark::State& state) {
 
 constexpr const char* STATS_FLAG = "--stats";
 
-// Whole-process mode: "<program> --stats IN.blif" reads the file, runs the
-// tally and the maximum depth.
+// Whole-process mode: "<program> --stats IN.blif" reads the file and runs
+// the full tally (its delay section counts the levels).
 int read_and_report(std::span<char* const> args) {
   if (args.size() != 1) {
     std::fprintf(stderr, "usage: IN.blif\n");
@@ -106,7 +210,6 @@ int read_and_report(std::span<char* const> args) {
     return 1;
   }
   KAVU_STATS().report_on_netlist(r.netlist, "bench");
-  kavu_sgatenetlist_max_comb_depth(r.netlist);
   release(r);
   return 0;
 }

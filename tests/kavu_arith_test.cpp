@@ -398,7 +398,7 @@ void rewire(CDB_SGATE_OTERM* o, CDB_SGATE_ITERM* t) {
 
 // How the register of one bus bit gets its data: straight from the source
 // bit, or through the logic of a synchronous clear.
-enum CLEAR_SHAPE { PLAIN, AND_CLR, AND_CLR2, MUX_CLR, AND_NO_SCLR_INPUT };
+enum CLEAR_SHAPE { PLAIN, AND_CLR, AND_CLR2, AND_NOT_CLR, MUX_CLR, AND_NO_SCLR_INPUT };
 
 // A 4-bit adder `src` whose result reaches the A port of adder `dst` through
 // one register per bit, each fed as `shapes` says ("clr" and "clr2" are
@@ -431,8 +431,9 @@ CLEARED_PIPELINE build_cleared_pipeline(CDB_SGATE_NETLIST& nl, const std::vector
       case PLAIN:
         rewire(bit, d);
         break;
-      case AND_CLR: case AND_CLR2: case AND_NO_SCLR_INPUT: {
+      case AND_CLR: case AND_CLR2: case AND_NOT_CLR: case AND_NO_SCLR_INPUT: {
         CDB_SGATE_NODE* g = make_and(&nl, nullptr, shapes[i] == AND_CLR2 ? p.clr2 : p.clr);
+        if (shapes[i] == AND_NOT_CLR) g->get_input_term(1)->invert();  // active high, like the mux
         rewire(bit, g->get_input_term(0));
         out(g)->insert_fanout(d);
         if (shapes[i] == AND_NO_SCLR_INPUT) reg->delete_input_term(reg->get_input_term(CDB_DFF_SCLR));
@@ -489,6 +490,10 @@ TEST(KavuArithSclr, AwareSearchesApplyAllOrNothing) {
       {"bit 1 without a clear", {AND_CLR, PLAIN, AND_CLR, AND_CLR}, false},
       {"two different clears", {AND_CLR, AND_CLR, AND_CLR2, AND_CLR2}, false},
       {"a register without a clear input", {AND_CLR, AND_CLR, AND_NO_SCLR_INPUT, AND_CLR}, false},
+      // One net, both polarities: the clears differ.
+      {"active-low and active-high clears on one net", {AND_CLR, AND_CLR, MUX_CLR, MUX_CLR}, false},
+      {"active-high clears through an inverted AND input and a mux", {AND_NOT_CLR, MUX_CLR, AND_NOT_CLR, MUX_CLR},
+       true},
   };
   enum SEARCH { BUS_SRC, BUS_DST, CONNECTION, PIPELINE_ONLY };
   for (const ROW& r : rows) {
@@ -787,6 +792,34 @@ TEST(KavuArithBuses, VirtualBusRoundTrip) {
   back.clear();
   EXPECT_KAVU_INTERNAL_ERROR(kavu_get_virtual_bus(op, DB_MAX_INPUT_PORT_TYPE, CDB_OPER_PORT_A, back),
                              "cdb_is_connected(iterm)");
+}
+
+// The source search crosses a register by its clear only when the register
+// can take the clear; a register without a synchronous-clear input stops it
+// at its AND, looking and applying alike, and keeps its data input.
+TEST(KavuArithSclr, SearchesStopAtARegisterWithoutAClearInput) {
+  const std::vector<CLEAR_SHAPE> shapes = {AND_CLR, MUX_CLR, PLAIN, AND_NO_SCLR_INPUT};
+  for (bool apply : {false, true}) {
+    SCOPED_TRACE(apply ? "apply" : "look");
+    CDB_SGATE_NETLIST nl;
+    KAVU_TRACK(nl);
+    CLEARED_PIPELINE p = build_cleared_pipeline(nl, shapes);
+    std::unique_ptr<CDB_SGATE_NETLIST> before(nl.clone(nullptr, true, true));
+    nl.clear_temp_pointers();
+    CDB_SGATE_NODE* unclearable = p.regs[3];
+    CDB_SGATE_ITERM* d = unclearable->get_input_term(CDB_DFF_DATA);
+    CDB_SGATE_OTERM* its_and = d->get_source_oterm();
+    KAVU_SCLR_BYPASS_RECORD record;
+    EXPECT_EQ(kavu_get_data_in_bypass_sclear(unclearable, apply, &record), d);
+    for (unsigned i = 0; i < shapes.size(); ++i) {
+      CDB_SGATE_OTERM* s = kavu_get_non_dff_src_sclr_aware(p.dst->get_iterm(CDB_OPER_PORT_A, i), true, apply, &record);
+      EXPECT_EQ(s, shapes[i] == AND_NO_SCLR_INPUT ? its_and : p.src->get_oterm(CDB_OPER_PORT_O, i)) << i;
+    }
+    EXPECT_EQ(d->get_source_oterm(), its_and);
+    EXPECT_EQ(moved_clears(p), apply ? 2 : 0);
+    EXPECT_EQ(int(record.size()), apply ? 2 : 0);
+    ASSERT_KAVU_EQUIVALENT(before, nl);
+  }
 }
 
 // Real circuits with clears built from AND and mux gates: every register

@@ -323,25 +323,33 @@ TEST(KavuLlisArtificial, SourcesThatCannotBeFibs) {
 // inversions folded into the sinks; a LUT that is no wire, and a wire
 // without the name, stay. Every LUT loses its don't-touch mark. A buffer
 // named by the plain extension ("w~llis" with "llis" a synthesized level)
-// is found too (only "~llis" inside one level was looked for).
+// is found too (only "~llis" inside one level was looked for). A
+// synthesized name of the first level below the top ("top|llis_w") is no
+// name buffer: no "~" joins it.
 TEST(KavuLlisArtificial, RemovalFoldsInversionsAndSkipsOtherLuts) {
   struct ROW {
     const char* name;
     uint64_t mask;  // over (a, b): 0xa a, 0x5 !a, 0x6 a ^ b
     bool out_inverted, bypassed, sink_inverted;
-    bool synthesized_llis = false;  // the name is "<name>" with a synthesized child "llis"
+    enum { NORMAL, LLIS_CHILD, FIRST_LEVEL_SYNTHESIZED } naming = NORMAL;
+    // LLIS_CHILD: the name is "<name>" with a synthesized child "llis";
+    // FIRST_LEVEL_SYNTHESIZED: "<name>" is a synthesized child of the top.
   };
   for (const ROW& r : {ROW{"w~llis", 0xa, false, true, false}, ROW{"w~llis", 0x5, false, true, true},
                        ROW{"w~llis", 0xa, true, true, true}, ROW{"w~llis", 0x5, true, true, false},
                        ROW{"w~llis", 0x6, false, false, false}, ROW{"w", 0xa, false, false, false},
-                       ROW{"w", 0x5, false, true, true, true}}) {
+                       ROW{"w", 0x5, false, true, true, ROW::LLIS_CHILD},
+                       ROW{"llis_w", 0xa, false, false, false, ROW::FIRST_LEVEL_SYNTHESIZED}}) {
     SCOPED_TRACE(std::string(r.name) + " " + std::to_string(r.mask) + (r.out_inverted ? " inverted" : ""));
     auto build = [&](CDB_SGATE_NETLIST* nl) {
       CDB_SGATE_NODE* a = make_input_pin(nl, "a");
       CDB_SGATE_NODE* b = make_input_pin(nl, "b");
       CDB_SGATE_NODE* lut = r.mask == 0x6 ? make_lut(nl, {a, b}, r.mask) : make_lut(nl, {a}, r.mask & 3);
-      lut->set_instance_name(r.synthesized_llis
+      HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
+      lut->set_instance_name(r.naming == ROW::LLIS_CHILD
                                  ? HDB_INSTANCE_NAME::create_synthesized_name(top_name(r.name), "llis", false)
+                             : r.naming == ROW::FIRST_LEVEL_SYNTHESIZED
+                                 ? HDB_INSTANCE_NAME::create_synthesized_name(top, r.name, false)
                                  : top_name(r.name));
       lut->set_flag_byte(CDB_KIND_BYTE, CDB_LUT_DONT_TOUCH);
       if (r.out_inverted) out(lut)->set_invert();
@@ -353,7 +361,7 @@ TEST(KavuLlisArtificial, RemovalFoldsInversionsAndSkipsOtherLuts) {
     build(&golden);
     CDB_SGATE_NODE* lut = build(&nl);
     KAVU_TRACK(nl);
-    EXPECT_EQ(kavu_llis_remove_artificial_fibs(&nl), r.name[1] == '~' || r.synthesized_llis ? 1 : 0);
+    EXPECT_EQ(kavu_llis_remove_artificial_fibs(&nl), r.name[1] == '~' || r.naming == ROW::LLIS_CHILD ? 1 : 0);
     EXPECT_FALSE(lut->get_flag_byte(CDB_KIND_BYTE) & CDB_LUT_DONT_TOUCH);
     EXPECT_EQ(out(lut)->has_fanout(), !r.bypassed);
     const CDB_SGATE_ITERM* y = nl.get_output_pins()[0]->get_input_term(0);

@@ -194,10 +194,11 @@ TEST(KavuFibManager, TwoCompilesOfASequentialDesign) {
 // the data files of netlist generation record every anchor point under a
 // name of its own (name buffers included), matching finds each one, and the
 // names record rebuilds every gate's name below the design root and keeps a
-// RAM block's logical names. Regressions: writing stopped with "parent" on
-// every design read from a file (no name carried the root flag), with
-// "sgate_instance_name" on the cell gates the reader left unnamed, and name
-// buffers shared a handful of names; memory logical names were not recorded.
+// RAM block's and a LUT-RAM's logical names. Regressions: writing stopped
+// with "parent" on every design read from a file (no name carried the root
+// flag), with "sgate_instance_name" on the cell gates the reader left
+// unnamed, and name buffers shared a handful of names; memory logical names
+// were not recorded, and LUT-RAMs had none to record.
 TEST(KavuFibManager, DesignsReadFromBlifRecordEveryAnchorUnderItsOwnName) {
   CFG_SCOPE cfg{{"llis_insert_artificial_fibs", "on"}};
   for (const char* design : {"small/crc8_generic", "small/async_regs_generic", "seq/stereovision3", "mcnc/s298"}) {
@@ -210,6 +211,10 @@ TEST(KavuFibManager, DesignsReadFromBlifRecordEveryAnchorUnderItsOwnName) {
     auto* ram = new CDB_SGATE_WYSIWYG_RAM_BLOCK(name_under(top, "mem_block"), CDB_WYSIWYG_TYPE(96));
     ram->set_logical_name(0, name_under(top, "mem_a"));  // port 1 has none
     nl->add_node(ram);
+    auto* lutram = new CDB_SGATE_WYSIWYG(name_under(top, "lutram_cell"), CDB_WYSIWYG_TYPE(63));
+    ASSERT_TRUE(lutram->is_lutram());
+    lutram->set_lutram_logical_name(name_under(top, "mem_l"));
+    nl->add_node(lutram);
     EXPECT_GT(kavu_llis_insert_artificial_fibs(nl.get()), 0);
     scope.compile(1);
     kavu_llis_write_database_after_sgn(h, nl.get());
@@ -244,6 +249,9 @@ TEST(KavuFibManager, DesignsReadFromBlifRecordEveryAnchorUnderItsOwnName) {
     const std::vector<uint32_t> memory = {uint32_t(ram->get_logical_name(0)->get_id()), 0u,
                                           uint32_t(ram->get_instance_name_id())};
     EXPECT_NE(std::search(order.begin(), order.end(), memory.begin(), memory.end()), order.end());
+    const std::vector<uint32_t> lut_memory = {uint32_t(lutram->get_lutram_logical_name()->get_id()),
+                                              uint32_t(lutram->get_instance_name_id())};
+    EXPECT_NE(std::search(order.begin(), order.end(), lut_memory.begin(), lut_memory.end()), order.end());
   }
 }
 

@@ -1,9 +1,13 @@
 // Parallel synthesis: split into partition netlists and merge back, the
 // partition archives, and whole runs with the velmora_map helper.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -335,13 +339,16 @@ TEST(KavuParallelArchives, PublishingStopsAtAFailureAndReadBackFollowsTheFile) {
   const int n = int(parts.size());
   ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
   ASSERT_TRUE(kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", n));
-  // Partition 0's result is replaced after its helper answered.
-  auto* other = new CDB_SGATE_NETLIST(true, 1, 1);
+  // Partition 0's result is replaced, after its helper answered, by another
+  // result of the same partition: one more input pin.
+  CDB_SGATE_NETLIST* other = nullptr;
+  ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", 0, &other, nullptr));
   make_input_pin(other, "replaced");
+  const size_t replaced_size = other->get_node_list().size();
   ASSERT_TRUE(kavu_parallel_write_and_delete_partition("rev 1", "map", 0, other));
   ASSERT_TRUE(kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n));
   ASSERT_EQ(int(parts.size()), n);
-  EXPECT_EQ(parts[0]->get_node_list().size(), 1u);
+  EXPECT_EQ(parts[0]->get_node_list().size(), replaced_size);
   for (CDB_SGATE_NETLIST* p : parts) delete p;
 }
 
@@ -501,16 +508,16 @@ TEST(KavuParallelRun, FaultsEndInFailureWithTheNetlistIntact) {
     const char* fault;
     int pipes;
     const char* reason;  // words of the user message of each failed partition
-  } cases[] = {{"exit3", 0, "exit status 3"},
-               {"exit3", 1, "exit status 3"},
-               {"abort", 0, "killed by signal 6"},
-               {"abort", 1, "killed by signal 6"},
+  } cases[] = {{"exit3", 0, "exited with status 3"},
+               {"exit3", 1, "exited with status 3 without answering"},
+               {"abort", 0, "was killed by signal 6 (SIGABRT)"},
+               {"abort", 1, "was killed by signal 6 (SIGABRT) without answering"},
                {"nowrite", 0, "cannot be read back"},
                {"nowrite", 1, "cannot be read back"},
-               {"missing", 0, "cannot find the program velmora_map"},
-               {"hang", 1, "timeout after 1 s"},
+               {"missing", 0, ": cannot find the program velmora_map"},
+               {"hang", 1, "timed out after 1 s"},
                // Without pipes a hung helper used to hang the parent forever.
-               {"hang", 0, "timeout after 1 s"},
+               {"hang", 0, "timed out after 1 s"},
                // A damaged result answered "DONE k 0" used to lose its partition.
                {"damage", 0, "cannot be read back"},
                {"damage", 1, "cannot be read back"}};
@@ -542,6 +549,15 @@ TEST(KavuParallelRun, FaultsEndInFailureWithTheNetlistIntact) {
       if (e.kind != MSG_LOG_ERROR) continue;
       ++errors;
       EXPECT_NE(e.text.find(c.reason), std::string::npos) << e.text;
+      // Plain words: "failed: the helper exited ..." (of a partition) or
+      // "failed: helper 1 exited ..." (of a helper), never "the helper's
+      // helper ended" or "the helper's timeout".
+      EXPECT_EQ(e.text.find("helper's"), std::string::npos) << e.text;
+      const size_t said = e.text.find("failed: ");
+      ASSERT_NE(said, std::string::npos) << e.text;
+      EXPECT_TRUE(e.text.compare(said + 8, 11, "the helper ") == 0 || e.text.compare(said + 8, 7, "helper ") == 0 ||
+                  e.text.compare(said + 8, 4, "its ") == 0)
+          << e.text;
       size_t at = e.text.find("partition ");
       if (e.text.find("Parallel synthesis of partition") == 0) {
         EXPECT_TRUE(partitions.insert(e.text.substr(at, e.text.find(' ', at + 10) - at)).second) << e.text;
@@ -565,15 +581,165 @@ TEST(KavuParallelRun, HelperCommandKeepsNamesWhole) {
   std::vector<std::string> argv = kavu_parallel_helper_command(&scope.facade, "map", "part/1", 2, "dl/x", "ul y");
   ASSERT_GE(argv.size(), 6u);
   EXPECT_EQ(argv[0], "velmora_map");
-  EXPECT_EQ(argv[argv.size() - 3], "my project");
-  EXPECT_EQ(argv[argv.size() - 2], "-c");
-  EXPECT_EQ(argv.back(), "rev 1");
+  // The revision is the value of "-c"; the project follows "--", last.
+  EXPECT_EQ(argv[argv.size() - 4], "-c");
+  EXPECT_EQ(argv[argv.size() - 3], "rev 1");
+  EXPECT_EQ(argv[argv.size() - 2], "--");
+  EXPECT_EQ(argv.back(), "my project");
   EXPECT_NE(std::find(argv.begin(), argv.end(), "--ul_named_pipe=ul y"), argv.end());
   EXPECT_NE(std::find(argv.begin(), argv.end(), "--helper=2"), argv.end());
   EXPECT_NE(std::find(argv.begin(), argv.end(), "--helper_step=part/1"), argv.end());
   EXPECT_NE(std::find(argv.begin(), argv.end(), "--recompile"), argv.end());
   // Zero partitions is not a success.
   EXPECT_FALSE(kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", 0));
+}
+
+// Names are the user's to choose: a project or revision named like a helper
+// option stays a name, and a name that would put archives outside the
+// database directory is refused before anything is written.
+TEST(KavuParallelRun, NamesThatLookLikeOptionsOrPathsStayNames) {
+  for (const int pipes : {0, 1}) {
+    SCOPED_TRACE("pipes " + std::to_string(pipes));
+    PARALLEL_SCOPE scope;
+    kavu_parallel_force_named_pipes(pipes);
+    scope.facade.set_project_name("--ini_set=helper_fault=exit3");
+    scope.facade.set_revision_name("--ini_set=helper_fault=abort");
+    LOADED_NETLIST loaded = load_blif("seq/diffeq1");
+    std::unique_ptr<CDB_SGATE_NETLIST> golden(clone_netlist(loaded.get()));
+    msg_log_clear();
+    int n = 0;
+    EXPECT_TRUE(run_parallel(&scope.facade, loaded.get(), 4, &n));
+    for (const MSG_LOG_ENTRY& e : msg_log()) EXPECT_NE(e.kind, MSG_LOG_ERROR) << e.text;
+    ASSERT_KAVU_EQUIVALENT(golden.get(), loaded.get());
+    // The helper took the project for what it is.
+    std::ifstream log("helper_0.log");
+    std::string first;
+    std::getline(log, first);
+    EXPECT_NE(first.find("project \"--ini_set=helper_fault=exit3\""), std::string::npos) << first;
+  }
+  // Refused before any archive is written or any helper starts.
+  struct ROW {
+    const char* revision;
+    const char* timeout;
+    const char* message;  // the one error message
+  } const rows[] = {
+      {"../outside", "20",
+       "Parallel synthesis cannot run: the revision name \"../outside\" holds a '/' or a NUL byte"},
+      {"sub/rev", "20", "Parallel synthesis cannot run: the revision name \"sub/rev\" holds a '/'"},
+      {"rev 1", "0",
+       "Parallel synthesis cannot run: the key \"parallel_pipe_timeout_s\" is 0; it must be a positive number of "
+       "seconds"},
+      {"rev 1", "-3", "Parallel synthesis cannot run: the key \"parallel_pipe_timeout_s\" is -3"},
+  };
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(std::string(row.revision) + ", timeout " + row.timeout);
+    PARALLEL_SCOPE scope;
+    CFG_SCOPE timeout{{"parallel_pipe_timeout_s", row.timeout}};
+    const std::string db = (std::filesystem::current_path() / "db").string();
+    std::filesystem::create_directories(db + "/sub");
+    gen_set_db_dir_path(db);
+    scope.facade.set_revision_name(row.revision);
+    std::filesystem::remove("helper_0.log");
+    std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({3, 2}, "n");
+    msg_log_clear();
+    const bool path_row = std::string(row.timeout) == "20";
+    EXPECT_EQ(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts), !path_row);
+    EXPECT_EQ(kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", 2), false);
+    // The partitions stay in memory when nothing was written.
+    EXPECT_EQ(parts.size(), path_row ? 2u : 0u);
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    parts.clear();
+    std::vector<std::string> errors;
+    for (const MSG_LOG_ENTRY& e : msg_log())
+      if (e.kind == MSG_LOG_ERROR) errors.push_back(e.text);
+    ASSERT_FALSE(errors.empty());
+    for (const std::string& e : errors) EXPECT_EQ(e.rfind(row.message, 0), 0u) << e;
+    EXPECT_FALSE(std::filesystem::exists("helper_0.log"));
+    // Nothing lies outside the database directory, nor in a directory of it.
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::current_path()))
+      EXPECT_EQ(entry.path().filename().string().find("outside"), std::string::npos) << entry.path();
+    EXPECT_TRUE(std::filesystem::is_empty(db + "/sub"));
+    if (!path_row) kavu_parallel_recover_partitions(&scope.facade, "map", parts, 2);
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+  }
+}
+
+// A full disk is named as such, by the parent and by the helper, though the
+// failed write's partial file is gone (and its room free again) when the
+// failure is reported. The archive's temporary file is made a link to
+// /dev/full, where every write fails as on a full disk.
+TEST(KavuParallelArchives, AFullDiskIsSaidToBeFull) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  const std::string pid = std::to_string(getpid());
+  struct ROW {
+    const char* what;
+    std::string temporary;  // the archive file whose write meets the full disk
+    const char* message;
+  };
+  for (const int which : {0, 1}) {
+    PARALLEL_SCOPE scope;
+    const ROW row = which == 0 ? ROW{"namespace archive", gen_get_db_dir_path() + "/hdb_namespace.cdb",
+                                     "Parallel synthesis cannot write the design's namespace archive in"}
+                               : ROW{"partition archive", kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb",
+                                     "Parallel synthesis cannot write partition 0 to"};
+    SCOPED_TRACE(row.what);
+    const std::string link = row.temporary + ".tmp" + pid;
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink("/dev/full", link);
+    std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({3, 2}, "f");
+    msg_log_clear();
+    EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
+    std::filesystem::remove(link);
+    EXPECT_EQ(parts.size(), 2u);
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    int said = 0;
+    for (const MSG_LOG_ENTRY& e : msg_log()) {
+      if (e.kind != MSG_LOG_ERROR) continue;
+      EXPECT_EQ(e.text.rfind(row.message, 0), 0u) << e.text;
+      EXPECT_NE(e.text.find(": the disk is full."), std::string::npos) << e.text;
+      ++said;
+    }
+    EXPECT_EQ(said, 1);
+  }
+  // The helper, run as the driver runs it without pipes, meets the full disk
+  // writing its result; its process id (and so its temporary file's name)
+  // is known between fork and exec.
+  PARALLEL_SCOPE scope;
+  auto* part = new CDB_SGATE_NETLIST(true, 1, 1);
+  make_buffer(part, make_input_pin(part, "a"));
+  ASSERT_TRUE(kavu_parallel_write_and_delete_partition("rev 1", "map", 0, part));
+  const std::string program = std::string(KAVU_HELPER_DIR) + "/velmora_map";
+  const std::vector<std::string> args = {program, "--helper=0", "--helper_type=map", "--helper_step=1",
+                                         "--db_dir=" + gen_get_db_dir_path(), "-c", "rev 1", "--", "my project"};
+  std::vector<char*> argv;  // made before the fork: the child only makes system calls
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    char byte;
+    close(go[1]);
+    if (read(go[0], &byte, 1) != 1) _exit(100);
+    const int out = open("full_helper.log", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    execv(argv[0], argv.data());
+    _exit(101);
+  }
+  ASSERT_GT(child, 0);
+  close(go[0]);
+  const std::string link = kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb.tmp" + std::to_string(child);
+  std::filesystem::create_symlink("/dev/full", link);
+  ASSERT_EQ(write(go[1], "x", 1), 1);
+  close(go[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  std::filesystem::remove(link);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 11);
+  std::ifstream log("full_helper.log");
+  const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("partition 0 failed: cannot write the partition: the disk is full"), std::string::npos) << text;
 }
 
 // The switches the helper's command line carries after its base, in order:
@@ -719,4 +885,250 @@ TEST(KavuParallelRun, RepeatedRunsInOneProcessDoNotGrow) {
         EXPECT_EQ(gates, first_gates);
       }
     }
+}
+
+// ---- the database directory, the archives' contents and the read-back
+
+namespace {
+
+// Stands in for a helper on archive k: reads the partition, records one
+// removed register named after it, adds a buffer nobody reads (so the
+// result is told from the partition written, its function unchanged) and
+// writes both archives back; `result`, when given, is written in place of
+// the partition read (and freed).
+void simulate_helper(int k, CDB_SGATE_NETLIST* result = nullptr) {
+  CDB_SGATE_NETLIST* p = nullptr;
+  ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", k, &p, nullptr));
+  CDB_SGATE_NODE* source = nullptr;
+  for (CDB_SGATE_NODE* g : p->get_node_list())
+    if (!source && g->get_single_oterm()) source = g;
+  ASSERT_NE(source, nullptr);
+  make_buffer(p, source);
+  kavu_parallel_create_removed_reg_db("rev 1", "map", k);
+  CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->get_current_removed_reg_db()->add_fanoutless(
+      "r" + std::to_string(k));
+  ASSERT_TRUE(kavu_parallel_write_and_delete_removed_reg_db("rev 1", "map", k));
+  CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->set_current_removed_reg_db("main");
+  if (result) {
+    delete p;
+    p = result;
+  }
+  ASSERT_TRUE(kavu_parallel_write_and_delete_partition("rev 1", "map", k, p));
+}
+
+// The gate counts of archives 0..n-1 as written.
+std::vector<size_t> archive_sizes(int n) {
+  std::vector<size_t> sizes;
+  for (int k = 0; k < n; ++k) {
+    CDB_SGATE_NETLIST* p = nullptr;
+    EXPECT_TRUE(kavu_parallel_read_partition("rev 1", "map", k, &p, nullptr));
+    sizes.push_back(p ? p->get_node_list().size() : 0);
+    delete p;
+  }
+  return sizes;
+}
+
+int error_count_with(const std::string& words) {
+  int n = 0;
+  for (const MSG_LOG_ENTRY& e : msg_log()) n += e.kind == MSG_LOG_ERROR && text_contains_words(e.text, words);
+  return n;
+}
+
+}  // namespace
+
+// A database directory that cannot be made, or a kernel pseudo file system
+// that takes no file, is the writer's failure with the system's reason: the
+// partitions stay in memory and nothing is called a full disk. Readers find
+// nothing there. Both used to abort ("cannot create the project database
+// directory") or say "the disk is full".
+TEST(KavuParallelArchives, UnwritableDatabaseDirectoryKeepsThePartitions) {
+  PARALLEL_SCOPE scope;
+  std::ofstream("plain") << "a file, not a directory";
+  for (const char* dir : {"plain/db", "/proc"}) {
+    SCOPED_TRACE(dir);
+    gen_set_db_dir_path(dir);
+    msg_log_clear();
+    std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({2, 3}, "u");
+    EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0]->get_node_list().size() + parts[1]->get_node_list().size(), 5u);
+    EXPECT_EQ(error_count_with("Parallel synthesis cannot write"), 1);
+    for (const MSG_LOG_ENTRY& e : msg_log()) EXPECT_EQ(e.text.find("disk is full"), std::string::npos) << e.text;
+    if (std::string(dir) == "plain/db") {
+      EXPECT_EQ(error_count_with(std::strerror(ENOTDIR)), 1);
+    }
+    EXPECT_FALSE(kavu_parallel_write_and_delete_partition("rev 1", "map", 0, parts[0]));
+    CDB_SGATE_NETLIST* p = reinterpret_cast<CDB_SGATE_NETLIST*>(1);
+    EXPECT_FALSE(kavu_parallel_read_partition("rev 1", "map", 0, &p, nullptr));
+    EXPECT_EQ(p, nullptr);
+    std::vector<CDB_SGATE_NETLIST*> back;
+    EXPECT_FALSE(kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, back, 2));
+    EXPECT_TRUE(back.empty());
+    for (CDB_SGATE_NETLIST* q : parts) delete q;
+  }
+}
+
+// Without the removed-register database the read-back merges into, the run
+// stops in serialize, in the read-back's words, while the partitions are all
+// in memory; it used to stop in the read-back, the design gone.
+TEST(KavuParallelArchives, MissingRemovedRegisterDatabaseStopsBeforeAnythingIsWritten) {
+  PARALLEL_SCOPE scope;
+  CDB_SGATE_REMOVED_REGISTERS_MANAGER::test_reset();
+  std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({2, 3}, "m");
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts), "main_reg_db != NULL");
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[0]->get_node_list().size() + parts[1]->get_node_list().size(), 5u);
+  EXPECT_FALSE(std::filesystem::exists(kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb"));
+  for (CDB_SGATE_NETLIST* p : parts) delete p;
+}
+
+// The archive carries each gate's hierarchy, so a partition read with a
+// hierarchy out-pointer is attached to the root of its gates' hierarchy,
+// as named when written; every read of it finds the same one. An archive of
+// the format before hierarchies still reads, its gates without one, and
+// asked for a hierarchy stops without leaking the netlist (ASan).
+TEST(KavuParallelArchives, ReadPartitionFindsTheRootCarriedInTheArchive) {
+  PARALLEL_SCOPE scope;
+  CDB_SGATE_HIERARCHY root, child;
+  root.set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr));
+  child.set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "sub", nullptr, nullptr, root.get_instance_name()));
+  child.set_parent(&root);
+  LOADED_NETLIST loaded = load_blif("seq/diffeq1");
+  KAVU_PARTITION_BOUNDARIES b;
+  std::vector<CDB_SGATE_NETLIST*> parts = split(loaded.get(), 3, b);
+  const int n = int(parts.size());
+  ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, &child, parts));
+  CDB_SGATE_HIERARCHY* first = nullptr;
+  for (int k = 0; k < n; ++k) {
+    CDB_SGATE_NETLIST* p = nullptr;
+    CDB_SGATE_HIERARCHY* found = nullptr;
+    ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", k, &p, &found)) << k;
+    ASSERT_NE(found, nullptr);
+    if (!first) first = found;
+    EXPECT_EQ(found, first);
+    EXPECT_EQ(found->get_parent(), nullptr);
+    ASSERT_NE(found->get_instance_name(), nullptr);
+    EXPECT_EQ(found->get_instance_name()->get_short_hpath(0), "top");
+    EXPECT_EQ(found->get_netlist(), p);
+    EXPECT_EQ(p->get_hierarchy(), found);
+    for (CDB_SGATE_IO* pin : p->get_input_pins()) {
+      ASSERT_NE(pin->get_hierarchy(), nullptr);
+      EXPECT_EQ(pin->get_hierarchy()->get_instance_name()->get_short_hpath(0), "top|sub");
+      EXPECT_EQ(pin->get_hierarchy()->get_root(), found);
+    }
+    found->set_netlist(nullptr);
+    delete p;
+  }
+  // A version-2 archive: gates without a hierarchy.
+  const std::string old_file = kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb";
+  std::filesystem::copy_file(KAVU_TEST_DATA_DIR "/pdb/netlist_v2.cdb", old_file,
+                             std::filesystem::copy_options::overwrite_existing);
+  CDB_SGATE_NETLIST* p = nullptr;
+  ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", 0, &p, nullptr));
+  for (CDB_SGATE_NODE* g : p->get_node_list()) EXPECT_EQ(g->get_hierarchy(), nullptr);
+  LOADED_NETLIST counter = load_blif("small/counter8_lut4");
+  std::string why;
+  EXPECT_TRUE(sim_equivalent(counter.get(), p, SIM_COMPARE{}, &why)) << why;
+  delete p;
+  CDB_SGATE_HIERARCHY* found = reinterpret_cast<CDB_SGATE_HIERARCHY*>(1);
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_parallel_read_partition("rev 1", "map", 0, &p, &found), "*hierarchy_ptr");
+  EXPECT_EQ(p, nullptr);
+}
+
+// A damaged archive that still reads as a netlist which is not whole (a LUT
+// whose mask reads an unconnected input) is refused by the reader the
+// helper uses, not only by the parent's read-back, and leaves nothing.
+TEST(KavuParallelArchives, ReadPartitionRefusesANetlistThatIsNotWhole) {
+  PARALLEL_SCOPE scope;
+  auto* broken = new CDB_SGATE_NETLIST(true, 1, 1);
+  CDB_SGATE_NODE* a = make_input_pin(broken, "a");
+  CDB_SGATE_NODE* c = make_input_pin(broken, "c");
+  CDB_SGATE_NODE* lut = make_lut(broken, {a, c}, 0x8);
+  lut->get_input_term(1)->remove_fanin();
+  make_output_pin(broken, "y", lut);
+  std::string report;
+  ASSERT_FALSE(broken->check(&report));
+  ASSERT_TRUE(kavu_parallel_write_and_delete_partition("rev 1", "map", 0, broken));
+  DEBUG_CAPTURE cap("KAVU");
+  CDB_SGATE_NETLIST* p = reinterpret_cast<CDB_SGATE_NETLIST*>(1);
+  EXPECT_FALSE(kavu_parallel_read_partition("rev 1", "map", 0, &p, nullptr));
+  EXPECT_EQ(p, nullptr);
+  EXPECT_TRUE(cap.contains("Cannot read partition 0: the netlist read back is inconsistent"));
+}
+
+// A helper that writes a well-formed archive of the wrong netlist (another
+// partition's, or an empty one) and reports success: the read-back refuses
+// it, naming the partition, and recovery takes the kept copy, so the merge
+// gives the design back. It used to be taken, the kept copy deleted and the
+// merge stopped ("Two boundaries have the same debug number").
+TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecovered) {
+  for (const char* wrong : {"another partition's", "an empty netlist"}) {
+    SCOPED_TRACE(wrong);
+    PARALLEL_SCOPE scope;
+    LOADED_NETLIST loaded = load_blif("seq/diffeq1");
+    std::unique_ptr<CDB_SGATE_NETLIST> golden(clone_netlist(loaded.get()));
+    KAVU_PARTITION_BOUNDARIES b;
+    std::vector<CDB_SGATE_NETLIST*> parts = split(loaded.get(), 4, b);
+    const int n = int(parts.size());
+    ASSERT_GE(n, 2);
+    ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
+    CDB_SGATE_NETLIST* other = nullptr;
+    if (std::string(wrong) == "an empty netlist") {
+      CDB_SGATE_NETLIST* mine = nullptr;
+      ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", 1, &mine, nullptr));
+      other = new CDB_SGATE_NETLIST(true, mine->get_number(), 1);  // its number, no gate
+      delete mine;
+    } else {
+      ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", 0, &other, nullptr));
+    }
+    for (int k = 0; k < n; ++k) simulate_helper(k, k == 1 ? other : nullptr);
+    msg_log_clear();
+    EXPECT_FALSE(kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n));
+    EXPECT_EQ(error_count_with("Parallel synthesis of partition 1 failed is not this partition's netlist kept in"), 1);
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    parts.clear();
+    ASSERT_TRUE(kavu_parallel_recover_partitions(&scope.facade, "map", parts, n));
+    ASSERT_EQ(int(parts.size()), n);
+    kavu_merge_netlists(parts, loaded.get(), nullptr, b);
+    std::string report;
+    EXPECT_TRUE(loaded->check(&report)) << report;
+    std::string why;
+    EXPECT_TRUE(sim_equivalent(golden.get(), loaded.get(), SIM_COMPARE{}, &why)) << why;
+    for (const auto& entry : std::filesystem::directory_iterator(gen_get_db_dir_path()))
+      EXPECT_EQ(entry.path().filename().string().find("_kept_ap_"), std::string::npos) << entry.path();
+  }
+}
+
+// Recovery takes a helper's result together with its removed registers, or
+// neither: a result whose removed-register archive is missing gives way to
+// the kept copy, the others bring their records into the current database,
+// and a partition the read-back already took brings them only once.
+TEST(KavuParallelArchives, RecoveryTakesAResultAndItsRemovedRegistersAsAPair) {
+  for (const int missing : {0, 1}) {
+    SCOPED_TRACE("removed-register archive missing for partition " + std::to_string(missing));
+    CDB_SGATE_REMOVED_REGISTERS_MANAGER::test_reset();  // every database counts from zero
+    PARALLEL_SCOPE scope;
+    LOADED_NETLIST loaded = load_blif("seq/diffeq1");
+    KAVU_PARTITION_BOUNDARIES b;
+    std::vector<CDB_SGATE_NETLIST*> parts = split(loaded.get(), 4, b);
+    const int n = int(parts.size());
+    ASSERT_GE(n, 2);
+    ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
+    const std::vector<size_t> written = archive_sizes(n);
+    for (int k = 0; k < n; ++k) simulate_helper(k);
+    std::filesystem::remove(kavu_parallel_removed_reg_archive_name("rev 1", "map", missing) + ".cdb");
+    // The read-back takes the partitions before the missing archive, then stops.
+    EXPECT_FALSE(kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n));
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    parts.clear();
+    ASSERT_TRUE(kavu_parallel_recover_partitions(&scope.facade, "map", parts, n));
+    ASSERT_EQ(int(parts.size()), n);
+    for (int k = 0; k < n; ++k)
+      EXPECT_EQ(parts[size_t(k)]->get_node_list().size(), written[size_t(k)] + (k == missing ? 0 : 1)) << k;
+    auto* db = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->get_current_removed_reg_db();
+    EXPECT_EQ(db->get_fanoutless_count(), n - 1);
+    kavu_merge_netlists(parts, loaded.get(), nullptr, b);
+    std::string report;
+    EXPECT_TRUE(loaded->check(&report)) << report;
+  }
 }

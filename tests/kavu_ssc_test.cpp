@@ -183,6 +183,45 @@ TEST_F(KavuSsc, RefusalsNameTheirReason) {
   EXPECT_TRUE(kavu_ssc_is_ssc_allowed(&m_facade, nullptr, nullptr));
 }
 
+// What the user sees of the constraints: a file in nanoseconds times the
+// pipeline as the same file in picoseconds (it once gave slack -296 for a
+// 5 ns clock), and a faulty file fails the analysis with an error naming
+// the file and line in the message log (it was a debug trace only).
+TEST_F(KavuSsc, ConstraintsInOtherUnitsAndTheirErrorsReachTheUser) {
+  struct ROW {
+    const char* sdc;
+    int r3_slack;          // table model: comb 150, LUT 300
+    const char* error;     // posted error, "" when the analysis runs
+  } const rows[] = {
+      {"set_units -time ns\ncreate_clock -name clk -period 1 [get_ports clk]\n", 400, ""},
+      {"set_units -time ns\ncreate_clock -name clk -period 5 [get_ports clk]\n", 4400, ""},
+      {"create_clock -name clk -period 1000 [get_ports clk]\n", 400, ""},
+      {"create_clock -name clk -period 5 [get_ports clk]\nset_input_delay 1 -clock clkk [get_ports a]\n", 0,
+       "SDC file \"t.sdc\", line 2: unknown clock clkk"},
+      {"create_clok -name clk -period 5 [get_ports clk]\n", 0, "SDC file \"t.sdc\", line 1: unknown command create_clok"},
+  };
+  for (const ROW& row : rows) {
+    SetUp();
+    std::ofstream("t.sdc") << row.sdc;
+    CDB_SGATE_NETLIST nl;
+    build_pipeline(&nl);
+    msg_log_clear();
+    SSC_ITERM_TIMING_INFO_MAP map;
+    const bool ran = analyze(&nl, &map);
+    std::vector<std::string> errors;
+    for (const MSG_LOG_ENTRY& e : msg_log())
+      if (e.kind == MSG_LOG_ERROR) errors.push_back(e.text);
+    if (*row.error) {
+      EXPECT_FALSE(ran) << row.sdc;
+      EXPECT_EQ(errors, std::vector<std::string>{row.error}) << row.sdc;
+    } else {
+      ASSERT_TRUE(ran) << row.sdc;
+      EXPECT_TRUE(errors.empty()) << row.sdc;
+      EXPECT_EQ(opt_get_slack(r3->get_input_term(0), map, 0, nullptr), row.r3_slack) << row.sdc;
+    }
+  }
+}
+
 TEST_F(KavuSsc, PostAnalysisScriptRunsWhenAllowed) {
   CDB_SGATE_NETLIST nl;
   build_pipeline(&nl);

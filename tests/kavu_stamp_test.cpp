@@ -186,15 +186,25 @@ TEST(KavuStamp, MismatchConstantsAndRefusedInput) {
     // Constants through a facing boundary per copy, or through one facing
     // boundary cut once and fanned to several copies (deleting the first
     // pair used to destroy the boundary the others still faced).
-    struct { B_SOURCE source; bool registered_twice; int deleted; bool shared_survives; } cases[] = {
-        {B_OWN_GND, false, 6, false},          // 2 per copy
-        {B_OWN_GND, true, 6, false},           // copy 2's boundaries listed twice are deleted once
-        {B_SHARED_GND, false, 4, false},       // three input boundaries, then the shared one
-        {B_SHARED_WITH_ALL, false, 3, true},   // copy 4 still reads the shared boundary
+    // An inverted input boundary (or facing output) turns the constant
+    // its readers see: GND through an inverting boundary reaches them as VCC.
+    enum INVERT { NONE, INPUT, BOTH };
+    struct { B_SOURCE source; bool registered_twice; int deleted; bool shared_survives; INVERT invert; } cases[] = {
+        {B_OWN_GND, false, 6, false, NONE},          // 2 per copy
+        {B_OWN_GND, true, 6, false, NONE},           // copy 2's boundaries listed twice are deleted once
+        {B_SHARED_GND, false, 4, false, NONE},       // three input boundaries, then the shared one
+        {B_SHARED_WITH_ALL, false, 3, true, NONE},   // copy 4 still reads the shared boundary
+        {B_OWN_GND, false, 6, false, INPUT},         // the copies' b reads VCC
+        {B_SHARED_GND, false, 4, false, BOTH},       // two inversions cancel: b reads GND
     };
     for (const auto& c : cases) {
-      SCOPED_TRACE(testing::Message() << c.source << " " << c.registered_twice);
+      SCOPED_TRACE(testing::Message() << c.source << " " << c.registered_twice << " " << c.invert);
       STAMPED golden(c.source), s(c.source);
+      for (STAMPED* v : {&golden, &s})
+        for (int p = 0; p < 3 && c.invert != NONE; ++p) {
+          v->stamps[p].in_bounds[1]->get_single_iterm()->invert();
+          if (c.invert == BOTH && (p == 0 || !v->shared_b)) v->stamps[p].facing_in[1]->get_single_oterm()->invert();
+        }
       if (c.registered_twice) register_duplicate(1, 2, s.stamps[0], s.stamps[1]);
       KAVU_TRACK(s.nl);
       DEBUG_CAPTURE cap("KAVU");

@@ -783,6 +783,66 @@ TEST(KavuWordLevelRegisters, SynchronousLoadOnFamiliesWithoutOne) {
   }
 }
 
+// Which word-level registers become flip-flop atoms again: those marked
+// from-user or don't-touch, and those whose synchronous load or clear acts
+// (in use, not excluded by the opaque status). A load or clear tied to GND
+// never acts; every plain register ties its unused controls so, and taking
+// the tie as a use turned every register on the word-level path into an atom.
+TEST(KavuWordLevelRegisters, AtomDecisionTakesControlsTiedToGndAsUnused) {
+  enum USE { OPEN, DRIVEN, GND, VCC, OPAQUE };
+  struct CASE {
+    USE m_sload, m_sclr;
+    bool m_from_user, m_atom;
+  };
+  const CASE cases[] = {{OPEN, OPEN, false, false},   {GND, GND, false, false},  {DRIVEN, GND, false, true},
+                        {GND, DRIVEN, false, true},   {VCC, GND, false, true},   {GND, VCC, false, true},
+                        {OPAQUE, OPAQUE, false, false}, {OPAQUE, DRIVEN, false, true}, {GND, GND, true, true}};
+  WL_NETLIST wl("regs");
+  WL_PIN* pin = new WL_PIN(0, 1, nullptr);
+  wl.add_node(pin);
+  auto set = [&](WL_ITERM* t, USE use) {
+    if (use == DRIVEN || use == OPAQUE) t->connect(pin->get_first_oterm(), false);
+    if (use == GND) t->set_gnd();
+    if (use == VCC) t->set_vcc();
+    t->set_opaque(use == OPAQUE);
+  };
+  for (const CASE& c : cases) {
+    WL_DFF* ff = new WL_DFF(1);
+    wl.add_node(ff);
+    set(ff->get_iterm(CDB_DFF_SLOAD), c.m_sload);
+    set(ff->get_iterm(CDB_DFF_SCLR), c.m_sclr);
+    ff->set_from_user(c.m_from_user);
+    EXPECT_EQ(kavu_wl_ff_should_become_wys(ff), c.m_atom)
+        << "sload " << c.m_sload << " sclr " << c.m_sclr << " from-user " << c.m_from_user;
+  }
+  // A register that must become an atom has to have its gates in the map.
+  FAMILY fam;
+  CDB_SGATE_NETLIST gates;
+  auto empty = std::make_unique<KAVU_WL_SGATES_HASH>();
+  EXPECT_KAVU_INTERNAL_ERROR(kavu_convert_wl_dffs_to_wys_ffs(&wl, empty.get(), &gates, fam.info.get()),
+                             "wl_sgates_hash_iter != wl_sgates_hash.end()");
+  // The round trip of a plain register with its controls tied keeps a DFF gate.
+  CDB_SGATE_NETLIST* nl = new CDB_SGATE_NETLIST;
+  CDB_SGATE_NODE* r = make_dff(nl, make_input_pin(nl, "d"), make_input_pin(nl, "clk"));
+  tie_controls(r);
+  make_output_pin(nl, "q", r);
+  std::unique_ptr<CDB_SGATE_NETLIST> ref(nl->clone(nullptr, true, true));
+  nl->clear_temp_pointers();
+  WL_NETLIST* back_wl = kavu_make_wl_netlist(nl, &fam.facade, nullptr, nullptr);
+  std::unique_ptr<CDB_SGATE_NETLIST> back(kavu_convert_wl_to_sgate_netlist(back_wl, &fam.facade, fam.info.get(), nullptr));
+  back->sweep(false);
+  back->garbage_collect(true, false);
+  KAVU_TRACK(back);
+  int dffs = 0, atoms = 0;
+  for (auto it = back->begin_node_list(); it != back->end_node_list(); ++it) {
+    if (*it && (*it)->cast_to_dff()) ++dffs;
+    if (*it && kavu_is_a_wys_ff(*it)) ++atoms;
+  }
+  EXPECT_EQ(dffs, 1);
+  EXPECT_EQ(atoms, 0);
+  ASSERT_KAVU_EQUIVALENT(ref, back);
+}
+
 // Whole-netlist mode keeps the pins and the device atoms the word-level
 // netlist wraps: the same objects come back in the returned netlist.
 TEST(KavuWordLevelRoundTrip, WholeNetlistKeepsPinsAndWrappedAtoms) {

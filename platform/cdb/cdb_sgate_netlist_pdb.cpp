@@ -11,6 +11,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -194,6 +197,37 @@ void describe(CDB_SGATE_NODE* n, uint32_t* cls, uint32_t* sub, uint32_t* lut_n, 
   }
 }
 
+// ---- hierarchies read from archives
+// A process-wide table of the hierarchies that gates read from archives
+// refer to, one per (parent, instance name): reading the same partition, or
+// two partitions of one design, gives their gates the same hierarchy
+// objects, and the table (never the netlist) owns them, so a gate moved to
+// another netlist or a netlist freed leaves nothing dangling.
+struct HIERARCHY_TABLE {
+  std::mutex mutex;
+  std::map<std::pair<CDB_HIERARCHY_BASE*, HDB_INSTANCE_NAME*>, std::unique_ptr<CDB_SGATE_HIERARCHY>> by_key;
+};
+
+HIERARCHY_TABLE& hierarchy_table() {
+  static HIERARCHY_TABLE* t = new HIERARCHY_TABLE;
+  return *t;
+}
+
+CDB_SGATE_HIERARCHY* intern_hierarchy(CDB_SGATE_HIERARCHY* parent, HDB_INSTANCE_NAME* name, bool uses_namespace) {
+  HIERARCHY_TABLE& t = hierarchy_table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  std::unique_ptr<CDB_SGATE_HIERARCHY>& slot = t.by_key[{parent, name}];
+  if (!slot) {
+    slot.reset(new CDB_SGATE_HIERARCHY);
+    slot->set_instance_name(name);
+    slot->set_parent(parent);
+  }
+  // Names read are interned into the default namespace: that is the one a
+  // hierarchy that used a namespace uses here.
+  if (uses_namespace && !slot->uses_namespace()) slot->set_namespace(kavu_platform::hdb_default_namespace());
+  return slot.get();
+}
+
 // ---- one transfer's working state
 struct PENDING_SOURCE {
   CDB_SGATE_ITERM* iterm;
@@ -210,6 +244,11 @@ struct TRANSFER {
   std::vector<PENDING_SOURCE> parents;  // iterm, owner's number, input slot
   std::vector<std::pair<CDB_SGATE_STATE*, uint32_t>> state_machines;
   uint32_t max_debug = 0;
+  // The record's format version (reading: as stored).
+  uint32_t version = CDB_SGATE_NETLIST_ARCHIVE_VERSION;
+  // The gates' hierarchies, parents before children, by index.
+  std::vector<CDB_HIERARCHY_BASE*> hierarchies;
+  std::unordered_map<const CDB_HIERARCHY_BASE*, uint32_t> hierarchy_index;
   // Writing: the machines carried, by index.
   std::vector<CDB_STATE_MACHINE*> machines;
   std::unordered_map<const CDB_STATE_MACHINE*, uint32_t> machine_index;
@@ -705,19 +744,29 @@ void transfer_node(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
   HDB_INSTANCE_NAME* synfrom = n->get_synfrom_name();
   uint32_t bytes = 0, flag = n->get_flag().value(), dyn = n->get_dyn_flag_word();
   int32_t max_fanout = rd ? 0 : x.nl->get_max_fanout_constraint(n);
+  CDB_SGATE_HIERARCHY* hierarchy = rd ? nullptr : n->get_hierarchy();
   uint32_t marks = rd ? 0
                       : (n->is_synthesized() ? 1u : 0u) | (n->get_string_name() ? 2u : 0u) | (synfrom ? 4u : 0u) |
-                            (max_fanout ? 8u : 0u) | (flag ? 16u : 0u) | (dyn ? 32u : 0u);
+                            (max_fanout ? 8u : 0u) | (flag ? 16u : 0u) | (dyn ? 32u : 0u) | (hierarchy ? 64u : 0u);
   if (!rd)
     for (unsigned b = 0; b < 4; ++b) bytes |= uint32_t(n->get_flag_byte(b)) << (8 * b);
   pdb_field_u32(seg, 16, marks);
-  if (rd && marks > 63) bad("bad gate marks");
+  // Format 2 carries no hierarchies: its gates come back without one.
+  if (rd && marks > (x.version >= 3 ? 127u : 63u)) bad("bad gate marks");
   if (marks & 2) pdb_field_str(seg, 17, text);
   if (marks & 4) x_name(seg, 25, synfrom);
   pdb_field_u32(seg, 30, bytes);
   if (marks & 16) pdb_field_u32(seg, 31, flag);
   if (marks & 32) pdb_field_u32(seg, 32, dyn);
   if (marks & 8) pdb_field_i32(seg, 48, max_fanout);
+  if (marks & 64) {
+    uint32_t index = rd ? 0 : x.hierarchy_index.at(hierarchy);
+    pdb_field_u32(seg, 33, index);
+    if (rd) {
+      if (index >= x.hierarchies.size()) bad("gate of a hierarchy not in the record");
+      n->set_hierarchy(static_cast<CDB_SGATE_HIERARCHY*>(x.hierarchies[index]));
+    }
+  }
   if (rd) {
     if (marks & 2) n->set_string_name(text.c_str());
     if (synfrom) n->set_synthesized_name(synfrom);
@@ -754,6 +803,53 @@ void transfer_node(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
   else if (n->cast_to_synchronous_ram()) transfer_ram(seg, n->cast_to_synchronous_ram(), rd);
   if (rd)  // last: restoring kind data raised marks the gate did not have
     for (unsigned b = 0; b < 4; ++b) n->set_flag_byte(b, uint8_t(bytes >> (8 * b)));
+}
+
+// ---- hierarchies, as a table of (parent index, instance name)
+// Writing: the netlist's hierarchy, every hierarchy a gate names, and
+// their ancestors, each after its parent.
+void collect_hierarchies(TRANSFER& x) {
+  std::vector<CDB_HIERARCHY_BASE*> chain;
+  auto add = [&](CDB_HIERARCHY_BASE* h) {
+    if (!h || x.hierarchy_index.count(h)) return;
+    chain.clear();
+    for (; h && !x.hierarchy_index.count(h); h = h->get_parent()) chain.push_back(h);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      x.hierarchy_index.emplace(*it, uint32_t(x.hierarchies.size()));
+      x.hierarchies.push_back(*it);
+    }
+  };
+  add(x.nl->get_hierarchy());
+  for (CDB_SGATE_NODE* n : x.nl->get_node_list()) add(n ? n->get_hierarchy() : nullptr);
+}
+
+// Reading interns each into the process-wide table (see above), parents
+// first, so a gate's hierarchy has its whole chain up to its root.
+void transfer_hierarchies(PDB_SEGMENT& seg, TRANSFER& x) {
+  uint32_t count = uint32_t(x.hierarchies.size());
+  pdb_field_count(seg, 246, count, 7);
+  for (uint32_t i = 0; i < count; ++i) {
+    CDB_HIERARCHY_BASE* h = x.rd ? nullptr : x.hierarchies[i];
+    uint32_t parent = kNone;
+    if (h && h->get_parent()) parent = x.hierarchy_index.at(h->get_parent());
+    HDB_INSTANCE_NAME* name = h ? h->get_instance_name() : nullptr;
+    bool uses_namespace = h && h->uses_namespace();
+    pdb_field_u32(seg, 247, parent);
+    x_name(seg, 248, name);
+    pdb_field_bool(seg, 252, uses_namespace);
+    if (!x.rd) continue;
+    if (parent != kNone && parent >= i) bad("hierarchy whose parent does not precede it");
+    CDB_SGATE_HIERARCHY* up = parent == kNone ? nullptr : static_cast<CDB_SGATE_HIERARCHY*>(x.hierarchies[parent]);
+    x.hierarchies.push_back(intern_hierarchy(up, name, uses_namespace));
+  }
+  // The netlist's own hierarchy (a partition without pins has no gate that
+  // names one).
+  CDB_SGATE_HIERARCHY* own = x.nl->get_hierarchy();
+  uint32_t index = own && !x.rd ? x.hierarchy_index.at(own) : kNone;
+  pdb_field_u32(seg, 253, index);
+  if (!x.rd) return;
+  if (index != kNone && index >= x.hierarchies.size()) bad("netlist of a hierarchy not in the record");
+  x.nl->set_hierarchy(index == kNone ? nullptr : static_cast<CDB_SGATE_HIERARCHY*>(x.hierarchies[index]));
 }
 
 // ---- state machines, as the numbers of their gates
@@ -905,10 +1001,10 @@ void transfer_netlist(PDB_SEGMENT& seg, void* record) {
   x.nl = static_cast<CDB_SGATE_NETLIST*>(record);
   x.rd = seg.is_reading();
   CDB_SGATE_NETLIST* nl = x.nl;
-  uint32_t version = CDB_SGATE_NETLIST_ARCHIVE_VERSION;
-  pdb_field_u32(seg, 0, version);
-  if (version != CDB_SGATE_NETLIST_ARCHIVE_VERSION)
-    bad("netlist archive of format " + std::to_string(version) + ", this library reads format " +
+  pdb_field_u32(seg, 0, x.version);
+  if (x.version != CDB_SGATE_NETLIST_ARCHIVE_VERSION && x.version != CDB_SGATE_NETLIST_ARCHIVE_OLDEST_VERSION)
+    bad("netlist archive of format " + std::to_string(x.version) + ", this library reads formats " +
+        std::to_string(CDB_SGATE_NETLIST_ARCHIVE_OLDEST_VERSION) + " to " +
         std::to_string(CDB_SGATE_NETLIST_ARCHIVE_VERSION));
   bool is_part = nl->is_partition_netlist(), is_sub = nl->is_subnetlist();
   int32_t number = nl->get_number();
@@ -922,9 +1018,11 @@ void transfer_netlist(PDB_SEGMENT& seg, void* record) {
   std::vector<CDB_SGATE_NODE*> nodes;
   if (!x.rd) {
     collect_machines(x);
+    collect_hierarchies(x);
     for (CDB_SGATE_NODE* n : nl->get_node_list())
       if (n) nodes.push_back(n);
   }
+  if (x.version >= 3) transfer_hierarchies(seg, x);
   uint32_t count = uint32_t(nodes.size());
   pdb_field_count(seg, 4, count, 8);
   if (x.rd) x.by_debug.reserve(count);
@@ -982,3 +1080,14 @@ void cdb_sgate_netlist_ptr_field(PDB_SEGMENT& seg, void* ptr_address) {
   seg.set_field(199, "ptr");
   seg.transfer_ptr(*static_cast<void**>(ptr_address), *cdb_sgate_netlist_thunk());
 }
+
+namespace kavu_platform {
+
+void cdb_sgate_netlist_pdb_test_reset() {
+  HIERARCHY_TABLE& t = hierarchy_table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  for (auto& entry : t.by_key) entry.second->set_parent(nullptr);
+  t.by_key.clear();
+}
+
+}  // namespace kavu_platform

@@ -17,6 +17,14 @@
 //     output's delay fields and synfrom name;
 //   - names as paths of (partial name, synthesized) levels, interned into
 //     the default namespace on reading;
+//   - each gate's hierarchy and the netlist's (format 3 on), as a table of
+//     the hierarchies they name and their ancestors (parent, instance name,
+//     whether it uses a namespace). Reading interns them in a process-wide
+//     table, one object per (parent, name), which owns them for the life of
+//     the process: gates keep their hierarchies whatever netlist they move
+//     to or is freed, and every read of one design finds the same root. A
+//     hierarchy that used a namespace uses the default one, where the names
+//     read live;
 //   - the state machines the netlist owns and those its state buffers name,
 //     as debug numbers (read back into the netlist's own machine list);
 //   - the netlist's partition flag, number, first debug number, subnetlist
@@ -38,10 +46,19 @@
 
 class CDB_SGATE_NETLIST;
 
-// The format version written first in every netlist record.
-constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_VERSION = 2;
+// The format version written first in every netlist record. Format 3 adds
+// the gates' hierarchies; records of format 2 still read, their gates
+// without a hierarchy.
+constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_VERSION = 3;
+constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_OLDEST_VERSION = 2;
 
 // The registration of the netlist record type.
 const PDB_THUNK_INFO* cdb_sgate_netlist_thunk();
 // The field callback for a CDB_SGATE_NETLIST* at ptr_address (field 199 "ptr").
 void cdb_sgate_netlist_ptr_field(PDB_SEGMENT& seg, void* ptr_address);
+
+namespace kavu_platform {
+// Frees the hierarchies made by reading archives (test reset: the names
+// they hold go with the default namespace).
+void cdb_sgate_netlist_pdb_test_reset();
+}  // namespace kavu_platform

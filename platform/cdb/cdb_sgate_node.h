@@ -194,7 +194,7 @@ class CDB_SGATE_ITERM {
   void unlink_from_chain();  // leaves the source's chain; flags untouched
 
   // The parent link and the information record, which few terminals have,
-  // live in a side record made on first use (it keeps the terminal at 56
+  // live in a side record made on first use (it keeps the terminal at 48
   // bytes).
   struct EXTRA {
     CDB_SGATE_ITERM* m_parent = nullptr;

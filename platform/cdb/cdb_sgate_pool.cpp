@@ -27,6 +27,7 @@
 #if defined(__linux__) && !KAVU_POOL_ASAN && !defined(__SANITIZE_LEAK__)
 #define KAVU_POOL_HUGE_CHUNKS 1
 #include <sys/mman.h>
+#include <sys/resource.h>
 #else
 #define KAVU_POOL_HUGE_CHUNKS 0
 #endif
@@ -68,7 +69,7 @@ struct ARENA {
   char* m_chunk_end = nullptr;
   char* m_reserve_next = nullptr;  // the reserved address range chunks come from
   char* m_reserve_end = nullptr;
-  bool m_reserve_tried = false;
+  bool m_reserve_failed = false;  // the system refused a range: slabs come from the heap
   size_t m_chunks_opened = 0;
 };
 
@@ -215,28 +216,52 @@ void register_thread(THREAD_CACHE& c) {
 // is asked to back with huge pages: a walk over a large netlist then needs
 // one address translation per 2 MiB rather than per 4 KiB (the sweep and
 // collection of 2*10^5 gates gained about a tenth). The chunks are taken in
-// rising order from one range of address space reserved on first use (no
+// rising order from a range of address space reserved on first use (no
 // memory behind it until a chunk is opened), so slabs made later lie higher
-// and gates made in order still lie in order. Null when the range is used
-// up or the system refuses (the caller falls back to the general allocator).
+// and gates made in order still lie in order. A range used up is followed
+// by another, asked for just above it. Null when the system refuses a range
+// or a chunk (the caller falls back to the general allocator).
+//
+// A reserved range counts against an address-space limit (RLIMIT_AS, "ulimit
+// -v") although nothing backs it, so under a limit the range is an eighth of
+// the limit rather than 64 GiB: the 64 GiB range would fail under any limit
+// below it, and just above one it would leave the rest of the process
+// almost nothing.
 constexpr size_t kChunkBytes = size_t(2) << 20;
 constexpr size_t kReserveBytes = size_t(64) << 30;
+constexpr size_t kLimitShare = 8;
 static_assert(kChunkBytes % kSlabBytes == 0, "a chunk holds whole slabs");
 constexpr size_t kPlainChunks = 4;
 
+// Whole chunks: kReserveBytes without an address-space limit, else the
+// limit's share (at least one chunk).
+size_t range_bytes() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kReserveBytes;
+  const size_t share = size_t(limit.rlim_cur / kLimitShare) & ~(kChunkBytes - 1);
+  return std::clamp(share, kChunkBytes, kReserveBytes);
+}
+
+// Reserves the next range, aligned to a chunk; the hint (the end of the
+// range before) keeps the ranges rising where the space above is free.
+bool reserve_range(ARENA& a) {
+  const size_t bytes = range_bytes();
+  void* raw = mmap(a.m_reserve_end, bytes + kChunkBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (raw == MAP_FAILED) return false;
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(raw);
+  a.m_reserve_next = reinterpret_cast<char*>((begin + kChunkBytes - 1) & ~uintptr_t(kChunkBytes - 1));
+  a.m_reserve_end = a.m_reserve_next + bytes;
+  return true;
+}
+
 char* slab_from_chunk(ARENA& a) {
   if (a.m_chunk_next == a.m_chunk_end) {
-    if (!a.m_reserve_tried) {
-      a.m_reserve_tried = true;
-      void* raw = mmap(nullptr, kReserveBytes + kChunkBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-      if (raw != MAP_FAILED) {
-        const uintptr_t begin = reinterpret_cast<uintptr_t>(raw);
-        a.m_reserve_next = reinterpret_cast<char*>((begin + kChunkBytes - 1) & ~uintptr_t(kChunkBytes - 1));
-        a.m_reserve_end = a.m_reserve_next + kReserveBytes;
-      }
+    if (a.m_reserve_failed) return nullptr;
+    if (a.m_reserve_next == a.m_reserve_end && !reserve_range(a)) {
+      a.m_reserve_failed = true;
+      return nullptr;
     }
     char* chunk = a.m_reserve_next;
-    if (!chunk || chunk == a.m_reserve_end) return nullptr;
     if (mprotect(chunk, kChunkBytes, PROT_READ | PROT_WRITE) != 0) return nullptr;
     // A hint: without it the chunk has plain pages. The first chunks keep
     // plain pages, since a huge page is resident as a whole once touched and

@@ -12,7 +12,9 @@
 //   a gate or terminal may move from netlist to netlist and be destroyed in
 //   any order after its netlist, so no slab can belong to one netlist.
 //   On Linux (outside sanitizer builds) slabs are cut from 2 MiB chunks
-//   aligned to their size and backed with huge pages where the system allows.
+//   aligned to their size and backed with huge pages where the system allows;
+//   the chunks come in rising order from a reserved address range, sized to
+//   an eighth of the address-space limit when one is set.
 // Layout gain: gates, input terminals and output terminals made one after
 //   another sit one after another, each kind in its own slabs, so walks over
 //   a netlist built in order touch memory in order; no per-object header.

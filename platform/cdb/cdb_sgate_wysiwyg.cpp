@@ -36,6 +36,7 @@ void CDB_SGATE_WYSIWYG::set_wysiwyg_type(CDB_WYSIWYG_TYPE type) {
   m_wysiwyg_type = type;
   m_entry = &atom_catalogue_lookup(type);
   set_sgate_type(m_entry->m_gate_type);
+  if (!is_lutram()) m_lutram_logical_name = nullptr;  // only a LUT-RAM has one
   if (!m_entry->ports_on_demand()) {
     m_extra_inputs.clear();
     m_extra_outputs.clear();
@@ -149,8 +150,14 @@ void CDB_SGATE_WYSIWYG::clone_wysiwyg_into(CDB_SGATE_WYSIWYG* copy, int clone_ty
   copy->m_lutmask = m_lutmask;
   copy->m_lutmask_changed = m_lutmask_changed;
   copy->m_sweep_level = m_sweep_level;
+  copy->m_lutram_logical_name = m_lutram_logical_name;
   copy->copy_reg_state_from(*this);
   clone_base_into(copy, clone_type);
+}
+
+void CDB_SGATE_WYSIWYG::set_lutram_logical_name(HDB_INSTANCE_NAME* name) {
+  PLAT_CHECK(is_lutram(), "CDB");
+  m_lutram_logical_name = name;
 }
 
 void CDB_SGATE_WYSIWYG::clone_node(MEM_SEGMENT*, CDB_SGATE_NODE** result, int clone_type) const {

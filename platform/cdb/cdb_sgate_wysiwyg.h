@@ -95,6 +95,12 @@ class CDB_SGATE_WYSIWYG : public CDB_SGATE_NODE, public CDB_REG_FLAGS {
   bool lutmask_changed() const { return m_lutmask_changed; }
   void clear_lutmask_changed() { m_lutmask_changed = false; }
 
+  // --- logical (user) name of a LUT-RAM atom's memory, null when none was
+  // given (and for every other atom). Only a LUT-RAM atom takes one
+  // (PLAT_CHECK); the name is not owned, and clones share it.
+  HDB_INSTANCE_NAME* get_lutram_logical_name() const { return m_lutram_logical_name; }
+  void set_lutram_logical_name(HDB_INSTANCE_NAME* name);
+
   // --- sweep level of flip-flop atoms; "examined" once a level was set
   int get_sweep_level() const { return m_sweep_level; }
   void set_sweep_level(int level);
@@ -114,7 +120,8 @@ class CDB_SGATE_WYSIWYG : public CDB_SGATE_NODE, public CDB_REG_FLAGS {
  protected:
   CDB_SGATE_NODE* reg_flags_node() override { return this; }
   // Copies every atom field (type, on-demand ports, modes, mask, sweep level,
-  // register state) into a fresh atom, then the base fields and terminals.
+  // LUT-RAM logical name, register state) into a fresh atom, then the base
+  // fields and terminals.
   void clone_wysiwyg_into(CDB_SGATE_WYSIWYG* copy, int clone_type) const;
 
  private:
@@ -136,6 +143,7 @@ class CDB_SGATE_WYSIWYG : public CDB_SGATE_NODE, public CDB_REG_FLAGS {
   mutable std::vector<EXTRA_PORT> m_extra_outputs;
   std::bitset<CDB_WYSIWYG_NUM_MODES> m_modes;
   uint64_t m_lutmask = 0;
+  HDB_INSTANCE_NAME* m_lutram_logical_name = nullptr;
   int m_sweep_level = 0;
   CDB_WYSIWYG_TYPE m_wysiwyg_type;
   bool m_lutmask_changed = false;

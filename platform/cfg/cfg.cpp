@@ -18,14 +18,15 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "fio/fio.h"
 #include "msg/msg.h"
 #include "testkit/platform_test_hooks.h"
 
@@ -90,12 +91,19 @@ void parse_ini_set(CFG_STATE& s, const char* text) {
   }
 }
 
+// An ini file is a few kilobytes; the bound only stops a wrong path (a log,
+// an image) from being taken whole into memory.
+const uint64_t kMaxIniFileBytes = uint64_t(64) << 20;
+
 void parse_ini_file(CFG_STATE& s, const char* path) {
-  std::ifstream in(path);
-  if (!in) {
-    std::fprintf(stderr, "Warning: KAVU_INI_FILE \"%s\" cannot be read; ignored\n", path);
+  // Only a regular file is read: a FIFO would wait for a writer, /dev/zero
+  // never ends, and a directory is not an empty file.
+  std::string text, problem;
+  if (!FIO_FILE_SYSTEM::read_regular_file(path, kMaxIniFileBytes, &text, &problem)) {
+    std::fprintf(stderr, "Warning: KAVU_INI_FILE \"%s\" cannot be read (%s); ignored\n", path, problem.c_str());
     return;
   }
+  std::istringstream in(std::move(text));
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {

@@ -34,6 +34,10 @@ ORLIND_BOOL cfg_user_ini_is_on(int n);
 #include <vector>
 
 namespace kavu_platform {
+// Sets `key` from code, above every other source, for this process and the
+// helper processes it starts; a null value unsets it. Keys are
+// case-insensitive.
+void cfg_set_value(const char* key, const char* value);
 // Every key set from code with its value, by key name (lower case); what a
 // helper process is given to see the same configuration.
 std::vector<std::pair<std::string, std::string>> cfg_code_values();

@@ -4,6 +4,10 @@
 // becomes a false or null result instead of an exception.
 #include "fio/fio.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -107,4 +111,59 @@ bool FIO_FILE_SYSTEM::copy(const std::string& from, const std::string& to) {
 FILE* FIO_FILE_SYSTEM::fopen(const std::string& path, const char* mode) {
   if (path.empty() || !mode) return nullptr;
   return std::fopen(fio_get_unc_full_path(path).c_str(), mode);
+}
+
+FIO_FILE_SYSTEM::OPEN_STATUS FIO_FILE_SYSTEM::open_regular_file(const std::string& path, uint64_t max_bytes,
+                                                                FILE** file, uint64_t* size) {
+  *file = nullptr;
+  *size = 0;
+  if (path.empty()) return FIO_CANNOT_OPEN;
+  // stat first, so that a device is not even opened (opening some has side
+  // effects); then the type again on the descriptor, which is what is read.
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return FIO_CANNOT_OPEN;
+  if (!S_ISREG(st.st_mode)) return FIO_NOT_REGULAR;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return FIO_CANNOT_OPEN;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return FIO_NOT_REGULAR;
+  }
+  if (uint64_t(st.st_size) > max_bytes) {
+    ::close(fd);
+    return FIO_TOO_LARGE;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    return FIO_CANNOT_OPEN;
+  }
+  *file = f;
+  *size = uint64_t(st.st_size);
+  return FIO_OPENED;
+}
+
+bool FIO_FILE_SYSTEM::read_regular_file(const std::string& path, uint64_t max_bytes, std::string* text,
+                                        std::string* problem) {
+  text->clear();
+  FILE* f = nullptr;
+  uint64_t size = 0;
+  switch (open_regular_file(path, max_bytes, &f, &size)) {
+    case FIO_OPENED: break;
+    case FIO_NOT_REGULAR: *problem = "not a regular file"; return false;
+    case FIO_TOO_LARGE: *problem = "the file is larger than " + std::to_string(max_bytes) + " bytes"; return false;
+    default: *problem = "cannot read the file"; return false;
+  }
+  // The size is the one the descriptor had when opened; a file that grows
+  // meanwhile is read to that size and refused, one that shrinks is refused.
+  text->resize(size_t(size));
+  const bool ok = (size == 0 || std::fread(text->data(), 1, text->size(), f) == text->size()) && std::fgetc(f) == EOF;
+  std::fclose(f);
+  if (!ok) {
+    text->clear();
+    *problem = "cannot read the file";
+  }
+  return ok;
 }

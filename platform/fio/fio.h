@@ -9,6 +9,7 @@
 // file is the caller's business. Nothing here keeps state.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -62,4 +63,19 @@ class FIO_FILE_SYSTEM {
   static bool copy(const std::string& from, const std::string& to);
   // std::fopen on the full path; null on failure.
   static FILE* fopen(const std::string& path, const char* mode);
+
+  // Opens `path` for binary reading only when it is a regular file of at
+  // most `max_bytes`: a directory, a FIFO or a device (/dev/zero) is
+  // refused, and so is a larger file, before a byte is read. The type is
+  // taken from the opened descriptor (opened without blocking, so a FIFO
+  // without a writer cannot hold the caller), so a path swapped after a
+  // check cannot slip through. *file is set only when FIO_OPENED; *size is
+  // the file's size then.
+  enum OPEN_STATUS { FIO_OPENED, FIO_CANNOT_OPEN, FIO_NOT_REGULAR, FIO_TOO_LARGE };
+  static OPEN_STATUS open_regular_file(const std::string& path, uint64_t max_bytes, FILE** file, uint64_t* size);
+  // The whole of a regular file of at most `max_bytes` into *text; false
+  // with *problem "cannot read the file", "not a regular file" or "the file
+  // is larger than <max_bytes> bytes".
+  static bool read_regular_file(const std::string& path, uint64_t max_bytes, std::string* text,
+                                std::string* problem);
 };

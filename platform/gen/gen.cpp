@@ -1,16 +1,26 @@
 // gen.cpp — profiler totals, the random generator, ticks, text helpers, the
 // database directory and usage tags.
 //
+// The database directory is only named by gen_get_db_dir_path; it is made
+// by gen_make_db_dir, which writers call, and whose failure is the writer's
+// failure with the system's reason, never an abort.
+//
 // Process-wide state (profiler totals, tags, the directory override) lives
 // in objects created on first use and never destroyed, each behind its own
 // mutex, so scopes and tags may be used from any thread and from static
 // destructors.
 #include "gen/gen.h"
 
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 
@@ -158,12 +168,42 @@ std::string gen_get_db_dir_path() {
   }
   if (dir.empty()) dir = cfg_get_value("db_dir");
   if (dir.empty()) dir = "./db";
-  std::string full = fio_get_unc_full_path(dir);
-  if (!FIO_FILE_SYSTEM::exists(full)) {
-    bool created = FIO_FILE_SYSTEM::create(full);
-    PLAT_CHECK(created && "cannot create the project database directory", "PLATFORM");
+  return fio_get_unc_full_path(dir);
+}
+
+bool gen_make_db_dir(std::string* reason) {
+  const std::string dir = gen_get_db_dir_path();
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(dir), ec);
+  // create_directories reports success without a word when the path exists
+  // as a file; the checks below give the system's reason for that too.
+  struct stat st;
+  int err = ec ? ec.value() : 0;
+  if (!err && ::stat(dir.c_str(), &st) != 0) err = errno;
+  if (!err && !S_ISDIR(st.st_mode)) err = ENOTDIR;
+  if (!err) {
+    // Permission bits do not tell (root passes them; a kernel pseudo file
+    // system refuses new files whatever they say): a file made and removed
+    // again does, with the system's reason.
+    std::string probe = dir + "/.kavu_write_probe_XXXXXX";
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0) {
+      err = errno;
+    } else {
+      ::close(fd);
+      ::unlink(probe.c_str());
+    }
   }
-  return full;
+  if (!err) return true;
+  if (reason) *reason = std::strerror(err);
+  return false;
+}
+
+bool gen_disk_is_full(const std::string& dir, int err) {
+  if (err == ENOSPC || err == EDQUOT) return true;
+  struct statvfs st;
+  if (::statvfs(dir.c_str(), &st) != 0) return false;
+  return st.f_blocks > 0 && st.f_bavail == 0;
 }
 
 int gen_strcmp(const char* a, const char* b) {

@@ -54,8 +54,22 @@ class GEN_RAND {
 // Milliseconds of a monotonic clock.
 uint64_t gen_get_tick_count();
 // The project database directory: the one set for the compile, else the key
-// "db_dir", else "./db"; created on first use of each path. Full path.
+// "db_dir", else "./db". Full path. A query: nothing is created, so reading
+// the database never leaves a directory behind; a call that writes into it
+// makes it first with gen_make_db_dir.
 std::string gen_get_db_dir_path();
+// Makes the project database directory, and its missing parents, for a call
+// about to write into it. True when it is a directory this process can make
+// files in (tried with a file made and removed again); otherwise false,
+// *reason (when given) the system's words for why ("Permission denied",
+// "Read-only file system", "Not a directory").
+bool gen_make_db_dir(std::string* reason = nullptr);
+// True when a write into directory `dir` failed for want of room: `err` (an
+// errno value, 0 when unknown) is ENOSPC or EDQUOT, or the file system of
+// `dir` is one that stores blocks and has none left for this user. Kernel
+// pseudo file systems (/proc, /sys) report no blocks at all and are never
+// full; their failures have other reasons.
+bool gen_disk_is_full(const std::string& dir, int err = 0);
 // strcmp with null ordered before every text.
 int gen_strcmp(const char* a, const char* b);
 // The same, ASCII letters compared without case.

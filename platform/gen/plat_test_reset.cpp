@@ -5,6 +5,7 @@
 // A role that adds a singleton adds its reset here. Registrations made when
 // a library loads (message ids, memory tags) are not test state and stay.
 #include "cdb/cdb_sgate.h"
+#include "cdb/cdb_sgate_netlist_pdb.h"
 #include "cfg/cfg.h"
 #include "cmp/cmp.h"
 #include "dev/dev.h"
@@ -23,6 +24,7 @@ namespace kavu_platform {
 void plat_test_reset_all() {
   cfg_unset_all_values();
   msg_test_reset();
+  cdb_sgate_netlist_pdb_test_reset();  // its hierarchies hold names of the namespace reset next
   hdb_reset();
   gen_test_reset();
   cdb_sgate_set_synthesis_running_in_parallel(false);

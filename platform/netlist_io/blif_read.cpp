@@ -39,6 +39,7 @@
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
 #include "cut/cut_mac.h"
+#include "fio/fio.h"
 #include "hdb/hdb.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/blif_cells.h"
@@ -1170,28 +1171,26 @@ void BLIF_READER::give_names() {
   decltype(m_output_pins)().swap(m_output_pins);
 }
 
-// The type and size come from stat before the file is opened: a directory
-// or a FIFO is refused (opening a FIFO would wait for a writer), and so is a
-// file larger than the reader can address.
+// Only a regular file within the reader's reach is opened (the platform's
+// shared check: a directory, a FIFO or a device is refused before a byte is
+// read, and so is a file larger than the reader can address).
 bool read_whole_file(const std::string& path, RELEASABLE_ARRAY<char>* text, std::string* problem) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return false;
-  if (!S_ISREG(st.st_mode)) {
-    *problem = "not a regular file";
-    return false;
+  FILE* f = nullptr;
+  uint64_t size = 0;
+  switch (FIO_FILE_SYSTEM::open_regular_file(path, kMaxTextBytes, &f, &size)) {
+    case FIO_FILE_SYSTEM::FIO_OPENED: break;
+    case FIO_FILE_SYSTEM::FIO_NOT_REGULAR: *problem = "not a regular file"; return false;
+    case FIO_FILE_SYSTEM::FIO_TOO_LARGE:
+      *problem = "the file is larger than 4 GiB, more than the reader can address";
+      return false;
+    default: return false;
   }
-  if (uint64_t(st.st_size) > kMaxTextBytes) {
-    *problem = "the file is larger than 4 GiB, more than the reader can address";
-    return false;
-  }
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  if (!text->allocate(size_t(st.st_size))) {
+  if (!text->allocate(size_t(size))) {
     std::fclose(f);
     *problem = "not enough memory for the file";
     return false;
   }
-  text->resize(size_t(st.st_size));
+  text->resize(size_t(size));
   bool ok = std::fread(text->data(), 1, text->size(), f) == text->size() && std::fgetc(f) == EOF;
   std::fclose(f);
   return ok;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -98,6 +99,16 @@ struct RECORD_GUARD {
 }  // namespace
 
 // ---------------------------------------------------------------- exceptions
+
+std::string PDB_INVALID_PATH::reason_of(int error_code) {
+  return error_code ? std::string(": ") + std::strerror(error_code) : std::string();
+}
+
+namespace {
+thread_local int t_last_write_error = 0;
+}
+
+int pdb_last_write_error() { return t_last_write_error; }
 
 void PDB_DATABASE_EXCEPTION::report() const {
   msg_local_debug("PDB", MSG_D_LEVEL(2), "%s", what());
@@ -391,6 +402,7 @@ void PDB_ARCHIVE::open(const std::string& name, OPEN_MODE mode) {
   clear_records();
   m_path = fio_get_unc_full_path(name + "." + PDB_CDB_SEG_BASE::extension());
   if (mode == PDB_WRITE) {
+    t_last_write_error = 0;
     m_open = true;
     return;
   }
@@ -457,6 +469,7 @@ void PDB_ARCHIVE::stage() {
   std::vector<RECORD> records = std::move(m_records);
   clear_records();
   const std::string temp = temporary_path();
+  errno = 0;
   std::ofstream out(temp, std::ios::binary | std::ios::trunc);
   out.write(kMagic, sizeof kMagic);
   for (const RECORD& r : records) {
@@ -469,9 +482,12 @@ void PDB_ARCHIVE::stage() {
   }
   out.close();
   if (!out) {
+    // The system's reason, taken before the partial file is removed (a full
+    // disk has room again once it is gone).
+    t_last_write_error = errno ? errno : EIO;
     m_open = false;
     FIO_FILE_SYSTEM::remove_if_exists(temp);
-    throw PDB_INVALID_PATH(m_path);
+    throw PDB_INVALID_PATH(m_path, t_last_write_error);
   }
   m_staged = true;
 }
@@ -487,9 +503,11 @@ void PDB_ARCHIVE::close() {
   m_open = false;
   m_staged = false;
   const std::string temp = temporary_path();
+  errno = 0;
   if (!FIO_FILE_SYSTEM::rename(temp, m_path)) {
+    t_last_write_error = errno ? errno : EIO;
     FIO_FILE_SYSTEM::remove_if_exists(temp);
-    throw PDB_INVALID_PATH(m_path);
+    throw PDB_INVALID_PATH(m_path, t_last_write_error);
   }
 }
 

@@ -65,16 +65,25 @@ constexpr uint32_t PDB_MAX_COLLECTION_SIZE = 0x3fffffff;
 
 class PDB_DATABASE_EXCEPTION : public std::runtime_error {
  public:
-  explicit PDB_DATABASE_EXCEPTION(const std::string& what) : std::runtime_error(what) {}
+  explicit PDB_DATABASE_EXCEPTION(const std::string& what, int error_code = 0)
+      : std::runtime_error(what), m_error_code(error_code) {}
   // Writes the text to the debug output of the component "PDB".
   virtual void report() const;
+  // The system's error number of the file operation that failed (ENOSPC for
+  // a full disk), 0 when the failure is not one of the system's.
+  int get_error_code() const { return m_error_code; }
+
+ private:
+  int m_error_code = 0;
 };
 
 class PDB_INVALID_PATH : public PDB_DATABASE_EXCEPTION {
  public:
-  explicit PDB_INVALID_PATH(const std::string& path)
-      : PDB_DATABASE_EXCEPTION("invalid path: " + path), m_path(path) {}
+  // With an error number, the system's reason follows the path.
+  explicit PDB_INVALID_PATH(const std::string& path, int error_code = 0)
+      : PDB_DATABASE_EXCEPTION("invalid path: " + path + reason_of(error_code), error_code), m_path(path) {}
   const std::string& get_path() const { return m_path; }
+  static std::string reason_of(int error_code);
 
  private:
   std::string m_path;
@@ -383,6 +392,12 @@ inline void PDB_SEGMENT_TEMPLATE<BASE>::transfer_count(uint32_t& count, uint32_t
 // ---------------------------------------------------------------- archive
 
 // A file of named records. open(name) works on "<name>.cdb".
+// The system's error number of the last archive write that failed on this
+// thread (ENOSPC for a full disk), 0 when the last archive opened for
+// writing on it has not failed; for callers that learn of a failure only as
+// a false result.
+int pdb_last_write_error();
+
 class PDB_ARCHIVE {
  public:
   enum OPEN_MODE { PDB_READ, PDB_WRITE };

@@ -15,12 +15,15 @@
 #include "cfg/cfg.h"
 #include "cmp/cmp.h"
 #include "dev/dev.h"
+#include "fio/fio.h"
 #include "msg/msg.h"
 #include "ssc/ssc_int.h"
 
 namespace kavu_platform {
 
 namespace {
+
+const uint64_t kMaxTdbFileBytes = uint64_t(UINT32_MAX) + 1;
 
 enum GATE_CLASS { GC_COMB, GC_SEQ, GC_IN_PIN, GC_OUT_PIN, GC_BIDIR_PIN };
 
@@ -381,8 +384,12 @@ bool SSC_NETLIST_DATA::write_file(const std::string& path) const {
 }
 
 bool SSC_NETLIST_DATA::read_file(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) return false;
+  // Only a regular file is read (a FIFO would wait for a writer, a device
+  // such as /dev/zero never ends, a directory is no netlist), and at most
+  // 4 GiB of it: node ids are 32 bits, so no stored netlist comes near.
+  std::string text, problem;
+  if (!FIO_FILE_SYSTEM::read_regular_file(path, kMaxTdbFileBytes, &text, &problem)) return false;
+  std::istringstream in(std::move(text));
   std::string tag;
   int version = 0;
   size_t nn = 0, na = 0;

@@ -2,10 +2,11 @@
 //
 // One command per line ('\' continues a line, '#' starts a comment):
 //   create_clock -period P [-name N] [-waveform {R F}] [targets]
-//   set_input_delay V -clock C [-clock_fall] [-max] targets
-//   set_output_delay V -clock C [-clock_fall] [-max] targets
+//   set_input_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
+//   set_output_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
 //   set_false_path [-setup] [-from X] [-to Y]
 //   set_max_delay V [-from X] [-to Y]
+//   set_units [-time U] [-capacitance …]
 // Targets are collections — [get_ports p…], [get_pins p…], [get_cells p…],
 // [get_registers p…], [get_clocks p…], [all_inputs], [all_outputs],
 // [all_registers], [all_clocks] — or bare patterns (ports, then cells).
@@ -16,18 +17,30 @@
 // "a": a pattern that ends in ']' is matched against the bit's whole name,
 // any other against the bus name, so "a", "a*" and "a[*]" take every bit
 // and "a[3]" one (OpenSTA reads bus ports the same way). A pattern that
-// matches nothing is a warning ("Warning: SDC line N: ..." on stderr and in
-// SSC_CONSTRAINTS::warnings); the command still applies to the rest.
-// Numbers may be decimal fractions and are rounded to the engine's integer
-// units.
-// Lines with -min, -hold, -add_delay of another kind, and other commands
-// (set_units, set_load, …) are noted and skipped. A clock without targets is
-// virtual. set_false_path with both -from and -to on pins is noted and
-// skipped (path-based exceptions are not modelled); between clocks it
-// removes the clock pairs; with only -from (-to) on pins it removes those
-// start (end) points.
+// matches nothing is a warning ("line N: ..." in SSC_CONSTRAINTS::warnings,
+// which the engine posts); the command still applies to the rest.
+// Times are in the engine's unit, the picosecond, unless "set_units -time"
+// names another ("ns", "1ns", "100ps", "us", ...): every later time is
+// converted to picoseconds. Numbers may be decimal fractions and are rounded
+// to whole picoseconds.
+// A second set_input_delay (set_output_delay) on a port replaces every delay
+// the port had, as OpenSTA does, unless it is given -add_delay: then both
+// stay and the worse one counts for setup. A -min (-hold) delay is not
+// analysed, but without -add_delay it still removes the port's delays of
+// other clock edges (OpenSTA keeps one set per port). -rise and -fall are
+// read as both transitions (the engine does not time them apart), so there
+// a -rise delay also replaces an earlier -fall one, where OpenSTA keeps it.
+// set_false_path -hold and known SDC commands the engine does not model
+// (set_load, set_clock_uncertainty, …) are noted and skipped; an unknown
+// command, an unknown option, an unknown clock or collection, a malformed
+// number or an unbalanced bracket is an error naming its line. A clock
+// without targets is virtual. set_false_path with both -from and -to on pins
+// is noted and skipped (path-based exceptions are not modelled); between
+// clocks it removes the clock pairs; with only -from (-to) on pins it
+// removes those start (end) points.
+#include <algorithm>
+#include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string_view>
@@ -134,12 +147,56 @@ bool name_matches(const std::string& pattern, std::string_view name, bool port) 
   return glob_match(pattern, base);
 }
 
-bool parse_number(const std::string& w, int* v) {
+// A time in the file's unit (`scale` picoseconds each) as whole picoseconds.
+bool parse_number(const std::string& w, int* v, double scale = 1.0) {
   char* end = nullptr;
-  const double d = std::strtod(w.c_str(), &end);
+  const double d = std::strtod(w.c_str(), &end) * scale;
   if (w.empty() || *end != '\0' || !std::isfinite(d) || std::fabs(d) > 1e9) return false;
   *v = int(std::lround(d));
   return true;
+}
+
+// Picoseconds per unit of a "set_units -time" value: an optional number
+// before the unit ("1ns", "100ps", "0.1ns"); false for anything else.
+bool time_unit_scale(const std::string& value, double* scale) {
+  size_t u = 0;
+  while (u < value.size() && (std::isdigit(static_cast<unsigned char>(value[u])) || value[u] == '.')) ++u;
+  double factor = 1.0;
+  if (u > 0) {
+    char* end = nullptr;
+    const std::string number = value.substr(0, u);
+    factor = std::strtod(number.c_str(), &end);
+    if (*end != '\0' || !(factor > 0) || !std::isfinite(factor)) return false;
+  }
+  std::string unit = value.substr(u);
+  for (char& c : unit) c = char(std::tolower(static_cast<unsigned char>(c)));
+  static const std::pair<const char*, double> units[] = {{"fs", 1e-3}, {"ps", 1.0}, {"ns", 1e3},
+                                                         {"us", 1e6},  {"ms", 1e9}, {"s", 1e12}};
+  for (const auto& [name, ps] : units)
+    if (unit == name) {
+      *scale = factor * ps;
+      return true;
+    }
+  return false;
+}
+
+// SDC commands the engine reads without modelling them: noted and skipped.
+bool is_skipped_sdc_command(const std::string& c) {
+  static const char* const known[] = {
+      "create_generated_clock", "current_design", "current_instance", "group_path", "set_case_analysis",
+      "set_clock_gating_check", "set_clock_groups", "set_clock_latency", "set_clock_sense",
+      "set_clock_transition", "set_clock_uncertainty", "set_data_check", "set_disable_timing", "set_drive",
+      "set_driving_cell", "set_fanout_load", "set_hierarchy_separator", "set_ideal_latency",
+      "set_ideal_network", "set_ideal_transition", "set_input_transition", "set_load", "set_logic_dc",
+      "set_logic_one", "set_logic_zero", "set_max_area", "set_max_capacitance", "set_max_dynamic_power",
+      "set_max_fanout", "set_max_leakage_power", "set_max_time_borrow", "set_max_transition",
+      "set_min_capacitance", "set_min_delay", "set_min_pulse_width", "set_multicycle_path",
+      "set_operating_conditions", "set_port_fanout_number", "set_propagated_clock", "set_resistance",
+      "set_sense", "set_timing_derate", "set_voltage", "set_wire_load_min_block_size", "set_wire_load_mode",
+      "set_wire_load_model", "set_wire_load_selection_group", "sdc_version"};
+  for (const char* k : known)
+    if (c == k) return true;
+  return false;
 }
 
 class SDC_READER {
@@ -156,6 +213,8 @@ class SDC_READER {
 
   bool command(const std::vector<std::string>& w, std::string* why);
   void set_line(int line) { m_line = line; }
+  // Drops the delays that later ones replaced.
+  void finish();
 
  private:
   struct TARGETS {
@@ -186,11 +245,17 @@ class SDC_READER {
   bool create_clock(const std::vector<std::string>& w, std::string* why);
   bool io_delay(const std::vector<std::string>& w, bool input, std::string* why);
   bool path_rule(const std::vector<std::string>& w, bool max_delay, std::string* why);
+  bool set_units(const std::vector<std::string>& w, std::string* why);
+  void replace_io_delays(const std::vector<uint32_t>& nodes, bool input, int keep_clock, bool keep_fall);
 
   const SSC_NETLIST_DATA& m_data;
   SSC_CONSTRAINTS* m_out;
   std::vector<std::string> m_paths, m_leaf;
   int m_line = 0;
+  double m_time_scale = 1.0;  // picoseconds per time unit of the file
+  // Per node and direction (output, input): the node's delays in io_delays
+  // entries before this index are replaced (0: none; empty until needed).
+  std::vector<uint32_t> m_replaced_before[2];
 };
 
 void SDC_READER::warn(const std::string& what) {
@@ -288,7 +353,7 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   TARGETS t;
   for (size_t i = 1; i < w.size(); ++i) {
     if (w[i] == "-period" && i + 1 < w.size()) {
-      if (!parse_number(w[++i], &c.period) || c.period <= 0) {
+      if (!parse_number(w[++i], &c.period, m_time_scale) || c.period <= 0) {
         *why = "bad period";
         return false;
       }
@@ -298,7 +363,7 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
     } else if (w[i] == "-waveform" && i + 1 < w.size()) {
       std::vector<std::string> e;
       split_words(w[++i], &e, why);
-      if (e.size() != 2 || !parse_number(e[0], &c.rise) || !parse_number(e[1], &c.fall)) {
+      if (e.size() != 2 || !parse_number(e[0], &c.rise, m_time_scale) || !parse_number(e[1], &c.fall, m_time_scale)) {
         *why = "bad waveform";
         return false;
       }
@@ -327,7 +392,7 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
 bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::string* why) {
   SSC_SDC_IO_DELAY d;
   d.input = input;
-  bool has_value = false;
+  bool has_value = false, add = false, min_only = false;
   TARGETS t;
   for (size_t i = 1; i < w.size(); ++i) {
     if (w[i] == "-clock" && i + 1 < w.size()) {
@@ -338,14 +403,15 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
     } else if (w[i] == "-clock_fall") {
       d.clock_fall = true;
     } else if (w[i] == "-min" || w[i] == "-hold") {
-      m_out->notes.push_back("minimum delays are not analysed");
-      return true;
-    } else if (w[i] == "-max" || w[i] == "-add_delay" || w[i] == "-rise" || w[i] == "-fall") {
+      min_only = true;
+    } else if (w[i] == "-add_delay") {
+      add = true;
+    } else if (w[i] == "-max" || w[i] == "-rise" || w[i] == "-fall") {
     } else if (!w[i].empty() && w[i][0] == '-' && !(w[i].size() > 1 && isdigit(w[i][1]))) {
       *why = "unknown option " + w[i];
       return false;
     } else if (!has_value) {
-      if (!parse_number(w[i], &d.value)) {
+      if (!parse_number(w[i], &d.value, m_time_scale)) {
         *why = "bad delay " + w[i];
         return false;
       }
@@ -358,9 +424,50 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
     *why = "delay and -clock are required";
     return false;
   }
+  if (min_only) {
+    m_out->notes.push_back("minimum delays are not analysed");
+    if (!add) replace_io_delays(t.nodes, input, d.clock, d.clock_fall);
+    return true;
+  }
+  if (!add) replace_io_delays(t.nodes, input, -1, false);
   d.nodes = t.nodes;
   m_out->io_delays.push_back(d);
   return true;
+}
+
+// Marks every delay the ports had so far in that direction as replaced.
+// With keep_clock >= 0 the ports' delays of that clock edge stay: they are
+// copied into new entries after the mark.
+void SDC_READER::replace_io_delays(const std::vector<uint32_t>& nodes, bool input, int keep_clock, bool keep_fall) {
+  std::vector<uint32_t>& before = m_replaced_before[input ? 1 : 0];
+  if (before.empty()) before.assign(m_data.nodes.size(), 0);
+  const uint32_t now = uint32_t(m_out->io_delays.size());
+  std::vector<SSC_SDC_IO_DELAY> copies;
+  if (keep_clock >= 0) {
+    std::vector<char> target(m_data.nodes.size(), 0);
+    for (uint32_t v : nodes) target[v] = 1;
+    for (uint32_t k = 0; k < now; ++k) {
+      const SSC_SDC_IO_DELAY& e = m_out->io_delays[k];
+      if (e.input != input || e.clock != keep_clock || e.clock_fall != keep_fall) continue;
+      SSC_SDC_IO_DELAY copy = e;
+      copy.nodes.clear();
+      for (uint32_t v : e.nodes)
+        if (target[v] && before[v] <= k) copy.nodes.push_back(v);
+      if (!copy.nodes.empty()) copies.push_back(std::move(copy));
+    }
+  }
+  for (uint32_t v : nodes) before[v] = now;
+  for (SSC_SDC_IO_DELAY& c : copies) m_out->io_delays.push_back(std::move(c));
+}
+
+void SDC_READER::finish() {
+  for (uint32_t k = 0; k < m_out->io_delays.size(); ++k) {
+    SSC_SDC_IO_DELAY& d = m_out->io_delays[k];
+    const std::vector<uint32_t>& before = m_replaced_before[d.input ? 1 : 0];
+    if (before.empty()) continue;
+    d.nodes.erase(std::remove_if(d.nodes.begin(), d.nodes.end(), [&](uint32_t v) { return before[v] > k; }),
+                  d.nodes.end());
+  }
 }
 
 bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, std::string* why) {
@@ -387,7 +494,7 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
       *why = "unknown option " + w[i];
       return false;
     } else if (max_delay && !has_value) {
-      if (!parse_number(w[i], &r.value)) {
+      if (!parse_number(w[i], &r.value, m_time_scale)) {
         *why = "bad delay " + w[i];
         return false;
       }
@@ -409,6 +516,31 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
   return true;
 }
 
+// set_units: -time sets the unit of every later time; the other quantities
+// are not timed here and are skipped.
+bool SDC_READER::set_units(const std::vector<std::string>& w, std::string* why) {
+  static const char* const others[] = {"-capacitance", "-resistance", "-voltage", "-current", "-power", "-distance"};
+  for (size_t i = 1; i < w.size(); ++i) {
+    const bool known = w[i] == "-time" || std::find_if(std::begin(others), std::end(others), [&](const char* o) {
+                                            return w[i] == o;
+                                          }) != std::end(others);
+    if (!known) {
+      *why = "unknown option " + w[i];
+      return false;
+    }
+    if (i + 1 == w.size()) {
+      *why = "missing value for " + w[i];
+      return false;
+    }
+    if (w[i] == "-time" && !time_unit_scale(w[i + 1], &m_time_scale)) {
+      *why = "unknown time unit " + w[i + 1];
+      return false;
+    }
+    ++i;
+  }
+  return true;
+}
+
 bool SDC_READER::command(const std::vector<std::string>& w, std::string* why) {
   const std::string& c = w.front();
   if (c == "create_clock") return create_clock(w, why);
@@ -416,7 +548,12 @@ bool SDC_READER::command(const std::vector<std::string>& w, std::string* why) {
   if (c == "set_output_delay") return io_delay(w, false, why);
   if (c == "set_false_path") return path_rule(w, false, why);
   if (c == "set_max_delay") return path_rule(w, true, why);
-  m_out->notes.push_back("command not applied: " + c);
+  if (c == "set_units") return set_units(w, why);
+  if (!is_skipped_sdc_command(c)) {
+    *why = "unknown command " + c;
+    return false;
+  }
+  m_out->notes.push_back("line " + std::to_string(m_line) + ": command not applied: " + c);
   return true;
 }
 
@@ -451,7 +588,7 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
     }
     cmd.clear();
   }
-  for (const std::string& w : out->warnings) std::fprintf(stderr, "Warning: SDC %s\n", w.c_str());
+  reader.finish();
   return true;
 }
 

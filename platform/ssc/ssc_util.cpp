@@ -4,6 +4,7 @@
 #include <tcl.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include "cfg/cfg.h"
 #include "cmp/cmp.h"
 #include "dev/dev.h"
+#include "fio/fio.h"
 #include "gen/gen.h"
 #include "hdb/hdb.h"
 #include "msg/msg.h"
@@ -35,6 +37,18 @@ std::string tdb_file(const std::string* partition_name) {
     else part += c;
   }
   return gen_get_db_dir_path() + "/tdb_" + part + ".tdb";
+}
+
+// The same file for a write: the database directory is made first. "" when
+// it cannot be, after an error naming it and the system's reason.
+std::string tdb_file_to_write(const std::string* partition_name) {
+  std::string reason;
+  if (!gen_make_db_dir(&reason)) {
+    msg_post_message(MSG_POST_TYPE_ERROR,
+                     "Cannot write the timing netlist in \"" + gen_get_db_dir_path() + "\": " + reason);
+    return "";
+  }
+  return tdb_file(partition_name);
 }
 
 bool file_exists(const std::string& path) {
@@ -133,7 +147,8 @@ bool SSC_UTIL::build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MOD
   if (per_partition && partition_name) {
     SSC_NETLIST_DATA copy = *m_netlist->m_data;
     copy.drop_gate_pointers();
-    if (!copy.write_file(tdb_file(partition_name))) return false;
+    const std::string file = tdb_file_to_write(partition_name);
+    if (file.empty() || !copy.write_file(file)) return false;
   }
   return true;
 }
@@ -148,7 +163,8 @@ bool SSC_UTIL::write_tdb_to_pdb(std::string* partition_name) {
   if (!is_in_use()) return false;
   SSC_NETLIST_DATA copy = *m_netlist->m_data;
   copy.drop_gate_pointers();
-  return copy.write_file(tdb_file(partition_name));
+  const std::string file = tdb_file_to_write(partition_name);
+  return !file.empty() && copy.write_file(file);
 }
 
 bool SSC_UTIL::debug_write_tdb_to_pdb(const char* name) {
@@ -175,24 +191,42 @@ bool SSC_UTIL::delete_netlist() {
   return held;
 }
 
+namespace {
+
+// A constraints file is text of a few megabytes at most; the bound only
+// stops a wrong path from being taken whole into memory.
+const uint64_t kMaxSdcFileBytes = uint64_t(1) << 30;
+
+// Every problem of the file reaches the user as a message naming the file
+// and line ("SDC file "t.sdc", line 2: unknown clock clkk"), warnings before
+// the error that ends the read; the debug trace keeps the same text.
+bool read_constraints(const std::string& sdc, const SSC_NETLIST_DATA& data, kavu_platform::SSC_CONSTRAINTS* c) {
+  const std::string where = "SDC file \"" + sdc + "\"";
+  std::string text, problem;
+  if (!FIO_FILE_SYSTEM::read_regular_file(sdc, kMaxSdcFileBytes, &text, &problem)) {
+    msg_post_message(MSG_POST_TYPE_ERROR, where + ": " + problem);
+    msg_local_debug("SSC", 2, "%s: %s", where.c_str(), problem.c_str());
+    return false;
+  }
+  std::string error;
+  const bool ok = kavu_platform::ssc_read_sdc(text, data, c, &error);
+  for (const std::string& w : c->warnings) msg_post_message(MSG_POST_TYPE_WARNING, where + ", " + w);
+  if (!ok) {
+    msg_post_message(MSG_POST_TYPE_ERROR, where + ", " + error);
+    msg_local_debug("SSC", 2, "%s, %s", where.c_str(), error.c_str());
+  }
+  return ok;
+}
+
+}  // namespace
+
 bool SSC_UTIL::run_analysis() {
   if (!is_in_use()) return false;
   SSC_NETLIST_DATA& data = *m_netlist->m_data;
   kavu_platform::SSC_CONSTRAINTS c;
   const std::string sdc = cfg_get_value("ssc_sdc_file");
   if (!sdc.empty()) {
-    std::ifstream in(sdc);
-    if (!in) {
-      msg_local_debug("SSC", 2, "Cannot read the SDC file %s", sdc.c_str());
-      return false;
-    }
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string error;
-    if (!kavu_platform::ssc_read_sdc(text.str(), data, &c, &error)) {
-      msg_local_debug("SSC", 2, "SDC file %s: %s", sdc.c_str(), error.c_str());
-      return false;
-    }
+    if (!read_constraints(sdc, data, &c)) return false;
   } else {
     kavu_platform::ssc_default_clocks(data, cfg_get_int_value("ssc_default_period", 1000), &c);
   }
@@ -366,18 +400,36 @@ SSC_UTIL* engine_for(Tcl_Interp* interp) {
   return u;
 }
 
-// The value of option `name` (the word after it), or null when it is absent;
-// false with the interpreter's result set when it is the last word.
-bool option_value(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], const char* name, Tcl_Obj** value) {
-  *value = nullptr;
-  for (int i = 1; i < objc; ++i)
-    if (std::string(Tcl_GetString(objv[i])) == name) {
-      if (i + 1 == objc) {
-        Tcl_SetObjResult(interp, Tcl_ObjPrintf("missing value for %s", name));
-        return false;
-      }
-      *value = objv[++i];
+// Reads the words after the command as "-option value" pairs of the given
+// options (values[i] for options[i], null when absent). Any other word, an
+// unknown option ("-clok") or a stray argument, is a Tcl error naming the
+// options the command takes, so a typing mistake never answers for a
+// default; so is an option given as the last word.
+bool parse_options(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], std::initializer_list<const char*> options,
+                   Tcl_Obj** values) {
+  std::string usage;
+  for (const char* o : options) usage += std::string(usage.empty() ? "" : ", ") + o;
+  for (size_t k = 0; k < options.size(); ++k) values[k] = nullptr;
+  for (int i = 1; i < objc; ++i) {
+    const std::string word = Tcl_GetString(objv[i]);
+    size_t k = 0;
+    for (const char* o : options) {
+      if (word == o) break;
+      ++k;
     }
+    if (k == options.size()) {
+      const bool option = !word.empty() && word[0] == '-';
+      Tcl_SetObjResult(interp, Tcl_ObjPrintf("%s: %s \"%s\"; the options are %s", Tcl_GetString(objv[0]),
+                                             option ? "unknown option" : "unexpected argument", word.c_str(),
+                                             usage.c_str()));
+      return false;
+    }
+    if (i + 1 == objc) {
+      Tcl_SetObjResult(interp, Tcl_ObjPrintf("missing value for %s", word.c_str()));
+      return false;
+    }
+    values[k] = objv[++i];
+  }
   return true;
 }
 
@@ -387,7 +439,7 @@ int cmd_report_timing(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const o
   if (!u) return TCL_ERROR;
   Tcl_Obj* value = nullptr;
   int npath = 1;
-  if (!option_value(interp, objc, objv, "-npath", &value)) return TCL_ERROR;
+  if (!parse_options(interp, objc, objv, {"-npath"}, &value)) return TCL_ERROR;
   if (value && Tcl_GetIntFromObj(interp, value, &npath) != TCL_OK) return TCL_ERROR;
   const std::string text = u->report_timing(npath);
   Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), int(text.size())));
@@ -400,7 +452,7 @@ int cmd_get_worst_slack(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const
   SSC_UTIL* u = engine_for(interp);
   if (!u) return TCL_ERROR;
   Tcl_Obj* value = nullptr;
-  if (!option_value(interp, objc, objv, "-clock", &value)) return TCL_ERROR;
+  if (!parse_options(interp, objc, objv, {"-clock"}, &value)) return TCL_ERROR;
   const char* clock = value ? Tcl_GetString(value) : nullptr;
   if (clock) {
     const std::vector<std::string> names = u->get_clock_names();

@@ -1,6 +1,7 @@
 // thr_ipc.cpp — jobs, named pipes and helper processes (see thr_ipc.h).
 #include "thr/thr_ipc.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -207,11 +208,34 @@ int helper_number(const std::vector<std::string>& argv) {
   return 0;
 }
 
+// Where the installed helpers lie: KAVU_HELPER_DIR_FROM_LIB (set by the
+// build from the install layout, e.g. "../libexec/synth_kavu") taken from
+// the directory of the shared object holding this code; "" when that
+// object's path is unknown.
+std::string installed_helper_dir() {
+#ifdef KAVU_HELPER_DIR_FROM_LIB
+  Dl_info info;
+  if (dladdr(reinterpret_cast<const void*>(&installed_helper_dir), &info) == 0 || !info.dli_fname) return "";
+  const std::string object = info.dli_fname;
+  const size_t slash = object.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : object.substr(0, slash)) + "/" KAVU_HELPER_DIR_FROM_LIB;
+#else
+  return "";
+#endif
+}
+
+// The key "helper_binary_dir" first, then the helpers installed with the
+// layer, then PATH.
 std::string find_program(const std::string& prog) {
   if (prog.find('/') != std::string::npos) return prog;
   const char* dir = cfg_get_value("helper_binary_dir");
   if (*dir) {
     std::string p = std::string(dir) + "/" + prog;
+    if (access(p.c_str(), X_OK) == 0) return p;
+  }
+  const std::string installed = installed_helper_dir();
+  if (!installed.empty()) {
+    std::string p = installed + "/" + prog;
     if (access(p.c_str(), X_OK) == 0) return p;
   }
   const char* path = getenv("PATH");
@@ -236,12 +260,13 @@ int status_to_code(int status) {
   return -1;
 }
 
-// The user's words for how a helper ended.
+// How a helper ended, in the user's words, to follow "the helper".
 std::string describe_status(int status) {
-  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+  if (status == -1) return "ended";
+  if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
   if (WIFSIGNALED(status)) {
     const int sig = WTERMSIG(status);
-    std::string text = "killed by signal " + std::to_string(sig);
+    std::string text = "was killed by signal " + std::to_string(sig);
     if (const char* name = sigabbrev_np(sig)) text += std::string(" (SIG") + name + ")";
     if (sig == SIGXFSZ) text += ": the disk or the file size limit is full";
     return text;
@@ -250,7 +275,15 @@ std::string describe_status(int status) {
 }
 
 std::string timeout_text(double seconds) {
-  return "timeout after " + std::to_string(int(seconds)) + " s";
+  return "the helper timed out after " + std::to_string(int(seconds)) + " s";
+}
+
+// Ends the helper's whole process group (a helper started through a script
+// has children of its own), so nothing it started outlives a failure. The
+// group's id is the helper's pid, which stays reserved while the helper is
+// unreaped or any member of its group is alive.
+void kill_group(pid_t pid) {
+  if (pid > 0) kill(-pid, SIGKILL);
 }
 
 void forget_child(pid_t pid) {
@@ -283,9 +316,11 @@ bool wait_until(pid_t pid, double deadline, int* status) {
   }
 }
 
-// Kills the child when still running and reaps it; returns the raw status.
+// Kills the child and its process group when still running and reaps it;
+// returns the raw status.
 int kill_and_reap(pid_t pid) {
   int status = 0;
+  kill_group(pid);
   pid_t r = waitpid(pid, &status, WNOHANG);
   if (r == 0) {
     kill(pid, SIGKILL);
@@ -296,10 +331,11 @@ int kill_and_reap(pid_t pid) {
   return r == pid ? status : -1;
 }
 
-// Starts the helper. The child asks the kernel to kill it when the thread
-// that started it ends (the thread waits for its helper, so that happens
-// only when the parent process ends), gets /dev/null as input and the log as
-// output, restores the default signal state and runs the program. Between
+// Starts the helper in a process group of its own (so a failure can end
+// everything the helper started). The child asks the kernel to kill it when
+// the thread that started it ends (the thread waits for its helper, so that
+// happens only when the parent process ends), gets /dev/null as input and
+// the log as output, restores the default signal state and runs the program. Between
 // fork and exec it calls only async-signal-safe functions on data prepared
 // before the fork. Returns the pid, or 0 (and *err) when it cannot start.
 pid_t start_child(const std::string& program, std::vector<char*>& args, const std::string& wd,
@@ -325,6 +361,7 @@ pid_t start_child(const std::string& program, std::vector<char*>& args, const st
         (void)ignored;
         _exit(127);
       };
+      setpgid(0, 0);
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (getppid() != parent) _exit(127);  // the parent ended before the request took effect
       sigset_t none;
@@ -342,7 +379,10 @@ pid_t start_child(const std::string& program, std::vector<char*>& args, const st
       execve(prog, args.data(), environ);
       fail(errno);
     }
-    if (pid > 0) g_live.insert(pid);
+    if (pid > 0) {
+      setpgid(pid, pid);  // also here: the group exists before fork returns, whichever runs first
+      g_live.insert(pid);
+    }
   }
   close(report[1]);
   if (pid < 0) {
@@ -396,7 +436,8 @@ std::string write_all(int fd, const std::string& data, double deadline, double t
       poll(&p, 1, 20);
       continue;
     }
-    why = errno == EPIPE ? "broken pipe: the helper closed its download pipe" : std::string("cannot write to the helper: ") + strerror(errno);
+    why = errno == EPIPE ? "the helper closed its download pipe (broken pipe)"
+                         : std::string("cannot write to the helper: ") + strerror(errno);
   }
   if (!was_pending) {
     sigpending(&pending);
@@ -477,10 +518,19 @@ struct PIPE_SESSION {
     return false;
   }
 
-  // Why the helper is gone, in the user's words.
-  std::string gone_text() const {
-    return exit_status == -1 ? "helper ended" : "helper ended without answering: " + describe_status(exit_status);
+  // Waits a little for a helper whose upload pipe has no writer any more:
+  // a helper that exits closes its pipes before the kernel lets it be
+  // reaped, so end of file alone does not yet say whether it exited.
+  bool child_gone_soon(double deadline) {
+    if (child_gone()) return true;
+    int status = 0;
+    if (!wait_until(pid, std::min(deadline, now_s() + 2.0), &status)) return false;
+    exit_status = status;
+    return true;
   }
+
+  // Why the helper is gone, in the user's words.
+  std::string gone_text() const { return "the helper " + describe_status(exit_status) + " without answering"; }
 
   std::string open_pipes(const std::string& dl_path, const std::string& ul_path) {
     rfd = open(ul_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -490,8 +540,8 @@ struct PIPE_SESSION {
       wfd = open(dl_path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
       if (wfd >= 0) return "";
       if (errno != ENXIO) return "cannot open " + dl_path;
-      if (child_gone()) return "helper ended before opening its pipes: " + describe_status(exit_status);
-      if (now_s() > end) return timeout_text(timeout_s) + " waiting for the helper to open its pipes";
+      if (child_gone()) return "the helper " + describe_status(exit_status) + " before opening its pipes";
+      if (now_s() > end) return timeout_text(timeout_s) + " waiting to open its pipes";
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
@@ -514,7 +564,7 @@ struct PIPE_SESSION {
     for (;;) {
       if (lines.next(line)) return true;
       if (lines.pending() > kMaxLineBytes) {
-        *why = "bad answer: a line longer than " + std::to_string(kMaxLineBytes) + " bytes";
+        *why = "the helper gave a bad answer: a line longer than " + std::to_string(kMaxLineBytes) + " bytes";
         return false;
       }
       if (eof) {
@@ -540,12 +590,13 @@ struct PIPE_SESSION {
           return false;
         }
         // No writer: the helper has not opened the pipe yet, has closed it,
-        // or is gone.
-        if (child_gone()) {
+        // or is gone. Once it has written, the pipe stays open until it
+        // exits, so the exit status is waited for before judging.
+        if (heard ? child_gone_soon(deadline) : child_gone()) {
           drain();
           eof = true;
         } else if (heard) {
-          *why = "bad answer: the helper closed its upload pipe";
+          *why = "the helper closed its upload pipe without answering";
           return false;
         } else {
           std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -560,8 +611,26 @@ struct PIPE_SESSION {
   }
 };
 
+// The first 80 bytes of a helper's line, fit to be shown: quotes,
+// backslashes and bytes that are not printable ASCII (terminal escapes
+// among them) are written as escapes.
 std::string clip(const std::string& line) {
-  return line.size() <= 80 ? line : line.substr(0, 80) + "...";
+  std::string out;
+  const size_t n = std::min<size_t>(line.size(), 80);
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c >= 0x20 && c < 0x7f) {
+      out += char(c);
+    } else {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    }
+  }
+  return line.size() <= 80 ? out : out + "...";
 }
 
 // Serves partitions to one started helper over its pipes; fills exit_code.
@@ -583,26 +652,29 @@ void serve_over_pipes(pid_t pid, const std::string& dl_path, const std::string& 
   };
   PIPE_SESSION s;
   s.pid = pid;
-  s.timeout_s = double(cfg_get_int_value("parallel_pipe_timeout_s", 600));
+  s.timeout_s = double(ipc_pipe_timeout_s(nullptr));
   std::string why = s.open_pipes(dl_path, ul_path);
   int current = -1;
   for (int k = why.empty() ? take_partition() : -1; k >= 0 && why.empty(); k = why.empty() ? take_partition() : -1) {
     current = k;
     const double deadline = now_s() + s.timeout_s;
     why = s.send("RUN " + std::to_string(k), deadline);
+    std::string said;  // the helper's own reason for failing k ("MSG error k text")
+    const std::string error_prefix = "MSG error " + std::to_string(k) + " ";
     while (why.empty()) {
       std::string line;
       if (!s.read_line(deadline, &line, &why)) break;
       if (line.compare(0, 4, "MSG ") == 0) {
+        if (line.compare(0, error_prefix.size(), error_prefix) == 0) said = line.substr(error_prefix.size());
         queue_message(line.substr(4));
         continue;
       }
       int dk = -1, drc = -1;
       char extra = 0;
       if (sscanf(line.c_str(), "DONE %d %d %c", &dk, &drc, &extra) != 2 || dk != k) {
-        why = "bad answer: \"" + clip(line) + "\"";
+        why = "the helper gave a bad answer: \"" + clip(line) + "\"";
       } else if (drc != 0) {
-        why = "the helper reported code " + std::to_string(drc);
+        why = "the helper reported code " + std::to_string(drc) + (said.empty() ? "" : ": " + clip(said));
       } else {
         std::function<void(int)> listener;
         {
@@ -626,9 +698,9 @@ void serve_over_pipes(pid_t pid, const std::string& dl_path, const std::string& 
     if (why.empty()) {
       if (s.child_gone() || wait_until(pid, deadline, &status)) {
         if (s.exit_status == -2) s.exit_status = status;
-        if (s.exit_status != 0) why = describe_status(s.exit_status) + " after its last answer";
+        if (s.exit_status != 0) why = "the helper " + describe_status(s.exit_status) + " after its last answer";
       } else {
-        why = timeout_text(s.timeout_s) + " waiting for the helper to exit";
+        why = timeout_text(s.timeout_s) + " waiting to exit";
       }
     }
   }
@@ -638,6 +710,7 @@ void serve_over_pipes(pid_t pid, const std::string& dl_path, const std::string& 
     d->failed = true;
   }
   const int status = s.exit_status != -2 ? s.exit_status : kill_and_reap(pid);
+  kill_group(pid);  // what a helper that already exited left running
   const int code = status == -1 ? -1 : status_to_code(status);
   exit_code->m_exit_code = code;
   exit_code->m_error = code != 0 ? code : -1;
@@ -656,6 +729,16 @@ std::vector<std::string> ipc_take_helper_messages() {
     g_dropped_messages = 0;
   }
   return out;
+}
+
+int ipc_pipe_timeout_s(std::string* why) {
+  const char* key = "parallel_pipe_timeout_s";
+  const int seconds = cfg_get_int_value(key, 600);
+  if (seconds > 0) return seconds;
+  if (why)
+    *why = std::string("the key \"") + key + "\" is " + std::to_string(seconds) +
+           "; it must be a positive number of seconds";
+  return 0;
 }
 
 int ipc_live_helper_count() {
@@ -710,6 +793,8 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
   PLAT_CHECK(exit_code, "THR");
   *exit_code = THR_PROCESS_EXIT_CODE();
   if (argv.empty()) return false;
+  const double timeout_s = double(ipc_pipe_timeout_s(&exit_code->m_reason));
+  if (timeout_s <= 0) return false;
   const int helper = helper_number(argv);
   if (use_pipes) {
     PLAT_CHECK(dl && ul, "THR");
@@ -739,7 +824,6 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
     return true;
   }
   // One partition per helper: wait for its exit within the same timeout.
-  const double timeout_s = double(cfg_get_int_value("parallel_pipe_timeout_s", 600));
   int status = 0;
   if (!wait_until(pid, now_s() + timeout_s, &status)) {
     status = kill_and_reap(pid);
@@ -749,7 +833,10 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
   } else {
     exit_code->m_exit_code = status == -1 ? -1 : status_to_code(status);
     exit_code->m_error = exit_code->m_exit_code;
-    if (exit_code->m_error != 0) exit_code->m_reason = status == -1 ? "helper ended" : describe_status(status);
+    if (exit_code->m_error != 0) {
+      exit_code->m_reason = "the helper " + describe_status(status);
+      kill_group(pid);  // what the helper left running
+    }
   }
   exit_code->m_partition = exit_code->m_error != 0 ? helper : -1;
   return true;

@@ -9,10 +9,11 @@
 //   in "XXXXXX" is a template: create() fills it and retries until mkfifo
 //   itself succeeds, so naming and creating cannot race.
 // IPC_COMMAND starts a helper program from an argument vector (fork and
-//   exec, never a shell; the helper is killed by the kernel when the parent
-//   ends) and either waits for it or talks to it over its pair of FIFOs
-//   with the line protocol
+//   exec, never a shell, in a process group of its own; the helper is
+//   killed by the kernel when the parent ends) and either waits for it or
+//   talks to it over its pair of FIFOs with the line protocol
 //     parent: "RUN k", "EXIT"          helper: "DONE k rc", "MSG kind id text"
+//   ("MSG error k text" before a failing "DONE k rc" says why).
 //   Partitions are handed out centrally, in increasing order, to whichever
 //   helper of the run is free. Both modes obey the key
 //   "parallel_pipe_timeout_s" (600): without pipes it bounds the helper's
@@ -21,8 +22,10 @@
 //   "EXIT". A helper that overruns is killed and reaped. Lines are bounded
 //   (64 KiB; longer is a bad answer) and so is the queue of "MSG" lines;
 //   writes to a helper never raise SIGPIPE. EOF, a bad or non-zero answer,
-//   a broken pipe, a dead child or a timeout end the helper and set the
-//   error with the reason in words.
+//   a broken pipe, a dead child or a timeout end the helper with its
+//   process group and set the error with the reason in words; after one
+//   failure no helper of the run gets another partition. A timeout of 0 or
+//   below is refused (no helper starts).
 #pragma once
 #include <functional>
 #include <string>
@@ -90,8 +93,9 @@ char* _mktemp(char* name);
 struct THR_PROCESS_EXIT_CODE {
   int m_error = 0;      // non-zero: the helper failed (exit status, 128 + signal, or -1)
   int m_exit_code = 0;  // the raw exit status, 128 + signal for a signal
-  std::string m_reason; // why it failed, in the user's words ("timeout after 600 s",
-                        // "exit status 3", "killed by signal 6 (SIGABRT)", "bad answer: ...")
+  std::string m_reason; // why it failed, in the user's words ("the helper timed out after 600 s",
+                        // "the helper exited with status 3", "the helper was killed by signal 6
+                        // (SIGABRT)", "the helper gave a bad answer: ...")
   int m_partition = -1; // the partition the helper was working on when it failed
   int m_pid = 0;        // the helper's process id once started
 };
@@ -102,7 +106,8 @@ class IPC_COMMAND {
   bool run_with_named_pipe(const std::string& cmd, const char* dir, bool, THR_PROCESS_EXIT_CODE* exit_code,
                            const char*, bool, bool use_pipes, THR_NAMED_PIPE** dl, THR_NAMED_PIPE** ul,
                            int num_processes, int num_partitions);
-  // Runs argv[0] (found in the key "helper_binary_dir" first, then PATH) in
+  // Runs argv[0] (found in the key "helper_binary_dir" first, then beside
+  // the installed layer (libexec/synth_kavu), then in PATH) in
   // dir with its output in "helper_<i>.log" there (i from "--helper=i").
   // False when it cannot start. Without pipes it waits for the exit status;
   // with pipes it serves partitions over the helper's FIFO pair (its number
@@ -115,6 +120,10 @@ class IPC_COMMAND {
 // Queued "MSG kind id text" lines of helpers, oldest first (thread-safe);
 // taking them empties the queue.
 std::vector<std::string> ipc_take_helper_messages();
+// The key "parallel_pipe_timeout_s" (seconds, default 600); 0 (and *why,
+// when given) for a value that is not positive, which no run accepts: such
+// a helper is not started.
+int ipc_pipe_timeout_s(std::string* why);
 // Process ids of helpers started and not yet reaped (for tests).
 int ipc_live_helper_count();
 // Ends the run whose download-pipe array is dl: removes its dispatcher and

@@ -63,33 +63,35 @@ unsigned int ztl_hash_50_percent_increase_size(unsigned int current) {
 // ZTL_REGEXP
 
 struct ZTL_REGEXP::STATE {
-  // The standard engine decides what is a valid pattern and how many groups
-  // it has, and runs the patterns the machine does not.
-  std::regex m_regex;
-  bool m_use_vm = false;
   ZTL_REGEXP_VM m_vm;
   // The searched text is copied so that group() stays valid after the
   // caller's string is gone.
   std::string m_subject;
-  std::smatch m_match;
-  std::vector<ptrdiff_t> m_caps;          // the machine's last match
+  std::vector<ptrdiff_t> m_caps;          // the last match
   std::vector<ptrdiff_t> m_replace_caps;  // scratch of replace()
 };
 
+// Every pattern runs on the machine. The standard engine only judges the
+// syntax (its compiler recurses on the pattern, never on a text): a pattern
+// it refuses, or one outside the machine's dialect, is invalid. The
+// standard engine never matches, since its recursion grows with the text
+// and can exhaust the stack.
 ZTL_REGEXP::ZTL_REGEXP(const std::string& pattern, bool case_sensitive)
     : m_pattern(pattern), m_state(std::make_unique<STATE>()) {
+  STATE& s = *m_state;
+  // The machine's parser goes first: it bounds the nesting the standard
+  // compiler would recurse on.
+  if (!s.m_vm.compile(pattern, case_sensitive)) return;
   auto flags = std::regex::ECMAScript;
   if (!case_sensitive) flags |= std::regex::icase;
   // A malformed pattern is a fact about the caller's data (often a user
   // name); it makes the object invalid instead of escaping as an exception.
   try {
-    m_state->m_regex.assign(pattern, flags);
-    m_valid = true;
+    const std::regex syntax(pattern, flags);
+    m_valid = syntax.mark_count() == s.m_vm.groups();
   } catch (const std::regex_error&) {
     m_valid = false;
   }
-  STATE& s = *m_state;
-  s.m_use_vm = m_valid && s.m_vm.compile(pattern, case_sensitive) && s.m_vm.groups() == s.m_regex.mark_count();
 }
 
 ZTL_REGEXP::~ZTL_REGEXP() = default;
@@ -111,9 +113,7 @@ ZTL_REGEXP& ZTL_REGEXP::operator=(ZTL_REGEXP&& other) noexcept {
   return *this;
 }
 
-unsigned int ZTL_REGEXP::groups() const {
-  return m_valid ? static_cast<unsigned int>(m_state->m_regex.mark_count()) : 0u;
-}
+unsigned int ZTL_REGEXP::groups() const { return m_valid ? m_state->m_vm.groups() : 0u; }
 
 bool ZTL_REGEXP::match(const std::string& text) { return run(text, true); }
 
@@ -123,46 +123,30 @@ bool ZTL_REGEXP::run(const std::string& text, bool whole) {
   m_found = false;
   if (!m_valid) return false;
   STATE& s = *m_state;
-  s.m_match = std::smatch();
   s.m_subject = text;
-  if (s.m_use_vm) {
-    m_found = s.m_vm.exec(s.m_subject, 0, whole, s.m_caps);
-    return m_found;
-  }
-  // The standard engine recurses once per character a match spans: a long
-  // text can exhaust the stack, which no exception reports. Only patterns
-  // outside the machine's dialect get here. A step limit it reports as an
-  // exception is a failed match.
-  try {
-    m_found = whole ? std::regex_match(s.m_subject, s.m_match, s.m_regex)
-                    : std::regex_search(s.m_subject, s.m_match, s.m_regex);
-  } catch (const std::regex_error&) {
-    m_found = false;
-    s.m_match = std::smatch();
-  }
+  m_found = s.m_vm.exec(s.m_subject, 0, whole, s.m_caps);
   return m_found;
 }
 
 std::string ZTL_REGEXP::group(unsigned int n) const {
   if (!m_found) return std::string();
-  if (m_state->m_use_vm) {
-    const std::vector<ptrdiff_t>& c = m_state->m_caps;
-    if (2 * size_t(n) + 1 >= c.size() || c[2 * n] < 0) return std::string();
-    return m_state->m_subject.substr(size_t(c[2 * n]), size_t(c[2 * n + 1] - c[2 * n]));
-  }
-  const std::smatch& m = m_state->m_match;
-  if (n >= m.size() || !m[n].matched) return std::string();
-  return m[n].str();
+  const std::vector<ptrdiff_t>& c = m_state->m_caps;
+  if (2 * size_t(n) + 1 >= c.size() || c[2 * n] < 0) return std::string();
+  return m_state->m_subject.substr(size_t(c[2 * n]), size_t(c[2 * n + 1] - c[2 * n]));
 }
 
 size_t ZTL_REGEXP::match_position() const {
   if (!m_found) return 0u;
-  return m_state->m_use_vm ? size_t(m_state->m_caps[0]) : static_cast<size_t>(m_state->m_match.position(0));
+  return size_t(m_state->m_caps[0]);
 }
 
-// replace() on the machine: the same walk as the standard engine's below.
-static std::string replace_by_machine(ZTL_REGEXP_VM& vm, std::vector<ptrdiff_t>& caps, const std::string& target,
-                                      const std::string& replacement, bool all) {
+// The leftmost match (every match when `all`) replaced; after an empty
+// match one character is copied and the search goes on behind it, so no
+// match is found twice.
+std::string ZTL_REGEXP::replace(const std::string& target, const std::string& replacement, bool all) {
+  if (!m_valid) return target;
+  ZTL_REGEXP_VM& vm = m_state->m_vm;
+  std::vector<ptrdiff_t>& caps = m_state->m_replace_caps;
   std::string result;
   size_t begin = 0;
   bool replaced = false;
@@ -173,7 +157,7 @@ static std::string replace_by_machine(ZTL_REGEXP_VM& vm, std::vector<ptrdiff_t>&
     result.append(replacement);
     begin = to;
     if (!all) break;
-    if (from == to) {  // an empty match: copy one character and search on behind it
+    if (from == to) {
       if (begin == target.size()) break;
       result.push_back(target[begin]);
       ++begin;
@@ -181,40 +165,6 @@ static std::string replace_by_machine(ZTL_REGEXP_VM& vm, std::vector<ptrdiff_t>&
   }
   if (!replaced) return target;
   result.append(target, begin, std::string::npos);
-  return result;
-}
-
-std::string ZTL_REGEXP::replace(const std::string& target, const std::string& replacement,
-                                bool all) {
-  if (!m_valid) return target;
-  if (m_state->m_use_vm) return replace_by_machine(m_state->m_vm, m_state->m_replace_caps, target, replacement, all);
-  std::string result;
-  auto begin = target.cbegin();
-  const auto end = target.cend();
-  std::smatch m;
-  bool replaced = false;
-  try {
-    auto flags = std::regex_constants::match_default;
-    while (std::regex_search(begin, end, m, m_state->m_regex, flags)) {
-      replaced = true;
-      result.append(begin, m[0].first);
-      result.append(replacement);
-      begin = m[0].second;
-      if (!all) break;
-      // An empty match would be found again at the same place: copy one
-      // character and search on behind it.
-      if (m[0].first == m[0].second) {
-        if (begin == end) break;
-        result.push_back(*begin);
-        ++begin;
-      }
-      flags |= std::regex_constants::match_prev_avail;
-    }
-  } catch (const std::regex_error&) {
-    return target;
-  }
-  if (!replaced) return target;
-  result.append(begin, end);
   return result;
 }
 

@@ -11,11 +11,11 @@
 //   that does not compile leaves the object invalid (is_pattern_valid() false)
 //   and every later match fails; nothing throws out of it. Matching runs on
 //   a Pike machine (ztl_support_regexp_int.h) that reads the text once with
-//   no recursion, in O(text x pattern), so names of any length are safe.
-//   Patterns outside its dialect (backreferences, lookarounds, bracket
-//   classes under case folding, and a few more) run on std::regex, whose
-//   recursion grows with the length of the match and can exhaust the stack
-//   on very long texts.
+//   no recursion, in O(text x pattern), so texts of any length are safe;
+//   captures in loops follow ECMAScript's rounds. Patterns outside its
+//   dialect (backreferences, lookarounds, \c, \0, collating elements, a
+//   quantifier on a quantifier, and a few more) are invalid: nothing runs on
+//   an engine whose recursion grows with the text.
 // ZTL_TOKENIZER: splits a text at any of a set of separator characters,
 //   skipping empty tokens (as strtok does), without touching the text.
 // ZTL_PROFILER: a named scope timed through the general profiler; it costs one

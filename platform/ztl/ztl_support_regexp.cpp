@@ -11,11 +11,13 @@
 
 namespace {
 
-// Programs beyond this size (counted repetitions expand), or whose capture
-// table (one row per instruction) would grow beyond MAX_CAPTURE_CELLS, stay
-// with the standard engine.
+// Programs beyond this size (counted repetitions expand), whose capture
+// table (one row per instruction) would grow beyond MAX_CAPTURE_CELLS, or
+// whose groups nest deeper than MAX_NESTING (the parser recurses on the
+// nesting) are refused.
 constexpr size_t MAX_PROGRAM = 20000;
 constexpr size_t MAX_CAPTURE_CELLS = size_t(1) << 20;
+constexpr int MAX_NESTING = 200;
 constexpr int UNBOUNDED = INT_MAX;
 
 typedef std::bitset<256> CLASS_BITS;
@@ -58,7 +60,49 @@ int control_escape(char c) {
   }
 }
 
-bool is_alnum(char c) { return is_word(static_cast<unsigned char>(c)) && c != '_'; }
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Adds the other case of every letter in `b`: a class under case folding
+// matches a character when it holds either case of it.
+CLASS_BITS fold_case(const CLASS_BITS& b) {
+  CLASS_BITS out = b;
+  for (int c = 'a'; c <= 'z'; ++c) {
+    if (b[size_t(c)] || b[size_t(c - 32)]) out[size_t(c)] = out[size_t(c - 32)] = true;
+  }
+  return out;
+}
+
+// The members of a named class ("[:alpha:]" and friends), in the C locale;
+// false for a name the dialect does not know.
+bool named_class(const std::string& name, CLASS_BITS& b) {
+  for (int c = 0; c < 128; ++c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    const bool upper = u >= 'A' && u <= 'Z', lower = u >= 'a' && u <= 'z', digit = u >= '0' && u <= '9';
+    const bool space = u == ' ' || (u >= '\t' && u <= '\r'), print = u >= 0x20 && u < 0x7f;
+    bool in;
+    if (name == "alpha") in = upper || lower;
+    else if (name == "digit" || name == "d") in = digit;
+    else if (name == "alnum") in = upper || lower || digit;
+    else if (name == "w") in = upper || lower || digit || u == '_';
+    else if (name == "upper") in = upper;
+    else if (name == "lower") in = lower;
+    else if (name == "space" || name == "s") in = space;
+    else if (name == "blank") in = u == ' ' || u == '\t';
+    else if (name == "cntrl") in = !print;
+    else if (name == "print") in = print;
+    else if (name == "graph") in = print && u != ' ';
+    else if (name == "punct") in = print && u != ' ' && !upper && !lower && !digit;
+    else if (name == "xdigit") in = hex_value(char(u)) >= 0;
+    else return false;
+    if (in) b[size_t(c)] = true;
+  }
+  return true;
+}
 
 class PARSER {
  public:
@@ -132,6 +176,7 @@ class PARSER {
     const char c = m_p[m_pos++];
     switch (c) {
       case '(': {
+        if (++m_depth > MAX_NESTING) return fail();
         int capture = -1;
         if (m_pos < m_p.size() && m_p[m_pos] == '?') {
           if (m_pos + 1 >= m_p.size() || m_p[m_pos + 1] != ':') return fail();  // lookarounds
@@ -142,17 +187,18 @@ class PARSER {
         const int inner = alternation();
         if (!m_ok || at_end() || m_p[m_pos] != ')') return fail();
         ++m_pos;
+        --m_depth;
         NODE g{K_GROUP};
         g.m_value = capture;
         g.m_kids.push_back(inner);
         return add(std::move(g));
       }
       case '[': return bracket();
-      case '.': return m_fold ? fail() : add(NODE{K_ANY});
+      case '.': return add(NODE{K_ANY});
       case '^': return add(NODE{K_BOL});
       case '$': return add(NODE{K_EOL});
       case '\\': return escape();
-      case '*': case '+': case '?': case '{': case '}': case ']': case ')': return fail();
+      case '*': case '+': case '?': case '{': case ')': return fail();
       default: return literal(static_cast<unsigned char>(c));
     }
   }
@@ -166,16 +212,43 @@ class PARSER {
       case 'B': return add(NODE{K_NWORDB});
       default: break;
     }
-    if (control_escape(c) >= 0) return literal(static_cast<unsigned char>(control_escape(c)));
-    if (is_alnum(c) || c == '_') return fail();  // backreferences, \x, \u, \c, \0 ...
-    return literal(static_cast<unsigned char>(c));
+    const int code = character_escape(c);
+    return code >= 0 ? literal(static_cast<unsigned char>(code)) : fail();
+  }
+
+  // The character an escape outside the class escapes stands for (after the
+  // backslash and `c`): \f \n \r \t \v, \xHH, \uHHHH up to 0xFF, and any
+  // other letter or punctuation as itself. -1 for backreferences, octal and
+  // NUL escapes, \c, and \u beyond one byte, which the machine refuses.
+  int character_escape(char c) {
+    if (control_escape(c) >= 0) return control_escape(c);
+    if (c == 'x' || c == 'u') {
+      const size_t digits = c == 'x' ? 2 : 4;
+      if (m_p.size() - m_pos < digits) return -1;
+      int v = 0;
+      for (size_t k = 0; k < digits; ++k) {
+        const int h = hex_value(m_p[m_pos + k]);
+        if (h < 0) return -1;
+        v = v * 16 + h;
+      }
+      m_pos += digits;
+      return v <= 0xFF ? v : -1;
+    }
+    if ((c >= '0' && c <= '9') || c == 'c' || c == 'b' || c == 'B') return -1;
+    return static_cast<unsigned char>(c);
   }
 
   // One class member: a character (>= 0), or -1 after merging a class
   // escape into `b`, or -2 when outside the dialect.
   int class_member(CLASS_BITS& b) {
     const char c = m_p[m_pos++];
-    if (c == '[' && m_pos < m_p.size() && (m_p[m_pos] == ':' || m_p[m_pos] == '=' || m_p[m_pos] == '.')) return -2;
+    if (c == '[' && m_pos < m_p.size() && m_p[m_pos] == ':') {
+      const size_t close = m_p.find(":]", m_pos + 1);
+      if (close == std::string::npos || !named_class(m_p.substr(m_pos + 1, close - m_pos - 1), b)) return -2;
+      m_pos = close + 2;
+      return -1;
+    }
+    if (c == '[' && m_pos < m_p.size() && (m_p[m_pos] == '=' || m_p[m_pos] == '.')) return -2;  // collating
     if (c != '\\') return static_cast<unsigned char>(c);
     if (at_end()) return -2;
     const char e = m_p[m_pos++];
@@ -183,13 +256,11 @@ class PARSER {
       b |= class_of(e);
       return -1;
     }
-    if (control_escape(e) >= 0) return control_escape(e);
-    if (is_alnum(e) || e == '_') return -2;  // \b (backspace here), \x, \u, \c, \0 ...
-    return static_cast<unsigned char>(e);
+    const int code = character_escape(e);  // \b is a backspace here: refused as well
+    return code >= 0 ? code : -2;
   }
 
   int bracket() {
-    if (m_fold) return fail();
     bool negate = false;
     if (m_pos < m_p.size() && m_p[m_pos] == '^') {
       negate = true;
@@ -216,6 +287,7 @@ class PARSER {
       if (hi < 0 || hi < lo) return fail();
       for (int x = lo; x <= hi; ++x) b[size_t(x)] = true;
     }
+    if (m_fold) b = fold_case(b);
     return class_node(negate ? ~b : b);
   }
 
@@ -274,10 +346,11 @@ class PARSER {
   std::vector<CLASS_BITS>& m_classes;
   size_t m_pos = 0;
   unsigned m_groups = 0;
+  int m_depth = 0;
   bool m_ok = true;
 };
 
-// Whether the node can match the empty text, and whether it holds a capture.
+// Whether the node can match the empty text.
 bool nullable(const std::vector<NODE>& nodes, int i) {
   const NODE& n = nodes[size_t(i)];
   switch (n.m_kind) {
@@ -296,23 +369,15 @@ bool nullable(const std::vector<NODE>& nodes, int i) {
   }
 }
 
-bool has_capture(const std::vector<NODE>& nodes, int i) {
+// The capture numbers inside the node: they are consecutive, so the first
+// and the last bound them. `first` stays 0 when there is none.
+void capture_range(const std::vector<NODE>& nodes, int i, int& first, int& last) {
   const NODE& n = nodes[size_t(i)];
-  if (n.m_kind == K_GROUP && n.m_value >= 0) return true;
-  for (int k : n.m_kids)
-    if (has_capture(nodes, k)) return true;
-  return false;
-}
-
-// Loops the machine would run otherwise than ECMAScript: a body that can
-// match the empty text, or one that captures.
-bool loops_supported(const std::vector<NODE>& nodes, int i) {
-  const NODE& n = nodes[size_t(i)];
-  if (n.m_kind == K_REPEAT && n.m_max > 1 && (nullable(nodes, n.m_kids[0]) || has_capture(nodes, n.m_kids[0])))
-    return false;
-  for (int k : n.m_kids)
-    if (!loops_supported(nodes, k)) return false;
-  return true;
+  if (n.m_kind == K_GROUP && n.m_value > 0) {
+    if (first == 0 || n.m_value < first) first = n.m_value;
+    last = std::max(last, n.m_value);
+  }
+  for (int k : n.m_kids) capture_range(nodes, k, first, last);
 }
 
 class COMPILER {
@@ -375,13 +440,27 @@ class COMPILER {
     m_code[size_t(split)].m_y = greedy ? out : body;
   }
 
+  // One round of a loop, as ECMAScript runs it: the captures inside the body
+  // are undefined at its start, and a round beyond the minimum that matches
+  // the empty text fails (only a body that can match it needs the check).
+  bool round(int body, bool optional) {
+    const bool check = optional && nullable(m_nodes, body);
+    if (check) put(ZTL_REGEXP_VM::OP_ROUND_BEGIN);
+    int first = 0, last = 0;
+    capture_range(m_nodes, body, first, last);
+    if (first > 0) put(ZTL_REGEXP_VM::OP_RESET, 2 * first, 2 * last + 2);
+    if (!emit(body)) return false;
+    if (check) put(ZTL_REGEXP_VM::OP_ROUND_END);
+    return true;
+  }
+
   bool repeat(const NODE& n) {
     const int body = n.m_kids[0];
     for (int k = 0; k < n.m_min; ++k)
-      if (!emit(body)) return false;
+      if (!round(body, false)) return false;
     if (n.m_max == UNBOUNDED) {
       const int split = put(ZTL_REGEXP_VM::OP_SPLIT);
-      if (!emit(body)) return false;
+      if (!round(body, true)) return false;
       put(ZTL_REGEXP_VM::OP_JMP, split);
       set_split(split, split + 1, int(m_code.size()), n.m_greedy);
       return true;
@@ -389,7 +468,7 @@ class COMPILER {
     std::vector<int> splits;
     for (int k = n.m_min; k < n.m_max; ++k) {
       splits.push_back(put(ZTL_REGEXP_VM::OP_SPLIT));
-      if (!emit(body)) return false;
+      if (!round(body, true)) return false;
     }
     for (int s : splits) set_split(s, s + 1, int(m_code.size()), n.m_greedy);
     return true;
@@ -407,7 +486,7 @@ bool ZTL_REGEXP_VM::compile(const std::string& pattern, bool case_sensitive) {
   std::vector<NODE> nodes;
   PARSER parser(pattern, !case_sensitive, nodes, m_classes);
   const int root = parser.parse();
-  if (root < 0 || !loops_supported(nodes, root)) return false;
+  if (root < 0) return false;
   m_groups = parser.groups();
   m_code.push_back({OP_SAVE, 0, 0, 0});
   COMPILER compiler(nodes, m_code);
@@ -425,9 +504,9 @@ bool ZTL_REGEXP_VM::compile(const std::string& pattern, bool case_sensitive) {
 }
 
 void ZTL_REGEXP_VM::THREADS::reset(size_t program_size, size_t ncaps) {
-  if (m_sparse.size() != program_size) {
-    m_dense.assign(program_size, 0);
-    m_sparse.assign(program_size, 0);
+  if (m_sparse.size() != 2 * program_size) {
+    m_dense.assign(2 * program_size, 0);
+    m_sparse.assign(2 * program_size, 0);
   }
   if (m_caps.size() != program_size * ncaps) m_caps.assign(program_size * ncaps, -1);
   m_size = 0;
@@ -446,8 +525,15 @@ bool ZTL_REGEXP_VM::reads(const INST& in, unsigned char c) const {
 // priority order, and adds every reading instruction (and the match) it
 // reaches to `list` with the captures on the way. `caps` is changed and
 // restored, so the caller's captures stay as they were.
+// A state is an instruction and whether a loop round has begun since the
+// last character was read: a round's end kills the thread in that case (the
+// round matched the empty text), so both states of a non-reading
+// instruction are kept apart. At a reading instruction or the match the
+// flag no longer matters: reading clears it.
 void ZTL_REGEXP_VM::add_thread(THREADS& list, int pc0, ptrdiff_t* caps, const std::string& text, size_t pos) {
   const size_t ncaps = 2 * (size_t(m_groups) + 1);
+  const bool before_word = pos > 0 && is_word(static_cast<unsigned char>(text[pos - 1]));
+  const bool after_word = pos < text.size() && is_word(static_cast<unsigned char>(text[pos]));
   m_stack.clear();
   m_stack.push_back({pc0, 0, 0});
   while (!m_stack.empty()) {
@@ -457,37 +543,49 @@ void ZTL_REGEXP_VM::add_thread(THREADS& list, int pc0, ptrdiff_t* caps, const st
       caps[f.m_slot] = f.m_old;
       continue;
     }
-    if (list.contains(f.m_pc)) continue;
-    const int index = list.m_size++;
-    list.m_dense[size_t(index)] = f.m_pc;
-    list.m_sparse[size_t(f.m_pc)] = index;
     const INST& in = m_code[size_t(f.m_pc)];
-    const bool before_word = pos > 0 && is_word(static_cast<unsigned char>(text[pos - 1]));
-    const bool after_word = pos < text.size() && is_word(static_cast<unsigned char>(text[pos]));
+    const bool consumes = in.m_op == OP_CHAR || in.m_op == OP_ANY || in.m_op == OP_CLASS || in.m_op == OP_MATCH;
+    const int key = 2 * f.m_pc + (consumes ? 0 : f.m_slot);
+    if (list.contains(key)) continue;
+    const int index = list.m_size++;
+    list.m_dense[size_t(index)] = key;
+    list.m_sparse[size_t(key)] = index;
+    const int fresh = f.m_slot;  // for a pc frame, the round flag
     switch (in.m_op) {
-      case OP_JMP: m_stack.push_back({in.m_x, 0, 0}); break;
+      case OP_JMP: m_stack.push_back({in.m_x, fresh, 0}); break;
       case OP_SPLIT:
-        m_stack.push_back({in.m_y, 0, 0});
-        m_stack.push_back({in.m_x, 0, 0});
+        m_stack.push_back({in.m_y, fresh, 0});
+        m_stack.push_back({in.m_x, fresh, 0});
         break;
       case OP_SAVE:
         m_stack.push_back({-1, in.m_x, caps[in.m_x]});
         caps[in.m_x] = ptrdiff_t(pos);
-        m_stack.push_back({f.m_pc + 1, 0, 0});
+        m_stack.push_back({f.m_pc + 1, fresh, 0});
+        break;
+      case OP_RESET:
+        for (int slot = in.m_x; slot < in.m_y; ++slot) {
+          m_stack.push_back({-1, slot, caps[slot]});
+          caps[slot] = -1;
+        }
+        m_stack.push_back({f.m_pc + 1, fresh, 0});
+        break;
+      case OP_ROUND_BEGIN: m_stack.push_back({f.m_pc + 1, 1, 0}); break;
+      case OP_ROUND_END:
+        if (!fresh) m_stack.push_back({f.m_pc + 1, 0, 0});
         break;
       case OP_BOL:
-        if (pos == 0) m_stack.push_back({f.m_pc + 1, 0, 0});
+        if (pos == 0) m_stack.push_back({f.m_pc + 1, fresh, 0});
         break;
       case OP_EOL:
-        if (pos == text.size()) m_stack.push_back({f.m_pc + 1, 0, 0});
+        if (pos == text.size()) m_stack.push_back({f.m_pc + 1, fresh, 0});
         break;
       case OP_WORD_BOUNDARY:
-        if (before_word != after_word) m_stack.push_back({f.m_pc + 1, 0, 0});
+        if (before_word != after_word) m_stack.push_back({f.m_pc + 1, fresh, 0});
         break;
       case OP_NOT_WORD_BOUNDARY:
-        if (before_word == after_word) m_stack.push_back({f.m_pc + 1, 0, 0});
+        if (before_word == after_word) m_stack.push_back({f.m_pc + 1, fresh, 0});
         break;
-      default: std::copy(caps, caps + ncaps, list.m_caps.begin() + ptrdiff_t(size_t(index) * ncaps)); break;
+      default: std::copy(caps, caps + ncaps, list.m_caps.begin() + ptrdiff_t(size_t(f.m_pc) * ncaps)); break;
     }
   }
 }
@@ -506,9 +604,11 @@ bool ZTL_REGEXP_VM::exec(const std::string& text, size_t start, bool whole, std:
     if (m_current.m_size == 0) break;
     m_next.m_size = 0;
     for (int i = 0; i < m_current.m_size; ++i) {
-      const int pc = m_current.m_dense[size_t(i)];
+      const int key = m_current.m_dense[size_t(i)];
+      if (key & 1) continue;  // inside a closure only
+      const int pc = key / 2;
       const INST& in = m_code[size_t(pc)];
-      ptrdiff_t* thread_caps = &m_current.m_caps[size_t(i) * ncaps];
+      ptrdiff_t* thread_caps = &m_current.m_caps[size_t(pc) * ncaps];
       if (in.m_op == OP_MATCH) {
         if (whole && pos != text.size()) continue;
         matched = true;

@@ -10,16 +10,25 @@
 //   tried first. The first thread to reach the end wins and every thread of
 //   lower priority is cut, so the result is the ECMAScript one (leftmost
 //   match, then alternatives and greedy or lazy quantifiers in their order).
+// Loops follow ECMAScript's rules for each round: the captures inside the
+//   body are undefined when a round begins, and a round beyond the minimum
+//   that matches the empty text fails. The second rule makes a thread's
+//   future depend on one more bit, whether a round has begun since the last
+//   character was read; inside the closure a state is the instruction and
+//   that bit, so the machine stays exact.
 // Nothing recurses with the text: the closure over non-reading instructions
 //   uses an explicit stack bounded by the program size, and the cost is
 //   O(text x program) however the text is shaped.
-// Dialect: literals, ".", bracket classes with ranges and negation, \d \w \s
-//   and their negations, \f \n \r \t \v, escaped punctuation, ^ $ \b \B,
-//   capturing and (?:…) groups, alternation, * + ? {n} {n,} {n,m} and their
-//   lazy forms. compile() refuses (false) anything else — backreferences,
-//   lookarounds, other escapes, classes under case folding, a loop whose body
-//   can match the empty text or holds a capture (ECMAScript resets those per
-//   round) — and ZTL_REGEXP then keeps the standard library's engine.
+// Dialect: literals (a lone "]" or "}" among them), ".", bracket classes with
+//   ranges, negation and named classes ([:alpha:] ...), \d \w \s and their
+//   negations, \f \n \r \t \v, \xHH, \uHHHH up to 0xFF, other escaped letters
+//   and punctuation as themselves, ^ $ \b \B, capturing and (?:…) groups,
+//   alternation, * + ? {n} {n,} {n,m} and their lazy forms, all of it also
+//   under case folding. compile() refuses (false) anything else —
+//   backreferences, lookarounds, \c, \0, octal escapes, collating elements,
+//   empty classes, a quantifier on a quantifier, groups nested more than 200
+//   deep, programs too large — and ZTL_REGEXP then treats the pattern as
+//   invalid.
 #pragma once
 
 #include <bitset>
@@ -42,18 +51,20 @@ class ZTL_REGEXP_VM {
   // took no part.
   bool exec(const std::string& text, size_t start, bool whole, std::vector<ptrdiff_t>& caps);
 
-  enum OP : uint8_t { OP_CHAR, OP_ANY, OP_CLASS, OP_SPLIT, OP_JMP, OP_SAVE, OP_BOL, OP_EOL, OP_WORD_BOUNDARY,
-                      OP_NOT_WORD_BOUNDARY, OP_MATCH };
+  // OP_RESET clears capture slots [x, y); OP_ROUND_BEGIN and OP_ROUND_END
+  // bracket a loop round that must not match the empty text.
+  enum OP : uint8_t { OP_CHAR, OP_ANY, OP_CLASS, OP_SPLIT, OP_JMP, OP_SAVE, OP_RESET, OP_ROUND_BEGIN, OP_ROUND_END,
+                      OP_BOL, OP_EOL, OP_WORD_BOUNDARY, OP_NOT_WORD_BOUNDARY, OP_MATCH };
   struct INST {
     OP m_op;
     unsigned char m_char;  // OP_CHAR
     int m_x;               // class index, jump target, preferred branch, capture slot
-    int m_y;               // the other branch of OP_SPLIT
+    int m_y;               // the other branch of OP_SPLIT, end of OP_RESET's slots
   };
 
  private:
-  // Threads at one position: a sparse set of instructions with the
-  // captures of each, in priority order.
+  // Threads at one position: a sparse set of states (2 x instruction + round
+  // flag) in priority order, with the captures of each reading instruction.
   struct THREADS {
     std::vector<int> m_dense, m_sparse;
     std::vector<ptrdiff_t> m_caps;
@@ -66,7 +77,7 @@ class ZTL_REGEXP_VM {
   };
   struct FRAME {
     int m_pc;    // instruction to enter, or -1 for a capture to restore
-    int m_slot;
+    int m_slot;  // the slot to restore, or the round flag of the instruction
     ptrdiff_t m_old;
   };
 

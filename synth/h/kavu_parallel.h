@@ -54,11 +54,19 @@ bool kavu_use_named_pipes();
 void kavu_parallel_force_named_pipes(int mode);
 void kavu_parallel_dump(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist, const char* format,
                         const char* type, int a, int b);
-// The argument vector of helper i (pipe names empty: no pipe options).
+// The argument vector of helper i (pipe names empty: no pipe options). The
+// revision is the value of "-c" and the project comes last, after "--", so
+// neither name is ever read as an option.
+
 std::vector<std::string> kavu_parallel_helper_command(CMP_FACADE* facade, const char* type, const char* step,
                                                       int helper, const std::string& dl_pipe,
                                                       const std::string& ul_pipe);
 void kavu_parallel_launcher_thread(void* args);
+// True when archives named after the revision and the type stay in the
+// project database directory (neither holds a '/' or a NUL byte); otherwise
+// posts an error saying so and returns false. The archive writers and the
+// driver refuse a run with such names before anything is written.
+bool kavu_parallel_names_stay_in_db_dir(const std::string& rev, const char* type);
 bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* type, const char* step,
                                                int num_partitions);
 
@@ -77,13 +85,17 @@ void kavu_parallel_remove_output_archives(const std::string& rev, CDB_SGATE_HIER
 // Writes the netlist; destroys it only when the write succeeded.
 bool kavu_parallel_write_and_delete_partition(const std::string& rev, const char* type, int number,
                                               CDB_SGATE_NETLIST* netlist);
-// Reads partition archive k. With a hierarchy out-pointer the netlist is
-// attached to the root hierarchy of its gates (below).
+// Reads partition archive k. False (and a null netlist) when it cannot be
+// read or reads as a netlist that fails check(). With a hierarchy
+// out-pointer the netlist is attached to the root hierarchy of its gates,
+// which the archive carries (below); its internal errors free the netlist
+// first.
 bool kavu_parallel_read_partition(const std::string& rev, const char* type, int number,
                                   CDB_SGATE_NETLIST** partition_ptr, CDB_SGATE_HIERARCHY** hierarchy_ptr);
-// *hierarchy_ptr = the root of the hierarchy of the first gate that has one,
-// which then holds the netlist (set_netlist). An empty netlist, or one whose
-// gates know no hierarchy, is an internal error.
+// *hierarchy_ptr = the root of the hierarchy of the first gate that has one
+// (else of the netlist's own, for a partition without pins), which then
+// holds the netlist (set_netlist). An empty netlist, or one that knows no
+// hierarchy, is an internal error.
 void kavu_parallel_attach_root_hierarchy(CDB_SGATE_NETLIST* netlist, CDB_SGATE_HIERARCHY** hierarchy_ptr);
 void kavu_parallel_create_removed_reg_db(const std::string& rev, const char* type, int number);
 bool kavu_parallel_write_and_delete_removed_reg_db(const std::string& rev, const char* type, int number);
@@ -105,13 +117,17 @@ bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, cons
 bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                              std::vector<CDB_SGATE_NETLIST*>& partitions);
 // Reads the results back in archive order; a result is taken only when it
-// reads back whole, and then its kept copy is removed. False at the first
-// failure, with one error message naming the partition and its kept copy.
+// reads back whole and is the partition written (the same netlist number
+// and boundary gates), and then, with its removed registers merged, its
+// kept copy is removed. False at the first failure, with one error message
+// naming the partition and its kept copy.
 bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                                std::vector<CDB_SGATE_NETLIST*>& partitions, int num_partitions);
 // After a failed run: appends every partition, from its helper's result
-// when that reads back whole, else from its kept copy. False (with an error
-// message per partition) when a partition can be had from neither.
+// when that reads back whole, is the partition written and comes with its
+// removed registers (merged into the current database, unless the read-back
+// took them already), else from its kept copy. False (with an error message
+// per partition) when a partition can be had from neither.
 bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std::vector<CDB_SGATE_NETLIST*>& partitions,
                                       int num_partitions);
 

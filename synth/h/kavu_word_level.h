@@ -103,8 +103,8 @@ typedef std::unordered_map<CDB_SGATE_NODE*, WL_NODE*> KAVU_SGATE_WL_HASH;
 typedef std::unordered_map<CDB_SGATE_OTERM*, unsigned> KAVU_OTERM_INDEX_CACHE;
 
 // Appends the gates that may enter a word-level netlist (node-list order)
-// and marks them (node flag 0x8000). Operators of kinds 12, 14, 17 and
-// 21 to 23 are internal errors; kinds 15 and 20 are skipped.
+// and marks them (node flag 0x8000). Operators of kinds 12, 14, 15, 17
+// and 20 to 23 are internal errors.
 void kavu_fill_subnet_vec(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_NODE*>& subnet,
                           CDB_SGATE_HIERARCHY* hierarchy);
 bool kavu_is_state_machine_node(CDB_SGATE_NODE* sgate);

@@ -61,8 +61,10 @@ void wire_head(BDD_ZBDD_MGR* mgr, CDB_SGATE_COMB* buffer, const BDD_ZBDD& head, 
   wire_child(mgr, iterm, head, lookup);
 }
 
+// The checks of this file write a space before the argument list: their
+// texts are the ones the internal-error reports have always carried.
 void check_mux_lut(const CDB_SGATE_NODE* target) {
-  KAVU_CHECK(kavu_is_a_lut(target));
+  KAVU_CHECK(kavu_is_a_lut (target));
   const CDB_LUTMASK& mask = static_cast<const CDB_SGATE_LUT*>(target)->get_lut_mask();
   if (mask.get_num_inputs() == 4) KAVU_CHECK(mask.get_value() == 0xccaa);
   else KAVU_CHECK(mask.get_value() == 0xccaaccaaccaaccaaULL);
@@ -106,12 +108,12 @@ struct NODE_TABLE {
 bool mux_lut_select_less(const CDB_SGATE_OTERM* l, const CDB_SGATE_OTERM* r) {
   const CDB_SGATE_NODE* l_sgate = l->get_my_node();
   const CDB_SGATE_NODE* r_sgate = r->get_my_node();
-  KAVU_CHECK(kavu_is_a_lut(l_sgate));
-  KAVU_CHECK(kavu_is_a_lut(r_sgate));
+  KAVU_CHECK(kavu_is_a_lut (l_sgate));
+  KAVU_CHECK(kavu_is_a_lut (r_sgate));
   const CDB_SGATE_ITERM* l_iterm = l_sgate->get_input_term(MUX_LUT_SEL);
   const CDB_SGATE_ITERM* r_iterm = r_sgate->get_input_term(MUX_LUT_SEL);
-  KAVU_CHECK(cdb_is_connected(l_iterm));
-  KAVU_CHECK(cdb_is_connected(r_iterm));
+  KAVU_CHECK(cdb_is_connected (l_iterm));
+  KAVU_CHECK(cdb_is_connected (r_iterm));
   const CDB_SGATE_OTERM* l_oterm = l_iterm->get_source();
   const CDB_SGATE_OTERM* r_oterm = r_iterm->get_source();
   KAVU_CHECK(l_oterm && r_oterm);
@@ -132,8 +134,8 @@ void merge_and_sweep(NODE_TABLE& table) {
       for (size_t j = i + 1; j < t.size(); ++j) {
         CDB_SGATE_NODE* sgate = t[i]->get_my_node();
         CDB_SGATE_NODE* sgate_b = t[j]->get_my_node();
-        KAVU_CHECK(kavu_is_a_lut(sgate));
-        KAVU_CHECK(kavu_is_a_lut(sgate_b));
+        KAVU_CHECK(kavu_is_a_lut (sgate));
+        KAVU_CHECK(kavu_is_a_lut (sgate_b));
         KAVU_CHECK(sgate != sgate_b);
         bool inverted = false;
         if (t[i]->has_fanout() && t[j]->has_fanout() &&
@@ -222,15 +224,15 @@ CDB_SGATE_MUX* mux_lut_to_mux(CDB_SGATE_LUT* target, CDB_SGATE_NETLIST* netlist)
 }
 
 bool mux_luts_same_data(CDB_SGATE_NODE* mux_a, CDB_SGATE_NODE* mux_b, bool* inverted) {
-  KAVU_CHECK(kavu_is_a_lut(mux_a));
-  KAVU_CHECK(kavu_is_a_lut(mux_b));
+  KAVU_CHECK(kavu_is_a_lut (mux_a));
+  KAVU_CHECK(kavu_is_a_lut (mux_b));
   const CDB_SGATE_ITERM* d0a = mux_a->get_input_term(MUX_LUT_D0);
   const CDB_SGATE_ITERM* d1a = mux_a->get_input_term(MUX_LUT_D1);
   const CDB_SGATE_ITERM* d0b = mux_b->get_input_term(MUX_LUT_D0);
   const CDB_SGATE_ITERM* d1b = mux_b->get_input_term(MUX_LUT_D1);
   // A tie is connected (to no source): VCC and GND then differ in polarity only.
-  KAVU_CHECK(cdb_is_connected(d0a) && cdb_is_connected(d1a));
-  KAVU_CHECK(cdb_is_connected(d0b) && cdb_is_connected(d1b));
+  KAVU_CHECK(cdb_is_connected (d0a) && cdb_is_connected (d1a));
+  KAVU_CHECK(cdb_is_connected (d0b) && cdb_is_connected (d1b));
   if (d0a->get_source() != d0b->get_source() || d1a->get_source() != d1b->get_source()) return false;
   const bool same0 = d0a->is_inverted() == d0b->is_inverted();
   const bool same1 = d1a->is_inverted() == d1b->is_inverted();
@@ -253,7 +255,8 @@ CDB_SGATE_OTERM* bdd_node_to_mux_gates(const BDD_ZBDD& b, BDD_ZBDD_MGR* mgr, std
   };
   wire_child(mgr, lut->get_input_term(MUX_LUT_D0), b.low_child(), lookup);
   wire_child(mgr, lut->get_input_term(MUX_LUT_D1), b.high_child(), lookup);
-  KAVU_CHECK(kavu_is_a_lut(lut));
+  CDB_SGATE_NODE* sgate = lut;
+  KAVU_CHECK(kavu_is_a_lut (sgate));
   CDB_SGATE_COMB* new_sgate = mux_lut_to_and_or(lut, netlist);
   KAVU_CHECK(new_sgate);
   // The mux LUT has done its part; its inputs stay until the caller's sweep.
@@ -374,18 +377,21 @@ void kavu_bdd_make_sgates_for_bdd_table(BDD_ZBDD_MGR* mgr, const std::vector<CDB
   if (mode >= 2) merge_and_sweep(table);
   if (mode == 1 || mode == 3) {
     for (CDB_SGATE_OTERM* o : table.m_oterms) {
-      KAVU_CHECK(kavu_is_a_lut(o->get_my_node()));
-      mux_lut_to_and_or(o->get_my_node()->cast_to_lut(), netlist);
+      CDB_SGATE_NODE* sgate = o->get_my_node();
+      KAVU_CHECK(kavu_is_a_lut (sgate));
+      mux_lut_to_and_or(sgate->cast_to_lut(), netlist);
     }
   } else if (mode >= 4) {
     for (CDB_SGATE_OTERM*& o : table.m_oterms) {
-      KAVU_CHECK(kavu_is_a_lut(o->get_my_node()));
-      o = mux_lut_to_mux(o->get_my_node()->cast_to_lut(), netlist)->get_output_term(0);
+      CDB_SGATE_NODE* sgate = o->get_my_node();
+      KAVU_CHECK(kavu_is_a_lut (sgate));
+      o = mux_lut_to_mux(sgate->cast_to_lut(), netlist)->get_output_term(0);
     }
   }
   if (mode != 5) return;
   for (CDB_SGATE_OTERM* o : table.m_oterms) {
-    KAVU_CHECK(kavu_is_a_mux(o->get_my_node()));
-    if (o->has_fanout()) make_mux_tree_from_table(o->get_my_node()->cast_to_mux(), netlist, family);
+    CDB_SGATE_NODE* sgate = o->get_my_node();
+    KAVU_CHECK(kavu_is_a_mux (sgate));
+    if (o->has_fanout()) make_mux_tree_from_table(sgate->cast_to_mux(), netlist, family);
   }
 }

@@ -828,7 +828,8 @@ int KAVU_DELAY_EXPERT::compute_fanin_delay_for_vector(std::vector<int>& delay_ve
     }
     heap.push_back(largest + g);
     std::push_heap(heap.begin(), heap.end(), std::greater<int>());
-    KAVU_CHECK((heap.size()-1) % (m_max_gate_size-1) == 0);
+    if ((heap.size() - 1) % size_t(m_max_gate_size - 1) != 0)
+      KAVU_INTERNAL_ERROR("(delay_vec.size()-1) % (m_max_gate_size-1) == 0");
     num_iterms = k;
   }
   return *std::max_element(heap.begin(), heap.end()) + g;

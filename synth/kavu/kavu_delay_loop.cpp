@@ -96,14 +96,15 @@ int KAVU_DELAY_EXPERT::insert_and_flag_cut_buffers(std::vector<CDB_SGATE_OTERM*>
   int count = 0;
   auto enter = [&](CDB_SGATE_OTERM* oterm, int depth) {
     KAVU_CHECK(oterm != 0);
-    KAVU_CHECK(!oterm->test_dyn_flag(black_flag) && !oterm->test_dyn_flag(gray_flag));
+    if (oterm->test_dyn_flag(black_flag) || oterm->test_dyn_flag(gray_flag))
+      KAVU_INTERNAL_ERROR("!oterm->get_flag().test( black_flag | gray_flag )");
     oterm->set_dyn_flag(gray_flag);
     stack.push_back({oterm, 0, depth});
   };
   for (CDB_SGATE_NODE* node : nodes) {
     for (CDB_SGATE_OTERM* root : node->get_output_terms()) {
       if (!root) continue;
-      KAVU_CHECK(!root->test_dyn_flag(gray_flag));
+      if (root->test_dyn_flag(gray_flag)) KAVU_INTERNAL_ERROR("!oterm->get_flag().test( gray_flag )");
       if (root->test_dyn_flag(black_flag)) continue;
       enter(root, 1);
       while (!stack.empty()) {
@@ -208,7 +209,8 @@ CDB_SGATE_COMB* KAVU_DELAY_EXPERT::decompose_vector(std::vector<DECOMP_RECORD>& 
     records.push_back({part->get_output_term(0), false, largest + g});
     heap.push_back(int(records.size()) - 1);
     std::push_heap(heap.begin(), heap.end(), later);
-    KAVU_CHECK((heap.size() - 1) % size_t(m_max_gate_size - 1) == 0);
+    if ((heap.size() - 1) % size_t(m_max_gate_size - 1) != 0)
+      KAVU_INTERNAL_ERROR("(delay_vec.size()-1) % (m_max_gate_size-1) == 0");
     num_iterms = k;
   }
   std::sort(heap.begin(), heap.end());  // the last stage takes its inputs in record order

@@ -184,7 +184,8 @@ namespace {
 void write_preserve_report(CDB_SGATE_NETLIST* netlist) {
   const std::string dir = gen_get_db_dir_path();
   const std::string file = (dir.empty() ? std::string(".") : dir) + "/llis_write_database_after_sgn";
-  FILE* out = FIO_FILE_SYSTEM::fopen(file, "w");
+  std::string reason;
+  FILE* out = gen_make_db_dir(&reason) ? FIO_FILE_SYSTEM::fopen(file, "w") : nullptr;
   if (!out) {
     kavu_debug("Cannot open %s", file.c_str());
     return;

@@ -378,13 +378,15 @@ bool KAVU_FIB_MANAGER::get_merge_is_successful(CDB_SGATE_HIERARCHY* hier) {
 namespace {
 
 // The logical (user) names of a memory atom's ports, which the next compile
-// needs to find the memory again: a RAM block's port 0, then port 1 (a port
-// without one records id 0). RAM blocks are the memory atoms that carry
-// logical names here; LUT-RAM atoms have none to record.
+// needs to find the memory again: a RAM block's port 0, then port 1; a
+// LUT-RAM's one name (a memory without one records id 0). RAM blocks and
+// LUT-RAMs are the memory atoms that carry logical names here.
 void push_memory_logical_names(KAVU_FIB_NAMES& names, CDB_SGATE_NODE* node) {
   if (CDB_SGATE_WYSIWYG_RAM_BLOCK* ram = node->cast_to_wysiwyg_ram_block()) {
     names.push_back(ram->get_logical_name(0));
     names.push_back(ram->get_logical_name(1));
+  } else if (node->is_wysiwyg() && node->cast_to_wysiwyg()->is_lutram()) {
+    names.push_back(node->cast_to_wysiwyg()->get_lutram_logical_name());
   }
 }
 

@@ -65,6 +65,11 @@ void* read_ptr(CDB_SGATE_HIERARCHY* hierarchy, int file, int type, void (*field)
 
 bool write_ptr(CDB_SGATE_HIERARCHY* hierarchy, int file, int type, void (*field)(PDB_SEGMENT&, void*), void* object) {
   const std::string name = kavu_llis_data_file_name(hierarchy, file, type, false);
+  std::string reason;
+  if (!gen_make_db_dir(&reason)) {
+    kavu_debug("Cannot write the database in %s: %s", gen_get_db_dir_path().c_str(), reason.c_str());
+    return false;
+  }
   try {
     PDB_ARCHIVE archive;
     archive.open(name, PDB_ARCHIVE::PDB_WRITE);

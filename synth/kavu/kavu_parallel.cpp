@@ -2,8 +2,8 @@
 #include "kavu_parallel.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -73,14 +73,15 @@ std::string parsynth_path(const std::string& base) {
 // The file an archive name stands for.
 std::string archive_file(const std::string& name) { return name + "." + PDB_CDB_SEG_BASE::extension(); }
 
-// True when the file system of the directory has no room left.
-bool disk_is_full(const std::string& dir) {
-  struct statvfs st;
-  return statvfs(dir.c_str(), &st) == 0 && st.f_bavail == 0;
-}
+// True when the file system of the directory has no room left (a pseudo
+// file system, which reports no blocks at all, never has).
+bool disk_is_full(const std::string& dir) { return gen_disk_is_full(dir); }
 
-// What went wrong with an archive write, in the user's words.
-std::string write_failure_text(const std::string& what) {
+// What went wrong with an archive write, in the user's words. The system's
+// error number of the failed write says a full disk even after the partial
+// file is gone and has given its room back.
+std::string write_failure_text(const std::string& what, int error_code) {
+  if (error_code == ENOSPC || error_code == EDQUOT) return "the disk is full";
   return disk_is_full(db_dir()) ? "the disk is full" : what;
 }
 
@@ -168,10 +169,26 @@ std::vector<std::string> kavu_parallel_helper_command(CMP_FACADE* facade, const 
     argv.push_back("--dl_named_pipe=" + dl_pipe);
     argv.push_back("--ul_named_pipe=" + ul_pipe);
   }
-  argv.push_back(facade ? facade->get_project_name() : std::string());
+  // The names are the user's: the revision is an option's value and the
+  // project follows "--", so a name that looks like an option stays a name.
   argv.push_back("-c");
   argv.push_back(facade ? facade->get_revision_name() : std::string());
+  argv.push_back("--");
+  argv.push_back(facade ? facade->get_project_name() : std::string());
   return argv;
+}
+
+bool kavu_parallel_names_stay_in_db_dir(const std::string& rev, const char* type) {
+  for (const auto& [what, name] : {std::pair<const char*, std::string>{"revision", rev},
+                                   std::pair<const char*, std::string>{"partition type", type ? type : ""}}) {
+    if (name.find('/') == std::string::npos && name.find('\0') == std::string::npos) continue;
+    kavu_debug("The %s name %s leaves the database directory", what, name.c_str());
+    post_error(std::string("Parallel synthesis cannot run: the ") + what + " name \"" + name +
+               "\" holds a '/' or a NUL byte, so its archives would not lie in the database directory \"" +
+               db_dir() + "\"");
+    return false;
+  }
+  return true;
 }
 
 void kavu_parallel_launcher_thread(void* p) {
@@ -204,7 +221,10 @@ void kavu_parallel_launcher_thread(void* p) {
 bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* type, const char* step,
                                                int num_partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_run_partitions_in_processes");
-  if (num_partitions <= 0) {
+  std::string timeout_why;
+  if (num_partitions <= 0 || ipc_pipe_timeout_s(&timeout_why) <= 0 ||
+      !kavu_parallel_names_stay_in_db_dir(facade ? facade->get_revision_name() : std::string(), type)) {
+    if (!timeout_why.empty()) post_error("Parallel synthesis cannot run: " + timeout_why);
     kavu_debug("Partitions %s run successfully", "were not");
     return false;
   }
@@ -322,8 +342,15 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
     if (f.m_debug.empty()) continue;
     kavu_debug("%s", f.m_debug.c_str());
     remove_temporary_files_of(f.m_pid);
-    if (f.m_partition >= 0) report_failed_partition(rev, type, f.m_partition, "the helper's " + f.m_reason);
-    else post_error("Parallel synthesis helper " + std::to_string(i) + " failed: " + f.m_reason);
+    if (f.m_partition >= 0) {
+      report_failed_partition(rev, type, f.m_partition, f.m_reason);
+    } else {
+      // "the helper exited ..." reads "helper 2 exited ..."; other reasons
+      // (it could not be started) follow the helper's number.
+      const std::string helper = "helper " + std::to_string(i);
+      const bool clause = f.m_reason.compare(0, 11, "the helper ") == 0;
+      post_error("Parallel synthesis failed: " + (clause ? helper + f.m_reason.substr(10) : helper + ": " + f.m_reason));
+    }
   }
   for (const std::string& line : ipc_take_helper_messages()) kavu_debug("Helper: %s", line.c_str());
   if (pipes) atcl_flush_queue(true, false);
@@ -373,6 +400,8 @@ namespace {
 
 // Writes the partition archive; "" or why it failed. The netlist stays.
 std::string write_partition(const std::string& rev, const char* type, int number, CDB_SGATE_NETLIST* netlist) {
+  std::string reason;
+  if (!gen_make_db_dir(&reason)) return "cannot make the directory \"" + db_dir() + "\": " + reason;
   try {
     PDB_ARCHIVE archive;
     archive.open(kavu_parallel_archive_name(rev, type, number), PDB_ARCHIVE::PDB_WRITE);
@@ -381,7 +410,7 @@ std::string write_partition(const std::string& rev, const char* type, int number
     archive.close();
   } catch (const PDB_DATABASE_EXCEPTION& e) {
     e.report();
-    return write_failure_text(e.what());
+    return write_failure_text(e.what(), e.get_error_code());
   }
   return "";
 }
@@ -411,6 +440,72 @@ std::string read_netlist(const std::string& name, CDB_SGATE_NETLIST** netlist, b
 std::string check_read_back(CDB_SGATE_NETLIST* netlist) {
   std::string report;
   return netlist->check(&report) ? std::string() : "the netlist read back is inconsistent: " + report;
+}
+
+// What makes a result the partition written as archive k: the netlist's
+// number and the debug numbers of its boundary gates, which the merge looks
+// up and which synthesis keeps. A well-formed archive of another partition,
+// or of an empty netlist, has other ones.
+struct PARTITION_IDENTITY {
+  int m_number = 0;
+  std::vector<unsigned> m_boundaries;  // sorted
+};
+
+PARTITION_IDENTITY identity_of(CDB_SGATE_NETLIST* netlist) {
+  PARTITION_IDENTITY id;
+  id.m_number = netlist->get_number();
+  for (CDB_SGATE_NODE* node : netlist->get_node_list())
+    if (node && node->cast_to_boundary()) id.m_boundaries.push_back(node->get_debug_number());
+  std::sort(id.m_boundaries.begin(), id.m_boundaries.end());
+  return id;
+}
+
+// The identities of the partitions this process wrote, by the file of
+// their kept copy; an entry goes with its kept copy.
+std::unordered_map<std::string, PARTITION_IDENTITY>& written_identities() {
+  static std::unordered_map<std::string, PARTITION_IDENTITY> identities;
+  return identities;
+}
+
+std::string kept_file(const std::string& rev, const char* type, int k) {
+  return archive_file(kavu_parallel_kept_archive_name(rev, type, k));
+}
+
+// The result of partition k is taken: its kept copy goes.
+void drop_kept_copy(const std::string& rev, const char* type, int k) {
+  const std::string kept = kept_file(rev, type, k);
+  unlink(kept.c_str());
+  written_identities().erase(kept);
+}
+
+// "" when `result` is partition k's, else how it differs. What was written
+// is known from the write in this process, else from the kept copy; with
+// neither there is nothing to compare.
+std::string check_identity(const std::string& rev, const char* type, int k, CDB_SGATE_NETLIST* result) {
+  PARTITION_IDENTITY written;
+  auto it = written_identities().find(kept_file(rev, type, k));
+  if (it != written_identities().end()) {
+    written = it->second;
+  } else {
+    CDB_SGATE_NETLIST* copy = nullptr;
+    const bool read = read_netlist(kavu_parallel_kept_archive_name(rev, type, k), &copy, false).empty();
+    if (read) written = identity_of(copy);
+    delete copy;
+    if (!read) return "";
+  }
+  const PARTITION_IDENTITY got = identity_of(result);
+  if (got.m_number != written.m_number)
+    return "it is netlist " + std::to_string(got.m_number) + ", partition " + std::to_string(k) + " was written as netlist " +
+           std::to_string(written.m_number);
+  std::vector<unsigned> missing;
+  std::set_difference(written.m_boundaries.begin(), written.m_boundaries.end(), got.m_boundaries.begin(),
+                      got.m_boundaries.end(), std::back_inserter(missing));
+  // Boundaries of the result that are not among those written (a number
+  // held twice counts once as written).
+  const size_t others = got.m_boundaries.size() - (written.m_boundaries.size() - missing.size());
+  if (missing.empty() && others == 0) return "";
+  return "of its " + std::to_string(written.m_boundaries.size()) + " boundaries " + std::to_string(missing.size()) +
+         " are missing, and it has " + std::to_string(others) + " others";
 }
 
 // Results read back while the helpers still run: partition k's archive is
@@ -478,8 +573,9 @@ std::string keep_copy(const std::string& rev, const char* type, int k) {
   std::filesystem::copy_file(archive_file(kavu_parallel_archive_name(rev, type, k)), kept,
                              std::filesystem::copy_options::overwrite_existing, ec);
   if (!ec) return "";
+  const int error_code = ec.value();
   std::filesystem::remove(kept, ec);
-  return write_failure_text("cannot copy the archive to \"" + kept + "\"");
+  return write_failure_text("cannot copy the archive to \"" + kept + "\"", error_code);
 }
 
 // A machine whose terminals were dropped at the split (its signals were
@@ -577,7 +673,7 @@ class STAGED_ARCHIVES {
       slot.archive->close();
     } catch (const PDB_DATABASE_EXCEPTION& e) {
       e.report();
-      return write_failure_text(e.what());
+      return write_failure_text(e.what(), e.get_error_code());
     }
     return "";
   }
@@ -640,16 +736,27 @@ bool kavu_parallel_write_and_delete_partition(const std::string& rev, const char
   return true;
 }
 
+namespace {
+// The root of the hierarchy of the first gate that has one, else of the
+// netlist's own (a partition without pins has no gate that names one, its
+// archive still names the netlist's); null when there is none.
+CDB_SGATE_HIERARCHY* root_hierarchy_of(CDB_SGATE_NETLIST* netlist) {
+  for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
+    CDB_SGATE_HIERARCHY* h = node ? node->get_hierarchy() : nullptr;
+    if (h) return dynamic_cast<CDB_SGATE_HIERARCHY*>(h->get_root());
+  }
+  CDB_SGATE_HIERARCHY* own = netlist->get_hierarchy();
+  return own ? dynamic_cast<CDB_SGATE_HIERARCHY*>(own->get_root()) : nullptr;
+}
+}  // namespace
+
 void kavu_parallel_attach_root_hierarchy(CDB_SGATE_NETLIST* netlist, CDB_SGATE_HIERARCHY** hierarchy_ptr) {
   KAVU_CHECK(netlist && hierarchy_ptr);
   *hierarchy_ptr = nullptr;
   auto node_it = netlist->begin_node_list();
   const auto node_end = netlist->end_node_list();
   KAVU_CHECK(node_it != node_end);
-  for (; node_it != node_end && !*hierarchy_ptr; ++node_it) {
-    CDB_SGATE_HIERARCHY* h = *node_it ? (*node_it)->get_hierarchy() : nullptr;
-    if (h) *hierarchy_ptr = dynamic_cast<CDB_SGATE_HIERARCHY*>(h->get_root());
-  }
+  *hierarchy_ptr = root_hierarchy_of(netlist);
   KAVU_CHECK(*hierarchy_ptr);
   (*hierarchy_ptr)->set_netlist(netlist);  // also records the hierarchy in the netlist
 }
@@ -659,8 +766,30 @@ bool kavu_parallel_read_partition(const std::string& rev, const char* type, int 
   GEN_PROFILER profiler("KAVU", "kavu_parallel_read_partition");
   KAVU_CHECK(partition_ptr);
   if (hierarchy_ptr) *hierarchy_ptr = nullptr;
-  if (!read_netlist(kavu_parallel_archive_name(rev, type, number), partition_ptr).empty()) return false;
-  if (hierarchy_ptr) kavu_parallel_attach_root_hierarchy(*partition_ptr, hierarchy_ptr);
+  CDB_SGATE_NETLIST* netlist = nullptr;
+  std::string why = read_netlist(kavu_parallel_archive_name(rev, type, number), &netlist);
+  // A damaged archive may still read as a netlist that is not whole; the
+  // helper must not synthesize it any more than the parent may take it.
+  if (why.empty()) why = check_read_back(netlist);
+  if (!why.empty()) {
+    delete netlist;
+    *partition_ptr = nullptr;
+    kavu_debug("Cannot read partition %d: %s", number, why.c_str());
+    return false;
+  }
+  if (hierarchy_ptr) {
+    // The attach's internal errors, checked first so that no netlist is
+    // left behind when they stop the call.
+    const bool empty = netlist->begin_node_list() == netlist->end_node_list();
+    if (empty || !root_hierarchy_of(netlist)) {
+      delete netlist;
+      *partition_ptr = nullptr;
+      if (empty) KAVU_INTERNAL_ERROR("node_it != node_end");
+      KAVU_INTERNAL_ERROR("*hierarchy_ptr");
+    }
+    kavu_parallel_attach_root_hierarchy(netlist, hierarchy_ptr);
+  }
+  *partition_ptr = netlist;
   return true;
 }
 
@@ -681,6 +810,11 @@ bool kavu_parallel_write_and_delete_removed_reg_db(const std::string& rev, const
   KAVU_CHECK(reg_manager != NULL);
   CDB_SGATE_REMOVED_REGISTERS_DB* reg_db = reg_manager->get_current_removed_reg_db();
   KAVU_CHECK(reg_db != NULL);
+  std::string reason;
+  if (!gen_make_db_dir(&reason)) {
+    kavu_debug("Cannot write in %s: %s", db_dir().c_str(), reason.c_str());
+    return false;
+  }
   try {
     PDB_ARCHIVE archive;
     archive.open(kavu_parallel_removed_reg_archive_name(rev, type, number), PDB_ARCHIVE::PDB_WRITE);
@@ -754,6 +888,11 @@ bool kavu_parallel_read_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, const
 bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, const char* type, int number,
                                             KAVU_FIBS_TO_INVALIDATE* fibs) {
   KAVU_CHECK(fibs);
+  std::string reason;
+  if (!gen_make_db_dir(&reason)) {
+    kavu_debug("Cannot write in %s: %s", db_dir().c_str(), reason.c_str());
+    return false;
+  }
   try {
     PDB_ARCHIVE archive;
     archive.open(kavu_parallel_fibs_to_invalidate_db_name(hierarchy, type, number), PDB_ARCHIVE::PDB_WRITE);
@@ -771,7 +910,22 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
                              std::vector<CDB_SGATE_NETLIST*>& partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_serialize");
   if (!kavu_parallel_key_is_on(type, "pdb", true)) return true;
+  // The read-back merges every helper's removed registers into the current
+  // database and stops the run without one; checked here, in its words,
+  // while every partition is still in memory.
+  CDB_SGATE_REMOVED_REGISTERS_MANAGER* reg_manager = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
+  KAVU_CHECK(reg_manager != NULL);
+  CDB_SGATE_REMOVED_REGISTERS_DB* main_reg_db = reg_manager->get_current_removed_reg_db();
+  KAVU_CHECK(main_reg_db != NULL);
+  std::string reason;
+  if (!gen_make_db_dir(&reason)) {
+    kavu_debug("Cannot write in %s: %s", db_dir().c_str(), reason.c_str());
+    post_error("Parallel synthesis cannot write the partitions in \"" + db_dir() + "\": " + reason +
+               ". The partitions stay in memory");
+    return false;
+  }
   const std::string rev = facade ? facade->get_revision_name() : std::string();
+  if (!kavu_parallel_names_stay_in_db_dir(rev, type)) return false;  // nothing written, the partitions stay
   std::vector<std::pair<size_t, size_t>> order;  // (position, size)
   for (size_t i = 0; i < partitions.size(); ++i) {
     KAVU_CHECK(partitions[i]);
@@ -788,6 +942,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
     part->set_hierarchy(hierarchy);
     point_machines_at_their_gates(part);
     kavu_parallel_dump(hierarchy, part, "%s%d_part%d_before_pdb", type, step, int(k));
+    written_identities()[kept_file(rev, type, int(k))] = identity_of(part);
   }
   // The archives are filled and written under their temporary names on
   // worker threads while this thread writes the namespace archive; they are
@@ -807,7 +962,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
     staged.cancel();
     kavu_debug("Failed to write the namespace archive");
     post_error("Parallel synthesis cannot write the design's namespace archive in \"" + db_dir() +
-               "\": " + write_failure_text("the write failed") + ". The partitions stay in memory");
+               "\": " + write_failure_text("the write failed", pdb_last_write_error()) + ". The partitions stay in memory");
     return false;
   }
   bool ok = true;
@@ -865,14 +1020,23 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
       why = read_netlist(name, &part);
       if (why.empty()) why = check_read_back(part);
     }
-    ok = why.empty();
+    std::string what;
+    if (!why.empty()) {
+      what = "its result \"" + archive_file(name) + "\" cannot be read back (" + why + ")";
+    } else if (std::string other = check_identity(rev, type, k, part); !other.empty()) {
+      // Taken, it would stop the merge, and its kept copy would be gone.
+      what = "its result \"" + archive_file(name) + "\" is not this partition's netlist (" + other + ")";
+    }
+    ok = what.empty();
     if (!ok) {
       delete part;
       kavu_debug("Failed to deserialize partition %d", k);
-      report_failed_partition(rev, type, k, "its result \"" + archive_file(name) + "\" cannot be read back (" + why + ")");
+      report_failed_partition(rev, type, k, what);
       break;
     }
     kavu_parallel_dump(hierarchy, part, "%s%d_part%d_after_pdb", type, step, k);
+    // The pins get back the hierarchy the write gave them.
+    CDB_SGATE_HIERARCHY::set_hierarchy_pointers(hierarchy, part);
     part->set_hierarchy(hierarchy);
     partitions.push_back(part);
     CDB_SGATE_REMOVED_REGISTERS_DB* db = nullptr;
@@ -885,8 +1049,10 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
                                   "\" cannot be read back");
       break;
     }
-    // The result is back and whole: the copy kept for recovery can go.
-    unlink(archive_file(kavu_parallel_kept_archive_name(rev, type, k)).c_str());
+    // The result is back and whole, with its removed registers: the copy
+    // kept for recovery can go, and with it the mark that they are not yet
+    // merged (see kavu_parallel_recover_partitions).
+    drop_kept_copy(rev, type, k);
     kavu_debug("Printing removed register stats for partition %d", k);
     kavu_debug("fanoutless registers %d, stuck registers %d, merged registers %d", db->get_fanoutless_count(),
                db->get_stuck_count(), db->get_merged_count());
@@ -912,6 +1078,39 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
   return ok;
 }
 
+namespace {
+// Partition k's result and its removed registers, taken as a pair: the
+// registers merged into the current database and the result returned, or
+// neither (null, *why saying why). `with_registers` is false once the read-
+// back took the pair, which it marks by dropping the kept copy.
+CDB_SGATE_NETLIST* take_result(const std::string& rev, const char* type, int k, bool with_registers,
+                               std::string* why) {
+  CDB_SGATE_NETLIST* part = nullptr;
+  *why = read_netlist(kavu_parallel_archive_name(rev, type, k), &part);
+  if (why->empty()) *why = check_read_back(part);
+  if (why->empty()) *why = check_identity(rev, type, k, part);
+  CDB_SGATE_REMOVED_REGISTERS_DB* main_reg_db = nullptr;
+  CDB_SGATE_REMOVED_REGISTERS_DB* db = nullptr;
+  if (why->empty() && with_registers) {
+    CDB_SGATE_REMOVED_REGISTERS_MANAGER* reg_manager = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
+    main_reg_db = reg_manager ? reg_manager->get_current_removed_reg_db() : nullptr;
+    if (!main_reg_db) *why = "no removed-register database to merge its removed registers into";
+    else if (!kavu_parallel_read_removed_reg_db(rev, type, k, &db))
+      *why = "its removed-register archive \"" + archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k)) +
+             "\" cannot be read back";
+  }
+  if (!why->empty()) {
+    delete part;
+    return nullptr;
+  }
+  if (db) {
+    main_reg_db->merge_with(db);
+    delete db;
+  }
+  return part;
+}
+}  // namespace
+
 bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std::vector<CDB_SGATE_NETLIST*>& partitions,
                                       int num_partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_recover_partitions");
@@ -919,17 +1118,21 @@ bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std:
   const std::string rev = facade ? facade->get_revision_name() : std::string();
   bool all = true;
   for (int k = 0; k < num_partitions; ++k) {
-    CDB_SGATE_NETLIST* part = nullptr;
     const std::string kept = kavu_parallel_kept_archive_name(rev, type, k);
-    std::string why = read_netlist(kavu_parallel_archive_name(rev, type, k), &part);
-    if (why.empty()) why = check_read_back(part);
-    if (!why.empty()) {
-      delete part;
+    struct stat st;
+    const bool have_kept = stat(archive_file(kept).c_str(), &st) == 0;
+    std::string why;
+    CDB_SGATE_NETLIST* part = take_result(rev, type, k, have_kept, &why);
+    if (!part && have_kept) {
+      kavu_debug("Partition %d is recovered from its kept copy: its result is refused (%s)", k, why.c_str());
       why = read_netlist(kept, &part);
       if (why.empty()) why = check_read_back(part);
+      if (!why.empty()) {
+        delete part;
+        part = nullptr;
+      }
     }
-    if (!why.empty()) {
-      delete part;
+    if (!part) {
       all = false;
       kavu_debug("Failed to recover partition %d", k);
       post_error("Parallel synthesis cannot recover partition " + std::to_string(k) + " from \"" + archive_file(kept) +
@@ -937,7 +1140,7 @@ bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std:
       continue;
     }
     partitions.push_back(part);
-    unlink(archive_file(kept).c_str());
+    drop_kept_copy(rev, type, k);
   }
   return all;
 }

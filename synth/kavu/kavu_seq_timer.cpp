@@ -458,6 +458,7 @@ void KAVU_SEQ_TIMER::calculate_best_cycle_time() {
                               "_all_scc_a4_best_cycle.txt");
     const bool success = analysis->calculate_arrival_time(true);
     if (!success) KAVU_INTERNAL_ERROR("success");
+    kavu_debug("Arrival time is updated.");
     if (cal_fanout_delay) analysis->calculate_max_fanout_delay();
     if (dump_all_timing) {
       std::orlind_ofstream timing;

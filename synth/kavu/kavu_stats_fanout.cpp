@@ -256,17 +256,37 @@ std::string kavu_stats_output_port_name(unsigned p) {
 
 int kavu_oterm_fanout_class(const CDB_SGATE_OTERM* oterm) {
   KAVU_CHECK(oterm->has_fanout());
-  bool comb = false, hard = false, secondary = false;
+  // Exactly one of the four flags is set after each fan-out: all comb so
+  // far, all hard, comb and hard, all secondary.
+  bool is_comb = false, is_hard = false, is_comb_hard = false, is_secondary = false;
   for (CDB_SGATE_ITERM* t : oterm->fanouts()) {
     const int k = reader_kind(t);
-    comb |= k == 0;
-    hard |= k == 1;
-    secondary |= k == 2;
-    if (secondary && (comb || hard)) return KAVU_FO_MIXED;
+    if (k == 2) {
+      if (is_comb || is_hard || is_comb_hard) return KAVU_FO_MIXED;
+      is_secondary = true;
+    } else if (is_secondary) {
+      return KAVU_FO_MIXED;
+    } else if ((k == 0 && is_hard) || (k != 0 && is_comb)) {
+      is_comb = is_hard = false;
+      is_comb_hard = true;
+    } else if (!is_comb_hard) {
+      (k == 0 ? is_comb : is_hard) = true;
+    }
   }
-  if (secondary) return KAVU_FO_SECONDARY;
-  if (comb && hard) return KAVU_FO_COMB_OR_HARD;
-  return comb ? KAVU_FO_COMB : KAVU_FO_HARD;
+  if (is_comb) {
+    KAVU_CHECK(!is_secondary && !is_hard && !is_comb_hard);
+    return KAVU_FO_COMB;
+  }
+  if (is_secondary) {
+    KAVU_CHECK(!is_hard && !is_comb_hard);
+    return KAVU_FO_SECONDARY;
+  }
+  if (is_hard) {
+    KAVU_CHECK(!is_comb_hard);
+    return KAVU_FO_HARD;
+  }
+  KAVU_CHECK(is_comb_hard);
+  return KAVU_FO_COMB_OR_HARD;
 }
 
 // ---- summaries ----
@@ -298,9 +318,10 @@ KAVU_FANOUT_SUMMARY kavu_fanout_summary(std::vector<unsigned> values) {
   s.m_histogram.assign(size_t(s.m_max) + 1, 0);
   for (unsigned v : values) {
     ++s.m_histogram[v];
-    int range_idx = s.m_max > 0 ? int(double(v) / double(s.m_max) * 20.0) : 0;
-    KAVU_CHECK(range_idx <= 20);
-    if (range_idx == 20) range_idx = 19;
+    const int num_ranges = 20;
+    int range_idx = s.m_max > 0 ? int(double(v) / double(s.m_max) * double(num_ranges)) : 0;
+    KAVU_CHECK(range_idx <= num_ranges);
+    if (range_idx == num_ranges) range_idx = num_ranges - 1;
     s.m_ranges[range_idx] += 1.0;
   }
   for (double& r : s.m_ranges) r /= double(n);
@@ -342,14 +363,14 @@ void kavu_stat_each_type_sgate_oterm_fanout(CDB_SGATE_NETLIST* netlist, const ch
   std::stable_sort(signals.begin(), signals.end(),
                    [&](const CDB_SGATE_OTERM* a, const CDB_SGATE_OTERM* b) { return rank(a) < rank(b); });
   std::string tname, cname;
-  for (CDB_SGATE_OTERM* o : signals) {
-    KAVU_CHECK(o != NULL);
-    CDB_SGATE_NODE* g = o->get_my_node();
+  for (CDB_SGATE_OTERM* oterm : signals) {
+    KAVU_CHECK(oterm != NULL);
+    CDB_SGATE_NODE* g = oterm->get_my_node();
     kavu_sgate_class_name(g, cname);
-    listing << "\nFanout: \t" << o->get_number_of_fanout() << "\t Oterm: \t" << o->get_string_hpath() << "\t on port \t"
-            << kavu_stats_output_port_name(o->get_port_type()) << "\t of sgate of type \t" << cname << "\t"
-            << type_name_of(g, tname) << "\t has fanout to:";
-    for (CDB_SGATE_ITERM* t : o->fanouts()) {
+    listing << "\nFanout: \t" << oterm->get_number_of_fanout() << "\t Oterm: \t" << oterm->get_string_hpath()
+            << "\t on port \t" << kavu_stats_output_port_name(oterm->get_port_type()) << "\t of sgate of type \t"
+            << cname << "\t" << type_name_of(g, tname) << "\t has fanout to:";
+    for (CDB_SGATE_ITERM* t : oterm->fanouts()) {
       CDB_SGATE_NODE* h = t->get_my_node();
       kavu_sgate_class_name(h, cname);
       listing << "\nIterm on port \t" << kavu_stats_input_port_name(t->get_port_type()) << "\t of sgate \t"

@@ -129,6 +129,9 @@ bool kavu_wl_ff_should_become_wys(WL_DFF* ff) {
                  wl_get_string_hpath(ff).c_str(), ff->is_from_user() ? "from-user" : "don't touch");
     return true;
   }
+  // A load or clear tied to GND never acts. Every plain register ties its
+  // unused controls to their constants, so taking such a tie as a use would
+  // turn every register on the word-level path into an atom.
   WL_ITERM* sload = ff->get_iterm(CDB_DFF_SLOAD);
   if (sload && sload->is_in_use() && !sload->is_opaque() && !sload->is_gnd()) {
     if (wl_to_sgate_verbose)
@@ -164,7 +167,8 @@ void kavu_convert_wl_dffs_to_wys_ffs(WL_NETLIST* wl, KAVU_WL_SGATES_HASH* wl_sga
     WL_DFF* ff = (*it)->cast_to_dff();
     if (!ff || !kavu_wl_ff_should_become_wys(ff)) continue;
     auto wl_sgates_hash_iter = wl_sgates_hash->find(ff);
-    KAVU_CHECK(wl_sgates_hash_iter != wl_sgates_hash->end());
+    if (wl_sgates_hash_iter == wl_sgates_hash->end())
+      KAVU_INTERNAL_ERROR("wl_sgates_hash_iter != wl_sgates_hash.end()");
     std::vector<CDB_SGATE_NODE*>& gates = wl_sgates_hash_iter->second;
     if (no_sload_family) {
       // The family's flip-flop has no synchronous load: a register that

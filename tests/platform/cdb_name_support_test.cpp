@@ -56,6 +56,27 @@ TEST(CdbRamBlockLogicalNames, PerPortKeptByClonesAndBadPortRefused) {
   EXPECT_KAVU_INTERNAL_ERROR(ram.set_logical_name(2, mem_a), "port < 2");
 }
 
+// A LUT-RAM atom has one logical name, none at first; clones keep it; other
+// atoms take none, and an atom that stops being a LUT-RAM drops it.
+TEST(CdbLutramLogicalName, KeptByClonesRefusedOnOtherAtomsDroppedWithTheType) {
+  HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
+  HDB_INSTANCE_NAME* mem = HDB_INSTANCE_NAME::create_normal_name(nullptr, "mem_l", nullptr, nullptr, top);
+  for (int type : {63, 97}) {  // the two LUT-RAM rows
+    CDB_SGATE_WYSIWYG lutram(nullptr, CDB_WYSIWYG_TYPE(type));
+    ASSERT_TRUE(lutram.is_lutram()) << type;
+    EXPECT_EQ(lutram.get_lutram_logical_name(), nullptr);
+    lutram.set_lutram_logical_name(mem);
+    CDB_SGATE_NODE* copy = nullptr;
+    lutram.clone_node(nullptr, &copy, 0);
+    std::unique_ptr<CDB_SGATE_NODE> owned(copy);
+    ASSERT_TRUE(copy && copy->is_wysiwyg());
+    EXPECT_EQ(copy->cast_to_wysiwyg()->get_lutram_logical_name(), mem);
+    lutram.set_wysiwyg_type(CDB_WYSIWYG_TYPE(61));  // a logic cell
+    EXPECT_EQ(lutram.get_lutram_logical_name(), nullptr);
+    EXPECT_KAVU_INTERNAL_ERROR(lutram.set_lutram_logical_name(mem), "is_lutram()");
+  }
+}
+
 // The DDIO output register is a periphery atom of gate kind 61 whose ports
 // are made on demand.
 TEST(AtomCatalogueDdioOut, RowClassifiesAndMakesPortsOnDemand) {

@@ -41,6 +41,14 @@ CDB_SGATE_OTERM* atom_out(CDB_SGATE_WYSIWYG* a, unsigned port) {
 
 std::string path(const HDB_INSTANCE_NAME* n) { return n ? n->get_short_hpath(0) : "-"; }
 
+// A hierarchy as the names of its chain from the root ("-" for none).
+std::string hierarchy_path(const CDB_HIERARCHY_BASE* h) {
+  if (!h) return "-";
+  std::string text;
+  for (; h; h = h->get_parent()) text = path(h->get_instance_name()) + (h->uses_namespace() ? "@" : "") + "/" + text;
+  return text;
+}
+
 // Gate and slot of an output terminal.
 std::string ref(const CDB_SGATE_OTERM* t) {
   if (!t) return "-";
@@ -61,7 +69,7 @@ std::string iref(const CDB_SGATE_ITERM* t) {
 // Everything a round trip must keep, one line per gate, terminal and record.
 std::string describe(CDB_SGATE_NETLIST* nl) {
   std::ostringstream o;
-  o << "netlist part " << nl->is_partition_netlist() << " number " << nl->get_number() << " first "
+  o << "netlist hier " << hierarchy_path(nl->get_hierarchy()) << " part " << nl->is_partition_netlist() << " number " << nl->get_number() << " first "
     << nl->get_first_debug_number() << " sub " << nl->is_subnetlist() << " waive " << int(nl->get_waive_byte()) << "\n";
   for (CDB_SGATE_NODE* n : nl->get_node_list()) {
     o << n->get_debug_name() << " " << n->get_string_type_name() << " " << n->get_sgate_type() << " "
@@ -69,7 +77,7 @@ std::string describe(CDB_SGATE_NETLIST* nl) {
       << " from " << path(n->get_synfrom_name()) << " bytes";
     for (unsigned b = 0; b < 4; ++b) o << " " << int(n->get_flag_byte(b));
     o << " flag " << n->get_flag().value() << " synth " << n->is_synthesized() << " maxfo "
-      << nl->get_max_fanout_constraint(n) << "\n";
+      << nl->get_max_fanout_constraint(n) << " hier " << hierarchy_path(n->get_hierarchy()) << "\n";
     if (const CDB_REG_FLAGS* rf = n->get_reg_flags())
       o << " reg " << rf->preserve() << rf->preserve_is_set() << rf->merge_allowed() << rf->merge_allowed_is_set()
         << rf->get_max_fanout() << rf->max_fanout_is_set() << rf->not_gate_push_allowed() << "\n";
@@ -530,4 +538,164 @@ TEST(NetlistArchiveKinds, DamagedAndForeignRecordsAreRefused) {
     EXPECT_FALSE(read_payload(damaged, &error)) << at;
     EXPECT_TRUE(text_contains_words(error, "partial name")) << error;
   }
+}
+
+namespace {
+
+// The offset of the value of the first u32 field `tag` whose neighbour
+// field is `beside` (the field right after it, or with `before` the one
+// right before it); npos when there is none. A field is a little-endian u16
+// tag, a u8 kind (2: u32) and, for a u32, four bytes: found this way the
+// test follows the record's fields, not their offsets.
+size_t u32_field(const std::vector<uint8_t>& payload, uint16_t tag, uint16_t beside, bool before = false) {
+  constexpr uint8_t kU32 = 2;
+  auto header_at = [&](size_t at, uint16_t t) {
+    return at + 3 <= payload.size() && payload[at] == (t & 0xff) && payload[at + 1] == (t >> 8) &&
+           payload[at + 2] == kU32;
+  };
+  for (size_t at = 0; at + 7 <= payload.size(); ++at) {
+    if (!header_at(at, tag)) continue;
+    if (before ? at >= 7 && header_at(at - 7, beside) : header_at(at + 7, beside)) return at + 3;
+  }
+  return std::string::npos;
+}
+
+uint32_t u32_at(const std::vector<uint8_t>& payload, size_t at) {
+  uint32_t v;
+  std::memcpy(&v, &payload[at], 4);
+  return v;
+}
+
+}  // namespace
+
+// Damaged counts and references, each located through the fields around it:
+// terminal slot counts no record can hold (a gate's slot list was once sized
+// to 2^32 entries before the count was checked) or past the slot words that
+// follow, a name deeper than the record, a source naming a gate the record
+// lacks or a slot its gate lacks. Each is refused with an exception that
+// names the fault, and nothing leaks (ASan).
+TEST(NetlistArchiveKinds, DamagedCountsAndReferencesAreRefused) {
+  LOADED_NETLIST nl = every_kind_design();
+  const std::vector<uint8_t> payload = payload_of(nl.get());
+  // Output slots (50) are followed by their first word (51), input slots
+  // (60) by theirs (61); a source is a gate number (67) then a slot (68);
+  // an output terminal's port type (52) follows its slot word.
+  const size_t out_slots = u32_field(payload, 50, 51);
+  const size_t in_slots = u32_field(payload, 60, 61);
+  const size_t src_gate = u32_field(payload, 67, 68);
+  const size_t src_slot = u32_field(payload, 68, 67, true);
+  ASSERT_NE(out_slots, std::string::npos);
+  ASSERT_NE(in_slots, std::string::npos);
+  ASSERT_NE(src_gate, std::string::npos);
+  ASSERT_NE(src_slot, std::string::npos);
+  ASSERT_GE(u32_at(payload, out_slots), 1u);
+  ASSERT_GE(u32_at(payload, in_slots), 1u);
+  uint32_t max_debug = 0;
+  for (CDB_SGATE_NODE* n : nl->get_node_list()) max_debug = std::max(max_debug, uint32_t(n->get_debug_number()));
+  const struct {
+    const char* what;
+    size_t at;
+    uint32_t value;
+    const char* error;
+  } damages[] = {
+      {"2^32 - 1 output slots", out_slots, 0xffffffffu, "more terminal slots than the record holds"},
+      {"2^32 - 1 input slots", in_slots, 0xffffffffu, "more terminal slots than the record holds"},
+      {"2^28 output slots", out_slots, 1u << 28, "more terminal slots than the record holds"},
+      {"a word of input slots more than follow", in_slots, u32_at(payload, in_slots) + 32, ""},
+      {"a source gate the record lacks", src_gate, max_debug + 1000, "not in the record"},
+      {"a source slot its gate lacks", src_slot, 1000, "lacks output 1000"},
+  };
+  for (const auto& d : damages) {
+    SCOPED_TRACE(d.what);
+    std::vector<uint8_t> damaged = payload;
+    std::memcpy(&damaged[d.at], &d.value, 4);
+    std::string error;
+    EXPECT_FALSE(read_payload(damaged, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(text_contains_words(error, d.error)) << error;
+  }
+  // A name deeper than the record: the depth of the first named output
+  // terminal (57, right after its port fields 52 to 55 when it has no
+  // delays or flag word).
+  const size_t depth = u32_field(payload, 57, 55, true);
+  ASSERT_NE(depth, std::string::npos);
+  std::vector<uint8_t> deep = payload;
+  const uint32_t huge = 0x7fffffffu;
+  std::memcpy(&deep[depth], &huge, 4);
+  std::string error;
+  EXPECT_FALSE(read_payload(deep, &error));
+  EXPECT_TRUE(text_contains_words(error, "name deeper than the record")) << error;
+}
+
+// Each gate's hierarchy, and the netlist's, travel in the record (format 3):
+// read back, the gates name hierarchies of the same names and chain, the
+// same objects on every read, owned by no netlist. Records of format 2,
+// which carried none, still read (a stored one, written before format 3),
+// their gates without a hierarchy.
+TEST(NetlistArchiveHierarchy, GatesKeepTheirHierarchyAndFormat2RecordsStillRead) {
+  HDB_NAMESPACE ns;
+  CDB_SGATE_HIERARCHY top, sub, other;
+  top.set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr));
+  sub.set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "sub", nullptr, nullptr, top.get_instance_name()));
+  sub.set_parent(&top);
+  sub.set_namespace(&ns);
+  other.set_parent(&top);  // unnamed
+  LOADED_NETLIST nl = load_blif("small/counter8_lut4");
+  CDB_SGATE_HIERARCHY* loaded_hierarchy = nl->get_hierarchy();  // the loader's, freed with the netlist
+  CDB_SGATE_HIERARCHY::set_hierarchy_pointers(&sub, nl.get());
+  int k = 0;
+  for (CDB_SGATE_NODE* n : nl->get_node_list())
+    if (n->cast_to_lut()) n->set_hierarchy(k++ % 2 ? &top : &other);
+  nl->set_hierarchy(&sub);
+  const std::string before = describe(nl.get());
+  EXPECT_NE(before.find("hier top/top|sub@/"), std::string::npos);
+  const std::vector<uint8_t> payload = payload_of(nl.get());
+  std::string error;
+  std::unique_ptr<CDB_SGATE_NETLIST> back = read_payload(payload, &error);
+  ASSERT_TRUE(back) << error;
+  EXPECT_EQ(describe(back.get()), before);
+  EXPECT_EQ(payload_of(back.get()), payload);
+  ASSERT_NE(back->get_hierarchy(), nullptr);
+  EXPECT_NE(back->get_hierarchy(), &sub);
+  EXPECT_EQ(back->get_hierarchy()->get_namespace(), hdb_default_namespace());
+  std::unique_ptr<CDB_SGATE_NETLIST> again = read_payload(payload, &error);
+  ASSERT_TRUE(again) << error;
+  EXPECT_EQ(again->get_hierarchy(), back->get_hierarchy());
+  // The hierarchies outlive the netlists read.
+  CDB_HIERARCHY_BASE* root = back->get_hierarchy()->get_root();
+  back.reset();
+  again.reset();
+  EXPECT_EQ(path(root->get_instance_name()), "top");
+  EXPECT_EQ(root->get_children().size(), 2u);
+  // Cut anywhere: refused, nothing leaked (ASan).
+  for (size_t cut = 0; cut < payload.size(); cut += 1 + payload.size() / 61)
+    EXPECT_FALSE(read_payload(std::vector<uint8_t>(payload.begin(), payload.begin() + long(cut)), &error)) << cut;
+  for (CDB_SGATE_NODE* n : nl->get_node_list()) n->set_hierarchy(nullptr);
+  CDB_SGATE_HIERARCHY::set_hierarchy_pointers(loaded_hierarchy, nl.get());
+  nl->set_hierarchy(loaded_hierarchy);
+
+  // Format 2, as stored.
+  PDB_ARCHIVE stored;
+  stored.open(KAVU_TEST_DATA_DIR "/pdb/netlist_v2", PDB_ARCHIVE::PDB_READ);
+  void* q = nullptr;
+  pdb_read_ptr(stored, "", "cdb", &cdb_sgate_netlist_ptr_field, &q, nullptr, "");
+  std::unique_ptr<CDB_SGATE_NETLIST> old(static_cast<CDB_SGATE_NETLIST*>(q));
+  ASSERT_TRUE(old);
+  old->prepare_for_use();
+  std::string report;
+  EXPECT_TRUE(old->check(&report)) << report;
+  EXPECT_EQ(old->get_hierarchy(), nullptr);
+  for (CDB_SGATE_NODE* n : old->get_node_list()) EXPECT_EQ(n->get_hierarchy(), nullptr);
+  EXPECT_EQ(old->get_number(), 2);
+  EXPECT_EQ(old->get_node_list().size(), nl->get_node_list().size());
+  std::string why;
+  EXPECT_TRUE(sim_equivalent(nl.get(), old.get(), SIM_COMPARE{}, &why)) << why;
+  // Written again it is format 3 and reads back the same.
+  const std::vector<uint8_t> rewritten = payload_of(old.get());
+  uint32_t version;
+  std::memcpy(&version, &rewritten[7], 4);
+  EXPECT_EQ(version, 3u);
+  std::unique_ptr<CDB_SGATE_NETLIST> third = read_payload(rewritten, &error);
+  ASSERT_TRUE(third) << error;
+  EXPECT_EQ(describe(third.get()), describe(old.get()));
 }

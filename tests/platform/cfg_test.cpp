@@ -1,6 +1,13 @@
 // cfg_test.cpp — configuration sources, their precedence and value parsing.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,6 +77,33 @@ TEST(CfgSources, MalformedSourcesWarnAndKeepTheGoodEntries) {
   std::string err = ::testing::internal::GetCapturedStderr();
   for (const char* warned : {"justtext", "line 2 of", "line 3 of", "cannot be read"})
     EXPECT_NE(err.find(warned), std::string::npos) << warned << " in " << err;
+}
+
+// Only a regular file is read as the ini file: a FIFO once waited for a
+// writer, /dev/zero was read without end, and a directory passed for an
+// empty file. Each is now ignored with a warning naming the reason, and the
+// other sources still count.
+TEST(CfgSources, IniFileThatIsNoRegularFileIsRefused) {
+  std::filesystem::create_directory("dir.ini");
+  ASSERT_EQ(::mkfifo("fifo.ini", 0600), 0);
+  for (const char* path : {"fifo.ini", "/dev/zero", "dir.ini"}) {
+    ::testing::internal::CaptureStderr();
+    std::future<int> value = std::async(std::launch::async, [path] {
+      ENV_SCOPE env("from_env=4", path);
+      return cfg_get_int_value("from_env", 0);
+    });
+    if (value.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      ADD_FAILURE() << "the configuration waited for a writer of " << path;
+      const int fd = ::open(path, O_WRONLY | O_NONBLOCK);  // its end lets the reader go on
+      if (fd >= 0) ::close(fd);
+    }
+    EXPECT_EQ(value.get(), 4) << path;
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(std::string("KAVU_INI_FILE \"") + path + "\" cannot be read (not a regular file)"),
+              std::string::npos)
+        << err;
+  }
+  std::filesystem::remove("fifo.ini");
 }
 
 TEST(CfgValues, BooleansAcceptTheFourSpellingsAndWarnOncePerKeyOtherwise) {

@@ -1,4 +1,10 @@
 // gen_test.cpp — general utilities, memory and mutexes.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <set>
 #include <string>
 #include <thread>
@@ -7,6 +13,7 @@
 #include "fio/fio.h"
 #include "gen/gen.h"
 #include "mem/mem.h"
+#include "ssc/ssc.h"
 #include "testkit/platform_testkit.h"
 #include "thr/thr.h"
 
@@ -37,7 +44,9 @@ TEST(GenSwitches, TagsRegtestModeProfilerAndDbDirectoryFollowTheirKeys) {
   {
     kavu_platform::CFG_SCOPE cfg{{"regtest_mode", "on"}, {"db_dir", "proj/db2"}};
     EXPECT_TRUE(tst_is_regtest_mode());
-    EXPECT_EQ(gen_get_db_dir_path(), fio_get_unc_full_path("proj/db2"));  // created on request
+    EXPECT_EQ(gen_get_db_dir_path(), fio_get_unc_full_path("proj/db2"));
+    EXPECT_FALSE(FIO_FILE_SYSTEM::exists("proj/db2"));  // a query makes nothing
+    EXPECT_TRUE(gen_make_db_dir());                     // a writer makes it
     EXPECT_TRUE(FIO_FILE_SYSTEM::exists("proj/db2"));
     kavu_platform::gen_set_db_dir_path("facade_db");  // the compile's choice beats the key
     EXPECT_EQ(gen_get_db_dir_path(), fio_get_unc_full_path("facade_db"));
@@ -55,6 +64,70 @@ TEST(GenSwitches, TagsRegtestModeProfilerAndDbDirectoryFollowTheirKeys) {
     });
   for (std::thread& th : threads) th.join();
   EXPECT_EQ(kavu_platform::gen_profile_calls("SORTING"), 100);
+}
+
+// Reading the database names its directory and makes nothing (a query of
+// the timing netlist used to leave "./db" behind, and to abort where it could
+// not be made); a writer makes it, and one that cannot be made or written
+// is refused with the system's reason.
+TEST(GenDbDirectory, OnlyWritersMakeItAndRefusalsGiveTheSystemsReason) {
+  std::ofstream("plain") << "a file, not a directory";
+  struct ROW {
+    const char* dir;
+    const char* reason;  // null: made; "": refused with some reason
+  } rows[] = {
+      {"proj/db", nullptr},
+      {"proj/db", nullptr},  // made already
+      {"plain/db", std::strerror(ENOTDIR)},
+      {"plain", std::strerror(ENOTDIR)},
+      {"/proc/kavu_db", ""},  // a kernel pseudo file system takes no directory
+      {"/proc", ""},          // nor a file
+  };
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(row.dir);
+    kavu_platform::CFG_SCOPE cfg{{"db_dir", row.dir}};
+    const bool existed = FIO_FILE_SYSTEM::exists(row.dir);
+    EXPECT_EQ(gen_get_db_dir_path(), fio_get_unc_full_path(row.dir));
+    std::string name = "generic";
+    EXPECT_FALSE(TDB_MANAGER::get()->sgate_sta_netlist_on_disk(&name));
+    EXPECT_EQ(FIO_FILE_SYSTEM::exists(row.dir), existed);
+    std::string reason = "untouched";
+    EXPECT_EQ(gen_make_db_dir(&reason), row.reason == nullptr);
+    if (!row.reason) {
+      EXPECT_EQ(reason, "untouched");
+      EXPECT_TRUE(FIO_FILE_SYSTEM::is_directory(row.dir));
+    } else if (*row.reason) {
+      EXPECT_EQ(reason, row.reason);
+    } else {
+      EXPECT_FALSE(reason.empty() || reason == "untouched");
+      EXPECT_EQ(reason.find("disk"), std::string::npos) << reason;
+    }
+  }
+  EXPECT_FALSE(FIO_FILE_SYSTEM::exists("db"));
+  // Permission bits bind only a user other than root.
+  if (geteuid() != 0) {
+    ASSERT_TRUE(FIO_FILE_SYSTEM::create("locked"));
+    chmod("locked", 0555);
+    kavu_platform::CFG_SCOPE cfg{{"db_dir", "locked/db"}};
+    std::string reason;
+    EXPECT_FALSE(gen_make_db_dir(&reason));
+    EXPECT_EQ(reason, std::strerror(EACCES));
+    chmod("locked", 0755);
+  }
+}
+
+// Only a lack of room is a full disk: the errors that say so, or a file
+// system that stores blocks and has none left. Kernel pseudo file systems
+// report no blocks at all and used to read as full.
+TEST(GenDbDirectory, OnlyALackOfRoomIsAFullDisk) {
+  EXPECT_TRUE(gen_disk_is_full(".", ENOSPC));
+  EXPECT_TRUE(gen_disk_is_full(".", EDQUOT));
+  for (int err : {0, EACCES, EROFS, ENOENT}) EXPECT_FALSE(gen_disk_is_full(".", err)) << err;
+  for (const char* pseudo : {"/proc", "/sys", "/proc/self"})
+    if (FIO_FILE_SYSTEM::exists(pseudo)) {
+      EXPECT_FALSE(gen_disk_is_full(pseudo)) << pseudo;
+      EXPECT_FALSE(gen_disk_is_full(pseudo, ENOENT)) << pseudo;
+    }
 }
 
 TEST(Mem, TagsAndAlignedChunks) {

@@ -212,3 +212,135 @@ TEST(HdbNamespaceArchive, ReadIntoAnEmptyNamespaceMatchesTheReadByPath) {
     }
   }
 }
+
+namespace {
+
+std::string file_bytes(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The offset of the value of the first field (tag, kind) at or after `from`
+// (a field is a little-endian u16 tag, a u8 kind, then its value).
+size_t value_after(const std::string& bytes, size_t from, uint16_t tag, uint8_t kind) {
+  const std::string header{char(tag & 0xff), char(tag >> 8), char(kind)};
+  const size_t at = bytes.find(header, from);
+  return at == std::string::npos ? at : at + 3;
+}
+
+// The same, the last such field before `to`.
+size_t value_before(const std::string& bytes, size_t to, uint16_t tag, uint8_t kind) {
+  const std::string header{char(tag & 0xff), char(tag >> 8), char(kind)};
+  const size_t at = bytes.rfind(header, to);
+  return at == std::string::npos ? at : at + 3;
+}
+
+void put_u32(std::string& bytes, size_t at, uint32_t v) {
+  for (int k = 0; k < 4; ++k) bytes[at + size_t(k)] = char(v >> (8 * k));
+}
+
+uint32_t get_u32(const std::string& bytes, size_t at) {
+  uint32_t v = 0;
+  for (int k = 0; k < 4; ++k) v |= uint32_t(uint8_t(bytes[at + size_t(k)])) << (8 * k);
+  return v;
+}
+
+}  // namespace
+
+// Damaged counts and references of the archive, found through the fields
+// of the rows (each row: parent u32 under tag 3, its text's length and
+// characters under 4 and 5, then mark, flags, group, index, representative
+// under 6 to 10; the names' and options' counts under 2 and 11). A count
+// past the file, a parent at or after its own row (itself included), a
+// group or representative past the rows and an option naming no row are
+// refused, into an empty namespace and into one with names alike, and add
+// nothing.
+TEST(HdbNamespaceArchive, DamagedCountsAndReferencesAddNothing) {
+  constexpr uint8_t kU32 = 2, kCount = 5;  // the file format's field kinds
+  HDB_NAMESPACE ns("top");
+  HDB_INSTANCE_NAME* a1 = HDB_INSTANCE_NAME::create_normal_name(nullptr, "alpha1", nullptr, nullptr, ns.get_root());
+  HDB_INSTANCE_NAME* a2 = HDB_INSTANCE_NAME::create_normal_name(nullptr, "alpha2", nullptr, nullptr, a1);
+  a2->set_representative_name(a1);
+  hdb_set_option(a2, ACF_VERILOG_MACRO, "M=1");
+  const std::string dir = std::filesystem::current_path().string();
+  const std::string file = dir + "/hdb_namespace.cdb";
+  ASSERT_TRUE(HDB_NAMESPACE::write_pdb(&ns, dir, true));
+  const std::string bytes = file_bytes(file);
+  // Rows in pre-order: top 0, alpha1 1, alpha2 2.
+  const size_t text2 = bytes.find("alpha2");
+  ASSERT_NE(text2, std::string::npos);
+  const size_t parent2 = value_before(bytes, text2, 3, kU32);
+  ASSERT_NE(parent2, std::string::npos);
+  ASSERT_EQ(get_u32(bytes, parent2), 1u);
+  const size_t group2 = value_after(bytes, text2, 8, kU32);
+  const size_t rep2 = value_after(bytes, text2, 10, kU32);
+  const size_t names = value_before(bytes, bytes.find("top"), 2, kCount);
+  const size_t options = value_after(bytes, text2, 11, kCount);
+  const size_t target = value_after(bytes, text2, 12, kU32);
+  ASSERT_TRUE(group2 != std::string::npos && rep2 != std::string::npos && names != std::string::npos &&
+              options != std::string::npos && target != std::string::npos);
+  ASSERT_EQ(get_u32(bytes, rep2), 1u);
+  ASSERT_EQ(get_u32(bytes, names), 3u);
+  ASSERT_EQ(get_u32(bytes, options), 1u);
+  ASSERT_EQ(get_u32(bytes, target), 2u);
+
+  const struct {
+    const char* what;
+    size_t at;
+    uint32_t value;
+  } damages[] = {
+      {"a row naming itself as its parent", parent2, 2},
+      {"a row whose parent comes after it", parent2, 3},
+      {"a row whose parent is far past the rows", parent2, 0xfffffff0u},
+      {"a bus group past the rows", group2, 3},
+      {"a representative past the rows", rep2, 3},
+      {"a row representing itself", rep2, 2},
+      {"more names than the file holds", names, 4},
+      {"a names count no file can hold", names, 0x7fffffffu},
+      {"more options than the file holds", options, 2},
+      {"an option on a name past the rows", target, 3},
+  };
+  for (const auto& d : damages) {
+    SCOPED_TRACE(d.what);
+    std::string damaged = bytes;
+    put_u32(damaged, d.at, d.value);
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << damaged;
+    HDB_NAMESPACE empty;
+    EXPECT_FALSE(HDB_NAMESPACE::read_pdb(&empty, dir));
+    EXPECT_TRUE(empty.get_top_names().empty());
+    HDB_NAMESPACE held("held");
+    EXPECT_FALSE(HDB_NAMESPACE::read_pdb(&held, dir));
+    EXPECT_EQ(count_names(held), 1u);
+  }
+  // The bytes as written still read (the damages above are all that differ).
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+  HDB_NAMESPACE back;
+  ASSERT_TRUE(HDB_NAMESPACE::read_pdb(&back, dir));
+  EXPECT_EQ(dump(back), dump(ns));
+}
+
+// Two top rows of one text (no writer makes them) are one top name, as the
+// read by path makes them: the bulk read into an empty namespace once made
+// the top twice, the second hiding its children from every lookup.
+TEST(HdbNamespaceArchive, TwoTopRowsOfOneTextAreOneName) {
+  HDB_NAMESPACE ns("topA1");
+  HDB_INSTANCE_NAME::create_normal_name(nullptr, "under1", nullptr, nullptr, ns.get_root());
+  HDB_INSTANCE_NAME* second = HDB_INSTANCE_NAME::create_normal_name(&ns, "topA2", nullptr, nullptr, nullptr);
+  HDB_INSTANCE_NAME::create_normal_name(nullptr, "under2", nullptr, nullptr, second);
+  const std::string dir = std::filesystem::current_path().string();
+  const std::string file = dir + "/hdb_namespace.cdb";
+  ASSERT_TRUE(HDB_NAMESPACE::write_pdb(&ns, dir, false));
+  std::string doubled = file_bytes(file);
+  const size_t at = doubled.find("topA2");
+  ASSERT_NE(at, std::string::npos);
+  doubled[at + 4] = '1';  // the second top row now names "topA1" again
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << doubled;
+  HDB_NAMESPACE by_path("other");
+  ASSERT_TRUE(HDB_NAMESPACE::read_pdb(&by_path, dir));
+  HDB_NAMESPACE empty;
+  ASSERT_TRUE(HDB_NAMESPACE::read_pdb(&empty, dir));
+  EXPECT_EQ(dump(empty), "topA1 n f131072\ntopA1|under1 n f0\ntopA1|under2 n f0\n");  // a top is a hierarchy root
+  EXPECT_EQ(dump(empty), dump_without(by_path, "other"));
+  ASSERT_EQ(empty.get_top_names().size(), 1u);
+  EXPECT_NE(empty.get_rooted_at("topA1|under2"), nullptr);
+}

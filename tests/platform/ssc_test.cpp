@@ -2,8 +2,15 @@
 // delay models, clock relations and constraints, stored and stitched timing
 // netlists, Tcl commands, the synchronizer list, and the engine against
 // OpenSTA and berkeley-abc on committed circuits.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <future>
 #include <set>
 #include <sstream>
 
@@ -11,6 +18,7 @@
 #include "cmp/cmp.h"
 #include "gen/gen.h"
 #include "hdb/hdb.h"
+#include "msg/msg.h"
 #include "netlist_io/abc_oracle.h"
 #include "netlist_io/sta_oracle.h"
 #include "platform_testkit.h"
@@ -345,7 +353,12 @@ TEST(SscTcl, CommandsAndScriptsFollowTheSwitch) {
   for (const BAD& b : {BAD{"report_timing -npath abc", "expected integer but got \"abc\""},
                        BAD{"report_timing -npath", "missing value for -npath"},
                        BAD{"get_worst_slack -clock nosuch", "no clock named \"nosuch\""},
-                       BAD{"get_worst_slack -clock", "missing value for -clock"}}) {
+                       BAD{"get_worst_slack -clock", "missing value for -clock"},
+                       // A mistyped option once answered for every clock.
+                       BAD{"get_worst_slack -clok clk",
+                           "get_worst_slack: unknown option \"-clok\"; the options are -clock"},
+                       BAD{"get_worst_slack clk", "get_worst_slack: unexpected argument \"clk\"; the options are -clock"},
+                       BAD{"report_timing -npaths 2", "report_timing: unknown option \"-npaths\"; the options are -npath"}}) {
     std::string result;
     EXPECT_FALSE(kavu_platform::atcl_eval(b.command, &result)) << b.command;
     EXPECT_EQ(result, b.error) << b.command;
@@ -556,9 +569,27 @@ TEST(SscSdc, TargetsWaveformsAndLineForms) {
       {"create_clock -name c -period 10 [get_ports clk]\nset_input_delay 1 -clock c -clock_fall [get_ports x]\n",
        false, 9, 4, true},
       // Output delay, minimum delays skipped, other commands noted.
-      {"set_units -time ns\ncreate_clock -name c -period 10 [get_ports clk]\nset_output_delay 4 -clock c [all_outputs]\n"
-       "set_input_delay 9 -clock c -min [get_ports x]\n",
+      {"set_load 3 [all_outputs]\ncreate_clock -name c -period 10 [get_ports clk]\n"
+       "set_output_delay 4 -clock c [all_outputs]\nset_input_delay 9 -clock c -min [get_ports x]\n",
        false, 9, SSC_UNCONSTRAINED_SLACK, true},
+      // Times in other units become picoseconds, from the set_units line
+      // on (a file in nanoseconds once read its periods as picoseconds).
+      {"set_units -time ns\ncreate_clock -name c -period 0.01 [get_ports clk]\n"
+       "set_input_delay 0.003 -clock c [get_ports x]\n",
+       false, 9, 7, true},
+      {"set_units -capacitance pF -time 100ps\ncreate_clock -name c -period 0.1 [get_ports clk]\n"
+       "set_input_delay 0.03 -clock c [get_ports x]\n",
+       false, 9, 7, true},
+      {"create_clock -name c -period 10 -waveform {0 2} [get_ports clk]\nset_units -time 1NS\n"
+       "set_input_delay 0.003 -clock c [get_ports x]\n",
+       true, 1, 7, true},
+      {"set_units -time fs\ncreate_clock -name c -period 10000 [get_ports clk]\n"
+       "set_max_delay 4000 -from [get_cells ra]\n",
+       false, 3, SSC_UNCONSTRAINED_SLACK, true},
+      {"set_units -time ps\ncreate_clock -name c -period 10 [get_ports clk]\n", false, 9, SSC_UNCONSTRAINED_SLACK,
+       true},
+      {"set_units -time parsecs\n", false, 0, 0, false},
+      {"set_units -time\n", false, 0, 0, false},
       // Registers by cell name; a virtual clock only on ports.
       {"create_clock -name v -period 8\ncreate_clock -name c -period 10 [get_ports clk]\n"
        "set_false_path -from [get_cells ra]\n",
@@ -640,6 +671,9 @@ TEST(SscSdc, BusBitPatternsMatchAsOpenStaReadsThem) {
       {"*q[0]", {"bq[0]", "q[0]"}, 0},
       {"*0]", {"b[0]", "bq[0]", "q[0]", "q[10]"}, 0},
       {"q\\[3\\]", {"q[3]"}, 0},  // escaped brackets stand for themselves
+      {"q[\\?]", {}, 1},             // an escaped '?' is no wildcard
+      {"q[\\*]", {}, 1},             // nor an escaped '*'
+      {"q\\?3?", {}, 1},
       {"*|q[2]", {"q[2]"}, 0},        // the gate path
       {"q[3] bq[7]", {"bq[7]", "q[3]"}, 0},
       {"q?1?", {}, 1},  // no ']' at the end: matched against bus names only
@@ -683,6 +717,254 @@ TEST(SscSdc, BusBitPatternsMatchAsOpenStaReadsThem) {
   EXPECT_EQ(registers(c.rules[0].from_nodes), 8);
   EXPECT_EQ(registers(c.rules[1].from_nodes), 0);
   EXPECT_EQ(c.warnings, std::vector<std::string>{"line 4: get_clocks: nothing matches \"c[0]\""});
+}
+
+// Names that only look like bus bits ("ab[]", "ab[x]") are whole names:
+// the bus "ab" names none of them, and an escaped pattern names each.
+TEST(SscSdc, PortsWithEmptyOrNonNumericBracketsAreNotBusBits) {
+  CDB_SGATE_NETLIST nl;
+  for (const char* port : {"x[]", "ab[]", "ab[x]", "ab[1]"}) make_input_pin(&nl, port);
+  SSC_NETLIST_DATA data;
+  data.build({&nl}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+  const std::pair<const char*, std::vector<std::string>> rows[] = {
+      {"ab", {"ab[1]"}},
+      {"x", {}},
+      {"ab*", {"ab[1]", "ab[]", "ab[x]"}},
+      {"ab\\[\\]", {"ab[]"}},
+      {"x\\[\\]", {"x[]"}},
+      {"ab[?]", {"ab[1]", "ab[x]"}},
+  };
+  for (const auto& [pattern, expected] : rows) {
+    SSC_CONSTRAINTS c;
+    std::string error;
+    ASSERT_TRUE(ssc_read_sdc(std::string("create_clock -name c -period 10\nset_input_delay 1 -clock c [get_ports {") +
+                                 pattern + "}]\n",
+                             data, &c, &error))
+        << error;
+    ASSERT_EQ(c.io_delays.size(), 1u);
+    std::vector<std::string> got;
+    for (uint32_t id : c.io_delays[0].nodes) {
+      const std::string path = SSC_NETLIST_DATA::gate_path_of(data.nodes[id].get_string_name());
+      got.push_back(path.substr(path.rfind('|') + 1));
+    }
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, expected) << pattern;
+    EXPECT_EQ(c.warnings.size(), expected.empty() ? 1u : 0u) << pattern;
+  }
+}
+
+namespace {
+
+// The error and warning texts the engine posted, in order.
+std::vector<std::string> posted(MSG_LOG_KIND kind) {
+  std::vector<std::string> out;
+  for (const MSG_LOG_ENTRY& e : msg_log())
+    if (e.kind == kind && e.id == 0) out.push_back(e.text);
+  return out;
+}
+
+// Runs `read` on another thread; when it is still blocked after a while
+// (a reader waiting for a FIFO's writer), the test fails and the FIFO gets
+// a writer that closes at once, so the reader sees its end and the test
+// ends instead of hanging.
+template <class FN>
+void run_unblocking(const char* fifo, FN read) {
+  std::future<void> done = std::async(std::launch::async, read);
+  if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    ADD_FAILURE() << "the reader waited for a writer of " << fifo;
+    const int fd = ::open(fifo, O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+  }
+  done.get();
+}
+
+}  // namespace
+
+// Every problem of the constraints file reaches the user as an error
+// naming the file and the line, after the warnings of the lines before it;
+// the analysis fails as before. These were all silent (a debug trace only).
+TEST(SscSdc, ProblemsArePostedWithFileAndLine) {
+  struct ROW {
+    const char* sdc;
+    const char* error;  // after 'SDC file "t.sdc", '
+    std::vector<std::string> warnings;
+  };
+  const std::string clock = "create_clock -name clk -period 10 [get_ports clk]\n";
+  const ROW rows[] = {
+      {"create_clock -name clk -period 10 [get_ports clk]\nset_input_delay 1 -clock clkk [get_ports x]\n",
+       "line 2: unknown clock clkk", {}},
+      {"create_clok -name clk -period 10 [get_ports clk]\n", "line 1: unknown command create_clok", {}},
+      {"create_clock -name clk -perod 10 [get_ports clk]\n", "line 1: unknown option -perod", {}},
+      {"create_clock -name clk -period 10 [get_port clk]\n", "line 1: unknown collection get_port", {}},
+      {"create_clock -name clk -period 10 [get_ports clk\n", "line 1: unbalanced [", {}},
+      {"set_input_delay 1 -clock clk {x\n", "line 1: unbalanced {", {}},
+      {"# clocks\n\ncreate_clock -name clk \\\n  -period 10 -bogus [get_ports clk]\n", "line 3: unknown option -bogus",
+       {}},
+      {"create_clock -name clk -period 10 [get_ports {clk nosuch}]\nset_false_path -to [get_cells zz]\n"
+       "set_input_delay x -clock clk [get_ports x]\n",
+       "line 3: bad delay x",
+       {"SDC file \"t.sdc\", line 1: get_ports: nothing matches \"nosuch\"",
+        "SDC file \"t.sdc\", line 2: get_cells: nothing matches \"zz\""}},
+  };
+  for (const ROW& row : rows) {
+    PIPELINE p;
+    write_file("t.sdc", row.sdc);
+    CFG_SCOPE cfg{{"ssc_sdc_file", "t.sdc"}};
+    SSC_UTIL* u = ssc_get_util();
+    ASSERT_TRUE(u->initialize_netlist(nullptr, &p.nl, SSC_DELAY_MODEL_UNIT, nullptr));
+    msg_log_clear();
+    SSC_ITERM_TIMING_INFO_MAP map;
+    EXPECT_FALSE(u->perform_timing_analysis(&p.nl, &map, nullptr, false)) << row.sdc;
+    EXPECT_EQ(posted(MSG_LOG_ERROR), std::vector<std::string>{std::string("SDC file \"t.sdc\", ") + row.error})
+        << row.sdc;
+    EXPECT_EQ(posted(MSG_LOG_WARNING), row.warnings) << row.sdc;
+    u->delete_netlist();
+  }
+  // Paths that are no constraints file: each refused with its reason, none
+  // read (a FIFO once waited for a writer, /dev/zero grew without end, a
+  // directory passed as an empty file).
+  std::filesystem::create_directory("dir.sdc");
+  ASSERT_EQ(::mkfifo("fifo.sdc", 0600), 0);
+  const std::pair<const char*, const char*> paths[] = {{"missing.sdc", "cannot read the file"},
+                                                       {"dir.sdc", "not a regular file"},
+                                                       {"fifo.sdc", "not a regular file"},
+                                                       {"/dev/zero", "not a regular file"}};
+  for (const auto& [path, problem] : paths) {
+    PIPELINE p;
+    CFG_SCOPE cfg{{"ssc_sdc_file", path}};
+    SSC_UTIL* u = ssc_get_util();
+    ASSERT_TRUE(u->initialize_netlist(nullptr, &p.nl, SSC_DELAY_MODEL_UNIT, nullptr));
+    msg_log_clear();
+    bool ok = true;
+    run_unblocking("fifo.sdc", [&] { ok = u->update_sta(); });
+    EXPECT_FALSE(ok) << path;
+    EXPECT_EQ(posted(MSG_LOG_ERROR), std::vector<std::string>{"SDC file \"" + std::string(path) + "\": " + problem});
+    u->delete_netlist();
+  }
+  std::filesystem::remove("fifo.sdc");
+}
+
+// The stored timing netlist is read only from a regular file: a FIFO, a
+// device or a directory in its place is refused (the FIFO once hung the
+// reader, /dev/zero grew without end).
+TEST(SscNetlist, StoredNetlistOnlyFromARegularFile) {
+  SSC_UTIL* u = ssc_get_util();
+  const std::string dir = gen_get_db_dir_path();
+  std::filesystem::create_directories(dir);
+  std::string name = "odd";
+  const std::string file = dir + "/tdb_odd.tdb";
+  for (const char* kind : {"fifo", "device", "directory"}) {
+    std::filesystem::remove_all(file);
+    if (std::string(kind) == "fifo") ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    if (std::string(kind) == "device") std::filesystem::create_symlink("/dev/zero", file);
+    if (std::string(kind) == "directory") std::filesystem::create_directory(file);
+    bool read = true;
+    run_unblocking(file.c_str(), [&] { read = u->read_tdb_from_pdb(&name); });
+    EXPECT_FALSE(read) << kind;
+    EXPECT_FALSE(u->is_in_use()) << kind;
+    u->delete_netlist();
+  }
+  std::filesystem::remove_all(file);
+}
+
+namespace {
+
+// The input delays port `port` keeps, as "clock/edge value" sorted.
+std::vector<std::string> kept_delays(const SSC_NETLIST_DATA& data, const SSC_CONSTRAINTS& c, const std::string& port,
+                                     bool input) {
+  std::vector<std::string> out;
+  for (const SSC_SDC_IO_DELAY& d : c.io_delays)
+    for (uint32_t id : d.nodes) {
+      const std::string path = SSC_NETLIST_DATA::gate_path_of(data.nodes[id].get_string_name());
+      if (d.input == input && path.substr(path.rfind('|') + 1) == port)
+        out.push_back(c.clocks[d.clock].name + (d.clock_fall ? "/fall " : "/rise ") + std::to_string(d.value));
+    }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Repeated I/O delays on one port, as OpenSTA keeps them: a new delay
+// replaces all the port had, -add_delay keeps both, a -min delay (not
+// analysed) still drops other clock edges. The rows are checked against
+// OpenSTA's slacks in SscOracle.RepeatedIoDelaysKeepWhatOpenStaKeeps.
+struct IO_DELAY_ROW {
+  const char* sdc;
+  std::vector<std::string> din;  // what input port din keeps
+  std::vector<std::string> q0;   // what output port q[0] keeps
+};
+
+const std::vector<IO_DELAY_ROW>& io_delay_rows() {
+  static const std::vector<IO_DELAY_ROW> rows = {
+      // All inputs at 7 and then reset to 5: the last wins (it was the larger).
+      {"set_input_delay 7 -clock c [all_inputs]\nset_input_delay 5 -clock c [get_ports din]\n", {"c/rise 5"}, {}},
+      {"set_input_delay 5 -clock c [get_ports din]\nset_input_delay 7 -clock c [all_inputs]\n", {"c/rise 7"}, {}},
+      {"set_input_delay 7 -clock c [get_ports din]\nset_input_delay 5 -clock c -add_delay [get_ports din]\n",
+       {"c/rise 5", "c/rise 7"}, {}},
+      {"set_input_delay 2 -clock c [get_ports din]\nset_input_delay 6 -clock d -add_delay [get_ports din]\n",
+       {"c/rise 2", "d/rise 6"}, {}},
+      // Another clock without -add_delay replaces the first clock's delay.
+      {"set_input_delay 6 -clock d [get_ports din]\nset_input_delay 2 -clock c [get_ports din]\n", {"c/rise 2"}, {}},
+      {"set_input_delay 6 -clock c [get_ports din]\nset_input_delay 1 -clock c -clock_fall [get_ports din]\n",
+       {"c/fall 1"}, {}},
+      // -min keeps its own edge's maximum, drops the others.
+      {"set_input_delay 6 -clock c [get_ports din]\nset_input_delay 3 -clock d -add_delay [get_ports din]\n"
+       "set_input_delay 1 -clock c -min [get_ports din]\n",
+       {"c/rise 6"}, {}},
+      {"set_output_delay 4 -clock c [get_ports {q[*]}]\nset_output_delay 1 -clock c [get_ports {q[0]}]\n", {},
+       {"c/rise 1"}},
+      {"set_output_delay 1 -clock c [get_ports {q[0]}]\nset_output_delay 5 -clock c -add_delay [get_ports {q[*]}]\n"
+       "set_input_delay 3 -clock c [get_ports din]\n",
+       {"c/rise 3"}, {"c/rise 1", "c/rise 5"}},
+  };
+  return rows;
+}
+
+const char* kTwoClocks = "create_clock -name c -period 10 [get_ports clk]\ncreate_clock -name d -period 10 -waveform {3 8}\n";
+
+}  // namespace
+
+TEST(SscSdc, RepeatedIoDelaysReplaceUnlessAdded) {
+  LOADED_NETLIST nl = load_blif("small/shift_en_sclr_lut4");
+  SSC_NETLIST_DATA data;
+  data.build({nl.get()}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+  for (const IO_DELAY_ROW& row : io_delay_rows()) {
+    SSC_CONSTRAINTS c;
+    std::string error;
+    ASSERT_TRUE(ssc_read_sdc(std::string(kTwoClocks) + row.sdc, data, &c, &error)) << error;
+    EXPECT_EQ(kept_delays(data, c, "din", true), row.din) << row.sdc;
+    EXPECT_EQ(kept_delays(data, c, "q[0]", false), row.q0) << row.sdc;
+  }
+}
+
+TEST(SscOracle, RepeatedIoDelaysKeepWhatOpenStaKeeps) {
+  if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
+  LOADED_NETLIST nl = load_blif("small/shift_en_sclr_lut4");
+  CMP_FACADE facade;
+  facade.set_family(DEV_FAMILY_ENUM(47));
+  std::vector<const CDB_SGATE_ITERM*> pins;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+    if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM)
+      for (unsigned i : {0u, 4u, 7u, 8u})
+        if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) pins.push_back((*it)->get_input_term(i));
+  for (const IO_DELAY_ROW& row : io_delay_rows()) {
+    STA_CONSTRAINTS c;
+    c.clocks = {{"c", 10, ""}, {"d", 10, ""}};
+    c.sdc = std::string(kTwoClocks) + row.sdc;
+    analyze(nl.get(), SSC_DELAY_MODEL_UNIT, c.sdc);
+    SSC_UTIL* u = ssc_get_util();
+    const STA_RESULT r = sta_analyze(nl.get(), &facade, SSC_DELAY_MODEL_UNIT, c, pins);
+    ASSERT_EQ(r.status, STA_OK) << r.log.substr(0, 2000);
+    for (const char* clock : {"c", "d"}) {
+      auto it = r.worst_per_clock.find(clock);
+      const int ours = u->get_worst_slack(clock);
+      if (it == r.worst_per_clock.end()) EXPECT_EQ(ours, SSC_UNCONSTRAINED_SLACK) << row.sdc << clock;
+      else EXPECT_NEAR(ours, it->second, sta_rounding(it->second)) << row.sdc << clock;
+    }
+    for (size_t k = 0; k < pins.size(); ++k)
+      EXPECT_NEAR(double(u->get_iterm_slack(pins[k])), r.pin_slacks[k], sta_rounding(r.pin_slacks[k]))
+          << row.sdc << pins[k]->get_my_node()->get_string_hpath();
+    u->delete_netlist();
+  }
 }
 
 TEST(SscOracle, BusPortConstraintsGiveOpenStasWorstSlack) {

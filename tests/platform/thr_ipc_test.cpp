@@ -126,7 +126,7 @@ TEST(IpcCommand, PipeHelperThatNeverOpensTimesOutAndIsKilled) {
   THR_PROCESS_EXIT_CODE code;
   EXPECT_TRUE(ipc.run_argv_with_named_pipe({"sleep", "30"}, ".", &code, true, dls, uls, 1, 1));
   EXPECT_NE(code.m_error, 0);
-  EXPECT_EQ(code.m_reason.rfind("timeout after 1 s", 0), 0u) << code.m_reason;
+  EXPECT_EQ(code.m_reason.rfind("the helper timed out after 1 s", 0), 0u) << code.m_reason;
   EXPECT_EQ(ipc_live_helper_count(), 0);
   EXPECT_TRUE(dl.remove());
   EXPECT_TRUE(ul.remove());
@@ -217,55 +217,213 @@ bool in_bounded_child(const std::function<std::string()>& fn, std::string* out) 
 
 TEST(IpcCommand, HostileHelpersFailWithinTheTimeoutAndBoundedMemory) {
   // Each helper takes "RUN 0" and then misbehaves; every case must end as
-  // that helper's failure, with its reason, no helper left and the parent
-  // alive (SIGPIPE included).
+  // that helper's failure, with its reason and exit code, no helper left
+  // and the parent alive (SIGPIPE included). Two partitions are offered:
+  // a helper that fails is given no further one.
+  constexpr int kAny = -1000;  // any non-zero code
   struct CASE {
     const char* name;
     bool pipes;
     const char* body;    // after the pipes are opened and the request read
     const char* reason;  // the reason starts with this
+    int code;            // the helper's exit code as reported (128 + signal for a signal)
+    int answered;        // partitions answered "DONE k 0"
+    int partition;       // the partition reported failed
+    int runs;            // times the case is run (a race shows in some runs only)
   } cases[] = {
       // Endless messages used to restart the deadline with every line.
-      {"spam", true, "while :; do echo \"MSG info 0 spam\" >&4; done\n", "timeout after 1 s"},
+      {"spam", true, "while :; do echo \"MSG info 0 spam\" >&4; done\n", "the helper timed out after 1 s", kAny, 0, 0, 1},
       // Bytes without a newline used to grow the buffer without bound.
-      {"long", true, "tr '\\000' a </dev/zero >&4\n", "bad answer: a line longer"},
+      {"long", true, "tr '\\000' a </dev/zero >&4\n", "the helper gave a bad answer: a line longer", kAny, 0, 0, 1},
       // End of file on the upload pipe with a live helper used to loop forever.
       {"close_ul", true, "echo \"MSG info 0 hi\" >&4; exec 4>&-; exec sleep 30\n",
-       "bad answer: the helper closed its upload pipe"},
-      {"silent", true, "exec 4>&-; exec sleep 30\n", "timeout after 1 s"},
-      // Writing "EXIT" to a helper that closed its download pipe raised SIGPIPE.
-      {"close_dl", true, "exec 3<&-; echo \"DONE 0 0\" >&4; exec sleep 30\n", "broken pipe"},
-      {"bad", true, "echo \"DONE 7 0\" >&4; exec sleep 30\n", "bad answer: \"DONE 7 0\""},
+       "the helper closed its upload pipe without answering", kAny, 0, 0, 1},
+      {"silent", true, "exec 4>&-; exec sleep 30\n", "the helper timed out after 1 s", kAny, 0, 0, 1},
+      // Writing the next request to a helper that closed its download pipe
+      // raised SIGPIPE.
+      {"close_dl", true, "exec 3<&-; echo \"DONE 0 0\" >&4; exec sleep 30\n", "the helper closed its download pipe",
+       kAny, 1, 1, 1},
+      {"bad", true, "echo \"DONE 7 0\" >&4; exec sleep 30\n", "the helper gave a bad answer: \"DONE 7 0\"", kAny, 0, 0,
+       1},
+      // A garbage answer is shown escaped: no terminal escape reaches the user.
+      {"garbage", true, "printf 'x\\033[2J\\033]0;t\\007\"\\\\y\\n' >&4; exec sleep 30\n",
+       "the helper gave a bad answer: \"x\\x1b[2J\\x1b]0;t\\x07\\\"\\\\y\"", kAny, 0, 0, 1},
+      // A positive code used to count as success.
+      {"code5", true, "echo \"DONE 0 5\" >&4; exec sleep 30\n", "the helper reported code 5", kAny, 0, 0, 1},
+      {"code_said", true, "echo \"MSG error 0 the disk is full\" >&4; echo \"DONE 0 11\" >&4; exec sleep 30\n",
+       "the helper reported code 11: the disk is full", kAny, 0, 0, 1},
+      // A helper that answers and then exits 3 on its next partition used to
+      // be judged at the end of file, before it was reaped, in most runs.
+      {"exit3_later", true, "echo \"DONE 0 0\" >&4; read cmd k <&3; exit 3\n",
+       "the helper exited with status 3 without answering", 3, 1, 1, 8},
+      {"abort_pipes", true, "kill -ABRT $$\n", "the helper was killed by signal 6 (SIGABRT) without answering", 134, 0,
+       0, 1},
+      // A non-zero exit after "EXIT" used to be ignored.
+      {"exit_after", true, "echo \"DONE 0 0\" >&4; read cmd k <&3; echo \"DONE 1 0\" >&4; read cmd k <&3; exit 4\n",
+       "the helper exited with status 4 after its last answer", 4, 2, -1, 1},
       // Without pipes the same timeout bounds the helper's whole run.
-      {"hang", false, "exec sleep 30\n", "timeout after 1 s"},
-      {"abort", false, "kill -ABRT $$\n", "killed by signal 6 (SIGABRT)"},
-      {"exit3", false, "exit 3\n", "exit status 3"},
+      {"hang", false, "exec sleep 30\n", "the helper timed out after 1 s", 137, 0, 0, 1},
+      {"abort", false, "kill -ABRT $$\n", "the helper was killed by signal 6 (SIGABRT)", 134, 0, 0, 1},
+      {"exit3", false, "exit 3\n", "the helper exited with status 3", 3, 0, 0, 1},
   };
   CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "1"}};
   for (const CASE& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string prologue = c.pipes ? "exec 3<\"$2\"; exec 4>\"$3\"; read cmd k <&3\n" : "";
     const std::string script = write_script(std::string(c.name) + ".sh", prologue + c.body);
-    std::string out;
-    ASSERT_TRUE(in_bounded_child(
-        [&]() {
-          PIPE_PAIR pipes;
-          THR_PROCESS_EXIT_CODE code;
-          const bool started = run_script(script, c.pipes ? &pipes : nullptr, 1, &code);
-          const int answered = c.pipes ? ipc_end_run(pipes.dls) : 0;
-          return std::string(started ? "started" : "not started") + "|" + std::to_string(code.m_error != 0) +
-                 "|" + std::to_string(code.m_partition) + "|" + std::to_string(ipc_live_helper_count()) + "|" +
-                 std::to_string(answered) + "|" + code.m_reason;
-        },
-        &out))
-        << out;
-    // The broken pipe comes after the only answer: no partition is left failed.
-    const bool answered = c.name == std::string("close_dl");
-    EXPECT_EQ(out.substr(0, out.rfind('|') + 1), answered ? "started|1|-1|0|1|" : "started|1|0|0|0|");
-    EXPECT_NE(out.find(std::string("|") + c.reason), std::string::npos) << out;
+    for (int run = 0; run < c.runs; ++run) {
+      std::string out;
+      ASSERT_TRUE(in_bounded_child(
+          [&]() {
+            PIPE_PAIR pipes;
+            THR_PROCESS_EXIT_CODE code;
+            const bool started = run_script(script, c.pipes ? &pipes : nullptr, 2, &code);
+            const int answered = c.pipes ? ipc_end_run(pipes.dls) : 0;
+            const int shown = c.code == kAny && code.m_error != 0 ? kAny : code.m_error;
+            return std::string(started ? "started" : "not started") + "|" + std::to_string(shown) + "|" +
+                   std::to_string(code.m_partition) + "|" + std::to_string(ipc_live_helper_count()) + "|" +
+                   std::to_string(answered) + "|" + code.m_reason;
+          },
+          &out))
+          << out;
+      EXPECT_EQ(out.substr(0, out.rfind('|') + 1), "started|" + std::to_string(c.code) + "|" +
+                                                       std::to_string(c.partition) + "|0|" +
+                                                       std::to_string(c.answered) + "|")
+          << out;
+      EXPECT_NE(out.find(std::string("|") + c.reason), std::string::npos) << out;
+    }
   }
   // The queue of helper messages is bounded too.
   EXPECT_LE(ipc_take_helper_messages().size(), 10001u);
+}
+
+// A helper that writes many message lines and its answer in one write: the
+// parent's line buffer drops the lines it has read in bulk and must go on
+// scanning where it stopped.
+TEST(IpcCommand, MessagesAndAnswerInOneLargeWriteAllArrive) {
+  CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "5"}};
+  for (const int lines : {60, 300, 1500}) {  // about 4, 20 and 100 KiB
+    SCOPED_TRACE(std::to_string(lines) + " lines");
+    thr_ipc_test_reset();
+    {
+      std::ofstream batch("batch.txt");
+      for (int i = 0; i < lines; ++i) batch << "MSG info 0 line " << i << " of a long report from the helper\n";
+      batch << "DONE 0 0\n";
+    }
+    // cat writes the file in one write (up to its buffer), the answer last.
+    const std::string script = write_script(
+        "batch.sh", "exec 3<\"$2\"; exec 4>\"$3\"; read cmd k <&3; cat batch.txt >&4; read cmd k <&3; exit 0\n");
+    PIPE_PAIR pipes;
+    THR_PROCESS_EXIT_CODE code;
+    ASSERT_TRUE(run_script(script, &pipes, 1, &code));
+    EXPECT_EQ(code.m_error, 0) << code.m_reason;
+    EXPECT_EQ(ipc_end_run(pipes.dls), 1);
+    const std::vector<std::string> got = ipc_take_helper_messages();
+    ASSERT_EQ(got.size(), size_t(lines));
+    for (int i = 0; i < lines; ++i)
+      EXPECT_EQ(got[size_t(i)], "info 0 line " + std::to_string(i) + " of a long report from the helper");
+  }
+}
+
+// Once a helper of a run has failed, no helper of that run is given another
+// partition: the run ends instead of synthesizing what will be thrown away.
+TEST(IpcCommand, AfterOneHelperFailsTheOthersAreServedNoMore) {
+  CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "5"}};
+  const std::string good = write_script("good.sh", kGoodHelper);
+  const std::string failing = write_script(
+      "fails_first.sh", "exec 3<\"$2\"; exec 4>\"$3\"; read cmd k <&3; echo \"DONE $k 2\" >&4; exec sleep 30\n");
+  THR_NAMED_PIPE* dls[2];
+  THR_NAMED_PIPE* uls[2];
+  for (int i = 0; i < 2; ++i) {
+    dls[i] = new THR_NAMED_PIPE("dl_pipeT" + std::to_string(i) + "XXXXXX");
+    uls[i] = new THR_NAMED_PIPE("ul_pipeT" + std::to_string(i) + "XXXXXX");
+    ASSERT_TRUE(dls[i]->create() && uls[i]->create_r());
+  }
+  thr_ipc_test_reset();
+  IPC_COMMAND ipc;
+  THR_PROCESS_EXIT_CODE first, second;
+  ASSERT_TRUE(ipc.run_argv_with_named_pipe({"/bin/sh", failing, "--helper=0", dls[0]->get_path(), uls[0]->get_path()},
+                                           ".", &first, true, dls, uls, 2, 4));
+  EXPECT_EQ(first.m_reason, "the helper reported code 2");
+  EXPECT_EQ(first.m_partition, 0);
+  // The second helper of the same run starts after the failure: it is told
+  // to leave at once and runs nothing.
+  ASSERT_TRUE(ipc.run_argv_with_named_pipe({"/bin/sh", good, "--helper=1", dls[1]->get_path(), uls[1]->get_path()},
+                                           ".", &second, true, dls, uls, 2, 4));
+  EXPECT_EQ(second.m_error, 0) << second.m_reason;
+  EXPECT_EQ(ipc_end_run(dls), 0);
+  EXPECT_TRUE(ipc_take_helper_messages().empty());
+  EXPECT_EQ(ipc_live_helper_count(), 0);
+  for (int i = 0; i < 2; ++i) {
+    dls[i]->remove();
+    uls[i]->remove();
+    delete dls[i];
+    delete uls[i];
+  }
+}
+
+namespace {
+
+// True while the process runs (a zombie counts as gone).
+bool process_alive(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  size_t close = line.rfind(')');
+  return close != std::string::npos && line.size() > close + 2 && line[close + 2] != 'Z';
+}
+
+}  // namespace
+
+// A helper started through a script has children of its own; when the
+// helper fails, they end with it instead of outliving the run.
+TEST(IpcCommand, AFailedHelperTakesItsChildrenAlong) {
+  struct CASE {
+    const char* name;
+    bool pipes;
+    const char* body;  // after the helper started a child that writes its pid to child.pid
+  } cases[] = {
+      {"timeout", false, "exec sleep 30\n"},
+      {"timeout_pipes", true, "exec sleep 30\n"},
+      {"exit3", false, "exit 3\n"},
+      {"exit3_pipes", true, "exit 3\n"},
+  };
+  CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "1"}};
+  for (const CASE& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove("child.pid");
+    const std::string prologue = c.pipes ? "exec 3<\"$2\"; exec 4>\"$3\"; read cmd k <&3\n" : "";
+    const std::string script =
+        write_script(std::string("family_") + c.name + ".sh",
+                     prologue + "sleep 30 </dev/null >/dev/null 2>&1 3>&- 4>&- & echo $! > child.pid\n" + c.body);
+    PIPE_PAIR pipes;
+    THR_PROCESS_EXIT_CODE code;
+    ASSERT_TRUE(run_script(script, c.pipes ? &pipes : nullptr, 1, &code));
+    if (c.pipes) ipc_end_run(pipes.dls);
+    EXPECT_NE(code.m_error, 0);
+    int child = 0;
+    std::ifstream("child.pid") >> child;
+    ASSERT_GT(child, 0);
+    for (int i = 0; i < 200 && process_alive(child); ++i) usleep(10000);
+    EXPECT_FALSE(process_alive(child));
+    if (process_alive(child)) kill(child, SIGKILL);
+  }
+}
+
+// The timeout must be a positive number of seconds: no helper is started
+// under a timeout of 0 or below.
+TEST(IpcCommand, ATimeoutThatIsNotPositiveIsRefused) {
+  for (const char* value : {"0", "-5"}) {
+    SCOPED_TRACE(value);
+    CFG_SCOPE cfg{{"parallel_pipe_timeout_s", value}};
+    std::filesystem::remove("ran.txt");
+    const std::string script = write_script("ran.sh", "echo ran > ran.txt\n");
+    THR_PROCESS_EXIT_CODE code;
+    EXPECT_FALSE(run_script(script, nullptr, 1, &code));
+    EXPECT_EQ(code.m_reason, std::string("the key \"parallel_pipe_timeout_s\" is ") + value +
+                                 "; it must be a positive number of seconds");
+    EXPECT_FALSE(std::filesystem::exists("ran.txt"));
+  }
 }
 
 TEST(IpcCommand, AnUnservedRunLeavesNoDispatcherForTheNextRun) {

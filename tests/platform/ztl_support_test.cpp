@@ -1,7 +1,9 @@
 // Container support: prime bucket counts and their limits, regular
 // expressions of the name rules, the tokenizer and the profiling scope.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
+#include <functional>
 #include <random>
 #include <regex>
 #include <string>
@@ -39,14 +41,22 @@ const char* const kPatterns[] = {
     R"(\|auto_generated.*(?:\|(.*?))(?:\[|\d).*$)", R"(^[^\\][^:]*:[^:]*$)", R"(lutram\w*$)",
     "a|ab", "(a|ab)(c|bcd)(d*)", "x*", "[^a-c]+?z", "\\bab\\b", "\\Bb", "(?:ab)+?b", "a{2,3}", "(a{2})_", "a{2,}?",
     "^$", ".*", "[\\d_]+", "(a)?b", "((a)|b)c", "[a\\-z]+", "[\\w.]+\\|", "(\\w+)\\.(\\w+)", "ab|", "(|a)b",
-    "[\\s\\S]", "\\D\\W", "b(?:a|ab)*?c", "(.*?)(\\d*)$", "[.][^.]*$"};
+    "[\\s\\S]", "\\D\\W", "b(?:a|ab)*?c", "(.*?)(\\d*)$", "[.][^.]*$", "\\s+", "a\\S*", ".+\\s",
+    "[^\\s.]+", "\\x61[\\x30-\\x39]", "[[:alpha:]]+|[[:punct:]]", "\\]|a}"};
+
+// Loops whose body captures or can match the empty text. The standard
+// library's engine keeps captures from earlier rounds and lets rounds match
+// the empty text, where ECMAScript does not, so only the match itself is
+// compared with it; the captures are pinned below.
+const char* const kLoopPatterns[] = {"(a|b)*c", "(a*)*b", "(a|aa)*c", "(x+x+)+y", "((a)|b)+", "(.*)*x",
+                                     "(?:a|())*?b", "(a?)+?b", "(\\w*)*\\.", "(?:(a)|(b)){2,3}"};
 
 // A text of up to 12 pieces that the patterns above look for.
 std::string random_text(std::mt19937& rng) {
   static const char* const pieces[] = {
       "a", "b", "c", "d", "x", "z", "_", "|", ":", "~", "[", "]", "0", "7", ".", "\\", "\n", " ", "auto_generated",
       "_rtl_", "orlsyncram:", "FITTER_CREATED_TAVREL_CELL", "q_a[", "lutrama", "clk[", "outclk_wire[", "ST_",
-      "orlshift_taps:", "counter_reg_bit", "reg", "ram_block1a", "_bypass", "ab"};
+      "orlshift_taps:", "counter_reg_bit", "reg", "ram_block1a", "_bypass", "ab", "\r", "\t", "\v", "\f", "y"};
   std::string text;
   const int n = int(rng() % 13);
   for (int i = 0; i < n; ++i) text += pieces[rng() % (sizeof pieces / sizeof pieces[0])];
@@ -73,6 +83,28 @@ std::string standard_replace(const std::string& target, const std::regex& re, co
     flags |= std::regex_constants::match_prev_avail;
   }
   return any ? out.append(begin, target.cend()) : target;
+}
+
+// Runs `work` on a thread with a 1 MiB stack, where recursion that grows
+// with the text overflows long before 30,000 characters.
+void run_on_small_stack(const std::function<void()>& work) {
+  pthread_attr_t attr;
+  ASSERT_EQ(pthread_attr_init(&attr), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attr, size_t(1) << 20), 0);
+  pthread_t thread;
+  auto body = [](void* arg) -> void* {
+    (*static_cast<const std::function<void()>*>(arg))();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attr, body, const_cast<std::function<void()>*>(&work)), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+}
+
+std::string repeated(const std::string& unit, size_t times) {
+  std::string out;
+  for (size_t i = 0; i < times; ++i) out += unit;
+  return out;
 }
 
 }  // namespace
@@ -126,6 +158,61 @@ TEST(ZtlSupportRegexp, SearchGroupsReplaceWholeMatchAndInvalidPatterns) {
   ZTL_REGEXP bad("(unclosed", true);
   EXPECT_FALSE(bad.is_pattern_valid() || bad.search("(unclosed") || bad.match("(unclosed"));
   EXPECT_EQ(bad.replace("(unclosed", "x", true), "(unclosed");
+  // Patterns no machine without backtracking can run in linear time
+  // (backreferences, lookarounds), and forms outside the dialect, are
+  // refused rather than run on an engine that recurses on the text.
+  for (const char* refused : {"(a)\\1", "(?=a)a", "(?!b)a", "a**", "a{1,2}{2}", "\\cA", "[[.a.]]", "[]a]",
+                              "\\u0141", "[\\b]"}) {
+    ZTL_REGEXP re(refused, true);
+    EXPECT_FALSE(re.is_pattern_valid() || re.search("aaa") || re.groups() != 0u) << refused;
+  }
+  // Groups nested beyond what a parser should recurse on are refused too,
+  // before the standard library's compiler (which recurses) sees them.
+  const std::string deep = repeated("(", 100000) + "a" + repeated(")", 100000);
+  bool deep_valid = true;
+  run_on_small_stack([&] { deep_valid = ZTL_REGEXP(deep, true).is_pattern_valid(); });
+  EXPECT_FALSE(deep_valid);
+}
+
+// Captures in loops as ECMAScript defines them (checked against a
+// JavaScript engine): a round begins with its captures undefined, and a
+// round beyond the minimum may not match the empty text. An undefined group
+// reads as the empty text.
+TEST(ZtlSupportRegexp, LoopCapturesFollowECMAScriptRounds) {
+  struct CASE {
+    const char* m_pattern;
+    const char* m_text;
+    size_t m_position;
+    std::vector<std::string> m_groups;
+  };
+  const CASE cases[] = {
+      {"(a*)*b", "b", 0, {"b", ""}},
+      {"(a*)+b", "aab", 0, {"aab", "aa"}},
+      {"((a)|b)+", "abab", 0, {"abab", "b", ""}},
+      {"(.*)*x", "aaxx", 0, {"aaxx", "aax"}},
+      {"(a|)*b", "acb", 2, {"b", ""}},
+      {"(|a)*b", "ab", 0, {"ab", "a"}},
+      {"(a*?)*b", "ab", 0, {"ab", "a"}},
+      {"(()|a)*b", "aab", 0, {"aab", "a", ""}},
+      {"(a*b*)*c", "abbaac", 0, {"abbaac", "aa"}},
+      {"(z)((a+)?(b+)?(c))*", "zaacbbbcac", 0, {"zaacbbbcac", "z", "ac", "a", "", "c"}},
+      {"(a|b)*c", "abac", 0, {"abac", "a"}},
+      {"(x+x+)+y", "xxxxxy", 0, {"xxxxxy", "xxxxx"}},
+      {"(a|aa)*c", "aaac", 0, {"aaac", "a"}},
+      {"(?:(a)|b)*", "ab", 0, {"ab", ""}},
+      {"(a){2}", "aa", 0, {"aa", "a"}},
+      {"(?:(a)|(b)){2,3}", "bab", 0, {"bab", "", "b"}},
+      {"(a?)+?b", "aab", 0, {"aab", "a"}},
+      {"(\\w*)*\\.", "x.y.", 0, {"x.", "x"}},
+  };
+  for (const CASE& c : cases) {
+    ZTL_REGEXP re(c.m_pattern, true);
+    ASSERT_TRUE(re.is_pattern_valid()) << c.m_pattern;
+    ASSERT_EQ(re.groups() + 1, c.m_groups.size()) << c.m_pattern;
+    ASSERT_TRUE(re.search(c.m_text)) << c.m_pattern;
+    EXPECT_EQ(re.match_position(), c.m_position) << c.m_pattern;
+    for (unsigned g = 0; g < c.m_groups.size(); ++g) EXPECT_EQ(re.group(g), c.m_groups[g]) << c.m_pattern << " group " << g;
+  }
 }
 
 // Search, groups, position, whole match and replacement against the
@@ -153,13 +240,38 @@ TEST(ZtlSupportRegexp, AgreesWithTheStandardEngine) {
         ASSERT_EQ(ours.replace(text, "<>", all), standard_replace(text, ref, "<>", all)) << text << " all " << all;
     }
   }
-  // Case folding.
-  for (const char* pattern : {"st_idle", "a(b|c)d", "ST_\\w+"}) {
+  // Loops with captures or empty rounds: the match itself.
+  for (const char* pattern : kLoopPatterns) {
+    SCOPED_TRACE(pattern);
+    ZTL_REGEXP ours(pattern, true);
+    const std::regex ref(pattern);
+    ASSERT_TRUE(ours.is_pattern_valid());
+    for (int t = 0; t < 3000; ++t) {
+      std::string text;
+      for (int n = int(rng() % 9); n > 0; --n) text += "abcxy.\r"[rng() % 7];
+      std::smatch m;
+      const bool found = std::regex_search(text, m, ref);
+      ASSERT_EQ(ours.search(text), found) << text;
+      if (found) {
+        ASSERT_EQ(ours.match_position(), size_t(m.position(0))) << text;
+        ASSERT_EQ(ours.group(0), m.str(0)) << text;
+      }
+      ASSERT_EQ(ours.match(text), std::regex_match(text, ref)) << text;
+    }
+  }
+  // Case folding, classes and "." included.
+  for (const char* pattern : {"st_idle", "a(b|c)d", "ST_\\w+", "[a-c]+", "[^a]", "[Z-a]", "[[:lower:]]+", "s.+_\\W",
+                              "[^\\W]x", "\\x41"}) {
     ZTL_REGEXP ours(pattern, false);
     const std::regex ref(pattern, std::regex::ECMAScript | std::regex::icase);
-    for (const std::string text : {"fsm.ST_IDLE", "xABD", "aCd", "st_x", "nothing"}) {
+    ASSERT_TRUE(ours.is_pattern_valid()) << pattern;
+    for (const std::string text : {"fsm.ST_IDLE", "xABD", "aCd", "st_x", "nothing", "A", "zZ", "S\r_.", "_X"}) {
       std::smatch m;
-      ASSERT_EQ(ours.search(text), std::regex_search(text, m, ref)) << pattern << " " << text;
+      const bool found = std::regex_search(text, m, ref);
+      ASSERT_EQ(ours.search(text), found) << pattern << " " << text;
+      if (found) {
+        ASSERT_EQ(ours.group(0), m.str(0)) << pattern << " " << text;
+      }
     }
   }
 }
@@ -180,6 +292,50 @@ TEST(ZtlSupportRegexp, LongTextsMatchWithoutRecursion) {
   EXPECT_TRUE(word.match(run));
   EXPECT_FALSE(word.match(run + "|"));
   EXPECT_EQ(ZTL_REGEXP("a+", true).replace(run + "|" + run, "x", true), "x|x");
+}
+
+// Loops with captures, nested loops and case folding ran on the standard
+// engine, whose recursion overflowed a 1 MiB stack at 30,000 characters
+// (and an 8 MiB one for "(a|b)*c"). Every pattern now runs without
+// recursion on the text.
+TEST(ZtlSupportRegexp, LongTextsOfEveryPatternRunOnASmallStack) {
+  const size_t n = 30000;
+  const std::string as(n, 'a'), xs(n, 'x'), abs = repeated("ab", n / 2);
+  struct CASE {
+    const char* m_pattern;
+    bool m_case_sensitive;
+    std::string m_text;
+    bool m_found;
+    std::vector<std::string> m_groups;  // from group 0 on
+  };
+  const CASE cases[] = {
+      {"(a|b)*c", true, abs + "c", true, {abs + "c", "b"}},
+      {"(a|b)*c", true, abs, false, {}},
+      {"(a*)*b", true, as + "b", true, {as + "b", as}},
+      {"(a|aa)*c", true, as + "c", true, {as + "c", "a"}},
+      {"(x+x+)+y", true, xs + "y", true, {xs + "y", xs}},
+      {"(x+x+)+y", true, xs, false, {}},
+      {"((a)|b)+", true, abs, true, {abs, "b", ""}},
+      {"(.*)*x", true, as + "xx", true, {as + "xx", as + "x"}},
+      {"([a-c])+$", false, repeated("AbC", n / 3), true, {repeated("AbC", n / 3), "C"}},
+      {"^(?:.)+$", false, as, true, {as}},
+  };
+  std::vector<std::vector<std::string>> got(sizeof cases / sizeof cases[0]);
+  std::vector<int> found(got.size(), -1);
+  run_on_small_stack([&] {
+    for (size_t i = 0; i < got.size(); ++i) {
+      ZTL_REGEXP re(cases[i].m_pattern, cases[i].m_case_sensitive);
+      if (!re.is_pattern_valid()) continue;
+      found[i] = re.search(cases[i].m_text);
+      for (unsigned g = 0; found[i] == 1 && g <= re.groups(); ++g) got[i].push_back(re.group(g));
+    }
+  });
+  for (size_t i = 0; i < got.size(); ++i) {
+    SCOPED_TRACE(cases[i].m_pattern);
+    ASSERT_EQ(found[i], int(cases[i].m_found));
+    ASSERT_EQ(got[i].size(), cases[i].m_groups.size());
+    for (size_t g = 0; g < got[i].size(); ++g) EXPECT_TRUE(got[i][g] == cases[i].m_groups[g]) << "group " << g;
+  }
 }
 
 TEST(ZtlSupportTokenizer, SplitsAtAnySeparatorWithoutEmptyTokens) {

@@ -3,7 +3,8 @@
 // writes the result where the user says, reads that file back and proves it
 // equivalent to the design as loaded, by simulation and, when installed, by
 // berkeley-abc. Prints what it did: registers, enables and gates before and
-// after, where the file went and each verdict with the check that gave it.
+// after, where the file went and each verdict with the check that gave it,
+// after the reader's warnings on the design.
 //
 // Usage: kavu_demo [--comb] [--lut-size N] [--full-registers] [IN.blif] -o OUT.blif
 //        kavu_demo [options] IN.blif OUT.blif
@@ -140,6 +141,9 @@ int main(int argc, char** argv) {
   }
   // The design twice: one copy to edit, one to compare against.
   LOADED golden{blif_read_file(args.in, args.read)};
+  // What the reader changed while loading (an undriven net tied to 0) is the
+  // user's to know before any verdict on the design.
+  for (const std::string& warning : golden.r.warnings) std::fprintf(stderr, "kavu_demo: warning: %s\n", warning.c_str());
   if (!golden.r.netlist) {
     std::fprintf(stderr, "kavu_demo: %s\n", golden.r.error.c_str());
     return 1;

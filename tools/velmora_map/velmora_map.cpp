@@ -5,7 +5,10 @@
 // "--pipe_dir=") from it, marks the process as running parallel synthesis,
 // and synthesizes partitions: without pipes the one of its "--helper"
 // number, with pipes each "RUN k" read from its download pipe, answering
-// "DONE k rc" on its upload pipe, until "EXIT" or end of file.
+// "DONE k rc" on its upload pipe, until "EXIT" or end of file; a failed
+// partition's reason goes before its answer as "MSG error k text".
+// The revision is the value of "-c"; the project is the argument after
+// "--" (or, without "--", the last argument that is no option).
 // The pass is fixed and deterministic: registers without fan-out that are
 // not preserved are removed into the removed-register database, then dead
 // logic is swept. The partition archive is written back in place, and the
@@ -14,6 +17,7 @@
 // "abort", "nowrite" (exit 0 without writing), "hang" (starts an archive
 // write, leaving its temporary file, and never answers), "damage" (writes
 // bytes that are no archive over the partition and reports success).
+#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -29,6 +33,7 @@
 #include "gen/gen.h"
 #include "hdb/hdb.h"
 #include "kavu_parallel.h"
+#include "pdb/pdb.h"
 #include "testkit/platform_test_hooks.h"
 
 namespace {
@@ -48,8 +53,15 @@ bool starts(const char* a, const char* prefix, const char** rest) {
 
 std::string fault() { return cfg_get_value("helper_fault"); }
 
-// Synthesizes partition k; 0 on success.
-int run_partition(const ARGS& a, int k) {
+// Why writing an archive failed, from the system's error number.
+std::string write_failure(const char* what) {
+  const int err = pdb_last_write_error();
+  if (err == ENOSPC || err == EDQUOT) return std::string("cannot write ") + what + ": the disk is full";
+  return std::string("cannot write ") + what + (err ? std::string(": ") + strerror(err) : std::string());
+}
+
+// Synthesizes partition k; 0 on success, else a code with *why.
+int run_partition(const ARGS& a, int k, std::string* why) {
   const std::string f = fault();
   if (f == "exit3") exit(3);
   if (f == "abort") abort();
@@ -61,7 +73,10 @@ int run_partition(const ARGS& a, int k) {
   }
   if (f == "nowrite") return 0;
   CDB_SGATE_NETLIST* netlist = nullptr;
-  if (!kavu_parallel_read_partition(a.revision, a.type.c_str(), k, &netlist, nullptr)) return 10;
+  if (!kavu_parallel_read_partition(a.revision, a.type.c_str(), k, &netlist, nullptr)) {
+    *why = "cannot read the partition";
+    return 10;
+  }
   kavu_parallel_create_removed_reg_db(a.revision, a.type.c_str(), k);
   CDB_SGATE_REMOVED_REGISTERS_DB* db = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->get_current_removed_reg_db();
   std::vector<CDB_SGATE_NODE*> doomed;
@@ -78,9 +93,13 @@ int run_partition(const ARGS& a, int k) {
   netlist->prepare_for_use();
   if (!kavu_parallel_write_and_delete_partition(a.revision, a.type.c_str(), k, netlist)) {
     delete netlist;
+    *why = write_failure("the partition");
     return 11;
   }
-  if (!kavu_parallel_write_and_delete_removed_reg_db(a.revision, a.type.c_str(), k)) return 12;
+  if (!kavu_parallel_write_and_delete_removed_reg_db(a.revision, a.type.c_str(), k)) {
+    *why = write_failure("the removed-register archive");
+    return 12;
+  }
   if (f == "damage") {
     if (FILE* out = fopen((kavu_parallel_archive_name(a.revision, a.type.c_str(), k) + ".cdb").c_str(), "w")) {
       fputs("no archive", out);
@@ -100,9 +119,14 @@ std::string pipe_path(const ARGS& a, const std::string& name) {
 int main(int argc, char** argv) {
   ARGS a;
   std::vector<std::string> positional;
+  bool names_follow = false;
   for (int i = 1; i < argc; ++i) {
     const char* r = nullptr;
-    if (starts(argv[i], "--helper=", &r)) a.helper = atoi(r);
+    if (names_follow) positional.push_back(argv[i]);
+    else if (strcmp(argv[i], "--") == 0) {
+      names_follow = true;
+      positional.clear();  // the project is the first name after "--"
+    } else if (starts(argv[i], "--helper=", &r)) a.helper = atoi(r);
     else if (starts(argv[i], "--helper_type=", &r)) a.type = r;
     else if (starts(argv[i], "--helper_step=", &r)) a.step = r;
     else if (starts(argv[i], "--dl_named_pipe=", &r)) a.dl = r;
@@ -122,7 +146,7 @@ int main(int argc, char** argv) {
       a.have_revision = true;
     } else if (argv[i][0] != '-') positional.push_back(argv[i]);
   }
-  if (!positional.empty()) a.project = positional.back();
+  if (!positional.empty()) a.project = names_follow ? positional.front() : positional.back();
   if (!a.have_revision || a.type.empty()) {
     fprintf(stderr, "velmora_map: missing -c <revision> or --helper_type\n");
     return 2;
@@ -134,7 +158,12 @@ int main(int argc, char** argv) {
   // The design's names and options, as the parent wrote them before the run.
   if (!HDB_NAMESPACE::read_pdb(kavu_platform::hdb_default_namespace(), gen_get_db_dir_path()))
     printf("velmora_map helper %d: no namespace archive\n", a.helper);
-  if (a.dl.empty()) return run_partition(a, a.helper);
+  if (a.dl.empty()) {
+    std::string why;
+    const int rc = run_partition(a, a.helper, &why);
+    if (rc) printf("velmora_map helper %d: partition %d failed: %s\n", a.helper, a.helper, why.c_str());
+    return rc;
+  }
 
   // Pipes: the parent writes our download pipe and reads our upload pipe.
   FILE* in = fopen(pipe_path(a, a.dl).c_str(), "r");
@@ -146,8 +175,10 @@ int main(int argc, char** argv) {
     int k = -1;
     if (strncmp(line, "EXIT", 4) == 0) break;
     if (sscanf(line, "RUN %d", &k) != 1) continue;
-    int rc = run_partition(a, k);
+    std::string why;
+    int rc = run_partition(a, k, &why);
     fprintf(out, "MSG info 0 helper %d ran partition %d\n", a.helper, k);
+    if (rc) fprintf(out, "MSG error %d %s\n", k, why.c_str());
     fprintf(out, "DONE %d %d\n", k, rc);
     fflush(out);
   }
