@@ -8,11 +8,14 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "cdb/cdb_sgate.h"
 #include "cmp/cmp.h"
 #include "kavu_dff_helper.h"
 #include "kavu_dff_helper_strip.h"
+#include "kavu_dff_helper_stuck.h"
+#include "kavu_dff_helper_sync.h"
 #include "kavu_family_info.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_wiring_helper.h"
@@ -159,6 +162,38 @@ TEST(KavuDffStrip, NetlistStripPullsEveryLoadAndEachClearWithoutPriority) {
       EXPECT_TRUE(kavu_get_dff_sclear(*it)->is_gnd() || kavu_ff_has_sclr_over_ena_priority(*it));
     }
     ASSERT_KAVU_EQUIVALENT(golden, nl);
+  }
+}
+
+// Designs read from BLIF as they are: every control of a plain register is
+// connected, so the strips, the enable unmapping and the ring search run on
+// them without help and keep what they compute. (The reader left unused
+// controls unconnected, and the netlist strip stopped on the first register
+// with "cdb_is_connected (sld_iterm)".)
+TEST(KavuDffStrip, PassesOverRegistersRunOnDesignsReadFromBlif) {
+  const char* designs[] = {"mcnc/s298", "seq/diffeq1", "seq/ch_intrinsics", "small/counter8_generic",
+                           "small/shift_en_sclr_generic", "small/fsm_seq_generic"};
+  for (const char* name : designs) {
+    SCOPED_TRACE(name);
+    LOADED_NETLIST golden = load_blif(name);
+    LOADED_NETLIST nl = load_blif(name);
+    KAVU_TRACK(nl);
+    std::vector<CDB_SGATE_NODE*> regs;
+    for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+      if (*it && kavu_is_a_dff(*it)) regs.push_back(*it);
+    ASSERT_FALSE(regs.empty());
+    kavu_strip_dff_sload_sclr(nl.get());
+    for (CDB_SGATE_NODE* reg : regs) {
+      kavu_strip_dff_enable(reg, nl.get());
+      EXPECT_TRUE(kavu_get_dff_sload(reg)->is_gnd()) << reg->get_debug_name();
+      EXPECT_TRUE(kavu_get_dff_enable(reg)->is_vcc()) << reg->get_debug_name();
+    }
+    ASSERT_KAVU_EQUIVALENT(golden, nl);
+    LOADED_NETLIST other = load_blif(name);
+    KAVU_TRACK(other);
+    kavu_unmap_all_enables(other.get());
+    kavu_find_dff_rings(other.get());
+    ASSERT_KAVU_EQUIVALENT(golden, other);
   }
 }
 

@@ -207,9 +207,9 @@ TEST(KavuUtilityHidden, BadEnablesBecomeFeedbackMuxes) {
     CDB_SGATE_NODE* clk = nullptr;
     std::vector<CDB_SGATE_NODE*> dffs, inputs;
     for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
-      // Registers whose synchronous clear and load are unused.
-      if (*it && kavu_is_a_dff(*it) && !cdb_is_connected((*it)->get_input_term(CDB_DFF_SCLR)) &&
-          !cdb_is_connected((*it)->get_input_term(CDB_DFF_SLOAD)))
+      // Registers whose synchronous clear and load are unused (tied to GND).
+      if (*it && kavu_is_a_dff(*it) && (*it)->get_input_term(CDB_DFF_SCLR)->is_gnd() &&
+          (*it)->get_input_term(CDB_DFF_SLOAD)->is_gnd())
         dffs.push_back(*it);
       if (*it && (*it)->is_input()) inputs.push_back(*it);
     }
@@ -232,7 +232,10 @@ TEST(KavuUtilityHidden, BadEnablesBecomeFeedbackMuxes) {
       if (d->get_source()) d->get_source()->insert_fanout(m->get_input_term(CDB_MUX_DATA0));
       m->get_output_term(0)->insert_fanout(d);
       d->clear_invert();
-      if (r.sclr_used) inputs[0]->get_output_term(0)->insert_fanout(dff->get_input_term(CDB_DFF_SCLR));
+      if (r.sclr_used) {
+        inputs[0]->get_output_term(0)->insert_fanout(dff->get_input_term(CDB_DFF_SCLR));
+        dff->get_input_term(CDB_DFF_SCLR)->clear_invert();  // the GND tie's inversion
+      }
     }
     std::unique_ptr<CDB_SGATE_NETLIST> before(nl->clone(nullptr, true, true));
     nl->clear_temp_pointers();

@@ -718,7 +718,7 @@ TEST(KavuUtilityTeskAclr, CountsAndBehaviourAfterTheFirstClockEdge) {
       EXPECT_EQ(d.node("c0")->get_input_term(CDB_DFF_SCLR)->get_source(), d.out("rst"));
       EXPECT_EQ(d.node("c1")->get_input_term(CDB_DFF_SLOAD)->get_source(), d.out("pre"));
       EXPECT_TRUE(d.node("c1")->get_input_term(CDB_DFF_ADATA)->is_vcc());
-      EXPECT_FALSE(d.node("c3")->get_input_term(CDB_DFF_SCLR)->is_connected());
+      EXPECT_TRUE(d.node("c3")->get_input_term(CDB_DFF_SCLR)->is_gnd());
       // Synchronous clears in use are neither overwritten nor cleared.
       EXPECT_EQ(d.node("c4")->get_input_term(CDB_DFF_SCLR)->get_source(), d.out("ld"));
       EXPECT_EQ(d.node("c5")->get_input_term(CDB_DFF_SCLR)->get_source(), d.out("d2"));

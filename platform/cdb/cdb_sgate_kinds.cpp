@@ -122,6 +122,16 @@ void CDB_SGATE_DFF::create_all_inputs() {
     if (!get_input_term(p)) set_input_term(create_input_term(nullptr, get_port_type_of_position(p)), p);
 }
 
+void CDB_SGATE_DFF::tie_unconnected_controls() {
+  create_all_inputs();
+  for (unsigned p = CDB_DFF_ACLR; p < CDB_DFF_NUM_PORTS; ++p) {
+    CDB_SGATE_ITERM* t = get_input_term(p);
+    if (t->is_connected()) continue;
+    if (p == CDB_DFF_ENA || p == CDB_DFF_ADATA) t->set_vcc();
+    else t->set_gnd();
+  }
+}
+
 void CDB_SGATE_DFF::clone_node(MEM_SEGMENT*, CDB_SGATE_NODE** result, int clone_type) const {
   PLAT_CHECK(result != nullptr, "CDB");
   CDB_SGATE_DFF* c = new CDB_SGATE_DFF(nullptr, is_synthesized());

@@ -56,6 +56,13 @@ class CDB_SGATE_DFF : public CDB_SGATE_NODE, public CDB_REG_FLAGS {
   // Makes the nine inputs that are missing, unconnected, with port types
   // 20, 7, 6, 27, 8, 0, 1, 30, 33 in positions 0..8.
   void create_all_inputs();
+  // Makes the missing inputs and ties each control input (positions 2..8,
+  // asynchronous clear to synchronous load) that is unconnected to the
+  // constant at which it does nothing: the clock enable and the asynchronous
+  // data to VCC, the others to GND. The data input and the clock are left
+  // as they are. A plain register read from a file is built this way, since
+  // the edits that walk register inputs expect every control connected.
+  void tie_unconnected_controls();
   static DB_INPUT_PORT_TYPE get_port_type_of_position(unsigned pos);
   unsigned get_first_iport() const { return 0; }
   unsigned get_next_iport(unsigned p) const { return p + 1; }

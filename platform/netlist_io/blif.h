@@ -15,7 +15,10 @@
 //                          clock; ah / al: latch (enable inverted for al). A
 //                          missing clock is the input pin "blif_clock". Init 0,
 //                          1, 2 (don't care), 3 or absent (no setting) sets a
-//                          register's power-up; latches have none to set
+//                          register's power-up; latches have none to set.
+//                          A plain register's controls that its line or cell
+//                          does not connect are tied inactive (enable and
+//                          asynchronous data to VCC, the others to GND)
 //   .subckt                the yosys generic cells ($_AND_ … $_MUX_, the
 //                          register and latch families), $mux2, $dff_full,
 //                          catalogue atoms by name, models of the same file,
@@ -42,11 +45,14 @@
 // output of the cell rule, netlist_io/sim_lcell.h; a cell over more than six
 // signals through covers of its half functions) become .names (inversions of
 // terminals folded into the covers), or with atoms_as_subckt the atoms
-// become .subckt cells; plain
+// become .subckt cells; bus-in and bus-out operators become one cover per
+// output bit (the wiring the simulator gives them, netlist_io/sim_oper.h),
+// other operator kinds are refused; plain
 // registers and flip-flop atoms become ".latch next q re clk init" (fe for an
 // inverted clock) with enable, synchronous clear and load folded into a .names for
 // next; latches become ".latch d q ah en" (EN and EN2 folded into en). A
-// connected asynchronous control (register ACLR, PRESET, ALOAD; latch CLR, PRE) or
+// connected asynchronous control (register ACLR, PRESET, ALOAD; latch CLR, PRE;
+// a GND tie is no control) or
 // a kind without a writer fails naming the gate, unless full_registers writes
 // such registers as $dff_full cells (read back only by this reader) or
 // cut_unsupported turns the gate's outputs into primary inputs and its driven

@@ -1091,6 +1091,10 @@ bool BLIF_READER::connect_reads() {
       else r.m_iterm->set_gnd();
     }
   }
+  // A plain register's controls that no line connects do nothing: each is
+  // tied to its inactive constant, as the edits that walk them expect.
+  for (CDB_SGATE_NODE* g : m_netlist->get_node_list())
+    if (g && g->get_sgate_type() == CDB_SGATE_DFF_ENUM) g->cast_to_dff()->tie_unconnected_controls();
   return true;
 }
 
@@ -1145,15 +1149,20 @@ bool BLIF_READER::release_parse_data() {
 void BLIF_READER::give_names() {
   HDB_INSTANCE_NAME::reserve_children(m_top, m_top_children);
   size_t k = 0, at = 0;
+  // The name is made before anything is given back: the pages below `at`
+  // may hold the start of the text just read (a name that ends on or
+  // crosses a page edge), and given-back pages read as zeros. Sizes and
+  // drivers below k have been read by then too.
   auto next_name = [this, &k, &at]() {
     const std::string_view text(m_name_text.data() + at, m_name_sizes[k++]);
     at += text.size();
+    HDB_INSTANCE_NAME* name = io_signal_name(m_top, text);
     if ((k & 0xfff) == 0) {
       m_name_text.release_below(at);
       m_name_sizes.release_below(k);
       m_drivers.release_below(std::min(k, m_drivers.size()));
     }
-    return io_signal_name(m_top, text);
+    return name;
   };
   for (size_t d = 0; d < m_drivers.size(); ++d) {
     CDB_SGATE_OTERM* o = m_drivers[d];

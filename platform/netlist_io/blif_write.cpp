@@ -110,8 +110,10 @@ class BLIF_WRITER {
   void collect_gates();
   void name_signals();
   // A name not used so far: `candidate`, else "candidate~k" with the
-  // smallest such k; kept in the text store.
-  std::string_view unique(std::string_view candidate);
+  // smallest such k; kept in the text store. With `from`, the search starts
+  // at k = *from (0: the candidate itself), for a caller that knows the
+  // smaller ones taken, and *from becomes one past the k used.
+  std::string_view unique(std::string_view candidate, unsigned* from = nullptr);
   // The signal of an output terminal of the netlist.
   uint32_t sig_of(const CDB_SGATE_OTERM* o) const {
     const uint32_t id = m_sig_of.find(o);
@@ -125,6 +127,7 @@ class BLIF_WRITER {
   bool write_full_register(const CDB_SGATE_NODE* g, const OPERAND* ops, bool sclr_over_ena, int init,
                            std::string_view q);
   bool write_latch(const CDB_SGATE_NODE* g);
+  bool write_bus_operator(const CDB_SGATE_OPERATOR* op);
   // One cover per output of a logic cell that the cell rule defines; a cell
   // over more than six signals is split into its half functions first.
   bool write_lcell(const CDB_SGATE_WYSIWYG* atom);
@@ -166,6 +169,10 @@ class BLIF_WRITER {
   std::vector<std::pair<const CDB_SGATE_NODE*, std::string>> m_out_pins;
   std::vector<std::string> m_inputs, m_outputs;
   std::vector<OPERAND> m_ops;
+  // write_wide's scratch: the leaves, their literals and each signal's place.
+  std::vector<uint32_t> m_wide_leaves;
+  std::vector<char> m_wide_lit;
+  std::vector<uint32_t> m_leaf_at;
   std::string m_body;
   std::string m_error;
 };
@@ -183,9 +190,12 @@ void BLIF_WRITER::collect_gates() {
   m_used.reserve(oterms);
 }
 
-std::string_view BLIF_WRITER::unique(std::string_view candidate) {
+std::string_view BLIF_WRITER::unique(std::string_view candidate, unsigned* from) {
+  unsigned k = from ? *from : 0;
   std::string name(candidate);
-  for (unsigned k = 1; m_used.find(name) != UINT32_MAX; ++k) name = std::string(candidate) + "~" + std::to_string(k);
+  if (k) name += "~" + std::to_string(k);
+  while (m_used.find(name) != UINT32_MAX) name = std::string(candidate) + "~" + std::to_string(++k);
+  if (from) *from = k + 1;
   const std::string_view kept = m_texts.keep(name);
   m_used.intern(kept);
   return kept;
@@ -352,9 +362,16 @@ bool BLIF_WRITER::signal_for(const OPERAND* ops, unsigned n, const uint64_t* ina
 }
 
 // AND, OR, XOR (and tri-state buses as OR) over more than six signals.
+// Each signal's place among the leaves is found through m_leaf_at (indexed
+// by signal, UINT32_MAX where absent), so the gate costs O(width); an XOR
+// pair that cancels leaves a hole, closed once the inputs are read, which
+// keeps the leaves in the order of first use after the last cancel.
 bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, std::string_view out) {
-  std::vector<uint32_t> leaves;
-  std::vector<char> lit;  // '1' or '0' per leaf
+  std::vector<uint32_t>& leaves = m_wide_leaves;
+  std::vector<char>& lit = m_wide_lit;  // '1' or '0' per leaf, 0 for a hole
+  leaves.clear();
+  lit.clear();
+  if (m_leaf_at.size() < m_sig_names.size()) m_leaf_at.resize(m_sig_names.size(), UINT32_MAX);
   bool constant = false, value = false, parity = out_inv;
   for (const OPERAND& op : ops) {
     if (op.m_kind == OPERAND::NONE) continue;
@@ -363,20 +380,30 @@ bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops
       else if (op.m_bit == (type == CDB_COMB_OR)) constant = true, value = op.m_bit;
       continue;
     }
-    auto it = std::find(leaves.begin(), leaves.end(), op.m_sig);
+    uint32_t& at = m_leaf_at[op.m_sig];
     char c = op.m_bit ? '0' : '1';
-    if (it == leaves.end()) {
+    if (at == UINT32_MAX) {
+      at = uint32_t(leaves.size());
       leaves.push_back(op.m_sig);
       lit.push_back(c);
     } else if (type == CDB_COMB_XOR) {
       // x ^ x = 0, x ^ !x = 1: the pair cancels into a constant.
-      parity ^= lit[size_t(it - leaves.begin())] != c;
-      lit.erase(lit.begin() + (it - leaves.begin()));
-      leaves.erase(it);
-    } else if (lit[size_t(it - leaves.begin())] != c) {
+      parity ^= lit[at] != c;
+      lit[at] = 0;
+      at = UINT32_MAX;
+    } else if (lit[at] != c) {
       constant = true, value = type == CDB_COMB_OR;  // x & !x, x | !x
     }
   }
+  size_t kept = 0;
+  for (size_t i = 0; i < leaves.size(); ++i) {
+    if (!lit[i]) continue;
+    m_leaf_at[leaves[i]] = UINT32_MAX;  // every entry is absent again for the next gate
+    leaves[kept] = leaves[i];
+    lit[kept++] = lit[i];
+  }
+  leaves.resize(kept);
+  lit.resize(kept);
   if (leaves.empty() && !constant) {
     constant = true;
     value = type == CDB_COMB_AND;  // XOR of constants: parity alone
@@ -390,21 +417,24 @@ bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops
   }
   if (type == CDB_COMB_XOR) {
     // Chain of parity covers, five new signals and the running sum each.
-    std::string acc;
+    // The sums are "<out>$x", "<out>$x~1", …: the search for a free suffix
+    // goes on from the last one taken.
+    const std::string sum_name = std::string(out) + "$x";
+    unsigned suffix = 0;
+    bool first = true;
     size_t i = 0;
     while (true) {
-      std::vector<OPERAND> chunk;
-      if (!acc.empty()) chunk.push_back({OPERAND::SIGNAL, false, uint32_t(m_sig_names.size() - 1)});
-      while (chunk.size() < 6 && i < leaves.size()) chunk.push_back({OPERAND::SIGNAL, lit[i] == '0', leaves[i]}), ++i;
+      OPERAND chunk[6];
+      unsigned n = 0;
+      if (!first) chunk[n++] = {OPERAND::SIGNAL, false, uint32_t(m_sig_names.size() - 1)};
+      while (n < 6 && i < leaves.size()) chunk[n++] = {OPERAND::SIGNAL, lit[i] == '0', leaves[i]}, ++i;
       bool last = i == leaves.size();
-      const std::string_view name = last ? out : unique(std::string(out) + "$x");
-      auto parity_fn = [&](const uint64_t* w, const uint8_t* p) {
-        return sim_comb_word(CDB_COMB_XOR, w, p, unsigned(chunk.size()));
-      };
-      tabulate(chunk.data(), unsigned(chunk.size()), nullptr, parity_fn, last && parity ? SIM_ALL : 0, name);
+      const std::string_view name = last ? out : unique(sum_name, &suffix);
+      auto parity_fn = [&](const uint64_t* w, const uint8_t* p) { return sim_comb_word(CDB_COMB_XOR, w, p, n); };
+      tabulate(chunk, n, nullptr, parity_fn, last && parity ? SIM_ALL : 0, name);
       if (last) return true;
       m_sig_names.push_back(name);
-      acc = name;
+      first = false;
     }
   }
   m_body += ".names";
@@ -508,7 +538,39 @@ bool BLIF_WRITER::write_gate(const CDB_SGATE_NODE* g) {
     return write_register(g, terms, flags->sclr_over_ena_priority(), blif_get_power_up(flags));
   }
   if (atom && (atom->is_lcell_comb() || atom->is_logic_module())) return write_lcell(atom);
+  if (const CDB_SGATE_OPERATOR* op = g->cast_to_operator();
+      op && (op->get_type() == CDB_OPER_BUS_IN || op->get_type() == CDB_OPER_BUS_OUT))
+    return write_bus_operator(op);
   return unsupported(g, std::string("no BLIF form for ") + g->get_string_type_name() + " gates");
+}
+
+// A bus operator is wiring: output bit i reads input bit i of port A (of B
+// when there is no A), as the simulator has it (sim_oper.h): a bit past the
+// input's width reads its top bit when the operator is signed, else 0; an
+// empty bit reads 0 and an unconnected terminal 1. Each output bit with a
+// terminal becomes a one-input cover.
+bool BLIF_WRITER::write_bus_operator(const CDB_SGATE_OPERATOR* op) {
+  const CDB_SGATE_OPER_PORT_ENTRY* in = op->get_port(CDB_OPER_PORT_A);
+  if (!in) in = op->get_port(CDB_OPER_PORT_B);
+  const unsigned width = in ? in->get_width() : 0;
+  auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
+  auto bit = [&](unsigned i) {
+    if (width == 0) return OPERAND{OPERAND::CONSTANT, false, 0};
+    if (i >= width) {
+      if (!op->is_signed()) return OPERAND{OPERAND::CONSTANT, false, 0};
+      i = width - 1;
+    }
+    const CDB_SGATE_ITERM* t = in->get_iterm(i);
+    return t ? operand(t) : OPERAND{OPERAND::CONSTANT, false, 0};
+  };
+  auto write_out = [&](const CDB_SGATE_OTERM* o, OPERAND src) {
+    if (o) tabulate(&src, 1, nullptr, pass, o->is_inverted() ? SIM_ALL : 0, sig(sig_of(o)));
+  };
+  if (const CDB_SGATE_OPER_PORT_ENTRY* out = op->get_port(CDB_OPER_PORT_O))
+    for (unsigned i = 0; i < out->get_width(); ++i) write_out(out->get_oterm(i), bit(i));
+  if (const CDB_SGATE_OPER_PORT_ENTRY* cout = op->get_port(CDB_OPER_PORT_COUT))
+    write_out(cout->get_oterm(0), OPERAND{OPERAND::CONSTANT, false, 0});
+  return true;
 }
 
 // ".subckt name PORT=signal …": an inverted input reads a new inverter
@@ -650,9 +712,15 @@ bool BLIF_WRITER::write_lcell_output(const SIM_LCELL& rule, uint16_t port, const
 
 // The signal a register or latch stores: its output's name, or when the
 // output is inverted a fresh signal whose complement a cover drives onto
-// that name (readers see the complement of the stored value).
+// that name (readers see the complement of the stored value). A flip-flop
+// atom read without its output (the reader takes any subset of a device
+// cell's ports) stores into a fresh signal that nothing reads.
 std::string_view BLIF_WRITER::stored_q_signal(const CDB_SGATE_NODE* g) {
   const CDB_SGATE_OTERM* qo = g->get_single_oterm();
+  if (!qo) {
+    std::string base = escape(io_signal_path(g->get_instance_name()));
+    return unique((base.empty() ? "$n" + std::to_string(g->get_debug_number()) : base) + "$q");
+  }
   const std::string_view qname = sig(sig_of(qo));
   if (!qo->is_inverted()) return qname;
   const std::string_view raw = unique(std::string(qname) + "$raw");
@@ -714,6 +782,10 @@ bool BLIF_WRITER::write_full_register(const CDB_SGATE_NODE* g, const OPERAND* op
   std::string line = ".subckt $dff_full";
   for (unsigned k = 0; k < CDB_DFF_NUM_PORTS; ++k) {
     OPERAND op[2] = {ops[k], k == R_SCLR ? ops[R_SCLR2] : OPERAND()};
+    // A control tied to the constant at which it does nothing is left out:
+    // the reader ties an unbound control so.
+    for (OPERAND& o : op)
+      if (k >= R_ACLR && o.m_kind == OPERAND::CONSTANT && o.m_bit == (k == R_ENA || k == R_ADATA)) o = OPERAND();
     if (op[0].m_kind == OPERAND::NONE && op[1].m_kind == OPERAND::NONE) continue;
     std::string name;
     const uint64_t zero[2] = {0, 0};

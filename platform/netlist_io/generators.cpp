@@ -58,7 +58,7 @@ class BUILDER {
     auto* r = new CDB_SGATE_DFF(nullptr);
     name_gate(r, name);
     m_netlist->add_node(r);
-    r->create_all_inputs();
+    r->tie_unconnected_controls();
     clock->insert_fanout(r->get_input_term(CDB_DFF_CLK));
     return r;
   }

@@ -48,7 +48,7 @@ struct SIM_GATE {
   uint32_t m_in = 0;      // first SIM_IN
   uint32_t m_out = 0;     // first value slot
   uint32_t m_state = 0;   // state slot (registers and latches)
-  uint16_t m_nin = 0;
+  uint32_t m_nin = 0;     // a comb gate may read more than 65,535 inputs
   uint16_t m_nout = 0;
   uint8_t m_op = OP_PASS;
   uint8_t m_comb = 0;     // comb type
@@ -155,7 +155,7 @@ SIM_ENGINE::SIM_ENGINE(const CDB_SGATE_NETLIST* netlist) {
   for (SIM_GATE& g : m_gates) {
     g.m_in = uint32_t(m_ins.size());
     if (!compile_gate(g.m_node, g)) return;
-    g.m_nin = uint16_t(m_ins.size() - g.m_in);
+    g.m_nin = uint32_t(m_ins.size() - g.m_in);
   }
   m_power_up.resize(m_state.size());
   for (const SIM_GATE& g : m_gates) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "cdb/cdb_sgate.h"
 #include "hdb/hdb.h"
@@ -236,6 +237,81 @@ TEST(NetlistIoBlifRead, WideOrIsWrittenInLinearSize) {
   }
 }
 
+// AND and XOR gates of 70,000 inputs, every third inverted, the first
+// hundred read twice more (the same literal again; for XOR the pair
+// cancels): written and read back, the AND reads each input once with its
+// polarity, and both keep their function. (The writer searched its leaf
+// list for every input, quadratic in the width; the simulator kept only 16
+// bits of a gate's input count.)
+TEST(NetlistIoBlifRead, VeryWideGatesRoundTrip) {
+  const int width = 70000, repeated = 100;
+  CDB_SGATE_NETLIST nl;
+  std::vector<CDB_SGATE_NODE*> pins;
+  for (int i = 0; i < width; ++i) pins.push_back(make_input_pin(&nl, ("x" + std::to_string(i)).c_str()));
+  for (CDB_COMB_TYPE type : {CDB_COMB_AND, CDB_COMB_XOR}) {
+    auto* gate = new CDB_SGATE_COMB(nullptr, type);
+    nl.add_node(gate);
+    for (int i = 0; i < width + repeated; ++i) {  // by position: the unordered insert checks for duplicates
+      const int k = i % width;
+      CDB_SGATE_ITERM* t = gate->create_input_term(nullptr);
+      gate->set_input_term(t, unsigned(i));
+      pins[size_t(k)]->get_single_oterm()->insert_fanout(t);
+      if (k % 3 == 0) t->set_invert();
+    }
+    make_output_pin(&nl, type == CDB_COMB_AND ? "all" : "parity", gate);
+  }
+  LOADED_NETLIST back = write_and_read(&nl, "very_wide.blif");
+  ASSERT_TRUE(back);
+  std::string why;
+  const SIM_COMPARE few{4, 1, 1};  // the XOR's parity differs on any lost or flipped input
+  EXPECT_TRUE(sim_equivalent(&nl, back.get(), few, &why)) << why;
+  // The AND's inputs, by pin name and inversion.
+  std::set<std::pair<std::string, bool>> expected, got;
+  for (int i = 0; i < width; ++i) expected.emplace("x" + std::to_string(i), i % 3 == 0);
+  for (CDB_SGATE_IO* out : back->get_output_pins()) {
+    if (io_signal_path(out->get_instance_name()) != "all") continue;
+    const CDB_SGATE_NODE* g = out->get_input_term(0)->get_source()->get_my_node();
+    for (unsigned k = 0; k < g->get_number_of_input_terms(); ++k) {
+      const CDB_SGATE_ITERM* t = g->get_input_term(k);
+      got.emplace(io_signal_path(t->get_source()->get_my_node()->get_instance_name()), t->is_inverted());
+    }
+    EXPECT_EQ(g->get_number_of_input_terms(), unsigned(width));
+  }
+  EXPECT_TRUE(got == expected) << got.size() << " inputs read back";
+}
+
+// The reader takes any subset of a device cell's ports, a flip-flop atom
+// without its output included; such a netlist checks clean, and the writer
+// writes it in every form (the register stores into a signal nothing reads)
+// and reads it back. (The writer stopped with "id != UINT32_MAX", a fuzzer
+// finding.)
+TEST(NetlistIoBlifRead, FlipFlopAtomWithoutOutputIsWritten) {
+  const char* cells[] = {".subckt ff_brae DATAIN=d CLK=clk ENA=en",
+                         ".subckt ff_brae DATAIN=d CLK=clk",
+                         ".subckt ff_brae DATAIN=d CLK=clk ENA=en SLOAD=en ASDATA=d SCLR=d",
+                         ".subckt ff_brae DATAIN=d"};
+  BLIF_WRITE_OPTIONS as_subckt, full;
+  as_subckt.atoms_as_subckt = true;
+  full.full_registers = true;
+  for (const char* cell : cells) {
+    SCOPED_TRACE(cell);
+    BLIF_RESULT r = blif_read_string(std::string(".model m\n.inputs d clk en\n.outputs y\n") + cell +
+                                     "\n.names d y\n1 1\n.end\n");
+    LOADED_NETLIST held = hold(r);
+    ASSERT_TRUE(r.netlist) << r.error;
+    std::string report;
+    EXPECT_TRUE(r.netlist->check(&report)) << report;
+    for (const BLIF_WRITE_OPTIONS& options : {BLIF_WRITE_OPTIONS{}, as_subckt, full}) {
+      std::string why;
+      ASSERT_TRUE(blif_write_file(r.netlist, "no_regout.blif", options, &why)) << why;
+      BLIF_RESULT back = blif_read_file("no_regout.blif");
+      LOADED_NETLIST back_held = hold(back);
+      ASSERT_TRUE(back.netlist) << back.error;
+      EXPECT_TRUE(sim_equivalent(r.netlist, back.netlist, {}, &why)) << why;
+    }
+  }
+}
+
 // An external don't-care section without its own ".end" ends at the next
 // ".model"; the sub-model after it is still found.
 TEST(NetlistIoBlifRead, ExdcSectionEndsAtTheNextModel) {
@@ -354,6 +430,42 @@ TEST(NetlistIoBlifRead, LongOneModelFileKeepsNamesAndLinesBehindTheReader) {
   ASSERT_TRUE(from_file.netlist) << from_file.error;
   EXPECT_EQ(from_file.netlist->size(), whole_gates);
   std::filesystem::remove(file);
+}
+
+// The reader gives the names' text back page by page as it makes the names
+// (every 4,096th name). A chain of buffers whose names all have one length,
+// behind a first name `shift` characters longer, puts the end of the
+// 4,096th name at every offset around a page edge: on the edge (shift 0)
+// and inside the name (the name crosses the edge). Every name reads back
+// whole. (A name that ended on or crossed the edge was read after its page
+// had been given back, as zeros, which stopped the reader.)
+TEST(NetlistIoBlifRead, NamesOnPageEdgesReadBackWhole) {
+  const int chain = 5000;
+  for (int length : {4, 5, 8, 13, 32}) {
+    for (int shift = 0; shift <= length; ++shift) {
+      auto name = [length](int i) {  // "n" and i in base 26, all of `length` characters
+        std::string n(size_t(length), 'a');
+        n[0] = 'n';
+        for (int p = length - 1; p > 0 && i; --p, i /= 26) n[size_t(p)] = char('a' + i % 26);
+        return n;
+      };
+      const std::string first = std::string(size_t(length + shift), 'a');
+      std::string text = ".model m\n.inputs " + first + "\n.outputs " + name(chain) + "\n.names " + first + " " +
+                         name(1) + "\n1 1\n";
+      for (int i = 1; i < chain; ++i) text += ".names " + name(i) + " " + name(i + 1) + "\n1 1\n";
+      text += ".end\n";
+      BLIF_RESULT r = blif_read_string(text);
+      LOADED_NETLIST held = hold(r);
+      ASSERT_TRUE(r.netlist) << length << "/" << shift << ": " << r.error;
+      std::set<std::string> named;
+      for (auto it = r.netlist->begin_node_list(); it != r.netlist->end_node_list(); ++it)
+        if (*it && (*it)->get_sgate_type() != CDB_SGATE_IO_ENUM) named.insert(io_signal_path((*it)->get_instance_name()));
+      ASSERT_EQ(named.size(), size_t(chain)) << length << "/" << shift;
+      EXPECT_EQ(*named.begin(), name(1)) << length << "/" << shift;
+      EXPECT_EQ(*named.rbegin(), name(chain)) << length << "/" << shift;
+      EXPECT_EQ(io_signal_path(r.netlist->get_output_pins().front()->get_instance_name()), name(chain));
+    }
+  }
 }
 
 // Every gate the reader makes has a name, also the gates of a cell or cover

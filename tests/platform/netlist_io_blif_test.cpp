@@ -240,6 +240,66 @@ TEST(NetlistIoBlif, GenericRegisterCellsKeepPriorities) {
   EXPECT_TRUE(q("q5") == (~e & d) && q("q6") == (~e & d));
 }
 
+// Every plain register read has all its controls connected: those the file
+// gives read their signals, the others are tied to the constant at which
+// they do nothing (enable and asynchronous data to VCC, the rest to GND).
+// Written back, a register without asynchronous controls is still a plain
+// ".latch", and $dff_full names only the controls in use.
+TEST(NetlistIoBlif, RegisterControlsTheFileLeavesOutAreTiedInactive) {
+  // Per row: the register line(s) and, for positions 2..8 (ACLR, PRESET,
+  // ENA, ADATA, ALOAD, SCLR, SLOAD), 's' a signal, '1' VCC, '0' GND.
+  struct ROW {
+    const char* cell;
+    const char* controls;
+    const char* written;  // what the register is written as
+  } const rows[] = {
+      {".latch d q re clk 0", "0011000", ".latch"},
+      {".latch d q 2", "0011000", ".latch"},
+      {".subckt $_DFFE_PP_ C=clk D=d E=e Q=q", "00s1000", ".latch"},
+      {".subckt $_SDFF_PP1_ C=clk D=d R=r Q=q", "001100s", ".latch"},
+      {".subckt $_SDFFE_PN0P_ C=clk D=d E=e R=r Q=q", "00s10s0", ".latch"},
+      {".subckt $_DFF_PP0_ C=clk D=d R=r Q=q", "s011000", ".subckt $dff_full DATA=d CLK=clk ACLR=r Q=q"},
+      {".subckt $dff_full CLK=clk DATA=d PRESET=r SLOAD=e ADATA=d Q=q", "0s1s00s",
+       ".subckt $dff_full DATA=d CLK=clk PRESET=r ADATA=d SLOAD=e Q=q"},
+  };
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(row.cell);
+    HELD r(blif_read_string(std::string(".model m\n.inputs clk d e r\n.outputs q\n") + row.cell + "\n.end\n"));
+    ASSERT_NE(r.get(), nullptr) << r.m.error;
+    KAVU_TRACK(r);
+    ASSERT_EQ(gates_of(r.get(), CDB_SGATE_DFF_ENUM), 1);
+    for (auto it = r->begin_node_list(); it != r->end_node_list(); ++it) {
+      if (!*it || (*it)->get_sgate_type() != CDB_SGATE_DFF_ENUM) continue;
+      for (unsigned k = CDB_DFF_ACLR; k < CDB_DFF_NUM_PORTS; ++k) {
+        const CDB_SGATE_ITERM* t = (*it)->get_input_term(k);
+        ASSERT_TRUE(t && t->is_connected()) << k;
+        const char c = t->get_source() ? 's' : t->is_vcc() ? '1' : '0';
+        EXPECT_EQ(c, row.controls[k - CDB_DFF_ACLR]) << k;
+      }
+    }
+    BLIF_WRITE_OPTIONS full;
+    full.full_registers = true;
+    std::string why;
+    ASSERT_TRUE(blif_write_file(r.get(), "reg.blif", full, &why)) << why;
+    std::ifstream in("reg.blif");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find(row.written), std::string::npos) << text;
+    EXPECT_TRUE(sim_equivalent(r.get(), read_back("reg.blif").get(), {}, &why)) << why;
+  }
+  // Whole circuits: every register of every bundled sequential design.
+  for (const char* name : {"mcnc/s298", "seq/diffeq1", "seq/ch_intrinsics", "small/async_regs_generic"}) {
+    LOADED_NETLIST n = load_blif(name);
+    int registers = 0;
+    for (auto it = n->begin_node_list(); it != n->end_node_list(); ++it) {
+      if (!*it || (*it)->get_sgate_type() != CDB_SGATE_DFF_ENUM) continue;
+      ++registers;
+      for (unsigned k = CDB_DFF_ACLR; k < CDB_DFF_NUM_PORTS; ++k)
+        EXPECT_TRUE(cdb_is_connected((*it)->get_input_term(k))) << name << " " << (*it)->get_debug_name() << " " << k;
+    }
+    EXPECT_GT(registers, 0) << name;
+  }
+}
+
 // Models of the same file are flattened: each instance gets its own signals
 // named "<model>_<k>|<signal>", and formals connect to the caller's signals.
 TEST(NetlistIoBlif, SubcircuitModelsAreFlattened) {
@@ -308,6 +368,65 @@ TEST(NetlistIoBlif, WriterHonoursInversionsAndRefusesAsyncControls) {
   // Every one of the design's 16 registers became an input.
   EXPECT_EQ(cut_back->get_input_pins().size(), async->get_input_pins().size() + 16);
   EXPECT_EQ(gates_of(cut_back.get(), CDB_SGATE_DFF_ENUM), 0);
+}
+
+// Bus-in and bus-out operators are written as the wiring they are (output
+// bit i reads input bit i; bits past the input read 0, or the top bit when
+// signed; an inverted output stays inverted), and read back with the
+// function the simulator gives them. Other operator kinds are still refused
+// by name. (Every operator was refused, so a design with bus operators
+// beside its boundaries could not be written.)
+TEST(NetlistIoBlif, BusOperatorsAreWrittenAsWiring) {
+  struct ROW {
+    CDB_OPER_TYPE type;
+    CDB_OPER_PORT_TYPE port;
+    unsigned in_width, out_width;
+    bool is_signed;
+  } const rows[] = {{CDB_OPER_BUS_IN, CDB_OPER_PORT_A, 3, 1, false},  {CDB_OPER_BUS_OUT, CDB_OPER_PORT_A, 1, 3, false},
+                    {CDB_OPER_BUS_IN, CDB_OPER_PORT_A, 3, 3, false},  {CDB_OPER_BUS_OUT, CDB_OPER_PORT_B, 2, 4, true},
+                    {CDB_OPER_BUS_OUT, CDB_OPER_PORT_A, 4, 4, false}};
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(&row - rows);
+    CDB_SGATE_NETLIST nl;
+    auto* op = new CDB_SGATE_OPERATOR(nullptr, row.type);
+    op->set_signed(row.is_signed);
+    CDB_SGATE_OPER_PORT_ENTRY* in = op->add_port("A", row.port, CDB_OPER_PORT_DIR_IN);
+    CDB_SGATE_OPER_PORT_ENTRY* out = op->add_port("O", CDB_OPER_PORT_O, CDB_OPER_PORT_DIR_OUT);
+    for (unsigned i = 0; i < row.in_width; ++i) in->set_iterm(i, op->create_input_term(nullptr));
+    for (unsigned i = 0; i < row.out_width; ++i) out->set_oterm(i, op->create_output_term(nullptr));
+    nl.add_node(op);
+    for (unsigned i = 0; i < row.in_width; ++i) {
+      CDB_SGATE_ITERM* t = in->get_iterm(i);
+      if (i == 2) continue;  // an unconnected terminal reads 1
+      if (i == 3) {
+        in->set_iterm(i, nullptr);  // an empty bit reads 0
+        op->delete_input_term(t);
+        continue;
+      }
+      make_input_pin(&nl, ("a" + std::to_string(i)).c_str())->get_single_oterm()->insert_fanout(t);
+      if (i == 1) t->set_invert();
+    }
+    for (unsigned i = 0; i < row.out_width; ++i) {
+      CDB_SGATE_OTERM* o = out->get_oterm(i);
+      if (i == 1) o->set_invert();
+      const std::string name = "o" + std::to_string(i);
+      auto* pin = new CDB_SGATE_IO(io_signal_name(io_top_name("top"), name), CDB_IO_OUTPUT);
+      nl.add_node(pin);
+      o->insert_fanout(pin->get_input_term(0));
+    }
+    std::string why;
+    ASSERT_TRUE(blif_write_file(&nl, "bus.blif", {}, &why)) << why;
+    LOADED_NETLIST back = read_back("bus.blif");
+    EXPECT_EQ(gates_of(back.get(), CDB_SGATE_OPERATOR_ENUM), 0);
+    EXPECT_TRUE(sim_equivalent(&nl, back.get(), {}, &why)) << why;
+  }
+  CDB_SGATE_NETLIST adder;
+  auto* add = new CDB_SGATE_OPERATOR(nullptr, CDB_OPER_ADDITION);
+  add->add_port("O", CDB_OPER_PORT_O, CDB_OPER_PORT_DIR_OUT)->set_oterm(0, add->create_output_term(nullptr));
+  adder.add_node(add);
+  std::string why;
+  EXPECT_FALSE(blif_write_file(&adder, "add.blif", {}, &why));
+  EXPECT_NE(why.find("no BLIF form for OPERATOR gates"), std::string::npos) << why;
 }
 
 // Models registered by later subsystems build their own gates; their
