@@ -1,0 +1,338 @@
+// A sweep over whole designs as users load them: every bundled circuit and
+// generated files whose names straddle the reader's page edges go through
+// the library's whole-netlist passes and analyses. No step may raise an
+// internal error or leave a broken netlist; the result of each design is
+// written, read back and compared by simulation with the netlist in memory,
+// and the passes meant to keep behaviour are compared with the design as
+// loaded.
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cmp/cmp.h"
+#include "hdb/hdb.h"
+#include "kavu_cut.h"
+#include "kavu_delay.h"
+#include "kavu_depends.h"
+#include "kavu_dff_helper_strip.h"
+#include "kavu_dff_helper_stuck.h"
+#include "kavu_dff_helper_sync.h"
+#include "kavu_helper.h"
+#include "kavu_helper_predicates.h"
+#include "kavu_llis_artificial.h"
+#include "kavu_partition.h"
+#include "kavu_partition_netlists.h"
+#include "kavu_seq_timer.h"
+#include "kavu_sort.h"
+#include "kavu_ssc.h"
+#include "kavu_stamp.h"
+#include "kavu_stats.h"
+#include "kavu_subnet.h"
+#include "kavu_utility_tesk.h"
+#include "kavu_wysiwyg_unmapper.h"
+#include "netlist_io/simulator.h"
+#include "partition_test_support.h"
+#include "platform_testkit.h"
+#include "zhd/zhd.h"
+
+using namespace kavu_platform;
+
+namespace {
+
+// What a step may do to the design.
+enum SWEEP_KIND {
+  SWEEP_ANALYSIS,  // reads the netlist; runs on the working netlist
+  SWEEP_KEEPS,     // edits it and keeps its behaviour; runs on the working netlist
+  SWEEP_CHANGES,   // edits it on purpose; runs on a copy of its own
+  };
+
+struct SWEEP_DESIGN {
+  CDB_SGATE_NETLIST* netlist = nullptr;
+  CDB_SGATE_HIERARCHY* hierarchy = nullptr;
+  CMP_FACADE* facade = nullptr;
+};
+
+struct SWEEP_STEP {
+  const char* name;
+  SWEEP_KIND kind;
+  std::function<void(SWEEP_DESIGN&)> run;
+};
+
+// True when every input of every combinational gate is connected and not
+// tied to a constant, as depth levelling requires.
+bool comb_inputs_are_driven(const CDB_SGATE_NETLIST* netlist) {
+  for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
+    if (!node || node->get_sgate_type() != CDB_SGATE_COMB_ENUM) continue;
+    for (CDB_SGATE_ITERM* iterm : node->get_input_terms())
+      if (!cdb_is_connected(iterm) || iterm->is_vcc_or_gnd()) return false;
+  }
+  return true;
+}
+
+// Every whole-netlist entry point the sweep runs, in the order a compile
+// would meet them: analyses first, then the passes that keep behaviour
+// (chained on one netlist), then those that change it.
+const std::vector<SWEEP_STEP>& sweep_steps() {
+  static const std::vector<SWEEP_STEP> steps = {
+      {"topological order", SWEEP_ANALYSIS,
+       [](SWEEP_DESIGN& d) {
+         KAVU_SORT sort(nullptr, false, false, false);
+         KAVU_SORT::OTERM_LIST sorted;
+         sort.sort_oterms(d.netlist, sorted, false);
+       }},
+      {"strong components", SWEEP_ANALYSIS,
+       [](SWEEP_DESIGN& d) {
+         KAVU_SORT sort(nullptr, false, false, false);
+         KAVU_SORT::OTERM_LIST list;
+         KAVU_SORT::SCC_MAP map;
+         sort.scc_oterms(d.netlist, list, map, false, nullptr, nullptr, nullptr);
+       }},
+      {"combinational depth", SWEEP_ANALYSIS,
+       [](SWEEP_DESIGN& d) {
+         if (comb_inputs_are_driven(d.netlist)) KAVU_SORT(nullptr, false, false, false).comb_depth(d.netlist);
+       }},
+      {"cut pass", SWEEP_ANALYSIS,
+       [](SWEEP_DESIGN& d) {
+         KAVU_WVNET_MANAGER cuts;
+         cuts.begin_cut_pass(d.netlist, 4);
+         cuts.end_cut_pass();
+       }},
+      {"loop terminals", SWEEP_ANALYSIS,
+       [](SWEEP_DESIGN& d) {
+         std::vector<CDB_SGATE_ITERM*> iterms;
+         std::vector<CDB_SGATE_OTERM*> oterms;
+         kavu_find_all_loop_terms(d.netlist, &iterms, &oterms);
+       }},
+      {"delay expert", SWEEP_ANALYSIS,
+       [](SWEEP_DESIGN& d) {
+         std::unique_ptr<KAVU_DELAY_EXPERT> expert(kavu_get_default_delay_expert(d.netlist));
+         expert->compute_all_delays(true);
+       }},
+      {"slack-ranked LUTs", SWEEP_ANALYSIS,
+       [](SWEEP_DESIGN& d) {
+         std::vector<CDB_SGATE_OTERM*> ranked;
+         kavu_slack_ranked_luts(d.netlist, &ranked);
+       }},
+      {"sequential timer", SWEEP_ANALYSIS,
+       [](SWEEP_DESIGN& d) {
+         KAVU_SEQ_TIMER timer("sweep", d.netlist, d.facade, 2, 200, nullptr);
+         timer.calculate_best_cycle_time();
+       }},
+      {"timing analysis", SWEEP_ANALYSIS,
+       [](SWEEP_DESIGN& d) {
+         SSC_ITERM_TIMING_INFO_MAP slack;
+         kavu_ssc_perform_timing_analysis(d.facade, d.hierarchy, d.netlist, &slack, nullptr, nullptr, nullptr,
+                                          true, nullptr, false);
+         kavu_ssc_find_synchronizer_chains(d.netlist, false);
+         kavu_ssc_identify_high_speed_registers(d.netlist, nullptr, &slack);
+       }},
+      {"statistics", SWEEP_ANALYSIS,
+       [](SWEEP_DESIGN& d) {
+         KAVU_STATS().report_on_netlist(d.netlist, "sweep");
+         kavu_stat_oterm_fanout(d.netlist);
+         kavu_sgate_comb_depth_stat(d.netlist, "sweep");
+         double max_luts = 0, avg = 0;
+         kavu_dump_delay_info(d.netlist, "sweep ", true, false, false, &max_luts, &avg);
+       }},
+      {"input-pin check", SWEEP_ANALYSIS, [](SWEEP_DESIGN& d) { kavu_tesk_verify_input_pin(d.netlist); }},
+
+      {"strip synchronous loads and clears", SWEEP_KEEPS,
+       [](SWEEP_DESIGN& d) { kavu_strip_dff_sload_sclr(d.netlist); }},
+      {"unmap enables", SWEEP_KEEPS, [](SWEEP_DESIGN& d) { kavu_unmap_all_enables(d.netlist); }},
+      {"unmap atoms, LUTs and multiplexers", SWEEP_KEEPS,
+       [](SWEEP_DESIGN& d) { kavu_unmap_netlist(d.netlist, true, true, true, false, false, false, false); }},
+      {"decompose wide gates", SWEEP_KEEPS,
+       [](SWEEP_DESIGN& d) {
+         // The decomposition levels every combinational input; a gate with a
+         // constant or open input is refused by design, so only netlists
+         // without one are decomposed.
+         if (comb_inputs_are_driven(d.netlist)) KAVU_SORT(nullptr, false, false, false).dmig(d.netlist, 4, false);
+       }},
+      {"name buffers in and out", SWEEP_KEEPS,
+       [](SWEEP_DESIGN& d) {
+         kavu_llis_insert_artificial_fibs(d.netlist);
+         kavu_llis_remove_artificial_fibs(d.netlist);
+       }},
+      {"stamps", SWEEP_KEEPS,
+       [](SWEEP_DESIGN& d) {
+         kavu_stamp_label_nodes(d.netlist);
+         kavu_stamp_propagate_common_constants(d.netlist);
+         kavu_stamp_delete_inside_duplicates(d.netlist);
+       }},
+      {"sub-netlist extraction and stitch-back", SWEEP_KEEPS,
+       [](SWEEP_DESIGN& d) {
+         std::vector<CDB_SGATE_NODE*> half;
+         for (CDB_SGATE_NODE* node : d.netlist->get_node_list())
+           if (node && !kavu_is_a_pin(node) && half.size() * 2 < d.netlist->size()) half.push_back(node);
+         KAVU_SUBNET subnet(d.netlist, d.facade, nullptr, nullptr);
+         subnet.kavu_subnet_create(half);
+         subnet.kavu_subnet_stitch_back();
+       }},
+      {"partition, split and merge", SWEEP_KEEPS,
+       [](SWEEP_DESIGN& d) {
+         KAVU_PARTITIONER().partition_on_reg_boundary(d.netlist, nullptr, partition_params(4), false);
+         KAVU_PARTITION_BOUNDARIES boundaries;
+         std::vector<CDB_SGATE_NETLIST*> parts;
+         kavu_get_partition_netlists(parts, d.netlist, nullptr, nullptr, boundaries, false);
+         kavu_merge_netlists(parts, d.netlist, nullptr, boundaries);
+         kavu_delete_partition_on_reg_boundary(d.netlist);
+       }},
+
+      {"stuck and ringed registers", SWEEP_CHANGES,
+       [](SWEEP_DESIGN& d) {
+         kavu_find_dff_rings(d.netlist);
+         kavu_find_stuck_hi_or_latch(d.netlist);
+         kavu_find_stuck_low_qfbk(d.netlist, 2);
+         kavu_find_stuck_hi_qfbk(d.netlist, 2);
+       }},
+      {"pipeline registers around every register", SWEEP_CHANGES,
+       [](SWEEP_DESIGN& d) {
+         std::vector<CDB_SGATE_NODE*> registers;
+         for (CDB_SGATE_NODE* node : d.netlist->get_node_list())
+           if (node && node->get_sgate_type() == CDB_SGATE_DFF_ENUM) registers.push_back(node);
+         for (CDB_SGATE_NODE* reg : registers) {
+           kavu_add_pipeline_registers_before_node(d.netlist, reg, 1);
+           kavu_add_pipeline_registers_after_node(d.netlist, reg, 1);
+         }
+       }},
+      {"asynchronous clears removed", SWEEP_CHANGES,
+       [](SWEEP_DESIGN& d) { kavu_disconnect_aclrs_on_everything(d.netlist, true); }},
+  };
+  return steps;
+}
+
+// Runs one step and reports an internal error or a broken netlist as a
+// failure naming the step; false when the step failed.
+bool run_step(const SWEEP_STEP& step, SWEEP_DESIGN& d) {
+  try {
+    step.run(d);
+  } catch (const test_internal_error& e) {
+    ADD_FAILURE() << step.name << ": internal error \"" << e.what() << "\" (" << e.file << ":" << e.line << ")";
+    return false;
+  }
+  std::string report;
+  if (!d.netlist->check(&report)) {
+    ADD_FAILURE() << step.name << ": the netlist is broken: " << report;
+    return false;
+  }
+  return true;
+}
+
+// Writes the netlist, reads the file back and compares the two by
+// simulation.
+void expect_round_trip(const CDB_SGATE_NETLIST* netlist, const std::string& what) {
+  const std::string path = "sweep_round_trip.blif";
+  std::string error;
+  BLIF_WRITE_OPTIONS options;
+  options.full_registers = true;  // asynchronous controls, read back by our reader
+  if (!blif_write_file(netlist, path, options, &error)) {
+    ADD_FAILURE() << what << ": not written: " << error;
+    return;
+  }
+  BLIF_RESULT back = blif_read_file(path);
+  if (!back.netlist) {
+    ADD_FAILURE() << what << ": the written file does not read back: " << back.error;
+    return;
+  }
+  std::string why;
+  EXPECT_TRUE(sim_equivalent(netlist, back.netlist, {}, &why)) << what << ": read back differs: " << why;
+  delete back.netlist;
+  delete back.hierarchy;
+}
+
+// The compile every step sees: a family with timing-driven synthesis, one
+// partition, the design's hierarchy at the top.
+class KavuCircuitSweep : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    kavu_ssc_reset_state();
+    m_facade.set_base_family(DEV_FAMILY_ENUM(47));
+    m_facade.set_family(DEV_FAMILY_ENUM(47));
+    ZCU_FACADE_UTIL::get_instance()->set_facade(&m_facade);
+    hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
+  }
+  void TearDown() override { kavu_ssc_reset_state(); }
+
+  void sweep(const std::string& path);
+
+  CMP_FACADE m_facade;
+  PARTITION_TEST_SCOPE m_partition_scope;
+};
+
+void KavuCircuitSweep::sweep(const std::string& path) {
+  BLIF_RESULT loaded = blif_read_file(path);
+  ASSERT_NE(loaded.netlist, nullptr) << loaded.error;
+  LOADED_NETLIST work(loaded.netlist, LOADED_NETLIST_DELETER{loaded.hierarchy});
+  zhd_build("", {{"top", loaded.hierarchy->get_instance_name(), -1, 0}});
+  std::unique_ptr<CDB_SGATE_NETLIST> golden(clone_netlist(work.get()));
+  SWEEP_DESIGN design{work.get(), loaded.hierarchy, &m_facade};
+
+  for (const SWEEP_STEP& step : sweep_steps()) {
+    if (step.kind != SWEEP_CHANGES) {
+      if (!run_step(step, design)) return;
+      if (step.kind == SWEEP_KEEPS) {
+        std::string why;
+        EXPECT_TRUE(sim_equivalent(golden.get(), work.get(), {4, 8, 1}, &why)) << step.name << ": " << why;
+      }
+      continue;
+    }
+    std::unique_ptr<CDB_SGATE_NETLIST> copy(clone_netlist(golden.get()));
+    SWEEP_DESIGN changed{copy.get(), nullptr, &m_facade};
+    if (run_step(step, changed)) expect_round_trip(copy.get(), step.name);
+  }
+  std::string why;
+  EXPECT_TRUE(sim_equivalent(golden.get(), work.get(), {}, &why)) << "after every pass: " << why;
+  expect_round_trip(work.get(), "after every pass");
+}
+
+TEST_P(KavuCircuitSweep, NoStepRaisesAnInternalErrorAndBehaviourIsKept) {
+  const std::string path = blif_data_path(GetParam());
+  ASSERT_FALSE(path.empty()) << GetParam();
+  sweep(path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bundled, KavuCircuitSweep, ::testing::ValuesIn(bundled_circuits()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           std::string name = info.param;
+                           for (char& c : name)
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+// Files the way generators write them: long chains of buffers whose names
+// all have one length, so that names fall across the reader's page edges,
+// with every 97th link a register when asked.
+std::string generated_chain(int name_length, int gates, bool registers) {
+  std::ostringstream out;
+  auto name = [&](int i) {
+    std::string s = "n" + std::to_string(i);
+    return s + std::string(name_length - int(s.size()), 'x');
+  };
+  out << ".model chain\n.inputs " << (registers ? "clk " : "") << name(0) << "\n.outputs " << name(gates) << "\n";
+  for (int i = 1; i <= gates; ++i) {
+    if (registers && i % 97 == 0)
+      out << ".latch " << name(i - 1) << " " << name(i) << " re clk 0\n";
+    else
+      out << ".names " << name(i - 1) << " " << name(i) << "\n1 1\n";
+  }
+  out << ".end\n";
+  return out.str();
+}
+
+TEST_F(KavuCircuitSweep, GeneratedChainsWithNamesAcrossPageEdges) {
+  const struct {
+    int length;
+    bool registers;
+  } chains[] = {{8, false}, {13, false}, {32, false}, {16, true}};
+  for (const auto& c : chains) {
+    const std::string path = "chain_" + std::to_string(c.length) + (c.registers ? "_regs" : "") + ".blif";
+    SCOPED_TRACE(path);
+    std::ofstream(path) << generated_chain(c.length, 5000, c.registers);
+    sweep(path);
+  }
+}
+
+}  // namespace
