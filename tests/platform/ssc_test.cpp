@@ -855,7 +855,9 @@ TEST(SscNetlist, StoredNetlistOnlyFromARegularFile) {
   const std::string file = dir + "/tdb_odd.tdb";
   for (const char* kind : {"fifo", "device", "directory"}) {
     std::filesystem::remove_all(file);
-    if (std::string(kind) == "fifo") ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    if (std::string(kind) == "fifo") {
+      ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    }
     if (std::string(kind) == "device") std::filesystem::create_symlink("/dev/zero", file);
     if (std::string(kind) == "directory") std::filesystem::create_directory(file);
     bool read = true;
