@@ -648,7 +648,20 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
   return a;
 }
 
+// The last path components of the given nodes' gates, sorted.
+std::vector<std::string> sorted_leaf_names(const SSC_NETLIST_DATA& data, const std::vector<uint32_t>& nodes) {
+  std::vector<std::string> names;
+  for (uint32_t id : nodes) {
+    const std::string path = SSC_NETLIST_DATA::gate_path_of(data.nodes[id].get_string_name());
+    names.push_back(path.substr(path.rfind('|') + 1));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 }  // namespace
+
+
 
 TEST(SscSdc, BusBitPatternsMatchAsOpenStaReadsThem) {
   // Ports b[0..7] (in), q[0..15] and bq[0..7] (out) of a circuit read from BLIF. The
@@ -688,12 +701,7 @@ TEST(SscSdc, BusBitPatternsMatchAsOpenStaReadsThem) {
                                         "set_output_delay 1 -clock c [get_ports {") + row.patterns + "}]\n";
     ASSERT_TRUE(ssc_read_sdc(sdc, data, &c, &error)) << error;
     ASSERT_EQ(c.io_delays.size(), 1u);
-    std::vector<std::string> got;
-    for (uint32_t id : c.io_delays[0].nodes) {
-      const std::string path = SSC_NETLIST_DATA::gate_path_of(data.nodes[id].get_string_name());
-      got.push_back(path.substr(path.rfind('|') + 1));
-    }
-    std::sort(got.begin(), got.end());
+    const std::vector<std::string> got = sorted_leaf_names(data, c.io_delays[0].nodes);
     std::vector<std::string> expected = row.expected;
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(got, expected) << row.patterns;
@@ -742,12 +750,7 @@ TEST(SscSdc, PortsWithEmptyOrNonNumericBracketsAreNotBusBits) {
                              data, &c, &error))
         << error;
     ASSERT_EQ(c.io_delays.size(), 1u);
-    std::vector<std::string> got;
-    for (uint32_t id : c.io_delays[0].nodes) {
-      const std::string path = SSC_NETLIST_DATA::gate_path_of(data.nodes[id].get_string_name());
-      got.push_back(path.substr(path.rfind('|') + 1));
-    }
-    std::sort(got.begin(), got.end());
+    const std::vector<std::string> got = sorted_leaf_names(data, c.io_delays[0].nodes);
     EXPECT_EQ(got, expected) << pattern;
     EXPECT_EQ(c.warnings.size(), expected.empty() ? 1u : 0u) << pattern;
   }
