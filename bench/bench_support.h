@@ -23,8 +23,11 @@
 // Results against a peer: a benchmark that finds its result different from
 // its peer's calls mismatch(); the benchmark shows the difference as its
 // error, the program prints it on standard error and bench_main then ends
-// with status 1, so that CI or a script running the program fails. A peer
-// that is not installed skips its rows and is no failure.
+// with status 1, so that CI or a script running the program fails. Any
+// other error a benchmark ends with (its own side or its peer failed, a
+// circuit could not be read) fails the program the same way; only a peer
+// that is not installed (peer_not_installed()) skips its rows and is no
+// failure.
 //
 // Timing both sides alike: compare_processes and alternate() run ours and
 // the peer in turn, ours first in one pair and the peer first in the next,
@@ -52,6 +55,7 @@
 #include <span>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -161,6 +165,29 @@ inline void mismatch(benchmark::State& state, const std::string& what) {
   std::fprintf(stderr, "result differs from the peer's: %s\n", what.c_str());
   state.SkipWithError(what.c_str());
 }
+
+// The error of a benchmark skipped because its peer program is not
+// installed: the one error that does not fail the program.
+inline constexpr std::string_view PEER_NOT_INSTALLED = " is not installed: no peer figures";
+
+inline std::string peer_not_installed(const char* peer_name) {
+  return std::string(peer_name) + std::string(PEER_NOT_INSTALLED);
+}
+
+// The console output, counting the runs that ended with an error other than
+// a missing peer (see finish()).
+class FAILURE_COUNTING_REPORTER : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs)
+      if (r.error_occurred && !std::string_view(r.error_message).ends_with(PEER_NOT_INSTALLED)) ++m_failed;
+    ConsoleReporter::ReportRuns(runs);
+  }
+  int failed() const { return m_failed; }
+
+ private:
+  int m_failed = 0;
+};
 
 // ---- measuring against a peer ----
 
@@ -306,7 +333,7 @@ inline void compare_processes(benchmark::State& state, const std::string& dir,
     return;
   }
   if (peer.empty() || peer[0].empty()) {
-    state.SkipWithError((std::string(peer_name) + " is not installed: no peer figures").c_str());
+    state.SkipWithError(peer_not_installed(peer_name).c_str());
     return;
   }
   std::vector<double> ours_s, peer_s, ratios, cpu_ratios;
@@ -380,17 +407,19 @@ void alternate(benchmark::State& state, OURS_FN&& ours, PEER_FN&& peer) {
 // Two benchmark families measured in one run: every row of `ours` is shown
 // beside the row of `peer` with the same name suffix and arguments (the
 // family name prefix replaced), ratio = ours / peer of the time per
-// iteration. Both must do the same work per iteration. A peer without one of
-// ours' arguments names it in drop_arg: ours' rows then meet the peer's row
-// whatever that argument's value.
+// iteration. Both must do the same work per iteration for a ratio; a pair
+// of unlike work sets times_only and is shown as the two times. A peer
+// without one of ours' arguments names it in drop_arg: ours' rows then meet
+// the peer's row whatever that argument's value.
 struct PEER_PAIR {
   const char* ours;
   const char* peer;
   const char* drop_arg = nullptr;
+  bool times_only = false;
 };
 
 // The console output, then the table of ratios of the pairs.
-class PEER_RATIO_REPORTER : public benchmark::ConsoleReporter {
+class PEER_RATIO_REPORTER : public FAILURE_COUNTING_REPORTER {
  public:
   explicit PEER_RATIO_REPORTER(std::span<const PEER_PAIR> pairs) : m_pairs(pairs) {}
 
@@ -400,7 +429,7 @@ class PEER_RATIO_REPORTER : public benchmark::ConsoleReporter {
       const double seconds = r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
       m_rows.push_back({key(r.run_name.function_name, r.run_name.args), seconds});
     }
-    ConsoleReporter::ReportRuns(runs);
+    FAILURE_COUNTING_REPORTER::ReportRuns(runs);
   }
 
   void print_ratios() const {
@@ -415,9 +444,11 @@ class PEER_RATIO_REPORTER : public benchmark::ConsoleReporter {
         if (peer == m_rows.end()) continue;
         if (!std::exchange(header, true))
           std::printf("\n%-52s %-40s %11s %11s %7s\n", "ours", "peer", "ours", "peer", "ratio");
-        std::printf("%-52s %-40s %11s %11s %7.3f\n", row.m_key.c_str(), peer_key.c_str(),
-                    time_text(row.m_seconds).c_str(), time_text(peer->m_seconds).c_str(),
-                    peer->m_seconds > 0 ? row.m_seconds / peer->m_seconds : 0.0);
+        char ratio[16] = "-";  // unlike work: the times only
+        if (!pair.times_only)
+          std::snprintf(ratio, sizeof ratio, "%.3f", peer->m_seconds > 0 ? row.m_seconds / peer->m_seconds : 0.0);
+        std::printf("%-52s %-40s %11s %11s %7s\n", row.m_key.c_str(), peer_key.c_str(),
+                    time_text(row.m_seconds).c_str(), time_text(peer->m_seconds).c_str(), ratio);
       }
     }
   }
@@ -466,11 +497,24 @@ struct PROCESS_MODE {
 };
 
 // A benchmark program's exit status: 1 (with a summary line) when a result
-// differed from its peer's, else 0.
-inline int finish() {
-  if (mismatch_count() == 0) return 0;
-  std::fprintf(stderr, "%d result(s) differ from the peer's\n", mismatch_count());
-  return 1;
+// differed from its peer's or a benchmark ended with an error other than a
+// missing peer, else 0.
+inline int finish(const FAILURE_COUNTING_REPORTER& reporter) {
+  if (mismatch_count() > 0) std::fprintf(stderr, "%d result(s) differ from the peer's\n", mismatch_count());
+  if (reporter.failed() > 0) std::fprintf(stderr, "%d benchmark run(s) ended with an error\n", reporter.failed());
+  return mismatch_count() > 0 || reporter.failed() > 0 ? 1 : 0;
+}
+
+// Runs the benchmarks the command line selects with the failure-counting
+// console output; the exit status as finish() gives it. For programs
+// without bench_main.
+inline int run_benchmarks(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  FAILURE_COUNTING_REPORTER reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return finish(reporter);
 }
 
 // The benchmark programs' main: the launch mode, the program's own
@@ -486,7 +530,7 @@ inline int bench_main(int argc, char** argv, std::span<const PROCESS_MODE> modes
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.print_ratios();
   benchmark::Shutdown();
-  return finish();
+  return finish(reporter);
 }
 
 // Seconds per iteration by key ("ours_write", "boost_read", ...), kept for

@@ -152,7 +152,7 @@ void BM_AbcSemiCanonical(benchmark::State& state) {
   const std::string abc = kavu_bench::find_program("berkeley-abc");
   kavu_bench::TEMP_DIR dir;
   if (abc.empty() || dir.path().empty()) {
-    state.SkipWithError("berkeley-abc is not installed: no peer figures");
+    state.SkipWithError(kavu_bench::peer_not_installed("berkeley-abc").c_str());
     return;
   }
   const std::string file = dir.file("tables.txt");

@@ -141,7 +141,7 @@ void BM_AbcInto4Luts(benchmark::State& state) {
   const std::string abc = kavu_bench::find_program("berkeley-abc");
   kavu_bench::TEMP_DIR dir;
   if (abc.empty() || dir.path().empty()) {
-    state.SkipWithError("berkeley-abc is not installed: no peer figures");
+    state.SkipWithError(kavu_bench::peer_not_installed("berkeley-abc").c_str());
     return;
   }
   // abc's truth-table reader aborts on the constant 0, so constants (which

@@ -13,6 +13,7 @@
 #include <map>
 #include <string>
 
+#include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "hdb/hdb.h"
 #include "netlist_io/blif.h"
@@ -90,7 +91,9 @@ BENCHMARK(BM_Archive)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kM
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  kavu_bench::FAILURE_COUNTING_REPORTER reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   for (const char* key : {"wide_row", "models", "archive"}) {
     const auto& s = seconds();
@@ -99,5 +102,5 @@ int main(int argc, char** argv) {
       std::printf("%-9s growth 10^4->10^5: %.1fx, 10^5->10^6: %.1fx\n", key, at(100000) / at(10000),
                   at(1000000) / at(100000));
   }
-  return 0;
+  return kavu_bench::finish(reporter);
 }

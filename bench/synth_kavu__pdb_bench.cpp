@@ -159,10 +159,12 @@ BENCHMARK(BM_BoostRead)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  kavu_bench::FAILURE_COUNTING_REPORTER reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   print_archive_ratios();
   std::remove((bench_file("ours") + ".cdb").c_str());
   std::remove(bench_file("boost.bin").c_str());
-  return 0;
+  return kavu_bench::finish(reporter);
 }
