@@ -250,7 +250,8 @@ class SSC_UTIL {
   // Evaluates a Tcl command in the process's interpreter; the result text.
   std::string tcl_eval(const char* command);
   // Sources the file when it exists and "ssc_allow_scripts" (on) is on;
-  // true when it ran without error.
+  // true when it ran without error. A script that fails is posted as a
+  // warning naming the file, with Tcl's error text.
   bool run_script_if_allowed(const std::string& file);
   // Writes the held netlist as text to "tdb_dump[_<name>].txt".
   void dump_tdb_netlist(const char* name);
