@@ -28,9 +28,10 @@
 //   "ssc_table_lcell_delay", "ssc_table_carry_delay"). Registers launch at
 //   the clock edge and capture with zero set-up time; clocks are ideal.
 // Constraints: the SDC subset of ssc_sdc.cpp read from the file named by
-//   the key "ssc_sdc_file"; without one, every clock source that a register
-//   clock traces back to (through buffers, inverters, one-input LUTs and
-//   clock buffers) is a clock of period "ssc_default_period" (1000).
+//   the key "ssc_sdc_file" (what is read but not applied is posted as a
+//   warning); without one, every clock source that a register clock traces
+//   back to (through buffers, inverters, one-input LUTs and clock buffers)
+//   is a clock of period "ssc_default_period" (1000).
 // Analysis: loop arcs are cut (counted); arrival per launch group (clock
 //   and edge), downstream delay per capture group; for every arc and every
 //   pair of groups, slack = relation - arrival - arc - downstream, where the

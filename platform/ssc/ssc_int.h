@@ -89,8 +89,9 @@ struct SSC_CONSTRAINTS {
   std::vector<SSC_SDC_CLOCK> clocks;
   std::vector<SSC_SDC_IO_DELAY> io_delays;
   std::vector<SSC_SDC_PATH_RULE> rules;
-  std::vector<std::string> notes;     // lines read but not applied
-  std::vector<std::string> warnings;  // "line N: ..." for targets that match nothing
+  // "line N: ..." for targets that match nothing and for commands and
+  // options read but not applied (the engine posts them as warnings).
+  std::vector<std::string> warnings;
 };
 
 // Reads the SDC subset; false with *error naming the line.

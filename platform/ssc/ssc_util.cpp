@@ -230,7 +230,6 @@ bool SSC_UTIL::run_analysis() {
   } else {
     kavu_platform::ssc_default_clocks(data, cfg_get_int_value("ssc_default_period", 1000), &c);
   }
-  for (const std::string& note : c.notes) msg_local_debug("SSC", 2, "SDC: %s", note.c_str());
   std::vector<uint32_t> order, pos;
   data.cut_arcs = kavu_platform::ssc_topological_order(data, &order, &pos);
   auto a = std::make_unique<kavu_platform::SSC_ANALYSIS>();
