@@ -151,6 +151,13 @@ TEST(SscConstraints, TwoClocksFalsePathsMaxDelayAndBadLines) {
        SSC_UNCONSTRAINED_SLACK, true},
       {"set_false_path -from [get_clocks B] -to [get_clocks A]\n", 4, 5, 14, true},
       {"set_max_delay 3 -from [get_cells ra] -to [get_cells rb]\n", 2, 3, 2, true},
+      // A max delay replaces the clock check, longer or shorter; a rule
+      // naming start points beats one naming end points; false paths win.
+      {"set_max_delay 30 -from [get_cells ra] -to [get_cells rb]\n", 29, 30, 29, true},
+      {"set_max_delay 30 -to [get_cells rb]\nset_max_delay 2 -from [get_clocks A]\n", 29, 30, 29, true},
+      {"set_max_delay 2 -from [get_cells ra]\nset_max_delay 30 -to [get_cells rb]\n", 1, 2, 1, true},
+      {"set_max_delay 30 -from [get_cells ra]\nset_false_path -to [get_clocks B]\n", SSC_UNCONSTRAINED_SLACK,
+       SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK, true},
       {"set_false_path -to [get_cells rb]\n", SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK,
        true},
       {"set_input_delay 1 -clock C [get_ports x]\n", 0, 0, 0, false},  // unknown clock
@@ -1084,6 +1091,79 @@ TEST(SscOracle, BusPortConstraintsGiveOpenStasWorstSlack) {
     EXPECT_EQ(map.at(const_cast<CDB_SGATE_ITERM*>(pins[k])).m_slack, u->get_iterm_slack(pins[k]));
   }
   u->delete_netlist();
+}
+
+// set_max_delay against OpenSTA on bundled sequential circuits (ISCAS-89
+// s298, tseng): a max delay shorter ({T}) or longer ({L}) than the period
+// times the paths it covers in place of the clock check, the rule that wins
+// where several cover a path is OpenSTA's, paths from input ports without
+// input delay take part, and max-delay paths between registers count for
+// the capture clock's worst slack (those to output ports for none). Times
+// follow the circuit's worst arrival A: period A, {T} A/2, {L} 2A.
+TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
+  if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
+  const char* const rows[] = {
+      "{IO}set_max_delay {T} -from [all_registers] -to [all_registers]\n",
+      "{IO}set_max_delay {L} -from [all_registers] -to [all_registers]\n",
+      "{IO}set_max_delay {L} -to [all_registers]\nset_max_delay {T} -from [get_ports {{IN}}]\n",
+      "{IO}set_max_delay {T} -from [get_clocks c]\nset_max_delay {L} -to [all_outputs]\n",
+      "{IO}set_max_delay {T} -from [all_registers]\nset_max_delay {L} -from [all_registers]\n",
+      "set_max_delay {T} -from [get_ports {{IN}}]\nset_max_delay {L} -to [all_outputs]\n",
+      "{IO}set_false_path -to [get_clocks c]\nset_max_delay {T} -from [all_registers] -to [all_registers]\n",
+  };
+  CMP_FACADE facade;
+  facade.set_family(DEV_FAMILY_ENUM(47));
+  for (const char* name : {"mcnc/s298", "mcnc/tseng"}) {
+    LOADED_NETLIST nl = load_blif(name);
+    const std::vector<std::string> clocks = clock_pins(nl.get());
+    ASSERT_EQ(clocks.size(), 1u) << name;
+    const std::string clock = clocks[0].substr(clocks[0].rfind('|') + 1);
+    std::set<std::string> inputs;  // data inputs, by bus
+    for (const CDB_SGATE_IO* pin : nl->get_input_pins()) {
+      const std::string path = pin->get_string_hpath();
+      const std::string leaf = path.substr(path.rfind('|') + 1);
+      if (path != clocks[0]) inputs.insert(leaf.substr(0, leaf.find('[')));
+    }
+    std::string in_list;
+    for (const std::string& i : inputs) in_list += (in_list.empty() ? "" : " ") + i;
+    std::vector<const CDB_SGATE_ITERM*> pins;
+    for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+      if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM)
+        for (unsigned i : {0u, 4u, 7u, 8u})
+          if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) pins.push_back((*it)->get_input_term(i));
+    const std::string create = "create_clock -name c -period {P} [get_ports {" + clock + "}]\n";
+    analyze(nl.get(), SSC_DELAY_MODEL_TABLE, "create_clock -name c -period 1000000 [get_ports {" + clock + "}]\n");
+    const int arrival = ssc_get_util()->get_worst_arrival();
+    ssc_get_util()->delete_netlist();
+    ASSERT_GT(arrival, 0) << name;
+    for (const char* row : rows) {
+      std::string sdc = create + row;
+      const std::pair<std::string, std::string> fill[] = {
+          {"{IO}", "set_input_delay {D} -clock c [get_ports {{IN}}]\nset_output_delay {D} -clock c [all_outputs]\n"},
+          {"{IN}", in_list},
+          {"{P}", std::to_string(arrival)},
+          {"{T}", std::to_string(arrival / 2)},
+          {"{L}", std::to_string(2 * arrival)},
+          {"{D}", std::to_string(arrival / 8)}};
+      for (const auto& [key, value] : fill)
+        for (size_t at = sdc.find(key); at != std::string::npos; at = sdc.find(key, at)) sdc.replace(at, key.size(), value);
+      analyze(nl.get(), SSC_DELAY_MODEL_TABLE, sdc);
+      SSC_UTIL* u = ssc_get_util();
+      STA_CONSTRAINTS c;
+      c.clocks.push_back({"c", arrival, ""});
+      c.sdc = sdc;
+      const STA_RESULT r = sta_analyze(nl.get(), &facade, SSC_DELAY_MODEL_TABLE, c, pins);
+      ASSERT_EQ(r.status, STA_OK) << r.log.substr(0, 2000);
+      auto it = r.worst_per_clock.find("c");
+      if (it == r.worst_per_clock.end()) EXPECT_EQ(u->get_worst_slack("c"), SSC_UNCONSTRAINED_SLACK) << name << "\n" << row;
+      else EXPECT_NEAR(u->get_worst_slack("c"), it->second, sta_rounding(it->second)) << name << "\n" << row;
+      int differ = 0;
+      for (size_t k = 0; k < pins.size(); ++k)
+        if (std::abs(double(u->get_iterm_slack(pins[k])) - r.pin_slacks[k]) > sta_rounding(r.pin_slacks[k])) ++differ;
+      EXPECT_EQ(differ, 0) << name << " of " << pins.size() << " register inputs\n" << row;
+      u->delete_netlist();
+    }
+  }
 }
 
 TEST(SscTcl, InterpreterPackagesAndRegistrars) {
