@@ -313,6 +313,7 @@ class SDC_READER {
   bool create_clock(const std::vector<std::string>& w, std::string* why);
   bool io_delay(const std::vector<std::string>& w, bool input, std::string* why);
   bool path_rule(const std::vector<std::string>& w, bool max_delay, std::string* why);
+  void keep_path_ends(const std::string& command, SSC_SDC_PATH_RULE* r);
   bool set_units(const std::vector<std::string>& w, std::string* why);
   void replace_io_delays(const std::vector<uint32_t>& nodes, bool input, int keep_clock, bool keep_fall);
 
@@ -538,8 +539,8 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
     return false;
   }
   // OpenSTA too skips the ports of the other direction, with a warning.
-  const std::vector<std::string> others =
-      input ? keep_kinds(&t.nodes, TDB_NODE_IN_PORT, TDB_NODE_IN_PORT) : keep_kinds(&t.nodes, TDB_NODE_OUT_PORT, TDB_NODE_OUT_PORT);
+  const TDB_NODE_KIND port = input ? TDB_NODE_IN_PORT : TDB_NODE_OUT_PORT;
+  const std::vector<std::string> others = keep_kinds(&t.nodes, port, port);
   if (!others.empty())
     warn(w[0] + ": " + quoted_names(others) + (others.size() == 1 ? " is not an " : " are not ") +
          (input ? "input port" : "output port") + (others.size() == 1 ? "" : "s") + "; skipped");
@@ -645,23 +646,28 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
     warn("set_false_path from points to points, or between points and clocks, is not applied; ignored");
     return true;
   }
-  // Paths start at registers and input ports and end at registers and
-  // output ports. A point inside the logic acts as -through in OpenSTA: a
-  // warning; a port of the other direction names no path there either.
+  keep_path_ends(w[0], &r);
+  m_out->rules.push_back(std::move(r));
+  return true;
+}
+
+// Paths start at registers and input ports and end at registers and output
+// ports: other points are dropped. A point inside the logic acts as
+// -through in OpenSTA: a warning; a port of the other direction names no
+// path there either.
+void SDC_READER::keep_path_ends(const std::string& command, SSC_SDC_PATH_RULE* r) {
   for (int side = 0; side < 2; ++side) {
-    std::vector<uint32_t>& nodes = side ? r.to_nodes : r.from_nodes;
+    std::vector<uint32_t>& nodes = side ? r->to_nodes : r->from_nodes;
     std::vector<std::string> inside;
     std::unordered_set<std::string_view> seen;
     for (uint32_t v : nodes)
       if (m_data.nodes[v].get_kind() == TDB_NODE_COMB && seen.insert(m_paths[v]).second) inside.push_back(m_leaf[v]);
     keep_kinds(&nodes, TDB_NODE_REGISTER, side ? TDB_NODE_OUT_PORT : TDB_NODE_IN_PORT);
     if (!inside.empty())
-      warn(w[0] + (side ? " -to " : " -from ") + quoted_names(inside) + ": not " +
+      warn(command + (side ? " -to " : " -from ") + quoted_names(inside) + ": not " +
            (side ? "an end point (a register or an output port)" : "a start point (a register or an input port)") +
            "; skipped");
   }
-  m_out->rules.push_back(std::move(r));
-  return true;
 }
 
 // set_units: -time sets the unit of every later time; the other quantities
