@@ -575,7 +575,7 @@ TEST(SscSdc, TargetsWaveformsAndLineForms) {
       // Input delay on the falling edge of the clock.
       {"create_clock -name c -period 10 [get_ports clk]\nset_input_delay 1 -clock c -clock_fall [get_ports x]\n",
        false, 9, 4, true},
-      // Output delay, minimum delays skipped, other commands noted.
+      // Output delay; a minimum delay and set_load are skipped (with warnings).
       {"set_load 3 [all_outputs]\ncreate_clock -name c -period 10 [get_ports clk]\n"
        "set_output_delay 4 -clock c [all_outputs]\nset_input_delay 9 -clock c -min [get_ports x]\n",
        false, 9, SSC_UNCONSTRAINED_SLACK, true},
