@@ -237,6 +237,17 @@ TEST_F(KavuSsc, PostAnalysisScriptRunsWhenAllowed) {
   std::string text;
   std::ifstream("worst.txt") >> text;
   EXPECT_EQ(text, "400");
+  // A script that fails is posted with its name and Tcl's error; the
+  // analysis before it stands.
+  std::ofstream("post_timing_analysis.tcl") << "get_worst_slack -clok clk\nset ::KAVU_AFTER 1\n";
+  msg_log_clear();
+  ASSERT_TRUE(analyze(&nl, &map));
+  std::vector<std::string> warnings;
+  for (const MSG_LOG_ENTRY& e : msg_log())
+    if (e.kind == MSG_LOG_WARNING) warnings.push_back(e.text);
+  EXPECT_EQ(warnings, std::vector<std::string>{"Script \"post_timing_analysis.tcl\" failed, the rest of it did not run: "
+                                               "get_worst_slack: unknown option \"-clok\"; the options are -clock"});
+  EXPECT_EQ(ssc_get_util()->tcl_eval("info exists ::KAVU_AFTER"), "0");
 }
 
 TEST_F(KavuSsc, HolderIsTheOnlyUserAndSurvivesAMissingEngine) {

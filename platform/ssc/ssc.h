@@ -28,19 +28,22 @@
 //   "ssc_table_lcell_delay", "ssc_table_carry_delay"). Registers launch at
 //   the clock edge and capture with zero set-up time; clocks are ideal.
 // Constraints: the SDC subset of ssc_sdc.cpp read from the file named by
-//   the key "ssc_sdc_file"; without one, every clock source that a register
-//   clock traces back to (through buffers, inverters, one-input LUTs and
-//   clock buffers) is a clock of period "ssc_default_period" (1000).
+//   the key "ssc_sdc_file" (what is read but not applied is posted as a
+//   warning); without one, every clock source that a register clock traces
+//   back to (through buffers, inverters, one-input LUTs and clock buffers)
+//   is a clock of period "ssc_default_period" (1000).
 // Analysis: loop arcs are cut (counted); arrival per launch group (clock
 //   and edge), downstream delay per capture group; for every arc and every
 //   pair of groups, slack = relation - arrival - arc - downstream, where the
 //   relation is the period for one clock and the smallest positive gap
-//   between a launch edge and a capture edge otherwise. An input terminal
-//   gets the smallest slack of its arcs, the relation of that pair as
-//   requirement, slack / requirement as ratio, and the relaxed slack (the
-//   capture period in place of the relation). Terminals no constrained path
-//   reaches get slack and requirement 2147483647 and ratio 1.0. The map
-//   gets an entry for every input terminal with a real source.
+//   between a launch edge and a capture edge otherwise, and the value of
+//   the set_max_delay that covers the path, when one does, in place of
+//   either. An input terminal gets the smallest slack of its arcs, the
+//   relation of that pair as requirement, slack / requirement as ratio, and
+//   the relaxed slack (the capture period in place of the relation).
+//   Terminals no constrained path reaches get slack and requirement
+//   2147483647 and ratio 1.0. The map gets an entry for every input
+//   terminal with a real source.
 // State: one SSC_UTIL, holding at most one timing netlist (is_in_use);
 //   TDB_MANAGER views the same state. A test hook can make ssc_get_util()
 //   return null.
@@ -230,7 +233,9 @@ class SSC_UTIL {
   // The clocks by name, in order of definition.
   std::vector<std::string> get_clock_names() const;
   // Worst slack of the paths captured by that clock (null: all);
-  // 2147483647 when none.
+  // 2147483647 when none. As in OpenSTA's path groups, a path a
+  // set_max_delay times counts for the clock of the register it ends at,
+  // and for no clock when it ends at an output port.
   int get_worst_slack(const char* clock = nullptr) const;
   // Largest arrival at any capture, over all launch groups; -1 when none.
   int get_worst_arrival() const;
@@ -250,7 +255,8 @@ class SSC_UTIL {
   // Evaluates a Tcl command in the process's interpreter; the result text.
   std::string tcl_eval(const char* command);
   // Sources the file when it exists and "ssc_allow_scripts" (on) is on;
-  // true when it ran without error.
+  // true when it ran without error. A script that fails is posted as a
+  // warning naming the file, with Tcl's error text.
   bool run_script_if_allowed(const std::string& file);
   // Writes the held netlist as text to "tdb_dump[_<name>].txt".
   void dump_tdb_netlist(const char* name);

@@ -2,22 +2,30 @@
 //
 // Groups: a launch or capture group is a clock with an edge (rising, or
 //   falling for a register whose clock is inverted on the way, or an I/O
-//   delay given -clock_fall), or the start / end set of a set_max_delay.
+//   delay given -clock_fall), or no clock, together with the set of
+//   set_max_delay rules whose -from (-to) side holds the group's points
+//   (all rules without that side). Points without a clock (input ports
+//   without input delay, output ports without output delay, registers a
+//   rule names) take part only in paths of max-delay rules.
 // Passes: one topological order (loops cut); per launch group a forward
 //   pass of arrivals (registers launch at 0, input ports at their input
 //   delay); per capture group a backward pass of downstream delays (0 at a
 //   register capture, the output delay at an output port); then every arc
 //   is scored against every valid pair of groups:
 //     slack = relation(launch, capture) - arrival(source) - arc - downstream.
-// Relations: equal edges of one clock give the period; otherwise the
+// Relations: the paths between two groups that a max-delay rule covers
+//   (a rule of both sets) are timed by the winning rule's value alone, as
+//   OpenSTA times them, in place of the clock check, shorter or longer.
+//   Otherwise equal edges of one clock give the period, other edges the
 //   smallest positive gap from a launch edge to the next capture edge over
-//   one common period, in closed form from the gcd of the periods. A max-delay rule relates its start set to its end
-//   set (or to every clock group when a side is missing) by its value; the
-//   clock checks of those paths stay (the smaller slack wins). False paths
-//   remove clock pairs, start points or end points.
+//   one common period, in closed form from the gcd of the periods. False
+//   paths remove clock pairs, start points or end points, before any rule.
 // Cost: O((V + E) · groups) time and memory.
 #include <algorithm>
+#include <climits>
+#include <map>
 #include <numeric>
+#include <tuple>
 
 #include "ssc/ssc_int.h"
 
@@ -38,13 +46,18 @@ class ANALYZER {
   void run();
 
  private:
-  int group_of(int clock, bool falling) {
-    for (size_t g = 0; g < m_out->groups.size(); ++g)
-      if (m_out->groups[g].clock == clock && m_out->groups[g].falling == falling) return int(g);
-    m_out->groups.push_back(SSC_GROUP{clock, falling, -1});
-    return int(m_out->groups.size() - 1);
+  int group_of(int clock, bool falling, bool capture, int rule_set) {
+    const std::tuple<int, bool, bool, int> key{clock, falling, capture, rule_set};
+    auto [it, fresh] = m_group_index.emplace(key, int(m_out->groups.size()));
+    if (fresh) m_out->groups.push_back(SSC_GROUP{clock, falling, capture, rule_set});
+    return it->second;
   }
+  void index_rules();
+  int rules_at(uint32_t v, int clock, bool capture);
+  bool listed(uint32_t v, bool capture) const;
   void make_groups();
+  bool clock_pair_false(int from, int to) const;
+  int winning_rule(int launch_set, int capture_set) const;
   void relations();
   void forward(int g, std::vector<int32_t>* a) const;
   void backward(int h, std::vector<int32_t>* d) const;
@@ -54,15 +67,68 @@ class ANALYZER {
   SSC_ANALYSIS* m_out;
   std::vector<uint32_t> m_order, m_pos;
   std::vector<int> m_clock_of_source;  // node -> clock index (-1)
-  std::vector<int> m_reg_group;        // register node -> group (-1)
+  // Max-delay rules by side (0 from, 1 to): those without the side, those
+  // naming a clock (per clock), and (node, rule) pairs of named points.
+  std::vector<int> m_every[2];
+  std::vector<std::vector<int>> m_by_clock[2];
+  std::vector<std::pair<uint32_t, int>> m_named[2];
+  std::map<std::vector<int>, int> m_rule_set_index;
+  std::map<std::tuple<int, bool, bool, int>, int> m_group_index;
+  std::vector<int> m_scratch;
   // Starts per launch group (node, arrival); captures per node.
   std::vector<std::vector<std::pair<uint32_t, int32_t>>> m_starts;
   std::vector<uint32_t> m_cap_begin;
   std::vector<CAPTURE_ENTRY> m_caps;
   std::vector<char> m_no_start, m_no_end;
   std::vector<int32_t> m_rel, m_relaxed;  // groups x groups
+  std::vector<char> m_path_delay;         // groups x groups: timed by a max-delay rule
   std::vector<std::vector<int32_t>> m_arrival, m_down;
 };
+
+void ANALYZER::index_rules() {
+  const SSC_CONSTRAINTS& c = m_out->constraints;
+  for (int side = 0; side < 2; ++side) m_by_clock[side].assign(c.clocks.size(), {});
+  for (size_t r = 0; r < c.rules.size(); ++r) {
+    const SSC_SDC_PATH_RULE& rule = c.rules[r];
+    if (!rule.max_delay || (!rule.has_from && !rule.has_to)) continue;
+    for (int side = 0; side < 2; ++side) {
+      if (!(side ? rule.has_to : rule.has_from)) {
+        m_every[side].push_back(int(r));
+        continue;
+      }
+      for (int k : side ? rule.to_clocks : rule.from_clocks) m_by_clock[side][k].push_back(int(r));
+      for (uint32_t v : side ? rule.to_nodes : rule.from_nodes) m_named[side].push_back({v, int(r)});
+    }
+  }
+  for (int side = 0; side < 2; ++side) std::sort(m_named[side].begin(), m_named[side].end());
+  m_out->rule_sets.assign(1, {});
+  m_rule_set_index[{}] = 0;
+}
+
+// Whether a max-delay rule names node v on that side.
+bool ANALYZER::listed(uint32_t v, bool capture) const {
+  const auto& named = m_named[capture ? 1 : 0];
+  auto it = std::lower_bound(named.begin(), named.end(), std::make_pair(v, INT_MIN));
+  return it != named.end() && it->first == v;
+}
+
+// The set of max-delay rules whose from (to) side holds node v launched
+// (captured) by `clock` (-1: none), as an index of rule_sets.
+int ANALYZER::rules_at(uint32_t v, int clock, bool capture) {
+  const int side = capture ? 1 : 0;
+  m_scratch = m_every[side];
+  if (clock >= 0) m_scratch.insert(m_scratch.end(), m_by_clock[side][clock].begin(), m_by_clock[side][clock].end());
+  const auto& named = m_named[side];
+  for (auto it = std::lower_bound(named.begin(), named.end(), std::make_pair(v, INT_MIN));
+       it != named.end() && it->first == v; ++it)
+    m_scratch.push_back(it->second);
+  if (m_scratch.empty()) return 0;
+  std::sort(m_scratch.begin(), m_scratch.end());
+  m_scratch.erase(std::unique(m_scratch.begin(), m_scratch.end()), m_scratch.end());
+  auto [it, fresh] = m_rule_set_index.emplace(m_scratch, int(m_out->rule_sets.size()));
+  if (fresh) m_out->rule_sets.push_back(m_scratch);
+  return it->second;
+}
 
 void ANALYZER::make_groups() {
   const SSC_CONSTRAINTS& c = m_out->constraints;
@@ -71,68 +137,54 @@ void ANALYZER::make_groups() {
   for (size_t k = 0; k < c.clocks.size(); ++k)
     for (uint32_t s : c.clocks[k].sources)
       if (m_clock_of_source[s] < 0) m_clock_of_source[s] = int(k);
+  // False paths from (to) points alone remove those start (end) points.
   m_no_start.assign(n, 0);
   m_no_end.assign(n, 0);
   for (const SSC_SDC_PATH_RULE& r : c.rules) {
     if (r.max_delay) continue;
-    if (r.to_nodes.empty()) for (uint32_t v : r.from_nodes) m_no_start[v] = 1;
-    if (r.from_nodes.empty()) for (uint32_t v : r.to_nodes) m_no_end[v] = 1;
+    if (!r.has_to) for (uint32_t v : r.from_nodes) m_no_start[v] = 1;
+    if (!r.has_from) for (uint32_t v : r.to_nodes) m_no_end[v] = 1;
   }
-  // Register groups.
-  m_reg_group.assign(n, -1);
+  index_rules();
+  // Starts: clocked registers at 0, input ports at their input delays. A
+  // point without a clock (an input port without input delay, a register
+  // a max-delay rule names) starts only the paths of max-delay rules.
+  auto start = [&](uint32_t v, int clock, bool falling, int32_t at) {
+    if (m_no_start[v]) return;
+    const int rules = rules_at(v, clock, false);
+    if (clock < 0 && rules == 0) return;
+    const size_t g = size_t(group_of(clock, falling, false, rules));
+    if (g >= m_starts.size()) m_starts.resize(g + 1);
+    m_starts[g].push_back({v, at});
+  };
+  std::vector<std::vector<CAPTURE_ENTRY>> caps(n);
+  auto capture = [&](uint32_t v, int clock, bool falling, int32_t offset) {
+    if (m_no_end[v]) return;
+    const int rules = rules_at(v, clock, true);
+    if (clock < 0 && rules == 0) return;
+    caps[v].push_back({group_of(clock, falling, true, rules), offset});
+  };
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = m_data.nodes[v];
-    if (node.get_kind() != TDB_NODE_REGISTER || node.get_clock_source() < 0) continue;
-    const int k = m_clock_of_source[node.get_clock_source()];
-    if (k >= 0) m_reg_group[v] = group_of(k, node.clock_is_inverted());
+    if (node.get_kind() != TDB_NODE_REGISTER) continue;
+    const int k = node.get_clock_source() < 0 ? -1 : m_clock_of_source[node.get_clock_source()];
+    if (k >= 0 || listed(v, false)) start(v, k, k >= 0 && node.clock_is_inverted(), 0);
+    if (k >= 0 || listed(v, true)) capture(v, k, k >= 0 && node.clock_is_inverted(), 0);
   }
-  // I/O delay groups.
-  for (const SSC_SDC_IO_DELAY& d : c.io_delays) group_of(d.clock, d.clock_fall);
-  // Max-delay groups: one per rule side that names points.
-  std::vector<int> from_group(c.rules.size(), -1), to_group(c.rules.size(), -1);
-  for (size_t r = 0; r < c.rules.size(); ++r) {
-    if (!c.rules[r].max_delay) continue;
-    if (c.rules[r].has_from) {
-      m_out->groups.push_back(SSC_GROUP{-1, false, int(r)});
-      from_group[r] = int(m_out->groups.size() - 1);
+  std::vector<char> delayed(n, 0);
+  for (const SSC_SDC_IO_DELAY& d : c.io_delays)
+    for (uint32_t v : d.nodes) {
+      if (m_data.nodes[v].get_kind() != (d.input ? TDB_NODE_IN_PORT : TDB_NODE_OUT_PORT)) continue;
+      delayed[v] = 1;
+      if (d.input) start(v, d.clock, d.clock_fall, d.value);
+      else capture(v, d.clock, d.clock_fall, d.value);
     }
-    if (c.rules[r].has_to) {
-      m_out->groups.push_back(SSC_GROUP{-1, true, int(r)});
-      to_group[r] = int(m_out->groups.size() - 1);
-    }
+  for (uint32_t v = 0; v < n; ++v) {
+    const TDB_NODE_KIND k = m_data.nodes[v].get_kind();
+    if (delayed[v]) continue;
+    if (k == TDB_NODE_IN_PORT && m_clock_of_source[v] < 0) start(v, -1, false, 0);
+    if (k == TDB_NODE_OUT_PORT) capture(v, -1, false, 0);
   }
-  const size_t groups = m_out->groups.size();
-  m_starts.assign(groups, {});
-  for (uint32_t v = 0; v < n; ++v)
-    if (m_reg_group[v] >= 0 && !m_no_start[v]) m_starts[m_reg_group[v]].push_back({v, 0});
-  for (const SSC_SDC_IO_DELAY& d : c.io_delays) {
-    if (!d.input) continue;
-    const int g = group_of(d.clock, d.clock_fall);
-    for (uint32_t v : d.nodes)
-      if (m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT && !m_no_start[v]) m_starts[g].push_back({v, d.value});
-  }
-  for (size_t r = 0; r < c.rules.size(); ++r)
-    if (from_group[r] >= 0)
-      for (uint32_t v : c.rules[r].from_nodes) {
-        const TDB_NODE_KIND k = m_data.nodes[v].get_kind();
-        if (k == TDB_NODE_REGISTER || k == TDB_NODE_IN_PORT) m_starts[from_group[r]].push_back({v, 0});
-      }
-  // Captures per node.
-  std::vector<std::vector<CAPTURE_ENTRY>> caps(n);
-  for (uint32_t v = 0; v < n; ++v)
-    if (m_reg_group[v] >= 0 && !m_no_end[v]) caps[v].push_back({m_reg_group[v], 0});
-  for (const SSC_SDC_IO_DELAY& d : c.io_delays) {
-    if (d.input) continue;
-    const int g = group_of(d.clock, d.clock_fall);
-    for (uint32_t v : d.nodes)
-      if (m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT && !m_no_end[v]) caps[v].push_back({g, d.value});
-  }
-  for (size_t r = 0; r < c.rules.size(); ++r)
-    if (to_group[r] >= 0)
-      for (uint32_t v : c.rules[r].to_nodes) {
-        const TDB_NODE_KIND k = m_data.nodes[v].get_kind();
-        if (k == TDB_NODE_REGISTER || k == TDB_NODE_OUT_PORT) caps[v].push_back({to_group[r], 0});
-      }
   m_starts.resize(m_out->groups.size());
   m_cap_begin.assign(n + 1, 0);
   for (uint32_t v = 0; v < n; ++v) {
@@ -141,41 +193,71 @@ void ANALYZER::make_groups() {
   }
 }
 
+// Whether a false path between clocks (-1: none) removes the pair.
+bool ANALYZER::clock_pair_false(int from, int to) const {
+  for (const SSC_SDC_PATH_RULE& r : m_out->constraints.rules) {
+    if (r.max_delay || (r.from_clocks.empty() && r.to_clocks.empty())) continue;
+    if (!r.from_nodes.empty() || !r.to_nodes.empty()) continue;
+    const bool f = !r.has_from || (from >= 0 && std::count(r.from_clocks.begin(), r.from_clocks.end(), from));
+    const bool t = !r.has_to || (to >= 0 && std::count(r.to_clocks.begin(), r.to_clocks.end(), to));
+    if (f && t) return true;
+  }
+  return false;
+}
+
+// The max-delay rule that times the paths between a launch and a capture
+// set, -1 for none. As OpenSTA ranks them: a rule naming start points beats
+// one naming end points, which beats one naming launch clocks, then capture
+// clocks (the sum of these ranks counts); among equals the later one wins.
+int ANALYZER::winning_rule(int launch_set, int capture_set) const {
+  const std::vector<SSC_SDC_PATH_RULE>& rules = m_out->constraints.rules;
+  auto rank = [&](int r) {
+    const SSC_SDC_PATH_RULE& x = rules[r];
+    return (x.from_nodes.empty() ? 0 : 8) + (x.to_nodes.empty() ? 0 : 4) + (x.from_clocks.empty() ? 0 : 2) +
+           (x.to_clocks.empty() ? 0 : 1);
+  };
+  const std::vector<int>& a = m_out->rule_sets[launch_set];
+  const std::vector<int>& b = m_out->rule_sets[capture_set];
+  int best = -1;
+  for (size_t i = 0, j = 0; i < a.size() && j < b.size();) {
+    if (a[i] < b[j]) {
+      ++i;
+    } else if (b[j] < a[i]) {
+      ++j;
+    } else {
+      if (best < 0 || rank(a[i]) >= rank(best)) best = a[i];
+      ++i;
+      ++j;
+    }
+  }
+  return best;
+}
+
+// A path timed by a max-delay rule has the rule's value as requirement in
+// place of the clock relation, whether longer or shorter; false paths
+// remove both.
 void ANALYZER::relations() {
   const SSC_CONSTRAINTS& c = m_out->constraints;
   const size_t groups = m_out->groups.size();
   m_rel.assign(groups * groups, NONE);
   m_relaxed.assign(groups * groups, NONE);
-  auto clock_pair_false = [&](int from, int to) {
-    for (const SSC_SDC_PATH_RULE& r : c.rules) {
-      if (r.max_delay || (r.from_clocks.empty() && r.to_clocks.empty())) continue;
-      if (!r.from_nodes.empty() || !r.to_nodes.empty()) continue;
-      const bool f = !r.has_from || std::count(r.from_clocks.begin(), r.from_clocks.end(), from);
-      const bool t = !r.has_to || std::count(r.to_clocks.begin(), r.to_clocks.end(), to);
-      if (f && t) return true;
-    }
-    return false;
-  };
+  m_path_delay.assign(groups * groups, 0);
   for (size_t g = 0; g < groups; ++g) {
     for (size_t h = 0; h < groups; ++h) {
       const SSC_GROUP& a = m_out->groups[g];
       const SSC_GROUP& b = m_out->groups[h];
-      int32_t rel = NONE, relaxed = NONE;
-      if (a.clock >= 0 && b.clock >= 0) {
-        if (clock_pair_false(a.clock, b.clock)) continue;
+      if (a.capture || !b.capture || clock_pair_false(a.clock, b.clock)) continue;
+      const int rule = winning_rule(a.rule_set, b.rule_set);
+      if (rule >= 0) {
+        m_rel[g * groups + h] = m_relaxed[g * groups + h] = c.rules[rule].value;
+        m_path_delay[g * groups + h] = 1;
+      } else if (a.clock >= 0 && b.clock >= 0) {
         const SSC_SDC_CLOCK& ca = c.clocks[a.clock];
         const SSC_SDC_CLOCK& cb = c.clocks[b.clock];
-        rel = ssc_edge_relation(ca.period, a.falling ? ca.fall : ca.rise, cb.period, b.falling ? cb.fall : cb.rise);
-        relaxed = cb.period;
-      } else if (a.clock < 0 && b.clock < 0) {
-        if (a.rule == b.rule && !a.falling && b.falling) rel = relaxed = c.rules[a.rule].value;
-      } else if (a.clock < 0 && !a.falling && b.clock >= 0) {
-        if (!c.rules[a.rule].has_to) rel = relaxed = c.rules[a.rule].value;
-      } else if (b.clock < 0 && b.falling && a.clock >= 0) {
-        if (!c.rules[b.rule].has_from) rel = relaxed = c.rules[b.rule].value;
+        m_rel[g * groups + h] =
+            ssc_edge_relation(ca.period, a.falling ? ca.fall : ca.rise, cb.period, b.falling ? cb.fall : cb.rise);
+        m_relaxed[g * groups + h] = cb.period;
       }
-      m_rel[g * groups + h] = rel;
-      m_relaxed[g * groups + h] = relaxed;
     }
   }
 }
@@ -233,7 +315,10 @@ void ANALYZER::score() {
       l = l || m_rel[g * groups + h] != NONE;
       c = c || m_rel[h * groups + g] != NONE;
     }
-    if (l && !m_starts[g].empty()) launch.push_back(int(g));
+    // Every clock's starts launch, so that the worst arrival counts them
+    // even where nothing captures.
+    const SSC_GROUP& k = m_out->groups[g];
+    if ((l || (k.clock >= 0 && !k.capture)) && !m_starts[g].empty()) launch.push_back(int(g));
     if (c) capture.push_back(int(g));
   }
   m_arrival.assign(groups, {});
@@ -276,16 +361,20 @@ void ANALYZER::score() {
         }
       }
       if (arc.m_kind == TDB_ARC_CAPTURE) {
-        // Worst slack per capture clock, over every launch group.
+        // Worst slack per capture clock, over every launch group. As in
+        // OpenSTA's path groups, a max-delay path counts for the clock of
+        // the register it ends at; one ending at an output port for none.
         for (uint32_t e = m_cap_begin[v]; e < m_cap_begin[v + 1]; ++e) {
           const SSC_GROUP& hg = m_out->groups[m_caps[e].group];
           for (int g : launch) {
-            const int32_t rel = m_rel[size_t(g) * groups + m_caps[e].group];
+            const size_t pair = size_t(g) * groups + m_caps[e].group;
+            const int32_t rel = m_rel[pair];
             const int32_t a = m_arrival[g][arc.m_src];
             if (rel == NONE || a == NONE) continue;
             const int64_t s = int64_t(rel) - a - m_caps[e].offset;
             const int32_t s32 = int32_t(std::max<int64_t>(s, INT32_MIN + 1));
-            if (hg.clock >= 0) m_out->worst_per_clock[hg.clock] = std::min(m_out->worst_per_clock[hg.clock], s32);
+            if (hg.clock >= 0 && !(m_path_delay[pair] && node.get_kind() == TDB_NODE_OUT_PORT))
+              m_out->worst_per_clock[hg.clock] = std::min(m_out->worst_per_clock[hg.clock], s32);
             m_out->worst_all = std::min(m_out->worst_all, s32);
           }
         }

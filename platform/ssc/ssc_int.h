@@ -89,8 +89,9 @@ struct SSC_CONSTRAINTS {
   std::vector<SSC_SDC_CLOCK> clocks;
   std::vector<SSC_SDC_IO_DELAY> io_delays;
   std::vector<SSC_SDC_PATH_RULE> rules;
-  std::vector<std::string> notes;     // lines read but not applied
-  std::vector<std::string> warnings;  // "line N: ..." for targets that match nothing
+  // "line N: ..." for targets that match nothing and for commands and
+  // options read but not applied (the engine posts them as warnings).
+  std::vector<std::string> warnings;
 };
 
 // Reads the SDC subset; false with *error naming the line.
@@ -101,15 +102,21 @@ void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINT
 
 // ---------------------------------------------------------------- results
 
+// A launch or capture group: a clock edge (clock -1: no clock, for the
+// paths of max-delay rules only) and the set of max-delay rules whose from
+// (to) side holds the group's points, so that every path between two
+// groups is timed by one requirement.
 struct SSC_GROUP {
-  int clock = -1;      // clock index, or -1 for a max-delay group
+  int clock = -1;
   bool falling = false;
-  int rule = -1;       // max-delay rule index
+  bool capture = false;
+  int rule_set = 0;  // index into SSC_ANALYSIS::rule_sets
 };
 
 struct SSC_ANALYSIS {
   SSC_CONSTRAINTS constraints;
   std::vector<SSC_GROUP> groups;
+  std::vector<std::vector<int>> rule_sets;  // sorted max-delay rule indices; [0] is empty
   std::vector<int32_t> arc_slack;    // per arc; SSC_UNCONSTRAINED_SLACK when none
   std::vector<int32_t> arc_req;      // relation of the worst pair
   std::vector<int32_t> arc_relaxed;  // relaxed slack

@@ -1,7 +1,8 @@
 // ssc_sdc.cpp — the SDC subset the timing engine reads.
 //
-// One command per line ('\' continues a line, '#' starts a comment):
-//   create_clock -period P [-name N] [-waveform {R F}] [targets]
+// One command per line, or several separated by ';' ('\' continues a line,
+// '#' starts a comment where a command would start, so "cmd ;# note"):
+//   create_clock -period P [-name N] [-waveform {R F}] [-add] [targets]
 //   set_input_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
 //   set_output_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
 //   set_false_path [-setup] [-from X] [-to Y]
@@ -23,27 +24,40 @@
 // names another ("ns", "1ns", "100ps", "us", ...): every later time is
 // converted to picoseconds. Numbers may be decimal fractions and are rounded
 // to whole picoseconds.
+// -clock takes a clock name or a collection of one clock ("[get_clocks c]").
 // A second set_input_delay (set_output_delay) on a port replaces every delay
 // the port had, as OpenSTA does, unless it is given -add_delay: then both
-// stay and the worse one counts for setup. A -min (-hold) delay is not
-// analysed, but without -add_delay it still removes the port's delays of
-// other clock edges (OpenSTA keeps one set per port). -rise and -fall are
-// read as both transitions (the engine does not time them apart), so there
-// a -rise delay also replaces an earlier -fall one, where OpenSTA keeps it.
-// set_false_path -hold and known SDC commands the engine does not model
-// (set_load, set_clock_uncertainty, …) are noted and skipped; an unknown
+// stay and the worse one counts for setup. Ports of the other direction (and
+// targets that are no port) are skipped with a warning, as in OpenSTA.
+// set_max_delay times the paths it covers by its value in place of the clock
+// check (ssc_analysis.cpp); -from names start points (registers, input
+// ports) or launch clocks, -to end points (registers, output ports) or
+// capture clocks; other points are skipped with a warning. set_false_path is
+// applied between clocks, and from (to) points alone, removing those start
+// (end) points.
+// Whatever is read but not applied is a warning naming its line, and the
+// rest of the file applies: a -min (-hold) delay (no hold analysis; without
+// -add_delay it still removes the port's delays of other clock edges, as
+// OpenSTA keeps one set per port), -rise and -fall (applied to both
+// transitions, so a -rise delay also replaces an earlier -fall one, where
+// OpenSTA keeps it), -through and -hold of the path commands, either path
+// command without -from and -to (OpenSTA applies neither), set_false_path
+// from points to points or between points and clocks, create_clock -add on
+// a source that already has a clock (registers keep the first clock), and
+// the SDC commands the engine does not model (set_load,
+// set_clock_uncertainty, set_multicycle_path, …; sdc_version and
+// current_design change nothing and pass silently). set_units' quantities
+// other than time are read and have no bearing on the analysis. An unknown
 // command, an unknown option, an unknown clock or collection, a malformed
 // number or an unbalanced bracket is an error naming its line. A clock
-// without targets is virtual. set_false_path with both -from and -to on pins
-// is noted and skipped (path-based exceptions are not modelled); between
-// clocks it removes the clock pairs; with only -from (-to) on pins it
-// removes those start (end) points.
+// without targets is virtual.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
 #include <string_view>
+#include <unordered_set>
 
 #include "msg/msg.h"
 #include "ssc/ssc_int.h"
@@ -97,6 +111,46 @@ bool split_words(const std::string& line, std::vector<std::string>* words, std::
     words->push_back(w);
   }
   return true;
+}
+
+// The commands of one line, split at each ';' outside braces, brackets and
+// quotes as Tcl splits them ("a ; b", "a ;# note"); a backslash keeps the
+// next character, and a '#' where a command starts makes the rest of the
+// line a comment. Parts may be blank or comments; an unbalanced part is
+// left for split_words to report.
+void split_commands(const std::string& line, std::vector<std::string>* parts) {
+  parts->clear();
+  int braces = 0, brackets = 0;
+  bool quoted = false, command_start = true;
+  size_t start = 0;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char ch = line[i];
+    if (command_start && ch != ' ' && ch != '\t') {
+      command_start = false;
+      if (ch == '#') break;
+    }
+    if (ch == '\\') {
+      ++i;
+    } else if (quoted) {
+      quoted = ch != '"';
+    } else if (ch == '{') {
+      ++braces;
+    } else if (ch == '}' && braces > 0) {
+      --braces;
+    } else if (braces > 0) {
+    } else if (ch == '"' && (i == start || line[i - 1] == ' ' || line[i - 1] == '\t')) {
+      quoted = true;
+    } else if (ch == '[') {
+      ++brackets;
+    } else if (ch == ']' && brackets > 0) {
+      --brackets;
+    } else if (ch == ';' && brackets == 0) {
+      parts->push_back(line.substr(start, i - start));
+      start = i + 1;
+      command_start = true;
+    }
+  }
+  parts->push_back(line.substr(start));
 }
 
 // '*' any run, '?' one character, "\x" the character x, any other character
@@ -180,7 +234,9 @@ bool time_unit_scale(const std::string& value, double* scale) {
   return false;
 }
 
-// SDC commands the engine reads without modelling them: noted and skipped.
+// SDC commands the engine reads without modelling them: skipped with a
+// warning (sdc_version and current_design, which change nothing here,
+// without one).
 bool is_skipped_sdc_command(const std::string& c) {
   static const char* const known[] = {
       "create_generated_clock", "current_design", "current_instance", "group_path", "set_case_analysis",
@@ -199,6 +255,14 @@ bool is_skipped_sdc_command(const std::string& c) {
   return false;
 }
 
+// Up to three names in quotes, then how many more ("\"a\", \"b\", \"c\" and 4 more").
+std::string quoted_names(const std::vector<std::string>& names) {
+  std::string out;
+  for (size_t i = 0; i < names.size() && i < 3; ++i) out += (i ? ", \"" : "\"") + names[i] + "\"";
+  if (names.size() > 3) out += " and " + std::to_string(names.size() - 3) + " more";
+  return out;
+}
+
 class SDC_READER {
  public:
   SDC_READER(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out) : m_data(data), m_out(out) {
@@ -212,6 +276,8 @@ class SDC_READER {
   }
 
   bool command(const std::vector<std::string>& w, std::string* why);
+  // Every command of one line (split at ';').
+  bool line(const std::string& text, std::string* why);
   void set_line(int line) { m_line = line; }
   // Drops the delays that later ones replaced.
   void finish();
@@ -242,9 +308,12 @@ class SDC_READER {
       }
     return false;
   }
+  bool clock_of(const std::string& word, int* idx, std::string* why);
+  std::vector<std::string> keep_kinds(std::vector<uint32_t>* nodes, TDB_NODE_KIND a, TDB_NODE_KIND b) const;
   bool create_clock(const std::vector<std::string>& w, std::string* why);
   bool io_delay(const std::vector<std::string>& w, bool input, std::string* why);
   bool path_rule(const std::vector<std::string>& w, bool max_delay, std::string* why);
+  void keep_path_ends(const std::string& command, SSC_SDC_PATH_RULE* r);
   bool set_units(const std::vector<std::string>& w, std::string* why);
   void replace_io_delays(const std::vector<uint32_t>& nodes, bool input, int keep_clock, bool keep_fall);
 
@@ -347,9 +416,46 @@ bool SDC_READER::collect(const std::string& word, TARGETS* t, std::string* why) 
   return true;
 }
 
+// The clock of a -clock value: a name, or a collection of one clock
+// ("[get_clocks c]", as OpenSTA reads it).
+bool SDC_READER::clock_of(const std::string& word, int* idx, std::string* why) {
+  if (word.size() >= 2 && word.front() == '[' && word.back() == ']') {
+    TARGETS t;
+    if (!collect(word, &t, why)) return false;
+    if (t.clocks.size() == 1 && t.nodes.empty()) {
+      *idx = t.clocks.front();
+      return true;
+    }
+    *why = (t.clocks.size() > 1 ? "more than one clock in -clock " : "unknown clock ") + word;
+    return false;
+  }
+  if (clock_index(word, idx)) return true;
+  *why = "unknown clock " + word;
+  return false;
+}
+
+// Keeps the nodes of kind a or b. Returns the names of the targets none of
+// whose nodes is kept (a bidirectional pin has a node of each direction).
+std::vector<std::string> SDC_READER::keep_kinds(std::vector<uint32_t>* nodes, TDB_NODE_KIND a, TDB_NODE_KIND b) const {
+  std::vector<uint32_t> kept, dropped;
+  for (uint32_t v : *nodes) {
+    const TDB_NODE_KIND k = m_data.nodes[v].get_kind();
+    (k == a || k == b ? kept : dropped).push_back(v);
+  }
+  std::vector<std::string> names;
+  if (!dropped.empty()) {
+    std::unordered_set<std::string_view> seen;
+    for (uint32_t u : kept) seen.insert(m_paths[u]);
+    for (uint32_t v : dropped)
+      if (seen.insert(m_paths[v]).second) names.push_back(m_leaf[v]);
+  }
+  nodes->swap(kept);
+  return names;
+}
+
 bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* why) {
   SSC_SDC_CLOCK c;
-  bool has_period = false, has_waveform = false;
+  bool has_period = false, has_waveform = false, add = false;
   TARGETS t;
   for (size_t i = 1; i < w.size(); ++i) {
     if (w[i] == "-period" && i + 1 < w.size()) {
@@ -369,6 +475,7 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
       }
       has_waveform = true;
     } else if (w[i] == "-add") {
+      add = true;
     } else if (!w[i].empty() && w[i][0] == '-') {
       *why = "unknown option " + w[i];
       return false;
@@ -384,6 +491,13 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   c.sources = t.nodes;
   if (c.name.empty()) c.name = c.sources.empty() ? "virtual" : m_leaf[c.sources.front()];
   int existing = -1;
+  if (add)
+    for (const SSC_SDC_CLOCK& k : m_out->clocks)
+      if (k.name != c.name && std::find_first_of(k.sources.begin(), k.sources.end(), c.sources.begin(),
+                                                 c.sources.end()) != k.sources.end()) {
+        warn("create_clock -add is not applied to registers: they keep the first clock of their source");
+        break;
+      }
   if (clock_index(c.name, &existing)) m_out->clocks[existing] = c;
   else m_out->clocks.push_back(c);
   return true;
@@ -396,17 +510,17 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
   TARGETS t;
   for (size_t i = 1; i < w.size(); ++i) {
     if (w[i] == "-clock" && i + 1 < w.size()) {
-      if (!clock_index(w[++i], &d.clock)) {
-        *why = "unknown clock " + w[i];
-        return false;
-      }
+      if (!clock_of(w[++i], &d.clock, why)) return false;
     } else if (w[i] == "-clock_fall") {
       d.clock_fall = true;
     } else if (w[i] == "-min" || w[i] == "-hold") {
+      if (!min_only) warn(w[0] + " " + w[i] + " is not applied (hold is not analysed)");
       min_only = true;
     } else if (w[i] == "-add_delay") {
       add = true;
-    } else if (w[i] == "-max" || w[i] == "-rise" || w[i] == "-fall") {
+    } else if (w[i] == "-rise" || w[i] == "-fall") {
+      warn(w[0] + " " + w[i] + " is applied to both transitions");
+    } else if (w[i] == "-max") {
     } else if (!w[i].empty() && w[i][0] == '-' && !(w[i].size() > 1 && isdigit(w[i][1]))) {
       *why = "unknown option " + w[i];
       return false;
@@ -424,8 +538,13 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
     *why = "delay and -clock are required";
     return false;
   }
+  // OpenSTA too skips the ports of the other direction, with a warning.
+  const TDB_NODE_KIND port = input ? TDB_NODE_IN_PORT : TDB_NODE_OUT_PORT;
+  const std::vector<std::string> others = keep_kinds(&t.nodes, port, port);
+  if (!others.empty())
+    warn(w[0] + ": " + quoted_names(others) + (others.size() == 1 ? " is not an " : " are not ") +
+         (input ? "input port" : "output port") + (others.size() == 1 ? "" : "s") + "; skipped");
   if (min_only) {
-    m_out->notes.push_back("minimum delays are not analysed");
     if (!add) replace_io_delays(t.nodes, input, d.clock, d.clock_fall);
     return true;
   }
@@ -474,21 +593,25 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
   SSC_SDC_PATH_RULE r;
   r.max_delay = max_delay;
   bool has_value = !max_delay;
+  bool from_points = false, to_points = false;  // a side names ports, pins or cells (not clocks)
+  std::string skipped;                          // an option the engine does not apply
   for (size_t i = 1; i < w.size(); ++i) {
-    if ((w[i] == "-from" || w[i] == "-to") && i + 1 < w.size()) {
+    if ((w[i] == "-from" || w[i] == "-to" || w[i] == "-through") && i + 1 < w.size()) {
       TARGETS t;
-      const bool from = w[i] == "-from";
       if (!collect(w[++i], &t, why)) return false;
+      if (w[i - 1] == "-through") {
+        skipped = "-through";
+        continue;
+      }
+      const bool from = w[i - 1] == "-from";
       (from ? r.has_from : r.has_to) = true;
+      (from ? from_points : to_points) |= t.clocks.empty();
       auto& nodes = from ? r.from_nodes : r.to_nodes;
       auto& clocks = from ? r.from_clocks : r.to_clocks;
       nodes.insert(nodes.end(), t.nodes.begin(), t.nodes.end());
       clocks.insert(clocks.end(), t.clocks.begin(), t.clocks.end());
-    } else if (w[i] == "-through") {
-      m_out->notes.push_back("paths through points are not modelled: " + w[0] + " skipped");
-      return true;
     } else if (w[i] == "-hold") {
-      return true;
+      skipped = "-hold";
     } else if (w[i] == "-setup") {
     } else if (!w[i].empty() && w[i][0] == '-' && !(w[i].size() > 1 && isdigit(w[i][1]))) {
       *why = "unknown option " + w[i];
@@ -508,12 +631,43 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
     *why = "set_max_delay without a value";
     return false;
   }
-  if (!max_delay && !r.from_nodes.empty() && !r.to_nodes.empty()) {
-    m_out->notes.push_back("false paths between two sets of points are not modelled");
+  if (!skipped.empty()) {
+    warn(w[0] + " " + skipped + " is not applied; ignored");
     return true;
   }
+  // OpenSTA applies neither command without -from or -to.
+  if (!r.has_from && !r.has_to) {
+    warn(w[0] + " without -from or -to names no path; ignored");
+    return true;
+  }
+  // A false path is applied between clocks or from (to) points alone; not
+  // between points and other points or clocks.
+  if (!max_delay && r.has_from && r.has_to && (from_points || to_points)) {
+    warn("set_false_path from points to points, or between points and clocks, is not applied; ignored");
+    return true;
+  }
+  keep_path_ends(w[0], &r);
   m_out->rules.push_back(std::move(r));
   return true;
+}
+
+// Paths start at registers and input ports and end at registers and output
+// ports: other points are dropped. A point inside the logic acts as
+// -through in OpenSTA: a warning; a port of the other direction names no
+// path there either.
+void SDC_READER::keep_path_ends(const std::string& command, SSC_SDC_PATH_RULE* r) {
+  for (int side = 0; side < 2; ++side) {
+    std::vector<uint32_t>& nodes = side ? r->to_nodes : r->from_nodes;
+    std::vector<std::string> inside;
+    std::unordered_set<std::string_view> seen;
+    for (uint32_t v : nodes)
+      if (m_data.nodes[v].get_kind() == TDB_NODE_COMB && seen.insert(m_paths[v]).second) inside.push_back(m_leaf[v]);
+    keep_kinds(&nodes, TDB_NODE_REGISTER, side ? TDB_NODE_OUT_PORT : TDB_NODE_IN_PORT);
+    if (!inside.empty())
+      warn(command + (side ? " -to " : " -from ") + quoted_names(inside) + ": not " +
+           (side ? "an end point (a register or an output port)" : "a start point (a register or an input port)") +
+           "; skipped");
+  }
 }
 
 // set_units: -time sets the unit of every later time; the other quantities
@@ -553,7 +707,18 @@ bool SDC_READER::command(const std::vector<std::string>& w, std::string* why) {
     *why = "unknown command " + c;
     return false;
   }
-  m_out->notes.push_back("line " + std::to_string(m_line) + ": command not applied: " + c);
+  if (c != "sdc_version" && c != "current_design") warn(c + " is not applied; ignored");
+  return true;
+}
+
+bool SDC_READER::line(const std::string& text, std::string* why) {
+  std::vector<std::string> parts, words;
+  split_commands(text, &parts);
+  for (const std::string& part : parts) {
+    const size_t start = part.find_first_not_of(" \t");
+    if (start == std::string::npos || part[start] == '#') continue;
+    if (!split_words(part, &words, why) || (!words.empty() && !command(words, why))) return false;
+  }
   return true;
 }
 
@@ -565,7 +730,6 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
   std::istringstream in(text);
   std::string line, cmd;
   int number = 0, first = 0;
-  std::vector<std::string> words;
   while (std::getline(in, line)) {
     ++number;
     if (cmd.empty()) first = number;
@@ -582,7 +746,7 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
     }
     std::string why;
     reader.set_line(first);
-    if (!split_words(cmd, &words, &why) || (!words.empty() && !reader.command(words, &why))) {
+    if (!reader.line(cmd, &why)) {
       if (error) *error = "line " + std::to_string(first) + ": " + why;
       return false;
     }

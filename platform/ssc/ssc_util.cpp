@@ -230,7 +230,6 @@ bool SSC_UTIL::run_analysis() {
   } else {
     kavu_platform::ssc_default_clocks(data, cfg_get_int_value("ssc_default_period", 1000), &c);
   }
-  for (const std::string& note : c.notes) msg_local_debug("SSC", 2, "SDC: %s", note.c_str());
   std::vector<uint32_t> order, pos;
   data.cut_arcs = kavu_platform::ssc_topological_order(data, &order, &pos);
   auto a = std::make_unique<kavu_platform::SSC_ANALYSIS>();
@@ -359,7 +358,13 @@ bool SSC_UTIL::run_script_if_allowed(const std::string& file) {
   std::string result;
   // The file name is one word of the command, whatever characters it holds.
   const bool ok = kavu_platform::atcl_eval_words({"source", file}, &result);
-  if (!ok) msg_local_debug("SSC", 2, "Script %s failed: %s", file.c_str(), result.c_str());
+  if (!ok) {
+    // The user's script stopped at its error: say so, with Tcl's words; the
+    // analysis it follows stands.
+    const std::string text = "Script \"" + file + "\" failed, the rest of it did not run: " + result;
+    msg_post_message(MSG_POST_TYPE_WARNING, text);
+    msg_local_debug("SSC", 2, "%s", text.c_str());
+  }
   return ok;
 }
 
