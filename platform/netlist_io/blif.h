@@ -53,7 +53,10 @@
 // other operator kinds are refused; plain
 // registers and flip-flop atoms become ".latch next q re clk init" (fe for an
 // inverted clock) with enable, synchronous clear and load folded into a .names for
-// next; latches become ".latch d q ah en" (EN and EN2 folded into en). A
+// next (a next state that is the data signal itself, the controls inactive,
+// is written as ".latch d q …" with no cover, so that writing a netlist read
+// from such a file gives the file's registers again); latches become
+// ".latch d q ah en" (EN and EN2 folded into en). A
 // connected asynchronous control (register ACLR, PRESET, ALOAD; latch CLR, PRE;
 // a GND tie is no control) or
 // a kind without a writer fails naming the gate, unless full_registers writes
