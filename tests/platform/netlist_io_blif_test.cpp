@@ -371,7 +371,8 @@ TEST(NetlistIoBlif, EachModelInstanceHoldsItsOwnConstants) {
   // (simulation) and as berkeley-abc reads the hierarchical file (dsec).
   if (yosys_binary_path().empty()) GTEST_SKIP() << "yosys not installed: its hierarchical BLIF is not tried";
   const std::string verilog = here("hier.v"), hier = here("hier.blif"), flat = here("hier_flat.blif");
-  std::ofstream(verilog) << "module leaf(input a, output y, output k);\n  assign y = ~a;\n  assign k = 1'b1;\nendmodule\n"
+  std::ofstream(verilog) << "module leaf(input a, output y, output k);\n"
+                            "  assign y = ~a;\n  assign k = 1'b1;\nendmodule\n"
                             "module sub(input a, input b, output y, output z, output k);\n  wire w, kk;\n"
                             "  leaf l0(.a(1'b0), .y(w), .k(kk));\n  assign y = a & b | w;\n"
                             "  assign z = ~a ^ b ^ kk;\n  assign k = 1'b0;\nendmodule\n"
