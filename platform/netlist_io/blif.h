@@ -4,7 +4,8 @@
 //
 // Reading builds a CDB_SGATE_NETLIST from the first .model of a file; other
 // models of the same file used by .subckt are flattened into it, their
-// signals named "<model>_<k>|<signal>". Supported:
+// signals named "<model>_<k>|<signal>" (every name is local to its model
+// instance, $false, $true and $undef too). Supported:
 //   .inputs / .outputs     input pins / output pins (input 0 reads the signal)
 //   .names                 constant covers tie their readers (no gate); other
 //                          covers become a LUT (AUTO_LUT up to lut_size
@@ -24,7 +25,9 @@
 //                          catalogue atoms by name, models of the same file,
 //                          and models registered with blif_register_subckt
 // Polarities of generic cells become input inversions; no output inversion is
-// ever set. $false, $true and $undef are constant nets ($undef reads 0).
+// ever set. $false, $true and $undef are constant nets ($undef reads 0) in
+// every model that reads them and does not drive them itself; each model may
+// define its own, as yosys's hierarchical BLIF does.
 // Every signal is named "<top>|<signal>" in the name tree ("|" nests further);
 // the gate driving a signal and its output take that name.
 // Errors (a malformed line, an unsupported construct, a signal driven twice, a
@@ -50,7 +53,10 @@
 // other operator kinds are refused; plain
 // registers and flip-flop atoms become ".latch next q re clk init" (fe for an
 // inverted clock) with enable, synchronous clear and load folded into a .names for
-// next; latches become ".latch d q ah en" (EN and EN2 folded into en). A
+// next (a next state that is the data signal itself, the controls inactive,
+// is written as ".latch d q …" with no cover, so that writing a netlist read
+// from such a file gives the file's registers again); latches become
+// ".latch d q ah en" (EN and EN2 folded into en). A
 // connected asynchronous control (register ACLR, PRESET, ALOAD; latch CLR, PRE;
 // a GND tie is no control) or
 // a kind without a writer fails naming the gate, unless full_registers writes

@@ -290,6 +290,8 @@ class BLIF_READER {
   std::vector<SIGNAL> m_signals;
   std::vector<PENDING_READ> m_pending;
   std::vector<std::pair<CDB_SGATE_NODE*, uint32_t>> m_output_pins;  // pin, signal
+  // The nets named $false, $undef (value 0) and $true (1), one per instance.
+  std::vector<std::pair<uint32_t, int>> m_constant_nets;
   // The names to give once the text is gone (release_parse_data): their
   // texts back to back, their sizes, and the driver of each driven one.
   RELEASABLE_ARRAY<char> m_name_text;
@@ -594,11 +596,15 @@ std::string_view BLIF_READER::intern_text(std::string text) {
   return m_arena.back();
 }
 
+// Every name is local to its model instance, the constant names too: each
+// model of a hierarchical file (as yosys writes one) holds its own ".names
+// $false", ".names $true" and ".names $undef", one net per instance. A
+// constant net that no line of its instance drives is noted when first met
+// and takes its value in connect_reads.
 uint32_t BLIF_READER::resolve(const INSTANCE_SCOPE& scope, std::string_view local) {
-  bool global = scope.m_prefix.empty() || local == "$false" || local == "$true" || local == "$undef";
   uint32_t id;
-  if (global) {
-    bool added = false;
+  bool added = false;
+  if (scope.m_prefix.empty()) {
     id = m_table.intern(local, &added);
     if (added) m_table.rebind(id, keep_name(local));
   } else {
@@ -606,9 +612,14 @@ uint32_t BLIF_READER::resolve(const INSTANCE_SCOPE& scope, std::string_view loca
     if (it != scope.m_ports.end()) return it->second;
     std::string full = scope.m_prefix + std::string(local);
     id = m_table.find(full);
-    if (id == UINT32_MAX) id = m_table.intern(intern_text(std::move(full)));
+    if (id == UINT32_MAX) {
+      id = m_table.intern(intern_text(std::move(full)));
+      added = true;
+    }
   }
   if (id >= m_signals.size()) m_signals.resize(id + 1);
+  if (added && (local == "$false" || local == "$true" || local == "$undef"))
+    m_constant_nets.emplace_back(id, local == "$true" ? 1 : 0);
   return id;
 }
 
@@ -1068,10 +1079,9 @@ bool BLIF_READER::connect_reads() {
       drive(pin->get_single_oterm(), clock, m_clock_line);
     }
   }
-  for (uint32_t id : {m_table.find("$false"), m_table.find("$undef"), m_table.find("$true")}) {
-    if (id == UINT32_MAX || m_signals[id].defined()) continue;
-    m_signals[id].set_constant(m_table.name(id) == "$true" ? 1 : 0);
-  }
+  for (const auto& [id, value] : m_constant_nets)
+    if (!m_signals[id].defined()) m_signals[id].set_constant(value);
+  decltype(m_constant_nets)().swap(m_constant_nets);
   for (const PENDING_READ& r : m_pending) {
     if (!r.m_iterm) continue;
     SIGNAL& s = m_signals[r.m_signal];

@@ -143,6 +143,14 @@ class BLIF_WRITER {
   void write_outputs();
   bool unsupported(const CDB_SGATE_NODE* g, const std::string& why);
 
+  // The words of the operands for the word evaluator, each distinct signal
+  // (at most six, else false) a projection; the signals in *leaves.
+  static bool leaf_words(const OPERAND* ops, unsigned n, const uint64_t* inactive, uint32_t* leaves,
+                         unsigned* count, uint64_t* words, uint8_t* present);
+  // The signal f is, uninverted, over the operands' distinct signals, or
+  // UINT32_MAX (a constant, an inversion, a function of several).
+  template <class F>
+  static uint32_t passed_leaf(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f);
   // Tabulates f over the operands' distinct signals and writes the cover;
   // false when more than six distinct signals are read.
   template <class F>
@@ -307,13 +315,9 @@ void BLIF_WRITER::write_cover(const uint32_t* leaves_in, unsigned n, uint64_t tt
   }
 }
 
-template <class F>
-bool BLIF_WRITER::tabulate(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f, uint64_t out_xor,
-                           std::string_view out) {
-  uint32_t leaves[6];
+bool BLIF_WRITER::leaf_words(const OPERAND* ops, unsigned n, const uint64_t* inactive, uint32_t* leaves,
+                             unsigned* count, uint64_t* words, uint8_t* present) {
   unsigned nl = 0;
-  uint64_t words[R_COUNT + 8];
-  uint8_t present[R_COUNT + 8];
   for (unsigned k = 0; k < n; ++k) {
     present[k] = ops[k].m_kind != OPERAND::NONE;
     if (ops[k].m_kind == OPERAND::NONE) {
@@ -330,9 +334,36 @@ bool BLIF_WRITER::tabulate(const OPERAND* ops, unsigned n, const uint64_t* inact
       words[k] = CDB_LUTMASK::imask(6, j).get_value() ^ (ops[k].m_bit ? SIM_ALL : 0);
     }
   }
+  *count = nl;
+  return true;
+}
+
+template <class F>
+bool BLIF_WRITER::tabulate(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f, uint64_t out_xor,
+                           std::string_view out) {
+  uint32_t leaves[6];
+  unsigned nl = 0;
+  uint64_t words[R_COUNT + 8];
+  uint8_t present[R_COUNT + 8];
+  if (!leaf_words(ops, n, inactive, leaves, &nl, words, present)) return false;
   uint64_t tt = f(words, present) ^ out_xor;
   write_cover(leaves, nl, tt & cdb_lut_bitmask(nl), out);
   return true;
+}
+
+// The leaf words are projections over six variables, so f is one leaf
+// exactly when its whole word is that leaf's projection.
+template <class F>
+uint32_t BLIF_WRITER::passed_leaf(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f) {
+  uint32_t leaves[6];
+  unsigned nl = 0;
+  uint64_t words[R_COUNT + 8];
+  uint8_t present[R_COUNT + 8];
+  if (!leaf_words(ops, n, inactive, leaves, &nl, words, present)) return UINT32_MAX;
+  const uint64_t tt = f(words, present);
+  for (unsigned j = 0; j < nl; ++j)
+    if (tt == CDB_LUTMASK::imask(6, j).get_value()) return leaves[j];
+  return UINT32_MAX;
 }
 
 template <class F>
@@ -763,8 +794,13 @@ bool BLIF_WRITER::write_register(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM*
   OPERAND sync[R_COUNT + 1];
   std::copy(ops, ops + R_COUNT + 1, sync);
   sync[R_CLK] = sync[R_ACLR] = sync[R_PRESET] = sync[R_ALOAD] = OPERAND();
+  // A next state that is one signal as it is (the data input of a register
+  // whose controls are inactive) is the .latch input itself, no buffer:
+  // writing what was read gives the same registers again.
   std::string d;
-  if (!signal_for(sync, R_COUNT + 1, inactive, next, std::string(raw) + "$next", &d))
+  if (const uint32_t leaf = passed_leaf(sync, R_COUNT + 1, inactive, next); leaf != UINT32_MAX)
+    d = sig(leaf);
+  else if (!signal_for(sync, R_COUNT + 1, inactive, next, std::string(raw) + "$next", &d))
     return unsupported(g, "next state reads more than six signals");
   std::string clock = "as NIL";
   if (ops[R_CLK].m_kind == OPERAND::SIGNAL) clock = (ops[R_CLK].m_bit ? "fe " : "re ") + std::string(sig(ops[R_CLK].m_sig));
