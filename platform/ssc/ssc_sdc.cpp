@@ -42,8 +42,9 @@
 // transitions, so a -rise delay also replaces an earlier -fall one, where
 // OpenSTA keeps it), -through and -hold of the path commands, either path
 // command without -from and -to (OpenSTA applies neither), set_false_path
-// from points to points or between points and clocks, create_clock -add on
-// a source that already has a clock (registers keep the first clock), and
+// from points to points or between points and clocks, a create_clock on a
+// source that already has a clock, with -add or without (registers keep the
+// first clock; OpenSTA replaces it without -add), and
 // the SDC commands the engine does not model (set_load,
 // set_clock_uncertainty, set_multicycle_path, …; sdc_version and
 // current_design change nothing and pass silently). set_units' quantities
@@ -490,14 +491,17 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   if (!has_waveform) c.fall = c.period / 2;
   c.sources = t.nodes;
   if (c.name.empty()) c.name = c.sources.empty() ? "virtual" : m_leaf[c.sources.front()];
+  // A second clock on a source reaches none of its registers: they keep the
+  // first (OpenSTA adds it with -add and replaces the first without).
   int existing = -1;
-  if (add)
-    for (const SSC_SDC_CLOCK& k : m_out->clocks)
-      if (k.name != c.name && std::find_first_of(k.sources.begin(), k.sources.end(), c.sources.begin(),
-                                                 c.sources.end()) != k.sources.end()) {
-        warn("create_clock -add is not applied to registers: they keep the first clock of their source");
-        break;
-      }
+  for (const SSC_SDC_CLOCK& k : m_out->clocks)
+    if (k.name != c.name && std::find_first_of(k.sources.begin(), k.sources.end(), c.sources.begin(),
+                                               c.sources.end()) != k.sources.end()) {
+      warn(add ? "create_clock -add is not applied to registers: they keep the first clock of their source"
+               : "create_clock on a source of clock \"" + k.name +
+                     "\" is not applied to registers: they keep that clock");
+      break;
+    }
   if (clock_index(c.name, &existing)) m_out->clocks[existing] = c;
   else m_out->clocks.push_back(c);
   return true;

@@ -893,6 +893,8 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
        {"3: set_output_delay: \"a\", \"b\" are not output ports; skipped"}},
       {"create_clock -name fast -period 4 -add [get_ports clk]\n", 7,
        {"3: create_clock -add is not applied to registers: they keep the first clock of their source"}},
+      {"create_clock -name fast -period 4 [get_ports clk]\n", 7,
+       {"3: create_clock on a source of clock \"clk\" is not applied to registers: they keep that clock"}},
       {"sdc_version 2.1\ncurrent_design top\n", 7, {}},
       // Commands split at ';', a trailing comment, -clock as a collection.
       {"set_multicycle_path 2 -from [get_clocks clk] ; set_clock_uncertainty 1 ;# both\n", 7,
