@@ -140,8 +140,8 @@ bool run_parallel(CMP_FACADE* facade, CDB_SGATE_NETLIST* nl, int k, int* num_par
 }
 
 // Adds to a sequential design a 2-bit adder operator over two inputs and two
-// register outputs, and a RAM-block atom written on the design's clock;
-// every result bit drives an output pin.
+// register outputs, and a RAM-block atom and a LUT-RAM atom (with a logical
+// name) written on the design's clock; every result bit drives an output pin.
 void add_ram_and_operator(CDB_SGATE_NETLIST* nl) {
   std::vector<CDB_SGATE_OTERM*> ins, regs;
   CDB_SGATE_OTERM* clock = nullptr;
@@ -174,27 +174,38 @@ void add_ram_and_operator(CDB_SGATE_NETLIST* nl) {
   }
   auto* ram = new CDB_SGATE_WYSIWYG_RAM_BLOCK(nullptr, 96);
   ram->set_string_name("mem");
-  auto in = [&](unsigned port, unsigned bit, CDB_SGATE_OTERM* src) {
-    const unsigned slot = ram->get_input_port_number(DB_INPUT_PORT_TYPE(port)) + bit;
-    CDB_SGATE_ITERM* t = ram->create_input_term(nullptr, DB_INPUT_PORT_TYPE(port));
+  auto in = [&](CDB_SGATE_WYSIWYG* atom, unsigned port, unsigned bit, CDB_SGATE_OTERM* src) {
+    const unsigned slot = atom->get_input_port_number(DB_INPUT_PORT_TYPE(port)) + bit;
+    CDB_SGATE_ITERM* t = atom->create_input_term(nullptr, DB_INPUT_PORT_TYPE(port));
     t->set_port_index(bit);
-    ram->set_input_term(t, slot);
+    atom->set_input_term(t, slot);
     src->insert_fanout(t);
   };
-  in(35, 0, clock);
-  in(83, 0, ins[2]);
+  auto data_out = [&](CDB_SGATE_WYSIWYG* atom, unsigned port, unsigned bit, const std::string& pin) {
+    const unsigned slot = atom->get_output_port_number(DB_OUTPUT_PORT_TYPE(port)) + bit;
+    CDB_SGATE_OTERM* t = atom->create_output_term(nullptr, DB_OUTPUT_PORT_TYPE(port));
+    t->set_port_index(bit);
+    atom->set_output_term(t, slot);
+    out(pin, t);
+  };
+  in(ram, 35, 0, clock);
+  in(ram, 83, 0, ins[2]);
   for (unsigned b = 0; b < 2; ++b) {
-    in(88, b, regs[2 + b]);
-    in(89, b, ins[b]);
+    in(ram, 88, b, regs[2 + b]);
+    in(ram, 89, b, ins[b]);
   }
   nl->add_node(ram);
-  for (unsigned b = 0; b < 2; ++b) {
-    const unsigned slot = ram->get_output_port_number(DB_PORT_RAM_PORTA_DATAOUT) + b;
-    CDB_SGATE_OTERM* t = ram->create_output_term(nullptr, DB_PORT_RAM_PORTA_DATAOUT);
-    t->set_port_index(b);
-    ram->set_output_term(t, slot);
-    out("q" + std::to_string(b), t);
-  }
+  for (unsigned b = 0; b < 2; ++b) data_out(ram, DB_PORT_RAM_PORTA_DATAOUT, b, "q" + std::to_string(b));
+  // A LUT-RAM (data in, write and read address, write enable, clock) with
+  // the logical name of its memory.
+  auto* lutram = new CDB_SGATE_WYSIWYG(nullptr, 97);
+  lutram->set_string_name("lut_mem_cell");
+  lutram->set_lutram_logical_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "lut_mem", nullptr, nullptr, nullptr));
+  for (const auto& [port, src] : {std::pair<unsigned, CDB_SGATE_OTERM*>{410, ins[3]}, {41, regs[0]}, {42, ins[0]},
+                                  {83, ins[1]}, {35, clock}})
+    in(lutram, port, 0, src);
+  nl->add_node(lutram);
+  data_out(lutram, 364, 0, "lq");
 }
 
 }  // namespace
@@ -483,12 +494,16 @@ TEST(KavuParallelRun, RamAndOperatorGatesTravelThroughTheHelpers) {
     EXPECT_FALSE(cap.contains("Failed to deserialize partition"));
     EXPECT_FALSE(cap.contains("Failed to deserialize removed"));
     int operators = 0, rams = 0;
+    std::vector<std::string> lutram_names;  // the logical names of the LUT-RAMs
     for (CDB_SGATE_NODE* g : loaded->get_node_list()) {
       operators += g->cast_to_operator() != nullptr;
       rams += g->cast_to_wysiwyg_ram_block() != nullptr;
+      if (CDB_SGATE_WYSIWYG* a = g->cast_to_wysiwyg(); a && a->is_lutram())
+        lutram_names.push_back(a->get_lutram_logical_name() ? a->get_lutram_logical_name()->get_short_hpath(0) : "-");
     }
     EXPECT_EQ(operators, 1);
     EXPECT_EQ(rams, 1);
+    EXPECT_EQ(lutram_names, std::vector<std::string>{"lut_mem"});
     std::string report;
     EXPECT_TRUE(loaded->check(&report)) << report;
     std::string why;
