@@ -1071,13 +1071,28 @@ TEST(KavuParallelArchives, ReadPartitionRefusesANetlistThatIsNotWhole) {
   EXPECT_TRUE(cap.contains("Cannot read partition 0: the netlist read back is inconsistent"));
 }
 
-// A helper that writes a well-formed archive of the wrong netlist (another
-// partition's, or an empty one) and reports success: the read-back refuses
-// it, naming the partition, and recovery takes the kept copy, so the merge
-// gives the design back. It used to be taken, the kept copy deleted and the
-// merge stopped ("Two boundaries have the same debug number").
+// A helper that writes a well-formed archive of the wrong netlist and
+// reports success: another partition's, an empty one, this partition under
+// another number, with a boundary it was not given, or without half its
+// output pins (swept after them: the design would lose outputs and the
+// registers that fed only them). The read-back refuses it, naming the
+// partition and what differs, and recovery refuses it too and takes the
+// kept copy, so the merge gives the design back. The first two used to be
+// taken, the kept copy deleted and the merge stopped ("Two boundaries have
+// the same debug number"); the last was taken without a word.
 TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecovered) {
-  for (const char* wrong : {"another partition's", "an empty netlist"}) {
+  struct ROW {
+    const char* wrong;
+    const char* words;  // of the message, after "is not this partition's netlist"
+  } const rows[] = {
+      {"another partition's", "("},
+      {"an empty netlist", "boundaries are missing"},
+      {"another netlist number", "it is netlist was written as netlist"},
+      {"an extra boundary", "of its boundaries 0 are missing, and it has 1 others"},
+      {"half its output pins", "pins are missing"},
+  };
+  for (const ROW& row : rows) {
+    const std::string wrong = row.wrong;
     SCOPED_TRACE(wrong);
     PARALLEL_SCOPE scope;
     LOADED_NETLIST loaded = load_blif("seq/diffeq1");
@@ -1088,18 +1103,33 @@ TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecover
     ASSERT_GE(n, 2);
     ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
     CDB_SGATE_NETLIST* other = nullptr;
-    if (std::string(wrong) == "an empty netlist") {
-      CDB_SGATE_NETLIST* mine = nullptr;
-      ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", 1, &mine, nullptr));
-      other = new CDB_SGATE_NETLIST(true, mine->get_number(), 1);  // its number, no gate
-      delete mine;
-    } else {
-      ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", 0, &other, nullptr));
+    ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", wrong == "another partition's" ? 0 : 1, &other, nullptr));
+    if (wrong == "an empty netlist") {
+      const int number = other->get_number();
+      delete other;
+      other = new CDB_SGATE_NETLIST(true, number, 1);  // its number, no gate
+    } else if (wrong == "another netlist number") {
+      other->set_number(other->get_number() + 100);
+    } else if (wrong == "an extra boundary") {
+      auto* extra = new CDB_SGATE_BOUNDARY(nullptr, CDB_BOUNDARY_OUTPUT);
+      extra->insert_unordered_fanin(other->get_input_pins().front()->get_output_term(0));
+      other->add_node(extra);
+    } else if (wrong == "half its output pins") {
+      const std::vector<CDB_SGATE_IO*> outputs = other->get_output_pins();
+      ASSERT_GE(outputs.size(), 2u);
+      for (size_t i = 0; i < outputs.size(); i += 2) {
+        other->delete_node(outputs[i]);
+        delete outputs[i];
+      }
+      other->sweep(false);
+      other->prepare_for_use();
     }
     for (int k = 0; k < n; ++k) simulate_helper(k, k == 1 ? other : nullptr);
     msg_log_clear();
     EXPECT_FALSE(kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n));
-    EXPECT_EQ(error_count_with("Parallel synthesis of partition 1 failed is not this partition's netlist kept in"), 1);
+    EXPECT_EQ(error_count_with(std::string("Parallel synthesis of partition 1 failed is not this partition's netlist ") +
+                               row.words + " kept in"),
+              1);
     for (CDB_SGATE_NETLIST* p : parts) delete p;
     parts.clear();
     ASSERT_TRUE(kavu_parallel_recover_partitions(&scope.facade, "map", parts, n));

@@ -443,20 +443,26 @@ std::string check_read_back(CDB_SGATE_NETLIST* netlist) {
 }
 
 // What makes a result the partition written as archive k: the netlist's
-// number and the debug numbers of its boundary gates, which the merge looks
-// up and which synthesis keeps. A well-formed archive of another partition,
-// or of an empty netlist, has other ones.
+// number, the debug numbers of its boundary gates, which the merge looks up
+// and which synthesis keeps, and those of its pins, which synthesis keeps
+// too. A well-formed archive of another partition, or of an empty netlist,
+// has other ones; a result without some of the pins would merge into
+// another design.
 struct PARTITION_IDENTITY {
   int m_number = 0;
   std::vector<unsigned> m_boundaries;  // sorted
+  std::vector<unsigned> m_pins;        // sorted
 };
 
 PARTITION_IDENTITY identity_of(CDB_SGATE_NETLIST* netlist) {
   PARTITION_IDENTITY id;
   id.m_number = netlist->get_number();
-  for (CDB_SGATE_NODE* node : netlist->get_node_list())
+  for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
     if (node && node->cast_to_boundary()) id.m_boundaries.push_back(node->get_debug_number());
+    if (node && node->cast_to_io()) id.m_pins.push_back(node->get_debug_number());
+  }
   std::sort(id.m_boundaries.begin(), id.m_boundaries.end());
+  std::sort(id.m_pins.begin(), id.m_pins.end());
   return id;
 }
 
@@ -503,9 +509,16 @@ std::string check_identity(const std::string& rev, const char* type, int k, CDB_
   // Boundaries of the result that are not among those written (a number
   // held twice counts once as written).
   const size_t others = got.m_boundaries.size() - (written.m_boundaries.size() - missing.size());
-  if (missing.empty() && others == 0) return "";
-  return "of its " + std::to_string(written.m_boundaries.size()) + " boundaries " + std::to_string(missing.size()) +
-         " are missing, and it has " + std::to_string(others) + " others";
+  if (!missing.empty() || others != 0)
+    return "of its " + std::to_string(written.m_boundaries.size()) + " boundaries " + std::to_string(missing.size()) +
+           " are missing, and it has " + std::to_string(others) + " others";
+  // Synthesis keeps every pin; the merge of a result without some would
+  // give a design without those inputs or outputs.
+  missing.clear();
+  std::set_difference(written.m_pins.begin(), written.m_pins.end(), got.m_pins.begin(), got.m_pins.end(),
+                      std::back_inserter(missing));
+  if (missing.empty()) return "";
+  return "of its " + std::to_string(written.m_pins.size()) + " pins " + std::to_string(missing.size()) + " are missing";
 }
 
 // Results read back while the helpers still run: partition k's archive is
