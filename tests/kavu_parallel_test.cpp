@@ -681,24 +681,28 @@ TEST(KavuParallelRun, NamesThatLookLikeOptionsOrPathsStayNames) {
 
 // A full disk is named as such, by the parent and by the helper, though the
 // failed write's partial file is gone (and its room free again) when the
-// failure is reported. The archive's temporary file is made a link to
-// /dev/full, where every write fails as on a full disk.
+// failure is reported. The file written (an archive's temporary file, the
+// copy kept of a partition archive) is made a link to /dev/full, where every
+// write fails as on a full disk. The kept copy used to be "cannot copy".
 TEST(KavuParallelArchives, AFullDiskIsSaidToBeFull) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
-  const std::string pid = std::to_string(getpid());
+  const std::string tmp = ".tmp" + std::to_string(getpid());
   struct ROW {
     const char* what;
-    std::string temporary;  // the archive file whose write meets the full disk
+    std::string link;  // the file whose write meets the full disk
     const char* message;
   };
-  for (const int which : {0, 1}) {
+  for (const int which : {0, 1, 2}) {
     PARALLEL_SCOPE scope;
-    const ROW row = which == 0 ? ROW{"namespace archive", gen_get_db_dir_path() + "/hdb_namespace.cdb",
-                                     "Parallel synthesis cannot write the design's namespace archive in"}
-                               : ROW{"partition archive", kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb",
-                                     "Parallel synthesis cannot write partition 0 to"};
+    const ROW rows[] = {{"namespace archive", gen_get_db_dir_path() + "/hdb_namespace.cdb" + tmp,
+                         "Parallel synthesis cannot write the design's namespace archive in"},
+                        {"partition archive", kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb" + tmp,
+                         "Parallel synthesis cannot write partition 0 to"},
+                        {"kept copy", kavu_parallel_kept_archive_name("rev 1", "map", 0) + ".cdb",
+                         "Parallel synthesis cannot write partition 0 to"}};
+    const ROW& row = rows[which];
     SCOPED_TRACE(row.what);
-    const std::string link = row.temporary + ".tmp" + pid;
+    const std::string link = row.link;
     std::filesystem::remove(link);
     std::filesystem::create_symlink("/dev/full", link);
     std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({3, 2}, "f");

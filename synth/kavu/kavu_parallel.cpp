@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,9 +11,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <exception>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -578,17 +579,51 @@ CDB_SGATE_NETLIST* take_early_result(int k) {
   return netlist;
 }
 
+// Copies file `from` over `to`: 0, or the system's error number of the
+// step that failed (a partial copy is left for the caller).
+int copy_whole_file(const std::string& from, const std::string& to) {
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return errno;
+  const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (out < 0) {
+    const int error_code = errno;
+    close(in);
+    return error_code;
+  }
+  std::vector<char> buffer(size_t(1) << 20);
+  int error_code = 0;
+  for (;;) {
+    const ssize_t got = read(in, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got < 0) error_code = errno;
+      break;
+    }
+    for (ssize_t done = 0; done < got && !error_code;) {
+      const ssize_t put = write(out, buffer.data() + done, size_t(got - done));
+      if (put > 0) done += put;
+      else if (put == 0) error_code = EIO;  // no progress: never loop on it
+      else if (errno != EINTR) error_code = errno;
+    }
+    if (error_code) break;
+  }
+  close(in);
+  if (close(out) != 0 && !error_code) error_code = errno;
+  return error_code;
+}
+
 // Keeps a copy of partition archive k under the kept name, so the partition
 // survives whatever its helper writes in its place; "" or why it failed.
+// A full disk is named from the failed write's error number or, before the
+// partial copy is removed and gives its room back, from the free space.
 std::string keep_copy(const std::string& rev, const char* type, int k) {
   const std::string kept = archive_file(kavu_parallel_kept_archive_name(rev, type, k));
-  std::error_code ec;
-  std::filesystem::copy_file(archive_file(kavu_parallel_archive_name(rev, type, k)), kept,
-                             std::filesystem::copy_options::overwrite_existing, ec);
-  if (!ec) return "";
-  const int error_code = ec.value();
-  std::filesystem::remove(kept, ec);
-  return write_failure_text("cannot copy the archive to \"" + kept + "\"", error_code);
+  const int error_code = copy_whole_file(archive_file(kavu_parallel_archive_name(rev, type, k)), kept);
+  if (error_code == 0) return "";
+  const std::string why =
+      write_failure_text("cannot copy the archive to \"" + kept + "\": " + std::strerror(error_code), error_code);
+  unlink(kept.c_str());
+  return why;
 }
 
 // A machine whose terminals were dropped at the split (its signals were
