@@ -504,19 +504,20 @@ TEST(NetlistArchiveKinds, DamagedAndForeignRecordsAreRefused) {
     EXPECT_FALSE(read_payload(std::vector<uint8_t>(payload.begin(), payload.begin() + long(cut)), &error)) << cut;
     EXPECT_FALSE(error.empty());
   }
-  // Another format version: refused by name before any gate is made.
-  // The version follows the pointer field (header and mark, 4 bytes) and its
-  // own field header (3 bytes).
-  std::vector<uint8_t> foreign = payload;
+  // Another format version, older or newer than those read: refused by
+  // name before any gate is made. The version follows the pointer field
+  // (header and mark, 4 bytes) and its own field header (3 bytes).
   const size_t version_at = 7;
-  uint32_t version;
-  std::memcpy(&version, &foreign[version_at], 4);
-  ASSERT_EQ(version, CDB_SGATE_NETLIST_ARCHIVE_VERSION);
-  version = 1;
-  std::memcpy(&foreign[version_at], &version, 4);
+  uint32_t written;
+  std::memcpy(&written, &payload[version_at], 4);
+  ASSERT_EQ(written, CDB_SGATE_NETLIST_ARCHIVE_VERSION);
   std::string error;
-  EXPECT_FALSE(read_payload(foreign, &error));
-  EXPECT_TRUE(text_contains_words(error, "format 1")) << error;
+  for (const uint32_t version : {1u, CDB_SGATE_NETLIST_ARCHIVE_VERSION + 1}) {
+    std::vector<uint8_t> foreign = payload;
+    std::memcpy(&foreign[version_at], &version, 4);
+    EXPECT_FALSE(read_payload(foreign, &error));
+    EXPECT_TRUE(text_contains_words(error, "format " + std::to_string(version))) << error;
+  }
   // A source naming a gate that is not in the record.
   LOADED_NETLIST small = load_blif("small/counter8_lut4");
   CDB_SGATE_NODE* first = *small->begin_node_list();
