@@ -140,8 +140,8 @@ bool run_parallel(CMP_FACADE* facade, CDB_SGATE_NETLIST* nl, int k, int* num_par
 }
 
 // Adds to a sequential design a 2-bit adder operator over two inputs and two
-// register outputs, and a RAM-block atom written on the design's clock;
-// every result bit drives an output pin.
+// register outputs, and a RAM-block atom and a LUT-RAM atom (with a logical
+// name) written on the design's clock; every result bit drives an output pin.
 void add_ram_and_operator(CDB_SGATE_NETLIST* nl) {
   std::vector<CDB_SGATE_OTERM*> ins, regs;
   CDB_SGATE_OTERM* clock = nullptr;
@@ -174,27 +174,38 @@ void add_ram_and_operator(CDB_SGATE_NETLIST* nl) {
   }
   auto* ram = new CDB_SGATE_WYSIWYG_RAM_BLOCK(nullptr, 96);
   ram->set_string_name("mem");
-  auto in = [&](unsigned port, unsigned bit, CDB_SGATE_OTERM* src) {
-    const unsigned slot = ram->get_input_port_number(DB_INPUT_PORT_TYPE(port)) + bit;
-    CDB_SGATE_ITERM* t = ram->create_input_term(nullptr, DB_INPUT_PORT_TYPE(port));
+  auto in = [&](CDB_SGATE_WYSIWYG* atom, unsigned port, unsigned bit, CDB_SGATE_OTERM* src) {
+    const unsigned slot = atom->get_input_port_number(DB_INPUT_PORT_TYPE(port)) + bit;
+    CDB_SGATE_ITERM* t = atom->create_input_term(nullptr, DB_INPUT_PORT_TYPE(port));
     t->set_port_index(bit);
-    ram->set_input_term(t, slot);
+    atom->set_input_term(t, slot);
     src->insert_fanout(t);
   };
-  in(35, 0, clock);
-  in(83, 0, ins[2]);
+  auto data_out = [&](CDB_SGATE_WYSIWYG* atom, unsigned port, unsigned bit, const std::string& pin) {
+    const unsigned slot = atom->get_output_port_number(DB_OUTPUT_PORT_TYPE(port)) + bit;
+    CDB_SGATE_OTERM* t = atom->create_output_term(nullptr, DB_OUTPUT_PORT_TYPE(port));
+    t->set_port_index(bit);
+    atom->set_output_term(t, slot);
+    out(pin, t);
+  };
+  in(ram, 35, 0, clock);
+  in(ram, 83, 0, ins[2]);
   for (unsigned b = 0; b < 2; ++b) {
-    in(88, b, regs[2 + b]);
-    in(89, b, ins[b]);
+    in(ram, 88, b, regs[2 + b]);
+    in(ram, 89, b, ins[b]);
   }
   nl->add_node(ram);
-  for (unsigned b = 0; b < 2; ++b) {
-    const unsigned slot = ram->get_output_port_number(DB_PORT_RAM_PORTA_DATAOUT) + b;
-    CDB_SGATE_OTERM* t = ram->create_output_term(nullptr, DB_PORT_RAM_PORTA_DATAOUT);
-    t->set_port_index(b);
-    ram->set_output_term(t, slot);
-    out("q" + std::to_string(b), t);
-  }
+  for (unsigned b = 0; b < 2; ++b) data_out(ram, DB_PORT_RAM_PORTA_DATAOUT, b, "q" + std::to_string(b));
+  // A LUT-RAM (data in, write and read address, write enable, clock) with
+  // the logical name of its memory.
+  auto* lutram = new CDB_SGATE_WYSIWYG(nullptr, 97);
+  lutram->set_string_name("lut_mem_cell");
+  lutram->set_lutram_logical_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "lut_mem", nullptr, nullptr, nullptr));
+  for (const auto& [port, src] : {std::pair<unsigned, CDB_SGATE_OTERM*>{410, ins[3]}, {41, regs[0]}, {42, ins[0]},
+                                  {83, ins[1]}, {35, clock}})
+    in(lutram, port, 0, src);
+  nl->add_node(lutram);
+  data_out(lutram, 364, 0, "lq");
 }
 
 }  // namespace
@@ -483,12 +494,16 @@ TEST(KavuParallelRun, RamAndOperatorGatesTravelThroughTheHelpers) {
     EXPECT_FALSE(cap.contains("Failed to deserialize partition"));
     EXPECT_FALSE(cap.contains("Failed to deserialize removed"));
     int operators = 0, rams = 0;
+    std::vector<std::string> lutram_names;  // the logical names of the LUT-RAMs
     for (CDB_SGATE_NODE* g : loaded->get_node_list()) {
       operators += g->cast_to_operator() != nullptr;
       rams += g->cast_to_wysiwyg_ram_block() != nullptr;
+      if (CDB_SGATE_WYSIWYG* a = g->cast_to_wysiwyg(); a && a->is_lutram())
+        lutram_names.push_back(a->get_lutram_logical_name() ? a->get_lutram_logical_name()->get_short_hpath(0) : "-");
     }
     EXPECT_EQ(operators, 1);
     EXPECT_EQ(rams, 1);
+    EXPECT_EQ(lutram_names, std::vector<std::string>{"lut_mem"});
     std::string report;
     EXPECT_TRUE(loaded->check(&report)) << report;
     std::string why;
@@ -666,24 +681,28 @@ TEST(KavuParallelRun, NamesThatLookLikeOptionsOrPathsStayNames) {
 
 // A full disk is named as such, by the parent and by the helper, though the
 // failed write's partial file is gone (and its room free again) when the
-// failure is reported. The archive's temporary file is made a link to
-// /dev/full, where every write fails as on a full disk.
+// failure is reported. The file written (an archive's temporary file, the
+// copy kept of a partition archive) is made a link to /dev/full, where every
+// write fails as on a full disk. The kept copy used to be "cannot copy".
 TEST(KavuParallelArchives, AFullDiskIsSaidToBeFull) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
-  const std::string pid = std::to_string(getpid());
+  const std::string tmp = ".tmp" + std::to_string(getpid());
   struct ROW {
     const char* what;
-    std::string temporary;  // the archive file whose write meets the full disk
+    std::string link;  // the file whose write meets the full disk
     const char* message;
   };
-  for (const int which : {0, 1}) {
+  for (const int which : {0, 1, 2}) {
     PARALLEL_SCOPE scope;
-    const ROW row = which == 0 ? ROW{"namespace archive", gen_get_db_dir_path() + "/hdb_namespace.cdb",
-                                     "Parallel synthesis cannot write the design's namespace archive in"}
-                               : ROW{"partition archive", kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb",
-                                     "Parallel synthesis cannot write partition 0 to"};
+    const ROW rows[] = {{"namespace archive", gen_get_db_dir_path() + "/hdb_namespace.cdb" + tmp,
+                         "Parallel synthesis cannot write the design's namespace archive in"},
+                        {"partition archive", kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb" + tmp,
+                         "Parallel synthesis cannot write partition 0 to"},
+                        {"kept copy", kavu_parallel_kept_archive_name("rev 1", "map", 0) + ".cdb",
+                         "Parallel synthesis cannot write partition 0 to"}};
+    const ROW& row = rows[which];
     SCOPED_TRACE(row.what);
-    const std::string link = row.temporary + ".tmp" + pid;
+    const std::string link = row.link;
     std::filesystem::remove(link);
     std::filesystem::create_symlink("/dev/full", link);
     std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({3, 2}, "f");
@@ -1056,13 +1075,28 @@ TEST(KavuParallelArchives, ReadPartitionRefusesANetlistThatIsNotWhole) {
   EXPECT_TRUE(cap.contains("Cannot read partition 0: the netlist read back is inconsistent"));
 }
 
-// A helper that writes a well-formed archive of the wrong netlist (another
-// partition's, or an empty one) and reports success: the read-back refuses
-// it, naming the partition, and recovery takes the kept copy, so the merge
-// gives the design back. It used to be taken, the kept copy deleted and the
-// merge stopped ("Two boundaries have the same debug number").
+// A helper that writes a well-formed archive of the wrong netlist and
+// reports success: another partition's, an empty one, this partition under
+// another number, with a boundary it was not given, or without half its
+// output pins (swept after them: the design would lose outputs and the
+// registers that fed only them). The read-back refuses it, naming the
+// partition and what differs, and recovery refuses it too and takes the
+// kept copy, so the merge gives the design back. The first two used to be
+// taken, the kept copy deleted and the merge stopped ("Two boundaries have
+// the same debug number"); the last was taken without a word.
 TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecovered) {
-  for (const char* wrong : {"another partition's", "an empty netlist"}) {
+  struct ROW {
+    const char* wrong;
+    const char* words;  // of the message, after "is not this partition's netlist"
+  } const rows[] = {
+      {"another partition's", "("},
+      {"an empty netlist", "boundaries are missing"},
+      {"another netlist number", "it is netlist was written as netlist"},
+      {"an extra boundary", "of its boundaries 0 are missing, and it has 1 others"},
+      {"half its output pins", "pins are missing"},
+  };
+  for (const ROW& row : rows) {
+    const std::string wrong = row.wrong;
     SCOPED_TRACE(wrong);
     PARALLEL_SCOPE scope;
     LOADED_NETLIST loaded = load_blif("seq/diffeq1");
@@ -1073,18 +1107,33 @@ TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecover
     ASSERT_GE(n, 2);
     ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
     CDB_SGATE_NETLIST* other = nullptr;
-    if (std::string(wrong) == "an empty netlist") {
-      CDB_SGATE_NETLIST* mine = nullptr;
-      ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", 1, &mine, nullptr));
-      other = new CDB_SGATE_NETLIST(true, mine->get_number(), 1);  // its number, no gate
-      delete mine;
-    } else {
-      ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", 0, &other, nullptr));
+    ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", wrong == "another partition's" ? 0 : 1, &other, nullptr));
+    if (wrong == "an empty netlist") {
+      const int number = other->get_number();
+      delete other;
+      other = new CDB_SGATE_NETLIST(true, number, 1);  // its number, no gate
+    } else if (wrong == "another netlist number") {
+      other->set_number(other->get_number() + 100);
+    } else if (wrong == "an extra boundary") {
+      auto* extra = new CDB_SGATE_BOUNDARY(nullptr, CDB_BOUNDARY_OUTPUT);
+      extra->insert_unordered_fanin(other->get_input_pins().front()->get_output_term(0));
+      other->add_node(extra);
+    } else if (wrong == "half its output pins") {
+      const std::vector<CDB_SGATE_IO*> outputs = other->get_output_pins();
+      ASSERT_GE(outputs.size(), 2u);
+      for (size_t i = 0; i < outputs.size(); i += 2) {
+        other->delete_node(outputs[i]);
+        delete outputs[i];
+      }
+      other->sweep(false);
+      other->prepare_for_use();
     }
     for (int k = 0; k < n; ++k) simulate_helper(k, k == 1 ? other : nullptr);
     msg_log_clear();
     EXPECT_FALSE(kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n));
-    EXPECT_EQ(error_count_with("Parallel synthesis of partition 1 failed is not this partition's netlist kept in"), 1);
+    EXPECT_EQ(error_count_with(std::string("Parallel synthesis of partition 1 failed is not this partition's netlist ") +
+                               row.words + " kept in"),
+              1);
     for (CDB_SGATE_NETLIST* p : parts) delete p;
     parts.clear();
     ASSERT_TRUE(kavu_parallel_recover_partitions(&scope.facade, "map", parts, n));

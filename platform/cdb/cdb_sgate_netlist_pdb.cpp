@@ -460,7 +460,7 @@ void transfer_iterms(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
 }
 
 // ---- kind data
-void transfer_atom(PDB_SEGMENT& seg, CDB_SGATE_WYSIWYG* a, bool rd) {
+void transfer_atom(PDB_SEGMENT& seg, CDB_SGATE_WYSIWYG* a, bool rd, uint32_t version) {
   // Modes as the 32-bit words that hold one: (word index, bits).
   uint32_t words[CDB_WYSIWYG_NUM_MODES / 32] = {};
   uint32_t used = 0;
@@ -509,6 +509,12 @@ void transfer_atom(PDB_SEGMENT& seg, CDB_SGATE_WYSIWYG* a, bool rd) {
           for (unsigned b = 0; b < 32; ++b)
             if (bits >> b & 1) r->set_ram_mode(w * 32 + b, port);
       }
+  }
+  // A LUT-RAM's logical name (format 4 on; older records read without one).
+  if (version >= 4 && a->is_lutram()) {
+    HDB_INSTANCE_NAME* logical = a->get_lutram_logical_name();
+    x_name(seg, 94, logical);
+    if (rd) a->set_lutram_logical_name(logical);
   }
   const bool on_demand = a->get_catalogue_entry().ports_on_demand();
   for (bool outputs : {false, true}) {
@@ -796,7 +802,7 @@ void transfer_node(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
   }
   transfer_oterms(seg, x, n);
   transfer_iterms(seg, x, n);
-  if (CDB_SGATE_WYSIWYG* a = n->cast_to_wysiwyg()) transfer_atom(seg, a, rd);
+  if (CDB_SGATE_WYSIWYG* a = n->cast_to_wysiwyg()) transfer_atom(seg, a, rd, x.version);
   else if (CDB_SGATE_OPERATOR* op = n->cast_to_operator()) transfer_operator(seg, x, op);
   else if (CDB_SGATE_COMPONENT* c = n->cast_to_component()) transfer_component(seg, x, c);
   else if (n->cast_to_asynchronous_ram()) transfer_ram(seg, n->cast_to_asynchronous_ram(), rd);
@@ -1002,7 +1008,7 @@ void transfer_netlist(PDB_SEGMENT& seg, void* record) {
   x.rd = seg.is_reading();
   CDB_SGATE_NETLIST* nl = x.nl;
   pdb_field_u32(seg, 0, x.version);
-  if (x.version != CDB_SGATE_NETLIST_ARCHIVE_VERSION && x.version != CDB_SGATE_NETLIST_ARCHIVE_OLDEST_VERSION)
+  if (x.version < CDB_SGATE_NETLIST_ARCHIVE_OLDEST_VERSION || x.version > CDB_SGATE_NETLIST_ARCHIVE_VERSION)
     bad("netlist archive of format " + std::to_string(x.version) + ", this library reads formats " +
         std::to_string(CDB_SGATE_NETLIST_ARCHIVE_OLDEST_VERSION) + " to " +
         std::to_string(CDB_SGATE_NETLIST_ARCHIVE_VERSION));

@@ -6,7 +6,8 @@
 //   boundaries, state buffers, device atoms with RAM-block modes and
 //   on-demand ports, operators with their port tables, components with
 //   ports and parameters, asynchronous and synchronous RAMs):
-//   - each gate's kind data (RAM-block atoms with their logical names), flag bytes, flag word, dynamic word,
+//   - each gate's kind data (RAM-block atoms with their logical names,
+//     LUT-RAM atoms with theirs from format 4 on), flag bytes, flag word, dynamic word,
 //     synthesized bit, debug number, instance name, string name, synfrom
 //     name, register flags and max-fan-out limit;
 //   - its terminals in their slots with port type and index, flag word and
@@ -47,9 +48,10 @@
 class CDB_SGATE_NETLIST;
 
 // The format version written first in every netlist record. Format 3 adds
-// the gates' hierarchies; records of format 2 still read, their gates
-// without a hierarchy.
-constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_VERSION = 3;
+// the gates' hierarchies, format 4 the logical names of LUT-RAM atoms;
+// records of formats 2 and 3 still read, their gates without a hierarchy
+// (format 2) and their LUT-RAMs without a logical name.
+constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_VERSION = 4;
 constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_OLDEST_VERSION = 2;
 
 // The registration of the netlist record type.

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,9 +11,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <exception>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -443,20 +444,26 @@ std::string check_read_back(CDB_SGATE_NETLIST* netlist) {
 }
 
 // What makes a result the partition written as archive k: the netlist's
-// number and the debug numbers of its boundary gates, which the merge looks
-// up and which synthesis keeps. A well-formed archive of another partition,
-// or of an empty netlist, has other ones.
+// number, the debug numbers of its boundary gates, which the merge looks up
+// and which synthesis keeps, and those of its pins, which synthesis keeps
+// too. A well-formed archive of another partition, or of an empty netlist,
+// has other ones; a result without some of the pins would merge into
+// another design.
 struct PARTITION_IDENTITY {
   int m_number = 0;
   std::vector<unsigned> m_boundaries;  // sorted
+  std::vector<unsigned> m_pins;        // sorted
 };
 
 PARTITION_IDENTITY identity_of(CDB_SGATE_NETLIST* netlist) {
   PARTITION_IDENTITY id;
   id.m_number = netlist->get_number();
-  for (CDB_SGATE_NODE* node : netlist->get_node_list())
+  for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
     if (node && node->cast_to_boundary()) id.m_boundaries.push_back(node->get_debug_number());
+    if (node && node->cast_to_io()) id.m_pins.push_back(node->get_debug_number());
+  }
   std::sort(id.m_boundaries.begin(), id.m_boundaries.end());
+  std::sort(id.m_pins.begin(), id.m_pins.end());
   return id;
 }
 
@@ -503,9 +510,16 @@ std::string check_identity(const std::string& rev, const char* type, int k, CDB_
   // Boundaries of the result that are not among those written (a number
   // held twice counts once as written).
   const size_t others = got.m_boundaries.size() - (written.m_boundaries.size() - missing.size());
-  if (missing.empty() && others == 0) return "";
-  return "of its " + std::to_string(written.m_boundaries.size()) + " boundaries " + std::to_string(missing.size()) +
-         " are missing, and it has " + std::to_string(others) + " others";
+  if (!missing.empty() || others != 0)
+    return "of its " + std::to_string(written.m_boundaries.size()) + " boundaries " + std::to_string(missing.size()) +
+           " are missing, and it has " + std::to_string(others) + " others";
+  // Synthesis keeps every pin; the merge of a result without some would
+  // give a design without those inputs or outputs.
+  missing.clear();
+  std::set_difference(written.m_pins.begin(), written.m_pins.end(), got.m_pins.begin(), got.m_pins.end(),
+                      std::back_inserter(missing));
+  if (missing.empty()) return "";
+  return "of its " + std::to_string(written.m_pins.size()) + " pins " + std::to_string(missing.size()) + " are missing";
 }
 
 // Results read back while the helpers still run: partition k's archive is
@@ -565,17 +579,51 @@ CDB_SGATE_NETLIST* take_early_result(int k) {
   return netlist;
 }
 
+// Copies file `from` over `to`: 0, or the system's error number of the
+// step that failed (a partial copy is left for the caller).
+int copy_whole_file(const std::string& from, const std::string& to) {
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return errno;
+  const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (out < 0) {
+    const int error_code = errno;
+    close(in);
+    return error_code;
+  }
+  std::vector<char> buffer(size_t(1) << 20);
+  int error_code = 0;
+  for (;;) {
+    const ssize_t got = read(in, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got < 0) error_code = errno;
+      break;
+    }
+    for (ssize_t done = 0; done < got && !error_code;) {
+      const ssize_t put = write(out, buffer.data() + done, size_t(got - done));
+      if (put > 0) done += put;
+      else if (put == 0) error_code = EIO;  // no progress: never loop on it
+      else if (errno != EINTR) error_code = errno;
+    }
+    if (error_code) break;
+  }
+  close(in);
+  if (close(out) != 0 && !error_code) error_code = errno;
+  return error_code;
+}
+
 // Keeps a copy of partition archive k under the kept name, so the partition
 // survives whatever its helper writes in its place; "" or why it failed.
+// A full disk is named from the failed write's error number or, before the
+// partial copy is removed and gives its room back, from the free space.
 std::string keep_copy(const std::string& rev, const char* type, int k) {
   const std::string kept = archive_file(kavu_parallel_kept_archive_name(rev, type, k));
-  std::error_code ec;
-  std::filesystem::copy_file(archive_file(kavu_parallel_archive_name(rev, type, k)), kept,
-                             std::filesystem::copy_options::overwrite_existing, ec);
-  if (!ec) return "";
-  const int error_code = ec.value();
-  std::filesystem::remove(kept, ec);
-  return write_failure_text("cannot copy the archive to \"" + kept + "\"", error_code);
+  const int error_code = copy_whole_file(archive_file(kavu_parallel_archive_name(rev, type, k)), kept);
+  if (error_code == 0) return "";
+  const std::string why =
+      write_failure_text("cannot copy the archive to \"" + kept + "\": " + std::strerror(error_code), error_code);
+  unlink(kept.c_str());
+  return why;
 }
 
 // A machine whose terminals were dropped at the split (its signals were

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <sstream>
 #include <unordered_map>
 
@@ -91,6 +92,7 @@ std::string describe(CDB_SGATE_NETLIST* nl) {
       if (CDB_SGATE_WYSIWYG_RAM_BLOCK* r = a->cast_to_wysiwyg_ram_block())
         o << " ram " << r->get_ram_mode(0).to_string() << r->get_ram_mode(1).to_string() << " "
           << path(r->get_logical_name(0)) << " " << path(r->get_logical_name(1));
+      if (a->is_lutram()) o << " lutram " << path(a->get_lutram_logical_name());
       o << "\n";
     }
     if (CDB_SGATE_OPERATOR* op = n->cast_to_operator()) {
@@ -267,6 +269,10 @@ LOADED_NETLIST every_kind_design() {
   sig(2)->insert_fanout(atom_in(rq, 35));
   rq->set_ram_mode(7, CDB_RAM_PORT_B);
   g->add_node(rq);
+  auto* lutram = new CDB_SGATE_WYSIWYG(name("lr"), 63);
+  lutram->set_lutram_logical_name(name("mem_l"));
+  sig(14)->insert_fanout(atom_in(lutram, 410));
+  g->add_node(lutram);
   auto* mac = new CDB_SGATE_WYSIWYG(name("mac"), 60);
   mac->set_mode(92);
   mac->set_sweep_level(2);
@@ -498,19 +504,20 @@ TEST(NetlistArchiveKinds, DamagedAndForeignRecordsAreRefused) {
     EXPECT_FALSE(read_payload(std::vector<uint8_t>(payload.begin(), payload.begin() + long(cut)), &error)) << cut;
     EXPECT_FALSE(error.empty());
   }
-  // Another format version: refused by name before any gate is made.
-  // The version follows the pointer field (header and mark, 4 bytes) and its
-  // own field header (3 bytes).
-  std::vector<uint8_t> foreign = payload;
+  // Another format version, older or newer than those read: refused by
+  // name before any gate is made. The version follows the pointer field
+  // (header and mark, 4 bytes) and its own field header (3 bytes).
   const size_t version_at = 7;
-  uint32_t version;
-  std::memcpy(&version, &foreign[version_at], 4);
-  ASSERT_EQ(version, CDB_SGATE_NETLIST_ARCHIVE_VERSION);
-  version = 1;
-  std::memcpy(&foreign[version_at], &version, 4);
+  uint32_t written;
+  std::memcpy(&written, &payload[version_at], 4);
+  ASSERT_EQ(written, CDB_SGATE_NETLIST_ARCHIVE_VERSION);
   std::string error;
-  EXPECT_FALSE(read_payload(foreign, &error));
-  EXPECT_TRUE(text_contains_words(error, "format 1")) << error;
+  for (const uint32_t version : {1u, CDB_SGATE_NETLIST_ARCHIVE_VERSION + 1}) {
+    std::vector<uint8_t> foreign = payload;
+    std::memcpy(&foreign[version_at], &version, 4);
+    EXPECT_FALSE(read_payload(foreign, &error));
+    EXPECT_TRUE(text_contains_words(error, "format " + std::to_string(version))) << error;
+  }
   // A source naming a gate that is not in the record.
   LOADED_NETLIST small = load_blif("small/counter8_lut4");
   CDB_SGATE_NODE* first = *small->begin_node_list();
@@ -542,18 +549,19 @@ TEST(NetlistArchiveKinds, DamagedAndForeignRecordsAreRefused) {
 
 namespace {
 
-// The offset of the value of the first u32 field `tag` whose neighbour
-// field is `beside` (the field right after it, or with `before` the one
-// right before it); npos when there is none. A field is a little-endian u16
-// tag, a u8 kind (2: u32) and, for a u32, four bytes: found this way the
-// test follows the record's fields, not their offsets.
-size_t u32_field(const std::vector<uint8_t>& payload, uint16_t tag, uint16_t beside, bool before = false) {
+// The offset of the value of the first u32 field `tag`, at or after `from`,
+// whose neighbour field is `beside` (the field right after it, or with
+// `before` the one right before it); npos when there is none. A field is a
+// little-endian u16 tag, a u8 kind (2: u32) and, for a u32, four bytes:
+// found this way the test follows the record's fields, not their offsets.
+size_t u32_field(const std::vector<uint8_t>& payload, uint16_t tag, uint16_t beside, bool before = false,
+                 size_t from = 0) {
   constexpr uint8_t kU32 = 2;
   auto header_at = [&](size_t at, uint16_t t) {
     return at + 3 <= payload.size() && payload[at] == (t & 0xff) && payload[at + 1] == (t >> 8) &&
            payload[at + 2] == kU32;
   };
-  for (size_t at = 0; at + 7 <= payload.size(); ++at) {
+  for (size_t at = from; at + 7 <= payload.size(); ++at) {
     if (!header_at(at, tag)) continue;
     if (before ? at >= 7 && header_at(at - 7, beside) : header_at(at + 7, beside)) return at + 3;
   }
@@ -566,14 +574,67 @@ uint32_t u32_at(const std::vector<uint8_t>& payload, size_t at) {
   return v;
 }
 
+// counter8 with its gates in a tree of hierarchies: the netlist and its pins
+// in top|sub (which uses a namespace), its LUTs in turn in top, in an
+// unnamed child of top and in two hierarchies of one name, "x", one under
+// sub and one under the unnamed child; and a LUT-RAM atom with a logical
+// name. The gates go back to the loader's hierarchy at the end.
+struct HIERARCHICAL_DESIGN {
+  HDB_NAMESPACE ns;
+  CDB_SGATE_HIERARCHY top, sub, other, x_in_sub, x_in_other;
+  LOADED_NETLIST nl = load_blif("small/counter8_lut4");
+  CDB_SGATE_HIERARCHY* loaded_hierarchy = nl->get_hierarchy();  // the loader's, freed with the netlist
+  CDB_SGATE_WYSIWYG* lutram = nullptr;
+
+  HIERARCHICAL_DESIGN() {
+    auto named = [](const char* text, HDB_INSTANCE_NAME* parent) {
+      return HDB_INSTANCE_NAME::create_normal_name(nullptr, text, nullptr, nullptr, parent);
+    };
+    top.set_instance_name(named("top", nullptr));
+    sub.set_instance_name(named("sub", top.get_instance_name()));
+    sub.set_parent(&top);
+    sub.set_namespace(&ns);
+    other.set_parent(&top);
+    HDB_INSTANCE_NAME* x = named("x", nullptr);
+    x_in_sub.set_instance_name(x);
+    x_in_sub.set_parent(&sub);
+    x_in_other.set_instance_name(x);
+    x_in_other.set_parent(&other);
+    CDB_SGATE_HIERARCHY::set_hierarchy_pointers(&sub, nl.get());
+    CDB_SGATE_HIERARCHY* const turn[] = {&top, &other, &x_in_sub, &x_in_other};
+    int k = 0;
+    for (CDB_SGATE_NODE* n : nl->get_node_list())
+      if (n->cast_to_lut()) n->set_hierarchy(turn[k++ % 4]);
+    nl->set_hierarchy(&sub);
+    lutram = new CDB_SGATE_WYSIWYG(named("lutram", nullptr), 63);
+    lutram->set_lutram_logical_name(named("lutram_mem", nullptr));
+    nl->add_node(lutram);
+  }
+  ~HIERARCHICAL_DESIGN() {
+    for (CDB_SGATE_NODE* n : nl->get_node_list()) n->set_hierarchy(nullptr);
+    CDB_SGATE_HIERARCHY::set_hierarchy_pointers(loaded_hierarchy, nl.get());
+    nl->set_hierarchy(loaded_hierarchy);
+  }
+};
+
+// Each gate's name with the path of its hierarchy, sorted: what a stored
+// record must give back whatever the debug numbers of this process.
+std::vector<std::string> hierarchy_by_gate(CDB_SGATE_NETLIST* nl) {
+  std::vector<std::string> rows;
+  for (CDB_SGATE_NODE* n : nl->get_node_list()) rows.push_back(path(n->get_instance_name()) + " " + hierarchy_path(n->get_hierarchy()));
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
 }  // namespace
 
 // Damaged counts and references, each located through the fields around it:
 // terminal slot counts no record can hold (a gate's slot list was once sized
 // to 2^32 entries before the count was checked) or past the slot words that
 // follow, a name deeper than the record, a source naming a gate the record
-// lacks or a slot its gate lacks. Each is refused with an exception that
-// names the fault, and nothing leaks (ASan).
+// lacks or a slot its gate lacks, a hierarchy whose parent does not precede
+// it and a gate of a hierarchy the table lacks. Each is refused with an
+// exception that names the fault, and nothing leaks (ASan).
 TEST(NetlistArchiveKinds, DamagedCountsAndReferencesAreRefused) {
   LOADED_NETLIST nl = every_kind_design();
   const std::vector<uint8_t> payload = payload_of(nl.get());
@@ -592,22 +653,37 @@ TEST(NetlistArchiveKinds, DamagedCountsAndReferencesAreRefused) {
   ASSERT_GE(u32_at(payload, in_slots), 1u);
   uint32_t max_debug = 0;
   for (CDB_SGATE_NODE* n : nl->get_node_list()) max_debug = std::max(max_debug, uint32_t(n->get_debug_number()));
+  // The hierarchy table: an entry's parent index (247) comes before its
+  // name's depth (248); a gate's index (33) before its output slots (50).
+  HIERARCHICAL_DESIGN tree_design;
+  const std::vector<uint8_t> tree = payload_of(tree_design.nl.get());
+  std::vector<size_t> parents;
+  for (size_t at = u32_field(tree, 247, 248); at != std::string::npos; at = u32_field(tree, 247, 248, false, at + 1))
+    parents.push_back(at);
+  ASSERT_EQ(parents.size(), 5u);  // top, top|sub, the unnamed one and the two "x"
+  const size_t gate_hierarchy = u32_field(tree, 33, 50);
+  ASSERT_NE(gate_hierarchy, std::string::npos);
   const struct {
     const char* what;
+    const std::vector<uint8_t>& record;
     size_t at;
     uint32_t value;
     const char* error;
   } damages[] = {
-      {"2^32 - 1 output slots", out_slots, 0xffffffffu, "more terminal slots than the record holds"},
-      {"2^32 - 1 input slots", in_slots, 0xffffffffu, "more terminal slots than the record holds"},
-      {"2^28 output slots", out_slots, 1u << 28, "more terminal slots than the record holds"},
-      {"a word of input slots more than follow", in_slots, u32_at(payload, in_slots) + 32, ""},
-      {"a source gate the record lacks", src_gate, max_debug + 1000, "not in the record"},
-      {"a source slot its gate lacks", src_slot, 1000, "lacks output 1000"},
+      {"2^32 - 1 output slots", payload, out_slots, 0xffffffffu, "more terminal slots than the record holds"},
+      {"2^32 - 1 input slots", payload, in_slots, 0xffffffffu, "more terminal slots than the record holds"},
+      {"2^28 output slots", payload, out_slots, 1u << 28, "more terminal slots than the record holds"},
+      {"a word of input slots more than follow", payload, in_slots, u32_at(payload, in_slots) + 32, ""},
+      {"a source gate the record lacks", payload, src_gate, max_debug + 1000, "not in the record"},
+      {"a source slot its gate lacks", payload, src_slot, 1000, "lacks output 1000"},
+      // Each a hierarchy read one past the end of those read so far.
+      {"the first hierarchy its own parent", tree, parents[0], 0, "hierarchy whose parent does not precede it"},
+      {"the second hierarchy its own parent", tree, parents[1], 1, "hierarchy whose parent does not precede it"},
+      {"a gate of a hierarchy past the table", tree, gate_hierarchy, 5, "gate of a hierarchy not in the record"},
   };
   for (const auto& d : damages) {
     SCOPED_TRACE(d.what);
-    std::vector<uint8_t> damaged = payload;
+    std::vector<uint8_t> damaged = d.record;
     std::memcpy(&damaged[d.at], &d.value, 4);
     std::string error;
     EXPECT_FALSE(read_payload(damaged, &error));
@@ -627,37 +703,30 @@ TEST(NetlistArchiveKinds, DamagedCountsAndReferencesAreRefused) {
   EXPECT_TRUE(text_contains_words(error, "name deeper than the record")) << error;
 }
 
-// Each gate's hierarchy, and the netlist's, travel in the record (format 3):
-// read back, the gates name hierarchies of the same names and chain, the
-// same objects on every read, owned by no netlist. Records of format 2,
-// which carried none, still read (a stored one, written before format 3),
-// their gates without a hierarchy.
-TEST(NetlistArchiveHierarchy, GatesKeepTheirHierarchyAndFormat2RecordsStillRead) {
-  HDB_NAMESPACE ns;
-  CDB_SGATE_HIERARCHY top, sub, other;
-  top.set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr));
-  sub.set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "sub", nullptr, nullptr, top.get_instance_name()));
-  sub.set_parent(&top);
-  sub.set_namespace(&ns);
-  other.set_parent(&top);  // unnamed
-  LOADED_NETLIST nl = load_blif("small/counter8_lut4");
-  CDB_SGATE_HIERARCHY* loaded_hierarchy = nl->get_hierarchy();  // the loader's, freed with the netlist
-  CDB_SGATE_HIERARCHY::set_hierarchy_pointers(&sub, nl.get());
-  int k = 0;
-  for (CDB_SGATE_NODE* n : nl->get_node_list())
-    if (n->cast_to_lut()) n->set_hierarchy(k++ % 2 ? &top : &other);
-  nl->set_hierarchy(&sub);
-  const std::string before = describe(nl.get());
+// Each gate's hierarchy, and the netlist's, travel in the record (format 3
+// on): read back, the gates name hierarchies of the same names and chain
+// (two of one name under different parents stay two), the same objects on
+// every read, owned by no netlist. Stored records of older formats still
+// read: format 2 (written before format 3) with gates and netlist without a
+// hierarchy, format 3 (written before format 4) with them but its LUT-RAM
+// without the logical name it had.
+TEST(NetlistArchiveHierarchy, GatesKeepTheirHierarchyAndOlderFormatsStillRead) {
+  HIERARCHICAL_DESIGN d;
+  const std::string before = describe(d.nl.get());
   EXPECT_NE(before.find("hier top/top|sub@/"), std::string::npos);
-  const std::vector<uint8_t> payload = payload_of(nl.get());
+  const std::vector<uint8_t> payload = payload_of(d.nl.get());
   std::string error;
   std::unique_ptr<CDB_SGATE_NETLIST> back = read_payload(payload, &error);
   ASSERT_TRUE(back) << error;
   EXPECT_EQ(describe(back.get()), before);
   EXPECT_EQ(payload_of(back.get()), payload);
   ASSERT_NE(back->get_hierarchy(), nullptr);
-  EXPECT_NE(back->get_hierarchy(), &sub);
+  EXPECT_NE(back->get_hierarchy(), &d.sub);
   EXPECT_EQ(back->get_hierarchy()->get_namespace(), hdb_default_namespace());
+  std::set<const CDB_HIERARCHY_BASE*> distinct;
+  for (CDB_SGATE_NODE* n : back->get_node_list())
+    if (n->get_hierarchy()) distinct.insert(n->get_hierarchy());
+  EXPECT_EQ(distinct.size(), 5u);  // sub, top, the unnamed one and the two "x"
   std::unique_ptr<CDB_SGATE_NETLIST> again = read_payload(payload, &error);
   ASSERT_TRUE(again) << error;
   EXPECT_EQ(again->get_hierarchy(), back->get_hierarchy());
@@ -670,32 +739,45 @@ TEST(NetlistArchiveHierarchy, GatesKeepTheirHierarchyAndFormat2RecordsStillRead)
   // Cut anywhere: refused, nothing leaked (ASan).
   for (size_t cut = 0; cut < payload.size(); cut += 1 + payload.size() / 61)
     EXPECT_FALSE(read_payload(std::vector<uint8_t>(payload.begin(), payload.begin() + long(cut)), &error)) << cut;
-  for (CDB_SGATE_NODE* n : nl->get_node_list()) n->set_hierarchy(nullptr);
-  CDB_SGATE_HIERARCHY::set_hierarchy_pointers(loaded_hierarchy, nl.get());
-  nl->set_hierarchy(loaded_hierarchy);
 
-  // Format 2, as stored.
-  PDB_ARCHIVE stored;
-  stored.open(KAVU_TEST_DATA_DIR "/pdb/netlist_v2", PDB_ARCHIVE::PDB_READ);
-  void* q = nullptr;
-  pdb_read_ptr(stored, "", "cdb", &cdb_sgate_netlist_ptr_field, &q, nullptr, "");
-  std::unique_ptr<CDB_SGATE_NETLIST> old(static_cast<CDB_SGATE_NETLIST*>(q));
-  ASSERT_TRUE(old);
-  old->prepare_for_use();
-  std::string report;
-  EXPECT_TRUE(old->check(&report)) << report;
-  EXPECT_EQ(old->get_hierarchy(), nullptr);
-  for (CDB_SGATE_NODE* n : old->get_node_list()) EXPECT_EQ(n->get_hierarchy(), nullptr);
-  EXPECT_EQ(old->get_number(), 2);
-  EXPECT_EQ(old->get_node_list().size(), nl->get_node_list().size());
-  std::string why;
-  EXPECT_TRUE(sim_equivalent(nl.get(), old.get(), SIM_COMPARE{}, &why)) << why;
-  // Written again it is format 3 and reads back the same.
-  const std::vector<uint8_t> rewritten = payload_of(old.get());
-  uint32_t version;
-  std::memcpy(&version, &rewritten[7], 4);
-  EXPECT_EQ(version, 3u);
-  std::unique_ptr<CDB_SGATE_NETLIST> third = read_payload(rewritten, &error);
-  ASSERT_TRUE(third) << error;
-  EXPECT_EQ(describe(third.get()), describe(old.get()));
+  // Stored records, as written by the formats before: counter8 numbered 2
+  // (format 2); the design above numbered 3 (format 3).
+  LOADED_NETLIST counter = load_blif("small/counter8_lut4");
+  for (CDB_SGATE_NODE* n : counter->get_node_list()) n->set_hierarchy(nullptr);  // as format 2 reads it
+  const struct {
+    const char* file;
+    int number;
+    std::vector<std::string> hierarchies;  // hierarchy_by_gate
+  } stored[] = {
+      {"netlist_v2", 2, hierarchy_by_gate(counter.get())},
+      {"netlist_v3", 3, hierarchy_by_gate(d.nl.get())},
+  };
+  for (const auto& row : stored) {
+    SCOPED_TRACE(row.file);
+    PDB_ARCHIVE archive;
+    archive.open(std::string(KAVU_TEST_DATA_DIR "/pdb/") + row.file, PDB_ARCHIVE::PDB_READ);
+    void* q = nullptr;
+    pdb_read_ptr(archive, "", "cdb", &cdb_sgate_netlist_ptr_field, &q, nullptr, "");
+    std::unique_ptr<CDB_SGATE_NETLIST> old(static_cast<CDB_SGATE_NETLIST*>(q));
+    ASSERT_TRUE(old);
+    old->prepare_for_use();
+    std::string report;
+    EXPECT_TRUE(old->check(&report)) << report;
+    EXPECT_EQ(old->get_number(), row.number);
+    EXPECT_EQ(hierarchy_path(old->get_hierarchy()), row.number == 2 ? "-" : "top/top|sub@/");
+    EXPECT_EQ(hierarchy_by_gate(old.get()), row.hierarchies);
+    for (CDB_SGATE_NODE* n : old->get_node_list()) {
+      if (CDB_SGATE_WYSIWYG* a = n->cast_to_wysiwyg()) {
+        EXPECT_EQ(a->get_lutram_logical_name(), nullptr);
+      }
+    }
+    std::string why;
+    EXPECT_TRUE(sim_equivalent(counter.get(), old.get(), SIM_COMPARE{}, &why)) << why;
+    // Written again it is of the current format and reads back the same.
+    const std::vector<uint8_t> rewritten = payload_of(old.get());
+    EXPECT_EQ(u32_at(rewritten, 7), CDB_SGATE_NETLIST_ARCHIVE_VERSION);
+    std::unique_ptr<CDB_SGATE_NETLIST> current = read_payload(rewritten, &error);
+    ASSERT_TRUE(current) << error;
+    EXPECT_EQ(describe(current.get()), describe(old.get()));
+  }
 }
