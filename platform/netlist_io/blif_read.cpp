@@ -1200,13 +1200,16 @@ void BLIF_READER::give_names() {
 bool read_whole_file(const std::string& path, RELEASABLE_ARRAY<char>* text, std::string* problem) {
   FILE* f = nullptr;
   uint64_t size = 0;
-  switch (FIO_FILE_SYSTEM::open_regular_file(path, kMaxTextBytes, &f, &size)) {
+  int error = 0;
+  switch (FIO_FILE_SYSTEM::open_regular_file(path, kMaxTextBytes, &f, &size, &error)) {
     case FIO_FILE_SYSTEM::FIO_OPENED: break;
     case FIO_FILE_SYSTEM::FIO_NOT_REGULAR: *problem = "not a regular file"; return false;
     case FIO_FILE_SYSTEM::FIO_TOO_LARGE:
       *problem = "the file is larger than 4 GiB, more than the reader can address";
       return false;
-    default: return false;
+    default:
+      *problem = FIO_FILE_SYSTEM::open_problem(FIO_FILE_SYSTEM::FIO_CANNOT_OPEN, kMaxTextBytes, error);
+      return false;
   }
   if (!text->allocate(size_t(size))) {
     std::fclose(f);

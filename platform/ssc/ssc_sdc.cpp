@@ -94,7 +94,7 @@ bool split_words(const std::string& line, std::vector<std::string>* words, std::
       w = line.substr(i, j - i);
       i = j;
     }
-    words->push_back(w);
+    words->push_back(std::move(w));
   }
   return true;
 }
@@ -559,19 +559,30 @@ bool SDC_READER::command(const std::vector<std::string>& w, std::string* why) {
 
 }  // namespace
 
+// Lines are views into the text: a line is copied once, into the command it
+// belongs to, and the command once more, into its words, so a read takes a
+// few times the size of the text at most.
 bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out,
                   std::string* error) {
   SDC_READER reader(data, out);
-  std::istringstream in(text);
-  std::string line, cmd;
+  std::string_view rest(text);
+  std::string cmd;
   int number = 0, first = 0;
   std::vector<std::string> words;
-  while (std::getline(in, line)) {
+  while (!rest.empty()) {
+    const size_t end = std::min(rest.find('\n'), rest.size());
+    std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
     ++number;
     if (cmd.empty()) first = number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // A NUL byte would cut a name or a number wherever it is read as C text.
+    if (line.find('\0') != std::string_view::npos) {
+      if (error) *error = "line " + std::to_string(number) + ": NUL byte in the file";
+      return false;
+    }
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (!line.empty() && line.back() == '\\') {
-      cmd += line.substr(0, line.size() - 1) + " ";
+      cmd.append(line.substr(0, line.size() - 1)) += ' ';
       continue;
     }
     cmd += line;
@@ -583,6 +594,8 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
     std::string why;
     reader.set_line(first);
     if (!split_words(cmd, &words, &why) || (!words.empty() && !reader.command(words, &why))) {
+      std::string().swap(cmd);  // freed before the message, which may quote all of it
+      std::vector<std::string>().swap(words);
       if (error) *error = "line " + std::to_string(first) + ": " + why;
       return false;
     }
