@@ -108,6 +108,12 @@ void parse_ini_file(CFG_STATE& s, const char* path) {
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
+    // A NUL byte would cut the value wherever it is read as C text: the
+    // line is refused whole, as the BLIF reader refuses one.
+    if (line.find('\0') != std::string::npos) {
+      std::fprintf(stderr, "Warning: line %d of \"%s\" holds a NUL byte; ignored\n", number, path);
+      continue;
+    }
     size_t hash = line.find('#');
     if (hash != std::string::npos) line.resize(hash);
     line = trim(line);

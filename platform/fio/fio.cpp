@@ -8,7 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -114,17 +117,29 @@ FILE* FIO_FILE_SYSTEM::fopen(const std::string& path, const char* mode) {
 }
 
 FIO_FILE_SYSTEM::OPEN_STATUS FIO_FILE_SYSTEM::open_regular_file(const std::string& path, uint64_t max_bytes,
-                                                                FILE** file, uint64_t* size) {
+                                                                FILE** file, uint64_t* size, int* error_number) {
   *file = nullptr;
   *size = 0;
-  if (path.empty()) return FIO_CANNOT_OPEN;
+  int unused = 0;
+  int& error = error_number ? *error_number : unused;
+  error = 0;
+  if (path.empty()) {
+    error = ENOENT;
+    return FIO_CANNOT_OPEN;
+  }
   // stat first, so that a device is not even opened (opening some has side
   // effects); then the type again on the descriptor, which is what is read.
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return FIO_CANNOT_OPEN;
+  if (::stat(path.c_str(), &st) != 0) {
+    error = errno;
+    return FIO_CANNOT_OPEN;
+  }
   if (!S_ISREG(st.st_mode)) return FIO_NOT_REGULAR;
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return FIO_CANNOT_OPEN;
+  if (fd < 0) {
+    error = errno;
+    return FIO_CANNOT_OPEN;
+  }
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return FIO_NOT_REGULAR;
@@ -137,6 +152,7 @@ FIO_FILE_SYSTEM::OPEN_STATUS FIO_FILE_SYSTEM::open_regular_file(const std::strin
   if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   FILE* f = ::fdopen(fd, "rb");
   if (!f) {
+    error = errno;
     ::close(fd);
     return FIO_CANNOT_OPEN;
   }
@@ -145,25 +161,54 @@ FIO_FILE_SYSTEM::OPEN_STATUS FIO_FILE_SYSTEM::open_regular_file(const std::strin
   return FIO_OPENED;
 }
 
+std::string FIO_FILE_SYSTEM::open_problem(OPEN_STATUS status, uint64_t max_bytes, int error_number) {
+  switch (status) {
+    case FIO_OPENED: return std::string();
+    case FIO_NOT_REGULAR: return "not a regular file";
+    case FIO_TOO_LARGE: {
+      const bool gib = max_bytes >= (uint64_t(1) << 30) && max_bytes % (uint64_t(1) << 30) == 0;
+      const std::string bound =
+          gib ? std::to_string(max_bytes >> 30) + " GiB" : std::to_string(max_bytes >> 20) + " MiB";
+      return "the file is larger than " + std::to_string(max_bytes) + " bytes (" + bound + ")";
+    }
+    default: break;
+  }
+  return error_number ? "cannot read the file: " + std::string(std::strerror(error_number)) : "cannot read the file";
+}
+
 bool FIO_FILE_SYSTEM::read_regular_file(const std::string& path, uint64_t max_bytes, std::string* text,
                                         std::string* problem) {
   text->clear();
   FILE* f = nullptr;
   uint64_t size = 0;
-  switch (open_regular_file(path, max_bytes, &f, &size)) {
-    case FIO_OPENED: break;
-    case FIO_NOT_REGULAR: *problem = "not a regular file"; return false;
-    case FIO_TOO_LARGE: *problem = "the file is larger than " + std::to_string(max_bytes) + " bytes"; return false;
-    default: *problem = "cannot read the file"; return false;
+  int error = 0;
+  const OPEN_STATUS status = open_regular_file(path, max_bytes, &f, &size, &error);
+  if (status != FIO_OPENED) {
+    *problem = open_problem(status, max_bytes, error);
+    return false;
   }
   // The size is the one the descriptor had when opened; a file that grows
   // meanwhile is read to that size and refused, one that shrinks is refused.
-  text->resize(size_t(size));
-  const bool ok = (size == 0 || std::fread(text->data(), 1, text->size(), f) == text->size()) && std::fgetc(f) == EOF;
-  std::fclose(f);
-  if (!ok) {
-    text->clear();
-    *problem = "cannot read the file";
+  // The text is sized once, so the read takes the file's size and no more;
+  // memory the system refuses is a problem, never an exception.
+  try {
+    text->resize(size_t(size));
+  } catch (const std::bad_alloc&) {
+    std::fclose(f);
+    std::string().swap(*text);
+    *problem = "not enough memory for the file";
+    return false;
   }
-  return ok;
+  errno = 0;
+  const size_t got = size == 0 ? 0 : std::fread(text->data(), 1, text->size(), f);
+  const bool failed = std::ferror(f) != 0;
+  const int read_error = errno ? errno : EIO;
+  const bool whole = !failed && got == text->size() && std::fgetc(f) == EOF && !std::ferror(f);
+  std::fclose(f);
+  if (!whole) {
+    std::string().swap(*text);
+    *problem = failed ? "cannot read the file: " + std::string(std::strerror(read_error))
+                      : "the file changed while it was read";
+  }
+  return whole;
 }

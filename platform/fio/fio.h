@@ -70,12 +70,20 @@ class FIO_FILE_SYSTEM {
   // taken from the opened descriptor (opened without blocking, so a FIFO
   // without a writer cannot hold the caller), so a path swapped after a
   // check cannot slip through. *file is set only when FIO_OPENED; *size is
-  // the file's size then.
+  // the file's size then. On FIO_CANNOT_OPEN, *error_number (when given) is
+  // the system's error number (EACCES, ELOOP, ENOENT, …); 0 otherwise.
   enum OPEN_STATUS { FIO_OPENED, FIO_CANNOT_OPEN, FIO_NOT_REGULAR, FIO_TOO_LARGE };
-  static OPEN_STATUS open_regular_file(const std::string& path, uint64_t max_bytes, FILE** file, uint64_t* size);
+  static OPEN_STATUS open_regular_file(const std::string& path, uint64_t max_bytes, FILE** file, uint64_t* size,
+                                       int* error_number = nullptr);
+  // The words for a refusal of open_regular_file: "cannot read the file:
+  // <the system's reason>", "not a regular file" or "the file is larger
+  // than <max_bytes> bytes (<bound in MiB or GiB>)".
+  static std::string open_problem(OPEN_STATUS status, uint64_t max_bytes, int error_number);
   // The whole of a regular file of at most `max_bytes` into *text; false
-  // with *problem "cannot read the file", "not a regular file" or "the file
-  // is larger than <max_bytes> bytes".
+  // with *problem as open_problem gives it, "cannot read the file: <the
+  // system's reason>" for a failed read, "the file changed while it was
+  // read", or "not enough memory for the file" (no exception escapes). The
+  // read takes the file's size in memory and no more.
   static bool read_regular_file(const std::string& path, uint64_t max_bytes, std::string* text,
                                 std::string* problem);
 };

@@ -435,4 +435,26 @@ void msg_test_reset() {
   msg_debug_reset();
 }
 
+std::string msg_printable_text(std::string_view text, size_t max_bytes, bool escape_quotes) {
+  std::string out;
+  const size_t n = std::min(text.size(), max_bytes);
+  out.reserve(n + 3);
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (escape_quotes && (c == '"' || c == '\\')) {
+      out += '\\';
+      out += char(c);
+    } else if (c >= 0x20 && c < 0x7f) {
+      out += char(c);
+    } else {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  if (text.size() > n) out += "...";
+  return out;
+}
+
 }  // namespace kavu_platform

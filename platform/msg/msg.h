@@ -24,6 +24,7 @@
 #include <cstdarg>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Checks a precondition in every build; a failure is an internal error of
@@ -250,5 +251,14 @@ std::optional<MSG_LOG_ENTRY> msg_log_find(int id);
 void msg_flush_pending();
 // The printed form of an entry ("Warning (286002): …", sub-entries indented).
 std::string msg_format_entry(const MSG_LOG_ENTRY& entry);
+
+// Text that came from a file or another process, fit to be quoted in a
+// message: every byte outside printable ASCII (terminal escapes, NUL, bytes
+// of other encodings) is written as "\xHH", and only the first `max_bytes`
+// bytes are shown, "..." marking the cut, so neither a terminal escape nor
+// a megabyte of text reaches the user. With `escape_quotes` double quotes
+// and backslashes are written "\"" and "\\" as well, for text shown between
+// double quotes. The result is at most 4 * max_bytes + 3 bytes long.
+std::string msg_printable_text(std::string_view text, size_t max_bytes, bool escape_quotes = false);
 
 }  // namespace kavu_platform

@@ -36,8 +36,10 @@
 // "blif_max_flat_gates" key allows, default 20,000,000) give
 // "<file>:<line>: <problem>" in BLIF_RESULT::error and no netlist; a path that
 // is not a regular file (a directory, a FIFO) or a file past 4 GiB gives
-// "<file>: <problem>". An ".exdc" section is skipped to its ".end" or to the
-// next ".model". A signal
+// "<file>: <problem>" (the system's reason for a file it will not give). A
+// problem quotes a name or word of the file with bytes outside printable
+// ASCII escaped and cut at 80 bytes. An ".exdc" section is skipped to its
+// ".end" or to the next ".model". A signal
 // read but never driven is tied to 0 with a warning (an error when asked).
 // Names: the characters BLIF cannot carry in a name (space, tab, form feed,
 // vertical tab, '#', '=', '\', CR, LF) are written as '\' and two upper-case hex digits and read

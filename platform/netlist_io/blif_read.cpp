@@ -41,6 +41,7 @@
 #include "cut/cut_mac.h"
 #include "fio/fio.h"
 #include "hdb/hdb.h"
+#include "msg/msg.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/blif_cells.h"
 #include "netlist_io/netlist_io_int.h"
@@ -60,6 +61,15 @@ const uint64_t kMaxTextBytes = UINT32_MAX - 1;
 const uint32_t kReleaseLines = 1u << 16;
 // Block size of the store of signal and model names.
 const size_t kNameBlock = 256 * 1024;
+// Bytes of a name or word of the file quoted in a problem, and of a
+// problem's whole text.
+const size_t kMaxQuotedBytes = 80;
+const size_t kMaxProblemBytes = 1024;
+
+// A name or word of the file as a problem quotes it: bytes that are not
+// printable ASCII (terminal escapes among them) escaped, the text cut at
+// kMaxQuotedBytes (msg_printable_text), so neither reaches the user raw.
+std::string quoted(std::string_view text) { return msg_printable_text(text, kMaxQuotedBytes); }
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
@@ -335,8 +345,12 @@ BLIF_READER::BLIF_READER(std::string file, RELEASABLE_ARRAY<char> text, const BL
   m_max_flat_gates = limit > 0 ? uint64_t(limit) : 0;
 }
 
+// A problem quotes the file's names and words through quoted(); the whole
+// text is passed through the same escaping once more, with a wider cut, for
+// what cell builders quote.
 bool BLIF_READER::fail(uint32_t line, const std::string& problem) {
-  if (m_error.empty()) m_error = m_file + ":" + std::to_string(line) + ": " + problem;
+  if (m_error.empty())
+    m_error = m_file + ":" + std::to_string(line) + ": " + msg_printable_text(problem, kMaxProblemBytes);
   return false;
 }
 
@@ -470,7 +484,7 @@ bool BLIF_READER::group_models() {
     if (t0 == ".model") {
       if (l.m_count < 2) return fail(l.m_line, ".model without a name");
       if (const MODEL* twin = find_model(tok(l, 1)))
-        return fail(l.m_line, "model '" + std::string(tok(l, 1)) + "' is defined twice (first on line " +
+        return fail(l.m_line, "model '" + quoted(tok(l, 1)) + "' is defined twice (first on line " +
                                   std::to_string(twin->m_decl_line) + ")");
       if (open) open->m_end_line = i;
       const std::string_view name = keep_name(tok(l, 1));
@@ -490,7 +504,7 @@ bool BLIF_READER::group_models() {
       in_exdc = true;
     } else if (!open && !in_exdc) {
       if (!m_models.empty() && m_models.back().m_end_line != uint32_t(m_lines.size()))
-        return fail(l.m_line, "statement outside a model: " + std::string(t0));
+        return fail(l.m_line, "statement outside a model: " + quoted(t0));
       // A file without .model: the statements form one model named "top".
       m_model_index.emplace("top", uint32_t(m_models.size()));
       m_models.push_back({"top", i, uint32_t(m_lines.size()), l.m_line});
@@ -527,7 +541,7 @@ bool BLIF_READER::check_flat_size(const MODEL& model, uint32_t line, size_t pref
   const uint64_t bytes = sat_add(model.m_flat_prefix_bytes, sat_mul(model.m_flat_gates, prefix_bytes));
   if (gates <= m_max_flat_gates && bytes <= sat_mul(m_max_flat_gates, kPrefixBytesPerFlatGate)) return true;
   return fail(line, "the flattened hierarchy passes " + std::to_string(m_max_flat_gates) +
-                        " gates (blif_max_flat_gates) while expanding model '" + std::string(model.m_name) +
+                        " gates (blif_max_flat_gates) while expanding model '" + quoted(model.m_name) +
                         "' (" + (gates == UINT64_MAX ? std::string("too many") : std::to_string(gates)) +
                         " gates, " + (bytes == UINT64_MAX ? std::string("too many") : std::to_string(bytes)) +
                         " bytes of instance names at least)");
@@ -563,7 +577,7 @@ bool BLIF_READER::estimate_flat_sizes() {
       const uint32_t c = subs[m][next++];
       if (state[c] == OPEN)
         return fail(m_models[c].m_decl_line, "models nest deeper than 64 levels (recursive model '" +
-                                                 std::string(m_models[c].m_name) + "' instantiates itself)");
+                                                 quoted(m_models[c].m_name) + "' instantiates itself)");
       if (state[c] == UNSEEN) {
         state[c] = OPEN;
         stack.emplace_back(c, 0);
@@ -646,7 +660,7 @@ void BLIF_READER::read(CDB_SGATE_ITERM* t, uint32_t signal, uint32_t line) {
 bool BLIF_READER::drive(CDB_SGATE_OTERM* o, uint32_t signal, uint32_t line) {
   SIGNAL& s = m_signals[signal];
   if (s.defined())
-    return fail(line, "signal '" + std::string(m_table.name(signal)) + "' is driven twice (first on line " +
+    return fail(line, "signal '" + quoted(m_table.name(signal)) + "' is driven twice (first on line " +
                           std::to_string(s.m_line) + ")");
   s.set_driver(o);
   s.m_line = line;
@@ -769,8 +783,8 @@ bool BLIF_READER::statement(INSTANCE_SCOPE& scope, uint32_t& li, int depth) {
       t0 == ".default_max_input_load" || t0 == ".attr" || t0 == ".cname" || t0 == ".src")
     return true;  // timing and annotation lines do not change the function
   if (t0 == ".param") return fail(l.m_line, ".param without a preceding .subckt");
-  if (t0[0] == '.') return fail(l.m_line, "unsupported construct " + std::string(t0));
-  return fail(l.m_line, "unexpected text '" + std::string(t0) + "' (a cover row outside .names?)");
+  if (t0[0] == '.') return fail(l.m_line, "unsupported construct " + quoted(t0));
+  return fail(l.m_line, "unexpected text '" + quoted(t0) + "' (a cover row outside .names?)");
 }
 
 bool BLIF_READER::read_pins(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, bool inputs) {
@@ -814,7 +828,7 @@ bool BLIF_READER::read_names(INSTANCE_SCOPE& scope, uint32_t& li, const LOGICAL_
     // A constant cover makes no gate: its readers are tied.
     SIGNAL& s = m_signals[out];
     if (s.defined())
-      return fail(l.m_line, "signal '" + std::string(m_table.name(out)) + "' is driven twice (first on line " +
+      return fail(l.m_line, "signal '" + quoted(m_table.name(out)) + "' is driven twice (first on line " +
                                 std::to_string(s.m_line) + ")");
     s.m_line = l.m_line;
     s.set_constant(first == end ? 0 : out_value);
@@ -903,9 +917,9 @@ bool BLIF_READER::read_latch(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l) {
   }
   if (l.m_count == 6) init = tok(l, 5);
   if (type != "re" && type != "fe" && type != "ah" && type != "al" && type != "as")
-    return fail(l.m_line, "unsupported latch type '" + std::string(type) + "'");
+    return fail(l.m_line, "unsupported latch type '" + quoted(type) + "'");
   if (init != "0" && init != "1" && init != "2" && init != "3")
-    return fail(l.m_line, "bad latch initial value '" + std::string(init) + "'");
+    return fail(l.m_line, "bad latch initial value '" + quoted(init) + "'");
   uint32_t clock = UINT32_MAX;
   if (type != "as") {
     if (control.empty() || control == "NIL") {
@@ -952,7 +966,7 @@ bool BLIF_READER::read_subckt(INSTANCE_SCOPE& scope, uint32_t& li, const LOGICAL
     std::string_view t = tok(l, i);
     size_t eq = t.find('=');
     if (eq == std::string_view::npos || eq == 0 || eq + 1 == t.size())
-      return fail(l.m_line, "malformed pin binding '" + std::string(t) + "' (formal=actual expected)");
+      return fail(l.m_line, "malformed pin binding '" + quoted(t) + "' (formal=actual expected)");
     cell.m_pins.emplace_back(t.substr(0, eq), t.substr(eq + 1));
   }
   while (li < scope.m_model->m_end_line && tok(line(li, depth, 1), 0) == ".param") {
@@ -974,9 +988,9 @@ bool BLIF_READER::read_subckt(INSTANCE_SCOPE& scope, uint32_t& li, const LOGICAL
     auto it = subckt_registry().find(model);
     if (it != subckt_registry().end()) handler = it->second;
   }
-  if (!handler) return fail(l.m_line, "unknown .subckt model '" + name + "'");
+  if (!handler) return fail(l.m_line, "unknown .subckt model '" + quoted(name) + "'");
   problem.clear();
-  if (!handler(cell, &problem)) return fail(l.m_line, "cell " + name + ": " + problem);
+  if (!handler(cell, &problem)) return fail(l.m_line, "cell " + quoted(name) + ": " + problem);
   return m_error.empty();
 }
 
@@ -991,7 +1005,7 @@ bool BLIF_READER::instantiate(INSTANCE_SCOPE& scope, const MODEL& model, const S
   inner.m_prefix = scope.m_prefix + std::string(model.m_name) + "_" + std::to_string(k) + "|";
   for (const auto& [formal, actual] : cell.m_pins) {
     if (!inner.m_ports.emplace(formal, resolve(scope, actual)).second)
-      return fail(line, "pin '" + std::string(formal) + "' bound twice");
+      return fail(line, "pin '" + quoted(formal) + "' bound twice");
   }
   return elaborate(inner, depth + 1);
 }
@@ -1009,7 +1023,7 @@ bool BLIF_READER::build_atom(INSTANCE_SCOPE& scope, const SUBCKT_BUILDER& cell, 
     unsigned bit = 0;
     size_t br = port.find('[');
     if (br != std::string::npos) {
-      if (port.back() != ']') return fail(line, "malformed port '" + port + "'");
+      if (port.back() != ']') return fail(line, "malformed port '" + quoted(port) + "'");
       bit = unsigned(std::strtoul(port.c_str() + br + 1, nullptr, 10));
       port.resize(br);
     }
@@ -1022,7 +1036,7 @@ bool BLIF_READER::build_atom(INSTANCE_SCOPE& scope, const SUBCKT_BUILDER& cell, 
     if (in_type != CDB_ILLEGAL_PORT && (row.input_width(in_type) > bit || in_on_demand)) {
       const unsigned slot = in_on_demand ? atom->get_input_port_number(in_type) : row.input_slot(in_type) + bit;
       if (slot < atom->get_number_of_input_terms() && atom->get_input_term(slot))
-        return fail(line, std::string(row.m_name) + " port " + std::string(formal) + " is bound twice");
+        return fail(line, std::string(row.m_name) + " port " + quoted(formal) + " is bound twice");
       CDB_SGATE_ITERM* t = atom->create_input_term(nullptr, in_type);
       t->set_port_index(bit);
       atom->set_input_term(t, slot);
@@ -1030,14 +1044,14 @@ bool BLIF_READER::build_atom(INSTANCE_SCOPE& scope, const SUBCKT_BUILDER& cell, 
     } else if (out_type != CDB_ILLEGAL_PORT && (row.output_width(out_type) > bit || out_on_demand)) {
       const unsigned slot = out_on_demand ? atom->get_output_port_number(out_type) : row.output_slot(out_type) + bit;
       if (slot < atom->get_output_count() && atom->get_output_term(slot))
-        return fail(line, std::string(row.m_name) + " port " + std::string(formal) + " is bound twice");
+        return fail(line, std::string(row.m_name) + " port " + quoted(formal) + " is bound twice");
       CDB_SGATE_OTERM* o = atom->create_output_term(nullptr, out_type);
       o->set_port_index(bit);
       atom->set_output_term(o, slot);
       if (!drive(o, resolve(scope, actual), line)) return false;
       drives_output = true;
     } else {
-      return fail(line, std::string(row.m_name) + " has no port " + std::string(formal));
+      return fail(line, std::string(row.m_name) + " has no port " + quoted(formal));
     }
   }
   for (const auto& [name, value] : cell.m_params) {
@@ -1045,25 +1059,25 @@ bool BLIF_READER::build_atom(INSTANCE_SCOPE& scope, const SUBCKT_BUILDER& cell, 
     char* endp = nullptr;
     if (name == "LUTMASK") {
       uint64_t mask = std::strtoull(v.c_str(), &endp, 16);
-      if (!endp || *endp) return fail(line, "bad LUTMASK '" + v + "'");
+      if (!endp || *endp) return fail(line, "bad LUTMASK '" + quoted(v) + "'");
       atom->set_lutmask_value(mask);
     } else if (name == "MODE") {
       unsigned long m = std::strtoul(v.c_str(), &endp, 10);
-      if (!endp || *endp || m > 255) return fail(line, "bad MODE '" + v + "'");
+      if (!endp || *endp || m > 255) return fail(line, "bad MODE '" + quoted(v) + "'");
       atom->set_mode(unsigned(m));
     } else if ((name == "RAM_MODE_A" || name == "RAM_MODE_B") && ram_block) {
       // One member of a RAM port's mode set per line.
       unsigned long m = std::strtoul(v.c_str(), &endp, 10);
-      if (!endp || *endp || m > 127) return fail(line, "bad " + std::string(name) + " '" + v + "'");
+      if (!endp || *endp || m > 127) return fail(line, "bad " + quoted(name) + " '" + quoted(v) + "'");
       static_cast<CDB_SGATE_WYSIWYG_RAM_BLOCK*>(atom)->set_ram_mode(unsigned(m), name == "RAM_MODE_A" ? CDB_RAM_PORT_A
                                                                                                        : CDB_RAM_PORT_B);
     } else if ((name == "OUT_CLOCK" || name == "OUT_CLEAR") && atom->is_lutram()) {
       // LUT-RAM output register settings live on the atom's instance name.
-      if (!drives_output) return fail(line, std::string(name) + " of " + row.m_name + " needs a bound output");
+      if (!drives_output) return fail(line, quoted(name) + " of " + row.m_name + " needs a bound output");
       m_atom_parameters.push_back({atom, name == "OUT_CLOCK" ? WYS_PIREL_EC_PORT_B_DATA_OUT_CLOCK
                                                              : WYS_PIREL_EC_PORT_B_DATA_OUT_CLEAR, v});
     } else {
-      return fail(line, "unsupported parameter " + std::string(name) + " of " + row.m_name);
+      return fail(line, "unsupported parameter " + quoted(name) + " of " + row.m_name);
     }
   }
   return true;
@@ -1088,7 +1102,7 @@ bool BLIF_READER::connect_reads() {
     if (!s.defined()) {
       // A net nothing drives reads 0, as other BLIF readers take it, unless
       // the caller asks for an error.
-      const std::string problem = "signal '" + std::string(m_table.name(r.m_signal)) + "' is never driven";
+      const std::string problem = "signal '" + quoted(m_table.name(r.m_signal)) + "' is never driven";
       if (m_options.undriven_is_error) return fail(s.m_line, problem);
       m_warnings.push_back(m_file + ":" + std::to_string(s.m_line) + ": " + problem + "; tied to 0");
       s.set_constant(0);
@@ -1196,13 +1210,16 @@ void BLIF_READER::give_names() {
 bool read_whole_file(const std::string& path, RELEASABLE_ARRAY<char>* text, std::string* problem) {
   FILE* f = nullptr;
   uint64_t size = 0;
-  switch (FIO_FILE_SYSTEM::open_regular_file(path, kMaxTextBytes, &f, &size)) {
+  int error = 0;
+  switch (FIO_FILE_SYSTEM::open_regular_file(path, kMaxTextBytes, &f, &size, &error)) {
     case FIO_FILE_SYSTEM::FIO_OPENED: break;
     case FIO_FILE_SYSTEM::FIO_NOT_REGULAR: *problem = "not a regular file"; return false;
     case FIO_FILE_SYSTEM::FIO_TOO_LARGE:
       *problem = "the file is larger than 4 GiB, more than the reader can address";
       return false;
-    default: return false;
+    default:
+      *problem = FIO_FILE_SYSTEM::open_problem(FIO_FILE_SYSTEM::FIO_CANNOT_OPEN, kMaxTextBytes, error);
+      return false;
   }
   if (!text->allocate(size_t(size))) {
     std::fclose(f);

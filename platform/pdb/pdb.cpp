@@ -407,12 +407,16 @@ void PDB_ARCHIVE::open(const std::string& name, OPEN_MODE mode) {
     return;
   }
   // Only a regular file is opened: a directory has no contents to read and
-  // opening a FIFO would wait for a writer.
+  // opening a FIFO would wait for a writer. A file the system will not give
+  // (no permission, a loop of symbolic links) carries the system's reason.
   struct stat st;
-  if (::stat(m_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) throw PDB_INVALID_PATH(m_path);
+  if (::stat(m_path.c_str(), &st) != 0) throw PDB_INVALID_PATH(m_path, errno ? errno : ENOENT);
+  if (!S_ISREG(st.st_mode)) throw PDB_INVALID_PATH(m_path);
+  errno = 0;
   std::ifstream in(m_path, std::ios::binary | std::ios::ate);
+  const int open_error = errno;
   const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
-  if (size < 0) throw PDB_INVALID_PATH(m_path);
+  if (size < 0) throw PDB_INVALID_PATH(m_path, in ? 0 : open_error);
   in.seekg(0);
   parse(in, static_cast<uint64_t>(size));
   m_open = true;

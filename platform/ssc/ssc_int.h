@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -38,8 +39,13 @@ struct SSC_NETLIST_DATA {
   void merge_loaded(const SSC_NETLIST_DATA& loaded);
   void drop_gate_pointers();
   // Text form: write to / read from a file; false on an I/O or format error.
+  // A refused read sets *problem (when given) to the reason ("cannot read the
+  // file: Permission denied", "line 3: malformed arc record …") and keeps
+  // the content as it was.
   bool write_file(const std::string& path) const;
-  bool read_file(const std::string& path);
+  bool read_file(const std::string& path, std::string* problem = nullptr);
+  // The text form itself (what read_file reads once the file is in memory).
+  bool read_text(std::string_view text, std::string* problem);
   // Node id by name (first of equal names); -1 when absent.
   int find(const std::string& name) const;
   void index_names() const;

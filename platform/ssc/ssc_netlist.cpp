@@ -7,9 +7,11 @@
 // terminal's node is found from its gate's first node and its slot without
 // a hash lookup. Cost O(gates + terminals).
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <fstream>
-#include <sstream>
+#include <new>
+#include <string_view>
 
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
@@ -23,7 +25,19 @@ namespace kavu_platform {
 
 namespace {
 
-const uint64_t kMaxTdbFileBytes = uint64_t(UINT32_MAX) + 1;
+// The stored timing netlist is the engine's own text: some 100 bytes per
+// gate terminal with its arcs, so that a netlist of five million terminals
+// stays within 512 MiB. A larger file is refused before a byte is read.
+const uint64_t kMaxTdbFileBytes = uint64_t(512) << 20;
+
+// Its nodes and arcs take 1.5 to 3 times the file's size in memory (72
+// bytes a node, 24 an arc, a name of more than 15 bytes on the heap). A file
+// whose header counts records that would take more than 4 times its size
+// (plus 64 MiB, which no small file reaches) is refused before they are
+// made; records of the least size the format allows would take 8 times. So
+// a read takes the text and about 5 times its size at most, under 3 GiB for
+// the largest file taken.
+uint64_t max_record_bytes(uint64_t file_bytes) { return 4 * file_bytes + (uint64_t(64) << 20); }
 
 enum GATE_CLASS { GC_COMB, GC_SEQ, GC_IN_PIN, GC_OUT_PIN, GC_BIDIR_PIN };
 
@@ -383,52 +397,133 @@ bool SSC_NETLIST_DATA::write_file(const std::string& path) const {
   return bool(out.flush());
 }
 
-bool SSC_NETLIST_DATA::read_file(const std::string& path) {
+namespace {
+
+// The fields of a timing-netlist file, read as views into its text: nothing
+// of the file is copied but the node names. Words are separated by blanks
+// and line ends, as the writer puts them.
+class TDB_FILE_CURSOR {
+ public:
+  explicit TDB_FILE_CURSOR(std::string_view text) : m_text(text) {}
+
+  std::string_view word() {
+    skip_blanks();
+    const size_t begin = m_at;
+    while (m_at < m_text.size() && !is_blank(m_text[m_at])) ++m_at;
+    return m_text.substr(begin, m_at - begin);
+  }
+  // The next word as a number of type T: false for anything else (other
+  // characters, a value out of the type's range).
+  template <class T>
+  bool number(T* value) {
+    const std::string_view w = word();
+    const auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), *value);
+    return !w.empty() && ec == std::errc() && end == w.data() + w.size();
+  }
+  // A node's name: the rest of the line after the one byte that ends the
+  // arc count; the line end is passed.
+  std::string_view rest_of_line() {
+    if (m_at < m_text.size() && m_text[m_at] != '\n') ++m_at;
+    const size_t end = std::min(m_text.find('\n', m_at), m_text.size());
+    const std::string_view rest = m_text.substr(m_at, end - m_at);
+    m_at = end < m_text.size() ? end + 1 : end;
+    return rest;
+  }
+  bool at_end() {
+    skip_blanks();
+    return m_at == m_text.size();
+  }
+  size_t left() const { return m_text.size() - m_at; }
+  // The line the cursor is on (1 the first), for messages.
+  size_t line() const { return line_of(m_text, m_at); }
+  static size_t line_of(std::string_view text, size_t at) {
+    return 1 + size_t(std::count(text.begin(), text.begin() + std::min(at, text.size()), '\n'));
+  }
+
+ private:
+  static bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+  void skip_blanks() {
+    while (m_at < m_text.size() && is_blank(m_text[m_at])) ++m_at;
+  }
+
+  std::string_view m_text;
+  size_t m_at = 0;
+};
+
+}  // namespace
+
+bool SSC_NETLIST_DATA::read_file(const std::string& path, std::string* problem) {
   // Only a regular file is read (a FIFO would wait for a writer, a device
-  // such as /dev/zero never ends, a directory is no netlist), and at most
-  // 4 GiB of it: node ids are 32 bits, so no stored netlist comes near.
-  std::string text, problem;
-  if (!FIO_FILE_SYSTEM::read_regular_file(path, kMaxTdbFileBytes, &text, &problem)) return false;
-  std::istringstream in(std::move(text));
-  std::string tag;
-  int version = 0;
-  size_t nn = 0, na = 0;
-  if (!(in >> tag >> version >> nn >> na) || tag != "TDB" || version != 1) return false;
+  // such as /dev/zero never ends, a directory is no netlist), within the
+  // size bound; memory the system refuses is a problem, never an exception.
+  std::string unused;
+  std::string& why = problem ? *problem : unused;
+  try {
+    std::string text;
+    if (!FIO_FILE_SYSTEM::read_regular_file(path, kMaxTdbFileBytes, &text, &why)) return false;
+    return read_text(text, &why);
+  } catch (const std::bad_alloc&) {
+    why = "not enough memory to read the file";
+    return false;
+  }
+}
+
+bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
+  TDB_FILE_CURSOR in(text);
+  auto refuse = [&](const std::string& what) {
+    *problem = "line " + std::to_string(in.line()) + ": " + what;
+    return false;
+  };
+  uint32_t version = 0;
+  uint64_t nn = 0, na = 0;
+  if (in.word() != "TDB" || !in.number(&version) || version != 1 || !in.number(&nn) || !in.number(&na))
+    return refuse("not a timing-netlist file of version 1 (\"TDB 1 <nodes> <arcs>\" expected)");
   // The header's counts are checked against the bytes that follow before
   // anything is sized by them: a node line takes at least 9 bytes
   // ("N k c i n"), an arc line at least 7 ("A s d k"). Node ids are 32 bits.
-  const std::streampos here = in.tellg();
-  if (here < 0 || !in.seekg(0, std::ios::end)) return false;
-  const std::streamoff left = in.tellg() - here;
-  if (left < 0 || !in.seekg(here)) return false;
-  const size_t bytes = size_t(left);
-  if (nn > UINT32_MAX || nn > bytes / 9 || na > bytes / 7 || nn * 9 + na * 7 > bytes + 1) return false;
+  // Their records must also fit the memory bound (max_record_bytes).
+  const uint64_t bytes = in.left();
+  if (nn > UINT32_MAX || nn > bytes / 9 || na > bytes / 7 || nn * 9 + na * 7 > bytes + 1)
+    return refuse("the header counts more nodes or arcs than the file holds");
+  if (nn * sizeof(TDB_NODE) + na * sizeof(TDB_ARC) > max_record_bytes(text.size()))
+    return refuse("the header's " + std::to_string(nn) + " nodes and " + std::to_string(na) +
+                  " arcs need more memory than a file of this size may take");
+  // A NUL byte would cut a name wherever it is read as C text.
+  if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
+    *problem = "line " + std::to_string(TDB_FILE_CURSOR::line_of(text, nul)) + ": NUL byte in the file";
+    return false;
+  }
   std::vector<TDB_NODE> rn(nn);
   std::vector<TDB_ARC> ra;
   ra.reserve(na);
   for (size_t i = 0; i < nn; ++i) {
     int kind = 0, clk = -1, inv = 0;
-    size_t count = 0;
-    if (!(in >> tag >> kind >> clk >> inv >> count) || tag != "N" || kind < 0 || kind > 3) return false;
-    if (clk < -1 || (clk >= 0 && size_t(clk) >= nn)) return false;
-    in.get();
+    uint64_t count = 0;
+    if (in.word() != "N" || !in.number(&kind) || !in.number(&clk) || !in.number(&inv) || !in.number(&count))
+      return refuse("malformed node record (\"N <kind> <clock> <inverted> <arcs> <name>\" expected)");
+    if (kind < 0 || kind > 3 || clk < -1 || (clk >= 0 && uint64_t(clk) >= nn))
+      return refuse("node kind or clock source out of range");
+    if (count > na - ra.size()) return refuse("more arcs than the header counts");
     TDB_NODE& n = rn[i];
-    if (!std::getline(in, n.m_name)) return false;
+    n.m_name = in.rest_of_line();
     n.m_id = uint32_t(i);
     n.m_kind = uint8_t(kind);
     n.m_clock_source = clk;
     n.m_clock_inverted = inv != 0;
     n.m_arc_begin = uint32_t(ra.size());
-    if (count > na - ra.size()) return false;
-    for (size_t a = 0; a < count; ++a) {
-      long src = 0, delay = 0, ak = 0;
-      if (!(in >> tag >> src >> delay >> ak) || tag != "A" || src < 0 || size_t(src) >= nn || ak < 0 || ak > 2)
-        return false;
-      ra.push_back(TDB_ARC{uint32_t(src), int32_t(delay), nullptr, uint8_t(ak)});
+    for (uint64_t a = 0; a < count; ++a) {
+      uint64_t src = 0;
+      int32_t delay = 0;
+      int ak = 0;
+      if (in.word() != "A" || !in.number(&src) || !in.number(&delay) || !in.number(&ak))
+        return refuse("malformed arc record (\"A <source> <delay> <kind>\" expected)");
+      if (src >= nn || ak < 0 || ak > 2) return refuse("arc source or kind out of range");
+      ra.push_back(TDB_ARC{uint32_t(src), delay, nullptr, uint8_t(ak)});
     }
     n.m_arc_end = uint32_t(ra.size());
   }
-  if (ra.size() != na) return false;
+  if (ra.size() != na) return refuse("fewer arcs than the header counts");
+  if (!in.at_end()) return refuse("more records than the header counts");
   nodes.swap(rn);
   arcs.swap(ra);
   names_indexed = false;

@@ -69,7 +69,7 @@ namespace {
 
 // Splits a command into words; braces and brackets nest (brackets inside
 // braces do not count), quotes group.
-bool split_words(const std::string& line, std::vector<std::string>* words, std::string* why) {
+bool split_words(std::string_view line, std::vector<std::string>* words, std::string* why) {
   words->clear();
   size_t i = 0;
   while (i < line.size()) {
@@ -97,7 +97,7 @@ bool split_words(const std::string& line, std::vector<std::string>* words, std::
       i = j + 1;
     } else if (open == '"') {
       size_t j = line.find('"', i + 1);
-      if (j == std::string::npos) {
+      if (j == std::string_view::npos) {
         *why = "unbalanced quote";
         return false;
       }
@@ -109,7 +109,7 @@ bool split_words(const std::string& line, std::vector<std::string>* words, std::
       w = line.substr(i, j - i);
       i = j;
     }
-    words->push_back(w);
+    words->push_back(std::move(w));
   }
   return true;
 }
@@ -119,7 +119,7 @@ bool split_words(const std::string& line, std::vector<std::string>* words, std::
 // next character, and a '#' where a command starts makes the rest of the
 // line a comment. Parts may be blank or comments; an unbalanced part is
 // left for split_words to report.
-void split_commands(const std::string& line, std::vector<std::string>* parts) {
+void split_commands(std::string_view line, std::vector<std::string_view>* parts) {
   parts->clear();
   int braces = 0, brackets = 0;
   bool quoted = false, command_start = true;
@@ -716,9 +716,10 @@ bool SDC_READER::command(const std::vector<std::string>& w, std::string* why) {
 }
 
 bool SDC_READER::line(const std::string& text, std::string* why) {
-  std::vector<std::string> parts, words;
+  std::vector<std::string_view> parts;  // views into text: no copy of a long command
+  std::vector<std::string> words;
   split_commands(text, &parts);
-  for (const std::string& part : parts) {
+  for (std::string_view part : parts) {
     const size_t start = part.find_first_not_of(" \t");
     if (start == std::string::npos || part[start] == '#') continue;
     if (!split_words(part, &words, why) || (!words.empty() && !command(words, why))) return false;
@@ -728,18 +729,29 @@ bool SDC_READER::line(const std::string& text, std::string* why) {
 
 }  // namespace
 
+// Lines are views into the text: a line is copied once, into the command it
+// belongs to, and the command once more, into its words, so a read takes a
+// few times the size of the text at most.
 bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out,
                   std::string* error) {
   SDC_READER reader(data, out);
-  std::istringstream in(text);
-  std::string line, cmd;
+  std::string_view rest(text);
+  std::string cmd;
   int number = 0, first = 0;
-  while (std::getline(in, line)) {
+  while (!rest.empty()) {
+    const size_t end = std::min(rest.find('\n'), rest.size());
+    std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
     ++number;
     if (cmd.empty()) first = number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // A NUL byte would cut a name or a number wherever it is read as C text.
+    if (line.find('\0') != std::string_view::npos) {
+      if (error) *error = "line " + std::to_string(number) + ": NUL byte in the file";
+      return false;
+    }
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (!line.empty() && line.back() == '\\') {
-      cmd += line.substr(0, line.size() - 1) + " ";
+      cmd.append(line.substr(0, line.size() - 1)) += ' ';
       continue;
     }
     cmd += line;
@@ -751,6 +763,7 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
     std::string why;
     reader.set_line(first);
     if (!reader.line(cmd, &why)) {
+      std::string().swap(cmd);  // freed before the message, which may quote all of it
       if (error) *error = "line " + std::to_string(first) + ": " + why;
       return false;
     }

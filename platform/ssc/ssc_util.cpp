@@ -4,8 +4,10 @@
 #include <tcl.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <initializer_list>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -54,6 +56,23 @@ std::string tdb_file_to_write(const std::string* partition_name) {
 bool file_exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Reads a stored timing netlist into *data. A file that is not there is an
+// answer (the caller may try another); one that is there but cannot be
+// read or is damaged is an error the user sees, with the reason.
+bool read_stored_netlist(const std::string& file, kavu_platform::SSC_NETLIST_DATA* data) {
+  std::string problem;
+  if (data->read_file(file, &problem)) return true;
+  std::error_code ec;
+  if (std::filesystem::symlink_status(file, ec).type() == std::filesystem::file_type::not_found) {
+    msg_local_debug("SSC", 2, "No timing netlist \"%s\"", file.c_str());
+    return false;
+  }
+  const std::string text = "Timing-netlist file \"" + file + "\": " + problem;
+  msg_post_message(MSG_POST_TYPE_ERROR, text);
+  msg_local_debug("SSC", 2, "%s", text.c_str());
+  return false;
 }
 
 }  // namespace
@@ -119,7 +138,7 @@ bool SSC_UTIL::initialize_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_NETL
 bool SSC_UTIL::read_tdb_from_pdb(std::string* partition_name) {
   PLAT_CHECK(!is_in_use(), "SSC");
   auto nl = std::make_unique<TDB_NETLIST>();
-  if (!nl->m_data->read_file(tdb_file(partition_name))) return false;
+  if (!read_stored_netlist(tdb_file(partition_name), nl->m_data.get())) return false;
   m_netlist = std::move(nl);
   m_analysis.reset();
   return true;
@@ -177,7 +196,7 @@ bool SSC_UTIL::debug_read_tdb_from_pdb(const char* name) {
   if (!is_in_use()) return read_tdb_from_pdb(&n);
   // Replace the held netlist by the stored one.
   auto nl = std::make_unique<TDB_NETLIST>();
-  if (!nl->m_data->read_file(tdb_file(&n))) return false;
+  if (!read_stored_netlist(tdb_file(&n), nl->m_data.get())) return false;
   m_netlist = std::move(nl);
   m_analysis.reset();
   return true;
@@ -193,25 +212,41 @@ bool SSC_UTIL::delete_netlist() {
 
 namespace {
 
-// A constraints file is text of a few megabytes at most; the bound only
-// stops a wrong path from being taken whole into memory.
-const uint64_t kMaxSdcFileBytes = uint64_t(1) << 30;
+// A constraints file is text of a few megabytes at most. The bound stops a
+// wrong path from being taken whole into memory and keeps a read (the text,
+// the command being read and its words: a few times the file's size) far
+// inside any address space a run is given.
+const uint64_t kMaxSdcFileBytes = uint64_t(256) << 20;
+// Bytes of a problem's text, which quotes the file, shown in a message.
+const size_t kMaxSdcProblemBytes = 256;
 
 // Every problem of the file reaches the user as a message naming the file
 // and line ("SDC file "t.sdc", line 2: unknown clock clkk"), warnings before
-// the error that ends the read; the debug trace keeps the same text.
+// the error that ends the read; the debug trace keeps the same text. What
+// the file's text puts in a message is shown escaped and cut, so its bytes
+// cannot drive the user's terminal. Memory the system refuses is an error
+// of the read, never an exception.
 bool read_constraints(const std::string& sdc, const SSC_NETLIST_DATA& data, kavu_platform::SSC_CONSTRAINTS* c) {
   const std::string where = "SDC file \"" + sdc + "\"";
-  std::string text, problem;
-  if (!FIO_FILE_SYSTEM::read_regular_file(sdc, kMaxSdcFileBytes, &text, &problem)) {
-    msg_post_message(MSG_POST_TYPE_ERROR, where + ": " + problem);
-    msg_local_debug("SSC", 2, "%s: %s", where.c_str(), problem.c_str());
+  std::string problem, error;
+  bool ok = false;
+  try {
+    std::string text;
+    if (!FIO_FILE_SYSTEM::read_regular_file(sdc, kMaxSdcFileBytes, &text, &problem)) {
+      msg_post_message(MSG_POST_TYPE_ERROR, where + ": " + problem);
+      msg_local_debug("SSC", 2, "%s: %s", where.c_str(), problem.c_str());
+      return false;
+    }
+    ok = kavu_platform::ssc_read_sdc(text, data, c, &error);
+  } catch (const std::bad_alloc&) {
+    *c = kavu_platform::SSC_CONSTRAINTS();
+    msg_post_message(MSG_POST_TYPE_ERROR, where + ": not enough memory to read the file");
     return false;
   }
-  std::string error;
-  const bool ok = kavu_platform::ssc_read_sdc(text, data, c, &error);
-  for (const std::string& w : c->warnings) msg_post_message(MSG_POST_TYPE_WARNING, where + ", " + w);
+  for (const std::string& w : c->warnings)
+    msg_post_message(MSG_POST_TYPE_WARNING, where + ", " + kavu_platform::msg_printable_text(w, kMaxSdcProblemBytes));
   if (!ok) {
+    error = kavu_platform::msg_printable_text(error, kMaxSdcProblemBytes);
     msg_post_message(MSG_POST_TYPE_ERROR, where + ", " + error);
     msg_local_debug("SSC", 2, "%s, %s", where.c_str(), error.c_str());
   }

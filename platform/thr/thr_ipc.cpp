@@ -614,24 +614,7 @@ struct PIPE_SESSION {
 // The first 80 bytes of a helper's line, fit to be shown: quotes,
 // backslashes and bytes that are not printable ASCII (terminal escapes
 // among them) are written as escapes.
-std::string clip(const std::string& line) {
-  std::string out;
-  const size_t n = std::min<size_t>(line.size(), 80);
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char c = static_cast<unsigned char>(line[i]);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c >= 0x20 && c < 0x7f) {
-      out += char(c);
-    } else {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    }
-  }
-  return line.size() <= 80 ? out : out + "...";
-}
+std::string clip(const std::string& line) { return kavu_platform::msg_printable_text(line, 80, true); }
 
 // Serves partitions to one started helper over its pipes; fills exit_code.
 void serve_over_pipes(pid_t pid, const std::string& dl_path, const std::string& ul_path, const std::string& run,

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -66,16 +68,21 @@ TEST(CfgSources, CodeBeatsEnvironmentBeatsFileBeatsDefault) {
   EXPECT_FALSE(cfg_is_on("only_env", false));
 }
 
+// A value holding a NUL byte (once cut at it) is refused with its line.
 TEST(CfgSources, MalformedSourcesWarnAndKeepTheGoodEntries) {
-  write_file("bad.ini", "good_key = 1\nthis line has no equals sign\n= no key\n");
+  write_file("bad.ini", "good_key = 1\nthis line has no equals sign\n= no key\nnul_key = 7" + std::string(1, '\0') +
+                            "9\n");
   ::testing::internal::CaptureStderr();
   {
     ENV_SCOPE env("a=1;;justtext;b = 2", "bad.ini");
     EXPECT_EQ(cfg_get_int_value("a", 0) + cfg_get_int_value("b", 0) + cfg_get_int_value("good_key", 0), 4);
+    EXPECT_EQ(cfg_get_int_value("nul_key", -1), -1);
   }
   { ENV_SCOPE env(nullptr, "no_such_file.ini"); }
   std::string err = ::testing::internal::GetCapturedStderr();
-  for (const char* warned : {"justtext", "line 2 of", "line 3 of", "cannot be read"})
+  for (const std::string& warned : {std::string("justtext"), std::string("line 2 of"), std::string("line 3 of"),
+                                    std::string("line 4 of \"bad.ini\" holds a NUL byte"),
+                                    "cannot be read (cannot read the file: " + std::string(std::strerror(ENOENT)) + ")"})
     EXPECT_NE(err.find(warned), std::string::npos) << warned << " in " << err;
 }
 

@@ -1,12 +1,36 @@
-// fio_test.cpp — full paths, directory, base and extension, and file-system operations.
+// fio_test.cpp — full paths, directory, base and extension, file-system
+// operations, and the readers of users' files on files they cannot take.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "cfg/cfg.h"
 #include "fio/fio.h"
+#include "gen/gen.h"
+#include "msg/msg.h"
+#include "netlist_io/blif.h"
+#include "pdb/pdb.h"
+#include "ssc/ssc.h"
 #include "testkit/platform_testkit.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KAVU_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KAVU_UNDER_ASAN 1
+#endif
+#endif
 
 namespace {
 
@@ -49,4 +73,188 @@ TEST(FioFileSystem, CreateCopyRenameRemove) {
   EXPECT_TRUE(FIO_FILE_SYSTEM::exists("synth_dumps/a.txt"));
 }
 
+using namespace kavu_platform;
+
+// The first error posted since the log was cleared ("" for none).
+std::string posted_error() {
+  for (const MSG_LOG_ENTRY& e : msg_log())
+    if (e.kind == MSG_LOG_ERROR) return e.text;
+  return "";
+}
+
+// A netlist the timing engine can hold: clk -> register -> q.
+struct TIMED_NETLIST {
+  CDB_SGATE_NETLIST nl;
+  TIMED_NETLIST() {
+    CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
+    make_output_pin(&nl, "q", make_dff(&nl, make_input_pin(&nl, "d"), clk));
+  }
+};
+
+// One reader of a user's file: where its file lies, the most it takes, and
+// what the user is told when it reads that file.
+struct FILE_READER {
+  const char* name;
+  std::string path;
+  uint64_t bound;  // 0: none of its own
+  std::function<std::string()> read;
+};
+
+std::vector<FILE_READER> file_readers(TIMED_NETLIST* timed) {
+  const std::string tdb = gen_get_db_dir_path() + "/tdb_stored.tdb";
+  return {
+      {"BLIF", "r.blif", uint64_t(UINT32_MAX) - 1,
+       [] {
+         BLIF_RESULT r = blif_read_file("r.blif");
+         LOADED_NETLIST held(r.netlist, LOADED_NETLIST_DELETER{r.hierarchy});
+         return r.error;
+       }},
+      {"SDC", "r.sdc", uint64_t(256) << 20,
+       [timed] {
+         CFG_SCOPE cfg{{"ssc_sdc_file", "r.sdc"}};
+         SSC_UTIL* u = ssc_get_util();
+         EXPECT_TRUE(u->initialize_netlist(nullptr, &timed->nl, SSC_DELAY_MODEL_UNIT, nullptr));
+         msg_log_clear();
+         EXPECT_FALSE(u->update_sta());
+         u->delete_netlist();
+         return posted_error();
+       }},
+      {"configuration", "r.ini", uint64_t(64) << 20,
+       [] {
+         setenv("KAVU_INI_FILE", "r.ini", 1);
+         ::testing::internal::CaptureStderr();
+         cfg_reload();
+         const std::string err = ::testing::internal::GetCapturedStderr();
+         unsetenv("KAVU_INI_FILE");
+         cfg_reload();
+         return err;
+       }},
+      {"archive", "r.cdb", 0,
+       [] {
+         try {
+           PDB_ARCHIVE archive("r", PDB_ARCHIVE::PDB_READ);
+         } catch (const PDB_INVALID_PATH& e) {
+           return std::string(e.what());
+         }
+         return std::string("opened");
+       }},
+      {"timing netlist", tdb, uint64_t(512) << 20,
+       [] {
+         std::string part = "stored";
+         msg_log_clear();
+         EXPECT_FALSE(ssc_get_util()->read_tdb_from_pdb(&part));
+         return posted_error();
+       }},
+  };
+}
+
 }  // namespace
+
+// Every reader of a user's file tells why the system would not give it (a
+// loop of symbolic links, no permission: once "cannot read the file" or no
+// word at all), and refuses a file past its bound from the size alone (a
+// sparse file: nothing is written or read).
+TEST(FioReaders, FilesTheSystemWillNotGiveAreRefusedWithItsReason) {
+  namespace fs = std::filesystem;
+  fs::create_directories(gen_get_db_dir_path());
+  TIMED_NETLIST timed;
+  const bool root = ::geteuid() == 0;  // root reads a file whatever its mode
+  enum CASE { LOOP, NO_PERMISSION, PAST_THE_BOUND };
+  for (const FILE_READER& r : file_readers(&timed)) {
+    for (CASE c : {LOOP, NO_PERMISSION, PAST_THE_BOUND}) {
+      SCOPED_TRACE(std::string(r.name) + " case " + std::to_string(c));
+      std::string expected;
+      if (c == LOOP) {
+        fs::create_symlink(fs::path(r.path).filename().string() + ".other", r.path);
+        fs::create_symlink(fs::path(r.path).filename(), r.path + ".other");
+        expected = std::strerror(ELOOP);
+      } else if (c == NO_PERMISSION) {
+        if (root) continue;
+        std::ofstream(r.path) << "x\n";
+        fs::permissions(r.path, fs::perms::none);
+        expected = std::strerror(EACCES);
+      } else {
+        if (!r.bound) continue;
+        std::ofstream(r.path) << "x\n";
+        std::error_code ec;
+        fs::resize_file(r.path, r.bound + 1, ec);
+        if (ec) continue;  // no sparse files here
+        expected = "larger than";
+      }
+      const std::string told = r.read();
+      EXPECT_NE(told.find(expected), std::string::npos) << told;
+      fs::remove(r.path);
+      fs::remove(r.path + ".other");
+    }
+  }
+}
+
+namespace {
+
+#ifndef KAVU_UNDER_ASAN
+// Runs `read` in a child process whose address space is limited to what
+// the process has mapped plus `budget` bytes: true when it returned true,
+// false when it returned false or an exception (std::bad_alloc) escaped.
+bool read_within(uint64_t budget, const std::function<bool()>& read) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    unsigned long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(f, "%lu", &pages) != 1) pages = 0;
+      std::fclose(f);
+    }
+    const rlim_t limit = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + rlim_t(budget);
+    const rlimit lim{limit, limit};
+    ::setrlimit(RLIMIT_AS, &lim);
+    try {
+      std::_Exit(read() ? 0 : 1);
+    } catch (...) {  // the child never returns into the test
+      std::_Exit(2);
+    }
+  }
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+#endif
+
+}  // namespace
+
+// A read takes a few times the file's size at most: an SDC file of one
+// 64 MiB word (the reader once copied it six times over and aborted on the
+// allocation it could not have), and a timing-netlist file whose header
+// counts records of the least size its bytes allow (their memory, eight
+// times the file's, was reserved before one was read). Each runs under an
+// address-space limit of five (SDC) and two (timing netlist) times the
+// file's size above what the process holds, and is refused with a message.
+TEST(FioReaders, ReadsStayWithinAFewTimesTheFileSize) {
+#ifdef KAVU_UNDER_ASAN
+  GTEST_SKIP() << "ASan reserves more address space than any such limit";
+#else
+  const uint64_t sdc_bytes = uint64_t(64) << 20, tdb_bytes = uint64_t(20) << 20;
+  std::filesystem::create_directories(gen_get_db_dir_path());
+  std::ofstream("big.sdc") << std::string(sdc_bytes - 1, 'w') << "\n";
+  const std::string header = "TDB 1 " + std::to_string(tdb_bytes / 9 - 16) + " 0\n";
+  std::ofstream(gen_get_db_dir_path() + "/tdb_big.tdb") << header << std::string(tdb_bytes - header.size(), ' ');
+  TIMED_NETLIST timed;
+  CFG_SCOPE cfg{{"ssc_sdc_file", "big.sdc"}};
+  SSC_UTIL* u = ssc_get_util();
+  ASSERT_TRUE(u->initialize_netlist(nullptr, &timed.nl, SSC_DELAY_MODEL_UNIT, nullptr));
+  auto sdc = [u] {
+    msg_log_clear();
+    const bool refused = !u->update_sta();
+    return refused && posted_error().rfind("SDC file \"big.sdc\", line 1: unknown command www", 0) == 0 &&
+           posted_error().size() < 400;
+  };
+  EXPECT_TRUE(read_within(5 * sdc_bytes, sdc));
+  EXPECT_TRUE(sdc()) << posted_error().substr(0, 400);
+  u->delete_netlist();
+  auto tdb = [u] {
+    std::string part = "big";
+    msg_log_clear();
+    return !u->read_tdb_from_pdb(&part) && posted_error().find("need more memory") != std::string::npos;
+  };
+  EXPECT_TRUE(read_within(2 * tdb_bytes, tdb));
+  EXPECT_TRUE(tdb()) << posted_error();
+#endif
+}

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gen/gen.h"
+#include "msg/msg.h"
 #include "platform_testkit.h"
 #include "ssc/ssc.h"
 
@@ -101,6 +102,7 @@ TEST(SscNetlistFile, DamagedCountsAndReferencesAreRefused) {
     const char* what;
     size_t line, field;
     long value;
+    std::string text = "";  // when given, the field's text instead of the value
   };
   const DAMAGE damages[] = {
       {"clock equal to the node count", reg, 2, nodes},
@@ -115,14 +117,22 @@ TEST(SscNetlistFile, DamagedCountsAndReferencesAreRefused) {
       {"one arc fewer than the file holds", 0, 3, arcs - 1},
       {"a node with one arc more than follow it", with_arcs, 4, stored.number(with_arcs, 4) + 1},
       {"a node count no file can hold", 0, 2, 1L << 40},
+      {"a NUL byte in a node name", reg, 5, 0, "r" + std::string(1, '\0') + "x"},
+      {"a delay past 32 bits", arc, 2, 1L << 32},
+      {"a word that is no number", arc, 2, 0, "12x"},
   };
   for (const DAMAGE& d : damages) {
     SCOPED_TRACE(d.what);
     TDB_TEXT text = stored;
-    text.lines[d.line][d.field] = std::to_string(d.value);
+    text.lines[d.line][d.field] = d.text.empty() ? std::to_string(d.value) : d.text;
     std::ofstream(file_of(damaged), std::ios::trunc) << text.text();
+    msg_log_clear();
     EXPECT_FALSE(u->read_tdb_from_pdb(&damaged)) << text.text();
     EXPECT_FALSE(u->is_in_use());
+    // The user is told which file and where it is damaged.
+    const std::vector<MSG_LOG_ENTRY> log = msg_log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].text.rfind("Timing-netlist file \"" + file_of(damaged) + "\": line ", 0), 0u) << log[0].text;
     u->delete_netlist();
   }
 }

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -793,10 +795,13 @@ void run_unblocking(const char* fifo, FN read) {
 // Every problem of the constraints file reaches the user as an error
 // naming the file and the line, after the warnings of the lines before it;
 // the analysis fails as before. These were all silent (a debug trace only).
+// What a message quotes of the file is shown with control bytes escaped and
+// cut (terminal escapes once retitled and cleared the user's terminal, and
+// a megabyte word gave a megabyte message), and a NUL byte is refused.
 TEST(SscSdc, ProblemsArePostedWithFileAndLine) {
   struct ROW {
-    const char* sdc;
-    const char* error;  // after 'SDC file "t.sdc", '
+    std::string sdc;
+    std::string error;  // after 'SDC file "t.sdc", '
     std::vector<std::string> warnings;
   };
   const std::string clock = "create_clock -name clk -period 10 [get_ports clk]\n";
@@ -815,6 +820,12 @@ TEST(SscSdc, ProblemsArePostedWithFileAndLine) {
        "line 3: bad delay x",
        {"SDC file \"t.sdc\", line 1: get_ports: nothing matches \"nosuch\"",
         "SDC file \"t.sdc\", line 2: get_cells: nothing matches \"zz\""}},
+      {"\x1b[2J\x07owned\x1b[H\n", "line 1: unknown command \\x1b[2J\\x07owned\\x1b[H", {}},
+      {clock + "set_false_path -to [get_ports {\x1b[2Jq}]\nbogus\n", "line 3: unknown command bogus",
+       {"SDC file \"t.sdc\", line 2: get_ports: nothing matches \"\\x1b[2Jq\""}},
+      {std::string(1 << 20, 'w') + "\n", "line 1: unknown command " + std::string(232, 'w') + "...", {}},
+      {clock + "set_input_delay 1" + std::string(1, '\0') + "5 -clock clk [get_ports x]\n",
+       "line 2: NUL byte in the file", {}},
   };
   for (const ROW& row : rows) {
     PIPELINE p;
@@ -835,10 +846,11 @@ TEST(SscSdc, ProblemsArePostedWithFileAndLine) {
   // directory passed as an empty file).
   std::filesystem::create_directory("dir.sdc");
   ASSERT_EQ(::mkfifo("fifo.sdc", 0600), 0);
-  const std::pair<const char*, const char*> paths[] = {{"missing.sdc", "cannot read the file"},
-                                                       {"dir.sdc", "not a regular file"},
-                                                       {"fifo.sdc", "not a regular file"},
-                                                       {"/dev/zero", "not a regular file"}};
+  const std::pair<const char*, std::string> paths[] = {
+      {"missing.sdc", std::string("cannot read the file: ") + std::strerror(ENOENT)},
+      {"dir.sdc", "not a regular file"},
+      {"fifo.sdc", "not a regular file"},
+      {"/dev/zero", "not a regular file"}};
   for (const auto& [path, problem] : paths) {
     PIPELINE p;
     CFG_SCOPE cfg{{"ssc_sdc_file", path}};
