@@ -31,6 +31,17 @@
 
 #include "cdb/cdb_sgate.h"
 #include "netlist_io/blif.h"
+
+// Defined in a build with AddressSanitizer (gcc or clang): tests that limit
+// the address space or count the memory a read takes cannot run there.
+#if defined(__SANITIZE_ADDRESS__)
+#define KAVU_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KAVU_UNDER_ASAN 1
+#endif
+#endif
+
 #include "testkit/platform_test_hooks.h"
 
 namespace kavu_platform {

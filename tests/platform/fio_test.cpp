@@ -24,14 +24,6 @@
 #include "ssc/ssc.h"
 #include "testkit/platform_testkit.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KAVU_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KAVU_UNDER_ASAN 1
-#endif
-#endif
-
 namespace {
 
 TEST(FioPath, FullPathsNormaliseAndNamesSplitAndJoin) {

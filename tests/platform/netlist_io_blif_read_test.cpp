@@ -40,14 +40,6 @@ std::string doubling_hierarchy(int levels, const std::string& stem) {
   return text + ".model " + stem + std::to_string(levels) + "\n.inputs a\n.outputs y\n.names a y\n0 1\n.end\n";
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KAVU_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KAVU_UNDER_ASAN 1
-#endif
-#endif
-
 // Reads what the netlist's writer wrote.
 LOADED_NETLIST write_and_read(const CDB_SGATE_NETLIST* n, const std::string& file, std::string* text = nullptr) {
   std::string why;
