@@ -302,14 +302,41 @@ TEST(SscNetlist, StoredStitchedAndLoopedNetlistsKeepTheirTiming) {
   EXPECT_EQ(u->get_tdb_netlist()->get_node(1u << 30), nullptr);
   u->delete_netlist();
   // A corrupt file is refused and leaves nothing held; so is one whose
-  // counts the file cannot hold (nothing is sized by them).
-  std::string bad = "bad";
-  for (const char* text : {"TDB 1 2 0\nN 9 -1 0 0 x\n", "TDB 1 4000000000 0\n", "TDB 1 1 4000000000\nN 0 -1 0 1 x\n",
-                           "TDB 1 1 1\nN 0 -1 0 4000000000 x\nA 0 0 0\n", "TDB 1 18446744073709551615 0\n",
-                           "TDB 1 2 1\nN 0 3000000000 0 0 x\n"}) {
-    write_file(gen_get_db_dir_path() + "/tdb_bad.tdb", text);
-    EXPECT_FALSE(u->read_tdb_from_pdb(&bad)) << text;
+  // counts the file cannot hold (nothing is sized by them). The error names
+  // the line the damaged record starts on, also where a missing field made
+  // the read run on into the next line (it once named the line after, or
+  // the count of lines before the cursor), and the file's path escaped.
+  struct CORRUPT {
+    const char* text;
+    const char* problem;  // what the posted error ends with ("": any)
+  };
+  std::string bad = "bad\x1b[2J";
+  const std::string bad_file = gen_get_db_dir_path() + "/tdb_" + bad + ".tdb";
+  for (const CORRUPT& row : {CORRUPT{"TDB 1 2 0\nN 9 -1 0 0 x\n", "line 1: the header counts more nodes"},
+                             CORRUPT{"TDB 1 1 0\nN 9 -1 0 0 x\n", "line 2: node kind or clock source out of range"},
+                             CORRUPT{"TDB 1 4000000000 0\n", ""}, CORRUPT{"TDB 1 1 4000000000\nN 0 -1 0 1 x\n", ""},
+                             CORRUPT{"TDB 1 1 1\nN 0 -1 0 4000000000 x\nA 0 0 0\n", ""},
+                             CORRUPT{"TDB 1 18446744073709551615 0\n", ""},
+                             CORRUPT{"TDB 1 2 1\nN 0 3000000000 0 0 x\n", ""},
+                             CORRUPT{"TDB 1 2 0\nN 0 -1 0 0 x\nN 0 -1 0\n", "line 3: malformed node record"},
+                             CORRUPT{"TDB 1 1 1\nN 0 -1 0 1 x\nA 0 0\n", "line 3: malformed arc record"},
+                             CORRUPT{"TDB 1 2 1\nN 0 -1 0 1 x\nA 0 0\nN 0 -1 0 0 y\n", "line 3: malformed arc record"},
+                             CORRUPT{"TDB 1 2 1\nN 0 -1 0 1 x\nA 7 0 0\nN 0 -1 0 0 y\n",
+                                     "line 3: arc source or kind out of range"},
+                             // Records past the counted ones are refused, not dropped.
+                             CORRUPT{"TDB 1 1 0\nN 0 -1 0 0 x\nN 0 -1 0 0 y\n", "line 3: more records than the header counts"},
+                             CORRUPT{"TDB 1 1 0\nN 0 -1 0 0 x\n\nA 0 0 0\n", "line 4: more records than the header counts"}}) {
+    write_file(bad_file, row.text);
+    msg_log_clear();
+    EXPECT_FALSE(u->read_tdb_from_pdb(&bad)) << row.text;
     EXPECT_FALSE(u->is_in_use());
+    std::string posted;
+    for (const MSG_LOG_ENTRY& e : msg_log())
+      if (e.kind == MSG_LOG_ERROR) posted = e.text;
+    EXPECT_EQ(posted.rfind("Timing-netlist file \"" + gen_get_db_dir_path() + "/tdb_bad\\x1b[2J.tdb\": line ", 0), 0u)
+        << posted;
+    const std::string problem = row.problem;
+    EXPECT_EQ(posted.substr(posted.find("line ")).substr(0, problem.size()), problem) << row.text;
   }
   // A combinational loop is cut, and its terminals still get entries.
   CDB_SGATE_NETLIST loop;
@@ -354,6 +381,12 @@ TEST(SscTcl, CommandsAndScriptsFollowTheSwitch) {
   EXPECT_TRUE(u->run_script_if_allowed(odd));
   EXPECT_EQ(u->tcl_eval("info exists ::INJECTED"), "0");
   EXPECT_EQ(u->tcl_eval("set ::RAN"), "1");
+  // A failing script's name is quoted escaped in the warning.
+  write_file("bad\x1b[2J.tcl", "error oops\n");
+  msg_log_clear();
+  EXPECT_FALSE(u->run_script_if_allowed("bad\x1b[2J.tcl"));
+  ASSERT_FALSE(msg_log().empty());
+  EXPECT_EQ(msg_log().back().text, "Script \"bad\\x1b[2J.tcl\" failed, the rest of it did not run: oops");
   // Bad option values and unknown clocks are Tcl errors, not a default.
   struct BAD {
     const char* command;
@@ -962,6 +995,53 @@ TEST(SscNetlist, StoredNetlistOnlyFromARegularFile) {
     u->delete_netlist();
   }
   std::filesystem::remove_all(file);
+}
+
+// Every file the writer leaves, the reader takes: both keep to one bound
+// (here a small one given to both). A netlist whose text would pass it is
+// refused with the reason and leaves no file (a bigger design once stored a
+// file that every read then refused); a write the system refuses is posted
+// with the path escaped.
+TEST(SscNetlist, WriterKeepsToTheBoundTheReaderTakes) {
+  PIPELINE p;
+  SSC_NETLIST_DATA data;
+  data.build({&p.nl}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+  data.drop_gate_pointers();
+  std::string why;
+  ASSERT_TRUE(data.write_file("whole.tdb", &why)) << why;
+  const uint64_t size = std::filesystem::file_size("whole.tdb");
+  ASSERT_GT(size, 100u);
+  for (uint64_t bound : {size - 1, size / 2, uint64_t(10)}) {
+    EXPECT_FALSE(data.write_file("cut.tdb", &why, bound)) << bound;
+    EXPECT_EQ(why, "the timing netlist takes more than " + std::to_string(bound) +
+                       " bytes, the most a timing-netlist file may hold; not written");
+    EXPECT_FALSE(std::filesystem::exists("cut.tdb")) << bound;
+    SSC_NETLIST_DATA back;
+    EXPECT_FALSE(back.read_file("whole.tdb", &why, bound)) << bound;
+    EXPECT_NE(why.find("larger than"), std::string::npos) << why;
+  }
+  ASSERT_TRUE(data.write_file("cut.tdb", &why, size)) << why;
+  SSC_NETLIST_DATA back;
+  ASSERT_TRUE(back.read_file("cut.tdb", &why, size)) << why;
+  EXPECT_EQ(back.nodes.size(), data.nodes.size());
+  EXPECT_EQ(back.arcs.size(), data.arcs.size());
+  // Through the engine: the stored file's place is a directory.
+  SSC_UTIL* u = ssc_get_util();
+  ASSERT_TRUE(u->initialize_netlist(nullptr, &p.nl, SSC_DELAY_MODEL_UNIT, nullptr));
+  std::string part = "d\x07ir";
+  const std::string file = gen_get_db_dir_path() + "/tdb_" + part + ".tdb";
+  std::filesystem::create_directories(file);
+  msg_log_clear();
+  EXPECT_FALSE(u->write_tdb_to_pdb(&part));
+  std::vector<std::string> errors;
+  for (const MSG_LOG_ENTRY& e : msg_log())
+    if (e.kind == MSG_LOG_ERROR) errors.push_back(e.text);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].rfind("Timing-netlist file \"" + gen_get_db_dir_path() + "/tdb_d\\x07ir.tdb\": cannot write the file: ", 0),
+            0u)
+      << errors[0];
+  std::filesystem::remove_all(file);
+  u->delete_netlist();
 }
 
 namespace {
