@@ -117,15 +117,17 @@ void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINT
 
 // ---------------------------------------------------------------- results
 
-// A launch or capture group: a clock edge (clock -1: no clock, for the
-// paths of max-delay rules only) and the set of max-delay rules whose from
-// (to) side holds the group's points, so that every path between two
-// groups is timed by one requirement.
+// A launch or capture group: a clock edge (clock -1: no clock) and the set
+// of max-delay rules whose from (to) side holds the group's points, so that
+// every path between two groups is timed by one requirement. Output ports
+// capture in groups of their own (at_port) while some start point has no
+// clock: such a start reaches their output delays, not register captures.
 struct SSC_GROUP {
   int clock = -1;
   bool falling = false;
   bool capture = false;
   int rule_set = 0;  // index into SSC_ANALYSIS::rule_sets
+  bool at_port = false;
 };
 
 struct SSC_ANALYSIS {

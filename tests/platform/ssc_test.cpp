@@ -1192,7 +1192,11 @@ TEST(SscOracle, BusPortConstraintsGiveOpenStasWorstSlack) {
 // times the paths it covers in place of the clock check, the rule that wins
 // where several cover a path is OpenSTA's, paths from input ports without
 // input delay take part, and max-delay paths between registers count for
-// the capture clock's worst slack (those to output ports for none). Times
+// the capture clock's worst slack (those to output ports for none). Start
+// points without a clock (input ports without input delay, registers when
+// {NC} leaves the clock port without create_clock) launch at 0 into output
+// delays and max-delay ends, as in OpenSTA. Each clock's worst slack (c,
+// and v where the row makes it) and the worst over all are compared. Times
 // follow the circuit's worst arrival A: period A, {T} A/2, {L} 2A.
 TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
   if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
@@ -1204,6 +1208,27 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       "{IO}set_max_delay {T} -from [all_registers]\nset_max_delay {L} -from [all_registers]\n",
       "set_max_delay {T} -from [get_ports {{IN}}]\nset_max_delay {L} -to [all_outputs]\n",
       "{IO}set_false_path -to [get_clocks c]\nset_max_delay {T} -from [all_registers] -to [all_registers]\n",
+      // A max-delay path to an output port is no clock's worst, only the
+      // overall worst, however tight.
+      "{IO}set_max_delay 0 -to [all_outputs]\n",
+      // A rule naming end points wins over one naming a launch clock, in
+      // either order.
+      "{IO}set_max_delay {T} -from [get_clocks c]\nset_max_delay {L} -to [all_registers]\n",
+      "{IO}set_max_delay {L} -to [all_registers]\nset_max_delay {T} -from [get_clocks c]\n",
+      // Start points without a clock: inputs without input delay into
+      // output delays (on a clock's edges and on a virtual clock's, rising
+      // and falling), registers without a clock into a virtual clock's
+      // output delays and into max-delay ends.
+      "set_output_delay {D} -clock c [all_outputs]\n",
+      "set_false_path -from [all_registers]\nset_output_delay {D} -clock c [all_outputs]\n",
+      "set_false_path -from [all_registers]\ncreate_clock -name v -period {P} -waveform {{D} {T}}\n"
+      "set_output_delay {D} -clock v [all_outputs]\n",
+      "set_false_path -from [all_registers]\ncreate_clock -name v -period {P} -waveform {{D} {T}}\n"
+      "set_output_delay {D} -clock v -clock_fall [all_outputs]\n",
+      "{NC}create_clock -name v -period {P}\nset_input_delay {D} -clock v [get_ports {{IN}}]\n"
+      "set_output_delay {D} -clock v [all_outputs]\n",
+      "{NC}set_max_delay {T} -to [all_registers]\n",
+      "{NC}set_max_delay {T} -from [get_ports {{IN}}]\n",
   };
   CMP_FACADE facade;
   facade.set_family(DEV_FAMILY_ENUM(47));
@@ -1231,7 +1256,8 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
     ssc_get_util()->delete_netlist();
     ASSERT_GT(arrival, 0) << name;
     for (const char* row : rows) {
-      std::string sdc = create + row;
+      const bool clocked = std::string(row).rfind("{NC}", 0) != 0;
+      std::string sdc = clocked ? create + row : std::string(row + 4);
       const std::pair<std::string, std::string> fill[] = {
           {"{IO}", "set_input_delay {D} -clock c [get_ports {{IN}}]\nset_output_delay {D} -clock c [all_outputs]\n"},
           {"{IN}", in_list},
@@ -1244,13 +1270,19 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       analyze(nl.get(), SSC_DELAY_MODEL_TABLE, sdc);
       SSC_UTIL* u = ssc_get_util();
       STA_CONSTRAINTS c;
-      c.clocks.push_back({"c", arrival, ""});
+      if (clocked) c.clocks.push_back({"c", arrival, ""});
+      if (sdc.find("-name v") != std::string::npos) c.clocks.push_back({"v", arrival, ""});
       c.sdc = sdc;
       const STA_RESULT r = sta_analyze(nl.get(), &facade, SSC_DELAY_MODEL_TABLE, c, pins);
       ASSERT_EQ(r.status, STA_OK) << r.log.substr(0, 2000);
-      auto it = r.worst_per_clock.find("c");
-      if (it == r.worst_per_clock.end()) EXPECT_EQ(u->get_worst_slack("c"), SSC_UNCONSTRAINED_SLACK) << name << "\n" << row;
-      else EXPECT_NEAR(u->get_worst_slack("c"), it->second, sta_rounding(it->second)) << name << "\n" << row;
+      for (const STA_CLOCK& k : c.clocks) {
+        auto it = r.worst_per_clock.find(k.name);
+        const int ours = u->get_worst_slack(k.name.c_str());
+        if (it == r.worst_per_clock.end()) EXPECT_EQ(ours, SSC_UNCONSTRAINED_SLACK) << name << " " << k.name << "\n" << row;
+        else EXPECT_NEAR(ours, it->second, sta_rounding(it->second)) << name << " " << k.name << "\n" << row;
+      }
+      if (r.worst_all == 2147483647.0) EXPECT_EQ(u->get_worst_slack(nullptr), SSC_UNCONSTRAINED_SLACK) << name << "\n" << row;
+      else EXPECT_NEAR(u->get_worst_slack(nullptr), r.worst_all, sta_rounding(r.worst_all)) << name << "\n" << row;
       int differ = 0;
       for (size_t k = 0; k < pins.size(); ++k)
         if (std::abs(double(u->get_iterm_slack(pins[k])) - r.pin_slacks[k]) > sta_rounding(r.pin_slacks[k])) ++differ;
