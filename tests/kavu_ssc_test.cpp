@@ -248,6 +248,19 @@ TEST_F(KavuSsc, PostAnalysisScriptRunsWhenAllowed) {
   EXPECT_EQ(warnings, std::vector<std::string>{"Script \"post_timing_analysis.tcl\" failed, the rest of it did not run: "
                                                "get_worst_slack: unknown option \"-clok\"; the options are -clock"});
   EXPECT_EQ(ssc_get_util()->tcl_eval("info exists ::KAVU_AFTER"), "0");
+  // Tcl's error text is shown escaped and cut: a terminal escape and 100 kB
+  // of error once reached the user whole.
+  std::ofstream("post_timing_analysis.tcl") << "error \"\\x1b\\[2J[string repeat x 100000]\"\n";
+  msg_log_clear();
+  ASSERT_TRUE(analyze(&nl, &map));
+  warnings.clear();
+  for (const MSG_LOG_ENTRY& e : msg_log())
+    if (e.kind == MSG_LOG_WARNING) warnings.push_back(e.text);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0].rfind("Script \"post_timing_analysis.tcl\" failed, the rest of it did not run: \\x1b[2Jxxx", 0), 0u)
+      << warnings[0].substr(0, 200);
+  EXPECT_EQ(warnings[0].find('\x1b'), std::string::npos);
+  EXPECT_LT(warnings[0].size(), 5000u);
 }
 
 TEST_F(KavuSsc, HolderIsTheOnlyUserAndSurvivesAMissingEngine) {

@@ -368,6 +368,10 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
     for (const STA_CLOCK& k : constraints.clocks) t << k.name << " ";
     t << "} {\n  set paths [find_timing_paths -path_group $clk -path_delay max -group_count 1]\n"
       << "  foreach p $paths { puts \"KAVU_CLOCK $clk [sta::format_time [$p slack] 6]\" }\n}\n";
+    // The worst slack of all path groups (max-delay paths included).
+    t << "set w INF\nforeach p [find_timing_paths -path_delay max -group_count 1] {\n"
+      << "  set s [sta::format_time [$p slack] 6]\n  if {$w eq \"INF\" || $s < $w} { set w $s }\n}\n"
+      << "puts \"KAVU_WORST $w\"\n";
     for (size_t k = 0; k < pins.size(); ++k) {
       auto f = pin_name.find(pins[k]);
       const std::string p = f == pin_name.end() ? std::string() : f->second;
@@ -420,6 +424,8 @@ STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC
     w >> tag >> a >> b;
     if (tag == "KAVU_CLOCK") {
       result.worst_per_clock[a] = std::atof(b.c_str());
+    } else if (tag == "KAVU_WORST") {
+      if (a != "INF") result.worst_all = std::atof(a.c_str());
     } else if (tag == "KAVU_PIN") {
       const size_t k = std::strtoul(a.c_str(), nullptr, 10);
       if (k < pins.size() && !b.empty() && b != "INF" && b.find("e+") == std::string::npos && std::atof(b.c_str()) < 1e9)

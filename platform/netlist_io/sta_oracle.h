@@ -10,8 +10,8 @@
 // on the falling edge when their clock input is inverted), writes the
 // constraints as SDC, runs "<sta> -no_splash -exit script.tcl" in a
 // private temporary directory and reads back the worst setup slack per
-// clock (the path group of the capture clock) and the setup slack of the
-// chosen input terminals. Names are mapped to plain identifiers (ports
+// clock (the path group of the capture clock), the worst over all path
+// groups and the setup slack of the chosen input terminals. Names are mapped to plain identifiers (ports
 // p<k>, instances g<k>, nets n<k>); constraints name our ports by gate
 // path, as the engine's own SDC does. With SDC text of the caller's own,
 // ports keep their names and bus bits form Verilog buses.
@@ -67,6 +67,7 @@ struct STA_RESULT {
   STA_STATUS status = STA_UNAVAILABLE;
   std::string log;
   std::map<std::string, double> worst_per_clock;  // clocks with a constrained path
+  double worst_all = 2147483647.0;                // over every path group; 2147483647 for none
   std::vector<double> pin_slacks;                 // by request; 2147483647 when unconstrained
 };
 

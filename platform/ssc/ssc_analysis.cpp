@@ -4,9 +4,15 @@
 //   falling for a register whose clock is inverted on the way, or an I/O
 //   delay given -clock_fall), or no clock, together with the set of
 //   set_max_delay rules whose -from (-to) side holds the group's points
-//   (all rules without that side). Points without a clock (input ports
-//   without input delay, output ports without output delay, registers a
-//   rule names) take part only in paths of max-delay rules.
+//   (all rules without that side). Start points without a clock (input
+//   ports without input delay, registers whose clock no create_clock
+//   names) launch at 0, as OpenSTA launches them: into output delays, with
+//   the capture edge one period after time 0 (the capture clock's period
+//   plus the edge's offset), and into the ends of max-delay rules; a
+//   register capture needs a launch clock, so none reaches one unless a
+//   rule covers the path. End points without a clock (output ports without
+//   output delay, registers without a clock) take part only in paths of
+//   max-delay rules.
 // Passes: one topological order (loops cut); per launch group a forward
 //   pass of arrivals (registers launch at 0, input ports at their input
 //   delay); per capture group a backward pass of downstream delays (0 at a
@@ -46,15 +52,15 @@ class ANALYZER {
   void run();
 
  private:
-  int group_of(int clock, bool falling, bool capture, int rule_set) {
-    const std::tuple<int, bool, bool, int> key{clock, falling, capture, rule_set};
+  int group_of(int clock, bool falling, bool capture, int rule_set, bool at_port) {
+    const std::tuple<int, bool, bool, int, bool> key{clock, falling, capture, rule_set, at_port};
     auto [it, fresh] = m_group_index.emplace(key, int(m_out->groups.size()));
-    if (fresh) m_out->groups.push_back(SSC_GROUP{clock, falling, capture, rule_set});
+    if (fresh) m_out->groups.push_back(SSC_GROUP{clock, falling, capture, rule_set, at_port});
     return it->second;
   }
   void index_rules();
   int rules_at(uint32_t v, int clock, bool capture);
-  bool listed(uint32_t v, bool capture) const;
+  bool has_unclocked_start(const std::vector<char>& delayed) const;
   void make_groups();
   bool clock_pair_false(int from, int to) const;
   int winning_rule(int launch_set, int capture_set) const;
@@ -73,7 +79,7 @@ class ANALYZER {
   std::vector<std::vector<int>> m_by_clock[2];
   std::vector<std::pair<uint32_t, int>> m_named[2];
   std::map<std::vector<int>, int> m_rule_set_index;
-  std::map<std::tuple<int, bool, bool, int>, int> m_group_index;
+  std::map<std::tuple<int, bool, bool, int, bool>, int> m_group_index;
   std::vector<int> m_scratch;
   // Starts per launch group (node, arrival); captures per node.
   std::vector<std::vector<std::pair<uint32_t, int32_t>>> m_starts;
@@ -105,13 +111,6 @@ void ANALYZER::index_rules() {
   m_rule_set_index[{}] = 0;
 }
 
-// Whether a max-delay rule names node v on that side.
-bool ANALYZER::listed(uint32_t v, bool capture) const {
-  const auto& named = m_named[capture ? 1 : 0];
-  auto it = std::lower_bound(named.begin(), named.end(), std::make_pair(v, INT_MIN));
-  return it != named.end() && it->first == v;
-}
-
 // The set of max-delay rules whose from (to) side holds node v launched
 // (captured) by `clock` (-1: none), as an index of rule_sets.
 int ANALYZER::rules_at(uint32_t v, int clock, bool capture) {
@@ -130,6 +129,21 @@ int ANALYZER::rules_at(uint32_t v, int clock, bool capture) {
   return it->second;
 }
 
+// Whether a start point without a clock is left once false paths from
+// points have removed theirs: a register whose clock no create_clock names,
+// or a data input port without input delay.
+bool ANALYZER::has_unclocked_start(const std::vector<char>& delayed) const {
+  for (uint32_t v = 0; v < uint32_t(m_data.nodes.size()); ++v) {
+    const TDB_NODE& node = m_data.nodes[v];
+    if (m_no_start[v]) continue;
+    if (node.get_kind() == TDB_NODE_REGISTER &&
+        (node.get_clock_source() < 0 || m_clock_of_source[node.get_clock_source()] < 0))
+      return true;
+    if (node.get_kind() == TDB_NODE_IN_PORT && !delayed[v] && m_clock_of_source[v] < 0) return true;
+  }
+  return false;
+}
+
 void ANALYZER::make_groups() {
   const SSC_CONSTRAINTS& c = m_out->constraints;
   const uint32_t n = uint32_t(m_data.nodes.size());
@@ -146,14 +160,16 @@ void ANALYZER::make_groups() {
     if (!r.has_from) for (uint32_t v : r.to_nodes) m_no_end[v] = 1;
   }
   index_rules();
-  // Starts: clocked registers at 0, input ports at their input delays. A
-  // point without a clock (an input port without input delay, a register
-  // a max-delay rule names) starts only the paths of max-delay rules.
+  std::vector<char> delayed(n, 0);
+  for (const SSC_SDC_IO_DELAY& d : c.io_delays)
+    for (uint32_t v : d.nodes)
+      if (m_data.nodes[v].get_kind() == (d.input ? TDB_NODE_IN_PORT : TDB_NODE_OUT_PORT)) delayed[v] = 1;
+  const bool split_ports = has_unclocked_start(delayed);
+  // Starts: clocked registers at 0, input ports at their input delays, and
+  // points without a clock at 0 (see the file's head).
   auto start = [&](uint32_t v, int clock, bool falling, int32_t at) {
     if (m_no_start[v]) return;
-    const int rules = rules_at(v, clock, false);
-    if (clock < 0 && rules == 0) return;
-    const size_t g = size_t(group_of(clock, falling, false, rules));
+    const size_t g = size_t(group_of(clock, falling, false, rules_at(v, clock, false), false));
     if (g >= m_starts.size()) m_starts.resize(g + 1);
     m_starts[g].push_back({v, at});
   };
@@ -162,20 +178,19 @@ void ANALYZER::make_groups() {
     if (m_no_end[v]) return;
     const int rules = rules_at(v, clock, true);
     if (clock < 0 && rules == 0) return;
-    caps[v].push_back({group_of(clock, falling, true, rules), offset});
+    const bool at_port = split_ports && clock >= 0 && m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT;
+    caps[v].push_back({group_of(clock, falling, true, rules, at_port), offset});
   };
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = m_data.nodes[v];
     if (node.get_kind() != TDB_NODE_REGISTER) continue;
     const int k = node.get_clock_source() < 0 ? -1 : m_clock_of_source[node.get_clock_source()];
-    if (k >= 0 || listed(v, false)) start(v, k, k >= 0 && node.clock_is_inverted(), 0);
-    if (k >= 0 || listed(v, true)) capture(v, k, k >= 0 && node.clock_is_inverted(), 0);
+    start(v, k, k >= 0 && node.clock_is_inverted(), 0);
+    capture(v, k, k >= 0 && node.clock_is_inverted(), 0);
   }
-  std::vector<char> delayed(n, 0);
   for (const SSC_SDC_IO_DELAY& d : c.io_delays)
     for (uint32_t v : d.nodes) {
       if (m_data.nodes[v].get_kind() != (d.input ? TDB_NODE_IN_PORT : TDB_NODE_OUT_PORT)) continue;
-      delayed[v] = 1;
       if (d.input) start(v, d.clock, d.clock_fall, d.value);
       else capture(v, d.clock, d.clock_fall, d.value);
     }
@@ -256,6 +271,13 @@ void ANALYZER::relations() {
         const SSC_SDC_CLOCK& cb = c.clocks[b.clock];
         m_rel[g * groups + h] =
             ssc_edge_relation(ca.period, a.falling ? ca.fall : ca.rise, cb.period, b.falling ? cb.fall : cb.rise);
+        m_relaxed[g * groups + h] = cb.period;
+      } else if (b.clock >= 0 && b.at_port) {
+        // Launched at 0 without a clock: OpenSTA's capture edge is the
+        // edge's time in the capture clock's second period.
+        const SSC_SDC_CLOCK& cb = c.clocks[b.clock];
+        const int64_t edge = int64_t(cb.period) + (b.falling ? cb.fall : cb.rise);
+        m_rel[g * groups + h] = int32_t(std::min<int64_t>(edge, INT32_MAX - 1));
         m_relaxed[g * groups + h] = cb.period;
       }
     }

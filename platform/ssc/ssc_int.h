@@ -16,6 +16,11 @@ namespace kavu_platform {
 
 constexpr int32_t SSC_INVALID = INT32_MIN;  // no arrival / no downstream path
 
+// The largest timing-netlist file written or read: some 60 to 110 bytes a
+// gate, so a netlist of about five million gates. A read takes the text and
+// at most about 4 times its size more (see read_text), under 3 GiB.
+constexpr uint64_t SSC_MAX_TDB_FILE_BYTES = uint64_t(512) << 20;
+
 // The delays of one model for one compile.
 struct SSC_DELAYS {
   SSC_DELAY_MODEL model = SSC_DELAY_MODEL_UNIT;
@@ -38,12 +43,16 @@ struct SSC_NETLIST_DATA {
   // Loaded nodes not in this netlist are appended (see build_tdb_sub_and_merge).
   void merge_loaded(const SSC_NETLIST_DATA& loaded);
   void drop_gate_pointers();
-  // Text form: write to / read from a file; false on an I/O or format error.
-  // A refused read sets *problem (when given) to the reason ("cannot read the
-  // file: Permission denied", "line 3: malformed arc record …") and keeps
-  // the content as it was.
-  bool write_file(const std::string& path) const;
-  bool read_file(const std::string& path, std::string* problem = nullptr);
+  // Text form: write to / read from a file of at most `max_bytes`; false on
+  // an I/O or format error, with *problem (when given) set to the reason
+  // ("cannot read the file: Permission denied", "line 3: malformed arc
+  // record …"). A refused read keeps the content as it was; a refused write
+  // (a text past the bound, a failed write) leaves no file. So every file
+  // the writer leaves, the reader takes.
+  bool write_file(const std::string& path, std::string* problem = nullptr,
+                  uint64_t max_bytes = SSC_MAX_TDB_FILE_BYTES) const;
+  bool read_file(const std::string& path, std::string* problem = nullptr,
+                 uint64_t max_bytes = SSC_MAX_TDB_FILE_BYTES);
   // The text form itself (what read_file reads once the file is in memory).
   bool read_text(std::string_view text, std::string* problem);
   // Node id by name (first of equal names); -1 when absent.
@@ -108,15 +117,17 @@ void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINT
 
 // ---------------------------------------------------------------- results
 
-// A launch or capture group: a clock edge (clock -1: no clock, for the
-// paths of max-delay rules only) and the set of max-delay rules whose from
-// (to) side holds the group's points, so that every path between two
-// groups is timed by one requirement.
+// A launch or capture group: a clock edge (clock -1: no clock) and the set
+// of max-delay rules whose from (to) side holds the group's points, so that
+// every path between two groups is timed by one requirement. Output ports
+// capture in groups of their own (at_port) while some start point has no
+// clock: such a start reaches their output delays, not register captures.
 struct SSC_GROUP {
   int clock = -1;
   bool falling = false;
   bool capture = false;
   int rule_set = 0;  // index into SSC_ANALYSIS::rule_sets
+  bool at_port = false;
 };
 
 struct SSC_ANALYSIS {

@@ -7,7 +7,10 @@
 // terminal's node is found from its gate's first node and its slot without
 // a hash lookup. Cost O(gates + terminals).
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <cstdint>
 #include <fstream>
 #include <new>
@@ -25,12 +28,7 @@ namespace kavu_platform {
 
 namespace {
 
-// The stored timing netlist is the engine's own text: some 100 bytes per
-// gate terminal with its arcs, so that a netlist of five million terminals
-// stays within 512 MiB. A larger file is refused before a byte is read.
-const uint64_t kMaxTdbFileBytes = uint64_t(512) << 20;
-
-// Its nodes and arcs take 1.5 to 3 times the file's size in memory (72
+// A timing-netlist file's nodes and arcs take 1.5 to 3 times the file's size in memory (72
 // bytes a node, 24 an arc, a name of more than 15 bytes on the heap). A file
 // whose header counts records that would take more than 4 times its size
 // (plus 64 MiB, which no small file reaches) is refused before they are
@@ -384,17 +382,81 @@ void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
   names_indexed = false;
 }
 
-bool SSC_NETLIST_DATA::write_file(const std::string& path) const {
-  std::ofstream out(path);
-  if (!out) return false;
-  out << "TDB 1 " << nodes.size() << " " << arcs.size() << "\n";
-  for (const TDB_NODE& n : nodes) {
-    out << "N " << int(n.m_kind) << " " << n.m_clock_source << " " << (n.m_clock_inverted ? 1 : 0) << " "
-        << (n.m_arc_end - n.m_arc_begin) << " " << n.m_name << "\n";
-    for (uint32_t a = n.m_arc_begin; a < n.m_arc_end; ++a)
-      out << "A " << arcs[a].m_src << " " << arcs[a].m_delay << " " << int(arcs[a].m_kind) << "\n";
+namespace {
+
+// The text of a timing-netlist file, made in a buffer that goes to the file
+// a megabyte at a time, with a count of its bytes: a text that would pass
+// the bound stops at the line that passes it, before that line is written.
+class TDB_FILE_WRITER {
+ public:
+  TDB_FILE_WRITER(std::ofstream& out, uint64_t max_bytes) : m_out(out), m_max(max_bytes) { m_buf.reserve(kChunk + 4096); }
+  template <class T>
+  TDB_FILE_WRITER& operator<<(T value) {
+    char digits[24];
+    const auto r = std::to_chars(digits, digits + sizeof digits, value);
+    m_buf.append(digits, r.ptr);
+    return *this;
   }
-  return bool(out.flush());
+  TDB_FILE_WRITER& operator<<(std::string_view text) {
+    m_buf.append(text);
+    return *this;
+  }
+  TDB_FILE_WRITER& operator<<(const char* text) { return *this << std::string_view(text); }
+  // Ends a line; false once the text passes the bound or the file fails.
+  bool end_line() {
+    m_buf.push_back('\n');
+    if (m_written + m_buf.size() > m_max) {
+      m_over = true;
+      return false;
+    }
+    return m_buf.size() < kChunk || flush();
+  }
+  bool flush() {
+    m_out.write(m_buf.data(), std::streamsize(m_buf.size()));
+    m_written += m_buf.size();
+    m_buf.clear();
+    return bool(m_out);
+  }
+  bool over() const { return m_over; }
+
+ private:
+  static constexpr size_t kChunk = size_t(1) << 20;
+  std::ofstream& m_out;
+  uint64_t m_max;
+  uint64_t m_written = 0;
+  bool m_over = false;
+  std::string m_buf;
+};
+
+}  // namespace
+
+bool SSC_NETLIST_DATA::write_file(const std::string& path, std::string* problem, uint64_t max_bytes) const {
+  std::string unused;
+  std::string& why = problem ? *problem : unused;
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) {
+    why = std::string("cannot write the file: ") + std::strerror(errno);
+    return false;
+  }
+  TDB_FILE_WRITER out(file, max_bytes);
+  bool ok = (out << "TDB 1 " << uint64_t(nodes.size()) << " " << uint64_t(arcs.size())).end_line();
+  for (size_t i = 0; ok && i < nodes.size(); ++i) {
+    const TDB_NODE& n = nodes[i];
+    ok = (out << "N " << int(n.m_kind) << " " << n.m_clock_source << " " << (n.m_clock_inverted ? "1 " : "0 ")
+              << (n.m_arc_end - n.m_arc_begin) << " " << std::string_view(n.m_name))
+             .end_line();
+    for (uint32_t a = n.m_arc_begin; ok && a < n.m_arc_end; ++a)
+      ok = (out << "A " << arcs[a].m_src << " " << arcs[a].m_delay << " " << int(arcs[a].m_kind)).end_line();
+  }
+  ok = ok && out.flush() && bool(file.flush());
+  if (ok) return true;
+  // A cut text would be refused as damaged by the reader: none is left.
+  why = out.over() ? "the timing netlist takes more than " + std::to_string(max_bytes) +
+                         " bytes, the most a timing-netlist file may hold; not written"
+                   : std::string("cannot write the file: ") + std::strerror(errno);
+  file.close();
+  std::remove(path.c_str());
+  return false;
 }
 
 namespace {
@@ -434,8 +496,15 @@ class TDB_FILE_CURSOR {
     return m_at == m_text.size();
   }
   size_t left() const { return m_text.size() - m_at; }
-  // The line the cursor is on (1 the first), for messages.
-  size_t line() const { return line_of(m_text, m_at); }
+  // Marks the start of the next record (or the end of the text), so that a
+  // problem found anywhere in the record names the line the record starts
+  // on, even when a missing field made the read run on into the next line.
+  void begin_record() {
+    skip_blanks();
+    m_record = m_at;
+  }
+  // The line of the record begun last (1 the first), for messages.
+  size_t record_line() const { return line_of(m_text, m_record); }
   static size_t line_of(std::string_view text, size_t at) {
     return 1 + size_t(std::count(text.begin(), text.begin() + std::min(at, text.size()), '\n'));
   }
@@ -448,11 +517,12 @@ class TDB_FILE_CURSOR {
 
   std::string_view m_text;
   size_t m_at = 0;
+  size_t m_record = 0;
 };
 
 }  // namespace
 
-bool SSC_NETLIST_DATA::read_file(const std::string& path, std::string* problem) {
+bool SSC_NETLIST_DATA::read_file(const std::string& path, std::string* problem, uint64_t max_bytes) {
   // Only a regular file is read (a FIFO would wait for a writer, a device
   // such as /dev/zero never ends, a directory is no netlist), within the
   // size bound; memory the system refuses is a problem, never an exception.
@@ -460,7 +530,7 @@ bool SSC_NETLIST_DATA::read_file(const std::string& path, std::string* problem) 
   std::string& why = problem ? *problem : unused;
   try {
     std::string text;
-    if (!FIO_FILE_SYSTEM::read_regular_file(path, kMaxTdbFileBytes, &text, &why)) return false;
+    if (!FIO_FILE_SYSTEM::read_regular_file(path, max_bytes, &text, &why)) return false;
     return read_text(text, &why);
   } catch (const std::bad_alloc&) {
     why = "not enough memory to read the file";
@@ -470,8 +540,9 @@ bool SSC_NETLIST_DATA::read_file(const std::string& path, std::string* problem) 
 
 bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
   TDB_FILE_CURSOR in(text);
+  in.begin_record();
   auto refuse = [&](const std::string& what) {
-    *problem = "line " + std::to_string(in.line()) + ": " + what;
+    *problem = "line " + std::to_string(in.record_line()) + ": " + what;
     return false;
   };
   uint32_t version = 0;
@@ -499,6 +570,7 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
   for (size_t i = 0; i < nn; ++i) {
     int kind = 0, clk = -1, inv = 0;
     uint64_t count = 0;
+    in.begin_record();
     if (in.word() != "N" || !in.number(&kind) || !in.number(&clk) || !in.number(&inv) || !in.number(&count))
       return refuse("malformed node record (\"N <kind> <clock> <inverted> <arcs> <name>\" expected)");
     if (kind < 0 || kind > 3 || clk < -1 || (clk >= 0 && uint64_t(clk) >= nn))
@@ -515,6 +587,7 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
       uint64_t src = 0;
       int32_t delay = 0;
       int ak = 0;
+      in.begin_record();
       if (in.word() != "A" || !in.number(&src) || !in.number(&delay) || !in.number(&ak))
         return refuse("malformed arc record (\"A <source> <delay> <kind>\" expected)");
       if (src >= nn || ak < 0 || ak > 2) return refuse("arc source or kind out of range");
@@ -522,6 +595,7 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
     }
     n.m_arc_end = uint32_t(ra.size());
   }
+  in.begin_record();
   if (ra.size() != na) return refuse("fewer arcs than the header counts");
   if (!in.at_end()) return refuse("more records than the header counts");
   nodes.swap(rn);

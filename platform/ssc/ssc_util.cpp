@@ -29,6 +29,16 @@ namespace {
 SSC_UTIL* g_util = nullptr;
 bool g_util_missing = false;
 
+// Bytes of a file's path, and of text a script's error quotes, shown in a
+// message: escaped and cut (msg_printable_text), so that neither a terminal
+// escape nor a megabyte of text reaches the user.
+const size_t kMaxQuotedPathBytes = 512;
+const size_t kMaxScriptErrorBytes = 1024;
+
+std::string quoted_path(const std::string& path) {
+  return kavu_platform::msg_printable_text(path, kMaxQuotedPathBytes, true);
+}
+
 // A partition's stored timing netlist. The partition name becomes one part
 // of a file name ('/' and '%' escaped), so any name can be written.
 std::string tdb_file(const std::string* partition_name) {
@@ -47,7 +57,7 @@ std::string tdb_file_to_write(const std::string* partition_name) {
   std::string reason;
   if (!gen_make_db_dir(&reason)) {
     msg_post_message(MSG_POST_TYPE_ERROR,
-                     "Cannot write the timing netlist in \"" + gen_get_db_dir_path() + "\": " + reason);
+                     "Cannot write the timing netlist in \"" + quoted_path(gen_get_db_dir_path()) + "\": " + reason);
     return "";
   }
   return tdb_file(partition_name);
@@ -66,10 +76,25 @@ bool read_stored_netlist(const std::string& file, kavu_platform::SSC_NETLIST_DAT
   if (data->read_file(file, &problem)) return true;
   std::error_code ec;
   if (std::filesystem::symlink_status(file, ec).type() == std::filesystem::file_type::not_found) {
-    msg_local_debug("SSC", 2, "No timing netlist \"%s\"", file.c_str());
+    msg_local_debug("SSC", 2, "No timing netlist \"%s\"", quoted_path(file).c_str());
     return false;
   }
-  const std::string text = "Timing-netlist file \"" + file + "\": " + problem;
+  const std::string text = "Timing-netlist file \"" + quoted_path(file) + "\": " + problem;
+  msg_post_message(MSG_POST_TYPE_ERROR, text);
+  msg_local_debug("SSC", 2, "%s", text.c_str());
+  return false;
+}
+
+// Writes a held timing netlist (string-based copy) to `file`; a write that
+// fails or would pass the file bound is an error the user sees, and leaves
+// no file.
+bool write_stored_netlist(const std::string& file, const kavu_platform::SSC_NETLIST_DATA& data) {
+  if (file.empty()) return false;
+  SSC_NETLIST_DATA copy = data;
+  copy.drop_gate_pointers();
+  std::string problem;
+  if (copy.write_file(file, &problem)) return true;
+  const std::string text = "Timing-netlist file \"" + quoted_path(file) + "\": " + problem;
   msg_post_message(MSG_POST_TYPE_ERROR, text);
   msg_local_debug("SSC", 2, "%s", text.c_str());
   return false;
@@ -163,12 +188,7 @@ bool SSC_UTIL::build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MOD
   m_netlist->m_data->names_indexed = false;
   m_model = model;
   m_analysis.reset();
-  if (per_partition && partition_name) {
-    SSC_NETLIST_DATA copy = *m_netlist->m_data;
-    copy.drop_gate_pointers();
-    const std::string file = tdb_file_to_write(partition_name);
-    if (file.empty() || !copy.write_file(file)) return false;
-  }
+  if (per_partition && partition_name) return write_stored_netlist(tdb_file_to_write(partition_name), *m_netlist->m_data);
   return true;
 }
 
@@ -180,10 +200,7 @@ bool SSC_UTIL::convert_tdb_netlist_to_string_based() {
 
 bool SSC_UTIL::write_tdb_to_pdb(std::string* partition_name) {
   if (!is_in_use()) return false;
-  SSC_NETLIST_DATA copy = *m_netlist->m_data;
-  copy.drop_gate_pointers();
-  const std::string file = tdb_file_to_write(partition_name);
-  return !file.empty() && copy.write_file(file);
+  return write_stored_netlist(tdb_file_to_write(partition_name), *m_netlist->m_data);
 }
 
 bool SSC_UTIL::debug_write_tdb_to_pdb(const char* name) {
@@ -396,7 +413,8 @@ bool SSC_UTIL::run_script_if_allowed(const std::string& file) {
   if (!ok) {
     // The user's script stopped at its error: say so, with Tcl's words; the
     // analysis it follows stands.
-    const std::string text = "Script \"" + file + "\" failed, the rest of it did not run: " + result;
+    const std::string text = "Script \"" + quoted_path(file) + "\" failed, the rest of it did not run: " +
+                             kavu_platform::msg_printable_text(result, kMaxScriptErrorBytes);
     msg_post_message(MSG_POST_TYPE_WARNING, text);
     msg_local_debug("SSC", 2, "%s", text.c_str());
   }

@@ -302,14 +302,41 @@ TEST(SscNetlist, StoredStitchedAndLoopedNetlistsKeepTheirTiming) {
   EXPECT_EQ(u->get_tdb_netlist()->get_node(1u << 30), nullptr);
   u->delete_netlist();
   // A corrupt file is refused and leaves nothing held; so is one whose
-  // counts the file cannot hold (nothing is sized by them).
-  std::string bad = "bad";
-  for (const char* text : {"TDB 1 2 0\nN 9 -1 0 0 x\n", "TDB 1 4000000000 0\n", "TDB 1 1 4000000000\nN 0 -1 0 1 x\n",
-                           "TDB 1 1 1\nN 0 -1 0 4000000000 x\nA 0 0 0\n", "TDB 1 18446744073709551615 0\n",
-                           "TDB 1 2 1\nN 0 3000000000 0 0 x\n"}) {
-    write_file(gen_get_db_dir_path() + "/tdb_bad.tdb", text);
-    EXPECT_FALSE(u->read_tdb_from_pdb(&bad)) << text;
+  // counts the file cannot hold (nothing is sized by them). The error names
+  // the line the damaged record starts on, also where a missing field made
+  // the read run on into the next line (it once named the line after, or
+  // the count of lines before the cursor), and the file's path escaped.
+  struct CORRUPT {
+    const char* text;
+    const char* problem;  // what the posted error ends with ("": any)
+  };
+  std::string bad = "bad\x1b[2J";
+  const std::string bad_file = gen_get_db_dir_path() + "/tdb_" + bad + ".tdb";
+  for (const CORRUPT& row : {CORRUPT{"TDB 1 2 0\nN 9 -1 0 0 x\n", "line 1: the header counts more nodes"},
+                             CORRUPT{"TDB 1 1 0\nN 9 -1 0 0 x\n", "line 2: node kind or clock source out of range"},
+                             CORRUPT{"TDB 1 4000000000 0\n", ""}, CORRUPT{"TDB 1 1 4000000000\nN 0 -1 0 1 x\n", ""},
+                             CORRUPT{"TDB 1 1 1\nN 0 -1 0 4000000000 x\nA 0 0 0\n", ""},
+                             CORRUPT{"TDB 1 18446744073709551615 0\n", ""},
+                             CORRUPT{"TDB 1 2 1\nN 0 3000000000 0 0 x\n", ""},
+                             CORRUPT{"TDB 1 2 0\nN 0 -1 0 0 x\nN 0 -1 0\n", "line 3: malformed node record"},
+                             CORRUPT{"TDB 1 1 1\nN 0 -1 0 1 x\nA 0 0\n", "line 3: malformed arc record"},
+                             CORRUPT{"TDB 1 2 1\nN 0 -1 0 1 x\nA 0 0\nN 0 -1 0 0 y\n", "line 3: malformed arc record"},
+                             CORRUPT{"TDB 1 2 1\nN 0 -1 0 1 x\nA 7 0 0\nN 0 -1 0 0 y\n",
+                                     "line 3: arc source or kind out of range"},
+                             // Records past the counted ones are refused, not dropped.
+                             CORRUPT{"TDB 1 1 0\nN 0 -1 0 0 x\nN 0 -1 0 0 y\n", "line 3: more records than the header counts"},
+                             CORRUPT{"TDB 1 1 0\nN 0 -1 0 0 x\n\nA 0 0 0\n", "line 4: more records than the header counts"}}) {
+    write_file(bad_file, row.text);
+    msg_log_clear();
+    EXPECT_FALSE(u->read_tdb_from_pdb(&bad)) << row.text;
     EXPECT_FALSE(u->is_in_use());
+    std::string posted;
+    for (const MSG_LOG_ENTRY& e : msg_log())
+      if (e.kind == MSG_LOG_ERROR) posted = e.text;
+    EXPECT_EQ(posted.rfind("Timing-netlist file \"" + gen_get_db_dir_path() + "/tdb_bad\\x1b[2J.tdb\": line ", 0), 0u)
+        << posted;
+    const std::string problem = row.problem;
+    EXPECT_EQ(posted.substr(posted.find("line ")).substr(0, problem.size()), problem) << row.text;
   }
   // A combinational loop is cut, and its terminals still get entries.
   CDB_SGATE_NETLIST loop;
@@ -354,6 +381,12 @@ TEST(SscTcl, CommandsAndScriptsFollowTheSwitch) {
   EXPECT_TRUE(u->run_script_if_allowed(odd));
   EXPECT_EQ(u->tcl_eval("info exists ::INJECTED"), "0");
   EXPECT_EQ(u->tcl_eval("set ::RAN"), "1");
+  // A failing script's name is quoted escaped in the warning.
+  write_file("bad\x1b[2J.tcl", "error oops\n");
+  msg_log_clear();
+  EXPECT_FALSE(u->run_script_if_allowed("bad\x1b[2J.tcl"));
+  ASSERT_FALSE(msg_log().empty());
+  EXPECT_EQ(msg_log().back().text, "Script \"bad\\x1b[2J.tcl\" failed, the rest of it did not run: oops");
   // Bad option values and unknown clocks are Tcl errors, not a default.
   struct BAD {
     const char* command;
@@ -964,6 +997,53 @@ TEST(SscNetlist, StoredNetlistOnlyFromARegularFile) {
   std::filesystem::remove_all(file);
 }
 
+// Every file the writer leaves, the reader takes: both keep to one bound
+// (here a small one given to both). A netlist whose text would pass it is
+// refused with the reason and leaves no file (a bigger design once stored a
+// file that every read then refused); a write the system refuses is posted
+// with the path escaped.
+TEST(SscNetlist, WriterKeepsToTheBoundTheReaderTakes) {
+  PIPELINE p;
+  SSC_NETLIST_DATA data;
+  data.build({&p.nl}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+  data.drop_gate_pointers();
+  std::string why;
+  ASSERT_TRUE(data.write_file("whole.tdb", &why)) << why;
+  const uint64_t size = std::filesystem::file_size("whole.tdb");
+  ASSERT_GT(size, 100u);
+  for (uint64_t bound : {size - 1, size / 2, uint64_t(10)}) {
+    EXPECT_FALSE(data.write_file("cut.tdb", &why, bound)) << bound;
+    EXPECT_EQ(why, "the timing netlist takes more than " + std::to_string(bound) +
+                       " bytes, the most a timing-netlist file may hold; not written");
+    EXPECT_FALSE(std::filesystem::exists("cut.tdb")) << bound;
+    SSC_NETLIST_DATA back;
+    EXPECT_FALSE(back.read_file("whole.tdb", &why, bound)) << bound;
+    EXPECT_NE(why.find("larger than"), std::string::npos) << why;
+  }
+  ASSERT_TRUE(data.write_file("cut.tdb", &why, size)) << why;
+  SSC_NETLIST_DATA back;
+  ASSERT_TRUE(back.read_file("cut.tdb", &why, size)) << why;
+  EXPECT_EQ(back.nodes.size(), data.nodes.size());
+  EXPECT_EQ(back.arcs.size(), data.arcs.size());
+  // Through the engine: the stored file's place is a directory.
+  SSC_UTIL* u = ssc_get_util();
+  ASSERT_TRUE(u->initialize_netlist(nullptr, &p.nl, SSC_DELAY_MODEL_UNIT, nullptr));
+  std::string part = "d\x07ir";
+  const std::string file = gen_get_db_dir_path() + "/tdb_" + part + ".tdb";
+  std::filesystem::create_directories(file);
+  msg_log_clear();
+  EXPECT_FALSE(u->write_tdb_to_pdb(&part));
+  std::vector<std::string> errors;
+  for (const MSG_LOG_ENTRY& e : msg_log())
+    if (e.kind == MSG_LOG_ERROR) errors.push_back(e.text);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].rfind("Timing-netlist file \"" + gen_get_db_dir_path() + "/tdb_d\\x07ir.tdb\": cannot write the file: ", 0),
+            0u)
+      << errors[0];
+  std::filesystem::remove_all(file);
+  u->delete_netlist();
+}
+
 namespace {
 
 // The input delays port `port` keeps, as "clock/edge value" sorted.
@@ -1112,7 +1192,11 @@ TEST(SscOracle, BusPortConstraintsGiveOpenStasWorstSlack) {
 // times the paths it covers in place of the clock check, the rule that wins
 // where several cover a path is OpenSTA's, paths from input ports without
 // input delay take part, and max-delay paths between registers count for
-// the capture clock's worst slack (those to output ports for none). Times
+// the capture clock's worst slack (those to output ports for none). Start
+// points without a clock (input ports without input delay, registers when
+// {NC} leaves the clock port without create_clock) launch at 0 into output
+// delays and max-delay ends, as in OpenSTA. Each clock's worst slack (c,
+// and v where the row makes it) and the worst over all are compared. Times
 // follow the circuit's worst arrival A: period A, {T} A/2, {L} 2A.
 TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
   if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
@@ -1124,6 +1208,27 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       "{IO}set_max_delay {T} -from [all_registers]\nset_max_delay {L} -from [all_registers]\n",
       "set_max_delay {T} -from [get_ports {{IN}}]\nset_max_delay {L} -to [all_outputs]\n",
       "{IO}set_false_path -to [get_clocks c]\nset_max_delay {T} -from [all_registers] -to [all_registers]\n",
+      // A max-delay path to an output port is no clock's worst, only the
+      // overall worst, however tight.
+      "{IO}set_max_delay 0 -to [all_outputs]\n",
+      // A rule naming end points wins over one naming a launch clock, in
+      // either order.
+      "{IO}set_max_delay {T} -from [get_clocks c]\nset_max_delay {L} -to [all_registers]\n",
+      "{IO}set_max_delay {L} -to [all_registers]\nset_max_delay {T} -from [get_clocks c]\n",
+      // Start points without a clock: inputs without input delay into
+      // output delays (on a clock's edges and on a virtual clock's, rising
+      // and falling), registers without a clock into a virtual clock's
+      // output delays and into max-delay ends.
+      "set_output_delay {D} -clock c [all_outputs]\n",
+      "set_false_path -from [all_registers]\nset_output_delay {D} -clock c [all_outputs]\n",
+      "set_false_path -from [all_registers]\ncreate_clock -name v -period {P} -waveform {{D} {T}}\n"
+      "set_output_delay {D} -clock v [all_outputs]\n",
+      "set_false_path -from [all_registers]\ncreate_clock -name v -period {P} -waveform {{D} {T}}\n"
+      "set_output_delay {D} -clock v -clock_fall [all_outputs]\n",
+      "{NC}create_clock -name v -period {P}\nset_input_delay {D} -clock v [get_ports {{IN}}]\n"
+      "set_output_delay {D} -clock v [all_outputs]\n",
+      "{NC}set_max_delay {T} -to [all_registers]\n",
+      "{NC}set_max_delay {T} -from [get_ports {{IN}}]\n",
   };
   CMP_FACADE facade;
   facade.set_family(DEV_FAMILY_ENUM(47));
@@ -1151,7 +1256,8 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
     ssc_get_util()->delete_netlist();
     ASSERT_GT(arrival, 0) << name;
     for (const char* row : rows) {
-      std::string sdc = create + row;
+      const bool clocked = std::string(row).rfind("{NC}", 0) != 0;
+      std::string sdc = clocked ? create + row : std::string(row + 4);
       const std::pair<std::string, std::string> fill[] = {
           {"{IO}", "set_input_delay {D} -clock c [get_ports {{IN}}]\nset_output_delay {D} -clock c [all_outputs]\n"},
           {"{IN}", in_list},
@@ -1164,13 +1270,19 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       analyze(nl.get(), SSC_DELAY_MODEL_TABLE, sdc);
       SSC_UTIL* u = ssc_get_util();
       STA_CONSTRAINTS c;
-      c.clocks.push_back({"c", arrival, ""});
+      if (clocked) c.clocks.push_back({"c", arrival, ""});
+      if (sdc.find("-name v") != std::string::npos) c.clocks.push_back({"v", arrival, ""});
       c.sdc = sdc;
       const STA_RESULT r = sta_analyze(nl.get(), &facade, SSC_DELAY_MODEL_TABLE, c, pins);
       ASSERT_EQ(r.status, STA_OK) << r.log.substr(0, 2000);
-      auto it = r.worst_per_clock.find("c");
-      if (it == r.worst_per_clock.end()) EXPECT_EQ(u->get_worst_slack("c"), SSC_UNCONSTRAINED_SLACK) << name << "\n" << row;
-      else EXPECT_NEAR(u->get_worst_slack("c"), it->second, sta_rounding(it->second)) << name << "\n" << row;
+      for (const STA_CLOCK& k : c.clocks) {
+        auto it = r.worst_per_clock.find(k.name);
+        const int ours = u->get_worst_slack(k.name.c_str());
+        if (it == r.worst_per_clock.end()) EXPECT_EQ(ours, SSC_UNCONSTRAINED_SLACK) << name << " " << k.name << "\n" << row;
+        else EXPECT_NEAR(ours, it->second, sta_rounding(it->second)) << name << " " << k.name << "\n" << row;
+      }
+      if (r.worst_all == 2147483647.0) EXPECT_EQ(u->get_worst_slack(nullptr), SSC_UNCONSTRAINED_SLACK) << name << "\n" << row;
+      else EXPECT_NEAR(u->get_worst_slack(nullptr), r.worst_all, sta_rounding(r.worst_all)) << name << "\n" << row;
       int differ = 0;
       for (size_t k = 0; k < pins.size(); ++k)
         if (std::abs(double(u->get_iterm_slack(pins[k])) - r.pin_slacks[k]) > sta_rounding(r.pin_slacks[k])) ++differ;
