@@ -329,15 +329,19 @@ class SDC_READER {
   }
   void add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t,
                  std::vector<std::string>* unmatched) const;
+  void add_clocks(const std::vector<std::string>& patterns, bool all, TARGETS* t,
+                  std::vector<std::string>* unmatched) const;
   // Collects the targets of a word, and notes the registers among them.
   bool collect(const std::string& word, TARGETS* t, std::string* why);
   bool collect_targets(const std::string& word, TARGETS* t, std::string* why);
+  bool collect_bare(const std::string& word, TARGETS* t, std::string* why);
   bool collection_words(const std::vector<std::string>& inner, std::vector<std::string>* patterns,
                         std::vector<int>* clocks, bool* no_clocks, bool* dropped_value, std::string* why);
   bool collect_clocks(const std::string& word, TARGETS* t, std::string* why);
   void keep_registers_of(const std::vector<int>& clocks, std::vector<uint32_t>* nodes) const;
   void note_skipped_targets(const std::vector<std::string>& w);
   void warn_sources_without_registers(const std::vector<uint32_t>& sources);
+  void settle_edges(bool has_waveform, SSC_SDC_CLOCK* c);
   void warn(const std::string& what);
   bool clock_index(const std::string& name, int* idx) const {
     for (size_t i = 0; i < m_out->clocks.size(); ++i)
@@ -353,6 +357,7 @@ class SDC_READER {
   bool io_delay(const std::vector<std::string>& w, bool input, std::string* why);
   bool path_rule(const std::vector<std::string>& w, bool max_delay, std::string* why);
   void keep_path_ends(const std::string& command, SSC_SDC_PATH_RULE* r);
+  void store_rule(const std::string& command, bool points, SSC_SDC_PATH_RULE r);
   bool set_units(const std::vector<std::string>& w, std::string* why);
   void replace_io_delays(const std::vector<uint32_t>& nodes, bool input, int keep_clock, bool keep_fall);
 
@@ -488,6 +493,24 @@ bool SDC_READER::collect_clocks(const std::string& word, TARGETS* t, std::string
   return true;
 }
 
+// The clocks the patterns match (all_clocks: every clock; no pattern:
+// every clock). Patterns that match none are appended to *unmatched.
+void SDC_READER::add_clocks(const std::vector<std::string>& patterns, bool all, TARGETS* t,
+                            std::vector<std::string>* unmatched) const {
+  std::vector<char> used(patterns.size(), 0);
+  for (size_t c = 0; c < m_out->clocks.size(); ++c) {
+    bool hit = all || patterns.empty();
+    for (size_t p = 0; p < patterns.size(); ++p)
+      if (glob_match(patterns[p], m_out->clocks[c].name)) {
+        used[p] = 1;
+        hit = true;
+      }
+    if (hit) t->clocks.push_back(int(c));
+  }
+  for (size_t p = 0; p < patterns.size(); ++p)
+    if (!used[p] && !all) unmatched->push_back(patterns[p]);
+}
+
 bool SDC_READER::collect(const std::string& word, TARGETS* t, std::string* why) {
   const size_t first = t->nodes.size();
   const bool ok = collect_targets(word, t, why);
@@ -537,18 +560,7 @@ bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::strin
       if (!clocks.empty()) keep_registers_of(clocks, &regs.nodes);
       t->nodes.insert(t->nodes.end(), regs.nodes.begin(), regs.nodes.end());
     } else if (cmd == "get_clocks" || cmd == "all_clocks") {
-      std::vector<char> used(patterns.size(), 0);
-      for (size_t c = 0; c < m_out->clocks.size() && !none; ++c) {
-        bool hit = cmd == "all_clocks" || patterns.empty();
-        for (size_t p = 0; p < patterns.size(); ++p)
-          if (glob_match(patterns[p], m_out->clocks[c].name)) {
-            used[p] = 1;
-            hit = true;
-          }
-        if (hit) t->clocks.push_back(int(c));
-      }
-      for (size_t p = 0; p < patterns.size(); ++p)
-        if (!used[p] && cmd == "get_clocks") unmatched.push_back(patterns[p]);
+      if (!none) add_clocks(patterns, cmd == "all_clocks", t, &unmatched);
     } else {
       *why = "unknown collection " + cmd;
       return false;
@@ -558,7 +570,12 @@ bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::strin
     if (unmatched.empty() && t->nodes.size() + t->clocks.size() == before) warn(cmd + ": the list is empty");
     return true;
   }
-  std::vector<std::string> patterns;
+  return collect_bare(word, t, why);
+}
+
+// Bare patterns: the ports they match, or the cells when they match none.
+bool SDC_READER::collect_bare(const std::string& word, TARGETS* t, std::string* why) {
+  std::vector<std::string> patterns, unmatched;
   if (!split_words(word, &patterns, why)) return false;
   TARGETS ports;
   add_nodes(patterns, 0, &ports, &unmatched);
@@ -646,15 +663,7 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
     *why = "create_clock without -period";
     return false;
   }
-  if (!has_waveform) c.fall = c.period / 2;
-  // A fall before the rise is the fall of the next period (OpenSTA moves
-  // it so, with a warning).
-  if (has_waveform && c.fall < c.rise) {
-    c.fall += c.period;
-    warn("create_clock -waveform: the fall edge comes before the rise edge; taken one period later, at " +
-         std::to_string(c.fall));
-  }
-  if (c.period == 0) warn("create_clock -period 0: the paths of this clock are not timed");
+  settle_edges(has_waveform, &c);
   c.sources = t.nodes;
   warn_sources_without_registers(c.sources);
   if (c.name.empty()) c.name = c.sources.empty() ? "virtual" : m_leaf[c.sources.front()];
@@ -672,6 +681,20 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   if (clock_index(c.name, &existing)) m_out->clocks[existing] = c;
   else m_out->clocks.push_back(c);
   return true;
+}
+
+// The fall edge of a clock without -waveform is half a period after the
+// rise; a fall before the rise is the fall of the next period (OpenSTA
+// moves it so, with a warning). A clock of period 0 is read as OpenSTA
+// reads it, and no path of it is timed here.
+void SDC_READER::settle_edges(bool has_waveform, SSC_SDC_CLOCK* c) {
+  if (!has_waveform) c->fall = c->period / 2;
+  if (has_waveform && c->fall < c->rise) {
+    c->fall += c->period;
+    warn("create_clock -waveform: the fall edge comes before the rise edge; taken one period later, at " +
+         std::to_string(c->fall));
+  }
+  if (c->period == 0) warn("create_clock -period 0: the paths of this clock are not timed");
 }
 
 // Ports a clock is created on that clock no register: paths from them
@@ -843,24 +866,27 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
     *why = "set_max_delay without a value";
     return false;
   }
-  if (!skipped.empty()) {
-    warn(w[0] + " " + skipped + " is not applied; ignored");
-    return true;
-  }
+  if (!skipped.empty()) warn(w[0] + " " + skipped + " is not applied; ignored");
+  else store_rule(w[0], from_points || to_points, std::move(r));
+  return true;
+}
+
+// Stores a path rule the engine applies, or warns why it does not.
+// `points`: a side names ports, pins or cells (not clocks).
+void SDC_READER::store_rule(const std::string& command, bool points, SSC_SDC_PATH_RULE r) {
   // OpenSTA applies neither command without -from or -to.
   if (!r.has_from && !r.has_to) {
-    warn(w[0] + " without -from or -to names no path; ignored");
-    return true;
+    warn(command + " without -from or -to names no path; ignored");
+    return;
   }
   // A false path is applied between clocks or from (to) points alone; not
   // between points and other points or clocks.
-  if (!max_delay && r.has_from && r.has_to && (from_points || to_points)) {
+  if (!r.max_delay && r.has_from && r.has_to && points) {
     warn("set_false_path from points to points, or between points and clocks, is not applied; ignored");
-    return true;
+    return;
   }
-  keep_path_ends(w[0], &r);
+  keep_path_ends(command, &r);
   m_out->rules.push_back(std::move(r));
-  return true;
 }
 
 // Paths start at registers and input ports and end at registers and output
