@@ -105,8 +105,14 @@ struct SSC_CONSTRAINTS {
   std::vector<SSC_SDC_IO_DELAY> io_delays;
   std::vector<SSC_SDC_PATH_RULE> rules;
   // "line N: ..." for targets that match nothing and for commands and
-  // options read but not applied (the engine posts them as warnings).
+  // options read but not applied (the engine posts them as warnings): the
+  // first kMaxWarnings of them; more_warnings counts the rest.
+  static constexpr size_t kMaxWarnings = 100;
   std::vector<std::string> warnings;
+  size_t more_warnings = 0;
+  // The registers any command of the file names, whether the engine
+  // applies the command or skips it with a warning (sorted node ids).
+  std::vector<uint32_t> named_registers;
 };
 
 // Reads the SDC subset; false with *error naming the line.

@@ -35,6 +35,8 @@ void build_query_index(const kavu_platform::SSC_NETLIST_DATA& data, kavu_platfor
   }
   for (const auto& d : a->constraints.io_delays)
     for (uint32_t id : d.nodes) mark(id);
+  // Registers a command names, though the engine skipped the command.
+  for (uint32_t id : a->constraints.named_registers) mark(id);
   for (size_t c = 0; c < a->constraints.clocks.size(); ++c)
     for (uint32_t id : a->constraints.clocks[c].sources)
       if (id < data.nodes.size() && data.nodes[id].get_oterm())

@@ -11,6 +11,15 @@
 // Targets are collections — [get_ports p…], [get_pins p…], [get_cells p…],
 // [get_registers p…], [get_clocks p…], [all_inputs], [all_outputs],
 // [all_registers], [all_clocks] — or bare patterns (ports, then cells).
+// get_cells takes cells (registers and logic) and get_registers registers,
+// never a port, as OpenSTA's get_cells (in BLIF a register that drives an
+// output has the output's name). Of the options inside a collection,
+// all_registers -clock C (the registers of those clocks, on either edge)
+// and all_inputs -no_clocks (without the ports that are a clock's source)
+// are applied as OpenSTA applies them, and -quiet, -cells and
+// -edge_triggered change nothing here; any other (-filter, -regexp,
+// -nocase, -of_objects, -hierarchical, …) is a warning, its value is no
+// pattern, and a get_* collection left with no pattern is empty.
 // Patterns are matched against a gate's path and against its last level
 // ("top|clk" and "clk"); "{a b}" lists several. In a pattern '*' stands for
 // any run of characters, '?' for one, "\x" for x itself, and every other
@@ -19,11 +28,17 @@
 // any other against the bus name, so "a", "a*" and "a[*]" take every bit
 // and "a[3]" one (OpenSTA reads bus ports the same way). A pattern that
 // matches nothing is a warning ("line N: ..." in SSC_CONSTRAINTS::warnings,
-// which the engine posts); the command still applies to the rest.
+// which the engine posts); the command still applies to the rest. The
+// reader keeps a file's first hundred warnings and counts the rest.
 // Times are in the engine's unit, the picosecond, unless "set_units -time"
 // names another ("ns", "1ns", "100ps", "us", ...): every later time is
 // converted to picoseconds. Numbers may be decimal fractions and are rounded
 // to whole picoseconds.
+// A -waveform whose fall comes before its rise has its fall one period
+// later, with a warning, as OpenSTA reads it. A clock on input ports that
+// clock no register is a warning naming them: paths from a clock's source
+// are not timed. -period 0 is read, as OpenSTA reads it, with a warning:
+// the engine times no path of such a clock (OpenSTA times them against 0).
 // -clock takes a clock name or a collection of one clock ("[get_clocks c]").
 // A second set_input_delay (set_output_delay) on a port replaces every delay
 // the port had, as OpenSTA does, unless it is given -add_delay: then both
@@ -36,22 +51,32 @@
 // applied between clocks, and from (to) points alone, removing those start
 // (end) points.
 // Whatever is read but not applied is a warning naming its line, and the
-// rest of the file applies: a -min (-hold) delay (no hold analysis; without
-// -add_delay it still removes the port's delays of other clock edges, as
-// OpenSTA keeps one set per port), -rise and -fall (applied to both
-// transitions, so a -rise delay also replaces an earlier -fall one, where
-// OpenSTA keeps it), -through and -hold of the path commands, either path
-// command without -from and -to (OpenSTA applies neither), set_false_path
-// from points to points or between points and clocks, a create_clock on a
-// source that already has a clock, with -add or without (registers keep the
-// first clock; OpenSTA replaces it without -add), and
-// the SDC commands the engine does not model (set_load,
-// set_clock_uncertainty, set_multicycle_path, …; sdc_version and
-// current_design change nothing and pass silently). set_units' quantities
-// other than time are read and have no bearing on the analysis. An unknown
-// command, an unknown option, an unknown clock or collection, a malformed
-// number or an unbalanced bracket is an error naming its line. A clock
-// without targets is virtual.
+// rest of the file applies. Skipped with their command: a -min (-hold)
+// delay (no hold analysis; without -add_delay it still removes the port's
+// delays of other clock edges, as OpenSTA keeps one set per port) and
+// -reference_pin of the I/O delays; -through, -rise_from, -fall_from,
+// -rise_to, -fall_to, -rise_through, -fall_through, -rise, -fall, -hold,
+// -datapath_only and -reset_path of the path commands; either path command
+// without -from and -to (OpenSTA applies neither); set_false_path from
+// points to points or between points and clocks. Skipped alone, the rest
+// of the command applying: -rise and -fall of the I/O delays (applied to
+// both transitions, so a -rise delay also replaces an earlier -fall one,
+// where OpenSTA keeps it), -source_latency_included,
+// -network_latency_included and -ignore_clock_latency (clock latency is
+// not modelled), and -comment. Also warned: a create_clock on a source that
+// already has a clock, with -add or without (registers keep the first
+// clock; OpenSTA replaces it without -add), and the SDC commands the
+// engine does not model (set_load, set_clock_uncertainty,
+// set_multicycle_path, …; sdc_version and current_design change nothing
+// and pass silently). set_units' quantities other than time are read and
+// have no bearing on the analysis.
+// Every register a command names, applied or skipped, is listed in
+// SSC_CONSTRAINTS::named_registers (register merging keeps such registers
+// apart): a skipped command's collections and the words after its point
+// options are read for that, without warnings, and what cannot be read
+// there is passed over. An unknown command, an unknown option, an unknown
+// clock or collection, a malformed number or an unbalanced bracket is an
+// error naming its line. A clock without targets is virtual.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -266,8 +291,13 @@ std::string quoted_names(const std::vector<std::string>& names) {
 
 class SDC_READER {
  public:
-  SDC_READER(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out) : m_data(data), m_out(out) {
+  SDC_READER(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out)
+      : m_data(data), m_out(out), m_named(data.nodes.size(), 0), m_clocks_register(data.nodes.size(), 0) {
     m_paths.reserve(data.nodes.size());
+    for (const TDB_NODE& n : data.nodes)
+      if (n.get_kind() == TDB_NODE_REGISTER && n.get_clock_source() >= 0 &&
+          size_t(n.get_clock_source()) < data.nodes.size())
+        m_clocks_register[n.get_clock_source()] = 1;
     for (const TDB_NODE& n : data.nodes) {
       std::string p = SSC_NETLIST_DATA::gate_path_of(n.get_string_name());
       const size_t bar = p.rfind('|');
@@ -299,7 +329,19 @@ class SDC_READER {
   }
   void add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t,
                  std::vector<std::string>* unmatched) const;
+  void add_clocks(const std::vector<std::string>& patterns, bool all, TARGETS* t,
+                  std::vector<std::string>* unmatched) const;
+  // Collects the targets of a word, and notes the registers among them.
   bool collect(const std::string& word, TARGETS* t, std::string* why);
+  bool collect_targets(const std::string& word, TARGETS* t, std::string* why);
+  bool collect_bare(const std::string& word, TARGETS* t, std::string* why);
+  bool collection_words(const std::vector<std::string>& inner, std::vector<std::string>* patterns,
+                        std::vector<int>* clocks, bool* no_clocks, bool* dropped_value, std::string* why);
+  bool collect_clocks(const std::string& word, TARGETS* t, std::string* why);
+  void keep_registers_of(const std::vector<int>& clocks, std::vector<uint32_t>* nodes) const;
+  void note_skipped_targets(const std::vector<std::string>& w);
+  void warn_sources_without_registers(const std::vector<uint32_t>& sources);
+  void settle_edges(bool has_waveform, SSC_SDC_CLOCK* c);
   void warn(const std::string& what);
   bool clock_index(const std::string& name, int* idx) const {
     for (size_t i = 0; i < m_out->clocks.size(); ++i)
@@ -315,6 +357,7 @@ class SDC_READER {
   bool io_delay(const std::vector<std::string>& w, bool input, std::string* why);
   bool path_rule(const std::vector<std::string>& w, bool max_delay, std::string* why);
   void keep_path_ends(const std::string& command, SSC_SDC_PATH_RULE* r);
+  void store_rule(const std::string& command, bool points, SSC_SDC_PATH_RULE r);
   bool set_units(const std::vector<std::string>& w, std::string* why);
   void replace_io_delays(const std::vector<uint32_t>& nodes, bool input, int keep_clock, bool keep_fall);
 
@@ -322,18 +365,28 @@ class SDC_READER {
   SSC_CONSTRAINTS* m_out;
   std::vector<std::string> m_paths, m_leaf;
   int m_line = 0;
+  bool m_quiet = false;  // no warnings (the targets of a skipped command)
+  std::vector<char> m_named;           // per node: a register some command names
+  std::vector<char> m_clocks_register;  // per node: the clock source of a register
   double m_time_scale = 1.0;  // picoseconds per time unit of the file
   // Per node and direction (output, input): the node's delays in io_delays
   // entries before this index are replaced (0: none; empty until needed).
   std::vector<uint32_t> m_replaced_before[2];
 };
 
+// Keeps the first warnings; the rest are counted, so that a file of
+// millions of unmatched patterns holds no more memory than a short one.
 void SDC_READER::warn(const std::string& what) {
-  m_out->warnings.push_back("line " + std::to_string(m_line) + ": " + what);
+  if (m_quiet) return;
+  if (m_out->warnings.size() < SSC_CONSTRAINTS::kMaxWarnings)
+    m_out->warnings.push_back("line " + std::to_string(m_line) + ": " + what);
+  else
+    ++m_out->more_warnings;
 }
 
-// kind: 0 ports, 1 any node (pins), 2 registers (cells), 3 in ports, 4 out
-// ports, 5 registers only. Patterns that match no node of the kind are
+// kind: 0 ports, 1 any node (pins), 2 cells (registers and logic, no
+// port: OpenSTA's get_cells returns none), 3 in ports, 4 out ports, 5
+// registers only. Patterns that match no node of the kind are
 // appended to *unmatched.
 void SDC_READER::add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t,
                            std::vector<std::string>* unmatched) const {
@@ -341,7 +394,7 @@ void SDC_READER::add_nodes(const std::vector<std::string>& patterns, int kind, T
   for (uint32_t id = 0; id < m_data.nodes.size(); ++id) {
     const TDB_NODE_KIND k = m_data.nodes[id].get_kind();
     if (kind == 0 && !is_port(id)) continue;
-    if (kind == 2 && k == TDB_NODE_IN_PORT) continue;
+    if (kind == 2 && is_port(id)) continue;
     if (kind == 3 && k != TDB_NODE_IN_PORT) continue;
     if (kind == 4 && k != TDB_NODE_OUT_PORT) continue;
     if (kind == 5 && k != TDB_NODE_REGISTER) continue;
@@ -358,7 +411,115 @@ void SDC_READER::add_nodes(const std::vector<std::string>& patterns, int kind, T
   t->any = true;
 }
 
+// The options of the collection commands that take a value (OpenSTA's
+// get_*, all_registers); any other option is a flag.
+bool collection_option_has_value(const std::string& o) {
+  static const char* const valued[] = {"-filter", "-of_objects", "-hsc", "-clock", "-rise_clock", "-fall_clock"};
+  return std::find_if(std::begin(valued), std::end(valued), [&](const char* v) { return o == v; }) != std::end(valued);
+}
+
+// Options of a collection the reader applies or that change nothing here:
+// -clock of all_registers, -no_clocks of all_inputs, -quiet, and
+// all_registers' -cells and -edge_triggered (its default; every register
+// here is edge-triggered).
+bool collection_option_applied(const std::string& cmd, const std::string& o) {
+  if (o == "-quiet") return true;
+  if (cmd == "all_registers") return o == "-clock" || o == "-cells" || o == "-edge_triggered";
+  return cmd == "all_inputs" && o == "-no_clocks";
+}
+
+// The registers of the given clocks (all_registers -clock): a register
+// belongs to the first clock defined on its clock source, as the analysis
+// assigns it, on either edge.
+void SDC_READER::keep_registers_of(const std::vector<int>& clocks, std::vector<uint32_t>* nodes) const {
+  std::vector<int> clock_of(m_data.nodes.size(), -1);
+  for (size_t k = 0; k < m_out->clocks.size(); ++k)
+    for (uint32_t s : m_out->clocks[k].sources)
+      if (clock_of[s] < 0) clock_of[s] = int(k);
+  std::vector<uint32_t> kept;
+  for (uint32_t v : *nodes) {
+    const int s = m_data.nodes[v].get_clock_source();
+    if (s >= 0 && std::find(clocks.begin(), clocks.end(), clock_of[s]) != clocks.end()) kept.push_back(v);
+  }
+  nodes->swap(kept);
+}
+
+// A collection "[cmd options patterns]": its patterns, and the values of
+// -clock; options it does not apply are warned and their values dropped.
+bool SDC_READER::collection_words(const std::vector<std::string>& inner, std::vector<std::string>* patterns,
+                                  std::vector<int>* clocks, bool* no_clocks, bool* dropped_value, std::string* why) {
+  const std::string& cmd = inner.front();
+  for (size_t i = 1; i < inner.size(); ++i) {
+    const std::string& o = inner[i];
+    if (o.empty() || o[0] != '-') {
+      std::vector<std::string> parts;
+      split_words(o, &parts, why);
+      patterns->insert(patterns->end(), parts.begin(), parts.end());
+      continue;
+    }
+    const bool valued = collection_option_has_value(o) && i + 1 < inner.size();
+    if (!collection_option_applied(cmd, o)) {
+      warn(cmd + " " + o + " is not applied");
+      *dropped_value |= valued;
+      i += valued ? 1 : 0;
+      continue;
+    }
+    if (o == "-no_clocks") *no_clocks = true;
+    if (o != "-clock") continue;
+    if (!valued) {
+      *why = "missing value for -clock of " + cmd;
+      return false;
+    }
+    TARGETS t;
+    if (!collect_clocks(inner[++i], &t, why)) return false;
+    clocks->insert(clocks->end(), t.clocks.begin(), t.clocks.end());
+    if (clocks->empty()) clocks->push_back(-2);  // no clock (-2 is none's index): no register
+  }
+  return true;
+}
+
+// The clocks of a -clock value inside a collection: a collection of
+// clocks, or clock names and patterns.
+bool SDC_READER::collect_clocks(const std::string& word, TARGETS* t, std::string* why) {
+  if (word.size() >= 2 && word.front() == '[' && word.back() == ']') return collect(word, t, why);
+  std::vector<std::string> names;
+  if (!split_words(word, &names, why)) return false;
+  for (const std::string& n : names) {
+    const size_t before = t->clocks.size();
+    for (size_t c = 0; c < m_out->clocks.size(); ++c)
+      if (glob_match(n, m_out->clocks[c].name)) t->clocks.push_back(int(c));
+    if (t->clocks.size() == before) warn("-clock: no clock matches \"" + n + "\"");
+  }
+  return true;
+}
+
+// The clocks the patterns match (all_clocks: every clock; no pattern:
+// every clock). Patterns that match none are appended to *unmatched.
+void SDC_READER::add_clocks(const std::vector<std::string>& patterns, bool all, TARGETS* t,
+                            std::vector<std::string>* unmatched) const {
+  std::vector<char> used(patterns.size(), 0);
+  for (size_t c = 0; c < m_out->clocks.size(); ++c) {
+    bool hit = all || patterns.empty();
+    for (size_t p = 0; p < patterns.size(); ++p)
+      if (glob_match(patterns[p], m_out->clocks[c].name)) {
+        used[p] = 1;
+        hit = true;
+      }
+    if (hit) t->clocks.push_back(int(c));
+  }
+  for (size_t p = 0; p < patterns.size(); ++p)
+    if (!used[p] && !all) unmatched->push_back(patterns[p]);
+}
+
 bool SDC_READER::collect(const std::string& word, TARGETS* t, std::string* why) {
+  const size_t first = t->nodes.size();
+  const bool ok = collect_targets(word, t, why);
+  for (size_t k = first; k < t->nodes.size(); ++k)
+    if (m_data.nodes[t->nodes[k]].get_kind() == TDB_NODE_REGISTER) m_named[t->nodes[k]] = 1;
+  return ok;
+}
+
+bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::string* why) {
   std::vector<std::string> inner, unmatched;
   if (word.size() >= 2 && word.front() == '[' && word.back() == ']') {
     if (!split_words(word.substr(1, word.size() - 2), &inner, why)) return false;
@@ -368,42 +529,53 @@ bool SDC_READER::collect(const std::string& word, TARGETS* t, std::string* why) 
     }
     const std::string cmd = inner.front();
     std::vector<std::string> patterns;
-    for (size_t i = 1; i < inner.size(); ++i) {
-      if (inner[i].empty() || inner[i][0] == '-') continue;  // -nocase, -hierarchical, …
-      std::vector<std::string> parts;
-      split_words(inner[i], &parts, why);
-      patterns.insert(patterns.end(), parts.begin(), parts.end());
-    }
+    std::vector<int> clocks;
+    bool no_clocks = false, dropped_value = false;
+    if (!collection_words(inner, &patterns, &clocks, &no_clocks, &dropped_value, why)) return false;
+    // Patterns that were an option's value name nothing (not every node).
+    const bool none = patterns.empty() && dropped_value;
     const size_t before = t->nodes.size() + t->clocks.size();
-    if (cmd == "get_ports") add_nodes(patterns, 0, t, &unmatched);
-    else if (cmd == "get_pins" || cmd == "get_nets") add_nodes(patterns, 1, t, &unmatched);
-    else if (cmd == "get_cells" || cmd == "get_registers") add_nodes(patterns, 2, t, &unmatched);
-    else if (cmd == "all_inputs") add_nodes({}, 3, t, &unmatched);
-    else if (cmd == "all_outputs") add_nodes({}, 4, t, &unmatched);
-    else if (cmd == "all_registers") add_nodes({}, 5, t, &unmatched);
-    else if (cmd == "get_clocks" || cmd == "all_clocks") {
-      std::vector<char> used(patterns.size(), 0);
-      for (size_t c = 0; c < m_out->clocks.size(); ++c) {
-        bool hit = cmd == "all_clocks" || patterns.empty();
-        for (size_t p = 0; p < patterns.size(); ++p)
-          if (glob_match(patterns[p], m_out->clocks[c].name)) {
-            used[p] = 1;
-            hit = true;
-          }
-        if (hit) t->clocks.push_back(int(c));
-      }
-      for (size_t p = 0; p < patterns.size(); ++p)
-        if (!used[p] && cmd == "get_clocks") unmatched.push_back(patterns[p]);
-      t->any = true;
+    if (cmd == "get_ports") {
+      if (!none) add_nodes(patterns, 0, t, &unmatched);
+    } else if (cmd == "get_pins" || cmd == "get_nets") {
+      if (!none) add_nodes(patterns, 1, t, &unmatched);
+    } else if (cmd == "get_cells") {
+      if (!none) add_nodes(patterns, 2, t, &unmatched);
+    } else if (cmd == "get_registers") {
+      if (!none) add_nodes(patterns, 5, t, &unmatched);
+    } else if (cmd == "all_inputs") {
+      TARGETS in;
+      add_nodes({}, 3, &in, &unmatched);
+      std::vector<char> source(m_data.nodes.size(), 0);  // -no_clocks: a clock's source
+      if (no_clocks)
+        for (const SSC_SDC_CLOCK& c : m_out->clocks)
+          for (uint32_t s : c.sources) source[s] = 1;
+      for (uint32_t v : in.nodes)
+        if (!source[v]) t->nodes.push_back(v);
+    } else if (cmd == "all_outputs") {
+      add_nodes({}, 4, t, &unmatched);
+    } else if (cmd == "all_registers") {
+      TARGETS regs;
+      add_nodes({}, 5, &regs, &unmatched);
+      if (!clocks.empty()) keep_registers_of(clocks, &regs.nodes);
+      t->nodes.insert(t->nodes.end(), regs.nodes.begin(), regs.nodes.end());
+    } else if (cmd == "get_clocks" || cmd == "all_clocks") {
+      if (!none) add_clocks(patterns, cmd == "all_clocks", t, &unmatched);
     } else {
       *why = "unknown collection " + cmd;
       return false;
     }
+    t->any = true;
     for (const std::string& p : unmatched) warn(cmd + ": nothing matches \"" + p + "\"");
     if (unmatched.empty() && t->nodes.size() + t->clocks.size() == before) warn(cmd + ": the list is empty");
     return true;
   }
-  std::vector<std::string> patterns;
+  return collect_bare(word, t, why);
+}
+
+// Bare patterns: the ports they match, or the cells when they match none.
+bool SDC_READER::collect_bare(const std::string& word, TARGETS* t, std::string* why) {
+  std::vector<std::string> patterns, unmatched;
   if (!split_words(word, &patterns, why)) return false;
   TARGETS ports;
   add_nodes(patterns, 0, &ports, &unmatched);
@@ -460,7 +632,7 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   TARGETS t;
   for (size_t i = 1; i < w.size(); ++i) {
     if (w[i] == "-period" && i + 1 < w.size()) {
-      if (!parse_number(w[++i], &c.period, m_time_scale) || c.period <= 0) {
+      if (!parse_number(w[++i], &c.period, m_time_scale) || c.period < 0) {
         *why = "bad period";
         return false;
       }
@@ -477,6 +649,9 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
       has_waveform = true;
     } else if (w[i] == "-add") {
       add = true;
+    } else if (w[i] == "-comment" && i + 1 < w.size()) {
+      ++i;
+      warn("create_clock -comment is not applied; the rest of the command is");
     } else if (!w[i].empty() && w[i][0] == '-') {
       *why = "unknown option " + w[i];
       return false;
@@ -488,8 +663,9 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
     *why = "create_clock without -period";
     return false;
   }
-  if (!has_waveform) c.fall = c.period / 2;
+  settle_edges(has_waveform, &c);
   c.sources = t.nodes;
+  warn_sources_without_registers(c.sources);
   if (c.name.empty()) c.name = c.sources.empty() ? "virtual" : m_leaf[c.sources.front()];
   // A second clock on a source reaches none of its registers: they keep the
   // first (OpenSTA adds it with -add and replaces the first without).
@@ -507,10 +683,38 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   return true;
 }
 
+// The fall edge of a clock without -waveform is half a period after the
+// rise; a fall before the rise is the fall of the next period (OpenSTA
+// moves it so, with a warning). A clock of period 0 is read as OpenSTA
+// reads it, and no path of it is timed here.
+void SDC_READER::settle_edges(bool has_waveform, SSC_SDC_CLOCK* c) {
+  if (!has_waveform) c->fall = c->period / 2;
+  if (has_waveform && c->fall < c->rise) {
+    c->fall += c->period;
+    warn("create_clock -waveform: the fall edge comes before the rise edge; taken one period later, at " +
+         std::to_string(c->fall));
+  }
+  if (c->period == 0) warn("create_clock -period 0: the paths of this clock are not timed");
+}
+
+// Ports a clock is created on that clock no register: paths from them
+// are not timed (they are the clock's source, not data), though a file may
+// well mean them as data ports ("create_clock -period 10 *").
+void SDC_READER::warn_sources_without_registers(const std::vector<uint32_t>& sources) {
+  std::vector<std::string> idle;
+  for (uint32_t v : sources)
+    if (m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT && !m_clocks_register[v]) idle.push_back(m_leaf[v]);
+  if (!idle.empty())
+    warn("create_clock: " + std::string(idle.size() == 1 ? "port " : "ports ") + quoted_names(idle) +
+         (idle.size() == 1 ? " clocks" : " clock") + " no register; paths from " +
+         (idle.size() == 1 ? "it" : "them") + " are not timed");
+}
+
 bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::string* why) {
   SSC_SDC_IO_DELAY d;
   d.input = input;
   bool has_value = false, add = false, min_only = false;
+  std::string skipped;  // an option without which the command means another thing
   TARGETS t;
   for (size_t i = 1; i < w.size(); ++i) {
     if (w[i] == "-clock" && i + 1 < w.size()) {
@@ -524,6 +728,12 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
       add = true;
     } else if (w[i] == "-rise" || w[i] == "-fall") {
       warn(w[0] + " " + w[i] + " is applied to both transitions");
+    } else if (w[i] == "-source_latency_included" || w[i] == "-network_latency_included") {
+      warn(w[0] + " " + w[i] + " is not applied (clock latency is not modelled); the rest of the command is");
+    } else if (w[i] == "-reference_pin" && i + 1 < w.size()) {
+      TARGETS ignored;
+      if (!collect(w[++i], &ignored, why)) return false;
+      skipped = w[i - 1];
     } else if (w[i] == "-max") {
     } else if (!w[i].empty() && w[i][0] == '-' && !(w[i].size() > 1 && isdigit(w[i][1]))) {
       *why = "unknown option " + w[i];
@@ -541,6 +751,10 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
   if (!has_value || d.clock < 0) {
     *why = "delay and -clock are required";
     return false;
+  }
+  if (!skipped.empty()) {
+    warn(w[0] + " " + skipped + " is not applied; ignored");
+    return true;
   }
   // OpenSTA too skips the ports of the other direction, with a warning.
   const TDB_NODE_KIND port = input ? TDB_NODE_IN_PORT : TDB_NODE_OUT_PORT;
@@ -584,6 +798,8 @@ void SDC_READER::replace_io_delays(const std::vector<uint32_t>& nodes, bool inpu
 }
 
 void SDC_READER::finish() {
+  for (uint32_t v = 0; v < m_named.size(); ++v)
+    if (m_named[v]) m_out->named_registers.push_back(v);
   for (uint32_t k = 0; k < m_out->io_delays.size(); ++k) {
     SSC_SDC_IO_DELAY& d = m_out->io_delays[k];
     const std::vector<uint32_t>& before = m_replaced_before[d.input ? 1 : 0];
@@ -593,6 +809,15 @@ void SDC_READER::finish() {
   }
 }
 
+// The options of the path commands that name points: -from and -to, which
+// the engine applies, and the ones it does not.
+bool is_path_point_option(const std::string& o) {
+  static const char* const options[] = {"-from",       "-to",      "-through", "-rise_from",   "-fall_from",
+                                        "-rise_to",    "-fall_to", "-rise_through", "-fall_through"};
+  return std::find_if(std::begin(options), std::end(options), [&](const char* v) { return o == v; }) !=
+         std::end(options);
+}
+
 bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, std::string* why) {
   SSC_SDC_PATH_RULE r;
   r.max_delay = max_delay;
@@ -600,11 +825,11 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
   bool from_points = false, to_points = false;  // a side names ports, pins or cells (not clocks)
   std::string skipped;                          // an option the engine does not apply
   for (size_t i = 1; i < w.size(); ++i) {
-    if ((w[i] == "-from" || w[i] == "-to" || w[i] == "-through") && i + 1 < w.size()) {
+    if (is_path_point_option(w[i]) && i + 1 < w.size()) {
       TARGETS t;
       if (!collect(w[++i], &t, why)) return false;
-      if (w[i - 1] == "-through") {
-        skipped = "-through";
+      if (w[i - 1] != "-from" && w[i - 1] != "-to") {  // -through, -rise_from, …
+        if (skipped.empty()) skipped = w[i - 1];
         continue;
       }
       const bool from = w[i - 1] == "-from";
@@ -614,8 +839,14 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
       auto& clocks = from ? r.from_clocks : r.to_clocks;
       nodes.insert(nodes.end(), t.nodes.begin(), t.nodes.end());
       clocks.insert(clocks.end(), t.clocks.begin(), t.clocks.end());
-    } else if (w[i] == "-hold") {
-      skipped = "-hold";
+    } else if (w[i] == "-hold" || w[i] == "-rise" || w[i] == "-fall" || w[i] == "-datapath_only" ||
+               w[i] == "-reset_path") {
+      if (skipped.empty()) skipped = w[i];
+    } else if (w[i] == "-ignore_clock_latency") {
+      warn(w[0] + " " + w[i] + " is not applied (clock latency is not modelled); the rest of the command is");
+    } else if (w[i] == "-comment" && i + 1 < w.size()) {
+      ++i;
+      warn(w[0] + " -comment is not applied; the rest of the command is");
     } else if (w[i] == "-setup") {
     } else if (!w[i].empty() && w[i][0] == '-' && !(w[i].size() > 1 && isdigit(w[i][1]))) {
       *why = "unknown option " + w[i];
@@ -635,24 +866,27 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
     *why = "set_max_delay without a value";
     return false;
   }
-  if (!skipped.empty()) {
-    warn(w[0] + " " + skipped + " is not applied; ignored");
-    return true;
-  }
+  if (!skipped.empty()) warn(w[0] + " " + skipped + " is not applied; ignored");
+  else store_rule(w[0], from_points || to_points, std::move(r));
+  return true;
+}
+
+// Stores a path rule the engine applies, or warns why it does not.
+// `points`: a side names ports, pins or cells (not clocks).
+void SDC_READER::store_rule(const std::string& command, bool points, SSC_SDC_PATH_RULE r) {
   // OpenSTA applies neither command without -from or -to.
   if (!r.has_from && !r.has_to) {
-    warn(w[0] + " without -from or -to names no path; ignored");
-    return true;
+    warn(command + " without -from or -to names no path; ignored");
+    return;
   }
   // A false path is applied between clocks or from (to) points alone; not
   // between points and other points or clocks.
-  if (!max_delay && r.has_from && r.has_to && (from_points || to_points)) {
+  if (!r.max_delay && r.has_from && r.has_to && points) {
     warn("set_false_path from points to points, or between points and clocks, is not applied; ignored");
-    return true;
+    return;
   }
-  keep_path_ends(w[0], &r);
+  keep_path_ends(command, &r);
   m_out->rules.push_back(std::move(r));
-  return true;
 }
 
 // Paths start at registers and input ports and end at registers and output
@@ -712,7 +946,25 @@ bool SDC_READER::command(const std::vector<std::string>& w, std::string* why) {
     return false;
   }
   if (c != "sdc_version" && c != "current_design") warn(c + " is not applied; ignored");
+  note_skipped_targets(w);
   return true;
+}
+
+// The registers a skipped command names count as named (registers with
+// constraints of their own are kept apart by register merging). Its
+// collections, and the words after its point options, are read without
+// warnings; what cannot be read is passed over, as the command is.
+void SDC_READER::note_skipped_targets(const std::vector<std::string>& w) {
+  m_quiet = true;
+  std::string ignored;
+  for (size_t i = 1; i < w.size(); ++i) {
+    const bool collection = w[i].size() >= 2 && w[i].front() == '[' && w[i].back() == ']';
+    if (collection || (is_path_point_option(w[i - 1]) && !w[i].empty() && w[i][0] != '-')) {
+      TARGETS t;
+      collect(w[i], &t, &ignored);
+    }
+  }
+  m_quiet = false;
 }
 
 bool SDC_READER::line(const std::string& text, std::string* why) {

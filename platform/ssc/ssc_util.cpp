@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <initializer_list>
+#include <mutex>
 #include <fstream>
 #include <new>
 #include <sstream>
+#include <string_view>
+#include <unordered_set>
 #include <sys/stat.h>
 
 #include "atcl/atcl.h"
@@ -236,38 +239,64 @@ namespace {
 const uint64_t kMaxSdcFileBytes = uint64_t(256) << 20;
 // Bytes of a problem's text, which quotes the file, shown in a message.
 const size_t kMaxSdcProblemBytes = 256;
+// Bytes of the file's path shown in a message.
+const size_t kMaxSdcPathBytes = 512;
+
+// The warnings already posted, per file and its text: the analysis runs
+// many times on one file, and each warning is posted once per process.
+// Keys are "path", NUL, a hash of the text, NUL, the warning.
+std::mutex g_posted_mutex;
+std::unordered_set<std::string> g_posted_warnings;
+
+// Posts the warnings of a read that were not posted before, then one
+// warning for those beyond the first SSC_CONSTRAINTS::kMaxWarnings.
+void post_sdc_warnings(const std::string& sdc, const std::string& text, const std::string& where,
+                       const kavu_platform::SSC_CONSTRAINTS& c) {
+  const std::string key = sdc + '\0' + std::to_string(std::hash<std::string_view>()(text)) + '\0';
+  std::vector<std::string> fresh;
+  {
+    std::lock_guard<std::mutex> lock(g_posted_mutex);
+    for (const std::string& w : c.warnings)
+      if (g_posted_warnings.insert(key + w).second) fresh.push_back(w);
+    if (c.more_warnings > 0 && g_posted_warnings.insert(key).second)
+      fresh.push_back("and " + std::to_string(c.more_warnings) + " more warnings");
+  }
+  for (const std::string& w : fresh)
+    msg_post_message(MSG_POST_TYPE_WARNING, where + ", " + kavu_platform::msg_printable_text(w, kMaxSdcProblemBytes));
+}
 
 // Every problem of the file reaches the user as a message naming the file
 // and line ("SDC file "t.sdc", line 2: unknown clock clkk"), warnings before
 // the error that ends the read; the debug trace keeps the same text. What
-// the file's text puts in a message is shown escaped and cut, so its bytes
-// cannot drive the user's terminal. Memory the system refuses is an error
-// of the read, never an exception.
+// the file's text and path put in a message is shown escaped and cut, so
+// their bytes cannot drive the user's terminal. Memory the system refuses
+// is an error of the read, never an exception.
 bool read_constraints(const std::string& sdc, const SSC_NETLIST_DATA& data, kavu_platform::SSC_CONSTRAINTS* c) {
-  const std::string where = "SDC file \"" + sdc + "\"";
-  std::string problem, error;
-  bool ok = false;
   try {
-    std::string text;
+    const std::string where = "SDC file \"" + kavu_platform::msg_printable_text(sdc, kMaxSdcPathBytes, true) + "\"";
+    std::string text, problem, error;
     if (!FIO_FILE_SYSTEM::read_regular_file(sdc, kMaxSdcFileBytes, &text, &problem)) {
       msg_post_message(MSG_POST_TYPE_ERROR, where + ": " + problem);
       msg_local_debug("SSC", 2, "%s: %s", where.c_str(), problem.c_str());
       return false;
     }
-    ok = kavu_platform::ssc_read_sdc(text, data, c, &error);
+    const bool ok = kavu_platform::ssc_read_sdc(text, data, c, &error);
+    post_sdc_warnings(sdc, text, where, *c);
+    if (!ok) {
+      error = kavu_platform::msg_printable_text(error, kMaxSdcProblemBytes);
+      msg_post_message(MSG_POST_TYPE_ERROR, where + ", " + error);
+      msg_local_debug("SSC", 2, "%s, %s", where.c_str(), error.c_str());
+    }
+    return ok;
   } catch (const std::bad_alloc&) {
     *c = kavu_platform::SSC_CONSTRAINTS();
-    msg_post_message(MSG_POST_TYPE_ERROR, where + ": not enough memory to read the file");
+    try {
+      msg_post_message(MSG_POST_TYPE_ERROR, "SDC file \"" + kavu_platform::msg_printable_text(sdc, kMaxSdcPathBytes, true) +
+                                                "\": not enough memory to read the file");
+    } catch (const std::bad_alloc&) {
+    }
     return false;
   }
-  for (const std::string& w : c->warnings)
-    msg_post_message(MSG_POST_TYPE_WARNING, where + ", " + kavu_platform::msg_printable_text(w, kMaxSdcProblemBytes));
-  if (!ok) {
-    error = kavu_platform::msg_printable_text(error, kMaxSdcProblemBytes);
-    msg_post_message(MSG_POST_TYPE_ERROR, where + ", " + error);
-    msg_local_debug("SSC", 2, "%s, %s", where.c_str(), error.c_str());
-  }
-  return ok;
 }
 
 }  // namespace

@@ -241,6 +241,30 @@ TEST(FioReaders, ReadsStayWithinAFewTimesTheFileSize) {
   EXPECT_TRUE(read_within(5 * sdc_bytes, sdc));
   EXPECT_TRUE(sdc()) << posted_error().substr(0, 400);
   u->delete_netlist();
+  // A file of unmatched patterns: the reader keeps its first hundred
+  // warnings and counts the rest, and a hundred and one are posted (every
+  // one was kept and posted, and std::bad_alloc escaped the analysis).
+  const uint64_t many_bytes = uint64_t(4) << 20;
+  std::string unmatched = "set_false_path -to {";
+  for (int k = 0; k < 64; ++k) unmatched += "zz" + std::to_string(k) + " ";
+  unmatched += "}\n";
+  {
+    std::ofstream many("many.sdc");
+    many << "create_clock -name c -period 10 [get_ports clk]\n";
+    for (uint64_t k = 0; k < many_bytes / unmatched.size(); ++k) many << unmatched;
+  }
+  CFG_SCOPE many_cfg{{"ssc_sdc_file", "many.sdc"}};
+  ASSERT_TRUE(u->initialize_netlist(nullptr, &timed.nl, SSC_DELAY_MODEL_UNIT, nullptr));
+  auto many = [u] {
+    msg_log_clear();
+    const bool read = u->update_sta();
+    size_t warnings = 0;
+    for (const MSG_LOG_ENTRY& e : msg_log()) warnings += e.kind == MSG_LOG_WARNING;
+    return read && warnings == 101;
+  };
+  EXPECT_TRUE(read_within(5 * many_bytes, many));
+  EXPECT_TRUE(many());
+  u->delete_netlist();
   auto tdb = [u] {
     std::string part = "big";
     msg_log_clear();
