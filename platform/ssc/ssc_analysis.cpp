@@ -24,7 +24,8 @@
 //   OpenSTA times them, in place of the clock check, shorter or longer.
 //   Otherwise equal edges of one clock give the period, other edges the
 //   smallest positive gap from a launch edge to the next capture edge over
-//   one common period, in closed form from the gcd of the periods. False
+//   one common period, in closed form from the gcd of the periods; a clock
+//   of period 0 captures at time 0, as OpenSTA times it. False
 //   paths remove clock pairs, start points or end points, before any rule.
 // Cost: O((V + E) · groups) time and memory.
 #include <algorithm>
@@ -276,7 +277,7 @@ void ANALYZER::relations() {
         // Launched at 0 without a clock: OpenSTA's capture edge is the
         // edge's time in the capture clock's second period.
         const SSC_SDC_CLOCK& cb = c.clocks[b.clock];
-        const int64_t edge = int64_t(cb.period) + (b.falling ? cb.fall : cb.rise);
+        const int64_t edge = cb.period == 0 ? 0 : int64_t(cb.period) + (b.falling ? cb.fall : cb.rise);
         m_rel[g * groups + h] = int32_t(std::min<int64_t>(edge, INT32_MAX - 1));
         m_relaxed[g * groups + h] = cb.period;
       }
@@ -429,7 +430,11 @@ int64_t gcd64(int64_t a, int64_t b) {
 // gaps are (o2 − o1) + j·g, and the smallest positive one is (o2 − o1) mod g,
 // or g when that is 0. Exact for all 32-bit periods and offsets, O(log p).
 int ssc_edge_relation(int p1, int o1, int p2, int o2) {
-  if (p1 <= 0 || p2 <= 0) return NONE;
+  if (p1 < 0 || p2 < 0) return NONE;
+  // A clock of period 0, as OpenSTA times it: it launches at its edge's
+  // time, into the capture clock's first edge after it (the gcd below is
+  // then p2), and it captures at time 0, whatever its waveform.
+  if (p2 == 0) return -o1;
   if (p1 == p2 && o1 == o2) return p1;
   const int64_t g = gcd64(p1, p2);
   const int64_t r = ((int64_t(o2) - o1) % g + g) % g;

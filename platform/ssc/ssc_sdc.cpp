@@ -37,8 +37,8 @@
 // A -waveform whose fall comes before its rise has its fall one period
 // later, with a warning, as OpenSTA reads it. A clock on input ports that
 // clock no register is a warning naming them: paths from a clock's source
-// are not timed. -period 0 is read, as OpenSTA reads it, with a warning:
-// the engine times no path of such a clock (OpenSTA times them against 0).
+// are not timed. A clock of period 0 is read as OpenSTA reads it and timed
+// as OpenSTA times it (ssc_edge_relation).
 // -clock takes a clock name or a collection of one clock ("[get_clocks c]").
 // A second set_input_delay (set_output_delay) on a port replaces every delay
 // the port had, as OpenSTA does, unless it is given -add_delay: then both
@@ -685,8 +685,7 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
 
 // The fall edge of a clock without -waveform is half a period after the
 // rise; a fall before the rise is the fall of the next period (OpenSTA
-// moves it so, with a warning). A clock of period 0 is read as OpenSTA
-// reads it, and no path of it is timed here.
+// moves it so, with a warning).
 void SDC_READER::settle_edges(bool has_waveform, SSC_SDC_CLOCK* c) {
   if (!has_waveform) c->fall = c->period / 2;
   if (has_waveform && c->fall < c->rise) {
@@ -694,7 +693,6 @@ void SDC_READER::settle_edges(bool has_waveform, SSC_SDC_CLOCK* c) {
     warn("create_clock -waveform: the fall edge comes before the rise edge; taken one period later, at " +
          std::to_string(c->fall));
   }
-  if (c->period == 0) warn("create_clock -period 0: the paths of this clock are not timed");
 }
 
 // Ports a clock is created on that clock no register: paths from them

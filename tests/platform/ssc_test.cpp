@@ -135,7 +135,10 @@ TEST(SscRelations, EdgeGapsBetweenClocks) {
                       // Common periods of more than 10,000 launch edges, and
                       // periods near INT_MAX: the exact gap still.
                       {20011, 0, 20021, 0, 1}, {20011, 0, 20021, 7, 1}, {2147483647, 0, 2147483646, 0, 1},
-                      {10, -3, 10, 0, 3}, {10, 0, 10, -25, 5}, {12, 5, 18, 2, 3}};
+                      {10, -3, 10, 0, 3}, {10, 0, 10, -25, 5}, {12, 5, 18, 2, 3},
+                      // Period 0: launched at its edge's time, captured at 0.
+                      {0, 100, 1000, 300, 200}, {0, 0, 1000, 0, 1000}, {1000, 300, 0, 100, -300},
+                      {0, 70, 0, 30, -70}, {0, 0, 0, 0, 0}};
   for (const ROW& r : rows)
     EXPECT_EQ(ssc_edge_relation(r.p1, r.o1, r.p2, r.o2), r.expected) << r.p1 << " " << r.o1 << " " << r.p2 << " " << r.o2;
 }
@@ -1052,7 +1055,7 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
         "4: set_input_delay -network_latency_included is not applied (clock latency is not modelled); the rest of the command is"}},
       {"create_clock -name clk -period 10 -comment \"main clock\" [get_ports clk]\n", 7,
        {"3: create_clock -comment is not applied; the rest of the command is"}},
-      {"create_clock -name v -period 0\n", 7, {"3: create_clock -period 0: the paths of this clock are not timed"}},
+      {"create_clock -name v -period 0\n", 7, {}},  // read as OpenSTA reads it, without a word
       {"create_clock -name clk -period 10 -waveform {6 1} [get_ports clk]\n", 7,
        {"3: create_clock -waveform: the fall edge comes before the rise edge; taken one period later, at 11"}},
       // A clock on ports that clock no register is a warning: paths from
@@ -1489,6 +1492,68 @@ TEST(SscOracle, CollectionOptionsAndWaveformsGiveOpenStasSlacks) {
     for (size_t k = 0; k < pins.size(); ++k)
       if (std::abs(double(u->get_iterm_slack(pins[k])) - r.pin_slacks[k]) > sta_rounding(r.pin_slacks[k])) ++differ;
     EXPECT_EQ(differ, 0) << "of " << pins.size() << " register inputs\n" << row;
+    u->delete_netlist();
+  }
+}
+
+
+// A clock of period 0 (as benchmark suites write "create_clock -period 0")
+// launches at its edge's time and captures at 0, as OpenSTA times it: rows
+// for each pair of period-0 and periodic clocks, both edges, waveforms, I/O
+// delays and a max-delay path, over a chain of registers that crosses
+// between the clocks and their edges.
+TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
+  if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
+  const char* const blif =
+      ".model p0\n.inputs c1 c2 a b\n.outputs q q2\n"
+      ".latch a r1 re c1 0\n.names r1 n1\n0 1\n.latch n1 r2 re c2 0\n.names r2 n2\n0 1\n"
+      ".latch n2 r3 re c1 0\n.names r3 n3\n0 1\n.latch n3 r4 fe c1 0\n.names r4 n4\n0 1\n"
+      ".latch n4 r5 re c1 0\n.names r5 n5\n0 1\n.latch n5 r6 fe c2 0\n.names r6 q\n0 1\n"
+      ".names b q2\n0 1\n.end\n";
+  const std::string both = "create_clock -name c0 -period 0 {W0} [get_ports c1]\n"
+                           "create_clock -name c2 -period {P2} {W2} [get_ports c2]\n";
+  struct ROW {
+    const char *w0, *p2, *w2, *more;
+  };
+  const ROW rows[] = {
+      {"", "1000", "", ""},
+      {"-waveform {100 100}", "1000", "-waveform {300 800}", ""},
+      {"", "0", "", ""},
+      {"-waveform {70 20}", "0", "-waveform {30 60}", ""},
+      {"", "1000", "", "set_output_delay 10 -clock c0 [all_outputs]\nset_input_delay 20 -clock c2 [all_inputs]\n"},
+      {"", "1000", "", "set_output_delay 10 -clock c2 [all_outputs]\nset_input_delay 20 -clock c0 [all_inputs]\n"},
+      {"-waveform {100 150}", "1000", "", "set_output_delay 10 -clock c0 -clock_fall [all_outputs]\n"},
+      {"-waveform {100 150}", "1000", "", "set_max_delay 50 -to [get_ports q2]\nset_output_delay 10 -clock c0 [get_ports q]\n"},
+  };
+  BLIF_RESULT in = blif_read_string(blif);
+  ASSERT_NE(in.netlist, nullptr) << in.error;
+  LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
+  CMP_FACADE facade;
+  facade.set_family(DEV_FAMILY_ENUM(47));
+  std::vector<const CDB_SGATE_ITERM*> pins;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+    if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM) pins.push_back((*it)->get_input_term(0));
+  ASSERT_EQ(pins.size(), 6u);
+  for (const ROW& row : rows) {
+    STA_CONSTRAINTS c;
+    c.clocks = {{"c0", 0, ""}, {"c2", 0, ""}};
+    c.sdc = both + row.more;
+    for (const auto& [key, value] : {std::pair{"{W0}", row.w0}, {"{P2}", row.p2}, {"{W2}", row.w2}})
+      c.sdc.replace(c.sdc.find(key), std::strlen(key), value);
+    analyze(nl.get(), SSC_DELAY_MODEL_TABLE, c.sdc);
+    SSC_UTIL* u = ssc_get_util();
+    const STA_RESULT r = sta_analyze(nl.get(), &facade, SSC_DELAY_MODEL_TABLE, c, pins);
+    ASSERT_EQ(r.status, STA_OK) << r.log.substr(0, 2000);
+    for (const STA_CLOCK& k : c.clocks) {
+      auto it = r.worst_per_clock.find(k.name);
+      const int ours = u->get_worst_slack(k.name.c_str());
+      if (it == r.worst_per_clock.end()) EXPECT_EQ(ours, SSC_UNCONSTRAINED_SLACK) << c.sdc << k.name;
+      else EXPECT_NEAR(ours, it->second, sta_rounding(it->second)) << c.sdc << k.name;
+    }
+    EXPECT_NEAR(u->get_worst_slack(nullptr), r.worst_all, sta_rounding(r.worst_all)) << c.sdc;
+    for (size_t k = 0; k < pins.size(); ++k)
+      EXPECT_NEAR(double(u->get_iterm_slack(pins[k])), r.pin_slacks[k], sta_rounding(r.pin_slacks[k]))
+          << c.sdc << "register r" << k + 1;
     u->delete_netlist();
   }
 }
