@@ -351,10 +351,15 @@ TEST(KavuParallelArchives, PublishingStopsAtAFailureAndReadBackFollowsTheFile) {
   ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
   ASSERT_TRUE(kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", n));
   // Partition 0's result is replaced, after its helper answered, by another
-  // result of the same partition: one more input pin.
+  // result of the same partition: one more buffer, which nothing reads (its
+  // pins stay those written, or the result would be refused).
   CDB_SGATE_NETLIST* other = nullptr;
   ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", 0, &other, nullptr));
-  make_input_pin(other, "replaced");
+  CDB_SGATE_NODE* source = nullptr;
+  for (CDB_SGATE_NODE* g : other->get_node_list())
+    if (!source && g->get_single_oterm()) source = g;
+  ASSERT_NE(source, nullptr);
+  make_buffer(other, source);
   const size_t replaced_size = other->get_node_list().size();
   ASSERT_TRUE(kavu_parallel_write_and_delete_partition("rev 1", "map", 0, other));
   ASSERT_TRUE(kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n));
@@ -1080,67 +1085,166 @@ TEST(KavuParallelArchives, ReadPartitionRefusesANetlistThatIsNotWhole) {
 
 // A helper that writes a well-formed archive of the wrong netlist and
 // reports success: another partition's, an empty one, this partition under
-// another number, with a boundary it was not given, or without half its
+// another number, with a boundary it was not given, without half its
 // output pins (swept after them: the design would lose outputs and the
-// registers that fed only them). The read-back refuses it, naming the
-// partition and what differs, and recovery refuses it too and takes the
-// kept copy, so the merge gives the design back. The first two used to be
-// taken, the kept copy deleted and the merge stopped ("Two boundaries have
-// the same debug number"); the last was taken without a word.
+// registers that fed only them), without one output or one input pin, with
+// an extra output or input pin, or with pins renamed (their debug numbers
+// kept: the design's ports would no longer be those its constraints name).
+// The read-back refuses it, naming the partition and what differs, and
+// recovery refuses it too and takes the kept copy, so the merge gives the
+// design back, with the removed registers of the results taken and no
+// others. What was written is known from this process's write or, when
+// the archives are found elsewhere, from the kept copy. The first two used
+// to be taken, the kept copy deleted and the merge stopped ("Two boundaries
+// have the same debug number"); half the outputs missing was taken without
+// a word; extra and renamed pins were taken too. With several wrong results
+// each gets its message (only the first used to). A longer file left at a
+// kept copy's name by an earlier run leaves nothing behind the new copy.
 TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecovered) {
   struct ROW {
     const char* wrong;
-    const char* words;  // of the message, after "is not this partition's netlist"
+    const char* words;             // of the message, after "is not this partition's netlist"
+    const char* clause = nullptr;  // held by the message as written
+    bool all_but_one = false;      // every partition but 1 is wrong, else only 1
+    bool from_kept_copy = false;   // the archives are found where this process did not write them
+    bool stale_kept = false;       // a longer file lies at the kept copy's name before the write
+    const char* design = "seq/diffeq1";
   } const rows[] = {
       {"another partition's", "("},
       {"an empty netlist", "boundaries are missing"},
       {"another netlist number", "it is netlist was written as netlist"},
       {"an extra boundary", "of its boundaries 0 are missing, and it has 1 others"},
       {"half its output pins", "pins are missing"},
+      {"one output pin", "pins are missing", "pins 1 are missing, 0 are extra and 0 are renamed)"},
+      {"one input pin", "pins are missing", "pins 1 are missing, 0 are extra and 0 are renamed)"},
+      {"an extra output pin", "pins are extra", "pins 0 are missing, 1 are extra and 0 are renamed)"},
+      {"an extra input pin", "pins are extra", "pins 0 are missing, 1 are extra and 0 are renamed)"},
+      {"a renamed pin", "pins are renamed", "pins 0 are missing, 0 are extra and 1 are renamed)"},
+      {"every pin renamed", "pins 0 are missing, 0 are extra are renamed"},
+      {"a renamed pin", "pins are renamed", "pins 0 are missing, 0 are extra and 1 are renamed)", false, true},
+      {"an extra output pin", "pins are extra", "pins 0 are missing, 1 are extra and 0 are renamed)", false, true},
+      {"another netlist number", "it is netlist was written as netlist", nullptr, true, false, false,
+       "seq/stereovision3"},
+      {"another partition's", "(", nullptr, false, false, true},
   };
   for (const ROW& row : rows) {
     const std::string wrong = row.wrong;
-    SCOPED_TRACE(wrong);
+    SCOPED_TRACE(wrong + (row.all_but_one ? ", every partition but 1" : "") +
+                 (row.from_kept_copy ? ", known from the kept copy" : "") +
+                 (row.stale_kept ? ", over a longer stale kept copy" : ""));
+    CDB_SGATE_REMOVED_REGISTERS_MANAGER::test_reset();  // every database counts from zero
     PARALLEL_SCOPE scope;
-    LOADED_NETLIST loaded = load_blif("seq/diffeq1");
+    LOADED_NETLIST loaded = load_blif(row.design);
     std::unique_ptr<CDB_SGATE_NETLIST> golden(clone_netlist(loaded.get()));
     KAVU_PARTITION_BOUNDARIES b;
     std::vector<CDB_SGATE_NETLIST*> parts = split(loaded.get(), 4, b);
     const int n = int(parts.size());
-    ASSERT_GE(n, 2);
+    ASSERT_GE(n, row.all_but_one ? 3 : 2);
+    auto file = [](const std::string& name) { return name + ".cdb"; };
+    const std::string kept_1 = file(kavu_parallel_kept_archive_name("rev 1", "map", 1));
+    if (row.stale_kept) std::ofstream(kept_1) << std::string(size_t(1) << 22, 'x');
     ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
-    CDB_SGATE_NETLIST* other = nullptr;
-    ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", wrong == "another partition's" ? 0 : 1, &other, nullptr));
-    if (wrong == "an empty netlist") {
-      const int number = other->get_number();
-      delete other;
-      other = new CDB_SGATE_NETLIST(true, number, 1);  // its number, no gate
-    } else if (wrong == "another netlist number") {
-      other->set_number(other->get_number() + 100);
-    } else if (wrong == "an extra boundary") {
-      auto* extra = new CDB_SGATE_BOUNDARY(nullptr, CDB_BOUNDARY_OUTPUT);
-      extra->insert_unordered_fanin(other->get_input_pins().front()->get_output_term(0));
-      other->add_node(extra);
-    } else if (wrong == "half its output pins") {
-      const std::vector<CDB_SGATE_IO*> outputs = other->get_output_pins();
-      ASSERT_GE(outputs.size(), 2u);
-      for (size_t i = 0; i < outputs.size(); i += 2) {
-        other->delete_node(outputs[i]);
-        delete outputs[i];
-      }
-      other->sweep(false);
-      other->prepare_for_use();
+    if (row.stale_kept) {
+      // The copy is the archive, byte for byte, and no longer.
+      std::ifstream copy(kept_1, std::ios::binary), archive(file(kavu_parallel_archive_name("rev 1", "map", 1)),
+                                                          std::ios::binary);
+      const std::string copied((std::istreambuf_iterator<char>(copy)), std::istreambuf_iterator<char>());
+      const std::string written((std::istreambuf_iterator<char>(archive)), std::istreambuf_iterator<char>());
+      EXPECT_EQ(copied.size(), written.size());
+      EXPECT_TRUE(copied == written);
     }
-    for (int k = 0; k < n; ++k) simulate_helper(k, k == 1 ? other : nullptr);
+    if (row.from_kept_copy) {
+      // Moved to a directory this process never wrote in: what was written
+      // is known from the kept copies only.
+      const std::string moved = gen_get_db_dir_path() + "/moved";
+      std::filesystem::create_directories(moved);
+      for (const auto& entry : std::filesystem::directory_iterator(gen_get_db_dir_path()))
+        if (entry.is_regular_file() && entry.path().filename().string().rfind("rev 1.map_", 0) == 0)
+          std::filesystem::rename(entry.path(), moved + "/" + entry.path().filename().string());
+      gen_set_db_dir_path(moved);
+    }
+    std::vector<int> bad;
+    for (int k = 0; k < n; ++k)
+      if (row.all_but_one ? k != 1 : k == 1) bad.push_back(k);
+    for (int k = 0; k < n; ++k) {
+      if (std::find(bad.begin(), bad.end(), k) == bad.end()) {
+        simulate_helper(k);
+        continue;
+      }
+      CDB_SGATE_NETLIST* other = nullptr;
+      ASSERT_TRUE(kavu_parallel_read_partition("rev 1", "map", wrong == "another partition's" ? 0 : k, &other, nullptr));
+      if (wrong == "an empty netlist") {
+        const int number = other->get_number();
+        delete other;
+        other = new CDB_SGATE_NETLIST(true, number, 1);  // its number, no gate
+      } else if (wrong == "another netlist number") {
+        other->set_number(other->get_number() + 100);
+      } else if (wrong == "an extra boundary") {
+        auto* extra = new CDB_SGATE_BOUNDARY(nullptr, CDB_BOUNDARY_OUTPUT);
+        extra->insert_unordered_fanin(other->get_input_pins().front()->get_output_term(0));
+        other->add_node(extra);
+      } else if (wrong == "half its output pins" || wrong == "one output pin") {
+        const std::vector<CDB_SGATE_IO*> outputs = other->get_output_pins();
+        ASSERT_GE(outputs.size(), 2u);
+        for (size_t i = 0; i < outputs.size(); i += wrong == "one output pin" ? outputs.size() : 2) {
+          other->delete_node(outputs[i]);
+          delete outputs[i];
+        }
+        other->sweep(false);
+        other->prepare_for_use();
+      } else if (wrong == "one input pin") {
+        ASSERT_FALSE(other->get_input_pins().empty());
+        CDB_SGATE_IO* pin = other->get_input_pins().front();
+        pin->get_output_term(0)->set_all_fanouts_constant(false);  // what read it reads a constant
+        other->delete_node(pin);
+        delete pin;
+        other->prepare_for_use();
+      } else if (wrong == "an extra output pin") {
+        make_output_pin(other, "extra_out", other->get_input_pins().front());
+      } else if (wrong == "an extra input pin") {
+        make_input_pin(other, "extra_in");
+      } else if (wrong == "a renamed pin" || wrong == "every pin renamed") {
+        std::vector<CDB_SGATE_IO*> pins = other->get_input_pins();
+        pins.insert(pins.end(), other->get_output_pins().begin(), other->get_output_pins().end());
+        ASSERT_GE(pins.size(), 2u);
+        if (wrong == "a renamed pin") pins.resize(1);
+        for (CDB_SGATE_IO* pin : pins) {  // the same debug number, another name
+          HDB_INSTANCE_NAME* old_name = pin->get_instance_name();
+          ASSERT_NE(old_name, nullptr);
+          HDB_INSTANCE_NAME* name = HDB_INSTANCE_NAME::create_normal_name(
+              nullptr, (std::string(old_name->get_partial_name()) + "_renamed").c_str(), nullptr, nullptr,
+              old_name->get_parent());
+          pin->set_instance_name(name);
+          if (CDB_SGATE_OTERM* out = pin->get_single_oterm()) out->set_instance_name(name);
+        }
+      }
+      std::string report;
+      ASSERT_TRUE(other->check(&report)) << report;  // well formed: only its identity is wrong
+      simulate_helper(k, other);
+    }
     msg_log_clear();
     EXPECT_FALSE(kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n));
-    EXPECT_EQ(error_count_with(std::string("Parallel synthesis of partition 1 failed is not this partition's netlist ") +
-                               row.words + " kept in"),
-              1);
+    // One message per wrong result, none for the others.
+    int errors = 0;
+    for (const MSG_LOG_ENTRY& e : msg_log()) errors += e.kind == MSG_LOG_ERROR;
+    EXPECT_EQ(errors, int(bad.size()));
+    for (int k : bad) {
+      SCOPED_TRACE("partition " + std::to_string(k));
+      const std::string head = "Parallel synthesis of partition " + std::to_string(k) + " failed: its result";
+      int said = 0;
+      for (const MSG_LOG_ENTRY& e : msg_log())
+        said += e.kind == MSG_LOG_ERROR && e.text.rfind(head, 0) == 0 &&
+                text_contains_words(e.text, std::string("is not this partition's netlist ") + row.words + " kept in") &&
+                (!row.clause || e.text.find(row.clause) != std::string::npos);
+      EXPECT_EQ(said, 1);
+    }
     for (CDB_SGATE_NETLIST* p : parts) delete p;
     parts.clear();
     ASSERT_TRUE(kavu_parallel_recover_partitions(&scope.facade, "map", parts, n));
     ASSERT_EQ(int(parts.size()), n);
+    // The registers the helpers of the results taken removed, each once.
+    auto* db = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->get_current_removed_reg_db();
+    EXPECT_EQ(db->get_fanoutless_count(), n - int(bad.size()));
     kavu_merge_netlists(parts, loaded.get(), nullptr, b);
     std::string report;
     EXPECT_TRUE(loaded->check(&report)) << report;
@@ -1148,6 +1252,7 @@ TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecover
     EXPECT_TRUE(sim_equivalent(golden.get(), loaded.get(), SIM_COMPARE{}, &why)) << why;
     for (const auto& entry : std::filesystem::directory_iterator(gen_get_db_dir_path()))
       EXPECT_EQ(entry.path().filename().string().find("_kept_ap_"), std::string::npos) << entry.path();
+    if (row.from_kept_copy) std::filesystem::remove_all(gen_get_db_dir_path());
   }
 }
 

@@ -117,10 +117,12 @@ bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, cons
 bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                              std::vector<CDB_SGATE_NETLIST*>& partitions);
 // Reads the results back in archive order; a result is taken only when it
-// reads back whole and is the partition written (the same netlist number
-// and boundary gates), and then, with its removed registers merged, its
-// kept copy is removed. False at the first failure, with one error message
-// naming the partition and its kept copy.
+// reads back whole and is the partition written (the same netlist number,
+// boundary gates and pins, each pin by debug number with its name), and
+// then, with its removed registers merged, its kept copy is removed. At the
+// first failure it stops taking results and returns false; that partition
+// and every later one whose result recovery will refuse get one error
+// message each, naming the partition and its kept copy.
 bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                                std::vector<CDB_SGATE_NETLIST*>& partitions, int num_partitions);
 // After a failed run: appends every partition, from its helper's result

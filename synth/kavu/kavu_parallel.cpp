@@ -445,26 +445,80 @@ std::string check_read_back(CDB_SGATE_NETLIST* netlist) {
 
 // What makes a result the partition written as archive k: the netlist's
 // number, the debug numbers of its boundary gates, which the merge looks up
-// and which synthesis keeps, and those of its pins, which synthesis keeps
-// too. A well-formed archive of another partition, or of an empty netlist,
-// has other ones; a result without some of the pins would merge into
-// another design.
+// and which synthesis keeps, and its pins, by debug number with their names,
+// which synthesis keeps too. A well-formed archive of another partition, or
+// of an empty netlist, has other ones; a result with pins missing, added or
+// renamed would merge into a design with other ports than the one the
+// user's constraints and assignments name.
+struct PARTITION_PIN {
+  unsigned m_number = 0;
+  std::string m_name;
+  bool operator<(const PARTITION_PIN& o) const {
+    return m_number != o.m_number ? m_number < o.m_number : m_name < o.m_name;
+  }
+};
+
 struct PARTITION_IDENTITY {
   int m_number = 0;
   std::vector<unsigned> m_boundaries;  // sorted
-  std::vector<unsigned> m_pins;        // sorted
+  std::vector<PARTITION_PIN> m_pins;   // sorted
 };
+
+// A pin's name as the design knows it: the levels of its instance name
+// joined by '|', else its string name. One allocation, the text itself.
+std::string pin_name_of(const CDB_SGATE_NODE* pin) {
+  const HDB_INSTANCE_NAME* name = pin->get_instance_name();
+  if (!name) {
+    const char* text = pin->get_string_name();
+    return text ? std::string(text) : std::string();
+  }
+  size_t size = 0;
+  for (const HDB_INSTANCE_NAME* n = name; n; n = n->get_parent()) size += std::strlen(n->get_partial_name()) + 1;
+  std::string path(size - 1, '|');
+  size_t end = path.size();
+  for (const HDB_INSTANCE_NAME* n = name; n; n = n->get_parent()) {
+    const size_t length = std::strlen(n->get_partial_name());
+    end -= length;
+    path.replace(end, length, n->get_partial_name(), length);
+    if (end > 0) --end;  // the '|' before this level
+  }
+  return path;
+}
 
 PARTITION_IDENTITY identity_of(CDB_SGATE_NETLIST* netlist) {
   PARTITION_IDENTITY id;
   id.m_number = netlist->get_number();
   for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
     if (node && node->cast_to_boundary()) id.m_boundaries.push_back(node->get_debug_number());
-    if (node && node->cast_to_io()) id.m_pins.push_back(node->get_debug_number());
+    if (node && node->cast_to_io()) id.m_pins.push_back({node->get_debug_number(), pin_name_of(node)});
   }
   std::sort(id.m_boundaries.begin(), id.m_boundaries.end());
   std::sort(id.m_pins.begin(), id.m_pins.end());
   return id;
+}
+
+// "" when the result's pins are those written, else how they differ: pins
+// written and not found, found and not written, and found by debug number
+// under another name. One walk over both sorted lists; pins that share a
+// debug number pair up in name order.
+std::string pin_difference(const std::vector<PARTITION_PIN>& written, const std::vector<PARTITION_PIN>& got) {
+  size_t missing = 0, extra = 0, renamed = 0, i = 0, j = 0;
+  while (i < written.size() && j < got.size()) {
+    if (written[i].m_number < got[j].m_number) {
+      ++missing;
+      ++i;
+    } else if (got[j].m_number < written[i].m_number) {
+      ++extra;
+      ++j;
+    } else {
+      renamed += written[i++].m_name != got[j++].m_name;
+    }
+  }
+  missing += written.size() - i;
+  extra += got.size() - j;
+  if (missing == 0 && extra == 0 && renamed == 0) return "";
+  return "of its " + std::to_string(written.size()) + " pins " + std::to_string(missing) + " are missing, " +
+         std::to_string(extra) + " are extra and " + std::to_string(renamed) + " are renamed";
 }
 
 // The identities of the partitions this process wrote, by the file of
@@ -489,17 +543,19 @@ void drop_kept_copy(const std::string& rev, const char* type, int k) {
 // is known from the write in this process, else from the kept copy; with
 // neither there is nothing to compare.
 std::string check_identity(const std::string& rev, const char* type, int k, CDB_SGATE_NETLIST* result) {
-  PARTITION_IDENTITY written;
+  PARTITION_IDENTITY from_copy;
+  const PARTITION_IDENTITY* known = &from_copy;
   auto it = written_identities().find(kept_file(rev, type, k));
   if (it != written_identities().end()) {
-    written = it->second;
+    known = &it->second;
   } else {
     CDB_SGATE_NETLIST* copy = nullptr;
     const bool read = read_netlist(kavu_parallel_kept_archive_name(rev, type, k), &copy, false).empty();
-    if (read) written = identity_of(copy);
+    if (read) from_copy = identity_of(copy);
     delete copy;
     if (!read) return "";
   }
+  const PARTITION_IDENTITY& written = *known;
   const PARTITION_IDENTITY got = identity_of(result);
   if (got.m_number != written.m_number)
     return "it is netlist " + std::to_string(got.m_number) + ", partition " + std::to_string(k) + " was written as netlist " +
@@ -513,13 +569,9 @@ std::string check_identity(const std::string& rev, const char* type, int k, CDB_
   if (!missing.empty() || others != 0)
     return "of its " + std::to_string(written.m_boundaries.size()) + " boundaries " + std::to_string(missing.size()) +
            " are missing, and it has " + std::to_string(others) + " others";
-  // Synthesis keeps every pin; the merge of a result without some would
-  // give a design without those inputs or outputs.
-  missing.clear();
-  std::set_difference(written.m_pins.begin(), written.m_pins.end(), got.m_pins.begin(), got.m_pins.end(),
-                      std::back_inserter(missing));
-  if (missing.empty()) return "";
-  return "of its " + std::to_string(written.m_pins.size()) + " pins " + std::to_string(missing.size()) + " are missing";
+  // Synthesis keeps every pin as it is; the merge of a result with other
+  // pins would give a design with other inputs or outputs.
+  return pin_difference(written.m_pins, got.m_pins);
 }
 
 // Results read back while the helpers still run: partition k's archive is
@@ -1045,6 +1097,57 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   return ok;
 }
 
+namespace {
+// Partition k's result (read ahead, else read now) when it reads back whole
+// and is the partition written; else null, *what saying why in the words of
+// the partition's message.
+CDB_SGATE_NETLIST* checked_result(const std::string& rev, const char* type, int k, std::string* what) {
+  CDB_SGATE_NETLIST* part = take_early_result(k);
+  const std::string name = kavu_parallel_archive_name(rev, type, k);
+  std::string why;
+  if (!part) {
+    why = read_netlist(name, &part);
+    if (why.empty()) why = check_read_back(part);
+  }
+  if (!why.empty()) {
+    *what = "its result \"" + archive_file(name) + "\" cannot be read back (" + why + ")";
+  } else if (std::string other = check_identity(rev, type, k, part); !other.empty()) {
+    // Taken, it would stop the merge or change the design's ports, and its
+    // kept copy would be gone.
+    *what = "its result \"" + archive_file(name) + "\" is not this partition's netlist (" + other + ")";
+  }
+  if (what->empty()) return part;
+  delete part;
+  return nullptr;
+}
+
+std::string removed_reg_unreadable(const std::string& rev, const char* type, int k) {
+  return "its removed-register archive \"" + archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k)) +
+         "\" cannot be read back";
+}
+
+// Partition k's result refused: said once, in its own message.
+void report_refused(const std::string& rev, const char* type, int k, const std::string& what) {
+  kavu_debug("Failed to deserialize partition %d", k);
+  report_failed_partition(rev, type, k, what);
+}
+
+// Once the read-back has stopped, each later partition is only looked at:
+// a result that recovery will refuse (for the reasons the read-back refuses
+// one) gets its message, and nothing is taken or dropped, so recovery finds
+// the result, its removed registers and the kept copy as the helper left them.
+void report_if_refused(const std::string& rev, const char* type, int k) {
+  std::string what;
+  delete checked_result(rev, type, k, &what);
+  if (what.empty()) {
+    CDB_SGATE_REMOVED_REGISTERS_DB* db = nullptr;
+    if (!kavu_parallel_read_removed_reg_db(rev, type, k, &db)) what = removed_reg_unreadable(rev, type, k);
+    delete db;
+  }
+  if (!what.empty()) report_refused(rev, type, k, what);
+}
+}  // namespace
+
 bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                                std::vector<CDB_SGATE_NETLIST*>& partitions, int num_partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_deserialize");
@@ -1060,27 +1163,17 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
   const std::string rev = facade ? facade->get_revision_name() : std::string();
   const bool fibs_on = kavu_llis_is_generating_databases();
   bool ok = true;
-  for (int k = 0; k < num_partitions && ok; ++k) {
-    CDB_SGATE_NETLIST* part = take_early_result(k);
-    const std::string name = kavu_parallel_archive_name(rev, type, k);
-    std::string why;
-    if (!part) {
-      why = read_netlist(name, &part);
-      if (why.empty()) why = check_read_back(part);
+  for (int k = 0; k < num_partitions; ++k) {
+    if (!ok) {
+      report_if_refused(rev, type, k);  // every refused result is told, not only the first
+      continue;
     }
     std::string what;
-    if (!why.empty()) {
-      what = "its result \"" + archive_file(name) + "\" cannot be read back (" + why + ")";
-    } else if (std::string other = check_identity(rev, type, k, part); !other.empty()) {
-      // Taken, it would stop the merge, and its kept copy would be gone.
-      what = "its result \"" + archive_file(name) + "\" is not this partition's netlist (" + other + ")";
-    }
-    ok = what.empty();
-    if (!ok) {
-      delete part;
-      kavu_debug("Failed to deserialize partition %d", k);
-      report_failed_partition(rev, type, k, what);
-      break;
+    CDB_SGATE_NETLIST* part = checked_result(rev, type, k, &what);
+    if (!part) {
+      ok = false;
+      report_refused(rev, type, k, what);
+      continue;
     }
     kavu_parallel_dump(hierarchy, part, "%s%d_part%d_after_pdb", type, step, k);
     // The pins get back the hierarchy the write gave them.
@@ -1091,11 +1184,8 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
     ok = kavu_parallel_read_removed_reg_db(rev, type, k, &db);
     if (!ok) {
       kavu_debug("Failed to deserialize removed register db of partition %d", k);
-      report_failed_partition(rev, type, k,
-                              "its removed-register archive \"" +
-                                  archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k)) +
-                                  "\" cannot be read back");
-      break;
+      report_failed_partition(rev, type, k, removed_reg_unreadable(rev, type, k));
+      continue;
     }
     // The result is back and whole, with its removed registers: the copy
     // kept for recovery can go, and with it the mark that they are not yet
@@ -1111,10 +1201,7 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
     // done, a debug line only, and the loop goes on.
     if (!fibs_on || !kavu_parallel_read_fibs_to_invalidate(hierarchy, type, k, &fibs)) {
       kavu_debug("Failed to deserialize fibs to invalidate of partition %d", k);
-      if (fibs_on) {
-        ok = false;
-        break;
-      }
+      if (fibs_on) ok = false;
       continue;
     }
     // The parent's manager applies what the helper invalidated.
@@ -1144,8 +1231,7 @@ CDB_SGATE_NETLIST* take_result(const std::string& rev, const char* type, int k, 
     main_reg_db = reg_manager ? reg_manager->get_current_removed_reg_db() : nullptr;
     if (!main_reg_db) *why = "no removed-register database to merge its removed registers into";
     else if (!kavu_parallel_read_removed_reg_db(rev, type, k, &db))
-      *why = "its removed-register archive \"" + archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k)) +
-             "\" cannot be read back";
+      *why = removed_reg_unreadable(rev, type, k);
   }
   if (!why->empty()) {
     delete part;
