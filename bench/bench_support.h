@@ -27,7 +27,9 @@
 // other error a benchmark ends with (its own side or its peer failed, a
 // circuit could not be read) fails the program the same way; only a peer
 // that is not installed (peer_not_installed()) skips its rows and is no
-// failure.
+// failure. A peer figure shown beside a benchmark's own (peer_figures())
+// follows the same rule: a failing peer sets the row's error, a missing one
+// only leaves its counters out.
 //
 // Timing both sides alike: compare_processes and alternate() run ours and
 // the peer in turn, ours first in one pair and the peer first in the next,
@@ -51,6 +53,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <span>
 #include <sstream>
@@ -372,6 +375,56 @@ inline void compare_processes(benchmark::State& state, const std::string& dir,
   state.counters["mem_ratio"] = peer_mib > 0 ? ours_mib / peer_mib : 0;
 }
 
+// True when abc's output says it did not take the file it was asked to
+// read: abc answers a file it cannot read (a model it does not know) with a
+// message and status 0.
+inline bool abc_refused(const std::string& output) {
+  for (const char* sign : {"Cannot", "cannot", "Error", "error", "failed"})
+    if (output.find(sign) != std::string::npos) return true;
+  return false;
+}
+
+// A peer's answer for a figure a benchmark shows beside its own.
+struct PEER_FIGURES {
+  double seconds = 0;  // median wall time of the runs, each less its empty start
+  std::string output;  // what the last run printed
+};
+
+// Runs the peer's command (command[0] its full path, empty when the peer is
+// not installed) `runs` times as whole processes in a private directory,
+// each after empty_start when one is given (the same program doing nothing,
+// its wall time taken off). For a figure shown beside a benchmark's own,
+// after its timed loop. True with the figures. False without them: when
+// the peer is not installed (no error: the row keeps its own figures and
+// leaves the peer's out), or with the benchmark's error set, which fails
+// the program, when a run fails: a non-zero status, or an output that
+// `answered` (when given) does not accept.
+inline bool peer_figures(benchmark::State& state, const char* peer_name, const std::vector<std::string>& command,
+                         PEER_FIGURES& out, bool (*answered)(const std::string& output) = nullptr,
+                         const std::vector<std::string>& empty_start = {}, int runs = 1) {
+  if (command.empty() || command[0].empty()) return false;
+  TEMP_DIR dir;
+  if (dir.path().empty()) {
+    state.SkipWithError("cannot make a temporary directory");
+    return false;
+  }
+  std::vector<double> seconds;
+  for (int run = 0; run < runs; ++run) {
+    PROCESS_FIGURES empty;
+    if (!empty_start.empty()) empty = run_process(empty_start, dir.path());
+    const PROCESS_FIGURES f = run_process(command, dir.path());
+    const PROCESS_FIGURES& failed = !empty_start.empty() && empty.status != 0 ? empty : f;
+    if (failed.status != 0 || (answered && !answered(f.output))) {
+      state.SkipWithError(failure(peer_name, failed).c_str());
+      return false;
+    }
+    seconds.push_back(std::max(f.wall_s - empty.wall_s, 0.0));
+    out.output = f.output;
+  }
+  out.seconds = median(seconds);
+  return true;
+}
+
 // Ours and the peer in process, in turn within each iteration: ours first
 // in even iterations, the peer first in odd ones, after one uncounted pair
 // (both sides warm alike). Each side is a callable that does its work and
@@ -505,16 +558,27 @@ inline int finish(const FAILURE_COUNTING_REPORTER& reporter) {
   return mismatch_count() > 0 || reporter.failed() > 0 ? 1 : 0;
 }
 
-// Runs the benchmarks the command line selects with the failure-counting
-// console output; the exit status as finish() gives it. For programs
-// without bench_main.
-inline int run_benchmarks(int argc, char** argv) {
+// Runs the benchmarks the command line selects with `reporter`, then
+// `after` (lines a program prints after the runs). Status 1 on an argument
+// the library does not know or a filter that selects no benchmark (a
+// mistyped name would otherwise pass having measured nothing), else as
+// finish() gives it.
+inline int run_benchmarks(int argc, char** argv, FAILURE_COUNTING_REPORTER& reporter,
+                          const std::function<void()>& after = {}) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  FAILURE_COUNTING_REPORTER reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  const size_t selected = benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (after) after();
   benchmark::Shutdown();
-  return finish(reporter);
+  const int status = finish(reporter);
+  return selected == 0 ? 1 : status;
+}
+
+// The same with the failure-counting console output, for programs without
+// bench_main.
+inline int run_benchmarks(int argc, char** argv, const std::function<void()>& after = {}) {
+  FAILURE_COUNTING_REPORTER reporter;
+  return run_benchmarks(argc, argv, reporter, after);
 }
 
 // The benchmark programs' main: the launch mode, the program's own
@@ -524,13 +588,8 @@ inline int bench_main(int argc, char** argv, std::span<const PROCESS_MODE> modes
   if (argc >= 2 && std::strcmp(argv[1], LAUNCH_FLAG) == 0) return launch_and_report(argc - 2, argv + 2);
   for (const PROCESS_MODE& mode : modes)
     if (argc >= 2 && std::strcmp(argv[1], mode.flag) == 0) return mode.run({argv + 2, size_t(argc - 2)});
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   PEER_RATIO_REPORTER reporter(pairs);
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.print_ratios();
-  benchmark::Shutdown();
-  return finish(reporter);
+  return run_benchmarks(argc, argv, reporter, [&reporter] { reporter.print_ratios(); });
 }
 
 // Seconds per iteration by key ("ours_write", "boost_read", ...), kept for

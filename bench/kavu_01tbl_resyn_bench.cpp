@@ -6,11 +6,13 @@
 // the count berkeley-abc reaches with "strash; if -K 4" (0 when abc is not
 // installed), beside cones tried and replaced. The peer's time, abc_ms, is
 // the median of three abc processes (read, strash, map) less an empty abc
-// start, run in a temporary directory; ratio = our time / abc_ms.
+// start, run in a temporary directory; ratio = our time / abc_ms. An abc
+// run that fails or prints no count fails the row and the program.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -100,30 +102,20 @@ RESYN_RUN resynthesize_circuit(CDB_SGATE_NETLIST* netlist) {
   return run;
 }
 
-struct ABC_FIGURES {
-  unsigned luts = 0;   // the "nd = N" of print_stats after mapping
-  double seconds = 0;  // median of the runs, less an empty start
-};
+bool has_node_count(const std::string& output) { return output.find("nd =") != std::string::npos; }
 
-// abc's mapping of the circuit into 4-LUTs; zeros when abc is missing or
-// fails.
-ABC_FIGURES abc_figures() {
-  ABC_FIGURES figures;
+// abc's mapping of the circuit into 4-LUTs: its LUT count (the "nd = N" of
+// print_stats after mapping) and *seconds, the median of three runs less an
+// empty start. -1 when abc is not installed, or with the benchmark's error
+// when it fails.
+long abc_lut_count(benchmark::State& state, double* seconds) {
   const std::string abc = find_program("berkeley-abc");
-  TEMP_DIR dir;
-  if (abc.empty() || dir.path().empty()) return figures;
-  std::vector<double> seconds;
-  for (int run = 0; run < 3; ++run) {
-    const PROCESS_FIGURES empty = run_process({abc, "-c", ""}, dir.path());
-    const PROCESS_FIGURES f =
-        run_process({abc, "-c", "read " + kCircuit + "; strash; if -K 4; print_stats"}, dir.path());
-    const size_t at = f.output.find("nd =");
-    if (f.status != 0 || at == std::string::npos) return ABC_FIGURES();
-    figures.luts = unsigned(std::stoul(f.output.substr(at + 4)));
-    seconds.push_back(std::max(f.wall_s - empty.wall_s, 0.0));
-  }
-  figures.seconds = median(seconds);
-  return figures;
+  PEER_FIGURES f;
+  if (!peer_figures(state, "berkeley-abc", {abc, "-c", "read " + kCircuit + "; strash; if -K 4; print_stats"}, f,
+                    has_node_count, {abc, "-c", ""}, 3))
+    return -1;
+  *seconds = f.seconds;
+  return std::atol(f.output.c_str() + f.output.find("nd =") + 4);
 }
 
 void BM_ResynAlu4IntoFourInputLuts(benchmark::State& state) {
@@ -145,11 +137,12 @@ void BM_ResynAlu4IntoFourInputLuts(benchmark::State& state) {
   state.counters["luts_after"] = last.after;
   state.counters["cones_tried"] = last.tried;
   state.counters["cones_replaced"] = last.replaced;
-  const ABC_FIGURES abc = abc_figures();
-  state.counters["abc_if_K4_luts"] = abc.luts;
-  if (abc.seconds > 0) {
-    state.counters["abc_ms"] = abc.seconds * 1e3;
-    state.counters["ratio"] = seconds / double(state.iterations()) / abc.seconds;
+  double abc_seconds = 0;
+  const long abc_luts = abc_lut_count(state, &abc_seconds);
+  state.counters["abc_if_K4_luts"] = double(std::max(abc_luts, 0L));
+  if (abc_seconds > 0) {
+    state.counters["abc_ms"] = abc_seconds * 1e3;
+    state.counters["ratio"] = seconds / double(state.iterations()) / abc_seconds;
   }
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "cdb/cdb_sgate_hierarchy.h"
 #include "gen/gen.h"
@@ -159,4 +160,4 @@ BENCHMARK(BM_SnapshotAndWrite200kNodes)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return kavu_bench::run_benchmarks(argc, argv); }

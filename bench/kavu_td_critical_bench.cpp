@@ -20,6 +20,7 @@
 #include <set>
 #include <string>
 
+#include "bench_support.h"
 #include "cdb/cdb_sgate.h"
 #include "cmp/cmp.h"
 #include "hdb/hdb.h"
@@ -149,4 +150,4 @@ BENCHMARK(BM_CriticalOtermsNaive)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return kavu_bench::run_benchmarks(argc, argv); }

@@ -11,7 +11,8 @@
 // The two counts measure different work: ours collapses only the cones its
 // threshold table accepts and leaves the rest as gates for the mapper, abc
 // maps the whole circuit into 6-LUTs. Loading is outside the timed region.
-// A missing berkeley-abc leaves its counters out. Figures only.
+// A missing berkeley-abc leaves its counters out; an abc run that fails or
+// prints no count fails the row and the program. Figures only.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -31,14 +32,17 @@ namespace {
 const char* const kCircuits[] = {"ctrl", "router", "int2float", "cavlc", "i2c", "dec",
                                  "priority", "bar", "max", "adder", "sin"};
 
-// abc's "nd = N" of print_stats after 6-LUT mapping; -1 when not available.
-long abc_lut_count(const std::string& path) {
-  const std::string abc = find_program("berkeley-abc");
-  if (abc.empty()) return -1;
-  TEMP_DIR dir;
-  const PROCESS_FIGURES f = run_process({abc, "-c", "read " + path + "; strash; if -K 6; print_stats"}, dir.path());
-  const size_t at = f.output.find("nd =");
-  return (f.status != 0 || at == std::string::npos) ? -1 : std::atol(f.output.c_str() + at + 4);
+bool has_node_count(const std::string& output) { return output.find("nd =") != std::string::npos; }
+
+// abc's "nd = N" of print_stats after 6-LUT mapping; -1 when abc is not
+// installed, or with the benchmark's error when it fails or prints no count.
+long abc_lut_count(benchmark::State& state, const std::string& path) {
+  PEER_FIGURES f;
+  if (!peer_figures(state, "berkeley-abc",
+                    {find_program("berkeley-abc"), "-c", "read " + path + "; strash; if -K 6; print_stats"}, f,
+                    has_node_count))
+    return -1;
+  return std::atol(f.output.c_str() + f.output.find("nd =") + 4);
 }
 
 void BM_Lutability(benchmark::State& state) {
@@ -66,7 +70,7 @@ void BM_Lutability(benchmark::State& state) {
   state.counters["gates_per_s"] = benchmark::Counter(double(gates), benchmark::Counter::kIsRate);
   state.counters["luts"] = double(luts);
   state.counters["gates_left"] = double(left);
-  const long abc = abc_lut_count(path);
+  const long abc = abc_lut_count(state, path);
   if (abc > 0) {
     state.counters["abc_luts"] = double(abc);
     state.counters["luts_ratio"] = double(luts) / double(abc);

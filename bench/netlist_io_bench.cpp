@@ -15,7 +15,9 @@
 //   installed), the median of three less an empty abc start, and report
 //   abc_ms and ratio = our load time / abc's time. abc answers a file it
 //   cannot read (a model it does not know) with a message and status 0, so
-//   its output is checked and such a run gives no figure;
+//   its output is checked: the largest bundled circuit is the largest abc
+//   reads, and an abc run that fails or refuses the file timed fails the
+//   row and the program;
 //   BM_PlainWalk            the same edges walked in two plain vectors
 //                           (offsets and targets, gates in node-list order)
 //   BM_PlainSweep           the same sweep on a plain copy of the graph: mark
@@ -67,28 +69,19 @@ const std::string& generated_file() {
   return file.m_path;
 }
 
-// True when abc's output says it did not read the file.
-bool abc_refused(const std::string& output) {
-  for (const char* sign : {"Cannot", "cannot", "Error", "error", "failed"})
-    if (output.find(sign) != std::string::npos) return true;
-  return false;
-}
+bool abc_read_it(const std::string& output) { return !abc_refused(output); }
 
 // Wall time of an abc read of the file as a whole process in a temporary
 // directory, less an empty start, in milliseconds (the median of three);
-// < 0 without abc or when it fails or refuses the file.
-double abc_read_ms(const std::string& path) {
+// < 0 without abc, or with the benchmark's error when abc fails or refuses
+// the file.
+double abc_read_ms(benchmark::State& state, const std::string& path) {
   const std::string abc = find_program("berkeley-abc");
-  TEMP_DIR dir;
-  if (abc.empty() || dir.path().empty()) return -1;
-  std::vector<double> ms;
-  for (int run = 0; run < 3; ++run) {
-    const PROCESS_FIGURES empty = run_process({abc, "-c", ""}, dir.path());
-    const PROCESS_FIGURES f = run_process({abc, "-c", "read " + path + "; print_stats"}, dir.path());
-    if (f.status != 0 || abc_refused(f.output)) return -1;
-    ms.push_back(std::max(f.wall_s - empty.wall_s, 0.0) * 1e3);
-  }
-  return median(ms);
+  PEER_FIGURES f;
+  if (!peer_figures(state, "berkeley-abc", {abc, "-c", "read " + path + "; print_stats"}, f, abc_read_it,
+                    {abc, "-c", ""}, 3))
+    return -1;
+  return f.seconds * 1e3;
 }
 
 void load(benchmark::State& state, const std::string& path) {
@@ -111,30 +104,44 @@ void load(benchmark::State& state, const std::string& path) {
   state.counters["gates"] = gates;
   state.counters["gates_per_s"] = benchmark::Counter(double(gates) * double(state.iterations()), benchmark::Counter::kIsRate);
   double ours = total_ms / double(state.iterations());
-  double abc = abc_read_ms(path);
+  const double abc = abc_read_ms(state, path);
   if (abc > 0) {
     state.counters["abc_ms"] = abc;
     state.counters["ratio"] = ours / abc;
   }
 }
 
-// The largest bundled circuit abc reads; the largest of all without abc.
-std::string largest_bundled_abc_reads() {
+// The largest bundled circuit abc reads (abc refuses a file whose models it
+// does not know: such a file is passed over); the largest of all without
+// abc; "" with the benchmark's error when abc fails.
+std::string largest_bundled_abc_reads(benchmark::State& state) {
   const std::string abc = find_program("berkeley-abc");
+  if (abc.empty()) return largest_bundled();
   TEMP_DIR dir;
-  if (abc.empty() || dir.path().empty()) return largest_bundled();
+  if (dir.path().empty()) {
+    state.SkipWithError("cannot make a temporary directory");
+    return std::string();
+  }
   std::vector<std::pair<uintmax_t, std::string>> files;
   for (const auto& e : std::filesystem::recursive_directory_iterator(KAVU_TEST_DATA_DIR "/blif"))
     if (e.path().extension() == ".blif") files.emplace_back(e.file_size(), e.path().string());
   std::sort(files.rbegin(), files.rend());
   for (const auto& [size, path] : files) {
     const PROCESS_FIGURES f = run_process({abc, "-c", "read " + path + "; print_stats"}, dir.path());
-    if (f.status == 0 && !abc_refused(f.output)) return path;
+    if (f.status != 0) {
+      state.SkipWithError(failure("berkeley-abc", f).c_str());
+      return std::string();
+    }
+    if (!abc_refused(f.output)) return path;
   }
-  return largest_bundled();
+  state.SkipWithError("berkeley-abc reads none of the bundled circuits");
+  return std::string();
 }
 
-void BM_LoadLargestBundled(benchmark::State& state) { load(state, largest_bundled_abc_reads()); }
+void BM_LoadLargestBundled(benchmark::State& state) {
+  const std::string path = largest_bundled_abc_reads(state);
+  if (!path.empty()) load(state, path);
+}
 void BM_LoadGenerated(benchmark::State& state) { load(state, generated_file()); }
 
 void BM_WalkNodesAndFanouts(benchmark::State& state) {

@@ -95,12 +95,7 @@ void write_dag(const std::string& path, int n) {
   if (!blif_write_file(netlist.get(), path, {}, &why)) std::fprintf(stderr, "%s\n", why.c_str());
 }
 
-// True when abc's output says it could not read the file.
-bool abc_refused(const std::string& output) {
-  for (const char* sign : {"Cannot", "cannot", "Error", "error", "failed"})
-    if (output.find(sign) != std::string::npos) return true;
-  return false;
-}
+bool abc_read_it(const std::string& output) { return !abc_refused(output); }
 
 void read_peak(benchmark::State& state, bool chain, bool write_back, int gates) {
   TEMP_DIR dir;
@@ -108,13 +103,11 @@ void read_peak(benchmark::State& state, bool chain, bool write_back, int gates) 
   const std::string file = dir.file("circuit.blif");
   if (chain) write_chain(file, gates);
   else write_dag(file, gates);
-  if (!abc.empty()) {
-    const PROCESS_FIGURES probe = run_process({abc, "-c", "read " + file + "; print_stats"}, dir.path());
-    if (probe.status != 0 || abc_refused(probe.output)) {
-      state.SkipWithError(failure("berkeley-abc", probe).c_str());
-      return;
-    }
-  }
+  // abc must read the file for its peak to be the peer's figure.
+  PEER_FIGURES probe;
+  if (!abc.empty() &&
+      !peer_figures(state, "berkeley-abc", {abc, "-c", "read " + file + "; print_stats"}, probe, abc_read_it))
+    return;
   std::vector<std::string> ours = {self_program(), READ_FLAG, file};
   if (write_back) ours = {self_program(), READ_WRITE_FLAG, file, dir.file("out.blif")};
   compare_processes(state, dir.path(), ours, {abc, "-c", "read " + file + "; print_stats"}, "berkeley-abc");
@@ -126,7 +119,8 @@ void read_peak(benchmark::State& state, bool chain, bool write_back, int gates) 
   state.counters["oterm_B"] = double(cdb_pool_cell_bytes(sizeof(CDB_SGATE_OTERM)));
   state.counters["name_B"] = double(sizeof(HDB_INSTANCE_NAME));
   const PROCESS_FIGURES names = run_process({self_program(), NAMES_FLAG, std::to_string(kNames)}, dir.path());
-  if (names.status == 0) state.counters["name_all_B"] = (names.peak_mib - empty.peak_mib) * 1048576.0 / kNames;
+  if (names.status != 0) return state.SkipWithError(failure("our side (names)", names).c_str());
+  state.counters["name_all_B"] = (names.peak_mib - empty.peak_mib) * 1048576.0 / kNames;
 }
 
 void BM_ReadPeak_chain(benchmark::State& state) { read_peak(state, true, false, 1000000); }

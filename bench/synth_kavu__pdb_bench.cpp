@@ -158,13 +158,8 @@ BENCHMARK(BM_BoostRead)->Unit(benchmark::kMillisecond)->Iterations(5);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  kavu_bench::FAILURE_COUNTING_REPORTER reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  print_archive_ratios();
+  const int status = kavu_bench::run_benchmarks(argc, argv, print_archive_ratios);
   std::remove((bench_file("ours") + ".cdb").c_str());
   std::remove(bench_file("boost.bin").c_str());
-  return kavu_bench::finish(reporter);
+  return status;
 }

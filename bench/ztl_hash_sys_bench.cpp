@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench_support.h"
 #include "ztl_hash_lite_sys.h"
 
 namespace {
@@ -92,14 +93,16 @@ BENCHMARK_TEMPLATE(BM_InsertFindPointers, LITE)->Name("ZtlHashLite/10M_pointers"
 BENCHMARK_TEMPLATE(BM_InsertFindPointers, STD)->Name("StdUnorderedMap/10M_pointers")
     ->Unit(benchmark::kMillisecond)->Iterations(2);
 
-// Console output plus the counters of each run, for the ratio at the end.
-class RATIO_REPORTER : public benchmark::ConsoleReporter {
+// Console output (counting the runs that end with an error) plus the
+// counters of each run that ended well, for the ratio at the end.
+class RATIO_REPORTER : public kavu_bench::FAILURE_COUNTING_REPORTER {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs) {
+      if (r.error_occurred) continue;
       for (const auto& [name, counter] : r.counters) m_values[r.benchmark_name()][name] = counter.value;
     }
-    ConsoleReporter::ReportRuns(runs);
+    FAILURE_COUNTING_REPORTER::ReportRuns(runs);
   }
   void print_ratios() const {
     const auto lite = m_values.find("ZtlHashLite/10M_pointers/iterations:2");
@@ -119,11 +122,6 @@ class RATIO_REPORTER : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RATIO_REPORTER reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.print_ratios();
-  benchmark::Shutdown();
-  return 0;
+  return kavu_bench::run_benchmarks(argc, argv, reporter, [&reporter] { reporter.print_ratios(); });
 }
