@@ -239,9 +239,6 @@ namespace {
 const uint64_t kMaxSdcFileBytes = uint64_t(256) << 20;
 // Bytes of a problem's text, which quotes the file, shown in a message.
 const size_t kMaxSdcProblemBytes = 256;
-// Bytes of the file's path shown in a message.
-const size_t kMaxSdcPathBytes = 512;
-
 // The warnings already posted, per file and its text: the analysis runs
 // many times on one file, and each warning is posted once per process.
 // Keys are "path", NUL, a hash of the text, NUL, the warning.
@@ -273,7 +270,7 @@ void post_sdc_warnings(const std::string& sdc, const std::string& text, const st
 // is an error of the read, never an exception.
 bool read_constraints(const std::string& sdc, const SSC_NETLIST_DATA& data, kavu_platform::SSC_CONSTRAINTS* c) {
   try {
-    const std::string where = "SDC file \"" + kavu_platform::msg_printable_text(sdc, kMaxSdcPathBytes, true) + "\"";
+    const std::string where = "SDC file \"" + quoted_path(sdc) + "\"";
     std::string text, problem, error;
     if (!FIO_FILE_SYSTEM::read_regular_file(sdc, kMaxSdcFileBytes, &text, &problem)) {
       msg_post_message(MSG_POST_TYPE_ERROR, where + ": " + problem);
@@ -291,8 +288,7 @@ bool read_constraints(const std::string& sdc, const SSC_NETLIST_DATA& data, kavu
   } catch (const std::bad_alloc&) {
     *c = kavu_platform::SSC_CONSTRAINTS();
     try {
-      msg_post_message(MSG_POST_TYPE_ERROR, "SDC file \"" + kavu_platform::msg_printable_text(sdc, kMaxSdcPathBytes, true) +
-                                                "\": not enough memory to read the file");
+      msg_post_message(MSG_POST_TYPE_ERROR, "SDC file \"" + quoted_path(sdc) + "\": not enough memory to read the file");
     } catch (const std::bad_alloc&) {
     }
     return false;
