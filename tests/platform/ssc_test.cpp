@@ -513,6 +513,44 @@ LOADED_NETLIST two_clock_design() {
   return load_blif("small/counter8_lut4");
 }
 
+// The register inputs compared with OpenSTA: data, enable, synchronous
+// clear and load, where driven.
+std::vector<const CDB_SGATE_ITERM*> driven_register_inputs(const CDB_SGATE_NETLIST* nl) {
+  std::vector<const CDB_SGATE_ITERM*> pins;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+    if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM)
+      for (unsigned i : {0u, 4u, 7u, 8u})
+        if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) pins.push_back((*it)->get_input_term(i));
+  return pins;
+}
+
+// The engine's analysis against OpenSTA's: each clock's worst slack (none
+// where sta has no path), with `overall` the worst over all path groups,
+// and the slack of every pin (how many differ, and the first).
+void expect_sta_slacks(const STA_CONSTRAINTS& c, const STA_RESULT& r, const std::vector<const CDB_SGATE_ITERM*>& pins,
+                       const std::string& context, bool overall) {
+  SSC_UTIL* u = ssc_get_util();
+  for (const STA_CLOCK& k : c.clocks) {
+    auto it = r.worst_per_clock.find(k.name);
+    const int ours = u->get_worst_slack(k.name.c_str());
+    if (it == r.worst_per_clock.end()) EXPECT_EQ(ours, SSC_UNCONSTRAINED_SLACK) << context << "\nclock " << k.name;
+    else EXPECT_NEAR(ours, it->second, sta_rounding(it->second)) << context << "\nclock " << k.name;
+  }
+  if (overall) {
+    if (r.worst_all == 2147483647.0) EXPECT_EQ(u->get_worst_slack(nullptr), SSC_UNCONSTRAINED_SLACK) << context;
+    else EXPECT_NEAR(u->get_worst_slack(nullptr), r.worst_all, sta_rounding(r.worst_all)) << context;
+  }
+  int differ = 0;
+  std::string first;
+  for (size_t k = 0; k < pins.size(); ++k) {
+    const double ours = u->get_iterm_slack(pins[k]);
+    if (std::abs(ours - r.pin_slacks[k]) <= sta_rounding(r.pin_slacks[k])) continue;
+    if (differ++ == 0)
+      first = pins[k]->get_my_node()->get_string_hpath() + ": " + std::to_string(ours) + ", sta " + std::to_string(r.pin_slacks[k]);
+  }
+  EXPECT_EQ(differ, 0) << context << "\nof " << pins.size() << " register inputs; first " << first;
+}
+
 }  // namespace
 
 TEST(SscOracle, WorstSlackPerClockAndRegisterSlacksEqualOpenSta) {
@@ -546,11 +584,8 @@ TEST(SscOracle, WorstSlackPerClockAndRegisterSlacksEqualOpenSta) {
       SSC_ITERM_TIMING_INFO_MAP map;
       ASSERT_TRUE(u->perform_timing_analysis(nl.get(), &map, nullptr, false)) << name;
       // 100 register inputs at random (fixed seed).
-      std::vector<const CDB_SGATE_ITERM*> all, pins;
-      for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
-        if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM)
-          for (unsigned i : {0u, 4u, 7u, 8u})
-            if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) all.push_back((*it)->get_input_term(i));
+      const std::vector<const CDB_SGATE_ITERM*> all = driven_register_inputs(nl.get());
+      std::vector<const CDB_SGATE_ITERM*> pins;
       GEN_RAND rand(21);
       for (int k = 0; k < 100 && !all.empty(); ++k) pins.push_back(all[rand.get_int(int(all.size()))]);
       const STA_RESULT r = sta_analyze(nl.get(), &facade, model, c, pins);
@@ -1281,11 +1316,7 @@ TEST(SscOracle, RepeatedIoDelaysKeepWhatOpenStaKeeps) {
   LOADED_NETLIST nl = load_blif("small/shift_en_sclr_lut4");
   CMP_FACADE facade;
   facade.set_family(DEV_FAMILY_ENUM(47));
-  std::vector<const CDB_SGATE_ITERM*> pins;
-  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
-    if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM)
-      for (unsigned i : {0u, 4u, 7u, 8u})
-        if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) pins.push_back((*it)->get_input_term(i));
+  const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
   for (const IO_DELAY_ROW& row : io_delay_rows()) {
     STA_CONSTRAINTS c;
     c.clocks = {{"c", 10, ""}, {"d", 10, ""}};
@@ -1294,15 +1325,7 @@ TEST(SscOracle, RepeatedIoDelaysKeepWhatOpenStaKeeps) {
     SSC_UTIL* u = ssc_get_util();
     const STA_RESULT r = sta_analyze(nl.get(), &facade, SSC_DELAY_MODEL_UNIT, c, pins);
     ASSERT_EQ(r.status, STA_OK) << r.log.substr(0, 2000);
-    for (const char* clock : {"c", "d"}) {
-      auto it = r.worst_per_clock.find(clock);
-      const int ours = u->get_worst_slack(clock);
-      if (it == r.worst_per_clock.end()) EXPECT_EQ(ours, SSC_UNCONSTRAINED_SLACK) << row.sdc << clock;
-      else EXPECT_NEAR(ours, it->second, sta_rounding(it->second)) << row.sdc << clock;
-    }
-    for (size_t k = 0; k < pins.size(); ++k)
-      EXPECT_NEAR(double(u->get_iterm_slack(pins[k])), r.pin_slacks[k], sta_rounding(r.pin_slacks[k]))
-          << row.sdc << pins[k]->get_my_node()->get_string_hpath();
+    expect_sta_slacks(c, r, pins, row.sdc, false);
     u->delete_netlist();
   }
 }
@@ -1323,11 +1346,7 @@ TEST(SscOracle, BusPortConstraintsGiveOpenStasWorstSlack) {
           "set_output_delay 6 -clock c [get_ports {bq[?]}]\n";
   // Every captured register input (the output ports count through the
   // worst slack).
-  std::vector<const CDB_SGATE_ITERM*> pins;
-  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
-    if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM)
-      for (unsigned i : {0u, 4u, 7u, 8u})
-        if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) pins.push_back((*it)->get_input_term(i));
+  const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
   ASSERT_FALSE(pins.empty());
   const SSC_ITERM_TIMING_INFO_MAP map = analyze(nl.get(), SSC_DELAY_MODEL_UNIT, c.sdc);
   SSC_UTIL* u = ssc_get_util();
@@ -1403,11 +1422,7 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
     }
     std::string in_list;
     for (const std::string& i : inputs) in_list += (in_list.empty() ? "" : " ") + i;
-    std::vector<const CDB_SGATE_ITERM*> pins;
-    for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
-      if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM)
-        for (unsigned i : {0u, 4u, 7u, 8u})
-          if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) pins.push_back((*it)->get_input_term(i));
+    const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
     const std::string create = "create_clock -name c -period {P} [get_ports {" + clock + "}]\n";
     analyze(nl.get(), SSC_DELAY_MODEL_TABLE, "create_clock -name c -period 1000000 [get_ports {" + clock + "}]\n");
     const int arrival = ssc_get_util()->get_worst_arrival();
@@ -1433,18 +1448,7 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       c.sdc = sdc;
       const STA_RESULT r = sta_analyze(nl.get(), &facade, SSC_DELAY_MODEL_TABLE, c, pins);
       ASSERT_EQ(r.status, STA_OK) << r.log.substr(0, 2000);
-      for (const STA_CLOCK& k : c.clocks) {
-        auto it = r.worst_per_clock.find(k.name);
-        const int ours = u->get_worst_slack(k.name.c_str());
-        if (it == r.worst_per_clock.end()) EXPECT_EQ(ours, SSC_UNCONSTRAINED_SLACK) << name << " " << k.name << "\n" << row;
-        else EXPECT_NEAR(ours, it->second, sta_rounding(it->second)) << name << " " << k.name << "\n" << row;
-      }
-      if (r.worst_all == 2147483647.0) EXPECT_EQ(u->get_worst_slack(nullptr), SSC_UNCONSTRAINED_SLACK) << name << "\n" << row;
-      else EXPECT_NEAR(u->get_worst_slack(nullptr), r.worst_all, sta_rounding(r.worst_all)) << name << "\n" << row;
-      int differ = 0;
-      for (size_t k = 0; k < pins.size(); ++k)
-        if (std::abs(double(u->get_iterm_slack(pins[k])) - r.pin_slacks[k]) > sta_rounding(r.pin_slacks[k])) ++differ;
-      EXPECT_EQ(differ, 0) << name << " of " << pins.size() << " register inputs\n" << row;
+      expect_sta_slacks(c, r, pins, std::string(name) + "\n" + row, true);
       u->delete_netlist();
     }
   }
@@ -1468,11 +1472,7 @@ TEST(SscOracle, CollectionOptionsAndWaveformsGiveOpenStasSlacks) {
   LOADED_NETLIST nl = load_blif("seq/stereovision3");
   CMP_FACADE facade;
   facade.set_family(DEV_FAMILY_ENUM(47));
-  std::vector<const CDB_SGATE_ITERM*> pins;
-  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
-    if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM)
-      for (unsigned i : {0u, 4u, 7u, 8u})
-        if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) pins.push_back((*it)->get_input_term(i));
+  const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
   for (const auto& [waveform, row] : rows) {
     STA_CONSTRAINTS c;
     c.clocks = {{"c0", 5000, ""}, {"c2", 7000, ""}};
@@ -1482,16 +1482,7 @@ TEST(SscOracle, CollectionOptionsAndWaveformsGiveOpenStasSlacks) {
     SSC_UTIL* u = ssc_get_util();
     const STA_RESULT r = sta_analyze(nl.get(), &facade, SSC_DELAY_MODEL_TABLE, c, pins);
     ASSERT_EQ(r.status, STA_OK) << r.log.substr(0, 2000);
-    for (const STA_CLOCK& k : c.clocks) {
-      auto it = r.worst_per_clock.find(k.name);
-      const int ours = u->get_worst_slack(k.name.c_str());
-      if (it == r.worst_per_clock.end()) EXPECT_EQ(ours, SSC_UNCONSTRAINED_SLACK) << row << k.name;
-      else EXPECT_NEAR(ours, it->second, sta_rounding(it->second)) << row << k.name;
-    }
-    int differ = 0;
-    for (size_t k = 0; k < pins.size(); ++k)
-      if (std::abs(double(u->get_iterm_slack(pins[k])) - r.pin_slacks[k]) > sta_rounding(r.pin_slacks[k])) ++differ;
-    EXPECT_EQ(differ, 0) << "of " << pins.size() << " register inputs\n" << row;
+    expect_sta_slacks(c, r, pins, c.sdc, true);
     u->delete_netlist();
   }
 }
@@ -1530,9 +1521,7 @@ TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
   LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
   CMP_FACADE facade;
   facade.set_family(DEV_FAMILY_ENUM(47));
-  std::vector<const CDB_SGATE_ITERM*> pins;
-  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
-    if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM) pins.push_back((*it)->get_input_term(0));
+  const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
   ASSERT_EQ(pins.size(), 6u);
   for (const ROW& row : rows) {
     STA_CONSTRAINTS c;
@@ -1544,16 +1533,7 @@ TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
     SSC_UTIL* u = ssc_get_util();
     const STA_RESULT r = sta_analyze(nl.get(), &facade, SSC_DELAY_MODEL_TABLE, c, pins);
     ASSERT_EQ(r.status, STA_OK) << r.log.substr(0, 2000);
-    for (const STA_CLOCK& k : c.clocks) {
-      auto it = r.worst_per_clock.find(k.name);
-      const int ours = u->get_worst_slack(k.name.c_str());
-      if (it == r.worst_per_clock.end()) EXPECT_EQ(ours, SSC_UNCONSTRAINED_SLACK) << c.sdc << k.name;
-      else EXPECT_NEAR(ours, it->second, sta_rounding(it->second)) << c.sdc << k.name;
-    }
-    EXPECT_NEAR(u->get_worst_slack(nullptr), r.worst_all, sta_rounding(r.worst_all)) << c.sdc;
-    for (size_t k = 0; k < pins.size(); ++k)
-      EXPECT_NEAR(double(u->get_iterm_slack(pins[k])), r.pin_slacks[k], sta_rounding(r.pin_slacks[k]))
-          << c.sdc << "register r" << k + 1;
+    expect_sta_slacks(c, r, pins, c.sdc, true);
     u->delete_netlist();
   }
 }
