@@ -551,6 +551,19 @@ void expect_sta_slacks(const STA_CONSTRAINTS& c, const STA_RESULT& r, const std:
   EXPECT_EQ(differ, 0) << context << "\nof " << pins.size() << " register inputs; first " << first;
 }
 
+// Runs the engine on c.sdc and OpenSTA on the same netlist and text, and
+// compares their slacks (expect_sta_slacks); the engine is released.
+void analyze_against_sta(CDB_SGATE_NETLIST* nl, SSC_DELAY_MODEL model, const STA_CONSTRAINTS& c,
+                         const std::vector<const CDB_SGATE_ITERM*>& pins, const std::string& context, bool overall) {
+  analyze(nl, model, c.sdc);
+  CMP_FACADE facade;
+  facade.set_family(DEV_FAMILY_ENUM(47));
+  const STA_RESULT r = sta_analyze(nl, &facade, model, c, pins);
+  EXPECT_EQ(r.status, STA_OK) << context << "\n" << r.log.substr(0, 2000);
+  if (r.status == STA_OK) expect_sta_slacks(c, r, pins, context, overall);
+  ssc_get_util()->delete_netlist();
+}
+
 }  // namespace
 
 TEST(SscOracle, WorstSlackPerClockAndRegisterSlacksEqualOpenSta) {
@@ -1314,19 +1327,12 @@ TEST(SscSdc, RepeatedIoDelaysReplaceUnlessAdded) {
 TEST(SscOracle, RepeatedIoDelaysKeepWhatOpenStaKeeps) {
   if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
   LOADED_NETLIST nl = load_blif("small/shift_en_sclr_lut4");
-  CMP_FACADE facade;
-  facade.set_family(DEV_FAMILY_ENUM(47));
   const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
   for (const IO_DELAY_ROW& row : io_delay_rows()) {
     STA_CONSTRAINTS c;
     c.clocks = {{"c", 10, ""}, {"d", 10, ""}};
     c.sdc = std::string(kTwoClocks) + row.sdc;
-    analyze(nl.get(), SSC_DELAY_MODEL_UNIT, c.sdc);
-    SSC_UTIL* u = ssc_get_util();
-    const STA_RESULT r = sta_analyze(nl.get(), &facade, SSC_DELAY_MODEL_UNIT, c, pins);
-    ASSERT_EQ(r.status, STA_OK) << r.log.substr(0, 2000);
-    expect_sta_slacks(c, r, pins, row.sdc, false);
-    u->delete_netlist();
+    analyze_against_sta(nl.get(), SSC_DELAY_MODEL_UNIT, c, pins, row.sdc, false);
   }
 }
 
@@ -1407,8 +1413,6 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       "{NC}set_max_delay {T} -to [all_registers]\n",
       "{NC}set_max_delay {T} -from [get_ports {{IN}}]\n",
   };
-  CMP_FACADE facade;
-  facade.set_family(DEV_FAMILY_ENUM(47));
   for (const char* name : {"mcnc/s298", "mcnc/tseng"}) {
     LOADED_NETLIST nl = load_blif(name);
     const std::vector<std::string> clocks = clock_pins(nl.get());
@@ -1440,16 +1444,11 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
           {"{D}", std::to_string(arrival / 8)}};
       for (const auto& [key, value] : fill)
         for (size_t at = sdc.find(key); at != std::string::npos; at = sdc.find(key, at)) sdc.replace(at, key.size(), value);
-      analyze(nl.get(), SSC_DELAY_MODEL_TABLE, sdc);
-      SSC_UTIL* u = ssc_get_util();
       STA_CONSTRAINTS c;
       if (clocked) c.clocks.push_back({"c", arrival, ""});
       if (sdc.find("-name v") != std::string::npos) c.clocks.push_back({"v", arrival, ""});
       c.sdc = sdc;
-      const STA_RESULT r = sta_analyze(nl.get(), &facade, SSC_DELAY_MODEL_TABLE, c, pins);
-      ASSERT_EQ(r.status, STA_OK) << r.log.substr(0, 2000);
-      expect_sta_slacks(c, r, pins, std::string(name) + "\n" + row, true);
-      u->delete_netlist();
+      analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, c, pins, std::string(name) + "\n" + row, true);
     }
   }
 }
@@ -1470,20 +1469,13 @@ TEST(SscOracle, CollectionOptionsAndWaveformsGiveOpenStasSlacks) {
       {"-waveform {4000 1000}", "set_false_path -from [all_registers -clock c2]\n"},
   };
   LOADED_NETLIST nl = load_blif("seq/stereovision3");
-  CMP_FACADE facade;
-  facade.set_family(DEV_FAMILY_ENUM(47));
   const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
   for (const auto& [waveform, row] : rows) {
     STA_CONSTRAINTS c;
     c.clocks = {{"c0", 5000, ""}, {"c2", 7000, ""}};
     c.sdc = clocks + row;
     c.sdc.replace(c.sdc.find("{W}"), 3, waveform);
-    analyze(nl.get(), SSC_DELAY_MODEL_TABLE, c.sdc);
-    SSC_UTIL* u = ssc_get_util();
-    const STA_RESULT r = sta_analyze(nl.get(), &facade, SSC_DELAY_MODEL_TABLE, c, pins);
-    ASSERT_EQ(r.status, STA_OK) << r.log.substr(0, 2000);
-    expect_sta_slacks(c, r, pins, c.sdc, true);
-    u->delete_netlist();
+    analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, c, pins, c.sdc, true);
   }
 }
 
@@ -1519,8 +1511,6 @@ TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
   BLIF_RESULT in = blif_read_string(blif);
   ASSERT_NE(in.netlist, nullptr) << in.error;
   LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
-  CMP_FACADE facade;
-  facade.set_family(DEV_FAMILY_ENUM(47));
   const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
   ASSERT_EQ(pins.size(), 6u);
   for (const ROW& row : rows) {
@@ -1529,12 +1519,7 @@ TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
     c.sdc = both + row.more;
     for (const auto& [key, value] : {std::pair{"{W0}", row.w0}, {"{P2}", row.p2}, {"{W2}", row.w2}})
       c.sdc.replace(c.sdc.find(key), std::strlen(key), value);
-    analyze(nl.get(), SSC_DELAY_MODEL_TABLE, c.sdc);
-    SSC_UTIL* u = ssc_get_util();
-    const STA_RESULT r = sta_analyze(nl.get(), &facade, SSC_DELAY_MODEL_TABLE, c, pins);
-    ASSERT_EQ(r.status, STA_OK) << r.log.substr(0, 2000);
-    expect_sta_slacks(c, r, pins, c.sdc, true);
-    u->delete_netlist();
+    analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, c, pins, c.sdc, true);
   }
 }
 
