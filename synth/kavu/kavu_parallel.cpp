@@ -464,33 +464,12 @@ struct PARTITION_IDENTITY {
   std::vector<PARTITION_PIN> m_pins;   // sorted
 };
 
-// A pin's name as the design knows it: the levels of its instance name
-// joined by '|', else its string name. One allocation, the text itself.
-std::string pin_name_of(const CDB_SGATE_NODE* pin) {
-  const HDB_INSTANCE_NAME* name = pin->get_instance_name();
-  if (!name) {
-    const char* text = pin->get_string_name();
-    return text ? std::string(text) : std::string();
-  }
-  size_t size = 0;
-  for (const HDB_INSTANCE_NAME* n = name; n; n = n->get_parent()) size += std::strlen(n->get_partial_name()) + 1;
-  std::string path(size - 1, '|');
-  size_t end = path.size();
-  for (const HDB_INSTANCE_NAME* n = name; n; n = n->get_parent()) {
-    const size_t length = std::strlen(n->get_partial_name());
-    end -= length;
-    path.replace(end, length, n->get_partial_name(), length);
-    if (end > 0) --end;  // the '|' before this level
-  }
-  return path;
-}
-
 PARTITION_IDENTITY identity_of(CDB_SGATE_NETLIST* netlist) {
   PARTITION_IDENTITY id;
   id.m_number = netlist->get_number();
   for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
     if (node && node->cast_to_boundary()) id.m_boundaries.push_back(node->get_debug_number());
-    if (node && node->cast_to_io()) id.m_pins.push_back({node->get_debug_number(), pin_name_of(node)});
+    if (node && node->cast_to_io()) id.m_pins.push_back({node->get_debug_number(), node->get_string_hpath()});
   }
   std::sort(id.m_boundaries.begin(), id.m_boundaries.end());
   std::sort(id.m_pins.begin(), id.m_pins.end());
