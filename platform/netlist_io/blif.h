@@ -65,6 +65,14 @@
 // such registers as $dff_full cells (read back only by this reader) or
 // cut_unsupported turns the gate's outputs into primary inputs and its driven
 // inputs into primary outputs.
+// Constants: the reader makes no gate of a constant cover, so the writer
+// first propagates constants through the logic it tabulates, to a fixed
+// point: a logic gate whose output's function is constant (given its
+// inputs' constants) is not written and its readers' covers take the
+// constant; an output port, a register's next state or a cell pin reading
+// one gets a constant cover of its own name. The file read back holds no
+// logic of constant function, so writing what was read is a fixed point
+// after the first write (the netlist written is not changed).
 //
 // Cost: reading is linear in the file (one hash lookup per signal token);
 // writing is linear in terminals.
