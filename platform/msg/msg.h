@@ -261,4 +261,8 @@ std::string msg_format_entry(const MSG_LOG_ENTRY& entry);
 // double quotes. The result is at most 4 * max_bytes + 3 bytes long.
 std::string msg_printable_text(std::string_view text, size_t max_bytes, bool escape_quotes = false);
 
+// The budget for a file path quoted in a message: longer than any path the
+// system opens (PATH_MAX), so a path is escaped, never cut.
+inline constexpr size_t MSG_MAX_PATH_BYTES = 4096;
+
 }  // namespace kavu_platform

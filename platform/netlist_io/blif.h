@@ -132,7 +132,10 @@ BLIF_RESULT blif_read_file(const std::string& path, const BLIF_READ_OPTIONS& = {
 BLIF_RESULT blif_read_string(const std::string& text, const BLIF_READ_OPTIONS& = {});
 
 // Writes the netlist; false with the reason in *error when a gate cannot be
-// expressed (its path named) or the file cannot be written.
+// expressed (its path named) or the file cannot be written ("<path>: cannot
+// write the file: <the system's reason>"). The file is written whole beside
+// the target and renamed over it (FIO_FILE_SYSTEM::replace_file), so a
+// failed write leaves the previous file as it was.
 bool blif_write_file(const CDB_SGATE_NETLIST*, const std::string& path,
                      const BLIF_WRITE_OPTIONS& = {}, std::string* error = nullptr);
 

@@ -30,6 +30,8 @@
 #include <unordered_map>
 
 #include "cdb/cdb_sgate.h"
+#include "fio/fio.h"
+#include "msg/msg.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/blif_cells.h"
 #include "netlist_io/netlist_io_int.h"
@@ -1035,15 +1037,12 @@ bool blif_write_file(const CDB_SGATE_NETLIST* netlist, const std::string& path, 
   std::string head;
   BLIF_WRITER writer(netlist, options);
   if (!writer.run(&head, error)) return false;
-  const std::string& body = writer.body();
-  errno = 0;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  bool ok = f && std::fwrite(head.data(), 1, head.size(), f) == head.size() &&
-            std::fwrite(body.data(), 1, body.size(), f) == body.size();
-  int why = ok ? 0 : errno;
-  if (f && std::fclose(f) != 0 && ok) ok = false, why = errno;
-  if (!ok && error) *error = path + ": cannot write the file: " + std::strerror(why ? why : EIO);
-  return ok;
+  // Written beside the target and renamed over it once whole: a failed write
+  // (a full disk, a file-size limit) leaves the previous file as it was.
+  std::string problem;
+  if (FIO_FILE_SYSTEM::replace_file(path, {head, writer.body()}, &problem)) return true;
+  if (error) *error = msg_printable_text(path, MSG_MAX_PATH_BYTES) + ": " + problem;
+  return false;
 }
 
 }  // namespace kavu_platform

@@ -65,6 +65,40 @@ TEST(FioFileSystem, CreateCopyRenameRemove) {
   EXPECT_TRUE(FIO_FILE_SYSTEM::exists("synth_dumps/a.txt"));
 }
 
+// A replaced file is written whole beside its target: a symbolic link is
+// followed (the link stays a link), a device is written in place (never
+// renamed over), and a missing directory is the system's reason.
+TEST(FioFileSystem, ReplaceFileWritesWholeBesideTheTarget) {
+  namespace fs = std::filesystem;
+  std::ofstream("real.txt") << "old\n";
+  fs::create_symlink("real.txt", "link.txt");
+  struct ROW {
+    const char* path;
+    const char* read_back;  // the file whose text is checked; null: none
+    const char* problem;
+  } rows[] = {
+      {"new.txt", "new.txt", ""},
+      {"link.txt", "real.txt", ""},
+      {"/dev/null", nullptr, ""},
+      {"missing/x.txt", nullptr, "cannot write the file: No such file or directory"},
+  };
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.path);
+    std::string problem;
+    EXPECT_EQ(FIO_FILE_SYSTEM::replace_file(r.path, {"a", "b\n"}, &problem), !*r.problem);
+    EXPECT_EQ(problem, r.problem);
+    if (r.read_back) {
+      std::string line;
+      std::getline(std::ifstream(r.read_back), line);
+      EXPECT_EQ(line, "ab");
+    }
+  }
+  EXPECT_TRUE(fs::is_symlink("link.txt"));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  for (const auto& entry : fs::directory_iterator("."))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
 using namespace kavu_platform;
 
 // The first error posted since the log was cleared ("" for none).

@@ -1,5 +1,11 @@
 // BLIF reader and writer: read-write-read keeps the function (simulation and
 // berkeley-abc), generic cells keep priorities, errors name file and line.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -601,4 +607,77 @@ TEST(NetlistIoBlif, RegisteredSubcircuitHandlers) {
   HELD bad(blif_read_string(".model m\n.inputs a\n.outputs y\n\n.subckt $test_maj A=a Y=y\n.end\n"));
   EXPECT_EQ(bad.get(), nullptr);
   EXPECT_EQ(bad.m.error, "<string>:5: cell $test_maj: needs A, B, C and Y");
+}
+
+// A write is all or nothing: the file is written beside the target and
+// renamed over it once whole, so a write the system cuts short (here a
+// file-size limit, as a full disk would) leaves the previous file as it was
+// and no temporary file, and says the system's reason. A file the write
+// replaces keeps its permission bits; a new one gets 0666 less the umask.
+TEST(NetlistIoBlif, FailedWriteLeavesThePreviousFileWhole) {
+  LOADED_NETLIST small = load_blif("small/counter8_lut4"), large = load_blif("mcnc/tseng");
+  struct ROW {
+    const char* what;
+    rlim_t limit;  // the child's file-size limit in bytes
+    const char* problem;  // empty: the write succeeds
+  } rows[] = {
+      {"within the limit", RLIM_INFINITY, ""},
+      {"cut by the file-size limit", 4096, "prev.blif: cannot write the file: File too large"},
+  };
+  std::string why;
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_TRUE(blif_write_file(small.get(), "prev.blif", {}, &why)) << why;
+    ASSERT_EQ(::chmod("prev.blif", 0640), 0);
+    const std::string previous = file_text("prev.blif");
+    ASSERT_GT(previous.size(), 0u);
+    ASSERT_LT(previous.size(), 4096u);
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // The limit would end the process with SIGXFSZ; ignored, the write
+      // fails with EFBIG instead.
+      ::signal(SIGXFSZ, SIG_IGN);
+      const struct rlimit limit = {row.limit, row.limit};
+      std::string problem;
+      const bool ok = ::setrlimit(RLIMIT_FSIZE, &limit) == 0 &&
+                      blif_write_file(large.get(), "prev.blif", {}, &problem);
+      (void)!::write(pipe_fds[1], problem.data(), problem.size());
+      ::_exit(ok ? 0 : 1);
+    }
+    ::close(pipe_fds[1]);
+    std::string problem;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;) problem.append(buffer, size_t(n));
+    ::close(pipe_fds[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    const std::string now = file_text("prev.blif");
+    if (*row.problem) {
+      EXPECT_EQ(WEXITSTATUS(status), 1);
+      EXPECT_EQ(problem.substr(problem.find("prev.blif")), row.problem) << problem;
+      EXPECT_TRUE(now == previous) << "the previous file was changed: " << now.size() << " bytes";
+    } else {
+      EXPECT_EQ(WEXITSTATUS(status), 0) << problem;
+      ASSERT_TRUE(blif_write_file(large.get(), "expected.blif", {}, &why)) << why;
+      EXPECT_GT(now.size(), 4096u);
+      EXPECT_TRUE(now == file_text("expected.blif"));
+    }
+    struct stat st;
+    ASSERT_EQ(::stat("prev.blif", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+      EXPECT_EQ(entry.path().filename().string().find("prev.blif.tmp"), std::string::npos) << entry.path();
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  ASSERT_TRUE(blif_write_file(small.get(), "new.blif", {}, &why)) << why;
+  struct stat st;
+  ASSERT_EQ(::stat("new.blif", &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask);
+  EXPECT_FALSE(blif_write_file(small.get(), "no_such_dir/x.blif", {}, &why));
+  EXPECT_EQ(why.substr(why.find("no_such_dir")), "no_such_dir/x.blif: cannot write the file: No such file or directory");
 }
