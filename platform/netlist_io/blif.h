@@ -38,7 +38,8 @@
 // is not a regular file (a directory, a FIFO) or a file past 4 GiB gives
 // "<file>: <problem>" (the system's reason for a file it will not give). A
 // problem quotes a name or word of the file with bytes outside printable
-// ASCII escaped and cut at 80 bytes. An ".exdc" section is skipped to its
+// ASCII escaped and cut to 80 bytes (its first and last 40), and names
+// the file by its path escaped so. An ".exdc" section is skipped to its
 // ".end" or to the next ".model". A signal
 // read but never driven is tied to 0 with a warning (an error when asked).
 // Names: the characters BLIF cannot carry in a name (space, tab, form feed,

@@ -215,6 +215,62 @@ TEST(FioReaders, FilesTheSystemWillNotGiveAreRefusedWithItsReason) {
   }
 }
 
+// A file's path in a message is shown as the file's text is: a terminal
+// escape in the name reaches the user as "\x1b", never raw.
+TEST(FioReaders, PathsInMessagesAreEscaped) {
+  const std::string name = "e\x1b[2J";
+  struct ROW {
+    const char* what;
+    std::function<std::string()> told;
+  } rows[] = {
+      {"BLIF read, no such file",
+       [&] {
+         BLIF_RESULT r = blif_read_file(name + ".blif");
+         LOADED_NETLIST held(r.netlist, LOADED_NETLIST_DELETER{r.hierarchy});
+         return r.error;
+       }},
+      {"BLIF read, a bad line",
+       [&] {
+         std::ofstream(name + ".blif") << ".model m\n.bogus\n.end\n";
+         BLIF_RESULT r = blif_read_file(name + ".blif");
+         LOADED_NETLIST held(r.netlist, LOADED_NETLIST_DELETER{r.hierarchy});
+         return r.error;
+       }},
+      {"BLIF write",
+       [&] {
+         TIMED_NETLIST timed;
+         std::string why;
+         EXPECT_FALSE(blif_write_file(&timed.nl, name + "/x.blif", {}, &why));
+         return why;
+       }},
+      {"configuration",
+       [&] {
+         setenv("KAVU_INI_FILE", (name + ".ini").c_str(), 1);
+         ::testing::internal::CaptureStderr();
+         cfg_reload();
+         const std::string err = ::testing::internal::GetCapturedStderr();
+         unsetenv("KAVU_INI_FILE");
+         cfg_reload();
+         return err;
+       }},
+      {"archive",
+       [&] {
+         try {
+           PDB_ARCHIVE archive(name, PDB_ARCHIVE::PDB_READ);
+         } catch (const PDB_INVALID_PATH& e) {
+           EXPECT_EQ(e.get_path().find(name), e.get_path().size() - name.size() - 4);  // the path itself
+           return std::string(e.what());
+         }
+         return std::string("opened");
+       }},
+  };
+  for (const ROW& r : rows) {
+    const std::string told = r.told();
+    EXPECT_NE(told.find("e\\x1b[2J"), std::string::npos) << r.what << ": " << told;
+    EXPECT_EQ(told.find('\x1b'), std::string::npos) << r.what << ": " << told;
+  }
+}
+
 namespace {
 
 #ifndef KAVU_UNDER_ASAN
