@@ -9,8 +9,8 @@
 // chain of six-input parity covers. Covers drop inputs they do not depend on
 // and list the smaller of the on-set and the off-set.
 // Constants: the reader turns a constant cover into ties of its readers, so
-// before writing, every logic gate is tabulated once (and again whenever one
-// of its inputs turns out constant) to find the signals whose function is
+// before writing, every logic gate that may be constant is tabulated once
+// (and again whenever one of its inputs turns out constant) to find the signals whose function is
 // constant; such a signal gets no cover and no name, and its readers are
 // tabulated with the constant. Only what needs a signal of its own (an
 // output port, a register's next state, a cell's pin) writes a constant
@@ -70,6 +70,31 @@ std::string escape(const std::string& s) {
     }
   }
   return out;
+}
+
+// False when the gate's output cannot be constant before one of its inputs
+// is found constant: a LUT of a non-constant mask, a comb gate or a buffer
+// over distinct driven inputs (no tie, no signal read twice). Other kinds
+// and other cases are probed. Reads no signal table, so the first probe
+// pass skips most gates at the cost of a look at their terminals.
+bool may_be_constant(const CDB_SGATE_NODE* g) {
+  const int type = g->get_sgate_type();
+  if (type != CDB_SGATE_LUT_ENUM && type != CDB_SGATE_COMB_ENUM && type != CDB_SGATE_BUFFER_ENUM) return true;
+  const unsigned n = g->get_number_of_input_terms();
+  if (n == 0 || n > 6 || g->get_output_count() != 1) return true;
+  const CDB_SGATE_OTERM* sources[6];
+  for (unsigned k = 0; k < n; ++k) {
+    const CDB_SGATE_ITERM* t = g->get_input_term(k);
+    if (!t || !t->is_connected() || !t->get_source()) return true;
+    sources[k] = t->get_source();
+    for (unsigned j = 0; j < k; ++j)
+      if (sources[j] == sources[k]) return true;
+  }
+  if (type != CDB_SGATE_LUT_ENUM) return false;
+  const CDB_LUTMASK& mask = g->cast_to_lut()->get_lut_mask();
+  if (mask.get_num_inputs() != n) return true;
+  const uint64_t bits = mask.get_value() & cdb_lut_bitmask(n);
+  return bits == 0 || bits == cdb_lut_bitmask(n);
 }
 
 // Output terminal → signal id: open addressing over two arrays (addresses
@@ -262,9 +287,9 @@ void BLIF_WRITER::number_signals() {
   m_const.assign(m_terminal_signals, -1);
 }
 
-// Every gate once in node-list order, then again each reader of a signal
-// found constant (an explicit stack): a gate is probed at most once more per
-// input, and its last probe sees every constant it reads.
+// Every gate that may be constant once in node-list order, then again each
+// reader of a signal found constant (an explicit stack): a gate is probed at
+// most once more per input, and its last probe sees every constant it reads.
 void BLIF_WRITER::find_constants() {
   std::vector<const CDB_SGATE_NODE*> stack;
   auto probe = [&](const CDB_SGATE_NODE* g) {
@@ -280,7 +305,7 @@ void BLIF_WRITER::find_constants() {
   };
   m_probing = true;
   for (const CDB_SGATE_NODE* g : m_gates)
-    if (!g->is_pin()) probe(g);
+    if (!g->is_pin() && may_be_constant(g)) probe(g);
   while (!stack.empty()) {
     const CDB_SGATE_NODE* g = stack.back();
     stack.pop_back();
