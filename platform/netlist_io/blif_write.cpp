@@ -21,8 +21,8 @@
 // in node-list order, so writing the same netlist twice gives the same file.
 // Memory: a signal costs its name's characters in one text store, a view of
 //   them (16 bytes), an entry of the used-name table (18) and of the
-//   terminal index (15); the body of the file is kept once and written
-//   after its header.
+//   terminal index (15), and a byte for its constant value; the body of the
+//   file is kept once and written after its header.
 // Cost: O(gates + terminals) plus one string hash per name.
 #include <cerrno>
 #include <cstdio>

@@ -408,7 +408,10 @@ TEST(NetlistIoBlif, EachModelInstanceHoldsItsOwnConstants) {
 // gives the same gates and the same file, and the same design (simulation,
 // and berkeley-abc's dsec). Registers with enables or synchronous controls
 // keep the cover that folds them in. (Every write put a buffer before each
-// register, so each round added one gate per register.)
+// register, so each round added one gate per register.) Logic whose function
+// is constant is folded into its readers by the first write, so the first
+// file read back writes as itself (each write used to fold one more level:
+// tseng lost a gate in the second round, stereovision3 18 covers).
 TEST(NetlistIoBlif, WritingWhatWasReadIsAFixedPoint) {
   std::vector<std::string> names = bundled_circuits({"seq"});
   names.insert(names.end(), {"mcnc/s298", "mcnc/bigkey", "mcnc/tseng", "small/counter8_lut4"});
@@ -453,10 +456,11 @@ TEST(NetlistIoBlif, WritingWhatWasReadIsAFixedPoint) {
       if (name == "mcnc/tseng") {
         EXPECT_LT(n1->size(), n0->size());
         EXPECT_EQ(occurrences(t1, "$next\n.latch "), 1u);
+        EXPECT_EQ(occurrences(t1, "$next"), 2u);
       } else {
         EXPECT_EQ(n1->size(), n0->size());
+        EXPECT_EQ(occurrences(t1, "$next"), 0u);
       }
-      EXPECT_EQ(occurrences(t1, "$next"), 2 * occurrences(t1, "$next\n.latch "));
     } else {
       EXPECT_GT(occurrences(t1, "$next"), 0u);  // enables and clears are folded into covers
     }
