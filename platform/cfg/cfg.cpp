@@ -99,8 +99,11 @@ void parse_ini_file(CFG_STATE& s, const char* path) {
   // Only a regular file is read: a FIFO would wait for a writer, /dev/zero
   // never ends, and a directory is not an empty file.
   std::string text, problem;
+  // The path is quoted escaped, as the file's text would be.
+  const std::string shown = kavu_platform::msg_printable_text(path, kavu_platform::MSG_MAX_PATH_BYTES, true);
   if (!FIO_FILE_SYSTEM::read_regular_file(path, kMaxIniFileBytes, &text, &problem)) {
-    std::fprintf(stderr, "Warning: KAVU_INI_FILE \"%s\" cannot be read (%s); ignored\n", path, problem.c_str());
+    std::fprintf(stderr, "Warning: KAVU_INI_FILE \"%s\" cannot be read (%s); ignored\n", shown.c_str(),
+                 problem.c_str());
     return;
   }
   std::istringstream in(std::move(text));
@@ -111,7 +114,7 @@ void parse_ini_file(CFG_STATE& s, const char* path) {
     // A NUL byte would cut the value wherever it is read as C text: the
     // line is refused whole, as the BLIF reader refuses one.
     if (line.find('\0') != std::string::npos) {
-      std::fprintf(stderr, "Warning: line %d of \"%s\" holds a NUL byte; ignored\n", number, path);
+      std::fprintf(stderr, "Warning: line %d of \"%s\" holds a NUL byte; ignored\n", number, shown.c_str());
       continue;
     }
     size_t hash = line.find('#');
@@ -122,7 +125,7 @@ void parse_ini_file(CFG_STATE& s, const char* path) {
     std::string key = eq == std::string::npos ? std::string() : trim(line.substr(0, eq));
     if (key.empty()) {
       std::fprintf(stderr, "Warning: line %d of \"%s\" is not \"key = value\"; ignored\n", number,
-                   path);
+                   shown.c_str());
       continue;
     }
     s.keys[lower(key.c_str())].file = trim(line.substr(eq + 1));  // the last line wins

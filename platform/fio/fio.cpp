@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -211,4 +212,79 @@ bool FIO_FILE_SYSTEM::read_regular_file(const std::string& path, uint64_t max_by
                       : "the file changed while it was read";
   }
   return whole;
+}
+
+namespace {
+
+// Writes every part to `fd`, resuming short writes; 0 or the system's error.
+int fio_write_all(int fd, std::initializer_list<std::string_view> parts) {
+  for (std::string_view part : parts) {
+    const char* at = part.data();
+    size_t left = part.size();
+    while (left > 0) {
+      const ssize_t n = ::write(fd, at, left);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return errno ? errno : EIO;
+      }
+      at += n;
+      left -= size_t(n);
+    }
+  }
+  return 0;
+}
+
+// Creates a new file of a unique name beside `target` (O_EXCL, mode 0666
+// less the umask, as a created file gets); -1 with the system's error.
+int fio_create_beside(const std::string& target, std::string* temp, int* error) {
+  static std::atomic<unsigned> serial{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *temp = target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(serial++);
+    const int fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) break;
+  }
+  *error = errno ? errno : EIO;
+  return -1;
+}
+
+}  // namespace
+
+bool FIO_FILE_SYSTEM::replace_file(const std::string& path, std::initializer_list<std::string_view> parts,
+                                   std::string* problem) {
+  auto fail = [&](int error) {
+    if (problem) *problem = "cannot write the file: " + std::string(std::strerror(error ? error : EIO));
+    return false;
+  };
+  if (path.empty()) return fail(ENOENT);
+  std::string target = path;
+  struct stat st;
+  bool exists = ::stat(path.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    // A device or a FIFO holds no file to keep: written in place.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return fail(errno);
+    const int error = fio_write_all(fd, parts);
+    const int closed = ::close(fd) != 0 ? errno : 0;
+    return error || closed ? fail(error ? error : closed) : true;
+  }
+  struct stat link;
+  if (exists && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    std::error_code ec;
+    const fs::path resolved = fs::canonical(fs::path(path), ec);
+    if (!ec) target = resolved.string();
+  }
+  std::string temp;
+  int error = 0;
+  const int fd = fio_create_beside(target, &temp, &error);
+  if (fd < 0) return fail(error);
+  if (exists) (void)::fchmod(fd, st.st_mode & 07777);
+  error = fio_write_all(fd, parts);
+  if (::close(fd) != 0 && !error) error = errno ? errno : EIO;
+  if (!error && ::rename(temp.c_str(), target.c_str()) != 0) error = errno ? errno : EIO;
+  if (error) {
+    ::unlink(temp.c_str());  // after the reason is taken: a full disk has room again
+    return fail(error);
+  }
+  return true;
 }

@@ -11,7 +11,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 // The absolute, lexically normalised form of `name` ("" for "").
 std::string fio_get_unc_full_path(const std::string& name);
@@ -86,4 +88,18 @@ class FIO_FILE_SYSTEM {
   // read takes the file's size in memory and no more.
   static bool read_regular_file(const std::string& path, uint64_t max_bytes, std::string* text,
                                 std::string* problem);
+
+  // Writes `parts` one after the other as the whole of `path`, so that the
+  // previous file is never lost to a failed write: the text goes to a new
+  // file beside the target (same directory, "<path>.tmp<pid>_<n>"), which is
+  // renamed over the target only once every byte is written and the file is
+  // closed without error. On failure the temporary file is removed, the
+  // target is as it was, and *problem is "cannot write the file: <the
+  // system's reason>" ("File too large", "No space left on device"). A new
+  // file gets the permissions a created file gets (0666 less the umask); an
+  // existing regular file keeps its permission bits. A symbolic link is
+  // followed (the file it names is replaced); a target that exists and is
+  // not a regular file (/dev/null, a FIFO) is written in place.
+  static bool replace_file(const std::string& path, std::initializer_list<std::string_view> parts,
+                           std::string* problem);
 };

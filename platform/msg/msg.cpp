@@ -437,23 +437,34 @@ void msg_test_reset() {
 
 std::string msg_printable_text(std::string_view text, size_t max_bytes, bool escape_quotes) {
   std::string out;
-  const size_t n = std::min(text.size(), max_bytes);
-  out.reserve(n + 3);
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (escape_quotes && (c == '"' || c == '\\')) {
-      out += '\\';
-      out += char(c);
-    } else if (c >= 0x20 && c < 0x7f) {
-      out += char(c);
-    } else {
-      static const char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
+  auto append = [&](std::string_view part) {
+    for (const char byte : part) {
+      const unsigned char c = static_cast<unsigned char>(byte);
+      if (escape_quotes && (c == '"' || c == '\\')) {
+        out += '\\';
+        out += char(c);
+      } else if (c >= 0x20 && c < 0x7f) {
+        out += char(c);
+      } else {
+        static const char kHex[] = "0123456789abcdef";
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+      }
     }
+  };
+  if (text.size() <= max_bytes) {
+    out.reserve(text.size());
+    append(text);
+    return out;
   }
-  if (text.size() > n) out += "...";
+  // The head and the tail: two names of one long hierarchical path differ
+  // at their end.
+  const size_t tail = max_bytes / 2, head = max_bytes - tail;
+  out.reserve(max_bytes + 3);
+  append(text.substr(0, head));
+  out += "...";
+  append(text.substr(text.size() - tail));
   return out;
 }
 

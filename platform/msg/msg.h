@@ -254,11 +254,17 @@ std::string msg_format_entry(const MSG_LOG_ENTRY& entry);
 
 // Text that came from a file or another process, fit to be quoted in a
 // message: every byte outside printable ASCII (terminal escapes, NUL, bytes
-// of other encodings) is written as "\xHH", and only the first `max_bytes`
-// bytes are shown, "..." marking the cut, so neither a terminal escape nor
-// a megabyte of text reaches the user. With `escape_quotes` double quotes
+// of other encodings) is written as "\xHH", and at most `max_bytes` bytes
+// are shown: a longer text keeps its first half and its last half ("..."
+// between them, the head taking the odd byte), so neither a terminal escape
+// nor a megabyte of text reaches the user, and two long names that differ
+// only at their end stay apart. With `escape_quotes` double quotes
 // and backslashes are written "\"" and "\\" as well, for text shown between
 // double quotes. The result is at most 4 * max_bytes + 3 bytes long.
 std::string msg_printable_text(std::string_view text, size_t max_bytes, bool escape_quotes = false);
+
+// The budget for a file path quoted in a message: longer than any path the
+// system opens (PATH_MAX), so a path is escaped, never cut.
+inline constexpr size_t MSG_MAX_PATH_BYTES = 4096;
 
 }  // namespace kavu_platform

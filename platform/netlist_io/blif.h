@@ -38,7 +38,8 @@
 // is not a regular file (a directory, a FIFO) or a file past 4 GiB gives
 // "<file>: <problem>" (the system's reason for a file it will not give). A
 // problem quotes a name or word of the file with bytes outside printable
-// ASCII escaped and cut at 80 bytes. An ".exdc" section is skipped to its
+// ASCII escaped and cut to 80 bytes (its first and last 40), and names
+// the file by its path escaped so. An ".exdc" section is skipped to its
 // ".end" or to the next ".model". A signal
 // read but never driven is tied to 0 with a warning (an error when asked).
 // Names: the characters BLIF cannot carry in a name (space, tab, form feed,
@@ -65,6 +66,14 @@
 // such registers as $dff_full cells (read back only by this reader) or
 // cut_unsupported turns the gate's outputs into primary inputs and its driven
 // inputs into primary outputs.
+// Constants: the reader makes no gate of a constant cover, so the writer
+// first propagates constants through the logic it tabulates, to a fixed
+// point: a logic gate whose output's function is constant (given its
+// inputs' constants) is not written and its readers' covers take the
+// constant; an output port, a register's next state or a cell pin reading
+// one gets a constant cover of its own name. The file read back holds no
+// logic of constant function, so writing what was read is a fixed point
+// after the first write (the netlist written is not changed).
 //
 // Cost: reading is linear in the file (one hash lookup per signal token);
 // writing is linear in terminals.
@@ -124,7 +133,10 @@ BLIF_RESULT blif_read_file(const std::string& path, const BLIF_READ_OPTIONS& = {
 BLIF_RESULT blif_read_string(const std::string& text, const BLIF_READ_OPTIONS& = {});
 
 // Writes the netlist; false with the reason in *error when a gate cannot be
-// expressed (its path named) or the file cannot be written.
+// expressed (its path named) or the file cannot be written ("<path>: cannot
+// write the file: <the system's reason>"). The file is written whole beside
+// the target and renamed over it (FIO_FILE_SYSTEM::replace_file), so a
+// failed write leaves the previous file as it was.
 bool blif_write_file(const CDB_SGATE_NETLIST*, const std::string& path,
                      const BLIF_WRITE_OPTIONS& = {}, std::string* error = nullptr);
 

@@ -284,7 +284,7 @@ class BLIF_READER {
   bool estimate_flat_sizes();
   bool run_phases(BLIF_RESULT& result);
 
-  std::string m_file;
+  std::string m_file;  // the path as messages show it (escaped)
   RELEASABLE_ARRAY<char> m_text;
   BLIF_READ_OPTIONS m_options;
   unsigned m_lut_size;
@@ -338,7 +338,7 @@ void SUBCKT_BUILDER::drive_signal(CDB_SGATE_OTERM* oterm, std::string_view signa
 }
 
 BLIF_READER::BLIF_READER(std::string file, RELEASABLE_ARRAY<char> text, const BLIF_READ_OPTIONS& options)
-    : m_file(std::move(file)), m_text(std::move(text)), m_options(options) {
+    : m_file(msg_printable_text(file, MSG_MAX_PATH_BYTES)), m_text(std::move(text)), m_options(options) {
   // LUT gates hold at most six inputs whatever the caller asks for.
   m_lut_size = std::min(options.lut_size ? options.lut_size : CDB_LUTMASK::max_num_inputs, 6u);
   const int limit = cfg_get_int_value("blif_max_flat_gates", 20000000);
@@ -1239,7 +1239,7 @@ BLIF_RESULT blif_read_file(const std::string& path, const BLIF_READ_OPTIONS& opt
   std::string problem = "cannot read the file";
   if (!read_whole_file(path, &text, &problem)) {
     BLIF_RESULT r;
-    r.error = path + ": " + problem;
+    r.error = msg_printable_text(path, MSG_MAX_PATH_BYTES) + ": " + problem;
     return r;
   }
   return BLIF_READER(path, std::move(text), options).run();

@@ -8,13 +8,21 @@
 // tri-state buses are written as one cube row, one row per literal, or a
 // chain of six-input parity covers. Covers drop inputs they do not depend on
 // and list the smaller of the on-set and the off-set.
+// Constants: the reader turns a constant cover into ties of its readers, so
+// before writing, every logic gate that may be constant is tabulated once
+// (and again whenever one of its inputs turns out constant) to find the signals whose function is
+// constant; such a signal gets no cover and no name, and its readers are
+// tabulated with the constant. Only what needs a signal of its own (an
+// output port, a register's next state, a cell's pin) writes a constant
+// cover, as the file read back gives it again: writing what was read is a
+// fixed point after the first write.
 // Names: output ports keep their pins' names; a signal takes its terminal's
 // name, else its gate's, else "$n<debug>_<output>", made unique with "~k"
 // in node-list order, so writing the same netlist twice gives the same file.
 // Memory: a signal costs its name's characters in one text store, a view of
 //   them (16 bytes), an entry of the used-name table (18) and of the
-//   terminal index (15); the body of the file is kept once and written
-//   after its header.
+//   terminal index (15), and a byte for its constant value; the body of the
+//   file is kept once and written after its header.
 // Cost: O(gates + terminals) plus one string hash per name.
 #include <cerrno>
 #include <cstdio>
@@ -22,6 +30,8 @@
 #include <unordered_map>
 
 #include "cdb/cdb_sgate.h"
+#include "fio/fio.h"
+#include "msg/msg.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/blif_cells.h"
 #include "netlist_io/netlist_io_int.h"
@@ -60,6 +70,31 @@ std::string escape(const std::string& s) {
     }
   }
   return out;
+}
+
+// False when the gate's output cannot be constant before one of its inputs
+// is found constant: a LUT of a non-constant mask, a comb gate or a buffer
+// over distinct driven inputs (no tie, no signal read twice). Other kinds
+// and other cases are probed. Reads no signal table, so the first probe
+// pass skips most gates at the cost of a look at their terminals.
+bool may_be_constant(const CDB_SGATE_NODE* g) {
+  const int type = g->get_sgate_type();
+  if (type != CDB_SGATE_LUT_ENUM && type != CDB_SGATE_COMB_ENUM && type != CDB_SGATE_BUFFER_ENUM) return true;
+  const unsigned n = g->get_number_of_input_terms();
+  if (n == 0 || n > 6 || g->get_output_count() != 1) return true;
+  const CDB_SGATE_OTERM* sources[6];
+  for (unsigned k = 0; k < n; ++k) {
+    const CDB_SGATE_ITERM* t = g->get_input_term(k);
+    if (!t || !t->is_connected() || !t->get_source()) return true;
+    sources[k] = t->get_source();
+    for (unsigned j = 0; j < k; ++j)
+      if (sources[j] == sources[k]) return true;
+  }
+  if (type != CDB_SGATE_LUT_ENUM) return false;
+  const CDB_LUTMASK& mask = g->cast_to_lut()->get_lut_mask();
+  if (mask.get_num_inputs() != n) return true;
+  const uint64_t bits = mask.get_value() & cdb_lut_bitmask(n);
+  return bits == 0 || bits == cdb_lut_bitmask(n);
 }
 
 // Output terminal → signal id: open addressing over two arrays (addresses
@@ -108,6 +143,11 @@ class BLIF_WRITER {
 
  private:
   void collect_gates();
+  // Gives every output terminal its signal id, in the order name_signals
+  // names them.
+  void number_signals();
+  // Finds the constant signals (m_const), to a fixed point.
+  void find_constants();
   void name_signals();
   // A name not used so far: `candidate`, else "candidate~k" with the
   // smallest such k; kept in the text store. With `from`, the search starts
@@ -121,7 +161,20 @@ class BLIF_WRITER {
     return id;
   }
   OPERAND operand(const CDB_SGATE_ITERM* t) const;
+  // Writes the gate's covers; while probing, only notes the outputs whose
+  // function is constant (logic gates; other kinds are never constant).
   bool write_gate(const CDB_SGATE_NODE* g);
+  // A constant signal (its value in *value), known by the probe.
+  bool is_constant(uint32_t id, bool* value = nullptr) const {
+    if (id >= m_const.size() || m_const[id] < 0) return false;
+    if (value) *value = m_const[id] != 0;
+    return true;
+  }
+  // The cover of `out_sig` (UINT32_MAX: a signal of no netlist terminal) has
+  // the truth table tt over n leaves: while probing, a constant one is
+  // noted; true when the cover is to be left out (probing, or a constant
+  // signal, which has no cover).
+  bool skip_cover(uint32_t out_sig, uint64_t tt, unsigned n);
   std::string_view stored_q_signal(const CDB_SGATE_NODE* g);
   bool write_register(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* const* terms, bool sclr_over_ena, int init);
   bool write_full_register(const CDB_SGATE_NODE* g, const OPERAND* ops, bool sclr_over_ena, int init,
@@ -133,13 +186,14 @@ class BLIF_WRITER {
   bool write_lcell(const CDB_SGATE_WYSIWYG* atom);
   bool write_atom_subckt(const CDB_SGATE_WYSIWYG* atom);
   bool write_lcell_output(const SIM_LCELL& rule, uint16_t port, const OPERAND* ops, uint64_t out_xor,
-                          std::string_view out);
+                          std::string_view out, uint32_t out_sig);
   // A signal operand for the cover named `name` just written.
   OPERAND new_signal(std::string_view name) {
     m_sig_names.push_back(m_texts.keep(name));
     return {OPERAND::SIGNAL, false, uint32_t(m_sig_names.size() - 1)};
   }
-  bool write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, std::string_view out);
+  bool write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, std::string_view out,
+                  uint32_t out_sig = UINT32_MAX);
   void write_outputs();
   bool unsupported(const CDB_SGATE_NODE* g, const std::string& why);
 
@@ -151,11 +205,12 @@ class BLIF_WRITER {
   // UINT32_MAX (a constant, an inversion, a function of several).
   template <class F>
   static uint32_t passed_leaf(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f);
-  // Tabulates f over the operands' distinct signals and writes the cover;
-  // false when more than six distinct signals are read.
+  // Tabulates f over the operands' distinct signals and writes the cover
+  // (out_sig: the signal's id when it is a netlist terminal's, see
+  // skip_cover); false when more than six distinct signals are read.
   template <class F>
   bool tabulate(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f, uint64_t out_xor,
-                std::string_view out);
+                std::string_view out, uint32_t out_sig = UINT32_MAX);
   // The name of a signal carrying f(ops): an existing leaf when f is one,
   // else a new cover named after `base`.
   template <class F>
@@ -163,6 +218,8 @@ class BLIF_WRITER {
                   std::string* name);
   void write_cover(const uint32_t* leaves, unsigned n, uint64_t tt, std::string_view out);
   std::string_view sig(uint32_t id) const { return m_sig_names[id]; }
+  // The id of a gate's k-th output's signal.
+  uint32_t out_sig(const CDB_SGATE_NODE* g, unsigned k) const { return sig_of(g->get_output_term(k)); }
 
   const CDB_SGATE_NETLIST* m_netlist;
   BLIF_WRITE_OPTIONS m_options;
@@ -173,6 +230,11 @@ class BLIF_WRITER {
   IO_NAME_TABLE m_used;
   std::vector<std::string_view> m_sig_names;
   OTERM_INDEX m_sig_of;
+  uint32_t m_terminal_signals = 0;  // the ids number_signals gives
+  // Per terminal signal: -1, or the constant value (0 or 1) of its function.
+  std::vector<int8_t> m_const;
+  bool m_probing = false;
+  bool m_probe_found = false;  // a constant noted by the gate being probed
   std::unordered_map<std::string, const CDB_SGATE_NODE*> m_ports;  // port name → output pin
   std::vector<std::pair<const CDB_SGATE_NODE*, std::string>> m_out_pins;
   std::vector<std::string> m_inputs, m_outputs;
@@ -209,8 +271,61 @@ std::string_view BLIF_WRITER::unique(std::string_view candidate, unsigned* from)
   return kept;
 }
 
+// Input pins, then every other output terminal in node-list order, as
+// name_signals names them (a terminal met twice keeps its first id).
+void BLIF_WRITER::number_signals() {
+  auto number = [&](const CDB_SGATE_OTERM* o) {
+    if (!o) return;
+    if (m_sig_of.find(o) == UINT32_MAX) m_sig_of.add(o, m_terminal_signals);
+    ++m_terminal_signals;
+  };
+  for (const CDB_SGATE_NODE* g : m_gates)
+    if (g->is_input() || g->is_bidir()) number(g->get_output_term(0));
+  for (const CDB_SGATE_NODE* g : m_gates)
+    if (!g->is_pin())
+      for (unsigned k = 0; k < g->get_output_count(); ++k) number(g->get_output_term(k));
+  m_const.assign(m_terminal_signals, -1);
+}
+
+// Every gate that may be constant once in node-list order, then again each
+// reader of a signal found constant (an explicit stack): a gate is probed at
+// most once more per input, and its last probe sees every constant it reads.
+void BLIF_WRITER::find_constants() {
+  std::vector<const CDB_SGATE_NODE*> stack;
+  auto probe = [&](const CDB_SGATE_NODE* g) {
+    m_probe_found = false;
+    write_gate(g);
+    if (!m_probe_found) return;
+    for (unsigned k = 0; k < g->get_output_count(); ++k) {
+      const CDB_SGATE_OTERM* o = g->get_output_term(k);
+      if (!o || !is_constant(sig_of(o))) continue;
+      for (const CDB_SGATE_ITERM* t : o->fanouts())
+        if (!t->get_my_node()->is_pin()) stack.push_back(t->get_my_node());
+    }
+  };
+  m_probing = true;
+  for (const CDB_SGATE_NODE* g : m_gates)
+    if (!g->is_pin() && may_be_constant(g)) probe(g);
+  while (!stack.empty()) {
+    const CDB_SGATE_NODE* g = stack.back();
+    stack.pop_back();
+    probe(g);
+  }
+  m_probing = false;
+}
+
+bool BLIF_WRITER::skip_cover(uint32_t out_sig, uint64_t tt, unsigned n) {
+  if (!m_probing) return is_constant(out_sig);
+  if (out_sig < m_const.size() && m_const[out_sig] < 0 && (tt == 0 || tt == cdb_lut_bitmask(n))) {
+    m_const[out_sig] = tt != 0;
+    m_probe_found = true;
+  }
+  return true;
+}
+
 // Output ports first (they keep their pins' names), then input pins, then
-// every other output terminal in node-list order.
+// every other output terminal in node-list order (the ids number_signals
+// gave). A constant signal takes no name: nothing refers to it.
 void BLIF_WRITER::name_signals() {
   for (const CDB_SGATE_NODE* g : m_gates) {
     if (!g->is_output()) continue;
@@ -226,6 +341,10 @@ void BLIF_WRITER::name_signals() {
   auto name_oterm = [&](const CDB_SGATE_NODE* g, unsigned k) {
     const CDB_SGATE_OTERM* o = g->get_output_term(k);
     if (!o) return;
+    if (is_constant(sig_of(o))) {
+      m_sig_names.emplace_back();
+      return;
+    }
     std::string c = escape(io_signal_path(o->get_instance_name()));
     if (c.empty() && (o == g->get_preferred_oterm() || k == 0)) c = escape(io_signal_path(g->get_instance_name()));
     if (c.empty() && k == 0 && g->get_string_name()) c = escape(g->get_string_name());
@@ -253,7 +372,6 @@ void BLIF_WRITER::name_signals() {
       }
     }
     if (name.empty()) name = unique(c);
-    if (m_sig_of.find(o) == UINT32_MAX) m_sig_of.add(o, uint32_t(m_sig_names.size()));
     m_sig_names.push_back(name);
   };
   for (const CDB_SGATE_NODE* g : m_gates)
@@ -269,6 +387,12 @@ OPERAND BLIF_WRITER::operand(const CDB_SGATE_ITERM* t) const {
   if (const CDB_SGATE_OTERM* src = t->get_source()) {
     const uint32_t id = m_sig_of.find(src);
     if (id == UINT32_MAX) return op;  // a source outside the netlist reads as unconnected
+    bool value = false;
+    if (is_constant(id, &value)) {
+      op.m_kind = OPERAND::CONSTANT;
+      op.m_bit = value != t->is_inverted();
+      return op;
+    }
     op.m_kind = OPERAND::SIGNAL;
     op.m_sig = id;
     op.m_bit = t->is_inverted();
@@ -340,14 +464,14 @@ bool BLIF_WRITER::leaf_words(const OPERAND* ops, unsigned n, const uint64_t* ina
 
 template <class F>
 bool BLIF_WRITER::tabulate(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f, uint64_t out_xor,
-                           std::string_view out) {
+                           std::string_view out, uint32_t out_sig) {
   uint32_t leaves[6];
   unsigned nl = 0;
   uint64_t words[R_COUNT + 8];
   uint8_t present[R_COUNT + 8];
   if (!leaf_words(ops, n, inactive, leaves, &nl, words, present)) return false;
-  uint64_t tt = f(words, present) ^ out_xor;
-  write_cover(leaves, nl, tt & cdb_lut_bitmask(nl), out);
+  const uint64_t tt = (f(words, present) ^ out_xor) & cdb_lut_bitmask(nl);
+  if (!skip_cover(out_sig, tt, nl)) write_cover(leaves, nl, tt, out);
   return true;
 }
 
@@ -397,12 +521,14 @@ bool BLIF_WRITER::signal_for(const OPERAND* ops, unsigned n, const uint64_t* ina
 // by signal, UINT32_MAX where absent), so the gate costs O(width); an XOR
 // pair that cancels leaves a hole, closed once the inputs are read, which
 // keeps the leaves in the order of first use after the last cancel.
-bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, std::string_view out) {
+bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops, bool out_inv, std::string_view out,
+                             uint32_t out_sig) {
   std::vector<uint32_t>& leaves = m_wide_leaves;
   std::vector<char>& lit = m_wide_lit;  // '1' or '0' per leaf, 0 for a hole
   leaves.clear();
   lit.clear();
-  if (m_leaf_at.size() < m_sig_names.size()) m_leaf_at.resize(m_sig_names.size(), UINT32_MAX);
+  const size_t signals = std::max<size_t>(m_sig_names.size(), m_terminal_signals);
+  if (m_leaf_at.size() < signals) m_leaf_at.resize(signals, UINT32_MAX);
   bool constant = false, value = false, parity = out_inv;
   for (const OPERAND& op : ops) {
     if (op.m_kind == OPERAND::NONE) continue;
@@ -441,11 +567,13 @@ bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops
   }
   if (constant) {
     bool v = type == CDB_COMB_XOR ? parity : value != out_inv;
+    if (skip_cover(out_sig, v, 0)) return true;
     m_body += ".names ";
     m_body += out;
     m_body += v ? "\n1\n" : "\n";
     return true;
   }
+  if (m_probing) return true;  // a function of its leaves, not constant
   if (type == CDB_COMB_XOR) {
     // Chain of parity covers, five new signals and the running sum each.
     // The sums are "<out>$x", "<out>$x~1", …: the search for a free suffix
@@ -488,6 +616,7 @@ bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops
 }
 
 bool BLIF_WRITER::unsupported(const CDB_SGATE_NODE* g, const std::string& why) {
+  if (m_probing) return false;  // the write says it
   if (!m_options.cut_unsupported) {
     if (m_error.empty()) m_error = "cannot write gate " + g->get_string_hpath() + ": " + why;
     return false;
@@ -508,7 +637,7 @@ bool BLIF_WRITER::unsupported(const CDB_SGATE_NODE* g, const std::string& why) {
 bool BLIF_WRITER::write_gate(const CDB_SGATE_NODE* g) {
   auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
   auto out_xor = [&](unsigned k) { return g->get_output_term(k)->is_inverted() ? SIM_ALL : 0; };
-  auto out_name = [&](unsigned k) { return sig(sig_of(g->get_output_term(k))); };
+  auto out_name = [&](unsigned k) { return m_probing ? std::string_view() : sig(out_sig(g, k)); };
   std::vector<OPERAND>& ops = m_ops;  // reused from gate to gate
   ops.clear();
   for (unsigned k = 0; k < g->get_number_of_input_terms(); ++k) ops.push_back(operand(g->get_input_term(k)));
@@ -518,49 +647,52 @@ bool BLIF_WRITER::write_gate(const CDB_SGATE_NODE* g) {
     case CDB_SGATE_STATE_ENUM:
     case CDB_SGATE_BOUNDARY_ENUM:
     case CDB_SGATE_IO_BUF_ENUM:
-      return tabulate(ops.data(), 1, nullptr, pass, out_xor(0), out_name(0));
+      return tabulate(ops.data(), 1, nullptr, pass, out_xor(0), out_name(0), out_sig(g, 0));
     case CDB_SGATE_COMB_ENUM:
     case CDB_SGATE_TRI_BUS_ENUM: {
       CDB_COMB_TYPE type = g->cast_to_comb() ? g->cast_to_comb()->get_comb_type() : CDB_COMB_OR;
       auto f = [&](const uint64_t* w, const uint8_t* p) { return sim_comb_word(type, w, p, unsigned(ops.size())); };
-      if (ops.size() <= R_COUNT + 8 && tabulate(ops.data(), unsigned(ops.size()), nullptr, f, out_xor(0), out_name(0)))
+      if (ops.size() <= R_COUNT + 8 &&
+          tabulate(ops.data(), unsigned(ops.size()), nullptr, f, out_xor(0), out_name(0), out_sig(g, 0)))
         return true;
       if (type == CDB_COMB_NOT || type == CDB_COMB_NAME_KEEPER) return unsupported(g, "too many inputs");
-      return write_wide(type, ops, out_xor(0) != 0, out_name(0));
+      return write_wide(type, ops, out_xor(0) != 0, out_name(0), out_sig(g, 0));
     }
     case CDB_SGATE_LUT_ENUM: {
       const CDB_LUTMASK& mask = g->cast_to_lut()->get_lut_mask();
       unsigned n = mask.get_num_inputs();
       ops.resize(std::max<size_t>(ops.size(), n));
       auto f = [&](const uint64_t* w, const uint8_t*) { return sim_lut_word(mask.get_value(), n, w); };
-      return tabulate(ops.data(), n, nullptr, f, out_xor(0), out_name(0));
+      return tabulate(ops.data(), n, nullptr, f, out_xor(0), out_name(0), out_sig(g, 0));
     }
     case CDB_SGATE_MUX_ENUM: {
       ops.resize(std::max<size_t>(ops.size(), 3));
       auto f = [](const uint64_t* w, const uint8_t*) { return sim_mux_word(w[0], w[1], w[2]); };
-      return tabulate(ops.data(), 3, nullptr, f, out_xor(0), out_name(0));
+      return tabulate(ops.data(), 3, nullptr, f, out_xor(0), out_name(0), out_sig(g, 0));
     }
     case CDB_SGATE_CARRY_SUM_ENUM:
       ops.resize(std::max<size_t>(ops.size(), 2));
       for (unsigned k = 0; k < 2 && k < g->get_output_count(); ++k)
-        if (g->get_output_term(k)) tabulate(&ops[k], 1, nullptr, pass, out_xor(k), out_name(k));
+        if (g->get_output_term(k)) tabulate(&ops[k], 1, nullptr, pass, out_xor(k), out_name(k), out_sig(g, k));
       return true;
     case CDB_SGATE_DFF_ENUM: {
+      if (m_probing) return true;
       const CDB_SGATE_ITERM* terms[R_COUNT] = {};
       for (unsigned k = 0; k < CDB_DFF_NUM_PORTS; ++k) terms[k] = g->get_input_term(k);
       const CDB_REG_FLAGS* flags = g->get_reg_flags();
       return write_register(g, terms, flags->sclr_over_ena_priority(), blif_get_power_up(flags));
     }
     case CDB_SGATE_LATCH_ENUM:
-      return write_latch(g);
+      return m_probing || write_latch(g);
     default:
       break;
   }
   const CDB_SGATE_WYSIWYG* atom = g->is_wysiwyg() ? g->cast_to_wysiwyg() : nullptr;
   if (atom && m_options.atoms_as_subckt && !atom->get_catalogue_entry().is_generic() &&
       !atom->get_catalogue_entry().ports_on_demand())
-    return write_atom_subckt(atom);
+    return m_probing || write_atom_subckt(atom);  // a cell, never a constant signal
   if (atom && atom->is_ff()) {
+    if (m_probing) return true;
     const uint16_t ports[R_COUNT] = {DB_PORT_DATAIN, DB_PORT_CLK,   DB_PORT_ACLR, DB_PORT_PRESET, DB_PORT_ENA,
                                      DB_PORT_ASDATA, DB_PORT_ALOAD, DB_PORT_SCLR, DB_PORT_SLOAD,  DB_PORT_SCLR2};
     const CDB_SGATE_ITERM* terms[R_COUNT];
@@ -595,7 +727,9 @@ bool BLIF_WRITER::write_bus_operator(const CDB_SGATE_OPERATOR* op) {
     return t ? operand(t) : OPERAND{OPERAND::CONSTANT, false, 0};
   };
   auto write_out = [&](const CDB_SGATE_OTERM* o, OPERAND src) {
-    if (o) tabulate(&src, 1, nullptr, pass, o->is_inverted() ? SIM_ALL : 0, sig(sig_of(o)));
+    if (!o) return;
+    const uint32_t id = sig_of(o);
+    tabulate(&src, 1, nullptr, pass, o->is_inverted() ? SIM_ALL : 0, m_probing ? std::string_view() : sig(id), id);
   };
   if (const CDB_SGATE_OPER_PORT_ENTRY* out = op->get_port(CDB_OPER_PORT_O))
     for (unsigned i = 0; i < out->get_width(); ++i) write_out(out->get_oterm(i), bit(i));
@@ -661,13 +795,16 @@ bool BLIF_WRITER::write_lcell(const CDB_SGATE_WYSIWYG* atom) {
       if (o->has_fanout()) return unsupported(atom, "an output the logic-cell rule does not define");
       continue;
     }
-    if (!write_lcell_output(rule, port, ops, o->is_inverted() ? SIM_ALL : 0, sig(sig_of(o)))) return false;
+    const uint32_t id = sig_of(o);
+    if (!write_lcell_output(rule, port, ops, o->is_inverted() ? SIM_ALL : 0, m_probing ? std::string_view() : sig(id),
+                            id))
+      return false;
   }
   return true;
 }
 
 bool BLIF_WRITER::write_lcell_output(const SIM_LCELL& rule, uint16_t port, const OPERAND* ops, uint64_t out_xor,
-                                     std::string_view out) {
+                                     std::string_view out, uint32_t out_sig) {
   uint64_t inactive[LC_COUNT];
   for (unsigned k = 0; k < LC_COUNT; ++k) inactive[k] = sim_lcell_inactive(k);
   auto whole = [&](const uint64_t* w, const uint8_t*) {
@@ -675,7 +812,7 @@ bool BLIF_WRITER::write_lcell_output(const SIM_LCELL& rule, uint16_t port, const
     sim_lcell_output(rule, port, w, &v);
     return v;
   };
-  if (tabulate(ops, LC_COUNT, inactive, whole, out_xor, out)) return true;
+  if (tabulate(ops, LC_COUNT, inactive, whole, out_xor, out, out_sig)) return true;
   // More than six signals: name the half functions, then combine them.
   auto part = [&](std::initializer_list<unsigned> idx, uint64_t mask, unsigned lo, unsigned n, OPERAND* result) {
     OPERAND sub[6];
@@ -694,8 +831,10 @@ bool BLIF_WRITER::write_lcell_output(const SIM_LCELL& rule, uint16_t port, const
     const unsigned n = port == DB_PORT_SHAREOUT ? 4 : 6;
     const uint64_t bits = port == DB_PORT_SHAREOUT ? (mask >> 32) & 0xFFFFull : mask;
     auto f = [&](const uint64_t* w, const uint8_t*) { return sim_lut_word(bits, n, w); };
-    return tabulate(ops, n, inactive, f, out_xor, out);
+    return tabulate(ops, n, inactive, f, out_xor, out, out_sig);
   }
+  // The combination of named halves is not taken for a constant.
+  if (m_probing) return true;
   if (port == DB_PORT_COMBOUT) {
     if (rule.m_quellin) {
       if (!part({LC_A, LC_B, LC_C, LC_D, LC_E}, mask, 0, 5, &lo) || !part({LC_A, LC_B, LC_F, LC_G, LC_E}, mask, 32, 5, &hi))
@@ -867,6 +1006,8 @@ void BLIF_WRITER::write_outputs() {
 
 bool BLIF_WRITER::run(std::string* head, std::string* error) {
   collect_gates();
+  number_signals();
+  find_constants();
   name_signals();
   // Room for the body up front, more than most netlists need: pages the
   // body never reaches are never touched, while growing by doubling would
@@ -921,15 +1062,12 @@ bool blif_write_file(const CDB_SGATE_NETLIST* netlist, const std::string& path, 
   std::string head;
   BLIF_WRITER writer(netlist, options);
   if (!writer.run(&head, error)) return false;
-  const std::string& body = writer.body();
-  errno = 0;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  bool ok = f && std::fwrite(head.data(), 1, head.size(), f) == head.size() &&
-            std::fwrite(body.data(), 1, body.size(), f) == body.size();
-  int why = ok ? 0 : errno;
-  if (f && std::fclose(f) != 0 && ok) ok = false, why = errno;
-  if (!ok && error) *error = path + ": cannot write the file: " + std::strerror(why ? why : EIO);
-  return ok;
+  // Written beside the target and renamed over it once whole: a failed write
+  // (a full disk, a file-size limit) leaves the previous file as it was.
+  std::string problem;
+  if (FIO_FILE_SYSTEM::replace_file(path, {head, writer.body()}, &problem)) return true;
+  if (error) *error = msg_printable_text(path, MSG_MAX_PATH_BYTES) + ": " + problem;
+  return false;
 }
 
 }  // namespace kavu_platform

@@ -104,6 +104,10 @@ std::string PDB_INVALID_PATH::reason_of(int error_code) {
   return error_code ? std::string(": ") + std::strerror(error_code) : std::string();
 }
 
+std::string PDB_INVALID_PATH::printable_path(const std::string& path) {
+  return kavu_platform::msg_printable_text(path, kavu_platform::MSG_MAX_PATH_BYTES);
+}
+
 namespace {
 thread_local int t_last_write_error = 0;
 }
@@ -428,7 +432,7 @@ void PDB_ARCHIVE::open(const std::string& name, OPEN_MODE mode) {
 void PDB_ARCHIVE::parse(std::istream& in, uint64_t size) {
   auto bad = [&](const char* what) {
     clear_records();
-    throw PDB_DATABASE_EXCEPTION(std::string(what) + ": " + m_path);
+    throw PDB_DATABASE_EXCEPTION(std::string(what) + ": " + PDB_INVALID_PATH::printable_path(m_path));
   };
   uint64_t at = 0;
   auto read = [&](void* to, uint64_t n) {

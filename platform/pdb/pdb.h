@@ -79,11 +79,16 @@ class PDB_DATABASE_EXCEPTION : public std::runtime_error {
 
 class PDB_INVALID_PATH : public PDB_DATABASE_EXCEPTION {
  public:
-  // With an error number, the system's reason follows the path.
+  // With an error number, the system's reason follows the path. The text
+  // quotes the path escaped (printable_path); get_path() is the path itself.
   explicit PDB_INVALID_PATH(const std::string& path, int error_code = 0)
-      : PDB_DATABASE_EXCEPTION("invalid path: " + path + reason_of(error_code), error_code), m_path(path) {}
+      : PDB_DATABASE_EXCEPTION("invalid path: " + printable_path(path) + reason_of(error_code), error_code),
+        m_path(path) {}
   const std::string& get_path() const { return m_path; }
   static std::string reason_of(int error_code);
+  // The path as a message shows it: bytes outside printable ASCII as "\xHH"
+  // (msg_printable_text), so a terminal escape in a file name stays text.
+  static std::string printable_path(const std::string& path);
 
  private:
   std::string m_path;

@@ -1,5 +1,6 @@
 // fio_test.cpp — full paths, directory, base and extension, file-system
 // operations, and the readers of users' files on files they cannot take.
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -63,6 +64,40 @@ TEST(FioFileSystem, CreateCopyRenameRemove) {
   EXPECT_TRUE(FIO_FILE_SYSTEM::remove_if_exists("c.txt") && FIO_FILE_SYSTEM::remove_if_exists("c.txt"));
   EXPECT_FALSE(FIO_FILE_SYSTEM::remove_if_exists("synth_dumps"));  // not empty: kept
   EXPECT_TRUE(FIO_FILE_SYSTEM::exists("synth_dumps/a.txt"));
+}
+
+// A replaced file is written whole beside its target: a symbolic link is
+// followed (the link stays a link), a device is written in place (never
+// renamed over), and a missing directory is the system's reason.
+TEST(FioFileSystem, ReplaceFileWritesWholeBesideTheTarget) {
+  namespace fs = std::filesystem;
+  std::ofstream("real.txt") << "old\n";
+  fs::create_symlink("real.txt", "link.txt");
+  struct ROW {
+    const char* path;
+    const char* read_back;  // the file whose text is checked; null: none
+    const char* problem;
+  } rows[] = {
+      {"new.txt", "new.txt", ""},
+      {"link.txt", "real.txt", ""},
+      {"/dev/null", nullptr, ""},
+      {"missing/x.txt", nullptr, "cannot write the file: No such file or directory"},
+  };
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.path);
+    std::string problem;
+    EXPECT_EQ(FIO_FILE_SYSTEM::replace_file(r.path, {"a", "b\n"}, &problem), !*r.problem);
+    EXPECT_EQ(problem, r.problem);
+    if (r.read_back) {
+      std::string line;
+      std::getline(std::ifstream(r.read_back), line);
+      EXPECT_EQ(line, "ab");
+    }
+  }
+  EXPECT_TRUE(fs::is_symlink("link.txt"));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  for (const auto& entry : fs::directory_iterator("."))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 }
 
 using namespace kavu_platform;
@@ -140,17 +175,61 @@ std::vector<FILE_READER> file_readers(TIMED_NETLIST* timed) {
   };
 }
 
+// The unprivileged user a root run reads as.
+const uid_t kNobody = 65534;
+
+// Runs `read` in a child process that has become the user nobody (root
+// reads a file whatever its mode, so only another user meets a permission);
+// *told is what it answered. False, with the reason in *told, when the child
+// cannot become nobody.
+bool read_as_nobody(const std::function<std::string()>& read, std::string* told) {
+  int fds[2];
+  if (::pipe(fds) != 0) return *told = std::strerror(errno), false;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    std::string answer;
+    int status = 0;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+      answer = std::string("cannot become nobody: ") + std::strerror(errno);
+      status = 3;
+    } else {
+      answer = read();
+    }
+    (void)!::write(fds[1], answer.data(), answer.size());
+    std::_Exit(status);
+  }
+  ::close(fds[1]);
+  told->clear();
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) told->append(buffer, size_t(n));
+  ::close(fds[0]);
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return *told = "no child", false;
+  return !(WIFEXITED(status) && WEXITSTATUS(status) == 3);
+}
+
 }  // namespace
 
 // Every reader of a user's file tells why the system would not give it (a
 // loop of symbolic links, no permission: once "cannot read the file" or no
 // word at all), and refuses a file past its bound from the size alone (a
-// sparse file: nothing is written or read).
+// sparse file: nothing is written or read). Run as root, the reads of a
+// file without permission are made by a child that has become nobody, the
+// scratch directories opened for it to pass through.
 TEST(FioReaders, FilesTheSystemWillNotGiveAreRefusedWithItsReason) {
   namespace fs = std::filesystem;
   fs::create_directories(gen_get_db_dir_path());
   TIMED_NETLIST timed;
-  const bool root = ::geteuid() == 0;  // root reads a file whatever its mode
+  const bool root = ::geteuid() == 0;
+  std::vector<std::pair<fs::path, fs::perms>> opened;
+  if (root) {
+    for (const fs::path& d : {fs::current_path().parent_path(), fs::current_path(), fs::path(gen_get_db_dir_path())}) {
+      opened.emplace_back(d, fs::status(d).permissions());
+      fs::permissions(d, fs::perms::others_exec, fs::perm_options::add);
+    }
+  }
+  std::string not_nobody;  // why no child could become nobody
   enum CASE { LOOP, NO_PERMISSION, PAST_THE_BOUND };
   for (const FILE_READER& r : file_readers(&timed)) {
     for (CASE c : {LOOP, NO_PERMISSION, PAST_THE_BOUND}) {
@@ -161,7 +240,6 @@ TEST(FioReaders, FilesTheSystemWillNotGiveAreRefusedWithItsReason) {
         fs::create_symlink(fs::path(r.path).filename(), r.path + ".other");
         expected = std::strerror(ELOOP);
       } else if (c == NO_PERMISSION) {
-        if (root) continue;
         std::ofstream(r.path) << "x\n";
         fs::permissions(r.path, fs::perms::none);
         expected = std::strerror(EACCES);
@@ -173,11 +251,78 @@ TEST(FioReaders, FilesTheSystemWillNotGiveAreRefusedWithItsReason) {
         if (ec) continue;  // no sparse files here
         expected = "larger than";
       }
-      const std::string told = r.read();
+      std::string told;
+      if (c == NO_PERMISSION && root) {
+        if (!read_as_nobody(r.read, &told)) {
+          not_nobody = told;
+          fs::remove(r.path);
+          continue;
+        }
+      } else {
+        told = r.read();
+      }
       EXPECT_NE(told.find(expected), std::string::npos) << told;
       fs::remove(r.path);
       fs::remove(r.path + ".other");
     }
+  }
+  for (const auto& [d, perms] : opened) fs::permissions(d, perms);
+  if (!not_nobody.empty()) GTEST_SKIP() << "the rows without permission did not run: " << not_nobody;
+}
+
+// A file's path in a message is shown as the file's text is: a terminal
+// escape in the name reaches the user as "\x1b", never raw.
+TEST(FioReaders, PathsInMessagesAreEscaped) {
+  const std::string name = "e\x1b[2J";
+  struct ROW {
+    const char* what;
+    std::function<std::string()> told;
+  } rows[] = {
+      {"BLIF read, no such file",
+       [&] {
+         BLIF_RESULT r = blif_read_file(name + ".blif");
+         LOADED_NETLIST held(r.netlist, LOADED_NETLIST_DELETER{r.hierarchy});
+         return r.error;
+       }},
+      {"BLIF read, a bad line",
+       [&] {
+         std::ofstream(name + ".blif") << ".model m\n.bogus\n.end\n";
+         BLIF_RESULT r = blif_read_file(name + ".blif");
+         LOADED_NETLIST held(r.netlist, LOADED_NETLIST_DELETER{r.hierarchy});
+         return r.error;
+       }},
+      {"BLIF write",
+       [&] {
+         TIMED_NETLIST timed;
+         std::string why;
+         EXPECT_FALSE(blif_write_file(&timed.nl, name + "/x.blif", {}, &why));
+         return why;
+       }},
+      {"configuration",
+       [&] {
+         setenv("KAVU_INI_FILE", (name + ".ini").c_str(), 1);
+         ::testing::internal::CaptureStderr();
+         cfg_reload();
+         const std::string err = ::testing::internal::GetCapturedStderr();
+         unsetenv("KAVU_INI_FILE");
+         cfg_reload();
+         return err;
+       }},
+      {"archive",
+       [&] {
+         try {
+           PDB_ARCHIVE archive(name, PDB_ARCHIVE::PDB_READ);
+         } catch (const PDB_INVALID_PATH& e) {
+           EXPECT_EQ(e.get_path().find(name), e.get_path().size() - name.size() - 4);  // the path itself
+           return std::string(e.what());
+         }
+         return std::string("opened");
+       }},
+  };
+  for (const ROW& r : rows) {
+    const std::string told = r.told();
+    EXPECT_NE(told.find("e\\x1b[2J"), std::string::npos) << r.what << ": " << told;
+    EXPECT_EQ(told.find('\x1b'), std::string::npos) << r.what << ": " << told;
   }
 }
 

@@ -228,3 +228,31 @@ TEST(MsgDebug, KeysEnableOutputToStderrOrToTheNamedFile) {
 }
 
 }  // namespace
+
+// Text quoted from a file: bytes outside printable ASCII escaped, quotes
+// and backslashes too when asked, and a text past the budget cut to its
+// head and its tail, so two long hierarchical names that differ at their
+// end stay apart in the message.
+TEST(MsgPrintableText, EscapesAndKeepsTheHeadAndTheTail) {
+  const std::string path = "arSRLFIFO_a_0|mid_0|$paramod$de03" + std::string(60, 'p') + "\\dual_port_ram|q";
+  struct ROW {
+    std::string text;
+    size_t max_bytes;
+    bool quotes;
+    std::string expected;
+  } rows[] = {
+      {"plain", 80, false, "plain"},
+      {"\x1b]0;owned\x07\x1b[2J", 80, false, "\\x1b]0;owned\\x07\\x1b[2J"},
+      {"a\"b\\c\xff", 80, true, "a\\\"b\\\\c\\xff"},
+      {"0123456789", 10, false, "0123456789"},
+      {"0123456789a", 10, false, "01234...6789a"},
+      {"0123456789a", 1, false, "0..."},
+      {std::string(100, 'w') + "\x1b", 9, false, "wwwww...www\\x1b"},
+      {path + "[0]", 20, false, "arSRLFIFO_...t_ram|q[0]"},
+      {path + "[1]", 20, false, "arSRLFIFO_...t_ram|q[1]"},
+  };
+  for (const ROW& r : rows) {
+    EXPECT_EQ(kavu_platform::msg_printable_text(r.text, r.max_bytes, r.quotes), r.expected) << r.text;
+    EXPECT_LE(kavu_platform::msg_printable_text(r.text, r.max_bytes, r.quotes).size(), 4 * r.max_bytes + 3);
+  }
+}

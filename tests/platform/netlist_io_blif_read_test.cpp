@@ -104,8 +104,13 @@ TEST(NetlistIoBlifRead, HostileInputsAreReadErrorsWithTheirLine) {
       {pins + ".names a y\n1 1\n.end\n.model m\n.end\n", "<string>:7: model 'm' is defined twice (first on line 1)"},
       // Terminal escapes and a megabyte word are quoted escaped and cut.
       {"\x1b]0;owned\x07\x1b[2J\n", "<string>:1: unexpected text '\\x1b]0;owned\\x07\\x1b[2J' (a cover row"},
+      // A cell's own problem names a pin of the file as it is: the whole
+      // problem is escaped on its way to the message.
+      {pins + ".subckt $_AND_ A=a B=b Y=y \x1b]0;owned\x07=a\n",
+       "<string>:4: cell $_AND_ has no pin \\x1b]0;owned\\x07"},
       {pins + std::string(1 << 20, 'w') + "\n",
-       "<string>:4: unexpected text '" + std::string(80, 'w') + "...' (a cover row outside .names?)"},
+       "<string>:4: unexpected text '" + std::string(40, 'w') + "..." + std::string(40, 'w') +
+           "' (a cover row outside .names?)"},
   };
   for (const CASE& c : cases) {
     BLIF_RESULT r = blif_read_string(c.text);
