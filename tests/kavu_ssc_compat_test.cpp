@@ -120,6 +120,17 @@ TEST_F(KavuSscCompat, EveryRegisterACommandNamesIsConstrained) {
   hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
   hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "52");
   LOADED_NETLIST nl = load_blif("mcnc/s298");
+  // The fixture's hierarchy holds the netlist while the test runs; the
+  // loaded one takes it back before the netlist goes, however the test ends.
+  struct LENT {
+    CDB_SGATE_HIERARCHY* fixture;
+    CDB_SGATE_NETLIST* netlist;
+    CDB_SGATE_HIERARCHY* own;
+    ~LENT() {
+      fixture->set_netlist(nullptr);
+      netlist->set_hierarchy(own);
+    }
+  } lent{&m_hierarchy, nl.get(), nl.get_deleter().hierarchy};
   m_hierarchy.set_netlist(nl.get());
   const std::pair<const char*, std::vector<std::string>> rows[] = {
       {"set_false_path -to [get_cells n_n852]\n", {"n_n852"}},
