@@ -118,6 +118,18 @@ struct TIMED_NETLIST {
   }
 };
 
+// What the configuration reader tells the user (on standard error) when
+// the ini file is `file`.
+std::string configuration_read_of(const std::string& file) {
+  setenv("KAVU_INI_FILE", file.c_str(), 1);
+  ::testing::internal::CaptureStderr();
+  cfg_reload();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  unsetenv("KAVU_INI_FILE");
+  cfg_reload();
+  return err;
+}
+
 // One reader of a user's file: where its file lies, the most it takes, and
 // what the user is told when it reads that file.
 struct FILE_READER {
@@ -146,16 +158,7 @@ std::vector<FILE_READER> file_readers(TIMED_NETLIST* timed) {
          u->delete_netlist();
          return posted_error();
        }},
-      {"configuration", "r.ini", uint64_t(64) << 20,
-       [] {
-         setenv("KAVU_INI_FILE", "r.ini", 1);
-         ::testing::internal::CaptureStderr();
-         cfg_reload();
-         const std::string err = ::testing::internal::GetCapturedStderr();
-         unsetenv("KAVU_INI_FILE");
-         cfg_reload();
-         return err;
-       }},
+      {"configuration", "r.ini", uint64_t(64) << 20, [] { return configuration_read_of("r.ini"); }},
       {"archive", "r.cdb", 0,
        [] {
          try {
@@ -298,16 +301,7 @@ TEST(FioReaders, PathsInMessagesAreEscaped) {
          EXPECT_FALSE(blif_write_file(&timed.nl, name + "/x.blif", {}, &why));
          return why;
        }},
-      {"configuration",
-       [&] {
-         setenv("KAVU_INI_FILE", (name + ".ini").c_str(), 1);
-         ::testing::internal::CaptureStderr();
-         cfg_reload();
-         const std::string err = ::testing::internal::GetCapturedStderr();
-         unsetenv("KAVU_INI_FILE");
-         cfg_reload();
-         return err;
-       }},
+      {"configuration", [&] { return configuration_read_of(name + ".ini"); }},
       {"archive",
        [&] {
          try {
