@@ -218,6 +218,9 @@ class BLIF_WRITER {
                   std::string* name);
   void write_cover(const uint32_t* leaves, unsigned n, uint64_t tt, std::string_view out);
   std::string_view sig(uint32_t id) const { return m_sig_names[id]; }
+  // The name a cover of signal `id` is written under: none while probing,
+  // when the signals have no names yet.
+  std::string_view cover_name(uint32_t id) const { return m_probing ? std::string_view() : sig(id); }
   // The id of a gate's k-th output's signal.
   uint32_t out_sig(const CDB_SGATE_NODE* g, unsigned k) const { return sig_of(g->get_output_term(k)); }
 
@@ -637,7 +640,7 @@ bool BLIF_WRITER::unsupported(const CDB_SGATE_NODE* g, const std::string& why) {
 bool BLIF_WRITER::write_gate(const CDB_SGATE_NODE* g) {
   auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
   auto out_xor = [&](unsigned k) { return g->get_output_term(k)->is_inverted() ? SIM_ALL : 0; };
-  auto out_name = [&](unsigned k) { return m_probing ? std::string_view() : sig(out_sig(g, k)); };
+  auto out_name = [&](unsigned k) { return cover_name(out_sig(g, k)); };
   std::vector<OPERAND>& ops = m_ops;  // reused from gate to gate
   ops.clear();
   for (unsigned k = 0; k < g->get_number_of_input_terms(); ++k) ops.push_back(operand(g->get_input_term(k)));
@@ -729,7 +732,7 @@ bool BLIF_WRITER::write_bus_operator(const CDB_SGATE_OPERATOR* op) {
   auto write_out = [&](const CDB_SGATE_OTERM* o, OPERAND src) {
     if (!o) return;
     const uint32_t id = sig_of(o);
-    tabulate(&src, 1, nullptr, pass, o->is_inverted() ? SIM_ALL : 0, m_probing ? std::string_view() : sig(id), id);
+    tabulate(&src, 1, nullptr, pass, o->is_inverted() ? SIM_ALL : 0, cover_name(id), id);
   };
   if (const CDB_SGATE_OPER_PORT_ENTRY* out = op->get_port(CDB_OPER_PORT_O))
     for (unsigned i = 0; i < out->get_width(); ++i) write_out(out->get_oterm(i), bit(i));
@@ -796,9 +799,7 @@ bool BLIF_WRITER::write_lcell(const CDB_SGATE_WYSIWYG* atom) {
       continue;
     }
     const uint32_t id = sig_of(o);
-    if (!write_lcell_output(rule, port, ops, o->is_inverted() ? SIM_ALL : 0, m_probing ? std::string_view() : sig(id),
-                            id))
-      return false;
+    if (!write_lcell_output(rule, port, ops, o->is_inverted() ? SIM_ALL : 0, cover_name(id), id)) return false;
   }
   return true;
 }

@@ -260,6 +260,15 @@ bool time_unit_scale(const std::string& value, double* scale) {
   return false;
 }
 
+// Why the clock-latency options are skipped alone.
+const char* const kNoClockLatency = "clock latency is not modelled";
+
+// Whether `word` is one of `list`.
+template <size_t N>
+bool word_in(const std::string& word, const char* const (&list)[N]) {
+  return std::find_if(std::begin(list), std::end(list), [&](const char* w) { return word == w; }) != std::end(list);
+}
+
 // SDC commands the engine reads without modelling them: skipped with a
 // warning (sdc_version and current_design, which change nothing here,
 // without one).
@@ -276,9 +285,7 @@ bool is_skipped_sdc_command(const std::string& c) {
       "set_operating_conditions", "set_port_fanout_number", "set_propagated_clock", "set_resistance",
       "set_sense", "set_timing_derate", "set_voltage", "set_wire_load_min_block_size", "set_wire_load_mode",
       "set_wire_load_model", "set_wire_load_selection_group", "sdc_version"};
-  for (const char* k : known)
-    if (c == k) return true;
-  return false;
+  return word_in(c, known);
 }
 
 // Up to three names in quotes, then how many more ("\"a\", \"b\", \"c\" and 4 more").
@@ -343,6 +350,7 @@ class SDC_READER {
   void warn_sources_without_registers(const std::vector<uint32_t>& sources);
   void settle_edges(bool has_waveform, SSC_SDC_CLOCK* c);
   void warn(const std::string& what);
+  void warn_option_skipped(const std::string& command, const std::string& option, const char* why);
   bool clock_index(const std::string& name, int* idx) const {
     for (size_t i = 0; i < m_out->clocks.size(); ++i)
       if (m_out->clocks[i].name == name) {
@@ -376,6 +384,13 @@ class SDC_READER {
 
 // Keeps the first warnings; the rest are counted, so that a file of
 // millions of unmatched patterns holds no more memory than a short one.
+// An option whose command applies without it: skipped alone, with a
+// warning (`why` in parentheses when given).
+void SDC_READER::warn_option_skipped(const std::string& command, const std::string& option, const char* why) {
+  warn(command + " " + option + " is not applied" + (*why ? std::string(" (") + why + ")" : std::string()) +
+       "; the rest of the command is");
+}
+
 void SDC_READER::warn(const std::string& what) {
   if (m_quiet) return;
   if (m_out->warnings.size() < SSC_CONSTRAINTS::kMaxWarnings)
@@ -415,7 +430,7 @@ void SDC_READER::add_nodes(const std::vector<std::string>& patterns, int kind, T
 // get_*, all_registers); any other option is a flag.
 bool collection_option_has_value(const std::string& o) {
   static const char* const valued[] = {"-filter", "-of_objects", "-hsc", "-clock", "-rise_clock", "-fall_clock"};
-  return std::find_if(std::begin(valued), std::end(valued), [&](const char* v) { return o == v; }) != std::end(valued);
+  return word_in(o, valued);
 }
 
 // Options of a collection the reader applies or that change nothing here:
@@ -546,12 +561,14 @@ bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::strin
     } else if (cmd == "all_inputs") {
       TARGETS in;
       add_nodes({}, 3, &in, &unmatched);
-      std::vector<char> source(m_data.nodes.size(), 0);  // -no_clocks: a clock's source
-      if (no_clocks)
+      std::vector<char> source;  // -no_clocks: a clock's source
+      if (no_clocks) {
+        source.assign(m_data.nodes.size(), 0);
         for (const SSC_SDC_CLOCK& c : m_out->clocks)
           for (uint32_t s : c.sources) source[s] = 1;
+      }
       for (uint32_t v : in.nodes)
-        if (!source[v]) t->nodes.push_back(v);
+        if (source.empty() || !source[v]) t->nodes.push_back(v);
     } else if (cmd == "all_outputs") {
       add_nodes({}, 4, t, &unmatched);
     } else if (cmd == "all_registers") {
@@ -651,7 +668,7 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
       add = true;
     } else if (w[i] == "-comment" && i + 1 < w.size()) {
       ++i;
-      warn("create_clock -comment is not applied; the rest of the command is");
+      warn_option_skipped(w[0], "-comment", "");
     } else if (!w[i].empty() && w[i][0] == '-') {
       *why = "unknown option " + w[i];
       return false;
@@ -727,7 +744,7 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
     } else if (w[i] == "-rise" || w[i] == "-fall") {
       warn(w[0] + " " + w[i] + " is applied to both transitions");
     } else if (w[i] == "-source_latency_included" || w[i] == "-network_latency_included") {
-      warn(w[0] + " " + w[i] + " is not applied (clock latency is not modelled); the rest of the command is");
+      warn_option_skipped(w[0], w[i], kNoClockLatency);
     } else if (w[i] == "-reference_pin" && i + 1 < w.size()) {
       TARGETS ignored;
       if (!collect(w[++i], &ignored, why)) return false;
@@ -812,8 +829,7 @@ void SDC_READER::finish() {
 bool is_path_point_option(const std::string& o) {
   static const char* const options[] = {"-from",       "-to",      "-through", "-rise_from",   "-fall_from",
                                         "-rise_to",    "-fall_to", "-rise_through", "-fall_through"};
-  return std::find_if(std::begin(options), std::end(options), [&](const char* v) { return o == v; }) !=
-         std::end(options);
+  return word_in(o, options);
 }
 
 bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, std::string* why) {
@@ -841,10 +857,10 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
                w[i] == "-reset_path") {
       if (skipped.empty()) skipped = w[i];
     } else if (w[i] == "-ignore_clock_latency") {
-      warn(w[0] + " " + w[i] + " is not applied (clock latency is not modelled); the rest of the command is");
+      warn_option_skipped(w[0], w[i], kNoClockLatency);
     } else if (w[i] == "-comment" && i + 1 < w.size()) {
       ++i;
-      warn(w[0] + " -comment is not applied; the rest of the command is");
+      warn_option_skipped(w[0], "-comment", "");
     } else if (w[i] == "-setup") {
     } else if (!w[i].empty() && w[i][0] == '-' && !(w[i].size() > 1 && isdigit(w[i][1]))) {
       *why = "unknown option " + w[i];
@@ -911,10 +927,7 @@ void SDC_READER::keep_path_ends(const std::string& command, SSC_SDC_PATH_RULE* r
 bool SDC_READER::set_units(const std::vector<std::string>& w, std::string* why) {
   static const char* const others[] = {"-capacitance", "-resistance", "-voltage", "-current", "-power", "-distance"};
   for (size_t i = 1; i < w.size(); ++i) {
-    const bool known = w[i] == "-time" || std::find_if(std::begin(others), std::end(others), [&](const char* o) {
-                                            return w[i] == o;
-                                          }) != std::end(others);
-    if (!known) {
+    if (w[i] != "-time" && !word_in(w[i], others)) {
       *why = "unknown option " + w[i];
       return false;
     }
