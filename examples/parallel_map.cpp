@@ -1,6 +1,7 @@
 // Splits a BLIF design into four partitions, synthesizes them in four helper
 // processes (velmora_map), merges the results back and writes the design.
 // Usage: parallel_map IN.blif OUT.blif
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@ using namespace kavu_platform;
 
 int main(int argc, char** argv) {
   if (argc != 3) return std::fprintf(stderr, "usage: %s IN.blif OUT.blif\n", argv[0]), 2;
+  std::signal(SIGXFSZ, SIG_IGN);  // past a file-size limit a write fails; the program goes on
   BLIF_RESULT in = blif_read_file(argv[1]);
   for (const std::string& warning : in.warnings) std::fprintf(stderr, "warning: %s\n", warning.c_str());
   if (!in.netlist) return std::fprintf(stderr, "%s\n", in.error.c_str()), 1;
@@ -48,17 +50,26 @@ int main(int argc, char** argv) {
   std::vector<CDB_SGATE_NETLIST*> parts;
   kavu_get_partition_netlists(parts, netlist, hierarchy, &facade, boundaries, false);
   const int n = int(parts.size());
-  bool ok = kavu_parallel_serialize(&facade, "map", 1, hierarchy, parts)       // the archives
-            && kavu_parallel_run_partitions_in_processes(&facade, "map", "1", n)  // the helpers
-            && kavu_parallel_deserialize(&facade, "map", 1, hierarchy, parts, n);  // read back
-  if (!ok) {  // every partition back, from its helper's result or its kept copy
-    for (CDB_SGATE_NETLIST* part : parts) delete part;
-    parts.clear();
-    kavu_parallel_recover_partitions(&facade, "map", parts, n);
+  bool ok = kavu_parallel_serialize(&facade, "map", 1, hierarchy, parts);  // the archives
+  // A failed write leaves in `parts` the partitions not written; archives
+  // 0..written-1 (each with its kept copy) hold the others.
+  const int written = n - int(parts.size());
+  ok = ok && kavu_parallel_run_partitions_in_processes(&facade, "map", "1", n)  // the helpers
+       && kavu_parallel_deserialize(&facade, "map", 1, hierarchy, parts, n);   // read back
+  if (!ok) {  // every written partition back, from its helper's result or its kept copy
+    if (written == n) {  // the read-back's partitions are taken again by the recovery
+      for (CDB_SGATE_NETLIST* part : parts) delete part;
+      parts.clear();
+    }
+    if (!kavu_parallel_recover_partitions(&facade, "map", parts, written)) {
+      std::fprintf(stderr, "parallel_map: a partition is lost; the design is not written\n");
+      for (CDB_SGATE_NETLIST* part : parts) delete part;
+      return 1;
+    }
   }
   kavu_merge_netlists(parts, netlist, hierarchy, boundaries);
   kavu_delete_partition_on_reg_boundary(netlist);
-  std::printf("%d partitions, %s; %d registers removed\n", n, ok ? "synthesized" : "kept as they were",
+  std::printf("%d partitions, %s; %d registers removed\n", n, ok ? "synthesized" : "recovered after a failure",
               removed->get_current_removed_reg_db()->get_fanoutless_count());
 
   std::string error;

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "atcl/atcl.h"
 #include "cdb/cdb_sgate.h"
@@ -92,9 +93,18 @@ void read_early(const std::string& rev, const char* type, int k);
 
 void post_error(const std::string& text) { msg_post_message(MSG_POST_TYPE_ERROR, text); }
 
+// The kept copies (by file) of the partitions whose failure has been told
+// since they were written; an entry goes with its kept copy, so recovery
+// tells a refused result only when nothing before it did.
+std::unordered_set<std::string>& told_partitions() {
+  static std::unordered_set<std::string> told;
+  return told;
+}
+
 // The one message of a partition whose synthesis failed: what happened and
 // where its netlist before synthesis is kept.
 void report_failed_partition(const std::string& rev, const char* type, int k, const std::string& what) {
+  told_partitions().insert(archive_file(kavu_parallel_kept_archive_name(rev, type, k)));
   post_error("Parallel synthesis of partition " + std::to_string(k) + " failed: " + what +
              ". Its netlist before synthesis is kept in \"" + archive_file(kavu_parallel_kept_archive_name(rev, type, k)) +
              "\"");
@@ -445,14 +455,18 @@ std::string check_read_back(CDB_SGATE_NETLIST* netlist) {
 
 // What makes a result the partition written as archive k: the netlist's
 // number, the debug numbers of its boundary gates, which the merge looks up
-// and which synthesis keeps, and its pins, by debug number with their names,
-// which synthesis keeps too. A well-formed archive of another partition, or
-// of an empty netlist, has other ones; a result with pins missing, added or
-// renamed would merge into a design with other ports than the one the
-// user's constraints and assignments name.
+// and which synthesis keeps, and its pins, by debug number with their names
+// and directions, which synthesis keeps too. A well-formed archive of
+// another partition, or of an empty netlist, has other ones; a result with
+// pins missing, added, renamed or turned around would merge into a design
+// with other ports than the one the user's constraints and assignments name.
+// The name of a pin that drives a signal includes the name of that signal
+// (its output terminal's), which the design's writers give its port.
 struct PARTITION_PIN {
   unsigned m_number = 0;
   std::string m_name;
+  int m_direction = CDB_IO_INPUT;
+  std::string m_net;  // the signal an input or bidirectional pin drives
   bool operator<(const PARTITION_PIN& o) const {
     return m_number != o.m_number ? m_number < o.m_number : m_name < o.m_name;
   }
@@ -469,7 +483,12 @@ PARTITION_IDENTITY identity_of(CDB_SGATE_NETLIST* netlist) {
   id.m_number = netlist->get_number();
   for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
     if (node && node->cast_to_boundary()) id.m_boundaries.push_back(node->get_debug_number());
-    if (node && node->cast_to_io()) id.m_pins.push_back({node->get_debug_number(), node->get_string_hpath()});
+    if (CDB_SGATE_IO* pin = node ? node->cast_to_io() : nullptr) {
+      const CDB_IO_TYPE direction = pin->get_io_type();
+      const CDB_SGATE_OTERM* net = direction == CDB_IO_OUTPUT ? nullptr : pin->get_output_term(0);
+      id.m_pins.push_back({pin->get_debug_number(), pin->get_string_hpath(), int(direction),
+                           net ? net->get_string_hpath() : std::string()});
+    }
   }
   std::sort(id.m_boundaries.begin(), id.m_boundaries.end());
   std::sort(id.m_pins.begin(), id.m_pins.end());
@@ -477,11 +496,12 @@ PARTITION_IDENTITY identity_of(CDB_SGATE_NETLIST* netlist) {
 }
 
 // "" when the result's pins are those written, else how they differ: pins
-// written and not found, found and not written, and found by debug number
-// under another name. One walk over both sorted lists; pins that share a
+// written and not found, found and not written, found by debug number under
+// another name (of the pin or of the signal it drives), and found with
+// another direction. One walk over both sorted lists; pins that share a
 // debug number pair up in name order.
 std::string pin_difference(const std::vector<PARTITION_PIN>& written, const std::vector<PARTITION_PIN>& got) {
-  size_t missing = 0, extra = 0, renamed = 0, i = 0, j = 0;
+  size_t missing = 0, extra = 0, renamed = 0, turned = 0, i = 0, j = 0;
   while (i < written.size() && j < got.size()) {
     if (written[i].m_number < got[j].m_number) {
       ++missing;
@@ -490,14 +510,20 @@ std::string pin_difference(const std::vector<PARTITION_PIN>& written, const std:
       ++extra;
       ++j;
     } else {
-      renamed += written[i++].m_name != got[j++].m_name;
+      const PARTITION_PIN& w = written[i++];
+      const PARTITION_PIN& g = got[j++];
+      const bool same_direction = w.m_direction == g.m_direction;
+      renamed += w.m_name != g.m_name || (same_direction && w.m_net != g.m_net);
+      turned += !same_direction;
     }
   }
   missing += written.size() - i;
   extra += got.size() - j;
-  if (missing == 0 && extra == 0 && renamed == 0) return "";
-  return "of its " + std::to_string(written.size()) + " pins " + std::to_string(missing) + " are missing, " +
-         std::to_string(extra) + " are extra and " + std::to_string(renamed) + " are renamed";
+  if (missing == 0 && extra == 0 && renamed == 0 && turned == 0) return "";
+  const std::string head = "of its " + std::to_string(written.size()) + " pins " + std::to_string(missing) +
+                           " are missing, " + std::to_string(extra) + " are extra";
+  if (turned == 0) return head + " and " + std::to_string(renamed) + " are renamed";
+  return head + ", " + std::to_string(renamed) + " are renamed and " + std::to_string(turned) + " changed direction";
 }
 
 // The identities of the partitions this process wrote, by the file of
@@ -516,6 +542,7 @@ void drop_kept_copy(const std::string& rev, const char* type, int k) {
   const std::string kept = kept_file(rev, type, k);
   unlink(kept.c_str());
   written_identities().erase(kept);
+  told_partitions().erase(kept);
 }
 
 // "" when `result` is partition k's, else how it differs. What was written
@@ -1022,6 +1049,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
     point_machines_at_their_gates(part);
     kavu_parallel_dump(hierarchy, part, "%s%d_part%d_before_pdb", type, step, int(k));
     written_identities()[kept_file(rev, type, int(k))] = identity_of(part);
+    told_partitions().erase(kept_file(rev, type, int(k)));  // a new run of the partition
   }
   // The archives are filled and written under their temporary names on
   // worker threads while this thread writes the namespace archive; they are
@@ -1065,9 +1093,11 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   }
   staged.cancel();
   deleter.finish();
+  // What an earlier run left as a helper's output would pass for this run's
+  // answer, in the read-back and in recovery from a failed write alike.
+  kavu_parallel_remove_output_archives(rev, hierarchy, type, int(order.size()));
   if (ok) {
     partitions.clear();
-    kavu_parallel_remove_output_archives(rev, hierarchy, type, int(order.size()));
   } else {
     // Keep every partition not written; the written ones live in archives.
     partitions.erase(std::remove(partitions.begin(), partitions.end(), nullptr), partitions.end());
@@ -1196,13 +1226,15 @@ namespace {
 // Partition k's result and its removed registers, taken as a pair: the
 // registers merged into the current database and the result returned, or
 // neither (null, *why saying why). `with_registers` is false once the read-
-// back took the pair, which it marks by dropping the kept copy.
+// back took the pair, which it marks by dropping the kept copy. A result
+// refused for what it is (unreadable, not whole, not this partition's) is
+// told here, once its kept copy is known to be there, unless its failure
+// was told already; one without its removed registers is a helper that did
+// not finish, which the run told.
 CDB_SGATE_NETLIST* take_result(const std::string& rev, const char* type, int k, bool with_registers,
                                std::string* why) {
-  CDB_SGATE_NETLIST* part = nullptr;
-  *why = read_netlist(kavu_parallel_archive_name(rev, type, k), &part);
-  if (why->empty()) *why = check_read_back(part);
-  if (why->empty()) *why = check_identity(rev, type, k, part);
+  CDB_SGATE_NETLIST* part = checked_result(rev, type, k, why);
+  if (!part && with_registers && !told_partitions().count(kept_file(rev, type, k))) report_refused(rev, type, k, *why);
   CDB_SGATE_REMOVED_REGISTERS_DB* main_reg_db = nullptr;
   CDB_SGATE_REMOVED_REGISTERS_DB* db = nullptr;
   if (why->empty() && with_registers) {
