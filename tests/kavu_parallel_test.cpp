@@ -955,6 +955,18 @@ std::vector<size_t> archive_sizes(int n) {
   return sizes;
 }
 
+// The design's ports as a writer names them, sorted: each pin's direction
+// and name, and for an input the signal it drives.
+std::vector<std::string> port_names(CDB_SGATE_NETLIST* nl) {
+  std::vector<std::string> names;
+  for (CDB_SGATE_NODE* g : nl->get_node_list())
+    if (CDB_SGATE_IO* pin = g->cast_to_io())
+      names.push_back(std::to_string(int(pin->get_io_type())) + " " + pin->get_string_hpath() +
+                      (pin->is_input() ? " " + pin->get_output_term(0)->get_string_hpath() : std::string()));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 int error_count_with(const std::string& words) {
   int n = 0;
   for (const MSG_LOG_ENTRY& e : msg_log()) n += e.kind == MSG_LOG_ERROR && text_contains_words(e.text, words);
@@ -1340,6 +1352,7 @@ TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecover
     EXPECT_TRUE(loaded->check(&report)) << report;
     std::string why;
     EXPECT_TRUE(sim_equivalent(golden.get(), loaded.get(), SIM_COMPARE{}, &why)) << why;
+    EXPECT_EQ(port_names(golden.get()), port_names(loaded.get()));
     for (const auto& entry : std::filesystem::directory_iterator(gen_get_db_dir_path()))
       EXPECT_EQ(entry.path().filename().string().find("_kept_ap_"), std::string::npos) << entry.path();
     if (row.from_kept_copy) std::filesystem::remove_all(gen_get_db_dir_path());
