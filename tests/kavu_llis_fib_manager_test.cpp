@@ -298,6 +298,12 @@ TEST(KavuFibManager, HelperInvalidationsReachTheParentsRecord) {
   EXPECT_EQ(after.size(), before - 2);
   EXPECT_FALSE(after.count(leaf(regs[0])) || after.count(leaf(regs[2])));
   EXPECT_TRUE(after.count(leaf(regs[1])));
+  // Without the helper's invalidation archive the read-back fails: what the
+  // helper invalidated would stay valid in the parent's record.
+  ASSERT_TRUE(fs::remove(kavu_parallel_fibs_to_invalidate_db_name(&a.h, "map", 0) + ".cdb"));
+  std::vector<CDB_SGATE_NETLIST*> again;
+  EXPECT_FALSE(kavu_parallel_deserialize(&scope.m_facade, "map", 1, &a.h, again, 1));
+  for (CDB_SGATE_NETLIST* p : again) delete p;
 
   // Archive names: per partition, a slash escaped, apart from its escape.
   PART b("small/counter8_generic", "pa/x"), c("small/counter8_generic", "pa%2Fx");

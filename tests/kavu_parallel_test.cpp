@@ -1362,10 +1362,14 @@ TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecover
 // Recovery takes a helper's result together with its removed registers, or
 // neither: a result whose removed-register archive is missing gives way to
 // the kept copy, the others bring their records into the current database,
-// and a partition the read-back already took brings them only once.
+// and a partition the read-back already took brings them only once. Each
+// missing archive is told once, by the read-back: where it stops (the first
+// partition, or a later one) and after it has stopped.
 TEST(KavuParallelArchives, RecoveryTakesAResultAndItsRemovedRegistersAsAPair) {
-  for (const int missing : {0, 1}) {
-    SCOPED_TRACE("removed-register archive missing for partition " + std::to_string(missing));
+  for (const std::vector<int>& missing : {std::vector<int>{0}, {1}, {0, 1}}) {
+    auto is_missing = [&](int k) { return std::find(missing.begin(), missing.end(), k) != missing.end(); };
+    SCOPED_TRACE("removed-register archive missing for partitions " + std::to_string(missing.front()) + " to " +
+                 std::to_string(missing.back()));
     CDB_SGATE_REMOVED_REGISTERS_MANAGER::test_reset();  // every database counts from zero
     PARALLEL_SCOPE scope;
     LOADED_NETLIST loaded = load_blif("seq/diffeq1");
@@ -1376,17 +1380,28 @@ TEST(KavuParallelArchives, RecoveryTakesAResultAndItsRemovedRegistersAsAPair) {
     ASSERT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
     const std::vector<size_t> written = archive_sizes(n);
     for (int k = 0; k < n; ++k) simulate_helper(k);
-    std::filesystem::remove(kavu_parallel_removed_reg_archive_name("rev 1", "map", missing) + ".cdb");
+    for (int k : missing) std::filesystem::remove(kavu_parallel_removed_reg_archive_name("rev 1", "map", k) + ".cdb");
     // The read-back takes the partitions before the missing archive, then stops.
+    msg_log_clear();
     EXPECT_FALSE(kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n));
     for (CDB_SGATE_NETLIST* p : parts) delete p;
     parts.clear();
     ASSERT_TRUE(kavu_parallel_recover_partitions(&scope.facade, "map", parts, n));
     ASSERT_EQ(int(parts.size()), n);
+    EXPECT_EQ(error_count_with("Parallel synthesis of partition"), int(missing.size()));
+    for (int k : missing) {
+      const std::string head = "Parallel synthesis of partition " + std::to_string(k) +
+                               " failed: its removed-register archive \"";
+      int said = 0;
+      for (const MSG_LOG_ENTRY& e : msg_log())
+        said += e.kind == MSG_LOG_ERROR && e.text.rfind(head, 0) == 0 &&
+                text_contains_words(e.text, "cannot be read back kept in");
+      EXPECT_EQ(said, 1) << k;
+    }
     for (int k = 0; k < n; ++k)
-      EXPECT_EQ(parts[size_t(k)]->get_node_list().size(), written[size_t(k)] + (k == missing ? 0 : 1)) << k;
+      EXPECT_EQ(parts[size_t(k)]->get_node_list().size(), written[size_t(k)] + (is_missing(k) ? 0 : 1)) << k;
     auto* db = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->get_current_removed_reg_db();
-    EXPECT_EQ(db->get_fanoutless_count(), n - 1);
+    EXPECT_EQ(db->get_fanoutless_count(), n - int(missing.size()));
     kavu_merge_netlists(parts, loaded.get(), nullptr, b);
     std::string report;
     EXPECT_TRUE(loaded->check(&report)) << report;
