@@ -2,6 +2,7 @@
 // partition archives, and whole runs with the velmora_map helper.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -1405,5 +1406,99 @@ TEST(KavuParallelArchives, RecoveryTakesAResultAndItsRemovedRegistersAsAPair) {
     kavu_merge_netlists(parts, loaded.get(), nullptr, b);
     std::string report;
     EXPECT_TRUE(loaded->check(&report)) << report;
+  }
+}
+
+// ---- the README's parallel example
+
+namespace {
+
+// Runs `program` with the arguments in `dir`, its output (both streams) to
+// dir/output.txt, with the environment given and the file-size limit; the
+// wait status.
+int run_in(const std::filesystem::path& dir, const std::vector<std::string>& args,
+           const std::vector<std::string>& environment, rlim_t file_size_limit) {
+  std::vector<char*> argv, envp;  // made before the fork: the child only makes system calls
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  const std::string dir_text = dir.string(), output = (dir / "output.txt").string();
+  const pid_t child = fork();
+  if (child == 0) {
+    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (chdir(dir_text.c_str()) != 0 || out < 0) _exit(100);
+    dup2(out, 1);
+    dup2(out, 2);
+    const rlimit limit{file_size_limit, file_size_limit};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(101);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(102);
+  }
+  int status = -1;
+  if (child > 0) waitpid(child, &status, 0);
+  return status;
+}
+
+}  // namespace
+
+// The example (examples/parallel_map.cpp, which the README quotes) on
+// stereovision3 when its archives cannot be written: a database directory
+// that cannot be made, a full disk from the third partition archive on (its
+// kept copy a link to /dev/full), and a file-size limit below the first
+// archive. It says what failed, takes back the partitions written from
+// their kept copies and merges those still in memory, writes a design equal
+// to its input and ends with status 1. It used to write an empty model. The
+// run registered as KavuExampleParallelMapKeepsTheDesign names the example
+// built against the installed package; other runs skip.
+TEST(KavuParallelExample, ArchivesThatCannotBeWrittenLeaveTheDesignWhole) {
+  const char* example = std::getenv("KAVU_PARALLEL_MAP_EXAMPLE");
+  if (!example || !std::filesystem::exists(example)) GTEST_SKIP() << "no example named by KAVU_PARALLEL_MAP_EXAMPLE";
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  struct ROW {
+    const char* failure;
+    const char* message;  // held by the output
+  } const rows[] = {
+      {"unwritable database directory", "Parallel synthesis cannot write the partitions in \"/dev/null/db\""},
+      {"full disk", "Parallel synthesis cannot write partition 2 to"},
+      {"file-size limit", "Parallel synthesis cannot write partition 0 to"},
+  };
+  const std::string input = blif_data_path("seq/stereovision3");
+  ASSERT_FALSE(input.empty());
+  for (const ROW& row : rows) {
+    const std::string failure = row.failure;
+    SCOPED_TRACE(failure);
+    const std::filesystem::path run = std::filesystem::current_path() / ("run " + failure);
+    std::filesystem::create_directories(run / "db");
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e)
+      if (std::strncmp(*e, "KAVU_INI_SET=", 13) != 0) environment.push_back(*e);
+    if (failure == "unwritable database directory") environment.push_back("KAVU_INI_SET=db_dir=/dev/null/db");
+    if (failure == "full disk") {
+      // A removed register an earlier run's helper recorded for partition 0
+      // is not this run's: recovery takes none.
+      const std::string saved = gen_get_db_dir_path();
+      gen_set_db_dir_path((run / "db").string());
+      std::filesystem::create_symlink("/dev/full", kavu_parallel_kept_archive_name("example", "map", 2) + ".cdb");
+      CDB_SGATE_REMOVED_REGISTERS_MANAGER::test_reset();
+      kavu_parallel_create_removed_reg_db("example", "map", 0);
+      CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->get_current_removed_reg_db()->add_fanoutless("stale");
+      ASSERT_TRUE(kavu_parallel_write_and_delete_removed_reg_db("example", "map", 0));
+      CDB_SGATE_REMOVED_REGISTERS_MANAGER::test_reset();
+      gen_set_db_dir_path(saved);
+    }
+    const rlim_t limit = failure == "file-size limit" ? rlim_t(100) << 10 : RLIM_INFINITY;
+    const int status = run_in(run, {example, input, (run / "out.blif").string()}, environment, limit);
+    std::ifstream out_text(run / "output.txt");
+    const std::string output((std::istreambuf_iterator<char>(out_text)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << "\n" << output;
+    EXPECT_NE(output.find(row.message), std::string::npos) << output;
+    EXPECT_NE(output.find("4 partitions, recovered after a failure; 0 registers removed"), std::string::npos) << output;
+    LOADED_NETLIST in = load_blif("seq/stereovision3");
+    BLIF_RESULT back = blif_read_file((run / "out.blif").string());
+    ASSERT_NE(back.netlist, nullptr) << back.error;
+    LOADED_NETLIST written(back.netlist, LOADED_NETLIST_DELETER{back.hierarchy});
+    std::string why;
+    EXPECT_TRUE(sim_equivalent(in.get(), written.get(), SIM_COMPARE{}, &why)) << why;
   }
 }

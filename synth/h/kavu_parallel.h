@@ -112,13 +112,16 @@ bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, cons
 // Writes the namespace archive, then every partition (largest first) with
 // a kept copy of each; true when all were written (or the key "p<type>_pdb"
 // is off). On failure the partitions not yet written stay in the vector
-// (written ones are destroyed, their archives kept), so nothing is lost; a
-// failed namespace write leaves the vector untouched.
+// (written ones are destroyed, their archives 0..n-1 kept, n the number that
+// left the vector), so nothing is lost; a failed namespace write leaves the
+// vector untouched. Helper outputs an earlier run left under the archives'
+// numbers are removed either way.
 bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                              std::vector<CDB_SGATE_NETLIST*>& partitions);
 // Reads the results back in archive order; a result is taken only when it
 // reads back whole and is the partition written (the same netlist number,
-// boundary gates and pins, each pin by debug number with its name), and
+// boundary gates and pins, each pin by debug number with its name, its
+// direction and, for a pin that drives a signal, the signal's name), and
 // then, with its removed registers merged, its kept copy is removed. At the
 // first failure it stops taking results and returns false; that partition
 // and every later one whose result recovery will refuse get one error
@@ -128,8 +131,12 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
 // After a failed run: appends every partition, from its helper's result
 // when that reads back whole, is the partition written and comes with its
 // removed registers (merged into the current database, unless the read-back
-// took them already), else from its kept copy. False (with an error message
-// per partition) when a partition can be had from neither.
+// took them already), else from its kept copy. A result refused for what
+// it is (unreadable, not whole, not the partition written) gets one error
+// message, unless its partition's failure was told already. False (with an
+// error message per partition) when a partition can be had from neither.
+// After a failed kavu_parallel_serialize, num_partitions is the number of
+// partitions it wrote.
 bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std::vector<CDB_SGATE_NETLIST*>& partitions,
                                       int num_partitions);
 
