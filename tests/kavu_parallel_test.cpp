@@ -984,7 +984,8 @@ int error_count_with(const std::string& words) {
 TEST(KavuParallelArchives, UnwritableDatabaseDirectoryKeepsThePartitions) {
   PARALLEL_SCOPE scope;
   std::ofstream("plain") << "a file, not a directory";
-  for (const char* dir : {"plain/db", "/proc"}) {
+  std::ofstream("odd\x1b]0;x\a") << "a file, not a directory";
+  for (const char* dir : {"plain/db", "/proc", "odd\x1b]0;x\a/db"}) {
     SCOPED_TRACE(dir);
     gen_set_db_dir_path(dir);
     msg_log_clear();
@@ -996,6 +997,9 @@ TEST(KavuParallelArchives, UnwritableDatabaseDirectoryKeepsThePartitions) {
     for (const MSG_LOG_ENTRY& e : msg_log()) EXPECT_EQ(e.text.find("disk is full"), std::string::npos) << e.text;
     if (std::string(dir) == "plain/db") {
       EXPECT_EQ(error_count_with(std::strerror(ENOTDIR)), 1);
+    }
+    if (dir[0] == 'o') {  // the directory is quoted escaped (it used to be raw)
+      EXPECT_EQ(error_count_with("Parallel synthesis cannot write the partitions in /odd\\x1b]0;x\\x07/db\":"), 1);
     }
     EXPECT_FALSE(kavu_parallel_write_and_delete_partition("rev 1", "map", 0, parts[0]));
     CDB_SGATE_NETLIST* p = reinterpret_cast<CDB_SGATE_NETLIST*>(1);

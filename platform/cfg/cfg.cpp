@@ -4,13 +4,15 @@
 //   each source — set from code, KAVU_INI_SET, the KAVU_INI_FILE file — and
 //   the effective text (the highest source present, else ""). The
 //   environment and the file are read on the first call of the process
-//   (std::call_once) and again by cfg_reload().
+//   (std::call_once) and again by cfg_reload(). A key set there that the
+//   library does not read (cfg_keys.cpp) warns once in the process.
 // Invariant: entries are never erased and an entry's effective string is
 //   reassigned only when its value changes, so the pointer cfg_get_value
 //   returned stays valid until that key is set again.
 // Cost: a lookup is one locked map search over the keys seen; a reload is
 //   linear in the keys plus the sizes of the variable and the file.
 #include "cfg/cfg.h"
+#include "cfg/cfg_keys_int.h"
 
 #include <algorithm>
 #include <cctype>
@@ -43,6 +45,7 @@ struct CFG_STATE {
   std::mutex mutex;
   std::map<std::string, KEY_ENTRY> keys;
   std::set<std::string> warned;
+  std::set<std::string> unread_warned;  // never cleared: each such key warns once per process
 };
 
 CFG_STATE& state() {
@@ -66,6 +69,19 @@ std::string trim(const std::string& s) {
   return s.substr(b, e - b + 1);
 }
 
+// Text from the environment or a file, fit to be quoted in a warning.
+const size_t kMaxQuotedBytes = 200;
+std::string shown(std::string_view text) { return kavu_platform::msg_printable_text(text, kMaxQuotedBytes, true); }
+
+// Warns, once per key and process, about a key from the environment or the
+// ini file that no code reads: a misspelt key would otherwise leave the
+// setting it meant at its default without a word.
+void note_key(CFG_STATE& s, const std::string& key, const std::string& where) {
+  if (kavu_platform::cfg_key_is_read(key) || !s.unread_warned.insert(key).second) return;
+  std::fprintf(stderr, "Warning: configuration key \"%s\" (%s) is not read by the library; it has no effect\n",
+               shown(key).c_str(), where.c_str());
+}
+
 void recompute(KEY_ENTRY& e) {
   const std::string& v = e.code ? *e.code : e.env ? *e.env : e.file ? *e.file : std::string();
   if (v != e.effective) e.effective = v;
@@ -84,10 +100,12 @@ void parse_ini_set(CFG_STATE& s, const char* text) {
     std::string key = eq == std::string::npos ? std::string() : trim(item.substr(0, eq));
     if (key.empty()) {
       std::fprintf(stderr, "Warning: KAVU_INI_SET item \"%s\" is not key=value; ignored\n",
-                   item.c_str());
+                   shown(item).c_str());
       continue;
     }
-    s.keys[lower(key.c_str())].env = trim(item.substr(eq + 1));
+    const std::string name = lower(key.c_str());
+    note_key(s, name, "KAVU_INI_SET");
+    s.keys[name].env = trim(item.substr(eq + 1));
   }
 }
 
@@ -100,9 +118,9 @@ void parse_ini_file(CFG_STATE& s, const char* path) {
   // never ends, and a directory is not an empty file.
   std::string text, problem;
   // The path is quoted escaped, as the file's text would be.
-  const std::string shown = kavu_platform::msg_printable_text(path, kavu_platform::MSG_MAX_PATH_BYTES, true);
+  const std::string shown_path = kavu_platform::msg_printable_text(path, kavu_platform::MSG_MAX_PATH_BYTES, true);
   if (!FIO_FILE_SYSTEM::read_regular_file(path, kMaxIniFileBytes, &text, &problem)) {
-    std::fprintf(stderr, "Warning: KAVU_INI_FILE \"%s\" cannot be read (%s); ignored\n", shown.c_str(),
+    std::fprintf(stderr, "Warning: KAVU_INI_FILE \"%s\" cannot be read (%s); ignored\n", shown_path.c_str(),
                  problem.c_str());
     return;
   }
@@ -114,7 +132,7 @@ void parse_ini_file(CFG_STATE& s, const char* path) {
     // A NUL byte would cut the value wherever it is read as C text: the
     // line is refused whole, as the BLIF reader refuses one.
     if (line.find('\0') != std::string::npos) {
-      std::fprintf(stderr, "Warning: line %d of \"%s\" holds a NUL byte; ignored\n", number, shown.c_str());
+      std::fprintf(stderr, "Warning: line %d of \"%s\" holds a NUL byte; ignored\n", number, shown_path.c_str());
       continue;
     }
     size_t hash = line.find('#');
@@ -125,10 +143,12 @@ void parse_ini_file(CFG_STATE& s, const char* path) {
     std::string key = eq == std::string::npos ? std::string() : trim(line.substr(0, eq));
     if (key.empty()) {
       std::fprintf(stderr, "Warning: line %d of \"%s\" is not \"key = value\"; ignored\n", number,
-                   shown.c_str());
+                   shown_path.c_str());
       continue;
     }
-    s.keys[lower(key.c_str())].file = trim(line.substr(eq + 1));  // the last line wins
+    const std::string name = lower(key.c_str());
+    note_key(s, name, "line " + std::to_string(number) + " of \"" + shown_path + "\"");
+    s.keys[name].file = trim(line.substr(eq + 1));  // the last line wins
   }
 }
 
@@ -173,7 +193,7 @@ void warn_once(const char* key, const std::string& value, const char* expected) 
   std::fprintf(stderr,
                "Warning: configuration key \"%s\" has value \"%s\", which is not %s; the default "
                "is used\n",
-               key, value.c_str(), expected);
+               shown(key).c_str(), shown(value).c_str(), expected);
 }
 
 // Decimal (with sign) or 0x-hexadecimal up to 32 bits.
@@ -244,6 +264,17 @@ void cfg_set_value(const char* key, const char* value) {
   KEY_ENTRY& e = s.keys[lower(key)];
   e.code = value;
   recompute(e);
+}
+
+int cfg_get_int_value_in_range(const char* key, int dflt, int lo, int hi) {
+  PLAT_CHECK(lo <= hi, "PLATFORM");
+  std::string v = trim(read_value(key));
+  if (v.empty()) return dflt;
+  int value = 0;
+  if (parse_int(v, &value) && value >= lo && value <= hi) return value;
+  const std::string expected = "an integer from " + std::to_string(lo) + " to " + std::to_string(hi);
+  warn_once(key, v, expected.c_str());
+  return dflt;
 }
 
 void cfg_unset_value(const char* key) {

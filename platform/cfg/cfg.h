@@ -5,8 +5,11 @@
 // the KAVU_INI_SET environment variable ("key=value;key=value"), the ini file
 // named by KAVU_INI_FILE ("key = value" lines, '#' comments), then the
 // default argument of the call. Environment and file are read once, on the
-// first configuration call of the process; cfg_reload() rereads them.
-// An empty value counts as unset. Every function is thread-safe.
+// first configuration call of the process; cfg_reload() rereads them, and a
+// key set there that the library does not read warns once per process.
+// An empty value counts as unset: the key takes the call's default even
+// where a lower source sets it ("ssc_sdc_file=" in KAVU_INI_SET sets aside
+// the ini file's ssc_sdc_file). Every function is thread-safe.
 #pragma once
 
 // A bool wrapper returned by cfg_is_on; converts to bool.
@@ -38,6 +41,10 @@ namespace kavu_platform {
 // helper processes it starts; a null value unsets it. Keys are
 // case-insensitive.
 void cfg_set_value(const char* key, const char* value);
+// cfg_get_int_value limited to lo..hi: a value outside the range, like a
+// malformed one, gives dflt and one warning line per key naming the key and
+// the range.
+int cfg_get_int_value_in_range(const char* key, int dflt, int lo, int hi);
 // Every key set from code with its value, by key name (lower case); what a
 // helper process is given to see the same configuration.
 std::vector<std::pair<std::string, std::string>> cfg_code_values();

@@ -305,7 +305,10 @@ bool SSC_UTIL::run_analysis() {
   if (!sdc.empty()) {
     if (!read_constraints(sdc, data, &c)) return false;
   } else {
-    kavu_platform::ssc_default_clocks(data, cfg_get_int_value("ssc_default_period", 1000), &c);
+    // A period of 0 or less would leave every path unconstrained; the bound
+    // is that of a time in a constraints file.
+    const int period = kavu_platform::cfg_get_int_value_in_range("ssc_default_period", 1000, 1, 1000000000);
+    kavu_platform::ssc_default_clocks(data, period, &c);
   }
   std::vector<uint32_t> order, pos;
   data.cut_arcs = kavu_platform::ssc_topological_order(data, &order, &pos);

@@ -75,6 +75,11 @@ std::string parsynth_path(const std::string& base) {
 // The file an archive name stands for.
 std::string archive_file(const std::string& name) { return name + "." + PDB_CDB_SEG_BASE::extension(); }
 
+// A path or name as a message quotes it: control bytes escaped.
+std::string shown(const std::string& path) {
+  return kavu_platform::msg_printable_text(path, kavu_platform::MSG_MAX_PATH_BYTES, true);
+}
+
 // True when the file system of the directory has no room left (a pseudo
 // file system, which reports no blocks at all, never has).
 bool disk_is_full(const std::string& dir) { return gen_disk_is_full(dir); }
@@ -106,7 +111,8 @@ std::unordered_set<std::string>& told_partitions() {
 void report_failed_partition(const std::string& rev, const char* type, int k, const std::string& what) {
   told_partitions().insert(archive_file(kavu_parallel_kept_archive_name(rev, type, k)));
   post_error("Parallel synthesis of partition " + std::to_string(k) + " failed: " + what +
-             ". Its netlist before synthesis is kept in \"" + archive_file(kavu_parallel_kept_archive_name(rev, type, k)) +
+             ". Its netlist before synthesis is kept in \"" +
+             shown(archive_file(kavu_parallel_kept_archive_name(rev, type, k))) +
              "\"");
 }
 
@@ -194,9 +200,9 @@ bool kavu_parallel_names_stay_in_db_dir(const std::string& rev, const char* type
                                    std::pair<const char*, std::string>{"partition type", type ? type : ""}}) {
     if (name.find('/') == std::string::npos && name.find('\0') == std::string::npos) continue;
     kavu_debug("The %s name %s leaves the database directory", what, name.c_str());
-    post_error(std::string("Parallel synthesis cannot run: the ") + what + " name \"" + name +
+    post_error(std::string("Parallel synthesis cannot run: the ") + what + " name \"" + shown(name) +
                "\" holds a '/' or a NUL byte, so its archives would not lie in the database directory \"" +
-               db_dir() + "\"");
+               shown(db_dir()) + "\"");
     return false;
   }
   return true;
@@ -412,7 +418,7 @@ namespace {
 // Writes the partition archive; "" or why it failed. The netlist stays.
 std::string write_partition(const std::string& rev, const char* type, int number, CDB_SGATE_NETLIST* netlist) {
   std::string reason;
-  if (!gen_make_db_dir(&reason)) return "cannot make the directory \"" + db_dir() + "\": " + reason;
+  if (!gen_make_db_dir(&reason)) return "cannot make the directory \"" + shown(db_dir()) + "\": " + reason;
   try {
     PDB_ARCHIVE archive;
     archive.open(kavu_parallel_archive_name(rev, type, number), PDB_ARCHIVE::PDB_WRITE);
@@ -1026,7 +1032,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   std::string reason;
   if (!gen_make_db_dir(&reason)) {
     kavu_debug("Cannot write in %s: %s", db_dir().c_str(), reason.c_str());
-    post_error("Parallel synthesis cannot write the partitions in \"" + db_dir() + "\": " + reason +
+    post_error("Parallel synthesis cannot write the partitions in \"" + shown(db_dir()) + "\": " + reason +
                ". The partitions stay in memory");
     return false;
   }
@@ -1068,7 +1074,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   if (!HDB_NAMESPACE::write_pdb(ns, gen_get_db_dir_path(), true)) {
     staged.cancel();
     kavu_debug("Failed to write the namespace archive");
-    post_error("Parallel synthesis cannot write the design's namespace archive in \"" + db_dir() +
+    post_error("Parallel synthesis cannot write the design's namespace archive in \"" + shown(db_dir()) +
                "\": " + write_failure_text("the write failed", pdb_last_write_error()) + ". The partitions stay in memory");
     return false;
   }
@@ -1087,8 +1093,8 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
     } else {
       kavu_debug("Failed to serialize partition %d", int(k));
       post_error("Parallel synthesis cannot write partition " + std::to_string(k) + " to \"" +
-                 archive_file(kavu_parallel_archive_name(rev, type, int(k))) + "\": " + why +
-                 ". The partitions not yet written stay in memory; those written are kept in \"" + db_dir() + "\"");
+                 shown(archive_file(kavu_parallel_archive_name(rev, type, int(k)))) + "\": " + why +
+                 ". The partitions not yet written stay in memory; those written are kept in \"" + shown(db_dir()) + "\"");
     }
   }
   staged.cancel();

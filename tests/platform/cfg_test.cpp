@@ -4,17 +4,20 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cfg/cfg.h"
+#include "cfg/cfg_keys_int.h"
 #include "testkit/platform_testkit.h"
 
 namespace {
@@ -47,12 +50,14 @@ TEST(CfgSources, CodeBeatsEnvironmentBeatsFileBeatsDefault) {
              "\n"
              "Kavu_Wt_Sr = 3   # trailing comment\n"
              "kavu_cut_debug=on\n"
-             "kavu_wt_sr = 5\n");  // the last line for a key wins
-  ENV_SCOPE env("kavu_confidence=80; only_env = yes", "kavu.ini");
+             "kavu_wt_sr = 5\n"  // the last line for a key wins
+             "kavu_mac_port_delay = 17\n");
+  ENV_SCOPE env("kavu_confidence=80; only_env = yes; kavu_mac_port_delay=", "kavu.ini");
   EXPECT_EQ(cfg_get_int_value("kavu_confidence", 90), 80);  // environment over file
   EXPECT_EQ(cfg_get_int_value("KAVU_WT_SR", 0), 5);         // file; keys ignore case
   EXPECT_TRUE(cfg_is_on("kavu_cut_debug", false) && cfg_is_on("only_env", false));
   EXPECT_EQ(cfg_get_int_value("kavu_min_netlist_size", 20000), 20000);  // default
+  EXPECT_EQ(cfg_get_int_value("kavu_mac_port_delay", 0), 0);  // an empty value hides the file's
   EXPECT_STREQ(cfg_get_value("unset_key"), "");
   cfg_set_value("kavu_confidence", "95");
   const int from_code = cfg_get_int_value("kavu_confidence", 90);  // code over everything
@@ -79,11 +84,79 @@ TEST(CfgSources, MalformedSourcesWarnAndKeepTheGoodEntries) {
     EXPECT_EQ(cfg_get_int_value("nul_key", -1), -1);
   }
   { ENV_SCOPE env(nullptr, "no_such_file.ini"); }
+  // Text quoted from the sources reaches the terminal escaped: a path, an
+  // item, a value (each used to be printed raw).
+  write_file("esc\x1b[2J.ini", "kavu_confidence = \x1b]0;x\amaybe\nkavu_wt_sr = 1" + std::string(1, '\0') + "\n");
+  {
+    ENV_SCOPE env("\x1b[2Jnot_an_item", "esc\x1b[2J.ini");
+    EXPECT_EQ(cfg_get_int_value("kavu_confidence", 90), 90);
+  }
   std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.find('\x1b'), std::string::npos) << err;
   for (const std::string& warned : {std::string("justtext"), std::string("line 2 of"), std::string("line 3 of"),
                                     std::string("line 4 of \"bad.ini\" holds a NUL byte"),
+                                    std::string("line 2 of \"esc\\x1b[2J.ini\" holds a NUL byte"),
+                                    std::string("item \"\\x1b[2Jnot_an_item\" is not key=value"),
+                                    std::string("has value \"\\x1b]0;x\\x07maybe\", which is not an integer"),
                                     "cannot be read (cannot read the file: " + std::string(std::strerror(ENOENT)) + ")"})
     EXPECT_NE(err.find(warned), std::string::npos) << warned << " in " << err;
+}
+
+// A key set in KAVU_INI_SET or the ini file that nothing reads (a misspelt
+// one) warns once in the process, naming where it was set, and is kept;
+// keys read by name or by a family made at run time do not warn. A
+// misspelt key used to be ignored without a word.
+TEST(CfgSources, KeysNothingReadsWarnOnce) {
+  write_file("keys.ini", "ssc_sdc_fil = b.sdc\nkavu_wt_sr = 2\nunread_in_file_\x1b[2J = 1\nSSC_SDC_FIL = c.sdc\n");
+  const char* env = "ssc_sdc_fil=a.sdc; ssc_default_period=9; debug_msg_kavu=off; pmap_parallel=on;"
+                    "user_ini_switch_7=off; opt_critical_signal_1=top|r; opt_critical_signal_is_fast_top|r=on";
+  ::testing::internal::CaptureStderr();
+  {
+    ENV_SCOPE first(env, "keys.ini");
+    EXPECT_STREQ(cfg_get_value("ssc_sdc_fil"), "a.sdc");
+    ENV_SCOPE again(env, "keys.ini");
+  }
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  const std::string unread = " is not read by the library; it has no effect";
+  EXPECT_NE(err.find("key \"ssc_sdc_fil\" (KAVU_INI_SET)" + unread), std::string::npos) << err;
+  EXPECT_NE(err.find("key \"unread_in_file_\\x1b[2j\" (line 3 of \"keys.ini\")" + unread), std::string::npos) << err;
+  size_t warnings = 0;
+  for (size_t at = err.find(unread); at != std::string::npos; at = err.find(unread, at + 1)) ++warnings;
+  EXPECT_EQ(warnings, 2u) << err;
+}
+
+// The list of keys read says what the sources read: every key a read of the
+// library, the platform layer or its tools names is in it (or in a family),
+// and every name in it is spelt somewhere in those sources, so a key read
+// only by tests or benchmarks is not listed. Sorted, for its binary search.
+TEST(CfgKeys, ListMatchesTheKeysTheSourcesRead) {
+  std::set<std::string> literals, read;
+  const char* const readers[] = {"cfg_is_on(", "cfg_get_value(", "cfg_get_int_value(", "cfg_get_int_value_in_range(",
+                                 "key_on(", "read_int_key("};
+  for (const char* dir : {"synth", "platform", "tools"})
+    for (const auto& f : std::filesystem::recursive_directory_iterator(std::string(KAVU_SOURCE_DIR) + "/" + dir)) {
+      const std::string ext = f.path().extension().string();
+      if ((ext != ".cpp" && ext != ".h") || f.path().filename() == "cfg_keys.cpp") continue;
+      std::ifstream in(f.path());
+      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      for (size_t q = text.find('"'); q != std::string::npos; q = text.find('"', q + 1)) {
+        const size_t end = text.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_", q + 1);
+        if (end != std::string::npos && text[end] == '"' && end > q + 1) literals.insert(text.substr(q + 1, end - q - 1));
+      }
+      for (const char* reader : readers)
+        for (size_t at = text.find(reader); at != std::string::npos; at = text.find(reader, at + 1)) {
+          const size_t q = text.find_first_not_of(" \n", at + std::strlen(reader));
+          if (q != std::string::npos && text[q] == '"') read.insert(text.substr(q + 1, text.find('"', q + 1) - q - 1));
+        }
+    }
+  ASSERT_GT(read.size(), 250u);
+  for (const std::string& key : read) EXPECT_TRUE(kavu_platform::cfg_key_is_read(key)) << key << " is read, not listed";
+  const auto listed = kavu_platform::cfg_keys_read();
+  for (const char* key : listed) EXPECT_TRUE(literals.count(key)) << key << " is listed, read nowhere";
+  EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end(),
+                             [](const char* a, const char* b) { return std::strcmp(a, b) < 0; }));
+  for (const char* key : {"ssc_sdc_fil", "ssc_sdc_file_", "p_pdb", "debug_msg_", "cfg_load_probe"})
+    EXPECT_FALSE(kavu_platform::cfg_key_is_read(key)) << key;
 }
 
 // Only a regular file is read as the ini file: a FIFO once waited for a

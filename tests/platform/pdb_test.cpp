@@ -209,6 +209,15 @@ TEST(PdbArchive, CutAndDoubledFilesAreRefused) {
   for (size_t cut = 0; cut < bytes.size(); ++cut) EXPECT_EQ(opens(bytes.substr(0, cut)), cut == 8) << cut;
   EXPECT_TRUE(opens(bytes));
   EXPECT_FALSE(opens(bytes + bytes.substr(8)));
+  // The message of a damaged archive quotes its path escaped.
+  const std::string odd = "cut\x1b]0;x\a";
+  std::ofstream(odd + ".cdb", std::ios::binary) << bytes + bytes.substr(8);
+  try {
+    PDB_ARCHIVE ar(odd, PDB_ARCHIVE::PDB_READ);
+    ADD_FAILURE() << "a doubled record was read";
+  } catch (const PDB_DATABASE_EXCEPTION& e) {
+    EXPECT_NE(std::string(e.what()).find("cut\\x1b]0;x\\x07.cdb"), std::string::npos) << e.what();
+  }
   PDB_ARCHIVE back("whole", PDB_ARCHIVE::PDB_READ);
   ASSERT_NE(back.find_record("net", "cdb"), nullptr);
   EXPECT_EQ(*back.find_record("net", "cdb"), std::vector<uint8_t>(300, 7));

@@ -735,6 +735,20 @@ TEST(SscSdc, TargetsWaveformsAndLineForms) {
     CFG_SCOPE missing{{"ssc_sdc_file", "missing.sdc"}};
     EXPECT_FALSE(u->update_sta());
   }
+  // A default period of 0 or less left every path unconstrained; one out of
+  // range is refused, naming the key, and the default period holds.
+  for (const char* refused : {"-5", "0", "1000000001"}) {
+    CFG_SCOPE bad{{"ssc_default_period", refused}};
+    kavu_platform::cfg_reload();  // forget the earlier row's warning
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(u->update_sta());
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(u->get_worst_slack(), 997) << refused;
+    EXPECT_NE(err.find("key \"ssc_default_period\" has value \"" + std::string(refused) +
+                       "\", which is not an integer from 1 to 1000000000"),
+              std::string::npos)
+        << err;
+  }
   CFG_SCOPE period{{"ssc_default_period", "50"}};
   ASSERT_TRUE(u->update_sta());
   EXPECT_EQ(u->get_clock_names(), std::vector<std::string>{"top|clk"});

@@ -26,6 +26,7 @@
 #include "kavu_dff_helper.h"
 #include "kavu_dff_helper_sync.h"
 #include "kavu_helper_predicates.h"
+#include "msg/msg.h"
 #include "netlist_io/abc_oracle.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/simulator.h"
@@ -44,6 +45,10 @@ void usage() {
                "  equivalent to IN\n",
                k_default_design);
 }
+
+// A path as the demo prints it: control bytes escaped, as the library's
+// messages quote paths.
+std::string shown(const std::string& path) { return msg_printable_text(path, MSG_MAX_PATH_BYTES); }
 
 struct ARGS {
   BLIF_READ_OPTIONS read;
@@ -153,7 +158,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kavu_demo: %s\n", design.r.error.c_str());
     return 1;
   }
-  std::printf("loaded %s\n", args.in.c_str());
+  std::printf("loaded %s\n", shown(args.in).c_str());
   const COUNTS before = count(design.r.netlist);
 
   auto t0 = std::chrono::steady_clock::now();
@@ -171,7 +176,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::error_code ec;
-  std::printf("wrote %s\n", std::filesystem::absolute(args.out, ec).string().c_str());
+  std::printf("wrote %s\n", shown(std::filesystem::absolute(args.out, ec).string()).c_str());
   LOADED written{blif_read_file(args.out, args.read)};
   if (!written.r.netlist) {
     std::fprintf(stderr, "kavu_demo: cannot read back: %s\n", written.r.error.c_str());
