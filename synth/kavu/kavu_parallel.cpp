@@ -685,7 +685,7 @@ std::string keep_copy(const std::string& rev, const char* type, int k) {
   const int error_code = copy_whole_file(archive_file(kavu_parallel_archive_name(rev, type, k)), kept);
   if (error_code == 0) return "";
   const std::string why =
-      write_failure_text("cannot copy the archive to \"" + kept + "\": " + std::strerror(error_code), error_code);
+      write_failure_text("cannot copy the archive to \"" + shown(kept) + "\": " + std::strerror(error_code), error_code);
   unlink(kept.c_str());
   return why;
 }
@@ -1125,11 +1125,11 @@ CDB_SGATE_NETLIST* checked_result(const std::string& rev, const char* type, int 
     if (why.empty()) why = check_read_back(part);
   }
   if (!why.empty()) {
-    *what = "its result \"" + archive_file(name) + "\" cannot be read back (" + why + ")";
+    *what = "its result \"" + shown(archive_file(name)) + "\" cannot be read back (" + why + ")";
   } else if (std::string other = check_identity(rev, type, k, part); !other.empty()) {
     // Taken, it would stop the merge or change the design's ports, and its
     // kept copy would be gone.
-    *what = "its result \"" + archive_file(name) + "\" is not this partition's netlist (" + other + ")";
+    *what = "its result \"" + shown(archive_file(name)) + "\" is not this partition's netlist (" + other + ")";
   }
   if (what->empty()) return part;
   delete part;
@@ -1137,7 +1137,7 @@ CDB_SGATE_NETLIST* checked_result(const std::string& rev, const char* type, int 
 }
 
 std::string removed_reg_unreadable(const std::string& rev, const char* type, int k) {
-  return "its removed-register archive \"" + archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k)) +
+  return "its removed-register archive \"" + shown(archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k))) +
          "\" cannot be read back";
 }
 
@@ -1286,7 +1286,7 @@ bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std:
     if (!part) {
       all = false;
       kavu_debug("Failed to recover partition %d", k);
-      post_error("Parallel synthesis cannot recover partition " + std::to_string(k) + " from \"" + archive_file(kept) +
+      post_error("Parallel synthesis cannot recover partition " + std::to_string(k) + " from \"" + shown(archive_file(kept)) +
                  "\": " + why);
       continue;
     }
