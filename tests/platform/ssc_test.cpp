@@ -138,7 +138,12 @@ TEST(SscRelations, EdgeGapsBetweenClocks) {
                       {10, -3, 10, 0, 3}, {10, 0, 10, -25, 5}, {12, 5, 18, 2, 3},
                       // Period 0: launched at its edge's time, captured at 0.
                       {0, 100, 1000, 300, 200}, {0, 0, 1000, 0, 1000}, {1000, 300, 0, 100, -300},
-                      {0, 70, 0, 30, -70}, {0, 0, 0, 0, 0}};
+                      {0, 70, 0, 30, -70}, {0, 0, 0, 0, 0},
+                      // An edge past one period counts by its offset modulo
+                      // the gcd: the smallest gap over the common period
+                      // (OpenSTA, searching its first cycles, finds a larger
+                      // one for 5000 and 7001).
+                      {5000, 6000, 7000, 0, 1000}, {5000, 6000, 7000, 300, 300}, {5000, 6000, 7001, 0, 1}};
   for (const ROW& r : rows)
     EXPECT_EQ(ssc_edge_relation(r.p1, r.o1, r.p2, r.o2), r.expected) << r.p1 << " " << r.o1 << " " << r.p2 << " " << r.o2;
 }
@@ -1127,6 +1132,18 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
       {"set_input_delay 5 -clock [get_clocks clk] [get_ports b]; set_output_delay 4 -clock {clk} [get_ports q] ;# io\n",
        5, {}},
       {"set_input_delay 6 -clock [get_clocks {clk}] [get_ports \"b\"];# \"q\" ; set_output_delay 9 -clock clk q\n", 4, {}},
+      // Commands the engine does not model are warned, these too (they
+      // ended the read); "-clock *" names no clock: the delay applies
+      // without one (b then reaches no capture); a clock on an output port
+      // leaves it untimed, with a word.
+      {"create_voltage_area -name va -coordinate {0 0 9 9} [get_cells r1]\nset_level_shifter_strategy -rule all\n"
+       "set_level_shifter_threshold -voltage 0.1\nset_min_porosity 10 [get_cells r2]\n", 7,
+       {"3: create_voltage_area is not applied; ignored", "4: set_level_shifter_strategy is not applied; ignored",
+        "5: set_level_shifter_threshold is not applied; ignored", "6: set_min_porosity is not applied; ignored"}},
+      {"set_input_delay 4 -clock * [get_ports b]\n", 7,
+       {"3: set_input_delay -clock: no clock is named \"*\"; the delay is applied without a clock"}},
+      {"create_clock -name o -period 4 [get_ports q]\nset_output_delay 9 -clock clk [get_ports q]\n", 7,
+       {"3: create_clock: output port \"q\" clocks no register; paths to it are not timed"}},
   };
   const std::string clock = "create_clock -name clk -period 10 [get_ports clk]\nset_input_delay 2 -clock clk [get_ports a]\n";
   for (const ROW& row : rows) {
@@ -1412,6 +1429,21 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       "set_output_delay {D} -clock v [all_outputs]\n",
       "{NC}set_max_delay {T} -to [all_registers]\n",
       "{NC}set_max_delay {T} -from [get_ports {{IN}}]\n",
+      // Registers without a clock start their paths at their clock port
+      // (they stayed timed under false paths from it, or from the clock of
+      // its input delay); an input that only -min delays name starts none;
+      // an I/O delay's "-clock *" names no clock: applied without one (it
+      // ended the read); an output port a clock is created on ends no path.
+      "{NC}create_clock -name v -period {P}\nset_output_delay {D} -clock v [all_outputs]\n"
+      "set_false_path -from [all_inputs]\n",
+      "{NC}create_clock -name v -period {P}\nset_output_delay {D} -clock v [all_outputs]\n"
+      "set_false_path -from [get_ports {{CLK}}]\n",
+      "{NC}create_clock -name v -period {P}\ncreate_clock -name w -period {P}\nset_input_delay {D} -clock w "
+      "[get_ports {{CLK}}]\nset_output_delay {D} -clock v [all_outputs]\nset_false_path -from [get_clocks w]\n",
+      "set_input_delay {D} -clock c -min [get_ports {{IN}}]\nset_output_delay {D} -clock c [all_outputs]\n"
+      "set_max_delay {T} -from [get_ports {{IN}}]\n",
+      "{IO}set_input_delay {T} -clock * [get_ports {{IN}}]\nset_max_delay {L} -from [get_ports {{IN}}]\n",
+      "{IO}create_clock -name o -period {P} [all_outputs]\nset_max_delay 0 -to [all_outputs]\n",
   };
   for (const char* name : {"mcnc/s298", "mcnc/tseng"}) {
     LOADED_NETLIST nl = load_blif(name);
@@ -1438,6 +1470,7 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       const std::pair<std::string, std::string> fill[] = {
           {"{IO}", "set_input_delay {D} -clock c [get_ports {{IN}}]\nset_output_delay {D} -clock c [all_outputs]\n"},
           {"{IN}", in_list},
+          {"{CLK}", clock},
           {"{P}", std::to_string(arrival)},
           {"{T}", std::to_string(arrival / 2)},
           {"{L}", std::to_string(2 * arrival)},
