@@ -141,6 +141,8 @@ TEST_F(KavuSscCompat, EveryRegisterACommandNamesIsConstrained) {
       {"set_min_delay 1 -from {n_n858 n_n859} -to [get_things x] ;set_clock_uncertainty 1 [get_clocks c]\n",
        {"n_n858", "n_n859"}},
       {"set_input_delay 1 -clock c [all_inputs]\n", {}},
+      // Bare register names of a skipped command, as its collections.
+      {"set_disable_timing -from A -to Z n_n852\nset_load 3 n_n853\n", {"n_n852", "n_n853"}},
   };
   for (const auto& [row, expected] : rows) {
     std::ofstream("c.sdc") << "create_clock -name c -period 10 [get_ports clock]\n" << row;

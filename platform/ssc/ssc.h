@@ -29,7 +29,8 @@
 //   the clock edge and capture with zero set-up time; clocks are ideal.
 // Constraints: the SDC subset of ssc_sdc.cpp read from the file named by
 //   the key "ssc_sdc_file" (what is read but not applied is posted as a
-//   warning); without one, every clock source that a register clock traces
+//   warning, once per process for a file and its text, until
+//   ssc_forget_posted_warnings); without one, every clock source that a register clock traces
 //   back to (through buffers, inverters, one-input LUTs and clock buffers)
 //   is a clock of period "ssc_default_period" (1000).
 // Analysis: loop arcs are cut (counted); arrival per launch group (clock
@@ -288,6 +289,9 @@ SSC_UTIL* ssc_get_util();
 // Whether the model can be built for the compile: models 0 and 1 always
 // (with a facade), model 2 when the facade names a family of the catalogue.
 bool ssc_check_delay_model_validity(CMP_FACADE* facade, SSC_DELAY_MODEL model);
+// Forgets the constraint-file warnings already posted, so that the next
+// read of a file posts them again (a new compile in the same process).
+void ssc_forget_posted_warnings();
 
 class TDB_MANAGER {
  public:

@@ -5,14 +5,19 @@
 //   delay given -clock_fall), or no clock, together with the set of
 //   set_max_delay rules whose -from (-to) side holds the group's points
 //   (all rules without that side). Start points without a clock (input
-//   ports without input delay, registers whose clock no create_clock
-//   names) launch at 0, as OpenSTA launches them: into output delays, with
+//   ports without input delay, or with one whose clock was not found, at
+//   that delay; registers whose clock no create_clock names) launch at 0,
+//   as OpenSTA launches them. Such a register's paths start at its clock
+//   source, as in OpenSTA: false paths from that port, or from the clock
+//   of the port's input delay (the group's `via`), remove them. They go
+//   into output delays, with
 //   the capture edge one period after time 0 (the capture clock's period
 //   plus the edge's offset), and into the ends of max-delay rules; a
 //   register capture needs a launch clock, so none reaches one unless a
 //   rule covers the path. End points without a clock (output ports without
 //   output delay, registers without a clock) take part only in paths of
-//   max-delay rules.
+//   max-delay rules. An output port that is a clock's source ends no path;
+//   an input port only -min input delays name starts none.
 // Passes: one topological order (loops cut); per launch group a forward
 //   pass of arrivals (registers launch at 0, input ports at their input
 //   delay); per capture group a backward pass of downstream delays (0 at a
@@ -53,15 +58,16 @@ class ANALYZER {
   void run();
 
  private:
-  int group_of(int clock, bool falling, bool capture, int rule_set, bool at_port) {
-    const std::tuple<int, bool, bool, int, bool> key{clock, falling, capture, rule_set, at_port};
+  int group_of(int clock, bool falling, bool capture, int rule_set, bool at_port, int via = -1) {
+    const std::tuple<int, bool, bool, int, bool, int> key{clock, falling, capture, rule_set, at_port, via};
     auto [it, fresh] = m_group_index.emplace(key, int(m_out->groups.size()));
-    if (fresh) m_out->groups.push_back(SSC_GROUP{clock, falling, capture, rule_set, at_port});
+    if (fresh) m_out->groups.push_back(SSC_GROUP{clock, falling, capture, rule_set, at_port, via});
     return it->second;
   }
   void index_rules();
-  int rules_at(uint32_t v, int clock, bool capture);
+  int rules_at(uint32_t v, int clock, bool capture, uint32_t port = UINT32_MAX);
   bool has_unclocked_start(const std::vector<char>& delayed) const;
+  std::vector<std::vector<int>> port_delay_clocks() const;
   void make_groups();
   bool clock_pair_false(int from, int to) const;
   int winning_rule(int launch_set, int capture_set) const;
@@ -80,7 +86,7 @@ class ANALYZER {
   std::vector<std::vector<int>> m_by_clock[2];
   std::vector<std::pair<uint32_t, int>> m_named[2];
   std::map<std::vector<int>, int> m_rule_set_index;
-  std::map<std::tuple<int, bool, bool, int, bool>, int> m_group_index;
+  std::map<std::tuple<int, bool, bool, int, bool, int>, int> m_group_index;
   std::vector<int> m_scratch;
   // Starts per launch group (node, arrival); captures per node.
   std::vector<std::vector<std::pair<uint32_t, int32_t>>> m_starts;
@@ -113,15 +119,17 @@ void ANALYZER::index_rules() {
 }
 
 // The set of max-delay rules whose from (to) side holds node v launched
-// (captured) by `clock` (-1: none), as an index of rule_sets.
-int ANALYZER::rules_at(uint32_t v, int clock, bool capture) {
+// (captured) by `clock` (-1: none), or the clock port `port` its launch
+// starts at, as an index of rule_sets.
+int ANALYZER::rules_at(uint32_t v, int clock, bool capture, uint32_t port) {
   const int side = capture ? 1 : 0;
   m_scratch = m_every[side];
   if (clock >= 0) m_scratch.insert(m_scratch.end(), m_by_clock[side][clock].begin(), m_by_clock[side][clock].end());
   const auto& named = m_named[side];
-  for (auto it = std::lower_bound(named.begin(), named.end(), std::make_pair(v, INT_MIN));
-       it != named.end() && it->first == v; ++it)
-    m_scratch.push_back(it->second);
+  for (uint32_t at : {v, port})
+    for (auto it = std::lower_bound(named.begin(), named.end(), std::make_pair(at, INT_MIN));
+         it != named.end() && it->first == at; ++it)
+      m_scratch.push_back(it->second);
   if (m_scratch.empty()) return 0;
   std::sort(m_scratch.begin(), m_scratch.end());
   m_scratch.erase(std::unique(m_scratch.begin(), m_scratch.end()), m_scratch.end());
@@ -131,18 +139,34 @@ int ANALYZER::rules_at(uint32_t v, int clock, bool capture) {
 }
 
 // Whether a start point without a clock is left once false paths from
-// points have removed theirs: a register whose clock no create_clock names,
-// or a data input port without input delay.
+// points have removed theirs: a register whose clock no create_clock names
+// (its launch starts at its clock source: removed with it), a data input
+// port without input delay, or one whose input delay names no clock.
 bool ANALYZER::has_unclocked_start(const std::vector<char>& delayed) const {
   for (uint32_t v = 0; v < uint32_t(m_data.nodes.size()); ++v) {
     const TDB_NODE& node = m_data.nodes[v];
+    const int s = node.get_clock_source();
     if (m_no_start[v]) continue;
-    if (node.get_kind() == TDB_NODE_REGISTER &&
-        (node.get_clock_source() < 0 || m_clock_of_source[node.get_clock_source()] < 0))
+    if (node.get_kind() == TDB_NODE_REGISTER && (s < 0 || (m_clock_of_source[s] < 0 && !m_no_start[s])))
       return true;
     if (node.get_kind() == TDB_NODE_IN_PORT && !delayed[v] && m_clock_of_source[v] < 0) return true;
   }
+  for (const SSC_SDC_IO_DELAY& d : m_out->constraints.io_delays)
+    if (d.input && d.clock < 0)
+      for (uint32_t v : d.nodes)
+        if (!m_no_start[v] && m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT) return true;
   return false;
+}
+
+// Per node, the clocks of the input delays on it (for the registers whose
+// clock port has no clock but an input delay).
+std::vector<std::vector<int>> ANALYZER::port_delay_clocks() const {
+  std::vector<std::vector<int>> out(m_data.nodes.size());
+  for (const SSC_SDC_IO_DELAY& d : m_out->constraints.io_delays)
+    if (d.input && d.clock >= 0)
+      for (uint32_t v : d.nodes)
+        if (std::find(out[v].begin(), out[v].end(), d.clock) == out[v].end()) out[v].push_back(d.clock);
+  return out;
 }
 
 void ANALYZER::make_groups() {
@@ -165,29 +189,47 @@ void ANALYZER::make_groups() {
   for (const SSC_SDC_IO_DELAY& d : c.io_delays)
     for (uint32_t v : d.nodes)
       if (m_data.nodes[v].get_kind() == (d.input ? TDB_NODE_IN_PORT : TDB_NODE_OUT_PORT)) delayed[v] = 1;
+  // A port only -min input delays name starts no setup path (OpenSTA).
+  for (uint32_t v : c.min_delay_inputs) delayed[v] = 1;
   const bool split_ports = has_unclocked_start(delayed);
   // Starts: clocked registers at 0, input ports at their input delays, and
-  // points without a clock at 0 (see the file's head).
-  auto start = [&](uint32_t v, int clock, bool falling, int32_t at) {
-    if (m_no_start[v]) return;
-    const size_t g = size_t(group_of(clock, falling, false, rules_at(v, clock, false), false));
+  // points without a clock at 0 (see the file's head). A register without
+  // a clock launches from its clock source, as OpenSTA starts its paths at
+  // the clock port: `port` and the clock `via` of the port's input delay.
+  auto start = [&](uint32_t v, int clock, bool falling, int32_t at, int via = -1, uint32_t port = UINT32_MAX) {
+    if (m_no_start[v] || (port != UINT32_MAX && m_no_start[port])) return;
+    if (clock < 0) falling = false;
+    const int rules = rules_at(v, clock >= 0 ? clock : via, false, port);
+    const size_t g = size_t(group_of(clock, falling, false, rules, false, via));
     if (g >= m_starts.size()) m_starts.resize(g + 1);
     m_starts[g].push_back({v, at});
   };
   std::vector<std::vector<CAPTURE_ENTRY>> caps(n);
+  // An output port a clock is created on ends no path (OpenSTA leaves it
+  // unconstrained).
   auto capture = [&](uint32_t v, int clock, bool falling, int32_t offset) {
     if (m_no_end[v]) return;
+    if (m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT && m_clock_of_source[v] >= 0) return;
+    if (clock < 0) falling = false;
     const int rules = rules_at(v, clock, true);
     if (clock < 0 && rules == 0) return;
     const bool at_port = split_ports && clock >= 0 && m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT;
     caps[v].push_back({group_of(clock, falling, true, rules, at_port), offset});
   };
+  std::vector<std::vector<int>> delay_clocks;  // built when needed
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = m_data.nodes[v];
     if (node.get_kind() != TDB_NODE_REGISTER) continue;
-    const int k = node.get_clock_source() < 0 ? -1 : m_clock_of_source[node.get_clock_source()];
-    start(v, k, k >= 0 && node.clock_is_inverted(), 0);
+    const int s = node.get_clock_source();
+    const int k = s < 0 ? -1 : m_clock_of_source[s];
     capture(v, k, k >= 0 && node.clock_is_inverted(), 0);
+    if (k >= 0 || s < 0) {
+      start(v, k, k >= 0 && node.clock_is_inverted(), 0);
+      continue;
+    }
+    if (delay_clocks.empty()) delay_clocks = port_delay_clocks();
+    if (delay_clocks[s].empty()) start(v, -1, false, 0, -1, uint32_t(s));
+    for (int via : delay_clocks[s]) start(v, -1, false, 0, via, uint32_t(s));
   }
   for (const SSC_SDC_IO_DELAY& d : c.io_delays)
     for (uint32_t v : d.nodes) {
@@ -262,7 +304,7 @@ void ANALYZER::relations() {
     for (size_t h = 0; h < groups; ++h) {
       const SSC_GROUP& a = m_out->groups[g];
       const SSC_GROUP& b = m_out->groups[h];
-      if (a.capture || !b.capture || clock_pair_false(a.clock, b.clock)) continue;
+      if (a.capture || !b.capture || clock_pair_false(a.clock >= 0 ? a.clock : a.via, b.clock)) continue;
       const int rule = winning_rule(a.rule_set, b.rule_set);
       if (rule >= 0) {
         m_rel[g * groups + h] = m_relaxed[g * groups + h] = c.rules[rule].value;

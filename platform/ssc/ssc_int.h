@@ -86,7 +86,7 @@ struct SSC_SDC_CLOCK {
 
 struct SSC_SDC_IO_DELAY {
   bool input = true;
-  int clock = -1;
+  int clock = -1;  // -1: applied without a clock ("-clock *" names none)
   bool clock_fall = false;
   int value = 0;
   std::vector<uint32_t> nodes;
@@ -113,6 +113,9 @@ struct SSC_CONSTRAINTS {
   // The registers any command of the file names, whether the engine
   // applies the command or skips it with a warning (sorted node ids).
   std::vector<uint32_t> named_registers;
+  // The input ports a -min input delay names (sorted node ids): without a
+  // delay in io_delays as well, such a port starts no path.
+  std::vector<uint32_t> min_delay_inputs;
 };
 
 // Reads the SDC subset; false with *error naming the line.
@@ -134,6 +137,10 @@ struct SSC_GROUP {
   bool capture = false;
   int rule_set = 0;  // index into SSC_ANALYSIS::rule_sets
   bool at_port = false;
+  // A launch without a clock from a port whose input delay names clock
+  // `via` (a register whose clock port has no clock): false paths and
+  // max-delay rules from that clock apply to it, as in OpenSTA.
+  int via = -1;
 };
 
 struct SSC_ANALYSIS {

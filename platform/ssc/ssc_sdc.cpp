@@ -39,7 +39,13 @@
 // clock no register is a warning naming them: paths from a clock's source
 // are not timed. A clock of period 0 is read as OpenSTA reads it and timed
 // as OpenSTA times it (ssc_edge_relation).
-// -clock takes a clock name or a collection of one clock ("[get_clocks c]").
+// A clock on output ports is a warning naming them: paths to them are not
+// timed, as OpenSTA leaves them.
+// -clock takes a clock name or a collection of one clock ("[get_clocks c]");
+// a name with wildcards that names no clock ("-clock *") is a warning and
+// the delay applies without a clock, as OpenSTA applies it. An input port
+// that a -min input delay names and no other keeps starts no path (OpenSTA
+// times it for hold only): SSC_CONSTRAINTS::min_delay_inputs.
 // A second set_input_delay (set_output_delay) on a port replaces every delay
 // the port had, as OpenSTA does, unless it is given -add_delay: then both
 // stay and the worse one counts for setup. Ports of the other direction (and
@@ -72,9 +78,9 @@
 // have no bearing on the analysis.
 // Every register a command names, applied or skipped, is listed in
 // SSC_CONSTRAINTS::named_registers (register merging keeps such registers
-// apart): a skipped command's collections and the words after its point
-// options are read for that, without warnings, and what cannot be read
-// there is passed over. An unknown command, an unknown option, an unknown
+// apart): a skipped command's collections, the words after its point
+// options and its bare words are read for that, without warnings, and what
+// cannot be read there is passed over. An unknown command, an unknown option, an unknown
 // clock or collection, a malformed number or an unbalanced bracket is an
 // error naming its line. A clock without targets is virtual.
 #include <algorithm>
@@ -284,7 +290,9 @@ bool is_skipped_sdc_command(const std::string& c) {
       "set_min_capacitance", "set_min_delay", "set_min_pulse_width", "set_multicycle_path",
       "set_operating_conditions", "set_port_fanout_number", "set_propagated_clock", "set_resistance",
       "set_sense", "set_timing_derate", "set_voltage", "set_wire_load_min_block_size", "set_wire_load_mode",
-      "set_wire_load_model", "set_wire_load_selection_group", "sdc_version"};
+      "set_wire_load_model", "set_wire_load_selection_group", "sdc_version",
+      // Power-intent and placement commands of the same files.
+      "create_voltage_area", "set_level_shifter_strategy", "set_level_shifter_threshold", "set_min_porosity"};
   return word_in(c, known);
 }
 
@@ -299,7 +307,11 @@ std::string quoted_names(const std::vector<std::string>& names) {
 class SDC_READER {
  public:
   SDC_READER(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out)
-      : m_data(data), m_out(out), m_named(data.nodes.size(), 0), m_clocks_register(data.nodes.size(), 0) {
+      : m_data(data),
+        m_out(out),
+        m_named(data.nodes.size(), 0),
+        m_clocks_register(data.nodes.size(), 0),
+        m_min_input(data.nodes.size(), 0) {
     m_paths.reserve(data.nodes.size());
     for (const TDB_NODE& n : data.nodes)
       if (n.get_kind() == TDB_NODE_REGISTER && n.get_clock_source() >= 0 &&
@@ -360,6 +372,7 @@ class SDC_READER {
     return false;
   }
   bool clock_of(const std::string& word, int* idx, std::string* why);
+  bool io_delay_clock(const std::string& command, const std::string& word, int* idx, std::string* why);
   std::vector<std::string> keep_kinds(std::vector<uint32_t>* nodes, TDB_NODE_KIND a, TDB_NODE_KIND b) const;
   bool create_clock(const std::vector<std::string>& w, std::string* why);
   bool io_delay(const std::vector<std::string>& w, bool input, std::string* why);
@@ -376,6 +389,7 @@ class SDC_READER {
   bool m_quiet = false;  // no warnings (the targets of a skipped command)
   std::vector<char> m_named;           // per node: a register some command names
   std::vector<char> m_clocks_register;  // per node: the clock source of a register
+  std::vector<char> m_min_input;        // per node: an input port a -min input delay names
   double m_time_scale = 1.0;  // picoseconds per time unit of the file
   // Per node and direction (output, input): the node's delays in io_delays
   // entries before this index are replaced (0: none; empty until needed).
@@ -624,6 +638,19 @@ bool SDC_READER::clock_of(const std::string& word, int* idx, std::string* why) {
   return false;
 }
 
+// The clock of an I/O delay's -clock (-1: none). A name with wildcards
+// that names no clock ("-clock *", as benchmark files write it) is a
+// warning and the delay applies without a clock, as OpenSTA applies it;
+// any other unknown clock is an error.
+bool SDC_READER::io_delay_clock(const std::string& command, const std::string& word, int* idx, std::string* why) {
+  const bool collection = word.size() >= 2 && word.front() == '[' && word.back() == ']';
+  if (collection || clock_index(word, idx) || word.find_first_of("*?") == std::string::npos)
+    return clock_of(word, idx, why);
+  warn(command + " -clock: no clock is named \"" + word + "\"; the delay is applied without a clock");
+  *idx = -1;
+  return true;
+}
+
 // Keeps the nodes of kind a or b. Returns the names of the targets none of
 // whose nodes is kept (a bidirectional pin has a node of each direction).
 std::vector<std::string> SDC_READER::keep_kinds(std::vector<uint32_t>* nodes, TDB_NODE_KIND a, TDB_NODE_KIND b) const {
@@ -715,25 +742,35 @@ void SDC_READER::settle_edges(bool has_waveform, SSC_SDC_CLOCK* c) {
 // Ports a clock is created on that clock no register: paths from them
 // are not timed (they are the clock's source, not data), though a file may
 // well mean them as data ports ("create_clock -period 10 *").
+// An output port a clock is created on ends no path (OpenSTA leaves it
+// unconstrained): a warning naming it too.
 void SDC_READER::warn_sources_without_registers(const std::vector<uint32_t>& sources) {
-  std::vector<std::string> idle;
-  for (uint32_t v : sources)
-    if (m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT && !m_clocks_register[v]) idle.push_back(m_leaf[v]);
+  std::vector<std::string> idle, outputs;
+  for (uint32_t v : sources) {
+    const TDB_NODE_KIND k = m_data.nodes[v].get_kind();
+    if (k == TDB_NODE_IN_PORT && !m_clocks_register[v]) idle.push_back(m_leaf[v]);
+    if (k == TDB_NODE_OUT_PORT) outputs.push_back(m_leaf[v]);
+  }
   if (!idle.empty())
     warn("create_clock: " + std::string(idle.size() == 1 ? "port " : "ports ") + quoted_names(idle) +
          (idle.size() == 1 ? " clocks" : " clock") + " no register; paths from " +
          (idle.size() == 1 ? "it" : "them") + " are not timed");
+  if (!outputs.empty())
+    warn("create_clock: " + std::string(outputs.size() == 1 ? "output port " : "output ports ") +
+         quoted_names(outputs) + (outputs.size() == 1 ? " clocks" : " clock") + " no register; paths to " +
+         (outputs.size() == 1 ? "it" : "them") + " are not timed");
 }
 
 bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::string* why) {
   SSC_SDC_IO_DELAY d;
   d.input = input;
-  bool has_value = false, add = false, min_only = false;
+  bool has_value = false, has_clock = false, add = false, min_only = false;
   std::string skipped;  // an option without which the command means another thing
   TARGETS t;
   for (size_t i = 1; i < w.size(); ++i) {
     if (w[i] == "-clock" && i + 1 < w.size()) {
-      if (!clock_of(w[++i], &d.clock, why)) return false;
+      if (!io_delay_clock(w[0], w[++i], &d.clock, why)) return false;
+      has_clock = true;
     } else if (w[i] == "-clock_fall") {
       d.clock_fall = true;
     } else if (w[i] == "-min" || w[i] == "-hold") {
@@ -763,7 +800,7 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
       return false;
     }
   }
-  if (!has_value || d.clock < 0) {
+  if (!has_value || !has_clock) {
     *why = "delay and -clock are required";
     return false;
   }
@@ -779,6 +816,8 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
          (input ? "input port" : "output port") + (others.size() == 1 ? "" : "s") + "; skipped");
   if (min_only) {
     if (!add) replace_io_delays(t.nodes, input, d.clock, d.clock_fall);
+    if (input)
+      for (uint32_t v : t.nodes) m_min_input[v] = 1;
     return true;
   }
   if (!add) replace_io_delays(t.nodes, input, -1, false);
@@ -813,8 +852,10 @@ void SDC_READER::replace_io_delays(const std::vector<uint32_t>& nodes, bool inpu
 }
 
 void SDC_READER::finish() {
-  for (uint32_t v = 0; v < m_named.size(); ++v)
+  for (uint32_t v = 0; v < m_named.size(); ++v) {
     if (m_named[v]) m_out->named_registers.push_back(v);
+    if (m_min_input[v]) m_out->min_delay_inputs.push_back(v);
+  }
   for (uint32_t k = 0; k < m_out->io_delays.size(); ++k) {
     SSC_SDC_IO_DELAY& d = m_out->io_delays[k];
     const std::vector<uint32_t>& before = m_replaced_before[d.input ? 1 : 0];
@@ -963,14 +1004,19 @@ bool SDC_READER::command(const std::vector<std::string>& w, std::string* why) {
 
 // The registers a skipped command names count as named (registers with
 // constraints of their own are kept apart by register merging). Its
-// collections, and the words after its point options, are read without
-// warnings; what cannot be read is passed over, as the command is.
+// collections, the words after its point options and its bare words
+// ("set_disable_timing r": words no option precedes, numbers aside) are
+// read without warnings; what cannot be read is passed over, as the
+// command is.
 void SDC_READER::note_skipped_targets(const std::vector<std::string>& w) {
   m_quiet = true;
   std::string ignored;
+  int number = 0;
   for (size_t i = 1; i < w.size(); ++i) {
     const bool collection = w[i].size() >= 2 && w[i].front() == '[' && w[i].back() == ']';
-    if (collection || (is_path_point_option(w[i - 1]) && !w[i].empty() && w[i][0] != '-')) {
+    const bool word = !w[i].empty() && w[i][0] != '-';
+    const bool bare = word && (i == 1 || w[i - 1].empty() || w[i - 1][0] != '-') && !parse_number(w[i], &number);
+    if (collection || bare || (is_path_point_option(w[i - 1]) && word)) {
       TARGETS t;
       collect(w[i], &t, &ignored);
     }

@@ -262,6 +262,15 @@ void post_sdc_warnings(const std::string& sdc, const std::string& text, const st
     msg_post_message(MSG_POST_TYPE_WARNING, where + ", " + kavu_platform::msg_printable_text(w, kMaxSdcProblemBytes));
 }
 
+}  // namespace
+
+void ssc_forget_posted_warnings() {
+  std::lock_guard<std::mutex> lock(g_posted_mutex);
+  g_posted_warnings.clear();
+}
+
+namespace {
+
 // Every problem of the file reaches the user as a message naming the file
 // and line ("SDC file "t.sdc", line 2: unknown clock clkk"), warnings before
 // the error that ends the read; the debug trace keeps the same text. What

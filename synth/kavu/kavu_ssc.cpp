@@ -11,8 +11,9 @@
 //   never leaves a half-built engine for the next set-up to trip over.
 // Caches (reset by kavu_ssc_reset_state): the SYNTH_TIMING_DRIVEN_SYNTHESIS
 //   answers (one for "any partition", one for the hierarchy asked last),
-//   the once-flags of warning 286029, message 286030 and tag 70, and the
-//   partitions message 286031 was posted for.
+//   the once-flags of warning 286029, message 286030 and tag 70, the
+//   partitions message 286031 was posted for, and the timing engine's
+//   record of the constraint-file warnings it posted.
 // Cost: the engine's analysis dominates (linear per clock); filling the map
 //   is O(n log n); the sanity check O(terminals log n).
 #include "kavu_ssc.h"
@@ -87,6 +88,7 @@ void kavu_ssc_reset_state() {
   g_last_reported_partition = -1;
   kavu_ssc_switches_reset();
   kavu_ssc_sync_reset();
+  ssc_forget_posted_warnings();
 }
 
 // ---------------------------------------------------------------- settings

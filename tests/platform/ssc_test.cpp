@@ -138,7 +138,12 @@ TEST(SscRelations, EdgeGapsBetweenClocks) {
                       {10, -3, 10, 0, 3}, {10, 0, 10, -25, 5}, {12, 5, 18, 2, 3},
                       // Period 0: launched at its edge's time, captured at 0.
                       {0, 100, 1000, 300, 200}, {0, 0, 1000, 0, 1000}, {1000, 300, 0, 100, -300},
-                      {0, 70, 0, 30, -70}, {0, 0, 0, 0, 0}};
+                      {0, 70, 0, 30, -70}, {0, 0, 0, 0, 0},
+                      // An edge past one period counts by its offset modulo
+                      // the gcd: the smallest gap over the common period
+                      // (OpenSTA, searching its first cycles, finds a larger
+                      // one for 5000 and 7001).
+                      {5000, 6000, 7000, 0, 1000}, {5000, 6000, 7000, 300, 300}, {5000, 6000, 7001, 0, 1}};
   for (const ROW& r : rows)
     EXPECT_EQ(ssc_edge_relation(r.p1, r.o1, r.p2, r.o2), r.expected) << r.p1 << " " << r.o1 << " " << r.p2 << " " << r.o2;
 }
@@ -149,6 +154,8 @@ TEST(SscConstraints, TwoClocksFalsePathsMaxDelayAndBadLines) {
     const char* extra;
     int slack, requirement, relaxed;
     bool ok;
+    bool ripple = false;  // rb clocked by ra's output (no clock reaches it)
+    bool at_q = false;    // the figures of output q, not of rb's data
   };
   const ROW rows[] = {
       {"", 4, 5, 14, true},
@@ -167,6 +174,17 @@ TEST(SscConstraints, TwoClocksFalsePathsMaxDelayAndBadLines) {
        true},
       {"set_input_delay 1 -clock C [get_ports x]\n", 0, 0, 0, false},  // unknown clock
       {"create_clock -name D [get_ports clka]\n", 0, 0, 0, false},     // no period
+      // A rule naming launch clocks beats a later one naming capture clocks.
+      {"set_max_delay 2 -from [get_clocks A]\nset_max_delay 30 -to [get_clocks B]\n", 1, 2, 1, true},
+      // A register no clock reaches (the only start without a clock here)
+      // launches at 0 into output delays: required at the capture edge in
+      // the clock's second period (relaxed: the period), and at 0 for a
+      // clock of period 0.
+      {"set_input_delay 0 -clock A [get_ports x]\nset_output_delay 2 -clock A [get_ports q]\n", 8, 10, 8, true, true,
+       true},
+      {"set_input_delay 0 -clock A [get_ports x]\ncreate_clock -name Z -period 0 -waveform {4 6}\n"
+       "set_output_delay 2 -clock Z [get_ports q]\n",
+       -2, 0, -2, true, true, true},
   };
   for (const ROW& row : rows) {
     CDB_SGATE_NETLIST nl;
@@ -176,7 +194,9 @@ TEST(SscConstraints, TwoClocksFalsePathsMaxDelayAndBadLines) {
     auto* ra = named(make_dff(&nl, x, ca), "ra");
     auto* inv = make_not(&nl, ra);
     auto* rb = named(make_dff(&nl, inv, cb), "rb");
-    make_output_pin(&nl, "q", rb);
+    auto* q = make_output_pin(&nl, "q", rb);
+    if (row.ripple) rb->get_input_term(1)->set_source(ra->get_output_term(0));
+    CDB_SGATE_ITERM* at = row.at_q ? q->get_input_term(0) : rb->get_input_term(0);
     write_file("t.sdc", std::string("create_clock -name A -period 10 [get_ports clka]\n"
                                     "create_clock -name B -period 15 [get_ports clkb]\n") + row.extra);
     CFG_SCOPE cfg{{"ssc_sdc_file", "t.sdc"}};
@@ -185,13 +205,13 @@ TEST(SscConstraints, TwoClocksFalsePathsMaxDelayAndBadLines) {
     SSC_ITERM_TIMING_INFO_MAP map;
     EXPECT_EQ(u->perform_timing_analysis(&nl, &map, nullptr, false), row.ok) << row.extra;
     if (row.ok) {
-      const SSC_ITERM_TIMING_INFO& t = map.at(rb->get_input_term(0));
+      const SSC_ITERM_TIMING_INFO& t = map.at(at);
       EXPECT_EQ(t.m_slack, row.slack) << row.extra;
       EXPECT_EQ(t.m_requirement, row.requirement) << row.extra;
       EXPECT_EQ(t.m_relaxed_slack, row.relaxed) << row.extra;
       SSC_ITERM_TIMING_INFO_MAP relaxed;
       ASSERT_TRUE(u->perform_timing_analysis(&nl, &relaxed, nullptr, true));
-      EXPECT_EQ(relaxed.at(rb->get_input_term(0)).m_slack, row.relaxed) << row.extra;
+      EXPECT_EQ(relaxed.at(at).m_slack, row.relaxed) << row.extra;
     }
     u->delete_netlist();
   }
@@ -893,6 +913,11 @@ TEST(SscSdc, CollectionsAndTheirOptionsSelectAsOpenStaDoes) {
       {"set_false_path -to [get_cells -of_objects {bq[0]}]", {},
        {"line 3: get_cells -of_objects is not applied", "line 3: get_cells: the list is empty"}},
       {"set_false_path -to [get_ports -quiet {bq[7]}]", {"out:bq[7]"}, {}},
+      // get_registers takes no logic cell (a false path to one is warned).
+      {"set_false_path -to [get_registers *]", registers, {}},
+      // A register belongs to the first clock of its source.
+      {"create_clock -name w -period 5 -add [get_ports clk]\nset_false_path -from [all_registers -clock c]", registers,
+       {"line 3: create_clock -add is not applied to registers: they keep the first clock of their source"}},
   };
   for (const ROW& row : rows) {
     SSC_CONSTRAINTS c;
@@ -1141,6 +1166,27 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
       {"set_input_delay 5 -clock [get_clocks clk] [get_ports b]; set_output_delay 4 -clock {clk} [get_ports q] ;# io\n",
        5, {}},
       {"set_input_delay 6 -clock [get_clocks {clk}] [get_ports \"b\"];# \"q\" ; set_output_delay 9 -clock clk q\n", 4, {}},
+      // Commands the engine does not model are warned, these too (they
+      // ended the read); "-clock *" names no clock: the delay applies
+      // without one (b then reaches no capture); a clock on an output port
+      // leaves it untimed, with a word.
+      {"create_voltage_area -name va -coordinate {0 0 9 9} [get_cells r1]\nset_level_shifter_strategy -rule all\n"
+       "set_level_shifter_threshold -voltage 0.1\nset_min_porosity 10 [get_cells r2]\n", 7,
+       {"3: create_voltage_area is not applied; ignored", "4: set_level_shifter_strategy is not applied; ignored",
+        "5: set_level_shifter_threshold is not applied; ignored", "6: set_min_porosity is not applied; ignored"}},
+      {"set_input_delay 4 -clock * [get_ports b]\n", 7,
+       {"3: set_input_delay -clock: no clock is named \"*\"; the delay is applied without a clock"}},
+      {"create_clock -name o -period 4 [get_ports q]\nset_output_delay 9 -clock clk [get_ports q]\n", 7,
+       {"3: create_clock: output port \"q\" clocks no register; paths to it are not timed"}},
+      // A skipped command's targets are read without a word; a -filter
+      // that leaves get_clocks no pattern names no clock; an I/O delay
+      // given -reference_pin is not applied at all.
+      {"set_multicycle_path 2 -from [get_cells zz] -to [get_cells -filter x r3]\n", 7,
+       {"3: set_multicycle_path is not applied; ignored"}},
+      {"set_false_path -from [get_clocks -filter \"name==clk\"]\n", 7,
+       {"3: get_clocks -filter is not applied", "3: get_clocks: the list is empty"}},
+      {"set_input_delay 6 -clock clk -reference_pin [get_ports clk] [get_ports b]\n", 7,
+       {"3: set_input_delay -reference_pin is not applied; ignored"}},
   };
   const std::string clock = "create_clock -name clk -period 10 [get_ports clk]\nset_input_delay 2 -clock clk [get_ports a]\n";
   for (const ROW& row : rows) {
@@ -1426,6 +1472,21 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       "set_output_delay {D} -clock v [all_outputs]\n",
       "{NC}set_max_delay {T} -to [all_registers]\n",
       "{NC}set_max_delay {T} -from [get_ports {{IN}}]\n",
+      // Registers without a clock start their paths at their clock port
+      // (they stayed timed under false paths from it, or from the clock of
+      // its input delay); an input that only -min delays name starts none;
+      // an I/O delay's "-clock *" names no clock: applied without one (it
+      // ended the read); an output port a clock is created on ends no path.
+      "{NC}create_clock -name v -period {P}\nset_output_delay {D} -clock v [all_outputs]\n"
+      "set_false_path -from [all_inputs]\n",
+      "{NC}create_clock -name v -period {P}\nset_output_delay {D} -clock v [all_outputs]\n"
+      "set_false_path -from [get_ports {{CLK}}]\n",
+      "{NC}create_clock -name v -period {P}\ncreate_clock -name w -period {P}\nset_input_delay {D} -clock w "
+      "[get_ports {{CLK}}]\nset_output_delay {D} -clock v [all_outputs]\nset_false_path -from [get_clocks w]\n",
+      "set_input_delay {D} -clock c -min [get_ports {{IN}}]\nset_output_delay {D} -clock c [all_outputs]\n"
+      "set_max_delay {T} -from [get_ports {{IN}}]\n",
+      "{IO}set_input_delay {T} -clock * [get_ports {{IN}}]\nset_max_delay {L} -from [get_ports {{IN}}]\n",
+      "{IO}create_clock -name o -period {P} [all_outputs]\nset_max_delay 0 -to [all_outputs]\n",
   };
   for (const char* name : {"mcnc/s298", "mcnc/tseng"}) {
     LOADED_NETLIST nl = load_blif(name);
@@ -1452,6 +1513,7 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       const std::pair<std::string, std::string> fill[] = {
           {"{IO}", "set_input_delay {D} -clock c [get_ports {{IN}}]\nset_output_delay {D} -clock c [all_outputs]\n"},
           {"{IN}", in_list},
+          {"{CLK}", clock},
           {"{P}", std::to_string(arrival)},
           {"{T}", std::to_string(arrival / 2)},
           {"{L}", std::to_string(2 * arrival)},
