@@ -25,7 +25,9 @@
 // error, the program prints it on standard error and bench_main then ends
 // with status 1, so that CI or a script running the program fails. Any
 // other error a benchmark ends with (its own side or its peer failed, a
-// circuit could not be read) fails the program the same way; only a peer
+// circuit could not be read) fails the program the same way; a peer run
+// that ends with status 0 without printing its own figure (PEER_ANSWERED)
+// failed too, as its time would be that of no work; only a peer
 // that is not installed (peer_not_installed()) skips its rows and is no
 // failure. A peer figure shown beside a benchmark's own (peer_figures())
 // follows the same rule: a failing peer sets the row's error, a missing one
@@ -63,6 +65,7 @@
 #include <vector>
 
 #include "cdb/cdb_sgate.h"
+#include "msg/msg.h"
 #include "netlist_io/blif.h"
 
 extern char** environ;
@@ -165,8 +168,11 @@ inline int& mismatch_count() {
 // status.
 inline void mismatch(benchmark::State& state, const std::string& what) {
   ++mismatch_count();
-  std::fprintf(stderr, "result differs from the peer's: %s\n", what.c_str());
-  state.SkipWithError(what.c_str());
+  // `what` may quote a peer's output or a name from a file: no control
+  // byte of it reaches the terminal.
+  const std::string shown = kavu_platform::msg_printable_text(what, 1024);
+  std::fprintf(stderr, "result differs from the peer's: %s\n", shown.c_str());
+  state.SkipWithError(shown.c_str());
 }
 
 // The error of a benchmark skipped because its peer program is not
@@ -312,12 +318,55 @@ inline PROCESS_FIGURES run_process(const std::vector<std::string>& command, cons
   return f;
 }
 
-// Why a run failed, for SkipWithError: the side and the start of the last
-// line it printed.
-inline std::string failure(const char* side, const PROCESS_FIGURES& f) {
-  std::string text = f.output.substr(0, f.output.find_last_not_of('\n') + 1);
+// The last line a process printed, to quote in a message: escaped (a
+// peer's colours or a terminal escape stay text) and cut to 160 bytes.
+inline std::string last_line_shown(const std::string& output) {
+  std::string text = output.substr(0, output.find_last_not_of('\n') + 1);
   text.erase(0, text.rfind('\n') + 1);  // npos + 1 is 0: a single line stays whole
-  return std::string(side) + " failed (status " + std::to_string(f.status) + "): " + text.substr(0, 160);
+  return kavu_platform::msg_printable_text(text, 160);
+}
+
+// Why a run failed, for SkipWithError: the side, its status and `reason`
+// (when given: why a run that ended with status 0 counts as failed), and the
+// last line it printed.
+inline std::string failure(const char* side, const PROCESS_FIGURES& f, const char* reason = nullptr) {
+  return std::string(side) + " failed (status " + std::to_string(f.status) + (reason ? ", " : "") +
+         (reason ? reason : "") + "): " + last_line_shown(f.output);
+}
+
+// Tells whether a peer's run did its work, from what it printed. A status
+// 0 alone does not: berkeley-abc answers a file it cannot read with a
+// message and status 0, and a program of the peer's name on PATH may be
+// anything. A peer's figure counts only beside its own answer.
+using PEER_ANSWERED = std::function<bool(const std::string& output)>;
+
+inline constexpr const char* NO_PEER_FIGURE = "printed no figure of its own";
+
+// True when `label` ("nd =", "Current cuts") is followed in output, after
+// blanks and '=', by a number: the figure the peer prints for its work.
+inline bool printed_figure(std::string_view output, std::string_view label) {
+  for (size_t at = output.find(label); at != std::string_view::npos; at = output.find(label, at + 1)) {
+    const size_t digit = output.find_first_not_of(" \t=", at + label.size());
+    if (digit != std::string_view::npos && output[digit] >= '0' && output[digit] <= '9') return true;
+  }
+  return false;
+}
+
+// The peer answered when it printed a number after `label`.
+inline PEER_ANSWERED prints_figure(std::string label) {
+  return [label = std::move(label)](const std::string& output) { return printed_figure(output, label); };
+}
+
+// The answer of a peer that prints nothing (yosys -q) is the file it
+// writes: it answered when the file holds `sign`. The file is removed after
+// each look, so that every run must write it afresh.
+inline PEER_ANSWERED wrote_file(std::string path, std::string sign) {
+  return [path = std::move(path), sign = std::move(sign)](const std::string&) {
+    const bool answered = read_text(path).find(sign) != std::string::npos;
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    return answered;
+  };
 }
 
 // Runs ours and the peer in turn, A B B A A B ... after one uncounted pair,
@@ -326,11 +375,11 @@ inline std::string failure(const char* side, const PROCESS_FIGURES& f) {
 // median of ours/peer pair by pair, so drift of the machine cancels),
 // cpu_ratio (the same for user plus system time, steadier on a loaded
 // machine), the peaks ours_MiB and peer_MiB and their mem_ratio. A missing
-// peer program (peer[0] empty) or a failing run skips the benchmark with a
-// message.
+// peer program (peer[0] empty) skips the benchmark with a message; a failing
+// run, or a peer run that `answered` does not accept, ends it with an error.
 inline void compare_processes(benchmark::State& state, const std::string& dir,
                               const std::vector<std::string>& ours, const std::vector<std::string>& peer,
-                              const char* peer_name) {
+                              const char* peer_name, const PEER_ANSWERED& answered) {
   if (dir.empty()) {
     state.SkipWithError("cannot make a temporary directory");
     return;
@@ -354,6 +403,10 @@ inline void compare_processes(benchmark::State& state, const std::string& dir,
       }
       if (a.status != 0 || b.status != 0) {
         state.SkipWithError(failure(a.status != 0 ? "our side" : peer_name, a.status != 0 ? a : b).c_str());
+        return;
+      }
+      if (!answered(b.output)) {
+        state.SkipWithError(failure(peer_name, b, NO_PEER_FIGURE).c_str());
         return;
       }
     } while (!std::exchange(warm, true));
@@ -415,7 +468,7 @@ inline bool peer_figures(benchmark::State& state, const char* peer_name, const s
     const PROCESS_FIGURES f = run_process(command, dir.path());
     const PROCESS_FIGURES& failed = !empty_start.empty() && empty.status != 0 ? empty : f;
     if (failed.status != 0 || (answered && !answered(f.output))) {
-      state.SkipWithError(failure(peer_name, failed).c_str());
+      state.SkipWithError(failure(peer_name, failed, failed.status == 0 ? NO_PEER_FIGURE : nullptr).c_str());
       return false;
     }
     seconds.push_back(std::max(f.wall_s - empty.wall_s, 0.0));

@@ -1,49 +1,84 @@
 #!/bin/sh
 # The exit status of the benchmark programs: a failing side fails the
-# program (status 1), a missing peer only skips its rows (status 0). Each
-# program's smallest row with a berkeley-abc peer runs with a stand-in
-# berkeley-abc that exits 3, then with none on PATH; then rows that fail on
-# their own: an archive that cannot be written (no temporary directory) and
-# a filter that selects no row.
+# program (status 1), a missing peer only skips its rows (status 0). One row
+# of every program with a berkeley-abc peer, and the whole-process rows of
+# the programs with a yosys or sta peer, run on a PATH of stand-in peers:
+# one that exits 3; one that prints the peer's error and exits 0 (abc
+# answers a file it cannot read so); one that prints only its banner and
+# exits 0 (it did no work: no figure of its own). Each must fail its row
+# with the peer's status. Then they run with no peer on PATH, which only
+# skips the peer's rows or figures. The stand-ins print terminal escapes:
+# none may reach the output raw. Then rows that fail on their own: an
+# archive that cannot be written (no temporary directory) and a filter that
+# selects no row.
 # Usage: exit_status_test.sh BENCH_DIR (the directory of the built programs)
 bench_dir=$1
 dir=$(mktemp -d) || exit 1
 trap 'rm -rf "$dir"' EXIT
-printf '#!/bin/sh\nexit 3\n' >"$dir/berkeley-abc"
-chmod +x "$dir/berkeley-abc"
 tmp=${TMPDIR:-/tmp}
+esc=$(printf '\033')
 failed=0
 
-# row WANT TMPDIR PROGRAM FILTER SHOWN: the rows FILTER selects, on a PATH of
-# only $dir; fails unless the status is WANT and the output shows SHOWN.
+# row WANT TMPDIR PROGRAM FILTER SHOWN [HIDDEN]: the rows FILTER selects, on
+# a PATH of only $dir; fails unless the status is WANT, the output shows
+# SHOWN, does not show HIDDEN (when given) and holds none of the stand-ins'
+# escapes raw (the console's own colours are no peer's output).
 row() {
   PATH="$dir" TMPDIR="$2" "$bench_dir/$3" --benchmark_filter="$4" --benchmark_min_time=0.01 >"$dir/log" 2>&1
   status=$?
-  if ! grep -q -F -- "$5" "$dir/log" || [ "$status" -ne "$1" ]; then
-    echo "$3 --benchmark_filter='$4': status $status, want $1 and '$5' shown:"
-    cat "$dir/log"
+  if ! grep -q -F -- "$5" "$dir/log" || [ "$status" -ne "$1" ] ||
+    grep -q -F -e "$esc[2J" -e "$esc]0;" -e "$esc[1;37m" "$dir/log" ||
+    { [ -n "$6" ] && grep -q -F -- "$6" "$dir/log"; }; then
+    echo "$3 --benchmark_filter='$4': status $status, want $1, '$5' shown${6:+, '$6' not shown}, no raw escape:"
+    cat -v "$dir/log"
     failed=1
   fi
 }
 
-# PROGRAM FILTER ROW: one row with a berkeley-abc peer per program.
-peer_rows='kavu_delay_bench BM_WholeProcess/0/ BM_WholeProcess/0/
-kavu_01tbl_resyn_bench BM_ResynAlu4IntoFourInputLuts BM_ResynAlu4IntoFourInputLuts
-kavu_wysiwyg_unmapper_bench BM_UnmapPacked/0$ BM_UnmapPacked/0
-kavu_utility_lutability_bench BM_Lutability/0$ BM_Lutability/0
-netlist_io_bench BM_LoadLargestBundled BM_LoadLargestBundled'
+# stand_ins STATUS TEXT: berkeley-abc, yosys and sta on $dir that print TEXT
+# (a printf format, without '%' or a single quote) and exit with STATUS.
+stand_ins() {
+  for peer in berkeley-abc yosys sta; do
+    printf "#!/bin/sh\nprintf '%s'\nexit %s\n" "$2" "$1" >"$dir/$peer"
+    chmod +x "$dir/$peer"
+  done
+}
 
-while read -r program filter shown; do
-  row 1 "$tmp" "$program" "$filter" "berkeley-abc failed (status 3)"  # the peer fails
-done <<EOF
+# PROGRAM PEER FILTER ROW [HIDDEN]: HIDDEN is what the row must not show
+# without its peer (a peer figure).
+peer_rows='kavu_01tbl_canon_bench berkeley-abc BM_AbcSemiCanonical/4/ BM_AbcSemiCanonical/4/
+kavu_01tbl_fd_bench berkeley-abc BM_AbcInto4Luts/inputs:8/composed:0/ BM_AbcInto4Luts/inputs:8/composed:0/
+kavu_01tbl_resyn_bench berkeley-abc BM_ResynAlu4IntoFourInputLuts BM_ResynAlu4IntoFourInputLuts abc_if_K4_luts
+kavu_cut_bench berkeley-abc AbcCut/ctrl/K:4/ AbcCut/ctrl/K:4/
+kavu_cut_bench berkeley-abc KavuCutPeak/ctrl/K:4/ KavuCutPeak/ctrl/K:4/
+kavu_delay_bench berkeley-abc BM_WholeProcess/0/ BM_WholeProcess/0/
+kavu_lut_unmapper_bench berkeley-abc BM_WholeProcess/4/ BM_WholeProcess/4/
+kavu_stats_bench berkeley-abc BM_WholeProcess/1/ BM_WholeProcess/1/
+kavu_utility_lutability_bench berkeley-abc BM_Lutability/0$ BM_Lutability/0 abc_luts
+kavu_wysiwyg_unmapper_bench berkeley-abc BM_UnmapPacked/0$ BM_UnmapPacked/0 abc_and_per_lut
+netlist_io_bench berkeley-abc BM_LoadLargestBundled BM_LoadLargestBundled abc_ms
+netlist_io_memory_bench berkeley-abc BM_ReadWritePeak_chain BM_ReadWritePeak_chain
+kavu_dff_helper_sync_bench yosys BM_WholeProcessEnables/3/ BM_WholeProcessEnables/3/
+kavu_utility_indy_dupe_bench yosys BM_WholeProcess/0/ BM_WholeProcess/0/
+kavu_ssc_bench sta BM_WholeProcess/0/ BM_WholeProcess/0/'
+
+# STATUS TEXT of the failing stand-ins.
+for stand_in in '3 \033[2Jfailed\n' \
+  '0 Cannot open input file "in.blif". \nError: Empty network.\033]0;PWNED\007\n' \
+  '0 ABC command line: "\033[1;37mread in.blif\033[0m".\n\n'; do
+  stand_ins "${stand_in%% *}" "${stand_in#* }"
+  while read -r program peer filter shown hidden; do
+    row 1 "$tmp" "$program" "$filter" "$peer failed (status ${stand_in%% *}"
+  done <<END
 $peer_rows
-EOF
-rm "$dir/berkeley-abc"
-while read -r program filter shown; do
-  row 0 "$tmp" "$program" "$filter" "$shown"  # the peer is not installed
-done <<EOF
+END
+done
+rm "$dir/berkeley-abc" "$dir/yosys" "$dir/sta"
+while read -r program peer filter shown hidden; do
+  row 0 "$tmp" "$program" "$filter" "$shown" "$hidden"  # the peer is not installed
+done <<END
 $peer_rows
-EOF
+END
 
 row 1 "$dir/missing" netlist_io_scaling_bench 'BM_Archive/10000/' "cannot make a temporary directory"
 row 1 "$tmp" kavu_delay_bench 'NoSuchRow' "NoSuchRow"

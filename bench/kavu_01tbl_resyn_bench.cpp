@@ -3,8 +3,8 @@
 // single-fan-out LUTs while the cut keeps at most six leaves; the cone is
 // rebuilt with the 4-input method and replaced when that takes fewer LUTs.
 // Reports the circuit's LUT count before and after and, in the same run,
-// the count berkeley-abc reaches with "strash; if -K 4" (0 when abc is not
-// installed), beside cones tried and replaced. The peer's time, abc_ms, is
+// the count berkeley-abc reaches with "strash; if -K 4" (left out when abc
+// is not installed), beside cones tried and replaced. The peer's time, abc_ms, is
 // the median of three abc processes (read, strash, map) less an empty abc
 // start, run in a temporary directory; ratio = our time / abc_ms. An abc
 // run that fails or prints no count fails the row and the program.
@@ -139,7 +139,8 @@ void BM_ResynAlu4IntoFourInputLuts(benchmark::State& state) {
   state.counters["cones_replaced"] = last.replaced;
   double abc_seconds = 0;
   const long abc_luts = abc_lut_count(state, &abc_seconds);
-  state.counters["abc_if_K4_luts"] = double(std::max(abc_luts, 0L));
+  if (abc_luts < 0) return;  // no abc figure: abc is not installed, or failed (the row's error)
+  state.counters["abc_if_K4_luts"] = double(abc_luts);
   if (abc_seconds > 0) {
     state.counters["abc_ms"] = abc_seconds * 1e3;
     state.counters["ratio"] = seconds / double(state.iterations()) / abc_seconds;

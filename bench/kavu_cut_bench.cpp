@@ -337,7 +337,8 @@ void KavuCutPeak(benchmark::State& state, const std::string& name) {
   const std::string abc = kavu_bench::find_program("berkeley-abc");
   kavu_bench::compare_processes(
       state, dir.path(), {kavu_bench::self_program(), "--cut-pass", circuit_path(name), k},
-      {abc, "-c", "read " + circuit_path(name) + "; strash; cut -K " + k + " -M 1000 -t -a -x"}, "berkeley-abc");
+      {abc, "-c", "read " + circuit_path(name) + "; strash; cut -K " + k + " -M 1000 -t -a -x"}, "berkeley-abc",
+      kavu_bench::prints_figure("Current cuts"));
 }
 
 // Every head's cuts with a walk depth below the logic depth, each head

@@ -16,8 +16,8 @@
 //   abc_ms and ratio = our load time / abc's time. abc answers a file it
 //   cannot read (a model it does not know) with a message and status 0, so
 //   its output is checked: the largest bundled circuit is the largest abc
-//   reads, and an abc run that fails or refuses the file timed fails the
-//   row and the program;
+//   reads, and an abc run that fails, refuses the file timed or prints no
+//   node count fails the row and the program;
 //   BM_PlainWalk            the same edges walked in two plain vectors
 //                           (offsets and targets, gates in node-list order)
 //   BM_PlainSweep           the same sweep on a plain copy of the graph: mark
@@ -69,7 +69,8 @@ const std::string& generated_file() {
   return file.m_path;
 }
 
-bool abc_read_it(const std::string& output) { return !abc_refused(output); }
+// abc read the file when it printed the netlist's node count ("nd =").
+bool abc_read_it(const std::string& output) { return !abc_refused(output) && printed_figure(output, "nd ="); }
 
 // Wall time of an abc read of the file as a whole process in a temporary
 // directory, less an empty start, in milliseconds (the median of three);
@@ -113,7 +114,8 @@ void load(benchmark::State& state, const std::string& path) {
 
 // The largest bundled circuit abc reads (abc refuses a file whose models it
 // does not know: such a file is passed over); the largest of all without
-// abc; "" with the benchmark's error when abc fails.
+// abc; "" with the benchmark's error when abc fails, or neither refuses a
+// file nor prints its node count, or refuses them all.
 std::string largest_bundled_abc_reads(benchmark::State& state) {
   const std::string abc = find_program("berkeley-abc");
   if (abc.empty()) return largest_bundled();
@@ -126,15 +128,17 @@ std::string largest_bundled_abc_reads(benchmark::State& state) {
   for (const auto& e : std::filesystem::recursive_directory_iterator(KAVU_TEST_DATA_DIR "/blif"))
     if (e.path().extension() == ".blif") files.emplace_back(e.file_size(), e.path().string());
   std::sort(files.rbegin(), files.rend());
+  PROCESS_FIGURES last;
   for (const auto& [size, path] : files) {
     const PROCESS_FIGURES f = run_process({abc, "-c", "read " + path + "; print_stats"}, dir.path());
-    if (f.status != 0) {
-      state.SkipWithError(failure("berkeley-abc", f).c_str());
+    if (abc_read_it(f.output) && f.status == 0) return path;
+    if (f.status != 0 || !abc_refused(f.output)) {
+      state.SkipWithError(failure("berkeley-abc", f, f.status == 0 ? NO_PEER_FIGURE : nullptr).c_str());
       return std::string();
     }
-    if (!abc_refused(f.output)) return path;
+    last = f;
   }
-  state.SkipWithError("berkeley-abc reads none of the bundled circuits");
+  state.SkipWithError(failure("berkeley-abc", last, "read none of the bundled circuits").c_str());
   return std::string();
 }
 

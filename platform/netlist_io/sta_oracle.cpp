@@ -400,6 +400,7 @@ STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC
 
   const int rc = oracle_run({binary, "-no_splash", "-exit", "run.tcl"}, dir.path(), dir.path() + "/sta.log",
                             cfg_get_int_value("sta_timeout", 600));
+  result.exit_status = rc;
   if (cfg_is_on("sta_keep_files", false)) {
     // For debugging a disagreement: the inputs stay in the working directory.
     std::error_code ec;

@@ -66,6 +66,10 @@ enum STA_STATUS { STA_OK, STA_UNAVAILABLE, STA_ERROR };
 struct STA_RESULT {
   STA_STATUS status = STA_UNAVAILABLE;
   std::string log;
+  // How sta ended, as oracle_run gives it: its exit status (128 + the
+  // signal that ended it), ORACLE_TIMED_OUT, or -1 when it could not start;
+  // -1 as well when it was not run.
+  int exit_status = -1;
   std::map<std::string, double> worst_per_clock;  // clocks with a constrained path
   double worst_all = 2147483647.0;                // over every path group; 2147483647 for none
   std::vector<double> pin_slacks;                 // by request; 2147483647 when unconstrained
