@@ -219,7 +219,9 @@ TEST_F(KavuSsc, ConstraintsInOtherUnitsAndTheirErrorsReachTheUser) {
     std::vector<std::string> errors, warnings;
     for (const MSG_LOG_ENTRY& e : msg_log())
       (e.kind == MSG_LOG_ERROR ? errors : warnings).push_back(e.text);
-    if (*row.warning) EXPECT_EQ(std::count(warnings.begin(), warnings.end(), row.warning), 1) << row.sdc;
+    if (*row.warning) {
+      EXPECT_EQ(std::count(warnings.begin(), warnings.end(), row.warning), 1) << row.sdc;
+    }
     if (*row.error) {
       EXPECT_FALSE(ran) << row.sdc;
       EXPECT_EQ(errors, std::vector<std::string>{row.error}) << row.sdc;
