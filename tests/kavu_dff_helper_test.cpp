@@ -288,8 +288,9 @@ TEST(KavuDffMerge, SingleOutputPreserveAndMergeRules) {
   EXPECT_TRUE(kavu_preserve_register(p.b));
   p.b->get_reg_flags()->set_preserve(false);
   compat->set_ready_to_use(true);
-  EXPECT_FALSE(kavu_can_merge_dffs(qa, qb, compat, false, 0, 0, false));  // no common set
+  EXPECT_TRUE(kavu_can_merge_dffs(qa, qb, compat, false, 0, 0, false));  // both in the common set
   compat->add_oterm_set_id(qa, 4);
+  EXPECT_FALSE(kavu_can_merge_dffs(qa, qb, compat, false, 0, 0, false));  // qa in a set of its own
   compat->add_oterm_set_id(qb, 4);
   EXPECT_TRUE(kavu_can_merge_dffs(qa, qb, compat, false, 0, 0, false));
 

@@ -12,6 +12,7 @@
 #include "kavu_ssc.h"
 #include "kavu_ssc_int.h"
 #include "kavu_tervo.h"
+#include "kavu_utility_indy_dupe.h"
 #include "kavu_wiring_helper.h"
 #include "msg/msg.h"
 #include "platform_testkit.h"
@@ -155,6 +156,65 @@ TEST_F(KavuSscCompat, EveryRegisterACommandNamesIsConstrained) {
     }
     std::sort(got.begin(), got.end());
     EXPECT_EQ(got, expected) << row;
+  }
+}
+
+// Two unconstrained twins and a third twin set apart: by an SDC false path
+// when the record comes from the engine, by a forced synchronizer head in
+// netlist-only mode (no SDC is read there). The twins merge, through the
+// merge test and through the independent-duplicate pass; the third does
+// neither. Once broke: the common set 0 counted as no set, so nothing merged.
+TEST_F(KavuSscCompat, UnconstrainedTwinsMergeAndARegisterSetApartDoesNot) {
+  hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
+  hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "52");
+  CFG_SCOPE cfg{{"kavu_indy_dupe_ignore_merge_across_hierarchies", "on"},
+                {"kavu_ssc_protect_synchronizers_all_families", "on"}};
+  sdc("set_false_path -from [get_registers n]\n");
+  struct SKIP_SDC {  // the load-time switch of the netlist-only path
+    bool saved = kavu_ssc_skip_sdc_load;
+    ~SKIP_SDC() { kavu_ssc_skip_sdc_load = saved; }
+  } skip;
+  for (const bool netlist_only : {false, true}) {
+    SCOPED_TRACE(netlist_only ? "netlist-only" : "sdc");
+    kavu_ssc_reset_state();
+    kavu_ssc_skip_sdc_load = netlist_only;
+    m_facade.set_family(DEV_FAMILY_ENUM(netlist_only ? 25 : 47));
+    CDB_SGATE_NETLIST nl;
+    CDB_SGATE_NODE* clk = make_input_pin(&nl, "clka");
+    std::vector<CDB_SGATE_NODE*> r;  // t0, t1, n: each toggles through its own NOT
+    for (const char* name : {"t0", "t1", "n"}) {
+      CDB_SGATE_NODE* reg = named(make_dff(&nl, nullptr, clk), name);
+      make_not(&nl, reg)->get_output_term(0)->insert_fanout(reg->get_input_term(CDB_DFF_DATA));
+      make_output_pin(&nl, (std::string("q_") + name).c_str(), reg);
+      r.push_back(reg);
+    }
+    if (netlist_only) hdb_set_option(r[2]->get_instance_name(), KAVU_ACF_SYNCHRONIZER_IDENTIFICATION, "286");
+    m_hierarchy.set_netlist(&nl);
+    kavu_ssc_build_comp_reg_info(&m_facade, &m_hierarchy, &nl, false, false);
+    m_hierarchy.set_netlist(nullptr);
+    CDB_SGATE_COMPATIBLE_REGISTERS* rec = nl.get_compatible_registers();
+    ASSERT_TRUE(rec->is_ready_to_use() && rec->is_in_use());
+    EXPECT_FALSE(ssc_get_util()->is_in_use());
+    CDB_SGATE_OTERM* q[3];
+    for (int i = 0; i < 3; ++i) q[i] = r[i]->get_output_term(0);
+    EXPECT_EQ(rec->get_set_id(q[2]) != 0, !netlist_only);
+    EXPECT_EQ(rec->get_synch_chain(q[2]) != 0, netlist_only);
+    EXPECT_TRUE(kavu_can_merge_dffs(q[0], q[1], rec, false, 0, 0, false));
+    for (int i : {0, 1}) {
+      EXPECT_FALSE(kavu_can_merge_dffs(q[i], q[2], rec, false, 0, 0, false)) << i;
+      EXPECT_FALSE(kavu_can_merge_dffs(q[2], q[i], rec, false, 0, 0, false)) << i;
+    }
+    std::unique_ptr<CDB_SGATE_NETLIST> before(nl.clone(nullptr, true, true));
+    nl.clear_temp_pointers();
+    GEN_DYN_FLAG keep = nl.get_flag_manager().create_flag("keep");
+    GEN_DYN_FLAG exclude = nl.get_flag_manager().create_flag("exclude");
+    EXPECT_EQ(kavu_remove_indy_dupe_ffs(&m_hierarchy, &nl, keep, exclude), 1);
+    nl.get_flag_manager().destroy_flag(keep);
+    nl.get_flag_manager().destroy_flag(exclude);
+    auto source_of = [](CDB_SGATE_NODE* reg) { return reg->get_input_term(CDB_DFF_DATA)->get_source(); };
+    EXPECT_EQ(source_of(r[0]), source_of(r[1]));
+    EXPECT_EQ(source_of(r[2])->get_my_node()->get_input_term(0)->get_source(), q[2]) << "n reads its own ring";
+    ASSERT_KAVU_EQUIVALENT(before, nl);
   }
 }
 

@@ -11,6 +11,7 @@
 
 #include "kavu_dff_helper.h"
 #include "kavu_helper_predicates.h"
+#include "kavu_ssc.h"
 #include "kavu_utility_indy_dupe.h"
 #include "kavu_wiring_helper.h"
 #include "cmp/cmp.h"
@@ -232,7 +233,8 @@ TEST(KavuUtilityIndyDupe, PairingRules) {
     const char* name;
     int rewired;
   } const rows[] = {{"plain", 1}, {"kept second", 1}, {"excluded", 0}, {"other clock", 0}, {"no fanout", 0},
-                    {"waived", 0}, {"waive byte", 0}, {"no feedback", 0}, {"set ids", 1}, {"other set", 0}};
+                    {"waived", 0}, {"waive byte", 0}, {"no feedback", 0}, {"set ids", 1}, {"other set", 0},
+                    {"common set", 1}, {"netlist-only", 1}, {"own set", 0}, {"synchronizer", 0}};
   for (const ROW& r : rows) {
     SCOPED_TRACE(r.name);
     const std::string row = r.name;
@@ -258,6 +260,16 @@ TEST(KavuUtilityIndyDupe, PairingRules) {
       c->add_oterm_set_id(a->get_output_term(0), 3);
       c->add_oterm_set_id(b->get_output_term(0), row == "set ids" ? 3 : 4);
     }
+    // A ready record: the two unconstrained registers share the common set;
+    // one with a set, or a synchronizer mark, of its own is paired with none.
+    CDB_SGATE_COMPATIBLE_REGISTERS* c = g.nl.get_compatible_registers();
+    if (row == "netlist-only") kavu_ssc_mark_all_registers_compatible(&g.nl);
+    if (row == "common set" || row == "own set" || row == "synchronizer") {
+      c->set_in_use(true);
+      c->set_ready_to_use(true);
+    }
+    if (row == "own set") c->add_oterm_set_id(b->get_output_term(0), 1);
+    if (row == "synchronizer") c->mark_synch_reg(b->get_output_term(0), 1);
     std::unique_ptr<CDB_SGATE_NETLIST> before(g.nl.clone(nullptr, true, true));
     g.nl.clear_temp_pointers();
     DEBUG_CAPTURE cap("KAVU");

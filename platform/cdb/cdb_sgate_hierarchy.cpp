@@ -191,10 +191,15 @@ uint64_t CDB_SGATE_COMPATIBLE_REGISTERS::key_of(const CDB_SGATE_OTERM* t) {
   return uint64_t(n->get_debug_number()) << 32 | index;
 }
 
+// A register without an entry, or with set 0, is in the common set of the
+// unconstrained registers; archives keep only non-zero ids, so the two must
+// read alike. A register of a synchronizer chain stays apart from every
+// other, whatever its set.
 bool CDB_SGATE_COMPATIBLE_REGISTERS::oterms_are_compatible(const CDB_SGATE_OTERM* a, const CDB_SGATE_OTERM* b,
                                                            bool) const {
-  unsigned sa = get_set_id(a);
-  return sa != 0 && sa == get_set_id(b);
+  if (!a || !b) return false;
+  if (get_synch_chain(a) != 0 || get_synch_chain(b) != 0) return false;
+  return get_set_id(a) == get_set_id(b);
 }
 
 unsigned CDB_SGATE_COMPATIBLE_REGISTERS::get_set_id(const CDB_SGATE_OTERM* t) const {

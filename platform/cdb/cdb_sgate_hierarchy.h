@@ -153,7 +153,9 @@ struct CDB_SGATE_COMPATIBLE_REGISTERS_INFO {
 };
 
 // Which registers may merge: registers whose output terminals carry the same
-// non-zero set id. Fresh: in use, not ready.
+// set id, none of them marked as part of a synchronizer chain. Set 0 (also a
+// terminal without an entry) is the common set of the unconstrained
+// registers. Fresh: in use, not ready.
 class CDB_SGATE_COMPATIBLE_REGISTERS {
  public:
   bool is_ready_to_use() const { return m_ready; }

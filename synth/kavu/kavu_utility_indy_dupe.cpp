@@ -12,6 +12,10 @@
 // matches are remembered per pair at the smallest depth that matched and
 // failures at the largest depth that failed; reconvergent cones (adders,
 // XOR trees) are then compared in time linear in their size.
+// Compatible registers: with the netlist's record in use a fingerprint
+// carries the register's set id (0, the common set, when the record names
+// none), so only registers of one set pair up; a register of a
+// synchronizer chain gets no fingerprint.
 // A case handled on purpose: with merging across hierarchies not
 // allowed, a register without a parent name (unnamed registers, made by the
 // library) sorts before every named one instead of stopping the sort with an
@@ -233,8 +237,12 @@ bool INDY_DUPE_PASS::make_fingerprint(CDB_SGATE_NODE* dff, KAVU_INDY_DUPE_FINGER
   CDB_SGATE_OTERM* out = kavu_get_dff_oterm(dff);
   if (!out || out->test_dyn_flag(m_exclude)) return false;
   CDB_SGATE_COMPATIBLE_REGISTERS* compatible = m_netlist->get_compatible_registers();
-  const uint32_t set_id = compatible->is_in_use() ? compatible->get_set_id(out) : 0;
-  if (compatible->is_in_use() && set_id == 0) return false;
+  // Equal fingerprints need equal set ids, so only registers of one set
+  // (the common set 0 included) are paired; a synchronizer-chain register
+  // is paired with none.
+  const bool use_sets = compatible->is_in_use();
+  const uint32_t set_id = use_sets ? compatible->get_set_id(out) : 0;
+  if (use_sets && compatible->get_synch_chain(out) != 0) return false;
   print.m_gate_types.clear();
   m_visited.clear();
   if (!kavu_trace_dff_feedback_path(data, out, m_visited, print.m_gate_types, FEEDBACK_DEPTH, stamp)) return false;

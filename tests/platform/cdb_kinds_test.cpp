@@ -197,11 +197,19 @@ TEST(CdbKinds, CompatibleRegistersAndPartitionRecords) {
   CDB_SGATE_OTERM* a = make_dff(&nl, nullptr, nullptr)->get_single_oterm();
   CDB_SGATE_NODE* b = make_dff(&nl, nullptr, nullptr);
   CDB_SGATE_COMPATIBLE_REGISTERS* cr = nl.get_compatible_registers();
-  EXPECT_FALSE(cr->oterms_are_compatible(a, b->get_single_oterm()));  // no set: not compatible
+  // No entry is the common set of the unconstrained registers; set 0 given
+  // explicitly reads the same (archives keep only non-zero ids).
+  EXPECT_TRUE(cr->oterms_are_compatible(a, b->get_single_oterm()));
+  cr->add_oterm_set_id(b->get_single_oterm(), 0);
+  EXPECT_TRUE(cr->oterms_are_compatible(a, b->get_single_oterm()));
   cr->add_oterm_set_id(a, 3);
+  EXPECT_FALSE(cr->oterms_are_compatible(a, b->get_single_oterm()));  // a set of its own
+  EXPECT_FALSE(cr->oterms_are_compatible(b->get_single_oterm(), a));
   cr->add_oterm_set_id(b->get_single_oterm(), 3);
   EXPECT_TRUE(cr->oterms_are_compatible(a, b->get_single_oterm()));
   cr->mark_synch_reg(a, 2);
+  EXPECT_FALSE(cr->oterms_are_compatible(a, b->get_single_oterm()));  // a synchronizer stays apart
+  EXPECT_FALSE(cr->oterms_are_compatible(a, nullptr));
   nl.delete_node(b);
   delete b;
   EXPECT_TRUE(cr->get_set_id(a) == 3u && cr->get_synch_chain(a) == 2u);
