@@ -1,5 +1,8 @@
 // ssc_analysis.cpp — the static timing analysis of a timing netlist.
 //
+// Clocks of registers: the first clock on the register's traced clock
+//   source, or for a gated clock the one clock reaching it through gates
+//   unate in it (ssc_register_clocks, GATED_CLOCK_WALK).
 // Groups: a launch or capture group is a clock with an edge (rising, or
 //   falling for a register whose clock is inverted on the way, or an I/O
 //   delay given -clock_fall), or no clock, together with the set of

@@ -17,9 +17,11 @@
 // all_registers -clock C (the registers of those clocks, on either edge)
 // and all_inputs -no_clocks (without the ports that are a clock's source)
 // are applied as OpenSTA applies them, and -quiet, -cells and
-// -edge_triggered change nothing here; any other (-filter, -regexp,
-// -nocase, -of_objects, -hierarchical, …) is a warning, its value is no
-// pattern, and a get_* collection left with no pattern is empty.
+// -edge_triggered change nothing here; -nocase is a warning (without it a
+// collection takes less than OpenSTA's, never more); any other (-filter,
+// -regexp, -of_objects, -hierarchical, -rise_clock, …) could narrow the
+// collection, so the command using it is skipped with a warning. An
+// option's value is never a pattern.
 // Patterns are matched against a gate's path and against its last level
 // ("top|clk" and "clk"); "{a b}" lists several. In a pattern '*' stands for
 // any run of characters, '?' for one, "\x" for x itself, and every other
@@ -37,8 +39,11 @@
 // A -waveform whose fall comes before its rise has its fall one period
 // later, with a warning, as OpenSTA reads it. A clock on input ports that
 // clock no register is a warning naming them: paths from a clock's source
-// are not timed. A clock of period 0 is read as OpenSTA reads it and timed
-// as OpenSTA times it (ssc_edge_relation).
+// are not timed; so is a clock port that also feeds data logic. Registers
+// behind gates that several clocks reach, or not unate in the clock, are
+// counted in one warning (ssc_register_clocks). A clock of period 0 is
+// read as OpenSTA reads it and timed as OpenSTA times it
+// (ssc_edge_relation).
 // -clock takes a clock name or a collection of one clock ("[get_clocks c]").
 // A second set_input_delay (set_output_delay) on a port replaces every delay
 // the port had, as OpenSTA does, unless it is given -add_delay: then both
@@ -56,14 +61,15 @@
 // delays of other clock edges, as OpenSTA keeps one set per port) and
 // -reference_pin of the I/O delays; -through, -rise_from, -fall_from,
 // -rise_to, -fall_to, -rise_through, -fall_through, -rise, -fall, -hold,
-// -datapath_only and -reset_path of the path commands; either path command
+// -datapath_only, -reset_path and -ignore_clock_latency (OpenSTA then takes
+// the launch edge's time into the arrival) of the path commands; a
+// collection option that could narrow the collection; either path command
 // without -from and -to (OpenSTA applies neither); set_false_path from
 // points to points or between points and clocks. Skipped alone, the rest
 // of the command applying: -rise and -fall of the I/O delays (applied to
 // both transitions, so a -rise delay also replaces an earlier -fall one,
-// where OpenSTA keeps it), -source_latency_included,
-// -network_latency_included and -ignore_clock_latency (clock latency is
-// not modelled), and -comment. Also warned: a create_clock on a source that
+// where OpenSTA keeps it), -source_latency_included and
+// -network_latency_included (clock latency is not modelled), and -comment. Also warned: a create_clock on a source that
 // already has a clock, with -add or without (registers keep the first
 // clock; OpenSTA replaces it without -add), and the SDC commands the
 // engine does not model (set_load, set_clock_uncertainty,

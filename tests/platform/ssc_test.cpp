@@ -1083,7 +1083,14 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
     const char* sdc;  // from line 3 on
     int worst;
     std::vector<std::string> warnings;  // after 'SDC file "t.sdc", line '
+    const char* blif = nullptr;         // the netlist, when not the pipeline
   };
+  // clk clocks r1 and r2 and is data of r2 (clk AND r1); r3's clock is clk
+  // XOR en (not unate in clk), r4's a multiplexer of clk and clk2 by en.
+  const char* const gated =
+      ".model w\n.inputs clk clk2 en a\n.outputs q\n.latch a r1 re clk 0\n.names clk r1 d\n11 1\n"
+      ".latch d r2 re clk 0\n.names clk en x\n10 1\n01 1\n.latch r2 r3 re x 0\n"
+      ".names en clk clk2 m\n1-1 1\n01- 1\n.latch r3 r4 re m 0\n.names r4 q\n1 1\n.end\n";
   const ROW rows[] = {
       {"set_multicycle_path 2 -setup -from [get_clocks clk] -to [get_clocks clk]\n", 7,
        {"3: set_multicycle_path is not applied; ignored"}},
@@ -1171,12 +1178,38 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
       {"set_input_delay 5 -clock [get_clocks clk] [get_ports b]; set_output_delay 4 -clock {clk} [get_ports q] ;# io\n",
        5, {}},
       {"set_input_delay 6 -clock [get_clocks {clk}] [get_ports \"b\"];# \"q\" ; set_output_delay 9 -clock clk q\n", 4, {}},
+      // A clock port that also feeds data is named (paths from a clock's
+      // source are not timed); registers behind a gate not unate in their
+      // clock, or reached by several clocks, are counted once, on the line
+      // of the last create_clock. clk2 clocks r4 through the multiplexer.
+      {"", 8,
+       {"1: create_clock: port \"clk\" also feeds data logic; its data paths are not timed",
+        "1: create_clock: 1 register whose clock comes through logic from several clocks, or through a gate not unate "
+        "in the clock, is left without a clock; its paths are not timed"},
+       gated},
+      {"create_clock -name c2 -period 10 [get_ports clk2]\n", 8,
+       {"1: create_clock: port \"clk\" also feeds data logic; its data paths are not timed",
+        "3: create_clock: 2 registers whose clock comes through logic from several clocks, or through a gate not "
+        "unate in the clock, are left without a clock; their paths are not timed"},
+       gated},
+      // all_registers -clock takes r4, clocked through the multiplexer.
+      {"set_output_delay 3 -clock clk [get_ports q]\nset_false_path -from [all_registers -clock clk]\n", 8,
+       {"1: create_clock: port \"clk\" also feeds data logic; its data paths are not timed",
+        "1: create_clock: 1 register whose clock comes through logic from several clocks, or through a gate not unate "
+        "in the clock, is left without a clock; its paths are not timed"},
+       gated},
   };
   const std::string clock = "create_clock -name clk -period 10 [get_ports clk]\nset_input_delay 2 -clock clk [get_ports a]\n";
   for (const ROW& row : rows) {
     PIPELINE p;
+    LOADED_NETLIST other;
+    if (row.blif) {
+      BLIF_RESULT in = blif_read_string(row.blif);
+      ASSERT_NE(in.netlist, nullptr) << in.error;
+      other = LOADED_NETLIST(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
+    }
     msg_log_clear();
-    analyze(&p.nl, SSC_DELAY_MODEL_UNIT, clock + row.sdc);
+    analyze(row.blif ? other.get() : &p.nl, SSC_DELAY_MODEL_UNIT, clock + row.sdc);
     EXPECT_EQ(ssc_get_util()->get_worst_slack(), row.worst) << row.sdc;
     std::vector<std::string> expected;
     for (const std::string& w : row.warnings) expected.push_back("SDC file \"t.sdc\", line " + w);
