@@ -20,7 +20,8 @@
 // -edge_triggered change nothing here; -nocase is a warning (without it a
 // collection takes less than OpenSTA's, never more); any other (-filter,
 // -regexp, -of_objects, -hierarchical, -rise_clock, …) could narrow the
-// collection, so the command using it is skipped with a warning. An
+// collection, so the command using it is skipped with a warning (a
+// create_clock is made on no source, so that its name stays known). An
 // option's value is never a pattern.
 // Patterns are matched against a gate's path and against its last level
 // ("top|clk" and "clk"); "{a b}" lists several. In a pattern '*' stands for
@@ -703,7 +704,12 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
     *why = "create_clock without -period";
     return false;
   }
-  if (skip_widened(w[0])) return true;
+  // A clock on targets that might be more than named is made on none (a
+  // skipped create_clock would make every later use of its name an error).
+  if (!m_widened.empty()) {
+    warn("create_clock: " + m_widened + " is not applied; the clock is made on no source");
+    t.nodes.clear();
+  }
   m_last_clock_line = m_line;
   settle_edges(has_waveform, &c);
   c.sources = t.nodes;

@@ -1162,11 +1162,13 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
        "\"is_sequential\" r3]\nset_false_path -to [get_cells -nocase r3]\n", 8,
        {"3: set_false_path: get_pins -of_objects is not applied; ignored", "4: get_cells -nocase is not applied",
         "4: set_false_path: get_cells -filter is not applied; ignored", "5: get_cells -nocase is not applied"}},
+      // A create_clock is made on no source instead: its name stays known.
       {"set_input_delay 1 -clock [get_clocks -filter \"period>5\" clk] [get_ports b]\n"
-       "set_output_delay 1 -clock clk [get_ports -regexp q]\ncreate_clock -name v -period 5 [get_ports -filter x b]\n", 7,
+       "set_output_delay 1 -clock clk [get_ports -regexp q]\ncreate_clock -name v -period 5 [get_ports -filter x b]\n"
+       "set_input_delay 3 -clock v [get_ports b]\n", 2,
        {"3: set_input_delay: get_clocks -filter is not applied; ignored",
         "4: set_output_delay: get_ports -regexp is not applied; ignored",
-        "5: create_clock: get_ports -filter is not applied; ignored"}},
+        "5: create_clock: get_ports -filter is not applied; the clock is made on no source"}},
       // ';' inside braces, brackets and quotes splits no command; a
       // continued line without a blank keeps its words apart.
       {"set_false_path -to {r3 ;zz}\nset_false_path -to [get_cells r3 ;]\nset_false_path -to \"r3;\"\n", 8,
