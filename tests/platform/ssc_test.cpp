@@ -450,6 +450,40 @@ TEST(SscSynchronizers, ChainsFromAnotherClockUpToTheLengthOption) {
   }
 }
 
+// The sense a clock keeps through each input of a gate (gated clocks, and
+// the Liberty cells of the OpenSTA oracle, read it alike): by hand.
+TEST(SscModels, InputSenseIsReadFromTheGateFunction) {
+  CDB_SGATE_NETLIST nl;
+  auto* a = make_input_pin(&nl, "a");
+  auto* b = make_input_pin(&nl, "b");
+  auto* c = make_input_pin(&nl, "c");
+  CDB_SGATE_NODE* inverted_and = make_and(&nl, a, b);
+  inverted_and->get_input_term(1)->set_invert();
+  const struct {
+    CDB_SGATE_NODE* gate;
+    std::vector<int> senses;  // per input
+  } rows[] = {
+      {make_and(&nl, a, b), {1, 1}},
+      {make_or(&nl, a, b), {1, 1}},
+      {make_xor(&nl, a, b), {0, 0}},
+      {make_not(&nl, a), {-1}},
+      {inverted_and, {1, -1}},
+      {make_mux(&nl, a, b, c), {1, 1, 0}},
+      {make_lut(&nl, {a, b}, 0x8), {1, 1}},         // AND
+      {make_lut(&nl, {a, b}, 0x7), {-1, -1}},       // NAND
+      {make_lut(&nl, {a, b}, 0x6), {0, 0}},         // XOR
+      {make_lut(&nl, {a, b}, 0x2), {1, -1}},        // a AND NOT b
+      {make_lut(&nl, {a, b}, 0xA), {1, 1}},         // a alone: b ignored passes
+      {make_lut(&nl, {c, a, b}, 0xE4), {0, 1, 1}},  // c ? b : a
+  };
+  for (const auto& row : rows) {
+    std::vector<int> got;
+    for (unsigned i = 0; i < row.gate->get_number_of_input_terms(); ++i)
+      got.push_back(ssc_input_sense(row.gate->get_input_term(i)));
+    EXPECT_EQ(got, row.senses) << row.gate->get_string_type_name();
+  }
+}
+
 TEST(SscModels, ValidityDefaultAndAverageLutDelay) {
   CMP_FACADE facade;
   EXPECT_TRUE(ssc_check_delay_model_validity(nullptr, SSC_DELAY_MODEL_UNIT));
@@ -585,6 +619,7 @@ TEST(SscOracle, WorstSlackPerClockAndRegisterSlacksEqualOpenSta) {
   std::vector<std::string> circuits = bundled_circuits({"mcnc", "seq"});
   circuits.push_back("two-clock");
   circuits.push_back("gated-clock");
+  circuits.push_back("gated-clock-comb");
   for (const std::string& name : circuits) {
     LOADED_NETLIST nl;
     if (name == "two-clock") {
@@ -596,11 +631,14 @@ TEST(SscOracle, WorstSlackPerClockAndRegisterSlacksEqualOpenSta) {
       for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
         if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM && (k++ % 2) == 0)
           (*it)->get_input_term(1)->set_source(clk2->get_output_term(0));
-    } else if (name == "gated-clock") {
+    } else if (name == "gated-clock" || name == "gated-clock-comb") {
       // Registers clocked through an AND with an enable, a NAND (the falling
       // edge) and a multiplexer of the clock and a data input: OpenSTA
-      // clocks them all (they were left without a clock).
-      BLIF_RESULT in = blif_read_string(kGatedClockBlif);
+      // clocks them all (they were left without a clock). Covers as LUTs,
+      // or as AND, OR and NOT gates with inverted inputs.
+      BLIF_READ_OPTIONS options;
+      if (name == "gated-clock-comb") options.names = BLIF_READ_OPTIONS::ALL_COMB;
+      BLIF_RESULT in = blif_read_string(kGatedClockBlif, options);
       ASSERT_NE(in.netlist, nullptr) << in.error;
       nl = LOADED_NETLIST(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
     } else {
