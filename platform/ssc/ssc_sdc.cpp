@@ -70,9 +70,10 @@
 // of the command applying: -rise and -fall of the I/O delays (applied to
 // both transitions, so a -rise delay also replaces an earlier -fall one,
 // where OpenSTA keeps it), -source_latency_included and
-// -network_latency_included (clock latency is not modelled), and -comment. Also warned: a create_clock on a source that
-// already has a clock, with -add or without (registers keep the first
-// clock; OpenSTA replaces it without -add), and the SDC commands the
+// -network_latency_included (clock latency is not modelled), and -comment.
+// Also warned: a create_clock on a source that already has a clock, with
+// -add or without (registers keep the first clock; OpenSTA replaces it
+// without -add), and the SDC commands the
 // engine does not model (set_load, set_clock_uncertainty,
 // set_multicycle_path, …; sdc_version and current_design change nothing
 // and pass silently). set_units' quantities other than time are read and
