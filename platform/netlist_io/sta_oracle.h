@@ -7,7 +7,9 @@
 // engine's delay model (one cell per distinct shape: inputs, outputs,
 // delay; registers capture on their data, enable, synchronous clear and
 // load pins with zero set-up and launch with zero clock-to-output delay,
-// on the falling edge when their clock input is inverted), writes the
+// on the falling edge when their clock input is inverted; each input of a
+// gate of several inputs with the sense the engine reads from the gate's
+// function, ssc_input_sense, so a gated clock passes alike), writes the
 // constraints as SDC, runs "<sta> -no_splash -exit script.tcl" in a
 // private temporary directory and reads back the worst setup slack per
 // clock (the path group of the capture clock), the worst over all path

@@ -1,5 +1,8 @@
 // ssc_analysis.cpp — the static timing analysis of a timing netlist.
 //
+// Clocks of registers: the first clock on the register's traced clock
+//   source, or for a gated clock the one clock reaching it through gates
+//   unate in it (ssc_register_clocks, GATED_CLOCK_WALK).
 // Groups: a launch or capture group is a clock with an edge (rising, or
 //   falling for a register whose clock is inverted on the way, or an I/O
 //   delay given -clock_fall), or no clock, together with the set of
@@ -30,7 +33,8 @@
 //   Otherwise equal edges of one clock give the period, other edges the
 //   smallest positive gap from a launch edge to the next capture edge over
 //   one common period, in closed form from the gcd of the periods; a clock
-//   of period 0 captures at time 0, as OpenSTA times it. False
+//   of period 0 captures at time 0 and launches into the capture edge of
+//   the first cycle, as OpenSTA times it. False
 //   paths remove clock pairs, start points or end points, before any rule.
 // Cost: O((V + E) · groups) time and memory.
 #include <algorithm>
@@ -46,6 +50,83 @@ namespace kavu_platform {
 namespace {
 
 constexpr int32_t NONE = SSC_INVALID;
+
+// Walks the logic before the clock sources of gated registers, as an
+// ideal clock propagates forward through it: the state of a node is the
+// one clock (and whether it arrives inverted) that reaches it, none, or a
+// conflict (several clocks, or a path not unate in the clock). Post-order
+// over fan-in data arcs with an explicit stack; each node is settled once
+// for all registers, so the walks cost O(V + E) together. An arc back into
+// a node still open (a loop) brings nothing, like an arc cut for the
+// topological order.
+class GATED_CLOCK_WALK {
+ public:
+  static constexpr int32_t kUnvisited = -1, kOpen = -2, kNone = -3, kConflict = -4;
+
+  GATED_CLOCK_WALK(const SSC_NETLIST_DATA& data, const std::vector<int>& clock_of_source)
+      : m_data(data), m_clock_of_source(clock_of_source), m_state(data.nodes.size(), kUnvisited) {}
+
+  // The state of COMB node `start` (kNone, kConflict, or 2 * clock + inverted).
+  int32_t state_of(uint32_t start) {
+    if (m_state[start] != kUnvisited) return m_state[start] == kOpen ? kNone : m_state[start];
+    m_state[start] = kOpen;
+    m_stack.push_back(FRAME{start, SSC_NETLIST_DATA::arc_begin(m_data.nodes[start]), kNone});
+    while (!m_stack.empty()) {
+      FRAME& f = m_stack.back();
+      if (f.arc == SSC_NETLIST_DATA::arc_end(m_data.nodes[f.node])) {
+        const int32_t done = f.acc;
+        m_state[f.node] = done;
+        m_stack.pop_back();
+        if (!m_stack.empty()) merge_arc(&m_stack.back(), done);
+        continue;
+      }
+      const TDB_ARC& arc = m_data.arcs[f.arc];
+      if (arc.m_kind != TDB_ARC_DATA) {
+        ++f.arc;
+        continue;
+      }
+      const uint32_t u = arc.m_src;
+      if (m_state[u] == kUnvisited && !leaf(u)) {
+        m_state[u] = kOpen;
+        m_stack.push_back(FRAME{u, SSC_NETLIST_DATA::arc_begin(m_data.nodes[u]), kNone});
+        continue;  // f may dangle now; the child's result comes back through merge_arc
+      }
+      merge_arc(&f, m_state[u] == kOpen ? kNone : m_state[u]);
+    }
+    return m_state[start];
+  }
+
+ private:
+  struct FRAME {
+    uint32_t node;
+    uint32_t arc;  // the next fan-in arc
+    int32_t acc;   // the state of the arcs before it
+  };
+  // Settles a node the walk does not enter: a clock's source, or a node
+  // that is no logic (ports, registers: a clock does not pass them).
+  bool leaf(uint32_t u) {
+    if (m_clock_of_source[u] >= 0) m_state[u] = 2 * m_clock_of_source[u];
+    else if (m_data.nodes[u].get_kind() != TDB_NODE_COMB) m_state[u] = kNone;
+    else return false;
+    return true;
+  }
+  // Adds the state `s` of the frame's current arc's source, through the
+  // arc's sense, and moves to the next arc.
+  void merge_arc(FRAME* f, int32_t s) {
+    const TDB_ARC& arc = m_data.arcs[f->arc++];
+    if (s == kNone || f->acc == kConflict) return;
+    if (s >= 0) {
+      const int sense = ssc_input_sense(arc.m_iterm);
+      s = sense == 0 ? kConflict : (sense < 0 ? s ^ 1 : s);
+    }
+    f->acc = f->acc == kNone || f->acc == s ? s : kConflict;
+  }
+
+  const SSC_NETLIST_DATA& m_data;
+  const std::vector<int>& m_clock_of_source;
+  std::vector<int32_t> m_state;
+  std::vector<FRAME> m_stack;
+};
 
 struct CAPTURE_ENTRY {
   int group;
@@ -80,6 +161,7 @@ class ANALYZER {
   SSC_ANALYSIS* m_out;
   std::vector<uint32_t> m_order, m_pos;
   std::vector<int> m_clock_of_source;  // node -> clock index (-1)
+  SSC_REGISTER_CLOCKS m_registers;     // each register's clock and edge
   // Max-delay rules by side (0 from, 1 to): those without the side, those
   // naming a clock (per clock), and (node, rule) pairs of named points.
   std::vector<int> m_every[2];
@@ -147,8 +229,7 @@ bool ANALYZER::has_unclocked_start(const std::vector<char>& delayed) const {
     const TDB_NODE& node = m_data.nodes[v];
     const int s = node.get_clock_source();
     if (m_no_start[v]) continue;
-    if (node.get_kind() == TDB_NODE_REGISTER && (s < 0 || (m_clock_of_source[s] < 0 && !m_no_start[s])))
-      return true;
+    if (node.get_kind() == TDB_NODE_REGISTER && m_registers.clock[v] < 0 && (s < 0 || !m_no_start[s])) return true;
     if (node.get_kind() == TDB_NODE_IN_PORT && !delayed[v] && m_clock_of_source[v] < 0) return true;
   }
   for (const SSC_SDC_IO_DELAY& d : m_out->constraints.io_delays)
@@ -176,6 +257,7 @@ void ANALYZER::make_groups() {
   for (size_t k = 0; k < c.clocks.size(); ++k)
     for (uint32_t s : c.clocks[k].sources)
       if (m_clock_of_source[s] < 0) m_clock_of_source[s] = int(k);
+  ssc_register_clocks(m_data, c.clocks, &m_registers);
   // False paths from (to) points alone remove those start (end) points.
   m_no_start.assign(n, 0);
   m_no_end.assign(n, 0);
@@ -221,10 +303,11 @@ void ANALYZER::make_groups() {
     const TDB_NODE& node = m_data.nodes[v];
     if (node.get_kind() != TDB_NODE_REGISTER) continue;
     const int s = node.get_clock_source();
-    const int k = s < 0 ? -1 : m_clock_of_source[s];
-    capture(v, k, k >= 0 && node.clock_is_inverted(), 0);
+    const int k = m_registers.clock[v];
+    const bool falling = k >= 0 && m_registers.falling[v];
+    capture(v, k, falling, 0);
     if (k >= 0 || s < 0) {
-      start(v, k, k >= 0 && node.clock_is_inverted(), 0);
+      start(v, k, falling, 0);
       continue;
     }
     if (delay_clocks.empty()) delay_clocks = port_delay_clocks();
@@ -473,14 +556,50 @@ int64_t gcd64(int64_t a, int64_t b) {
 // or g when that is 0. Exact for all 32-bit periods and offsets, O(log p).
 int ssc_edge_relation(int p1, int o1, int p2, int o2) {
   if (p1 < 0 || p2 < 0) return NONE;
-  // A clock of period 0, as OpenSTA times it: it launches at its edge's
-  // time, into the capture clock's first edge after it (the gcd below is
-  // then p2), and it captures at time 0, whatever its waveform.
+  // A clock of period 0, as OpenSTA times it: it captures at time 0,
+  // whatever its waveform; it launches at its edge's time into the capture
+  // clock's edge of the first cycle (the edge's time taken into (0, p2]),
+  // whatever the launch edge's time, so a launch at or after that edge has
+  // a relation of 0 or less.
   if (p2 == 0) return -o1;
+  if (p1 == 0) {
+    const int64_t first = ((int64_t(o2) % p2) + p2) % p2;
+    const int64_t gap = (first == 0 ? p2 : first) - int64_t(o1);
+    return int(std::clamp<int64_t>(gap, INT32_MIN + 1, INT32_MAX - 1));
+  }
   if (p1 == p2 && o1 == o2) return p1;
   const int64_t g = gcd64(p1, p2);
   const int64_t r = ((int64_t(o2) - o1) % g + g) % g;
   return int(r == 0 ? g : r);
+}
+
+void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC_CLOCK>& clocks,
+                         SSC_REGISTER_CLOCKS* out) {
+  const size_t n = data.nodes.size();
+  std::vector<int> clock_of_source(n, -1);
+  for (size_t k = 0; k < clocks.size(); ++k)
+    for (uint32_t s : clocks[k].sources)
+      if (s < n && clock_of_source[s] < 0) clock_of_source[s] = int(k);
+  out->clock.assign(n, -1);
+  out->falling.assign(n, 0);
+  out->left_unclocked = 0;
+  GATED_CLOCK_WALK gated(data, clock_of_source);
+  for (uint32_t v = 0; v < n; ++v) {
+    const TDB_NODE& node = data.nodes[v];
+    const int s = node.get_clock_source();
+    if (node.get_kind() != TDB_NODE_REGISTER || s < 0 || size_t(s) >= n) continue;
+    if (clock_of_source[s] >= 0) {
+      out->clock[v] = clock_of_source[s];
+      out->falling[v] = node.clock_is_inverted();
+      continue;
+    }
+    if (data.nodes[s].get_kind() != TDB_NODE_COMB) continue;
+    const int32_t state = gated.state_of(uint32_t(s));
+    if (state == GATED_CLOCK_WALK::kConflict) ++out->left_unclocked;
+    if (state < 0) continue;
+    out->clock[v] = state / 2;
+    out->falling[v] = char(bool(state & 1) != node.clock_is_inverted());
+  }
 }
 
 void ssc_analyze(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS c, SSC_ANALYSIS* out) {

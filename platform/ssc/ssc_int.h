@@ -68,6 +68,16 @@ struct SSC_NETLIST_DATA {
   static uint32_t arc_end(const TDB_NODE& n) { return n.m_arc_end; }
 };
 
+// The sense of the function of t's gate in its input t, t's own inversion
+// included: 1 positive unate (an output edge follows an input edge), -1
+// negative unate (inverts it), 0 neither (binate, or a kind whose function
+// the engine does not read: operators, atoms other than clock buffers). An
+// input the function does not depend on counts as positive. Read from the
+// function: buffers, name keepers, AND and OR pass, NOT inverts, XOR of one
+// driven input passes and of more is binate, a LUT from its mask, a MUX
+// passes its data inputs and is binate in its select.
+int ssc_input_sense(const CDB_SGATE_ITERM* t);
+
 // Topological order of the nodes over data arcs, loops cut at the smallest
 // unfinished node id; pos[id] is the node's place in `order`. Returns the
 // number of arcs cut (source not before its node).
@@ -117,6 +127,22 @@ struct SSC_CONSTRAINTS {
   // delay in io_delays as well, such a port starts no path.
   std::vector<uint32_t> min_delay_inputs;
 };
+
+// The clock of every register under the clocks `clocks`, as OpenSTA
+// propagates an ideal clock: a register whose clock source (traced at build
+// through buffers and inverters) is a clock's source takes the first clock
+// on it; one whose clock comes through other logic (a gated clock) takes
+// the one clock that reaches its clock source through gates unate in it,
+// its edge inverted through each inverting gate. Several clocks there, or
+// a path not unate in the clock (or through a gate the netlist no longer
+// holds), leave the register without a clock, counted in left_unclocked.
+struct SSC_REGISTER_CLOCKS {
+  std::vector<int> clock;      // per node: a register's clock index (-1: none)
+  std::vector<char> falling;   // per node: the register captures on the clock's falling edge
+  size_t left_unclocked = 0;   // registers behind gates reached by several clocks or not unate
+};
+void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC_CLOCK>& clocks,
+                         SSC_REGISTER_CLOCKS* out);
 
 // Reads the SDC subset; false with *error naming the line.
 bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out,
@@ -169,7 +195,9 @@ void ssc_analyze(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS c, SSC_ANALYSIS* 
 // (p2, o2): the smallest positive gap from a launch edge to the next
 // capture edge over one common period, in closed form (the offset
 // difference modulo the gcd of the periods); the period itself for equal
-// edges of one clock.
+// edges of one clock. A clock of period 0 captures at time 0 (-o1), and
+// launches into the capture edge of the first cycle (o2 taken into
+// (0, p2], minus o1: 0 or less for a launch at or after it).
 int ssc_edge_relation(int p1, int o1, int p2, int o2);
 
 }  // namespace kavu_platform

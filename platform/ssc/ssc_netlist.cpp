@@ -147,6 +147,62 @@ const char* out_port_name(const CDB_SGATE_OTERM* t) {
 
 }  // namespace
 
+namespace {
+
+// The sense of a LUT's function in input i: 1 when no minterm with the
+// input at 1 is below its neighbour at 0, -1 when none is above, 0 when
+// both happen (an input the function ignores passes as positive).
+int lut_input_sense(const CDB_LUTMASK& mask, unsigned i) {
+  const unsigned n = mask.get_num_inputs();
+  if (i >= n) return 0;
+  const uint64_t all = CDB_LUTMASK::get_vcc_mask(n).get_value();
+  const uint64_t at1 = CDB_LUTMASK::imask(n, i).get_value();
+  const uint64_t m = mask.get_value() & all;
+  const unsigned shift = 1u << i;  // minterm x at 0 -> its neighbour at 1
+  const bool rises = ((((m & ~at1) << shift) & ~m & at1) == 0);
+  const bool falls = (((((~m & all) & ~at1) << shift) & m & at1) == 0);
+  return rises ? 1 : (falls ? -1 : 0);
+}
+
+int gate_input_sense(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* t) {
+  unsigned i = 0;
+  const unsigned n = g->get_number_of_input_terms();
+  while (i < n && g->get_input_term(i) != t) ++i;
+  if (i == n) return 0;
+  switch (g->get_sgate_type()) {
+    case CDB_SGATE_BUFFER_ENUM:
+    case CDB_SGATE_IO_BUF_ENUM:
+      return i == 0 ? 1 : 0;
+    case CDB_SGATE_MUX_ENUM:
+      return i == CDB_MUX_DATA0 || i == CDB_MUX_DATA1 ? 1 : 0;
+    default:
+      break;
+  }
+  if (const CDB_SGATE_COMB* c = g->cast_to_comb()) {
+    switch (c->get_comb_type()) {
+      case CDB_COMB_NOT: return -1;
+      case CDB_COMB_XOR: {
+        unsigned driven = 0;
+        for (unsigned k = 0; k < n; ++k) driven += cdb_is_connected(g->get_input_term(k)) ? 1 : 0;
+        return driven <= 1 ? 1 : 0;
+      }
+      default: return 1;  // AND, OR, name keeper
+    }
+  }
+  if (const CDB_SGATE_LUT* l = g->cast_to_lut()) return lut_input_sense(l->get_lut_mask(), i);
+  if (const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg(); w && w->is_clkbuf()) return t == driven_input(g) ? 1 : 0;
+  return 0;
+}
+
+}  // namespace
+
+int ssc_input_sense(const CDB_SGATE_ITERM* t) {
+  const CDB_SGATE_NODE* g = t ? t->get_my_node() : nullptr;
+  if (!g) return 0;
+  const int sense = gate_input_sense(g, t);
+  return t->is_inverted() ? -sense : sense;
+}
+
 SSC_DELAYS ssc_make_delays(CMP_FACADE* facade, SSC_DELAY_MODEL model) {
   SSC_DELAYS d;
   d.model = model;

@@ -17,9 +17,12 @@
 // all_registers -clock C (the registers of those clocks, on either edge)
 // and all_inputs -no_clocks (without the ports that are a clock's source)
 // are applied as OpenSTA applies them, and -quiet, -cells and
-// -edge_triggered change nothing here; any other (-filter, -regexp,
-// -nocase, -of_objects, -hierarchical, …) is a warning, its value is no
-// pattern, and a get_* collection left with no pattern is empty.
+// -edge_triggered change nothing here; -nocase is a warning (without it a
+// collection takes less than OpenSTA's, never more); any other (-filter,
+// -regexp, -of_objects, -hierarchical, -rise_clock, …) could narrow the
+// collection, so the command using it is skipped with a warning (a
+// create_clock is made on no source, so that its name stays known). An
+// option's value is never a pattern.
 // Patterns are matched against a gate's path and against its last level
 // ("top|clk" and "clk"); "{a b}" lists several. In a pattern '*' stands for
 // any run of characters, '?' for one, "\x" for x itself, and every other
@@ -37,8 +40,11 @@
 // A -waveform whose fall comes before its rise has its fall one period
 // later, with a warning, as OpenSTA reads it. A clock on input ports that
 // clock no register is a warning naming them: paths from a clock's source
-// are not timed. A clock of period 0 is read as OpenSTA reads it and timed
-// as OpenSTA times it (ssc_edge_relation).
+// are not timed; so is a clock port that also feeds data logic. Registers
+// behind gates that several clocks reach, or not unate in the clock, are
+// counted in one warning (ssc_register_clocks). A clock of period 0 is
+// read as OpenSTA reads it and timed as OpenSTA times it
+// (ssc_edge_relation).
 // A clock on output ports is a warning naming them: paths to them are not
 // timed, as OpenSTA leaves them.
 // -clock takes a clock name or a collection of one clock ("[get_clocks c]");
@@ -62,16 +68,18 @@
 // delays of other clock edges, as OpenSTA keeps one set per port) and
 // -reference_pin of the I/O delays; -through, -rise_from, -fall_from,
 // -rise_to, -fall_to, -rise_through, -fall_through, -rise, -fall, -hold,
-// -datapath_only and -reset_path of the path commands; either path command
+// -datapath_only, -reset_path and -ignore_clock_latency (OpenSTA then takes
+// the launch edge's time into the arrival) of the path commands; a
+// collection option that could narrow the collection; either path command
 // without -from and -to (OpenSTA applies neither); set_false_path from
 // points to points or between points and clocks. Skipped alone, the rest
 // of the command applying: -rise and -fall of the I/O delays (applied to
 // both transitions, so a -rise delay also replaces an earlier -fall one,
-// where OpenSTA keeps it), -source_latency_included,
-// -network_latency_included and -ignore_clock_latency (clock latency is
-// not modelled), and -comment. Also warned: a create_clock on a source that
-// already has a clock, with -add or without (registers keep the first
-// clock; OpenSTA replaces it without -add), and the SDC commands the
+// where OpenSTA keeps it), -source_latency_included and
+// -network_latency_included (clock latency is not modelled), and -comment.
+// Also warned: a create_clock on a source that already has a clock, with
+// -add or without (registers keep the first clock; OpenSTA replaces it
+// without -add), and the SDC commands the
 // engine does not model (set_load, set_clock_uncertainty,
 // set_multicycle_path, …; sdc_version and current_design change nothing
 // and pass silently). set_units' quantities other than time are read and
@@ -317,6 +325,7 @@ class SDC_READER {
       if (n.get_kind() == TDB_NODE_REGISTER && n.get_clock_source() >= 0 &&
           size_t(n.get_clock_source()) < data.nodes.size())
         m_clocks_register[n.get_clock_source()] = 1;
+    mark_gated_clock_cones();
     for (const TDB_NODE& n : data.nodes) {
       std::string p = SSC_NETLIST_DATA::gate_path_of(n.get_string_name());
       const size_t bar = p.rfind('|');
@@ -360,6 +369,11 @@ class SDC_READER {
   void keep_registers_of(const std::vector<int>& clocks, std::vector<uint32_t>* nodes) const;
   void note_skipped_targets(const std::vector<std::string>& w);
   void warn_sources_without_registers(const std::vector<uint32_t>& sources);
+  void mark_gated_clock_cones();
+  const std::vector<char>& feeds_data();
+  void warn_clock_ports_feeding_data(const std::vector<uint32_t>& sources);
+  void warn_gated_registers_unclocked();
+  bool skip_widened(const std::string& command);
   void settle_edges(bool has_waveform, SSC_SDC_CLOCK* c);
   void warn(const std::string& what);
   void warn_option_skipped(const std::string& command, const std::string& option, const char* why);
@@ -388,8 +402,14 @@ class SDC_READER {
   int m_line = 0;
   bool m_quiet = false;  // no warnings (the targets of a skipped command)
   std::vector<char> m_named;           // per node: a register some command names
-  std::vector<char> m_clocks_register;  // per node: the clock source of a register
+  std::vector<char> m_clocks_register;  // per node: the clock source of a register, or logic before it
+  std::vector<char> m_feeds_data;       // per node: data from it reaches a capture (empty until needed)
   std::vector<char> m_min_input;        // per node: an input port a -min input delay names
+  // The first option of this command's collections that is not applied and
+  // could narrow its collection ("all_registers -rise_clock"): the
+  // collection may take more than it names, so the command is skipped.
+  std::string m_widened;
+  int m_last_clock_line = 0;  // the line of the last create_clock
   double m_time_scale = 1.0;  // picoseconds per time unit of the file
   // Per node and direction (output, input): the node's delays in io_delays
   // entries before this index are replaced (0: none; empty until needed).
@@ -458,17 +478,16 @@ bool collection_option_applied(const std::string& cmd, const std::string& o) {
 }
 
 // The registers of the given clocks (all_registers -clock): a register
-// belongs to the first clock defined on its clock source, as the analysis
-// assigns it, on either edge.
+// belongs to the clock the analysis assigns it (ssc_register_clocks: the
+// first clock defined on its clock source, or the one clock reaching it
+// through gates), on either edge.
 void SDC_READER::keep_registers_of(const std::vector<int>& clocks, std::vector<uint32_t>* nodes) const {
-  std::vector<int> clock_of(m_data.nodes.size(), -1);
-  for (size_t k = 0; k < m_out->clocks.size(); ++k)
-    for (uint32_t s : m_out->clocks[k].sources)
-      if (clock_of[s] < 0) clock_of[s] = int(k);
+  SSC_REGISTER_CLOCKS registers;
+  ssc_register_clocks(m_data, m_out->clocks, &registers);
   std::vector<uint32_t> kept;
   for (uint32_t v : *nodes) {
-    const int s = m_data.nodes[v].get_clock_source();
-    if (s >= 0 && std::find(clocks.begin(), clocks.end(), clock_of[s]) != clocks.end()) kept.push_back(v);
+    const int k = registers.clock[v];
+    if (k >= 0 && std::find(clocks.begin(), clocks.end(), k) != clocks.end()) kept.push_back(v);
   }
   nodes->swap(kept);
 }
@@ -488,7 +507,13 @@ bool SDC_READER::collection_words(const std::vector<std::string>& inner, std::ve
     }
     const bool valued = collection_option_has_value(o) && i + 1 < inner.size();
     if (!collection_option_applied(cmd, o)) {
-      warn(cmd + " " + o + " is not applied");
+      if (o != "-nocase") {
+        // Its collection may take more than it names (no option dropped
+        // here makes it take less than OpenSTA's but -nocase).
+        if (m_widened.empty()) m_widened = cmd + " " + o;
+      } else {
+        warn(cmd + " " + o + " is not applied");
+      }
       *dropped_value |= valued;
       i += valued ? 1 : 0;
       continue;
@@ -598,7 +623,7 @@ bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::strin
     }
     t->any = true;
     for (const std::string& p : unmatched) warn(cmd + ": nothing matches \"" + p + "\"");
-    if (unmatched.empty() && t->nodes.size() + t->clocks.size() == before) warn(cmd + ": the list is empty");
+    if (unmatched.empty() && !none && t->nodes.size() + t->clocks.size() == before) warn(cmd + ": the list is empty");
     return true;
   }
   return collect_bare(word, t, why);
@@ -707,9 +732,17 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
     *why = "create_clock without -period";
     return false;
   }
+  // A clock on targets that might be more than named is made on none (a
+  // skipped create_clock would make every later use of its name an error).
+  if (!m_widened.empty()) {
+    warn("create_clock: " + m_widened + " is not applied; the clock is made on no source");
+    t.nodes.clear();
+  }
+  m_last_clock_line = m_line;
   settle_edges(has_waveform, &c);
   c.sources = t.nodes;
   warn_sources_without_registers(c.sources);
+  warn_clock_ports_feeding_data(c.sources);
   if (c.name.empty()) c.name = c.sources.empty() ? "virtual" : m_leaf[c.sources.front()];
   // A second clock on a source reaches none of its registers: they keep the
   // first (OpenSTA adds it with -add and replaces the first without).
@@ -761,6 +794,102 @@ void SDC_READER::warn_sources_without_registers(const std::vector<uint32_t>& sou
          (outputs.size() == 1 ? "it" : "them") + " are not timed");
 }
 
+// The logic before a register's clock source that is no buffer or
+// inverter (a gated clock) carries a clock to it as well: its nodes, ports
+// included, clock a register. An explicit stack over fan-in data arcs, each
+// node once.
+void SDC_READER::mark_gated_clock_cones() {
+  const size_t n = m_data.nodes.size();
+  std::vector<char> seen(n, 0);
+  std::vector<uint32_t> stack;
+  for (const TDB_NODE& r : m_data.nodes) {
+    const int s = r.get_clock_source();
+    if (r.get_kind() != TDB_NODE_REGISTER || s < 0 || size_t(s) >= n || seen[s] ||
+        m_data.nodes[s].get_kind() != TDB_NODE_COMB)
+      continue;
+    seen[s] = 1;
+    stack.push_back(uint32_t(s));
+    while (!stack.empty()) {
+      const TDB_NODE& v = m_data.nodes[stack.back()];
+      stack.pop_back();
+      m_clocks_register[v.get_id()] = 1;
+      if (v.get_kind() != TDB_NODE_COMB) continue;
+      for (uint32_t a = SSC_NETLIST_DATA::arc_begin(v); a < SSC_NETLIST_DATA::arc_end(v); ++a) {
+        const TDB_ARC& arc = m_data.arcs[a];
+        if (arc.m_kind == TDB_ARC_DATA && !seen[arc.m_src]) {
+          seen[arc.m_src] = 1;
+          stack.push_back(arc.m_src);
+        }
+      }
+    }
+  }
+}
+
+// Per node: whether data from it reaches a capture (a register's data,
+// enable or synchronous input, an output port) through logic. Found once,
+// backwards from every capture arc, with an explicit stack.
+const std::vector<char>& SDC_READER::feeds_data() {
+  if (!m_feeds_data.empty()) return m_feeds_data;
+  m_feeds_data.assign(m_data.nodes.size(), 0);
+  std::vector<uint32_t> stack;
+  auto reach = [&](uint32_t u) {
+    if (!m_feeds_data[u]) {
+      m_feeds_data[u] = 1;
+      stack.push_back(u);
+    }
+  };
+  for (const TDB_ARC& arc : m_data.arcs)
+    if (arc.m_kind == TDB_ARC_CAPTURE) reach(arc.m_src);
+  while (!stack.empty()) {
+    const TDB_NODE& v = m_data.nodes[stack.back()];
+    stack.pop_back();
+    if (v.get_kind() != TDB_NODE_COMB) continue;
+    for (uint32_t a = SSC_NETLIST_DATA::arc_begin(v); a < SSC_NETLIST_DATA::arc_end(v); ++a)
+      if (m_data.arcs[a].m_kind == TDB_ARC_DATA) reach(m_data.arcs[a].m_src);
+  }
+  return m_feeds_data;
+}
+
+// Ports a clock is created on that clock registers and also drive data
+// logic: a clock's source starts no data path here, where OpenSTA launches
+// one at the clock's edges.
+void SDC_READER::warn_clock_ports_feeding_data(const std::vector<uint32_t>& sources) {
+  std::vector<std::string> ports;
+  for (uint32_t v : sources)
+    if (m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT && m_clocks_register[v] && feeds_data()[v])
+      ports.push_back(m_leaf[v]);
+  if (ports.empty()) return;
+  const bool one = ports.size() == 1;
+  warn("create_clock: " + std::string(one ? "port " : "ports ") + quoted_names(ports) +
+       (one ? " also feeds data logic; its data paths are not timed"
+            : " also feed data logic; their data paths are not timed"));
+}
+
+// Registers behind gates that several clocks reach, or that are not unate
+// in the clock, get no clock (ssc_register_clocks): one warning, on the line
+// of the last create_clock, with their count.
+void SDC_READER::warn_gated_registers_unclocked() {
+  if (m_out->clocks.empty()) return;
+  SSC_REGISTER_CLOCKS registers;
+  ssc_register_clocks(m_data, m_out->clocks, &registers);
+  const size_t count = registers.left_unclocked;
+  if (count == 0) return;
+  m_line = m_last_clock_line;
+  warn("create_clock: " + std::to_string(count) +
+       (count == 1 ? " register whose clock comes" : " registers whose clock comes") +
+       " through logic from several clocks, or through a gate not unate in the clock, " +
+       (count == 1 ? "is left without a clock; its paths are not timed"
+                   : "are left without a clock; their paths are not timed"));
+}
+
+// A command one of whose collections may take more than it names (see
+// m_widened) is skipped with a warning; true when it is.
+bool SDC_READER::skip_widened(const std::string& command) {
+  if (m_widened.empty()) return false;
+  warn(command + ": " + m_widened + " is not applied; ignored");
+  return true;
+}
+
 bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::string* why) {
   SSC_SDC_IO_DELAY d;
   d.input = input;
@@ -804,6 +933,7 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
     *why = "delay and -clock are required";
     return false;
   }
+  if (skip_widened(w[0])) return true;
   if (!skipped.empty()) {
     warn(w[0] + " " + skipped + " is not applied; ignored");
     return true;
@@ -852,6 +982,7 @@ void SDC_READER::replace_io_delays(const std::vector<uint32_t>& nodes, bool inpu
 }
 
 void SDC_READER::finish() {
+  warn_gated_registers_unclocked();
   for (uint32_t v = 0; v < m_named.size(); ++v) {
     if (m_named[v]) m_out->named_registers.push_back(v);
     if (m_min_input[v]) m_out->min_delay_inputs.push_back(v);
@@ -879,6 +1010,7 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
   bool has_value = !max_delay;
   bool from_points = false, to_points = false;  // a side names ports, pins or cells (not clocks)
   std::string skipped;                          // an option the engine does not apply
+  bool comment = false;
   for (size_t i = 1; i < w.size(); ++i) {
     if (is_path_point_option(w[i]) && i + 1 < w.size()) {
       TARGETS t;
@@ -898,10 +1030,12 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
                w[i] == "-reset_path") {
       if (skipped.empty()) skipped = w[i];
     } else if (w[i] == "-ignore_clock_latency") {
-      warn_option_skipped(w[0], w[i], kNoClockLatency);
+      // OpenSTA then takes the launch edge's time into the arrival: the
+      // requirement means another thing.
+      if (skipped.empty()) skipped = w[i];
     } else if (w[i] == "-comment" && i + 1 < w.size()) {
       ++i;
-      warn_option_skipped(w[0], "-comment", "");
+      comment = true;
     } else if (w[i] == "-setup") {
     } else if (!w[i].empty() && w[i][0] == '-' && !(w[i].size() > 1 && isdigit(w[i][1]))) {
       *why = "unknown option " + w[i];
@@ -921,8 +1055,12 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
     *why = "set_max_delay without a value";
     return false;
   }
-  if (!skipped.empty()) warn(w[0] + " " + skipped + " is not applied; ignored");
-  else store_rule(w[0], from_points || to_points, std::move(r));
+  if (!skipped.empty()) {
+    warn(w[0] + " " + skipped + " is not applied; ignored");
+  } else if (!skip_widened(w[0])) {
+    if (comment) warn_option_skipped(w[0], "-comment", "");
+    store_rule(w[0], from_points || to_points, std::move(r));
+  }
   return true;
 }
 
@@ -987,6 +1125,7 @@ bool SDC_READER::set_units(const std::vector<std::string>& w, std::string* why) 
 
 bool SDC_READER::command(const std::vector<std::string>& w, std::string* why) {
   const std::string& c = w.front();
+  m_widened.clear();
   if (c == "create_clock") return create_clock(w, why);
   if (c == "set_input_delay") return io_delay(w, true, why);
   if (c == "set_output_delay") return io_delay(w, false, why);
