@@ -16,6 +16,10 @@
 //                 asked for the same report. The two run in turn, each
 //                 first in every other pair. Wall time, peak memory and
 //                 ours / sta.
+//   BM_ManyPathCommands   a generated netlist of 60,000 registers under
+//                 2,000 exact-name false paths and 2,000 multicycle paths,
+//                 in process beside the same file without them, and as
+//                 whole processes beside sta (see the function).
 // Results compared: before its timed runs BM_WholeProcess analyses the
 // design in process and asks sta (untimed) for the worst slack of every
 // clock and the slack of every register end point (every driven data,
@@ -44,6 +48,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -64,14 +69,21 @@ using namespace kavu_bench;
 namespace {
 
 constexpr int GENERATED_GATES = 1000000;
+// "registers:N": the generated netlist with every third gate a register, N
+// registers, each named "g" and its gate index, the name sta's netlist
+// gives the same gate (sta_write_inputs numbers the gates after the input
+// pins in node-list order), so that one SDC text names the same cells for
+// both.
+constexpr int REGISTER_STRIDE = 3;
 const char* const DESIGNS[] = {"largest", "random:1000000"};
 
 HDB_INSTANCE_NAME* top_child(HDB_INSTANCE_NAME* top, const std::string& name) {
   return HDB_INSTANCE_NAME::create_normal_name(nullptr, name.c_str(), nullptr, nullptr, top);
 }
 
-// The generated two-clock netlist (see the file comment).
-CDB_SGATE_NETLIST* make_two_clock_dag(int gates, uint64_t seed) {
+// The generated two-clock netlist (see the file comment): every
+// `stride`-th gate a register named prefix + its gate index.
+CDB_SGATE_NETLIST* make_two_clock_dag(int gates, uint64_t seed, int stride = 10, const char* prefix = "r") {
   auto* nl = new CDB_SGATE_NETLIST;
   HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
   auto pin = [&](const std::string& name, CDB_IO_TYPE type) {
@@ -87,11 +99,11 @@ CDB_SGATE_NETLIST* make_two_clock_dag(int gates, uint64_t seed) {
   GEN_RAND rand(seed);
   auto recent = [&]() { return signals[signals.size() - 1 - rand.get_int(int(std::min<size_t>(signals.size(), 1000)))]; };
   for (int g = 0; g < gates; ++g) {
-    if (g % 10 == 9) {
-      auto* r = new CDB_SGATE_DFF(top_child(top, "r" + std::to_string(g)));
+    if (g % stride == stride - 1) {
+      auto* r = new CDB_SGATE_DFF(top_child(top, prefix + std::to_string(g)));
       r->create_all_inputs();
       r->get_input_term(CDB_DFF_DATA)->set_source(recent());
-      r->get_input_term(CDB_DFF_CLK)->set_source(clocks[(g / 10) % 2]);
+      r->get_input_term(CDB_DFF_CLK)->set_source(clocks[(g / stride) % 2]);
       nl->add_node(r);
       signals.push_back(r->get_output_term(0));
       continue;
@@ -176,8 +188,10 @@ struct DESIGN {
 
 DESIGN load(const std::string& which) {
   DESIGN d;
-  if (which.rfind("random:", 0) == 0) {
-    d.netlist = make_two_clock_dag(std::atoi(which.c_str() + 7), 21);
+  const bool registers = which.rfind("registers:", 0) == 0;
+  if (which.rfind("random:", 0) == 0 || registers) {
+    d.netlist = registers ? make_two_clock_dag(REGISTER_STRIDE * std::atoi(which.c_str() + 10), 21, REGISTER_STRIDE, "g")
+                          : make_two_clock_dag(std::atoi(which.c_str() + 7), 21);
     d.hierarchy = new CDB_SGATE_HIERARCHY;
     d.hierarchy->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr));
     d.hierarchy->set_netlist(d.netlist);
@@ -347,8 +361,134 @@ void BM_WholeProcess(benchmark::State& state) {
                     {sta, "-no_splash", "-exit", dir.file("run.tcl")}, "sta");
 }
 
+// ---------------------------------------------------------------- many path commands
+
+// BM_ManyPathCommands: a generated netlist of 60,000 registers under a
+// file of 2,000 exact-name set_false_path lines and 2,000
+// set_multicycle_path lines (which the engine reads and skips), beside
+// the same file without them. In process: one analysis per file in turn
+// (kavu_ssc_perform_timing_analysis, the netlist built and dropped each
+// time), the first with the lines apart (the file and netlist not seen
+// before) from the later ones. Whole process: ours (--analyze) against
+// sta reading the same netlist as Verilog and the same SDC text, as
+// BM_WholeProcess. Compared first: every clock's worst slack, ours
+// against sta, on the file with the lines; the false paths leave the
+// registers that launch the worst paths, so they move the worst slack and
+// a name either side misread would show (the multicycle paths start at
+// those registers too: sta applies them, the engine skips them, and a
+// false path wins over them in sta).
+constexpr int MANY_REGISTERS = 60000;
+constexpr int MANY_LINES = 2000;
+const char* const MANY_BASE_SDC =
+    "create_clock -name clk0 -period 3000 [get_ports clk0]\n"
+    "create_clock -name clk1 -period 4000 [get_ports clk1]\n"
+    "set_input_delay 100 -clock clk0 [get_ports in*]\n"
+    "set_output_delay 200 -clock clk1 [all_outputs]\n";
+
+std::string leaf_name(const CDB_SGATE_NODE* g) {
+  const std::string path = g->get_string_hpath();
+  return path.substr(path.rfind('|') + 1);
+}
+
+// The path command lines: the registers whose launched paths are the
+// worst in `map`, a false path from each and a multicycle path from each
+// to the next register in the list.
+std::string many_path_lines(const SSC_ITERM_TIMING_INFO_MAP& map) {
+  std::map<const CDB_SGATE_NODE*, int> launch;  // register -> worst slack of its paths
+  for (const auto& [iterm, info] : map) {
+    const CDB_SGATE_OTERM* src = iterm->get_source();
+    const CDB_SGATE_NODE* g = src ? src->get_my_node() : nullptr;
+    if (!g || g->get_sgate_type() != CDB_SGATE_DFF_ENUM) continue;
+    auto [it, fresh] = launch.emplace(g, info.m_slack);
+    if (!fresh) it->second = std::min(it->second, info.m_slack);
+  }
+  std::vector<std::pair<int, std::string>> order;
+  for (const auto& [g, slack] : launch) order.push_back({slack, leaf_name(g)});
+  std::sort(order.begin(), order.end());
+  order.resize(std::min<size_t>(order.size(), MANY_LINES));
+  std::string lines;
+  for (const auto& [slack, name] : order) lines += "set_false_path -from [get_cells {" + name + "}]\n";
+  for (size_t k = 0; k < order.size(); ++k)
+    lines += "set_multicycle_path 2 -setup -from [get_cells {" + order[k].second + "}] -to [get_cells {" +
+             order[(k + 1) % order.size()].second + "}]\n";
+  return lines;
+}
+
+// One in-process analysis under the file `sdc`: seconds; *worst (when
+// given) the worst slack of each clock after it.
+double analyse_once(COMPILE& compile, const DESIGN& d, const std::string& sdc, SSC_ITERM_TIMING_INFO_MAP* map,
+                    std::map<std::string, int>* worst) {
+  cfg_set_value("ssc_sdc_file", sdc.c_str());
+  bool ok = false;
+  const double s = timed([&] {
+    ok = kavu_ssc_perform_timing_analysis(&compile.facade, d.hierarchy, d.netlist, map, nullptr, nullptr, nullptr,
+                                          worst == nullptr, nullptr, false);
+  });
+  if (!ok) return -1;
+  if (worst) {
+    for (const std::string& clock : ssc_get_util()->get_clock_names())
+      (*worst)[clock] = ssc_get_util()->get_worst_slack(clock.c_str());
+    kavu_ssc_delete_tdb_netlist();
+  }
+  return s;
+}
+
+void BM_ManyPathCommands(benchmark::State& state) {
+  const std::string which = "registers:" + std::to_string(MANY_REGISTERS);
+  state.SetLabel(which + ", 2,000 false + 2,000 multicycle paths");
+  DESIGN d = load(which);
+  TEMP_DIR dir;
+  const std::string base = dir.file("base.sdc"), many = dir.file("t.sdc");
+  std::ofstream(base) << MANY_BASE_SDC;
+  std::string why;
+  std::map<std::string, int> ours_base, ours;
+  std::vector<double> base_s, lines_s;
+  double first_s = 0;
+  STA_CONSTRAINTS c;
+  c.clocks = {{"clk0", 3000, ""}, {"clk1", 4000, ""}};
+  {
+    COMPILE compile(d, base);
+    SSC_ITERM_TIMING_INFO_MAP map;
+    if (analyse_once(compile, d, base, &map, &ours_base) < 0) why = "our analysis without the lines failed";
+    c.sdc = MANY_BASE_SDC + many_path_lines(map);
+    std::ofstream(many) << c.sdc;
+    for (int k = 0; k < 4 && why.empty(); ++k) {
+      SSC_ITERM_TIMING_INFO_MAP a, b;
+      const double with = analyse_once(compile, d, many, &a, k == 0 ? &ours : nullptr);
+      const double without = analyse_once(compile, d, base, &b, nullptr);
+      if (with < 0 || without < 0) why = "our analysis failed";
+      (k == 0 ? first_s : lines_s.emplace_back()) = with;
+      base_s.push_back(without);
+    }
+  }
+  if (why.empty() && ours == ours_base) why = "the lines moved no clock's worst slack: a comparison would not see them";
+  const std::string sta = sta_binary_path();
+  if (why.empty() && !sta.empty()) {
+    const STA_RESULT r = sta_analyze(d.netlist, nullptr, SSC_DELAY_MODEL_TABLE, c, {});
+    if (r.status != STA_OK) why = "sta failed: " + r.log.substr(0, 160);
+    for (const auto& [clock, slack] : ours) {
+      auto it = r.worst_per_clock.find(clock);
+      const double theirs = it == r.worst_per_clock.end() ? double(SSC_UNCONSTRAINED_SLACK) : it->second;
+      if (why.empty() && std::abs(double(slack) - theirs) > sta_rounding(theirs))
+        why = "worst slack of " + clock + ": ours " + std::to_string(slack) + ", sta " + std::to_string(theirs);
+    }
+  }
+  if (why.empty() && !sta.empty() && !sta_write_inputs(d.netlist, nullptr, SSC_DELAY_MODEL_TABLE, c, {}, dir.path(), &why))
+    why = "cannot write sta's inputs: " + why;
+  delete d.netlist;
+  delete d.hierarchy;
+  if (!why.empty()) return mismatch(state, which + ": " + why);
+  compare_processes(state, dir.path(), {self_program(), ANALYZE_FLAG, which, many},
+                    {sta, "-no_splash", "-exit", dir.file("run.tcl")}, "sta");
+  state.counters["lines_first_ms"] = first_s * 1e3;
+  state.counters["lines_ms"] = median(lines_s) * 1e3;
+  state.counters["without_lines_ms"] = median(base_s) * 1e3;
+  state.counters["lines_ratio"] = median(lines_s) / median(base_s);
+}
+
 BENCHMARK(BM_TimingAnalysisInProcess)->DenseRange(0, 1)->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholeProcess)->Arg(0)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ManyPathCommands)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 const PROCESS_MODE MODES[] = {{ANALYZE_FLAG, analyze_mode}, {"--write-sta-inputs", write_sta_inputs_mode}};
 

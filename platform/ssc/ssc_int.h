@@ -118,6 +118,12 @@ struct SSC_CONSTRAINTS {
 // Reads the SDC subset; false with *error naming the line.
 bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out,
                   std::string* error);
+// What ssc_read_sdc's result depends on in `data` (the nodes' names,
+// kinds and clocks, and their arcs besides), as a byte string: two
+// netlists with equal keys read every text into equal constraints, so a
+// read may be kept and given again while the text and the key stay equal.
+// O(nodes + arcs + name bytes).
+std::string ssc_sdc_netlist_key(const SSC_NETLIST_DATA& data);
 // Default clocks: every traced register clock source, period `period`.
 void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINTS* out);
 

@@ -83,6 +83,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "msg/msg.h"
@@ -227,6 +228,23 @@ bool name_matches(const std::string& pattern, std::string_view name, bool port) 
   return glob_match(pattern, base);
 }
 
+// The name a pattern without wildcards stands for ("a\\[3\\]" stands for
+// "a[3]"), as glob_match reads escapes; false when the pattern holds an
+// unescaped '*' or '?'. Such a pattern matches exactly the names equal to
+// it (glob_match then compares character by character).
+bool literal_of(std::string_view p, std::string* name) {
+  name->clear();
+  for (size_t i = 0; i < p.size(); ++i) {
+    if (p[i] == '\\' && i + 1 < p.size()) {
+      *name += p[++i];
+      continue;
+    }
+    if (p[i] == '*' || p[i] == '?') return false;
+    *name += p[i];
+  }
+  return true;
+}
+
 // A time in the file's unit (`scale` picoseconds each) as whole picoseconds.
 bool parse_number(const std::string& w, int* v, double scale = 1.0) {
   char* end = nullptr;
@@ -334,8 +352,20 @@ class SDC_READER {
     const TDB_NODE_KIND k = m_data.nodes[id].get_kind();
     return k == TDB_NODE_IN_PORT || k == TDB_NODE_OUT_PORT;
   }
-  void add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t,
-                 std::vector<std::string>* unmatched) const;
+  bool of_kind(uint32_t id, int kind) const {
+    const TDB_NODE_KIND k = m_data.nodes[id].get_kind();
+    switch (kind) {
+      case 0: return is_port(id);
+      case 2: return !is_port(id);
+      case 3: return k == TDB_NODE_IN_PORT;
+      case 4: return k == TDB_NODE_OUT_PORT;
+      case 5: return k == TDB_NODE_REGISTER;
+      default: return true;
+    }
+  }
+  void index_exact_names();
+  void add_exact(const std::string& pattern, const std::string& name, int kind, std::vector<uint32_t>* ids);
+  void add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t, std::vector<std::string>* unmatched);
   void add_clocks(const std::vector<std::string>& patterns, bool all, TARGETS* t,
                   std::vector<std::string>* unmatched) const;
   // Collects the targets of a word, and notes the registers among them.
@@ -372,6 +402,12 @@ class SDC_READER {
   const SSC_NETLIST_DATA& m_data;
   SSC_CONSTRAINTS* m_out;
   std::vector<std::string> m_paths, m_leaf;
+  // Nodes by the names a pattern without wildcards is compared with (see
+  // matches): every node's path and last level, and apart, for a port
+  // that is a bus bit, the bus of each (what a pattern that does not end
+  // in ']' meets). Views into m_paths and m_leaf; built on first use.
+  bool m_exact_indexed = false;
+  std::unordered_multimap<std::string_view, uint32_t> m_by_name, m_by_bus;
   int m_line = 0;
   bool m_quiet = false;  // no warnings (the targets of a skipped command)
   std::vector<char> m_named;           // per node: a register some command names
@@ -399,31 +435,77 @@ void SDC_READER::warn(const std::string& what) {
     ++m_out->more_warnings;
 }
 
+void SDC_READER::index_exact_names() {
+  m_exact_indexed = true;
+  m_by_name.reserve(2 * m_paths.size());
+  for (uint32_t id = 0; id < m_paths.size(); ++id) {
+    m_by_name.emplace(m_paths[id], id);
+    if (m_leaf[id] != m_paths[id]) m_by_name.emplace(m_leaf[id], id);
+    std::string_view path_bus, leaf_bus;
+    if (!is_port(id)) continue;
+    if (bus_of(m_paths[id], &path_bus)) m_by_bus.emplace(path_bus, id);
+    if (bus_of(m_leaf[id], &leaf_bus) && leaf_bus != path_bus) m_by_bus.emplace(leaf_bus, id);
+  }
+}
+
+// The nodes of the kind that `pattern`, which stands for `name` alone,
+// matches, as matches() finds them: a pattern that does not end in ']'
+// meets a port that is a bus bit by its bus (and no whole name that ends in
+// ']'), any other name whole.
+void SDC_READER::add_exact(const std::string& pattern, const std::string& name, int kind, std::vector<uint32_t>* ids) {
+  if (!m_exact_indexed) index_exact_names();
+  const bool whole = pattern.empty() || pattern.back() == ']';
+  for (const auto* index : {&m_by_name, whole ? nullptr : &m_by_bus}) {
+    if (!index) continue;
+    for (auto [it, end] = index->equal_range(name); it != end; ++it)
+      if (of_kind(it->second, kind)) ids->push_back(it->second);
+  }
+}
+
 // kind: 0 ports, 1 any node (pins), 2 cells (registers and logic, no
 // port: OpenSTA's get_cells returns none), 3 in ports, 4 out ports, 5
 // registers only. Patterns that match no node of the kind are
-// appended to *unmatched.
+// appended to *unmatched. A pattern without wildcards is looked up by
+// name, the others are matched against every node of the kind; the nodes
+// come in id order either way.
 void SDC_READER::add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t,
-                           std::vector<std::string>* unmatched) const {
-  std::vector<char> used(patterns.size(), 0);
-  for (uint32_t id = 0; id < m_data.nodes.size(); ++id) {
-    const TDB_NODE_KIND k = m_data.nodes[id].get_kind();
-    if (kind == 0 && !is_port(id)) continue;
-    if (kind == 2 && is_port(id)) continue;
-    if (kind == 3 && k != TDB_NODE_IN_PORT) continue;
-    if (kind == 4 && k != TDB_NODE_OUT_PORT) continue;
-    if (kind == 5 && k != TDB_NODE_REGISTER) continue;
-    bool hit = patterns.empty();
-    for (size_t p = 0; p < patterns.size(); ++p)
-      if (matches(id, patterns[p])) {
-        used[p] = 1;
-        hit = true;
-      }
-    if (hit) t->nodes.push_back(id);
+                           std::vector<std::string>* unmatched) {
+  t->any = true;
+  if (patterns.empty()) {
+    for (uint32_t id = 0; id < m_data.nodes.size(); ++id)
+      if (of_kind(id, kind)) t->nodes.push_back(id);
+    return;
   }
+  std::vector<char> used(patterns.size(), 0);
+  std::vector<size_t> globs;
+  std::vector<uint32_t> hits;
+  std::string name;
+  for (size_t p = 0; p < patterns.size(); ++p) {
+    if (!literal_of(patterns[p], &name)) {
+      globs.push_back(p);
+      continue;
+    }
+    const size_t before = hits.size();
+    add_exact(patterns[p], name, kind, &hits);
+    used[p] = hits.size() > before;
+  }
+  if (!globs.empty()) {
+    for (uint32_t id = 0; id < m_data.nodes.size(); ++id) {
+      if (!of_kind(id, kind)) continue;
+      bool hit = false;
+      for (size_t p : globs)
+        if (matches(id, patterns[p])) {
+          used[p] = 1;
+          hit = true;
+        }
+      if (hit) hits.push_back(id);
+    }
+  }
+  std::sort(hits.begin(), hits.end());
+  hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
+  t->nodes.insert(t->nodes.end(), hits.begin(), hits.end());
   for (size_t p = 0; p < patterns.size(); ++p)
     if (!used[p]) unmatched->push_back(patterns[p]);
-  t->any = true;
 }
 
 // The options of the collection commands that take a value (OpenSTA's
@@ -543,6 +625,11 @@ bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::strin
       return false;
     }
     const std::string cmd = inner.front();
+    // A skipped command's collections are read for the registers they name
+    // alone (m_quiet): those of ports and clocks need no matching.
+    if (m_quiet && (cmd == "get_ports" || cmd == "all_inputs" || cmd == "all_outputs" || cmd == "get_clocks" ||
+                    cmd == "all_clocks"))
+      return true;
     std::vector<std::string> patterns;
     std::vector<int> clocks;
     bool no_clocks = false, dropped_value = false;
@@ -1034,6 +1121,29 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
   }
   reader.finish();
   return true;
+}
+
+// Per node: its kind, clock source and edge, its arcs (source and kind)
+// and its name; more than the reader reads, so that a netlist that
+// differs in anything near it has another key.
+std::string ssc_sdc_netlist_key(const SSC_NETLIST_DATA& data) {
+  std::string key;
+  auto put = [&key](const auto& v) { key.append(reinterpret_cast<const char*>(&v), sizeof v); };
+  put(data.nodes.size());
+  for (const TDB_NODE& n : data.nodes) {
+    put(uint8_t(n.get_kind()));
+    put(int32_t(n.get_clock_source()));
+    put(uint8_t(n.clock_is_inverted()));
+    const uint32_t b = SSC_NETLIST_DATA::arc_begin(n), e = SSC_NETLIST_DATA::arc_end(n);
+    put(e - b);
+    for (uint32_t k = b; k < e && k < data.arcs.size(); ++k) {
+      put(data.arcs[k].m_src);
+      put(data.arcs[k].m_kind);
+    }
+    put(uint32_t(n.get_string_name().size()));
+    key += n.get_string_name();
+  }
+  return key;
 }
 
 void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINTS* out) {
