@@ -77,13 +77,16 @@
 // there is passed over. An unknown command, an unknown option, an unknown
 // clock or collection, a malformed number or an unbalanced bracket is an
 // error naming its line. A clock without targets is virtual.
+// Cost: a pattern without wildcards is looked up in a table of the names
+// (made on the first such pattern of a read, O(nodes)), one with wildcards
+// is matched against every node of its kind; the collections of a skipped
+// command that can name no register (ports, clocks) are not matched.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "msg/msg.h"
@@ -228,8 +231,8 @@ bool name_matches(const std::string& pattern, std::string_view name, bool port) 
   return glob_match(pattern, base);
 }
 
-// The name a pattern without wildcards stands for ("a\\[3\\]" stands for
-// "a[3]"), as glob_match reads escapes; false when the pattern holds an
+// The name a pattern without wildcards stands for (a\[3\] stands for
+// a[3]), as glob_match reads escapes; false when the pattern holds an
 // unescaped '*' or '?'. Such a pattern matches exactly the names equal to
 // it (glob_match then compares character by character).
 bool literal_of(std::string_view p, std::string* name) {
@@ -403,11 +406,16 @@ class SDC_READER {
   SSC_CONSTRAINTS* m_out;
   std::vector<std::string> m_paths, m_leaf;
   // Nodes by the names a pattern without wildcards is compared with (see
-  // matches): every node's path and last level, and apart, for a port
-  // that is a bus bit, the bus of each (what a pattern that does not end
-  // in ']' meets). Views into m_paths and m_leaf; built on first use.
-  bool m_exact_indexed = false;
-  std::unordered_multimap<std::string_view, uint32_t> m_by_name, m_by_bus;
+  // matches): every node's path and last level, and for a port that is a
+  // bus bit the bus of each (what a pattern that does not end in ']'
+  // meets). Entries are id * 4 + which name (NAME_PATH, NAME_LEAF,
+  // NAME_PATH_BUS, NAME_LEAF_BUS), grouped by a hash of the name into
+  // buckets (m_bucket_begin[b] .. m_bucket_begin[b + 1] of m_entries): two
+  // flat arrays, made on first use in two passes over the names.
+  enum { NAME_PATH, NAME_LEAF, NAME_PATH_BUS, NAME_LEAF_BUS };
+  std::string_view entry_name(uint32_t entry) const;
+  int m_bucket_shift = 64;
+  std::vector<uint32_t> m_bucket_begin, m_entries;
   int m_line = 0;
   bool m_quiet = false;  // no warnings (the targets of a skipped command)
   std::vector<char> m_named;           // per node: a register some command names
@@ -435,17 +443,38 @@ void SDC_READER::warn(const std::string& what) {
     ++m_out->more_warnings;
 }
 
+// The name an entry of the exact-name index stands for.
+std::string_view SDC_READER::entry_name(uint32_t entry) const {
+  const uint32_t id = entry >> 2;
+  std::string_view name = (entry & 1) ? m_leaf[id] : m_paths[id];
+  if (entry & 2) bus_of(name, &name);
+  return name;
+}
+
 void SDC_READER::index_exact_names() {
-  m_exact_indexed = true;
-  m_by_name.reserve(2 * m_paths.size());
+  std::vector<uint32_t> entries;
+  entries.reserve(2 * m_paths.size());
   for (uint32_t id = 0; id < m_paths.size(); ++id) {
-    m_by_name.emplace(m_paths[id], id);
-    if (m_leaf[id] != m_paths[id]) m_by_name.emplace(m_leaf[id], id);
-    std::string_view path_bus, leaf_bus;
+    entries.push_back(id * 4 + NAME_PATH);
+    if (m_leaf[id] != m_paths[id]) entries.push_back(id * 4 + NAME_LEAF);
     if (!is_port(id)) continue;
-    if (bus_of(m_paths[id], &path_bus)) m_by_bus.emplace(path_bus, id);
-    if (bus_of(m_leaf[id], &leaf_bus) && leaf_bus != path_bus) m_by_bus.emplace(leaf_bus, id);
+    std::string_view path_bus, leaf_bus;
+    if (bus_of(m_paths[id], &path_bus)) entries.push_back(id * 4 + NAME_PATH_BUS);
+    if (bus_of(m_leaf[id], &leaf_bus) && leaf_bus != path_bus) entries.push_back(id * 4 + NAME_LEAF_BUS);
   }
+  int bits = 1;
+  while ((size_t(1) << bits) < entries.size()) ++bits;
+  m_bucket_shift = 64 - bits;
+  std::vector<uint32_t> bucket(entries.size());
+  m_bucket_begin.assign((size_t(1) << bits) + 1, 0);
+  for (size_t k = 0; k < entries.size(); ++k) {
+    bucket[k] = uint32_t(uint64_t(std::hash<std::string_view>()(entry_name(entries[k]))) >> m_bucket_shift);
+    ++m_bucket_begin[bucket[k] + 1];
+  }
+  for (size_t b = 1; b < m_bucket_begin.size(); ++b) m_bucket_begin[b] += m_bucket_begin[b - 1];
+  m_entries.resize(entries.size());
+  std::vector<uint32_t> fill(m_bucket_begin.begin(), m_bucket_begin.end() - 1);
+  for (size_t k = 0; k < entries.size(); ++k) m_entries[fill[bucket[k]]++] = entries[k];
 }
 
 // The nodes of the kind that `pattern`, which stands for `name` alone,
@@ -453,12 +482,13 @@ void SDC_READER::index_exact_names() {
 // meets a port that is a bus bit by its bus (and no whole name that ends in
 // ']'), any other name whole.
 void SDC_READER::add_exact(const std::string& pattern, const std::string& name, int kind, std::vector<uint32_t>* ids) {
-  if (!m_exact_indexed) index_exact_names();
+  if (m_bucket_begin.empty()) index_exact_names();
   const bool whole = pattern.empty() || pattern.back() == ']';
-  for (const auto* index : {&m_by_name, whole ? nullptr : &m_by_bus}) {
-    if (!index) continue;
-    for (auto [it, end] = index->equal_range(name); it != end; ++it)
-      if (of_kind(it->second, kind)) ids->push_back(it->second);
+  const uint64_t b = uint64_t(std::hash<std::string_view>()(name)) >> m_bucket_shift;
+  for (uint32_t k = m_bucket_begin[b]; k < m_bucket_begin[b + 1]; ++k) {
+    const uint32_t e = m_entries[k];
+    if ((whole && (e & 2)) || entry_name(e) != name || !of_kind(e >> 2, kind)) continue;
+    ids->push_back(e >> 2);
   }
 }
 
