@@ -1153,12 +1153,18 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
   return true;
 }
 
-// Per node: its kind, clock source and edge, its arcs (source and kind)
-// and its name; more than the reader reads, so that a netlist that
-// differs in anything near it has another key.
-std::string ssc_sdc_netlist_key(const SSC_NETLIST_DATA& data) {
-  std::string key;
-  auto put = [&key](const auto& v) { key.append(reinterpret_cast<const char*>(&v), sizeof v); };
+namespace {
+
+// Gives the key of ssc_sdc_netlist_key to `flush` in pieces of about 4 KiB
+// (a key is some 40 bytes a node). Per node: its kind, clock source and
+// edge, its arcs (source and kind) and its name; more than the reader
+// reads, so that a netlist that differs in anything near it has another
+// key.
+template <class FLUSH>
+void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
+  std::string buf;
+  buf.reserve(8192);
+  auto put = [&buf](const auto& v) { buf.append(reinterpret_cast<const char*>(&v), sizeof v); };
   put(data.nodes.size());
   for (const TDB_NODE& n : data.nodes) {
     put(uint8_t(n.get_kind()));
@@ -1171,9 +1177,41 @@ std::string ssc_sdc_netlist_key(const SSC_NETLIST_DATA& data) {
       put(data.arcs[k].m_kind);
     }
     put(uint32_t(n.get_string_name().size()));
-    key += n.get_string_name();
+    buf += n.get_string_name();
+    if (buf.size() >= 4096) {
+      if (!flush(std::string_view(buf))) return;
+      buf.clear();
+    }
   }
+  flush(std::string_view(buf));
+}
+
+}  // namespace
+
+std::string ssc_sdc_netlist_key(const SSC_NETLIST_DATA& data) {
+  size_t size = 0;
+  write_netlist_key(data, [&size](std::string_view piece) {
+    size += piece.size();
+    return true;
+  });
+  std::string key;
+  key.reserve(size);
+  write_netlist_key(data, [&key](std::string_view piece) {
+    key += piece;
+    return true;
+  });
   return key;
+}
+
+bool ssc_sdc_netlist_key_is(const SSC_NETLIST_DATA& data, const std::string& key) {
+  size_t at = 0;
+  bool equal = true;
+  write_netlist_key(data, [&](std::string_view piece) {
+    equal = at + piece.size() <= key.size() && key.compare(at, piece.size(), piece) == 0;
+    at += piece.size();
+    return equal;
+  });
+  return equal && at == key.size();
 }
 
 void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINTS* out) {

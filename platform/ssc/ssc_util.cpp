@@ -280,11 +280,11 @@ std::vector<KEPT_READ> g_kept_reads;
 
 bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_platform::SSC_CONSTRAINTS* c,
                    std::string* error) {
-  std::string key = kavu_platform::ssc_sdc_netlist_key(data);
   {
     std::lock_guard<std::mutex> lock(g_kept_mutex);
     for (size_t k = g_kept_reads.size(); k-- > 0;) {
-      if (g_kept_reads[k].netlist_key != key || g_kept_reads[k].text != text) continue;
+      if (g_kept_reads[k].text != text || !kavu_platform::ssc_sdc_netlist_key_is(data, g_kept_reads[k].netlist_key))
+        continue;
       std::rotate(g_kept_reads.begin() + long(k), g_kept_reads.begin() + long(k) + 1, g_kept_reads.end());
       *c = g_kept_reads.back().constraints;
       return true;
@@ -292,9 +292,10 @@ bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_p
   }
   if (!kavu_platform::ssc_read_sdc(text, data, c, error)) return false;
   if (text.size() > kMaxKeptTextBytes) return true;
+  KEPT_READ kept{text, kavu_platform::ssc_sdc_netlist_key(data), *c};
   std::lock_guard<std::mutex> lock(g_kept_mutex);
   if (g_kept_reads.size() >= kKeptReads) g_kept_reads.erase(g_kept_reads.begin());
-  g_kept_reads.push_back(KEPT_READ{text, std::move(key), *c});
+  g_kept_reads.push_back(std::move(kept));
   return true;
 }
 
