@@ -423,7 +423,7 @@ void BM_WholeProcess(benchmark::State& state) {
 // the same file without them. In process: one analysis per file in turn
 // (kavu_ssc_perform_timing_analysis, the netlist built and dropped each
 // time); the first analysis of each file (first_*: the file and netlist
-// not seen before) apart from the three after it (again_*: medians). Whole process: ours (--analyze) against
+// not seen before) apart from the later ones (again_*: medians). Whole process: ours (--analyze) against
 // sta reading the same netlist as Verilog and the same SDC text, as
 // BM_WholeProcess. Compared first: every clock's worst slack, ours
 // against sta, on the file with the lines; the false paths leave the
@@ -492,6 +492,10 @@ void BM_ManyPathCommands(benchmark::State& state) {
   state.SetLabel(which + ", 2,000 false + 2,000 multicycle paths");
   DESIGN d = load(which);
   TEMP_DIR dir;
+  if (!d.netlist || dir.path().empty()) {
+    state.SkipWithError(d.netlist ? "cannot make a temporary directory" : d.error.c_str());
+    return;
+  }
   const std::string base = dir.file("base.sdc"), many = dir.file("t.sdc");
   std::ofstream(base) << MANY_BASE_SDC;
   std::string why;
@@ -528,7 +532,8 @@ void BM_ManyPathCommands(benchmark::State& state) {
         why = "worst slack of " + clock + ": ours " + std::to_string(slack) + ", sta " + std::to_string(theirs);
     }
   }
-  if (why.empty() && !sta.empty() && !sta_write_inputs(d.netlist, nullptr, SSC_DELAY_MODEL_TABLE, c, {}, dir.path(), &why))
+  if (why.empty() && !sta.empty() &&
+      !sta_write_inputs(d.netlist, nullptr, SSC_DELAY_MODEL_TABLE, c, {}, dir.path(), &why))
     why = "cannot write sta's inputs: " + why;
   delete d.netlist;
   delete d.hierarchy;
