@@ -16,6 +16,10 @@
 //                 asked for the same report. The two run in turn, each
 //                 first in every other pair. Wall time, peak memory and
 //                 ours / sta.
+//   BM_ManyPathCommands   a generated netlist of 60,000 registers under
+//                 2,000 exact-name false paths and 2,000 multicycle paths,
+//                 in process beside the same file without them, and as
+//                 whole processes beside sta (see the function).
 // Results compared: before its timed runs BM_WholeProcess analyses the
 // design in process and asks sta (untimed) for the worst slack of every
 // clock and the slack of every register end point (every driven data,
@@ -44,6 +48,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -118,6 +123,67 @@ CDB_SGATE_NETLIST* make_two_clock_dag(int gates, uint64_t seed) {
   return nl;
 }
 
+// A LUT of 1-4 inputs with a random function: `first` (when given) and
+// others from the last 1000 of `sources`.
+CDB_SGATE_OTERM* add_random_lut(CDB_SGATE_NETLIST* nl, GEN_RAND& rand, const std::vector<CDB_SGATE_OTERM*>& sources,
+                                CDB_SGATE_OTERM* first) {
+  const unsigned n = 1 + unsigned(rand.get_int(4));
+  CDB_LUTMASK m;
+  uint64_t mask = rand.get_uint() & ((n == 4 ? 0xffffull : (1ull << (1u << n)) - 1));
+  if (mask == 0 || mask == ((1ull << (1u << n)) - 1)) mask = 0x6;
+  m.set_value(n, mask);
+  auto* lut = new CDB_SGATE_LUT(nullptr, m);
+  for (unsigned i = 0; i < n; ++i) {
+    CDB_SGATE_ITERM* t = lut->create_input_term(nullptr, DB_INPUT_PORT_TYPE(12 + i));
+    lut->set_input_term(t, i);
+    const size_t window = std::min<size_t>(sources.size(), 1000);
+    t->set_source(i == 0 && first ? first : sources[sources.size() - 1 - size_t(rand.get_int(int(window)))]);
+  }
+  nl->add_node(lut);
+  return lut->get_output_term(0);
+}
+
+// "registers:N": N registers on clocks clk0 and clk1 in turn, each behind
+// a chain of LUTs whose other inputs are earlier registers and input pins,
+// as in a pipelined design: one to three LUTs, ten for one register in 200
+// (so that few registers launch the worst paths). Each register is named
+// "g" and its gate index, the name sta's netlist gives the same gate
+// (sta_write_inputs numbers the gates after the input pins in node-list
+// order), so one SDC text names the same cells for both. Its 64 outputs
+// read the last registers.
+CDB_SGATE_NETLIST* make_register_rich_dag(int registers, uint64_t seed) {
+  auto* nl = new CDB_SGATE_NETLIST;
+  HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
+  auto pin = [&](const std::string& name, CDB_IO_TYPE type) {
+    auto* p = new CDB_SGATE_IO(nullptr, type);
+    p->set_instance_name(top_child(top, name));
+    if (p->get_output_term(0)) p->get_output_term(0)->set_instance_name(p->get_instance_name());
+    nl->add_node(p);
+    return p;
+  };
+  CDB_SGATE_OTERM* clocks[2] = {pin("clk0", CDB_IO_INPUT)->get_output_term(0), pin("clk1", CDB_IO_INPUT)->get_output_term(0)};
+  std::vector<CDB_SGATE_OTERM*> sources;
+  for (int i = 0; i < 64; ++i) sources.push_back(pin("in" + std::to_string(i), CDB_IO_INPUT)->get_output_term(0));
+  GEN_RAND rand(seed);
+  int gates = 0;
+  for (int r = 0; r < registers; ++r) {
+    const int chain = r % 200 == 199 ? 10 : 1 + rand.get_int(3);
+    CDB_SGATE_OTERM* d = nullptr;
+    for (int k = 0; k < chain; ++k, ++gates) d = add_random_lut(nl, rand, sources, d);
+    auto* reg = new CDB_SGATE_DFF(top_child(top, "g" + std::to_string(gates++)));
+    reg->create_all_inputs();
+    reg->get_input_term(CDB_DFF_DATA)->set_source(d);
+    reg->get_input_term(CDB_DFF_CLK)->set_source(clocks[r % 2]);
+    nl->add_node(reg);
+    sources.push_back(reg->get_output_term(0));
+  }
+  for (int i = 0; i < 64; ++i) {
+    auto* out = pin("out" + std::to_string(i), CDB_IO_OUTPUT);
+    out->get_input_term(0)->set_source(sources[sources.size() - 1 - size_t(i)]);
+  }
+  return nl;
+}
+
 // The clocks: input pins that drive a register's clock input, in
 // node-list order.
 std::vector<std::string> clock_pins(const CDB_SGATE_NETLIST* nl) {
@@ -177,8 +243,10 @@ struct DESIGN {
 
 DESIGN load(const std::string& which) {
   DESIGN d;
-  if (which.rfind("random:", 0) == 0) {
-    d.netlist = make_two_clock_dag(std::atoi(which.c_str() + 7), 21);
+  const bool registers = which.rfind("registers:", 0) == 0;
+  if (which.rfind("random:", 0) == 0 || registers) {
+    d.netlist = registers ? make_register_rich_dag(std::atoi(which.c_str() + 10), 21)
+                          : make_two_clock_dag(std::atoi(which.c_str() + 7), 21);
     d.hierarchy = new CDB_SGATE_HIERARCHY;
     d.hierarchy->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr));
     d.hierarchy->set_netlist(d.netlist);
@@ -361,8 +429,143 @@ void BM_WholeProcess(benchmark::State& state) {
                     [](const std::string& output) { return output.find("KAVU_WORST ") != std::string::npos; });
 }
 
+// ---------------------------------------------------------------- many path commands
+
+// BM_ManyPathCommands: a generated netlist of 60,000 registers under a
+// file of 2,000 exact-name set_false_path lines and 2,000
+// set_multicycle_path lines (which the engine reads and skips), beside
+// the same file without them. In process: one analysis per file in turn
+// (kavu_ssc_perform_timing_analysis, the netlist built and dropped each
+// time); the first analysis of each file (first_*: the file and netlist
+// not seen before) apart from the later ones (again_*: medians). Whole process: ours (--analyze) against
+// sta reading the same netlist as Verilog and the same SDC text, as
+// BM_WholeProcess. Compared first: every clock's worst slack, ours
+// against sta, on the file with the lines; the false paths leave the
+// registers that launch the worst paths, so they move the worst slack and
+// a name either side misread would show (the multicycle paths start at
+// those registers too: sta applies them, the engine skips them, and a
+// false path wins over them in sta).
+constexpr int MANY_REGISTERS = 60000;
+constexpr int MANY_LINES = 2000;
+const char* const MANY_BASE_SDC =
+    "create_clock -name clk0 -period 3000 [get_ports clk0]\n"
+    "create_clock -name clk1 -period 4000 [get_ports clk1]\n"
+    "set_input_delay 100 -clock clk0 [get_ports in*]\n"
+    "set_output_delay 200 -clock clk1 [all_outputs]\n";
+
+std::string leaf_name(const CDB_SGATE_NODE* g) {
+  const std::string path = g->get_string_hpath();
+  return path.substr(path.rfind('|') + 1);
+}
+
+// The path command lines: the registers whose launched paths are the
+// worst in `map`, a false path from each and a multicycle path from each
+// to the next register in the list.
+std::string many_path_lines(const SSC_ITERM_TIMING_INFO_MAP& map) {
+  std::map<const CDB_SGATE_NODE*, int> launch;  // register -> worst slack of its paths
+  for (const auto& [iterm, info] : map) {
+    const CDB_SGATE_OTERM* src = iterm->get_source();
+    const CDB_SGATE_NODE* g = src ? src->get_my_node() : nullptr;
+    if (!g || g->get_sgate_type() != CDB_SGATE_DFF_ENUM) continue;
+    auto [it, fresh] = launch.emplace(g, info.m_slack);
+    if (!fresh) it->second = std::min(it->second, info.m_slack);
+  }
+  std::vector<std::pair<int, std::string>> order;
+  for (const auto& [g, slack] : launch) order.push_back({slack, leaf_name(g)});
+  std::sort(order.begin(), order.end());
+  order.resize(std::min<size_t>(order.size(), MANY_LINES));
+  std::string lines;
+  for (const auto& [slack, name] : order) lines += "set_false_path -from [get_cells {" + name + "}]\n";
+  for (size_t k = 0; k < order.size(); ++k)
+    lines += "set_multicycle_path 2 -setup -from [get_cells {" + order[k].second + "}] -to [get_cells {" +
+             order[(k + 1) % order.size()].second + "}]\n";
+  return lines;
+}
+
+// One in-process analysis under the file `sdc`: seconds; *worst (when
+// given) the worst slack of each clock after it.
+double analyse_once(COMPILE& compile, const DESIGN& d, const std::string& sdc, SSC_ITERM_TIMING_INFO_MAP* map,
+                    std::map<std::string, int>* worst) {
+  cfg_set_value("ssc_sdc_file", sdc.c_str());
+  bool ok = false;
+  const double s = timed([&] {
+    ok = kavu_ssc_perform_timing_analysis(&compile.facade, d.hierarchy, d.netlist, map, nullptr, nullptr, nullptr,
+                                          worst == nullptr, nullptr, false);
+  });
+  if (!ok) return -1;
+  if (worst) {
+    for (const std::string& clock : ssc_get_util()->get_clock_names())
+      (*worst)[clock] = ssc_get_util()->get_worst_slack(clock.c_str());
+    kavu_ssc_delete_tdb_netlist();
+  }
+  return s;
+}
+
+void BM_ManyPathCommands(benchmark::State& state) {
+  const std::string which = "registers:" + std::to_string(MANY_REGISTERS);
+  state.SetLabel(which + ", 2,000 false + 2,000 multicycle paths");
+  DESIGN d = load(which);
+  TEMP_DIR dir;
+  if (!d.netlist || dir.path().empty()) {
+    state.SkipWithError(d.netlist ? "cannot make a temporary directory" : d.error.c_str());
+    return;
+  }
+  const std::string base = dir.file("base.sdc"), many = dir.file("t.sdc");
+  std::ofstream(base) << MANY_BASE_SDC;
+  std::string why;
+  std::map<std::string, int> ours_base, ours;
+  std::vector<double> base_s, lines_s;
+  double first_s = 0, base_first_s = 0;
+  STA_CONSTRAINTS c;
+  c.clocks = {{"clk0", 3000, ""}, {"clk1", 4000, ""}};
+  {
+    COMPILE compile(d, base);
+    SSC_ITERM_TIMING_INFO_MAP map;
+    base_first_s = analyse_once(compile, d, base, &map, &ours_base);
+    if (base_first_s < 0) why = "our analysis without the lines failed";
+    c.sdc = MANY_BASE_SDC + many_path_lines(map);
+    std::ofstream(many) << c.sdc;
+    for (int k = 0; k < 4 && why.empty(); ++k) {
+      SSC_ITERM_TIMING_INFO_MAP a, b;
+      const double with = analyse_once(compile, d, many, &a, k == 0 ? &ours : nullptr);
+      const double without = analyse_once(compile, d, base, &b, nullptr);
+      if (with < 0 || without < 0) why = "our analysis failed";
+      (k == 0 ? first_s : lines_s.emplace_back()) = with;
+      base_s.push_back(without);
+    }
+  }
+  if (why.empty() && ours == ours_base) why = "the lines moved no clock's worst slack: a comparison would not see them";
+  const std::string sta = sta_binary_path();
+  if (why.empty() && !sta.empty()) {
+    const STA_RESULT r = sta_analyze(d.netlist, nullptr, SSC_DELAY_MODEL_TABLE, c, {});
+    if (r.status != STA_OK) why = sta_failure(r);
+    for (const auto& [clock, slack] : ours) {
+      auto it = r.worst_per_clock.find(clock);
+      const double theirs = it == r.worst_per_clock.end() ? double(SSC_UNCONSTRAINED_SLACK) : it->second;
+      if (why.empty() && std::abs(double(slack) - theirs) > sta_rounding(theirs))
+        why = "worst slack of " + clock + ": ours " + std::to_string(slack) + ", sta " + std::to_string(theirs);
+    }
+  }
+  if (why.empty() && !sta.empty() &&
+      !sta_write_inputs(d.netlist, nullptr, SSC_DELAY_MODEL_TABLE, c, {}, dir.path(), &why))
+    why = "cannot write sta's inputs: " + why;
+  delete d.netlist;
+  delete d.hierarchy;
+  if (!why.empty()) return mismatch(state, which + ": " + why);
+  compare_processes(state, dir.path(), {self_program(), ANALYZE_FLAG, which, many},
+                    {sta, "-no_splash", "-exit", dir.file("run.tcl")}, "sta",
+                    [](const std::string& output) { return output.find("KAVU_WORST ") != std::string::npos; });
+  state.counters["first_ms"] = first_s * 1e3;
+  state.counters["first_without_ms"] = base_first_s * 1e3;
+  state.counters["first_ratio"] = first_s / base_first_s;
+  state.counters["again_ms"] = median(lines_s) * 1e3;
+  state.counters["again_without_ms"] = median(base_s) * 1e3;
+  state.counters["again_ratio"] = median(lines_s) / median(base_s);
+}
+
 BENCHMARK(BM_TimingAnalysisInProcess)->DenseRange(0, 1)->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholeProcess)->Arg(0)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ManyPathCommands)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 const PROCESS_MODE MODES[] = {{ANALYZE_FLAG, analyze_mode}, {"--write-sta-inputs", write_sta_inputs_mode}};
 

@@ -147,6 +147,15 @@ void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC
 // Reads the SDC subset; false with *error naming the line.
 bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out,
                   std::string* error);
+// What ssc_read_sdc's result depends on in `data` (the nodes' names,
+// kinds and clocks, and their arcs besides), as a byte string: two
+// netlists with equal keys read every text into equal constraints, so a
+// read may be kept and given again while the text and the key stay equal.
+// O(nodes + arcs + name bytes).
+std::string ssc_sdc_netlist_key(const SSC_NETLIST_DATA& data);
+// Whether `key` is the key of `data`, without making the key: it is compared
+// piece by piece as it is written, up to the first difference.
+bool ssc_sdc_netlist_key_is(const SSC_NETLIST_DATA& data, const std::string& key);
 // Default clocks: every traced register clock source, period `period`.
 void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINTS* out);
 

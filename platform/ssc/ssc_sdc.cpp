@@ -91,6 +91,10 @@
 // cannot be read there is passed over. An unknown command, an unknown option, an unknown
 // clock or collection, a malformed number or an unbalanced bracket is an
 // error naming its line. A clock without targets is virtual.
+// Cost: a pattern without wildcards is looked up in a table of the names
+// (made on the first such pattern of a read, O(nodes)), one with wildcards
+// is matched against every node of its kind; the collections of a skipped
+// command that can name no register (ports, clocks) are not matched.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -241,6 +245,23 @@ bool name_matches(const std::string& pattern, std::string_view name, bool port) 
   return glob_match(pattern, base);
 }
 
+// The name a pattern without wildcards stands for (a\[3\] stands for
+// a[3]), as glob_match reads escapes; false when the pattern holds an
+// unescaped '*' or '?'. Such a pattern matches exactly the names equal to
+// it (glob_match then compares character by character).
+bool literal_of(std::string_view p, std::string* name) {
+  name->clear();
+  for (size_t i = 0; i < p.size(); ++i) {
+    if (p[i] == '\\' && i + 1 < p.size()) {
+      *name += p[++i];
+      continue;
+    }
+    if (p[i] == '*' || p[i] == '?') return false;
+    *name += p[i];
+  }
+  return true;
+}
+
 // A time in the file's unit (`scale` picoseconds each) as whole picoseconds.
 bool parse_number(const std::string& w, int* v, double scale = 1.0) {
   char* end = nullptr;
@@ -355,8 +376,20 @@ class SDC_READER {
     const TDB_NODE_KIND k = m_data.nodes[id].get_kind();
     return k == TDB_NODE_IN_PORT || k == TDB_NODE_OUT_PORT;
   }
-  void add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t,
-                 std::vector<std::string>* unmatched) const;
+  bool of_kind(uint32_t id, int kind) const {
+    const TDB_NODE_KIND k = m_data.nodes[id].get_kind();
+    switch (kind) {
+      case 0: return is_port(id);
+      case 2: return !is_port(id);
+      case 3: return k == TDB_NODE_IN_PORT;
+      case 4: return k == TDB_NODE_OUT_PORT;
+      case 5: return k == TDB_NODE_REGISTER;
+      default: return true;
+    }
+  }
+  void index_exact_names();
+  void add_exact(const std::string& pattern, const std::string& name, int kind, std::vector<uint32_t>* ids);
+  void add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t, std::vector<std::string>* unmatched);
   void add_clocks(const std::vector<std::string>& patterns, bool all, TARGETS* t,
                   std::vector<std::string>* unmatched) const;
   // Collects the targets of a word, and notes the registers among them.
@@ -399,6 +432,17 @@ class SDC_READER {
   const SSC_NETLIST_DATA& m_data;
   SSC_CONSTRAINTS* m_out;
   std::vector<std::string> m_paths, m_leaf;
+  // Nodes by the names a pattern without wildcards is compared with (see
+  // matches): every node's path and last level, and for a port that is a
+  // bus bit the bus of each (what a pattern that does not end in ']'
+  // meets). Entries are id * 4 + which name (NAME_PATH, NAME_LEAF,
+  // NAME_PATH_BUS, NAME_LEAF_BUS), grouped by a hash of the name into
+  // buckets (m_bucket_begin[b] .. m_bucket_begin[b + 1] of m_entries): two
+  // flat arrays, made on first use in two passes over the names.
+  enum { NAME_PATH, NAME_LEAF, NAME_PATH_BUS, NAME_LEAF_BUS };
+  std::string_view entry_name(uint32_t entry) const;
+  int m_bucket_shift = 64;
+  std::vector<uint32_t> m_bucket_begin, m_entries;
   int m_line = 0;
   bool m_quiet = false;  // no warnings (the targets of a skipped command)
   std::vector<char> m_named;           // per node: a register some command names
@@ -433,31 +477,99 @@ void SDC_READER::warn(const std::string& what) {
     ++m_out->more_warnings;
 }
 
+// The name an entry of the exact-name index stands for.
+std::string_view SDC_READER::entry_name(uint32_t entry) const {
+  const uint32_t id = entry >> 2;
+  std::string_view name = (entry & 1) ? m_leaf[id] : m_paths[id];
+  if (entry & 2) bus_of(name, &name);
+  return name;
+}
+
+void SDC_READER::index_exact_names() {
+  std::vector<uint32_t> entries;
+  entries.reserve(2 * m_paths.size());
+  for (uint32_t id = 0; id < m_paths.size(); ++id) {
+    entries.push_back(id * 4 + NAME_PATH);
+    if (m_leaf[id] != m_paths[id]) entries.push_back(id * 4 + NAME_LEAF);
+    if (!is_port(id)) continue;
+    std::string_view path_bus, leaf_bus;
+    if (bus_of(m_paths[id], &path_bus)) entries.push_back(id * 4 + NAME_PATH_BUS);
+    if (bus_of(m_leaf[id], &leaf_bus) && leaf_bus != path_bus) entries.push_back(id * 4 + NAME_LEAF_BUS);
+  }
+  int bits = 1;
+  while ((size_t(1) << bits) < entries.size()) ++bits;
+  m_bucket_shift = 64 - bits;
+  std::vector<uint32_t> bucket(entries.size());
+  m_bucket_begin.assign((size_t(1) << bits) + 1, 0);
+  for (size_t k = 0; k < entries.size(); ++k) {
+    bucket[k] = uint32_t(uint64_t(std::hash<std::string_view>()(entry_name(entries[k]))) >> m_bucket_shift);
+    ++m_bucket_begin[bucket[k] + 1];
+  }
+  for (size_t b = 1; b < m_bucket_begin.size(); ++b) m_bucket_begin[b] += m_bucket_begin[b - 1];
+  m_entries.resize(entries.size());
+  std::vector<uint32_t> fill(m_bucket_begin.begin(), m_bucket_begin.end() - 1);
+  for (size_t k = 0; k < entries.size(); ++k) m_entries[fill[bucket[k]]++] = entries[k];
+}
+
+// The nodes of the kind that `pattern`, which stands for `name` alone,
+// matches, as matches() finds them: a pattern that does not end in ']'
+// meets a port that is a bus bit by its bus (and no whole name that ends in
+// ']'), any other name whole.
+void SDC_READER::add_exact(const std::string& pattern, const std::string& name, int kind, std::vector<uint32_t>* ids) {
+  if (m_bucket_begin.empty()) index_exact_names();
+  const bool whole = pattern.empty() || pattern.back() == ']';
+  const uint64_t b = uint64_t(std::hash<std::string_view>()(name)) >> m_bucket_shift;
+  for (uint32_t k = m_bucket_begin[b]; k < m_bucket_begin[b + 1]; ++k) {
+    const uint32_t e = m_entries[k];
+    if ((whole && (e & 2)) || entry_name(e) != name || !of_kind(e >> 2, kind)) continue;
+    ids->push_back(e >> 2);
+  }
+}
+
 // kind: 0 ports, 1 any node (pins), 2 cells (registers and logic, no
 // port: OpenSTA's get_cells returns none), 3 in ports, 4 out ports, 5
 // registers only. Patterns that match no node of the kind are
-// appended to *unmatched.
+// appended to *unmatched. A pattern without wildcards is looked up by
+// name, the others are matched against every node of the kind; the nodes
+// come in id order either way.
 void SDC_READER::add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t,
-                           std::vector<std::string>* unmatched) const {
-  std::vector<char> used(patterns.size(), 0);
-  for (uint32_t id = 0; id < m_data.nodes.size(); ++id) {
-    const TDB_NODE_KIND k = m_data.nodes[id].get_kind();
-    if (kind == 0 && !is_port(id)) continue;
-    if (kind == 2 && is_port(id)) continue;
-    if (kind == 3 && k != TDB_NODE_IN_PORT) continue;
-    if (kind == 4 && k != TDB_NODE_OUT_PORT) continue;
-    if (kind == 5 && k != TDB_NODE_REGISTER) continue;
-    bool hit = patterns.empty();
-    for (size_t p = 0; p < patterns.size(); ++p)
-      if (matches(id, patterns[p])) {
-        used[p] = 1;
-        hit = true;
-      }
-    if (hit) t->nodes.push_back(id);
+                           std::vector<std::string>* unmatched) {
+  t->any = true;
+  if (patterns.empty()) {
+    for (uint32_t id = 0; id < m_data.nodes.size(); ++id)
+      if (of_kind(id, kind)) t->nodes.push_back(id);
+    return;
   }
+  std::vector<char> used(patterns.size(), 0);
+  std::vector<size_t> globs;
+  std::vector<uint32_t> hits;
+  std::string name;
+  for (size_t p = 0; p < patterns.size(); ++p) {
+    if (!literal_of(patterns[p], &name)) {
+      globs.push_back(p);
+      continue;
+    }
+    const size_t before = hits.size();
+    add_exact(patterns[p], name, kind, &hits);
+    used[p] = hits.size() > before;
+  }
+  if (!globs.empty()) {
+    for (uint32_t id = 0; id < m_data.nodes.size(); ++id) {
+      if (!of_kind(id, kind)) continue;
+      bool hit = false;
+      for (size_t p : globs)
+        if (matches(id, patterns[p])) {
+          used[p] = 1;
+          hit = true;
+        }
+      if (hit) hits.push_back(id);
+    }
+  }
+  std::sort(hits.begin(), hits.end());
+  hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
+  t->nodes.insert(t->nodes.end(), hits.begin(), hits.end());
   for (size_t p = 0; p < patterns.size(); ++p)
     if (!used[p]) unmatched->push_back(patterns[p]);
-  t->any = true;
 }
 
 // The options of the collection commands that take a value (OpenSTA's
@@ -582,6 +694,11 @@ bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::strin
       return false;
     }
     const std::string cmd = inner.front();
+    // A skipped command's collections are read for the registers they name
+    // alone (m_quiet): those of ports and clocks need no matching.
+    if (m_quiet && (cmd == "get_ports" || cmd == "all_inputs" || cmd == "all_outputs" || cmd == "get_clocks" ||
+                    cmd == "all_clocks"))
+      return true;
     std::vector<std::string> patterns;
     std::vector<int> clocks;
     bool no_clocks = false, dropped_value = false;
@@ -1219,6 +1336,70 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
   }
   reader.finish();
   return true;
+}
+
+namespace {
+
+// Gives the key of ssc_sdc_netlist_key to `flush` in pieces of about 4 KiB
+// (a key is some 40 bytes a node). Per node: its kind, clock source and
+// edge, its arcs (source, kind and sense) and its name; more than the reader
+// reads, so that a netlist that differs in anything near it has another
+// key.
+template <class FLUSH>
+void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
+  std::string buf;
+  buf.reserve(8192);
+  auto put = [&buf](const auto& v) { buf.append(reinterpret_cast<const char*>(&v), sizeof v); };
+  put(data.nodes.size());
+  for (const TDB_NODE& n : data.nodes) {
+    put(uint8_t(n.get_kind()));
+    put(int32_t(n.get_clock_source()));
+    put(uint8_t(n.clock_is_inverted()));
+    const uint32_t b = SSC_NETLIST_DATA::arc_begin(n), e = SSC_NETLIST_DATA::arc_end(n);
+    put(e - b);
+    for (uint32_t k = b; k < e && k < data.arcs.size(); ++k) {
+      put(data.arcs[k].m_src);
+      put(data.arcs[k].m_kind);
+      // A gate's function decides whether a clock passes it (gated
+      // clocks): a gate rewritten under the same name changes the key.
+      put(int8_t(ssc_input_sense(data.arcs[k].m_iterm)));
+    }
+    put(uint32_t(n.get_string_name().size()));
+    buf += n.get_string_name();
+    if (buf.size() >= 4096) {
+      if (!flush(std::string_view(buf))) return;
+      buf.clear();
+    }
+  }
+  flush(std::string_view(buf));
+}
+
+}  // namespace
+
+std::string ssc_sdc_netlist_key(const SSC_NETLIST_DATA& data) {
+  size_t size = 0;
+  write_netlist_key(data, [&size](std::string_view piece) {
+    size += piece.size();
+    return true;
+  });
+  std::string key;
+  key.reserve(size);
+  write_netlist_key(data, [&key](std::string_view piece) {
+    key += piece;
+    return true;
+  });
+  return key;
+}
+
+bool ssc_sdc_netlist_key_is(const SSC_NETLIST_DATA& data, const std::string& key) {
+  size_t at = 0;
+  bool equal = true;
+  write_netlist_key(data, [&](std::string_view piece) {
+    equal = at + piece.size() <= key.size() && key.compare(at, piece.size(), piece) == 0;
+    at += piece.size();
+    return equal;
+  });
+  return equal && at == key.size();
 }
 
 void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINTS* out) {

@@ -271,6 +271,43 @@ void ssc_forget_posted_warnings() {
 
 namespace {
 
+// The last reads of constraints, each with its text and the key of the
+// netlist it was read against (ssc_sdc_netlist_key), most recent last: the
+// analysis runs many times on one file over netlists rebuilt from the same
+// gates, and a file of thousands of commands takes longer to read than the
+// key to build. A read is given again only while text and key are equal
+// byte for byte, so an edited file or netlist is read afresh; failed reads
+// and texts past kMaxKeptTextBytes are not kept.
+struct KEPT_READ {
+  std::string text, netlist_key;
+  kavu_platform::SSC_CONSTRAINTS constraints;
+};
+const size_t kKeptReads = 2;
+const size_t kMaxKeptTextBytes = size_t(16) << 20;
+std::mutex g_kept_mutex;
+std::vector<KEPT_READ> g_kept_reads;
+
+bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_platform::SSC_CONSTRAINTS* c,
+                   std::string* error) {
+  {
+    std::lock_guard<std::mutex> lock(g_kept_mutex);
+    for (size_t k = g_kept_reads.size(); k-- > 0;) {
+      if (g_kept_reads[k].text != text || !kavu_platform::ssc_sdc_netlist_key_is(data, g_kept_reads[k].netlist_key))
+        continue;
+      std::rotate(g_kept_reads.begin() + long(k), g_kept_reads.begin() + long(k) + 1, g_kept_reads.end());
+      *c = g_kept_reads.back().constraints;
+      return true;
+    }
+  }
+  if (!kavu_platform::ssc_read_sdc(text, data, c, error)) return false;
+  if (text.size() > kMaxKeptTextBytes) return true;
+  KEPT_READ kept{text, kavu_platform::ssc_sdc_netlist_key(data), *c};
+  std::lock_guard<std::mutex> lock(g_kept_mutex);
+  if (g_kept_reads.size() >= kKeptReads) g_kept_reads.erase(g_kept_reads.begin());
+  g_kept_reads.push_back(std::move(kept));
+  return true;
+}
+
 // Every problem of the file reaches the user as a message naming the file
 // and line ("SDC file "t.sdc", line 2: unknown clock clkk"), warnings before
 // the error that ends the read; the debug trace keeps the same text. What
@@ -286,7 +323,7 @@ bool read_constraints(const std::string& sdc, const SSC_NETLIST_DATA& data, kavu
       msg_local_debug("SSC", 2, "%s: %s", where.c_str(), problem.c_str());
       return false;
     }
-    const bool ok = kavu_platform::ssc_read_sdc(text, data, c, &error);
+    const bool ok = read_sdc_text(text, data, c, &error);
     post_sdc_warnings(sdc, text, where, *c);
     if (!ok) {
       error = kavu_platform::msg_printable_text(error, kMaxSdcProblemBytes);

@@ -161,6 +161,9 @@ TEST(SscConstraints, TwoClocksFalsePathsMaxDelayAndBadLines) {
     bool ok;
     bool ripple = false;  // rb clocked by ra's output (no clock reaches it)
     bool at_q = false;    // the figures of output q, not of rb's data
+    // Then rb is renamed rz and the same file read again: rb's slack.
+    bool rename_rb = false;
+    int renamed_slack = 0;
   };
   const ROW rows[] = {
       {"", 4, 5, 14, true},
@@ -177,6 +180,10 @@ TEST(SscConstraints, TwoClocksFalsePathsMaxDelayAndBadLines) {
        SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK, true},
       {"set_false_path -to [get_cells rb]\n", SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK,
        true},
+      // A file read against a netlist is not given again to another: once
+      // rb is renamed the false path names nothing.
+      {"set_false_path -to [get_cells rb]\n", SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK,
+       true, false, false, true, 4},
       {"set_input_delay 1 -clock C [get_ports x]\n", 0, 0, 0, false},  // unknown clock
       {"create_clock -name D [get_ports clka]\n", 0, 0, 0, false},     // no period
       // A rule naming launch clocks beats a later one naming capture clocks.
@@ -217,6 +224,14 @@ TEST(SscConstraints, TwoClocksFalsePathsMaxDelayAndBadLines) {
       SSC_ITERM_TIMING_INFO_MAP relaxed;
       ASSERT_TRUE(u->perform_timing_analysis(&nl, &relaxed, nullptr, true));
       EXPECT_EQ(relaxed.at(at).m_slack, row.relaxed) << row.extra;
+    }
+    if (row.rename_rb) {
+      u->delete_netlist();
+      named(rb, "rz");
+      ASSERT_TRUE(u->initialize_netlist(nullptr, &nl, SSC_DELAY_MODEL_UNIT, nullptr));
+      SSC_ITERM_TIMING_INFO_MAP renamed;
+      ASSERT_TRUE(u->perform_timing_analysis(&nl, &renamed, nullptr, false));
+      EXPECT_EQ(renamed.at(rb->get_input_term(0)).m_slack, row.renamed_slack) << row.extra;
     }
     u->delete_netlist();
   }
@@ -1018,7 +1033,7 @@ TEST(SscSdc, CollectionsAndTheirOptionsSelectAsOpenStaDoes) {
 // the bus "ab" names none of them, and an escaped pattern names each.
 TEST(SscSdc, PortsWithEmptyOrNonNumericBracketsAreNotBusBits) {
   CDB_SGATE_NETLIST nl;
-  for (const char* port : {"x[]", "ab[]", "ab[x]", "ab[1]"}) make_input_pin(&nl, port);
+  for (const char* port : {"x[]", "ab[]", "ab[x]", "ab[1]", "m[1][2]"}) make_input_pin(&nl, port);
   SSC_NETLIST_DATA data;
   data.build({&nl}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
   const std::pair<const char*, std::vector<std::string>> rows[] = {
@@ -1028,6 +1043,11 @@ TEST(SscSdc, PortsWithEmptyOrNonNumericBracketsAreNotBusBits) {
       {"ab\\[\\]", {"ab[]"}},
       {"x\\[\\]", {"x[]"}},
       {"ab[?]", {"ab[1]", "ab[x]"}},
+      // A bit of bus "m[1]": a pattern that ends in ']' meets its whole
+      // name only, looked up by name or matched.
+      {"m[1]", {}},
+      {"m[1][2]", {"m[1][2]"}},
+      {"m\\[1\\]*", {"m[1][2]"}},
   };
   for (const auto& [pattern, expected] : rows) {
     SSC_CONSTRAINTS c;
@@ -1193,6 +1213,9 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
       // Ports of the other direction are skipped, as OpenSTA skips them.
       {"set_input_delay 4 -clock clk [get_ports q]\n", 7, {"3: set_input_delay: \"q\" is not an input port; skipped"}},
       {"set_output_delay 4 -clock clk [get_ports {a b q}]\n", 6,
+       {"3: set_output_delay: \"a\", \"b\" are not output ports; skipped"}},
+      // Targets come in the netlist's order whatever the patterns' order.
+      {"set_output_delay 4 -clock clk [get_ports {q b a}]\n", 6,
        {"3: set_output_delay: \"a\", \"b\" are not output ports; skipped"}},
       {"create_clock -name fast -period 4 -add [get_ports clk]\n", 7,
        {"3: create_clock -add is not applied to registers: they keep the first clock of their source"}},
