@@ -76,6 +76,26 @@ HDB_INSTANCE_NAME* top_child(HDB_INSTANCE_NAME* top, const std::string& name) {
   return HDB_INSTANCE_NAME::create_normal_name(nullptr, name.c_str(), nullptr, nullptr, top);
 }
 
+// A LUT of 1-4 inputs with a random function: `first` (when given) and
+// others from the last 1000 of `sources`.
+CDB_SGATE_OTERM* add_random_lut(CDB_SGATE_NETLIST* nl, GEN_RAND& rand, const std::vector<CDB_SGATE_OTERM*>& sources,
+                                CDB_SGATE_OTERM* first) {
+  const unsigned n = 1 + unsigned(rand.get_int(4));
+  CDB_LUTMASK m;
+  uint64_t mask = rand.get_uint() & ((n == 4 ? 0xffffull : (1ull << (1u << n)) - 1));
+  if (mask == 0 || mask == ((1ull << (1u << n)) - 1)) mask = 0x6;
+  m.set_value(n, mask);
+  auto* lut = new CDB_SGATE_LUT(nullptr, m);
+  for (unsigned i = 0; i < n; ++i) {
+    CDB_SGATE_ITERM* t = lut->create_input_term(nullptr, DB_INPUT_PORT_TYPE(12 + i));
+    lut->set_input_term(t, i);
+    const size_t window = std::min<size_t>(sources.size(), 1000);
+    t->set_source(i == 0 && first ? first : sources[sources.size() - 1 - size_t(rand.get_int(int(window)))]);
+  }
+  nl->add_node(lut);
+  return lut->get_output_term(0);
+}
+
 // The generated two-clock netlist (see the file comment).
 CDB_SGATE_NETLIST* make_two_clock_dag(int gates, uint64_t seed) {
   auto* nl = new CDB_SGATE_NETLIST;
@@ -102,45 +122,13 @@ CDB_SGATE_NETLIST* make_two_clock_dag(int gates, uint64_t seed) {
       signals.push_back(r->get_output_term(0));
       continue;
     }
-    const unsigned n = 1 + unsigned(rand.get_int(4));
-    CDB_LUTMASK m;
-    uint64_t mask = rand.get_uint() & ((n == 4 ? 0xffffull : (1ull << (1u << n)) - 1));
-    if (mask == 0 || mask == ((1ull << (1u << n)) - 1)) mask = 0x6;
-    m.set_value(n, mask);
-    auto* lut = new CDB_SGATE_LUT(nullptr, m);
-    for (unsigned i = 0; i < n; ++i) {
-      CDB_SGATE_ITERM* t = lut->create_input_term(nullptr, DB_INPUT_PORT_TYPE(12 + i));
-      lut->set_input_term(t, i);
-      t->set_source(recent());
-    }
-    nl->add_node(lut);
-    signals.push_back(lut->get_output_term(0));
+    signals.push_back(add_random_lut(nl, rand, signals, nullptr));
   }
   for (int i = 0; i < 64; ++i) {
     auto* out = pin("out" + std::to_string(i), CDB_IO_OUTPUT);
     out->get_input_term(0)->set_source(signals[signals.size() - 1 - size_t(i)]);
   }
   return nl;
-}
-
-// A LUT of 1-4 inputs with a random function: `first` (when given) and
-// others from the last 1000 of `sources`.
-CDB_SGATE_OTERM* add_random_lut(CDB_SGATE_NETLIST* nl, GEN_RAND& rand, const std::vector<CDB_SGATE_OTERM*>& sources,
-                                CDB_SGATE_OTERM* first) {
-  const unsigned n = 1 + unsigned(rand.get_int(4));
-  CDB_LUTMASK m;
-  uint64_t mask = rand.get_uint() & ((n == 4 ? 0xffffull : (1ull << (1u << n)) - 1));
-  if (mask == 0 || mask == ((1ull << (1u << n)) - 1)) mask = 0x6;
-  m.set_value(n, mask);
-  auto* lut = new CDB_SGATE_LUT(nullptr, m);
-  for (unsigned i = 0; i < n; ++i) {
-    CDB_SGATE_ITERM* t = lut->create_input_term(nullptr, DB_INPUT_PORT_TYPE(12 + i));
-    lut->set_input_term(t, i);
-    const size_t window = std::min<size_t>(sources.size(), 1000);
-    t->set_source(i == 0 && first ? first : sources[sources.size() - 1 - size_t(rand.get_int(int(window)))]);
-  }
-  nl->add_node(lut);
-  return lut->get_output_term(0);
 }
 
 // "registers:N": N registers on clocks clk0 and clk1 in turn, each behind
