@@ -1339,6 +1339,31 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
     EXPECT_EQ(posted(MSG_LOG_WARNING), expected) << row.sdc;
     ssc_get_util()->delete_netlist();
   }
+  // A kept read is given again only to the netlist it was read against: r3's
+  // clock gate turned from XOR into AND under the same names clocks r3 by
+  // clk, so all_registers -clock clk takes it and the path into it is cut.
+  {
+    BLIF_RESULT in = blif_read_string(gated);
+    ASSERT_NE(in.netlist, nullptr) << in.error;
+    LOADED_NETLIST g(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
+    const std::string cut = clock + "set_false_path -to [all_registers -clock clk]\n";
+    int worst[2] = {0, 0};
+    for (int k = 0; k < 2; ++k) {
+      if (k == 1)
+        for (CDB_SGATE_NODE* n : g->get_node_list())
+          if (CDB_SGATE_LUT* lut = n ? n->cast_to_lut() : nullptr;
+              lut && lut->get_output_term(0)->get_string_hpath() == "w|x") {
+            CDB_LUTMASK and2;
+            and2.set_value(2, 0x8);
+            lut->set_lut_mask(and2);
+          }
+      analyze(g.get(), SSC_DELAY_MODEL_UNIT, cut);
+      worst[k] = ssc_get_util()->get_worst_slack();
+      ssc_get_util()->delete_netlist();
+    }
+    EXPECT_EQ(worst[0], SSC_UNCONSTRAINED_SLACK);
+    EXPECT_EQ(worst[1], SSC_UNCONSTRAINED_SLACK);
+  }
   // The analysis runs many times on one file: each warning is posted once
   // (five analyses once posted each five times). A file posts its first
   // hundred warnings, then how many more there are (a file of unmatched
