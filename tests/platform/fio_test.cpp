@@ -153,7 +153,7 @@ TEST(FioFileSystem, ReplaceFileWritesWholeBesideTheTarget) {
       {"new.txt", "new.txt", ""},
       {"link.txt", "real.txt", ""},
       {"/dev/null", nullptr, ""},
-      {"/dev/full", nullptr, "cannot write the file: No space left on device"},
+      {kavu_platform::testkit_full_device(), nullptr, "cannot write the file: No space left on device"},
       {"missing/x.txt", nullptr, "cannot write the file: No such file or directory"},
       {"wp/f", "wp/f", "cannot write the file: Permission denied", true},
       {"ro/f", "ro/f", "", true},
@@ -175,6 +175,7 @@ TEST(FioFileSystem, ReplaceFileWritesWholeBesideTheTarget) {
   std::string not_nobody;
   for (const ROW& r : rows) {
     SCOPED_TRACE(r.path.substr(0, 40));
+    if (r.path.empty()) continue;  // root could make no device of its own
     if (r.path == "st/f" && !root) continue;  // needs a file of another user
     std::string problem;
     auto write = [&r] {
@@ -199,6 +200,7 @@ TEST(FioFileSystem, ReplaceFileWritesWholeBesideTheTarget) {
   for (const auto& [d, perms] : opened) fs::permissions(d, perms);
   EXPECT_TRUE(fs::is_symlink("link.txt") && fs::is_symlink("dl") && fs::is_symlink("l1"));
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_TRUE(kavu_platform::testkit_full_device().empty() || fs::is_character_file(kavu_platform::testkit_full_device()));
   struct stat st;
   ASSERT_EQ(::stat("own", &st), 0);
   EXPECT_EQ(st.st_uid, root ? kNobody : ::geteuid());
