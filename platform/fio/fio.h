@@ -99,7 +99,7 @@ class FIO_FILE_SYSTEM {
   // space left on device"). A rename replaces only what writing in place
   // would leave the same: a regular file of one link that the caller may
   // write, whose owner and group the new file can keep, in a directory where
-  // the caller may create the temporary (its name is 15 to 20 bytes longer)
+  // the caller may create the temporary (its name is up to 20 bytes longer)
   // and replace that file (a sticky directory lets only the owners). Any
   // other existing file is written in place, as an open for writing would
   // (one of several hard links: every name sees the new text; cut short by a

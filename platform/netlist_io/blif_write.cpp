@@ -787,12 +787,20 @@ bool BLIF_WRITER::write_atom_subckt(const CDB_SGATE_WYSIWYG* atom) {
   const ATOM_CATALOGUE_ENTRY& row = atom->get_catalogue_entry();
   std::string line = std::string(".subckt ") + row.m_name;
   std::string covers;
+  // A refusal takes back a tie cover written for this cell.
+  const size_t mark = m_body.size();
+  const std::string_view ties[2] = {m_tie[0], m_tie[1]};
+  auto refuse = [&](const char* why) {
+    m_body.resize(mark);
+    m_tie[0] = ties[0], m_tie[1] = ties[1];
+    return unsupported(atom, why);
+  };
   for (const ATOM_PORT& p : row.m_inputs) {
-    if (p.m_width != 1) return unsupported(atom, "a multi-bit port in .subckt form");
+    if (p.m_width != 1) return refuse("a multi-bit port in .subckt form");
     const char* name = atom_input_port_name(p.m_port_type);
     const OPERAND op = operand(atom->get_iterm_by_type(p.m_port_type, 0));
     if (op.m_kind == OPERAND::NONE) continue;
-    if (!name) return unsupported(atom, "an unnamed port in .subckt form");
+    if (!name) return refuse("an unnamed port in .subckt form");
     std::string actual(op.m_kind == OPERAND::CONSTANT ? tie_signal(op.m_bit) : sig(op.m_sig));
     if (op.m_kind == OPERAND::SIGNAL && op.m_bit) {
       const std::string inv(unique(actual + "$n"));
@@ -805,7 +813,7 @@ bool BLIF_WRITER::write_atom_subckt(const CDB_SGATE_WYSIWYG* atom) {
     const CDB_SGATE_OTERM* o = atom->get_oterm_by_type(p.m_port_type, 0);
     if (!o) continue;
     const char* name = atom_output_port_name(p.m_port_type);
-    if (p.m_width != 1 || !name) return unsupported(atom, "an unnamed or multi-bit port in .subckt form");
+    if (p.m_width != 1 || !name) return refuse("an unnamed or multi-bit port in .subckt form");
     std::string actual(sig(sig_of(o)));
     if (o->is_inverted()) {
       const std::string raw(unique(actual + "$raw"));
