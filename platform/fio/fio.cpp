@@ -3,6 +3,7 @@
 // Every operation uses the error_code forms of std::filesystem, so a failure
 // becomes a false or null result instead of an exception.
 #include "fio/fio.h"
+#include "msg/msg.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -248,43 +249,150 @@ int fio_create_beside(const std::string& target, std::string* temp, int* error) 
   return -1;
 }
 
+// The directory that holds `path`'s last name ("." for a bare name).
+std::string fio_directory_of(const std::string& path) {
+  const std::string dir = fs::path(path).parent_path().string();
+  return dir.empty() ? std::string(".") : dir;
+}
+
+// True when the directory of `target` is sticky and lets the caller, who
+// owns neither it nor the file (of owner `owner`), rename over nothing of
+// another's: root may, anyone else may not.
+bool fio_sticky_forbids(const std::string& target, uid_t owner) {
+  struct stat dir;
+  if (::stat(fio_directory_of(target).c_str(), &dir) != 0) return false;
+  const uid_t me = ::geteuid();
+  return (dir.st_mode & S_ISVTX) && me != 0 && owner != me && dir.st_uid != me;
+}
+
 }  // namespace
 
-bool FIO_FILE_SYSTEM::replace_file(const std::string& path, std::initializer_list<std::string_view> parts,
-                                   std::string* problem) {
-  auto fail = [&](int error) {
-    if (problem) *problem = "cannot write the file: " + std::string(std::strerror(error ? error : EIO));
-    return false;
-  };
-  if (path.empty()) return fail(ENOENT);
+bool FIO_FILE_REPLACEMENT::fail(int error, std::string* problem) {
+  abandon();
+  if (problem) *problem = "cannot write the file: " + std::string(std::strerror(error ? error : EIO));
+  return false;
+}
+
+bool FIO_FILE_REPLACEMENT::open(const std::string& path, std::string* problem) {
+  abandon();
+  if (path.empty()) return fail(ENOENT, problem);
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    // Nothing there, or a dangling link: created. A loop of links, a
+    // directory that may not be searched: refused, as an open refuses them.
+    return errno == ENOENT ? open_new(path, problem) : fail(errno, problem);
+  }
+  if (S_ISREG(st.st_mode)) return open_existing(path, problem);
+  // A device or a FIFO holds no file to keep: written in place.
+  m_fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  return m_fd >= 0 || fail(errno, problem);
+}
+
+bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* problem) {
+  struct stat link;
+  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    // A dangling link: the file it names is created, as an open creates it.
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (m_fd < 0) return fail(errno, problem);
+    std::error_code ec;
+    m_created = fs::canonical(fs::path(path), ec).string();
+    return true;
+  }
+  int error = 0;
+  m_fd = fio_create_beside(path, &m_temp, &error);
+  if (m_fd >= 0) {
+    m_target = path;
+    return true;
+  }
+  // No temporary (a name too long for its suffix): the file itself.
+  m_temp.clear();
+  m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (m_fd >= 0) {
+    m_created = path;
+    return true;
+  }
+  error = errno;
+  if (error != EACCES && error != EPERM && error != EROFS) return fail(error, problem);
+  const std::string dir = fio_directory_of(path);
+  abandon();
+  if (problem)
+    *problem = "cannot create a file in the directory \"" +
+               kavu_platform::msg_printable_text(dir, kavu_platform::MSG_MAX_PATH_BYTES, true) +
+               "\": " + std::strerror(error);
+  return false;
+}
+
+bool FIO_FILE_REPLACEMENT::open_existing(const std::string& path, std::string* problem) {
   std::string target = path;
   struct stat st;
-  bool exists = ::stat(path.c_str(), &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) {
-    // A device or a FIFO holds no file to keep: written in place.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) return fail(errno);
-    const int error = fio_write_all(fd, parts);
-    const int closed = ::close(fd) != 0 ? errno : 0;
-    return error || closed ? fail(error ? error : closed) : true;
-  }
-  struct stat link;
-  if (exists && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     std::error_code ec;
     const fs::path resolved = fs::canonical(fs::path(path), ec);
     if (!ec) target = resolved.string();
   }
-  std::string temp;
-  int error = 0;
-  const int fd = fio_create_beside(target, &temp, &error);
-  if (fd < 0) return fail(error);
-  if (exists) (void)::fchmod(fd, st.st_mode & 07777);
-  error = fio_write_all(fd, parts);
-  if (::close(fd) != 0 && !error) error = errno ? errno : EIO;
-  if (!error && ::rename(temp.c_str(), target.c_str()) != 0) error = errno ? errno : EIO;
-  if (error) {
-    ::unlink(temp.c_str());  // after the reason is taken: a full disk has room again
-    return fail(error);
+  // Opened for writing, not cut: the caller must be let write the file
+  // itself, as writing in place asks, whoever may write its directory.
+  const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return fail(errno, problem);
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && !fio_sticky_forbids(target, st.st_uid)) {
+    int error = 0;
+    const int temp = fio_create_beside(target, &m_temp, &error);
+    struct stat made;
+    bool same = temp >= 0 && ::fstat(temp, &made) == 0;
+    if (same && (made.st_uid != st.st_uid || made.st_gid != st.st_gid))
+      same = ::fchown(temp, st.st_uid, st.st_gid) == 0;
+    if (same && ::fchmod(temp, st.st_mode & 07777) == 0) {
+      ::close(fd);
+      m_fd = temp;
+      m_target = target;
+      return true;
+    }
+    if (temp >= 0) {
+      ::close(temp);
+      ::unlink(m_temp.c_str());
+    }
+    m_temp.clear();
   }
+  // Written in place, as an open for writing would: cut first.
+  m_fd = fd;
+  return ::ftruncate(fd, 0) == 0 || fail(errno, problem);
+}
+
+bool FIO_FILE_REPLACEMENT::write(std::string_view part) {
+  if (m_fd < 0) return false;
+  if (!m_error) m_error = fio_write_all(m_fd, {part});
+  return !m_error;
+}
+
+bool FIO_FILE_REPLACEMENT::commit(std::string* problem) {
+  if (m_fd < 0) return fail(EBADF, problem);
+  int error = m_error;
+  if (::close(m_fd) != 0 && !error) error = errno ? errno : EIO;
+  m_fd = -1;
+  if (!error && !m_temp.empty() && ::rename(m_temp.c_str(), m_target.c_str()) != 0) error = errno ? errno : EIO;
+  if (error) return fail(error, problem);  // the temporary goes after the reason is taken
+  m_temp.clear();
+  m_created.clear();
+  m_error = 0;
   return true;
+}
+
+void FIO_FILE_REPLACEMENT::abandon() {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+  if (!m_temp.empty()) ::unlink(m_temp.c_str());
+  if (!m_created.empty()) ::unlink(m_created.c_str());
+  m_temp.clear();
+  m_created.clear();
+  m_target.clear();
+  m_error = 0;
+}
+
+bool FIO_FILE_SYSTEM::replace_file(const std::string& path, std::initializer_list<std::string_view> parts,
+                                   std::string* problem) {
+  FIO_FILE_REPLACEMENT file;
+  if (!file.open(path, problem)) return false;
+  for (std::string_view part : parts)
+    if (!file.write(part)) break;
+  return file.commit(problem);
 }

@@ -90,16 +90,61 @@ class FIO_FILE_SYSTEM {
                                 std::string* problem);
 
   // Writes `parts` one after the other as the whole of `path`, so that the
-  // previous file is never lost to a failed write: the text goes to a new
-  // file beside the target (same directory, "<path>.tmp<pid>_<n>"), which is
-  // renamed over the target only once every byte is written and the file is
-  // closed without error. On failure the temporary file is removed, the
-  // target is as it was, and *problem is "cannot write the file: <the
-  // system's reason>" ("File too large", "No space left on device"). A new
+  // previous file is never lost to a failed write where the system allows:
+  // the text goes to a new file beside the target (same directory,
+  // "<path>.tmp<pid>_<n>"), which is renamed over the target only once every
+  // byte is written and the file is closed without error. On failure the
+  // temporary file is removed, the target is as it was, and *problem is
+  // "cannot write the file: <the system's reason>" ("File too large", "No
+  // space left on device"). A rename replaces only what writing in place
+  // would leave the same: a regular file of one link that the caller may
+  // write, whose owner and group the new file can keep, in a directory where
+  // the caller may create the temporary (its name is up to 20 bytes longer)
+  // and replace that file (a sticky directory lets only the owners). Any
+  // other existing file is written in place, as an open for writing would
+  // (one of several hard links: every name sees the new text; cut short by a
+  // failed write). A file the caller may not write is refused ("cannot write
+  // the file: Permission denied"), whoever may write the directory. A new
   // file gets the permissions a created file gets (0666 less the umask); an
-  // existing regular file keeps its permission bits. A symbolic link is
-  // followed (the file it names is replaced); a target that exists and is
-  // not a regular file (/dev/null, a FIFO) is written in place.
+  // existing one keeps its permission bits, owner and group. A symbolic link
+  // is followed (the file it names is written; a dangling link creates the
+  // file it names, as an open would; a loop of links is refused: "Too many
+  // levels of symbolic links"); a target that exists and is not a regular
+  // file (/dev/null, a FIFO) is written in place and its errors are told
+  // ("/dev/full": "No space left on device"). A new file that cannot be
+  // created for its directory's sake says so: "cannot create a file in the
+  // directory "<directory, escaped>": Permission denied".
   static bool replace_file(const std::string& path, std::initializer_list<std::string_view> parts,
                            std::string* problem);
+};
+
+// replace_file for a text made a part at a time (the timing-netlist writer
+// streams its file): open() decides how the target is written, with the
+// outcomes replace_file gives; write() appends (false once a write failed);
+// commit() ends the write, with replace_file's problem on failure. An
+// object dropped, or abandon()ed, before commit() removes its temporary, or
+// the file its write created, and leaves an existing target as it was (but
+// one written in place: that is cut as an interrupted write cuts it).
+class FIO_FILE_REPLACEMENT {
+ public:
+  FIO_FILE_REPLACEMENT() = default;
+  FIO_FILE_REPLACEMENT(const FIO_FILE_REPLACEMENT&) = delete;
+  FIO_FILE_REPLACEMENT& operator=(const FIO_FILE_REPLACEMENT&) = delete;
+  ~FIO_FILE_REPLACEMENT() { abandon(); }
+
+  bool open(const std::string& path, std::string* problem);
+  bool write(std::string_view part);
+  bool commit(std::string* problem);
+  void abandon();
+
+ private:
+  bool open_new(const std::string& path, std::string* problem);
+  bool open_existing(const std::string& path, std::string* problem);
+  bool fail(int error, std::string* problem);
+
+  int m_fd = -1;
+  int m_error = 0;            // the first failed write's
+  std::string m_temp;         // renamed over m_target at commit; "" in place
+  std::string m_target;
+  std::string m_created;      // a file this write created in place
 };

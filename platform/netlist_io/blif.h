@@ -112,8 +112,9 @@ struct BLIF_RESULT {
 };
 
 struct BLIF_WRITE_OPTIONS {
-  // Gates the writer cannot express become primary inputs (their outputs)
-  // and primary outputs (their driven inputs), for combinational comparison.
+  // Gates the writer cannot express become primary inputs (their outputs,
+  // but a constant one, whose readers take the constant) and primary
+  // outputs (their driven inputs), for combinational comparison.
   bool cut_unsupported = false;
   // Registers with asynchronous controls are written as "$dff_full" cells,
   // which only this reader understands (round trips through our own reader).
@@ -133,10 +134,12 @@ BLIF_RESULT blif_read_file(const std::string& path, const BLIF_READ_OPTIONS& = {
 BLIF_RESULT blif_read_string(const std::string& text, const BLIF_READ_OPTIONS& = {});
 
 // Writes the netlist; false with the reason in *error when a gate cannot be
-// expressed (its path named) or the file cannot be written ("<path>: cannot
-// write the file: <the system's reason>"). The file is written whole beside
-// the target and renamed over it (FIO_FILE_SYSTEM::replace_file), so a
-// failed write leaves the previous file as it was.
+// expressed ("cannot write gate <path, escaped and cut>: …") or the file
+// cannot be written ("<path>: cannot write the file: <the system's
+// reason>"). The file is written as FIO_FILE_SYSTEM::replace_file writes:
+// whole beside the target and renamed over it where that leaves the target
+// as writing in place would, so a failed write leaves the previous file as
+// it was; in place otherwise (a hard link, a device).
 bool blif_write_file(const CDB_SGATE_NETLIST*, const std::string& path,
                      const BLIF_WRITE_OPTIONS& = {}, std::string* error = nullptr);
 

@@ -5,8 +5,8 @@
 // running the simulator's word evaluator (sim_eval.h) on projection words of
 // its distinct input signals (at most six), so the writer and the simulator
 // cannot disagree about a kind's function; wider AND, OR and XOR gates and
-// tri-state buses are written as one cube row, one row per literal, or a
-// chain of six-input parity covers. Covers drop inputs they do not depend on
+// tri-state buses are written as one cube row (an inverter after it where
+// the output is its complement) or a chain of six-input parity covers. Covers drop inputs they do not depend on
 // and list the smaller of the on-set and the off-set.
 // Constants: the reader turns a constant cover into ties of its readers, so
 // before writing, every logic gate that may be constant is tabulated once
@@ -47,6 +47,10 @@ struct OPERAND {
   bool m_bit = false;    // SIGNAL: inverted; CONSTANT: the value
   uint32_t m_sig = 0;
 };
+
+// A gate's path in the writer's refusal is escaped and cut as the reader
+// quotes a name of the file.
+const size_t kMaxQuotedBytes = 80;
 
 // Register input order used by the writer (plain registers' positions, then SCLR2).
 enum { R_DATA, R_CLK, R_ACLR, R_PRESET, R_ENA, R_ADATA, R_ALOAD, R_SCLR, R_SLOAD, R_SCLR2, R_COUNT };
@@ -196,6 +200,19 @@ class BLIF_WRITER {
                   uint32_t out_sig = UINT32_MAX);
   void write_outputs();
   bool unsupported(const CDB_SGATE_NODE* g, const std::string& why);
+  // Moves the cover written since `mark` to *later when the operands hold
+  // no signal: a register's constant covers follow its other covers, as
+  // the file read back (constants tied, other covers kept as gates in file
+  // order) writes them again.
+  void defer_constant_cover(size_t mark, const OPERAND* ops, unsigned n, std::string* later) {
+    for (unsigned k = 0; k < n; ++k)
+      if (ops[k].m_kind == OPERAND::SIGNAL) return;
+    later->append(m_body, mark, std::string::npos);
+    m_body.resize(mark);
+  }
+  // The name of a cover of constant `value` a cell's pin reads: a name no
+  // signal holds ("$true", "$false" when free), its cover written once.
+  std::string_view tie_signal(bool value);
 
   // The words of the operands for the word evaluator, each distinct signal
   // (at most six, else false) a projection; the signals in *leaves.
@@ -246,6 +263,7 @@ class BLIF_WRITER {
   std::vector<uint32_t> m_wide_leaves;
   std::vector<char> m_wide_lit;
   std::vector<uint32_t> m_leaf_at;
+  std::string_view m_tie[2];  // tie_signal's names, once written
   std::string m_body;
   std::string m_error;
 };
@@ -599,34 +617,44 @@ bool BLIF_WRITER::write_wide(CDB_COMB_TYPE type, const std::vector<OPERAND>& ops
       first = false;
     }
   }
+  // One row, which keeps the file linear in the gate's width: an AND of the
+  // literals (of their complements for OR). Where the output is that row's
+  // complement (NAND, OR), the row goes to "<out>$and" and an inverter
+  // drives the output: the two gates the file read back gives again (an
+  // off-set row would read back as them, and change once).
+  const bool inverter = (type == CDB_COMB_OR) != out_inv;
+  const std::string_view row_out = inverter ? unique(std::string(out) + "$and") : out;
   m_body += ".names";
   for (uint32_t l : leaves) m_body += ' ', m_body += sig(l);
   m_body += ' ';
-  m_body += out;
+  m_body += row_out;
   m_body += '\n';
-  char outc = out_inv ? '0' : '1';
-  if (type == CDB_COMB_AND) {
-    m_body.append(lit.begin(), lit.end());
-    m_body += ' ', m_body += outc, m_body += '\n';
-    return true;
-  }
-  // OR as one off-set row: the output is off exactly when every literal is
-  // false, which keeps the file linear in the gate's width.
-  for (char& c : lit) c = c == '1' ? '0' : '1';
+  if (type == CDB_COMB_OR)
+    for (char& c : lit) c = c == '1' ? '0' : '1';
   m_body.append(lit.begin(), lit.end());
-  m_body += ' ', m_body += out_inv ? '1' : '0', m_body += '\n';
+  m_body += " 1\n";
+  if (inverter) {
+    m_body += ".names ";
+    m_body += row_out;
+    m_body += ' ';
+    m_body += out;
+    m_body += "\n0 1\n";
+  }
   return true;
 }
 
 bool BLIF_WRITER::unsupported(const CDB_SGATE_NODE* g, const std::string& why) {
   if (m_probing) return false;  // the write says it
   if (!m_options.cut_unsupported) {
-    if (m_error.empty()) m_error = "cannot write gate " + g->get_string_hpath() + ": " + why;
+    if (m_error.empty())
+      m_error = "cannot write gate " + msg_printable_text(g->get_string_hpath(), kMaxQuotedBytes) + ": " + why;
     return false;
   }
-  // The gate's outputs become primary inputs, its connected inputs primary outputs.
+  // The gate's outputs become primary inputs, its connected inputs primary
+  // outputs. A constant output has no signal: its readers took the constant.
   for (unsigned k = 0; k < g->get_output_count(); ++k)
-    if (const CDB_SGATE_OTERM* o = g->get_output_term(k)) m_inputs.emplace_back(sig(sig_of(o)));
+    if (const CDB_SGATE_OTERM* o = g->get_output_term(k); o && !is_constant(sig_of(o)))
+      m_inputs.emplace_back(sig(sig_of(o)));
   for (unsigned k = 0; k < g->get_number_of_input_terms(); ++k) {
     OPERAND op = operand(g->get_input_term(k));
     if (op.m_kind == OPERAND::NONE) continue;
@@ -741,19 +769,39 @@ bool BLIF_WRITER::write_bus_operator(const CDB_SGATE_OPERATOR* op) {
   return true;
 }
 
+std::string_view BLIF_WRITER::tie_signal(bool value) {
+  if (m_tie[value].empty()) {
+    m_tie[value] = unique(value ? "$true" : "$false");
+    m_body += ".names ";
+    m_body += m_tie[value];
+    m_body += value ? "\n1\n" : "\n";
+  }
+  return m_tie[value];
+}
+
 // ".subckt name PORT=signal …": an inverted input reads a new inverter
-// cover, an inverted output drives one; ties read "$true" and "$false".
+// cover, an inverted output drives one; a tied input reads a constant
+// cover (tie_signal), written before the cell as the file read back (its
+// pin tied again) writes it, where the inverters, kept as gates, follow.
 bool BLIF_WRITER::write_atom_subckt(const CDB_SGATE_WYSIWYG* atom) {
   const ATOM_CATALOGUE_ENTRY& row = atom->get_catalogue_entry();
   std::string line = std::string(".subckt ") + row.m_name;
   std::string covers;
+  // A refusal takes back a tie cover written for this cell.
+  const size_t mark = m_body.size();
+  const std::string_view ties[2] = {m_tie[0], m_tie[1]};
+  auto refuse = [&](const char* why) {
+    m_body.resize(mark);
+    m_tie[0] = ties[0], m_tie[1] = ties[1];
+    return unsupported(atom, why);
+  };
   for (const ATOM_PORT& p : row.m_inputs) {
-    if (p.m_width != 1) return unsupported(atom, "a multi-bit port in .subckt form");
+    if (p.m_width != 1) return refuse("a multi-bit port in .subckt form");
     const char* name = atom_input_port_name(p.m_port_type);
     const OPERAND op = operand(atom->get_iterm_by_type(p.m_port_type, 0));
     if (op.m_kind == OPERAND::NONE) continue;
-    if (!name) return unsupported(atom, "an unnamed port in .subckt form");
-    std::string actual = op.m_kind == OPERAND::CONSTANT ? (op.m_bit ? "$true" : "$false") : std::string(sig(op.m_sig));
+    if (!name) return refuse("an unnamed port in .subckt form");
+    std::string actual(op.m_kind == OPERAND::CONSTANT ? tie_signal(op.m_bit) : sig(op.m_sig));
     if (op.m_kind == OPERAND::SIGNAL && op.m_bit) {
       const std::string inv(unique(actual + "$n"));
       covers += ".names " + actual + " " + inv + "\n0 1\n";
@@ -765,7 +813,7 @@ bool BLIF_WRITER::write_atom_subckt(const CDB_SGATE_WYSIWYG* atom) {
     const CDB_SGATE_OTERM* o = atom->get_oterm_by_type(p.m_port_type, 0);
     if (!o) continue;
     const char* name = atom_output_port_name(p.m_port_type);
-    if (p.m_width != 1 || !name) return unsupported(atom, "an unnamed or multi-bit port in .subckt form");
+    if (p.m_width != 1 || !name) return refuse("an unnamed or multi-bit port in .subckt form");
     std::string actual(sig(sig_of(o)));
     if (o->is_inverted()) {
       const std::string raw(unique(actual + "$raw"));
@@ -955,7 +1003,7 @@ bool BLIF_WRITER::write_full_register(const CDB_SGATE_NODE* g, const OPERAND* op
   const std::string q(q_view);
   auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
   auto either = [](const uint64_t* w, const uint8_t*) { return w[0] | w[1]; };
-  std::string line = ".subckt $dff_full";
+  std::string line = ".subckt $dff_full", later;
   for (unsigned k = 0; k < CDB_DFF_NUM_PORTS; ++k) {
     OPERAND op[2] = {ops[k], k == R_SCLR ? ops[R_SCLR2] : OPERAND()};
     // A control tied to the constant at which it does nothing is left out:
@@ -965,13 +1013,15 @@ bool BLIF_WRITER::write_full_register(const CDB_SGATE_NODE* g, const OPERAND* op
     if (op[0].m_kind == OPERAND::NONE && op[1].m_kind == OPERAND::NONE) continue;
     std::string name;
     const uint64_t zero[2] = {0, 0};
+    const size_t mark = m_body.size();
     bool ok = op[1].m_kind == OPERAND::NONE
                   ? signal_for(op, 1, nullptr, pass, q + "$" + BLIF_DFF_FULL_PINS[k], &name)
                   : signal_for(op, 2, zero, either, q + "$" + BLIF_DFF_FULL_PINS[k], &name);
     if (!ok) return unsupported(g, "register input");
+    defer_constant_cover(mark, op, 2, &later);
     line += std::string(" ") + BLIF_DFF_FULL_PINS[k] + "=" + name;
   }
-  m_body += line + " Q=" + q + "\n";
+  m_body += later + line + " Q=" + q + "\n";
   m_body += ".param INIT " + std::to_string(init) + "\n";
   if (sclr_over_ena) m_body += ".param SCLR_OVER_ENA 1\n";
   return true;
@@ -987,10 +1037,14 @@ bool BLIF_WRITER::write_latch(const CDB_SGATE_NODE* g) {
   const std::string raw(stored_q_signal(g));
   auto pass = [](const uint64_t* w, const uint8_t*) { return w[0]; };
   auto both = [](const uint64_t* w, const uint8_t*) { return w[0] & w[1]; };
-  std::string d, en;
+  std::string d, en, later;
+  size_t mark = m_body.size();
   signal_for(&ops[CDB_LATCH_D], 1, nullptr, pass, raw + "$d", &d);
+  defer_constant_cover(mark, &ops[CDB_LATCH_D], 1, &later);
+  mark = m_body.size();
   signal_for(&ops[CDB_LATCH_EN], 2, nullptr, both, raw + "$en", &en);
-  m_body += ".latch " + d + " " + raw + " ah " + en + " 3\n";
+  defer_constant_cover(mark, &ops[CDB_LATCH_EN], 2, &later);
+  m_body += later + ".latch " + d + " " + raw + " ah " + en + " 3\n";
   return true;
 }
 

@@ -47,8 +47,11 @@ struct SSC_NETLIST_DATA {
   // an I/O or format error, with *problem (when given) set to the reason
   // ("cannot read the file: Permission denied", "line 3: malformed arc
   // record …"). A refused read keeps the content as it was; a refused write
-  // (a text past the bound, a failed write) leaves no file. So every file
-  // the writer leaves, the reader takes.
+  // (a text past the bound, a name holding a line end or a NUL byte, a
+  // failed write) leaves what was at the path as it was, written the
+  // platform's way (FIO_FILE_REPLACEMENT; a file written in place, such as
+  // one of several hard links, is cut by a failed write). So every file the
+  // writer leaves whole, the reader takes.
   bool write_file(const std::string& path, std::string* problem = nullptr,
                   uint64_t max_bytes = SSC_MAX_TDB_FILE_BYTES) const;
   bool read_file(const std::string& path, std::string* problem = nullptr,

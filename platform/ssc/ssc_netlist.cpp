@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdint>
-#include <fstream>
 #include <new>
 #include <string_view>
 
@@ -441,11 +440,14 @@ void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
 namespace {
 
 // The text of a timing-netlist file, made in a buffer that goes to the file
-// a megabyte at a time, with a count of its bytes: a text that would pass
-// the bound stops at the line that passes it, before that line is written.
+// a megabyte at a time (no file: the text is only counted), with a count of
+// its bytes: a text that would pass the bound stops at the line that passes
+// it, before that line is written.
 class TDB_FILE_WRITER {
  public:
-  TDB_FILE_WRITER(std::ofstream& out, uint64_t max_bytes) : m_out(out), m_max(max_bytes) { m_buf.reserve(kChunk + 4096); }
+  TDB_FILE_WRITER(FIO_FILE_REPLACEMENT* out, uint64_t max_bytes) : m_out(out), m_max(max_bytes) {
+    m_buf.reserve(kChunk + 4096);
+  }
   template <class T>
   TDB_FILE_WRITER& operator<<(T value) {
     char digits[24];
@@ -468,51 +470,68 @@ class TDB_FILE_WRITER {
     return m_buf.size() < kChunk || flush();
   }
   bool flush() {
-    m_out.write(m_buf.data(), std::streamsize(m_buf.size()));
+    const bool ok = !m_out || m_out->write(m_buf);
     m_written += m_buf.size();
     m_buf.clear();
-    return bool(m_out);
+    return ok;
   }
   bool over() const { return m_over; }
 
  private:
   static constexpr size_t kChunk = size_t(1) << 20;
-  std::ofstream& m_out;
+  FIO_FILE_REPLACEMENT* m_out;
   uint64_t m_max;
   uint64_t m_written = 0;
   bool m_over = false;
   std::string m_buf;
 };
 
+// The whole text into `out`, the last buffer included; false as end_line.
+bool write_tdb_text(const SSC_NETLIST_DATA& data, TDB_FILE_WRITER& out) {
+  bool ok = (out << "TDB 1 " << uint64_t(data.nodes.size()) << " " << uint64_t(data.arcs.size())).end_line();
+  for (size_t i = 0; ok && i < data.nodes.size(); ++i) {
+    const TDB_NODE& n = data.nodes[i];
+    ok = (out << "N " << int(n.get_kind()) << " " << n.get_clock_source() << " "
+              << (n.clock_is_inverted() ? "1 " : "0 ") << (SSC_NETLIST_DATA::arc_end(n) - SSC_NETLIST_DATA::arc_begin(n))
+              << " " << std::string_view(n.get_string_name()))
+             .end_line();
+    for (uint32_t a = SSC_NETLIST_DATA::arc_begin(n); ok && a < SSC_NETLIST_DATA::arc_end(n); ++a)
+      ok = (out << "A " << data.arcs[a].m_src << " " << data.arcs[a].m_delay << " " << int(data.arcs[a].m_kind))
+               .end_line();
+  }
+  return ok && out.flush();
+}
+
 }  // namespace
 
 bool SSC_NETLIST_DATA::write_file(const std::string& path, std::string* problem, uint64_t max_bytes) const {
   std::string unused;
   std::string& why = problem ? *problem : unused;
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file) {
-    why = std::string("cannot write the file: ") + std::strerror(errno);
-    return false;
+  // A name is the rest of its line, read up to the line end, and the reader
+  // refuses a NUL byte: a name holding either is refused before anything is
+  // written.
+  for (const TDB_NODE& n : nodes) {
+    const std::string& name = n.m_name;
+    if (name.find('\n') != std::string::npos || name.find('\0') != std::string::npos) {
+      why = "the node name \"" + msg_printable_text(name, 80, true) +
+            "\" holds a line end or a NUL byte, which a timing-netlist file cannot hold; not written";
+      return false;
+    }
   }
-  TDB_FILE_WRITER out(file, max_bytes);
-  bool ok = (out << "TDB 1 " << uint64_t(nodes.size()) << " " << uint64_t(arcs.size())).end_line();
-  for (size_t i = 0; ok && i < nodes.size(); ++i) {
-    const TDB_NODE& n = nodes[i];
-    ok = (out << "N " << int(n.m_kind) << " " << n.m_clock_source << " " << (n.m_clock_inverted ? "1 " : "0 ")
-              << (n.m_arc_end - n.m_arc_begin) << " " << std::string_view(n.m_name))
-             .end_line();
-    for (uint32_t a = n.m_arc_begin; ok && a < n.m_arc_end; ++a)
-      ok = (out << "A " << arcs[a].m_src << " " << arcs[a].m_delay << " " << int(arcs[a].m_kind)).end_line();
+  // The text is counted first, so a text past the bound leaves whatever is
+  // at the path as it was; then written the platform's way (replace_file).
+  const std::string over = "the timing netlist takes more than " + std::to_string(max_bytes) +
+                           " bytes, the most a timing-netlist file may hold; not written";
+  TDB_FILE_WRITER count(nullptr, max_bytes);
+  if (!write_tdb_text(*this, count)) return why = over, false;
+  FIO_FILE_REPLACEMENT file;
+  if (!file.open(path, &why)) return false;
+  TDB_FILE_WRITER out(&file, max_bytes);
+  if (!write_tdb_text(*this, out) && out.over()) {
+    file.abandon();
+    return why = over, false;
   }
-  ok = ok && out.flush() && bool(file.flush());
-  if (ok) return true;
-  // A cut text would be refused as damaged by the reader: none is left.
-  why = out.over() ? "the timing netlist takes more than " + std::to_string(max_bytes) +
-                         " bytes, the most a timing-netlist file may hold; not written"
-                   : std::string("cannot write the file: ") + std::strerror(errno);
-  file.close();
-  std::remove(path.c_str());
-  return false;
+  return file.commit(&why);
 }
 
 namespace {

@@ -90,7 +90,7 @@ bool read_stored_netlist(const std::string& file, kavu_platform::SSC_NETLIST_DAT
 
 // Writes a held timing netlist (string-based copy) to `file`; a write that
 // fails or would pass the file bound is an error the user sees, and leaves
-// no file.
+// what was at the path as it was (replace_file).
 bool write_stored_netlist(const std::string& file, const kavu_platform::SSC_NETLIST_DATA& data) {
   if (file.empty()) return false;
   SSC_NETLIST_DATA copy = data;

@@ -64,6 +64,13 @@ class test_internal_error : public std::exception {
 // True when every blank-separated word of `words` occurs in `text`.
 bool text_contains_words(const std::string& text, const std::string& words);
 
+// A device every write to fails with "No space left on device": under root
+// a node of the test's own in the working directory ("full", as /dev/full),
+// so a writer that removes what it fails to write cannot remove the
+// system's; otherwise "/dev/full", which no other user may remove. "" when
+// root cannot make the node.
+std::string testkit_full_device();
+
 // Simulation (sim_equivalent) and, when berkeley-abc is installed, the
 // outside oracle; the oracle's absence is noted on stdout, not a failure.
 ::testing::AssertionResult netlists_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b);

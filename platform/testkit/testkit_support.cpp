@@ -1,5 +1,9 @@
 // testkit_support.cpp — assertions, capture, scoped configuration, netlist
 // tracking, committed circuits and builders of the test kit.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
@@ -13,6 +17,13 @@
 #include "testkit/platform_testkit.h"
 
 namespace kavu_platform {
+
+std::string testkit_full_device() {
+  if (::geteuid() != 0) return "/dev/full";
+  struct stat st;
+  if (::stat("full", &st) == 0 && S_ISCHR(st.st_mode)) return "full";
+  return ::mknod("full", S_IFCHR | 0666, ::makedev(1, 7)) == 0 ? "full" : "";
+}
 
 bool text_contains_words(const std::string& text, const std::string& words) {
   std::istringstream in(words);

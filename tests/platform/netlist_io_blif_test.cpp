@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "netlist_io/abc_oracle.h"
@@ -415,13 +416,28 @@ TEST(NetlistIoBlif, EachModelInstanceHoldsItsOwnConstants) {
 TEST(NetlistIoBlif, WritingWhatWasReadIsAFixedPoint) {
   std::vector<std::string> names = bundled_circuits({"seq"});
   names.insert(names.end(), {"mcnc/s298", "mcnc/bigkey", "mcnc/tseng", "small/counter8_lut4"});
-  // A cover whose function is constant whatever its input (t), read by one
-  // that is constant only through it (n), read by a register: the first
-  // write leaves neither, the register reading a constant next state.
-  const std::string constant_chain =
-      ".model m\n.inputs clk a\n.outputs q\n.names a t\n1 1\n0 1\n.names a t n\n10 1\n"
-      ".latch n q re clk 2\n.end\n";
-  names.push_back("constant chain");
+  // Small designs, each of constants or covers the first write rewrites:
+  // - a cover whose function is constant whatever its input (t), read by
+  //   one that is constant only through it (n), read by a register: the
+  //   first write leaves neither, the register reading a constant next state;
+  // - a level-sensitive latch of constant data and an inverted enable: the
+  //   constant's cover is written after the enable's, as read back;
+  // - an OR of seven signals (written as one row and an inverter, the
+  //   gates the file read back holds);
+  // - a cover reading one signal twice (a & !a), constant.
+  const std::map<std::string, std::string> inline_designs = {
+      {"constant chain",
+       ".model m\n.inputs clk a\n.outputs q\n.names a t\n1 1\n0 1\n.names a t n\n10 1\n"
+       ".latch n q re clk 2\n.end\n"},
+      {"latch of constant data", ".model m\n.inputs c\n.outputs q\n.names k\n1\n.latch k q al c 3\n.end\n"},
+      {"wide OR",
+       ".model m\n.inputs clk a b c d e f g\n.outputs q\n.names a b c d e f g y\n1------ 1\n-1----- 1\n"
+       "--1---- 1\n---1--- 1\n----1-- 1\n-----1- 1\n------1 1\n.latch y q re clk 2\n.end\n"},
+      {"one signal read twice",
+       ".model m\n.inputs clk a b\n.outputs q\n.names a a t\n10 1\n.names t b n\n11 1\n"
+       ".latch n q re clk 2\n.end\n"},
+  };
+  for (const auto& [name, text] : inline_designs) names.push_back(name);
   auto write = [](const CDB_SGATE_NETLIST* n, const std::string& file, std::string* text) {
     std::string why;
     EXPECT_TRUE(blif_write_file(n, file, {}, &why)) << why;
@@ -429,8 +445,8 @@ TEST(NetlistIoBlif, WritingWhatWasReadIsAFixedPoint) {
   };
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
-    const bool inline_text = name == "constant chain";
-    if (inline_text) std::ofstream("fix0.blif") << constant_chain;
+    const bool inline_text = inline_designs.count(name) != 0;
+    if (inline_text) std::ofstream("fix0.blif") << inline_designs.at(name);
     LOADED_NETLIST n0 = inline_text ? read_back("fix0.blif") : load_blif(name);
     std::string t1, t2, t3;
     write(n0.get(), "fix1.blif", &t1);
@@ -441,14 +457,16 @@ TEST(NetlistIoBlif, WritingWhatWasReadIsAFixedPoint) {
     EXPECT_EQ(n2->size(), n1->size());
     // Constants are propagated by the first write: the file read back
     // writes as itself.
-    EXPECT_TRUE(t2 == t1) << "the first and second writes differ";
-    EXPECT_TRUE(t3 == t2) << "the second and third writes differ";
-    const size_t registers = size_t(gates_of(n0.get(), CDB_SGATE_DFF_ENUM));
+    EXPECT_TRUE(t2 == t1) << "the first and second writes differ\n" << t1 << "--\n" << t2;
+    EXPECT_TRUE(t3 == t2) << "the second and third writes differ\n" << t2 << "--\n" << t3;
+    const size_t registers =
+        size_t(gates_of(n0.get(), CDB_SGATE_DFF_ENUM)) + size_t(gates_of(n0.get(), CDB_SGATE_LATCH_ENUM));
     EXPECT_GT(registers, 0u);
     EXPECT_EQ(occurrences(t1, "\n.latch "), registers);
-    if (inline_text) {
-      EXPECT_EQ(n1->size(), 4u) << t1;  // clk, a, q's register and output pin
+    if (name == "constant chain" || name == "one signal read twice") {
+      EXPECT_EQ(n1->size(), name == "constant chain" ? 4u : 5u) << t1;  // pins and q's register
       EXPECT_EQ(occurrences(t1, "\n.names q$next\n.latch q$next q re clk 2\n"), 1u) << t1;
+    } else if (inline_text) {
     } else if (name.rfind("seq/", 0) != 0) {
       // Files of plain ".latch" registers keep their gates from the first
       // write, but for tseng's logic of constant function (one register
@@ -519,6 +537,73 @@ TEST(NetlistIoBlif, WriterHonoursInversionsAndRefusesAsyncControls) {
   // Every one of the design's 16 registers became an input.
   EXPECT_EQ(cut_back->get_input_pins().size(), async->get_input_pins().size() + 16);
   EXPECT_EQ(gates_of(cut_back.get(), CDB_SGATE_DFF_ENUM), 0);
+
+  // The refusal quotes the gate's path escaped and cut, as the reader quotes
+  // a name: a terminal escape and 2,000 bytes of name reach no message.
+  const std::string odd = "r\\1B[2J" + std::string(2000, 'x');
+  std::ofstream("odd.blif") << ".model m\n.inputs d clk r\n.outputs q\n.subckt $_DFF_PP0_ C=clk D=d R=r Q=" << odd
+                            << "\n.names " << odd << " q\n1 1\n.end\n";
+  EXPECT_FALSE(blif_write_file(read_back("odd.blif").get(), "odd_out.blif", {}, &why));
+  EXPECT_EQ(why.rfind("cannot write gate ", 0), 0u) << why;
+  EXPECT_NE(why.find("\\x1b[2J"), std::string::npos) << why;
+  EXPECT_EQ(why.find('\x1b'), std::string::npos) << why;
+  EXPECT_LT(why.size(), 200u) << why;
+
+  // A cell cut out whose defined output is constant: that output has no
+  // signal (its reader takes the constant), so only the other output
+  // becomes an input of the file.
+  CDB_SGATE_NETLIST cells;
+  auto* cell = new CDB_SGATE_WYSIWYG(nullptr, 93);
+  cells.add_node(cell, true);
+  cell->set_lutmask_value(0);
+  for (uint16_t port : {DB_PORT_COMBOUT, DB_PORT_SHAREOUT}) {
+    auto* o = new CDB_SGATE_OTERM(cell);
+    o->set_port_type(port);
+    cell->set_output_term(o, cell->get_output_port_number(port));
+    o->insert_fanout(make_output_pin(&cells, ("o" + std::to_string(port)).c_str(), nullptr)->get_input_term(0));
+  }
+  ASSERT_TRUE(blif_write_file(&cells, "cut_cell.blif", cut, &why)) << why;
+  EXPECT_EQ(file_text("cut_cell.blif").find(".inputs  "), std::string::npos) << file_text("cut_cell.blif");
+  EXPECT_EQ(read_back("cut_cell.blif")->get_input_pins().size(), 1u);
+
+  // A cell pin fed by constant logic, written as a cell, beside an input
+  // named "$true": the tie reads a name no signal holds.
+  CDB_SGATE_NETLIST tied;
+  auto* lut = new CDB_SGATE_WYSIWYG(nullptr, 61);
+  tied.add_node(lut, true);
+  lut->set_lutmask_value(0x6666666666666666ull);  // a ^ b
+  auto* one = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
+  tied.add_node(one);
+  one->add_unordered_fanin_from_oterm(nullptr, false, nullptr);  // VCC
+  const CDB_SGATE_OTERM* from[2] = {one->get_single_oterm(), make_input_pin(&tied, "$true")->get_single_oterm()};
+  for (unsigned k = 0; k < 2; ++k) {
+    CDB_SGATE_ITERM* t = lut->create_input_term(nullptr, DB_PORT_DATAA + k);
+    lut->set_input_term(t, lut->get_input_port_number(DB_PORT_DATAA + k));
+    const_cast<CDB_SGATE_OTERM*>(from[k])->insert_fanout(t);
+  }
+  auto* lut_out = new CDB_SGATE_OTERM(lut);
+  lut_out->set_port_type(DB_PORT_COMBOUT);
+  lut->set_output_term(lut_out, lut->get_output_port_number(DB_PORT_COMBOUT));
+  lut_out->insert_fanout(make_output_pin(&tied, "y", nullptr)->get_input_term(0));
+  BLIF_WRITE_OPTIONS cells_as_subckt;
+  cells_as_subckt.atoms_as_subckt = true;
+  ASSERT_TRUE(blif_write_file(&tied, "tied.blif", cells_as_subckt, &why)) << why;
+  EXPECT_TRUE(sim_equivalent(&tied, read_back("tied.blif").get(), {}, &why)) << why << file_text("tied.blif");
+
+  // A constant read through an inverted input: y = a & !(a & 0) is a.
+  CDB_SGATE_NETLIST inv_const;
+  CDB_SGATE_NODE* a = make_input_pin(&inv_const, "a");
+  auto* zero = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
+  inv_const.add_node(zero);
+  zero->add_unordered_fanin_from_oterm(nullptr, false, a->get_single_oterm());
+  zero->add_unordered_fanin_from_oterm(nullptr, true, nullptr);  // GND
+  auto* y = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
+  inv_const.add_node(y);
+  y->add_unordered_fanin_from_oterm(nullptr, false, a->get_single_oterm());
+  y->add_unordered_fanin_from_oterm(nullptr, true, zero->get_single_oterm());
+  make_output_pin(&inv_const, "y", y);
+  ASSERT_TRUE(blif_write_file(&inv_const, "inv_const.blif", {}, &why)) << why;
+  EXPECT_TRUE(sim_equivalent(&inv_const, read_back("inv_const.blif").get(), {}, &why)) << why;
 }
 
 // Bus-in and bus-out operators are written as the wiring they are (output

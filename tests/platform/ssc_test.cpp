@@ -1430,32 +1430,66 @@ TEST(SscNetlist, StoredNetlistOnlyFromARegularFile) {
 
 // Every file the writer leaves, the reader takes: both keep to one bound
 // (here a small one given to both). A netlist whose text would pass it is
-// refused with the reason and leaves no file (a bigger design once stored a
-// file that every read then refused); a write the system refuses is posted
-// with the path escaped.
+// refused with the reason and leaves what was at the path as it was: no
+// file, a previous file, a symbolic link and the file it names (a bigger
+// design once stored a file that every read then refused; a refusal then
+// removed the path and cut a link's file). The bound counts the whole text,
+// also past the writer's first megabyte (a netlist of long names). A name
+// holding a line end is refused at the write, a device's errors are told,
+// and a write the system refuses is posted with the path escaped.
 TEST(SscNetlist, WriterKeepsToTheBoundTheReaderTakes) {
   PIPELINE p;
-  SSC_NETLIST_DATA data;
-  data.build({&p.nl}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
-  data.drop_gate_pointers();
+  CDB_SGATE_NETLIST long_names;
+  for (int k = 0; k < 48; ++k)
+    make_output_pin(&long_names, ("o" + std::to_string(k)).c_str(),
+                    make_input_pin(&long_names, (std::to_string(k) + std::string(60000, 'n')).c_str()));
+  SSC_NETLIST_DATA small, large;
+  small.build({&p.nl}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+  large.build({&long_names}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+  std::ofstream("kept_target.tdb") << "previous\n";
+  std::filesystem::create_symlink("kept_target.tdb", "kept_link.tdb");
   std::string why;
-  ASSERT_TRUE(data.write_file("whole.tdb", &why)) << why;
-  const uint64_t size = std::filesystem::file_size("whole.tdb");
-  ASSERT_GT(size, 100u);
-  for (uint64_t bound : {size - 1, size / 2, uint64_t(10)}) {
-    EXPECT_FALSE(data.write_file("cut.tdb", &why, bound)) << bound;
-    EXPECT_EQ(why, "the timing netlist takes more than " + std::to_string(bound) +
-                       " bytes, the most a timing-netlist file may hold; not written");
-    EXPECT_FALSE(std::filesystem::exists("cut.tdb")) << bound;
+  for (SSC_NETLIST_DATA* data : {&small, &large}) {
+    data->drop_gate_pointers();
+    ASSERT_TRUE(data->write_file("whole.tdb", &why)) << why;
+    const uint64_t size = std::filesystem::file_size("whole.tdb");
+    ASSERT_GT(size, data == &large ? uint64_t(2) << 20 : 100u);
+    for (uint64_t bound : {size - 1, size / 2, uint64_t(10)}) {
+      for (const char* target : {"cut.tdb", "kept_link.tdb"}) {
+        EXPECT_FALSE(data->write_file(target, &why, bound)) << bound;
+        EXPECT_EQ(why, "the timing netlist takes more than " + std::to_string(bound) +
+                           " bytes, the most a timing-netlist file may hold; not written");
+      }
+      EXPECT_FALSE(std::filesystem::exists("cut.tdb")) << bound;
+      EXPECT_TRUE(std::filesystem::is_symlink("kept_link.tdb"));
+      EXPECT_EQ(std::filesystem::file_size("kept_target.tdb"), 9u);
+      SSC_NETLIST_DATA back;
+      EXPECT_FALSE(back.read_file("whole.tdb", &why, bound)) << bound;
+      EXPECT_NE(why.find("larger than"), std::string::npos) << why;
+    }
+    ASSERT_TRUE(data->write_file("cut.tdb", &why, size)) << why;
     SSC_NETLIST_DATA back;
-    EXPECT_FALSE(back.read_file("whole.tdb", &why, bound)) << bound;
-    EXPECT_NE(why.find("larger than"), std::string::npos) << why;
+    ASSERT_TRUE(back.read_file("cut.tdb", &why, size)) << why;
+    EXPECT_EQ(back.nodes.size(), data->nodes.size());
+    EXPECT_EQ(back.arcs.size(), data->arcs.size());
+    std::filesystem::remove("cut.tdb");
   }
-  ASSERT_TRUE(data.write_file("cut.tdb", &why, size)) << why;
-  SSC_NETLIST_DATA back;
-  ASSERT_TRUE(back.read_file("cut.tdb", &why, size)) << why;
-  EXPECT_EQ(back.nodes.size(), data.nodes.size());
-  EXPECT_EQ(back.arcs.size(), data.arcs.size());
+  SSC_NETLIST_DATA& data = small;
+  if (const std::string full = testkit_full_device(); !full.empty()) {
+    EXPECT_FALSE(data.write_file(full, &why));
+    EXPECT_EQ(why, "cannot write the file: No space left on device");
+    EXPECT_TRUE(std::filesystem::is_character_file(full));
+  }
+  // A name holding a line end (the BLIF reader makes one of "\0A").
+  CDB_SGATE_NETLIST odd;
+  make_output_pin(&odd, "q", make_input_pin(&odd, "a\nb"));
+  SSC_NETLIST_DATA odd_data;
+  odd_data.build({&odd}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+  odd_data.drop_gate_pointers();
+  EXPECT_FALSE(odd_data.write_file("kept_link.tdb", &why));
+  EXPECT_EQ(why.rfind("the node name \"top|a\\x0ab", 0), 0u) << why;
+  EXPECT_NE(why.find("holds a line end or a NUL byte"), std::string::npos) << why;
+  EXPECT_EQ(std::filesystem::file_size("kept_target.tdb"), 9u);
   // Through the engine: the stored file's place is a directory.
   SSC_UTIL* u = ssc_get_util();
   ASSERT_TRUE(u->initialize_netlist(nullptr, &p.nl, SSC_DELAY_MODEL_UNIT, nullptr));
@@ -1464,13 +1498,16 @@ TEST(SscNetlist, WriterKeepsToTheBoundTheReaderTakes) {
   std::filesystem::create_directories(file);
   msg_log_clear();
   EXPECT_FALSE(u->write_tdb_to_pdb(&part));
+  // A partition's write that fails fails the stitch too.
+  EXPECT_FALSE(u->build_tdb_sub_and_merge(&p.nl, SSC_DELAY_MODEL_UNIT, true, nullptr, true, true, &part));
   std::vector<std::string> errors;
   for (const MSG_LOG_ENTRY& e : msg_log())
     if (e.kind == MSG_LOG_ERROR) errors.push_back(e.text);
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].rfind("Timing-netlist file \"" + gen_get_db_dir_path() + "/tdb_d\\x07ir.tdb\": cannot write the file: ", 0),
-            0u)
-      << errors[0];
+  ASSERT_EQ(errors.size(), 2u);
+  for (const std::string& error : errors)
+    EXPECT_EQ(error.rfind("Timing-netlist file \"" + gen_get_db_dir_path() + "/tdb_d\\x07ir.tdb\": cannot write the file: ", 0),
+              0u)
+        << error;
   std::filesystem::remove_all(file);
   u->delete_netlist();
 }
