@@ -76,6 +76,15 @@ HDB_INSTANCE_NAME* top_child(HDB_INSTANCE_NAME* top, const std::string& name) {
   return HDB_INSTANCE_NAME::create_normal_name(nullptr, name.c_str(), nullptr, nullptr, top);
 }
 
+// A pin of a generated netlist, named under `top`.
+CDB_SGATE_IO* add_pin(CDB_SGATE_NETLIST* nl, HDB_INSTANCE_NAME* top, const std::string& name, CDB_IO_TYPE type) {
+  auto* p = new CDB_SGATE_IO(nullptr, type);
+  p->set_instance_name(top_child(top, name));
+  if (p->get_output_term(0)) p->get_output_term(0)->set_instance_name(p->get_instance_name());
+  nl->add_node(p);
+  return p;
+}
+
 // A LUT of 1-4 inputs with a random function: `first` (when given) and
 // others from the last 1000 of `sources`.
 CDB_SGATE_OTERM* add_random_lut(CDB_SGATE_NETLIST* nl, GEN_RAND& rand, const std::vector<CDB_SGATE_OTERM*>& sources,
@@ -100,13 +109,7 @@ CDB_SGATE_OTERM* add_random_lut(CDB_SGATE_NETLIST* nl, GEN_RAND& rand, const std
 CDB_SGATE_NETLIST* make_two_clock_dag(int gates, uint64_t seed) {
   auto* nl = new CDB_SGATE_NETLIST;
   HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
-  auto pin = [&](const std::string& name, CDB_IO_TYPE type) {
-    auto* p = new CDB_SGATE_IO(nullptr, type);
-    p->set_instance_name(top_child(top, name));
-    if (p->get_output_term(0)) p->get_output_term(0)->set_instance_name(p->get_instance_name());
-    nl->add_node(p);
-    return p;
-  };
+  auto pin = [&](const std::string& name, CDB_IO_TYPE type) { return add_pin(nl, top, name, type); };
   std::vector<CDB_SGATE_OTERM*> signals;
   CDB_SGATE_OTERM* clocks[2] = {pin("clk0", CDB_IO_INPUT)->get_output_term(0), pin("clk1", CDB_IO_INPUT)->get_output_term(0)};
   for (int i = 0; i < 64; ++i) signals.push_back(pin("in" + std::to_string(i), CDB_IO_INPUT)->get_output_term(0));
@@ -142,13 +145,7 @@ CDB_SGATE_NETLIST* make_two_clock_dag(int gates, uint64_t seed) {
 CDB_SGATE_NETLIST* make_register_rich_dag(int registers, uint64_t seed) {
   auto* nl = new CDB_SGATE_NETLIST;
   HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
-  auto pin = [&](const std::string& name, CDB_IO_TYPE type) {
-    auto* p = new CDB_SGATE_IO(nullptr, type);
-    p->set_instance_name(top_child(top, name));
-    if (p->get_output_term(0)) p->get_output_term(0)->set_instance_name(p->get_instance_name());
-    nl->add_node(p);
-    return p;
-  };
+  auto pin = [&](const std::string& name, CDB_IO_TYPE type) { return add_pin(nl, top, name, type); };
   CDB_SGATE_OTERM* clocks[2] = {pin("clk0", CDB_IO_INPUT)->get_output_term(0), pin("clk1", CDB_IO_INPUT)->get_output_term(0)};
   std::vector<CDB_SGATE_OTERM*> sources;
   for (int i = 0; i < 64; ++i) sources.push_back(pin("in" + std::to_string(i), CDB_IO_INPUT)->get_output_term(0));
