@@ -160,8 +160,7 @@ class ANALYZER {
   const SSC_NETLIST_DATA& m_data;
   SSC_ANALYSIS* m_out;
   std::vector<uint32_t> m_order, m_pos;
-  std::vector<int> m_clock_of_source;  // node -> clock index (-1)
-  SSC_REGISTER_CLOCKS m_registers;     // each register's clock and edge
+  SSC_REGISTER_CLOCKS m_registers;  // each source's first clock, each register's clock and edge
   // Max-delay rules by side (0 from, 1 to): those without the side, those
   // naming a clock (per clock), and (node, rule) pairs of named points.
   std::vector<int> m_every[2];
@@ -230,7 +229,7 @@ bool ANALYZER::has_unclocked_start(const std::vector<char>& delayed) const {
     const int s = node.get_clock_source();
     if (m_no_start[v]) continue;
     if (node.get_kind() == TDB_NODE_REGISTER && m_registers.clock[v] < 0 && (s < 0 || !m_no_start[s])) return true;
-    if (node.get_kind() == TDB_NODE_IN_PORT && !delayed[v] && m_clock_of_source[v] < 0) return true;
+    if (node.get_kind() == TDB_NODE_IN_PORT && !delayed[v] && m_registers.of_source[v] < 0) return true;
   }
   for (const SSC_SDC_IO_DELAY& d : m_out->constraints.io_delays)
     if (d.input && d.clock < 0)
@@ -253,10 +252,6 @@ std::vector<std::vector<int>> ANALYZER::port_delay_clocks() const {
 void ANALYZER::make_groups() {
   const SSC_CONSTRAINTS& c = m_out->constraints;
   const uint32_t n = uint32_t(m_data.nodes.size());
-  m_clock_of_source.assign(n, -1);
-  for (size_t k = 0; k < c.clocks.size(); ++k)
-    for (uint32_t s : c.clocks[k].sources)
-      if (m_clock_of_source[s] < 0) m_clock_of_source[s] = int(k);
   ssc_register_clocks(m_data, c.clocks, &m_registers);
   // False paths from (to) points alone remove those start (end) points.
   m_no_start.assign(n, 0);
@@ -291,7 +286,7 @@ void ANALYZER::make_groups() {
   // unconstrained).
   auto capture = [&](uint32_t v, int clock, bool falling, int32_t offset) {
     if (m_no_end[v]) return;
-    if (m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT && m_clock_of_source[v] >= 0) return;
+    if (m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT && m_registers.of_source[v] >= 0) return;
     if (clock < 0) falling = false;
     const int rules = rules_at(v, clock, true);
     if (clock < 0 && rules == 0) return;
@@ -323,7 +318,7 @@ void ANALYZER::make_groups() {
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE_KIND k = m_data.nodes[v].get_kind();
     if (delayed[v]) continue;
-    if (k == TDB_NODE_IN_PORT && m_clock_of_source[v] < 0) start(v, -1, false, 0);
+    if (k == TDB_NODE_IN_PORT && m_registers.of_source[v] < 0) start(v, -1, false, 0);
     if (k == TDB_NODE_OUT_PORT) capture(v, -1, false, 0);
   }
   m_starts.resize(m_out->groups.size());
@@ -576,7 +571,8 @@ int ssc_edge_relation(int p1, int o1, int p2, int o2) {
 void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC_CLOCK>& clocks,
                          SSC_REGISTER_CLOCKS* out) {
   const size_t n = data.nodes.size();
-  std::vector<int> clock_of_source(n, -1);
+  std::vector<int>& clock_of_source = out->of_source;
+  clock_of_source.assign(n, -1);
   for (size_t k = 0; k < clocks.size(); ++k)
     for (uint32_t s : clocks[k].sources)
       if (s < n && clock_of_source[s] < 0) clock_of_source[s] = int(k);

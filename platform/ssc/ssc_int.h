@@ -140,6 +140,7 @@ struct SSC_CONSTRAINTS {
 // a path not unate in the clock (or through a gate the netlist no longer
 // holds), leave the register without a clock, counted in left_unclocked.
 struct SSC_REGISTER_CLOCKS {
+  std::vector<int> of_source;  // per node: the first clock defined on it (-1: none)
   std::vector<int> clock;      // per node: a register's clock index (-1: none)
   std::vector<char> falling;   // per node: the register captures on the clock's falling edge
   size_t left_unclocked = 0;   // registers behind gates reached by several clocks or not unate

@@ -399,7 +399,8 @@ class SDC_READER {
   bool collection_words(const std::vector<std::string>& inner, std::vector<std::string>* patterns,
                         std::vector<int>* clocks, bool* no_clocks, bool* dropped_value, std::string* why);
   bool collect_clocks(const std::string& word, TARGETS* t, std::string* why);
-  void keep_registers_of(const std::vector<int>& clocks, std::vector<uint32_t>* nodes) const;
+  const SSC_REGISTER_CLOCKS& register_clocks();
+  void keep_registers_of(const std::vector<int>& clocks, std::vector<uint32_t>* nodes);
   void note_skipped_targets(const std::vector<std::string>& w);
   void warn_sources_without_registers(const std::vector<uint32_t>& sources);
   void mark_gated_clock_cones();
@@ -454,6 +455,10 @@ class SDC_READER {
   // collection may take more than it names, so the command is skipped.
   std::string m_widened;
   int m_last_clock_line = 0;  // the line of the last create_clock
+  // Each register's clock under the clocks made so far (register_clocks):
+  // made when first asked, again after a create_clock.
+  SSC_REGISTER_CLOCKS m_register_clocks;
+  bool m_register_clocks_made = false;
   double m_time_scale = 1.0;  // picoseconds per time unit of the file
   // Per node and direction (output, input): the node's delays in io_delays
   // entries before this index are replaced (0: none; empty until needed).
@@ -593,9 +598,14 @@ bool collection_option_applied(const std::string& cmd, const std::string& o) {
 // belongs to the clock the analysis assigns it (ssc_register_clocks: the
 // first clock defined on its clock source, or the one clock reaching it
 // through gates), on either edge.
-void SDC_READER::keep_registers_of(const std::vector<int>& clocks, std::vector<uint32_t>* nodes) const {
-  SSC_REGISTER_CLOCKS registers;
-  ssc_register_clocks(m_data, m_out->clocks, &registers);
+const SSC_REGISTER_CLOCKS& SDC_READER::register_clocks() {
+  if (!m_register_clocks_made) ssc_register_clocks(m_data, m_out->clocks, &m_register_clocks);
+  m_register_clocks_made = true;
+  return m_register_clocks;
+}
+
+void SDC_READER::keep_registers_of(const std::vector<int>& clocks, std::vector<uint32_t>* nodes) {
+  const SSC_REGISTER_CLOCKS& registers = register_clocks();
   std::vector<uint32_t> kept;
   for (uint32_t v : *nodes) {
     const int k = registers.clock[v];
@@ -874,6 +884,7 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
     }
   if (clock_index(c.name, &existing)) m_out->clocks[existing] = c;
   else m_out->clocks.push_back(c);
+  m_register_clocks_made = false;
   return true;
 }
 
@@ -987,9 +998,7 @@ void SDC_READER::warn_clock_ports_feeding_data(const std::vector<uint32_t>& sour
 // of the last create_clock, with their count.
 void SDC_READER::warn_gated_registers_unclocked() {
   if (m_out->clocks.empty()) return;
-  SSC_REGISTER_CLOCKS registers;
-  ssc_register_clocks(m_data, m_out->clocks, &registers);
-  const size_t count = registers.left_unclocked;
+  const size_t count = register_clocks().left_unclocked;
   if (count == 0) return;
   m_line = m_last_clock_line;
   warn("create_clock: " + std::to_string(count) +
