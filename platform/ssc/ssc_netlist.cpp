@@ -163,9 +163,23 @@ int lut_input_sense(const CDB_LUTMASK& mask, unsigned i) {
   return rises ? 1 : (falls ? -1 : 0);
 }
 
+// The sense of gate g in its input t. A comb gate's sense needs no
+// position (every input of AND, OR and XOR alike), so a wide gate costs no
+// search per input; the other kinds look t up among their few inputs.
 int gate_input_sense(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* t) {
-  unsigned i = 0;
   const unsigned n = g->get_number_of_input_terms();
+  if (const CDB_SGATE_COMB* c = g->cast_to_comb()) {
+    switch (c->get_comb_type()) {
+      case CDB_COMB_NOT: return -1;
+      case CDB_COMB_XOR: {
+        unsigned driven = 0;
+        for (unsigned k = 0; k < n && driven < 2; ++k) driven += cdb_is_connected(g->get_input_term(k)) ? 1 : 0;
+        return driven <= 1 ? 1 : 0;
+      }
+      default: return 1;  // AND, OR, name keeper
+    }
+  }
+  unsigned i = 0;
   while (i < n && g->get_input_term(i) != t) ++i;
   if (i == n) return 0;
   switch (g->get_sgate_type()) {
@@ -176,17 +190,6 @@ int gate_input_sense(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* t) {
       return i == CDB_MUX_DATA0 || i == CDB_MUX_DATA1 ? 1 : 0;
     default:
       break;
-  }
-  if (const CDB_SGATE_COMB* c = g->cast_to_comb()) {
-    switch (c->get_comb_type()) {
-      case CDB_COMB_NOT: return -1;
-      case CDB_COMB_XOR: {
-        unsigned driven = 0;
-        for (unsigned k = 0; k < n; ++k) driven += cdb_is_connected(g->get_input_term(k)) ? 1 : 0;
-        return driven <= 1 ? 1 : 0;
-      }
-      default: return 1;  // AND, OR, name keeper
-    }
   }
   if (const CDB_SGATE_LUT* l = g->cast_to_lut()) return lut_input_sense(l->get_lut_mask(), i);
   if (const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg(); w && w->is_clkbuf()) return t == driven_input(g) ? 1 : 0;
