@@ -229,12 +229,7 @@ ORLIND_BOOL cfg_is_on(const char* key, bool dflt) {
 }
 
 int cfg_get_int_value(const char* key, int dflt) {
-  std::string v = trim(read_value(key));
-  if (v.empty()) return dflt;
-  int value = 0;
-  if (parse_int(v, &value)) return value;
-  warn_once(key, v, "an integer");
-  return dflt;
+  return kavu_platform::cfg_get_int_value_in_range(key, dflt, INT_MIN, INT_MAX);
 }
 
 const char* cfg_get_value(const char* key) {
@@ -272,7 +267,9 @@ int cfg_get_int_value_in_range(const char* key, int dflt, int lo, int hi) {
   if (v.empty()) return dflt;
   int value = 0;
   if (parse_int(v, &value) && value >= lo && value <= hi) return value;
-  const std::string expected = "an integer from " + std::to_string(lo) + " to " + std::to_string(hi);
+  const std::string expected = lo == INT_MIN && hi == INT_MAX
+                                   ? std::string("an integer")
+                                   : "an integer from " + std::to_string(lo) + " to " + std::to_string(hi);
   warn_once(key, v, expected.c_str());
   return dflt;
 }
