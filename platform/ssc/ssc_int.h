@@ -80,6 +80,17 @@ struct SSC_NETLIST_DATA {
 // driven input passes and of more is binate, a LUT from its mask, a MUX
 // passes its data inputs and is binate in its select.
 int ssc_input_sense(const CDB_SGATE_ITERM* t);
+// What ssc_input_sense reads of the gate of input t besides its inputs'
+// places and inversions: its kind, comb type and LUT mask, for the key of a
+// kept read (a gate rewritten under the same name changes it). All zero
+// without a terminal.
+struct SSC_GATE_FUNCTION {
+  uint8_t kind = 0, comb = 0, inputs = 0;
+  uint64_t mask = 0;
+};
+SSC_GATE_FUNCTION ssc_gate_function(const CDB_SGATE_ITERM* t);
+// Whether input t is inverted (false without a terminal).
+bool ssc_input_inverted(const CDB_SGATE_ITERM* t);
 
 // Topological order of the nodes over data arcs, loops cut at the smallest
 // unfinished node id; pos[id] is the node's place in `order`. Returns the

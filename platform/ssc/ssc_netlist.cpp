@@ -205,6 +205,22 @@ int ssc_input_sense(const CDB_SGATE_ITERM* t) {
   return t->is_inverted() ? -sense : sense;
 }
 
+bool ssc_input_inverted(const CDB_SGATE_ITERM* t) { return t && t->is_inverted(); }
+
+SSC_GATE_FUNCTION ssc_gate_function(const CDB_SGATE_ITERM* t) {
+  SSC_GATE_FUNCTION f;
+  const CDB_SGATE_NODE* g = t ? t->get_my_node() : nullptr;
+  if (!g) return f;
+  f.kind = uint8_t(g->get_sgate_type());
+  if (const CDB_SGATE_COMB* c = g->cast_to_comb()) {
+    f.comb = uint8_t(c->get_comb_type());
+  } else if (const CDB_SGATE_LUT* l = g->cast_to_lut()) {
+    f.inputs = uint8_t(l->get_lut_mask().get_num_inputs());
+    f.mask = l->get_lut_mask().get_value();
+  }
+  return f;
+}
+
 SSC_DELAYS ssc_make_delays(CMP_FACADE* facade, SSC_DELAY_MODEL model) {
   SSC_DELAYS d;
   d.model = model;

@@ -1350,10 +1350,11 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
 namespace {
 
 // Gives the key of ssc_sdc_netlist_key to `flush` in pieces of about 4 KiB
-// (a key is some 40 bytes a node). Per node: its kind, clock source and
-// edge, its arcs (source, kind and sense) and its name; more than the reader
-// reads, so that a netlist that differs in anything near it has another
-// key.
+// (a key is some 50 bytes a node). Per node: its kind, clock source and
+// edge, the function of its gate (what decides whether a clock passes it,
+// gated clocks), its arcs (source, kind, inverted input) and its name; more
+// than the reader reads, so that a netlist that differs in anything near it
+// has another key.
 template <class FLUSH>
 void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
   std::string buf;
@@ -1364,14 +1365,16 @@ void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
     put(uint8_t(n.get_kind()));
     put(int32_t(n.get_clock_source()));
     put(uint8_t(n.clock_is_inverted()));
-    const uint32_t b = SSC_NETLIST_DATA::arc_begin(n), e = SSC_NETLIST_DATA::arc_end(n);
+    const uint32_t b = SSC_NETLIST_DATA::arc_begin(n);
+    const uint32_t e = std::min<uint32_t>(SSC_NETLIST_DATA::arc_end(n), uint32_t(data.arcs.size()));
     put(e - b);
-    for (uint32_t k = b; k < e && k < data.arcs.size(); ++k) {
-      put(data.arcs[k].m_src);
-      put(data.arcs[k].m_kind);
-      // A gate's function decides whether a clock passes it (gated
-      // clocks): a gate rewritten under the same name changes the key.
-      put(int8_t(ssc_input_sense(data.arcs[k].m_iterm)));
+    const SSC_GATE_FUNCTION f = ssc_gate_function(b < e ? data.arcs[b].m_iterm : nullptr);
+    put(f.kind), put(f.comb), put(f.inputs), put(f.mask);
+    for (uint32_t k = b; k < e; ++k) {
+      const TDB_ARC& arc = data.arcs[k];
+      put(arc.m_src);
+      put(arc.m_kind);
+      put(uint8_t(ssc_input_inverted(arc.m_iterm)));
     }
     put(uint32_t(n.get_string_name().size()));
     buf += n.get_string_name();
@@ -1386,13 +1389,8 @@ void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
 }  // namespace
 
 std::string ssc_sdc_netlist_key(const SSC_NETLIST_DATA& data) {
-  size_t size = 0;
-  write_netlist_key(data, [&size](std::string_view piece) {
-    size += piece.size();
-    return true;
-  });
   std::string key;
-  key.reserve(size);
+  key.reserve(40 * data.nodes.size() + 9 * data.arcs.size());
   write_netlist_key(data, [&key](std::string_view piece) {
     key += piece;
     return true;
