@@ -99,6 +99,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <string_view>
 #include <unordered_set>
@@ -1357,11 +1358,26 @@ namespace {
 // has another key.
 template <class FLUSH>
 void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
-  std::string buf;
-  buf.reserve(8192);
-  auto put = [&buf](const auto& v) { buf.append(reinterpret_cast<const char*>(&v), sizeof v); };
+  // Fields go into a buffer on the stack, flushed when the next record may
+  // not fit: no allocation, and no append call per field.
+  constexpr size_t kCap = 8192, kNodeFields = 32;
+  char buf[kCap];
+  size_t at = 0;
+  bool going = true;
+  auto room = [&](size_t need) {
+    if (at + need > kCap) {
+      going = going && flush(std::string_view(buf, at));
+      at = 0;
+    }
+    return going;
+  };
+  auto put = [&](const auto& v) {
+    std::memcpy(buf + at, &v, sizeof v);
+    at += sizeof v;
+  };
   put(data.nodes.size());
   for (const TDB_NODE& n : data.nodes) {
+    if (!room(kNodeFields)) return;
     put(uint8_t(n.get_kind()));
     put(int32_t(n.get_clock_source()));
     put(uint8_t(n.clock_is_inverted()));
@@ -1372,18 +1388,22 @@ void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
     put(f.kind), put(f.comb), put(f.inputs), put(f.mask);
     for (uint32_t k = b; k < e; ++k) {
       const TDB_ARC& arc = data.arcs[k];
+      if (!room(sizeof arc.m_src + sizeof arc.m_kind + 1)) return;
       put(arc.m_src);
       put(arc.m_kind);
       put(uint8_t(ssc_input_inverted(arc.m_iterm)));
     }
-    put(uint32_t(n.get_string_name().size()));
-    buf += n.get_string_name();
-    if (buf.size() >= 4096) {
-      if (!flush(std::string_view(buf))) return;
-      buf.clear();
+    const std::string& name = n.get_string_name();
+    if (!room(sizeof(uint32_t))) return;
+    put(uint32_t(name.size()));
+    if (name.size() > kCap - at) {  // a long name goes as a piece of its own
+      if (!room(kCap) || !(going = flush(std::string_view(name)))) return;
+      continue;
     }
+    std::memcpy(buf + at, name.data(), name.size());
+    at += name.size();
   }
-  flush(std::string_view(buf));
+  if (going) flush(std::string_view(buf, at));
 }
 
 }  // namespace
