@@ -18,7 +18,15 @@
 // from as the floor of its peak, and the benchmark itself may hold large
 // netlists; the launcher holds only the program's start-up pages. Commands
 // run in a private temporary directory (outside tools write files into
-// their working directory), their output into "output.log" there.
+// their working directory), their output into "output.log" there, with
+// standard input from /dev/null.
+//
+// Time limit: a peer runs for at most peer_time_limit_s() seconds (the
+// environment variable KAVU_BENCH_PEER_TIMEOUT_S, default 600), the same
+// limit the programs give the oracles (keys abc_timeout, yosys_timeout,
+// sta_timeout) when the variable is set; past it the launcher kills the
+// peer's whole process group and the row fails with "<peer> timed out after
+// N s". A peer that hangs once hung its benchmark without a word.
 //
 // Results against a peer: a benchmark that finds its result different from
 // its peer's calls mismatch(); the benchmark shows the difference as its
@@ -41,6 +49,7 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -65,6 +74,7 @@
 #include <vector>
 
 #include "cdb/cdb_sgate.h"
+#include "cfg/cfg.h"
 #include "msg/msg.h"
 #include "netlist_io/blif.h"
 
@@ -260,46 +270,112 @@ struct PROCESS_FIGURES {
   double wall_s = 0, user_s = 0, sys_s = 0;
   double peak_mib = 0;  // largest resident set
   std::string output;   // what it printed (standard output and error)
+  int timed_out_s = 0;  // the time limit it outlived (it was killed), else 0
 };
 
 inline constexpr const char* LAUNCH_FLAG = "--kavu-bench-launch";
 
+inline constexpr const char* PEER_TIMEOUT_VARIABLE = "KAVU_BENCH_PEER_TIMEOUT_S";
+inline constexpr int DEFAULT_PEER_TIMEOUT_S = 600;
+
+// The seconds KAVU_BENCH_PEER_TIMEOUT_S sets (1 to 1000000), 0 when it is
+// unset or empty; anything else warns once and counts as unset.
+inline int peer_timeout_variable() {
+  static const int seconds = [] {
+    const char* text = std::getenv(PEER_TIMEOUT_VARIABLE);
+    if (!text || !*text) return 0;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (*end == '\0' && errno == 0 && v >= 1 && v <= 1000000) return int(v);
+    std::fprintf(stderr, "%s=\"%s\" is not a number of seconds from 1 to 1000000; %d is used\n", PEER_TIMEOUT_VARIABLE,
+                 kavu_platform::msg_printable_text(text, 80).c_str(), DEFAULT_PEER_TIMEOUT_S);
+    return 0;
+  }();
+  return seconds;
+}
+
+// The seconds a peer may run before it is killed and its row fails.
+inline int peer_time_limit_s() {
+  const int seconds = peer_timeout_variable();
+  return seconds > 0 ? seconds : DEFAULT_PEER_TIMEOUT_S;
+}
+
 // Spawns argv (argv[0] a path, null-terminated) with standard output and
-// error into out_path; the child's id, or -1.
-inline pid_t spawn_into(char* const* argv, const char* out_path) {
+// error into out_path and standard input from /dev/null (a peer waiting for
+// a terminal would wait for ever), in a process group of its own when
+// own_group is set; the child's id, or -1.
+inline pid_t spawn_into(char* const* argv, const char* out_path, bool own_group = false) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out_path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (own_group) {
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+  }
   pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
+  const int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
 }
 
-// Launch mode: "<program> --kavu-bench-launch DIR COMMAND ARGS...". Runs the
-// command in DIR and prints "status wall user sys peak_kib".
+// The launched command's process group, killed whole when its time limit
+// passes (SIGALRM) or the launcher is told to end.
+inline volatile sig_atomic_t g_launched_group = 0;
+inline volatile sig_atomic_t g_launch_timed_out = 0;
+
+extern "C" inline void launch_on_alarm(int) {
+  g_launch_timed_out = 1;
+  if (g_launched_group > 0) kill(-pid_t(g_launched_group), SIGKILL);
+}
+
+// Ctrl-C reaches the benchmark and its launcher, not the child's group: the
+// launcher takes the child with it.
+extern "C" inline void launch_on_end(int sig) {
+  if (g_launched_group > 0) kill(-pid_t(g_launched_group), SIGKILL);
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+// Launch mode: "<program> --kavu-bench-launch DIR SECONDS COMMAND ARGS...".
+// Runs the command in DIR, killed with its process group after SECONDS
+// (0: no limit), and prints "status wall user sys peak_kib timed_out".
 inline int launch_and_report(int argc, char** argv) {
-  if (argc < 2 || chdir(argv[0]) != 0) return 2;
+  if (argc < 3 || chdir(argv[0]) != 0) return 2;
+  const int limit_s = std::atoi(argv[1]);
+  struct sigaction on_alarm {}, on_end {};
+  on_alarm.sa_handler = launch_on_alarm;
+  on_end.sa_handler = launch_on_end;
+  sigaction(SIGALRM, &on_alarm, nullptr);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(sig, &on_end, nullptr);
   const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = spawn_into(argv + 1, "output.log");
+  const pid_t pid = spawn_into(argv + 2, "output.log", true);
   if (pid < 0) return 3;
+  g_launched_group = pid;
+  if (limit_s > 0) alarm(unsigned(limit_s));
   int status = 0;
   rusage usage{};
   while (wait4(pid, &status, 0, &usage) < 0)
     if (errno != EINTR) return 3;
+  alarm(0);
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::printf("%d %.6f %.6f %.6f %ld\n", code, wall, seconds(usage.ru_utime), seconds(usage.ru_stime),
-              usage.ru_maxrss);
+  std::printf("%d %.6f %.6f %.6f %ld %d\n", code, wall, seconds(usage.ru_utime), seconds(usage.ru_stime),
+              usage.ru_maxrss, g_launch_timed_out ? limit_s : 0);
   return 0;
 }
 
-// Runs command (command[0] a full path) as a whole process in dir.
-inline PROCESS_FIGURES run_process(const std::vector<std::string>& command, const std::string& dir) {
+// Runs command (command[0] a full path) as a whole process in dir, killed
+// after limit_s seconds when that is above 0.
+inline PROCESS_FIGURES run_process(const std::vector<std::string>& command, const std::string& dir, int limit_s = 0) {
   PROCESS_FIGURES f;
-  std::vector<std::string> words = {self_program(), LAUNCH_FLAG, dir};
+  std::vector<std::string> words = {self_program(), LAUNCH_FLAG, dir, std::to_string(limit_s)};
   words.insert(words.end(), command.begin(), command.end());
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
@@ -312,10 +388,15 @@ inline PROCESS_FIGURES run_process(const std::vector<std::string>& command, cons
   if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return f;
   long peak_kib = 0;
   std::istringstream in(read_text(figures));
-  if (!(in >> f.status >> f.wall_s >> f.user_s >> f.sys_s >> peak_kib)) f.status = -1;
+  if (!(in >> f.status >> f.wall_s >> f.user_s >> f.sys_s >> peak_kib >> f.timed_out_s)) f.status = -1;
   f.peak_mib = double(peak_kib) / 1024.0;
   f.output = read_text(dir + "/output.log");
   return f;
+}
+
+// A peer's command as a whole process, under the peers' time limit.
+inline PROCESS_FIGURES run_peer(const std::vector<std::string>& command, const std::string& dir) {
+  return run_process(command, dir, peer_time_limit_s());
 }
 
 // The last line a process printed, to quote in a message: escaped (a
@@ -326,10 +407,16 @@ inline std::string last_line_shown(const std::string& output) {
   return kavu_platform::msg_printable_text(text, 160);
 }
 
+// "<side> timed out after N s", the failure of a run its time limit ended.
+inline std::string timed_out(const char* side, int seconds) {
+  return std::string(side) + " timed out after " + std::to_string(seconds) + " s";
+}
+
 // Why a run failed, for SkipWithError: the side, its status and `reason`
 // (when given: why a run that ended with status 0 counts as failed), and the
-// last line it printed.
+// last line it printed; or that its time limit ended it.
 inline std::string failure(const char* side, const PROCESS_FIGURES& f, const char* reason = nullptr) {
+  if (f.timed_out_s > 0) return timed_out(side, f.timed_out_s);
   return std::string(side) + " failed (status " + std::to_string(f.status) + (reason ? ", " : "") +
          (reason ? reason : "") + "): " + last_line_shown(f.output);
 }
@@ -396,9 +483,9 @@ inline void compare_processes(benchmark::State& state, const std::string& dir,
     do {
       if (ours_s.size() % 2 == 0) {
         a = run_process(ours, dir);
-        b = run_process(peer, dir);
+        b = run_peer(peer, dir);
       } else {
-        b = run_process(peer, dir);
+        b = run_peer(peer, dir);
         a = run_process(ours, dir);
       }
       if (a.status != 0 || b.status != 0) {
@@ -464,8 +551,8 @@ inline bool peer_figures(benchmark::State& state, const char* peer_name, const s
   std::vector<double> seconds;
   for (int run = 0; run < runs; ++run) {
     PROCESS_FIGURES empty;
-    if (!empty_start.empty()) empty = run_process(empty_start, dir.path());
-    const PROCESS_FIGURES f = run_process(command, dir.path());
+    if (!empty_start.empty()) empty = run_peer(empty_start, dir.path());
+    const PROCESS_FIGURES f = run_peer(command, dir.path());
     const PROCESS_FIGURES& failed = !empty_start.empty() && empty.status != 0 ? empty : f;
     if (failed.status != 0 || (answered && !answered(f.output))) {
       state.SkipWithError(failure(peer_name, failed, failed.status == 0 ? NO_PEER_FIGURE : nullptr).c_str());
@@ -611,6 +698,16 @@ inline int finish(const FAILURE_COUNTING_REPORTER& reporter) {
   return mismatch_count() > 0 || reporter.failed() > 0 ? 1 : 0;
 }
 
+// The peers' time limit for the oracles a benchmark runs in process (sta,
+// yosys, berkeley-abc), when KAVU_BENCH_PEER_TIMEOUT_S sets one; else their
+// keys keep their own.
+inline void limit_oracles() {
+  const int seconds = peer_timeout_variable();
+  if (seconds <= 0) return;
+  for (const char* key : {"abc_timeout", "yosys_timeout", "sta_timeout"})
+    kavu_platform::cfg_set_value(key, std::to_string(seconds).c_str());
+}
+
 // Runs the benchmarks the command line selects with `reporter`, then
 // `after` (lines a program prints after the runs). Status 1 on an argument
 // the library does not know or a filter that selects no benchmark (a
@@ -618,6 +715,7 @@ inline int finish(const FAILURE_COUNTING_REPORTER& reporter) {
 // finish() gives it.
 inline int run_benchmarks(int argc, char** argv, FAILURE_COUNTING_REPORTER& reporter,
                           const std::function<void()>& after = {}) {
+  limit_oracles();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   const size_t selected = benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -6,11 +6,16 @@
 # one that exits 3; one that prints the peer's error and exits 0 (abc
 # answers a file it cannot read so); one that prints only its banner and
 # exits 0 (it did no work: no figure of its own). Each must fail its row
-# with the peer's status. Then they run with no peer on PATH, which only
-# skips the peer's rows or figures. The stand-ins print terminal escapes:
-# none may reach the output raw. Then rows that fail on their own: an
-# archive that cannot be written (no temporary directory) and a filter that
-# selects no row.
+# with the peer's status, as a failure, never as a difference from the
+# peer. Then a stand-in that hangs, under a peer time limit of 1 s
+# (KAVU_BENCH_PEER_TIMEOUT_S): each row must fail with "<peer> timed out
+# after 1 s" (they waited without a limit). Then they run with no peer on
+# PATH, which only skips the peer's rows or figures. The stand-ins print
+# terminal escapes: none may reach the output raw. Then an sta that prints
+# its error and goes on, ending with status 0 (OpenSTA after a
+# read_liberty that fails), under the rows that compare its slacks in
+# process; rows that fail on their own: an archive that cannot be written
+# (no temporary directory) and a filter that selects no row.
 # Usage: exit_status_test.sh BENCH_DIR (the directory of the built programs)
 bench_dir=$1
 dir=$(mktemp -d) || exit 1
@@ -60,7 +65,9 @@ netlist_io_bench berkeley-abc BM_LoadLargestBundled BM_LoadLargestBundled abc_ms
 netlist_io_memory_bench berkeley-abc BM_ReadWritePeak_chain BM_ReadWritePeak_chain
 kavu_dff_helper_sync_bench yosys BM_WholeProcessEnables/3/ BM_WholeProcessEnables/3/
 kavu_utility_indy_dupe_bench yosys BM_WholeProcess/0/ BM_WholeProcess/0/
-kavu_ssc_bench sta BM_WholeProcess/0/ BM_WholeProcess/0/'
+kavu_stats_bench yosys BM_Tally/1$ BM_Tally/1
+kavu_ssc_bench sta BM_WholeProcess/0/ BM_WholeProcess/0/
+kavu_ssc_bench sta BM_ManyPathCommands BM_ManyPathCommands'
 
 # STATUS TEXT of the failing stand-ins.
 for stand_in in '3 \033[2Jfailed\n' \
@@ -68,10 +75,31 @@ for stand_in in '3 \033[2Jfailed\n' \
   '0 ABC command line: "\033[1;37mread in.blif\033[0m".\n\n'; do
   stand_ins "${stand_in%% *}" "${stand_in#* }"
   while read -r program peer filter shown hidden; do
-    row 1 "$tmp" "$program" "$filter" "$peer failed (status ${stand_in%% *}"
+    row 1 "$tmp" "$program" "$filter" "$peer failed (status ${stand_in%% *}" "differ from the peer"
   done <<END
 $peer_rows
 END
+done
+
+sleep_program=$(command -v sleep)  # the stand-ins' PATH holds only themselves
+for peer in berkeley-abc yosys sta; do
+  printf '#!/bin/sh\nexec %s 60\n' "$sleep_program" >"$dir/$peer"
+  chmod +x "$dir/$peer"
+done
+export KAVU_BENCH_PEER_TIMEOUT_S=1
+while read -r program peer filter shown hidden; do
+  row 1 "$tmp" "$program" "$filter" "$peer timed out after 1 s" "differ from the peer"
+done <<END
+$peer_rows
+END
+unset KAVU_BENCH_PEER_TIMEOUT_S
+
+# OpenSTA reports a command that fails and goes on: its worst slack is then
+# no figure (the row once blamed the engine for sta's unconstrained slack).
+printf "#!/bin/sh\nprintf 'Error: cannot read file nosuch.lib.\\nKAVU_WORST INF\\n'\n" >"$dir/sta"
+for filter in BM_WholeProcess/0/ BM_ManyPathCommands; do
+  row 1 "$tmp" kavu_ssc_bench "$filter" "sta failed (status 0, it printed an error): Error: cannot read file nosuch.lib." \
+    "differ from the peer"
 done
 rm "$dir/berkeley-abc" "$dir/yosys" "$dir/sta"
 while read -r program peer filter shown hidden; do

@@ -162,7 +162,7 @@ void BM_AbcSemiCanonical(benchmark::State& state) {
   }
   std::vector<double> whole;
   for (auto _ : state) {
-    const kavu_bench::PROCESS_FIGURES f = kavu_bench::run_process({abc, "-c", "testnpn -A 2 " + file}, dir.path());
+    const kavu_bench::PROCESS_FIGURES f = kavu_bench::run_peer({abc, "-c", "testnpn -A 2 " + file}, dir.path());
     const double seconds = abc_reported_seconds(f.output);
     if (f.status != 0 || seconds < 0) {
       state.SkipWithError(kavu_bench::failure("berkeley-abc", f).c_str());

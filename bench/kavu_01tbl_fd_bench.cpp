@@ -157,11 +157,11 @@ void BM_AbcInto4Luts(benchmark::State& state) {
   int networks = 0;
   std::vector<double> whole;
   for (auto _ : state) {
-    const kavu_bench::PROCESS_FIGURES empty = kavu_bench::run_process({abc, "-c", ""}, dir.path());
-    const kavu_bench::PROCESS_FIGURES f = kavu_bench::run_process({abc, "-c", script}, dir.path());
+    const kavu_bench::PROCESS_FIGURES empty = kavu_bench::run_peer({abc, "-c", ""}, dir.path());
+    const kavu_bench::PROCESS_FIGURES f = kavu_bench::run_peer({abc, "-c", script}, dir.path());
     luts = abc_lut_total(f.output, &networks);
-    if (f.status != 0 || networks != given) {
-      state.SkipWithError(kavu_bench::failure("berkeley-abc", f).c_str());
+    if (empty.status != 0 || f.status != 0 || networks != given) {
+      state.SkipWithError(kavu_bench::failure("berkeley-abc", empty.status != 0 ? empty : f).c_str());
       return;
     }
     // One iteration stands for one function, as in BM_DecomposeInto4Luts.

@@ -241,7 +241,7 @@ ABC_FIGURES run_abc(const std::string& name, unsigned k, int repeats) {
   std::string commands = "read " + circuit_path(name) + "; strash; time";
   for (int i = 0; i < repeats; ++i) commands += "; cut -K " + std::to_string(k) + " -M 1000 -t -a -x";
   commands += "; time";
-  const kavu_bench::PROCESS_FIGURES p = kavu_bench::run_process({abc, "-c", commands}, dir.path());
+  const kavu_bench::PROCESS_FIGURES p = kavu_bench::run_peer({abc, "-c", commands}, dir.path());
   f.cuts = number_after(p.output, "Current cuts");
   f.trivial = number_after(p.output, "Trivial =");
   f.seconds = last_elapse(p.output) / repeats;

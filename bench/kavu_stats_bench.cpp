@@ -24,8 +24,9 @@
 // (LUTs, less the one-input pass-through LUTs yosys reads as wires;
 // registers, latches, muxes; comb gates unless a synchronous reset to 1
 // over the enable made the reader add a gate per register). A difference
-// fails the benchmark and the program's exit status; without yosys the
-// check is skipped with a note.
+// fails the benchmark and the program's exit status; so does a yosys that
+// fails (its status, or its time limit: bench_support.h), as a failed row,
+// not a difference; without yosys the check is skipped with a note.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -50,7 +51,8 @@
 using namespace kavu_platform;
 using namespace kavu_bench;
 using kavu_stats_test::buffer_luts;
-using kavu_stats_test::yosys_kinds;
+using kavu_stats_test::yosys_kinds_in;
+using kavu_stats_test::yosys_kinds_script;
 
 namespace {
 
@@ -83,15 +85,24 @@ std::map<std::string, unsigned> tally_kinds(CDB_SGATE_NETLIST* nl) {
 }
 
 // The tally of the loaded file against yosys's counts: "" when they agree
-// (or yosys is absent: *note says so), else the first difference.
-std::string compare_with_yosys(CDB_SGATE_NETLIST* nl, const std::string& path, std::string* note) {
+// (or yosys is absent: *note says so), else the first difference; "" with
+// *failed when yosys failed (its status and last line, or its time limit),
+// which is no difference: it ran out of time, ended with a status other than
+// 0, or printed no cell count of its own.
+std::string compare_with_yosys(CDB_SGATE_NETLIST* nl, const std::string& path, std::string* note, std::string* failed) {
   if (yosys_binary_path().empty()) {
     *note = "yosys not installed: the tally is not compared";
     return "";
   }
-  std::string log;
-  const std::map<std::string, unsigned> theirs = yosys_kinds(path, &log);
-  if (theirs.empty()) return "yosys failed: " + msg_printable_text(log, 160);
+  PROCESS_FIGURES run;
+  bool out_of_time = false;
+  run.status = yosys_run(yosys_kinds_script(path), &run.output, &out_of_time);
+  if (out_of_time) run.timed_out_s = cfg_get_int_value("yosys_timeout", 600);
+  if (run.status != 0 || !printed_figure(run.output, "Number of cells:")) {
+    *failed = failure("yosys", run, run.status == 0 ? NO_PEER_FIGURE : nullptr);
+    return "";
+  }
+  const std::map<std::string, unsigned> theirs = yosys_kinds_in(run.output);
   std::map<std::string, unsigned> ours = tally_kinds(nl);
   ours["LUT"] -= buffer_luts(nl);
   std::vector<std::string> kinds = {"LUT", "DFF", "LATCH", "MUX"};
@@ -138,9 +149,10 @@ void per_edge(benchmark::State& state, FN&& fn, bool check = false) {
   state.counters["edges"] = double(edges.size());
   state.counters["ns_per_edge"] = ns / (double(edges.size()) * double(state.iterations()));
   if (check) {
-    std::string note;
-    const std::string why = compare_with_yosys(r.netlist, circuit_file(which), &note);
-    if (!why.empty()) mismatch(state, std::string(NAMES[which]) + ": " + why);
+    std::string note, failed;
+    const std::string why = compare_with_yosys(r.netlist, circuit_file(which), &note, &failed);
+    if (!failed.empty()) state.SkipWithError((std::string(NAMES[which]) + ": " + failed).c_str());
+    else if (!why.empty()) mismatch(state, std::string(NAMES[which]) + ": " + why);
     else if (!note.empty()) state.SetLabel(std::string(NAMES[which]) + " (" + note + ")");
   }
   release(r);

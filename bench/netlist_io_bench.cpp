@@ -130,7 +130,7 @@ std::string largest_bundled_abc_reads(benchmark::State& state) {
   std::sort(files.rbegin(), files.rend());
   PROCESS_FIGURES last;
   for (const auto& [size, path] : files) {
-    const PROCESS_FIGURES f = run_process({abc, "-c", "read " + path + "; print_stats"}, dir.path());
+    const PROCESS_FIGURES f = run_peer({abc, "-c", "read " + path + "; print_stats"}, dir.path());
     if (abc_read_it(f.output) && f.status == 0) return path;
     if (f.status != 0 || !abc_refused(f.output)) {
       state.SkipWithError(failure("berkeley-abc", f, f.status == 0 ? NO_PEER_FIGURE : nullptr).c_str());

@@ -1,6 +1,10 @@
 // Loads a BLIF design, moves the clock enables of its registers into logic,
 // runs a timing analysis and writes the result.
 // Usage: unmap_and_time IN.blif OUT.blif
+// Exit status 1, after the reason, when the design cannot be read, the
+// timing analysis fails (a constraints file it cannot take) or the result
+// cannot be written.
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -16,6 +20,7 @@ using namespace kavu_platform;
 
 int main(int argc, char** argv) {
   if (argc != 3) return std::fprintf(stderr, "usage: %s IN.blif OUT.blif\n", argv[0]), 2;
+  std::signal(SIGXFSZ, SIG_IGN);  // past a file-size limit a write fails; the program goes on
   BLIF_RESULT in = blif_read_file(argv[1]);
   for (const std::string& warning : in.warnings)  // e.g. an undriven net tied to 0
     std::fprintf(stderr, "warning: %s\n", warning.c_str());
@@ -32,13 +37,14 @@ int main(int argc, char** argv) {
   zhd_build("", {{"top", in.hierarchy->get_instance_name(), -1, 0}});
   hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
   SSC_ITERM_TIMING_INFO_MAP slack;  // slack of every driven input terminal
-  if (kavu_ssc_perform_timing_analysis(&facade, in.hierarchy, in.netlist, &slack, nullptr, nullptr,
-                                       nullptr, true, nullptr, false))
-    std::printf("timed %zu input terminals\n", slack.size());
+  bool ok = kavu_ssc_perform_timing_analysis(&facade, in.hierarchy, in.netlist, &slack, nullptr, nullptr,
+                                             nullptr, true, nullptr, false);
+  if (ok) std::printf("timed %zu input terminals\n", slack.size());
+  else std::fprintf(stderr, "the timing analysis failed; nothing is written\n");  // after its error
 
   std::string error;
-  const bool ok = blif_write_file(in.netlist, argv[2], {}, &error);
-  if (!ok) std::fprintf(stderr, "%s\n", error.c_str());
+  ok = ok && blif_write_file(in.netlist, argv[2], {}, &error);
+  if (!error.empty()) std::fprintf(stderr, "%s\n", error.c_str());
   delete in.netlist;
   delete in.hierarchy;
   return ok ? 0 : 1;

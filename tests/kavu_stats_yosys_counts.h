@@ -13,15 +13,12 @@
 
 namespace kavu_stats_test {
 
-// yosys "stat" cell counts grouped into our gate kinds; empty with *log on
-// a failure.
-inline std::map<std::string, unsigned> yosys_kinds(const std::string& path, std::string* log) {
-  std::string out;
+// The yosys script whose "stat" yosys_kinds_in reads.
+inline std::string yosys_kinds_script(const std::string& path) { return "read_blif -wideports " + path + "; stat"; }
+
+// The "stat" cell counts in yosys's output, grouped into our gate kinds.
+inline std::map<std::string, unsigned> yosys_kinds_in(const std::string& out) {
   std::map<std::string, unsigned> kinds;
-  if (kavu_platform::yosys_run("read_blif -wideports " + path + "; stat", &out) != 0) {
-    *log = out;
-    return kinds;
-  }
   std::istringstream in(out);
   const std::regex cell(R"(^\s+(\$\S+)\s+(\d+)\s*$)"), reset_to_1(R"(\$_SDFFE_[PN][PN]1[PN]_)"),
       comb(R"(\$_(AND|NAND|ANDNOT|OR|NOR|ORNOT|XOR|XNOR|NOT)_)");
@@ -40,6 +37,17 @@ inline std::map<std::string, unsigned> yosys_kinds(const std::string& path, std:
     kinds[kind] += n;
   }
   return kinds;
+}
+
+// yosys "stat" cell counts of the file grouped into our gate kinds; empty
+// with *log on a failure.
+inline std::map<std::string, unsigned> yosys_kinds(const std::string& path, std::string* log) {
+  std::string out;
+  if (kavu_platform::yosys_run(yosys_kinds_script(path), &out) != 0) {
+    *log = out;
+    return {};
+  }
+  return yosys_kinds_in(out);
 }
 
 // LUTs that pass one input through unchanged: yosys reads such a cover as a

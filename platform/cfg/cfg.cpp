@@ -5,7 +5,9 @@
 //   the effective text (the highest source present, else ""). The
 //   environment and the file are read on the first call of the process
 //   (std::call_once) and again by cfg_reload(). A key set there that the
-//   library does not read (cfg_keys.cpp) warns once in the process.
+//   library does not read (cfg_keys.cpp) warns once in the process; an
+//   integer outside its key's range (cfg_keys.cpp) warns once per key and
+//   gives the caller's default.
 // Invariant: entries are never erased and an entry's effective string is
 //   reassigned only when its value changes, so the pointer cfg_get_value
 //   returned stays valid until that key is set again.
@@ -74,11 +76,12 @@ const size_t kMaxQuotedBytes = 200;
 std::string shown(std::string_view text) { return kavu_platform::msg_printable_text(text, kMaxQuotedBytes, true); }
 
 // Warns, once per key and process, about a key from the environment or the
-// ini file that no code reads: a misspelt key would otherwise leave the
-// setting it meant at its default without a word.
+// ini file that no code of the library reads: a misspelt key would otherwise
+// leave the setting it meant at its default without a word. The key is kept:
+// a program that reads its own keys through this store still gets it.
 void note_key(CFG_STATE& s, const std::string& key, const std::string& where) {
   if (kavu_platform::cfg_key_is_read(key) || !s.unread_warned.insert(key).second) return;
-  std::fprintf(stderr, "Warning: configuration key \"%s\" (%s) is not read by the library; it has no effect\n",
+  std::fprintf(stderr, "Warning: configuration key \"%s\" (%s) is not read by the library\n",
                shown(key).c_str(), where.c_str());
 }
 
@@ -262,6 +265,14 @@ void cfg_set_value(const char* key, const char* value) {
 }
 
 int cfg_get_int_value_in_range(const char* key, int dflt, int lo, int hi) {
+  PLAT_CHECK(key != nullptr, "PLATFORM");
+  // A key of the range table takes no value outside its range, whatever
+  // range the caller asks for.
+  int key_lo = INT_MIN, key_hi = INT_MAX;
+  if (cfg_int_key_range(lower(key), &key_lo, &key_hi)) {
+    lo = std::max(lo, key_lo);
+    hi = std::min(hi, key_hi);
+  }
   PLAT_CHECK(lo <= hi, "PLATFORM");
   std::string v = trim(read_value(key));
   if (v.empty()) return dflt;

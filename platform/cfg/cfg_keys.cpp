@@ -1,17 +1,27 @@
 // cfg_keys.cpp — the configuration keys this library and its platform layer
 // read, for the check of KAVU_INI_SET and the ini file: a key set there that
 // nothing reads (a misspelt one) is warned about instead of being ignored in
-// silence.
+// silence; and the range of every key read as an integer, so that a value
+// outside it (a negative delay, a timeout of -5) is refused with a warning
+// instead of being taken.
 //
 // Model: the names read literally, sorted, plus the few families whose names
 //   are made at run time ("*" stands for one or more characters). A key read
 //   only by tests or benchmarks does not belong here: the list says what the
 //   library reads, and the configuration tests check it against the library's
 //   sources both ways.
+// Ranges: delays lie in 0..MAX_KEY_DELAY, so that the sum over a path of
+//   20,000 gates each at the bound, 2,000,000,000, still fits an int;
+//   counts, sizes and timeouts are at least 1, except where 0 or -1 has a
+//   meaning of its own (a timeout of 0 is no limit, a thread cap of 0 no
+//   cap, a carry-chain limit of -1 none); a key whose every value means
+//   something (a seed, the pipe timeout the parallel flow checks itself)
+//   takes any int.
 // Cost: a binary search, then one comparison per family.
 #include "cfg/cfg_keys_int.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <iterator>
 
@@ -140,6 +150,86 @@ const char* const k_key_families[] = {
     "p*_die_after_writing_partitions",
 };
 
+// The largest delay a key may set (see the file comment).
+constexpr int MAX_KEY_DELAY = 100000;
+// The largest time of the timing engine's constraints: a clock period.
+constexpr int MAX_KEY_PERIOD = 1000000000;
+
+constexpr kavu_platform::CFG_INT_RANGE delay(const char* key) { return {key, 0, MAX_KEY_DELAY}; }
+constexpr kavu_platform::CFG_INT_RANGE at_least(const char* key, int lo) { return {key, lo, INT_MAX}; }
+
+const kavu_platform::CFG_INT_RANGE k_int_ranges[] = {
+    at_least("abc_timeout", 0),  // 0: no limit
+    at_least("blif_max_flat_gates", 1),
+    at_least("debug_msg_level", 0),
+    delay("ftm_resyn_cascin_cascout_delay"),
+    delay("ftm_resyn_cascin_combout_delay"),
+    delay("ftm_resyn_cin_cascout_delay"),
+    delay("ftm_resyn_cin_combout_delay"),
+    delay("ftm_resyn_cin_cout_delay"),
+    delay("ftm_resyn_lutin_cascout_delay"),
+    delay("ftm_resyn_lutin_combout_delay"),
+    delay("ftm_resyn_lutin_cout_delay"),
+    delay("ftm_resyn_lutin_regout_delay"),
+    delay("ftm_resyn_wire_carry_delay"),
+    delay("ftm_resyn_wire_casc_delay"),
+    delay("ftm_resyn_wire_data_delay"),
+    delay("ftm_resyn_wire_dff_delay"),
+    delay("ftm_resyn_wire_gh_delay"),
+    delay("ftm_resyn_wire_local_delay"),
+    delay("ftm_resyn_wire_sum_delay"),
+    {"high_speed_regs_requirement", 0, MAX_KEY_PERIOD},  // compared with requirements
+    at_least("kavu_01tbl_debug", 0),
+    {"kavu_confidence", 0, 100},  // a percentage
+    {"kavu_cut_percentile", 0, 100},
+    delay("kavu_delay_buffer_gate"),
+    delay("kavu_delay_comb_gate"),
+    at_least("kavu_delay_huge_gate_size", -1),  // -1: no gate is huge
+    delay("kavu_delay_lcell_carry_in"),
+    delay("kavu_delay_lcell_casc_in"),
+    delay("kavu_delay_lcell_control_in"),
+    delay("kavu_delay_lcell_data_in"),
+    delay("kavu_delay_lcell_reg_casc_in"),
+    delay("kavu_delay_lcell_reg_out"),
+    delay("kavu_delay_lcell_reg_to_comb_out"),
+    delay("kavu_delay_lut_gate"),
+    delay("kavu_delay_mux_gate"),
+    delay("kavu_mac_port_delay"),
+    at_least("kavu_max_num_partitions", 1),
+    at_least("kavu_min_netlist_size", 0),
+    at_least("kavu_min_width_ce_for_unmap", 0),
+    at_least("kavu_min_width_sld_sclr_for_unmap", 0),
+    at_least("kavu_partition_min_fanout_threshold", 1),
+    {"kavu_qfbk_max_depth", 0, 1000},  // the depth the feedback search is built for
+    delay("kavu_seq_critical_test"),   // a step below the best cycle time
+    at_least("kavu_seq_timer_verbose", 0),
+    at_least("kavu_sort_debug", 0),
+    {"kavu_ssc_high_speed_slack_threshold", -MAX_KEY_PERIOD, MAX_KEY_PERIOD},  // compared with slacks
+    at_least("kavu_wt_sr", 0),
+    {"kavu_wv_num_bound_sizes", 1, 5},  // bound sets below a LUT of at most 6 inputs
+    at_least("mls_dupe_dff_enhance_inner_loop_cap", 1),
+    at_least("opt_min_rom_depth_for_6_lut_families", 0),
+    at_least("parallel_num_partitions", 1),
+    {"parallel_pipe_timeout_s", INT_MIN, INT_MAX},  // 0 or below: the parallel flow refuses to run, saying why
+    at_least("put_max_threads", 0),                 // 0: no cap
+    {"smt_lut_max_inputs", 1, 6},
+    {"ssc_default_period", 1, MAX_KEY_PERIOD},
+    // The delay of a gate is 1 plus this per fan-out: a gate of a million
+    // fan-outs at the bound stays at 10^9.
+    {"ssc_fanout_delay", 0, 1000},
+    delay("ssc_table_carry_delay"),
+    delay("ssc_table_comb_delay"),
+    delay("ssc_table_lcell_delay"),
+    delay("ssc_table_lut_delay"),
+    delay("ssc_table_mux_delay"),
+    delay("ssc_table_operator_delay"),
+    at_least("sta_timeout", 0),                     // 0: no limit
+    at_least("synth_max_carry_chain_length", -1),   // -1: no limit
+    at_least("synth_max_inputs_per_carry_chain_lab", -1),
+    {"synth_seed", INT_MIN, INT_MAX},
+    at_least("yosys_timeout", 0),  // 0: no limit
+};
+
 bool matches_family(std::string_view key, std::string_view family) {
   const size_t star = family.find('*');
   const std::string_view head = family.substr(0, star), tail = family.substr(star + 1);
@@ -162,5 +252,16 @@ bool cfg_key_is_read(std::string_view lower_key) {
 std::span<const char* const> cfg_keys_read() { return k_keys_read; }
 
 std::span<const char* const> cfg_key_families() { return k_key_families; }
+
+std::span<const CFG_INT_RANGE> cfg_int_key_ranges() { return k_int_ranges; }
+
+bool cfg_int_key_range(std::string_view lower_key, int* lo, int* hi) {
+  const auto less = [](const CFG_INT_RANGE& a, std::string_view b) { return std::string_view(a.key) < b; };
+  const auto it = std::lower_bound(std::begin(k_int_ranges), std::end(k_int_ranges), lower_key, less);
+  if (it == std::end(k_int_ranges) || lower_key != it->key) return false;
+  *lo = it->lo;
+  *hi = it->hi;
+  return true;
+}
 
 }  // namespace kavu_platform

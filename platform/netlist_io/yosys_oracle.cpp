@@ -18,7 +18,8 @@ namespace kavu_platform {
 
 std::string yosys_binary_path() { return oracle_find_program("yosys_binary", "yosys"); }
 
-int yosys_run(const std::string& script, std::string* out) {
+int yosys_run(const std::string& script, std::string* out, bool* timed_out) {
+  if (timed_out) *timed_out = false;
   const std::string binary = yosys_binary_path();
   if (binary.empty()) return -1;
   ORACLE_TEMP_DIR dir("kavu_yosys");
@@ -26,7 +27,10 @@ int yosys_run(const std::string& script, std::string* out) {
   const std::string log = dir.path() + "/yosys.log";
   const int rc = oracle_run({binary, "-p", script}, dir.path(), log, cfg_get_int_value("yosys_timeout", 600));
   if (out) *out = oracle_read_file(log);
-  if (rc == ORACLE_TIMED_OUT) return -1;
+  if (rc == ORACLE_TIMED_OUT) {
+    if (timed_out) *timed_out = true;
+    return -1;
+  }
   return rc;
 }
 

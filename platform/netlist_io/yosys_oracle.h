@@ -22,9 +22,10 @@ namespace kavu_platform {
 // The yosys binary as a full path, or "" when it is not installed.
 std::string yosys_binary_path();
 
-// Exit status (-1 when it cannot start or ran out of time) with standard
-// output and error in *out. Files named in the script need absolute paths.
-int yosys_run(const std::string& script, std::string* out);
+// Exit status (-1 when it cannot start or ran out of time; *timed_out, when
+// given, tells the second) with standard output and error in *out. Files
+// named in the script need absolute paths.
+int yosys_run(const std::string& script, std::string* out, bool* timed_out = nullptr);
 
 // The number of registers yosys keeps after merging, or -1 (yosys absent or
 // failed; *log says why).

@@ -793,11 +793,8 @@ bool ZTL_OPS<KAVU_01TBL*>::equal(const KAVU_01TBL* a, const KAVU_01TBL* b) {
 
 namespace {
 
-// Integer text keys: applied only when the value is not empty.
-void read_int_key(const char* key, int& value) {
-  const char* text = cfg_get_value(key);
-  if (text != nullptr && text[0] != '\0') value = std::atoi(text);
-}
+// Integer keys: applied only when set (and in the key's range).
+void read_int_key(const char* key, int& value) { value = cfg_get_int_value(key, value); }
 
 KAVU_01TBL_RESYN_SETTINGS load_resyn_settings() {
   KAVU_01TBL_RESYN_SETTINGS s;

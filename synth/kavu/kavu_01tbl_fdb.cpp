@@ -44,10 +44,7 @@ constexpr unsigned int MAX_TABLE_VARS = 15;
 constexpr unsigned int MAX_HITS = KAVU_ENCNET::max_num_hits() - 1;
 constexpr unsigned int HIT_BINS = 1025;
 
-int read_debug_key() {
-  const char* text = cfg_get_value("kavu_01tbl_debug");
-  return (text != nullptr && text[0] != '\0') ? std::atoi(text) : 0;
-}
+int read_debug_key() { return cfg_get_int_value("kavu_01tbl_debug", 0); }
 
 unsigned int table_words(unsigned int n) { return n <= 5 ? 1u : 1u << (n - 5); }
 

@@ -571,11 +571,7 @@ CDB_SGATE_NODE* KAVU_01TBL::to_luts(const std::vector<CDB_SGATE_OTERM*>& fanins,
 namespace {
 
 // The number of bound sizes syn_luts compares; read on every call.
-unsigned int num_bound_sizes() {
-  const char* text = cfg_get_value("kavu_wv_num_bound_sizes");
-  if (text == nullptr || *text == '\0') return 2;
-  return static_cast<unsigned int>(std::atoi(text));
-}
+unsigned int num_bound_sizes() { return static_cast<unsigned int>(cfg_get_int_value("kavu_wv_num_bound_sizes", 2)); }
 
 // The running state of one syn_luts call: the best network so far, against
 // which every later candidate is pruned and compared.
@@ -600,10 +596,12 @@ CDB_SGATE_NODE* KAVU_01TBL::syn_luts(HDB_INSTANCE_NAME* name, const std::vector<
                                      std::vector<CDB_SGATE_NODE*>& nodes, int max_delay, unsigned int k,
                                      bool improve, int given_area, unsigned int given_delay) const {
   const KAVU_01TBL_RESYN_SETTINGS& s = kavu_01tbl_resyn_settings();
-  const unsigned int num_sizes = num_bound_sizes();
   const unsigned int num_inputs = static_cast<unsigned int>(fanins.size());
   KAVU_CHECK(this->num_vars() == num_inputs);
   KAVU_CHECK(k >= 2 && k <= CDB_LUTMASK_MAX_INPUTS);
+  // The key's range (1 to 5) fits the largest LUT; a smaller one compares
+  // the bound sizes below k that there are.
+  const unsigned int num_sizes = std::min(num_bound_sizes(), k - 1);
   const unsigned int n = num_vars();
   if (improve && !s.m_for_speed &&
       static_cast<int64_t>(given_area) < KAVU_CONE_COST::get_lut_area_cost(std::min(n, k)))

@@ -220,10 +220,7 @@ KAVU_DELAY_MODEL_KZR::KAVU_DELAY_MODEL_KZR(KAVU_DELAY_GETTER const& fanin_getter
     m_delays[D_CONTROL_IN] = v[5];
     m_delays[D_CARRY_IN] = v[6];
   }
-  for (int i = 0; i < NUM_DELAYS; ++i) {
-    const char* value = cfg_get_value(k_delay_keys[i]);
-    if (value && *value) m_delays[i] = std::atoi(value);
-  }
+  for (int i = 0; i < NUM_DELAYS; ++i) m_delays[i] = cfg_get_int_value(k_delay_keys[i], m_delays[i]);
   m_look_through_buffers = !key_on("kavu_delay_hard_buffers");
   m_look_through_carry_buffers = m_look_through_buffers && key_on("kavu_delay_look_through_carry_buffers");
   m_look_through_carry_of_carry_sums =

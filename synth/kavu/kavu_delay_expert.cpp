@@ -77,8 +77,7 @@ KAVU_DELAY_EXPERT::KAVU_DELAY_EXPERT(KAVU_DELAY_SETTER const& set_fanin, KAVU_DE
     m_seq_model = dynamic_cast<KAVU_DELAY_MODEL_SEQ_BASE*>(model);
     KAVU_CHECK(m_seq_model != 0);
   }
-  const char* huge = cfg_get_value("kavu_delay_huge_gate_size");
-  if (huge && *huge) m_huge_gate_size = std::atoi(huge);
+  m_huge_gate_size = cfg_get_int_value("kavu_delay_huge_gate_size", m_huge_gate_size);
   m_use_annotated_boundary_delays = cdb_sgate_synthesis_is_running_in_parallel() &&
                                     cfg_is_on("kavu_use_annotated_boundary_delays", false);
 }

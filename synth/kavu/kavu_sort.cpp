@@ -861,8 +861,7 @@ KAVU_SORT::KAVU_SORT(CMP_FACADE* facade, bool lcell_functionality, bool sequenti
       m_lcell_functionality(lcell_functionality),
       m_sequential(sequential),
       m_skip_wysiwyg_macs(skip_wysiwyg_macs) {
-  const char* level = cfg_get_value("kavu_sort_debug");
-  m_debug_level = (level && *level) ? int(std::strtol(level, nullptr, 10)) : 0;
+  m_debug_level = cfg_get_int_value("kavu_sort_debug", 0);
   m_dont_dfs = cfg_is_on("kavu_sort_dont_dfs", false);
   if (facade) {
     const int family = int(facade->get_family());

@@ -74,8 +74,7 @@ INDY_DUPE_SETTINGS read_settings(CDB_SGATE_HIERARCHY* hierarchy) {
   INDY_DUPE_SETTINGS s;
   s.m_no_dup_wys_ff = cfg_is_on("opt_no_dup_wys_ff", false);
   s.m_debug = cfg_is_on("mls_dupe_dff_enhance_debug_print", false);
-  const char* cap = cfg_get_value("mls_dupe_dff_enhance_inner_loop_cap");
-  if (cap && *cap) s.m_cap = atoi(cap);
+  s.m_cap = cfg_get_int_value("mls_dupe_dff_enhance_inner_loop_cap", s.m_cap);
   s.m_merge_across = cfg_is_on("kavu_indy_dupe_ignore_merge_across_hierarchies", false) ||
                      kavu_allow_reg_merge_across_hierarchies(hierarchy);
   return s;

@@ -11,11 +11,30 @@
 #       runs PROGRAM IN.blif RUN_DIR/out.blif in the fresh directory RUN_DIR
 #       with a PATH of system directories only, and checks that its output
 #       has a line matching PATTERN (grep) and that it wrote out.blif
+#   refuse RUN_DIR PROGRAM IN.blif PATTERN [BLOCKS]
+#       the same run (under "ulimit -f BLOCKS" when given), which must fail:
+#       status 1, a line matching PATTERN, and nothing written in RUN_DIR
+#       but the output (no out.blif, no temporary beside it)
 # Exit status 77 (the tests' skip code) when cmake or the build program is
 # missing; otherwise that of the first step that fails.
 set -eu
 mode=$1
 shift
+if [ "$mode" = refuse ]; then
+  run=$1 program=$2 in=$3 pattern=$4 blocks=${5:-unlimited}
+  rm -rf "$run"
+  mkdir -p "$run"
+  cd "$run"
+  status=0
+  (ulimit -f "$blocks" && PATH=/usr/local/bin:/usr/bin:/bin exec "$program" "$in" "$run/out.blif") \
+    >"$run/output.txt" 2>&1 || status=$?
+  cat "$run/output.txt"
+  [ "$status" -eq 1 ] || { echo "failed: $program exited with status $status, not 1"; exit 1; }
+  grep -q "$pattern" "$run/output.txt" || { echo "failed: no line matches '$pattern'"; exit 1; }
+  left=$(ls -A "$run" | grep -v '^output\.txt$' || true)
+  [ -z "$left" ] || { echo "failed: it left $left"; exit 1; }
+  exit 0
+fi
 if [ "$mode" = run ]; then
   run=$1 program=$2 in=$3 pattern=$4
   rm -rf "$run"

@@ -117,38 +117,56 @@ TEST(CfgSources, KeysNothingReadsWarnOnce) {
     ENV_SCOPE again(env, "keys.ini");
   }
   const std::string err = ::testing::internal::GetCapturedStderr();
-  const std::string unread = " is not read by the library; it has no effect";
+  const std::string unread = " is not read by the library\n";
   EXPECT_NE(err.find("key \"ssc_sdc_fil\" (KAVU_INI_SET)" + unread), std::string::npos) << err;
   EXPECT_NE(err.find("key \"unread_in_file_\\x1b[2j\" (line 3 of \"keys.ini\")" + unread), std::string::npos) << err;
   size_t warnings = 0;
   for (size_t at = err.find(unread); at != std::string::npos; at = err.find(unread, at + 1)) ++warnings;
   EXPECT_EQ(warnings, 2u) << err;
+  // The key is kept for a program that reads it itself: the warning once
+  // said it had no effect.
+  EXPECT_EQ(err.find("no effect"), std::string::npos) << err;
 }
+
+// What the sources of the library, the platform layer and its tools read:
+// every key a read names literally (`read`; `read_as_int` those of the
+// integer reads) and every lower-case word spelt as a string (`literals`).
+struct KEYS_IN_SOURCES {
+  std::set<std::string> literals, read, read_as_int;
+  KEYS_IN_SOURCES() {
+    const std::pair<const char*, bool> readers[] = {
+        {"cfg_is_on(", false},         {"cfg_get_value(", false}, {"cfg_get_int_value(", true},
+        {"cfg_get_int_value_in_range(", true}, {"key_on(", false},   {"read_int_key(", true}};
+    for (const char* dir : {"synth", "platform", "tools"})
+      for (const auto& f : std::filesystem::recursive_directory_iterator(std::string(KAVU_SOURCE_DIR) + "/" + dir)) {
+        const std::string ext = f.path().extension().string();
+        if ((ext != ".cpp" && ext != ".h") || f.path().filename() == "cfg_keys.cpp") continue;
+        std::ifstream in(f.path());
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (size_t q = text.find('"'); q != std::string::npos; q = text.find('"', q + 1)) {
+          const size_t end = text.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_", q + 1);
+          if (end != std::string::npos && text[end] == '"' && end > q + 1) literals.insert(text.substr(q + 1, end - q - 1));
+        }
+        for (const auto& [reader, as_int] : readers)
+          for (size_t at = text.find(reader); at != std::string::npos; at = text.find(reader, at + 1)) {
+            const size_t q = text.find_first_not_of(" \n", at + std::strlen(reader));
+            if (q == std::string::npos || text[q] != '"') continue;
+            const std::string key = text.substr(q + 1, text.find('"', q + 1) - q - 1);
+            read.insert(key);
+            if (as_int) read_as_int.insert(key);
+          }
+      }
+  }
+};
 
 // The list of keys read says what the sources read: every key a read of the
 // library, the platform layer or its tools names is in it (or in a family),
 // and every name in it is spelt somewhere in those sources, so a key read
 // only by tests or benchmarks is not listed. Sorted, for its binary search.
 TEST(CfgKeys, ListMatchesTheKeysTheSourcesRead) {
-  std::set<std::string> literals, read;
-  const char* const readers[] = {"cfg_is_on(", "cfg_get_value(", "cfg_get_int_value(", "cfg_get_int_value_in_range(",
-                                 "key_on(", "read_int_key("};
-  for (const char* dir : {"synth", "platform", "tools"})
-    for (const auto& f : std::filesystem::recursive_directory_iterator(std::string(KAVU_SOURCE_DIR) + "/" + dir)) {
-      const std::string ext = f.path().extension().string();
-      if ((ext != ".cpp" && ext != ".h") || f.path().filename() == "cfg_keys.cpp") continue;
-      std::ifstream in(f.path());
-      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      for (size_t q = text.find('"'); q != std::string::npos; q = text.find('"', q + 1)) {
-        const size_t end = text.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_", q + 1);
-        if (end != std::string::npos && text[end] == '"' && end > q + 1) literals.insert(text.substr(q + 1, end - q - 1));
-      }
-      for (const char* reader : readers)
-        for (size_t at = text.find(reader); at != std::string::npos; at = text.find(reader, at + 1)) {
-          const size_t q = text.find_first_not_of(" \n", at + std::strlen(reader));
-          if (q != std::string::npos && text[q] == '"') read.insert(text.substr(q + 1, text.find('"', q + 1) - q - 1));
-        }
-    }
+  const KEYS_IN_SOURCES sources;
+  const std::set<std::string>& literals = sources.literals;
+  const std::set<std::string>& read = sources.read;
   ASSERT_GT(read.size(), 250u);
   for (const std::string& key : read) EXPECT_TRUE(kavu_platform::cfg_key_is_read(key)) << key << " is read, not listed";
   const auto listed = kavu_platform::cfg_keys_read();
@@ -157,6 +175,81 @@ TEST(CfgKeys, ListMatchesTheKeysTheSourcesRead) {
                              [](const char* a, const char* b) { return std::strcmp(a, b) < 0; }));
   for (const char* key : {"ssc_sdc_fil", "ssc_sdc_file_", "p_pdb", "debug_msg_", "cfg_load_probe"})
     EXPECT_FALSE(kavu_platform::cfg_key_is_read(key)) << key;
+}
+
+// Every key the sources read as an integer has a range, and every range is
+// that of a listed key; a value outside the range warns, naming the key and
+// the range, and gives the caller's default. Most integer keys once took any
+// value: a delay of -100000 raised a slack by that much, one of 2000000000
+// overflowed a sum, a timeout of -5 was no limit.
+TEST(CfgKeys, EveryIntegerKeyHasItsRange) {
+  const KEYS_IN_SOURCES sources;
+  ASSERT_GT(sources.read_as_int.size(), 40u);
+  for (const std::string& key : sources.read_as_int) {
+    int lo = 0, hi = 0;
+    EXPECT_TRUE(kavu_platform::cfg_int_key_range(key, &lo, &hi)) << key << " is read as an integer, has no range";
+  }
+  const auto listed = kavu_platform::cfg_keys_read();
+  const auto ranges = kavu_platform::cfg_int_key_ranges();
+  for (const kavu_platform::CFG_INT_RANGE& r : ranges) {
+    EXPECT_TRUE(std::binary_search(listed.begin(), listed.end(), std::string_view(r.key))) << r.key << " is not listed";
+    EXPECT_LE(r.lo, r.hi) << r.key;
+  }
+  EXPECT_TRUE(std::is_sorted(ranges.begin(), ranges.end(), [](const auto& a, const auto& b) {
+    return std::strcmp(a.key, b.key) < 0;
+  }));
+
+  // A value refused gives the default with a warning naming the key and its
+  // range; one taken gives itself without a word.
+  struct ROW {
+    const char* key;
+    const char* value;
+    int dflt;
+    bool taken;
+  } const rows[] = {
+      {"ssc_table_comb_delay", "-100000", 150, false},  {"ssc_table_comb_delay", "2000000000", 150, false},
+      {"ssc_table_comb_delay", "100000", 150, true},    {"ssc_table_comb_delay", "0", 150, true},
+      {"SSC_TABLE_LUT_DELAY", "100001", 300, false},     {"kavu_delay_lut_gate", "-1", 30, false},
+      {"ftm_resyn_wire_gh_delay", "0x7fffffff", 0, false}, {"kavu_mac_port_delay", "-3", 0, false},
+      {"abc_timeout", "0", 600, true},                   {"abc_timeout", "-5", 600, false},
+      {"yosys_timeout", "-1", 600, false},               {"sta_timeout", "30", 600, true},
+      {"put_max_threads", "-4", 0, false},               {"put_max_threads", "8", 0, true},
+      {"parallel_num_partitions", "0", 32, false},       {"kavu_cut_percentile", "101", 20, false},
+      {"kavu_confidence", "100", 90, true},              {"kavu_ssc_high_speed_slack_threshold", "-500", 1000, true},
+      {"synth_max_inputs_per_carry_chain_lab", "-1", 48, true}, {"synth_max_carry_chain_length", "-2", 720, false},
+      {"synth_seed", "-7", 0, true},                     {"parallel_pipe_timeout_s", "-3", 600, true},
+      {"blif_max_flat_gates", "0", 20000000, false},     {"not_a_listed_key", "-9", 5, true},
+  };
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(std::string(row.key) + "=" + row.value);
+    kavu_platform::CFG_SCOPE cfg{{row.key, row.value}};
+    cfg_reload();  // forget earlier warnings
+    ::testing::internal::CaptureStderr();
+    const int value = cfg_get_int_value(row.key, row.dflt);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    if (row.taken) {
+      EXPECT_EQ(value, int(std::strtoll(row.value, nullptr, 0)));
+      EXPECT_EQ(err, "");
+      continue;
+    }
+    EXPECT_EQ(value, row.dflt);
+    std::string key = row.key;
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    int lo = 0, hi = 0;
+    ASSERT_TRUE(kavu_platform::cfg_int_key_range(key, &lo, &hi));
+    EXPECT_NE(err.find("key \"" + std::string(row.key) + "\" has value \"" + row.value + "\", which is not an integer from " +
+                       std::to_string(lo) + " to " + std::to_string(hi) + "; the default is used"),
+              std::string::npos)
+        << err;
+  }
+  // A caller's own range is narrowed to the key's: never wider.
+  kavu_platform::CFG_SCOPE cfg{{"ssc_table_mux_delay", "200000"}, {"ssc_default_period", "0"}};
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(kavu_platform::cfg_get_int_value_in_range("ssc_table_mux_delay", 200, 0, 1000000), 200);
+  EXPECT_EQ(kavu_platform::cfg_get_int_value_in_range("ssc_default_period", 1000, 0, 10), 1000);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("\"200000\", which is not an integer from 0 to 100000;"), std::string::npos) << err;
+  EXPECT_NE(err.find("\"0\", which is not an integer from 1 to 10;"), std::string::npos) << err;
 }
 
 // Only a regular file is read as the ini file: a FIFO once waited for a

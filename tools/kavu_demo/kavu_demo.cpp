@@ -12,8 +12,12 @@
 //   sources. The output is always named by the user: the demo never picks a
 //   place to write.
 // Exit status: 0 when everything loaded, wrote and compared equal; 1 on a
-// failure; 2 on a usage error.
+// failure (a write past a file-size limit too: it fails with "File too
+// large" and leaves nothing beside the target); 2 on a usage error, after a
+// line naming the argument refused.
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -57,7 +61,12 @@ struct ARGS {
   std::string out;
 };
 
-bool parse_args(int argc, char** argv, ARGS* a) {
+// An argument as a message quotes it: escaped and between quotes.
+std::string in_quotes(const std::string& arg) { return "'" + msg_printable_text(arg, MSG_MAX_PATH_BYTES) + "'"; }
+
+// The arguments into *a; false with *refused naming the argument or value
+// refused.
+bool parse_args(int argc, char** argv, ARGS* a, std::string* refused) {
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     std::string s = argv[i];
@@ -65,15 +74,23 @@ bool parse_args(int argc, char** argv, ARGS* a) {
       a->read.names = BLIF_READ_OPTIONS::ALL_COMB;
     } else if (s == "--full-registers") {
       a->write.full_registers = true;
-    } else if (s == "--lut-size" && i + 1 < argc) {
+    } else if (s == "--lut-size") {
+      if (i + 1 == argc) return *refused = "--lut-size needs a number from 1 to 6", false;
       char* end = nullptr;
-      long v = std::strtol(argv[++i], &end, 10);
-      if (*end || v < 1 || v > 6) return false;
+      const char* value = argv[++i];
+      errno = 0;
+      long v = std::strtol(value, &end, 10);
+      if (!*value || *end || errno != 0 || v < 1 || v > 6)
+        return *refused = "--lut-size takes a number from 1 to 6, not " + in_quotes(value), false;
       a->read.lut_size = unsigned(v);
-    } else if (s == "-o" && i + 1 < argc && a->out.empty()) {
+    } else if (s == "-o") {
+      if (i + 1 == argc) return *refused = "-o needs the output file", false;
+      if (!a->out.empty()) return *refused = "-o names the output file once", false;
       a->out = argv[++i];
-    } else if (s.empty() || s[0] == '-') {
-      return false;
+    } else if (s.empty()) {
+      return *refused = "an empty argument names no file", false;
+    } else if (s[0] == '-') {
+      return *refused = "unknown option " + in_quotes(s), false;
     } else {
       files.push_back(s);
     }
@@ -83,7 +100,8 @@ bool parse_args(int argc, char** argv, ARGS* a) {
     a->out = files.back();
     files.pop_back();
   }
-  if (files.size() > 1 || a->out.empty()) return false;
+  if (files.size() > 1) return *refused = "one input file at most: " + in_quotes(files[1]) + " is one too many", false;
+  if (a->out.empty()) return *refused = "no output file: name it with -o OUT.blif", false;
   if (!files.empty()) a->in = files[0];
   return true;
 }
@@ -140,10 +158,15 @@ double ms_since(std::chrono::steady_clock::time_point t0) {
 
 int main(int argc, char** argv) {
   ARGS args;
-  if (!parse_args(argc, argv, &args)) {
+  std::string refused;
+  if (!parse_args(argc, argv, &args, &refused)) {
+    std::fprintf(stderr, "kavu_demo: %s\n", refused.c_str());
     usage();
     return 2;
   }
+  // Past a file-size limit a write fails with the system's reason and leaves
+  // nothing beside its target; the signal would end the demo without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   // The design twice: one copy to edit, one to compare against.
   LOADED golden{blif_read_file(args.in, args.read)};
   // What the reader changed while loading (an undriven net tied to 0) is the
