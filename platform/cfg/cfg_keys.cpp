@@ -159,7 +159,7 @@ constexpr kavu_platform::CFG_INT_RANGE delay(const char* key) { return {key, 0, 
 constexpr kavu_platform::CFG_INT_RANGE at_least(const char* key, int lo) { return {key, lo, INT_MAX}; }
 
 const kavu_platform::CFG_INT_RANGE k_int_ranges[] = {
-    at_least("abc_timeout", 0),  // 0: no limit
+    at_least("abc_timeout", 1),
     at_least("blif_max_flat_gates", 1),
     at_least("debug_msg_level", 0),
     delay("ftm_resyn_cascin_cascout_delay"),
@@ -211,7 +211,7 @@ const kavu_platform::CFG_INT_RANGE k_int_ranges[] = {
     at_least("opt_min_rom_depth_for_6_lut_families", 0),
     at_least("parallel_num_partitions", 1),
     {"parallel_pipe_timeout_s", INT_MIN, INT_MAX},  // 0 or below: the parallel flow refuses to run, saying why
-    at_least("put_max_threads", 0),                 // 0: no cap
+    at_least("put_max_threads", 1),                 // unset: no cap
     {"smt_lut_max_inputs", 1, 6},
     {"ssc_default_period", 1, MAX_KEY_PERIOD},
     // The delay of a gate is 1 plus this per fan-out: a gate of a million
@@ -223,11 +223,11 @@ const kavu_platform::CFG_INT_RANGE k_int_ranges[] = {
     delay("ssc_table_lut_delay"),
     delay("ssc_table_mux_delay"),
     delay("ssc_table_operator_delay"),
-    at_least("sta_timeout", 0),                     // 0: no limit
+    at_least("sta_timeout", 1),
     at_least("synth_max_carry_chain_length", -1),   // -1: no limit
     at_least("synth_max_inputs_per_carry_chain_lab", -1),
     {"synth_seed", INT_MIN, INT_MAX},
-    at_least("yosys_timeout", 0),  // 0: no limit
+    at_least("yosys_timeout", 1),
 };
 
 bool matches_family(std::string_view key, std::string_view family) {

@@ -29,7 +29,7 @@
 namespace kavu_platform {
 namespace {
 
-// Seconds abc may run before it is killed (key "abc_timeout"; 0: no limit).
+// Seconds abc may run before it is killed (key "abc_timeout").
 int abc_timeout_seconds() { return cfg_get_int_value("abc_timeout", 600); }
 
 bool has_kind(const CDB_SGATE_NETLIST* n, bool registers) {

@@ -11,7 +11,7 @@
 //   cannot be written as BLIF an outside tool reads the same way
 //   (asynchronous controls, latches, unsupported kinds). ERROR: the key
 //   "abc_binary" names no executable program, abc ran longer than the key
-//   "abc_timeout" allows (seconds, default 600, 0 for no limit; it is
+//   "abc_timeout" allows (seconds, at least 1, default 600; it is
 //   killed), or abc's output was not understood; *log says which.
 // Cost: two file writes and one process; abc's own time dominates.
 #pragma once

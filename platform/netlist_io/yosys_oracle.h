@@ -5,7 +5,7 @@
 // yosys_run runs "<yosys> -p <script>" in a private temporary directory
 // (removed afterwards), the binary taken from the key "yosys_binary"
 // (default "yosys", searched in PATH), with the time limit of the key
-// "yosys_timeout" (seconds, default 600, 0 for none; the process is killed).
+// "yosys_timeout" (seconds, at least 1, default 600; the process is killed).
 // yosys_merged_register_count reads a BLIF file with "read_blif -wideports",
 // merges identical cells ("opt_merge -share_all; opt_clean") and counts the
 // flip-flop cells that "stat" lists (every cell type whose name holds "dff",
