@@ -14,6 +14,7 @@
 #include "hdb/hdb.h"
 #include "kavu_device.h"
 #include "kavu_family_info.h"
+#include "kavu_family_info_int.h"
 #include "testkit/platform_testkit.h"
 
 namespace {
@@ -158,6 +159,47 @@ TEST_F(KavuFamilyInfo, KeysUserFamiliesAndSizesChangeTheAnswers) {
 }
 
 #undef Q
+
+// The ROM rule of every family of the table: with and without small RAMs,
+// under each key (the minimum-depth key counts for the 6-LUT families only,
+// the Pikel key for 14, 17 and 53 with small RAMs only); a family outside
+// the table is an internal error. The record applies its base family's row.
+TEST_F(KavuFamilyInfo, RomRuleOfEachFamily) {
+  struct ROW {
+    std::vector<int> m_families;
+    const char *m_key, *m_value;
+    bool m_small_rams;
+    int m_depth;   // 0: no ROM
+    int m_size;
+  } const rows[] = {
+      {{2, 4, 5, 31}, "", "", true, 64, 1024},
+      {{2, 31}, "opt_min_rom_depth_for_6_lut_families", "16", false, 64, 1024},
+      {{6, 7, 8, 15, 25, 34, 35, 36, 45, 47, 50, 57, 60, 61}, "", "", true, 256, 256},
+      {{6, 61}, "", "", false, 256, 1024},
+      {{8, 47}, "opt_min_rom_depth_for_6_lut_families", "64", true, 64, 256},
+      {{45}, "opt_smt_fake_pikel_ram_to_be_ormond", "on", true, 256, 256},
+      {{14, 17, 53}, "", "", true, 32, 1024},
+      {{14, 17, 53}, "opt_smt_fake_pikel_ram_to_be_ormond", "on", true, 32, 256},
+      {{53}, "opt_smt_fake_pikel_ram_to_be_ormond", "on", false, 32, 1024},
+      {{17}, "opt_min_rom_depth_for_6_lut_families", "64", true, 32, 1024},
+      {{66}, "", "", true, 32, 256},
+      {{66}, "", "", false, 32, 1024},
+      {{32, 41}, "", "", true, 0, 0},
+  };
+  for (const ROW& row : rows) {
+    kavu_platform::CFG_SCOPE cfg{{*row.m_key ? row.m_key : "no_key_set", row.m_value}};
+    for (int family : row.m_families) {
+      const KAVU_ROM_RULE rule = kavu_family_rom_rule(DEV_FAMILY_ENUM(family), row.m_small_rams);
+      EXPECT_EQ(rule.m_never, row.m_depth == 0) << family << " " << row.m_key;
+      if (row.m_depth == 0) continue;
+      EXPECT_EQ(rule.m_min_depth, row.m_depth) << family << " " << row.m_key;
+      EXPECT_EQ(rule.m_min_size, row.m_size) << family << " " << row.m_key;
+    }
+  }
+  for (int family : {0, 1, 3, 9, 19, 54, 62, 68})
+    EXPECT_KAVU_INTERNAL_ERROR(kavu_family_rom_rule(DEV_FAMILY_ENUM(family), true),
+                               "can_infer_rom doesn't recognize the current family");
+}
 
 TEST_F(KavuFamilyInfo, RefusedFamiliesAndArguments) {
   for (int family : {0, 3, 6, 8, 34, 54, 66})

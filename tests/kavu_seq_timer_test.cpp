@@ -833,6 +833,30 @@ TEST(KavuSeqTimer, DumpsOnlyUnderTheirKeys) {
   text << info.rdbuf();
   EXPECT_NE(text.str().find("Hard Boundary CLK ID = 1"), std::string::npos);
   EXPECT_NE(text.str().find("Arr=(1) REQ=(1)"), std::string::npos);
+  // The indexed terminals of each analysed domain go to the debug trace
+  // under their key only: the count, then each terminal's gate and index in
+  // sorted order.
+  for (const char* key : {"off", "on"}) {
+    CFG_SCOPE list{{"kavu_seq_timer_scc_oterm_list_debug", key}};
+    DEBUG_CAPTURE cap("KAVU");
+    KAVU_SEQ_TIMER listed("listed", nl.get(), nullptr, 2, 200, nullptr);
+    listed.calculate_best_cycle_time();
+    std::vector<std::string> expected, got;
+    for (int id = 1; id <= listed.get_max_clk_id() && std::string(key) == "on"; ++id) {
+      const KAVU_SEQ_DELAY_ANALYSIS* analysis = listed.get_analysis(id);
+      if (!analysis) continue;
+      const std::vector<CDB_SGATE_OTERM*>& sorted = analysis->get_sorted_oterms();
+      expected.push_back("Total number of oterms is " + std::to_string(sorted.size()));
+      for (size_t k = 0; k < sorted.size(); ++k)
+        expected.push_back("Oterm of gate " + std::to_string(sorted[k]->get_my_node()->get_id()) + " has index " +
+                           std::to_string(k));
+    }
+    for (const std::string& line : cap.lines())
+      for (const char* head : {"Total number of oterms is ", "Oterm of gate "})
+        if (line.find(head) != std::string::npos) got.push_back(line.substr(line.find(head)));
+    EXPECT_EQ(got, expected) << key;
+    EXPECT_EQ(got.empty(), std::string(key) == "off");
+  }
 }
 
 // Big-gate records: supports and depths, the support log, huge-gate moves,

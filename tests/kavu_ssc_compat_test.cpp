@@ -8,6 +8,7 @@
 #include "cmp/cmp.h"
 #include "hdb/hdb.h"
 #include "kavu_dff_helper.h"
+#include "kavu_helper_predicates.h"
 #include "kavu_setup.h"
 #include "kavu_ssc.h"
 #include "kavu_ssc_int.h"
@@ -31,6 +32,13 @@ HDB_INSTANCE_NAME* child(const char* text) {
 CDB_SGATE_NODE* named(CDB_SGATE_NODE* g, const std::string& name) {
   g->set_instance_name(child(name.c_str()));
   return g;
+}
+
+// Errors posted so far.
+long posted_errors() {
+  msg_flush_pending();
+  const std::vector<MSG_LOG_ENTRY> log = msg_log();
+  return std::count_if(log.begin(), log.end(), [](const MSG_LOG_ENTRY& e) { return e.kind == MSG_LOG_ERROR; });
 }
 
 class KavuSscCompat : public ::testing::Test {
@@ -144,9 +152,23 @@ TEST_F(KavuSscCompat, EveryRegisterACommandNamesIsConstrained) {
       {"set_input_delay 1 -clock c [all_inputs]\n", {}},
       // Bare register names of a skipped command, as its collections.
       {"set_disable_timing -from A -to Z n_n852\nset_load 3 n_n853\n", {"n_n852", "n_n853"}},
+      // A line the engine refuses ends the read: nothing is known of any
+      // register, so each may carry a constraint ("*": every register), and
+      // the refusal is posted once, not once per register.
+      {"set_false_path -to [get_cells n_n852]\nset_input_delay 10 -clock nope [all_inputs]\n", {"*"}},
+      {"set_false_path -to [get_cells n_n852]\nnot_an_sdc_command n_n853\n", {"*"}},
   };
+  std::vector<std::string> every;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+    if (*it && kavu_is_a_dff(*it)) {
+      const std::string path = (*it)->get_string_hpath();
+      every.push_back(path.substr(path.rfind('|') + 1));
+    }
+  std::sort(every.begin(), every.end());
+  ASSERT_GT(every.size(), 2u);
   for (const auto& [row, expected] : rows) {
     std::ofstream("c.sdc") << "create_clock -name c -period 10 [get_ports clock]\n" << row;
+    const auto errors_before = posted_errors();
     std::list<CDB_SGATE_NODE*> dffs;
     ASSERT_TRUE(kavu_ssc_build_constr_dff_list(&m_facade, &m_hierarchy, nl.get(), &dffs)) << row;
     std::vector<std::string> got;
@@ -155,7 +177,9 @@ TEST_F(KavuSscCompat, EveryRegisterACommandNamesIsConstrained) {
       got.push_back(path.substr(path.rfind('|') + 1));
     }
     std::sort(got.begin(), got.end());
-    EXPECT_EQ(got, expected) << row;
+    const bool refused = expected == std::vector<std::string>{"*"};
+    EXPECT_EQ(got, refused ? every : expected) << row;
+    EXPECT_EQ(posted_errors() - errors_before, refused ? 1 : 0) << row;
   }
 }
 
@@ -164,18 +188,24 @@ TEST_F(KavuSscCompat, EveryRegisterACommandNamesIsConstrained) {
 // netlist-only mode (no SDC is read there). The twins merge, through the
 // merge test and through the independent-duplicate pass; the third does
 // neither. Once broke: the common set 0 counted as no set, so nothing merged.
+// A file the engine refuses (a line after the false path names an unknown
+// clock) says nothing of any register: none merges, and the refusal is
+// posted once. Once broke: every register read "no constraint" and the
+// register the file names merged with its twins.
 TEST_F(KavuSscCompat, UnconstrainedTwinsMergeAndARegisterSetApartDoesNot) {
   hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
   hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "52");
   CFG_SCOPE cfg{{"kavu_indy_dupe_ignore_merge_across_hierarchies", "on"},
                 {"kavu_ssc_protect_synchronizers_all_families", "on"}};
-  sdc("set_false_path -from [get_registers n]\n");
   struct SKIP_SDC {  // the load-time switch of the netlist-only path
     bool saved = kavu_ssc_skip_sdc_load;
     ~SKIP_SDC() { kavu_ssc_skip_sdc_load = saved; }
   } skip;
-  for (const bool netlist_only : {false, true}) {
-    SCOPED_TRACE(netlist_only ? "netlist-only" : "sdc");
+  for (const std::string mode : {"sdc", "refused", "netlist-only"}) {
+    SCOPED_TRACE(mode);
+    const bool netlist_only = mode == "netlist-only", refused = mode == "refused";
+    sdc(std::string("set_false_path -from [get_registers n]\n") +
+        (refused ? "set_input_delay 10 -clock nope [all_inputs]\n" : ""));
     kavu_ssc_reset_state();
     kavu_ssc_skip_sdc_load = netlist_only;
     m_facade.set_family(DEV_FAMILY_ENUM(netlist_only ? 25 : 47));
@@ -190,7 +220,9 @@ TEST_F(KavuSscCompat, UnconstrainedTwinsMergeAndARegisterSetApartDoesNot) {
     }
     if (netlist_only) hdb_set_option(r[2]->get_instance_name(), KAVU_ACF_SYNCHRONIZER_IDENTIFICATION, "286");
     m_hierarchy.set_netlist(&nl);
+    const auto errors_before = posted_errors();
     kavu_ssc_build_comp_reg_info(&m_facade, &m_hierarchy, &nl, false, false);
+    EXPECT_EQ(posted_errors() - errors_before, refused ? 1 : 0);
     m_hierarchy.set_netlist(nullptr);
     CDB_SGATE_COMPATIBLE_REGISTERS* rec = nl.get_compatible_registers();
     ASSERT_TRUE(rec->is_ready_to_use() && rec->is_in_use());
@@ -199,7 +231,7 @@ TEST_F(KavuSscCompat, UnconstrainedTwinsMergeAndARegisterSetApartDoesNot) {
     for (int i = 0; i < 3; ++i) q[i] = r[i]->get_output_term(0);
     EXPECT_EQ(rec->get_set_id(q[2]) != 0, !netlist_only);
     EXPECT_EQ(rec->get_synch_chain(q[2]) != 0, netlist_only);
-    EXPECT_TRUE(kavu_can_merge_dffs(q[0], q[1], rec, false, 0, 0, false));
+    EXPECT_EQ(kavu_can_merge_dffs(q[0], q[1], rec, false, 0, 0, false), !refused);
     for (int i : {0, 1}) {
       EXPECT_FALSE(kavu_can_merge_dffs(q[i], q[2], rec, false, 0, 0, false)) << i;
       EXPECT_FALSE(kavu_can_merge_dffs(q[2], q[i], rec, false, 0, 0, false)) << i;
@@ -208,11 +240,11 @@ TEST_F(KavuSscCompat, UnconstrainedTwinsMergeAndARegisterSetApartDoesNot) {
     nl.clear_temp_pointers();
     GEN_DYN_FLAG keep = nl.get_flag_manager().create_flag("keep");
     GEN_DYN_FLAG exclude = nl.get_flag_manager().create_flag("exclude");
-    EXPECT_EQ(kavu_remove_indy_dupe_ffs(&m_hierarchy, &nl, keep, exclude), 1);
+    EXPECT_EQ(kavu_remove_indy_dupe_ffs(&m_hierarchy, &nl, keep, exclude), refused ? 0 : 1);
     nl.get_flag_manager().destroy_flag(keep);
     nl.get_flag_manager().destroy_flag(exclude);
     auto source_of = [](CDB_SGATE_NODE* reg) { return reg->get_input_term(CDB_DFF_DATA)->get_source(); };
-    EXPECT_EQ(source_of(r[0]), source_of(r[1]));
+    EXPECT_EQ(source_of(r[0]) == source_of(r[1]), !refused);
     EXPECT_EQ(source_of(r[2])->get_my_node()->get_input_term(0)->get_source(), q[2]) << "n reads its own ring";
     ASSERT_KAVU_EQUIVALENT(before, nl);
   }

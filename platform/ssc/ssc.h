@@ -174,13 +174,20 @@ struct TDC_SYNCHRONIZER_ENTRY {
 
 class TDC_ACCESSORIES {
  public:
-  // Register chains of one clock fed from another clock: a head is a
-  // clocked register whose captured inputs come from a register of another
-  // clock (directly or through buffers); each next register is the only
-  // gate the previous one feeds, on the same clock, up to the integer option
-  // 533 on the head's instance name (default 3) registers. A new vector the
-  // caller deletes, or null when the engine holds no timing netlist. The
-  // flag argument is accepted for callers (the entries always carry it).
+  // Register chains of one clock domain fed from another: a head is a
+  // register whose captured inputs come from another domain (through any
+  // logic); each next register is the only gate the previous one feeds, in
+  // the same domain, up to the integer option 533 on the head's instance
+  // name (default 3) registers. The domains are the clocks of the
+  // constraints of the last analysis (one runs first when none has): a
+  // register's is the clock the analysis gives it (a gated register's, the
+  // clock that reaches it), an input port's the one clock its input delays
+  // name; an input port without an input delay, or with delays on several
+  // clocks, is a domain of its own. A register the constraints leave
+  // without a clock, or any register when they cannot be read, is in the
+  // domain of the source its clock traces back to. A new vector the caller
+  // deletes, or null when the engine holds no timing netlist. The flag
+  // argument is accepted for callers (the entries always carry it).
   std::vector<TDC_SYNCHRONIZER_ENTRY>* get_synchronizer_list(bool with_chain_starts);
 };
 TDC_ACCESSORIES* tdc_get_accessories();

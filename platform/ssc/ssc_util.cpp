@@ -668,8 +668,18 @@ std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool
   if (!u || !u->is_in_use()) return nullptr;
   const SSC_NETLIST_DATA& data = *u->m_netlist->m_data;
   const uint32_t n = uint32_t(data.nodes.size());
-  // Clock domain of every node: a register's clock source + 1, an input
-  // port its own domain, a gate output the single domain of its inputs.
+  // The domains are the clocks of the constraints (of the last analysis; one
+  // runs when none has): a register is in the domain of the clock the
+  // analysis gives it (ssc_register_clocks: a gated register's is the clock
+  // that reaches it), an input port in that of the one clock its input
+  // delays name. Without readable constraints, or for a register the
+  // constraints leave without a clock, a register is in the domain of its
+  // traced clock source. An input port without a delay, or with delays on
+  // several clocks, is a domain of its own; a gate output is in the single
+  // domain of its inputs.
+  const kavu_platform::SSC_CONSTRAINTS* c = nullptr;
+  if (u->m_analysis || u->run_analysis()) c = &u->m_analysis->constraints;
+  const int64_t nclocks = c ? int64_t(c->clocks.size()) : 0;
   constexpr int64_t NO_DOMAIN = -1, SEVERAL = -2, PORT_DOMAIN = -3;
   std::vector<uint32_t> order, pos;
   kavu_platform::ssc_topological_order(data, &order, &pos);
@@ -679,10 +689,24 @@ std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool
     if (b == NO_DOMAIN || a == b) return a;
     return SEVERAL;
   };
+  kavu_platform::SSC_REGISTER_CLOCKS clocks;
+  if (c) {
+    kavu_platform::ssc_register_clocks(data, c->clocks, &clocks);
+    for (const kavu_platform::SSC_SDC_IO_DELAY& d : c->io_delays) {
+      if (!d.input) continue;
+      for (uint32_t v : d.nodes)
+        if (v < n && data.nodes[v].get_kind() == TDB_NODE_IN_PORT)
+          domain[v] = d.clock < 0 ? PORT_DOMAIN : combine(domain[v], d.clock);
+    }
+  }
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = data.nodes[v];
-    if (node.get_kind() == TDB_NODE_REGISTER) domain[v] = node.get_clock_source() >= 0 ? node.get_clock_source() + 1 : NO_DOMAIN;
-    else if (node.get_kind() == TDB_NODE_IN_PORT) domain[v] = PORT_DOMAIN;
+    if (node.get_kind() == TDB_NODE_REGISTER) {
+      if (c && clocks.clock[v] >= 0) domain[v] = clocks.clock[v];
+      else domain[v] = node.get_clock_source() >= 0 ? nclocks + node.get_clock_source() : NO_DOMAIN;
+    } else if (node.get_kind() == TDB_NODE_IN_PORT && (domain[v] == NO_DOMAIN || domain[v] == SEVERAL)) {
+      domain[v] = PORT_DOMAIN;
+    }
   }
   for (uint32_t v : order) {
     const TDB_NODE& node = data.nodes[v];
@@ -710,7 +734,7 @@ std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool
   std::vector<char> taken(n, 0);
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = data.nodes[v];
-    if (node.get_kind() != TDB_NODE_REGISTER || node.get_clock_source() < 0 || taken[v]) continue;
+    if (node.get_kind() != TDB_NODE_REGISTER || domain[v] < 0 || taken[v]) continue;
     if (SSC_NETLIST_DATA::arc_begin(node) == SSC_NETLIST_DATA::arc_end(node)) continue;
     int64_t in = NO_DOMAIN;
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k)
@@ -723,8 +747,8 @@ std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool
     taken[cur] = 1;
     list->push_back(TDC_SYNCHRONIZER_ENTRY{cur, true});
     for (int len = 1; len < limit; ++len) {
-      // The only reader of the current register's outputs, a register on
-      // the same clock.
+      // The only reader of the current register's outputs, a register of
+      // the same domain.
       int next = -1;
       bool single = true;
       const CDB_SGATE_NODE* sg = data.nodes[cur].get_sgate();
@@ -738,7 +762,7 @@ std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool
       }
       if (!single || next < 0) break;
       const TDB_NODE& nn = data.nodes[next];
-      if (nn.get_kind() != TDB_NODE_REGISTER || nn.get_clock_source() != node.get_clock_source() || taken[next]) break;
+      if (nn.get_kind() != TDB_NODE_REGISTER || domain[next] != domain[v] || taken[next]) break;
       cur = uint32_t(next);
       taken[cur] = 1;
       list->push_back(TDC_SYNCHRONIZER_ENTRY{cur, false});

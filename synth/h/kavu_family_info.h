@@ -117,7 +117,9 @@ class RTL_FAMILY_INFO {
   // are internal errors.
   bool can_use_orlshift_taps(bool allow, int number_of_taps, int tap_distance, int width) const;
   bool can_infer_ram(int depth, int width) const;
-  // Reads opt_min_rom_depth_for_6_lut_families (default 256) on each call.
+  // The base family's ROM rule (kavu_family_info_int.h): a minimum depth and
+  // size; reads opt_min_rom_depth_for_6_lut_families (default 256) and
+  // opt_smt_fake_pikel_ram_to_be_ormond (default off) on each call.
   bool can_infer_rom(int depth, int width) const;
   // Reads rtl_force_counter_recognition (default off) on each call.
   bool can_infer_counter() const;

@@ -121,10 +121,18 @@ class KAVU_SSC {
   // the same sets: no ranking of registers is defined for merging.
   bool create_compatible_reg_sets(bool constraint_sets);
   // The Q terminal of every register (DFF gate, flip-flop atom, state node)
-  // that carries an SDC constraint; the list must be given empty.
+  // that carries an SDC constraint; the list must be given empty. When the
+  // constraints cannot be read, any register may carry one: every register
+  // is listed.
   bool create_constraint_register_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_list);
   // Every output terminal that is the source of a create_clock.
   bool create_base_clock_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_list);
+  // Whether the engine could read the compile's constraints for the held
+  // timing netlist. The first call runs the analysis (the engine posts a
+  // refused read then); later calls of this holder answer from that run, so
+  // a refusal is posted once however many registers are asked about. False
+  // when the engine is not in use.
+  bool constraints_are_readable();
 
  private:
   CMP_FACADE* m_facade;
@@ -133,6 +141,7 @@ class KAVU_SSC {
   SSC_DELAY_MODEL m_delay_model;
   SSC_OTERM_PAIR_VECTOR* m_duplicate_oterms;
   bool m_check_partitions;
+  int m_constraints_readable = -1;  // -1: not asked yet; else the answer
 };
 
 // ---------------------------------------------------------------- synchronizers, high-speed registers

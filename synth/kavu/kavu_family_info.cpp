@@ -10,6 +10,7 @@
 // 2^16 taps of 2^16 bits must not wrap into a small (or negative) size.
 // Cost: construction reads about a dozen keys; every query is O(1).
 #include "kavu_family_info.h"
+#include "kavu_family_info_int.h"
 
 #include <cstdio>
 #include <string>
@@ -329,14 +330,65 @@ bool RTL_FAMILY_INFO::can_infer_ram(int depth, int width) const {
   return ok;
 }
 
+KAVU_ROM_RULE kavu_family_rom_rule(DEV_FAMILY_ENUM family, bool has_small_rams) {
+  const int six_lut_depth = cfg_get_int_value("opt_min_rom_depth_for_6_lut_families", 256);
+  const bool pikel = cfg_is_on("opt_smt_fake_pikel_ram_to_be_ormond", false);
+  KAVU_ROM_RULE rule;
+  switch (static_cast<int>(family)) {
+    case 2:
+    case 4:
+    case 5:
+    case 31:
+      rule.m_min_depth = 64;
+      rule.m_min_size = 1024;
+      break;
+    case 6:
+    case 7:
+    case 8:
+    case 15:
+    case 25:
+    case 34:
+    case 35:
+    case 36:
+    case 45:
+    case 47:
+    case 50:
+    case 57:
+    case 60:
+    case 61:
+      rule.m_min_depth = six_lut_depth;
+      rule.m_min_size = has_small_rams ? 256 : 1024;
+      break;
+    case 14:
+    case 17:
+    case 53:
+      rule.m_min_depth = 32;
+      rule.m_min_size = pikel && has_small_rams ? 256 : 1024;
+      break;
+    case 66:
+      rule.m_min_depth = 32;
+      rule.m_min_size = has_small_rams ? 256 : 1024;
+      break;
+    case 32:
+    case 41:
+      rule.m_never = true;
+      break;
+    default:
+      KAVU_INTERNAL_ERROR("can_infer_rom doesn't recognize the current family");
+  }
+  return rule;
+}
+
+// The rule of the base family, as every family-dependent answer of the
+// record (a record exists only for the base families 15, 25, 45 and 47).
 bool RTL_FAMILY_INFO::can_infer_rom(int depth, int width) const {
-  const int min_depth = cfg_get_int_value("opt_min_rom_depth_for_6_lut_families", 256);
-  const int64_t min_size = m_has_small_rams ? 256 : 1024;
+  const KAVU_ROM_RULE rule = kavu_family_rom_rule(m_base_family, m_has_small_rams);
+  if (rule.m_never) return false;
   static bool s_tag_pending = true;
   if (take_first_tag(s_tag_pending)) {
-    tag_it(29, "ROM minimum depth %d, minimum size %d", min_depth, int(min_size));
+    tag_it(29, "ROM minimum depth %d, minimum size %d", rule.m_min_depth, int(rule.m_min_size));
   }
-  return depth >= min_depth && int64_t(depth) * width >= min_size;
+  return depth >= rule.m_min_depth && int64_t(depth) * width >= rule.m_min_size;
 }
 
 bool RTL_FAMILY_INFO::can_infer_counter() const { return cfg_is_on("rtl_force_counter_recognition", false); }

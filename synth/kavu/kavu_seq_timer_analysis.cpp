@@ -253,10 +253,13 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
   // Sized once for the whole domain instead of growing step by step.
   if (m_oterm_index.empty() && !m_oterms.empty())
     m_oterm_index.resize(ztl_hash_lite_get_next_prime(uint32_t((uint64_t(m_oterms.size()) * 5 + 3) / 4)));
+  const bool list_debug = cfg_is_on("kavu_seq_timer_scc_oterm_list_debug", false);
+  if (list_debug) kavu_debug("Total number of oterms is %d", int(m_oterms.size()));
   for (CDB_SGATE_OTERM* o : m_oterms) {
     const int index = add_domain_oterm(o, true);
     KAVU_SEQ_TIMER_OTERM_INFO* info = m_timer->get_oterm_info(o);
     if (info) info->m_clk_info.emplace_back(m_domain_id, index);  // the timer's set_oterm_clk_info
+    if (list_debug) kavu_debug("Oterm of gate %d has index %d", node_id(o), index);
   }
   if (cfg_is_on("kavu_seq_timer_clk_domain_sorted_oterm_dump", false)) {
     const std::string file = "kavu_seq_timer_domain_" + get_domain_name() + "_sorted_oterm.txt";

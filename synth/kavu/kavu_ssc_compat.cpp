@@ -4,6 +4,8 @@
 // The netlist's compatible-register record says which registers may merge:
 // registers with their own SDC constraints get a set each (ids from 1, in
 // the order of the constrained list), all others share the common set 0.
+// A constraint file the engine refuses leaves every register in a set of
+// its own: any of them may carry a constraint.
 // Once the record is ready it is reused; a failed engine set-up or settings
 // that need nothing leave it neither ready nor in use, which later calls
 // read as a previous decision. Every KAVU_SSC made here is gone when the
@@ -89,17 +91,30 @@ bool KAVU_SSC::create_compatible_reg_sets(bool constraint_sets) {
   return true;
 }
 
+bool KAVU_SSC::constraints_are_readable() {
+  if (m_constraints_readable < 0) {
+    SSC_UTIL* timing_manager = ssc_get_util();
+    m_constraints_readable = timing_manager && timing_manager->is_in_use() && timing_manager->update_sta();
+  }
+  return m_constraints_readable != 0;
+}
+
 bool KAVU_SSC::create_constraint_register_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_list) {
   GEN_PROFILER profiler("KAVU", "KAVU_SSC::create_constraint_register_oterm_list", 0x7fffffff);
   KAVU_CHECK(oterm_list && oterm_list->empty());
   SSC_UTIL* timing_manager = engine_in_use();
+  // A constraint file the engine refuses says nothing about any register,
+  // and the engine would refuse it again for every register asked: ask once,
+  // and take every register as constrained when it was refused.
+  const bool readable = constraints_are_readable();
+  if (!readable) kavu_debug("The constraints cannot be read: every register may carry a constraint");
   int registers = 0;
   for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* node = *it;
     if (!is_register_node(node)) continue;
     ++registers;
     CDB_SGATE_OTERM* q = register_q(node);
-    if (q && timing_manager->oterm_has_sdc_constraint(q)) oterm_list->push_back(q);
+    if (q && (!readable || timing_manager->oterm_has_sdc_constraint(q))) oterm_list->push_back(q);
   }
   kavu_debug("Constrained register oterm list is created with %d oterms out of %d", int(oterm_list->size()),
              registers);
@@ -163,7 +178,17 @@ void kavu_ssc_build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hiera
     } else {
       kavu_ssc_mark_all_registers_compatible(netlist);
     }
-    if (protect) kavu_ssc_protect_synchronizers_impl(facade, netlist);
+    if (protect) {
+      // The engine's synchronizer list needs the clocks of the constraints;
+      // without them the chains come from the netlist's structure, as
+      // without a timing netlist.
+      if (holder->constraints_are_readable()) {
+        kavu_ssc_protect_synchronizers_impl(facade, netlist);
+      } else {
+        kavu_debug("SYNC: The constraints cannot be read: synchronizer chains come from the netlist.");
+        kavu_ssc_find_synchronizer_chains(netlist, chain_flag);
+      }
+    }
     if (dump && reg_mgr->is_in_use()) {
       const std::string text = reg_mgr->dump_compatible_registers_map();
       kavu_debug("%s", text.c_str());

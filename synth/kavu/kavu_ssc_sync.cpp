@@ -4,7 +4,8 @@
 //   with the registers that follow them one by one, are marked in the
 //   netlist's compatible-register record (mark_synch_reg) so that merging
 //   and retiming keep each chain. The chains come from the timing engine's
-//   synchronizer list, or, without a timing netlist, from a structural
+//   synchronizer list (clock domains from the constraints' clocks), or,
+//   without a timing netlist or readable constraints, from a structural
 //   search of the gate netlist (kavu_ssc_find_synchronizer_chains).
 // Structural search model: every output terminal gets a clock-domain
 //   number — a register or state node its traced clock source's number

@@ -485,6 +485,66 @@ TEST(SscSynchronizers, ChainsFromAnotherClockUpToTheLengthOption) {
   }
 }
 
+// The clock domains of the list are the clocks of the constraints: an input
+// whose input delay names the register's clock is in its domain, one
+// without a delay (or with a delay on another clock) is not; a register
+// behind a gated clock is in the domain of the clock that reaches it. Heads
+// of chains by row, on a small design and on diffeq1 (one clock; the file's
+// registers read its inputs through logic). Once broke: an input port was a
+// domain of its own whatever its delay, and a gated register was in the
+// domain of its gate, so every register of diffeq1 headed a chain.
+TEST(SscSynchronizers, DomainsAreTheClocksOfTheConstraints) {
+  CDB_SGATE_NETLIST nl;
+  auto* clk = make_input_pin(&nl, "clk");
+  auto* clk2 = make_input_pin(&nl, "clk2");
+  auto* en = make_input_pin(&nl, "en");
+  auto* a = make_input_pin(&nl, "a");
+  auto* b = make_input_pin(&nl, "b");
+  auto* ra = named(make_dff(&nl, make_not(&nl, a), clk), "ra");            // a on clk
+  auto* rg = named(make_dff(&nl, make_not(&nl, ra), make_and(&nl, clk, en)), "rg");  // gated clk
+  auto* rb = named(make_dff(&nl, make_not(&nl, b), clk), "rb");            // b on clk
+  auto* r2 = named(make_dff(&nl, make_and(&nl, rg, rb), clk2), "r2");      // clk into clk2
+  make_output_pin(&nl, "q", make_and(&nl, r2, ra));
+  const std::string clocks = "create_clock -name c -period 1000 [get_ports clk]\n"
+                             "create_clock -name c2 -period 700 [get_ports clk2]\n";
+  const struct {
+    std::string sdc;  // empty: no file, default clocks
+    std::vector<std::string> heads;
+  } rows[] = {
+      {clocks + "set_input_delay 1 -clock c [get_ports {a b en}]\n", {"r2"}},
+      {clocks + "set_input_delay 1 -clock c [get_ports a]\nset_input_delay 1 -clock c2 [get_ports b]\n", {"rb", "r2"}},
+      {clocks + "set_input_delay 1 -clock c [get_ports b]\nset_input_delay 1 -clock c2 -add_delay [get_ports b]\n",
+       {"ra", "rb", "r2"}},
+      {clocks, {"ra", "rb", "r2"}},
+      // Without a file every traced clock source is a clock, the gate's
+      // output too: rg is clocked apart from ra.
+      {"", {"ra", "rg", "rb", "r2"}},
+  };
+  SSC_UTIL* u = ssc_get_util();
+  auto heads_of = [&](CDB_SGATE_NETLIST* netlist) {
+    std::vector<std::string> heads;
+    EXPECT_TRUE(u->initialize_netlist(nullptr, netlist, SSC_DELAY_MODEL_UNIT, nullptr));
+    std::unique_ptr<std::vector<TDC_SYNCHRONIZER_ENTRY>> list(tdc_get_accessories()->get_synchronizer_list(true));
+    if (list)
+      for (const auto& e : *list)
+        if (e.m_chain_start)
+          heads.push_back(u->get_tdb_netlist()->get_node(e.m_node_id)->get_sgate()->get_instance_name()->get_short_hpath(2));
+    u->delete_netlist();
+    return heads;
+  };
+  for (const auto& row : rows) {
+    write_file("t.sdc", row.sdc);
+    CFG_SCOPE cfg{{"ssc_sdc_file", row.sdc.empty() ? nullptr : "t.sdc"}};
+    EXPECT_EQ(heads_of(&nl), row.heads) << (row.sdc.empty() ? "no file" : row.sdc);
+  }
+  LOADED_NETLIST diffeq = load_blif("seq/diffeq1");
+  write_file("t.sdc", "create_clock -name clk -period 1000 [get_ports clk]\nset_input_delay 1 -clock clk [all_inputs]\n");
+  CFG_SCOPE cfg{{"ssc_sdc_file", "t.sdc"}};
+  EXPECT_EQ(heads_of(diffeq.get()), std::vector<std::string>{});
+  write_file("t.sdc", "create_clock -name clk -period 1000 [get_ports clk]\n");
+  EXPECT_FALSE(heads_of(diffeq.get()).empty()) << "inputs without a delay are a domain of their own";
+}
+
 // The sense a clock keeps through each input of a gate (gated clocks, and
 // the Liberty cells of the OpenSTA oracle, read it alike): by hand.
 TEST(SscModels, InputSenseIsReadFromTheGateFunction) {
