@@ -64,8 +64,10 @@
 // -clock takes a clock name or a collection of one clock ("[get_clocks c]");
 // a name with wildcards that names no clock ("-clock *") is a warning and
 // the delay applies without a clock, as OpenSTA applies it. An input port
-// that a -min input delay names and no other keeps starts no path (OpenSTA
-// times it for hold only): SSC_CONSTRAINTS::min_delay_inputs.
+// that a -min input delay names and no other keeps starts no path, and an
+// output port that only -min output delays name ends none, not even under
+// set_max_delay (OpenSTA times them for hold only):
+// SSC_CONSTRAINTS::min_delay_inputs and min_delay_outputs.
 // A second set_input_delay (set_output_delay) on a port replaces every delay
 // the port had, as OpenSTA does, unless it is given -add_delay: then both
 // stay and the worse one counts for setup. Ports of the other direction (and
@@ -405,7 +407,7 @@ class SDC_READER {
         m_out(out),
         m_named(data.nodes.size(), 0),
         m_clocks_register(data.nodes.size(), 0),
-        m_min_input(data.nodes.size(), 0) {
+        m_min_delay(data.nodes.size(), 0) {
     m_paths.reserve(data.nodes.size());
     for (const TDB_NODE& n : data.nodes)
       if (n.get_kind() == TDB_NODE_REGISTER && n.get_clock_source() >= 0 &&
@@ -527,7 +529,7 @@ class SDC_READER {
   std::vector<char> m_named;           // per node: a register some command names
   std::vector<char> m_clocks_register;  // per node: the clock source of a register, or logic before it
   std::vector<char> m_feeds_data;       // per node: data from it reaches a capture (empty until needed)
-  std::vector<char> m_min_input;        // per node: an input port a -min input delay names
+  std::vector<char> m_min_delay;        // per node: a port a -min I/O delay names
   // The first option of this command's collections that is not applied and
   // could narrow its collection ("all_registers -rise_clock"): the
   // collection may take more than it names, so the command is skipped.
@@ -1206,8 +1208,7 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
          (input ? "input port" : "output port") + (others.size() == 1 ? "" : "s") + "; skipped");
   if (min_only) {
     if (!add) replace_io_delays(t.nodes, input, d.clock, d.clock_fall);
-    if (input)
-      for (uint32_t v : t.nodes) m_min_input[v] = 1;
+    for (uint32_t v : t.nodes) m_min_delay[v] = 1;
     return true;
   }
   if (!add) replace_io_delays(t.nodes, input, -1, false);
@@ -1245,7 +1246,8 @@ void SDC_READER::finish() {
   warn_gated_registers_unclocked();
   for (uint32_t v = 0; v < m_named.size(); ++v) {
     if (m_named[v]) m_out->named_registers.push_back(v);
-    if (m_min_input[v]) m_out->min_delay_inputs.push_back(v);
+    if (m_min_delay[v])
+      (m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT ? m_out->min_delay_inputs : m_out->min_delay_outputs).push_back(v);
   }
   for (uint32_t k = 0; k < m_out->io_delays.size(); ++k) {
     SSC_SDC_IO_DELAY& d = m_out->io_delays[k];

@@ -1717,6 +1717,10 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       // An input whose only delay names no clock launches into output
       // delays as one without a delay does.
       "set_input_delay {D} -clock * [get_ports {{IN}}]\nset_output_delay {D} -clock c [all_outputs]\n",
+      // An output that only -min delays name ends no path, a max-delay one
+      // neither (the rule timed it).
+      "set_input_delay {D} -clock c [get_ports {{IN}}]\nset_output_delay {D} -clock c -min [all_outputs]\n"
+      "set_max_delay 0 -to [all_outputs]\n",
       // A wildcard meets each port's own name, never the model's (top):
       // "t*" delayed every input of s298, whose inputs begin with G.
       "{IO}set_input_delay {T} -clock c [get_ports t*]\n",
