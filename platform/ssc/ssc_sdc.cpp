@@ -93,9 +93,12 @@
 // both transitions, so a -rise delay also replaces an earlier -fall one,
 // where OpenSTA keeps it), -source_latency_included and
 // -network_latency_included (clock latency is not modelled), and -comment.
-// Also warned: a create_clock on a source that already has a clock, with
-// -add or without (registers keep the first clock; OpenSTA replaces it
-// without -add), and the SDC commands the
+// A create_clock without -add takes its sources from the clocks that had
+// them, as OpenSTA does; a clock left without sources stays as a virtual
+// clock, with a warning (OpenSTA removes it, with the I/O delays and path
+// exceptions that name it). Also warned: a create_clock -add on a source
+// that already has a clock (its registers keep the first clock; OpenSTA
+// times them on both), and the SDC commands the
 // engine does not model (set_load, set_clock_uncertainty,
 // set_multicycle_path, …; sdc_version and current_design change nothing
 // and pass silently). set_units' quantities other than time are read and
@@ -488,6 +491,7 @@ class SDC_READER {
   void warn_gated_registers_unclocked();
   bool skip_widened(const std::string& command);
   void settle_edges(bool has_waveform, SSC_SDC_CLOCK* c);
+  void take_sources(const SSC_SDC_CLOCK& c);
   void warn(const std::string& what);
   void warn_option_skipped(const std::string& command, const std::string& option, const char* why);
   bool clock_index(const std::string& name, int* idx) const {
@@ -1007,21 +1011,41 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   warn_sources_without_registers(c.sources);
   warn_clock_ports_feeding_data(c.sources);
   if (c.name.empty()) c.name = c.sources.empty() ? "virtual" : m_leaf[c.sources.front()];
-  // A second clock on a source reaches none of its registers: they keep the
-  // first (OpenSTA adds it with -add and replaces the first without).
+  if (add) {
+    // A second clock on a source reaches none of its registers: they keep
+    // the first (OpenSTA times them on both).
+    for (const SSC_SDC_CLOCK& k : m_out->clocks)
+      if (k.name != c.name && std::find_first_of(k.sources.begin(), k.sources.end(), c.sources.begin(),
+                                                 c.sources.end()) != k.sources.end()) {
+        warn("create_clock -add is not applied to registers: they keep the first clock of their source");
+        break;
+      }
+  } else {
+    take_sources(c);
+  }
   int existing = -1;
-  for (const SSC_SDC_CLOCK& k : m_out->clocks)
-    if (k.name != c.name && std::find_first_of(k.sources.begin(), k.sources.end(), c.sources.begin(),
-                                               c.sources.end()) != k.sources.end()) {
-      warn(add ? "create_clock -add is not applied to registers: they keep the first clock of their source"
-               : "create_clock on a source of clock \"" + k.name +
-                     "\" is not applied to registers: they keep that clock");
-      break;
-    }
   if (clock_index(c.name, &existing)) m_out->clocks[existing] = c;
   else m_out->clocks.push_back(c);
   m_register_clocks_made = false;
   return true;
+}
+
+// A clock made without -add takes its sources from the other clocks that
+// had them, as OpenSTA moves them. A clock left without sources stays, as
+// a virtual clock, with a warning: OpenSTA removes it, with the I/O delays
+// and path exceptions that name it.
+void SDC_READER::take_sources(const SSC_SDC_CLOCK& c) {
+  if (c.sources.empty()) return;
+  std::vector<uint32_t> taken = c.sources;
+  std::sort(taken.begin(), taken.end());
+  for (SSC_SDC_CLOCK& k : m_out->clocks) {
+    if (k.name == c.name || k.sources.empty()) continue;
+    k.sources.erase(std::remove_if(k.sources.begin(), k.sources.end(),
+                                   [&](uint32_t v) { return std::binary_search(taken.begin(), taken.end(), v); }),
+                    k.sources.end());
+    if (k.sources.empty())
+      warn("create_clock: clock \"" + k.name + "\" has no source left; it stays as a virtual clock");
+  }
 }
 
 // The fall edge of a clock without -waveform is half a period after the
