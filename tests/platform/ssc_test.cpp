@@ -794,6 +794,12 @@ TEST(SscSdc, TargetsWaveformsAndLineForms) {
       {"create_clock -name c -period 10 [get_ports clk]\ncreate_clock -name v -period 8\n"
        "set_input_delay 3 -clock c [get_ports x]\nset_max_delay 4 -to [all_registers -clock {v c}]\n",
        false, 3, 1, true},
+      // Each all_registers -clock takes the registers under the clocks made
+      // so far: after a create_clock, those of the new clock too.
+      {"create_clock -name v -period 8\nset_false_path -from [all_registers -clock v]\n"
+       "create_clock -name c -period 10 [get_ports clk]\nset_input_delay 3 -clock c [get_ports x]\n"
+       "set_false_path -from [all_registers -clock c]\n",
+       false, SSC_UNCONSTRAINED_SLACK, 7, true},
       // A fall before the rise is the next period's fall.
       {"create_clock -name c -period 10 -waveform {6 1} [get_ports clk]\n", true, 4, SSC_UNCONSTRAINED_SLACK, true},
       {"create_clock -name c -period 10 [get_ports {clk]\n", false, 0, 0, false},
@@ -1842,6 +1848,11 @@ TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
       // Clock sources named by -regexp patterns (the clock was made on no
       // source); -nocase folds case there.
       {"", "1000", "", "create_clock -name c0 -period 800 -waveform {100 500} [get_ports -regexp -nocase {C1}]\n"},
+      // An input whose delay names no clock ("-clock *") launches at its
+      // delay into an output delay, required in the capture clock's
+      // second period.
+      {"", "1000", "", "set_input_delay 100 -clock * [get_ports b]\nset_input_delay 0 -clock c2 [get_ports a]\n"
+                        "set_output_delay 800 -clock c2 [get_ports q2]\n"},
       // A clock made without -add takes its sources from the clocks that
       // had them: c5 keeps c1, c6 takes c2 (the registers kept c0 and c2).
       {"", "1000", "",
