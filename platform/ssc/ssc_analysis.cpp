@@ -266,8 +266,9 @@ void ANALYZER::make_groups() {
   for (const SSC_SDC_IO_DELAY& d : c.io_delays)
     for (uint32_t v : d.nodes)
       if (m_data.nodes[v].get_kind() == (d.input ? TDB_NODE_IN_PORT : TDB_NODE_OUT_PORT)) delayed[v] = 1;
-  // A port only -min input delays name starts no setup path (OpenSTA).
+  // A port only -min I/O delays name starts or ends no setup path (OpenSTA).
   for (uint32_t v : c.min_delay_inputs) delayed[v] = 1;
+  for (uint32_t v : c.min_delay_outputs) delayed[v] = 1;
   const bool split_ports = has_unclocked_start(delayed);
   // Starts: clocked registers at 0, input ports at their input delays, and
   // points without a clock at 0 (see the file's head). A register without

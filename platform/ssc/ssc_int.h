@@ -138,8 +138,10 @@ struct SSC_CONSTRAINTS {
   // applies the command or skips it with a warning (sorted node ids).
   std::vector<uint32_t> named_registers;
   // The input ports a -min input delay names (sorted node ids): without a
-  // delay in io_delays as well, such a port starts no path.
-  std::vector<uint32_t> min_delay_inputs;
+  // delay in io_delays as well, such a port starts no path. Likewise the
+  // output ports a -min output delay names end none, not even under
+  // set_max_delay (OpenSTA times them for hold only).
+  std::vector<uint32_t> min_delay_inputs, min_delay_outputs;
 };
 
 // The clock of every register under the clocks `clocks`, as OpenSTA

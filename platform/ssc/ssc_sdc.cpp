@@ -16,23 +16,37 @@
 // output has the output's name). Of the options inside a collection,
 // all_registers -clock C (the registers of those clocks, on either edge)
 // and all_inputs -no_clocks (without the ports that are a clock's source)
-// are applied as OpenSTA applies them, and -quiet, -cells and
-// -edge_triggered change nothing here; -nocase is a warning (without it a
-// collection takes less than OpenSTA's, never more); any other (-filter,
-// -regexp, -of_objects, -hierarchical, -rise_clock, …) could narrow the
-// collection, so the command using it is skipped with a warning (a
-// create_clock is made on no source, so that its name stays known). An
-// option's value is never a pattern.
-// Patterns are matched against a gate's path and against its last level
-// ("top|clk" and "clk"); "{a b}" lists several. In a pattern '*' stands for
-// any run of characters, '?' for one, "\x" for x itself, and every other
-// character, brackets included, for itself. A port "a[3]" is bit 3 of bus
+// are applied as OpenSTA applies them, so are -regexp and -nocase of the
+// get_ commands (see below), and -quiet, -cells and -edge_triggered change
+// nothing here; any other (-filter, -of_objects, -hierarchical,
+// -rise_clock, …) could narrow the collection, so the command using it is
+// skipped with a warning, and a create_clock using it ends the read with
+// an error (a clock on other sources than named, or on none, would time
+// other paths without a word). An option's value is never a pattern.
+// A pattern is matched against each node's own name, its last level
+// ("clk" of "top|clk"), as OpenSTA matches the names of the top instance;
+// a pattern without wildcards names the node whose path it is as well
+// ("top|clk"), but a wildcard never meets the path, so "*sync*" takes no
+// node for its model's name uart_sync. "{a b}" lists several patterns. In
+// a pattern '*' stands for any run of characters, '?' for one, "\x" for x
+// itself, and every other character, brackets included, for itself. With
+// -regexp a pattern is a regular expression anchored as OpenSTA anchors
+// it, "^" + pattern + "$" (so "a|b" takes the names that begin with a and
+// those that end with b), read by ZTL_REGEXP (ECMAScript syntax, where
+// OpenSTA reads Tcl's: the common forms mean the same; one the engine
+// cannot compile ends the read with an error naming it), case folded with
+// -nocase; -nocase without -regexp is a warning and changes nothing, as
+// in OpenSTA. As in OpenSTA, a -regexp pattern for cells, pins, nets or
+// clocks that holds none of ". + * ? [ ]" is looked up as a name, as
+// written ("a|b" names nothing there, nor "A" under -nocase an "a"); for
+// ports every pattern is an expression. A port "a[3]" is bit 3 of bus
 // "a": a pattern that ends in ']' is matched against the bit's whole name,
 // any other against the bus name, so "a", "a*" and "a[*]" take every bit
-// and "a[3]" one (OpenSTA reads bus ports the same way). A pattern that
-// matches nothing is a warning ("line N: ..." in SSC_CONSTRAINTS::warnings,
-// which the engine posts); the command still applies to the rest. The
-// reader keeps a file's first hundred warnings and counts the rest.
+// and "a[3]" one (OpenSTA reads bus ports the same way, -regexp patterns
+// too). A pattern that matches nothing is a warning ("line N: ..." in
+// SSC_CONSTRAINTS::warnings, which the engine posts); the command still
+// applies to the rest. The reader keeps a file's first hundred warnings
+// and counts the rest.
 // Times are in the engine's unit, the picosecond, unless "set_units -time"
 // names another ("ns", "1ns", "100ps", "us", ...): every later time is
 // converted to picoseconds. Numbers may be decimal fractions and are rounded
@@ -50,8 +64,10 @@
 // -clock takes a clock name or a collection of one clock ("[get_clocks c]");
 // a name with wildcards that names no clock ("-clock *") is a warning and
 // the delay applies without a clock, as OpenSTA applies it. An input port
-// that a -min input delay names and no other keeps starts no path (OpenSTA
-// times it for hold only): SSC_CONSTRAINTS::min_delay_inputs.
+// that a -min input delay names and no other keeps starts no path, and an
+// output port that only -min output delays name ends none, not even under
+// set_max_delay (OpenSTA times them for hold only):
+// SSC_CONSTRAINTS::min_delay_inputs and min_delay_outputs.
 // A second set_input_delay (set_output_delay) on a port replaces every delay
 // the port had, as OpenSTA does, unless it is given -add_delay: then both
 // stay and the worse one counts for setup. Ports of the other direction (and
@@ -77,9 +93,12 @@
 // both transitions, so a -rise delay also replaces an earlier -fall one,
 // where OpenSTA keeps it), -source_latency_included and
 // -network_latency_included (clock latency is not modelled), and -comment.
-// Also warned: a create_clock on a source that already has a clock, with
-// -add or without (registers keep the first clock; OpenSTA replaces it
-// without -add), and the SDC commands the
+// A create_clock without -add takes its sources from the clocks that had
+// them, as OpenSTA does; a clock left without sources stays as a virtual
+// clock, with a warning (OpenSTA removes it, with the I/O delays and path
+// exceptions that name it). Also warned: a create_clock -add on a source
+// that already has a clock (its registers keep the first clock; OpenSTA
+// times them on both), and the SDC commands the
 // engine does not model (set_load, set_clock_uncertainty,
 // set_multicycle_path, …; sdc_version and current_design change nothing
 // and pass silently). set_units' quantities other than time are read and
@@ -91,10 +110,12 @@
 // cannot be read there is passed over. An unknown command, an unknown option, an unknown
 // clock or collection, a malformed number or an unbalanced bracket is an
 // error naming its line. A clock without targets is virtual.
-// Cost: a pattern without wildcards is looked up in a table of the names
-// (made on the first such pattern of a read, O(nodes)), one with wildcards
-// is matched against every node of its kind; the collections of a skipped
-// command that can name no register (ports, clocks) are not matched.
+// Cost: a pattern without wildcards (or a -regexp pattern that stands for
+// one name) is looked up in a table of the names (made on the first such
+// pattern of a read, O(nodes)), one with wildcards is matched against
+// every node of its kind, a -regexp pattern compiled once per collection;
+// the collections of a skipped command that can name no register (ports,
+// clocks) are not matched.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -106,6 +127,7 @@
 
 #include "msg/msg.h"
 #include "ssc/ssc_int.h"
+#include "ztl/ztl_support.h"
 
 namespace kavu_platform {
 
@@ -263,6 +285,53 @@ bool literal_of(std::string_view p, std::string* name) {
   return true;
 }
 
+// The name a -regexp pattern stands for when it holds no operator: letters,
+// digits and other characters that stand for themselves, and "\x" for a
+// character x that is no letter or digit ("r\[3\]" stands for "r[3]").
+// Anchored at both ends, such a pattern matches exactly the names equal to
+// it. False for any other pattern.
+bool regexp_literal_of(std::string_view p, std::string* name) {
+  name->clear();
+  for (size_t i = 0; i < p.size(); ++i) {
+    const char ch = p[i];
+    if (ch == '\\') {
+      if (i + 1 == p.size() || std::isalnum(static_cast<unsigned char>(p[i + 1]))) return false;
+      *name += p[++i];
+      continue;
+    }
+    if (std::strchr("^$.*+?()[]{}|", ch)) return false;
+    *name += ch;
+  }
+  return true;
+}
+
+// How a collection reads its patterns: glob patterns, or with -regexp
+// regular expressions anchored as OpenSTA anchors them ("^" before the
+// text and "$" after it, so "a|b" takes the names that begin with a and
+// those that end with b), case folded with -nocase (which OpenSTA ignores
+// without -regexp).
+struct PATTERN_MODE {
+  bool regexp = false;
+  bool nocase = false;
+};
+
+// Whether OpenSTA reads a -regexp pattern as an expression when it names
+// cells, pins, nets or clocks: one without any of ". + * ? [ ]" is looked
+// up there as a name, as written and whatever -nocase says ("a|b" and
+// "(a)" name nothing, "A" under -nocase no "a"). Ports are matched against
+// every pattern.
+bool regexp_has_wildcards(std::string_view p) { return p.find_first_of(".+*?[]") != std::string_view::npos; }
+
+// Compiles the -regexp patterns of `cmd`; false with *why naming the
+// pattern the engine cannot compile.
+bool compile_regexp(const std::string& cmd, const std::string& pattern, bool nocase, std::vector<ZTL_REGEXP>* out,
+                    std::string* why) {
+  out->emplace_back("^" + pattern + "$", !nocase);
+  if (out->back().is_pattern_valid()) return true;
+  *why = cmd + " -regexp: \"" + pattern + "\" is not a regular expression the engine reads";
+  return false;
+}
+
 // A time in the file's unit (`scale` picoseconds each) as whole picoseconds.
 bool parse_number(const std::string& w, int* v, double scale = 1.0) {
   char* end = nullptr;
@@ -341,7 +410,7 @@ class SDC_READER {
         m_out(out),
         m_named(data.nodes.size(), 0),
         m_clocks_register(data.nodes.size(), 0),
-        m_min_input(data.nodes.size(), 0) {
+        m_min_delay(data.nodes.size(), 0) {
     m_paths.reserve(data.nodes.size());
     for (const TDB_NODE& n : data.nodes)
       if (n.get_kind() == TDB_NODE_REGISTER && n.get_clock_source() >= 0 &&
@@ -369,10 +438,12 @@ class SDC_READER {
     std::vector<int> clocks;
     bool any = false;
   };
-  bool matches(uint32_t id, const std::string& pattern) const {
-    const bool port = is_port(id);
-    return name_matches(pattern, m_paths[id], port) || name_matches(pattern, m_leaf[id], port);
-  }
+  // A pattern with wildcards, or a -regexp pattern, against a node's own
+  // name (its last level), as OpenSTA matches the names of the top
+  // instance: never against the path, whose model name a wildcard would
+  // match too ("*sync*" taking every node of a model uart_sync).
+  bool matches(uint32_t id, const std::string& pattern) const { return name_matches(pattern, m_leaf[id], is_port(id)); }
+  bool matches(uint32_t id, const std::string& pattern, ZTL_REGEXP& re);
   bool is_port(uint32_t id) const {
     const TDB_NODE_KIND k = m_data.nodes[id].get_kind();
     return k == TDB_NODE_IN_PORT || k == TDB_NODE_OUT_PORT;
@@ -390,15 +461,25 @@ class SDC_READER {
   }
   void index_exact_names();
   void add_exact(const std::string& pattern, const std::string& name, int kind, std::vector<uint32_t>* ids);
-  void add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t, std::vector<std::string>* unmatched);
-  void add_clocks(const std::vector<std::string>& patterns, bool all, TARGETS* t,
-                  std::vector<std::string>* unmatched) const;
+  bool add_nodes(const std::string& cmd, const std::vector<std::string>& patterns, int kind, PATTERN_MODE mode,
+                 TARGETS* t, std::vector<std::string>* unmatched, std::string* why);
+  void add_all(int kind, TARGETS* t) const;
+  bool add_clocks(const std::vector<std::string>& patterns, bool all, PATTERN_MODE mode, TARGETS* t,
+                  std::vector<std::string>* unmatched, std::string* why) const;
   // Collects the targets of a word, and notes the registers among them.
   bool collect(const std::string& word, TARGETS* t, std::string* why);
   bool collect_targets(const std::string& word, TARGETS* t, std::string* why);
   bool collect_bare(const std::string& word, TARGETS* t, std::string* why);
-  bool collection_words(const std::vector<std::string>& inner, std::vector<std::string>* patterns,
-                        std::vector<int>* clocks, bool* no_clocks, bool* dropped_value, std::string* why);
+  // What a collection's words give: its patterns, how they are read, and
+  // its applied options.
+  struct COLLECTION {
+    std::vector<std::string> patterns;
+    PATTERN_MODE mode;
+    std::vector<int> clocks;     // -clock of all_registers
+    bool no_clocks = false;      // -no_clocks of all_inputs
+    bool dropped_value = false;  // an option not applied had a value
+  };
+  bool collection_words(const std::vector<std::string>& inner, COLLECTION* c, std::string* why);
   bool collect_clocks(const std::string& word, TARGETS* t, std::string* why);
   const SSC_REGISTER_CLOCKS& register_clocks();
   void keep_registers_of(const std::vector<int>& clocks, std::vector<uint32_t>* nodes);
@@ -410,6 +491,7 @@ class SDC_READER {
   void warn_gated_registers_unclocked();
   bool skip_widened(const std::string& command);
   void settle_edges(bool has_waveform, SSC_SDC_CLOCK* c);
+  void take_sources(const SSC_SDC_CLOCK& c);
   void warn(const std::string& what);
   void warn_option_skipped(const std::string& command, const std::string& option, const char* why);
   bool clock_index(const std::string& name, int* idx) const {
@@ -434,8 +516,8 @@ class SDC_READER {
   const SSC_NETLIST_DATA& m_data;
   SSC_CONSTRAINTS* m_out;
   std::vector<std::string> m_paths, m_leaf;
-  // Nodes by the names a pattern without wildcards is compared with (see
-  // matches): every node's path and last level, and for a port that is a
+  // Nodes by the names a pattern without wildcards names: every node's
+  // path and last level (its own name), and for a port that is a
   // bus bit the bus of each (what a pattern that does not end in ']'
   // meets). Entries are id * 4 + which name (NAME_PATH, NAME_LEAF,
   // NAME_PATH_BUS, NAME_LEAF_BUS), grouped by a hash of the name into
@@ -445,12 +527,13 @@ class SDC_READER {
   std::string_view entry_name(uint32_t entry) const;
   int m_bucket_shift = 64;
   std::vector<uint32_t> m_bucket_begin, m_entries;
+  std::string m_bus;  // the bus name of a port a -regexp pattern is matched against
   int m_line = 0;
   bool m_quiet = false;  // no warnings (the targets of a skipped command)
   std::vector<char> m_named;           // per node: a register some command names
   std::vector<char> m_clocks_register;  // per node: the clock source of a register, or logic before it
   std::vector<char> m_feeds_data;       // per node: data from it reaches a capture (empty until needed)
-  std::vector<char> m_min_input;        // per node: an input port a -min input delay names
+  std::vector<char> m_min_delay;        // per node: a port a -min I/O delay names
   // The first option of this command's collections that is not applied and
   // could narrow its collection ("all_registers -rise_clock"): the
   // collection may take more than it names, so the command is skipped.
@@ -518,9 +601,9 @@ void SDC_READER::index_exact_names() {
 }
 
 // The nodes of the kind that `pattern`, which stands for `name` alone,
-// matches, as matches() finds them: a pattern that does not end in ']'
-// meets a port that is a bus bit by its bus (and no whole name that ends in
-// ']'), any other name whole.
+// names: those whose own name or path is `name`. A pattern that does not
+// end in ']' meets a port that is a bus bit by its bus (and no whole name
+// that ends in ']'), any other name whole, as matches() meets them.
 void SDC_READER::add_exact(const std::string& pattern, const std::string& name, int kind, std::vector<uint32_t>* ids) {
   if (m_bucket_begin.empty()) index_exact_names();
   const bool whole = pattern.empty() || pattern.back() == ']';
@@ -532,42 +615,77 @@ void SDC_READER::add_exact(const std::string& pattern, const std::string& name, 
   }
 }
 
-// kind: 0 ports, 1 any node (pins), 2 cells (registers and logic, no
+// A -regexp pattern against a node's own name; a port that is a bus bit
+// by its bus name unless the pattern ends in ']', as glob patterns meet it
+// (OpenSTA reads bus ports so under -regexp as well).
+bool SDC_READER::matches(uint32_t id, const std::string& pattern, ZTL_REGEXP& re) {
+  std::string_view bus;
+  if (!is_port(id) || pattern.empty() || pattern.back() == ']' || !bus_of(m_leaf[id], &bus))
+    return re.search(m_leaf[id]);
+  m_bus.assign(bus);  // into a buffer kept between calls: no allocation per node
+  return re.search(m_bus);
+}
+
+// Every node of the kind, in id order.
+void SDC_READER::add_all(int kind, TARGETS* t) const {
+  t->any = true;
+  for (uint32_t id = 0; id < m_data.nodes.size(); ++id)
+    if (of_kind(id, kind)) t->nodes.push_back(id);
+}
+
+// The nodes of the collection `cmd` that the patterns name, by kind: 0
+// ports, 1 any node (pins), 2 cells (registers and logic, no
 // port: OpenSTA's get_cells returns none), 3 in ports, 4 out ports, 5
 // registers only. Patterns that match no node of the kind are
-// appended to *unmatched. A pattern without wildcards is looked up by
-// name, the others are matched against every node of the kind; the nodes
-// come in id order either way.
-void SDC_READER::add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t,
-                           std::vector<std::string>* unmatched) {
-  t->any = true;
+// appended to *unmatched. A pattern that stands for one name (no wildcard,
+// or a -regexp pattern without operators and case folding) is looked up by
+// name, its own or its path ("top|clk"), the others are compiled once and
+// matched against every node of the kind by its own name; the nodes come
+// in id order either way. False with *why for a -regexp pattern the engine
+// cannot compile.
+bool SDC_READER::add_nodes(const std::string& cmd, const std::vector<std::string>& patterns, int kind,
+                           PATTERN_MODE mode, TARGETS* t, std::vector<std::string>* unmatched, std::string* why) {
   if (patterns.empty()) {
-    for (uint32_t id = 0; id < m_data.nodes.size(); ++id)
-      if (of_kind(id, kind)) t->nodes.push_back(id);
-    return;
+    add_all(kind, t);
+    return true;
   }
+  t->any = true;
   std::vector<char> used(patterns.size(), 0);
-  std::vector<size_t> globs;
+  std::vector<size_t> scanned;     // patterns matched against every node of the kind
+  std::vector<ZTL_REGEXP> regexps;  // with -regexp: scanned[k]'s expression
   std::vector<uint32_t> hits;
   std::string name;
   for (size_t p = 0; p < patterns.size(); ++p) {
-    if (!literal_of(patterns[p], &name)) {
-      globs.push_back(p);
+    bool one_name = false;
+    if (!mode.regexp) {
+      one_name = literal_of(patterns[p], &name);
+    } else if (kind != 0 && !regexp_has_wildcards(patterns[p])) {
+      one_name = true;
+      name = patterns[p];
+    } else {
+      // Anchored, a pattern without operators matches its name alone.
+      one_name = !mode.nocase && regexp_literal_of(patterns[p], &name);
+    }
+    if (!one_name) {
+      if (mode.regexp && !compile_regexp(cmd, patterns[p], mode.nocase, &regexps, why)) return false;
+      scanned.push_back(p);
       continue;
     }
     const size_t before = hits.size();
     add_exact(patterns[p], name, kind, &hits);
     used[p] = hits.size() > before;
   }
-  if (!globs.empty()) {
+  if (!scanned.empty()) {
     for (uint32_t id = 0; id < m_data.nodes.size(); ++id) {
       if (!of_kind(id, kind)) continue;
       bool hit = false;
-      for (size_t p : globs)
-        if (matches(id, patterns[p])) {
-          used[p] = 1;
+      for (size_t k = 0; k < scanned.size(); ++k) {
+        const std::string& pattern = patterns[scanned[k]];
+        if (mode.regexp ? matches(id, pattern, regexps[k]) : matches(id, pattern)) {
+          used[scanned[k]] = 1;
           hit = true;
         }
+      }
       if (hit) hits.push_back(id);
     }
   }
@@ -576,6 +694,7 @@ void SDC_READER::add_nodes(const std::vector<std::string>& patterns, int kind, T
   t->nodes.insert(t->nodes.end(), hits.begin(), hits.end());
   for (size_t p = 0; p < patterns.size(); ++p)
     if (!used[p]) unmatched->push_back(patterns[p]);
+  return true;
 }
 
 // The options of the collection commands that take a value (OpenSTA's
@@ -586,11 +705,12 @@ bool collection_option_has_value(const std::string& o) {
 }
 
 // Options of a collection the reader applies or that change nothing here:
-// -clock of all_registers, -no_clocks of all_inputs, -quiet, and
-// all_registers' -cells and -edge_triggered (its default; every register
-// here is edge-triggered).
+// -regexp and -nocase of the get_ commands, -clock of all_registers,
+// -no_clocks of all_inputs, -quiet, and all_registers' -cells and
+// -edge_triggered (its default; every register here is edge-triggered).
 bool collection_option_applied(const std::string& cmd, const std::string& o) {
   if (o == "-quiet") return true;
+  if (o == "-regexp" || o == "-nocase") return cmd.rfind("get_", 0) == 0;
   if (cmd == "all_registers") return o == "-clock" || o == "-cells" || o == "-edge_triggered";
   return cmd == "all_inputs" && o == "-no_clocks";
 }
@@ -615,17 +735,18 @@ void SDC_READER::keep_registers_of(const std::vector<int>& clocks, std::vector<u
   nodes->swap(kept);
 }
 
-// A collection "[cmd options patterns]": its patterns, and the values of
-// -clock; options it does not apply are warned and their values dropped.
-bool SDC_READER::collection_words(const std::vector<std::string>& inner, std::vector<std::string>* patterns,
-                                  std::vector<int>* clocks, bool* no_clocks, bool* dropped_value, std::string* why) {
+// A collection "[cmd options patterns]": its patterns and how they are
+// read, and the values of -clock; options it does not apply are warned and
+// their values dropped.
+bool SDC_READER::collection_words(const std::vector<std::string>& inner, COLLECTION* c, std::string* why) {
   const std::string& cmd = inner.front();
+  std::vector<int>* clocks = &c->clocks;
   for (size_t i = 1; i < inner.size(); ++i) {
     const std::string& o = inner[i];
     if (o.empty() || o[0] != '-') {
       std::vector<std::string> parts;
       split_words(o, &parts, why);
-      patterns->insert(patterns->end(), parts.begin(), parts.end());
+      c->patterns.insert(c->patterns.end(), parts.begin(), parts.end());
       continue;
     }
     const bool valued = collection_option_has_value(o) && i + 1 < inner.size();
@@ -637,11 +758,13 @@ bool SDC_READER::collection_words(const std::vector<std::string>& inner, std::ve
       } else {
         warn(cmd + " " + o + " is not applied");
       }
-      *dropped_value |= valued;
+      c->dropped_value |= valued;
       i += valued ? 1 : 0;
       continue;
     }
-    if (o == "-no_clocks") *no_clocks = true;
+    if (o == "-no_clocks") c->no_clocks = true;
+    if (o == "-regexp") c->mode.regexp = true;
+    if (o == "-nocase") c->mode.nocase = true;
     if (o != "-clock") continue;
     if (!valued) {
       *why = "missing value for -clock of " + cmd;
@@ -651,6 +774,11 @@ bool SDC_READER::collection_words(const std::vector<std::string>& inner, std::ve
     if (!collect_clocks(inner[++i], &t, why)) return false;
     clocks->insert(clocks->end(), t.clocks.begin(), t.clocks.end());
     if (clocks->empty()) clocks->push_back(-2);  // no clock (-2 is none's index): no register
+  }
+  // OpenSTA folds case only in regular expressions.
+  if (c->mode.nocase && !c->mode.regexp) {
+    warn(cmd + " -nocase is ignored without -regexp");
+    c->mode.nocase = false;
   }
   return true;
 }
@@ -671,14 +799,28 @@ bool SDC_READER::collect_clocks(const std::string& word, TARGETS* t, std::string
 }
 
 // The clocks the patterns match (all_clocks: every clock; no pattern:
-// every clock). Patterns that match none are appended to *unmatched.
-void SDC_READER::add_clocks(const std::vector<std::string>& patterns, bool all, TARGETS* t,
-                            std::vector<std::string>* unmatched) const {
+// every clock). Patterns that match none are appended to *unmatched. False
+// with *why for a -regexp pattern the engine cannot compile.
+bool SDC_READER::add_clocks(const std::vector<std::string>& patterns, bool all, PATTERN_MODE mode, TARGETS* t,
+                            std::vector<std::string>* unmatched, std::string* why) const {
   std::vector<char> used(patterns.size(), 0);
+  // With -regexp: per pattern, its expression, or none for a pattern
+  // looked up as a name (regexp_has_wildcards).
+  std::vector<ZTL_REGEXP> regexps;
+  std::vector<int> regexp_of(patterns.size(), -1);
+  for (size_t p = 0; p < patterns.size() && mode.regexp; ++p) {
+    if (!regexp_has_wildcards(patterns[p])) continue;
+    if (!compile_regexp("get_clocks", patterns[p], mode.nocase, &regexps, why)) return false;
+    regexp_of[p] = int(regexps.size()) - 1;
+  }
+  auto matches = [&](size_t p, const std::string& name) {
+    if (!mode.regexp) return glob_match(patterns[p], name);
+    return regexp_of[p] < 0 ? patterns[p] == name : regexps[size_t(regexp_of[p])].search(name);
+  };
   for (size_t c = 0; c < m_out->clocks.size(); ++c) {
     bool hit = all || patterns.empty();
     for (size_t p = 0; p < patterns.size(); ++p)
-      if (glob_match(patterns[p], m_out->clocks[c].name)) {
+      if (matches(p, m_out->clocks[c].name)) {
         used[p] = 1;
         hit = true;
       }
@@ -686,6 +828,7 @@ void SDC_READER::add_clocks(const std::vector<std::string>& patterns, bool all, 
   }
   for (size_t p = 0; p < patterns.size(); ++p)
     if (!used[p] && !all) unmatched->push_back(patterns[p]);
+  return true;
 }
 
 bool SDC_READER::collect(const std::string& word, TARGETS* t, std::string* why) {
@@ -710,26 +853,21 @@ bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::strin
     if (m_quiet && (cmd == "get_ports" || cmd == "all_inputs" || cmd == "all_outputs" || cmd == "get_clocks" ||
                     cmd == "all_clocks"))
       return true;
-    std::vector<std::string> patterns;
-    std::vector<int> clocks;
-    bool no_clocks = false, dropped_value = false;
-    if (!collection_words(inner, &patterns, &clocks, &no_clocks, &dropped_value, why)) return false;
+    COLLECTION c;
+    if (!collection_words(inner, &c, why)) return false;
+    const std::vector<std::string>& patterns = c.patterns;
     // Patterns that were an option's value name nothing (not every node).
-    const bool none = patterns.empty() && dropped_value;
+    const bool none = patterns.empty() && c.dropped_value;
     const size_t before = t->nodes.size() + t->clocks.size();
-    if (cmd == "get_ports") {
-      if (!none) add_nodes(patterns, 0, t, &unmatched);
-    } else if (cmd == "get_pins" || cmd == "get_nets") {
-      if (!none) add_nodes(patterns, 1, t, &unmatched);
-    } else if (cmd == "get_cells") {
-      if (!none) add_nodes(patterns, 2, t, &unmatched);
-    } else if (cmd == "get_registers") {
-      if (!none) add_nodes(patterns, 5, t, &unmatched);
+    const int kind = cmd == "get_ports" ? 0 : cmd == "get_pins" || cmd == "get_nets" ? 1 : cmd == "get_cells" ? 2
+                   : cmd == "get_registers" ? 5 : -1;
+    if (kind >= 0) {
+      if (!none && !add_nodes(cmd, patterns, kind, c.mode, t, &unmatched, why)) return false;
     } else if (cmd == "all_inputs") {
       TARGETS in;
-      add_nodes({}, 3, &in, &unmatched);
+      add_all(3, &in);
       std::vector<char> source;  // -no_clocks: a clock's source
-      if (no_clocks) {
+      if (c.no_clocks) {
         source.assign(m_data.nodes.size(), 0);
         for (const SSC_SDC_CLOCK& c : m_out->clocks)
           for (uint32_t s : c.sources) source[s] = 1;
@@ -737,14 +875,14 @@ bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::strin
       for (uint32_t v : in.nodes)
         if (source.empty() || !source[v]) t->nodes.push_back(v);
     } else if (cmd == "all_outputs") {
-      add_nodes({}, 4, t, &unmatched);
+      add_all(4, t);
     } else if (cmd == "all_registers") {
       TARGETS regs;
-      add_nodes({}, 5, &regs, &unmatched);
-      if (!clocks.empty()) keep_registers_of(clocks, &regs.nodes);
+      add_all(5, &regs);
+      if (!c.clocks.empty()) keep_registers_of(c.clocks, &regs.nodes);
       t->nodes.insert(t->nodes.end(), regs.nodes.begin(), regs.nodes.end());
     } else if (cmd == "get_clocks" || cmd == "all_clocks") {
-      if (!none) add_clocks(patterns, cmd == "all_clocks", t, &unmatched);
+      if (!none && !add_clocks(patterns, cmd == "all_clocks", c.mode, t, &unmatched, why)) return false;
     } else {
       *why = "unknown collection " + cmd;
       return false;
@@ -762,10 +900,10 @@ bool SDC_READER::collect_bare(const std::string& word, TARGETS* t, std::string* 
   std::vector<std::string> patterns, unmatched;
   if (!split_words(word, &patterns, why)) return false;
   TARGETS ports;
-  add_nodes(patterns, 0, &ports, &unmatched);
+  add_nodes("", patterns, 0, {}, &ports, &unmatched, why);
   if (ports.nodes.empty()) {
     unmatched.clear();
-    add_nodes(patterns, 2, &ports, &unmatched);
+    add_nodes("", patterns, 2, {}, &ports, &unmatched, why);
   }
   for (const std::string& p : unmatched) warn("no port or cell matches \"" + p + "\"");
   t->nodes.insert(t->nodes.end(), ports.nodes.begin(), ports.nodes.end());
@@ -860,11 +998,12 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
     *why = "create_clock without -period";
     return false;
   }
-  // A clock on targets that might be more than named is made on none (a
-  // skipped create_clock would make every later use of its name an error).
+  // Sources the engine cannot select as named end the read: a clock made
+  // on fewer or more sources, or on none, would time other paths without
+  // a word.
   if (!m_widened.empty()) {
-    warn("create_clock: " + m_widened + " is not applied; the clock is made on no source");
-    t.nodes.clear();
+    *why = "create_clock: " + m_widened + " is not applied, so the clock's sources cannot be read";
+    return false;
   }
   m_last_clock_line = m_line;
   settle_edges(has_waveform, &c);
@@ -872,21 +1011,41 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   warn_sources_without_registers(c.sources);
   warn_clock_ports_feeding_data(c.sources);
   if (c.name.empty()) c.name = c.sources.empty() ? "virtual" : m_leaf[c.sources.front()];
-  // A second clock on a source reaches none of its registers: they keep the
-  // first (OpenSTA adds it with -add and replaces the first without).
+  if (add) {
+    // A second clock on a source reaches none of its registers: they keep
+    // the first (OpenSTA times them on both).
+    for (const SSC_SDC_CLOCK& k : m_out->clocks)
+      if (k.name != c.name && std::find_first_of(k.sources.begin(), k.sources.end(), c.sources.begin(),
+                                                 c.sources.end()) != k.sources.end()) {
+        warn("create_clock -add is not applied to registers: they keep the first clock of their source");
+        break;
+      }
+  } else {
+    take_sources(c);
+  }
   int existing = -1;
-  for (const SSC_SDC_CLOCK& k : m_out->clocks)
-    if (k.name != c.name && std::find_first_of(k.sources.begin(), k.sources.end(), c.sources.begin(),
-                                               c.sources.end()) != k.sources.end()) {
-      warn(add ? "create_clock -add is not applied to registers: they keep the first clock of their source"
-               : "create_clock on a source of clock \"" + k.name +
-                     "\" is not applied to registers: they keep that clock");
-      break;
-    }
   if (clock_index(c.name, &existing)) m_out->clocks[existing] = c;
   else m_out->clocks.push_back(c);
   m_register_clocks_made = false;
   return true;
+}
+
+// A clock made without -add takes its sources from the other clocks that
+// had them, as OpenSTA moves them. A clock left without sources stays, as
+// a virtual clock, with a warning: OpenSTA removes it, with the I/O delays
+// and path exceptions that name it.
+void SDC_READER::take_sources(const SSC_SDC_CLOCK& c) {
+  if (c.sources.empty()) return;
+  std::vector<uint32_t> taken = c.sources;
+  std::sort(taken.begin(), taken.end());
+  for (SSC_SDC_CLOCK& k : m_out->clocks) {
+    if (k.name == c.name || k.sources.empty()) continue;
+    k.sources.erase(std::remove_if(k.sources.begin(), k.sources.end(),
+                                   [&](uint32_t v) { return std::binary_search(taken.begin(), taken.end(), v); }),
+                    k.sources.end());
+    if (k.sources.empty())
+      warn("create_clock: clock \"" + k.name + "\" has no source left; it stays as a virtual clock");
+  }
 }
 
 // The fall edge of a clock without -waveform is half a period after the
@@ -1073,8 +1232,7 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
          (input ? "input port" : "output port") + (others.size() == 1 ? "" : "s") + "; skipped");
   if (min_only) {
     if (!add) replace_io_delays(t.nodes, input, d.clock, d.clock_fall);
-    if (input)
-      for (uint32_t v : t.nodes) m_min_input[v] = 1;
+    for (uint32_t v : t.nodes) m_min_delay[v] = 1;
     return true;
   }
   if (!add) replace_io_delays(t.nodes, input, -1, false);
@@ -1112,7 +1270,8 @@ void SDC_READER::finish() {
   warn_gated_registers_unclocked();
   for (uint32_t v = 0; v < m_named.size(); ++v) {
     if (m_named[v]) m_out->named_registers.push_back(v);
-    if (m_min_input[v]) m_out->min_delay_inputs.push_back(v);
+    if (m_min_delay[v])
+      (m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT ? m_out->min_delay_inputs : m_out->min_delay_outputs).push_back(v);
   }
   for (uint32_t k = 0; k < m_out->io_delays.size(); ++k) {
     SSC_SDC_IO_DELAY& d = m_out->io_delays[k];

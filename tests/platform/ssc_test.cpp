@@ -854,6 +854,12 @@ TEST(SscSdc, TargetsWaveformsAndLineForms) {
       {"create_clock -name c -period 10 [get_ports clk]\ncreate_clock -name v -period 8\n"
        "set_input_delay 3 -clock c [get_ports x]\nset_max_delay 4 -to [all_registers -clock {v c}]\n",
        false, 3, 1, true},
+      // Each all_registers -clock takes the registers under the clocks made
+      // so far: after a create_clock, those of the new clock too.
+      {"create_clock -name v -period 8\nset_false_path -from [all_registers -clock v]\n"
+       "create_clock -name c -period 10 [get_ports clk]\nset_input_delay 3 -clock c [get_ports x]\n"
+       "set_false_path -from [all_registers -clock c]\n",
+       false, SSC_UNCONSTRAINED_SLACK, 7, true},
       // A fall before the rise is the next period's fall.
       {"create_clock -name c -period 10 -waveform {6 1} [get_ports clk]\n", true, 4, SSC_UNCONSTRAINED_SLACK, true},
       {"create_clock -name c -period 10 [get_ports {clk]\n", false, 0, 0, false},
@@ -963,7 +969,11 @@ TEST(SscSdc, BusBitPatternsMatchAsOpenStaReadsThem) {
       {"q[\\?]", {}, 1},             // an escaped '?' is no wildcard
       {"q[\\*]", {}, 1},             // nor an escaped '*'
       {"q\\?3?", {}, 1},
-      {"*|q[2]", {"q[2]"}, 0},        // the gate path
+      // A wildcard meets a port's own name, never the model's: "*|q[2]"
+      // took q[2] through its path "shift_en_sclr|q[2]". That path in full
+      // names the port still.
+      {"*|q[2]", {}, 1},
+      {"shift_en_sclr|q[2]", {"q[2]"}, 0},
       {"q[3] bq[7]", {"bq[7]", "q[3]"}, 0},
       {"q?1?", {}, 1},  // no ']' at the end: matched against bus names only
       {"q[3]x", {}, 1},
@@ -1048,16 +1058,31 @@ TEST(SscSdc, CollectionsAndTheirOptionsSelectAsOpenStaDoes) {
       // false path to every register, where OpenSTA cut those of one edge).
       {"set_false_path -to [get_cells -filter \"ref_name==DFF\" {bq[0]}]", {},
        {"line 3: set_false_path: get_cells -filter is not applied; ignored"}, true},
-      {"set_false_path -to [get_cells -regexp {bq\\[0\\]}]", {},
-       {"line 3: set_false_path: get_cells -regexp is not applied; ignored"}, true},
+      // -regexp patterns are anchored as OpenSTA anchors them ("^" + p +
+      // "$": "bq\[0\]|q\[0\]" takes what begins with bq[0] or ends with
+      // q[0]); -nocase folds case under -regexp only (OpenSTA ignores it
+      // for glob patterns, with a warning). Once skipped as not applied.
+      {"set_false_path -to [get_cells -regexp {bq\\[0\\]}]", {"reg:bq[0]"}, {}},
+      {"set_false_path -to [get_cells -regexp {bq\\[0\\]|q\\[0\\]}]", {"reg:bq[0]", "reg:q[0]"}, {}},
+      {"set_false_path -to [get_registers -nocase -regexp {BQ\\[[0-1]\\]}]", {"reg:bq[0]", "reg:bq[1]"}, {}},
+      {"set_false_path -to [get_ports -regexp -nocase {BQ}]", bits("out:bq", 0, 7), {}},
+      {"set_false_path -to [get_cells -nocase {BQ[0]}]", {},
+       {"line 3: get_cells -nocase is ignored without -regexp", "line 3: get_cells: nothing matches \"BQ[0]\""}},
+      // Named cells and clocks: a -regexp pattern without any of ". + * ?
+      // [ ]" is a name, as written ("a|b" none, case kept under -nocase).
+      {"set_false_path -to [get_cells -regexp {bq0|q0}]", {}, {"line 3: get_cells: nothing matches \"bq0|q0\""}},
+      {"set_false_path -from [all_registers -clock [get_clocks -regexp -nocase {C}]]", {},
+       {"line 3: get_clocks: nothing matches \"C\"", "line 3: all_registers: the list is empty"}},
+      // A wildcard never meets the model's name (shift_en_sclr): "*shift*"
+      // once took every cell.
+      {"set_false_path -to [get_cells *shift*]", {}, {"line 3: get_cells: nothing matches \"*shift*\""}},
       {"set_false_path -to [get_cells -of_objects {bq[0]}]", {},
        {"line 3: set_false_path: get_cells -of_objects is not applied; ignored"}, true},
       {"set_false_path -to [all_registers -rise_clock c]", {},
        {"line 3: set_false_path: all_registers -rise_clock is not applied; ignored"}, true},
       {"set_false_path -from [get_pins -hierarchical -filter \"direction==out\" *]", {},
        {"line 3: set_false_path: get_pins -hierarchical is not applied; ignored"}, true},
-      {"set_false_path -from [all_registers -clock [get_clocks -regexp {c}]]", {},
-       {"line 3: set_false_path: get_clocks -regexp is not applied; ignored"}, true},
+      {"set_false_path -from [all_registers -clock [get_clocks -regexp {c}]]", registers, {}},
       {"set_false_path -to [get_ports -quiet {bq[7]}]", {"out:bq[7]"}, {}},
       // get_registers takes no logic cell (a false path to one is warned).
       {"set_false_path -to [get_registers *]", registers, {}},
@@ -1184,6 +1209,13 @@ TEST(SscSdc, ProblemsArePostedWithFileAndLine) {
       {std::string(1 << 20, 'w') + "\n", "line 1: unknown command " + std::string(104, 'w') + "..." + std::string(128, 'w'), {}},
       {clock + "set_input_delay 1" + std::string(1, '\0') + "5 -clock clk [get_ports x]\n",
        "line 2: NUL byte in the file", {}},
+      // A clock whose sources the engine cannot select as written ends the
+      // read (it was made on no source, and its paths read unconstrained);
+      // so does a -regexp pattern it cannot compile.
+      {clock + "create_clock -name v -period 5 [get_ports -filter {direction == in} b]\n",
+       "line 2: create_clock: get_ports -filter is not applied, so the clock's sources cannot be read", {}},
+      {clock + "set_false_path -to [get_cells -regexp {r(.*}]\n",
+       "line 2: get_cells -regexp: \"r(.*\" is not a regular expression the engine reads", {}},
   };
   for (const ROW& row : rows) {
     PIPELINE p;
@@ -1279,8 +1311,12 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
        {"3: set_output_delay: \"a\", \"b\" are not output ports; skipped"}},
       {"create_clock -name fast -period 4 -add [get_ports clk]\n", 7,
        {"3: create_clock -add is not applied to registers: they keep the first clock of their source"}},
-      {"create_clock -name fast -period 4 [get_ports clk]\n", 7,
-       {"3: create_clock on a source of clock \"clk\" is not applied to registers: they keep that clock"}},
+      // Without -add a clock takes its sources from the clocks that had
+      // them, as OpenSTA moves them (the registers kept the first clock);
+      // one left without sources stays as a virtual clock, where OpenSTA
+      // removes it with the delays naming it (a's delay stays here).
+      {"create_clock -name fast -period 4 [get_ports clk]\n", 0,
+       {"3: create_clock: clock \"clk\" has no source left; it stays as a virtual clock"}},
       {"sdc_version 2.1\ncurrent_design top\n", 7, {}},
       // Options the engine does not model skip their command (they were
       // errors that stopped the analysis), or only themselves where the
@@ -1317,18 +1353,17 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
       // Options inside a collection the engine does not apply are warned,
       // and their values are not taken as patterns.
       // Those that could narrow the collection skip the command; -nocase
-      // alone only makes it take less than OpenSTA's.
+      // without -regexp changes nothing, as in OpenSTA.
       {"set_false_path -to [get_pins -of_objects [get_cells r3]]\nset_false_path -to [get_cells -nocase -filter "
        "\"is_sequential\" r3]\nset_false_path -to [get_cells -nocase r3]\n", 8,
-       {"3: set_false_path: get_pins -of_objects is not applied; ignored", "4: get_cells -nocase is not applied",
-        "4: set_false_path: get_cells -filter is not applied; ignored", "5: get_cells -nocase is not applied"}},
-      // A create_clock is made on no source instead: its name stays known.
+       {"3: set_false_path: get_pins -of_objects is not applied; ignored", "4: get_cells -nocase is ignored without -regexp",
+        "4: set_false_path: get_cells -filter is not applied; ignored", "5: get_cells -nocase is ignored without -regexp"}},
+      // -regexp is applied (it skipped the output delay); a create_clock
+      // whose sources cannot be read ends the read (SscSdc.ProblemsArePosted…).
       {"set_input_delay 1 -clock [get_clocks -filter \"period>5\" clk] [get_ports b]\n"
-       "set_output_delay 1 -clock clk [get_ports -regexp q]\ncreate_clock -name v -period 5 [get_ports -filter x b]\n"
+       "set_output_delay 1 -clock clk [get_ports -regexp q]\ncreate_clock -name v -period 5\n"
        "set_input_delay 3 -clock v [get_ports b]\n", 2,
-       {"3: set_input_delay: get_clocks -filter is not applied; ignored",
-        "4: set_output_delay: get_ports -regexp is not applied; ignored",
-        "5: create_clock: get_ports -filter is not applied; the clock is made on no source"}},
+       {"3: set_input_delay: get_clocks -filter is not applied; ignored"}},
       // ';' inside braces, brackets and quotes splits no command; a
       // continued line without a blank keeps its words apart.
       {"set_false_path -to {r3 ;zz}\nset_false_path -to [get_cells r3 ;]\nset_false_path -to \"r3;\"\n", 8,
@@ -1749,6 +1784,16 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       "set_max_delay {T} -from [get_ports {{IN}}]\n",
       "{IO}set_input_delay {T} -clock * [get_ports {{IN}}]\nset_max_delay {L} -from [get_ports {{IN}}]\n",
       "{IO}create_clock -name o -period {P} [all_outputs]\nset_max_delay 0 -to [all_outputs]\n",
+      // An input whose only delay names no clock launches into output
+      // delays as one without a delay does.
+      "set_input_delay {D} -clock * [get_ports {{IN}}]\nset_output_delay {D} -clock c [all_outputs]\n",
+      // An output that only -min delays name ends no path, a max-delay one
+      // neither (the rule timed it).
+      "set_input_delay {D} -clock c [get_ports {{IN}}]\nset_output_delay {D} -clock c -min [all_outputs]\n"
+      "set_max_delay 0 -to [all_outputs]\n",
+      // A wildcard meets each port's own name, never the model's (top):
+      // "t*" delayed every input of s298, whose inputs begin with G.
+      "{IO}set_input_delay {T} -clock c [get_ports t*]\n",
   };
   for (const char* name : {"mcnc/s298", "mcnc/tseng"}) {
     LOADED_NETLIST nl = load_blif(name);
@@ -1809,6 +1854,9 @@ TEST(SscOracle, CollectionOptionsAndWaveformsGiveOpenStasSlacks) {
       // (they cut every register, where OpenSTA's collection is empty).
       {"", "set_false_path -to [all_registers -fall_clock c2]\n"},
       {"", "set_false_path -from [get_cells -filter \"ref_name==NONE\" *]\n"},
+      // No cell's own name holds "chip": the model's (sv_chip3_hierarchy_no_mem)
+      // once gave the pattern every cell, and the false path cut them all.
+      {"", "set_false_path -to [get_cells *chip*]\n"},
   };
   LOADED_NETLIST nl = load_blif("seq/stereovision3");
   const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
@@ -1839,6 +1887,10 @@ TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
                            "create_clock -name c2 -period {P2} {W2} [get_ports c2]\n";
   struct ROW {
     const char *w0, *p2, *w2, *more;
+    // The clocks whose worst slack is compared: c0 and c2 unless a row
+    // moves their sources to others (OpenSTA then removes them, and reads
+    // an unknown path group as every path).
+    std::vector<std::string> clocks = {"c0", "c2"};
   };
   const ROW rows[] = {
       {"", "1000", "", ""},
@@ -1853,6 +1905,19 @@ TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
       // captured there, not one period later (those slacks were optimistic).
       {"-waveform {700 200}", "1000", "", ""},
       {"-waveform {900 300}", "1000", "-waveform {300 800}", ""},
+      // Clock sources named by -regexp patterns (the clock was made on no
+      // source); -nocase folds case there.
+      {"", "1000", "", "create_clock -name c0 -period 800 -waveform {100 500} [get_ports -regexp -nocase {C1}]\n"},
+      // An input whose delay names no clock ("-clock *") launches at its
+      // delay into an output delay, required in the capture clock's
+      // second period.
+      {"", "1000", "", "set_input_delay 100 -clock * [get_ports b]\nset_input_delay 0 -clock c2 [get_ports a]\n"
+                        "set_output_delay 800 -clock c2 [get_ports q2]\n"},
+      // A clock made without -add takes its sources from the clocks that
+      // had them: c5 keeps c1, c6 takes c2 (the registers kept c0 and c2).
+      {"", "1000", "",
+       "create_clock -name c5 -period 900 [get_ports {c1 c2}]\ncreate_clock -name c6 -period 700 [get_ports c2]\n",
+       {"c5", "c6"}},
   };
   BLIF_RESULT in = blif_read_string(blif);
   ASSERT_NE(in.netlist, nullptr) << in.error;
@@ -1861,7 +1926,7 @@ TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
   ASSERT_EQ(pins.size(), 6u);
   for (const ROW& row : rows) {
     STA_CONSTRAINTS c;
-    c.clocks = {{"c0", 0, ""}, {"c2", 0, ""}};
+    for (const std::string& k : row.clocks) c.clocks.push_back({k, 0, ""});
     c.sdc = both + row.more;
     for (const auto& [key, value] : {std::pair{"{W0}", row.w0}, {"{P2}", row.p2}, {"{W2}", row.w2}})
       c.sdc.replace(c.sdc.find(key), std::strlen(key), value);
