@@ -82,10 +82,14 @@ std::string kavu_parallel_fibs_to_invalidate_db_name(CDB_SGATE_HIERARCHY* hierar
 void kavu_parallel_remove_output_archives(const std::string& rev, CDB_SGATE_HIERARCHY* hierarchy,
                                           const char* type, int n);
 
-// Writes the netlist; destroys it only when the write succeeded.
+// Writes the netlist; destroys it only when the write succeeded. The
+// archive carries the run stamp of the partition archive last read (or
+// written by kavu_parallel_serialize) under that name in this process, so a
+// helper's result carries the stamp of the partition it was given.
 bool kavu_parallel_write_and_delete_partition(const std::string& rev, const char* type, int number,
                                               CDB_SGATE_NETLIST* netlist);
-// Reads partition archive k. False (and a null netlist) when it cannot be
+// Reads partition archive k and remembers its run stamp for the write of
+// the result. False (and a null netlist) when it cannot be
 // read or reads as a netlist that fails check(). With a hierarchy
 // out-pointer the netlist is attached to the root hierarchy of its gates,
 // which the archive carries (below); its internal errors free the netlist
@@ -109,8 +113,8 @@ bool kavu_parallel_read_fibs_ptr(PDB_ARCHIVE& archive, KAVU_FIBS_TO_INVALIDATE*&
 bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, const char* type, int number,
                                             KAVU_FIBS_TO_INVALIDATE* fibs);
 
-// Writes the namespace archive, then every partition (largest first) with
-// a kept copy of each; true when all were written (or the key "p<type>_pdb"
+// Writes the namespace archive, then every partition (largest first), each
+// with a stamp new to this run and a kept copy; true when all were written (or the key "p<type>_pdb"
 // is off). On failure the partitions not yet written stay in the vector
 // (written ones are destroyed, their archives 0..n-1 kept, n the number that
 // left the vector), so nothing is lost; a failed namespace write leaves the
@@ -119,9 +123,11 @@ bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, cons
 bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                              std::vector<CDB_SGATE_NETLIST*>& partitions);
 // Reads the results back in archive order; a result is taken only when it
-// reads back whole and is the partition written (the same netlist number,
-// boundary gates and pins, each pin by debug number with its name, its
-// direction and, for a pin that drives a signal, the signal's name), and
+// reads back whole and is the partition written, for this run (the same
+// netlist number and run stamp, the same boundary gates, each by debug
+// number with its name and direction, and the same pins, each by debug
+// number with its name, its direction and, for a pin that drives a signal,
+// the signal's name), and
 // then, with its removed registers merged, its kept copy is removed. At the
 // first failure it stops taking results and returns false; that partition
 // and every later one whose result recovery will refuse get one error

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <exception>
 #include <memory>
@@ -415,15 +417,95 @@ void kavu_parallel_remove_output_archives(const std::string& rev, CDB_SGATE_HIER
 
 namespace {
 
-// Writes the partition archive; "" or why it failed. The netlist stays.
+// ---- run stamps
+// A partition archive holds, besides its netlist, the stamp of the run that
+// wrote the partition: the record "run_stamp" (extension "cdb"), a count
+// and that many characters (both field tag 1, "stamp"). Each
+// kavu_parallel_serialize makes a new stamp and writes it into every
+// partition archive; a helper writes the stamp of the archive it read into
+// its result (kavu_parallel_read_partition remembers it,
+// kavu_parallel_write_and_delete_partition writes it); the read-back takes
+// a result only with the stamp of the partition written. An archive without
+// the record (written before archives carried one) reads as before, with an
+// empty stamp.
+const char* const RUN_STAMP_RECORD = "run_stamp";
+
+// A stamp no other run has: this process, the time and a count of its runs,
+// and random bits against another host's process of the same number.
+std::string new_run_stamp() {
+  static std::atomic<unsigned> runs{0};
+  uint64_t random = 0;
+  if (getrandom(&random, sizeof random, GRND_NONBLOCK) != ssize_t(sizeof random)) random = 0;
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  char text[96];
+  snprintf(text, sizeof text, "%d.%lld.%09ld.%u.%016llx", int(getpid()), static_cast<long long>(now.tv_sec),
+           static_cast<long>(now.tv_nsec), ++runs, static_cast<unsigned long long>(random));
+  return text;
+}
+
+void put_run_stamp(PDB_ARCHIVE& archive, const std::string& stamp) {
+  std::vector<uint8_t> payload;
+  PDB_SEGMENT seg(&payload);
+  seg.set_field(1, "stamp");
+  std::string text = stamp;
+  uint32_t length = uint32_t(text.size());
+  seg.transfer_count(length);
+  seg.transfer_chars(length, text.data());
+  seg.finish();
+  archive.put_record(RUN_STAMP_RECORD, PDB_CDB_SEG_BASE::extension(), std::move(payload));
+}
+
+// The run stamp of a reading archive, "" when it holds none; a record that
+// is not one stamp throws PDB_DATABASE_EXCEPTION, as damaged data does.
+std::string run_stamp_of(const PDB_ARCHIVE& archive) {
+  const std::vector<uint8_t>* payload = archive.find_record(RUN_STAMP_RECORD, PDB_CDB_SEG_BASE::extension());
+  if (!payload) return "";
+  PDB_SEGMENT seg(payload->data(), payload->size());
+  seg.set_field(1, "stamp");
+  uint32_t length = 0;
+  seg.transfer_count(length);  // checked against the bytes left
+  std::string stamp(length, '\0');
+  seg.transfer_chars(length, stamp.data());
+  if (seg.bytes_left() != 0) throw PDB_DATABASE_EXCEPTION(archive.get_file_path() + ": the run stamp is damaged");
+  return stamp;
+}
+
+// The run stamp of the partition archive last read or written under each
+// name in this process.
+std::mutex& run_stamps_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::unordered_map<std::string, std::string>& run_stamps() {
+  static std::unordered_map<std::string, std::string> stamps;
+  return stamps;
+}
+void remember_run_stamp(const std::string& name, const std::string& stamp) {
+  std::lock_guard<std::mutex> lock(run_stamps_mutex());
+  if (stamp.empty()) run_stamps().erase(name);
+  else run_stamps()[name] = stamp;
+}
+std::string known_run_stamp(const std::string& name) {
+  std::lock_guard<std::mutex> lock(run_stamps_mutex());
+  auto it = run_stamps().find(name);
+  return it == run_stamps().end() ? std::string() : it->second;
+}
+
+// Writes the partition archive, with the run stamp of the archive last
+// read or written under its name in this process (a helper's result carries
+// the stamp of the partition it was given); "" or why it failed. The
+// netlist stays.
 std::string write_partition(const std::string& rev, const char* type, int number, CDB_SGATE_NETLIST* netlist) {
   std::string reason;
   if (!gen_make_db_dir(&reason)) return "cannot make the directory \"" + shown(db_dir()) + "\": " + reason;
   try {
     PDB_ARCHIVE archive;
-    archive.open(kavu_parallel_archive_name(rev, type, number), PDB_ARCHIVE::PDB_WRITE);
+    const std::string name = kavu_parallel_archive_name(rev, type, number);
+    archive.open(name, PDB_ARCHIVE::PDB_WRITE);
     void* ptr = netlist;
     pdb_write_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &ptr, 0, -1, 0);
+    if (const std::string stamp = known_run_stamp(name); !stamp.empty()) put_run_stamp(archive, stamp);
     archive.close();
   } catch (const PDB_DATABASE_EXCEPTION& e) {
     e.report();
@@ -432,13 +514,15 @@ std::string write_partition(const std::string& rev, const char* type, int number
   return "";
 }
 
-// Reads an archive's netlist into *netlist (null on failure); "" or why it
-// failed.
-std::string read_netlist(const std::string& name, CDB_SGATE_NETLIST** netlist, bool report = true) {
+// Reads an archive's netlist into *netlist (null on failure), and its run
+// stamp into *stamp when asked; "" or why it failed.
+std::string read_netlist(const std::string& name, CDB_SGATE_NETLIST** netlist, bool report = true,
+                         std::string* stamp = nullptr) {
   *netlist = nullptr;
   try {
     PDB_ARCHIVE archive;
     archive.open(name, PDB_ARCHIVE::PDB_READ);
+    if (stamp) *stamp = run_stamp_of(archive);
     void* ptr = nullptr;
     pdb_read_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &ptr, nullptr,
                  "h/pdb_sys");
@@ -459,36 +543,46 @@ std::string check_read_back(CDB_SGATE_NETLIST* netlist) {
   return netlist->check(&report) ? std::string() : "the netlist read back is inconsistent: " + report;
 }
 
-// What makes a result the partition written as archive k: the netlist's
-// number, the debug numbers of its boundary gates, which the merge looks up
-// and which synthesis keeps, and its pins, by debug number with their names
-// and directions, which synthesis keeps too. A well-formed archive of
-// another partition, or of an empty netlist, has other ones; a result with
-// pins missing, added, renamed or turned around would merge into a design
-// with other ports than the one the user's constraints and assignments name.
-// The name of a pin that drives a signal includes the name of that signal
-// (its output terminal's), which the design's writers give its port.
-struct PARTITION_PIN {
+// What makes a result the partition written as archive k, for this run:
+// the netlist's number; its boundary gates, by debug number with their
+// names and directions, which the merge joins by number (an output
+// boundary to the input boundaries it fed) and which synthesis keeps; its
+// pins, by debug number with their names and directions, which synthesis
+// keeps too; and the run stamp of its archive, which the helper copies from
+// the archive it read into its result. A well-formed archive of another
+// partition, or of an empty netlist, has other ones; a result with pins
+// missing, added, renamed or turned around would merge into a design with
+// other ports than the one the user's constraints and assignments name; a
+// boundary turned around or under another boundary's number would stop
+// the merge or join the partitions by the wrong signals; a result another
+// run wrote (under the same numbers and names, for a design since edited)
+// would bring back that run's logic. The name of a pin that drives a signal
+// includes the name of that signal (its output terminal's), which the
+// design's writers give its port.
+struct PARTITION_PORT {
   unsigned m_number = 0;
   std::string m_name;
-  int m_direction = CDB_IO_INPUT;
-  std::string m_net;  // the signal an input or bidirectional pin drives
-  bool operator<(const PARTITION_PIN& o) const {
+  int m_direction = 0;  // CDB_IO_TYPE of a pin, CDB_BOUNDARY_TYPE of a boundary
+  std::string m_net;    // the signal an input or bidirectional pin drives
+  bool operator<(const PARTITION_PORT& o) const {
     return m_number != o.m_number ? m_number < o.m_number : m_name < o.m_name;
   }
 };
 
 struct PARTITION_IDENTITY {
   int m_number = 0;
-  std::vector<unsigned> m_boundaries;  // sorted
-  std::vector<PARTITION_PIN> m_pins;   // sorted
+  std::vector<PARTITION_PORT> m_boundaries;  // sorted
+  std::vector<PARTITION_PORT> m_pins;        // sorted
+  std::string m_stamp;                       // the run stamp of its archive ("": none)
 };
 
 PARTITION_IDENTITY identity_of(CDB_SGATE_NETLIST* netlist) {
   PARTITION_IDENTITY id;
   id.m_number = netlist->get_number();
   for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
-    if (node && node->cast_to_boundary()) id.m_boundaries.push_back(node->get_debug_number());
+    if (CDB_SGATE_BOUNDARY* boundary = node ? node->cast_to_boundary() : nullptr)
+      id.m_boundaries.push_back(
+          {boundary->get_debug_number(), boundary->get_string_hpath(), int(boundary->get_direction()), {}});
     if (CDB_SGATE_IO* pin = node ? node->cast_to_io() : nullptr) {
       const CDB_IO_TYPE direction = pin->get_io_type();
       const CDB_SGATE_OTERM* net = direction == CDB_IO_OUTPUT ? nullptr : pin->get_output_term(0);
@@ -501,12 +595,14 @@ PARTITION_IDENTITY identity_of(CDB_SGATE_NETLIST* netlist) {
   return id;
 }
 
-// "" when the result's pins are those written, else how they differ: pins
-// written and not found, found and not written, found by debug number under
-// another name (of the pin or of the signal it drives), and found with
-// another direction. One walk over both sorted lists; pins that share a
-// debug number pair up in name order.
-std::string pin_difference(const std::vector<PARTITION_PIN>& written, const std::vector<PARTITION_PIN>& got) {
+// "" when the result's pins (or boundary gates: `what`) are those written,
+// else how they differ: those written and not found, found and not
+// written, found by debug number under another name (of the gate or of the
+// signal a pin drives), and found with another direction. One walk over
+// both sorted lists; entries that share a debug number pair up in name
+// order.
+std::string port_difference(const char* what, const std::vector<PARTITION_PORT>& written,
+                            const std::vector<PARTITION_PORT>& got) {
   size_t missing = 0, extra = 0, renamed = 0, turned = 0, i = 0, j = 0;
   while (i < written.size() && j < got.size()) {
     if (written[i].m_number < got[j].m_number) {
@@ -516,8 +612,8 @@ std::string pin_difference(const std::vector<PARTITION_PIN>& written, const std:
       ++extra;
       ++j;
     } else {
-      const PARTITION_PIN& w = written[i++];
-      const PARTITION_PIN& g = got[j++];
+      const PARTITION_PORT& w = written[i++];
+      const PARTITION_PORT& g = got[j++];
       const bool same_direction = w.m_direction == g.m_direction;
       renamed += w.m_name != g.m_name || (same_direction && w.m_net != g.m_net);
       turned += !same_direction;
@@ -526,7 +622,7 @@ std::string pin_difference(const std::vector<PARTITION_PIN>& written, const std:
   missing += written.size() - i;
   extra += got.size() - j;
   if (missing == 0 && extra == 0 && renamed == 0 && turned == 0) return "";
-  const std::string head = "of its " + std::to_string(written.size()) + " pins " + std::to_string(missing) +
+  const std::string head = "of its " + std::to_string(written.size()) + " " + what + " " + std::to_string(missing) +
                            " are missing, " + std::to_string(extra) + " are extra";
   if (turned == 0) return head + " and " + std::to_string(renamed) + " are renamed";
   return head + ", " + std::to_string(renamed) + " are renamed and " + std::to_string(turned) + " changed direction";
@@ -551,10 +647,14 @@ void drop_kept_copy(const std::string& rev, const char* type, int k) {
   told_partitions().erase(kept);
 }
 
-// "" when `result` is partition k's, else how it differs. What was written
-// is known from the write in this process, else from the kept copy; with
-// neither there is nothing to compare.
-std::string check_identity(const std::string& rev, const char* type, int k, CDB_SGATE_NETLIST* result) {
+// "" when `result`, read from an archive with the run stamp `stamp`, is
+// partition k's of this run, else why not, as the clause after "its result
+// "<file>" ". What was written is known from the write in this process,
+// else from the kept copy; with neither there is nothing to compare. A kept
+// copy without a stamp (written before archives carried one) leaves the
+// stamp unchecked.
+std::string check_identity(const std::string& rev, const char* type, int k, CDB_SGATE_NETLIST* result,
+                           const std::string& stamp) {
   PARTITION_IDENTITY from_copy;
   const PARTITION_IDENTITY* known = &from_copy;
   auto it = written_identities().find(kept_file(rev, type, k));
@@ -562,28 +662,35 @@ std::string check_identity(const std::string& rev, const char* type, int k, CDB_
     known = &it->second;
   } else {
     CDB_SGATE_NETLIST* copy = nullptr;
-    const bool read = read_netlist(kavu_parallel_kept_archive_name(rev, type, k), &copy, false).empty();
-    if (read) from_copy = identity_of(copy);
+    const bool read =
+        read_netlist(kavu_parallel_kept_archive_name(rev, type, k), &copy, false, &from_copy.m_stamp).empty();
+    if (read) {
+      std::string copy_stamp = std::move(from_copy.m_stamp);
+      from_copy = identity_of(copy);
+      from_copy.m_stamp = std::move(copy_stamp);
+    }
     delete copy;
     if (!read) return "";
   }
   const PARTITION_IDENTITY& written = *known;
   const PARTITION_IDENTITY got = identity_of(result);
+  const std::string not_the_partition = "is not this partition's netlist (";
   if (got.m_number != written.m_number)
-    return "it is netlist " + std::to_string(got.m_number) + ", partition " + std::to_string(k) + " was written as netlist " +
-           std::to_string(written.m_number);
-  std::vector<unsigned> missing;
-  std::set_difference(written.m_boundaries.begin(), written.m_boundaries.end(), got.m_boundaries.begin(),
-                      got.m_boundaries.end(), std::back_inserter(missing));
-  // Boundaries of the result that are not among those written (a number
-  // held twice counts once as written).
-  const size_t others = got.m_boundaries.size() - (written.m_boundaries.size() - missing.size());
-  if (!missing.empty() || others != 0)
-    return "of its " + std::to_string(written.m_boundaries.size()) + " boundaries " + std::to_string(missing.size()) +
-           " are missing, and it has " + std::to_string(others) + " others";
-  // Synthesis keeps every pin as it is; the merge of a result with other
-  // pins would give a design with other inputs or outputs.
-  return pin_difference(written.m_pins, got.m_pins);
+    return not_the_partition + "it is netlist " + std::to_string(got.m_number) + ", partition " + std::to_string(k) +
+           " was written as netlist " + std::to_string(written.m_number) + ")";
+  // The same partition, by number, written for another run: the helpers of
+  // two compiles of this revision sharing the database directory, or a
+  // file an earlier run left and something put back.
+  if (!written.m_stamp.empty() && stamp != written.m_stamp)
+    return std::string("was not written for this run (") +
+           (stamp.empty() ? "it carries no run stamp" : "it carries the stamp of another run") + ")";
+  // The merge joins the partitions at their boundaries, by number and
+  // direction; synthesis keeps every boundary and every pin as it is, and
+  // the merge of a result with other pins would give a design with other
+  // inputs or outputs.
+  std::string difference = port_difference("boundaries", written.m_boundaries, got.m_boundaries);
+  if (difference.empty()) difference = port_difference("pins", written.m_pins, got.m_pins);
+  return difference.empty() ? difference : not_the_partition + difference + ")";
 }
 
 // Results read back while the helpers still run: partition k's archive is
@@ -597,6 +704,7 @@ struct EARLY_RESULT {
   std::string file;
   struct stat st {};
   CDB_SGATE_NETLIST* netlist = nullptr;
+  std::string stamp;  // the run stamp of its archive
 };
 std::vector<EARLY_RESULT>& early_results() {
   static std::vector<EARLY_RESULT> results;
@@ -619,7 +727,7 @@ void read_early(const std::string& rev, const char* type, int k) {
   const std::string name = kavu_parallel_archive_name(rev, type, k);
   r.file = archive_file(name);
   if (stat(r.file.c_str(), &r.st) != 0) return;
-  std::string why = read_netlist(name, &r.netlist, false);
+  std::string why = read_netlist(name, &r.netlist, false, &r.stamp);
   if (why.empty()) why = check_read_back(r.netlist);
   if (!why.empty()) {
     delete r.netlist;
@@ -629,12 +737,14 @@ void read_early(const std::string& rev, const char* type, int k) {
   early_results()[size_t(k)] = std::move(r);
 }
 
-// Partition k's result read ahead, when its file is still the one read.
-CDB_SGATE_NETLIST* take_early_result(int k) {
+// Partition k's result read ahead, with its run stamp, when its file is
+// still the one read.
+CDB_SGATE_NETLIST* take_early_result(int k, std::string* stamp) {
   if (size_t(k) >= early_results().size()) return nullptr;
   EARLY_RESULT& r = early_results()[size_t(k)];
   CDB_SGATE_NETLIST* netlist = r.netlist;
   r.netlist = nullptr;
+  *stamp = std::move(r.stamp);
   struct stat now;
   if (netlist && (stat(r.file.c_str(), &now) != 0 || !same_file(now, r.st))) {
     delete netlist;
@@ -763,8 +873,9 @@ class NETLIST_DELETER {
 // bytes at a time; a written archive holds none.
 class STAGED_ARCHIVES {
  public:
-  STAGED_ARCHIVES(const std::string& rev, const char* type, const std::vector<CDB_SGATE_NETLIST*>& parts, int threads)
-      : m_parts(parts), m_slots(parts.size()) {
+  STAGED_ARCHIVES(const std::string& rev, const char* type, const std::vector<CDB_SGATE_NETLIST*>& parts,
+                  const std::string& stamp, int threads)
+      : m_parts(parts), m_stamp(stamp), m_slots(parts.size()) {
     for (size_t k = 0; k < parts.size(); ++k) m_slots[k].name = kavu_parallel_archive_name(rev, type, int(k));
     for (int t = 0; t < std::max(threads, 1); ++t) m_workers.emplace_back([this] { work(); });
   }
@@ -816,6 +927,7 @@ class STAGED_ARCHIVES {
         archive->open(slot.name, PDB_ARCHIVE::PDB_WRITE);
         void* ptr = m_parts[k];
         pdb_write_ptr(*archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &ptr, 0, -1, 0);
+        put_run_stamp(*archive, m_stamp);
         archive->stage();
       } catch (...) {  // handed to the publishing thread as it came
         failure = std::current_exception();
@@ -830,6 +942,7 @@ class STAGED_ARCHIVES {
   }
 
   const std::vector<CDB_SGATE_NETLIST*>& m_parts;
+  const std::string m_stamp;  // the run's, in every archive
   std::vector<SLOT> m_slots;
   std::atomic<size_t> m_next{0};
   std::mutex m_mutex;
@@ -879,10 +992,14 @@ bool kavu_parallel_read_partition(const std::string& rev, const char* type, int 
   KAVU_CHECK(partition_ptr);
   if (hierarchy_ptr) *hierarchy_ptr = nullptr;
   CDB_SGATE_NETLIST* netlist = nullptr;
-  std::string why = read_netlist(kavu_parallel_archive_name(rev, type, number), &netlist);
+  const std::string name = kavu_parallel_archive_name(rev, type, number);
+  std::string stamp;
+  std::string why = read_netlist(name, &netlist, true, &stamp);
   // A damaged archive may still read as a netlist that is not whole; the
   // helper must not synthesize it any more than the parent may take it.
   if (why.empty()) why = check_read_back(netlist);
+  // The result written under this name carries the stamp of the partition read.
+  if (why.empty()) remember_run_stamp(name, stamp);
   if (!why.empty()) {
     delete netlist;
     *partition_ptr = nullptr;
@@ -1038,6 +1155,8 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   }
   const std::string rev = facade ? facade->get_revision_name() : std::string();
   if (!kavu_parallel_names_stay_in_db_dir(rev, type)) return false;  // nothing written, the partitions stay
+  // Every archive of this run carries its stamp, and so must every result.
+  const std::string stamp = new_run_stamp();
   std::vector<std::pair<size_t, size_t>> order;  // (position, size)
   for (size_t i = 0; i < partitions.size(); ++i) {
     KAVU_CHECK(partitions[i]);
@@ -1054,7 +1173,9 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
     part->set_hierarchy(hierarchy);
     point_machines_at_their_gates(part);
     kavu_parallel_dump(hierarchy, part, "%s%d_part%d_before_pdb", type, step, int(k));
-    written_identities()[kept_file(rev, type, int(k))] = identity_of(part);
+    PARTITION_IDENTITY& identity = written_identities()[kept_file(rev, type, int(k))];
+    identity = identity_of(part);
+    identity.m_stamp = stamp;
     told_partitions().erase(kept_file(rev, type, int(k)));  // a new run of the partition
   }
   // The archives are filled and written under their temporary names on
@@ -1066,7 +1187,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
                           : 1;
   std::vector<CDB_SGATE_NETLIST*> in_order;
   for (const auto& [position, size] : order) in_order.push_back(partitions[position]);
-  STAGED_ARCHIVES staged(rev, type, in_order, threads);
+  STAGED_ARCHIVES staged(rev, type, in_order, stamp, threads);
   // The helpers find the design's names and options in the namespace
   // archive. Nothing is published before it is written, so that its failure
   // leaves every partition here.
@@ -1085,6 +1206,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
     // A partition leaves memory only once its archive and the copy kept
     // until its result is back are both written.
     std::string why = staged.publish(k);
+    if (why.empty()) remember_run_stamp(kavu_parallel_archive_name(rev, type, int(k)), stamp);
     if (why.empty()) why = keep_copy(rev, type, int(k));
     ok = why.empty();
     if (ok) {
@@ -1117,19 +1239,20 @@ namespace {
 // and is the partition written; else null, *what saying why in the words of
 // the partition's message.
 CDB_SGATE_NETLIST* checked_result(const std::string& rev, const char* type, int k, std::string* what) {
-  CDB_SGATE_NETLIST* part = take_early_result(k);
+  std::string stamp;
+  CDB_SGATE_NETLIST* part = take_early_result(k, &stamp);
   const std::string name = kavu_parallel_archive_name(rev, type, k);
   std::string why;
   if (!part) {
-    why = read_netlist(name, &part);
+    why = read_netlist(name, &part, true, &stamp);
     if (why.empty()) why = check_read_back(part);
   }
   if (!why.empty()) {
     *what = "its result \"" + shown(archive_file(name)) + "\" cannot be read back (" + why + ")";
-  } else if (std::string other = check_identity(rev, type, k, part); !other.empty()) {
-    // Taken, it would stop the merge or change the design's ports, and its
-    // kept copy would be gone.
-    *what = "its result \"" + shown(archive_file(name)) + "\" is not this partition's netlist (" + other + ")";
+  } else if (std::string other = check_identity(rev, type, k, part, stamp); !other.empty()) {
+    // Taken, it would stop the merge or change the design, and its kept
+    // copy would be gone.
+    *what = "its result \"" + shown(archive_file(name)) + "\" " + other;
   }
   if (what->empty()) return part;
   delete part;

@@ -16,7 +16,13 @@
 // The key "helper_fault" injects failures: "exit3" (exit code 3),
 // "abort", "nowrite" (exit 0 without writing), "hang" (starts an archive
 // write, leaving its temporary file, and never answers), "damage" (writes
-// bytes that are no archive over the partition and reports success).
+// bytes that are no archive over the partition and reports success), and
+// three that write a result whose boundary gates are not the partition's,
+// under its debug numbers and names: "turn_output_boundary" (the first
+// output boundary made an input boundary, its input cut),
+// "turn_input_boundary" (the first input boundary whose edge was cut made
+// an output boundary) and "swap_boundaries" (the first two such input
+// boundaries exchange their debug numbers).
 #include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -60,6 +66,62 @@ std::string write_failure(const char* what) {
   return std::string("cannot write ") + what + (err ? std::string(": ") + strerror(err) : std::string());
 }
 
+// The input boundaries whose edges were cut at the split, in node order.
+std::vector<CDB_SGATE_BOUNDARY*> cut_input_boundaries(CDB_SGATE_NETLIST* netlist) {
+  std::vector<CDB_SGATE_BOUNDARY*> cut;
+  for (CDB_SGATE_NODE* n : netlist->get_node_list()) {
+    CDB_SGATE_BOUNDARY* b = n ? n->cast_to_boundary() : nullptr;
+    if (b && b->get_direction() == CDB_BOUNDARY_INPUT && !b->get_single_iterm()->get_source()) cut.push_back(b);
+  }
+  return cut;
+}
+
+// The faults on boundaries (see the file comment); nothing when the
+// partition has no boundary of the kind.
+void alter_boundaries(CDB_SGATE_NETLIST* netlist, const std::string& f) {
+  std::vector<CDB_SGATE_BOUNDARY*> cut = cut_input_boundaries(netlist);
+  if (f == "swap_boundaries") {
+    if (cut.size() < 2) return;
+    const unsigned first = cut[0]->get_debug_number();
+    cut[0]->set_debug_number(cut[1]->get_debug_number());
+    cut[1]->set_debug_number(first);
+    return;
+  }
+  CDB_SGATE_BOUNDARY* old = nullptr;
+  if (f == "turn_input_boundary") {
+    if (cut.empty()) return;
+    old = cut[0];
+  } else {
+    for (CDB_SGATE_NODE* n : netlist->get_node_list()) {
+      CDB_SGATE_BOUNDARY* b = n ? n->cast_to_boundary() : nullptr;
+      if (!old && b && b->get_direction() == CDB_BOUNDARY_OUTPUT) old = b;
+    }
+    if (!old) return;
+  }
+  // Another boundary, driving what the old one did; an output boundary
+  // made an input boundary has its input cut, as the split leaves an input
+  // boundary fed from another partition, an input boundary made an output
+  // boundary reads what it read.
+  auto* turned = new CDB_SGATE_BOUNDARY(
+      old->get_instance_name(), old->get_direction() == CDB_BOUNDARY_INPUT ? CDB_BOUNDARY_OUTPUT : CDB_BOUNDARY_INPUT);
+  turned->set_debug_number(old->get_debug_number());
+  turned->set_partition_number(old->get_partition_number());
+  turned->set_boundary_id(old->get_boundary_id());
+  turned->set_cut(old->is_cut());
+  auto* in = new CDB_SGATE_ITERM(turned);
+  in->clear_invert();
+  turned->set_input_term(in, 0);
+  if (!turned->get_output_term(0)) turned->set_output_term(new CDB_SGATE_OTERM(turned), 0);
+  turned->get_output_term(0)->set_instance_name(old->get_output_term(0)->get_instance_name());
+  CDB_SGATE_OTERM* source = old->get_single_iterm()->get_source();
+  if (source && turned->get_direction() == CDB_BOUNDARY_OUTPUT) source->insert_fanout(in);
+  turned->get_output_term(0)->adopt_fanouts(old->get_output_term(0), false);
+  netlist->delete_node(old);
+  delete old;
+  netlist->add_node(turned);
+  netlist->prepare_for_use();
+}
+
 // Synthesizes partition k; 0 on success, else a code with *why.
 int run_partition(const ARGS& a, int k, std::string* why) {
   const std::string f = fault();
@@ -91,6 +153,7 @@ int run_partition(const ARGS& a, int k, std::string* why) {
   }
   netlist->sweep(false);
   netlist->prepare_for_use();
+  if (f == "turn_output_boundary" || f == "turn_input_boundary" || f == "swap_boundaries") alter_boundaries(netlist, f);
   if (!kavu_parallel_write_and_delete_partition(a.revision, a.type.c_str(), k, netlist)) {
     delete netlist;
     *why = write_failure("the partition");
