@@ -29,9 +29,11 @@
 //     slack = relation(launch, capture) - arrival(source) - arc - downstream.
 // Relations: the paths between two groups that a max-delay rule covers
 //   (a rule of both sets) are timed by the winning rule's value alone, as
-//   OpenSTA times them, in place of the clock check, shorter or longer.
-//   Otherwise equal edges of one clock give the period, other edges the
-//   smallest positive gap from a launch edge to the next capture edge over
+//   OpenSTA times them, in place of the clock check, shorter or longer;
+//   under -ignore_clock_latency an input port's launch edge time counts
+//   too (the rule's value less it), as OpenSTA times it. Otherwise equal
+//   edges of one clock give the period, other edges the smallest positive
+//   gap from a launch edge to the next capture edge over
 //   one common period, in closed form from the gcd of the periods; a clock
 //   of period 0 captures at time 0 and launches into the capture edge of
 //   the first cycle, as OpenSTA times it. False
@@ -175,7 +177,7 @@ class ANALYZER {
   std::vector<CAPTURE_ENTRY> m_caps;
   std::vector<char> m_no_start, m_no_end;
   std::vector<int32_t> m_rel, m_relaxed;  // groups x groups
-  std::vector<char> m_path_delay;         // groups x groups: timed by a max-delay rule
+  std::vector<char> m_path_delay;         // groups x groups: timed by a max-delay rule (2: one ignoring clock latency)
   std::vector<std::vector<int32_t>> m_arrival, m_down;
 };
 
@@ -269,6 +271,9 @@ void ANALYZER::make_groups() {
   // A port only -min input delays name starts no setup path (OpenSTA).
   for (uint32_t v : c.min_delay_inputs) delayed[v] = 1;
   const bool split_ports = has_unclocked_start(delayed);
+  const bool ignore_latency = std::any_of(c.rules.begin(), c.rules.end(), [](const SSC_SDC_PATH_RULE& r) {
+    return r.max_delay && r.ignore_clock_latency;
+  });
   // Starts: clocked registers at 0, input ports at their input delays, and
   // points without a clock at 0 (see the file's head). A register without
   // a clock launches from its clock source, as OpenSTA starts its paths at
@@ -277,7 +282,8 @@ void ANALYZER::make_groups() {
     if (m_no_start[v] || (port != UINT32_MAX && m_no_start[port])) return;
     if (clock < 0) falling = false;
     const int rules = rules_at(v, clock >= 0 ? clock : via, false, port);
-    const size_t g = size_t(group_of(clock, falling, false, rules, false, via));
+    const bool at_port = ignore_latency && clock >= 0 && m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT;
+    const size_t g = size_t(group_of(clock, falling, false, rules, at_port, via));
     if (g >= m_starts.size()) m_starts.resize(g + 1);
     m_starts[g].push_back({v, at});
   };
@@ -385,8 +391,17 @@ void ANALYZER::relations() {
       if (a.capture || !b.capture || clock_pair_false(a.clock >= 0 ? a.clock : a.via, b.clock)) continue;
       const int rule = winning_rule(a.rule_set, b.rule_set);
       if (rule >= 0) {
-        m_rel[g * groups + h] = m_relaxed[g * groups + h] = c.rules[rule].value;
-        m_path_delay[g * groups + h] = 1;
+        // Under -ignore_clock_latency an input port's arrival keeps its
+        // launch edge's time (OpenSTA subtracts only a register's clock
+        // arrival): the requirement is the rule's value less that time.
+        int64_t value = c.rules[rule].value;
+        if (c.rules[rule].ignore_clock_latency && a.at_port && a.clock >= 0) {
+          const SSC_SDC_CLOCK& ca = c.clocks[a.clock];
+          value -= a.falling ? ca.fall : ca.rise;
+        }
+        m_rel[g * groups + h] = m_relaxed[g * groups + h] =
+            int32_t(std::clamp<int64_t>(value, INT32_MIN + 1, INT32_MAX - 1));
+        m_path_delay[g * groups + h] = c.rules[rule].ignore_clock_latency ? 2 : 1;
       } else if (a.clock >= 0 && b.clock >= 0) {
         const SSC_SDC_CLOCK& ca = c.clocks[a.clock];
         const SSC_SDC_CLOCK& cb = c.clocks[b.clock];
@@ -506,7 +521,8 @@ void ANALYZER::score() {
       if (arc.m_kind == TDB_ARC_CAPTURE) {
         // Worst slack per capture clock, over every launch group. As in
         // OpenSTA's path groups, a max-delay path counts for the clock of
-        // the register it ends at; one ending at an output port for none.
+        // the register it ends at; one ending at an output port, or timed
+        // by a rule that ignores clock latency, for none.
         for (uint32_t e = m_cap_begin[v]; e < m_cap_begin[v + 1]; ++e) {
           const SSC_GROUP& hg = m_out->groups[m_caps[e].group];
           for (int g : launch) {
@@ -516,7 +532,9 @@ void ANALYZER::score() {
             if (rel == NONE || a == NONE) continue;
             const int64_t s = int64_t(rel) - a - m_caps[e].offset;
             const int32_t s32 = int32_t(std::max<int64_t>(s, INT32_MIN + 1));
-            if (hg.clock >= 0 && !(m_path_delay[pair] && node.get_kind() == TDB_NODE_OUT_PORT))
+            const bool for_clock = hg.clock >= 0 && m_path_delay[pair] != 2 &&
+                                   !(m_path_delay[pair] && node.get_kind() == TDB_NODE_OUT_PORT);
+            if (for_clock)
               m_out->worst_per_clock[hg.clock] = std::min(m_out->worst_per_clock[hg.clock], s32);
             m_out->worst_all = std::min(m_out->worst_all, s32);
           }

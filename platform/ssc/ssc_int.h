@@ -119,6 +119,10 @@ struct SSC_SDC_IO_DELAY {
 struct SSC_SDC_PATH_RULE {
   bool max_delay = false;  // set_max_delay (else set_false_path)
   int value = 0;
+  // set_max_delay -ignore_clock_latency: as in OpenSTA, the launch edge's
+  // time of an input port's delay counts in its arrival (a register's does
+  // not, the clocks being ideal), and the paths count in no clock's worst.
+  bool ignore_clock_latency = false;
   bool has_from = false, has_to = false;
   std::vector<int> from_clocks, to_clocks;
   std::vector<uint32_t> from_nodes, to_nodes;
@@ -181,6 +185,8 @@ void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINT
 // every path between two groups is timed by one requirement. Output ports
 // capture in groups of their own (at_port) while some start point has no
 // clock: such a start reaches their output delays, not register captures.
+// Input ports launch in groups of their own (at_port) while some max-delay
+// rule ignores clock latency: their launch edge's time counts under it.
 struct SSC_GROUP {
   int clock = -1;
   bool falling = false;

@@ -6,7 +6,7 @@
 //   set_input_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
 //   set_output_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
 //   set_false_path [-setup] [-from X] [-to Y]
-//   set_max_delay V [-from X] [-to Y]
+//   set_max_delay V [-from X] [-to Y] [-ignore_clock_latency]
 //   set_units [-time U] [-capacitance …]
 // Targets are collections — [get_ports p…], [get_pins p…], [get_cells p…],
 // [get_registers p…], [get_clocks p…], [all_inputs], [all_outputs],
@@ -68,8 +68,8 @@
 // delays of other clock edges, as OpenSTA keeps one set per port) and
 // -reference_pin of the I/O delays; -through, -rise_from, -fall_from,
 // -rise_to, -fall_to, -rise_through, -fall_through, -rise, -fall, -hold,
-// -datapath_only, -reset_path and -ignore_clock_latency (OpenSTA then takes
-// the launch edge's time into the arrival) of the path commands; a
+// -datapath_only and -reset_path of the path commands (and
+// -ignore_clock_latency of set_false_path, which has no such option); a
 // collection option that could narrow the collection; either path command
 // without -from and -to (OpenSTA applies neither); set_false_path from
 // points to points or between points and clocks. Skipped alone, the rest
@@ -1157,9 +1157,10 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
                w[i] == "-reset_path") {
       if (skipped.empty()) skipped = w[i];
     } else if (w[i] == "-ignore_clock_latency") {
-      // OpenSTA then takes the launch edge's time into the arrival: the
-      // requirement means another thing.
-      if (skipped.empty()) skipped = w[i];
+      // set_max_delay: an input port's launch edge time then counts in its
+      // arrival (ssc_analysis.cpp); set_false_path has no such option.
+      if (max_delay) r.ignore_clock_latency = true;
+      else if (skipped.empty()) skipped = w[i];
     } else if (w[i] == "-comment" && i + 1 < w.size()) {
       ++i;
       comment = true;

@@ -1234,10 +1234,11 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
        {"3: set_false_path -rise is not applied; ignored", "4: set_max_delay -fall is not applied; ignored"}},
       {"set_max_delay 1 -datapath_only -from [get_cells r1]\nset_max_delay 1 -reset_path -to [get_cells r3]\n", 7,
        {"3: set_max_delay -datapath_only is not applied; ignored", "4: set_max_delay -reset_path is not applied; ignored"}},
-      // -ignore_clock_latency makes OpenSTA take the launch edge's time
-      // into the arrival: the command means another thing and is skipped.
-      {"set_max_delay 5 -ignore_clock_latency -to [get_cells r3] -comment {tight}\n", 7,
-       {"3: set_max_delay -ignore_clock_latency is not applied; ignored"}},
+      // set_max_delay -ignore_clock_latency applies (edges at 0 change
+      // nothing); set_false_path has no such option.
+      {"set_false_path -ignore_clock_latency -to [get_cells r3]\n"
+       "set_max_delay 5 -ignore_clock_latency -to [get_cells r3]\n",
+       2, {"3: set_false_path -ignore_clock_latency is not applied; ignored"}},
       {"set_max_delay 5 -to [get_cells r3] -comment {tight}\n", 2,
        {"3: set_max_delay -comment is not applied; the rest of the command is"}},
       {"set_input_delay 1 -clock clk -reference_pin [get_ports clk] [get_ports b]\n"
@@ -1689,6 +1690,10 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       "set_max_delay {T} -from [get_ports {{IN}}]\n",
       "{IO}set_input_delay {T} -clock * [get_ports {{IN}}]\nset_max_delay {L} -from [get_ports {{IN}}]\n",
       "{IO}create_clock -name o -period {P} [all_outputs]\nset_max_delay 0 -to [all_outputs]\n",
+      // -ignore_clock_latency with the edges at 0 changes no requirement
+      // (it skipped the command); its paths count for no clock's worst.
+      "{IO}set_max_delay {T} -from [get_ports {{IN}}] -ignore_clock_latency\n",
+      "{IO}set_max_delay {T} -from [all_registers] -to [all_registers] -ignore_clock_latency\n",
   };
   for (const char* name : {"mcnc/s298", "mcnc/tseng"}) {
     LOADED_NETLIST nl = load_blif(name);
@@ -1749,6 +1754,13 @@ TEST(SscOracle, CollectionOptionsAndWaveformsGiveOpenStasSlacks) {
       // (they cut every register, where OpenSTA's collection is empty).
       {"", "set_false_path -to [all_registers -fall_clock c2]\n"},
       {"", "set_false_path -from [get_cells -filter \"ref_name==NONE\" *]\n"},
+      // -ignore_clock_latency: an input port's arrival keeps its launch
+      // edge's time (rising, or falling under -clock_fall).
+      {"-waveform {4000 1000}", "set_input_delay 300 -clock c0 [get_ports tm3_vidin*]\n"
+                                "set_max_delay 3000 -from [get_ports tm3_vidin*] -ignore_clock_latency\n"},
+      {"-waveform {1500 3500}", "set_input_delay 300 -clock c0 -clock_fall [get_ports tm3_vidin*]\n"
+                                "set_max_delay 4000 -from [get_clocks c0] -to [all_registers -clock c2] "
+                                "-ignore_clock_latency\n"},
   };
   LOADED_NETLIST nl = load_blif("seq/stereovision3");
   const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
