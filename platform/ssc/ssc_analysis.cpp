@@ -10,11 +10,14 @@
 //   (all rules without that side). Start points without a clock (input
 //   ports without input delay, or with one whose clock was not found, at
 //   that delay; registers whose clock no create_clock names) launch at 0,
-//   as OpenSTA launches them. Such a register's paths start at its clock
-//   source, as in OpenSTA: false paths from that port, or from the clock
-//   of the port's input delay (the group's `via`), remove them. They go
-//   into output delays, with
-//   the capture edge one period after time 0 (the capture clock's period
+//   as OpenSTA launches them. Such a register's paths start at the input
+//   ports before its clock pin, as in OpenSTA: false paths from those
+//   ports, or from the clock of their input delays alone (the group's
+//   `via`), remove them; max-delay rules from those ports or clocks do not
+//   time them, nor do false paths from those clocks to capture clocks, as
+//   OpenSTA carries only false paths past a register's clock-to-output
+//   arc (find_unclocked_launches). They go into output delays, with the
+//   capture edge one period after time 0 (the capture clock's period
 //   plus the edge's offset), and into the ends of max-delay rules; a
 //   register capture needs a launch clock, so none reaches one unless a
 //   rule covers the path. End points without a clock (output ports without
@@ -148,11 +151,13 @@ class ANALYZER {
     return it->second;
   }
   void index_rules();
-  int rules_at(uint32_t v, int clock, bool capture, uint32_t port = UINT32_MAX);
+  int rules_at(uint32_t v, int clock, bool capture);
   bool has_unclocked_start(const std::vector<char>& delayed) const;
   std::vector<std::vector<int>> port_delay_clocks() const;
+  void find_unclocked_launches();
+  const std::vector<int>& unclocked_launches(int source) const;
   void make_groups();
-  bool clock_pair_false(int from, int to) const;
+  bool clock_pair_false(int from, int to, int via = -1) const;
   int winning_rule(int launch_set, int capture_set) const;
   void relations();
   void forward(int g, std::vector<int32_t>* a) const;
@@ -176,6 +181,9 @@ class ANALYZER {
   std::vector<uint32_t> m_cap_begin;
   std::vector<CAPTURE_ENTRY> m_caps;
   std::vector<char> m_no_start, m_no_end;
+  // Per clock source of registers without a clock: the clocks `via` their
+  // launches carry (-1: none), sorted; no launch where empty.
+  std::map<uint32_t, std::vector<int>> m_unclocked_launches;
   std::vector<int32_t> m_rel, m_relaxed;  // groups x groups
   std::vector<char> m_path_delay;         // groups x groups: timed by a max-delay rule (2: one ignoring clock latency)
   std::vector<std::vector<int32_t>> m_arrival, m_down;
@@ -202,17 +210,15 @@ void ANALYZER::index_rules() {
 }
 
 // The set of max-delay rules whose from (to) side holds node v launched
-// (captured) by `clock` (-1: none), or the clock port `port` its launch
-// starts at, as an index of rule_sets.
-int ANALYZER::rules_at(uint32_t v, int clock, bool capture, uint32_t port) {
+// (captured) by `clock` (-1: none), as an index of rule_sets.
+int ANALYZER::rules_at(uint32_t v, int clock, bool capture) {
   const int side = capture ? 1 : 0;
   m_scratch = m_every[side];
   if (clock >= 0) m_scratch.insert(m_scratch.end(), m_by_clock[side][clock].begin(), m_by_clock[side][clock].end());
   const auto& named = m_named[side];
-  for (uint32_t at : {v, port})
-    for (auto it = std::lower_bound(named.begin(), named.end(), std::make_pair(at, INT_MIN));
-         it != named.end() && it->first == at; ++it)
-      m_scratch.push_back(it->second);
+  for (auto it = std::lower_bound(named.begin(), named.end(), std::make_pair(v, INT_MIN));
+       it != named.end() && it->first == v; ++it)
+    m_scratch.push_back(it->second);
   if (m_scratch.empty()) return 0;
   std::sort(m_scratch.begin(), m_scratch.end());
   m_scratch.erase(std::unique(m_scratch.begin(), m_scratch.end()), m_scratch.end());
@@ -223,14 +229,17 @@ int ANALYZER::rules_at(uint32_t v, int clock, bool capture, uint32_t port) {
 
 // Whether a start point without a clock is left once false paths from
 // points have removed theirs: a register whose clock no create_clock names
-// (its launch starts at its clock source: removed with it), a data input
-// port without input delay, or one whose input delay names no clock.
+// (its launches start at the ports before its clock pin: removed with
+// them), a data input port without input delay, or one whose input delay
+// names no clock.
 bool ANALYZER::has_unclocked_start(const std::vector<char>& delayed) const {
   for (uint32_t v = 0; v < uint32_t(m_data.nodes.size()); ++v) {
     const TDB_NODE& node = m_data.nodes[v];
     const int s = node.get_clock_source();
     if (m_no_start[v]) continue;
-    if (node.get_kind() == TDB_NODE_REGISTER && m_registers.clock[v] < 0 && (s < 0 || !m_no_start[s])) return true;
+    if (node.get_kind() == TDB_NODE_REGISTER && m_registers.clock[v] < 0 &&
+        (s < 0 || !unclocked_launches(s).empty()))
+      return true;
     if (node.get_kind() == TDB_NODE_IN_PORT && !delayed[v] && m_registers.of_source[v] < 0) return true;
   }
   for (const SSC_SDC_IO_DELAY& d : m_out->constraints.io_delays)
@@ -249,6 +258,86 @@ std::vector<std::vector<int>> ANALYZER::port_delay_clocks() const {
       for (uint32_t v : d.nodes)
         if (std::find(out[v].begin(), out[v].end(), d.clock) == out[v].end()) out[v].push_back(d.clock);
   return out;
+}
+
+// A register without a clock launches where OpenSTA starts its paths: at
+// the input ports whose data reaches its clock pin (through logic, and on
+// through the clock pins of registers without a clock of their own), each
+// launch with a clock of the port's input delays as `via` (-1 for a port
+// without one); a false path from a port removes the port's launches, and a
+// port only -min input delays name launches none. A register with a clock
+// there starts an unclocked launch that no false path from points or
+// clocks removes. Arcs cut for the topological order are not followed, as
+// the arrivals do not follow them. One walk (an explicit stack) per
+// distinct clock source.
+void ANALYZER::find_unclocked_launches() {
+  const SSC_CONSTRAINTS& c = m_out->constraints;
+  const uint32_t n = uint32_t(m_data.nodes.size());
+  std::vector<std::vector<int>> delay_clocks;  // built when needed
+  std::vector<char> delayed_port, seen;
+  std::vector<uint32_t> stack, visited;
+  for (uint32_t v = 0; v < n; ++v) {
+    const TDB_NODE& node = m_data.nodes[v];
+    const int s = node.get_clock_source();
+    if (node.get_kind() != TDB_NODE_REGISTER || m_registers.clock[v] >= 0 || s < 0 || uint32_t(s) >= n ||
+        m_unclocked_launches.count(uint32_t(s)))
+      continue;
+    if (delay_clocks.empty()) {
+      delay_clocks = port_delay_clocks();
+      delayed_port.assign(n, 0);
+      for (const SSC_SDC_IO_DELAY& d : c.io_delays)
+        if (d.input)
+          for (uint32_t u : d.nodes) delayed_port[u] |= d.clock < 0 ? 2 : 1;  // 2: a delay without a clock
+      seen.assign(n, 0);
+    }
+    std::vector<int>& vias = m_unclocked_launches[uint32_t(s)];
+    stack.assign(1, uint32_t(s));
+    seen[s] = 1;
+    visited.assign(1, uint32_t(s));
+    while (!stack.empty()) {
+      const uint32_t u = stack.back();
+      stack.pop_back();
+      const TDB_NODE& x = m_data.nodes[u];
+      auto enter = [&](int w) {
+        if (w >= 0 && uint32_t(w) < n && !seen[w]) {
+          seen[w] = 1;
+          visited.push_back(uint32_t(w));
+          stack.push_back(uint32_t(w));
+        }
+      };
+      switch (x.get_kind()) {
+        case TDB_NODE_IN_PORT:
+          if (m_no_start[u]) break;
+          vias.insert(vias.end(), delay_clocks[u].begin(), delay_clocks[u].end());
+          if ((delayed_port[u] & 2) ||
+              (!delayed_port[u] && !std::binary_search(c.min_delay_inputs.begin(), c.min_delay_inputs.end(), u)))
+            vias.push_back(-1);
+          break;
+        case TDB_NODE_REGISTER:
+          if (m_registers.clock[u] >= 0 || x.get_clock_source() < 0) vias.push_back(-1);
+          else enter(x.get_clock_source());
+          break;
+        case TDB_NODE_COMB:
+          // Arcs cut for the topological order (a loop) carry no data here
+          // either.
+          for (uint32_t k = SSC_NETLIST_DATA::arc_begin(x); k < SSC_NETLIST_DATA::arc_end(x); ++k)
+            if (m_data.arcs[k].m_kind == TDB_ARC_DATA && m_pos[m_data.arcs[k].m_src] < m_pos[u])
+              enter(int(m_data.arcs[k].m_src));
+          break;
+        default:
+          break;
+      }
+    }
+    for (uint32_t u : visited) seen[u] = 0;
+    std::sort(vias.begin(), vias.end());
+    vias.erase(std::unique(vias.begin(), vias.end()), vias.end());
+  }
+}
+
+const std::vector<int>& ANALYZER::unclocked_launches(int source) const {
+  static const std::vector<int> none;
+  auto it = m_unclocked_launches.find(uint32_t(source));
+  return it == m_unclocked_launches.end() ? none : it->second;
 }
 
 void ANALYZER::make_groups() {
@@ -270,18 +359,22 @@ void ANALYZER::make_groups() {
       if (m_data.nodes[v].get_kind() == (d.input ? TDB_NODE_IN_PORT : TDB_NODE_OUT_PORT)) delayed[v] = 1;
   // A port only -min input delays name starts no setup path (OpenSTA).
   for (uint32_t v : c.min_delay_inputs) delayed[v] = 1;
+  find_unclocked_launches();
   const bool split_ports = has_unclocked_start(delayed);
   const bool ignore_latency = std::any_of(c.rules.begin(), c.rules.end(), [](const SSC_SDC_PATH_RULE& r) {
     return r.max_delay && r.ignore_clock_latency;
   });
   // Starts: clocked registers at 0, input ports at their input delays, and
   // points without a clock at 0 (see the file's head). A register without
-  // a clock launches from its clock source, as OpenSTA starts its paths at
-  // the clock port: `port` and the clock `via` of the port's input delay.
-  auto start = [&](uint32_t v, int clock, bool falling, int32_t at, int via = -1, uint32_t port = UINT32_MAX) {
-    if (m_no_start[v] || (port != UINT32_MAX && m_no_start[port])) return;
+  // a clock launches from the ports before its clock pin, as OpenSTA starts
+  // its paths there (find_unclocked_launches): a false path from the clock
+  // `via` of a port's input delay alone removes that launch; max-delay
+  // rules from those ports or clocks do not time them (OpenSTA carries only
+  // false paths past the register's clock-to-output arc).
+  auto start = [&](uint32_t v, int clock, bool falling, int32_t at, int via = -1) {
+    if (m_no_start[v]) return;
     if (clock < 0) falling = false;
-    const int rules = rules_at(v, clock >= 0 ? clock : via, false, port);
+    const int rules = rules_at(v, clock, false);
     const bool at_port = ignore_latency && clock >= 0 && m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT;
     const size_t g = size_t(group_of(clock, falling, false, rules, at_port, via));
     if (g >= m_starts.size()) m_starts.resize(g + 1);
@@ -299,7 +392,6 @@ void ANALYZER::make_groups() {
     const bool at_port = split_ports && clock >= 0 && m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT;
     caps[v].push_back({group_of(clock, falling, true, rules, at_port), offset});
   };
-  std::vector<std::vector<int>> delay_clocks;  // built when needed
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = m_data.nodes[v];
     if (node.get_kind() != TDB_NODE_REGISTER) continue;
@@ -311,9 +403,7 @@ void ANALYZER::make_groups() {
       start(v, k, falling, 0);
       continue;
     }
-    if (delay_clocks.empty()) delay_clocks = port_delay_clocks();
-    if (delay_clocks[s].empty()) start(v, -1, false, 0, -1, uint32_t(s));
-    for (int via : delay_clocks[s]) start(v, -1, false, 0, via, uint32_t(s));
+    for (int via : unclocked_launches(s)) start(v, -1, false, 0, via);
   }
   for (const SSC_SDC_IO_DELAY& d : c.io_delays)
     for (uint32_t v : d.nodes) {
@@ -335,14 +425,18 @@ void ANALYZER::make_groups() {
   }
 }
 
-// Whether a false path between clocks (-1: none) removes the pair.
-bool ANALYZER::clock_pair_false(int from, int to) const {
+// Whether a false path between clocks (-1: none) removes the pair. A
+// launch without a clock through a port whose input delay names clock `via`
+// is removed by a false path from that clock alone (without -to), as
+// OpenSTA applies it, not by one between that clock and capture clocks.
+bool ANALYZER::clock_pair_false(int from, int to, int via) const {
   for (const SSC_SDC_PATH_RULE& r : m_out->constraints.rules) {
     if (r.max_delay || (r.from_clocks.empty() && r.to_clocks.empty())) continue;
     if (!r.from_nodes.empty() || !r.to_nodes.empty()) continue;
     const bool f = !r.has_from || (from >= 0 && std::count(r.from_clocks.begin(), r.from_clocks.end(), from));
     const bool t = !r.has_to || (to >= 0 && std::count(r.to_clocks.begin(), r.to_clocks.end(), to));
     if (f && t) return true;
+    if (via >= 0 && !r.has_to && std::count(r.from_clocks.begin(), r.from_clocks.end(), via)) return true;
   }
   return false;
 }
@@ -388,7 +482,7 @@ void ANALYZER::relations() {
     for (size_t h = 0; h < groups; ++h) {
       const SSC_GROUP& a = m_out->groups[g];
       const SSC_GROUP& b = m_out->groups[h];
-      if (a.capture || !b.capture || clock_pair_false(a.clock >= 0 ? a.clock : a.via, b.clock)) continue;
+      if (a.capture || !b.capture || clock_pair_false(a.clock, b.clock, a.via)) continue;
       const int rule = winning_rule(a.rule_set, b.rule_set);
       if (rule >= 0) {
         // Under -ignore_clock_latency an input port's arrival keeps its

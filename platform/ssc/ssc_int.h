@@ -194,8 +194,9 @@ struct SSC_GROUP {
   int rule_set = 0;  // index into SSC_ANALYSIS::rule_sets
   bool at_port = false;
   // A launch without a clock from a port whose input delay names clock
-  // `via` (a register whose clock port has no clock): false paths and
-  // max-delay rules from that clock apply to it, as in OpenSTA.
+  // `via` (a register whose clock port has no clock): a false path from
+  // that clock alone removes it, as in OpenSTA; max-delay rules from the
+  // clock, and false paths from it to capture clocks, do not apply to it.
   int via = -1;
 };
 

@@ -1690,6 +1690,16 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       "set_max_delay {T} -from [get_ports {{IN}}]\n",
       "{IO}set_input_delay {T} -clock * [get_ports {{IN}}]\nset_max_delay {L} -from [get_ports {{IN}}]\n",
       "{IO}create_clock -name o -period {P} [all_outputs]\nset_max_delay 0 -to [all_outputs]\n",
+      // Max-delay rules from the clock port of registers without a clock,
+      // or from the clock of its input delay, and false paths from that
+      // clock to capture clocks, do not reach their paths (a later rule
+      // from all inputs won over the earlier one between registers).
+      "{NC}create_clock -name v -period {P}\nset_input_delay {D} -clock v [all_inputs]\nset_output_delay {D} -clock v "
+      "[all_outputs]\nset_max_delay {T} -from [all_registers] -to [all_registers]\n"
+      "set_max_delay {L} -from [all_inputs] -to [all_registers]\n"
+      "set_max_delay {T} -from [get_clocks v] -to [all_outputs]\n",
+      "{NC}create_clock -name v -period {P}\nset_input_delay {D} -clock v [all_inputs]\nset_output_delay {D} -clock v "
+      "[all_outputs]\nset_false_path -from [get_clocks v] -to [get_clocks v]\n",
       // -ignore_clock_latency with the edges at 0 changes no requirement
       // (it skipped the command); its paths count for no clock's worst.
       "{IO}set_max_delay {T} -from [get_ports {{IN}}] -ignore_clock_latency\n",
@@ -1818,6 +1828,41 @@ TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
     for (const auto& [key, value] : {std::pair{"{W0}", row.w0}, {"{P2}", row.p2}, {"{W2}", row.w2}})
       c.sdc.replace(c.sdc.find(key), std::strlen(key), value);
     analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, c, pins, c.sdc, true);
+  }
+}
+
+// Registers without a clock against OpenSTA, table model: behind a gate
+// that no clock reaches, or clocked by another register, their paths start
+// at the ports before their clock pin: removed only once every such port
+// is, by false paths from the ports or from the clocks of their input
+// delays, and unchanged by one from a clocked register before the clock
+// pin.
+TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
+  if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
+  const char* const unclocked =
+      ".model u\n.inputs clk ck2 en a\n.outputs y z w\n.names clk en g\n11 1\n.latch a r1 re g 0\n.names r1 y1\n0 1\n"
+      ".names y1 y\n0 1\n"
+      ".latch a q1 re clk 0\n.latch a r2 re q1 0\n.names r2 z\n0 1\n.latch a qa re ck2 0\n.latch a r3 re qa 0\n"
+      ".names r3 w\n0 1\n.end\n";
+  const std::string io = "create_clock -name V -period 1000\ncreate_clock -name A -period 1000 [get_ports ck2]\n"
+                         "set_output_delay 100 -clock V [all_outputs]\n";
+  struct ROW {
+    std::string blif, sdc;
+  };
+  const ROW rows[] = {
+      {unclocked, io + "set_input_delay 10 -clock V [get_ports en]\nset_false_path -from [get_clocks V]\n"},
+      {unclocked, io + "set_input_delay 10 -clock V [get_ports {en clk}]\nset_false_path -from [get_clocks V]\n"},
+      {unclocked, io + "set_false_path -from [get_ports {en clk}]\nset_false_path -from [get_cells qa]\n"},
+  };
+  for (const ROW& row : rows) {
+    BLIF_RESULT in = blif_read_string(row.blif);
+    ASSERT_NE(in.netlist, nullptr) << in.error;
+    LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
+    STA_CONSTRAINTS c;
+    for (const char* k : {"c", "A", "B", "V"})
+      if (row.sdc.find(std::string("-name ") + k + " ") != std::string::npos) c.clocks.push_back({k, 1000, ""});
+    c.sdc = row.sdc;
+    analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, c, driven_register_inputs(nl.get()), row.blif + row.sdc, true);
   }
 }
 
