@@ -1,11 +1,13 @@
 // ssc_analysis.cpp — the static timing analysis of a timing netlist.
 //
 // Clocks of registers: the first clock on the register's traced clock
-//   source, or for a gated clock the one clock reaching it through gates
-//   unate in it (ssc_register_clocks, GATED_CLOCK_WALK).
+//   source, or for a gated clock every clock reaching it through gates, on
+//   the edges it arrives on (both through a gate not unate in it)
+//   (ssc_register_clocks, GATED_CLOCK_WALK).
 // Groups: a launch or capture group is a clock with an edge (rising, or
 //   falling for a register whose clock is inverted on the way, or an I/O
-//   delay given -clock_fall), or no clock, together with the set of
+//   delay given -clock_fall; a register reached by several clock edges
+//   is in a group of each), or no clock, together with the set of
 //   set_max_delay rules whose -from (-to) side holds the group's points
 //   (all rules without that side). Start points without a clock (input
 //   ports without input delay, or with one whose clock was not found, at
@@ -56,81 +58,189 @@ namespace {
 
 constexpr int32_t NONE = SSC_INVALID;
 
-// Walks the logic before the clock sources of gated registers, as an
-// ideal clock propagates forward through it: the state of a node is the
-// one clock (and whether it arrives inverted) that reaches it, none, or a
-// conflict (several clocks, or a path not unate in the clock). Post-order
-// over fan-in data arcs with an explicit stack; each node is settled once
-// for all registers, so the walks cost O(V + E) together. An arc back into
-// a node still open (a loop) brings nothing, like an arc cut for the
-// topological order.
+// The clocks that reach the logic before the clock sources of gated
+// registers, as an ideal clock propagates forward through it. Each clock
+// arrives on some of its edges: bit 0 as the clock's own edge, bit 1
+// inverted, both where a path is not unate in the clock (OpenSTA propagates
+// both edges through a non-unate arc). The state of a node is none, one
+// clock with its edges (4 * clock + edges), or a set of several such (an
+// index into m_sets, each set kept once). A loop in the logic is cut where
+// OpenSTA cuts it: at the arc that closes it on a walk forward, depth
+// first, from the nodes that feed the logic taken by name (cut_loops), so
+// the order of the netlist does not matter. States only
+// grow, so a worklist settles every node of the cone: a node is evaluated
+// again only when an input changed, each a bounded number of times (a few
+// per clock reaching it), so O(V + E) over the cone for a few clocks. The
+// cone is found with an explicit stack; its nodes are first taken in
+// post-order, so loop-free logic is evaluated once per node.
 class GATED_CLOCK_WALK {
  public:
-  static constexpr int32_t kUnvisited = -1, kOpen = -2, kNone = -3, kConflict = -4;
+  static constexpr int32_t kNone = -1;
 
   GATED_CLOCK_WALK(const SSC_NETLIST_DATA& data, const std::vector<int>& clock_of_source)
-      : m_data(data), m_clock_of_source(clock_of_source), m_state(data.nodes.size(), kUnvisited) {}
+      : m_data(data), m_clock_of_source(clock_of_source) {}
 
-  // The state of COMB node `start` (kNone, kConflict, or 2 * clock + inverted).
-  int32_t state_of(uint32_t start) {
-    if (m_state[start] != kUnvisited) return m_state[start] == kOpen ? kNone : m_state[start];
-    m_state[start] = kOpen;
-    m_stack.push_back(FRAME{start, SSC_NETLIST_DATA::arc_begin(m_data.nodes[start]), kNone});
-    while (!m_stack.empty()) {
-      FRAME& f = m_stack.back();
-      if (f.arc == SSC_NETLIST_DATA::arc_end(m_data.nodes[f.node])) {
-        const int32_t done = f.acc;
-        m_state[f.node] = done;
-        m_stack.pop_back();
-        if (!m_stack.empty()) merge_arc(&m_stack.back(), done);
-        continue;
+  // Settles every node before the given clock sources (COMB nodes).
+  void settle(const std::vector<uint32_t>& sources) {
+    const size_t n = m_data.nodes.size();
+    m_state.assign(n, kNone);
+    constexpr uint32_t kOpen = UINT32_MAX - 1;   // on the stack
+    std::vector<uint32_t> local(n, UINT32_MAX);  // node -> place in `cone`
+    std::vector<uint32_t> cone;                  // COMB nodes, in post-order
+    std::vector<std::pair<uint32_t, uint32_t>> stack;  // (node, next fan-in arc)
+    for (uint32_t s : sources) {
+      if (local[s] != UINT32_MAX || !enters(s)) continue;
+      local[s] = kOpen;
+      stack.push_back({s, arc_begin(s)});
+      while (!stack.empty()) {
+        auto& [v, arc] = stack.back();
+        if (arc == arc_end(v)) {
+          local[v] = uint32_t(cone.size());
+          cone.push_back(v);
+          stack.pop_back();
+          continue;
+        }
+        const TDB_ARC& a = m_data.arcs[arc++];
+        if (a.m_kind != TDB_ARC_DATA || local[a.m_src] != UINT32_MAX || !enters(a.m_src)) continue;
+        local[a.m_src] = kOpen;
+        stack.push_back({a.m_src, arc_begin(a.m_src)});
       }
-      const TDB_ARC& arc = m_data.arcs[f.arc];
-      if (arc.m_kind != TDB_ARC_DATA) {
-        ++f.arc;
-        continue;
-      }
-      const uint32_t u = arc.m_src;
-      if (m_state[u] == kUnvisited && !leaf(u)) {
-        m_state[u] = kOpen;
-        m_stack.push_back(FRAME{u, SSC_NETLIST_DATA::arc_begin(m_data.nodes[u]), kNone});
-        continue;  // f may dangle now; the child's result comes back through merge_arc
-      }
-      merge_arc(&f, m_state[u] == kOpen ? kNone : m_state[u]);
     }
-    return m_state[start];
+    // Leaves: a clock's source carries its clock's own edge.
+    for (uint32_t v = 0; v < n; ++v)
+      if (m_clock_of_source[v] >= 0) m_state[v] = 4 * m_clock_of_source[v] + 1;
+    // Fan-out within the cone, as offsets into one array of (node, arc);
+    // and the arcs by which the walk enters it (from ports, registers and
+    // clock sources; a node of the cone without inputs is its own entry),
+    // by the name of the node they come from.
+    std::vector<uint32_t> begin(cone.size() + 1, 0);
+    std::vector<std::pair<uint32_t, uint32_t>> fanout, entries;
+    for (uint32_t v : cone)
+      for (uint32_t k = arc_begin(v); k < arc_end(v); ++k)
+        if (in_cone(m_data.arcs[k], local)) ++begin[local[m_data.arcs[k].m_src] + 1];
+    for (size_t i = 0; i < cone.size(); ++i) begin[i + 1] += begin[i];
+    fanout.resize(begin.back());
+    std::vector<uint32_t> fill(begin.begin(), begin.end() - 1);
+    for (uint32_t v : cone) {
+      bool fed = false;
+      for (uint32_t k = arc_begin(v); k < arc_end(v); ++k) {
+        const TDB_ARC& a = m_data.arcs[k];
+        if (a.m_kind != TDB_ARC_DATA) continue;
+        fed = true;
+        if (in_cone(a, local)) fanout[fill[local[a.m_src]]++] = {local[v], k};
+        else entries.push_back({a.m_src, local[v]});
+      }
+      if (!fed) entries.push_back({v, local[v]});
+    }
+    std::stable_sort(entries.begin(), entries.end(), [&](const auto& x, const auto& y) {
+      return m_data.nodes[x.first].get_string_name() < m_data.nodes[y.first].get_string_name();
+    });
+    cut_loops(begin, fanout, entries);
+    // The worklist, first in post-order.
+    std::vector<uint32_t> work(cone.size());
+    std::vector<char> queued(cone.size(), 1);
+    for (uint32_t i = 0; i < cone.size(); ++i) work[i] = i;
+    for (size_t head = 0; head < work.size(); ++head) {
+      const uint32_t i = work[head];
+      queued[i] = 0;
+      const uint32_t v = cone[i];
+      const int32_t s = evaluate(v);
+      if (s == m_state[v]) continue;
+      m_state[v] = s;
+      for (uint32_t f = begin[i]; f < begin[i + 1]; ++f)
+        if (!queued[fanout[f].first]) {
+          queued[fanout[f].first] = 1;
+          work.push_back(fanout[f].first);
+        }
+    }
+  }
+  // The clocks reaching a settled node, each as 4 * clock + edges, by clock
+  // index (empty: none).
+  std::pair<const int32_t*, const int32_t*> clocks(uint32_t v) const {
+    const int32_t& s = m_state[v];
+    if (s == kNone) return {&s, &s};
+    if (s >= 0) return {&s, &s + 1};
+    const std::vector<int32_t>& set = m_sets[size_t(-2 - s)]->first;
+    return {set.data(), set.data() + set.size()};
   }
 
  private:
-  struct FRAME {
-    uint32_t node;
-    uint32_t arc;  // the next fan-in arc
-    int32_t acc;   // the state of the arcs before it
-  };
-  // Settles a node the walk does not enter: a clock's source, or a node
-  // that is no logic (ports, registers: a clock does not pass them).
-  bool leaf(uint32_t u) {
-    if (m_clock_of_source[u] >= 0) m_state[u] = 2 * m_clock_of_source[u];
-    else if (m_data.nodes[u].get_kind() != TDB_NODE_COMB) m_state[u] = kNone;
-    else return false;
-    return true;
+  uint32_t arc_begin(uint32_t v) const { return SSC_NETLIST_DATA::arc_begin(m_data.nodes[v]); }
+  uint32_t arc_end(uint32_t v) const { return SSC_NETLIST_DATA::arc_end(m_data.nodes[v]); }
+  // Whether the walk enters u: logic that is not a clock's source (ports
+  // and registers pass no clock).
+  bool enters(uint32_t u) const {
+    return m_clock_of_source[u] < 0 && m_data.nodes[u].get_kind() == TDB_NODE_COMB;
   }
-  // Adds the state `s` of the frame's current arc's source, through the
-  // arc's sense, and moves to the next arc.
-  void merge_arc(FRAME* f, int32_t s) {
-    const TDB_ARC& arc = m_data.arcs[f->arc++];
-    if (s == kNone || f->acc == kConflict) return;
-    if (s >= 0) {
-      const int sense = ssc_input_sense(arc.m_iterm);
-      s = sense == 0 ? kConflict : (sense < 0 ? s ^ 1 : s);
+  // Whether arc a comes from a node of the cone (every one is in its place
+  // by then).
+  static bool in_cone(const TDB_ARC& a, const std::vector<uint32_t>& local) {
+    return a.m_kind == TDB_ARC_DATA && local[a.m_src] != UINT32_MAX;
+  }
+  // Loops in the logic are cut by a walk forward from each entry in turn,
+  // depth first: it leaves out every arc into a node on its own path
+  // (m_cut, sorted).
+  void cut_loops(const std::vector<uint32_t>& begin, const std::vector<std::pair<uint32_t, uint32_t>>& fanout,
+                 const std::vector<std::pair<uint32_t, uint32_t>>& entries) {
+    const size_t n = begin.size() - 1;
+    std::vector<char> mark(n, 0);  // 1 on the path, 2 done
+    std::vector<std::pair<uint32_t, uint32_t>> stack;  // (node, next fan-out)
+    for (const auto& [source, first] : entries) {
+      if (mark[first]) continue;
+      mark[first] = 1;
+      stack.push_back({first, begin[first]});
+      while (!stack.empty()) {
+        auto& [i, f] = stack.back();
+        if (f == begin[i + 1]) {
+          mark[i] = 2;
+          stack.pop_back();
+          continue;
+        }
+        const auto [j, arc] = fanout[f++];
+        if (mark[j] == 1) {
+          m_cut.push_back(arc);
+        } else if (mark[j] == 0) {
+          mark[j] = 1;
+          stack.push_back({j, begin[j]});
+        }
+      }
     }
-    f->acc = f->acc == kNone || f->acc == s ? s : kConflict;
+    std::sort(m_cut.begin(), m_cut.end());
+  }
+  // The union of the clocks of v's data inputs, each through its arc's
+  // sense, gathered in m_scratch (by clock) and kept as a state.
+  int32_t evaluate(uint32_t v) {
+    m_scratch.clear();
+    for (uint32_t k = arc_begin(v); k < arc_end(v); ++k) {
+      const TDB_ARC& arc = m_data.arcs[k];
+      if (arc.m_kind != TDB_ARC_DATA || m_state[arc.m_src] == kNone) continue;
+      if (!m_cut.empty() && std::binary_search(m_cut.begin(), m_cut.end(), k)) continue;
+      const int sense = ssc_input_sense(arc.m_iterm);
+      for (auto [it, end] = clocks(arc.m_src); it != end; ++it) {
+        const int32_t edges = *it & 3;
+        const int32_t e = sense == 0 ? 3 : sense < 0 ? ((edges & 1) << 1) | (edges >> 1) : edges;
+        auto at = std::lower_bound(m_scratch.begin(), m_scratch.end(), *it & ~3);
+        if (at != m_scratch.end() && (*at & ~3) == (*it & ~3)) *at |= e;
+        else m_scratch.insert(at, (*it & ~3) | e);
+      }
+    }
+    if (m_scratch.empty()) return kNone;
+    if (m_scratch.size() == 1) return m_scratch.front();
+    auto found = m_set_index.find(m_scratch);
+    if (found == m_set_index.end()) {
+      found = m_set_index.emplace(m_scratch, int32_t(m_sets.size())).first;
+      m_sets.push_back(&*found);
+    }
+    return -2 - found->second;
   }
 
   const SSC_NETLIST_DATA& m_data;
   const std::vector<int>& m_clock_of_source;
   std::vector<int32_t> m_state;
-  std::vector<FRAME> m_stack;
+  std::vector<int32_t> m_scratch;
+  std::vector<uint32_t> m_cut;  // loop arcs that carry no clock
+  std::map<std::vector<int32_t>, int32_t> m_set_index;  // each set of several clocks once
+  std::vector<const std::pair<const std::vector<int32_t>, int32_t>*> m_sets;
 };
 
 struct CAPTURE_ENTRY {
@@ -392,15 +502,31 @@ void ANALYZER::make_groups() {
     const bool at_port = split_ports && clock >= 0 && m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT;
     caps[v].push_back({group_of(clock, falling, true, rules, at_port), offset});
   };
+  // A register launches and captures on each edge of each clock that
+  // reaches it (several behind gates, both edges behind a gate not unate
+  // in the clock), as OpenSTA times it.
+  auto clocked = [&](uint32_t v, int k, char edges) {
+    for (const bool falling : {false, true})
+      if (edges & (falling ? 2 : 1)) {
+        capture(v, k, falling, 0);
+        start(v, k, falling, 0);
+      }
+  };
+  auto more = m_registers.more.begin();
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = m_data.nodes[v];
     if (node.get_kind() != TDB_NODE_REGISTER) continue;
     const int s = node.get_clock_source();
     const int k = m_registers.clock[v];
-    const bool falling = k >= 0 && m_registers.falling[v];
-    capture(v, k, falling, 0);
-    if (k >= 0 || s < 0) {
-      start(v, k, falling, 0);
+    if (k >= 0) {
+      clocked(v, k, m_registers.edges[v]);
+      for (; more != m_registers.more.end() && more->reg <= v; ++more)
+        if (more->reg == v) clocked(v, more->clock, more->edges);
+      continue;
+    }
+    capture(v, -1, false, 0);
+    if (s < 0) {
+      start(v, -1, false, 0);
       continue;
     }
     for (int via : unclocked_launches(s)) start(v, -1, false, 0, via);
@@ -689,24 +815,43 @@ void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC
     for (uint32_t s : clocks[k].sources)
       if (s < n && clock_of_source[s] < 0) clock_of_source[s] = int(k);
   out->clock.assign(n, -1);
-  out->falling.assign(n, 0);
-  out->left_unclocked = 0;
-  GATED_CLOCK_WALK gated(data, clock_of_source);
+  out->edges.assign(n, 0);
+  out->more.clear();
+  std::vector<uint32_t> gated;
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = data.nodes[v];
     const int s = node.get_clock_source();
     if (node.get_kind() != TDB_NODE_REGISTER || s < 0 || size_t(s) >= n) continue;
     if (clock_of_source[s] >= 0) {
       out->clock[v] = clock_of_source[s];
-      out->falling[v] = node.clock_is_inverted();
-      continue;
+      out->edges[v] = node.clock_is_inverted() ? 2 : 1;
+    } else if (data.nodes[s].get_kind() == TDB_NODE_COMB) {
+      gated.push_back(uint32_t(s));
     }
-    if (data.nodes[s].get_kind() != TDB_NODE_COMB) continue;
-    const int32_t state = gated.state_of(uint32_t(s));
-    if (state == GATED_CLOCK_WALK::kConflict) ++out->left_unclocked;
-    if (state < 0) continue;
-    out->clock[v] = state / 2;
-    out->falling[v] = char(bool(state & 1) != node.clock_is_inverted());
+  }
+  if (gated.empty()) return;
+  GATED_CLOCK_WALK walk(data, clock_of_source);
+  walk.settle(gated);
+  for (uint32_t v = 0; v < n; ++v) {
+    const TDB_NODE& node = data.nodes[v];
+    const int s = node.get_clock_source();
+    if (node.get_kind() != TDB_NODE_REGISTER || s < 0 || size_t(s) >= n || clock_of_source[s] >= 0 ||
+        data.nodes[s].get_kind() != TDB_NODE_COMB)
+      continue;
+    bool first = true;
+    for (auto [it, end] = walk.clocks(uint32_t(s)); it != end; ++it) {
+      // Bit 0: the clock's edge arrives as it is, bit 1: inverted; a
+      // register clocked on the falling edge of its pin takes the other.
+      const int edges = *it & 3;
+      const char mine = char(node.clock_is_inverted() ? ((edges & 1) << 1) | (edges >> 1) : edges);
+      if (first) {
+        out->clock[v] = *it >> 2;
+        out->edges[v] = mine;
+        first = false;
+      } else {
+        out->more.push_back({v, *it >> 2, mine});
+      }
+    }
   }
 }
 

@@ -146,19 +146,27 @@ struct SSC_CONSTRAINTS {
   std::vector<uint32_t> min_delay_inputs;
 };
 
-// The clock of every register under the clocks `clocks`, as OpenSTA
-// propagates an ideal clock: a register whose clock source (traced at build
+// The clocks of every register under the clocks `clocks`, as OpenSTA
+// propagates ideal clocks: a register whose clock source (traced at build
 // through buffers and inverters) is a clock's source takes the first clock
 // on it; one whose clock comes through other logic (a gated clock) takes
-// the one clock that reaches its clock source through gates unate in it,
-// its edge inverted through each inverting gate. Several clocks there, or
-// a path not unate in the clock (or through a gate the netlist no longer
-// holds), leave the register without a clock, counted in left_unclocked.
+// every clock that reaches its clock source, each on the edge it arrives on
+// (inverted through each inverting gate), or on both edges where a path is
+// not unate in the clock (a gate the netlist no longer holds counts so).
+// Loops in that logic are settled whole.
 struct SSC_REGISTER_CLOCKS {
   std::vector<int> of_source;  // per node: the first clock defined on it (-1: none)
-  std::vector<int> clock;      // per node: a register's clock index (-1: none)
-  std::vector<char> falling;   // per node: the register captures on the clock's falling edge
-  size_t left_unclocked = 0;   // registers behind gates reached by several clocks or not unate
+  std::vector<int> clock;      // per node: a register's (first) clock index (-1: none)
+  // Per node: the edges of that clock a register captures and launches on:
+  // 1 the rising edge, 2 the falling edge, 3 both (0 without a clock).
+  std::vector<char> edges;
+  // A register's further clocks, where several reach it through gates.
+  struct MORE {
+    uint32_t reg;
+    int clock;
+    char edges;
+  };
+  std::vector<MORE> more;  // by register, then clock
 };
 void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC_CLOCK>& clocks,
                          SSC_REGISTER_CLOCKS* out);
