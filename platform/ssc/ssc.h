@@ -33,10 +33,9 @@
 //   ssc_forget_posted_warnings); without one, every clock source that a register clock traces
 //   back to (through buffers, inverters, one-input LUTs and clock buffers)
 //   is a clock of period "ssc_default_period" (1000). A register whose
-//   clock comes through other logic (a gated clock) takes the one clock
-//   that reaches it through gates unate in it, as OpenSTA propagates an
-//   ideal clock; several clocks or a path not unate leave it unclocked,
-//   with a warning.
+//   clock comes through other logic (a gated clock) takes every clock that
+//   reaches it, on the edges it arrives on (both through a gate not unate
+//   in it), as OpenSTA propagates ideal clocks.
 // Analysis: loop arcs are cut (counted); arrival per launch group (clock
 //   and edge), downstream delay per capture group; for every arc and every
 //   pair of groups, slack = relation - arrival - arc - downstream, where the

@@ -1,20 +1,25 @@
 // ssc_analysis.cpp — the static timing analysis of a timing netlist.
 //
 // Clocks of registers: the first clock on the register's traced clock
-//   source, or for a gated clock the one clock reaching it through gates
-//   unate in it (ssc_register_clocks, GATED_CLOCK_WALK).
+//   source, or for a gated clock every clock reaching it through gates, on
+//   the edges it arrives on (both through a gate not unate in it)
+//   (ssc_register_clocks, GATED_CLOCK_WALK).
 // Groups: a launch or capture group is a clock with an edge (rising, or
 //   falling for a register whose clock is inverted on the way, or an I/O
-//   delay given -clock_fall), or no clock, together with the set of
+//   delay given -clock_fall; a register reached by several clock edges
+//   is in a group of each), or no clock, together with the set of
 //   set_max_delay rules whose -from (-to) side holds the group's points
 //   (all rules without that side). Start points without a clock (input
 //   ports without input delay, or with one whose clock was not found, at
 //   that delay; registers whose clock no create_clock names) launch at 0,
-//   as OpenSTA launches them. Such a register's paths start at its clock
-//   source, as in OpenSTA: false paths from that port, or from the clock
-//   of the port's input delay (the group's `via`), remove them. They go
-//   into output delays, with
-//   the capture edge one period after time 0 (the capture clock's period
+//   as OpenSTA launches them. Such a register's paths start at the input
+//   ports before its clock pin, as in OpenSTA: false paths from those
+//   ports, or from the clock of their input delays alone (the group's
+//   `via`), remove them; max-delay rules from those ports or clocks do not
+//   time them, nor do false paths from those clocks to capture clocks, as
+//   OpenSTA carries only false paths past a register's clock-to-output
+//   arc (find_unclocked_launches). They go into output delays, with the
+//   capture edge one period after time 0 (the capture clock's period
 //   plus the edge's offset), and into the ends of max-delay rules; a
 //   register capture needs a launch clock, so none reaches one unless a
 //   rule covers the path. End points without a clock (output ports without
@@ -29,9 +34,11 @@
 //     slack = relation(launch, capture) - arrival(source) - arc - downstream.
 // Relations: the paths between two groups that a max-delay rule covers
 //   (a rule of both sets) are timed by the winning rule's value alone, as
-//   OpenSTA times them, in place of the clock check, shorter or longer.
-//   Otherwise equal edges of one clock give the period, other edges the
-//   smallest positive gap from a launch edge to the next capture edge over
+//   OpenSTA times them, in place of the clock check, shorter or longer;
+//   under -ignore_clock_latency an input port's launch edge time counts
+//   too (the rule's value less it), as OpenSTA times it. Otherwise equal
+//   edges of one clock give the period, other edges the smallest positive
+//   gap from a launch edge to the next capture edge over
 //   one common period, in closed form from the gcd of the periods; a clock
 //   of period 0 captures at time 0 and launches into the capture edge of
 //   the first cycle, as OpenSTA times it. False
@@ -51,81 +58,189 @@ namespace {
 
 constexpr int32_t NONE = SSC_INVALID;
 
-// Walks the logic before the clock sources of gated registers, as an
-// ideal clock propagates forward through it: the state of a node is the
-// one clock (and whether it arrives inverted) that reaches it, none, or a
-// conflict (several clocks, or a path not unate in the clock). Post-order
-// over fan-in data arcs with an explicit stack; each node is settled once
-// for all registers, so the walks cost O(V + E) together. An arc back into
-// a node still open (a loop) brings nothing, like an arc cut for the
-// topological order.
+// The clocks that reach the logic before the clock sources of gated
+// registers, as an ideal clock propagates forward through it. Each clock
+// arrives on some of its edges: bit 0 as the clock's own edge, bit 1
+// inverted, both where a path is not unate in the clock (OpenSTA propagates
+// both edges through a non-unate arc). The state of a node is none, one
+// clock with its edges (4 * clock + edges), or a set of several such (an
+// index into m_sets, each set kept once). A loop in the logic is cut where
+// OpenSTA cuts it: at the arc that closes it on a walk forward, depth
+// first, from the nodes that feed the logic taken by name (cut_loops), so
+// the order of the netlist does not matter. States only
+// grow, so a worklist settles every node of the cone: a node is evaluated
+// again only when an input changed, each a bounded number of times (a few
+// per clock reaching it), so O(V + E) over the cone for a few clocks. The
+// cone is found with an explicit stack; its nodes are first taken in
+// post-order, so loop-free logic is evaluated once per node.
 class GATED_CLOCK_WALK {
  public:
-  static constexpr int32_t kUnvisited = -1, kOpen = -2, kNone = -3, kConflict = -4;
+  static constexpr int32_t kNone = -1;
 
   GATED_CLOCK_WALK(const SSC_NETLIST_DATA& data, const std::vector<int>& clock_of_source)
-      : m_data(data), m_clock_of_source(clock_of_source), m_state(data.nodes.size(), kUnvisited) {}
+      : m_data(data), m_clock_of_source(clock_of_source) {}
 
-  // The state of COMB node `start` (kNone, kConflict, or 2 * clock + inverted).
-  int32_t state_of(uint32_t start) {
-    if (m_state[start] != kUnvisited) return m_state[start] == kOpen ? kNone : m_state[start];
-    m_state[start] = kOpen;
-    m_stack.push_back(FRAME{start, SSC_NETLIST_DATA::arc_begin(m_data.nodes[start]), kNone});
-    while (!m_stack.empty()) {
-      FRAME& f = m_stack.back();
-      if (f.arc == SSC_NETLIST_DATA::arc_end(m_data.nodes[f.node])) {
-        const int32_t done = f.acc;
-        m_state[f.node] = done;
-        m_stack.pop_back();
-        if (!m_stack.empty()) merge_arc(&m_stack.back(), done);
-        continue;
+  // Settles every node before the given clock sources (COMB nodes).
+  void settle(const std::vector<uint32_t>& sources) {
+    const size_t n = m_data.nodes.size();
+    m_state.assign(n, kNone);
+    constexpr uint32_t kOpen = UINT32_MAX - 1;   // on the stack
+    std::vector<uint32_t> local(n, UINT32_MAX);  // node -> place in `cone`
+    std::vector<uint32_t> cone;                  // COMB nodes, in post-order
+    std::vector<std::pair<uint32_t, uint32_t>> stack;  // (node, next fan-in arc)
+    for (uint32_t s : sources) {
+      if (local[s] != UINT32_MAX || !enters(s)) continue;
+      local[s] = kOpen;
+      stack.push_back({s, arc_begin(s)});
+      while (!stack.empty()) {
+        auto& [v, arc] = stack.back();
+        if (arc == arc_end(v)) {
+          local[v] = uint32_t(cone.size());
+          cone.push_back(v);
+          stack.pop_back();
+          continue;
+        }
+        const TDB_ARC& a = m_data.arcs[arc++];
+        if (a.m_kind != TDB_ARC_DATA || local[a.m_src] != UINT32_MAX || !enters(a.m_src)) continue;
+        local[a.m_src] = kOpen;
+        stack.push_back({a.m_src, arc_begin(a.m_src)});
       }
-      const TDB_ARC& arc = m_data.arcs[f.arc];
-      if (arc.m_kind != TDB_ARC_DATA) {
-        ++f.arc;
-        continue;
-      }
-      const uint32_t u = arc.m_src;
-      if (m_state[u] == kUnvisited && !leaf(u)) {
-        m_state[u] = kOpen;
-        m_stack.push_back(FRAME{u, SSC_NETLIST_DATA::arc_begin(m_data.nodes[u]), kNone});
-        continue;  // f may dangle now; the child's result comes back through merge_arc
-      }
-      merge_arc(&f, m_state[u] == kOpen ? kNone : m_state[u]);
     }
-    return m_state[start];
+    // Leaves: a clock's source carries its clock's own edge.
+    for (uint32_t v = 0; v < n; ++v)
+      if (m_clock_of_source[v] >= 0) m_state[v] = 4 * m_clock_of_source[v] + 1;
+    // Fan-out within the cone, as offsets into one array of (node, arc);
+    // and the arcs by which the walk enters it (from ports, registers and
+    // clock sources; a node of the cone without inputs is its own entry),
+    // by the name of the node they come from.
+    std::vector<uint32_t> begin(cone.size() + 1, 0);
+    std::vector<std::pair<uint32_t, uint32_t>> fanout, entries;
+    for (uint32_t v : cone)
+      for (uint32_t k = arc_begin(v); k < arc_end(v); ++k)
+        if (in_cone(m_data.arcs[k], local)) ++begin[local[m_data.arcs[k].m_src] + 1];
+    for (size_t i = 0; i < cone.size(); ++i) begin[i + 1] += begin[i];
+    fanout.resize(begin.back());
+    std::vector<uint32_t> fill(begin.begin(), begin.end() - 1);
+    for (uint32_t v : cone) {
+      bool fed = false;
+      for (uint32_t k = arc_begin(v); k < arc_end(v); ++k) {
+        const TDB_ARC& a = m_data.arcs[k];
+        if (a.m_kind != TDB_ARC_DATA) continue;
+        fed = true;
+        if (in_cone(a, local)) fanout[fill[local[a.m_src]]++] = {local[v], k};
+        else entries.push_back({a.m_src, local[v]});
+      }
+      if (!fed) entries.push_back({v, local[v]});
+    }
+    std::stable_sort(entries.begin(), entries.end(), [&](const auto& x, const auto& y) {
+      return m_data.nodes[x.first].get_string_name() < m_data.nodes[y.first].get_string_name();
+    });
+    cut_loops(begin, fanout, entries);
+    // The worklist, first in post-order.
+    std::vector<uint32_t> work(cone.size());
+    std::vector<char> queued(cone.size(), 1);
+    for (uint32_t i = 0; i < cone.size(); ++i) work[i] = i;
+    for (size_t head = 0; head < work.size(); ++head) {
+      const uint32_t i = work[head];
+      queued[i] = 0;
+      const uint32_t v = cone[i];
+      const int32_t s = evaluate(v);
+      if (s == m_state[v]) continue;
+      m_state[v] = s;
+      for (uint32_t f = begin[i]; f < begin[i + 1]; ++f)
+        if (!queued[fanout[f].first]) {
+          queued[fanout[f].first] = 1;
+          work.push_back(fanout[f].first);
+        }
+    }
+  }
+  // The clocks reaching a settled node, each as 4 * clock + edges, by clock
+  // index (empty: none).
+  std::pair<const int32_t*, const int32_t*> clocks(uint32_t v) const {
+    const int32_t& s = m_state[v];
+    if (s == kNone) return {&s, &s};
+    if (s >= 0) return {&s, &s + 1};
+    const std::vector<int32_t>& set = m_sets[size_t(-2 - s)]->first;
+    return {set.data(), set.data() + set.size()};
   }
 
  private:
-  struct FRAME {
-    uint32_t node;
-    uint32_t arc;  // the next fan-in arc
-    int32_t acc;   // the state of the arcs before it
-  };
-  // Settles a node the walk does not enter: a clock's source, or a node
-  // that is no logic (ports, registers: a clock does not pass them).
-  bool leaf(uint32_t u) {
-    if (m_clock_of_source[u] >= 0) m_state[u] = 2 * m_clock_of_source[u];
-    else if (m_data.nodes[u].get_kind() != TDB_NODE_COMB) m_state[u] = kNone;
-    else return false;
-    return true;
+  uint32_t arc_begin(uint32_t v) const { return SSC_NETLIST_DATA::arc_begin(m_data.nodes[v]); }
+  uint32_t arc_end(uint32_t v) const { return SSC_NETLIST_DATA::arc_end(m_data.nodes[v]); }
+  // Whether the walk enters u: logic that is not a clock's source (ports
+  // and registers pass no clock).
+  bool enters(uint32_t u) const {
+    return m_clock_of_source[u] < 0 && m_data.nodes[u].get_kind() == TDB_NODE_COMB;
   }
-  // Adds the state `s` of the frame's current arc's source, through the
-  // arc's sense, and moves to the next arc.
-  void merge_arc(FRAME* f, int32_t s) {
-    const TDB_ARC& arc = m_data.arcs[f->arc++];
-    if (s == kNone || f->acc == kConflict) return;
-    if (s >= 0) {
-      const int sense = ssc_input_sense(arc.m_iterm);
-      s = sense == 0 ? kConflict : (sense < 0 ? s ^ 1 : s);
+  // Whether arc a comes from a node of the cone (every one is in its place
+  // by then).
+  static bool in_cone(const TDB_ARC& a, const std::vector<uint32_t>& local) {
+    return a.m_kind == TDB_ARC_DATA && local[a.m_src] != UINT32_MAX;
+  }
+  // Loops in the logic are cut by a walk forward from each entry in turn,
+  // depth first: it leaves out every arc into a node on its own path
+  // (m_cut, sorted).
+  void cut_loops(const std::vector<uint32_t>& begin, const std::vector<std::pair<uint32_t, uint32_t>>& fanout,
+                 const std::vector<std::pair<uint32_t, uint32_t>>& entries) {
+    const size_t n = begin.size() - 1;
+    std::vector<char> mark(n, 0);  // 1 on the path, 2 done
+    std::vector<std::pair<uint32_t, uint32_t>> stack;  // (node, next fan-out)
+    for (const auto& [source, first] : entries) {
+      if (mark[first]) continue;
+      mark[first] = 1;
+      stack.push_back({first, begin[first]});
+      while (!stack.empty()) {
+        auto& [i, f] = stack.back();
+        if (f == begin[i + 1]) {
+          mark[i] = 2;
+          stack.pop_back();
+          continue;
+        }
+        const auto [j, arc] = fanout[f++];
+        if (mark[j] == 1) {
+          m_cut.push_back(arc);
+        } else if (mark[j] == 0) {
+          mark[j] = 1;
+          stack.push_back({j, begin[j]});
+        }
+      }
     }
-    f->acc = f->acc == kNone || f->acc == s ? s : kConflict;
+    std::sort(m_cut.begin(), m_cut.end());
+  }
+  // The union of the clocks of v's data inputs, each through its arc's
+  // sense, gathered in m_scratch (by clock) and kept as a state.
+  int32_t evaluate(uint32_t v) {
+    m_scratch.clear();
+    for (uint32_t k = arc_begin(v); k < arc_end(v); ++k) {
+      const TDB_ARC& arc = m_data.arcs[k];
+      if (arc.m_kind != TDB_ARC_DATA || m_state[arc.m_src] == kNone) continue;
+      if (!m_cut.empty() && std::binary_search(m_cut.begin(), m_cut.end(), k)) continue;
+      const int sense = ssc_input_sense(arc.m_iterm);
+      for (auto [it, end] = clocks(arc.m_src); it != end; ++it) {
+        const int32_t edges = *it & 3;
+        const int32_t e = sense == 0 ? 3 : sense < 0 ? ((edges & 1) << 1) | (edges >> 1) : edges;
+        auto at = std::lower_bound(m_scratch.begin(), m_scratch.end(), *it & ~3);
+        if (at != m_scratch.end() && (*at & ~3) == (*it & ~3)) *at |= e;
+        else m_scratch.insert(at, (*it & ~3) | e);
+      }
+    }
+    if (m_scratch.empty()) return kNone;
+    if (m_scratch.size() == 1) return m_scratch.front();
+    auto found = m_set_index.find(m_scratch);
+    if (found == m_set_index.end()) {
+      found = m_set_index.emplace(m_scratch, int32_t(m_sets.size())).first;
+      m_sets.push_back(&*found);
+    }
+    return -2 - found->second;
   }
 
   const SSC_NETLIST_DATA& m_data;
   const std::vector<int>& m_clock_of_source;
   std::vector<int32_t> m_state;
-  std::vector<FRAME> m_stack;
+  std::vector<int32_t> m_scratch;
+  std::vector<uint32_t> m_cut;  // loop arcs that carry no clock
+  std::map<std::vector<int32_t>, int32_t> m_set_index;  // each set of several clocks once
+  std::vector<const std::pair<const std::vector<int32_t>, int32_t>*> m_sets;
 };
 
 struct CAPTURE_ENTRY {
@@ -146,11 +261,13 @@ class ANALYZER {
     return it->second;
   }
   void index_rules();
-  int rules_at(uint32_t v, int clock, bool capture, uint32_t port = UINT32_MAX);
+  int rules_at(uint32_t v, int clock, bool capture);
   bool has_unclocked_start(const std::vector<char>& delayed) const;
   std::vector<std::vector<int>> port_delay_clocks() const;
+  void find_unclocked_launches();
+  const std::vector<int>& unclocked_launches(int source) const;
   void make_groups();
-  bool clock_pair_false(int from, int to) const;
+  bool clock_pair_false(int from, int to, int via = -1) const;
   int winning_rule(int launch_set, int capture_set) const;
   void relations();
   void forward(int g, std::vector<int32_t>* a) const;
@@ -174,8 +291,11 @@ class ANALYZER {
   std::vector<uint32_t> m_cap_begin;
   std::vector<CAPTURE_ENTRY> m_caps;
   std::vector<char> m_no_start, m_no_end;
+  // Per clock source of registers without a clock: the clocks `via` their
+  // launches carry (-1: none), sorted; no launch where empty.
+  std::map<uint32_t, std::vector<int>> m_unclocked_launches;
   std::vector<int32_t> m_rel, m_relaxed;  // groups x groups
-  std::vector<char> m_path_delay;         // groups x groups: timed by a max-delay rule
+  std::vector<char> m_path_delay;         // groups x groups: timed by a max-delay rule (2: one ignoring clock latency)
   std::vector<std::vector<int32_t>> m_arrival, m_down;
 };
 
@@ -200,17 +320,15 @@ void ANALYZER::index_rules() {
 }
 
 // The set of max-delay rules whose from (to) side holds node v launched
-// (captured) by `clock` (-1: none), or the clock port `port` its launch
-// starts at, as an index of rule_sets.
-int ANALYZER::rules_at(uint32_t v, int clock, bool capture, uint32_t port) {
+// (captured) by `clock` (-1: none), as an index of rule_sets.
+int ANALYZER::rules_at(uint32_t v, int clock, bool capture) {
   const int side = capture ? 1 : 0;
   m_scratch = m_every[side];
   if (clock >= 0) m_scratch.insert(m_scratch.end(), m_by_clock[side][clock].begin(), m_by_clock[side][clock].end());
   const auto& named = m_named[side];
-  for (uint32_t at : {v, port})
-    for (auto it = std::lower_bound(named.begin(), named.end(), std::make_pair(at, INT_MIN));
-         it != named.end() && it->first == at; ++it)
-      m_scratch.push_back(it->second);
+  for (auto it = std::lower_bound(named.begin(), named.end(), std::make_pair(v, INT_MIN));
+       it != named.end() && it->first == v; ++it)
+    m_scratch.push_back(it->second);
   if (m_scratch.empty()) return 0;
   std::sort(m_scratch.begin(), m_scratch.end());
   m_scratch.erase(std::unique(m_scratch.begin(), m_scratch.end()), m_scratch.end());
@@ -221,14 +339,17 @@ int ANALYZER::rules_at(uint32_t v, int clock, bool capture, uint32_t port) {
 
 // Whether a start point without a clock is left once false paths from
 // points have removed theirs: a register whose clock no create_clock names
-// (its launch starts at its clock source: removed with it), a data input
-// port without input delay, or one whose input delay names no clock.
+// (its launches start at the ports before its clock pin: removed with
+// them), a data input port without input delay, or one whose input delay
+// names no clock.
 bool ANALYZER::has_unclocked_start(const std::vector<char>& delayed) const {
   for (uint32_t v = 0; v < uint32_t(m_data.nodes.size()); ++v) {
     const TDB_NODE& node = m_data.nodes[v];
     const int s = node.get_clock_source();
     if (m_no_start[v]) continue;
-    if (node.get_kind() == TDB_NODE_REGISTER && m_registers.clock[v] < 0 && (s < 0 || !m_no_start[s])) return true;
+    if (node.get_kind() == TDB_NODE_REGISTER && m_registers.clock[v] < 0 &&
+        (s < 0 || !unclocked_launches(s).empty()))
+      return true;
     if (node.get_kind() == TDB_NODE_IN_PORT && !delayed[v] && m_registers.of_source[v] < 0) return true;
   }
   for (const SSC_SDC_IO_DELAY& d : m_out->constraints.io_delays)
@@ -247,6 +368,86 @@ std::vector<std::vector<int>> ANALYZER::port_delay_clocks() const {
       for (uint32_t v : d.nodes)
         if (std::find(out[v].begin(), out[v].end(), d.clock) == out[v].end()) out[v].push_back(d.clock);
   return out;
+}
+
+// A register without a clock launches where OpenSTA starts its paths: at
+// the input ports whose data reaches its clock pin (through logic, and on
+// through the clock pins of registers without a clock of their own), each
+// launch with a clock of the port's input delays as `via` (-1 for a port
+// without one); a false path from a port removes the port's launches, and a
+// port only -min input delays name launches none. A register with a clock
+// there starts an unclocked launch that no false path from points or
+// clocks removes. Arcs cut for the topological order are not followed, as
+// the arrivals do not follow them. One walk (an explicit stack) per
+// distinct clock source.
+void ANALYZER::find_unclocked_launches() {
+  const SSC_CONSTRAINTS& c = m_out->constraints;
+  const uint32_t n = uint32_t(m_data.nodes.size());
+  std::vector<std::vector<int>> delay_clocks;  // built when needed
+  std::vector<char> delayed_port, seen;
+  std::vector<uint32_t> stack, visited;
+  for (uint32_t v = 0; v < n; ++v) {
+    const TDB_NODE& node = m_data.nodes[v];
+    const int s = node.get_clock_source();
+    if (node.get_kind() != TDB_NODE_REGISTER || m_registers.clock[v] >= 0 || s < 0 || uint32_t(s) >= n ||
+        m_unclocked_launches.count(uint32_t(s)))
+      continue;
+    if (delay_clocks.empty()) {
+      delay_clocks = port_delay_clocks();
+      delayed_port.assign(n, 0);
+      for (const SSC_SDC_IO_DELAY& d : c.io_delays)
+        if (d.input)
+          for (uint32_t u : d.nodes) delayed_port[u] |= d.clock < 0 ? 2 : 1;  // 2: a delay without a clock
+      seen.assign(n, 0);
+    }
+    std::vector<int>& vias = m_unclocked_launches[uint32_t(s)];
+    stack.assign(1, uint32_t(s));
+    seen[s] = 1;
+    visited.assign(1, uint32_t(s));
+    while (!stack.empty()) {
+      const uint32_t u = stack.back();
+      stack.pop_back();
+      const TDB_NODE& x = m_data.nodes[u];
+      auto enter = [&](int w) {
+        if (w >= 0 && uint32_t(w) < n && !seen[w]) {
+          seen[w] = 1;
+          visited.push_back(uint32_t(w));
+          stack.push_back(uint32_t(w));
+        }
+      };
+      switch (x.get_kind()) {
+        case TDB_NODE_IN_PORT:
+          if (m_no_start[u]) break;
+          vias.insert(vias.end(), delay_clocks[u].begin(), delay_clocks[u].end());
+          if ((delayed_port[u] & 2) ||
+              (!delayed_port[u] && !std::binary_search(c.min_delay_inputs.begin(), c.min_delay_inputs.end(), u)))
+            vias.push_back(-1);
+          break;
+        case TDB_NODE_REGISTER:
+          if (m_registers.clock[u] >= 0 || x.get_clock_source() < 0) vias.push_back(-1);
+          else enter(x.get_clock_source());
+          break;
+        case TDB_NODE_COMB:
+          // Arcs cut for the topological order (a loop) carry no data here
+          // either.
+          for (uint32_t k = SSC_NETLIST_DATA::arc_begin(x); k < SSC_NETLIST_DATA::arc_end(x); ++k)
+            if (m_data.arcs[k].m_kind == TDB_ARC_DATA && m_pos[m_data.arcs[k].m_src] < m_pos[u])
+              enter(int(m_data.arcs[k].m_src));
+          break;
+        default:
+          break;
+      }
+    }
+    for (uint32_t u : visited) seen[u] = 0;
+    std::sort(vias.begin(), vias.end());
+    vias.erase(std::unique(vias.begin(), vias.end()), vias.end());
+  }
+}
+
+const std::vector<int>& ANALYZER::unclocked_launches(int source) const {
+  static const std::vector<int> none;
+  auto it = m_unclocked_launches.find(uint32_t(source));
+  return it == m_unclocked_launches.end() ? none : it->second;
 }
 
 void ANALYZER::make_groups() {
@@ -269,16 +470,24 @@ void ANALYZER::make_groups() {
   // A port only -min I/O delays name starts or ends no setup path (OpenSTA).
   for (uint32_t v : c.min_delay_inputs) delayed[v] = 1;
   for (uint32_t v : c.min_delay_outputs) delayed[v] = 1;
+  find_unclocked_launches();
   const bool split_ports = has_unclocked_start(delayed);
+  const bool ignore_latency = std::any_of(c.rules.begin(), c.rules.end(), [](const SSC_SDC_PATH_RULE& r) {
+    return r.max_delay && r.ignore_clock_latency;
+  });
   // Starts: clocked registers at 0, input ports at their input delays, and
   // points without a clock at 0 (see the file's head). A register without
-  // a clock launches from its clock source, as OpenSTA starts its paths at
-  // the clock port: `port` and the clock `via` of the port's input delay.
-  auto start = [&](uint32_t v, int clock, bool falling, int32_t at, int via = -1, uint32_t port = UINT32_MAX) {
-    if (m_no_start[v] || (port != UINT32_MAX && m_no_start[port])) return;
+  // a clock launches from the ports before its clock pin, as OpenSTA starts
+  // its paths there (find_unclocked_launches): a false path from the clock
+  // `via` of a port's input delay alone removes that launch; max-delay
+  // rules from those ports or clocks do not time them (OpenSTA carries only
+  // false paths past the register's clock-to-output arc).
+  auto start = [&](uint32_t v, int clock, bool falling, int32_t at, int via = -1) {
+    if (m_no_start[v]) return;
     if (clock < 0) falling = false;
-    const int rules = rules_at(v, clock >= 0 ? clock : via, false, port);
-    const size_t g = size_t(group_of(clock, falling, false, rules, false, via));
+    const int rules = rules_at(v, clock, false);
+    const bool at_port = ignore_latency && clock >= 0 && m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT;
+    const size_t g = size_t(group_of(clock, falling, false, rules, at_port, via));
     if (g >= m_starts.size()) m_starts.resize(g + 1);
     m_starts[g].push_back({v, at});
   };
@@ -294,21 +503,34 @@ void ANALYZER::make_groups() {
     const bool at_port = split_ports && clock >= 0 && m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT;
     caps[v].push_back({group_of(clock, falling, true, rules, at_port), offset});
   };
-  std::vector<std::vector<int>> delay_clocks;  // built when needed
+  // A register launches and captures on each edge of each clock that
+  // reaches it (several behind gates, both edges behind a gate not unate
+  // in the clock), as OpenSTA times it.
+  auto clocked = [&](uint32_t v, int k, char edges) {
+    for (const bool falling : {false, true})
+      if (edges & (falling ? 2 : 1)) {
+        capture(v, k, falling, 0);
+        start(v, k, falling, 0);
+      }
+  };
+  auto more = m_registers.more.begin();
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = m_data.nodes[v];
     if (node.get_kind() != TDB_NODE_REGISTER) continue;
     const int s = node.get_clock_source();
     const int k = m_registers.clock[v];
-    const bool falling = k >= 0 && m_registers.falling[v];
-    capture(v, k, falling, 0);
-    if (k >= 0 || s < 0) {
-      start(v, k, falling, 0);
+    if (k >= 0) {
+      clocked(v, k, m_registers.edges[v]);
+      for (; more != m_registers.more.end() && more->reg <= v; ++more)
+        if (more->reg == v) clocked(v, more->clock, more->edges);
       continue;
     }
-    if (delay_clocks.empty()) delay_clocks = port_delay_clocks();
-    if (delay_clocks[s].empty()) start(v, -1, false, 0, -1, uint32_t(s));
-    for (int via : delay_clocks[s]) start(v, -1, false, 0, via, uint32_t(s));
+    capture(v, -1, false, 0);
+    if (s < 0) {
+      start(v, -1, false, 0);
+      continue;
+    }
+    for (int via : unclocked_launches(s)) start(v, -1, false, 0, via);
   }
   for (const SSC_SDC_IO_DELAY& d : c.io_delays)
     for (uint32_t v : d.nodes) {
@@ -330,14 +552,18 @@ void ANALYZER::make_groups() {
   }
 }
 
-// Whether a false path between clocks (-1: none) removes the pair.
-bool ANALYZER::clock_pair_false(int from, int to) const {
+// Whether a false path between clocks (-1: none) removes the pair. A
+// launch without a clock through a port whose input delay names clock `via`
+// is removed by a false path from that clock alone (without -to), as
+// OpenSTA applies it, not by one between that clock and capture clocks.
+bool ANALYZER::clock_pair_false(int from, int to, int via) const {
   for (const SSC_SDC_PATH_RULE& r : m_out->constraints.rules) {
     if (r.max_delay || (r.from_clocks.empty() && r.to_clocks.empty())) continue;
     if (!r.from_nodes.empty() || !r.to_nodes.empty()) continue;
     const bool f = !r.has_from || (from >= 0 && std::count(r.from_clocks.begin(), r.from_clocks.end(), from));
     const bool t = !r.has_to || (to >= 0 && std::count(r.to_clocks.begin(), r.to_clocks.end(), to));
     if (f && t) return true;
+    if (via >= 0 && !r.has_to && std::count(r.from_clocks.begin(), r.from_clocks.end(), via)) return true;
   }
   return false;
 }
@@ -383,11 +609,20 @@ void ANALYZER::relations() {
     for (size_t h = 0; h < groups; ++h) {
       const SSC_GROUP& a = m_out->groups[g];
       const SSC_GROUP& b = m_out->groups[h];
-      if (a.capture || !b.capture || clock_pair_false(a.clock >= 0 ? a.clock : a.via, b.clock)) continue;
+      if (a.capture || !b.capture || clock_pair_false(a.clock, b.clock, a.via)) continue;
       const int rule = winning_rule(a.rule_set, b.rule_set);
       if (rule >= 0) {
-        m_rel[g * groups + h] = m_relaxed[g * groups + h] = c.rules[rule].value;
-        m_path_delay[g * groups + h] = 1;
+        // Under -ignore_clock_latency an input port's arrival keeps its
+        // launch edge's time (OpenSTA subtracts only a register's clock
+        // arrival): the requirement is the rule's value less that time.
+        int64_t value = c.rules[rule].value;
+        if (c.rules[rule].ignore_clock_latency && a.at_port && a.clock >= 0) {
+          const SSC_SDC_CLOCK& ca = c.clocks[a.clock];
+          value -= a.falling ? ca.fall : ca.rise;
+        }
+        m_rel[g * groups + h] = m_relaxed[g * groups + h] =
+            int32_t(std::clamp<int64_t>(value, INT32_MIN + 1, INT32_MAX - 1));
+        m_path_delay[g * groups + h] = c.rules[rule].ignore_clock_latency ? 2 : 1;
       } else if (a.clock >= 0 && b.clock >= 0) {
         const SSC_SDC_CLOCK& ca = c.clocks[a.clock];
         const SSC_SDC_CLOCK& cb = c.clocks[b.clock];
@@ -507,7 +742,8 @@ void ANALYZER::score() {
       if (arc.m_kind == TDB_ARC_CAPTURE) {
         // Worst slack per capture clock, over every launch group. As in
         // OpenSTA's path groups, a max-delay path counts for the clock of
-        // the register it ends at; one ending at an output port for none.
+        // the register it ends at; one ending at an output port, or timed
+        // by a rule that ignores clock latency, for none.
         for (uint32_t e = m_cap_begin[v]; e < m_cap_begin[v + 1]; ++e) {
           const SSC_GROUP& hg = m_out->groups[m_caps[e].group];
           for (int g : launch) {
@@ -517,7 +753,9 @@ void ANALYZER::score() {
             if (rel == NONE || a == NONE) continue;
             const int64_t s = int64_t(rel) - a - m_caps[e].offset;
             const int32_t s32 = int32_t(std::max<int64_t>(s, INT32_MIN + 1));
-            if (hg.clock >= 0 && !(m_path_delay[pair] && node.get_kind() == TDB_NODE_OUT_PORT))
+            const bool for_clock = hg.clock >= 0 && m_path_delay[pair] != 2 &&
+                                   !(m_path_delay[pair] && node.get_kind() == TDB_NODE_OUT_PORT);
+            if (for_clock)
               m_out->worst_per_clock[hg.clock] = std::min(m_out->worst_per_clock[hg.clock], s32);
             m_out->worst_all = std::min(m_out->worst_all, s32);
           }
@@ -578,24 +816,43 @@ void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC
     for (uint32_t s : clocks[k].sources)
       if (s < n && clock_of_source[s] < 0) clock_of_source[s] = int(k);
   out->clock.assign(n, -1);
-  out->falling.assign(n, 0);
-  out->left_unclocked = 0;
-  GATED_CLOCK_WALK gated(data, clock_of_source);
+  out->edges.assign(n, 0);
+  out->more.clear();
+  std::vector<uint32_t> gated;
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = data.nodes[v];
     const int s = node.get_clock_source();
     if (node.get_kind() != TDB_NODE_REGISTER || s < 0 || size_t(s) >= n) continue;
     if (clock_of_source[s] >= 0) {
       out->clock[v] = clock_of_source[s];
-      out->falling[v] = node.clock_is_inverted();
-      continue;
+      out->edges[v] = node.clock_is_inverted() ? 2 : 1;
+    } else if (data.nodes[s].get_kind() == TDB_NODE_COMB) {
+      gated.push_back(uint32_t(s));
     }
-    if (data.nodes[s].get_kind() != TDB_NODE_COMB) continue;
-    const int32_t state = gated.state_of(uint32_t(s));
-    if (state == GATED_CLOCK_WALK::kConflict) ++out->left_unclocked;
-    if (state < 0) continue;
-    out->clock[v] = state / 2;
-    out->falling[v] = char(bool(state & 1) != node.clock_is_inverted());
+  }
+  if (gated.empty()) return;
+  GATED_CLOCK_WALK walk(data, clock_of_source);
+  walk.settle(gated);
+  for (uint32_t v = 0; v < n; ++v) {
+    const TDB_NODE& node = data.nodes[v];
+    const int s = node.get_clock_source();
+    if (node.get_kind() != TDB_NODE_REGISTER || s < 0 || size_t(s) >= n || clock_of_source[s] >= 0 ||
+        data.nodes[s].get_kind() != TDB_NODE_COMB)
+      continue;
+    bool first = true;
+    for (auto [it, end] = walk.clocks(uint32_t(s)); it != end; ++it) {
+      // Bit 0: the clock's edge arrives as it is, bit 1: inverted; a
+      // register clocked on the falling edge of its pin takes the other.
+      const int edges = *it & 3;
+      const char mine = char(node.clock_is_inverted() ? ((edges & 1) << 1) | (edges >> 1) : edges);
+      if (first) {
+        out->clock[v] = *it >> 2;
+        out->edges[v] = mine;
+        first = false;
+      } else {
+        out->more.push_back({v, *it >> 2, mine});
+      }
+    }
   }
 }
 

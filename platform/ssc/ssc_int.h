@@ -119,6 +119,10 @@ struct SSC_SDC_IO_DELAY {
 struct SSC_SDC_PATH_RULE {
   bool max_delay = false;  // set_max_delay (else set_false_path)
   int value = 0;
+  // set_max_delay -ignore_clock_latency: as in OpenSTA, the launch edge's
+  // time of an input port's delay counts in its arrival (a register's does
+  // not, the clocks being ideal), and the paths count in no clock's worst.
+  bool ignore_clock_latency = false;
   bool has_from = false, has_to = false;
   std::vector<int> from_clocks, to_clocks;
   std::vector<uint32_t> from_nodes, to_nodes;
@@ -144,19 +148,27 @@ struct SSC_CONSTRAINTS {
   std::vector<uint32_t> min_delay_inputs, min_delay_outputs;
 };
 
-// The clock of every register under the clocks `clocks`, as OpenSTA
-// propagates an ideal clock: a register whose clock source (traced at build
+// The clocks of every register under the clocks `clocks`, as OpenSTA
+// propagates ideal clocks: a register whose clock source (traced at build
 // through buffers and inverters) is a clock's source takes the first clock
 // on it; one whose clock comes through other logic (a gated clock) takes
-// the one clock that reaches its clock source through gates unate in it,
-// its edge inverted through each inverting gate. Several clocks there, or
-// a path not unate in the clock (or through a gate the netlist no longer
-// holds), leave the register without a clock, counted in left_unclocked.
+// every clock that reaches its clock source, each on the edge it arrives on
+// (inverted through each inverting gate), or on both edges where a path is
+// not unate in the clock (a gate the netlist no longer holds counts so).
+// Loops in that logic are settled whole.
 struct SSC_REGISTER_CLOCKS {
   std::vector<int> of_source;  // per node: the first clock defined on it (-1: none)
-  std::vector<int> clock;      // per node: a register's clock index (-1: none)
-  std::vector<char> falling;   // per node: the register captures on the clock's falling edge
-  size_t left_unclocked = 0;   // registers behind gates reached by several clocks or not unate
+  std::vector<int> clock;      // per node: a register's (first) clock index (-1: none)
+  // Per node: the edges of that clock a register captures and launches on:
+  // 1 the rising edge, 2 the falling edge, 3 both (0 without a clock).
+  std::vector<char> edges;
+  // A register's further clocks, where several reach it through gates.
+  struct MORE {
+    uint32_t reg;
+    int clock;
+    char edges;
+  };
+  std::vector<MORE> more;  // by register, then clock
 };
 void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC_CLOCK>& clocks,
                          SSC_REGISTER_CLOCKS* out);
@@ -183,6 +195,8 @@ void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINT
 // every path between two groups is timed by one requirement. Output ports
 // capture in groups of their own (at_port) while some start point has no
 // clock: such a start reaches their output delays, not register captures.
+// Input ports launch in groups of their own (at_port) while some max-delay
+// rule ignores clock latency: their launch edge's time counts under it.
 struct SSC_GROUP {
   int clock = -1;
   bool falling = false;
@@ -190,8 +204,9 @@ struct SSC_GROUP {
   int rule_set = 0;  // index into SSC_ANALYSIS::rule_sets
   bool at_port = false;
   // A launch without a clock from a port whose input delay names clock
-  // `via` (a register whose clock port has no clock): false paths and
-  // max-delay rules from that clock apply to it, as in OpenSTA.
+  // `via` (a register whose clock port has no clock): a false path from
+  // that clock alone removes it, as in OpenSTA; max-delay rules from the
+  // clock, and false paths from it to capture clocks, do not apply to it.
   int via = -1;
 };
 

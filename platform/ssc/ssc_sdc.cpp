@@ -6,7 +6,7 @@
 //   set_input_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
 //   set_output_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
 //   set_false_path [-setup] [-from X] [-to Y]
-//   set_max_delay V [-from X] [-to Y]
+//   set_max_delay V [-from X] [-to Y] [-ignore_clock_latency]
 //   set_units [-time U] [-capacitance …]
 // Targets are collections — [get_ports p…], [get_pins p…], [get_cells p…],
 // [get_registers p…], [get_clocks p…], [all_inputs], [all_outputs],
@@ -55,10 +55,9 @@
 // later, with a warning, as OpenSTA reads it. A clock on input ports that
 // clock no register is a warning naming them: paths from a clock's source
 // are not timed; so is a clock port that also feeds data logic. Registers
-// behind gates that several clocks reach, or not unate in the clock, are
-// counted in one warning (ssc_register_clocks). A clock of period 0 is
-// read as OpenSTA reads it and timed as OpenSTA times it
-// (ssc_edge_relation).
+// behind gates take every clock that reaches them (ssc_register_clocks). A
+// clock of period 0 is read as OpenSTA reads it and timed as OpenSTA times
+// it (ssc_edge_relation).
 // A clock on output ports is a warning naming them: paths to them are not
 // timed, as OpenSTA leaves them.
 // -clock takes a clock name or a collection of one clock ("[get_clocks c]");
@@ -84,8 +83,8 @@
 // delays of other clock edges, as OpenSTA keeps one set per port) and
 // -reference_pin of the I/O delays; -through, -rise_from, -fall_from,
 // -rise_to, -fall_to, -rise_through, -fall_through, -rise, -fall, -hold,
-// -datapath_only, -reset_path and -ignore_clock_latency (OpenSTA then takes
-// the launch edge's time into the arrival) of the path commands; a
+// -datapath_only and -reset_path of the path commands (and
+// -ignore_clock_latency of set_false_path, which has no such option); a
 // collection option that could narrow the collection; either path command
 // without -from and -to (OpenSTA applies neither); set_false_path from
 // points to points or between points and clocks. Skipped alone, the rest
@@ -488,7 +487,6 @@ class SDC_READER {
   void mark_gated_clock_cones();
   const std::vector<char>& feeds_data();
   void warn_clock_ports_feeding_data(const std::vector<uint32_t>& sources);
-  void warn_gated_registers_unclocked();
   bool skip_widened(const std::string& command);
   void settle_edges(bool has_waveform, SSC_SDC_CLOCK* c);
   void take_sources(const SSC_SDC_CLOCK& c);
@@ -538,7 +536,6 @@ class SDC_READER {
   // could narrow its collection ("all_registers -rise_clock"): the
   // collection may take more than it names, so the command is skipped.
   std::string m_widened;
-  int m_last_clock_line = 0;  // the line of the last create_clock
   // Each register's clock under the clocks made so far (register_clocks):
   // made when first asked, again after a create_clock.
   SSC_REGISTER_CLOCKS m_register_clocks;
@@ -716,8 +713,8 @@ bool collection_option_applied(const std::string& cmd, const std::string& o) {
 }
 
 // The registers of the given clocks (all_registers -clock): a register
-// belongs to the clock the analysis assigns it (ssc_register_clocks: the
-// first clock defined on its clock source, or the one clock reaching it
+// belongs to the clocks the analysis assigns it (ssc_register_clocks: the
+// first clock defined on its clock source, or every clock reaching it
 // through gates), on either edge.
 const SSC_REGISTER_CLOCKS& SDC_READER::register_clocks() {
   if (!m_register_clocks_made) ssc_register_clocks(m_data, m_out->clocks, &m_register_clocks);
@@ -727,10 +724,15 @@ const SSC_REGISTER_CLOCKS& SDC_READER::register_clocks() {
 
 void SDC_READER::keep_registers_of(const std::vector<int>& clocks, std::vector<uint32_t>* nodes) {
   const SSC_REGISTER_CLOCKS& registers = register_clocks();
+  auto named = [&](int k) { return k >= 0 && std::find(clocks.begin(), clocks.end(), k) != clocks.end(); };
   std::vector<uint32_t> kept;
   for (uint32_t v : *nodes) {
-    const int k = registers.clock[v];
-    if (k >= 0 && std::find(clocks.begin(), clocks.end(), k) != clocks.end()) kept.push_back(v);
+    bool keep = named(registers.clock[v]);
+    // The further clocks of a register that several clocks reach.
+    auto it = std::lower_bound(registers.more.begin(), registers.more.end(), v,
+                               [](const SSC_REGISTER_CLOCKS::MORE& m, uint32_t r) { return m.reg < r; });
+    for (; !keep && it != registers.more.end() && it->reg == v; ++it) keep = named(it->clock);
+    if (keep) kept.push_back(v);
   }
   nodes->swap(kept);
 }
@@ -1005,7 +1007,6 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
     *why = "create_clock: " + m_widened + " is not applied, so the clock's sources cannot be read";
     return false;
   }
-  m_last_clock_line = m_line;
   settle_edges(has_waveform, &c);
   c.sources = t.nodes;
   warn_sources_without_registers(c.sources);
@@ -1153,21 +1154,6 @@ void SDC_READER::warn_clock_ports_feeding_data(const std::vector<uint32_t>& sour
             : " also feed data logic; their data paths are not timed"));
 }
 
-// Registers behind gates that several clocks reach, or that are not unate
-// in the clock, get no clock (ssc_register_clocks): one warning, on the line
-// of the last create_clock, with their count.
-void SDC_READER::warn_gated_registers_unclocked() {
-  if (m_out->clocks.empty()) return;
-  const size_t count = register_clocks().left_unclocked;
-  if (count == 0) return;
-  m_line = m_last_clock_line;
-  warn("create_clock: " + std::to_string(count) +
-       (count == 1 ? " register whose clock comes" : " registers whose clock comes") +
-       " through logic from several clocks, or through a gate not unate in the clock, " +
-       (count == 1 ? "is left without a clock; its paths are not timed"
-                   : "are left without a clock; their paths are not timed"));
-}
-
 // A command one of whose collections may take more than it names (see
 // m_widened) is skipped with a warning; true when it is.
 bool SDC_READER::skip_widened(const std::string& command) {
@@ -1267,7 +1253,6 @@ void SDC_READER::replace_io_delays(const std::vector<uint32_t>& nodes, bool inpu
 }
 
 void SDC_READER::finish() {
-  warn_gated_registers_unclocked();
   for (uint32_t v = 0; v < m_named.size(); ++v) {
     if (m_named[v]) m_out->named_registers.push_back(v);
     if (m_min_delay[v])
@@ -1316,9 +1301,10 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
                w[i] == "-reset_path") {
       if (skipped.empty()) skipped = w[i];
     } else if (w[i] == "-ignore_clock_latency") {
-      // OpenSTA then takes the launch edge's time into the arrival: the
-      // requirement means another thing.
-      if (skipped.empty()) skipped = w[i];
+      // set_max_delay: an input port's launch edge time then counts in its
+      // arrival (ssc_analysis.cpp); set_false_path has no such option.
+      if (max_delay) r.ignore_clock_latency = true;
+      else if (skipped.empty()) skipped = w[i];
     } else if (w[i] == "-comment" && i + 1 < w.size()) {
       ++i;
       comment = true;

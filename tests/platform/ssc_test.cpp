@@ -1330,10 +1330,11 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
        {"3: set_false_path -rise is not applied; ignored", "4: set_max_delay -fall is not applied; ignored"}},
       {"set_max_delay 1 -datapath_only -from [get_cells r1]\nset_max_delay 1 -reset_path -to [get_cells r3]\n", 7,
        {"3: set_max_delay -datapath_only is not applied; ignored", "4: set_max_delay -reset_path is not applied; ignored"}},
-      // -ignore_clock_latency makes OpenSTA take the launch edge's time
-      // into the arrival: the command means another thing and is skipped.
-      {"set_max_delay 5 -ignore_clock_latency -to [get_cells r3] -comment {tight}\n", 7,
-       {"3: set_max_delay -ignore_clock_latency is not applied; ignored"}},
+      // set_max_delay -ignore_clock_latency applies (edges at 0 change
+      // nothing); set_false_path has no such option.
+      {"set_false_path -ignore_clock_latency -to [get_cells r3]\n"
+       "set_max_delay 5 -ignore_clock_latency -to [get_cells r3]\n",
+       2, {"3: set_false_path -ignore_clock_latency is not applied; ignored"}},
       {"set_max_delay 5 -to [get_cells r3] -comment {tight}\n", 2,
        {"3: set_max_delay -comment is not applied; the rest of the command is"}},
       {"set_input_delay 1 -clock clk -reference_pin [get_ports clk] [get_ports b]\n"
@@ -1397,25 +1398,16 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
       {"set_input_delay 6 -clock clk -reference_pin [get_ports clk] [get_ports b]\n", 7,
        {"3: set_input_delay -reference_pin is not applied; ignored"}},
       // A clock port that also feeds data is named (paths from a clock's
-      // source are not timed); registers behind a gate not unate in their
-      // clock, or reached by several clocks, are counted once, on the line
-      // of the last create_clock. clk2 clocks r4 through the multiplexer.
-      {"", 8,
-       {"1: create_clock: port \"clk\" also feeds data logic; its data paths are not timed",
-        "1: create_clock: 1 register whose clock comes through logic from several clocks, or through a gate not unate "
-        "in the clock, is left without a clock; its paths are not timed"},
-       gated},
-      {"create_clock -name c2 -period 10 [get_ports clk2]\n", 8,
-       {"1: create_clock: port \"clk\" also feeds data logic; its data paths are not timed",
-        "3: create_clock: 2 registers whose clock comes through logic from several clocks, or through a gate not "
-        "unate in the clock, are left without a clock; their paths are not timed"},
-       gated},
-      // all_registers -clock takes r4, clocked through the multiplexer.
+      // source are not timed). r3, behind a gate not unate in clk, is
+      // clocked on both edges (r2 to r3 at the fall: 5); r4 by clk, and by
+      // c2 as well once clk2 has a clock, without a warning (they were left
+      // without a clock, and the warning cited the last create_clock).
+      {"", 5, {"1: create_clock: port \"clk\" also feeds data logic; its data paths are not timed"}, gated},
+      {"create_clock -name c2 -period 10 [get_ports clk2]\ncreate_clock -name v -period 7\n", 5,
+       {"1: create_clock: port \"clk\" also feeds data logic; its data paths are not timed"}, gated},
+      // all_registers -clock takes r3 and r4, clocked through gates.
       {"set_output_delay 3 -clock clk [get_ports q]\nset_false_path -from [all_registers -clock clk]\n", 8,
-       {"1: create_clock: port \"clk\" also feeds data logic; its data paths are not timed",
-        "1: create_clock: 1 register whose clock comes through logic from several clocks, or through a gate not unate "
-        "in the clock, is left without a clock; its paths are not timed"},
-       gated},
+       {"1: create_clock: port \"clk\" also feeds data logic; its data paths are not timed"}, gated},
   };
   const std::string clock = "create_clock -name clk -period 10 [get_ports clk]\nset_input_delay 2 -clock clk [get_ports a]\n";
   for (const ROW& row : rows) {
@@ -1794,6 +1786,20 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       // A wildcard meets each port's own name, never the model's (top):
       // "t*" delayed every input of s298, whose inputs begin with G.
       "{IO}set_input_delay {T} -clock c [get_ports t*]\n",
+      // Max-delay rules from the clock port of registers without a clock,
+      // or from the clock of its input delay, and false paths from that
+      // clock to capture clocks, do not reach their paths (a later rule
+      // from all inputs won over the earlier one between registers).
+      "{NC}create_clock -name v -period {P}\nset_input_delay {D} -clock v [all_inputs]\nset_output_delay {D} -clock v "
+      "[all_outputs]\nset_max_delay {T} -from [all_registers] -to [all_registers]\n"
+      "set_max_delay {L} -from [all_inputs] -to [all_registers]\n"
+      "set_max_delay {T} -from [get_clocks v] -to [all_outputs]\n",
+      "{NC}create_clock -name v -period {P}\nset_input_delay {D} -clock v [all_inputs]\nset_output_delay {D} -clock v "
+      "[all_outputs]\nset_false_path -from [get_clocks v] -to [get_clocks v]\n",
+      // -ignore_clock_latency with the edges at 0 changes no requirement
+      // (it skipped the command); its paths count for no clock's worst.
+      "{IO}set_max_delay {T} -from [get_ports {{IN}}] -ignore_clock_latency\n",
+      "{IO}set_max_delay {T} -from [all_registers] -to [all_registers] -ignore_clock_latency\n",
   };
   for (const char* name : {"mcnc/s298", "mcnc/tseng"}) {
     LOADED_NETLIST nl = load_blif(name);
@@ -1857,6 +1863,13 @@ TEST(SscOracle, CollectionOptionsAndWaveformsGiveOpenStasSlacks) {
       // No cell's own name holds "chip": the model's (sv_chip3_hierarchy_no_mem)
       // once gave the pattern every cell, and the false path cut them all.
       {"", "set_false_path -to [get_cells *chip*]\n"},
+      // -ignore_clock_latency: an input port's arrival keeps its launch
+      // edge's time (rising, or falling under -clock_fall).
+      {"-waveform {4000 1000}", "set_input_delay 300 -clock c0 [get_ports tm3_vidin*]\n"
+                                "set_max_delay 3000 -from [get_ports tm3_vidin*] -ignore_clock_latency\n"},
+      {"-waveform {1500 3500}", "set_input_delay 300 -clock c0 -clock_fall [get_ports tm3_vidin*]\n"
+                                "set_max_delay 4000 -from [get_clocks c0] -to [all_registers -clock c2] "
+                                "-ignore_clock_latency\n"},
   };
   LOADED_NETLIST nl = load_blif("seq/stereovision3");
   const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
@@ -1931,6 +1944,75 @@ TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
     for (const auto& [key, value] : {std::pair{"{W0}", row.w0}, {"{P2}", row.p2}, {"{W2}", row.w2}})
       c.sdc.replace(c.sdc.find(key), std::strlen(key), value);
     analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, c, pins, c.sdc, true);
+  }
+}
+
+// Gated clocks against OpenSTA, table model: a gate not unate in the clock
+// clocks its register on both edges (it was left without a clock, and its
+// paths into output delays were timed from 0: y read 1200, OpenSTA 300); a
+// loop in the gating logic, cut where OpenSTA cuts it (r2 stayed without a
+// clock in one netlist order; through a NOR; the enable's port named before
+// the clock's, so that the walk from it cuts the loop); a register gated on
+// the second clock (its clock index read as the first's); one reached by
+// two clocks, clocked by both; a register without a clock behind a gate,
+// whose paths start at the ports before it: removed only once every such
+// port is, by false paths from the ports or from the clocks of their input
+// delays, and unchanged by one from a clocked register before its clock
+// pin.
+TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
+  if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
+  const char* const xor_gate =
+      ".model x\n.inputs clk en a\n.outputs y\n.names clk en gx\n10 1\n01 1\n.latch a r0 re clk 0\n"
+      ".names r0 n0\n0 1\n.latch n0 r1 re gx 0\n.names r1 y\n0 1\n.names r1 n1\n0 1\n.latch n1 r2 fe clk 0\n.end\n";
+  const char* const loop = ".model l\n.inputs clk en a\n.outputs y\n{G}.latch a r0 re clk 0\n.names r0 n0\n0 1\n"
+                           ".latch n0 r1 re g0 0\n.names r1 n1\n0 1\n.latch n1 r2 re g1 0\n.names r2 y\n0 1\n.end\n";
+  const std::string and_or = ".names clk g1 g0\n11 1\n", or_en = ".names g0 en g1\n1- 1\n-1 1\n";
+  const std::string nor_en = ".names g0 en g1\n00 1\n";
+  std::string late_clock = std::string(loop).replace(std::string(loop).find("{G}"), 3, and_or + or_en);
+  for (size_t at = late_clock.find("clk"); at != std::string::npos; at = late_clock.find("clk", at + 4))
+    late_clock.replace(at, 3, "zclk");
+  const char* const two =
+      ".model t\n.inputs clka clkb en a\n.outputs y\n.names clkb en gb\n11 1\n.names en clka clkb m\n01- 1\n1-1 1\n"
+      ".latch a r1 re clkb 0\n.names r1 n1\n0 1\n.latch n1 r2 re gb 0\n.names r2 n2\n0 1\n.latch n2 r3 re clkb 0\n"
+      ".latch n2 r4 re m 0\n.names r4 y\n0 1\n.end\n";
+  const char* const unclocked =
+      ".model u\n.inputs clk ck2 en a\n.outputs y z w\n.names clk en g\n11 1\n.latch a r1 re g 0\n.names r1 y1\n0 1\n"
+      ".names y1 y\n0 1\n"
+      ".latch a q1 re clk 0\n.latch a r2 re q1 0\n.names r2 z\n0 1\n.latch a qa re ck2 0\n.latch a r3 re qa 0\n"
+      ".names r3 w\n0 1\n.end\n";
+  const std::string io = "create_clock -name V -period 1000\ncreate_clock -name A -period 1000 [get_ports ck2]\n"
+                         "set_output_delay 100 -clock V [all_outputs]\n";
+  struct ROW {
+    std::string blif, sdc;
+  };
+  const ROW rows[] = {
+      {xor_gate, "create_clock -name c -period 1000 -waveform {600 900} [get_ports clk]\n"
+                 "set_output_delay 100 -clock c [all_outputs]\n"},
+      {std::string(loop).replace(std::string(loop).find("{G}"), 3, and_or + or_en),
+       "create_clock -name c -period 1000 [get_ports clk]\nset_output_delay 100 -clock c [all_outputs]\n"},
+      {std::string(loop).replace(std::string(loop).find("{G}"), 3, or_en + and_or),
+       "create_clock -name c -period 1000 [get_ports clk]\nset_output_delay 100 -clock c [all_outputs]\n"},
+      {std::string(loop).replace(std::string(loop).find("{G}"), 3, nor_en + and_or),
+       "create_clock -name c -period 1000 [get_ports clk]\nset_output_delay 100 -clock c [all_outputs]\n"},
+      {late_clock, "create_clock -name c -period 1000 [get_ports zclk]\nset_output_delay 100 -clock c [all_outputs]\n"},
+      {two, "create_clock -name A -period 1000 [get_ports clka]\n"
+            "create_clock -name B -period 1500 -waveform {0 300} [get_ports clkb]\n"},
+      {two, "create_clock -name A -period 1000 [get_ports clka]\n"
+            "create_clock -name B -period 1500 -waveform {0 300} [get_ports clkb]\n"
+            "set_output_delay 50 -clock A [all_outputs]\n"},
+      {unclocked, io + "set_input_delay 10 -clock V [get_ports en]\nset_false_path -from [get_clocks V]\n"},
+      {unclocked, io + "set_input_delay 10 -clock V [get_ports {en clk}]\nset_false_path -from [get_clocks V]\n"},
+      {unclocked, io + "set_false_path -from [get_ports {en clk}]\nset_false_path -from [get_cells qa]\n"},
+  };
+  for (const ROW& row : rows) {
+    BLIF_RESULT in = blif_read_string(row.blif);
+    ASSERT_NE(in.netlist, nullptr) << in.error;
+    LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
+    STA_CONSTRAINTS c;
+    for (const char* k : {"c", "A", "B", "V"})
+      if (row.sdc.find(std::string("-name ") + k + " ") != std::string::npos) c.clocks.push_back({k, 1000, ""});
+    c.sdc = row.sdc;
+    analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, c, driven_register_inputs(nl.get()), row.blif + row.sdc, true);
   }
 }
 
