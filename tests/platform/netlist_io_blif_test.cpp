@@ -589,6 +589,41 @@ TEST(NetlistIoBlif, WriterHonoursInversionsAndRefusesAsyncControls) {
   cells_as_subckt.atoms_as_subckt = true;
   ASSERT_TRUE(blif_write_file(&tied, "tied.blif", cells_as_subckt, &why)) << why;
   EXPECT_TRUE(sim_equivalent(&tied, read_back("tied.blif").get(), {}, &why)) << why << file_text("tied.blif");
+  // A cell refused as .subckt (a multi-bit port) and cut out, whose pin is
+  // tied to 1, then a cell with a pin tied to 1, beside an input named
+  // "$true": the refusal takes back its tie cover, so the cell after it
+  // writes one of its own (it read "$true~1", which no cover drove: 0).
+  CDB_SGATE_NETLIST tied_cut;
+  auto* vcc = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
+  tied_cut.add_node(vcc);
+  vcc->add_unordered_fanin_from_oterm(nullptr, false, nullptr);  // VCC
+  auto* ram = new CDB_SGATE_WYSIWYG(nullptr, 96);
+  tied_cut.add_node(ram, true);
+  auto* xor_cell = new CDB_SGATE_WYSIWYG(nullptr, 61);
+  tied_cut.add_node(xor_cell, true);
+  xor_cell->set_lutmask_value(0x6666666666666666ull);  // a ^ b
+  const std::pair<CDB_SGATE_WYSIWYG*, uint16_t> tied_pins[] = {{ram, 35}, {xor_cell, DB_PORT_DATAA}, {xor_cell, DB_PORT_DATAB}};
+  for (const auto& [cell, port] : tied_pins) {
+    CDB_SGATE_ITERM* t = cell->create_input_term(nullptr, port);
+    cell->set_input_term(t, cell->get_input_port_number(port));
+    (port == DB_PORT_DATAB ? make_input_pin(&tied_cut, "$true") : static_cast<CDB_SGATE_NODE*>(vcc))
+        ->get_single_oterm()
+        ->insert_fanout(t);
+  }
+  auto* xor_out = new CDB_SGATE_OTERM(xor_cell);
+  xor_out->set_port_type(DB_PORT_COMBOUT);
+  xor_cell->set_output_term(xor_out, xor_cell->get_output_port_number(DB_PORT_COMBOUT));
+  xor_out->insert_fanout(make_output_pin(&tied_cut, "y", nullptr)->get_input_term(0));
+  BLIF_WRITE_OPTIONS cut_cells = cells_as_subckt;
+  cut_cells.cut_unsupported = true;
+  ASSERT_TRUE(blif_write_file(&tied_cut, "tied_cut.blif", cut_cells, &why)) << why;
+  {
+    LOADED_NETLIST back = read_back("tied_cut.blif");
+    NETLIST_SIMULATOR sim(back.get());
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    drive(sim, back.get(), {{"$true", kB}});
+    EXPECT_EQ(sim.output(pin(back.get(), "y")), ~kB) << file_text("tied_cut.blif");
+  }
 
   // A constant read through an inverted input: y = a & !(a & 0) is a.
   CDB_SGATE_NETLIST inv_const;
