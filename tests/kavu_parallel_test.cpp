@@ -695,6 +695,10 @@ TEST(KavuParallelRun, NamesThatLookLikeOptionsOrPathsStayNames) {
 // failure is reported. The file written (an archive's temporary file, the
 // copy kept of a partition archive) is made a link to /dev/full, where every
 // write fails as on a full disk. The kept copy used to be "cannot copy".
+// Another failure (the link names a directory) is the system's reason, the
+// message naming the file that failed once: the partition archive's path
+// was named twice, the namespace archive's failure was only "the write
+// failed", and a failed kept copy named the partition archive.
 TEST(KavuParallelArchives, AFullDiskIsSaidToBeFull) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
   const std::string tmp = ".tmp" + std::to_string(getpid());
@@ -702,34 +706,42 @@ TEST(KavuParallelArchives, AFullDiskIsSaidToBeFull) {
     const char* what;
     std::string link;  // the file whose write meets the full disk
     const char* message;
+    std::string named;  // the file or directory the message names
   };
   for (const int which : {0, 1, 2}) {
-    PARALLEL_SCOPE scope;
-    const ROW rows[] = {{"namespace archive", gen_get_db_dir_path() + "/hdb_namespace.cdb" + tmp,
-                         "Parallel synthesis cannot write the design's namespace archive in"},
-                        {"partition archive", kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb" + tmp,
-                         "Parallel synthesis cannot write partition 0 to"},
-                        {"kept copy", kavu_parallel_kept_archive_name("rev 1", "map", 0) + ".cdb",
-                         "Parallel synthesis cannot write partition 0 to"}};
-    const ROW& row = rows[which];
-    SCOPED_TRACE(row.what);
-    const std::string link = row.link;
-    std::filesystem::remove(link);
-    std::filesystem::create_symlink("/dev/full", link);
-    std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({3, 2}, "f");
-    msg_log_clear();
-    EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
-    std::filesystem::remove(link);
-    EXPECT_EQ(parts.size(), 2u);
-    for (CDB_SGATE_NETLIST* p : parts) delete p;
-    int said = 0;
-    for (const MSG_LOG_ENTRY& e : msg_log()) {
-      if (e.kind != MSG_LOG_ERROR) continue;
-      EXPECT_EQ(e.text.rfind(row.message, 0), 0u) << e.text;
-      EXPECT_NE(e.text.find(": the disk is full."), std::string::npos) << e.text;
-      ++said;
+    for (const char* device : {"/dev/full", "/"}) {
+      PARALLEL_SCOPE scope;
+      const std::string archive = kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb";
+      const std::string kept = kavu_parallel_kept_archive_name("rev 1", "map", 0) + ".cdb";
+      const ROW rows[] = {{"namespace archive", gen_get_db_dir_path() + "/hdb_namespace.cdb" + tmp,
+                           "Parallel synthesis cannot write the design's namespace archive in", gen_get_db_dir_path()},
+                          {"partition archive", archive + tmp, "Parallel synthesis cannot write partition 0 to", archive},
+                          {"kept copy", kept, "Parallel synthesis cannot write partition 0 to", kept}};
+      const ROW& row = rows[which];
+      SCOPED_TRACE(std::string(row.what) + " " + device);
+      const std::string link = row.link;
+      std::filesystem::remove(link);
+      std::filesystem::create_symlink(device, link);
+      std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({3, 2}, "f");
+      msg_log_clear();
+      EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
+      std::filesystem::remove(link);
+      EXPECT_EQ(parts.size(), 2u);
+      for (CDB_SGATE_NETLIST* p : parts) delete p;
+      int said = 0;
+      for (const MSG_LOG_ENTRY& e : msg_log()) {
+        if (e.kind != MSG_LOG_ERROR) continue;
+        EXPECT_EQ(e.text.rfind(row.message + std::string(" \"") + row.named + "\": ", 0), 0u) << e.text;
+        EXPECT_NE(e.text.find(device == std::string("/") ? ": cannot write the file: Is a directory." : ": the disk is full."),
+                  std::string::npos)
+            << e.text;
+        if (which > 0) {
+          EXPECT_EQ(e.text.find(row.named, row.named.size()), std::string::npos) << e.text;  // named once
+        }
+        ++said;
+      }
+      EXPECT_EQ(said, 1);
     }
-    EXPECT_EQ(said, 1);
   }
   // The helper, run as the driver runs it without pipes, meets the full disk
   // writing its result; its process id (and so its temporary file's name)

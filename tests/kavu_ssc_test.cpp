@@ -426,6 +426,26 @@ TEST_F(KavuSsc, FlattenedNetlistIsWrittenAndReadBackPerPartition) {
   ASSERT_TRUE(analyze(&nl, &map));
   EXPECT_TRUE(cap.contains("Read the partition-specific tdb netlist from disk (partition top)"));
   EXPECT_EQ(msg_log_count(286031), 1);  // once per partition
+  // The next compile's write fails (a name the file cannot hold): no
+  // analysis reads the netlists stored by the last one (it stitched this
+  // design into them and succeeded). Written again, the generic netlist is
+  // read, not the partition's of the last compile. (Stitched netlists are
+  // not stored here, so the stitch itself writes nothing.)
+  CFG_SCOPE no_partition_files{{"kavu_ssc_write_netlist_per_partition", "off"}};
+  for (const bool fails : {true, false}) {
+    CDB_SGATE_NETLIST next;
+    build_pipeline(&next);
+    if (fails) make_output_pin(&next, "odd", make_input_pin(&next, "a\nb"));
+    std::vector<CDB_SGATE_NETLIST*> next_netlists{&next};
+    EXPECT_EQ(kavu_write_flattened_tdb_netlist(&m_facade, next_netlists), !fails);
+    EXPECT_EQ(TDB_MANAGER::get()->sgate_sta_netlist_on_disk(nullptr), !fails);
+    DEBUG_CAPTURE next_cap("KAVU");
+    map.clear();
+    EXPECT_EQ(analyze(&next, &map), !fails);
+    EXPECT_EQ(next_cap.contains("Timing analysis can't run because TDB netlist wasn't written to disk"), fails);
+    EXPECT_EQ(next_cap.contains("Trying the generic one"), !fails);
+    EXPECT_FALSE(ssc_get_util()->is_in_use());
+  }
   EXPECT_FALSE(kavu_wants_to_run_timing_analysis_but_device_fails(&m_facade));
   CMP_FACADE bare;
   bare.set_family(DEV_FAMILY_ENUM(3));

@@ -6,10 +6,16 @@
 #include "msg/msg.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -217,36 +223,112 @@ bool FIO_FILE_SYSTEM::read_regular_file(const std::string& path, uint64_t max_by
 
 namespace {
 
-// Writes every part to `fd`, resuming short writes; 0 or the system's error.
-int fio_write_all(int fd, std::initializer_list<std::string_view> parts) {
-  for (std::string_view part : parts) {
-    const char* at = part.data();
-    size_t left = part.size();
-    while (left > 0) {
-      const ssize_t n = ::write(fd, at, left);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return errno ? errno : EIO;
-      }
-      at += n;
-      left -= size_t(n);
+// The most bytes the process may write into a regular file (its
+// RLIMIT_FSIZE), so that a write past it is refused before it starts rather
+// than cut by the system (which also sends SIGXFSZ).
+uint64_t fio_size_limit() {
+  struct rlimit lim;
+  if (::getrlimit(RLIMIT_FSIZE, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+  return uint64_t(lim.rlim_cur);
+}
+
+// Writes `text` to `fd` at its offset, or at `*at` (advanced) when given,
+// resuming short writes; 0 or the system's error.
+int fio_write_all(int fd, std::string_view text, uint64_t* at = nullptr) {
+  const char* from = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = at ? ::pwrite(fd, from, left, off_t(*at)) : ::write(fd, from, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno ? errno : EIO;
     }
+    if (n == 0) return EIO;  // no progress: never loop on it
+    from += n;
+    left -= size_t(n);
+    if (at) *at += uint64_t(n);
   }
   return 0;
 }
 
-// Creates a new file of a unique name beside `target` (O_EXCL, mode 0666
-// less the umask, as a created file gets); -1 with the system's error.
-int fio_create_beside(const std::string& target, std::string* temp, int* error) {
-  static std::atomic<unsigned> serial{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *temp = target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(serial++);
-    const int fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) return fd;
-    if (errno != EEXIST) break;
+// Writes the parts as the whole of the regular file open on `fd`, in place,
+// so that a write the system refuses for want of room leaves the file as it
+// was: the new length is checked against the size limit and reserved
+// (fallocate) before a byte of the file changes, then the text is written
+// from the start and the file cut to its length. Only a failure of the
+// device after the room is reserved can leave the file part new. 0 or the
+// system's error. A device or a FIFO takes the text as it comes.
+int fio_write_in_place(int fd, const std::string_view* parts, size_t count) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) {
+    for (size_t k = 0; k < count; ++k)
+      if (const int error = fio_write_all(fd, parts[k])) return error;
+    return 0;
   }
-  *error = errno ? errno : EIO;
+  uint64_t total = 0;
+  for (size_t k = 0; k < count; ++k) total += parts[k].size();
+  if (total > fio_size_limit()) return EFBIG;
+  if (total > 0) {
+    int reserved;
+    while ((reserved = ::fallocate(fd, 0, 0, off_t(total))) != 0 && errno == EINTR) {
+    }
+    if (reserved != 0) {
+      const int error = errno;
+      if (error != EOPNOTSUPP && error != ENOSYS) {
+        // A reservation the system stopped part-way may have grown the file.
+        struct stat now;
+        if (::fstat(fd, &now) == 0 && now.st_size != st.st_size) (void)!::ftruncate(fd, st.st_size);
+        return error;
+      }
+      // A file system that reserves nothing: the free room is looked at.
+      struct statvfs fs;
+      const uint64_t held = uint64_t(st.st_blocks) * 512;
+      if (total > held && ::fstatvfs(fd, &fs) == 0 && total - held > uint64_t(fs.f_bavail) * fs.f_frsize)
+        return ENOSPC;
+    }
+  }
+  uint64_t at = 0;
+  for (size_t k = 0; k < count; ++k)
+    if (const int error = fio_write_all(fd, parts[k], &at)) return error;
+  if (uint64_t(st.st_size) > total && ::ftruncate(fd, off_t(total)) != 0) return errno;
+  return 0;
+}
+
+// Creates a new file beside `target`, in the same directory, exclusively
+// (a name taken, a link planted there included, is passed over), readable
+// and writable by the process (mode 0666 less the umask, as a created file
+// gets): "<target>.tmp<pid>_<k>" with the first free k below 100, the
+// target's own name cut at its end where the whole would pass the longest
+// name a directory takes. -1 with the system's error.
+int fio_create_beside(const std::string& target, std::string* temp, int* error) {
+  const size_t leaf_at = target.rfind('/') + 1;  // 0 for a bare name
+  const std::string_view leaf = std::string_view(target).substr(leaf_at);
+  const std::string pid = ".tmp" + std::to_string(::getpid()) + "_";
+  *error = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string suffix = pid + std::to_string(attempt);
+    const size_t keep = std::min(leaf.size(), size_t(NAME_MAX) - suffix.size());
+    temp->assign(target, 0, leaf_at);
+    temp->append(leaf.substr(0, keep));
+    temp->append(suffix);
+    const int fd = ::open(temp->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    *error = errno ? errno : EIO;
+    if (*error != EEXIST) break;
+  }
+  temp->clear();
   return -1;
+}
+
+// True when a temporary refused for `error` is no reason to refuse the
+// write: the directory will not take a new name from the caller (no write
+// permission, an immutable directory, a name too long for the directory),
+// while writing the file in place may still succeed. Refusals for want of
+// room or of file descriptors (ENOSPC, EDQUOT, EMFILE, EIO …) are not:
+// the file is left as it was.
+bool fio_temp_refused_by_directory(int error) {
+  return error == EACCES || error == EPERM || error == ENAMETOOLONG || error == EROFS;
 }
 
 // The directory that holds `path`'s last name ("." for a bare name).
@@ -265,12 +347,69 @@ bool fio_sticky_forbids(const std::string& target, uid_t owner) {
   return (dir.st_mode & S_ISVTX) && me != 0 && owner != me && dir.st_uid != me;
 }
 
+// True when the directory of `target` is append-only or immutable: a name
+// made there cannot be renamed nor removed again, so no temporary is made.
+// The flags are read from the directory's attributes (which need no read
+// permission), else from the directory itself; a directory whose flags
+// cannot be read counts as neither (the rename's refusal is then met at the
+// commit).
+bool fio_directory_keeps_names(const std::string& target) {
+  const std::string dir = fio_directory_of(target);
+  const uint64_t kept = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
+  struct statx sx;
+  if (::statx(AT_FDCWD, dir.c_str(), 0, STATX_BASIC_STATS, &sx) == 0 && (sx.stx_attributes_mask & kept) == kept)
+    return (sx.stx_attributes & kept) != 0;
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  const bool keeps = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+  ::close(fd);
+  return keeps;
+}
+
+// True when the file open on `fd` is the root of a mount (a file bind-mounted
+// at `target`, as a container's output file is): a rename over it is refused.
+bool fio_is_mount_root(int fd, const std::string& target) {
+  struct statx sx;
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &sx) == 0 && (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+      (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT))
+    return true;
+  struct stat file, dir;
+  return ::fstat(fd, &file) == 0 && ::stat(fio_directory_of(target).c_str(), &dir) == 0 && file.st_dev != dir.st_dev;
+}
+
+// True when the file open on `fd` carries extended attributes that a new
+// file would not get: a POSIX ACL, user.*, trusted.* or security attributes
+// but the security label, which the system gives a new file by its
+// directory as it gave this one.
+bool fio_has_attributes_a_rename_drops(int fd) {
+  const ssize_t size = ::flistxattr(fd, nullptr, 0);
+  if (size <= 0) return false;
+  std::string names(size_t(size), '\0');
+  const ssize_t got = ::flistxattr(fd, names.data(), names.size());
+  if (got < 0) return errno == ERANGE;  // more came meanwhile
+  for (size_t at = 0; at < size_t(got);) {
+    const size_t length = ::strnlen(names.data() + at, size_t(got) - at);
+    if (std::string_view(names.data() + at, length) != "security.selinux") return true;
+    at += length + 1;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool FIO_FILE_REPLACEMENT::fail(int error, std::string* problem) {
   abandon();
   if (problem) *problem = "cannot write the file: " + std::string(std::strerror(error ? error : EIO));
   return false;
+}
+
+bool FIO_FILE_REPLACEMENT::hold(int fd) {
+  m_fd = fd;
+  m_mode = HELD;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) m_limit = fio_size_limit();
+  return true;
 }
 
 bool FIO_FILE_REPLACEMENT::open(const std::string& path, std::string* problem) {
@@ -283,33 +422,39 @@ bool FIO_FILE_REPLACEMENT::open(const std::string& path, std::string* problem) {
     return errno == ENOENT ? open_new(path, problem) : fail(errno, problem);
   }
   if (S_ISREG(st.st_mode)) return open_existing(path, problem);
-  // A device or a FIFO holds no file to keep: written in place.
-  m_fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  return m_fd >= 0 || fail(errno, problem);
+  // A device or a FIFO holds no file to keep: written in place at the
+  // commit, as an open for writing would (a directory: refused).
+  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  return fd >= 0 ? hold(fd) : fail(errno, problem);
 }
 
 bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* problem) {
   struct stat link;
   if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-    // A dangling link: the file it names is created, as an open creates it.
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (m_fd < 0) return fail(errno, problem);
+    // A dangling link: the file it names is created, as an open creates it,
+    // and removed again by a failed write.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return fail(errno, problem);
     std::error_code ec;
     m_created = fs::canonical(fs::path(path), ec).string();
-    return true;
+    return hold(fd);
   }
   int error = 0;
-  m_fd = fio_create_beside(path, &m_temp, &error);
-  if (m_fd >= 0) {
-    m_target = path;
-    return true;
+  if (!fio_directory_keeps_names(path)) {
+    m_fd = fio_create_beside(path, &m_temp, &error);
+    if (m_fd >= 0) {
+      m_mode = BESIDE;
+      m_target = path;
+      m_limit = fio_size_limit();
+      return true;
+    }
+    if (!fio_temp_refused_by_directory(error)) return fail(error, problem);
   }
-  // No temporary (a name too long for its suffix): the file itself.
-  m_temp.clear();
-  m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (m_fd >= 0) {
+  // No temporary the directory takes: the file itself, created here.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd >= 0) {
     m_created = path;
-    return true;
+    return hold(fd);
   }
   error = errno;
   if (error != EACCES && error != EPERM && error != EROFS) return fail(error, problem);
@@ -334,47 +479,124 @@ bool FIO_FILE_REPLACEMENT::open_existing(const std::string& path, std::string* p
   // itself, as writing in place asks, whoever may write its directory.
   const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) return fail(errno, problem);
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && !fio_sticky_forbids(target, st.st_uid)) {
-    int error = 0;
-    const int temp = fio_create_beside(target, &m_temp, &error);
-    struct stat made;
-    bool same = temp >= 0 && ::fstat(temp, &made) == 0;
-    if (same && (made.st_uid != st.st_uid || made.st_gid != st.st_gid))
-      same = ::fchown(temp, st.st_uid, st.st_gid) == 0;
-    if (same && ::fchmod(temp, st.st_mode & 07777) == 0) {
-      ::close(fd);
-      m_fd = temp;
-      m_target = target;
-      return true;
-    }
-    if (temp >= 0) {
-      ::close(temp);
-      ::unlink(m_temp.c_str());
-    }
-    m_temp.clear();
+  // The rename only where it leaves what writing in place leaves: one
+  // name, a directory whose names may change, no mount on the file and no
+  // attribute a new file would not get.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || fio_sticky_forbids(target, st.st_uid) ||
+      fio_directory_keeps_names(target) || fio_is_mount_root(fd, target) || fio_has_attributes_a_rename_drops(fd))
+    return hold(fd);
+  int error = 0;
+  const int temp = fio_create_beside(target, &m_temp, &error);
+  if (temp < 0) {
+    if (fio_temp_refused_by_directory(error)) return hold(fd);
+    ::close(fd);
+    return fail(error, problem);  // no room for the temporary: the file stays as it was
   }
-  // Written in place, as an open for writing would: cut first.
-  m_fd = fd;
-  return ::ftruncate(fd, 0) == 0 || fail(errno, problem);
+  // The new file takes the owner, group and permission bits of the old;
+  // where it cannot (another's file, a group the caller is not in), the
+  // file is written in place, which keeps them.
+  struct stat made;
+  bool same = ::fstat(temp, &made) == 0;
+  if (same && (made.st_uid != st.st_uid || made.st_gid != st.st_gid)) same = ::fchown(temp, st.st_uid, st.st_gid) == 0;
+  if (same && ::fchmod(temp, st.st_mode & 07777) == 0) {
+    ::close(fd);
+    m_fd = temp;
+    m_mode = BESIDE;
+    m_target = target;
+    m_limit = fio_size_limit();
+    return true;
+  }
+  ::close(temp);
+  ::unlink(m_temp.c_str());
+  m_temp.clear();
+  return hold(fd);
 }
 
 bool FIO_FILE_REPLACEMENT::write(std::string_view part) {
-  if (m_fd < 0) return false;
-  if (!m_error) m_error = fio_write_all(m_fd, {part});
+  if (m_fd < 0 || m_error) return false;
+  if (part.size() > m_limit - (m_mode == HELD ? m_held.size() : m_written)) {
+    m_error = EFBIG;  // refused before the system cuts it (and sends SIGXFSZ)
+    return false;
+  }
+  if (m_mode == HELD) {
+    try {
+      m_held.append(part);
+    } catch (const std::bad_alloc&) {
+      m_error = ENOMEM;
+    }
+    return !m_error;
+  }
+  m_error = fio_write_all(m_fd, part);
+  m_written += part.size();
   return !m_error;
+}
+
+bool FIO_FILE_REPLACEMENT::commit_held(const std::string_view* parts, size_t count, std::string* problem) {
+  int error = fio_write_in_place(m_fd, parts, count);
+  if (::close(m_fd) != 0 && !error) error = errno ? errno : EIO;
+  m_fd = -1;
+  if (error) return fail(error, problem);
+  m_created.clear();
+  abandon();
+  return true;
 }
 
 bool FIO_FILE_REPLACEMENT::commit(std::string* problem) {
   if (m_fd < 0) return fail(EBADF, problem);
-  int error = m_error;
+  if (m_error) return fail(m_error, problem);
+  if (m_mode == HELD) {
+    const std::string_view text = m_held;
+    return commit_held(&text, 1, problem);
+  }
+  // The temporary's text stays readable through a second descriptor until
+  // it is renamed, for a target that refuses the rename.
+  const int text = ::dup(m_fd);
+  int error = ::close(m_fd) != 0 ? (errno ? errno : EIO) : 0;
+  m_fd = -1;
+  bool renamed = false;
+  if (!error) {
+    renamed = ::rename(m_temp.c_str(), m_target.c_str()) == 0;
+    if (!renamed) error = errno ? errno : EIO;
+    if (error == EBUSY || error == EPERM || error == EXDEV) error = commit_refused_rename(text);
+  }
+  if (text >= 0) ::close(text);
+  if (error) return fail(error, problem);  // the temporary goes after the reason is taken
+  if (renamed) m_temp.clear();
+  abandon();  // a temporary copied in place goes
+  return true;
+}
+
+int FIO_FILE_REPLACEMENT::commit_refused_rename(int text) {
+  // A mount on the target, a directory whose names may not change: the
+  // temporary's text is written over the target in place, as safely as a
+  // held text, and the temporary removed.
+  struct stat st;
+  if (text < 0 || ::fstat(text, &st) != 0) return EIO;
+  std::string copy;
+  try {
+    copy.resize(size_t(st.st_size));
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
+  }
+  for (size_t at = 0; at < copy.size();) {
+    const ssize_t n = ::pread(text, copy.data() + at, copy.size() - at, off_t(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    at += size_t(n);
+  }
+  int fd = ::open(m_target.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(m_target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) m_created = m_target;
+  }
+  if (fd < 0) return errno;
+  m_fd = fd;
+  const std::string_view whole = copy;
+  int error = fio_write_in_place(m_fd, &whole, 1);
   if (::close(m_fd) != 0 && !error) error = errno ? errno : EIO;
   m_fd = -1;
-  if (!error && !m_temp.empty() && ::rename(m_temp.c_str(), m_target.c_str()) != 0) error = errno ? errno : EIO;
-  if (error) return fail(error, problem);  // the temporary goes after the reason is taken
-  m_temp.clear();
-  m_created.clear();
-  m_error = 0;
-  return true;
+  if (!error) m_created.clear();
+  return error;
 }
 
 void FIO_FILE_REPLACEMENT::abandon() {
@@ -385,13 +607,19 @@ void FIO_FILE_REPLACEMENT::abandon() {
   m_temp.clear();
   m_created.clear();
   m_target.clear();
+  std::string().swap(m_held);
+  m_mode = NONE;
   m_error = 0;
+  m_written = 0;
+  m_limit = UINT64_MAX;
 }
 
 bool FIO_FILE_SYSTEM::replace_file(const std::string& path, std::initializer_list<std::string_view> parts,
                                    std::string* problem) {
   FIO_FILE_REPLACEMENT file;
   if (!file.open(path, problem)) return false;
+  // A file written in place takes the parts themselves, not a copy.
+  if (file.m_mode == FIO_FILE_REPLACEMENT::HELD) return file.commit_held(parts.begin(), parts.size(), problem);
   for (std::string_view part : parts)
     if (!file.write(part)) break;
   return file.commit(problem);

@@ -89,31 +89,44 @@ class FIO_FILE_SYSTEM {
   static bool read_regular_file(const std::string& path, uint64_t max_bytes, std::string* text,
                                 std::string* problem);
 
-  // Writes `parts` one after the other as the whole of `path`, so that the
-  // previous file is never lost to a failed write where the system allows:
-  // the text goes to a new file beside the target (same directory,
-  // "<path>.tmp<pid>_<n>"), which is renamed over the target only once every
-  // byte is written and the file is closed without error. On failure the
-  // temporary file is removed, the target is as it was, and *problem is
-  // "cannot write the file: <the system's reason>" ("File too large", "No
-  // space left on device"). A rename replaces only what writing in place
-  // would leave the same: a regular file of one link that the caller may
-  // write, whose owner and group the new file can keep, in a directory where
-  // the caller may create the temporary (its name is up to 20 bytes longer)
-  // and replace that file (a sticky directory lets only the owners). Any
-  // other existing file is written in place, as an open for writing would
-  // (one of several hard links: every name sees the new text; cut short by a
-  // failed write). A file the caller may not write is refused ("cannot write
-  // the file: Permission denied"), whoever may write the directory. A new
-  // file gets the permissions a created file gets (0666 less the umask); an
-  // existing one keeps its permission bits, owner and group. A symbolic link
-  // is followed (the file it names is written; a dangling link creates the
-  // file it names, as an open would; a loop of links is refused: "Too many
-  // levels of symbolic links"); a target that exists and is not a regular
-  // file (/dev/null, a FIFO) is written in place and its errors are told
-  // ("/dev/full": "No space left on device"). A new file that cannot be
-  // created for its directory's sake says so: "cannot create a file in the
-  // directory "<directory, escaped>": Permission denied".
+  // Writes `parts` one after the other as the whole of `path`, so that a
+  // failed write never leaves the previous file cut or mixed: the text goes
+  // to a new file beside the target (same directory, "<path>.tmp<pid>_<k>",
+  // created exclusively with the first k below 100 that is free, the name
+  // cut before the suffix where the whole would pass 255 bytes), which is
+  // renamed over the target only once every byte is written and the file is
+  // closed without error; on failure the temporary file is removed and
+  // *problem is "cannot write the file: <the system's reason>" ("File too
+  // large", "No space left on device"). A temporary the system refuses for
+  // want of room or descriptors (ENOSPC, EDQUOT, EMFILE, EIO) refuses the
+  // write and leaves the target as it was. A rename replaces only what
+  // writing in place would leave the same: a regular file of one link that
+  // the caller may write, whose owner, group and permission bits the new
+  // file can take, in a directory where the caller may create the temporary
+  // and replace that file (a sticky directory lets only the owners; an
+  // append-only or immutable one no one), with no mount on it (a file
+  // bind-mounted at the path) and no extended attribute a new file would
+  // not get (a POSIX ACL, user.* attributes). Any other existing file is
+  // written in place (one of several hard links: every name sees the new
+  // text), and so is a file whose rename the system refuses (EBUSY, EPERM,
+  // EXDEV): the whole text is in hand first, its length is checked against
+  // the file-size limit and reserved (fallocate), and only then is the file
+  // overwritten and cut to the length, so a failed write leaves it as it
+  // was there too (but a device failing after the reservation). A file the
+  // caller may not write is refused ("cannot write the file: Permission
+  // denied"), whoever may write the directory. A new file gets the
+  // permissions a created file gets (0666 less the umask); an existing one
+  // keeps its permission bits, owner and group. A symbolic link is followed
+  // (the file it names is written; a dangling link creates the file it
+  // names, as an open would, and a failed write removes it again; a loop of
+  // links is refused: "Too many levels of symbolic links"); a target that
+  // exists and is not a regular file (/dev/null, a FIFO) is written in
+  // place and its errors are told ("/dev/full": "No space left on device").
+  // A new file that cannot be created for its directory's sake says so:
+  // "cannot create a file in the directory "<directory, escaped>":
+  // Permission denied". A text past the process's file-size limit
+  // (RLIMIT_FSIZE) is refused before it is written ("File too large"), so
+  // no SIGXFSZ is raised.
   static bool replace_file(const std::string& path, std::initializer_list<std::string_view> parts,
                            std::string* problem);
 };
@@ -121,10 +134,12 @@ class FIO_FILE_SYSTEM {
 // replace_file for a text made a part at a time (the timing-netlist writer
 // streams its file): open() decides how the target is written, with the
 // outcomes replace_file gives; write() appends (false once a write failed);
-// commit() ends the write, with replace_file's problem on failure. An
-// object dropped, or abandon()ed, before commit() removes its temporary, or
-// the file its write created, and leaves an existing target as it was (but
-// one written in place: that is cut as an interrupted write cuts it).
+// commit() ends the write, with replace_file's problem on failure. A file
+// written beside its target receives each part as it comes; one written in
+// place (and a device) receives nothing before commit(), the parts held in
+// memory until then. An object dropped, or abandon()ed, before commit()
+// removes its temporary, or the file its write created, and leaves an
+// existing target as it was.
 class FIO_FILE_REPLACEMENT {
  public:
   FIO_FILE_REPLACEMENT() = default;
@@ -138,13 +153,22 @@ class FIO_FILE_REPLACEMENT {
   void abandon();
 
  private:
+  friend class FIO_FILE_SYSTEM;
+  enum MODE { NONE, BESIDE, HELD };
   bool open_new(const std::string& path, std::string* problem);
   bool open_existing(const std::string& path, std::string* problem);
+  bool hold(int fd);
+  bool commit_held(const std::string_view* parts, size_t count, std::string* problem);
+  int commit_refused_rename(int text);
   bool fail(int error, std::string* problem);
 
-  int m_fd = -1;
+  int m_fd = -1;              // the temporary's (BESIDE), the target's (HELD)
   int m_error = 0;            // the first failed write's
-  std::string m_temp;         // renamed over m_target at commit; "" in place
+  MODE m_mode = NONE;
+  uint64_t m_written = 0;     // bytes written to the temporary
+  uint64_t m_limit = UINT64_MAX;  // the file-size limit of a regular file
+  std::string m_temp;         // renamed over m_target at commit
   std::string m_target;
   std::string m_created;      // a file this write created in place
+  std::string m_held;         // the text of a file written in place
 };

@@ -138,8 +138,9 @@ BLIF_RESULT blif_read_string(const std::string& text, const BLIF_READ_OPTIONS& =
 // cannot be written ("<path>: cannot write the file: <the system's
 // reason>"). The file is written as FIO_FILE_SYSTEM::replace_file writes:
 // whole beside the target and renamed over it where that leaves the target
-// as writing in place would, so a failed write leaves the previous file as
-// it was; in place otherwise (a hard link, a device).
+// as writing in place would, in place otherwise (a hard link, a device)
+// with the whole length reserved first; a failed write leaves the previous
+// file as it was.
 bool blif_write_file(const CDB_SGATE_NETLIST*, const std::string& path,
                      const BLIF_WRITE_OPTIONS& = {}, std::string* error = nullptr);
 

@@ -218,6 +218,10 @@ class BLIF_WRITER {
   // (at most six, else false) a projection; the signals in *leaves.
   static bool leaf_words(const OPERAND* ops, unsigned n, const uint64_t* inactive, uint32_t* leaves,
                          unsigned* count, uint64_t* words, uint8_t* present);
+  // True when f is one value (*value) whatever the operands' distinct
+  // signals hold; false too when they are more than six.
+  template <class F>
+  static bool constant_value(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f, bool* value);
   // The signal f is, uninverted, over the operands' distinct signals, or
   // UINT32_MAX (a constant, an inversion, a function of several).
   template <class F>
@@ -494,6 +498,18 @@ bool BLIF_WRITER::tabulate(const OPERAND* ops, unsigned n, const uint64_t* inact
   const uint64_t tt = (f(words, present) ^ out_xor) & cdb_lut_bitmask(nl);
   if (!skip_cover(out_sig, tt, nl)) write_cover(leaves, nl, tt, out);
   return true;
+}
+
+template <class F>
+bool BLIF_WRITER::constant_value(const OPERAND* ops, unsigned n, const uint64_t* inactive, F f, bool* value) {
+  uint32_t leaves[6];
+  unsigned nl = 0;
+  uint64_t words[R_COUNT + 8];
+  uint8_t present[R_COUNT + 8];
+  if (!leaf_words(ops, n, inactive, leaves, &nl, words, present)) return false;
+  const uint64_t tt = f(words, present) & cdb_lut_bitmask(nl);
+  *value = tt != 0;
+  return tt == 0 || tt == cdb_lut_bitmask(nl);
 }
 
 // The leaf words are projections over six variables, so f is one leaf
@@ -862,13 +878,28 @@ bool BLIF_WRITER::write_lcell_output(const SIM_LCELL& rule, uint16_t port, const
     return v;
   };
   if (tabulate(ops, LC_COUNT, inactive, whole, out_xor, out, out_sig)) return true;
-  // More than six signals: name the half functions, then combine them.
+  // More than six signals: name the half functions, then combine them. A
+  // half whose function is constant is that constant, named by no cover, so
+  // a combination of constants is a constant as a cover over six signals
+  // would be (the file read back folds constant halves: written as covers,
+  // they changed the next write). While probing, a half that is not
+  // constant stands as a signal of its own that no cover names.
+  uint32_t probe_signal = UINT32_MAX;
   auto part = [&](std::initializer_list<unsigned> idx, uint64_t mask, unsigned lo, unsigned n, OPERAND* result) {
     OPERAND sub[6];
     uint64_t sub_inactive[6];
     unsigned m = 0;
     for (unsigned i : idx) sub_inactive[m] = inactive[i], sub[m++] = ops[i];
     auto f = [&](const uint64_t* w, const uint8_t*) { return sim_lut_word((mask >> lo) & cdb_lut_bitmask(n), n, w); };
+    bool value = false;
+    if (constant_value(sub, m, sub_inactive, f, &value)) {
+      *result = {OPERAND::CONSTANT, value, 0};
+      return true;
+    }
+    if (m_probing) {
+      *result = {OPERAND::SIGNAL, false, probe_signal--};
+      return true;
+    }
     std::string name;
     if (!signal_for(sub, m, sub_inactive, f, std::string(out) + "$h", &name)) return false;
     *result = new_signal(name);
@@ -882,8 +913,6 @@ bool BLIF_WRITER::write_lcell_output(const SIM_LCELL& rule, uint16_t port, const
     auto f = [&](const uint64_t* w, const uint8_t*) { return sim_lut_word(bits, n, w); };
     return tabulate(ops, n, inactive, f, out_xor, out, out_sig);
   }
-  // The combination of named halves is not taken for a constant.
-  if (m_probing) return true;
   if (port == DB_PORT_COMBOUT) {
     if (rule.m_quellin) {
       if (!part({LC_A, LC_B, LC_C, LC_D, LC_E}, mask, 0, 5, &lo) || !part({LC_A, LC_B, LC_F, LC_G, LC_E}, mask, 32, 5, &hi))
@@ -902,9 +931,10 @@ bool BLIF_WRITER::write_lcell_output(const SIM_LCELL& rule, uint16_t port, const
       sel = ops[LC_E];
     }
     const OPERAND three[3] = {lo, hi, sel};
-    const uint64_t three_inactive[3] = {SIM_ALL, SIM_ALL, SIM_ALL};
+    // An unconnected select reads as its input does: CIN 0, E 1.
+    const uint64_t three_inactive[3] = {SIM_ALL, SIM_ALL, inactive[rule.m_quellin ? LC_CIN : LC_E]};
     auto mux = [](const uint64_t* w, const uint8_t*) { return sim_mux_word(w[0], w[1], w[2]); };
-    return tabulate(three, 3, three_inactive, mux, out_xor, out);
+    return tabulate(three, 3, three_inactive, mux, out_xor, out, out_sig);
   }
   // Arithmetic: the two addends (or propagate and generate), then the carry input.
   OPERAND x;
@@ -926,7 +956,7 @@ bool BLIF_WRITER::write_lcell_output(const SIM_LCELL& rule, uint16_t port, const
     if (rule.m_quellin) return port == DB_PORT_SUMOUT ? w[0] ^ w[2] : sim_mux_word(w[1], w[2], w[0]);
     return port == DB_PORT_SUMOUT ? w[0] ^ w[1] ^ w[2] : (w[0] & w[1]) | (w[0] & w[2]) | (w[1] & w[2]);
   };
-  return tabulate(three, 3, three_inactive, arith, out_xor, out);
+  return tabulate(three, 3, three_inactive, arith, out_xor, out, out_sig);
 }
 
 // The signal a register or latch stores: its output's name, or when the

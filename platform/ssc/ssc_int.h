@@ -49,9 +49,9 @@ struct SSC_NETLIST_DATA {
   // record …"). A refused read keeps the content as it was; a refused write
   // (a text past the bound, a name holding a line end or a NUL byte, a
   // failed write) leaves what was at the path as it was, written the
-  // platform's way (FIO_FILE_REPLACEMENT; a file written in place, such as
-  // one of several hard links, is cut by a failed write). So every file the
-  // writer leaves whole, the reader takes.
+  // platform's way (FIO_FILE_REPLACEMENT, in place too: one of several hard
+  // links keeps its text). So every file the writer leaves whole, the
+  // reader takes.
   bool write_file(const std::string& path, std::string* problem = nullptr,
                   uint64_t max_bytes = SSC_MAX_TDB_FILE_BYTES) const;
   bool read_file(const std::string& path, std::string* problem = nullptr,
@@ -67,6 +67,7 @@ struct SSC_NETLIST_DATA {
 
   // Field access for the engine's own files (TDB_NODE keeps them private).
   static void set_arcs(TDB_NODE& n, uint32_t b, uint32_t e) { n.m_arc_begin = b; n.m_arc_end = e; }
+  static void set_name(TDB_NODE& n, std::string name) { n.m_name = std::move(name); }
   static uint32_t arc_begin(const TDB_NODE& n) { return n.m_arc_begin; }
   static uint32_t arc_end(const TDB_NODE& n) { return n.m_arc_end; }
 };

@@ -459,9 +459,8 @@ void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
 namespace {
 
 // The text of a timing-netlist file, made in a buffer that goes to the file
-// a megabyte at a time (no file: the text is only counted), with a count of
-// its bytes: a text that would pass the bound stops at the line that passes
-// it, before that line is written.
+// a megabyte at a time, with a count of its bytes: a text that would pass
+// the bound stops at the line that passes it, before that line is written.
 class TDB_FILE_WRITER {
  public:
   TDB_FILE_WRITER(FIO_FILE_REPLACEMENT* out, uint64_t max_bytes) : m_out(out), m_max(max_bytes) {
@@ -489,7 +488,7 @@ class TDB_FILE_WRITER {
     return m_buf.size() < kChunk || flush();
   }
   bool flush() {
-    const bool ok = !m_out || m_out->write(m_buf);
+    const bool ok = m_out->write(m_buf);
     m_written += m_buf.size();
     m_buf.clear();
     return ok;
@@ -537,18 +536,19 @@ bool SSC_NETLIST_DATA::write_file(const std::string& path, std::string* problem,
       return false;
     }
   }
-  // The text is counted first, so a text past the bound leaves whatever is
-  // at the path as it was; then written the platform's way (replace_file).
-  const std::string over = "the timing netlist takes more than " + std::to_string(max_bytes) +
-                           " bytes, the most a timing-netlist file may hold; not written";
-  TDB_FILE_WRITER count(nullptr, max_bytes);
-  if (!write_tdb_text(*this, count)) return why = over, false;
+  // The text is made once, a megabyte at a time, and goes to the file the
+  // platform's way (FIO_FILE_REPLACEMENT): to a temporary beside the target,
+  // or held until the commit where the target is written in place. A text
+  // that passes the bound stops at the line that passes it and is dropped
+  // there, so whatever is at the path stays as it was.
   FIO_FILE_REPLACEMENT file;
   if (!file.open(path, &why)) return false;
   TDB_FILE_WRITER out(&file, max_bytes);
   if (!write_tdb_text(*this, out) && out.over()) {
     file.abandon();
-    return why = over, false;
+    return why = "the timing netlist takes more than " + std::to_string(max_bytes) +
+                 " bytes, the most a timing-netlist file may hold; not written",
+           false;
   }
   return file.commit(&why);
 }

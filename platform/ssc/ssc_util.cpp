@@ -13,6 +13,10 @@
 #include <string_view>
 #include <unordered_set>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "atcl/atcl.h"
 #include "cdb/cdb_sgate.h"
@@ -66,6 +70,20 @@ std::string tdb_file_to_write(const std::string* partition_name) {
   return tdb_file(partition_name);
 }
 
+// The stored netlists whose last write failed and whose name could not be
+// removed (a database directory the process may not write): no read takes
+// them until they are written again.
+std::mutex g_unwritten_mutex;
+std::unordered_set<std::string> g_unwritten;
+
+// The key of a stored netlist in that set: its absolute path.
+std::string unwritten_key(const std::string& file) { return fio_get_unc_full_path(file); }
+
+bool is_unwritten(const std::string& file) {
+  std::lock_guard<std::mutex> lock(g_unwritten_mutex);
+  return !g_unwritten.empty() && g_unwritten.count(unwritten_key(file)) != 0;
+}
+
 bool file_exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -73,8 +91,13 @@ bool file_exists(const std::string& path) {
 
 // Reads a stored timing netlist into *data. A file that is not there is an
 // answer (the caller may try another); one that is there but cannot be
-// read or is damaged is an error the user sees, with the reason.
+// read or is damaged is an error the user sees, with the reason. A file
+// whose last write failed counts as not there.
 bool read_stored_netlist(const std::string& file, kavu_platform::SSC_NETLIST_DATA* data) {
+  if (is_unwritten(file)) {
+    msg_local_debug("SSC", 2, "No timing netlist \"%s\": its last write failed", quoted_path(file).c_str());
+    return false;
+  }
   std::string problem;
   if (data->read_file(file, &problem)) return true;
   std::error_code ec;
@@ -88,18 +111,55 @@ bool read_stored_netlist(const std::string& file, kavu_platform::SSC_NETLIST_DAT
   return false;
 }
 
+// What a failed write leaves of the stored netlist `file`: nothing that a
+// later read could take for this compile's. The database's name goes (a
+// regular file, or a link: the file it names stays, and so do a file's other
+// names); a device, a FIFO or a directory there is left, no read takes it.
+// A name that cannot be removed is remembered as unwritten.
+void drop_stored_netlist(const std::string& file) {
+  struct stat st;
+  if (::lstat(file.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) return;
+  if (::unlink(file.c_str()) == 0 || errno == ENOENT) return;
+  msg_local_debug("SSC", 2, "Timing netlist \"%s\" not removed (%s): not read until written again",
+                  quoted_path(file).c_str(), std::strerror(errno));
+  std::lock_guard<std::mutex> lock(g_unwritten_mutex);
+  g_unwritten.insert(unwritten_key(file));
+}
+
+// The partitions' stored netlists, each made by an analysis from the generic
+// one: a new generic netlist starts a new compile's set, so those of the
+// last one go, whether or not the new one is written.
+void drop_partition_netlists() {
+  const std::string generic = tdb_file(nullptr);
+  const std::string dir = gen_get_db_dir_path();
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() > 8 && name.rfind("tdb_", 0) == 0 && name.compare(name.size() - 4, 4, ".tdb") == 0)
+      files.push_back(dir + "/" + name);
+  }
+  for (const std::string& file : files)
+    if (file != generic) drop_stored_netlist(file);
+}
+
 // Writes a held timing netlist (string-based copy) to `file`; a write that
-// fails or would pass the file bound is an error the user sees, and leaves
-// what was at the path as it was (replace_file).
+// fails or would pass the file bound is an error the user sees and leaves
+// no stored netlist at the name (drop_stored_netlist).
 bool write_stored_netlist(const std::string& file, const kavu_platform::SSC_NETLIST_DATA& data) {
   if (file.empty()) return false;
   SSC_NETLIST_DATA copy = data;
   copy.drop_gate_pointers();
   std::string problem;
-  if (copy.write_file(file, &problem)) return true;
+  if (copy.write_file(file, &problem)) {
+    std::lock_guard<std::mutex> lock(g_unwritten_mutex);
+    g_unwritten.erase(unwritten_key(file));
+    return true;
+  }
   const std::string text = "Timing-netlist file \"" + quoted_path(file) + "\": " + problem;
   msg_post_message(MSG_POST_TYPE_ERROR, text);
   msg_local_debug("SSC", 2, "%s", text.c_str());
+  drop_stored_netlist(file);
   return false;
 }
 
@@ -203,7 +263,9 @@ bool SSC_UTIL::convert_tdb_netlist_to_string_based() {
 
 bool SSC_UTIL::write_tdb_to_pdb(std::string* partition_name) {
   if (!is_in_use()) return false;
-  return write_stored_netlist(tdb_file_to_write(partition_name), *m_netlist->m_data);
+  const std::string file = tdb_file_to_write(partition_name);
+  if (!partition_name && !file.empty()) drop_partition_netlists();
+  return write_stored_netlist(file, *m_netlist->m_data);
 }
 
 bool SSC_UTIL::debug_write_tdb_to_pdb(const char* name) {
@@ -653,7 +715,8 @@ TDB_NETLIST* TDB_MANAGER::get_tdb_netlist() const {
 }
 
 bool TDB_MANAGER::sgate_sta_netlist_on_disk(std::string* partition_name) const {
-  return file_exists(tdb_file(partition_name));
+  const std::string file = tdb_file(partition_name);
+  return file_exists(file) && !is_unwritten(file);
 }
 
 // ---------------------------------------------------------------- synchronizers
@@ -777,6 +840,10 @@ void ssc_set_util_missing(bool missing) { g_util_missing = missing; }
 
 void ssc_test_reset() {
   g_util_missing = false;
+  {
+    std::lock_guard<std::mutex> lock(g_unwritten_mutex);
+    g_unwritten.clear();
+  }
   if (g_util) g_util->delete_netlist();
 }
 

@@ -88,10 +88,12 @@ bool disk_is_full(const std::string& dir) { return gen_disk_is_full(dir); }
 
 // What went wrong with an archive write, in the user's words. The system's
 // error number of the failed write says a full disk even after the partial
-// file is gone and has given its room back.
+// file is gone and has given its room back; any other number is the
+// system's reason ("File too large"), the file being named by the caller.
 std::string write_failure_text(const std::string& what, int error_code) {
   if (error_code == ENOSPC || error_code == EDQUOT) return "the disk is full";
-  return disk_is_full(db_dir()) ? "the disk is full" : what;
+  if (disk_is_full(db_dir())) return "the disk is full";
+  return error_code ? "cannot write the file: " + std::string(std::strerror(error_code)) : what;
 }
 
 // Results read back while the helpers run (see read_early below).
@@ -794,8 +796,7 @@ std::string keep_copy(const std::string& rev, const char* type, int k) {
   const std::string kept = archive_file(kavu_parallel_kept_archive_name(rev, type, k));
   const int error_code = copy_whole_file(archive_file(kavu_parallel_archive_name(rev, type, k)), kept);
   if (error_code == 0) return "";
-  const std::string why =
-      write_failure_text("cannot copy the archive to \"" + shown(kept) + "\": " + std::strerror(error_code), error_code);
+  const std::string why = write_failure_text("", error_code);
   unlink(kept.c_str());
   return why;
 }
@@ -1205,17 +1206,21 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
     CDB_SGATE_NETLIST* part = partitions[order[k].first];
     // A partition leaves memory only once its archive and the copy kept
     // until its result is back are both written.
+    // The file that failed is named: the archive, or the copy kept of it.
+    std::string file = archive_file(kavu_parallel_archive_name(rev, type, int(k)));
     std::string why = staged.publish(k);
-    if (why.empty()) remember_run_stamp(kavu_parallel_archive_name(rev, type, int(k)), stamp);
-    if (why.empty()) why = keep_copy(rev, type, int(k));
+    if (why.empty()) {
+      remember_run_stamp(kavu_parallel_archive_name(rev, type, int(k)), stamp);
+      why = keep_copy(rev, type, int(k));
+      file = archive_file(kavu_parallel_kept_archive_name(rev, type, int(k)));
+    }
     ok = why.empty();
     if (ok) {
       deleter.add(part);
       partitions[order[k].first] = nullptr;
     } else {
       kavu_debug("Failed to serialize partition %d", int(k));
-      post_error("Parallel synthesis cannot write partition " + std::to_string(k) + " to \"" +
-                 shown(archive_file(kavu_parallel_archive_name(rev, type, int(k)))) + "\": " + why +
+      post_error("Parallel synthesis cannot write partition " + std::to_string(k) + " to \"" + shown(file) + "\": " + why +
                  ". The partitions not yet written stay in memory; those written are kept in \"" + shown(db_dir()) + "\"");
     }
   }

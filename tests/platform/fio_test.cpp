@@ -1,12 +1,18 @@
 // fio_test.cpp — full paths, directory, base and extension, file-system
 // operations, and the readers of users' files on files they cannot take.
+#include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,11 +77,12 @@ namespace {
 // The unprivileged user a root run reads as.
 const uid_t kNobody = 65534;
 
-// Runs `read` in a child process that has become the user nobody (root
+// Runs `read` in a child process, as the user nobody when `nobody` (root
 // reads and writes a file whatever its mode, so only another user meets a
-// permission); *told is what it answered. False, with the reason in *told, when the child
-// cannot become nobody.
-bool as_nobody(const std::function<std::string()>& read, std::string* told) {
+// permission), under a file-size limit of `limit` bytes (SIGXFSZ ignored,
+// so a write past it fails with EFBIG); *told is what it answered. False,
+// with the reason in *told, when the child cannot become nobody.
+bool in_child(bool nobody, rlim_t limit, const std::function<std::string()>& read, std::string* told) {
   int fds[2];
   if (::pipe(fds) != 0) return *told = std::strerror(errno), false;
   const pid_t pid = ::fork();
@@ -83,7 +90,12 @@ bool as_nobody(const std::function<std::string()>& read, std::string* told) {
     ::close(fds[0]);
     std::string answer;
     int status = 0;
-    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit lim = {limit, limit};
+    if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) {
+      answer = std::string("cannot set the file-size limit: ") + std::strerror(errno);
+      status = 3;
+    } else if (nobody && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
       answer = std::string("cannot become nobody: ") + std::strerror(errno);
       status = 3;
     } else {
@@ -102,6 +114,59 @@ bool as_nobody(const std::function<std::string()>& read, std::string* told) {
   return !(WIFEXITED(status) && WEXITSTATUS(status) == 3);
 }
 
+bool as_nobody(const std::function<std::string()>& read, std::string* told) {
+  return in_child(true, RLIM_INFINITY, read, told);
+}
+
+// A file's whole text, or "(none)" when there is no such file.
+std::string text_or_none(const std::string& path) {
+  if (!std::filesystem::exists(path)) return "(none)";
+  std::ifstream in(path);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Mounts made for a test, taken down at its end (and file flags set on
+// directories, cleared), so that the scratch directory can go.
+struct MOUNTED {
+  std::vector<std::string> points, flagged;
+  ~MOUNTED() {
+    for (const std::string& dir : flagged) {
+      const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+      int flags = 0;
+      if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+        flags &= ~FS_APPEND_FL;
+        (void)::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+      }
+      if (fd >= 0) ::close(fd);
+    }
+    for (auto it = points.rbegin(); it != points.rend(); ++it) ::umount2(it->c_str(), MNT_DETACH);
+  }
+  // A file system of 256 KiB and a few inodes at `dir`, filled: "f" (one
+  // link) and "h1" (two: "h2") hold "old\n", and no inode and no block is
+  // left. "" or why it could not be made.
+  std::string full_tmpfs(const std::string& dir) {
+    std::filesystem::create_directory(dir);
+    if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k,nr_inodes=16") != 0)
+      return std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+    points.push_back(dir);
+    std::ofstream(dir + "/f") << "old\n";
+    std::ofstream(dir + "/h1") << "old\n";
+    std::filesystem::create_hard_link(dir + "/h1", dir + "/h2");
+    const int filler = ::open((dir + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+    for (int k = 0; k < 100; ++k) {
+      const int fd = ::open((dir + "/x" + std::to_string(k)).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+      if (fd < 0) break;
+      ::close(fd);
+    }
+    const std::string chunk(4096, 'z');
+    while (filler >= 0 && ::write(filler, chunk.data(), chunk.size()) > 0) {
+    }
+    if (filler >= 0) ::close(filler);
+    const int probe = ::open((dir + "/probe").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (probe >= 0 || errno != ENOSPC) return "the tmpfs did not fill";
+    return "";
+  }
+};
 
 }  // namespace
 
@@ -110,23 +175,35 @@ bool as_nobody(const std::function<std::string()>& read, std::string* told) {
 // (the link stays a link; a dangling one creates its file, a loop is
 // refused), a device is written in place with its errors told, a file the
 // writer may not write is refused, a writable file in a directory the writer
-// may not write (or a sticky one it does not own), one of two hard links, a
-// name too long for the temporary's suffix and another user's file (owner
-// kept) are written in place. Rows marked `other` run as nobody when the
-// suite runs as root (root may write anything), the scratch directory opened
-// for it to pass through; as another user, the sticky row needs root.
+// may not write (or a sticky one it does not own, or an append-only one),
+// one of two hard links, another user's file (owner kept), a file
+// bind-mounted at the path and one with an ACL and user attributes are
+// written in place; a name too long for the temporary's suffix gets a
+// temporary of a shorter name; a group is kept. Each target is first written
+// with a text past a 10 KiB file-size limit (its `big` problem): that write
+// fails and leaves it as it was (a new file: none), in place too (each was
+// cut to the head of the text). On a file system without a free inode the
+// temporary cannot be made and the write is refused (it went in place and
+// cut the file); one without a free block refuses a text written in place
+// before the file changes. Temporaries are made exclusively: links planted
+// at every name a temporary may take are not followed. Rows marked `other`
+// run as nobody when the suite runs as root (root may write anything), the
+// scratch directory opened for it to pass through; as another user, rows
+// of another's files and of mounts need root.
 TEST(FioFileSystem, ReplaceFileWritesWholeBesideTheTarget) {
   namespace fs = std::filesystem;
   const bool root = ::geteuid() == 0;
   const uid_t other = root ? kNobody : ::geteuid();
-  auto make = [&](const char* path, const char* text, mode_t mode, uid_t owner) {
+  auto make = [&](const char* path, const char* text, mode_t mode, uid_t owner, gid_t group = gid_t(-1)) {
     if (text) std::ofstream(path) << text;
     else fs::create_directory(path);
     if (root) {
-      EXPECT_EQ(::chown(path, owner, owner), 0) << path;
+      EXPECT_EQ(::chown(path, owner, group == gid_t(-1) ? owner : group), 0) << path;
     }
     EXPECT_EQ(::chmod(path, mode), 0) << path;
   };
+  std::vector<std::string> not_run;  // why rows were left out
+  MOUNTED mounted;
   std::ofstream("real.txt") << "old\n";
   fs::create_symlink("real.txt", "link.txt");
   make("wp", nullptr, 0755, other);
@@ -137,33 +214,89 @@ TEST(FioFileSystem, ReplaceFileWritesWholeBesideTheTarget) {
   make("st", nullptr, 01777, 0);
   make("st/f", "old\n", 0666, 0);
   make("own", "old\n", 0640, kNobody);
+  make("grp", "old\n", 0660, 0, kNobody);
+  make("open", nullptr, 0777, 0);
+  make("open/mine", "old\n", 0640, other);
+  make("open/theirs", "old\n", 0666, 0);
   std::ofstream("h1") << "old\n";
   fs::create_hard_link("h1", "h2");
-  const std::string long_name(250, 'n');
+  const std::string long_name(250, 'n'), long_new(250, 'm');
   std::ofstream(long_name) << "old\n";
   fs::create_symlink("dl_target", "dl");
   fs::create_symlink("l2", "l1");
   fs::create_symlink("l1", "l2");
+  std::ofstream("planted") << "old\n";
+  std::ofstream("victim") << "victim\n";
+  const std::string full = root ? mounted.full_tmpfs("full") : "needs root";
+  if (!full.empty()) not_run.push_back("full file system: " + full);
+  std::ofstream("bound_source") << "old\n";
+  fs::create_directory("bm");
+  std::ofstream("bm/f") << "old\n";
+  const bool bound = root && ::mount("bound_source", "bm/f", nullptr, MS_BIND, nullptr) == 0;
+  if (bound) mounted.points.push_back("bm/f");
+  else not_run.push_back(std::string("bind mount: ") + (root ? std::strerror(errno) : "needs root"));
+  // An ACL granting nobody read and write (user, named user, group, mask,
+  // other entries) and a user attribute.
+  std::ofstream("acl") << "old\n";
+  struct ACL_ENTRY {
+    uint16_t tag, perm;
+    uint32_t id;
+  };
+  const uint32_t version = 2;
+  const ACL_ENTRY acl[] = {{1, 6, ~0u}, {2, 6, kNobody}, {4, 4, ~0u}, {0x10, 6, ~0u}, {0x20, 0, ~0u}};
+  std::string acl_blob(reinterpret_cast<const char*>(&version), 4);
+  acl_blob.append(reinterpret_cast<const char*>(acl), sizeof acl);
+  const bool attributes = ::setxattr("acl", "system.posix_acl_access", acl_blob.data(), acl_blob.size(), 0) == 0 &&
+                          ::setxattr("acl", "user.kept", "1", 1, 0) == 0;
+  if (!attributes) not_run.push_back(std::string("extended attributes: ") + std::strerror(errno));
+  fs::create_directory("ad");
+  std::ofstream("ad/f") << "old\n";
+  {
+    const int fd = ::open("ad", O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags |= FS_APPEND_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0))
+      mounted.flagged.push_back("ad");
+    else
+      not_run.push_back(std::string("append-only directory: ") + std::strerror(errno));
+    if (fd >= 0) ::close(fd);
+  }
+  const std::string efbig = "cannot write the file: File too large", enospc = "cannot write the file: No space left on device";
   struct ROW {
     std::string path;
     const char* read_back;  // the file whose text is checked; null: none
-    const char* problem;
+    std::string problem;    // of the small write; "" written
     bool other = false;     // written by another user
+    std::string big = "cannot write the file: File too large";  // of the big write
+    bool plant = false;     // links planted at every temporary's name
+    bool run = true;
   } rows[] = {
       {"new.txt", "new.txt", ""},
       {"link.txt", "real.txt", ""},
-      {"/dev/null", nullptr, ""},
-      {kavu_platform::testkit_full_device(), nullptr, "cannot write the file: No space left on device"},
-      {"missing/x.txt", nullptr, "cannot write the file: No such file or directory"},
-      {"wp/f", "wp/f", "cannot write the file: Permission denied", true},
+      {"/dev/null", nullptr, "", false, ""},
+      {kavu_platform::testkit_full_device(), nullptr, enospc, false, enospc},
+      {"missing/x.txt", nullptr, "cannot write the file: No such file or directory", false,
+       "cannot write the file: No such file or directory"},
+      {"wp/f", "wp/f", "cannot write the file: Permission denied", true, "cannot write the file: Permission denied"},
       {"ro/f", "ro/f", "", true},
-      {"ro/new", nullptr, "cannot create a file in the directory \"ro\": Permission denied", true},
-      {"st/f", "st/f", "", true},
+      {"ro/new", nullptr, "cannot create a file in the directory \"ro\": Permission denied", true,
+       "cannot create a file in the directory \"ro\": Permission denied"},
+      {"st/f", "st/f", "", true, efbig, false, root},
       {"own", "own", ""},
+      {"grp", "grp", "", false, efbig, false, root},
+      {"open/mine", "open/mine", "", true},
+      {"open/theirs", "open/theirs", "", true, efbig, false, root},
       {"h1", "h2", ""},
       {long_name, long_name.c_str(), ""},
+      {long_new, long_new.c_str(), ""},
       {"dl", "dl_target", ""},
-      {"l1", nullptr, "cannot write the file: Too many levels of symbolic links"},
+      {"l1", nullptr, "cannot write the file: Too many levels of symbolic links", false,
+       "cannot write the file: Too many levels of symbolic links"},
+      {"planted", "planted", "cannot write the file: File exists", false, "cannot write the file: File exists", true},
+      {"full/f", "full/f", enospc, false, enospc, false, full.empty()},
+      {"full/h1", "full/h2", "", false, enospc, false, full.empty()},
+      {"bm/f", "bound_source", "", false, efbig, false, bound},
+      {"acl", "acl", "", false, efbig, false, attributes},
+      {"ad/f", "ad/f", "", false, efbig, false, !mounted.flagged.empty()},
   };
   std::vector<std::pair<fs::path, fs::perms>> opened;
   if (root) {
@@ -172,29 +305,42 @@ TEST(FioFileSystem, ReplaceFileWritesWholeBesideTheTarget) {
       fs::permissions(d, fs::perms::others_exec, fs::perm_options::add);
     }
   }
-  std::string not_nobody;
+  const std::string big_text(64 << 10, 'x');
   for (const ROW& r : rows) {
     SCOPED_TRACE(r.path.substr(0, 40));
-    if (r.path.empty()) continue;  // root could make no device of its own
-    if (r.path == "st/f" && !root) continue;  // needs a file of another user
-    std::string problem;
-    auto write = [&r] {
-      std::string why;
-      return FIO_FILE_SYSTEM::replace_file(r.path, {"a", "b\n"}, &why) ? std::string("written") : why;
-    };
-    if (r.other && root) {
-      if (!as_nobody(write, &problem)) {
-        not_nobody = problem;
-        continue;
+    if (r.path.empty() || !r.run) continue;  // root could make no device of its own; no mount
+    for (const bool big : {true, false}) {
+      // Past the limit: the file system of full/ has no room for the text,
+      // elsewhere the limit stops it.
+      const rlim_t limit = big && r.path.rfind("full/", 0) != 0 ? rlim_t(10) << 10 : RLIM_INFINITY;
+      auto write = [&r, &big_text, big] {
+        std::vector<std::string> planted;
+        for (int k = 0; r.plant && k < 100; ++k) {
+          planted.push_back(r.path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(k));
+          fs::create_symlink("victim", planted.back());
+        }
+        std::string why;
+        const bool ok = big ? FIO_FILE_SYSTEM::replace_file(r.path, {"a", "b\n", big_text}, &why)
+                            : FIO_FILE_SYSTEM::replace_file(r.path, {"a", "b\n"}, &why);
+        for (const std::string& name : planted) fs::remove(name);
+        return ok ? std::string("written") : why;
+      };
+      const std::string before = r.read_back ? text_or_none(r.read_back) : "";
+      std::string problem;
+      if (!in_child(r.other && root, limit, write, &problem)) {
+        not_run.push_back(problem);
+        break;
       }
-    } else {
-      problem = write();
-    }
-    EXPECT_EQ(problem, *r.problem ? r.problem : "written");
-    if (r.read_back) {
-      std::string line;
-      std::getline(std::ifstream(r.read_back), line);
-      EXPECT_EQ(line, *r.problem ? "old" : "ab");
+      const std::string& expected = big ? r.big : r.problem;
+      EXPECT_EQ(problem, expected.empty() ? "written" : expected) << (big ? "big" : "small");
+      if (!r.read_back) continue;
+      const std::string now = text_or_none(r.read_back);
+      if (expected.empty()) {
+        EXPECT_EQ(now.substr(0, 3), "ab\n");
+      } else {
+        EXPECT_TRUE(now == before) << (big ? "big" : "small") << " write changed it: " << now.size() << " bytes, "
+                                   << now.substr(0, 12);
+      }
     }
   }
   for (const auto& [d, perms] : opened) fs::permissions(d, perms);
@@ -205,12 +351,32 @@ TEST(FioFileSystem, ReplaceFileWritesWholeBesideTheTarget) {
   ASSERT_EQ(::stat("own", &st), 0);
   EXPECT_EQ(st.st_uid, root ? kNobody : ::geteuid());
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_FALSE(fs::exists("ro/new"));
-  for (const char* dir : {".", "wp", "ro", "st"})
-    for (const auto& entry : fs::directory_iterator(dir))
+  ASSERT_EQ(::stat("open/mine", &st), 0);
+  EXPECT_EQ(st.st_uid, other);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (root) {
+    ASSERT_EQ(::stat("grp", &st), 0);
+    EXPECT_EQ(st.st_gid, kNobody);
+    EXPECT_EQ(st.st_mode & 07777, 0660u);
+    ASSERT_EQ(::stat("open/theirs", &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+  }
+  EXPECT_EQ(text_or_none("victim"), "victim\n");
+  if (bound) {
+    EXPECT_EQ(text_or_none("bm/f").substr(0, 3), "ab\n");
+  }
+  if (attributes) {
+    char kept = 0;
+    EXPECT_EQ(::getxattr("acl", "user.kept", &kept, 1), 1);
+    EXPECT_EQ(kept, '1');
+    EXPECT_EQ(::getxattr("acl", "system.posix_acl_access", nullptr, 0), ssize_t(acl_blob.size()));
+  }
+  EXPECT_FALSE(fs::exists("ro/new") || fs::exists("missing"));
+  for (const char* dir : {".", "wp", "ro", "st", "open", "bm", "ad", "full"})
+    for (const auto& entry : fs::directory_iterator(fs::exists(dir) ? dir : "."))
       EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
   if (!root) fs::permissions("ro", fs::perms(0755));
-  if (!not_nobody.empty()) GTEST_SKIP() << "the rows of another user did not run: " << not_nobody;
+  if (!not_run.empty()) GTEST_SKIP() << "rows did not run: " << not_run.front();
 }
 
 using namespace kavu_platform;

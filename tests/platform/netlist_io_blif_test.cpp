@@ -589,6 +589,41 @@ TEST(NetlistIoBlif, WriterHonoursInversionsAndRefusesAsyncControls) {
   cells_as_subckt.atoms_as_subckt = true;
   ASSERT_TRUE(blif_write_file(&tied, "tied.blif", cells_as_subckt, &why)) << why;
   EXPECT_TRUE(sim_equivalent(&tied, read_back("tied.blif").get(), {}, &why)) << why << file_text("tied.blif");
+  // A cell refused as .subckt (a multi-bit port) and cut out, whose pin is
+  // tied to 1, then a cell with a pin tied to 1, beside an input named
+  // "$true": the refusal takes back its tie cover, so the cell after it
+  // writes one of its own (it read "$true~1", which no cover drove: 0).
+  CDB_SGATE_NETLIST tied_cut;
+  auto* vcc = new CDB_SGATE_COMB(nullptr, CDB_COMB_AND);
+  tied_cut.add_node(vcc);
+  vcc->add_unordered_fanin_from_oterm(nullptr, false, nullptr);  // VCC
+  auto* ram = new CDB_SGATE_WYSIWYG(nullptr, 96);
+  tied_cut.add_node(ram, true);
+  auto* xor_cell = new CDB_SGATE_WYSIWYG(nullptr, 61);
+  tied_cut.add_node(xor_cell, true);
+  xor_cell->set_lutmask_value(0x6666666666666666ull);  // a ^ b
+  const std::pair<CDB_SGATE_WYSIWYG*, uint16_t> tied_pins[] = {{ram, 35}, {xor_cell, DB_PORT_DATAA}, {xor_cell, DB_PORT_DATAB}};
+  for (const auto& [cell, port] : tied_pins) {
+    CDB_SGATE_ITERM* t = cell->create_input_term(nullptr, port);
+    cell->set_input_term(t, cell->get_input_port_number(port));
+    (port == DB_PORT_DATAB ? make_input_pin(&tied_cut, "$true") : static_cast<CDB_SGATE_NODE*>(vcc))
+        ->get_single_oterm()
+        ->insert_fanout(t);
+  }
+  auto* xor_out = new CDB_SGATE_OTERM(xor_cell);
+  xor_out->set_port_type(DB_PORT_COMBOUT);
+  xor_cell->set_output_term(xor_out, xor_cell->get_output_port_number(DB_PORT_COMBOUT));
+  xor_out->insert_fanout(make_output_pin(&tied_cut, "y", nullptr)->get_input_term(0));
+  BLIF_WRITE_OPTIONS cut_cells = cells_as_subckt;
+  cut_cells.cut_unsupported = true;
+  ASSERT_TRUE(blif_write_file(&tied_cut, "tied_cut.blif", cut_cells, &why)) << why;
+  {
+    LOADED_NETLIST back = read_back("tied_cut.blif");
+    NETLIST_SIMULATOR sim(back.get());
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    drive(sim, back.get(), {{"$true", kB}});
+    EXPECT_EQ(sim.output(pin(back.get(), "y")), ~kB) << file_text("tied_cut.blif");
+  }
 
   // A constant read through an inverted input: y = a & !(a & 0) is a.
   CDB_SGATE_NETLIST inv_const;
@@ -701,24 +736,36 @@ TEST(NetlistIoBlif, RegisteredSubcircuitHandlers) {
 // A write is all or nothing: the file is written beside the target and
 // renamed over it once whole, so a write the system cuts short (here a
 // file-size limit, as a full disk would) leaves the previous file as it was
-// and no temporary file, and says the system's reason. A file the write
+// and no temporary file, and says the system's reason. So does a target
+// written in place, one of two hard links (both names keep the previous
+// text), and a name too long for the temporary's suffix beside it (gets a
+// shorter one): each was cut to the head of the design, which read back as
+// a smaller design where the cut fell on a line end. A file the write
 // replaces keeps its permission bits; a new one gets 0666 less the umask.
 TEST(NetlistIoBlif, FailedWriteLeavesThePreviousFileWhole) {
   LOADED_NETLIST small = load_blif("small/counter8_lut4"), large = load_blif("mcnc/tseng");
   struct ROW {
     const char* what;
-    rlim_t limit;  // the child's file-size limit in bytes
+    rlim_t limit;         // the child's file-size limit in bytes
     const char* problem;  // empty: the write succeeds
+    std::string target = "prev.blif";
+    const char* second_link = nullptr;  // another name of the target
   } rows[] = {
       {"within the limit", RLIM_INFINITY, ""},
-      {"cut by the file-size limit", 4096, "prev.blif: cannot write the file: File too large"},
+      {"cut by the file-size limit", 4096, "cannot write the file: File too large"},
+      {"one of two links, cut by the limit", 10 << 10, "cannot write the file: File too large", "prev.blif",
+       "prev_link.blif"},
+      {"a long name, cut by the limit", 10 << 10, "cannot write the file: File too large",
+       std::string(245, 'p') + ".blif"},
   };
   std::string why;
   for (const ROW& row : rows) {
     SCOPED_TRACE(row.what);
-    ASSERT_TRUE(blif_write_file(small.get(), "prev.blif", {}, &why)) << why;
-    ASSERT_EQ(::chmod("prev.blif", 0640), 0);
-    const std::string previous = file_text("prev.blif");
+    const char* target = row.target.c_str();
+    ASSERT_TRUE(blif_write_file(small.get(), target, {}, &why)) << why;
+    ASSERT_EQ(::chmod(target, 0640), 0);
+    if (row.second_link) std::filesystem::create_hard_link(target, row.second_link);
+    const std::string previous = file_text(target);
     ASSERT_GT(previous.size(), 0u);
     ASSERT_LT(previous.size(), 4096u);
     int pipe_fds[2];
@@ -732,7 +779,7 @@ TEST(NetlistIoBlif, FailedWriteLeavesThePreviousFileWhole) {
       const struct rlimit limit = {row.limit, row.limit};
       std::string problem;
       const bool ok = ::setrlimit(RLIMIT_FSIZE, &limit) == 0 &&
-                      blif_write_file(large.get(), "prev.blif", {}, &problem);
+                      blif_write_file(large.get(), target, {}, &problem);
       (void)!::write(pipe_fds[1], problem.data(), problem.size());
       ::_exit(ok ? 0 : 1);
     }
@@ -744,11 +791,14 @@ TEST(NetlistIoBlif, FailedWriteLeavesThePreviousFileWhole) {
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status)) << status;
-    const std::string now = file_text("prev.blif");
+    const std::string now = file_text(target);
     if (*row.problem) {
       EXPECT_EQ(WEXITSTATUS(status), 1);
-      EXPECT_EQ(problem.substr(problem.find("prev.blif")), row.problem) << problem;
+      EXPECT_EQ(problem, row.target + ": " + row.problem);
       EXPECT_TRUE(now == previous) << "the previous file was changed: " << now.size() << " bytes";
+      if (row.second_link) {
+        EXPECT_TRUE(file_text(row.second_link) == previous);
+      }
     } else {
       EXPECT_EQ(WEXITSTATUS(status), 0) << problem;
       ASSERT_TRUE(blif_write_file(large.get(), "expected.blif", {}, &why)) << why;
@@ -756,10 +806,12 @@ TEST(NetlistIoBlif, FailedWriteLeavesThePreviousFileWhole) {
       EXPECT_TRUE(now == file_text("expected.blif"));
     }
     struct stat st;
-    ASSERT_EQ(::stat("prev.blif", &st), 0);
+    ASSERT_EQ(::stat(target, &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_nlink, row.second_link ? 2u : 1u);
     for (const auto& entry : std::filesystem::directory_iterator("."))
-      EXPECT_EQ(entry.path().filename().string().find("prev.blif.tmp"), std::string::npos) << entry.path();
+      EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+    if (row.second_link) std::filesystem::remove(row.second_link);
   }
   const mode_t mask = ::umask(022);
   ::umask(mask);

@@ -1,5 +1,6 @@
 // Logic-cell atoms: the simulator's cell rule against a bit-by-bit model of
 // both families in every mode, over all 512 input combinations.
+#include <fstream>
 #include <random>
 
 #include "cdb/cdb_sgate.h"
@@ -12,6 +13,11 @@ using namespace kavu_platform;
 namespace {
 
 bool bit(uint64_t mask, unsigned i) { return (mask >> i) & 1; }
+
+std::string file_text(const std::string& file) {
+  std::ifstream in(file);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 // The rule as the library's BDD builder states it, one minterm at a time;
 // x = a, b, c, d, e, f, g, cin, sharein.
@@ -60,7 +66,11 @@ TEST(NetlistIoLcell, EveryModeOfBothFamiliesFollowsTheCellRule) {
   };
   std::mt19937_64 rng(7);
   for (const auto& c : cases) {
-    for (int trial = 0; trial < 3; ++trial) {
+    // Three random masks, then the two constant ones. The third leaves the
+    // input that selects a half of an extended cell unconnected (E reads 1,
+    // CIN 0; the writer read an open CIN as 1).
+    for (int trial = 0; trial < 5; ++trial) {
+      const unsigned open = trial == 2 ? (c.type == 93 ? 7u : 4u) : 9u;
       SCOPED_TRACE(std::to_string(c.type) + (c.ext ? " extended" : "") + (c.shared ? " shared" : ""));
       CDB_SGATE_NETLIST nl;
       KAVU_TRACK(nl);
@@ -70,11 +80,12 @@ TEST(NetlistIoLcell, EveryModeOfBothFamiliesFollowsTheCellRule) {
       std::vector<CDB_SGATE_NODE*> pins;
       for (unsigned k = 0; k < 9; ++k) {
         pins.push_back(make_input_pin(&nl, ("x" + std::to_string(k)).c_str()));
+        if (k == open) continue;
         CDB_SGATE_ITERM* t = cell->create_input_term(nullptr, in_ports[k]);
         cell->set_input_term(t, cell->get_input_port_number(in_ports[k]));
         pins.back()->get_output_term(0)->insert_fanout(t);
       }
-      const uint64_t mask = rng();
+      const uint64_t mask = trial < 3 ? rng() : trial == 3 ? 0 : ~uint64_t(0);
       cell->set_lutmask_value(mask);
       if (c.ext) cell->set_mode(CDB_WYSIWYG_EXTENDED_LUT);
       if (c.shared) cell->set_mode(CDB_WYSIWYG_SHARED_ARITH);
@@ -88,7 +99,9 @@ TEST(NetlistIoLcell, EveryModeOfBothFamiliesFollowsTheCellRule) {
       }
       // Written as covers (split into half functions over nine signals) and
       // as .subckt atoms, both read back to the same function; the .subckt
-      // form to the same atom.
+      // form to the same atom. Each file read back writes as itself (an
+      // output constant over seven signals was written as two constant
+      // halves and their combination, which the next write folded).
       for (bool as_subckt : {false, true}) {
         BLIF_WRITE_OPTIONS opts;
         opts.atoms_as_subckt = as_subckt;
@@ -108,6 +121,9 @@ TEST(NetlistIoLcell, EveryModeOfBothFamiliesFollowsTheCellRule) {
           EXPECT_EQ(a->mode_is_set(CDB_WYSIWYG_EXTENDED_LUT), c.ext);
         }
         EXPECT_EQ(atoms, as_subckt ? 1 : 0);
+        const std::string first = file_text("cell.blif");
+        ASSERT_TRUE(blif_write_file(back.get(), "cell.blif", opts, &error)) << error;
+        EXPECT_TRUE(file_text("cell.blif") == first) << first << "--\n" << file_text("cell.blif");
       }
       NETLIST_SIMULATOR sim(&nl);
       ASSERT_TRUE(sim.ok()) << sim.error();
@@ -120,7 +136,7 @@ TEST(NetlistIoLcell, EveryModeOfBothFamiliesFollowsTheCellRule) {
           for (unsigned j = 0; j < 64; ++j) {
             const unsigned minterm = w * 64 + j;
             bool x[9];
-            for (unsigned k = 0; k < 9; ++k) x[k] = (minterm >> k) & 1;
+            for (unsigned k = 0; k < 9; ++k) x[k] = k == open ? k < 7 : (minterm >> k) & 1;
             ASSERT_EQ(bit(got, j), cell_model(c.type == 93, c.ext, c.shared, mask, x, c.outputs[o]))
                 << "output " << c.outputs[o] << " minterm " << minterm;
           }

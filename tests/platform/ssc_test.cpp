@@ -1535,6 +1535,8 @@ TEST(SscNetlist, WriterKeepsToTheBoundTheReaderTakes) {
   large.build({&long_names}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
   std::ofstream("kept_target.tdb") << "previous\n";
   std::filesystem::create_symlink("kept_target.tdb", "kept_link.tdb");
+  std::ofstream("kept_h1.tdb") << "previous\n";
+  std::filesystem::create_hard_link("kept_h1.tdb", "kept_h2.tdb");
   std::string why;
   for (SSC_NETLIST_DATA* data : {&small, &large}) {
     data->drop_gate_pointers();
@@ -1542,7 +1544,7 @@ TEST(SscNetlist, WriterKeepsToTheBoundTheReaderTakes) {
     const uint64_t size = std::filesystem::file_size("whole.tdb");
     ASSERT_GT(size, data == &large ? uint64_t(2) << 20 : 100u);
     for (uint64_t bound : {size - 1, size / 2, uint64_t(10)}) {
-      for (const char* target : {"cut.tdb", "kept_link.tdb"}) {
+      for (const char* target : {"cut.tdb", "kept_link.tdb", "kept_h1.tdb"}) {
         EXPECT_FALSE(data->write_file(target, &why, bound)) << bound;
         EXPECT_EQ(why, "the timing netlist takes more than " + std::to_string(bound) +
                            " bytes, the most a timing-netlist file may hold; not written");
@@ -1550,6 +1552,7 @@ TEST(SscNetlist, WriterKeepsToTheBoundTheReaderTakes) {
       EXPECT_FALSE(std::filesystem::exists("cut.tdb")) << bound;
       EXPECT_TRUE(std::filesystem::is_symlink("kept_link.tdb"));
       EXPECT_EQ(std::filesystem::file_size("kept_target.tdb"), 9u);
+      EXPECT_EQ(std::filesystem::file_size("kept_h1.tdb") + std::filesystem::file_size("kept_h2.tdb"), 18u);
       SSC_NETLIST_DATA back;
       EXPECT_FALSE(back.read_file("whole.tdb", &why, bound)) << bound;
       EXPECT_NE(why.find("larger than"), std::string::npos) << why;
@@ -1567,16 +1570,24 @@ TEST(SscNetlist, WriterKeepsToTheBoundTheReaderTakes) {
     EXPECT_EQ(why, "cannot write the file: No space left on device");
     EXPECT_TRUE(std::filesystem::is_character_file(full));
   }
-  // A name holding a line end (the BLIF reader makes one of "\0A").
+  // A name holding a line end (the BLIF reader makes one of "\0A") or a NUL
+  // byte (the reader would refuse it).
   CDB_SGATE_NETLIST odd;
   make_output_pin(&odd, "q", make_input_pin(&odd, "a\nb"));
   SSC_NETLIST_DATA odd_data;
   odd_data.build({&odd}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
   odd_data.drop_gate_pointers();
-  EXPECT_FALSE(odd_data.write_file("kept_link.tdb", &why));
-  EXPECT_EQ(why.rfind("the node name \"top|a\\x0ab", 0), 0u) << why;
-  EXPECT_NE(why.find("holds a line end or a NUL byte"), std::string::npos) << why;
-  EXPECT_EQ(std::filesystem::file_size("kept_target.tdb"), 9u);
+  for (const char* shown : {"\\x0a", "\\x00"}) {
+    EXPECT_FALSE(odd_data.write_file("kept_link.tdb", &why));
+    EXPECT_EQ(why.rfind(std::string("the node name \"top|a") + shown + "b", 0), 0u) << why;
+    EXPECT_NE(why.find("holds a line end or a NUL byte"), std::string::npos) << why;
+    EXPECT_EQ(std::filesystem::file_size("kept_target.tdb"), 9u);
+    for (TDB_NODE& n : odd_data.nodes) {
+      std::string name = n.get_string_name();
+      std::replace(name.begin(), name.end(), '\n', '\0');
+      SSC_NETLIST_DATA::set_name(n, name);
+    }
+  }
   // Through the engine: the stored file's place is a directory.
   SSC_UTIL* u = ssc_get_util();
   ASSERT_TRUE(u->initialize_netlist(nullptr, &p.nl, SSC_DELAY_MODEL_UNIT, nullptr));
