@@ -398,7 +398,7 @@ void ANALYZER::relations() {
         // edge's time in the capture clock's second period.
         const SSC_SDC_CLOCK& cb = c.clocks[b.clock];
         const int64_t edge = cb.period == 0 ? 0 : int64_t(cb.period) + (b.falling ? cb.fall : cb.rise);
-        m_rel[g * groups + h] = int32_t(std::min<int64_t>(edge, INT32_MAX - 1));
+        m_rel[g * groups + h] = ssc_saturate(edge);
         m_relaxed[g * groups + h] = cb.period;
       }
     }
@@ -416,7 +416,7 @@ void ANALYZER::forward(int g, std::vector<int32_t>* a) const {
       const TDB_ARC& arc = m_data.arcs[k];
       if (arc.m_kind != TDB_ARC_DATA || m_pos[arc.m_src] >= m_pos[v]) continue;
       const int32_t s = (*a)[arc.m_src];
-      if (s != NONE) best = std::max(best, s + arc.m_delay);
+      if (s != NONE) best = std::max(best, ssc_time_add(s, arc.m_delay));
     }
     (*a)[v] = best;
   }
@@ -443,7 +443,7 @@ void ANALYZER::backward(int h, std::vector<int32_t>* d) const {
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
       const TDB_ARC& arc = m_data.arcs[k];
       if (arc.m_kind != TDB_ARC_DATA || m_pos[arc.m_src] >= m_pos[v]) continue;
-      (*d)[arc.m_src] = std::max((*d)[arc.m_src], dv + arc.m_delay);
+      (*d)[arc.m_src] = std::max((*d)[arc.m_src], ssc_time_add(dv, arc.m_delay));
     }
   }
 }
@@ -472,16 +472,19 @@ void ANALYZER::score() {
   m_out->arc_req.assign(m_data.arcs.size(), SSC_UNCONSTRAINED_SLACK);
   m_out->arc_relaxed.assign(m_data.arcs.size(), SSC_UNCONSTRAINED_SLACK);
   m_out->worst_per_clock.assign(m_out->constraints.clocks.size(), SSC_UNCONSTRAINED_SLACK);
-  auto consider = [&](uint32_t k, int g, int h, int64_t path) {
+  // The path's time saturates as the arrival and downstream times do, so
+  // every arc of a path past the range reads the same slack.
+  auto consider = [&](uint32_t k, int g, int h, int64_t sum) {
     const int32_t rel = m_rel[size_t(g) * groups + h];
     if (rel == NONE) return;
-    const int64_t slack = int64_t(rel) - path;
-    const int64_t relaxed = int64_t(m_relaxed[size_t(g) * groups + h]) - path;
+    const int32_t path = ssc_saturate(sum);
+    const int32_t slack = ssc_saturate(int64_t(rel) - path);
+    const int32_t relaxed = ssc_saturate(int64_t(m_relaxed[size_t(g) * groups + h]) - path);
     if (slack < m_out->arc_slack[k]) {
-      m_out->arc_slack[k] = int32_t(std::max<int64_t>(slack, INT32_MIN + 1));
+      m_out->arc_slack[k] = slack;
       m_out->arc_req[k] = rel;
     }
-    if (relaxed < m_out->arc_relaxed[k]) m_out->arc_relaxed[k] = int32_t(std::max<int64_t>(relaxed, INT32_MIN + 1));
+    if (relaxed < m_out->arc_relaxed[k]) m_out->arc_relaxed[k] = relaxed;
   };
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = m_data.nodes[v];
@@ -514,8 +517,7 @@ void ANALYZER::score() {
             const int32_t rel = m_rel[pair];
             const int32_t a = m_arrival[g][arc.m_src];
             if (rel == NONE || a == NONE) continue;
-            const int64_t s = int64_t(rel) - a - m_caps[e].offset;
-            const int32_t s32 = int32_t(std::max<int64_t>(s, INT32_MIN + 1));
+            const int32_t s32 = ssc_saturate(int64_t(rel) - ssc_time_add(a, m_caps[e].offset));
             if (hg.clock >= 0 && !(m_path_delay[pair] && node.get_kind() == TDB_NODE_OUT_PORT))
               m_out->worst_per_clock[hg.clock] = std::min(m_out->worst_per_clock[hg.clock], s32);
             m_out->worst_all = std::min(m_out->worst_all, s32);

@@ -16,6 +16,18 @@ namespace kavu_platform {
 
 constexpr int32_t SSC_INVALID = INT32_MIN;  // no arrival / no downstream path
 
+// Arrival, downstream and required times and slacks saturate at
+// SSC_TIME_MIN and SSC_TIME_MAX rather than wrap: gate delays and I/O delays
+// may each be near the 32-bit range, and a sum past it keeps its sign (a
+// path longer than the range reads as violating by the range). The two
+// values next to the range's ends stay free for SSC_INVALID and
+// SSC_UNCONSTRAINED_SLACK.
+constexpr int32_t SSC_TIME_MIN = INT32_MIN + 1, SSC_TIME_MAX = INT32_MAX - 1;
+inline int32_t ssc_saturate(int64_t t) {
+  return t < SSC_TIME_MIN ? SSC_TIME_MIN : (t > SSC_TIME_MAX ? SSC_TIME_MAX : int32_t(t));
+}
+inline int32_t ssc_time_add(int32_t a, int32_t b) { return ssc_saturate(int64_t(a) + b); }
+
 // The largest timing-netlist file written or read: some 60 to 110 bytes a
 // gate, so a netlist of about five million gates. A read takes the text and
 // at most about 4 times its size more (see read_text), under 3 GiB.

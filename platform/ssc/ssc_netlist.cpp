@@ -250,7 +250,8 @@ int ssc_gate_delay(const CDB_SGATE_NODE* gate, const CDB_SGATE_OTERM* out, const
         base = d.lcell;
       break;
   }
-  if (base > 0 && d.fanout_step != 0 && out) base += d.fanout_step * int(out->get_number_of_fanout());
+  if (base > 0 && d.fanout_step != 0 && out)
+    base = ssc_saturate(int64_t(base) + int64_t(d.fanout_step) * int64_t(out->get_number_of_fanout()));
   return base;
 }
 

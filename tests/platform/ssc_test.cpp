@@ -88,14 +88,22 @@ TEST(SscPipeline, SlackRatioAndRequirementUnderEachModel) {
     SSC_DELAY_MODEL model;
     int period;
     int r3_data, g2_from_r1, r1_data, g1_in0;
+    const char* comb_delay = "150";
+    const char* lut_delay = "300";
   };
   const ROW rows[] = {
       {SSC_DELAY_MODEL_UNIT, 10, 7, 8, 8, 7},
       {SSC_DELAY_MODEL_UNIT_FANOUT, 10, 4, 6, 8, 4},  // every gate drives one input: 1 + 1
       {SSC_DELAY_MODEL_TABLE, 1000, 400, 550, 998, 400},  // comb 150, LUT 300
+      // A path past the 32-bit range keeps its sign: r1 -> g1 -> g2 -> g3
+      // takes 3e9 and saturates, every arc on it alike (the sum wrapped
+      // round and the path read as met); r1 -> g2 -> g3 fits.
+      {SSC_DELAY_MODEL_TABLE, 1000, 1000 - SSC_TIME_MAX, 1000 - 2000000000, 998, 1000 - SSC_TIME_MAX, "1000000000",
+       "1000000000"},
   };
   for (const ROW& row : rows) {
     PIPELINE p;
+    CFG_SCOPE delays{{"ssc_table_comb_delay", row.comb_delay}, {"ssc_table_lut_delay", row.lut_delay}};
     SSC_ITERM_TIMING_INFO_MAP map = analyze(&p.nl, row.model, pipeline_sdc(row.period));
     auto slack = [&](CDB_SGATE_NODE* g, unsigned i) { return map.at(g->get_input_term(i)).m_slack; };
     EXPECT_EQ(slack(p.r3, 0), row.r3_data) << row.model;
