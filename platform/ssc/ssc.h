@@ -57,6 +57,7 @@
 // Not thread-safe, like the other databases.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -296,6 +297,12 @@ bool ssc_check_delay_model_validity(CMP_FACADE* facade, SSC_DELAY_MODEL model);
 // Forgets the constraint-file warnings already posted, so that the next
 // read of a file posts them again (a new compile in the same process).
 void ssc_forget_posted_warnings();
+// Drops the constraint reads the engine keeps for the next analysis of the
+// same file and netlist, and their memory (a new compile in the process).
+void ssc_forget_kept_reads();
+// Bytes the kept reads hold (texts, netlist keys and constraints): at most
+// 16 MiB.
+size_t ssc_kept_read_bytes();
 
 class TDB_MANAGER {
  public:

@@ -92,17 +92,18 @@ struct SSC_NETLIST_DATA {
 // driven input passes and of more is binate, a LUT from its mask, a MUX
 // passes its data inputs and is binate in its select.
 int ssc_input_sense(const CDB_SGATE_ITERM* t);
-// What ssc_input_sense reads of the gate of input t besides its inputs'
-// places and inversions: its kind, comb type and LUT mask, for the key of a
-// kept read (a gate rewritten under the same name changes it). All zero
-// without a terminal.
-struct SSC_GATE_FUNCTION {
-  uint8_t kind = 0, comb = 0, inputs = 0;
-  uint64_t mask = 0;
+// ssc_input_sense of the inputs of one node's arcs in turn: a node's arcs
+// enter its gate's inputs in input order, so each input's place is looked
+// for from the last one's on, and a node costs O(inputs + arcs) rather than
+// a search per input. One reader per node (it may be reused for the next).
+class SSC_SENSE_READER {
+ public:
+  int sense(const CDB_SGATE_ITERM* t);
+
+ private:
+  const CDB_SGATE_NODE* m_gate = nullptr;
+  unsigned m_at = 0;
 };
-SSC_GATE_FUNCTION ssc_gate_function(const CDB_SGATE_ITERM* t);
-// Whether input t is inverted (false without a terminal).
-bool ssc_input_inverted(const CDB_SGATE_ITERM* t);
 
 // Topological order of the nodes over data arcs, loops cut at the smallest
 // unfinished node id; pos[id] is the node's place in `order`. Returns the
@@ -175,11 +176,14 @@ void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC
 bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out,
                   std::string* error);
 // What ssc_read_sdc's result depends on in `data` (the nodes' names,
-// kinds and clocks, and their arcs besides), as a byte string: two
+// kinds and clocks, their arcs, and the sense of each arc's gate in its
+// input, ssc_input_sense), as a byte string: two
 // netlists with equal keys read every text into equal constraints, so a
 // read may be kept and given again while the text and the key stay equal.
 // O(nodes + arcs + name bytes).
 std::string ssc_sdc_netlist_key(const SSC_NETLIST_DATA& data);
+// The size in bytes of ssc_sdc_netlist_key(data), without making it: O(nodes).
+size_t ssc_sdc_netlist_key_size(const SSC_NETLIST_DATA& data);
 // Whether `key` is the key of `data`, without making the key: it is compared
 // piece by piece as it is written, up to the first difference.
 bool ssc_sdc_netlist_key_is(const SSC_NETLIST_DATA& data, const std::string& key);

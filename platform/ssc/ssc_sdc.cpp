@@ -1351,16 +1351,18 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
 namespace {
 
 // Gives the key of ssc_sdc_netlist_key to `flush` in pieces of about 4 KiB
-// (a key is some 50 bytes a node). Per node: its kind, clock source and
-// edge, the function of its gate (what decides whether a clock passes it,
-// gated clocks), its arcs (source, kind, inverted input) and its name; more
-// than the reader reads, so that a netlist that differs in anything near it
-// has another key.
+// (a key is some 20 bytes a node besides its name and 6 an arc). Per node:
+// its kind, clock source and edge, its arcs (source, kind, and the sense of
+// the gate in the arc's input, ssc_input_sense, which decides whether and
+// how a clock passes it: gated clocks) and its name. That is everything the
+// reader reads of the netlist: the sense holds the gate's function, the
+// input's place (a multiplexer's data or select), its inversion and the
+// gate's tied inputs.
 template <class FLUSH>
 void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
   // Fields go into a buffer on the stack, flushed when the next record may
   // not fit: no allocation, and no append call per field.
-  constexpr size_t kCap = 8192, kNodeFields = 32;
+  constexpr size_t kCap = 8192, kNodeFields = 16;
   char buf[kCap];
   size_t at = 0;
   bool going = true;
@@ -1384,14 +1386,13 @@ void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
     const uint32_t b = SSC_NETLIST_DATA::arc_begin(n);
     const uint32_t e = std::min<uint32_t>(SSC_NETLIST_DATA::arc_end(n), uint32_t(data.arcs.size()));
     put(e - b);
-    const SSC_GATE_FUNCTION f = ssc_gate_function(b < e ? data.arcs[b].m_iterm : nullptr);
-    put(f.kind), put(f.comb), put(f.inputs), put(f.mask);
+    SSC_SENSE_READER senses;
     for (uint32_t k = b; k < e; ++k) {
       const TDB_ARC& arc = data.arcs[k];
       if (!room(sizeof arc.m_src + sizeof arc.m_kind + 1)) return;
       put(arc.m_src);
       put(arc.m_kind);
-      put(uint8_t(ssc_input_inverted(arc.m_iterm)));
+      put(int8_t(senses.sense(arc.m_iterm)));
     }
     const std::string& name = n.get_string_name();
     if (!room(sizeof(uint32_t))) return;
@@ -1408,9 +1409,19 @@ void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
 
 }  // namespace
 
+size_t ssc_sdc_netlist_key_size(const SSC_NETLIST_DATA& data) {
+  size_t bytes = sizeof data.nodes.size();
+  for (const TDB_NODE& n : data.nodes) {
+    const uint32_t b = SSC_NETLIST_DATA::arc_begin(n);
+    const uint32_t e = std::min<uint32_t>(SSC_NETLIST_DATA::arc_end(n), uint32_t(data.arcs.size()));
+    bytes += 14 + n.get_string_name().size() + (e > b ? 6 * size_t(e - b) : 0);
+  }
+  return bytes;
+}
+
 std::string ssc_sdc_netlist_key(const SSC_NETLIST_DATA& data) {
   std::string key;
-  key.reserve(40 * data.nodes.size() + 9 * data.arcs.size());
+  key.reserve(ssc_sdc_netlist_key_size(data));
   write_netlist_key(data, [&key](std::string_view piece) {
     key += piece;
     return true;

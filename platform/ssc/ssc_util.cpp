@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <fstream>
 #include <new>
@@ -264,10 +265,6 @@ void post_sdc_warnings(const std::string& sdc, const std::string& text, const st
 
 }  // namespace
 
-void ssc_forget_posted_warnings() {
-  std::lock_guard<std::mutex> lock(g_posted_mutex);
-  g_posted_warnings.clear();
-}
 
 namespace {
 
@@ -276,23 +273,54 @@ namespace {
 // analysis runs many times on one file over netlists rebuilt from the same
 // gates, and a file of thousands of commands takes longer to read than the
 // key to build. A read is given again only while text and key are equal
-// byte for byte, so an edited file or netlist is read afresh; failed reads
-// and texts past kMaxKeptTextBytes are not kept.
+// byte for byte, so an edited file or netlist is read afresh. Reads against
+// one netlist share its key. What the kept reads hold together (texts,
+// keys and constraints) stays within kMaxKeptBytes: the oldest go first, and
+// a read that alone would pass it is not kept (a netlist of a million gates
+// has a key of some 40 MB); failed reads are not kept either.
 struct KEPT_READ {
-  std::string text, netlist_key;
+  std::string text;
+  std::shared_ptr<const std::string> netlist_key;
   kavu_platform::SSC_CONSTRAINTS constraints;
+  size_t bytes = 0;  // text and constraints; the key is counted once, in kept_bytes
 };
 const size_t kKeptReads = 2;
-const size_t kMaxKeptTextBytes = size_t(16) << 20;
+const size_t kMaxKeptBytes = size_t(16) << 20;
 std::mutex g_kept_mutex;
 std::vector<KEPT_READ> g_kept_reads;
+
+// Bytes the constraints hold (their vectors' and strings' heap blocks).
+size_t constraints_bytes(const kavu_platform::SSC_CONSTRAINTS& c) {
+  size_t bytes = c.clocks.capacity() * sizeof(c.clocks[0]) + c.io_delays.capacity() * sizeof(c.io_delays[0]) +
+                 c.rules.capacity() * sizeof(c.rules[0]) + c.warnings.capacity() * sizeof(c.warnings[0]) +
+                 (c.named_registers.capacity() + c.min_delay_inputs.capacity()) * sizeof(uint32_t);
+  for (const auto& k : c.clocks) bytes += k.name.capacity() + k.sources.capacity() * sizeof(uint32_t);
+  for (const auto& d : c.io_delays) bytes += d.nodes.capacity() * sizeof(uint32_t);
+  for (const auto& r : c.rules)
+    bytes += (r.from_clocks.capacity() + r.to_clocks.capacity()) * sizeof(int) +
+             (r.from_nodes.capacity() + r.to_nodes.capacity()) * sizeof(uint32_t);
+  for (const auto& w : c.warnings) bytes += w.capacity();
+  return bytes;
+}
+
+// Bytes the kept reads hold, each key once. Under g_kept_mutex.
+size_t kept_bytes() {
+  size_t bytes = 0;
+  for (size_t k = 0; k < g_kept_reads.size(); ++k) {
+    bytes += g_kept_reads[k].bytes;
+    bool shared = false;
+    for (size_t j = 0; j < k && !shared; ++j) shared = g_kept_reads[j].netlist_key == g_kept_reads[k].netlist_key;
+    if (!shared) bytes += g_kept_reads[k].netlist_key->capacity();
+  }
+  return bytes;
+}
 
 bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_platform::SSC_CONSTRAINTS* c,
                    std::string* error) {
   {
     std::lock_guard<std::mutex> lock(g_kept_mutex);
     for (size_t k = g_kept_reads.size(); k-- > 0;) {
-      if (g_kept_reads[k].text != text || !kavu_platform::ssc_sdc_netlist_key_is(data, g_kept_reads[k].netlist_key))
+      if (g_kept_reads[k].text != text || !kavu_platform::ssc_sdc_netlist_key_is(data, *g_kept_reads[k].netlist_key))
         continue;
       std::rotate(g_kept_reads.begin() + long(k), g_kept_reads.begin() + long(k) + 1, g_kept_reads.end());
       *c = g_kept_reads.back().constraints;
@@ -300,11 +328,22 @@ bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_p
     }
   }
   if (!kavu_platform::ssc_read_sdc(text, data, c, error)) return false;
-  if (text.size() > kMaxKeptTextBytes) return true;
-  KEPT_READ kept{text, kavu_platform::ssc_sdc_netlist_key(data), *c};
-  std::lock_guard<std::mutex> lock(g_kept_mutex);
-  if (g_kept_reads.size() >= kKeptReads) g_kept_reads.erase(g_kept_reads.begin());
-  g_kept_reads.push_back(std::move(kept));
+  const size_t bytes = text.capacity() + constraints_bytes(*c);
+  if (bytes > kMaxKeptBytes) return true;
+  try {  // a read that memory does not allow to keep is not kept
+    std::lock_guard<std::mutex> lock(g_kept_mutex);
+    KEPT_READ kept{text, nullptr, *c, bytes};
+    for (const KEPT_READ& r : g_kept_reads)
+      if (!kept.netlist_key && kavu_platform::ssc_sdc_netlist_key_is(data, *r.netlist_key)) kept.netlist_key = r.netlist_key;
+    if (!kept.netlist_key) {
+      if (bytes + kavu_platform::ssc_sdc_netlist_key_size(data) > kMaxKeptBytes) return true;
+      kept.netlist_key = std::make_shared<const std::string>(kavu_platform::ssc_sdc_netlist_key(data));
+    }
+    g_kept_reads.reserve(kKeptReads + 1);
+    g_kept_reads.push_back(std::move(kept));
+    while (g_kept_reads.size() > kKeptReads || kept_bytes() > kMaxKeptBytes) g_kept_reads.erase(g_kept_reads.begin());
+  } catch (const std::bad_alloc&) {
+  }
   return true;
 }
 
@@ -342,6 +381,22 @@ bool read_constraints(const std::string& sdc, const SSC_NETLIST_DATA& data, kavu
 }
 
 }  // namespace
+
+void ssc_forget_posted_warnings() {
+  std::lock_guard<std::mutex> lock(g_posted_mutex);
+  g_posted_warnings.clear();
+}
+
+void ssc_forget_kept_reads() {
+  std::vector<KEPT_READ> dropped;
+  std::lock_guard<std::mutex> lock(g_kept_mutex);
+  dropped.swap(g_kept_reads);
+}
+
+size_t ssc_kept_read_bytes() {
+  std::lock_guard<std::mutex> lock(g_kept_mutex);
+  return kept_bytes();
+}
 
 bool SSC_UTIL::run_analysis() {
   if (!is_in_use()) return false;

@@ -1372,6 +1372,71 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
     EXPECT_EQ(worst[0], SSC_UNCONSTRAINED_SLACK);
     EXPECT_EQ(worst[1], SSC_UNCONSTRAINED_SLACK);
   }
+  // Netlists that differ only where the read looks through the gates: the
+  // second analysed after the first in one process gives what it gives in a
+  // fresh one (slacks, worst slack, warnings), and the other way round. A
+  // multiplexer's inputs moved under the same names ({clk, en} into data
+  // inputs, then into data and select, the tied input moving) once reused
+  // the first read: r2 stayed in all_registers -clock c (700 where a fresh
+  // process gives -200), and a warning was lost.
+  struct KEPT_ROW {
+    const char *first, *second;
+  } const kept_rows[] = {
+      {"$_MUX_ A=en B=clk S=$true Y=g", "$_MUX_ A=$true B=en S=clk Y=g"},
+      {"$_MUX_ A=en B=clk S=$false Y=g", "$_MUX_ A=en B=$false S=clk Y=g"},
+  };
+  auto outcome = [&](const char* gate) {
+    const std::string blif = std::string(".model m\n.inputs clk en a\n.outputs q\n.latch a r1 re clk 0\n.subckt ") + gate +
+                             "\n.names r1 d\n1 1\n.latch d r2 re g 0\n.names r2 q\n1 1\n.end\n";
+    BLIF_RESULT in = blif_read_string(blif);
+    EXPECT_NE(in.netlist, nullptr) << in.error;
+    if (!in.netlist) return std::vector<std::string>{};
+    LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
+    ssc_forget_posted_warnings();
+    msg_log_clear();
+    const SSC_ITERM_TIMING_INFO_MAP map =
+        analyze(nl.get(), SSC_DELAY_MODEL_TABLE,
+                "create_clock -name c -period 1000 [get_ports clk]\nset_input_delay 0 -clock c [get_ports a]\n"
+                "set_max_delay 100 -to [all_registers -clock c]\n");
+    std::vector<std::string> seen = posted(MSG_LOG_WARNING);
+    for (const auto& [t, info] : map)
+      seen.push_back(t->get_my_node()->get_string_hpath() + ":" + std::to_string(info.m_slack));
+    std::sort(seen.begin() + long(seen.size() - map.size()), seen.end());
+    seen.push_back("worst " + std::to_string(ssc_get_util()->get_worst_slack()));
+    ssc_get_util()->delete_netlist();
+    return seen;
+  };
+  for (const KEPT_ROW& row : kept_rows) {
+    for (const auto& [one, other] : {std::pair{row.first, row.second}, std::pair{row.second, row.first}}) {
+      ssc_forget_kept_reads();
+      const std::vector<std::string> fresh = outcome(other);
+      ssc_forget_kept_reads();
+      outcome(one);
+      EXPECT_EQ(outcome(other), fresh) << other << " after " << one;
+    }
+  }
+  // What the kept reads hold (texts, netlist keys and constraints) stays
+  // within 16 MiB: a text just under it is not kept (the bound once counted
+  // the text alone, and a million-gate netlist's key added 54 MB beside a
+  // short file); a short one is, and ssc_forget_kept_reads drops it.
+  {
+    ssc_forget_kept_reads();
+    const size_t bound = size_t(16) << 20;
+    std::string near = clock;
+    const std::string comment = "# " + std::string(60, 'x') + "\n";
+    while (near.size() + comment.size() < bound - 16) near += comment;
+    PIPELINE p;
+    analyze(&p.nl, SSC_DELAY_MODEL_UNIT, near);
+    EXPECT_EQ(ssc_get_util()->get_worst_slack(), 7);
+    ssc_get_util()->delete_netlist();
+    EXPECT_LE(ssc_kept_read_bytes(), bound);
+    analyze(&p.nl, SSC_DELAY_MODEL_UNIT, clock);
+    ssc_get_util()->delete_netlist();
+    EXPECT_GT(ssc_kept_read_bytes(), clock.size());
+    EXPECT_LE(ssc_kept_read_bytes(), bound);
+    ssc_forget_kept_reads();
+    EXPECT_EQ(ssc_kept_read_bytes(), 0u);
+  }
   // The analysis runs many times on one file: each warning is posted once
   // (five analyses once posted each five times). A file posts its first
   // hundred warnings, then how many more there are (a file of unmatched
