@@ -52,8 +52,12 @@
 // State: one SSC_UTIL, holding at most one timing netlist (is_in_use);
 //   TDB_MANAGER views the same state. A test hook can make ssc_get_util()
 //   return null.
-// Cost: building and analysis O((V + E) · groups) time and memory; the
-//   map is filled in O(n log n) for n terminals (sorted, then appended).
+// Cost: building O(V + E); the analysis O(V + E) per launch and capture
+//   group reaching each node, time and memory, and a relation per pair of
+//   groups a path joins (never a table of groups x groups past 256
+//   groups); memory the system refuses is an error of the analysis, which
+//   returns false. The map is filled in O(n log n) for n terminals (sorted,
+//   then appended).
 // Not thread-safe, like the other databases.
 #pragma once
 
@@ -281,6 +285,8 @@ class SSC_UTIL {
  private:
   friend class TDC_ACCESSORIES;
   bool run_analysis();
+  void fill_maps(SSC_ITERM_TIMING_INFO_MAP* map, SSC_ITERM_REQUIREMENT_INFO_MAP* requirements,
+                 bool use_relaxed_slack) const;
   void register_tcl_commands();
 
   CMP_FACADE* m_facade = nullptr;

@@ -219,6 +219,7 @@ struct SSC_ANALYSIS {
   std::vector<int32_t> worst_per_clock;  // by capture clock
   int32_t worst_all = SSC_UNCONSTRAINED_SLACK;
   int32_t worst_arrival = -1;
+  int cut_arcs = 0;  // data arcs cut to break loops (ssc_topological_order)
   // Terminal indices of the constraint queries, built on first query.
   bool query_index_built = false;
   std::unordered_map<const CDB_SGATE_OTERM*, bool> constrained_oterms;

@@ -347,6 +347,18 @@ bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_p
   return true;
 }
 
+// An error for memory the system refused, its text made by `text()`; a
+// message that cannot be made either is left out (the caller still fails).
+template <class TEXT>
+void post_out_of_memory(TEXT&& text) {
+  try {
+    const std::string t = text();
+    msg_post_message(MSG_POST_TYPE_ERROR, t);
+    msg_local_debug("SSC", 2, "%s", t.c_str());
+  } catch (const std::bad_alloc&) {
+  }
+}
+
 // Every problem of the file reaches the user as a message naming the file
 // and line ("SDC file "t.sdc", line 2: unknown clock clkk"), warnings before
 // the error that ends the read; the debug trace keeps the same text. What
@@ -411,12 +423,21 @@ bool SSC_UTIL::run_analysis() {
     const int period = kavu_platform::cfg_get_int_value_in_range("ssc_default_period", 1000, 1, 1000000000);
     kavu_platform::ssc_default_clocks(data, period, &c);
   }
-  std::vector<uint32_t> order, pos;
-  data.cut_arcs = kavu_platform::ssc_topological_order(data, &order, &pos);
-  auto a = std::make_unique<kavu_platform::SSC_ANALYSIS>();
+  const size_t rules = c.rules.size();
+  m_analysis.reset();
   kavu_platform::ssc_note_analysis_run();
-  kavu_platform::ssc_analyze(data, std::move(c), a.get());
-  m_analysis = std::move(a);
+  try {
+    auto a = std::make_unique<kavu_platform::SSC_ANALYSIS>();
+    kavu_platform::ssc_analyze(data, std::move(c), a.get());
+    data.cut_arcs = a->cut_arcs;
+    m_analysis = std::move(a);
+  } catch (const std::bad_alloc&) {
+    post_out_of_memory([&] {
+      return "Timing analysis: not enough memory for the analysis of " + std::to_string(data.nodes.size()) +
+             " timing nodes under " + std::to_string(rules) + " path rules; no slacks are computed";
+    });
+    return false;
+  }
   return true;
 }
 
@@ -425,6 +446,17 @@ bool SSC_UTIL::perform_timing_analysis(CDB_SGATE_NETLIST* netlist, SSC_ITERM_TIM
   (void)netlist;
   if (!run_analysis()) return false;
   if (!map && !requirements) return true;
+  try {
+    fill_maps(map, requirements, use_relaxed_slack);
+  } catch (const std::bad_alloc&) {
+    post_out_of_memory([] { return std::string("Timing analysis: not enough memory to give the slacks of the analysis"); });
+    return false;
+  }
+  return true;
+}
+
+void SSC_UTIL::fill_maps(SSC_ITERM_TIMING_INFO_MAP* map, SSC_ITERM_REQUIREMENT_INFO_MAP* requirements,
+                         bool use_relaxed_slack) const {
   const SSC_NETLIST_DATA& data = *m_netlist->m_data;
   struct ROW {
     CDB_SGATE_ITERM* iterm;
@@ -456,7 +488,6 @@ bool SSC_UTIL::perform_timing_analysis(CDB_SGATE_NETLIST* netlist, SSC_ITERM_TIM
     if (map) map->insert_or_assign(map->end(), r.iterm, info);
     if (requirements) requirements->insert_or_assign(requirements->end(), r.iterm, SSC_ITERM_REQUIREMENT_INFO{info.m_requirement});
   }
-  return true;
 }
 
 bool SSC_UTIL::update_sta() { return run_analysis(); }
