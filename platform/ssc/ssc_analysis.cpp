@@ -21,12 +21,14 @@
 //   output delay, registers without a clock) take part only in paths of
 //   max-delay rules. An output port that is a clock's source ends no path;
 //   an input port only -min input delays name starts none.
-// Passes: one topological order (loops cut); one forward pass of arrivals
-//   (registers launch at 0, input ports at their input delay) that keeps at
-//   each node the launch groups reaching it, and one backward pass of
-//   downstream delays (0 at a register capture, the output delay at an
-//   output port) that keeps the capture groups reached from it; then every
-//   arc is scored against the pairs of groups its ends hold:
+// Passes: one topological order (loops cut); arrivals (registers launch at
+//   0, input ports at their input delay) and downstream delays (0 at a
+//   register capture, the output delay at an output port): with few groups
+//   (at most 16 launch and capture groups) one pass per group, a time per
+//   node each; else one forward pass that keeps at each node the launch
+//   groups reaching it and one backward pass that keeps the capture groups
+//   reached from it. Then every arc is scored against the pairs of groups
+//   its ends hold, in launch then capture group order:
 //     slack = relation(launch, capture) - arrival(source) - arc - downstream.
 //   Times saturate at the 32-bit range (ssc_saturate).
 // Relations: the paths between two groups that a max-delay rule covers
@@ -43,8 +45,9 @@
 //   hash table of the pairs met), so a file of thousands of rules naming
 //   their own points costs space for the pairs its paths join, not for the
 //   square of its groups.
-// Cost: O(V + E) per launch and capture group reaching each node, time and
-//   memory (O((V + E) · groups) at most); scoring O(E · pairs per arc).
+// Cost: O(V + E) per group with few groups; else O(V + E) per launch and
+//   capture group reaching each node, time and memory (O((V + E) · groups)
+//   at most); scoring O(E · pairs of groups per arc).
 //   Memory the system refuses is an error of the analysis (SSC_UTIL).
 #include <algorithm>
 #include <climits>
@@ -176,11 +179,46 @@ class ANALYZER {
   bool clock_pair_false(int from, int to) const;
   int winning_rule(int launch_set, int capture_set) const;
   RELATION work_out_relation(int g, int h) const;
-  RELATION relation(int g, int h);
+  // The relation of launch group g and capture group h, worked out once.
+  RELATION relation(int g, int h) {
+    if (!m_dense) return hashed_relation(g, h);
+    const size_t at = size_t(g) * m_out->groups.size() + size_t(h);
+    if (!m_dense_known[at]) {
+      m_dense_relations[at] = work_out_relation(g, h);
+      m_dense_known[at] = 1;
+    }
+    return m_dense_relations[at];
+  }
+  RELATION hashed_relation(int g, int h);
   void prepare_relations();
   std::vector<char> launching_groups() const;
+  bool use_per_group_passes(const std::vector<char>& launches);
+  void forward_one(int g, std::vector<int32_t>* a) const;
+  void backward_one(int h, std::vector<int32_t>* d) const;
   void forward(const std::vector<char>& launches);
   void backward();
+  // Calls f(group, time) for each launch (capture) group reaching node v
+  // forward (backward), in group order.
+  template <bool PER_GROUP, class F>
+  void each_arrival(uint32_t v, F&& f) const {
+    if constexpr (PER_GROUP) {
+      for (size_t i = 0; i < m_launch.size(); ++i)
+        if (const int32_t t = m_arrival[i][v]; t != NONE) f(m_launch[i], t);
+    } else {
+      for (const GROUP_TIME* e = arrivals_begin(v); e != arrivals_end(v); ++e) f(e->group, e->time);
+    }
+  }
+  template <bool PER_GROUP, class F>
+  void each_down(uint32_t v, F&& f) const {
+    if constexpr (PER_GROUP) {
+      for (size_t i = 0; i < m_capture.size(); ++i)
+        if (const int32_t t = m_down_of[i][v]; t != NONE) f(m_capture[i], t);
+    } else {
+      for (const GROUP_TIME* e = down_begin(v); e != down_end(v); ++e) f(e->group, e->time);
+    }
+  }
+  template <bool PER_GROUP>
+  void score_arcs();
   // The groups reaching node v forward (arrivals) and backward (downstream).
   const GROUP_TIME* arrivals_begin(uint32_t v) const { return m_arr.data() + m_arr_begin[v]; }
   const GROUP_TIME* arrivals_end(uint32_t v) const { return m_arr.data() + m_arr_end[v]; }
@@ -226,8 +264,15 @@ class ANALYZER {
   std::vector<PAIR_SLOT> m_pairs;
   size_t m_pair_count = 0;
   int m_pair_shift = 64;
-  // Arrivals and downstream times: per node the groups reaching it, in
-  // group order, m_*_begin[v] .. m_*_end[v] of one flat array each.
+  // With few groups (kPerGroupPasses launch and capture groups at most),
+  // one pass per group: the groups with a pass, in order, and per
+  // group a time per node (NONE where it does not reach).
+  static constexpr size_t kPerGroupPasses = 16;
+  std::vector<int> m_launch, m_capture;
+  std::vector<std::vector<int32_t>> m_arrival, m_down_of;
+  // Else arrivals and downstream times in one pass each: per node the
+  // groups reaching it, in group order, m_*_begin[v] .. m_*_end[v] of one
+  // flat array each.
   std::vector<GROUP_TIME> m_arr, m_down;
   std::vector<uint32_t> m_arr_begin, m_arr_end, m_down_begin, m_down_end;
   // Scratch of a merge: the best time per group (NONE: not met) and the
@@ -472,16 +517,7 @@ void ANALYZER::prepare_relations() {
   m_pairs.assign(size_t(1) << 10, PAIR_SLOT{kNoPair, RELATION()});
 }
 
-// The relation of launch group g and capture group h, worked out once.
-RELATION ANALYZER::relation(int g, int h) {
-  if (m_dense) {
-    const size_t at = size_t(g) * m_out->groups.size() + size_t(h);
-    if (!m_dense_known[at]) {
-      m_dense_relations[at] = work_out_relation(g, h);
-      m_dense_known[at] = 1;
-    }
-    return m_dense_relations[at];
-  }
+RELATION ANALYZER::hashed_relation(int g, int h) {
   const uint64_t key = uint64_t(uint32_t(g)) << 32 | uint32_t(h);
   const size_t mask = m_pairs.size() - 1;
   size_t at = size_t((key * 0x9E3779B97F4A7C15ull) >> m_pair_shift);
@@ -535,6 +571,76 @@ std::vector<char> ANALYZER::launching_groups() const {
     launches[g] = timed;
   }
   return launches;
+}
+
+// With few groups, one forward pass per launching group and one backward
+// pass per capture group that some launching group is timed into: the
+// groups are listed and true is returned.
+bool ANALYZER::use_per_group_passes(const std::vector<char>& launches) {
+  const size_t groups = m_out->groups.size();
+  size_t captures = 0;
+  for (size_t g = 0; g < groups; ++g) {
+    if (launches[g]) m_launch.push_back(int(g));
+    captures += m_out->groups[g].capture;
+  }
+  if (m_launch.size() + captures > kPerGroupPasses) {
+    m_launch.clear();
+    return false;
+  }
+  for (size_t h = 0; h < groups; ++h) {
+    if (!m_out->groups[h].capture) continue;
+    bool timed = false;
+    for (size_t i = 0; i < m_launch.size() && !timed; ++i) timed = relation(m_launch[i], int(h)).rel != NONE;
+    if (timed) m_capture.push_back(int(h));
+  }
+  m_arrival.assign(m_launch.size(), {});
+  m_down_of.assign(m_capture.size(), {});
+  for (size_t i = 0; i < m_launch.size(); ++i) forward_one(m_launch[i], &m_arrival[i]);
+  for (size_t i = 0; i < m_capture.size(); ++i) backward_one(m_capture[i], &m_down_of[i]);
+  return true;
+}
+
+void ANALYZER::forward_one(int g, std::vector<int32_t>* a) const {
+  a->assign(m_data.nodes.size(), NONE);
+  for (const auto& [v, t] : m_starts[size_t(g)]) (*a)[v] = std::max((*a)[v], t);
+  for (uint32_t v : m_order) {
+    const TDB_NODE& node = m_data.nodes[v];
+    if (node.get_kind() != TDB_NODE_COMB) continue;
+    int32_t best = NONE;
+    for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
+      const TDB_ARC& arc = m_data.arcs[k];
+      if (arc.m_kind != TDB_ARC_DATA || m_pos[arc.m_src] >= m_pos[v]) continue;
+      const int32_t s = (*a)[arc.m_src];
+      if (s != NONE) best = std::max(best, ssc_time_add(s, arc.m_delay));
+    }
+    (*a)[v] = best;
+  }
+}
+
+void ANALYZER::backward_one(int h, std::vector<int32_t>* d) const {
+  d->assign(m_data.nodes.size(), NONE);
+  const uint32_t n = uint32_t(m_data.nodes.size());
+  for (uint32_t v = 0; v < n; ++v) {
+    for (uint32_t e = m_cap_begin[v]; e < m_cap_begin[v + 1]; ++e) {
+      if (m_caps[e].group != h) continue;
+      const TDB_NODE& node = m_data.nodes[v];
+      for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
+        const TDB_ARC& arc = m_data.arcs[k];
+        if (arc.m_kind == TDB_ARC_CAPTURE) (*d)[arc.m_src] = std::max((*d)[arc.m_src], m_caps[e].offset);
+      }
+    }
+  }
+  for (auto it = m_order.rbegin(); it != m_order.rend(); ++it) {
+    const uint32_t v = *it;
+    const int32_t dv = (*d)[v];
+    const TDB_NODE& node = m_data.nodes[v];
+    if (dv == NONE || node.get_kind() != TDB_NODE_COMB) continue;
+    for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
+      const TDB_ARC& arc = m_data.arcs[k];
+      if (arc.m_kind != TDB_ARC_DATA || m_pos[arc.m_src] >= m_pos[v]) continue;
+      (*d)[arc.m_src] = std::max((*d)[arc.m_src], ssc_time_add(dv, arc.m_delay));
+    }
+  }
 }
 
 void ANALYZER::emit_merged(std::vector<GROUP_TIME>* list) {
@@ -660,15 +766,25 @@ void ANALYZER::backward() {
 }
 
 void ANALYZER::score() {
-  const uint32_t n = uint32_t(m_data.nodes.size());
   prepare_relations();
-  m_best.assign(m_out->groups.size(), NONE);
-  forward(launching_groups());
-  backward();
+  const std::vector<char> launches = launching_groups();
   m_out->arc_slack.assign(m_data.arcs.size(), SSC_UNCONSTRAINED_SLACK);
   m_out->arc_req.assign(m_data.arcs.size(), SSC_UNCONSTRAINED_SLACK);
   m_out->arc_relaxed.assign(m_data.arcs.size(), SSC_UNCONSTRAINED_SLACK);
   m_out->worst_per_clock.assign(m_out->constraints.clocks.size(), SSC_UNCONSTRAINED_SLACK);
+  if (use_per_group_passes(launches)) return score_arcs<true>();
+  m_best.assign(m_out->groups.size(), NONE);
+  forward(launches);
+  backward();
+  score_arcs<false>();
+}
+
+// Every arc against the pairs of groups its ends hold, in launch then
+// capture group order (the first pair of the least slack gives the
+// requirement).
+template <bool PER_GROUP>
+void ANALYZER::score_arcs() {
+  const uint32_t n = uint32_t(m_data.nodes.size());
   // The path's time saturates as the arrival and downstream times do, so
   // every arc of a path past the range reads the same slack.
   auto consider = [&](uint32_t k, int g, int h, int64_t sum) {
@@ -688,30 +804,29 @@ void ANALYZER::score() {
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
       const TDB_ARC& arc = m_data.arcs[k];
       if (arc.m_kind == TDB_ARC_UNCONSTRAINED) continue;
-      for (const GROUP_TIME* a = arrivals_begin(arc.m_src); a != arrivals_end(arc.m_src); ++a) {
+      each_arrival<PER_GROUP>(arc.m_src, [&](int g, int32_t a) {
         if (arc.m_kind == TDB_ARC_DATA) {
-          for (const GROUP_TIME* d = down_begin(v); d != down_end(v); ++d)
-            consider(k, a->group, d->group, int64_t(a->time) + arc.m_delay + d->time);
+          each_down<PER_GROUP>(v, [&](int h, int32_t d) { consider(k, g, h, int64_t(a) + arc.m_delay + d); });
         } else {
-          m_out->worst_arrival = std::max(m_out->worst_arrival, a->time);
+          m_out->worst_arrival = std::max(m_out->worst_arrival, a);
           for (uint32_t e = m_cap_begin[v]; e < m_cap_begin[v + 1]; ++e)
-            consider(k, a->group, m_caps[e].group, int64_t(a->time) + m_caps[e].offset);
+            consider(k, g, m_caps[e].group, int64_t(a) + m_caps[e].offset);
         }
-      }
+      });
       if (arc.m_kind == TDB_ARC_CAPTURE) {
         // Worst slack per capture clock, over every launch group. As in
         // OpenSTA's path groups, a max-delay path counts for the clock of
         // the register it ends at; one ending at an output port for none.
         for (uint32_t e = m_cap_begin[v]; e < m_cap_begin[v + 1]; ++e) {
           const SSC_GROUP& hg = m_out->groups[size_t(m_caps[e].group)];
-          for (const GROUP_TIME* a = arrivals_begin(arc.m_src); a != arrivals_end(arc.m_src); ++a) {
-            const RELATION r = relation(a->group, m_caps[e].group);
-            if (r.rel == NONE) continue;
-            const int32_t s32 = ssc_saturate(int64_t(r.rel) - ssc_time_add(a->time, m_caps[e].offset));
+          each_arrival<PER_GROUP>(arc.m_src, [&](int g, int32_t a) {
+            const RELATION r = relation(g, m_caps[e].group);
+            if (r.rel == NONE) return;
+            const int32_t s32 = ssc_saturate(int64_t(r.rel) - ssc_time_add(a, m_caps[e].offset));
             if (hg.clock >= 0 && !(r.path_delay && node.get_kind() == TDB_NODE_OUT_PORT))
               m_out->worst_per_clock[size_t(hg.clock)] = std::min(m_out->worst_per_clock[size_t(hg.clock)], s32);
             m_out->worst_all = std::min(m_out->worst_all, s32);
-          }
+          });
         }
       }
     }

@@ -388,6 +388,16 @@ class SDC_READER {
       default: return true;
     }
   }
+  // Calls f with each entry of node id in the exact-name index (below).
+  template <class F>
+  void exact_entries(uint32_t id, F&& f) const {
+    f(id * 4 + NAME_PATH);
+    if (m_leaf[id] != m_paths[id]) f(id * 4 + NAME_LEAF);
+    if (!is_port(id)) return;
+    std::string_view path_bus, leaf_bus;
+    if (bus_of(m_paths[id], &path_bus)) f(id * 4 + NAME_PATH_BUS);
+    if (bus_of(m_leaf[id], &leaf_bus) && leaf_bus != path_bus) f(id * 4 + NAME_LEAF_BUS);
+  }
   void index_exact_names();
   void add_exact(const std::string& pattern, const std::string& name, int kind, std::vector<uint32_t>* ids);
   void add_nodes(const std::vector<std::string>& patterns, int kind, TARGETS* t, std::vector<std::string>* unmatched);
@@ -445,6 +455,8 @@ class SDC_READER {
   std::string_view entry_name(uint32_t entry) const;
   int m_bucket_shift = 64;
   std::vector<uint32_t> m_bucket_begin, m_entries;
+  static constexpr int kExactScans = 4;  // lookups before the index is made
+  int m_exact_scans = 0;
   int m_line = 0;
   bool m_quiet = false;  // no warnings (the targets of a skipped command)
   std::vector<char> m_named;           // per node: a register some command names
@@ -494,14 +506,7 @@ std::string_view SDC_READER::entry_name(uint32_t entry) const {
 void SDC_READER::index_exact_names() {
   std::vector<uint32_t> entries;
   entries.reserve(2 * m_paths.size());
-  for (uint32_t id = 0; id < m_paths.size(); ++id) {
-    entries.push_back(id * 4 + NAME_PATH);
-    if (m_leaf[id] != m_paths[id]) entries.push_back(id * 4 + NAME_LEAF);
-    if (!is_port(id)) continue;
-    std::string_view path_bus, leaf_bus;
-    if (bus_of(m_paths[id], &path_bus)) entries.push_back(id * 4 + NAME_PATH_BUS);
-    if (bus_of(m_leaf[id], &leaf_bus) && leaf_bus != path_bus) entries.push_back(id * 4 + NAME_LEAF_BUS);
-  }
+  for (uint32_t id = 0; id < m_paths.size(); ++id) exact_entries(id, [&](uint32_t e) { entries.push_back(e); });
   int bits = 1;
   while ((size_t(1) << bits) < entries.size()) ++bits;
   m_bucket_shift = 64 - bits;
@@ -521,15 +526,25 @@ void SDC_READER::index_exact_names() {
 // matches, as matches() finds them: a pattern that does not end in ']'
 // meets a port that is a bus bit by its bus (and no whole name that ends in
 // ']'), any other name whole.
+// The first few patterns are looked up by comparing every node's names
+// (cheaper than hashing them all for a short file), the others in the
+// index, made on the first of them.
 void SDC_READER::add_exact(const std::string& pattern, const std::string& name, int kind, std::vector<uint32_t>* ids) {
-  if (m_bucket_begin.empty()) index_exact_names();
   const bool whole = pattern.empty() || pattern.back() == ']';
-  const uint64_t b = uint64_t(std::hash<std::string_view>()(name)) >> m_bucket_shift;
-  for (uint32_t k = m_bucket_begin[b]; k < m_bucket_begin[b + 1]; ++k) {
-    const uint32_t e = m_entries[k];
-    if ((whole && (e & 2)) || entry_name(e) != name || !of_kind(e >> 2, kind)) continue;
-    ids->push_back(e >> 2);
+  auto named = [&](uint32_t e) { return !(whole && (e & 2)) && entry_name(e) == name; };
+  if (m_bucket_begin.empty() && ++m_exact_scans <= kExactScans) {
+    for (uint32_t id = 0; id < m_paths.size(); ++id) {
+      if (!of_kind(id, kind)) continue;
+      bool hit = false;
+      exact_entries(id, [&](uint32_t e) { hit = hit || named(e); });
+      if (hit) ids->push_back(id);
+    }
+    return;
   }
+  if (m_bucket_begin.empty()) index_exact_names();
+  const uint64_t b = uint64_t(std::hash<std::string_view>()(name)) >> m_bucket_shift;
+  for (uint32_t k = m_bucket_begin[b]; k < m_bucket_begin[b + 1]; ++k)
+    if (named(m_entries[k]) && of_kind(m_entries[k] >> 2, kind)) ids->push_back(m_entries[k] >> 2);
 }
 
 // kind: 0 ports, 1 any node (pins), 2 cells (registers and logic, no

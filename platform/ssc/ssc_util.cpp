@@ -4,6 +4,7 @@
 #include <tcl.h>
 
 #include <algorithm>
+#include <bit>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
@@ -277,17 +278,26 @@ namespace {
 // one netlist share its key. What the kept reads hold together (texts,
 // keys and constraints) stays within kMaxKeptBytes: the oldest go first, and
 // a read that alone would pass it is not kept (a netlist of a million gates
-// has a key of some 40 MB); failed reads are not kept either.
+// has a key of some 40 MB); failed reads are not kept either. A read is kept
+// only when its text was read before against a netlist of as many nodes and
+// arcs (SEEN_READ): every analysis after an edit of the netlist reads the
+// file afresh, and does not make a key that no later analysis would match.
+struct SEEN_READ {
+  size_t text_hash = 0, text_size = 0, nodes = 0, arcs = 0;
+  bool operator==(const SEEN_READ&) const = default;
+};
 struct KEPT_READ {
   std::string text;
   std::shared_ptr<const std::string> netlist_key;
   kavu_platform::SSC_CONSTRAINTS constraints;
   size_t bytes = 0;  // text and constraints; the key is counted once, in kept_bytes
+  SEEN_READ seen;
 };
 const size_t kKeptReads = 2;
 const size_t kMaxKeptBytes = size_t(16) << 20;
 std::mutex g_kept_mutex;
 std::vector<KEPT_READ> g_kept_reads;
+std::vector<SEEN_READ> g_seen_reads;  // reads not kept, most recent last (kKeptReads)
 
 // Bytes the constraints hold (their vectors' and strings' heap blocks).
 size_t constraints_bytes(const kavu_platform::SSC_CONSTRAINTS& c) {
@@ -331,8 +341,16 @@ bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_p
   const size_t bytes = text.capacity() + constraints_bytes(*c);
   if (bytes > kMaxKeptBytes) return true;
   try {  // a read that memory does not allow to keep is not kept
+    const SEEN_READ seen{std::hash<std::string>()(text), text.size(), data.nodes.size(), data.arcs.size()};
     std::lock_guard<std::mutex> lock(g_kept_mutex);
-    KEPT_READ kept{text, nullptr, *c, bytes};
+    bool again = std::find(g_seen_reads.begin(), g_seen_reads.end(), seen) != g_seen_reads.end();
+    for (const KEPT_READ& r : g_kept_reads) again = again || r.seen == seen;
+    if (!again) {
+      if (g_seen_reads.size() >= kKeptReads) g_seen_reads.erase(g_seen_reads.begin());
+      g_seen_reads.push_back(seen);
+      return true;
+    }
+    KEPT_READ kept{text, nullptr, *c, bytes, seen};
     for (const KEPT_READ& r : g_kept_reads)
       if (!kept.netlist_key && kavu_platform::ssc_sdc_netlist_key_is(data, *r.netlist_key)) kept.netlist_key = r.netlist_key;
     if (!kept.netlist_key) {
@@ -403,6 +421,7 @@ void ssc_forget_kept_reads() {
   std::vector<KEPT_READ> dropped;
   std::lock_guard<std::mutex> lock(g_kept_mutex);
   dropped.swap(g_kept_reads);
+  g_seen_reads.clear();
 }
 
 size_t ssc_kept_read_bytes() {
@@ -455,30 +474,61 @@ bool SSC_UTIL::perform_timing_analysis(CDB_SGATE_NETLIST* netlist, SSC_ITERM_TIM
   return true;
 }
 
+namespace {
+
+struct TERM_ROW {
+  CDB_SGATE_ITERM* iterm;
+  int32_t slack, req, relaxed;
+};
+
+// Rows in the order of their terminals' addresses (the order of the
+// caller's map), the rows of one terminal in arc order: a least-significant
+// digit radix sort over the address bits that differ, 11 bits a pass, O(n)
+// a pass (some three passes), where a comparison sort took some twenty
+// comparisons a row.
+void sort_by_terminal(std::vector<TERM_ROW>* rows) {
+  uintptr_t any = 0, all = ~uintptr_t(0);
+  for (const TERM_ROW& r : *rows) {
+    any |= reinterpret_cast<uintptr_t>(r.iterm);
+    all &= reinterpret_cast<uintptr_t>(r.iterm);
+  }
+  const uintptr_t differ = any ^ all;
+  if (differ == 0) return;
+  constexpr int kBits = 11;
+  constexpr uintptr_t kMask = (uintptr_t(1) << kBits) - 1;
+  std::vector<TERM_ROW> other(rows->size());
+  std::vector<uint32_t> start(kMask + 2);
+  for (int shift = std::countr_zero(differ); shift <= 63 - std::countl_zero(differ); shift += kBits) {
+    std::fill(start.begin(), start.end(), 0);
+    for (const TERM_ROW& r : *rows) ++start[((reinterpret_cast<uintptr_t>(r.iterm) >> shift) & kMask) + 1];
+    for (size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
+    for (const TERM_ROW& r : *rows) other[start[(reinterpret_cast<uintptr_t>(r.iterm) >> shift) & kMask]++] = r;
+    rows->swap(other);
+  }
+}
+
+}  // namespace
+
+// A terminal takes the slack and requirement of its first arc of least
+// slack and the least relaxed slack of its arcs.
 void SSC_UTIL::fill_maps(SSC_ITERM_TIMING_INFO_MAP* map, SSC_ITERM_REQUIREMENT_INFO_MAP* requirements,
                          bool use_relaxed_slack) const {
   const SSC_NETLIST_DATA& data = *m_netlist->m_data;
-  struct ROW {
-    CDB_SGATE_ITERM* iterm;
-    int32_t slack, req, relaxed;
-  };
-  std::vector<ROW> rows;
+  std::vector<TERM_ROW> rows;
   rows.reserve(data.arcs.size());
   for (size_t k = 0; k < data.arcs.size(); ++k) {
     if (!data.arcs[k].m_iterm) continue;
-    rows.push_back(ROW{data.arcs[k].m_iterm, m_analysis->arc_slack[k], m_analysis->arc_req[k], m_analysis->arc_relaxed[k]});
+    rows.push_back(TERM_ROW{data.arcs[k].m_iterm, m_analysis->arc_slack[k], m_analysis->arc_req[k], m_analysis->arc_relaxed[k]});
   }
-  std::sort(rows.begin(), rows.end(), [](const ROW& a, const ROW& b) {
-    return a.iterm != b.iterm ? std::less<CDB_SGATE_ITERM*>()(a.iterm, b.iterm) : a.slack < b.slack;
-  });
-  for (size_t i = 0; i < rows.size(); ++i) {
-    const ROW& r = rows[i];
-    if (i > 0 && rows[i - 1].iterm == r.iterm) {
-      // Later rows of the same terminal only lower the relaxed slack.
-      continue;
+  sort_by_terminal(&rows);
+  for (size_t i = 0, j = 0; i < rows.size(); i = j) {
+    size_t least = i;
+    int32_t relaxed = rows[i].relaxed;
+    for (j = i + 1; j < rows.size() && rows[j].iterm == rows[i].iterm; ++j) {
+      if (rows[j].slack < rows[least].slack) least = j;
+      relaxed = std::min(relaxed, rows[j].relaxed);
     }
-    int32_t relaxed = r.relaxed;
-    for (size_t j = i + 1; j < rows.size() && rows[j].iterm == r.iterm; ++j) relaxed = std::min(relaxed, rows[j].relaxed);
+    const TERM_ROW& r = rows[least];
     SSC_ITERM_TIMING_INFO info;
     const bool constrained = r.slack != SSC_UNCONSTRAINED_SLACK;
     info.m_requirement = constrained ? r.req : SSC_UNCONSTRAINED_SLACK;
