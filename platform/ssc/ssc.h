@@ -51,11 +51,16 @@
 // State: one SSC_UTIL, holding at most one timing netlist (is_in_use);
 //   TDB_MANAGER views the same state. A test hook can make ssc_get_util()
 //   return null.
-// Cost: building and analysis O((V + E) · groups) time and memory; the
-//   map is filled in O(n log n) for n terminals (sorted, then appended).
+// Cost: building O(V + E); the analysis O(V + E) per launch and capture
+//   group reaching each node, time and memory, and a relation per pair of
+//   groups a path joins (never a table of groups x groups past 256
+//   groups); memory the system refuses is an error of the analysis, which
+//   returns false. The map is filled in O(n log n) for n terminals (sorted,
+//   then appended).
 // Not thread-safe, like the other databases.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -286,6 +291,8 @@ class SSC_UTIL {
  private:
   friend class TDC_ACCESSORIES;
   bool run_analysis();
+  void fill_maps(SSC_ITERM_TIMING_INFO_MAP* map, SSC_ITERM_REQUIREMENT_INFO_MAP* requirements,
+                 bool use_relaxed_slack) const;
   void register_tcl_commands();
 
   CMP_FACADE* m_facade = nullptr;
@@ -302,6 +309,12 @@ bool ssc_check_delay_model_validity(CMP_FACADE* facade, SSC_DELAY_MODEL model);
 // Forgets the constraint-file warnings already posted, so that the next
 // read of a file posts them again (a new compile in the same process).
 void ssc_forget_posted_warnings();
+// Drops the constraint reads the engine keeps for the next analysis of the
+// same file and netlist, and their memory (a new compile in the process).
+void ssc_forget_kept_reads();
+// Bytes the kept reads hold (texts, netlist keys and constraints): at most
+// 16 MiB.
+size_t ssc_kept_read_bytes();
 
 class TDB_MANAGER {
  public:

@@ -26,12 +26,16 @@
 //   output delay, registers without a clock) take part only in paths of
 //   max-delay rules. An output port that is a clock's source ends no path;
 //   an input port only -min input delays name starts none.
-// Passes: one topological order (loops cut); per launch group a forward
-//   pass of arrivals (registers launch at 0, input ports at their input
-//   delay); per capture group a backward pass of downstream delays (0 at a
-//   register capture, the output delay at an output port); then every arc
-//   is scored against every valid pair of groups:
+// Passes: one topological order (loops cut); arrivals (registers launch at
+//   0, input ports at their input delay) and downstream delays (0 at a
+//   register capture, the output delay at an output port): with few groups
+//   (at most 16 launch and capture groups) one pass per group, a time per
+//   node each; else one forward pass that keeps at each node the launch
+//   groups reaching it and one backward pass that keeps the capture groups
+//   reached from it. Then every arc is scored against the pairs of groups
+//   its ends hold, in launch then capture group order:
 //     slack = relation(launch, capture) - arrival(source) - arc - downstream.
+//   Times saturate at the 32-bit range (ssc_saturate).
 // Relations: the paths between two groups that a max-delay rule covers
 //   (a rule of both sets) are timed by the winning rule's value alone, as
 //   OpenSTA times them, in place of the clock check, shorter or longer;
@@ -43,7 +47,15 @@
 //   of period 0 captures at time 0 and launches into the capture edge of
 //   the first cycle, as OpenSTA times it. False
 //   paths remove clock pairs, start points or end points, before any rule.
-// Cost: O((V + E) · groups) time and memory.
+//   A pair's relation is worked out when a path first joins the two groups
+//   and kept (a table of groups x groups while there are few groups, else a
+//   hash table of the pairs met), so a file of thousands of rules naming
+//   their own points costs space for the pairs its paths join, not for the
+//   square of its groups.
+// Cost: O(V + E) per group with few groups; else O(V + E) per launch and
+//   capture group reaching each node, time and memory (O((V + E) · groups)
+//   at most); scoring O(E · pairs of groups per arc).
+//   Memory the system refuses is an error of the analysis (SSC_UTIL).
 #include <algorithm>
 #include <climits>
 #include <map>
@@ -248,6 +260,20 @@ struct CAPTURE_ENTRY {
   int32_t offset;
 };
 
+// A group reaching a node, and its arrival (downstream) time there.
+struct GROUP_TIME {
+  int32_t group;
+  int32_t time;
+};
+
+// What times the paths from a launch group to a capture group: the
+// requirement (NONE: no path between them is timed), the relaxed one (the
+// capture period), and whether a max-delay rule sets it.
+struct RELATION {
+  int32_t rel = NONE, relaxed = NONE;
+  char path_delay = 0;  // timed by a max-delay rule (2: one ignoring clock latency)
+};
+
 class ANALYZER {
  public:
   ANALYZER(const SSC_NETLIST_DATA& data, SSC_ANALYSIS* out) : m_data(data), m_out(out) {}
@@ -269,9 +295,55 @@ class ANALYZER {
   void make_groups();
   bool clock_pair_false(int from, int to, int via = -1) const;
   int winning_rule(int launch_set, int capture_set) const;
-  void relations();
-  void forward(int g, std::vector<int32_t>* a) const;
-  void backward(int h, std::vector<int32_t>* d) const;
+  RELATION work_out_relation(int g, int h) const;
+  // The relation of launch group g and capture group h, worked out once.
+  RELATION relation(int g, int h) {
+    if (!m_dense) return hashed_relation(g, h);
+    const size_t at = size_t(g) * m_out->groups.size() + size_t(h);
+    if (!m_dense_known[at]) {
+      m_dense_relations[at] = work_out_relation(g, h);
+      m_dense_known[at] = 1;
+    }
+    return m_dense_relations[at];
+  }
+  RELATION hashed_relation(int g, int h);
+  void prepare_relations();
+  std::vector<char> launching_groups() const;
+  bool use_per_group_passes(const std::vector<char>& launches);
+  void forward_one(int g, std::vector<int32_t>* a) const;
+  void backward_one(int h, std::vector<int32_t>* d) const;
+  void forward(const std::vector<char>& launches);
+  void backward();
+  // Calls f(group, time) for each launch (capture) group reaching node v
+  // forward (backward), in group order.
+  template <bool PER_GROUP, class F>
+  void each_arrival(uint32_t v, F&& f) const {
+    if constexpr (PER_GROUP) {
+      for (size_t i = 0; i < m_launch.size(); ++i)
+        if (const int32_t t = m_arrival[i][v]; t != NONE) f(m_launch[i], t);
+    } else {
+      for (const GROUP_TIME* e = arrivals_begin(v); e != arrivals_end(v); ++e) f(e->group, e->time);
+    }
+  }
+  template <bool PER_GROUP, class F>
+  void each_down(uint32_t v, F&& f) const {
+    if constexpr (PER_GROUP) {
+      for (size_t i = 0; i < m_capture.size(); ++i)
+        if (const int32_t t = m_down_of[i][v]; t != NONE) f(m_capture[i], t);
+    } else {
+      for (const GROUP_TIME* e = down_begin(v); e != down_end(v); ++e) f(e->group, e->time);
+    }
+  }
+  template <bool PER_GROUP>
+  void score_arcs();
+  // The groups reaching node v forward (arrivals) and backward (downstream).
+  const GROUP_TIME* arrivals_begin(uint32_t v) const { return m_arr.data() + m_arr_begin[v]; }
+  const GROUP_TIME* arrivals_end(uint32_t v) const { return m_arr.data() + m_arr_end[v]; }
+  const GROUP_TIME* down_begin(uint32_t v) const { return m_down.data() + m_down_begin[v]; }
+  const GROUP_TIME* down_end(uint32_t v) const { return m_down.data() + m_down_end[v]; }
+  // Appends to *list the groups merged in m_best (m_touched), in group
+  // order, and clears them.
+  void emit_merged(std::vector<GROUP_TIME>* list);
   void score();
 
   const SSC_NETLIST_DATA& m_data;
@@ -294,9 +366,39 @@ class ANALYZER {
   // Per clock source of registers without a clock: the clocks `via` their
   // launches carry (-1: none), sorted; no launch where empty.
   std::map<uint32_t, std::vector<int>> m_unclocked_launches;
-  std::vector<int32_t> m_rel, m_relaxed;  // groups x groups
-  std::vector<char> m_path_delay;         // groups x groups: timed by a max-delay rule (2: one ignoring clock latency)
-  std::vector<std::vector<int32_t>> m_arrival, m_down;
+  // False paths between clocks alone (rule indices).
+  std::vector<int> m_false_clock_rules;
+  // Relations of pairs of groups worked out so far: with at most
+  // kDenseGroups groups a table of groups x groups (m_dense_known marks
+  // the pairs worked out), else an open-addressing table of the pairs met
+  // (key launch << 32 | capture, kNoPair for an empty slot).
+  static constexpr size_t kDenseGroups = 256;
+  static constexpr uint64_t kNoPair = ~uint64_t(0);
+  struct PAIR_SLOT {
+    uint64_t key;
+    RELATION relation;
+  };
+  bool m_dense = true;
+  std::vector<RELATION> m_dense_relations;
+  std::vector<char> m_dense_known;
+  std::vector<PAIR_SLOT> m_pairs;
+  size_t m_pair_count = 0;
+  int m_pair_shift = 64;
+  // With few groups (kPerGroupPasses launch and capture groups at most),
+  // one pass per group: the groups with a pass, in order, and per
+  // group a time per node (NONE where it does not reach).
+  static constexpr size_t kPerGroupPasses = 16;
+  std::vector<int> m_launch, m_capture;
+  std::vector<std::vector<int32_t>> m_arrival, m_down_of;
+  // Else arrivals and downstream times in one pass each: per node the
+  // groups reaching it, in group order, m_*_begin[v] .. m_*_end[v] of one
+  // flat array each.
+  std::vector<GROUP_TIME> m_arr, m_down;
+  std::vector<uint32_t> m_arr_begin, m_arr_end, m_down_begin, m_down_end;
+  // Scratch of a merge: the best time per group (NONE: not met) and the
+  // groups met.
+  std::vector<int32_t> m_best;
+  std::vector<int32_t> m_touched;
 };
 
 void ANALYZER::index_rules() {
@@ -557,9 +659,8 @@ void ANALYZER::make_groups() {
 // is removed by a false path from that clock alone (without -to), as
 // OpenSTA applies it, not by one between that clock and capture clocks.
 bool ANALYZER::clock_pair_false(int from, int to, int via) const {
-  for (const SSC_SDC_PATH_RULE& r : m_out->constraints.rules) {
-    if (r.max_delay || (r.from_clocks.empty() && r.to_clocks.empty())) continue;
-    if (!r.from_nodes.empty() || !r.to_nodes.empty()) continue;
+  for (int k : m_false_clock_rules) {
+    const SSC_SDC_PATH_RULE& r = m_out->constraints.rules[size_t(k)];
     const bool f = !r.has_from || (from >= 0 && std::count(r.from_clocks.begin(), r.from_clocks.end(), from));
     const bool t = !r.has_to || (to >= 0 && std::count(r.to_clocks.begin(), r.to_clocks.end(), to));
     if (f && t) return true;
@@ -599,51 +700,145 @@ int ANALYZER::winning_rule(int launch_set, int capture_set) const {
 // A path timed by a max-delay rule has the rule's value as requirement in
 // place of the clock relation, whether longer or shorter; false paths
 // remove both.
-void ANALYZER::relations() {
+RELATION ANALYZER::work_out_relation(int g, int h) const {
   const SSC_CONSTRAINTS& c = m_out->constraints;
-  const size_t groups = m_out->groups.size();
-  m_rel.assign(groups * groups, NONE);
-  m_relaxed.assign(groups * groups, NONE);
-  m_path_delay.assign(groups * groups, 0);
-  for (size_t g = 0; g < groups; ++g) {
-    for (size_t h = 0; h < groups; ++h) {
-      const SSC_GROUP& a = m_out->groups[g];
-      const SSC_GROUP& b = m_out->groups[h];
-      if (a.capture || !b.capture || clock_pair_false(a.clock, b.clock, a.via)) continue;
-      const int rule = winning_rule(a.rule_set, b.rule_set);
-      if (rule >= 0) {
-        // Under -ignore_clock_latency an input port's arrival keeps its
-        // launch edge's time (OpenSTA subtracts only a register's clock
-        // arrival): the requirement is the rule's value less that time.
-        int64_t value = c.rules[rule].value;
-        if (c.rules[rule].ignore_clock_latency && a.at_port && a.clock >= 0) {
-          const SSC_SDC_CLOCK& ca = c.clocks[a.clock];
-          value -= a.falling ? ca.fall : ca.rise;
-        }
-        m_rel[g * groups + h] = m_relaxed[g * groups + h] =
-            int32_t(std::clamp<int64_t>(value, INT32_MIN + 1, INT32_MAX - 1));
-        m_path_delay[g * groups + h] = c.rules[rule].ignore_clock_latency ? 2 : 1;
-      } else if (a.clock >= 0 && b.clock >= 0) {
-        const SSC_SDC_CLOCK& ca = c.clocks[a.clock];
-        const SSC_SDC_CLOCK& cb = c.clocks[b.clock];
-        m_rel[g * groups + h] =
-            ssc_edge_relation(ca.period, a.falling ? ca.fall : ca.rise, cb.period, b.falling ? cb.fall : cb.rise);
-        m_relaxed[g * groups + h] = cb.period;
-      } else if (b.clock >= 0 && b.at_port) {
-        // Launched at 0 without a clock: OpenSTA's capture edge is the
-        // edge's time in the capture clock's second period.
-        const SSC_SDC_CLOCK& cb = c.clocks[b.clock];
-        const int64_t edge = cb.period == 0 ? 0 : int64_t(cb.period) + (b.falling ? cb.fall : cb.rise);
-        m_rel[g * groups + h] = int32_t(std::min<int64_t>(edge, INT32_MAX - 1));
-        m_relaxed[g * groups + h] = cb.period;
-      }
+  const SSC_GROUP& a = m_out->groups[size_t(g)];
+  const SSC_GROUP& b = m_out->groups[size_t(h)];
+  RELATION r;
+  if (a.capture || !b.capture || clock_pair_false(a.clock, b.clock, a.via)) return r;
+  const int rule = winning_rule(a.rule_set, b.rule_set);
+  if (rule >= 0) {
+    // Under -ignore_clock_latency an input port's arrival keeps its launch
+    // edge's time (OpenSTA subtracts only a register's clock arrival): the
+    // requirement is the rule's value less that time.
+    const SSC_SDC_PATH_RULE& winner = c.rules[size_t(rule)];
+    int64_t value = winner.value;
+    if (winner.ignore_clock_latency && a.at_port && a.clock >= 0) {
+      const SSC_SDC_CLOCK& ca = c.clocks[size_t(a.clock)];
+      value -= a.falling ? ca.fall : ca.rise;
     }
+    r.rel = r.relaxed = ssc_saturate(value);
+    r.path_delay = winner.ignore_clock_latency ? 2 : 1;
+  } else if (a.clock >= 0 && b.clock >= 0) {
+    const SSC_SDC_CLOCK& ca = c.clocks[size_t(a.clock)];
+    const SSC_SDC_CLOCK& cb = c.clocks[size_t(b.clock)];
+    r.rel = ssc_edge_relation(ca.period, a.falling ? ca.fall : ca.rise, cb.period, b.falling ? cb.fall : cb.rise);
+    r.relaxed = cb.period;
+  } else if (b.clock >= 0 && b.at_port) {
+    // Launched at 0 without a clock: OpenSTA's capture edge is the
+    // edge's time in the capture clock's second period.
+    const SSC_SDC_CLOCK& cb = c.clocks[size_t(b.clock)];
+    r.rel = ssc_saturate(cb.period == 0 ? 0 : int64_t(cb.period) + (b.falling ? cb.fall : cb.rise));
+    r.relaxed = cb.period;
   }
+  return r;
 }
 
-void ANALYZER::forward(int g, std::vector<int32_t>* a) const {
+void ANALYZER::prepare_relations() {
+  const SSC_CONSTRAINTS& c = m_out->constraints;
+  for (size_t k = 0; k < c.rules.size(); ++k) {
+    const SSC_SDC_PATH_RULE& r = c.rules[k];
+    if (!r.max_delay && (!r.from_clocks.empty() || !r.to_clocks.empty()) && r.from_nodes.empty() &&
+        r.to_nodes.empty())
+      m_false_clock_rules.push_back(int(k));
+  }
+  const size_t groups = m_out->groups.size();
+  m_dense = groups <= kDenseGroups;
+  if (m_dense) {
+    m_dense_relations.assign(groups * groups, RELATION());
+    m_dense_known.assign(groups * groups, 0);
+    return;
+  }
+  m_pair_shift = 64 - 10;
+  m_pairs.assign(size_t(1) << 10, PAIR_SLOT{kNoPair, RELATION()});
+}
+
+RELATION ANALYZER::hashed_relation(int g, int h) {
+  const uint64_t key = uint64_t(uint32_t(g)) << 32 | uint32_t(h);
+  const size_t mask = m_pairs.size() - 1;
+  size_t at = size_t((key * 0x9E3779B97F4A7C15ull) >> m_pair_shift);
+  for (; m_pairs[at].key != kNoPair; at = (at + 1) & mask)
+    if (m_pairs[at].key == key) return m_pairs[at].relation;
+  const RELATION r = work_out_relation(g, h);
+  m_pairs[at] = PAIR_SLOT{key, r};
+  if (++m_pair_count * 2 > m_pairs.size()) {  // at most half full: twice the slots
+    std::vector<PAIR_SLOT> old(m_pairs.size() * 2, PAIR_SLOT{kNoPair, RELATION()});
+    old.swap(m_pairs);
+    --m_pair_shift;
+    const size_t grown = m_pairs.size() - 1;
+    for (const PAIR_SLOT& slot : old) {
+      if (slot.key == kNoPair) continue;
+      size_t k = size_t((slot.key * 0x9E3779B97F4A7C15ull) >> m_pair_shift);
+      while (m_pairs[k].key != kNoPair) k = (k + 1) & grown;
+      m_pairs[k] = slot;
+    }
+  }
+  return r;
+}
+
+// Per group, whether its starts launch: every clock's starts do (so that
+// the worst arrival counts them even where nothing captures), a start
+// without a clock only where it is timed into some capture group: into an
+// output port's group of a clock (at_port), or by a max-delay rule its
+// capture side shares, unless a false path between the clocks removes the
+// pair. Worked out from the clocks of the capture groups holding each rule,
+// not pair by pair.
+std::vector<char> ANALYZER::launching_groups() const {
+  const size_t groups = m_out->groups.size();
+  const size_t clocks = m_out->constraints.clocks.size();
+  std::vector<std::vector<int>> rule_capture_clocks(m_out->constraints.rules.size());
+  std::vector<char> port_clock(clocks, 0);
+  for (const SSC_GROUP& h : m_out->groups) {
+    if (!h.capture) continue;
+    if (h.at_port && h.clock >= 0) port_clock[size_t(h.clock)] = 1;
+    for (int r : m_out->rule_sets[size_t(h.rule_set)]) {
+      std::vector<int>& list = rule_capture_clocks[size_t(r)];
+      if (std::find(list.begin(), list.end(), h.clock) == list.end()) list.push_back(h.clock);
+    }
+  }
+  std::vector<char> launches(groups, 0);
+  for (size_t g = 0; g < groups; ++g) {
+    const SSC_GROUP& a = m_out->groups[g];
+    if (a.capture || m_starts[g].empty()) continue;
+    bool timed = a.clock >= 0;
+    for (size_t k = 0; k < clocks && !timed; ++k) timed = port_clock[k] && !clock_pair_false(a.clock, int(k), a.via);
+    for (int r : m_out->rule_sets[size_t(a.rule_set)])
+      for (int k : rule_capture_clocks[size_t(r)]) timed = timed || !clock_pair_false(a.clock, k, a.via);
+    launches[g] = timed;
+  }
+  return launches;
+}
+
+// With few groups, one forward pass per launching group and one backward
+// pass per capture group that some launching group is timed into: the
+// groups are listed and true is returned.
+bool ANALYZER::use_per_group_passes(const std::vector<char>& launches) {
+  const size_t groups = m_out->groups.size();
+  size_t captures = 0;
+  for (size_t g = 0; g < groups; ++g) {
+    if (launches[g]) m_launch.push_back(int(g));
+    captures += m_out->groups[g].capture;
+  }
+  if (m_launch.size() + captures > kPerGroupPasses) {
+    m_launch.clear();
+    return false;
+  }
+  for (size_t h = 0; h < groups; ++h) {
+    if (!m_out->groups[h].capture) continue;
+    bool timed = false;
+    for (size_t i = 0; i < m_launch.size() && !timed; ++i) timed = relation(m_launch[i], int(h)).rel != NONE;
+    if (timed) m_capture.push_back(int(h));
+  }
+  m_arrival.assign(m_launch.size(), {});
+  m_down_of.assign(m_capture.size(), {});
+  for (size_t i = 0; i < m_launch.size(); ++i) forward_one(m_launch[i], &m_arrival[i]);
+  for (size_t i = 0; i < m_capture.size(); ++i) backward_one(m_capture[i], &m_down_of[i]);
+  return true;
+}
+
+void ANALYZER::forward_one(int g, std::vector<int32_t>* a) const {
   a->assign(m_data.nodes.size(), NONE);
-  for (const auto& [v, t] : m_starts[g]) (*a)[v] = std::max((*a)[v], t);
+  for (const auto& [v, t] : m_starts[size_t(g)]) (*a)[v] = std::max((*a)[v], t);
   for (uint32_t v : m_order) {
     const TDB_NODE& node = m_data.nodes[v];
     if (node.get_kind() != TDB_NODE_COMB) continue;
@@ -652,13 +847,13 @@ void ANALYZER::forward(int g, std::vector<int32_t>* a) const {
       const TDB_ARC& arc = m_data.arcs[k];
       if (arc.m_kind != TDB_ARC_DATA || m_pos[arc.m_src] >= m_pos[v]) continue;
       const int32_t s = (*a)[arc.m_src];
-      if (s != NONE) best = std::max(best, s + arc.m_delay);
+      if (s != NONE) best = std::max(best, ssc_time_add(s, arc.m_delay));
     }
     (*a)[v] = best;
   }
 }
 
-void ANALYZER::backward(int h, std::vector<int32_t>* d) const {
+void ANALYZER::backward_one(int h, std::vector<int32_t>* d) const {
   d->assign(m_data.nodes.size(), NONE);
   const uint32_t n = uint32_t(m_data.nodes.size());
   for (uint32_t v = 0; v < n; ++v) {
@@ -679,86 +874,196 @@ void ANALYZER::backward(int h, std::vector<int32_t>* d) const {
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
       const TDB_ARC& arc = m_data.arcs[k];
       if (arc.m_kind != TDB_ARC_DATA || m_pos[arc.m_src] >= m_pos[v]) continue;
-      (*d)[arc.m_src] = std::max((*d)[arc.m_src], dv + arc.m_delay);
+      (*d)[arc.m_src] = std::max((*d)[arc.m_src], ssc_time_add(dv, arc.m_delay));
     }
   }
 }
 
-void ANALYZER::score() {
-  const size_t groups = m_out->groups.size();
-  const uint32_t n = uint32_t(m_data.nodes.size());
-  std::vector<int> launch, capture;
-  for (size_t g = 0; g < groups; ++g) {
-    bool l = false, c = false;
-    for (size_t h = 0; h < groups; ++h) {
-      l = l || m_rel[g * groups + h] != NONE;
-      c = c || m_rel[h * groups + g] != NONE;
-    }
-    // Every clock's starts launch, so that the worst arrival counts them
-    // even where nothing captures.
-    const SSC_GROUP& k = m_out->groups[g];
-    if ((l || (k.clock >= 0 && !k.capture)) && !m_starts[g].empty()) launch.push_back(int(g));
-    if (c) capture.push_back(int(g));
+void ANALYZER::emit_merged(std::vector<GROUP_TIME>* list) {
+  if (m_touched.size() > 1) std::sort(m_touched.begin(), m_touched.end());
+  for (int32_t g : m_touched) {
+    list->push_back(GROUP_TIME{g, m_best[size_t(g)]});
+    m_best[size_t(g)] = NONE;
   }
-  m_arrival.assign(groups, {});
-  m_down.assign(groups, {});
-  for (int g : launch) forward(g, &m_arrival[g]);
-  for (int h : capture) backward(h, &m_down[h]);
+  m_touched.clear();
+}
+
+// Arrivals in one pass: a start node holds its launch groups' start times,
+// a comb node the latest arrival per group over its data arcs (arcs cut
+// for the topological order bring nothing).
+void ANALYZER::forward(const std::vector<char>& launches) {
+  const uint32_t n = uint32_t(m_data.nodes.size());
+  struct SEED {
+    uint32_t node;
+    int32_t group, time;
+    bool operator<(const SEED& o) const { return node != o.node ? node < o.node : group < o.group; }
+  };
+  std::vector<SEED> seeds;
+  size_t count = 0;
+  for (size_t g = 0; g < m_starts.size(); ++g)
+    if (launches[g]) count += m_starts[g].size();
+  seeds.reserve(count);
+  for (size_t g = 0; g < m_starts.size(); ++g)
+    if (launches[g])
+      for (const auto& [v, t] : m_starts[g]) seeds.push_back(SEED{v, int32_t(g), t});
+  std::sort(seeds.begin(), seeds.end());
+  m_arr.clear();
+  m_arr.reserve(std::max<size_t>(seeds.size(), n) + n / 4);
+  m_arr_begin.assign(n, 0);
+  m_arr_end.assign(n, 0);
+  for (size_t i = 0; i < seeds.size(); ++i) {
+    const SEED& s = seeds[i];
+    if (i > 0 && seeds[i - 1].node == s.node && seeds[i - 1].group == s.group) {
+      m_arr.back().time = std::max(m_arr.back().time, s.time);
+      continue;
+    }
+    if (i == 0 || seeds[i - 1].node != s.node) m_arr_begin[s.node] = uint32_t(m_arr.size());
+    m_arr.push_back(GROUP_TIME{s.group, s.time});
+    m_arr_end[s.node] = uint32_t(m_arr.size());
+  }
+  for (uint32_t v : m_order) {
+    const TDB_NODE& node = m_data.nodes[v];
+    if (node.get_kind() != TDB_NODE_COMB) continue;
+    for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
+      const TDB_ARC& arc = m_data.arcs[k];
+      if (arc.m_kind != TDB_ARC_DATA || m_pos[arc.m_src] >= m_pos[v]) continue;
+      for (const GROUP_TIME* e = arrivals_begin(arc.m_src); e != arrivals_end(arc.m_src); ++e) {
+        const int32_t t = ssc_time_add(e->time, arc.m_delay);
+        int32_t& best = m_best[size_t(e->group)];
+        if (best == NONE) m_touched.push_back(e->group);
+        best = std::max(best, t);
+      }
+    }
+    m_arr_begin[v] = uint32_t(m_arr.size());
+    emit_merged(&m_arr);
+    m_arr_end[v] = uint32_t(m_arr.size());
+  }
+}
+
+// Downstream times in one pass, in reverse topological order: a node holds
+// per capture group the capture offsets of the captures it drives and the
+// downstream time of the comb nodes it drives through a data arc plus the
+// arc, read through the fan-out of data and capture arcs.
+void ANALYZER::backward() {
+  const uint32_t n = uint32_t(m_data.nodes.size());
+  // Fan-out arcs per source node: arc indices, by source.
+  std::vector<uint32_t> fo_begin(n + 1, 0), fanout;
+  for (uint32_t v = 0; v < n; ++v) {
+    const TDB_NODE& node = m_data.nodes[v];
+    for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
+      const TDB_ARC& arc = m_data.arcs[k];
+      const bool data = arc.m_kind == TDB_ARC_DATA && node.get_kind() == TDB_NODE_COMB && m_pos[arc.m_src] < m_pos[v];
+      const bool capture = arc.m_kind == TDB_ARC_CAPTURE && m_cap_begin[v] < m_cap_begin[v + 1];
+      if (data || capture) ++fo_begin[arc.m_src + 1];
+    }
+  }
+  for (uint32_t v = 0; v < n; ++v) fo_begin[v + 1] += fo_begin[v];
+  fanout.resize(fo_begin[n]);
+  std::vector<uint32_t> owner(fo_begin[n]);
+  {
+    std::vector<uint32_t> fill(fo_begin.begin(), fo_begin.end() - 1);
+    for (uint32_t v = 0; v < n; ++v) {
+      const TDB_NODE& node = m_data.nodes[v];
+      for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
+        const TDB_ARC& arc = m_data.arcs[k];
+        const bool data =
+            arc.m_kind == TDB_ARC_DATA && node.get_kind() == TDB_NODE_COMB && m_pos[arc.m_src] < m_pos[v];
+        const bool capture = arc.m_kind == TDB_ARC_CAPTURE && m_cap_begin[v] < m_cap_begin[v + 1];
+        if (!data && !capture) continue;
+        owner[fill[arc.m_src]] = v;
+        fanout[fill[arc.m_src]++] = k;
+      }
+    }
+  }
+  m_down.clear();
+  m_down.reserve(n + n / 4);
+  m_down_begin.assign(n, 0);
+  m_down_end.assign(n, 0);
+  for (auto it = m_order.rbegin(); it != m_order.rend(); ++it) {
+    const uint32_t u = *it;
+    for (uint32_t f = fo_begin[u]; f < fo_begin[u + 1]; ++f) {
+      const TDB_ARC& arc = m_data.arcs[fanout[f]];
+      const uint32_t v = owner[f];
+      auto meet = [&](int32_t group, int32_t t) {
+        int32_t& best = m_best[size_t(group)];
+        if (best == NONE) m_touched.push_back(group);
+        best = std::max(best, t);
+      };
+      if (arc.m_kind == TDB_ARC_CAPTURE) {
+        for (uint32_t e = m_cap_begin[v]; e < m_cap_begin[v + 1]; ++e) meet(m_caps[e].group, m_caps[e].offset);
+      } else {
+        for (const GROUP_TIME* e = down_begin(v); e != down_end(v); ++e) meet(e->group, ssc_time_add(e->time, arc.m_delay));
+      }
+    }
+    m_down_begin[u] = uint32_t(m_down.size());
+    emit_merged(&m_down);
+    m_down_end[u] = uint32_t(m_down.size());
+  }
+}
+
+void ANALYZER::score() {
+  prepare_relations();
+  const std::vector<char> launches = launching_groups();
   m_out->arc_slack.assign(m_data.arcs.size(), SSC_UNCONSTRAINED_SLACK);
   m_out->arc_req.assign(m_data.arcs.size(), SSC_UNCONSTRAINED_SLACK);
   m_out->arc_relaxed.assign(m_data.arcs.size(), SSC_UNCONSTRAINED_SLACK);
   m_out->worst_per_clock.assign(m_out->constraints.clocks.size(), SSC_UNCONSTRAINED_SLACK);
-  auto consider = [&](uint32_t k, int g, int h, int64_t path) {
-    const int32_t rel = m_rel[size_t(g) * groups + h];
-    if (rel == NONE) return;
-    const int64_t slack = int64_t(rel) - path;
-    const int64_t relaxed = int64_t(m_relaxed[size_t(g) * groups + h]) - path;
+  if (use_per_group_passes(launches)) return score_arcs<true>();
+  m_best.assign(m_out->groups.size(), NONE);
+  forward(launches);
+  backward();
+  score_arcs<false>();
+}
+
+// Every arc against the pairs of groups its ends hold, in launch then
+// capture group order (the first pair of the least slack gives the
+// requirement).
+template <bool PER_GROUP>
+void ANALYZER::score_arcs() {
+  const uint32_t n = uint32_t(m_data.nodes.size());
+  // The path's time saturates as the arrival and downstream times do, so
+  // every arc of a path past the range reads the same slack.
+  auto consider = [&](uint32_t k, int g, int h, int64_t sum) {
+    const RELATION r = relation(g, h);
+    if (r.rel == NONE) return;
+    const int32_t path = ssc_saturate(sum);
+    const int32_t slack = ssc_saturate(int64_t(r.rel) - path);
+    const int32_t relaxed = ssc_saturate(int64_t(r.relaxed) - path);
     if (slack < m_out->arc_slack[k]) {
-      m_out->arc_slack[k] = int32_t(std::max<int64_t>(slack, INT32_MIN + 1));
-      m_out->arc_req[k] = rel;
+      m_out->arc_slack[k] = slack;
+      m_out->arc_req[k] = r.rel;
     }
-    if (relaxed < m_out->arc_relaxed[k]) m_out->arc_relaxed[k] = int32_t(std::max<int64_t>(relaxed, INT32_MIN + 1));
+    if (relaxed < m_out->arc_relaxed[k]) m_out->arc_relaxed[k] = relaxed;
   };
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = m_data.nodes[v];
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
       const TDB_ARC& arc = m_data.arcs[k];
       if (arc.m_kind == TDB_ARC_UNCONSTRAINED) continue;
-      for (int g : launch) {
-        const int32_t a = m_arrival[g][arc.m_src];
-        if (a == NONE) continue;
+      each_arrival<PER_GROUP>(arc.m_src, [&](int g, int32_t a) {
         if (arc.m_kind == TDB_ARC_DATA) {
-          for (int h : capture) {
-            const int32_t d = m_down[h][v];
-            if (d != NONE) consider(k, g, h, int64_t(a) + arc.m_delay + d);
-          }
+          each_down<PER_GROUP>(v, [&](int h, int32_t d) { consider(k, g, h, int64_t(a) + arc.m_delay + d); });
         } else {
           m_out->worst_arrival = std::max(m_out->worst_arrival, a);
-          for (uint32_t e = m_cap_begin[v]; e < m_cap_begin[v + 1]; ++e) {
+          for (uint32_t e = m_cap_begin[v]; e < m_cap_begin[v + 1]; ++e)
             consider(k, g, m_caps[e].group, int64_t(a) + m_caps[e].offset);
-          }
         }
-      }
+      });
       if (arc.m_kind == TDB_ARC_CAPTURE) {
         // Worst slack per capture clock, over every launch group. As in
         // OpenSTA's path groups, a max-delay path counts for the clock of
         // the register it ends at; one ending at an output port, or timed
         // by a rule that ignores clock latency, for none.
         for (uint32_t e = m_cap_begin[v]; e < m_cap_begin[v + 1]; ++e) {
-          const SSC_GROUP& hg = m_out->groups[m_caps[e].group];
-          for (int g : launch) {
-            const size_t pair = size_t(g) * groups + m_caps[e].group;
-            const int32_t rel = m_rel[pair];
-            const int32_t a = m_arrival[g][arc.m_src];
-            if (rel == NONE || a == NONE) continue;
-            const int64_t s = int64_t(rel) - a - m_caps[e].offset;
-            const int32_t s32 = int32_t(std::max<int64_t>(s, INT32_MIN + 1));
-            const bool for_clock = hg.clock >= 0 && m_path_delay[pair] != 2 &&
-                                   !(m_path_delay[pair] && node.get_kind() == TDB_NODE_OUT_PORT);
-            if (for_clock)
-              m_out->worst_per_clock[hg.clock] = std::min(m_out->worst_per_clock[hg.clock], s32);
+          const SSC_GROUP& hg = m_out->groups[size_t(m_caps[e].group)];
+          each_arrival<PER_GROUP>(arc.m_src, [&](int g, int32_t a) {
+            const RELATION r = relation(g, m_caps[e].group);
+            if (r.rel == NONE) return;
+            const int32_t s32 = ssc_saturate(int64_t(r.rel) - ssc_time_add(a, m_caps[e].offset));
+            if (hg.clock >= 0 && r.path_delay != 2 && !(r.path_delay && node.get_kind() == TDB_NODE_OUT_PORT))
+              m_out->worst_per_clock[size_t(hg.clock)] = std::min(m_out->worst_per_clock[size_t(hg.clock)], s32);
             m_out->worst_all = std::min(m_out->worst_all, s32);
-          }
+          });
         }
       }
     }
@@ -766,9 +1071,8 @@ void ANALYZER::score() {
 }
 
 void ANALYZER::run() {
-  ssc_topological_order(m_data, &m_order, &m_pos);
+  m_out->cut_arcs = ssc_topological_order(m_data, &m_order, &m_pos);
   make_groups();
-  relations();
   score();
 }
 

@@ -16,6 +16,18 @@ namespace kavu_platform {
 
 constexpr int32_t SSC_INVALID = INT32_MIN;  // no arrival / no downstream path
 
+// Arrival, downstream and required times and slacks saturate at
+// SSC_TIME_MIN and SSC_TIME_MAX rather than wrap: gate delays and I/O delays
+// may each be near the 32-bit range, and a sum past it keeps its sign (a
+// path longer than the range reads as violating by the range). The two
+// values next to the range's ends stay free for SSC_INVALID and
+// SSC_UNCONSTRAINED_SLACK.
+constexpr int32_t SSC_TIME_MIN = INT32_MIN + 1, SSC_TIME_MAX = INT32_MAX - 1;
+inline int32_t ssc_saturate(int64_t t) {
+  return t < SSC_TIME_MIN ? SSC_TIME_MIN : (t > SSC_TIME_MAX ? SSC_TIME_MAX : int32_t(t));
+}
+inline int32_t ssc_time_add(int32_t a, int32_t b) { return ssc_saturate(int64_t(a) + b); }
+
 // The largest timing-netlist file written or read: some 60 to 110 bytes a
 // gate, so a netlist of about five million gates. A read takes the text and
 // at most about 4 times its size more (see read_text), under 3 GiB.
@@ -81,17 +93,18 @@ struct SSC_NETLIST_DATA {
 // driven input passes and of more is binate, a LUT from its mask, a MUX
 // passes its data inputs and is binate in its select.
 int ssc_input_sense(const CDB_SGATE_ITERM* t);
-// What ssc_input_sense reads of the gate of input t besides its inputs'
-// places and inversions: its kind, comb type and LUT mask, for the key of a
-// kept read (a gate rewritten under the same name changes it). All zero
-// without a terminal.
-struct SSC_GATE_FUNCTION {
-  uint8_t kind = 0, comb = 0, inputs = 0;
-  uint64_t mask = 0;
+// ssc_input_sense of the inputs of one node's arcs in turn: a node's arcs
+// enter its gate's inputs in input order, so each input's place is looked
+// for from the last one's on, and a node costs O(inputs + arcs) rather than
+// a search per input. One reader per node (it may be reused for the next).
+class SSC_SENSE_READER {
+ public:
+  int sense(const CDB_SGATE_ITERM* t);
+
+ private:
+  const CDB_SGATE_NODE* m_gate = nullptr;
+  unsigned m_at = 0;
 };
-SSC_GATE_FUNCTION ssc_gate_function(const CDB_SGATE_ITERM* t);
-// Whether input t is inverted (false without a terminal).
-bool ssc_input_inverted(const CDB_SGATE_ITERM* t);
 
 // Topological order of the nodes over data arcs, loops cut at the smallest
 // unfinished node id; pos[id] is the node's place in `order`. Returns the
@@ -178,11 +191,14 @@ void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC
 bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out,
                   std::string* error);
 // What ssc_read_sdc's result depends on in `data` (the nodes' names,
-// kinds and clocks, and their arcs besides), as a byte string: two
+// kinds and clocks, their arcs, and the sense of each arc's gate in its
+// input, ssc_input_sense), as a byte string: two
 // netlists with equal keys read every text into equal constraints, so a
 // read may be kept and given again while the text and the key stay equal.
 // O(nodes + arcs + name bytes).
 std::string ssc_sdc_netlist_key(const SSC_NETLIST_DATA& data);
+// The size in bytes of ssc_sdc_netlist_key(data), without making it: O(nodes).
+size_t ssc_sdc_netlist_key_size(const SSC_NETLIST_DATA& data);
 // Whether `key` is the key of `data`, without making the key: it is compared
 // piece by piece as it is written, up to the first difference.
 bool ssc_sdc_netlist_key_is(const SSC_NETLIST_DATA& data, const std::string& key);
@@ -221,6 +237,7 @@ struct SSC_ANALYSIS {
   std::vector<int32_t> worst_per_clock;  // by capture clock
   int32_t worst_all = SSC_UNCONSTRAINED_SLACK;
   int32_t worst_arrival = -1;
+  int cut_arcs = 0;  // data arcs cut to break loops (ssc_topological_order)
   // Terminal indices of the constraint queries, built on first query.
   bool query_index_built = false;
   std::unordered_map<const CDB_SGATE_OTERM*, bool> constrained_oterms;

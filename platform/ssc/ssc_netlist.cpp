@@ -165,8 +165,9 @@ int lut_input_sense(const CDB_LUTMASK& mask, unsigned i) {
 
 // The sense of gate g in its input t. A comb gate's sense needs no
 // position (every input of AND, OR and XOR alike), so a wide gate costs no
-// search per input; the other kinds look t up among their few inputs.
-int gate_input_sense(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* t) {
+// search per input; the other kinds look t up among their inputs, from
+// place *at on (then from the start), and leave its place there.
+int gate_input_sense(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* t, unsigned* at) {
   const unsigned n = g->get_number_of_input_terms();
   if (const CDB_SGATE_COMB* c = g->cast_to_comb()) {
     switch (c->get_comb_type()) {
@@ -179,9 +180,13 @@ int gate_input_sense(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* t) {
       default: return 1;  // AND, OR, name keeper
     }
   }
-  unsigned i = 0;
-  while (i < n && g->get_input_term(i) != t) ++i;
-  if (i == n) return 0;
+  if (n == 0) return 0;
+  unsigned i = *at < n ? *at : 0;
+  for (unsigned looked = 1; g->get_input_term(i) != t; ++looked) {
+    if (looked == n) return 0;
+    i = i + 1 < n ? i + 1 : 0;
+  }
+  *at = i;
   switch (g->get_sgate_type()) {
     case CDB_SGATE_BUFFER_ENUM:
     case CDB_SGATE_IO_BUF_ENUM:
@@ -201,24 +206,20 @@ int gate_input_sense(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* t) {
 int ssc_input_sense(const CDB_SGATE_ITERM* t) {
   const CDB_SGATE_NODE* g = t ? t->get_my_node() : nullptr;
   if (!g) return 0;
-  const int sense = gate_input_sense(g, t);
+  unsigned at = 0;
+  const int sense = gate_input_sense(g, t, &at);
   return t->is_inverted() ? -sense : sense;
 }
 
-bool ssc_input_inverted(const CDB_SGATE_ITERM* t) { return t && t->is_inverted(); }
-
-SSC_GATE_FUNCTION ssc_gate_function(const CDB_SGATE_ITERM* t) {
-  SSC_GATE_FUNCTION f;
+int SSC_SENSE_READER::sense(const CDB_SGATE_ITERM* t) {
   const CDB_SGATE_NODE* g = t ? t->get_my_node() : nullptr;
-  if (!g) return f;
-  f.kind = uint8_t(g->get_sgate_type());
-  if (const CDB_SGATE_COMB* c = g->cast_to_comb()) {
-    f.comb = uint8_t(c->get_comb_type());
-  } else if (const CDB_SGATE_LUT* l = g->cast_to_lut()) {
-    f.inputs = uint8_t(l->get_lut_mask().get_num_inputs());
-    f.mask = l->get_lut_mask().get_value();
+  if (!g) return 0;
+  if (g != m_gate) {
+    m_gate = g;
+    m_at = 0;
   }
-  return f;
+  const int sense = gate_input_sense(g, t, &m_at);
+  return t->is_inverted() ? -sense : sense;
 }
 
 SSC_DELAYS ssc_make_delays(CMP_FACADE* facade, SSC_DELAY_MODEL model) {
@@ -250,7 +251,8 @@ int ssc_gate_delay(const CDB_SGATE_NODE* gate, const CDB_SGATE_OTERM* out, const
         base = d.lcell;
       break;
   }
-  if (base > 0 && d.fanout_step != 0 && out) base += d.fanout_step * int(out->get_number_of_fanout());
+  if (base > 0 && d.fanout_step != 0 && out)
+    base = ssc_saturate(int64_t(base) + int64_t(d.fanout_step) * int64_t(out->get_number_of_fanout()));
   return base;
 }
 

@@ -458,6 +458,16 @@ class SDC_READER {
       default: return true;
     }
   }
+  // Calls f with each entry of node id in the exact-name index (below).
+  template <class F>
+  void exact_entries(uint32_t id, F&& f) const {
+    f(id * 4 + NAME_PATH);
+    if (m_leaf[id] != m_paths[id]) f(id * 4 + NAME_LEAF);
+    if (!is_port(id)) return;
+    std::string_view path_bus, leaf_bus;
+    if (bus_of(m_paths[id], &path_bus)) f(id * 4 + NAME_PATH_BUS);
+    if (bus_of(m_leaf[id], &leaf_bus) && leaf_bus != path_bus) f(id * 4 + NAME_LEAF_BUS);
+  }
   void index_exact_names();
   void add_exact(const std::string& pattern, const std::string& name, int kind, std::vector<uint32_t>* ids);
   bool add_nodes(const std::string& cmd, const std::vector<std::string>& patterns, int kind, PATTERN_MODE mode,
@@ -526,6 +536,8 @@ class SDC_READER {
   int m_bucket_shift = 64;
   std::vector<uint32_t> m_bucket_begin, m_entries;
   std::string m_bus;  // the bus name of a port a -regexp pattern is matched against
+  static constexpr int kExactScans = 4;  // lookups before the index is made
+  int m_exact_scans = 0;
   int m_line = 0;
   bool m_quiet = false;  // no warnings (the targets of a skipped command)
   std::vector<char> m_named;           // per node: a register some command names
@@ -574,14 +586,7 @@ std::string_view SDC_READER::entry_name(uint32_t entry) const {
 void SDC_READER::index_exact_names() {
   std::vector<uint32_t> entries;
   entries.reserve(2 * m_paths.size());
-  for (uint32_t id = 0; id < m_paths.size(); ++id) {
-    entries.push_back(id * 4 + NAME_PATH);
-    if (m_leaf[id] != m_paths[id]) entries.push_back(id * 4 + NAME_LEAF);
-    if (!is_port(id)) continue;
-    std::string_view path_bus, leaf_bus;
-    if (bus_of(m_paths[id], &path_bus)) entries.push_back(id * 4 + NAME_PATH_BUS);
-    if (bus_of(m_leaf[id], &leaf_bus) && leaf_bus != path_bus) entries.push_back(id * 4 + NAME_LEAF_BUS);
-  }
+  for (uint32_t id = 0; id < m_paths.size(); ++id) exact_entries(id, [&](uint32_t e) { entries.push_back(e); });
   int bits = 1;
   while ((size_t(1) << bits) < entries.size()) ++bits;
   m_bucket_shift = 64 - bits;
@@ -601,15 +606,25 @@ void SDC_READER::index_exact_names() {
 // names: those whose own name or path is `name`. A pattern that does not
 // end in ']' meets a port that is a bus bit by its bus (and no whole name
 // that ends in ']'), any other name whole, as matches() meets them.
+// The first few patterns are looked up by comparing every node's names
+// (cheaper than hashing them all for a short file), the others in the
+// index, made on the first of them.
 void SDC_READER::add_exact(const std::string& pattern, const std::string& name, int kind, std::vector<uint32_t>* ids) {
-  if (m_bucket_begin.empty()) index_exact_names();
   const bool whole = pattern.empty() || pattern.back() == ']';
-  const uint64_t b = uint64_t(std::hash<std::string_view>()(name)) >> m_bucket_shift;
-  for (uint32_t k = m_bucket_begin[b]; k < m_bucket_begin[b + 1]; ++k) {
-    const uint32_t e = m_entries[k];
-    if ((whole && (e & 2)) || entry_name(e) != name || !of_kind(e >> 2, kind)) continue;
-    ids->push_back(e >> 2);
+  auto named = [&](uint32_t e) { return !(whole && (e & 2)) && entry_name(e) == name; };
+  if (m_bucket_begin.empty() && ++m_exact_scans <= kExactScans) {
+    for (uint32_t id = 0; id < m_paths.size(); ++id) {
+      if (!of_kind(id, kind)) continue;
+      bool hit = false;
+      exact_entries(id, [&](uint32_t e) { hit = hit || named(e); });
+      if (hit) ids->push_back(id);
+    }
+    return;
   }
+  if (m_bucket_begin.empty()) index_exact_names();
+  const uint64_t b = uint64_t(std::hash<std::string_view>()(name)) >> m_bucket_shift;
+  for (uint32_t k = m_bucket_begin[b]; k < m_bucket_begin[b + 1]; ++k)
+    if (named(m_entries[k]) && of_kind(m_entries[k] >> 2, kind)) ids->push_back(m_entries[k] >> 2);
 }
 
 // A -regexp pattern against a node's own name; a port that is a bus bit
@@ -1496,16 +1511,18 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
 namespace {
 
 // Gives the key of ssc_sdc_netlist_key to `flush` in pieces of about 4 KiB
-// (a key is some 50 bytes a node). Per node: its kind, clock source and
-// edge, the function of its gate (what decides whether a clock passes it,
-// gated clocks), its arcs (source, kind, inverted input) and its name; more
-// than the reader reads, so that a netlist that differs in anything near it
-// has another key.
+// (a key is some 20 bytes a node besides its name and 6 an arc). Per node:
+// its kind, clock source and edge, its arcs (source, kind, and the sense of
+// the gate in the arc's input, ssc_input_sense, which decides whether and
+// how a clock passes it: gated clocks) and its name. That is everything the
+// reader reads of the netlist: the sense holds the gate's function, the
+// input's place (a multiplexer's data or select), its inversion and the
+// gate's tied inputs.
 template <class FLUSH>
 void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
   // Fields go into a buffer on the stack, flushed when the next record may
   // not fit: no allocation, and no append call per field.
-  constexpr size_t kCap = 8192, kNodeFields = 32;
+  constexpr size_t kCap = 8192, kNodeFields = 16;
   char buf[kCap];
   size_t at = 0;
   bool going = true;
@@ -1529,14 +1546,13 @@ void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
     const uint32_t b = SSC_NETLIST_DATA::arc_begin(n);
     const uint32_t e = std::min<uint32_t>(SSC_NETLIST_DATA::arc_end(n), uint32_t(data.arcs.size()));
     put(e - b);
-    const SSC_GATE_FUNCTION f = ssc_gate_function(b < e ? data.arcs[b].m_iterm : nullptr);
-    put(f.kind), put(f.comb), put(f.inputs), put(f.mask);
+    SSC_SENSE_READER senses;
     for (uint32_t k = b; k < e; ++k) {
       const TDB_ARC& arc = data.arcs[k];
       if (!room(sizeof arc.m_src + sizeof arc.m_kind + 1)) return;
       put(arc.m_src);
       put(arc.m_kind);
-      put(uint8_t(ssc_input_inverted(arc.m_iterm)));
+      put(int8_t(senses.sense(arc.m_iterm)));
     }
     const std::string& name = n.get_string_name();
     if (!room(sizeof(uint32_t))) return;
@@ -1553,9 +1569,19 @@ void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
 
 }  // namespace
 
+size_t ssc_sdc_netlist_key_size(const SSC_NETLIST_DATA& data) {
+  size_t bytes = sizeof data.nodes.size();
+  for (const TDB_NODE& n : data.nodes) {
+    const uint32_t b = SSC_NETLIST_DATA::arc_begin(n);
+    const uint32_t e = std::min<uint32_t>(SSC_NETLIST_DATA::arc_end(n), uint32_t(data.arcs.size()));
+    bytes += 14 + n.get_string_name().size() + (e > b ? 6 * size_t(e - b) : 0);
+  }
+  return bytes;
+}
+
 std::string ssc_sdc_netlist_key(const SSC_NETLIST_DATA& data) {
   std::string key;
-  key.reserve(40 * data.nodes.size() + 9 * data.arcs.size());
+  key.reserve(ssc_sdc_netlist_key_size(data));
   write_netlist_key(data, [&key](std::string_view piece) {
     key += piece;
     return true;

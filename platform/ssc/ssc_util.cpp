@@ -4,8 +4,10 @@
 #include <tcl.h>
 
 #include <algorithm>
+#include <bit>
 #include <filesystem>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <fstream>
 #include <new>
@@ -326,10 +328,6 @@ void post_sdc_warnings(const std::string& sdc, const std::string& text, const st
 
 }  // namespace
 
-void ssc_forget_posted_warnings() {
-  std::lock_guard<std::mutex> lock(g_posted_mutex);
-  g_posted_warnings.clear();
-}
 
 namespace {
 
@@ -338,23 +336,63 @@ namespace {
 // analysis runs many times on one file over netlists rebuilt from the same
 // gates, and a file of thousands of commands takes longer to read than the
 // key to build. A read is given again only while text and key are equal
-// byte for byte, so an edited file or netlist is read afresh; failed reads
-// and texts past kMaxKeptTextBytes are not kept.
+// byte for byte, so an edited file or netlist is read afresh. Reads against
+// one netlist share its key. What the kept reads hold together (texts,
+// keys and constraints) stays within kMaxKeptBytes: the oldest go first, and
+// a read that alone would pass it is not kept (a netlist of a million gates
+// has a key of some 40 MB); failed reads are not kept either. A read is kept
+// only when its text was read before against a netlist of as many nodes and
+// arcs (SEEN_READ): every analysis after an edit of the netlist reads the
+// file afresh, and does not make a key that no later analysis would match.
+struct SEEN_READ {
+  size_t text_hash = 0, text_size = 0, nodes = 0, arcs = 0;
+  bool operator==(const SEEN_READ&) const = default;
+};
 struct KEPT_READ {
-  std::string text, netlist_key;
+  std::string text;
+  std::shared_ptr<const std::string> netlist_key;
   kavu_platform::SSC_CONSTRAINTS constraints;
+  size_t bytes = 0;  // text and constraints; the key is counted once, in kept_bytes
+  SEEN_READ seen;
 };
 const size_t kKeptReads = 2;
-const size_t kMaxKeptTextBytes = size_t(16) << 20;
+const size_t kMaxKeptBytes = size_t(16) << 20;
 std::mutex g_kept_mutex;
 std::vector<KEPT_READ> g_kept_reads;
+std::vector<SEEN_READ> g_seen_reads;  // reads not kept, most recent last (kKeptReads)
+
+// Bytes the constraints hold (their vectors' and strings' heap blocks).
+size_t constraints_bytes(const kavu_platform::SSC_CONSTRAINTS& c) {
+  size_t bytes = c.clocks.capacity() * sizeof(c.clocks[0]) + c.io_delays.capacity() * sizeof(c.io_delays[0]) +
+                 c.rules.capacity() * sizeof(c.rules[0]) + c.warnings.capacity() * sizeof(c.warnings[0]) +
+                 (c.named_registers.capacity() + c.min_delay_inputs.capacity()) * sizeof(uint32_t);
+  for (const auto& k : c.clocks) bytes += k.name.capacity() + k.sources.capacity() * sizeof(uint32_t);
+  for (const auto& d : c.io_delays) bytes += d.nodes.capacity() * sizeof(uint32_t);
+  for (const auto& r : c.rules)
+    bytes += (r.from_clocks.capacity() + r.to_clocks.capacity()) * sizeof(int) +
+             (r.from_nodes.capacity() + r.to_nodes.capacity()) * sizeof(uint32_t);
+  for (const auto& w : c.warnings) bytes += w.capacity();
+  return bytes;
+}
+
+// Bytes the kept reads hold, each key once. Under g_kept_mutex.
+size_t kept_bytes() {
+  size_t bytes = 0;
+  for (size_t k = 0; k < g_kept_reads.size(); ++k) {
+    bytes += g_kept_reads[k].bytes;
+    bool shared = false;
+    for (size_t j = 0; j < k && !shared; ++j) shared = g_kept_reads[j].netlist_key == g_kept_reads[k].netlist_key;
+    if (!shared) bytes += g_kept_reads[k].netlist_key->capacity();
+  }
+  return bytes;
+}
 
 bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_platform::SSC_CONSTRAINTS* c,
                    std::string* error) {
   {
     std::lock_guard<std::mutex> lock(g_kept_mutex);
     for (size_t k = g_kept_reads.size(); k-- > 0;) {
-      if (g_kept_reads[k].text != text || !kavu_platform::ssc_sdc_netlist_key_is(data, g_kept_reads[k].netlist_key))
+      if (g_kept_reads[k].text != text || !kavu_platform::ssc_sdc_netlist_key_is(data, *g_kept_reads[k].netlist_key))
         continue;
       std::rotate(g_kept_reads.begin() + long(k), g_kept_reads.begin() + long(k) + 1, g_kept_reads.end());
       *c = g_kept_reads.back().constraints;
@@ -362,12 +400,43 @@ bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_p
     }
   }
   if (!kavu_platform::ssc_read_sdc(text, data, c, error)) return false;
-  if (text.size() > kMaxKeptTextBytes) return true;
-  KEPT_READ kept{text, kavu_platform::ssc_sdc_netlist_key(data), *c};
-  std::lock_guard<std::mutex> lock(g_kept_mutex);
-  if (g_kept_reads.size() >= kKeptReads) g_kept_reads.erase(g_kept_reads.begin());
-  g_kept_reads.push_back(std::move(kept));
+  const size_t bytes = text.capacity() + constraints_bytes(*c);
+  if (bytes > kMaxKeptBytes) return true;
+  try {  // a read that memory does not allow to keep is not kept
+    const SEEN_READ seen{std::hash<std::string>()(text), text.size(), data.nodes.size(), data.arcs.size()};
+    std::lock_guard<std::mutex> lock(g_kept_mutex);
+    bool again = std::find(g_seen_reads.begin(), g_seen_reads.end(), seen) != g_seen_reads.end();
+    for (const KEPT_READ& r : g_kept_reads) again = again || r.seen == seen;
+    if (!again) {
+      if (g_seen_reads.size() >= kKeptReads) g_seen_reads.erase(g_seen_reads.begin());
+      g_seen_reads.push_back(seen);
+      return true;
+    }
+    KEPT_READ kept{text, nullptr, *c, bytes, seen};
+    for (const KEPT_READ& r : g_kept_reads)
+      if (!kept.netlist_key && kavu_platform::ssc_sdc_netlist_key_is(data, *r.netlist_key)) kept.netlist_key = r.netlist_key;
+    if (!kept.netlist_key) {
+      if (bytes + kavu_platform::ssc_sdc_netlist_key_size(data) > kMaxKeptBytes) return true;
+      kept.netlist_key = std::make_shared<const std::string>(kavu_platform::ssc_sdc_netlist_key(data));
+    }
+    g_kept_reads.reserve(kKeptReads + 1);
+    g_kept_reads.push_back(std::move(kept));
+    while (g_kept_reads.size() > kKeptReads || kept_bytes() > kMaxKeptBytes) g_kept_reads.erase(g_kept_reads.begin());
+  } catch (const std::bad_alloc&) {
+  }
   return true;
+}
+
+// An error for memory the system refused, its text made by `text()`; a
+// message that cannot be made either is left out (the caller still fails).
+template <class TEXT>
+void post_out_of_memory(TEXT&& text) {
+  try {
+    const std::string t = text();
+    msg_post_message(MSG_POST_TYPE_ERROR, t);
+    msg_local_debug("SSC", 2, "%s", t.c_str());
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 // Every problem of the file reaches the user as a message naming the file
@@ -405,6 +474,23 @@ bool read_constraints(const std::string& sdc, const SSC_NETLIST_DATA& data, kavu
 
 }  // namespace
 
+void ssc_forget_posted_warnings() {
+  std::lock_guard<std::mutex> lock(g_posted_mutex);
+  g_posted_warnings.clear();
+}
+
+void ssc_forget_kept_reads() {
+  std::vector<KEPT_READ> dropped;
+  std::lock_guard<std::mutex> lock(g_kept_mutex);
+  dropped.swap(g_kept_reads);
+  g_seen_reads.clear();
+}
+
+size_t ssc_kept_read_bytes() {
+  std::lock_guard<std::mutex> lock(g_kept_mutex);
+  return kept_bytes();
+}
+
 bool SSC_UTIL::run_analysis() {
   if (!is_in_use()) return false;
   SSC_NETLIST_DATA& data = *m_netlist->m_data;
@@ -418,12 +504,21 @@ bool SSC_UTIL::run_analysis() {
     const int period = kavu_platform::cfg_get_int_value_in_range("ssc_default_period", 1000, 1, 1000000000);
     kavu_platform::ssc_default_clocks(data, period, &c);
   }
-  std::vector<uint32_t> order, pos;
-  data.cut_arcs = kavu_platform::ssc_topological_order(data, &order, &pos);
-  auto a = std::make_unique<kavu_platform::SSC_ANALYSIS>();
+  const size_t rules = c.rules.size();
+  m_analysis.reset();
   kavu_platform::ssc_note_analysis_run();
-  kavu_platform::ssc_analyze(data, std::move(c), a.get());
-  m_analysis = std::move(a);
+  try {
+    auto a = std::make_unique<kavu_platform::SSC_ANALYSIS>();
+    kavu_platform::ssc_analyze(data, std::move(c), a.get());
+    data.cut_arcs = a->cut_arcs;
+    m_analysis = std::move(a);
+  } catch (const std::bad_alloc&) {
+    post_out_of_memory([&] {
+      return "Timing analysis: not enough memory for the analysis of " + std::to_string(data.nodes.size()) +
+             " timing nodes under " + std::to_string(rules) + " path rules; no slacks are computed";
+    });
+    return false;
+  }
   return true;
 }
 
@@ -432,28 +527,70 @@ bool SSC_UTIL::perform_timing_analysis(CDB_SGATE_NETLIST* netlist, SSC_ITERM_TIM
   (void)netlist;
   if (!run_analysis()) return false;
   if (!map && !requirements) return true;
+  try {
+    fill_maps(map, requirements, use_relaxed_slack);
+  } catch (const std::bad_alloc&) {
+    post_out_of_memory([] { return std::string("Timing analysis: not enough memory to give the slacks of the analysis"); });
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+struct TERM_ROW {
+  CDB_SGATE_ITERM* iterm;
+  int32_t slack, req, relaxed;
+};
+
+// Rows in the order of their terminals' addresses (the order of the
+// caller's map), the rows of one terminal in arc order: a least-significant
+// digit radix sort over the address bits that differ, 11 bits a pass, O(n)
+// a pass (some three passes), where a comparison sort took some twenty
+// comparisons a row.
+void sort_by_terminal(std::vector<TERM_ROW>* rows) {
+  uintptr_t any = 0, all = ~uintptr_t(0);
+  for (const TERM_ROW& r : *rows) {
+    any |= reinterpret_cast<uintptr_t>(r.iterm);
+    all &= reinterpret_cast<uintptr_t>(r.iterm);
+  }
+  const uintptr_t differ = any ^ all;
+  if (differ == 0) return;
+  constexpr int kBits = 11;
+  constexpr uintptr_t kMask = (uintptr_t(1) << kBits) - 1;
+  std::vector<TERM_ROW> other(rows->size());
+  std::vector<uint32_t> start(kMask + 2);
+  for (int shift = std::countr_zero(differ); shift <= 63 - std::countl_zero(differ); shift += kBits) {
+    std::fill(start.begin(), start.end(), 0);
+    for (const TERM_ROW& r : *rows) ++start[((reinterpret_cast<uintptr_t>(r.iterm) >> shift) & kMask) + 1];
+    for (size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
+    for (const TERM_ROW& r : *rows) other[start[(reinterpret_cast<uintptr_t>(r.iterm) >> shift) & kMask]++] = r;
+    rows->swap(other);
+  }
+}
+
+}  // namespace
+
+// A terminal takes the slack and requirement of its first arc of least
+// slack and the least relaxed slack of its arcs.
+void SSC_UTIL::fill_maps(SSC_ITERM_TIMING_INFO_MAP* map, SSC_ITERM_REQUIREMENT_INFO_MAP* requirements,
+                         bool use_relaxed_slack) const {
   const SSC_NETLIST_DATA& data = *m_netlist->m_data;
-  struct ROW {
-    CDB_SGATE_ITERM* iterm;
-    int32_t slack, req, relaxed;
-  };
-  std::vector<ROW> rows;
+  std::vector<TERM_ROW> rows;
   rows.reserve(data.arcs.size());
   for (size_t k = 0; k < data.arcs.size(); ++k) {
     if (!data.arcs[k].m_iterm) continue;
-    rows.push_back(ROW{data.arcs[k].m_iterm, m_analysis->arc_slack[k], m_analysis->arc_req[k], m_analysis->arc_relaxed[k]});
+    rows.push_back(TERM_ROW{data.arcs[k].m_iterm, m_analysis->arc_slack[k], m_analysis->arc_req[k], m_analysis->arc_relaxed[k]});
   }
-  std::sort(rows.begin(), rows.end(), [](const ROW& a, const ROW& b) {
-    return a.iterm != b.iterm ? std::less<CDB_SGATE_ITERM*>()(a.iterm, b.iterm) : a.slack < b.slack;
-  });
-  for (size_t i = 0; i < rows.size(); ++i) {
-    const ROW& r = rows[i];
-    if (i > 0 && rows[i - 1].iterm == r.iterm) {
-      // Later rows of the same terminal only lower the relaxed slack.
-      continue;
+  sort_by_terminal(&rows);
+  for (size_t i = 0, j = 0; i < rows.size(); i = j) {
+    size_t least = i;
+    int32_t relaxed = rows[i].relaxed;
+    for (j = i + 1; j < rows.size() && rows[j].iterm == rows[i].iterm; ++j) {
+      if (rows[j].slack < rows[least].slack) least = j;
+      relaxed = std::min(relaxed, rows[j].relaxed);
     }
-    int32_t relaxed = r.relaxed;
-    for (size_t j = i + 1; j < rows.size() && rows[j].iterm == r.iterm; ++j) relaxed = std::min(relaxed, rows[j].relaxed);
+    const TERM_ROW& r = rows[least];
     SSC_ITERM_TIMING_INFO info;
     const bool constrained = r.slack != SSC_UNCONSTRAINED_SLACK;
     info.m_requirement = constrained ? r.req : SSC_UNCONSTRAINED_SLACK;
@@ -463,7 +600,6 @@ bool SSC_UTIL::perform_timing_analysis(CDB_SGATE_NETLIST* netlist, SSC_ITERM_TIM
     if (map) map->insert_or_assign(map->end(), r.iterm, info);
     if (requirements) requirements->insert_or_assign(requirements->end(), r.iterm, SSC_ITERM_REQUIREMENT_INFO{info.m_requirement});
   }
-  return true;
 }
 
 bool SSC_UTIL::update_sta() { return run_analysis(); }

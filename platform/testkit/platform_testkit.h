@@ -22,7 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <exception>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -70,6 +72,13 @@ bool text_contains_words(const std::string& text, const std::string& words);
 // system's; otherwise "/dev/full", which no other user may remove. "" when
 // root cannot make the node.
 std::string testkit_full_device();
+
+// Runs `fn` in a child process whose address space is limited to what the
+// process has mapped plus `budget` bytes: true when it returned true, false
+// when it returned false or an exception (std::bad_alloc) escaped it, or
+// the child died. (Under AddressSanitizer, which reserves more address
+// space than any such limit, tests that use it skip.)
+bool run_within_address_space(uint64_t budget, const std::function<bool()>& fn);
 
 // Simulation (sim_equivalent) and, when berkeley-abc is installed, the
 // outside oracle; the oracle's absence is noted on stdout, not a failure.

@@ -1,10 +1,14 @@
 // testkit_support.cpp — assertions, capture, scoped configuration, netlist
 // tracking, committed circuits and builders of the test kit.
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -17,6 +21,28 @@
 #include "testkit/platform_testkit.h"
 
 namespace kavu_platform {
+
+bool run_within_address_space(uint64_t budget, const std::function<bool()>& fn) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    unsigned long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(f, "%lu", &pages) != 1) pages = 0;
+      std::fclose(f);
+    }
+    const rlim_t limit = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + rlim_t(budget);
+    const rlimit lim{limit, limit};
+    ::setrlimit(RLIMIT_AS, &lim);
+    try {
+      std::_Exit(fn() ? 0 : 1);
+    } catch (...) {  // the child never returns into the test
+      std::_Exit(2);
+    }
+  }
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 std::string testkit_full_device() {
   if (::geteuid() != 0) return "/dev/full";

@@ -19,9 +19,9 @@
 //   that holds it.
 // Caches: the SYNTH_TIMING_DRIVEN_SYNTHESIS answers, the once-flags of tags
 //   and messages and the list of partitions told about live as long as the
-//   library; kavu_ssc_reset_state() forgets them, and the constraint-file
-//   warnings the timing engine posted (between compiles in one process,
-//   and between tests).
+//   library; kavu_ssc_reset_state() forgets them, the constraint-file
+//   warnings the timing engine posted and the constraint reads it keeps
+//   (between compiles in one process, and between tests).
 #pragma once
 
 #include <list>

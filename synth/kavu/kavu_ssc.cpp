@@ -13,7 +13,8 @@
 //   answers (one for "any partition", one for the hierarchy asked last),
 //   the once-flags of warning 286029, message 286030 and tag 70, the
 //   partitions message 286031 was posted for, and the timing engine's
-//   record of the constraint-file warnings it posted.
+//   record of the constraint-file warnings it posted and the constraint
+//   reads it keeps.
 // Cost: the engine's analysis dominates (linear per clock); filling the map
 //   is O(n log n); the sanity check O(terminals log n).
 #include "kavu_ssc.h"
@@ -89,6 +90,7 @@ void kavu_ssc_reset_state() {
   kavu_ssc_switches_reset();
   kavu_ssc_sync_reset();
   ssc_forget_posted_warnings();
+  ssc_forget_kept_reads();
 }
 
 // ---------------------------------------------------------------- settings

@@ -568,30 +568,8 @@ TEST(FioReaders, PathsInMessagesAreEscaped) {
 namespace {
 
 #ifndef KAVU_UNDER_ASAN
-// Runs `read` in a child process whose address space is limited to what
-// the process has mapped plus `budget` bytes: true when it returned true,
-// false when it returned false or an exception (std::bad_alloc) escaped.
-bool read_within(uint64_t budget, const std::function<bool()>& read) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    unsigned long pages = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-      if (std::fscanf(f, "%lu", &pages) != 1) pages = 0;
-      std::fclose(f);
-    }
-    const rlim_t limit = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + rlim_t(budget);
-    const rlimit lim{limit, limit};
-    ::setrlimit(RLIMIT_AS, &lim);
-    try {
-      std::_Exit(read() ? 0 : 1);
-    } catch (...) {  // the child never returns into the test
-      std::_Exit(2);
-    }
-  }
-  int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return false;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+// Runs `read` under an address-space budget (run_within_address_space).
+bool read_within(uint64_t budget, const std::function<bool()>& read) { return run_within_address_space(budget, read); }
 #endif
 
 }  // namespace
