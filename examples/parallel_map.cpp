@@ -64,6 +64,8 @@ int main(int argc, char** argv) {
     if (!kavu_parallel_recover_partitions(&facade, "map", parts, written)) {
       std::fprintf(stderr, "parallel_map: a partition is lost; the design is not written\n");
       for (CDB_SGATE_NETLIST* part : parts) delete part;
+      delete netlist;
+      delete hierarchy;
       return 1;
     }
   }
