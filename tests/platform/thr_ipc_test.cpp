@@ -182,6 +182,9 @@ bool run_script(const std::string& script, PIPE_PAIR* pipes, int partitions, THR
 bool in_bounded_child(const std::function<std::string()>& fn, std::string* out) {
   int report[2];
   if (pipe(report) != 0) return false;
+  // The pipes' directory is made here, so the child uses the parent's and
+  // the parent removes it at its exit (the child ends with _exit).
+  thr_get_pipe_dir();
   pid_t pid = fork();
   if (pid == 0) {
     close(report[0]);
