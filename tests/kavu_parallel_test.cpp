@@ -28,6 +28,7 @@
 #include "msg/msg.h"
 #include "synth_kavu__pdb.h"
 #include "partition_test_support.h"
+#include "boundary_faults.h"
 #include "platform_testkit.h"
 #include "thr/thr_ipc.h"
 
@@ -1373,10 +1374,7 @@ TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecover
       } else if (wrong == "an output boundary turned into an input" ||
                  wrong == "an input boundary turned into an output") {
         // Another boundary under the same debug number and name, its
-        // direction changed, driving what the old one did; made an input
-        // boundary, its input is cut (as an input boundary fed from
-        // another partition is), made an output boundary, it reads what
-        // the old one read.
+        // direction changed, driving what the old one did.
         const CDB_BOUNDARY_TYPE from =
             wrong == "an input boundary turned into an output" ? CDB_BOUNDARY_INPUT : CDB_BOUNDARY_OUTPUT;
         CDB_SGATE_BOUNDARY* old_boundary = nullptr;
@@ -1384,24 +1382,7 @@ TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecover
           if (!old_boundary && g->cast_to_boundary() && g->cast_to_boundary()->get_direction() == from)
             old_boundary = g->cast_to_boundary();
         ASSERT_NE(old_boundary, nullptr);
-        auto* boundary = new CDB_SGATE_BOUNDARY(
-            old_boundary->get_instance_name(), from == CDB_BOUNDARY_INPUT ? CDB_BOUNDARY_OUTPUT : CDB_BOUNDARY_INPUT);
-        boundary->set_debug_number(old_boundary->get_debug_number());
-        boundary->set_partition_number(old_boundary->get_partition_number());
-        boundary->set_boundary_id(old_boundary->get_boundary_id());
-        boundary->set_cut(old_boundary->is_cut());
-        auto* in = new CDB_SGATE_ITERM(boundary);
-        in->clear_invert();
-        boundary->set_input_term(in, 0);
-        if (!boundary->get_output_term(0)) boundary->set_output_term(new CDB_SGATE_OTERM(boundary), 0);
-        boundary->get_output_term(0)->set_instance_name(old_boundary->get_output_term(0)->get_instance_name());
-        CDB_SGATE_OTERM* source = old_boundary->get_single_iterm()->get_source();
-        if (source && from == CDB_BOUNDARY_INPUT) source->insert_fanout(in);
-        boundary->get_output_term(0)->adopt_fanouts(old_boundary->get_output_term(0), false);
-        other->delete_node(old_boundary);
-        delete old_boundary;
-        other->add_node(boundary);
-        other->prepare_for_use();
+        turn_boundary(other, old_boundary);
       } else if (wrong == "two boundaries exchanging debug numbers") {
         // Two input boundaries whose edges were cut, each under the
         // other's number: the merge would feed each the other's signal.

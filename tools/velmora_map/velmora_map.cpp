@@ -40,6 +40,7 @@
 #include "hdb/hdb.h"
 #include "kavu_parallel.h"
 #include "pdb/pdb.h"
+#include "testkit/boundary_faults.h"
 #include "testkit/platform_test_hooks.h"
 
 namespace {
@@ -98,28 +99,7 @@ void alter_boundaries(CDB_SGATE_NETLIST* netlist, const std::string& f) {
     }
     if (!old) return;
   }
-  // Another boundary, driving what the old one did; an output boundary
-  // made an input boundary has its input cut, as the split leaves an input
-  // boundary fed from another partition, an input boundary made an output
-  // boundary reads what it read.
-  auto* turned = new CDB_SGATE_BOUNDARY(
-      old->get_instance_name(), old->get_direction() == CDB_BOUNDARY_INPUT ? CDB_BOUNDARY_OUTPUT : CDB_BOUNDARY_INPUT);
-  turned->set_debug_number(old->get_debug_number());
-  turned->set_partition_number(old->get_partition_number());
-  turned->set_boundary_id(old->get_boundary_id());
-  turned->set_cut(old->is_cut());
-  auto* in = new CDB_SGATE_ITERM(turned);
-  in->clear_invert();
-  turned->set_input_term(in, 0);
-  if (!turned->get_output_term(0)) turned->set_output_term(new CDB_SGATE_OTERM(turned), 0);
-  turned->get_output_term(0)->set_instance_name(old->get_output_term(0)->get_instance_name());
-  CDB_SGATE_OTERM* source = old->get_single_iterm()->get_source();
-  if (source && turned->get_direction() == CDB_BOUNDARY_OUTPUT) source->insert_fanout(in);
-  turned->get_output_term(0)->adopt_fanouts(old->get_output_term(0), false);
-  netlist->delete_node(old);
-  delete old;
-  netlist->add_node(turned);
-  netlist->prepare_for_use();
+  kavu_platform::turn_boundary(netlist, old);
 }
 
 // Synthesizes partition k; 0 on success, else a code with *why.
