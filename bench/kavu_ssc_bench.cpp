@@ -20,6 +20,9 @@
 //                 2,000 exact-name false paths and 2,000 multicycle paths,
 //                 in process beside the same file without them, and as
 //                 whole processes beside sta (see the function).
+//   BM_ManyMaxDelayRules  a generated netlist of 20,000 registers under
+//                 66,000 max-delay and false-path lines along its paths,
+//                 every register a group of its own (see the function).
 // Results compared: before its timed runs BM_WholeProcess analyses the
 // design in process and asks sta (untimed) for the worst slack of every
 // clock and the slack of every register end point (every driven data,
@@ -581,9 +584,121 @@ void BM_ManyPathCommands(benchmark::State& state) {
   state.counters["again_ratio"] = median(lines_s) / median(base_s);
 }
 
+// ---------------------------------------------------------------- many max-delay rules
+
+// BM_ManyMaxDelayRules: the generated netlist of BM_ManyPathCommands with
+// 20,000 registers under 66,000 path lines along its paths, each naming a
+// register and one that feeds it through logic: set_max_delay from the one
+// to the other (70 %), from the one alone (10 %), to the other alone (8 %),
+// from a clock to the other (5 %), set_false_path to (4 %) or from (3 %) a
+// register; values 100 to 1,699. Every register is a launch and a capture
+// group of its own, and the rules without a side hold every group. In
+// process: the first analysis of the file (first_ms). Compared first: every
+// clock's worst slack, ours against sta on the same text. Whole process:
+// ours (--analyze) beside sta, one pair (sta takes minutes here).
+constexpr int RULE_REGISTERS = 20000;
+constexpr int RULE_LINES = 66000;
+
+// The registers that feed each register's data through logic (no
+// register between), by the register's leaf name.
+std::vector<std::pair<std::string, std::vector<std::string>>> register_sources(const CDB_SGATE_NETLIST* nl) {
+  std::vector<std::pair<std::string, std::vector<std::string>>> out;
+  std::vector<const CDB_SGATE_NODE*> stack;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
+    const CDB_SGATE_NODE* g = *it;
+    if (!g || g->get_sgate_type() != CDB_SGATE_DFF_ENUM) continue;
+    std::vector<std::string> sources;
+    const CDB_SGATE_OTERM* d = g->get_input_term(CDB_DFF_DATA) ? g->get_input_term(CDB_DFF_DATA)->get_source() : nullptr;
+    stack.clear();
+    if (d) stack.push_back(d->get_my_node());
+    while (!stack.empty()) {  // the chains are short and fan in from earlier signals only
+      const CDB_SGATE_NODE* x = stack.back();
+      stack.pop_back();
+      if (x->get_sgate_type() == CDB_SGATE_DFF_ENUM) {
+        sources.push_back(leaf_name(x));
+        continue;
+      }
+      if (!x->cast_to_lut()) continue;
+      for (unsigned i = 0; i < x->get_number_of_input_terms(); ++i)
+        if (const CDB_SGATE_ITERM* t = x->get_input_term(i); t && t->get_source()) stack.push_back(t->get_source()->get_my_node());
+    }
+    std::sort(sources.begin(), sources.end());
+    sources.erase(std::unique(sources.begin(), sources.end()), sources.end());
+    if (!sources.empty()) out.push_back({leaf_name(g), std::move(sources)});
+  }
+  return out;
+}
+
+std::string max_delay_lines(const CDB_SGATE_NETLIST* nl) {
+  const auto fed = register_sources(nl);
+  GEN_RAND rand(5);
+  std::string lines;
+  for (int k = 0; k < RULE_LINES && !fed.empty(); ++k) {
+    const auto& [to, froms] = fed[size_t(rand.get_int(int(fed.size())))];
+    const std::string& from = froms[size_t(rand.get_int(int(froms.size())))];
+    const std::string value = std::to_string(100 + rand.get_int(1600));
+    const int form = rand.get_int(100);
+    if (form < 70) lines += "set_max_delay " + value + " -from [get_cells {" + from + "}] -to [get_cells {" + to + "}]\n";
+    else if (form < 80) lines += "set_max_delay " + value + " -from [get_cells {" + from + "}]\n";
+    else if (form < 88) lines += "set_max_delay " + value + " -to [get_cells {" + to + "}]\n";
+    else if (form < 93)
+      lines += "set_max_delay " + value + " -from [get_clocks clk" + std::to_string(rand.get_int(2)) + "] -to [get_cells {" + to + "}]\n";
+    else if (form < 97) lines += "set_false_path -to [get_cells {" + to + "}]\n";
+    else lines += "set_false_path -from [get_cells {" + from + "}]\n";
+  }
+  return lines;
+}
+
+void BM_ManyMaxDelayRules(benchmark::State& state) {
+  const std::string which = "registers:" + std::to_string(RULE_REGISTERS);
+  state.SetLabel(which + ", 66,000 path lines");
+  DESIGN d = load(which);
+  TEMP_DIR dir;
+  if (!d.netlist || dir.path().empty()) {
+    state.SkipWithError(d.netlist ? "cannot make a temporary directory" : d.error.c_str());
+    return;
+  }
+  const std::string sdc = dir.file("t.sdc");
+  STA_CONSTRAINTS c;
+  c.clocks = {{"clk0", 3000, ""}, {"clk1", 4000, ""}};
+  c.sdc = MANY_BASE_SDC + max_delay_lines(d.netlist);
+  std::ofstream(sdc) << c.sdc;
+  std::string why;
+  std::map<std::string, int> ours;
+  double first_s = 0;
+  {
+    COMPILE compile(d, sdc);
+    SSC_ITERM_TIMING_INFO_MAP map;
+    first_s = analyse_once(compile, d, sdc, &map, &ours);
+    if (first_s < 0) why = "our analysis failed";
+  }
+  const std::string sta = sta_binary_path();
+  if (why.empty() && !sta.empty()) {
+    const STA_RESULT r = sta_analyze(d.netlist, nullptr, SSC_DELAY_MODEL_TABLE, c, {});
+    if (r.status != STA_OK) why = sta_failure(r);
+    for (const auto& [clock, slack] : ours) {
+      auto it = r.worst_per_clock.find(clock);
+      const double theirs = it == r.worst_per_clock.end() ? double(SSC_UNCONSTRAINED_SLACK) : it->second;
+      if (why.empty() && std::abs(double(slack) - theirs) > sta_rounding(theirs))
+        why = "worst slack of " + clock + ": ours " + std::to_string(slack) + ", sta " + std::to_string(theirs);
+    }
+  }
+  if (why.empty() && !sta.empty() &&
+      !sta_write_inputs(d.netlist, nullptr, SSC_DELAY_MODEL_TABLE, c, {}, dir.path(), &why))
+    why = "cannot write sta's inputs: " + why;
+  delete d.netlist;
+  delete d.hierarchy;
+  if (!why.empty()) return mismatch(state, which + ": " + why);
+  compare_processes(state, dir.path(), {self_program(), ANALYZE_FLAG, which, sdc},
+                    {sta, "-no_splash", "-exit", dir.file("run.tcl")}, "sta",
+                    [](const std::string& output) { return output.find("KAVU_WORST ") != std::string::npos; });
+  state.counters["first_ms"] = first_s * 1e3;
+}
+
 BENCHMARK(BM_TimingAnalysisInProcess)->DenseRange(0, 1)->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholeProcess)->Arg(0)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ManyPathCommands)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ManyMaxDelayRules)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 const PROCESS_MODE MODES[] = {{ANALYZE_FLAG, analyze_mode}, {"--write-sta-inputs", write_sta_inputs_mode}};
 

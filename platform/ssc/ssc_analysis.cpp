@@ -8,8 +8,12 @@
 //   falling for a register whose clock is inverted on the way, or an I/O
 //   delay given -clock_fall; a register reached by several clock edges
 //   is in a group of each), or no clock, together with the set of
-//   set_max_delay rules whose -from (-to) side holds the group's points
-//   (all rules without that side). Start points without a clock (input
+//   set_max_delay rules whose -from (-to) side holds the group's points.
+//   A set lists only the rules naming the points (SSC_RULE_SET): the rules
+//   naming the group's clock on that side, and the rules without that
+//   side (they hold every point), are implied, not listed, so a set's size
+//   is that of the rules naming its points, whatever the number of rules
+//   without a side or on a clock. Start points without a clock (input
 //   ports without input delay, or with one whose clock was not found, at
 //   that delay; registers whose clock no create_clock names) launch at 0,
 //   as OpenSTA launches them. Such a register's paths start at the input
@@ -61,6 +65,7 @@
 #include <map>
 #include <numeric>
 #include <tuple>
+#include <unordered_map>
 
 #include "ssc/ssc_int.h"
 
@@ -255,6 +260,18 @@ class GATED_CLOCK_WALK {
   std::vector<const std::pair<const std::vector<int32_t>, int32_t>*> m_sets;
 };
 
+// Whether max-delay rule x (index i) wins over rule y (index j) where both
+// cover a path, as OpenSTA ranks them: a rule naming start points beats one
+// naming end points, which beats one naming launch clocks, then capture
+// clocks (the sum of these ranks counts); among equals the later one.
+bool better_rule(const SSC_SDC_PATH_RULE& x, int i, const SSC_SDC_PATH_RULE& y, int j) {
+  auto rank = [](const SSC_SDC_PATH_RULE& r) {
+    return (r.from_nodes.empty() ? 0 : 8) + (r.to_nodes.empty() ? 0 : 4) + (r.from_clocks.empty() ? 0 : 2) +
+           (r.to_clocks.empty() ? 0 : 1);
+  };
+  return rank(x) != rank(y) ? rank(x) > rank(y) : i > j;
+}
+
 struct CAPTURE_ENTRY {
   int group;
   int32_t offset;
@@ -294,8 +311,9 @@ class ANALYZER {
   const std::vector<int>& unclocked_launches(int source) const;
   void make_groups();
   bool clock_pair_false(int from, int to, int via = -1) const;
-  int winning_rule(int launch_set, int capture_set) const;
-  RELATION work_out_relation(int g, int h) const;
+  int clock_rule(int launch_clock, int capture_clock);
+  int winning_rule(int launch_set, int capture_set);
+  RELATION work_out_relation(int g, int h);
   // The relation of launch group g and capture group h, worked out once.
   RELATION relation(int g, int h) {
     if (!m_dense) return hashed_relation(g, h);
@@ -350,12 +368,17 @@ class ANALYZER {
   SSC_ANALYSIS* m_out;
   std::vector<uint32_t> m_order, m_pos;
   SSC_REGISTER_CLOCKS m_registers;  // each source's first clock, each register's clock and edge
-  // Max-delay rules by side (0 from, 1 to): those without the side, those
-  // naming a clock (per clock), and (node, rule) pairs of named points.
+  // Max-delay rules by side (0 from, 1 to): those without the side (in no
+  // rule set: they hold every point), those naming a clock (per clock), and
+  // (node, rule) pairs of named points.
   std::vector<int> m_every[2];
   std::vector<std::vector<int>> m_by_clock[2];
   std::vector<std::pair<uint32_t, int>> m_named[2];
-  std::map<std::vector<int>, int> m_rule_set_index;
+  std::map<SSC_RULE_SET, int> m_rule_set_index;
+  SSC_RULE_SET m_key;  // the set rules_at looks up
+  // The winning rule among those implied by a launch and a capture set's
+  // clocks, per pair of clocks met (key (launch + 1) << 32 | capture + 1).
+  std::unordered_map<uint64_t, int> m_clock_rules;
   std::map<std::tuple<int, bool, bool, int, bool, int>, int> m_group_index;
   std::vector<int> m_scratch;
   // Starts per launch group (node, arrival); captures per node.
@@ -417,25 +440,37 @@ void ANALYZER::index_rules() {
     }
   }
   for (int side = 0; side < 2; ++side) std::sort(m_named[side].begin(), m_named[side].end());
-  m_out->rule_sets.assign(1, {});
-  m_rule_set_index[{}] = 0;
+  m_out->rule_sets.assign(1, SSC_RULE_SET());
+  m_rule_set_index[SSC_RULE_SET()] = 0;
 }
 
 // The set of max-delay rules whose from (to) side holds node v launched
-// (captured) by `clock` (-1: none), as an index of rule_sets.
+// (captured) by `clock` (-1: none), as an index of rule_sets: the rules
+// naming the point that the clock's rules do not hold already, and the
+// clock whose rules the set implies (-1 where it has none on that side).
 int ANALYZER::rules_at(uint32_t v, int clock, bool capture) {
   const int side = capture ? 1 : 0;
-  m_scratch = m_every[side];
-  if (clock >= 0) m_scratch.insert(m_scratch.end(), m_by_clock[side][clock].begin(), m_by_clock[side][clock].end());
+  m_scratch.clear();
   const auto& named = m_named[side];
   for (auto it = std::lower_bound(named.begin(), named.end(), std::make_pair(v, INT_MIN));
-       it != named.end() && it->first == v; ++it)
-    m_scratch.push_back(it->second);
-  if (m_scratch.empty()) return 0;
+       it != named.end() && it->first == v; ++it) {
+    const SSC_SDC_PATH_RULE& rule = m_out->constraints.rules[size_t(it->second)];
+    const std::vector<int>& clocks = capture ? rule.to_clocks : rule.from_clocks;
+    if (clock < 0 || std::find(clocks.begin(), clocks.end(), clock) == clocks.end()) m_scratch.push_back(it->second);
+  }
+  const int rule_clock = clock >= 0 && !m_by_clock[side][size_t(clock)].empty() ? clock : -1;
+  if (m_scratch.empty() && rule_clock < 0) return 0;
   std::sort(m_scratch.begin(), m_scratch.end());
   m_scratch.erase(std::unique(m_scratch.begin(), m_scratch.end()), m_scratch.end());
-  auto [it, fresh] = m_rule_set_index.emplace(m_scratch, int(m_out->rule_sets.size()));
-  if (fresh) m_out->rule_sets.push_back(m_scratch);
+  // Looked up without a copy of the rules; copied only when new.
+  m_key.clock = rule_clock;
+  m_key.named.swap(m_scratch);
+  auto it = m_rule_set_index.find(m_key);
+  if (it == m_rule_set_index.end()) {
+    it = m_rule_set_index.emplace(m_key, int(m_out->rule_sets.size())).first;
+    m_out->rule_sets.push_back(m_key);
+  }
+  m_key.named.swap(m_scratch);
   return it->second;
 }
 
@@ -601,7 +636,7 @@ void ANALYZER::make_groups() {
     if (m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT && m_registers.of_source[v] >= 0) return;
     if (clock < 0) falling = false;
     const int rules = rules_at(v, clock, true);
-    if (clock < 0 && rules == 0) return;
+    if (clock < 0 && rules == 0 && m_every[1].empty()) return;
     const bool at_port = split_ports && clock >= 0 && m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT;
     caps[v].push_back({group_of(clock, falling, true, rules, at_port), offset});
   };
@@ -673,23 +708,31 @@ bool ANALYZER::clock_pair_false(int from, int to, int via) const {
 // set, -1 for none. As OpenSTA ranks them: a rule naming start points beats
 // one naming end points, which beats one naming launch clocks, then capture
 // clocks (the sum of these ranks counts); among equals the later one wins.
-int ANALYZER::winning_rule(int launch_set, int capture_set) const {
+// The rules of both sides: those both sets name; those one set names that
+// the other implies (its clock's rules, and the rules without its side);
+// and those both sets imply (clock_rule).
+int ANALYZER::winning_rule(int launch_set, int capture_set) {
   const std::vector<SSC_SDC_PATH_RULE>& rules = m_out->constraints.rules;
-  auto rank = [&](int r) {
-    const SSC_SDC_PATH_RULE& x = rules[r];
-    return (x.from_nodes.empty() ? 0 : 8) + (x.to_nodes.empty() ? 0 : 4) + (x.from_clocks.empty() ? 0 : 2) +
-           (x.to_clocks.empty() ? 0 : 1);
+  const SSC_RULE_SET& a = m_out->rule_sets[size_t(launch_set)];
+  const SSC_RULE_SET& b = m_out->rule_sets[size_t(capture_set)];
+  auto names = [](const std::vector<int>& clocks, int k) {
+    return k >= 0 && std::find(clocks.begin(), clocks.end(), k) != clocks.end();
   };
-  const std::vector<int>& a = m_out->rule_sets[launch_set];
-  const std::vector<int>& b = m_out->rule_sets[capture_set];
-  int best = -1;
-  for (size_t i = 0, j = 0; i < a.size() && j < b.size();) {
-    if (a[i] < b[j]) {
+  int best = clock_rule(a.clock, b.clock);
+  auto consider = [&](int r) {
+    if (best < 0 || better_rule(rules[size_t(r)], r, rules[size_t(best)], best)) best = r;
+  };
+  for (int r : a.named)
+    if (!rules[size_t(r)].has_to || names(rules[size_t(r)].to_clocks, b.clock)) consider(r);
+  for (int r : b.named)
+    if (!rules[size_t(r)].has_from || names(rules[size_t(r)].from_clocks, a.clock)) consider(r);
+  for (size_t i = 0, j = 0; i < a.named.size() && j < b.named.size();) {
+    if (a.named[i] < b.named[j]) {
       ++i;
-    } else if (b[j] < a[i]) {
+    } else if (b.named[j] < a.named[i]) {
       ++j;
     } else {
-      if (best < 0 || rank(a[i]) >= rank(best)) best = a[i];
+      consider(a.named[i]);
       ++i;
       ++j;
     }
@@ -697,10 +740,44 @@ int ANALYZER::winning_rule(int launch_set, int capture_set) const {
   return best;
 }
 
+// The winning rule among those a launch set of clock `from` and a capture
+// set of clock `to` both imply (-1: a set of no clock): rules naming both
+// clocks, rules naming `to` without a -from side, rules naming `from`
+// without a -to side. Worked out once per pair of clocks.
+int ANALYZER::clock_rule(int from, int to) {
+  const uint64_t key = uint64_t(uint32_t(from + 1)) << 32 | uint32_t(to + 1);
+  if (auto it = m_clock_rules.find(key); it != m_clock_rules.end()) return it->second;
+  const std::vector<SSC_SDC_PATH_RULE>& rules = m_out->constraints.rules;
+  static const std::vector<int> none;
+  const std::vector<int>& a = from >= 0 ? m_by_clock[0][size_t(from)] : none;
+  const std::vector<int>& b = to >= 0 ? m_by_clock[1][size_t(to)] : none;
+  int best = -1;
+  auto consider = [&](int r) {
+    if (best < 0 || better_rule(rules[size_t(r)], r, rules[size_t(best)], best)) best = r;
+  };
+  for (int r : a)
+    if (!rules[size_t(r)].has_to) consider(r);
+  for (int r : b)
+    if (!rules[size_t(r)].has_from) consider(r);
+  for (size_t i = 0, j = 0; i < a.size() && j < b.size();) {
+    if (a[i] < b[j]) {
+      ++i;
+    } else if (b[j] < a[i]) {
+      ++j;
+    } else {
+      consider(a[i]);
+      ++i;
+      ++j;
+    }
+  }
+  m_clock_rules.emplace(key, best);
+  return best;
+}
+
 // A path timed by a max-delay rule has the rule's value as requirement in
 // place of the clock relation, whether longer or shorter; false paths
 // remove both.
-RELATION ANALYZER::work_out_relation(int g, int h) const {
+RELATION ANALYZER::work_out_relation(int g, int h) {
   const SSC_CONSTRAINTS& c = m_out->constraints;
   const SSC_GROUP& a = m_out->groups[size_t(g)];
   const SSC_GROUP& b = m_out->groups[size_t(h)];
@@ -786,25 +863,55 @@ RELATION ANALYZER::hashed_relation(int g, int h) {
 std::vector<char> ANALYZER::launching_groups() const {
   const size_t groups = m_out->groups.size();
   const size_t clocks = m_out->constraints.clocks.size();
-  std::vector<std::vector<int>> rule_capture_clocks(m_out->constraints.rules.size());
-  std::vector<char> port_clock(clocks, 0);
+  const std::vector<SSC_SDC_PATH_RULE>& rules = m_out->constraints.rules;
+  // The clocks (-1: none) of the capture groups whose sets name each rule,
+  // and of all capture groups (those with a clock imply its rules).
+  std::vector<std::vector<int>> rule_capture_clocks(rules.size());
+  std::vector<int> capture_clocks;
+  std::vector<char> port_clock(clocks, 0), capture_clock(clocks, 0);
+  auto add = [](std::vector<int>* list, int k) {
+    if (std::find(list->begin(), list->end(), k) == list->end()) list->push_back(k);
+  };
   for (const SSC_GROUP& h : m_out->groups) {
     if (!h.capture) continue;
     if (h.at_port && h.clock >= 0) port_clock[size_t(h.clock)] = 1;
-    for (int r : m_out->rule_sets[size_t(h.rule_set)]) {
-      std::vector<int>& list = rule_capture_clocks[size_t(r)];
-      if (std::find(list.begin(), list.end(), h.clock) == list.end()) list.push_back(h.clock);
-    }
+    if (h.clock >= 0) capture_clock[size_t(h.clock)] = 1;
+    add(&capture_clocks, h.clock);
+    for (int r : m_out->rule_sets[size_t(h.rule_set)].named) add(&rule_capture_clocks[size_t(r)], h.clock);
   }
+  // Whether some capture group holds rule r and no false path removes the
+  // pair of clocks (launch clock `from`, through `via`).
+  auto rule_timed = [&](int r, int from, int via) {
+    const SSC_SDC_PATH_RULE& x = rules[size_t(r)];
+    auto kept = [&](int k) { return !clock_pair_false(from, k, via); };
+    if (!x.has_to) return std::any_of(capture_clocks.begin(), capture_clocks.end(), kept);
+    if (std::any_of(rule_capture_clocks[size_t(r)].begin(), rule_capture_clocks[size_t(r)].end(), kept)) return true;
+    for (int k : x.to_clocks)
+      if (capture_clock[size_t(k)] && kept(k)) return true;
+    return false;
+  };
+  // Per launch clock and `via`: whether a rule that every launch set of
+  // that clock implies (the clock's rules and those without a -from side)
+  // times it into a capture group.
+  std::map<std::pair<int, int>, bool> implied;
+  auto implied_timed = [&](int from, int via) {
+    auto [it, fresh] = implied.emplace(std::make_pair(from, via), false);
+    if (fresh) {
+      for (int r : m_every[0]) it->second = it->second || rule_timed(r, from, via);
+      if (from >= 0)
+        for (int r : m_by_clock[0][size_t(from)]) it->second = it->second || rule_timed(r, from, via);
+    }
+    return it->second;
+  };
   std::vector<char> launches(groups, 0);
   for (size_t g = 0; g < groups; ++g) {
     const SSC_GROUP& a = m_out->groups[g];
     if (a.capture || m_starts[g].empty()) continue;
     bool timed = a.clock >= 0;
     for (size_t k = 0; k < clocks && !timed; ++k) timed = port_clock[k] && !clock_pair_false(a.clock, int(k), a.via);
-    for (int r : m_out->rule_sets[size_t(a.rule_set)])
-      for (int k : rule_capture_clocks[size_t(r)]) timed = timed || !clock_pair_false(a.clock, k, a.via);
-    launches[g] = timed;
+    const SSC_RULE_SET& set = m_out->rule_sets[size_t(a.rule_set)];
+    for (int r : set.named) timed = timed || rule_timed(r, a.clock, a.via);
+    launches[g] = timed || implied_timed(a.clock, a.via);
   }
   return launches;
 }

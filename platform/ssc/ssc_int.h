@@ -227,10 +227,21 @@ struct SSC_GROUP {
   int via = -1;
 };
 
+// The max-delay rules one side (-from or -to) of which holds a group's
+// points: those naming the points and not `clock` (sorted rule indices),
+// every rule naming `clock` on that side (-1: none), and every rule without
+// that side. The last two are implied, not listed, so a set's size is that
+// of the rules naming its points.
+struct SSC_RULE_SET {
+  int clock = -1;
+  std::vector<int> named;
+  bool operator<(const SSC_RULE_SET& o) const { return clock != o.clock ? clock < o.clock : named < o.named; }
+};
+
 struct SSC_ANALYSIS {
   SSC_CONSTRAINTS constraints;
   std::vector<SSC_GROUP> groups;
-  std::vector<std::vector<int>> rule_sets;  // sorted max-delay rule indices; [0] is empty
+  std::vector<SSC_RULE_SET> rule_sets;  // [0] is empty
   std::vector<int32_t> arc_slack;    // per arc; SSC_UNCONSTRAINED_SLACK when none
   std::vector<int32_t> arc_req;      // relation of the worst pair
   std::vector<int32_t> arc_relaxed;  // relaxed slack
