@@ -1392,7 +1392,7 @@ void SDC_READER::keep_path_ends(const std::string& command, SSC_SDC_PATH_RULE* r
 // are not timed here and are skipped.
 bool SDC_READER::set_units(const std::vector<std::string>& w, std::string* why) {
   static const char* const others[] = {"-capacitance", "-resistance", "-voltage", "-current", "-power", "-distance"};
-  for (size_t i = 1; i < w.size(); ++i) {
+  for (size_t i = 1; i < w.size(); i += 2) {  // an option and its value
     if (w[i] != "-time" && !word_in(w[i], others)) {
       *why = "unknown option " + w[i];
       return false;
@@ -1405,7 +1405,6 @@ bool SDC_READER::set_units(const std::vector<std::string>& w, std::string* why) 
       *why = "unknown time unit " + w[i + 1];
       return false;
     }
-    ++i;
   }
   return true;
 }

@@ -1588,6 +1588,7 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
   u->delete_netlist();
 }
 
+#ifndef KAVU_UNDER_ASAN
 namespace {
 
 // Large blocks from fresh mappings, whatever memory the process freed
@@ -1608,6 +1609,7 @@ bool heap_is_fresh() {
 }
 
 }  // namespace
+#endif
 
 // A file of thousands of max-delay rules, each from one register to the
 // next of a chain: every register is a launch group and a capture group of
