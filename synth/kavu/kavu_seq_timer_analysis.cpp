@@ -257,8 +257,10 @@ void KAVU_SEQ_DELAY_ANALYSIS::setup_sccs() {
   if (list_debug) kavu_debug("Total number of oterms is %d", int(m_oterms.size()));
   for (CDB_SGATE_OTERM* o : m_oterms) {
     const int index = add_domain_oterm(o, true);
+    // Every terminal of a domain is one the timer numbered.
     KAVU_SEQ_TIMER_OTERM_INFO* info = m_timer->get_oterm_info(o);
-    if (info) info->m_clk_info.emplace_back(m_domain_id, index);  // the timer's set_oterm_clk_info
+    if (!info) KAVU_INTERNAL_ERROR("info != NULL");
+    info->m_clk_info.emplace_back(m_domain_id, index);  // the timer's set_oterm_clk_info
     if (list_debug) kavu_debug("Oterm of gate %d has index %d", node_id(o), index);
   }
   if (cfg_is_on("kavu_seq_timer_clk_domain_sorted_oterm_dump", false)) {
