@@ -1051,6 +1051,14 @@ void transfer_netlist(PDB_SEGMENT& seg, void* record) {
     if (!parent) bad("parent gate lacks input " + std::to_string(p.src_slot));
     p.iterm->set_parent_input(parent);
   }
+  // A LUT's mask may depend only on inputs that are driven or tied, as
+  // every netlist the library makes keeps it (CDB_SGATE_NETLIST::check).
+  std::string why;
+  for (CDB_SGATE_NODE* n : nl->get_node_list())
+    if (n && n->cast_to_lut() && !n->check_kind_invariants(&why)) {
+      if (!why.empty() && why.back() == '\n') why.pop_back();
+      bad(why);
+    }
   transfer_records(seg, x);
   nl->set_is_partition_netlist(is_part);
   nl->set_is_subnetlist(is_sub);

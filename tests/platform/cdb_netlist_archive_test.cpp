@@ -633,7 +633,8 @@ std::vector<std::string> hierarchy_by_gate(CDB_SGATE_NETLIST* nl) {
 // to 2^32 entries before the count was checked) or past the slot words that
 // follow, a name deeper than the record, a source naming a gate the record
 // lacks or a slot its gate lacks, a hierarchy whose parent does not precede
-// it and a gate of a hierarchy the table lacks. Each is refused with an
+// it, a gate of a hierarchy the table lacks and a LUT mask that reads an
+// input nothing drives (the netlist's check fails on it). Each is refused with an
 // exception that names the fault, and nothing leaks (ASan).
 TEST(NetlistArchiveKinds, DamagedCountsAndReferencesAreRefused) {
   LOADED_NETLIST nl = every_kind_design();
@@ -663,6 +664,15 @@ TEST(NetlistArchiveKinds, DamagedCountsAndReferencesAreRefused) {
   ASSERT_EQ(parents.size(), 5u);  // top, top|sub, the unnamed one and the two "x"
   const size_t gate_hierarchy = u32_field(tree, 33, 50);
   ASSERT_NE(gate_hierarchy, std::string::npos);
+  // A two-input LUT that passes input 0, its input 1 not driven: its mask
+  // (the low word, 13, before the high word, 14) made an AND of both.
+  CDB_SGATE_NETLIST small;
+  CDB_SGATE_NODE* lut = make_lut(&small, {make_input_pin(&small, "a"), make_input_pin(&small, "b")}, 0xA);
+  lut->get_input_term(1)->remove_fanin();
+  const std::vector<uint8_t> lut_record = payload_of(&small);
+  const size_t lut_mask = u32_field(lut_record, 13, 14);
+  ASSERT_NE(lut_mask, std::string::npos);
+  ASSERT_EQ(u32_at(lut_record, lut_mask), 0xAu);
   const struct {
     const char* what;
     const std::vector<uint8_t>& record;
@@ -680,6 +690,7 @@ TEST(NetlistArchiveKinds, DamagedCountsAndReferencesAreRefused) {
       {"the first hierarchy its own parent", tree, parents[0], 0, "hierarchy whose parent does not precede it"},
       {"the second hierarchy its own parent", tree, parents[1], 1, "hierarchy whose parent does not precede it"},
       {"a gate of a hierarchy past the table", tree, gate_hierarchy, 5, "gate of a hierarchy not in the record"},
+      {"a LUT mask that reads an input not driven", lut_record, lut_mask, 0x8, "mask depends on unconnected input 1"},
   };
   for (const auto& d : damages) {
     SCOPED_TRACE(d.what);
