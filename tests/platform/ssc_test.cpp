@@ -1676,6 +1676,40 @@ TEST(SscConstraints, ThousandsOfPathRulesEachOnItsOwnPoints) {
     EXPECT_GT(refusals, 0);
   }
   EXPECT_TRUE(run_within_address_space(uint64_t(512) << 20, slacks_of_their_rules));
+  // The same with the timing netlist built, and the constraints indexed for
+  // a query, within the budget: memory refused while the netlist is built
+  // is one error and leaves nothing held (it once ended the process from
+  // the netlist's arcs), and one refused while the query indexes the
+  // constraints leaves no part of an index the next query would use.
+  int builds_refused = 0;
+  u->delete_netlist();
+  for (uint64_t budget = uint64_t(256) << 10; budget <= (uint64_t(8) << 20); budget += budget / 4) {
+    const std::string mark = "build_refused_" + std::to_string(budget);
+    const bool told = run_within_address_space(budget, [&] {
+      map_large_blocks_afresh();
+      msg_log_clear();
+      if (u->initialize_netlist(nullptr, &nl, SSC_DELAY_MODEL_UNIT, nullptr)) {
+        // 1: the register is constrained; 0: one error says memory was refused.
+        auto answer = [&] {
+          msg_log_clear();
+          if (u->oterm_has_sdc_constraint(regs[5]->get_output_term(0))) return 1;
+          const std::vector<std::string> errors = posted(MSG_LOG_ERROR);
+          return errors.size() == 1 && errors[0].find("not enough memory") != std::string::npos ? 0 : -1;
+        };
+        const int first = answer();
+        return first == 1 || (first == 0 && answer() >= 0);
+      }
+      write_file(mark, "");
+      return !u->is_in_use() && posted(MSG_LOG_ERROR) ==
+             std::vector<std::string>{"Timing analysis: not enough memory to build the timing netlist"};
+    });
+    EXPECT_TRUE(told) << budget;
+    builds_refused += std::filesystem::exists(mark);
+  }
+  if (heap_is_fresh()) {
+    EXPECT_GT(builds_refused, 0);
+  }
+  ASSERT_TRUE(u->initialize_netlist(nullptr, &nl, SSC_DELAY_MODEL_UNIT, nullptr));
 #endif
   EXPECT_TRUE(slacks_of_their_rules());
   u->delete_netlist();
