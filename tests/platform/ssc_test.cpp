@@ -1706,7 +1706,9 @@ TEST(SscConstraints, ThousandsOfPathRulesEachOnItsOwnPoints) {
     EXPECT_TRUE(told) << budget;
     builds_refused += std::filesystem::exists(mark);
   }
-  if (heap_is_fresh()) {
+  // Some budget refused the build, unless memory freed by earlier tests in
+  // this process held it (ctest runs each test alone, in a fresh process).
+  if (::testing::UnitTest::GetInstance()->test_to_run_count() == 1) {
     EXPECT_GT(builds_refused, 0);
   }
   ASSERT_TRUE(u->initialize_netlist(nullptr, &nl, SSC_DELAY_MODEL_UNIT, nullptr));
@@ -2245,6 +2247,12 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       {unclocked, io + "set_input_delay 10 -clock V [get_ports en]\nset_false_path -from [get_clocks V]\n"},
       {unclocked, io + "set_input_delay 10 -clock V [get_ports {en clk}]\nset_false_path -from [get_clocks V]\n"},
       {unclocked, io + "set_false_path -from [get_ports {en clk}]\nset_false_path -from [get_cells qa]\n"},
+      // A loop only through an input a cover ignores (n1 = ra): no arc
+      // there, so no loop, and r1 is timed (it was cut by netlist order,
+      // here leaving r1 unconstrained).
+      {".model i\n.inputs clk a b\n.outputs y\n.latch a ra re clk 0\n.names n1 b n2\n10 1\n.names ra n2 n1\n1- 1\n"
+       ".latch n2 r1 re clk 0\n.names r1 y\n1 1\n.end\n",
+       "create_clock -name c -period 400 [get_ports clk]\n"},
   };
   for (const ROW& row : rows) {
     BLIF_RESULT in = blif_read_string(row.blif);
