@@ -33,7 +33,7 @@ struct CELL_SHAPE {
   int outputs = 0;
   int delay = 0;
   int sense = 0;        // single-input comb: 1 positive, -1 negative, 0 non-unate
-  std::string senses;   // comb of more inputs: per input '+', '-' or '0', as the engine reads the function
+  std::string senses;   // comb of more inputs: per input '+', '-', '0', as the engine reads the function, or 'x' (ignored: no arc)
   bool carry = false;   // output i from input i only
   std::string key() const {
     std::ostringstream k;
@@ -75,6 +75,7 @@ void write_cell(std::ostream& out, const std::string& name, const CELL_SHAPE& s)
       out << "    pin (O" << j << ") { direction : output;\n";
       for (int i = 0; i < s.inputs; ++i) {
         if (s.carry && i != j) continue;
+        if (!s.senses.empty() && s.senses[i] == 'x') continue;  // an input the function ignores: no arc
         const int in_sense = s.senses.empty() ? s.sense : (s.senses[i] == '+' ? 1 : (s.senses[i] == '-' ? -1 : 0));
         const char* sense = in_sense > 0 ? "positive_unate" : (in_sense < 0 ? "negative_unate" : "non_unate");
         out << "      timing () { related_pin : \"I" << i << "\"; timing_sense : " << sense << ";\n";
@@ -311,7 +312,7 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
         pin_name[t] = inst + "/" + p;
         only = t;
         const int sense = ssc_input_sense(t);
-        s.senses += sense > 0 ? '+' : (sense < 0 ? '-' : '0');
+        s.senses += !ssc_input_is_used(t) ? 'x' : (sense > 0 ? '+' : (sense < 0 ? '-' : '0'));
       }
       int delay = -1;
       for (unsigned j = 0; j < g->get_output_count(); ++j) {
@@ -335,7 +336,7 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
       // A gate of more inputs has each input's sense of its function, so
       // that a clock through it (a gated clock) keeps or inverts its edge
       // as in the engine; data timing is the same for every sense.
-      if (s.inputs == 1) s.senses.clear();
+      if (s.inputs == 1 && s.senses != "x") s.senses.clear();
     }
     std::string& cell = cells[s.key()];
     if (cell.empty()) {

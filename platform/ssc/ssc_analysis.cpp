@@ -97,8 +97,10 @@ class GATED_CLOCK_WALK {
   GATED_CLOCK_WALK(const SSC_NETLIST_DATA& data, const std::vector<int>& clock_of_source)
       : m_data(data), m_clock_of_source(clock_of_source) {}
 
-  // Settles every node before the given clock sources (COMB nodes).
-  void settle(const std::vector<uint32_t>& sources) {
+  // Settles every node before the given clock sources (COMB nodes);
+  // `registers` are the registers clocked from them (each traced clock
+  // source is among `sources`).
+  void settle(const std::vector<uint32_t>& sources, const std::vector<uint32_t>& registers) {
     const size_t n = m_data.nodes.size();
     m_state.assign(n, kNone);
     constexpr uint32_t kOpen = UINT32_MAX - 1;   // on the stack
@@ -138,6 +140,26 @@ class GATED_CLOCK_WALK {
     for (size_t i = 0; i < cone.size(); ++i) begin[i + 1] += begin[i];
     fanout.resize(begin.back());
     std::vector<uint32_t> fill(begin.begin(), begin.end() - 1);
+    // A register clocked from the cone whose output feeds it closes a loop
+    // through its clock-to-output arc, as OpenSTA's levelizer counts that
+    // arc: for the cut such a register is a node of its own after the cone
+    // (place cone.size() + k), entered from its traced clock source and
+    // feeding the cone's nodes it drives, and not an entry.
+    std::vector<uint32_t> loop_regs;  // registers whose output feeds the cone
+    std::vector<uint32_t> reg_place;  // node -> k, for those (else UINT32_MAX)
+    if (!registers.empty()) {
+      std::vector<char> feeds(n, 0);
+      for (uint32_t v : cone)
+        for (uint32_t k = arc_begin(v); k < arc_end(v); ++k)
+          if (m_data.arcs[k].m_kind == TDB_ARC_DATA) feeds[m_data.arcs[k].m_src] = 1;
+      reg_place.assign(n, UINT32_MAX);
+      for (uint32_t r : registers)
+        if (feeds[r] && reg_place[r] == UINT32_MAX) {
+          reg_place[r] = uint32_t(loop_regs.size());
+          loop_regs.push_back(r);
+        }
+      if (loop_regs.empty()) reg_place.clear();
+    }
     for (uint32_t v : cone) {
       bool fed = false;
       for (uint32_t k = arc_begin(v); k < arc_end(v); ++k) {
@@ -145,14 +167,70 @@ class GATED_CLOCK_WALK {
         if (a.m_kind != TDB_ARC_DATA) continue;
         fed = true;
         if (in_cone(a, local)) fanout[fill[local[a.m_src]]++] = {local[v], k};
-        else entries.push_back({a.m_src, local[v]});
+        else if (reg_place.empty() || reg_place[a.m_src] == UINT32_MAX) entries.push_back({a.m_src, local[v]});
       }
       if (!fed) entries.push_back({v, local[v]});
     }
+    // The walk's order, as OpenSTA's levelizer takes it: from the ports
+    // (roots) by name, a register reached from its clock's source, and a
+    // node's readers in the order of their gates, logic before registers
+    // (an entry's key: its root, then the first node it reaches).
+    auto root_of = [&](const std::pair<uint32_t, uint32_t>& e) {
+      const TDB_NODE& x = m_data.nodes[e.first];
+      return x.get_kind() == TDB_NODE_REGISTER && x.get_clock_source() >= 0 ? uint32_t(x.get_clock_source()) : e.first;
+    };
+    auto reader_key = [&](uint32_t node) {
+      return uint64_t(m_data.nodes[node].get_kind() == TDB_NODE_REGISTER) << 32 | node;
+    };
+    auto load_of = [&](const std::pair<uint32_t, uint32_t>& e) {
+      return reader_key(m_data.nodes[e.first].get_kind() == TDB_NODE_REGISTER ? e.first : cone[e.second]);
+    };
     std::stable_sort(entries.begin(), entries.end(), [&](const auto& x, const auto& y) {
-      return m_data.nodes[x.first].get_string_name() < m_data.nodes[y.first].get_string_name();
+      const uint32_t rx = root_of(x), ry = root_of(y);
+      if (rx != ry) {
+        const int c = m_data.nodes[rx].get_string_name().compare(m_data.nodes[ry].get_string_name());
+        if (c != 0) return c < 0;
+      }
+      return load_of(x) < load_of(y);
     });
-    cut_loops(begin, fanout, entries);
+    if (loop_regs.empty()) {
+      for (size_t i = 0; i < cone.size(); ++i)
+        std::sort(fanout.begin() + begin[i], fanout.begin() + begin[i + 1],
+                  [&](const auto& x, const auto& y) { return reader_key(cone[x.first]) < reader_key(cone[y.first]); });
+      cut_loops(begin, fanout, entries);
+    } else {
+      // The cut's graph: each cone node's fan-out in the cone, then the
+      // registers it clocks; each register's fan-out into the cone.
+      const uint32_t nc = uint32_t(cone.size()), nr = uint32_t(loop_regs.size());
+      std::vector<uint32_t> xbegin(nc + nr + 1, 0);
+      for (uint32_t i = 0; i < nc; ++i) xbegin[i + 1] = begin[i + 1] - begin[i];
+      for (uint32_t r : loop_regs) ++xbegin[local[uint32_t(m_data.nodes[r].get_clock_source())] + 1];
+      for (uint32_t v : cone)
+        for (uint32_t k = arc_begin(v); k < arc_end(v); ++k)
+          if (m_data.arcs[k].m_kind == TDB_ARC_DATA && reg_place[m_data.arcs[k].m_src] != UINT32_MAX)
+            ++xbegin[nc + reg_place[m_data.arcs[k].m_src] + 1];
+      for (size_t i = 0; i + 1 < xbegin.size(); ++i) xbegin[i + 1] += xbegin[i];
+      std::vector<std::pair<uint32_t, uint32_t>> xfanout(xbegin.back());
+      std::vector<uint32_t> xfill(xbegin.begin(), xbegin.end() - 1);
+      for (uint32_t i = 0; i < nc; ++i)
+        for (uint32_t f = begin[i]; f < begin[i + 1]; ++f) xfanout[xfill[i]++] = fanout[f];
+      for (uint32_t k = 0; k < nr; ++k) {
+        const uint32_t r = loop_regs[k];
+        // Its clock-to-output arc is numbered past the netlist's arcs, so
+        // a cut there cuts no data arc.
+        xfanout[xfill[local[uint32_t(m_data.nodes[r].get_clock_source())]]++] = {nc + k, uint32_t(m_data.arcs.size()) + k};
+      }
+      for (uint32_t v : cone)
+        for (uint32_t k = arc_begin(v); k < arc_end(v); ++k)
+          if (m_data.arcs[k].m_kind == TDB_ARC_DATA && reg_place[m_data.arcs[k].m_src] != UINT32_MAX)
+            xfanout[xfill[nc + reg_place[m_data.arcs[k].m_src]]++] = {local[v], k};
+      auto node_at = [&](uint32_t j) { return j < nc ? cone[j] : loop_regs[j - nc]; };
+      for (size_t i = 0; i + 1 < xbegin.size(); ++i)
+        std::sort(xfanout.begin() + xbegin[i], xfanout.begin() + xbegin[i + 1], [&](const auto& x, const auto& y) {
+          return reader_key(node_at(x.first)) < reader_key(node_at(y.first));
+        });
+      cut_loops(xbegin, xfanout, entries);
+    }
     // The worklist, first in post-order.
     std::vector<uint32_t> work(cone.size());
     std::vector<char> queued(cone.size(), 1);
@@ -1229,7 +1307,7 @@ void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC
   out->clock.assign(n, -1);
   out->edges.assign(n, 0);
   out->more.clear();
-  std::vector<uint32_t> gated;
+  std::vector<uint32_t> gated, gated_registers;
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = data.nodes[v];
     const int s = node.get_clock_source();
@@ -1239,11 +1317,12 @@ void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC
       out->edges[v] = node.clock_is_inverted() ? 2 : 1;
     } else if (data.nodes[s].get_kind() == TDB_NODE_COMB) {
       gated.push_back(uint32_t(s));
+      gated_registers.push_back(v);
     }
   }
   if (gated.empty()) return;
   GATED_CLOCK_WALK walk(data, clock_of_source);
-  walk.settle(gated);
+  walk.settle(gated, gated_registers);
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = data.nodes[v];
     const int s = node.get_clock_source();

@@ -93,6 +93,10 @@ struct SSC_NETLIST_DATA {
 // driven input passes and of more is binate, a LUT from its mask, a MUX
 // passes its data inputs and is binate in its select.
 int ssc_input_sense(const CDB_SGATE_ITERM* t);
+// Whether the function of t's gate depends on its input t: false only for
+// an input a LUT's mask ignores, which has no arc in the timing netlist (as
+// a cell whose timing arcs follow its function has none there).
+bool ssc_input_is_used(const CDB_SGATE_ITERM* t);
 // ssc_input_sense of the inputs of one node's arcs in turn: a node's arcs
 // enter its gate's inputs in input order, so each input's place is looked
 // for from the last one's on, and a node costs O(inputs + arcs) rather than

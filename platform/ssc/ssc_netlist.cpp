@@ -201,6 +201,18 @@ int gate_input_sense(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* t, unsigned
   return 0;
 }
 
+// Whether a LUT's function depends on its input i: some minterm with the
+// input at 0 differs from its neighbour at 1. An input past the mask's
+// inputs counts as used.
+bool lut_depends_on(const CDB_LUTMASK& mask, unsigned i) {
+  const unsigned n = mask.get_num_inputs();
+  if (i >= n) return true;
+  const uint64_t all = CDB_LUTMASK::get_vcc_mask(n).get_value();
+  const uint64_t at1 = CDB_LUTMASK::imask(n, i).get_value();
+  const uint64_t m = mask.get_value() & all;
+  return ((m & ~at1) << (1u << i)) != (m & at1);
+}
+
 }  // namespace
 
 int ssc_input_sense(const CDB_SGATE_ITERM* t) {
@@ -209,6 +221,15 @@ int ssc_input_sense(const CDB_SGATE_ITERM* t) {
   unsigned at = 0;
   const int sense = gate_input_sense(g, t, &at);
   return t->is_inverted() ? -sense : sense;
+}
+
+bool ssc_input_is_used(const CDB_SGATE_ITERM* t) {
+  const CDB_SGATE_NODE* g = t ? t->get_my_node() : nullptr;
+  const CDB_SGATE_LUT* lut = g ? g->cast_to_lut() : nullptr;
+  if (!lut) return true;
+  for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i)
+    if (g->get_input_term(i) == t) return lut_depends_on(lut->get_lut_mask(), i);
+  return true;
 }
 
 int SSC_SENSE_READER::sense(const CDB_SGATE_ITERM* t) {
@@ -341,10 +362,15 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
       if (gc == GC_IN_PIN || (gc == GC_BIDIR_PIN && !capture_node)) continue;
       const int delay = (gc == GC_COMB) ? ssc_gate_delay(g, out, delays) : 0;
       const bool carry = g->get_sgate_type() == CDB_SGATE_CARRY_SUM_ENUM;
+      // An input a LUT's function ignores has no arc, as a cell whose timing
+      // arcs follow its function has none: no path runs through it, and no
+      // loop closes through it.
+      const CDB_SGATE_LUT* lut = gc == GC_COMB ? g->cast_to_lut() : nullptr;
       for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
         CDB_SGATE_ITERM* t = g->get_input_term(i);
         if (!t || !t->get_source()) continue;
         if (carry && i != j) continue;
+        if (lut && !lut_depends_on(lut->get_lut_mask(), i)) continue;
         const uint32_t src = node_of(t->get_source());
         if (src == UINT32_MAX) continue;  // a source outside the netlists
         uint8_t kind = TDB_ARC_DATA;

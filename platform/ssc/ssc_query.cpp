@@ -2,6 +2,9 @@
 // analyses, the slack estimator and the table timing model (tervo.h), and
 // the device-timing calls they use.
 #include <algorithm>
+#include <new>
+#include <unordered_map>
+#include <vector>
 
 #include "cdb/cdb_sgate.h"
 #include "dev/dev.h"
@@ -22,25 +25,40 @@ int g_timing_loads = 0;
 int g_typical_devices = 0;
 bool g_device_selected = false;
 
-// The nodes of one gate terminal, indexed once per analysis.
-void build_query_index(const kavu_platform::SSC_NETLIST_DATA& data, kavu_platform::SSC_ANALYSIS* a) {
-  if (a->query_index_built) return;
-  a->query_index_built = true;
-  auto mark = [&](uint32_t id) {
-    if (id < data.nodes.size() && data.nodes[id].get_oterm()) a->constrained_oterms[data.nodes[id].get_oterm()] = true;
-  };
-  for (const auto& r : a->constraints.rules) {
-    for (uint32_t id : r.from_nodes) mark(id);
-    for (uint32_t id : r.to_nodes) mark(id);
+// The nodes of one gate terminal, indexed once per analysis. The index is
+// made aside and kept only whole: memory the system refuses on the way is
+// an error of the query (false), never an exception, and the next query
+// tries again.
+bool build_query_index(const kavu_platform::SSC_NETLIST_DATA& data, kavu_platform::SSC_ANALYSIS* a) {
+  if (a->query_index_built) return true;
+  try {
+    std::unordered_map<const CDB_SGATE_OTERM*, bool> constrained;
+    std::unordered_map<const CDB_SGATE_OTERM*, std::vector<int>> sources;
+    auto mark = [&](uint32_t id) {
+      if (id < data.nodes.size() && data.nodes[id].get_oterm()) constrained[data.nodes[id].get_oterm()] = true;
+    };
+    for (const auto& r : a->constraints.rules) {
+      for (uint32_t id : r.from_nodes) mark(id);
+      for (uint32_t id : r.to_nodes) mark(id);
+    }
+    for (const auto& d : a->constraints.io_delays)
+      for (uint32_t id : d.nodes) mark(id);
+    // Registers a command names, though the engine skipped the command.
+    for (uint32_t id : a->constraints.named_registers) mark(id);
+    for (size_t c = 0; c < a->constraints.clocks.size(); ++c)
+      for (uint32_t id : a->constraints.clocks[c].sources)
+        if (id < data.nodes.size() && data.nodes[id].get_oterm()) sources[data.nodes[id].get_oterm()].push_back(int(c));
+    a->constrained_oterms.swap(constrained);
+    a->clock_source_oterms.swap(sources);
+    a->query_index_built = true;
+    return true;
+  } catch (const std::bad_alloc&) {
+    try {
+      msg_post_message(MSG_POST_TYPE_ERROR, "Timing analysis: not enough memory to index the constraints of the analysis");
+    } catch (const std::bad_alloc&) {
+    }
+    return false;
   }
-  for (const auto& d : a->constraints.io_delays)
-    for (uint32_t id : d.nodes) mark(id);
-  // Registers a command names, though the engine skipped the command.
-  for (uint32_t id : a->constraints.named_registers) mark(id);
-  for (size_t c = 0; c < a->constraints.clocks.size(); ++c)
-    for (uint32_t id : a->constraints.clocks[c].sources)
-      if (id < data.nodes.size() && data.nodes[id].get_oterm())
-        a->clock_source_oterms[data.nodes[id].get_oterm()].push_back(int(c));
 }
 
 }  // namespace
@@ -49,7 +67,7 @@ bool SSC_UTIL::oterm_has_sdc_constraint(CDB_SGATE_OTERM* oterm) {
   PLAT_CHECK(oterm != nullptr, "SSC");
   if (!is_in_use()) return false;
   if (!m_analysis && !run_analysis()) return false;
-  build_query_index(*m_netlist->m_data, m_analysis.get());
+  if (!build_query_index(*m_netlist->m_data, m_analysis.get())) return false;
   return m_analysis->constrained_oterms.count(oterm) != 0;
 }
 
@@ -57,7 +75,7 @@ bool SSC_UTIL::oterm_is_base_clock(CDB_SGATE_OTERM* oterm, std::vector<int>* clo
   PLAT_CHECK(oterm != nullptr, "SSC");
   if (!is_in_use()) return false;
   if (!m_analysis && !run_analysis()) return false;
-  build_query_index(*m_netlist->m_data, m_analysis.get());
+  if (!build_query_index(*m_netlist->m_data, m_analysis.get())) return false;
   auto it = m_analysis->clock_source_oterms.find(oterm);
   if (it == m_analysis->clock_source_oterms.end()) return false;
   if (clock_ids) clock_ids->insert(clock_ids->end(), it->second.begin(), it->second.end());

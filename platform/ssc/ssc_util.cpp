@@ -38,6 +38,18 @@ namespace {
 SSC_UTIL* g_util = nullptr;
 bool g_util_missing = false;
 
+// An error for memory the system refused, its text made by `text()`; a
+// message that cannot be made either is left out (the caller still fails).
+template <class TEXT>
+void post_out_of_memory(TEXT&& text) {
+  try {
+    const std::string t = text();
+    msg_post_message(MSG_POST_TYPE_ERROR, t);
+    msg_local_debug("SSC", 2, "%s", t.c_str());
+  } catch (const std::bad_alloc&) {
+  }
+}
+
 // Bytes of a file's path, and of text a script's error quotes, shown in a
 // message: escaped and cut (msg_printable_text), so that neither a terminal
 // escape nor a megabyte of text reaches the user.
@@ -216,10 +228,20 @@ bool SSC_UTIL::initialize_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_NETL
                                   SSC_DELAY_MODEL model) {
   PLAT_CHECK(!is_in_use(), "SSC");
   if (!ssc_check_delay_model_validity(facade, model)) return false;
+  // Memory the system refuses while the netlist is built is an error of
+  // the call, never an exception: the netlist being built is dropped and
+  // nothing is held.
+  std::unique_ptr<TDB_NETLIST> nl;
+  try {
+    nl = std::make_unique<TDB_NETLIST>();
+    nl->m_data->build(netlists, kavu_platform::ssc_make_delays(facade, model));
+  } catch (const std::bad_alloc&) {
+    nl.reset();
+    post_out_of_memory([&] { return std::string("Timing analysis: not enough memory to build the timing netlist"); });
+    return false;
+  }
   m_facade = facade;
   m_model = model;
-  auto nl = std::make_unique<TDB_NETLIST>();
-  nl->m_data->build(netlists, kavu_platform::ssc_make_delays(facade, model));
   m_netlist = std::move(nl);
   m_analysis.reset();
   return true;
@@ -245,15 +267,23 @@ bool SSC_UTIL::build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MOD
   CMP_FACADE* facade = m_facade ? m_facade : ZCU_FACADE_UTIL::get_instance()->get_facade();
   if (!ssc_check_delay_model_validity(facade, model)) return false;
   m_facade = facade;
-  SSC_NETLIST_DATA own;
-  own.build({netlist}, kavu_platform::ssc_make_delays(facade, model));
-  own.merge_loaded(*m_netlist->m_data);
-  m_netlist->m_data->nodes.swap(own.nodes);
-  m_netlist->m_data->arcs.swap(own.arcs);
-  m_netlist->m_data->names_indexed = false;
-  m_model = model;
-  m_analysis.reset();
-  if (per_partition && partition_name) return write_stored_netlist(tdb_file_to_write(partition_name), *m_netlist->m_data);
+  // The stitched netlist is made beside the held one and swapped in whole:
+  // memory the system refuses on the way leaves the held netlist as it was
+  // and is an error of the call, never an exception.
+  try {
+    SSC_NETLIST_DATA own;
+    own.build({netlist}, kavu_platform::ssc_make_delays(facade, model));
+    own.merge_loaded(*m_netlist->m_data);
+    m_netlist->m_data->nodes.swap(own.nodes);
+    m_netlist->m_data->arcs.swap(own.arcs);
+    m_netlist->m_data->names_indexed = false;
+    m_model = model;
+    m_analysis.reset();
+    if (per_partition && partition_name) return write_stored_netlist(tdb_file_to_write(partition_name), *m_netlist->m_data);
+  } catch (const std::bad_alloc&) {
+    post_out_of_memory([&] { return std::string("Timing analysis: not enough memory to build the timing netlist"); });
+    return false;
+  }
   return true;
 }
 
@@ -425,18 +455,6 @@ bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_p
   } catch (const std::bad_alloc&) {
   }
   return true;
-}
-
-// An error for memory the system refused, its text made by `text()`; a
-// message that cannot be made either is left out (the caller still fails).
-template <class TEXT>
-void post_out_of_memory(TEXT&& text) {
-  try {
-    const std::string t = text();
-    msg_post_message(MSG_POST_TYPE_ERROR, t);
-    msg_local_debug("SSC", 2, "%s", t.c_str());
-  } catch (const std::bad_alloc&) {
-  }
 }
 
 // Every problem of the file reaches the user as a message naming the file
