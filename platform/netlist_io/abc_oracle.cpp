@@ -107,7 +107,11 @@ ABC_RESULT abc_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b
     text = "berkeley-abc took longer than " + std::to_string(abc_timeout_seconds()) + " s (key abc_timeout)\n" + text;
     return ERROR;
   }
-  if (rc != 0) return ERROR;
+  if (rc != 0) {
+    // abc's output alone may be empty (a signal ended it): say how it ended.
+    text = "berkeley-abc " + oracle_describe_end(rc) + "\n" + text;
+    return ERROR;
+  }
   if (text.find("NOT EQUIVALENT") != std::string::npos) return DIFFERENT;
   if (text.find("Networks are equivalent") != std::string::npos) return EQUIVALENT;
   return ERROR;
