@@ -26,7 +26,9 @@
 // limit the programs give the oracles (keys abc_timeout, yosys_timeout,
 // sta_timeout) when the variable is set; past it the launcher kills the
 // peer's whole process group and the row fails with "<peer> timed out after
-// N s". A peer that hangs once hung its benchmark without a word.
+// N s". A peer that hangs once hung its benchmark without a word. A command
+// that ends by itself takes its group with it too: nothing it started runs
+// on in its removed directory.
 //
 // Results against a peer: a benchmark that finds its result different from
 // its peer's calls mismatch(); the benchmark shows the difference as its
@@ -77,6 +79,7 @@
 #include "cfg/cfg.h"
 #include "msg/msg.h"
 #include "netlist_io/blif.h"
+#include "netlist_io/oracle_process.h"
 
 extern char** environ;
 
@@ -302,24 +305,16 @@ inline int peer_time_limit_s() {
 }
 
 // Spawns argv (argv[0] a path, null-terminated) with standard output and
-// error into out_path and standard input from /dev/null (a peer waiting for
-// a terminal would wait for ever), in a process group of its own when
-// own_group is set; the child's id, or -1.
-inline pid_t spawn_into(char* const* argv, const char* out_path, bool own_group = false) {
+// error into out_path and standard input from /dev/null, in the caller's
+// process group (the launcher: Ctrl-C reaches it); the child's id, or -1.
+inline pid_t spawn_into(char* const* argv, const char* out_path) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out_path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  if (own_group) {
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-  }
   pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv, environ);
-  posix_spawnattr_destroy(&attributes);
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
 }
@@ -354,15 +349,16 @@ inline int launch_and_report(int argc, char** argv) {
   sigaction(SIGALRM, &on_alarm, nullptr);
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(sig, &on_end, nullptr);
   const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = spawn_into(argv + 2, "output.log", true);
+  // The command and all it starts form one group, ended with the command
+  // (the oracles' own launch: a script's children go with it).
+  const pid_t pid = kavu_platform::oracle_spawn_group(argv + 2, nullptr, "output.log");
   if (pid < 0) return 3;
   g_launched_group = pid;
   if (limit_s > 0) alarm(unsigned(limit_s));
-  int status = 0;
   rusage usage{};
-  while (wait4(pid, &status, 0, &usage) < 0)
-    if (errno != EINTR) return 3;
+  const int status = kavu_platform::oracle_end_group(pid, &usage);
   alarm(0);
+  if (status < 0) return 3;
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -429,14 +425,23 @@ using PEER_ANSWERED = std::function<bool(const std::string& output)>;
 
 inline constexpr const char* NO_PEER_FIGURE = "printed no figure of its own";
 
-// True when `label` ("nd =", "Current cuts") is followed in output, after
-// blanks and '=', by a number: the figure the peer prints for its work.
-inline bool printed_figure(std::string_view output, std::string_view label) {
+// The number that follows `label` ("nd =", "Current cuts") in output, after
+// blanks and '=', at the first place where one does: the figure the peer
+// prints for its work; -1 when none does (a label followed by other text
+// is no figure).
+inline long printed_number(std::string_view output, std::string_view label) {
   for (size_t at = output.find(label); at != std::string_view::npos; at = output.find(label, at + 1)) {
     const size_t digit = output.find_first_not_of(" \t=", at + label.size());
-    if (digit != std::string_view::npos && output[digit] >= '0' && output[digit] <= '9') return true;
+    if (digit == std::string_view::npos || output[digit] < '0' || output[digit] > '9') continue;
+    const size_t end = std::min(output.find_first_not_of("0123456789", digit), output.size());
+    return std::strtol(std::string(output.substr(digit, end - digit)).c_str(), nullptr, 10);
   }
-  return false;
+  return -1;
+}
+
+// True when `label` is followed in output by a number (printed_number).
+inline bool printed_figure(std::string_view output, std::string_view label) {
+  return printed_number(output, label) >= 0;
 }
 
 // The peer answered when it printed a number after `label`.

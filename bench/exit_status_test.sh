@@ -5,17 +5,19 @@
 # the programs with a yosys or sta peer, run on a PATH of stand-in peers:
 # one that exits 3; one that prints the peer's error and exits 0 (abc
 # answers a file it cannot read so); one that prints only its banner and
-# exits 0 (it did no work: no figure of its own). Each must fail its row
-# with the peer's status, as a failure, never as a difference from the
-# peer. Then a stand-in that hangs, under a peer time limit of 1 s
-# (KAVU_BENCH_PEER_TIMEOUT_S): each row must fail with "<peer> timed out
-# after 1 s" (they waited without a limit). Then they run with no peer on
-# PATH, which only skips the peer's rows or figures. The stand-ins print
-# terminal escapes: none may reach the output raw. Then an sta that prints
-# its error and goes on, ending with status 0 (OpenSTA after a
-# read_liberty that fails), under the rows that compare its slacks in
-# process; rows that fail on their own: an archive that cannot be written
-# (no temporary directory) and a filter that selects no row.
+# exits 0 (it did no work: no figure of its own); one that prints a label
+# of its figure without the number ("nd = z") and exits 0. Each must fail
+# its row with the peer's status, as a failure, never as a difference from
+# the peer. Then a stand-in that hangs waiting on a child, under a peer
+# time limit of 1 s (KAVU_BENCH_PEER_TIMEOUT_S): each row must fail with
+# "<peer> timed out after 1 s" (they waited without a limit) and leave no
+# child running (the in-process oracles killed the stand-in alone). Then
+# they run with no peer on PATH, which only skips the peer's rows or
+# figures. The stand-ins print terminal escapes: none may reach the output
+# raw. Then an sta that prints its error and goes on, ending with status 0
+# (OpenSTA after a read_liberty that fails), under every row of sta; rows
+# that fail on their own: an archive that cannot be written (no temporary
+# directory) and a filter that selects no row.
 # Usage: exit_status_test.sh BENCH_DIR (the directory of the built programs)
 bench_dir=$1
 dir=$(mktemp -d) || exit 1
@@ -67,12 +69,14 @@ kavu_dff_helper_sync_bench yosys BM_WholeProcessEnables/3/ BM_WholeProcessEnable
 kavu_utility_indy_dupe_bench yosys BM_WholeProcess/0/ BM_WholeProcess/0/
 kavu_stats_bench yosys BM_Tally/1$ BM_Tally/1
 kavu_ssc_bench sta BM_WholeProcess/0/ BM_WholeProcess/0/
-kavu_ssc_bench sta BM_ManyPathCommands BM_ManyPathCommands'
+kavu_ssc_bench sta BM_ManyPathCommands BM_ManyPathCommands
+kavu_ssc_bench sta BM_ManyMaxDelayRules BM_ManyMaxDelayRules'
 
 # STATUS TEXT of the failing stand-ins.
 for stand_in in '3 \033[2Jfailed\n' \
   '0 Cannot open input file "in.blif". \nError: Empty network.\033]0;PWNED\007\n' \
-  '0 ABC command line: "\033[1;37mread in.blif\033[0m".\n\n'; do
+  '0 ABC command line: "\033[1;37mread in.blif\033[0m".\n\n' \
+  '0 garbage nd = z\033[2J\n'; do
   stand_ins "${stand_in%% *}" "${stand_in#* }"
   while read -r program peer filter shown hidden; do
     row 1 "$tmp" "$program" "$filter" "$peer failed (status ${stand_in%% *}" "differ from the peer"
@@ -81,14 +85,34 @@ $peer_rows
 END
 done
 
+# no_child_left PROGRAM FILTER: every child the hanging stand-ins started
+# (their ids in $dir/children) has ended, within some 2 s of the row; the
+# ones left are named and ended here.
+no_child_left() {
+  for child in $(cat "$dir/children" 2>/dev/null); do
+    for wait in 1 2 3 4 5 6 7 8 9 10; do
+      state=$(sed 's/.*) //' "/proc/$child/stat" 2>/dev/null | cut -c1)
+      { [ -z "$state" ] || [ "$state" = Z ]; } && break
+      sleep 0.2
+    done
+    if [ -n "$state" ] && [ "$state" != Z ]; then
+      echo "$1 --benchmark_filter='$2': the stand-in's child $child was left running"
+      kill "$child"
+      failed=1
+    fi
+  done
+  : >"$dir/children"
+}
+
 sleep_program=$(command -v sleep)  # the stand-ins' PATH holds only themselves
 for peer in berkeley-abc yosys sta; do
-  printf '#!/bin/sh\nexec %s 60\n' "$sleep_program" >"$dir/$peer"
+  printf '#!/bin/sh\n%s 60 &\necho $! >>%s/children\nwait\n' "$sleep_program" "$dir" >"$dir/$peer"
   chmod +x "$dir/$peer"
 done
 export KAVU_BENCH_PEER_TIMEOUT_S=1
 while read -r program peer filter shown hidden; do
   row 1 "$tmp" "$program" "$filter" "$peer timed out after 1 s" "differ from the peer"
+  no_child_left "$program" "$filter"
 done <<END
 $peer_rows
 END
@@ -97,7 +121,7 @@ unset KAVU_BENCH_PEER_TIMEOUT_S
 # OpenSTA reports a command that fails and goes on: its worst slack is then
 # no figure (the row once blamed the engine for sta's unconstrained slack).
 printf "#!/bin/sh\nprintf 'Error: cannot read file nosuch.lib.\\nKAVU_WORST INF\\n'\n" >"$dir/sta"
-for filter in BM_WholeProcess/0/ BM_ManyPathCommands; do
+for filter in BM_WholeProcess/0/ BM_ManyPathCommands BM_ManyMaxDelayRules; do
   row 1 "$tmp" kavu_ssc_bench "$filter" "sta failed (status 0, it printed an error): Error: cannot read file nosuch.lib." \
     "differ from the peer"
 done

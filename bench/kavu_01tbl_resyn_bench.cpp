@@ -102,7 +102,9 @@ RESYN_RUN resynthesize_circuit(CDB_SGATE_NETLIST* netlist) {
   return run;
 }
 
-bool has_node_count(const std::string& output) { return output.find("nd =") != std::string::npos; }
+// abc answered: it printed "nd =" and a number (text after the label is
+// no count).
+bool has_node_count(const std::string& output) { return printed_figure(output, "nd ="); }
 
 // abc's mapping of the circuit into 4-LUTs: its LUT count (the "nd = N" of
 // print_stats after mapping) and *seconds, the median of three runs less an
@@ -115,7 +117,7 @@ long abc_lut_count(benchmark::State& state, double* seconds) {
                     has_node_count, {abc, "-c", ""}, 3))
     return -1;
   *seconds = f.seconds;
-  return std::atol(f.output.c_str() + f.output.find("nd =") + 4);
+  return printed_number(f.output, "nd =");
 }
 
 void BM_ResynAlu4IntoFourInputLuts(benchmark::State& state) {

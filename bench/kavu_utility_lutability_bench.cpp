@@ -32,7 +32,9 @@ namespace {
 const char* const kCircuits[] = {"ctrl", "router", "int2float", "cavlc", "i2c", "dec",
                                  "priority", "bar", "max", "adder", "sin"};
 
-bool has_node_count(const std::string& output) { return output.find("nd =") != std::string::npos; }
+// abc answered: it printed "nd =" and a number (text after the label is
+// no count).
+bool has_node_count(const std::string& output) { return printed_figure(output, "nd ="); }
 
 // abc's "nd = N" of print_stats after 6-LUT mapping; -1 when abc is not
 // installed, or with the benchmark's error when it fails or prints no count.
@@ -42,7 +44,7 @@ long abc_lut_count(benchmark::State& state, const std::string& path) {
                     {find_program("berkeley-abc"), "-c", "read " + path + "; strash; if -K 6; print_stats"}, f,
                     has_node_count))
     return -1;
-  return std::atol(f.output.c_str() + f.output.find("nd =") + 4);
+  return printed_number(f.output, "nd =");
 }
 
 void BM_Lutability(benchmark::State& state) {

@@ -7,7 +7,8 @@
 //   (std::call_once) and again by cfg_reload(). A key set there that the
 //   library does not read (cfg_keys.cpp) warns once in the process; an
 //   integer outside its key's range (cfg_keys.cpp) warns once per key and
-//   gives the caller's default.
+//   gives the caller's default. Both warnings name where the value was
+//   set: KAVU_INI_SET, or the file's line.
 // Invariant: entries are never erased and an entry's effective string is
 //   reassigned only when its value changes, so the pointer cfg_get_value
 //   returned stays valid until that key is set again.
@@ -40,6 +41,7 @@ struct KEY_ENTRY {
   std::optional<std::string> code;
   std::optional<std::string> env;
   std::optional<std::string> file;
+  std::string file_where;  // "line N of "PATH"": where the file set it
   std::string effective;
 };
 
@@ -150,8 +152,11 @@ void parse_ini_file(CFG_STATE& s, const char* path) {
       continue;
     }
     const std::string name = lower(key.c_str());
-    note_key(s, name, "line " + std::to_string(number) + " of \"" + shown_path + "\"");
-    s.keys[name].file = trim(line.substr(eq + 1));  // the last line wins
+    const std::string where = "line " + std::to_string(number) + " of \"" + shown_path + "\"";
+    note_key(s, name, where);
+    KEY_ENTRY& e = s.keys[name];
+    e.file = trim(line.substr(eq + 1));  // the last line wins
+    e.file_where = where;
   }
 }
 
@@ -187,16 +192,26 @@ std::string read_value(const char* key) {
   return it == s.keys.end() ? std::string() : it->second.effective;
 }
 
+// Warns, once per key, that its value is refused, naming where the value
+// came from as the unread-key warning does: " (KAVU_INI_SET)", " (line N
+// of "PATH")", or nothing for a value set from code.
 void warn_once(const char* key, const std::string& value, const char* expected) {
   CFG_STATE& s = state();
+  std::string where;
   {
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (!s.warned.insert(lower(key)).second) return;
+    const std::string name = lower(key);
+    if (!s.warned.insert(name).second) return;
+    auto it = s.keys.find(name);
+    if (it != s.keys.end() && !it->second.code) {
+      if (it->second.env) where = " (KAVU_INI_SET)";
+      else if (it->second.file) where = " (" + it->second.file_where + ")";
+    }
   }
   std::fprintf(stderr,
-               "Warning: configuration key \"%s\" has value \"%s\", which is not %s; the default "
+               "Warning: configuration key \"%s\"%s has value \"%s\", which is not %s; the default "
                "is used\n",
-               shown(key).c_str(), shown(value).c_str(), expected);
+               shown(key).c_str(), where.c_str(), shown(value).c_str(), expected);
 }
 
 // Decimal (with sign) or 0x-hexadecimal up to 32 bits.

@@ -4,7 +4,7 @@
 // The binary is found once per call: the key "abc_binary" (a path, or a name
 // searched in PATH), default "berkeley-abc". Every run gets its own temporary
 // directory (mkdtemp under TMPDIR, removed with its contents on every way out)
-// and abc runs through posix_spawn with that directory as its working
+// and abc runs in a process group of its own (oracle_run) with that directory as its working
 // directory, because some of its commands leave files there (cell libraries
 // such as "aiglib12.aig"); its standard output and error go to a file of the
 // same directory, and nothing passes through a shell. abc treats registers
@@ -107,7 +107,11 @@ ABC_RESULT abc_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b
     text = "berkeley-abc took longer than " + std::to_string(abc_timeout_seconds()) + " s (key abc_timeout)\n" + text;
     return ERROR;
   }
-  if (rc != 0) return ERROR;
+  if (rc != 0) {
+    // abc's output alone may be empty (a signal ended it): say how it ended.
+    text = "berkeley-abc " + oracle_describe_end(rc) + "\n" + text;
+    return ERROR;
+  }
   if (text.find("NOT EQUIVALENT") != std::string::npos) return DIFFERENT;
   if (text.find("Networks are equivalent") != std::string::npos) return EQUIVALENT;
   return ERROR;

@@ -12,7 +12,10 @@
 //   (asynchronous controls, latches, unsupported kinds). ERROR: the key
 //   "abc_binary" names no executable program, abc ran longer than the key
 //   "abc_timeout" allows (seconds, at least 1, default 600; it is
-//   killed), or abc's output was not understood; *log says which.
+//   killed), abc ended with a status other than 0 or by a signal (*log
+//   begins with a line saying how: "berkeley-abc exited with status 3",
+//   "berkeley-abc was killed by signal 9 (SIGKILL)"), or abc's output was
+//   not understood; *log says which, followed by abc's output as printed.
 // Cost: two file writes and one process; abc's own time dominates.
 #pragma once
 

@@ -39,7 +39,8 @@
 //   reached from it. Then every arc is scored against the pairs of groups
 //   its ends hold, in launch then capture group order:
 //     slack = relation(launch, capture) - arrival(source) - arc - downstream.
-//   Times saturate at the 32-bit range (ssc_saturate).
+//   Times saturate at the 32-bit range (ssc_saturate); the first node where
+//   one does is kept for a warning after the analysis (saturate_at).
 // Relations: the paths between two groups that a max-delay rule covers
 //   (a rule of both sets) are timed by the winning rule's value alone, as
 //   OpenSTA times them, in place of the clock check, shorter or longer;
@@ -406,6 +407,22 @@ class ANALYZER {
   void prepare_relations();
   std::vector<char> launching_groups() const;
   bool use_per_group_passes(const std::vector<char>& launches);
+  // ssc_saturate that keeps the first node where a time went past the
+  // range (SSC_ANALYSIS::saturated_node), for the analysis's one warning;
+  // saturate_on_arc names the arc's source. The note is out of line: the
+  // passes pay one compare.
+  int32_t saturate_at(int64_t t, uint32_t node) const {
+    if (t < SSC_TIME_MIN || t > SSC_TIME_MAX) [[unlikely]] return saturated(t, node);
+    return int32_t(t);
+  }
+  int32_t saturate_on_arc(int64_t t, uint32_t arc) const {
+    if (t < SSC_TIME_MIN || t > SSC_TIME_MAX) [[unlikely]] return saturated(t, m_data.arcs[arc].m_src);
+    return int32_t(t);
+  }
+  [[gnu::cold, gnu::noinline]] int32_t saturated(int64_t t, uint32_t node) const {
+    if (m_out->saturated_node < 0) m_out->saturated_node = int64_t(node);
+    return ssc_saturate(t);
+  }
   void forward_one(int g, std::vector<int32_t>* a) const;
   void backward_one(int h, std::vector<int32_t>* d) const;
   void forward(const std::vector<char>& launches);
@@ -1032,7 +1049,7 @@ void ANALYZER::forward_one(int g, std::vector<int32_t>* a) const {
       const TDB_ARC& arc = m_data.arcs[k];
       if (arc.m_kind != TDB_ARC_DATA || m_pos[arc.m_src] >= m_pos[v]) continue;
       const int32_t s = (*a)[arc.m_src];
-      if (s != NONE) best = std::max(best, ssc_time_add(s, arc.m_delay));
+      if (s != NONE) best = std::max(best, saturate_at(int64_t(s) + arc.m_delay, v));
     }
     (*a)[v] = best;
   }
@@ -1059,7 +1076,7 @@ void ANALYZER::backward_one(int h, std::vector<int32_t>* d) const {
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
       const TDB_ARC& arc = m_data.arcs[k];
       if (arc.m_kind != TDB_ARC_DATA || m_pos[arc.m_src] >= m_pos[v]) continue;
-      (*d)[arc.m_src] = std::max((*d)[arc.m_src], ssc_time_add(dv, arc.m_delay));
+      (*d)[arc.m_src] = std::max((*d)[arc.m_src], saturate_at(int64_t(dv) + arc.m_delay, arc.m_src));
     }
   }
 }
@@ -1113,7 +1130,7 @@ void ANALYZER::forward(const std::vector<char>& launches) {
       const TDB_ARC& arc = m_data.arcs[k];
       if (arc.m_kind != TDB_ARC_DATA || m_pos[arc.m_src] >= m_pos[v]) continue;
       for (const GROUP_TIME* e = arrivals_begin(arc.m_src); e != arrivals_end(arc.m_src); ++e) {
-        const int32_t t = ssc_time_add(e->time, arc.m_delay);
+        const int32_t t = saturate_at(int64_t(e->time) + arc.m_delay, v);
         int32_t& best = m_best[size_t(e->group)];
         if (best == NONE) m_touched.push_back(e->group);
         best = std::max(best, t);
@@ -1177,7 +1194,7 @@ void ANALYZER::backward() {
       if (arc.m_kind == TDB_ARC_CAPTURE) {
         for (uint32_t e = m_cap_begin[v]; e < m_cap_begin[v + 1]; ++e) meet(m_caps[e].group, m_caps[e].offset);
       } else {
-        for (const GROUP_TIME* e = down_begin(v); e != down_end(v); ++e) meet(e->group, ssc_time_add(e->time, arc.m_delay));
+        for (const GROUP_TIME* e = down_begin(v); e != down_end(v); ++e) meet(e->group, saturate_at(int64_t(e->time) + arc.m_delay, u));
       }
     }
     m_down_begin[u] = uint32_t(m_down.size());
@@ -1211,9 +1228,9 @@ void ANALYZER::score_arcs() {
   auto consider = [&](uint32_t k, int g, int h, int64_t sum) {
     const RELATION r = relation(g, h);
     if (r.rel == NONE) return;
-    const int32_t path = ssc_saturate(sum);
-    const int32_t slack = ssc_saturate(int64_t(r.rel) - path);
-    const int32_t relaxed = ssc_saturate(int64_t(r.relaxed) - path);
+    const int32_t path = saturate_on_arc(sum, k);
+    const int32_t slack = saturate_on_arc(int64_t(r.rel) - path, k);
+    const int32_t relaxed = saturate_on_arc(int64_t(r.relaxed) - path, k);
     if (slack < m_out->arc_slack[k]) {
       m_out->arc_slack[k] = slack;
       m_out->arc_req[k] = r.rel;

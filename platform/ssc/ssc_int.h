@@ -253,6 +253,9 @@ struct SSC_ANALYSIS {
   int32_t worst_all = SSC_UNCONSTRAINED_SLACK;
   int32_t worst_arrival = -1;
   int cut_arcs = 0;  // data arcs cut to break loops (ssc_topological_order)
+  // The first node (in the passes' order) where a time went past the 32-bit
+  // range and saturated; -1 when none did.
+  int64_t saturated_node = -1;
   // Terminal indices of the constraint queries, built on first query.
   bool query_index_built = false;
   std::unordered_map<const CDB_SGATE_OTERM*, bool> constrained_oterms;

@@ -509,6 +509,20 @@ size_t ssc_kept_read_bytes() {
   return kept_bytes();
 }
 
+namespace {
+
+// The one warning of an analysis in which a time went past the 32-bit
+// range: its slacks there are bounded by the range, not exact.
+void post_saturated_time(const std::string& node) {
+  msg_post_message(MSG_POST_TYPE_WARNING,
+                   "Timing analysis: a time at timing node \"" +
+                       kavu_platform::msg_printable_text(node, kMaxSdcProblemBytes, true) +
+                       "\" is past the 32-bit range and saturates at +/-2147483646; slacks of paths through it "
+                       "read as the range, not their exact figures");
+}
+
+}  // namespace
+
 bool SSC_UTIL::run_analysis() {
   if (!is_in_use()) return false;
   SSC_NETLIST_DATA& data = *m_netlist->m_data;
@@ -529,6 +543,8 @@ bool SSC_UTIL::run_analysis() {
     auto a = std::make_unique<kavu_platform::SSC_ANALYSIS>();
     kavu_platform::ssc_analyze(data, std::move(c), a.get());
     data.cut_arcs = a->cut_arcs;
+    if (a->saturated_node >= 0 && size_t(a->saturated_node) < data.nodes.size())
+      post_saturated_time(data.nodes[size_t(a->saturated_node)].get_string_name());
     m_analysis = std::move(a);
   } catch (const std::bad_alloc&) {
     post_out_of_memory([&] {

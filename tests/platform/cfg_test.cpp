@@ -79,13 +79,15 @@ TEST(CfgSources, MalformedSourcesWarnAndKeepTheGoodEntries) {
                             "9\n");
   ::testing::internal::CaptureStderr();
   {
-    ENV_SCOPE env("a=1;;justtext;b = 2", "bad.ini");
+    ENV_SCOPE env("a=1;;justtext;b = 2;kavu_wt_sr = 3x", "bad.ini");
     EXPECT_EQ(cfg_get_int_value("a", 0) + cfg_get_int_value("b", 0) + cfg_get_int_value("good_key", 0), 4);
     EXPECT_EQ(cfg_get_int_value("nul_key", -1), -1);
+    EXPECT_EQ(cfg_get_int_value("kavu_wt_sr", -1), -1);
   }
   { ENV_SCOPE env(nullptr, "no_such_file.ini"); }
   // Text quoted from the sources reaches the terminal escaped: a path, an
-  // item, a value (each used to be printed raw).
+  // item, a value (each used to be printed raw). A value refused names where
+  // it was set, as the unread-key warning does (it named neither).
   write_file("esc\x1b[2J.ini", "kavu_confidence = \x1b]0;x\amaybe\nkavu_wt_sr = 1" + std::string(1, '\0') + "\n");
   {
     ENV_SCOPE env("\x1b[2Jnot_an_item", "esc\x1b[2J.ini");
@@ -97,7 +99,9 @@ TEST(CfgSources, MalformedSourcesWarnAndKeepTheGoodEntries) {
                                     std::string("line 4 of \"bad.ini\" holds a NUL byte"),
                                     std::string("line 2 of \"esc\\x1b[2J.ini\" holds a NUL byte"),
                                     std::string("item \"\\x1b[2Jnot_an_item\" is not key=value"),
-                                    std::string("has value \"\\x1b]0;x\\x07maybe\", which is not an integer"),
+                                    std::string("key \"kavu_confidence\" (line 1 of \"esc\\x1b[2J.ini\") has value "
+                                                "\"\\x1b]0;x\\x07maybe\", which is not an integer"),
+                                    std::string("key \"kavu_wt_sr\" (KAVU_INI_SET) has value \"3x\""),
                                     "cannot be read (cannot read the file: " + std::string(std::strerror(ENOENT)) + ")"})
     EXPECT_NE(err.find(warned), std::string::npos) << warned << " in " << err;
 }

@@ -8,14 +8,16 @@
 //
 // Usage: kavu_demo [--comb] [--lut-size N] [--full-registers] [IN.blif] -o OUT.blif
 //        kavu_demo [options] IN.blif OUT.blif
+//        kavu_demo --help     (or -h: the usage text on standard output, status 0)
 //   IN defaults to a sequential design with enables committed with the
 //   sources. The output is always named by the user: the demo never picks a
 //   place to write.
-// Exit status: 0 when everything loaded, wrote and compared equal; 1 on a
+// N is digits alone, 1 to 6. Exit status: 0 when everything loaded, wrote
+// and compared equal (or the usage text was asked for); 1 on a
 // failure (a write past a file-size limit too: it fails with "File too
 // large" and leaves nothing beside the target); 2 on a usage error, after a
 // line naming the argument refused.
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -24,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cdb/cdb_sgate.h"
@@ -41,10 +44,13 @@ namespace {
 
 const char* const k_default_design = KAVU_TEST_DATA_DIR "/blif/seq/ch_intrinsics.blif";
 
-void usage() {
-  std::fprintf(stderr,
+// The usage text, on standard error after a refused argument, on standard
+// output when asked for (--help, -h).
+void usage(FILE* to) {
+  std::fprintf(to,
                "usage: kavu_demo [--comb] [--lut-size N] [--full-registers] [IN.blif] -o OUT.blif\n"
                "       kavu_demo [options] IN.blif OUT.blif\n"
+               "       kavu_demo --help\n"
                "  loads IN (default %s), unmaps every clock enable, writes OUT and proves it\n"
                "  equivalent to IN\n",
                k_default_design);
@@ -59,30 +65,38 @@ struct ARGS {
   BLIF_WRITE_OPTIONS write;
   std::string in = k_default_design;
   std::string out;
+  bool help = false;  // --help or -h: the usage text, nothing else
 };
 
 // An argument as a message quotes it: escaped and between quotes.
 std::string in_quotes(const std::string& arg) { return "'" + msg_printable_text(arg, MSG_MAX_PATH_BYTES) + "'"; }
 
+// The LUT size `text` gives: digits alone ("3", not " 3", "+3" or "3 ")
+// from 1 to 6; 0 when it gives none.
+unsigned lut_size_of(const std::string& text) {
+  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+  const int v = std::stoi(text);
+  return v >= 1 && v <= 6 ? unsigned(v) : 0;
+}
+
 // The arguments into *a; false with *refused naming the argument or value
-// refused.
+// refused. --help or -h sets a->help and ends the parse.
 bool parse_args(int argc, char** argv, ARGS* a, std::string* refused) {
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     std::string s = argv[i];
-    if (s == "--comb") {
+    if (s == "--help" || s == "-h") {
+      a->help = true;
+      return true;
+    } else if (s == "--comb") {
       a->read.names = BLIF_READ_OPTIONS::ALL_COMB;
     } else if (s == "--full-registers") {
       a->write.full_registers = true;
     } else if (s == "--lut-size") {
       if (i + 1 == argc) return *refused = "--lut-size needs a number from 1 to 6", false;
-      char* end = nullptr;
-      const char* value = argv[++i];
-      errno = 0;
-      long v = std::strtol(value, &end, 10);
-      if (!*value || *end || errno != 0 || v < 1 || v > 6)
-        return *refused = "--lut-size takes a number from 1 to 6, not " + in_quotes(value), false;
-      a->read.lut_size = unsigned(v);
+      const std::string value = argv[++i];
+      a->read.lut_size = lut_size_of(value);
+      if (a->read.lut_size == 0) return *refused = "--lut-size takes a number from 1 to 6, not " + in_quotes(value), false;
     } else if (s == "-o") {
       if (i + 1 == argc) return *refused = "-o needs the output file", false;
       if (!a->out.empty()) return *refused = "-o names the output file once", false;
@@ -150,6 +164,18 @@ void print_counts(const COUNTS& before, const COUNTS& after) {
   for (const auto& [kind, n] : kinds) std::printf("  %-22s %10zu %10zu\n", kind.c_str(), n.first, n.second);
 }
 
+// Text another program printed (abc's output, led by how abc ended), on
+// standard error line by line, each line escaped as the library's messages
+// quote such text: no terminal escape of it reaches the user.
+void print_escaped_lines(const std::string& text) {
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    std::fprintf(stderr, "%s\n", msg_printable_text(std::string_view(text).substr(start, end - start), 1024).c_str());
+    start = end + 1;
+  }
+}
+
 double ms_since(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 }
@@ -161,8 +187,12 @@ int main(int argc, char** argv) {
   std::string refused;
   if (!parse_args(argc, argv, &args, &refused)) {
     std::fprintf(stderr, "kavu_demo: %s\n", refused.c_str());
-    usage();
+    usage(stderr);
     return 2;
+  }
+  if (args.help) {
+    usage(stdout);
+    return 0;
   }
   // Past a file-size limit a write fails with the system's reason and leaves
   // nothing beside its target; the signal would end the demo without a word.
@@ -217,12 +247,12 @@ int main(int argc, char** argv) {
   t0 = std::chrono::steady_clock::now();
   ABC_RESULT abc = abc_equivalent(golden.r.netlist, written.r.netlist, &why);
   if (abc == UNAVAILABLE) {
-    std::printf("berkeley-abc: not run (%s)\n", why.c_str());
+    std::printf("berkeley-abc: not run (%s)\n", msg_printable_text(why, MSG_MAX_PATH_BYTES).c_str());
     return 0;
   }
   std::printf("berkeley-abc %s: %s (%.0f ms)\n", command, abc_result_name(abc), ms_since(t0));
   if (abc != EQUIVALENT) {
-    std::fprintf(stderr, "%s\n", why.c_str());
+    print_escaped_lines(why);
     return 1;
   }
   return 0;
