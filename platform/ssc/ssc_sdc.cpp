@@ -1517,11 +1517,41 @@ namespace {
 // how a clock passes it: gated clocks) and its name. That is everything the
 // reader reads of the netlist: the sense holds the gate's function, the
 // input's place (a multiplexer's data or select), its inversion and the
-// gate's tied inputs.
+// gate's tied inputs. The reader reads senses only where clocks pass gates
+// (ssc_register_clocks), in the logic before registers' clock sources: an
+// arc into logic outside that cone, which the other fields decide, gives a
+// fixed value in place of its sense, so that most netlists, whose registers
+// take their clocks from ports, read no gate's function here.
 template <class FLUSH>
 void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
+  // The comb nodes before registers' clock sources, through comb nodes
+  // (a superset of what ssc_register_clocks walks).
+  const size_t count = data.nodes.size();
+  std::vector<char> gating;
+  std::vector<uint32_t> stack;
+  for (const TDB_NODE& r : data.nodes) {
+    const int s = r.get_clock_source();
+    if (r.get_kind() != TDB_NODE_REGISTER || s < 0 || size_t(s) >= count || data.nodes[s].get_kind() != TDB_NODE_COMB)
+      continue;
+    if (gating.empty()) gating.assign(count, 0);
+    if (gating[s]) continue;
+    gating[s] = 1;
+    stack.assign(1, uint32_t(s));
+    while (!stack.empty()) {
+      const TDB_NODE& v = data.nodes[stack.back()];
+      stack.pop_back();
+      const uint32_t e = std::min<uint32_t>(SSC_NETLIST_DATA::arc_end(v), uint32_t(data.arcs.size()));
+      for (uint32_t k = SSC_NETLIST_DATA::arc_begin(v); k < e; ++k) {
+        const uint32_t u = data.arcs[k].m_src;
+        if (data.arcs[k].m_kind != TDB_ARC_DATA || u >= count || gating[u] || data.nodes[u].get_kind() != TDB_NODE_COMB)
+          continue;
+        gating[u] = 1;
+        stack.push_back(u);
+      }
+    }
+  }
   // Fields go into a buffer on the stack, flushed when the next record may
-  // not fit: no allocation, and no append call per field.
+  // not fit: no append call per field.
   constexpr size_t kCap = 8192, kNodeFields = 16;
   char buf[kCap];
   size_t at = 0;
@@ -1547,12 +1577,13 @@ void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
     const uint32_t e = std::min<uint32_t>(SSC_NETLIST_DATA::arc_end(n), uint32_t(data.arcs.size()));
     put(e - b);
     SSC_SENSE_READER senses;
+    const bool gates_clocks = !gating.empty() && gating[size_t(&n - data.nodes.data())];
     for (uint32_t k = b; k < e; ++k) {
       const TDB_ARC& arc = data.arcs[k];
       if (!room(sizeof arc.m_src + sizeof arc.m_kind + 1)) return;
       put(arc.m_src);
       put(arc.m_kind);
-      put(int8_t(senses.sense(arc.m_iterm)));
+      put(int8_t(gates_clocks ? senses.sense(arc.m_iterm) : 2));
     }
     const std::string& name = n.get_string_name();
     if (!room(sizeof(uint32_t))) return;
