@@ -819,9 +819,39 @@ std::vector<double> analyse_sequence(DESIGN& d, const std::string& sdc_text, int
   return seconds;
 }
 
-// Whole-process mode: "<program> --sequence DESIGN SDC|- ANALYSES EDITS
-// [slacks]": the analyses of analyse_sequence under SDC ("-": the
-// sequence's own constraints), printing the milliseconds of each, and with
+// Path lines over the design's registers (seed `seed`): 40 to 400 lines,
+// set_max_delay from, to, from and to registers, from a clock to a register,
+// some -ignore_clock_latency, and false paths from and to registers, so
+// that the registers fall into many groups (more than 16, and more than 256
+// where there are registers enough).
+std::string mixed_rule_lines(const CDB_SGATE_NETLIST* nl, int seed) {
+  std::vector<std::string> regs;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+    if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM) regs.push_back(leaf_name(*it));
+  if (regs.empty()) return "";
+  GEN_RAND rand{uint64_t(seed)};
+  const std::vector<std::string> clocks = clock_pins(nl);
+  auto reg = [&] { return "[get_cells {" + regs[size_t(rand.get_int(int(regs.size())))] + "}]"; };
+  std::string lines;
+  const int count = 40 + rand.get_int(361);
+  for (int k = 0; k < count; ++k) {
+    const std::string value = std::to_string(50 + rand.get_int(3000));
+    const int f = rand.get_int(100);
+    const std::string ignore = rand.get_int(10) == 0 ? " -ignore_clock_latency" : "";
+    if (f < 30) lines += "set_max_delay " + value + ignore + " -from " + reg() + " -to " + reg() + "\n";
+    else if (f < 55) lines += "set_max_delay " + value + " -from " + reg() + "\n";
+    else if (f < 80) lines += "set_max_delay " + value + " -to " + reg() + "\n";
+    else if (f < 88 && !clocks.empty()) lines += "set_max_delay " + value + " -from [get_clocks clk0] -to " + reg() + "\n";
+    else if (f < 94) lines += "set_false_path -from " + reg() + "\n";
+    else lines += "set_false_path -to " + reg() + "\n";
+  }
+  return lines;
+}
+
+// Whole-process mode: "<program> --sequence DESIGN SDC ANALYSES EDITS
+// [slacks]": the analyses of analyse_sequence under the file SDC, or "-"
+// (the sequence's own constraints), "rules" (BM_ManyMaxDelayRules's lines)
+// or "mixed:SEED" (the design's constraints and mixed_rule_lines), printing the milliseconds of each, and with
 // "slacks" the slacks after the last (to compare two builds; under
 // valgrind --tool=callgrind --dump-after=kavu_ssc_perform_timing_analysis
 // each analysis is a dump of its own).
@@ -836,7 +866,12 @@ int sequence_mode(std::span<char* const> args) {
     return 1;
   }
   std::string sdc = sequence_sdc(d, args[0]);
-  if (std::string(args[1]) != "-") {
+  const std::string form = args[1];
+  if (form == "rules") {
+    sdc = MANY_BASE_SDC + max_delay_lines(d.netlist);
+  } else if (form.rfind("mixed:", 0) == 0) {
+    sdc += mixed_rule_lines(d.netlist, std::atoi(form.c_str() + 6));
+  } else if (form != "-") {
     std::ifstream in(args[1]);
     sdc.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }

@@ -39,7 +39,14 @@
 //   reached from it. Then every arc is scored against the pairs of groups
 //   its ends hold, in launch then capture group order:
 //     slack = relation(launch, capture) - arrival(source) - arc - downstream.
-//   Times saturate at the 32-bit range (ssc_saturate).
+//   Times saturate at the 32-bit range (ssc_saturate). With many groups,
+//   where no time comes near that range (so every sum is exact), a third
+//   pass, backward over the arrivals, keeps per node and launch group the
+//   required time min over capture groups of (relation - downstream), with
+//   the least capture group giving it; an arc's slack is then the least over
+//   its source's launch groups of required - arrival - arc, the same slack
+//   and requirement the pairs give, without meeting every pair of groups
+//   along logic they share.
 // Relations: the paths between two groups that a max-delay rule covers
 //   (a rule of both sets) are timed by the winning rule's value alone, as
 //   OpenSTA times them, in place of the clock check, shorter or longer;
@@ -58,7 +65,9 @@
 //   square of its groups.
 // Cost: O(V + E) per group with few groups; else O(V + E) per launch and
 //   capture group reaching each node, time and memory (O((V + E) · groups)
-//   at most); scoring O(E · pairs of groups per arc).
+//   at most), and relations met at the captures only (launch groups x
+//   capture groups of each captured node); scoring O(E · launch groups per
+//   arc) (O(E · pairs of groups per arc) where times near the 32-bit range).
 //   Memory the system refuses is an error of the analysis (SSC_UTIL).
 #include <algorithm>
 #include <climits>
