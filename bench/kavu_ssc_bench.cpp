@@ -23,6 +23,17 @@
 //   BM_ManyMaxDelayRules  a generated netlist of 20,000 registers under
 //                 66,000 max-delay and false-path lines along its paths,
 //                 every register a group of its own (see the function).
+//   BM_AnalysisSequence/<design>  bundled designs, analyses in sequence in
+//                 one process: the first, second and later ones of one
+//                 file, and after edits that move a gate's inputs.
+//   BM_KeptReadLargeNetlist  a generated netlist of 10^6 gates under 2,000
+//                 wildcard false paths, four analyses in one process.
+//   BM_ManyGroupsSharedLogic/N  N registers through shared logic into N
+//                 others, a max-delay rule per pair (2N groups).
+//   The figures of earlier builds beside these are in docs/performance.md;
+//   `--sequence` (see sequence_mode) runs the same sequences as a whole
+//   process, to count each analysis's instructions under callgrind and to
+//   compare the slacks of two builds.
 // Results compared: before its timed runs BM_WholeProcess analyses the
 // design in process and asks sta (untimed) for the worst slack of every
 // clock and the slack of every register end point (every driven data,
@@ -784,7 +795,8 @@ std::string sequence_sdc(const DESIGN& d, const std::string& which) {
   return sdc;
 }
 
-// Analyses in one process: `analyses` of the unchanged netlist, then
+// Analyses in one process, from no kept read (kavu_ssc_reset_state):
+// `analyses` of the unchanged netlist, then
 // `edits` each after edit_gate_inputs; the seconds of each, in order. The
 // timing netlist is built and dropped by each analysis. *slacks (when
 // given): every terminal's slack after the last, as "path slack" lines,
@@ -795,6 +807,7 @@ std::vector<double> analyse_sequence(DESIGN& d, const std::string& sdc_text, int
   const std::string sdc = dir.file("t.sdc");
   std::ofstream(sdc) << sdc_text;
   COMPILE compile(d, sdc);
+  kavu_ssc_reset_state();  // the first analysis reads the file afresh
   std::vector<double> seconds;
   for (int k = 0; k < analyses + edits; ++k) {
     if (k >= analyses) edit_gate_inputs(d.netlist, k - analyses);
@@ -921,12 +934,13 @@ void BM_AnalysisSequence(benchmark::State& state) {
   state.counters["edited_ms"] = median(edited) * 1e3;
 }
 
-// BM_KeptReadLargeNetlist: the generated netlist of 400,000 gates (40,000
-// registers, random:400000) under 2,000 lines set_false_path -from
-// [get_cells {rNNNN?}], four analyses of the unchanged netlist in one
-// process (first_ms .. fourth_ms): the second on take the kept read.
+// BM_KeptReadLargeNetlist: the generated netlist of 10^6 gates (100,000
+// registers, random:1000000; what the read depends on in it takes some 40
+// MB) under 2,000 lines set_false_path -from [get_cells {rNNNN?}], four
+// analyses of the unchanged netlist in one process (first_ms ..
+// fourth_ms): the second on take the kept read.
 void BM_KeptReadLargeNetlist(benchmark::State& state) {
-  const std::string which = "random:400000";
+  const std::string which = "random:1000000";
   state.SetLabel(which + ", 2,000 false paths");
   std::string sdc =
       "create_clock -name clk0 -period 3000 [get_ports clk0]\ncreate_clock -name clk1 -period 4000 [get_ports clk1]\n"

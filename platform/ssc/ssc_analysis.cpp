@@ -1160,8 +1160,8 @@ void ANALYZER::score() {
   score_arcs<false>();
 }
 
-// Whether every arrival, downstream time and arc delay lies within
-// kExactRange of 0: then no sum of the scoring saturates (a path is at most
+// Whether every arrival, downstream time, capture offset and arc delay
+// lies within kExactRange of 0: then no sum of the scoring saturates (a path is at most
 // 3 x kExactRange long; a relation, checked as find_required meets it, at
 // most kExactRange), and required times give the slacks the pairs give.
 constexpr int64_t kExactRange = int64_t(1) << 28;
@@ -1173,6 +1173,8 @@ bool ANALYZER::within_exact_range() const {
     if (!near(e.time)) return false;
   for (const TDB_ARC& a : m_data.arcs)
     if (!near(a.m_delay)) return false;
+  for (const CAPTURE_ENTRY& c : m_caps)
+    if (!near(c.offset)) return false;
   return true;
 }
 
