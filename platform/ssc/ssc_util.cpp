@@ -378,17 +378,19 @@ size_t kept_bytes() {
 
 bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_platform::SSC_CONSTRAINTS* c,
                    std::string* error) {
+  // The digest is made outside the lock (other threads' reads wait for no
+  // walk of this netlist), and only where a kept read has the same text.
   kavu_platform::SSC_NETLIST_DIGEST digest;
   bool digested = false;
   {
     std::lock_guard<std::mutex> lock(g_kept_mutex);
+    for (const KEPT_READ& r : g_kept_reads) digested = digested || r.text == text;
+  }
+  if (digested) {
+    digest = kavu_platform::ssc_sdc_netlist_digest(data);
+    std::lock_guard<std::mutex> lock(g_kept_mutex);
     for (size_t k = g_kept_reads.size(); k-- > 0;) {
-      if (g_kept_reads[k].text != text) continue;
-      if (!digested) {
-        digest = kavu_platform::ssc_sdc_netlist_digest(data);
-        digested = true;
-      }
-      if (g_kept_reads[k].netlist != digest) continue;
+      if (g_kept_reads[k].netlist != digest || g_kept_reads[k].text != text) continue;
       std::rotate(g_kept_reads.begin() + long(k), g_kept_reads.begin() + long(k) + 1, g_kept_reads.end());
       *c = g_kept_reads.back().constraints;
       return true;
