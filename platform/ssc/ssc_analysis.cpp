@@ -1161,9 +1161,10 @@ void ANALYZER::score() {
 }
 
 // Whether every arrival, downstream time, capture offset and arc delay
-// lies within kExactRange of 0: then no sum of the scoring saturates (a path is at most
-// 3 x kExactRange long; a relation, checked as find_required meets it, at
-// most kExactRange), and required times give the slacks the pairs give.
+// lies within kExactRange of 0: then no sum of the scoring saturates (a
+// path is at most 3 x kExactRange long; a relation, checked as
+// find_required meets it, at most kExactRange), and required times give the
+// slacks the pairs give.
 constexpr int64_t kExactRange = int64_t(1) << 28;
 bool ANALYZER::within_exact_range() const {
   auto near = [](int64_t t) { return t >= -kExactRange && t <= kExactRange; };
