@@ -23,6 +23,17 @@
 //   BM_ManyMaxDelayRules  a generated netlist of 20,000 registers under
 //                 66,000 max-delay and false-path lines along its paths,
 //                 every register a group of its own (see the function).
+//   BM_AnalysisSequence/<design>  bundled designs, analyses in sequence in
+//                 one process: the first, second and later ones of one
+//                 file, and after edits that move a gate's inputs.
+//   BM_KeptReadLargeNetlist  a generated netlist of 10^6 gates under 2,000
+//                 wildcard false paths, four analyses in one process.
+//   BM_ManyGroupsSharedLogic/N  N registers through shared logic into N
+//                 others, a max-delay rule per pair (2N groups).
+//   The figures of earlier builds beside these are in docs/performance.md;
+//   `--sequence` (see sequence_mode) runs the same sequences as a whole
+//   process, to count each analysis's instructions under callgrind and to
+//   compare the slacks of two builds.
 // Results compared: before its timed runs BM_WholeProcess analyses the
 // design in process and asks sta (untimed) for the worst slack of every
 // clock and the slack of every register end point (every driven data,
@@ -234,8 +245,19 @@ struct DESIGN {
   std::string error;
 };
 
+CDB_SGATE_NETLIST* make_shared_logic(int registers, int inverters);
+
 DESIGN load(const std::string& which) {
   DESIGN d;
+  if (which.rfind("shared:", 0) == 0) {
+    const size_t colon = which.find(':', 7);
+    d.netlist = make_shared_logic(std::atoi(which.c_str() + 7),
+                                  colon == std::string::npos ? 0 : std::atoi(which.c_str() + colon + 1));
+    d.hierarchy = new CDB_SGATE_HIERARCHY;
+    d.hierarchy->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr));
+    d.hierarchy->set_netlist(d.netlist);
+    return d;
+  }
   const bool registers = which.rfind("registers:", 0) == 0;
   if (which.rfind("random:", 0) == 0 || registers) {
     d.netlist = registers ? make_register_rich_dag(std::atoi(which.c_str() + 10), 21)
@@ -698,12 +720,278 @@ void BM_ManyMaxDelayRules(benchmark::State& state) {
   state.counters["first_ms"] = first_s * 1e3;
 }
 
+
+// ---------------------------------------------------------------- analyses in sequence
+
+// "shared:N:M": registers l0 .. l(N-1) on clock clk feed a tree of 2-input
+// XORs, then a chain of M inverters, which feeds registers c0 .. c(N-1):
+// every launch register reaches every capture register through the same
+// logic.
+CDB_SGATE_NETLIST* make_shared_logic(int registers, int inverters) {
+  auto* nl = new CDB_SGATE_NETLIST;
+  HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
+  CDB_SGATE_OTERM* clk = add_pin(nl, top, "clk", CDB_IO_INPUT)->get_output_term(0);
+  CDB_SGATE_OTERM* in = add_pin(nl, top, "in", CDB_IO_INPUT)->get_output_term(0);
+  auto lut = [&](std::vector<CDB_SGATE_OTERM*> sources, uint64_t mask) {
+    CDB_LUTMASK m;
+    m.set_value(unsigned(sources.size()), mask);
+    auto* g = new CDB_SGATE_LUT(nullptr, m);
+    for (unsigned i = 0; i < sources.size(); ++i) {
+      CDB_SGATE_ITERM* t = g->create_input_term(nullptr, DB_INPUT_PORT_TYPE(12 + i));
+      g->set_input_term(t, i);
+      t->set_source(sources[i]);
+    }
+    nl->add_node(g);
+    return g->get_output_term(0);
+  };
+  auto reg = [&](const std::string& name, CDB_SGATE_OTERM* d) {
+    auto* r = new CDB_SGATE_DFF(top_child(top, name));
+    r->create_all_inputs();
+    r->get_input_term(CDB_DFF_DATA)->set_source(d);
+    r->get_input_term(CDB_DFF_CLK)->set_source(clk);
+    nl->add_node(r);
+    return r->get_output_term(0);
+  };
+  std::vector<CDB_SGATE_OTERM*> level;
+  for (int k = 0; k < registers; ++k) level.push_back(reg("l" + std::to_string(k), in));
+  while (level.size() > 1) {
+    std::vector<CDB_SGATE_OTERM*> next;
+    for (size_t k = 0; k + 1 < level.size(); k += 2) next.push_back(lut({level[k], level[k + 1]}, 0x6));
+    if (level.size() % 2) next.push_back(level.back());
+    level.swap(next);
+  }
+  CDB_SGATE_OTERM* d = level.empty() ? in : level.front();
+  for (int k = 0; k < inverters; ++k) d = lut({d}, 0x1);
+  for (int k = 0; k < registers; ++k) reg("c" + std::to_string(k), d);
+  return nl;
+}
+
+// Moves one gate's inputs (the `step`-th LUT whose first two inputs come
+// from different signals swaps them): the netlist keeps its size, names
+// and gates, and differs where the key of a kept read looks.
+void edit_gate_inputs(CDB_SGATE_NETLIST* nl, int step) {
+  std::vector<CDB_SGATE_LUT*> luts;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+    if (CDB_SGATE_LUT* lut = *it ? (*it)->cast_to_lut() : nullptr;
+        lut && lut->get_number_of_input_terms() >= 2 && lut->get_input_term(0) && lut->get_input_term(1) &&
+        lut->get_input_term(0)->get_source() != lut->get_input_term(1)->get_source())
+      luts.push_back(lut);
+  if (luts.empty()) return;
+  CDB_SGATE_LUT* lut = luts[size_t(step) * 7919 % luts.size()];
+  CDB_SGATE_OTERM* a = lut->get_input_term(0)->get_source();
+  CDB_SGATE_OTERM* b = lut->get_input_term(1)->get_source();
+  lut->get_input_term(0)->set_source(b);
+  lut->get_input_term(1)->set_source(a);
+}
+
+// The constraints of a sequence: the design's own (constraints_of), or for
+// "shared:N:M" a clock and one set_max_delay per pair (l_k to c_k), so
+// that there are 2N groups, and every launch group meets every capture
+// group along the shared logic.
+std::string sequence_sdc(const DESIGN& d, const std::string& which) {
+  if (which.rfind("shared:", 0) != 0) return sta_engine_sdc(constraints_of(d.netlist));
+  std::string sdc = "create_clock -name clk -period 3000 [get_ports clk]\nset_input_delay 0 -clock clk [get_ports in]\n";
+  const int n = std::atoi(which.c_str() + 7);
+  for (int k = 0; k < n; ++k)
+    sdc += "set_max_delay " + std::to_string(2000 + k) + " -from [get_cells {l" + std::to_string(k) + "}] -to [get_cells {c" +
+           std::to_string(k) + "}]\n";
+  return sdc;
+}
+
+// Analyses in one process, from no kept read (kavu_ssc_reset_state):
+// `analyses` of the unchanged netlist, then
+// `edits` each after edit_gate_inputs; the seconds of each, in order. The
+// timing netlist is built and dropped by each analysis. *slacks (when
+// given): every terminal's slack after the last, as "path slack" lines,
+// sorted, then each clock's worst.
+std::vector<double> analyse_sequence(DESIGN& d, const std::string& sdc_text, int analyses, int edits,
+                                     std::vector<std::string>* slacks = nullptr) {
+  TEMP_DIR dir;
+  const std::string sdc = dir.file("t.sdc");
+  std::ofstream(sdc) << sdc_text;
+  COMPILE compile(d, sdc);
+  kavu_ssc_reset_state();  // the first analysis reads the file afresh
+  std::vector<double> seconds;
+  for (int k = 0; k < analyses + edits; ++k) {
+    if (k >= analyses) edit_gate_inputs(d.netlist, k - analyses);
+    SSC_ITERM_TIMING_INFO_MAP map;
+    const bool last = k + 1 == analyses + edits;
+    bool ok = false;
+    seconds.push_back(timed([&] {
+      ok = kavu_ssc_perform_timing_analysis(&compile.facade, d.hierarchy, d.netlist, &map, nullptr, nullptr, nullptr,
+                                            !(last && slacks), nullptr, false);
+    }));
+    if (!ok) return {};
+    if (last && slacks) {
+      for (const auto& [t, info] : map)
+        slacks->push_back(t->get_my_node()->get_string_hpath() + "/" + std::to_string(int(t->get_port_type())) +
+                          " " + std::to_string(info.m_slack));
+      std::sort(slacks->begin(), slacks->end());
+      for (const std::string& clock : ssc_get_util()->get_clock_names())
+        slacks->push_back("worst " + clock + " " + std::to_string(ssc_get_util()->get_worst_slack(clock.c_str())));
+      kavu_ssc_delete_tdb_netlist();
+    }
+  }
+  return seconds;
+}
+
+// Path lines over the design's registers (seed `seed`): 40 to 400 lines,
+// set_max_delay from, to, from and to registers, from a clock to a register,
+// some -ignore_clock_latency, and false paths from and to registers, so
+// that the registers fall into many groups (more than 16, and more than 256
+// where there are registers enough).
+std::string mixed_rule_lines(const CDB_SGATE_NETLIST* nl, int seed) {
+  std::vector<std::string> regs;
+  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+    if (*it && (*it)->get_sgate_type() == CDB_SGATE_DFF_ENUM) regs.push_back(leaf_name(*it));
+  if (regs.empty()) return "";
+  GEN_RAND rand{uint64_t(seed)};
+  const std::vector<std::string> clocks = clock_pins(nl);
+  auto reg = [&] { return "[get_cells {" + regs[size_t(rand.get_int(int(regs.size())))] + "}]"; };
+  std::string lines;
+  const int count = 40 + rand.get_int(361);
+  for (int k = 0; k < count; ++k) {
+    const std::string value = std::to_string(50 + rand.get_int(3000));
+    const int f = rand.get_int(100);
+    const std::string ignore = rand.get_int(10) == 0 ? " -ignore_clock_latency" : "";
+    if (f < 30) lines += "set_max_delay " + value + ignore + " -from " + reg() + " -to " + reg() + "\n";
+    else if (f < 55) lines += "set_max_delay " + value + " -from " + reg() + "\n";
+    else if (f < 80) lines += "set_max_delay " + value + " -to " + reg() + "\n";
+    else if (f < 88 && !clocks.empty()) lines += "set_max_delay " + value + " -from [get_clocks clk0] -to " + reg() + "\n";
+    else if (f < 94) lines += "set_false_path -from " + reg() + "\n";
+    else lines += "set_false_path -to " + reg() + "\n";
+  }
+  return lines;
+}
+
+// Whole-process mode: "<program> --sequence DESIGN SDC ANALYSES EDITS
+// [slacks]": the analyses of analyse_sequence under the file SDC, or "-"
+// (the sequence's own constraints), "rules" (BM_ManyMaxDelayRules's lines)
+// or "mixed:SEED" (the design's constraints and mixed_rule_lines), printing the milliseconds of each, and with
+// "slacks" the slacks after the last (to compare two builds; under
+// valgrind --tool=callgrind --dump-after=kavu_ssc_perform_timing_analysis
+// each analysis is a dump of its own).
+int sequence_mode(std::span<char* const> args) {
+  if (args.size() < 4) {
+    std::fprintf(stderr, "usage: DESIGN SDC|- ANALYSES EDITS [slacks]\n");
+    return 2;
+  }
+  DESIGN d = load(args[0]);
+  if (!d.netlist) {
+    std::fprintf(stderr, "%s\n", d.error.c_str());
+    return 1;
+  }
+  std::string sdc = sequence_sdc(d, args[0]);
+  const std::string form = args[1];
+  if (form == "rules") {
+    sdc = MANY_BASE_SDC + max_delay_lines(d.netlist);
+  } else if (form.rfind("mixed:", 0) == 0) {
+    sdc += mixed_rule_lines(d.netlist, std::atoi(form.c_str() + 6));
+  } else if (form != "-") {
+    std::ifstream in(args[1]);
+    sdc.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::vector<std::string> slacks;
+  const bool print = args.size() > 4 && std::string(args[4]) == "slacks";
+  const std::vector<double> s = analyse_sequence(d, sdc, std::atoi(args[2]), std::atoi(args[3]), print ? &slacks : nullptr);
+  if (s.empty()) {
+    std::fprintf(stderr, "timing analysis failed\n");
+    return 1;
+  }
+  for (size_t k = 0; k < s.size(); ++k) std::printf("analysis %zu: %.1f ms\n", k + 1, s[k] * 1e3);
+  for (const std::string& line : slacks) std::printf("%s\n", line.c_str());
+  delete d.netlist;
+  delete d.hierarchy;
+  return 0;
+}
+
+// BM_AnalysisSequence/<design>: bundled designs under their constraints
+// (as BM_WholeProcess), four analyses of the unchanged netlist in one
+// process, then four each after an edit that moves one gate's inputs
+// (edit_gate_inputs): first_ms, second_ms, later_ms (the median of the
+// third and fourth) and edited_ms (the median after the edits). A kept
+// read is given from the second analysis on; an edit reads the file afresh.
+const char* const SEQUENCE_DESIGNS[] = {"mcnc/tseng",      "mcnc/s298",     "mcnc/diffeq",        "mcnc/dsip",
+                                        "mcnc/bigkey",     "seq/diffeq1",   "seq/ch_intrinsics", "seq/stereovision3"};
+
+void BM_AnalysisSequence(benchmark::State& state) {
+  const std::string which = bundled_circuit(SEQUENCE_DESIGNS[state.range(0)]);
+  state.SetLabel(SEQUENCE_DESIGNS[state.range(0)]);
+  std::vector<double> first, second, later, edited;
+  for (auto _ : state) {
+    DESIGN d = load(which);
+    if (!d.netlist) return state.SkipWithError(d.error.c_str());
+    const std::vector<double> s = analyse_sequence(d, sequence_sdc(d, which), 4, 4);
+    delete d.netlist;
+    delete d.hierarchy;
+    if (s.size() != 8) return state.SkipWithError("our analysis failed");
+    first.push_back(s[0]);
+    second.push_back(s[1]);
+    later.insert(later.end(), {s[2], s[3]});
+    edited.insert(edited.end(), s.begin() + 4, s.end());
+    state.SetIterationTime(s[0] + s[1] + s[2] + s[3]);
+  }
+  state.counters["first_ms"] = median(first) * 1e3;
+  state.counters["second_ms"] = median(second) * 1e3;
+  state.counters["later_ms"] = median(later) * 1e3;
+  state.counters["edited_ms"] = median(edited) * 1e3;
+}
+
+// BM_KeptReadLargeNetlist: the generated netlist of 10^6 gates (100,000
+// registers, random:1000000; what the read depends on in it takes some 40
+// MB) under 2,000 lines set_false_path -from [get_cells {rNNNN?}], four
+// analyses of the unchanged netlist in one process (first_ms ..
+// fourth_ms): the second on take the kept read.
+void BM_KeptReadLargeNetlist(benchmark::State& state) {
+  const std::string which = "random:1000000";
+  state.SetLabel(which + ", 2,000 false paths");
+  std::string sdc =
+      "create_clock -name clk0 -period 3000 [get_ports clk0]\ncreate_clock -name clk1 -period 4000 [get_ports clk1]\n"
+      "set_input_delay 100 -clock clk0 [get_ports in*]\nset_output_delay 200 -clock clk1 [all_outputs]\n";
+  for (int k = 0; k < 2000; ++k) sdc += "set_false_path -from [get_cells {r" + std::to_string(1000 + 17 * k) + "?}]\n";
+  std::vector<double> s;
+  for (auto _ : state) {
+    DESIGN d = load(which);
+    s = analyse_sequence(d, sdc, 4, 0);
+    delete d.netlist;
+    delete d.hierarchy;
+    if (s.size() != 4) return state.SkipWithError("our analysis failed");
+    state.SetIterationTime(s[0] + s[1] + s[2] + s[3]);
+  }
+  const char* names[] = {"first_ms", "second_ms", "third_ms", "fourth_ms"};
+  for (size_t k = 0; k < 4; ++k) state.counters[names[k]] = s[k] * 1e3;
+}
+
+// BM_ManyGroupsSharedLogic/N: "shared:N:3000" (make_shared_logic) under a
+// max-delay rule per pair of registers (sequence_sdc): 2N groups, every
+// launch group meeting every capture group along 3,000 shared nodes. One
+// analysis in process (first_ms), then a second (second_ms).
+void BM_ManyGroupsSharedLogic(benchmark::State& state) {
+  const std::string which = "shared:" + std::to_string(state.range(0)) + ":3000";
+  state.SetLabel(which);
+  std::vector<double> s;
+  for (auto _ : state) {
+    DESIGN d = load(which);
+    s = analyse_sequence(d, sequence_sdc(d, which), 2, 0);
+    delete d.netlist;
+    delete d.hierarchy;
+    if (s.size() != 2) return state.SkipWithError("our analysis failed");
+    state.SetIterationTime(s[0] + s[1]);
+  }
+  state.counters["first_ms"] = s[0] * 1e3;
+  state.counters["second_ms"] = s[1] * 1e3;
+}
+
 BENCHMARK(BM_TimingAnalysisInProcess)->DenseRange(0, 1)->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholeProcess)->Arg(0)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ManyPathCommands)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ManyMaxDelayRules)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnalysisSequence)->DenseRange(0, 7)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeptReadLargeNetlist)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ManyGroupsSharedLogic)->Arg(300)->Arg(600)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
-const PROCESS_MODE MODES[] = {{ANALYZE_FLAG, analyze_mode}, {"--write-sta-inputs", write_sta_inputs_mode}};
+const PROCESS_MODE MODES[] = {
+    {ANALYZE_FLAG, analyze_mode}, {"--write-sta-inputs", write_sta_inputs_mode}, {"--sequence", sequence_mode}};
 
 }  // namespace
 

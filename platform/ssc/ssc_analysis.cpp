@@ -40,7 +40,14 @@
 //   its ends hold, in launch then capture group order:
 //     slack = relation(launch, capture) - arrival(source) - arc - downstream.
 //   Times saturate at the 32-bit range (ssc_saturate); the first node where
-//   one does is kept for a warning after the analysis (saturate_at).
+//   one does is kept for a warning after the analysis (saturate_at). With many groups,
+//   where no time comes near that range (so every sum is exact), a third
+//   pass, backward over the arrivals, keeps per node and launch group the
+//   required time min over capture groups of (relation - downstream), with
+//   the least capture group giving it; an arc's slack is then the least over
+//   its source's launch groups of required - arrival - arc, the same slack
+//   and requirement the pairs give, without meeting every pair of groups
+//   along logic they share.
 // Relations: the paths between two groups that a max-delay rule covers
 //   (a rule of both sets) are timed by the winning rule's value alone, as
 //   OpenSTA times them, in place of the clock check, shorter or longer;
@@ -59,7 +66,9 @@
 //   square of its groups.
 // Cost: O(V + E) per group with few groups; else O(V + E) per launch and
 //   capture group reaching each node, time and memory (O((V + E) · groups)
-//   at most); scoring O(E · pairs of groups per arc).
+//   at most), and relations met at the captures only (launch groups x
+//   capture groups of each captured node); scoring O(E · launch groups per
+//   arc) (O(E · pairs of groups per arc) where times near the 32-bit range).
 //   Memory the system refuses is an error of the analysis (SSC_UTIL).
 #include <algorithm>
 #include <climits>
@@ -449,6 +458,13 @@ class ANALYZER {
   }
   template <bool PER_GROUP>
   void score_arcs();
+  bool within_exact_range() const;
+  bool find_required();
+  // Calls f(i, j) for each entry i of the arrivals at u and the entry j of
+  // the same group in those at w (every group at u reaches w: a data arc
+  // into a comb node, not cut).
+  template <class F>
+  void each_matching_arrival(uint32_t u, uint32_t w, F&& f) const;
   // The groups reaching node v forward (arrivals) and backward (downstream).
   const GROUP_TIME* arrivals_begin(uint32_t v) const { return m_arr.data() + m_arr_begin[v]; }
   const GROUP_TIME* arrivals_end(uint32_t v) const { return m_arr.data() + m_arr_end[v]; }
@@ -513,6 +529,24 @@ class ANALYZER {
   // flat array each.
   std::vector<GROUP_TIME> m_arr, m_down;
   std::vector<uint32_t> m_arr_begin, m_arr_end, m_down_begin, m_down_end;
+  // The fan-out the downstream pass reads (data arcs into comb nodes not
+  // cut, capture arcs into nodes that capture): arc indices by source node,
+  // and the node each enters.
+  std::vector<uint32_t> m_fo_begin, m_fanout, m_fo_owner;
+  // Per arrival entry (parallel to m_arr): the launch group's required time
+  // at the node over every capture group downstream, min over h of
+  // relation(g, h) - downstream_h (+inf where no pair is timed), the least
+  // capture group reaching it and that pair's relation, and the same for the
+  // relaxed relation. Made (find_required) where no time can come near the
+  // 32-bit range, so that every sum is exact: an arc's slack is then the
+  // least over its launch groups of required - arrival - arc, O(groups at
+  // its source) rather than O(launch x capture groups).
+  struct REQUIRED {
+    int32_t req, relaxed, first, rel;
+  };
+  static constexpr int32_t kNoRequired = INT32_MAX;
+  std::vector<REQUIRED> m_req;
+  bool m_use_required = false;
   // Scratch of a merge: the best time per group (NONE: not met) and the
   // groups met.
   std::vector<int32_t> m_best;
@@ -1149,7 +1183,9 @@ void ANALYZER::forward(const std::vector<char>& launches) {
 void ANALYZER::backward() {
   const uint32_t n = uint32_t(m_data.nodes.size());
   // Fan-out arcs per source node: arc indices, by source.
-  std::vector<uint32_t> fo_begin(n + 1, 0), fanout;
+  std::vector<uint32_t>& fo_begin = m_fo_begin;
+  std::vector<uint32_t>& fanout = m_fanout;
+  fo_begin.assign(n + 1, 0);
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = m_data.nodes[v];
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
@@ -1161,7 +1197,8 @@ void ANALYZER::backward() {
   }
   for (uint32_t v = 0; v < n; ++v) fo_begin[v + 1] += fo_begin[v];
   fanout.resize(fo_begin[n]);
-  std::vector<uint32_t> owner(fo_begin[n]);
+  std::vector<uint32_t>& owner = m_fo_owner;
+  owner.resize(fo_begin[n]);
   {
     std::vector<uint32_t> fill(fo_begin.begin(), fo_begin.end() - 1);
     for (uint32_t v = 0; v < n; ++v) {
@@ -1214,7 +1251,86 @@ void ANALYZER::score() {
   m_best.assign(m_out->groups.size(), NONE);
   forward(launches);
   backward();
+  m_use_required = within_exact_range() && find_required();
   score_arcs<false>();
+}
+
+// Whether every arrival, downstream time, capture offset and arc delay
+// lies within kExactRange of 0: then no sum of the scoring saturates (a
+// path is at most 3 x kExactRange long; a relation, checked as
+// find_required meets it, at most kExactRange), and required times give the
+// slacks the pairs give.
+constexpr int64_t kExactRange = int64_t(1) << 28;
+bool ANALYZER::within_exact_range() const {
+  auto near = [](int64_t t) { return t >= -kExactRange && t <= kExactRange; };
+  for (const GROUP_TIME& e : m_arr)
+    if (!near(e.time)) return false;
+  for (const GROUP_TIME& e : m_down)
+    if (!near(e.time)) return false;
+  for (const TDB_ARC& a : m_data.arcs)
+    if (!near(a.m_delay)) return false;
+  for (const CAPTURE_ENTRY& c : m_caps)
+    if (!near(c.offset)) return false;
+  return true;
+}
+
+template <class F>
+void ANALYZER::each_matching_arrival(uint32_t u, uint32_t w, F&& f) const {
+  const uint32_t e = m_arr_end[u], we = m_arr_end[w];
+  uint32_t j = m_arr_begin[w];
+  for (uint32_t i = m_arr_begin[u]; i < e; ++i) {
+    const int32_t g = m_arr[i].group;
+    if (we - j > 16 * (e - i)) {  // few groups at u among many at w
+      j = uint32_t(std::lower_bound(m_arr.begin() + j, m_arr.begin() + we, g,
+                                    [](const GROUP_TIME& x, int32_t y) { return x.group < y; }) -
+                   m_arr.begin());
+    } else {
+      while (j < we && m_arr[j].group < g) ++j;
+    }
+    if (j < we && m_arr[j].group == g) f(i, j);
+  }
+}
+
+// Required times per arrival entry, in reverse topological order over the
+// fan-out the downstream pass read: at a capture, each capture group's
+// relation less its offset; through a data arc, the required time at its
+// end less the arc. Ties keep the least capture group, as the pairs are
+// scored in capture group order. False where a relation lies outside
+// kExactRange (the pairs are scored instead).
+bool ANALYZER::find_required() {
+  m_req.assign(m_arr.size(), REQUIRED{kNoRequired, kNoRequired, kNoRequired, NONE});
+  auto meet = [](REQUIRED& x, int32_t req, int32_t relaxed, int32_t h, int32_t rel) {
+    if (req < x.req || (req == x.req && h < x.first)) {
+      x.req = req;
+      x.first = h;
+      x.rel = rel;
+    }
+    x.relaxed = std::min(x.relaxed, relaxed);
+  };
+  for (auto it = m_order.rbegin(); it != m_order.rend(); ++it) {
+    const uint32_t u = *it;
+    if (m_arr_begin[u] == m_arr_end[u]) continue;
+    for (uint32_t f = m_fo_begin[u]; f < m_fo_begin[u + 1]; ++f) {
+      const TDB_ARC& arc = m_data.arcs[m_fanout[f]];
+      const uint32_t w = m_fo_owner[f];
+      if (arc.m_kind == TDB_ARC_CAPTURE) {
+        for (uint32_t i = m_arr_begin[u]; i < m_arr_end[u]; ++i)
+          for (uint32_t e = m_cap_begin[w]; e < m_cap_begin[w + 1]; ++e) {
+            const RELATION r = relation(m_arr[i].group, m_caps[e].group);
+            if (r.rel == NONE) continue;
+            if (r.rel < -kExactRange || r.rel > kExactRange || r.relaxed < -kExactRange || r.relaxed > kExactRange)
+              return false;
+            meet(m_req[i], r.rel - m_caps[e].offset, r.relaxed - m_caps[e].offset, m_caps[e].group, r.rel);
+          }
+        continue;
+      }
+      each_matching_arrival(u, w, [&](uint32_t i, uint32_t j) {
+        const REQUIRED& at = m_req[j];
+        if (at.first != kNoRequired) meet(m_req[i], at.req - arc.m_delay, at.relaxed - arc.m_delay, at.first, at.rel);
+      });
+    }
+  }
+  return true;
 }
 
 // Every arc against the pairs of groups its ends hold, in launch then
@@ -1242,6 +1358,25 @@ void ANALYZER::score_arcs() {
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
       const TDB_ARC& arc = m_data.arcs[k];
       if (arc.m_kind == TDB_ARC_UNCONSTRAINED) continue;
+      if constexpr (!PER_GROUP) {
+        if (arc.m_kind == TDB_ARC_DATA && m_use_required && node.get_kind() == TDB_NODE_COMB &&
+            m_pos[arc.m_src] < m_pos[v]) {
+          // Exact sums (within_exact_range): the least slack over the launch
+          // groups, the first of them in group order on a tie.
+          each_matching_arrival(arc.m_src, v, [&](uint32_t i, uint32_t j) {
+            const REQUIRED& at = m_req[j];
+            if (at.first == kNoRequired) return;
+            const int32_t path = m_arr[i].time + arc.m_delay;
+            const int32_t slack = at.req - path, relaxed = at.relaxed - path;
+            if (slack < m_out->arc_slack[k]) {
+              m_out->arc_slack[k] = slack;
+              m_out->arc_req[k] = at.rel;
+            }
+            if (relaxed < m_out->arc_relaxed[k]) m_out->arc_relaxed[k] = relaxed;
+          });
+          continue;
+        }
+      }
       each_arrival<PER_GROUP>(arc.m_src, [&](int g, int32_t a) {
         if (arc.m_kind == TDB_ARC_DATA) {
           each_down<PER_GROUP>(v, [&](int h, int32_t d) { consider(k, g, h, int64_t(a) + arc.m_delay + d); });

@@ -196,16 +196,16 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
                   std::string* error);
 // What ssc_read_sdc's result depends on in `data` (the nodes' names,
 // kinds and clocks, their arcs, and the sense of each arc's gate in its
-// input, ssc_input_sense), as a byte string: two
-// netlists with equal keys read every text into equal constraints, so a
-// read may be kept and given again while the text and the key stay equal.
-// O(nodes + arcs + name bytes).
-std::string ssc_sdc_netlist_key(const SSC_NETLIST_DATA& data);
-// The size in bytes of ssc_sdc_netlist_key(data), without making it: O(nodes).
-size_t ssc_sdc_netlist_key_size(const SSC_NETLIST_DATA& data);
-// Whether `key` is the key of `data`, without making the key: it is compared
-// piece by piece as it is written, up to the first difference.
-bool ssc_sdc_netlist_key_is(const SSC_NETLIST_DATA& data, const std::string& key);
+// input, ssc_input_sense), as a 128-bit digest of those fields: two
+// netlists with equal digests read every text into equal constraints (but
+// for a collision, near 2^-128), so a read may be kept and given again while
+// the text and the digest stay equal. 16 bytes whatever the netlist's size;
+// O(nodes + arcs + name bytes) to make, without allocating.
+struct SSC_NETLIST_DIGEST {
+  uint64_t lo = 0, hi = 0;
+  bool operator==(const SSC_NETLIST_DIGEST&) const = default;
+};
+SSC_NETLIST_DIGEST ssc_sdc_netlist_digest(const SSC_NETLIST_DATA& data);
 // Default clocks: every traced register clock source, period `period`.
 void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINTS* out);
 

@@ -116,6 +116,7 @@
 // the collections of a skipped command that can name no register (ports,
 // clocks) are not matched.
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -1509,18 +1510,48 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
 
 namespace {
 
-// Gives the key of ssc_sdc_netlist_key to `flush` in pieces of about 4 KiB
-// (a key is some 20 bytes a node besides its name and 6 an arc). Per node:
+// Gives the stream ssc_sdc_netlist_digest digests to `flush` in pieces of
+// up to 8 KiB (some 14 bytes a node besides its name and 6 an arc). Per node:
 // its kind, clock source and edge, its arcs (source, kind, and the sense of
 // the gate in the arc's input, ssc_input_sense, which decides whether and
 // how a clock passes it: gated clocks) and its name. That is everything the
 // reader reads of the netlist: the sense holds the gate's function, the
 // input's place (a multiplexer's data or select), its inversion and the
-// gate's tied inputs.
+// gate's tied inputs. The reader reads senses only where clocks pass gates
+// (ssc_register_clocks), in the logic before registers' clock sources: an
+// arc into logic outside that cone, which the other fields decide, gives a
+// fixed value in place of its sense, so that most netlists, whose registers
+// take their clocks from ports, read no gate's function here.
 template <class FLUSH>
 void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
+  // The comb nodes before registers' clock sources, through comb nodes
+  // (a superset of what ssc_register_clocks walks).
+  const size_t count = data.nodes.size();
+  std::vector<char> gating;
+  std::vector<uint32_t> stack;
+  for (const TDB_NODE& r : data.nodes) {
+    const int s = r.get_clock_source();
+    if (r.get_kind() != TDB_NODE_REGISTER || s < 0 || size_t(s) >= count || data.nodes[s].get_kind() != TDB_NODE_COMB)
+      continue;
+    if (gating.empty()) gating.assign(count, 0);
+    if (gating[s]) continue;
+    gating[s] = 1;
+    stack.assign(1, uint32_t(s));
+    while (!stack.empty()) {
+      const TDB_NODE& v = data.nodes[stack.back()];
+      stack.pop_back();
+      const uint32_t e = std::min<uint32_t>(SSC_NETLIST_DATA::arc_end(v), uint32_t(data.arcs.size()));
+      for (uint32_t k = SSC_NETLIST_DATA::arc_begin(v); k < e; ++k) {
+        const uint32_t u = data.arcs[k].m_src;
+        if (data.arcs[k].m_kind != TDB_ARC_DATA || u >= count || gating[u] || data.nodes[u].get_kind() != TDB_NODE_COMB)
+          continue;
+        gating[u] = 1;
+        stack.push_back(u);
+      }
+    }
+  }
   // Fields go into a buffer on the stack, flushed when the next record may
-  // not fit: no allocation, and no append call per field.
+  // not fit: no append call per field.
   constexpr size_t kCap = 8192, kNodeFields = 16;
   char buf[kCap];
   size_t at = 0;
@@ -1546,12 +1577,13 @@ void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
     const uint32_t e = std::min<uint32_t>(SSC_NETLIST_DATA::arc_end(n), uint32_t(data.arcs.size()));
     put(e - b);
     SSC_SENSE_READER senses;
+    const bool gates_clocks = !gating.empty() && gating[size_t(&n - data.nodes.data())];
     for (uint32_t k = b; k < e; ++k) {
       const TDB_ARC& arc = data.arcs[k];
       if (!room(sizeof arc.m_src + sizeof arc.m_kind + 1)) return;
       put(arc.m_src);
       put(arc.m_kind);
-      put(int8_t(senses.sense(arc.m_iterm)));
+      put(int8_t(gates_clocks ? senses.sense(arc.m_iterm) : 2));
     }
     const std::string& name = n.get_string_name();
     if (!room(sizeof(uint32_t))) return;
@@ -1568,35 +1600,83 @@ void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
 
 }  // namespace
 
-size_t ssc_sdc_netlist_key_size(const SSC_NETLIST_DATA& data) {
-  size_t bytes = sizeof data.nodes.size();
-  for (const TDB_NODE& n : data.nodes) {
-    const uint32_t b = SSC_NETLIST_DATA::arc_begin(n);
-    const uint32_t e = std::min<uint32_t>(SSC_NETLIST_DATA::arc_end(n), uint32_t(data.arcs.size()));
-    bytes += 14 + n.get_string_name().size() + (e > b ? 6 * size_t(e - b) : 0);
-  }
-  return bytes;
-}
+namespace {
 
-std::string ssc_sdc_netlist_key(const SSC_NETLIST_DATA& data) {
-  std::string key;
-  key.reserve(ssc_sdc_netlist_key_size(data));
-  write_netlist_key(data, [&key](std::string_view piece) {
-    key += piece;
+// A 128-bit digest of a byte stream given in pieces of any length
+// (MurmurHash3's x64 128-bit mixing over 16-byte blocks, a partial block
+// carried to the next piece; the length closes it). Not a cryptographic
+// hash: the streams it tells apart are netlists rebuilt by the program, not
+// chosen to collide, and two different ones share a digest with a
+// probability near 2^-128.
+class DIGEST_128 {
+ public:
+  void add(std::string_view piece) {
+    m_length += piece.size();
+    const char* p = piece.data();
+    size_t left = piece.size();
+    if (m_carried > 0) {
+      const size_t take = std::min(left, sizeof m_carry - m_carried);
+      std::memcpy(m_carry + m_carried, p, take);
+      m_carried += take;
+      p += take;
+      left -= take;
+      if (m_carried < sizeof m_carry) return;
+      block(m_carry);
+      m_carried = 0;
+    }
+    for (; left >= 16; p += 16, left -= 16) block(p);
+    std::memcpy(m_carry, p, left);
+    m_carried = left;
+  }
+  SSC_NETLIST_DIGEST finish() {
+    uint64_t k1 = 0, k2 = 0;
+    for (size_t i = m_carried; i-- > 8;) k2 = k2 << 8 | uint8_t(m_carry[i]);
+    for (size_t i = std::min<size_t>(m_carried, 8); i-- > 0;) k1 = k1 << 8 | uint8_t(m_carry[i]);
+    m_h2 ^= std::rotl(k2 * kC2, 33) * kC1;
+    m_h1 ^= std::rotl(k1 * kC1, 31) * kC2;
+    m_h1 ^= m_length;
+    m_h2 ^= m_length;
+    m_h1 += m_h2;
+    m_h2 += m_h1;
+    m_h1 = mix(m_h1);
+    m_h2 = mix(m_h2);
+    m_h1 += m_h2;
+    m_h2 += m_h1;
+    return SSC_NETLIST_DIGEST{m_h1, m_h2};
+  }
+
+ private:
+  static constexpr uint64_t kC1 = 0x87c37b91114253d5ull, kC2 = 0x4cf5ad432745937full;
+  static uint64_t mix(uint64_t k) {
+    k ^= k >> 33;
+    k *= 0xff51afd7ed558ccdull;
+    k ^= k >> 33;
+    k *= 0xc4ceb9fe1a85ec53ull;
+    return k ^ (k >> 33);
+  }
+  void block(const char* p) {
+    uint64_t k1, k2;
+    std::memcpy(&k1, p, 8);
+    std::memcpy(&k2, p + 8, 8);
+    m_h1 ^= std::rotl(k1 * kC1, 31) * kC2;
+    m_h1 = (std::rotl(m_h1, 27) + m_h2) * 5 + 0x52dce729;
+    m_h2 ^= std::rotl(k2 * kC2, 33) * kC1;
+    m_h2 = (std::rotl(m_h2, 31) + m_h1) * 5 + 0x38495ab5;
+  }
+  uint64_t m_h1 = 0x6b79ab5bd5cc2d1full, m_h2 = 0x9e3779b97f4a7c15ull, m_length = 0;
+  char m_carry[16];
+  size_t m_carried = 0;
+};
+
+}  // namespace
+
+SSC_NETLIST_DIGEST ssc_sdc_netlist_digest(const SSC_NETLIST_DATA& data) {
+  DIGEST_128 digest;
+  write_netlist_key(data, [&digest](std::string_view piece) {
+    digest.add(piece);
     return true;
   });
-  return key;
-}
-
-bool ssc_sdc_netlist_key_is(const SSC_NETLIST_DATA& data, const std::string& key) {
-  size_t at = 0;
-  bool equal = true;
-  write_netlist_key(data, [&](std::string_view piece) {
-    equal = at + piece.size() <= key.size() && key.compare(at, piece.size(), piece) == 0;
-    at += piece.size();
-    return equal;
-  });
-  return equal && at == key.size();
+  return digest.finish();
 }
 
 void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINTS* out) {

@@ -361,35 +361,29 @@ void post_sdc_warnings(const std::string& sdc, const std::string& text, const st
 
 namespace {
 
-// The last reads of constraints, each with its text and the key of the
-// netlist it was read against (ssc_sdc_netlist_key), most recent last: the
-// analysis runs many times on one file over netlists rebuilt from the same
-// gates, and a file of thousands of commands takes longer to read than the
-// key to build. A read is given again only while text and key are equal
-// byte for byte, so an edited file or netlist is read afresh. Reads against
-// one netlist share its key. What the kept reads hold together (texts,
-// keys and constraints) stays within kMaxKeptBytes: the oldest go first, and
-// a read that alone would pass it is not kept (a netlist of a million gates
-// has a key of some 40 MB); failed reads are not kept either. A read is kept
-// only when its text was read before against a netlist of as many nodes and
-// arcs (SEEN_READ): every analysis after an edit of the netlist reads the
-// file afresh, and does not make a key that no later analysis would match.
-struct SEEN_READ {
-  size_t text_hash = 0, text_size = 0, nodes = 0, arcs = 0;
-  bool operator==(const SEEN_READ&) const = default;
-};
+// The last reads of constraints, each with its text and the digest of the
+// netlist it was read against (ssc_sdc_netlist_digest), most recent last:
+// the analysis runs many times on one file over netlists rebuilt from the
+// same gates, and a file of thousands of commands takes far longer to read
+// than the digest to make. A read is given again only while the text is
+// equal byte for byte and the digest equal, so an edited file or netlist is
+// read afresh. A digest takes 16 bytes whatever the netlist's size, so a
+// read is kept whatever the netlist (a key of the netlist's own bytes, 40 MB
+// for a million gates, once kept none on large netlists). What the kept
+// reads hold together (texts and constraints) stays within kMaxKeptBytes:
+// the oldest go first, and a read that alone would pass it is not kept;
+// failed reads are not kept either. The digest is made at most once per
+// read, and only where a kept read's text is equal or a read is kept.
 struct KEPT_READ {
   std::string text;
-  std::shared_ptr<const std::string> netlist_key;
+  kavu_platform::SSC_NETLIST_DIGEST netlist;
   kavu_platform::SSC_CONSTRAINTS constraints;
-  size_t bytes = 0;  // text and constraints; the key is counted once, in kept_bytes
-  SEEN_READ seen;
+  size_t bytes = 0;  // text and constraints
 };
 const size_t kKeptReads = 2;
 const size_t kMaxKeptBytes = size_t(16) << 20;
 std::mutex g_kept_mutex;
 std::vector<KEPT_READ> g_kept_reads;
-std::vector<SEEN_READ> g_seen_reads;  // reads not kept, most recent last (kKeptReads)
 
 // Bytes the constraints hold (their vectors' and strings' heap blocks).
 size_t constraints_bytes(const kavu_platform::SSC_CONSTRAINTS& c) {
@@ -405,25 +399,28 @@ size_t constraints_bytes(const kavu_platform::SSC_CONSTRAINTS& c) {
   return bytes;
 }
 
-// Bytes the kept reads hold, each key once. Under g_kept_mutex.
+// Bytes the kept reads hold. Under g_kept_mutex.
 size_t kept_bytes() {
   size_t bytes = 0;
-  for (size_t k = 0; k < g_kept_reads.size(); ++k) {
-    bytes += g_kept_reads[k].bytes;
-    bool shared = false;
-    for (size_t j = 0; j < k && !shared; ++j) shared = g_kept_reads[j].netlist_key == g_kept_reads[k].netlist_key;
-    if (!shared) bytes += g_kept_reads[k].netlist_key->capacity();
-  }
+  for (const KEPT_READ& r : g_kept_reads) bytes += r.bytes;
   return bytes;
 }
 
 bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_platform::SSC_CONSTRAINTS* c,
                    std::string* error) {
+  // The digest is made outside the lock (other threads' reads wait for no
+  // walk of this netlist), and only where a kept read has the same text.
+  kavu_platform::SSC_NETLIST_DIGEST digest;
+  bool digested = false;
   {
     std::lock_guard<std::mutex> lock(g_kept_mutex);
+    for (const KEPT_READ& r : g_kept_reads) digested = digested || r.text == text;
+  }
+  if (digested) {
+    digest = kavu_platform::ssc_sdc_netlist_digest(data);
+    std::lock_guard<std::mutex> lock(g_kept_mutex);
     for (size_t k = g_kept_reads.size(); k-- > 0;) {
-      if (g_kept_reads[k].text != text || !kavu_platform::ssc_sdc_netlist_key_is(data, *g_kept_reads[k].netlist_key))
-        continue;
+      if (g_kept_reads[k].netlist != digest || g_kept_reads[k].text != text) continue;
       std::rotate(g_kept_reads.begin() + long(k), g_kept_reads.begin() + long(k) + 1, g_kept_reads.end());
       *c = g_kept_reads.back().constraints;
       return true;
@@ -433,22 +430,9 @@ bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_p
   const size_t bytes = text.capacity() + constraints_bytes(*c);
   if (bytes > kMaxKeptBytes) return true;
   try {  // a read that memory does not allow to keep is not kept
-    const SEEN_READ seen{std::hash<std::string>()(text), text.size(), data.nodes.size(), data.arcs.size()};
+    if (!digested) digest = kavu_platform::ssc_sdc_netlist_digest(data);
+    KEPT_READ kept{text, digest, *c, bytes};
     std::lock_guard<std::mutex> lock(g_kept_mutex);
-    bool again = std::find(g_seen_reads.begin(), g_seen_reads.end(), seen) != g_seen_reads.end();
-    for (const KEPT_READ& r : g_kept_reads) again = again || r.seen == seen;
-    if (!again) {
-      if (g_seen_reads.size() >= kKeptReads) g_seen_reads.erase(g_seen_reads.begin());
-      g_seen_reads.push_back(seen);
-      return true;
-    }
-    KEPT_READ kept{text, nullptr, *c, bytes, seen};
-    for (const KEPT_READ& r : g_kept_reads)
-      if (!kept.netlist_key && kavu_platform::ssc_sdc_netlist_key_is(data, *r.netlist_key)) kept.netlist_key = r.netlist_key;
-    if (!kept.netlist_key) {
-      if (bytes + kavu_platform::ssc_sdc_netlist_key_size(data) > kMaxKeptBytes) return true;
-      kept.netlist_key = std::make_shared<const std::string>(kavu_platform::ssc_sdc_netlist_key(data));
-    }
     g_kept_reads.reserve(kKeptReads + 1);
     g_kept_reads.push_back(std::move(kept));
     while (g_kept_reads.size() > kKeptReads || kept_bytes() > kMaxKeptBytes) g_kept_reads.erase(g_kept_reads.begin());
@@ -501,7 +485,6 @@ void ssc_forget_kept_reads() {
   std::vector<KEPT_READ> dropped;
   std::lock_guard<std::mutex> lock(g_kept_mutex);
   dropped.swap(g_kept_reads);
-  g_seen_reads.clear();
 }
 
 size_t ssc_kept_read_bytes() {
