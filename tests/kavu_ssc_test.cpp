@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include "cmp/cmp.h"
@@ -481,7 +482,18 @@ TEST_F(KavuSsc, FlattenedNetlistIsWrittenAndReadBackPerPartition) {
     if (fd >= 0) ::close(fd);
     return set;
   };
+  // The directory's flags and mount go, and the scratch directories' modes
+  // come back, however the rows end.
+  struct RESTORE {
+    std::function<void()> run;
+    ~RESTORE() { run(); }
+  };
   std::vector<std::pair<std::filesystem::path, std::filesystem::perms>> opened;
+  const RESTORE restore{[&] {
+    set_flags(0);
+    ::umount2(db.c_str(), MNT_DETACH);
+    for (const auto& [d, perms] : opened) std::filesystem::permissions(d, perms);
+  }};
   for (const std::filesystem::path& d : {std::filesystem::current_path().parent_path(), std::filesystem::current_path()}) {
     opened.emplace_back(d, std::filesystem::status(d).permissions());
     std::filesystem::permissions(d, std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
@@ -589,7 +601,6 @@ TEST_F(KavuSsc, FlattenedNetlistIsWrittenAndReadBackPerPartition) {
   }
   set_flags(0);
   ::umount2(db.c_str(), MNT_DETACH);
-  for (const auto& [d, perms] : opened) std::filesystem::permissions(d, perms);
   std::filesystem::remove_all(db);
   EXPECT_FALSE(kavu_wants_to_run_timing_analysis_but_device_fails(&m_facade));
   CMP_FACADE bare;

@@ -514,6 +514,7 @@ bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* proble
   if (error != EACCES && error != EPERM && error != EROFS) return fail(error, problem);
   const std::string dir = fio_directory_of(path);
   abandon();
+  m_failure = error;
   if (problem)
     *problem = "cannot create a file in the directory \"" +
                kavu_platform::msg_printable_text(dir, kavu_platform::MSG_MAX_PATH_BYTES, true) +
