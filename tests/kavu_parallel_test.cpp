@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -693,16 +694,16 @@ TEST(KavuParallelRun, NamesThatLookLikeOptionsOrPathsStayNames) {
 
 // A full disk is named as such, by the parent and by the helper, though the
 // failed write's partial file is gone (and its room free again) when the
-// failure is reported. The file written (an archive's temporary file, the
-// copy kept of a partition archive) is made a link to /dev/full, where every
-// write fails as on a full disk. The kept copy used to be "cannot copy".
+// failure is reported. The file written (an archive, the copy kept of a
+// partition archive) is made a link to /dev/full, where every write fails
+// as on a full disk; the helper's result, written over the archive it
+// reads, goes through a link to a file on a full tmpfs (as root). The kept copy used to be "cannot copy".
 // Another failure (the link names a directory) is the system's reason, the
 // message naming the file that failed once: the partition archive's path
 // was named twice, the namespace archive's failure was only "the write
 // failed", and a failed kept copy named the partition archive.
 TEST(KavuParallelArchives, AFullDiskIsSaidToBeFull) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
-  const std::string tmp = ".tmp" + std::to_string(getpid());
   struct ROW {
     const char* what;
     std::string link;  // the file whose write meets the full disk
@@ -714,9 +715,9 @@ TEST(KavuParallelArchives, AFullDiskIsSaidToBeFull) {
       PARALLEL_SCOPE scope;
       const std::string archive = kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb";
       const std::string kept = kavu_parallel_kept_archive_name("rev 1", "map", 0) + ".cdb";
-      const ROW rows[] = {{"namespace archive", gen_get_db_dir_path() + "/hdb_namespace.cdb" + tmp,
+      const ROW rows[] = {{"namespace archive", gen_get_db_dir_path() + "/hdb_namespace.cdb",
                            "Parallel synthesis cannot write the design's namespace archive in", gen_get_db_dir_path()},
-                          {"partition archive", archive + tmp, "Parallel synthesis cannot write partition 0 to", archive},
+                          {"partition archive", archive, "Parallel synthesis cannot write partition 0 to", archive},
                           {"kept copy", kept, "Parallel synthesis cannot write partition 0 to", kept}};
       const ROW& row = rows[which];
       SCOPED_TRACE(std::string(row.what) + " " + device);
@@ -745,12 +746,27 @@ TEST(KavuParallelArchives, AFullDiskIsSaidToBeFull) {
     }
   }
   // The helper, run as the driver runs it without pipes, meets the full disk
-  // writing its result; its process id (and so its temporary file's name)
-  // is known between fork and exec.
+  // writing its result: the partition archive it reads is a link to a file
+  // on a tmpfs without a free block or inode.
+  if (geteuid() != 0) GTEST_SKIP() << "the helper's row mounts a tmpfs: needs root";
   PARALLEL_SCOPE scope;
   auto* part = new CDB_SGATE_NETLIST(true, 1, 1);
   make_buffer(part, make_input_pin(part, "a"));
   ASSERT_TRUE(kavu_parallel_write_and_delete_partition("rev 1", "map", 0, part));
+  const std::string archive = kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb";
+  std::filesystem::create_directory("full");
+  ASSERT_EQ(mount("tmpfs", "full", "tmpfs", 0, "size=256k,nr_inodes=8"), 0) << strerror(errno);
+  std::filesystem::copy_file(archive, "full/archive.cdb");
+  std::filesystem::remove(archive);
+  std::filesystem::create_symlink(std::filesystem::absolute("full/archive.cdb"), archive);
+  {
+    const int filler = open("full/filler", O_WRONLY | O_CREAT, 0644);
+    const std::string chunk(4096, 'z');
+    while (filler >= 0 && write(filler, chunk.data(), chunk.size()) > 0) {
+    }
+    if (filler >= 0) close(filler);
+    for (int k = 0; k < 16; ++k) close(open(("full/x" + std::to_string(k)).c_str(), O_WRONLY | O_CREAT, 0644));
+  }
   const std::string program = std::string(KAVU_HELPER_DIR) + "/velmora_map";
   const std::vector<std::string> args = {program, "--helper=0", "--helper_type=map", "--helper_step=1",
                                          "--db_dir=" + gen_get_db_dir_path(), "-c", "rev 1", "--", "my project"};
@@ -771,13 +787,11 @@ TEST(KavuParallelArchives, AFullDiskIsSaidToBeFull) {
   }
   ASSERT_GT(child, 0);
   close(go[0]);
-  const std::string link = kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb.tmp" + std::to_string(child);
-  std::filesystem::create_symlink("/dev/full", link);
   ASSERT_EQ(write(go[1], "x", 1), 1);
   close(go[1]);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
-  std::filesystem::remove(link);
+  umount2("full", MNT_DETACH);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 11);
   std::ifstream log("full_helper.log");

@@ -251,13 +251,44 @@ int fio_write_all(int fd, std::string_view text, uint64_t* at = nullptr) {
   return 0;
 }
 
+// Takes the room for `total` bytes of the regular file open on `fd` (of
+// state `st`) where the file system reserves nothing (ext2, ramfs: no
+// fallocate), by writing it, without changing a byte of the text: each
+// block of the current text that reads a zero byte first (it may be a hole)
+// gets that zero byte written again, and the length past the current end is
+// written with zeros. 0 or the system's error (the caller cuts the file back).
+int fio_reserve_by_writing(int fd, const struct stat& st, uint64_t total) {
+  const uint64_t size = uint64_t(st.st_size);
+  struct statvfs fs;
+  const uint64_t block = ::fstatvfs(fd, &fs) == 0 && fs.f_frsize > 0 ? uint64_t(fs.f_frsize) : 512;
+  static const char zeros[64 << 10] = {};
+  for (uint64_t at = 0; at < std::min(size, total); at += block) {
+    char c = 1;
+    ssize_t n;
+    while ((n = ::pread(fd, &c, 1, off_t(at))) < 0 && errno == EINTR) {
+    }
+    if (n < 0 && errno == EBADF) break;  // a file the caller may only write: its holes are not found
+    if (n < 0) return errno;
+    if (n == 1 && c != 0) continue;
+    uint64_t put = at;
+    if (const int error = fio_write_all(fd, std::string_view(zeros, 1), &put)) return error;
+  }
+  for (uint64_t at = size; at < total;) {
+    const size_t n = size_t(std::min<uint64_t>(total - at, sizeof zeros));
+    if (const int error = fio_write_all(fd, std::string_view(zeros, n), &at)) return error;
+  }
+  return 0;
+}
+
 // Writes the parts as the whole of the regular file open on `fd`, in place,
 // so that a write the system refuses for want of room leaves the file as it
-// was: the new length is checked against the size limit and reserved
-// (fallocate) before a byte of the file changes, then the text is written
-// from the start and the file cut to its length. Only a failure of the
-// device after the room is reserved can leave the file part new. 0 or the
-// system's error. A device or a FIFO takes the text as it comes.
+// was: the new length is checked against the size limit and its room
+// reserved (fallocate, else written: fio_reserve_by_writing) before a byte
+// of the text changes, then the text is written from the start and the file
+// cut to its length. A reservation that fails cuts the file back to its
+// length and refuses the write. Only a failure of the device after the room
+// is reserved can leave the file part new. 0 or the system's error. A device
+// or a FIFO takes the text as it comes.
 int fio_write_in_place(int fd, const std::string_view* parts, size_t count) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return errno;
@@ -270,22 +301,16 @@ int fio_write_in_place(int fd, const std::string_view* parts, size_t count) {
   for (size_t k = 0; k < count; ++k) total += parts[k].size();
   if (total > fio_size_limit()) return EFBIG;
   if (total > 0) {
-    int reserved;
-    while ((reserved = ::fallocate(fd, 0, 0, off_t(total))) != 0 && errno == EINTR) {
-    }
-    if (reserved != 0) {
-      const int error = errno;
-      if (error != EOPNOTSUPP && error != ENOSYS) {
-        // A reservation the system stopped part-way may have grown the file.
-        struct stat now;
-        if (::fstat(fd, &now) == 0 && now.st_size != st.st_size) (void)!::ftruncate(fd, st.st_size);
-        return error;
-      }
-      // A file system that reserves nothing: the free room is looked at.
-      struct statvfs fs;
-      const uint64_t held = uint64_t(st.st_blocks) * 512;
-      if (total > held && ::fstatvfs(fd, &fs) == 0 && total - held > uint64_t(fs.f_bavail) * fs.f_frsize)
-        return ENOSPC;
+    int error;
+    do {
+      error = ::fallocate(fd, 0, 0, off_t(total)) == 0 ? 0 : errno;
+    } while (error == EINTR);
+    if (error == EOPNOTSUPP || error == ENOSYS) error = fio_reserve_by_writing(fd, st, total);
+    if (error) {
+      // A reservation stopped part-way may have grown the file.
+      struct stat now;
+      if (::fstat(fd, &now) == 0 && now.st_size != st.st_size) (void)!::ftruncate(fd, st.st_size);
+      return error;
     }
   }
   uint64_t at = 0;
@@ -294,6 +319,19 @@ int fio_write_in_place(int fd, const std::string_view* parts, size_t count) {
   if (uint64_t(st.st_size) > total && ::ftruncate(fd, off_t(total)) != 0) return errno;
   return 0;
 }
+
+// Opens an existing file to be written in place, not cut: for reading too
+// where the caller may (a reservation by writing looks for holes), else for
+// writing alone. -1 with errno.
+int fio_open_existing_for_writing(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  return fd >= 0 || errno != EACCES ? fd : ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+}
+
+// Reasons of a refused write that are not the system's error numbers.
+constexpr int kFioNulInPath = -1;        // the path holds a NUL byte
+constexpr int kFioNoTemporaryName = -2;  // every name a temporary may take is taken
+constexpr int kFioTemporaryNames = 100;
 
 // Creates a new file beside `target`, in the same directory, exclusively
 // (a name taken, a link planted there included, is passed over), readable
@@ -306,7 +344,7 @@ int fio_create_beside(const std::string& target, std::string* temp, int* error) 
   const std::string_view leaf = std::string_view(target).substr(leaf_at);
   const std::string pid = ".tmp" + std::to_string(::getpid()) + "_";
   *error = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  for (int attempt = 0; attempt < kFioTemporaryNames; ++attempt) {
     const std::string suffix = pid + std::to_string(attempt);
     const size_t keep = std::min(leaf.size(), size_t(NAME_MAX) - suffix.size());
     temp->assign(target, 0, leaf_at);
@@ -317,6 +355,7 @@ int fio_create_beside(const std::string& target, std::string* temp, int* error) 
     *error = errno ? errno : EIO;
     if (*error != EEXIST) break;
   }
+  if (*error == EEXIST) *error = kFioNoTemporaryName;
   temp->clear();
   return -1;
 }
@@ -400,7 +439,16 @@ bool fio_has_attributes_a_rename_drops(int fd) {
 
 bool FIO_FILE_REPLACEMENT::fail(int error, std::string* problem) {
   abandon();
-  if (problem) *problem = "cannot write the file: " + std::string(std::strerror(error ? error : EIO));
+  if (!error) error = EIO;
+  m_failure = error == kFioNulInPath ? EINVAL : error == kFioNoTemporaryName ? EEXIST : error;
+  if (!problem) return false;
+  if (error == kFioNulInPath)
+    *problem = "cannot write the file: the path holds a NUL byte";
+  else if (error == kFioNoTemporaryName)
+    *problem = "cannot write the file: all " + std::to_string(kFioTemporaryNames) +
+               " names of a temporary file beside it are taken";
+  else
+    *problem = "cannot write the file: " + std::string(std::strerror(error));
   return false;
 }
 
@@ -414,7 +462,10 @@ bool FIO_FILE_REPLACEMENT::hold(int fd) {
 
 bool FIO_FILE_REPLACEMENT::open(const std::string& path, std::string* problem) {
   abandon();
+  m_failure = 0;
   if (path.empty()) return fail(ENOENT, problem);
+  // The system would take the path as cut at its NUL byte: another file.
+  if (path.find('\0') != std::string::npos) return fail(kFioNulInPath, problem);
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
     // Nothing there, or a dangling link: created. A loop of links, a
@@ -433,7 +484,7 @@ bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* proble
   if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
     // A dangling link: the file it names is created, as an open creates it,
     // and removed again by a failed write.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return fail(errno, problem);
     std::error_code ec;
     m_created = fs::canonical(fs::path(path), ec).string();
@@ -450,8 +501,11 @@ bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* proble
     }
     if (!fio_temp_refused_by_directory(error)) return fail(error, problem);
   }
-  // No temporary the directory takes: the file itself, created here.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  // No temporary the directory takes: the file itself, created here (and
+  // not removed again where the directory keeps its names, so there a text
+  // known to pass the file-size limit creates nothing).
+  if (m_size_hint > fio_size_limit() && fio_directory_keeps_names(path)) return fail(EFBIG, problem);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd >= 0) {
     m_created = path;
     return hold(fd);
@@ -460,6 +514,7 @@ bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* proble
   if (error != EACCES && error != EPERM && error != EROFS) return fail(error, problem);
   const std::string dir = fio_directory_of(path);
   abandon();
+  m_failure = error;
   if (problem)
     *problem = "cannot create a file in the directory \"" +
                kavu_platform::msg_printable_text(dir, kavu_platform::MSG_MAX_PATH_BYTES, true) +
@@ -477,7 +532,7 @@ bool FIO_FILE_REPLACEMENT::open_existing(const std::string& path, std::string* p
   }
   // Opened for writing, not cut: the caller must be let write the file
   // itself, as writing in place asks, whoever may write its directory.
-  const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+  const int fd = fio_open_existing_for_writing(target);
   if (fd < 0) return fail(errno, problem);
   // The rename only where it leaves what writing in place leaves: one
   // name, a directory whose names may change, no mount on the file and no
@@ -584,9 +639,9 @@ int FIO_FILE_REPLACEMENT::commit_refused_rename(int text) {
     if (n <= 0) return n < 0 ? errno : EIO;
     at += size_t(n);
   }
-  int fd = ::open(m_target.c_str(), O_WRONLY | O_CLOEXEC);
+  int fd = fio_open_existing_for_writing(m_target);
   if (fd < 0 && errno == ENOENT) {
-    fd = ::open(m_target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = ::open(m_target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) m_created = m_target;
   }
   if (fd < 0) return errno;
@@ -617,6 +672,7 @@ void FIO_FILE_REPLACEMENT::abandon() {
 bool FIO_FILE_SYSTEM::replace_file(const std::string& path, std::initializer_list<std::string_view> parts,
                                    std::string* problem) {
   FIO_FILE_REPLACEMENT file;
+  for (std::string_view part : parts) file.m_size_hint += part.size();
   if (!file.open(path, problem)) return false;
   // A file written in place takes the parts themselves, not a copy.
   if (file.m_mode == FIO_FILE_REPLACEMENT::HELD) return file.commit_held(parts.begin(), parts.size(), problem);

@@ -110,9 +110,13 @@ class FIO_FILE_SYSTEM {
   // written in place (one of several hard links: every name sees the new
   // text), and so is a file whose rename the system refuses (EBUSY, EPERM,
   // EXDEV): the whole text is in hand first, its length is checked against
-  // the file-size limit and reserved (fallocate), and only then is the file
+  // the file-size limit and its room reserved (fallocate; on a file system
+  // without it, ext2 or ramfs, by writing zeros past the current end and
+  // into what may be holes, the text unchanged), and only then is the file
   // overwritten and cut to the length, so a failed write leaves it as it
-  // was there too (but a device failing after the reservation). A file the
+  // was there too (a reservation that fails cuts the file back to its
+  // length: "No space left on device"; only a device failing after the
+  // reservation can leave it part new). A file the
   // caller may not write is refused ("cannot write the file: Permission
   // denied"), whoever may write the directory. A new file gets the
   // permissions a created file gets (0666 less the umask); an existing one
@@ -126,7 +130,9 @@ class FIO_FILE_SYSTEM {
   // "cannot create a file in the directory "<directory, escaped>":
   // Permission denied". A text past the process's file-size limit
   // (RLIMIT_FSIZE) is refused before it is written ("File too large"), so
-  // no SIGXFSZ is raised.
+  // no SIGXFSZ is raised. A path holding a NUL byte is refused ("the path
+  // holds a NUL byte"), and so is a write whose 100 temporary names are all
+  // taken ("all 100 names of a temporary file beside it are taken").
   static bool replace_file(const std::string& path, std::initializer_list<std::string_view> parts,
                            std::string* problem);
 };
@@ -151,6 +157,10 @@ class FIO_FILE_REPLACEMENT {
   bool write(std::string_view part);
   bool commit(std::string* problem);
   void abandon();
+  // The system's error number of the last open() or commit() that failed
+  // (EINVAL for a path holding a NUL byte, EEXIST when no temporary name
+  // was free), 0 when none has since the last open().
+  int failure() const { return m_failure; }
 
  private:
   friend class FIO_FILE_SYSTEM;
@@ -164,6 +174,8 @@ class FIO_FILE_REPLACEMENT {
 
   int m_fd = -1;              // the temporary's (BESIDE), the target's (HELD)
   int m_error = 0;            // the first failed write's
+  int m_failure = 0;          // the last failure's (failure())
+  uint64_t m_size_hint = 0;   // the whole text's length, when known before open()
   MODE m_mode = NONE;
   uint64_t m_written = 0;     // bytes written to the temporary
   uint64_t m_limit = UINT64_MAX;  // the file-size limit of a regular file

@@ -11,6 +11,7 @@
 // destructors.
 #include "gen/gen.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -184,14 +185,23 @@ bool gen_make_db_dir(std::string* reason) {
   if (!err) {
     // Permission bits do not tell (root passes them; a kernel pseudo file
     // system refuses new files whatever they say): a file made and removed
-    // again does, with the system's reason.
-    std::string probe = dir + "/.kavu_write_probe_XXXXXX";
-    const int fd = ::mkstemp(probe.data());
-    if (fd < 0) {
+    // again does, with the system's reason. The file is made without a name
+    // where the file system can (an append-only directory would keep a named
+    // one), else under a unique name removed at once.
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
       err = errno;
     } else {
-      ::close(fd);
-      ::unlink(probe.c_str());
+      std::string probe = dir + "/.kavu_write_probe_XXXXXX";
+      fd = ::mkstemp(probe.data());
+      if (fd < 0) {
+        err = errno;
+      } else {
+        ::close(fd);
+        ::unlink(probe.c_str());
+      }
     }
   }
   if (!err) return true;

@@ -35,6 +35,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
@@ -300,6 +301,7 @@ class BLIF_READER {
   std::vector<SIGNAL> m_signals;
   std::vector<PENDING_READ> m_pending;
   std::vector<std::pair<CDB_SGATE_NODE*, uint32_t>> m_output_pins;  // pin, signal
+  std::unordered_set<uint32_t> m_output_signals;  // the signals the top model lists as outputs
   // The nets named $false, $undef (value 0) and $true (1), one per instance.
   std::vector<std::pair<uint32_t, int>> m_constant_nets;
   // The names to give once the text is gone (release_parse_data): their
@@ -696,6 +698,7 @@ BLIF_RESULT BLIF_READER::run() {
     decltype(m_pending)().swap(m_pending);
     decltype(m_arena)().swap(m_arena);
     decltype(m_output_pins)().swap(m_output_pins);
+    decltype(m_output_signals)().swap(m_output_signals);
     decltype(m_instance_counts)().swap(m_instance_counts);
     m_text.reset();
     m_lines.reset();
@@ -790,6 +793,12 @@ bool BLIF_READER::statement(INSTANCE_SCOPE& scope, uint32_t& li, int depth) {
 bool BLIF_READER::read_pins(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, bool inputs) {
   for (uint32_t i = 1; i < l.m_count; ++i) {
     uint32_t s = resolve(scope, tok(l, i));
+    if (!inputs && !m_output_signals.insert(s).second) {
+      // One port of that name: a second would be written under another name.
+      m_warnings.push_back(m_file + ":" + std::to_string(l.m_line) + ": output '" + quoted(m_table.name(s)) +
+                           "' is listed twice; read as one port");
+      continue;
+    }
     auto* pin = new CDB_SGATE_IO(nullptr, inputs ? CDB_IO_INPUT : CDB_IO_OUTPUT);
     add_gate(pin);
     if (inputs) {
@@ -1129,6 +1138,7 @@ bool BLIF_READER::connect_reads() {
 // and the signal table go. False when the memory for the copy cannot be had.
 bool BLIF_READER::release_parse_data() {
   std::vector<PENDING_READ>().swap(m_pending);
+  decltype(m_output_signals)().swap(m_output_signals);
   m_scratch_lines.clear();
   m_table.release_index();
   size_t driven = 0;

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -389,15 +390,15 @@ std::string record_key(const std::string& name, const std::string& ext) {
 }
 }  // namespace
 
+PDB_ARCHIVE::PDB_ARCHIVE() = default;
+
 PDB_ARCHIVE::PDB_ARCHIVE(const std::string& name, OPEN_MODE mode) { open(name, mode); }
 
 PDB_ARCHIVE::~PDB_ARCHIVE() {
   clear_records();
-  if (m_open && m_staged) FIO_FILE_SYSTEM::remove_if_exists(temporary_path());
+  m_file.reset();  // a staged file not closed: its temporary goes, the target stays
   m_open = false;
 }
-
-std::string PDB_ARCHIVE::temporary_path() const { return m_path + ".tmp" + std::to_string(::getpid()); }
 
 void PDB_ARCHIVE::open(const std::string& name, OPEN_MODE mode) {
   PLAT_CHECK(!m_open, "PDB");
@@ -472,31 +473,51 @@ void PDB_ARCHIVE::parse(std::istream& in, uint64_t size) {
   }
 }
 
+// The file is written as every file of the library is (FIO_FILE_REPLACEMENT):
+// beside the target and renamed over it where that leaves what writing in
+// place leaves, else in place with its room reserved first; a link is
+// followed, a file's other names, owner, group and mode are kept, and a
+// failed write leaves the archive as it was.
 void PDB_ARCHIVE::stage() {
   PLAT_CHECK(is_writing() && !m_staged, "PDB");
   std::vector<RECORD> records = std::move(m_records);
   clear_records();
-  const std::string temp = temporary_path();
-  errno = 0;
-  std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-  out.write(kMagic, sizeof kMagic);
-  for (const RECORD& r : records) {
-    std::vector<uint8_t> head;
-    append_text(head, r.m_name);
-    append_text(head, r.m_ext);
-    append_u32(head, static_cast<uint32_t>(r.m_payload.size()));
-    out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
-    out.write(reinterpret_cast<const char*>(r.m_payload.data()), static_cast<std::streamsize>(r.m_payload.size()));
+  auto file = std::make_unique<FIO_FILE_REPLACEMENT>();
+  std::string problem;
+  bool written = file->open(m_path, &problem);
+  // Small records are gathered into writes of up to a megabyte; a large
+  // payload goes as it is.
+  const size_t kGather = size_t(1) << 20;
+  std::vector<uint8_t> gathered(kMagic, kMagic + sizeof kMagic);
+  auto flush = [&] {
+    written = written && file->write(std::string_view(reinterpret_cast<const char*>(gathered.data()), gathered.size()));
+    gathered.clear();
+  };
+  for (RECORD& r : records) {
+    if (!written) break;
+    append_text(gathered, r.m_name);
+    append_text(gathered, r.m_ext);
+    append_u32(gathered, static_cast<uint32_t>(r.m_payload.size()));
+    if (gathered.size() + r.m_payload.size() <= kGather) {
+      gathered.insert(gathered.end(), r.m_payload.begin(), r.m_payload.end());
+    } else {
+      flush();
+      written = written &&
+                file->write(std::string_view(reinterpret_cast<const char*>(r.m_payload.data()), r.m_payload.size()));
+    }
+    std::vector<uint8_t>().swap(r.m_payload);  // a text held for writing in place is not held twice
+    if (gathered.size() >= kGather) flush();
   }
-  out.close();
-  if (!out) {
-    // The system's reason, taken before the partial file is removed (a full
+  flush();
+  if (!written) {
+    // The system's reason, taken as the partial file is removed (a full
     // disk has room again once it is gone).
-    t_last_write_error = errno ? errno : EIO;
+    if (file->failure() == 0) (void)file->commit(&problem);
+    t_last_write_error = file->failure() ? file->failure() : EIO;
     m_open = false;
-    FIO_FILE_SYSTEM::remove_if_exists(temp);
     throw PDB_INVALID_PATH(m_path, t_last_write_error);
   }
+  m_file = std::move(file);
   m_staged = true;
 }
 
@@ -510,11 +531,10 @@ void PDB_ARCHIVE::close() {
   if (!m_staged) stage();
   m_open = false;
   m_staged = false;
-  const std::string temp = temporary_path();
-  errno = 0;
-  if (!FIO_FILE_SYSTEM::rename(temp, m_path)) {
-    t_last_write_error = errno ? errno : EIO;
-    FIO_FILE_SYSTEM::remove_if_exists(temp);
+  std::unique_ptr<FIO_FILE_REPLACEMENT> file = std::move(m_file);
+  std::string problem;
+  if (!file->commit(&problem)) {
+    t_last_write_error = file->failure() ? file->failure() : EIO;
     throw PDB_INVALID_PATH(m_path, t_last_write_error);
   }
 }

@@ -31,11 +31,17 @@
 //   record the archive does not hold). A failed read leaves the caller's
 //   pointer as it was. Misuse by the caller (a transfer outside a record, a
 //   collection left open) is an internal error.
-// Writing builds the file in memory; close() writes it to a temporary file
-//   and renames it over the target, so a reader never sees half a file and
-//   an archive destroyed without close() leaves the old file untouched.
-//   stage() does the first half alone, so that several archives can be
-//   filled and written on threads and published (renamed) in an order.
+// Writing builds the file in memory; close() writes it as every file of the
+//   library is written (FIO_FILE_REPLACEMENT, FIO_FILE_SYSTEM::replace_file):
+//   to a temporary file beside it, renamed over the target, where that
+//   leaves what writing in place leaves, else in place with its room
+//   reserved first. A reader never sees half a file, a failed write leaves
+//   the old file as it was, and an archive destroyed without close()
+//   leaves it untouched; a link is followed, a file's other names, owner,
+//   group and mode are kept. stage() does the first half alone (the text
+//   written beside the target, or held for writing in place), so that
+//   several archives can be filled and written on threads and published
+//   (renamed) in an order.
 // One archive is not thread-safe; distinct archives may be used on distinct
 //   threads. The registry of record types is process-wide and is changed
 //   only by registrations (at library load, or on a type's first use) and
@@ -45,12 +51,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
 #include <unordered_map>
 #include <vector>
 
+class FIO_FILE_REPLACEMENT;
 class MEM_UTILS_CHUNK_ALLOC;
 class PDB_THUNK_INFO;
 class PDB_CDB_SEG_BASE;
@@ -407,7 +415,7 @@ class PDB_ARCHIVE {
  public:
   enum OPEN_MODE { PDB_READ, PDB_WRITE };
 
-  PDB_ARCHIVE() = default;
+  PDB_ARCHIVE();
   // Opens at once (see open).
   PDB_ARCHIVE(const std::string& name, OPEN_MODE mode);
   // Closes a reading archive; a writing archive not closed is discarded.
@@ -450,10 +458,10 @@ class PDB_ARCHIVE {
   void parse(std::istream& in, uint64_t size);
   void clear_records();
 
-  std::string temporary_path() const;
 
   bool m_open = false;
-  bool m_staged = false;  // writing: the file is stored under its temporary name
+  bool m_staged = false;  // writing: the file is written, not yet in place (m_file)
+  std::unique_ptr<FIO_FILE_REPLACEMENT> m_file;
   OPEN_MODE m_mode = PDB_READ;
   std::string m_path;
   std::vector<RECORD> m_records;

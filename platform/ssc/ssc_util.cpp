@@ -72,18 +72,6 @@ std::string tdb_file(const std::string* partition_name) {
   return gen_get_db_dir_path() + "/tdb_" + part + ".tdb";
 }
 
-// The same file for a write: the database directory is made first. "" when
-// it cannot be, after an error naming it and the system's reason.
-std::string tdb_file_to_write(const std::string* partition_name) {
-  std::string reason;
-  if (!gen_make_db_dir(&reason)) {
-    msg_post_message(MSG_POST_TYPE_ERROR,
-                     "Cannot write the timing netlist in \"" + quoted_path(gen_get_db_dir_path()) + "\": " + reason);
-    return "";
-  }
-  return tdb_file(partition_name);
-}
-
 // The stored netlists whose last write failed and whose name could not be
 // removed (a database directory the process may not write): no read takes
 // them until they are written again.
@@ -157,11 +145,21 @@ void drop_partition_netlists() {
     if (file != generic) drop_stored_netlist(file);
 }
 
-// Writes a held timing netlist (string-based copy) to `file`; a write that
-// fails or would pass the file bound is an error the user sees and leaves
-// no stored netlist at the name (drop_stored_netlist).
-bool write_stored_netlist(const std::string& file, const kavu_platform::SSC_NETLIST_DATA& data) {
-  if (file.empty()) return false;
+// Writes a held timing netlist (string-based copy) as the stored netlist of
+// `partition_name` (the generic one for null). A write that fails, or that
+// the database directory refuses before it starts (it cannot be made, or
+// takes no new file), or that would pass the file bound is an error the user
+// sees and leaves no stored netlist at the name (drop_stored_netlist): no
+// later read takes the netlist of an earlier compile.
+bool write_stored_netlist(const std::string* partition_name, const kavu_platform::SSC_NETLIST_DATA& data) {
+  const std::string file = tdb_file(partition_name);
+  std::string reason;
+  if (!gen_make_db_dir(&reason)) {
+    msg_post_message(MSG_POST_TYPE_ERROR,
+                     "Cannot write the timing netlist in \"" + quoted_path(gen_get_db_dir_path()) + "\": " + reason);
+    drop_stored_netlist(file);
+    return false;
+  }
   SSC_NETLIST_DATA copy = data;
   copy.drop_gate_pointers();
   std::string problem;
@@ -279,7 +277,7 @@ bool SSC_UTIL::build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MOD
     m_netlist->m_data->names_indexed = false;
     m_model = model;
     m_analysis.reset();
-    if (per_partition && partition_name) return write_stored_netlist(tdb_file_to_write(partition_name), *m_netlist->m_data);
+    if (per_partition && partition_name) return write_stored_netlist(partition_name, *m_netlist->m_data);
   } catch (const std::bad_alloc&) {
     post_out_of_memory([&] { return std::string("Timing analysis: not enough memory to build the timing netlist"); });
     return false;
@@ -295,9 +293,9 @@ bool SSC_UTIL::convert_tdb_netlist_to_string_based() {
 
 bool SSC_UTIL::write_tdb_to_pdb(std::string* partition_name) {
   if (!is_in_use()) return false;
-  const std::string file = tdb_file_to_write(partition_name);
-  if (!partition_name && !file.empty()) drop_partition_netlists();
-  return write_stored_netlist(file, *m_netlist->m_data);
+  // A new generic netlist starts a new compile's set, written or not.
+  if (!partition_name) drop_partition_netlists();
+  return write_stored_netlist(partition_name, *m_netlist->m_data);
 }
 
 bool SSC_UTIL::debug_write_tdb_to_pdb(const char* name) {

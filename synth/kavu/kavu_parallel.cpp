@@ -120,18 +120,21 @@ void report_failed_partition(const std::string& rev, const char* type, int k, co
              "\"");
 }
 
-// Removes the temporary archive files ("*.tmp<pid>") a helper that was
-// killed or died left in the project database directory.
+// Removes the temporary archive files ("*.tmp<pid>_<k>", as every file of
+// the library is written) a helper that was killed or died left in the
+// project database directory.
 void remove_temporary_files_of(int pid) {
   if (pid <= 0) return;
-  const std::string suffix = ".tmp" + std::to_string(pid);
+  const std::string infix = ".tmp" + std::to_string(pid) + "_";
   const std::string dir = db_dir();
   DIR* d = opendir(dir.c_str());
   if (!d) return;
   std::vector<std::string> doomed;
   while (dirent* e = readdir(d)) {
     const std::string name = e->d_name;
-    if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+    const size_t at = name.rfind(infix);
+    if (at != std::string::npos && at > 0 && at + infix.size() < name.size() &&
+        name.find_first_not_of("0123456789", at + infix.size()) == std::string::npos)
       doomed.push_back(dir + "/" + name);
   }
   closedir(d);
@@ -756,15 +759,16 @@ CDB_SGATE_NETLIST* take_early_result(int k, std::string* stamp) {
 }
 
 // Copies file `from` over `to`: 0, or the system's error number of the
-// step that failed (a partial copy is left for the caller).
+// step that failed (`to` is then left as it was).
 int copy_whole_file(const std::string& from, const std::string& to) {
   const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return errno;
-  const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (out < 0) {
-    const int error_code = errno;
+  // Written as every file of the library is (FIO_FILE_REPLACEMENT).
+  FIO_FILE_REPLACEMENT out;
+  std::string problem;
+  if (!out.open(to, &problem)) {
     close(in);
-    return error_code;
+    return out.failure();
   }
   std::vector<char> buffer(size_t(1) << 20);
   int error_code = 0;
@@ -775,17 +779,11 @@ int copy_whole_file(const std::string& from, const std::string& to) {
       if (got < 0) error_code = errno;
       break;
     }
-    for (ssize_t done = 0; done < got && !error_code;) {
-      const ssize_t put = write(out, buffer.data() + done, size_t(got - done));
-      if (put > 0) done += put;
-      else if (put == 0) error_code = EIO;  // no progress: never loop on it
-      else if (errno != EINTR) error_code = errno;
-    }
-    if (error_code) break;
+    if (!out.write(std::string_view(buffer.data(), size_t(got)))) break;
   }
   close(in);
-  if (close(out) != 0 && !error_code) error_code = errno;
-  return error_code;
+  if (error_code) return error_code;  // the write is abandoned with `out`
+  return out.commit(&problem) ? 0 : out.failure();
 }
 
 // Keeps a copy of partition archive k under the kept name, so the partition

@@ -168,6 +168,8 @@ TEST(NetlistIoBlifRead, NestedInstancesAreRefusedBeforeMemoryRunsOut) {
   }
 }
 
+// A net nothing drives reads 0 with a warning (an error when asked); an
+// output listed twice is read as one port with a warning.
 TEST(NetlistIoBlifRead, UndrivenNetIsTiedToZeroWithAWarningUnlessAnError) {
   const std::string text = ".model m\n.inputs a\n.outputs y z\n.names a ghost y\n11 1\n.names ghost z\n0 1\n.end\n";
   BLIF_RESULT r = blif_read_string(text);
@@ -189,6 +191,22 @@ TEST(NetlistIoBlifRead, UndrivenNetIsTiedToZeroWithAWarningUnlessAnError) {
   BLIF_RESULT e = blif_read_string(text, strict);
   EXPECT_EQ(e.netlist, nullptr);
   EXPECT_EQ(e.error, "<string>:4: signal 'ghost' is never driven");
+  // An output listed twice, on one line or two, is one port, with a
+  // warning (it was a second port, written as "y~1"), as berkeley-abc warns.
+  for (const char* outputs : {".outputs y y z\n", ".outputs y z\n.outputs y\n"}) {
+    SCOPED_TRACE(outputs);
+    BLIF_RESULT d = blif_read_string(std::string(".model m\n.inputs a\n") + outputs + ".names a y\n1 1\n.names a z\n0 1\n.end\n");
+    LOADED_NETLIST twice = hold(d);
+    ASSERT_TRUE(d.netlist) << d.error;
+    EXPECT_EQ(d.warnings, std::vector<std::string>{std::string("<string>:") + (outputs[11] == 'y' ? "3" : "4") +
+                                                   ": output 'y' is listed twice; read as one port"});
+    EXPECT_EQ(d.netlist->get_output_pins().size(), 2u);
+    std::string error;
+    ASSERT_TRUE(blif_write_file(d.netlist, "twice.blif", {}, &error)) << error;
+    std::ifstream in("twice.blif");
+    const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(written.find("y~1"), std::string::npos) << written;
+  }
 }
 
 // Names with empty hierarchy levels and with the characters BLIF cannot carry

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -164,6 +165,49 @@ TEST(PdbArchive, StagedArchivesAppearOnlyWhenClosed) {
   PDB_ARCHIVE bad("no_such_dir/x", PDB_ARCHIVE::PDB_WRITE);
   EXPECT_THROW(bad.stage(), PDB_INVALID_PATH);
   EXPECT_FALSE(bad.is_open());
+}
+
+// An archive is written as every file of the library is: a link planted at
+// the name it once staged under is not followed (another file was
+// overwritten and the link renamed over the archive), a linked archive
+// stays a link and its target takes the text, both names of a hard-linked
+// archive see it, and a 0444 archive keeps its mode (it became 0644).
+TEST(PdbArchive, ArchivesAreWrittenAsEveryFileIs) {
+  namespace fs = std::filesystem;
+  PROBE old_one{0, 0, false, "old", {}}, new_one{1, 0, false, "new", {}};
+  std::ofstream("victim.txt") << "victim\n";
+  struct ROW {
+    const char* name;    // written as name.cdb
+    const char* other;   // another name of its text ("" none)
+    bool link;           // name.cdb is a symbolic link to other
+    mode_t mode;
+  } const rows[] = {{"planted", "", false, 0644}, {"linked", "linked_target.cdb", true, 0644},
+                    {"hard", "hard_other.cdb", false, 0644}, {"readonly", "", false, 0444}};
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.name);
+    if (r.mode == 0444 && ::geteuid() != 0) continue;  // only root may write it
+    const std::string path = std::string(r.name) + ".cdb";
+    write_probe(r.link ? "linked_target" : r.name, &old_one);
+    if (r.link) fs::create_symlink(r.other, path);
+    else if (*r.other) fs::create_hard_link(path, r.other);
+    fs::permissions(path, fs::perms(r.mode));
+    const std::string planted = fs::absolute(path).string() + ".tmp" + std::to_string(::getpid());
+    if (std::string(r.name) == "planted") fs::create_symlink("victim.txt", planted);
+    write_probe(r.name, &new_one);
+    EXPECT_EQ(read_probe(r.name)->m_text, "new");
+    if (*r.other) {
+      EXPECT_EQ(fs::is_symlink(path), r.link);
+      EXPECT_EQ(read_probe(fs::path(r.other).stem().c_str())->m_text, "new");
+    }
+    struct stat st;
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    if (!r.link) {
+      EXPECT_EQ(st.st_mode & 07777, r.mode);
+      EXPECT_TRUE(S_ISREG(st.st_mode));
+    }
+  }
+  std::ifstream victim("victim.txt");
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(victim)), std::istreambuf_iterator<char>()), "victim\n");
 }
 
 // Many records: each is found by its name and extension together.

@@ -109,7 +109,7 @@ int run_partition(const ARGS& a, int k, std::string* why) {
   if (f == "abort") abort();
   if (f == "hang") {
     const std::string temp =
-        kavu_parallel_archive_name(a.revision, a.type.c_str(), k) + ".cdb.tmp" + std::to_string(getpid());
+        kavu_parallel_archive_name(a.revision, a.type.c_str(), k) + ".cdb.tmp" + std::to_string(getpid()) + "_0";
     if (FILE* t = fopen(temp.c_str(), "w")) fclose(t);
     for (;;) pause();
   }
