@@ -1227,7 +1227,7 @@ TEST(SscSdc, ProblemsArePostedWithFileAndLine) {
        "line 3: bad delay x",
        {"SDC file \"t.sdc\", line 1: get_ports: nothing matches \"nosuch\"",
         "SDC file \"t.sdc\", line 2: get_cells: nothing matches \"zz\""}},
-      {"\x1b[2J\x07owned\x1b[H\n", "line 1: unknown command \\x1b[2J\\x07owned\\x1b[H", {}},
+      {"\x1b[2J]\x07owned\x1b[H]\n", "line 1: unknown command \\x1b[2J]\\x07owned\\x1b[H]", {}},
       {clock + "set_false_path -to [get_ports {\x1b[2Jq}]\nbogus\n", "line 3: unknown command bogus",
        {"SDC file \"t.sdc\", line 2: get_ports: nothing matches \"\\x1b[2Jq\""}},
       {std::string(1 << 20, 'w') + "\n", "line 1: unknown command " + std::string(104, 'w') + "..." + std::string(128, 'w'), {}},
@@ -1337,10 +1337,12 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
        {"3: create_clock -add is not applied to registers: they keep the first clock of their source"}},
       // Without -add a clock takes its sources from the clocks that had
       // them, as OpenSTA moves them (the registers kept the first clock);
-      // one left without sources stays as a virtual clock, where OpenSTA
-      // removes it with the delays naming it (a's delay stays here).
-      {"create_clock -name fast -period 4 [get_ports clk]\n", 0,
-       {"3: create_clock: clock \"clk\" has no source left; it stays as a virtual clock"}},
+      // one left without sources is removed with the delays naming it, as
+      // OpenSTA removes it (it stayed as a virtual clock, and a's delay
+      // with it: 0).
+      {"create_clock -name fast -period 4 [get_ports clk]\n", 1,
+       {"3: create_clock: clock \"clk\" has no source left; it is removed, with the I/O delays and path rules that "
+        "name it"}},
       {"sdc_version 2.1\ncurrent_design top\n", 7, {}},
       // Options the engine does not model skip their command (they were
       // errors that stopped the analysis), or only themselves where the
@@ -1389,10 +1391,12 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
        "set_output_delay 1 -clock clk [get_ports -regexp q]\ncreate_clock -name v -period 5\n"
        "set_input_delay 3 -clock v [get_ports b]\n", 2,
        {"3: set_input_delay: get_clocks -filter is not applied; ignored"}},
-      // ';' inside braces, brackets and quotes splits no command; a
-      // continued line without a blank keeps its words apart.
+      // ';' inside braces and quotes splits no command, and inside brackets
+      // it ends the collection's command, as Tcl reads it (the collection
+      // took ";" for a pattern); a continued line without a blank keeps its
+      // words apart.
       {"set_false_path -to {r3 ;zz}\nset_false_path -to [get_cells r3 ;]\nset_false_path -to \"r3;\"\n", 8,
-       {"3: no port or cell matches \";zz\"", "4: get_cells: nothing matches \";\"", "5: no port or cell matches \"r3;\""}},
+       {"3: no port or cell matches \";zz\"", "5: no port or cell matches \"r3;\""}},
       {"set_input_delay 5 -clock clk\\\n[get_ports b]\n", 5, {}},
       // Commands split at ';', a trailing comment, -clock as a collection.
       {"set_multicycle_path 2 -from [get_clocks clk] ; set_clock_uncertainty 1 ;# both\n", 7,
@@ -2139,6 +2143,26 @@ TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
       {"", "1000", "",
        "create_clock -name c5 -period 900 [get_ports {c1 c2}]\ncreate_clock -name c6 -period 700 [get_ports c2]\n",
        {"c5", "c6"}},
+      // A clock left without sources goes, with the delays on it (it stayed
+      // as a virtual clock whose delays timed a and q2).
+      {"", "1000", "",
+       "set_input_delay 20 -clock c2 [get_ports {a b}]\nset_output_delay 10 -clock c2 [all_outputs]\n"
+       "create_clock -name c5 -period 900 [get_ports c2]\nset_output_delay 30 -clock c5 [get_ports q]\n",
+       {"c0", "c5"}},
+      // A braced pattern is one Tcl list, whose brackets are ordinary
+      // characters: "[ab].*" one pattern (it was split at the bracket, and
+      // ".*" took every port), "[ab]+" too (the read ended on "+"), and the
+      // glob "[ab]*" names no port (OpenSTA's globs have no brackets; "*"
+      // took every port).
+      {"", "1000", "",
+       "set_input_delay 20 -clock c2 [all_inputs]\nset_output_delay 10 -clock c0 [all_outputs]\n"
+       "set_false_path -from [get_ports -regexp {[a].*}]\n"},
+      {"", "1000", "",
+       "set_input_delay 20 -clock c2 [get_ports -regexp {[ab]+}]\nset_output_delay 10 -clock c0 [all_outputs]\n"},
+      {"", "1000", "",
+       "set_input_delay 20 -clock c2 [all_inputs]\nset_output_delay 10 -clock c0 [all_outputs]\n"
+       "set_false_path -from [get_ports {[ab]*}]\n"},
+      {"", "1000", "", "create_clock -name c5 -period 700 [get_ports -regexp {[c]2}]\n", {"c0", "c5"}},
   };
   BLIF_RESULT in = blif_read_string(blif);
   ASSERT_NE(in.netlist, nullptr) << in.error;
