@@ -276,6 +276,7 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
       s.outputs = 1;
       s.sense = 1;
       conn = {{"I0", n}, {"O0", port}};
+      pin_name[t] = "port:" + port;  // the path end is the port
     } else if (g->get_sgate_type() == CDB_SGATE_DFF_ENUM) {
       s.reg = true;
       const CDB_SGATE_ITERM* ck = g->get_input_term(1);
@@ -387,7 +388,9 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
       // The worst over the pin's paths: a pin may end paths of several
       // path groups (a clock's and a max-delay rule's that ignores clock
       // latency), one path each.
-      t << "set s INF\nforeach x [find_timing_paths -to [get_pins {" << p
+      // An output port's terminal: the paths that end at the port.
+      const bool port = p.rfind("port:", 0) == 0;
+      t << "set s INF\nforeach x [find_timing_paths -to [" << (port ? "get_ports {" : "get_pins {") << (port ? p.substr(5) : p)
         << "}] -path_delay max] {\n  set v [sta::format_time [$x slack] 6]\n"
         << "  if {$s eq \"INF\" || $v < $s} { set s $v }\n}\n"
         << "puts \"KAVU_PIN " << k << " $s\"\n";

@@ -71,6 +71,8 @@
 // output port that only -min output delays name ends none, not even under
 // set_max_delay (OpenSTA times them for hold only):
 // SSC_CONSTRAINTS::min_delay_inputs and min_delay_outputs.
+// A delay relative to a clock created on the port itself is skipped for that
+// port with a warning, as OpenSTA refuses it.
 // A second set_input_delay (set_output_delay) on a port replaces every delay
 // the port had, as OpenSTA does, unless it is given -add_delay: then both
 // stay and the worse one counts for setup. Ports of the other direction (and
@@ -504,6 +506,7 @@ class SDC_READER {
   SSC_REGISTER_CLOCKS m_register_clocks;
   bool m_register_clocks_made = false;
   double m_time_scale = 1.0;  // picoseconds per time unit of the file
+  std::vector<std::string> m_removed_clocks;  // clocks a create_clock removed, by name
   // Per node and direction (output, input): the node's delays in io_delays
   // entries before this index are replaced (0: none; empty until needed).
   std::vector<uint32_t> m_replaced_before[2];
@@ -904,11 +907,19 @@ bool SDC_READER::clock_of(const std::string& word, int* idx, std::string* why) {
 }
 
 // The clock of an I/O delay's -clock (-1: none). A name with wildcards
-// that names no clock ("-clock *", as benchmark files write it) is a
-// warning and the delay applies without a clock, as OpenSTA applies it;
-// any other unknown clock is an error.
+// that names no clock ("-clock *", as benchmark files write it), or the
+// name of a clock a create_clock removed, is a warning and the delay
+// applies without a clock, as OpenSTA applies it; any other unknown clock
+// is an error.
 bool SDC_READER::io_delay_clock(const std::string& command, const std::string& word, int* idx, std::string* why) {
   const bool collection = word.size() >= 2 && word.front() == '[' && word.back() == ']';
+  if (!collection && !clock_index(word, idx) &&
+      std::find(m_removed_clocks.begin(), m_removed_clocks.end(), word) != m_removed_clocks.end()) {
+    warn(command + " -clock: clock \"" + word + "\" was removed (another clock took its sources); the delay is "
+         "applied without a clock");
+    *idx = -1;
+    return true;
+  }
   if (collection || clock_index(word, idx) || word.find_first_of("*?") == std::string::npos)
     return clock_of(word, idx, why);
   warn(command + " -clock: no clock is named \"" + word + "\"; the delay is applied without a clock");
@@ -1021,6 +1032,7 @@ void SDC_READER::take_sources(const SSC_SDC_CLOCK& c) {
     if (!k.sources.empty()) continue;
     warn("create_clock: clock \"" + k.name + "\" has no source left; it is removed, with the I/O delays and path "
          "rules that name it");
+    m_removed_clocks.push_back(k.name);
     remove_clock(int(i));
   }
 }
@@ -1221,6 +1233,22 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
   if (!others.empty())
     warn(w[0] + ": " + quoted_names(others) + (others.size() == 1 ? " is not an " : " are not ") +
          (input ? "input port" : "output port") + (others.size() == 1 ? "" : "s") + "; skipped");
+  // OpenSTA refuses a delay relative to a clock on the port itself, port by
+  // port, with a warning, and so does the engine.
+  if (d.clock >= 0) {
+    const std::vector<uint32_t>& sources = m_out->clocks[size_t(d.clock)].sources;
+    std::vector<std::string> own;
+    t.nodes.erase(std::remove_if(t.nodes.begin(), t.nodes.end(),
+                                 [&](uint32_t v) {
+                                   if (std::find(sources.begin(), sources.end(), v) == sources.end()) return false;
+                                   own.push_back(m_leaf[v]);
+                                   return true;
+                                 }),
+                  t.nodes.end());
+    if (!own.empty())
+      warn(w[0] + ": " + quoted_names(own) + (own.size() == 1 ? " is a source" : " are sources") + " of clock \"" +
+           m_out->clocks[size_t(d.clock)].name + "\"; a delay relative to a clock on the same port is not applied");
+  }
   if (min_only) {
     if (!add) replace_io_delays(t.nodes, input, d.clock, d.clock_fall);
     for (uint32_t v : t.nodes) m_min_delay[v] = 1;

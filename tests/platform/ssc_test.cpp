@@ -691,6 +691,14 @@ std::vector<const CDB_SGATE_ITERM*> driven_register_inputs(const CDB_SGATE_NETLI
   return pins;
 }
 
+// The terminals of the output ports that something drives.
+std::vector<const CDB_SGATE_ITERM*> driven_outputs(const CDB_SGATE_NETLIST* nl) {
+  std::vector<const CDB_SGATE_ITERM*> pins;
+  for (const CDB_SGATE_IO* pin : nl->get_output_pins())
+    if (pin->get_input_term(0) && pin->get_input_term(0)->get_source()) pins.push_back(pin->get_input_term(0));
+  return pins;
+}
+
 // The engine's analysis against OpenSTA's: each clock's worst slack (none
 // where sta has no path), with `overall` the worst over all path groups,
 // and the slack of every pin (how many differ, and the first).
@@ -2099,7 +2107,9 @@ TEST(SscOracle, CollectionOptionsAndWaveformsGiveOpenStasSlacks) {
 // launches at its edge's time and captures at 0, as OpenSTA times it: rows
 // for each pair of period-0 and periodic clocks, both edges, waveforms, I/O
 // delays and a max-delay path, over a chain of registers that crosses
-// between the clocks and their edges.
+// between the clocks and their edges; the slacks of the register inputs and
+// of the output ports are compared. Later rows read patterns and clocks
+// that later create_clocks replace.
 TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
   if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
   const char* const blif =
@@ -2163,12 +2173,19 @@ TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
        "set_input_delay 20 -clock c2 [all_inputs]\nset_output_delay 10 -clock c0 [all_outputs]\n"
        "set_false_path -from [get_ports {[ab]*}]\n"},
       {"", "1000", "", "create_clock -name c5 -period 700 [get_ports -regexp {[c]2}]\n", {"c0", "c5"}},
+      // A delay naming a removed clock applies without a clock, with a
+      // warning (the clock stayed as a virtual one and timed q on it).
+      {"", "1000", "",
+       "create_clock -name c5 -period 900 [get_ports c2]\nset_output_delay 30 -clock c2 [get_ports q]\n"
+       "set_input_delay 20 -clock c2 [get_ports b]\nset_output_delay 10 -clock c0 [get_ports q2]\n",
+       {"c0", "c5"}},
   };
   BLIF_RESULT in = blif_read_string(blif);
   ASSERT_NE(in.netlist, nullptr) << in.error;
   LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
-  const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
+  std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
   ASSERT_EQ(pins.size(), 6u);
+  for (const CDB_SGATE_ITERM* t : driven_outputs(nl.get())) pins.push_back(t);  // q and q2 too
   for (const ROW& row : rows) {
     STA_CONSTRAINTS c;
     for (const std::string& k : row.clocks) c.clocks.push_back({k, 0, ""});
