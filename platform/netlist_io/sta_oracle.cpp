@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <unordered_map>
 
@@ -165,17 +166,19 @@ class NAMED_PORTS {
     }
   }
 
+  // A Verilog name: as it is when plain, else escaped.
+  static std::string identifier(const std::string& name) {
+    bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0]));
+    for (char ch : name) plain = plain && (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_');
+    return plain ? name : "\\" + name + " ";
+  }
+
  private:
   struct PORT {
     std::string name;
     bool input, bus;
     int low, high;
   };
-  static std::string identifier(const std::string& name) {
-    bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0]));
-    for (char ch : name) plain = plain && (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_');
-    return plain ? name : "\\" + name + " ";
-  }
   std::vector<PORT> m_ports;
   std::unordered_map<std::string, size_t> m_index;
 };
@@ -232,6 +235,7 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
   int nets = 0, gates = 0;
   const bool named = !constraints.sdc.empty();
   NAMED_PORTS named_ports;
+  std::set<std::string> instance_names;
   // Nets and ports first.
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     const CDB_SGATE_NODE* g = *it;
@@ -260,7 +264,17 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     const CDB_SGATE_NODE* g = *it;
     if (!g || (g->is_pin() && g->is_input())) continue;
-    const std::string inst = "g" + std::to_string(gates++);
+    // With the caller's SDC, a gate whose own name is a plain identifier
+    // keeps it where no other gate has it, so that get_cells meets in sta
+    // the cells it meets in the engine (the buffer before an output port is
+    // no cell there; other names stay g<k>, as the escaped names sta would
+    // read differ).
+    std::string inst = "g" + std::to_string(gates++);
+    if (named && !g->is_pin()) {
+      const std::string path = g->get_string_hpath();
+      const std::string own = path.substr(path.rfind('|') + 1);
+      if (NAMED_PORTS::identifier(own) == own && own[0] != 'g' && instance_names.insert(own).second) inst = own;
+    }
     CELL_SHAPE s;
     std::vector<std::pair<std::string, std::string>> conn;  // (pin, net)
     if (g->is_pin() && g->is_output()) {

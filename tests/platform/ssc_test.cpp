@@ -1910,6 +1910,7 @@ TEST(SscOracle, BusPortConstraintsGiveOpenStasWorstSlack) {
   c.clocks.push_back({"c", 9, ""});
   c.sdc = "create_clock -name c -period 9 [get_ports clk]\n"
           "set_input_delay 3 -clock c [get_ports {b[*] din}]\n"
+          "set_input_delay 5 -clock c [get_ports -regexp {b\\[[01]\\]}]\n"  // bits 0 and 1
           "set_input_delay 2 -clock c [get_ports {en sclr hold_n}]\n"
           "set_output_delay 4 -clock c [get_ports q]\n"
           "set_output_delay 6 -clock c [get_ports {bq[?]}]\n";
@@ -2231,6 +2232,25 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       ".names r3 w\n0 1\n.end\n";
   const std::string io = "create_clock -name V -period 1000\ncreate_clock -name A -period 1000 [get_ports ck2]\n"
                          "set_output_delay 100 -clock V [all_outputs]\n";
+  // r1 on clk into r2 on clk2, and y from r2.
+  const char* const chain = ".model c\n.inputs clk clk2 a\n.outputs y\n.latch a r1 re clk 0\n.names r1 n1\n0 1\n"
+                            ".latch n1 r2 re clk2 0\n.names r2 y\n0 1\n.end\n";
+  // A ripple stage: r2 clocked by r1, r1 on clk2.
+  const char* const ripple =
+      ".model r\n.inputs clk2 a\n.outputs y\n.latch a r1 re clk2 0\n.latch a r2 re r1 0\n.names r2 y\n0 1\n.end\n";
+  // r1 on clock A feeds r2 on A and r3 on B; r4 on clka OR clkb feeds r5.
+  const char* const pair =
+      ".model p\n.inputs clka clkb a\n.outputs y\n.latch a r1 re clka 0\n.names r1 n1\n0 1\n.latch n1 r2 re clka 0\n"
+      ".latch n1 r3 re clkb 0\n.names clka clkb g\n1- 1\n-1 1\n.latch a r4 re g 0\n.names r4 n4\n0 1\n"
+      ".latch n4 r5 re clka 0\n.names r2 r3 r5 y\n111 1\n.end\n";
+  // 20 outputs y_k = a AND b.
+  std::string wide = ".model w\n.inputs clk a b\n.outputs";
+  for (int k = 0; k < 20; ++k) wide += " y" + std::to_string(k);
+  wide += "\n.latch a r0 re clk 0\n";
+  for (int k = 0; k < 20; ++k) wide += ".names a b y" + std::to_string(k) + "\n11 1\n";
+  wide += ".end\n";
+  std::string wide_rules = "create_clock -name c -period 1000 [get_ports clk]\n";
+  for (int k = 0; k < 17; ++k) wide_rules += "set_max_delay 900 -to [get_ports y" + std::to_string(k) + "]\n";
   struct ROW {
     std::string blif, sdc;
   };
@@ -2252,16 +2272,43 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       {unclocked, io + "set_input_delay 10 -clock V [get_ports en]\nset_false_path -from [get_clocks V]\n"},
       {unclocked, io + "set_input_delay 10 -clock V [get_ports {en clk}]\nset_false_path -from [get_clocks V]\n"},
       {unclocked, io + "set_false_path -from [get_ports {en clk}]\nset_false_path -from [get_cells qa]\n"},
+      // Rows a mutated engine fails: -regexp anchored at both ends (cl.
+      // clocks clk, not clk2); the latest of a port's added input delays
+      // where more than 16 groups share a start (y0); a max-delay rule
+      // between two clocks where the launch clock captures itself as well;
+      // -ignore_clock_latency from a register on a clock rising at 600; a
+      // false path from the clock port of a ripple stage's first register;
+      // a clock taking both sources of an earlier one; all_registers
+      // -clock B taking a register clocked by clka OR clkb.
+      {chain, "create_clock -name c -period 1000 [get_ports -regexp {cl.}]\nset_input_delay 0 -clock c [get_ports a]\n"},
+      {wide, wide_rules + "set_input_delay 300 -clock c [get_ports b]\nset_input_delay 100 -clock c -add_delay "
+                          "[get_ports b]\n"},
+      {pair, "create_clock -name A -period 1000 [get_ports clka]\ncreate_clock -name B -period 1000 [get_ports clkb]\n"
+             "set_max_delay 300 -from [get_clocks A] -to [get_clocks B]\n"},
+      {chain, "create_clock -name c -period 1000 -waveform {600 900} [get_ports {clk clk2}]\n"
+              "set_max_delay 300 -from [get_cells r1] -to [get_cells r2] -ignore_clock_latency\n"},
+      {ripple, "create_clock -name V -period 1000\nset_output_delay 100 -clock V [all_outputs]\n"
+               "set_false_path -from [get_ports clk2]\n"},
+      {chain, "create_clock -name a -period 1000 [get_ports {clk clk2}]\nset_output_delay 300 -clock a [all_outputs]\n"
+              "create_clock -name b -period 500 [get_ports {clk clk2}]\nset_output_delay 300 -clock b [all_outputs]\n"},
+      {pair, "create_clock -name A -period 1000 [get_ports clka]\ncreate_clock -name B -period 1000 [get_ports clkb]\n"
+             "set_false_path -from [all_registers -clock B]\n"},
+      // -regexp with an escaped class (\w: one character, the port a) and
+      // '+' in a cell pattern (r1 and r2).
+      {chain, "create_clock -name c -period 1000 [get_ports clk]\nset_input_delay 100 -clock c [get_ports -regexp {\\w}]\n"
+              "set_output_delay 100 -clock c [all_outputs]\nset_max_delay 200 -from [get_cells -regexp {r\\d+}]\n"},
   };
   for (const ROW& row : rows) {
     BLIF_RESULT in = blif_read_string(row.blif);
     ASSERT_NE(in.netlist, nullptr) << in.error;
     LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
     STA_CONSTRAINTS c;
-    for (const char* k : {"c", "A", "B", "V"})
+    for (const char* k : {"c", "A", "B", "V", "b"})
       if (row.sdc.find(std::string("-name ") + k + " ") != std::string::npos) c.clocks.push_back({k, 1000, ""});
     c.sdc = row.sdc;
-    analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, c, driven_register_inputs(nl.get()), row.blif + row.sdc, true);
+    std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
+    for (const CDB_SGATE_ITERM* t : driven_outputs(nl.get())) pins.push_back(t);
+    analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, c, pins, row.blif + row.sdc, true);
   }
 }
 
