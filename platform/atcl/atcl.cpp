@@ -4,6 +4,7 @@
 #include <tcl.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdlib>
 #include <mutex>
@@ -29,12 +30,15 @@ void init_tcl_library() {
 }
 
 // Tcl ends the process when the system refuses it memory. Before Tcl is
-// handed text, the system is asked for `bytes` (a bound of what Tcl will
-// allocate for it, with room for its per-thread caches) and they are given
-// back at once: a refusal is std::bad_alloc here, where the caller can turn
-// it into an error.
+// handed text that needs more than a few KiB, the system is asked for
+// `bytes` (a bound of what Tcl will allocate for it, with room for its
+// per-thread caches) and they are given back at once: a refusal is
+// std::bad_alloc here, where the caller can turn it into an error. Smaller
+// needs come from the blocks Tcl's per-thread cache keeps from earlier
+// calls (asking for them each time cost more than the parse).
 void grant_memory(size_t bytes) {
-  constexpr size_t kCacheRoom = size_t(32) << 10;
+  constexpr size_t kSmall = size_t(4) << 10, kCacheRoom = size_t(32) << 10;
+  if (bytes <= kSmall) return;
   void* p = std::malloc(bytes + kCacheRoom);
   if (!p) throw std::bad_alloc();
   std::free(p);
@@ -47,10 +51,20 @@ bool is_tcl_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\
 // substitution outside braces, and one nested parse (some 600 bytes) per
 // bracket. Inside braces Tcl makes no tokens.
 size_t parse_bytes(std::string_view text) {
+  // Texts shorter than this need less than kSmall (grant_memory) whatever
+  // they hold.
+  if (text.size() < 16) return 0;
+  // The characters the loop looks at (a table: one load per character).
+  static const auto kMarks = [] {
+    std::array<bool, 256> m{};
+    for (unsigned char c : std::string_view("\\{}; \t\n\r\v\f$\"[]")) m[c] = true;
+    return m;
+  }();
   size_t specials = 2, brackets = 0;
   int braces = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
+    if (!kMarks[static_cast<unsigned char>(c)]) continue;
     if (c == '\\') {
       ++i;
       ++specials;
@@ -184,7 +198,8 @@ bool atcl_split_list(std::string_view list, std::vector<std::string>* elements, 
   // Tcl_SplitList allocates one block: a pointer per possible element (at
   // most one per run of white space, and one) and a copy of the text.
   size_t spaces = 2;
-  for (char c : list) spaces += is_tcl_space(c);
+  if (list.size() >= 400)  // shorter lists need less than grant_memory checks
+    for (char c : list) spaces += is_tcl_space(c);
   grant_memory(spaces * sizeof(char*) + list.size() + 1);
   const std::string text(list);  // Tcl reads NUL-terminated text
   int count = 0;

@@ -2329,3 +2329,63 @@ TEST(SscTcl, InterpreterPackagesAndRegistrars) {
   EXPECT_EQ(result, "get_worst_slack");
 }
 
+// Tcl's own reading of commands and lists, nothing substituted: a bracket
+// inside braces is a character (the reader split "{[ab].*}" at it), a bare
+// bus bit stays as written, ';' ends a command inside brackets as well, and
+// what Tcl does not read is an error. Memory the system refuses for a large
+// list is std::bad_alloc, where Tcl itself would end the process.
+TEST(SscTcl, CommandWordsAndListsAsTclReadsThem) {
+  struct ROW {
+    const char* text;
+    std::vector<std::string> words;  // of the first command
+    const char* rest;
+    const char* error;
+  };
+  const ROW commands[] = {
+      {"get_ports -regexp {[ab].*}", {"get_ports", "-regexp", "[ab].*"}, "", ""},
+      {"  # note\nset_x d[3] {d[*]} \"a b\" [get_cells {r[1]}] ; next", {"set_x", "d[3]", "d[*]", "a b", "[get_cells {r[1]}]"},
+       " next", ""},
+      {"get_cells r3 ;", {"get_cells", "r3"}, "", ""},
+      {"a {b\\}c}", {"a", "b\\}c"}, "", ""},
+      {"a [b", {}, "", "unbalanced ["},
+      {"a {b", {}, "", "unbalanced {"},
+      {"a {b}c", {}, "", "extra characters after a closing brace"},
+  };
+  for (const ROW& row : commands) {
+    std::vector<std::string> words;
+    std::string_view rest;
+    std::string why;
+    const bool ok = atcl_command_words(row.text, &words, &rest, &why);
+    EXPECT_EQ(ok, !*row.error) << row.text;
+    EXPECT_EQ(why, row.error) << row.text;
+    if (ok) {
+      EXPECT_EQ(words, row.words) << row.text;
+      EXPECT_EQ(rest, row.rest) << row.text;
+    }
+  }
+  const std::pair<const char*, std::vector<std::string>> lists[] = {
+      {"[ab].*", {"[ab].*"}}, {"[a b]", {"[a", "b]"}}, {"{a b} c", {"a b", "c"}}, {"a\\ b", {"a b"}}, {"", {}}};
+  for (const auto& [text, elements] : lists) {
+    std::vector<std::string> got;
+    std::string why;
+    EXPECT_TRUE(atcl_split_list(text, &got, &why)) << text;
+    EXPECT_EQ(got, elements) << text;
+  }
+  std::vector<std::string> got;
+  std::string why;
+  EXPECT_FALSE(atcl_split_list("{a}b", &got, &why));
+#ifndef KAVU_UNDER_ASAN
+  std::string big;
+  for (int k = 0; k < (24 << 20); ++k) big += "a ";
+  EXPECT_TRUE(run_within_address_space(uint64_t(100) << 20, [&] {
+    std::vector<std::string> elements;
+    std::string error;
+    try {
+      atcl_split_list(big, &elements, &error);
+    } catch (const std::bad_alloc&) {
+      return true;
+    }
+    return false;
+  }));
+#endif
+}
