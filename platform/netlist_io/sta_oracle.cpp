@@ -323,7 +323,7 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
         }
         const std::string p = "I" + std::to_string(s.inputs++);
         conn.push_back({p, net(t)});
-        pin_name[t] = inst + "/" + p;
+        pin_name[t] = "through:" + inst + "/" + p;  // no path ends here: the paths through it
         only = t;
         const int sense = ssc_input_sense(t);
         s.senses += sense > 0 ? '+' : (sense < 0 ? '-' : '0');
@@ -402,9 +402,11 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
       // The worst over the pin's paths: a pin may end paths of several
       // path groups (a clock's and a max-delay rule's that ignores clock
       // latency), one path each.
-      // An output port's terminal: the paths that end at the port.
-      const bool port = p.rfind("port:", 0) == 0;
-      t << "set s INF\nforeach x [find_timing_paths -to [" << (port ? "get_ports {" : "get_pins {") << (port ? p.substr(5) : p)
+      // An output port's terminal: the paths that end at the port; a gate's
+      // input: the paths through it.
+      const bool port = p.rfind("port:", 0) == 0, through = p.rfind("through:", 0) == 0;
+      t << "set s INF\nforeach x [find_timing_paths " << (through ? "-through" : "-to") << " ["
+        << (port ? "get_ports {" : "get_pins {") << (port ? p.substr(5) : through ? p.substr(8) : p)
         << "}] -path_delay max] {\n  set v [sta::format_time [$x slack] 6]\n"
         << "  if {$s eq \"INF\" || $v < $s} { set s $v }\n}\n"
         << "puts \"KAVU_PIN " << k << " $s\"\n";

@@ -2253,6 +2253,7 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
   for (int k = 0; k < 17; ++k) wide_rules += "set_max_delay 900 -to [get_ports y" + std::to_string(k) + "]\n";
   struct ROW {
     std::string blif, sdc;
+    bool cone = false;  // the gates' inputs are compared too
   };
   const ROW rows[] = {
       {xor_gate, "create_clock -name c -period 1000 -waveform {600 900} [get_ports clk]\n"
@@ -2293,6 +2294,15 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
               "create_clock -name b -period 500 [get_ports {clk clk2}]\nset_output_delay 300 -clock b [all_outputs]\n"},
       {pair, "create_clock -name A -period 1000 [get_ports clka]\ncreate_clock -name B -period 1000 [get_ports clkb]\n"
              "set_false_path -from [all_registers -clock B]\n"},
+      // Terminals inside the cone of an output delayed twice (-add_delay),
+      // and the output of a register behind a clock port delayed on no
+      // clock ("-clock *"), not only pins and outputs.
+      {wide, "create_clock -name c -period 1000 [get_ports clk]\nset_input_delay 0 -clock c [get_ports {a b}]\n"
+             "set_output_delay 300 -clock c [get_ports y0]\nset_output_delay 100 -clock c -add_delay [get_ports y0]\n",
+       true},
+      {chain, "create_clock -name V -period 1000\nset_input_delay 100 -clock * [get_ports clk2]\n"
+              "set_output_delay 100 -clock V [all_outputs]\n",
+       true},
       // -regexp with an escaped class (\w: one character, the port a) and
       // '+' in a cell pattern (r1 and r2).
       {chain, "create_clock -name c -period 1000 [get_ports clk]\nset_input_delay 100 -clock c [get_ports -regexp {\\w}]\n"
@@ -2308,6 +2318,10 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
     c.sdc = row.sdc;
     std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
     for (const CDB_SGATE_ITERM* t : driven_outputs(nl.get())) pins.push_back(t);
+    for (auto it = nl->begin_node_list(); row.cone && it != nl->end_node_list(); ++it)
+      if (*it && (*it)->get_sgate_type() != CDB_SGATE_DFF_ENUM && !(*it)->is_pin())
+        for (unsigned i = 0; i < (*it)->get_number_of_input_terms(); ++i)
+          if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) pins.push_back((*it)->get_input_term(i));
     analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, c, pins, row.blif + row.sdc, true);
   }
 }
