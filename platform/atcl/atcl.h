@@ -14,6 +14,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct Tcl_Interp;
@@ -35,6 +36,28 @@ bool atcl_eval(const std::string& script, std::string* result);
 // Evaluates one command given as its words: no word is parsed again, so a
 // word may hold any characters (braces, brackets, semicolons, $).
 bool atcl_eval_words(const std::vector<std::string>& words, std::string* result);
+
+// Tcl's own reading of Tcl text, for readers of files written in Tcl (SDC):
+// no interpreter is used, so they may be called from any thread, and
+// nothing is evaluated. Memory the system refuses is std::bad_alloc (Tcl
+// itself would end the process): each call first makes sure the system
+// grants what Tcl will allocate for the text.
+//
+// Reads the first command of `script` as Tcl parses it: comments before it
+// are skipped, ';' or a newline ends it, braces, quotes and brackets group
+// (a bracket inside braces is an ordinary character). *words gets its words
+// as written, nothing substituted: a braced or quoted word without its
+// braces or quotes, any other word whole ("[get_ports a]", "d[3]",
+// "a\[3\]"). *rest gets the text after the command. False with *why for
+// text Tcl does not read ("unbalanced {", "unbalanced [", ...).
+bool atcl_command_words(std::string_view script, std::vector<std::string>* words, std::string_view* rest,
+                        std::string* why);
+// The elements of a Tcl list as Tcl splits it (Tcl_SplitList): elements are
+// separated by white space, braces and quotes group, backslash sequences
+// are replaced, brackets and '$' are ordinary characters ("[ab].*" is one
+// element, "{a b} c" two). False with *why when the text is not a list.
+bool atcl_split_list(std::string_view list, std::vector<std::string>* elements, std::string* why);
+
 // Deletes the interpreter (called by plat_test_reset_all).
 void atcl_test_reset();
 

@@ -12,9 +12,11 @@
 //   sources both ways.
 // Ranges: delays lie in 0..MAX_KEY_DELAY, so that the sum over a path of
 //   20,000 gates each at the bound, 2,000,000,000, still fits an int;
-//   counts, sizes and timeouts are at least 1, except where 0 or -1 has a
-//   meaning of its own (a timeout of 0 is no limit, a thread cap of 0 no
-//   cap, a carry-chain limit of -1 none); a key whose every value means
+//   counts, sizes, timeouts and the thread cap are at least 1 (a timeout
+//   or a cap of 0 is refused like any value outside the range: the caller's
+//   default applies; an unset thread cap is no cap), except where 0 or -1
+//   has a meaning of its own (a debug level of 0, a carry-chain limit of -1
+//   none); a key whose every value means
 //   something (a seed, the pipe timeout the parallel flow checks itself)
 //   takes any int.
 // Cost: a binary search, then one comparison per family.

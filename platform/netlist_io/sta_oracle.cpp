@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <unordered_map>
 
@@ -166,17 +167,19 @@ class NAMED_PORTS {
     }
   }
 
+  // A Verilog name: as it is when plain, else escaped.
+  static std::string identifier(const std::string& name) {
+    bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0]));
+    for (char ch : name) plain = plain && (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_');
+    return plain ? name : "\\" + name + " ";
+  }
+
  private:
   struct PORT {
     std::string name;
     bool input, bus;
     int low, high;
   };
-  static std::string identifier(const std::string& name) {
-    bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0]));
-    for (char ch : name) plain = plain && (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_');
-    return plain ? name : "\\" + name + " ";
-  }
   std::vector<PORT> m_ports;
   std::unordered_map<std::string, size_t> m_index;
 };
@@ -233,6 +236,7 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
   int nets = 0, gates = 0;
   const bool named = !constraints.sdc.empty();
   NAMED_PORTS named_ports;
+  std::set<std::string> instance_names;
   // Nets and ports first.
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     const CDB_SGATE_NODE* g = *it;
@@ -261,7 +265,17 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     const CDB_SGATE_NODE* g = *it;
     if (!g || (g->is_pin() && g->is_input())) continue;
-    const std::string inst = "g" + std::to_string(gates++);
+    // With the caller's SDC, a gate whose own name is a plain identifier
+    // keeps it where no other gate has it, so that get_cells meets in sta
+    // the cells it meets in the engine (the buffer before an output port is
+    // no cell there; other names stay g<k>, as the escaped names sta would
+    // read differ).
+    std::string inst = "g" + std::to_string(gates++);
+    if (named && !g->is_pin()) {
+      const std::string path = g->get_string_hpath();
+      const std::string own = path.substr(path.rfind('|') + 1);
+      if (NAMED_PORTS::identifier(own) == own && own[0] != 'g' && instance_names.insert(own).second) inst = own;
+    }
     CELL_SHAPE s;
     std::vector<std::pair<std::string, std::string>> conn;  // (pin, net)
     if (g->is_pin() && g->is_output()) {
@@ -277,6 +291,7 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
       s.outputs = 1;
       s.sense = 1;
       conn = {{"I0", n}, {"O0", port}};
+      pin_name[t] = "port:" + port;  // the path end is the port
     } else if (g->get_sgate_type() == CDB_SGATE_DFF_ENUM) {
       s.reg = true;
       const CDB_SGATE_ITERM* ck = g->get_input_term(1);
@@ -309,7 +324,7 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
         }
         const std::string p = "I" + std::to_string(s.inputs++);
         conn.push_back({p, net(t)});
-        pin_name[t] = inst + "/" + p;
+        pin_name[t] = "through:" + inst + "/" + p;  // no path ends here: the paths through it
         only = t;
         const int sense = ssc_input_sense(t);
         s.senses += !ssc_input_is_used(t) ? 'x' : (sense > 0 ? '+' : (sense < 0 ? '-' : '0'));
@@ -388,7 +403,11 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
       // The worst over the pin's paths: a pin may end paths of several
       // path groups (a clock's and a max-delay rule's that ignores clock
       // latency), one path each.
-      t << "set s INF\nforeach x [find_timing_paths -to [get_pins {" << p
+      // An output port's terminal: the paths that end at the port; a gate's
+      // input: the paths through it.
+      const bool port = p.rfind("port:", 0) == 0, through = p.rfind("through:", 0) == 0;
+      t << "set s INF\nforeach x [find_timing_paths " << (through ? "-through" : "-to") << " ["
+        << (port ? "get_ports {" : "get_pins {") << (port ? p.substr(5) : through ? p.substr(8) : p)
         << "}] -path_delay max] {\n  set v [sta::format_time [$x slack] 6]\n"
         << "  if {$s eq \"INF\" || $v < $s} { set s $v }\n}\n"
         << "puts \"KAVU_PIN " << k << " $s\"\n";

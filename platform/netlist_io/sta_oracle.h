@@ -13,7 +13,9 @@
 // constraints as SDC, runs "<sta> -no_splash -exit script.tcl" in a
 // private temporary directory and reads back the worst setup slack per
 // clock (the path group of the capture clock), the worst over all path
-// groups and the setup slack of the chosen input terminals. Names are mapped to plain identifiers (ports
+// groups and the setup slack of the chosen input terminals (that of an
+// output port: of the paths that end at the port; of a gate's input: of
+// the paths through it). Names are mapped to plain identifiers (ports
 // p<k>, instances g<k>, nets n<k>); constraints name our ports by gate
 // path, as the engine's own SDC does. With SDC text of the caller's own,
 // ports keep their names and bus bits form Verilog buses.

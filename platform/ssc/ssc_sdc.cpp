@@ -1,7 +1,8 @@
 // ssc_sdc.cpp — the SDC subset the timing engine reads.
 //
 // One command per line, or several separated by ';' ('\' continues a line,
-// '#' starts a comment where a command would start, so "cmd ;# note"):
+// '#' starts a comment where a command would start, so "cmd ;# note"); the
+// words are Tcl's (atcl_command_words), nothing substituted:
 //   create_clock -period P [-name N] [-waveform {R F}] [-add] [targets]
 //   set_input_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
 //   set_output_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
@@ -27,9 +28,12 @@
 // ("clk" of "top|clk"), as OpenSTA matches the names of the top instance;
 // a pattern without wildcards names the node whose path it is as well
 // ("top|clk"), but a wildcard never meets the path, so "*sync*" takes no
-// node for its model's name uart_sync. "{a b}" lists several patterns. In
-// a pattern '*' stands for any run of characters, '?' for one, "\x" for x
-// itself, and every other character, brackets included, for itself. With
+// node for its model's name uart_sync. A word of patterns is a Tcl list,
+// split as OpenSTA's get_ commands split it (atcl_split_list, backslashes
+// kept): "{a b}" lists two patterns, "{[ab].*}" one (a bracket in it is an
+// ordinary character). In a pattern '*' stands for any run of characters,
+// '?' for one, "\x" for x itself, and every other character, brackets
+// included, for itself. With
 // -regexp a pattern is a regular expression anchored as OpenSTA anchors
 // it, "^" + pattern + "$" (so "a|b" takes the names that begin with a and
 // those that end with b), read by ZTL_REGEXP (ECMAScript syntax, where
@@ -67,6 +71,8 @@
 // output port that only -min output delays name ends none, not even under
 // set_max_delay (OpenSTA times them for hold only):
 // SSC_CONSTRAINTS::min_delay_inputs and min_delay_outputs.
+// A delay relative to a clock created on the port itself is skipped for that
+// port with a warning, as OpenSTA refuses it.
 // A second set_input_delay (set_output_delay) on a port replaces every delay
 // the port had, as OpenSTA does, unless it is given -add_delay: then both
 // stay and the worse one counts for setup. Ports of the other direction (and
@@ -93,9 +99,9 @@
 // where OpenSTA keeps it), -source_latency_included and
 // -network_latency_included (clock latency is not modelled), and -comment.
 // A create_clock without -add takes its sources from the clocks that had
-// them, as OpenSTA does; a clock left without sources stays as a virtual
-// clock, with a warning (OpenSTA removes it, with the I/O delays and path
-// exceptions that name it). Also warned: a create_clock -add on a source
+// them, as OpenSTA does; a clock left without sources is removed, with the
+// I/O delays on it and its place in path rules, as OpenSTA deletes it, with
+// a warning. Also warned: a create_clock -add on a source
 // that already has a clock (its registers keep the first clock; OpenSTA
 // times them on both), and the SDC commands the
 // engine does not model (set_load, set_clock_uncertainty,
@@ -125,6 +131,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "atcl/atcl.h"
 #include "msg/msg.h"
 #include "ssc/ssc_int.h"
 #include "ztl/ztl_support.h"
@@ -133,91 +140,36 @@ namespace kavu_platform {
 
 namespace {
 
-// Splits a command into words; braces and brackets nest (brackets inside
-// braces do not count), quotes group.
-bool split_words(std::string_view line, std::vector<std::string>* words, std::string* why) {
-  words->clear();
-  size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    if (i >= line.size()) break;
-    std::string w;
-    const char open = line[i];
-    if (open == '{' || open == '[') {
-      const char close = open == '{' ? '}' : ']';
-      // Brackets inside braces are text ("[get_ports {a[*0]}]" or "{*0]}").
-      int depth = 0, braces = 0;
-      size_t j = i;
-      for (; j < line.size(); ++j) {
-        if (open == '[' && line[j] == '{') ++braces;
-        else if (open == '[' && line[j] == '}' && braces > 0) --braces;
-        else if (braces > 0) continue;
-        else if (line[j] == open) ++depth;
-        else if (line[j] == close && --depth == 0) break;
-      }
-      if (j >= line.size()) {
-        *why = std::string("unbalanced ") + open;
-        return false;
-      }
-      w = open == '{' ? line.substr(i + 1, j - i - 1) : line.substr(i, j - i + 1);
-      i = j + 1;
-    } else if (open == '"') {
-      size_t j = line.find('"', i + 1);
-      if (j == std::string_view::npos) {
-        *why = "unbalanced quote";
-        return false;
-      }
-      w = line.substr(i + 1, j - i - 1);
-      i = j + 1;
-    } else {
-      size_t j = i;
-      while (j < line.size() && line[j] != ' ' && line[j] != '\t') ++j;
-      w = line.substr(i, j - i);
-      i = j;
-    }
-    words->push_back(std::move(w));
+// The words of each command of `text` as Tcl reads them (atcl_command_words:
+// braces, quotes and brackets group, ';' separates commands, '#' where a
+// command starts begins a comment), nothing substituted: a collection
+// "[get_ports a]" is one word, brackets included, and a bare word such as
+// "d[3]" stays as written. `each` is called with every command's words.
+template <class EACH>
+bool for_each_command(std::string_view text, std::vector<std::string>* words, std::string* why, EACH&& each) {
+  while (!text.empty()) {
+    std::string_view rest;
+    if (!atcl_command_words(text, words, &rest, why)) return false;
+    if (!words->empty() && !each(*words)) return false;
+    if (rest.size() >= text.size()) break;
+    text = rest;
   }
   return true;
 }
 
-// The commands of one line, split at each ';' outside braces, brackets and
-// quotes as Tcl splits them ("a ; b", "a ;# note"); a backslash keeps the
-// next character, and a '#' where a command starts makes the rest of the
-// line a comment. Parts may be blank or comments; an unbalanced part is
-// left for split_words to report.
-void split_commands(std::string_view line, std::vector<std::string_view>* parts) {
-  parts->clear();
-  int braces = 0, brackets = 0;
-  bool quoted = false, command_start = true;
-  size_t start = 0;
-  for (size_t i = 0; i < line.size(); ++i) {
-    const char ch = line[i];
-    if (command_start && ch != ' ' && ch != '\t') {
-      command_start = false;
-      if (ch == '#') break;
-    }
-    if (ch == '\\') {
-      ++i;
-    } else if (quoted) {
-      quoted = ch != '"';
-    } else if (ch == '{') {
-      ++braces;
-    } else if (ch == '}' && braces > 0) {
-      --braces;
-    } else if (braces > 0) {
-    } else if (ch == '"' && (i == start || line[i - 1] == ' ' || line[i - 1] == '\t')) {
-      quoted = true;
-    } else if (ch == '[') {
-      ++brackets;
-    } else if (ch == ']' && brackets > 0) {
-      --brackets;
-    } else if (ch == ';' && brackets == 0) {
-      parts->push_back(line.substr(start, i - start));
-      start = i + 1;
-      command_start = true;
-    }
+// The patterns of a list word, as OpenSTA's get_ commands read them: the
+// word is a Tcl list (atcl_split_list; "[ab].*" is one pattern, "{a b} c"
+// two), its backslashes kept (doubled first, as OpenSTA doubles them, so
+// that "a\[3\]" stays a pattern for the name a[3]).
+bool pattern_list(const std::string& word, std::vector<std::string>* patterns, std::string* why) {
+  if (word.find('\\') == std::string::npos) return atcl_split_list(word, patterns, why);
+  std::string doubled;
+  doubled.reserve(word.size() + 16);
+  for (char c : word) {
+    doubled += c;
+    if (c == '\\') doubled += c;
   }
-  parts->push_back(line.substr(start));
+  return atcl_split_list(doubled, patterns, why);
 }
 
 // '*' any run, '?' one character, "\x" the character x, any other character
@@ -501,6 +453,7 @@ class SDC_READER {
   bool skip_widened(const std::string& command);
   void settle_edges(bool has_waveform, SSC_SDC_CLOCK* c);
   void take_sources(const SSC_SDC_CLOCK& c);
+  void remove_clock(int k);
   void warn(const std::string& what);
   void warn_option_skipped(const std::string& command, const std::string& option, const char* why);
   bool clock_index(const std::string& name, int* idx) const {
@@ -554,6 +507,7 @@ class SDC_READER {
   SSC_REGISTER_CLOCKS m_register_clocks;
   bool m_register_clocks_made = false;
   double m_time_scale = 1.0;  // picoseconds per time unit of the file
+  std::vector<std::string> m_removed_clocks;  // clocks a create_clock removed, by name
   // Per node and direction (output, input): the node's delays in io_delays
   // entries before this index are replaced (0: none; empty until needed).
   std::vector<uint32_t> m_replaced_before[2];
@@ -763,7 +717,7 @@ bool SDC_READER::collection_words(const std::vector<std::string>& inner, COLLECT
     const std::string& o = inner[i];
     if (o.empty() || o[0] != '-') {
       std::vector<std::string> parts;
-      split_words(o, &parts, why);
+      if (!pattern_list(o, &parts, why)) return false;
       c->patterns.insert(c->patterns.end(), parts.begin(), parts.end());
       continue;
     }
@@ -806,7 +760,7 @@ bool SDC_READER::collection_words(const std::vector<std::string>& inner, COLLECT
 bool SDC_READER::collect_clocks(const std::string& word, TARGETS* t, std::string* why) {
   if (word.size() >= 2 && word.front() == '[' && word.back() == ']') return collect(word, t, why);
   std::vector<std::string> names;
-  if (!split_words(word, &names, why)) return false;
+  if (!pattern_list(word, &names, why)) return false;
   for (const std::string& n : names) {
     const size_t before = t->clocks.size();
     for (size_t c = 0; c < m_out->clocks.size(); ++c)
@@ -860,9 +814,15 @@ bool SDC_READER::collect(const std::string& word, TARGETS* t, std::string* why) 
 bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::string* why) {
   std::vector<std::string> inner, unmatched;
   if (word.size() >= 2 && word.front() == '[' && word.back() == ']') {
-    if (!split_words(word.substr(1, word.size() - 2), &inner, why)) return false;
+    // The collection is a command of its own: its words as Tcl reads them.
+    std::string_view rest;
+    if (!atcl_command_words(std::string_view(word).substr(1, word.size() - 2), &inner, &rest, why)) return false;
     if (inner.empty()) {
       *why = "empty collection";
+      return false;
+    }
+    if (rest.find_first_not_of(" \t") != std::string_view::npos) {
+      *why = "more than one command in " + word;
       return false;
     }
     const std::string cmd = inner.front();
@@ -916,7 +876,7 @@ bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::strin
 // Bare patterns: the ports they match, or the cells when they match none.
 bool SDC_READER::collect_bare(const std::string& word, TARGETS* t, std::string* why) {
   std::vector<std::string> patterns, unmatched;
-  if (!split_words(word, &patterns, why)) return false;
+  if (!pattern_list(word, &patterns, why)) return false;
   TARGETS ports;
   add_nodes("", patterns, 0, {}, &ports, &unmatched, why);
   if (ports.nodes.empty()) {
@@ -948,11 +908,19 @@ bool SDC_READER::clock_of(const std::string& word, int* idx, std::string* why) {
 }
 
 // The clock of an I/O delay's -clock (-1: none). A name with wildcards
-// that names no clock ("-clock *", as benchmark files write it) is a
-// warning and the delay applies without a clock, as OpenSTA applies it;
-// any other unknown clock is an error.
+// that names no clock ("-clock *", as benchmark files write it), or the
+// name of a clock a create_clock removed, is a warning and the delay
+// applies without a clock, as OpenSTA applies it; any other unknown clock
+// is an error.
 bool SDC_READER::io_delay_clock(const std::string& command, const std::string& word, int* idx, std::string* why) {
   const bool collection = word.size() >= 2 && word.front() == '[' && word.back() == ']';
+  if (!collection && !clock_index(word, idx) &&
+      std::find(m_removed_clocks.begin(), m_removed_clocks.end(), word) != m_removed_clocks.end()) {
+    warn(command + " -clock: clock \"" + word + "\" was removed (another clock took its sources); the delay is "
+         "applied without a clock");
+    *idx = -1;
+    return true;
+  }
   if (collection || clock_index(word, idx) || word.find_first_of("*?") == std::string::npos)
     return clock_of(word, idx, why);
   warn(command + " -clock: no clock is named \"" + word + "\"; the delay is applied without a clock");
@@ -994,7 +962,7 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
       c.name = w[++i];
     } else if (w[i] == "-waveform" && i + 1 < w.size()) {
       std::vector<std::string> e;
-      split_words(w[++i], &e, why);
+      if (!atcl_split_list(w[++i], &e, why)) return false;
       if (e.size() != 2 || !parse_number(e[0], &c.rise, m_time_scale) || !parse_number(e[1], &c.fall, m_time_scale)) {
         *why = "bad waveform";
         return false;
@@ -1048,21 +1016,55 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
 }
 
 // A clock made without -add takes its sources from the other clocks that
-// had them, as OpenSTA moves them. A clock left without sources stays, as
-// a virtual clock, with a warning: OpenSTA removes it, with the I/O delays
-// and path exceptions that name it.
+// had them, as OpenSTA moves them. A clock left without sources is
+// removed, with the I/O delays on it and its place in path rules (a rule
+// left without a point on a side it named goes too), as OpenSTA deletes
+// it; a warning names it.
 void SDC_READER::take_sources(const SSC_SDC_CLOCK& c) {
   if (c.sources.empty()) return;
   std::vector<uint32_t> taken = c.sources;
   std::sort(taken.begin(), taken.end());
-  for (SSC_SDC_CLOCK& k : m_out->clocks) {
+  for (size_t i = m_out->clocks.size(); i-- > 0;) {
+    SSC_SDC_CLOCK& k = m_out->clocks[i];
     if (k.name == c.name || k.sources.empty()) continue;
     k.sources.erase(std::remove_if(k.sources.begin(), k.sources.end(),
                                    [&](uint32_t v) { return std::binary_search(taken.begin(), taken.end(), v); }),
                     k.sources.end());
-    if (k.sources.empty())
-      warn("create_clock: clock \"" + k.name + "\" has no source left; it stays as a virtual clock");
+    if (!k.sources.empty()) continue;
+    warn("create_clock: clock \"" + k.name + "\" has no source left; it is removed, with the I/O delays and path "
+         "rules that name it");
+    m_removed_clocks.push_back(k.name);
+    remove_clock(int(i));
   }
+}
+
+// Removes clock k: its I/O delays name no port any more (the entries stay,
+// so that the indices replace_io_delays marks hold), later clocks move down
+// one index, and the path rules forget it.
+void SDC_READER::remove_clock(int k) {
+  m_out->clocks.erase(m_out->clocks.begin() + k);
+  for (SSC_SDC_IO_DELAY& d : m_out->io_delays) {
+    if (d.clock == k) {
+      d.nodes.clear();
+      d.clock = -1;
+    } else if (d.clock > k) {
+      --d.clock;
+    }
+  }
+  auto forget = [k](std::vector<int>* clocks) {
+    const size_t before = clocks->size();
+    clocks->erase(std::remove(clocks->begin(), clocks->end(), k), clocks->end());
+    for (int& x : *clocks) x -= x > k ? 1 : 0;
+    return clocks->size() != before;
+  };
+  std::vector<SSC_SDC_PATH_RULE>& rules = m_out->rules;
+  rules.erase(std::remove_if(rules.begin(), rules.end(),
+                             [&](SSC_SDC_PATH_RULE& r) {
+                               const bool from = forget(&r.from_clocks), to = forget(&r.to_clocks);
+                               return (from && r.from_clocks.empty() && r.from_nodes.empty()) ||
+                                      (to && r.to_clocks.empty() && r.to_nodes.empty());
+                             }),
+              rules.end());
 }
 
 // The fall edge of a clock without -waveform is half a period after the
@@ -1232,6 +1234,22 @@ bool SDC_READER::io_delay(const std::vector<std::string>& w, bool input, std::st
   if (!others.empty())
     warn(w[0] + ": " + quoted_names(others) + (others.size() == 1 ? " is not an " : " are not ") +
          (input ? "input port" : "output port") + (others.size() == 1 ? "" : "s") + "; skipped");
+  // OpenSTA refuses a delay relative to a clock on the port itself, port by
+  // port, with a warning, and so does the engine.
+  if (d.clock >= 0) {
+    const std::vector<uint32_t>& sources = m_out->clocks[size_t(d.clock)].sources;
+    std::vector<std::string> own;
+    t.nodes.erase(std::remove_if(t.nodes.begin(), t.nodes.end(),
+                                 [&](uint32_t v) {
+                                   if (std::find(sources.begin(), sources.end(), v) == sources.end()) return false;
+                                   own.push_back(m_leaf[v]);
+                                   return true;
+                                 }),
+                  t.nodes.end());
+    if (!own.empty())
+      warn(w[0] + ": " + quoted_names(own) + (own.size() == 1 ? " is a source" : " are sources") + " of clock \"" +
+           m_out->clocks[size_t(d.clock)].name + "\"; a delay relative to a clock on the same port is not applied");
+  }
   if (min_only) {
     if (!add) replace_io_delays(t.nodes, input, d.clock, d.clock_fall);
     for (uint32_t v : t.nodes) m_min_delay[v] = 1;
@@ -1451,15 +1469,8 @@ void SDC_READER::note_skipped_targets(const std::vector<std::string>& w) {
 }
 
 bool SDC_READER::line(const std::string& text, std::string* why) {
-  std::vector<std::string_view> parts;  // views into text: no copy of a long command
   std::vector<std::string> words;
-  split_commands(text, &parts);
-  for (std::string_view part : parts) {
-    const size_t start = part.find_first_not_of(" \t");
-    if (start == std::string::npos || part[start] == '#') continue;
-    if (!split_words(part, &words, why) || (!words.empty() && !command(words, why))) return false;
-  }
-  return true;
+  return for_each_command(text, &words, why, [&](const std::vector<std::string>& w) { return command(w, why); });
 }
 
 }  // namespace

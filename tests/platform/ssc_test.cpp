@@ -722,6 +722,14 @@ std::vector<const CDB_SGATE_ITERM*> driven_register_inputs(const CDB_SGATE_NETLI
   return pins;
 }
 
+// The terminals of the output ports that something drives.
+std::vector<const CDB_SGATE_ITERM*> driven_outputs(const CDB_SGATE_NETLIST* nl) {
+  std::vector<const CDB_SGATE_ITERM*> pins;
+  for (const CDB_SGATE_IO* pin : nl->get_output_pins())
+    if (pin->get_input_term(0) && pin->get_input_term(0)->get_source()) pins.push_back(pin->get_input_term(0));
+  return pins;
+}
+
 // The engine's analysis against OpenSTA's: each clock's worst slack (none
 // where sta has no path), with `overall` the worst over all path groups,
 // and the slack of every pin (how many differ, and the first).
@@ -1258,7 +1266,7 @@ TEST(SscSdc, ProblemsArePostedWithFileAndLine) {
        "line 3: bad delay x",
        {"SDC file \"t.sdc\", line 1: get_ports: nothing matches \"nosuch\"",
         "SDC file \"t.sdc\", line 2: get_cells: nothing matches \"zz\""}},
-      {"\x1b[2J\x07owned\x1b[H\n", "line 1: unknown command \\x1b[2J\\x07owned\\x1b[H", {}},
+      {"\x1b[2J]\x07owned\x1b[H]\n", "line 1: unknown command \\x1b[2J]\\x07owned\\x1b[H]", {}},
       {clock + "set_false_path -to [get_ports {\x1b[2Jq}]\nbogus\n", "line 3: unknown command bogus",
        {"SDC file \"t.sdc\", line 2: get_ports: nothing matches \"\\x1b[2Jq\""}},
       {std::string(1 << 20, 'w') + "\n", "line 1: unknown command " + std::string(104, 'w') + "..." + std::string(128, 'w'), {}},
@@ -1368,10 +1376,12 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
        {"3: create_clock -add is not applied to registers: they keep the first clock of their source"}},
       // Without -add a clock takes its sources from the clocks that had
       // them, as OpenSTA moves them (the registers kept the first clock);
-      // one left without sources stays as a virtual clock, where OpenSTA
-      // removes it with the delays naming it (a's delay stays here).
-      {"create_clock -name fast -period 4 [get_ports clk]\n", 0,
-       {"3: create_clock: clock \"clk\" has no source left; it stays as a virtual clock"}},
+      // one left without sources is removed with the delays naming it, as
+      // OpenSTA removes it (it stayed as a virtual clock, and a's delay
+      // with it: 0).
+      {"create_clock -name fast -period 4 [get_ports clk]\n", 1,
+       {"3: create_clock: clock \"clk\" has no source left; it is removed, with the I/O delays and path rules that "
+        "name it"}},
       {"sdc_version 2.1\ncurrent_design top\n", 7, {}},
       // Options the engine does not model skip their command (they were
       // errors that stopped the analysis), or only themselves where the
@@ -1420,10 +1430,12 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
        "set_output_delay 1 -clock clk [get_ports -regexp q]\ncreate_clock -name v -period 5\n"
        "set_input_delay 3 -clock v [get_ports b]\n", 2,
        {"3: set_input_delay: get_clocks -filter is not applied; ignored"}},
-      // ';' inside braces, brackets and quotes splits no command; a
-      // continued line without a blank keeps its words apart.
+      // ';' inside braces and quotes splits no command, and inside brackets
+      // it ends the collection's command, as Tcl reads it (the collection
+      // took ";" for a pattern); a continued line without a blank keeps its
+      // words apart.
       {"set_false_path -to {r3 ;zz}\nset_false_path -to [get_cells r3 ;]\nset_false_path -to \"r3;\"\n", 8,
-       {"3: no port or cell matches \";zz\"", "4: get_cells: nothing matches \";\"", "5: no port or cell matches \"r3;\""}},
+       {"3: no port or cell matches \";zz\"", "5: no port or cell matches \"r3;\""}},
       {"set_input_delay 5 -clock clk\\\n[get_ports b]\n", 5, {}},
       // Commands split at ';', a trailing comment, -clock as a collection.
       {"set_multicycle_path 2 -from [get_clocks clk] ; set_clock_uncertainty 1 ;# both\n", 7,
@@ -1987,6 +1999,7 @@ TEST(SscOracle, BusPortConstraintsGiveOpenStasWorstSlack) {
   c.clocks.push_back({"c", 9, ""});
   c.sdc = "create_clock -name c -period 9 [get_ports clk]\n"
           "set_input_delay 3 -clock c [get_ports {b[*] din}]\n"
+          "set_input_delay 5 -clock c [get_ports -regexp {b\\[[01]\\]}]\n"  // bits 0 and 1
           "set_input_delay 2 -clock c [get_ports {en sclr hold_n}]\n"
           "set_output_delay 4 -clock c [get_ports q]\n"
           "set_output_delay 6 -clock c [get_ports {bq[?]}]\n";
@@ -2184,7 +2197,9 @@ TEST(SscOracle, CollectionOptionsAndWaveformsGiveOpenStasSlacks) {
 // launches at its edge's time and captures at 0, as OpenSTA times it: rows
 // for each pair of period-0 and periodic clocks, both edges, waveforms, I/O
 // delays and a max-delay path, over a chain of registers that crosses
-// between the clocks and their edges.
+// between the clocks and their edges; the slacks of the register inputs and
+// of the output ports are compared. Later rows read patterns and clocks
+// that later create_clocks replace.
 TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
   if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
   const char* const blif =
@@ -2228,12 +2243,39 @@ TEST(SscOracle, ClocksOfPeriodZeroGiveOpenStasSlacks) {
       {"", "1000", "",
        "create_clock -name c5 -period 900 [get_ports {c1 c2}]\ncreate_clock -name c6 -period 700 [get_ports c2]\n",
        {"c5", "c6"}},
+      // A clock left without sources goes, with the delays on it (it stayed
+      // as a virtual clock whose delays timed a and q2).
+      {"", "1000", "",
+       "set_input_delay 20 -clock c2 [get_ports {a b}]\nset_output_delay 10 -clock c2 [all_outputs]\n"
+       "create_clock -name c5 -period 900 [get_ports c2]\nset_output_delay 30 -clock c5 [get_ports q]\n",
+       {"c0", "c5"}},
+      // A braced pattern is one Tcl list, whose brackets are ordinary
+      // characters: "[ab].*" one pattern (it was split at the bracket, and
+      // ".*" took every port), "[ab]+" too (the read ended on "+"), and the
+      // glob "[ab]*" names no port (OpenSTA's globs have no brackets; "*"
+      // took every port).
+      {"", "1000", "",
+       "set_input_delay 20 -clock c2 [all_inputs]\nset_output_delay 10 -clock c0 [all_outputs]\n"
+       "set_false_path -from [get_ports -regexp {[a].*}]\n"},
+      {"", "1000", "",
+       "set_input_delay 20 -clock c2 [get_ports -regexp {[ab]+}]\nset_output_delay 10 -clock c0 [all_outputs]\n"},
+      {"", "1000", "",
+       "set_input_delay 20 -clock c2 [all_inputs]\nset_output_delay 10 -clock c0 [all_outputs]\n"
+       "set_false_path -from [get_ports {[ab]*}]\n"},
+      {"", "1000", "", "create_clock -name c5 -period 700 [get_ports -regexp {[c]2}]\n", {"c0", "c5"}},
+      // A delay naming a removed clock applies without a clock, with a
+      // warning (the clock stayed as a virtual one and timed q on it).
+      {"", "1000", "",
+       "create_clock -name c5 -period 900 [get_ports c2]\nset_output_delay 30 -clock c2 [get_ports q]\n"
+       "set_input_delay 20 -clock c2 [get_ports b]\nset_output_delay 10 -clock c0 [get_ports q2]\n",
+       {"c0", "c5"}},
   };
   BLIF_RESULT in = blif_read_string(blif);
   ASSERT_NE(in.netlist, nullptr) << in.error;
   LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
-  const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
+  std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
   ASSERT_EQ(pins.size(), 6u);
+  for (const CDB_SGATE_ITERM* t : driven_outputs(nl.get())) pins.push_back(t);  // q and q2 too
   for (const ROW& row : rows) {
     STA_CONSTRAINTS c;
     for (const std::string& k : row.clocks) c.clocks.push_back({k, 0, ""});
@@ -2280,8 +2322,28 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       ".names r3 w\n0 1\n.end\n";
   const std::string io = "create_clock -name V -period 1000\ncreate_clock -name A -period 1000 [get_ports ck2]\n"
                          "set_output_delay 100 -clock V [all_outputs]\n";
+  // r1 on clk into r2 on clk2, and y from r2.
+  const char* const chain = ".model c\n.inputs clk clk2 a\n.outputs y\n.latch a r1 re clk 0\n.names r1 n1\n0 1\n"
+                            ".latch n1 r2 re clk2 0\n.names r2 y\n0 1\n.end\n";
+  // A ripple stage: r2 clocked by r1, r1 on clk2.
+  const char* const ripple =
+      ".model r\n.inputs clk2 a\n.outputs y\n.latch a r1 re clk2 0\n.latch a r2 re r1 0\n.names r2 y\n0 1\n.end\n";
+  // r1 on clock A feeds r2 on A and r3 on B; r4 on clka OR clkb feeds r5.
+  const char* const pair =
+      ".model p\n.inputs clka clkb a\n.outputs y\n.latch a r1 re clka 0\n.names r1 n1\n0 1\n.latch n1 r2 re clka 0\n"
+      ".latch n1 r3 re clkb 0\n.names clka clkb g\n1- 1\n-1 1\n.latch a r4 re g 0\n.names r4 n4\n0 1\n"
+      ".latch n4 r5 re clka 0\n.names r2 r3 r5 y\n111 1\n.end\n";
+  // 20 outputs y_k = a AND b.
+  std::string wide = ".model w\n.inputs clk a b\n.outputs";
+  for (int k = 0; k < 20; ++k) wide += " y" + std::to_string(k);
+  wide += "\n.latch a r0 re clk 0\n";
+  for (int k = 0; k < 20; ++k) wide += ".names a b y" + std::to_string(k) + "\n11 1\n";
+  wide += ".end\n";
+  std::string wide_rules = "create_clock -name c -period 1000 [get_ports clk]\n";
+  for (int k = 0; k < 17; ++k) wide_rules += "set_max_delay 900 -to [get_ports y" + std::to_string(k) + "]\n";
   struct ROW {
     std::string blif, sdc;
+    bool cone = false;  // the gates' inputs are compared too
   };
   const ROW rows[] = {
       {xor_gate, "create_clock -name c -period 1000 -waveform {600 900} [get_ports clk]\n"
@@ -2323,16 +2385,56 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
        ".names r2 y0\n1 1\n.names r0 y1\n0 1\n.end\n",
        "create_clock -name c -period 1000 [get_ports zclk]\ncreate_clock -name B -period 1000 -waveform {0 300} "
        "[get_ports clk2]\nset_output_delay 100 -clock c [all_outputs]\nset_input_delay 50 -clock c [get_ports d]\n"},
+      // Rows a mutated engine fails: -regexp anchored at both ends (cl.
+      // clocks clk, not clk2); the latest of a port's added input delays
+      // where more than 16 groups share a start (y0); a max-delay rule
+      // between two clocks where the launch clock captures itself as well;
+      // -ignore_clock_latency from a register on a clock rising at 600; a
+      // false path from the clock port of a ripple stage's first register;
+      // a clock taking both sources of an earlier one; all_registers
+      // -clock B taking a register clocked by clka OR clkb.
+      {chain, "create_clock -name c -period 1000 [get_ports -regexp {cl.}]\nset_input_delay 0 -clock c [get_ports a]\n"},
+      {wide, wide_rules + "set_input_delay 300 -clock c [get_ports b]\nset_input_delay 100 -clock c -add_delay "
+                          "[get_ports b]\n"},
+      {pair, "create_clock -name A -period 1000 [get_ports clka]\ncreate_clock -name B -period 1000 [get_ports clkb]\n"
+             "set_max_delay 300 -from [get_clocks A] -to [get_clocks B]\n"},
+      {chain, "create_clock -name c -period 1000 -waveform {600 900} [get_ports {clk clk2}]\n"
+              "set_max_delay 300 -from [get_cells r1] -to [get_cells r2] -ignore_clock_latency\n"},
+      {ripple, "create_clock -name V -period 1000\nset_output_delay 100 -clock V [all_outputs]\n"
+               "set_false_path -from [get_ports clk2]\n"},
+      {chain, "create_clock -name a -period 1000 [get_ports {clk clk2}]\nset_output_delay 300 -clock a [all_outputs]\n"
+              "create_clock -name b -period 500 [get_ports {clk clk2}]\nset_output_delay 300 -clock b [all_outputs]\n"},
+      {pair, "create_clock -name A -period 1000 [get_ports clka]\ncreate_clock -name B -period 1000 [get_ports clkb]\n"
+             "set_false_path -from [all_registers -clock B]\n"},
+      // Terminals inside the cone of an output delayed twice (-add_delay),
+      // and the output of a register behind a clock port delayed on no
+      // clock ("-clock *"), not only pins and outputs.
+      {wide, "create_clock -name c -period 1000 [get_ports clk]\nset_input_delay 0 -clock c [get_ports {a b}]\n"
+             "set_output_delay 300 -clock c [get_ports y0]\nset_output_delay 100 -clock c -add_delay [get_ports y0]\n",
+       true},
+      {chain, "create_clock -name V -period 1000\nset_input_delay 100 -clock * [get_ports clk2]\n"
+              "set_output_delay 100 -clock V [all_outputs]\n",
+       true},
+      // -regexp with an escaped class (\w: one character, the port a) and
+      // '+' in a cell pattern (r1 and r2).
+      {chain, "create_clock -name c -period 1000 [get_ports clk]\nset_input_delay 100 -clock c [get_ports -regexp {\\w}]\n"
+              "set_output_delay 100 -clock c [all_outputs]\nset_max_delay 200 -from [get_cells -regexp {r\\d+}]\n"},
   };
   for (const ROW& row : rows) {
     BLIF_RESULT in = blif_read_string(row.blif);
     ASSERT_NE(in.netlist, nullptr) << in.error;
     LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
     STA_CONSTRAINTS c;
-    for (const char* k : {"c", "A", "B", "V"})
+    for (const char* k : {"c", "A", "B", "V", "b"})
       if (row.sdc.find(std::string("-name ") + k + " ") != std::string::npos) c.clocks.push_back({k, 1000, ""});
     c.sdc = row.sdc;
-    analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, c, driven_register_inputs(nl.get()), row.blif + row.sdc, true);
+    std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
+    for (const CDB_SGATE_ITERM* t : driven_outputs(nl.get())) pins.push_back(t);
+    for (auto it = nl->begin_node_list(); row.cone && it != nl->end_node_list(); ++it)
+      if (*it && (*it)->get_sgate_type() != CDB_SGATE_DFF_ENUM && !(*it)->is_pin())
+        for (unsigned i = 0; i < (*it)->get_number_of_input_terms(); ++i)
+          if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) pins.push_back((*it)->get_input_term(i));
+    analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, c, pins, row.blif + row.sdc, true);
   }
 }
 
@@ -2353,3 +2455,63 @@ TEST(SscTcl, InterpreterPackagesAndRegistrars) {
   EXPECT_EQ(result, "get_worst_slack");
 }
 
+// Tcl's own reading of commands and lists, nothing substituted: a bracket
+// inside braces is a character (the reader split "{[ab].*}" at it), a bare
+// bus bit stays as written, ';' ends a command inside brackets as well, and
+// what Tcl does not read is an error. Memory the system refuses for a large
+// list is std::bad_alloc, where Tcl itself would end the process.
+TEST(SscTcl, CommandWordsAndListsAsTclReadsThem) {
+  struct ROW {
+    const char* text;
+    std::vector<std::string> words;  // of the first command
+    const char* rest;
+    const char* error;
+  };
+  const ROW commands[] = {
+      {"get_ports -regexp {[ab].*}", {"get_ports", "-regexp", "[ab].*"}, "", ""},
+      {"  # note\nset_x d[3] {d[*]} \"a b\" [get_cells {r[1]}] ; next", {"set_x", "d[3]", "d[*]", "a b", "[get_cells {r[1]}]"},
+       " next", ""},
+      {"get_cells r3 ;", {"get_cells", "r3"}, "", ""},
+      {"a {b\\}c}", {"a", "b\\}c"}, "", ""},
+      {"a [b", {}, "", "unbalanced ["},
+      {"a {b", {}, "", "unbalanced {"},
+      {"a {b}c", {}, "", "extra characters after a closing brace"},
+  };
+  for (const ROW& row : commands) {
+    std::vector<std::string> words;
+    std::string_view rest;
+    std::string why;
+    const bool ok = atcl_command_words(row.text, &words, &rest, &why);
+    EXPECT_EQ(ok, !*row.error) << row.text;
+    EXPECT_EQ(why, row.error) << row.text;
+    if (ok) {
+      EXPECT_EQ(words, row.words) << row.text;
+      EXPECT_EQ(rest, row.rest) << row.text;
+    }
+  }
+  const std::pair<const char*, std::vector<std::string>> lists[] = {
+      {"[ab].*", {"[ab].*"}}, {"[a b]", {"[a", "b]"}}, {"{a b} c", {"a b", "c"}}, {"a\\ b", {"a b"}}, {"", {}}};
+  for (const auto& [text, elements] : lists) {
+    std::vector<std::string> got;
+    std::string why;
+    EXPECT_TRUE(atcl_split_list(text, &got, &why)) << text;
+    EXPECT_EQ(got, elements) << text;
+  }
+  std::vector<std::string> got;
+  std::string why;
+  EXPECT_FALSE(atcl_split_list("{a}b", &got, &why));
+#ifndef KAVU_UNDER_ASAN
+  std::string big;
+  for (int k = 0; k < (24 << 20); ++k) big += "a ";
+  EXPECT_TRUE(run_within_address_space(uint64_t(100) << 20, [&] {
+    std::vector<std::string> elements;
+    std::string error;
+    try {
+      atcl_split_list(big, &elements, &error);
+    } catch (const std::bad_alloc&) {
+      return true;
+    }
+    return false;
+  }));
+#endif
+}
