@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 
 #include "cdb/cdb_sgate.h"
@@ -1215,7 +1216,16 @@ TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecover
       {"a result without a run stamp", "(it carries no run stamp)", nullptr, false, false, false, "seq/diffeq1",
        false, another_run},
   };
-  for (const ROW& row : rows) {
+  // And every fault of the helper program's list on boundaries, as it makes
+  // them (an output boundary left undriven, its input cut, used to be taken
+  // and to stop the merge: "cdb_is_connected (iterm)").
+  std::vector<ROW> all(std::begin(rows), std::end(rows));
+  for (const BOUNDARY_FAULT& fault : boundary_faults()) {
+    all.push_back({fault.name, "boundaries", fault.refusal});
+    if (std::string(fault.name) == "cut_output_boundary")  // and known from the kept copy
+      all.push_back({fault.name, "boundaries", fault.refusal, false, true});
+  }
+  for (const ROW& row : all) {
     const std::string wrong = row.wrong;
     SCOPED_TRACE(wrong + (row.all_but_one ? ", every partition but 1" : "") +
                  (row.from_kept_copy ? ", known from the kept copy" : "") +
@@ -1437,6 +1447,9 @@ TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecover
           pin->set_instance_name(name);
           if (CDB_SGATE_OTERM* out = pin->get_single_oterm()) out->set_instance_name(name);
         }
+      } else if (std::any_of(boundary_faults().begin(), boundary_faults().end(),
+                             [&](const BOUNDARY_FAULT& f) { return wrong == f.name; })) {
+        ASSERT_TRUE(make_boundary_fault(other, wrong));
       }
       std::string report;
       // Well formed, only its identity wrong (but for the row that is about that).
@@ -1540,17 +1553,18 @@ TEST(KavuParallelArchives, RecoveryTakesAResultAndItsRemovedRegistersAsAPair) {
 
 namespace {
 
-// Runs `program` with the arguments in `dir`, its output (both streams) to
-// dir/output.txt, with the environment given and the file-size limit; the
-// wait status.
-int run_in(const std::filesystem::path& dir, const std::vector<std::string>& args,
-           const std::vector<std::string>& environment, rlim_t file_size_limit) {
+// Starts `program` with the arguments in `dir`, its output (both streams)
+// to dir/<output>, with the environment given and the file-size limit; the
+// child's process id.
+pid_t start_in(const std::filesystem::path& dir, const std::vector<std::string>& args,
+               const std::vector<std::string>& environment, rlim_t file_size_limit,
+               const std::string& output_name = "output.txt") {
   std::vector<char*> argv, envp;  // made before the fork: the child only makes system calls
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
-  const std::string dir_text = dir.string(), output = (dir / "output.txt").string();
+  const std::string dir_text = dir.string(), output = (dir / output_name).string();
   const pid_t child = fork();
   if (child == 0) {
     const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -1562,9 +1576,45 @@ int run_in(const std::filesystem::path& dir, const std::vector<std::string>& arg
     execve(argv[0], argv.data(), envp.data());
     _exit(102);
   }
+  return child;
+}
+
+// The wait status of a child started by start_in.
+int wait_for(pid_t child) {
   int status = -1;
   if (child > 0) waitpid(child, &status, 0);
   return status;
+}
+
+// Runs `program` as start_in does and waits for it: the wait status.
+int run_in(const std::filesystem::path& dir, const std::vector<std::string>& args,
+           const std::vector<std::string>& environment, rlim_t file_size_limit) {
+  return wait_for(start_in(dir, args, environment, file_size_limit));
+}
+
+std::string text_of(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// This process's environment without the configuration, and with the
+// settings given.
+std::vector<std::string> environment_with(const std::vector<std::string>& settings) {
+  std::vector<std::string> environment;
+  for (char** e = environ; *e; ++e)
+    if (std::strncmp(*e, "KAVU_INI_SET=", 13) != 0) environment.push_back(*e);
+  environment.insert(environment.end(), settings.begin(), settings.end());
+  return environment;
+}
+
+// Polls until `done` holds or the child ended (reaped into *status); true
+// when `done` held first.
+bool until(const std::function<bool()>& done, pid_t child, int* status) {
+  for (;;) {
+    if (done()) return true;
+    if (waitpid(child, status, WNOHANG) == child) return done();
+    usleep(5000);
+  }
 }
 
 }  // namespace
@@ -1578,10 +1628,11 @@ int run_in(const std::filesystem::path& dir, const std::vector<std::string>& arg
 // to its input and ends with status 1. It used to write an empty model. So
 // it does when helpers write results whose boundaries are not their
 // partitions' (an output boundary turned into an input, an input boundary
-// turned into an output, two input boundaries exchanging debug numbers),
-// each refused and its partition recovered from its kept copy: the first
-// used to stop the merge (an internal error, status 134, no design), the
-// others to end in success with a design that differs from the input. When
+// turned into an output, two input boundaries exchanging debug numbers, an
+// output boundary left undriven: the faults of boundary_faults.h), each
+// refused and its partition recovered from its kept copy: the first and the
+// last used to stop the merge (an internal error, status 134, no design),
+// the others to end in success with a design that differs from the input. When
 // the helpers fail and a kept copy is gone (a link to /dev/null took it), a
 // partition is lost: it says so, ends with status 1 and writes nothing. The
 // run registered as KavuExampleParallelMapKeepsTheDesign names the example
@@ -1601,18 +1652,17 @@ TEST(KavuParallelExample, ArchivesThatCannotBeWrittenLeaveTheDesignWhole) {
       {"unwritable database directory", "Parallel synthesis cannot write the partitions in \"/dev/null/db\""},
       {"full disk", "Parallel synthesis cannot write partition 2 to"},
       {"file-size limit", "Parallel synthesis cannot write partition 0 to"},
-      {"an output boundary turned into an input", "boundaries 0 are missing, 0 are extra, 0 are renamed and 1 changed direction)",
-       "4 partitions, recovered after a failure;", "turn_output_boundary"},
-      {"an input boundary turned into an output", "boundaries 0 are missing, 0 are extra, 0 are renamed and 1 changed direction)",
-       "4 partitions, recovered after a failure;", "turn_input_boundary"},
-      {"two boundaries exchanging debug numbers", "boundaries 0 are missing, 0 are extra and 2 are renamed)",
-       "4 partitions, recovered after a failure;", "swap_boundaries"},
       {"a lost kept copy", "Parallel synthesis cannot recover partition 2 from", "parallel_map: a partition is lost; the design is not written",
        "exit3", true},
   };
+  // Each helper fault on boundaries (boundary_faults.h): refused, the
+  // partition recovered from its kept copy.
+  std::vector<ROW> all(std::begin(rows), std::end(rows));
+  for (const BOUNDARY_FAULT& fault : boundary_faults())
+    all.push_back({fault.name, fault.refusal, "4 partitions, recovered after a failure;", fault.name});
   const std::string input = blif_data_path("seq/stereovision3");
   ASSERT_FALSE(input.empty());
-  for (const ROW& row : rows) {
+  for (const ROW& row : all) {
     const std::string failure = row.failure;
     SCOPED_TRACE(failure);
     const std::filesystem::path run = std::filesystem::current_path() / ("run " + failure);
@@ -1653,5 +1703,150 @@ TEST(KavuParallelExample, ArchivesThatCannotBeWrittenLeaveTheDesignWhole) {
     ASSERT_NE(back.netlist, nullptr) << back.error;
     LOADED_NETLIST written(back.netlist, LOADED_NETLIST_DELETER{back.hierarchy});
     EXPECT_TRUE(netlists_equivalent(in.get(), written.get()));  // by simulation and by berkeley-abc
+  }
+}
+
+// Two runs of the example in one directory, as `make -j2` starts them (one
+// ./db, one revision), and kept copies that are not the run's. The first
+// run's helpers are held (helper fault "wait") while the second starts: it
+// waits for the first, saying so, and both write their own designs (the
+// same design twice, and two designs). The second used to finish first and
+// remove the kept copies the first needed ("a partition is lost"). With the
+// helpers held and then failing (exit 3), the kept copies are replaced: by
+// another partition's (the merge used to abort), by those of a run of
+// another design (merged, writing that design or aborting), or removed
+// with another run's result in place of the partition's archive; the
+// partition is lost with a message that says why (that the kept copy is
+// missing, not that it "was not written for this run"), and nothing is
+// merged or written. Last, pairs of runs started together without faults,
+// the race as it comes: each writes what a run alone writes.
+TEST(KavuParallelExample, RunsInOneDirectoryTakeTurnsAndForeignKeptCopiesAreLost) {
+  const char* example = std::getenv("KAVU_PARALLEL_MAP_EXAMPLE");
+  if (!example || !std::filesystem::exists(example)) GTEST_SKIP() << "no example named by KAVU_PARALLEL_MAP_EXAMPLE";
+  const std::string stereo = blif_data_path("seq/stereovision3"), diffeq = blif_data_path("seq/diffeq1");
+  ASSERT_FALSE(stereo.empty() || diffeq.empty());
+  const char* const lost = "parallel_map: a partition is lost; the design is not written";
+  const char* const waits = "Parallel synthesis waits for another run in the database directory";
+  auto kept = [](const std::filesystem::path& run, int k) {
+    const std::string saved = gen_get_db_dir_path();
+    gen_set_db_dir_path((run / "db").string());
+    const std::string file = kavu_parallel_kept_archive_name("example", "map", k) + ".cdb";
+    gen_set_db_dir_path(saved);
+    return std::filesystem::path(file);
+  };
+  // Starts the example in `run` with the helper fault given, and returns
+  // once its helpers wait (false: it ended first, *status its wait status).
+  auto start_held = [&](const std::filesystem::path& run, const std::string& input, const char* fault, pid_t* child,
+                        int* status) {
+    std::filesystem::create_directories(run / "db");
+    *child = start_in(run, {example, input, (run / "a.blif").string()},
+                      environment_with({std::string("KAVU_INI_SET=helper_fault=") + fault}), RLIM_INFINITY, "a.txt");
+    return until([&] { return std::filesystem::exists(run / "db" / "helper_waits"); }, *child, status);
+  };
+  auto release = [](const std::filesystem::path& run) { std::ofstream(run / "db" / "helper_go") << ""; };
+  auto wrote = [](const std::filesystem::path& file, const char* design) {
+    BLIF_RESULT back = blif_read_file(file.string());
+    if (!back.netlist) return false;
+    LOADED_NETLIST written(back.netlist, LOADED_NETLIST_DELETER{back.hierarchy});
+    LOADED_NETLIST in = load_blif(design);
+    return bool(netlists_equivalent(in.get(), written.get()));
+  };
+  // The kept copies of a run of diffeq1, its helpers held.
+  const std::filesystem::path stash = std::filesystem::current_path() / "kept copies of another run";
+  {
+    const std::filesystem::path other = std::filesystem::current_path() / "another run";
+    pid_t child = -1;
+    int status = -1;
+    ASSERT_TRUE(start_held(other, diffeq, "wait+exit3", &child, &status)) << text_of(other / "a.txt");
+    std::filesystem::create_directories(stash);
+    for (int k = 0; k < 4; ++k)
+      if (std::filesystem::exists(kept(other, k))) std::filesystem::copy_file(kept(other, k), stash / std::to_string(k));
+    release(other);
+    wait_for(child);
+  }
+  struct ROW {
+    const char* what;
+    const char* second = nullptr;  // the design of a second run in the directory
+    const char* message = nullptr; // held by the first run's output, when a kept copy is not its own
+  } const rows[] = {
+      {"the same design twice", "seq/stereovision3"},
+      {"two designs", "seq/diffeq1"},
+      {"another partition's kept copy", nullptr, "cannot recover partition 2 from its kept copy"},
+      {"another run's kept copies", nullptr, "cannot recover partition 0 from its kept copy"},
+      {"a missing kept copy", nullptr, "cannot recover partition 2: its kept copy"},
+  };
+  for (const ROW& row : rows) {
+    const std::string what = row.what;
+    SCOPED_TRACE(what);
+    const std::filesystem::path run = std::filesystem::current_path() / what;
+    pid_t first = -1;
+    int first_status = -1;
+    ASSERT_TRUE(start_held(run, stereo, row.second ? "wait" : "wait+exit3", &first, &first_status))
+        << text_of(run / "a.txt");
+    if (row.second) {
+      const pid_t second = start_in(run, {example, blif_data_path(row.second), (run / "b.blif").string()},
+                                    environment_with({}), RLIM_INFINITY, "b.txt");
+      int second_status = -1;
+      const bool waited = until([&] { return text_of(run / "b.txt").find(waits) != std::string::npos; }, second,
+                                &second_status);
+      release(run);
+      if (waited) second_status = wait_for(second);
+      first_status = wait_for(first);
+      const std::string a = text_of(run / "a.txt"), b = text_of(run / "b.txt");
+      EXPECT_TRUE(waited) << b;
+      EXPECT_TRUE(WIFEXITED(first_status) && WEXITSTATUS(first_status) == 0) << first_status << "\n" << a;
+      EXPECT_TRUE(WIFEXITED(second_status) && WEXITSTATUS(second_status) == 0) << second_status << "\n" << b;
+      EXPECT_TRUE(wrote(run / "a.blif", "seq/stereovision3")) << a;
+      EXPECT_TRUE(wrote(run / "b.blif", row.second)) << b;
+      continue;
+    }
+    if (what == "another partition's kept copy") {
+      std::filesystem::copy_file(kept(run, 0), kept(run, 2), std::filesystem::copy_options::overwrite_existing);
+    } else if (what == "a missing kept copy") {  // and a result of the other run in place of the archive
+      std::filesystem::remove(kept(run, 2));
+      const std::string saved = gen_get_db_dir_path();
+      gen_set_db_dir_path((run / "db").string());
+      std::filesystem::copy_file(stash / "0", kavu_parallel_archive_name("example", "map", 2) + ".cdb",
+                                 std::filesystem::copy_options::overwrite_existing);
+      gen_set_db_dir_path(saved);
+    } else {
+      for (const auto& entry : std::filesystem::directory_iterator(stash))
+        std::filesystem::copy_file(entry.path(), kept(run, std::stoi(entry.path().filename().string())),
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+    release(run);
+    first_status = wait_for(first);
+    const std::string a = text_of(run / "a.txt");
+    EXPECT_TRUE(WIFEXITED(first_status) && WEXITSTATUS(first_status) == 1) << first_status << "\n" << a;
+    EXPECT_NE(a.find(std::string("Parallel synthesis ") + row.message), std::string::npos) << a;
+    EXPECT_NE(a.find(lost), std::string::npos) << a;
+    if (what == "a missing kept copy") {
+      EXPECT_NE(a.find("is missing, and its result"), std::string::npos) << a;
+      EXPECT_EQ(a.find("from \"" + kept(run, 2).string()), std::string::npos) << a;
+    }
+    EXPECT_FALSE(std::filesystem::exists(run / "a.blif"));
+  }
+  // The race as it comes: a few pairs started together, each output equal
+  // to what a run alone writes.
+  const std::filesystem::path alone = std::filesystem::current_path() / "alone";
+  std::filesystem::create_directories(alone);
+  for (const std::string* design : {&stereo, &diffeq})
+    ASSERT_EQ(run_in(alone, {example, *design, (alone / (design == &stereo ? "a.blif" : "b.blif")).string()},
+                     environment_with({}), RLIM_INFINITY),
+              0)
+        << text_of(alone / "output.txt");
+  for (int pair = 0; pair < 4; ++pair) {
+    const std::string& second = pair % 2 ? diffeq : stereo;
+    SCOPED_TRACE("pair " + std::to_string(pair) + (pair % 2 ? ", two designs" : ", the same design"));
+    const std::filesystem::path run = std::filesystem::current_path() / ("pair " + std::to_string(pair));
+    std::filesystem::create_directories(run);
+    const pid_t a = start_in(run, {example, stereo, (run / "a.blif").string()}, environment_with({}), RLIM_INFINITY,
+                             "a.txt");
+    const pid_t b = start_in(run, {example, second, (run / "b.blif").string()}, environment_with({}), RLIM_INFINITY,
+                             "b.txt");
+    EXPECT_EQ(wait_for(a), 0) << text_of(run / "a.txt");
+    EXPECT_EQ(wait_for(b), 0) << text_of(run / "b.txt");
+    EXPECT_EQ(text_of(run / "a.blif"), text_of(alone / "a.blif"));
+    EXPECT_EQ(text_of(run / "b.blif"), text_of(alone / (pair % 2 ? "b.blif" : "a.blif")));
   }
 }

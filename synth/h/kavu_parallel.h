@@ -115,7 +115,12 @@ bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, cons
 
 // Writes the namespace archive, then every partition (largest first), each
 // with a stamp new to this run and a kept copy; true when all were written (or the key "p<type>_pdb"
-// is off). On failure the partitions not yet written stay in the vector
+// is off). A run holds the database directory's lock ("parallel_synthesis.lock"
+// there, flock) from here until its partitions are back (a read-back that
+// took them all, or the end of recovery); another process's run in the same
+// directory waits for it, saying so in an info message. A lock file that
+// cannot be opened or locked (a link, an unwritable directory) fails the
+// call with the partitions in memory. On failure the partitions not yet written stay in the vector
 // (written ones are destroyed, their archives 0..n-1 kept, n the number that
 // left the vector), so nothing is lost; a failed namespace write leaves the
 // vector untouched. Helper outputs an earlier run left under the archives'
@@ -125,7 +130,8 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
 // Reads the results back in archive order; a result is taken only when it
 // reads back whole and is the partition written, for this run (the same
 // netlist number and run stamp, the same boundary gates, each by debug
-// number with its name and direction, and the same pins, each by debug
+// number with its name and direction, its input connected where the
+// partition written had it connected, and the same pins, each by debug
 // number with its name, its direction and, for a pin that drives a signal,
 // the signal's name), and
 // then, with its removed registers merged, its kept copy is removed. At the
@@ -137,10 +143,14 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
 // After a failed run: appends every partition, from its helper's result
 // when that reads back whole, is the partition written and comes with its
 // removed registers (merged into the current database, unless the read-back
-// took them already), else from its kept copy. A result refused for what
-// it is (unreadable, not whole, not the partition written) gets one error
-// message, unless its partition's failure was told already. False (with an
-// error message per partition) when a partition can be had from neither.
+// took them already), else from its kept copy, which is held to the same
+// check (a kept copy of another partition or another run is refused). A
+// result refused for what it is (unreadable, not whole, not the partition
+// written) gets one error message, unless its partition's failure was told
+// already. False (with an error message per partition, saying whether its
+// kept copy is missing or why it was refused) when a partition can be had
+// from neither; nothing refused is merged. Ends the run: the database
+// directory's lock is released.
 // After a failed kavu_parallel_serialize, num_partitions is the number of
 // partitions it wrote.
 bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std::vector<CDB_SGATE_NETLIST*>& partitions,

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -139,6 +140,64 @@ void remove_temporary_files_of(int pid) {
   }
   closedir(d);
   for (const std::string& f : doomed) unlink(f.c_str());
+}
+
+// ---- one run per database directory
+// The archives of a run lie in the database directory under names made of
+// the revision, the partition type and the partition's number, beside the
+// directory's one namespace archive; two runs there at once (two compiles
+// started together) would write, read and remove each other's files. A run
+// holds an exclusive flock on "<db>/parallel_synthesis.lock" from
+// kavu_parallel_serialize until its partitions are back (the read-back took
+// them all, or recovery ended); a second run waits for it, saying so. The
+// lock goes with the process: a run that dies never leaves it held. The
+// lock file stays. A process holds each directory's lock once, so a run
+// that follows a run not finished in the same process goes on.
+const char* const RUN_LOCK_FILE = "parallel_synthesis.lock";
+
+std::mutex& run_locks_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+// The descriptor of the lock file held, by database directory.
+std::unordered_map<std::string, int>& run_locks() {
+  static std::unordered_map<std::string, int> locks;
+  return locks;
+}
+
+// Takes the lock of the database directory, waiting while another run
+// holds it: "" or why it cannot be taken.
+std::string lock_db_dir() {
+  const std::string dir = db_dir();
+  std::lock_guard<std::mutex> guard(run_locks_mutex());
+  if (run_locks().count(dir)) return "";
+  const std::string file = dir + "/" + RUN_LOCK_FILE;
+  // Never a link: the lock is this directory's file, not another's.
+  const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666);
+  if (fd < 0) return "cannot open the lock file \"" + shown(file) + "\": " + std::strerror(errno);
+  int rc = flock(fd, LOCK_EX | LOCK_NB);
+  if (rc != 0 && errno == EWOULDBLOCK) {
+    msg_post_message(MSG_POST_TYPE_INFO, "Parallel synthesis waits for another run in the database directory \"" +
+                                             shown(dir) + "\" to finish");
+    while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+  }
+  if (rc != 0) {
+    const int error_code = errno;
+    close(fd);
+    return "cannot lock the file \"" + shown(file) + "\": " + std::strerror(error_code);
+  }
+  run_locks()[dir] = fd;
+  return "";
+}
+
+// The run in the database directory is over: another may start.
+void unlock_db_dir() {
+  std::lock_guard<std::mutex> guard(run_locks_mutex());
+  auto it = run_locks().find(db_dir());
+  if (it == run_locks().end()) return;
+  close(it->second);  // the flock goes with the descriptor
+  run_locks().erase(it);
 }
 
 }  // namespace
@@ -550,7 +609,7 @@ std::string check_read_back(CDB_SGATE_NETLIST* netlist) {
 
 // What makes a result the partition written as archive k, for this run:
 // the netlist's number; its boundary gates, by debug number with their
-// names and directions, which the merge joins by number (an output
+// names, directions and whether their input is connected, which the merge joins by number (an output
 // boundary to the input boundaries it fed) and which synthesis keeps; its
 // pins, by debug number with their names and directions, which synthesis
 // keeps too; and the run stamp of its archive, which the helper copies from
@@ -559,7 +618,9 @@ std::string check_read_back(CDB_SGATE_NETLIST* netlist) {
 // missing, added, renamed or turned around would merge into a design with
 // other ports than the one the user's constraints and assignments name; a
 // boundary turned around or under another boundary's number would stop
-// the merge or join the partitions by the wrong signals; a result another
+// the merge or join the partitions by the wrong signals, and so would a
+// boundary whose input the split left connected and the result leaves cut
+// (the merge connects again only the inputs the split cut); a result another
 // run wrote (under the same numbers and names, for a design since edited)
 // would bring back that run's logic. The name of a pin that drives a signal
 // includes the name of that signal (its output terminal's), which the
@@ -567,8 +628,9 @@ std::string check_read_back(CDB_SGATE_NETLIST* netlist) {
 struct PARTITION_PORT {
   unsigned m_number = 0;
   std::string m_name;
-  int m_direction = 0;  // CDB_IO_TYPE of a pin, CDB_BOUNDARY_TYPE of a boundary
-  std::string m_net;    // the signal an input or bidirectional pin drives
+  int m_direction = 0;   // CDB_IO_TYPE of a pin, CDB_BOUNDARY_TYPE of a boundary
+  std::string m_net;     // the signal an input or bidirectional pin drives
+  bool m_driven = false; // a boundary whose input is connected (driven or tied)
   bool operator<(const PARTITION_PORT& o) const {
     return m_number != o.m_number ? m_number < o.m_number : m_name < o.m_name;
   }
@@ -586,8 +648,8 @@ PARTITION_IDENTITY identity_of(CDB_SGATE_NETLIST* netlist) {
   id.m_number = netlist->get_number();
   for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
     if (CDB_SGATE_BOUNDARY* boundary = node ? node->cast_to_boundary() : nullptr)
-      id.m_boundaries.push_back(
-          {boundary->get_debug_number(), boundary->get_string_hpath(), int(boundary->get_direction()), {}});
+      id.m_boundaries.push_back({boundary->get_debug_number(), boundary->get_string_hpath(),
+                                 int(boundary->get_direction()), {}, cdb_is_connected(boundary->get_single_iterm())});
     if (CDB_SGATE_IO* pin = node ? node->cast_to_io() : nullptr) {
       const CDB_IO_TYPE direction = pin->get_io_type();
       const CDB_SGATE_OTERM* net = direction == CDB_IO_OUTPUT ? nullptr : pin->get_output_term(0);
@@ -603,12 +665,14 @@ PARTITION_IDENTITY identity_of(CDB_SGATE_NETLIST* netlist) {
 // "" when the result's pins (or boundary gates: `what`) are those written,
 // else how they differ: those written and not found, found and not
 // written, found by debug number under another name (of the gate or of the
-// signal a pin drives), and found with another direction. One walk over
-// both sorted lists; entries that share a debug number pair up in name
-// order.
+// signal a pin drives), found with another direction, and boundaries
+// written with their input connected found with it cut (the split cuts
+// only the inputs the merge connects again; the merge needs every other
+// one connected). One walk over both sorted lists; entries that share a
+// debug number pair up in name order.
 std::string port_difference(const char* what, const std::vector<PARTITION_PORT>& written,
                             const std::vector<PARTITION_PORT>& got) {
-  size_t missing = 0, extra = 0, renamed = 0, turned = 0, i = 0, j = 0;
+  size_t missing = 0, extra = 0, renamed = 0, turned = 0, undriven = 0, i = 0, j = 0;
   while (i < written.size() && j < got.size()) {
     if (written[i].m_number < got[j].m_number) {
       ++missing;
@@ -622,15 +686,19 @@ std::string port_difference(const char* what, const std::vector<PARTITION_PORT>&
       const bool same_direction = w.m_direction == g.m_direction;
       renamed += w.m_name != g.m_name || (same_direction && w.m_net != g.m_net);
       turned += !same_direction;
+      undriven += same_direction && w.m_driven && !g.m_driven;
     }
   }
   missing += written.size() - i;
   extra += got.size() - j;
-  if (missing == 0 && extra == 0 && renamed == 0 && turned == 0) return "";
-  const std::string head = "of its " + std::to_string(written.size()) + " " + what + " " + std::to_string(missing) +
-                           " are missing, " + std::to_string(extra) + " are extra";
-  if (turned == 0) return head + " and " + std::to_string(renamed) + " are renamed";
-  return head + ", " + std::to_string(renamed) + " are renamed and " + std::to_string(turned) + " changed direction";
+  if (missing == 0 && extra == 0 && renamed == 0 && turned == 0 && undriven == 0) return "";
+  std::vector<std::string> counts = {std::to_string(missing) + " are missing", std::to_string(extra) + " are extra",
+                                     std::to_string(renamed) + " are renamed"};
+  if (turned) counts.push_back(std::to_string(turned) + " changed direction");
+  if (undriven) counts.push_back(std::to_string(undriven) + " are left undriven");
+  std::string text = "of its " + std::to_string(written.size()) + " " + what + " " + counts[0];
+  for (size_t c = 1; c < counts.size(); ++c) text += (c + 1 == counts.size() ? " and " : ", ") + counts[c];
+  return text;
 }
 
 // The identities of the partitions this process wrote, by the file of
@@ -655,7 +723,8 @@ void drop_kept_copy(const std::string& rev, const char* type, int k) {
 // "" when `result`, read from an archive with the run stamp `stamp`, is
 // partition k's of this run, else why not, as the clause after "its result
 // "<file>" ". What was written is known from the write in this process,
-// else from the kept copy; with neither there is nothing to compare. A kept
+// else from the kept copy; with neither there is nothing to compare (nor
+// for a kept copy itself, found where this process wrote nothing). A kept
 // copy without a stamp (written before archives carried one) leaves the
 // stamp unchecked.
 std::string check_identity(const std::string& rev, const char* type, int k, CDB_SGATE_NETLIST* result,
@@ -1154,6 +1223,13 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   }
   const std::string rev = facade ? facade->get_revision_name() : std::string();
   if (!kavu_parallel_names_stay_in_db_dir(rev, type)) return false;  // nothing written, the partitions stay
+  // Another run in this directory would take this run's files for its own.
+  if (const std::string why = lock_db_dir(); !why.empty()) {
+    kavu_debug("Cannot lock %s: %s", db_dir().c_str(), why.c_str());
+    post_error("Parallel synthesis cannot write the partitions in \"" + shown(db_dir()) + "\": " + why +
+               ". The partitions stay in memory");
+    return false;
+  }
   // Every archive of this run carries its stamp, and so must every result.
   const std::string stamp = new_run_stamp();
   std::vector<std::pair<size_t, size_t>> order;  // (position, size)
@@ -1196,6 +1272,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
     kavu_debug("Failed to write the namespace archive");
     post_error("Parallel synthesis cannot write the design's namespace archive in \"" + shown(db_dir()) +
                "\": " + write_failure_text("the write failed", pdb_last_write_error()) + ". The partitions stay in memory");
+    unlock_db_dir();  // nothing of this run is on disk
     return false;
   }
   bool ok = true;
@@ -1232,34 +1309,46 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   } else {
     // Keep every partition not written; the written ones live in archives.
     partitions.erase(std::remove(partitions.begin(), partitions.end(), nullptr), partitions.end());
+    if (partitions.size() == order.size()) unlock_db_dir();  // none written: nothing to recover
   }
   if (kavu_parallel_key_is_on(type, "die_after_writing_partitions", false)) KAVU_INTERNAL_ERROR("As you wish.");
   return ok;
 }
 
 namespace {
-// Partition k's result (read ahead, else read now) when it reads back whole
-// and is the partition written; else null, *what saying why in the words of
-// the partition's message.
-CDB_SGATE_NETLIST* checked_result(const std::string& rev, const char* type, int k, std::string* what) {
+// Partition k's helper result (read ahead, else read now) or, with
+// `kept_copy`, its kept copy, when it reads back whole and is the partition
+// written, for this run (check_identity); else null, *clause saying why, as
+// the words after the file's name. Results and kept copies are held to the
+// same check: a kept copy another run or another partition left under the
+// name is refused as its result would be.
+CDB_SGATE_NETLIST* checked_partition(const std::string& rev, const char* type, int k, bool kept_copy,
+                                     std::string* clause) {
   std::string stamp;
-  CDB_SGATE_NETLIST* part = take_early_result(k, &stamp);
-  const std::string name = kavu_parallel_archive_name(rev, type, k);
+  CDB_SGATE_NETLIST* part = kept_copy ? nullptr : take_early_result(k, &stamp);
+  const std::string name =
+      kept_copy ? kavu_parallel_kept_archive_name(rev, type, k) : kavu_parallel_archive_name(rev, type, k);
   std::string why;
   if (!part) {
     why = read_netlist(name, &part, true, &stamp);
     if (why.empty()) why = check_read_back(part);
   }
-  if (!why.empty()) {
-    *what = "its result \"" + shown(archive_file(name)) + "\" cannot be read back (" + why + ")";
-  } else if (std::string other = check_identity(rev, type, k, part, stamp); !other.empty()) {
-    // Taken, it would stop the merge or change the design, and its kept
-    // copy would be gone.
-    *what = "its result \"" + shown(archive_file(name)) + "\" " + other;
-  }
-  if (what->empty()) return part;
+  // Taken, a netlist not the partition's would stop the merge or change
+  // the design, and a result's kept copy would be gone.
+  *clause = why.empty() ? check_identity(rev, type, k, part, stamp) : "cannot be read back (" + why + ")";
+  if (clause->empty()) return part;
   delete part;
   return nullptr;
+}
+
+// Partition k's result, as checked_partition checks it; *what is empty or
+// the partition's reason: "its result "<file>" ...".
+CDB_SGATE_NETLIST* checked_result(const std::string& rev, const char* type, int k, std::string* what) {
+  std::string clause;
+  CDB_SGATE_NETLIST* part = checked_partition(rev, type, k, false, &clause);
+  what->clear();
+  if (!part) *what = "its result \"" + shown(archive_file(kavu_parallel_archive_name(rev, type, k))) + "\" " + clause;
+  return part;
 }
 
 std::string removed_reg_unreadable(const std::string& rev, const char* type, int k) {
@@ -1351,6 +1440,7 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
     delete fibs;
   }
   drop_early_results();
+  if (ok) unlock_db_dir();  // every partition is back; else recovery follows
   return ok;
 }
 
@@ -1402,22 +1492,22 @@ bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std:
     CDB_SGATE_NETLIST* part = take_result(rev, type, k, have_kept, &why);
     if (!part && have_kept) {
       kavu_debug("Partition %d is recovered from its kept copy: its result is refused (%s)", k, why.c_str());
-      why = read_netlist(kept, &part);
-      if (why.empty()) why = check_read_back(part);
-      if (!why.empty()) {
-        delete part;
-        part = nullptr;
-      }
+      // Checked as the result was: a kept copy of another partition or of
+      // another run is lost, never merged.
+      part = checked_partition(rev, type, k, true, &why);
+      if (!part) why = "from its kept copy \"" + shown(archive_file(kept)) + "\": it " + why;
+    } else if (!part) {
+      why = ": its kept copy \"" + shown(archive_file(kept)) + "\" is missing, and " + why;
     }
     if (!part) {
       all = false;
       kavu_debug("Failed to recover partition %d", k);
-      post_error("Parallel synthesis cannot recover partition " + std::to_string(k) + " from \"" + shown(archive_file(kept)) +
-                 "\": " + why);
+      post_error("Parallel synthesis cannot recover partition " + std::to_string(k) + (have_kept ? " " : "") + why);
       continue;
     }
     partitions.push_back(part);
     drop_kept_copy(rev, type, k);
   }
+  unlock_db_dir();  // the run is over, whatever was lost
   return all;
 }

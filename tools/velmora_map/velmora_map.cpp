@@ -16,13 +16,11 @@
 // The key "helper_fault" injects failures: "exit3" (exit code 3),
 // "abort", "nowrite" (exit 0 without writing), "hang" (starts an archive
 // write, leaving its temporary file, and never answers), "damage" (writes
-// bytes that are no archive over the partition and reports success), and
-// three that write a result whose boundary gates are not the partition's,
-// under its debug numbers and names: "turn_output_boundary" (the first
-// output boundary made an input boundary, its input cut),
-// "turn_input_boundary" (the first input boundary whose edge was cut made
-// an output boundary) and "swap_boundaries" (the first two such input
-// boundaries exchange their debug numbers).
+// bytes that are no archive over the partition and reports success), the
+// faults of boundary_faults.h, which write a result whose boundary gates are
+// not the partition's, under its debug numbers and names
+// ("turn_output_boundary", "turn_input_boundary", "swap_boundaries",
+// "cut_output_boundary"), and "wait" (see wait_if_asked).
 #include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -67,44 +65,21 @@ std::string write_failure(const char* what) {
   return std::string("cannot write ") + what + (err ? std::string(": ") + strerror(err) : std::string());
 }
 
-// The input boundaries whose edges were cut at the split, in node order.
-std::vector<CDB_SGATE_BOUNDARY*> cut_input_boundaries(CDB_SGATE_NETLIST* netlist) {
-  std::vector<CDB_SGATE_BOUNDARY*> cut;
-  for (CDB_SGATE_NODE* n : netlist->get_node_list()) {
-    CDB_SGATE_BOUNDARY* b = n ? n->cast_to_boundary() : nullptr;
-    if (b && b->get_direction() == CDB_BOUNDARY_INPUT && !b->get_single_iterm()->get_source()) cut.push_back(b);
-  }
-  return cut;
-}
-
-// The faults on boundaries (see the file comment); nothing when the
-// partition has no boundary of the kind.
-void alter_boundaries(CDB_SGATE_NETLIST* netlist, const std::string& f) {
-  std::vector<CDB_SGATE_BOUNDARY*> cut = cut_input_boundaries(netlist);
-  if (f == "swap_boundaries") {
-    if (cut.size() < 2) return;
-    const unsigned first = cut[0]->get_debug_number();
-    cut[0]->set_debug_number(cut[1]->get_debug_number());
-    cut[1]->set_debug_number(first);
-    return;
-  }
-  CDB_SGATE_BOUNDARY* old = nullptr;
-  if (f == "turn_input_boundary") {
-    if (cut.empty()) return;
-    old = cut[0];
-  } else {
-    for (CDB_SGATE_NODE* n : netlist->get_node_list()) {
-      CDB_SGATE_BOUNDARY* b = n ? n->cast_to_boundary() : nullptr;
-      if (!old && b && b->get_direction() == CDB_BOUNDARY_OUTPUT) old = b;
-    }
-    if (!old) return;
-  }
-  kavu_platform::turn_boundary(netlist, old);
+// The fault "wait" (alone, or before another: "wait+exit3"): the helper
+// makes the file "helper_waits" in the database directory and waits, before
+// it reads its partition, until the file "helper_go" is there, so a test
+// can act while the run's helpers are held.
+std::string wait_if_asked(const std::string& f) {
+  if (f != "wait" && f.rfind("wait+", 0) != 0) return f;
+  const std::string dir = gen_get_db_dir_path().empty() ? std::string(".") : gen_get_db_dir_path();
+  if (FILE* t = fopen((dir + "/helper_waits").c_str(), "w")) fclose(t);
+  while (access((dir + "/helper_go").c_str(), F_OK) != 0) usleep(10000);
+  return f == "wait" ? std::string() : f.substr(5);
 }
 
 // Synthesizes partition k; 0 on success, else a code with *why.
 int run_partition(const ARGS& a, int k, std::string* why) {
-  const std::string f = fault();
+  const std::string f = wait_if_asked(fault());
   if (f == "exit3") exit(3);
   if (f == "abort") abort();
   if (f == "hang") {
@@ -133,7 +108,7 @@ int run_partition(const ARGS& a, int k, std::string* why) {
   }
   netlist->sweep(false);
   netlist->prepare_for_use();
-  if (f == "turn_output_boundary" || f == "turn_input_boundary" || f == "swap_boundaries") alter_boundaries(netlist, f);
+  kavu_platform::make_boundary_fault(netlist, f);  // the faults on boundaries; nothing for the others
   if (!kavu_parallel_write_and_delete_partition(a.revision, a.type.c_str(), k, netlist)) {
     delete netlist;
     *why = write_failure("the partition");
