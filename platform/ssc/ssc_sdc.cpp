@@ -1225,6 +1225,11 @@ void SDC_READER::warn_registers_clocked_by_loops() {
             loop |= x.get_kind() == TDB_NODE_REGISTER;
             return;
           }
+          const TDB_NODE& y = m_data.nodes[w];
+          if (y.get_kind() != TDB_NODE_COMB && (y.get_kind() != TDB_NODE_REGISTER || y.get_clock_source() < 0)) {
+            port = true;  // found without a step more (a gate's clock input)
+            return;
+          }
           seen[w] = 1;
           visited.push_back(w);
           stack.push_back(w);
