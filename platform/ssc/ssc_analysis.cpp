@@ -29,7 +29,10 @@
 //   rule covers the path. End points without a clock (output ports without
 //   output delay, registers without a clock) take part only in paths of
 //   max-delay rules. An output port that is a clock's source ends no path;
-//   an input port only -min input delays name starts none.
+//   an input port only -min input delays name starts none. A clock port
+//   that also feeds data logic (SSC_CONSTRAINTS::clock_data_ports) launches
+//   at 0 in the groups of each edge of each of its clocks, as OpenSTA
+//   launches a clock used as data.
 // Passes: one topological order (loops cut); arrivals (registers launch at
 //   0, input ports at their input delay) and downstream delays (0 at a
 //   register capture, the output delay at an output port): with few groups
@@ -809,6 +812,16 @@ void ANALYZER::make_groups() {
     if (delayed[v]) continue;
     if (k == TDB_NODE_IN_PORT && m_registers.of_source[v] < 0) start(v, -1, false, 0);
     if (k == TDB_NODE_OUT_PORT) capture(v, -1, false, 0);
+  }
+  // A clock port that also feeds data logic launches data at each edge of
+  // each of its clocks, as OpenSTA launches a clock used as data.
+  for (uint32_t v : c.clock_data_ports) {
+    if (v >= n || delayed[v]) continue;
+    for (size_t k = 0; k < c.clocks.size(); ++k)
+      if (std::count(c.clocks[k].sources.begin(), c.clocks[k].sources.end(), v)) {
+        start(v, int(k), false, 0);
+        start(v, int(k), true, 0);
+      }
   }
   m_starts.resize(m_out->groups.size());
   m_cap_begin.assign(n + 1, 0);

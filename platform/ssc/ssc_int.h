@@ -115,6 +115,12 @@ class SSC_SENSE_READER {
 // number of arcs cut (source not before its node).
 int ssc_topological_order(const SSC_NETLIST_DATA& data, std::vector<uint32_t>* order,
                           std::vector<uint32_t>* pos);
+// Per node: whether its data reaches, through logic, a loop: one of logic
+// alone, or one through a register's clock pin (logic that clocks a
+// register whose output feeds it back; its clock-to-output arc counts, as
+// OpenSTA's levelizer counts it). Where the engine cuts such a loop for
+// data need not be where OpenSTA's levelizer cuts it. O(nodes + arcs).
+std::vector<char> ssc_reaches_loop(const SSC_NETLIST_DATA& data);
 
 // ---------------------------------------------------------------- constraints
 
@@ -164,6 +170,11 @@ struct SSC_CONSTRAINTS {
   // output ports a -min output delay names end none, not even under
   // set_max_delay (OpenSTA times them for hold only).
   std::vector<uint32_t> min_delay_inputs, min_delay_outputs;
+  // Clock ports that clock registers and also feed data logic, whose data
+  // paths are timed as OpenSTA times them: launched at each edge of each
+  // of their clocks (sorted node ids). A port whose data reaches a logic
+  // loop is not among them (a warning names it).
+  std::vector<uint32_t> clock_data_ports;
 };
 
 // The clocks of every register under the clocks `clocks`, as OpenSTA

@@ -727,6 +727,98 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
   return true;
 }
 
+std::vector<char> ssc_reaches_loop(const SSC_NETLIST_DATA& data) {
+  const uint32_t n = uint32_t(data.nodes.size());
+  // The graph walked backwards: a logic node to the sources of its data
+  // arcs, a register to its clock source (its clock-to-output arc).
+  auto preds = [&](uint32_t v, uint32_t at, uint32_t* next) -> bool {
+    const TDB_NODE& x = data.nodes[v];
+    if (x.get_kind() == TDB_NODE_COMB) {
+      for (uint32_t k = SSC_NETLIST_DATA::arc_begin(x) + at; k < SSC_NETLIST_DATA::arc_end(x); ++k)
+        if (data.arcs[k].m_kind == TDB_ARC_DATA && data.arcs[k].m_src < n) {
+          *next = k - SSC_NETLIST_DATA::arc_begin(x);
+          return true;
+        }
+      return false;
+    }
+    const int s = x.get_clock_source();
+    if (x.get_kind() == TDB_NODE_REGISTER && at == 0 && s >= 0 && uint32_t(s) < n) {
+      *next = 0;
+      return true;
+    }
+    return false;
+  };
+  auto pred_node = [&](uint32_t v, uint32_t at) {
+    const TDB_NODE& x = data.nodes[v];
+    return x.get_kind() == TDB_NODE_COMB ? data.arcs[SSC_NETLIST_DATA::arc_begin(x) + at].m_src
+                                         : uint32_t(x.get_clock_source());
+  };
+  // Strongly connected components (Tarjan, an explicit stack): a node of a
+  // component of several nodes, or with an edge to itself, is on a loop.
+  constexpr uint32_t kUnseen = UINT32_MAX;
+  std::vector<uint32_t> index(n, kUnseen), low(n, 0), comp;
+  std::vector<char> on(n, 0), reaches(n, 0);
+  std::vector<std::pair<uint32_t, uint32_t>> walk;  // (node, next edge)
+  uint32_t counter = 0;
+  for (uint32_t root = 0; root < n; ++root) {
+    if (index[root] != kUnseen) continue;
+    walk.push_back({root, 0});
+    index[root] = low[root] = counter++;
+    comp.push_back(root);
+    on[root] = 1;
+    while (!walk.empty()) {
+      auto& [v, at] = walk.back();
+      uint32_t e = 0;
+      if (preds(v, at, &e)) {
+        at = e + 1;
+        const uint32_t w = pred_node(v, e);
+        if (w == v) {
+          reaches[v] = 1;
+        } else if (index[w] == kUnseen) {
+          index[w] = low[w] = counter++;
+          comp.push_back(w);
+          on[w] = 1;
+          walk.push_back({w, 0});
+        } else if (on[w]) {
+          low[v] = std::min(low[v], index[w]);
+        }
+        continue;
+      }
+      const uint32_t done = v;
+      walk.pop_back();
+      if (!walk.empty()) low[walk.back().first] = std::min(low[walk.back().first], low[done]);
+      if (low[done] == index[done]) {
+        const bool loop = comp.back() != done;
+        uint32_t w;
+        do {
+          w = comp.back();
+          comp.pop_back();
+          on[w] = 0;
+          if (loop) reaches[w] = 1;
+        } while (w != done);
+      }
+    }
+  }
+  // Then every node whose data reaches one, backwards through logic (and
+  // through registers' clock pins, as the loops run).
+  std::vector<uint32_t> stack;
+  for (uint32_t v = 0; v < n; ++v)
+    if (reaches[v]) stack.push_back(v);
+  while (!stack.empty()) {
+    const uint32_t v = stack.back();
+    stack.pop_back();
+    uint32_t e = 0;
+    for (uint32_t at = 0; preds(v, at, &e); at = e + 1) {
+      const uint32_t w = pred_node(v, e);
+      if (!reaches[w]) {
+        reaches[w] = 1;
+        stack.push_back(w);
+      }
+    }
+  }
+  return reaches;
+}
+
 int ssc_topological_order(const SSC_NETLIST_DATA& data, std::vector<uint32_t>* order,
                           std::vector<uint32_t>* pos) {
   const uint32_t n = uint32_t(data.nodes.size());

@@ -58,7 +58,11 @@
 // A -waveform whose fall comes before its rise has its fall one period
 // later, with a warning, as OpenSTA reads it. A clock on input ports that
 // clock no register is a warning naming them: paths from a clock's source
-// are not timed; so is a clock port that also feeds data logic. Registers
+// are not timed. A clock port that clocks registers and also feeds data
+// logic launches that data at its clock's edges (clock_data_ports), unless
+// the data reaches a logic loop: then a warning names it. Registers whose
+// clock pin only a loop through registers' clock pins feeds are a warning
+// too (warn_registers_clocked_by_loops). Registers
 // behind gates take every clock that reaches them (ssc_register_clocks). A
 // clock of period 0 is read as OpenSTA reads it and timed as OpenSTA times
 // it (ssc_edge_relation).
@@ -450,6 +454,8 @@ class SDC_READER {
   void mark_gated_clock_cones();
   const std::vector<char>& feeds_data();
   void warn_clock_ports_feeding_data(const std::vector<uint32_t>& sources);
+  bool times_clock_data(uint32_t v);
+  void warn_registers_clocked_by_loops();
   bool skip_widened(const std::string& command);
   void settle_edges(bool has_waveform, SSC_SDC_CLOCK* c);
   void take_sources(const SSC_SDC_CLOCK& c);
@@ -496,6 +502,8 @@ class SDC_READER {
   bool m_quiet = false;  // no warnings (the targets of a skipped command)
   std::vector<char> m_named;           // per node: a register some command names
   std::vector<char> m_clocks_register;  // per node: the clock source of a register, or logic before it
+  std::vector<char> m_reaches_loop;     // per node: ssc_reaches_loop, built when needed
+  bool m_loop_clocks_warned = false;   // warn_registers_clocked_by_loops ran
   std::vector<char> m_feeds_data;       // per node: data from it reaches a capture (empty until needed)
   std::vector<char> m_min_delay;        // per node: a port a -min I/O delay names
   // The first option of this command's collections that is not applied and
@@ -995,6 +1003,7 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   c.sources = t.nodes;
   warn_sources_without_registers(c.sources);
   warn_clock_ports_feeding_data(c.sources);
+  warn_registers_clocked_by_loops();
   if (c.name.empty()) c.name = c.sources.empty() ? "virtual" : m_leaf[c.sources.front()];
   if (add) {
     // A second clock on a source reaches none of its registers: they keep
@@ -1158,18 +1167,96 @@ const std::vector<char>& SDC_READER::feeds_data() {
 }
 
 // Ports a clock is created on that clock registers and also drive data
-// logic: a clock's source starts no data path here, where OpenSTA launches
-// one at the clock's edges.
+// logic: their data paths are timed from the clock's edges, as OpenSTA
+// launches them (clock_data_ports), unless their data reaches a logic loop:
+// the engine may cut it elsewhere than OpenSTA's levelizer, so such a port
+// starts no data path, with a warning naming it.
+bool SDC_READER::times_clock_data(uint32_t v) {
+  if (!feeds_data()[v]) return false;
+  if (m_reaches_loop.empty()) m_reaches_loop = ssc_reaches_loop(m_data);
+  if (m_reaches_loop[v]) return false;
+  std::vector<uint32_t>& timed = m_out->clock_data_ports;
+  auto at = std::lower_bound(timed.begin(), timed.end(), v);
+  if (at == timed.end() || *at != v) timed.insert(at, v);
+  return true;
+}
+
 void SDC_READER::warn_clock_ports_feeding_data(const std::vector<uint32_t>& sources) {
   std::vector<std::string> ports;
-  for (uint32_t v : sources)
-    if (m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT && m_clocks_register[v] && feeds_data()[v])
-      ports.push_back(m_leaf[v]);
+  for (uint32_t v : sources) {
+    if (m_data.nodes[v].get_kind() != TDB_NODE_IN_PORT || !m_clocks_register[v] || !feeds_data()[v]) continue;
+    if (!times_clock_data(v)) ports.push_back(m_leaf[v]);
+  }
   if (ports.empty()) return;
   const bool one = ports.size() == 1;
   warn("create_clock: " + std::string(one ? "port " : "ports ") + quoted_names(ports) +
-       (one ? " also feeds data logic; its data paths are not timed"
-            : " also feed data logic; their data paths are not timed"));
+       (one ? " also feeds data logic that reaches a logic loop; its data paths are not timed"
+            : " also feed data logic that reaches a logic loop; their data paths are not timed"));
+}
+
+// Registers whose clock pin only a loop through registers' clock pins
+// feeds: the logic before it, followed back through the clock pins of the
+// registers it meets, reaches no port. OpenSTA's levelizer cuts such a loop
+// and launches the registers' paths without a clock; the engine starts none
+// there, so the first create_clock warns, naming them. One walk (an
+// explicit stack) per distinct clock source.
+void SDC_READER::warn_registers_clocked_by_loops() {
+  if (m_loop_clocks_warned) return;
+  m_loop_clocks_warned = true;
+  const uint32_t n = uint32_t(m_data.nodes.size());
+  std::vector<char> state(n, 0);  // per clock source: 1 fed by a port, 2 by a loop alone, 3 neither
+  std::vector<char> seen;
+  std::vector<uint32_t> stack, visited;
+  std::vector<std::string> regs;
+  for (uint32_t r = 0; r < n; ++r) {
+    const TDB_NODE& reg = m_data.nodes[r];
+    const int s = reg.get_clock_source();
+    if (reg.get_kind() != TDB_NODE_REGISTER || s < 0 || uint32_t(s) >= n) continue;
+    if (!state[s]) {
+      if (seen.empty()) seen.assign(n, 0);
+      bool port = false, loop = false;
+      stack.assign(1, uint32_t(s));
+      visited.assign(1, uint32_t(s));
+      seen[s] = 1;
+      while (!stack.empty() && !port) {
+        const uint32_t u = stack.back();
+        stack.pop_back();
+        const TDB_NODE& x = m_data.nodes[u];
+        auto enter = [&](uint32_t w) {
+          if (w >= n) return;
+          if (seen[w]) {
+            loop |= x.get_kind() == TDB_NODE_REGISTER;
+            return;
+          }
+          const TDB_NODE& y = m_data.nodes[w];
+          if (y.get_kind() != TDB_NODE_COMB && (y.get_kind() != TDB_NODE_REGISTER || y.get_clock_source() < 0)) {
+            port = true;  // found without a step more (a gate's clock input)
+            return;
+          }
+          seen[w] = 1;
+          visited.push_back(w);
+          stack.push_back(w);
+        };
+        if (x.get_kind() == TDB_NODE_COMB) {
+          for (uint32_t k = SSC_NETLIST_DATA::arc_begin(x); k < SSC_NETLIST_DATA::arc_end(x); ++k)
+            if (m_data.arcs[k].m_kind == TDB_ARC_DATA) enter(m_data.arcs[k].m_src);
+        } else if (x.get_kind() == TDB_NODE_REGISTER && x.get_clock_source() >= 0) {
+          enter(uint32_t(x.get_clock_source()));
+        } else {
+          port = true;  // a port (or a register without a clock pin)
+        }
+      }
+      for (uint32_t u : visited) seen[u] = 0;
+      state[s] = port ? 1 : (loop ? 2 : 3);
+    }
+    if (state[s] == 2) regs.push_back(m_leaf[r]);
+  }
+  if (regs.empty()) return;
+  const bool one = regs.size() == 1;
+  warn(std::string(one ? "register " : "registers ") + quoted_names(regs) +
+       (one ? ": its clock pin is" : ": their clock pins are") +
+       " fed only by a loop through registers' clock pins that no port reaches; " + (one ? "its" : "their") +
+       " paths are not timed (OpenSTA cuts the loop and launches them without a clock)");
 }
 
 // A command one of whose collections may take more than it names (see

@@ -387,7 +387,9 @@ std::vector<KEPT_READ> g_kept_reads;
 size_t constraints_bytes(const kavu_platform::SSC_CONSTRAINTS& c) {
   size_t bytes = c.clocks.capacity() * sizeof(c.clocks[0]) + c.io_delays.capacity() * sizeof(c.io_delays[0]) +
                  c.rules.capacity() * sizeof(c.rules[0]) + c.warnings.capacity() * sizeof(c.warnings[0]) +
-                 (c.named_registers.capacity() + c.min_delay_inputs.capacity()) * sizeof(uint32_t);
+                 (c.named_registers.capacity() + c.min_delay_inputs.capacity() + c.min_delay_outputs.capacity() +
+                  c.clock_data_ports.capacity()) *
+                     sizeof(uint32_t);
   for (const auto& k : c.clocks) bytes += k.name.capacity() + k.sources.capacity() * sizeof(uint32_t);
   for (const auto& d : c.io_delays) bytes += d.nodes.capacity() * sizeof(uint32_t);
   for (const auto& r : c.rules)

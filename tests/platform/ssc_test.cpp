@@ -1464,17 +1464,31 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
        {"3: set_false_path: get_clocks -filter is not applied; ignored"}},
       {"set_input_delay 6 -clock clk -reference_pin [get_ports clk] [get_ports b]\n", 7,
        {"3: set_input_delay -reference_pin is not applied; ignored"}},
-      // A clock port that also feeds data is named (paths from a clock's
-      // source are not timed). r3, behind a gate not unate in clk, is
-      // clocked on both edges (r2 to r3 at the fall: 5); r4 by clk, and by
-      // c2 as well once clk2 has a clock, without a warning (they were left
-      // without a clock, and the warning cited the last create_clock).
-      {"", 5, {"1: create_clock: port \"clk\" also feeds data logic; its data paths are not timed"}, gated},
-      {"create_clock -name c2 -period 10 [get_ports clk2]\ncreate_clock -name v -period 7\n", 5,
-       {"1: create_clock: port \"clk\" also feeds data logic; its data paths are not timed"}, gated},
-      // all_registers -clock takes r3 and r4, clocked through gates.
-      {"set_output_delay 3 -clock clk [get_ports q]\nset_false_path -from [all_registers -clock clk]\n", 8,
-       {"1: create_clock: port \"clk\" also feeds data logic; its data paths are not timed"}, gated},
+      // A clock port that also feeds data launches it at the clock's edges,
+      // as OpenSTA does: clk's fall at 5 through the AND into r2 (4). r3,
+      // behind a gate not unate in clk, is clocked on both edges (r2 to r3
+      // at the fall: 5); r4 by clk, and by c2 as well once clk2 has a
+      // clock, without a warning (they were left without a clock, and the
+      // warning cited the last create_clock).
+      {"", 4, {}, gated},
+      {"create_clock -name c2 -period 10 [get_ports clk2]\ncreate_clock -name v -period 7\n", 4, {}, gated},
+      // all_registers -clock takes r3 and r4, clocked through gates; the
+      // false path from them leaves the path from the clock port.
+      {"set_output_delay 3 -clock clk [get_ports q]\nset_false_path -from [all_registers -clock clk]\n", 4, {},
+       gated},
+      // A clock port whose data reaches a logic loop (n1, n3) is not timed
+      // as data, with a word (the engine may cut the loop elsewhere than
+      // OpenSTA).
+      {"", 7, {"1: create_clock: port \"clk\" also feeds data logic that reaches a logic loop; its data paths are not timed"},
+       ".model o\n.inputs clk a\n.outputs q\n.names clk n3 n1\n11 1\n.names n1 a n3\n1- 1\n-1 1\n"
+       ".latch n3 r1 re clk 0\n.latch a r2 re clk 0\n.names r2 q\n1 1\n.end\n"},
+      // A register whose clock pin only a loop through clock pins feeds
+      // (r1 clocks itself through g; r3 through r1) is named: OpenSTA
+      // launches its paths without a clock.
+      {"", 8, {"1: registers \"r1\", \"r3\": their clock pins are fed only by a loop through registers' clock pins "
+               "that no port reaches; their paths are not timed (OpenSTA cuts the loop and launches them without a clock)"},
+       ".model l\n.inputs clk a\n.outputs q\n.names r1 g\n1 1\n.latch a r1 re g 0\n.latch a r2 re clk 0\n"
+       ".names r1 h\n0 1\n.latch a r3 re h 0\n.names r1 r2 r3 q\n111 1\n.end\n"},
   };
   const std::string clock = "create_clock -name clk -period 10 [get_ports clk]\nset_input_delay 2 -clock clk [get_ports a]\n";
   for (const ROW& row : rows) {
@@ -2419,6 +2433,17 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       // '+' in a cell pattern (r1 and r2).
       {chain, "create_clock -name c -period 1000 [get_ports clk]\nset_input_delay 100 -clock c [get_ports -regexp {\\w}]\n"
               "set_output_delay 100 -clock c [all_outputs]\nset_max_delay 200 -from [get_cells -regexp {r\\d+}]\n"},
+      // The clock used as data, as OpenSTA launches it at the clock's
+      // edges: clk's fall through g0 (which ignores r1) into r4 and on
+      // through g2 into r5, and to the output y; and two clocks' ports
+      // both feeding one gate (their data paths were not timed).
+      {".model k\n.inputs clk a\n.outputs y\n.names r1 clk g0\n-0 1\n.names clk g0 a g2\n-00 1\n-01 1\n"
+       ".latch r1 r1 fe g2 0\n.latch g0 r4 re g2 0\n.latch g2 r5 re clk 0\n.latch a r0 re clk 0\n.names g0 y\n1 1\n.end\n",
+       "create_clock -name c -period 2400 [get_ports clk]\nset_output_delay 100 -clock c [all_outputs]\n"},
+      {".model m\n.inputs clka clkb a\n.outputs y\n.names clka clkb g\n10 1\n01 1\n.latch a r1 re clka 0\n"
+       ".latch g r2 re clkb 0\n.latch r1 r3 fe clkb 0\n.names r2 r3 y\n11 1\n.end\n",
+       "create_clock -name A -period 1000 [get_ports clka]\n"
+       "create_clock -name B -period 1500 -waveform {0 300} [get_ports clkb]\nset_output_delay 50 -clock A [all_outputs]\n"},
   };
   for (const ROW& row : rows) {
     BLIF_RESULT in = blif_read_string(row.blif);
