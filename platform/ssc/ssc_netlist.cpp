@@ -203,14 +203,16 @@ int gate_input_sense(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* t, unsigned
 
 // Whether a LUT's function depends on its input i: some minterm with the
 // input at 0 differs from its neighbour at 1. An input past the mask's
-// inputs counts as used.
+// inputs counts as used. Plain word arithmetic: it runs for every LUT input
+// when the timing netlist is built.
 bool lut_depends_on(const CDB_LUTMASK& mask, unsigned i) {
+  static constexpr uint64_t kAt1[6] = {0xAAAAAAAAAAAAAAAAull, 0xCCCCCCCCCCCCCCCCull, 0xF0F0F0F0F0F0F0F0ull,
+                                       0xFF00FF00FF00FF00ull, 0xFFFF0000FFFF0000ull, 0xFFFFFFFF00000000ull};
   const unsigned n = mask.get_num_inputs();
-  if (i >= n) return true;
-  const uint64_t all = CDB_LUTMASK::get_vcc_mask(n).get_value();
-  const uint64_t at1 = CDB_LUTMASK::imask(n, i).get_value();
+  if (i >= n || n > 6) return true;
+  const uint64_t all = n == 6 ? ~uint64_t(0) : (uint64_t(1) << (1u << n)) - 1;
   const uint64_t m = mask.get_value() & all;
-  return ((m & ~at1) << (1u << i)) != (m & at1);
+  return ((m & ~kAt1[i]) << (1u << i)) != (m & kAt1[i]);
 }
 
 }  // namespace
