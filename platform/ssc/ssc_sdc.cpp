@@ -444,6 +444,7 @@ class SDC_READER {
     std::vector<int> clocks;     // -clock of all_registers
     bool no_clocks = false;      // -no_clocks of all_inputs
     bool dropped_value = false;  // an option not applied had a value
+    bool empty_list = false;     // a pattern word that is an empty list ("{}")
   };
   bool collection_words(const std::vector<std::string>& inner, COLLECTION* c, std::string* why);
   bool collect_clocks(const std::string& word, TARGETS* t, std::string* why);
@@ -726,6 +727,7 @@ bool SDC_READER::collection_words(const std::vector<std::string>& inner, COLLECT
     if (o.empty() || o[0] != '-') {
       std::vector<std::string> parts;
       if (!pattern_list(o, &parts, why)) return false;
+      c->empty_list |= parts.empty();
       c->patterns.insert(c->patterns.end(), parts.begin(), parts.end());
       continue;
     }
@@ -842,8 +844,9 @@ bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::strin
     COLLECTION c;
     if (!collection_words(inner, &c, why)) return false;
     const std::vector<std::string>& patterns = c.patterns;
-    // Patterns that were an option's value name nothing (not every node).
-    const bool none = patterns.empty() && c.dropped_value;
+    // Patterns that were an option's value, or an empty list ("{}", as
+    // OpenSTA's get_ commands read it), name nothing (not every node).
+    const bool none = patterns.empty() && (c.dropped_value || c.empty_list);
     const size_t before = t->nodes.size() + t->clocks.size();
     const int kind = cmd == "get_ports" ? 0 : cmd == "get_pins" || cmd == "get_nets" ? 1 : cmd == "get_cells" ? 2
                    : cmd == "get_registers" ? 5 : -1;

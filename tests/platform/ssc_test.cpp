@@ -2429,6 +2429,10 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       {chain, "create_clock -name V -period 1000\nset_input_delay 100 -clock * [get_ports clk2]\n"
               "set_output_delay 100 -clock V [all_outputs]\n",
        true},
+      // An empty pattern list names nothing, as in OpenSTA: the clock is
+      // virtual (it took every port) and the delays apply.
+      {chain, "create_clock -name c -period 1000 [get_ports {}]\nset_input_delay 100 -clock c [all_inputs]\n"
+              "set_output_delay 100 -clock c [all_outputs]\nset_false_path -from [get_ports { }]\n"},
       // -regexp with an escaped class (\w: one character, the port a) and
       // '+' in a cell pattern (r1 and r2).
       {chain, "create_clock -name c -period 1000 [get_ports clk]\nset_input_delay 100 -clock c [get_ports -regexp {\\w}]\n"
