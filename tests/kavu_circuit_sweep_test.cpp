@@ -31,6 +31,7 @@
 #include "kavu_stamp.h"
 #include "kavu_stats.h"
 #include "kavu_subnet.h"
+#include "kavu_utility_opt.h"
 #include "kavu_utility_tesk.h"
 #include "kavu_wysiwyg_unmapper.h"
 #include "netlist_io/simulator.h"
@@ -123,9 +124,20 @@ const std::vector<SWEEP_STEP>& sweep_steps() {
        }},
       {"timing analysis", SWEEP_ANALYSIS,
        [](SWEEP_DESIGN& d) {
+         // With the library's own checks: every connected input terminal
+         // has its entry (the sanity check, then the slack each optimisation
+         // pass reads); an unconstrained one reads ratio 1.0.
          SSC_ITERM_TIMING_INFO_MAP slack;
-         kavu_ssc_perform_timing_analysis(d.facade, d.hierarchy, d.netlist, &slack, nullptr, nullptr, nullptr,
-                                          true, nullptr, false);
+         CFG_SCOPE sanity{{"kavu_timing_analysis_sanity_check", "on"}};
+         EXPECT_TRUE(kavu_ssc_perform_timing_analysis(d.facade, d.hierarchy, d.netlist, &slack, nullptr, nullptr,
+                                                      nullptr, true, nullptr, false));
+         for (CDB_SGATE_NODE* node : d.netlist->get_node_list())
+           for (unsigned i = 0; node && i < node->get_number_of_input_terms(); ++i) {
+             double ratio = 0;
+             if (opt_get_slack(node->get_input_term(i), slack, 0, &ratio) == SSC_UNCONSTRAINED_SLACK) {
+               EXPECT_EQ(ratio, 1.0) << node->get_debug_name() << " input " << i;
+             }
+           }
          kavu_ssc_find_synchronizer_chains(d.netlist, false);
          kavu_ssc_identify_high_speed_registers(d.netlist, nullptr, &slack);
        }},

@@ -17,6 +17,7 @@
 
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
+#include "netlist_io/sim_eval.h"
 #include "ssc/ssc_int.h"
 
 namespace kavu_platform {
@@ -92,17 +93,125 @@ void write_cell(std::ostream& out, const std::string& name, const CELL_SHAPE& s)
   out << "  }\n";
 }
 
-// Positive or negative unateness of a one-input gate (for clocks).
-int single_input_sense(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* in) {
-  if (const CDB_SGATE_COMB* c = g->cast_to_comb()) return c->get_comb_type() == CDB_COMB_NOT ? -1 : 1;
-  if (const CDB_SGATE_LUT* l = g->cast_to_lut()) {
-    unsigned i = 0;
-    while (i < g->get_number_of_input_terms() && g->get_input_term(i) != in) ++i;
-    const uint64_t m = l->get_lut_mask().get_value();
-    const bool when1 = (m >> (1u << i)) & 1u, when0 = m & 1u;
-    return when1 == when0 ? 0 : (when0 ? -1 : 1);
+// The word of variable p over the 64 minterms of six variables: bit m is
+// bit p of m.
+uint64_t variable_word(unsigned p) {
+  uint64_t w = 0;
+  for (unsigned m = 0; m < 64; ++m)
+    if ((m >> p) & 1u) w |= uint64_t(1) << m;
+  return w;
+}
+
+// The truth table of output `out` of gate g over the variables at its input
+// slots vars[0..count) (count <= 6, in slot order; variable p is bit p of a
+// minterm), under the simulator's value rules (sim_eval.h) with the
+// terminals' inversions, other inputs open; false for a kind not tabulated
+// here.
+bool gate_table(const CDB_SGATE_NODE* g, const unsigned* vars, unsigned count, unsigned out, uint64_t* table) {
+  uint64_t word[6] = {}, at_slot[6] = {};
+  for (unsigned p = 0; p < count; ++p) {
+    word[p] = variable_word(p) ^ (g->get_input_term(vars[p])->is_inverted() ? SIM_ALL : 0);
+    if (vars[p] < 6) at_slot[vars[p]] = word[p];
   }
-  return 1;
+  uint64_t f = 0;
+  switch (g->get_sgate_type()) {
+    case CDB_SGATE_COMB_ENUM: {
+      const uint8_t present[6] = {1, 1, 1, 1, 1, 1};
+      f = sim_comb_word(g->cast_to_comb()->get_comb_type(), word, present, count);
+      break;
+    }
+    case CDB_SGATE_LUT_ENUM: {
+      const CDB_LUTMASK& mask = g->cast_to_lut()->get_lut_mask();
+      if (mask.get_num_inputs() > 6) return false;
+      f = sim_lut_word(mask.get_value(), mask.get_num_inputs(), at_slot);
+      break;
+    }
+    case CDB_SGATE_MUX_ENUM: f = sim_mux_word(at_slot[CDB_MUX_DATA0], at_slot[CDB_MUX_DATA1], at_slot[CDB_MUX_SELECT]); break;
+    case CDB_SGATE_BUFFER_ENUM:
+    case CDB_SGATE_IO_BUF_ENUM:
+    case CDB_SGATE_CARRY_SUM_ENUM: f = at_slot[out]; break;  // output k passes input k
+    default: return false;
+  }
+  const CDB_SGATE_OTERM* o = g->get_output_term(out);
+  *table = o && o->is_inverted() ? ~f : f;
+  return true;
+}
+
+// How a truth table reads its variable p, minterm pair by minterm pair: 'x'
+// when no two minterms differing only in it give different outputs, '+'
+// when the output never falls as it rises, '-' when it never rises, '0'
+// when both happen.
+char table_reading(uint64_t table, unsigned p) {
+  bool rises = false, falls = false;
+  for (unsigned m = 0; m < 64; ++m) {
+    if ((m >> p) & 1u) continue;
+    const bool low = (table >> m) & 1u, high = (table >> (m | (1u << p))) & 1u;
+    rises |= !low && high;
+    falls |= low && !high;
+  }
+  return !rises && !falls ? 'x' : (!falls ? '+' : (!rises ? '-' : '0'));
+}
+
+// How gate g's function reads each of its input slots (table_reading of
+// its truth table), worked out here rather than taken from the timing
+// engine, so that a wrong reading there shows against sta: 'x' gives the
+// cell no arc from the input, the others its timing sense. The gate's
+// connected inputs are its variables; a LUT's inputs past its mask are
+// ignored, as the netlist reads them. AND, OR and XOR are symmetric in
+// their inputs and NOT and name keepers read their first, so a wide one is
+// read in six inputs: the slot read and the first others. Kinds not
+// tabulated here (operators, tri-state buses, atoms), and the enables of
+// IO buffers, read '0': arcs of both senses.
+std::string input_readings(const CDB_SGATE_NODE* g) {
+  const unsigned n = g->get_number_of_input_terms();
+  std::string readings(n, '0');
+  auto connected = [&](unsigned k) { return g->get_input_term(k) && cdb_is_connected(g->get_input_term(k)); };
+  unsigned vars[6], count = 0;
+  uint64_t table = 0;
+  switch (g->get_sgate_type()) {
+    case CDB_SGATE_COMB_ENUM: {
+      unsigned first[6], firsts = 0;
+      for (unsigned k = 0; k < n && firsts < 6; ++k)
+        if (connected(k)) first[firsts++] = k;
+      for (unsigned k = 0; k < n; ++k) {
+        if (!connected(k)) continue;
+        count = 0;
+        for (unsigned q = 0; q < firsts && first[q] < k && count < 5; ++q) vars[count++] = first[q];
+        const unsigned place = count;
+        vars[count++] = k;
+        for (unsigned q = 0; q < firsts && count < 6; ++q)
+          if (first[q] > k) vars[count++] = first[q];
+        if (gate_table(g, vars, count, 0, &table)) readings[k] = table_reading(table, place);
+      }
+      return readings;
+    }
+    case CDB_SGATE_LUT_ENUM: {
+      const unsigned used = std::min(n, g->cast_to_lut()->get_lut_mask().get_num_inputs());
+      for (unsigned k = used; k < n; ++k) readings[k] = 'x';
+      for (unsigned k = 0; k < used && k < 6; ++k)
+        if (connected(k)) vars[count++] = k;
+      break;
+    }
+    case CDB_SGATE_MUX_ENUM:
+      for (unsigned k = 0; k < n && k < 3; ++k)
+        if (connected(k)) vars[count++] = k;
+      break;
+    case CDB_SGATE_BUFFER_ENUM:
+    case CDB_SGATE_IO_BUF_ENUM:
+      if (n > 0 && connected(0)) vars[count++] = 0;
+      break;
+    case CDB_SGATE_CARRY_SUM_ENUM:
+      for (unsigned k = 0; k < n && k < g->get_output_count() && k < 6; ++k) {
+        vars[0] = k;
+        if (connected(k) && gate_table(g, vars, 1, k, &table)) readings[k] = table_reading(table, 0);
+      }
+      return readings;
+    default:
+      return readings;
+  }
+  if (count > 0 && gate_table(g, vars, count, 0, &table))
+    for (unsigned p = 0; p < count; ++p) readings[vars[p]] = table_reading(table, p);
+  return readings;
 }
 
 std::string sdc_for_sta(const STA_CONSTRAINTS& c, const std::unordered_map<std::string, std::string>& port_of,
@@ -314,7 +423,7 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
       return false;
     } else {
       s.carry = g->get_sgate_type() == CDB_SGATE_CARRY_SUM_ENUM;
-      const CDB_SGATE_ITERM* only = nullptr;
+      const std::string readings = input_readings(g);
       for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
         const CDB_SGATE_ITERM* t = g->get_input_term(i);
         if (!t || net(t).empty()) continue;
@@ -325,9 +434,7 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
         const std::string p = "I" + std::to_string(s.inputs++);
         conn.push_back({p, net(t)});
         pin_name[t] = "through:" + inst + "/" + p;  // no path ends here: the paths through it
-        only = t;
-        const int sense = ssc_input_sense(t);
-        s.senses += !ssc_input_is_used(t) ? 'x' : (sense > 0 ? '+' : (sense < 0 ? '-' : '0'));
+        s.senses += readings[i];
       }
       int delay = -1;
       for (unsigned j = 0; j < g->get_output_count(); ++j) {
@@ -347,10 +454,10 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
       }
       if (s.outputs == 0) continue;
       s.delay = delay < 0 ? 0 : delay;
-      s.sense = s.inputs == 1 ? single_input_sense(g, only) : 0;
-      // A gate of more inputs has each input's sense of its function, so
-      // that a clock through it (a gated clock) keeps or inverts its edge
-      // as in the engine; data timing is the same for every sense.
+      // Each input has its sense of the gate's function, so that a clock
+      // through it (a gated clock) keeps or inverts its edge as the
+      // function does; data timing is the same for every sense.
+      s.sense = s.inputs == 1 ? (s.senses == "+" ? 1 : (s.senses == "-" ? -1 : 0)) : 0;
       if (s.inputs == 1 && s.senses != "x") s.senses.clear();
     }
     std::string& cell = cells[s.key()];

@@ -8,8 +8,10 @@
 // delay; registers capture on their data, enable, synchronous clear and
 // load pins with zero set-up and launch with zero clock-to-output delay,
 // on the falling edge when their clock input is inverted; each input of a
-// gate of several inputs with the sense the engine reads from the gate's
-// function, ssc_input_sense, so a gated clock passes alike), writes the
+// gate with its timing sense, or no arc where the function ignores it, as
+// worked out here from the gate's truth table (the simulator's value
+// rules), not taken from the engine, so that a wrong reading of the
+// engine's differs from sta), writes the
 // constraints as SDC, runs "<sta> -no_splash -exit script.tcl" in a
 // private temporary directory and reads back the worst setup slack per
 // clock (the path group of the capture clock), the worst over all path

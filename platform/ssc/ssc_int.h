@@ -47,6 +47,11 @@ struct SSC_NETLIST_DATA {
   std::vector<TDB_NODE> nodes;
   std::vector<TDB_ARC> arcs;
   int cut_arcs = 0;
+  // The driven input terminals of the built gates that have no arc (an
+  // input a LUT's function ignores, a source outside the netlists): no
+  // path runs through them, and the analysis gives each the entry of an
+  // unreached terminal. Empty once string-based or loaded.
+  std::vector<CDB_SGATE_ITERM*> iterms_without_arcs;
 
   // The gate path part of a node's name (before the last '/').
   static std::string gate_path_of(const std::string& node_name);

@@ -287,6 +287,7 @@ std::string SSC_NETLIST_DATA::gate_path_of(const std::string& node_name) {
 void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, const SSC_DELAYS& delays) {
   nodes.clear();
   arcs.clear();
+  iterms_without_arcs.clear();
   by_name.clear();
   names_indexed = false;
   cut_arcs = 0;
@@ -366,15 +367,29 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
       const bool carry = g->get_sgate_type() == CDB_SGATE_CARRY_SUM_ENUM;
       // An input a LUT's function ignores has no arc, as a cell whose timing
       // arcs follow its function has none: no path runs through it, and no
-      // loop closes through it.
+      // loop closes through it. A driven input that gets no arc of its gate
+      // is listed once (at the gate's first node that reads its inputs; a
+      // carry input at its own output's node, or at the first when it has
+      // none), so its terminal still gets an entry.
       const CDB_SGATE_LUT* lut = gc == GC_COMB ? g->cast_to_lut() : nullptr;
+      const bool first_reader = j == 0 || capture_node;
       for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
         CDB_SGATE_ITERM* t = g->get_input_term(i);
         if (!t || !t->get_source()) continue;
-        if (carry && i != j) continue;
-        if (lut && !lut_depends_on(lut->get_lut_mask(), i)) continue;
+        if (carry && i != j) {
+          if (j == 0 && i >= nn) iterms_without_arcs.push_back(t);
+          continue;
+        }
+        const bool lists = carry || first_reader;
+        if (lut && !lut_depends_on(lut->get_lut_mask(), i)) {
+          if (lists) iterms_without_arcs.push_back(t);
+          continue;
+        }
         const uint32_t src = node_of(t->get_source());
-        if (src == UINT32_MAX) continue;  // a source outside the netlists
+        if (src == UINT32_MAX) {  // a source outside the netlists
+          if (lists) iterms_without_arcs.push_back(t);
+          continue;
+        }
         uint8_t kind = TDB_ARC_DATA;
         if (gc == GC_SEQ) kind = is_capture_input(g, i, t) ? TDB_ARC_CAPTURE : TDB_ARC_UNCONSTRAINED;
         else if (capture_node) kind = TDB_ARC_CAPTURE;
@@ -430,6 +445,7 @@ void SSC_NETLIST_DATA::drop_gate_pointers() {
     n.m_sgate = nullptr;
   }
   for (TDB_ARC& a : arcs) a.m_iterm = nullptr;
+  iterms_without_arcs.clear();
 }
 
 void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
@@ -724,6 +740,7 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
   if (!in.at_end()) return refuse("more records than the header counts");
   nodes.swap(rn);
   arcs.swap(ra);
+  iterms_without_arcs.clear();
   names_indexed = false;
   cut_arcs = 0;
   return true;

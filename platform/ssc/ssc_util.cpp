@@ -274,6 +274,7 @@ bool SSC_UTIL::build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MOD
     own.merge_loaded(*m_netlist->m_data);
     m_netlist->m_data->nodes.swap(own.nodes);
     m_netlist->m_data->arcs.swap(own.arcs);
+    m_netlist->m_data->iterms_without_arcs.swap(own.iterms_without_arcs);
     m_netlist->m_data->names_indexed = false;
     m_model = model;
     m_analysis.reset();
@@ -589,16 +590,21 @@ void sort_by_terminal(std::vector<TERM_ROW>* rows) {
 }  // namespace
 
 // A terminal takes the slack and requirement of its first arc of least
-// slack and the least relaxed slack of its arcs.
+// slack and the least relaxed slack of its arcs. A driven terminal without
+// an arc takes an unconstrained row, so that every driven input terminal
+// of the built gates has its entry (unreached: 2147483647, ratio 1.0); the
+// row never changes the entry of a terminal that has arcs.
 void SSC_UTIL::fill_maps(SSC_ITERM_TIMING_INFO_MAP* map, SSC_ITERM_REQUIREMENT_INFO_MAP* requirements,
                          bool use_relaxed_slack) const {
   const SSC_NETLIST_DATA& data = *m_netlist->m_data;
   std::vector<TERM_ROW> rows;
-  rows.reserve(data.arcs.size());
+  rows.reserve(data.arcs.size() + data.iterms_without_arcs.size());
   for (size_t k = 0; k < data.arcs.size(); ++k) {
     if (!data.arcs[k].m_iterm) continue;
     rows.push_back(TERM_ROW{data.arcs[k].m_iterm, m_analysis->arc_slack[k], m_analysis->arc_req[k], m_analysis->arc_relaxed[k]});
   }
+  for (CDB_SGATE_ITERM* t : data.iterms_without_arcs)
+    rows.push_back(TERM_ROW{t, SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK});
   sort_by_terminal(&rows);
   for (size_t i = 0, j = 0; i < rows.size(); i = j) {
     size_t least = i;

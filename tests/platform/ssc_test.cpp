@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -631,6 +632,48 @@ TEST(SscModels, InputSenseIsReadFromTheGateFunction) {
     for (unsigned i = 0; i < row.gate->get_number_of_input_terms(); ++i)
       got.push_back(ssc_input_sense(row.gate->get_input_term(i)));
     EXPECT_EQ(got, row.senses) << row.gate->get_string_type_name();
+  }
+  // LUTs of 1 to 6 inputs against their minterm pairs: structured masks
+  // (constants, projections, minterms), random ones, and random ones made
+  // independent of each input in turn; every third LUT reads its input
+  // inverted.
+  std::vector<CDB_SGATE_NODE*> in;
+  for (const char* name : {"i0", "i1", "i2", "i3", "i4", "i5"}) in.push_back(make_input_pin(&nl, name));
+  std::mt19937_64 random(7);
+  int lut_count = 0;
+  for (unsigned n = 1; n <= 6; ++n) {
+    const uint64_t all = n == 6 ? ~uint64_t(0) : (uint64_t(1) << (1u << n)) - 1;
+    std::vector<uint64_t> masks = {0, all, 1, all - 1, uint64_t(1) << ((1u << n) - 1)};
+    for (unsigned v = 0; v < n; ++v) {
+      uint64_t projection = 0;
+      for (unsigned m = 0; m < (1u << n); ++m) projection |= uint64_t((m >> v) & 1u) << m;
+      masks.push_back(projection);
+      for (int k = 0; k < 8; ++k) {
+        const uint64_t r = random() & all;
+        uint64_t independent = 0;  // r's value where input v is 0, at both values of v
+        for (unsigned m = 0; m < (1u << n); ++m) independent |= ((r >> (m & ~(1u << v))) & 1u) << m;
+        masks.push_back(independent);
+      }
+    }
+    for (int k = 0; k < 16; ++k) masks.push_back(random() & all);
+    for (uint64_t mask : masks) {
+      CDB_SGATE_NODE* lut = make_lut(&nl, std::vector<CDB_SGATE_NODE*>(in.begin(), in.begin() + n), mask);
+      const bool inverted = ++lut_count % 3 == 0;
+      for (unsigned i = 0; i < n; ++i) {
+        CDB_SGATE_ITERM* t = lut->get_input_term(i);
+        if (inverted) t->set_invert();
+        bool rises = false, falls = false;
+        for (unsigned m = 0; m < (1u << n); ++m) {
+          if ((m >> i) & 1u) continue;
+          const bool low = (mask >> m) & 1u, high = (mask >> (m | (1u << i))) & 1u;
+          rises |= !low && high;
+          falls |= low && !high;
+        }
+        const int sense = (falls ? (rises ? 0 : -1) : 1) * (inverted ? -1 : 1);
+        EXPECT_EQ(ssc_input_is_used(t), rises || falls) << n << " inputs, mask " << std::hex << mask << ", input " << i;
+        EXPECT_EQ(ssc_input_sense(t), sense) << n << " inputs, mask " << std::hex << mask << ", input " << i;
+      }
+    }
   }
 }
 
@@ -2383,6 +2426,12 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       {".model i\n.inputs clk a b\n.outputs y\n.latch a ra re clk 0\n.names n1 b n2\n10 1\n.names ra n2 n1\n1- 1\n"
        ".latch n2 r1 re clk 0\n.names r1 y\n1 1\n.end\n",
        "create_clock -name c -period 400 [get_ports clk]\n"},
+      // A cover that reads its third input (r1), the one input with a
+      // constrained path (a and b have no input delay): rb is timed
+      // through it (400).
+      {".model d\n.inputs clk a b\n.outputs y\n.latch b r1 re clk 0\n.names a b r1 n1\n11- 1\n--1 1\n"
+       ".latch n1 rb re clk 0\n.names rb y\n1 1\n.end\n",
+       "create_clock -name c -period 700 [get_ports clk]\n"},
       // Gating logic that loops back through the clock pin of a register
       // it clocks (h -> r1 clock, r1 -> g3, g3 -> h): the loop closes
       // through the register's clock-to-output arc and is cut where
