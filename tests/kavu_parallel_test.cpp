@@ -2,17 +2,24 @@
 // partition archives, and whole runs with the velmora_map helper.
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 #include <set>
 
 #include "cdb/cdb_sgate.h"
@@ -101,6 +108,16 @@ struct PARALLEL_SCOPE : PARTITION_TEST_SCOPE {
   ~PARALLEL_SCOPE() { kavu_parallel_force_named_pipes(-1); }
 };
 
+// Whether another open file of the database directory's lock file takes its
+// lock at once, as another process's run would.
+bool db_lock_is_free() {
+  const int fd = open((gen_get_db_dir_path() + "/parallel_synthesis.lock").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT;
+  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return free;
+}
+
 // Partitions the netlist into k parts and splits it.
 std::vector<CDB_SGATE_NETLIST*> split(CDB_SGATE_NETLIST* nl, int k, KAVU_PARTITION_BOUNDARIES& b) {
   KAVU_PARTITIONER partitioner;
@@ -136,11 +153,14 @@ bool run_parallel(CMP_FACADE* facade, CDB_SGATE_NETLIST* nl, int k, int* num_par
   bool ok = kavu_parallel_run_partitions_in_processes(facade, "map", "1", *num_parts);
   if (ok) ok = kavu_parallel_deserialize(facade, "map", 1, nullptr, parts, *num_parts);
   if (!ok) {
-    // Every partition comes back, synthesized or as it was written.
+    // Every partition comes back, synthesized or as it was written; the
+    // run holds the directory's lock until then.
+    EXPECT_FALSE(db_lock_is_free());
     for (CDB_SGATE_NETLIST* p : parts) delete p;
     parts.clear();
     EXPECT_TRUE(kavu_parallel_recover_partitions(facade, "map", parts, *num_parts));
   }
+  EXPECT_TRUE(db_lock_is_free());  // the flow is over, for the next in this process or another
   kavu_merge_netlists(parts, nl, nullptr, b);
   return ok;
 }
@@ -322,7 +342,22 @@ TEST(KavuParallelArchives, OrderFailuresAndMissingOutputs) {
   std::filesystem::create_directories(gen_get_db_dir_path() + "/hdb_namespace.cdb/x");
   EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, kept));
   EXPECT_EQ(kept.size(), 2u);
+  EXPECT_TRUE(db_lock_is_free());  // nothing of the run is on disk
   std::filesystem::remove_all(gen_get_db_dir_path() + "/hdb_namespace.cdb");
+  // A link planted at the lock file is not followed: the run is refused and
+  // the file it names is not made.
+  const std::string lock_file = gen_get_db_dir_path() + "/parallel_synthesis.lock";
+  std::filesystem::remove(lock_file);
+  std::filesystem::create_symlink(std::filesystem::absolute("planted"), lock_file);
+  msg_log_clear();
+  EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, kept));
+  EXPECT_EQ(kept.size(), 2u);
+  EXPECT_FALSE(std::filesystem::exists("planted"));
+  int refused = 0;
+  for (const MSG_LOG_ENTRY& e : msg_log())
+    refused += e.kind == MSG_LOG_ERROR && e.text.find("cannot open the lock file") != std::string::npos;
+  EXPECT_EQ(refused, 1);
+  std::filesystem::remove(lock_file);
   for (CDB_SGATE_NETLIST* p : kept) delete p;
   // Partition and removed-register archives carry the parallel-synthesis extension.
   for (const std::string& name : {kavu_parallel_archive_name("rev 1", "map", 0),
@@ -1040,6 +1075,162 @@ TEST(KavuParallelArchives, UnwritableDatabaseDirectoryKeepsThePartitions) {
     EXPECT_TRUE(back.empty());
     for (CDB_SGATE_NETLIST* q : parts) delete q;
   }
+}
+
+// The database directory's lock between the runs of two processes. A lock
+// file root's run made (0644) is locked read-only by nobody's run in the
+// shared (0777) directory, which used to be refused ("Permission denied").
+// A run that waits names the run it waits for (its process and host, which
+// that run wrote into the lock file), or says the file names none where
+// that run could only read the file; a signal its handler catches ends the
+// wait as an error, handler restarting calls or not, the partitions in
+// memory (it used to wait as long as the holder held). On a file system
+// without locks (ENOLCK, ENOSYS) the run goes on, with a warning that runs
+// there are not kept apart; it used to be refused.
+TEST(KavuParallelArchives, TheDirectoryLockIsSharedNamedAndEndsOnASignal) {
+  struct ROW {
+    const char* what;
+    bool nobody;     // the other process's run is nobody's
+    bool held;       // it holds the lock while this process's run starts
+    int lock_error;  // flock fails so here
+  } const rows[] = {
+      {"root's lock file, nobody's run", true, false, 0},
+      {"held by root's run", false, true, 0},
+      {"held by nobody's run on root's lock file", true, true, 0},
+      {"no locks on the file system (ENOLCK)", false, false, ENOLCK},
+      {"no locks on the file system (ENOSYS)", false, false, ENOSYS},
+  };
+  PARALLEL_SCOPE scope;
+  CFG_SCOPE one_thread{{"pmap_parallel", "off"}};
+  const std::string db = (std::filesystem::current_path() / "shared").string();
+  std::filesystem::create_directory(db);
+  std::filesystem::permissions(db, std::filesystem::perms(0777));
+  gen_set_db_dir_path(db);
+  std::vector<std::pair<std::filesystem::path, std::filesystem::perms>> opened;
+  for (const std::filesystem::path& d : {std::filesystem::current_path().parent_path(), std::filesystem::current_path()}) {
+    opened.emplace_back(d, std::filesystem::status(d).permissions());
+    std::filesystem::permissions(d, std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  }
+  char host[256] = "";
+  gethostname(host, sizeof host - 1);
+  std::vector<std::string> not_run;
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.nobody && geteuid() != 0) {
+      not_run.push_back(std::string(row.what) + ": needs root");
+      continue;
+    }
+    if (row.lock_error) {
+      kavu_parallel_test_lock_error(row.lock_error);
+      std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({2, 3}, "e");
+      msg_log_clear();
+      EXPECT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
+      kavu_parallel_test_lock_error(0);
+      int warned = 0;
+      for (const MSG_LOG_ENTRY& e : msg_log())
+        warned += e.kind == MSG_LOG_WARNING && e.text.find(std::strerror(row.lock_error)) != std::string::npos &&
+                  e.text.find("are not kept apart") != std::string::npos;
+      EXPECT_EQ(warned, 1);
+      EXPECT_TRUE(kavu_parallel_recover_partitions(&scope.facade, "map", parts, 2));
+      EXPECT_EQ(parts.size(), 2u);
+      for (CDB_SGATE_NETLIST* p : parts) delete p;
+      continue;
+    }
+    // Root's run makes the lock file (umask 022) and ends.
+    std::filesystem::remove(db + "/parallel_synthesis.lock");
+    {
+      const mode_t mask = umask(022);
+      std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({2, 3}, "r");
+      EXPECT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
+      EXPECT_TRUE(kavu_parallel_recover_partitions(&scope.facade, "map", parts, 2));
+      for (CDB_SGATE_NETLIST* p : parts) delete p;
+      umask(mask);
+    }
+    // The other process's run: "ok" once it holds the lock, or why not. A
+    // held lock is kept until `go` closes.
+    int answer[2], go[2];
+    ASSERT_EQ(pipe(answer), 0);
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      close(answer[0]);
+      close(go[1]);
+      std::string told = "ok";
+      if (row.nobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+        told = "cannot become nobody";
+      } else {
+        std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({2, 3}, "c");
+        if (!kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts))
+          for (const MSG_LOG_ENTRY& e : msg_log()) told = e.text;
+      }
+      (void)!write(answer[1], told.data(), told.size());
+      close(answer[1]);
+      char byte;
+      if (row.held) (void)!read(go[0], &byte, 1);
+      std::_Exit(0);
+    }
+    close(answer[1]);
+    close(go[0]);
+    std::string told;
+    char buffer[512];
+    for (ssize_t n; (n = read(answer[0], buffer, sizeof buffer)) > 0;) told.append(buffer, size_t(n));
+    close(answer[0]);
+    if (told == "cannot become nobody") {
+      close(go[1]);
+      waitpid(child, nullptr, 0);
+      not_run.push_back(std::string(row.what) + ": " + told);
+      continue;
+    }
+    EXPECT_EQ(told, "ok");
+    if (row.held && told == "ok") {
+      // This run waits; a handler that restarts calls catches the signals
+      // sent until the run returns (after 5 s the holder lets go, so that a
+      // wait no signal ends still ends).
+      struct sigaction caught {}, saved {};
+      caught.sa_handler = [](int) {};
+      caught.sa_flags = SA_RESTART;
+      sigaction(SIGUSR1, &caught, &saved);
+      std::atomic<bool> returned{false};
+      const pthread_t waiter = pthread_self();
+      std::thread signaller([&] {
+        for (int k = 0; !returned; ++k) {
+          if (k == 500) close(go[1]);
+          pthread_kill(waiter, SIGUSR1);
+          usleep(10000);
+        }
+      });
+      std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({2, 3}, "w");
+      msg_log_clear();
+      const bool ok = kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts);
+      returned = true;
+      signaller.join();
+      sigaction(SIGUSR1, &saved, nullptr);
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(parts.size(), ok ? 0u : 2u);
+      if (ok) {
+        EXPECT_TRUE(kavu_parallel_recover_partitions(&scope.facade, "map", parts, 2));
+      }
+      for (CDB_SGATE_NETLIST* p : parts) delete p;
+      const std::string holder = "process " + std::to_string(child) + " on " + host;
+      int waited = 0, interrupted = 0;
+      for (const MSG_LOG_ENTRY& e : msg_log()) {
+        if (e.kind == MSG_LOG_INFO && e.text.find("waits for another run") != std::string::npos) {
+          ++waited;
+          EXPECT_NE(e.text.find(row.nobody ? "(the run is not named in \"" + db + "/parallel_synthesis.lock\")"
+                                           : "(" + holder + ")"),
+                    std::string::npos)
+              << e.text;
+        }
+        interrupted += e.kind == MSG_LOG_ERROR && e.text.find("was interrupted by a signal") != std::string::npos;
+      }
+      EXPECT_EQ(waited, 1);
+      EXPECT_EQ(interrupted, 1);
+    }
+    close(go[1]);
+    waitpid(child, nullptr, 0);
+  }
+  for (const auto& [d, perms] : opened) std::filesystem::permissions(d, perms);
+  if (!not_run.empty()) GTEST_SKIP() << "rows did not run: " << not_run.front();
 }
 
 // Without the removed-register database the read-back merges into, the run
