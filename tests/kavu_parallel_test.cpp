@@ -1788,12 +1788,24 @@ std::string text_of(const std::filesystem::path& file) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// The example the rows run: the one KAVU_PARALLEL_MAP_EXAMPLE names (built
+// against the installed package, which finds its helpers where it installed
+// them), else the one built with the tests against the build tree.
+std::string parallel_map_example() {
+  const char* installed = std::getenv("KAVU_PARALLEL_MAP_EXAMPLE");
+  return installed && *installed ? installed : KAVU_PARALLEL_MAP_EXAMPLE_BUILT;
+}
+
 // This process's environment without the configuration, and with the
-// settings given.
+// settings given. The example of the build tree finds its helpers on PATH,
+// the build's tools directory first.
 std::vector<std::string> environment_with(const std::vector<std::string>& settings) {
   std::vector<std::string> environment;
+  const bool built = parallel_map_example() == KAVU_PARALLEL_MAP_EXAMPLE_BUILT;
   for (char** e = environ; *e; ++e)
-    if (std::strncmp(*e, "KAVU_INI_SET=", 13) != 0) environment.push_back(*e);
+    if (std::strncmp(*e, "KAVU_INI_SET=", 13) != 0 && (!built || std::strncmp(*e, "PATH=", 5) != 0))
+      environment.push_back(*e);
+  if (built) environment.push_back(std::string("PATH=" KAVU_HELPER_DIR ":") + (getenv("PATH") ? getenv("PATH") : ""));
   environment.insert(environment.end(), settings.begin(), settings.end());
   return environment;
 }
@@ -1827,10 +1839,11 @@ bool until(const std::function<bool()>& done, pid_t child, int* status) {
 // the helpers fail and a kept copy is gone (a link to /dev/null took it), a
 // partition is lost: it says so, ends with status 1 and writes nothing. The
 // run registered as KavuExampleParallelMapKeepsTheDesign names the example
-// built against the installed package; other runs skip.
+// built against the installed package; other runs take the one built with
+// the tests against the build tree.
 TEST(KavuParallelExample, ArchivesThatCannotBeWrittenLeaveTheDesignWhole) {
-  const char* example = std::getenv("KAVU_PARALLEL_MAP_EXAMPLE");
-  if (!example || !std::filesystem::exists(example)) GTEST_SKIP() << "no example named by KAVU_PARALLEL_MAP_EXAMPLE";
+  const std::string example = parallel_map_example();
+  ASSERT_TRUE(std::filesystem::exists(example)) << example;
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
   const char* const recovered = "4 partitions, recovered after a failure; 0 registers removed";
   struct ROW {
@@ -1858,9 +1871,7 @@ TEST(KavuParallelExample, ArchivesThatCannotBeWrittenLeaveTheDesignWhole) {
     SCOPED_TRACE(failure);
     const std::filesystem::path run = std::filesystem::current_path() / ("run " + failure);
     std::filesystem::create_directories(run / "db");
-    std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e)
-      if (std::strncmp(*e, "KAVU_INI_SET=", 13) != 0) environment.push_back(*e);
+    std::vector<std::string> environment = environment_with({});
     if (failure == "unwritable database directory") environment.push_back("KAVU_INI_SET=db_dir=/dev/null/db");
     if (row.helper_fault) environment.push_back(std::string("KAVU_INI_SET=helper_fault=") + row.helper_fault);
     if (failure == "full disk" || row.lost) {
@@ -1912,8 +1923,8 @@ TEST(KavuParallelExample, ArchivesThatCannotBeWrittenLeaveTheDesignWhole) {
 // merged or written. Last, pairs of runs started together without faults,
 // the race as it comes: each writes what a run alone writes.
 TEST(KavuParallelExample, RunsInOneDirectoryTakeTurnsAndForeignKeptCopiesAreLost) {
-  const char* example = std::getenv("KAVU_PARALLEL_MAP_EXAMPLE");
-  if (!example || !std::filesystem::exists(example)) GTEST_SKIP() << "no example named by KAVU_PARALLEL_MAP_EXAMPLE";
+  const std::string example = parallel_map_example();
+  ASSERT_TRUE(std::filesystem::exists(example)) << example;
   const std::string stereo = blif_data_path("seq/stereovision3"), diffeq = blif_data_path("seq/diffeq1");
   ASSERT_FALSE(stereo.empty() || diffeq.empty());
   const char* const lost = "parallel_map: a partition is lost; the design is not written";
@@ -1985,6 +1996,7 @@ TEST(KavuParallelExample, RunsInOneDirectoryTakeTurnsAndForeignKeptCopiesAreLost
       first_status = wait_for(first);
       const std::string a = text_of(run / "a.txt"), b = text_of(run / "b.txt");
       EXPECT_TRUE(waited) << b;
+      EXPECT_NE(b.find("to finish (process " + std::to_string(first) + " on "), std::string::npos) << b;
       EXPECT_TRUE(WIFEXITED(first_status) && WEXITSTATUS(first_status) == 0) << first_status << "\n" << a;
       EXPECT_TRUE(WIFEXITED(second_status) && WEXITSTATUS(second_status) == 0) << second_status << "\n" << b;
       EXPECT_TRUE(wrote(run / "a.blif", "seq/stereovision3")) << a;
