@@ -243,17 +243,17 @@ std::string lock_db_dir() {
       }
     }
   }
-  if (rc != 0 && (errno == ENOLCK || errno == ENOSYS || errno == EOPNOTSUPP)) {
+  const int error_code = rc != 0 ? errno : 0;
+  if (error_code == ENOLCK || error_code == ENOSYS || error_code == EOPNOTSUPP) {
     // A file system without locks (NFS without its lock daemon, Lustre
     // mounted without flock): the run goes on, unguarded.
     msg_post_message(MSG_POST_TYPE_WARNING, "Parallel synthesis cannot lock the file \"" + shown(file) + "\" (" +
-                                                std::strerror(errno) + "): runs in the database directory \"" +
+                                                std::strerror(error_code) + "): runs in the database directory \"" +
                                                 shown(dir) + "\" are not kept apart");
     run_locks()[dir] = {fd, false};
     return "";
   }
   if (rc != 0) {
-    const int error_code = errno;
     close(fd);
     return "cannot lock the file \"" + shown(file) + "\": " + std::strerror(error_code);
   }
