@@ -1194,7 +1194,10 @@ TEST(KavuParallelArchives, TheDirectoryLockIsSharedNamedAndEndsOnASignal) {
       const pthread_t waiter = pthread_self();
       std::thread signaller([&] {
         for (int k = 0; !returned; ++k) {
-          if (k == 500) close(go[1]);
+          if (k == 500) {
+            close(go[1]);
+            go[1] = -1;
+          }
           pthread_kill(waiter, SIGUSR1);
           usleep(10000);
         }
@@ -1226,7 +1229,7 @@ TEST(KavuParallelArchives, TheDirectoryLockIsSharedNamedAndEndsOnASignal) {
       EXPECT_EQ(waited, 1);
       EXPECT_EQ(interrupted, 1);
     }
-    close(go[1]);
+    if (go[1] >= 0) close(go[1]);
     waitpid(child, nullptr, 0);
   }
   for (const auto& [d, perms] : opened) std::filesystem::permissions(d, perms);
