@@ -2,17 +2,24 @@
 // partition archives, and whole runs with the velmora_map helper.
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 #include <set>
 
 #include "cdb/cdb_sgate.h"
@@ -101,6 +108,16 @@ struct PARALLEL_SCOPE : PARTITION_TEST_SCOPE {
   ~PARALLEL_SCOPE() { kavu_parallel_force_named_pipes(-1); }
 };
 
+// Whether another open file of the database directory's lock file takes its
+// lock at once, as another process's run would.
+bool db_lock_is_free() {
+  const int fd = open((gen_get_db_dir_path() + "/parallel_synthesis.lock").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT;
+  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return free;
+}
+
 // Partitions the netlist into k parts and splits it.
 std::vector<CDB_SGATE_NETLIST*> split(CDB_SGATE_NETLIST* nl, int k, KAVU_PARTITION_BOUNDARIES& b) {
   KAVU_PARTITIONER partitioner;
@@ -136,11 +153,14 @@ bool run_parallel(CMP_FACADE* facade, CDB_SGATE_NETLIST* nl, int k, int* num_par
   bool ok = kavu_parallel_run_partitions_in_processes(facade, "map", "1", *num_parts);
   if (ok) ok = kavu_parallel_deserialize(facade, "map", 1, nullptr, parts, *num_parts);
   if (!ok) {
-    // Every partition comes back, synthesized or as it was written.
+    // Every partition comes back, synthesized or as it was written; the
+    // run holds the directory's lock until then.
+    EXPECT_FALSE(db_lock_is_free());
     for (CDB_SGATE_NETLIST* p : parts) delete p;
     parts.clear();
     EXPECT_TRUE(kavu_parallel_recover_partitions(facade, "map", parts, *num_parts));
   }
+  EXPECT_TRUE(db_lock_is_free());  // the flow is over, for the next in this process or another
   kavu_merge_netlists(parts, nl, nullptr, b);
   return ok;
 }
@@ -322,7 +342,22 @@ TEST(KavuParallelArchives, OrderFailuresAndMissingOutputs) {
   std::filesystem::create_directories(gen_get_db_dir_path() + "/hdb_namespace.cdb/x");
   EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, kept));
   EXPECT_EQ(kept.size(), 2u);
+  EXPECT_TRUE(db_lock_is_free());  // nothing of the run is on disk
   std::filesystem::remove_all(gen_get_db_dir_path() + "/hdb_namespace.cdb");
+  // A link planted at the lock file is not followed: the run is refused and
+  // the file it names is not made.
+  const std::string lock_file = gen_get_db_dir_path() + "/parallel_synthesis.lock";
+  std::filesystem::remove(lock_file);
+  std::filesystem::create_symlink(std::filesystem::absolute("planted"), lock_file);
+  msg_log_clear();
+  EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, kept));
+  EXPECT_EQ(kept.size(), 2u);
+  EXPECT_FALSE(std::filesystem::exists("planted"));
+  int refused = 0;
+  for (const MSG_LOG_ENTRY& e : msg_log())
+    refused += e.kind == MSG_LOG_ERROR && e.text.find("cannot open the lock file") != std::string::npos;
+  EXPECT_EQ(refused, 1);
+  std::filesystem::remove(lock_file);
   for (CDB_SGATE_NETLIST* p : kept) delete p;
   // Partition and removed-register archives carry the parallel-synthesis extension.
   for (const std::string& name : {kavu_parallel_archive_name("rev 1", "map", 0),
@@ -1042,6 +1077,165 @@ TEST(KavuParallelArchives, UnwritableDatabaseDirectoryKeepsThePartitions) {
   }
 }
 
+// The database directory's lock between the runs of two processes. A lock
+// file root's run made (0644) is locked read-only by nobody's run in the
+// shared (0777) directory, which used to be refused ("Permission denied").
+// A run that waits names the run it waits for (its process and host, which
+// that run wrote into the lock file), or says the file names none where
+// that run could only read the file; a signal its handler catches ends the
+// wait as an error, handler restarting calls or not, the partitions in
+// memory (it used to wait as long as the holder held). On a file system
+// without locks (ENOLCK, ENOSYS) the run goes on, with a warning that runs
+// there are not kept apart; it used to be refused.
+TEST(KavuParallelArchives, TheDirectoryLockIsSharedNamedAndEndsOnASignal) {
+  struct ROW {
+    const char* what;
+    bool nobody;     // the other process's run is nobody's
+    bool held;       // it holds the lock while this process's run starts
+    int lock_error;  // flock fails so here
+  } const rows[] = {
+      {"root's lock file, nobody's run", true, false, 0},
+      {"held by root's run", false, true, 0},
+      {"held by nobody's run on root's lock file", true, true, 0},
+      {"no locks on the file system (ENOLCK)", false, false, ENOLCK},
+      {"no locks on the file system (ENOSYS)", false, false, ENOSYS},
+  };
+  PARALLEL_SCOPE scope;
+  CFG_SCOPE one_thread{{"pmap_parallel", "off"}};
+  const std::string db = (std::filesystem::current_path() / "shared").string();
+  std::filesystem::create_directory(db);
+  std::filesystem::permissions(db, std::filesystem::perms(0777));
+  gen_set_db_dir_path(db);
+  std::vector<std::pair<std::filesystem::path, std::filesystem::perms>> opened;
+  for (const std::filesystem::path& d : {std::filesystem::current_path().parent_path(), std::filesystem::current_path()}) {
+    opened.emplace_back(d, std::filesystem::status(d).permissions());
+    std::filesystem::permissions(d, std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  }
+  char host[256] = "";
+  gethostname(host, sizeof host - 1);
+  std::vector<std::string> not_run;
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.nobody && geteuid() != 0) {
+      not_run.push_back(std::string(row.what) + ": needs root");
+      continue;
+    }
+    if (row.lock_error) {
+      kavu_parallel_test_lock_error(row.lock_error);
+      std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({2, 3}, "e");
+      msg_log_clear();
+      EXPECT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
+      kavu_parallel_test_lock_error(0);
+      int warned = 0;
+      for (const MSG_LOG_ENTRY& e : msg_log())
+        warned += e.kind == MSG_LOG_WARNING && e.text.find(std::strerror(row.lock_error)) != std::string::npos &&
+                  e.text.find("are not kept apart") != std::string::npos;
+      EXPECT_EQ(warned, 1);
+      EXPECT_TRUE(kavu_parallel_recover_partitions(&scope.facade, "map", parts, 2));
+      EXPECT_EQ(parts.size(), 2u);
+      for (CDB_SGATE_NETLIST* p : parts) delete p;
+      continue;
+    }
+    // Root's run makes the lock file (umask 022) and ends.
+    std::filesystem::remove(db + "/parallel_synthesis.lock");
+    {
+      const mode_t mask = umask(022);
+      std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({2, 3}, "r");
+      EXPECT_TRUE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
+      EXPECT_TRUE(kavu_parallel_recover_partitions(&scope.facade, "map", parts, 2));
+      for (CDB_SGATE_NETLIST* p : parts) delete p;
+      umask(mask);
+    }
+    // The other process's run: "ok" once it holds the lock, or why not. A
+    // held lock is kept until `go` closes.
+    int answer[2], go[2];
+    ASSERT_EQ(pipe(answer), 0);
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      close(answer[0]);
+      close(go[1]);
+      std::string told = "ok";
+      if (row.nobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+        told = "cannot become nobody";
+      } else {
+        std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({2, 3}, "c");
+        if (!kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts))
+          for (const MSG_LOG_ENTRY& e : msg_log()) told = e.text;
+      }
+      (void)!write(answer[1], told.data(), told.size());
+      close(answer[1]);
+      char byte;
+      if (row.held) (void)!read(go[0], &byte, 1);
+      std::_Exit(0);
+    }
+    close(answer[1]);
+    close(go[0]);
+    std::string told;
+    char buffer[512];
+    for (ssize_t n; (n = read(answer[0], buffer, sizeof buffer)) > 0;) told.append(buffer, size_t(n));
+    close(answer[0]);
+    if (told == "cannot become nobody") {
+      close(go[1]);
+      waitpid(child, nullptr, 0);
+      not_run.push_back(std::string(row.what) + ": " + told);
+      continue;
+    }
+    EXPECT_EQ(told, "ok");
+    if (row.held && told == "ok") {
+      // This run waits; a handler that restarts calls catches the signals
+      // sent until the run returns (after 5 s the holder lets go, so that a
+      // wait no signal ends still ends).
+      struct sigaction caught {}, saved {};
+      caught.sa_handler = [](int) {};
+      caught.sa_flags = SA_RESTART;
+      sigaction(SIGUSR1, &caught, &saved);
+      std::atomic<bool> returned{false};
+      const pthread_t waiter = pthread_self();
+      std::thread signaller([&] {
+        for (int k = 0; !returned; ++k) {
+          if (k == 500) {
+            close(go[1]);
+            go[1] = -1;
+          }
+          pthread_kill(waiter, SIGUSR1);
+          usleep(10000);
+        }
+      });
+      std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({2, 3}, "w");
+      msg_log_clear();
+      const bool ok = kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts);
+      returned = true;
+      signaller.join();
+      sigaction(SIGUSR1, &saved, nullptr);
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(parts.size(), ok ? 0u : 2u);
+      if (ok) {
+        EXPECT_TRUE(kavu_parallel_recover_partitions(&scope.facade, "map", parts, 2));
+      }
+      for (CDB_SGATE_NETLIST* p : parts) delete p;
+      const std::string holder = "process " + std::to_string(child) + " on " + host;
+      int waited = 0, interrupted = 0;
+      for (const MSG_LOG_ENTRY& e : msg_log()) {
+        if (e.kind == MSG_LOG_INFO && e.text.find("waits for another run") != std::string::npos) {
+          ++waited;
+          EXPECT_NE(e.text.find(row.nobody ? "(the run is not named in \"" + db + "/parallel_synthesis.lock\")"
+                                           : "(" + holder + ")"),
+                    std::string::npos)
+              << e.text;
+        }
+        interrupted += e.kind == MSG_LOG_ERROR && e.text.find("was interrupted by a signal") != std::string::npos;
+      }
+      EXPECT_EQ(waited, 1);
+      EXPECT_EQ(interrupted, 1);
+    }
+    if (go[1] >= 0) close(go[1]);
+    waitpid(child, nullptr, 0);
+  }
+  for (const auto& [d, perms] : opened) std::filesystem::permissions(d, perms);
+  if (!not_run.empty()) GTEST_SKIP() << "rows did not run: " << not_run.front();
+}
+
 // Without the removed-register database the read-back merges into, the run
 // stops in serialize, in the read-back's words, while the partitions are all
 // in memory; it used to stop in the read-back, the design gone.
@@ -1597,12 +1791,24 @@ std::string text_of(const std::filesystem::path& file) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// The example the rows run: the one KAVU_PARALLEL_MAP_EXAMPLE names (built
+// against the installed package, which finds its helpers where it installed
+// them), else the one built with the tests against the build tree.
+std::string parallel_map_example() {
+  const char* installed = std::getenv("KAVU_PARALLEL_MAP_EXAMPLE");
+  return installed && *installed ? installed : KAVU_PARALLEL_MAP_EXAMPLE_BUILT;
+}
+
 // This process's environment without the configuration, and with the
-// settings given.
+// settings given. The example of the build tree finds its helpers on PATH,
+// the build's tools directory first.
 std::vector<std::string> environment_with(const std::vector<std::string>& settings) {
   std::vector<std::string> environment;
+  const bool built = parallel_map_example() == KAVU_PARALLEL_MAP_EXAMPLE_BUILT;
   for (char** e = environ; *e; ++e)
-    if (std::strncmp(*e, "KAVU_INI_SET=", 13) != 0) environment.push_back(*e);
+    if (std::strncmp(*e, "KAVU_INI_SET=", 13) != 0 && (!built || std::strncmp(*e, "PATH=", 5) != 0))
+      environment.push_back(*e);
+  if (built) environment.push_back(std::string("PATH=" KAVU_HELPER_DIR ":") + (getenv("PATH") ? getenv("PATH") : ""));
   environment.insert(environment.end(), settings.begin(), settings.end());
   return environment;
 }
@@ -1636,10 +1842,11 @@ bool until(const std::function<bool()>& done, pid_t child, int* status) {
 // the helpers fail and a kept copy is gone (a link to /dev/null took it), a
 // partition is lost: it says so, ends with status 1 and writes nothing. The
 // run registered as KavuExampleParallelMapKeepsTheDesign names the example
-// built against the installed package; other runs skip.
+// built against the installed package; other runs take the one built with
+// the tests against the build tree.
 TEST(KavuParallelExample, ArchivesThatCannotBeWrittenLeaveTheDesignWhole) {
-  const char* example = std::getenv("KAVU_PARALLEL_MAP_EXAMPLE");
-  if (!example || !std::filesystem::exists(example)) GTEST_SKIP() << "no example named by KAVU_PARALLEL_MAP_EXAMPLE";
+  const std::string example = parallel_map_example();
+  ASSERT_TRUE(std::filesystem::exists(example)) << example;
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
   const char* const recovered = "4 partitions, recovered after a failure; 0 registers removed";
   struct ROW {
@@ -1667,9 +1874,7 @@ TEST(KavuParallelExample, ArchivesThatCannotBeWrittenLeaveTheDesignWhole) {
     SCOPED_TRACE(failure);
     const std::filesystem::path run = std::filesystem::current_path() / ("run " + failure);
     std::filesystem::create_directories(run / "db");
-    std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e)
-      if (std::strncmp(*e, "KAVU_INI_SET=", 13) != 0) environment.push_back(*e);
+    std::vector<std::string> environment = environment_with({});
     if (failure == "unwritable database directory") environment.push_back("KAVU_INI_SET=db_dir=/dev/null/db");
     if (row.helper_fault) environment.push_back(std::string("KAVU_INI_SET=helper_fault=") + row.helper_fault);
     if (failure == "full disk" || row.lost) {
@@ -1721,8 +1926,8 @@ TEST(KavuParallelExample, ArchivesThatCannotBeWrittenLeaveTheDesignWhole) {
 // merged or written. Last, pairs of runs started together without faults,
 // the race as it comes: each writes what a run alone writes.
 TEST(KavuParallelExample, RunsInOneDirectoryTakeTurnsAndForeignKeptCopiesAreLost) {
-  const char* example = std::getenv("KAVU_PARALLEL_MAP_EXAMPLE");
-  if (!example || !std::filesystem::exists(example)) GTEST_SKIP() << "no example named by KAVU_PARALLEL_MAP_EXAMPLE";
+  const std::string example = parallel_map_example();
+  ASSERT_TRUE(std::filesystem::exists(example)) << example;
   const std::string stereo = blif_data_path("seq/stereovision3"), diffeq = blif_data_path("seq/diffeq1");
   ASSERT_FALSE(stereo.empty() || diffeq.empty());
   const char* const lost = "parallel_map: a partition is lost; the design is not written";
@@ -1794,6 +1999,7 @@ TEST(KavuParallelExample, RunsInOneDirectoryTakeTurnsAndForeignKeptCopiesAreLost
       first_status = wait_for(first);
       const std::string a = text_of(run / "a.txt"), b = text_of(run / "b.txt");
       EXPECT_TRUE(waited) << b;
+      EXPECT_NE(b.find("to finish (process " + std::to_string(first) + " on "), std::string::npos) << b;
       EXPECT_TRUE(WIFEXITED(first_status) && WEXITSTATUS(first_status) == 0) << first_status << "\n" << a;
       EXPECT_TRUE(WIFEXITED(second_status) && WEXITSTATUS(second_status) == 0) << second_status << "\n" << b;
       EXPECT_TRUE(wrote(run / "a.blif", "seq/stereovision3")) << a;

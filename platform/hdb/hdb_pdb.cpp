@@ -243,6 +243,8 @@ bool HDB_NAMESPACE::read_pdb(HDB_NAMESPACE* ns, const std::string& dir) {
     archive.open(archive_path(dir), PDB_ARCHIVE::PDB_READ);
     pdb_read_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), &image_ptr_field, &ptr, nullptr, "hdb/hdb_pdb");
     archive.close();
+    // The format's null record reads as no image at all: nothing to add.
+    if (!ptr) throw PDB_DATABASE_EXCEPTION("the namespace archive holds no namespace");
   } catch (const PDB_DATABASE_EXCEPTION& e) {
     e.report();
     return false;

@@ -301,7 +301,9 @@ class BLIF_READER {
   std::vector<SIGNAL> m_signals;
   std::vector<PENDING_READ> m_pending;
   std::vector<std::pair<CDB_SGATE_NODE*, uint32_t>> m_output_pins;  // pin, signal
-  std::unordered_set<uint32_t> m_output_signals;  // the signals the top model lists as outputs
+  // The signals the top model lists as outputs, each with whether its
+  // listing twice was told.
+  std::unordered_map<uint32_t, bool> m_output_signals;
   // The nets named $false, $undef (value 0) and $true (1), one per instance.
   std::vector<std::pair<uint32_t, int>> m_constant_nets;
   // The names to give once the text is gone (release_parse_data): their
@@ -793,11 +795,17 @@ bool BLIF_READER::statement(INSTANCE_SCOPE& scope, uint32_t& li, int depth) {
 bool BLIF_READER::read_pins(INSTANCE_SCOPE& scope, const LOGICAL_LINE& l, bool inputs) {
   for (uint32_t i = 1; i < l.m_count; ++i) {
     uint32_t s = resolve(scope, tok(l, i));
-    if (!inputs && !m_output_signals.insert(s).second) {
-      // One port of that name: a second would be written under another name.
-      m_warnings.push_back(m_file + ":" + std::to_string(l.m_line) + ": output '" + quoted(m_table.name(s)) +
-                           "' is listed twice; read as one port");
-      continue;
+    if (!inputs) {
+      auto [listed, first] = m_output_signals.try_emplace(s, false);
+      if (!first) {
+        // One port of that name: a second would be written under another
+        // name. Told once, however often it is listed again.
+        if (!listed->second)
+          m_warnings.push_back(m_file + ":" + std::to_string(l.m_line) + ": output '" + quoted(m_table.name(s)) +
+                               "' is listed twice; read as one port");
+        listed->second = true;
+        continue;
+      }
     }
     auto* pin = new CDB_SGATE_IO(nullptr, inputs ? CDB_IO_INPUT : CDB_IO_OUTPUT);
     add_gate(pin);
@@ -1097,6 +1105,11 @@ bool BLIF_READER::connect_reads() {
   if (m_clock_wanted) {
     uint32_t clock = m_table.find("blif_clock");
     if (!m_signals[clock].defined()) {
+      // The file names no clock for them: a new input port clocks them,
+      // which a written file lists.
+      m_warnings.push_back(m_file + ":" + std::to_string(m_clock_line) +
+                           ": .latch without a clock; the latches without one are clocked by a new input port "
+                           "'blif_clock'");
       auto* pin = new CDB_SGATE_IO(nullptr, CDB_IO_INPUT);
       add_gate(pin);
       drive(pin->get_single_oterm(), clock, m_clock_line);

@@ -52,6 +52,9 @@ bool kavu_parallel_key_is_on(const char* type, const char* word, bool dflt);
 bool kavu_use_named_pipes();
 // Tests: -1 follows the key, 0 or 1 forces pipes off or on.
 void kavu_parallel_force_named_pipes(int mode);
+// Tests: the database directory's lock fails with the system error given, as
+// flock would (0: flock is called).
+void kavu_parallel_test_lock_error(int error);
 void kavu_parallel_dump(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist, const char* format,
                         const char* type, int a, int b);
 // The argument vector of helper i (pipe names empty: no pipe options). The
@@ -118,9 +121,12 @@ bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, cons
 // is off). A run holds the database directory's lock ("parallel_synthesis.lock"
 // there, flock) from here until its partitions are back (a read-back that
 // took them all, or the end of recovery); another process's run in the same
-// directory waits for it, saying so in an info message. A lock file that
-// cannot be opened or locked (a link, an unwritable directory) fails the
-// call with the partitions in memory. On failure the partitions not yet written stay in the vector
+// directory waits for it, saying so in an info message that names the run
+// waited for; a signal a handler catches ends the wait, failing the call. A
+// lock file that cannot be opened or locked (a link, an unwritable
+// directory) fails the call with the partitions in memory; one another user
+// made is locked read-only, and on a file system without locks (ENOLCK,
+// ENOSYS) the run goes on with a warning. On failure the partitions not yet written stay in the vector
 // (written ones are destroyed, their archives 0..n-1 kept, n the number that
 // left the vector), so nothing is lost; a failed namespace write leaves the
 // vector untouched. Helper outputs an earlier run left under the archives'

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -149,20 +151,57 @@ void remove_temporary_files_of(int pid) {
 // started together) would write, read and remove each other's files. A run
 // holds an exclusive flock on "<db>/parallel_synthesis.lock" from
 // kavu_parallel_serialize until its partitions are back (the read-back took
-// them all, or recovery ended); a second run waits for it, saying so. The
-// lock goes with the process: a run that dies never leaves it held. The
-// lock file stays. A process holds each directory's lock once, so a run
-// that follows a run not finished in the same process goes on.
+// them all, or recovery ended); a second run waits for it, saying so and
+// naming the run it waits for. The lock goes with the process: a run that
+// dies never leaves it held. The lock file stays. A process holds each
+// directory's lock once, so a run that follows a run not finished in the
+// same process goes on.
 const char* const RUN_LOCK_FILE = "parallel_synthesis.lock";
+
+struct RUN_LOCK {
+  int fd = -1;
+  bool named = false;  // this run's name is in the file: cleared at the release
+};
 
 std::mutex& run_locks_mutex() {
   static std::mutex mutex;
   return mutex;
 }
-// The descriptor of the lock file held, by database directory.
-std::unordered_map<std::string, int>& run_locks() {
-  static std::unordered_map<std::string, int> locks;
+// The lock file held, by database directory.
+std::unordered_map<std::string, RUN_LOCK>& run_locks() {
+  static std::unordered_map<std::string, RUN_LOCK> locks;
   return locks;
+}
+
+int g_lock_error = 0;  // tests: what flock fails with (0: flock is called)
+
+int lock_file(int fd, int operation) {
+  if (g_lock_error == 0) return flock(fd, operation);
+  errno = g_lock_error;
+  return -1;
+}
+
+std::string host_name() {
+  char host[256] = "";
+  if (gethostname(host, sizeof host - 1) != 0) return "";
+  return host;
+}
+
+// The run the holder of the lock file named there ("process <pid> on
+// <host>"), or "" when the file names none, or names a process of this host
+// that is gone (a run killed before its release, whose name stayed).
+std::string lock_holder(int fd) {
+  char text[320];
+  const ssize_t n = pread(fd, text, sizeof text - 1, 0);
+  if (n <= 0) return "";
+  text[n] = '\0';
+  char* end = nullptr;
+  const long pid = std::strtol(text, &end, 10);
+  if (pid <= 0 || end == text || *end != ' ') return "";
+  const std::string host(end + 1, std::strcspn(end + 1, "\n"));
+  if (host.empty()) return "";
+  if (host == host_name() && kill(pid_t(pid), 0) != 0 && errno == ESRCH) return "";
+  return "process " + std::to_string(pid) + " on " + shown(host);
 }
 
 // Takes the lock of the database directory, waiting while another run
@@ -172,23 +211,72 @@ std::string lock_db_dir() {
   std::lock_guard<std::mutex> guard(run_locks_mutex());
   if (run_locks().count(dir)) return "";
   const std::string file = dir + "/" + RUN_LOCK_FILE;
-  // Never a link: the lock is this directory's file, not another's.
-  const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666);
+  // Never a link: the lock is this directory's file, not another's; and no
+  // open waits (a FIFO planted there). flock needs no write access, so a
+  // file another user made (0644) is locked read-only, where the run cannot
+  // write its name.
+  const int flags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
+  int fd = open(file.c_str(), O_RDWR | O_CREAT | flags, 0666);
+  const bool writable = fd >= 0;
+  if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+    const int write_error = errno;
+    fd = open(file.c_str(), O_RDONLY | flags);
+    if (fd < 0 && errno == ENOENT) errno = write_error;
+  }
   if (fd < 0) return "cannot open the lock file \"" + shown(file) + "\": " + std::strerror(errno);
-  int rc = flock(fd, LOCK_EX | LOCK_NB);
+  int rc = lock_file(fd, LOCK_EX | LOCK_NB);
   if (rc != 0 && errno == EWOULDBLOCK) {
-    msg_post_message(MSG_POST_TYPE_INFO, "Parallel synthesis waits for another run in the database directory \"" +
-                                             shown(dir) + "\" to finish");
-    while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    const std::string holder = lock_holder(fd);
+    msg_post_message(MSG_POST_TYPE_INFO,
+                     "Parallel synthesis waits for another run in the database directory \"" + shown(dir) +
+                         "\" to finish (" +
+                         (holder.empty() ? "the run is not named in \"" + shown(file) + "\"" : holder) + ")");
+    // Polled rather than waited for in flock, which a handler installed to
+    // restart calls would restart: a signal that a handler catches ends the
+    // sleep, and with it the wait.
+    const timespec pause{0, 50 * 1000 * 1000};
+    while ((rc = lock_file(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EWOULDBLOCK) {
+      if (nanosleep(&pause, nullptr) != 0 && errno == EINTR) {
+        close(fd);
+        return "the wait for the run " + (holder.empty() ? std::string() : "of " + holder + " ") +
+               "that holds the lock file \"" + shown(file) + "\" was interrupted by a signal";
+      }
     }
   }
+  const int error_code = rc != 0 ? errno : 0;
+  if (error_code == ENOLCK || error_code == ENOSYS || error_code == EOPNOTSUPP) {
+    // A file system without locks (NFS without its lock daemon, Lustre
+    // mounted without flock): the run goes on, unguarded.
+    msg_post_message(MSG_POST_TYPE_WARNING, "Parallel synthesis cannot lock the file \"" + shown(file) + "\" (" +
+                                                std::strerror(error_code) + "): runs in the database directory \"" +
+                                                shown(dir) + "\" are not kept apart");
+    run_locks()[dir] = {fd, false};
+    return "";
+  }
   if (rc != 0) {
-    const int error_code = errno;
     close(fd);
     return "cannot lock the file \"" + shown(file) + "\": " + std::strerror(error_code);
   }
-  run_locks()[dir] = fd;
+  // The run names itself for the runs that wait for it.
+  bool named = false;
+  if (writable) {
+    const std::string me = std::to_string(getpid()) + " " + host_name() + "\n";
+    named = pwrite(fd, me.data(), me.size(), 0) == ssize_t(me.size()) && ftruncate(fd, off_t(me.size())) == 0;
+  }
+  run_locks()[dir] = {fd, named};
   return "";
+}
+
+// A file of the run that another user's run left in the directory (0644)
+// and this process may not write would refuse the run; the run holds the
+// directory's lock, so the file belongs to no run, and it is removed for
+// the run to write anew. A link, a file of this user, one that can be
+// written, or one the directory keeps (a sticky directory) stays.
+void drop_foreign_leftover(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid == geteuid()) return;
+  if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 || errno != EACCES) return;
+  unlink(path.c_str());
 }
 
 // The run in the database directory is over: another may start.
@@ -196,7 +284,8 @@ void unlock_db_dir() {
   std::lock_guard<std::mutex> guard(run_locks_mutex());
   auto it = run_locks().find(db_dir());
   if (it == run_locks().end()) return;
-  close(it->second);  // the flock goes with the descriptor
+  if (it->second.named) (void)!ftruncate(it->second.fd, 0);  // its name goes with it
+  close(it->second.fd);  // the flock goes with the descriptor
   run_locks().erase(it);
 }
 
@@ -215,6 +304,8 @@ int g_force_pipes = -1;
 }
 
 void kavu_parallel_force_named_pipes(int mode) { g_force_pipes = mode; }
+
+void kavu_parallel_test_lock_error(int error) { g_lock_error = error; }
 
 bool kavu_use_named_pipes() {
   static const bool on = cfg_is_on("parallel_use_pipes", true);
@@ -1229,6 +1320,11 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
     post_error("Parallel synthesis cannot write the partitions in \"" + shown(db_dir()) + "\": " + why +
                ". The partitions stay in memory");
     return false;
+  }
+  drop_foreign_leftover(db_dir() + "/hdb_namespace." + PDB_CDB_SEG_BASE::extension());
+  for (int k = 0; k < int(partitions.size()); ++k) {
+    drop_foreign_leftover(archive_file(kavu_parallel_archive_name(rev, type, k)));
+    drop_foreign_leftover(kept_file(rev, type, k));
   }
   // Every archive of this run carries its stamp, and so must every result.
   const std::string stamp = new_run_stamp();

@@ -22,6 +22,9 @@ std::unique_ptr<CDB_SGATE_NETLIST> read_netlist(const std::string& name) {
   PDB_ARCHIVE archive(name, PDB_ARCHIVE::PDB_READ);
   void* p = nullptr;
   pdb_read_ptr(archive, "", "cdb", &cdb_sgate_netlist_ptr_field, &p, nullptr, "fuzz");
+  // The format's null record reads as no netlist: refused, as the library's
+  // readers refuse it.
+  if (!p) throw PDB_DATABASE_EXCEPTION("the archive holds no netlist");
   return std::unique_ptr<CDB_SGATE_NETLIST>(static_cast<CDB_SGATE_NETLIST*>(p));
 }
 

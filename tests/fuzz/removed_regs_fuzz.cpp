@@ -21,6 +21,9 @@ std::unique_ptr<DB> read_db(const std::string& name) {
   PDB_ARCHIVE archive(name, PDB_ARCHIVE::PDB_READ);
   void* p = nullptr;
   pdb_read_ptr(archive, "", "cdb", &cdb_sgate_removed_regs_ptr_field, &p, nullptr, "fuzz");
+  // The format's null record reads as no database: refused, as the
+  // library's readers refuse it.
+  if (!p) throw PDB_DATABASE_EXCEPTION("the archive holds no removed-register database");
   return std::unique_ptr<DB>(static_cast<DB*>(p));
 }
 

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "cdb/cdb_sgate_removed_regs.h"
 #include "hdb/acf.h"
 #include "hdb/hdb.h"
 #include "hdb/hdb_section.h"
+#include "pdb/pdb.h"
 #include "testkit/platform_testkit.h"
 
 namespace {
@@ -113,6 +115,16 @@ TEST(HdbNamespaceArchive, MissingOrDamagedArchivesAddNothing) {
     EXPECT_FALSE(HDB_NAMESPACE::read_pdb(&target, dir)) << at;
     EXPECT_TRUE(target.get_top_names().empty());
   }
+  // The format's null record (a pointer to nothing) is refused,
+  // never read through; it used to end the reading process.
+  {
+    PDB_ARCHIVE null_record(dir + "/hdb_namespace", PDB_ARCHIVE::PDB_WRITE);
+    void* nothing = nullptr;
+    pdb_write_ptr(null_record, "", "cdb", &cdb_sgate_removed_regs_ptr_field, &nothing, 0, -1, 0);
+    null_record.close();
+  }
+  EXPECT_FALSE(HDB_NAMESPACE::read_pdb(&target, dir));
+  EXPECT_TRUE(target.get_top_names().empty());
 }
 
 namespace {
