@@ -32,7 +32,7 @@
 //   an input port only -min input delays name starts none. A clock port
 //   that also feeds data logic (SSC_CONSTRAINTS::clock_data_ports) launches
 //   at 0 in the groups of each edge of each of its clocks, as OpenSTA
-//   launches a clock used as data.
+//   launches a clock used as data, beside any input delay on it.
 // Passes: one topological order (loops cut); arrivals (registers launch at
 //   0, input ports at their input delay) and downstream delays (0 at a
 //   register capture, the output delay at an output port): with few groups
@@ -55,7 +55,8 @@
 //   (a rule of both sets) are timed by the winning rule's value alone, as
 //   OpenSTA times them, in place of the clock check, shorter or longer;
 //   under -ignore_clock_latency an input port's launch edge time counts
-//   too (the rule's value less it), as OpenSTA times it. Otherwise equal
+//   too (the rule's value less it), as OpenSTA times it; a clock port's
+//   data launches at 0 there, as a register does. Otherwise equal
 //   edges of one clock give the period, other edges the smallest positive
 //   gap from a launch edge to the next capture edge over
 //   one common period, in closed form from the gcd of the periods; a clock
@@ -751,11 +752,14 @@ void ANALYZER::make_groups() {
   // `via` of a port's input delay alone removes that launch; max-delay
   // rules from those ports or clocks do not time them (OpenSTA carries only
   // false paths past the register's clock-to-output arc).
-  auto start = [&](uint32_t v, int clock, bool falling, int32_t at, int via = -1) {
+  // `edge_launch`: a clock port's data launched at its clock's edge, whose
+  // edge time OpenSTA counts as clock latency (not an input port's delay).
+  auto start = [&](uint32_t v, int clock, bool falling, int32_t at, int via = -1, bool edge_launch = false) {
     if (m_no_start[v]) return;
     if (clock < 0) falling = false;
     const int rules = rules_at(v, clock, false);
-    const bool at_port = ignore_latency && clock >= 0 && m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT;
+    const bool at_port =
+        ignore_latency && clock >= 0 && !edge_launch && m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT;
     const size_t g = size_t(group_of(clock, falling, false, rules, at_port, via));
     if (g >= m_starts.size()) m_starts.resize(g + 1);
     m_starts[g].push_back({v, at});
@@ -814,13 +818,16 @@ void ANALYZER::make_groups() {
     if (k == TDB_NODE_OUT_PORT) capture(v, -1, false, 0);
   }
   // A clock port that also feeds data logic launches data at each edge of
-  // each of its clocks, as OpenSTA launches a clock used as data.
+  // each of its clocks, as OpenSTA launches a clock used as data, whatever
+  // input delays name the port (those launch beside it, as in OpenSTA). A
+  // max-delay rule ignoring clock latency times that launch from 0, as
+  // register launches (the edge's time is the clock's latency there).
   for (uint32_t v : c.clock_data_ports) {
-    if (v >= n || delayed[v]) continue;
+    if (v >= n) continue;
     for (size_t k = 0; k < c.clocks.size(); ++k)
       if (std::count(c.clocks[k].sources.begin(), c.clocks[k].sources.end(), v)) {
-        start(v, int(k), false, 0);
-        start(v, int(k), true, 0);
+        start(v, int(k), false, 0, -1, true);
+        start(v, int(k), true, 0, -1, true);
       }
   }
   m_starts.resize(m_out->groups.size());

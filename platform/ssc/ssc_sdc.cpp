@@ -1475,6 +1475,22 @@ void SDC_READER::store_rule(const std::string& command, bool points, SSC_SDC_PAT
     return;
   }
   keep_path_ends(command, &r);
+  // OpenSTA counts the whole path of a clock used as data as clock latency,
+  // so under -ignore_clock_latency such a path has no delay there; the
+  // engine times it from 0 through its logic: a word naming the ports.
+  if (r.max_delay && r.ignore_clock_latency) {
+    std::vector<std::string> ports;
+    for (uint32_t v : m_out->clock_data_ports) {
+      bool from = !r.has_from || std::count(r.from_nodes.begin(), r.from_nodes.end(), v);
+      for (int k : r.from_clocks) from = from || std::count(m_out->clocks[size_t(k)].sources.begin(),
+                                                            m_out->clocks[size_t(k)].sources.end(), v);
+      if (from) ports.push_back(m_leaf[v]);
+    }
+    if (!ports.empty())
+      warn(command + " -ignore_clock_latency: the clock data of " + (ports.size() == 1 ? "port " : "ports ") +
+           quoted_names(ports) + " is timed through its logic (OpenSTA counts that delay as clock latency and "
+           "times the path as 0)");
+  }
   m_out->rules.push_back(std::move(r));
 }
 
