@@ -1171,12 +1171,14 @@ const std::vector<char>& SDC_READER::feeds_data() {
 
 // Ports a clock is created on that clock registers and also drive data
 // logic: their data paths are timed from the clock's edges, as OpenSTA
-// launches them (clock_data_ports), unless their data reaches a logic loop:
-// the engine may cut it elsewhere than OpenSTA's levelizer, so such a port
-// starts no data path, with a warning naming it.
+// launches them (clock_data_ports), unless their data reaches a capture
+// through a loop (ssc_reaches_loop with feeds_data): the engine may cut it
+// elsewhere than OpenSTA's levelizer, so such a port starts no data path,
+// with a warning naming it. A loop the data meets that reaches no capture
+// changes none of its paths.
 bool SDC_READER::times_clock_data(uint32_t v) {
   if (!feeds_data()[v]) return false;
-  if (m_reaches_loop.empty()) m_reaches_loop = ssc_reaches_loop(m_data);
+  if (m_reaches_loop.empty()) m_reaches_loop = ssc_reaches_loop(m_data, &feeds_data());
   if (m_reaches_loop[v]) return false;
   std::vector<uint32_t>& timed = m_out->clock_data_ports;
   auto at = std::lower_bound(timed.begin(), timed.end(), v);
