@@ -243,6 +243,7 @@ struct SSC_GROUP {
   // `via` (a register whose clock port has no clock): a false path from
   // that clock alone removes it, as in OpenSTA; max-delay rules from the
   // clock, and false paths from it to capture clocks, do not apply to it.
+  // -2: a clock port's data, while a max-delay rule ignores clock latency.
   int via = -1;
 };
 

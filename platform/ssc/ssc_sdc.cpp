@@ -1479,7 +1479,7 @@ void SDC_READER::store_rule(const std::string& command, bool points, SSC_SDC_PAT
   keep_path_ends(command, &r);
   // OpenSTA counts the whole path of a clock used as data as clock latency,
   // so under -ignore_clock_latency such a path has no delay there; the
-  // engine times it from 0 through its logic: a word naming the ports.
+  // engine does not time it under the rule: a word naming the ports.
   if (r.max_delay && r.ignore_clock_latency) {
     std::vector<std::string> ports;
     for (uint32_t v : m_out->clock_data_ports) {
@@ -1490,8 +1490,8 @@ void SDC_READER::store_rule(const std::string& command, bool points, SSC_SDC_PAT
     }
     if (!ports.empty())
       warn(command + " -ignore_clock_latency: the clock data of " + (ports.size() == 1 ? "port " : "ports ") +
-           quoted_names(ports) + " is timed through its logic (OpenSTA counts that delay as clock latency and "
-           "times the path as 0)");
+           quoted_names(ports) + " is not timed by it (OpenSTA counts the whole path as clock latency: its slack "
+           "is the value less any output delay, whatever the logic)");
   }
   m_out->rules.push_back(std::move(r));
 }
