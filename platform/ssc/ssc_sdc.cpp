@@ -60,7 +60,10 @@
 // clock no register is a warning naming them: paths from a clock's source
 // are not timed. A clock port that clocks registers and also feeds data
 // logic launches that data at its clock's edges (clock_data_ports), unless
-// the data reaches a logic loop: then a warning names it. Registers whose
+// the data reaches a capture through a loop: then a warning names it. A
+// set_max_delay -ignore_clock_latency whose -from side holds such a port's
+// data is a warning naming the port: it does not time that data, which
+// OpenSTA times with no delay (all clock latency). Registers whose
 // clock pin only a loop through registers' clock pins feeds are a warning
 // too (warn_registers_clocked_by_loops). Registers
 // behind gates take every clock that reaches them (ssc_register_clocks). A
