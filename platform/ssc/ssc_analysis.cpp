@@ -32,7 +32,7 @@
 //   an input port only -min input delays name starts none. A clock port
 //   that also feeds data logic (SSC_CONSTRAINTS::clock_data_ports) launches
 //   at 0 in the groups of each edge of each of its clocks, as OpenSTA
-//   launches a clock used as data.
+//   launches a clock used as data, beside any input delay on it.
 // Passes: one topological order (loops cut); arrivals (registers launch at
 //   0, input ports at their input delay) and downstream delays (0 at a
 //   register capture, the output delay at an output port): with few groups
@@ -55,7 +55,9 @@
 //   (a rule of both sets) are timed by the winning rule's value alone, as
 //   OpenSTA times them, in place of the clock check, shorter or longer;
 //   under -ignore_clock_latency an input port's launch edge time counts
-//   too (the rule's value less it), as OpenSTA times it. Otherwise equal
+//   too (the rule's value less it), as OpenSTA times it; a clock port's
+//   data is not timed by such a rule (OpenSTA counts its path as clock
+//   latency, with no delay). Otherwise equal
 //   edges of one clock give the period, other edges the smallest positive
 //   gap from a launch edge to the next capture edge over
 //   one common period, in closed form from the gcd of the periods; a clock
@@ -87,6 +89,9 @@ namespace kavu_platform {
 namespace {
 
 constexpr int32_t NONE = SSC_INVALID;
+// SSC_GROUP::via of the launches of a clock port's data while some
+// max-delay rule ignores clock latency.
+constexpr int kClockData = -2;
 
 // The clocks that reach the logic before the clock sources of gated
 // registers, as an ideal clock propagates forward through it. Each clock
@@ -192,20 +197,32 @@ class GATED_CLOCK_WALK {
       const TDB_NODE& x = m_data.nodes[e.first];
       return x.get_kind() == TDB_NODE_REGISTER && x.get_clock_source() >= 0 ? uint32_t(x.get_clock_source()) : e.first;
     };
+    // A register whose clock comes through buffers or inverters is a
+    // reader of its clock's source through the first of them, a gate, in
+    // that gate's place, as OpenSTA's levelizer meets it.
     auto reader_key = [&](uint32_t node) {
+      if (m_data.nodes[node].get_kind() == TDB_NODE_REGISTER) node = clock_reader(node);
       return uint64_t(m_data.nodes[node].get_kind() == TDB_NODE_REGISTER) << 32 | node;
     };
     auto load_of = [&](const std::pair<uint32_t, uint32_t>& e) {
       return reader_key(m_data.nodes[e.first].get_kind() == TDB_NODE_REGISTER ? e.first : cone[e.second]);
     };
-    std::stable_sort(entries.begin(), entries.end(), [&](const auto& x, const auto& y) {
-      const uint32_t rx = root_of(x), ry = root_of(y);
-      if (rx != ry) {
-        const int c = m_data.nodes[rx].get_string_name().compare(m_data.nodes[ry].get_string_name());
-        if (c != 0) return c < 0;
-      }
-      return load_of(x) < load_of(y);
-    });
+    {
+      // Each entry's key once (a register's takes a walk along its clock).
+      std::vector<std::tuple<uint32_t, uint64_t, uint32_t>> keyed(entries.size());
+      for (uint32_t i = 0; i < entries.size(); ++i) keyed[i] = {root_of(entries[i]), load_of(entries[i]), i};
+      std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& x, const auto& y) {
+        const uint32_t rx = std::get<0>(x), ry = std::get<0>(y);
+        if (rx != ry) {
+          const int c = m_data.nodes[rx].get_string_name().compare(m_data.nodes[ry].get_string_name());
+          if (c != 0) return c < 0;
+        }
+        return std::get<1>(x) < std::get<1>(y);
+      });
+      std::vector<std::pair<uint32_t, uint32_t>> sorted(entries.size());
+      for (size_t i = 0; i < keyed.size(); ++i) sorted[i] = entries[std::get<2>(keyed[i])];
+      entries.swap(sorted);
+    }
     if (loop_regs.empty()) {
       for (size_t i = 0; i < cone.size(); ++i)
         std::sort(fanout.begin() + begin[i], fanout.begin() + begin[i + 1],
@@ -275,6 +292,29 @@ class GATED_CLOCK_WALK {
  private:
   uint32_t arc_begin(uint32_t v) const { return SSC_NETLIST_DATA::arc_begin(m_data.nodes[v]); }
   uint32_t arc_end(uint32_t v) const { return SSC_NETLIST_DATA::arc_end(m_data.nodes[v]); }
+  // The gate through which register r reads its traced clock source: the
+  // first of the buffers and inverters between them (each a logic node of
+  // one data arc), found back from r's clock input; r itself where the
+  // source drives its clock pin.
+  uint32_t clock_reader(uint32_t r) const {
+    const TDB_NODE& x = m_data.nodes[r];
+    const int s = x.get_clock_source();
+    if (s < 0) return r;
+    for (uint32_t k = arc_begin(r); k < arc_end(r); ++k) {
+      if (m_data.arcs[k].m_kind != TDB_ARC_UNCONSTRAINED) continue;
+      uint32_t u = m_data.arcs[k].m_src, prev = r;
+      for (int steps = 0; u != uint32_t(s) && steps < 1000; ++steps) {
+        const TDB_NODE& y = m_data.nodes[u];
+        if (y.get_kind() != TDB_NODE_COMB || arc_end(u) - arc_begin(u) != 1 ||
+            m_data.arcs[arc_begin(u)].m_kind != TDB_ARC_DATA)
+          break;
+        prev = u;
+        u = m_data.arcs[arc_begin(u)].m_src;
+      }
+      if (u == uint32_t(s)) return prev;
+    }
+    return r;
+  }
   // Whether the walk enters u: logic that is not a clock's source (ports
   // and registers pass no clock).
   bool enters(uint32_t u) const {
@@ -755,7 +795,8 @@ void ANALYZER::make_groups() {
     if (m_no_start[v]) return;
     if (clock < 0) falling = false;
     const int rules = rules_at(v, clock, false);
-    const bool at_port = ignore_latency && clock >= 0 && m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT;
+    const bool at_port =
+        ignore_latency && clock >= 0 && via != kClockData && m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT;
     const size_t g = size_t(group_of(clock, falling, false, rules, at_port, via));
     if (g >= m_starts.size()) m_starts.resize(g + 1);
     m_starts[g].push_back({v, at});
@@ -814,13 +855,17 @@ void ANALYZER::make_groups() {
     if (k == TDB_NODE_OUT_PORT) capture(v, -1, false, 0);
   }
   // A clock port that also feeds data logic launches data at each edge of
-  // each of its clocks, as OpenSTA launches a clock used as data.
+  // each of its clocks, as OpenSTA launches a clock used as data, whatever
+  // input delays name the port (those launch beside it, as in OpenSTA). It
+  // launches at 0 as a register does; while a max-delay rule ignores clock
+  // latency, in groups of its own (kClockData), which such a rule does not
+  // time (work_out_relation).
   for (uint32_t v : c.clock_data_ports) {
-    if (v >= n || delayed[v]) continue;
+    if (v >= n) continue;
     for (size_t k = 0; k < c.clocks.size(); ++k)
       if (std::count(c.clocks[k].sources.begin(), c.clocks[k].sources.end(), v)) {
-        start(v, int(k), false, 0);
-        start(v, int(k), true, 0);
+        start(v, int(k), false, 0, ignore_latency ? kClockData : -1);
+        start(v, int(k), true, 0, ignore_latency ? kClockData : -1);
       }
   }
   m_starts.resize(m_out->groups.size());
@@ -931,6 +976,10 @@ RELATION ANALYZER::work_out_relation(int g, int h) {
     // edge's time (OpenSTA subtracts only a register's clock arrival): the
     // requirement is the rule's value less that time.
     const SSC_SDC_PATH_RULE& winner = c.rules[size_t(rule)];
+    // OpenSTA counts the whole path of a clock used as data as clock
+    // latency: under such a rule it has no delay there, whatever the logic,
+    // which the passes cannot give; it is not timed (the reader warns).
+    if (winner.ignore_clock_latency && a.via == kClockData) return r;
     int64_t value = winner.value;
     if (winner.ignore_clock_latency && a.at_port && a.clock >= 0) {
       const SSC_SDC_CLOCK& ca = c.clocks[size_t(a.clock)];

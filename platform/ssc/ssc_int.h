@@ -124,8 +124,12 @@ int ssc_topological_order(const SSC_NETLIST_DATA& data, std::vector<uint32_t>* o
 // alone, or one through a register's clock pin (logic that clocks a
 // register whose output feeds it back; its clock-to-output arc counts, as
 // OpenSTA's levelizer counts it). Where the engine cuts such a loop for
-// data need not be where OpenSTA's levelizer cuts it. O(nodes + arcs).
-std::vector<char> ssc_reaches_loop(const SSC_NETLIST_DATA& data);
+// data need not be where OpenSTA's levelizer cuts it. With `feeds` (per
+// node: its data reaches a capture through logic), only the loops' logic
+// nodes whose data reaches a capture count, and data reaches them through
+// logic alone: where a path to a capture may run through such a loop.
+// O(nodes + arcs).
+std::vector<char> ssc_reaches_loop(const SSC_NETLIST_DATA& data, const std::vector<char>* feeds = nullptr);
 
 // ---------------------------------------------------------------- constraints
 
@@ -244,6 +248,7 @@ struct SSC_GROUP {
   // `via` (a register whose clock port has no clock): a false path from
   // that clock alone removes it, as in OpenSTA; max-delay rules from the
   // clock, and false paths from it to capture clocks, do not apply to it.
+  // -2: a clock port's data, while a max-delay rule ignores clock latency.
   int via = -1;
 };
 

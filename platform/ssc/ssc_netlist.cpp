@@ -746,7 +746,7 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
   return true;
 }
 
-std::vector<char> ssc_reaches_loop(const SSC_NETLIST_DATA& data) {
+std::vector<char> ssc_reaches_loop(const SSC_NETLIST_DATA& data, const std::vector<char>* feeds) {
   const uint32_t n = uint32_t(data.nodes.size());
   // The graph walked backwards: a logic node to the sources of its data
   // arcs, a register to its clock source (its clock-to-output arc).
@@ -820,12 +820,17 @@ std::vector<char> ssc_reaches_loop(const SSC_NETLIST_DATA& data) {
   }
   // Then every node whose data reaches one, backwards through logic (and
   // through registers' clock pins, as the loops run).
+  // With `feeds`, only from the loop's logic whose data reaches a capture,
+  // and backwards through logic alone.
   std::vector<uint32_t> stack;
-  for (uint32_t v = 0; v < n; ++v)
+  for (uint32_t v = 0; v < n; ++v) {
+    if (reaches[v] && feeds && (data.nodes[v].get_kind() != TDB_NODE_COMB || !(*feeds)[v])) reaches[v] = 0;
     if (reaches[v]) stack.push_back(v);
+  }
   while (!stack.empty()) {
     const uint32_t v = stack.back();
     stack.pop_back();
+    if (feeds && data.nodes[v].get_kind() != TDB_NODE_COMB) continue;
     uint32_t e = 0;
     for (uint32_t at = 0; preds(v, at, &e); at = e + 1) {
       const uint32_t w = pred_node(v, e);

@@ -60,7 +60,10 @@
 // clock no register is a warning naming them: paths from a clock's source
 // are not timed. A clock port that clocks registers and also feeds data
 // logic launches that data at its clock's edges (clock_data_ports), unless
-// the data reaches a logic loop: then a warning names it. Registers whose
+// the data reaches a capture through a loop: then a warning names it. A
+// set_max_delay -ignore_clock_latency whose -from side holds such a port's
+// data is a warning naming the port: it does not time that data, which
+// OpenSTA times with no delay (all clock latency). Registers whose
 // clock pin only a loop through registers' clock pins feeds are a warning
 // too (warn_registers_clocked_by_loops). Registers
 // behind gates take every clock that reaches them (ssc_register_clocks). A
@@ -1171,12 +1174,14 @@ const std::vector<char>& SDC_READER::feeds_data() {
 
 // Ports a clock is created on that clock registers and also drive data
 // logic: their data paths are timed from the clock's edges, as OpenSTA
-// launches them (clock_data_ports), unless their data reaches a logic loop:
-// the engine may cut it elsewhere than OpenSTA's levelizer, so such a port
-// starts no data path, with a warning naming it.
+// launches them (clock_data_ports), unless their data reaches a capture
+// through a loop (ssc_reaches_loop with feeds_data): the engine may cut it
+// elsewhere than OpenSTA's levelizer, so such a port starts no data path,
+// with a warning naming it. A loop the data meets that reaches no capture
+// changes none of its paths.
 bool SDC_READER::times_clock_data(uint32_t v) {
   if (!feeds_data()[v]) return false;
-  if (m_reaches_loop.empty()) m_reaches_loop = ssc_reaches_loop(m_data);
+  if (m_reaches_loop.empty()) m_reaches_loop = ssc_reaches_loop(m_data, &feeds_data());
   if (m_reaches_loop[v]) return false;
   std::vector<uint32_t>& timed = m_out->clock_data_ports;
   auto at = std::lower_bound(timed.begin(), timed.end(), v);
@@ -1475,6 +1480,22 @@ void SDC_READER::store_rule(const std::string& command, bool points, SSC_SDC_PAT
     return;
   }
   keep_path_ends(command, &r);
+  // OpenSTA counts the whole path of a clock used as data as clock latency,
+  // so under -ignore_clock_latency such a path has no delay there; the
+  // engine does not time it under the rule: a word naming the ports.
+  if (r.max_delay && r.ignore_clock_latency) {
+    std::vector<std::string> ports;
+    for (uint32_t v : m_out->clock_data_ports) {
+      bool from = !r.has_from || std::count(r.from_nodes.begin(), r.from_nodes.end(), v);
+      for (int k : r.from_clocks) from = from || std::count(m_out->clocks[size_t(k)].sources.begin(),
+                                                            m_out->clocks[size_t(k)].sources.end(), v);
+      if (from) ports.push_back(m_leaf[v]);
+    }
+    if (!ports.empty())
+      warn(command + " -ignore_clock_latency: the clock data of " + (ports.size() == 1 ? "port " : "ports ") +
+           quoted_names(ports) + " is not timed by it (OpenSTA counts the whole path as clock latency: its slack "
+           "is the value less any output delay, whatever the logic)");
+  }
   m_out->rules.push_back(std::move(r));
 }
 

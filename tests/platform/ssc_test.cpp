@@ -1519,6 +1519,13 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
       // false path from them leaves the path from the clock port.
       {"set_output_delay 3 -clock clk [get_ports q]\nset_false_path -from [all_registers -clock clk]\n", 4, {},
        gated},
+      // Under -ignore_clock_latency OpenSTA times the clock's data path as
+      // all clock latency (no delay); the engine does not time it under
+      // the rule, with a word naming the port (it said nothing).
+      {"set_max_delay 8 -from [get_clocks clk] -ignore_clock_latency\n", 6,
+       {"3: set_max_delay -ignore_clock_latency: the clock data of port \"clk\" is not timed by it (OpenSTA counts "
+        "the whole path as clock latency: its slack is the value less any output delay, whatever the logic)"},
+       gated},
       // A clock port whose data reaches a logic loop (n1, n3) is not timed
       // as data, with a word (the engine may cut the loop elsewhere than
       // OpenSTA).
@@ -2390,6 +2397,8 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       ".model p\n.inputs clka clkb a\n.outputs y\n.latch a r1 re clka 0\n.names r1 n1\n0 1\n.latch n1 r2 re clka 0\n"
       ".latch n1 r3 re clkb 0\n.names clka clkb g\n1- 1\n-1 1\n.latch a r4 re g 0\n.names r4 n4\n0 1\n"
       ".latch n4 r5 re clka 0\n.names r2 r3 r5 y\n111 1\n.end\n";
+  const char* const clock_and = ".model d\n.inputs clk a\n.outputs y\n.latch a r1 re clk 0\n.names clk r1 g\n11 1\n"
+                                ".latch g r2 re clk 0\n.names r2 y\n1 1\n.end\n";
   // 20 outputs y_k = a AND b.
   std::string wide = ".model w\n.inputs clk a b\n.outputs";
   for (int k = 0; k < 20; ++k) wide += " y" + std::to_string(k);
@@ -2497,6 +2506,39 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
        ".latch g r2 re clkb 0\n.latch r1 r3 fe clkb 0\n.names r2 r3 y\n11 1\n.end\n",
        "create_clock -name A -period 1000 [get_ports clka]\n"
        "create_clock -name B -period 1500 -waveform {0 300} [get_ports clkb]\nset_output_delay 50 -clock A [all_outputs]\n"},
+      // The clock used as data (clk AND r1 into r2) keeps its launch at the
+      // clock's edges whatever input delays name the port: one relative to
+      // a virtual clock launches beside it, "-clock *" and -min ones start
+      // no timed path (r2 read 600, 700 and 700, OpenSTA 200); one relative
+      // to the port's own clock is refused (applied, r2 would read 100).
+      // Under -ignore_clock_latency OpenSTA counts the clock data's path
+      // (two inverters and the AND) as latency, with no delay: r2 takes
+      // r1's path alone (it read -2500 from the launch at 2400, and -100
+      // timed through the logic).
+      {clock_and, "create_clock -name c -period 1000 [get_ports clk]\ncreate_clock -name V -period 1000\n"
+                  "set_input_delay 100 -clock V [all_inputs]\n"},
+      {clock_and, "create_clock -name c -period 1000 [get_ports clk]\nset_input_delay 100 -clock * [all_inputs]\n"},
+      {clock_and, "create_clock -name c -period 1000 [get_ports clk]\ncreate_clock -name V -period 1000\n"
+                  "set_input_delay 100 -min -clock V [all_inputs]\n"},
+      {clock_and, "create_clock -name c -period 1000 [get_ports clk]\nset_input_delay 600 -clock c [all_inputs]\n"},
+      {".model e\n.inputs clk a\n.outputs y\n.latch a r1 re clk 0\n.names clk n1\n0 1\n.names n1 n2\n0 1\n"
+       ".names n2 r1 g\n11 1\n.latch g r2 re clk 0\n.names r2 y\n1 1\n.end\n",
+       "create_clock -name c -period 3000 -waveform {900 2400} [get_ports clk]\n"
+       "set_max_delay 800 -from [get_clocks c] -ignore_clock_latency\n"},
+      // zclk's data into r2 beside a loop through r1's clock pin (g3, h)
+      // that reaches no capture: timed (it was left untimed with a warning,
+      // r2 700, OpenSTA 200).
+      {".model q\n.inputs zclk d en\n.outputs y\n.names zclk r1 g3\n1- 1\n-1 1\n.names g3 en h\n10 1\n01 1\n"
+       ".latch d r1 re h 0\n.latch d r0 re zclk 0\n.names zclk r0 g\n11 1\n.latch g r2 re zclk 0\n.names r2 r1 y\n11 1\n.end\n",
+       "create_clock -name c -period 1000 [get_ports zclk]\nset_output_delay 100 -clock c [all_outputs]\n"},
+      // A gating loop (g2, g4) closed through r4, whose clock comes through
+      // the buffer b1: the levelizer meets r4 from clk1 in b1's place, the
+      // first of clk1's readers, and cuts the arc from g2 into g4, leaving
+      // r1-r3 without a clock (the engine took r4 after every gate and
+      // cut the arc from g4 into g2: r2-r4 read 500, OpenSTA no check).
+      {".model l\n.inputs clk1 a\n.outputs y\n.names clk1 b1\n1 1\n.names g4 clk1 g2\n11 1\n.names g2 r4 g4\n11 1\n"
+       "00 1\n.latch a r1 re g4 0\n.latch r1 r2 re g4 0\n.latch r2 r3 re g4 0\n.latch r3 r4 re b1 0\n.names r4 y\n1 1\n.end\n",
+       "create_clock -name c -period 1000 [get_ports clk1]\nset_output_delay 100 -clock c [all_outputs]\n"},
   };
   for (const ROW& row : rows) {
     BLIF_RESULT in = blif_read_string(row.blif);
