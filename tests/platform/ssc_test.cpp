@@ -2409,7 +2409,8 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
   for (int k = 0; k < 17; ++k) wide_rules += "set_max_delay 900 -to [get_ports y" + std::to_string(k) + "]\n";
   struct ROW {
     std::string blif, sdc;
-    bool cone = false;  // the gates' inputs are compared too
+    bool cone = false;         // the gates' inputs are compared too
+    std::string warning = {};  // posted by the engine
   };
   const ROW rows[] = {
       {xor_gate, "create_clock -name c -period 1000 -waveform {600 900} [get_ports clk]\n"
@@ -2475,7 +2476,8 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       {ripple, "create_clock -name V -period 1000\nset_output_delay 100 -clock V [all_outputs]\n"
                "set_false_path -from [get_ports clk2]\n"},
       {chain, "create_clock -name a -period 1000 [get_ports {clk clk2}]\nset_output_delay 300 -clock a [all_outputs]\n"
-              "create_clock -name b -period 500 [get_ports {clk clk2}]\nset_output_delay 300 -clock b [all_outputs]\n"},
+              "create_clock -name b -period 500 [get_ports {clk clk2}]\nset_output_delay 300 -clock b [all_outputs]\n",
+       false, "clock \"a\" has no source left"},
       {pair, "create_clock -name A -period 1000 [get_ports clka]\ncreate_clock -name B -period 1000 [get_ports clkb]\n"
              "set_false_path -from [all_registers -clock B]\n"},
       // Terminals inside the cone of an output delayed twice (-add_delay),
@@ -2539,13 +2541,18 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       {".model l\n.inputs clk1 a\n.outputs y\n.names clk1 b1\n1 1\n.names g4 clk1 g2\n11 1\n.names g2 r4 g4\n11 1\n"
        "00 1\n.latch a r1 re g4 0\n.latch r1 r2 re g4 0\n.latch r2 r3 re g4 0\n.latch r3 r4 re b1 0\n.names r4 y\n1 1\n.end\n",
        "create_clock -name c -period 1000 [get_ports clk1]\nset_output_delay 100 -clock c [all_outputs]\n"},
+      // Removing a clock that is not the last moves the later clocks' I/O
+      // delays and path rules down with them (B's stayed on index 1: c's).
+      {chain, "create_clock -name A -period 1000 [get_ports clk]\ncreate_clock -name B -period 1000 [get_ports clk2]\n"
+              "set_input_delay 100 -clock B [get_ports a]\nset_output_delay 200 -clock B [all_outputs]\n"
+              "set_max_delay 400 -from [get_clocks B]\ncreate_clock -name c -period 800 [get_ports clk]\n"},
   };
   for (const ROW& row : rows) {
     BLIF_RESULT in = blif_read_string(row.blif);
     ASSERT_NE(in.netlist, nullptr) << in.error;
     LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
     STA_CONSTRAINTS c;
-    for (const char* k : {"c", "A", "B", "V", "b"})
+    for (const char* k : {"c", "A", "B", "V", "b", "a", "clk"})
       if (row.sdc.find(std::string("-name ") + k + " ") != std::string::npos) c.clocks.push_back({k, 1000, ""});
     c.sdc = row.sdc;
     std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
@@ -2554,7 +2561,12 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       if (*it && (*it)->get_sgate_type() != CDB_SGATE_DFF_ENUM && !(*it)->is_pin())
         for (unsigned i = 0; i < (*it)->get_number_of_input_terms(); ++i)
           if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) pins.push_back((*it)->get_input_term(i));
+    ssc_forget_posted_warnings();
+    msg_log_clear();
     analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, c, pins, row.blif + row.sdc, true);
+    const std::vector<std::string> warned = posted(MSG_LOG_WARNING);
+    auto has_warning = [&](const std::string& w) { return w.find(row.warning) != std::string::npos; };
+    EXPECT_TRUE(row.warning.empty() || std::any_of(warned.begin(), warned.end(), has_warning)) << row.sdc;
   }
 }
 
