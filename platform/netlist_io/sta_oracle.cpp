@@ -495,10 +495,12 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
     c << (named ? constraints.sdc : sdc_for_sta(constraints, port_of, inputs, outputs));
     std::ofstream t(dir + "/run.tcl");
     t << "read_liberty cells.lib\nread_verilog top.v\nlink_design top\nread_sdc top.sdc\n";
-    // Per clock: the worst slack of the clock's path group.
+    // Per clock: the worst slack of the clock's path group; none for a
+    // clock sta does not know (it reads an unknown path group as every path).
     t << "foreach clk {";
     for (const STA_CLOCK& k : constraints.clocks) t << k.name << " ";
-    t << "} {\n  set paths [find_timing_paths -path_group $clk -path_delay max -group_count 1]\n"
+    t << "} {\n  if {[llength [get_clocks -quiet $clk]] == 0} { continue }\n"
+      << "  set paths [find_timing_paths -path_group $clk -path_delay max -group_count 1]\n"
       << "  foreach p $paths { puts \"KAVU_CLOCK $clk [sta::format_time [$p slack] 6]\" }\n}\n";
     // The worst slack of all path groups (max-delay paths included).
     t << "set w INF\nforeach p [find_timing_paths -path_delay max -group_count 1] {\n"

@@ -14,7 +14,8 @@
 // engine's differs from sta), writes the
 // constraints as SDC, runs "<sta> -no_splash -exit script.tcl" in a
 // private temporary directory and reads back the worst setup slack per
-// clock (the path group of the capture clock), the worst over all path
+// clock (the path group of the capture clock; none for a clock sta does
+// not know, such as one the constraints removed), the worst over all path
 // groups and the setup slack of the chosen input terminals (that of an
 // output port: of the paths that end at the port; of a gate's input: of
 // the paths through it). Names are mapped to plain identifiers (ports

@@ -11,7 +11,9 @@
 //   set_units [-time U] [-capacitance …]
 // Targets are collections — [get_ports p…], [get_pins p…], [get_cells p…],
 // [get_registers p…], [get_clocks p…], [all_inputs], [all_outputs],
-// [all_registers], [all_clocks] — or bare patterns (ports, then cells).
+// [all_registers], [all_clocks] — or bare patterns (ports, then cells; the
+// points of a path rule as OpenSTA reads them, pattern by pattern: a clock,
+// else cells, else ports, and after -through cells, else ports).
 // get_cells takes cells (registers and logic) and get_registers registers,
 // never a port, as OpenSTA's get_cells (in BLIF a register that drives an
 // output has the output's name). Of the options inside a collection,
@@ -107,7 +109,8 @@
 // -network_latency_included (clock latency is not modelled), and -comment.
 // A create_clock without -add takes its sources from the clocks that had
 // them, as OpenSTA does; a clock left without sources is removed, with the
-// I/O delays on it and its place in path rules, as OpenSTA deletes it, with
+// I/O delays on it (an output port so left ends no path) and its place in
+// path rules, as OpenSTA deletes it, with
 // a warning. Also warned: a create_clock -add on a source
 // that already has a clock (its registers keep the first clock; OpenSTA
 // times them on both), and the SDC commands the
@@ -121,7 +124,8 @@
 // options and its bare words are read for that, without warnings, and what
 // cannot be read there is passed over. An unknown command, an unknown option, an unknown
 // clock or collection, a malformed number or an unbalanced bracket is an
-// error naming its line. A clock without targets is virtual.
+// error naming its line. A clock without targets is virtual, unless it
+// re-creates a clock by name: that keeps its sources (OpenSTA).
 // Cost: a pattern without wildcards (or a -regexp pattern that stands for
 // one name) is looked up in a table of the names (made on the first such
 // pattern of a read, O(nodes)), one with wildcards is matched against
@@ -435,10 +439,16 @@ class SDC_READER {
   void add_all(int kind, TARGETS* t) const;
   bool add_clocks(const std::vector<std::string>& patterns, bool all, PATTERN_MODE mode, TARGETS* t,
                   std::vector<std::string>* unmatched, std::string* why) const;
+  // How a bare word (no collection) is read: as a command's targets (ports,
+  // else cells), as the points of a path rule's -from or -to (clocks, else
+  // cells, else ports, pattern by pattern) or of its -through (cells, else
+  // ports).
+  enum BARE { BARE_TARGETS, BARE_PATH_ENDS, BARE_THROUGH };
   // Collects the targets of a word, and notes the registers among them.
-  bool collect(const std::string& word, TARGETS* t, std::string* why);
-  bool collect_targets(const std::string& word, TARGETS* t, std::string* why);
-  bool collect_bare(const std::string& word, TARGETS* t, std::string* why);
+  bool collect(const std::string& word, TARGETS* t, std::string* why, BARE bare = BARE_TARGETS);
+  bool collect_targets(const std::string& word, TARGETS* t, std::string* why, BARE bare);
+  bool collect_bare(const std::string& word, BARE bare, TARGETS* t, std::string* why);
+  static BARE bare_points(const std::string& option);
   // What a collection's words give: its patterns, how they are read, and
   // its applied options.
   struct COLLECTION {
@@ -816,15 +826,15 @@ bool SDC_READER::add_clocks(const std::vector<std::string>& patterns, bool all, 
   return true;
 }
 
-bool SDC_READER::collect(const std::string& word, TARGETS* t, std::string* why) {
+bool SDC_READER::collect(const std::string& word, TARGETS* t, std::string* why, BARE bare) {
   const size_t first = t->nodes.size();
-  const bool ok = collect_targets(word, t, why);
+  const bool ok = collect_targets(word, t, why, bare);
   for (size_t k = first; k < t->nodes.size(); ++k)
     if (m_data.nodes[t->nodes[k]].get_kind() == TDB_NODE_REGISTER) m_named[t->nodes[k]] = 1;
   return ok;
 }
 
-bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::string* why) {
+bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::string* why, BARE bare) {
   std::vector<std::string> inner, unmatched;
   if (word.size() >= 2 && word.front() == '[' && word.back() == ']') {
     // The collection is a command of its own: its words as Tcl reads them.
@@ -884,22 +894,47 @@ bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::strin
     if (unmatched.empty() && !none && t->nodes.size() + t->clocks.size() == before) warn(cmd + ": the list is empty");
     return true;
   }
-  return collect_bare(word, t, why);
+  return collect_bare(word, bare, t, why);
 }
 
-// Bare patterns: the ports they match, or the cells when they match none.
-bool SDC_READER::collect_bare(const std::string& word, TARGETS* t, std::string* why) {
+// Bare patterns. As a command's targets: the ports they match, or the
+// cells when they match none. As a path rule's points, each pattern as
+// OpenSTA reads it: the clocks it matches (-from, -to), else the cells it
+// matches, else the ports; so "clk" names clock clk rather than its port,
+// and "q" the register q rather than the output port q it drives (BLIF
+// gives both one name).
+bool SDC_READER::collect_bare(const std::string& word, BARE bare, TARGETS* t, std::string* why) {
   std::vector<std::string> patterns, unmatched;
   if (!pattern_list(word, &patterns, why)) return false;
-  TARGETS ports;
-  add_nodes("", patterns, 0, {}, &ports, &unmatched, why);
-  if (ports.nodes.empty()) {
-    unmatched.clear();
-    add_nodes("", patterns, 2, {}, &ports, &unmatched, why);
+  t->any = true;
+  if (bare == BARE_TARGETS) {
+    TARGETS ports;
+    add_nodes("", patterns, 0, {}, &ports, &unmatched, why);
+    if (ports.nodes.empty()) {
+      unmatched.clear();
+      add_nodes("", patterns, 2, {}, &ports, &unmatched, why);
+    }
+    for (const std::string& p : unmatched) warn("no port or cell matches \"" + p + "\"");
+    t->nodes.insert(t->nodes.end(), ports.nodes.begin(), ports.nodes.end());
+    return true;
+  }
+  TARGETS found;
+  std::vector<std::string> one(1), ignored;
+  for (const std::string& p : patterns) {
+    one[0] = p;
+    const size_t before = found.nodes.size() + found.clocks.size();
+    if (bare == BARE_PATH_ENDS) add_clocks(one, false, {}, &found, &ignored, why);
+    for (int kind : {2, 0})  // cells, then ports
+      if (found.nodes.size() + found.clocks.size() == before) add_nodes("", one, kind, {}, &found, &ignored, why);
+    if (found.nodes.size() + found.clocks.size() == before) unmatched.push_back(p);
   }
   for (const std::string& p : unmatched) warn("no port or cell matches \"" + p + "\"");
-  t->nodes.insert(t->nodes.end(), ports.nodes.begin(), ports.nodes.end());
-  t->any = true;
+  std::sort(found.nodes.begin(), found.nodes.end());
+  found.nodes.erase(std::unique(found.nodes.begin(), found.nodes.end()), found.nodes.end());
+  std::sort(found.clocks.begin(), found.clocks.end());
+  found.clocks.erase(std::unique(found.clocks.begin(), found.clocks.end()), found.clocks.end());
+  t->nodes.insert(t->nodes.end(), found.nodes.begin(), found.nodes.end());
+  t->clocks.insert(t->clocks.end(), found.clocks.begin(), found.clocks.end());
   return true;
 }
 
@@ -1011,7 +1046,15 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   warn_clock_ports_feeding_data(c.sources);
   warn_registers_clocked_by_loops();
   if (c.name.empty()) c.name = c.sources.empty() ? "virtual" : m_leaf[c.sources.front()];
-  if (add) {
+  // A clock made again by name on no source ("create_clock -name c -period
+  // 800", or targets that name nothing) keeps the sources it had, with its
+  // new edges, as OpenSTA keeps them: it stays the clock of its registers,
+  // and takes no source from another clock.
+  int existing = -1;
+  const bool kept = c.sources.empty() && clock_index(c.name, &existing);
+  if (kept) {
+    c.sources = m_out->clocks[size_t(existing)].sources;
+  } else if (add) {
     // A second clock on a source reaches none of its registers: they keep
     // the first (OpenSTA times them on both).
     for (const SSC_SDC_CLOCK& k : m_out->clocks)
@@ -1023,8 +1066,7 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   } else {
     take_sources(c);
   }
-  int existing = -1;
-  if (clock_index(c.name, &existing)) m_out->clocks[existing] = c;
+  if (clock_index(c.name, &existing)) m_out->clocks[size_t(existing)] = c;
   else m_out->clocks.push_back(c);
   m_register_clocks_made = false;
   return true;
@@ -1055,11 +1097,16 @@ void SDC_READER::take_sources(const SSC_SDC_CLOCK& c) {
 
 // Removes clock k: its I/O delays name no port any more (the entries stay,
 // so that the indices replace_io_delays marks hold), later clocks move down
-// one index, and the path rules forget it.
+// one index, and the path rules forget it. An output port that loses its
+// delays so ends no path unless a delay is left to it (OpenSTA no longer
+// ends a set_max_delay path there), as one that only -min delays name;
+// an input port so left launches as one never delayed, as in OpenSTA.
 void SDC_READER::remove_clock(int k) {
   m_out->clocks.erase(m_out->clocks.begin() + k);
   for (SSC_SDC_IO_DELAY& d : m_out->io_delays) {
     if (d.clock == k) {
+      if (!d.input)
+        for (uint32_t v : d.nodes) m_min_delay[v] = 1;
       d.nodes.clear();
       d.clock = -1;
     } else if (d.clock > k) {
@@ -1404,6 +1451,12 @@ bool is_path_point_option(const std::string& o) {
   return word_in(o, options);
 }
 
+// How a bare word after a point option is read: a clock's name first after
+// the -from and -to options, never after the -through ones (OpenSTA).
+SDC_READER::BARE SDC_READER::bare_points(const std::string& option) {
+  return option.find("through") == std::string::npos ? BARE_PATH_ENDS : BARE_THROUGH;
+}
+
 bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, std::string* why) {
   SSC_SDC_PATH_RULE r;
   r.max_delay = max_delay;
@@ -1414,14 +1467,15 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
   for (size_t i = 1; i < w.size(); ++i) {
     if (is_path_point_option(w[i]) && i + 1 < w.size()) {
       TARGETS t;
-      if (!collect(w[++i], &t, why)) return false;
+      const BARE reading = bare_points(w[i]);
+      if (!collect(w[++i], &t, why, reading)) return false;
       if (w[i - 1] != "-from" && w[i - 1] != "-to") {  // -through, -rise_from, …
         if (skipped.empty()) skipped = w[i - 1];
         continue;
       }
       const bool from = w[i - 1] == "-from";
       (from ? r.has_from : r.has_to) = true;
-      (from ? from_points : to_points) |= t.clocks.empty();
+      (from ? from_points : to_points) |= t.clocks.empty() || !t.nodes.empty();
       auto& nodes = from ? r.from_nodes : r.to_nodes;
       auto& clocks = from ? r.from_clocks : r.to_clocks;
       nodes.insert(nodes.end(), t.nodes.begin(), t.nodes.end());
@@ -1472,6 +1526,23 @@ void SDC_READER::store_rule(const std::string& command, bool points, SSC_SDC_PAT
   if (!r.has_from && !r.has_to) {
     warn(command + " without -from or -to names no path; ignored");
     return;
+  }
+  // A side that names clocks and points (bare names, each read as what it
+  // names) makes two rules, one for the clocks and one for the points, as
+  // OpenSTA splits it: each covers its own paths and ranks as it would alone.
+  for (int side = 0; side < 2; ++side) {
+    std::vector<int>& clocks = side ? r.to_clocks : r.from_clocks;
+    std::vector<uint32_t>& nodes = side ? r.to_nodes : r.from_nodes;
+    if (clocks.empty() || nodes.empty()) continue;
+    SSC_SDC_PATH_RULE of_clocks = r;
+    (side ? of_clocks.to_nodes : of_clocks.from_nodes).clear();
+    clocks.clear();
+    auto names_points = [](bool has, const std::vector<int>& k, const std::vector<uint32_t>& v) {
+      return has && (k.empty() || !v.empty());
+    };
+    const bool other_points = names_points(of_clocks.has_from, of_clocks.from_clocks, of_clocks.from_nodes) ||
+                              names_points(of_clocks.has_to, of_clocks.to_clocks, of_clocks.to_nodes);
+    store_rule(command, other_points, std::move(of_clocks));
   }
   // A false path is applied between clocks or from (to) points alone; not
   // between points and other points or clocks.
@@ -1571,9 +1642,10 @@ void SDC_READER::note_skipped_targets(const std::vector<std::string>& w) {
     const bool collection = w[i].size() >= 2 && w[i].front() == '[' && w[i].back() == ']';
     const bool word = !w[i].empty() && w[i][0] != '-';
     const bool bare = word && (i == 1 || w[i - 1].empty() || w[i - 1][0] != '-') && !parse_number(w[i], &number);
-    if (collection || bare || (is_path_point_option(w[i - 1]) && word)) {
+    const bool point = is_path_point_option(w[i - 1]) && word;
+    if (collection || bare || point) {
       TARGETS t;
-      collect(w[i], &t, &ignored);
+      collect(w[i], &t, &ignored, point ? bare_points(w[i - 1]) : BARE_TARGETS);
     }
   }
   m_quiet = false;

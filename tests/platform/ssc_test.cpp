@@ -1152,7 +1152,9 @@ TEST(SscSdc, CollectionsAndTheirOptionsSelectAsOpenStaDoes) {
   const ROW rows[] = {
       {"set_false_path -to [get_cells {bq[0] bq[1]}]", {"reg:bq[0]", "reg:bq[1]"}, {}},
       {"set_false_path -to [get_registers {bq[0]}]", {"reg:bq[0]"}, {}},
-      {"set_false_path -to {bq[0]}", {"out:bq[0]"}, {}},  // bare patterns: ports first
+      // A bare point is a clock, else a cell, else a port, as OpenSTA reads
+      // it: the register bq[0], not the output it drives (ports came first).
+      {"set_false_path -to {bq[0]}", {"reg:bq[0]"}, {}},
       {"set_false_path -from [all_inputs -no_clocks]", data_inputs, {}},
       {"set_false_path -from [all_registers -clock c]", registers, {}},
       {"set_false_path -from [all_registers -clock [get_clocks {c v}]]", registers, {}},
@@ -2407,9 +2409,14 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
   wide += ".end\n";
   std::string wide_rules = "create_clock -name c -period 1000 [get_ports clk]\n";
   for (int k = 0; k < 17; ++k) wide_rules += "set_max_delay 900 -to [get_ports y" + std::to_string(k) + "]\n";
+  // r1 drives r2, which drives q (a register and the output it drives, one
+  // name) and y (a gate and an output, one name).
+  const char* const named = ".model n\n.inputs clk a\n.outputs q y\n.latch a r1 re clk 0\n.names r1 n1\n0 1\n"
+                            ".latch n1 r2 re clk 0\n.names r2 n2\n0 1\n.latch n2 q re clk 0\n.names r2 y\n0 1\n.end\n";
   struct ROW {
     std::string blif, sdc;
-    bool cone = false;  // the gates' inputs are compared too
+    bool cone = false;         // the gates' inputs are compared too
+    std::string warning = {};  // posted by the engine
   };
   const ROW rows[] = {
       {xor_gate, "create_clock -name c -period 1000 -waveform {600 900} [get_ports clk]\n"
@@ -2475,7 +2482,8 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       {ripple, "create_clock -name V -period 1000\nset_output_delay 100 -clock V [all_outputs]\n"
                "set_false_path -from [get_ports clk2]\n"},
       {chain, "create_clock -name a -period 1000 [get_ports {clk clk2}]\nset_output_delay 300 -clock a [all_outputs]\n"
-              "create_clock -name b -period 500 [get_ports {clk clk2}]\nset_output_delay 300 -clock b [all_outputs]\n"},
+              "create_clock -name b -period 500 [get_ports {clk clk2}]\nset_output_delay 300 -clock b [all_outputs]\n",
+       false, "clock \"a\" has no source left"},
       {pair, "create_clock -name A -period 1000 [get_ports clka]\ncreate_clock -name B -period 1000 [get_ports clkb]\n"
              "set_false_path -from [all_registers -clock B]\n"},
       // Terminals inside the cone of an output delayed twice (-add_delay),
@@ -2539,13 +2547,47 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       {".model l\n.inputs clk1 a\n.outputs y\n.names clk1 b1\n1 1\n.names g4 clk1 g2\n11 1\n.names g2 r4 g4\n11 1\n"
        "00 1\n.latch a r1 re g4 0\n.latch r1 r2 re g4 0\n.latch r2 r3 re g4 0\n.latch r3 r4 re b1 0\n.names r4 y\n1 1\n.end\n",
        "create_clock -name c -period 1000 [get_ports clk1]\nset_output_delay 100 -clock c [all_outputs]\n"},
+      // A clock made again by name on no source keeps its sources, delays
+      // and rules, with its new edges (it became virtual, its registers
+      // unconstrained); a later clock still takes a source from it.
+      {chain, "create_clock -name c -period 1000 [get_ports {clk clk2}]\nset_input_delay 100 -clock c [get_ports a]\n"
+              "set_output_delay 100 -clock c [all_outputs]\nset_max_delay 300 -from [get_clocks c] -to [get_cells r2]\n"
+              "create_clock -name c -period 800 -waveform {100 500} [get_ports {}]\n"
+              "create_clock -name B -period 600 [get_ports clk2]\n"},
+      {chain, "create_clock -name c -period 1000 [get_ports {clk clk2}]\nset_output_delay 100 -clock c [all_outputs]\n"
+              "create_clock -name c -period 700\n"},
+      // Removing a clock that is not the last moves the later clocks' I/O
+      // delays and path rules down with them (B's stayed on index 1: c's).
+      {chain, "create_clock -name A -period 1000 [get_ports clk]\ncreate_clock -name B -period 1000 [get_ports clk2]\n"
+              "set_input_delay 100 -clock B [get_ports a]\nset_output_delay 200 -clock B [all_outputs]\n"
+              "set_max_delay 400 -from [get_clocks B]\ncreate_clock -name c -period 800 [get_ports clk]\n"},
+      // An output whose delays went with their clock ends no max-delay
+      // path, as in OpenSTA (it ended one as an output never delayed).
+      {chain, "create_clock -name c -period 1000 [get_ports clk2]\nset_output_delay 300 -clock c [all_outputs]\n"
+              "create_clock -name B -period 1000 [get_ports clk2]\nset_max_delay 500 -to [all_outputs]\n"},
+      // A bare point is a clock, else a cell, else a port, pattern by
+      // pattern, as OpenSTA reads it: clk the clock (not its port), q the
+      // register (not the output it drives), y the gate (no end point, so
+      // nothing), r? the registers r1 and r2 beside the port a (ports came
+      // first, and once one pattern met a port the others met nothing).
+      {named, "create_clock -name clk -period 1000 [get_ports clk]\nset_input_delay 100 -clock clk [get_ports a]\n"
+              "set_output_delay 100 -clock clk [all_outputs]\nset_max_delay 200 -from clk -to r2\n"
+              "set_false_path -to {q y}\n"},
+      {named, "create_clock -name clk -period 1000 [get_ports clk]\nset_input_delay 100 -clock clk [get_ports a]\n"
+              "set_output_delay 100 -clock clk [all_outputs]\nset_false_path -from {r? a}\n"},
+      {named, "create_clock -name clk -period 1000 [get_ports clk]\nset_input_delay 100 -clock clk [get_ports a]\n"
+              "set_output_delay 100 -clock clk [all_outputs]\nset_false_path -from {cl* r2} -to clk\n"},
+      // A side of clocks and points is two rules, each ranked alone: the
+      // rule from r2 wins over the clock's part (the whole ranked first).
+      {named, "create_clock -name clk -period 1000 [get_ports clk]\nset_output_delay 100 -clock clk [all_outputs]\n"
+              "set_max_delay 300 -from {r1 clk}\nset_max_delay 100 -from [get_cells r2]\n"},
   };
   for (const ROW& row : rows) {
     BLIF_RESULT in = blif_read_string(row.blif);
     ASSERT_NE(in.netlist, nullptr) << in.error;
     LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
     STA_CONSTRAINTS c;
-    for (const char* k : {"c", "A", "B", "V", "b"})
+    for (const char* k : {"c", "A", "B", "V", "b", "a", "clk"})
       if (row.sdc.find(std::string("-name ") + k + " ") != std::string::npos) c.clocks.push_back({k, 1000, ""});
     c.sdc = row.sdc;
     std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
@@ -2554,7 +2596,12 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       if (*it && (*it)->get_sgate_type() != CDB_SGATE_DFF_ENUM && !(*it)->is_pin())
         for (unsigned i = 0; i < (*it)->get_number_of_input_terms(); ++i)
           if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) pins.push_back((*it)->get_input_term(i));
+    ssc_forget_posted_warnings();
+    msg_log_clear();
     analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, c, pins, row.blif + row.sdc, true);
+    const std::vector<std::string> warned = posted(MSG_LOG_WARNING);
+    auto has_warning = [&](const std::string& w) { return w.find(row.warning) != std::string::npos; };
+    EXPECT_TRUE(row.warning.empty() || std::any_of(warned.begin(), warned.end(), has_warning)) << row.sdc;
   }
 }
 
