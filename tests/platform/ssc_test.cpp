@@ -1823,12 +1823,11 @@ TEST(SscConstraints, ThousandsOfPathRulesEachOnItsOwnPoints) {
   // refused index answers that the register may be constrained (it once
   // answered no, and every register was merged), and with memory back the
   // next queries answer from a whole index: every register is named.
+  ASSERT_TRUE(u->update_sta());
   int indexes_refused = 0;
   for (size_t margin = size_t(16) << 10; margin <= (size_t(2) << 20); margin += margin / 2) {
     const std::string mark = "index_refused_" + std::to_string(margin);
     const bool told = run_within_address_space(uint64_t(256) << 20, [&] {
-      map_large_blocks_afresh();
-      if (!u->update_sta()) return false;
       msg_log_clear();
       {
         MEMORY_FILLER full(margin);
