@@ -1018,7 +1018,7 @@ void ANALYZER::prepare_relations() {
 
 // Where relations are met at the captures only (the required times), a
 // pair is met again only at another capture of its capture group: a table
-// of kBoundedPairs slots, each keeping the last pair hashed there, holds
+// of 2^kBoundedPairBits slots, each keeping the last pair hashed there, holds
 // the pairs of the few groups that capture at many nodes, and a file of
 // millions of pairs each met once costs no table of them. Else the table
 // of every pair met, which grows.
@@ -1325,7 +1325,7 @@ void ANALYZER::backward() {
 // Whether every arrival, downstream time, capture offset and arc delay
 // lies within kExactRange of 0: then no sum of the scoring saturates (a
 // path is at most 3 x kExactRange long; a relation, checked as
-// find_required meets it, at most kExactRange), and required times give the
+// required_pass meets it, at most kExactRange), and required times give the
 // slacks the pairs give.
 constexpr int64_t kExactRange = int64_t(1) << 28;
 
