@@ -29,7 +29,10 @@
 //   BM_KeptReadLargeNetlist  a generated netlist of 10^6 gates under 2,000
 //                 wildcard false paths, four analyses in one process.
 //   BM_ManyGroupsSharedLogic/N  N registers through shared logic into N
-//                 others, a max-delay rule per pair (2N groups).
+//                 others, a max-delay rule per pair (2N groups); the peak
+//                 memory of one analysis as a whole process, beside a
+//                 reference build's (KAVU_BENCH_REFERENCE_LIBS, see the
+//                 function).
 //   The figures of earlier builds beside these are in docs/performance.md;
 //   `--sequence` (see sequence_mode) runs the same sequences as a whole
 //   process, to count each analysis's instructions under callgrind and to
