@@ -29,7 +29,10 @@
 //   BM_KeptReadLargeNetlist  a generated netlist of 10^6 gates under 2,000
 //                 wildcard false paths, four analyses in one process.
 //   BM_ManyGroupsSharedLogic/N  N registers through shared logic into N
-//                 others, a max-delay rule per pair (2N groups).
+//                 others, a max-delay rule per pair (2N groups); the peak
+//                 memory of one analysis as a whole process, beside a
+//                 reference build's (KAVU_BENCH_REFERENCE_LIBS, see the
+//                 function).
 //   The figures of earlier builds beside these are in docs/performance.md;
 //   `--sequence` (see sequence_mode) runs the same sequences as a whole
 //   process, to count each analysis's instructions under callgrind and to
@@ -65,6 +68,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -965,7 +969,17 @@ void BM_KeptReadLargeNetlist(benchmark::State& state) {
 // BM_ManyGroupsSharedLogic/N: "shared:N:3000" (make_shared_logic) under a
 // max-delay rule per pair of registers (sequence_sdc): 2N groups, every
 // launch group meeting every capture group along 3,000 shared nodes. One
-// analysis in process (first_ms), then a second (second_ms).
+// analysis in process (first_ms), then a second (second_ms). Then one
+// analysis as a whole process (--sequence), for its peak memory (ours_MiB),
+// and the same beside a reference build of the library when the
+// environment variable KAVU_BENCH_REFERENCE_LIBS names its library
+// directories (as LD_LIBRARY_PATH does; e.g. an earlier commit built in a
+// worktree of its own): its peak (ref_MiB), mem_ratio = ours / ref, and
+// the times of its analysis and ours as whole processes (ref_ms, ours_ms).
+// Every terminal's slack and each clock's worst must equal the
+// reference's; without the variable the reference's figures are left out.
+constexpr const char* REFERENCE_LIBS_VARIABLE = "KAVU_BENCH_REFERENCE_LIBS";
+
 void BM_ManyGroupsSharedLogic(benchmark::State& state) {
   const std::string which = "shared:" + std::to_string(state.range(0)) + ":3000";
   state.SetLabel(which);
@@ -980,6 +994,47 @@ void BM_ManyGroupsSharedLogic(benchmark::State& state) {
   }
   state.counters["first_ms"] = s[0] * 1e3;
   state.counters["second_ms"] = s[1] * 1e3;
+  TEMP_DIR dir;
+  if (dir.path().empty()) return state.SkipWithError("cannot make a temporary directory");
+  const std::vector<std::string> run = {self_program(), "--sequence", which, "-", "1", "0", "slacks"};
+  // The lines a run printed after its analysis's milliseconds (the slacks),
+  // and those milliseconds (-1 when it printed none).
+  auto answer = [](const std::string& output, double* ms) {
+    std::vector<std::string> lines;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("analysis 1: ", 0) == 0) {
+        *ms = std::atof(line.c_str() + 12);
+        lines.clear();
+      } else if (*ms >= 0) {
+        lines.push_back(line);
+      }
+    }
+    return lines;
+  };
+  const PROCESS_FIGURES ours = run_process(run, dir.path());
+  double ours_ms = -1;
+  const std::vector<std::string> ours_lines = answer(ours.output, &ours_ms);
+  if (ours.status != 0 || ours_ms < 0) return state.SkipWithError(failure("our side", ours).c_str());
+  state.counters["ours_MiB"] = ours.peak_mib;
+  state.counters["ours_ms"] = ours_ms;
+  const char* libs = std::getenv(REFERENCE_LIBS_VARIABLE);
+  if (!libs || !*libs) return;
+  std::vector<std::string> ref_run = {find_program("env"), std::string("LD_LIBRARY_PATH=") + libs};
+  ref_run.insert(ref_run.end(), run.begin(), run.end());
+  const PROCESS_FIGURES ref = run_process(ref_run, dir.path());
+  double ref_ms = -1;
+  const std::vector<std::string> ref_lines = answer(ref.output, &ref_ms);
+  if (ref.status != 0 || ref_ms < 0) return state.SkipWithError(failure("the reference build", ref).c_str());
+  state.counters["ref_MiB"] = ref.peak_mib;
+  state.counters["ref_ms"] = ref_ms;
+  state.counters["mem_ratio"] = ref.peak_mib > 0 ? ours.peak_mib / ref.peak_mib : 0;
+  if (ours_lines != ref_lines) {
+    size_t k = 0;
+    while (k < ours_lines.size() && k < ref_lines.size() && ours_lines[k] == ref_lines[k]) ++k;
+    return mismatch(state, which + ": ours \"" + (k < ours_lines.size() ? ours_lines[k] : "") +
+                               "\", the reference build \"" + (k < ref_lines.size() ? ref_lines[k] : "") + "\"");
+  }
 }
 
 BENCHMARK(BM_TimingAnalysisInProcess)->DenseRange(0, 1)->Iterations(2)->Unit(benchmark::kMillisecond);
@@ -988,7 +1043,7 @@ BENCHMARK(BM_ManyPathCommands)->UseManualTime()->Iterations(3)->Unit(benchmark::
 BENCHMARK(BM_ManyMaxDelayRules)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AnalysisSequence)->DenseRange(0, 7)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeptReadLargeNetlist)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ManyGroupsSharedLogic)->Arg(300)->Arg(600)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ManyGroupsSharedLogic)->Arg(300)->Arg(600)->Arg(1500)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 const PROCESS_MODE MODES[] = {
     {ANALYZE_FLAG, analyze_mode}, {"--write-sta-inputs", write_sta_inputs_mode}, {"--sequence", sequence_mode}};

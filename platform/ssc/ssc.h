@@ -282,7 +282,8 @@ class SSC_UTIL {
   // --- constraint queries on the held netlist (the constraints of the last
   // analysis; when none ran yet, one runs first). False when nothing is held.
   // Whether the terminal is named by a path exception (set_false_path,
-  // set_max_delay) or an input/output delay.
+  // set_max_delay) or an input/output delay; true where the analysis or
+  // the index of its constraints is refused (an error says why): it may be.
   bool oterm_has_sdc_constraint(CDB_SGATE_OTERM* oterm);
   // Whether the terminal is a source of a create_clock; the clock indices
   // (order of definition) are appended to *clock_ids when given.

@@ -44,13 +44,16 @@
 //     slack = relation(launch, capture) - arrival(source) - arc - downstream.
 //   Times saturate at the 32-bit range (ssc_saturate); the first node where
 //   one does is kept for a warning after the analysis (saturate_at). With many groups,
-//   where no time comes near that range (so every sum is exact), a third
-//   pass, backward over the arrivals, keeps per node and launch group the
+//   where no time comes near that range (so every sum is exact), a pass
+//   backward over the arrivals works out per node and launch group the
 //   required time min over capture groups of (relation - downstream), with
 //   the least capture group giving it; an arc's slack is then the least over
 //   its source's launch groups of required - arrival - arc, the same slack
 //   and requirement the pairs give, without meeting every pair of groups
-//   along logic they share.
+//   along logic they share. A node's required times are held only from the
+//   first of its readers the pass meets to the node itself; where they time
+//   every data arc (no loop cut), the downstream times per capture group
+//   are not made at all (their range is bounded by one time per node).
 // Relations: the paths between two groups that a max-delay rule covers
 //   (a rule of both sets) are timed by the winning rule's value alone, as
 //   OpenSTA times them, in place of the clock check, shorter or longer;
@@ -66,16 +69,22 @@
 //   paths remove clock pairs, start points or end points, before any rule.
 //   A pair's relation is worked out when a path first joins the two groups
 //   and kept (a table of groups x groups while there are few groups, else a
-//   hash table of the pairs met), so a file of thousands of rules naming
-//   their own points costs space for the pairs its paths join, not for the
+//   hash table of the pairs met, or with required times, which meet the
+//   pairs at the captures only, a table of bounded size keeping the last
+//   pair of each slot), so a file of thousands of rules naming their own
+//   points costs space for the pairs its paths join at most, not for the
 //   square of its groups.
 // Cost: O(V + E) per group with few groups; else O(V + E) per launch and
 //   capture group reaching each node, time and memory (O((V + E) · groups)
-//   at most), and relations met at the captures only (launch groups x
-//   capture groups of each captured node); scoring O(E · launch groups per
-//   arc) (O(E · pairs of groups per arc) where times near the 32-bit range).
+//   at most; with required times and no loop cut, memory for the launch
+//   groups reaching each node and the required times of the nodes between
+//   a reader and the node), and relations met at the captures only (launch
+//   groups x capture groups of each captured node); scoring O(E · launch
+//   groups per arc) (O(E · pairs of groups per arc) where times near the
+//   32-bit range).
 //   Memory the system refuses is an error of the analysis (SSC_UTIL).
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <map>
 #include <numeric>
@@ -456,6 +465,7 @@ class ANALYZER {
     return m_dense_relations[at];
   }
   RELATION hashed_relation(int g, int h);
+  void bound_relations(bool bounded);
   void prepare_relations();
   std::vector<char> launching_groups() const;
   bool use_per_group_passes(const std::vector<char>& launches);
@@ -478,7 +488,10 @@ class ANALYZER {
   void forward_one(int g, std::vector<int32_t>* a) const;
   void backward_one(int h, std::vector<int32_t>* d) const;
   void forward(const std::vector<char>& launches);
+  void index_fanout();
   void backward();
+  bool required_times_cover_data_arcs() const;
+  bool downstream_within_exact_range() const;
   // Calls f(group, time) for each launch (capture) group reaching node v
   // forward (backward), in group order.
   template <bool PER_GROUP, class F>
@@ -502,7 +515,7 @@ class ANALYZER {
   template <bool PER_GROUP>
   void score_arcs();
   bool within_exact_range() const;
-  bool find_required();
+  bool required_pass();
   // Calls f(i, j) for each entry i of the arrivals at u and the entry j of
   // the same group in those at w (every group at u reaches w: a data arc
   // into a comb node, not cut).
@@ -555,7 +568,9 @@ class ANALYZER {
     uint64_t key;
     RELATION relation;
   };
+  static constexpr int kBoundedPairBits = 14;
   bool m_dense = true;
+  bool m_pairs_bounded = false;  // m_pairs keeps the last pair per slot (bound_relations)
   std::vector<RELATION> m_dense_relations;
   std::vector<char> m_dense_known;
   std::vector<PAIR_SLOT> m_pairs;
@@ -576,19 +591,48 @@ class ANALYZER {
   // cut, capture arcs into nodes that capture): arc indices by source node,
   // and the node each enters.
   std::vector<uint32_t> m_fo_begin, m_fanout, m_fo_owner;
-  // Per arrival entry (parallel to m_arr): the launch group's required time
-  // at the node over every capture group downstream, min over h of
-  // relation(g, h) - downstream_h (+inf where no pair is timed), the least
-  // capture group reaching it and that pair's relation, and the same for the
-  // relaxed relation. Made (find_required) where no time can come near the
-  // 32-bit range, so that every sum is exact: an arc's slack is then the
-  // least over its launch groups of required - arrival - arc, O(groups at
-  // its source) rather than O(launch x capture groups).
+  // Per arrival entry of a node: the launch group's required time at the
+  // node over every capture group downstream, min over h of relation(g, h)
+  // - downstream_h (+inf where no pair is timed), the least capture group
+  // giving it and that pair's relation, and the same for the relaxed
+  // relation. Made (required_pass) where no time can come near the 32-bit
+  // range, so that every sum is exact: an arc's slack is then the least
+  // over its launch groups of required - arrival - arc, O(groups at its
+  // source) rather than O(launch x capture groups). A node's required
+  // times are held only from the first of its readers the pass meets to the
+  // node itself (REQUIRED_POOL), not for every node at once.
   struct REQUIRED {
     int32_t req, relaxed, first, rel;
   };
   static constexpr int32_t kNoRequired = INT32_MAX;
-  std::vector<REQUIRED> m_req;
+  // Blocks of required times, of a power-of-two size each, taken and given
+  // back through a free list per size: what is held at once is the blocks
+  // of the nodes between a reader and the node, not one per arrival.
+  class REQUIRED_POOL {
+   public:
+    static constexpr uint32_t kNoBlock = UINT32_MAX;
+    // A block for `count` entries (at least 1), every entry without a
+    // required time; its place, valid until the next take.
+    uint32_t take(uint32_t count) {
+      const int size_class = std::bit_width(count - 1);
+      uint32_t at;
+      if (!m_free[size_class].empty()) {
+        at = m_free[size_class].back();
+        m_free[size_class].pop_back();
+      } else {
+        at = uint32_t(m_slots.size());
+        m_slots.resize(m_slots.size() + (size_t(1) << size_class));
+      }
+      std::fill_n(m_slots.begin() + at, count, REQUIRED{kNoRequired, kNoRequired, kNoRequired, NONE});
+      return at;
+    }
+    void give(uint32_t at, uint32_t count) { m_free[std::bit_width(count - 1)].push_back(at); }
+    REQUIRED* operator[](uint32_t at) { return m_slots.data() + at; }
+
+   private:
+    std::vector<REQUIRED> m_slots;
+    std::vector<uint32_t> m_free[33];
+  };
   bool m_use_required = false;
   // Scratch of a merge: the best time per group (NONE: not met) and the
   // groups met.
@@ -1021,10 +1065,29 @@ void ANALYZER::prepare_relations() {
   m_pairs.assign(size_t(1) << 10, PAIR_SLOT{kNoPair, RELATION()});
 }
 
+// Where relations are met at the captures only (the required times), a
+// pair is met again only at another capture of its capture group: a table
+// of 2^kBoundedPairBits slots, each keeping the last pair hashed there, holds
+// the pairs of the few groups that capture at many nodes, and a file of
+// millions of pairs each met once costs no table of them. Else the table
+// of every pair met, which grows.
+void ANALYZER::bound_relations(bool bounded) {
+  if (m_dense || bounded == m_pairs_bounded) return;
+  m_pairs_bounded = bounded;
+  m_pair_count = 0;
+  const int bits = bounded ? kBoundedPairBits : 10;
+  m_pair_shift = 64 - bits;
+  std::vector<PAIR_SLOT>(size_t(1) << bits, PAIR_SLOT{kNoPair, RELATION()}).swap(m_pairs);
+}
+
 RELATION ANALYZER::hashed_relation(int g, int h) {
   const uint64_t key = uint64_t(uint32_t(g)) << 32 | uint32_t(h);
   const size_t mask = m_pairs.size() - 1;
   size_t at = size_t((key * 0x9E3779B97F4A7C15ull) >> m_pair_shift);
+  if (m_pairs_bounded) {
+    if (m_pairs[at].key != key) m_pairs[at] = PAIR_SLOT{key, work_out_relation(g, h)};
+    return m_pairs[at].relation;
+  }
   for (; m_pairs[at].key != kNoPair; at = (at + 1) & mask)
     if (m_pairs[at].key == key) return m_pairs[at].relation;
   const RELATION r = work_out_relation(g, h);
@@ -1238,13 +1301,11 @@ void ANALYZER::forward(const std::vector<char>& launches) {
   }
 }
 
-// Downstream times in one pass, in reverse topological order: a node holds
-// per capture group the capture offsets of the captures it drives and the
-// downstream time of the comb nodes it drives through a data arc plus the
-// arc, read through the fan-out of data and capture arcs.
-void ANALYZER::backward() {
+// The fan-out the downstream and required passes read: data arcs into
+// comb nodes not cut for the topological order, and capture arcs into nodes
+// that capture; arc indices by source node, and the node each enters.
+void ANALYZER::index_fanout() {
   const uint32_t n = uint32_t(m_data.nodes.size());
-  // Fan-out arcs per source node: arc indices, by source.
   std::vector<uint32_t>& fo_begin = m_fo_begin;
   std::vector<uint32_t>& fanout = m_fanout;
   fo_begin.assign(n + 1, 0);
@@ -1261,21 +1322,29 @@ void ANALYZER::backward() {
   fanout.resize(fo_begin[n]);
   std::vector<uint32_t>& owner = m_fo_owner;
   owner.resize(fo_begin[n]);
-  {
-    std::vector<uint32_t> fill(fo_begin.begin(), fo_begin.end() - 1);
-    for (uint32_t v = 0; v < n; ++v) {
-      const TDB_NODE& node = m_data.nodes[v];
-      for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
-        const TDB_ARC& arc = m_data.arcs[k];
-        const bool data =
-            arc.m_kind == TDB_ARC_DATA && node.get_kind() == TDB_NODE_COMB && m_pos[arc.m_src] < m_pos[v];
-        const bool capture = arc.m_kind == TDB_ARC_CAPTURE && m_cap_begin[v] < m_cap_begin[v + 1];
-        if (!data && !capture) continue;
-        owner[fill[arc.m_src]] = v;
-        fanout[fill[arc.m_src]++] = k;
-      }
+  std::vector<uint32_t> fill(fo_begin.begin(), fo_begin.end() - 1);
+  for (uint32_t v = 0; v < n; ++v) {
+    const TDB_NODE& node = m_data.nodes[v];
+    for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
+      const TDB_ARC& arc = m_data.arcs[k];
+      const bool data = arc.m_kind == TDB_ARC_DATA && node.get_kind() == TDB_NODE_COMB && m_pos[arc.m_src] < m_pos[v];
+      const bool capture = arc.m_kind == TDB_ARC_CAPTURE && m_cap_begin[v] < m_cap_begin[v + 1];
+      if (!data && !capture) continue;
+      owner[fill[arc.m_src]] = v;
+      fanout[fill[arc.m_src]++] = k;
     }
   }
+}
+
+// Downstream times in one pass, in reverse topological order: a node holds
+// per capture group the capture offsets of the captures it drives and the
+// downstream time of the comb nodes it drives through a data arc plus the
+// arc, read through the fan-out (index_fanout).
+void ANALYZER::backward() {
+  const uint32_t n = uint32_t(m_data.nodes.size());
+  const std::vector<uint32_t>& fo_begin = m_fo_begin;
+  const std::vector<uint32_t>& fanout = m_fanout;
+  const std::vector<uint32_t>& owner = m_fo_owner;
   m_down.clear();
   m_down.reserve(n + n / 4);
   m_down_begin.assign(n, 0);
@@ -1302,6 +1371,13 @@ void ANALYZER::backward() {
   }
 }
 
+// Whether every arrival, downstream time, capture offset and arc delay
+// lies within kExactRange of 0: then no sum of the scoring saturates (a
+// path is at most 3 x kExactRange long; a relation, checked as
+// required_pass meets it, at most kExactRange), and required times give the
+// slacks the pairs give.
+constexpr int64_t kExactRange = int64_t(1) << 28;
+
 void ANALYZER::score() {
   prepare_relations();
   const std::vector<char> launches = launching_groups();
@@ -1312,17 +1388,85 @@ void ANALYZER::score() {
   if (use_per_group_passes(launches)) return score_arcs<true>();
   m_best.assign(m_out->groups.size(), NONE);
   forward(launches);
-  backward();
-  m_use_required = within_exact_range() && find_required();
+  index_fanout();
+  // Where no time can come near the 32-bit range, the required times give
+  // the slack of every data arc into a comb node not cut for the
+  // topological order, and the relations met at the captures are kept in a
+  // table of bounded size. Where every data arc is such an arc, the
+  // downstream times per capture group are never read: they are not made
+  // (their range bounded by one time per node). Else (a loop cut, a time
+  // near the range, a relation past it) they are made, and the pairs are
+  // scored where the required times are not used.
+  const bool covered = required_times_cover_data_arcs();
+  if (!covered) backward();
+  if (within_exact_range() && (!covered || downstream_within_exact_range())) {
+    bound_relations(true);
+    m_use_required = required_pass();
+  }
+  if (!m_use_required) {
+    m_out->arc_slack.assign(m_data.arcs.size(), SSC_UNCONSTRAINED_SLACK);
+    m_out->arc_req.assign(m_data.arcs.size(), SSC_UNCONSTRAINED_SLACK);
+    m_out->arc_relaxed.assign(m_data.arcs.size(), SSC_UNCONSTRAINED_SLACK);
+    bound_relations(false);
+    if (covered) backward();
+  } else if (covered) {
+    m_down_begin.assign(m_data.nodes.size(), 0);
+    m_down_end.assign(m_data.nodes.size(), 0);
+  }
   score_arcs<false>();
 }
 
-// Whether every arrival, downstream time, capture offset and arc delay
-// lies within kExactRange of 0: then no sum of the scoring saturates (a
-// path is at most 3 x kExactRange long; a relation, checked as
-// find_required meets it, at most kExactRange), and required times give the
-// slacks the pairs give.
-constexpr int64_t kExactRange = int64_t(1) << 28;
+// Whether every data arc is one the required times time: into a comb node,
+// not cut for the topological order (an arc the arrivals do not cross is
+// scored pair by pair against the downstream times at its end).
+bool ANALYZER::required_times_cover_data_arcs() const {
+  const uint32_t n = uint32_t(m_data.nodes.size());
+  for (uint32_t v = 0; v < n; ++v) {
+    const TDB_NODE& node = m_data.nodes[v];
+    for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
+      const TDB_ARC& arc = m_data.arcs[k];
+      if (arc.m_kind == TDB_ARC_DATA && (node.get_kind() != TDB_NODE_COMB || m_pos[arc.m_src] >= m_pos[v]))
+        return false;
+    }
+  }
+  return true;
+}
+
+// Whether every downstream time the backward pass would make lies within
+// kExactRange of 0, without making them: per node the greatest and a lower
+// bound of the least over its capture groups (the same recurrence over
+// one time each, max and min), in reverse topological order. A lower
+// bound past the range only sends the analysis the longer way.
+bool ANALYZER::downstream_within_exact_range() const {
+  const uint32_t n = uint32_t(m_data.nodes.size());
+  constexpr int64_t kNoDown = INT64_MIN;
+  std::vector<int64_t> hi(n, kNoDown), lo(n, kNoDown);
+  for (auto it = m_order.rbegin(); it != m_order.rend(); ++it) {
+    const uint32_t u = *it;
+    int64_t top = kNoDown, bottom = INT64_MAX;
+    for (uint32_t f = m_fo_begin[u]; f < m_fo_begin[u + 1]; ++f) {
+      const TDB_ARC& arc = m_data.arcs[m_fanout[f]];
+      const uint32_t w = m_fo_owner[f];
+      if (arc.m_kind == TDB_ARC_CAPTURE) {
+        for (uint32_t e = m_cap_begin[w]; e < m_cap_begin[w + 1]; ++e) {
+          top = std::max<int64_t>(top, m_caps[e].offset);
+          bottom = std::min<int64_t>(bottom, m_caps[e].offset);
+        }
+      } else if (hi[w] != kNoDown) {
+        top = std::max(top, hi[w] + arc.m_delay);
+        bottom = std::min(bottom, lo[w] + arc.m_delay);
+      }
+    }
+    if (top == kNoDown) continue;
+    if (top > kExactRange || bottom < -kExactRange) return false;
+    hi[u] = top;
+    lo[u] = bottom;
+  }
+  return true;
+}
+
+// Whether the arrivals, the downstream times made, the capture offsets and
+// the arc delays lie within kExactRange of 0 (see kExactRange).
 bool ANALYZER::within_exact_range() const {
   auto near = [](int64_t t) { return t >= -kExactRange && t <= kExactRange; };
   for (const GROUP_TIME& e : m_arr)
@@ -1353,14 +1497,16 @@ void ANALYZER::each_matching_arrival(uint32_t u, uint32_t w, F&& f) const {
   }
 }
 
-// Required times per arrival entry, in reverse topological order over the
-// fan-out the downstream pass read: at a capture, each capture group's
-// relation less its offset; through a data arc, the required time at its
-// end less the arc. Ties keep the least capture group, as the pairs are
-// scored in capture group order. False where a relation lies outside
-// kExactRange (the pairs are scored instead).
-bool ANALYZER::find_required() {
-  m_req.assign(m_arr.size(), REQUIRED{kNoRequired, kNoRequired, kNoRequired, NONE});
+// Required times per arrival entry, in reverse topological order: at a
+// node, from the captures it drives, each capture group's relation less its
+// offset, then (the node's required times complete) each data arc into it
+// is scored against them, and they pass to the arc's source, less the arc.
+// Ties keep the least capture group, as the pairs are scored in capture
+// group order; an arc's launch groups are met in group order. A node's
+// block is taken when the first of its readers passes to it and given back
+// once the node is done. False where a relation lies outside kExactRange
+// (the pairs are scored instead).
+bool ANALYZER::required_pass() {
   auto meet = [](REQUIRED& x, int32_t req, int32_t relaxed, int32_t h, int32_t rel) {
     if (req < x.req || (req == x.req && h < x.first)) {
       x.req = req;
@@ -1369,28 +1515,55 @@ bool ANALYZER::find_required() {
     }
     x.relaxed = std::min(x.relaxed, relaxed);
   };
+  REQUIRED_POOL pool;
+  std::vector<uint32_t> block(m_data.nodes.size(), REQUIRED_POOL::kNoBlock);
+  auto block_of = [&](uint32_t v) {
+    if (block[v] == REQUIRED_POOL::kNoBlock) block[v] = pool.take(m_arr_end[v] - m_arr_begin[v]);
+    return block[v];
+  };
   for (auto it = m_order.rbegin(); it != m_order.rend(); ++it) {
     const uint32_t u = *it;
-    if (m_arr_begin[u] == m_arr_end[u]) continue;
+    const uint32_t first = m_arr_begin[u], count = m_arr_end[u] - first;
+    if (count == 0) continue;
+    const uint32_t at = block_of(u);
     for (uint32_t f = m_fo_begin[u]; f < m_fo_begin[u + 1]; ++f) {
-      const TDB_ARC& arc = m_data.arcs[m_fanout[f]];
+      if (m_data.arcs[m_fanout[f]].m_kind != TDB_ARC_CAPTURE) continue;
       const uint32_t w = m_fo_owner[f];
-      if (arc.m_kind == TDB_ARC_CAPTURE) {
-        for (uint32_t i = m_arr_begin[u]; i < m_arr_end[u]; ++i)
-          for (uint32_t e = m_cap_begin[w]; e < m_cap_begin[w + 1]; ++e) {
-            const RELATION r = relation(m_arr[i].group, m_caps[e].group);
-            if (r.rel == NONE) continue;
-            if (r.rel < -kExactRange || r.rel > kExactRange || r.relaxed < -kExactRange || r.relaxed > kExactRange)
-              return false;
-            meet(m_req[i], r.rel - m_caps[e].offset, r.relaxed - m_caps[e].offset, m_caps[e].group, r.rel);
-          }
-        continue;
-      }
-      each_matching_arrival(u, w, [&](uint32_t i, uint32_t j) {
-        const REQUIRED& at = m_req[j];
-        if (at.first != kNoRequired) meet(m_req[i], at.req - arc.m_delay, at.relaxed - arc.m_delay, at.first, at.rel);
-      });
+      for (uint32_t i = 0; i < count; ++i)
+        for (uint32_t e = m_cap_begin[w]; e < m_cap_begin[w + 1]; ++e) {
+          const RELATION r = relation(m_arr[first + i].group, m_caps[e].group);
+          if (r.rel == NONE) continue;
+          if (r.rel < -kExactRange || r.rel > kExactRange || r.relaxed < -kExactRange || r.relaxed > kExactRange)
+            return false;
+          meet(pool[at][i], r.rel - m_caps[e].offset, r.relaxed - m_caps[e].offset, m_caps[e].group, r.rel);
+        }
     }
+    const TDB_NODE& node = m_data.nodes[u];
+    if (node.get_kind() == TDB_NODE_COMB) {
+      for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
+        const TDB_ARC& arc = m_data.arcs[k];
+        if (arc.m_kind != TDB_ARC_DATA || m_pos[arc.m_src] >= m_pos[u] || m_arr_begin[arc.m_src] == m_arr_end[arc.m_src])
+          continue;
+        const uint32_t to = block_of(arc.m_src);  // may move the blocks: taken before they are read
+        REQUIRED* const mine = pool[at];
+        REQUIRED* const theirs = pool[to];
+        const uint32_t their_first = m_arr_begin[arc.m_src];
+        each_matching_arrival(arc.m_src, u, [&](uint32_t i, uint32_t j) {
+          const REQUIRED& req = mine[j - first];
+          if (req.first == kNoRequired) return;
+          const int32_t path = m_arr[i].time + arc.m_delay;
+          const int32_t slack = req.req - path, relaxed = req.relaxed - path;
+          if (slack < m_out->arc_slack[k]) {
+            m_out->arc_slack[k] = slack;
+            m_out->arc_req[k] = req.rel;
+          }
+          if (relaxed < m_out->arc_relaxed[k]) m_out->arc_relaxed[k] = relaxed;
+          meet(theirs[i - their_first], req.req - arc.m_delay, req.relaxed - arc.m_delay, req.first, req.rel);
+        });
+      }
+    }
+    pool.give(at, count);
+    block[u] = REQUIRED_POOL::kNoBlock;
   }
   return true;
 }
@@ -1403,9 +1576,7 @@ void ANALYZER::score_arcs() {
   const uint32_t n = uint32_t(m_data.nodes.size());
   // The path's time saturates as the arrival and downstream times do, so
   // every arc of a path past the range reads the same slack.
-  auto consider = [&](uint32_t k, int g, int h, int64_t sum) {
-    const RELATION r = relation(g, h);
-    if (r.rel == NONE) return;
+  auto consider_relation = [&](uint32_t k, const RELATION& r, int64_t sum) {
     const int32_t path = saturate_on_arc(sum, k);
     const int32_t slack = saturate_on_arc(int64_t(r.rel) - path, k);
     const int32_t relaxed = saturate_on_arc(int64_t(r.relaxed) - path, k);
@@ -1415,56 +1586,42 @@ void ANALYZER::score_arcs() {
     }
     if (relaxed < m_out->arc_relaxed[k]) m_out->arc_relaxed[k] = relaxed;
   };
+  auto consider = [&](uint32_t k, int g, int h, int64_t sum) {
+    const RELATION r = relation(g, h);
+    if (r.rel != NONE) consider_relation(k, r, sum);
+  };
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = m_data.nodes[v];
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
       const TDB_ARC& arc = m_data.arcs[k];
       if (arc.m_kind == TDB_ARC_UNCONSTRAINED) continue;
       if constexpr (!PER_GROUP) {
+        // Scored by the required times (required_pass).
         if (arc.m_kind == TDB_ARC_DATA && m_use_required && node.get_kind() == TDB_NODE_COMB &&
-            m_pos[arc.m_src] < m_pos[v]) {
-          // Exact sums (within_exact_range): the least slack over the launch
-          // groups, the first of them in group order on a tie.
-          each_matching_arrival(arc.m_src, v, [&](uint32_t i, uint32_t j) {
-            const REQUIRED& at = m_req[j];
-            if (at.first == kNoRequired) return;
-            const int32_t path = m_arr[i].time + arc.m_delay;
-            const int32_t slack = at.req - path, relaxed = at.relaxed - path;
-            if (slack < m_out->arc_slack[k]) {
-              m_out->arc_slack[k] = slack;
-              m_out->arc_req[k] = at.rel;
-            }
-            if (relaxed < m_out->arc_relaxed[k]) m_out->arc_relaxed[k] = relaxed;
-          });
+            m_pos[arc.m_src] < m_pos[v])
           continue;
-        }
       }
       each_arrival<PER_GROUP>(arc.m_src, [&](int g, int32_t a) {
         if (arc.m_kind == TDB_ARC_DATA) {
           each_down<PER_GROUP>(v, [&](int h, int32_t d) { consider(k, g, h, int64_t(a) + arc.m_delay + d); });
         } else {
           m_out->worst_arrival = std::max(m_out->worst_arrival, a);
-          for (uint32_t e = m_cap_begin[v]; e < m_cap_begin[v + 1]; ++e)
-            consider(k, g, m_caps[e].group, int64_t(a) + m_caps[e].offset);
-        }
-      });
-      if (arc.m_kind == TDB_ARC_CAPTURE) {
-        // Worst slack per capture clock, over every launch group. As in
-        // OpenSTA's path groups, a max-delay path counts for the clock of
-        // the register it ends at; one ending at an output port, or timed
-        // by a rule that ignores clock latency, for none.
-        for (uint32_t e = m_cap_begin[v]; e < m_cap_begin[v + 1]; ++e) {
-          const SSC_GROUP& hg = m_out->groups[size_t(m_caps[e].group)];
-          each_arrival<PER_GROUP>(arc.m_src, [&](int g, int32_t a) {
+          for (uint32_t e = m_cap_begin[v]; e < m_cap_begin[v + 1]; ++e) {
             const RELATION r = relation(g, m_caps[e].group);
-            if (r.rel == NONE) return;
+            if (r.rel == NONE) continue;
+            consider_relation(k, r, int64_t(a) + m_caps[e].offset);
+            // Worst slack per capture clock, over every launch group. As in
+            // OpenSTA's path groups, a max-delay path counts for the clock
+            // of the register it ends at; one ending at an output port, or
+            // timed by a rule that ignores clock latency, for none.
+            const SSC_GROUP& hg = m_out->groups[size_t(m_caps[e].group)];
             const int32_t s32 = ssc_saturate(int64_t(r.rel) - ssc_time_add(a, m_caps[e].offset));
             if (hg.clock >= 0 && r.path_delay != 2 && !(r.path_delay && node.get_kind() == TDB_NODE_OUT_PORT))
               m_out->worst_per_clock[size_t(hg.clock)] = std::min(m_out->worst_per_clock[size_t(hg.clock)], s32);
             m_out->worst_all = std::min(m_out->worst_all, s32);
-          });
+          }
         }
-      }
+      });
     }
   }
 }

@@ -27,8 +27,8 @@ bool g_device_selected = false;
 
 // The nodes of one gate terminal, indexed once per analysis. The index is
 // made aside and kept only whole: memory the system refuses on the way is
-// an error of the query (false), never an exception, and the next query
-// tries again.
+// an error of the query (false here), never an exception, and the next
+// query tries again.
 bool build_query_index(const kavu_platform::SSC_NETLIST_DATA& data, kavu_platform::SSC_ANALYSIS* a) {
   if (a->query_index_built) return true;
   try {
@@ -66,8 +66,11 @@ bool build_query_index(const kavu_platform::SSC_NETLIST_DATA& data, kavu_platfor
 bool SSC_UTIL::oterm_has_sdc_constraint(CDB_SGATE_OTERM* oterm) {
   PLAT_CHECK(oterm != nullptr, "SSC");
   if (!is_in_use()) return false;
-  if (!m_analysis && !run_analysis()) return false;
-  if (!build_query_index(*m_netlist->m_data, m_analysis.get())) return false;
+  // Where the analysis or its index is refused (an error says why), the
+  // terminal may carry a constraint: true, as a register is taken where the
+  // constraints cannot be read, so that no constrained register is merged.
+  if (!m_analysis && !run_analysis()) return true;
+  if (!build_query_index(*m_netlist->m_data, m_analysis.get())) return true;
   return m_analysis->constrained_oterms.count(oterm) != 0;
 }
 
@@ -75,7 +78,7 @@ bool SSC_UTIL::oterm_is_base_clock(CDB_SGATE_OTERM* oterm, std::vector<int>* clo
   PLAT_CHECK(oterm != nullptr, "SSC");
   if (!is_in_use()) return false;
   if (!m_analysis && !run_analysis()) return false;
-  if (!build_query_index(*m_netlist->m_data, m_analysis.get())) return false;
+  if (!build_query_index(*m_netlist->m_data, m_analysis.get())) return true;
   auto it = m_analysis->clock_source_oterms.find(oterm);
   if (it == m_analysis->clock_source_oterms.end()) return false;
   if (clock_ids) clock_ids->insert(clock_ids->end(), it->second.begin(), it->second.end());
