@@ -43,10 +43,37 @@ SSC_DELAYS ssc_make_delays(CMP_FACADE* facade, SSC_DELAY_MODEL model);
 // The delay of a gate's arcs into output `out` (may be null) under `d`.
 int ssc_gate_delay(const CDB_SGATE_NODE* gate, const CDB_SGATE_OTERM* out, const SSC_DELAYS& d);
 
+// A 128-bit digest (ssc_sdc_netlist_digest, ssc_netlist_interface).
+struct SSC_NETLIST_DIGEST {
+  uint64_t lo = 0, hi = 0;
+  bool operator==(const SSC_NETLIST_DIGEST&) const = default;
+};
+
+// What a timing netlist was made from, carried by its stored file so that a
+// read can tell a file another compile left: whether it descends from a
+// stored generic netlist, and that netlist's digest (ssc_sdc_netlist_digest
+// of the generic netlist as stored; a partition's netlist stitched into it
+// carries it on), and the interfaces of the gate netlists the generic one
+// was built from (ssc_netlist_interface), one of which the gate netlist
+// stitched in must have. A file of version 1 carries none (known false).
+struct SSC_NETLIST_STAMP {
+  bool known = false;
+  bool from_generic = false;
+  SSC_NETLIST_DIGEST generic;
+  std::vector<SSC_NETLIST_DIGEST> interfaces;
+};
+
+// The digest of a gate netlist's pins and boundaries (their directions and
+// hierarchical names), which synthesis keeps: the partition it is.
+SSC_NETLIST_DIGEST ssc_netlist_interface(const CDB_SGATE_NETLIST* netlist);
+
 struct SSC_NETLIST_DATA {
   std::vector<TDB_NODE> nodes;
   std::vector<TDB_ARC> arcs;
   int cut_arcs = 0;
+  // Set by build (made from gate netlists alone, their interfaces) and by a
+  // read; written into the file.
+  SSC_NETLIST_STAMP stamp;
 
   // The gate path part of a node's name (before the last '/').
   static std::string gate_path_of(const std::string& node_name);
@@ -70,6 +97,10 @@ struct SSC_NETLIST_DATA {
                  uint64_t max_bytes = SSC_MAX_TDB_FILE_BYTES);
   // The text form itself (what read_file reads once the file is in memory).
   bool read_text(std::string_view text, std::string* problem);
+  // The stamp's generic part from the head of a stored file alone (the
+  // whole file is not read): false for a file that cannot be read or
+  // carries no stamp (version 1), or whose head is malformed.
+  static bool read_file_origin(const std::string& path, bool* from_generic, SSC_NETLIST_DIGEST* generic);
   // Node id by name (first of equal names); -1 when absent.
   int find(const std::string& name) const;
   void index_names() const;
@@ -212,10 +243,6 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
 // for a collision, near 2^-128), so a read may be kept and given again while
 // the text and the digest stay equal. 16 bytes whatever the netlist's size;
 // O(nodes + arcs + name bytes) to make, without allocating.
-struct SSC_NETLIST_DIGEST {
-  uint64_t lo = 0, hi = 0;
-  bool operator==(const SSC_NETLIST_DIGEST&) const = default;
-};
 SSC_NETLIST_DIGEST ssc_sdc_netlist_digest(const SSC_NETLIST_DATA& data);
 // Default clocks: every traced register clock source, period `period`.
 void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINTS* out);
