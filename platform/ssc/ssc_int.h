@@ -43,7 +43,7 @@ SSC_DELAYS ssc_make_delays(CMP_FACADE* facade, SSC_DELAY_MODEL model);
 // The delay of a gate's arcs into output `out` (may be null) under `d`.
 int ssc_gate_delay(const CDB_SGATE_NODE* gate, const CDB_SGATE_OTERM* out, const SSC_DELAYS& d);
 
-// A 128-bit digest (ssc_sdc_netlist_digest, ssc_netlist_interface).
+// A 128-bit digest (ssc_sdc_netlist_digest).
 struct SSC_NETLIST_DIGEST {
   uint64_t lo = 0, hi = 0;
   bool operator==(const SSC_NETLIST_DIGEST&) const = default;
@@ -54,8 +54,10 @@ struct SSC_NETLIST_DIGEST {
 // stored generic netlist, and that netlist's digest (ssc_sdc_netlist_digest
 // of the generic netlist as stored; a partition's netlist stitched into it
 // carries it on), and the interfaces of the gate netlists the generic one
-// was built from (ssc_netlist_interface), one of which the gate netlist
-// stitched in must have. A file of version 1 carries none (known false).
+// was built from (ssc_netlist_stamp: each one's pins and boundaries,
+// their directions and hierarchical names, which synthesis keeps), one of
+// which the gate netlist stitched in must have. A file of version 1
+// carries none (known false).
 struct SSC_NETLIST_STAMP {
   bool known = false;
   bool from_generic = false;
@@ -63,16 +65,17 @@ struct SSC_NETLIST_STAMP {
   std::vector<SSC_NETLIST_DIGEST> interfaces;
 };
 
-// The digest of a gate netlist's pins and boundaries (their directions and
-// hierarchical names), which synthesis keeps: the partition it is.
-SSC_NETLIST_DIGEST ssc_netlist_interface(const CDB_SGATE_NETLIST* netlist);
+// The stamp of a netlist built from `netlists`: made from gate netlists
+// alone (no stored generic netlist), with their interfaces.
+SSC_NETLIST_STAMP ssc_netlist_stamp(const std::vector<CDB_SGATE_NETLIST*>& netlists);
 
 struct SSC_NETLIST_DATA {
   std::vector<TDB_NODE> nodes;
   std::vector<TDB_ARC> arcs;
   int cut_arcs = 0;
-  // Set by build (made from gate netlists alone, their interfaces) and by a
-  // read; written into the file.
+  // What it was made from (ssc_netlist_stamp, set by the engine after a
+  // build; a read gives the file's); written into the file. build() leaves
+  // it as it was.
   SSC_NETLIST_STAMP stamp;
 
   // The gate path part of a node's name (before the last '/').

@@ -280,27 +280,6 @@ int ssc_gate_delay(const CDB_SGATE_NODE* gate, const CDB_SGATE_OTERM* out, const
   return base;
 }
 
-SSC_NETLIST_DIGEST ssc_netlist_interface(const CDB_SGATE_NETLIST* netlist) {
-  // Each pin and boundary as a node named by its kind, direction and path,
-  // sorted, digested as a netlist is (the order of the gate list is not the
-  // partition's).
-  std::vector<std::string> names;
-  CDB_SGATE_NETLIST* nl = const_cast<CDB_SGATE_NETLIST*>(netlist);
-  for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
-    CDB_SGATE_NODE* g = *it;
-    if (!g) continue;
-    if (const CDB_SGATE_IO* pin = g->cast_to_io())
-      names.push_back("P" + std::to_string(int(pin->get_io_type())) + " " + g->get_string_hpath());
-    else if (const CDB_SGATE_BOUNDARY* boundary = g->cast_to_boundary())
-      names.push_back("B" + std::to_string(int(boundary->get_direction())) + " " + g->get_string_hpath());
-  }
-  std::sort(names.begin(), names.end());
-  SSC_NETLIST_DATA ports;
-  ports.nodes.resize(names.size());
-  for (size_t k = 0; k < names.size(); ++k) SSC_NETLIST_DATA::set_name(ports.nodes[k], std::move(names[k]));
-  return ssc_sdc_netlist_digest(ports);
-}
-
 std::string SSC_NETLIST_DATA::gate_path_of(const std::string& node_name) {
   const size_t slash = node_name.rfind('/');
   return slash == std::string::npos ? node_name : node_name.substr(0, slash);
@@ -312,13 +291,6 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
   by_name.clear();
   names_indexed = false;
   cut_arcs = 0;
-  stamp = SSC_NETLIST_STAMP{};
-  stamp.known = true;
-  stamp.interfaces.reserve(netlists.size());
-  for (CDB_SGATE_NETLIST* nl : netlists) {
-    PLAT_CHECK(nl != nullptr, "SSC");
-    stamp.interfaces.push_back(ssc_netlist_interface(nl));
-  }
   // Pass 1: node ids. first_node is indexed by gate debug number - lo.
   unsigned lo = ~0u, hi = 0;
   size_t gates = 0;

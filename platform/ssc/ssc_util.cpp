@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
@@ -70,6 +71,40 @@ std::string tdb_file(const std::string* partition_name) {
     else part += c;
   }
   return gen_get_db_dir_path() + "/tdb_" + part + ".tdb";
+}
+
+// A gate netlist's interface as a digest: its pins (from the netlist's pin
+// lists) and boundaries as lines of kind, direction and hierarchical path,
+// sorted (the lists' order is not the partition's) and joined, digested as
+// the name of a netlist's one node. Only those gates' paths are made.
+kavu_platform::SSC_NETLIST_DIGEST interface_of(CDB_SGATE_NETLIST* netlist) {
+  std::vector<std::string> lines;
+  size_t bytes = 0;
+  auto add = [&](char kind, int direction, CDB_SGATE_NODE* g) {
+    char head[16];
+    head[0] = kind;
+    char* end = std::to_chars(head + 1, head + sizeof head - 1, direction).ptr;
+    *end++ = ' ';
+    std::string& line = lines.emplace_back(head, end);
+    line.append(g->get_string_hpath()).push_back('\n');
+    bytes += line.size();
+  };
+  for (const auto* pins : {&netlist->get_input_pins(), &netlist->get_output_pins(), &netlist->get_bidir_pins()})
+    for (CDB_SGATE_IO* pin : *pins)
+      if (pin) add('P', int(pin->get_io_type()), pin);
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* g = *it;
+    if (g && g->get_sgate_type() == CDB_SGATE_BOUNDARY_ENUM)
+      if (const CDB_SGATE_BOUNDARY* boundary = g->cast_to_boundary()) add('B', int(boundary->get_direction()), g);
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string joined;
+  joined.reserve(bytes);
+  for (const std::string& line : lines) joined.append(line);
+  SSC_NETLIST_DATA ports;
+  ports.nodes.resize(1);
+  SSC_NETLIST_DATA::set_name(ports.nodes[0], std::move(joined));
+  return kavu_platform::ssc_sdc_netlist_digest(ports);
 }
 
 // The stored netlists whose last write failed and whose name could not be
@@ -210,6 +245,17 @@ bool write_stored_netlist(const std::string* partition_name, kavu_platform::SSC_
 
 }  // namespace
 
+kavu_platform::SSC_NETLIST_STAMP kavu_platform::ssc_netlist_stamp(const std::vector<CDB_SGATE_NETLIST*>& netlists) {
+  SSC_NETLIST_STAMP stamp;
+  stamp.known = true;
+  stamp.interfaces.reserve(netlists.size());
+  for (CDB_SGATE_NETLIST* nl : netlists) {
+    PLAT_CHECK(nl != nullptr, "SSC");
+    stamp.interfaces.push_back(interface_of(nl));
+  }
+  return stamp;
+}
+
 // ---------------------------------------------------------------- TDB_NETLIST
 
 TDB_NETLIST::TDB_NETLIST() : m_data(new SSC_NETLIST_DATA) {}
@@ -266,6 +312,7 @@ bool SSC_UTIL::initialize_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_NETL
   try {
     nl = std::make_unique<TDB_NETLIST>();
     nl->m_data->build(netlists, kavu_platform::ssc_make_delays(facade, model));
+    nl->m_data->stamp = kavu_platform::ssc_netlist_stamp(netlists);
   } catch (const std::bad_alloc&) {
     nl.reset();
     post_out_of_memory([&] { return std::string("Timing analysis: not enough memory to build the timing netlist"); });
@@ -309,8 +356,8 @@ bool SSC_UTIL::build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MOD
     // is no stored netlist for this one.
     const kavu_platform::SSC_NETLIST_STAMP& loaded = m_netlist->m_data->stamp;
     if (loaded.known && !loaded.interfaces.empty() &&
-        std::find(loaded.interfaces.begin(), loaded.interfaces.end(), own.stamp.interfaces.front()) ==
-            loaded.interfaces.end()) {
+        std::find(loaded.interfaces.begin(), loaded.interfaces.end(),
+                  kavu_platform::ssc_netlist_stamp({netlist}).interfaces.front()) == loaded.interfaces.end()) {
       msg_local_debug("SSC", 2, "The stored timing netlist was not built from this partition (its pins and "
                                 "boundaries differ): not stitched");
       return false;
