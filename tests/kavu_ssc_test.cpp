@@ -453,12 +453,17 @@ TEST_F(KavuSsc, FlattenedNetlistIsWrittenAndReadBackPerPartition) {
   // be (an append-only directory), remembered; written again, the generic
   // netlist is read, not the partition's of the last compile, even where
   // that one cannot be removed. (Stitched netlists are not stored here, so
-  // the stitch itself writes nothing.)
+  // the stitch itself writes nothing.) A later process, which remembers
+  // nothing, reads no netlist of the first compile either: not where the
+  // directory kept it (a read-only mount too), nor where a directory
+  // nobody may write but not list (0333) kept the partition's after the
+  // generic one was written; a failed write drops the partition's netlist
+  // where it can.
   map.clear();
   const std::string db = gen_get_db_dir_path();
   const bool root = ::geteuid() == 0;
   std::vector<std::string> not_run;
-  enum STATE { PLAIN, BAD_NAME, LINKED, IMMUTABLE, NO_INODE, READ_ONLY, APPEND_ONLY };
+  enum STATE { PLAIN, BAD_NAME, LINKED, IMMUTABLE, NO_INODE, READ_ONLY, APPEND_ONLY, RO_MOUNT, NO_LIST };
   struct ROW {
     const char* what;
     STATE state;
@@ -475,6 +480,8 @@ TEST_F(KavuSsc, FlattenedNetlistIsWrittenAndReadBackPerPartition) {
       {"0555 directory", READ_ONLY, false, true},
       {"0555 directory, nobody", READ_ONLY, true, false},
       {"append-only directory", APPEND_ONLY, false, false},
+      {"read-only mount", RO_MOUNT, false, false},
+      {"0333 directory, nobody", NO_LIST, true, true},
   };
   auto set_flags = [&](int flags) {
     const int fd = ::open(db.c_str(), O_RDONLY | O_DIRECTORY);
@@ -500,7 +507,8 @@ TEST_F(KavuSsc, FlattenedNetlistIsWrittenAndReadBackPerPartition) {
   }
   for (const ROW& r : rows) {
     SCOPED_TRACE(r.what);
-    if ((r.nobody || r.state == IMMUTABLE || r.state == NO_INODE || r.state == APPEND_ONLY) && !root) {
+    if ((r.nobody || r.state == IMMUTABLE || r.state == NO_INODE || r.state == APPEND_ONLY || r.state == RO_MOUNT) &&
+        !root) {
       not_run.push_back(std::string(r.what) + ": needs root");
       continue;
     }
@@ -536,13 +544,20 @@ TEST_F(KavuSsc, FlattenedNetlistIsWrittenAndReadBackPerPartition) {
       std::filesystem::permissions(db, std::filesystem::perms(0555));
     } else if (r.state == IMMUTABLE || r.state == APPEND_ONLY) {
       ready = set_flags(r.state == IMMUTABLE ? FS_IMMUTABLE_FL : FS_APPEND_FL);
+    } else if (r.state == RO_MOUNT) {
+      ready = ::mount(db.c_str(), db.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+              ::mount(nullptr, db.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    } else if (r.state == NO_LIST) {
+      for (const auto& entry : std::filesystem::directory_iterator(db))
+        ready = ready && ::chown(entry.path().c_str(), 65534, 65534) == 0;
+      std::filesystem::permissions(db, std::filesystem::perms(0333));
     }
     if (!ready) {
       not_run.push_back(std::string(r.what) + ": the directory state could not be made");
       continue;
     }
     // Compile 2, of another design, as root or as nobody: "written analysed
-    // generic", each 0 or 1.
+    // generic", then "analysed generic" of a later process, each 0 or 1.
     auto compile = [&](bool bad_name) {
       CFG_SCOPE no_partition_files{{"kavu_ssc_write_netlist_per_partition", "off"}};
       kavu_ssc_reset_state();
@@ -555,8 +570,15 @@ TEST_F(KavuSsc, FlattenedNetlistIsWrittenAndReadBackPerPartition) {
       SSC_ITERM_TIMING_INFO_MAP next_map;
       const bool analysed = analyze(&next, &next_map);
       const bool generic = next_cap.contains("Trying the generic one");
+      ssc_test_reset();
+      kavu_ssc_reset_state();
+      DEBUG_CAPTURE later_cap("KAVU");
+      next_map.clear();
+      const bool later = analyze(&next, &next_map);
+      const bool later_generic = later_cap.contains("Trying the generic one");
       m_hierarchy.set_netlist(&nl);
-      return std::string(written ? "1" : "0") + (analysed ? "1" : "0") + (generic ? "1" : "0");
+      return std::string(written ? "1" : "0") + (analysed ? "1" : "0") + (generic ? "1" : "0") + (later ? "1" : "0") +
+             (later_generic ? "1" : "0");
     };
     const bool bad_name = r.state == BAD_NAME || r.state == LINKED || r.state == APPEND_ONLY;
     std::string told;
@@ -586,7 +608,10 @@ TEST_F(KavuSsc, FlattenedNetlistIsWrittenAndReadBackPerPartition) {
       continue;
     }
     // Written, it is analysed from the generic netlist; else not at all.
-    EXPECT_EQ(told, r.written ? "111" : "000");
+    EXPECT_EQ(told, r.written ? "11111" : "00000");
+    if (r.state == BAD_NAME || r.state == LINKED) {
+      EXPECT_FALSE(std::filesystem::exists(db + "/tdb_top.tdb"));
+    }
     if (r.state == LINKED) {
       EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(db + "/tdb_generic.tdb")));
       EXPECT_TRUE(std::filesystem::exists("x_target.tdb"));
@@ -595,7 +620,7 @@ TEST_F(KavuSsc, FlattenedNetlistIsWrittenAndReadBackPerPartition) {
       // Remembered, not removed; written again (in place), it is read, and
       // the partition's netlist of the first compile, still there, is not.
       EXPECT_TRUE(std::filesystem::exists(db + "/tdb_generic.tdb"));
-      EXPECT_EQ(compile(false), "111");
+      EXPECT_EQ(compile(false), "11111");
       EXPECT_TRUE(std::filesystem::exists(db + "/tdb_top.tdb"));
     }
   }

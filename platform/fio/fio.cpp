@@ -10,7 +10,6 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -253,31 +252,36 @@ int fio_write_all(int fd, std::string_view text, uint64_t* at = nullptr) {
 
 // Takes the room for `total` bytes of the regular file open on `fd` (of
 // state `st`) where the file system reserves nothing (ext2, ramfs: no
-// fallocate), by writing it, without changing a byte of the text: each
-// block of the current text that reads a zero byte first (it may be a hole)
-// gets that zero byte written again, and the length past the current end is
-// written with zeros. 0 or the system's error (the caller cuts the file back).
+// fallocate), by writing it, without changing a byte of the text: each hole
+// of the current text is written with the zeros it reads as, and the length
+// past the current end is written with zeros. Holes are found with
+// SEEK_HOLE and SEEK_DATA, which need no read permission (a file the caller
+// may only write hides nothing); a system that cannot tell them has the
+// write refused before the file changes. 0 or the system's error (the
+// caller cuts the file back).
 int fio_reserve_by_writing(int fd, const struct stat& st, uint64_t total) {
   const uint64_t size = uint64_t(st.st_size);
-  struct statvfs fs;
-  const uint64_t block = ::fstatvfs(fd, &fs) == 0 && fs.f_frsize > 0 ? uint64_t(fs.f_frsize) : 512;
   static const char zeros[64 << 10] = {};
-  for (uint64_t at = 0; at < std::min(size, total); at += block) {
-    char c = 1;
-    ssize_t n;
-    while ((n = ::pread(fd, &c, 1, off_t(at))) < 0 && errno == EINTR) {
+  auto fill = [fd](uint64_t at, uint64_t end) {
+    while (at < end) {
+      const size_t n = size_t(std::min<uint64_t>(end - at, sizeof zeros));
+      if (const int error = fio_write_all(fd, std::string_view(zeros, n), &at)) return error;
     }
-    if (n < 0 && errno == EBADF) break;  // a file the caller may only write: its holes are not found
-    if (n < 0) return errno;
-    if (n == 1 && c != 0) continue;
-    uint64_t put = at;
-    if (const int error = fio_write_all(fd, std::string_view(zeros, 1), &put)) return error;
+    return 0;
+  };
+  const uint64_t text_end = std::min(size, total);
+  for (uint64_t at = 0; at < text_end;) {
+    const off_t hole = ::lseek(fd, off_t(at), SEEK_HOLE);
+    if (hole < 0) return errno == EINVAL ? EOPNOTSUPP : errno;
+    if (uint64_t(hole) >= text_end) break;
+    // The hole runs to the next data, or to the end where none follows.
+    const off_t data = ::lseek(fd, hole, SEEK_DATA);
+    if (data < 0 && errno != ENXIO) return errno;
+    const uint64_t end = data < 0 ? text_end : std::min(uint64_t(data), text_end);
+    if (const int error = fill(uint64_t(hole), end)) return error;
+    at = end;
   }
-  for (uint64_t at = size; at < total;) {
-    const size_t n = size_t(std::min<uint64_t>(total - at, sizeof zeros));
-    if (const int error = fio_write_all(fd, std::string_view(zeros, n), &at)) return error;
-  }
-  return 0;
+  return fill(size, total);
 }
 
 // Writes the parts as the whole of the regular file open on `fd`, in place,
@@ -320,9 +324,9 @@ int fio_write_in_place(int fd, const std::string_view* parts, size_t count) {
   return 0;
 }
 
-// Opens an existing file to be written in place, not cut: for reading too
-// where the caller may (a reservation by writing looks for holes), else for
-// writing alone. -1 with errno.
+// Opens an existing file to be written in place, not cut: for reading and
+// writing where the caller may, else for writing alone (a file the caller
+// may only write is written as any other). -1 with errno.
 int fio_open_existing_for_writing(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   return fd >= 0 || errno != EACCES ? fd : ::open(path.c_str(), O_WRONLY | O_CLOEXEC);

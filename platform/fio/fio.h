@@ -112,7 +112,8 @@ class FIO_FILE_SYSTEM {
   // EXDEV): the whole text is in hand first, its length is checked against
   // the file-size limit and its room reserved (fallocate; on a file system
   // without it, ext2 or ramfs, by writing zeros past the current end and
-  // into what may be holes, the text unchanged), and only then is the file
+  // into the current text's holes, which SEEK_HOLE and SEEK_DATA find
+  // without reading, the text unchanged), and only then is the file
   // overwritten and cut to the length, so a failed write leaves it as it
   // was there too (a reservation that fails cuts the file back to its
   // length: "No space left on device"; only a device failing after the

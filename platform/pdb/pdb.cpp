@@ -105,6 +105,12 @@ std::string PDB_INVALID_PATH::reason_of(int error_code) {
   return error_code ? std::string(": ") + std::strerror(error_code) : std::string();
 }
 
+std::string PDB_INVALID_PATH::write_reason_of(int error_code, const std::string& problem) {
+  static const std::string kPrefix = "cannot write the file: ";
+  if (problem.rfind(kPrefix, 0) == 0 && problem.size() > kPrefix.size()) return ": " + problem.substr(kPrefix.size());
+  return reason_of(error_code);
+}
+
 std::string PDB_INVALID_PATH::printable_path(const std::string& path) {
   return kavu_platform::msg_printable_text(path, kavu_platform::MSG_MAX_PATH_BYTES);
 }
@@ -515,7 +521,7 @@ void PDB_ARCHIVE::stage() {
     if (file->failure() == 0) (void)file->commit(&problem);
     t_last_write_error = file->failure() ? file->failure() : EIO;
     m_open = false;
-    throw PDB_INVALID_PATH(m_path, t_last_write_error);
+    throw PDB_INVALID_PATH(m_path, t_last_write_error, problem);
   }
   m_file = std::move(file);
   m_staged = true;
@@ -535,7 +541,7 @@ void PDB_ARCHIVE::close() {
   std::string problem;
   if (!file->commit(&problem)) {
     t_last_write_error = file->failure() ? file->failure() : EIO;
-    throw PDB_INVALID_PATH(m_path, t_last_write_error);
+    throw PDB_INVALID_PATH(m_path, t_last_write_error, problem);
   }
 }
 

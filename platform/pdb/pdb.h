@@ -92,8 +92,17 @@ class PDB_INVALID_PATH : public PDB_DATABASE_EXCEPTION {
   explicit PDB_INVALID_PATH(const std::string& path, int error_code = 0)
       : PDB_DATABASE_EXCEPTION("invalid path: " + printable_path(path) + reason_of(error_code), error_code),
         m_path(path) {}
+  // A failed write: `problem` is the file writer's (FIO_FILE_REPLACEMENT),
+  // whose reason follows the path as the other writers give it ("the path
+  // holds a NUL byte", "all 100 names of a temporary file beside it are
+  // taken", the system's reason).
+  PDB_INVALID_PATH(const std::string& path, int error_code, const std::string& problem)
+      : PDB_DATABASE_EXCEPTION("invalid path: " + printable_path(path) + write_reason_of(error_code, problem),
+                               error_code),
+        m_path(path) {}
   const std::string& get_path() const { return m_path; }
   static std::string reason_of(int error_code);
+  static std::string write_reason_of(int error_code, const std::string& problem);
   // The path as a message shows it: bytes outside printable ASCII as "\xHH"
   // (msg_printable_text), so a terminal escape in a file name stays text.
   static std::string printable_path(const std::string& path);

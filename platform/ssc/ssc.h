@@ -215,12 +215,16 @@ class SSC_UTIL {
   bool initialize_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_NETLIST*>& netlists,
                           SSC_DELAY_MODEL model);
   // Loads "tdb_<partition>.tdb" (null: "tdb_generic.tdb") from the project
-  // database directory.
+  // database directory; false, as for no file, where the file cannot be
+  // shown to be the current compile's (its stamp: docs/platform.md,
+  // "Timing-netlist file").
   bool read_tdb_from_pdb(std::string* partition_name);
   // Builds the gate netlist's timing netlist and stitches it into the
   // loaded one: its nodes replace loaded nodes of the same name, arcs of the
   // loaded nodes follow. With per_partition the result is also stored as
-  // the partition's netlist. Needs a loaded netlist.
+  // the partition's netlist. Needs a loaded netlist; false (nothing
+  // changed) where the loaded netlist was not built from a partition with
+  // this gate netlist's pins and boundaries.
   bool build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MODEL model, bool is_top,
                                SSC_OTERM_PAIR_VECTOR* duplicate_oterms, bool per_partition,
                                bool loaded_generic, std::string* partition_name);
@@ -321,7 +325,8 @@ class TDB_MANAGER {
  public:
   static TDB_MANAGER* get();
   TDB_NETLIST* get_tdb_netlist() const;
-  // Whether "tdb_<name>.tdb" (null: the generic one) is stored.
+  // Whether "tdb_<name>.tdb" (null: the generic one) is stored, as
+  // read_tdb_from_pdb would take it (from the file's stamp alone).
   bool sgate_sta_netlist_on_disk(std::string* partition_name) const;
 };
 

@@ -43,6 +43,32 @@ SSC_DELAYS ssc_make_delays(CMP_FACADE* facade, SSC_DELAY_MODEL model);
 // The delay of a gate's arcs into output `out` (may be null) under `d`.
 int ssc_gate_delay(const CDB_SGATE_NODE* gate, const CDB_SGATE_OTERM* out, const SSC_DELAYS& d);
 
+// A 128-bit digest (ssc_sdc_netlist_digest).
+struct SSC_NETLIST_DIGEST {
+  uint64_t lo = 0, hi = 0;
+  bool operator==(const SSC_NETLIST_DIGEST&) const = default;
+};
+
+// What a timing netlist was made from, carried by its stored file so that a
+// read can tell a file another compile left: whether it descends from a
+// stored generic netlist, and that netlist's digest (ssc_sdc_netlist_digest
+// of the generic netlist as stored; a partition's netlist stitched into it
+// carries it on), and the interfaces of the gate netlists the generic one
+// was built from (ssc_netlist_stamp: each one's pins and boundaries,
+// their directions and hierarchical names, which synthesis keeps), one of
+// which the gate netlist stitched in must have. A file of version 1
+// carries none (known false).
+struct SSC_NETLIST_STAMP {
+  bool known = false;
+  bool from_generic = false;
+  SSC_NETLIST_DIGEST generic;
+  std::vector<SSC_NETLIST_DIGEST> interfaces;
+};
+
+// The stamp of a netlist built from `netlists`: made from gate netlists
+// alone (no stored generic netlist), with their interfaces.
+SSC_NETLIST_STAMP ssc_netlist_stamp(const std::vector<CDB_SGATE_NETLIST*>& netlists);
+
 struct SSC_NETLIST_DATA {
   std::vector<TDB_NODE> nodes;
   std::vector<TDB_ARC> arcs;
@@ -52,6 +78,10 @@ struct SSC_NETLIST_DATA {
   // path runs through them, and the analysis gives each the entry of an
   // unreached terminal. Empty once string-based or loaded.
   std::vector<CDB_SGATE_ITERM*> iterms_without_arcs;
+  // What it was made from (ssc_netlist_stamp, set by the engine after a
+  // build; a read gives the file's); written into the file. build() leaves
+  // it as it was.
+  SSC_NETLIST_STAMP stamp;
 
   // The gate path part of a node's name (before the last '/').
   static std::string gate_path_of(const std::string& node_name);
@@ -75,6 +105,10 @@ struct SSC_NETLIST_DATA {
                  uint64_t max_bytes = SSC_MAX_TDB_FILE_BYTES);
   // The text form itself (what read_file reads once the file is in memory).
   bool read_text(std::string_view text, std::string* problem);
+  // The stamp's generic part from the head of a stored file alone (the
+  // whole file is not read): false for a file that cannot be read or
+  // carries no stamp (version 1), or whose head is malformed.
+  static bool read_file_origin(const std::string& path, bool* from_generic, SSC_NETLIST_DIGEST* generic);
   // Node id by name (first of equal names); -1 when absent.
   int find(const std::string& name) const;
   void index_names() const;
@@ -221,10 +255,6 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
 // for a collision, near 2^-128), so a read may be kept and given again while
 // the text and the digest stay equal. 16 bytes whatever the netlist's size;
 // O(nodes + arcs + name bytes) to make, without allocating.
-struct SSC_NETLIST_DIGEST {
-  uint64_t lo = 0, hi = 0;
-  bool operator==(const SSC_NETLIST_DIGEST&) const = default;
-};
 SSC_NETLIST_DIGEST ssc_sdc_netlist_digest(const SSC_NETLIST_DATA& data);
 // Default clocks: every traced register clock source, period `period`.
 void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINTS* out);

@@ -7,6 +7,7 @@
 // terminal's node is found from its gate's first node and its slot without
 // a hash lookup. Cost O(gates + terminals).
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -550,9 +551,36 @@ class TDB_FILE_WRITER {
   std::string m_buf;
 };
 
+// A digest as 32 hexadecimal digits, high half first.
+std::string digest_text(const SSC_NETLIST_DIGEST& d) {
+  char text[33];
+  std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(d.hi),
+                static_cast<unsigned long long>(d.lo));
+  return text;
+}
+
+// Reads 32 hexadecimal digits as written by digest_text.
+bool digest_of_text(std::string_view text, SSC_NETLIST_DIGEST* d) {
+  if (text.size() != 32) return false;
+  auto half = [](std::string_view h, uint64_t* v) {
+    for (char c : h)
+      if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    return std::from_chars(h.data(), h.data() + h.size(), *v, 16).ec == std::errc();
+  };
+  return half(text.substr(0, 16), &d->hi) && half(text.substr(16), &d->lo);
+}
+
 // The whole text into `out`, the last buffer included; false as end_line.
+// The header is followed by the stamp: "S <generic digest, or -> <count>
+// <the interfaces' digests one after the other, or ->".
 bool write_tdb_text(const SSC_NETLIST_DATA& data, TDB_FILE_WRITER& out) {
-  bool ok = (out << "TDB 1 " << uint64_t(data.nodes.size()) << " " << uint64_t(data.arcs.size())).end_line();
+  bool ok = (out << "TDB 2 " << uint64_t(data.nodes.size()) << " " << uint64_t(data.arcs.size())).end_line();
+  const SSC_NETLIST_STAMP& stamp = data.stamp;
+  const std::string generic = stamp.from_generic ? digest_text(stamp.generic) : std::string("-");
+  out << "S " << std::string_view(generic) << " " << uint64_t(stamp.interfaces.size()) << " ";
+  for (const SSC_NETLIST_DIGEST& d : stamp.interfaces) out << std::string_view(digest_text(d));
+  if (stamp.interfaces.empty()) out << "-";
+  ok = ok && out.end_line();
   for (size_t i = 0; ok && i < data.nodes.size(); ++i) {
     const TDB_NODE& n = data.nodes[i];
     ok = (out << "N " << int(n.get_kind()) << " " << n.get_clock_source() << " "
@@ -660,6 +688,24 @@ class TDB_FILE_CURSOR {
   size_t m_record = 0;
 };
 
+// The stamp record of a file of version 2 (see write_tdb_text).
+bool read_stamp_record(TDB_FILE_CURSOR& in, SSC_NETLIST_STAMP* stamp) {
+  uint64_t count = 0;
+  if (in.word() != "S") return false;
+  const std::string_view origin = in.word();
+  stamp->known = true;
+  stamp->from_generic = origin != "-";
+  if (stamp->from_generic && !digest_of_text(origin, &stamp->generic)) return false;
+  if (!in.number(&count)) return false;
+  const std::string_view digests = in.word();
+  if (count == 0) return digests == "-";
+  if (digests.size() / 32 != count || digests.size() % 32 != 0) return false;
+  stamp->interfaces.resize(size_t(count));
+  for (size_t k = 0; k < count; ++k)
+    if (!digest_of_text(digests.substr(32 * k, 32), &stamp->interfaces[k])) return false;
+  return true;
+}
+
 }  // namespace
 
 bool SSC_NETLIST_DATA::read_file(const std::string& path, std::string* problem, uint64_t max_bytes) {
@@ -687,8 +733,17 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
   };
   uint32_t version = 0;
   uint64_t nn = 0, na = 0;
-  if (in.word() != "TDB" || !in.number(&version) || version != 1 || !in.number(&nn) || !in.number(&na))
-    return refuse("not a timing-netlist file of version 1 (\"TDB 1 <nodes> <arcs>\" expected)");
+  if (in.word() != "TDB" || !in.number(&version) || (version != 1 && version != 2) || !in.number(&nn) ||
+      !in.number(&na))
+    return refuse("not a timing-netlist file of version 1 or 2 (\"TDB 2 <nodes> <arcs>\" expected)");
+  // Version 2 stamps the file with what it was made from (a file of
+  // version 1 tells nothing: its stamp is not known).
+  SSC_NETLIST_STAMP read_stamp;
+  if (version == 2) {
+    in.begin_record();
+    if (!read_stamp_record(in, &read_stamp))
+      return refuse("malformed stamp (\"S <generic digest or -> <count> <digests or ->\" expected)");
+  }
   // The header's counts are checked against the bytes that follow before
   // anything is sized by them: a node line takes at least 9 bytes
   // ("N k c i n"), an arc line at least 7 ("A s d k"). Node ids are 32 bits.
@@ -741,9 +796,28 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
   nodes.swap(rn);
   arcs.swap(ra);
   iterms_without_arcs.clear();
+  stamp = std::move(read_stamp);
   names_indexed = false;
   cut_arcs = 0;
   return true;
+}
+
+bool SSC_NETLIST_DATA::read_file_origin(const std::string& path, bool* from_generic, SSC_NETLIST_DIGEST* generic) {
+  // The header and the stamp's generic digest fit in the first bytes.
+  FILE* f = nullptr;
+  uint64_t size = 0;
+  if (FIO_FILE_SYSTEM::open_regular_file(path, SSC_MAX_TDB_FILE_BYTES, &f, &size) != FIO_FILE_SYSTEM::FIO_OPENED)
+    return false;
+  char head[160];
+  const size_t got = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  TDB_FILE_CURSOR in(std::string_view(head, got));
+  uint64_t count = 0;
+  if (in.word() != "TDB" || in.word() != "2" || !in.number(&count) || !in.number(&count) || in.word() != "S")
+    return false;
+  const std::string_view origin = in.word();
+  *from_generic = origin != "-";
+  return !*from_generic || digest_of_text(origin, generic);
 }
 
 std::vector<char> ssc_reaches_loop(const SSC_NETLIST_DATA& data, const std::vector<char>* feeds) {

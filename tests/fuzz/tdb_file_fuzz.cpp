@@ -1,6 +1,6 @@
 // libFuzzer target: the timing-netlist file on arbitrary text. A read either
 // fails or gives a netlist that orders, analyses under default clocks,
-// writes and reads back with the same nodes and arcs. Counts the file
+// writes and reads back with the same nodes, arcs and stamp. Counts the file
 // cannot hold are refused before anything is sized by them, so memory
 // stays within the fuzzer's limit. Nothing crashes or trips a sanitizer.
 #include <cstddef>
@@ -31,6 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!back.read_file(file)) fuzz_support::broken("a written netlist does not read back");
     if (back.nodes.size() != d.nodes.size() || back.arcs.size() != d.arcs.size())
       fuzz_support::broken("a netlist read back differs");
+    if (back.stamp.from_generic != d.stamp.from_generic || !(back.stamp.generic == d.stamp.generic) ||
+        back.stamp.interfaces != d.stamp.interfaces)
+      fuzz_support::broken("a netlist's stamp read back differs");
   }
   std::remove(file.c_str());
   return 0;

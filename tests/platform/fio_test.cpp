@@ -196,9 +196,9 @@ struct MOUNTED {
 // refused), a device is written in place with its errors told, a file the
 // writer may not write is refused, a writable file in a directory the writer
 // may not write (or a sticky one it does not own, or an append-only one),
-// one of two hard links, another user's file (owner kept), a file
-// bind-mounted at the path and one with an ACL and user attributes are
-// written in place; a name too long for the temporary's suffix gets a
+// one of two hard links (one the writer may only write too), another
+// user's file (owner kept), a file bind-mounted at the path and one with an
+// ACL and user attributes are written in place; a name too long for the temporary's suffix gets a
 // temporary of a shorter name; a group is kept. Each target is first written
 // with a text past a 10 KiB file-size limit (its `big` problem): that write
 // fails and leaves it as it was (a new file: none), in place too (each was
@@ -240,6 +240,8 @@ TEST(FioFileSystem, ReplaceFileWritesWholeBesideTheTarget) {
   make("open/theirs", "old\n", 0666, 0);
   std::ofstream("h1") << "old\n";
   fs::create_hard_link("h1", "h2");
+  make("wo1", "old\n", 0222, 0);  // write-only, two names
+  fs::create_hard_link("wo1", "wo2");
   const std::string long_name(250, 'n'), long_new(250, 'm');
   std::ofstream(long_name) << "old\n";
   fs::create_symlink("dl_target", "dl");
@@ -308,6 +310,7 @@ TEST(FioFileSystem, ReplaceFileWritesWholeBesideTheTarget) {
       {"open/mine", "open/mine", "", true},
       {"open/theirs", "open/theirs", "", true, efbig, false, root},
       {"h1", "h2", ""},
+      {"wo1", "wo2", "", true},
       {long_name, long_name.c_str(), ""},
       {long_new, long_new.c_str(), ""},
       {"dl", "dl_target", ""},
@@ -441,11 +444,18 @@ TEST(FioFileSystem, ReplaceFileWritesWholeBesideTheTarget) {
 // more than is free (its blocks fit, its indirect block does not) is
 // refused and leaves the file as it was (it was cut part-way), one that
 // fits is written whole; on ramfs, which tells no free room, both are
-// written (they were refused for want of room).
+// written (they were refused for want of room). Sparse files of two names
+// that their writer may only write are written by nobody and by root: the
+// room for the holes of their text is taken first as well.
 TEST(FioFileSystem, WritesInPlaceReserveTheirRoom) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting a file system needs root";
   MOUNTED mounted;
   std::vector<std::string> not_run;
+  std::vector<std::pair<std::filesystem::path, std::filesystem::perms>> opened;
+  for (const std::filesystem::path& d : {std::filesystem::current_path().parent_path(), std::filesystem::current_path()}) {
+    opened.emplace_back(d, std::filesystem::status(d).permissions());
+    std::filesystem::permissions(d, std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  }
   for (const std::string type : {"ext2", "ramfs"}) {
     SCOPED_TRACE(type);
     if (const std::string why = mounted.mount_at(type, type); !why.empty()) {
@@ -455,6 +465,20 @@ TEST(FioFileSystem, WritesInPlaceReserveTheirRoom) {
     std::ofstream(type + "/h1") << "old\n";
     std::filesystem::create_hard_link(type + "/h1", type + "/h2");
     std::filesystem::create_symlink("dl_target", type + "/dl");
+    // Sparse files of two names whose blocks alternate data and hole, owned
+    // by nobody and writable only ("few" has 8 holes, "many" 100), and
+    // root's "mine" (100).
+    for (const auto& [name, blocks] : {std::pair<std::string, int>{"few", 16}, {"many", 200}, {"mine", 200}}) {
+      const std::string path = type + "/" + name;
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0200);
+      for (int b = 0; fd >= 0 && b < blocks; b += 2) ASSERT_EQ(::pwrite(fd, "d", 1, off_t(b) << 10), 1);
+      ASSERT_EQ(::ftruncate(fd, off_t(blocks) << 10), 0);
+      ::close(fd);
+      if (name != "mine") {
+        ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+      }
+      std::filesystem::create_hard_link(path, path + "_2");
+    }
     uint64_t free = uint64_t(1) << 20;
     if (type == "ext2") {
       // Filled, then 40 KiB given back.
@@ -471,26 +495,49 @@ TEST(FioFileSystem, WritesInPlaceReserveTheirRoom) {
       ASSERT_EQ(::stat((type + "/h1").c_str(), &st), 0);
       free += uint64_t(st.st_blocks) * 512;  // the blocks h1 holds
     }
-    const std::string fits(free / 4, 'f'), too_big(free, 'b');
+    const std::string fits(free / 4, 'f'), too_big(free, 'b'), few(16 << 10, 'n'), many(200 << 10, 'n');
+    // The sparse files are written by nobody and by root: their holes need
+    // room, 8 KiB fits and 100 KiB does not (the text went into the holes
+    // and was cut part-way where the writer could not read them, or where
+    // every other block was looked at).
     struct ROW {
       std::string path, read_back;
       const std::string& text;
       bool written;
+      bool nobody = false;
+      bool give_back = false;  // 20 KiB more room first (a refused reservation keeps what it took)
     } const rows[] = {
         {type + "/h1", type + "/h2", too_big, type == "ramfs"},
         {type + "/h1", type + "/h2", fits, true},
         {type + "/dl", type + "/dl_target", fits, true},
+        {type + "/few", type + "/few_2", few, true, true},
+        {type + "/many", type + "/many_2", many, type == "ramfs", true},
+        {type + "/mine", type + "/mine_2", many, type == "ramfs", false, true},
     };
     for (const ROW& r : rows) {
-      SCOPED_TRACE(r.path + " " + std::to_string(r.text.size()));
+      SCOPED_TRACE(r.path + " " + std::to_string(r.text.size()) + (r.nobody ? " nobody" : ""));
+      if (r.give_back && type == "ext2") {
+        const std::string filler = type + "/filler";
+        ASSERT_EQ(::truncate(filler.c_str(), off_t(std::filesystem::file_size(filler)) - (20 << 10)), 0);
+      }
       const std::string before = text_or_none(r.read_back);
       std::string why;
-      EXPECT_EQ(FIO_FILE_SYSTEM::replace_file(r.path, {r.text}, &why) ? "written" : why,
-                r.written ? "written" : "cannot write the file: No space left on device");
+      auto write = [&r] {
+        std::string problem;
+        return FIO_FILE_SYSTEM::replace_file(r.path, {r.text}, &problem) ? std::string("written") : problem;
+      };
+      if (!r.nobody) {
+        why = write();
+      } else if (!as_nobody(write, &why)) {
+        not_run.push_back(why);
+        continue;
+      }
+      EXPECT_EQ(why, r.written ? "written" : "cannot write the file: No space left on device");
       const std::string now = text_or_none(r.read_back);
       EXPECT_TRUE(now == (r.written ? r.text : before)) << now.size() << " bytes, " << now.substr(0, 12);
     }
   }
+  for (const auto& [d, perms] : opened) std::filesystem::permissions(d, perms);
   if (!not_run.empty()) GTEST_SKIP() << "rows did not run: " << not_run.front();
 }
 

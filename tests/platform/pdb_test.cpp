@@ -208,6 +208,25 @@ TEST(PdbArchive, ArchivesAreWrittenAsEveryFileIs) {
   }
   std::ifstream victim("victim.txt");
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(victim)), std::istreambuf_iterator<char>()), "victim\n");
+  // A write refused for the writer's own reason names it, as the other
+  // writers do (it said "File exists" and "Invalid argument").
+  for (int k = 0; k < 100; ++k)
+    fs::create_symlink("victim.txt", fs::absolute("taken.cdb").string() + ".tmp" + std::to_string(::getpid()) + "_" +
+                                         std::to_string(k));
+  for (const std::string& name : {std::string("taken"), std::string("nul\0x", 5)}) {
+    try {
+      PDB_ARCHIVE archive(name, PDB_ARCHIVE::PDB_WRITE);
+      archive.put_record("r", "x", {1});
+      archive.close();
+      ADD_FAILURE() << "written";
+    } catch (const PDB_INVALID_PATH& e) {
+      const std::string what = e.what();
+      EXPECT_NE(what.find(name == "taken" ? ": all 100 names of a temporary file beside it are taken"
+                                          : ": the path holds a NUL byte"),
+                std::string::npos)
+          << what;
+    }
+  }
 }
 
 // Many records: each is found by its name and extension together.

@@ -68,7 +68,8 @@ struct TDB_TEXT {
 // A pipeline's timing netlist stored, then read back with one field damaged:
 // a clock or arc source naming the node count or beyond, node and arc counts
 // off by one either way, an arc count of a node past its arcs, a kind out of
-// range. Each is refused, and the engine holds no netlist afterwards.
+// range, a malformed stamp. Each is refused, and the engine holds no netlist
+// afterwards.
 TEST(SscNetlistFile, DamagedCountsAndReferencesAreRefused) {
   CDB_SGATE_NETLIST nl;
   CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
@@ -89,6 +90,7 @@ TEST(SscNetlistFile, DamagedCountsAndReferencesAreRefused) {
   const size_t with_arcs = stored.find("N", 4, [](long n) { return n > 0; });
   const size_t arc = stored.find("A", 1, [](long) { return true; });
   ASSERT_TRUE(reg && with_arcs && arc) << stored.text();
+  ASSERT_EQ(stored.lines[1][0], "S");  // the stamp: "S - <count> <digests>"
 
   // The file as written, and as rewritten from its fields, reads back whole.
   std::ofstream(file_of(damaged), std::ios::trunc) << stored.text();
@@ -120,6 +122,9 @@ TEST(SscNetlistFile, DamagedCountsAndReferencesAreRefused) {
       {"a NUL byte in a node name", reg, 5, 0, "r" + std::string(1, '\0') + "x"},
       {"a delay past 32 bits", arc, 2, 1L << 32},
       {"a word that is no number", arc, 2, 0, "12x"},
+      {"a stamp digest that is not hexadecimal", 1, 1, 0, std::string(31, '0') + "g"},
+      {"a stamp counting more interfaces than it holds", 1, 2, stored.number(1, 2) + 1},
+      {"a stamp without interfaces that holds one", 1, 2, 0},
   };
   for (const DAMAGE& d : damages) {
     SCOPED_TRACE(d.what);
@@ -135,4 +140,15 @@ TEST(SscNetlistFile, DamagedCountsAndReferencesAreRefused) {
     EXPECT_EQ(log[0].text.rfind("Timing-netlist file \"" + file_of(damaged) + "\": line ", 0), 0u) << log[0].text;
     u->delete_netlist();
   }
+  // A file of version 1 carries no stamp, so nothing shows it is this
+  // compile's: it is read as no stored netlist, without an error.
+  TDB_TEXT old = stored;
+  old.lines[0][1] = "1";
+  old.lines.erase(old.lines.begin() + 1);
+  std::ofstream(file_of(damaged), std::ios::trunc) << old.text();
+  msg_log_clear();
+  EXPECT_FALSE(TDB_MANAGER::get()->sgate_sta_netlist_on_disk(&damaged));
+  EXPECT_FALSE(u->read_tdb_from_pdb(&damaged));
+  EXPECT_FALSE(u->is_in_use());
+  EXPECT_TRUE(msg_log().empty());
 }
