@@ -8,6 +8,7 @@
 #include <sys/prctl.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,9 +24,11 @@
 #include <random>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "cfg/cfg.h"
 #include "msg/msg.h"
+#include "thr/thr_end_signal.h"
 
 extern char** environ;
 
@@ -73,8 +76,33 @@ namespace {
 std::mutex g_pipe_dir_mutex;
 std::string g_pipe_dir;
 bool g_atexit_registered = false;
+// The directory's path for the signal handler, and its action's handle.
+char g_pipe_dir_for_signal[4096];
+int g_pipe_dir_action = -1;
 
 void remove_pipe_dir_at_exit() { thr_remove_pipe_dir(); }
+
+// Removes the pipe directory when a signal ends the process (which runs no
+// atexit function): its FIFOs, then the directory, with system calls
+// alone (the handler may not allocate).
+void remove_pipe_dir_on_signal(long) {
+  const int dir = open(g_pipe_dir_for_signal, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return;
+  alignas(8) char entries[4096];
+  long n;
+  while ((n = syscall(SYS_getdents64, dir, entries, sizeof entries)) > 0) {
+    for (long at = 0; at < n;) {
+      // struct linux_dirent64: ino (8), off (8), reclen (2), type (1), name
+      unsigned short length;
+      memcpy(&length, entries + at + 16, sizeof length);
+      const char* name = entries + at + 19;
+      if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0) unlinkat(dir, name, 0);
+      at += length;
+    }
+  }
+  close(dir);
+  rmdir(g_pipe_dir_for_signal);
+}
 
 char random_name_char(std::mt19937& gen) {
   static const char chars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -107,6 +135,10 @@ const std::string& thr_get_pipe_dir() {
         g_atexit_registered = true;
         atexit(remove_pipe_dir_at_exit);
       }
+      if (g_pipe_dir.size() < sizeof g_pipe_dir_for_signal) {
+        memcpy(g_pipe_dir_for_signal, g_pipe_dir.c_str(), g_pipe_dir.size() + 1);
+        g_pipe_dir_action = thr_on_end_signal(remove_pipe_dir_on_signal, 0);
+      }
     }
   }
   return g_pipe_dir;
@@ -115,6 +147,7 @@ const std::string& thr_get_pipe_dir() {
 void thr_remove_pipe_dir() {
   std::lock_guard<std::mutex> lock(g_pipe_dir_mutex);
   if (g_pipe_dir.empty()) return;
+  thr_forget_end_signal(std::exchange(g_pipe_dir_action, -1));
   std::error_code ec;
   std::filesystem::remove_all(g_pipe_dir, ec);
   g_pipe_dir.clear();
