@@ -112,7 +112,7 @@ pid_t oracle_spawn_group(char* const* argv, const char* dir, int output) {
   if (pid == 0) {
     // A group of its own, which the caller ends with everything in it; the
     // kernel kills the child when the thread that started it ends.
-    const int in = open("/dev/null", O_RDONLY);
+    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (setpgid(0, 0) == 0 && prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && getppid() == parent && in >= 0 &&
         dup2(in, 0) == 0 && dup2(output, 1) == 1 && dup2(output, 2) == 2 && (!dir || chdir(dir) == 0) &&
         sigprocmask(SIG_SETMASK, &mask, nullptr) == 0)

@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,8 +29,12 @@ TEST(NetlistIoAbcOracle, BrokenSetUpAndHungRunsAreErrors) {
   std::ofstream(hung) << "#!/bin/sh\nsleep 30\n";
   chmod(hung.c_str(), 0755);
   CFG_SCOPE cfg{{"abc_binary", hung.c_str()}, {"abc_timeout", "1"}};
+  struct sigaction before {}, after {};
+  sigaction(SIGINT, nullptr, &before);
   EXPECT_EQ(abc_equivalent(n.get(), n.get(), &log), ERROR);
   EXPECT_NE(log.find("took longer than 1 s"), std::string::npos) << log;
+  sigaction(SIGINT, nullptr, &after);  // the handler of the run is put back
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
 TEST(NetlistIoAbcOracle, TemporaryDirectoryWithBlanksAndUnwritableFiles) {

@@ -477,19 +477,24 @@ TEST(IpcCommand, AnUnservedRunLeavesNoDispatcherForTheNextRun) {
   drop();
 }
 
+extern "C" void exit_42(int) { _exit(42); }
+
 TEST(IpcCommand, NoHelperOutlivesItsParent) {
   // The parent killed (SIGKILL: the kernel ends its helper) or told to end
   // (SIGINT, SIGTERM, SIGHUP: it dies of the signal and leaves no pipe
-  // directory in TMPDIR, which it left).
+  // directory in TMPDIR, which it left); a handler of its own (exit 42)
+  // still runs after the directory is removed.
   const std::string script = write_script("stay.sh", "echo $$ > stay.pid; exec sleep 30\n");
   const std::string tmp = std::filesystem::absolute("parent_tmp").string();
   thr_remove_pipe_dir();  // the child makes a directory of its own
-  for (int sig : {SIGKILL, SIGINT, SIGTERM, SIGHUP}) {
+  for (int sig : {SIGKILL, SIGINT, SIGTERM, SIGHUP, -SIGTERM}) {
+    const bool own_handler = sig < 0;
+    sig = std::abs(sig);
     std::filesystem::remove("stay.pid");
     std::filesystem::create_directory(tmp);
     pid_t parent = fork();
     if (parent == 0) {
-      signal(sig, SIG_DFL);
+      signal(sig, own_handler ? exit_42 : SIG_DFL);
       setenv("TMPDIR", tmp.c_str(), 1);
       thr_get_pipe_dir();
       IPC_COMMAND ipc;
@@ -506,7 +511,11 @@ TEST(IpcCommand, NoHelperOutlivesItsParent) {
     int status = 0;
     waitpid(parent, &status, 0);
     ASSERT_GT(helper, 0);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig;
+    if (own_handler) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << "the caller's handler of " << sig;
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig;
+    }
     if (sig != SIGKILL) {
       EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "the pipe directory was left; signal " << sig;
     }
