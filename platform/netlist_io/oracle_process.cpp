@@ -32,6 +32,8 @@ namespace {
 
 bool executable(const std::string& path) { return !path.empty() && access(path.c_str(), X_OK) == 0; }
 
+void remove_dir(long path) { thr_remove_dir_in_handler(reinterpret_cast<const char*>(path)); }
+
 }  // namespace
 
 std::string oracle_find_program(const char* key, const char* fallback) {
@@ -58,10 +60,13 @@ ORACLE_TEMP_DIR::ORACLE_TEMP_DIR(const char* stem) {
   const std::filesystem::path root = std::filesystem::absolute(base && *base ? base : "/tmp", ec);
   if (ec) return;
   std::string templ = (root / (std::string(stem) + "_XXXXXX")).string();
-  if (mkdtemp(templ.data())) m_path = templ;
+  if (!mkdtemp(templ.data())) return;
+  m_path = templ;
+  m_on_end = thr_on_end_signal(remove_dir, reinterpret_cast<long>(m_path.c_str()));
 }
 
 ORACLE_TEMP_DIR::~ORACLE_TEMP_DIR() {
+  thr_forget_end_signal(m_on_end);
   std::error_code ec;
   if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
 }

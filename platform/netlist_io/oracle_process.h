@@ -25,8 +25,9 @@ namespace kavu_platform {
 std::string oracle_find_program(const char* key, const char* fallback);
 
 // A private directory under TMPDIR (or /tmp), named from `stem`, as an
-// absolute path, removed with everything in it when the object goes; the
-// path is empty when it could not be made.
+// absolute path, removed with everything in it when the object goes, and
+// with the files in it when an end signal ends the process
+// (thr_end_signal.h); the path is empty when it could not be made.
 class ORACLE_TEMP_DIR {
  public:
   explicit ORACLE_TEMP_DIR(const char* stem);
@@ -37,6 +38,7 @@ class ORACLE_TEMP_DIR {
 
  private:
   std::string m_path;
+  int m_on_end = -1;  // the action that removes the directory on an end signal
 };
 
 // Starts argv (argv[0] a path; null-terminated; no shell) in a process

@@ -6,11 +6,14 @@
 // handlers is serialised by a mutex and counted, never done in the handler.
 #include "thr/thr_end_signal.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -124,6 +127,25 @@ void thr_forget_end_signal(int handle) {
   g_slots[handle].m_state.store(SLOT_FREE);
   std::lock_guard<std::mutex> lock(g_install_mutex);
   if (--g_registered == 0) put_back();
+}
+
+void thr_remove_dir_in_handler(const char* path) {
+  const int dir = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return;
+  alignas(8) char entries[4096];
+  long n;
+  while ((n = syscall(SYS_getdents64, dir, entries, sizeof entries)) > 0) {
+    for (long at = 0; at < n;) {
+      // struct linux_dirent64: ino (8), off (8), reclen (2), type (1), name
+      unsigned short length;
+      memcpy(&length, entries + at + 16, sizeof length);
+      const char* name = entries + at + 19;
+      if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0) unlinkat(dir, name, 0);
+      at += length;
+    }
+  }
+  close(dir);
+  rmdir(path);
 }
 
 void thr_block_end_signals(sigset_t* old) {

@@ -35,6 +35,10 @@ int thr_on_end_signal(THR_END_ACTION action, long arg);
 // action is not started again.
 void thr_forget_end_signal(int handle);
 
+// For an action: removes the directory `path` and the files in it (not
+// directories below it) with system calls alone.
+void thr_remove_dir_in_handler(const char* path);
+
 // Blocks the end signals on the calling thread (around a fork that must
 // register its child before a signal may act), putting the previous mask
 // into *old.

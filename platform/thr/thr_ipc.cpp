@@ -8,7 +8,6 @@
 #include <sys/prctl.h>
 #include <pthread.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,26 +82,8 @@ int g_pipe_dir_action = -1;
 void remove_pipe_dir_at_exit() { thr_remove_pipe_dir(); }
 
 // Removes the pipe directory when a signal ends the process (which runs no
-// atexit function): its FIFOs, then the directory, with system calls
-// alone (the handler may not allocate).
-void remove_pipe_dir_on_signal(long) {
-  const int dir = open(g_pipe_dir_for_signal, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (dir < 0) return;
-  alignas(8) char entries[4096];
-  long n;
-  while ((n = syscall(SYS_getdents64, dir, entries, sizeof entries)) > 0) {
-    for (long at = 0; at < n;) {
-      // struct linux_dirent64: ino (8), off (8), reclen (2), type (1), name
-      unsigned short length;
-      memcpy(&length, entries + at + 16, sizeof length);
-      const char* name = entries + at + 19;
-      if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0) unlinkat(dir, name, 0);
-      at += length;
-    }
-  }
-  close(dir);
-  rmdir(g_pipe_dir_for_signal);
-}
+// atexit function).
+void remove_pipe_dir_on_signal(long) { thr_remove_dir_in_handler(g_pipe_dir_for_signal); }
 
 char random_name_char(std::mt19937& gen) {
   static const char chars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
