@@ -385,7 +385,7 @@ std::string sta_failure(const STA_RESULT& r) {
   if (r.exit_status < 0) how = "could not be started";
   else if (r.signal > 0) how = "ended by signal " + std::to_string(r.signal);
   else if (r.exit_status == 0)
-    how += !error.empty() ? ", it printed an error" : ", " + (r.unread.empty() ? "it printed no worst slack" : r.unread);
+    how += !error.empty() ? ", it printed an error" : ", " + (r.unread.empty() ? "its worst slack is INF: no path at all" : r.unread);
   return "sta failed (" + how + "): " + last_line_shown(error.empty() ? r.log : error);
 }
 
