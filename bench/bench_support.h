@@ -18,8 +18,10 @@
 // from as the floor of its peak, and the benchmark itself may hold large
 // netlists; the launcher holds only the program's start-up pages. Commands
 // run in a private temporary directory (outside tools write files into
-// their working directory), their output into "output.log" there, with
-// standard input from /dev/null.
+// their working directory), with standard input from /dev/null; of what
+// they print the launcher keeps a bounded part (the first 64 KiB and the
+// last MiB, ORACLE_OUTPUT) in "output.log" there, so a peer that prints
+// without end fills neither the disk nor the benchmark's memory.
 //
 // Time limit: a peer runs for at most peer_time_limit_s() seconds (the
 // environment variable KAVU_BENCH_PEER_TIMEOUT_S, default 600), the same
@@ -28,7 +30,8 @@
 // peer's whole process group and the row fails with "<peer> timed out after
 // N s". A peer that hangs once hung its benchmark without a word. A command
 // that ends by itself takes its group with it too: nothing it started runs
-// on in its removed directory.
+// on in its removed directory; so does a launcher or a benchmark told to
+// end (Ctrl-C) while a peer runs, in process or not.
 //
 // Results against a peer: a benchmark that finds its result different from
 // its peer's calls mismatch(); the benchmark shows the difference as its
@@ -319,51 +322,30 @@ inline pid_t spawn_into(char* const* argv, const char* out_path) {
   return rc == 0 ? pid : -1;
 }
 
-// The launched command's process group, killed whole when its time limit
-// passes (SIGALRM) or the launcher is told to end.
-inline volatile sig_atomic_t g_launched_group = 0;
-inline volatile sig_atomic_t g_launch_timed_out = 0;
-
-extern "C" inline void launch_on_alarm(int) {
-  g_launch_timed_out = 1;
-  if (g_launched_group > 0) kill(-pid_t(g_launched_group), SIGKILL);
-}
-
-// Ctrl-C reaches the benchmark and its launcher, not the child's group: the
-// launcher takes the child with it.
-extern "C" inline void launch_on_end(int sig) {
-  if (g_launched_group > 0) kill(-pid_t(g_launched_group), SIGKILL);
-  signal(sig, SIG_DFL);
-  raise(sig);
-}
-
 // Launch mode: "<program> --kavu-bench-launch DIR SECONDS COMMAND ARGS...".
 // Runs the command in DIR, killed with its process group after SECONDS
-// (0: no limit), and prints "status wall user sys peak_kib timed_out".
+// (0: no limit), writes what it printed into DIR/output.log as
+// ORACLE_OUTPUT keeps it (the first 64 KiB and the last MiB of a longer
+// output, so a peer that prints without end fills neither the disk nor the
+// benchmark's memory) and prints "status wall user sys peak_kib timed_out".
+// The command and all it starts form one group, ended with the command or
+// when the launcher is told to end (Ctrl-C reaches the benchmark and its
+// launcher, not the command's group): the oracles' own launch.
 inline int launch_and_report(int argc, char** argv) {
   if (argc < 3 || chdir(argv[0]) != 0) return 2;
   const int limit_s = std::atoi(argv[1]);
-  struct sigaction on_alarm {}, on_end {};
-  on_alarm.sa_handler = launch_on_alarm;
-  on_end.sa_handler = launch_on_end;
-  sigaction(SIGALRM, &on_alarm, nullptr);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(sig, &on_end, nullptr);
   const auto start = std::chrono::steady_clock::now();
-  // The command and all it starts form one group, ended with the command
-  // (the oracles' own launch: a script's children go with it).
-  const pid_t pid = kavu_platform::oracle_spawn_group(argv + 2, nullptr, "output.log");
-  if (pid < 0) return 3;
-  g_launched_group = pid;
-  if (limit_s > 0) alarm(unsigned(limit_s));
+  kavu_platform::ORACLE_OUTPUT output;
   rusage usage{};
-  const int status = kavu_platform::oracle_end_group(pid, &usage);
-  alarm(0);
-  if (status < 0) return 3;
+  const kavu_platform::ORACLE_END end =
+      kavu_platform::oracle_run_peer({argv + 2, argv + argc}, "", limit_s, &output, &usage);
+  if (end.status == -1) return 3;
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::ofstream("output.log", std::ios::binary) << output.text();
   auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
-  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::printf("%d %.6f %.6f %.6f %ld %d\n", code, wall, seconds(usage.ru_utime), seconds(usage.ru_stime),
-              usage.ru_maxrss, g_launch_timed_out ? limit_s : 0);
+  const bool timed_out = end.status == kavu_platform::ORACLE_TIMED_OUT;
+  std::printf("%d %.6f %.6f %.6f %ld %d\n", timed_out ? 128 + SIGKILL : end.status, wall, seconds(usage.ru_utime),
+              seconds(usage.ru_stime), usage.ru_maxrss, timed_out ? limit_s : 0);
   return 0;
 }
 

@@ -14,10 +14,13 @@
 # child running (the in-process oracles killed the stand-in alone). Then
 # they run with no peer on PATH, which only skips the peer's rows or
 # figures. The stand-ins print terminal escapes: none may reach the output
-# raw. Then an sta that prints its error and goes on, ending with status 0
-# (OpenSTA after a read_liberty that fails), under every row of sta; rows
-# that fail on their own: an archive that cannot be written (no temporary
-# directory) and a filter that selects no row.
+# raw. Then the in-process rows told SIGINT while the hanging stand-in runs:
+# each dies of the signal and leaves no child running. Then an sta that
+# prints its error and goes on, ending with status 0 (OpenSTA after a
+# read_liberty that fails), and ones that print no figure of their own
+# (a word or INF for a slack), under every row of sta; rows that fail on
+# their own: an archive that cannot be written (no temporary directory) and
+# a filter that selects no row.
 # Usage: exit_status_test.sh BENCH_DIR (the directory of the built programs)
 bench_dir=$1
 dir=$(mktemp -d) || exit 1
@@ -118,12 +121,52 @@ $peer_rows
 END
 unset KAVU_BENCH_PEER_TIMEOUT_S
 
+# Told to end (Ctrl-C) while an in-process peer runs, a program dies of the
+# signal and takes the peer's child along (the child ran on under init).
+env_program=$(command -v env)
+for filter in 'kavu_stats_bench BM_Tally/1$' 'kavu_ssc_bench BM_WholeProcess/0/'; do
+  program=${filter%% *} filter=${filter#* }
+  PATH="$dir" "$env_program" --default-signal=INT "$bench_dir/$program" --benchmark_filter="$filter" >"$dir/log" 2>&1 &
+  pid=$!
+  for wait in $(seq 300); do [ -s "$dir/children" ] && break; sleep 0.1; done
+  kill -INT "$pid"
+  wait "$pid"
+  status=$?
+  if [ "$status" -ne 130 ]; then
+    echo "$program --benchmark_filter='$filter' told SIGINT: status $status, want 130:"
+    cat -v "$dir/log"
+    failed=1
+  fi
+  no_child_left "$program" "$filter"
+done
+
 # OpenSTA reports a command that fails and goes on: its worst slack is then
 # no figure (the row once blamed the engine for sta's unconstrained slack).
 printf "#!/bin/sh\nprintf 'Error: cannot read file nosuch.lib.\\nKAVU_WORST INF\\n'\n" >"$dir/sta"
 for filter in BM_WholeProcess/0/ BM_ManyPathCommands BM_ManyMaxDelayRules; do
   row 1 "$tmp" kavu_ssc_bench "$filter" "sta failed (status 0, it printed an error): Error: cannot read file nosuch.lib." \
     "differ from the peer"
+done
+# An sta that ends with status 0 without a figure of its own: a worst slack
+# that is no number, or "INF" (no path at all) after a warning, and slacks
+# of every pin asked for that are no number. Each is sta's failure (a word
+# was read as 0, INF as unconstrained: a difference blamed on the engine).
+sed_program=$(command -v sed)
+cat >"$dir/pins_z" <<END
+#!/bin/sh
+for a; do script=\$a; done
+$sed_program -n 's/^puts "KAVU_PIN \([0-9]*\) .*/KAVU_PIN \1 z/p' "\$script"
+echo 'KAVU_WORST 0'
+END
+for stand_in in 'KAVU_WORST z' 'Warning: no paths found.\nKAVU_WORST INF' pins_z; do
+  if [ "$stand_in" = pins_z ]; then filters=BM_WholeProcess/0/; mv "$dir/pins_z" "$dir/sta"
+  else filters='BM_ManyPathCommands BM_ManyMaxDelayRules'
+    printf "#!/bin/sh\nprintf '%s\\n'\n" "$stand_in" >"$dir/sta"
+  fi
+  chmod +x "$dir/sta"
+  for filter in $filters; do
+    row 1 "$tmp" kavu_ssc_bench "$filter" "sta failed (status 0" "differ from the peer"
+  done
 done
 rm "$dir/berkeley-abc" "$dir/yosys" "$dir/sta"
 while read -r program peer filter shown hidden; do

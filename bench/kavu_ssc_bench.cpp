@@ -47,8 +47,10 @@
 // fails the benchmark and the program's exit status. sta must answer: a run
 // that ends otherwise than with status 0, or prints an error line (sta
 // reports a command that fails, such as a read_liberty of a missing file,
-// and goes on to end with status 0), or lacks the report asked for fails
-// the row as sta's failure, quoting its error, not as a difference.
+// and goes on to end with status 0), or lacks the report asked for, or
+// prints a figure that is not a number (a worst slack "INF": no path at
+// all, where each design has constrained paths) fails the row as sta's
+// failure, quoting its error, not as a difference.
 // The generated netlist takes sta a quarter of an hour or more per run, too
 // long for the paired runs of BM_WholeProcess; it is timed once per side
 // with the --write-sta-inputs mode and a whole-process timer:
@@ -66,6 +68,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -352,22 +355,41 @@ std::string sta_error_line(const std::string& output) {
   return "";
 }
 
-// sta answered: it printed the report the script asks for, and no error.
-bool sta_answered(const std::string& output) {
-  return output.find("KAVU_WORST ") != std::string::npos && sta_error_line(output).empty();
+// sta's own figure: the worst slack it printed ("KAVU_WORST -883.5") is a
+// number. "KAVU_WORST INF" (no path at all, where every design here has
+// constrained paths) or a word that is no number is no figure.
+bool sta_printed_worst(const std::string& output) {
+  const size_t at = output.rfind("KAVU_WORST ");
+  if (at == std::string::npos) return false;
+  const size_t start = at + 11, end = std::min(output.find_first_of(" \t\r\n", start), output.size());
+  double value = 0;
+  const auto [stop, error] = std::from_chars(output.data() + start, output.data() + end, value);
+  return error == std::errc() && stop == output.data() + end && std::isfinite(value);
+}
+
+// sta answered: it printed the report the script asks for, its worst slack
+// a number, and no error.
+bool sta_answered(const std::string& output) { return sta_printed_worst(output) && sta_error_line(output).empty(); }
+
+// The same of an in-process run, from the figures sta_analyze read as the
+// lines came (its log keeps only a bounded part).
+bool sta_run_answered(const STA_RESULT& r) {
+  return r.status == STA_OK && r.first_error.empty() && r.worst_all != double(SSC_UNCONSTRAINED_SLACK);
 }
 
 // How sta failed, for the row's error: how it ended, and its error or the
 // last line it printed (escaped: no byte of sta's output reaches the
-// terminal raw).
+// terminal raw). An exit status above 128 is a status (a wrapper's), not
+// a signal.
 std::string sta_failure(const STA_RESULT& r) {
   if (r.status == STA_UNAVAILABLE) return "sta was not run: " + last_line_shown(r.log);
   if (r.exit_status == ORACLE_TIMED_OUT) return timed_out("sta", cfg_get_int_value("sta_timeout", 600));
-  const std::string error = sta_error_line(r.log);
+  const std::string& error = r.first_error;
   std::string how = "status " + std::to_string(r.exit_status);
   if (r.exit_status < 0) how = "could not be started";
-  else if (r.exit_status > 128) how = "ended by signal " + std::to_string(r.exit_status - 128);
-  else if (r.exit_status == 0) how += error.empty() ? ", its output lacks the slacks asked for" : ", it printed an error";
+  else if (r.signal > 0) how = "ended by signal " + std::to_string(r.signal);
+  else if (r.exit_status == 0)
+    how += !error.empty() ? ", it printed an error" : ", " + (r.unread.empty() ? "its worst slack is INF: no path at all" : r.unread);
   return "sta failed (" + how + "): " + last_line_shown(error.empty() ? r.log : error);
 }
 
@@ -397,7 +419,7 @@ std::string compare_with_sta(const std::string& which, size_t* ends, std::string
       *ends = pins.size();
       const STA_RESULT r = sta_analyze(d.netlist, &compile.facade, SSC_DELAY_MODEL_TABLE, c, pins);
       SSC_UTIL* u = ssc_get_util();
-      if (r.status != STA_OK || !sta_answered(r.log)) *failed = sta_failure(r);
+      if (!sta_run_answered(r)) *failed = sta_failure(r);
       for (size_t k = 0; k < c.clocks.size() && why.empty() && failed->empty(); ++k) {
         const std::string& name = c.clocks[k].name;
         const int ours = u->get_worst_slack(name.c_str());
@@ -584,7 +606,7 @@ void BM_ManyPathCommands(benchmark::State& state) {
     // sta printed nothing for is unconstrained only in an answer free of
     // errors.
     const STA_RESULT r = sta_analyze(d.netlist, nullptr, SSC_DELAY_MODEL_TABLE, c, {});
-    if (r.status != STA_OK || !sta_answered(r.log)) failed = sta_failure(r);
+    if (!sta_run_answered(r)) failed = sta_failure(r);
     for (const auto& [clock, slack] : ours) {
       auto it = r.worst_per_clock.find(clock);
       const double theirs = it == r.worst_per_clock.end() ? double(SSC_UNCONSTRAINED_SLACK) : it->second;
@@ -703,7 +725,7 @@ void BM_ManyMaxDelayRules(benchmark::State& state) {
     // sta's own figure is required, as in the other rows: a clock sta
     // printed nothing for is unconstrained only in an answer free of errors.
     const STA_RESULT r = sta_analyze(d.netlist, nullptr, SSC_DELAY_MODEL_TABLE, c, {});
-    if (r.status != STA_OK || !sta_answered(r.log)) failed = sta_failure(r);
+    if (!sta_run_answered(r)) failed = sta_failure(r);
     for (const auto& [clock, slack] : ours) {
       auto it = r.worst_per_clock.find(clock);
       const double theirs = it == r.worst_per_clock.end() ? double(SSC_UNCONSTRAINED_SLACK) : it->second;

@@ -6,8 +6,9 @@
 // directory (mkdtemp under TMPDIR, removed with its contents on every way out)
 // and abc runs in a process group of its own (oracle_run) with that directory as its working
 // directory, because some of its commands leave files there (cell libraries
-// such as "aiglib12.aig"); its standard output and error go to a file of the
-// same directory, and nothing passes through a shell. abc treats registers
+// such as "aiglib12.aig"); its standard output and error are read through a
+// pipe, keeping a bounded part (oracle_run_peer), and nothing passes
+// through a shell. abc treats registers
 // without an initial value as 0, as the simulator does; it treats BLIF
 // latches ("ah"/"al") as flip-flops, so netlists with latches are UNAVAILABLE
 // rather than wrongly compared.
@@ -28,6 +29,9 @@
 
 namespace kavu_platform {
 namespace {
+
+// The lines of abc's output a log quotes (abc may print without end).
+constexpr size_t ABC_QUOTED_LINES = 20;
 
 // Seconds abc may run before it is killed (key "abc_timeout").
 int abc_timeout_seconds() { return cfg_get_int_value("abc_timeout", 600); }
@@ -51,10 +55,10 @@ int abc_run(const std::string& commands, std::string* out) {
   if (binary.empty()) return -1;
   ORACLE_TEMP_DIR dir("kavu_abc");
   if (dir.path().empty()) return -1;
-  std::string log = dir.path() + "/abc.log";
-  int rc = oracle_run({binary, "-c", commands}, dir.path(), log, abc_timeout_seconds());
-  if (out) *out = oracle_read_file(log);
-  return rc;
+  ORACLE_OUTPUT output;
+  const ORACLE_END end = oracle_run_peer({binary, "-c", commands}, dir.path(), abc_timeout_seconds(), &output);
+  if (out) *out = output.text();
+  return end.status;
 }
 
 const char* abc_result_name(ABC_RESULT r) {
@@ -101,20 +105,26 @@ ABC_RESULT abc_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b
   // abc runs in the directory, so the files go by their plain names: abc
   // splits its command at blanks, which a TMPDIR may contain.
   std::string command = std::string(sequential ? "dsec " : "cec ") + "a.blif b.blif";
-  int rc = oracle_run({binary, "-c", command}, dir.path(), dir.path() + "/abc.log", abc_timeout_seconds());
-  text = oracle_read_file(dir.path() + "/abc.log");
-  if (rc == ORACLE_TIMED_OUT) {
+  // The verdict is read from the lines as they come, wherever they stand;
+  // of all abc printed only the last lines are kept for the log.
+  bool different = false, equivalent = false;
+  ORACLE_OUTPUT output;
+  output.on_line = [&](std::string_view line) {
+    different = different || line.find("NOT EQUIVALENT") != std::string_view::npos;
+    equivalent = equivalent || line.find("Networks are equivalent") != std::string_view::npos;
+  };
+  const ORACLE_END end = oracle_run_peer({binary, "-c", command}, dir.path(), abc_timeout_seconds(), &output);
+  text = output.last_lines(ABC_QUOTED_LINES);
+  if (end.status == ORACLE_TIMED_OUT) {
     text = "berkeley-abc took longer than " + std::to_string(abc_timeout_seconds()) + " s (key abc_timeout)\n" + text;
     return ERROR;
   }
-  if (rc != 0) {
+  if (!end.succeeded()) {
     // abc's output alone may be empty (a signal ended it): say how it ended.
-    text = "berkeley-abc " + oracle_describe_end(rc) + "\n" + text;
+    text = "berkeley-abc " + oracle_describe_end(end) + "\n" + text;
     return ERROR;
   }
-  if (text.find("NOT EQUIVALENT") != std::string::npos) return DIFFERENT;
-  if (text.find("Networks are equivalent") != std::string::npos) return EQUIVALENT;
-  return ERROR;
+  return different ? DIFFERENT : equivalent ? EQUIVALENT : ERROR;
 }
 
 }  // namespace kavu_platform

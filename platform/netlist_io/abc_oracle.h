@@ -14,8 +14,10 @@
 //   "abc_timeout" allows (seconds, at least 1, default 600; it is
 //   killed), abc ended with a status other than 0 or by a signal (*log
 //   begins with a line saying how: "berkeley-abc exited with status 3",
-//   "berkeley-abc was killed by signal 9 (SIGKILL)"), or abc's output was
-//   not understood; *log says which, followed by abc's output as printed.
+//   "berkeley-abc was killed by signal 9 (SIGKILL)"; an exit status of
+//   137 is "exited with status 137"), or abc's output was not understood;
+//   *log says which, followed by the last 20 lines abc printed (led by
+//   how many bytes came before them, when more did).
 // Cost: two file writes and one process; abc's own time dominates.
 #pragma once
 
@@ -36,7 +38,8 @@ std::string abc_binary_path();
 // Runs abc with one command string (its -c argument) in a temporary
 // directory of its own, removed afterwards (files named in the commands need
 // absolute paths); returns its exit status (-1 when it cannot start) with its
-// standard output and error in *out.
+// standard output and error in *out, as ORACLE_OUTPUT::text keeps them (the
+// first 64 KiB and the last MiB of an output longer than that).
 int abc_run(const std::string& commands, std::string* out);
 
 // "EQUIVALENT", "DIFFERENT", … for messages.

@@ -8,15 +8,22 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <poll.h>
+#include <sys/syscall.h>
+
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "cfg/cfg.h"
+#include "thr/thr_end_signal.h"
 
 extern char** environ;
 
@@ -24,6 +31,8 @@ namespace kavu_platform {
 namespace {
 
 bool executable(const std::string& path) { return !path.empty() && access(path.c_str(), X_OK) == 0; }
+
+void remove_dir(long path) { thr_remove_dir_in_handler(reinterpret_cast<const char*>(path)); }
 
 }  // namespace
 
@@ -51,47 +60,88 @@ ORACLE_TEMP_DIR::ORACLE_TEMP_DIR(const char* stem) {
   const std::filesystem::path root = std::filesystem::absolute(base && *base ? base : "/tmp", ec);
   if (ec) return;
   std::string templ = (root / (std::string(stem) + "_XXXXXX")).string();
-  if (mkdtemp(templ.data())) m_path = templ;
+  if (!mkdtemp(templ.data())) return;
+  m_path = templ;
+  m_on_end = thr_on_end_signal(remove_dir, reinterpret_cast<long>(m_path.c_str()));
 }
 
 ORACLE_TEMP_DIR::~ORACLE_TEMP_DIR() {
+  thr_forget_end_signal(m_on_end);
   std::error_code ec;
   if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
 }
 
+namespace {
+
+// The running peers' groups by leader, each with its action that ends the
+// group when the caller is told to end.
+std::mutex g_groups_mutex;
+std::map<pid_t, int> g_group_actions;
+
+void kill_group(long leader) { kill(-pid_t(leader), SIGKILL); }
+
+void forget_group(pid_t pid) {
+  int handle = -1;
+  {
+    std::lock_guard<std::mutex> lock(g_groups_mutex);
+    auto it = g_group_actions.find(pid);
+    if (it == g_group_actions.end()) return;
+    handle = it->second;
+    g_group_actions.erase(it);
+  }
+  thr_forget_end_signal(handle);
+}
+
+}  // namespace
+
 pid_t oracle_spawn_group(char* const* argv, const char* dir, const char* log_path) {
-  // The log and a pipe that tells a failed exec are opened here, so the
-  // child between fork and exec makes only system calls, which are safe
-  // after a fork in a threaded process.
   const int log = open(log_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (log < 0) return -1;
+  const pid_t pid = oracle_spawn_group(argv, dir, log);
+  close(log);
+  return pid;
+}
+
+pid_t oracle_spawn_group(char* const* argv, const char* dir, int output) {
+  // A pipe that tells a failed exec is opened here, so the child between
+  // fork and exec makes only system calls, which are safe after a fork in
+  // a threaded process.
   int failed[2];
-  if (pipe2(failed, O_CLOEXEC) != 0) return close(log), -1;
+  if (pipe2(failed, O_CLOEXEC) != 0) return -1;
   const pid_t parent = getpid();
+  // The end signals wait until the child's group is registered, so that no
+  // Ctrl-C falls between the fork and the registration.
+  sigset_t mask;
+  thr_block_end_signals(&mask);
   const pid_t pid = fork();
   if (pid == 0) {
-    // Outside the terminal's group the peer does not see Ctrl-C; it is
-    // killed instead when the thread that started it ends, so an
-    // interrupted caller takes its peer along (the peer's own children are
-    // its group's, which oracle_end_group ends).
-    const int in = open("/dev/null", O_RDONLY);
+    // A group of its own, which the caller ends with everything in it; the
+    // kernel kills the child when the thread that started it ends.
+    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (setpgid(0, 0) == 0 && prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && getppid() == parent && in >= 0 &&
-        dup2(in, 0) == 0 && dup2(log, 1) == 1 && dup2(log, 2) == 2 && (!dir || chdir(dir) == 0))
+        dup2(in, 0) == 0 && dup2(output, 1) == 1 && dup2(output, 2) == 2 && (!dir || chdir(dir) == 0) &&
+        sigprocmask(SIG_SETMASK, &mask, nullptr) == 0)
       execve(argv[0], argv, environ);
     const char byte = 1;
     (void)!write(failed[1], &byte, 1);
     _exit(127);
   }
-  close(log);
+  if (pid > 0) {
+    setpgid(pid, pid);  // the group exists before the caller may kill it
+    const int handle = thr_on_end_signal(kill_group, long(pid));
+    std::lock_guard<std::mutex> lock(g_groups_mutex);
+    g_group_actions[pid] = handle;
+  }
+  pthread_sigmask(SIG_SETMASK, &mask, nullptr);
   close(failed[1]);
   if (pid < 0) return close(failed[0]), -1;
-  setpgid(pid, pid);  // the group exists before the caller may kill it
   char byte = 0;
   ssize_t got;
   while ((got = read(failed[0], &byte, 1)) < 0 && errno == EINTR) {
   }
   close(failed[0]);
   if (got == 1) {  // the program did not start: reap the child
+    forget_group(pid);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -114,6 +164,7 @@ int oracle_end_group(pid_t pid, struct rusage* usage) {
   while (waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) != 0)
     if (errno != EINTR) return -1;
   kill(-pid, SIGKILL);
+  forget_group(pid);  // before the reap frees the id
   int status = 0;
   while (wait4(pid, &status, 0, usage) < 0)
     if (errno != EINTR) return -1;
@@ -145,13 +196,136 @@ int oracle_run(const std::vector<std::string>& argv, const std::string& dir, con
   return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
-std::string oracle_describe_end(int rc) {
-  if (rc == ORACLE_TIMED_OUT) return "ran past its time limit";
-  if (rc < 0) return "could not be started";
-  if (rc <= 128) return "exited with status " + std::to_string(rc);
-  std::string text = "was killed by signal " + std::to_string(rc - 128);
-  if (const char* name = sigabbrev_np(rc - 128)) text += std::string(" (SIG") + name + ")";
+namespace {
+
+// Reads what the peer printed from the read end of its pipe (non-blocking)
+// into the output, until the pipe is empty or closed.
+struct PEER_PIPE {
+  int m_fd;
+  ORACLE_OUTPUT* m_output;
+  bool m_closed = false;
+
+  void drain() {
+    char buffer[64 * 1024];
+    while (!m_closed) {
+      const ssize_t n = read(m_fd, buffer, sizeof buffer);
+      if (n > 0) m_output->append(buffer, size_t(n));
+      else if (n == 0 || (errno != EINTR && errno != EAGAIN)) m_closed = true;
+      else if (errno == EAGAIN) return;
+    }
+  }
+};
+
+}  // namespace
+
+ORACLE_END oracle_run_peer(const std::vector<std::string>& argv, const std::string& dir, int timeout_seconds,
+                           ORACLE_OUTPUT* output, struct rusage* usage) {
+  ORACLE_END end;
+  ORACLE_OUTPUT discarded;
+  if (argv.empty()) return end;
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  int out[2];
+  // Only the read end waits for nothing: the peer writes as into any pipe.
+  if (pipe2(out, O_CLOEXEC) != 0) return end;
+  if (fcntl(out[0], F_SETFL, O_NONBLOCK) != 0) return close(out[0]), close(out[1]), end;
+  const pid_t pid = oracle_spawn_group(args.data(), dir.empty() ? nullptr : dir.c_str(), out[1]);
+  close(out[1]);
+  if (pid < 0) return close(out[0]), end;
+  PEER_PIPE pipe{out[0], output ? output : &discarded};
+  // The leader's end wakes the wait (a child it left may hold the pipe
+  // open); without a pidfd the wait looks again every 10 ms.
+  const int leader = int(syscall(SYS_pidfd_open, pid, 0));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  bool timed_out = false;
+  for (;;) {
+    pipe.drain();
+    if (oracle_group_leader_ended(pid)) break;
+    int wait_ms = leader >= 0 ? -1 : 10;
+    if (timeout_seconds > 0) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        kill(-pid, SIGKILL);
+        timed_out = true;
+        break;
+      }
+      wait_ms = int(std::min<long long>(wait_ms < 0 ? left.count() : wait_ms, left.count()));
+    }
+    pollfd wake[2] = {{pipe.m_closed ? -1 : out[0], POLLIN, 0}, {leader, POLLIN, 0}};
+    poll(wake, 2, wait_ms);
+  }
+  const int status = oracle_end_group(pid, usage);
+  pipe.drain();  // what the group wrote before it ended
+  pipe.m_output->finish();
+  close(out[0]);
+  if (leader >= 0) close(leader);
+  if (timed_out) end.status = ORACLE_TIMED_OUT;
+  else if (status >= 0 && WIFEXITED(status)) end.status = WEXITSTATUS(status);
+  else if (status >= 0 && WIFSIGNALED(status)) end.signal = WTERMSIG(status), end.status = 128 + end.signal;
+  return end;
+}
+
+std::string oracle_describe_end(const ORACLE_END& end) {
+  if (end.status == ORACLE_TIMED_OUT) return "ran past its time limit";
+  if (end.status < 0) return "could not be started";
+  if (end.signal == 0) return "exited with status " + std::to_string(end.status);
+  std::string text = "was killed by signal " + std::to_string(end.signal);
+  if (const char* name = sigabbrev_np(end.signal)) text += std::string(" (SIG") + name + ")";
   return text;
+}
+
+std::string oracle_describe_end(int rc) { return oracle_describe_end(ORACLE_END{rc, rc > 128 ? rc - 128 : 0}); }
+
+// ---- ORACLE_OUTPUT
+
+void ORACLE_OUTPUT::append(const char* data, size_t n) {
+  m_bytes += n;
+  const size_t to_head = std::min(n, HEAD_BYTES - std::min(HEAD_BYTES, m_head.size()));
+  m_head.append(data, to_head);
+  m_tail.append(data + to_head, n - to_head);
+  if (m_tail.size() > 2 * TAIL_BYTES) m_tail.erase(0, m_tail.size() - TAIL_BYTES);
+  if (!on_line) return;
+  for (const char* at = data; at < data + n;) {
+    const char* newline = static_cast<const char*>(std::memchr(at, '\n', size_t(data + n - at)));
+    const char* stop = newline ? newline : data + n;
+    m_line.append(at, std::min(size_t(stop - at), LINE_BYTES - m_line.size()));
+    m_line_open = true;
+    if (!newline) break;
+    on_line(m_line);
+    m_line.clear();
+    m_line_open = false;
+    at = newline + 1;
+  }
+}
+
+void ORACLE_OUTPUT::finish() {
+  if (on_line && m_line_open) on_line(m_line);
+  m_line.clear();
+  m_line_open = false;
+}
+
+std::string ORACLE_OUTPUT::text() const {
+  std::string_view head = m_head, tail = m_tail;
+  if (tail.size() > TAIL_BYTES) tail.remove_prefix(tail.size() - TAIL_BYTES);
+  if (m_bytes == head.size() + tail.size()) return std::string(head) + std::string(tail);
+  // Whole lines on both sides of the gap, where the sides hold a newline.
+  if (const size_t last = head.rfind('\n'); last != std::string_view::npos) head = head.substr(0, last + 1);
+  if (const size_t first = tail.find('\n'); first != std::string_view::npos) tail.remove_prefix(first + 1);
+  const uint64_t left_out = m_bytes - head.size() - tail.size();
+  return std::string(head) + "[... " + std::to_string(left_out) + " bytes left out ...]\n" + std::string(tail);
+}
+
+std::string ORACLE_OUTPUT::last_lines(size_t lines) const {
+  const std::string all = text();
+  // Back over `lines` line ends from the end (a final newline ends the last line).
+  size_t start = all.size() - (!all.empty() && all.back() == '\n' ? 1 : 0);
+  for (size_t k = 0; k < lines && start > 0; ++k) {
+    const size_t newline = all.rfind('\n', start - 1);
+    start = newline == std::string::npos ? 0 : k + 1 < lines ? newline : newline + 1;
+  }
+  if (start == 0) return all;
+  return "[... " + std::to_string(m_bytes - (all.size() - start)) + " bytes before left out ...]\n" + all.substr(start);
 }
 
 std::string oracle_read_file(const std::string& path) {

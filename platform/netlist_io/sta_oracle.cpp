@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -525,6 +527,18 @@ bool sta_write_inputs(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_
   return true;
 }
 
+namespace {
+
+// A slack as sta_analyze's script prints it: a finite number, the whole
+// word ("z", "1.5ns" or "nan" is none).
+bool slack_figure(const std::string& word, double* value) {
+  const char* end = word.data() + word.size();
+  const auto [stop, error] = std::from_chars(word.data(), end, *value);
+  return error == std::errc() && stop == end && std::isfinite(*value);
+}
+
+}  // namespace
+
 STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC_DELAY_MODEL model,
                        const STA_CONSTRAINTS& constraints, const std::vector<const CDB_SGATE_ITERM*>& pins) {
   STA_RESULT result;
@@ -541,43 +555,65 @@ STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC
   }
   if (!sta_write_inputs(netlist, facade, model, constraints, pins, dir.path(), &result.log)) return result;
 
-  const int rc = oracle_run({binary, "-no_splash", "-exit", "run.tcl"}, dir.path(), dir.path() + "/sta.log",
-                            cfg_get_int_value("sta_timeout", 600));
-  result.exit_status = rc;
+  // The figures are read from the lines as sta prints them (a line of
+  // them may stand anywhere in an output of any length); the log keeps a
+  // bounded part.
+  result.pin_slacks.assign(pins.size(), 2147483647.0);
+  size_t pins_read = 0;
+  bool worst_read = false;
+  std::string not_figure;  // the first figure line that holds no number
+  ORACLE_OUTPUT output;
+  output.on_line = [&](std::string_view line) {
+    if (line.rfind("Error", 0) == 0 && result.first_error.empty()) result.first_error = line;
+    const bool pin = line.rfind("KAVU_PIN ", 0) == 0, clock = line.rfind("KAVU_CLOCK ", 0) == 0,
+               worst = line.rfind("KAVU_WORST ", 0) == 0;
+    if (!pin && !clock && !worst) return;
+    std::istringstream w{std::string(line)};
+    std::string tag, a, b;
+    w >> tag >> a >> b;
+    const std::string& text = worst ? a : b;
+    double value = 0;
+    // INF: no path (the script's word); a slack beyond 1e9 (sta prints
+    // "1.0e+30" for none) is no constraint.
+    const bool none = text == "INF" && !clock;
+    if (!none && !slack_figure(text, &value)) {
+      if (not_figure.empty()) not_figure = std::string(line);
+      return;
+    }
+    if (clock) {
+      result.worst_per_clock[a] = value;
+    } else if (worst) {
+      worst_read = true;
+      if (!none) result.worst_all = value;
+    } else {
+      const size_t k = std::strtoul(a.c_str(), nullptr, 10);
+      if (k < pins.size() && !none && std::abs(value) < 1e9) result.pin_slacks[k] = value;
+      ++pins_read;
+    }
+  };
+  const ORACLE_END end = oracle_run_peer({binary, "-no_splash", "-exit", "run.tcl"}, dir.path(),
+                                         cfg_get_int_value("sta_timeout", 600), &output);
+  result.exit_status = end.status;
+  result.signal = end.signal;
+  result.log = output.text();
   if (cfg_is_on("sta_keep_files", false)) {
     // For debugging a disagreement: the inputs stay in the working directory.
     std::error_code ec;
-    for (const char* f : {"cells.lib", "top.v", "top.sdc", "run.tcl", "sta.log"})
+    for (const char* f : {"cells.lib", "top.v", "top.sdc", "run.tcl"})
       std::filesystem::copy_file(dir.path() + "/" + f, f, std::filesystem::copy_options::overwrite_existing, ec);
+    std::ofstream("sta.log") << result.log;
   }
-  std::ifstream logf(dir.path() + "/sta.log");
-  std::stringstream logtext;
-  logtext << logf.rdbuf();
-  result.log = logtext.str();
-  if (rc != 0) {
+  if (!end.succeeded()) {
     result.status = STA_ERROR;
     return result;
   }
-  result.pin_slacks.assign(pins.size(), 2147483647.0);
-  std::istringstream lines(result.log);
-  std::string line;
-  size_t pins_read = 0;
-  while (std::getline(lines, line)) {
-    std::istringstream w(line);
-    std::string tag, a, b;
-    w >> tag >> a >> b;
-    if (tag == "KAVU_CLOCK") {
-      result.worst_per_clock[a] = std::atof(b.c_str());
-    } else if (tag == "KAVU_WORST") {
-      if (a != "INF") result.worst_all = std::atof(a.c_str());
-    } else if (tag == "KAVU_PIN") {
-      const size_t k = std::strtoul(a.c_str(), nullptr, 10);
-      if (k < pins.size() && !b.empty() && b != "INF" && b.find("e+") == std::string::npos && std::atof(b.c_str()) < 1e9)
-        result.pin_slacks[k] = std::atof(b.c_str());
-      ++pins_read;
-    }
-  }
-  result.status = pins_read == pins.size() ? STA_OK : STA_ERROR;
+  // A figure missing or not a number is no answer: sta did not run the
+  // script through, or printed something else.
+  if (!not_figure.empty()) result.unread = "a figure is not a number: " + not_figure;
+  else if (!worst_read) result.unread = "it printed no worst slack";
+  else if (pins_read != pins.size())
+    result.unread = "it printed the slacks of " + std::to_string(pins_read) + " of " + std::to_string(pins.size()) + " pins";
+  result.status = result.unread.empty() ? STA_OK : STA_ERROR;
   return result;
 }
 

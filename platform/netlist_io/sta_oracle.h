@@ -24,7 +24,10 @@
 // ports keep their names and bus bits form Verilog buses.
 // UNAVAILABLE: no "sta_binary" key and no sta in PATH, or the netlist holds
 //   a kind the writer does not express (latches, bidirectional pins).
-// ERROR: sta failed or its output was not understood (log in STA_RESULT).
+// ERROR: sta failed or its output was not understood: a figure missing or
+//   not a number (STA_RESULT::unread says which; the log keeps the first
+//   64 KiB and the last MiB of what sta printed). The figures and the first
+//   error line are read from the lines as they come, wherever they stand.
 // Cost: two file writes and one process.
 #pragma once
 
@@ -77,6 +80,14 @@ struct STA_RESULT {
   // signal that ended it), ORACLE_TIMED_OUT, or -1 when it could not start;
   // -1 as well when it was not run.
   int exit_status = -1;
+  int signal = 0;  // the signal that ended sta; 0 when it exited (an exit status of 137 is no signal)
+  // sta reports a command that fails and goes on: the first line it
+  // printed that begins with "Error", "" for none.
+  std::string first_error;
+  // Why the output of an sta that ended with status 0 is no answer (a
+  // figure missing or not a number: "a figure is not a number: KAVU_WORST
+  // z"); "" when it answered or did not end so.
+  std::string unread;
   std::map<std::string, double> worst_per_clock;  // clocks with a constrained path
   double worst_all = 2147483647.0;                // over every path group; 2147483647 for none
   std::vector<double> pin_slacks;                 // by request; 2147483647 when unconstrained

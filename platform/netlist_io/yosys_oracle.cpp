@@ -1,8 +1,9 @@
 // yosys_oracle.cpp — yosys as an outside peer (see yosys_oracle.h).
 //
 // yosys runs in its own temporary directory (it may write files into its
-// working directory), its output into a log file there, and is watched until
-// it ends or its time limit ("yosys_timeout") passes.
+// working directory), its output read through a pipe (a bounded part kept,
+// oracle_run_peer), and is watched until it ends or its time limit
+// ("yosys_timeout") passes.
 
 #include <algorithm>
 #include <cctype>
@@ -24,14 +25,14 @@ int yosys_run(const std::string& script, std::string* out, bool* timed_out) {
   if (binary.empty()) return -1;
   ORACLE_TEMP_DIR dir("kavu_yosys");
   if (dir.path().empty()) return -1;
-  const std::string log = dir.path() + "/yosys.log";
-  const int rc = oracle_run({binary, "-p", script}, dir.path(), log, cfg_get_int_value("yosys_timeout", 600));
-  if (out) *out = oracle_read_file(log);
-  if (rc == ORACLE_TIMED_OUT) {
+  ORACLE_OUTPUT output;
+  const ORACLE_END end = oracle_run_peer({binary, "-p", script}, dir.path(), cfg_get_int_value("yosys_timeout", 600), &output);
+  if (out) *out = output.text();
+  if (end.status == ORACLE_TIMED_OUT) {
     if (timed_out) *timed_out = true;
     return -1;
   }
-  return rc;
+  return end.status;
 }
 
 int yosys_merged_register_count(const std::string& blif_path, std::string* log) {

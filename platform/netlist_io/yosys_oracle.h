@@ -23,8 +23,9 @@ namespace kavu_platform {
 std::string yosys_binary_path();
 
 // Exit status (-1 when it cannot start or ran out of time; *timed_out, when
-// given, tells the second) with standard output and error in *out. Files
-// named in the script need absolute paths.
+// given, tells the second) with standard output and error in *out, as
+// ORACLE_OUTPUT::text keeps them (the first 64 KiB and the last MiB of an
+// output longer than that). Files named in the script need absolute paths.
 int yosys_run(const std::string& script, std::string* out, bool* timed_out = nullptr);
 
 // The number of registers yosys keeps after merging, or -1 (yosys absent or

@@ -23,9 +23,11 @@
 #include <random>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "cfg/cfg.h"
 #include "msg/msg.h"
+#include "thr/thr_end_signal.h"
 
 extern char** environ;
 
@@ -73,8 +75,15 @@ namespace {
 std::mutex g_pipe_dir_mutex;
 std::string g_pipe_dir;
 bool g_atexit_registered = false;
+// The directory's path for the signal handler, and its action's handle.
+char g_pipe_dir_for_signal[4096];
+int g_pipe_dir_action = -1;
 
 void remove_pipe_dir_at_exit() { thr_remove_pipe_dir(); }
+
+// Removes the pipe directory when a signal ends the process (which runs no
+// atexit function).
+void remove_pipe_dir_on_signal(long) { thr_remove_dir_in_handler(g_pipe_dir_for_signal); }
 
 char random_name_char(std::mt19937& gen) {
   static const char chars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -107,6 +116,10 @@ const std::string& thr_get_pipe_dir() {
         g_atexit_registered = true;
         atexit(remove_pipe_dir_at_exit);
       }
+      if (g_pipe_dir.size() < sizeof g_pipe_dir_for_signal) {
+        memcpy(g_pipe_dir_for_signal, g_pipe_dir.c_str(), g_pipe_dir.size() + 1);
+        g_pipe_dir_action = thr_on_end_signal(remove_pipe_dir_on_signal, 0);
+      }
     }
   }
   return g_pipe_dir;
@@ -115,6 +128,7 @@ const std::string& thr_get_pipe_dir() {
 void thr_remove_pipe_dir() {
   std::lock_guard<std::mutex> lock(g_pipe_dir_mutex);
   if (g_pipe_dir.empty()) return;
+  thr_forget_end_signal(std::exchange(g_pipe_dir_action, -1));
   std::error_code ec;
   std::filesystem::remove_all(g_pipe_dir, ec);
   g_pipe_dir.clear();

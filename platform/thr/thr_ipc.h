@@ -5,7 +5,8 @@
 // PUT_SPMD_JOB_VOID_PTR runs one function over a list of task arguments on
 //   a fixed number of worker threads; tasks start in the order added.
 // THR_NAMED_PIPE makes a FIFO (0600) in the process's private pipe
-//   directory (mkdtemp, 0700, under TMPDIR, removed at exit). A name ending
+//   directory (mkdtemp, 0700, under TMPDIR, removed at exit and when
+//   SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the process). A name ending
 //   in "XXXXXX" is a template: create() fills it and retries until mkfifo
 //   itself succeeds, so naming and creating cannot race.
 // IPC_COMMAND starts a helper program from an argument vector (fork and

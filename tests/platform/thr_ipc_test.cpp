@@ -477,35 +477,61 @@ TEST(IpcCommand, AnUnservedRunLeavesNoDispatcherForTheNextRun) {
   drop();
 }
 
+extern "C" void exit_42(int) { _exit(42); }
+
 TEST(IpcCommand, NoHelperOutlivesItsParent) {
+  // The parent killed (SIGKILL: the kernel ends its helper) or told to end
+  // (SIGINT, SIGTERM, SIGHUP: it dies of the signal and leaves no pipe
+  // directory in TMPDIR, which it left); a handler of its own (exit 42)
+  // still runs after the directory is removed.
   const std::string script = write_script("stay.sh", "echo $$ > stay.pid; exec sleep 30\n");
-  std::filesystem::remove("stay.pid");
-  pid_t parent = fork();
-  if (parent == 0) {
-    IPC_COMMAND ipc;
-    THR_PROCESS_EXIT_CODE code;
-    ipc.run_argv_with_named_pipe({"/bin/sh", script}, ".", &code, false, nullptr, nullptr, 1, 1);
-    _exit(0);
+  const std::string tmp = std::filesystem::absolute("parent_tmp").string();
+  thr_remove_pipe_dir();  // the child makes a directory of its own
+  for (int sig : {SIGKILL, SIGINT, SIGTERM, SIGHUP, -SIGTERM}) {
+    const bool own_handler = sig < 0;
+    sig = std::abs(sig);
+    std::filesystem::remove("stay.pid");
+    std::filesystem::create_directory(tmp);
+    pid_t parent = fork();
+    if (parent == 0) {
+      signal(sig, own_handler ? exit_42 : SIG_DFL);
+      setenv("TMPDIR", tmp.c_str(), 1);
+      thr_get_pipe_dir();
+      IPC_COMMAND ipc;
+      THR_PROCESS_EXIT_CODE code;
+      ipc.run_argv_with_named_pipe({"/bin/sh", script}, ".", &code, false, nullptr, nullptr, 1, 1);
+      _exit(0);
+    }
+    int helper = 0;
+    for (int i = 0; i < 1000 && !helper; ++i) {
+      std::ifstream("stay.pid") >> helper;
+      if (!helper) usleep(10000);
+    }
+    kill(parent, sig);
+    int status = 0;
+    waitpid(parent, &status, 0);
+    ASSERT_GT(helper, 0);
+    if (own_handler) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << "the caller's handler of " << sig;
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig;
+    }
+    if (sig != SIGKILL) {
+      EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "the pipe directory was left; signal " << sig;
+    }
+    // Gone (or a zombie waiting for its new parent to reap it) soon after.
+    auto alive = [&]() {
+      std::ifstream stat("/proc/" + std::to_string(helper) + "/stat");
+      std::string line;
+      if (!std::getline(stat, line)) return false;
+      size_t close = line.rfind(')');
+      return close != std::string::npos && line.size() > close + 2 && line[close + 2] != 'Z';
+    };
+    for (int i = 0; i < 500 && alive(); ++i) usleep(10000);
+    EXPECT_FALSE(alive()) << sig;
+    if (alive()) kill(helper, SIGKILL);
+    std::filesystem::remove_all(tmp);
   }
-  int helper = 0;
-  for (int i = 0; i < 1000 && !helper; ++i) {
-    std::ifstream("stay.pid") >> helper;
-    if (!helper) usleep(10000);
-  }
-  kill(parent, SIGKILL);
-  waitpid(parent, nullptr, 0);
-  ASSERT_GT(helper, 0);
-  // Gone (or a zombie waiting for its new parent to reap it) soon after.
-  auto alive = [&]() {
-    std::ifstream stat("/proc/" + std::to_string(helper) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) return false;
-    size_t close = line.rfind(')');
-    return close != std::string::npos && line.size() > close + 2 && line[close + 2] != 'Z';
-  };
-  for (int i = 0; i < 500 && alive(); ++i) usleep(10000);
-  EXPECT_FALSE(alive());
-  if (alive()) kill(helper, SIGKILL);
 }
 
 TEST(NetlistArchive, RoundTripKeepsFunctionNumbersAndNames) {

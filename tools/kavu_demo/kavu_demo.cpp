@@ -18,6 +18,7 @@
 // large" and leaves nothing beside the target); 2 on a usage error, after a
 // line naming the argument refused.
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -74,9 +75,10 @@ std::string in_quotes(const std::string& arg) { return "'" + msg_printable_text(
 // The LUT size `text` gives: digits alone ("3", not " 3", "+3" or "3 ")
 // from 1 to 6; 0 when it gives none.
 unsigned lut_size_of(const std::string& text) {
-  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
-  const int v = std::stoi(text);
-  return v >= 1 && v <= 6 ? unsigned(v) : 0;
+  if (text.find_first_not_of("0123456789") != std::string::npos) return 0;
+  unsigned v = 0;  // a number past the type's range is an error, not an exception
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+  return error == std::errc() && end == text.data() + text.size() && v >= 1 && v <= 6 ? v : 0;
 }
 
 // The arguments into *a; false with *refused naming the argument or value
