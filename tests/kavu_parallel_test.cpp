@@ -747,7 +747,11 @@ TEST(KavuParallelArchives, AFullDiskIsSaidToBeFull) {
     std::string named;  // the file or directory the message names
   };
   for (const int which : {0, 1, 2}) {
-    for (const char* device : {"/dev/full", "/"}) {
+    // "taken": every temporary name beside the archive is taken, which the
+    // message says as the file writer does (it said "File exists").
+    for (const char* device : {"/dev/full", "/", "taken"}) {
+      const bool taken = device == std::string("taken");
+      if (taken && which == 2) continue;  // the kept copy is not written beside a temporary
       PARALLEL_SCOPE scope;
       const std::string archive = kavu_parallel_archive_name("rev 1", "map", 0) + ".cdb";
       const std::string kept = kavu_parallel_kept_archive_name("rev 1", "map", 0) + ".cdb";
@@ -759,18 +763,25 @@ TEST(KavuParallelArchives, AFullDiskIsSaidToBeFull) {
       SCOPED_TRACE(std::string(row.what) + " " + device);
       const std::string link = row.link;
       std::filesystem::remove(link);
-      std::filesystem::create_symlink(device, link);
+      std::vector<std::string> temporaries;
+      for (int k = 0; taken && k < 100; ++k)
+        temporaries.push_back(link + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(k));
+      for (const std::string& t : temporaries) std::ofstream(t) << "x";
+      if (!taken) std::filesystem::create_symlink(device, link);
       std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({3, 2}, "f");
       msg_log_clear();
       EXPECT_FALSE(kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts));
       std::filesystem::remove(link);
+      for (const std::string& t : temporaries) std::filesystem::remove(t);
       EXPECT_EQ(parts.size(), 2u);
       for (CDB_SGATE_NETLIST* p : parts) delete p;
       int said = 0;
       for (const MSG_LOG_ENTRY& e : msg_log()) {
         if (e.kind != MSG_LOG_ERROR) continue;
         EXPECT_EQ(e.text.rfind(row.message + std::string(" \"") + row.named + "\": ", 0), 0u) << e.text;
-        EXPECT_NE(e.text.find(device == std::string("/") ? ": cannot write the file: Is a directory." : ": the disk is full."),
+        EXPECT_NE(e.text.find(taken ? ": cannot write the file: all 100 names of a temporary file beside it are taken."
+                              : device == std::string("/") ? ": cannot write the file: Is a directory."
+                                                           : ": the disk is full."),
                   std::string::npos)
             << e.text;
         if (which > 0) {

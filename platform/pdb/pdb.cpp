@@ -117,9 +117,20 @@ std::string PDB_INVALID_PATH::printable_path(const std::string& path) {
 
 namespace {
 thread_local int t_last_write_error = 0;
+thread_local std::string t_last_write_reason;
+
+// Records a failed write for pdb_last_write_error and pdb_last_write_reason
+// and makes its exception.
+PDB_INVALID_PATH write_failure(const std::string& path, int error_code, const std::string& problem) {
+  PDB_INVALID_PATH e(path, error_code, problem);
+  t_last_write_error = error_code;
+  t_last_write_reason = e.get_reason();
+  return e;
+}
 }
 
 int pdb_last_write_error() { return t_last_write_error; }
+std::string pdb_last_write_reason() { return t_last_write_reason; }
 
 void PDB_DATABASE_EXCEPTION::report() const {
   msg_local_debug("PDB", MSG_D_LEVEL(2), "%s", what());
@@ -414,6 +425,7 @@ void PDB_ARCHIVE::open(const std::string& name, OPEN_MODE mode) {
   m_path = fio_get_unc_full_path(name + "." + PDB_CDB_SEG_BASE::extension());
   if (mode == PDB_WRITE) {
     t_last_write_error = 0;
+    t_last_write_reason.clear();
     m_open = true;
     return;
   }
@@ -519,9 +531,8 @@ void PDB_ARCHIVE::stage() {
     // The system's reason, taken as the partial file is removed (a full
     // disk has room again once it is gone).
     if (file->failure() == 0) (void)file->commit(&problem);
-    t_last_write_error = file->failure() ? file->failure() : EIO;
     m_open = false;
-    throw PDB_INVALID_PATH(m_path, t_last_write_error, problem);
+    throw write_failure(m_path, file->failure() ? file->failure() : EIO, problem);
   }
   m_file = std::move(file);
   m_staged = true;
@@ -540,8 +551,7 @@ void PDB_ARCHIVE::close() {
   std::unique_ptr<FIO_FILE_REPLACEMENT> file = std::move(m_file);
   std::string problem;
   if (!file->commit(&problem)) {
-    t_last_write_error = file->failure() ? file->failure() : EIO;
-    throw PDB_INVALID_PATH(m_path, t_last_write_error, problem);
+    throw write_failure(m_path, file->failure() ? file->failure() : EIO, problem);
   }
 }
 

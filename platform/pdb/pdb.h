@@ -91,7 +91,8 @@ class PDB_INVALID_PATH : public PDB_DATABASE_EXCEPTION {
   // quotes the path escaped (printable_path); get_path() is the path itself.
   explicit PDB_INVALID_PATH(const std::string& path, int error_code = 0)
       : PDB_DATABASE_EXCEPTION("invalid path: " + printable_path(path) + reason_of(error_code), error_code),
-        m_path(path) {}
+        m_path(path),
+        m_reason(reason_of(error_code)) {}
   // A failed write: `problem` is the file writer's (FIO_FILE_REPLACEMENT),
   // whose reason follows the path as the other writers give it ("the path
   // holds a NUL byte", "all 100 names of a temporary file beside it are
@@ -99,8 +100,12 @@ class PDB_INVALID_PATH : public PDB_DATABASE_EXCEPTION {
   PDB_INVALID_PATH(const std::string& path, int error_code, const std::string& problem)
       : PDB_DATABASE_EXCEPTION("invalid path: " + printable_path(path) + write_reason_of(error_code, problem),
                                error_code),
-        m_path(path) {}
+        m_path(path),
+        m_reason(write_reason_of(error_code, problem)) {}
   const std::string& get_path() const { return m_path; }
+  // The reason as it follows the path, without the ": " ("File too large",
+  // "the path holds a NUL byte"); empty when none is known.
+  std::string get_reason() const { return m_reason.size() > 2 ? m_reason.substr(2) : std::string(); }
   static std::string reason_of(int error_code);
   static std::string write_reason_of(int error_code, const std::string& problem);
   // The path as a message shows it: bytes outside printable ASCII as "\xHH"
@@ -109,6 +114,7 @@ class PDB_INVALID_PATH : public PDB_DATABASE_EXCEPTION {
 
  private:
   std::string m_path;
+  std::string m_reason;  // ": " and the reason, or empty
 };
 
 // ---------------------------------------------------------------- registrations
@@ -419,6 +425,9 @@ inline void PDB_SEGMENT_TEMPLATE<BASE>::transfer_count(uint32_t& count, uint32_t
 // writing on it has not failed; for callers that learn of a failure only as
 // a false result.
 int pdb_last_write_error();
+// The reason of that failure as the file writer gives it ("File too large",
+// "all 100 names of a temporary file beside it are taken"), "" when none.
+std::string pdb_last_write_reason();
 
 class PDB_ARCHIVE {
  public:

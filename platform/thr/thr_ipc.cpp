@@ -388,6 +388,12 @@ pid_t start_child(const std::string& program, std::vector<char*>& args, const st
       int in = open("/dev/null", O_RDONLY);
       if (in < 0 || dup2(in, 0) < 0) fail(errno);
       int out = open(log_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0 && (errno == EACCES || errno == EPERM)) {
+        // Another user's run left its log here: a log of this run in its
+        // place where the directory allows, else no log rather than no run.
+        if (unlink(log_path) == 0) out = open(log_path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+        if (out < 0) out = open("/dev/null", O_WRONLY);
+      }
       if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) fail(errno);
       if (dir && chdir(dir) != 0) fail(errno);
       execve(prog, args.data(), environ);

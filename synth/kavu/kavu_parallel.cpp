@@ -91,12 +91,19 @@ bool disk_is_full(const std::string& dir) { return gen_disk_is_full(dir); }
 
 // What went wrong with an archive write, in the user's words. The system's
 // error number of the failed write says a full disk even after the partial
-// file is gone and has given its room back; any other number is the
-// system's reason ("File too large"), the file being named by the caller.
-std::string write_failure_text(const std::string& what, int error_code) {
+// file is gone and has given its room back; otherwise the file writer's
+// reason ("File too large", "the path holds a NUL byte"), else the system's,
+// the file being named by the caller.
+std::string write_failure_text(const std::string& what, int error_code, const std::string& reason = "") {
   if (error_code == ENOSPC || error_code == EDQUOT) return "the disk is full";
   if (disk_is_full(db_dir())) return "the disk is full";
+  if (!reason.empty()) return "cannot write the file: " + reason;
   return error_code ? "cannot write the file: " + std::string(std::strerror(error_code)) : what;
+}
+
+std::string write_failure_text(const PDB_DATABASE_EXCEPTION& e) {
+  const auto* invalid = dynamic_cast<const PDB_INVALID_PATH*>(&e);
+  return write_failure_text(e.what(), e.get_error_code(), invalid ? invalid->get_reason() : std::string());
 }
 
 // Results read back while the helpers run (see read_early below).
@@ -664,7 +671,7 @@ std::string write_partition(const std::string& rev, const char* type, int number
     archive.close();
   } catch (const PDB_DATABASE_EXCEPTION& e) {
     e.report();
-    return write_failure_text(e.what(), e.get_error_code());
+    return write_failure_text(e);
   }
   return "";
 }
@@ -1055,7 +1062,7 @@ class STAGED_ARCHIVES {
       slot.archive->close();
     } catch (const PDB_DATABASE_EXCEPTION& e) {
       e.report();
-      return write_failure_text(e.what(), e.get_error_code());
+      return write_failure_text(e);
     }
     return "";
   }
@@ -1367,7 +1374,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
     staged.cancel();
     kavu_debug("Failed to write the namespace archive");
     post_error("Parallel synthesis cannot write the design's namespace archive in \"" + shown(db_dir()) +
-               "\": " + write_failure_text("the write failed", pdb_last_write_error()) + ". The partitions stay in memory");
+               "\": " + write_failure_text("the write failed", pdb_last_write_error(), pdb_last_write_reason()) + ". The partitions stay in memory");
     unlock_db_dir();  // nothing of this run is on disk
     return false;
   }

@@ -1,5 +1,6 @@
 // Jobs, named pipes, helper processes and the netlist archives.
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -82,6 +83,41 @@ TEST(ThrNamedPipe, TemplatesGetDistinctFifosInAPrivateDirectory) {
   EXPECT_TRUE(std::filesystem::is_empty(dir));
   thr_remove_pipe_dir();
   EXPECT_FALSE(std::filesystem::exists(dir));
+}
+
+// A helper's log another user's run left in a shared directory does not
+// keep this user's helper from starting: it is replaced where the
+// directory allows, else the helper runs without a log (it was "cannot
+// start …: Permission denied").
+TEST(IpcCommand, AnotherUsersHelperLogDoesNotStopAHelper) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  char scratch[] = "/tmp/kavu_ipc_log_XXXXXX";
+  ASSERT_NE(mkdtemp(scratch), nullptr);
+  for (const mode_t mode : {mode_t(0777), mode_t(01777)}) {  // shared; shared and sticky
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(chmod(scratch, mode), 0);
+    const std::string log = std::string(scratch) + "/helper_0.log";
+    std::filesystem::remove(log);
+    std::ofstream(log) << "root's run\n";
+    chmod(log.c_str(), 0644);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+      IPC_COMMAND ipc;
+      THR_PROCESS_EXIT_CODE code;
+      const bool started = ipc.run_argv_with_named_pipe({"true", "--helper=0"}, scratch, &code, false, nullptr,
+                                                        nullptr, 1, 1);
+      _exit(started && code.m_error == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << (WEXITSTATUS(status) == 3 ? "cannot become nobody" : "refused");
+    struct stat st = {};
+    ASSERT_EQ(stat(log.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, mode & S_ISVTX ? 0u : 65534u);  // the sticky directory keeps root's log
+  }
+  std::filesystem::remove_all(scratch);
 }
 
 TEST(IpcCommand, ExitStatusArgumentsAndMissingPrograms) {
