@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #ifdef __GLIBC__
 #include <malloc.h>
+#include <pthread.h>
 #endif
 #include <sys/stat.h>
 #include <unistd.h>
@@ -1152,6 +1153,16 @@ TEST(SscSdc, CollectionsAndTheirOptionsSelectAsOpenStaDoes) {
       // A register belongs to the first clock of its source.
       {"create_clock -name w -period 5 -add [get_ports clk]\nset_false_path -from [all_registers -clock c]", registers,
        {"line 3: create_clock -add is not applied to registers: they keep the first clock of their source"}},
+      // Tcl decides where a command ends, and what a nested command gives:
+      // list and concat are evaluated, a collection's value is its last
+      // command's, any other nested command skips the command using it.
+      {"set_false_path -to [get_cells {bq[0]\n   bq[1]}\n]\n# note [\nset_units -time ps", {"reg:bq[0]", "reg:bq[1]"}, {}},
+      {"set_false_path -to [get_cells [list {bq[0]} {bq[1]}]]", {"reg:bq[0]", "reg:bq[1]"}, {}},
+      {"set_false_path -to [get_cells [concat {bq[0] bq[1]} [list {q[2]}]]]", {"reg:bq[0]", "reg:bq[1]", "reg:q[2]"}, {}},
+      {"set_false_path -to [get_cells nosuch; get_cells {bq[2]}]", {"reg:bq[2]"},
+       {"line 3: get_cells: nothing matches \"nosuch\""}},
+      {"set_false_path -to [get_cells [lsort {bq[0]}]]", {},
+       {"line 3: set_false_path: get_cells [lsort {bq[0]}] is not applied; ignored"}, true},
   };
   for (const ROW& row : rows) {
     SSC_CONSTRAINTS c;
@@ -1279,6 +1290,11 @@ TEST(SscSdc, ProblemsArePostedWithFileAndLine) {
        "line 2: create_clock: get_ports -filter is not applied, so the clock's sources cannot be read", {}},
       {clock + "set_false_path -to [get_cells -regexp {r(.*}]\n",
        "line 2: get_cells -regexp: \"r(.*\" is not a regular expression the engine reads", {}},
+      // A command over several lines is named by the line it starts on;
+      // brackets nested past the depth Tcl is given are refused there.
+      {clock + "\nset_input_delay 1 -clock clk \\\n  [get_ports {b\n b}] -bogus\n", "line 3: unknown option -bogus", {}},
+      {clock + "set_input_delay 1 -clock clk [get_ports " + std::string(5000, '[') + std::string(5001, ']') + "\n",
+       "line 2: brackets nested more than 100 levels deep", {}},
   };
   for (const ROW& row : rows) {
     PIPELINE p;
@@ -2194,6 +2210,14 @@ TEST(SscOracle, CollectionOptionsAndWaveformsGiveOpenStasSlacks) {
       {"-waveform {1500 3500}", "set_input_delay 300 -clock c0 -clock_fall [get_ports tm3_vidin*]\n"
                                 "set_max_delay 4000 -from [get_clocks c0] -to [all_registers -clock c2] "
                                 "-ignore_clock_latency\n"},
+      // Tcl's reading: lists and collections across lines, a list or
+      // concat nested in a collection, a collection of two commands (the
+      // last one's value).
+      {"", "set_input_delay 4000 -clock c0 [get_ports {tm3_vidin_llc\n  tm3_vidin_vs}]\n"
+           "set_input_delay 3000 -clock c0 [get_ports tm3_vidin_href\n]\n"},
+      {"", "set_input_delay 4000 -clock c0 [get_ports [list tm3_vidin_llc {tm3_vidin_vpo[0]}]]\n"
+           "set_input_delay 3500 -clock c0 [get_ports [concat tm3_vidin_vs {tm3_vidin_vpo[1] tm3_vidin_vpo[2]}]]\n"},
+      {"", "set_input_delay 4000 -clock c0 [get_ports tm3_vidin_vs; get_ports tm3_vidin_llc]\n"},
   };
   LOADED_NETLIST nl = load_blif("seq/stereovision3");
   const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
@@ -2505,6 +2529,10 @@ TEST(SscTcl, CommandWordsAndListsAsTclReadsThem) {
       {"a [b", {}, "", "unbalanced ["},
       {"a {b", {}, "", "unbalanced {"},
       {"a {b}c", {}, "", "extra characters after a closing brace"},
+      // Tcl ends a command, not the line: braces and brackets span lines,
+      // a backslash-newline is one space in braces too.
+      {"a {b\n c} [d\n]\ne", {"a", "b\n c", "[d\n]"}, "e", ""},
+      {"a {b \\\n   c}", {"a", "b  c"}, "", ""},
   };
   for (const ROW& row : commands) {
     std::vector<std::string> words;
@@ -2529,6 +2557,49 @@ TEST(SscTcl, CommandWordsAndListsAsTclReadsThem) {
   std::vector<std::string> got;
   std::string why;
   EXPECT_FALSE(atcl_split_list("{a}b", &got, &why));
+  // Words that are one nested command, and Tcl's list and concat.
+  std::vector<char> substituted;
+  std::string_view rest;
+  ASSERT_TRUE(atcl_command_words("a [list b] {[c]} d[3] [e][f]", &got, &rest, &why, &substituted));
+  EXPECT_EQ(substituted, (std::vector<char>{0, 1, 0, 0, 0}));
+  EXPECT_EQ(atcl_merge_list({"d[0]", "a b", ""}, false), "{d[0]} {a b} {}");
+  EXPECT_EQ(atcl_merge_list({" a b ", "c"}, true), "a b c");
+  // Nesting 50,000 levels deep (brackets, quotes within brackets, array
+  // indices) once overflowed the stack; at most the depth read, on a thread
+  // of 1 MiB of stack, words deeper are refused.
+  auto nested = [](int levels, const std::string& open, const std::string& close) {
+    std::string text = "set_x ";
+    for (int k = 0; k < levels; ++k) text += open;
+    for (int k = 0; k < levels; ++k) text += close;
+    return text;
+  };
+  const std::tuple<std::string, bool> deep[] = {
+      {nested(100, "[a ", "]"), true},        {nested(101, "[a ", "]"), false},
+      {nested(50000, "[", "]"), false},       {nested(50000, "[a \"", "\"]"), false},
+      {nested(50000, "$a(", ")"), false},     {"set_x {" + std::string(50000, '[') + "}", true},
+  };
+  for (const auto& [text, reads] : deep) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, size_t(1) << 20);
+    struct ARGS {
+      const std::string* text;
+      bool ok;
+      std::string why;
+    } args{&text, false, ""};
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attr, [](void* p) -> void* {
+      ARGS* a = static_cast<ARGS*>(p);
+      std::vector<std::string> words;
+      std::string_view rest;
+      a->ok = atcl_command_words(*a->text, &words, &rest, &a->why);
+      return nullptr;
+    }, &args), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+    EXPECT_EQ(args.ok, reads) << text.substr(0, 20) << " " << args.why;
+    EXPECT_EQ(args.why, reads ? "" : "brackets nested more than 100 levels deep");
+  }
 #ifndef KAVU_UNDER_ASAN
   std::string big;
   for (int k = 0; k < (24 << 20); ++k) big += "a ";
