@@ -39,15 +39,27 @@ void grant_memory(size_t bytes) {
 
 // Tcl's subsystems (its allocator, encodings), set up once for the
 // process, whichever thread comes first, with memory granted for them
-// (some 80 KiB; a refusal is std::bad_alloc, and the next call tries
-// again).
+// (70 KiB, up to 250 KiB where the locale's encoding is read from a file;
+// a refusal is std::bad_alloc, and the next call tries again).
 void init_tcl_library() {
   static std::once_flag once;
   std::call_once(once, [] {
-    grant_memory(size_t(1) << 20);
+    grant_memory(size_t(512) << 10);
     Tcl_FindExecutable(nullptr);
   });
 }
+
+// Tcl is set up as the library is loaded, where the memory it takes is
+// there; the grant above is for a process that reaches Tcl before that
+// (from another library's static initialisation).
+const struct TCL_AT_LOAD {
+  TCL_AT_LOAD() {
+    try {
+      init_tcl_library();
+    } catch (const std::bad_alloc&) {
+    }
+  }
+} g_tcl_at_load;
 
 bool is_tcl_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -71,24 +83,24 @@ size_t token_array_bytes(size_t tokens) {
 // process's stack each). The scan follows Tcl's rules as far as they
 // decide either: words (braced, quoted or bare, "{*}" before one),
 // backslashes, comments where a command starts, brackets (their commands
-// ended by ';', a newline or ']'), variables and their indices. Each word
-// is counted as two tokens, each substitution in it as two (a variable as
-// four), each backslash-newline in braces as two; a nested command's
-// tokens are an array of its own, alive with those of every level above
-// it, and its Tcl_Parse one allocation.
+// ended by ';', a newline or ']'), variables and their indices. It counts
+// Tcl's tokens: one per word, one per run of text and per backslash or
+// bracket in it, two per variable, one per empty quote or index, and in
+// braces one for the text and two per backslash-newline. A nested
+// command's tokens are an array of its own, alive with those of every
+// level above it, and its Tcl_Parse one allocation.
 struct TCL_NEEDS {
   size_t bytes = 0;
   int depth = 0;
-  size_t end = 0;       // after the first command (`first`), or the text's size
-  bool ended = false;   // the first command ended before the end of the text
+  size_t end = 0;      // after the first command (`first`), or the text's size
 };
 
 TCL_NEEDS tcl_needs(std::string_view text, bool first) {
   enum KIND : char { COMMAND, QUOTE, INDEX };
   struct FRAME {
     KIND kind;
-    bool in_word = false;      // COMMAND: inside a bare word
-    bool command_start = true;  // COMMAND: no word of the current command yet
+    bool in_text = false;       // inside a run of text (a token counted)
+    bool in_word = false;       // COMMAND: inside a bare word
     bool words = false;         // COMMAND: the current command has a word
     size_t tokens = 0;          // COMMAND: of the current command
     size_t child = 0;           // COMMAND: the most a nested parse needed during it
@@ -98,130 +110,82 @@ TCL_NEEDS tcl_needs(std::string_view text, bool first) {
   std::vector<FRAME> stack;
   stack.push_back({COMMAND});
   size_t top_command = 0;  // the innermost COMMAND frame
-  auto command_of = [&]() -> FRAME& { return stack[top_command]; };
+  auto tokens = [&](size_t k) { stack[top_command].tokens += k; };
   auto end_command = [](FRAME& f) {
     f.peak = std::max(f.peak, token_array_bytes(f.tokens) + f.child);
     f.tokens = f.child = 0;
-    f.words = false;
-    f.command_start = true;
-    f.in_word = false;
-  };
-  auto find_command = [&] {
-    top_command = stack.size() - 1;
-    while (stack[top_command].kind != COMMAND) --top_command;
+    f.words = f.in_word = f.in_text = false;
   };
   auto pop = [&] {
     FRAME f = stack.back();
     stack.pop_back();
-    if (f.kind == COMMAND) {
-      end_command(f);
-      find_command();
-      FRAME& parent = command_of();
-      parent.child = std::max(parent.child, f.peak + sizeof(Tcl_Parse) + 64);
-    }
+    stack.back().in_text = false;
+    if (f.kind != COMMAND) return;
+    end_command(f);
+    top_command = stack.size() - 1;
+    while (stack[top_command].kind != COMMAND) --top_command;
+    FRAME& parent = stack[top_command];
+    parent.child = std::max(parent.child, f.peak + sizeof(Tcl_Parse) + 64);
   };
   auto push = [&](KIND k) {
+    stack.back().in_text = false;
     stack.push_back({k});
     out.depth = std::max(out.depth, int(stack.size()) - 1);
     if (k == COMMAND) top_command = stack.size() - 1;
+    else tokens(1);  // an empty quote or index is an empty text token
   };
   const size_t n = text.size();
   size_t i = 0;
-  // A variable at text[i] == '$': its name, and an index opened.
+  // A variable at text[i] == '$': its name (any byte of a multibyte
+  // character taken as a letter), and an index opened.
   auto variable = [&] {
-    command_of().tokens += 4;
+    tokens(2);
+    stack.back().in_text = false;
     ++i;
     if (i < n && text[i] == '{') {
       while (i < n && text[i] != '}') ++i;
-      if (i < n) ++i;
+      i += i < n ? 1 : 0;
       return;
     }
-    while (i < n && (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_' || text[i] == ':')) ++i;
+    while (i < n && (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_' || text[i] == ':' ||
+                     static_cast<unsigned char>(text[i]) >= 0x80))
+      ++i;
     if (i < n && text[i] == '(') {
       ++i;
-      command_of().tokens += 2;
       push(INDEX);
     }
+  };
+  // A character of text in the current word.
+  auto text_char = [&] {
+    if (!stack.back().in_text) tokens(1);
+    stack.back().in_text = true;
+    ++i;
   };
   while (i < n && out.depth <= kavu_platform::kAtclMaxNesting) {
     FRAME& f = stack.back();
     const char c = text[i];
-    if (c == '\\') {
-      const bool newline = i + 1 < n && text[i + 1] == '\n';
-      i += 2;
-      if (f.kind == COMMAND && newline) {  // white space between words
-        f.in_word = false;
+    if (f.kind == COMMAND && !f.in_word && c != '\\' && c != '\n' && c != ';' && !is_tcl_space(c) &&
+        !(c == ']' && stack.size() > 1)) {
+      // A word starts.
+      if (!f.words && c == '#') {
+        // A comment, to the end of the line (a backslash escapes what follows it).
+        while (i < n && text[i] != '\n') i += text[i] == '\\' ? 2 : 1;
+        ++i;
         continue;
       }
-      if (f.kind == COMMAND && !f.in_word) {
-        f.in_word = true;
-        f.words = true;
-        f.command_start = false;
-        f.tokens += 2;
-      }
-      command_of().tokens += 2;
-      continue;
-    }
-    if (f.kind == QUOTE || f.kind == INDEX) {
-      if ((f.kind == QUOTE && c == '"') || (f.kind == INDEX && c == ')')) {
-        pop();
-        ++i;
-      } else if (c == '[') {
-        command_of().tokens += 2;
-        ++i;
-        push(COMMAND);
-      } else if (c == '$') {
-        variable();
-      } else {
-        ++i;
-      }
-      continue;
-    }
-    // A COMMAND frame.
-    const bool nested = stack.size() > 1;
-    if (c == '\n' || c == ';' || (nested && c == ']')) {
-      const bool had_words = f.words;
-      if (nested && c == ']') {
-        ++i;
-        pop();
-        continue;
-      }
-      ++i;
-      if (c == '\n' && !had_words && f.command_start) continue;  // blank lines before a command
-      end_command(f);
-      if (!nested && first && (had_words || c == ';')) {
-        out.ended = true;
-        break;
-      }
-      continue;
-    }
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f') {
-      f.in_word = false;
-      ++i;
-      continue;
-    }
-    if (!f.in_word && f.command_start && !f.words && c == '#') {
-      // A comment, to the end of the line (a backslash escapes what follows it).
-      while (i < n && text[i] != '\n') i += text[i] == '\\' ? 2 : 1;
-      ++i;
-      continue;
-    }
-    if (!f.in_word) {
-      f.in_word = true;
-      f.words = true;
-      f.command_start = false;
-      f.tokens += 2;
-      if (c == '{' && text.substr(i, 3) == "{*}" && i + 3 < n && !is_tcl_space(text[i + 3]) && text[i + 3] != ';') {
+      f.in_word = f.words = true;
+      f.in_text = false;
+      tokens(1);
+      if (text.substr(i, 3) == "{*}" && i + 3 < n && !is_tcl_space(text[i + 3]) && text[i + 3] != ';') {
         i += 3;  // a word expanded: the word proper follows
-        f.tokens += 2;
         f.in_word = false;
         continue;
       }
       if (c == '{') {
-        int level = 0;
-        for (; i < n; ++i) {
+        tokens(1);
+        for (int level = 0; i < n; ++i) {
           if (text[i] == '\\') {
-            if (i + 1 < n && text[i + 1] == '\n') f.tokens += 2;
+            if (i + 1 < n && text[i + 1] == '\n') tokens(2);
             ++i;
           } else if (text[i] == '{') {
             ++level;
@@ -230,6 +194,7 @@ TCL_NEEDS tcl_needs(std::string_view text, bool first) {
           }
         }
         ++i;
+        f.in_text = true;  // what follows a closing brace is refused by Tcl; counted as text
         continue;
       }
       if (c == '"') {
@@ -238,15 +203,60 @@ TCL_NEEDS tcl_needs(std::string_view text, bool first) {
         continue;
       }
     }
+    if (c == '\\') {
+      const bool newline = i + 1 < n && text[i + 1] == '\n';
+      i += 2;
+      if (f.kind == COMMAND && newline) {  // white space between words
+        f.in_word = f.in_text = false;
+        continue;
+      }
+      if (f.kind == COMMAND && !f.in_word) {  // a word starts with it
+        f.in_word = f.words = true;
+        tokens(1);
+      }
+      tokens(1);
+      f.in_text = false;
+      continue;
+    }
     if (c == '[') {
-      f.tokens += 2;
+      tokens(1);
       ++i;
       push(COMMAND);
-    } else if (c == '$') {
-      variable();
-    } else {
-      ++i;
+      continue;
     }
+    if (c == '$') {
+      variable();
+      continue;
+    }
+    if (f.kind != COMMAND) {
+      if ((f.kind == QUOTE && c == '"') || (f.kind == INDEX && c == ')')) {
+        ++i;
+        pop();
+      } else {
+        text_char();
+      }
+      continue;
+    }
+    // In a COMMAND frame, between words or in a bare one.
+    const bool nested = stack.size() > 1;
+    if (nested && c == ']') {
+      ++i;
+      pop();
+      continue;
+    }
+    if (c == '\n' || c == ';') {
+      ++i;
+      if (c == '\n' && !f.words) continue;  // blank lines before a command
+      end_command(f);
+      if (!nested && first) break;
+      continue;
+    }
+    if (is_tcl_space(c)) {
+      f.in_word = f.in_text = false;
+      ++i;
+      continue;
+    }
+    text_char();
   }
   while (stack.size() > 1) pop();
   end_command(stack.front());

@@ -7,6 +7,7 @@
 #include <malloc.h>
 #include <pthread.h>
 #endif
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <set>
 #include <sstream>
@@ -1694,6 +1696,29 @@ void map_large_blocks_afresh() {
 #endif
 }
 
+// Runs `fn` in a child left with about `available` bytes of memory: the
+// child takes every 4 KiB block it can get (from memory freed before and
+// from the address space its limit allows), then gives back the last ones
+// it took. True when `fn` returned true (false when the child died).
+bool run_with_memory_left(size_t available, const std::function<bool()>& fn) {
+  return run_within_address_space(available + (uint64_t(32) << 20), [&] {
+    void* last = nullptr;  // each block holds the one taken before it
+    while (void* p = std::malloc(4080)) {
+      *static_cast<void**>(p) = last;
+      last = p;
+    }
+    // The address space malloc left (it asks for no less than 1 MiB).
+    while (::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED) {
+    }
+    for (size_t freed = 0; last && freed < available; freed += 4096) {
+      void* before = *static_cast<void**>(last);
+      std::free(last);
+      last = before;
+    }
+    return fn();
+  });
+}
+
 // Whether the process holds less than 4 MiB of freed memory to reuse.
 bool heap_is_fresh() {
 #ifdef __GLIBC__
@@ -2514,6 +2539,50 @@ TEST(SscTcl, InterpreterPackagesAndRegistrars) {
 // what Tcl does not read is an error. Memory the system refuses for a large
 // list is std::bad_alloc, where Tcl itself would end the process.
 TEST(SscTcl, CommandWordsAndListsAsTclReadsThem) {
+#ifndef KAVU_UNDER_ASAN
+  // With little memory left, a read is refused with std::bad_alloc (the
+  // reader's "not enough memory") wherever Tcl would run out: Tcl's
+  // one-time set-up (first here when the test runs alone, as ctest runs
+  // it), a command of many words, a long list after the reader's copy of
+  // it. Tcl itself ended the process there. Each text reads once memory
+  // allows Tcl what it takes (the words' parse once asked twice that).
+  {
+    LOADED_NETLIST nl = load_blif("small/shift_en_sclr_lut4");
+    SSC_NETLIST_DATA data;
+    data.build({nl.get()}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+    std::string words = "set_false_path -to [get_cells", list = "set_false_path -to [get_cells {";
+    for (int k = 0; k < 90000; ++k) words += " zz zz";
+    for (int k = 0; k < 200000; ++k) list += "reg" + std::to_string(k) + " ";
+    std::string collections = "set_disable_timing";
+    for (int k = 0; k < 34000; ++k) collections += " [get_cells zz]";
+    struct MEMORY_ROW {
+      std::string sdc;
+      size_t step, steps, reads_from;  // bytes left: step, 2 step, ...; all read from reads_from on
+    };
+    const MEMORY_ROW memory_rows[] = {
+        {"create_clock -name c -period 10 [get_ports clk]\nset_input_delay 1 -clock c [all_inputs]\n", 8 << 10, 40,
+         192 << 10},
+        {words + "]\n", 2 << 20, 20, 36 << 20},
+        {words.substr(0, 30000) + "]\n", 128 << 10, 32, 3 << 20},
+        {list + "}]\n", 1 << 20, 32, 30 << 20},
+        {collections + "\n", 1 << 20, 12, 8 << 20},
+    };
+    for (const MEMORY_ROW& row : memory_rows) {
+      for (size_t k = 1; k <= row.steps; ++k) {
+        const size_t left = k * row.step;
+        EXPECT_TRUE(run_with_memory_left(left, [&] {
+          SSC_CONSTRAINTS c;
+          std::string error;
+          try {
+            return ssc_read_sdc(row.sdc, data, &c, &error);
+          } catch (const std::bad_alloc&) {
+            return left < row.reads_from;
+          }
+        })) << row.sdc.substr(0, 40) << " with " << left << " bytes left";
+      }
+    }
+  }
+#endif
   struct ROW {
     const char* text;
     std::vector<std::string> words;  // of the first command
