@@ -107,7 +107,8 @@ TCL_NEEDS tcl_needs(std::string_view text, bool first) {
     size_t peak = 0;            // COMMAND: the most any of its commands needed
   };
   TCL_NEEDS out;
-  std::vector<FRAME> stack;
+  thread_local std::vector<FRAME> stack;  // kept between calls: no allocation per command
+  stack.clear();
   stack.push_back({COMMAND});
   size_t top_command = 0;  // the innermost COMMAND frame
   auto tokens = [&](size_t k) { stack[top_command].tokens += k; };

@@ -1,8 +1,9 @@
 // ssc_sdc.cpp — the SDC subset the timing engine reads.
 //
-// One command per line, or several separated by ';' ('\' continues a line,
-// '#' starts a comment where a command would start, so "cmd ;# note"); the
-// words are Tcl's (atcl_command_words), nothing substituted:
+// The file is a Tcl script: Tcl ends each command (ATCL_SCRIPT_READER, at a
+// newline or ';' outside braces, quotes and brackets, so a list or a
+// collection may span lines; '#' starts a comment where a command would
+// start, so "cmd ;# note"), and the words are Tcl's, nothing substituted:
 //   create_clock -period P [-name N] [-waveform {R F}] [-add] [targets]
 //   set_input_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
 //   set_output_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
@@ -24,6 +25,12 @@
 // skipped with a warning, and a create_clock using it ends the read with
 // an error (a clock on other sources than named, or on none, would time
 // other paths without a word). An option's value is never a pattern.
+// A collection is a script of its own, its value its last command's
+// ("[get_ports b; get_ports a]" takes a), and a pattern word that is one
+// nested command is evaluated where its value is known here: list and
+// concat, as Tcl evaluates them ("[get_ports [list a {d[0]}]]"); any other
+// skips the command using it with a warning, as an option that could
+// narrow its collection does. Nesting past kAtclMaxNesting is an error.
 // A pattern is matched against each node's own name, its last level
 // ("clk" of "top|clk"), as OpenSTA matches the names of the top instance;
 // a pattern without wildcards names the node whose path it is as well
