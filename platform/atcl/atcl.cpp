@@ -137,8 +137,8 @@ TCL_NEEDS tcl_needs(std::string_view text, bool first) {
   };
   const size_t n = text.size();
   size_t i = 0;
-  // A variable at text[i] == '$': its name (any byte of a multibyte
-  // character taken as a letter), and an index opened.
+  // A variable at text[i] == '$': its name as Tcl reads one (ASCII
+  // letters, digits, '_' and runs of "::"), and an index opened.
   auto variable = [&] {
     tokens(2);
     stack.back().in_text = false;
@@ -148,9 +148,16 @@ TCL_NEEDS tcl_needs(std::string_view text, bool first) {
       i += i < n ? 1 : 0;
       return;
     }
-    while (i < n && (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_' || text[i] == ':' ||
-                     static_cast<unsigned char>(text[i]) >= 0x80))
+    while (i < n) {
+      const char ch = text[i];
+      if (ch == ':') {
+        if (i + 1 == n || text[i + 1] != ':') break;
+        while (i < n && text[i] == ':') ++i;
+        continue;
+      }
+      if (!((ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || ch == '_')) break;
       ++i;
+    }
     if (i < n && text[i] == '(') {
       ++i;
       push(INDEX);
