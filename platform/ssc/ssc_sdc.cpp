@@ -135,6 +135,7 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -1640,7 +1641,8 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
     }
     if (!more && why.empty()) break;
     const size_t line = commands.line_of_command();
-    if (!more || (reader.set_line(int(line)), !reader.command(words, &why))) {
+    reader.set_line(int(std::min<size_t>(line, INT_MAX)));
+    if (!more || !reader.command(words, &why)) {
       std::vector<std::string>().swap(words);  // freed before the message, which may quote all of it
       if (error) *error = "line " + std::to_string(line) + ": " + why;
       return false;
