@@ -4,6 +4,7 @@
 #include <tcl.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
@@ -84,9 +85,9 @@ size_t token_array_bytes(size_t tokens) {
 // decide either: words (braced, quoted or bare, "{*}" before one),
 // backslashes, comments where a command starts, brackets (their commands
 // ended by ';', a newline or ']'), variables and their indices. It counts
-// Tcl's tokens: one per word, one per run of text and per backslash or
-// bracket in it, two per variable, one per empty quote or index, and in
-// braces one for the text and two per backslash-newline. A nested
+// Tcl's tokens: one per word, one per run of text and per backslash,
+// bracket or NUL byte in it, two per variable, one per empty quote or
+// index, and in braces one for the text and two per backslash-newline. A nested
 // command's tokens are an array of its own, alive with those of every
 // level above it, and its Tcl_Parse one allocation.
 struct TCL_NEEDS {
@@ -163,14 +164,27 @@ TCL_NEEDS tcl_needs(std::string_view text, bool first) {
       push(INDEX);
     }
   };
-  // A character of text in the current word.
+  // A character of text in the current word (a NUL byte is a token of
+  // its own in Tcl).
   auto text_char = [&] {
-    if (!stack.back().in_text) tokens(1);
-    stack.back().in_text = true;
+    if (!stack.back().in_text || text[i] == '\0') tokens(1);
+    stack.back().in_text = text[i] != '\0';
     ++i;
   };
+  // The characters that can change the scan's state (a table: one load
+  // per character); a run of other characters inside a run of text is
+  // passed over at once.
+  static const auto kSpecial = [] {
+    std::array<bool, 256> m{};
+    for (unsigned char c : std::string_view("\\{}[]\"$();#\n \t\r\v\f")) m[c] = true;
+    m[0] = true;
+    return m;
+  }();
   while (i < n && out.depth <= kavu_platform::kAtclMaxNesting) {
     FRAME& f = stack.back();
+    if (f.in_text && (f.kind != COMMAND || f.in_word))
+      while (i < n && !kSpecial[static_cast<unsigned char>(text[i])]) ++i;
+    if (i == n) break;
     const char c = text[i];
     if (f.kind == COMMAND && !f.in_word && c != '\\' && c != '\n' && c != ';' && !is_tcl_space(c) &&
         !(c == ']' && stack.size() > 1)) {
@@ -213,6 +227,7 @@ TCL_NEEDS tcl_needs(std::string_view text, bool first) {
     }
     if (c == '\\') {
       const bool newline = i + 1 < n && text[i + 1] == '\n';
+      const bool nul = i + 1 < n && text[i + 1] == '\0';  // Tcl: a backslash, then the NUL's own token
       i += 2;
       if (f.kind == COMMAND && newline) {  // white space between words
         f.in_word = f.in_text = false;
@@ -222,7 +237,7 @@ TCL_NEEDS tcl_needs(std::string_view text, bool first) {
         f.in_word = f.words = true;
         tokens(1);
       }
-      tokens(1);
+      tokens(nul ? 2 : 1);
       f.in_text = false;
       continue;
     }
@@ -455,7 +470,9 @@ bool ATCL_SCRIPT_READER::next(std::vector<std::string>* words, std::vector<char>
 }
 
 size_t ATCL_SCRIPT_READER::line_of_command() {
-  for (; m_counted < m_start && m_counted < m_script.size(); ++m_counted) m_line += m_script[m_counted] == '\n';
+  const size_t to = std::min(m_start, m_script.size());
+  if (to > m_counted) m_line += size_t(std::count(m_script.begin() + long(m_counted), m_script.begin() + long(to), '\n'));
+  m_counted = std::max(m_counted, to);
   return m_line;
 }
 
