@@ -2541,11 +2541,12 @@ TEST(SscTcl, InterpreterPackagesAndRegistrars) {
 TEST(SscTcl, CommandWordsAndListsAsTclReadsThem) {
 #ifndef KAVU_UNDER_ASAN
   // With little memory left, a read is refused with std::bad_alloc (the
-  // reader's "not enough memory") wherever Tcl would run out: Tcl's
-  // one-time set-up (first here when the test runs alone, as ctest runs
-  // it), a command of many words, a long list after the reader's copy of
-  // it. Tcl itself ended the process there. Each text reads once memory
-  // allows Tcl what it takes (the words' parse once asked twice that).
+  // reader's "not enough memory") wherever Tcl would run out: a short file
+  // (where Tcl's one-time set-up ran out), commands of many words, a long
+  // list after the reader's copy of it. Tcl itself ended the process
+  // there. Each text reads once memory allows what Tcl takes: a line of
+  // 34,000 collections was refused below some 27 MiB, asked for a parse
+  // of its own per bracket.
   {
     LOADED_NETLIST nl = load_blif("small/shift_en_sclr_lut4");
     SSC_NETLIST_DATA data;
