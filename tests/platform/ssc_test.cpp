@@ -875,6 +875,9 @@ TEST(SscSdc, TargetsWaveformsAndLineForms) {
       // Glob targets, braces, a continued line and a comment.
       {"# clocks\ncreate_clock -name c -period 10 [get_ports {cl?}]\nset_input_delay 3 \\\n -clock c [get_ports x*]\n",
        false, 9, 7, true},
+      // The same with Windows line ends, as Tcl's source reads them.
+      {"# clocks\r\ncreate_clock -name c -period 10 [get_ports {cl?}]\r\nset_input_delay 3 \\\r\n -clock c [get_ports x*]\r\n",
+       false, 9, 7, true},
       // A falling-edge register half a period after the launch.
       {"create_clock -name c -period 10 [get_ports clk]\nset_input_delay 3 -clock c [all_inputs]\n", true, 4, 7, true},
       // The waveform moves the falling edge.
