@@ -41,22 +41,57 @@ bool atcl_eval_words(const std::vector<std::string>& words, std::string* result)
 // no interpreter is used, so they may be called from any thread, and
 // nothing is evaluated. Memory the system refuses is std::bad_alloc (Tcl
 // itself would end the process): each call first makes sure the system
-// grants what Tcl will allocate for the text.
-//
-// Reads the first command of `script` as Tcl parses it: comments before it
-// are skipped, ';' or a newline ends it, braces, quotes and brackets group
-// (a bracket inside braces is an ordinary character). *words gets its words
-// as written, nothing substituted: a braced or quoted word without its
-// braces or quotes, any other word whole ("[get_ports a]", "d[3]",
-// "a\[3\]"). *rest gets the text after the command. False with *why for
-// text Tcl does not read ("unbalanced {", "unbalanced [", ...).
+// grants what Tcl will allocate for the text, its one-time set-up
+// included. Tcl parses a bracket within a bracket by a call within a call:
+// text nested more than kAtclMaxNesting levels deep (brackets, quotes and
+// array indices within brackets) is refused, so that a reader needs little
+// of its thread's stack (well within 1 MiB).
+constexpr int kAtclMaxNesting = 100;
+
+// The commands of a script, one after the other, as Tcl reads them
+// (Tcl_ParseCommand over the whole text): comments where a command starts
+// are skipped, ';' or a newline ends a command, and braces, quotes and
+// brackets group across lines. Each command's words are given as written,
+// nothing substituted: a braced or quoted word without its braces or
+// quotes, any other word whole ("[get_ports a]", "d[3]", "a\[3\]"); a
+// backslash-newline and the white space after it are one space, as in Tcl.
+// The script must outlive the reader. Cost: O(length) over the script.
+class ATCL_SCRIPT_READER {
+ public:
+  explicit ATCL_SCRIPT_READER(std::string_view script) : m_script(script) {}
+  // The next command's words, and per word (when asked) whether it is one
+  // command substitution as written ("[list a b]", not "{[list a b]}" nor
+  // "d[3]"). False at the end of the script (*why empty), or with *why for
+  // text Tcl does not read ("unbalanced {", "unbalanced [", ...) or nested
+  // too deeply.
+  bool next(std::vector<std::string>* words, std::vector<char>* substituted, std::string* why);
+  // Where the command last given (or refused) starts: an offset into the
+  // script, and its line (1 for the first; counted on from the last call).
+  size_t command_start() const { return m_start; }
+  size_t line_of_command();
+  // Where the next command is looked for.
+  size_t position() const { return m_at; }
+
+ private:
+  std::string_view m_script;
+  size_t m_at = 0, m_start = 0;
+  size_t m_counted = 0, m_line = 1;
+};
+
+// Reads the first command of `script` as ATCL_SCRIPT_READER does. *rest
+// gets the text after the command (empty words and all the text read when
+// it holds none). False with *why for text Tcl does not read.
 bool atcl_command_words(std::string_view script, std::vector<std::string>* words, std::string_view* rest,
-                        std::string* why);
+                        std::string* why, std::vector<char>* substituted = nullptr);
 // The elements of a Tcl list as Tcl splits it (Tcl_SplitList): elements are
 // separated by white space, braces and quotes group, backslash sequences
 // are replaced, brackets and '$' are ordinary characters ("[ab].*" is one
 // element, "{a b} c" two). False with *why when the text is not a list.
 bool atcl_split_list(std::string_view list, std::vector<std::string>* elements, std::string* why);
+// The value of Tcl's "list" of the elements (Tcl_Merge: each quoted as a
+// list element), or with `concat` of its "concat" (Tcl_Concat: each
+// trimmed of white space, joined by a space).
+std::string atcl_merge_list(const std::vector<std::string>& elements, bool concat);
 
 // Deletes the interpreter (called by plat_test_reset_all).
 void atcl_test_reset();

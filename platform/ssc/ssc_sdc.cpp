@@ -1,8 +1,9 @@
 // ssc_sdc.cpp — the SDC subset the timing engine reads.
 //
-// One command per line, or several separated by ';' ('\' continues a line,
-// '#' starts a comment where a command would start, so "cmd ;# note"); the
-// words are Tcl's (atcl_command_words), nothing substituted:
+// The file is a Tcl script: Tcl ends each command (ATCL_SCRIPT_READER, at a
+// newline or ';' outside braces, quotes and brackets, so a list or a
+// collection may span lines; '#' starts a comment where a command would
+// start, so "cmd ;# note"), and the words are Tcl's, nothing substituted:
 //   create_clock -period P [-name N] [-waveform {R F}] [-add] [targets]
 //   set_input_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
 //   set_output_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
@@ -26,6 +27,12 @@
 // skipped with a warning, and a create_clock using it ends the read with
 // an error (a clock on other sources than named, or on none, would time
 // other paths without a word). An option's value is never a pattern.
+// A collection is a script of its own, its value its last command's
+// ("[get_ports b; get_ports a]" takes a), and a pattern word that is one
+// nested command is evaluated where its value is known here: list and
+// concat, as Tcl evaluates them ("[get_ports [list a {d[0]}]]"); any other
+// skips the command using it with a warning, as an option that could
+// narrow its collection does. Nesting past kAtclMaxNesting is an error.
 // A pattern is matched against each node's own name, its last level
 // ("clk" of "top|clk"), as OpenSTA matches the names of the top instance;
 // a pattern without wildcards names the node whose path it is as well
@@ -135,6 +142,7 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -150,23 +158,6 @@
 namespace kavu_platform {
 
 namespace {
-
-// The words of each command of `text` as Tcl reads them (atcl_command_words:
-// braces, quotes and brackets group, ';' separates commands, '#' where a
-// command starts begins a comment), nothing substituted: a collection
-// "[get_ports a]" is one word, brackets included, and a bare word such as
-// "d[3]" stays as written. `each` is called with every command's words.
-template <class EACH>
-bool for_each_command(std::string_view text, std::vector<std::string>* words, std::string* why, EACH&& each) {
-  while (!text.empty()) {
-    std::string_view rest;
-    if (!atcl_command_words(text, words, &rest, why)) return false;
-    if (!words->empty() && !each(*words)) return false;
-    if (rest.size() >= text.size()) break;
-    text = rest;
-  }
-  return true;
-}
 
 // The patterns of a list word, as OpenSTA's get_ commands read them: the
 // word is a Tcl list (atcl_split_list; "[ab].*" is one pattern, "{a b} c"
@@ -389,8 +380,6 @@ class SDC_READER {
   }
 
   bool command(const std::vector<std::string>& w, std::string* why);
-  // Every command of one line (split at ';').
-  bool line(const std::string& text, std::string* why);
   void set_line(int line) { m_line = line; }
   // Drops the delays that later ones replaced.
   void finish();
@@ -459,7 +448,11 @@ class SDC_READER {
     bool dropped_value = false;  // an option not applied had a value
     bool empty_list = false;     // a pattern word that is an empty list ("{}")
   };
-  bool collection_words(const std::vector<std::string>& inner, COLLECTION* c, std::string* why);
+  bool collection_words(const std::vector<std::string>& inner, const std::vector<char>& substituted, COLLECTION* c,
+                        std::string* why);
+  bool collection_targets(const std::vector<std::string>& inner, const std::vector<char>& substituted, TARGETS* t,
+                          std::string* why);
+  bool substituted_value(const std::string& word, std::string* value, bool* evaluated, std::string* why);
   bool collect_clocks(const std::string& word, TARGETS* t, std::string* why);
   const SSC_REGISTER_CLOCKS& register_clocks();
   void keep_registers_of(const std::vector<int>& clocks, std::vector<uint32_t>* nodes);
@@ -732,11 +725,28 @@ void SDC_READER::keep_registers_of(const std::vector<int>& clocks, std::vector<u
 // A collection "[cmd options patterns]": its patterns and how they are
 // read, and the values of -clock; options it does not apply are warned and
 // their values dropped.
-bool SDC_READER::collection_words(const std::vector<std::string>& inner, COLLECTION* c, std::string* why) {
+bool SDC_READER::collection_words(const std::vector<std::string>& inner, const std::vector<char>& substituted,
+                                  COLLECTION* c, std::string* why) {
   const std::string& cmd = inner.front();
   std::vector<int>* clocks = &c->clocks;
   for (size_t i = 1; i < inner.size(); ++i) {
     const std::string& o = inner[i];
+    if (i < substituted.size() && substituted[i]) {
+      // A nested command ("[list a b]"): its value is the list of patterns.
+      std::string value;
+      bool evaluated = false;
+      std::vector<std::string> parts;
+      if (!substituted_value(o, &value, &evaluated, why)) return false;
+      if (!evaluated) {
+        if (m_widened.empty()) m_widened = cmd + " " + o;
+        c->dropped_value = true;
+        continue;
+      }
+      if (!atcl_split_list(value, &parts, why)) return false;
+      c->empty_list |= parts.empty();
+      c->patterns.insert(c->patterns.end(), parts.begin(), parts.end());
+      continue;
+    }
     if (o.empty() || o[0] != '-') {
       std::vector<std::string> parts;
       if (!pattern_list(o, &parts, why)) return false;
@@ -776,6 +786,34 @@ bool SDC_READER::collection_words(const std::vector<std::string>& inner, COLLECT
     c->mode.nocase = false;
   }
   return true;
+}
+
+// The value of a word that is one nested command ("[list a b]"), as Tcl
+// gives it: that of its last command, where list and concat are
+// evaluated as Tcl evaluates them (atcl_merge_list), their own nested
+// commands first. Any other command's value is not known here: false
+// *evaluated, and the command using it is skipped (m_widened), so that
+// no rule applies to part of what it names.
+bool SDC_READER::substituted_value(const std::string& word, std::string* value, bool* evaluated, std::string* why) {
+  ATCL_SCRIPT_READER commands(std::string_view(word).substr(1, word.size() - 2));
+  std::vector<std::string> w;
+  std::vector<char> substituted;
+  value->clear();
+  *evaluated = true;
+  while (commands.next(&w, &substituted, why)) {
+    if (w[0] != "list" && w[0] != "concat") {
+      *evaluated = false;
+      return true;
+    }
+    for (size_t k = 1; k < w.size(); ++k) {
+      if (!substituted[k]) continue;
+      std::string nested;
+      if (!substituted_value(w[k], &nested, evaluated, why) || !*evaluated) return why->empty();
+      w[k].swap(nested);
+    }
+    *value = atcl_merge_list(std::vector<std::string>(w.begin() + 1, w.end()), w[0] == "concat");
+  }
+  return why->empty();
 }
 
 // The clocks of a -clock value inside a collection: a collection of
@@ -835,66 +873,75 @@ bool SDC_READER::collect(const std::string& word, TARGETS* t, std::string* why, 
 }
 
 bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::string* why, BARE bare) {
-  std::vector<std::string> inner, unmatched;
-  if (word.size() >= 2 && word.front() == '[' && word.back() == ']') {
-    // The collection is a command of its own: its words as Tcl reads them.
-    std::string_view rest;
-    if (!atcl_command_words(std::string_view(word).substr(1, word.size() - 2), &inner, &rest, why)) return false;
-    if (inner.empty()) {
-      *why = "empty collection";
-      return false;
-    }
-    if (rest.find_first_not_of(" \t") != std::string_view::npos) {
-      *why = "more than one command in " + word;
-      return false;
-    }
-    const std::string cmd = inner.front();
-    // A skipped command's collections are read for the registers they name
-    // alone (m_quiet): those of ports and clocks need no matching.
-    if (m_quiet && (cmd == "get_ports" || cmd == "all_inputs" || cmd == "all_outputs" || cmd == "get_clocks" ||
-                    cmd == "all_clocks"))
-      return true;
-    COLLECTION c;
-    if (!collection_words(inner, &c, why)) return false;
-    const std::vector<std::string>& patterns = c.patterns;
-    // Patterns that were an option's value, or an empty list ("{}", as
-    // OpenSTA's get_ commands read it), name nothing (not every node).
-    const bool none = patterns.empty() && (c.dropped_value || c.empty_list);
-    const size_t before = t->nodes.size() + t->clocks.size();
-    const int kind = cmd == "get_ports" ? 0 : cmd == "get_pins" || cmd == "get_nets" ? 1 : cmd == "get_cells" ? 2
-                   : cmd == "get_registers" ? 5 : -1;
-    if (kind >= 0) {
-      if (!none && !add_nodes(cmd, patterns, kind, c.mode, t, &unmatched, why)) return false;
-    } else if (cmd == "all_inputs") {
-      TARGETS in;
-      add_all(3, &in);
-      std::vector<char> source;  // -no_clocks: a clock's source
-      if (c.no_clocks) {
-        source.assign(m_data.nodes.size(), 0);
-        for (const SSC_SDC_CLOCK& c : m_out->clocks)
-          for (uint32_t s : c.sources) source[s] = 1;
-      }
-      for (uint32_t v : in.nodes)
-        if (source.empty() || !source[v]) t->nodes.push_back(v);
-    } else if (cmd == "all_outputs") {
-      add_all(4, t);
-    } else if (cmd == "all_registers") {
-      TARGETS regs;
-      add_all(5, &regs);
-      if (!c.clocks.empty()) keep_registers_of(c.clocks, &regs.nodes);
-      t->nodes.insert(t->nodes.end(), regs.nodes.begin(), regs.nodes.end());
-    } else if (cmd == "get_clocks" || cmd == "all_clocks") {
-      if (!none && !add_clocks(patterns, cmd == "all_clocks", c.mode, t, &unmatched, why)) return false;
-    } else {
-      *why = "unknown collection " + cmd;
-      return false;
-    }
-    t->any = true;
-    for (const std::string& p : unmatched) warn(cmd + ": nothing matches \"" + p + "\"");
-    if (unmatched.empty() && !none && t->nodes.size() + t->clocks.size() == before) warn(cmd + ": the list is empty");
-    return true;
+  if (word.size() < 2 || word.front() != '[' || word.back() != ']') return collect_bare(word, bare, t, why);
+  // The collection is a script of its own, its value its last command's
+  // (as Tcl takes it): the commands before the last are read for their
+  // warnings and errors, as OpenSTA runs them, and name nothing.
+  ATCL_SCRIPT_READER commands(std::string_view(word).substr(1, word.size() - 2));
+  std::vector<std::string> inner, following;
+  std::vector<char> substituted, following_substituted;
+  if (!commands.next(&inner, &substituted, why)) {
+    if (why->empty()) *why = "empty collection";
+    return false;
   }
-  return collect_bare(word, bare, t, why);
+  while (commands.next(&following, &following_substituted, why)) {
+    TARGETS unused;
+    if (!collection_targets(inner, substituted, &unused, why)) return false;
+    inner.swap(following);
+    substituted.swap(following_substituted);
+  }
+  return why->empty() && collection_targets(inner, substituted, t, why);
+}
+
+// The targets of one collection command, its words as Tcl reads them.
+bool SDC_READER::collection_targets(const std::vector<std::string>& inner, const std::vector<char>& substituted,
+                                    TARGETS* t, std::string* why) {
+  std::vector<std::string> unmatched;
+  const std::string cmd = inner.front();
+  // A skipped command's collections are read for the registers they name
+  // alone (m_quiet): those of ports and clocks need no matching.
+  if (m_quiet && (cmd == "get_ports" || cmd == "all_inputs" || cmd == "all_outputs" || cmd == "get_clocks" ||
+                  cmd == "all_clocks"))
+    return true;
+  COLLECTION c;
+  if (!collection_words(inner, substituted, &c, why)) return false;
+  const std::vector<std::string>& patterns = c.patterns;
+  // Patterns that were an option's value, or an empty list ("{}", as
+  // OpenSTA's get_ commands read it), name nothing (not every node).
+  const bool none = patterns.empty() && (c.dropped_value || c.empty_list);
+  const size_t before = t->nodes.size() + t->clocks.size();
+  const int kind = cmd == "get_ports" ? 0 : cmd == "get_pins" || cmd == "get_nets" ? 1 : cmd == "get_cells" ? 2
+                 : cmd == "get_registers" ? 5 : -1;
+  if (kind >= 0) {
+    if (!none && !add_nodes(cmd, patterns, kind, c.mode, t, &unmatched, why)) return false;
+  } else if (cmd == "all_inputs") {
+    TARGETS in;
+    add_all(3, &in);
+    std::vector<char> source;  // -no_clocks: a clock's source
+    if (c.no_clocks) {
+      source.assign(m_data.nodes.size(), 0);
+      for (const SSC_SDC_CLOCK& c : m_out->clocks)
+        for (uint32_t s : c.sources) source[s] = 1;
+    }
+    for (uint32_t v : in.nodes)
+      if (source.empty() || !source[v]) t->nodes.push_back(v);
+  } else if (cmd == "all_outputs") {
+    add_all(4, t);
+  } else if (cmd == "all_registers") {
+    TARGETS regs;
+    add_all(5, &regs);
+    if (!c.clocks.empty()) keep_registers_of(c.clocks, &regs.nodes);
+    t->nodes.insert(t->nodes.end(), regs.nodes.begin(), regs.nodes.end());
+  } else if (cmd == "get_clocks" || cmd == "all_clocks") {
+    if (!none && !add_clocks(patterns, cmd == "all_clocks", c.mode, t, &unmatched, why)) return false;
+  } else {
+    *why = "unknown collection " + cmd;
+    return false;
+  }
+  t->any = true;
+  for (const std::string& p : unmatched) warn(cmd + ": nothing matches \"" + p + "\"");
+  if (unmatched.empty() && !none && t->nodes.size() + t->clocks.size() == before) warn(cmd + ": the list is empty");
+  return true;
 }
 
 // Bare patterns. As a command's targets: the ports they match, or the
@@ -1651,52 +1698,48 @@ void SDC_READER::note_skipped_targets(const std::vector<std::string>& w) {
   m_quiet = false;
 }
 
-bool SDC_READER::line(const std::string& text, std::string* why) {
-  std::vector<std::string> words;
-  return for_each_command(text, &words, why, [&](const std::vector<std::string>& w) { return command(w, why); });
-}
-
 }  // namespace
 
-// Lines are views into the text: a line is copied once, into the command it
-// belongs to, and the command once more, into its words, so a read takes a
-// few times the size of the text at most.
+// The text is read as Tcl reads a script (ATCL_SCRIPT_READER), each
+// command with the line it starts on; a file with Windows line ends as
+// Tcl's "source" reads it, "\r\n" a newline (a backslash before it
+// continues the line). A command is copied once, into its words, so a read
+// takes a few times the size of the text at most.
 bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out,
                   std::string* error) {
   SDC_READER reader(data, out);
-  std::string_view rest(text);
-  std::string cmd;
-  int number = 0, first = 0;
-  while (!rest.empty()) {
-    const size_t end = std::min(rest.find('\n'), rest.size());
-    std::string_view line = rest.substr(0, end);
-    rest.remove_prefix(std::min(end + 1, rest.size()));
-    ++number;
-    if (cmd.empty()) first = number;
-    // A NUL byte would cut a name or a number wherever it is read as C text.
-    if (line.find('\0') != std::string_view::npos) {
-      if (error) *error = "line " + std::to_string(number) + ": NUL byte in the file";
+  std::string unix_text;
+  std::string_view script(text);
+  if (text.find("\r\n") != std::string::npos) {
+    unix_text.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+      if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') unix_text += text[i];
+    script = unix_text;
+  }
+  // A NUL byte would cut a name or a number wherever it is read as C text:
+  // no command that reaches its line is applied.
+  const size_t nul = script.find('\0');
+  const size_t nul_line_start = nul == std::string_view::npos ? script.size() + 1 : script.rfind('\n', nul) + 1;
+  ATCL_SCRIPT_READER commands(script);
+  std::vector<std::string> words;
+  std::vector<char> substituted;
+  std::string why;
+  for (;;) {
+    const bool more = commands.next(&words, &substituted, &why);
+    if (nul != std::string_view::npos && (!more || commands.position() > nul_line_start)) {
+      if (error)
+        *error = "line " + std::to_string(1 + std::count(script.begin(), script.begin() + long(nul), '\n')) +
+                 ": NUL byte in the file";
       return false;
     }
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!line.empty() && line.back() == '\\') {
-      cmd.append(line.substr(0, line.size() - 1)) += ' ';
-      continue;
-    }
-    cmd += line;
-    const size_t start = cmd.find_first_not_of(" \t");
-    if (start == std::string::npos || cmd[start] == '#') {
-      cmd.clear();
-      continue;
-    }
-    std::string why;
-    reader.set_line(first);
-    if (!reader.line(cmd, &why)) {
-      std::string().swap(cmd);  // freed before the message, which may quote all of it
-      if (error) *error = "line " + std::to_string(first) + ": " + why;
+    if (!more && why.empty()) break;
+    const size_t line = commands.line_of_command();
+    reader.set_line(int(std::min<size_t>(line, INT_MAX)));
+    if (!more || !reader.command(words, &why)) {
+      std::vector<std::string>().swap(words);  // freed before the message, which may quote all of it
+      if (error) *error = "line " + std::to_string(line) + ": " + why;
       return false;
     }
-    cmd.clear();
   }
   reader.finish();
   return true;

@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #ifdef __GLIBC__
 #include <malloc.h>
+#include <pthread.h>
 #endif
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <random>
 #include <set>
@@ -918,6 +921,9 @@ TEST(SscSdc, TargetsWaveformsAndLineForms) {
       // Glob targets, braces, a continued line and a comment.
       {"# clocks\ncreate_clock -name c -period 10 [get_ports {cl?}]\nset_input_delay 3 \\\n -clock c [get_ports x*]\n",
        false, 9, 7, true},
+      // The same with Windows line ends, as Tcl's source reads them.
+      {"# clocks\r\ncreate_clock -name c -period 10 [get_ports {cl?}]\r\nset_input_delay 3 \\\r\n -clock c [get_ports x*]\r\n",
+       false, 9, 7, true},
       // A falling-edge register half a period after the launch.
       {"create_clock -name c -period 10 [get_ports clk]\nset_input_delay 3 -clock c [all_inputs]\n", true, 4, 7, true},
       // The waveform moves the falling edge.
@@ -1200,6 +1206,16 @@ TEST(SscSdc, CollectionsAndTheirOptionsSelectAsOpenStaDoes) {
       // A register belongs to the first clock of its source.
       {"create_clock -name w -period 5 -add [get_ports clk]\nset_false_path -from [all_registers -clock c]", registers,
        {"line 3: create_clock -add is not applied to registers: they keep the first clock of their source"}},
+      // Tcl decides where a command ends, and what a nested command gives:
+      // list and concat are evaluated, a collection's value is its last
+      // command's, any other nested command skips the command using it.
+      {"set_false_path -to [get_cells {bq[0]\n   bq[1]}\n]\n# note [\nset_units -time ps", {"reg:bq[0]", "reg:bq[1]"}, {}},
+      {"set_false_path -to [get_cells [list {bq[0]} {bq[1]}]]", {"reg:bq[0]", "reg:bq[1]"}, {}},
+      {"set_false_path -to [get_cells [concat {bq[0] bq[1]} [list {q[2]}]]]", {"reg:bq[0]", "reg:bq[1]", "reg:q[2]"}, {}},
+      {"set_false_path -to [get_cells nosuch; get_cells {bq[2]}]", {"reg:bq[2]"},
+       {"line 3: get_cells: nothing matches \"nosuch\""}},
+      {"set_false_path -to [get_cells [lsort {bq[0]}]]", {},
+       {"line 3: set_false_path: get_cells [lsort {bq[0]}] is not applied; ignored"}, true},
   };
   for (const ROW& row : rows) {
     SSC_CONSTRAINTS c;
@@ -1327,6 +1343,11 @@ TEST(SscSdc, ProblemsArePostedWithFileAndLine) {
        "line 2: create_clock: get_ports -filter is not applied, so the clock's sources cannot be read", {}},
       {clock + "set_false_path -to [get_cells -regexp {r(.*}]\n",
        "line 2: get_cells -regexp: \"r(.*\" is not a regular expression the engine reads", {}},
+      // A command over several lines is named by the line it starts on;
+      // brackets nested past the depth Tcl is given are refused there.
+      {clock + "\nset_input_delay 1 -clock clk \\\n  [get_ports {b\n b}] -bogus\n", "line 3: unknown option -bogus", {}},
+      {clock + "set_input_delay 1 -clock clk [get_ports " + std::string(5000, '[') + std::string(5001, ']') + "\n",
+       "line 2: brackets nested more than 100 levels deep", {}},
   };
   for (const ROW& row : rows) {
     PIPELINE p;
@@ -1757,6 +1778,29 @@ class MEMORY_FILLER {
  private:
   std::vector<std::pair<void*, size_t>> m_blocks;
 };
+
+// Runs `fn` in a child left with about `available` bytes of memory: the
+// child takes every 4 KiB block it can get (from memory freed before and
+// from the address space its limit allows), then gives back the last ones
+// it took. True when `fn` returned true (false when the child died).
+bool run_with_memory_left(size_t available, const std::function<bool()>& fn) {
+  return run_within_address_space(available + (uint64_t(32) << 20), [&] {
+    void* last = nullptr;  // each block holds the one taken before it
+    while (void* p = std::malloc(4080)) {
+      *static_cast<void**>(p) = last;
+      last = p;
+    }
+    // The address space malloc left (it asks for no less than 1 MiB).
+    while (::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED) {
+    }
+    for (size_t freed = 0; last && freed < available; freed += 4096) {
+      void* before = *static_cast<void**>(last);
+      std::free(last);
+      last = before;
+    }
+    return fn();
+  });
+}
 
 // Whether the process holds less than 4 MiB of freed memory to reuse.
 bool heap_is_fresh() {
@@ -2351,6 +2395,14 @@ TEST(SscOracle, CollectionOptionsAndWaveformsGiveOpenStasSlacks) {
       {"-waveform {1500 3500}", "set_input_delay 300 -clock c0 -clock_fall [get_ports tm3_vidin*]\n"
                                 "set_max_delay 4000 -from [get_clocks c0] -to [all_registers -clock c2] "
                                 "-ignore_clock_latency\n"},
+      // Tcl's reading: lists and collections across lines, a list or
+      // concat nested in a collection, a collection of two commands (the
+      // last one's value).
+      {"", "set_input_delay 4000 -clock c0 [get_ports {tm3_vidin_llc\n  tm3_vidin_vs}]\n"
+           "set_input_delay 3000 -clock c0 [get_ports tm3_vidin_href\n]\n"},
+      {"", "set_input_delay 4000 -clock c0 [get_ports [list tm3_vidin_llc {tm3_vidin_vpo[0]}]]\n"
+           "set_input_delay 3500 -clock c0 [get_ports [concat tm3_vidin_vs {tm3_vidin_vpo[1] tm3_vidin_vpo[2]}]]\n"},
+      {"", "set_input_delay 4000 -clock c0 [get_ports tm3_vidin_vs; get_ports tm3_vidin_llc]\n"},
   };
   LOADED_NETLIST nl = load_blif("seq/stereovision3");
   const std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
@@ -2750,6 +2802,51 @@ TEST(SscTcl, InterpreterPackagesAndRegistrars) {
 // what Tcl does not read is an error. Memory the system refuses for a large
 // list is std::bad_alloc, where Tcl itself would end the process.
 TEST(SscTcl, CommandWordsAndListsAsTclReadsThem) {
+#ifndef KAVU_UNDER_ASAN
+  // With little memory left, a read is refused with std::bad_alloc (the
+  // reader's "not enough memory") wherever Tcl would run out: a short file
+  // (where Tcl's one-time set-up ran out), commands of many words, a long
+  // list after the reader's copy of it. Tcl itself ended the process
+  // there. Each text reads once memory allows what Tcl takes: a line of
+  // 34,000 collections was refused below some 27 MiB, asked for a parse
+  // of its own per bracket.
+  {
+    LOADED_NETLIST nl = load_blif("small/shift_en_sclr_lut4");
+    SSC_NETLIST_DATA data;
+    data.build({nl.get()}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+    std::string words = "set_false_path -to [get_cells", list = "set_false_path -to [get_cells {";
+    for (int k = 0; k < 90000; ++k) words += " zz zz";
+    for (int k = 0; k < 200000; ++k) list += "reg" + std::to_string(k) + " ";
+    std::string collections = "set_disable_timing";
+    for (int k = 0; k < 34000; ++k) collections += " [get_cells zz]";
+    struct MEMORY_ROW {
+      std::string sdc;
+      size_t step, steps, reads_from;  // bytes left: step, 2 step, ...; all read from reads_from on
+    };
+    const MEMORY_ROW memory_rows[] = {
+        {"create_clock -name c -period 10 [get_ports clk]\nset_input_delay 1 -clock c [all_inputs]\n", 8 << 10, 40,
+         192 << 10},
+        {words + "]\n", 2 << 20, 20, 36 << 20},
+        {words.substr(0, 30000) + "]\n", 128 << 10, 32, 3 << 20},
+        {list + "}]\n", 1 << 20, 32, 30 << 20},
+        {collections + "\n", 1 << 20, 12, 8 << 20},
+    };
+    for (const MEMORY_ROW& row : memory_rows) {
+      for (size_t k = 1; k <= row.steps; ++k) {
+        const size_t left = k * row.step;
+        EXPECT_TRUE(run_with_memory_left(left, [&] {
+          SSC_CONSTRAINTS c;
+          std::string error;
+          try {
+            return ssc_read_sdc(row.sdc, data, &c, &error);
+          } catch (const std::bad_alloc&) {
+            return left < row.reads_from;
+          }
+        })) << row.sdc.substr(0, 40) << " with " << left << " bytes left";
+      }
+    }
+  }
+#endif
   struct ROW {
     const char* text;
     std::vector<std::string> words;  // of the first command
@@ -2765,6 +2862,10 @@ TEST(SscTcl, CommandWordsAndListsAsTclReadsThem) {
       {"a [b", {}, "", "unbalanced ["},
       {"a {b", {}, "", "unbalanced {"},
       {"a {b}c", {}, "", "extra characters after a closing brace"},
+      // Tcl ends a command, not the line: braces and brackets span lines,
+      // a backslash-newline is one space in braces too.
+      {"a {b\n c} [d\n]\ne", {"a", "b\n c", "[d\n]"}, "e", ""},
+      {"a {b \\\n   c}", {"a", "b  c"}, "", ""},
   };
   for (const ROW& row : commands) {
     std::vector<std::string> words;
@@ -2789,6 +2890,49 @@ TEST(SscTcl, CommandWordsAndListsAsTclReadsThem) {
   std::vector<std::string> got;
   std::string why;
   EXPECT_FALSE(atcl_split_list("{a}b", &got, &why));
+  // Words that are one nested command, and Tcl's list and concat.
+  std::vector<char> substituted;
+  std::string_view rest;
+  ASSERT_TRUE(atcl_command_words("a [list b] {[c]} d[3] [e][f]", &got, &rest, &why, &substituted));
+  EXPECT_EQ(substituted, (std::vector<char>{0, 1, 0, 0, 0}));
+  EXPECT_EQ(atcl_merge_list({"d[0]", "a b", ""}, false), "{d[0]} {a b} {}");
+  EXPECT_EQ(atcl_merge_list({" a b ", "c"}, true), "a b c");
+  // Nesting 50,000 levels deep (brackets, quotes within brackets, array
+  // indices) once overflowed the stack; at most the depth read, on a thread
+  // of 1 MiB of stack, words deeper are refused.
+  auto nested = [](int levels, const std::string& open, const std::string& close) {
+    std::string text = "set_x ";
+    for (int k = 0; k < levels; ++k) text += open;
+    for (int k = 0; k < levels; ++k) text += close;
+    return text;
+  };
+  const std::tuple<std::string, bool> deep[] = {
+      {nested(100, "[a ", "]"), true},        {nested(101, "[a ", "]"), false},
+      {nested(50000, "[", "]"), false},       {nested(50000, "[a \"", "\"]"), false},
+      {nested(50000, "$a(", ")"), false},     {"set_x {" + std::string(50000, '[') + "}", true},
+  };
+  for (const auto& [text, reads] : deep) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, size_t(1) << 20);
+    struct ARGS {
+      const std::string* text;
+      bool ok;
+      std::string why;
+    } args{&text, false, ""};
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attr, [](void* p) -> void* {
+      ARGS* a = static_cast<ARGS*>(p);
+      std::vector<std::string> words;
+      std::string_view rest;
+      a->ok = atcl_command_words(*a->text, &words, &rest, &a->why);
+      return nullptr;
+    }, &args), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+    EXPECT_EQ(args.ok, reads) << text.substr(0, 20) << " " << args.why;
+    EXPECT_EQ(args.why, reads ? "" : "brackets nested more than 100 levels deep");
+  }
 #ifndef KAVU_UNDER_ASAN
   std::string big;
   for (int k = 0; k < (24 << 20); ++k) big += "a ";
