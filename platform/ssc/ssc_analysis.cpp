@@ -1308,14 +1308,18 @@ void ANALYZER::index_fanout() {
   const uint32_t n = uint32_t(m_data.nodes.size());
   std::vector<uint32_t>& fo_begin = m_fo_begin;
   std::vector<uint32_t>& fanout = m_fanout;
+  // An arc the passes read: a data arc into a comb node, not cut, or a
+  // capture arc into a node that captures.
+  auto indexed = [&](uint32_t v, const TDB_NODE& node, const TDB_ARC& arc) {
+    return (arc.m_kind == TDB_ARC_DATA && node.get_kind() == TDB_NODE_COMB && m_pos[arc.m_src] < m_pos[v]) ||
+           (arc.m_kind == TDB_ARC_CAPTURE && m_cap_begin[v] < m_cap_begin[v + 1]);
+  };
   fo_begin.assign(n + 1, 0);
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = m_data.nodes[v];
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
       const TDB_ARC& arc = m_data.arcs[k];
-      const bool data = arc.m_kind == TDB_ARC_DATA && node.get_kind() == TDB_NODE_COMB && m_pos[arc.m_src] < m_pos[v];
-      const bool capture = arc.m_kind == TDB_ARC_CAPTURE && m_cap_begin[v] < m_cap_begin[v + 1];
-      if (data || capture) ++fo_begin[arc.m_src + 1];
+      if (indexed(v, node, arc)) ++fo_begin[arc.m_src + 1];
     }
   }
   for (uint32_t v = 0; v < n; ++v) fo_begin[v + 1] += fo_begin[v];
@@ -1327,9 +1331,7 @@ void ANALYZER::index_fanout() {
     const TDB_NODE& node = m_data.nodes[v];
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
       const TDB_ARC& arc = m_data.arcs[k];
-      const bool data = arc.m_kind == TDB_ARC_DATA && node.get_kind() == TDB_NODE_COMB && m_pos[arc.m_src] < m_pos[v];
-      const bool capture = arc.m_kind == TDB_ARC_CAPTURE && m_cap_begin[v] < m_cap_begin[v + 1];
-      if (!data && !capture) continue;
+      if (!indexed(v, node, arc)) continue;
       owner[fill[arc.m_src]] = v;
       fanout[fill[arc.m_src]++] = k;
     }
