@@ -393,6 +393,10 @@ class SDC_READER {
     std::vector<uint32_t> nodes;
     std::vector<int> clocks;
     bool any = false;
+    // The least node of the first pattern that matched one, in the
+    // collection that gave the first nodes (OpenSTA names a clock without
+    // -name after it); -1: none.
+    int64_t first = -1;
   };
   // A pattern with wildcards, or a -regexp pattern, against a node's own
   // name (its last level), as OpenSTA matches the names of the top
@@ -635,6 +639,11 @@ bool SDC_READER::add_nodes(const std::string& cmd, const std::vector<std::string
   std::vector<ZTL_REGEXP> regexps;  // with -regexp: scanned[k]'s expression
   std::vector<uint32_t> hits;
   std::string name;
+  size_t first_pattern = patterns.size();
+  uint32_t first = 0;
+  auto note = [&](size_t p, uint32_t id) {
+    if (p < first_pattern || (p == first_pattern && id < first)) first_pattern = p, first = id;
+  };
   for (size_t p = 0; p < patterns.size(); ++p) {
     bool one_name = false;
     if (!mode.regexp) {
@@ -654,6 +663,7 @@ bool SDC_READER::add_nodes(const std::string& cmd, const std::vector<std::string
     const size_t before = hits.size();
     add_exact(patterns[p], name, kind, &hits);
     used[p] = hits.size() > before;
+    for (size_t k = before; k < hits.size(); ++k) note(p, hits[k]);
   }
   if (!scanned.empty()) {
     for (uint32_t id = 0; id < m_data.nodes.size(); ++id) {
@@ -664,6 +674,7 @@ bool SDC_READER::add_nodes(const std::string& cmd, const std::vector<std::string
         if (mode.regexp ? matches(id, pattern, regexps[k]) : matches(id, pattern)) {
           used[scanned[k]] = 1;
           hit = true;
+          note(scanned[k], id);
         }
       }
       if (hit) hits.push_back(id);
@@ -671,6 +682,7 @@ bool SDC_READER::add_nodes(const std::string& cmd, const std::vector<std::string
   }
   std::sort(hits.begin(), hits.end());
   hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
+  if (t->nodes.empty() && first_pattern < patterns.size()) t->first = first;
   t->nodes.insert(t->nodes.end(), hits.begin(), hits.end());
   for (size_t p = 0; p < patterns.size(); ++p)
     if (!used[p]) unmatched->push_back(patterns[p]);
@@ -1036,7 +1048,11 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   warn_sources_without_registers(c.sources);
   warn_clock_ports_feeding_data(c.sources);
   warn_registers_clocked_by_loops();
-  if (c.name.empty()) c.name = c.sources.empty() ? "virtual" : m_leaf[c.sources.front()];
+  // Without -name, the clock is named after its first source as written
+  // (the first port of the first pattern that names one, "b" for
+  // [get_ports {b a}]), as OpenSTA names it.
+  if (c.name.empty())
+    c.name = c.sources.empty() ? "virtual" : m_leaf[t.first >= 0 ? uint32_t(t.first) : c.sources.front()];
   // A clock made again by name on no source ("create_clock -name c -period
   // 800", or targets that name nothing) keeps the sources it had, with its
   // new edges, as OpenSTA keeps them: it stays the clock of its registers,

@@ -2683,6 +2683,10 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       {idle, idle_clocks + "set_max_delay 900 -from [get_ports p]\nset_output_delay 100 -clock c [all_outputs]\n"},
       {idle, idle_clocks + "set_max_delay 900 -from [get_clocks B]\n"},
       {idle, "create_clock -period 10000 *\n", false, "output ports \"y\", \"z\" clock no register"},
+      // A clock without -name is named after its first source as written:
+      // a, not p (the first in the netlist), so the rule names it.
+      {idle, "create_clock -name c -period 700 [get_ports clk]\ncreate_clock -period 1000 [get_ports {a p}]\n"
+             "set_max_delay 900 -from [get_clocks a]\n"},
       // A gating loop (g2, g4) closed through r4, whose clock comes through
       // the buffer b1: the levelizer meets r4 from clk1 in b1's place, the
       // first of clk1's readers, and cuts the arc from g2 into g4, leaving
