@@ -215,8 +215,8 @@ struct SSC_CONSTRAINTS {
   std::vector<uint32_t> min_delay_inputs, min_delay_outputs;
   // Clock ports that feed data logic (whether they clock registers or
   // none), whose data paths are timed as OpenSTA times them: launched at
-  // each edge of each of their clocks (sorted node ids). A port whose data reaches a logic
-  // loop is not among them (a warning names it).
+  // each edge of each of their clocks (sorted node ids). A port whose data
+  // reaches a logic loop is not among them (a warning names it).
   std::vector<uint32_t> clock_data_ports;
 };
 
