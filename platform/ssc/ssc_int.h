@@ -213,10 +213,10 @@ struct SSC_CONSTRAINTS {
   // output ports a -min output delay names end none, not even under
   // set_max_delay (OpenSTA times them for hold only).
   std::vector<uint32_t> min_delay_inputs, min_delay_outputs;
-  // Clock ports that clock registers and also feed data logic, whose data
-  // paths are timed as OpenSTA times them: launched at each edge of each
-  // of their clocks (sorted node ids). A port whose data reaches a logic
-  // loop is not among them (a warning names it).
+  // Clock ports that feed data logic (whether they clock registers or
+  // none), whose data paths are timed as OpenSTA times them: launched at
+  // each edge of each of their clocks (sorted node ids). A port whose data
+  // reaches a logic loop is not among them (a warning names it).
   std::vector<uint32_t> clock_data_ports;
 };
 

@@ -65,11 +65,10 @@
 // converted to picoseconds. Numbers may be decimal fractions and are rounded
 // to whole picoseconds.
 // A -waveform whose fall comes before its rise has its fall one period
-// later, with a warning, as OpenSTA reads it. A clock on input ports that
-// clock no register is a warning naming them: paths from a clock's source
-// are not timed. A clock port that clocks registers and also feeds data
-// logic launches that data at its clock's edges (clock_data_ports), unless
-// the data reaches a capture through a loop: then a warning names it. A
+// later, with a warning, as OpenSTA reads it. A clock port that feeds data
+// logic, whether it clocks registers or none, launches that data at its
+// clock's edges (clock_data_ports), unless the data reaches a capture
+// through a loop: then a warning names it. A
 // set_max_delay -ignore_clock_latency whose -from side holds such a port's
 // data is a warning naming the port: it does not time that data, which
 // OpenSTA times with no delay (all clock latency). Registers whose
@@ -363,14 +362,8 @@ class SDC_READER {
       : m_data(data),
         m_out(out),
         m_named(data.nodes.size(), 0),
-        m_clocks_register(data.nodes.size(), 0),
         m_min_delay(data.nodes.size(), 0) {
     m_paths.reserve(data.nodes.size());
-    for (const TDB_NODE& n : data.nodes)
-      if (n.get_kind() == TDB_NODE_REGISTER && n.get_clock_source() >= 0 &&
-          size_t(n.get_clock_source()) < data.nodes.size())
-        m_clocks_register[n.get_clock_source()] = 1;
-    mark_gated_clock_cones();
     for (const TDB_NODE& n : data.nodes) {
       std::string p = SSC_NETLIST_DATA::gate_path_of(n.get_string_name());
       const size_t bar = p.rfind('|');
@@ -389,6 +382,10 @@ class SDC_READER {
     std::vector<uint32_t> nodes;
     std::vector<int> clocks;
     bool any = false;
+    // The least node of the first pattern that matched one, in the
+    // collection that gave the first nodes (OpenSTA names a clock without
+    // -name after it); -1: none.
+    int64_t first = -1;
   };
   // A pattern with wildcards, or a -regexp pattern, against a node's own
   // name (its last level), as OpenSTA matches the names of the top
@@ -458,7 +455,6 @@ class SDC_READER {
   void keep_registers_of(const std::vector<int>& clocks, std::vector<uint32_t>* nodes);
   void note_skipped_targets(const std::vector<std::string>& w);
   void warn_sources_without_registers(const std::vector<uint32_t>& sources);
-  void mark_gated_clock_cones();
   const std::vector<char>& feeds_data();
   void warn_clock_ports_feeding_data(const std::vector<uint32_t>& sources);
   bool times_clock_data(uint32_t v);
@@ -508,7 +504,6 @@ class SDC_READER {
   int m_line = 0;
   bool m_quiet = false;  // no warnings (the targets of a skipped command)
   std::vector<char> m_named;           // per node: a register some command names
-  std::vector<char> m_clocks_register;  // per node: the clock source of a register, or logic before it
   std::vector<char> m_reaches_loop;     // per node: ssc_reaches_loop, built when needed
   bool m_loop_clocks_warned = false;   // warn_registers_clocked_by_loops ran
   std::vector<char> m_feeds_data;       // per node: data from it reaches a capture (empty until needed)
@@ -637,6 +632,11 @@ bool SDC_READER::add_nodes(const std::string& cmd, const std::vector<std::string
   std::vector<ZTL_REGEXP> regexps;  // with -regexp: scanned[k]'s expression
   std::vector<uint32_t> hits;
   std::string name;
+  size_t first_pattern = patterns.size();
+  uint32_t first = 0;
+  auto note = [&](size_t p, uint32_t id) {
+    if (p < first_pattern || (p == first_pattern && id < first)) first_pattern = p, first = id;
+  };
   for (size_t p = 0; p < patterns.size(); ++p) {
     bool one_name = false;
     if (!mode.regexp) {
@@ -656,6 +656,7 @@ bool SDC_READER::add_nodes(const std::string& cmd, const std::vector<std::string
     const size_t before = hits.size();
     add_exact(patterns[p], name, kind, &hits);
     used[p] = hits.size() > before;
+    for (size_t k = before; k < hits.size(); ++k) note(p, hits[k]);
   }
   if (!scanned.empty()) {
     for (uint32_t id = 0; id < m_data.nodes.size(); ++id) {
@@ -666,6 +667,7 @@ bool SDC_READER::add_nodes(const std::string& cmd, const std::vector<std::string
         if (mode.regexp ? matches(id, pattern, regexps[k]) : matches(id, pattern)) {
           used[scanned[k]] = 1;
           hit = true;
+          note(scanned[k], id);
         }
       }
       if (hit) hits.push_back(id);
@@ -673,6 +675,7 @@ bool SDC_READER::add_nodes(const std::string& cmd, const std::vector<std::string
   }
   std::sort(hits.begin(), hits.end());
   hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
+  if (t->nodes.empty() && first_pattern < patterns.size()) t->first = first;
   t->nodes.insert(t->nodes.end(), hits.begin(), hits.end());
   for (size_t p = 0; p < patterns.size(); ++p)
     if (!used[p]) unmatched->push_back(patterns[p]);
@@ -1092,7 +1095,11 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   warn_sources_without_registers(c.sources);
   warn_clock_ports_feeding_data(c.sources);
   warn_registers_clocked_by_loops();
-  if (c.name.empty()) c.name = c.sources.empty() ? "virtual" : m_leaf[c.sources.front()];
+  // Without -name, the clock is named after its first source as written
+  // (the first port of the first pattern that names one, "b" for
+  // [get_ports {b a}]), as OpenSTA names it.
+  if (c.name.empty())
+    c.name = c.sources.empty() ? "virtual" : m_leaf[t.first >= 0 ? uint32_t(t.first) : c.sources.front()];
   // A clock made again by name on no source ("create_clock -name c -period
   // 800", or targets that name nothing) keeps the sources it had, with its
   // new edges, as OpenSTA keeps them: it stays the clock of its registers,
@@ -1188,57 +1195,18 @@ void SDC_READER::settle_edges(bool has_waveform, SSC_SDC_CLOCK* c) {
   }
 }
 
-// Ports a clock is created on that clock no register: paths from them
-// are not timed (they are the clock's source, not data), though a file may
-// well mean them as data ports ("create_clock -period 10 *").
 // An output port a clock is created on ends no path (OpenSTA leaves it
-// unconstrained): a warning naming it too.
+// unconstrained): a warning naming it. (An input port that clocks no
+// register launches its data at the clock's edges, as one that does:
+// warn_clock_ports_feeding_data.)
 void SDC_READER::warn_sources_without_registers(const std::vector<uint32_t>& sources) {
-  std::vector<std::string> idle, outputs;
-  for (uint32_t v : sources) {
-    const TDB_NODE_KIND k = m_data.nodes[v].get_kind();
-    if (k == TDB_NODE_IN_PORT && !m_clocks_register[v]) idle.push_back(m_leaf[v]);
-    if (k == TDB_NODE_OUT_PORT) outputs.push_back(m_leaf[v]);
-  }
-  if (!idle.empty())
-    warn("create_clock: " + std::string(idle.size() == 1 ? "port " : "ports ") + quoted_names(idle) +
-         (idle.size() == 1 ? " clocks" : " clock") + " no register; paths from " +
-         (idle.size() == 1 ? "it" : "them") + " are not timed");
+  std::vector<std::string> outputs;
+  for (uint32_t v : sources)
+    if (m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT) outputs.push_back(m_leaf[v]);
   if (!outputs.empty())
     warn("create_clock: " + std::string(outputs.size() == 1 ? "output port " : "output ports ") +
          quoted_names(outputs) + (outputs.size() == 1 ? " clocks" : " clock") + " no register; paths to " +
          (outputs.size() == 1 ? "it" : "them") + " are not timed");
-}
-
-// The logic before a register's clock source that is no buffer or
-// inverter (a gated clock) carries a clock to it as well: its nodes, ports
-// included, clock a register. An explicit stack over fan-in data arcs, each
-// node once.
-void SDC_READER::mark_gated_clock_cones() {
-  const size_t n = m_data.nodes.size();
-  std::vector<char> seen(n, 0);
-  std::vector<uint32_t> stack;
-  for (const TDB_NODE& r : m_data.nodes) {
-    const int s = r.get_clock_source();
-    if (r.get_kind() != TDB_NODE_REGISTER || s < 0 || size_t(s) >= n || seen[s] ||
-        m_data.nodes[s].get_kind() != TDB_NODE_COMB)
-      continue;
-    seen[s] = 1;
-    stack.push_back(uint32_t(s));
-    while (!stack.empty()) {
-      const TDB_NODE& v = m_data.nodes[stack.back()];
-      stack.pop_back();
-      m_clocks_register[v.get_id()] = 1;
-      if (v.get_kind() != TDB_NODE_COMB) continue;
-      for (uint32_t a = SSC_NETLIST_DATA::arc_begin(v); a < SSC_NETLIST_DATA::arc_end(v); ++a) {
-        const TDB_ARC& arc = m_data.arcs[a];
-        if (arc.m_kind == TDB_ARC_DATA && !seen[arc.m_src]) {
-          seen[arc.m_src] = 1;
-          stack.push_back(arc.m_src);
-        }
-      }
-    }
-  }
 }
 
 // Per node: whether data from it reaches a capture (a register's data,
@@ -1266,9 +1234,10 @@ const std::vector<char>& SDC_READER::feeds_data() {
   return m_feeds_data;
 }
 
-// Ports a clock is created on that clock registers and also drive data
-// logic: their data paths are timed from the clock's edges, as OpenSTA
-// launches them (clock_data_ports), unless their data reaches a capture
+// Input ports a clock is created on that drive data logic, whether they
+// clock registers or none ("create_clock -period 10000 *" on data ports):
+// their data paths are timed from the clock's edges, as OpenSTA launches
+// them (clock_data_ports), unless their data reaches a capture
 // through a loop (ssc_reaches_loop with feeds_data): the engine may cut it
 // elsewhere than OpenSTA's levelizer, so such a port starts no data path,
 // with a warning naming it. A loop the data meets that reaches no capture
@@ -1286,7 +1255,7 @@ bool SDC_READER::times_clock_data(uint32_t v) {
 void SDC_READER::warn_clock_ports_feeding_data(const std::vector<uint32_t>& sources) {
   std::vector<std::string> ports;
   for (uint32_t v : sources) {
-    if (m_data.nodes[v].get_kind() != TDB_NODE_IN_PORT || !m_clocks_register[v] || !feeds_data()[v]) continue;
+    if (m_data.nodes[v].get_kind() != TDB_NODE_IN_PORT || !feeds_data()[v]) continue;
     if (!times_clock_data(v)) ports.push_back(m_leaf[v]);
   }
   if (ports.empty()) return;

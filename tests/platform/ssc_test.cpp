@@ -1481,10 +1481,16 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
       {"create_clock -name v -period 0\n", 7, {}},  // read as OpenSTA reads it, without a word
       {"create_clock -name clk -period 10 -waveform {6 1} [get_ports clk]\n", 7,
        {"3: create_clock -waveform: the fall edge comes before the rise edge; taken one period later, at 11"}},
-      // A clock on ports that clock no register is a warning: paths from
-      // them are not timed (the file may mean them as data ports).
-      {"create_clock -name d -period 4 [get_ports {a b}]\n", 7,
-       {"3: create_clock: ports \"a\", \"b\" clock no register; paths from them are not timed"}},
+      // Ports that clock no register launch their data at their clock's
+      // edges, as OpenSTA launches them: d at 8 into r1 and r2 at 10 (they
+      // were a warning, their paths not timed: 7).
+      {"create_clock -name d -period 4 [get_ports {a b}]\n", 2, {}},
+      // Under -ignore_clock_latency such data is not timed by the rule,
+      // with the warning any clock port's data gets (it was the warning
+      // that b clocks no register).
+      {"create_clock -name d -period 4 [get_ports b]\nset_max_delay 8 -from [get_clocks d] -ignore_clock_latency\n", 7,
+       {"4: set_max_delay -ignore_clock_latency: the clock data of port \"b\" is not timed by it (OpenSTA counts the "
+        "whole path as clock latency: its slack is the value less any output delay, whatever the logic)"}},
       // Options inside a collection the engine does not apply are warned,
       // and their values are not taken as patterns.
       // Those that could narrow the collection skip the command; -nocase
@@ -2558,6 +2564,11 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       ".latch n4 r5 re clka 0\n.names r2 r3 r5 y\n111 1\n.end\n";
   const char* const clock_and = ".model d\n.inputs clk a\n.outputs y\n.latch a r1 re clk 0\n.names clk r1 g\n11 1\n"
                                 ".latch g r2 re clk 0\n.names r2 y\n1 1\n.end\n";
+  // p clocks no register: p AND a into r1 on clk, NOT p to y.
+  const char* const idle = ".model i\n.inputs clk p a\n.outputs y z\n.names p a g\n11 1\n.latch g r1 re clk 0\n"
+                           ".names r1 z\n1 1\n.names p y\n0 1\n.end\n";
+  const std::string idle_clocks = "create_clock -name c -period 700 [get_ports clk]\n"
+                                  "create_clock -name B -period 1000 [get_ports p]\n";
   // 20 outputs y_k = a AND b.
   std::string wide = ".model w\n.inputs clk a b\n.outputs";
   for (int k = 0; k < 20; ++k) wide += " y" + std::to_string(k);
@@ -2713,6 +2724,21 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       {".model q\n.inputs zclk d en\n.outputs y\n.names zclk r1 g3\n1- 1\n-1 1\n.names g3 en h\n10 1\n01 1\n"
        ".latch d r1 re h 0\n.latch d r0 re zclk 0\n.names zclk r0 g\n11 1\n.latch g r2 re zclk 0\n.names r2 r1 y\n11 1\n.end\n",
        "create_clock -name c -period 1000 [get_ports zclk]\nset_output_delay 100 -clock c [all_outputs]\n"},
+      // A clock port that clocks no register launches its data at its
+      // clock's edges, as one that does, whatever input delays and
+      // max-delay rules name it (r1 and y were untimed, with a warning):
+      // B's fall at 500 into c at 700, r1 -200; y on B.
+      {idle, idle_clocks + "set_output_delay 100 -clock B [get_ports y]\n"},
+      {idle, idle_clocks + "set_input_delay 100 -clock B [get_ports p]\nset_input_delay 450 -clock c -add_delay "
+                           "[get_ports p]\nset_output_delay 100 -clock c [all_outputs]\n"},
+      {idle, idle_clocks + "set_input_delay 100 -clock * [get_ports p]\nset_output_delay 100 -clock c [all_outputs]\n"},
+      {idle, idle_clocks + "set_max_delay 900 -from [get_ports p]\nset_output_delay 100 -clock c [all_outputs]\n"},
+      {idle, idle_clocks + "set_max_delay 900 -from [get_clocks B]\n"},
+      {idle, "create_clock -period 10000 *\n", false, "output ports \"y\", \"z\" clock no register"},
+      // A clock without -name is named after its first source as written:
+      // a, not p (the first in the netlist), so the rule names it.
+      {idle, "create_clock -name c -period 700 [get_ports clk]\ncreate_clock -period 1000 [get_ports {a p}]\n"
+             "set_max_delay 900 -from [get_clocks a]\n"},
       // A gating loop (g2, g4) closed through r4, whose clock comes through
       // the buffer b1: the levelizer meets r4 from clk1 in b1's place, the
       // first of clk1's readers, and cuts the arc from g2 into g4, leaving
