@@ -8,7 +8,8 @@
 //   falling for a register whose clock is inverted on the way, or an I/O
 //   delay given -clock_fall; a register reached by several clock edges
 //   is in a group of each), or no clock, together with the set of
-//   set_max_delay rules whose -from (-to) side holds the group's points.
+//   set_max_delay rules, and of false paths between points or between
+//   points and clocks, whose -from (-to) side holds the group's points.
 //   A set lists only the rules naming the points (SSC_RULE_SET): the rules
 //   naming the group's clock on that side, and the rules without that
 //   side (they hold every point), are implied, not listed, so a set's size
@@ -66,7 +67,10 @@
 //   one common period, in closed form from the gcd of the periods; a clock
 //   of period 0 captures at time 0 and launches into the capture edge of
 //   the first cycle, as OpenSTA times it. False
-//   paths remove clock pairs, start points or end points, before any rule.
+//   paths remove clock pairs, start points or end points, before any rule;
+//   a false path between points (or points and clocks) removes the paths
+//   between the groups whose sets both hold it, beating any max-delay rule
+//   there, as in OpenSTA.
 //   A pair's relation is worked out when a path first joins the two groups
 //   and kept (a table of groups x groups while there are few groups, else a
 //   hash table of the pairs met, or with required times, which meet the
@@ -400,14 +404,24 @@ class GATED_CLOCK_WALK {
   std::vector<const std::pair<const std::vector<int32_t>, int32_t>*> m_sets;
 };
 
-// Whether max-delay rule x (index i) wins over rule y (index j) where both
-// cover a path, as OpenSTA ranks them: a rule naming start points beats one
-// naming end points, which beats one naming launch clocks, then capture
-// clocks (the sum of these ranks counts); among equals the later one.
+// Whether a rule is held in the launch and capture sets: a max-delay rule
+// with a side, and a false path with both sides that names points on one
+// (false paths between clocks, and from or to points alone, are applied
+// apart: clock_pair_false, m_no_start, m_no_end).
+bool in_rule_sets(const SSC_SDC_PATH_RULE& r) {
+  if (r.max_delay) return r.has_from || r.has_to;
+  return r.has_from && r.has_to && (!r.from_nodes.empty() || !r.to_nodes.empty());
+}
+
+// Whether path rule x (index i) wins over rule y (index j) where both
+// cover a path, as OpenSTA ranks them: a false path beats any max-delay
+// rule; then a rule naming start points beats one naming end points, which
+// beats one naming launch clocks, then capture clocks (the sum of these
+// ranks counts); among equals the later one.
 bool better_rule(const SSC_SDC_PATH_RULE& x, int i, const SSC_SDC_PATH_RULE& y, int j) {
   auto rank = [](const SSC_SDC_PATH_RULE& r) {
-    return (r.from_nodes.empty() ? 0 : 8) + (r.to_nodes.empty() ? 0 : 4) + (r.from_clocks.empty() ? 0 : 2) +
-           (r.to_clocks.empty() ? 0 : 1);
+    return (r.max_delay ? 0 : 16) + (r.from_nodes.empty() ? 0 : 8) + (r.to_nodes.empty() ? 0 : 4) +
+           (r.from_clocks.empty() ? 0 : 2) + (r.to_clocks.empty() ? 0 : 1);
   };
   return rank(x) != rank(y) ? rank(x) > rank(y) : i > j;
 }
@@ -445,6 +459,11 @@ class ANALYZER {
   }
   void index_rules();
   int rules_at(uint32_t v, int clock, bool capture);
+  bool holds_max_delay(int rule_set) const {
+    for (int r : m_out->rule_sets[size_t(rule_set)].named)
+      if (m_out->constraints.rules[size_t(r)].max_delay) return true;
+    return false;
+  }
   bool has_unclocked_start(const std::vector<char>& delayed) const;
   std::vector<std::vector<int>> port_delay_clocks() const;
   void find_unclocked_launches();
@@ -645,7 +664,7 @@ void ANALYZER::index_rules() {
   for (int side = 0; side < 2; ++side) m_by_clock[side].assign(c.clocks.size(), {});
   for (size_t r = 0; r < c.rules.size(); ++r) {
     const SSC_SDC_PATH_RULE& rule = c.rules[r];
-    if (!rule.max_delay || (!rule.has_from && !rule.has_to)) continue;
+    if (!in_rule_sets(rule)) continue;
     for (int side = 0; side < 2; ++side) {
       if (!(side ? rule.has_to : rule.has_from)) {
         m_every[side].push_back(int(r));
@@ -853,7 +872,7 @@ void ANALYZER::make_groups() {
     if (m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT && m_registers.of_source[v] >= 0) return;
     if (clock < 0) falling = false;
     const int rules = rules_at(v, clock, true);
-    if (clock < 0 && rules == 0 && m_every[1].empty()) return;
+    if (clock < 0 && m_every[1].empty() && !holds_max_delay(rules)) return;
     const bool at_port = split_ports && clock >= 0 && m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT;
     caps[v].push_back({group_of(clock, falling, true, rules, at_port), offset});
   };
@@ -935,9 +954,10 @@ bool ANALYZER::clock_pair_false(int from, int to, int via) const {
   return false;
 }
 
-// The max-delay rule that times the paths between a launch and a capture
-// set, -1 for none. As OpenSTA ranks them: a rule naming start points beats
-// one naming end points, which beats one naming launch clocks, then capture
+// The path rule that times the paths between a launch and a capture set
+// (a false path: removes them), -1 for none. As OpenSTA ranks them: a false
+// path beats any max-delay rule, a rule naming start points beats one
+// naming end points, which beats one naming launch clocks, then capture
 // clocks (the sum of these ranks counts); among equals the later one wins.
 // The rules of both sides: those both sets name; those one set names that
 // the other implies (its clock's rules, and the rules without its side);
@@ -1020,6 +1040,7 @@ RELATION ANALYZER::work_out_relation(int g, int h) {
     // edge's time (OpenSTA subtracts only a register's clock arrival): the
     // requirement is the rule's value less that time.
     const SSC_SDC_PATH_RULE& winner = c.rules[size_t(rule)];
+    if (!winner.max_delay) return r;  // a false path removes the paths
     // OpenSTA counts the whole path of a clock used as data as clock
     // latency: under such a rule it has no delay there, whatever the logic,
     // which the passes cannot give; it is not timed (the reader warns).
@@ -1137,6 +1158,7 @@ std::vector<char> ANALYZER::launching_groups() const {
   // pair of clocks (launch clock `from`, through `via`).
   auto rule_timed = [&](int r, int from, int via) {
     const SSC_SDC_PATH_RULE& x = rules[size_t(r)];
+    if (!x.max_delay) return false;
     auto kept = [&](int k) { return !clock_pair_false(from, k, via); };
     if (!x.has_to) return std::any_of(capture_clocks.begin(), capture_clocks.end(), kept);
     if (std::any_of(rule_capture_clocks[size_t(r)].begin(), rule_capture_clocks[size_t(r)].end(), kept)) return true;

@@ -96,8 +96,9 @@
 // check (ssc_analysis.cpp); -from names start points (registers, input
 // ports) or launch clocks, -to end points (registers, output ports) or
 // capture clocks; other points are skipped with a warning. set_false_path is
-// applied between clocks, and from (to) points alone, removing those start
-// (end) points.
+// applied between clocks, from (to) points alone, removing those start
+// (end) points, and between points or points and clocks, removing the paths
+// from its -from side to its -to side (over any set_max_delay, as in OpenSTA).
 // Whatever is read but not applied is a warning naming its line, and the
 // rest of the file applies. Skipped with their command: a -min (-hold)
 // delay (no hold analysis; without -add_delay it still removes the port's
@@ -107,8 +108,7 @@
 // -datapath_only and -reset_path of the path commands (and
 // -ignore_clock_latency of set_false_path, which has no such option); a
 // collection option that could narrow the collection; either path command
-// without -from and -to (OpenSTA applies neither); set_false_path from
-// points to points or between points and clocks. Skipped alone, the rest
+// without -from and -to (OpenSTA applies neither). Skipped alone, the rest
 // of the command applying: -rise and -fall of the I/O delays (applied to
 // both transitions, so a -rise delay also replaces an earlier -fall one,
 // where OpenSTA keeps it), -source_latency_included and
@@ -480,7 +480,7 @@ class SDC_READER {
   bool io_delay(const std::vector<std::string>& w, bool input, std::string* why);
   bool path_rule(const std::vector<std::string>& w, bool max_delay, std::string* why);
   void keep_path_ends(const std::string& command, SSC_SDC_PATH_RULE* r);
-  void store_rule(const std::string& command, bool points, SSC_SDC_PATH_RULE r);
+  void store_rule(const std::string& command, SSC_SDC_PATH_RULE r);
   bool set_units(const std::vector<std::string>& w, std::string* why);
   void replace_io_delays(const std::vector<uint32_t>& nodes, bool input, int keep_clock, bool keep_fall);
 
@@ -1477,7 +1477,6 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
   SSC_SDC_PATH_RULE r;
   r.max_delay = max_delay;
   bool has_value = !max_delay;
-  bool from_points = false, to_points = false;  // a side names ports, pins or cells (not clocks)
   std::string skipped;                          // an option the engine does not apply
   bool comment = false;
   for (size_t i = 1; i < w.size(); ++i) {
@@ -1491,7 +1490,6 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
       }
       const bool from = w[i - 1] == "-from";
       (from ? r.has_from : r.has_to) = true;
-      (from ? from_points : to_points) |= t.clocks.empty() || !t.nodes.empty();
       auto& nodes = from ? r.from_nodes : r.to_nodes;
       auto& clocks = from ? r.from_clocks : r.to_clocks;
       nodes.insert(nodes.end(), t.nodes.begin(), t.nodes.end());
@@ -1530,14 +1528,13 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
     warn(w[0] + " " + skipped + " is not applied; ignored");
   } else if (!skip_widened(w[0])) {
     if (comment) warn_option_skipped(w[0], "-comment", "");
-    store_rule(w[0], from_points || to_points, std::move(r));
+    store_rule(w[0], std::move(r));
   }
   return true;
 }
 
 // Stores a path rule the engine applies, or warns why it does not.
-// `points`: a side names ports, pins or cells (not clocks).
-void SDC_READER::store_rule(const std::string& command, bool points, SSC_SDC_PATH_RULE r) {
+void SDC_READER::store_rule(const std::string& command, SSC_SDC_PATH_RULE r) {
   // OpenSTA applies neither command without -from or -to.
   if (!r.has_from && !r.has_to) {
     warn(command + " without -from or -to names no path; ignored");
@@ -1553,18 +1550,7 @@ void SDC_READER::store_rule(const std::string& command, bool points, SSC_SDC_PAT
     SSC_SDC_PATH_RULE of_clocks = r;
     (side ? of_clocks.to_nodes : of_clocks.from_nodes).clear();
     clocks.clear();
-    auto names_points = [](bool has, const std::vector<int>& k, const std::vector<uint32_t>& v) {
-      return has && (k.empty() || !v.empty());
-    };
-    const bool other_points = names_points(of_clocks.has_from, of_clocks.from_clocks, of_clocks.from_nodes) ||
-                              names_points(of_clocks.has_to, of_clocks.to_clocks, of_clocks.to_nodes);
-    store_rule(command, other_points, std::move(of_clocks));
-  }
-  // A false path is applied between clocks or from (to) points alone; not
-  // between points and other points or clocks.
-  if (!r.max_delay && r.has_from && r.has_to && points) {
-    warn("set_false_path from points to points, or between points and clocks, is not applied; ignored");
-    return;
+    store_rule(command, std::move(of_clocks));
   }
   keep_path_ends(command, &r);
   // OpenSTA counts the whole path of a clock used as data as clock latency,

@@ -1417,10 +1417,10 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
        {"3: set_multicycle_path is not applied; ignored"}},
       {"set_clock_uncertainty 5 [get_clocks clk]\n\nset_load 3 [all_outputs]\n", 7,
        {"3: set_clock_uncertainty is not applied; ignored", "5: set_load is not applied; ignored"}},
-      {"set_false_path -from [get_clocks clk] -to [get_cells r3]\n", 7,
-       {"3: set_false_path from points to points, or between points and clocks, is not applied; ignored"}},
-      {"set_false_path -from [get_cells r1] -to [get_cells r3]\n", 7,
-       {"3: set_false_path from points to points, or between points and clocks, is not applied; ignored"}},
+      // False paths between points and clocks, or points, are applied: r3's
+      // paths (worst 7) are removed; r1 does not reach r3.
+      {"set_false_path -from [get_clocks clk] -to [get_cells r3]\n", 8, {}},
+      {"set_false_path -from [get_cells r1] -to [get_cells r3]\n", 7, {}},
       {"set_false_path -hold -to [get_cells r3]\n", 7, {"3: set_false_path -hold is not applied; ignored"}},
       {"set_max_delay 1 -through [get_cells r2] -to [get_cells r3]\n", 7,
        {"3: set_max_delay -through is not applied; ignored"}},
@@ -2331,6 +2331,10 @@ TEST(SscOracle, MaxDelayPathsTakeOpenStasRequirementAndClock) {
       // (it skipped the command); its paths count for no clock's worst.
       "{IO}set_max_delay {T} -from [get_ports {{IN}}] -ignore_clock_latency\n",
       "{IO}set_max_delay {T} -from [all_registers] -to [all_registers] -ignore_clock_latency\n",
+      // False paths from the inputs to the registers and from the clock to
+      // the outputs, beside a max-delay rule they leave the rest to.
+      "{IO}set_false_path -from [get_ports {{IN}}] -to [all_registers]\nset_max_delay {L} -to [get_clocks c]\n"
+      "set_false_path -from [get_clocks c] -to [all_outputs]\n",
   };
   for (const char* name : {"mcnc/s298", "mcnc/tseng"}) {
     LOADED_NETLIST nl = load_blif(name);
@@ -2735,6 +2739,21 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
       {idle, idle_clocks + "set_max_delay 900 -from [get_ports p]\nset_output_delay 100 -clock c [all_outputs]\n"},
       {idle, idle_clocks + "set_max_delay 900 -from [get_clocks B]\n"},
       {idle, "create_clock -period 10000 *\n", false, "output ports \"y\", \"z\" clock no register"},
+      // False paths between points (ports, registers), points and clocks,
+      // and from a clock used as data, remove their paths (they were
+      // ignored with a warning), over any max-delay rule on them whichever
+      // comes first and whichever is more specific.
+      {chain, "create_clock -name c -period 1000 [get_ports {clk clk2}]\nset_input_delay 100 -clock c [get_ports a]\n"
+              "set_output_delay 100 -clock c [all_outputs]\nset_false_path -from [get_ports a] -to [get_cells r1]\n"
+              "set_false_path -from [get_cells r2] -to [get_ports y]\n"},
+      {pair, "create_clock -name A -period 1000 [get_ports clka]\ncreate_clock -name B -period 1000 [get_ports clkb]\n"
+             "set_false_path -from [get_clocks A] -to [get_cells r3]\nset_false_path -from [get_cells r4] -to [get_clocks A]\n"},
+      {idle, idle_clocks + "set_output_delay 100 -clock c [all_outputs]\nset_false_path -from {p c} -to r1\n"
+                           "set_false_path -from [get_clocks B] -to [get_ports y]\n"},
+      {chain, "create_clock -name c -period 1000 [get_ports {clk clk2}]\n"
+              "set_max_delay 300 -from [get_cells r1] -to [get_cells r2]\nset_false_path -from [get_clocks c] -to r2\n"},
+      {chain, "create_clock -name c -period 1000 [get_ports {clk clk2}]\n"
+              "set_false_path -from [get_cells r1] -to [get_clocks c]\nset_max_delay 300 -from r1 -to [get_clocks c]\n"},
       // A clock without -name is named after its first source as written:
       // a, not p (the first in the netlist), so the rule names it.
       {idle, "create_clock -name c -period 700 [get_ports clk]\ncreate_clock -period 1000 [get_ports {a p}]\n"
