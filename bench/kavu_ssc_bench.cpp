@@ -1034,22 +1034,29 @@ void BM_ManyGroupsSharedLogic(benchmark::State& state) {
     }
     return lines;
   };
-  const PROCESS_FIGURES ours = run_process(run, dir.path());
-  double ours_ms = -1;
-  const std::vector<std::string> ours_lines = answer(ours.output, &ours_ms);
-  if (ours.status != 0 || ours_ms < 0) return state.SkipWithError(failure("our side", ours).c_str());
-  state.counters["ours_MiB"] = ours.peak_mib;
-  state.counters["ours_ms"] = ours_ms;
+  // One side's run: its peak and time as counters `prefix`_MiB and
+  // `prefix`_ms, and its slacks; false (the row's error set) when it failed.
+  auto side = [&](const std::vector<std::string>& argv, const char* who, const std::string& prefix,
+                  PROCESS_FIGURES* figures, std::vector<std::string>* lines) {
+    *figures = run_process(argv, dir.path());
+    double ms = -1;
+    *lines = answer(figures->output, &ms);
+    if (figures->status != 0 || ms < 0) {
+      state.SkipWithError(failure(who, *figures).c_str());
+      return false;
+    }
+    state.counters[prefix + "_MiB"] = figures->peak_mib;
+    state.counters[prefix + "_ms"] = ms;
+    return true;
+  };
+  PROCESS_FIGURES ours, ref;
+  std::vector<std::string> ours_lines, ref_lines;
+  if (!side(run, "our side", "ours", &ours, &ours_lines)) return;
   const char* libs = std::getenv(REFERENCE_LIBS_VARIABLE);
   if (!libs || !*libs) return;
   std::vector<std::string> ref_run = {find_program("env"), std::string("LD_LIBRARY_PATH=") + libs};
   ref_run.insert(ref_run.end(), run.begin(), run.end());
-  const PROCESS_FIGURES ref = run_process(ref_run, dir.path());
-  double ref_ms = -1;
-  const std::vector<std::string> ref_lines = answer(ref.output, &ref_ms);
-  if (ref.status != 0 || ref_ms < 0) return state.SkipWithError(failure("the reference build", ref).c_str());
-  state.counters["ref_MiB"] = ref.peak_mib;
-  state.counters["ref_ms"] = ref_ms;
+  if (!side(ref_run, "the reference build", "ref", &ref, &ref_lines)) return;
   state.counters["mem_ratio"] = ref.peak_mib > 0 ? ours.peak_mib / ref.peak_mib : 0;
   if (ours_lines != ref_lines) {
     size_t k = 0;
