@@ -1422,6 +1422,21 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
       {"set_false_path -from [get_clocks clk] -to [get_cells r3]\n", 8, {}},
       {"set_false_path -from [get_cells r1] -to [get_cells r3]\n", 7, {}},
       {"set_false_path -hold -to [get_cells r3]\n", 7, {"3: set_false_path -hold is not applied; ignored"}},
+      // -setup with -hold is a false path for setup too, as OpenSTA reads
+      // it: r3's paths go (it was skipped whole); the hold part is warned.
+      {"set_false_path -setup -hold -to [get_cells r3]\n", 8,
+       {"3: set_false_path -hold is not applied (there is no hold analysis); the rest of the command is"}},
+      {"set_false_path -hold -to [get_cells r3] -setup\n", 8,
+       {"3: set_false_path -hold is not applied (there is no hold analysis); the rest of the command is"}},
+      {"set_false_path -hold -rise -setup -to [get_cells r3]\n", 7, {"3: set_false_path -rise is not applied; ignored"}},
+      // A file that ends in a backslash drops its last command, as OpenSTA
+      // does (it refused the whole file); a backslash before the last
+      // newline joins the lines, and the command applies.
+      {"set_false_path -to [get_cells r3] \\", 7,
+       {"3: set_false_path: the file ends in a backslash before the command is complete; the command is not applied"}},
+      {"set_false_path -to [get_cells r3] \\\n", 8, {}},
+      {"set_units -time ps\n\\", 7,
+       {"4: \\: the file ends in a backslash before the command is complete; the command is not applied"}},
       {"set_max_delay 1 -through [get_cells r2] -to [get_cells r3]\n", 7,
        {"3: set_max_delay -through is not applied; ignored"}},
       {"set_max_delay 1\nset_false_path\n", 7,
@@ -2821,6 +2836,67 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
     const std::vector<std::string> warned = posted(MSG_LOG_WARNING);
     auto has_warning = [&](const std::string& w) { return w.find(row.warning) != std::string::npos; };
     EXPECT_TRUE(row.warning.empty() || std::any_of(warned.begin(), warned.end(), has_warning)) << row.sdc;
+  }
+}
+
+// Forms of the SDC text that OpenSTA reads in its own way, on small
+// designs, against sta on the same text.
+TEST(SscOracle, UnnamedClockListsSetupHoldAndAnUnfinishedLastLineAsOpenSta) {
+  if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
+  // r1 on clk into r2 on clk2, and y from r2.
+  const char* const chain = ".model c\n.inputs clk clk2 a\n.outputs y\n.latch a r1 re clk 0\n.names r1 n1\n0 1\n"
+                            ".latch n1 r2 re clk2 0\n.names r2 y\n0 1\n.end\n";
+  // Inputs aa and b into r1 and r2.
+  const char* const pair = ".model p\n.inputs clk aa b\n.outputs y\n.latch aa r1 re clk 0\n.latch b r2 re clk 0\n"
+                           ".names r1 r2 y\n11 1\n.end\n";
+  struct ROW {
+    const char* blif;
+    std::string sdc;
+    std::vector<std::string> clocks;  // whose worst slack is compared
+  };
+  const std::string c = "create_clock -name c -period 1000 [get_ports {clk clk2}]\n";
+  const ROW rows[] = {
+      // A clock without -name on a bare or quoted list is named after the
+      // first port as written (clk2), not the first in the netlist (clk):
+      // a second clock on clk then takes clk alone, and clk2's registers
+      // keep theirs; delays on clk2 apply; a bare -from clk names the port,
+      // which starts no data path, not the clock.
+      {chain, "create_clock -period 1000 {clk2 clk}\ncreate_clock -period 700 clk\n", {"clk", "clk2"}},
+      {chain, "create_clock -period 1000 \"clk2 clk\"\nset_input_delay 300 -clock clk2 [get_ports a]\n"
+              "set_output_delay 100 -clock clk2 [all_outputs]\n", {"clk2"}},
+      {chain, "create_clock -period 1000 {clk2 clk}\nset_input_delay 300 -clock clk2 [get_ports a]\nset_false_path -from clk\n",
+       {"clk2"}},
+      // Under a wildcard the first port is the first in the netlist.
+      {chain, "create_clock -period 1000 [get_ports clk*]\nset_input_delay 300 -clock clk [get_ports a]\n", {"clk"}},
+      {chain, "create_clock -period 1000 clk*\nset_output_delay 200 -clock clk [all_outputs]\n", {"clk"}},
+      // -setup with -hold: the setup part applies, over a max-delay rule.
+      {chain, c + "set_max_delay 300 -from [get_cells r1] -to [get_cells r2]\n"
+                  "set_false_path -setup -hold -from [get_cells r1] -to [get_cells r2]\n", {"c"}},
+      {chain, c + "set_input_delay 400 -clock c [get_ports a]\nset_false_path -hold -setup -to [get_cells r2]\n", {"c"}},
+      // A last line that ends in a backslash is dropped, the rest applies;
+      // with a newline after the backslash it applies.
+      {chain, c + "set_input_delay 400 -clock c [get_ports a]\nset_false_path -to [get_cells r1] \\", {"c"}},
+      {chain, c + "set_input_delay 400 -clock c [get_ports a]\nset_max_delay 300 -to [get_cells r2] \\\n", {"c"}},
+      {chain, c + "set_output_delay 100 -clock c [all_outputs]\nset_max_delay 300 -from [get_cells r1] \\\n"
+                  "  -to [get_cells r2] \\", {"c"}},
+      // Collections from nested lists: an empty one names no cell; a
+      // nested command first in a list is evaluated.
+      {chain, c + "set_input_delay 900 -clock c [get_ports a]\nset_false_path -to [get_cells [list]]\n", {"c"}},
+      {pair, "create_clock -name c -period 1000 [get_ports clk]\n"
+             "set_input_delay 600 -clock c [get_ports [list [list aa] b]]\n", {"c"}},
+  };
+  for (const ROW& row : rows) {
+    BLIF_RESULT in = blif_read_string(row.blif);
+    ASSERT_NE(in.netlist, nullptr) << in.error;
+    LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
+    STA_CONSTRAINTS k;
+    for (const std::string& name : row.clocks) k.clocks.push_back({name, 1000, ""});
+    k.sdc = row.sdc;
+    std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
+    for (const CDB_SGATE_ITERM* t : driven_outputs(nl.get())) pins.push_back(t);
+    ssc_forget_posted_warnings();
+    msg_log_clear();
+    analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, k, pins, row.sdc, true);
   }
 }
 
