@@ -37,16 +37,16 @@ bool build_query_index(const kavu_platform::SSC_NETLIST_DATA& data, kavu_platfor
     auto mark = [&](uint32_t id) {
       if (id < data.nodes.size() && data.nodes[id].get_oterm()) constrained[data.nodes[id].get_oterm()] = true;
     };
-    for (const auto& r : a->constraints.rules) {
+    for (const auto& r : a->constraints().rules) {
       for (uint32_t id : r.from_nodes) mark(id);
       for (uint32_t id : r.to_nodes) mark(id);
     }
-    for (const auto& d : a->constraints.io_delays)
+    for (const auto& d : a->constraints().io_delays)
       for (uint32_t id : d.nodes) mark(id);
     // Registers a command names, though the engine skipped the command.
-    for (uint32_t id : a->constraints.named_registers) mark(id);
-    for (size_t c = 0; c < a->constraints.clocks.size(); ++c)
-      for (uint32_t id : a->constraints.clocks[c].sources)
+    for (uint32_t id : a->constraints().named_registers) mark(id);
+    for (size_t c = 0; c < a->constraints().clocks.size(); ++c)
+      for (uint32_t id : a->constraints().clocks[c].sources)
         if (id < data.nodes.size() && data.nodes[id].get_oterm()) sources[data.nodes[id].get_oterm()].push_back(int(c));
     a->constrained_oterms.swap(constrained);
     a->clock_source_oterms.swap(sources);

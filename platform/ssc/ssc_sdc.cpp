@@ -1735,6 +1735,7 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
     }
   }
   reader.finish();
+  ssc_index_path_rules(out);
   return true;
 }
 
@@ -1922,6 +1923,7 @@ void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINT
     c.sources.push_back(uint32_t(s));
     out->clocks.push_back(std::move(c));
   }
+  ssc_index_path_rules(out);
 }
 
 }  // namespace kavu_platform
