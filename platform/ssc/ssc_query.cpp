@@ -78,11 +78,17 @@ bool SSC_UTIL::oterm_is_base_clock(CDB_SGATE_OTERM* oterm, std::vector<int>* clo
   PLAT_CHECK(oterm != nullptr, "SSC");
   if (!is_in_use()) return false;
   if (!m_analysis && !run_analysis()) return false;
-  if (!build_query_index(*m_netlist->m_data, m_analysis.get())) return true;
+  if (!build_query_index(*m_netlist->m_data, m_analysis.get())) return false;
   auto it = m_analysis->clock_source_oterms.find(oterm);
   if (it == m_analysis->clock_source_oterms.end()) return false;
   if (clock_ids) clock_ids->insert(clock_ids->end(), it->second.begin(), it->second.end());
   return true;
+}
+
+bool SSC_UTIL::index_constraint_queries() {
+  if (!is_in_use()) return false;
+  if (!m_analysis && !run_analysis()) return false;
+  return build_query_index(*m_netlist->m_data, m_analysis.get());
 }
 
 // ---------------------------------------------------------------- estimator
