@@ -667,6 +667,8 @@ class ANALYZER {
     }
     void give(uint32_t at, uint32_t count) { m_free[std::bit_width(count - 1)].push_back(at); }
     REQUIRED* operator[](uint32_t at) { return m_slots.data() + at; }
+    // Slots made so far: the most held at once (freed blocks are reused).
+    size_t slots() const { return m_slots.size(); }
 
    private:
     std::vector<REQUIRED> m_slots;
@@ -1570,8 +1572,10 @@ bool ANALYZER::required_pass() {
         for (uint32_t e = m_cap_begin[w]; e < m_cap_begin[w + 1]; ++e) {
           const RELATION r = relation(m_arr[first + i].group, m_caps[e].group);
           if (r.rel == NONE) continue;
-          if (r.rel < -kExactRange || r.rel > kExactRange || r.relaxed < -kExactRange || r.relaxed > kExactRange)
+          if (r.rel < -kExactRange || r.rel > kExactRange || r.relaxed < -kExactRange || r.relaxed > kExactRange) {
+            m_out->required_peak = pool.slots();
             return false;
+          }
           meet(pool[at][i], r.rel - m_caps[e].offset, r.relaxed - m_caps[e].offset, m_caps[e].group, r.rel);
         }
     }
@@ -1602,6 +1606,7 @@ bool ANALYZER::required_pass() {
     pool.give(at, count);
     block[u] = REQUIRED_POOL::kNoBlock;
   }
+  m_out->required_peak = pool.slots();
   return true;
 }
 

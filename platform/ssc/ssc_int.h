@@ -329,6 +329,10 @@ struct SSC_ANALYSIS {
   // The first node (in the passes' order) where a time went past the 32-bit
   // range and saturated; -1 when none did.
   int64_t saturated_node = -1;
+  // The most required times the required pass held at once (the slots of
+  // its pool of blocks; 0 where it did not run): the blocks of the nodes
+  // between a reader and the node, given back as each node is done.
+  size_t required_peak = 0;
   // Terminal indices of the constraint queries, built on first query.
   bool query_index_built = false;
   std::unordered_map<const CDB_SGATE_OTERM*, bool> constrained_oterms;
