@@ -1,9 +1,15 @@
 // Tests of the register lists built from the timing engine (constrained
 // registers, base clocks, compatible-register sets, requirements) and of the
 // estimator registry with its table timing model.
+#include <sys/mman.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <fstream>
 #include <list>
+#include <new>
 
 #include "cmp/cmp.h"
 #include "hdb/hdb.h"
@@ -118,6 +124,66 @@ TEST_F(KavuSscCompat, FalsePathRegistersGetTheirOwnSetsAndClocksAreListed) {
   EXPECT_EQ(dffs, (std::list<CDB_SGATE_NODE*>{regs[1], regs[3], regs[6]}));
   EXPECT_FALSE(ssc_get_util()->is_in_use());
 }
+
+#ifndef KAVU_UNDER_ASAN
+// Memory refused while the engine indexes the constraints fails the
+// base-clock list as a whole, with the error posted: the list once took
+// every terminal as a clock source. In a child process whose free memory
+// is small blocks only (no block of 512 bytes or more to be had), the
+// index's tables are refused while a list's nodes would still fit.
+TEST_F(KavuSscCompat, BaseClockListFailsWholeWhereTheIndexIsRefused) {
+  CDB_SGATE_NETLIST nl;
+  build(&nl);
+  CDB_SGATE_NODE* prev = regs.back();
+  for (int i = 0; i < 200; ++i) prev = named(make_dff(&nl, make_not(&nl, prev), clka), "t" + std::to_string(i));
+  sdc("set_false_path -from [get_registers t*]\n");
+  KAVU_SSC holder(&m_facade, &m_hierarchy, &nl, SSC_DELAY_MODEL_UNIT, nullptr, true);
+  ASSERT_TRUE(holder.constraints_are_readable());  // the analysis runs here, with memory enough
+  const bool told = run_within_address_space(uint64_t(64) << 20, [&] {
+#ifdef __GLIBC__
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+#endif
+    for (int k = 0; k < 64; ++k) msg_post_message(MSG_POST_TYPE_INFO, "room in the log");
+    msg_log_clear();
+    // 20,000 free blocks of 256 bytes, each between two held ones.
+    std::vector<void*> held(40000), freed;
+    for (size_t k = 0; k < held.size(); ++k) held[k] = std::malloc(k % 2 ? 16 : 240);
+    for (size_t k = 0; k < held.size(); k += 2) std::free(held[k]);
+    // Then every larger block the address space still gives, each holding
+    // the one taken before it, and every page left.
+    void* large = nullptr;
+    for (size_t size = size_t(1) << 24; size >= 512; size /= 2)
+      while (void* p = std::malloc(size)) {
+        *static_cast<void**>(p) = large;
+        large = p;
+      }
+    while (::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED) {
+    }
+    std::list<CDB_SGATE_OTERM*> clocks;
+    bool built = false;
+    try {
+      built = holder.create_base_clock_oterm_list(&clocks);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    while (large) {
+      void* before = *static_cast<void**>(large);
+      std::free(large);
+      large = before;
+    }
+    const std::vector<MSG_LOG_ENTRY> log = msg_log();
+    const bool posted = std::any_of(log.begin(), log.end(), [](const MSG_LOG_ENTRY& e) {
+      return e.kind == MSG_LOG_ERROR && e.text == "Timing analysis: not enough memory to index the constraints of the analysis";
+    });
+    return !built && clocks.empty() && posted;
+  });
+  EXPECT_TRUE(told);
+  // With memory back the list names the clock ports, and only them.
+  std::list<CDB_SGATE_OTERM*> clocks;
+  EXPECT_TRUE(holder.create_base_clock_oterm_list(&clocks));
+  EXPECT_EQ(clocks, (std::list<CDB_SGATE_OTERM*>{clka->get_output_term(0), clkb->get_output_term(0)}));
+}
+#endif
 
 // Registers that carry constraints of their own are kept from merging,
 // whatever the engine makes of the command that names them: applied,

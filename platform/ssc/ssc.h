@@ -290,8 +290,15 @@ class SSC_UTIL {
   // the index of its constraints is refused (an error says why): it may be.
   bool oterm_has_sdc_constraint(CDB_SGATE_OTERM* oterm);
   // Whether the terminal is a source of a create_clock; the clock indices
-  // (order of definition) are appended to *clock_ids when given.
+  // (order of definition) are appended to *clock_ids when given. False
+  // where the analysis or the index is refused (an error says why).
   bool oterm_is_base_clock(CDB_SGATE_OTERM* oterm, std::vector<int>* clock_ids);
+  // Runs the analysis when none ran and indexes its constraints for the
+  // queries above: true when the queries answer from the constraints;
+  // false, with an error posted, where the analysis or the index is refused
+  // (the queries then answer as said above). A caller that asks about many
+  // terminals asks this first, so that no answer it collects is a refusal's.
+  bool index_constraint_queries();
 
  private:
   friend class TDC_ACCESSORIES;

@@ -426,6 +426,26 @@ bool better_rule(const SSC_SDC_PATH_RULE& x, int i, const SSC_SDC_PATH_RULE& y, 
   return rank(x) != rank(y) ? rank(x) > rank(y) : i > j;
 }
 
+// The index of the rules of c that rule sets hold (SSC_PATH_RULE_INDEX).
+void make_rule_index(const SSC_CONSTRAINTS& c, SSC_PATH_RULE_INDEX* ix) {
+  *ix = SSC_PATH_RULE_INDEX();
+  for (int side = 0; side < 2; ++side) ix->by_clock[side].assign(c.clocks.size(), {});
+  for (size_t r = 0; r < c.rules.size(); ++r) {
+    const SSC_SDC_PATH_RULE& rule = c.rules[r];
+    if (!in_rule_sets(rule)) continue;
+    for (int side = 0; side < 2; ++side) {
+      if (!(side ? rule.has_to : rule.has_from)) {
+        ix->every[side].push_back(int(r));
+        continue;
+      }
+      for (int k : side ? rule.to_clocks : rule.from_clocks) ix->by_clock[side][size_t(k)].push_back(int(r));
+      for (uint32_t v : side ? rule.to_nodes : rule.from_nodes) ix->named[side].push_back({v, int(r)});
+    }
+  }
+  for (int side = 0; side < 2; ++side) std::sort(ix->named[side].begin(), ix->named[side].end());
+  ix->built = true;
+}
+
 struct CAPTURE_ENTRY {
   int group;
   int32_t offset;
@@ -461,7 +481,7 @@ class ANALYZER {
   int rules_at(uint32_t v, int clock, bool capture);
   bool holds_max_delay(int rule_set) const {
     for (int r : m_out->rule_sets[size_t(rule_set)].named)
-      if (m_out->constraints.rules[size_t(r)].max_delay) return true;
+      if (m_out->constraints().rules[size_t(r)].max_delay) return true;
     return false;
   }
   bool has_unclocked_start(const std::vector<char>& delayed) const;
@@ -557,9 +577,9 @@ class ANALYZER {
   // Max-delay rules by side (0 from, 1 to): those without the side (in no
   // rule set: they hold every point), those naming a clock (per clock), and
   // (node, rule) pairs of named points.
-  std::vector<int> m_every[2];
-  std::vector<std::vector<int>> m_by_clock[2];
-  std::vector<std::pair<uint32_t, int>> m_named[2];
+  // The read's index of them (SSC_PATH_RULE_INDEX), or m_own_index.
+  const SSC_PATH_RULE_INDEX* m_ix = nullptr;
+  SSC_PATH_RULE_INDEX m_own_index;
   std::map<SSC_RULE_SET, int> m_rule_set_index;
   SSC_RULE_SET m_key;  // the set rules_at looks up
   // The winning rule among those implied by a launch and a capture set's
@@ -647,6 +667,8 @@ class ANALYZER {
     }
     void give(uint32_t at, uint32_t count) { m_free[std::bit_width(count - 1)].push_back(at); }
     REQUIRED* operator[](uint32_t at) { return m_slots.data() + at; }
+    // Slots made so far: the most held at once (freed blocks are reused).
+    size_t slots() const { return m_slots.size(); }
 
    private:
     std::vector<REQUIRED> m_slots;
@@ -660,21 +682,13 @@ class ANALYZER {
 };
 
 void ANALYZER::index_rules() {
-  const SSC_CONSTRAINTS& c = m_out->constraints;
-  for (int side = 0; side < 2; ++side) m_by_clock[side].assign(c.clocks.size(), {});
-  for (size_t r = 0; r < c.rules.size(); ++r) {
-    const SSC_SDC_PATH_RULE& rule = c.rules[r];
-    if (!in_rule_sets(rule)) continue;
-    for (int side = 0; side < 2; ++side) {
-      if (!(side ? rule.has_to : rule.has_from)) {
-        m_every[side].push_back(int(r));
-        continue;
-      }
-      for (int k : side ? rule.to_clocks : rule.from_clocks) m_by_clock[side][k].push_back(int(r));
-      for (uint32_t v : side ? rule.to_nodes : rule.from_nodes) m_named[side].push_back({v, int(r)});
-    }
+  const SSC_CONSTRAINTS& c = m_out->constraints();
+  if (c.rule_index.built) {
+    m_ix = &c.rule_index;
+  } else {
+    make_rule_index(c, &m_own_index);
+    m_ix = &m_own_index;
   }
-  for (int side = 0; side < 2; ++side) std::sort(m_named[side].begin(), m_named[side].end());
   m_out->rule_sets.assign(1, SSC_RULE_SET());
   m_rule_set_index[SSC_RULE_SET()] = 0;
 }
@@ -686,16 +700,17 @@ void ANALYZER::index_rules() {
 int ANALYZER::rules_at(uint32_t v, int clock, bool capture) {
   const int side = capture ? 1 : 0;
   m_scratch.clear();
-  const auto& named = m_named[side];
+  const auto& named = m_ix->named[side];
   for (auto it = std::lower_bound(named.begin(), named.end(), std::make_pair(v, INT_MIN));
        it != named.end() && it->first == v; ++it) {
-    const SSC_SDC_PATH_RULE& rule = m_out->constraints.rules[size_t(it->second)];
+    const SSC_SDC_PATH_RULE& rule = m_out->constraints().rules[size_t(it->second)];
     const std::vector<int>& clocks = capture ? rule.to_clocks : rule.from_clocks;
     if (clock < 0 || std::find(clocks.begin(), clocks.end(), clock) == clocks.end()) m_scratch.push_back(it->second);
   }
-  const int rule_clock = clock >= 0 && !m_by_clock[side][size_t(clock)].empty() ? clock : -1;
+  const int rule_clock = clock >= 0 && !m_ix->by_clock[side][size_t(clock)].empty() ? clock : -1;
   if (m_scratch.empty() && rule_clock < 0) return 0;
-  std::sort(m_scratch.begin(), m_scratch.end());
+  // In rule order already (the pairs are sorted), a rule once per point
+  // it names.
   m_scratch.erase(std::unique(m_scratch.begin(), m_scratch.end()), m_scratch.end());
   // Looked up without a copy of the rules; copied only when new.
   m_key.clock = rule_clock;
@@ -724,7 +739,7 @@ bool ANALYZER::has_unclocked_start(const std::vector<char>& delayed) const {
       return true;
     if (node.get_kind() == TDB_NODE_IN_PORT && !delayed[v] && m_registers.of_source[v] < 0) return true;
   }
-  for (const SSC_SDC_IO_DELAY& d : m_out->constraints.io_delays)
+  for (const SSC_SDC_IO_DELAY& d : m_out->constraints().io_delays)
     if (d.input && d.clock < 0)
       for (uint32_t v : d.nodes)
         if (!m_no_start[v] && m_data.nodes[v].get_kind() == TDB_NODE_IN_PORT) return true;
@@ -735,7 +750,7 @@ bool ANALYZER::has_unclocked_start(const std::vector<char>& delayed) const {
 // clock port has no clock but an input delay).
 std::vector<std::vector<int>> ANALYZER::port_delay_clocks() const {
   std::vector<std::vector<int>> out(m_data.nodes.size());
-  for (const SSC_SDC_IO_DELAY& d : m_out->constraints.io_delays)
+  for (const SSC_SDC_IO_DELAY& d : m_out->constraints().io_delays)
     if (d.input && d.clock >= 0)
       for (uint32_t v : d.nodes)
         if (std::find(out[v].begin(), out[v].end(), d.clock) == out[v].end()) out[v].push_back(d.clock);
@@ -753,7 +768,7 @@ std::vector<std::vector<int>> ANALYZER::port_delay_clocks() const {
 // the arrivals do not follow them. One walk (an explicit stack) per
 // distinct clock source.
 void ANALYZER::find_unclocked_launches() {
-  const SSC_CONSTRAINTS& c = m_out->constraints;
+  const SSC_CONSTRAINTS& c = m_out->constraints();
   const uint32_t n = uint32_t(m_data.nodes.size());
   std::vector<std::vector<int>> delay_clocks;  // built when needed
   std::vector<char> delayed_port, seen;
@@ -823,7 +838,7 @@ const std::vector<int>& ANALYZER::unclocked_launches(int source) const {
 }
 
 void ANALYZER::make_groups() {
-  const SSC_CONSTRAINTS& c = m_out->constraints;
+  const SSC_CONSTRAINTS& c = m_out->constraints();
   const uint32_t n = uint32_t(m_data.nodes.size());
   ssc_register_clocks(m_data, c.clocks, &m_registers);
   // False paths from (to) points alone remove those start (end) points.
@@ -872,7 +887,7 @@ void ANALYZER::make_groups() {
     if (m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT && m_registers.of_source[v] >= 0) return;
     if (clock < 0) falling = false;
     const int rules = rules_at(v, clock, true);
-    if (clock < 0 && m_every[1].empty() && !holds_max_delay(rules)) return;
+    if (clock < 0 && m_ix->every[1].empty() && !holds_max_delay(rules)) return;
     const bool at_port = split_ports && clock >= 0 && m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT;
     caps[v].push_back({group_of(clock, falling, true, rules, at_port), offset});
   };
@@ -945,7 +960,7 @@ void ANALYZER::make_groups() {
 // OpenSTA applies it, not by one between that clock and capture clocks.
 bool ANALYZER::clock_pair_false(int from, int to, int via) const {
   for (int k : m_false_clock_rules) {
-    const SSC_SDC_PATH_RULE& r = m_out->constraints.rules[size_t(k)];
+    const SSC_SDC_PATH_RULE& r = m_out->constraints().rules[size_t(k)];
     const bool f = !r.has_from || (from >= 0 && std::count(r.from_clocks.begin(), r.from_clocks.end(), from));
     const bool t = !r.has_to || (to >= 0 && std::count(r.to_clocks.begin(), r.to_clocks.end(), to));
     if (f && t) return true;
@@ -963,7 +978,7 @@ bool ANALYZER::clock_pair_false(int from, int to, int via) const {
 // the other implies (its clock's rules, and the rules without its side);
 // and those both sets imply (clock_rule).
 int ANALYZER::winning_rule(int launch_set, int capture_set) {
-  const std::vector<SSC_SDC_PATH_RULE>& rules = m_out->constraints.rules;
+  const std::vector<SSC_SDC_PATH_RULE>& rules = m_out->constraints().rules;
   const SSC_RULE_SET& a = m_out->rule_sets[size_t(launch_set)];
   const SSC_RULE_SET& b = m_out->rule_sets[size_t(capture_set)];
   auto names = [](const std::vector<int>& clocks, int k) {
@@ -998,10 +1013,10 @@ int ANALYZER::winning_rule(int launch_set, int capture_set) {
 int ANALYZER::clock_rule(int from, int to) {
   const uint64_t key = uint64_t(uint32_t(from + 1)) << 32 | uint32_t(to + 1);
   if (auto it = m_clock_rules.find(key); it != m_clock_rules.end()) return it->second;
-  const std::vector<SSC_SDC_PATH_RULE>& rules = m_out->constraints.rules;
+  const std::vector<SSC_SDC_PATH_RULE>& rules = m_out->constraints().rules;
   static const std::vector<int> none;
-  const std::vector<int>& a = from >= 0 ? m_by_clock[0][size_t(from)] : none;
-  const std::vector<int>& b = to >= 0 ? m_by_clock[1][size_t(to)] : none;
+  const std::vector<int>& a = from >= 0 ? m_ix->by_clock[0][size_t(from)] : none;
+  const std::vector<int>& b = to >= 0 ? m_ix->by_clock[1][size_t(to)] : none;
   int best = -1;
   auto consider = [&](int r) {
     if (best < 0 || better_rule(rules[size_t(r)], r, rules[size_t(best)], best)) best = r;
@@ -1029,7 +1044,7 @@ int ANALYZER::clock_rule(int from, int to) {
 // place of the clock relation, whether longer or shorter; false paths
 // remove both.
 RELATION ANALYZER::work_out_relation(int g, int h) {
-  const SSC_CONSTRAINTS& c = m_out->constraints;
+  const SSC_CONSTRAINTS& c = m_out->constraints();
   const SSC_GROUP& a = m_out->groups[size_t(g)];
   const SSC_GROUP& b = m_out->groups[size_t(h)];
   RELATION r;
@@ -1068,7 +1083,7 @@ RELATION ANALYZER::work_out_relation(int g, int h) {
 }
 
 void ANALYZER::prepare_relations() {
-  const SSC_CONSTRAINTS& c = m_out->constraints;
+  const SSC_CONSTRAINTS& c = m_out->constraints();
   for (size_t k = 0; k < c.rules.size(); ++k) {
     const SSC_SDC_PATH_RULE& r = c.rules[k];
     if (!r.max_delay && (!r.from_clocks.empty() || !r.to_clocks.empty()) && r.from_nodes.empty() &&
@@ -1137,8 +1152,8 @@ RELATION ANALYZER::hashed_relation(int g, int h) {
 // not pair by pair.
 std::vector<char> ANALYZER::launching_groups() const {
   const size_t groups = m_out->groups.size();
-  const size_t clocks = m_out->constraints.clocks.size();
-  const std::vector<SSC_SDC_PATH_RULE>& rules = m_out->constraints.rules;
+  const size_t clocks = m_out->constraints().clocks.size();
+  const std::vector<SSC_SDC_PATH_RULE>& rules = m_out->constraints().rules;
   // The clocks (-1: none) of the capture groups whose sets name each rule,
   // and of all capture groups (those with a clock imply its rules).
   std::vector<std::vector<int>> rule_capture_clocks(rules.size());
@@ -1173,9 +1188,9 @@ std::vector<char> ANALYZER::launching_groups() const {
   auto implied_timed = [&](int from, int via) {
     auto [it, fresh] = implied.emplace(std::make_pair(from, via), false);
     if (fresh) {
-      for (int r : m_every[0]) it->second = it->second || rule_timed(r, from, via);
+      for (int r : m_ix->every[0]) it->second = it->second || rule_timed(r, from, via);
       if (from >= 0)
-        for (int r : m_by_clock[0][size_t(from)]) it->second = it->second || rule_timed(r, from, via);
+        for (int r : m_ix->by_clock[0][size_t(from)]) it->second = it->second || rule_timed(r, from, via);
     }
     return it->second;
   };
@@ -1408,7 +1423,7 @@ void ANALYZER::score() {
   m_out->arc_slack.assign(m_data.arcs.size(), SSC_UNCONSTRAINED_SLACK);
   m_out->arc_req.assign(m_data.arcs.size(), SSC_UNCONSTRAINED_SLACK);
   m_out->arc_relaxed.assign(m_data.arcs.size(), SSC_UNCONSTRAINED_SLACK);
-  m_out->worst_per_clock.assign(m_out->constraints.clocks.size(), SSC_UNCONSTRAINED_SLACK);
+  m_out->worst_per_clock.assign(m_out->constraints().clocks.size(), SSC_UNCONSTRAINED_SLACK);
   if (use_per_group_passes(launches)) return score_arcs<true>();
   m_best.assign(m_out->groups.size(), NONE);
   forward(launches);
@@ -1557,8 +1572,10 @@ bool ANALYZER::required_pass() {
         for (uint32_t e = m_cap_begin[w]; e < m_cap_begin[w + 1]; ++e) {
           const RELATION r = relation(m_arr[first + i].group, m_caps[e].group);
           if (r.rel == NONE) continue;
-          if (r.rel < -kExactRange || r.rel > kExactRange || r.relaxed < -kExactRange || r.relaxed > kExactRange)
+          if (r.rel < -kExactRange || r.rel > kExactRange || r.relaxed < -kExactRange || r.relaxed > kExactRange) {
+            m_out->required_peak = pool.slots();
             return false;
+          }
           meet(pool[at][i], r.rel - m_caps[e].offset, r.relaxed - m_caps[e].offset, m_caps[e].group, r.rel);
         }
     }
@@ -1589,6 +1606,7 @@ bool ANALYZER::required_pass() {
     pool.give(at, count);
     block[u] = REQUIRED_POOL::kNoBlock;
   }
+  m_out->required_peak = pool.slots();
   return true;
 }
 
@@ -1741,9 +1759,25 @@ void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC
   }
 }
 
+void ssc_index_path_rules(SSC_CONSTRAINTS* c) { make_rule_index(*c, &c->rule_index); }
+
+size_t SSC_PATH_RULE_INDEX::bytes() const {
+  size_t n = 0;
+  for (int side = 0; side < 2; ++side) {
+    n += every[side].capacity() * sizeof(int) + named[side].capacity() * sizeof(named[side][0]) +
+         by_clock[side].capacity() * sizeof(by_clock[side][0]);
+    for (const std::vector<int>& k : by_clock[side]) n += k.capacity() * sizeof(int);
+  }
+  return n;
+}
+
 void ssc_analyze(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS c, SSC_ANALYSIS* out) {
+  ssc_analyze(data, std::make_shared<const SSC_CONSTRAINTS>(std::move(c)), out);
+}
+
+void ssc_analyze(const SSC_NETLIST_DATA& data, std::shared_ptr<const SSC_CONSTRAINTS> c, SSC_ANALYSIS* out) {
   *out = SSC_ANALYSIS();
-  out->constraints = std::move(c);
+  out->read = std::move(c);
   ANALYZER(data, out).run();
 }
 

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -195,6 +196,20 @@ struct SSC_SDC_PATH_RULE {
   std::vector<uint32_t> from_nodes, to_nodes;
 };
 
+// What the analysis reads of the path rules to make its groups' rule sets,
+// worked out once per read (ssc_index_path_rules) and kept with it, so that
+// each analysis of a kept read neither sorts the points' rules again nor
+// copies the rules. Per side (0 -from, 1 -to), of the rules held in rule
+// sets: those without that side, those naming each clock, and the (node,
+// rule) pairs of the points named, sorted.
+struct SSC_PATH_RULE_INDEX {
+  bool built = false;
+  std::vector<int> every[2];
+  std::vector<std::vector<int>> by_clock[2];
+  std::vector<std::pair<uint32_t, int>> named[2];
+  size_t bytes() const;  // the heap blocks it holds
+};
+
 struct SSC_CONSTRAINTS {
   std::vector<SSC_SDC_CLOCK> clocks;
   std::vector<SSC_SDC_IO_DELAY> io_delays;
@@ -218,7 +233,11 @@ struct SSC_CONSTRAINTS {
   // each edge of each of their clocks (sorted node ids). A port whose data
   // reaches a logic loop is not among them (a warning names it).
   std::vector<uint32_t> clock_data_ports;
+  // Made by the read; an analysis of constraints without it makes its own.
+  SSC_PATH_RULE_INDEX rule_index;
 };
+// Makes c->rule_index from c's path rules and clocks.
+void ssc_index_path_rules(SSC_CONSTRAINTS* c);
 
 // The clocks of every register under the clocks `clocks`, as OpenSTA
 // propagates ideal clocks: a register whose clock source (traced at build
@@ -294,7 +313,10 @@ struct SSC_RULE_SET {
 };
 
 struct SSC_ANALYSIS {
-  SSC_CONSTRAINTS constraints;
+  // The constraints analysed, shared with the kept read they came from
+  // (never null once analysed).
+  std::shared_ptr<const SSC_CONSTRAINTS> read;
+  const SSC_CONSTRAINTS& constraints() const { return *read; }
   std::vector<SSC_GROUP> groups;
   std::vector<SSC_RULE_SET> rule_sets;  // [0] is empty
   std::vector<int32_t> arc_slack;    // per arc; SSC_UNCONSTRAINED_SLACK when none
@@ -307,6 +329,10 @@ struct SSC_ANALYSIS {
   // The first node (in the passes' order) where a time went past the 32-bit
   // range and saturated; -1 when none did.
   int64_t saturated_node = -1;
+  // The most required times the required pass held at once (the slots of
+  // its pool of blocks; 0 where it did not run): the blocks of the nodes
+  // between a reader and the node, given back as each node is done.
+  size_t required_peak = 0;
   // Terminal indices of the constraint queries, built on first query.
   bool query_index_built = false;
   std::unordered_map<const CDB_SGATE_OTERM*, bool> constrained_oterms;
@@ -316,8 +342,10 @@ struct SSC_ANALYSIS {
 // Counts one analysis run (ssc_analysis_count).
 void ssc_note_analysis_run();
 
-// Runs the analysis of `data` under `c` (moved into the result).
+// Runs the analysis of `data` under `c` (moved into the result, or shared
+// with the caller).
 void ssc_analyze(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS c, SSC_ANALYSIS* out);
+void ssc_analyze(const SSC_NETLIST_DATA& data, std::shared_ptr<const SSC_CONSTRAINTS> c, SSC_ANALYSIS* out);
 
 // Relation between a launch edge (period p1, offset o1) and a capture edge
 // (p2, o2): the smallest positive gap from a launch edge to the next

@@ -37,16 +37,16 @@ bool build_query_index(const kavu_platform::SSC_NETLIST_DATA& data, kavu_platfor
     auto mark = [&](uint32_t id) {
       if (id < data.nodes.size() && data.nodes[id].get_oterm()) constrained[data.nodes[id].get_oterm()] = true;
     };
-    for (const auto& r : a->constraints.rules) {
+    for (const auto& r : a->constraints().rules) {
       for (uint32_t id : r.from_nodes) mark(id);
       for (uint32_t id : r.to_nodes) mark(id);
     }
-    for (const auto& d : a->constraints.io_delays)
+    for (const auto& d : a->constraints().io_delays)
       for (uint32_t id : d.nodes) mark(id);
     // Registers a command names, though the engine skipped the command.
-    for (uint32_t id : a->constraints.named_registers) mark(id);
-    for (size_t c = 0; c < a->constraints.clocks.size(); ++c)
-      for (uint32_t id : a->constraints.clocks[c].sources)
+    for (uint32_t id : a->constraints().named_registers) mark(id);
+    for (size_t c = 0; c < a->constraints().clocks.size(); ++c)
+      for (uint32_t id : a->constraints().clocks[c].sources)
         if (id < data.nodes.size() && data.nodes[id].get_oterm()) sources[data.nodes[id].get_oterm()].push_back(int(c));
     a->constrained_oterms.swap(constrained);
     a->clock_source_oterms.swap(sources);
@@ -78,11 +78,17 @@ bool SSC_UTIL::oterm_is_base_clock(CDB_SGATE_OTERM* oterm, std::vector<int>* clo
   PLAT_CHECK(oterm != nullptr, "SSC");
   if (!is_in_use()) return false;
   if (!m_analysis && !run_analysis()) return false;
-  if (!build_query_index(*m_netlist->m_data, m_analysis.get())) return true;
+  if (!build_query_index(*m_netlist->m_data, m_analysis.get())) return false;
   auto it = m_analysis->clock_source_oterms.find(oterm);
   if (it == m_analysis->clock_source_oterms.end()) return false;
   if (clock_ids) clock_ids->insert(clock_ids->end(), it->second.begin(), it->second.end());
   return true;
+}
+
+bool SSC_UTIL::index_constraint_queries() {
+  if (!is_in_use()) return false;
+  if (!m_analysis && !run_analysis()) return false;
+  return build_query_index(*m_netlist->m_data, m_analysis.get());
 }
 
 // ---------------------------------------------------------------- estimator

@@ -3,11 +3,13 @@
 // The file is a Tcl script: Tcl ends each command (ATCL_SCRIPT_READER, at a
 // newline or ';' outside braces, quotes and brackets, so a list or a
 // collection may span lines; '#' starts a comment where a command would
-// start, so "cmd ;# note"), and the words are Tcl's, nothing substituted:
+// start, so "cmd ;# note"), and the words are Tcl's, nothing substituted
+// (a text that ends in a backslash drops its unfinished last command with
+// a warning, as OpenSTA does):
 //   create_clock -period P [-name N] [-waveform {R F}] [-add] [targets]
 //   set_input_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
 //   set_output_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
-//   set_false_path [-setup] [-from X] [-to Y]
+//   set_false_path [-setup [-hold]] [-from X] [-to Y]
 //   set_max_delay V [-from X] [-to Y] [-ignore_clock_latency]
 //   set_units [-time U] [-capacitance …]
 // Targets are collections — [get_ports p…], [get_pins p…], [get_cells p…],
@@ -104,8 +106,8 @@
 // delay (no hold analysis; without -add_delay it still removes the port's
 // delays of other clock edges, as OpenSTA keeps one set per port) and
 // -reference_pin of the I/O delays; -through, -rise_from, -fall_from,
-// -rise_to, -fall_to, -rise_through, -fall_through, -rise, -fall, -hold,
-// -datapath_only and -reset_path of the path commands (and
+// -rise_to, -fall_to, -rise_through, -fall_through, -rise, -fall, -hold
+// (set_false_path -hold with -setup applies, -hold warned), -datapath_only and -reset_path of the path commands (and
 // -ignore_clock_latency of set_false_path, which has no such option); a
 // collection option that could narrow the collection; either path command
 // without -from and -to (OpenSTA applies neither). Skipped alone, the rest
@@ -373,6 +375,13 @@ class SDC_READER {
   }
 
   bool command(const std::vector<std::string>& w, std::string* why);
+  // The last command of a text that ends in a backslash: not applied, with
+  // a warning; the registers it names count as named.
+  void drop_unfinished(const std::vector<std::string>& w) {
+    if (w.empty()) return;
+    warn(w.front() + ": the file ends in a backslash before the command is complete; the command is not applied");
+    note_skipped_targets(w);
+  }
   void set_line(int line) { m_line = line; }
   // Drops the delays that later ones replaced.
   void finish();
@@ -965,6 +974,9 @@ bool SDC_READER::collect_bare(const std::string& word, BARE bare, TARGETS* t, st
       add_nodes("", patterns, 2, {}, &ports, &unmatched, why);
     }
     for (const std::string& p : unmatched) warn("no port or cell matches \"" + p + "\"");
+    // The first node as written, as a collection keeps it: a clock without
+    // -name on "{clk2 clk1}" is clk2, as OpenSTA names it.
+    if (t->nodes.empty() && ports.first >= 0) t->first = ports.first;
     t->nodes.insert(t->nodes.end(), ports.nodes.begin(), ports.nodes.end());
     return true;
   }
@@ -1097,7 +1109,7 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   warn_registers_clocked_by_loops();
   // Without -name, the clock is named after its first source as written
   // (the first port of the first pattern that names one, "b" for
-  // [get_ports {b a}]), as OpenSTA names it.
+  // [get_ports {b a}] and for a bare list {b a}), as OpenSTA names it.
   if (c.name.empty())
     c.name = c.sources.empty() ? "virtual" : m_leaf[t.first >= 0 ? uint32_t(t.first) : c.sources.front()];
   // A clock made again by name on no source ("create_clock -name c -period
@@ -1479,13 +1491,21 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
   bool has_value = !max_delay;
   std::string skipped;                          // an option the engine does not apply
   bool comment = false;
+  // set_false_path -setup -hold is a false path for both analyses: its
+  // setup part applies (OpenSTA reads the two flags as neither), -hold
+  // alone is a hold-only rule, skipped.
+  bool setup = false, hold = false;
+  size_t hold_at = 0, skipped_at = 0;  // where -hold and the first other skipped option stand
+  auto skip = [&](size_t i) {
+    if (skipped.empty()) skipped = w[i], skipped_at = i;
+  };
   for (size_t i = 1; i < w.size(); ++i) {
     if (is_path_point_option(w[i]) && i + 1 < w.size()) {
       TARGETS t;
       const BARE reading = bare_points(w[i]);
       if (!collect(w[++i], &t, why, reading)) return false;
       if (w[i - 1] != "-from" && w[i - 1] != "-to") {  // -through, -rise_from, …
-        if (skipped.empty()) skipped = w[i - 1];
+        skip(i - 1);
         continue;
       }
       const bool from = w[i - 1] == "-from";
@@ -1494,18 +1514,22 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
       auto& clocks = from ? r.from_clocks : r.to_clocks;
       nodes.insert(nodes.end(), t.nodes.begin(), t.nodes.end());
       clocks.insert(clocks.end(), t.clocks.begin(), t.clocks.end());
+    } else if (w[i] == "-hold" && !max_delay) {
+      if (!hold) hold_at = i;
+      hold = true;
     } else if (w[i] == "-hold" || w[i] == "-rise" || w[i] == "-fall" || w[i] == "-datapath_only" ||
                w[i] == "-reset_path") {
-      if (skipped.empty()) skipped = w[i];
+      skip(i);
     } else if (w[i] == "-ignore_clock_latency") {
       // set_max_delay: an input port's launch edge time then counts in its
       // arrival (ssc_analysis.cpp); set_false_path has no such option.
       if (max_delay) r.ignore_clock_latency = true;
-      else if (skipped.empty()) skipped = w[i];
+      else skip(i);
     } else if (w[i] == "-comment" && i + 1 < w.size()) {
       ++i;
       comment = true;
     } else if (w[i] == "-setup") {
+      setup = true;
     } else if (!w[i].empty() && w[i][0] == '-' && !(w[i].size() > 1 && isdigit(w[i][1]))) {
       *why = "unknown option " + w[i];
       return false;
@@ -1524,10 +1548,12 @@ bool SDC_READER::path_rule(const std::vector<std::string>& w, bool max_delay, st
     *why = "set_max_delay without a value";
     return false;
   }
+  if (hold && !setup && (skipped.empty() || hold_at < skipped_at)) skipped = "-hold";
   if (!skipped.empty()) {
     warn(w[0] + " " + skipped + " is not applied; ignored");
   } else if (!skip_widened(w[0])) {
     if (comment) warn_option_skipped(w[0], "-comment", "");
+    if (hold) warn_option_skipped(w[0], "-hold", "there is no hold analysis");
     store_rule(w[0], std::move(r));
   }
   return true;
@@ -1675,6 +1701,14 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
   // no command that reaches its line is applied.
   const size_t nul = script.find('\0');
   const size_t nul_line_start = nul == std::string_view::npos ? script.size() + 1 : script.rfind('\n', nul) + 1;
+  // A text that ends in a backslash (an odd run of them, no newline after)
+  // leaves its last command unfinished: OpenSTA reads every command before
+  // it and drops that one ("incomplete command at end of file"); so does
+  // the reader, with a warning naming its line. The command is the one
+  // whose reading reaches the end of the text.
+  size_t backslashes = 0;
+  while (backslashes < script.size() && script[script.size() - 1 - backslashes] == '\\') ++backslashes;
+  const bool unfinished = backslashes % 2 == 1;
   ATCL_SCRIPT_READER commands(script);
   std::vector<std::string> words;
   std::vector<char> substituted;
@@ -1690,6 +1724,10 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
     if (!more && why.empty()) break;
     const size_t line = commands.line_of_command();
     reader.set_line(int(std::min<size_t>(line, INT_MAX)));
+    if (more && unfinished && commands.position() >= script.size()) {
+      reader.drop_unfinished(words);
+      break;
+    }
     if (!more || !reader.command(words, &why)) {
       std::vector<std::string>().swap(words);  // freed before the message, which may quote all of it
       if (error) *error = "line " + std::to_string(line) + ": " + why;
@@ -1697,6 +1735,7 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
     }
   }
   reader.finish();
+  ssc_index_path_rules(out);
   return true;
 }
 
@@ -1884,6 +1923,7 @@ void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINT
     c.sources.push_back(uint32_t(s));
     out->clocks.push_back(std::move(c));
   }
+  ssc_index_path_rules(out);
 }
 
 }  // namespace kavu_platform

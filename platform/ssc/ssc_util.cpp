@@ -464,10 +464,12 @@ namespace {
 // the oldest go first, and a read that alone would pass it is not kept;
 // failed reads are not kept either. The digest is made at most once per
 // read, and only where a kept read's text is equal or a read is kept.
+// The analyses of a kept read share its constraints (never copied), with
+// what the read worked out for them (SSC_PATH_RULE_INDEX).
 struct KEPT_READ {
   std::string text;
   kavu_platform::SSC_NETLIST_DIGEST netlist;
-  kavu_platform::SSC_CONSTRAINTS constraints;
+  std::shared_ptr<const kavu_platform::SSC_CONSTRAINTS> constraints;
   size_t bytes = 0;  // text and constraints
 };
 const size_t kKeptReads = 2;
@@ -488,7 +490,7 @@ size_t constraints_bytes(const kavu_platform::SSC_CONSTRAINTS& c) {
     bytes += (r.from_clocks.capacity() + r.to_clocks.capacity()) * sizeof(int) +
              (r.from_nodes.capacity() + r.to_nodes.capacity()) * sizeof(uint32_t);
   for (const auto& w : c.warnings) bytes += w.capacity();
-  return bytes;
+  return bytes + c.rule_index.bytes();
 }
 
 // Bytes the kept reads hold. Under g_kept_mutex.
@@ -498,8 +500,8 @@ size_t kept_bytes() {
   return bytes;
 }
 
-bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_platform::SSC_CONSTRAINTS* c,
-                   std::string* error) {
+bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data,
+                   std::shared_ptr<const kavu_platform::SSC_CONSTRAINTS>* read, std::string* error) {
   // The digest is made outside the lock (other threads' reads wait for no
   // walk of this netlist), and only where a kept read has the same text.
   kavu_platform::SSC_NETLIST_DIGEST digest;
@@ -514,16 +516,18 @@ bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_p
     for (size_t k = g_kept_reads.size(); k-- > 0;) {
       if (g_kept_reads[k].netlist != digest || g_kept_reads[k].text != text) continue;
       std::rotate(g_kept_reads.begin() + long(k), g_kept_reads.begin() + long(k) + 1, g_kept_reads.end());
-      *c = g_kept_reads.back().constraints;
+      *read = g_kept_reads.back().constraints;
       return true;
     }
   }
-  if (!kavu_platform::ssc_read_sdc(text, data, c, error)) return false;
-  const size_t bytes = text.capacity() + constraints_bytes(*c);
+  auto fresh = std::make_shared<kavu_platform::SSC_CONSTRAINTS>();
+  *read = fresh;
+  if (!kavu_platform::ssc_read_sdc(text, data, fresh.get(), error)) return false;
+  const size_t bytes = text.capacity() + constraints_bytes(*fresh);
   if (bytes > kMaxKeptBytes) return true;
   try {  // a read that memory does not allow to keep is not kept
     if (!digested) digest = kavu_platform::ssc_sdc_netlist_digest(data);
-    KEPT_READ kept{text, digest, *c, bytes};
+    KEPT_READ kept{text, digest, *read, bytes};
     std::lock_guard<std::mutex> lock(g_kept_mutex);
     g_kept_reads.reserve(kKeptReads + 1);
     g_kept_reads.push_back(std::move(kept));
@@ -539,7 +543,8 @@ bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data, kavu_p
 // the file's text and path put in a message is shown escaped and cut, so
 // their bytes cannot drive the user's terminal. Memory the system refuses
 // is an error of the read, never an exception.
-bool read_constraints(const std::string& sdc, const SSC_NETLIST_DATA& data, kavu_platform::SSC_CONSTRAINTS* c) {
+bool read_constraints(const std::string& sdc, const SSC_NETLIST_DATA& data,
+                      std::shared_ptr<const kavu_platform::SSC_CONSTRAINTS>* c) {
   try {
     const std::string where = "SDC file \"" + quoted_path(sdc) + "\"";
     std::string text, problem, error;
@@ -549,7 +554,7 @@ bool read_constraints(const std::string& sdc, const SSC_NETLIST_DATA& data, kavu
       return false;
     }
     const bool ok = read_sdc_text(text, data, c, &error);
-    post_sdc_warnings(sdc, text, where, *c);
+    post_sdc_warnings(sdc, text, where, **c);
     if (!ok) {
       error = kavu_platform::msg_printable_text(error, kMaxSdcProblemBytes);
       msg_post_message(MSG_POST_TYPE_ERROR, where + ", " + error);
@@ -557,7 +562,7 @@ bool read_constraints(const std::string& sdc, const SSC_NETLIST_DATA& data, kavu
     }
     return ok;
   } catch (const std::bad_alloc&) {
-    *c = kavu_platform::SSC_CONSTRAINTS();
+    c->reset();
     try {
       msg_post_message(MSG_POST_TYPE_ERROR, "SDC file \"" + quoted_path(sdc) + "\": not enough memory to read the file");
     } catch (const std::bad_alloc&) {
@@ -601,7 +606,7 @@ void post_saturated_time(const std::string& node) {
 bool SSC_UTIL::run_analysis() {
   if (!is_in_use()) return false;
   SSC_NETLIST_DATA& data = *m_netlist->m_data;
-  kavu_platform::SSC_CONSTRAINTS c;
+  std::shared_ptr<const kavu_platform::SSC_CONSTRAINTS> c;
   const std::string sdc = cfg_get_value("ssc_sdc_file");
   if (!sdc.empty()) {
     if (!read_constraints(sdc, data, &c)) return false;
@@ -609,9 +614,11 @@ bool SSC_UTIL::run_analysis() {
     // A period of 0 or less would leave every path unconstrained; the bound
     // is that of a time in a constraints file.
     const int period = kavu_platform::cfg_get_int_value_in_range("ssc_default_period", 1000, 1, 1000000000);
-    kavu_platform::ssc_default_clocks(data, period, &c);
+    auto clocks = std::make_shared<kavu_platform::SSC_CONSTRAINTS>();
+    kavu_platform::ssc_default_clocks(data, period, clocks.get());
+    c = std::move(clocks);
   }
-  const size_t rules = c.rules.size();
+  const size_t rules = c->rules.size();
   m_analysis.reset();
   kavu_platform::ssc_note_analysis_run();
   try {
@@ -721,14 +728,14 @@ bool SSC_UTIL::update_sta() { return run_analysis(); }
 std::vector<std::string> SSC_UTIL::get_clock_names() const {
   std::vector<std::string> names;
   if (m_analysis)
-    for (const auto& c : m_analysis->constraints.clocks) names.push_back(c.name);
+    for (const auto& c : m_analysis->constraints().clocks) names.push_back(c.name);
   return names;
 }
 
 int SSC_UTIL::get_worst_slack(const char* clock) const {
   if (!m_analysis) return SSC_UNCONSTRAINED_SLACK;
   if (!clock) return m_analysis->worst_all;
-  const auto& clocks = m_analysis->constraints.clocks;
+  const auto& clocks = m_analysis->constraints().clocks;
   for (size_t k = 0; k < clocks.size(); ++k)
     if (clocks[k].name == clock) return m_analysis->worst_per_clock[k];
   return SSC_UNCONSTRAINED_SLACK;
@@ -996,7 +1003,7 @@ std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool
   // several clocks, is a domain of its own; a gate output is in the single
   // domain of its inputs.
   const kavu_platform::SSC_CONSTRAINTS* c = nullptr;
-  if (u->m_analysis || u->run_analysis()) c = &u->m_analysis->constraints;
+  if (u->m_analysis || u->run_analysis()) c = &u->m_analysis->constraints();
   const int64_t nclocks = c ? int64_t(c->clocks.size()) : 0;
   constexpr int64_t NO_DOMAIN = -1, SEVERAL = -2, PORT_DOMAIN = -3;
   std::vector<uint32_t> order, pos;

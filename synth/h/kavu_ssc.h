@@ -125,7 +125,9 @@ class KAVU_SSC {
   // constraints cannot be read, any register may carry one: every register
   // is listed.
   bool create_constraint_register_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_list);
-  // Every output terminal that is the source of a create_clock.
+  // Every output terminal that is the source of a create_clock. False,
+  // the list left empty, where the engine cannot read the constraints or
+  // index them (it posts an error saying why).
   bool create_base_clock_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_list);
   // Whether the engine could read the compile's constraints for the held
   // timing netlist. The first call runs the analysis (the engine posts a

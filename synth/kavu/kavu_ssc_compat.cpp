@@ -125,6 +125,13 @@ bool KAVU_SSC::create_base_clock_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_l
   GEN_PROFILER profiler("KAVU", "KAVU_SSC::create_base_clock_oterm_list", 0x7fffffff);
   KAVU_CHECK(oterm_list && oterm_list->empty());
   SSC_UTIL* timing_manager = engine_in_use();
+  // Which terminals are clock sources is known only from constraints read
+  // and indexed whole: where either is refused (the engine posts why), the
+  // list fails as a whole, rather than list some terminals or none.
+  if (!timing_manager->index_constraint_queries()) {
+    kavu_debug("Base clock oterm list is not created: the constraints cannot be read or indexed");
+    return false;
+  }
   for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* node = *it;
     if (!node) continue;

@@ -1216,6 +1216,14 @@ TEST(SscSdc, CollectionsAndTheirOptionsSelectAsOpenStaDoes) {
        {"line 3: get_cells: nothing matches \"nosuch\""}},
       {"set_false_path -to [get_cells [lsort {bq[0]}]]", {},
        {"line 3: set_false_path: get_cells [lsort {bq[0]}] is not applied; ignored"}, true},
+      // A nested command first in a list is evaluated, not taken as text;
+      // an unknown one before a known one skips the command (it is not
+      // read as empty, leaving the rule to bq[1] alone); an empty list
+      // names nothing, not every cell.
+      {"set_false_path -to [get_cells [list [concat {bq[0]}] {bq[1]}]]", {"reg:bq[0]", "reg:bq[1]"}, {}},
+      {"set_false_path -to [get_cells [list [lsort {bq[0]}] [list {bq[1]}]]]", {},
+       {"line 3: set_false_path: get_cells [list [lsort {bq[0]}] [list {bq[1]}]] is not applied; ignored"}, true},
+      {"set_false_path -to [get_cells [list]]", {}, {}},
   };
   for (const ROW& row : rows) {
     SSC_CONSTRAINTS c;
@@ -1422,6 +1430,21 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
       {"set_false_path -from [get_clocks clk] -to [get_cells r3]\n", 8, {}},
       {"set_false_path -from [get_cells r1] -to [get_cells r3]\n", 7, {}},
       {"set_false_path -hold -to [get_cells r3]\n", 7, {"3: set_false_path -hold is not applied; ignored"}},
+      // -setup with -hold is a false path for setup too, as OpenSTA reads
+      // it: r3's paths go (it was skipped whole); the hold part is warned.
+      {"set_false_path -setup -hold -to [get_cells r3]\n", 8,
+       {"3: set_false_path -hold is not applied (there is no hold analysis); the rest of the command is"}},
+      {"set_false_path -hold -to [get_cells r3] -setup\n", 8,
+       {"3: set_false_path -hold is not applied (there is no hold analysis); the rest of the command is"}},
+      {"set_false_path -hold -rise -setup -to [get_cells r3]\n", 7, {"3: set_false_path -rise is not applied; ignored"}},
+      // A file that ends in a backslash drops its last command, as OpenSTA
+      // does (it refused the whole file); a backslash before the last
+      // newline joins the lines, and the command applies.
+      {"set_false_path -to [get_cells r3] \\", 7,
+       {"3: set_false_path: the file ends in a backslash before the command is complete; the command is not applied"}},
+      {"set_false_path -to [get_cells r3] \\\n", 8, {}},
+      {"set_units -time ps\n\\", 7,
+       {"4: \\: the file ends in a backslash before the command is complete; the command is not applied"}},
       {"set_max_delay 1 -through [get_cells r2] -to [get_cells r3]\n", 7,
        {"3: set_max_delay -through is not applied; ignored"}},
       {"set_max_delay 1\nset_false_path\n", 7,
@@ -1555,6 +1578,11 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
       // all clock latency (no delay); the engine does not time it under
       // the rule, with a word naming the port (it said nothing).
       {"set_max_delay 8 -from [get_clocks clk] -ignore_clock_latency\n", 6,
+       {"3: set_max_delay -ignore_clock_latency: the clock data of port \"clk\" is not timed by it (OpenSTA counts "
+        "the whole path as clock latency: its slack is the value less any output delay, whatever the logic)"},
+       gated},
+      // So for a rule without -from, which holds every start point.
+      {"set_max_delay 8 -to [get_cells r2] -ignore_clock_latency\n", 5,
        {"3: set_max_delay -ignore_clock_latency: the clock data of port \"clk\" is not timed by it (OpenSTA counts "
         "the whole path as clock latency: its slack is the value less any output delay, whatever the logic)"},
        gated},
@@ -2006,6 +2034,48 @@ TEST(SscConstraints, ThousandsOfPathRulesEachOnItsOwnPoints) {
 // The stored timing netlist is read only from a regular file: a FIFO, a
 // device or a directory in its place is refused (the FIFO once hung the
 // reader, /dev/zero grew without end).
+// With many groups, the required times of a node are held only from its
+// first reader to the node itself, and their blocks are given back for the
+// next nodes: 100 launch groups along 600 shared inverters hold a few
+// blocks of 128 slots at once (kept, they were 600 of them), with the
+// slacks their rules give.
+TEST(SscAnalysis, RequiredTimesHoldAFewBlocksAtOnce) {
+  constexpr int kPairs = 100, kChain = 600;
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
+  CDB_SGATE_NODE* in = make_input_pin(&nl, "in");
+  std::string sdc = "create_clock -name clk -period 100000 [get_ports clk]\nset_input_delay 0 -clock clk [get_ports in]\n";
+  std::vector<CDB_SGATE_NODE*> level;
+  for (int k = 0; k < kPairs; ++k) level.push_back(named(make_dff(&nl, in, clk), ("l" + std::to_string(k)).c_str()));
+  int depth = 0;
+  for (; level.size() > 1; ++depth) {
+    std::vector<CDB_SGATE_NODE*> next;
+    for (size_t i = 0; i + 1 < level.size(); i += 2) next.push_back(make_lut(&nl, {level[i], level[i + 1]}, 0x6));
+    if (level.size() % 2) next.push_back(level.back());
+    level.swap(next);
+  }
+  CDB_SGATE_NODE* d = level[0];
+  for (int i = 0; i < kChain; ++i) d = make_not(&nl, d);
+  std::vector<CDB_SGATE_NODE*> ends;
+  for (int k = 0; k < kPairs; ++k) {
+    ends.push_back(named(make_dff(&nl, d, clk), ("c" + std::to_string(k)).c_str()));
+    sdc += "set_max_delay " + std::to_string(2000 + k) + " -from [get_cells l" + std::to_string(k) + "] -to [get_cells c" +
+           std::to_string(k) + "]\n";
+  }
+  SSC_NETLIST_DATA data;
+  data.build({&nl}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+  SSC_CONSTRAINTS c;
+  std::string error;
+  ASSERT_TRUE(ssc_read_sdc(sdc, data, &c, &error)) << error;
+  SSC_ANALYSIS a;
+  ssc_analyze(data, std::move(c), &a);
+  EXPECT_GT(a.required_peak, 0u) << "the required times were not used";
+  EXPECT_LE(a.required_peak, 4u * 128u);
+  // The worst is the first pair's rule less its path (the XOR tree, the
+  // inverters and the capture): every rule times only its own pair.
+  EXPECT_EQ(a.worst_all, 2000 - (depth + kChain));
+}
+
 TEST(SscNetlist, StoredNetlistOnlyFromARegularFile) {
   SSC_UTIL* u = ssc_get_util();
   const std::string dir = gen_get_db_dir_path();
@@ -2821,6 +2891,67 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
     const std::vector<std::string> warned = posted(MSG_LOG_WARNING);
     auto has_warning = [&](const std::string& w) { return w.find(row.warning) != std::string::npos; };
     EXPECT_TRUE(row.warning.empty() || std::any_of(warned.begin(), warned.end(), has_warning)) << row.sdc;
+  }
+}
+
+// Forms of the SDC text that OpenSTA reads in its own way, on small
+// designs, against sta on the same text.
+TEST(SscOracle, UnnamedClockListsSetupHoldAndAnUnfinishedLastLineAsOpenSta) {
+  if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
+  // r1 on clk into r2 on clk2, and y from r2.
+  const char* const chain = ".model c\n.inputs clk clk2 a\n.outputs y\n.latch a r1 re clk 0\n.names r1 n1\n0 1\n"
+                            ".latch n1 r2 re clk2 0\n.names r2 y\n0 1\n.end\n";
+  // Inputs aa and b into r1 and r2.
+  const char* const pair = ".model p\n.inputs clk aa b\n.outputs y\n.latch aa r1 re clk 0\n.latch b r2 re clk 0\n"
+                           ".names r1 r2 y\n11 1\n.end\n";
+  struct ROW {
+    const char* blif;
+    std::string sdc;
+    std::vector<std::string> clocks;  // whose worst slack is compared
+  };
+  const std::string c = "create_clock -name c -period 1000 [get_ports {clk clk2}]\n";
+  const ROW rows[] = {
+      // A clock without -name on a bare or quoted list is named after the
+      // first port as written (clk2), not the first in the netlist (clk):
+      // a second clock on clk then takes clk alone, and clk2's registers
+      // keep theirs; delays on clk2 apply; a bare -from clk names the port,
+      // which starts no data path, not the clock.
+      {chain, "create_clock -period 1000 {clk2 clk}\ncreate_clock -period 700 clk\n", {"clk", "clk2"}},
+      {chain, "create_clock -period 1000 \"clk2 clk\"\nset_input_delay 300 -clock clk2 [get_ports a]\n"
+              "set_output_delay 100 -clock clk2 [all_outputs]\n", {"clk2"}},
+      {chain, "create_clock -period 1000 {clk2 clk}\nset_input_delay 300 -clock clk2 [get_ports a]\nset_false_path -from clk\n",
+       {"clk2"}},
+      // Under a wildcard the first port is the first in the netlist.
+      {chain, "create_clock -period 1000 [get_ports clk*]\nset_input_delay 300 -clock clk [get_ports a]\n", {"clk"}},
+      {chain, "create_clock -period 1000 clk*\nset_output_delay 200 -clock clk [all_outputs]\n", {"clk"}},
+      // -setup with -hold: the setup part applies, over a max-delay rule.
+      {chain, c + "set_max_delay 300 -from [get_cells r1] -to [get_cells r2]\n"
+                  "set_false_path -setup -hold -from [get_cells r1] -to [get_cells r2]\n", {"c"}},
+      {chain, c + "set_input_delay 400 -clock c [get_ports a]\nset_false_path -hold -setup -to [get_cells r2]\n", {"c"}},
+      // A last line that ends in a backslash is dropped, the rest applies;
+      // with a newline after the backslash it applies.
+      {chain, c + "set_input_delay 400 -clock c [get_ports a]\nset_false_path -to [get_cells r1] \\", {"c"}},
+      {chain, c + "set_input_delay 400 -clock c [get_ports a]\nset_max_delay 300 -to [get_cells r2] \\\n", {"c"}},
+      {chain, c + "set_output_delay 100 -clock c [all_outputs]\nset_max_delay 300 -from [get_cells r1] \\\n"
+                  "  -to [get_cells r2] \\", {"c"}},
+      // Collections from nested lists: an empty one names no cell; a
+      // nested command first in a list is evaluated.
+      {chain, c + "set_input_delay 900 -clock c [get_ports a]\nset_false_path -to [get_cells [list]]\n", {"c"}},
+      {pair, "create_clock -name c -period 1000 [get_ports clk]\n"
+             "set_input_delay 600 -clock c [get_ports [list [list aa] b]]\n", {"c"}},
+  };
+  for (const ROW& row : rows) {
+    BLIF_RESULT in = blif_read_string(row.blif);
+    ASSERT_NE(in.netlist, nullptr) << in.error;
+    LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
+    STA_CONSTRAINTS k;
+    for (const std::string& name : row.clocks) k.clocks.push_back({name, 1000, ""});
+    k.sdc = row.sdc;
+    std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
+    for (const CDB_SGATE_ITERM* t : driven_outputs(nl.get())) pins.push_back(t);
+    ssc_forget_posted_warnings();
+    msg_log_clear();
+    analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, k, pins, row.sdc, true);
   }
 }
 
