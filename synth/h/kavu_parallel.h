@@ -32,6 +32,7 @@ struct KAVU_PARALLEL_FAILURE {
   std::string m_reason;  // what happened, in the user's words
   int m_partition = -1;  // the partition it failed on (-1: none in particular)
   int m_pid = 0;         // the helper's process id, when it started
+  std::string m_log_problem;  // non-empty: the helper ran without its log, for this reason
 };
 
 // One helper command of a run; created by the driver, freed by the task.
@@ -52,9 +53,6 @@ bool kavu_parallel_key_is_on(const char* type, const char* word, bool dflt);
 bool kavu_use_named_pipes();
 // Tests: -1 follows the key, 0 or 1 forces pipes off or on.
 void kavu_parallel_force_named_pipes(int mode);
-// Tests: the database directory's lock fails with the system error given, as
-// flock would (0: flock is called).
-void kavu_parallel_test_lock_error(int error);
 void kavu_parallel_dump(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist, const char* format,
                         const char* type, int a, int b);
 // The argument vector of helper i (pipe names empty: no pipe options). The
