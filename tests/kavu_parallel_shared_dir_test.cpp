@@ -173,6 +173,7 @@ struct LOOP_DEVICE {
   }
   ~LOOP_DEVICE() {
     if (fd < 0) return;
+    fsync(fd);  // what was written to the device reaches its file first
     ioctl(fd, LOOP_CLR_FD, 0);
     close(fd);
   }
