@@ -124,7 +124,11 @@ bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, cons
 // lock file that cannot be opened or locked (a link, an unwritable
 // directory) fails the call with the partitions in memory; one another user
 // made is locked read-only, and on a file system without locks (ENOLCK,
-// ENOSYS) the run goes on with a warning. On failure the partitions not yet written stay in the vector
+// ENOSYS, EOPNOTSUPP) the run goes on with a warning, removing no other
+// user's file. The run's name goes into the lock file only when it is a
+// regular file of one name this user owns. Every archive is written only as
+// a file of this user's own (no link of another user followed; no hard
+// link, FIFO or device written). On failure the partitions not yet written stay in the vector
 // (written ones are destroyed, their archives 0..n-1 kept, n the number that
 // left the vector), so nothing is lost; a failed namespace write leaves the
 // vector untouched. Helper outputs an earlier run left under the archives'
