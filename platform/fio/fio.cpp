@@ -327,14 +327,40 @@ int fio_write_in_place(int fd, const std::string_view* parts, size_t count) {
 // Opens an existing file to be written in place, not cut: for reading and
 // writing where the caller may, else for writing alone (a file the caller
 // may only write is written as any other). -1 with errno.
-int fio_open_existing_for_writing(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  return fd >= 0 || errno != EACCES ? fd : ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+int fio_open_existing_for_writing(const std::string& path, int flags = 0) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | flags);
+  return fd >= 0 || errno != EACCES ? fd : ::open(path.c_str(), O_WRONLY | O_CLOEXEC | flags);
+}
+
+// Why the name `path` holds nothing a write of the caller's own file may
+// go through: "" for nothing there, a regular file of one name, a
+// directory (refused by the write itself) or a link the caller owns; else
+// what it is. Read without following the name.
+std::string fio_not_own_file(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return "";
+  if (S_ISLNK(st.st_mode)) return st.st_uid == ::geteuid() ? "" : "a symbolic link another user made";
+  if (S_ISREG(st.st_mode))
+    return st.st_nlink == 1 ? "" : "a file with " + std::to_string(st.st_nlink) + " names (hard links)";
+  if (S_ISDIR(st.st_mode)) return "";
+  if (S_ISFIFO(st.st_mode)) return "a FIFO";
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+  return "not a regular file";
+}
+
+// The same of a file open on `fd` that was reached without a link: a
+// regular file of one name.
+std::string fio_not_own_open_file(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return std::strerror(errno);
+  if (!S_ISREG(st.st_mode)) return S_ISFIFO(st.st_mode) ? "a FIFO" : "not a regular file";
+  return st.st_nlink == 1 ? "" : "a file with " + std::to_string(st.st_nlink) + " names (hard links)";
 }
 
 // Reasons of a refused write that are not the system's error numbers.
 constexpr int kFioNulInPath = -1;        // the path holds a NUL byte
 constexpr int kFioNoTemporaryName = -2;  // every name a temporary may take is taken
+constexpr int kFioNotOwnFile = -3;       // keep_to_own_files: the path holds another's link, a FIFO ...
 constexpr int kFioTemporaryNames = 100;
 
 // Creates a new file beside `target`, in the same directory, exclusively
@@ -444,10 +470,13 @@ bool fio_has_attributes_a_rename_drops(int fd) {
 bool FIO_FILE_REPLACEMENT::fail(int error, std::string* problem) {
   abandon();
   if (!error) error = EIO;
-  m_failure = error == kFioNulInPath ? EINVAL : error == kFioNoTemporaryName ? EEXIST : error;
+  const std::string not_own = std::move(m_not_own);
+  m_failure = error == kFioNulInPath ? EINVAL : error == kFioNoTemporaryName ? EEXIST : error == kFioNotOwnFile ? EPERM : error;
   if (!problem) return false;
   if (error == kFioNulInPath)
     *problem = "cannot write the file: the path holds a NUL byte";
+  else if (error == kFioNotOwnFile)
+    *problem = "cannot write the file: it is not a file of this user's own (" + not_own + ")";
   else if (error == kFioNoTemporaryName)
     *problem = "cannot write the file: all " + std::to_string(kFioTemporaryNames) +
                " names of a temporary file beside it are taken";
@@ -470,6 +499,7 @@ bool FIO_FILE_REPLACEMENT::open(const std::string& path, std::string* problem) {
   if (path.empty()) return fail(ENOENT, problem);
   // The system would take the path as cut at its NUL byte: another file.
   if (path.find('\0') != std::string::npos) return fail(kFioNulInPath, problem);
+  if (m_own && !(m_not_own = fio_not_own_file(path)).empty()) return fail(kFioNotOwnFile, problem);
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
     // Nothing there, or a dangling link: created. A loop of links, a
@@ -478,14 +508,28 @@ bool FIO_FILE_REPLACEMENT::open(const std::string& path, std::string* problem) {
   }
   if (S_ISREG(st.st_mode)) return open_existing(path, problem);
   // A device or a FIFO holds no file to keep: written in place at the
-  // commit, as an open for writing would (a directory: refused).
-  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  // commit, as an open for writing would (a directory: refused). Of a
+  // caller's own file, only one its own link names, and the open never
+  // waits (a FIFO without a reader is refused).
+  if (m_own) {
+    struct stat link;
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) || link.st_uid != ::geteuid()) {
+      m_not_own = "not a regular file";
+      return fail(kFioNotOwnFile, problem);
+    }
+  }
+  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | (m_own ? O_NONBLOCK : 0));
+  if (fd >= 0 && m_own) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd >= 0 ? hold(fd) : fail(errno, problem);
 }
 
 bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* problem) {
   struct stat link;
   if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    if (m_own && link.st_uid != ::geteuid()) {
+      m_not_own = "a symbolic link another user made";
+      return fail(kFioNotOwnFile, problem);
+    }
     // A dangling link: the file it names is created, as an open creates it,
     // and removed again by a failed write.
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -529,15 +573,27 @@ bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* proble
 bool FIO_FILE_REPLACEMENT::open_existing(const std::string& path, std::string* problem) {
   std::string target = path;
   struct stat st;
+  bool linked = false;
   if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (m_own && st.st_uid != ::geteuid()) {
+      m_not_own = "a symbolic link another user made";
+      return fail(kFioNotOwnFile, problem);
+    }
+    linked = true;
     std::error_code ec;
     const fs::path resolved = fs::canonical(fs::path(path), ec);
     if (!ec) target = resolved.string();
   }
   // Opened for writing, not cut: the caller must be let write the file
   // itself, as writing in place asks, whoever may write its directory.
-  const int fd = fio_open_existing_for_writing(target);
+  // A caller's own file is opened without following a link put there
+  // since, nor waiting, and must still be a regular file of one name.
+  const int fd = fio_open_existing_for_writing(target, m_own ? O_NOFOLLOW | O_NONBLOCK : 0);
   if (fd < 0) return fail(errno, problem);
+  if (m_own && !linked && !(m_not_own = fio_not_own_open_file(fd)).empty()) {
+    ::close(fd);
+    return fail(kFioNotOwnFile, problem);
+  }
   // The rename only where it leaves what writing in place leaves: one
   // name, a directory whose names may change, no mount on the file and no
   // attribute a new file would not get.
@@ -643,7 +699,14 @@ int FIO_FILE_REPLACEMENT::commit_refused_rename(int text) {
     if (n <= 0) return n < 0 ? errno : EIO;
     at += size_t(n);
   }
-  int fd = fio_open_existing_for_writing(m_target);
+  int fd = fio_open_existing_for_writing(m_target, m_own ? O_NOFOLLOW | O_NONBLOCK : 0);
+  if (fd >= 0 && m_own) {
+    struct stat now;
+    if (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode)) {
+      ::close(fd);
+      return EPERM;  // something else put at the name since: not written
+    }
+  }
   if (fd < 0 && errno == ENOENT) {
     fd = ::open(m_target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) m_created = m_target;

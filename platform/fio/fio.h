@@ -158,6 +158,16 @@ class FIO_FILE_REPLACEMENT {
   bool write(std::string_view part);
   bool commit(std::string* problem);
   void abandon();
+  // Before open(): the write is of a file the caller makes for itself in a
+  // directory others may write (a database or working directory shared by
+  // several users). Only a file of its own is written: nothing at the
+  // path, a regular file of one name, or a symbolic link the caller owns
+  // (followed, as every write follows one). A link another user made, a
+  // regular file with other names (hard links), a FIFO, a device or a
+  // socket at the path is refused ("cannot write the file: it is not a
+  // file of this user's own (a FIFO)"), never followed, opened or written,
+  // and no open waits. failure() is then EPERM.
+  void keep_to_own_files(bool on) { m_own = on; }
   // The system's error number of the last open() or commit() that failed
   // (EINVAL for a path holding a NUL byte, EEXIST when no temporary name
   // was free), 0 when none has since the last open().
@@ -184,4 +194,6 @@ class FIO_FILE_REPLACEMENT {
   std::string m_target;
   std::string m_created;      // a file this write created in place
   std::string m_held;         // the text of a file written in place
+  bool m_own = false;         // keep_to_own_files
+  std::string m_not_own;      // why the path is not the caller's own file (a refusal)
 };

@@ -12,6 +12,7 @@
 #include "gen/gen.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -216,6 +217,18 @@ bool gen_disk_is_full(const std::string& dir, int err) {
   return st.f_blocks > 0 && st.f_bavail == 0;
 }
 
+namespace {
+std::atomic<int> g_lock_failure{0};  // what gen_lock_file fails with (0: flock is called)
+}  // namespace
+
+int gen_lock_file(int fd, int operation) {
+  if (const int error = g_lock_failure.load()) {
+    errno = error;
+    return -1;
+  }
+  return ::flock(fd, operation);
+}
+
 int gen_strcmp(const char* a, const char* b) {
   if (!a || !b) return (a ? 1 : 0) - (b ? 1 : 0);
   return std::strcmp(a, b);
@@ -313,6 +326,9 @@ void gen_test_reset() {
   }
   g_profile_on.store(-1);
   gen_set_db_dir_path("");
+  g_lock_failure.store(0);
 }
+
+void gen_test_fail_file_locks(int error) { g_lock_failure.store(error); }
 
 }  // namespace kavu_platform

@@ -70,6 +70,9 @@ bool gen_make_db_dir(std::string* reason = nullptr);
 // pseudo file systems (/proc, /sys) report no blocks at all and are never
 // full; their failures have other reasons.
 bool gen_disk_is_full(const std::string& dir, int err = 0);
+// flock(fd, operation), which tests can make fail with a chosen error
+// number, as a file system without locks fails it (platform_test_hooks.h).
+int gen_lock_file(int fd, int operation);
 // strcmp with null ordered before every text.
 int gen_strcmp(const char* a, const char* b);
 // The same, ASCII letters compared without case.

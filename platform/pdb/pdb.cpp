@@ -421,6 +421,7 @@ void PDB_ARCHIVE::open(const std::string& name, OPEN_MODE mode) {
   PLAT_CHECK(!m_open, "PDB");
   m_mode = mode;
   m_staged = false;
+  m_own = false;
   clear_records();
   m_path = fio_get_unc_full_path(name + "." + PDB_CDB_SEG_BASE::extension());
   if (mode == PDB_WRITE) {
@@ -501,6 +502,7 @@ void PDB_ARCHIVE::stage() {
   std::vector<RECORD> records = std::move(m_records);
   clear_records();
   auto file = std::make_unique<FIO_FILE_REPLACEMENT>();
+  file->keep_to_own_files(m_own);
   std::string problem;
   bool written = file->open(m_path, &problem);
   // Small records are gathered into writes of up to a megabyte; a large

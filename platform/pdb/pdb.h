@@ -456,6 +456,11 @@ class PDB_ARCHIVE {
   // left) when the file cannot be written. Archives of different files may
   // be filled and staged on different threads at once.
   void stage();
+  // Writing, after open(): the file is one the caller makes for itself in a
+  // directory others may write, and is written only where the path holds
+  // nothing, a regular file of one name or the caller's own link
+  // (FIO_FILE_REPLACEMENT::keep_to_own_files); otherwise the store fails.
+  void keep_to_own_files() { m_own = true; }
   bool is_staged() const { return m_staged; }
   bool is_open() const { return m_open; }
   bool is_writing() const { return m_open && m_mode == PDB_WRITE; }
@@ -479,6 +484,7 @@ class PDB_ARCHIVE {
 
   bool m_open = false;
   bool m_staged = false;  // writing: the file is written, not yet in place (m_file)
+  bool m_own = false;     // keep_to_own_files
   std::unique_ptr<FIO_FILE_REPLACEMENT> m_file;
   OPEN_MODE m_mode = PDB_READ;
   std::string m_path;

@@ -42,13 +42,19 @@ int msg_debug_capture_begin(const char* component);
 std::vector<std::string> msg_debug_capture_lines(int handle);
 void msg_debug_capture_end(int handle);
 
+// ---- file locks ----
+// Every later gen_lock_file fails with `error` (ENOLCK, ENOSYS, EOPNOTSUPP:
+// a file system without locks) until called with 0. gen_test_reset clears it.
+void gen_test_fail_file_locks(int error);
+
 // ---- per-role resets (called by plat_test_reset_all) ----
 // Message log, queue, explicit suppressions, insertion switch, captures and
 // the open debug file.
 void msg_test_reset();
 // Name tree, namespaces and options (defined with the name tree).
 void hdb_reset();
-// Usage tags, profiler totals, the database directory override.
+// Usage tags, profiler totals, the database directory override, the file
+// lock failure.
 void gen_test_reset();
 
 // Resets every singleton of the layer that a test can change: configuration

@@ -345,6 +345,87 @@ int kill_and_reap(pid_t pid) {
   return r == pid ? status : -1;
 }
 
+// Why the open file `fd` is no log of this user's own ("" when it is: a
+// regular file of one name that this user owns).
+std::string not_own_log(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return std::string("it cannot be examined: ") + strerror(errno);
+  if (S_ISFIFO(st.st_mode)) return "it is a FIFO";
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "it is a device";
+  if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+  if (st.st_nlink != 1) return "it is a file with " + std::to_string(st.st_nlink) + " names (hard links)";
+  if (st.st_uid != ::geteuid()) return "it is another user's file";
+  return "";
+}
+
+// Opens the helper's log `log` for writing, emptied, as a file of this
+// user's own (see IPC_COMMAND::run_argv_with_named_pipe): the descriptor
+// (close-on-exec), or -1 with *why saying why the helper runs without one.
+// A link this user made is followed; no open waits.
+int open_helper_log(const std::string& log, bool replace_foreign, std::string* why) {
+  const int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int fd = ::open(log.c_str(), flags | O_CREAT | O_NOFOLLOW, 0644);
+  struct stat link;
+  bool own_link = false;
+  if (fd < 0 && errno == ELOOP && ::lstat(log.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    if (link.st_uid != ::geteuid()) {
+      *why = "it is a symbolic link another user made";
+      return -1;
+    }
+    own_link = true;
+    fd = ::open(log.c_str(), flags | O_CREAT, 0644);
+  }
+  const int open_error = errno;
+  std::string problem = fd >= 0 ? not_own_log(fd) : std::string();
+  // Another user's log (a regular file of one name), which this user may
+  // not write or does not own: a log of this run in its place, where no
+  // other run may be writing it and the directory allows.
+  struct stat st;
+  const bool foreign = !own_link && (fd >= 0 ? problem == "it is another user's file"
+                                             : (open_error == EACCES || open_error == EPERM) &&
+                                                   ::lstat(log.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                                                   st.st_nlink == 1 && st.st_uid != ::geteuid());
+  if (foreign) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    if (!replace_foreign) {
+      *why = "it is another user's file, which another run may be writing";
+      return -1;
+    }
+    if (::unlink(log.c_str()) != 0) {
+      *why = std::string("it is another user's file, which cannot be replaced: ") + strerror(errno);
+      return -1;
+    }
+    fd = ::open(log.c_str(), flags | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+      *why = std::string("it cannot be made: ") + strerror(errno);
+      return -1;
+    }
+    problem.clear();
+  }
+  if (fd < 0) {
+    *why = std::string("it cannot be opened: ") + strerror(open_error);
+    return -1;
+  }
+  // Through the user's own link any regular file will do.
+  if (own_link) {
+    struct stat target;
+    if (::fstat(fd, &target) != 0 || !S_ISREG(target.st_mode)) problem = "its link names no regular file";
+    else problem.clear();
+  }
+  if (!problem.empty()) {
+    ::close(fd);
+    *why = problem;
+    return -1;
+  }
+  if (::ftruncate(fd, 0) != 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    *why = std::string("it cannot be emptied: ") + strerror(errno);
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // Starts the helper in a process group of its own (so a failure can end
 // everything the helper started). The child asks the kernel to kill it when
 // the thread that started it ends (the thread waits for its helper, so that
@@ -353,7 +434,7 @@ int kill_and_reap(pid_t pid) {
 // fork and exec it calls only async-signal-safe functions on data prepared
 // before the fork. Returns the pid, or 0 (and *err) when it cannot start.
 pid_t start_child(const std::string& program, std::vector<char*>& args, const std::string& wd,
-                  const std::string& log, int* err) {
+                  int log_fd, int* err) {
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) {
     *err = errno;
@@ -362,7 +443,6 @@ pid_t start_child(const std::string& program, std::vector<char*>& args, const st
   const pid_t parent = getpid();
   const char* prog = program.c_str();
   const char* dir = wd == "." ? nullptr : wd.c_str();
-  const char* log_path = log.c_str();
   pid_t pid;
   {
     // Registered under the lock so a concurrent count never misses it.
@@ -387,13 +467,8 @@ pid_t start_child(const std::string& program, std::vector<char*>& args, const st
       sigaction(SIGPIPE, &dfl, nullptr);
       int in = open("/dev/null", O_RDONLY);
       if (in < 0 || dup2(in, 0) < 0) fail(errno);
-      int out = open(log_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out < 0 && (errno == EACCES || errno == EPERM)) {
-        // Another user's run left its log here: a log of this run in its
-        // place where the directory allows, else no log rather than no run.
-        if (unlink(log_path) == 0) out = open(log_path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
-        if (out < 0) out = open("/dev/null", O_WRONLY);
-      }
+      // The log opened before the fork, else no log rather than no run.
+      const int out = log_fd >= 0 ? log_fd : open("/dev/null", O_WRONLY);
       if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) fail(errno);
       if (dir && chdir(dir) != 0) fail(errno);
       execve(prog, args.data(), environ);
@@ -815,7 +890,9 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   int err = 0;
-  const pid_t pid = start_child(program, args, wd, log, &err);
+  const int log_fd = open_helper_log(log, m_replace_foreign_log, &exit_code->m_log_problem);
+  const pid_t pid = start_child(program, args, wd, log_fd, &err);
+  if (log_fd >= 0) ::close(log_fd);
   if (!pid) {
     exit_code->m_reason = "cannot start " + program + ": " + strerror(err);
     return false;

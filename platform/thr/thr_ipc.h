@@ -99,6 +99,7 @@ struct THR_PROCESS_EXIT_CODE {
                         // (SIGABRT)", "the helper gave a bad answer: ...")
   int m_partition = -1; // the partition the helper was working on when it failed
   int m_pid = 0;        // the helper's process id once started
+  std::string m_log_problem;  // non-empty: the helper ran without its log, for this reason
 };
 
 class IPC_COMMAND {
@@ -113,9 +114,23 @@ class IPC_COMMAND {
   // False when it cannot start. Without pipes it waits for the exit status;
   // with pipes it serves partitions over the helper's FIFO pair (its number
   // picks the pair) until none is left, then sends "EXIT" and waits.
+  //
+  // The log is written only as a file of this user's own: opened without
+  // following a link another user made and without waiting (a FIFO), and
+  // used only when it is a regular file of one name (an existing one is
+  // emptied). A log another user's run left (a regular file of one name)
+  // is replaced where the directory allows it, unless
+  // replace_another_users_log(false) said another run may still be writing
+  // it; the user's own log that may not be written, a link of another
+  // user, a file with other names, a FIFO or a device stays as it is, and
+  // the helper runs without a log, exit_code->m_log_problem saying why.
   bool run_argv_with_named_pipe(const std::vector<std::string>& argv, const char* dir,
                                 THR_PROCESS_EXIT_CODE* exit_code, bool use_pipes, THR_NAMED_PIPE** dl,
                                 THR_NAMED_PIPE** ul, int num_processes, int num_partitions);
+  void replace_another_users_log(bool on) { m_replace_foreign_log = on; }
+
+ private:
+  bool m_replace_foreign_log = true;
 };
 
 // Queued "MSG kind id text" lines of helpers, oldest first (thread-safe);

@@ -32,6 +32,7 @@ struct KAVU_PARALLEL_FAILURE {
   std::string m_reason;  // what happened, in the user's words
   int m_partition = -1;  // the partition it failed on (-1: none in particular)
   int m_pid = 0;         // the helper's process id, when it started
+  std::string m_log_problem;  // non-empty: the helper ran without its log, for this reason
 };
 
 // One helper command of a run; created by the driver, freed by the task.
@@ -52,9 +53,6 @@ bool kavu_parallel_key_is_on(const char* type, const char* word, bool dflt);
 bool kavu_use_named_pipes();
 // Tests: -1 follows the key, 0 or 1 forces pipes off or on.
 void kavu_parallel_force_named_pipes(int mode);
-// Tests: the database directory's lock fails with the system error given, as
-// flock would (0: flock is called).
-void kavu_parallel_test_lock_error(int error);
 void kavu_parallel_dump(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist, const char* format,
                         const char* type, int a, int b);
 // The argument vector of helper i (pipe names empty: no pipe options). The
@@ -126,7 +124,11 @@ bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, cons
 // lock file that cannot be opened or locked (a link, an unwritable
 // directory) fails the call with the partitions in memory; one another user
 // made is locked read-only, and on a file system without locks (ENOLCK,
-// ENOSYS) the run goes on with a warning. On failure the partitions not yet written stay in the vector
+// ENOSYS, EOPNOTSUPP) the run goes on with a warning, removing no other
+// user's file. The run's name goes into the lock file only when it is a
+// regular file of one name this user owns. Every archive is written only as
+// a file of this user's own (no link of another user followed; no hard
+// link, FIFO or device written). On failure the partitions not yet written stay in the vector
 // (written ones are destroyed, their archives 0..n-1 kept, n the number that
 // left the vector), so nothing is lost; a failed namespace write leaves the
 // vector untouched. Helper outputs an earlier run left under the archives'

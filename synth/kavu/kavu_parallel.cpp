@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -167,7 +168,8 @@ const char* const RUN_LOCK_FILE = "parallel_synthesis.lock";
 
 struct RUN_LOCK {
   int fd = -1;
-  bool named = false;  // this run's name is in the file: cleared at the release
+  bool named = false;     // this run's name is in the file: cleared at the release
+  bool excludes = false;  // no other run can hold the lock meanwhile (below)
 };
 
 std::mutex& run_locks_mutex() {
@@ -180,12 +182,41 @@ std::unordered_map<std::string, RUN_LOCK>& run_locks() {
   return locks;
 }
 
-int g_lock_error = 0;  // tests: what flock fails with (0: flock is called)
+// True when a flock taken on the open file `fd` keeps out every other
+// holder: not on a network file system, where a mount without its lock
+// service (NFS "nolock") or a client that locks only locally grants the
+// lock on every host at once, nor on a FUSE file system, whose locks are
+// what its server makes of them.
+bool lock_excludes_everywhere(int fd) {
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x6969UL:      // NFS
+    case 0xFF534D42UL:  // CIFS
+    case 0xFE534D42UL:  // SMB2
+    case 0x517BUL:      // SMB
+    case 0x01021997UL:  // 9p
+    case 0x65735546UL:  // FUSE
+    case 0x00C36400UL:  // Ceph
+    case 0x0BD00BD0UL:  // Lustre
+    case 0x5346414FUL:  // AFS
+    case 0x6B414653UL:  // kAFS
+    case 0x73757245UL:  // Coda
+    case 0x01161970UL:  // GFS2
+    case 0x7461636FUL:  // OCFS2
+    case 0x47504653UL:  // GPFS
+      return false;
+    default:
+      return true;
+  }
+}
 
-int lock_file(int fd, int operation) {
-  if (g_lock_error == 0) return flock(fd, operation);
-  errno = g_lock_error;
-  return -1;
+// True when the open lock file is this run's to write into: a regular file
+// with no other name (a hard link planted there would carry the run's name
+// into its victim, and the release would empty it) that this user owns.
+bool lock_file_is_own(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid();
 }
 
 std::string host_name() {
@@ -198,6 +229,8 @@ std::string host_name() {
 // <host>"), or "" when the file names none, or names a process of this host
 // that is gone (a run killed before its release, whose name stayed).
 std::string lock_holder(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return "";  // a device or a FIFO names no run
   char text[320];
   const ssize_t n = pread(fd, text, sizeof text - 1, 0);
   if (n <= 0) return "";
@@ -231,7 +264,7 @@ std::string lock_db_dir() {
     if (fd < 0 && errno == ENOENT) errno = write_error;
   }
   if (fd < 0) return "cannot open the lock file \"" + shown(file) + "\": " + std::strerror(errno);
-  int rc = lock_file(fd, LOCK_EX | LOCK_NB);
+  int rc = gen_lock_file(fd, LOCK_EX | LOCK_NB);
   if (rc != 0 && errno == EWOULDBLOCK) {
     const std::string holder = lock_holder(fd);
     msg_post_message(MSG_POST_TYPE_INFO,
@@ -242,7 +275,7 @@ std::string lock_db_dir() {
     // restart calls would restart: a signal that a handler catches ends the
     // sleep, and with it the wait.
     const timespec pause{0, 50 * 1000 * 1000};
-    while ((rc = lock_file(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EWOULDBLOCK) {
+    while ((rc = gen_lock_file(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EWOULDBLOCK) {
       if (nanosleep(&pause, nullptr) != 0 && errno == EINTR) {
         close(fd);
         return "the wait for the run " + (holder.empty() ? std::string() : "of " + holder + " ") +
@@ -257,29 +290,42 @@ std::string lock_db_dir() {
     msg_post_message(MSG_POST_TYPE_WARNING, "Parallel synthesis cannot lock the file \"" + shown(file) + "\" (" +
                                                 std::strerror(error_code) + "): runs in the database directory \"" +
                                                 shown(dir) + "\" are not kept apart");
-    run_locks()[dir] = {fd, false};
+    run_locks()[dir] = {fd, false, false};
     return "";
   }
   if (rc != 0) {
     close(fd);
     return "cannot lock the file \"" + shown(file) + "\": " + std::strerror(error_code);
   }
-  // The run names itself for the runs that wait for it.
+  // The run names itself for the runs that wait for it, in a file of its
+  // own only; in anything else planted at the name it locks unnamed.
   bool named = false;
-  if (writable) {
+  if (writable && lock_file_is_own(fd)) {
     const std::string me = std::to_string(getpid()) + " " + host_name() + "\n";
     named = pwrite(fd, me.data(), me.size(), 0) == ssize_t(me.size()) && ftruncate(fd, off_t(me.size())) == 0;
   }
-  run_locks()[dir] = {fd, named};
+  run_locks()[dir] = {fd, named, lock_excludes_everywhere(fd)};
   return "";
 }
 
+// True when this process holds the lock of the database directory and the
+// lock keeps every other run out (flock worked, on a local file system).
+bool db_dir_is_excluded() {
+  std::lock_guard<std::mutex> guard(run_locks_mutex());
+  auto it = run_locks().find(db_dir());
+  return it != run_locks().end() && it->second.excludes;
+}
+
 // A file of the run that another user's run left in the directory (0644)
-// and this process may not write would refuse the run; the run holds the
-// directory's lock, so the file belongs to no run, and it is removed for
-// the run to write anew. A link, a file of this user, one that can be
-// written, or one the directory keeps (a sticky directory) stays.
+// and this process may not write would refuse the run; where the run's
+// lock keeps every other run out, the file belongs to no run, and it is
+// removed for the run to write anew. A link, a file of this user, one that
+// can be written, or one the directory keeps (a sticky directory) stays;
+// so does every file where the lock may not exclude (a file system without
+// locks, a network one), since another user's run may be using it: the
+// write then fails, naming the file.
 void drop_foreign_leftover(const std::string& path) {
+  if (!db_dir_is_excluded()) return;
   struct stat st;
   if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid == geteuid()) return;
   if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 || errno != EACCES) return;
@@ -291,7 +337,7 @@ void unlock_db_dir() {
   std::lock_guard<std::mutex> guard(run_locks_mutex());
   auto it = run_locks().find(db_dir());
   if (it == run_locks().end()) return;
-  if (it->second.named) (void)!ftruncate(it->second.fd, 0);  // its name goes with it
+  if (it->second.named && lock_file_is_own(it->second.fd)) (void)!ftruncate(it->second.fd, 0);  // its name goes with it
   close(it->second.fd);  // the flock goes with the descriptor
   run_locks().erase(it);
 }
@@ -311,8 +357,6 @@ int g_force_pipes = -1;
 }
 
 void kavu_parallel_force_named_pipes(int mode) { g_force_pipes = mode; }
-
-void kavu_parallel_test_lock_error(int error) { g_lock_error = error; }
 
 bool kavu_use_named_pipes() {
   static const bool on = cfg_is_on("parallel_use_pipes", true);
@@ -383,8 +427,12 @@ void kavu_parallel_launcher_thread(void* p) {
   std::string cmd;
   for (const std::string& a : args->command) cmd += (cmd.empty() ? "" : " ") + a;
   KAVU_PARALLEL_FAILURE failure;
-  if (!ipc.run_argv_with_named_pipe(args->command, ".", &code, args->use_pipes, args->dl_pipes, args->ul_pipes,
-                                    args->num_processes, args->num_partitions)) {
+  // Another user's log is replaced only where no other run may be writing it.
+  ipc.replace_another_users_log(db_dir_is_excluded());
+  const bool started = ipc.run_argv_with_named_pipe(args->command, ".", &code, args->use_pipes, args->dl_pipes,
+                                                    args->ul_pipes, args->num_processes, args->num_partitions);
+  if (args->failure) args->failure->m_log_problem = code.m_log_problem;  // told by the parent
+  if (!started) {
     failure.m_debug = "Failed to run: " + cmd;
     failure.m_reason = code.m_reason.empty() ? "the helper could not be started" : code.m_reason;
   } else if (code.m_error != 0) {
@@ -396,6 +444,7 @@ void kavu_parallel_launcher_thread(void* p) {
     return;
   }
   success.store(false);
+  failure.m_log_problem = code.m_log_problem;
   if (args->failure) *args->failure = std::move(failure);
 }
 
@@ -520,6 +569,10 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
   }
   for (int i = 0; i < processes; ++i) {
     const KAVU_PARALLEL_FAILURE& f = failures[size_t(i)];
+    if (!f.m_log_problem.empty())
+      msg_post_message(MSG_POST_TYPE_WARNING, "Parallel synthesis runs helper " + std::to_string(i) +
+                                                  " without its log \"helper_" + std::to_string(i) +
+                                                  ".log\": " + f.m_log_problem);
     if (f.m_debug.empty()) continue;
     kavu_debug("%s", f.m_debug.c_str());
     remove_temporary_files_of(f.m_pid);
@@ -665,6 +718,7 @@ std::string write_partition(const std::string& rev, const char* type, int number
     PDB_ARCHIVE archive;
     const std::string name = kavu_parallel_archive_name(rev, type, number);
     archive.open(name, PDB_ARCHIVE::PDB_WRITE);
+    archive.keep_to_own_files();
     void* ptr = netlist;
     pdb_write_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &ptr, 0, -1, 0);
     if (const std::string stamp = known_run_stamp(name); !stamp.empty()) put_run_stamp(archive, stamp);
@@ -926,14 +980,22 @@ CDB_SGATE_NETLIST* take_early_result(int k, std::string* stamp) {
 }
 
 // Copies file `from` over `to`: 0, or the system's error number of the
-// step that failed (`to` is then left as it was).
-int copy_whole_file(const std::string& from, const std::string& to) {
-  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+// step that failed (`to` is then left as it was), *problem the writer's
+// reason when it gave one.
+int copy_whole_file(const std::string& from, const std::string& to, std::string* problem) {
+  // No open waits: a FIFO put at the archive's name is refused.
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (in < 0) return errno;
-  // Written as every file of the library is (FIO_FILE_REPLACEMENT).
+  struct stat st;
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(in);
+    return EINVAL;
+  }
+  // Written as every file of the library is (FIO_FILE_REPLACEMENT), and
+  // only as a file of the run's own in the shared directory.
   FIO_FILE_REPLACEMENT out;
-  std::string problem;
-  if (!out.open(to, &problem)) {
+  out.keep_to_own_files(true);
+  if (!out.open(to, problem)) {
     close(in);
     return out.failure();
   }
@@ -950,7 +1012,7 @@ int copy_whole_file(const std::string& from, const std::string& to) {
   }
   close(in);
   if (error_code) return error_code;  // the write is abandoned with `out`
-  return out.commit(&problem) ? 0 : out.failure();
+  return out.commit(problem) ? 0 : out.failure();
 }
 
 // Keeps a copy of partition archive k under the kept name, so the partition
@@ -959,9 +1021,12 @@ int copy_whole_file(const std::string& from, const std::string& to) {
 // partial copy is removed and gives its room back, from the free space.
 std::string keep_copy(const std::string& rev, const char* type, int k) {
   const std::string kept = archive_file(kavu_parallel_kept_archive_name(rev, type, k));
-  const int error_code = copy_whole_file(archive_file(kavu_parallel_archive_name(rev, type, k)), kept);
+  std::string problem;
+  const int error_code = copy_whole_file(archive_file(kavu_parallel_archive_name(rev, type, k)), kept, &problem);
   if (error_code == 0) return "";
-  const std::string why = write_failure_text("", error_code);
+  const std::string prefix = "cannot write the file: ";
+  if (problem.compare(0, prefix.size(), prefix) == 0) problem.erase(0, prefix.size());
+  const std::string why = write_failure_text("", error_code, problem);
   unlink(kept.c_str());
   return why;
 }
@@ -1091,6 +1156,7 @@ class STAGED_ARCHIVES {
       std::exception_ptr failure;
       try {
         archive->open(slot.name, PDB_ARCHIVE::PDB_WRITE);
+        archive->keep_to_own_files();
         void* ptr = m_parts[k];
         pdb_write_ptr(*archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &ptr, 0, -1, 0);
         put_run_stamp(*archive, m_stamp);
@@ -1213,6 +1279,7 @@ bool kavu_parallel_write_and_delete_removed_reg_db(const std::string& rev, const
   try {
     PDB_ARCHIVE archive;
     archive.open(kavu_parallel_removed_reg_archive_name(rev, type, number), PDB_ARCHIVE::PDB_WRITE);
+    archive.keep_to_own_files();
     void* ptr = reg_db;
     pdb_write_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_removed_regs_ptr_field, &ptr, 0, -1, 0);
     archive.close();
@@ -1291,6 +1358,7 @@ bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, cons
   try {
     PDB_ARCHIVE archive;
     archive.open(kavu_parallel_fibs_to_invalidate_db_name(hierarchy, type, number), PDB_ARCHIVE::PDB_WRITE);
+    archive.keep_to_own_files();
     void* ptr = fibs;
     pdb_write_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), &fibs_ptr_field, &ptr, 0, -1, 0);
     archive.close();

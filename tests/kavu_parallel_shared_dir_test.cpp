@@ -1,0 +1,376 @@
+// Parallel synthesis in a directory that other users may write (0777, a
+// team's 2775): whatever another user plants at a name the flow writes (a
+// symbolic link, a hard link, a FIFO, a device) is never written through,
+// no open waits on it, and the run either works or fails saying so; and
+// another user's files are removed only where the lock keeps every other
+// run out.
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/loop.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "cdb/cdb_sgate.h"
+#include "cdb/cdb_sgate_removed_regs.h"
+#include "cmp/cmp.h"
+#include "gen/gen.h"
+#include "kavu_parallel.h"
+#include "msg/msg.h"
+#include "platform_testkit.h"
+
+using namespace kavu_platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+const uid_t kNobody = 65534;
+
+std::string text_of(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Partition netlists numbered 1, 2, ..., each an input pin and buffers.
+std::vector<CDB_SGATE_NETLIST*> small_partitions() {
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  for (int size : {3, 2}) {
+    auto* p = new CDB_SGATE_NETLIST(true, int(parts.size()) + 1, 1);
+    CDB_SGATE_NODE* in = make_input_pin(p, ("s" + std::to_string(parts.size())).c_str());
+    for (int i = 1; i < size; ++i) make_buffer(p, in);
+    parts.push_back(p);
+  }
+  return parts;
+}
+
+// Lets every user reach the test's scratch directory, as a shared project
+// directory is reached; restores the modes at the end.
+struct SHARED_REACH {
+  std::vector<std::pair<fs::path, fs::perms>> saved;
+  SHARED_REACH() {
+    for (const fs::path& d : {fs::current_path().parent_path(), fs::current_path()}) {
+      saved.emplace_back(d, fs::status(d).permissions());
+      fs::permissions(d, fs::perms::others_exec, fs::perm_options::add);
+    }
+  }
+  ~SHARED_REACH() {
+    for (const auto& [d, perms] : saved) fs::permissions(d, perms);
+  }
+};
+
+// Runs `fn` in a child process (as `nobody` when asked) with `dir` as its
+// working directory; what it returns comes back, or why it did not: "hung"
+// when it took longer than the watchdog allows (its whole group is then
+// killed), "cannot become nobody", "died".
+std::string in_child(bool nobody, const fs::path& dir, const std::function<std::string()>& fn, int watchdog_s = 30) {
+  int answer[2];
+  if (pipe(answer) != 0) return "no pipe";
+  const std::string where = dir.string();
+  const pid_t child = fork();
+  if (child == 0) {
+    close(answer[0]);
+    setpgid(0, 0);
+    std::string told;
+    if (chdir(where.c_str()) != 0) told = "cannot enter the directory";
+    else if (nobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+      told = "cannot become nobody";
+    else
+      told = fn();
+    (void)!write(answer[1], told.data(), told.size());
+    std::_Exit(0);
+  }
+  close(answer[1]);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(watchdog_s);
+  int status = 0;
+  bool ended = false;
+  while (!(ended = waitpid(child, &status, WNOHANG) == child) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (!ended) {
+    kill(-child, SIGKILL);
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    close(answer[0]);
+    return "hung";
+  }
+  std::string told;
+  char buffer[4096];
+  for (ssize_t n; (n = read(answer[0], buffer, sizeof buffer)) > 0;) told.append(buffer, size_t(n));
+  close(answer[0]);
+  return WIFEXITED(status) && !told.empty() ? told : "died";
+}
+
+// The errors and warnings logged, one a line.
+std::string logged() {
+  std::string text;
+  for (const MSG_LOG_ENTRY& e : msg_log())
+    if (e.kind == MSG_LOG_ERROR || e.kind == MSG_LOG_WARNING) text += e.text + "\n";
+  return text;
+}
+
+// One parallel run in the current directory, which is its database
+// directory too: the partitions written, the helpers run (when asked) and
+// every partition taken back, from the results or from the kept copies.
+// "ok", or "failed: <the errors and warnings>".
+std::string one_run(bool helpers) {
+  CMP_FACADE facade;
+  facade.set_project_name("shared");
+  facade.set_revision_name("rev 1");
+  gen_set_db_dir_path(fs::current_path().string());
+  auto* m = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
+  m->create_removed_reg_db("main", 5000, 5000);
+  m->set_current_removed_reg_db("main");
+  msg_log_clear();
+  std::vector<CDB_SGATE_NETLIST*> parts = small_partitions();
+  bool ok = kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
+  const int written = 2 - int(parts.size());
+  if (ok && helpers) ok = kavu_parallel_run_partitions_in_processes(&facade, "map", "1", 2);
+  if (ok && helpers) ok = kavu_parallel_deserialize(&facade, "map", 1, nullptr, parts, 2);
+  if (!ok || !helpers) {
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    parts.clear();
+    if (!kavu_parallel_recover_partitions(&facade, "map", parts, written)) ok = false;
+  }
+  for (CDB_SGATE_NETLIST* p : parts) delete p;
+  const std::string said = logged();
+  return ok ? "ok" + (said.empty() ? std::string() : "\n" + said) : "failed: " + said;
+}
+
+// A block device whose bytes are those of a file (a loop device), for rows
+// that must see whether a device was written; "" when the system gives none.
+struct LOOP_DEVICE {
+  std::string backing;
+  int fd = -1;
+  dev_t dev = 0;
+  explicit LOOP_DEVICE(const fs::path& file) : backing(file.string()) {
+    std::ofstream(file, std::ios::binary) << std::string(4096, 'v');
+    const int control = open("/dev/loop-control", O_RDWR | O_CLOEXEC);
+    const int number = control >= 0 ? ioctl(control, LOOP_CTL_GET_FREE) : -1;
+    if (control >= 0) close(control);
+    if (number < 0) return;
+    const std::string path = "/dev/loop" + std::to_string(number);
+    const int file_fd = open(backing.c_str(), O_RDWR | O_CLOEXEC);
+    fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || file_fd < 0 || ioctl(fd, LOOP_SET_FD, file_fd) != 0 || fstat(fd, &st) != 0) {
+      if (fd >= 0) close(fd);
+      fd = -1;
+    } else {
+      dev = st.st_rdev;
+    }
+    if (file_fd >= 0) close(file_fd);
+  }
+  ~LOOP_DEVICE() {
+    if (fd < 0) return;
+    fsync(fd);  // what was written to the device reaches its file first
+    ioctl(fd, LOOP_CLR_FD, 0);
+    close(fd);
+  }
+  bool ok() const { return fd >= 0; }
+};
+
+// What is planted at a name the flow writes.
+enum PLANT { SYMBOLIC_LINK, HARD_LINK, FIFO, DEVICE };
+const char* plant_name(PLANT p) {
+  static const char* const names[] = {"a symbolic link", "a hard link", "a FIFO", "a device"};
+  return names[p];
+}
+
+// The table: every name the flow writes in its working or database
+// directory × what another user plants there × whose run meets it. The
+// victim (the file a link names, a hard link's other name, a device's
+// bytes) keeps its text, nothing waits, and the run works or fails with an
+// error that names the file.
+void run_planted_table(const std::vector<std::string>& names, bool helpers) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
+  SHARED_REACH reach;
+  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
+  std::vector<std::string> not_run;
+  int cell = 0;
+  for (const std::string& name : names) {
+    for (PLANT plant : {SYMBOLIC_LINK, HARD_LINK, FIFO, DEVICE}) {
+      for (bool nobody : {false, true}) {
+        SCOPED_TRACE(name + ", " + plant_name(plant) + ", " + (nobody ? "nobody's run" : "root's run"));
+        const fs::path dir = fs::current_path() / ("shared " + std::to_string(cell));
+        const fs::path victims = fs::current_path() / ("victims " + std::to_string(cell++));
+        fs::create_directories(dir);
+        fs::create_directories(victims);
+        fs::permissions(dir, fs::perms::all);
+        fs::permissions(victims, fs::perms::all);
+        // The planter is the other user; the run's user owns a symbolic
+        // link's victim (it may write it), and a hard link's victim is root's
+        // file, which nobody's run may write too (0666).
+        const uid_t runner = nobody ? kNobody : 0, planter = nobody ? 0 : kNobody;
+        const fs::path at = dir / name, victim = victims / "victim";
+        const std::string before = "the victim's own text\n";
+        std::ofstream(victim) << before;
+        std::unique_ptr<LOOP_DEVICE> loop;
+        bool planted = false;
+        if (plant == SYMBOLIC_LINK) {
+          chown(victim.c_str(), runner, runner);
+          planted = symlink(victim.c_str(), at.c_str()) == 0 && lchown(at.c_str(), planter, planter) == 0;
+        } else if (plant == HARD_LINK) {
+          chmod(victim.c_str(), nobody ? 0666 : 0644);
+          planted = link(victim.c_str(), at.c_str()) == 0;
+        } else if (plant == FIFO) {
+          planted = mkfifo(at.c_str(), 0644) == 0 && chown(at.c_str(), planter, planter) == 0;
+        } else {
+          loop = std::make_unique<LOOP_DEVICE>(victim);
+          if (!loop->ok()) {
+            not_run.push_back(name + ", a device: no loop device");
+            continue;
+          }
+          if (mknod(at.c_str(), S_IFBLK | 0666, loop->dev) != 0) {
+            not_run.push_back(name + ", a device: mknod failed");
+            continue;
+          }
+          planted = chown(at.c_str(), planter, planter) == 0;
+        }
+        ASSERT_TRUE(planted) << strerror(errno);
+        const std::string told = in_child(nobody, dir, [&] { return one_run(helpers); });
+        if (told == "cannot become nobody") {
+          not_run.push_back(name + ": cannot become nobody");
+          continue;
+        }
+        EXPECT_NE(told, "hung");
+        EXPECT_NE(told, "died");
+        if (told.rfind("failed: ", 0) == 0) {
+          // A failed run says which file it could not take.
+          EXPECT_NE(told.find(name == "hdb_namespace.cdb" ? "namespace archive" : name), std::string::npos) << told;
+        } else {
+          EXPECT_EQ(told.rfind("ok", 0), 0u) << told;
+        }
+        loop.reset();  // the device's bytes reach its file
+        std::string after = text_of(victim);
+        if (plant == DEVICE) {
+          EXPECT_EQ(after, std::string(4096, 'v')) << after.substr(0, 64);
+        } else {
+          EXPECT_EQ(after, before);
+        }
+      }
+    }
+  }
+  if (!not_run.empty()) GTEST_SKIP() << not_run.size() << " rows did not run, the first: " << not_run.front();
+}
+
+}  // namespace
+
+// The names the parent writes: the lock file (a FIFO there used to hang
+// nobody's run, opened read-only; a hard link or a device there got the
+// run's name and was emptied at the release), the namespace archive, a
+// partition archive and its kept copy (a FIFO there hung the run with the
+// lock held; a hard link's victim was overwritten).
+TEST(KavuParallelSharedDir, NothingPlantedAtANameTheParentWritesIsWrittenThrough) {
+  run_planted_table({"parallel_synthesis.lock", "hdb_namespace.cdb", "rev 1.map_ap_0.parsynth.cdb",
+                     "rev 1.map_kept_ap_0.parsynth.cdb"},
+                    false);
+}
+
+// The names of a run with its helpers: the helper's log (a link there made
+// the run overwrite the user's own file with the helper's output; a FIFO
+// hung the run) and the removed-register archive the helper writes.
+TEST(KavuParallelSharedDir, NothingPlantedAtANameTheHelpersWriteIsWrittenThrough) {
+  run_planted_table({"helper_0.log", "rev 1.map_removed_reg_ap_0.parsynth.cdb"}, true);
+}
+
+// On a file system where flock does not keep runs apart (ENOLCK: NFS
+// without its lock daemon), a second user's run in the directory of a
+// running run removes none of the running run's files (namespace archive,
+// partition archives, kept copies), which it may not write: it fails,
+// naming the file, the partitions in its memory, and the running run takes
+// back every partition from its helpers. The second run used to remove
+// them as leftovers, and the first lost its partitions.
+TEST(KavuParallelSharedDir, WithoutLocksAnotherUsersRunningRunKeepsItsFiles) {
+  if (geteuid() != 0) GTEST_SKIP() << "the row acts as two users: needs root";
+  SHARED_REACH reach;
+  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
+  const fs::path dir = fs::current_path() / "shared";
+  fs::create_directories(dir);
+  fs::permissions(dir, fs::perms::all);
+  // Root's run writes its partitions and waits, holding its lock, until
+  // `go`; then its helpers run and it reads every result back.
+  int written[2], go[2];
+  ASSERT_EQ(pipe(written), 0);
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t first = fork();
+  if (first == 0) {
+    close(written[0]);
+    close(go[1]);
+    std::string told = "ok";
+    if (chdir(dir.c_str()) != 0) std::_Exit(3);
+    umask(022);
+    CMP_FACADE facade;
+    facade.set_project_name("shared");
+    facade.set_revision_name("rev 1");
+    gen_set_db_dir_path(dir.string());
+    auto* m = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
+    m->create_removed_reg_db("main", 5000, 5000);
+    m->set_current_removed_reg_db("main");
+    std::vector<CDB_SGATE_NETLIST*> parts = small_partitions();
+    const bool serialized = kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
+    (void)!write(written[1], serialized ? "w" : "x", 1);
+    char byte;
+    (void)!read(go[0], &byte, 1);
+    msg_log_clear();
+    bool ok = serialized && kavu_parallel_run_partitions_in_processes(&facade, "map", "1", 2) &&
+              kavu_parallel_deserialize(&facade, "map", 1, nullptr, parts, 2) && parts.size() == 2;
+    if (!ok) told = "failed: " + logged();
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    if (!ok) {
+      parts.clear();
+      kavu_parallel_recover_partitions(&facade, "map", parts, 2);
+      for (CDB_SGATE_NETLIST* p : parts) delete p;
+    }
+    (void)!write(written[1], told.data(), told.size());
+    std::_Exit(0);
+  }
+  close(written[1]);
+  close(go[0]);
+  char byte = 0;
+  ASSERT_EQ(read(written[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'w');
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(dir)) files.push_back(entry.path().filename().string());
+  // Nobody's run, where flock fails with ENOLCK.
+  const std::string second = in_child(true, dir, [] {
+    gen_test_fail_file_locks(ENOLCK);
+    CMP_FACADE facade;
+    facade.set_project_name("shared");
+    facade.set_revision_name("rev 1");
+    gen_set_db_dir_path(fs::current_path().string());
+    auto* m = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
+    m->create_removed_reg_db("main", 5000, 5000);
+    m->set_current_removed_reg_db("main");
+    msg_log_clear();
+    std::vector<CDB_SGATE_NETLIST*> parts = small_partitions();
+    const bool ok = kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
+    const std::string said = logged();
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    return (ok ? "written: " : "refused (" + std::to_string(parts.size()) + " in memory): ") + said;
+  });
+  // Every file of root's run is still there.
+  for (const std::string& f : files) EXPECT_TRUE(fs::exists(dir / f)) << f << " is gone; " << second;
+  EXPECT_EQ(second.rfind("refused (2 in memory): ", 0), 0u) << second;
+  EXPECT_NE(second.find("are not kept apart"), std::string::npos) << second;
+  EXPECT_NE(second.find("Permission denied"), std::string::npos) << second;
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  close(go[1]);
+  std::string first_told;
+  char buffer[4096];
+  for (ssize_t n; (n = read(written[0], buffer, sizeof buffer)) > 0;) first_told.append(buffer, size_t(n));
+  close(written[0]);
+  int status = 0;
+  waitpid(first, &status, 0);
+  EXPECT_EQ(first_told, "ok");
+}
