@@ -1369,22 +1369,56 @@ TEST(KavuParallelArchives, ReadPartitionRefusesANetlistThatIsNotWhole) {
 // partitions wrote, for the design before an edit, put back where this
 // run's helper writes: it carries that run's stamp, not this one's; a
 // result that carries no stamp at all is refused too.
-TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecovered) {
-  const std::string turned = "pins 0 are missing, 0 are extra, 0 are renamed and 1 changed direction)";
-  const std::string turned_boundary = "boundaries 0 are missing, 0 are extra, 0 are renamed and 1 changed direction)";
+namespace {
+
+// The kinds of wrong result below, each a test of its own so that none runs
+// long under a sanitizer: another netlist's identity, pins missing, pins
+// extra, pins renamed or turned around, boundaries, the faults of the
+// helper program's list on boundaries, and another run's result.
+enum class WRONG_RESULTS {
+  IDENTITY,
+  PINS_MISSING,
+  PINS_EXTRA,
+  PINS_RENAMED_OR_TURNED,
+  BOUNDARIES,
+  BOUNDARY_FAULTS,
+  RUNS
+};
+
+struct WRONG_RESULT_ROW {
+  const char* wrong;
+  const char* words;             // of the message, after the verdict
+  const char* clause = nullptr;  // held by the message as written
+  bool all_but_one = false;      // every partition but 1 is wrong, else only 1
+  bool from_kept_copy = false;   // the archives are found where this process did not write them
+  bool stale_kept = false;       // a longer file lies at the kept copy's name before the write
+  const char* design = "seq/diffeq1";
+  bool run_failed = false;       // no read-back: partition 0's helper ended early, recovery follows
+  const char* verdict = "is not this partition's netlist";
+};
+
+WRONG_RESULTS wrong_results_kind(const WRONG_RESULT_ROW& row) {
+  const std::string wrong = row.wrong;
+  auto has = [&](const char* word) { return wrong.find(word) != std::string::npos; };
+  if (has("run")) return WRONG_RESULTS::RUNS;
+  if (std::any_of(boundary_faults().begin(), boundary_faults().end(),
+                  [&](const BOUNDARY_FAULT& f) { return wrong == f.name; }))
+    return WRONG_RESULTS::BOUNDARY_FAULTS;
+  if (has("boundar")) return WRONG_RESULTS::BOUNDARIES;
+  if (!has("pin")) return WRONG_RESULTS::IDENTITY;
+  if (has("renamed") || has("turned") || has("bidirectional")) return WRONG_RESULTS::PINS_RENAMED_OR_TURNED;
+  return has("extra") ? WRONG_RESULTS::PINS_EXTRA : WRONG_RESULTS::PINS_MISSING;
+}
+
+// Runs the rows of the table that are of `kind`.
+void check_wrong_results(WRONG_RESULTS kind) {
+  static const std::string turned = "pins 0 are missing, 0 are extra, 0 are renamed and 1 changed direction)";
+  static const std::string turned_boundary =
+      "boundaries 0 are missing, 0 are extra, 0 are renamed and 1 changed direction)";
   const char* const swapped = "boundaries 0 are missing, 0 are extra and 2 are renamed)";
   const char* const another_run = "was not written for this run";
-  struct ROW {
-    const char* wrong;
-    const char* words;             // of the message, after the verdict
-    const char* clause = nullptr;  // held by the message as written
-    bool all_but_one = false;      // every partition but 1 is wrong, else only 1
-    bool from_kept_copy = false;   // the archives are found where this process did not write them
-    bool stale_kept = false;       // a longer file lies at the kept copy's name before the write
-    const char* design = "seq/diffeq1";
-    bool run_failed = false;       // no read-back: partition 0's helper ended early, recovery follows
-    const char* verdict = "is not this partition's netlist";
-  } const rows[] = {
+  using ROW = WRONG_RESULT_ROW;
+  const ROW rows[] = {
       {"another partition's", "("},
       {"an empty netlist", "boundaries are missing"},
       {"another netlist number", "it is netlist was written as netlist"},
@@ -1431,7 +1465,10 @@ TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecover
     if (std::string(fault.name) == "cut_output_boundary")  // and known from the kept copy
       all.push_back({fault.name, "boundaries", fault.refusal, false, true});
   }
+  int ran = 0;
   for (const ROW& row : all) {
+    if (wrong_results_kind(row) != kind) continue;
+    ++ran;
     const std::string wrong = row.wrong;
     SCOPED_TRACE(wrong + (row.all_but_one ? ", every partition but 1" : "") +
                  (row.from_kept_copy ? ", known from the kept copy" : "") +
@@ -1704,6 +1741,37 @@ TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecover
       EXPECT_EQ(entry.path().filename().string().find("_kept_ap_"), std::string::npos) << entry.path();
     if (row.from_kept_copy) std::filesystem::remove_all(gen_get_db_dir_path());
   }
+  EXPECT_GT(ran, 0);
+}
+
+}  // namespace
+
+TEST(KavuParallelArchives, AResultOfAnotherNetlistIsRefusedAndTheKeptCopyRecovered) {
+  check_wrong_results(WRONG_RESULTS::IDENTITY);
+}
+
+TEST(KavuParallelArchives, AResultMissingPinsIsRefusedAndTheKeptCopyRecovered) {
+  check_wrong_results(WRONG_RESULTS::PINS_MISSING);
+}
+
+TEST(KavuParallelArchives, AResultWithExtraPinsIsRefusedAndTheKeptCopyRecovered) {
+  check_wrong_results(WRONG_RESULTS::PINS_EXTRA);
+}
+
+TEST(KavuParallelArchives, AResultWithPinsRenamedOrTurnedIsRefusedAndTheKeptCopyRecovered) {
+  check_wrong_results(WRONG_RESULTS::PINS_RENAMED_OR_TURNED);
+}
+
+TEST(KavuParallelArchives, AResultWithOtherBoundariesIsRefusedAndTheKeptCopyRecovered) {
+  check_wrong_results(WRONG_RESULTS::BOUNDARIES);
+}
+
+TEST(KavuParallelArchives, AResultWithTheHelpersBoundaryFaultsIsRefusedAndTheKeptCopyRecovered) {
+  check_wrong_results(WRONG_RESULTS::BOUNDARY_FAULTS);
+}
+
+TEST(KavuParallelArchives, AResultOfAnotherRunIsRefusedAndTheKeptCopyRecovered) {
+  check_wrong_results(WRONG_RESULTS::RUNS);
 }
 
 // Recovery takes a helper's result together with its removed registers, or

@@ -7,9 +7,11 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/magic.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -250,26 +252,94 @@ int fio_write_all(int fd, std::string_view text, uint64_t* at = nullptr) {
   return 0;
 }
 
+// Reasons of a refused write that are not the system's error numbers.
+constexpr int kFioNulInPath = -1;        // the path holds a NUL byte
+constexpr int kFioNoTemporaryName = -2;  // every name a temporary may take is taken
+constexpr int kFioHolesUnknown = -3;     // the holes of a file written in place cannot be found
+constexpr int kFioNotOwnFile = -4;       // keep_to_own_files: the path holds another's link, a FIFO ...
+constexpr int kFioTemporaryNames = 100;
+
+// Writes zeros over bytes [at, end) of the file open on `fd`.
+int fio_write_zeros(int fd, uint64_t at, uint64_t end) {
+  static const char zeros[64 << 10] = {};
+  while (at < end) {
+    const size_t n = size_t(std::min<uint64_t>(end - at, sizeof zeros));
+    if (const int error = fio_write_all(fd, std::string_view(zeros, n), &at)) return error;
+  }
+  return 0;
+}
+
+// Writes zeros over every run of 512-byte blocks of the first `end` bytes
+// of the file open on `fd` that reads as zeros. A hole reads as zeros and
+// starts and ends on a block of the file system, a multiple of 512 bytes,
+// so every hole among those bytes takes its room; data that reads as zeros
+// gets the zeros it holds. A file open for writing alone cannot be read:
+// kFioHolesUnknown, before anything is written. 0 or the system's error.
+int fio_fill_zero_runs(int fd, uint64_t end) {
+  constexpr size_t kBlock = 512;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return errno;
+  if ((flags & O_ACCMODE) == O_WRONLY) return kFioHolesUnknown;
+  char buffer[64 << 10];
+  uint64_t run = UINT64_MAX;  // where the zeros being read began; none
+  uint64_t at = 0;
+  while (at < end) {
+    const size_t want = size_t(std::min<uint64_t>(end - at, sizeof buffer));
+    const ssize_t got = ::pread(fd, buffer, want, off_t(at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno == EBADF ? kFioHolesUnknown : errno;
+    // Whole blocks are looked at, and the last bytes: a short read goes on
+    // from its last whole block, and one of less than a block is the file's
+    // end (the file was cut meanwhile).
+    size_t usable = size_t(got);
+    if (at + usable < end) usable -= usable % kBlock;
+    if (usable == 0) break;
+    for (size_t k = 0; k < usable; k += kBlock) {
+      const size_t n = std::min(kBlock, usable - k);
+      const bool zero = buffer[k] == 0 && std::memcmp(buffer + k, buffer + k + 1, n - 1) == 0;
+      if (zero && run == UINT64_MAX) run = at + k;
+      if (!zero && run != UINT64_MAX) {
+        if (const int error = fio_write_zeros(fd, run, at + k)) return error;
+        run = UINT64_MAX;
+      }
+    }
+    at += usable;
+  }
+  return run == UINT64_MAX ? 0 : fio_write_zeros(fd, run, at);
+}
+
+// True when the file open on `fd` (of state `st`) may hold holes that the
+// system's SEEK_HOLE does not tell: it holds fewer blocks than its length,
+// yet the first hole is said to lie at its end. FUSE file systems without
+// an lseek of their own (bindfs among them) answer so for every file. A
+// ramfs file holds its pages only and has no room to run short of.
+bool fio_holes_untold(int fd, const struct stat& st) {
+  if (uint64_t(st.st_blocks) * 512 >= uint64_t(st.st_size)) return false;
+  struct statfs sfs;
+  if (::fstatfs(fd, &sfs) == 0 && sfs.f_type == RAMFS_MAGIC) return false;
+  const off_t hole = ::lseek(fd, 0, SEEK_HOLE);
+  return hole >= 0 && hole >= st.st_size;
+}
+
 // Takes the room for `total` bytes of the regular file open on `fd` (of
-// state `st`) where the file system reserves nothing (ext2, ramfs: no
-// fallocate), by writing it, without changing a byte of the text: each hole
-// of the current text is written with the zeros it reads as, and the length
-// past the current end is written with zeros. Holes are found with
+// state `st`) where the file system reserves nothing (ext2, ramfs, bindfs:
+// no fallocate), by writing it, without changing a byte of the text: each
+// hole of the current text is written with the zeros it reads as, and the
+// length past the current end is written with zeros. Holes are found with
 // SEEK_HOLE and SEEK_DATA, which need no read permission (a file the caller
 // may only write hides nothing); a system that cannot tell them has the
-// write refused before the file changes. 0 or the system's error (the
-// caller cuts the file back).
+// write refused before the file changes. Where the file holds fewer blocks
+// than its length and SEEK_HOLE still tells no hole before its end, that
+// answer is not taken: the holes are found by reading (fio_fill_zero_runs),
+// and a file the caller may not read is refused before it changes. 0 or the
+// system's error (the caller cuts the file back).
 int fio_reserve_by_writing(int fd, const struct stat& st, uint64_t total) {
   const uint64_t size = uint64_t(st.st_size);
-  static const char zeros[64 << 10] = {};
-  auto fill = [fd](uint64_t at, uint64_t end) {
-    while (at < end) {
-      const size_t n = size_t(std::min<uint64_t>(end - at, sizeof zeros));
-      if (const int error = fio_write_all(fd, std::string_view(zeros, n), &at)) return error;
-    }
-    return 0;
-  };
   const uint64_t text_end = std::min(size, total);
+  if (text_end > 0 && fio_holes_untold(fd, st)) {
+    if (const int error = fio_fill_zero_runs(fd, text_end)) return error;
+    return fio_write_zeros(fd, size, total);
+  }
   for (uint64_t at = 0; at < text_end;) {
     const off_t hole = ::lseek(fd, off_t(at), SEEK_HOLE);
     if (hole < 0) return errno == EINVAL ? EOPNOTSUPP : errno;
@@ -278,10 +348,10 @@ int fio_reserve_by_writing(int fd, const struct stat& st, uint64_t total) {
     const off_t data = ::lseek(fd, hole, SEEK_DATA);
     if (data < 0 && errno != ENXIO) return errno;
     const uint64_t end = data < 0 ? text_end : std::min(uint64_t(data), text_end);
-    if (const int error = fill(uint64_t(hole), end)) return error;
+    if (const int error = fio_write_zeros(fd, uint64_t(hole), end)) return error;
     at = end;
   }
-  return fill(size, total);
+  return fio_write_zeros(fd, size, total);
 }
 
 // Writes the parts as the whole of the regular file open on `fd`, in place,
@@ -356,12 +426,6 @@ std::string fio_not_own_open_file(int fd) {
   if (!S_ISREG(st.st_mode)) return S_ISFIFO(st.st_mode) ? "a FIFO" : "not a regular file";
   return st.st_nlink == 1 ? "" : "a file with " + std::to_string(st.st_nlink) + " names (hard links)";
 }
-
-// Reasons of a refused write that are not the system's error numbers.
-constexpr int kFioNulInPath = -1;        // the path holds a NUL byte
-constexpr int kFioNoTemporaryName = -2;  // every name a temporary may take is taken
-constexpr int kFioNotOwnFile = -3;       // keep_to_own_files: the path holds another's link, a FIFO ...
-constexpr int kFioTemporaryNames = 100;
 
 // Creates a new file beside `target`, in the same directory, exclusively
 // (a name taken, a link planted there included, is passed over), readable
@@ -471,7 +535,11 @@ bool FIO_FILE_REPLACEMENT::fail(int error, std::string* problem) {
   abandon();
   if (!error) error = EIO;
   const std::string not_own = std::move(m_not_own);
-  m_failure = error == kFioNulInPath ? EINVAL : error == kFioNoTemporaryName ? EEXIST : error == kFioNotOwnFile ? EPERM : error;
+  m_failure = error == kFioNulInPath         ? EINVAL
+              : error == kFioNoTemporaryName ? EEXIST
+              : error == kFioHolesUnknown    ? EOPNOTSUPP
+              : error == kFioNotOwnFile      ? EPERM
+                                             : error;
   if (!problem) return false;
   if (error == kFioNulInPath)
     *problem = "cannot write the file: the path holds a NUL byte";
@@ -480,6 +548,9 @@ bool FIO_FILE_REPLACEMENT::fail(int error, std::string* problem) {
   else if (error == kFioNoTemporaryName)
     *problem = "cannot write the file: all " + std::to_string(kFioTemporaryNames) +
                " names of a temporary file beside it are taken";
+  else if (error == kFioHolesUnknown)
+    *problem = "cannot write the file: its file system does not tell where its holes are, and it may not be read "
+               "to find them";
   else
     *problem = "cannot write the file: " + std::string(std::strerror(error));
   return false;

@@ -113,7 +113,13 @@ class FIO_FILE_SYSTEM {
   // the file-size limit and its room reserved (fallocate; on a file system
   // without it, ext2 or ramfs, by writing zeros past the current end and
   // into the current text's holes, which SEEK_HOLE and SEEK_DATA find
-  // without reading, the text unchanged), and only then is the file
+  // without reading, the text unchanged; where the file holds fewer blocks
+  // than its length and SEEK_HOLE tells no hole before its end, as FUSE
+  // file systems without an lseek of their own (bindfs) tell, the holes are
+  // found by reading, and a file the caller may only write is refused
+  // before it changes: "cannot write the file: its file system does not
+  // tell where its holes are, and it may not be read to find them"), and
+  // only then is the file
   // overwritten and cut to the length, so a failed write leaves it as it
   // was there too (a reservation that fails cuts the file back to its
   // length: "No space left on device"; only a device failing after the
