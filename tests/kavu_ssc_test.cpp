@@ -1022,7 +1022,7 @@ TEST_F(KavuSsc, StoredNetlistIsReadOnlyForTheCompileThatStoredIt) {
   for (int process = 0; process < 2; ++process) {
     if (process) later_process();
     DEBUG_CAPTURE cap("KAVU");
-    ASSERT_TRUE(analyze(&nl, &map)) << process;
+    EXPECT_TRUE(analyze(&nl, &map)) << process;
     EXPECT_FALSE(cap.contains("Trying the generic one"));
     EXPECT_EQ(map.at(r3->get_input_term(0)).m_slack, 400);
   }
@@ -1063,9 +1063,17 @@ TEST_F(KavuSsc, StoredNetlistIsReadOnlyForTheCompileThatStoredIt) {
     EXPECT_FALSE(ssc_get_util()->is_in_use());
   }
   ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
-  EXPECT_TRUE(analyze(&nl, &map)) << "written again";
+  {
+    // The partition's netlist the failed compile could not remove is not
+    // read either: the generic one is.
+    DEBUG_CAPTURE cap("KAVU");
+    EXPECT_TRUE(analyze(&nl, &map)) << "written again";
+    EXPECT_TRUE(cap.contains("Trying the generic one"));
+  }
   // The same netlist edited inside fails its write: not analysed, in this
-  // process or a later one, though the first compile's file is still there.
+  // process or a later one, though the first compile's file is still there
+  // (partitions' netlists not stored, so no stitch writes).
+  CFG_SCOPE no_partition_files{{"kavu_ssc_write_netlist_per_partition", "off"}};
   named(make_not(&nl, pipeline_g1), "odd\nname");
   EXPECT_FALSE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
   EXPECT_FALSE(analyze(&nl, &map));
