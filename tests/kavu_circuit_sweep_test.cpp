@@ -193,6 +193,32 @@ const std::vector<SWEEP_STEP>& sweep_steps() {
          kavu_delete_partition_on_reg_boundary(d.netlist);
        }},
 
+      {"timing analysis of labelled and split partitions with a stored netlist", SWEEP_KEEPS,
+       [](SWEEP_DESIGN& d) {
+         // With two partitions the analysis reads back the flattened netlist
+         // stored for the design and stitches the partition into it: after
+         // the partitioner's labelling (boundary gates added), and after the
+         // split and the merge back, with the library's own checks on.
+         zhd_build("", {{"top", d.hierarchy->get_instance_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+         std::vector<CDB_SGATE_NETLIST*> netlists{d.netlist};
+         CFG_SCOPE sanity{{"kavu_timing_analysis_sanity_check", "on"}};
+         auto analysed = [&] {
+           SSC_ITERM_TIMING_INFO_MAP slack;
+           return kavu_ssc_perform_timing_analysis(d.facade, d.hierarchy, d.netlist, &slack, nullptr, nullptr,
+                                                   nullptr, true, nullptr, false);
+         };
+         EXPECT_TRUE(kavu_write_flattened_tdb_netlist(d.facade, netlists));
+         KAVU_PARTITIONER().partition_on_reg_boundary(d.netlist, nullptr, partition_params(2), false);
+         EXPECT_TRUE(analysed()) << "labelled";
+         KAVU_PARTITION_BOUNDARIES boundaries;
+         std::vector<CDB_SGATE_NETLIST*> parts;
+         kavu_get_partition_netlists(parts, d.netlist, nullptr, nullptr, boundaries, false);
+         kavu_merge_netlists(parts, d.netlist, nullptr, boundaries);
+         EXPECT_TRUE(analysed()) << "split and merged back";
+         kavu_delete_partition_on_reg_boundary(d.netlist);
+         zhd_build("", {{"top", d.hierarchy->get_instance_name(), -1, 0}});
+       }},
+
       {"stuck and ringed registers", SWEEP_CHANGES,
        [](SWEEP_DESIGN& d) {
          kavu_find_dff_rings(d.netlist);

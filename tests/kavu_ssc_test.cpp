@@ -11,6 +11,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -23,16 +26,41 @@
 #include "hdb/hdb.h"
 #include "hdb/hdb_section.h"
 #include "cut/cut_mac.h"
+#include "kavu_dff_helper.h"
+#include "kavu_partition_netlists.h"
 #include "kavu_ssc.h"
 #include "kavu_ssc_int.h"
 #include "kavu_td_helper.h"
+#include "kavu_utility_indy_dupe.h"
 #include "kavu_utility_opt.h"
+#include "partition_test_support.h"
 #include "msg/msg.h"
 #include "platform_testkit.h"
 #include "ssc/ssc.h"
 #include "zhd/zhd.h"
 
 using namespace kavu_platform;
+
+// Allocations in this test program may be refused one at a time: with a
+// countdown set, the allocation it reaches throws std::bad_alloc, as a
+// system out of memory would; off (negative), nothing changes.
+namespace {
+std::atomic<long> g_refuse_countdown{-1};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (g_refuse_countdown.load(std::memory_order_relaxed) >= 0 &&
+      g_refuse_countdown.fetch_sub(1, std::memory_order_relaxed) == 0)
+    throw std::bad_alloc();
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return ::operator new(size); }
+// Not inlined, so that every call site frees through operator delete.
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete[](void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -918,4 +946,257 @@ TEST(KavuTdHelper, CombinationalGates) {
                     {added(&nl, new CDB_SGATE_WYSIWYG(nullptr, 61)), true},
                     {added(&nl, new CDB_SGATE_WYSIWYG(nullptr, 62)), false}};
   for (const ROW& r : rows) EXPECT_EQ(kavu_sgate_is_comb(r.gate), r.comb) << &r - rows;
+}
+
+// The flattened netlist a compile stored is read back for the netlists it
+// was given, and only for them: the compile records on each which one it
+// stored, or that it stored none.
+//   - A compile whose write fails (a node name the file cannot hold) in an
+//     append-only directory, which keeps the earlier compile's file,
+//     leaves its netlists unanalysed, in this process and in a later one
+//     (same pins: the edit is inside the partition). A netlist of the
+//     earlier compile is not analysed either while the process knows the
+//     name's last write failed; once written again, it is.
+//   - A compile of one partition builds the timing netlist afresh.
+//   - A generic file of an earlier version of the library is not read, and
+//     the user is told to compile again.
+//   - The debug trip reads back the file it has just written.
+TEST_F(KavuSsc, StoredNetlistIsReadOnlyForTheCompileThatStoredIt) {
+  const std::string db = gen_get_db_dir_path();
+  std::filesystem::remove_all(db);
+  ssc_test_reset();
+  CDB_SGATE_NETLIST nl;
+  build_pipeline(&nl);
+  CDB_SGATE_NODE* const pipeline_g1 = g1;
+  zhd_build("", {{"top", top_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+  std::vector<CDB_SGATE_NETLIST*> netlists{&nl};
+  SSC_ITERM_TIMING_INFO_MAP map;
+  ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  EXPECT_TRUE(nl.get_tdb_origin().stored);
+  ASSERT_TRUE(analyze(&nl, &map));
+  EXPECT_EQ(map.at(r3->get_input_term(0)).m_slack, 400);
+  auto later_process = [&] {
+    ssc_test_reset();
+    kavu_ssc_reset_state();
+  };
+  later_process();
+  ASSERT_TRUE(analyze(&nl, &map)) << "a later process reads what the compile stored";
+
+  // The debug trip's second half reads the file its first half wrote.
+  {
+    CFG_SCOPE on{{"kavu_run_ssc_debug", "on"}};
+    DEBUG_CAPTURE cap("SSC");
+    KAVU_SSC::ssc_debug_trip(&m_facade, &nl);
+    for (const std::string& line : cap.lines()) EXPECT_EQ(line.find("No timing netlist"), std::string::npos) << line;
+    EXPECT_FALSE(ssc_get_util()->is_in_use());
+  }
+
+  // A generic file of version 1 or 2: not read, and the user is told why,
+  // once per compile, whether or not the netlist records a stored one.
+  for (const bool recorded : {true, false}) {
+    SCOPED_TRACE(recorded ? "recorded" : "none recorded");
+    for (const char* old : {"TDB 1 1 0\nN 0 -1 0 0 x\n", "TDB 2 1 0\nS - 0 -\nN 0 -1 0 0 x\n"}) {
+      ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+      if (!recorded) nl.set_tdb_origin(CDB_SGATE_TDB_ORIGIN());
+      std::ofstream(db + "/tdb_generic.tdb", std::ios::trunc) << old;
+      std::filesystem::remove(db + "/tdb_top.tdb");
+      kavu_ssc_reset_state();
+      msg_log_clear();
+      EXPECT_FALSE(analyze(&nl, &map));
+      EXPECT_FALSE(analyze(&nl, &map));
+      int told = 0;
+      for (const MSG_LOG_ENTRY& e : msg_log())
+        told += e.kind == MSG_LOG_WARNING && e.text.find("earlier version of the library") != std::string::npos &&
+                e.text.find("compile the design again") != std::string::npos;
+      EXPECT_EQ(told, 1) << old;
+      EXPECT_FALSE(ssc_get_util()->is_in_use());
+    }
+  }
+
+  // One partition after several: built afresh, with the pin added since.
+  ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  zhd_build("", {{"top", top_name(), -1, 0}});
+  make_output_pin(&nl, "extra", make_input_pin(&nl, "c"));
+  EXPECT_FALSE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  EXPECT_FALSE(nl.get_tdb_origin().stored);
+  for (int process = 0; process < 2; ++process) {
+    if (process) later_process();
+    DEBUG_CAPTURE cap("KAVU");
+    EXPECT_TRUE(analyze(&nl, &map)) << process;
+    EXPECT_FALSE(cap.contains("Trying the generic one"));
+    EXPECT_EQ(map.at(r3->get_input_term(0)).m_slack, 400);
+  }
+  zhd_build("", {{"top", top_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+
+  // The append-only directory keeps every name a failed write leaves.
+  if (::geteuid() != 0) GTEST_SKIP() << "an append-only directory needs root";
+  auto set_flags = [&](int flags) {
+    const int fd = ::open(db.c_str(), O_RDONLY | O_DIRECTORY);
+    const bool set = fd >= 0 && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) ::close(fd);
+    return set;
+  };
+  struct RESTORE {
+    std::function<bool(int)> set;
+    ~RESTORE() { set(0); }
+  } const restore{set_flags};
+  ssc_test_reset();
+  ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  ASSERT_TRUE(analyze(&nl, &map));
+  if (!set_flags(FS_APPEND_FL)) GTEST_SKIP() << "the database directory takes no append-only flag";
+  // Another compile of the same design, edited inside (every pin kept),
+  // fails its write: the netlist of the first compile is not analysed
+  // while the process knows; written again, it is.
+  {
+    CDB_SGATE_NETLIST edited;
+    build_pipeline(&edited);
+    named(make_not(&edited, g1), "odd\nname");
+    std::vector<CDB_SGATE_NETLIST*> edited_netlists{&edited};
+    EXPECT_FALSE(kavu_write_flattened_tdb_netlist(&m_facade, edited_netlists));
+    EXPECT_FALSE(edited.get_tdb_origin().stored);
+    m_hierarchy.set_netlist(&nl);
+  }
+  ASSERT_TRUE(std::filesystem::exists(db + "/tdb_generic.tdb"));
+  {
+    DEBUG_CAPTURE cap("SSC");
+    EXPECT_FALSE(analyze(&nl, &map)) << "the name's last write failed";
+    EXPECT_FALSE(ssc_get_util()->is_in_use());
+  }
+  ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  {
+    // The partition's netlist the failed compile could not remove is not
+    // read either: the generic one is.
+    DEBUG_CAPTURE cap("KAVU");
+    EXPECT_TRUE(analyze(&nl, &map)) << "written again";
+    EXPECT_TRUE(cap.contains("Trying the generic one"));
+  }
+  // The same netlist edited inside fails its write: not analysed, in this
+  // process or a later one, though the first compile's file is still there
+  // (partitions' netlists not stored, so no stitch writes).
+  CFG_SCOPE no_partition_files{{"kavu_ssc_write_netlist_per_partition", "off"}};
+  named(make_not(&nl, pipeline_g1), "odd\nname");
+  EXPECT_FALSE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  EXPECT_FALSE(analyze(&nl, &map));
+  later_process();
+  EXPECT_FALSE(analyze(&nl, &map)) << "a later process";
+  EXPECT_TRUE(std::filesystem::exists(db + "/tdb_generic.tdb"));
+}
+
+// Memory refused at any one allocation of an analysis, the engine's set-up
+// and the work after it included: the call returns (never throws), either
+// with the right slack or false with the failure posted, the engine is free
+// unless the caller asked to keep it, and the next analysis succeeds. It
+// once let std::bad_alloc out with the engine still in use, and every later
+// analysis was an internal error.
+TEST_F(KavuSsc, RefusedMemoryAnywhereInAnAnalysisLeavesTheEngineFree) {
+  CDB_SGATE_NETLIST nl;
+  build_pipeline(&nl);
+  CFG_SCOPE quiet{{"debug_msg_level", "0"}};
+  for (const bool keep : {false, true}) {
+    SCOPED_TRACE(keep ? "netlist kept" : "netlist released");
+    int refused = 0, points = 0;
+    for (long at = 0;; ++at) {
+      SSC_ITERM_TIMING_INFO_MAP map;
+      msg_log_clear();
+      bool ok = false;
+      g_refuse_countdown = at;
+      try {
+        ok = analyze(&nl, &map, !keep);
+      } catch (const std::bad_alloc&) {
+        g_refuse_countdown = -1;
+        ADD_FAILURE() << "std::bad_alloc out of the analysis at allocation " << at;
+        if (ssc_get_util()->is_in_use()) ssc_get_util()->delete_netlist();
+        continue;
+      }
+      const bool reached = g_refuse_countdown.exchange(-1) < 0;
+      ++points;
+      if (ok) {
+        EXPECT_EQ(map.at(r3->get_input_term(0)).m_slack, 400) << at;
+        EXPECT_EQ(ssc_get_util()->is_in_use(), keep) << at;
+        if (keep && ssc_get_util()->is_in_use()) kavu_ssc_delete_tdb_netlist();
+      } else {
+        ++refused;
+        EXPECT_FALSE(ssc_get_util()->is_in_use()) << at;
+        bool told = false;
+        for (const MSG_LOG_ENTRY& e : msg_log())
+          told = told || (e.kind == MSG_LOG_ERROR && e.text.find("not enough memory") != std::string::npos);
+        EXPECT_TRUE(told) << "allocation " << at << " refused without a word";
+        SSC_ITERM_TIMING_INFO_MAP next;
+        EXPECT_TRUE(analyze(&nl, &next)) << at;
+        EXPECT_FALSE(ssc_get_util()->is_in_use());
+      }
+      if (!reached) break;  // the analysis made fewer allocations than `at`
+      if (at > 20000) {
+        ADD_FAILURE() << "the analysis never ran without a refusal";
+        break;
+      }
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_GT(points, 10);
+  }
+}
+
+// With a flattened netlist stored, a partition labelled by the partitioner
+// (boundary gates added), and one split and merged back, is analysed: the
+// compatible-register record keeps the register a false path names in a
+// set of its own, and the duplicate-register pass merges its unconstrained
+// twins but not it. It once refused to stitch such partitions, and the
+// register merged into its twin with no word.
+TEST_F(KavuSsc, FalsePathRegisterStaysApartInLabelledAndSplitPartitions) {
+  PARTITION_TEST_SCOPE scope;
+  CFG_SCOPE cfg{{"kavu_indy_dupe_ignore_merge_across_hierarchies", "on"}};
+  std::ofstream("t.sdc") << "create_clock -name clk -period 1000 [get_ports clk]\n"
+                            "set_false_path -from [get_registers n]\n";
+  for (const bool split : {false, true}) {
+    SCOPED_TRACE(split ? "split and merged back" : "labelled");
+    kavu_ssc_reset_state();
+    std::unique_ptr<CDB_SGATE_NETLIST> nl(make_bus_design(600, 11));
+    CDB_SGATE_NODE* clk = nl->get_input_pins().front();
+    std::vector<CDB_SGATE_NODE*> r;  // t0, t1, n: each toggles through its own NOT
+    for (const char* name : {"t0", "t1", "n"}) {
+      CDB_SGATE_NODE* reg = named(make_dff(nl.get(), nullptr, clk), name);
+      make_not(nl.get(), reg)->get_output_term(0)->insert_fanout(reg->get_input_term(CDB_DFF_DATA));
+      make_output_pin(nl.get(), (std::string("q_") + name).c_str(), reg);
+      r.push_back(reg);
+    }
+    zhd_build("", {{"top", top_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+    std::vector<CDB_SGATE_NETLIST*> netlists{nl.get()};
+    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+    KAVU_PARTITIONER().partition_on_reg_boundary(nl.get(), nullptr, partition_params(2), false);
+    int boundaries = 0;
+    for (CDB_SGATE_NODE* g : nl->get_node_list()) boundaries += g && g->get_sgate_type() == CDB_SGATE_BOUNDARY_ENUM;
+    ASSERT_GT(boundaries, 0) << "the labelling adds boundary gates";
+    KAVU_PARTITION_BOUNDARIES cut;
+    if (split) {
+      std::vector<CDB_SGATE_NETLIST*> parts;
+      kavu_get_partition_netlists(parts, nl.get(), nullptr, nullptr, cut, false);
+      kavu_merge_netlists(parts, nl.get(), nullptr, cut);
+    }
+    m_hierarchy.set_netlist(nl.get());
+    SSC_ITERM_TIMING_INFO_MAP map;
+    {
+      CFG_SCOPE sanity{{"kavu_timing_analysis_sanity_check", "on"}};
+      EXPECT_TRUE(analyze(nl.get(), &map));
+    }
+    kavu_ssc_build_comp_reg_info(&m_facade, &m_hierarchy, nl.get(), false, false);
+    m_hierarchy.set_netlist(nullptr);
+    CDB_SGATE_COMPATIBLE_REGISTERS* rec = nl->get_compatible_registers();
+    ASSERT_TRUE(rec->is_ready_to_use() && rec->is_in_use());
+    CDB_SGATE_OTERM* q[3];
+    for (int i = 0; i < 3; ++i) q[i] = r[i]->get_output_term(0);
+    EXPECT_NE(rec->get_set_id(q[2]), 0u);
+    EXPECT_TRUE(kavu_can_merge_dffs(q[0], q[1], rec, false, 0, 0, false));
+    for (int i : {0, 1}) EXPECT_FALSE(kavu_can_merge_dffs(q[i], q[2], rec, false, 0, 0, false)) << i;
+    kavu_delete_partition_on_reg_boundary(nl.get());
+    nl->clear_temp_pointers();
+    GEN_DYN_FLAG keep = nl->get_flag_manager().create_flag("keep");
+    GEN_DYN_FLAG exclude = nl->get_flag_manager().create_flag("exclude");
+    kavu_remove_indy_dupe_ffs(&m_hierarchy, nl.get(), keep, exclude);
+    nl->get_flag_manager().destroy_flag(keep);
+    nl->get_flag_manager().destroy_flag(exclude);
+    auto source_of = [](CDB_SGATE_NODE* reg) { return reg->get_input_term(CDB_DFF_DATA)->get_source(); };
+    EXPECT_EQ(source_of(r[0]), source_of(r[1])) << "the twins merge";
+    EXPECT_EQ(source_of(r[2])->get_my_node()->get_input_term(0)->get_source(), q[2]) << "n reads its own ring";
+    zhd_build("", {{"top", top_name(), -1, 0}});
+  }
 }

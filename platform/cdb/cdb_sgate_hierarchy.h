@@ -197,6 +197,15 @@ struct CDB_SGATE_MAST_REPORT {
   std::vector<std::vector<std::string>> m_rows;
 };
 
+// Which flattened timing netlist the compile that handed a netlist to its
+// partitions stored (the stored netlist's 128-bit digest), or that it
+// stored none: the timing engine reads back only that one for it.
+struct CDB_SGATE_TDB_ORIGIN {
+  bool stored = false;
+  uint64_t lo = 0, hi = 0;
+  bool operator==(const CDB_SGATE_TDB_ORIGIN&) const = default;
+};
+
 struct CDB_ATOM_SYNTH_DATA {
   unsigned m_atom_id = 0;
   unsigned m_flags = 0;

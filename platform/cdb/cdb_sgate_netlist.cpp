@@ -212,6 +212,7 @@ void CDB_SGATE_NETLIST::copy_members_to_partitioned_netlist(CDB_SGATE_NETLIST* o
   other->m_collect_atoms = m_collect_atoms;
   other->m_compatible = m_compatible;
   other->m_mast_report = m_mast_report;
+  other->m_tdb_origin = m_tdb_origin;
   if (m_high_speed) *other->create_high_speed_map() = *m_high_speed;
 }
 

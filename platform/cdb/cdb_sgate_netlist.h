@@ -217,6 +217,11 @@ class CDB_SGATE_NETLIST {
   uint8_t get_waive_byte() const { return m_waive; }
   void set_waive_byte(uint8_t bits) { m_waive = bits; }
 
+  // --- the flattened timing netlist stored for this netlist's compile
+  // (none on a new netlist); kept through partition copies and archives
+  const CDB_SGATE_TDB_ORIGIN& get_tdb_origin() const { return m_tdb_origin; }
+  void set_tdb_origin(const CDB_SGATE_TDB_ORIGIN& origin) { m_tdb_origin = origin; }
+
   // --- state machines the netlist owns (a partition netlist holds its
   // machines between split and merge, and the archive carries them); the
   // list is made on first request, and the netlist frees it and its
@@ -272,6 +277,7 @@ class CDB_SGATE_NETLIST {
   bool m_dirty = false;
   bool m_collect_atoms = false;
   uint8_t m_waive = 0;
+  CDB_SGATE_TDB_ORIGIN m_tdb_origin;
   // Node-information callbacks (cdb_sgate_netlist_node_info.cpp).
   void reset_node_info();
   NODE_INFO_FN m_node_info_set = nullptr;

@@ -1000,6 +1000,19 @@ void transfer_records(PDB_SEGMENT& seg, TRANSFER& x) {
     if (x.rd) row.assign(cells, std::string());
     for (std::string& cell : row) pdb_field_str(seg, 244, cell);
   }
+  // Format 5: the flattened timing netlist stored for the netlist's compile.
+  if (x.version >= 5) {
+    CDB_SGATE_TDB_ORIGIN origin = nl->get_tdb_origin();
+    uint32_t words[4] = {uint32_t(origin.lo), uint32_t(origin.lo >> 32), uint32_t(origin.hi),
+                         uint32_t(origin.hi >> 32)};
+    pdb_field_bool(seg, 250, origin.stored);
+    for (int k = 0; k < 4; ++k) pdb_field_u32(seg, 251 + k, words[k]);
+    if (x.rd) {
+      origin.lo = uint64_t(words[1]) << 32 | words[0];
+      origin.hi = uint64_t(words[3]) << 32 | words[2];
+      nl->set_tdb_origin(origin);
+    }
+  }
 }
 
 void transfer_netlist(PDB_SEGMENT& seg, void* record) {

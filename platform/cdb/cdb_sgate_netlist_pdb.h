@@ -30,7 +30,7 @@
 //     as debug numbers (read back into the netlist's own machine list);
 //   - the netlist's partition flag, number, first debug number, subnetlist
 //     flag, waive byte, compatible-register sets, high-speed register map
-//     (keyed by name) and MAST report.
+//     (keyed by name), MAST report and stored-timing-netlist origin.
 //   Not carried: aux values, simulation values, technology-mapping and
 //   temporary pointers, the opaque reference of input records.
 // The record starts with its format version (CDB_SGATE_NETLIST_ARCHIVE_VERSION);
@@ -48,10 +48,12 @@
 class CDB_SGATE_NETLIST;
 
 // The format version written first in every netlist record. Format 3 adds
-// the gates' hierarchies, format 4 the logical names of LUT-RAM atoms;
-// records of formats 2 and 3 still read, their gates without a hierarchy
-// (format 2) and their LUT-RAMs without a logical name.
-constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_VERSION = 4;
+// the gates' hierarchies, format 4 the logical names of LUT-RAM atoms,
+// format 5 the netlist's stored-timing-netlist origin; records of formats
+// 2 to 4 still read, their gates without a hierarchy (format 2), their
+// LUT-RAMs without a logical name (formats 2 and 3) and the netlist with no
+// stored timing netlist (formats 2 to 4).
+constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_VERSION = 5;
 constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_OLDEST_VERSION = 2;
 
 // The registration of the netlist record type.

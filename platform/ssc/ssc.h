@@ -72,6 +72,7 @@
 
 class CMP_FACADE;
 class CDB_SGATE_NETLIST;
+struct CDB_SGATE_TDB_ORIGIN;
 class CDB_SGATE_NODE;
 class CDB_SGATE_ITERM;
 class CDB_SGATE_OTERM;
@@ -219,12 +220,19 @@ class SSC_UTIL {
   // shown to be the current compile's (its stamp: docs/platform.md,
   // "Timing-netlist file").
   bool read_tdb_from_pdb(std::string* partition_name);
+  // The same for the gate netlist `netlist`: only the stored netlist its
+  // compile recorded on it (CDB_SGATE_NETLIST::get_tdb_origin) is taken,
+  // the generic one of that digest or a partition's stitched into it.
+  bool read_tdb_from_pdb(std::string* partition_name, const CDB_SGATE_NETLIST* netlist);
+  // What a gate netlist of the held netlist's compile records once the
+  // held netlist is stored as the generic one (write_tdb_to_pdb(null)
+  // succeeded): its digest; none where the held netlist was not stored
+  // so or descends from no stored netlist.
+  CDB_SGATE_TDB_ORIGIN get_stored_origin() const;
   // Builds the gate netlist's timing netlist and stitches it into the
   // loaded one: its nodes replace loaded nodes of the same name, arcs of the
   // loaded nodes follow. With per_partition the result is also stored as
-  // the partition's netlist. Needs a loaded netlist; false (nothing
-  // changed) where the loaded netlist was not built from a partition with
-  // this gate netlist's pins and boundaries.
+  // the partition's netlist. Needs a loaded netlist.
   bool build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MODEL model, bool is_top,
                                SSC_OTERM_PAIR_VECTOR* duplicate_oterms, bool per_partition,
                                bool loaded_generic, std::string* partition_name);
@@ -335,6 +343,10 @@ class TDB_MANAGER {
   // Whether "tdb_<name>.tdb" (null: the generic one) is stored, as
   // read_tdb_from_pdb would take it (from the file's stamp alone).
   bool sgate_sta_netlist_on_disk(std::string* partition_name) const;
+  // The format version of the file stored there (1 and 2: written by an
+  // earlier version of the library, which no read takes); 0 for none, or a
+  // file whose head cannot be read or whose last write failed.
+  int sgate_sta_netlist_version(std::string* partition_name) const;
 };
 
 namespace kavu_platform {

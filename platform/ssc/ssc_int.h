@@ -50,25 +50,28 @@ struct SSC_NETLIST_DIGEST {
   bool operator==(const SSC_NETLIST_DIGEST&) const = default;
 };
 
-// What a timing netlist was made from, carried by its stored file so that a
-// read can tell a file another compile left: whether it descends from a
-// stored generic netlist, and that netlist's digest (ssc_sdc_netlist_digest
-// of the generic netlist as stored; a partition's netlist stitched into it
-// carries it on), and the interfaces of the gate netlists the generic one
-// was built from (ssc_netlist_stamp: each one's pins and boundaries,
-// their directions and hierarchical names, which synthesis keeps), one of
-// which the gate netlist stitched in must have. A file of version 1
-// carries none (known false).
+// What a stored timing netlist is, carried by its file (version 3): its
+// own digest (ssc_netlist_file_digest of the netlist as stored), which a
+// read compares with the digest of the netlist as read, so that a damaged
+// file is refused; and the generic netlist it descends from (that netlist's
+// own digest; a partition's netlist stitched into it carries it on; none:
+// made from gate netlists alone). The compile that stores the generic
+// netlist records its digest on each gate netlist it was given
+// (CDB_SGATE_NETLIST::get_tdb_origin), and a partition's analysis takes
+// only a stored netlist of that origin. Files of versions 1 and 2, written
+// by earlier versions of the library, carry no such stamp (known false).
 struct SSC_NETLIST_STAMP {
+  uint32_t version = 0;  // of the file read (0: not read from a file)
   bool known = false;
+  SSC_NETLIST_DIGEST own;
   bool from_generic = false;
   SSC_NETLIST_DIGEST generic;
-  std::vector<SSC_NETLIST_DIGEST> interfaces;
 };
 
-// The stamp of a netlist built from `netlists`: made from gate netlists
-// alone (no stored generic netlist), with their interfaces.
-SSC_NETLIST_STAMP ssc_netlist_stamp(const std::vector<CDB_SGATE_NETLIST*>& netlists);
+// A 128-bit digest of every field a timing-netlist file holds: each node's
+// kind, clock source and edge, arcs (source, delay, kind) and name, in
+// order. O(nodes + arcs + name bytes), without allocating.
+SSC_NETLIST_DIGEST ssc_netlist_file_digest(const SSC_NETLIST_DATA& data);
 
 struct SSC_NETLIST_DATA {
   std::vector<TDB_NODE> nodes;
@@ -79,9 +82,10 @@ struct SSC_NETLIST_DATA {
   // path runs through them, and the analysis gives each the entry of an
   // unreached terminal. Empty once string-based or loaded.
   std::vector<CDB_SGATE_ITERM*> iterms_without_arcs;
-  // What it was made from (ssc_netlist_stamp, set by the engine after a
-  // build; a read gives the file's); written into the file. build() leaves
-  // it as it was.
+  // Where it descends from (from_generic, generic: set by the engine when
+  // it stores or reads the netlist) and, once read, the file's own digest
+  // and version; written into the file with the digest of the netlist as
+  // written. build() leaves it as it was.
   SSC_NETLIST_STAMP stamp;
 
   // The gate path part of a node's name (before the last '/').
@@ -106,10 +110,12 @@ struct SSC_NETLIST_DATA {
                  uint64_t max_bytes = SSC_MAX_TDB_FILE_BYTES);
   // The text form itself (what read_file reads once the file is in memory).
   bool read_text(std::string_view text, std::string* problem);
-  // The stamp's generic part from the head of a stored file alone (the
-  // whole file is not read): false for a file that cannot be read or
-  // carries no stamp (version 1), or whose head is malformed.
-  static bool read_file_origin(const std::string& path, bool* from_generic, SSC_NETLIST_DIGEST* generic);
+  // The stamp from the head of a stored file alone (the whole file is not
+  // read, nor its digest checked): false for a file that cannot be read or
+  // whose head is malformed. stamp->version is set once the header's tag
+  // and version are read (1, 2 or 3); a file of version 1 or 2 gives true
+  // with its stamp not known.
+  static bool read_file_head(const std::string& path, SSC_NETLIST_STAMP* stamp);
   // Node id by name (first of equal names); -1 when absent.
   int find(const std::string& name) const;
   void index_names() const;

@@ -571,16 +571,14 @@ bool digest_of_text(std::string_view text, SSC_NETLIST_DIGEST* d) {
 }
 
 // The whole text into `out`, the last buffer included; false as end_line.
-// The header is followed by the stamp: "S <generic digest, or -> <count>
-// <the interfaces' digests one after the other, or ->".
+// The header is followed by the stamp: "S <the netlist's own digest> <the
+// generic netlist's digest, or ->" (see SSC_NETLIST_STAMP).
 bool write_tdb_text(const SSC_NETLIST_DATA& data, TDB_FILE_WRITER& out) {
-  bool ok = (out << "TDB 2 " << uint64_t(data.nodes.size()) << " " << uint64_t(data.arcs.size())).end_line();
+  bool ok = (out << "TDB 3 " << uint64_t(data.nodes.size()) << " " << uint64_t(data.arcs.size())).end_line();
   const SSC_NETLIST_STAMP& stamp = data.stamp;
+  const std::string own = digest_text(ssc_netlist_file_digest(data));
   const std::string generic = stamp.from_generic ? digest_text(stamp.generic) : std::string("-");
-  out << "S " << std::string_view(generic) << " " << uint64_t(stamp.interfaces.size()) << " ";
-  for (const SSC_NETLIST_DIGEST& d : stamp.interfaces) out << std::string_view(digest_text(d));
-  if (stamp.interfaces.empty()) out << "-";
-  ok = ok && out.end_line();
+  ok = ok && (out << "S " << std::string_view(own) << " " << std::string_view(generic)).end_line();
   for (size_t i = 0; ok && i < data.nodes.size(); ++i) {
     const TDB_NODE& n = data.nodes[i];
     ok = (out << "N " << int(n.get_kind()) << " " << n.get_clock_source() << " "
@@ -688,21 +686,29 @@ class TDB_FILE_CURSOR {
   size_t m_record = 0;
 };
 
-// The stamp record of a file of version 2 (see write_tdb_text).
-bool read_stamp_record(TDB_FILE_CURSOR& in, SSC_NETLIST_STAMP* stamp) {
-  uint64_t count = 0;
+// The stamp record: of version 3 (see write_tdb_text), or of version 2,
+// "S <generic digest or -> <count> <the pins' digests or ->", read whole
+// (a damaged one is refused) though it says nothing a read can use now.
+bool read_stamp_record(TDB_FILE_CURSOR& in, uint32_t version, SSC_NETLIST_STAMP* stamp) {
   if (in.word() != "S") return false;
-  const std::string_view origin = in.word();
-  stamp->known = true;
-  stamp->from_generic = origin != "-";
-  if (stamp->from_generic && !digest_of_text(origin, &stamp->generic)) return false;
+  stamp->version = version;
+  const std::string_view first = in.word();
+  if (version == 3) {
+    stamp->known = true;
+    if (!digest_of_text(first, &stamp->own)) return false;
+    const std::string_view origin = in.word();
+    stamp->from_generic = origin != "-";
+    return !stamp->from_generic || digest_of_text(origin, &stamp->generic);
+  }
+  SSC_NETLIST_DIGEST d;
+  if (first != "-" && !digest_of_text(first, &d)) return false;
+  uint64_t count = 0;
   if (!in.number(&count)) return false;
   const std::string_view digests = in.word();
   if (count == 0) return digests == "-";
   if (digests.size() / 32 != count || digests.size() % 32 != 0) return false;
-  stamp->interfaces.resize(size_t(count));
   for (size_t k = 0; k < count; ++k)
-    if (!digest_of_text(digests.substr(32 * k, 32), &stamp->interfaces[k])) return false;
+    if (!digest_of_text(digests.substr(32 * k, 32), &d)) return false;
   return true;
 }
 
@@ -733,17 +739,20 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
   };
   uint32_t version = 0;
   uint64_t nn = 0, na = 0;
-  if (in.word() != "TDB" || !in.number(&version) || (version != 1 && version != 2) || !in.number(&nn) ||
+  if (in.word() != "TDB" || !in.number(&version) || version < 1 || version > 3 || !in.number(&nn) ||
       !in.number(&na))
-    return refuse("not a timing-netlist file of version 1 or 2 (\"TDB 2 <nodes> <arcs>\" expected)");
-  // Version 2 stamps the file with what it was made from (a file of
-  // version 1 tells nothing: its stamp is not known).
+    return refuse("not a timing-netlist file of version 1 to 3 (\"TDB 3 <nodes> <arcs>\" expected)");
+  // Versions 2 and 3 stamp the file (a file of version 1 tells nothing:
+  // its stamp is not known); only version 3's stamp is known now.
   SSC_NETLIST_STAMP read_stamp;
-  if (version == 2) {
+  read_stamp.version = version;
+  if (version >= 2) {
     in.begin_record();
-    if (!read_stamp_record(in, &read_stamp))
-      return refuse("malformed stamp (\"S <generic digest or -> <count> <digests or ->\" expected)");
+    if (!read_stamp_record(in, version, &read_stamp))
+      return refuse(version == 3 ? "malformed stamp (\"S <digest> <generic digest or ->\" expected)"
+                                 : "malformed stamp (\"S <generic digest or -> <count> <digests or ->\" expected)");
   }
+  const size_t stamp_line = in.record_line();
   // The header's counts are checked against the bytes that follow before
   // anything is sized by them: a node line takes at least 9 bytes
   // ("N k c i n"), an arc line at least 7 ("A s d k"). Node ids are 32 bits.
@@ -793,6 +802,21 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
   in.begin_record();
   if (ra.size() != na) return refuse("fewer arcs than the header counts");
   if (!in.at_end()) return refuse("more records than the header counts");
+  // The netlist as read must be the one the stamp's digest was made of:
+  // any other is a damaged file (a flipped bit in a delay or a name).
+  if (read_stamp.known) {
+    SSC_NETLIST_DATA read;
+    read.nodes.swap(rn);
+    read.arcs.swap(ra);
+    const bool same = ssc_netlist_file_digest(read) == read_stamp.own;
+    rn.swap(read.nodes);
+    ra.swap(read.arcs);
+    if (!same) {
+      *problem = "line " + std::to_string(stamp_line) +
+                 ": the netlist read does not match the digest its stamp carries (the file is damaged)";
+      return false;
+    }
+  }
   nodes.swap(rn);
   arcs.swap(ra);
   iterms_without_arcs.clear();
@@ -802,8 +826,9 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
   return true;
 }
 
-bool SSC_NETLIST_DATA::read_file_origin(const std::string& path, bool* from_generic, SSC_NETLIST_DIGEST* generic) {
-  // The header and the stamp's generic digest fit in the first bytes.
+bool SSC_NETLIST_DATA::read_file_head(const std::string& path, SSC_NETLIST_STAMP* stamp) {
+  // The header and the stamp's two digests fit in the first bytes: the
+  // counts take at most 30 digits, the stamp line 68 bytes.
   FILE* f = nullptr;
   uint64_t size = 0;
   if (FIO_FILE_SYSTEM::open_regular_file(path, SSC_MAX_TDB_FILE_BYTES, &f, &size) != FIO_FILE_SYSTEM::FIO_OPENED)
@@ -813,11 +838,18 @@ bool SSC_NETLIST_DATA::read_file_origin(const std::string& path, bool* from_gene
   std::fclose(f);
   TDB_FILE_CURSOR in(std::string_view(head, got));
   uint64_t count = 0;
-  if (in.word() != "TDB" || in.word() != "2" || !in.number(&count) || !in.number(&count) || in.word() != "S")
-    return false;
+  uint32_t version = 0;
+  *stamp = SSC_NETLIST_STAMP();
+  if (in.word() != "TDB" || !in.number(&version) || version < 1 || version > 3) return false;
+  stamp->version = version;
+  if (!in.number(&count) || !in.number(&count)) return false;
+  if (version < 3) return true;
+  if (in.word() != "S" || !digest_of_text(in.word(), &stamp->own)) return false;
   const std::string_view origin = in.word();
-  *from_generic = origin != "-";
-  return !*from_generic || digest_of_text(origin, generic);
+  stamp->from_generic = origin != "-";
+  if (stamp->from_generic && !digest_of_text(origin, &stamp->generic)) return false;
+  stamp->known = true;
+  return true;
 }
 
 std::vector<char> ssc_reaches_loop(const SSC_NETLIST_DATA& data, const std::vector<char>* feeds) {

@@ -1910,6 +1910,54 @@ SSC_NETLIST_DIGEST ssc_sdc_netlist_digest(const SSC_NETLIST_DATA& data) {
   return digest.finish();
 }
 
+SSC_NETLIST_DIGEST ssc_netlist_file_digest(const SSC_NETLIST_DATA& data) {
+  // Fields go into a buffer on the stack, as in write_netlist_key.
+  constexpr size_t kCap = 8192;
+  char buf[kCap];
+  size_t at = 0;
+  DIGEST_128 digest;
+  auto room = [&](size_t need) {
+    if (at + need > kCap) {
+      digest.add(std::string_view(buf, at));
+      at = 0;
+    }
+  };
+  auto put = [&](const auto& v) {
+    std::memcpy(buf + at, &v, sizeof v);
+    at += sizeof v;
+  };
+  put(uint64_t(data.nodes.size()));
+  for (const TDB_NODE& n : data.nodes) {
+    const uint32_t b = SSC_NETLIST_DATA::arc_begin(n);
+    const uint32_t e = std::min<uint32_t>(SSC_NETLIST_DATA::arc_end(n), uint32_t(data.arcs.size()));
+    room(16);
+    put(uint8_t(n.get_kind()));
+    put(int32_t(n.get_clock_source()));
+    put(uint8_t(n.clock_is_inverted()));
+    put(uint32_t(e > b ? e - b : 0));
+    for (uint32_t k = b; k < e; ++k) {
+      const TDB_ARC& arc = data.arcs[k];
+      room(sizeof arc.m_src + sizeof arc.m_delay + sizeof arc.m_kind);
+      put(arc.m_src);
+      put(arc.m_delay);
+      put(arc.m_kind);
+    }
+    const std::string& name = n.get_string_name();
+    room(sizeof(uint32_t));
+    put(uint32_t(name.size()));
+    if (name.size() > kCap - at) {  // a long name goes as a piece of its own
+      digest.add(std::string_view(buf, at));
+      at = 0;
+      digest.add(name);
+      continue;
+    }
+    std::memcpy(buf + at, name.data(), name.size());
+    at += name.size();
+  }
+  digest.add(std::string_view(buf, at));
+  return digest.finish();
+}
+
 void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINTS* out) {
   std::vector<char> seen(data.nodes.size(), 0);
   for (const TDB_NODE& n : data.nodes) {

@@ -73,40 +73,6 @@ std::string tdb_file(const std::string* partition_name) {
   return gen_get_db_dir_path() + "/tdb_" + part + ".tdb";
 }
 
-// A gate netlist's interface as a digest: its pins (from the netlist's pin
-// lists) and boundaries as lines of kind, direction and hierarchical path,
-// sorted (the lists' order is not the partition's) and joined, digested as
-// the name of a netlist's one node. Only those gates' paths are made.
-kavu_platform::SSC_NETLIST_DIGEST interface_of(CDB_SGATE_NETLIST* netlist) {
-  std::vector<std::string> lines;
-  size_t bytes = 0;
-  auto add = [&](char kind, int direction, CDB_SGATE_NODE* g) {
-    char head[16];
-    head[0] = kind;
-    char* end = std::to_chars(head + 1, head + sizeof head - 1, direction).ptr;
-    *end++ = ' ';
-    std::string& line = lines.emplace_back(head, end);
-    line.append(g->get_string_hpath()).push_back('\n');
-    bytes += line.size();
-  };
-  for (const auto* pins : {&netlist->get_input_pins(), &netlist->get_output_pins(), &netlist->get_bidir_pins()})
-    for (CDB_SGATE_IO* pin : *pins)
-      if (pin) add('P', int(pin->get_io_type()), pin);
-  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-    CDB_SGATE_NODE* g = *it;
-    if (g && g->get_sgate_type() == CDB_SGATE_BOUNDARY_ENUM)
-      if (const CDB_SGATE_BOUNDARY* boundary = g->cast_to_boundary()) add('B', int(boundary->get_direction()), g);
-  }
-  std::sort(lines.begin(), lines.end());
-  std::string joined;
-  joined.reserve(bytes);
-  for (const std::string& line : lines) joined.append(line);
-  SSC_NETLIST_DATA ports;
-  ports.nodes.resize(1);
-  SSC_NETLIST_DATA::set_name(ports.nodes[0], std::move(joined));
-  return kavu_platform::ssc_sdc_netlist_digest(ports);
-}
-
 // The stored netlists whose last write failed and whose name could not be
 // removed (a database directory the process may not write): no read takes
 // them until they are written again.
@@ -129,36 +95,54 @@ bool file_exists(const std::string& path) {
 // Whether a partition's stored netlist, stamped as descending (or not) from
 // the generic netlist of digest `generic`, belongs with the generic netlist
 // stored now: it was stitched into that one, or, with none stored, into
-// none. A generic netlist whose last write failed, or that carries no stamp,
-// has no partition's netlist.
+// none. A generic netlist whose last write failed, or that carries no stamp
+// of this version, has no partition's netlist.
 bool descends_from_stored_generic(bool from_generic, const kavu_platform::SSC_NETLIST_DIGEST& generic) {
   const std::string file = tdb_file(nullptr);
   if (!file_exists(file)) return !from_generic;
-  bool stored_from = false;
-  kavu_platform::SSC_NETLIST_DIGEST stored;
-  return from_generic && !is_unwritten(file) && SSC_NETLIST_DATA::read_file_origin(file, &stored_from, &stored) &&
-         stored_from && stored == generic;
+  kavu_platform::SSC_NETLIST_STAMP stored;
+  return from_generic && !is_unwritten(file) && SSC_NETLIST_DATA::read_file_head(file, &stored) && stored.known &&
+         stored.own == generic;
 }
+
+// Which stored netlists a read takes.
+enum READ_FOR {
+  READ_AS_IS,            // any file of this version (the debug trip's own)
+  READ_GENERIC,          // the generic netlist
+  READ_PARTITION,        // a partition's, stitched into the generic one stored now
+  READ_FOR_NETLIST,      // the generic one, or a partition's, of `origin`
+};
 
 // Reads a stored timing netlist into *data. A file that is not there is an
 // answer (the caller may try another); one that is there but cannot be
-// read or is damaged is an error the user sees, with the reason. A file
-// whose last write failed counts as not there, and so does one that cannot
-// be shown to be the current compile's: a file of version 1, which carries
-// no stamp, and a partition's (`partition`) stitched into another generic
-// netlist than the one stored now (another compile's, left where the
-// directory would not let it be removed).
-bool read_stored_netlist(const std::string& file, kavu_platform::SSC_NETLIST_DATA* data, bool partition) {
+// read or is damaged (its digest differs from the netlist read) is an
+// error the user sees, with the reason. A file whose last write failed
+// counts as not there, and so does one that cannot be shown to be the
+// current compile's: a file of version 1 or 2 (an earlier version of the
+// library wrote it; traced as such), a partition's stitched into another
+// generic netlist than the one stored now, and, for a gate netlist, any
+// but the one its compile stored (`origin`: the generic netlist of that
+// digest, or a partition's stitched into it).
+bool read_stored_netlist(const std::string& file, kavu_platform::SSC_NETLIST_DATA* data, READ_FOR mode,
+                         bool partition, const CDB_SGATE_TDB_ORIGIN* origin = nullptr) {
   if (is_unwritten(file)) {
     msg_local_debug("SSC", 2, "No timing netlist \"%s\": its last write failed", quoted_path(file).c_str());
     return false;
   }
   std::string problem;
   if (data->read_file(file, &problem)) {
-    const char* stale = !data->stamp.known ? "written by an earlier version, it tells no compile"
-                        : partition && !descends_from_stored_generic(data->stamp.from_generic, data->stamp.generic)
-                            ? "it belongs with another generic netlist than the one stored"
-                            : nullptr;
+    const kavu_platform::SSC_NETLIST_STAMP& st = data->stamp;
+    const kavu_platform::SSC_NETLIST_DIGEST wanted{origin ? origin->lo : 0, origin ? origin->hi : 0};
+    const char* stale = nullptr;
+    if (!st.known) {
+      stale = "stored by an earlier version of the library, it is not read; compile the design again";
+    } else if (mode == READ_PARTITION && !descends_from_stored_generic(st.from_generic, st.generic)) {
+      stale = "it belongs with another generic netlist than the one stored";
+    } else if (mode == READ_FOR_NETLIST &&
+               (!origin || !origin->stored ||
+                (partition ? !(st.from_generic && st.generic == wanted) : !(st.own == wanted)))) {
+      stale = "it is not the timing netlist this netlist's compile stored";
+    }
     if (!stale) return true;
     msg_local_debug("SSC", 2, "No timing netlist \"%s\": %s", quoted_path(file).c_str(), stale);
     return false;
@@ -223,11 +207,12 @@ bool write_stored_netlist(const std::string* partition_name, kavu_platform::SSC_
   }
   SSC_NETLIST_DATA copy = data;
   copy.drop_gate_pointers();
-  // The generic netlist is stamped with its own digest, which the
-  // partitions' netlists stitched into it carry on (so does the held one).
+  // The generic netlist is its own origin: its digest, which the file
+  // carries as its own too, is what the partitions' netlists stitched into
+  // it carry on (so does the held one).
   if (!partition_name) {
     copy.stamp.from_generic = true;
-    copy.stamp.generic = kavu_platform::ssc_sdc_netlist_digest(copy);
+    copy.stamp.generic = kavu_platform::ssc_netlist_file_digest(copy);
   }
   std::string problem;
   if (copy.write_file(file, &problem)) {
@@ -244,17 +229,6 @@ bool write_stored_netlist(const std::string* partition_name, kavu_platform::SSC_
 }
 
 }  // namespace
-
-kavu_platform::SSC_NETLIST_STAMP kavu_platform::ssc_netlist_stamp(const std::vector<CDB_SGATE_NETLIST*>& netlists) {
-  SSC_NETLIST_STAMP stamp;
-  stamp.known = true;
-  stamp.interfaces.reserve(netlists.size());
-  for (CDB_SGATE_NETLIST* nl : netlists) {
-    PLAT_CHECK(nl != nullptr, "SSC");
-    stamp.interfaces.push_back(interface_of(nl));
-  }
-  return stamp;
-}
 
 // ---------------------------------------------------------------- TDB_NETLIST
 
@@ -312,7 +286,6 @@ bool SSC_UTIL::initialize_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_NETL
   try {
     nl = std::make_unique<TDB_NETLIST>();
     nl->m_data->build(netlists, kavu_platform::ssc_make_delays(facade, model));
-    nl->m_data->stamp = kavu_platform::ssc_netlist_stamp(netlists);
   } catch (const std::bad_alloc&) {
     nl.reset();
     post_out_of_memory([&] { return std::string("Timing analysis: not enough memory to build the timing netlist"); });
@@ -328,10 +301,32 @@ bool SSC_UTIL::initialize_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_NETL
 bool SSC_UTIL::read_tdb_from_pdb(std::string* partition_name) {
   PLAT_CHECK(!is_in_use(), "SSC");
   auto nl = std::make_unique<TDB_NETLIST>();
-  if (!read_stored_netlist(tdb_file(partition_name), nl->m_data.get(), partition_name != nullptr)) return false;
+  if (!read_stored_netlist(tdb_file(partition_name), nl->m_data.get(), partition_name ? READ_PARTITION : READ_GENERIC,
+                           partition_name != nullptr))
+    return false;
   m_netlist = std::move(nl);
   m_analysis.reset();
   return true;
+}
+
+bool SSC_UTIL::read_tdb_from_pdb(std::string* partition_name, const CDB_SGATE_NETLIST* netlist) {
+  PLAT_CHECK(!is_in_use() && netlist != nullptr, "SSC");
+  auto nl = std::make_unique<TDB_NETLIST>();
+  if (!read_stored_netlist(tdb_file(partition_name), nl->m_data.get(), READ_FOR_NETLIST, partition_name != nullptr,
+                           &netlist->get_tdb_origin()))
+    return false;
+  m_netlist = std::move(nl);
+  m_analysis.reset();
+  return true;
+}
+
+CDB_SGATE_TDB_ORIGIN SSC_UTIL::get_stored_origin() const {
+  CDB_SGATE_TDB_ORIGIN origin;
+  if (!is_in_use() || !m_netlist->m_data->stamp.from_generic) return origin;
+  origin.stored = true;
+  origin.lo = m_netlist->m_data->stamp.generic.lo;
+  origin.hi = m_netlist->m_data->stamp.generic.hi;
+  return origin;
 }
 
 bool SSC_UTIL::build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MODEL model, bool is_top,
@@ -351,17 +346,6 @@ bool SSC_UTIL::build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MOD
   try {
     SSC_NETLIST_DATA own;
     own.build({netlist}, kavu_platform::ssc_make_delays(facade, model));
-    // A stored netlist is stitched only with a partition it was built from
-    // (its pins and boundaries): one another compile left, of another design,
-    // is no stored netlist for this one.
-    const kavu_platform::SSC_NETLIST_STAMP& loaded = m_netlist->m_data->stamp;
-    if (loaded.known && !loaded.interfaces.empty() &&
-        std::find(loaded.interfaces.begin(), loaded.interfaces.end(),
-                  kavu_platform::ssc_netlist_stamp({netlist}).interfaces.front()) == loaded.interfaces.end()) {
-      msg_local_debug("SSC", 2, "The stored timing netlist was not built from this partition (its pins and "
-                                "boundaries differ): not stitched");
-      return false;
-    }
     own.merge_loaded(*m_netlist->m_data);
     m_netlist->m_data->nodes.swap(own.nodes);
     m_netlist->m_data->arcs.swap(own.arcs);
@@ -397,10 +381,10 @@ bool SSC_UTIL::debug_write_tdb_to_pdb(const char* name) {
 
 bool SSC_UTIL::debug_read_tdb_from_pdb(const char* name) {
   std::string n = name ? name : "debug";
-  if (!is_in_use()) return read_tdb_from_pdb(&n);
-  // Replace the held netlist by the stored one.
+  // The file the debug trip has just written, whatever generic netlist is
+  // stored beside it, replaces the held netlist (if any).
   auto nl = std::make_unique<TDB_NETLIST>();
-  if (!read_stored_netlist(tdb_file(&n), nl->m_data.get(), true)) return false;
+  if (!read_stored_netlist(tdb_file(&n), nl->m_data.get(), READ_AS_IS, true)) return false;
   m_netlist = std::move(nl);
   m_analysis.reset();
   return true;
@@ -972,13 +956,18 @@ TDB_NETLIST* TDB_MANAGER::get_tdb_netlist() const {
 }
 
 bool TDB_MANAGER::sgate_sta_netlist_on_disk(std::string* partition_name) const {
-  // As read_stored_netlist takes it, from the file's head alone.
   const std::string file = tdb_file(partition_name);
-  bool from_generic = false;
-  kavu_platform::SSC_NETLIST_DIGEST generic;
-  return file_exists(file) && !is_unwritten(file) &&
-         SSC_NETLIST_DATA::read_file_origin(file, &from_generic, &generic) &&
-         (!partition_name || descends_from_stored_generic(from_generic, generic));
+  kavu_platform::SSC_NETLIST_STAMP stamp;
+  return file_exists(file) && !is_unwritten(file) && SSC_NETLIST_DATA::read_file_head(file, &stamp) && stamp.known &&
+         (!partition_name || descends_from_stored_generic(stamp.from_generic, stamp.generic));
+}
+
+int TDB_MANAGER::sgate_sta_netlist_version(std::string* partition_name) const {
+  const std::string file = tdb_file(partition_name);
+  kavu_platform::SSC_NETLIST_STAMP stamp;
+  if (!file_exists(file) || is_unwritten(file)) return 0;
+  SSC_NETLIST_DATA::read_file_head(file, &stamp);
+  return int(stamp.version);
 }
 
 // ---------------------------------------------------------------- synchronizers

@@ -4,14 +4,16 @@
 // high-speed registers, the "running" messages).
 //
 // Set-up order: with several partitions the flattened timing netlist stored
-//   by kavu_write_flattened_tdb_netlist is read back (the partition's own,
-//   else the generic one) and the current gate netlist stitched into it;
-//   with one partition the timing netlist is built from the gate netlist.
+//   by kavu_write_flattened_tdb_netlist for the gate netlist's compile (the
+//   netlist records which) is read back (the partition's own, else the
+//   generic one) and the current gate netlist stitched into it; with one
+//   partition the timing netlist is built from the gate netlist.
 //   Every failed set-up releases whatever the engine holds, so a failure
 //   never leaves a half-built engine for the next set-up to trip over.
 // Caches (reset by kavu_ssc_reset_state): the SYNTH_TIMING_DRIVEN_SYNTHESIS
 //   answers (one for "any partition", one for the hierarchy asked last),
-//   the once-flags of warning 286029, message 286030 and tag 70, the
+//   the once-flags of warning 286029, message 286030, tag 70 and the
+//   warning on a timing netlist of an earlier version, the
 //   partitions message 286031 was posted for, and the timing engine's
 //   record of the constraint-file warnings it posted and the constraint
 //   reads it keeps.
@@ -35,6 +37,7 @@
 #include "kavu_setup.h"
 #include "kavu_ssc_int.h"
 #include "kavu_utility.h"
+#include "msg/msg.h"
 #include "ztl/ztl_support.h"
 #include "zhd/zhd.h"
 
@@ -52,6 +55,7 @@ TDS_CACHE g_tds;
 bool g_warn_fast_once = true;     // warning 286029
 bool g_tag_allowed_once = true;   // tag 70
 bool g_running_once = true;       // message 286030
+bool g_warn_earlier_version_once = true;  // a timing netlist of an earlier version
 int g_quiet_questions = 0;       // > 0: can-run checks post nothing
 std::vector<int> g_reported_partitions;
 int g_last_reported_partition = -1;
@@ -59,6 +63,39 @@ int g_last_reported_partition = -1;
 const char* on_off(bool b) { return b ? "ON" : "OFF"; }
 
 SSC_UTIL* engine() { return ssc_get_util(); }
+
+// Releases the engine's timing netlist when the analysis that set it up
+// leaves early, by a failure or an exception (memory refused): the engine
+// is never left in use by an analysis that did not succeed. Armed only for
+// an engine that was free when the analysis began.
+class ENGINE_RELEASE {
+ public:
+  ENGINE_RELEASE() = default;
+  ENGINE_RELEASE(const ENGINE_RELEASE&) = delete;
+  ENGINE_RELEASE& operator=(const ENGINE_RELEASE&) = delete;
+  ~ENGINE_RELEASE() {
+    if (m_armed && m_engine && m_engine->is_in_use()) m_engine->delete_netlist();
+  }
+  void arm(SSC_UTIL* engine) {
+    m_engine = engine;
+    m_armed = true;
+  }
+  void disarm() { m_armed = false; }
+
+ private:
+  SSC_UTIL* m_engine = nullptr;
+  bool m_armed = false;
+};
+
+// The error for memory refused during an analysis; a message that cannot
+// be made either is left out (the analysis still fails).
+void post_analysis_out_of_memory() {
+  try {
+    msg_post_message(MSG_POST_TYPE_ERROR, "Timing analysis: not enough memory to complete the analysis");
+    kavu_debug("Timing analysis failed: not enough memory");
+  } catch (const std::bad_alloc&) {
+  }
+}
 
 }  // namespace
 
@@ -85,6 +122,7 @@ void kavu_ssc_reset_state() {
   g_warn_fast_once = true;
   g_tag_allowed_once = true;
   g_running_once = true;
+  g_warn_earlier_version_once = true;
   g_reported_partitions.clear();
   g_last_reported_partition = -1;
   kavu_ssc_switches_reset();
@@ -205,7 +243,13 @@ bool kavu_ssc_initialize_tdb_netlist(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hi
   KAVU_CHECK(!check_partitions || (hierarchy != 0));
   SSC_UTIL* timing_manager = engine();
   KAVU_CHECK((timing_manager != 0) && !timing_manager->is_in_use());
-  if (check_partitions && TDB_MANAGER::get()->sgate_sta_netlist_on_disk(nullptr)) {
+  // The flattened netlist is read back only for a gate netlist whose
+  // compile stored one (it records which on the netlists it was given), and
+  // only that one: a file another compile left, or one whose write failed,
+  // is none. With one partition the netlist is built afresh.
+  const bool stored = check_partitions && netlist && netlist->get_tdb_origin().stored &&
+                      kavu_multiple_partitions_present() && TDB_MANAGER::get()->sgate_sta_netlist_on_disk(nullptr);
+  if (stored) {
     const ZHD_DESIGN* design = ZHD_ROOT::get().get_design("");
     KAVU_CHECK(design);
     const ZHD_PARTITION* partition = design->get_partition_of(hierarchy->get_instance_name());
@@ -213,13 +257,13 @@ bool kavu_ssc_initialize_tdb_netlist(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hi
     const bool is_top = partition->is_top();
     kavu_debug("Partition name is %s", name.c_str());
     bool loaded_generic = false;
-    bool ok = timing_manager->read_tdb_from_pdb(&name);
+    bool ok = timing_manager->read_tdb_from_pdb(&name, netlist);
     if (ok) {
       kavu_debug("Read the partition-specific tdb netlist from disk (partition %s)", name.c_str());
     } else {
       kavu_debug("Failed to get the partition-specific tdb netlist from disk (partition %s). Trying the generic one",
                  name.c_str());
-      ok = timing_manager->read_tdb_from_pdb(nullptr);
+      ok = timing_manager->read_tdb_from_pdb(nullptr, netlist);
       loaded_generic = true;
     }
     if (!ok) kavu_debug("Failed to read tdb netlist from disk");
@@ -241,6 +285,15 @@ bool kavu_ssc_initialize_tdb_netlist(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hi
     return ok;
   }
   if (check_partitions && kavu_multiple_partitions_present()) {
+    // A generic netlist an earlier version of the library stored tells no
+    // compile: the user is told to compile again (once per compile).
+    if (g_warn_earlier_version_once && TDB_MANAGER::get()->sgate_sta_netlist_version(nullptr) > 0 &&
+        TDB_MANAGER::get()->sgate_sta_netlist_version(nullptr) < 3) {
+      g_warn_earlier_version_once = false;
+      msg_post_message(MSG_POST_TYPE_WARNING,
+                       "Timing analysis can't run: the flattened timing netlist in the database was stored by an "
+                       "earlier version of the library; compile the design again");
+    }
     kavu_debug("Timing analysis can't run because TDB netlist wasn't written to disk");
     return false;
   }
@@ -369,11 +422,13 @@ void kavu_ssc_timing_sanity_check(CDB_SGATE_NETLIST* netlist, SSC_ITERM_TIMING_I
   KAVU_CHECK(all_present);
 }
 
-bool kavu_ssc_perform_timing_analysis(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
-                                      SSC_ITERM_TIMING_INFO_MAP* timing_info_map,
-                                      SSC_OTERM_PAIR_VECTOR* duplicate_oterms, int* default_lut_delay,
-                                      double* avg_lut_delay, bool delete_tdb_netlist,
-                                      SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_info_map, bool use_relaxed_slack) {
+namespace {
+
+bool perform_timing_analysis(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
+                             SSC_ITERM_TIMING_INFO_MAP* timing_info_map, SSC_OTERM_PAIR_VECTOR* duplicate_oterms,
+                             int* default_lut_delay, double* avg_lut_delay, bool delete_tdb_netlist,
+                             SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_info_map, bool use_relaxed_slack,
+                             ENGINE_RELEASE& release) {
   const bool sanity = cfg_is_on("kavu_timing_analysis_sanity_check", false);
   const bool dump = cfg_is_on("kavu_ssc_dump_tdb", false);
   kavu_debug("kavu_ssc_perform_timing_analysis called with duplicate_oterms 0x%lx default_lut_delay 0x%lx "
@@ -383,6 +438,10 @@ bool kavu_ssc_perform_timing_analysis(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* h
   GEN_PROFILER profiler("KAVU", "kavu_ssc_perform_timing_analysis", 0x7ffffeff);
   ZTL_PROFILER ztl_profiler("KAVU", "kavu_ssc_perform_timing_analysis", -1, true);
   KAVU_CHECK(timing_info_map);
+  // An engine free now holds only this analysis's netlist once set up: any
+  // early exit from here releases it. (One in use by another caller stays
+  // so; the set-up refuses it.)
+  if (SSC_UTIL* e = engine(); e && !e->is_in_use()) release.arm(e);
   if (cdb_sgate_synthesis_is_running_in_parallel()) {
     kavu_debug("Can't run timing analysis during auto parallel");
     kavu_debug("Timing analysis failed");
@@ -392,12 +451,12 @@ bool kavu_ssc_perform_timing_analysis(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* h
     kavu_debug("Timing analysis failed");
     return false;
   }
+  SSC_UTIL* timing_manager = engine();
+  KAVU_CHECK(timing_manager!=0 && timing_manager->is_in_use());
   bool relaxed_option = false;
   bool identify = kavu_ssc_get_high_speed_reg_options(facade, hierarchy, &relaxed_option);
   if (netlist->get_high_speed_registers() != nullptr) identify = false;
   if (relaxed_option && !use_relaxed_slack) identify = false;
-  SSC_UTIL* timing_manager = engine();
-  KAVU_CHECK(timing_manager!=0 && timing_manager->is_in_use());
   std::unique_ptr<SSC_ITERM_REQUIREMENT_INFO_MAP> own_requirements;
   SSC_ITERM_REQUIREMENT_INFO_MAP* requirements = requirement_info_map;
   if (!requirements && identify) {
@@ -408,7 +467,6 @@ bool kavu_ssc_perform_timing_analysis(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* h
   // constraints) is a failure of this call, and nothing stays held.
   if (!timing_manager->perform_timing_analysis(netlist, timing_info_map, requirements, use_relaxed_slack)) {
     kavu_debug("Timing analysis failed");
-    timing_manager->delete_netlist();
     return false;
   }
   kavu_debug("Found %d iterms with timing info", int(timing_info_map->size()));
@@ -429,5 +487,29 @@ bool kavu_ssc_perform_timing_analysis(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* h
     }
   }
   kavu_ssc_report_timing_driven_synthesis_running(hierarchy);
+  // Kept for the caller (delete_tdb_netlist off) only on success.
+  release.disarm();
   return true;
+}
+
+}  // namespace
+
+bool kavu_ssc_perform_timing_analysis(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
+                                      SSC_ITERM_TIMING_INFO_MAP* timing_info_map,
+                                      SSC_OTERM_PAIR_VECTOR* duplicate_oterms, int* default_lut_delay,
+                                      double* avg_lut_delay, bool delete_tdb_netlist,
+                                      SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_info_map, bool use_relaxed_slack) {
+  // Memory refused anywhere in the analysis fails the call with the
+  // failure posted, as the engine's own refusals do; the engine is released
+  // (ENGINE_RELEASE) whatever way the analysis leaves, so the caller's next
+  // analysis finds it free.
+  ENGINE_RELEASE release;
+  try {
+    return perform_timing_analysis(facade, hierarchy, netlist, timing_info_map, duplicate_oterms, default_lut_delay,
+                                   avg_lut_delay, delete_tdb_netlist, requirement_info_map, use_relaxed_slack,
+                                   release);
+  } catch (const std::bad_alloc&) {
+    post_analysis_out_of_memory();
+    return false;
+  }
 }

@@ -253,8 +253,18 @@ bool kavu_should_write_flattened_tdb_netlist() {
 
 bool kavu_write_flattened_tdb_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_NETLIST*>& netlists) {
   const bool dump = cfg_is_on("kavu_ssc_dump_tdb", false);
+  // Each netlist given records which flattened netlist this compile stored,
+  // or that it stored none (one partition, no engine, a failed write): a
+  // partition's analysis reads back only that one (kavu_ssc_initialize_tdb_netlist),
+  // in this process or in any that reads the netlist from its archive.
+  CDB_SGATE_TDB_ORIGIN origin;
+  auto record = [&netlists, &origin] {
+    for (CDB_SGATE_NETLIST* nl : netlists)
+      if (nl) nl->set_tdb_origin(origin);
+  };
   if (!kavu_multiple_partitions_present()) {
     kavu_debug("TDB netlist writing to PDB skipped because there is only one partition or ZIC is off");
+    record();
     return false;
   }
   if (netlists.empty()) {
@@ -268,9 +278,12 @@ bool kavu_write_flattened_tdb_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_
     // No engine: nothing can be written (the engine may be absent, as the
     // road allows).
     kavu_debug("TDB netlist writing to PDB failed for some reason");
+    record();
     return false;
   }
   KAVU_CHECK(!timing_manager->is_in_use());
+  // Nothing is recorded as stored until the write has succeeded.
+  record();
   bool ok = timing_manager->initialize_netlist(facade, netlists, SSC_DELAY_MODEL_TABLE);
   if (!ok) {
     kavu_debug("Failed to initialize tdb netlist");
@@ -284,6 +297,10 @@ bool kavu_write_flattened_tdb_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_
       ok = timing_manager->write_tdb_to_pdb(nullptr);
       if (!ok) kavu_debug("Failed to write tdb netlist to disk");
     }
+  }
+  if (ok) {
+    origin = timing_manager->get_stored_origin();
+    record();
   }
   kavu_debug(ok ? "Successfully wrote the TDB netlist to PDB" : "TDB netlist writing to PDB failed for some reason");
   timing_manager->delete_netlist();

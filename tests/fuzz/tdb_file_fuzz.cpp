@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (back.nodes.size() != d.nodes.size() || back.arcs.size() != d.arcs.size())
       fuzz_support::broken("a netlist read back differs");
     if (back.stamp.from_generic != d.stamp.from_generic || !(back.stamp.generic == d.stamp.generic) ||
-        back.stamp.interfaces != d.stamp.interfaces)
+        !back.stamp.known || !(back.stamp.own == ssc_netlist_file_digest(d)))
       fuzz_support::broken("a netlist's stamp read back differs");
   }
   std::remove(file.c_str());

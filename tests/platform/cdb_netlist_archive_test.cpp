@@ -406,6 +406,7 @@ LOADED_NETLIST every_kind_design() {
   (*g->create_high_speed_map())[unsigned(base->get_id())].m_bits = 3;
   g->get_mast_report()->m_name = "mast";
   g->get_mast_report()->m_rows = {{"a", "b"}, {}, {"c"}};
+  g->set_tdb_origin(CDB_SGATE_TDB_ORIGIN{true, 0x0123456789abcdefull, 0x8877665544332211ull});
   return nl;
 }
 
@@ -425,6 +426,9 @@ TEST(NetlistArchiveKinds, EveryKindRoundTripsExactly) {
   EXPECT_EQ(describe(back.get()), before);
   // Writing what was read gives the same bytes: nothing drifts per trip.
   EXPECT_EQ(payload_of(back.get()), payload);
+  // The stored timing netlist recorded for the netlist's compile travels.
+  EXPECT_EQ(back->get_tdb_origin(), nl->get_tdb_origin());
+  EXPECT_TRUE(back->get_tdb_origin().stored);
   // Every machine came back owned by the netlist and named by its states.
   ASSERT_TRUE(back->has_machines());
   for (CDB_SGATE_NODE* n : back->get_node_list())
@@ -775,6 +779,7 @@ TEST(NetlistArchiveHierarchy, GatesKeepTheirHierarchyAndOlderFormatsStillRead) {
     std::string report;
     EXPECT_TRUE(old->check(&report)) << report;
     EXPECT_EQ(old->get_number(), row.number);
+    EXPECT_FALSE(old->get_tdb_origin().stored) << "older formats record no stored timing netlist";
     EXPECT_EQ(hierarchy_path(old->get_hierarchy()), row.number == 2 ? "-" : "top/top|sub@/");
     EXPECT_EQ(hierarchy_by_gate(old.get()), row.hierarchies);
     for (CDB_SGATE_NODE* n : old->get_node_list()) {

@@ -1,6 +1,8 @@
 // ssc_netlist_file_test.cpp — the stored timing netlist read back from
-// damaged files: counts the file cannot hold and references to nodes it
-// does not have are refused, and nothing is held after a refusal.
+// damaged files: counts the file cannot hold, references to nodes it does
+// not have and flipped bits its digest does not match are refused, and
+// nothing is held after a refusal.
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -10,6 +12,7 @@
 #include "msg/msg.h"
 #include "platform_testkit.h"
 #include "ssc/ssc.h"
+#include "ssc/ssc_int.h"
 
 using namespace kavu_platform;
 
@@ -90,7 +93,7 @@ TEST(SscNetlistFile, DamagedCountsAndReferencesAreRefused) {
   const size_t with_arcs = stored.find("N", 4, [](long n) { return n > 0; });
   const size_t arc = stored.find("A", 1, [](long) { return true; });
   ASSERT_TRUE(reg && with_arcs && arc) << stored.text();
-  ASSERT_EQ(stored.lines[1][0], "S");  // the stamp: "S - <count> <digests>"
+  ASSERT_EQ(stored.lines[1][0], "S");  // the stamp: "S <digest> -"
 
   // The file as written, and as rewritten from its fields, reads back whole.
   std::ofstream(file_of(damaged), std::ios::trunc) << stored.text();
@@ -123,8 +126,10 @@ TEST(SscNetlistFile, DamagedCountsAndReferencesAreRefused) {
       {"a delay past 32 bits", arc, 2, 1L << 32},
       {"a word that is no number", arc, 2, 0, "12x"},
       {"a stamp digest that is not hexadecimal", 1, 1, 0, std::string(31, '0') + "g"},
-      {"a stamp counting more interfaces than it holds", 1, 2, stored.number(1, 2) + 1},
-      {"a stamp without interfaces that holds one", 1, 2, 0},
+      {"a stamp whose origin is cut", 1, 2, 0, std::string(31, '0')},
+      {"a stamp whose digest is another netlist's", 1, 1, 0, std::string(32, '0')},
+      {"a delay other than the one digested", arc, 2, stored.number(arc, 2) + 1},
+      {"a name other than the one digested", reg, 5, 0, stored.lines[reg][5] + "x"},
   };
   for (const DAMAGE& d : damages) {
     SCOPED_TRACE(d.what);
@@ -140,15 +145,94 @@ TEST(SscNetlistFile, DamagedCountsAndReferencesAreRefused) {
     EXPECT_EQ(log[0].text.rfind("Timing-netlist file \"" + file_of(damaged) + "\": line ", 0), 0u) << log[0].text;
     u->delete_netlist();
   }
-  // A file of version 1 carries no stamp, so nothing shows it is this
-  // compile's: it is read as no stored netlist, without an error.
-  TDB_TEXT old = stored;
-  old.lines[0][1] = "1";
-  old.lines.erase(old.lines.begin() + 1);
-  std::ofstream(file_of(damaged), std::ios::trunc) << old.text();
+  // A file of version 1 carries no stamp, and one of version 2 a stamp of
+  // another kind, so nothing shows either is this compile's: each is read
+  // as no stored netlist, without an error, and its version is told.
+  for (const char* version : {"1", "2"}) {
+    SCOPED_TRACE(version);
+    TDB_TEXT old = stored;
+    old.lines[0][1] = version;
+    if (std::string(version) == "1") old.lines.erase(old.lines.begin() + 1);
+    else old.lines[1] = {"S", "-", "1", std::string(32, 'a')};
+    std::ofstream(file_of(damaged), std::ios::trunc) << old.text();
+    msg_log_clear();
+    EXPECT_FALSE(TDB_MANAGER::get()->sgate_sta_netlist_on_disk(&damaged));
+    EXPECT_EQ(TDB_MANAGER::get()->sgate_sta_netlist_version(&damaged), std::stoi(version));
+    EXPECT_FALSE(u->read_tdb_from_pdb(&damaged));
+    EXPECT_FALSE(u->is_in_use());
+    EXPECT_TRUE(msg_log().empty());
+  }
+  EXPECT_EQ(TDB_MANAGER::get()->sgate_sta_netlist_version(&intact), 3);
+}
+
+// Every single-bit flip of a small stored file: a read either refuses the
+// text or gives the netlist that was written (names, kinds, clocks, arcs
+// and delays), never another. A flip that passes is one the format does
+// not read (a line end that becomes another blank between records) or one
+// in the origin's digest, which then names no stored netlist.
+TEST(SscNetlistFile, EveryBitFlipIsRefusedOrReadsTheSameNetlist) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
+  CDB_SGATE_NODE* r1 = make_dff(&nl, make_input_pin(&nl, "a"), clk);
+  make_output_pin(&nl, "q", make_dff(&nl, make_lut(&nl, {make_not(&nl, r1), r1}, 0x6), clk));
+  SSC_NETLIST_DATA written;
+  written.build({&nl}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT_FANOUT));
+  written.drop_gate_pointers();
+  written.stamp.from_generic = true;
+  written.stamp.generic = SSC_NETLIST_DIGEST{0x0123456789abcdefull, 0xfedcba9876543210ull};
+  ASSERT_TRUE(written.write_file("flips.tdb"));
+  const std::string text = read_text("flips.tdb");
+  ASSERT_LT(text.size(), 2000u);
+  auto same = [&](const SSC_NETLIST_DATA& d) {
+    if (d.nodes.size() != written.nodes.size() || d.arcs.size() != written.arcs.size()) return false;
+    for (size_t i = 0; i < d.nodes.size(); ++i) {
+      const TDB_NODE &a = d.nodes[i], &b = written.nodes[i];
+      if (a.get_string_name() != b.get_string_name() || a.get_kind() != b.get_kind() ||
+          a.get_clock_source() != b.get_clock_source() || a.clock_is_inverted() != b.clock_is_inverted() ||
+          SSC_NETLIST_DATA::arc_begin(a) != SSC_NETLIST_DATA::arc_begin(b) ||
+          SSC_NETLIST_DATA::arc_end(a) != SSC_NETLIST_DATA::arc_end(b))
+        return false;
+    }
+    for (size_t k = 0; k < d.arcs.size(); ++k)
+      if (d.arcs[k].m_src != written.arcs[k].m_src || d.arcs[k].m_delay != written.arcs[k].m_delay ||
+          d.arcs[k].m_kind != written.arcs[k].m_kind)
+        return false;
+    return true;
+  };
+  {
+    SSC_NETLIST_DATA back;
+    std::string why;
+    ASSERT_TRUE(back.read_text(text, &why)) << why;
+    ASSERT_TRUE(same(back));
+    EXPECT_TRUE(back.stamp.known && back.stamp.from_generic && back.stamp.generic == written.stamp.generic);
+  }
+  size_t refused = 0, passed = 0;
+  for (size_t at = 0; at < text.size(); ++at)
+    for (int bit = 0; bit < 8; ++bit) {
+      std::string flipped = text;
+      flipped[at] = char(flipped[at] ^ (1 << bit));
+      SSC_NETLIST_DATA back;
+      std::string why;
+      if (!back.read_text(flipped, &why)) {
+        ++refused;
+        continue;
+      }
+      ++passed;
+      EXPECT_TRUE(same(back)) << "byte " << at << " bit " << bit;
+    }
+  EXPECT_GT(refused, 7 * text.size());
+  // Through the engine the damage is an error naming the file.
+  std::string flipped = text;
+  const size_t delay = flipped.find(' ', flipped.find("\nA ") + 3) + 1;  // its first digit
+  flipped[delay] = char(flipped[delay] ^ 1);
+  std::filesystem::create_directories(gen_get_db_dir_path());
+  std::ofstream(file_of("flipped"), std::ios::trunc) << flipped;
+  std::string part = "flipped";
   msg_log_clear();
-  EXPECT_FALSE(TDB_MANAGER::get()->sgate_sta_netlist_on_disk(&damaged));
-  EXPECT_FALSE(u->read_tdb_from_pdb(&damaged));
+  SSC_UTIL* u = ssc_get_util();
+  EXPECT_FALSE(u->read_tdb_from_pdb(&part));
   EXPECT_FALSE(u->is_in_use());
-  EXPECT_TRUE(msg_log().empty());
+  const std::vector<MSG_LOG_ENTRY> log = msg_log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].text.find("does not match the digest its stamp carries"), std::string::npos) << log[0].text;
 }
