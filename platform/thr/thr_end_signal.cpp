@@ -66,6 +66,10 @@ void die_of(int sig) {
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);  // the pending signal acts here
 }
 
+// True where the action is SIG_DFL or SIG_IGN rather than a function
+// (sa_handler and sa_sigaction share their place).
+bool is_disposition(const struct sigaction& a) { return a.sa_handler == SIG_DFL || a.sa_handler == SIG_IGN; }
+
 void run_actions() {
   g_running.fetch_add(1);
   const pid_t self = getpid();
@@ -81,14 +85,15 @@ extern "C" void on_end_signal(int sig, siginfo_t* info, void* context) {
   if (i < 0) return;
   g_stop_requests.fetch_add(1);
   const struct sigaction& before = g_previous[i];
-  const bool siginfo = (before.sa_flags & SA_SIGINFO) != 0;
-  const bool dies = g_reset[i].load() || (!siginfo && before.sa_handler == SIG_DFL);
+  // SIG_DFL and SIG_IGN are what they are whatever the flags say.
+  const bool siginfo = (before.sa_flags & SA_SIGINFO) != 0 && !is_disposition(before);
+  const bool dies = g_reset[i].load() || before.sa_handler == SIG_DFL;
   // The end signals, and any signal that now ends the process, end what
   // this process started first.
   if (i < NUM_END_SIGNALS || dies) run_actions();
   if (dies) {
     die_of(sig);
-  } else if (siginfo || before.sa_handler != SIG_IGN) {
+  } else if (before.sa_handler != SIG_IGN) {
     if (before.sa_flags & SA_RESETHAND) g_reset[i].store(true);
     if (siginfo) before.sa_sigaction(sig, info, context);
     else before.sa_handler(sig);
@@ -105,10 +110,8 @@ bool is_ours(const struct sigaction& a) {
 void install(int i) {
   struct sigaction current {};
   if (sigaction(SIGNALS[i], nullptr, &current) != 0 || is_ours(current)) return;
-  if (!(current.sa_flags & SA_SIGINFO)) {
-    if (current.sa_handler == SIG_IGN) return;  // the process goes on, and so does all it started
-    if (current.sa_handler == SIG_DFL && i == ALARM) return;  // the alarm ends the process: nothing to forward
-  }
+  if (current.sa_handler == SIG_IGN) return;  // the process goes on, and so does all it started
+  if (current.sa_handler == SIG_DFL && i == ALARM) return;  // the alarm ends the process: nothing to forward
   g_previous[i] = current;
   g_reset[i].store(false);
   struct sigaction ours {};
@@ -164,9 +167,11 @@ int thr_on_end_signal(THR_END_ACTION action, long arg) {
 void thr_forget_end_signal(int handle) {
   if (handle < 0 || handle >= THR_MAX_END_ACTIONS) return;
   int expected = SLOT_READY;
-  if (!g_slots[handle].m_state.compare_exchange_strong(expected, SLOT_FREE)) return;
-  // An action a handler on another thread started may still be running.
+  if (!g_slots[handle].m_state.compare_exchange_strong(expected, SLOT_FILLING)) return;
+  // A handler on another thread may still be running the action, or about
+  // to read its place: the place is taken by no one else until none runs.
   while (g_running.load() != 0) sched_yield();
+  g_slots[handle].m_state.store(SLOT_FREE);
   release_signals(NUM_END_SIGNALS);
 }
 

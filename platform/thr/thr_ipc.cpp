@@ -83,6 +83,7 @@ void remove_pipe_dir_at_exit() { thr_remove_pipe_dir(); }
 
 // Runs holding the directory, and why the last directory could not be made.
 int g_pipe_dir_holds = 0;
+bool g_pipe_dir_remove_at_release = false;  // a hold with `remove` went
 std::string g_pipe_dir_failure;
 
 void remove_pipe_dir_on_signal(long);
@@ -165,7 +166,7 @@ void thr_remove_pipe_dir() {
   remove_pipe_dir_locked();
 }
 
-THR_PIPE_DIR_HOLD::THR_PIPE_DIR_HOLD() {
+THR_PIPE_DIR_HOLD::THR_PIPE_DIR_HOLD(bool remove) : m_remove(remove) {
   std::lock_guard<std::mutex> lock(g_pipe_dir_mutex);
   ++g_pipe_dir_holds;
   register_pipe_dir_action();
@@ -173,7 +174,10 @@ THR_PIPE_DIR_HOLD::THR_PIPE_DIR_HOLD() {
 
 THR_PIPE_DIR_HOLD::~THR_PIPE_DIR_HOLD() {
   std::lock_guard<std::mutex> lock(g_pipe_dir_mutex);
-  if (--g_pipe_dir_holds == 0) remove_pipe_dir_locked();
+  g_pipe_dir_remove_at_release |= m_remove;
+  if (--g_pipe_dir_holds != 0) return;
+  if (std::exchange(g_pipe_dir_remove_at_release, false)) remove_pipe_dir_locked();
+  else thr_forget_end_signal(std::exchange(g_pipe_dir_action, -1));
 }
 
 std::string THR_NAMED_PIPE::get_path() const {
@@ -861,6 +865,8 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  // While the helper runs, an end signal removes the pipe directory too.
+  const THR_PIPE_DIR_HOLD pipe_dir_hold(false);
   int err = 0;
   const pid_t pid = start_child(program, args, wd, log, &err);
   if (!pid) {

@@ -66,15 +66,20 @@ const std::string& thr_get_pipe_dir();
 void thr_remove_pipe_dir();
 
 // A run's hold on the pipe directory: while one lives, an end signal
-// removes the directory (thr_end_signal.h); when the last goes, the
-// directory is removed with what is in it, and its end action with it, so
-// nothing of the run stays registered in the caller's process.
+// removes the directory (thr_end_signal.h); when the last goes, its end
+// action goes, so nothing of the run stays registered in the caller's
+// process, and, where that hold was made with `remove` (a run that made
+// its pipes and removed them), the directory with what is in it. A helper
+// run holds it without `remove`, leaving the caller's pipes to the caller.
 class THR_PIPE_DIR_HOLD {
  public:
-  THR_PIPE_DIR_HOLD();
+  explicit THR_PIPE_DIR_HOLD(bool remove = true);
   ~THR_PIPE_DIR_HOLD();
   THR_PIPE_DIR_HOLD(const THR_PIPE_DIR_HOLD&) = delete;
   THR_PIPE_DIR_HOLD& operator=(const THR_PIPE_DIR_HOLD&) = delete;
+
+ private:
+  bool m_remove;
 };
 
 class THR_NAMED_PIPE {

@@ -21,6 +21,7 @@
 #include "fio/fio.h"
 #include "netlist_io/oracle_process.h"
 #include "thr/thr_end_signal.h"
+#include "thr/thr_ipc.h"
 
 using namespace kavu_platform;
 
@@ -195,9 +196,11 @@ TEST(ThrEndSignal, TheCallersHandlerKeepsItsFlagsAndComesBackExactly) {
 // caller's temporary directory; caught by the caller's handler, it ends the
 // group and the caller goes on. A signal the caller ignores (nohup) ends
 // neither the caller nor the peer. A process forked without exec while the
-// peer runs runs its own handler and leaves its parent's peer alone.
+// peer runs runs its own handler and leaves its parent's peer alone. A
+// default action given with SA_SIGINFO is the default all the same (the
+// signal was once handed to a null function).
 TEST(ThrEndSignal, EndSignalsEndThePeerAndWhatItStartedAsTheCallerAsks) {
-  enum HOST { DEFAULT, HANDLER, IGNORED, FORKED_WORKER };
+  enum HOST { DEFAULT, DEFAULT_SIGINFO, HANDLER, IGNORED, FORKED_WORKER };
   struct ROW {
     const char* what;
     int sig;
@@ -207,12 +210,14 @@ TEST(ThrEndSignal, EndSignalsEndThePeerAndWhatItStartedAsTheCallerAsks) {
       {"SIGHUP, default", SIGHUP, DEFAULT},     {"SIGQUIT (Ctrl-\\), default", SIGQUIT, DEFAULT},
       {"SIGQUIT, handler", SIGQUIT, HANDLER},   {"SIGHUP, ignored (nohup)", SIGHUP, IGNORED},
       {"SIGINT, ignored", SIGINT, IGNORED},     {"SIGTERM to a forked worker", SIGTERM, FORKED_WORKER},
+      {"SIGTERM, default given with SA_SIGINFO", SIGTERM, DEFAULT_SIGINFO},
   };
   const std::string dir = scratch("kavu_end_signal");
   ASSERT_FALSE(dir.empty());
   int k = 0;
   for (const ROW& row : rows) {
     SCOPED_TRACE(row.what);
+    const bool dies = row.host == DEFAULT || row.host == DEFAULT_SIGINFO;
     const std::string pid_file = dir + "/" + std::to_string(k++);
     const std::string temp_file = pid_file + ".temp";
     int said[2];
@@ -223,7 +228,8 @@ TEST(ThrEndSignal, EndSignalsEndThePeerAndWhatItStartedAsTheCallerAsks) {
       const rlimit no_core{0, 0};
       setrlimit(RLIMIT_CORE, &no_core);
       struct sigaction host {};
-      host.sa_handler = row.host == IGNORED ? SIG_IGN : row.host == DEFAULT ? SIG_DFL : count_signal;
+      host.sa_handler = row.host == IGNORED ? SIG_IGN : dies ? SIG_DFL : count_signal;
+      if (row.host == DEFAULT_SIGINFO) host.sa_flags = SA_SIGINFO;
       if (row.host == FORKED_WORKER) host.sa_handler = [](int) { _exit(42); };
       sigaction(row.sig, &host, nullptr);
       ORACLE_TEMP_DIR temp("kavu_end_signal_temp");
@@ -268,7 +274,7 @@ TEST(ThrEndSignal, EndSignalsEndThePeerAndWhatItStartedAsTheCallerAsks) {
     int status = 0;
     waitpid(pid, &status, 0);
     EXPECT_EQ(why, "");
-    if (row.host == DEFAULT) {
+    if (dies) {
       EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.sig) << status;
     } else {
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
@@ -280,7 +286,7 @@ TEST(ThrEndSignal, EndSignalsEndThePeerAndWhatItStartedAsTheCallerAsks) {
     std::string temp;
     std::ifstream(temp_file) >> temp;
     EXPECT_FALSE(temp.empty());
-    if (row.host == DEFAULT) {
+    if (dies) {
       EXPECT_FALSE(std::filesystem::exists(temp)) << temp;
     }
     std::filesystem::remove_all(temp);
@@ -365,4 +371,34 @@ TEST(ThrEndSignal, AnInterruptedWriteLeavesNoTemporary) {
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
   EXPECT_TRUE(std::filesystem::is_empty(dir));
   std::filesystem::remove_all(dir);
+}
+
+// A run's pipe directory goes with an end signal the caller survives; the
+// run's next pipe finds it made anew (it found it gone for good), and once
+// the run lets go nothing of it stays: no directory, the caller's handler
+// back.
+TEST(ThrEndSignal, APipeDirectoryASignalRemovedIsMadeAnew) {
+  EXPECT_EQ(in_child([]() -> std::string {
+              struct sigaction host {};
+              host.sa_handler = count_signal;
+              sigaction(SIGINT, &host, nullptr);
+              const struct sigaction before = action_of(SIGINT);
+              std::string first, second;
+              {
+                THR_PIPE_DIR_HOLD hold;
+                THR_NAMED_PIPE a("signal_pipe_XXXXXX");
+                if (!a.create()) return "no first pipe: " + a.get_error_text();
+                first = thr_get_pipe_dir();
+                raise(SIGINT);
+                if (g_caught != 1) return "the caller's handler did not run";
+                if (std::filesystem::exists(first)) return "the signal left the pipe directory";
+                THR_NAMED_PIPE b("signal_pipe_XXXXXX");
+                if (!b.create()) return "no pipe after the signal: " + b.get_error_text();
+                second = thr_get_pipe_dir();
+                b.remove();
+              }
+              if (std::filesystem::exists(second)) return "the run left its pipe directory";
+              return same_action(action_of(SIGINT), before) ? "" : "the caller's handler is not back";
+            }),
+            "");
 }
