@@ -322,15 +322,22 @@ inline int peer_time_limit_s() {
 
 // Spawns argv (argv[0] a path, null-terminated) with standard output and
 // error into out_path and standard input from /dev/null, in the caller's
-// process group (the launcher: Ctrl-C reaches it); the child's id, or -1.
-inline pid_t spawn_into(char* const* argv, const char* out_path) {
+// process group (the launcher: Ctrl-C reaches it), with the signal mask
+// `mask` (the caller's may hold the end signals back meanwhile); the
+// child's id, or -1.
+inline pid_t spawn_into(char* const* argv, const char* out_path, const sigset_t& mask) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out_path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setsigmask(&attributes, &mask);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
+  const int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
 }
@@ -401,7 +408,7 @@ inline PROCESS_FIGURES run_process(const std::vector<std::string>& command, cons
   // end signals wait until its action is registered).
   sigset_t mask;
   thr_block_end_signals(&mask);
-  const pid_t pid = spawn_into(argv.data(), figures.c_str());
+  const pid_t pid = spawn_into(argv.data(), figures.c_str(), mask);
   const LAUNCH launch{pid, dir.c_str()};
   const int on_end = pid >= 0 ? thr_on_end_signal(end_launcher, reinterpret_cast<long>(&launch)) : -1;
   pthread_sigmask(SIG_SETMASK, &mask, nullptr);
