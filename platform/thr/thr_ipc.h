@@ -6,9 +6,10 @@
 //   a fixed number of worker threads; tasks start in the order added.
 // THR_NAMED_PIPE makes a FIFO (0600) in the process's private pipe
 //   directory (mkdtemp, 0700, under TMPDIR, removed at exit, when the last
-//   THR_PIPE_DIR_HOLD goes, and when SIGINT, SIGTERM, SIGHUP or SIGQUIT
-//   arrives while a hold lives; a directory found gone is made anew, so a
-//   run after a signal the caller survived has its pipes). A name ending
+//   THR_PIPE_DIR_HOLD goes where a run's hold was among them, and when
+//   SIGINT, SIGTERM, SIGHUP or SIGQUIT arrives while a hold lives; a
+//   directory found gone is made anew, so a run after a signal the caller
+//   survived has its pipes). A name ending
 //   in "XXXXXX" is a template: create() fills it and retries until mkfifo
 //   itself succeeds, so naming and creating cannot race.
 // IPC_COMMAND starts a helper program from an argument vector (fork and
