@@ -31,7 +31,9 @@
 // N s". A peer that hangs once hung its benchmark without a word. A command
 // that ends by itself takes its group with it too: nothing it started runs
 // on in its removed directory; so does a launcher or a benchmark told to
-// end (Ctrl-C) while a peer runs, in process or not.
+// end (Ctrl-C) while a peer runs, in process or not: a SIGTERM sent to the
+// benchmark alone ends its launcher too, and the benchmark's temporary
+// directories go with it.
 //
 // Results against a peer: a benchmark that finds its result different from
 // its peer's calls mismatch(); the benchmark shows the difference as its
@@ -83,6 +85,7 @@
 #include "msg/msg.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/oracle_process.h"
+#include "thr/thr_end_signal.h"
 
 extern char** environ;
 
@@ -224,15 +227,23 @@ inline double median(std::vector<double> values) {
   return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
-// A private directory, removed with everything in it when the object goes.
+// A private directory, removed with everything in it when the object goes,
+// and with the files in it when an end signal ends the program.
 class TEMP_DIR {
  public:
   TEMP_DIR() {
     const char* base = std::getenv("TMPDIR");
     std::string templ = std::string(base && *base ? base : "/tmp") + "/kavu_bench_XXXXXX";
-    if (mkdtemp(templ.data())) m_path = templ;
+    sigset_t mask;
+    thr_block_end_signals(&mask);
+    if (mkdtemp(templ.data())) {
+      m_path = templ;
+      m_on_end = thr_on_end_signal(remove_dir, reinterpret_cast<long>(m_path.c_str()));
+    }
+    pthread_sigmask(SIG_SETMASK, &mask, nullptr);
   }
   ~TEMP_DIR() {
+    thr_forget_end_signal(m_on_end);
     std::error_code ec;
     if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
   }
@@ -243,7 +254,9 @@ class TEMP_DIR {
   std::string file(const std::string& name) const { return m_path + "/" + name; }
 
  private:
+  static void remove_dir(long path) { thr_remove_dir_in_handler(reinterpret_cast<const char*>(path)); }
   std::string m_path;
+  int m_on_end = -1;
 };
 
 // Full path of a program found in PATH, "" when it is not installed.
@@ -309,15 +322,22 @@ inline int peer_time_limit_s() {
 
 // Spawns argv (argv[0] a path, null-terminated) with standard output and
 // error into out_path and standard input from /dev/null, in the caller's
-// process group (the launcher: Ctrl-C reaches it); the child's id, or -1.
-inline pid_t spawn_into(char* const* argv, const char* out_path) {
+// process group (the launcher: Ctrl-C reaches it), with the signal mask
+// `mask` (the caller's may hold the end signals back meanwhile); the
+// child's id, or -1.
+inline pid_t spawn_into(char* const* argv, const char* out_path, const sigset_t& mask) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out_path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setsigmask(&attributes, &mask);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
+  const int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
 }
@@ -349,7 +369,31 @@ inline int launch_and_report(int argc, char** argv) {
   return 0;
 }
 
-// Runs command (command[0] a full path) as a whole process in dir, killed
+// The launcher of run_process and the private directory it runs in.
+struct LAUNCH {
+  pid_t pid;
+  const char* dir;
+};
+
+// An end action: tells the launcher to end, waits (at most some 2 s) until
+// it has, then removes the files it and its command left in the directory
+// (the directory's own action may have run before they were gone).
+inline void end_launcher(long arg) {
+  const LAUNCH* launch = reinterpret_cast<const LAUNCH*>(arg);
+  kill(launch->pid, SIGTERM);
+  const timespec pause{0, 10 * 1000 * 1000};
+  for (int k = 0; k < 200; ++k) {
+    siginfo_t info{};
+    if (waitid(P_PID, id_t(launch->pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == launch->pid)
+      break;
+    nanosleep(&pause, nullptr);
+  }
+  thr_remove_dir_in_handler(launch->dir);
+}
+
+// Runs command (command[0] a full path) as a whole process in dir (a
+// TEMP_DIR: an end signal that ends the benchmark meanwhile ends the
+// launcher and the command's group, and removes the files in dir), killed
 // after limit_s seconds when that is above 0.
 inline PROCESS_FIGURES run_process(const std::vector<std::string>& command, const std::string& dir, int limit_s = 0) {
   PROCESS_FIGURES f;
@@ -359,7 +403,19 @@ inline PROCESS_FIGURES run_process(const std::vector<std::string>& command, cons
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   const std::string figures = dir + "/figures.txt";
-  const pid_t pid = spawn_into(argv.data(), figures.c_str());
+  // The launcher is told to end with the benchmark: a SIGTERM sent to the
+  // benchmark alone reaches it too, and it ends the command's group (the
+  // end signals wait until its action is registered).
+  sigset_t mask;
+  thr_block_end_signals(&mask);
+  const pid_t pid = spawn_into(argv.data(), figures.c_str(), mask);
+  const LAUNCH launch{pid, dir.c_str()};
+  const int on_end = pid >= 0 ? thr_on_end_signal(end_launcher, reinterpret_cast<long>(&launch)) : -1;
+  pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+  siginfo_t info{};
+  while (pid >= 0 && waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) != 0)
+    if (errno != EINTR) break;
+  thr_forget_end_signal(on_end);  // before the reap frees the launcher's id
   int status = 0;
   while (pid >= 0 && waitpid(pid, &status, 0) < 0)
     if (errno != EINTR) return f;

@@ -15,7 +15,8 @@
 # they run with no peer on PATH, which only skips the peer's rows or
 # figures. The stand-ins print terminal escapes: none may reach the output
 # raw. Then the in-process rows told SIGINT while the hanging stand-in runs:
-# each dies of the signal and leaves no child running. Then an sta that
+# each dies of the signal and leaves no child running; a whole-process row
+# told SIGTERM alone leaves no child and no work directory. Then an sta that
 # prints its error and goes on, ending with status 0 (OpenSTA after a
 # read_liberty that fails), and ones that print no figure of their own
 # (a word or INF for a slack), under every row of sta; rows that fail on
@@ -139,6 +140,24 @@ for filter in 'kavu_stats_bench BM_Tally/1$' 'kavu_ssc_bench BM_WholeProcess/0/'
   fi
   no_child_left "$program" "$filter"
 done
+
+# Told SIGTERM alone (kill PID) during a whole-process row, a program ends
+# its launcher, the peer and the peer's child (they ran on until the time
+# limit), and leaves no work directory in TMPDIR.
+mkdir "$dir/tmp"
+PATH="$dir" TMPDIR="$dir/tmp" "$env_program" --default-signal=TERM "$bench_dir/kavu_delay_bench" \
+  --benchmark_filter='BM_WholeProcess/0/' >"$dir/log" 2>&1 &
+pid=$!
+for wait in $(seq 300); do [ -s "$dir/children" ] && break; sleep 0.1; done
+kill -TERM "$pid"
+wait "$pid"
+status=$?
+if [ "$status" -ne 143 ] || [ -n "$(ls -A "$dir/tmp")" ]; then
+  echo "kavu_delay_bench told SIGTERM: status $status, want 143; left in TMPDIR: $(ls -A "$dir/tmp")"
+  cat -v "$dir/log"
+  failed=1
+fi
+no_child_left kavu_delay_bench BM_WholeProcess/0/
 
 # OpenSTA reports a command that fails and goes on: its worst slack is then
 # no figure (the row once blamed the engine for sta's unconstrained slack).

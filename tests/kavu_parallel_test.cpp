@@ -1093,8 +1093,8 @@ TEST(KavuParallelArchives, UnwritableDatabaseDirectoryKeepsThePartitions) {
 // shared (0777) directory, which used to be refused ("Permission denied").
 // A run that waits names the run it waits for (its process and host, which
 // that run wrote into the lock file), or says the file names none where
-// that run could only read the file; a signal its handler catches ends the
-// wait as an error, handler restarting calls or not, the partitions in
+// that run could only read the file; the caller's alarm its handler catches
+// ends the wait as an error, handler restarting calls or not, the partitions in
 // memory (it used to wait as long as the holder held). On a file system
 // without locks (ENOLCK, ENOSYS, EOPNOTSUPP) the run goes on, with a warning that runs
 // there are not kept apart; it used to be refused.
@@ -1195,13 +1195,13 @@ TEST(KavuParallelArchives, TheDirectoryLockIsSharedNamedAndEndsOnASignal) {
     }
     EXPECT_EQ(told, "ok");
     if (row.held && told == "ok") {
-      // This run waits; a handler that restarts calls catches the signals
+      // This run waits; a handler that restarts calls catches the alarms
       // sent until the run returns (after 5 s the holder lets go, so that a
       // wait no signal ends still ends).
       struct sigaction caught {}, saved {};
       caught.sa_handler = [](int) {};
       caught.sa_flags = SA_RESTART;
-      sigaction(SIGUSR1, &caught, &saved);
+      sigaction(SIGALRM, &caught, &saved);
       std::atomic<bool> returned{false};
       const pthread_t waiter = pthread_self();
       std::thread signaller([&] {
@@ -1210,7 +1210,7 @@ TEST(KavuParallelArchives, TheDirectoryLockIsSharedNamedAndEndsOnASignal) {
             close(go[1]);
             go[1] = -1;
           }
-          pthread_kill(waiter, SIGUSR1);
+          pthread_kill(waiter, SIGALRM);
           usleep(10000);
         }
       });
@@ -1219,7 +1219,7 @@ TEST(KavuParallelArchives, TheDirectoryLockIsSharedNamedAndEndsOnASignal) {
       const bool ok = kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts);
       returned = true;
       signaller.join();
-      sigaction(SIGUSR1, &saved, nullptr);
+      sigaction(SIGALRM, &saved, nullptr);
       EXPECT_FALSE(ok);
       EXPECT_EQ(parts.size(), ok ? 0u : 2u);
       if (ok) {

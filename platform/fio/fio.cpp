@@ -4,10 +4,13 @@
 // becomes a false or null result instead of an exception.
 #include "fio/fio.h"
 #include "msg/msg.h"
+#include "thr/thr_end_signal.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -22,6 +25,7 @@
 #include <filesystem>
 #include <new>
 #include <system_error>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -611,7 +615,7 @@ bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* proble
   }
   int error = 0;
   if (!fio_directory_keeps_names(path)) {
-    m_fd = fio_create_beside(path, &m_temp, &error);
+    m_fd = create_temp(path, &error);
     if (m_fd >= 0) {
       m_mode = BESIDE;
       m_target = path;
@@ -639,6 +643,22 @@ bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* proble
                kavu_platform::msg_printable_text(dir, kavu_platform::MSG_MAX_PATH_BYTES, true) +
                "\": " + std::strerror(error);
   return false;
+}
+
+namespace {
+void remove_temporary(long path) { ::unlink(reinterpret_cast<const char*>(path)); }
+}  // namespace
+
+int FIO_FILE_REPLACEMENT::create_temp(const std::string& target, int* error) {
+  // Made and registered with the end signals held back, so that no Ctrl-C
+  // falls between: a process told to end leaves no temporary beside the
+  // target (thr_end_signal.h).
+  sigset_t mask;
+  thr_block_end_signals(&mask);
+  const int fd = fio_create_beside(target, &m_temp, error);
+  if (fd >= 0) m_on_end = thr_on_end_signal(remove_temporary, reinterpret_cast<long>(m_temp.c_str()));
+  pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+  return fd;
 }
 
 bool FIO_FILE_REPLACEMENT::open_existing(const std::string& path, std::string* problem) {
@@ -672,7 +692,7 @@ bool FIO_FILE_REPLACEMENT::open_existing(const std::string& path, std::string* p
       fio_directory_keeps_names(target) || fio_is_mount_root(fd, target) || fio_has_attributes_a_rename_drops(fd))
     return hold(fd);
   int error = 0;
-  const int temp = fio_create_beside(target, &m_temp, &error);
+  const int temp = create_temp(target, &error);
   if (temp < 0) {
     if (fio_temp_refused_by_directory(error)) return hold(fd);
     ::close(fd);
@@ -693,6 +713,7 @@ bool FIO_FILE_REPLACEMENT::open_existing(const std::string& path, std::string* p
     return true;
   }
   ::close(temp);
+  thr_forget_end_signal(std::exchange(m_on_end, -1));
   ::unlink(m_temp.c_str());
   m_temp.clear();
   return hold(fd);
@@ -747,7 +768,10 @@ bool FIO_FILE_REPLACEMENT::commit(std::string* problem) {
   }
   if (text >= 0) ::close(text);
   if (error) return fail(error, problem);  // the temporary goes after the reason is taken
-  if (renamed) m_temp.clear();
+  if (renamed) {
+    thr_forget_end_signal(std::exchange(m_on_end, -1));
+    m_temp.clear();
+  }
   abandon();  // a temporary copied in place goes
   return true;
 }
@@ -795,6 +819,7 @@ int FIO_FILE_REPLACEMENT::commit_refused_rename(int text) {
 void FIO_FILE_REPLACEMENT::abandon() {
   if (m_fd >= 0) ::close(m_fd);
   m_fd = -1;
+  thr_forget_end_signal(std::exchange(m_on_end, -1));
   if (!m_temp.empty()) ::unlink(m_temp.c_str());
   if (!m_created.empty()) ::unlink(m_created.c_str());
   m_temp.clear();

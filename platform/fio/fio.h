@@ -188,6 +188,7 @@ class FIO_FILE_REPLACEMENT {
   bool commit_held(const std::string_view* parts, size_t count, std::string* problem);
   int commit_refused_rename(int text);
   bool fail(int error, std::string* problem);
+  int create_temp(const std::string& target, int* error);
 
   int m_fd = -1;              // the temporary's (BESIDE), the target's (HELD)
   int m_error = 0;            // the first failed write's
@@ -197,6 +198,7 @@ class FIO_FILE_REPLACEMENT {
   uint64_t m_written = 0;     // bytes written to the temporary
   uint64_t m_limit = UINT64_MAX;  // the file-size limit of a regular file
   std::string m_temp;         // renamed over m_target at commit
+  int m_on_end = -1;          // removes m_temp when an end signal ends the process
   std::string m_target;
   std::string m_created;      // a file this write created in place
   std::string m_held;         // the text of a file written in place

@@ -2,11 +2,13 @@
 //
 // The actions live in a fixed table of slots, each with a state word: a
 // slot is taken by compare-and-swap (free -> filling), filled, then made
-// ready; the handler runs only ready slots. Installing and putting back the
-// handlers is serialised by a mutex and counted, never done in the handler.
+// ready; the handler runs only ready slots of its own process. Installing
+// and putting back the handlers is serialised by a mutex and counted per
+// signal, never done in the handler.
 #include "thr/thr_end_signal.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -18,8 +20,11 @@
 
 namespace {
 
-constexpr int END_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int NUM_END_SIGNALS = int(sizeof END_SIGNALS / sizeof END_SIGNALS[0]);
+// The end signals first; SIGALRM is watched by THR_STOP_WATCH alone.
+constexpr int SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM};
+constexpr int NUM_SIGNALS = int(sizeof SIGNALS / sizeof SIGNALS[0]);
+constexpr int NUM_END_SIGNALS = 4;
+constexpr int ALARM = 4;
 
 enum SLOT_STATE : int { SLOT_FREE, SLOT_FILLING, SLOT_READY };
 
@@ -27,19 +32,24 @@ struct END_SLOT {
   std::atomic<int> m_state{SLOT_FREE};
   std::atomic<THR_END_ACTION> m_action{nullptr};
   std::atomic<long> m_arg{0};
+  std::atomic<pid_t> m_owner{0};  // the process that registered it
 };
 
 END_SLOT g_slots[THR_MAX_END_ACTIONS];
 
 std::mutex g_install_mutex;
-int g_registered = 0;                       // under g_install_mutex
-struct sigaction g_previous[NUM_END_SIGNALS];  // written before ours is installed
-std::atomic<bool> g_installed[NUM_END_SIGNALS];
-std::atomic<pid_t> g_owner{0};  // the process that installed the handlers
+int g_users[NUM_SIGNALS];                  // under g_install_mutex
+struct sigaction g_previous[NUM_SIGNALS];  // written before ours is installed
+std::atomic<bool> g_installed[NUM_SIGNALS];
+// The previous action was a one-shot handler that was called: from then on
+// the signal takes its default action, as the kernel would have left it.
+std::atomic<bool> g_reset[NUM_SIGNALS];
+std::atomic<unsigned> g_stop_requests{0};  // watched signals arrived
+std::atomic<int> g_running{0};             // handlers running actions now
 
 int index_of(int sig) {
-  for (int i = 0; i < NUM_END_SIGNALS; ++i)
-    if (END_SIGNALS[i] == sig) return i;
+  for (int i = 0; i < NUM_SIGNALS; ++i)
+    if (SIGNALS[i] == sig) return i;
   return -1;
 }
 
@@ -56,22 +66,37 @@ void die_of(int sig) {
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);  // the pending signal acts here
 }
 
+// True where the action is SIG_DFL or SIG_IGN rather than a function
+// (sa_handler and sa_sigaction share their place).
+bool is_disposition(const struct sigaction& a) { return a.sa_handler == SIG_DFL || a.sa_handler == SIG_IGN; }
+
+void run_actions() {
+  g_running.fetch_add(1);
+  const pid_t self = getpid();
+  for (END_SLOT& slot : g_slots)
+    if (slot.m_state.load() == SLOT_READY && slot.m_owner.load() == self)
+      if (const THR_END_ACTION action = slot.m_action.load()) action(slot.m_arg.load());
+  g_running.fetch_sub(1);
+}
+
 extern "C" void on_end_signal(int sig, siginfo_t* info, void* context) {
   const int saved_errno = errno;
   const int i = index_of(sig);
-  // A forked child before exec holds a copy of the table: the slots name
-  // its parent's peers, not its own.
-  if (i < 0 || getpid() != g_owner.load()) return die_of(sig);
-  for (END_SLOT& slot : g_slots)
-    if (slot.m_state.load() == SLOT_READY)
-      if (const THR_END_ACTION action = slot.m_action.load()) action(slot.m_arg.load());
+  if (i < 0) return;
+  g_stop_requests.fetch_add(1);
   const struct sigaction& before = g_previous[i];
-  if (before.sa_flags & SA_SIGINFO) {
-    if (before.sa_sigaction) before.sa_sigaction(sig, info, context);
-  } else if (before.sa_handler == SIG_DFL) {
+  // SIG_DFL and SIG_IGN are what they are whatever the flags say.
+  const bool siginfo = (before.sa_flags & SA_SIGINFO) != 0 && !is_disposition(before);
+  const bool dies = g_reset[i].load() || before.sa_handler == SIG_DFL;
+  // The end signals, and any signal that now ends the process, end what
+  // this process started first.
+  if (i < NUM_END_SIGNALS || dies) run_actions();
+  if (dies) {
     die_of(sig);
   } else if (before.sa_handler != SIG_IGN) {
-    before.sa_handler(sig);
+    if (before.sa_flags & SA_RESETHAND) g_reset[i].store(true);
+    if (siginfo) before.sa_sigaction(sig, info, context);
+    else before.sa_handler(sig);
   }
   errno = saved_errno;
 }
@@ -80,30 +105,47 @@ bool is_ours(const struct sigaction& a) {
   return (a.sa_flags & SA_SIGINFO) && a.sa_sigaction == on_end_signal;
 }
 
-// Under g_install_mutex.
-void install() {
-  g_owner.store(getpid());
-  for (int i = 0; i < NUM_END_SIGNALS; ++i) {
-    struct sigaction current {};
-    if (sigaction(END_SIGNALS[i], nullptr, &current) != 0 || is_ours(current)) continue;
-    if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN) continue;  // the process goes on
-    g_previous[i] = current;
-    struct sigaction ours {};
-    ours.sa_sigaction = on_end_signal;
-    ours.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigemptyset(&ours.sa_mask);
-    g_installed[i].store(sigaction(END_SIGNALS[i], &ours, nullptr) == 0);
-  }
+// Under g_install_mutex: ours in front of the process's handler of
+// SIGNALS[i], with that handler's flags and mask.
+void install(int i) {
+  struct sigaction current {};
+  if (sigaction(SIGNALS[i], nullptr, &current) != 0 || is_ours(current)) return;
+  if (current.sa_handler == SIG_IGN) return;  // the process goes on, and so does all it started
+  if (current.sa_handler == SIG_DFL && i == ALARM) return;  // the alarm ends the process: nothing to forward
+  g_previous[i] = current;
+  g_reset[i].store(false);
+  struct sigaction ours {};
+  ours.sa_sigaction = on_end_signal;
+  ours.sa_flags = (current.sa_flags & ~SA_RESETHAND) | SA_SIGINFO;
+  ours.sa_mask = current.sa_mask;
+  g_installed[i].store(sigaction(SIGNALS[i], &ours, nullptr) == 0);
 }
 
-// Under g_install_mutex: each handler back, where ours is still the one.
-void put_back() {
-  for (int i = 0; i < NUM_END_SIGNALS; ++i) {
-    if (!g_installed[i].exchange(false)) continue;
-    struct sigaction current {};
-    if (sigaction(END_SIGNALS[i], nullptr, &current) == 0 && is_ours(current))
-      sigaction(END_SIGNALS[i], &g_previous[i], nullptr);
+// Under g_install_mutex: the previous action back, where ours is still the
+// one.
+void put_back(int i) {
+  if (!g_installed[i].exchange(false)) return;
+  struct sigaction current {};
+  if (sigaction(SIGNALS[i], nullptr, &current) != 0 || !is_ours(current)) return;
+  struct sigaction restored = g_previous[i];
+  if (g_reset[i].load()) {
+    restored = {};
+    restored.sa_handler = SIG_DFL;
+    sigemptyset(&restored.sa_mask);
   }
+  sigaction(SIGNALS[i], &restored, nullptr);
+}
+
+void take_signals(int count) {
+  std::lock_guard<std::mutex> lock(g_install_mutex);
+  for (int i = 0; i < count; ++i)
+    if (g_users[i]++ == 0) install(i);
+}
+
+void release_signals(int count) {
+  std::lock_guard<std::mutex> lock(g_install_mutex);
+  for (int i = 0; i < count; ++i)
+    if (g_users[i] > 0 && --g_users[i] == 0) put_back(i);
 }
 
 }  // namespace
@@ -114,9 +156,9 @@ int thr_on_end_signal(THR_END_ACTION action, long arg) {
     if (!g_slots[k].m_state.compare_exchange_strong(expected, SLOT_FILLING)) continue;
     g_slots[k].m_action.store(action);
     g_slots[k].m_arg.store(arg);
+    g_slots[k].m_owner.store(getpid());
     g_slots[k].m_state.store(SLOT_READY);
-    std::lock_guard<std::mutex> lock(g_install_mutex);
-    if (g_registered++ == 0) install();
+    take_signals(NUM_END_SIGNALS);
     return k;
   }
   return -1;
@@ -124,10 +166,20 @@ int thr_on_end_signal(THR_END_ACTION action, long arg) {
 
 void thr_forget_end_signal(int handle) {
   if (handle < 0 || handle >= THR_MAX_END_ACTIONS) return;
+  int expected = SLOT_READY;
+  if (!g_slots[handle].m_state.compare_exchange_strong(expected, SLOT_FILLING)) return;
+  // A handler on another thread may still be running the action, or about
+  // to read its place: the place is taken by no one else until none runs.
+  while (g_running.load() != 0) sched_yield();
   g_slots[handle].m_state.store(SLOT_FREE);
-  std::lock_guard<std::mutex> lock(g_install_mutex);
-  if (--g_registered == 0) put_back();
+  release_signals(NUM_END_SIGNALS);
 }
+
+THR_STOP_WATCH::THR_STOP_WATCH() : m_start(g_stop_requests.load()) { take_signals(NUM_SIGNALS); }
+
+THR_STOP_WATCH::~THR_STOP_WATCH() { release_signals(NUM_SIGNALS); }
+
+bool THR_STOP_WATCH::requested() const { return g_stop_requests.load() != m_start; }
 
 void thr_remove_dir_in_handler(const char* path) {
   const int dir = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -151,6 +203,6 @@ void thr_remove_dir_in_handler(const char* path) {
 void thr_block_end_signals(sigset_t* old) {
   sigset_t set;
   sigemptyset(&set);
-  for (int sig : END_SIGNALS) sigaddset(&set, sig);
+  for (int i = 0; i < NUM_END_SIGNALS; ++i) sigaddset(&set, SIGNALS[i]);
   pthread_sigmask(SIG_BLOCK, &set, old);
 }

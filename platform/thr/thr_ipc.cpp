@@ -81,6 +81,31 @@ int g_pipe_dir_action = -1;
 
 void remove_pipe_dir_at_exit() { thr_remove_pipe_dir(); }
 
+// Runs holding the directory, and why the last directory could not be made.
+int g_pipe_dir_holds = 0;
+bool g_pipe_dir_remove_at_release = false;  // a hold with `remove` went
+std::string g_pipe_dir_failure;
+
+void remove_pipe_dir_on_signal(long);
+
+// Under g_pipe_dir_mutex: the directory's removal is registered while a
+// run holds it and it exists.
+void register_pipe_dir_action() {
+  if (g_pipe_dir_holds == 0 || g_pipe_dir_action >= 0 || g_pipe_dir.empty()) return;
+  if (g_pipe_dir.size() >= sizeof g_pipe_dir_for_signal) return;
+  memcpy(g_pipe_dir_for_signal, g_pipe_dir.c_str(), g_pipe_dir.size() + 1);
+  g_pipe_dir_action = thr_on_end_signal(remove_pipe_dir_on_signal, 0);
+}
+
+// Under g_pipe_dir_mutex.
+void remove_pipe_dir_locked() {
+  thr_forget_end_signal(std::exchange(g_pipe_dir_action, -1));
+  if (g_pipe_dir.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(g_pipe_dir, ec);
+  g_pipe_dir.clear();
+}
+
 // Removes the pipe directory when a signal ends the process (which runs no
 // atexit function).
 void remove_pipe_dir_on_signal(long) { thr_remove_dir_in_handler(g_pipe_dir_for_signal); }
@@ -104,6 +129,13 @@ bool ends_with_template(const std::string& s) {
 
 const std::string& thr_get_pipe_dir() {
   std::lock_guard<std::mutex> lock(g_pipe_dir_mutex);
+  // A directory removed meanwhile (an end signal the caller's handler
+  // survived) is made anew.
+  struct stat st;
+  if (!g_pipe_dir.empty() && lstat(g_pipe_dir.c_str(), &st) != 0 && errno == ENOENT) {
+    thr_forget_end_signal(std::exchange(g_pipe_dir_action, -1));
+    g_pipe_dir.clear();
+  }
   if (g_pipe_dir.empty()) {
     const char* tmp = getenv("TMPDIR");
     std::string base = (tmp && *tmp) ? tmp : "/tmp";
@@ -112,26 +144,40 @@ const std::string& thr_get_pipe_dir() {
     buf.push_back('\0');
     if (mkdtemp(buf.data())) {  // mkdtemp makes the directory 0700
       g_pipe_dir = buf.data();
+      g_pipe_dir_failure.clear();
       if (!g_atexit_registered) {
         g_atexit_registered = true;
         atexit(remove_pipe_dir_at_exit);
       }
-      if (g_pipe_dir.size() < sizeof g_pipe_dir_for_signal) {
-        memcpy(g_pipe_dir_for_signal, g_pipe_dir.c_str(), g_pipe_dir.size() + 1);
-        g_pipe_dir_action = thr_on_end_signal(remove_pipe_dir_on_signal, 0);
-      }
+    } else {
+      const int error = errno;
+      g_pipe_dir_failure = "cannot make a directory for named pipes in \"" +
+                           kavu_platform::msg_printable_text(base, kavu_platform::MSG_MAX_PATH_BYTES, true) +
+                           "\": " + strerror(error);
+      errno = error;
     }
   }
+  register_pipe_dir_action();
   return g_pipe_dir;
 }
 
 void thr_remove_pipe_dir() {
   std::lock_guard<std::mutex> lock(g_pipe_dir_mutex);
-  if (g_pipe_dir.empty()) return;
-  thr_forget_end_signal(std::exchange(g_pipe_dir_action, -1));
-  std::error_code ec;
-  std::filesystem::remove_all(g_pipe_dir, ec);
-  g_pipe_dir.clear();
+  remove_pipe_dir_locked();
+}
+
+THR_PIPE_DIR_HOLD::THR_PIPE_DIR_HOLD(bool remove) : m_remove(remove) {
+  std::lock_guard<std::mutex> lock(g_pipe_dir_mutex);
+  ++g_pipe_dir_holds;
+  register_pipe_dir_action();
+}
+
+THR_PIPE_DIR_HOLD::~THR_PIPE_DIR_HOLD() {
+  std::lock_guard<std::mutex> lock(g_pipe_dir_mutex);
+  g_pipe_dir_remove_at_release |= m_remove;
+  if (--g_pipe_dir_holds != 0) return;
+  if (std::exchange(g_pipe_dir_remove_at_release, false)) remove_pipe_dir_locked();
+  else thr_forget_end_signal(std::exchange(g_pipe_dir_action, -1));
 }
 
 std::string THR_NAMED_PIPE::get_path() const {
@@ -144,6 +190,8 @@ bool THR_NAMED_PIPE::make(bool read) {
   const std::string& dir = thr_get_pipe_dir();
   if (dir.empty()) {
     m_error = errno ? errno : EACCES;
+    std::lock_guard<std::mutex> lock(g_pipe_dir_mutex);
+    m_why = g_pipe_dir_failure;
     return false;
   }
   const bool templ = ends_with_template(m_name);
@@ -157,10 +205,13 @@ bool THR_NAMED_PIPE::make(bool read) {
       m_name = name;
       m_created = true;
       m_error = 0;
+      m_why.clear();
       return true;
     }
     m_error = errno;
-    if (errno != EEXIST || !templ) return false;
+    m_why = "cannot make the named pipe \"" +
+            kavu_platform::msg_printable_text(path, kavu_platform::MSG_MAX_PATH_BYTES, true) + "\": " + strerror(m_error);
+    if (m_error != EEXIST || !templ) return false;
   }
   return false;
 }
@@ -889,6 +940,8 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  // While the helper runs, an end signal removes the pipe directory too.
+  const THR_PIPE_DIR_HOLD pipe_dir_hold(false);
   int err = 0;
   const int log_fd = open_helper_log(log, m_replace_foreign_log, &exit_code->m_log_problem);
   const pid_t pid = start_child(program, args, wd, log_fd, &err);

@@ -5,8 +5,11 @@
 // PUT_SPMD_JOB_VOID_PTR runs one function over a list of task arguments on
 //   a fixed number of worker threads; tasks start in the order added.
 // THR_NAMED_PIPE makes a FIFO (0600) in the process's private pipe
-//   directory (mkdtemp, 0700, under TMPDIR, removed at exit and when
-//   SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the process). A name ending
+//   directory (mkdtemp, 0700, under TMPDIR, removed at exit, when the last
+//   THR_PIPE_DIR_HOLD goes where a run's hold was among them, and when
+//   SIGINT, SIGTERM, SIGHUP or SIGQUIT arrives while a hold lives; a
+//   directory found gone is made anew, so a run after a signal the caller
+//   survived has its pipes). A name ending
 //   in "XXXXXX" is a template: create() fills it and retries until mkfifo
 //   itself succeeds, so naming and creating cannot race.
 // IPC_COMMAND starts a helper program from an argument vector (fork and
@@ -63,6 +66,23 @@ const std::string& thr_get_pipe_dir();
 // Removes the pipe directory and everything in it (also done at exit).
 void thr_remove_pipe_dir();
 
+// A run's hold on the pipe directory: while one lives, an end signal
+// removes the directory (thr_end_signal.h); when the last goes, its end
+// action goes, so nothing of the run stays registered in the caller's
+// process, and, where that hold was made with `remove` (a run that made
+// its pipes and removed them), the directory with what is in it. A helper
+// run holds it without `remove`, leaving the caller's pipes to the caller.
+class THR_PIPE_DIR_HOLD {
+ public:
+  explicit THR_PIPE_DIR_HOLD(bool remove = true);
+  ~THR_PIPE_DIR_HOLD();
+  THR_PIPE_DIR_HOLD(const THR_PIPE_DIR_HOLD&) = delete;
+  THR_PIPE_DIR_HOLD& operator=(const THR_PIPE_DIR_HOLD&) = delete;
+
+ private:
+  bool m_remove;
+};
+
 class THR_NAMED_PIPE {
  public:
   explicit THR_NAMED_PIPE(const std::string& name) : m_name(name) {}
@@ -77,11 +97,16 @@ class THR_NAMED_PIPE {
   const std::string& get_name() const { return m_name; }
   std::string get_path() const;
   int get_error_code() const { return m_error; }
+  // Why the last create failed, in words ("cannot make the named pipe
+  // "<path>": <reason>", "cannot make a directory for named pipes in
+  // "<TMPDIR>": <reason>"); empty after a success.
+  const std::string& get_error_text() const { return m_why; }
   bool is_read_side() const { return m_read; }
 
  private:
   bool make(bool read);
   std::string m_name;
+  std::string m_why;
   int m_error = 0;
   bool m_read = false;
   bool m_created = false;

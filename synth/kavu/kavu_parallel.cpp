@@ -43,6 +43,7 @@
 #include "msg/msg.h"
 #include "pdb/pdb.h"
 #include "synth_kavu__pdb.h"
+#include "thr/thr_end_signal.h"
 #include "thr/thr_ipc.h"
 
 namespace {
@@ -272,15 +273,18 @@ std::string lock_db_dir() {
                          "\" to finish (" +
                          (holder.empty() ? "the run is not named in \"" + shown(file) + "\"" : holder) + ")");
     // Polled rather than waited for in flock, which a handler installed to
-    // restart calls would restart: a signal that a handler catches ends the
-    // sleep, and with it the wait.
+    // restart calls would restart. Only a request to stop ends the wait (an
+    // end signal, the caller's alarm), on whichever thread it arrives;
+    // another signal the caller catches (a terminal resized) does not.
+    const THR_STOP_WATCH stop;
     const timespec pause{0, 50 * 1000 * 1000};
     while ((rc = gen_lock_file(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EWOULDBLOCK) {
-      if (nanosleep(&pause, nullptr) != 0 && errno == EINTR) {
+      if (stop.requested()) {
         close(fd);
         return "the wait for the run " + (holder.empty() ? std::string() : "of " + holder + " ") +
                "that holds the lock file \"" + shown(file) + "\" was interrupted by a signal";
       }
+      nanosleep(&pause, nullptr);
     }
   }
   const int error_code = rc != 0 ? errno : 0;
@@ -473,6 +477,10 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
   else
     kavu_debug("successfully loaded the flow package for Parallel Synthesis");
 
+  // The pipe directory is the run's only while it runs: nothing of it
+  // stays registered in the caller's process, and the next run makes it
+  // anew when a signal removed it.
+  THR_PIPE_DIR_HOLD pipe_dir_hold;
   std::vector<THR_NAMED_PIPE*> dl, ul;
   auto remove_pipes = [&]() {
     for (std::vector<THR_NAMED_PIPE*>* v : {&dl, &ul})
@@ -494,6 +502,10 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
       THR_NAMED_PIPE* bad = !dl[size_t(i)]->create() ? dl[size_t(i)] : !ul[size_t(i)]->create_r() ? ul[size_t(i)] : nullptr;
       if (bad) {
         kavu_debug("FAILED in creating pipe %s with error code %d", bad->get_name().c_str(), bad->get_error_code());
+        post_error("Parallel synthesis cannot start its helpers: " +
+                   (bad->get_error_text().empty() ? std::string("cannot make a named pipe: ") +
+                                                        std::strerror(bad->get_error_code())
+                                                  : bad->get_error_text()));
         remove_pipes();
         return false;
       }

@@ -1,0 +1,256 @@
+// Parallel runs in a caller that handles signals itself: its handlers stay
+// as it made them, a Ctrl-C it survives leaves later runs working, a run
+// that cannot set itself up says why, and the wait for another run's lock
+// ends only when the caller asks to stop. Each row runs in a process of
+// its own, whose signal state it may change.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "cdb/cdb_sgate.h"
+#include "cdb/cdb_sgate_removed_regs.h"
+#include "cmp/cmp.h"
+#include "gen/gen.h"
+#include "kavu_parallel.h"
+#include "kavu_partition.h"
+#include "kavu_partition_netlists.h"
+#include "msg/msg.h"
+#include "partition_test_support.h"
+#include "platform_testkit.h"
+#include "thr/thr_ipc.h"
+
+using namespace kavu_platform;
+
+// The flag the C library adds to every action it installs (its return
+// trampoline); not part of what the caller asked.
+constexpr int kRestorer = 0x04000000;
+
+namespace {
+
+// Runs body in a forked process: "" when it returned "", else what it said.
+std::string in_child(const std::function<std::string()>& body) {
+  int said[2];
+  if (pipe(said) != 0) return "no pipe";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(said[0]);
+    const std::string why = body();
+    (void)!write(said[1], why.data(), why.size());
+    _exit(0);
+  }
+  close(said[1]);
+  std::string why;
+  char buffer[512];
+  for (ssize_t n; (n = read(said[0], buffer, sizeof buffer)) > 0;) why.append(buffer, size_t(n));
+  close(said[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (why.empty() && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+    why = "the process ended with status " + std::to_string(status);
+  return why;
+}
+
+std::atomic<int> g_caught{0};
+void count_signal(int) { ++g_caught; }
+
+struct SIGNAL_SCOPE : PARTITION_TEST_SCOPE {
+  CMP_FACADE facade;
+  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}};
+  SIGNAL_SCOPE() {
+    gen_set_db_dir_path(std::filesystem::current_path().string());
+    facade.set_project_name("signals");
+    facade.set_revision_name("rev 1");
+    auto* m = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
+    m->create_removed_reg_db("main", 5000, 5000);
+    m->set_current_removed_reg_db("main");
+  }
+};
+
+// One whole run on two partitions of a small design; true when every
+// partition came back synthesized, and the errors posted into *errors.
+bool run_flow(CMP_FACADE* facade, std::string* errors) {
+  LOADED_NETLIST loaded = load_blif("seq/diffeq1");
+  KAVU_PARTITIONER partitioner;
+  partitioner.partition_on_reg_boundary(loaded.get(), nullptr, partition_params(2), false);
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  KAVU_PARTITION_BOUNDARIES b;
+  kavu_get_partition_netlists(parts, loaded.get(), nullptr, nullptr, b, false);
+  const int n = int(parts.size());
+  msg_log_clear();
+  bool ok = kavu_parallel_serialize(facade, "map", 1, nullptr, parts);
+  ok = ok && kavu_parallel_run_partitions_in_processes(facade, "map", "1", n);
+  ok = ok && kavu_parallel_deserialize(facade, "map", 1, nullptr, parts, n);
+  if (!ok) {
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    parts.clear();
+    kavu_parallel_recover_partitions(facade, "map", parts, n);
+  }
+  for (const MSG_LOG_ENTRY& e : msg_log())
+    if (e.kind == MSG_LOG_ERROR) *errors += e.text + "\n";
+  kavu_merge_netlists(parts, loaded.get(), nullptr, b);
+  return ok;
+}
+
+// Two small partition netlists: an input pin and buffers each.
+std::vector<CDB_SGATE_NETLIST*> chain_partitions_for_signals() {
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  for (int size : {2, 3}) {
+    auto* p = new CDB_SGATE_NETLIST(true, int(parts.size()) + 1, 1);
+    CDB_SGATE_NODE* in = make_input_pin(p, ("w" + std::to_string(parts.size())).c_str());
+    for (int i = 1; i < size; ++i) make_buffer(p, in);
+    parts.push_back(p);
+  }
+  return parts;
+}
+
+bool same_action(const struct sigaction& a, const struct sigaction& b) {
+  if (a.sa_handler != b.sa_handler || (a.sa_flags & ~kRestorer) != (b.sa_flags & ~kRestorer)) return false;
+  for (int s = 1; s < NSIG; ++s)
+    if (sigismember(&a.sa_mask, s) != sigismember(&b.sa_mask, s)) return false;
+  return true;
+}
+
+}  // namespace
+
+// A caller with its own handlers (flags 0, a one-shot handler; the run on
+// its thread or on a worker) finds them as it made them after a run (the
+// library's stayed installed for good, restarting the caller's calls), and
+// survives a Ctrl-C after which the next run works (its pipes' directory
+// was gone: every later run failed without a word).
+TEST(KavuParallelSignals, TheCallersHandlersStayTheirsAndLaterRunsWork) {
+  struct ROW {
+    const char* what;
+    int flags;  // sa_flags
+    bool worker;  // the runs are made on a worker thread
+  } const rows[] = {
+      {"flags 0", 0, false},
+      {"SA_RESETHAND", int(SA_RESETHAND), false},
+      {"flags 0, runs on a worker thread", 0, true},
+  };
+  SIGNAL_SCOPE scope;
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(in_child([&]() -> std::string {
+                struct sigaction host {};
+                host.sa_handler = count_signal;
+                host.sa_flags = row.flags;
+                sigemptyset(&host.sa_mask);
+                const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM};
+                struct sigaction before[5];
+                for (int i = 0; i < 5; ++i) {
+                  if (signals[i] != SIGQUIT) sigaction(signals[i], &host, nullptr);
+                  sigaction(signals[i], nullptr, &before[i]);
+                }
+                auto run = [&](std::string* errors) {
+                  if (!row.worker) return run_flow(&scope.facade, errors);
+                  bool ok = false;
+                  std::thread([&] { ok = run_flow(&scope.facade, errors); }).join();
+                  return ok;
+                };
+                std::string errors;
+                if (!run(&errors)) return "the first run failed: " + errors;
+                for (int i = 0; i < 5; ++i) {
+                  struct sigaction after {};
+                  sigaction(signals[i], nullptr, &after);
+                  if (!same_action(after, before[i]))
+                    return std::string("the handler of SIG") + sigabbrev_np(signals[i]) + " is not the caller's";
+                }
+                raise(SIGINT);
+                if (g_caught != 1) return "the caller's handler did not run";
+                if (!run(&errors)) return "the run after a Ctrl-C failed: " + errors;
+                if (row.flags & SA_RESETHAND) return "";
+                int p[2];
+                if (pipe(p) != 0) return "no pipe";
+                std::atomic<bool> done{false};
+                const pthread_t self = pthread_self();
+                std::thread signaller([&] {
+                  while (!done) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    if (!done) pthread_kill(self, SIGINT);
+                  }
+                });
+                char byte;
+                const ssize_t n = read(p[0], &byte, 1);
+                const int error = errno;
+                done = true;
+                signaller.join();
+                return n < 0 && error == EINTR ? "" : "read() was not interrupted";
+              }),
+              "");
+  }
+}
+
+// A run that cannot make its pipes' directory (TMPDIR names none) fails
+// saying so; it failed without a reason.
+TEST(KavuParallelSignals, ARunThatCannotSetItselfUpSaysWhy) {
+  SIGNAL_SCOPE scope;
+  EXPECT_EQ(in_child([&]() -> std::string {
+              thr_remove_pipe_dir();
+              setenv("TMPDIR", "/nonexistent", 1);
+              std::string errors;
+              if (run_flow(&scope.facade, &errors)) return "the run went on";
+              return errors.find("\"/nonexistent\": No such file or directory") != std::string::npos
+                         ? ""
+                         : "no error says what failed: " + errors;
+            }),
+            "");
+}
+
+// The wait for another run's lock, on a worker thread, goes on through a
+// resized terminal and a child's end the caller catches (they ended the
+// run unsynthesized), and ends at the caller's alarm, which its handler
+// takes on another thread (the wait went on until the holder let go).
+TEST(KavuParallelSignals, TheWaitForAnotherRunEndsOnlyOnARequestToStop) {
+  SIGNAL_SCOPE scope;
+  EXPECT_EQ(in_child([&]() -> std::string {
+              struct sigaction host {};
+              host.sa_handler = count_signal;
+              host.sa_flags = SA_RESTART;
+              for (int sig : {SIGWINCH, SIGCHLD, SIGALRM}) sigaction(sig, &host, nullptr);
+              // Another run holds the lock: an open file of its own.
+              const std::string lock = gen_get_db_dir_path() + "/parallel_synthesis.lock";
+              const int held = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+              if (held < 0 || flock(held, LOCK_EX) != 0) return "cannot hold the lock";
+              std::atomic<bool> returned{false};
+              bool ok = true;
+              std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions_for_signals();
+              std::thread runner([&] {
+                msg_log_clear();
+                ok = kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts);
+                returned = true;
+              });
+              const pthread_t worker = runner.native_handle();
+              for (int k = 0; k < 10; ++k) {
+                pthread_kill(worker, k % 2 ? SIGWINCH : SIGCHLD);
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+              }
+              std::this_thread::sleep_for(std::chrono::milliseconds(200));
+              std::string why;
+              if (returned) why = "another signal ended the wait";
+              raise(SIGALRM);  // on this thread, not the waiting one
+              for (int k = 0; k < 500 && !returned; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+              if (why.empty() && !returned) why = "the alarm did not end the wait";
+              close(held);  // the holder lets go
+              runner.join();
+              bool interrupted = false;
+              for (const MSG_LOG_ENTRY& e : msg_log())
+                interrupted |= e.kind == MSG_LOG_ERROR && e.text.find("was interrupted by a signal") != std::string::npos;
+              if (why.empty() && (ok || !interrupted)) why = "the run did not end for the alarm";
+              for (CDB_SGATE_NETLIST* p : parts) delete p;
+              return why;
+            }),
+            "");
+}
