@@ -119,19 +119,26 @@ std::string logged() {
   return text;
 }
 
+// Sets a run up in the current directory, which is its database directory
+// too: the project and revision, a current removed-register database and
+// an empty message log.
+void set_up_run(CMP_FACADE* facade) {
+  facade->set_project_name("shared");
+  facade->set_revision_name("rev 1");
+  gen_set_db_dir_path(fs::current_path().string());
+  auto* m = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
+  m->create_removed_reg_db("main", 5000, 5000);
+  m->set_current_removed_reg_db("main");
+  msg_log_clear();
+}
+
 // One parallel run in the current directory, which is its database
 // directory too: the partitions written, the helpers run (when asked) and
 // every partition taken back, from the results or from the kept copies.
 // "ok", or "failed: <the errors and warnings>".
 std::string one_run(bool helpers) {
   CMP_FACADE facade;
-  facade.set_project_name("shared");
-  facade.set_revision_name("rev 1");
-  gen_set_db_dir_path(fs::current_path().string());
-  auto* m = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
-  m->create_removed_reg_db("main", 5000, 5000);
-  m->set_current_removed_reg_db("main");
-  msg_log_clear();
+  set_up_run(&facade);
   std::vector<CDB_SGATE_NETLIST*> parts = small_partitions();
   bool ok = kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
   const int written = 2 - int(parts.size());
@@ -346,13 +353,7 @@ TEST(KavuParallelSharedDir, WithoutLocksAnotherUsersRunningRunKeepsItsFiles) {
   const std::string second = in_child(true, dir, [] {
     gen_test_fail_file_locks(ENOLCK);
     CMP_FACADE facade;
-    facade.set_project_name("shared");
-    facade.set_revision_name("rev 1");
-    gen_set_db_dir_path(fs::current_path().string());
-    auto* m = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
-    m->create_removed_reg_db("main", 5000, 5000);
-    m->set_current_removed_reg_db("main");
-    msg_log_clear();
+    set_up_run(&facade);
     std::vector<CDB_SGATE_NETLIST*> parts = small_partitions();
     const bool ok = kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
     const std::string said = logged();

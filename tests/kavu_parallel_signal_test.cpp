@@ -31,37 +31,11 @@
 #include "partition_test_support.h"
 #include "platform_testkit.h"
 #include "thr/thr_ipc.h"
+#include "signal_test_support.h"
 
 using namespace kavu_platform;
 
-// The flag the C library adds to every action it installs (its return
-// trampoline); not part of what the caller asked.
-constexpr int kRestorer = 0x04000000;
-
 namespace {
-
-// Runs body in a forked process: "" when it returned "", else what it said.
-std::string in_child(const std::function<std::string()>& body) {
-  int said[2];
-  if (pipe(said) != 0) return "no pipe";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(said[0]);
-    const std::string why = body();
-    (void)!write(said[1], why.data(), why.size());
-    _exit(0);
-  }
-  close(said[1]);
-  std::string why;
-  char buffer[512];
-  for (ssize_t n; (n = read(said[0], buffer, sizeof buffer)) > 0;) why.append(buffer, size_t(n));
-  close(said[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (why.empty() && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
-    why = "the process ended with status " + std::to_string(status);
-  return why;
-}
 
 std::atomic<int> g_caught{0};
 void count_signal(int) { ++g_caught; }
@@ -116,13 +90,6 @@ std::vector<CDB_SGATE_NETLIST*> chain_partitions_for_signals() {
   return parts;
 }
 
-bool same_action(const struct sigaction& a, const struct sigaction& b) {
-  if (a.sa_handler != b.sa_handler || (a.sa_flags & ~kRestorer) != (b.sa_flags & ~kRestorer)) return false;
-  for (int s = 1; s < NSIG; ++s)
-    if (sigismember(&a.sa_mask, s) != sigismember(&b.sa_mask, s)) return false;
-  return true;
-}
-
 }  // namespace
 
 // A caller with its own handlers (flags 0, a one-shot handler; the run on
@@ -172,22 +139,7 @@ TEST(KavuParallelSignals, TheCallersHandlersStayTheirsAndLaterRunsWork) {
                 if (g_caught != 1) return "the caller's handler did not run";
                 if (!run(&errors)) return "the run after a Ctrl-C failed: " + errors;
                 if (row.flags & SA_RESETHAND) return "";
-                int p[2];
-                if (pipe(p) != 0) return "no pipe";
-                std::atomic<bool> done{false};
-                const pthread_t self = pthread_self();
-                std::thread signaller([&] {
-                  while (!done) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                    if (!done) pthread_kill(self, SIGINT);
-                  }
-                });
-                char byte;
-                const ssize_t n = read(p[0], &byte, 1);
-                const int error = errno;
-                done = true;
-                signaller.join();
-                return n < 0 && error == EINTR ? "" : "read() was not interrupted";
+                return blocked_read_is_interrupted_by_sigint();
               }),
               "");
   }
