@@ -77,6 +77,16 @@ void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { ret
 
 namespace {
 
+// Sets a directory's inode flags (FS_APPEND_FL, FS_IMMUTABLE_FL; 0 clears
+// them): true where the file system and the caller allow it.
+bool set_dir_flags(const std::string& dir, int flags) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+  const bool set = fd >= 0 && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  if (fd >= 0) ::close(fd);
+  return set;
+}
+
+
 HDB_INSTANCE_NAME* top_name() {
   return HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
 }
@@ -524,12 +534,7 @@ TEST_F(KavuSsc, FlattenedNetlistIsWrittenAndReadBackPerPartition) {
       {"read-only mount", RO_MOUNT, false, false},
       {"0333 directory, nobody", NO_LIST, true, true},
   };
-  auto set_flags = [&](int flags) {
-    const int fd = ::open(db.c_str(), O_RDONLY | O_DIRECTORY);
-    const bool set = fd >= 0 && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    if (fd >= 0) ::close(fd);
-    return set;
-  };
+  auto set_flags = [&](int flags) { return set_dir_flags(db, flags); };
   // The directory's flags and mount go, and the scratch directories' modes
   // come back, however the rows end.
   struct RESTORE {
@@ -1043,12 +1048,7 @@ TEST_F(KavuSsc, StoredNetlistIsReadOnlyForTheCompileThatStoredIt) {
 
   // The append-only directory keeps every name a failed write leaves.
   if (::geteuid() != 0) GTEST_SKIP() << "an append-only directory needs root";
-  auto set_flags = [&](int flags) {
-    const int fd = ::open(db.c_str(), O_RDONLY | O_DIRECTORY);
-    const bool set = fd >= 0 && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    if (fd >= 0) ::close(fd);
-    return set;
-  };
+  auto set_flags = [&](int flags) { return set_dir_flags(db, flags); };
   struct RESTORE {
     std::function<bool(int)> set;
     ~RESTORE() { set(0); }
