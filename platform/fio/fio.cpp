@@ -29,6 +29,13 @@
 
 namespace fs = std::filesystem;
 
+std::string fio_not_a_file_of_one_name(const struct stat& st) {
+  if (S_ISFIFO(st.st_mode)) return "a FIFO";
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  return st.st_nlink == 1 ? "" : "a file with " + std::to_string(st.st_nlink) + " names (hard links)";
+}
+
 std::string fio_get_unc_full_path(const std::string& name) {
   if (name.empty()) return std::string();
   std::error_code ec;
@@ -414,12 +421,8 @@ std::string fio_not_own_file(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return "";
   if (S_ISLNK(st.st_mode)) return st.st_uid == ::geteuid() ? "" : "a symbolic link another user made";
-  if (S_ISREG(st.st_mode))
-    return st.st_nlink == 1 ? "" : "a file with " + std::to_string(st.st_nlink) + " names (hard links)";
   if (S_ISDIR(st.st_mode)) return "";
-  if (S_ISFIFO(st.st_mode)) return "a FIFO";
-  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
-  return "not a regular file";
+  return fio_not_a_file_of_one_name(st);
 }
 
 // The same of a file open on `fd` that was reached without a link: a
@@ -427,8 +430,7 @@ std::string fio_not_own_file(const std::string& path) {
 std::string fio_not_own_open_file(int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return std::strerror(errno);
-  if (!S_ISREG(st.st_mode)) return S_ISFIFO(st.st_mode) ? "a FIFO" : "not a regular file";
-  return st.st_nlink == 1 ? "" : "a file with " + std::to_string(st.st_nlink) + " names (hard links)";
+  return fio_not_a_file_of_one_name(st);
 }
 
 // Creates a new file beside `target`, in the same directory, exclusively

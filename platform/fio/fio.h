@@ -9,6 +9,8 @@
 // file is the caller's business. Nothing here keeps state.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
@@ -17,6 +19,12 @@
 
 // The absolute, lexically normalised form of `name` ("" for "").
 std::string fio_get_unc_full_path(const std::string& name);
+
+// Why the file of state `st` (from fstat, or lstat of a name that is no
+// link) is not a regular file of one name, which a write of the caller's
+// own may change: "" when it is, else "a FIFO", "a device", "not a regular
+// file" or "a file with <n> names (hard links)".
+std::string fio_not_a_file_of_one_name(const struct stat& st);
 
 // A path as directory, base name and extension: "d/a.b.c" is directory "d",
 // base "a.b", extension "c". Setters return the path for chaining.

@@ -26,6 +26,7 @@
 #include <utility>
 
 #include "cfg/cfg.h"
+#include "fio/fio.h"
 #include "msg/msg.h"
 #include "thr/thr_end_signal.h"
 
@@ -401,10 +402,7 @@ int kill_and_reap(pid_t pid) {
 std::string not_own_log(int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return std::string("it cannot be examined: ") + strerror(errno);
-  if (S_ISFIFO(st.st_mode)) return "it is a FIFO";
-  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "it is a device";
-  if (!S_ISREG(st.st_mode)) return "it is not a regular file";
-  if (st.st_nlink != 1) return "it is a file with " + std::to_string(st.st_nlink) + " names (hard links)";
+  if (const std::string kind = fio_not_a_file_of_one_name(st); !kind.empty()) return "it is " + kind;
   if (st.st_uid != ::geteuid()) return "it is another user's file";
   return "";
 }

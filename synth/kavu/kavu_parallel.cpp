@@ -217,7 +217,7 @@ bool lock_excludes_everywhere(int fd) {
 // into its victim, and the release would empty it) that this user owns.
 bool lock_file_is_own(int fd) {
   struct stat st;
-  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid();
+  return fstat(fd, &st) == 0 && fio_not_a_file_of_one_name(st).empty() && st.st_uid == geteuid();
 }
 
 std::string host_name() {
