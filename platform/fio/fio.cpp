@@ -23,9 +23,11 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -426,11 +428,12 @@ std::string fio_not_own_file(const std::string& path) {
 }
 
 // The same of a file open on `fd` that was reached without a link: a
-// regular file of one name.
+// regular file of one name that the caller owns.
 std::string fio_not_own_open_file(int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return std::strerror(errno);
-  return fio_not_a_file_of_one_name(st);
+  if (std::string kind = fio_not_a_file_of_one_name(st); !kind.empty()) return kind;
+  return st.st_uid == ::geteuid() ? "" : "another user's file";
 }
 
 // Creates a new file beside `target`, in the same directory, exclusively
@@ -677,16 +680,22 @@ bool FIO_FILE_REPLACEMENT::open_existing(const std::string& path, std::string* p
     const fs::path resolved = fs::canonical(fs::path(path), ec);
     if (!ec) target = resolved.string();
   }
+  // Another user's regular file is never the caller's own: replaced by a
+  // new file of the caller's where the directory lets it rename over it,
+  // else refused.
+  if (m_own && !linked && st.st_uid != ::geteuid()) return open_replacing_others(path, problem);
   // Opened for writing, not cut: the caller must be let write the file
   // itself, as writing in place asks, whoever may write its directory.
   // A caller's own file is opened without following a link put there
-  // since, nor waiting, and must still be a regular file of one name.
+  // since, nor waiting, and must still be a regular file of one name that
+  // the caller owns.
   const int fd = fio_open_existing_for_writing(target, m_own ? O_NOFOLLOW | O_NONBLOCK : 0);
   if (fd < 0) return fail(errno, problem);
   if (m_own && !linked && !(m_not_own = fio_not_own_open_file(fd)).empty()) {
     ::close(fd);
     return fail(kFioNotOwnFile, problem);
   }
+  m_through_link = linked;
   // The rename only where it leaves what writing in place leaves: one
   // name, a directory whose names may change, no mount on the file and no
   // attribute a new file would not get.
@@ -719,6 +728,28 @@ bool FIO_FILE_REPLACEMENT::open_existing(const std::string& path, std::string* p
   ::unlink(m_temp.c_str());
   m_temp.clear();
   return hold(fd);
+}
+
+bool FIO_FILE_REPLACEMENT::open_replacing_others(const std::string& path, std::string* problem) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return fail(errno, problem);
+  m_not_own = "another user's file";
+  if (fio_sticky_forbids(path, st.st_uid) || fio_directory_keeps_names(path)) return fail(kFioNotOwnFile, problem);
+  // The new file is the caller's, with the permissions a created file gets:
+  // nothing of the other user's file (owner, mode, attributes) is taken.
+  int error = 0;
+  m_fd = create_temp(path, &error);
+  if (m_fd < 0) return fail(fio_temp_refused_by_directory(error) ? kFioNotOwnFile : error, problem);
+  m_not_own.clear();
+  m_mode = BESIDE;
+  m_target = path;
+  m_limit = fio_size_limit();
+  return true;
+}
+
+bool FIO_FILE_REPLACEMENT::open_own_file(const std::string& path, std::string* problem) {
+  m_own = true;
+  return open(path, problem);
 }
 
 bool FIO_FILE_REPLACEMENT::write(std::string_view part) {
@@ -798,10 +829,14 @@ int FIO_FILE_REPLACEMENT::commit_refused_rename(int text) {
   }
   int fd = fio_open_existing_for_writing(m_target, m_own ? O_NOFOLLOW | O_NONBLOCK : 0);
   if (fd >= 0 && m_own) {
+    // Something else put at the name since, or another user's file whose
+    // rename the system refused (a mount on it): not written.
     struct stat now;
-    if (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode)) {
+    if (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode)) m_not_own = "not a regular file";
+    else if (!m_through_link) m_not_own = fio_not_own_open_file(fd);
+    if (!m_not_own.empty()) {
       ::close(fd);
-      return EPERM;  // something else put at the name since: not written
+      return kFioNotOwnFile;
     }
   }
   if (fd < 0 && errno == ENOENT) {
@@ -829,14 +864,26 @@ void FIO_FILE_REPLACEMENT::abandon() {
   m_target.clear();
   std::string().swap(m_held);
   m_mode = NONE;
+  m_through_link = false;
   m_error = 0;
   m_written = 0;
   m_limit = UINT64_MAX;
 }
 
+bool FIO_FILE_SYSTEM::replace_own_file(const std::string& path, std::initializer_list<std::string_view> parts,
+                                       std::string* problem) {
+  return replace(path, parts, true, problem);
+}
+
 bool FIO_FILE_SYSTEM::replace_file(const std::string& path, std::initializer_list<std::string_view> parts,
                                    std::string* problem) {
+  return replace(path, parts, false, problem);
+}
+
+bool FIO_FILE_SYSTEM::replace(const std::string& path, std::initializer_list<std::string_view> parts, bool own,
+                              std::string* problem) {
   FIO_FILE_REPLACEMENT file;
+  file.m_own = own;
   for (std::string_view part : parts) file.m_size_hint += part.size();
   if (!file.open(path, problem)) return false;
   // A file written in place takes the parts themselves, not a copy.
@@ -844,4 +891,72 @@ bool FIO_FILE_SYSTEM::replace_file(const std::string& path, std::initializer_lis
   for (std::string_view part : parts)
     if (!file.write(part)) break;
   return file.commit(problem);
+}
+
+namespace {
+
+// The stream of fopen_own_file: its writes go to the replacement, its close
+// commits it.
+ssize_t own_stream_write(void* cookie, const char* buffer, size_t size) {
+  auto* file = static_cast<FIO_FILE_REPLACEMENT*>(cookie);
+  if (file->write(std::string_view(buffer, size))) return ssize_t(size);
+  errno = EIO;
+  return -1;
+}
+
+int own_stream_close(void* cookie) {
+  std::unique_ptr<FIO_FILE_REPLACEMENT> file(static_cast<FIO_FILE_REPLACEMENT*>(cookie));
+  if (file->commit(nullptr)) return 0;
+  errno = file->failure() ? file->failure() : EIO;
+  return -1;
+}
+
+}  // namespace
+
+FILE* FIO_FILE_SYSTEM::fopen_own_file(const std::string& path, std::string* problem) {
+  auto file = std::make_unique<FIO_FILE_REPLACEMENT>();
+  if (!file->open_own_file(fio_get_unc_full_path(path), problem)) {
+    errno = file->failure() ? file->failure() : EIO;
+    return nullptr;
+  }
+  cookie_io_functions_t io = {};
+  io.write = own_stream_write;
+  io.close = own_stream_close;
+  FILE* stream = ::fopencookie(file.get(), "w", io);
+  if (stream) file.release();  // the stream's close frees it
+  return stream;
+}
+
+bool FIO_FILE_SYSTEM::copy_own_file(const std::string& from, const std::string& to, std::string* problem,
+                                    int* error) {
+  int unused = 0;
+  int& error_code = error ? *error : unused;
+  error_code = 0;
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (in < 0) return error_code = errno, false;
+  struct stat st;
+  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(in);
+    return error_code = EINVAL, false;
+  }
+  FIO_FILE_REPLACEMENT out;
+  if (!out.open_own_file(to, problem)) {
+    ::close(in);
+    return error_code = out.failure(), false;
+  }
+  std::vector<char> buffer(size_t(1) << 20);
+  for (;;) {
+    const ssize_t got = ::read(in, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got < 0) error_code = errno;
+      break;
+    }
+    if (!out.write(std::string_view(buffer.data(), size_t(got)))) break;
+  }
+  ::close(in);
+  if (error_code) return false;  // the write is abandoned with `out`
+  if (out.commit(problem)) return true;
+  error_code = out.failure();
+  return false;
 }

@@ -150,6 +150,29 @@ class FIO_FILE_SYSTEM {
   // taken ("all 100 names of a temporary file beside it are taken").
   static bool replace_file(const std::string& path, std::initializer_list<std::string_view> parts,
                            std::string* problem);
+  // replace_file of a file the caller makes for itself in a directory
+  // others may write (FIO_FILE_REPLACEMENT::open_own_file).
+  static bool replace_own_file(const std::string& path, std::initializer_list<std::string_view> parts,
+                               std::string* problem);
+  // Opens for writing, as a stream, a file the caller makes for itself in a
+  // directory others may write (a debug report in the working or database
+  // directory): the text goes as FIO_FILE_REPLACEMENT::open_own_file writes
+  // it, and std::fclose commits it (EOF and errno set when the commit
+  // fails, the file then left as it was). Null, with errno (EPERM for a
+  // file not of the caller's own), when the write cannot begin; *problem
+  // (when given) then says why in open_own_file's words.
+  static FILE* fopen_own_file(const std::string& path, std::string* problem = nullptr);
+  // Copies the regular file `from` (opened without waiting: a FIFO or a
+  // device is refused, EINVAL) over `to`, written as open_own_file writes;
+  // false with *error (when given) the system's error number of the step
+  // that failed and *problem (when given) the writer's reason, `to` then
+  // left as it was.
+  static bool copy_own_file(const std::string& from, const std::string& to, std::string* problem = nullptr,
+                            int* error = nullptr);
+
+ private:
+  static bool replace(const std::string& path, std::initializer_list<std::string_view> parts, bool own,
+                      std::string* problem);
 };
 
 // replace_file for a text made a part at a time (the timing-netlist writer
@@ -172,15 +195,24 @@ class FIO_FILE_REPLACEMENT {
   bool write(std::string_view part);
   bool commit(std::string* problem);
   void abandon();
-  // Before open(): the write is of a file the caller makes for itself in a
-  // directory others may write (a database or working directory shared by
-  // several users). Only a file of its own is written: nothing at the
-  // path, a regular file of one name, or a symbolic link the caller owns
-  // (followed, as every write follows one). A link another user made, a
-  // regular file with other names (hard links), a FIFO, a device or a
-  // socket at the path is refused ("cannot write the file: it is not a
-  // file of this user's own (a FIFO)"), never followed, opened or written,
-  // and no open waits. failure() is then EPERM.
+  // open() of a file the caller makes for itself in a directory others may
+  // write (a database or working directory shared by several users): the
+  // one way the library writes such files. Only a file of its own is
+  // written: nothing at the path, a regular file of one name that the
+  // caller owns, or a symbolic link the caller owns (followed, as every
+  // write follows one). Another user's regular file of one name is
+  // replaced by a new file of the caller's (0666 less the umask), renamed
+  // over it, where the directory lets the caller rename over it (not a
+  // sticky directory, unless the caller is root or owns the directory; not
+  // an append-only or immutable one), and refused otherwise ("cannot write
+  // the file: it is not a file of this user's own (another user's file)");
+  // it is never written in place. A link another user made, a regular file
+  // with other names (hard links), a FIFO, a device or a socket at the path
+  // is refused ("… (a FIFO)", "(a symbolic link another user made)", "(a
+  // file with 2 names (hard links))", "(a device)"), never followed, opened
+  // or written, and no open waits. failure() is then EPERM.
+  bool open_own_file(const std::string& path, std::string* problem);
+  // Before open(): open() then writes as open_own_file does.
   void keep_to_own_files(bool on) { m_own = on; }
   // The system's error number of the last open() or commit() that failed
   // (EINVAL for a path holding a NUL byte, EEXIST when no temporary name
@@ -192,6 +224,7 @@ class FIO_FILE_REPLACEMENT {
   enum MODE { NONE, BESIDE, HELD };
   bool open_new(const std::string& path, std::string* problem);
   bool open_existing(const std::string& path, std::string* problem);
+  bool open_replacing_others(const std::string& path, std::string* problem);
   bool hold(int fd);
   bool commit_held(const std::string_view* parts, size_t count, std::string* problem);
   int commit_refused_rename(int text);
@@ -210,6 +243,7 @@ class FIO_FILE_REPLACEMENT {
   std::string m_target;
   std::string m_created;      // a file this write created in place
   std::string m_held;         // the text of a file written in place
-  bool m_own = false;         // keep_to_own_files
+  bool m_own = false;         // open_own_file, keep_to_own_files
+  bool m_through_link = false;  // the target was reached through the caller's own link
   std::string m_not_own;      // why the path is not the caller's own file (a refusal)
 };

@@ -224,8 +224,7 @@ bool HDB_NAMESPACE::write_pdb(const HDB_NAMESPACE* ns, const std::string& dir, b
       }
   try {
     PDB_ARCHIVE archive;
-    archive.open(archive_path(dir), PDB_ARCHIVE::PDB_WRITE);
-    archive.keep_to_own_files();  // the helpers' file in a directory others may share
+    archive.open_own_file(archive_path(dir));  // the helpers' file in a directory others may share
     void* ptr = &image;
     pdb_write_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), &image_ptr_field, &ptr, 0, -1, 0);
     archive.close();

@@ -502,9 +502,8 @@ void PDB_ARCHIVE::stage() {
   std::vector<RECORD> records = std::move(m_records);
   clear_records();
   auto file = std::make_unique<FIO_FILE_REPLACEMENT>();
-  file->keep_to_own_files(m_own);
   std::string problem;
-  bool written = file->open(m_path, &problem);
+  bool written = m_own ? file->open_own_file(m_path, &problem) : file->open(m_path, &problem);
   // Small records are gathered into writes of up to a megabyte; a large
   // payload goes as it is.
   const size_t kGather = size_t(1) << 20;

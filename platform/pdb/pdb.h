@@ -456,10 +456,17 @@ class PDB_ARCHIVE {
   // left) when the file cannot be written. Archives of different files may
   // be filled and staged on different threads at once.
   void stage();
-  // Writing, after open(): the file is one the caller makes for itself in a
-  // directory others may write, and is written only where the path holds
-  // nothing, a regular file of one name or the caller's own link
-  // (FIO_FILE_REPLACEMENT::keep_to_own_files); otherwise the store fails.
+  // open(name, PDB_WRITE) of a file the caller makes for itself in a
+  // directory others may write (a database directory): the file is written
+  // as FIO_FILE_REPLACEMENT::open_own_file writes it, only as a file of the
+  // caller's own (another user's regular file replaced where the directory
+  // allows, else refused; a link of another's, a file of several names, a
+  // FIFO or a device refused); otherwise the store fails.
+  void open_own_file(const std::string& name) {
+    open(name, PDB_WRITE);
+    m_own = true;
+  }
+  // Writing, after open(): the store writes as open_own_file's does.
   void keep_to_own_files() { m_own = true; }
   bool is_staged() const { return m_staged; }
   bool is_open() const { return m_open; }

@@ -106,6 +106,12 @@ struct SSC_NETLIST_DATA {
   // reader takes.
   bool write_file(const std::string& path, std::string* problem = nullptr,
                   uint64_t max_bytes = SSC_MAX_TDB_FILE_BYTES) const;
+  // write_file of a stored netlist, a file of the caller's own in the
+  // database directory that others may share (FIO_FILE_REPLACEMENT::
+  // open_own_file): a link of another's, a file of several names, a FIFO or
+  // a device at the path is refused, never written through, and another
+  // user's file is replaced where the directory allows, else refused.
+  bool store_file(const std::string& path, std::string* problem = nullptr) const;
   bool read_file(const std::string& path, std::string* problem = nullptr,
                  uint64_t max_bytes = SSC_MAX_TDB_FILE_BYTES);
   // The text form itself (what read_file reads once the file is in memory).
@@ -128,6 +134,9 @@ struct SSC_NETLIST_DATA {
   static void set_name(TDB_NODE& n, std::string name) { n.m_name = std::move(name); }
   static uint32_t arc_begin(const TDB_NODE& n) { return n.m_arc_begin; }
   static uint32_t arc_end(const TDB_NODE& n) { return n.m_arc_end; }
+
+ private:
+  bool write_text_file(const std::string& path, bool own, std::string* problem, uint64_t max_bytes) const;
 };
 
 // The sense of the function of t's gate in its input t, t's own inversion

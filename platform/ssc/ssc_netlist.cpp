@@ -595,6 +595,15 @@ bool write_tdb_text(const SSC_NETLIST_DATA& data, TDB_FILE_WRITER& out) {
 }  // namespace
 
 bool SSC_NETLIST_DATA::write_file(const std::string& path, std::string* problem, uint64_t max_bytes) const {
+  return write_text_file(path, false, problem, max_bytes);
+}
+
+bool SSC_NETLIST_DATA::store_file(const std::string& path, std::string* problem) const {
+  return write_text_file(path, true, problem, SSC_MAX_TDB_FILE_BYTES);
+}
+
+bool SSC_NETLIST_DATA::write_text_file(const std::string& path, bool own, std::string* problem,
+                                       uint64_t max_bytes) const {
   std::string unused;
   std::string& why = problem ? *problem : unused;
   // A name is the rest of its line, read up to the line end, and the reader
@@ -614,7 +623,7 @@ bool SSC_NETLIST_DATA::write_file(const std::string& path, std::string* problem,
   // that passes the bound stops at the line that passes it and is dropped
   // there, so whatever is at the path stays as it was.
   FIO_FILE_REPLACEMENT file;
-  if (!file.open(path, &why)) return false;
+  if (!(own ? file.open_own_file(path, &why) : file.open(path, &why))) return false;
   TDB_FILE_WRITER out(&file, max_bytes);
   if (!write_tdb_text(*this, out) && out.over()) {
     file.abandon();

@@ -215,7 +215,7 @@ bool write_stored_netlist(const std::string* partition_name, kavu_platform::SSC_
     copy.stamp.generic = kavu_platform::ssc_netlist_file_digest(copy);
   }
   std::string problem;
-  if (copy.write_file(file, &problem)) {
+  if (copy.store_file(file, &problem)) {
     data.stamp = std::move(copy.stamp);
     std::lock_guard<std::mutex> lock(g_unwritten_mutex);
     g_unwritten.erase(unwritten_key(file));

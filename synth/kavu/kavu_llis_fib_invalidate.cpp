@@ -185,7 +185,7 @@ void write_preserve_report(CDB_SGATE_NETLIST* netlist) {
   const std::string dir = gen_get_db_dir_path();
   const std::string file = (dir.empty() ? std::string(".") : dir) + "/llis_write_database_after_sgn";
   std::string reason;
-  FILE* out = gen_make_db_dir(&reason) ? FIO_FILE_SYSTEM::fopen(file, "w") : nullptr;
+  FILE* out = gen_make_db_dir(&reason) ? FIO_FILE_SYSTEM::fopen_own_file(file) : nullptr;
   if (!out) {
     kavu_debug("Cannot open %s", file.c_str());
     return;

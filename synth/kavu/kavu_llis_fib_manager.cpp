@@ -428,7 +428,7 @@ void KAVU_FIB_MANAGER::write_fibs_to_file(LLIS_DATA_FILE data_file, CDB_SGATE_HI
       names.push_back(iname);
     }
     if (data_file == LLIS_DATA_FILE_TR && kavu_get_mif_file_names(node, mif, old_mif))
-      FIO_FILE_SYSTEM::copy(mif, old_mif);
+      FIO_FILE_SYSTEM::copy_own_file(mif, old_mif);  // beside the databases, in a directory others may share
   }
   const bool wrote_fib_names_successfully = kavu_llis_write_fib_names(&names, hier, data_file);
   if (!wrote_fib_names_successfully) KAVU_INTERNAL_ERROR("wrote_fib_names_successfully");

@@ -13,6 +13,7 @@
 #include "cdb/cdb_sgate_ram.h"
 #include "cdb/cdb_sgate_wysiwyg.h"
 #include "cfg/cfg.h"
+#include "fio/fio.h"
 #include "hdb/hdb.h"
 #include "kavu_check.h"
 #include "kavu_llis.h"
@@ -305,7 +306,7 @@ std::string kavu_dump_sgates_to_dot(CDB_SGATE_NETLIST* netlist, const char* tag,
   HDB_INSTANCE_NAME* hier_iname = hierarchy->get_instance_name();
   if (!hier_iname) KAVU_INTERNAL_ERROR("hier_iname");
   const std::string file = kavu_llis_partition_file_part(hierarchy) + "_" + tag + ".dot";
-  FILE* out = std::fopen(file.c_str(), "w");
+  FILE* out = FIO_FILE_SYSTEM::fopen_own_file(file);
   if (!out) {
     kavu_debug("Cannot open %s", file.c_str());
     return std::string();

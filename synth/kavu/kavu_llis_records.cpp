@@ -72,7 +72,7 @@ bool write_ptr(CDB_SGATE_HIERARCHY* hierarchy, int file, int type, void (*field)
   }
   try {
     PDB_ARCHIVE archive;
-    archive.open(name, PDB_ARCHIVE::PDB_WRITE);
+    archive.open_own_file(name);  // a file of the database directory, which others may share
     void* ptr = object;
     pdb_write_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), field, &ptr, 0, -1, 0);
     archive.close();

@@ -184,31 +184,32 @@ std::unordered_map<std::string, RUN_LOCK>& run_locks() {
 }
 
 // True when a flock taken on the open file `fd` keeps out every other
-// holder: not on a network file system, where a mount without its lock
-// service (NFS "nolock") or a client that locks only locally grants the
-// lock on every host at once, nor on a FUSE file system, whose locks are
-// what its server makes of them.
+// holder: only on a local file system known to lock one file for all its
+// users at once. Anything else counts as one whose lock may not exclude: a
+// network or cluster file system (NFS mounted "nolock", a client that
+// locks only locally: BeeGFS, OrangeFS, vboxsf and the like grant the lock
+// on every host at once), and FUSE, whose locks are what its server makes
+// of them (two mounts of one directory lock apart). A file system whose
+// type cannot be read counts so too.
 bool lock_excludes_everywhere(int fd) {
   struct statfs fs;
   if (fstatfs(fd, &fs) != 0) return false;
   switch (static_cast<unsigned long>(fs.f_type)) {
-    case 0x6969UL:      // NFS
-    case 0xFF534D42UL:  // CIFS
-    case 0xFE534D42UL:  // SMB2
-    case 0x517BUL:      // SMB
-    case 0x01021997UL:  // 9p
-    case 0x65735546UL:  // FUSE
-    case 0x00C36400UL:  // Ceph
-    case 0x0BD00BD0UL:  // Lustre
-    case 0x5346414FUL:  // AFS
-    case 0x6B414653UL:  // kAFS
-    case 0x73757245UL:  // Coda
-    case 0x01161970UL:  // GFS2
-    case 0x7461636FUL:  // OCFS2
-    case 0x47504653UL:  // GPFS
-      return false;
-    default:
+    case 0xEF53UL:      // ext2, ext3, ext4
+    case 0x58465342UL:  // XFS
+    case 0x9123683EUL:  // Btrfs
+    case 0x01021994UL:  // tmpfs
+    case 0x858458F6UL:  // ramfs
+    case 0x2FC12FC1UL:  // ZFS
+    case 0xF2F52010UL:  // F2FS
+    case 0x3153464AUL:  // JFS
+    case 0x52654973UL:  // ReiserFS
+    case 0xCA451A4EUL:  // bcachefs
+    case 0x3434UL:      // NILFS2
+    case 0x794C7630UL:  // overlayfs (a container's root)
       return true;
+    default:
+      return false;
   }
 }
 
@@ -320,20 +321,20 @@ bool db_dir_is_excluded() {
   return it != run_locks().end() && it->second.excludes;
 }
 
-// A file of the run that another user's run left in the directory (0644)
-// and this process may not write would refuse the run; where the run's
-// lock keeps every other run out, the file belongs to no run, and it is
-// removed for the run to write anew. A link, a file of this user, one that
-// can be written, or one the directory keeps (a sticky directory) stays;
-// so does every file where the lock may not exclude (a file system without
-// locks, a network one), since another user's run may be using it: the
-// write then fails, naming the file.
-void drop_foreign_leftover(const std::string& path) {
-  if (!db_dir_is_excluded()) return;
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid == geteuid()) return;
-  if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 || errno != EACCES) return;
-  unlink(path.c_str());
+// The first of `paths` that holds another user's regular file where the
+// lock of the database directory may not keep every other run out (a file
+// system without locks, or one not known to lock across all its users):
+// that user's run may be using it, so the run must not replace it. "" when
+// none does, or where the lock keeps every other run out: there another
+// user's file belongs to no run, and each write replaces it where the
+// directory allows (FIO_FILE_REPLACEMENT::open_own_file).
+std::string file_another_run_may_use(const std::vector<std::string>& paths) {
+  if (db_dir_is_excluded()) return "";
+  for (const std::string& path : paths) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid != geteuid()) return path;
+  }
+  return "";
 }
 
 // The run in the database directory is over: another may start.
@@ -729,8 +730,7 @@ std::string write_partition(const std::string& rev, const char* type, int number
   try {
     PDB_ARCHIVE archive;
     const std::string name = kavu_parallel_archive_name(rev, type, number);
-    archive.open(name, PDB_ARCHIVE::PDB_WRITE);
-    archive.keep_to_own_files();
+    archive.open_own_file(name);
     void* ptr = netlist;
     pdb_write_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &ptr, 0, -1, 0);
     if (const std::string stamp = known_run_stamp(name); !stamp.empty()) put_run_stamp(archive, stamp);
@@ -993,38 +993,11 @@ CDB_SGATE_NETLIST* take_early_result(int k, std::string* stamp) {
 
 // Copies file `from` over `to`: 0, or the system's error number of the
 // step that failed (`to` is then left as it was), *problem the writer's
-// reason when it gave one.
+// reason when it gave one. Written only as a file of the run's own in the
+// shared directory.
 int copy_whole_file(const std::string& from, const std::string& to, std::string* problem) {
-  // No open waits: a FIFO put at the archive's name is refused.
-  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (in < 0) return errno;
-  struct stat st;
-  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(in);
-    return EINVAL;
-  }
-  // Written as every file of the library is (FIO_FILE_REPLACEMENT), and
-  // only as a file of the run's own in the shared directory.
-  FIO_FILE_REPLACEMENT out;
-  out.keep_to_own_files(true);
-  if (!out.open(to, problem)) {
-    close(in);
-    return out.failure();
-  }
-  std::vector<char> buffer(size_t(1) << 20);
   int error_code = 0;
-  for (;;) {
-    const ssize_t got = read(in, buffer.data(), buffer.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      if (got < 0) error_code = errno;
-      break;
-    }
-    if (!out.write(std::string_view(buffer.data(), size_t(got)))) break;
-  }
-  close(in);
-  if (error_code) return error_code;  // the write is abandoned with `out`
-  return out.commit(problem) ? 0 : out.failure();
+  return FIO_FILE_SYSTEM::copy_own_file(from, to, problem, &error_code) ? 0 : error_code;
 }
 
 // Keeps a copy of partition archive k under the kept name, so the partition
@@ -1167,8 +1140,7 @@ class STAGED_ARCHIVES {
       auto archive = std::make_unique<PDB_ARCHIVE>();
       std::exception_ptr failure;
       try {
-        archive->open(slot.name, PDB_ARCHIVE::PDB_WRITE);
-        archive->keep_to_own_files();
+        archive->open_own_file(slot.name);
         void* ptr = m_parts[k];
         pdb_write_ptr(*archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &ptr, 0, -1, 0);
         put_run_stamp(*archive, m_stamp);
@@ -1290,8 +1262,7 @@ bool kavu_parallel_write_and_delete_removed_reg_db(const std::string& rev, const
   }
   try {
     PDB_ARCHIVE archive;
-    archive.open(kavu_parallel_removed_reg_archive_name(rev, type, number), PDB_ARCHIVE::PDB_WRITE);
-    archive.keep_to_own_files();
+    archive.open_own_file(kavu_parallel_removed_reg_archive_name(rev, type, number));
     void* ptr = reg_db;
     pdb_write_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_removed_regs_ptr_field, &ptr, 0, -1, 0);
     archive.close();
@@ -1369,8 +1340,7 @@ bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, cons
   }
   try {
     PDB_ARCHIVE archive;
-    archive.open(kavu_parallel_fibs_to_invalidate_db_name(hierarchy, type, number), PDB_ARCHIVE::PDB_WRITE);
-    archive.keep_to_own_files();
+    archive.open_own_file(kavu_parallel_fibs_to_invalidate_db_name(hierarchy, type, number));
     void* ptr = fibs;
     pdb_write_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), &fibs_ptr_field, &ptr, 0, -1, 0);
     archive.close();
@@ -1408,10 +1378,18 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
                ". The partitions stay in memory");
     return false;
   }
-  drop_foreign_leftover(db_dir() + "/hdb_namespace." + PDB_CDB_SEG_BASE::extension());
+  std::vector<std::string> files = {db_dir() + "/hdb_namespace." + PDB_CDB_SEG_BASE::extension()};
   for (int k = 0; k < int(partitions.size()); ++k) {
-    drop_foreign_leftover(archive_file(kavu_parallel_archive_name(rev, type, k)));
-    drop_foreign_leftover(kept_file(rev, type, k));
+    files.push_back(archive_file(kavu_parallel_archive_name(rev, type, k)));
+    files.push_back(kept_file(rev, type, k));
+    files.push_back(archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k)));
+  }
+  if (const std::string file = file_another_run_may_use(files); !file.empty()) {
+    post_error("Parallel synthesis cannot write the partitions in \"" + shown(db_dir()) + "\": \"" + shown(file) +
+               "\" is another user's file, which a run the lock on \"" + shown(db_dir() + "/" + RUN_LOCK_FILE) +
+               "\" does not keep out may be using. The partitions stay in memory");
+    unlock_db_dir();  // nothing of this run is on disk
+    return false;
   }
   // Every archive of this run carries its stamp, and so must every result.
   const std::string stamp = new_run_stamp();

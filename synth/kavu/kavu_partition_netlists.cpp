@@ -81,7 +81,7 @@ void KAVU_PARTITION_BOUNDARIES::disconnect_partitions(CDB_SGATE_NETLIST* netlist
     iterm->remove_fanin();
   }
   if (dump) {
-    if (FILE* f = FIO_FILE_SYSTEM::fopen("boundary_connections.log", "w")) {
+    if (FILE* f = FIO_FILE_SYSTEM::fopen_own_file("boundary_connections.log")) {
       for (const KAVU_PARTITION_CONNECTION& c : m_connections) {
         KAVU_CHECK(c.iterm && c.oterm);
         CDB_SGATE_NODE* sgate = c.iterm->get_my_node();
@@ -244,7 +244,7 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
   netlist->prepare_for_use();
   KAVU_CHECK(partitions[0]);
   const unsigned first_new = unsigned(partitions[0]->get_first_debug_number());
-  FILE* f = dump ? FIO_FILE_SYSTEM::fopen("kavu_debug_number_mappings.log", "w") : nullptr;
+  FILE* f = dump ? FIO_FILE_SYSTEM::fopen_own_file("kavu_debug_number_mappings.log") : nullptr;
   if (f) fprintf(f, "Debug ID > %d are new gates\n", int(first_new));
   // Gates made in different helpers may share numbers: each partition's new
   // gates get fresh ones before anything is looked up by number.

@@ -132,7 +132,7 @@ void opt_insert_scan_mux(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* dff, CDB_SG
 void opt_insert_scan_chains(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist) {
   KAVU_CHECK(netlist);
   kavu_debug("Building scan chains...");
-  FILE* file = FIO_FILE_SYSTEM::fopen("scan_info.txt", "wt");
+  FILE* file = FIO_FILE_SYSTEM::fopen_own_file("scan_info.txt");
   if (!file) KAVU_INTERNAL_ERROR("Unable to dump to file scan_info.txt");
   std::vector<SCAN_DOMAIN> domains;
   std::map<CLOCK_KEY, int> domain_of_clock;
