@@ -322,14 +322,20 @@ int fio_fill_zero_runs(int fd, uint64_t end) {
 }
 
 // True when the file open on `fd` (of state `st`) may hold holes that the
-// system's SEEK_HOLE does not tell: it holds fewer blocks than its length,
-// yet the first hole is said to lie at its end. FUSE file systems without
-// an lseek of their own (bindfs among them) answer so for every file. A
-// ramfs file holds its pages only and has no room to run short of.
+// system's SEEK_HOLE does not tell. FUSE file systems without an lseek of
+// their own (bindfs among them) tell no hole in any file, and their block
+// count is the server's word: a file with a real hole may hold as many
+// blocks as its length (ext2's indirect blocks; blocks kept past the end
+// by fallocate --keep-size), so on FUSE every file counts so. Elsewhere a
+// file counts so when it holds fewer blocks than its length, yet the first
+// hole is said to lie at its end. A ramfs file holds its pages only and has
+// no room to run short of.
 bool fio_holes_untold(int fd, const struct stat& st) {
-  if (uint64_t(st.st_blocks) * 512 >= uint64_t(st.st_size)) return false;
   struct statfs sfs;
-  if (::fstatfs(fd, &sfs) == 0 && sfs.f_type == RAMFS_MAGIC) return false;
+  const bool typed = ::fstatfs(fd, &sfs) == 0;
+  if (typed && sfs.f_type == RAMFS_MAGIC) return false;
+  if (!typed || sfs.f_type == FUSE_SUPER_MAGIC) return true;
+  if (uint64_t(st.st_blocks) * 512 >= uint64_t(st.st_size)) return false;
   const off_t hole = ::lseek(fd, 0, SEEK_HOLE);
   return hole >= 0 && hole >= st.st_size;
 }
@@ -341,11 +347,12 @@ bool fio_holes_untold(int fd, const struct stat& st) {
 // length past the current end is written with zeros. Holes are found with
 // SEEK_HOLE and SEEK_DATA, which need no read permission (a file the caller
 // may only write hides nothing); a system that cannot tell them has the
-// write refused before the file changes. Where the file holds fewer blocks
-// than its length and SEEK_HOLE still tells no hole before its end, that
-// answer is not taken: the holes are found by reading (fio_fill_zero_runs),
-// and a file the caller may not read is refused before it changes. 0 or the
-// system's error (the caller cuts the file back).
+// write refused before the file changes. Where SEEK_HOLE's answer is not
+// to be taken (fio_holes_untold: FUSE, or fewer blocks than the length and
+// no hole told before the end), the holes are found by reading
+// (fio_fill_zero_runs), and a file the caller may not read is refused
+// before it changes. 0 or the system's error (the caller cuts the file
+// back).
 int fio_reserve_by_writing(int fd, const struct stat& st, uint64_t total) {
   const uint64_t size = uint64_t(st.st_size);
   const uint64_t text_end = std::min(size, total);

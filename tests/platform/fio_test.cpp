@@ -697,6 +697,134 @@ TEST(FioFileSystem, WritesInPlaceFindEveryHoleFirst) {
   if (!not_run.empty()) GTEST_SKIP() << "rows did not run: " << not_run.front();
 }
 
+// Through FUSE (bindfs over a small tmpfs), which tells no hole and whose
+// block count is the server's word, the holes of a file written in place
+// are found by reading, whatever its block count says: a file with a real
+// hole of 64 KiB that holds as many blocks as its length (blocks kept past
+// its end by fallocate --keep-size) lost its text on both names, cut
+// part-way by "No space left on device", when the disk had less room than
+// the hole. Growth past the end takes its room first too (only the hole's
+// room left: the write is refused, not cut). A file the caller may only
+// write and that holds no text is written through bindfs, and so is a
+// write-only file on ramfs, which has no room to run short of.
+TEST(FioFileSystem, WritesInPlaceThroughFuseFindHolesByReading) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a file system needs root";
+  namespace fs = std::filesystem;
+  MOUNTED mounted;
+  std::vector<std::pair<fs::path, fs::perms>> opened;
+  for (const fs::path& d : {fs::current_path().parent_path(), fs::current_path()}) {
+    opened.emplace_back(d, fs::status(d).permissions());
+    fs::permissions(d, fs::perms::others_exec, fs::perm_options::add);
+  }
+  fs::create_directory("small");
+  if (::mount("tmpfs", "small", "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount a tmpfs of 1 MiB";
+  mounted.points.push_back("small");
+  fs::create_directory("small/d");
+  fs::permissions("small/d", fs::perms::all);
+  fs::create_directory("fused");
+  if (std::system("bindfs -o attr_timeout=0,entry_timeout=0 small/d fused >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "cannot mount bindfs over the tmpfs (bindfs, /dev/fuse)";
+  mounted.points.push_back("fused");
+  const std::string ram_why = mounted.mount_at("ram", "ramfs");
+  if (ram_why.empty()) fs::permissions("ram", fs::perms::all);
+  // Leaves `kib` KiB free on the tmpfs: fills it, then gives pages back.
+  auto free_kib = [] {
+    struct statvfs v;
+    return ::statvfs("small", &v) == 0 ? uint64_t(v.f_bavail) * v.f_frsize / 1024 : 0;
+  };
+  auto leave_free = [&](uint64_t kib) {
+    const int filler = ::open("small/filler", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::string chunk(4096, 'z');
+    while (filler >= 0 && ::write(filler, chunk.data(), chunk.size()) > 0) {
+    }
+    for (off_t length = filler >= 0 ? ::lseek(filler, 0, SEEK_END) : 0; free_kib() < kib && length > 0;) {
+      length -= 4096;
+      if (::ftruncate(filler, length) != 0) break;
+    }
+    if (filler >= 0) ::close(filler);
+    return free_kib() >= kib && free_kib() < kib + 4;
+  };
+  const std::string no_room = "cannot write the file: No space left on device";
+  const size_t K = 1024;
+  struct ROW {
+    const char* what;
+    const char* dir;      // where the file is written
+    bool nobody;          // nobody's write-only file (0200), written by nobody
+    size_t old_kib;       // the old text: data, a hole, data; 0: an empty file
+    size_t new_kib;
+    uint64_t free_kib;    // room left on the tmpfs
+    const std::string& told;
+  } const rows[] = {
+      {"a hole with as many blocks, less room than the hole", "fused", false, 192, 192, 32, no_room},
+      {"a hole with as many blocks, room for the hole", "fused", false, 192, 192, 72, "written"},
+      {"growth past the blocks kept, room for the hole only", "fused", false, 192, 320, 96, no_room},
+      {"growth past the blocks kept, room for both", "fused", false, 192, 320, 136, "written"},
+      {"an empty write-only file", "fused", true, 0, 8, 512, "written"},
+      {"a write-only file on ramfs", "ram", true, 192, 192, 512, "written"},
+  };
+  int made = 0;
+  std::vector<std::string> not_run;
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.what);
+    if (std::string(r.dir) == "ram" && !ram_why.empty()) {
+      not_run.push_back(ram_why);
+      continue;
+    }
+    fs::remove("small/filler");
+    for (const auto& entry : fs::directory_iterator("small/d")) fs::remove(entry.path());
+    const std::string name = "f" + std::to_string(made++);
+    // Made on the file system itself: bindfs passes no fallocate.
+    const std::string real = (std::string(r.dir) == "ram" ? "ram/" : "small/d/") + name;
+    const std::string path = std::string(r.dir) + "/" + name, other = real + "_2";
+    std::string old(r.old_kib * K, '\0');
+    const int fd = ::open(real.c_str(), O_WRONLY | O_CREAT | O_EXCL, r.nobody ? 0200 : 0644);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    if (r.old_kib) {
+      std::fill_n(old.begin(), 64 * K, 'a');
+      std::fill_n(old.end() - 64 * K, 64 * K, 'b');
+      ASSERT_EQ(::pwrite(fd, old.data(), 64 * K, 0), ssize_t(64 * K));
+      ASSERT_EQ(::pwrite(fd, old.data() + old.size() - 64 * K, 64 * K, off_t(old.size() - 64 * K)),
+                ssize_t(64 * K));
+      if (std::string(r.dir) != "ram") {
+        ASSERT_EQ(::fallocate(fd, FALLOC_FL_KEEP_SIZE, off_t(old.size()), off_t(64 * K)), 0) << std::strerror(errno);
+        struct stat st;
+        ASSERT_EQ(::fstat(fd, &st), 0);
+        ASSERT_GE(uint64_t(st.st_blocks) * 512, uint64_t(st.st_size));  // as many blocks as its length
+      }
+    }
+    ::close(fd);
+    if (r.nobody) {
+      ASSERT_EQ(::chown(real.c_str(), kNobody, kNobody), 0);
+    }
+    fs::create_hard_link(real, other);  // so it is written in place
+    if (std::string(r.dir) != "ram") {
+      ASSERT_TRUE(leave_free(r.free_kib)) << free_kib() << " KiB free";
+    }
+    const std::string text(r.new_kib * K, 'n');
+    auto write = [&] {
+      std::string problem;
+      return FIO_FILE_SYSTEM::replace_file(path, {text}, &problem) ? std::string("written") : problem;
+    };
+    std::string told;
+    if (!r.nobody) {
+      told = write();
+    } else if (!as_nobody(write, &told)) {
+      not_run.push_back(told);
+      continue;
+    }
+    EXPECT_EQ(told, r.told);
+    const std::string now = text_or_none(other);
+    const std::string& expected = told == "written" ? text : old;
+    EXPECT_EQ(now.size(), expected.size());
+    EXPECT_TRUE(now == expected) << "first difference at byte "
+                                 << std::mismatch(now.begin(), now.end(), expected.begin(), expected.end()).first -
+                                        now.begin();
+  }
+  fs::remove("small/filler");
+  for (const auto& [d, perms] : opened) fs::permissions(d, perms);
+  if (!not_run.empty()) GTEST_SKIP() << "rows did not run: " << not_run.front();
+}
+
 using namespace kavu_platform;
 
 // The first error posted since the log was cleared ("" for none).
