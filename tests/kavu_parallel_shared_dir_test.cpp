@@ -9,6 +9,7 @@
 #include <linux/loop.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -271,6 +272,88 @@ void run_planted_table(const std::vector<std::string>& names, bool helpers) {
   if (!not_run.empty()) GTEST_SKIP() << not_run.size() << " rows did not run, the first: " << not_run.front();
 }
 
+// Root's run writes its partitions in `first_dir` and holds its lock; then
+// nobody's run starts in `second_dir` (the same directory, perhaps through
+// another mount), where flock fails with `lock_error` when it is not 0.
+// Nobody's run must remove or replace none of root's files, fail naming
+// the file with its partitions in memory, and root's run must then take
+// every partition back from its helpers. "" or what went wrong.
+std::string run_beside_a_running_run(const fs::path& first_dir, const fs::path& second_dir, int lock_error) {
+  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
+  // Root's run writes its partitions and waits, holding its lock, until
+  // `go`; then its helpers run and it reads every result back.
+  int written[2], go[2];
+  if (pipe(written) != 0 || pipe(go) != 0) return "no pipe";
+  const pid_t first = fork();
+  if (first == 0) {
+    close(written[0]);
+    close(go[1]);
+    std::string told = "ok";
+    if (chdir(first_dir.c_str()) != 0) std::_Exit(3);
+    umask(022);
+    CMP_FACADE facade;
+    facade.set_project_name("shared");
+    facade.set_revision_name("rev 1");
+    gen_set_db_dir_path(first_dir.string());
+    auto* m = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
+    m->create_removed_reg_db("main", 5000, 5000);
+    m->set_current_removed_reg_db("main");
+    std::vector<CDB_SGATE_NETLIST*> parts = small_partitions();
+    const bool serialized = kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
+    (void)!write(written[1], serialized ? "w" : "x", 1);
+    char byte;
+    (void)!read(go[0], &byte, 1);
+    msg_log_clear();
+    bool ok = serialized && kavu_parallel_run_partitions_in_processes(&facade, "map", "1", 2) &&
+              kavu_parallel_deserialize(&facade, "map", 1, nullptr, parts, 2) && parts.size() == 2;
+    if (!ok) told = "failed: " + logged();
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    if (!ok) {
+      parts.clear();
+      kavu_parallel_recover_partitions(&facade, "map", parts, 2);
+      for (CDB_SGATE_NETLIST* p : parts) delete p;
+    }
+    (void)!write(written[1], told.data(), told.size());
+    std::_Exit(0);
+  }
+  close(written[1]);
+  close(go[0]);
+  std::string wrong;
+  char byte = 0;
+  if (read(written[0], &byte, 1) != 1 || byte != 'w') wrong += "root's run did not write its partitions\n";
+  std::vector<std::pair<fs::path, std::string>> files;
+  for (const auto& entry : fs::directory_iterator(first_dir))
+    if (entry.is_regular_file()) files.emplace_back(entry.path().filename(), text_of(entry.path()));
+  const std::string second = in_child(true, second_dir, [&] {
+    if (lock_error) gen_test_fail_file_locks(lock_error);
+    CMP_FACADE facade;
+    set_up_run(&facade);
+    std::vector<CDB_SGATE_NETLIST*> parts = small_partitions();
+    const bool ok = kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
+    const std::string said = logged();
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    return (ok ? "written: " : "refused (" + std::to_string(parts.size()) + " in memory): ") + said;
+  });
+  // Every file of root's run is still there, as root's run wrote it.
+  for (const auto& [f, text] : files)
+    if (text_of(first_dir / f) != text) wrong += f.string() + " is gone or changed\n";
+  if (second.rfind("refused (2 in memory): ", 0) != 0) wrong += "nobody's run: " + second + "\n";
+  if (second.find("is another user's file, which a run the lock on") == std::string::npos)
+    wrong += "nobody's run does not name another user's file: " + second + "\n";
+  if (lock_error && second.find("are not kept apart") == std::string::npos)
+    wrong += "nobody's run does not warn that runs are not kept apart: " + second + "\n";
+  (void)!write(go[1], "g", 1);
+  close(go[1]);
+  std::string first_told;
+  char buffer[4096];
+  for (ssize_t n; (n = read(written[0], buffer, sizeof buffer)) > 0;) first_told.append(buffer, size_t(n));
+  close(written[0]);
+  int status = 0;
+  waitpid(first, &status, 0);
+  if (first_told != "ok") wrong += "root's run: " + first_told + "\n";
+  return wrong;
+}
+
 }  // namespace
 
 // The names the parent writes: the lock file (a FIFO there used to hang
@@ -301,77 +384,35 @@ TEST(KavuParallelSharedDir, NothingPlantedAtANameTheHelpersWriteIsWrittenThrough
 TEST(KavuParallelSharedDir, WithoutLocksAnotherUsersRunningRunKeepsItsFiles) {
   if (geteuid() != 0) GTEST_SKIP() << "the row acts as two users: needs root";
   SHARED_REACH reach;
-  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
   const fs::path dir = fs::current_path() / "shared";
   fs::create_directories(dir);
   fs::permissions(dir, fs::perms::all);
-  // Root's run writes its partitions and waits, holding its lock, until
-  // `go`; then its helpers run and it reads every result back.
-  int written[2], go[2];
-  ASSERT_EQ(pipe(written), 0);
-  ASSERT_EQ(pipe(go), 0);
-  const pid_t first = fork();
-  if (first == 0) {
-    close(written[0]);
-    close(go[1]);
-    std::string told = "ok";
-    if (chdir(dir.c_str()) != 0) std::_Exit(3);
-    umask(022);
-    CMP_FACADE facade;
-    facade.set_project_name("shared");
-    facade.set_revision_name("rev 1");
-    gen_set_db_dir_path(dir.string());
-    auto* m = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
-    m->create_removed_reg_db("main", 5000, 5000);
-    m->set_current_removed_reg_db("main");
-    std::vector<CDB_SGATE_NETLIST*> parts = small_partitions();
-    const bool serialized = kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
-    (void)!write(written[1], serialized ? "w" : "x", 1);
-    char byte;
-    (void)!read(go[0], &byte, 1);
-    msg_log_clear();
-    bool ok = serialized && kavu_parallel_run_partitions_in_processes(&facade, "map", "1", 2) &&
-              kavu_parallel_deserialize(&facade, "map", 1, nullptr, parts, 2) && parts.size() == 2;
-    if (!ok) told = "failed: " + logged();
-    for (CDB_SGATE_NETLIST* p : parts) delete p;
-    if (!ok) {
-      parts.clear();
-      kavu_parallel_recover_partitions(&facade, "map", parts, 2);
-      for (CDB_SGATE_NETLIST* p : parts) delete p;
-    }
-    (void)!write(written[1], told.data(), told.size());
-    std::_Exit(0);
+  EXPECT_EQ(run_beside_a_running_run(dir, dir, ENOLCK), "");
+}
+
+// One directory through two FUSE mounts (bindfs): flock on one mount does
+// not keep out a holder on the other, as on a cluster file system that
+// locks per client. The second user's run through the other mount must
+// leave the running run's files as they are (FUSE used to count as a file
+// system whose lock excludes: the second run replaced the first's archives
+// as leftovers, and the first lost its partitions).
+TEST(KavuParallelSharedDir, WhereTheLockMayNotExcludeAnotherUsersRunKeepsItsFiles) {
+  if (geteuid() != 0) GTEST_SKIP() << "the row acts as two users and mounts: needs root";
+  SHARED_REACH reach;
+  const fs::path dir = fs::current_path() / "shared", one = fs::current_path() / "one",
+                 two = fs::current_path() / "two";
+  for (const fs::path& d : {dir, one, two}) {
+    fs::create_directories(d);
+    fs::permissions(d, fs::perms::all);
   }
-  close(written[1]);
-  close(go[0]);
-  char byte = 0;
-  ASSERT_EQ(read(written[0], &byte, 1), 1);
-  ASSERT_EQ(byte, 'w');
-  std::vector<std::string> files;
-  for (const auto& entry : fs::directory_iterator(dir)) files.push_back(entry.path().filename().string());
-  // Nobody's run, where flock fails with ENOLCK.
-  const std::string second = in_child(true, dir, [] {
-    gen_test_fail_file_locks(ENOLCK);
-    CMP_FACADE facade;
-    set_up_run(&facade);
-    std::vector<CDB_SGATE_NETLIST*> parts = small_partitions();
-    const bool ok = kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
-    const std::string said = logged();
-    for (CDB_SGATE_NETLIST* p : parts) delete p;
-    return (ok ? "written: " : "refused (" + std::to_string(parts.size()) + " in memory): ") + said;
-  });
-  // Every file of root's run is still there.
-  for (const std::string& f : files) EXPECT_TRUE(fs::exists(dir / f)) << f << " is gone; " << second;
-  EXPECT_EQ(second.rfind("refused (2 in memory): ", 0), 0u) << second;
-  EXPECT_NE(second.find("are not kept apart"), std::string::npos) << second;
-  EXPECT_NE(second.find("is another user's file, which a run the lock on"), std::string::npos) << second;
-  ASSERT_EQ(write(go[1], "g", 1), 1);
-  close(go[1]);
-  std::string first_told;
-  char buffer[4096];
-  for (ssize_t n; (n = read(written[0], buffer, sizeof buffer)) > 0;) first_told.append(buffer, size_t(n));
-  close(written[0]);
-  int status = 0;
-  waitpid(first, &status, 0);
-  EXPECT_EQ(first_told, "ok");
+  const std::string bind = "bindfs -o attr_timeout=0,entry_timeout=0 \"" + dir.string() + "\" ";
+  if (std::system((bind + "\"" + one.string() + "\" >/dev/null 2>&1").c_str()) != 0)
+    GTEST_SKIP() << "cannot mount bindfs (bindfs, /dev/fuse)";
+  if (std::system((bind + "\"" + two.string() + "\" >/dev/null 2>&1").c_str()) != 0) {
+    umount2(one.c_str(), MNT_DETACH);
+    GTEST_SKIP() << "cannot mount bindfs twice";
+  }
+  EXPECT_EQ(run_beside_a_running_run(one, two, 0), "");
+  umount2(two.c_str(), MNT_DETACH);
+  umount2(one.c_str(), MNT_DETACH);
 }
