@@ -25,12 +25,16 @@
 #include <thread>
 
 #include "cdb/cdb_sgate.h"
+#include "cdb/cdb_sgate_hierarchy.h"
 #include "cdb/cdb_sgate_removed_regs.h"
 #include "cmp/cmp.h"
 #include "gen/gen.h"
+#include "hdb/hdb.h"
+#include "kavu_llis.h"
 #include "kavu_parallel.h"
 #include "msg/msg.h"
 #include "platform_testkit.h"
+#include "ssc/ssc.h"
 
 using namespace kavu_platform;
 namespace fs = std::filesystem;
@@ -415,4 +419,173 @@ TEST(KavuParallelSharedDir, WhereTheLockMayNotExcludeAnotherUsersRunKeepsItsFile
   EXPECT_EQ(run_beside_a_running_run(one, two, 0), "");
   umount2(two.c_str(), MNT_DETACH);
   umount2(one.c_str(), MNT_DETACH);
+}
+
+namespace {
+
+// A netlist the timing engine can hold: clk -> register -> q.
+struct TIMED {
+  CDB_SGATE_NETLIST nl;
+  TIMED() { make_output_pin(&nl, "q", make_dff(&nl, make_input_pin(&nl, "d"), make_input_pin(&nl, "clk"))); }
+};
+
+// A writer of a file of the database or working directory (the current
+// directory of the child that runs it): the file's name, and the write.
+struct DB_WRITER {
+  const char* what;
+  std::function<std::string()> name;
+  std::function<void()> write;
+};
+
+std::vector<DB_WRITER> db_writers() {
+  auto hier = [] {
+    static CDB_SGATE_HIERARCHY h;
+    if (!h.get_instance_name()) {
+      HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(hdb_default_namespace(), "top", nullptr, nullptr, nullptr);
+      h.set_instance_name(HDB_INSTANCE_NAME::create_normal_name(hdb_default_namespace(), "p1", nullptr, nullptr, top));
+    }
+    return &h;
+  };
+  return {
+      {"the stored generic timing netlist", [] { return std::string("tdb_generic.tdb"); },
+       [] {
+         TIMED t;
+         SSC_UTIL* u = ssc_get_util();
+         u->initialize_netlist(nullptr, &t.nl, SSC_DELAY_MODEL_UNIT, nullptr);
+         u->write_tdb_to_pdb(nullptr);
+         u->delete_netlist();
+       }},
+      {"a FIB data file", [hier] { return kavu_llis_data_file_name(hier(), LLIS_DATA_FILE_TR, LLIS_DATA_TYPE_FIB_INFO, true); },
+       [hier] {
+         KAVU_FIB_INFO info;
+         info.m_fib_set.insert("top|p1|r");
+         kavu_llis_write_fib_info(&info, hier(), LLIS_DATA_FILE_TR);
+       }},
+      {"the Graphviz dump", [hier] { return kavu_llis_partition_file_part(hier()) + "_after.dot"; },
+       [hier] {
+         CFG_SCOPE dot{{"llis_dump_dot", "on"}};
+         TIMED t;
+         kavu_dump_sgates_to_dot(&t.nl, "after", nullptr, hier());
+       }},
+  };
+}
+
+}  // namespace
+
+// The files the timing engine and the incremental records write in the
+// database directory (the stored timing netlist, a FIB data file) and the
+// debug reports (the Graphviz dump) are written only as the user's own:
+// another user's symbolic link, a hard link or a FIFO at the name is never
+// written through, and nothing waits on it. They used to be written as any
+// file: the victim of a link was overwritten, and a FIFO hung the compile.
+TEST(KavuParallelSharedDir, StoredNetlistsRecordsAndReportsAreWrittenOnlyAsOwnFiles) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
+  SHARED_REACH reach;
+  int cell = 0;
+  for (const DB_WRITER& w : db_writers()) {
+    for (PLANT plant : {SYMBOLIC_LINK, HARD_LINK, FIFO}) {
+      SCOPED_TRACE(std::string(w.what) + ", " + plant_name(plant));
+      const fs::path dir = fs::current_path() / ("db " + std::to_string(cell++));
+      fs::create_directories(dir);
+      fs::permissions(dir, fs::perms::all);
+      const fs::path victim = fs::current_path() / ("victim " + std::to_string(cell));
+      const std::string before = "the victim's own text\n";
+      std::ofstream(victim) << before;
+      const fs::path at = dir / in_child(false, dir, [&] {
+        gen_set_db_dir_path(dir.string());
+        return w.name();
+      });
+      fs::create_directories(at.parent_path());
+      if (plant == SYMBOLIC_LINK) {
+        ASSERT_EQ(symlink(victim.c_str(), at.c_str()), 0);
+        ASSERT_EQ(lchown(at.c_str(), kNobody, kNobody), 0);
+      } else if (plant == HARD_LINK) {
+        ASSERT_EQ(link(victim.c_str(), at.c_str()), 0);
+      } else {
+        ASSERT_EQ(mkfifo(at.c_str(), 0666), 0);
+        ASSERT_EQ(chown(at.c_str(), kNobody, kNobody), 0);
+      }
+      const std::string told = in_child(false, dir, [&] {
+        gen_set_db_dir_path(dir.string());
+        w.write();
+        return std::string("ended");
+      }, 10);
+      EXPECT_EQ(told, "ended");
+      EXPECT_EQ(text_of(victim), before);
+    }
+  }
+}
+
+// Another user's regular file (0666) planted at the name of the namespace
+// archive and of a partition archive in a sticky (1777) database
+// directory is never written in place: root's run replaces it with a file
+// of its own, and nobody's run, whom the sticky directory does not let
+// replace it, fails naming the file, the partitions in memory. The planted
+// file keeps its text either way. It used to be written in place and stay
+// the other user's, who could then change a helper's input while the run
+// went on.
+TEST(KavuParallelSharedDir, AnotherUsersFileInAStickyDirectoryIsNeverWrittenInPlace) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
+  SHARED_REACH reach;
+  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
+  int cell = 0;
+  for (const char* name : {"hdb_namespace.cdb", "rev 1.map_ap_0.parsynth.cdb"}) {
+    for (bool nobody : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (nobody ? ", nobody's run" : ", root's run"));
+      const fs::path dir = fs::current_path() / ("sticky " + std::to_string(cell++));
+      fs::create_directories(dir);
+      fs::permissions(dir, fs::perms::all | fs::perms::sticky_bit);
+      const uid_t planter = nobody ? 0 : kNobody, runner = nobody ? kNobody : 0;
+      const std::string planted = "the planter's text\n";
+      std::ofstream(dir / name) << planted;
+      ASSERT_EQ(chown((dir / name).c_str(), planter, planter), 0);
+      ASSERT_EQ(chmod((dir / name).c_str(), 0666), 0);
+      const int kept = open((dir / name).c_str(), O_RDONLY);  // the planted file, whatever its name holds later
+      ASSERT_GE(kept, 0);
+      const std::string told = in_child(nobody, dir, [] { return one_run(true); });
+      if (nobody) {
+        EXPECT_EQ(told.rfind("failed: ", 0), 0u) << told;
+        EXPECT_NE(told.find("it is not a file of this user's own (another user's file)"), std::string::npos) << told;
+        EXPECT_NE(told.find(name == std::string("hdb_namespace.cdb") ? "namespace archive" : name), std::string::npos)
+            << told;
+      } else {
+        EXPECT_EQ(told.rfind("ok", 0), 0u) << told;
+      }
+      struct stat st;
+      ASSERT_EQ(stat((dir / name).c_str(), &st), 0);
+      EXPECT_EQ(st.st_uid, nobody ? planter : runner);
+      char buffer[256] = {};
+      EXPECT_EQ(std::string(buffer, size_t(std::max<ssize_t>(0, pread(kept, buffer, sizeof buffer, 0)))), planted);
+      close(kept);
+    }
+  }
+}
+
+// A database directory whose files have other names (a snapshot made with
+// "cp -al") is refused before anything is written, naming the namespace
+// archive, so the snapshot keeps its text and the partitions stay in
+// memory.
+TEST(KavuParallelSharedDir, ASnapshotByHardLinksIsRefusedUpFront) {
+  const fs::path dir = fs::current_path() / "snapshotted";
+  fs::create_directories(dir);
+  ASSERT_EQ(in_child(false, dir, [] { return one_run(false); }).rfind("ok", 0), 0u);
+  ASSERT_EQ(std::system(("cp -al \"" + dir.string() + "\" \"" + (fs::current_path() / "snapshot").string() + "\"").c_str()),
+            0);
+  std::vector<std::pair<fs::path, std::string>> files;
+  for (const auto& entry : fs::directory_iterator(fs::current_path() / "snapshot"))
+    files.emplace_back(entry.path(), text_of(entry.path()));
+  const std::string told = in_child(false, dir, [] {
+    CMP_FACADE facade;
+    set_up_run(&facade);
+    std::vector<CDB_SGATE_NETLIST*> parts = small_partitions();
+    const bool ok = kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
+    const std::string said = logged();
+    const size_t kept = parts.size();
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    return (ok ? "written: " : "refused (" + std::to_string(kept) + " in memory): ") + said;
+  });
+  EXPECT_EQ(told.rfind("refused (2 in memory): ", 0), 0u) << told;
+  EXPECT_NE(told.find("namespace archive"), std::string::npos) << told;
+  EXPECT_NE(told.find("a file with 2 names (hard links)"), std::string::npos) << told;
+  for (const auto& [file, text] : files) EXPECT_EQ(text_of(file), text) << file;
 }
