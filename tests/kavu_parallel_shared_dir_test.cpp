@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -588,4 +589,80 @@ TEST(KavuParallelSharedDir, ASnapshotByHardLinksIsRefusedUpFront) {
   EXPECT_NE(told.find("namespace archive"), std::string::npos) << told;
   EXPECT_NE(told.find("a file with 2 names (hard links)"), std::string::npos) << told;
   for (const auto& [file, text] : files) EXPECT_EQ(text_of(file), text) << file;
+}
+
+// The helper's log in a shared directory: the user's own earlier log is
+// emptied (its old text used to stay after the helper's); another user's
+// log (0666, which the user could write) is replaced by one of the user's
+// own where the lock keeps every other run out, and left alone, the helper
+// running without a log, where it may not (a file system without locks:
+// the log of another user's running run used to be taken or replaced).
+// The planted log keeps its text either way.
+TEST(KavuParallelSharedDir, HelperLogsAreTheUsersOwnAndEmptied) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
+  SHARED_REACH reach;
+  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
+  struct ROW {
+    const char* what;
+    uid_t owner;     // of the log there before the run
+    int lock_error;  // flock fails so in the run
+  } const rows[] = {
+      {"the user's own earlier log", 0, 0},
+      {"another user's log, the lock excludes", kNobody, 0},
+      {"another user's log, no locks", kNobody, ENOLCK},
+  };
+  int cell = 0;
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.what);
+    const fs::path dir = fs::current_path() / ("logs " + std::to_string(cell++));
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::all);
+    std::string before;  // longer than what the helper writes
+    for (int k = 0; k < 2000; ++k) before += "an earlier text of the log that must not stay\n";
+    std::ofstream(dir / "helper_0.log") << before;
+    ASSERT_EQ(chown((dir / "helper_0.log").c_str(), r.owner, r.owner), 0);
+    ASSERT_EQ(chmod((dir / "helper_0.log").c_str(), 0666), 0);
+    const int kept = open((dir / "helper_0.log").c_str(), O_RDONLY);
+    ASSERT_GE(kept, 0);
+    const std::string told = in_child(false, dir, [&] {
+      if (r.lock_error) gen_test_fail_file_locks(r.lock_error);
+      return one_run(true);
+    });
+    EXPECT_EQ(told.rfind("ok", 0), 0u) << told;
+    struct stat st;
+    ASSERT_EQ(stat((dir / "helper_0.log").c_str(), &st), 0);
+    const bool left = r.owner != 0 && r.lock_error;
+    EXPECT_EQ(st.st_uid, left ? kNobody : 0u);
+    EXPECT_EQ(told.find("without its log \"helper_0.log\"") != std::string::npos, left) << told;
+    if (r.owner == 0) {
+      EXPECT_EQ(text_of(dir / "helper_0.log").find("must not stay"), std::string::npos);
+    } else {
+      std::string planted(before.size() + 1, '\0');
+      planted.resize(size_t(std::max<ssize_t>(0, pread(kept, planted.data(), planted.size(), 0))));
+      EXPECT_TRUE(planted == before) << planted.size() << " bytes";
+    }
+    close(kept);
+  }
+}
+
+// A long-lived host runs many flows: no descriptor of a helper's log (or
+// anything else of a run) stays open after it, so flows under a low limit
+// of open files keep working (a log descriptor left per helper failed a
+// host's flow after about 250 runs under `ulimit -n`).
+TEST(KavuParallelSharedDir, ManyFlowsInOneProcessLeaveNoDescriptorOpen) {
+  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
+  const fs::path dir = fs::current_path() / "flows";
+  fs::create_directories(dir);
+  const std::string told = in_child(false, dir, [] {
+    int open_now = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++open_now;
+    const struct rlimit lim = {rlim_t(open_now + 24), rlim_t(open_now + 24)};
+    if (setrlimit(RLIMIT_NOFILE, &lim) != 0) return std::string("cannot lower the limit");
+    for (int flow = 0; flow < 40; ++flow) {
+      const std::string one = one_run(true);
+      if (one.rfind("ok", 0) != 0) return "flow " + std::to_string(flow) + ": " + one;
+    }
+    return std::string("ok");
+  }, 120);
+  EXPECT_EQ(told, "ok");
 }

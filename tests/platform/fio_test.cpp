@@ -542,6 +542,32 @@ TEST(FioFileSystem, WritesInPlaceReserveTheirRoom) {
   if (!not_run.empty()) GTEST_SKIP() << "rows did not run: " << not_run.front();
 }
 
+// Writes `text` over `path` in place (as nobody when asked) and checks that
+// `other`, another name of the file, then holds the new text when the
+// write says "written" and `old` otherwise, and that the write said
+// `expected`. False, with *why, when the child cannot become nobody.
+bool write_and_check(bool nobody, const std::string& path, const std::string& text, const std::string& other,
+                     const std::string& old, const std::string& expected, std::string* why) {
+  auto write = [&] {
+    std::string problem;
+    return FIO_FILE_SYSTEM::replace_file(path, {text}, &problem) ? std::string("written") : problem;
+  };
+  std::string told;
+  if (!nobody) {
+    told = write();
+  } else if (!as_nobody(write, &told)) {
+    *why = told;
+    return false;
+  }
+  EXPECT_EQ(told, expected);
+  const std::string now = text_or_none(other);
+  const std::string& after = told == "written" ? text : old;
+  EXPECT_EQ(now.size(), after.size());
+  EXPECT_TRUE(now == after) << "first difference at byte "
+                            << std::mismatch(now.begin(), now.end(), after.begin(), after.end()).first - now.begin();
+  return true;
+}
+
 // The holes of a text written in place take their room before a byte
 // changes, however they lie: files of 1 KiB blocks whose holes have uneven
 // lengths at offsets no step of a search divides, led by a hole or by data,
@@ -671,25 +697,9 @@ TEST(FioFileSystem, WritesInPlaceFindEveryHoleFirst) {
       ASSERT_EQ(::stat(path.c_str(), &st), 0);
       ASSERT_LT(uint64_t(st.st_blocks) * 512, l.text.size());  // sparse as laid out
       ASSERT_TRUE(leave_free(l.holes - r.short_by)) << free_blocks() << " blocks free, " << l.holes << " holes";
-      const std::string text(l.text.size(), 'n');
-      auto write = [&] {
-        std::string problem;
-        return FIO_FILE_SYSTEM::replace_file(path, {text}, &problem) ? std::string("written") : problem;
-      };
-      std::string told;
-      if (!r.nobody) {
-        told = write();
-      } else if (!as_nobody(write, &told)) {
-        not_run.push_back(told);
-        continue;
-      }
-      EXPECT_EQ(told, r.told);
-      const std::string now = text_or_none(other);
-      const std::string& expected = told == "written" ? text : l.text;
-      EXPECT_EQ(now.size(), expected.size());
-      EXPECT_TRUE(now == expected) << "first difference at byte "
-                                   << std::mismatch(now.begin(), now.end(), expected.begin(), expected.end()).first -
-                                          now.begin();
+      std::string why;
+      if (!write_and_check(r.nobody, path, std::string(l.text.size(), 'n'), other, l.text, r.told, &why))
+        not_run.push_back(why);
     }
   }
   fs::remove("holes/filler");
@@ -800,25 +810,9 @@ TEST(FioFileSystem, WritesInPlaceThroughFuseFindHolesByReading) {
     if (std::string(r.dir) != "ram") {
       ASSERT_TRUE(leave_free(r.free_kib)) << free_kib() << " KiB free";
     }
-    const std::string text(r.new_kib * K, 'n');
-    auto write = [&] {
-      std::string problem;
-      return FIO_FILE_SYSTEM::replace_file(path, {text}, &problem) ? std::string("written") : problem;
-    };
-    std::string told;
-    if (!r.nobody) {
-      told = write();
-    } else if (!as_nobody(write, &told)) {
-      not_run.push_back(told);
-      continue;
-    }
-    EXPECT_EQ(told, r.told);
-    const std::string now = text_or_none(other);
-    const std::string& expected = told == "written" ? text : old;
-    EXPECT_EQ(now.size(), expected.size());
-    EXPECT_TRUE(now == expected) << "first difference at byte "
-                                 << std::mismatch(now.begin(), now.end(), expected.begin(), expected.end()).first -
-                                        now.begin();
+    std::string why;
+    if (!write_and_check(r.nobody, path, std::string(r.new_kib * K, 'n'), other, old, r.told, &why))
+      not_run.push_back(why);
   }
   fs::remove("small/filler");
   for (const auto& [d, perms] : opened) fs::permissions(d, perms);
