@@ -656,9 +656,9 @@ TEST(KavuParallelSharedDir, ManyFlowsInOneProcessLeaveNoDescriptorOpen) {
   const std::string told = in_child(false, dir, [] {
     int open_now = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++open_now;
-    const struct rlimit lim = {rlim_t(open_now + 24), rlim_t(open_now + 24)};
+    const struct rlimit lim = {rlim_t(open_now + 32), rlim_t(open_now + 32)};
     if (setrlimit(RLIMIT_NOFILE, &lim) != 0) return std::string("cannot lower the limit");
-    for (int flow = 0; flow < 40; ++flow) {
+    for (int flow = 0; flow < 64; ++flow) {
       const std::string one = one_run(true);
       if (one.rfind("ok", 0) != 0) return "flow " + std::to_string(flow) + ": " + one;
     }
