@@ -1809,6 +1809,51 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
   u->delete_netlist();
 }
 
+// The analyses of a kept read share the index of path rules the read made:
+// one read, one index, however many analyses follow (each once made its
+// own, or the read made none and each analysis one). A long file is kept
+// as a short one is while the kept reads stay within 16 MiB (reads over
+// 256 KiB once went unkept, and every later analysis read the file again).
+// Counted (ssc_test_counts), never timed.
+TEST(SscConstraints, KeptReadsShareTheirRuleIndexAndLongFilesAreKept) {
+  const std::string short_file = pipeline_sdc(10) + "set_max_delay 6 -from [get_cells r1] -to [get_cells r3]\n";
+  std::string long_file = short_file;
+  for (int k = 0; long_file.size() < (size_t(1) << 20); ++k)
+    long_file += "set_max_delay " + std::to_string(7 + k % 5) + " -from [get_cells r2] -to [get_cells r3]\n";
+  PIPELINE p;
+  SSC_NETLIST_DATA data;
+  data.build({&p.nl}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+  for (const std::string* sdc : std::initializer_list<const std::string*>{&short_file, &long_file}) {
+    const size_t lines = size_t(std::count(sdc->begin(), sdc->end(), '\n'));
+    // A read alone makes its index.
+    SSC_TEST_COUNTS before = ssc_test_counts();
+    SSC_CONSTRAINTS read;
+    std::string error;
+    ASSERT_TRUE(ssc_read_sdc(*sdc, data, &read, &error)) << error;
+    EXPECT_TRUE(read.rule_index.built) << lines;
+    EXPECT_EQ(ssc_test_counts().rule_indexes - before.rule_indexes, 1u) << lines;
+    // Three analyses of the file: read and kept by the first, given again
+    // to the others, with the one index.
+    ssc_forget_kept_reads();
+    before = ssc_test_counts();
+    int worst[3];
+    for (int& w : worst) {
+      analyze(&p.nl, SSC_DELAY_MODEL_UNIT, *sdc);
+      w = ssc_get_util()->get_worst_slack();
+      ssc_get_util()->delete_netlist();
+    }
+    const SSC_TEST_COUNTS after = ssc_test_counts();
+    EXPECT_EQ(after.rule_indexes - before.rule_indexes, 1u) << lines;
+    EXPECT_EQ(after.reads_kept - before.reads_kept, 1u) << lines;
+    EXPECT_EQ(after.reads_reused - before.reads_reused, 2u) << lines;
+    EXPECT_GT(ssc_kept_read_bytes(), sdc->size()) << lines;
+    EXPECT_EQ(worst[0], 3) << lines;  // the rule from r1: 6 less the path of 3
+    EXPECT_EQ(worst[1], worst[0]) << lines;
+    EXPECT_EQ(worst[2], worst[0]) << lines;
+  }
+  ssc_forget_kept_reads();
+}
+
 #ifndef KAVU_UNDER_ASAN
 namespace {
 
