@@ -218,6 +218,16 @@ TEST_F(KavuSscCompat, EveryRegisterACommandNamesIsConstrained) {
       {"set_input_delay 1 -clock c [all_inputs]\n", {}},
       // Bare register names of a skipped command, as its collections.
       {"set_disable_timing -from A -to Z n_n852\nset_load 3 n_n853\n", {"n_n852", "n_n853"}},
+      // Lists of points, in applied and skipped commands alike.
+      {"set_false_path -from [list n_n852 [get_registers n_n853]] -to [list [list n_n854]]\n",
+       {"n_n852", "n_n853", "n_n854"}},
+      {"set_multicycle_path 2 -from [list {n_n855 n_n856}] -through [list n_n857]\n", {"n_n855", "n_n856", "n_n857"}},
+      // A last command that a brace, bracket or quote leaves open is not
+      // applied, but the registers it names count (the file was refused, so
+      // every register did).
+      {"set_false_path -to [get_cells n_n852]\nset_false_path -from [get_cells {n_n853", {"n_n852", "n_n853"}},
+      {"set_false_path -to [get_cells n_n852]\nset_max_delay 5 -from [get_registers n_n853\n", {"n_n852", "n_n853"}},
+      {"set_false_path -to [get_cells n_n852]\nset_false_path -to \"n_n853 n_n854\n", {"n_n852", "n_n853", "n_n854"}},
       // A line the engine refuses ends the read: nothing is known of any
       // register, so each may carry a constraint ("*": every register), and
       // the refusal is posted once, not once per register.

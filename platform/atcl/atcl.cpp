@@ -318,6 +318,31 @@ std::string parse_error(int type) {
   }
 }
 
+// What a parse that the end of the text leaves incomplete has open.
+char open_character(int type) {
+  switch (type) {
+    case TCL_PARSE_MISSING_BRACKET: return '[';
+    case TCL_PARSE_MISSING_QUOTE: return '"';
+    default: return '{';  // a brace, of a word or of a variable's name
+  }
+}
+
+// What closes the opener that a parse which the end of `text` left open
+// names (Tcl's parse.term, at `open` in the text): a bracket or quote one
+// character, a brace the braces still open from it at the end (a backslash
+// escapes the character after it, as within braces in Tcl).
+std::string closing_of(std::string_view text, size_t open, char opener) {
+  if (opener == '[') return "]";
+  if (opener == '"') return "\"";
+  size_t level = 0;
+  for (size_t i = open; i < text.size(); ++i) {
+    if (text[i] == '\\') ++i;
+    else if (text[i] == '{') ++level;
+    else if (text[i] == '}' && level > 0) --level;
+  }
+  return std::string(std::max<size_t>(level, 1), '}');
+}
+
 std::string too_deep() {
   return "brackets nested more than " + std::to_string(kavu_platform::kAtclMaxNesting) + " levels deep";
 }
@@ -419,6 +444,7 @@ bool ATCL_SCRIPT_READER::next(std::vector<std::string>* words, std::vector<char>
   words->clear();
   if (substituted) substituted->clear();
   why->clear();
+  m_open_at_end = 0;
   while (m_at < m_script.size()) {
     const std::string_view rest = m_script.substr(m_at);
     m_start = m_at;
@@ -445,6 +471,8 @@ bool ATCL_SCRIPT_READER::next(std::vector<std::string>* words, std::vector<char>
         }
         m_start += size_t(parse.commandStart - rest.data());
         *why = parse_error(parse.errorType);  // Tcl has freed the parse
+        m_open_at_end = parse.incomplete ? open_character(parse.errorType) : 0;
+        m_open_pos = size_t(std::clamp(parse.term, rest.data(), rest.data() + rest.size()) - m_script.data());
         return false;
       }
       const size_t end = size_t(parse.commandStart + parse.commandSize - rest.data());
@@ -482,6 +510,26 @@ bool atcl_command_words(std::string_view script, std::vector<std::string>* words
   const bool ok = reader.next(words, substituted, why);
   *rest = ok || why->empty() ? script.substr(reader.position()) : std::string_view();
   return ok || why->empty();
+}
+
+// Closes what the end of the text leaves open, one opener a round, and
+// reads the command so closed. A round closes the innermost opener left
+// (a closing that a backslash at the end escapes takes one round more), so
+// the rounds are bounded by the nesting the reader allows, with room.
+bool atcl_unfinished_command_words(std::string_view command, std::vector<std::string>* words,
+                                   std::vector<char>* substituted, std::string* why) {
+  std::string text(command);
+  for (int round = 0; round < 4 * (kAtclMaxNesting + 1); ++round) {
+    ATCL_SCRIPT_READER reader(text);
+    if (reader.next(words, substituted, why)) return true;
+    if (!reader.open_at_end()) {
+      if (why->empty()) *why = "no command";
+      return false;
+    }
+    text += closing_of(text, reader.m_open_pos, reader.open_at_end());
+  }
+  *why = "too many braces, brackets and quotes left open";
+  return false;
 }
 
 bool atcl_split_list(std::string_view list, std::vector<std::string>* elements, std::string* why) {

@@ -71,12 +71,30 @@ class ATCL_SCRIPT_READER {
   size_t line_of_command();
   // Where the next command is looked for.
   size_t position() const { return m_at; }
+  // The brace, bracket or quote ('{', '[' or '"') that the end of the
+  // script leaves open in the command last refused (Tcl's "info complete"
+  // is false for it: the command runs on to the end of the script), or 0
+  // when that command was refused for another reason or none was.
+  char open_at_end() const { return m_open_at_end; }
 
  private:
   std::string_view m_script;
   size_t m_at = 0, m_start = 0;
   size_t m_counted = 0, m_line = 1;
+  char m_open_at_end = 0;
+  size_t m_open_pos = 0;  // where that brace, bracket or quote stands
+  friend bool atcl_unfinished_command_words(std::string_view, std::vector<std::string>*, std::vector<char>*,
+                                            std::string*);
 };
+
+// The words of a command that the end of its text leaves open
+// (ATCL_SCRIPT_READER::open_at_end), as ATCL_SCRIPT_READER gives them once
+// every brace, bracket and quote left open is closed at the end: "cmd -to
+// {r3" gives cmd, -to and r3, "cmd [get_cells {r3" cmd and "[get_cells
+// {r3}]". `command` starts where the reader says the command starts. False
+// with *why when the text does not read so. Cost: O(length) a closing.
+bool atcl_unfinished_command_words(std::string_view command, std::vector<std::string>* words,
+                                   std::vector<char>* substituted, std::string* why);
 
 // Reads the first command of `script` as ATCL_SCRIPT_READER does. *rest
 // gets the text after the command (empty words and all the text read when

@@ -444,6 +444,7 @@ void make_rule_index(const SSC_CONSTRAINTS& c, SSC_PATH_RULE_INDEX* ix) {
   }
   for (int side = 0; side < 2; ++side) std::sort(ix->named[side].begin(), ix->named[side].end());
   ix->built = true;
+  ssc_note_test_event(SSC_TEST_RULE_INDEX);
 }
 
 struct CAPTURE_ENTRY {

@@ -356,6 +356,9 @@ struct SSC_ANALYSIS {
 
 // Counts one analysis run (ssc_analysis_count).
 void ssc_note_analysis_run();
+// Counts one event for the tests (ssc_test_counts, platform_test_hooks.h).
+enum SSC_TEST_EVENT { SSC_TEST_RULE_INDEX, SSC_TEST_READ_KEPT, SSC_TEST_READ_REUSED };
+void ssc_note_test_event(SSC_TEST_EVENT event);
 
 // Runs the analysis of `data` under `c` (moved into the result, or shared
 // with the caller).

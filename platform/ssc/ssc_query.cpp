@@ -2,6 +2,7 @@
 // analyses, the slack estimator and the table timing model (tervo.h), and
 // the device-timing calls they use.
 #include <algorithm>
+#include <atomic>
 #include <new>
 #include <unordered_map>
 #include <vector>
@@ -13,11 +14,14 @@
 #include "ssc/ssc.h"
 #include "ssc/ssc_int.h"
 #include "ssc/tervo.h"
+#include "testkit/platform_test_hooks.h"
 #include "zhd/zhd.h"
 
 namespace {
 
 int g_analysis_count = 0;
+// ssc_test_counts, per SSC_TEST_EVENT: reads may run on several threads.
+std::atomic<unsigned long long> g_test_events[3];
 int g_estimators_alive = 0;
 int g_models_alive = 0;
 DEV_FAMILY_ENUM g_default_family = DEV_FAMILY_NONE;
@@ -156,12 +160,21 @@ namespace kavu_platform {
 
 void ssc_note_analysis_run() { ++g_analysis_count; }
 int ssc_analysis_count() { return g_analysis_count; }
+void ssc_note_test_event(SSC_TEST_EVENT event) { ++g_test_events[event]; }
+SSC_TEST_COUNTS ssc_test_counts() {
+  SSC_TEST_COUNTS c;
+  c.rule_indexes = g_test_events[SSC_TEST_RULE_INDEX];
+  c.reads_kept = g_test_events[SSC_TEST_READ_KEPT];
+  c.reads_reused = g_test_events[SSC_TEST_READ_REUSED];
+  return c;
+}
 DEV_FAMILY_ENUM csu_get_default_family() { return g_default_family; }
 int dmgr_timing_load_count() { return g_timing_loads; }
 int dmgr_typical_device_count() { return g_typical_devices; }
 
 void ssc_query_test_reset() {
   g_analysis_count = 0;
+  for (std::atomic<unsigned long long>& n : g_test_events) n = 0;
   g_default_family = DEV_FAMILY_NONE;
   g_timing_loads = 0;
   g_typical_devices = 0;

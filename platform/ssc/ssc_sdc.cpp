@@ -4,8 +4,9 @@
 // newline or ';' outside braces, quotes and brackets, so a list or a
 // collection may span lines; '#' starts a comment where a command would
 // start, so "cmd ;# note"), and the words are Tcl's, nothing substituted
-// (a text that ends in a backslash drops its unfinished last command with
-// a warning, as OpenSTA does):
+// (a text that ends in a backslash, or inside a brace, bracket or quote it
+// never closes, drops its unfinished last command with a warning, as
+// OpenSTA does):
 //   create_clock -period P [-name N] [-waveform {R F}] [-add] [targets]
 //   set_input_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
 //   set_output_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
@@ -34,7 +35,10 @@
 // nested command is evaluated where its value is known here: list and
 // concat, as Tcl evaluates them ("[get_ports [list a {d[0]}]]"); any other
 // skips the command using it with a warning, as an option that could
-// narrow its collection does. Nesting past kAtclMaxNesting is an error.
+// narrow its collection does. A collection word that is itself a list
+// ("-from [list r1 [get_cells r2]]") holds names and collections, read
+// element by element as OpenSTA reads such a list (collect_list).
+// Nesting past kAtclMaxNesting is an error.
 // A pattern is matched against each node's own name, its last level
 // ("clk" of "top|clk"), as OpenSTA matches the names of the top instance;
 // a pattern without wildcards names the node whose path it is as well
@@ -131,8 +135,8 @@
 // apart): a skipped command's collections, the words after its point
 // options and its bare words are read for that, without warnings, and what
 // cannot be read there is passed over. An unknown command, an unknown option, an unknown
-// clock or collection, a malformed number or an unbalanced bracket is an
-// error naming its line. A clock without targets is virtual, unless it
+// clock or collection, a malformed number or text after a closing brace or
+// quote is an error naming its line. A clock without targets is virtual, unless it
 // re-creates a clock by name: that keeps its sources (OpenSTA).
 // Cost: a pattern without wildcards (or a -regexp pattern that stands for
 // one name) is looked up in a table of the names (made on the first such
@@ -375,11 +379,12 @@ class SDC_READER {
   }
 
   bool command(const std::vector<std::string>& w, std::string* why);
-  // The last command of a text that ends in a backslash: not applied, with
-  // a warning; the registers it names count as named.
-  void drop_unfinished(const std::vector<std::string>& w) {
+  // The last command of a text that ends before it is complete (`where`:
+  // "in a backslash", "inside a {", ...): not applied, with a warning; the
+  // registers it names count as named.
+  void drop_unfinished(const std::vector<std::string>& w, const std::string& where) {
     if (w.empty()) return;
-    warn(w.front() + ": the file ends in a backslash before the command is complete; the command is not applied");
+    warn(w.front() + ": the file ends " + where + " before the command is complete; the command is not applied");
     note_skipped_targets(w);
   }
   void set_line(int line) { m_line = line; }
@@ -458,6 +463,10 @@ class SDC_READER {
                         std::string* why);
   bool collection_targets(const std::vector<std::string>& inner, const std::vector<char>& substituted, TARGETS* t,
                           std::string* why);
+  bool command_targets(const std::vector<std::string>& inner, const std::vector<char>& substituted, BARE bare,
+                       TARGETS* t, std::string* why);
+  bool collect_list(const std::vector<std::string>& inner, const std::vector<char>& substituted, BARE bare,
+                    TARGETS* t, std::string* why);
   bool substituted_value(const std::string& word, std::string* value, bool* evaluated, std::string* why);
   bool collect_clocks(const std::string& word, TARGETS* t, std::string* why);
   const SSC_REGISTER_CLOCKS& register_clocks();
@@ -898,11 +907,64 @@ bool SDC_READER::collect_targets(const std::string& word, TARGETS* t, std::strin
   }
   while (commands.next(&following, &following_substituted, why)) {
     TARGETS unused;
-    if (!collection_targets(inner, substituted, &unused, why)) return false;
+    if (!command_targets(inner, substituted, bare, &unused, why)) return false;
     inner.swap(following);
     substituted.swap(following_substituted);
   }
-  return why->empty() && collection_targets(inner, substituted, t, why);
+  return why->empty() && command_targets(inner, substituted, bare, t, why);
+}
+
+// The targets of one command of a collection word: list and concat make a
+// list of names and collections (collect_list), any other command is a
+// collection.
+bool SDC_READER::command_targets(const std::vector<std::string>& inner, const std::vector<char>& substituted, BARE bare,
+                                 TARGETS* t, std::string* why) {
+  if (inner.front() == "list" || inner.front() == "concat") return collect_list(inner, substituted, bare, t, why);
+  return collection_targets(inner, substituted, t, why);
+}
+
+// "[list a [get_ports b] {c d}]": a Tcl list whose elements are names or
+// collections, read as OpenSTA reads such a list of objects: a collection
+// as itself, an element that is a list of more than one as each of its
+// elements in turn (so nested lists flatten), an empty one as nothing, and
+// any other as a bare word read the way `bare` says (a path rule's points:
+// a clock, else cells, else ports). A nested list or concat whose value is
+// known (substituted_value) is such an element; one that holds a
+// collection is read as a word of its own. concat joins its words, so each
+// of its words stands for its elements. An explicit stack: no recursion
+// however deeply lists nest in braces.
+bool SDC_READER::collect_list(const std::vector<std::string>& inner, const std::vector<char>& substituted, BARE bare,
+                              TARGETS* t, std::string* why) {
+  struct ELEMENT {
+    std::string text;
+    bool command;  // a nested command ("[get_ports b]")
+    bool split;    // stands for its elements (a word of concat)
+  };
+  const bool concat = inner.front() == "concat";
+  std::vector<ELEMENT> stack;
+  for (size_t k = inner.size(); k-- > 1;) stack.push_back({inner[k], k < substituted.size() && substituted[k], concat});
+  t->any = true;
+  if (stack.empty()) warn(inner.front() + ": the list is empty");
+  std::vector<std::string> parts;
+  while (!stack.empty()) {
+    ELEMENT e = std::move(stack.back());
+    stack.pop_back();
+    if (e.command) {
+      std::string value;
+      bool evaluated = false;
+      if (!substituted_value(e.text, &value, &evaluated, why)) return false;
+      if (evaluated) stack.push_back({std::move(value), false, false});
+      else if (!collect_targets(e.text, t, why, bare)) return false;
+      continue;
+    }
+    if (!atcl_split_list(e.text, &parts, why)) return false;
+    if (parts.size() > 1 || (e.split && !parts.empty())) {
+      for (size_t k = parts.size(); k-- > 0;) stack.push_back({std::move(parts[k]), false, false});
+      continue;
+    }
+    if (!parts.empty() && !collect_bare(e.text, bare, t, why)) return false;
+  }
+  return true;
 }
 
 // The targets of one collection command, its words as Tcl reads them.
@@ -1725,8 +1787,21 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
     const size_t line = commands.line_of_command();
     reader.set_line(int(std::min<size_t>(line, INT_MAX)));
     if (more && unfinished && commands.position() >= script.size()) {
-      reader.drop_unfinished(words);
+      reader.drop_unfinished(words, "in a backslash");
       break;
+    }
+    // A brace, bracket or quote that the text never closes leaves the
+    // command that opens it unfinished, running on to the end: OpenSTA
+    // drops it ("incomplete command at end of file") and so does the
+    // reader, with a warning, reading its words as they would be were each
+    // one closed at the end, for the registers it names. Where they cannot
+    // be read so, the read ends with the error, as before.
+    if (const char open = commands.open_at_end()) {
+      std::string unread;
+      if (atcl_unfinished_command_words(script.substr(commands.command_start()), &words, &substituted, &unread)) {
+        reader.drop_unfinished(words, open == '"' ? "inside a quote" : std::string("inside a ") + open);
+        break;
+      }
     }
     if (!more || !reader.command(words, &why)) {
       std::vector<std::string>().swap(words);  // freed before the message, which may quote all of it

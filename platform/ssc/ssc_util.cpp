@@ -501,6 +501,7 @@ bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data,
       if (g_kept_reads[k].netlist != digest || g_kept_reads[k].text != text) continue;
       std::rotate(g_kept_reads.begin() + long(k), g_kept_reads.begin() + long(k) + 1, g_kept_reads.end());
       *read = g_kept_reads.back().constraints;
+      kavu_platform::ssc_note_test_event(kavu_platform::SSC_TEST_READ_REUSED);
       return true;
     }
   }
@@ -516,6 +517,7 @@ bool read_sdc_text(const std::string& text, const SSC_NETLIST_DATA& data,
     g_kept_reads.reserve(kKeptReads + 1);
     g_kept_reads.push_back(std::move(kept));
     while (g_kept_reads.size() > kKeptReads || kept_bytes() > kMaxKeptBytes) g_kept_reads.erase(g_kept_reads.begin());
+    kavu_platform::ssc_note_test_event(kavu_platform::SSC_TEST_READ_KEPT);
   } catch (const std::bad_alloc&) {
   }
   return true;

@@ -47,6 +47,19 @@ void msg_debug_capture_end(int handle);
 // a file system without locks) until called with 0. gen_test_reset clears it.
 void gen_test_fail_file_locks(int error);
 
+// ---- timing engine ----
+// What the timing engine did since the last reset, where a test would
+// otherwise have to time it to tell a cache that missed: path-rule indexes
+// made (SSC_PATH_RULE_INDEX: one by each read of constraints, one by each
+// analysis whose constraints hold none), reads of constraints kept, and
+// kept reads given again to an analysis. ssc_query_test_reset clears them.
+struct SSC_TEST_COUNTS {
+  unsigned long long rule_indexes = 0;
+  unsigned long long reads_kept = 0;
+  unsigned long long reads_reused = 0;
+};
+SSC_TEST_COUNTS ssc_test_counts();
+
 // ---- per-role resets (called by plat_test_reset_all) ----
 // Message log, queue, explicit suppressions, insertion switch, captures and
 // the open debug file.

@@ -977,7 +977,11 @@ TEST(SscSdc, TargetsWaveformsAndLineForms) {
        false, SSC_UNCONSTRAINED_SLACK, 7, true},
       // A fall before the rise is the next period's fall.
       {"create_clock -name c -period 10 -waveform {6 1} [get_ports clk]\n", true, 4, SSC_UNCONSTRAINED_SLACK, true},
-      {"create_clock -name c -period 10 [get_ports {clk]\n", false, 0, 0, false},
+      // A brace left open at the end drops the command (no clock: nothing
+      // is timed); text after a closing brace ends the read.
+      {"create_clock -name c -period 10 [get_ports {clk]\n", false, SSC_UNCONSTRAINED_SLACK, SSC_UNCONSTRAINED_SLACK,
+       true},
+      {"create_clock -name c -period 10 [get_ports {clk}x]\n", false, 0, 0, false},
       {"create_clock -name c -period ten [get_ports clk]\n", false, 0, 0, false},
       {"create_clock -name c -period 10 [get_things clk]\n", false, 0, 0, false},
       {"create_clock -name c -period 10 -bogus [get_ports clk]\n", false, 0, 0, false},
@@ -1224,6 +1228,21 @@ TEST(SscSdc, CollectionsAndTheirOptionsSelectAsOpenStaDoes) {
       {"set_false_path -to [get_cells [list [lsort {bq[0]}] [list {bq[1]}]]]", {},
        {"line 3: set_false_path: get_cells [list [lsort {bq[0]}] [list {bq[1]}]] is not applied; ignored"}, true},
       {"set_false_path -to [get_cells [list]]", {}, {}},
+      // A list of points (it ended the read): its elements are names, read
+      // as bare points, or collections; a list of several names stands for
+      // each (nested lists flatten), a name in braces for itself whole (no
+      // cell "bq[0] bq[1]"), and an empty list or element for nothing.
+      {"set_false_path -to [list {bq[0]} {bq[1]}]", {"reg:bq[0]", "reg:bq[1]"}, {}},
+      {"set_false_path -from [list [get_ports din] [get_registers {bq[2]}]]", {"in:din", "reg:bq[2]"}, {}},
+      {"set_false_path -to [list [list {bq[0]} [list {bq[1]}]] {{q[3]} {q[4]}}]",
+       {"reg:bq[0]", "reg:bq[1]", "reg:q[3]", "reg:q[4]"}, {}},
+      {"set_false_path -to [list {{bq[0] bq[1]}}]", {}, {"line 3: no port or cell matches \"bq[0] bq[1]\""}},
+      {"set_false_path -to [list {} {bq[5]}]", {"reg:bq[5]"}, {}},
+      {"set_false_path -to [list]", {}, {"line 3: list: the list is empty"}},
+      {"set_false_path -to [concat {bq[0] bq[1]} [get_registers {q[2]}]]", {"reg:bq[0]", "reg:bq[1]", "reg:q[2]"}, {}},
+      {"set_false_path -to [get_ports x; list {bq[6]}]", {"reg:bq[6]"}, {"line 3: get_ports: nothing matches \"x\""}},
+      {"set_false_path -through [list {bq[0]}] -to [list {bq[1]}]", {},
+       {"line 3: set_false_path -through is not applied; ignored"}, true},
   };
   for (const ROW& row : rows) {
     SSC_CONSTRAINTS c;
@@ -1329,8 +1348,8 @@ TEST(SscSdc, ProblemsArePostedWithFileAndLine) {
       {"create_clok -name clk -period 10 [get_ports clk]\n", "line 1: unknown command create_clok", {}},
       {"create_clock -name clk -perod 10 [get_ports clk]\n", "line 1: unknown option -perod", {}},
       {"create_clock -name clk -period 10 [get_port clk]\n", "line 1: unknown collection get_port", {}},
-      {"create_clock -name clk -period 10 [get_ports clk\n", "line 1: unbalanced [", {}},
-      {"set_input_delay 1 -clock clk {x\n", "line 1: unbalanced {", {}},
+      {"create_clock -name clk -period 10 [get_ports {clk}x]\n", "line 1: extra characters after a closing brace", {}},
+      {"set_input_delay 1 -clock clk \"x\"y\n", "line 1: extra characters after a closing quote", {}},
       {"# clocks\n\ncreate_clock -name clk \\\n  -period 10 -bogus [get_ports clk]\n", "line 3: unknown option -bogus",
        {}},
       {"create_clock -name clk -period 10 [get_ports {clk nosuch}]\nset_false_path -to [get_cells zz]\n"
@@ -1445,6 +1464,19 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
       {"set_false_path -to [get_cells r3] \\\n", 8, {}},
       {"set_units -time ps\n\\", 7,
        {"4: \\: the file ends in a backslash before the command is complete; the command is not applied"}},
+      // So is a last command that a brace, bracket or quote left open runs
+      // on to the end (it ended the read with "unbalanced {"), however many
+      // lines it takes, with each kind named.
+      {"set_false_path -to [get_cells {r3\n", 7,
+       {"3: set_false_path: the file ends inside a { before the command is complete; the command is not applied"}},
+      {"set_false_path -to [get_cells r3\n\n", 7,
+       {"3: set_false_path: the file ends inside a [ before the command is complete; the command is not applied"}},
+      {"set_false_path -to \"r3", 7,
+       {"3: set_false_path: the file ends inside a quote before the command is complete; the command is not applied"}},
+      {"set_false_path -from {r1\nset_false_path -to [get_cells r3]\n", 7,
+       {"3: set_false_path: the file ends inside a { before the command is complete; the command is not applied"}},
+      {"set_false_path -to [get_cells r3]\nset_load 3 [get_ports ${q\\", 8,
+       {"4: set_load: the file ends inside a { before the command is complete; the command is not applied"}},
       {"set_max_delay 1 -through [get_cells r2] -to [get_cells r3]\n", 7,
        {"3: set_max_delay -through is not applied; ignored"}},
       {"set_max_delay 1\nset_false_path\n", 7,
@@ -1775,6 +1807,51 @@ TEST(SscSdc, CommandsAndOptionsNotAppliedAreWarnedWithTheirLine) {
   EXPECT_EQ(posted(MSG_LOG_ERROR),
             std::vector<std::string>{"SDC file \"t.sdc\", line 4: more than one clock in -clock [get_clocks *]"});
   u->delete_netlist();
+}
+
+// The analyses of a kept read share the index of path rules the read made:
+// one read, one index, however many analyses follow (each once made its
+// own, or the read made none and each analysis one). A long file is kept
+// as a short one is while the kept reads stay within 16 MiB (reads over
+// 256 KiB once went unkept, and every later analysis read the file again).
+// Counted (ssc_test_counts), never timed.
+TEST(SscConstraints, KeptReadsShareTheirRuleIndexAndLongFilesAreKept) {
+  const std::string short_file = pipeline_sdc(10) + "set_max_delay 6 -from [get_cells r1] -to [get_cells r3]\n";
+  std::string long_file = short_file;
+  for (int k = 0; long_file.size() < (size_t(1) << 20); ++k)
+    long_file += "set_max_delay " + std::to_string(7 + k % 5) + " -from [get_cells r2] -to [get_cells r3]\n";
+  PIPELINE p;
+  SSC_NETLIST_DATA data;
+  data.build({&p.nl}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+  for (const std::string* sdc : std::initializer_list<const std::string*>{&short_file, &long_file}) {
+    const size_t lines = size_t(std::count(sdc->begin(), sdc->end(), '\n'));
+    // A read alone makes its index.
+    SSC_TEST_COUNTS before = ssc_test_counts();
+    SSC_CONSTRAINTS read;
+    std::string error;
+    ASSERT_TRUE(ssc_read_sdc(*sdc, data, &read, &error)) << error;
+    EXPECT_TRUE(read.rule_index.built) << lines;
+    EXPECT_EQ(ssc_test_counts().rule_indexes - before.rule_indexes, 1u) << lines;
+    // Three analyses of the file: read and kept by the first, given again
+    // to the others, with the one index.
+    ssc_forget_kept_reads();
+    before = ssc_test_counts();
+    int worst[3];
+    for (int& w : worst) {
+      analyze(&p.nl, SSC_DELAY_MODEL_UNIT, *sdc);
+      w = ssc_get_util()->get_worst_slack();
+      ssc_get_util()->delete_netlist();
+    }
+    const SSC_TEST_COUNTS after = ssc_test_counts();
+    EXPECT_EQ(after.rule_indexes - before.rule_indexes, 1u) << lines;
+    EXPECT_EQ(after.reads_kept - before.reads_kept, 1u) << lines;
+    EXPECT_EQ(after.reads_reused - before.reads_reused, 2u) << lines;
+    EXPECT_GT(ssc_kept_read_bytes(), sdc->size()) << lines;
+    EXPECT_EQ(worst[0], 3) << lines;  // the rule from r1: 6 less the path of 3
+    EXPECT_EQ(worst[1], worst[0]) << lines;
+    EXPECT_EQ(worst[2], worst[0]) << lines;
+  }
+  ssc_forget_kept_reads();
 }
 
 #ifndef KAVU_UNDER_ASAN
@@ -2952,6 +3029,64 @@ TEST(SscOracle, UnnamedClockListsSetupHoldAndAnUnfinishedLastLineAsOpenSta) {
     ssc_forget_posted_warnings();
     msg_log_clear();
     analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, k, pins, row.sdc, true);
+  }
+}
+
+// Lists of points in path rules ("[list r1 [get_cells r2] {r3 r4}]", which
+// ended the read with "unknown collection list") and a last command that a
+// brace, bracket or quote leaves open (which ended it with "unbalanced {"),
+// against sta on the same text. a and b into r1 and r2, r1 AND r2 into r3,
+// NOT r1 into r4; y and z from them.
+TEST(SscOracle, ListsOfPointsAndUnfinishedLastCommandsAsOpenSta) {
+  if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
+  BLIF_RESULT in = blif_read_string(
+      ".model m\n.inputs clk a b\n.outputs y z\n.latch a r1 re clk 0\n.latch b r2 re clk 0\n.names r1 r2 n1\n11 1\n"
+      ".latch n1 r3 re clk 0\n.names r1 n2\n0 1\n.latch n2 r4 re clk 0\n.names r3 r4 y\n10 1\n.names r2 r4 z\n11 1\n"
+      ".end\n");
+  ASSERT_NE(in.netlist, nullptr) << in.error;
+  LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
+  std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
+  for (const CDB_SGATE_ITERM* t : driven_outputs(nl.get())) pins.push_back(t);
+  const std::string clock = "create_clock -name c -period 1000 [get_ports clk]\n"
+                            "set_input_delay 100 -clock c [get_ports {a b}]\nset_output_delay 100 -clock c [all_outputs]\n";
+  std::vector<std::string> rows = {
+      // Elements are bare points (a clock, else cells, else ports) or
+      // collections; nested lists flatten, empty ones name nothing (sta
+      // refuses a side that names nothing, leaving every path timed).
+      "set_false_path -from [list r1 r2]\n",
+      "set_false_path -to [list r3 {r4}]\n",
+      "set_false_path -from [list [get_ports a] [get_cells r2]] -to [list r3]\n",
+      "set_false_path -from [list {r1 r2}] -to [list [list r3]]\n",
+      "set_false_path -from [list] -to r3\n",
+      "set_false_path -to [list [list] {} r4]\n",
+      "set_false_path -from [list c] -to [list r3]\n",
+      "set_max_delay 300 -from [list a] -to [list r1 [get_cells r3]]\n",
+      "set_max_delay 250 -from [list [list r1] r2] -to [concat r3 {r4}]\n",
+      // Commands the engine does not apply read their lists too: a
+      // multiplier of 1 and a min delay change no setup slack in sta, and
+      // no path runs from r2 through n2 or from r4 through n1.
+      "set_multicycle_path 1 -setup -from [list r1] -to [list [get_cells r3]]\n",
+      "set_min_delay 50 -from [list r1 r2] -to [list r3]\n",
+      "set_false_path -from [list r2] -through [list n2] -to [list r4]\n",
+      "set_max_delay 100 -from [list r4] -through [list [get_cells n1]]\n",
+      // The open part of a last command runs to the end of the file, over
+      // any commands after it.
+      "set_false_path -from {r1\nset_false_path -to [get_cells r4]\n",
+  };
+  // Every cut of a last command that leaves it open, as Tcl's "info
+  // complete" says: the command is dropped, the one before applies.
+  const std::string last = "set_max_delay 300 -from [get_cells {r1 r2}] -to [list \"r3\" {r4}]";
+  for (size_t cut = 1; cut < last.size(); ++cut) {
+    std::string complete;
+    ASSERT_TRUE(atcl_eval_words({"info", "complete", last.substr(0, cut)}, &complete));
+    if (complete == "0") rows.push_back("set_false_path -to [list r4]\n" + last.substr(0, cut));
+  }
+  EXPECT_GT(rows.size(), 40u);
+  for (const std::string& row : rows) {
+    STA_CONSTRAINTS k;
+    k.clocks.push_back({"c", 1000, ""});
+    k.sdc = clock + row;
+    analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, k, pins, row, true);
   }
 }
 
