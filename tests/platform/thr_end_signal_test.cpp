@@ -18,9 +18,13 @@
 #include <string>
 #include <thread>
 
+#include "cfg/cfg.h"
 #include "fio/fio.h"
+#include "gen/gen.h"
 #include "netlist_io/oracle_process.h"
 #include "thr/thr_end_signal.h"
+#include "testkit/platform_test_hooks.h"
+#include "testkit/platform_testkit.h"
 #include "thr/thr_ipc.h"
 #include "../signal_test_support.h"
 
@@ -351,6 +355,43 @@ TEST(ThrEndSignal, APipeDirectoryASignalRemovedIsMadeAnew) {
               }
               if (std::filesystem::exists(second)) return "the run left its pipe directory";
               return same_action(action_of(SIGINT), before) ? "" : "the caller's handler is not back";
+            }),
+            "");
+}
+
+// A worker the caller forks without exec and that ends with exit() runs the
+// exit functions it inherited: they act only in the process that made what
+// they stand for. The run's pipe directory stays its parent's (the child
+// removed it mid-run), and the profile table is printed by its own process
+// alone (the child printed its parent's).
+TEST(ThrEndSignal, AForkedWorkersExitLeavesItsParentsThingsAlone) {
+  EXPECT_EQ(in_child([]() -> std::string {
+              kavu_platform::gen_test_reset();
+              kavu_platform::CFG_SCOPE cfg{{"gen_profile", "on"}};
+              { GEN_PROFILER scope("KAVU", "forked worker row", 0); }
+              THR_PIPE_DIR_HOLD hold;
+              THR_NAMED_PIPE pipe_of_run("fork_pipe_XXXXXX");
+              if (!pipe_of_run.create()) return "no pipe: " + pipe_of_run.get_error_text();
+              const std::string dir = thr_get_pipe_dir();
+              int said[2];
+              if (pipe(said) != 0) return "no pipe for the worker's output";
+              const pid_t worker = fork();
+              if (worker == 0) {
+                dup2(said[1], 2);
+                exit(0);
+              }
+              close(said[1]);
+              std::string printed;
+              char buffer[256];
+              for (ssize_t n; (n = read(said[0], buffer, sizeof buffer)) > 0;) printed.append(buffer, size_t(n));
+              close(said[0]);
+              int status = 0;
+              waitpid(worker, &status, 0);
+              if (!std::filesystem::exists(dir + "/" + pipe_of_run.get_name()))
+                return "the worker's exit removed the run's pipe directory";
+              if (!printed.empty()) return "the worker printed its parent's profile: " + printed;
+              pipe_of_run.remove();
+              return "";
             }),
             "");
 }
