@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -394,4 +395,101 @@ TEST(ThrEndSignal, AForkedWorkersExitLeavesItsParentsThingsAlone) {
               return "";
             }),
             "");
+}
+
+// A write's end action stands in front of the caller's handlers only while
+// the write lives, and hands each signal on as the caller asked:
+// - a one-shot Ctrl-C handler the caller re-arms after a write in which it
+//   was called is called again in the next write (a reset left from the
+//   first killed the caller);
+// - a handler the caller installs during a write stays after it (the one
+//   from before was put back over it);
+// - the caller's alarm, seen by a wait of the library, is no end: another
+//   write goes on and commits (its temporary was removed).
+TEST(ThrEndSignal, WritesHandTheCallersSignalsOnAsItAsked) {
+  enum CASE { REARMED_ONE_SHOT, INSTALLED_DURING_WRITE, ALARM_DURING_WAIT };
+  struct ROW {
+    const char* what;
+    CASE which;
+  } const rows[] = {
+      {"a re-armed one-shot Ctrl-C handler", REARMED_ONE_SHOT},
+      {"a handler installed during the write", INSTALLED_DURING_WRITE},
+      {"the caller's alarm while a wait watches", ALARM_DURING_WAIT},
+  };
+  const std::string dir = scratch("kavu_end_signal");
+  ASSERT_FALSE(dir.empty());
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(in_child([&]() -> std::string {
+                const std::string target = dir + "/" + std::to_string(int(row.which));
+                struct sigaction host {};
+                host.sa_handler = count_signal;
+                host.sa_flags = row.which == REARMED_ONE_SHOT ? int(SA_RESETHAND) : 0;
+                const int sig = row.which == ALARM_DURING_WAIT ? SIGALRM : SIGINT;
+                sigaction(sig, &host, nullptr);
+                if (row.which == REARMED_ONE_SHOT) {
+                  for (int round = 1; round <= 2; ++round) {
+                    FIO_FILE_REPLACEMENT file;
+                    if (!file.open(target, nullptr) || !file.write("text")) return "the write did not start";
+                    raise(SIGINT);
+                    if (g_caught != round) return "round " + std::to_string(round) + ": the handler was not called";
+                    file.abandon();
+                    if (action_of(SIGINT).sa_handler != SIG_DFL) return "the one-shot handler came back";
+                    sigaction(SIGINT, &host, nullptr);  // re-armed
+                  }
+                  return "";
+                }
+                std::unique_ptr<THR_STOP_WATCH> stop;
+                if (row.which == ALARM_DURING_WAIT) stop = std::make_unique<THR_STOP_WATCH>();
+                FIO_FILE_REPLACEMENT file;
+                if (!file.open(target, nullptr) || !file.write("text")) return "the write did not start";
+                struct sigaction installed {};
+                if (row.which == INSTALLED_DURING_WRITE) {
+                  installed.sa_sigaction = count_signal_info;
+                  installed.sa_flags = SA_SIGINFO | SA_RESTART;
+                  sigaction(SIGINT, &installed, nullptr);
+                  installed = action_of(SIGINT);
+                } else {
+                  std::thread([] { raise(SIGALRM); }).join();
+                  if (!stop->requested()) return "the wait did not see the alarm";
+                  if (g_caught != 1) return "the caller's alarm handler was not called";
+                }
+                std::string problem;
+                if (!file.commit(&problem)) return "the write failed: " + problem;
+                std::ifstream in(target);
+                std::string text;
+                if (!std::getline(in, text) || text != "text") return "the file holds \"" + text + "\"";
+                if (row.which == INSTALLED_DURING_WRITE && !same_action(action_of(SIGINT), installed))
+                  return "the handler installed during the write was replaced";
+                return "";
+              }),
+              "");
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// A one-shot handler of the caller's that was called during a write is
+// spent: the next Ctrl-C of the same write ends the caller (it called the
+// spent handler again), and the write's temporary goes.
+TEST(ThrEndSignal, ASpentOneShotHandlerLeavesTheDefault) {
+  const std::string dir = scratch("kavu_end_signal");
+  ASSERT_FALSE(dir.empty());
+  const pid_t pid = fork();
+  if (pid == 0) {
+    struct sigaction host {};
+    host.sa_handler = count_signal;
+    host.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &host, nullptr);
+    FIO_FILE_REPLACEMENT file;
+    if (!file.open(dir + "/out.txt", nullptr) || !file.write("part of the text")) _exit(2);
+    raise(SIGINT);
+    if (g_caught != 1) _exit(3);
+    raise(SIGINT);
+    _exit(1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
+  std::filesystem::remove_all(dir);
 }
