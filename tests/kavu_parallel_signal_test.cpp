@@ -206,3 +206,57 @@ TEST(KavuParallelSignals, TheWaitForAnotherRunEndsOnlyOnARequestToStop) {
             }),
             "");
 }
+
+// A Ctrl-C the caller's handler survives, while the partition archives are
+// written, took the temporary file of an archive: the run fails saying the
+// write was interrupted (it said "No such file or directory", and the
+// example only "recovered after a failure"), and every partition comes back.
+// The signal is sent once a temporary file of the run is seen; a run whose
+// archives were all in place by then is repeated.
+TEST(KavuParallelSignals, ASurvivedCtrlCDuringTheWritesSaysSo) {
+  SIGNAL_SCOPE scope;
+  EXPECT_EQ(in_child([&]() -> std::string {
+              struct sigaction host {};
+              host.sa_handler = count_signal;
+              sigaction(SIGINT, &host, nullptr);
+              const std::string infix = ".tmp" + std::to_string(getpid()) + "_";
+              for (int attempt = 0; attempt < 20; ++attempt) {
+                LOADED_NETLIST loaded = load_blif("seq/diffeq1");
+                KAVU_PARTITIONER partitioner;
+                partitioner.partition_on_reg_boundary(loaded.get(), nullptr, partition_params(4), false);
+                std::vector<CDB_SGATE_NETLIST*> parts;
+                KAVU_PARTITION_BOUNDARIES b;
+                kavu_get_partition_netlists(parts, loaded.get(), nullptr, nullptr, b, false);
+                const int n = int(parts.size());
+                std::atomic<bool> done{false};
+                std::thread sender([&] {
+                  while (!done) {
+                    for (const auto& e : std::filesystem::directory_iterator(gen_get_db_dir_path()))
+                      if (e.path().filename().string().find(infix) != std::string::npos) {
+                        kill(getpid(), SIGINT);
+                        return;
+                      }
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                  }
+                });
+                msg_log_clear();
+                const bool ok = kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts);
+                done = true;
+                sender.join();
+                std::string errors;
+                for (const MSG_LOG_ENTRY& e : msg_log())
+                  if (e.kind == MSG_LOG_ERROR) errors += e.text + "\n";
+                const int written = n - int(parts.size());
+                const bool recovered = kavu_parallel_recover_partitions(&scope.facade, "map", parts, written);
+                kavu_merge_netlists(parts, loaded.get(), nullptr, b);
+                kavu_delete_partition_on_reg_boundary(loaded.get());
+                if (!recovered) return "the partitions did not come back: " + errors;
+                if (ok) continue;  // every archive was in place before the signal
+                if (errors.find("cannot write the file: interrupted by a signal (SIGINT)") == std::string::npos)
+                  return "the failure does not say the write was interrupted: " + errors;
+                return "";
+              }
+              return "no write was under way when the signal came";
+            }),
+            "");
+}

@@ -493,3 +493,48 @@ TEST(ThrEndSignal, ASpentOneShotHandlerLeavesTheDefault) {
   EXPECT_TRUE(std::filesystem::is_empty(dir));
   std::filesystem::remove_all(dir);
 }
+
+// An end signal the caller's handler survives, during a write, removed the
+// write's temporary: the write fails saying it was interrupted (it said "No
+// such file or directory"), a file there before keeps its text, and the
+// same object's next write succeeds.
+TEST(ThrEndSignal, AWriteWhoseTemporaryASurvivedSignalTookSaysItWasInterrupted) {
+  struct ROW {
+    const char* what;
+    int sig;
+    bool existing;  // a file is there before the write
+  } const rows[] = {
+      {"Ctrl-C, a new file", SIGINT, false},
+      {"SIGTERM, an existing file", SIGTERM, true},
+  };
+  const std::string dir = scratch("kavu_end_signal");
+  ASSERT_FALSE(dir.empty());
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(in_child([&]() -> std::string {
+                const std::string target = dir + "/" + std::to_string(row.sig);
+                if (row.existing) std::ofstream(target) << "before";
+                struct sigaction host {};
+                host.sa_handler = count_signal;
+                sigaction(row.sig, &host, nullptr);
+                FIO_FILE_REPLACEMENT file;
+                if (!file.open(target, nullptr) || !file.write("after")) return "the write did not start";
+                raise(row.sig);
+                std::string problem;
+                if (file.commit(&problem)) return "the write went on";
+                const std::string want =
+                    std::string("cannot write the file: interrupted by a signal (SIG") + sigabbrev_np(row.sig) + ")";
+                if (problem != want) return "the write failed with \"" + problem + "\"";
+                if (file.failure() != EINTR) return "failure() is " + std::to_string(file.failure());
+                std::string text;
+                std::ifstream(target) >> text;
+                if (text != (row.existing ? "before" : "")) return "the target holds \"" + text + "\"";
+                if (!file.open(target, nullptr) || !file.write("again") || !file.commit(&problem))
+                  return "the next write failed: " + problem;
+                std::ifstream(target) >> text;
+                return text == "again" ? "" : "the next write left \"" + text + "\"";
+              }),
+              "");
+  }
+  std::filesystem::remove_all(dir);
+}
