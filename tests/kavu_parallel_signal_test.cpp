@@ -5,6 +5,7 @@
 // its own, whose signal state it may change.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -257,6 +258,58 @@ TEST(KavuParallelSignals, ASurvivedCtrlCDuringTheWritesSaysSo) {
                 return "";
               }
               return "no write was under way when the signal came";
+            }),
+            "");
+}
+
+// A worker the caller forks without exec, on another thread, while a run
+// holds the database directory's lock, holds no descriptor of the lock file
+// (it kept the lock for its whole life), and the caller's next run takes
+// the lock at once (it waited for the worker, "the run is not named").
+TEST(KavuParallelSignals, AForkedWorkerKeepsNoLockOfTheRun) {
+  SIGNAL_SCOPE scope;
+  EXPECT_EQ(in_child([&]() -> std::string {
+              LOADED_NETLIST loaded = load_blif("seq/diffeq1");
+              KAVU_PARTITIONER partitioner;
+              partitioner.partition_on_reg_boundary(loaded.get(), nullptr, partition_params(2), false);
+              std::vector<CDB_SGATE_NETLIST*> parts;
+              KAVU_PARTITION_BOUNDARIES b;
+              kavu_get_partition_netlists(parts, loaded.get(), nullptr, nullptr, b, false);
+              const int n = int(parts.size());
+              if (!kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts)) return "the write failed";
+              // The worker lives until the caller lets it go, 5 s at most.
+              int hold[2];
+              if (pipe(hold) != 0) return "no pipe";
+              pid_t worker = -1;
+              std::thread([&] {
+                worker = fork();
+                if (worker == 0) {
+                  close(hold[1]);
+                  pollfd wait_for{hold[0], POLLIN, 0};
+                  poll(&wait_for, 1, 5000);
+                  _exit(0);
+                }
+              }).join();
+              close(hold[0]);
+              std::string why;
+              const std::string lock = gen_get_db_dir_path() + "/parallel_synthesis.lock";
+              std::error_code ec;
+              for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(worker) + "/fd", ec))
+                if (std::filesystem::read_symlink(e.path(), ec) == lock) why = "the worker holds the lock file open";
+              bool ok = kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", n) &&
+                        kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n);
+              kavu_merge_netlists(parts, loaded.get(), nullptr, b);
+              kavu_delete_partition_on_reg_boundary(loaded.get());
+              if (!ok) why = "the first run failed";
+              std::string errors;
+              msg_log_clear();
+              if (why.empty() && !run_flow(&scope.facade, &errors)) why = "the next run failed: " + errors;
+              for (const MSG_LOG_ENTRY& e : msg_log())
+                if (why.empty() && e.text.find("waits for another run") != std::string::npos)
+                  why = "the next run waited: " + e.text;
+              close(hold[1]);
+              waitpid(worker, nullptr, 0);
+              return why;
             }),
             "");
 }
