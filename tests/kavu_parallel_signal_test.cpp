@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -29,6 +30,7 @@
 #include "kavu_partition.h"
 #include "kavu_partition_netlists.h"
 #include "msg/msg.h"
+#include "netlist_io/simulator.h"
 #include "partition_test_support.h"
 #include "platform_testkit.h"
 #include "thr/thr_ipc.h"
@@ -310,6 +312,61 @@ TEST(KavuParallelSignals, AForkedWorkerKeepsNoLockOfTheRun) {
               close(hold[1]);
               waitpid(worker, nullptr, 0);
               return why;
+            }),
+            "");
+}
+
+// Two designs' flows on two threads of one process: one runs and the
+// other either runs before or after it or is refused, saying so, its design
+// whole; both designs keep their function (the second one's naming ended
+// the process: "Can't create new names in parallel").
+TEST(KavuParallelSignals, TwoDesignsFlowsOnTwoThreadsTakeTurnsOrAreRefused) {
+  SIGNAL_SCOPE scope;
+  EXPECT_EQ(in_child([&]() -> std::string {
+              const char* const designs[2] = {"seq/diffeq1", "seq/ch_intrinsics"};
+              const std::string refusal = "the partitions of another design are out in this process";
+              msg_log_clear();
+              for (int round = 0; round < 3; ++round) {
+                bool ok[2] = {false, false};
+                std::string why[2];
+                std::vector<std::thread> flows;
+                for (int d = 0; d < 2; ++d)
+                  flows.emplace_back([&, d] {
+                    LOADED_NETLIST loaded = load_blif(designs[d]);
+                    std::unique_ptr<CDB_SGATE_NETLIST> golden(clone_netlist(loaded.get()));
+                    KAVU_PARTITIONER partitioner;
+                    partitioner.partition_on_reg_boundary(loaded.get(), nullptr, partition_params(2), false);
+                    std::vector<CDB_SGATE_NETLIST*> parts;
+                    KAVU_PARTITION_BOUNDARIES b;
+                    kavu_get_partition_netlists(parts, loaded.get(), nullptr, nullptr, b, false);
+                    const int n = int(parts.size());
+                    ok[d] = kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts) &&
+                            kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", n) &&
+                            kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n);
+                    if (!ok[d]) {
+                      const int written = n - int(parts.size());
+                      std::vector<CDB_SGATE_NETLIST*> back;
+                      if (!kavu_parallel_recover_partitions(&scope.facade, "map", back, written))
+                        why[d] = "its partitions did not come back";
+                      parts.insert(parts.end(), back.begin(), back.end());
+                    }
+                    kavu_merge_netlists(parts, loaded.get(), nullptr, b);
+                    kavu_delete_partition_on_reg_boundary(loaded.get());
+                    std::string differs;
+                    if (!sim_equivalent(golden.get(), loaded.get(), SIM_COMPARE{}, &differs))
+                      why[d] = "its function changed: " + differs;
+                  });
+                for (std::thread& t : flows) t.join();
+                std::string refused;
+                for (const MSG_LOG_ENTRY& e : msg_log())
+                  if (e.kind == MSG_LOG_ERROR && e.text.find(refusal) != std::string::npos) refused = e.text;
+                for (int d = 0; d < 2; ++d)
+                  if (!why[d].empty()) return std::string(designs[d]) + ": " + why[d];
+                if (!ok[0] && !ok[1]) return "neither flow ran";
+                if ((!ok[0] || !ok[1]) && refused.empty()) return "a flow failed without saying it was refused";
+                msg_log_clear();
+              }
+              return "";
             }),
             "");
 }

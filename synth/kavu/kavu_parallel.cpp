@@ -41,6 +41,7 @@
 #include "kavu_fib_manager.h"
 #include "kavu_helper_dump.h"
 #include "kavu_msg.h"
+#include "kavu_partition_int.h"
 #include "msg/msg.h"
 #include "pdb/pdb.h"
 #include "synth_kavu__pdb.h"
@@ -1437,6 +1438,12 @@ bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, cons
 bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                              std::vector<CDB_SGATE_NETLIST*>& partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_serialize");
+  // A run whose split was refused, beside another design's run: nothing of
+  // that run's (its lock, its files) may be touched.
+  if (partitions.empty() && kavu_partitions_of_another_design_are_out(nullptr)) {
+    kavu_refuse_run_beside_another();
+    return false;
+  }
   if (!kavu_parallel_key_is_on(type, "pdb", true)) return true;
   // The read-back merges every helper's removed registers into the current
   // database and stops the run without one; checked here, in its words,
@@ -1617,6 +1624,9 @@ void report_if_refused(const std::string& rev, const char* type, int k) {
 bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                                std::vector<CDB_SGATE_NETLIST*>& partitions, int num_partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_deserialize");
+  // Nothing to read for a run refused beside another design's: the lock and
+  // the early results are that run's.
+  if (num_partitions == 0 && partitions.empty() && kavu_partitions_of_another_design_are_out(nullptr)) return false;
   CDB_SGATE_REMOVED_REGISTERS_MANAGER* reg_manager = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
   KAVU_CHECK(reg_manager != NULL);
   CDB_SGATE_REMOVED_REGISTERS_DB* main_reg_db = reg_manager->get_current_removed_reg_db();
@@ -1717,6 +1727,7 @@ CDB_SGATE_NETLIST* take_result(const std::string& rev, const char* type, int k, 
 bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std::vector<CDB_SGATE_NETLIST*>& partitions,
                                       int num_partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_recover_partitions");
+  if (num_partitions == 0 && kavu_partitions_of_another_design_are_out(nullptr)) return true;  // as deserialize
   drop_early_results();
   const std::string rev = facade ? facade->get_revision_name() : std::string();
   bool all = true;
