@@ -279,20 +279,26 @@ TEST(KavuParallelSignals, AForkedWorkerKeepsNoLockOfTheRun) {
               kavu_get_partition_netlists(parts, loaded.get(), nullptr, nullptr, b, false);
               const int n = int(parts.size());
               if (!kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts)) return "the write failed";
-              // The worker lives until the caller lets it go, 5 s at most.
-              int hold[2];
-              if (pipe(hold) != 0) return "no pipe";
+              // The worker says it runs (its fork returned), then lives until
+              // the caller lets it go, 5 s at most.
+              int hold[2], running[2];
+              if (pipe(hold) != 0 || pipe(running) != 0) return "no pipe";
               pid_t worker = -1;
               std::thread([&] {
                 worker = fork();
                 if (worker == 0) {
                   close(hold[1]);
+                  (void)!write(running[1], "r", 1);
                   pollfd wait_for{hold[0], POLLIN, 0};
                   poll(&wait_for, 1, 5000);
                   _exit(0);
                 }
               }).join();
               close(hold[0]);
+              close(running[1]);
+              char byte;
+              (void)!read(running[0], &byte, 1);
+              close(running[0]);
               std::string why;
               const std::string lock = gen_get_db_dir_path() + "/parallel_synthesis.lock";
               std::error_code ec;
