@@ -56,16 +56,32 @@ struct SIGNAL_SCOPE : PARTITION_TEST_SCOPE {
   }
 };
 
+// A bundled design, partitioned and split into its partition netlists.
+struct SPLIT_DESIGN {
+  LOADED_NETLIST loaded;
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  KAVU_PARTITION_BOUNDARIES boundaries;
+  int n = 0;  // partitions made by the split
+  SPLIT_DESIGN(const char* name, int partitions) : loaded(load_blif(name)) {
+    KAVU_PARTITIONER partitioner;
+    partitioner.partition_on_reg_boundary(loaded.get(), nullptr, partition_params(partitions), false);
+    kavu_get_partition_netlists(parts, loaded.get(), nullptr, nullptr, boundaries, false);
+    n = int(parts.size());
+  }
+  // Merges the partitions in `parts` back and, when asked, takes the
+  // boundary gates out.
+  void merge_back(bool remove_boundaries) {
+    kavu_merge_netlists(parts, loaded.get(), nullptr, boundaries);
+    if (remove_boundaries) kavu_delete_partition_on_reg_boundary(loaded.get());
+  }
+};
+
 // One whole run on two partitions of a small design; true when every
 // partition came back synthesized, and the errors posted into *errors.
 bool run_flow(CMP_FACADE* facade, std::string* errors) {
-  LOADED_NETLIST loaded = load_blif("seq/diffeq1");
-  KAVU_PARTITIONER partitioner;
-  partitioner.partition_on_reg_boundary(loaded.get(), nullptr, partition_params(2), false);
-  std::vector<CDB_SGATE_NETLIST*> parts;
-  KAVU_PARTITION_BOUNDARIES b;
-  kavu_get_partition_netlists(parts, loaded.get(), nullptr, nullptr, b, false);
-  const int n = int(parts.size());
+  SPLIT_DESIGN d("seq/diffeq1", 2);
+  std::vector<CDB_SGATE_NETLIST*>& parts = d.parts;
+  const int n = d.n;
   msg_log_clear();
   bool ok = kavu_parallel_serialize(facade, "map", 1, nullptr, parts);
   ok = ok && kavu_parallel_run_partitions_in_processes(facade, "map", "1", n);
@@ -77,7 +93,7 @@ bool run_flow(CMP_FACADE* facade, std::string* errors) {
   }
   for (const MSG_LOG_ENTRY& e : msg_log())
     if (e.kind == MSG_LOG_ERROR) *errors += e.text + "\n";
-  kavu_merge_netlists(parts, loaded.get(), nullptr, b);
+  d.merge_back(false);
   return ok;
 }
 
@@ -224,13 +240,8 @@ TEST(KavuParallelSignals, ASurvivedCtrlCDuringTheWritesSaysSo) {
               sigaction(SIGINT, &host, nullptr);
               const std::string infix = ".tmp" + std::to_string(getpid()) + "_";
               for (int attempt = 0; attempt < 20; ++attempt) {
-                LOADED_NETLIST loaded = load_blif("seq/diffeq1");
-                KAVU_PARTITIONER partitioner;
-                partitioner.partition_on_reg_boundary(loaded.get(), nullptr, partition_params(4), false);
-                std::vector<CDB_SGATE_NETLIST*> parts;
-                KAVU_PARTITION_BOUNDARIES b;
-                kavu_get_partition_netlists(parts, loaded.get(), nullptr, nullptr, b, false);
-                const int n = int(parts.size());
+                SPLIT_DESIGN d("seq/diffeq1", 4);
+                std::vector<CDB_SGATE_NETLIST*>& parts = d.parts;
                 std::atomic<bool> done{false};
                 std::thread sender([&] {
                   while (!done) {
@@ -249,10 +260,9 @@ TEST(KavuParallelSignals, ASurvivedCtrlCDuringTheWritesSaysSo) {
                 std::string errors;
                 for (const MSG_LOG_ENTRY& e : msg_log())
                   if (e.kind == MSG_LOG_ERROR) errors += e.text + "\n";
-                const int written = n - int(parts.size());
+                const int written = d.n - int(parts.size());
                 const bool recovered = kavu_parallel_recover_partitions(&scope.facade, "map", parts, written);
-                kavu_merge_netlists(parts, loaded.get(), nullptr, b);
-                kavu_delete_partition_on_reg_boundary(loaded.get());
+                d.merge_back(true);
                 if (!recovered) return "the partitions did not come back: " + errors;
                 if (ok) continue;  // every archive was in place before the signal
                 if (errors.find("cannot write the file: interrupted by a signal (SIGINT)") == std::string::npos)
@@ -271,14 +281,8 @@ TEST(KavuParallelSignals, ASurvivedCtrlCDuringTheWritesSaysSo) {
 TEST(KavuParallelSignals, AForkedWorkerKeepsNoLockOfTheRun) {
   SIGNAL_SCOPE scope;
   EXPECT_EQ(in_child([&]() -> std::string {
-              LOADED_NETLIST loaded = load_blif("seq/diffeq1");
-              KAVU_PARTITIONER partitioner;
-              partitioner.partition_on_reg_boundary(loaded.get(), nullptr, partition_params(2), false);
-              std::vector<CDB_SGATE_NETLIST*> parts;
-              KAVU_PARTITION_BOUNDARIES b;
-              kavu_get_partition_netlists(parts, loaded.get(), nullptr, nullptr, b, false);
-              const int n = int(parts.size());
-              if (!kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts)) return "the write failed";
+              SPLIT_DESIGN d("seq/diffeq1", 2);
+              if (!kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, d.parts)) return "the write failed";
               // The worker says it runs (its fork returned), then lives until
               // the caller lets it go, 5 s at most.
               int hold[2], running[2];
@@ -304,10 +308,9 @@ TEST(KavuParallelSignals, AForkedWorkerKeepsNoLockOfTheRun) {
               std::error_code ec;
               for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(worker) + "/fd", ec))
                 if (std::filesystem::read_symlink(e.path(), ec) == lock) why = "the worker holds the lock file open";
-              bool ok = kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", n) &&
-                        kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n);
-              kavu_merge_netlists(parts, loaded.get(), nullptr, b);
-              kavu_delete_partition_on_reg_boundary(loaded.get());
+              bool ok = kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", d.n) &&
+                        kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, d.parts, d.n);
+              d.merge_back(true);
               if (!ok) why = "the first run failed";
               std::string errors;
               msg_log_clear();
@@ -338,14 +341,10 @@ TEST(KavuParallelSignals, TwoDesignsFlowsOnTwoThreadsTakeTurnsOrAreRefused) {
                 std::vector<std::thread> flows;
                 for (int d = 0; d < 2; ++d)
                   flows.emplace_back([&, d] {
-                    LOADED_NETLIST loaded = load_blif(designs[d]);
-                    std::unique_ptr<CDB_SGATE_NETLIST> golden(clone_netlist(loaded.get()));
-                    KAVU_PARTITIONER partitioner;
-                    partitioner.partition_on_reg_boundary(loaded.get(), nullptr, partition_params(2), false);
-                    std::vector<CDB_SGATE_NETLIST*> parts;
-                    KAVU_PARTITION_BOUNDARIES b;
-                    kavu_get_partition_netlists(parts, loaded.get(), nullptr, nullptr, b, false);
-                    const int n = int(parts.size());
+                    const LOADED_NETLIST golden = load_blif(designs[d]);
+                    SPLIT_DESIGN split(designs[d], 2);
+                    std::vector<CDB_SGATE_NETLIST*>& parts = split.parts;
+                    const int n = split.n;
                     ok[d] = kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts) &&
                             kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", n) &&
                             kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n);
@@ -356,10 +355,9 @@ TEST(KavuParallelSignals, TwoDesignsFlowsOnTwoThreadsTakeTurnsOrAreRefused) {
                         why[d] = "its partitions did not come back";
                       parts.insert(parts.end(), back.begin(), back.end());
                     }
-                    kavu_merge_netlists(parts, loaded.get(), nullptr, b);
-                    kavu_delete_partition_on_reg_boundary(loaded.get());
+                    split.merge_back(true);
                     std::string differs;
-                    if (!sim_equivalent(golden.get(), loaded.get(), SIM_COMPARE{}, &differs))
+                    if (!sim_equivalent(golden.get(), split.loaded.get(), SIM_COMPARE{}, &differs))
                       why[d] = "its function changed: " + differs;
                   });
                 for (std::thread& t : flows) t.join();

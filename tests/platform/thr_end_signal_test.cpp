@@ -313,21 +313,36 @@ TEST(ThrEndSignal, AStopIsAnEndSignalOrTheAlarmFromAnyThread) {
             "");
 }
 
-// A write told to end leaves no temporary beside its target.
+// A write told to end leaves no temporary beside its target: with the
+// signal at its default, and with a one-shot handler of the caller's that a
+// first Ctrl-C of the same write spent (the spent handler was called again
+// and the caller went on).
 TEST(ThrEndSignal, AnInterruptedWriteLeavesNoTemporary) {
-  const std::string dir = scratch("kavu_end_signal");
-  ASSERT_FALSE(dir.empty());
-  const pid_t pid = fork();
-  if (pid == 0) {
-    FIO_FILE_REPLACEMENT file;
-    if (file.open(dir + "/out.txt", nullptr) && file.write("part of the text")) raise(SIGINT);
-    _exit(1);
+  for (const bool spent_one_shot : {false, true}) {
+    SCOPED_TRACE(spent_one_shot ? "a spent one-shot handler" : "the default action");
+    const std::string dir = scratch("kavu_end_signal");
+    ASSERT_FALSE(dir.empty());
+    const pid_t pid = fork();
+    if (pid == 0) {
+      struct sigaction host {};
+      host.sa_handler = count_signal;
+      host.sa_flags = SA_RESETHAND;
+      if (spent_one_shot) sigaction(SIGINT, &host, nullptr);
+      FIO_FILE_REPLACEMENT file;
+      if (!file.open(dir + "/out.txt", nullptr) || !file.write("part of the text")) _exit(2);
+      if (spent_one_shot) {
+        raise(SIGINT);
+        if (g_caught != 1) _exit(3);
+      }
+      raise(SIGINT);
+      _exit(1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+    std::filesystem::remove_all(dir);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
-  EXPECT_TRUE(std::filesystem::is_empty(dir));
-  std::filesystem::remove_all(dir);
 }
 
 // A run's pipe directory goes with an end signal the caller survives; the
@@ -382,10 +397,7 @@ TEST(ThrEndSignal, AForkedWorkersExitLeavesItsParentsThingsAlone) {
                 exit(0);
               }
               close(said[1]);
-              std::string printed;
-              char buffer[256];
-              for (ssize_t n; (n = read(said[0], buffer, sizeof buffer)) > 0;) printed.append(buffer, size_t(n));
-              close(said[0]);
+              const std::string printed = read_to_end(said[0]);
               int status = 0;
               waitpid(worker, &status, 0);
               if (!std::filesystem::exists(dir + "/" + pipe_of_run.get_name()))
@@ -465,32 +477,6 @@ TEST(ThrEndSignal, WritesHandTheCallersSignalsOnAsItAsked) {
               }),
               "");
   }
-  std::filesystem::remove_all(dir);
-}
-
-// A one-shot handler of the caller's that was called during a write is
-// spent: the next Ctrl-C of the same write ends the caller (it called the
-// spent handler again), and the write's temporary goes.
-TEST(ThrEndSignal, ASpentOneShotHandlerLeavesTheDefault) {
-  const std::string dir = scratch("kavu_end_signal");
-  ASSERT_FALSE(dir.empty());
-  const pid_t pid = fork();
-  if (pid == 0) {
-    struct sigaction host {};
-    host.sa_handler = count_signal;
-    host.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &host, nullptr);
-    FIO_FILE_REPLACEMENT file;
-    if (!file.open(dir + "/out.txt", nullptr) || !file.write("part of the text")) _exit(2);
-    raise(SIGINT);
-    if (g_caught != 1) _exit(3);
-    raise(SIGINT);
-    _exit(1);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
-  EXPECT_TRUE(std::filesystem::is_empty(dir));
   std::filesystem::remove_all(dir);
 }
 
