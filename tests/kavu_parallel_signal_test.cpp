@@ -5,6 +5,7 @@
 // its own, whose signal state it may change.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -28,6 +30,7 @@
 #include "kavu_partition.h"
 #include "kavu_partition_netlists.h"
 #include "msg/msg.h"
+#include "netlist_io/simulator.h"
 #include "partition_test_support.h"
 #include "platform_testkit.h"
 #include "thr/thr_ipc.h"
@@ -53,16 +56,34 @@ struct SIGNAL_SCOPE : PARTITION_TEST_SCOPE {
   }
 };
 
+// A bundled design, partitioned and split into its partition netlists.
+struct SPLIT_DESIGN {
+  LOADED_NETLIST loaded;
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  KAVU_PARTITION_BOUNDARIES boundaries;
+  int n = 0;  // partitions made by the split
+  explicit SPLIT_DESIGN(const char* name) : loaded(load_blif(name)) {}
+  SPLIT_DESIGN(const char* name, int partitions) : SPLIT_DESIGN(name) { split(partitions); }
+  void split(int partitions) {
+    KAVU_PARTITIONER partitioner;
+    partitioner.partition_on_reg_boundary(loaded.get(), nullptr, partition_params(partitions), false);
+    kavu_get_partition_netlists(parts, loaded.get(), nullptr, nullptr, boundaries, false);
+    n = int(parts.size());
+  }
+  // Merges the partitions in `parts` back and, when asked, takes the
+  // boundary gates out.
+  void merge_back(bool remove_boundaries) {
+    kavu_merge_netlists(parts, loaded.get(), nullptr, boundaries);
+    if (remove_boundaries) kavu_delete_partition_on_reg_boundary(loaded.get());
+  }
+};
+
 // One whole run on two partitions of a small design; true when every
 // partition came back synthesized, and the errors posted into *errors.
 bool run_flow(CMP_FACADE* facade, std::string* errors) {
-  LOADED_NETLIST loaded = load_blif("seq/diffeq1");
-  KAVU_PARTITIONER partitioner;
-  partitioner.partition_on_reg_boundary(loaded.get(), nullptr, partition_params(2), false);
-  std::vector<CDB_SGATE_NETLIST*> parts;
-  KAVU_PARTITION_BOUNDARIES b;
-  kavu_get_partition_netlists(parts, loaded.get(), nullptr, nullptr, b, false);
-  const int n = int(parts.size());
+  SPLIT_DESIGN d("seq/diffeq1", 2);
+  std::vector<CDB_SGATE_NETLIST*>& parts = d.parts;
+  const int n = d.n;
   msg_log_clear();
   bool ok = kavu_parallel_serialize(facade, "map", 1, nullptr, parts);
   ok = ok && kavu_parallel_run_partitions_in_processes(facade, "map", "1", n);
@@ -74,7 +95,7 @@ bool run_flow(CMP_FACADE* facade, std::string* errors) {
   }
   for (const MSG_LOG_ENTRY& e : msg_log())
     if (e.kind == MSG_LOG_ERROR) *errors += e.text + "\n";
-  kavu_merge_netlists(parts, loaded.get(), nullptr, b);
+  d.merge_back(false);
   return ok;
 }
 
@@ -203,6 +224,162 @@ TEST(KavuParallelSignals, TheWaitForAnotherRunEndsOnlyOnARequestToStop) {
               if (why.empty() && (ok || !interrupted)) why = "the run did not end for the alarm";
               for (CDB_SGATE_NETLIST* p : parts) delete p;
               return why;
+            }),
+            "");
+}
+
+// A Ctrl-C the caller's handler survives, while the partition archives are
+// written, took the temporary file of an archive: the run fails saying the
+// write was interrupted (it said "No such file or directory", and the
+// example only "recovered after a failure"), and every partition comes back.
+// The signal is sent once a temporary file of the run is seen; a run whose
+// archives were all in place by then is repeated.
+TEST(KavuParallelSignals, ASurvivedCtrlCDuringTheWritesSaysSo) {
+  SIGNAL_SCOPE scope;
+  EXPECT_EQ(in_child([&]() -> std::string {
+              struct sigaction host {};
+              host.sa_handler = count_signal;
+              sigaction(SIGINT, &host, nullptr);
+              const std::string infix = ".tmp" + std::to_string(getpid()) + "_";
+              for (int attempt = 0; attempt < 20; ++attempt) {
+                SPLIT_DESIGN d("seq/diffeq1", 4);
+                std::vector<CDB_SGATE_NETLIST*>& parts = d.parts;
+                std::atomic<bool> done{false};
+                std::thread sender([&] {
+                  while (!done) {
+                    for (const auto& e : std::filesystem::directory_iterator(gen_get_db_dir_path()))
+                      if (e.path().filename().string().find(infix) != std::string::npos) {
+                        kill(getpid(), SIGINT);
+                        return;
+                      }
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                  }
+                });
+                msg_log_clear();
+                const bool ok = kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts);
+                done = true;
+                sender.join();
+                std::string errors;
+                for (const MSG_LOG_ENTRY& e : msg_log())
+                  if (e.kind == MSG_LOG_ERROR) errors += e.text + "\n";
+                const int written = d.n - int(parts.size());
+                const bool recovered = kavu_parallel_recover_partitions(&scope.facade, "map", parts, written);
+                d.merge_back(true);
+                if (!recovered) return "the partitions did not come back: " + errors;
+                if (ok) continue;  // every archive was in place before the signal
+                if (errors.find("cannot write the file: interrupted by a signal (SIGINT)") == std::string::npos)
+                  return "the failure does not say the write was interrupted: " + errors;
+                return "";
+              }
+              return "no write was under way when the signal came";
+            }),
+            "");
+}
+
+// A worker the caller forks without exec, on another thread, while a run
+// holds the database directory's lock, holds no descriptor of the lock file
+// (it kept the lock for its whole life), and the caller's next run takes
+// the lock at once (it waited for the worker, "the run is not named").
+TEST(KavuParallelSignals, AForkedWorkerKeepsNoLockOfTheRun) {
+  SIGNAL_SCOPE scope;
+  EXPECT_EQ(in_child([&]() -> std::string {
+              SPLIT_DESIGN d("seq/diffeq1", 2);
+              if (!kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, d.parts)) return "the write failed";
+              // The worker says it runs (its fork returned), then lives until
+              // the caller lets it go, 5 s at most.
+              int hold[2], running[2];
+              if (pipe(hold) != 0 || pipe(running) != 0) return "no pipe";
+              pid_t worker = -1;
+              std::thread([&] {
+                worker = fork();
+                if (worker == 0) {
+                  close(hold[1]);
+                  (void)!write(running[1], "r", 1);
+                  pollfd wait_for{hold[0], POLLIN, 0};
+                  poll(&wait_for, 1, 5000);
+                  _exit(0);
+                }
+              }).join();
+              close(hold[0]);
+              close(running[1]);
+              char byte;
+              (void)!read(running[0], &byte, 1);
+              close(running[0]);
+              std::string why;
+              const std::string lock = gen_get_db_dir_path() + "/parallel_synthesis.lock";
+              std::error_code ec;
+              for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(worker) + "/fd", ec))
+                if (std::filesystem::read_symlink(e.path(), ec) == lock) why = "the worker holds the lock file open";
+              bool ok = kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", d.n) &&
+                        kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, d.parts, d.n);
+              d.merge_back(true);
+              if (!ok) why = "the first run failed";
+              std::string errors;
+              msg_log_clear();
+              if (why.empty() && !run_flow(&scope.facade, &errors)) why = "the next run failed: " + errors;
+              for (const MSG_LOG_ENTRY& e : msg_log())
+                if (why.empty() && e.text.find("waits for another run") != std::string::npos)
+                  why = "the next run waited: " + e.text;
+              close(hold[1]);
+              waitpid(worker, nullptr, 0);
+              return why;
+            }),
+            "");
+}
+
+// Two designs' flows on two threads of one process: one runs and the
+// other either runs before or after it or is refused, saying so, its design
+// whole; both designs keep their function (the second one's naming ended
+// the process: "Can't create new names in parallel").
+TEST(KavuParallelSignals, TwoDesignsFlowsOnTwoThreadsTakeTurnsOrAreRefused) {
+  SIGNAL_SCOPE scope;
+  EXPECT_EQ(in_child([&]() -> std::string {
+              const char* const designs[2] = {"seq/diffeq1", "seq/ch_intrinsics"};
+              const std::string refusal = "the partitions of another design are out in this process";
+              msg_log_clear();
+              for (int round = 0; round < 3; ++round) {
+                bool ok[2] = {false, false};
+                std::string why[2];
+                // Loaded here: reading names the design's gates, which the
+                // other thread's partitioning may be doing.
+                const LOADED_NETLIST golden[2] = {load_blif(designs[0]), load_blif(designs[1])};
+                std::unique_ptr<SPLIT_DESIGN> splits[2] = {std::make_unique<SPLIT_DESIGN>(designs[0]),
+                                                           std::make_unique<SPLIT_DESIGN>(designs[1])};
+                std::vector<std::thread> flows;
+                for (int d = 0; d < 2; ++d)
+                  flows.emplace_back([&, d] {
+                    SPLIT_DESIGN& split = *splits[d];
+                    split.split(2);
+                    std::vector<CDB_SGATE_NETLIST*>& parts = split.parts;
+                    const int n = split.n;
+                    ok[d] = kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts) &&
+                            kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", n) &&
+                            kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, parts, n);
+                    if (!ok[d]) {
+                      const int written = n - int(parts.size());
+                      std::vector<CDB_SGATE_NETLIST*> back;
+                      if (!kavu_parallel_recover_partitions(&scope.facade, "map", back, written))
+                        why[d] = "its partitions did not come back";
+                      parts.insert(parts.end(), back.begin(), back.end());
+                    }
+                    split.merge_back(true);
+                  });
+                for (std::thread& t : flows) t.join();
+                for (int d = 0; d < 2; ++d) {
+                  std::string differs;
+                  if (why[d].empty() && !sim_equivalent(golden[d].get(), splits[d]->loaded.get(), SIM_COMPARE{}, &differs))
+                    why[d] = "its function changed: " + differs;
+                }
+                std::string refused;
+                for (const MSG_LOG_ENTRY& e : msg_log())
+                  if (e.kind == MSG_LOG_ERROR && e.text.find(refusal) != std::string::npos) refused = e.text;
+                for (int d = 0; d < 2; ++d)
+                  if (!why[d].empty()) return std::string(designs[d]) + ": " + why[d];
+                if (!ok[0] && !ok[1]) return "neither flow ran";
+                if ((!ok[0] || !ok[1]) && refused.empty()) return "a flow failed without saying it was refused";
+                msg_log_clear();
+              }
+              return "";
             }),
             "");
 }

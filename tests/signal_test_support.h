@@ -18,6 +18,15 @@
 // trampoline); not part of what the caller asked.
 constexpr int kRestorer = 0x04000000;
 
+// What the descriptor gives until its end; closes it.
+inline std::string read_to_end(int fd) {
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
+  close(fd);
+  return text;
+}
+
 // Runs body in a forked process: "" when it returned "", else what it said
 // (or how the process ended, where it said nothing and did not exit 0).
 inline std::string in_child(const std::function<std::string()>& body) {
@@ -31,10 +40,7 @@ inline std::string in_child(const std::function<std::string()>& body) {
     _exit(0);
   }
   close(said[1]);
-  std::string why;
-  char buffer[512];
-  for (ssize_t n; (n = read(said[0], buffer, sizeof buffer)) > 0;) why.append(buffer, size_t(n));
-  close(said[0]);
+  std::string why = read_to_end(said[0]);
   int status = 0;
   waitpid(pid, &status, 0);
   if (why.empty() && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))

@@ -270,7 +270,14 @@ constexpr int kFioNulInPath = -1;        // the path holds a NUL byte
 constexpr int kFioNoTemporaryName = -2;  // every name a temporary may take is taken
 constexpr int kFioHolesUnknown = -3;     // the holes of a file written in place cannot be found
 constexpr int kFioNotOwnFile = -4;       // keep_to_own_files: the path holds another's link, a FIFO ...
+constexpr int kFioInterrupted = -5;      // an end signal removed the temporary; the process went on
 constexpr int kFioTemporaryNames = 100;
+
+// "SIGINT" for SIGINT.
+std::string fio_signal_name(int sig) {
+  const char* name = sigabbrev_np(sig);
+  return name ? std::string("SIG") + name : "signal " + std::to_string(sig);
+}
 
 // Writes zeros over bytes [at, end) of the file open on `fd`.
 int fio_write_zeros(int fd, uint64_t at, uint64_t end) {
@@ -548,10 +555,12 @@ bool fio_has_attributes_a_rename_drops(int fd) {
 }  // namespace
 
 bool FIO_FILE_REPLACEMENT::fail(int error, std::string* problem) {
+  const int interrupted = m_interrupted.load();
   abandon();
   if (!error) error = EIO;
   const std::string not_own = std::move(m_not_own);
   m_failure = error == kFioNulInPath         ? EINVAL
+              : error == kFioInterrupted     ? EINTR
               : error == kFioNoTemporaryName ? EEXIST
               : error == kFioHolesUnknown    ? EOPNOTSUPP
               : error == kFioNotOwnFile      ? EPERM
@@ -559,6 +568,8 @@ bool FIO_FILE_REPLACEMENT::fail(int error, std::string* problem) {
   if (!problem) return false;
   if (error == kFioNulInPath)
     *problem = "cannot write the file: the path holds a NUL byte";
+  else if (error == kFioInterrupted)
+    *problem = "cannot write the file: interrupted by a signal (" + fio_signal_name(interrupted) + ")";
   else if (error == kFioNotOwnFile)
     *problem = "cannot write the file: it is not a file of this user's own (" + not_own + ")";
   else if (error == kFioNoTemporaryName)
@@ -657,9 +668,15 @@ bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* proble
   return false;
 }
 
-namespace {
-void remove_temporary(long path) { ::unlink(reinterpret_cast<const char*>(path)); }
-}  // namespace
+// An end action: the temporary goes, and the write, should the process go
+// on, knows it was interrupted. Async-signal-safe: m_temp is not changed
+// while the action is registered.
+void FIO_FILE_REPLACEMENT::remove_temp_on_end(long self) {
+  FIO_FILE_REPLACEMENT* file = reinterpret_cast<FIO_FILE_REPLACEMENT*>(self);
+  ::unlink(file->m_temp.c_str());
+  const int sig = thr_end_signal_of_action();
+  file->m_interrupted.store(sig > 0 ? sig : SIGINT);
+}
 
 int FIO_FILE_REPLACEMENT::create_temp(const std::string& target, int* error) {
   // Made and registered with the end signals held back, so that no Ctrl-C
@@ -668,7 +685,7 @@ int FIO_FILE_REPLACEMENT::create_temp(const std::string& target, int* error) {
   sigset_t mask;
   thr_block_end_signals(&mask);
   const int fd = fio_create_beside(target, &m_temp, error);
-  if (fd >= 0) m_on_end = thr_on_end_signal(remove_temporary, reinterpret_cast<long>(m_temp.c_str()));
+  if (fd >= 0) m_on_end = thr_on_end_signal(remove_temp_on_end, reinterpret_cast<long>(this));
   pthread_sigmask(SIG_SETMASK, &mask, nullptr);
   return fd;
 }
@@ -734,6 +751,7 @@ bool FIO_FILE_REPLACEMENT::open_existing(const std::string& path, std::string* p
   thr_forget_end_signal(std::exchange(m_on_end, -1));
   ::unlink(m_temp.c_str());
   m_temp.clear();
+  m_interrupted.store(0);  // written in place: no temporary for a signal to take
   return hold(fd);
 }
 
@@ -790,6 +808,7 @@ bool FIO_FILE_REPLACEMENT::commit_held(const std::string_view* parts, size_t cou
 
 bool FIO_FILE_REPLACEMENT::commit(std::string* problem) {
   if (m_fd < 0) return fail(EBADF, problem);
+  if (m_interrupted.load()) return fail(kFioInterrupted, problem);
   if (m_error) return fail(m_error, problem);
   if (m_mode == HELD) {
     const std::string_view text = m_held;
@@ -804,6 +823,7 @@ bool FIO_FILE_REPLACEMENT::commit(std::string* problem) {
   if (!error) {
     renamed = ::rename(m_temp.c_str(), m_target.c_str()) == 0;
     if (!renamed) error = errno ? errno : EIO;
+    if (!renamed && m_interrupted.load()) error = kFioInterrupted;  // the temporary went meanwhile
     if (error == EBUSY || error == EPERM || error == EXDEV) error = commit_refused_rename(text);
   }
   if (text >= 0) ::close(text);
@@ -867,6 +887,7 @@ void FIO_FILE_REPLACEMENT::abandon() {
   if (!m_temp.empty()) ::unlink(m_temp.c_str());
   if (!m_created.empty()) ::unlink(m_created.c_str());
   m_temp.clear();
+  m_interrupted.store(0);
   m_created.clear();
   m_target.clear();
   std::string().swap(m_held);

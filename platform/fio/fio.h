@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
@@ -183,7 +184,10 @@ class FIO_FILE_SYSTEM {
 // place (and a device) receives nothing before commit(), the parts held in
 // memory until then. An object dropped, or abandon()ed, before commit()
 // removes its temporary, or the file its write created, and leaves an
-// existing target as it was.
+// existing target as it was. An end signal during the write removes its
+// temporary (thr_end_signal.h); where the caller's handler lets the process
+// go on, commit() fails with "cannot write the file: interrupted by a
+// signal (SIGINT)" (failure() EINTR) and the target stays as it was.
 class FIO_FILE_REPLACEMENT {
  public:
   FIO_FILE_REPLACEMENT() = default;
@@ -230,6 +234,7 @@ class FIO_FILE_REPLACEMENT {
   int commit_refused_rename(int text);
   bool fail(int error, std::string* problem);
   int create_temp(const std::string& target, int* error);
+  static void remove_temp_on_end(long self);
 
   int m_fd = -1;              // the temporary's (BESIDE), the target's (HELD)
   int m_error = 0;            // the first failed write's
@@ -239,7 +244,10 @@ class FIO_FILE_REPLACEMENT {
   uint64_t m_written = 0;     // bytes written to the temporary
   uint64_t m_limit = UINT64_MAX;  // the file-size limit of a regular file
   std::string m_temp;         // renamed over m_target at commit
-  int m_on_end = -1;          // removes m_temp when an end signal ends the process
+  int m_on_end = -1;          // removes m_temp when an end signal arrives (remove_temp_on_end)
+  // The end signal that removed m_temp, where the caller's handler let the
+  // process go on: the write then fails as interrupted.
+  std::atomic<int> m_interrupted{0};
   std::string m_target;
   std::string m_created;      // a file this write created in place
   std::string m_held;         // the text of a file written in place

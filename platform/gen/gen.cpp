@@ -52,6 +52,9 @@ PROFILE_STATE& profile_state() {
 
 // -1 not read yet, else the key's value.
 std::atomic<int> g_profile_on{-1};
+// The process whose totals the table at exit prints: a child forked without
+// exec inherits the exit function, not the parent's report.
+std::atomic<pid_t> g_profile_process{0};
 
 bool profiling_on() {
   int on = g_profile_on.load(std::memory_order_relaxed);
@@ -63,6 +66,7 @@ bool profiling_on() {
 }
 
 void print_profile_table() {
+  if (g_profile_process.load() != getpid()) return;  // before the mutex a parent's thread may hold
   PROFILE_STATE& s = profile_state();
   std::lock_guard<std::mutex> lock(s.mutex);
   if (s.totals.empty()) return;
@@ -120,6 +124,7 @@ GEN_PROFILER::~GEN_PROFILER() {
   t.seconds += seconds;
   if (!s.table_registered) {
     s.table_registered = true;
+    g_profile_process.store(getpid());
     std::atexit(print_profile_table);
   }
 }

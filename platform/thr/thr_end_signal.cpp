@@ -46,6 +46,7 @@ std::atomic<bool> g_installed[NUM_SIGNALS];
 std::atomic<bool> g_reset[NUM_SIGNALS];
 std::atomic<unsigned> g_stop_requests{0};  // watched signals arrived
 std::atomic<int> g_running{0};             // handlers running actions now
+std::atomic<int> g_acting_signal{0};       // the signal the actions last ran for
 
 int index_of(int sig) {
   for (int i = 0; i < NUM_SIGNALS; ++i)
@@ -70,8 +71,9 @@ void die_of(int sig) {
 // (sa_handler and sa_sigaction share their place).
 bool is_disposition(const struct sigaction& a) { return a.sa_handler == SIG_DFL || a.sa_handler == SIG_IGN; }
 
-void run_actions() {
+void run_actions(int sig) {
   g_running.fetch_add(1);
+  g_acting_signal.store(sig);
   const pid_t self = getpid();
   for (END_SLOT& slot : g_slots)
     if (slot.m_state.load() == SLOT_READY && slot.m_owner.load() == self)
@@ -90,7 +92,7 @@ extern "C" void on_end_signal(int sig, siginfo_t* info, void* context) {
   const bool dies = g_reset[i].load() || before.sa_handler == SIG_DFL;
   // The end signals, and any signal that now ends the process, end what
   // this process started first.
-  if (i < NUM_END_SIGNALS || dies) run_actions();
+  if (i < NUM_END_SIGNALS || dies) run_actions(sig);
   if (dies) {
     die_of(sig);
   } else if (before.sa_handler != SIG_IGN) {
@@ -180,6 +182,8 @@ THR_STOP_WATCH::THR_STOP_WATCH() : m_start(g_stop_requests.load()) { take_signal
 THR_STOP_WATCH::~THR_STOP_WATCH() { release_signals(NUM_SIGNALS); }
 
 bool THR_STOP_WATCH::requested() const { return g_stop_requests.load() != m_start; }
+
+int thr_end_signal_of_action() { return g_acting_signal.load(); }
 
 void thr_remove_dir_in_handler(const char* path) {
   const int dir = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);

@@ -45,6 +45,11 @@ int thr_on_end_signal(THR_END_ACTION action, long arg);
 // and is not started again, so what it uses may go.
 void thr_forget_end_signal(int handle);
 
+// For an action: the signal it runs for (SIGINT, SIGTERM, SIGHUP, SIGQUIT,
+// or a watched alarm that ends the process). Outside an action, the signal
+// the actions last ran for, or 0.
+int thr_end_signal_of_action();
+
 // For an action: removes the directory `path` and the files in it (not
 // directories below it) with system calls alone.
 void thr_remove_dir_in_handler(const char* path);

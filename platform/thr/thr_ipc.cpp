@@ -75,12 +75,22 @@ namespace {
 
 std::mutex g_pipe_dir_mutex;
 std::string g_pipe_dir;
+// The process that made g_pipe_dir: a process forked from it without exec
+// shares the name, not the directory's ownership, and removes nothing of it.
+std::atomic<pid_t> g_pipe_dir_maker{0};
 bool g_atexit_registered = false;
 // The directory's path for the signal handler, and its action's handle.
 char g_pipe_dir_for_signal[4096];
 int g_pipe_dir_action = -1;
 
-void remove_pipe_dir_at_exit() { thr_remove_pipe_dir(); }
+bool pipe_dir_is_ours() { return g_pipe_dir_maker.load() == getpid(); }
+
+// Read before the mutex is taken: a forked child that exits must neither
+// remove its parent's directory nor wait for a mutex another thread of the
+// parent held at the fork.
+void remove_pipe_dir_at_exit() {
+  if (pipe_dir_is_ours()) thr_remove_pipe_dir();
+}
 
 // Runs holding the directory, and why the last directory could not be made.
 int g_pipe_dir_holds = 0;
@@ -98,12 +108,13 @@ void register_pipe_dir_action() {
   g_pipe_dir_action = thr_on_end_signal(remove_pipe_dir_on_signal, 0);
 }
 
-// Under g_pipe_dir_mutex.
+// Under g_pipe_dir_mutex: the directory goes, where this process made it;
+// a forked child only forgets its parent's.
 void remove_pipe_dir_locked() {
   thr_forget_end_signal(std::exchange(g_pipe_dir_action, -1));
   if (g_pipe_dir.empty()) return;
   std::error_code ec;
-  std::filesystem::remove_all(g_pipe_dir, ec);
+  if (pipe_dir_is_ours()) std::filesystem::remove_all(g_pipe_dir, ec);
   g_pipe_dir.clear();
 }
 
@@ -131,9 +142,9 @@ bool ends_with_template(const std::string& s) {
 const std::string& thr_get_pipe_dir() {
   std::lock_guard<std::mutex> lock(g_pipe_dir_mutex);
   // A directory removed meanwhile (an end signal the caller's handler
-  // survived) is made anew.
+  // survived) is made anew, and so is one a forked child's parent made.
   struct stat st;
-  if (!g_pipe_dir.empty() && lstat(g_pipe_dir.c_str(), &st) != 0 && errno == ENOENT) {
+  if (!g_pipe_dir.empty() && (!pipe_dir_is_ours() || (lstat(g_pipe_dir.c_str(), &st) != 0 && errno == ENOENT))) {
     thr_forget_end_signal(std::exchange(g_pipe_dir_action, -1));
     g_pipe_dir.clear();
   }
@@ -145,6 +156,7 @@ const std::string& thr_get_pipe_dir() {
     buf.push_back('\0');
     if (mkdtemp(buf.data())) {  // mkdtemp makes the directory 0700
       g_pipe_dir = buf.data();
+      g_pipe_dir_maker.store(getpid());
       g_pipe_dir_failure.clear();
       if (!g_atexit_registered) {
         g_atexit_registered = true;

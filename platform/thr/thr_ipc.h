@@ -5,7 +5,8 @@
 // PUT_SPMD_JOB_VOID_PTR runs one function over a list of task arguments on
 //   a fixed number of worker threads; tasks start in the order added.
 // THR_NAMED_PIPE makes a FIFO (0600) in the process's private pipe
-//   directory (mkdtemp, 0700, under TMPDIR, removed at exit, when the last
+//   directory (mkdtemp, 0700, under TMPDIR, removed at exit by the process
+//   that made it (a child forked without exec makes its own), when the last
 //   THR_PIPE_DIR_HOLD goes where a run's hold was among them, and when
 //   SIGINT, SIGTERM, SIGHUP or SIGQUIT arrives while a hold lives; a
 //   directory found gone is made anew, so a run after a signal the caller

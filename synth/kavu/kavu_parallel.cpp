@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <signal.h>
 #include <sys/random.h>
@@ -40,6 +41,7 @@
 #include "kavu_fib_manager.h"
 #include "kavu_helper_dump.h"
 #include "kavu_msg.h"
+#include "kavu_partition_int.h"
 #include "msg/msg.h"
 #include "pdb/pdb.h"
 #include "synth_kavu__pdb.h"
@@ -171,7 +173,48 @@ struct RUN_LOCK {
   int fd = -1;
   bool named = false;     // this run's name is in the file: cleared at the release
   bool excludes = false;  // no other run can hold the lock meanwhile (below)
+  pid_t process = 0;      // the process that took it (a forked child holds none)
 };
+
+// The lock files' descriptors this process holds open, for the child of a
+// fork without exec to close: a flock belongs to the open file, so a
+// child's copy would keep the lock of its parent's run for the child's
+// whole life (the parent's next run, and every other, waiting for it), and
+// after the parent's end. The table is read in the child alone, which is
+// single-threaded there, with only close(): no lock of the parent's is
+// taken, whatever its threads held at the fork. A descriptor is entered
+// right after its open, before any flock; one copied by a fork in between
+// is let go all the same, since the release unlocks explicitly.
+constexpr int MAX_HELD_LOCK_FILES = 64;
+std::atomic<int> g_held_lock_fds[MAX_HELD_LOCK_FILES];  // descriptor + 1; 0: a free place
+
+void close_held_lock_files_in_child() {
+  for (std::atomic<int>& slot : g_held_lock_fds)
+    if (const int held = slot.exchange(0); held > 0) close(held - 1);
+}
+
+// Enters fd in the table (false when it is full: the caller then takes no
+// lock it could leave to a child).
+bool hold_lock_file(int fd) {
+  static const bool registered = pthread_atfork(nullptr, nullptr, close_held_lock_files_in_child) == 0;
+  (void)registered;
+  for (std::atomic<int>& slot : g_held_lock_fds) {
+    int empty = 0;
+    if (slot.compare_exchange_strong(empty, fd + 1)) return true;
+  }
+  return false;
+}
+
+// Closes a lock file's descriptor, releasing its flock first, so that a
+// copy a fork made before the table knew it holds nothing.
+void close_lock_file(int fd) {
+  for (std::atomic<int>& slot : g_held_lock_fds) {
+    int held = fd + 1;
+    if (slot.compare_exchange_strong(held, 0)) break;
+  }
+  ::flock(fd, LOCK_UN);
+  close(fd);
+}
 
 std::mutex& run_locks_mutex() {
   static std::mutex mutex;
@@ -251,7 +294,10 @@ std::string lock_holder(int fd) {
 std::string lock_db_dir() {
   const std::string dir = db_dir();
   std::lock_guard<std::mutex> guard(run_locks_mutex());
-  if (run_locks().count(dir)) return "";
+  if (auto held = run_locks().find(dir); held != run_locks().end()) {
+    if (held->second.process == getpid()) return "";
+    run_locks().erase(held);  // a parent's, whose descriptor the fork closed: this process takes its own
+  }
   const std::string file = dir + "/" + RUN_LOCK_FILE;
   // Never a link: the lock is this directory's file, not another's; and no
   // open waits (a FIFO planted there). flock needs no write access, so a
@@ -266,6 +312,10 @@ std::string lock_db_dir() {
     if (fd < 0 && errno == ENOENT) errno = write_error;
   }
   if (fd < 0) return "cannot open the lock file \"" + shown(file) + "\": " + std::strerror(errno);
+  if (!hold_lock_file(fd)) {
+    close(fd);
+    return "cannot lock the file \"" + shown(file) + "\": " + std::strerror(EMFILE);
+  }
   int rc = gen_lock_file(fd, LOCK_EX | LOCK_NB);
   if (rc != 0 && errno == EWOULDBLOCK) {
     const std::string holder = lock_holder(fd);
@@ -281,7 +331,7 @@ std::string lock_db_dir() {
     const timespec pause{0, 50 * 1000 * 1000};
     while ((rc = gen_lock_file(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EWOULDBLOCK) {
       if (stop.requested()) {
-        close(fd);
+        close_lock_file(fd);
         return "the wait for the run " + (holder.empty() ? std::string() : "of " + holder + " ") +
                "that holds the lock file \"" + shown(file) + "\" was interrupted by a signal";
       }
@@ -295,11 +345,11 @@ std::string lock_db_dir() {
     msg_post_message(MSG_POST_TYPE_WARNING, "Parallel synthesis cannot lock the file \"" + shown(file) + "\" (" +
                                                 std::strerror(error_code) + "): runs in the database directory \"" +
                                                 shown(dir) + "\" are not kept apart");
-    run_locks()[dir] = {fd, false, false};
+    run_locks()[dir] = {fd, false, false, getpid()};
     return "";
   }
   if (rc != 0) {
-    close(fd);
+    close_lock_file(fd);
     return "cannot lock the file \"" + shown(file) + "\": " + std::strerror(error_code);
   }
   // The run names itself for the runs that wait for it, in a file of its
@@ -309,7 +359,7 @@ std::string lock_db_dir() {
     const std::string me = std::to_string(getpid()) + " " + host_name() + "\n";
     named = pwrite(fd, me.data(), me.size(), 0) == ssize_t(me.size()) && ftruncate(fd, off_t(me.size())) == 0;
   }
-  run_locks()[dir] = {fd, named, lock_excludes_everywhere(fd)};
+  run_locks()[dir] = {fd, named, lock_excludes_everywhere(fd), getpid()};
   return "";
 }
 
@@ -318,7 +368,7 @@ std::string lock_db_dir() {
 bool db_dir_is_excluded() {
   std::lock_guard<std::mutex> guard(run_locks_mutex());
   auto it = run_locks().find(db_dir());
-  return it != run_locks().end() && it->second.excludes;
+  return it != run_locks().end() && it->second.excludes && it->second.process == getpid();
 }
 
 // The first of `paths` that holds another user's regular file where the
@@ -342,8 +392,12 @@ void unlock_db_dir() {
   std::lock_guard<std::mutex> guard(run_locks_mutex());
   auto it = run_locks().find(db_dir());
   if (it == run_locks().end()) return;
-  if (it->second.named && lock_file_is_own(it->second.fd)) (void)!ftruncate(it->second.fd, 0);  // its name goes with it
-  close(it->second.fd);  // the flock goes with the descriptor
+  // A parent's lock, in a child forked without exec: its descriptor was
+  // closed at the fork, and the number may name another file by now.
+  if (it->second.process == getpid()) {
+    if (it->second.named && lock_file_is_own(it->second.fd)) (void)!ftruncate(it->second.fd, 0);  // its name goes with it
+    close_lock_file(it->second.fd);
+  }
   run_locks().erase(it);
 }
 
@@ -1354,6 +1408,12 @@ bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, cons
 bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                              std::vector<CDB_SGATE_NETLIST*>& partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_serialize");
+  // A run whose split was refused, beside another design's run: nothing of
+  // that run's (its lock, its files) may be touched.
+  if (partitions.empty() && kavu_partitions_of_another_design_are_out(nullptr)) {
+    kavu_refuse_run_beside_another();
+    return false;
+  }
   if (!kavu_parallel_key_is_on(type, "pdb", true)) return true;
   // The read-back merges every helper's removed registers into the current
   // database and stops the run without one; checked here, in its words,
@@ -1542,6 +1602,9 @@ void report_if_refused(const std::string& rev, const char* type, int k) {
 bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                                std::vector<CDB_SGATE_NETLIST*>& partitions, int num_partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_deserialize");
+  // Nothing to read for a run refused beside another design's: the lock and
+  // the early results are that run's.
+  if (num_partitions == 0 && partitions.empty() && kavu_partitions_of_another_design_are_out(nullptr)) return false;
   CDB_SGATE_REMOVED_REGISTERS_MANAGER* reg_manager = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
   KAVU_CHECK(reg_manager != NULL);
   CDB_SGATE_REMOVED_REGISTERS_DB* main_reg_db = reg_manager->get_current_removed_reg_db();
@@ -1642,6 +1705,7 @@ CDB_SGATE_NETLIST* take_result(const std::string& rev, const char* type, int k, 
 bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std::vector<CDB_SGATE_NETLIST*>& partitions,
                                       int num_partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_recover_partitions");
+  if (num_partitions == 0 && kavu_partitions_of_another_design_are_out(nullptr)) return true;  // as deserialize
   drop_early_results();
   const std::string rev = facade ? facade->get_revision_name() : std::string();
   bool all = true;

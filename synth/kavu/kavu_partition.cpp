@@ -636,6 +636,16 @@ void KAVU_PARTITIONER::partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB
   KAVU_CHECK(netlist);
   static const bool dump = cfg_is_on("kavu_partitioner_dump_netlists", false);
   static const bool no_refine = cfg_is_on("kavu_disable_partition_refine_on_fanout", false);
+  std::lock_guard<std::mutex> turn(kavu_flow_mutex());
+  if (kavu_flow_design() && kavu_flow_design() != netlist) {
+    // Cutting would name boundary gates while the process may make no
+    // name: the design stays one partition, uncut.
+    kavu_refuse_run_beside_another();
+    const int whole = ++g_partition_id;
+    for (CDB_SGATE_NODE* node : node_snapshot(netlist))
+      if (node) set_pid(node, whole);
+    return;
+  }
   cut_gate_names().open_run(netlist);
   std::vector<CDB_SGATE_NODE*> gates;
   initialize_partitions(m_state, netlist, timing_driven, params, gates);

@@ -2,6 +2,8 @@
 // partitioning sources share.
 #pragma once
 
+#include <mutex>
+
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -189,3 +191,23 @@ void kavu_postprocess_partitions(CDB_SGATE_NETLIST* netlist, const kavu_partitio
 void kavu_print_partitions(CDB_SGATE_NETLIST* netlist);
 bool kavu_same_kind_of_gate(CDB_SGATE_NODE* a, CDB_SGATE_NODE* b);
 bool kavu_same_inputs(CDB_SGATE_NODE* a, CDB_SGATE_NODE* b);
+
+// ---- one parallel-synthesis run at a time in a process
+// A run's partitions are out from kavu_get_partition_netlists to
+// kavu_merge_netlists; meanwhile the process reports parallel synthesis, so
+// no name may be made, and the run owns the database directory's lock, its
+// archive names and the read-back state. A run of another design then is
+// refused, its design left whole: partitioning labels it one partition and
+// cuts nothing, the split hands back no partition, and the archive calls
+// given none touch nothing (kavu_parallel.cpp). Partitioning, the split and
+// the merge take the flow mutex for their whole length, so two designs'
+// partitioning never runs at once (it shares the naming tables) and no
+// split starts while another design's partitioning names gates.
+std::mutex& kavu_flow_mutex();
+// Under kavu_flow_mutex(): the design whose partitions are out, or null.
+const CDB_SGATE_NETLIST*& kavu_flow_design();
+// True when the partitions of a design other than `design` are out (a null
+// `design`: of any design); takes kavu_flow_mutex().
+bool kavu_partitions_of_another_design_are_out(const CDB_SGATE_NETLIST* design);
+// Posts the error that refuses a run while another design's partitions are out.
+void kavu_refuse_run_beside_another();

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <list>
+#include <mutex>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -15,6 +16,8 @@
 #include "kavu_helper_predicates.h"
 #include "kavu_msg.h"
 #include "kavu_partition.h"
+#include "kavu_partition_int.h"
+#include "msg/msg.h"
 
 namespace {
 
@@ -163,12 +166,39 @@ void kavu_stamp_boundary_partition_ids(CDB_SGATE_NETLIST* partition) {
     if (CDB_SGATE_BOUNDARY* b = node->cast_to_boundary()) b->set_partition_number(partition_id);
 }
 
+std::mutex& kavu_flow_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+const CDB_SGATE_NETLIST*& kavu_flow_design() {
+  static const CDB_SGATE_NETLIST* design = nullptr;
+  return design;
+}
+
+bool kavu_partitions_of_another_design_are_out(const CDB_SGATE_NETLIST* design) {
+  std::lock_guard<std::mutex> turn(kavu_flow_mutex());
+  return kavu_flow_design() && kavu_flow_design() != design;
+}
+
+void kavu_refuse_run_beside_another() {
+  msg_post_message(MSG_POST_TYPE_ERROR,
+                   "Parallel synthesis cannot run on this design: the partitions of another design are out in this "
+                   "process, and a process runs one parallel synthesis at a time. The design stays whole");
+}
+
 void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
                                  CDB_SGATE_HIERARCHY* hierarchy, CMP_FACADE*,
                                  KAVU_PARTITION_BOUNDARIES& boundaries, bool label_partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_get_partition_netlists");
   GEN_PROFILER split_profiler("KAVU", "Label partitions (optional) + Split netlists + Annotate delay");
   KAVU_CHECK(netlist);
+  std::lock_guard<std::mutex> turn(kavu_flow_mutex());
+  partitions.clear();
+  if (kavu_flow_design() && kavu_flow_design() != netlist) {
+    kavu_refuse_run_beside_another();
+    return;
+  }
   netlist->prepare_for_use();
   const bool route = kavu_parallel_flow_allowed(PARALLEL_MLS) && !kavu_repartition_before_mls();
   if (route) kavu_route_state_machine_signals(hierarchy, netlist);
@@ -232,6 +262,7 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
   }
   kavu_apply_boundary_delays(netlist, delays);
   cdb_sgate_set_synthesis_running_in_parallel(true);
+  kavu_flow_design() = partitions.empty() ? nullptr : netlist;
   if (with_machines) move_machines_out_of_hierarchy(hierarchy, moved_machines);
 }
 
@@ -241,6 +272,7 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
   static const bool dump = cfg_is_on("kavu_dump_debug_number_mappings", false);
   if (partitions.empty()) return;  // nothing to merge
   KAVU_CHECK(netlist);
+  std::lock_guard<std::mutex> turn(kavu_flow_mutex());
   netlist->prepare_for_use();
   KAVU_CHECK(partitions[0]);
   const unsigned first_new = unsigned(partitions[0]->get_first_debug_number());
@@ -277,4 +309,5 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
   boundaries.reconnect_partitions(netlist);
   kavu_refresh_boundary_port_cache(netlist);
   cdb_sgate_set_synthesis_running_in_parallel(false);
+  kavu_flow_design() = nullptr;
 }

@@ -15,12 +15,17 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "cfg/cfg.h"
 #include "fio/fio.h"
+#include "gen/gen.h"
 #include "netlist_io/oracle_process.h"
 #include "thr/thr_end_signal.h"
+#include "testkit/platform_test_hooks.h"
+#include "testkit/platform_testkit.h"
 #include "thr/thr_ipc.h"
 #include "../signal_test_support.h"
 
@@ -308,21 +313,36 @@ TEST(ThrEndSignal, AStopIsAnEndSignalOrTheAlarmFromAnyThread) {
             "");
 }
 
-// A write told to end leaves no temporary beside its target.
+// A write told to end leaves no temporary beside its target: with the
+// signal at its default, and with a one-shot handler of the caller's that a
+// first Ctrl-C of the same write spent (the spent handler was called again
+// and the caller went on).
 TEST(ThrEndSignal, AnInterruptedWriteLeavesNoTemporary) {
-  const std::string dir = scratch("kavu_end_signal");
-  ASSERT_FALSE(dir.empty());
-  const pid_t pid = fork();
-  if (pid == 0) {
-    FIO_FILE_REPLACEMENT file;
-    if (file.open(dir + "/out.txt", nullptr) && file.write("part of the text")) raise(SIGINT);
-    _exit(1);
+  for (const bool spent_one_shot : {false, true}) {
+    SCOPED_TRACE(spent_one_shot ? "a spent one-shot handler" : "the default action");
+    const std::string dir = scratch("kavu_end_signal");
+    ASSERT_FALSE(dir.empty());
+    const pid_t pid = fork();
+    if (pid == 0) {
+      struct sigaction host {};
+      host.sa_handler = count_signal;
+      host.sa_flags = SA_RESETHAND;
+      if (spent_one_shot) sigaction(SIGINT, &host, nullptr);
+      FIO_FILE_REPLACEMENT file;
+      if (!file.open(dir + "/out.txt", nullptr) || !file.write("part of the text")) _exit(2);
+      if (spent_one_shot) {
+        raise(SIGINT);
+        if (g_caught != 1) _exit(3);
+      }
+      raise(SIGINT);
+      _exit(1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+    std::filesystem::remove_all(dir);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
-  EXPECT_TRUE(std::filesystem::is_empty(dir));
-  std::filesystem::remove_all(dir);
 }
 
 // A run's pipe directory goes with an end signal the caller survives; the
@@ -353,4 +373,154 @@ TEST(ThrEndSignal, APipeDirectoryASignalRemovedIsMadeAnew) {
               return same_action(action_of(SIGINT), before) ? "" : "the caller's handler is not back";
             }),
             "");
+}
+
+// A worker the caller forks without exec and that ends with exit() runs the
+// exit functions it inherited: they act only in the process that made what
+// they stand for. The run's pipe directory stays its parent's (the child
+// removed it mid-run), and the profile table is printed by its own process
+// alone (the child printed its parent's).
+TEST(ThrEndSignal, AForkedWorkersExitLeavesItsParentsThingsAlone) {
+  EXPECT_EQ(in_child([]() -> std::string {
+              kavu_platform::gen_test_reset();
+              kavu_platform::CFG_SCOPE cfg{{"gen_profile", "on"}};
+              { GEN_PROFILER scope("KAVU", "forked worker row", 0); }
+              THR_PIPE_DIR_HOLD hold;
+              THR_NAMED_PIPE pipe_of_run("fork_pipe_XXXXXX");
+              if (!pipe_of_run.create()) return "no pipe: " + pipe_of_run.get_error_text();
+              const std::string dir = thr_get_pipe_dir();
+              int said[2];
+              if (pipe(said) != 0) return "no pipe for the worker's output";
+              const pid_t worker = fork();
+              if (worker == 0) {
+                dup2(said[1], 2);
+                exit(0);
+              }
+              close(said[1]);
+              const std::string printed = read_to_end(said[0]);
+              int status = 0;
+              waitpid(worker, &status, 0);
+              if (!std::filesystem::exists(dir + "/" + pipe_of_run.get_name()))
+                return "the worker's exit removed the run's pipe directory";
+              if (!printed.empty()) return "the worker printed its parent's profile: " + printed;
+              pipe_of_run.remove();
+              return "";
+            }),
+            "");
+}
+
+// A write's end action stands in front of the caller's handlers only while
+// the write lives, and hands each signal on as the caller asked:
+// - a one-shot Ctrl-C handler the caller re-arms after a write in which it
+//   was called is called again in the next write (a reset left from the
+//   first killed the caller);
+// - a handler the caller installs during a write stays after it (the one
+//   from before was put back over it);
+// - the caller's alarm, seen by a wait of the library, is no end: another
+//   write goes on and commits (its temporary was removed).
+TEST(ThrEndSignal, WritesHandTheCallersSignalsOnAsItAsked) {
+  enum CASE { REARMED_ONE_SHOT, INSTALLED_DURING_WRITE, ALARM_DURING_WAIT };
+  struct ROW {
+    const char* what;
+    CASE which;
+  } const rows[] = {
+      {"a re-armed one-shot Ctrl-C handler", REARMED_ONE_SHOT},
+      {"a handler installed during the write", INSTALLED_DURING_WRITE},
+      {"the caller's alarm while a wait watches", ALARM_DURING_WAIT},
+  };
+  const std::string dir = scratch("kavu_end_signal");
+  ASSERT_FALSE(dir.empty());
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(in_child([&]() -> std::string {
+                const std::string target = dir + "/" + std::to_string(int(row.which));
+                struct sigaction host {};
+                host.sa_handler = count_signal;
+                host.sa_flags = row.which == REARMED_ONE_SHOT ? int(SA_RESETHAND) : 0;
+                const int sig = row.which == ALARM_DURING_WAIT ? SIGALRM : SIGINT;
+                sigaction(sig, &host, nullptr);
+                if (row.which == REARMED_ONE_SHOT) {
+                  for (int round = 1; round <= 2; ++round) {
+                    FIO_FILE_REPLACEMENT file;
+                    if (!file.open(target, nullptr) || !file.write("text")) return "the write did not start";
+                    raise(SIGINT);
+                    if (g_caught != round) return "round " + std::to_string(round) + ": the handler was not called";
+                    file.abandon();
+                    if (action_of(SIGINT).sa_handler != SIG_DFL) return "the one-shot handler came back";
+                    sigaction(SIGINT, &host, nullptr);  // re-armed
+                  }
+                  return "";
+                }
+                std::unique_ptr<THR_STOP_WATCH> stop;
+                if (row.which == ALARM_DURING_WAIT) stop = std::make_unique<THR_STOP_WATCH>();
+                FIO_FILE_REPLACEMENT file;
+                if (!file.open(target, nullptr) || !file.write("text")) return "the write did not start";
+                struct sigaction installed {};
+                if (row.which == INSTALLED_DURING_WRITE) {
+                  installed.sa_sigaction = count_signal_info;
+                  installed.sa_flags = SA_SIGINFO | SA_RESTART;
+                  sigaction(SIGINT, &installed, nullptr);
+                  installed = action_of(SIGINT);
+                } else {
+                  std::thread([] { raise(SIGALRM); }).join();
+                  if (!stop->requested()) return "the wait did not see the alarm";
+                  if (g_caught != 1) return "the caller's alarm handler was not called";
+                }
+                std::string problem;
+                if (!file.commit(&problem)) return "the write failed: " + problem;
+                std::ifstream in(target);
+                std::string text;
+                if (!std::getline(in, text) || text != "text") return "the file holds \"" + text + "\"";
+                if (row.which == INSTALLED_DURING_WRITE && !same_action(action_of(SIGINT), installed))
+                  return "the handler installed during the write was replaced";
+                return "";
+              }),
+              "");
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// An end signal the caller's handler survives, during a write, removed the
+// write's temporary: the write fails saying it was interrupted (it said "No
+// such file or directory"), a file there before keeps its text, and the
+// same object's next write succeeds.
+TEST(ThrEndSignal, AWriteWhoseTemporaryASurvivedSignalTookSaysItWasInterrupted) {
+  struct ROW {
+    const char* what;
+    int sig;
+    bool existing;  // a file is there before the write
+  } const rows[] = {
+      {"Ctrl-C, a new file", SIGINT, false},
+      {"SIGTERM, an existing file", SIGTERM, true},
+  };
+  const std::string dir = scratch("kavu_end_signal");
+  ASSERT_FALSE(dir.empty());
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(in_child([&]() -> std::string {
+                const std::string target = dir + "/" + std::to_string(row.sig);
+                if (row.existing) std::ofstream(target) << "before";
+                struct sigaction host {};
+                host.sa_handler = count_signal;
+                sigaction(row.sig, &host, nullptr);
+                FIO_FILE_REPLACEMENT file;
+                if (!file.open(target, nullptr) || !file.write("after")) return "the write did not start";
+                raise(row.sig);
+                std::string problem;
+                if (file.commit(&problem)) return "the write went on";
+                const std::string want =
+                    std::string("cannot write the file: interrupted by a signal (SIG") + sigabbrev_np(row.sig) + ")";
+                if (problem != want) return "the write failed with \"" + problem + "\"";
+                if (file.failure() != EINTR) return "failure() is " + std::to_string(file.failure());
+                std::string text;
+                std::ifstream(target) >> text;
+                if (text != (row.existing ? "before" : "")) return "the target holds \"" + text + "\"";
+                if (!file.open(target, nullptr) || !file.write("again") || !file.commit(&problem))
+                  return "the next write failed: " + problem;
+                std::ifstream(target) >> text;
+                return text == "again" ? "" : "the next write left \"" + text + "\"";
+              }),
+              "");
+  }
+  std::filesystem::remove_all(dir);
 }
