@@ -30,6 +30,7 @@
 #include "kavu_partition_netlists.h"
 #include "kavu_ssc.h"
 #include "kavu_ssc_int.h"
+#include "kavu_ssc_test_support.h"
 #include "kavu_td_helper.h"
 #include "kavu_utility_indy_dupe.h"
 #include "kavu_utility_opt.h"
@@ -41,12 +42,11 @@
 
 using namespace kavu_platform;
 
-// Allocations in this test program may be refused one at a time: with a
-// countdown set, the allocation it reaches throws std::bad_alloc, as a
-// system out of memory would; off (negative), nothing changes.
-namespace {
+// Allocations in this test program may be refused one at a time
+// (kavu_ssc_test_support.h): with a countdown set, the allocation it
+// reaches throws std::bad_alloc, as a system out of memory would; off
+// (negative), nothing changes.
 std::atomic<long> g_refuse_countdown{-1};
-}  // namespace
 
 void* operator new(std::size_t size) {
   if (g_refuse_countdown.load(std::memory_order_relaxed) >= 0 &&
