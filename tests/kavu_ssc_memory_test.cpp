@@ -268,6 +268,69 @@ TEST_F(KavuSscMemory, FlattenedWriteRefusedAnywhereLeavesNothingHeld) {
   }
 }
 
+// The analysis of a partition whose compile stored the flattened netlist
+// (read back, the partition stitched in): the slacks of a fresh analysis,
+// or false with the failure told. A refusal while the stored file's head
+// was read was once taken for "no stored netlist": false, and no word.
+TEST_F(KavuSscMemory, AnalysisOfAStoredNetlistRefusedAnywhereTellsTheFailure) {
+  for (const CIRCUIT& circuit : circuits({{"small/counter8_generic", ""}}, {{"mcnc/tseng", ""}})) {
+    SCOPED_TRACE(circuit.name);
+    CDB_SGATE_NETLIST* nl = load(circuit);
+    zhd_build("", {{"top", top_name(), -1, 0}, {"pa", child_name("pa"), 0, 1}, {"pb", child_name("pb"), 0, 2}});
+    std::vector<CDB_SGATE_NETLIST*> netlists{nl};
+    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+    SSC_ITERM_TIMING_INFO_MAP map;
+    ASSERT_TRUE(analyze(&map));
+    const auto fresh = timing_of(map);
+    const long refused = refuse_each_allocation(
+        [&] {
+          map.clear();
+          return analyze(&map);
+        },
+        [&](long at, bool ok, bool reached) {
+          if (ok) {
+            EXPECT_EQ(timing_of(map), fresh) << at;
+          }
+          expect_left_clean(at, ok, reached, true, fresh);
+        });
+    EXPECT_GT(refused, 50);
+    zhd_build("", {{"top", top_name(), -1, 0}});
+  }
+}
+
+#ifndef KAVU_UNDER_ASAN
+// Memory refused while the stored netlist's head is read (its file cannot
+// be opened for want of memory) fails the analysis with the failure told:
+// it was taken for "no stored netlist", false and no word. In a child
+// process whose free memory is small blocks only, the file's stream is
+// refused while the analysis's smaller allocations before it are given.
+TEST_F(KavuSscMemory, StoredNetlistHeadRefusedIsToldNotTakenForNone) {
+  CDB_SGATE_NETLIST* nl = load({"small/counter8_generic", ""});
+  zhd_build("", {{"top", top_name(), -1, 0}, {"pa", child_name("pa"), 0, 1}});
+  std::vector<CDB_SGATE_NETLIST*> netlists{nl};
+  ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  SSC_ITERM_TIMING_INFO_MAP map;
+  ASSERT_TRUE(analyze(&map));
+  const bool told = run_within_address_space(uint64_t(64) << 20, [&] {
+    SMALL_FREE_BLOCKS memory;
+    leave_only_small_free_blocks(&memory);
+    // Streams of the size the file's would take, opened until none can be:
+    // one freed earlier would be handed out again.
+    std::vector<FILE*> streams;
+    while (FILE* f = streams.size() < 64 ? std::fopen("/dev/null", "r") : nullptr) streams.push_back(f);
+    SSC_ITERM_TIMING_INFO_MAP refused;
+    const bool ok = analyze(&refused);
+    for (FILE* f : streams) std::fclose(f);
+    give_back_large_blocks(&memory);
+    return !ok && told_out_of_memory() && !ssc_get_util()->is_in_use();
+  });
+  EXPECT_TRUE(told);
+  map.clear();
+  EXPECT_TRUE(analyze(&map));
+  zhd_build("", {{"top", top_name(), -1, 0}});
+}
+#endif
+
 // The estimator is made, or the call fails with the failure told and no
 // estimator; the next set-up makes one and the next analysis equals a
 // fresh one.
