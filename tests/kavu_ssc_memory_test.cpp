@@ -36,10 +36,6 @@ using namespace kavu_platform;
 
 namespace {
 
-HDB_INSTANCE_NAME* top_name() {
-  return HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
-}
-
 HDB_INSTANCE_NAME* child_name(const char* text) {
   return HDB_INSTANCE_NAME::create_normal_name(nullptr, text, nullptr, nullptr, top_name());
 }
@@ -161,15 +157,7 @@ std::vector<std::tuple<const void*, int, float>> timing_of(const SSC_ITERM_TIMIN
 // circuit; the hierarchy is the fixture's.
 class KavuSscMemory : public ::testing::Test {
  protected:
-  void SetUp() override {
-    kavu_ssc_reset_state();
-    m_facade.set_family(DEV_FAMILY_ENUM(47));
-    ZCU_FACADE_UTIL::get_instance()->set_facade(&m_facade);
-    hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
-    hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "52");
-    m_hierarchy.set_instance_name(top_name());
-    zhd_build("", {{"top", top_name(), -1, 0}});
-  }
+  void SetUp() override { set_up_timing_driven_compile(&m_facade, &m_hierarchy); }
   void TearDown() override {
     g_refuse_countdown = -1;
     unload();
@@ -197,6 +185,17 @@ class KavuSscMemory : public ::testing::Test {
     m_hierarchy.set_netlist(nullptr);
     m_netlist->set_hierarchy(m_netlist.get_deleter().hierarchy);
     m_netlist.reset();
+  }
+  // The design under three partitions, the flattened timing netlist of
+  // `netlists` stored, and the slacks of the first analysis that reads it.
+  void store_under_three_partitions(std::vector<CDB_SGATE_NETLIST*>& netlists,
+                                    std::vector<std::tuple<const void*, int, float>>* fresh) {
+    zhd_build("", {{"top", top_name(), -1, 0}, {"pa", child_name("pa"), 0, 1}, {"pb", child_name("pb"), 0, 2}});
+    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+    SSC_ITERM_TIMING_INFO_MAP map;
+    ASSERT_TRUE(analyze(&map));
+    *fresh = timing_of(map);
+    ASSERT_FALSE(fresh->empty());
   }
   bool analyze(SSC_ITERM_TIMING_INFO_MAP* map) {
     return kavu_ssc_perform_timing_analysis(&m_facade, &m_hierarchy, m_netlist.get(), map, nullptr, nullptr, nullptr,
@@ -246,13 +245,9 @@ TEST_F(KavuSscMemory, FlattenedWriteRefusedAnywhereLeavesNothingHeld) {
   for (const CIRCUIT& circuit : circuits({{"small/counter8_generic", ""}}, {{"mcnc/tseng", ""}})) {
     SCOPED_TRACE(circuit.name);
     CDB_SGATE_NETLIST* nl = load(circuit);
-    zhd_build("", {{"top", top_name(), -1, 0}, {"pa", child_name("pa"), 0, 1}, {"pb", child_name("pb"), 0, 2}});
     std::vector<CDB_SGATE_NETLIST*> netlists{nl};
-    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
-    SSC_ITERM_TIMING_INFO_MAP map;
-    ASSERT_TRUE(analyze(&map));
-    const auto fresh = timing_of(map);
-    ASSERT_FALSE(fresh.empty());
+    std::vector<std::tuple<const void*, int, float>> fresh;
+    ASSERT_NO_FATAL_FAILURE(store_under_three_partitions(netlists, &fresh));
     const long refused = refuse_each_allocation(
         [&] { return kavu_write_flattened_tdb_netlist(&m_facade, netlists); },
         [&](long at, bool ok, bool reached) {
@@ -275,13 +270,10 @@ TEST_F(KavuSscMemory, FlattenedWriteRefusedAnywhereLeavesNothingHeld) {
 TEST_F(KavuSscMemory, AnalysisOfAStoredNetlistRefusedAnywhereTellsTheFailure) {
   for (const CIRCUIT& circuit : circuits({{"small/counter8_generic", ""}}, {{"mcnc/tseng", ""}})) {
     SCOPED_TRACE(circuit.name);
-    CDB_SGATE_NETLIST* nl = load(circuit);
-    zhd_build("", {{"top", top_name(), -1, 0}, {"pa", child_name("pa"), 0, 1}, {"pb", child_name("pb"), 0, 2}});
-    std::vector<CDB_SGATE_NETLIST*> netlists{nl};
-    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+    std::vector<CDB_SGATE_NETLIST*> netlists{load(circuit)};
+    std::vector<std::tuple<const void*, int, float>> fresh;
+    ASSERT_NO_FATAL_FAILURE(store_under_three_partitions(netlists, &fresh));
     SSC_ITERM_TIMING_INFO_MAP map;
-    ASSERT_TRUE(analyze(&map));
-    const auto fresh = timing_of(map);
     const long refused = refuse_each_allocation(
         [&] {
           map.clear();

@@ -87,10 +87,6 @@ bool set_dir_flags(const std::string& dir, int flags) {
 }
 
 
-HDB_INSTANCE_NAME* top_name() {
-  return HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
-}
-
 CDB_SGATE_NODE* named(CDB_SGATE_NODE* g, const char* name) {
   g->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, name, nullptr, nullptr, top_name()));
   return g;
@@ -101,13 +97,7 @@ CDB_SGATE_NODE* named(CDB_SGATE_NODE* g, const char* name) {
 class KavuSsc : public ::testing::Test {
  protected:
   void SetUp() override {
-    kavu_ssc_reset_state();
-    m_facade.set_family(DEV_FAMILY_ENUM(47));
-    ZCU_FACADE_UTIL::get_instance()->set_facade(&m_facade);
-    hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
-    hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "52");
-    m_hierarchy.set_instance_name(top_name());
-    zhd_build("", {{"top", top_name(), -1, 0}});
+    set_up_timing_driven_compile(&m_facade, &m_hierarchy);
     set_period(1000);
   }
   void TearDown() override { kavu_ssc_reset_state(); }

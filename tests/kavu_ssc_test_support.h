@@ -1,4 +1,5 @@
-// kavu_ssc_test_support.h — the refusing allocator of the timing rows.
+// kavu_ssc_test_support.h — what the timing rows share: the refusing
+// allocator, the compile they run in, and memory of small blocks only.
 // kavu_ssc_test.cpp replaces the test program's operator new: while the
 // countdown is n >= 0, the n-th allocation from now (0: the next one)
 // throws std::bad_alloc, as a system out of memory would, and the
@@ -17,7 +18,31 @@ extern std::atomic<long> g_refuse_countdown;
 #include <cstdlib>
 #include <vector>
 
+#include "cdb/cdb_sgate.h"
+#include "cmp/cmp.h"
+#include "hdb/hdb.h"
+#include "kavu_setup.h"
+#include "kavu_ssc.h"
 #include "msg/msg.h"
+#include "zhd/zhd.h"
+
+// The instance name "top" of the default namespace.
+inline HDB_INSTANCE_NAME* top_name() {
+  return HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
+}
+
+// The compile of the timing rows: family 47 (timing-driven synthesis and
+// synchronizer traits), timing-driven synthesis on, one partition "top",
+// whose hierarchy is `hierarchy`; the library's timing caches reset.
+inline void set_up_timing_driven_compile(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy) {
+  kavu_ssc_reset_state();
+  facade->set_family(DEV_FAMILY_ENUM(47));
+  ZCU_FACADE_UTIL::get_instance()->set_facade(facade);
+  kavu_platform::hdb_set_option(kavu_platform::hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
+  kavu_platform::hdb_set_option(kavu_platform::hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "52");
+  hierarchy->set_instance_name(top_name());
+  kavu_platform::zhd_build("", {{"top", top_name(), -1, 0}});
+}
 
 // In a child process under an address-space limit (run_within_address_space):
 // leaves free memory of small blocks only, so that an allocation of 512
