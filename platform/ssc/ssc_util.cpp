@@ -1052,7 +1052,8 @@ std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool
     while (v > 0 && g && data.nodes[v - 1].get_sgate() == g) --v;
     return v;
   };
-  auto* list = new std::vector<TDC_SYNCHRONIZER_ENTRY>;
+  // Owned here until it is whole: memory refused on the way leaks nothing.
+  auto list = std::make_unique<std::vector<TDC_SYNCHRONIZER_ENTRY>>();
   std::vector<char> taken(n, 0);
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = data.nodes[v];
@@ -1090,7 +1091,7 @@ std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool
       list->push_back(TDC_SYNCHRONIZER_ENTRY{cur, false});
     }
   }
-  return list;
+  return list.release();
 }
 
 namespace kavu_platform {
