@@ -9,7 +9,9 @@
 // Once the record is ready it is reused; a failed engine set-up or settings
 // that need nothing leave it neither ready nor in use, which later calls
 // read as a previous decision. Every KAVU_SSC made here is gone when the
-// function returns.
+// function returns. Memory refused while the record is built switches it
+// off as a failed set-up does, with the failure posted (never a record half
+// built); a list memory is refused to fails whole, left empty.
 #include <memory>
 
 #include "cdb/cdb_sgate.h"
