@@ -28,6 +28,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -212,9 +213,12 @@ class ZTL_LITE_TABLE {
     return nullptr;
   }
 
+  // Buckets and pool come together: memory refused for the pool leaves
+  // neither (a bucket array without a pool would take nodes from none).
   void make_storage() {
-    m_buckets = new NODE*[m_bucket_count]();
+    std::unique_ptr<NODE*[]> buckets(new NODE*[m_bucket_count]());
     m_pool = new ZTL_NODE_POOL(first_chunk_bytes());
+    m_buckets = buckets.release();
   }
 
   void* take_block() {

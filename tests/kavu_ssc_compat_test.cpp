@@ -1,11 +1,6 @@
 // Tests of the register lists built from the timing engine (constrained
 // registers, base clocks, compatible-register sets, requirements) and of the
 // estimator registry with its table timing model.
-#include <sys/mman.h>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 #include <algorithm>
 #include <fstream>
 #include <list>
@@ -18,6 +13,7 @@
 #include "kavu_setup.h"
 #include "kavu_ssc.h"
 #include "kavu_ssc_int.h"
+#include "kavu_ssc_test_support.h"
 #include "kavu_tervo.h"
 #include "kavu_utility_indy_dupe.h"
 #include "kavu_wiring_helper.h"
@@ -140,25 +136,8 @@ TEST_F(KavuSscCompat, BaseClockListFailsWholeWhereTheIndexIsRefused) {
   KAVU_SSC holder(&m_facade, &m_hierarchy, &nl, SSC_DELAY_MODEL_UNIT, nullptr, true);
   ASSERT_TRUE(holder.constraints_are_readable());  // the analysis runs here, with memory enough
   const bool told = run_within_address_space(uint64_t(64) << 20, [&] {
-#ifdef __GLIBC__
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
-#endif
-    for (int k = 0; k < 64; ++k) msg_post_message(MSG_POST_TYPE_INFO, "room in the log");
-    msg_log_clear();
-    // 20,000 free blocks of 256 bytes, each between two held ones.
-    std::vector<void*> held(40000), freed;
-    for (size_t k = 0; k < held.size(); ++k) held[k] = std::malloc(k % 2 ? 16 : 240);
-    for (size_t k = 0; k < held.size(); k += 2) std::free(held[k]);
-    // Then every larger block the address space still gives, each holding
-    // the one taken before it, and every page left.
-    void* large = nullptr;
-    for (size_t size = size_t(1) << 24; size >= 512; size /= 2)
-      while (void* p = std::malloc(size)) {
-        *static_cast<void**>(p) = large;
-        large = p;
-      }
-    while (::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED) {
-    }
+    SMALL_FREE_BLOCKS memory;
+    leave_only_small_free_blocks(&memory);
     std::list<CDB_SGATE_OTERM*> clocks;
     bool built = false;
     try {
@@ -166,11 +145,7 @@ TEST_F(KavuSscCompat, BaseClockListFailsWholeWhereTheIndexIsRefused) {
     } catch (const std::bad_alloc&) {
       return false;
     }
-    while (large) {
-      void* before = *static_cast<void**>(large);
-      std::free(large);
-      large = before;
-    }
+    give_back_large_blocks(&memory);
     const std::vector<MSG_LOG_ENTRY> log = msg_log();
     const bool posted = std::any_of(log.begin(), log.end(), [](const MSG_LOG_ENTRY& e) {
       return e.kind == MSG_LOG_ERROR && e.text == "Timing analysis: not enough memory to index the constraints of the analysis";

@@ -30,6 +30,7 @@
 #include "kavu_partition_netlists.h"
 #include "kavu_ssc.h"
 #include "kavu_ssc_int.h"
+#include "kavu_ssc_test_support.h"
 #include "kavu_td_helper.h"
 #include "kavu_utility_indy_dupe.h"
 #include "kavu_utility_opt.h"
@@ -41,12 +42,11 @@
 
 using namespace kavu_platform;
 
-// Allocations in this test program may be refused one at a time: with a
-// countdown set, the allocation it reaches throws std::bad_alloc, as a
-// system out of memory would; off (negative), nothing changes.
-namespace {
+// Allocations in this test program may be refused one at a time
+// (kavu_ssc_test_support.h): with a countdown set, the allocation it
+// reaches throws std::bad_alloc, as a system out of memory would; off
+// (negative), nothing changes.
 std::atomic<long> g_refuse_countdown{-1};
-}  // namespace
 
 void* operator new(std::size_t size) {
   if (g_refuse_countdown.load(std::memory_order_relaxed) >= 0 &&
@@ -87,10 +87,6 @@ bool set_dir_flags(const std::string& dir, int flags) {
 }
 
 
-HDB_INSTANCE_NAME* top_name() {
-  return HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
-}
-
 CDB_SGATE_NODE* named(CDB_SGATE_NODE* g, const char* name) {
   g->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, name, nullptr, nullptr, top_name()));
   return g;
@@ -101,13 +97,7 @@ CDB_SGATE_NODE* named(CDB_SGATE_NODE* g, const char* name) {
 class KavuSsc : public ::testing::Test {
  protected:
   void SetUp() override {
-    kavu_ssc_reset_state();
-    m_facade.set_family(DEV_FAMILY_ENUM(47));
-    ZCU_FACADE_UTIL::get_instance()->set_facade(&m_facade);
-    hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
-    hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "52");
-    m_hierarchy.set_instance_name(top_name());
-    zhd_build("", {{"top", top_name(), -1, 0}});
+    set_up_timing_driven_compile(&m_facade, &m_hierarchy);
     set_period(1000);
   }
   void TearDown() override { kavu_ssc_reset_state(); }

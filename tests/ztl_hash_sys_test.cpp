@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "kavu_ssc_test_support.h"
 #include "testkit/platform_testkit.h"
 #include "ztl_hash_lite_sys.h"
 #include "ztl_hash_set_lite_sys.h"
@@ -82,6 +83,20 @@ TEST(KavuHashLite, MovedFromAndClearedTablesStayUsable) {
   EXPECT_EQ(a["again"], "ok");
   b.clear();
   EXPECT_TRUE(!b.has_storage() && b.bucket_count() == 61u);
+}
+
+// Memory refused for a new table's node pool leaves the table without
+// storage, and the next insertion makes it whole. The bucket array once
+// stayed without a pool, and the next insertion took its node from none.
+TEST(KavuHashLite, PoolRefusedAtTheFirstInsertionLeavesATableThatTakesTheNext) {
+  ZTL_HASH_LITE<std::string, int> table;
+  g_refuse_countdown = 1;  // the bucket array is given, the pool refused
+  EXPECT_THROW(table["first"] = 1, std::bad_alloc);
+  g_refuse_countdown = -1;
+  EXPECT_FALSE(table.has_storage());
+  table["second"] = 2;
+  EXPECT_EQ(table.size(), 1u);
+  EXPECT_EQ(table["second"], 2);
 }
 
 // Iterators do not follow a table that grows under them: stepping one is an

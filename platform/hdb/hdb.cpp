@@ -735,8 +735,13 @@ void HDB_NAMESPACE::list_children() const {
 void* HDB_NAMESPACE::allocate_name(uint32_t* place) {
   if (m_name_blocks.empty() || m_names_in_last_block == block_capacity()) {
     PLAT_CHECK(m_name_blocks.size() < (size_t(UINT32_MAX) >> kSlotBits) && "names of a namespace exhausted", "HDB");
+    // A block the system refuses is memory refused, as for any other
+    // allocation of a name (std::bad_alloc, which readers turn into their
+    // "not enough memory" error), not a fault of the caller; the list has
+    // room for the block before it is mapped, so none is lost.
+    if (m_name_blocks.size() == m_name_blocks.capacity()) m_name_blocks.reserve(std::max<size_t>(8, 2 * m_name_blocks.size()));
     void* block = map_aligned(kBlockBytes);
-    PLAT_CHECK(block != nullptr && "no memory for a block of names", "HDB");
+    if (!block) throw std::bad_alloc();
     new (block) BLOCK_HEAD{this, uint32_t(m_name_blocks.size())};
     m_name_blocks.push_back(reinterpret_cast<HDB_INSTANCE_NAME*>(static_cast<char*>(block) + kBlockHeadBytes));
     m_names_in_last_block = 0;

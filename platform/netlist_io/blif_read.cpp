@@ -320,6 +320,9 @@ class BLIF_READER {
   CDB_SGATE_NETLIST* m_netlist = nullptr;
   HDB_INSTANCE_NAME* m_top = nullptr;
   std::string m_error;
+  // The error of a read memory is refused to, made while memory is given, so
+  // that reporting it takes none.
+  std::string m_out_of_memory;
   // Instance parameters of atoms (LUT-RAM output register settings), set on
   // the atoms' names once the names exist.
   struct ATOM_PARAMETER {
@@ -342,7 +345,10 @@ void SUBCKT_BUILDER::drive_signal(CDB_SGATE_OTERM* oterm, std::string_view signa
 }
 
 BLIF_READER::BLIF_READER(std::string file, RELEASABLE_ARRAY<char> text, const BLIF_READ_OPTIONS& options)
-    : m_file(msg_printable_text(file, MSG_MAX_PATH_BYTES)), m_text(std::move(text)), m_options(options) {
+    : m_file(msg_printable_text(file, MSG_MAX_PATH_BYTES)),
+      m_text(std::move(text)),
+      m_options(options),
+      m_out_of_memory(m_file + ": not enough memory to read the file") {
   // LUT gates hold at most six inputs whatever the caller asks for.
   m_lut_size = std::min(options.lut_size ? options.lut_size : CDB_LUTMASK::max_num_inputs, 6u);
   const int limit = cfg_get_int_value("blif_max_flat_gates", 20000000);
@@ -692,7 +698,7 @@ BLIF_RESULT BLIF_READER::run() {
   try {
     if (run_phases(result)) return result;
   } catch (const std::bad_alloc&) {
-    m_error = m_file + ": not enough memory to read the file";
+    m_error = std::move(m_out_of_memory);
     // The reader's tables go first: the netlist's destructor needs room of
     // its own to run.
     m_table = IO_NAME_TABLE();
@@ -708,7 +714,7 @@ BLIF_RESULT BLIF_READER::run() {
   delete m_netlist;
   m_netlist = nullptr;
   BLIF_RESULT failed;
-  failed.error = m_error;
+  failed.error = std::move(m_error);
   return failed;
 }
 
@@ -1255,6 +1261,19 @@ bool read_whole_file(const std::string& path, RELEASABLE_ARRAY<char>* text, std:
   return ok;
 }
 
+// Reads a text as `file`. Memory refused before the reader has made its own
+// error (its set-up) fails the read the same way, once the text is given
+// back.
+BLIF_RESULT read_text(const std::string& file, RELEASABLE_ARRAY<char> text, const BLIF_READ_OPTIONS& options) {
+  try {
+    return BLIF_READER(file, std::move(text), options).run();
+  } catch (const std::bad_alloc&) {
+  }
+  BLIF_RESULT failed;
+  failed.error = msg_printable_text(file, MSG_MAX_PATH_BYTES) + ": not enough memory to read the file";
+  return failed;
+}
+
 }  // namespace
 
 BLIF_RESULT blif_read_file(const std::string& path, const BLIF_READ_OPTIONS& options) {
@@ -1265,7 +1284,7 @@ BLIF_RESULT blif_read_file(const std::string& path, const BLIF_READ_OPTIONS& opt
     r.error = msg_printable_text(path, MSG_MAX_PATH_BYTES) + ": " + problem;
     return r;
   }
-  return BLIF_READER(path, std::move(text), options).run();
+  return read_text(path, std::move(text), options);
 }
 
 BLIF_RESULT blif_read_string(const std::string& text, const BLIF_READ_OPTIONS& options) {
@@ -1277,7 +1296,7 @@ BLIF_RESULT blif_read_string(const std::string& text, const BLIF_READ_OPTIONS& o
   }
   copy.resize(text.size());
   if (!text.empty()) std::memcpy(copy.data(), text.data(), text.size());
-  return BLIF_READER("<string>", std::move(copy), options).run();
+  return read_text("<string>", std::move(copy), options);
 }
 
 void blif_register_subckt(const std::string& model, BLIF_SUBCKT_HANDLER handler) {

@@ -120,7 +120,9 @@ struct SSC_NETLIST_DATA {
   // read, nor its digest checked): false for a file that cannot be read or
   // whose head is malformed. stamp->version is set once the header's tag
   // and version are read (1, 2 or 3); a file of version 1 or 2 gives true
-  // with its stamp not known.
+  // with its stamp not known. Memory the system refuses for the read
+  // (ENOMEM) is std::bad_alloc, not a file that cannot be read: a stored
+  // netlist is never taken for none because memory ran short.
   static bool read_file_head(const std::string& path, SSC_NETLIST_STAMP* stamp);
   // Node id by name (first of equal names); -1 when absent.
   int find(const std::string& name) const;

@@ -840,8 +840,12 @@ bool SSC_NETLIST_DATA::read_file_head(const std::string& path, SSC_NETLIST_STAMP
   // counts take at most 30 digits, the stamp line 68 bytes.
   FILE* f = nullptr;
   uint64_t size = 0;
-  if (FIO_FILE_SYSTEM::open_regular_file(path, SSC_MAX_TDB_FILE_BYTES, &f, &size) != FIO_FILE_SYSTEM::FIO_OPENED)
+  int error = 0;
+  if (FIO_FILE_SYSTEM::open_regular_file(path, SSC_MAX_TDB_FILE_BYTES, &f, &size, &error) !=
+      FIO_FILE_SYSTEM::FIO_OPENED) {
+    if (error == ENOMEM) throw std::bad_alloc();
     return false;
+  }
   char head[160];
   const size_t got = std::fread(head, 1, sizeof head, f);
   std::fclose(f);

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string_view>
 #include <unordered_set>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -176,15 +177,22 @@ void drop_stored_netlist(const std::string& file) {
 // The partitions' stored netlists, each made by an analysis from the generic
 // one: a new generic netlist starts a new compile's set, so those of the
 // last one go, whether or not the new one is written.
+// The directory is listed with readdir: std::filesystem's non-throwing
+// directory walk ends the process when memory is refused inside it (it
+// allocates in functions that may not throw), where readdir's refusal is an
+// error of the walk and ours is std::bad_alloc to the caller.
 void drop_partition_netlists() {
   const std::string generic = tdb_file(nullptr);
   const std::string dir = gen_get_db_dir_path();
   std::vector<std::string> files;
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() > 8 && name.rfind("tdb_", 0) == 0 && name.compare(name.size() - 4, 4, ".tdb") == 0)
-      files.push_back(dir + "/" + name);
+  {
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(dir.c_str()), ::closedir);
+    if (!listing) return;
+    while (const dirent* entry = ::readdir(listing.get())) {
+      const std::string_view name(entry->d_name);
+      if (name.size() > 8 && name.substr(0, 4) == "tdb_" && name.substr(name.size() - 4) == ".tdb")
+        files.push_back(dir + "/" + std::string(name));
+    }
   }
   for (const std::string& file : files)
     if (file != generic) drop_stored_netlist(file);
@@ -1046,7 +1054,8 @@ std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool
     while (v > 0 && g && data.nodes[v - 1].get_sgate() == g) --v;
     return v;
   };
-  auto* list = new std::vector<TDC_SYNCHRONIZER_ENTRY>;
+  // Owned here until it is whole: memory refused on the way leaks nothing.
+  auto list = std::make_unique<std::vector<TDC_SYNCHRONIZER_ENTRY>>();
   std::vector<char> taken(n, 0);
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = data.nodes[v];
@@ -1084,7 +1093,7 @@ std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool
       list->push_back(TDC_SYNCHRONIZER_ENTRY{cur, false});
     }
   }
-  return list;
+  return list.release();
 }
 
 namespace kavu_platform {

@@ -64,42 +64,27 @@ const char* on_off(bool b) { return b ? "ON" : "OFF"; }
 
 SSC_UTIL* engine() { return ssc_get_util(); }
 
-// Releases the engine's timing netlist when the analysis that set it up
-// leaves early, by a failure or an exception (memory refused): the engine
-// is never left in use by an analysis that did not succeed. Armed only for
-// an engine that was free when the analysis began.
-class ENGINE_RELEASE {
- public:
-  ENGINE_RELEASE() = default;
-  ENGINE_RELEASE(const ENGINE_RELEASE&) = delete;
-  ENGINE_RELEASE& operator=(const ENGINE_RELEASE&) = delete;
-  ~ENGINE_RELEASE() {
-    if (m_armed && m_engine && m_engine->is_in_use()) m_engine->delete_netlist();
-  }
-  void arm(SSC_UTIL* engine) {
-    m_engine = engine;
-    m_armed = true;
-  }
-  void disarm() { m_armed = false; }
+}  // namespace
 
- private:
-  SSC_UTIL* m_engine = nullptr;
-  bool m_armed = false;
-};
+// ---------------------------------------------------------------- shared helpers
 
-// The error for memory refused during an analysis; a message that cannot
-// be made either is left out (the analysis still fails).
-void post_analysis_out_of_memory() {
+void KAVU_SSC_ENGINE_RELEASE::arm_if_free() {
+  SSC_UTIL* e = engine();
+  if (e && !e->is_in_use()) m_engine = e;
+}
+
+void KAVU_SSC_ENGINE_RELEASE::release_now() {
+  if (m_engine && m_engine->is_in_use()) m_engine->delete_netlist();
+  m_engine = nullptr;
+}
+
+void kavu_ssc_post_out_of_memory() {
   try {
     msg_post_message(MSG_POST_TYPE_ERROR, "Timing analysis: not enough memory to complete the analysis");
     kavu_debug("Timing analysis failed: not enough memory");
   } catch (const std::bad_alloc&) {
   }
 }
-
-}  // namespace
-
-// ---------------------------------------------------------------- shared helpers
 
 std::string kavu_ssc_hierarchy_path(const CDB_SGATE_HIERARCHY* hierarchy) {
   const HDB_INSTANCE_NAME* n = hierarchy ? hierarchy->get_instance_name() : nullptr;
@@ -428,7 +413,7 @@ bool perform_timing_analysis(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy,
                              SSC_ITERM_TIMING_INFO_MAP* timing_info_map, SSC_OTERM_PAIR_VECTOR* duplicate_oterms,
                              int* default_lut_delay, double* avg_lut_delay, bool delete_tdb_netlist,
                              SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_info_map, bool use_relaxed_slack,
-                             ENGINE_RELEASE& release) {
+                             KAVU_SSC_ENGINE_RELEASE& release) {
   const bool sanity = cfg_is_on("kavu_timing_analysis_sanity_check", false);
   const bool dump = cfg_is_on("kavu_ssc_dump_tdb", false);
   kavu_debug("kavu_ssc_perform_timing_analysis called with duplicate_oterms 0x%lx default_lut_delay 0x%lx "
@@ -438,10 +423,9 @@ bool perform_timing_analysis(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy,
   GEN_PROFILER profiler("KAVU", "kavu_ssc_perform_timing_analysis", 0x7ffffeff);
   ZTL_PROFILER ztl_profiler("KAVU", "kavu_ssc_perform_timing_analysis", -1, true);
   KAVU_CHECK(timing_info_map);
-  // An engine free now holds only this analysis's netlist once set up: any
-  // early exit from here releases it. (One in use by another caller stays
-  // so; the set-up refuses it.)
-  if (SSC_UTIL* e = engine(); e && !e->is_in_use()) release.arm(e);
+  // An engine free at the start holds only this analysis's netlist once
+  // set up: any early exit from here releases it (`release`). One in use by
+  // another caller stays so; the set-up refuses it.
   if (cdb_sgate_synthesis_is_running_in_parallel()) {
     kavu_debug("Can't run timing analysis during auto parallel");
     kavu_debug("Timing analysis failed");
@@ -501,15 +485,11 @@ bool kavu_ssc_perform_timing_analysis(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* h
                                       SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_info_map, bool use_relaxed_slack) {
   // Memory refused anywhere in the analysis fails the call with the
   // failure posted, as the engine's own refusals do; the engine is released
-  // (ENGINE_RELEASE) whatever way the analysis leaves, so the caller's next
-  // analysis finds it free.
-  ENGINE_RELEASE release;
-  try {
+  // whatever way the analysis leaves, so the caller's next analysis finds
+  // it free.
+  return kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE& release) {
     return perform_timing_analysis(facade, hierarchy, netlist, timing_info_map, duplicate_oterms, default_lut_delay,
                                    avg_lut_delay, delete_tdb_netlist, requirement_info_map, use_relaxed_slack,
                                    release);
-  } catch (const std::bad_alloc&) {
-    post_analysis_out_of_memory();
-    return false;
-  }
+  });
 }

@@ -9,7 +9,9 @@
 // Once the record is ready it is reused; a failed engine set-up or settings
 // that need nothing leave it neither ready nor in use, which later calls
 // read as a previous decision. Every KAVU_SSC made here is gone when the
-// function returns.
+// function returns. Memory refused while the record is built switches it
+// off as a failed set-up does, with the failure posted (never a record half
+// built); a list memory is refused to fails whole, left empty.
 #include <memory>
 
 #include "cdb/cdb_sgate.h"
@@ -50,26 +52,41 @@ SSC_UTIL* engine_in_use() {
   return timing_manager;
 }
 
-}  // namespace
-
-bool kavu_ssc_register_is_covered(const CDB_SGATE_NODE* reg) {
-  return reg && reg->get_flag().test(CDB_NODE_FLAG_COMPAT_REG_COVERED);
-}
-
-void kavu_ssc_mark_all_registers_compatible(CDB_SGATE_NETLIST* netlist) {
-  KAVU_CHECK(netlist);
+// The record switched off, as a failed engine set-up leaves it: neither
+// ready nor in use, nothing in it, no register marked as covered.
+void switch_record_off(CDB_SGATE_NETLIST* netlist) {
   CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = netlist->get_compatible_registers();
-  KAVU_CHECK(!reg_mgr->is_ready_to_use());
-  mark_registers_covered(netlist);
-  reg_mgr->set_ready_to_use(true);
-  reg_mgr->set_in_use(true);
+  reg_mgr->clear_all();
+  reg_mgr->set_ready_to_use(false);
+  reg_mgr->set_in_use(false);
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
+    if (*it) (*it)->get_flag().reset(CDB_NODE_FLAG_COMPAT_REG_COVERED);
 }
 
-bool KAVU_SSC::create_compatible_reg_sets(bool constraint_sets) {
-  GEN_PROFILER profiler("KAVU", "KAVU_SSC::create_compatible_reg_sets", 0x7fffffff);
-  CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = m_netlist->get_compatible_registers();
-  KAVU_CHECK(!reg_mgr->is_ready_to_use());
-  mark_registers_covered(m_netlist);
+// The lists and sets of the KAVU_SSC members below, which run them under
+// the memory guard; kavu_ssc_build_comp_reg_info runs them under its own.
+void list_constrained_registers(KAVU_SSC& holder, CDB_SGATE_NETLIST* netlist, std::list<CDB_SGATE_OTERM*>* oterm_list) {
+  SSC_UTIL* timing_manager = engine_in_use();
+  // A constraint file the engine refuses says nothing about any register,
+  // and the engine would refuse it again for every register asked: ask once,
+  // and take every register as constrained when it was refused.
+  const bool readable = holder.constraints_are_readable();
+  if (!readable) kavu_debug("The constraints cannot be read: every register may carry a constraint");
+  int registers = 0;
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* node = *it;
+    if (!is_register_node(node)) continue;
+    ++registers;
+    CDB_SGATE_OTERM* q = register_q(node);
+    if (q && (!readable || timing_manager->oterm_has_sdc_constraint(q))) oterm_list->push_back(q);
+  }
+  kavu_debug("Constrained register oterm list is created with %d oterms out of %d", int(oterm_list->size()),
+             registers);
+}
+
+void build_compatible_reg_sets(KAVU_SSC& holder, CDB_SGATE_NETLIST* netlist, bool constraint_sets) {
+  CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = netlist->get_compatible_registers();
+  mark_registers_covered(netlist);
   if (!constraint_sets) {
     // No ranking of registers for merging is defined beyond the constraints:
     // the timing-ranked request builds the constraint sets.
@@ -78,7 +95,10 @@ bool KAVU_SSC::create_compatible_reg_sets(bool constraint_sets) {
     kavu_debug("Timing-ranked compatible registers are built as constraint sets");
   }
   std::list<CDB_SGATE_OTERM*> constrained;
-  KAVU_CHECK(create_constraint_register_oterm_list(&constrained));
+  {
+    GEN_PROFILER profiler("KAVU", "KAVU_SSC::create_constraint_register_oterm_list", 0x7fffffff);
+    list_constrained_registers(holder, netlist, &constrained);
+  }
   std::vector<std::pair<CDB_SGATE_OTERM*, unsigned>> ids;
   unsigned next = 0;
   for (CDB_SGATE_OTERM* t : constrained) ids.emplace_back(t, ++next);
@@ -88,64 +108,12 @@ bool KAVU_SSC::create_compatible_reg_sets(bool constraint_sets) {
   reg_mgr->set_ready_to_use(true);
   reg_mgr->set_in_use(true);
   kavu_debug("Compatible registers map is created with %d items", int(reg_mgr->size()));
-  return true;
 }
 
-bool KAVU_SSC::constraints_are_readable() {
-  if (m_constraints_readable < 0) {
-    SSC_UTIL* timing_manager = ssc_get_util();
-    m_constraints_readable = timing_manager && timing_manager->is_in_use() && timing_manager->update_sta();
-  }
-  return m_constraints_readable != 0;
-}
-
-bool KAVU_SSC::create_constraint_register_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_list) {
-  GEN_PROFILER profiler("KAVU", "KAVU_SSC::create_constraint_register_oterm_list", 0x7fffffff);
-  KAVU_CHECK(oterm_list && oterm_list->empty());
-  SSC_UTIL* timing_manager = engine_in_use();
-  // A constraint file the engine refuses says nothing about any register,
-  // and the engine would refuse it again for every register asked: ask once,
-  // and take every register as constrained when it was refused.
-  const bool readable = constraints_are_readable();
-  if (!readable) kavu_debug("The constraints cannot be read: every register may carry a constraint");
-  int registers = 0;
-  for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it) {
-    CDB_SGATE_NODE* node = *it;
-    if (!is_register_node(node)) continue;
-    ++registers;
-    CDB_SGATE_OTERM* q = register_q(node);
-    if (q && (!readable || timing_manager->oterm_has_sdc_constraint(q))) oterm_list->push_back(q);
-  }
-  kavu_debug("Constrained register oterm list is created with %d oterms out of %d", int(oterm_list->size()),
-             registers);
-  return true;
-}
-
-bool KAVU_SSC::create_base_clock_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_list) {
-  GEN_PROFILER profiler("KAVU", "KAVU_SSC::create_base_clock_oterm_list", 0x7fffffff);
-  KAVU_CHECK(oterm_list && oterm_list->empty());
-  SSC_UTIL* timing_manager = engine_in_use();
-  // Which terminals are clock sources is known only from constraints read
-  // and indexed whole: where either is refused (the engine posts why), the
-  // list fails as a whole, rather than list some terminals or none.
-  if (!timing_manager->index_constraint_queries()) {
-    kavu_debug("Base clock oterm list is not created: the constraints cannot be read or indexed");
-    return false;
-  }
-  for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it) {
-    CDB_SGATE_NODE* node = *it;
-    if (!node) continue;
-    for (CDB_SGATE_OTERM* t : node->get_output_terms())
-      if (t && timing_manager->oterm_is_base_clock(t, nullptr)) oterm_list->push_back(t);
-  }
-  kavu_debug("Base clock oterm list is created with %d oterms", int(oterm_list->size()));
-  return true;
-}
-
-void kavu_ssc_build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
-                                  bool timing_ranked, bool chain_flag) {
+// The record of kavu_ssc_build_comp_reg_info, built under its memory guard.
+void build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
+                         bool timing_ranked, bool chain_flag) {
   const bool dump = cfg_is_on("kavu_ssc_dump_compatible_registers", false);
-  KAVU_CHECK(netlist);
   const bool netlist_only = kavu_ssc_skip_sdc_load && facade && facade->get_family() != 47;
   CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = netlist->get_compatible_registers();
   if (reg_mgr->is_ready_to_use()) {
@@ -179,8 +147,9 @@ void kavu_ssc_build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hiera
   auto holder = std::make_unique<KAVU_SSC>(facade, hierarchy, netlist, SSC_DELAY_MODEL_UNIT, nullptr, true);
   if (KAVU_SSC::is_in_use()) {
     if (merge_check) {
-      const bool result = holder->create_compatible_reg_sets(!timing_ranked);
-      KAVU_CHECK(result);
+      KAVU_CHECK(!reg_mgr->is_ready_to_use());
+      GEN_PROFILER sets_profiler("KAVU", "KAVU_SSC::create_compatible_reg_sets", 0x7fffffff);
+      build_compatible_reg_sets(*holder, netlist, !timing_ranked);
       kavu_debug("Computed compatible register info");
     } else {
       kavu_ssc_mark_all_registers_compatible(netlist);
@@ -212,29 +181,122 @@ void kavu_ssc_build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hiera
   holder.reset();
 }
 
+}  // namespace
+
+bool kavu_ssc_register_is_covered(const CDB_SGATE_NODE* reg) {
+  return reg && reg->get_flag().test(CDB_NODE_FLAG_COMPAT_REG_COVERED);
+}
+
+void kavu_ssc_mark_all_registers_compatible(CDB_SGATE_NETLIST* netlist) {
+  KAVU_CHECK(netlist);
+  CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = netlist->get_compatible_registers();
+  KAVU_CHECK(!reg_mgr->is_ready_to_use());
+  mark_registers_covered(netlist);
+  reg_mgr->set_ready_to_use(true);
+  reg_mgr->set_in_use(true);
+}
+
+// The members below and the entry points after them fail as the analysis
+// fails when memory is refused (kavu_ssc_guard_memory): a record switched
+// off, a list left empty, never one half made.
+
+bool KAVU_SSC::create_compatible_reg_sets(bool constraint_sets) {
+  GEN_PROFILER profiler("KAVU", "KAVU_SSC::create_compatible_reg_sets", 0x7fffffff);
+  KAVU_CHECK(!m_netlist->get_compatible_registers()->is_ready_to_use());
+  const bool built = kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE&) {
+    build_compatible_reg_sets(*this, m_netlist, constraint_sets);
+    return true;
+  });
+  if (!built) switch_record_off(m_netlist);
+  return built;
+}
+
+bool KAVU_SSC::constraints_are_readable() {
+  if (m_constraints_readable < 0) {
+    SSC_UTIL* timing_manager = ssc_get_util();
+    m_constraints_readable = timing_manager && timing_manager->is_in_use() && timing_manager->update_sta();
+  }
+  return m_constraints_readable != 0;
+}
+
+bool KAVU_SSC::create_constraint_register_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_list) {
+  GEN_PROFILER profiler("KAVU", "KAVU_SSC::create_constraint_register_oterm_list", 0x7fffffff);
+  KAVU_CHECK(oterm_list && oterm_list->empty());
+  engine_in_use();
+  std::list<CDB_SGATE_OTERM*> listed;
+  const bool ok = kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE&) {
+    list_constrained_registers(*this, m_netlist, &listed);
+    return true;
+  });
+  if (ok) oterm_list->splice(oterm_list->end(), listed);
+  return ok;
+}
+
+bool KAVU_SSC::create_base_clock_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_list) {
+  GEN_PROFILER profiler("KAVU", "KAVU_SSC::create_base_clock_oterm_list", 0x7fffffff);
+  KAVU_CHECK(oterm_list && oterm_list->empty());
+  SSC_UTIL* timing_manager = engine_in_use();
+  std::list<CDB_SGATE_OTERM*> listed;
+  const bool ok = kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE&) {
+    // Which terminals are clock sources is known only from constraints read
+    // and indexed whole: where either is refused (the engine posts why), the
+    // list fails as a whole, rather than list some terminals or none.
+    if (!timing_manager->index_constraint_queries()) {
+      kavu_debug("Base clock oterm list is not created: the constraints cannot be read or indexed");
+      return false;
+    }
+    for (auto it = m_netlist->begin_node_list(); it != m_netlist->end_node_list(); ++it) {
+      CDB_SGATE_NODE* node = *it;
+      if (!node) continue;
+      for (CDB_SGATE_OTERM* t : node->get_output_terms())
+        if (t && timing_manager->oterm_is_base_clock(t, nullptr)) listed.push_back(t);
+    }
+    kavu_debug("Base clock oterm list is created with %d oterms", int(listed.size()));
+    return true;
+  });
+  if (ok) oterm_list->splice(oterm_list->end(), listed);
+  return ok;
+}
+
+void kavu_ssc_build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
+                                  bool timing_ranked, bool chain_flag) {
+  KAVU_CHECK(netlist);
+  // A record ready before the call is only read; one built here and
+  // interrupted by a refusal is switched off ("FAILED"), as a failed engine
+  // set-up leaves it.
+  const bool was_ready = netlist->get_compatible_registers()->is_ready_to_use();
+  const bool finished = kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE&) {
+    build_comp_reg_info(facade, hierarchy, netlist, timing_ranked, chain_flag);
+    return true;
+  });
+  if (!finished && !was_ready) switch_record_off(netlist);
+}
+
 bool kavu_ssc_build_constr_dff_list(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
                                     std::list<CDB_SGATE_NODE*>* reg_list) {
-  const bool allowed = kavu_ssc_is_ssc_allowed(facade, hierarchy, nullptr);
-  KAVU_CHECK(netlist && reg_list);
-  if (!allowed) return false;
-  KAVU_CHECK(!KAVU_SSC::is_in_use());
-  std::list<CDB_SGATE_OTERM*> constrained;
-  bool result = false;
-  {
-    KAVU_SSC holder(facade, hierarchy, netlist, SSC_DELAY_MODEL_UNIT, nullptr, true);
-    if (KAVU_SSC::is_in_use()) {
-      result = holder.create_constraint_register_oterm_list(&constrained);
-      KAVU_CHECK(result);
-    } else {
-      kavu_debug("ERROR!!! Abort creating constrainted dff list!");
+  std::list<CDB_SGATE_NODE*> found;
+  const bool ok = kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE&) {
+    const bool allowed = kavu_ssc_is_ssc_allowed(facade, hierarchy, nullptr);
+    KAVU_CHECK(netlist && reg_list);
+    if (!allowed) return false;
+    KAVU_CHECK(!KAVU_SSC::is_in_use());
+    std::list<CDB_SGATE_OTERM*> constrained;
+    {
+      KAVU_SSC holder(facade, hierarchy, netlist, SSC_DELAY_MODEL_UNIT, nullptr, true);
+      if (!KAVU_SSC::is_in_use()) {
+        kavu_debug("ERROR!!! Abort creating constrainted dff list!");
+        return false;
+      }
+      list_constrained_registers(holder, netlist, &constrained);
     }
-  }
-  if (!result) return false;
-  for (CDB_SGATE_OTERM* t : constrained) {
-    CDB_SGATE_NODE* node = t->get_my_node();
-    if (kavu_is_a_dff(node) && t == node->get_output_term(0)) reg_list->push_back(node);
-  }
-  return true;
+    for (CDB_SGATE_OTERM* t : constrained) {
+      CDB_SGATE_NODE* node = t->get_my_node();
+      if (kavu_is_a_dff(node) && t == node->get_output_term(0)) found.push_back(node);
+    }
+    return true;
+  });
+  if (ok) reg_list->splice(reg_list->end(), found);
+  return ok;
 }
 
 int kavu_ssc_get_iterm_requirement(SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_map, CDB_SGATE_ITERM* iterm) {

@@ -60,16 +60,19 @@ KAVU_SSC::~KAVU_SSC() {
   m_in_use = false;
 }
 
-bool KAVU_SSC::initialize_ssc() {
+namespace {
+
+// The set-up of KAVU_SSC::initialize_ssc, for the holder's members.
+bool set_up_timing_netlist(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
+                           SSC_DELAY_MODEL model, SSC_OTERM_PAIR_VECTOR* duplicate_oterms, bool check_partitions) {
   const bool dump = cfg_is_on("kavu_ssc_dump_tdb", false);
-  if (cfg_is_on("kavu_create_real_name", false) && m_netlist) name_unnamed_gates(m_netlist);
+  if (cfg_is_on("kavu_create_real_name", false) && netlist) name_unnamed_gates(netlist);
   SSC_UTIL* timing_manager = ssc_get_util();
   bool ok = false;
   if (!timing_manager) {
     kavu_debug("KAVU_SSC has no timing engine");
   } else {
-    ok = kavu_ssc_initialize_tdb_netlist(m_facade, m_hierarchy, m_netlist, m_delay_model, m_duplicate_oterms,
-                                         m_check_partitions);
+    ok = kavu_ssc_initialize_tdb_netlist(facade, hierarchy, netlist, model, duplicate_oterms, check_partitions);
   }
   if (ok) {
     if (dump) {
@@ -81,6 +84,19 @@ bool KAVU_SSC::initialize_ssc() {
     kavu_debug("WARNING!!! KAVU_SSC initialization failed");
   }
   return ok;
+}
+
+}  // namespace
+
+bool KAVU_SSC::initialize_ssc() {
+  // Memory refused in the set-up fails it as the analysis fails: the
+  // holder is not in use and the engine holds nothing.
+  return kavu_ssc_guard_memory(false, [this](KAVU_SSC_ENGINE_RELEASE& release) {
+    const bool ok = set_up_timing_netlist(m_facade, m_hierarchy, m_netlist, m_delay_model, m_duplicate_oterms,
+                                          m_check_partitions);
+    if (ok) release.disarm();  // the holder keeps it until destroy_ssc
+    return ok;
+  });
 }
 
 void KAVU_SSC::destroy_ssc() {

@@ -3,6 +3,7 @@
 // decisions the switches and the synchronizer code ask of each other.
 #pragma once
 
+#include <new>
 #include <string>
 
 #include "kavu_ssc.h"
@@ -42,3 +43,50 @@ void kavu_ssc_quiet_questions(bool on);
 // Resets of the other sources' once-flags (called by kavu_ssc_reset_state).
 void kavu_ssc_switches_reset();
 void kavu_ssc_sync_reset();
+
+// ---------------------------------------------------------------- memory refused
+
+// Releases the engine's timing netlist when a call that set it up leaves
+// early, by a failure or by memory refused: the engine is never left in use
+// by a call that did not succeed. Armed only for an engine that was free
+// when the call began (kavu_ssc_guard_memory arms it); a call that hands
+// the netlist on (the caller or a KAVU_SSC keeps it) disarms it.
+class KAVU_SSC_ENGINE_RELEASE {
+ public:
+  KAVU_SSC_ENGINE_RELEASE() = default;
+  KAVU_SSC_ENGINE_RELEASE(const KAVU_SSC_ENGINE_RELEASE&) = delete;
+  KAVU_SSC_ENGINE_RELEASE& operator=(const KAVU_SSC_ENGINE_RELEASE&) = delete;
+  ~KAVU_SSC_ENGINE_RELEASE() { release_now(); }
+  // Arms for the engine when it is free (the engine is made on first use,
+  // which may be refused memory too).
+  void arm_if_free();
+  void disarm() { m_engine = nullptr; }
+  void release_now();
+
+ private:
+  SSC_UTIL* m_engine = nullptr;  // null: disarmed
+};
+
+// The error posted for memory refused in a timing-driven call; a message
+// that cannot be made either is left out (the call still fails).
+void kavu_ssc_post_out_of_memory();
+
+// Runs work(release) as the timing-driven entry points run: memory the
+// system refuses anywhere in it (std::bad_alloc) fails the call, which
+// returns `failed`, with the engine released (when it was free at the
+// start) and kavu_ssc_post_out_of_memory's error posted, as the analysis
+// fails when the engine's own memory is refused. The caller's next call
+// finds the engine as a fresh one would. What `work` changed before the
+// refusal is the caller's to take back (records, lists).
+template <class RESULT, class WORK>
+RESULT kavu_ssc_guard_memory(RESULT failed, WORK&& work) {
+  KAVU_SSC_ENGINE_RELEASE release;
+  try {
+    release.arm_if_free();
+    return work(release);
+  } catch (const std::bad_alloc&) {
+    release.release_now();
+    kavu_ssc_post_out_of_memory();
+    return failed;
+  }
+}

@@ -251,7 +251,9 @@ bool kavu_should_write_flattened_tdb_netlist() {
   return false;
 }
 
-bool kavu_write_flattened_tdb_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_NETLIST*>& netlists) {
+namespace {
+
+bool write_flattened_tdb_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_NETLIST*>& netlists) {
   const bool dump = cfg_is_on("kavu_ssc_dump_tdb", false);
   // Each netlist given records which flattened netlist this compile stored,
   // or that it stored none (one partition, no engine, a failed write): a
@@ -304,6 +306,26 @@ bool kavu_write_flattened_tdb_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_
   }
   kavu_debug(ok ? "Successfully wrote the TDB netlist to PDB" : "TDB netlist writing to PDB failed for some reason");
   timing_manager->delete_netlist();
+  return ok;
+}
+
+}  // namespace
+
+bool kavu_write_flattened_tdb_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_NETLIST*>& netlists) {
+  // Memory refused anywhere in the write fails it as the analysis fails;
+  // then no netlist records a stored netlist, whatever the refusal
+  // interrupted (an earlier compile's record, or this one's half made), so
+  // no analysis reads a netlist this compile did not store whole.
+  bool finished = false;
+  const bool ok = kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE&) {
+    const bool written = write_flattened_tdb_netlist(facade, netlists);
+    finished = true;
+    return written;
+  });
+  if (!finished) {
+    for (CDB_SGATE_NETLIST* nl : netlists)
+      if (nl) nl->set_tdb_origin(CDB_SGATE_TDB_ORIGIN());
+  }
   return ok;
 }
 

@@ -16,7 +16,8 @@
 //   1073741823, own domain 536870911, forced 2147483647) do not fit a
 //   32-bit aux value, so they live in one signed 64-bit value per terminal
 //   of a side table; the terminal's aux holds only its index there. Every
-//   aux and aux2 value is saved before and restored after.
+//   aux and aux2 value is saved before it is changed and restored after,
+//   however the search ends (memory refused included).
 // High-speed registers: a register is a high-speed destination when a
 //   captured input has a requirement at most "high_speed_regs_requirement"
 //   (or, with relaxed slack, a relaxed slack below
@@ -76,6 +77,9 @@ int64_t combine(int64_t a, int64_t b) {
 class SYNC_SEARCH {
  public:
   explicit SYNC_SEARCH(CDB_SGATE_NETLIST* netlist) : m_netlist(netlist) {}
+  ~SYNC_SEARCH() { restore(); }
+  SYNC_SEARCH(const SYNC_SEARCH&) = delete;
+  SYNC_SEARCH& operator=(const SYNC_SEARCH&) = delete;
   void run(bool print);
 
  private:
@@ -105,8 +109,14 @@ class SYNC_SEARCH {
   CDB_SGATE_NODE* next_register(CDB_SGATE_NODE* reg) const;
   void extend_chain(std::vector<CDB_SGATE_NODE*>* chain, std::unordered_map<CDB_SGATE_NODE*, int>* taken);
 
+  struct SAVED_AUX {
+    CDB_SGATE_OTERM* m_oterm;
+    int m_aux;
+    int m_aux2;
+  };
+
   CDB_SGATE_NETLIST* m_netlist;
-  std::unordered_map<CDB_SGATE_OTERM*, int> m_aux_restore, m_aux2_restore;
+  std::vector<SAVED_AUX> m_saved;  // terminals whose aux values are changed, in order
   std::vector<int64_t> m_numbers;  // by aux - 1
   std::map<CDB_SGATE_OTERM*, int64_t> m_clock_sources;
   std::vector<CDB_SGATE_NODE*> m_forced_heads;
@@ -115,8 +125,7 @@ class SYNC_SEARCH {
 
 void SYNC_SEARCH::save_and_index() {
   for_each_oterm([this](CDB_SGATE_OTERM* t) {
-    m_aux_restore[t] = t->get_aux();
-    m_aux2_restore[t] = t->get_aux2();
+    m_saved.push_back({t, t->get_aux(), t->get_aux2()});  // before any change
     m_numbers.push_back(DOMAIN_UNSET);
     t->set_aux(int(m_numbers.size()));
     t->set_aux2(0);
@@ -124,16 +133,11 @@ void SYNC_SEARCH::save_and_index() {
 }
 
 void SYNC_SEARCH::restore() {
-  const auto& aux_restore_map = m_aux_restore;
-  const auto& aux2_restore_map = m_aux2_restore;
-  for_each_oterm([&](CDB_SGATE_OTERM* t) {
-    auto map_iter = aux_restore_map.find(t);
-    KAVU_CHECK(map_iter != aux_restore_map.end());
-    auto map_iter2 = aux2_restore_map.find(t);
-    KAVU_CHECK(map_iter2 != aux2_restore_map.end());
-    t->set_aux(map_iter->second);
-    t->set_aux2(map_iter2->second);
-  });
+  for (const SAVED_AUX& saved : m_saved) {
+    saved.m_oterm->set_aux(saved.m_aux);
+    saved.m_oterm->set_aux2(saved.m_aux2);
+  }
+  m_saved.clear();
 }
 
 // The clock source behind `s` through buffers, clock buffers and one-input

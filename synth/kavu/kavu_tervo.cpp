@@ -9,7 +9,7 @@
 #include "kavu_device_select.h"
 #include "kavu_msg.h"
 #include "kavu_setup.h"
-#include "kavu_ssc.h"
+#include "kavu_ssc_int.h"
 #include "kavu_tervo.h"
 #include "zhd/zhd.h"
 
@@ -50,10 +50,13 @@ std::string kavu_get_partition_name_of_hierarchy(CDB_SGATE_HIERARCHY* hierarchy)
   return partition->get_instance_name()->get_short_hpath(0);
 }
 
-bool kavu_initialize_tervo_estimator(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
-                                     SSC_ITERM_TIMING_INFO_MAP* timing_info_map, int* default_lut_delay,
-                                     SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_info_map, bool use_relaxed_slack,
-                                     SSC_OTERM_PAIR_VECTOR*, double*) {
+namespace {
+
+// Everything that can fail comes before the estimator is registered: a
+// registered estimator is a whole one, and the call that made it succeeds.
+bool initialize_tervo_estimator(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
+                                SSC_ITERM_TIMING_INFO_MAP* timing_info_map, int* default_lut_delay,
+                                SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_info_map, bool use_relaxed_slack) {
   if (g_single) KAVU_INTERNAL_ERROR("Tervo is already initialized!");
   if (kavu_use_tervo_estimator_map) kavu_debug(" Use Tervo estimator map");
   SSC_ITERM_TIMING_INFO_MAP local;
@@ -74,21 +77,36 @@ bool kavu_initialize_tervo_estimator(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hi
   estimator->initialize(netlist, tdb_netlist, flattened);
   const std::string name = estimator->get_partition_name();
   if (!kavu_use_tervo_estimator_map) {
-    g_single = estimator.release();
     kavu_debug("Tervo estimator for partition %s is created.", name.c_str());
+    g_single = estimator.release();
   } else {
-    if (kavu_tervo_estimator_hash().find(name) != kavu_tervo_estimator_hash().end()) {
+    KAVU_TERVO_ESTIMATOR_HASH& hash = kavu_tervo_estimator_hash();
+    if (hash.find(name) != hash.end()) {
       kavu_debug("Tervo estimator delete old entry for partition %s", name.c_str());
       erase_entry(name);
     }
-    ESTIMATOR* e = estimator.release();
-    kavu_tervo_estimator_hash()[name] = e;
     kavu_debug("Tervo estimator insert new entry for partion %s", name.c_str());
-    g_current = e;
     kavu_debug("Tervo estimator pointer is set for partition %s ", name.c_str());
+    ESTIMATOR*& entry = hash[name];  // the estimator is still owned here
+    entry = estimator.release();
+    g_current = entry;
   }
   kavu_ssc_delete_tdb_netlist();
   return true;
+}
+
+}  // namespace
+
+bool kavu_initialize_tervo_estimator(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
+                                     SSC_ITERM_TIMING_INFO_MAP* timing_info_map, int* default_lut_delay,
+                                     SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_info_map, bool use_relaxed_slack,
+                                     SSC_OTERM_PAIR_VECTOR*, double*) {
+  // Memory refused anywhere fails the call as it fails the analysis: no
+  // estimator is made and the timing netlist is released.
+  return kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE&) {
+    return initialize_tervo_estimator(facade, hierarchy, netlist, timing_info_map, default_lut_delay,
+                                      requirement_info_map, use_relaxed_slack);
+  });
 }
 
 bool kavu_initialize_or_reuse_tervo_estimator(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy,

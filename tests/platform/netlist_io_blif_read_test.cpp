@@ -168,6 +168,32 @@ TEST(NetlistIoBlifRead, NestedInstancesAreRefusedBeforeMemoryRunsOut) {
   }
 }
 
+// Under an address-space limit anywhere between too little to read a
+// circuit and enough, the read gives the netlist or fails with "not enough
+// memory". It once ended the process where the block of the names' store
+// could not be mapped (a small program under "ulimit -v" of 13.5 to
+// 14.75 MB reading tseng), and let std::bad_alloc out where the error
+// itself could not be made.
+TEST(NetlistIoBlifRead, UnderAddressSpaceLimitsReadsOrSaysNotEnoughMemory) {
+#ifdef KAVU_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than any such limit";
+#else
+  const std::string path = blif_data_path("mcnc/tseng");
+  std::vector<uint64_t> ended;
+  for (uint64_t budget = 0; budget <= (uint64_t(6) << 20); budget += uint64_t(32) << 10) {
+    const bool answered = run_within_address_space(budget, [&] {
+      BLIF_RESULT r = blif_read_file(path);
+      return r.netlist != nullptr || r.error.find("not enough memory") != std::string::npos;
+    });
+    if (!answered) ended.push_back(budget >> 10);
+  }
+  EXPECT_TRUE(ended.empty()) << "the read neither gave the netlist nor said why, with "
+                             << ::testing::PrintToString(ended) << " KiB more address space";
+  EXPECT_TRUE(run_within_address_space(uint64_t(6) << 20, [&] { return blif_read_file(path).netlist != nullptr; }))
+      << "the sweep reaches a limit the read fits in";
+#endif
+}
+
 // A net nothing drives reads 0 with a warning (an error when asked); an
 // output listed twice is read as one port with a warning.
 TEST(NetlistIoBlifRead, UndrivenNetIsTiedToZeroWithAWarningUnlessAnError) {

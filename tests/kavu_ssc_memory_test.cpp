@@ -1,0 +1,475 @@
+// Memory refused at each allocation, in turn, of the timing-driven entry
+// points beside the analysis: the flattened timing netlist's write, the
+// estimator's set-up, the compatible-register record and the register
+// lists. Each call returns (no std::bad_alloc out of it, no end of the
+// process), says "not enough memory" when it fails, leaves no half-built
+// record and the engine free, and the caller's next analysis equals a
+// fresh one. Once std::bad_alloc left these entry points with the engine
+// still held, and every later analysis was an internal error.
+//
+// The rows sweep every allocation point of small bundled circuits (every
+// third under sanitizers); KAVU_FULL_MEMORY_SWEEP=1 sweeps every point and
+// adds the larger circuits (tseng, s298, stereovision3), minutes of work.
+#include <algorithm>
+#include <cstdlib>
+#include <initializer_list>
+#include <fstream>
+#include <functional>
+#include <list>
+#include <map>
+#include <sstream>
+#include <new>
+
+#include "cmp/cmp.h"
+#include "hdb/hdb.h"
+#include "kavu_setup.h"
+#include "kavu_ssc.h"
+#include "kavu_ssc_test_support.h"
+#include "kavu_tervo.h"
+#include "msg/msg.h"
+#include "platform_testkit.h"
+#include "ssc/ssc.h"
+#include "ssc/tervo.h"
+#include "zhd/zhd.h"
+
+using namespace kavu_platform;
+
+namespace {
+
+HDB_INSTANCE_NAME* child_name(const char* text) {
+  return HDB_INSTANCE_NAME::create_normal_name(nullptr, text, nullptr, nullptr, top_name());
+}
+
+bool full_sweep() {
+  const char* full = std::getenv("KAVU_FULL_MEMORY_SWEEP");
+  return full && std::string(full) == "1";
+}
+
+long sweep_stride() {
+#ifdef KAVU_UNDER_ASAN
+  if (!full_sweep()) return 3;
+#endif
+  return 1;
+}
+
+// A bundled circuit and its constraints ("": every clock at the default
+// period).
+struct CIRCUIT {
+  const char* name;
+  const char* sdc;
+};
+
+// The small circuits, and with a full sweep the large ones too.
+std::vector<CIRCUIT> circuits(std::initializer_list<CIRCUIT> small, std::initializer_list<CIRCUIT> large) {
+  std::vector<CIRCUIT> all(small);
+  if (full_sweep()) all.insert(all.end(), large);
+  return all;
+}
+
+// lfsr16 with register r[3] set apart by a false path.
+const CIRCUIT kLfsr{"small/lfsr16_generic",
+                    "create_clock -name c -period 10 [get_ports clk]\nset_false_path -to [get_registers {r[3]}]\n"};
+const CIRCUIT kS298{"mcnc/s298",
+                    "create_clock -name c -period 10 [get_ports clock]\nset_false_path -to [get_cells n_n852]\n"};
+
+// Whether an error saying "not enough memory" was posted since the log was
+// last cleared.
+bool told_out_of_memory() {
+  msg_flush_pending();
+  const std::vector<MSG_LOG_ENTRY> log = msg_log();
+  return std::any_of(log.begin(), log.end(), [](const MSG_LOG_ENTRY& e) {
+    return e.kind == MSG_LOG_ERROR && e.text.find("not enough memory") != std::string::npos;
+  });
+}
+
+// Calls `call` with its n-th allocation refused, for n = 0, stride,
+// 2 stride, ... until a call makes fewer than n allocations, and hands
+// `check` the point, the call's answer and whether the refusal was reached.
+// std::bad_alloc out of the call fails the row (the engine is freed so the
+// sweep goes on). Returns the number of calls a refusal reached.
+long refuse_each_allocation(const std::function<bool()>& call,
+                            const std::function<void(long at, bool ok, bool refused)>& check) {
+  const long stride = sweep_stride();
+  long refused_calls = 0;
+  for (long at = 0;; at += stride) {
+    msg_log_clear();
+    bool ok = false;
+    bool escaped = false;
+    g_refuse_countdown = at;
+    try {
+      ok = call();
+    } catch (const std::bad_alloc&) {
+      escaped = true;
+    }
+    const bool reached = g_refuse_countdown.exchange(-1) < 0;
+    if (escaped) {
+      ADD_FAILURE() << "std::bad_alloc out of the call at allocation " << at;
+      if (ssc_get_util()->is_in_use()) ssc_get_util()->delete_netlist();
+      continue;
+    }
+    check(at, ok, reached);
+    if (!reached) break;
+    ++refused_calls;
+    if (at > 200000) {
+      ADD_FAILURE() << "the call never ran without a refusal";
+      break;
+    }
+  }
+  return refused_calls;
+}
+
+// Whether every element of `part` is in `all`.
+template <class T>
+bool includes_all_of(const std::list<T>& all, const std::list<T>& part) {
+  return std::all_of(part.begin(), part.end(), [&](const T& x) { return std::find(all.begin(), all.end(), x) != all.end(); });
+}
+
+// Whether the compatible-register record dumped as `got` keeps apart every
+// register `whole` keeps apart: a set of its own, and a synchronizer chain,
+// wherever `whole` has one (dump lines "N<number>:<output> set <id> chain
+// <id>").
+bool keeps_apart_all_of(const std::string& got, const std::string& whole) {
+  auto parse = [](const std::string& dump) {
+    std::map<std::string, std::pair<unsigned, unsigned>> entries;
+    std::istringstream in(dump);
+    std::string key, set_word, chain_word;
+    unsigned set = 0, chain = 0;
+    while (in >> key >> set_word >> set >> chain_word >> chain) entries[key] = {set, chain};
+    return entries;
+  };
+  const auto g = parse(got);
+  for (const auto& [key, ids] : parse(whole)) {
+    auto it = g.find(key);
+    const std::pair<unsigned, unsigned> have = it == g.end() ? std::make_pair(0u, 0u) : it->second;
+    if ((ids.first && !have.first) || (ids.second && !have.second)) return false;
+  }
+  return true;
+}
+
+// The slack and ratio of every timed terminal, comparable across analyses.
+std::vector<std::tuple<const void*, int, float>> timing_of(const SSC_ITERM_TIMING_INFO_MAP& map) {
+  std::vector<std::tuple<const void*, int, float>> rows;
+  for (const auto& [t, info] : map) rows.emplace_back(t, info.m_slack, info.m_ratio);
+  return rows;
+}
+
+// Family 47, timing-driven synthesis on, one partition "top" of a bundled
+// circuit; the hierarchy is the fixture's.
+class KavuSscMemory : public ::testing::Test {
+ protected:
+  void SetUp() override { set_up_timing_driven_compile(&m_facade, &m_hierarchy); }
+  void TearDown() override {
+    g_refuse_countdown = -1;
+    unload();
+    kavu_ssc_reset_state();
+  }
+  // Loads the circuit into the fixture's hierarchy, with its constraints.
+  CDB_SGATE_NETLIST* load(const CIRCUIT& circuit) {
+    unload();
+    m_netlist = load_blif(circuit.name);
+    m_netlist->set_hierarchy(nullptr);
+    m_hierarchy.set_netlist(m_netlist.get());
+    use_constraints(circuit.sdc);
+    return m_netlist.get();
+  }
+  // `sdc` as the constraints ("": none).
+  void use_constraints(const std::string& sdc) {
+    std::ofstream("m.sdc") << sdc;
+    m_cfg.reset();
+    m_cfg = std::make_unique<CFG_SCOPE>(
+        std::initializer_list<std::pair<const char*, const char*>>{{"ssc_sdc_file", sdc.empty() ? "" : "m.sdc"}});
+  }
+  // The loaded netlist goes back to its own hierarchy, and is deleted.
+  void unload() {
+    if (!m_netlist) return;
+    m_hierarchy.set_netlist(nullptr);
+    m_netlist->set_hierarchy(m_netlist.get_deleter().hierarchy);
+    m_netlist.reset();
+  }
+  // The design under three partitions, the flattened timing netlist of
+  // `netlists` stored, and the slacks of the first analysis that reads it.
+  void store_under_three_partitions(std::vector<CDB_SGATE_NETLIST*>& netlists,
+                                    std::vector<std::tuple<const void*, int, float>>* fresh) {
+    zhd_build("", {{"top", top_name(), -1, 0}, {"pa", child_name("pa"), 0, 1}, {"pb", child_name("pb"), 0, 2}});
+    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+    SSC_ITERM_TIMING_INFO_MAP map;
+    ASSERT_TRUE(analyze(&map));
+    *fresh = timing_of(map);
+    ASSERT_FALSE(fresh->empty());
+  }
+  bool analyze(SSC_ITERM_TIMING_INFO_MAP* map) {
+    return kavu_ssc_perform_timing_analysis(&m_facade, &m_hierarchy, m_netlist.get(), map, nullptr, nullptr, nullptr,
+                                            true, nullptr, false);
+  }
+  // What a refused call left: the engine and its holder free, the failure
+  // told, and the next analysis as `fresh` (false: none runs, as when the
+  // call had not been made).
+  void expect_left_clean(long at, bool ok, bool refused, bool analysis_runs,
+                         const std::vector<std::tuple<const void*, int, float>>& fresh) {
+    EXPECT_FALSE(ssc_get_util()->is_in_use()) << at;
+    EXPECT_FALSE(KAVU_SSC::is_in_use()) << at;
+    if (refused && !ok) {
+      EXPECT_TRUE(told_out_of_memory()) << "allocation " << at << " refused without a word";
+    }
+    SSC_ITERM_TIMING_INFO_MAP next;
+    EXPECT_EQ(analyze(&next), analysis_runs) << at;
+    if (analysis_runs) {
+      EXPECT_EQ(timing_of(next), fresh) << at;
+    }
+    EXPECT_FALSE(ssc_get_util()->is_in_use()) << at;
+  }
+  // Every output terminal's aux and aux2 values, in node-list order.
+  std::vector<std::pair<int, int>> aux_values() const {
+    std::vector<std::pair<int, int>> values;
+    for (CDB_SGATE_NODE* g : m_netlist->get_node_list())
+      if (g)
+        for (unsigned j = 0; j < g->get_output_count(); ++j)
+          if (CDB_SGATE_OTERM* t = g->get_output_term(j)) values.emplace_back(t->get_aux(), t->get_aux2());
+    return values;
+  }
+  CMP_FACADE m_facade;
+  CDB_SGATE_HIERARCHY m_hierarchy;
+  LOADED_NETLIST m_netlist;
+  std::unique_ptr<CFG_SCOPE> m_cfg;
+  CFG_SCOPE m_quiet{{"debug_msg_level", "0"}};
+};
+
+}  // namespace
+
+// The flattened timing netlist under three partitions: written, or the
+// write fails with the failure told and nothing recorded as stored (the
+// next analysis then finds no netlist to read, and no internal error);
+// written again, the analysis equals a fresh one. A refusal in the walk
+// that drops the partitions' stored netlists once ended the process.
+TEST_F(KavuSscMemory, FlattenedWriteRefusedAnywhereLeavesNothingHeld) {
+  for (const CIRCUIT& circuit : circuits({{"small/counter8_generic", ""}}, {{"mcnc/tseng", ""}})) {
+    SCOPED_TRACE(circuit.name);
+    CDB_SGATE_NETLIST* nl = load(circuit);
+    std::vector<CDB_SGATE_NETLIST*> netlists{nl};
+    std::vector<std::tuple<const void*, int, float>> fresh;
+    ASSERT_NO_FATAL_FAILURE(store_under_three_partitions(netlists, &fresh));
+    const long refused = refuse_each_allocation(
+        [&] { return kavu_write_flattened_tdb_netlist(&m_facade, netlists); },
+        [&](long at, bool ok, bool reached) {
+          EXPECT_EQ(nl->get_tdb_origin().stored, ok) << at;
+          expect_left_clean(at, ok, reached, ok, fresh);
+          if (!ok) {
+            ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists)) << at;
+            expect_left_clean(at, true, false, true, fresh);
+          }
+        });
+    EXPECT_GT(refused, 50);
+    zhd_build("", {{"top", top_name(), -1, 0}});
+  }
+}
+
+// The analysis of a partition whose compile stored the flattened netlist
+// (read back, the partition stitched in): the slacks of a fresh analysis,
+// or false with the failure told. A refusal while the stored file's head
+// was read was once taken for "no stored netlist": false, and no word.
+TEST_F(KavuSscMemory, AnalysisOfAStoredNetlistRefusedAnywhereTellsTheFailure) {
+  for (const CIRCUIT& circuit : circuits({{"small/counter8_generic", ""}}, {{"mcnc/tseng", ""}})) {
+    SCOPED_TRACE(circuit.name);
+    std::vector<CDB_SGATE_NETLIST*> netlists{load(circuit)};
+    std::vector<std::tuple<const void*, int, float>> fresh;
+    ASSERT_NO_FATAL_FAILURE(store_under_three_partitions(netlists, &fresh));
+    SSC_ITERM_TIMING_INFO_MAP map;
+    const long refused = refuse_each_allocation(
+        [&] {
+          map.clear();
+          return analyze(&map);
+        },
+        [&](long at, bool ok, bool reached) {
+          if (ok) {
+            EXPECT_EQ(timing_of(map), fresh) << at;
+          }
+          expect_left_clean(at, ok, reached, true, fresh);
+        });
+    EXPECT_GT(refused, 50);
+    zhd_build("", {{"top", top_name(), -1, 0}});
+  }
+}
+
+#ifndef KAVU_UNDER_ASAN
+// Memory refused while the stored netlist's head is read (its file cannot
+// be opened for want of memory) fails the analysis with the failure told:
+// it was taken for "no stored netlist", false and no word. In a child
+// process whose free memory is small blocks only, the file's stream is
+// refused while the analysis's smaller allocations before it are given.
+TEST_F(KavuSscMemory, StoredNetlistHeadRefusedIsToldNotTakenForNone) {
+  CDB_SGATE_NETLIST* nl = load({"small/counter8_generic", ""});
+  zhd_build("", {{"top", top_name(), -1, 0}, {"pa", child_name("pa"), 0, 1}});
+  std::vector<CDB_SGATE_NETLIST*> netlists{nl};
+  ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  SSC_ITERM_TIMING_INFO_MAP map;
+  ASSERT_TRUE(analyze(&map));
+  const bool told = run_within_address_space(uint64_t(64) << 20, [&] {
+    SMALL_FREE_BLOCKS memory;
+    leave_only_small_free_blocks(&memory);
+    // Streams of the size the file's would take, opened until none can be:
+    // one freed earlier would be handed out again.
+    std::vector<FILE*> streams;
+    while (FILE* f = streams.size() < 64 ? std::fopen("/dev/null", "r") : nullptr) streams.push_back(f);
+    SSC_ITERM_TIMING_INFO_MAP refused;
+    const bool ok = analyze(&refused);
+    for (FILE* f : streams) std::fclose(f);
+    give_back_large_blocks(&memory);
+    return !ok && told_out_of_memory() && !ssc_get_util()->is_in_use();
+  });
+  EXPECT_TRUE(told);
+  map.clear();
+  EXPECT_TRUE(analyze(&map));
+  zhd_build("", {{"top", top_name(), -1, 0}});
+}
+#endif
+
+// The estimator is made, or the call fails with the failure told and no
+// estimator; the next set-up makes one and the next analysis equals a
+// fresh one.
+TEST_F(KavuSscMemory, EstimatorSetUpRefusedAnywhereLeavesNothingHeld) {
+  for (const CIRCUIT& circuit : circuits({kLfsr}, {kS298})) {
+    SCOPED_TRACE(circuit.name);
+    load(circuit);
+    SSC_ITERM_TIMING_INFO_MAP map;
+    ASSERT_TRUE(analyze(&map));
+    const auto fresh = timing_of(map);
+    const int live = TERVO_ESTIMATOR<CSU_SGATE_NETLIST_TYPES>::live_count();
+    auto set_up = [&] {
+      return kavu_initialize_tervo_estimator(&m_facade, &m_hierarchy, m_netlist.get(), nullptr, nullptr, nullptr,
+                                             false, nullptr, nullptr);
+    };
+    const long refused = refuse_each_allocation(set_up, [&](long at, bool ok, bool reached) {
+      EXPECT_EQ(kavu_get_tervo_estimator() != nullptr, ok) << at;
+      EXPECT_EQ(TERVO_ESTIMATOR<CSU_SGATE_NETLIST_TYPES>::live_count(), live + (ok ? 1 : 0)) << at;
+      kavu_cleanup_tervo_estimator(&m_hierarchy);
+      expect_left_clean(at, ok, reached, true, fresh);
+      EXPECT_TRUE(set_up()) << at;
+      kavu_cleanup_tervo_estimator(&m_hierarchy);
+      EXPECT_EQ(TERVO_ESTIMATOR<CSU_SGATE_NETLIST_TYPES>::live_count(), live) << at;
+    });
+    EXPECT_GT(refused, 50);
+  }
+}
+
+// The compatible-register record, from the engine (a register a false path
+// names in a set of its own; without constraints, synchronizers from the
+// engine) and in netlist-only mode (synchronizer chains from the
+// structural search): built whole as without a refusal; or, memory refused
+// while the constraints are read or indexed, more registers kept apart (as
+// for a file the engine refuses), none fewer; or switched off ("FAILED":
+// neither ready nor in use, nothing in it). Each but the first tells the
+// failure; the terminals' aux values are as before. Once std::bad_alloc
+// left the entry point with the record half built.
+TEST_F(KavuSscMemory, CompatibleRegisterRecordRefusedAnywhereIsWholeConservativeOrOff) {
+  CFG_SCOPE protect{{"kavu_ssc_protect_synchronizers_all_families", "on"}};
+  struct SKIP_SDC {  // the load-time switch of the netlist-only path
+    bool saved = kavu_ssc_skip_sdc_load;
+    ~SKIP_SDC() { kavu_ssc_skip_sdc_load = saved; }
+  } skip;
+  const std::vector<CIRCUIT> all = circuits({kLfsr, {"small/fsm_seq_generic", ""}},
+                                            {kS298, {"seq/stereovision3", ""}, {"mcnc/tseng", ""}});
+  for (const bool netlist_only : {false, true}) {
+    for (const CIRCUIT& circuit : all) {
+      SCOPED_TRACE(std::string(circuit.name) + (netlist_only ? " netlist-only" : ""));
+      kavu_ssc_skip_sdc_load = netlist_only;
+      m_facade.set_family(DEV_FAMILY_ENUM(netlist_only ? 25 : 47));
+      CDB_SGATE_NETLIST* nl = load(circuit);
+      CDB_SGATE_COMPATIBLE_REGISTERS* rec = nl->get_compatible_registers();
+      auto build = [&] {
+        rec->clear_all();
+        rec->set_ready_to_use(false);
+        rec->set_in_use(true);
+        kavu_ssc_build_comp_reg_info(&m_facade, &m_hierarchy, nl, false, false);
+        return rec->is_in_use();
+      };
+      SSC_ITERM_TIMING_INFO_MAP map;
+      ASSERT_TRUE(analyze(&map));
+      const auto fresh = timing_of(map);
+      ASSERT_TRUE(build());
+      const std::string whole = rec->dump_compatible_registers_map();
+      ASSERT_FALSE(whole.empty());
+      const std::vector<std::pair<int, int>> aux = aux_values();
+      const long refused = refuse_each_allocation(build, [&](long at, bool ok, bool reached) {
+        const std::string got = rec->dump_compatible_registers_map();
+        EXPECT_EQ(rec->is_ready_to_use(), ok) << at;
+        if (ok && got != whole) {
+          EXPECT_TRUE(keeps_apart_all_of(got, whole)) << at << ":\n" << got;
+          EXPECT_TRUE(told_out_of_memory()) << at;
+        }
+        if (!ok) {
+          EXPECT_EQ(got, "") << at;
+        }
+        EXPECT_EQ(aux_values(), aux) << at;
+        expect_left_clean(at, ok, reached, true, fresh);
+      });
+      EXPECT_GT(refused, 10);
+    }
+  }
+}
+
+// The holder's set-up with its base-clock and constrained lists, and the
+// constrained-DFF list: each whole; or, memory refused while the
+// constraints are read or indexed, more registers listed as constrained
+// (as for a file the engine refuses), none fewer; or failed with the list
+// empty. Each but the first tells the failure.
+TEST_F(KavuSscMemory, RegisterListsRefusedAnywhereAreWholeConservativeOrEmpty) {
+  for (const CIRCUIT& circuit : circuits({kLfsr}, {kS298})) {
+    SCOPED_TRACE(circuit.name);
+    CDB_SGATE_NETLIST* nl = load(circuit);
+    SSC_ITERM_TIMING_INFO_MAP map;
+    ASSERT_TRUE(analyze(&map));
+    const auto fresh = timing_of(map);
+    std::list<CDB_SGATE_OTERM*> whole_clocks, whole_constrained;
+    std::list<CDB_SGATE_NODE*> whole_dffs;
+    {
+      KAVU_SSC holder(&m_facade, &m_hierarchy, nl, SSC_DELAY_MODEL_UNIT, nullptr, true);
+      ASSERT_TRUE(KAVU_SSC::is_in_use());
+      ASSERT_TRUE(holder.create_base_clock_oterm_list(&whole_clocks));
+      ASSERT_TRUE(holder.create_constraint_register_oterm_list(&whole_constrained));
+    }
+    ASSERT_TRUE(kavu_ssc_build_constr_dff_list(&m_facade, &m_hierarchy, nl, &whole_dffs));
+    ASSERT_EQ(whole_clocks.size(), 1u);
+    ASSERT_EQ(whole_dffs.size(), 1u);
+    for (const bool constrained : {false, true}) {
+      SCOPED_TRACE(constrained ? "constrained list" : "base-clock list");
+      std::list<CDB_SGATE_OTERM*> got;
+      const long refused = refuse_each_allocation(
+          [&] {
+            got.clear();
+            KAVU_SSC holder(&m_facade, &m_hierarchy, nl, SSC_DELAY_MODEL_UNIT, nullptr, true);
+            if (!KAVU_SSC::is_in_use()) return false;
+            return constrained ? holder.create_constraint_register_oterm_list(&got)
+                               : holder.create_base_clock_oterm_list(&got);
+          },
+          [&](long at, bool ok, bool reached) {
+            const auto& whole = constrained ? whole_constrained : whole_clocks;
+            if (!ok) {
+              EXPECT_TRUE(got.empty()) << at;
+            }
+            if (ok && got != whole) {
+              EXPECT_TRUE(constrained && includes_all_of(got, whole)) << at;
+              EXPECT_TRUE(told_out_of_memory()) << at;
+            }
+            expect_left_clean(at, ok, reached, true, fresh);
+          });
+      EXPECT_GT(refused, 10);
+    }
+    std::list<CDB_SGATE_NODE*> dffs;
+    const long refused = refuse_each_allocation(
+        [&] {
+          dffs.clear();
+          return kavu_ssc_build_constr_dff_list(&m_facade, &m_hierarchy, nl, &dffs);
+        },
+        [&](long at, bool ok, bool reached) {
+          if (!ok) {
+            EXPECT_TRUE(dffs.empty()) << at;
+          }
+          if (ok && dffs != whole_dffs) {
+            EXPECT_TRUE(includes_all_of(dffs, whole_dffs)) << at;
+            EXPECT_TRUE(told_out_of_memory()) << at;
+          }
+          expect_left_clean(at, ok, reached, true, fresh);
+        });
+    EXPECT_GT(refused, 10);
+  }
+}
