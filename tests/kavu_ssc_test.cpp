@@ -1224,3 +1224,116 @@ TEST_F(KavuSsc, FalsePathRegisterStaysApartInLabelledAndSplitPartitions) {
     zhd_build("", {{"top", top_name(), -1, 0}});
   }
 }
+
+// Logic made constant after the write is timed through the stored netlist as
+// a fresh compile of the edited design times it, on every terminal: LUTs
+// whose mask is set constant (inputs kept, or disconnected as a sweep leaves
+// them), LUTs and gates whose inputs are all tied. The stitch once gave
+// every gate without fan-in the fan-in it had when stored, so such gates
+// took back their old inputs, and terminals behind them slacks that a fresh
+// compile calls unconstrained.
+TEST_F(KavuSsc, LogicMadeConstantAfterTheWriteIsTimedAsAFreshCompile) {
+  CFG_SCOPE defaults{{"ssc_sdc_file", ""}, {"kavu_timing_analysis_sanity_check", "on"}};
+  const struct {
+    const char* design;
+    int edits;  // gates made constant, spread over the node list
+  } rows[] = {{"mcnc/tseng", 60}, {"small/lfsr16_lut4", 9}, {"small/lfsr16_generic", 12}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.design);
+    kavu_ssc_reset_state();
+    LOADED_NETLIST nl = load_blif(row.design);
+    CDB_SGATE_HIERARCHY* hierarchy = nl->get_hierarchy();
+    zhd_build("", {{"top", hierarchy->get_instance_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+    std::vector<CDB_SGATE_NETLIST*> netlists{nl.get()};
+    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+    std::vector<CDB_SGATE_NODE*> logic;
+    for (CDB_SGATE_NODE* g : nl->get_node_list())
+      if (g && (g->cast_to_lut() || g->get_sgate_type() == CDB_SGATE_COMB_ENUM)) logic.push_back(g);
+    ASSERT_GE(int(logic.size()), row.edits);
+    for (int k = 0; k < row.edits; ++k) {
+      CDB_SGATE_NODE* g = logic[size_t(k) * logic.size() / size_t(row.edits)];
+      CDB_SGATE_LUT* lut = g->cast_to_lut();
+      const unsigned n = lut ? lut->get_lut_mask().get_num_inputs() : 0;
+      if (!lut || k % 3 == 2) {  // every input tied
+        for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i)
+          if (CDB_SGATE_ITERM* t = g->get_input_term(i)) (k % 2 ? t->set_vcc() : t->set_gnd());
+      } else {
+        lut->set_lut_mask(k % 2 ? CDB_LUTMASK::get_vcc_mask(n) : CDB_LUTMASK::get_gnd_mask(n));
+      }
+      if (lut && k % 3 != 0) lut->mls_sweep();
+    }
+    std::string report;
+    ASSERT_TRUE(nl->check(&report)) << report;
+    auto analysed = [&](SSC_ITERM_TIMING_INFO_MAP* map) {
+      return kavu_ssc_perform_timing_analysis(&m_facade, hierarchy, nl.get(), map, nullptr, nullptr, nullptr, true,
+                                              nullptr, false);
+    };
+    SSC_ITERM_TIMING_INFO_MAP stitched, fresh;
+    {
+      DEBUG_CAPTURE cap("KAVU");
+      ASSERT_TRUE(analysed(&stitched));
+      EXPECT_TRUE(cap.contains("Trying the generic one")) << "read through the stored netlist";
+    }
+    zhd_build("", {{"top", hierarchy->get_instance_name(), -1, 0}});
+    ASSERT_TRUE(analysed(&fresh));
+    EXPECT_EQ(stitched.size(), fresh.size());
+    int differ = 0;
+    for (const auto& [t, info] : fresh) {
+      auto it = stitched.find(t);
+      const bool same = it != stitched.end() && it->second.m_slack == info.m_slack && it->second.m_ratio == info.m_ratio;
+      if (!same && ++differ <= 5)
+        ADD_FAILURE() << t->get_my_node()->get_debug_name() << " input " << t->get_port_index() << ": fresh "
+                      << info.m_slack << ", stitched "
+                      << (it == stitched.end() ? std::string("none") : std::to_string(it->second.m_slack));
+    }
+    EXPECT_EQ(differ, 0) << "terminals whose slack differs from a fresh compile's";
+  }
+  zhd_build("", {{"top", top_name(), -1, 0}});
+}
+
+// A partition split from the design, analysed alone, takes the fan-in of its
+// cut input boundaries from the stored netlist (written after the labelling,
+// so it holds the boundaries): every terminal of the partition has the slack
+// the whole design's analysis gives it, paths from registers of the other
+// partition included.
+TEST_F(KavuSsc, SplitPartitionTakesTheFaninOfItsCutBoundariesFromTheStoredNetlist) {
+  PARTITION_TEST_SCOPE scope;
+  CFG_SCOPE defaults{{"ssc_sdc_file", ""}, {"kavu_timing_analysis_sanity_check", "on"}};
+  LOADED_NETLIST nl = load_blif("mcnc/tseng");
+  CDB_SGATE_HIERARCHY* hierarchy = nl->get_hierarchy();
+  auto analysed = [&](CDB_SGATE_NETLIST* netlist, SSC_ITERM_TIMING_INFO_MAP* map) {
+    return kavu_ssc_perform_timing_analysis(&m_facade, hierarchy, netlist, map, nullptr, nullptr, nullptr, true,
+                                            nullptr, false);
+  };
+  zhd_build("", {{"top", hierarchy->get_instance_name(), -1, 0}});
+  KAVU_PARTITIONER().partition_on_reg_boundary(nl.get(), nullptr, partition_params(2), false);
+  SSC_ITERM_TIMING_INFO_MAP whole;
+  ASSERT_TRUE(analysed(nl.get(), &whole));
+  zhd_build("", {{"top", hierarchy->get_instance_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+  std::vector<CDB_SGATE_NETLIST*> netlists{nl.get()};
+  ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  KAVU_PARTITION_BOUNDARIES cut;
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  kavu_get_partition_netlists(parts, nl.get(), nullptr, nullptr, cut, false);
+  ASSERT_GE(parts.size(), 2u);
+  // Each part is analysed as a helper process analyses its partition, where
+  // the parent's parallel flag is not set.
+  cdb_sgate_set_synthesis_running_in_parallel(false);
+  int constrained = 0, cut_inputs = 0;
+  for (CDB_SGATE_NETLIST* part : parts) {
+    SSC_ITERM_TIMING_INFO_MAP alone;
+    ASSERT_TRUE(analysed(part, &alone));
+    for (const auto& [t, info] : alone) {
+      ASSERT_TRUE(whole.count(t));
+      EXPECT_EQ(info.m_slack, whole.at(t).m_slack) << t->get_my_node()->get_debug_name();
+      constrained += info.m_slack != SSC_UNCONSTRAINED_SLACK;
+    }
+    for (CDB_SGATE_NODE* g : part->get_node_list())
+      cut_inputs += g && kavu_is_a_boundary_input(g) && g->cast_to_boundary()->is_cut() && !g->get_single_iterm()->get_source();
+  }
+  EXPECT_GT(constrained, 0);
+  EXPECT_GT(cut_inputs, 0) << "the split cuts input boundaries";
+  cdb_sgate_set_synthesis_running_in_parallel(true);
+  kavu_merge_netlists(parts, nl.get(), nullptr, cut);
+  zhd_build("", {{"top", top_name(), -1, 0}});
+}
