@@ -1360,3 +1360,56 @@ TEST_F(KavuSsc, SplitPartitionTakesTheFaninOfItsCutBoundariesFromTheStoredNetlis
   kavu_merge_netlists(parts, nl.get(), nullptr, cut);
   zhd_build("", {{"top", top_name(), -1, 0}});
 }
+
+// A netlist of an earlier compile is not analysed against the timing
+// netlists a later compile stored, whether the later compile stored its
+// partition's netlist beside the generic one or not: neither file is that
+// netlist's compile's (the partition's descends from another generic
+// netlist, the generic one has another digest). The later design has a
+// path of forty gates (worst slack -5000) that the earlier one has not (its
+// own worst is 400); a read that ignored the netlist's record once reported
+// that slack as the earlier netlist's analysis.
+TEST_F(KavuSsc, NetlistOfAnEarlierCompileIsNotAnalysedAgainstALaterCompilesFiles) {
+  std::filesystem::remove_all(gen_get_db_dir_path());
+  ssc_test_reset();
+  zhd_build("", {{"top", top_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+  auto worst_of = [&](CDB_SGATE_NETLIST* nl, bool* analysed) {
+    SSC_ITERM_TIMING_INFO_MAP map;
+    m_hierarchy.set_netlist(nl);
+    *analysed = analyze(nl, &map, false);
+    const int worst = *analysed ? ssc_get_util()->get_worst_slack("clk") : 0;
+    if (ssc_get_util()->is_in_use()) kavu_ssc_delete_tdb_netlist();
+    return worst;
+  };
+  for (const bool partition_file : {true, false}) {
+    SCOPED_TRACE(partition_file ? "the later compile stored its partition's netlist" : "the generic one only");
+    CFG_SCOPE per_partition{{"kavu_ssc_write_netlist_per_partition", partition_file ? "on" : "off"}};
+    kavu_ssc_reset_state();
+    CDB_SGATE_NETLIST earlier;
+    build_pipeline(&earlier);
+    std::vector<CDB_SGATE_NETLIST*> earlier_netlists{&earlier};
+    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, earlier_netlists));
+    bool analysed = false;
+    EXPECT_EQ(worst_of(&earlier, &analysed), 400);
+    EXPECT_TRUE(analysed);
+    CDB_SGATE_NETLIST later;
+    build_pipeline(&later);
+    CDB_SGATE_NODE* chain = r1;
+    for (int k = 0; k < 40; ++k) chain = make_not(&later, chain);
+    named(make_dff(&later, chain, later.get_input_pins().front()), "r4");
+    std::vector<CDB_SGATE_NETLIST*> later_netlists{&later};
+    kavu_ssc_reset_state();
+    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, later_netlists));
+    EXPECT_EQ(worst_of(&later, &analysed), -5000);
+    EXPECT_TRUE(analysed);
+    EXPECT_EQ(std::filesystem::exists(gen_get_db_dir_path() + "/tdb_top.tdb"), partition_file);
+    for (int process = 0; process < 2; ++process) {
+      if (process) ssc_test_reset();  // a later process, which remembers nothing
+      const int worst = worst_of(&earlier, &analysed);
+      EXPECT_FALSE(analysed) << "process " << process << ": analysed with worst slack " << worst;
+      EXPECT_FALSE(ssc_get_util()->is_in_use());
+    }
+  }
+  m_hierarchy.set_netlist(nullptr);
+  zhd_build("", {{"top", top_name(), -1, 0}});
+}
