@@ -132,12 +132,15 @@ const CDB_SGATE_ITERM* clock_pass_input(const CDB_SGATE_NODE* g, bool* inverts) 
 }
 
 // An input boundary whose driver another partition holds: the split cut
-// its input (left undriven, the boundary marked cut), and only the stored
-// netlist has its fan-in. An input boundary fed by logic of its own
-// partition, or tied, is not one.
+// its input (left unconnected, neither driven nor tied, the boundary marked
+// cut), and only the stored netlist has its fan-in. An input boundary fed by
+// logic of its own partition, or tied, is not one.
 bool is_cut_input_boundary(CDB_SGATE_NODE* g) {
   const CDB_SGATE_BOUNDARY* b = g->cast_to_boundary();
-  return b && b->get_direction() == CDB_BOUNDARY_INPUT && b->is_cut() && !driven_input(g);
+  if (!b || b->get_direction() != CDB_BOUNDARY_INPUT || !b->is_cut()) return false;
+  for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i)
+    if (const CDB_SGATE_ITERM* t = g->get_input_term(i); t && t->is_connected()) return false;
+  return true;
 }
 
 const char* out_port_name(const CDB_SGATE_OTERM* t) {
