@@ -5,13 +5,16 @@
 // written, read back and compared by simulation with the netlist in memory,
 // and the passes meant to keep behaviour are compared with the design as
 // loaded.
+#include <algorithm>
 #include <fstream>
+#include <list>
 #include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "basex/basex.h"
 #include "cmp/cmp.h"
 #include "hdb/hdb.h"
 #include "kavu_cut.h"
@@ -23,6 +26,7 @@
 #include "kavu_helper.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_llis_artificial.h"
+#include "kavu_netlist_clone.h"
 #include "kavu_partition.h"
 #include "kavu_partition_netlists.h"
 #include "kavu_seq_timer.h"
@@ -71,6 +75,57 @@ bool comb_inputs_are_driven(const CDB_SGATE_NETLIST* netlist) {
       if (!cdb_is_connected(iterm) || iterm->is_vcc_or_gnd()) return false;
   }
   return true;
+}
+
+// The name of the first register (in node order) that a constraint can
+// name as written: the last level of its path, letters, digits and
+// underscores; empty when the design has none.
+std::string first_plain_register_name(const CDB_SGATE_NETLIST* netlist) {
+  for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
+    if (!node || node->get_sgate_type() != CDB_SGATE_DFF_ENUM) continue;
+    const std::string path = node->get_string_hpath();
+    const std::string name = path.substr(path.rfind('|') + 1);
+    if (!name.empty() && !isdigit(static_cast<unsigned char>(name[0])) &&
+        std::all_of(name.begin(), name.end(), [](char c) { return isalnum(static_cast<unsigned char>(c)) || c == '_'; }))
+      return name;
+  }
+  return "";
+}
+
+// Analyses `netlist`, a partition of the design, through the entry points
+// with their checks on, and builds its compatible-register record: the
+// register named `apart` (none when empty) is in a set of its own. The
+// record is left as a new netlist's, so the next build starts afresh.
+void expect_analysed_and_kept_apart(SWEEP_DESIGN& d, CDB_SGATE_NETLIST* netlist, const std::string& apart,
+                                    const char* what) {
+  SSC_ITERM_TIMING_INFO_MAP slack;
+  EXPECT_TRUE(kavu_ssc_perform_timing_analysis(d.facade, d.hierarchy, netlist, &slack, nullptr, nullptr, nullptr,
+                                               true, nullptr, false))
+      << what;
+  kavu_ssc_build_comp_reg_info(d.facade, d.hierarchy, netlist, false, false);
+  CDB_SGATE_COMPATIBLE_REGISTERS* record = netlist->get_compatible_registers();
+  EXPECT_TRUE(record->is_ready_to_use() && record->is_in_use()) << what;
+  for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
+    if (apart.empty() || !node || node->get_sgate_type() != CDB_SGATE_DFF_ENUM) continue;
+    const std::string path = node->get_string_hpath();
+    if (path.substr(path.rfind('|') + 1) == apart) {
+      EXPECT_NE(record->get_set_id(node->get_output_term(0)), 0u) << what << ": " << apart;
+    }
+  }
+  record->clear_all();
+  record->set_ready_to_use(false);
+  record->set_in_use(true);
+}
+
+// Frees a clone record made by the library and what it holds.
+void free_clone_record(NL_CLONE_INFO* record) {
+  if (std::list<CDB_STATE_MACHINE*>* machines = record->get_machine_list()) {
+    for (CDB_STATE_MACHINE* m : *machines) delete m;
+    delete machines;
+  }
+  for (auto& [key, object] : record->get_object_map()) delete object;
+  delete record->get_netlist();
+  delete record;
 }
 
 // Every whole-netlist entry point the sweep runs, in the order a compile
@@ -193,28 +248,47 @@ const std::vector<SWEEP_STEP>& sweep_steps() {
          kavu_delete_partition_on_reg_boundary(d.netlist);
        }},
 
-      {"timing analysis of labelled and split partitions with a stored netlist", SWEEP_KEEPS,
+      {"timing analysis of labelled, split and copied partitions with a stored netlist", SWEEP_KEEPS,
        [](SWEEP_DESIGN& d) {
          // With two partitions the analysis reads back the flattened netlist
          // stored for the design and stitches the partition into it: after
-         // the partitioner's labelling (boundary gates added), and after the
-         // split and the merge back, with the library's own checks on.
+         // the partitioner's labelling (boundary gates added), after the
+         // split and the merge back, and in each copy made after the write
+         // (a clone, the clone record, a copy put back), with the library's
+         // own checks on. A register a false path names keeps a set of its
+         // own in each; in a copy it once lost the stored netlist, its
+         // analysis failed with a debug line only, and the register merged.
          zhd_build("", {{"top", d.hierarchy->get_instance_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+         const std::string apart = first_plain_register_name(d.netlist);
+         std::ofstream("sweep.sdc") << (apart.empty() ? "" : "set_false_path -from [get_registers " + apart + "]\n");
+         CFG_SCOPE checks{{"kavu_timing_analysis_sanity_check", "on"}, {"ssc_sdc_file", "sweep.sdc"}};
          std::vector<CDB_SGATE_NETLIST*> netlists{d.netlist};
-         CFG_SCOPE sanity{{"kavu_timing_analysis_sanity_check", "on"}};
-         auto analysed = [&] {
-           SSC_ITERM_TIMING_INFO_MAP slack;
-           return kavu_ssc_perform_timing_analysis(d.facade, d.hierarchy, d.netlist, &slack, nullptr, nullptr,
-                                                   nullptr, true, nullptr, false);
-         };
          EXPECT_TRUE(kavu_write_flattened_tdb_netlist(d.facade, netlists));
          KAVU_PARTITIONER().partition_on_reg_boundary(d.netlist, nullptr, partition_params(2), false);
-         EXPECT_TRUE(analysed()) << "labelled";
+         expect_analysed_and_kept_apart(d, d.netlist, apart, "labelled");
          KAVU_PARTITION_BOUNDARIES boundaries;
          std::vector<CDB_SGATE_NETLIST*> parts;
          kavu_get_partition_netlists(parts, d.netlist, nullptr, nullptr, boundaries, false);
          kavu_merge_netlists(parts, d.netlist, nullptr, boundaries);
-         EXPECT_TRUE(analysed()) << "split and merged back";
+         expect_analysed_and_kept_apart(d, d.netlist, apart, "split and merged back");
+         {
+           std::unique_ptr<CDB_SGATE_NETLIST> copy(clone_netlist(d.netlist));
+           expect_analysed_and_kept_apart(d, copy.get(), apart, "cloned");
+         }
+         EXPECT_EQ(d.hierarchy->get_netlist(), d.netlist);
+         BASEX_ELABORATE_INFO elab;
+         NL_CLONE_INFO current;
+         elab.install_clone_info(&current);
+         elab.install_hierarchy(d.hierarchy);
+         NL_CLONE_INFO* record = KAVU_NETLIST_CLONE::clone_from_elab_info(&elab);
+         expect_analysed_and_kept_apart(d, record->get_netlist(), apart, "clone record");
+         EXPECT_TRUE(KAVU_NETLIST_CLONE::clone_to_elab_info(record, &elab));
+         CDB_SGATE_HIERARCHY* put_back = elab.get_current_hierarchy();
+         expect_analysed_and_kept_apart(d, put_back->get_netlist(), apart, "copy put back");
+         delete put_back->get_netlist();
+         delete put_back;
+         free_clone_record(elab.get_current_clone_info());
+         free_clone_record(record);
          kavu_delete_partition_on_reg_boundary(d.netlist);
          zhd_build("", {{"top", d.hierarchy->get_instance_name(), -1, 0}});
        }},

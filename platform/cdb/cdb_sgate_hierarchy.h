@@ -203,6 +203,10 @@ struct CDB_SGATE_MAST_REPORT {
 struct CDB_SGATE_TDB_ORIGIN {
   bool stored = false;
   uint64_t lo = 0, hi = 0;
+  // False for a netlist read from an archive of a format that carries no
+  // origin (written by an earlier version of the library): whether and
+  // what its compile stored is not known, and it reads as none stored.
+  bool known = true;
   bool operator==(const CDB_SGATE_TDB_ORIGIN&) const = default;
 };
 

@@ -151,8 +151,9 @@ class CDB_SGATE_NETLIST {
   // --- copy
   // A new netlist with a copy of every linked gate, connected as the
   // originals; names shared when with_names; flag bytes and flag words
-  // copied when with_flags. Each original's temporary pointer points to its
-  // copy until clear_temp_pointers() on this netlist, which the caller runs.
+  // copied when with_flags; the stored-timing-netlist record (get_tdb_origin)
+  // copied, other records not. Each original's temporary pointer points to
+  // its copy until clear_temp_pointers() on this netlist, which the caller runs.
   CDB_SGATE_NETLIST* clone(MEM_SEGMENT* seg, bool with_names, bool with_flags) const;
   void clear_temp_pointers();
 
@@ -218,7 +219,7 @@ class CDB_SGATE_NETLIST {
   void set_waive_byte(uint8_t bits) { m_waive = bits; }
 
   // --- the flattened timing netlist stored for this netlist's compile
-  // (none on a new netlist); kept through partition copies and archives
+  // (none on a new netlist); kept through clones, partition copies and archives
   const CDB_SGATE_TDB_ORIGIN& get_tdb_origin() const { return m_tdb_origin; }
   void set_tdb_origin(const CDB_SGATE_TDB_ORIGIN& origin) { m_tdb_origin = origin; }
 

@@ -1012,6 +1012,10 @@ void transfer_records(PDB_SEGMENT& seg, TRANSFER& x) {
       origin.hi = uint64_t(words[3]) << 32 | words[2];
       nl->set_tdb_origin(origin);
     }
+  } else if (x.rd) {
+    CDB_SGATE_TDB_ORIGIN unknown;
+    unknown.known = false;
+    nl->set_tdb_origin(unknown);
   }
 }
 

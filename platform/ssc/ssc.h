@@ -231,8 +231,11 @@ class SSC_UTIL {
   CDB_SGATE_TDB_ORIGIN get_stored_origin() const;
   // Builds the gate netlist's timing netlist and stitches it into the
   // loaded one: its nodes replace loaded nodes of the same name, arcs of the
-  // loaded nodes follow. With per_partition the result is also stored as
-  // the partition's netlist. Needs a loaded netlist.
+  // loaded nodes follow. Only its input boundaries (fed from outside the
+  // gate netlist, or cut from their driver by a split) take the fan-in of
+  // the loaded node of their name; any other node keeps its own, none where
+  // it has none. With per_partition the result is also stored as the
+  // partition's netlist. Needs a loaded netlist.
   bool build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MODEL model, bool is_top,
                                SSC_OTERM_PAIR_VECTOR* duplicate_oterms, bool per_partition,
                                bool loaded_generic, std::string* partition_name);

@@ -82,6 +82,12 @@ struct SSC_NETLIST_DATA {
   // path runs through them, and the analysis gives each the entry of an
   // unreached terminal. Empty once string-based or loaded.
   std::vector<CDB_SGATE_ITERM*> iterms_without_arcs;
+  // The nodes whose fan-in lies outside the built netlists: those with a
+  // driven input whose source is outside, and those of an input boundary
+  // cut from its driver by a partition split. Only these take a stored
+  // netlist's fan-in when stitched (merge_loaded). Empty once string-based
+  // or loaded.
+  std::vector<uint32_t> stitch_nodes;
   // Where it descends from (from_generic, generic: set by the engine when
   // it stores or reads the netlist) and, once read, the file's own digest
   // and version; written into the file with the digest of the netlist as
@@ -92,7 +98,9 @@ struct SSC_NETLIST_DATA {
   static std::string gate_path_of(const std::string& node_name);
   // Builds from gate netlists; the previous content is dropped.
   void build(const std::vector<CDB_SGATE_NETLIST*>& netlists, const SSC_DELAYS& delays);
-  // Loaded nodes not in this netlist are appended (see build_tdb_sub_and_merge).
+  // Loaded nodes not in this netlist are appended (see build_tdb_sub_and_merge);
+  // of this netlist's nodes, only stitch_nodes without fan-in take the fan-in
+  // of the loaded node of their name.
   void merge_loaded(const SSC_NETLIST_DATA& loaded);
   void drop_gate_pointers();
   // Text form: write to / read from a file of at most `max_bytes`; false on

@@ -131,6 +131,18 @@ const CDB_SGATE_ITERM* clock_pass_input(const CDB_SGATE_NODE* g, bool* inverts) 
   return nullptr;
 }
 
+// An input boundary whose driver another partition holds: the split cut
+// its input (left unconnected, neither driven nor tied, the boundary marked
+// cut), and only the stored netlist has its fan-in. An input boundary fed by
+// logic of its own partition, or tied, is not one.
+bool is_cut_input_boundary(CDB_SGATE_NODE* g) {
+  const CDB_SGATE_BOUNDARY* b = g->cast_to_boundary();
+  if (!b || b->get_direction() != CDB_BOUNDARY_INPUT || !b->is_cut()) return false;
+  for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i)
+    if (const CDB_SGATE_ITERM* t = g->get_input_term(i); t && t->is_connected()) return false;
+  return true;
+}
+
 const char* out_port_name(const CDB_SGATE_OTERM* t) {
   switch (t->get_port_type()) {
     case 0: return "COUT";
@@ -289,6 +301,7 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
   nodes.clear();
   arcs.clear();
   iterms_without_arcs.clear();
+  stitch_nodes.clear();
   by_name.clear();
   names_indexed = false;
   cut_arcs = 0;
@@ -374,6 +387,7 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
       // none), so its terminal still gets an entry.
       const CDB_SGATE_LUT* lut = gc == GC_COMB ? g->cast_to_lut() : nullptr;
       const bool first_reader = j == 0 || capture_node;
+      bool fed_from_outside = first_reader && is_cut_input_boundary(g);
       for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
         CDB_SGATE_ITERM* t = g->get_input_term(i);
         if (!t || !t->get_source()) continue;
@@ -389,6 +403,7 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
         const uint32_t src = node_of(t->get_source());
         if (src == UINT32_MAX) {  // a source outside the netlists
           if (lists) iterms_without_arcs.push_back(t);
+          fed_from_outside = true;
           continue;
         }
         uint8_t kind = TDB_ARC_DATA;
@@ -397,6 +412,7 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
         arcs.push_back(TDB_ARC{src, kind == TDB_ARC_DATA ? delay : 0, t, kind});
       }
       n.m_arc_end = uint32_t(arcs.size());
+      if (fed_from_outside) stitch_nodes.push_back(base + j);
       if (first_of_seq) {
         // The clock source, traced through buffers and inverters.
         const CDB_SGATE_ITERM* ck = clock_input(g);
@@ -447,6 +463,7 @@ void SSC_NETLIST_DATA::drop_gate_pointers() {
   }
   for (TDB_ARC& a : arcs) a.m_iterm = nullptr;
   iterms_without_arcs.clear();
+  stitch_nodes.clear();
 }
 
 void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
@@ -472,11 +489,16 @@ void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
     }
     to.m_arc_end = uint32_t(merged_arcs.size());
   };
-  // Own nodes keep their arcs; an own node without fan-in (a boundary of
-  // this partition) takes the loaded node's fan-in from other partitions.
+  // Own nodes keep their arcs; an input boundary of this partition
+  // (stitch_nodes) without fan-in takes the loaded node's fan-in from other
+  // partitions. Any other node without fan-in (a LUT whose function became
+  // constant, a gate whose inputs are all tied, an input pin) has none
+  // here, whatever it had when the netlist was stored.
   std::vector<int> loaded_of(own, -1);
+  for (uint32_t id : stitch_nodes)
+    if (id < own) loaded_of[id] = -2;
   for (const TDB_NODE& ln : loaded.nodes)
-    if (map[ln.m_id] < own) loaded_of[map[ln.m_id]] = int(ln.m_id);
+    if (map[ln.m_id] < own && loaded_of[map[ln.m_id]] == -2) loaded_of[map[ln.m_id]] = int(ln.m_id);
   for (uint32_t i = 0; i < own; ++i) {
     TDB_NODE& n = nodes[i];
     if (n.m_arc_begin == n.m_arc_end && loaded_of[i] >= 0) {

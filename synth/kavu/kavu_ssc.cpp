@@ -271,9 +271,12 @@ bool kavu_ssc_initialize_tdb_netlist(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hi
   }
   if (check_partitions && kavu_multiple_partitions_present()) {
     // A generic netlist an earlier version of the library stored tells no
-    // compile: the user is told to compile again (once per compile).
-    if (g_warn_earlier_version_once && TDB_MANAGER::get()->sgate_sta_netlist_version(nullptr) > 0 &&
-        TDB_MANAGER::get()->sgate_sta_netlist_version(nullptr) < 3) {
+    // compile, nor does a partition archived by an earlier version, whatever
+    // generic netlist lies beside it: the user is told to compile again
+    // (once per compile).
+    const int version = g_warn_earlier_version_once ? TDB_MANAGER::get()->sgate_sta_netlist_version(nullptr) : 0;
+    const bool archived_before = netlist && !netlist->get_tdb_origin().known;
+    if (version > 0 && (version < 3 || archived_before)) {
       g_warn_earlier_version_once = false;
       msg_post_message(MSG_POST_TYPE_WARNING,
                        "Timing analysis can't run: the flattened timing netlist in the database was stored by an "

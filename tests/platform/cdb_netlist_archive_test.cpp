@@ -429,6 +429,7 @@ TEST(NetlistArchiveKinds, EveryKindRoundTripsExactly) {
   // The stored timing netlist recorded for the netlist's compile travels.
   EXPECT_EQ(back->get_tdb_origin(), nl->get_tdb_origin());
   EXPECT_TRUE(back->get_tdb_origin().stored);
+  EXPECT_TRUE(back->get_tdb_origin().known);
   // Every machine came back owned by the netlist and named by its states.
   ASSERT_TRUE(back->has_machines());
   for (CDB_SGATE_NODE* n : back->get_node_list())
@@ -780,6 +781,7 @@ TEST(NetlistArchiveHierarchy, GatesKeepTheirHierarchyAndOlderFormatsStillRead) {
     EXPECT_TRUE(old->check(&report)) << report;
     EXPECT_EQ(old->get_number(), row.number);
     EXPECT_FALSE(old->get_tdb_origin().stored) << "older formats record no stored timing netlist";
+    EXPECT_FALSE(old->get_tdb_origin().known) << "an earlier version's archive does not tell";
     EXPECT_EQ(hierarchy_path(old->get_hierarchy()), row.number == 2 ? "-" : "top/top|sub@/");
     EXPECT_EQ(hierarchy_by_gate(old.get()), row.hierarchies);
     for (CDB_SGATE_NODE* n : old->get_node_list()) {
