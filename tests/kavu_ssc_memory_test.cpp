@@ -27,6 +27,7 @@
 #include "kavu_ssc_test_support.h"
 #include "kavu_tervo.h"
 #include "msg/msg.h"
+#include "netlist_io/blif.h"
 #include "platform_testkit.h"
 #include "ssc/ssc.h"
 #include "ssc/tervo.h"
@@ -471,5 +472,36 @@ TEST_F(KavuSscMemory, RegisterListsRefusedAnywhereAreWholeConservativeOrEmpty) {
           expect_left_clean(at, ok, reached, true, fresh);
         });
     EXPECT_GT(refused, 10);
+  }
+}
+
+// The BLIF reader, memory refused at each allocation in turn: the netlist
+// (or, for a path that is no file, the reason without a refusal), or no
+// netlist and an error saying "not enough memory"; never std::bad_alloc,
+// never a failure without its reason.
+TEST(BlifReadMemory, RefusedAnywhereGivesTheNetlistOrSaysWhy) {
+  std::vector<std::pair<std::string, std::string>> rows{{blif_data_path("small/counter8_generic"), ""},
+                                                        {blif_data_path("small/fsm_seq_generic"), ""},
+                                                        {KAVU_TEST_DATA_DIR, "not a regular file"}};
+  if (full_sweep())
+    for (const char* name : {"mcnc/s298", "mcnc/tseng", "seq/stereovision3"}) rows.emplace_back(blif_data_path(name), "");
+  for (const auto& [path, reason] : rows) {
+    SCOPED_TRACE(path);
+    BLIF_RESULT read;
+    const long refused = refuse_each_allocation(
+        [&] {
+          read = blif_read_file(path);
+          return read.netlist != nullptr;
+        },
+        [&](long at, bool ok, bool reached) {
+          EXPECT_EQ(ok, !reached && reason.empty()) << at;
+          if (!ok) {
+            const std::string said = reached ? "not enough memory" : reason;
+            EXPECT_NE(read.error.find(said), std::string::npos) << "allocation " << at << ": \"" << read.error << "\"";
+          }
+          LOADED_NETLIST held(read.netlist, LOADED_NETLIST_DELETER{read.hierarchy});
+          read = BLIF_RESULT();
+        });
+    EXPECT_GT(refused, reason.empty() ? 50 : 0);
   }
 }
