@@ -112,7 +112,7 @@ void build_compatible_reg_sets(KAVU_SSC& holder, CDB_SGATE_NETLIST* netlist, boo
 
 // The record of kavu_ssc_build_comp_reg_info, built under its memory guard.
 void build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
-                         bool timing_ranked, bool chain_flag) {
+                         bool timing_ranked) {
   const bool dump = cfg_is_on("kavu_ssc_dump_compatible_registers", false);
   const bool netlist_only = kavu_ssc_skip_sdc_load && facade && facade->get_family() != 47;
   CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = netlist->get_compatible_registers();
@@ -139,7 +139,7 @@ void build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB
   if (netlist_only) {
     if (protect) {
       kavu_ssc_mark_all_registers_compatible(netlist);
-      kavu_ssc_find_synchronizer_chains(netlist, chain_flag);
+      kavu_ssc_search_synchronizer_chains(netlist);
     }
     return;
   }
@@ -162,7 +162,7 @@ void build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB
         kavu_ssc_protect_synchronizers_impl(facade, netlist);
       } else {
         kavu_debug("SYNC: The constraints cannot be read: synchronizer chains come from the netlist.");
-        kavu_ssc_find_synchronizer_chains(netlist, chain_flag);
+        kavu_ssc_search_synchronizer_chains(netlist);
       }
     }
     if (dump && reg_mgr->is_in_use()) {
@@ -261,12 +261,14 @@ bool KAVU_SSC::create_base_clock_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_l
 void kavu_ssc_build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
                                   bool timing_ranked, bool chain_flag) {
   KAVU_CHECK(netlist);
+  // The structural synchronizer search makes no use of the chain flag.
+  (void)chain_flag;
   // A record ready before the call is only read; one built here and
   // interrupted by a refusal is switched off ("FAILED"), as a failed engine
   // set-up leaves it.
   const bool was_ready = netlist->get_compatible_registers()->is_ready_to_use();
   const bool finished = kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE&) {
-    build_comp_reg_info(facade, hierarchy, netlist, timing_ranked, chain_flag);
+    build_comp_reg_info(facade, hierarchy, netlist, timing_ranked);
     return true;
   });
   if (!finished && !was_ready) switch_record_off(netlist);
