@@ -1,7 +1,8 @@
 // Memory refused at each allocation, in turn, of the timing-driven entry
 // points beside the analysis: the flattened timing netlist's write, the
-// estimator's set-up and clean-up, the compatible-register record, the
-// register lists, the synchronizer search and the high-speed registers; and of the BLIF reader that loads
+// estimator's set-up and clean-up, the compatible-register record (and the
+// duplicate-register pass after it), the register lists, the synchronizer
+// search and the high-speed registers; and of the BLIF reader that loads
 // the circuits. Each call returns (no std::bad_alloc out of it, no end of
 // the process), says "not enough memory" when it fails, leaves no
 // half-built record and the engine free, and the caller's next call equals
@@ -22,6 +23,7 @@
 #include <new>
 
 #include "cmp/cmp.h"
+#include "gen/gen_dyn_flag.h"
 #include "hdb/hdb.h"
 #include "kavu_dff_helper.h"
 #include "kavu_helper_predicates.h"
@@ -29,6 +31,7 @@
 #include "kavu_ssc.h"
 #include "kavu_ssc_test_support.h"
 #include "kavu_tervo.h"
+#include "kavu_utility_indy_dupe.h"
 #include "msg/msg.h"
 #include "netlist_io/blif.h"
 #include "platform_testkit.h"
@@ -159,6 +162,16 @@ std::vector<CDB_SGATE_NODE*> registers_of(CDB_SGATE_NETLIST* nl) {
   for (CDB_SGATE_NODE* g : nl->get_node_list())
     if (g && kavu_is_a_dff(g, true)) regs.push_back(g);
   return regs;
+}
+
+// Whether a warning holding `text` was posted since the log was last
+// cleared.
+bool warned(const std::string& text) {
+  msg_flush_pending();
+  const std::vector<MSG_LOG_ENTRY> log = msg_log();
+  return std::any_of(log.begin(), log.end(), [&](const MSG_LOG_ENTRY& e) {
+    return e.kind == MSG_LOG_WARNING && e.text.find(text) != std::string::npos;
+  });
 }
 
 // The slack and ratio of every timed terminal, comparable across analyses.
@@ -454,10 +467,11 @@ TEST_F(KavuSscMemory, EstimatorCleanUpRefusedAnywhereLeavesNoEstimator) {
 // engine) and in netlist-only mode (synchronizer chains from the
 // structural search): built whole as without a refusal; or, memory refused
 // while the constraints are read or indexed, more registers kept apart (as
-// for a file the engine refuses), none fewer; or switched off ("FAILED":
-// neither ready nor in use, nothing in it). Each but the first tells the
-// failure; the terminals' aux values are as before. Once std::bad_alloc
-// left the entry point with the record half built.
+// for a file the engine refuses), none fewer; or "FAILED", nothing in it:
+// failed (ready, not in use) where a constraint file was to set registers
+// apart, else switched off (neither). Each but the first tells the failure;
+// the terminals' aux values are as before. Once std::bad_alloc left the
+// entry point with the record half built.
 TEST_F(KavuSscMemory, CompatibleRegisterRecordRefusedAnywhereIsWholeConservativeOrOff) {
   CFG_SCOPE protect{{"kavu_ssc_protect_synchronizers_all_families", "on"}};
   struct SKIP_SDC {  // the load-time switch of the netlist-only path
@@ -487,9 +501,13 @@ TEST_F(KavuSscMemory, CompatibleRegisterRecordRefusedAnywhereIsWholeConservative
       const std::string whole = rec->dump_compatible_registers_map();
       ASSERT_FALSE(whole.empty());
       const std::vector<std::pair<int, int>> aux = aux_values();
+      // A build that was to keep constrained registers apart fails where a
+      // constraint file is named; elsewhere it is switched off.
+      const bool fails = !netlist_only && *circuit.sdc;
       const long refused = refuse_each_allocation(build, [&](long at, bool ok, bool reached) {
         const std::string got = rec->dump_compatible_registers_map();
-        EXPECT_EQ(rec->is_ready_to_use(), ok) << at;
+        EXPECT_EQ(rec->is_ready_to_use(), ok || fails) << at;
+        EXPECT_EQ(kavu_ssc_compatible_registers_failed(rec), !ok && fails) << at;
         if (ok && got != whole) {
           EXPECT_TRUE(keeps_apart_all_of(got, whole)) << at << ":\n" << got;
           EXPECT_TRUE(told_out_of_memory()) << at;
@@ -569,6 +587,95 @@ TEST_F(KavuSscMemory, RegisterListsRefusedAnywhereAreWholeConservativeOrEmpty) {
           expect_left_clean(at, ok, reached, true, fresh);
         });
     EXPECT_GT(refused, 10);
+  }
+}
+
+// The compatible-register record, memory refused at each allocation of its
+// build in turn, and then the duplicate-register pass, on lfsr16 with three
+// registers added on its clock, each toggling through its own NOT: twins t0
+// and t1, and n, which a false path names. The record is whole,
+// conservative or failed, and n never merges; a failed record merges
+// nothing, with a warning that says so. Without constraints a record
+// refused memory is switched off, and the pass merges what it merges after
+// a whole one. A refused record was once switched off, and the pass merged
+// n into its twin, telling only the refusal.
+TEST_F(KavuSscMemory, RecordRefusedAnywhereThenDuplicatePassKeepsAFalsePathRegisterApart) {
+  CFG_SCOPE across{{"kavu_indy_dupe_ignore_merge_across_hierarchies", "on"}};
+  const CIRCUIT rows[] = {{"small/lfsr16_generic",
+                           "create_clock -name c -period 10 [get_ports clk]\nset_false_path -from [get_registers n]\n"},
+                          {"small/lfsr16_generic", ""}};
+  for (const CIRCUIT& circuit : rows) {
+    const bool constrained = *circuit.sdc;
+    SCOPED_TRACE(constrained ? "a false path names n" : "no constraints");
+    CDB_SGATE_NETLIST* original = load(circuit);
+    CDB_SGATE_NODE* clk = kavu_get_dff_clock(registers_of(original).front())->get_source()->get_my_node();
+    std::vector<CDB_SGATE_NODE*> toggles;  // t0, t1, n
+    for (const char* name : {"t0", "t1", "n"}) {
+      CDB_SGATE_NODE* reg = make_dff(original, nullptr, clk);
+      reg->set_instance_name(child_name(name));
+      make_not(original, reg)->get_output_term(0)->insert_fanout(reg->get_input_term(CDB_DFF_DATA));
+      make_output_pin(original, (std::string("q_") + name).c_str(), reg);
+      toggles.push_back(reg);
+    }
+    SSC_ITERM_TIMING_INFO_MAP map;
+    ASSERT_TRUE(analyze(&map));
+    const auto fresh = timing_of(map);
+    // Each call works on a copy of the design, its toggles found through
+    // the copy's temporary pointers.
+    std::unique_ptr<CDB_SGATE_NETLIST> copy;
+    std::vector<CDB_SGATE_NODE*> t;
+    auto make_copy = [&] {
+      copy.reset(original->clone(nullptr, true, true));
+      t.clear();
+      for (CDB_SGATE_NODE* reg : toggles) t.push_back(static_cast<CDB_SGATE_NODE*>(reg->get_temp_pointer()));
+      original->clear_temp_pointers();
+      m_hierarchy.set_netlist(copy.get());
+    };
+    auto build = [&] {
+      kavu_ssc_build_comp_reg_info(&m_facade, &m_hierarchy, copy.get(), false, false);
+      return copy->get_compatible_registers()->is_in_use();
+    };
+    auto merge = [&] {
+      m_hierarchy.set_netlist(original);
+      GEN_DYN_FLAG keep = copy->get_flag_manager().create_flag("keep");
+      GEN_DYN_FLAG exclude = copy->get_flag_manager().create_flag("exclude");
+      const int rewired = kavu_remove_indy_dupe_ffs(&m_hierarchy, copy.get(), keep, exclude);
+      copy->get_flag_manager().destroy_flag(keep);
+      copy->get_flag_manager().destroy_flag(exclude);
+      return rewired;
+    };
+    auto source_of = [](CDB_SGATE_NODE* reg) { return reg->get_input_term(CDB_DFF_DATA)->get_source(); };
+    auto apart = [&](CDB_SGATE_NODE* reg) {  // still reads its own ring
+      return source_of(reg)->get_my_node()->get_input_term(0)->get_source() == reg->get_output_term(0);
+    };
+    make_copy();
+    ASSERT_TRUE(build());
+    const int whole = merge();
+    ASSERT_EQ(whole, constrained ? 1 : 2);
+    const long refused = refuse_each_allocation(
+        build,
+        [&](long at, bool ok, bool reached) {
+          const bool failed = kavu_ssc_compatible_registers_failed(copy->get_compatible_registers());
+          EXPECT_EQ(failed, !ok && constrained) << at;
+          const int rewired = merge();
+          // A record refused memory while the constraints were indexed
+          // keeps every register apart: fewer merge, never more.
+          EXPECT_LE(rewired, whole) << at;
+          if (constrained) {
+            EXPECT_TRUE(apart(t[2])) << "n merged with memory refused at allocation " << at;
+          } else if (!ok) {
+            EXPECT_EQ(rewired, whole) << at;
+          }
+          if (failed) {
+            EXPECT_EQ(rewired, 0) << at;
+            EXPECT_TRUE(warned("Independent duplicate registers are not merged")) << at;
+          }
+          expect_left_clean(at, ok, reached, true, fresh);
+        },
+        make_copy);
+    EXPECT_GT(refused, 10);
+    m_hierarchy.set_netlist(original);
+    copy.reset();
   }
 }
 
