@@ -781,7 +781,10 @@ TEST(BlifReadMemory, RefusedAnywhereGivesTheNetlistOrSaysWhy) {
                                                         {KAVU_TEST_DATA_DIR, "not a regular file"}};
   if (full_sweep())
     for (const char* name : {"mcnc/s298", "mcnc/tseng", "seq/stereovision3"}) rows.emplace_back(blif_data_path(name), "");
-  for (const auto& [path, reason] : rows) {
+  for (const auto& row : rows) {
+    // References, not structured bindings: the lambdas below capture them.
+    const std::string& path = row.first;
+    const std::string& reason = row.second;
     SCOPED_TRACE(path);
     BLIF_RESULT read;
     const long refused = refuse_each_allocation(
