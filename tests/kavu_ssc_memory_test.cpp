@@ -774,13 +774,16 @@ TEST_F(KavuSscMemory, HighSpeedRegistersRefusedAnywhereAreWholeOrNone) {
 // The BLIF reader, memory refused at each allocation in turn: the netlist
 // (or, for a path that is no file, the reason without a refusal), or no
 // netlist and an error saying "not enough memory"; never std::bad_alloc,
-// never a failure without its reason.
+// never a failure without its reason. A refusal while the names' child
+// index grew once left it broken, and a later read of s298 ended the
+// process.
 TEST(BlifReadMemory, RefusedAnywhereGivesTheNetlistOrSaysWhy) {
   std::vector<std::pair<std::string, std::string>> rows{{blif_data_path("small/counter8_generic"), ""},
                                                         {blif_data_path("small/fsm_seq_generic"), ""},
-                                                        {KAVU_TEST_DATA_DIR, "not a regular file"}};
+                                                        {KAVU_TEST_DATA_DIR, "not a regular file"},
+                                                        {blif_data_path("mcnc/s298"), ""}};
   if (full_sweep())
-    for (const char* name : {"mcnc/s298", "mcnc/tseng", "seq/stereovision3"}) rows.emplace_back(blif_data_path(name), "");
+    for (const char* name : {"mcnc/tseng", "seq/stereovision3"}) rows.emplace_back(blif_data_path(name), "");
   for (const auto& row : rows) {
     // References, not structured bindings: the lambdas below capture them.
     const std::string& path = row.first;
