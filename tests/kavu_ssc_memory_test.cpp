@@ -804,6 +804,6 @@ TEST(BlifReadMemory, RefusedAnywhereGivesTheNetlistOrSaysWhy) {
           LOADED_NETLIST held(read.netlist, LOADED_NETLIST_DELETER{read.hierarchy});
           read = BLIF_RESULT();
         });
-    EXPECT_GT(refused, reason.empty() ? 50 : 0);
+    EXPECT_GT(refused, reason.empty() ? 20 : 0);
   }
 }
