@@ -70,6 +70,28 @@ class KavuSscCompat : public ::testing::Test {
     make_output_pin(nl, "q", clka)->get_input_term(0)->set_source(ff_q);
     m_hierarchy.set_netlist(nl);
   }
+  // Three registers on clka, each toggling through its own NOT: twins t0
+  // and t1, and n.
+  std::vector<CDB_SGATE_NODE*> toggles(CDB_SGATE_NETLIST* nl) {
+    CDB_SGATE_NODE* clk = make_input_pin(nl, "clka");
+    std::vector<CDB_SGATE_NODE*> r;
+    for (const char* name : {"t0", "t1", "n"}) {
+      CDB_SGATE_NODE* reg = named(make_dff(nl, nullptr, clk), name);
+      make_not(nl, reg)->get_output_term(0)->insert_fanout(reg->get_input_term(CDB_DFF_DATA));
+      make_output_pin(nl, (std::string("q_") + name).c_str(), reg);
+      r.push_back(reg);
+    }
+    return r;
+  }
+  // The independent-duplicate pass over the netlist: registers rewired.
+  int merge_twins(CDB_SGATE_NETLIST* nl) {
+    GEN_DYN_FLAG keep = nl->get_flag_manager().create_flag("keep");
+    GEN_DYN_FLAG exclude = nl->get_flag_manager().create_flag("exclude");
+    const int rewired = kavu_remove_indy_dupe_ffs(&m_hierarchy, nl, keep, exclude);
+    nl->get_flag_manager().destroy_flag(keep);
+    nl->get_flag_manager().destroy_flag(exclude);
+    return rewired;
+  }
   void sdc(const std::string& extra) {
     std::ofstream("c.sdc") << "create_clock -name A -period 10 [get_ports clka]\n"
                               "create_clock -name B -period 7 [get_ports clkb]\n"
@@ -261,14 +283,7 @@ TEST_F(KavuSscCompat, UnconstrainedTwinsMergeAndARegisterSetApartDoesNot) {
     kavu_ssc_skip_sdc_load = netlist_only;
     m_facade.set_family(DEV_FAMILY_ENUM(netlist_only ? 25 : 47));
     CDB_SGATE_NETLIST nl;
-    CDB_SGATE_NODE* clk = make_input_pin(&nl, "clka");
-    std::vector<CDB_SGATE_NODE*> r;  // t0, t1, n: each toggles through its own NOT
-    for (const char* name : {"t0", "t1", "n"}) {
-      CDB_SGATE_NODE* reg = named(make_dff(&nl, nullptr, clk), name);
-      make_not(&nl, reg)->get_output_term(0)->insert_fanout(reg->get_input_term(CDB_DFF_DATA));
-      make_output_pin(&nl, (std::string("q_") + name).c_str(), reg);
-      r.push_back(reg);
-    }
+    const std::vector<CDB_SGATE_NODE*> r = toggles(&nl);
     if (netlist_only) hdb_set_option(r[2]->get_instance_name(), KAVU_ACF_SYNCHRONIZER_IDENTIFICATION, "286");
     m_hierarchy.set_netlist(&nl);
     const auto errors_before = posted_errors();
@@ -289,16 +304,66 @@ TEST_F(KavuSscCompat, UnconstrainedTwinsMergeAndARegisterSetApartDoesNot) {
     }
     std::unique_ptr<CDB_SGATE_NETLIST> before(nl.clone(nullptr, true, true));
     nl.clear_temp_pointers();
-    GEN_DYN_FLAG keep = nl.get_flag_manager().create_flag("keep");
-    GEN_DYN_FLAG exclude = nl.get_flag_manager().create_flag("exclude");
-    EXPECT_EQ(kavu_remove_indy_dupe_ffs(&m_hierarchy, &nl, keep, exclude), refused ? 0 : 1);
-    nl.get_flag_manager().destroy_flag(keep);
-    nl.get_flag_manager().destroy_flag(exclude);
+    EXPECT_EQ(merge_twins(&nl), refused ? 0 : 1);
     auto source_of = [](CDB_SGATE_NODE* reg) { return reg->get_input_term(CDB_DFF_DATA)->get_source(); };
     EXPECT_EQ(source_of(r[0]) == source_of(r[1]), !refused);
     EXPECT_EQ(source_of(r[2])->get_my_node()->get_input_term(0)->get_source(), q[2]) << "n reads its own ring";
     ASSERT_KAVU_EQUIVALENT(before, nl);
   }
+}
+
+// A record whose timing netlist cannot be set up (two partitions, no
+// flattened timing netlist stored for the design): with a constraint file
+// named it fails, is not rebuilt, and the duplicate-register pass merges
+// none of the twins, with a warning that says why; with none it is switched
+// off and the twins merge as ever, n with them. A failed record was once
+// switched off whatever the constraints, and the register a false path
+// names merged into its twin.
+TEST_F(KavuSscCompat, ARecordThatCannotBeBuiltMergesNothingUnderConstraints) {
+  hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
+  hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "52");
+  CFG_SCOPE cfg{{"kavu_indy_dupe_ignore_merge_across_hierarchies", "on"}};
+  HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
+  zhd_build("", {{"top", top, -1, 0}, {"p1", child("p1"), 0, 1}});
+  sdc("set_false_path -from [get_registers n]\n");
+  for (const bool constrained : {true, false}) {
+    SCOPED_TRACE(constrained ? "a false path names n" : "no constraint file");
+    CFG_SCOPE file{{"ssc_sdc_file", constrained ? "c.sdc" : ""}};
+    kavu_ssc_reset_state();
+    CDB_SGATE_NETLIST nl;
+    const std::vector<CDB_SGATE_NODE*> r = toggles(&nl);
+    m_hierarchy.set_netlist(&nl);
+    CDB_SGATE_COMPATIBLE_REGISTERS* rec = nl.get_compatible_registers();
+    for (const char* expected : {"ERROR!!! Abort creating compatible registers info!",
+                                 "Not using compatible register info by previous decision"}) {
+      DEBUG_CAPTURE cap("KAVU");
+      kavu_ssc_build_comp_reg_info(&m_facade, &m_hierarchy, &nl, false, false);
+      EXPECT_TRUE(cap.contains(expected)) << expected;
+      EXPECT_FALSE(rec->is_in_use());
+      EXPECT_EQ(kavu_ssc_compatible_registers_failed(rec), constrained);
+      EXPECT_EQ(rec->size(), 0u);
+    }
+    EXPECT_FALSE(ssc_get_util()->is_in_use());
+    m_hierarchy.set_netlist(nullptr);
+    std::unique_ptr<CDB_SGATE_NETLIST> before(nl.clone(nullptr, true, true));
+    nl.clear_temp_pointers();
+    msg_log_clear();
+    EXPECT_EQ(merge_twins(&nl), constrained ? 0 : 2);
+    msg_flush_pending();
+    const std::vector<MSG_LOG_ENTRY> log = msg_log();
+    EXPECT_EQ(std::any_of(log.begin(), log.end(),
+                          [](const MSG_LOG_ENTRY& e) {
+                            return e.kind == MSG_LOG_WARNING &&
+                                   e.text.find("Independent duplicate registers are not merged") != std::string::npos;
+                          }),
+              constrained);
+    CDB_SGATE_OTERM* n_q = r[2]->get_output_term(0);
+    EXPECT_EQ(r[2]->get_input_term(CDB_DFF_DATA)->get_source()->get_my_node()->get_input_term(0)->get_source() == n_q,
+              constrained)
+        << "n reads its own ring";
+    ASSERT_KAVU_EQUIVALENT(before, nl);
+  }
+  zhd_build("", {{"top", top, -1, 0}});
 }
 
 TEST_F(KavuSscCompat, RequirementIsTheTightestOfCapturesAndFanouts) {

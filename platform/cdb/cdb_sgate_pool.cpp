@@ -279,6 +279,9 @@ char* slab_from_chunk(ARENA& a) {
 
 // A fresh slab, poisoned; the caller holds the arena's lock.
 char* new_slab(ARENA& a) {
+  // Room to record the slab is made first: a slab the arena could not
+  // record would never be freed.
+  if (a.m_slabs.size() == a.m_slabs.capacity()) a.m_slabs.reserve(std::max<size_t>(16, 2 * a.m_slabs.capacity()));
   char* slab = nullptr;
 #if KAVU_POOL_HUGE_CHUNKS
   slab = slab_from_chunk(a);

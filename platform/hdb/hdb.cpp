@@ -319,12 +319,13 @@ struct HDB_CHILD_INDEX {
     m_places[i] = place;
     m_tags[i] = tag;
   }
+  // The new table is made whole before the old one is let go: memory
+  // refused while it is made leaves the index as it was (it once left the
+  // slots without their tags, and the next lookup read past them).
   void rebuild(size_t size) {
-    std::vector<uint32_t> old_places, old_tags;
+    std::vector<uint32_t> old_places(size, 0), old_tags(size, 0);
     old_places.swap(m_places);
     old_tags.swap(m_tags);
-    m_places.assign(size, 0);
-    m_tags.assign(size, 0);
     for (size_t k = 0; k < old_places.size(); ++k)
       if (old_places[k]) put(old_places[k], old_tags[k]);
   }

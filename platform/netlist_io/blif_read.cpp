@@ -1277,14 +1277,20 @@ BLIF_RESULT read_text(const std::string& file, RELEASABLE_ARRAY<char> text, cons
 }  // namespace
 
 BLIF_RESULT blif_read_file(const std::string& path, const BLIF_READ_OPTIONS& options) {
-  RELEASABLE_ARRAY<char> text;
-  std::string problem = "cannot read the file";
-  if (!read_whole_file(path, &text, &problem)) {
+  // Memory refused while a failed read's reason is made fails the read with
+  // "not enough memory" instead (read_text makes its own errors).
+  try {
+    RELEASABLE_ARRAY<char> text;
+    std::string problem;
+    if (read_whole_file(path, &text, &problem)) return read_text(path, std::move(text), options);
     BLIF_RESULT r;
-    r.error = msg_printable_text(path, MSG_MAX_PATH_BYTES) + ": " + problem;
+    r.error = msg_printable_text(path, MSG_MAX_PATH_BYTES) + ": " + (problem.empty() ? "cannot read the file" : problem);
     return r;
+  } catch (const std::bad_alloc&) {
   }
-  return read_text(path, std::move(text), options);
+  BLIF_RESULT failed;
+  failed.error = msg_printable_text(path, MSG_MAX_PATH_BYTES) + ": not enough memory to read the file";
+  return failed;
 }
 
 BLIF_RESULT blif_read_string(const std::string& text, const BLIF_READ_OPTIONS& options) {

@@ -10,6 +10,8 @@
 // Cost: intern and find O(1) expected; growth O(n) amortised.
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "cdb/cdb_sgate.h"
 #include "hdb/hdb.h"
@@ -129,11 +131,18 @@ std::string io_netlist_top(const CDB_SGATE_NETLIST* netlist) {
 }
 
 CDB_SGATE_HIERARCHY* io_make_hierarchy(CDB_SGATE_NETLIST* netlist, HDB_INSTANCE_NAME* top) {
-  auto* h = new CDB_SGATE_HIERARCHY();
+  // Owned here until whole: memory refused while the pins take it (a pin's
+  // side record) frees it, and no pin keeps a pointer to it.
+  auto h = std::make_unique<CDB_SGATE_HIERARCHY>();
   h->set_instance_name(top);
   h->set_netlist(netlist);
-  h->set_hierarchy_pointers();
-  return h;
+  try {
+    h->set_hierarchy_pointers();
+  } catch (const std::bad_alloc&) {
+    CDB_SGATE_HIERARCHY::set_hierarchy_pointers(nullptr, netlist);  // allocates nothing
+    throw;
+  }
+  return h.release();
 }
 
 }  // namespace kavu_platform

@@ -38,6 +38,7 @@ class CDB_SGATE_NETLIST;
 class CDB_SGATE_NODE;
 class CDB_SGATE_ITERM;
 class CDB_SGATE_OTERM;
+class CDB_SGATE_COMPATIBLE_REGISTERS;
 
 // Assignment variables read here.
 constexpr int KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS = 528;  // Boolean
@@ -182,6 +183,12 @@ int kavu_ssc_get_iterm_requirement(SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_m
 void kavu_ssc_mark_all_registers_compatible(CDB_SGATE_NETLIST* netlist);
 // Whether the register carries the covered mark of the record.
 bool kavu_ssc_register_is_covered(const CDB_SGATE_NODE* reg);
+// Whether a netlist's compatible-register record failed: its build was to
+// set registers apart by the constraint file's constraints and could not
+// (no timing netlist, or memory refused). Such a record is ready and not in
+// use, and holds nothing; any register may carry a constraint, so passes
+// that merge registers merge none.
+bool kavu_ssc_compatible_registers_failed(const CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr);
 
 // Orders keys by the unsigned value a map gives them (missing: 0; nothing
 // ranks below a missing key).

@@ -6,12 +6,16 @@
 // the order of the constrained list), all others share the common set 0.
 // A constraint file the engine refuses leaves every register in a set of
 // its own: any of them may carry a constraint.
-// Once the record is ready it is reused; a failed engine set-up or settings
-// that need nothing leave it neither ready nor in use, which later calls
-// read as a previous decision. Every KAVU_SSC made here is gone when the
-// function returns. Memory refused while the record is built switches it
-// off as a failed set-up does, with the failure posted (never a record half
-// built); a list memory is refused to fails whole, left empty.
+// Once the record is ready it is reused. Settings that need nothing leave
+// it neither ready nor in use (off), which later calls read as a previous
+// decision. A build that was to set registers apart by their constraints
+// and could not (no timing netlist, or memory refused, the failure posted)
+// leaves it failed where a constraint file is named: ready and not in use,
+// nothing in it, read as a previous decision too, and the duplicate-register
+// pass then merges no register, since any may carry a constraint the record
+// could not tell; with no constraint file it is off. Never a record half
+// built. Every KAVU_SSC made here is gone when the function returns; a list
+// memory is refused to fails whole, left empty.
 #include <memory>
 
 #include "cdb/cdb_sgate.h"
@@ -63,6 +67,28 @@ void switch_record_off(CDB_SGATE_NETLIST* netlist) {
     if (*it) (*it)->get_flag().reset(CDB_NODE_FLAG_COMPAT_REG_COVERED);
 }
 
+// Whether the compile names a constraint file (the timing engine's key);
+// memory refused while the key is read counts as named.
+bool constraints_are_named() {
+  try {
+    return *cfg_get_value("ssc_sdc_file") != '\0';
+  } catch (const std::bad_alloc&) {
+    return true;
+  }
+}
+
+// The record of a build that was to set registers apart by their
+// constraints and ended without them (memory refused, or no timing netlist
+// to read them for). With a constraint file named, any register may carry
+// a constraint the record could not tell: the record is failed, decided
+// and not in use (kavu_ssc_compatible_registers_failed), and the
+// duplicate-register pass merges no register. Without one, no register
+// carries a constraint: the record is switched off, as settings do.
+void fail_record(CDB_SGATE_NETLIST* netlist) {
+  switch_record_off(netlist);
+  if (constraints_are_named()) netlist->get_compatible_registers()->set_ready_to_use(true);
+}
+
 // The lists and sets of the KAVU_SSC members below, which run them under
 // the memory guard; kavu_ssc_build_comp_reg_info runs them under its own.
 void list_constrained_registers(KAVU_SSC& holder, CDB_SGATE_NETLIST* netlist, std::list<CDB_SGATE_OTERM*>* oterm_list) {
@@ -110,11 +136,19 @@ void build_compatible_reg_sets(KAVU_SSC& holder, CDB_SGATE_NETLIST* netlist, boo
   kavu_debug("Compatible registers map is created with %d items", int(reg_mgr->size()));
 }
 
+// Whether the record comes from the netlist alone (no constraints read).
+bool netlist_only_path(const CMP_FACADE* facade) {
+  return kavu_ssc_skip_sdc_load && facade && facade->get_family() != 47;
+}
+
 // The record of kavu_ssc_build_comp_reg_info, built under its memory guard.
+// *sets_wanted says, as far as the build got, whether the record was to set
+// registers apart by their constraints (it comes in true unless the
+// netlist-only path is taken).
 void build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
-                         bool timing_ranked, bool chain_flag) {
+                         bool timing_ranked, bool* sets_wanted) {
   const bool dump = cfg_is_on("kavu_ssc_dump_compatible_registers", false);
-  const bool netlist_only = kavu_ssc_skip_sdc_load && facade && facade->get_family() != 47;
+  const bool netlist_only = netlist_only_path(facade);
   CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = netlist->get_compatible_registers();
   if (reg_mgr->is_ready_to_use()) {
     if (reg_mgr->is_in_use()) kavu_debug_at_level(3, "Reuse compatible register info.");
@@ -127,6 +161,7 @@ void build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB
   }
   GEN_PROFILER profiler("KAVU", "kavu_ssc_build_comp_reg_info", 0x7fffffff);
   const bool merge_check = kavu_ssc_check_register_merge(facade, hierarchy, true);
+  *sets_wanted = !netlist_only && merge_check;
   const bool protect = kavu_ssc_should_protect_synchronizers(facade, hierarchy);
   if (!merge_check && !protect) {
     kavu_debug("Not using compatible register info due to settings");
@@ -139,7 +174,7 @@ void build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB
   if (netlist_only) {
     if (protect) {
       kavu_ssc_mark_all_registers_compatible(netlist);
-      kavu_ssc_find_synchronizer_chains(netlist, chain_flag);
+      kavu_ssc_search_synchronizer_chains(netlist);
     }
     return;
   }
@@ -162,7 +197,7 @@ void build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB
         kavu_ssc_protect_synchronizers_impl(facade, netlist);
       } else {
         kavu_debug("SYNC: The constraints cannot be read: synchronizer chains come from the netlist.");
-        kavu_ssc_find_synchronizer_chains(netlist, chain_flag);
+        kavu_ssc_search_synchronizer_chains(netlist);
       }
     }
     if (dump && reg_mgr->is_in_use()) {
@@ -172,9 +207,13 @@ void build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB
   } else {
     if (merge_check) kavu_debug("ERROR!!! Abort creating compatible registers info!");
     if (protect) kavu_debug("ERROR: Unable to create timing information - not protecting synchronizers.");
-    reg_mgr->clear_all();
-    reg_mgr->set_ready_to_use(false);
-    reg_mgr->set_in_use(false);
+    if (merge_check) {
+      fail_record(netlist);
+    } else {
+      reg_mgr->clear_all();
+      reg_mgr->set_ready_to_use(false);
+      reg_mgr->set_in_use(false);
+    }
   }
   const char* status = reg_mgr->is_in_use() ? "YES" : "FAILED";
   tag_it(72, "%s %s", merge_check ? status : "NO", protect ? status : "NO");
@@ -207,7 +246,7 @@ bool KAVU_SSC::create_compatible_reg_sets(bool constraint_sets) {
     build_compatible_reg_sets(*this, m_netlist, constraint_sets);
     return true;
   });
-  if (!built) switch_record_off(m_netlist);
+  if (!built) fail_record(m_netlist);
   return built;
 }
 
@@ -261,15 +300,26 @@ bool KAVU_SSC::create_base_clock_oterm_list(std::list<CDB_SGATE_OTERM*>* oterm_l
 void kavu_ssc_build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
                                   bool timing_ranked, bool chain_flag) {
   KAVU_CHECK(netlist);
-  // A record ready before the call is only read; one built here and
-  // interrupted by a refusal is switched off ("FAILED"), as a failed engine
-  // set-up leaves it.
-  const bool was_ready = netlist->get_compatible_registers()->is_ready_to_use();
+  // The structural synchronizer search makes no use of the chain flag.
+  (void)chain_flag;
+  // A record decided before the call (ready, or off) is only read; one
+  // built here and interrupted by a refusal ends "FAILED" as a failed engine
+  // set-up leaves it: failed where constraints were to set registers apart,
+  // switched off where not.
+  const CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = netlist->get_compatible_registers();
+  const bool decided = reg_mgr->is_ready_to_use() || !reg_mgr->is_in_use();
+  bool sets_wanted = !netlist_only_path(facade);
   const bool finished = kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE&) {
-    build_comp_reg_info(facade, hierarchy, netlist, timing_ranked, chain_flag);
+    build_comp_reg_info(facade, hierarchy, netlist, timing_ranked, &sets_wanted);
     return true;
   });
-  if (!finished && !was_ready) switch_record_off(netlist);
+  if (finished || decided) return;
+  if (sets_wanted) fail_record(netlist);
+  else switch_record_off(netlist);
+}
+
+bool kavu_ssc_compatible_registers_failed(const CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr) {
+  return reg_mgr && reg_mgr->is_ready_to_use() && !reg_mgr->is_in_use();
 }
 
 bool kavu_ssc_build_constr_dff_list(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,

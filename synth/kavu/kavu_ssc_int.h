@@ -40,6 +40,11 @@ bool kavu_ssc_engine_in_use();
 // While on (nested), can-run checks are questions: they post no warning
 // 286029 and leave its once-flag for the first real check.
 void kavu_ssc_quiet_questions(bool on);
+// The structural synchronizer search of kavu_ssc_find_synchronizer_chains
+// without its memory guard, for a caller whose own guard takes back the
+// record: std::bad_alloc goes on, with every aux value restored and no
+// chain marked.
+void kavu_ssc_search_synchronizer_chains(CDB_SGATE_NETLIST* netlist);
 // Resets of the other sources' once-flags (called by kavu_ssc_reset_state).
 void kavu_ssc_switches_reset();
 void kavu_ssc_sync_reset();

@@ -108,6 +108,7 @@ class SYNC_SEARCH {
   int64_t domain_of(CDB_SGATE_OTERM* t);
   CDB_SGATE_NODE* next_register(CDB_SGATE_NODE* reg) const;
   void extend_chain(std::vector<CDB_SGATE_NODE*>* chain, std::unordered_map<CDB_SGATE_NODE*, int>* taken);
+  void mark_chains(const std::vector<std::vector<CDB_SGATE_NODE*>>& chains);
 
   struct SAVED_AUX {
     CDB_SGATE_OTERM* m_oterm;
@@ -335,15 +336,14 @@ void SYNC_SEARCH::run(bool print) {
     extend_chain(&chains.back(), &taken);
   }
   restore();
-  CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = m_netlist->get_compatible_registers();
+  mark_chains(chains);
   std::map<size_t, int> lengths;
   int total = 0;
   for (size_t c = 0; c < chains.size(); ++c) {
     std::string paths;
     for (CDB_SGATE_NODE* r : chains[c]) {
-      reg_mgr->mark_synch_reg(kavu_get_dff_oterm(r), unsigned(c + 1));
-      if (!paths.empty()) paths += ' ';
-      paths += r->get_string_hpath();
+      if (print && !paths.empty()) paths += ' ';
+      if (print) paths += r->get_string_hpath();
       ++total;
     }
     ++lengths[chains[c].size()];
@@ -351,6 +351,34 @@ void SYNC_SEARCH::run(bool print) {
   }
   kavu_debug("SYNC: Protected %d synchronizer chains in the design. %d registers in total", int(chains.size()), total);
   for (const auto& [length, count] : lengths) kavu_debug("SYNC: %6d chains of length %d", count, int(length));
+}
+
+// Marks every chain's registers in the record, or, memory refused on the
+// way, none: the marks made are taken back before std::bad_alloc goes on,
+// so the record is as the call found it (an entry this call made is left
+// with no set and no chain, which reads as no entry).
+void SYNC_SEARCH::mark_chains(const std::vector<std::vector<CDB_SGATE_NODE*>>& chains) {
+  CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = m_netlist->get_compatible_registers();
+  struct PRIOR {
+    CDB_SGATE_OTERM* m_oterm;
+    unsigned m_chain;
+  };
+  std::vector<PRIOR> prior;
+  for (const std::vector<CDB_SGATE_NODE*>& chain : chains)
+    for (CDB_SGATE_NODE* r : chain) prior.push_back({kavu_get_dff_oterm(r), 0});
+  for (PRIOR& p : prior) p.m_chain = reg_mgr->get_synch_chain(p.m_oterm);
+  size_t marked = 0;
+  try {
+    for (size_t c = 0; c < chains.size(); ++c)
+      for (CDB_SGATE_NODE* r : chains[c]) {
+        reg_mgr->mark_synch_reg(kavu_get_dff_oterm(r), unsigned(c + 1));
+        ++marked;
+      }
+  } catch (const std::bad_alloc&) {
+    // Each entry marked exists: setting it back allocates nothing.
+    for (size_t k = 0; k < marked; ++k) reg_mgr->mark_synch_reg(prior[k].m_oterm, prior[k].m_chain);
+    throw;
+  }
 }
 
 // A register's terminal for the high-speed test: the requirement map's
@@ -434,12 +462,22 @@ void kavu_ssc_protect_synchronizers_impl(CMP_FACADE* facade, CDB_SGATE_NETLIST* 
   kavu_debug("SYNC: Protected %d / %d registers in %d synchronizer chains.", protected_count, int(list->size()), chain);
 }
 
-void kavu_ssc_find_synchronizer_chains(CDB_SGATE_NETLIST* netlist, bool flag) {
-  (void)flag;
+void kavu_ssc_search_synchronizer_chains(CDB_SGATE_NETLIST* netlist) {
   KAVU_CHECK(netlist);
   kavu_debug("SYNC: Identifying synchronizer chains in the design for protection.");
   const bool print = cfg_is_on("kavu_ssc_print_synchronizer_chains", false);
   SYNC_SEARCH(netlist).run(print);
+}
+
+void kavu_ssc_find_synchronizer_chains(CDB_SGATE_NETLIST* netlist, bool flag) {
+  (void)flag;
+  KAVU_CHECK(netlist);
+  // Memory refused fails the search with the failure posted: every aux
+  // value as before, no chain marked.
+  kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE&) {
+    kavu_ssc_search_synchronizer_chains(netlist);
+    return true;
+  });
 }
 
 // ---------------------------------------------------------------- high-speed registers
@@ -510,7 +548,11 @@ void kavu_ssc_identify_high_speed_registers(CDB_SGATE_NETLIST* sgate_netlist,
   const bool verbose = cfg_is_on("high_speed_regs_verbose", false);
   KAVU_CHECK(sgate_netlist);
   KAVU_CHECK(sgate_netlist->get_high_speed_registers() == 0);
-  CDB_SGATE_HIGH_SPEED_MAP* map = sgate_netlist->create_high_speed_map();
+  // The flags are gathered first and handed to the netlist's map whole, so
+  // memory refused on the way leaves the netlist without a map (a later
+  // call identifies them again), never with part of one.
+  CDB_SGATE_HIGH_SPEED_MAP gathered;
+  CDB_SGATE_HIGH_SPEED_MAP* map = &gathered;
   int found = 0, total = 0;
   for (auto it = sgate_netlist->begin_node_list(); it != sgate_netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* r = *it;
@@ -557,10 +599,13 @@ void kavu_ssc_identify_high_speed_registers(CDB_SGATE_NETLIST* sgate_netlist,
                    source ? " source" : "", destination ? " destination" : "");
     }
   }
+  sgate_netlist->create_high_speed_map()->swap(gathered);
   kavu_debug("Identified %d high-speed registers out of %d total", found, total);
 }
 
-bool kavu_compute_high_speed_regs(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist) {
+namespace {
+
+bool compute_high_speed_regs(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist) {
   bool relaxed = false;
   if (!kavu_ssc_get_high_speed_reg_options(facade, hierarchy, &relaxed)) {
     kavu_debug_at_level(3, "Not using high-speed registers");
@@ -579,4 +624,14 @@ bool kavu_compute_high_speed_regs(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hiera
   else
     kavu_debug("Could not compute high-speed registers");
   return ran;
+}
+
+}  // namespace
+
+bool kavu_compute_high_speed_regs(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist) {
+  // Memory refused anywhere fails the call as it fails the analysis: false,
+  // the failure posted, the engine free and the netlist without a map.
+  return kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE&) {
+    return compute_high_speed_regs(facade, hierarchy, netlist);
+  });
 }

@@ -74,7 +74,15 @@ bool initialize_tervo_estimator(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarc
                          (design && design->get_partition_count() > 1);
   csu_set_default_family(facade->get_family());
   auto estimator = std::make_unique<ESTIMATOR>();
-  estimator->initialize(netlist, tdb_netlist, flattened);
+  if (!estimator->initialize(netlist, tdb_netlist, flattened)) {
+    // The estimator's own reading of the analysis failed (memory refused
+    // to it, for one; the engine posts why): an estimator without its
+    // slacks would call every terminal unconstrained. Nothing is
+    // registered, and an estimator made before for the partition stays.
+    kavu_debug("Tervo estimator could not take the timing analysis - not initializing Tervo estimator");
+    kavu_ssc_delete_tdb_netlist();
+    return false;
+  }
   const std::string name = estimator->get_partition_name();
   if (!kavu_use_tervo_estimator_map) {
     kavu_debug("Tervo estimator for partition %s is created.", name.c_str());
@@ -115,14 +123,22 @@ bool kavu_initialize_or_reuse_tervo_estimator(CMP_FACADE* facade, CDB_SGATE_HIER
                                               SSC_ITERM_REQUIREMENT_INFO_MAP* requirement_info_map,
                                               bool use_relaxed_slack, SSC_OTERM_PAIR_VECTOR* duplicate_oterms,
                                               double* avg_lut_delay) {
-  const std::string name = kavu_get_partition_name_of_hierarchy(hierarchy);
-  kavu_debug("Check if Tervo estimator for partition %s exists.", name.c_str());
-  if (kavu_is_tervo_estimator_initialized(name)) {
-    kavu_debug("Tervo estimator for partition %s is already initialized and ready - reusing estimator", name.c_str());
+  // Memory refused while the partition is named fails the call as the
+  // set-up fails.
+  bool reused = false;
+  const bool asked = kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE&) {
+    const std::string name = kavu_get_partition_name_of_hierarchy(hierarchy);
+    kavu_debug("Check if Tervo estimator for partition %s exists.", name.c_str());
+    reused = kavu_is_tervo_estimator_initialized(name);
+    if (reused)
+      kavu_debug("Tervo estimator for partition %s is already initialized and ready - reusing estimator", name.c_str());
+    else
+      kavu_debug("Tervo estimator has not been initialized for partition %s yet - initializing a new Tervo estimator",
+                 name.c_str());
     return true;
-  }
-  kavu_debug("Tervo estimator has not been initialized for partition %s yet - initializing a new Tervo estimator",
-             name.c_str());
+  });
+  if (!asked) return false;
+  if (reused) return true;
   return kavu_initialize_tervo_estimator(facade, hierarchy, netlist, timing_info_map, default_lut_delay,
                                          requirement_info_map, use_relaxed_slack, duplicate_oterms, avg_lut_delay);
 }
@@ -146,7 +162,9 @@ TERVO_ESTIMATOR<CSU_SGATE_NETLIST_TYPES>* kavu_get_tervo_estimator() {
   return kavu_use_tervo_estimator_map ? g_current : g_single;
 }
 
-void kavu_cleanup_tervo_estimator(CDB_SGATE_HIERARCHY* hierarchy) {
+namespace {
+
+void cleanup_tervo_estimator(CDB_SGATE_HIERARCHY* hierarchy) {
   if (!kavu_use_tervo_estimator_map) {
     if (g_single) {
       const std::string name = g_single->get_partition_name();
@@ -162,15 +180,38 @@ void kavu_cleanup_tervo_estimator(CDB_SGATE_HIERARCHY* hierarchy) {
   erase_entry(name);
 }
 
-void kavu_release_tervo_estimator_hash() {
+// Destroys every estimator of the registry, allocating nothing.
+void drop_registry() {
   KAVU_TERVO_ESTIMATOR_HASH& hash = kavu_tervo_estimator_hash();
   for (auto it = hash.begin(); it != hash.end(); ++it) {
-    kavu_debug("Cleaning up the Tervo estimator for partition %s", it->first.c_str());
     delete it->second;
     it->second = nullptr;
   }
   hash.clear();
   g_current = nullptr;
+}
+
+}  // namespace
+
+void kavu_cleanup_tervo_estimator(CDB_SGATE_HIERARCHY* hierarchy) {
+  // Memory refused while the partition is named fails the clean-up with
+  // the failure posted. The estimator it was to destroy cannot be told from
+  // the others then: every estimator goes, so that none made for an earlier
+  // netlist is reused; a later set-up makes them again.
+  const bool cleaned = kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE&) {
+    cleanup_tervo_estimator(hierarchy);
+    return true;
+  });
+  if (cleaned) return;
+  if (kavu_use_tervo_estimator_map) drop_registry();
+  else destroy_single();
+}
+
+void kavu_release_tervo_estimator_hash() {
+  KAVU_TERVO_ESTIMATOR_HASH& hash = kavu_tervo_estimator_hash();
+  for (auto it = hash.begin(); it != hash.end(); ++it)
+    kavu_debug("Cleaning up the Tervo estimator for partition %s", it->first.c_str());
+  drop_registry();
 }
 
 CSU_TIMING_MODEL<CSU_SGATE_NETLIST_TYPES>* kavu_get_or_create_tervo_timing_model(KAVU_TERVO_TIMING_MODEL_TYPE type,

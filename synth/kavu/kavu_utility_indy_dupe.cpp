@@ -15,7 +15,8 @@
 // Compatible registers: with the netlist's record in use a fingerprint
 // carries the register's set id (0, the common set, when the record names
 // none), so only registers of one set pair up; a register of a
-// synchronizer chain gets no fingerprint.
+// synchronizer chain gets no fingerprint. A record that failed to be built
+// (kavu_ssc_compatible_registers_failed) pairs no register at all.
 // A case handled on purpose: with merging across hierarchies not
 // allowed, a register without a parent name (unnamed registers, made by the
 // library) sorts before every named one instead of stopping the sort with an
@@ -31,11 +32,13 @@
 #include "kavu_helper.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_msg.h"
+#include "kavu_ssc.h"
 #include "kavu_wiring_helper.h"
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
 #include "gen/gen_dyn_flag.h"
 #include "hdb/hdb.h"
+#include "msg/msg.h"
 
 namespace {
 
@@ -401,6 +404,14 @@ int kavu_remove_indy_dupe_ffs(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST*
   KAVU_CHECK(netlist);
   const INDY_DUPE_SETTINGS settings = read_settings(hierarchy);
   if (cfg_is_on("kavu_waive_indy_dupe", false) || (netlist->get_waive_byte() & CDB_NETLIST_WAIVE_INDY_DUPE)) return 0;
+  if (kavu_ssc_compatible_registers_failed(netlist->get_compatible_registers())) {
+    // The record that was to keep constrained registers apart could not be
+    // built: any register may be one, so none is merged.
+    msg_post_message(MSG_POST_TYPE_WARNING,
+                     "Independent duplicate registers are not merged: the compatible-register information could "
+                     "not be built, so any register may carry a timing constraint");
+    return 0;
+  }
   const time_t start = time(nullptr);
   INDY_DUPE_PASS pass(netlist, keep, exclude, settings);
   pass.number_terminals();
