@@ -293,6 +293,9 @@ TEST(KavuDffMerge, SingleOutputPreserveAndMergeRules) {
   EXPECT_FALSE(kavu_can_merge_dffs(qa, qb, compat, false, 0, 0, false));  // qa in a set of its own
   compat->add_oterm_set_id(qb, 4);
   EXPECT_TRUE(kavu_can_merge_dffs(qa, qb, compat, false, 0, 0, false));
+  compat->set_in_use(false);  // a record that failed: any register may carry a constraint
+  EXPECT_FALSE(kavu_can_merge_dffs(qa, qb, compat, false, 0, 0, false));
+  compat->set_in_use(true);
 
   // Without fan-out a register cannot merge.
   delete lut_reader;

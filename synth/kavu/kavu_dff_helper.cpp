@@ -26,6 +26,7 @@
 #include "kavu_check.h"
 #include "kavu_msg.h"
 #include "kavu_helper_predicates.h"
+#include "kavu_ssc.h"
 #include "kavu_wiring_helper.h"
 #include "cdb/cdb_sgate.h"
 #include "gen/gen.h"
@@ -354,6 +355,9 @@ bool kavu_can_merge_dffs(CDB_SGATE_OTERM* a, CDB_SGATE_OTERM* b,
   }
   if (kavu_dff_powers_up_high(gate_a) != kavu_dff_powers_up_high(gate_b)) return false;
   if (!compatible || !compatible->is_ready_to_use()) return true;
+  // A record that failed to be built cannot tell which registers carry a
+  // constraint: any may, so none merges.
+  if (kavu_ssc_compatible_registers_failed(compatible)) return false;
   return compatible->oterms_are_compatible(a, b, compatible_flag);
 }
 
