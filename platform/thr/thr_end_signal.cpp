@@ -7,6 +7,8 @@
 // signal, never done in the handler.
 #include "thr/thr_end_signal.h"
 
+#include "thr/thr_fork_int.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -38,6 +40,8 @@ struct END_SLOT {
 END_SLOT g_slots[THR_MAX_END_ACTIONS];
 
 std::mutex g_install_mutex;
+[[maybe_unused]] const bool g_install_mutex_kept_across_fork =
+    (thr_lock_across_fork(&g_install_mutex, THR_FORK_SIGNALS), true);
 int g_users[NUM_SIGNALS];                  // under g_install_mutex
 struct sigaction g_previous[NUM_SIGNALS];  // written before ours is installed
 std::atomic<bool> g_installed[NUM_SIGNALS];
