@@ -1,0 +1,88 @@
+// A process that forks while its other threads use the layer: the child
+// gets every lock of the layer free, with the data behind it whole.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cfg/cfg.h"
+#include "gen/gen.h"
+#include "msg/msg.h"
+#include "platform_testkit.h"
+#include "thr/thr_ipc.h"
+
+using namespace kavu_platform;
+
+namespace {
+
+// Runs `child` in a process forked now; "" when it exited 0 within `seconds`,
+// else how it ended ("hung" when it had to be killed).
+std::string fork_and_wait(const std::function<void()>& child, int seconds) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    child();
+    _exit(0);
+  }
+  if (pid < 0) return "no fork";
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > end) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return "hung";
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "ended with status " + std::to_string(status);
+}
+
+}  // namespace
+
+// Threads of the parent post messages, read configuration, make and free
+// gates, write debug traces, time profiler scopes and hold the pipe
+// directory without pause while the parent forks: every child does each of
+// these itself at once. A child forked while one of those threads held the
+// lock behind it waited for ever.
+TEST(ThrFork, AChildForkedWhileThreadsUseTheLayerGetsItsLocksFree) {
+  CFG_SCOPE cfg{{"gen_profile", "on"}, {"debug_msg_fork_row", "on"}, {"debug_msg_file", "trace.txt"}};
+  auto use_the_layer = [] {
+    msg_post_message(MSG_POST_TYPE_INFO, "busy");
+    (void)cfg_is_on("fork_row_key", false);
+    {
+      CDB_SGATE_NETLIST nl;
+      CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+      make_and(&nl, a, a);
+    }
+    msg_local_debug("FORK_ROW", 1, "busy");
+    { GEN_PROFILER scope("KAVU", "fork row", 0); }
+    (void)gen_get_db_dir_path();
+    THR_PIPE_DIR_HOLD hold;
+    (void)thr_get_pipe_dir();
+  };
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> busy;
+  for (int t = 0; t < 3; ++t)
+    busy.emplace_back([&] {
+      for (int n = 0; !stop; ++n) {
+        use_the_layer();
+        if (n % 256 == 0) msg_log_clear();
+      }
+    });
+  std::string why;
+  for (int k = 0; k < 200 && why.empty(); ++k) {
+    why = fork_and_wait(use_the_layer, 10);
+    if (!why.empty()) why = "child " + std::to_string(k) + ": " + why;
+  }
+  stop = true;
+  for (std::thread& t : busy) t.join();
+  gen_test_reset();  // no profile table at exit
+  EXPECT_EQ(why, "");
+}
