@@ -67,7 +67,7 @@ void no_dump(CDB_SGATE_HIERARCHY*, CDB_SGATE_NETLIST*, const char*) {}
 // directory of its own, with no helper fault, it runs its own flow of a
 // design it loads. "" when that synthesized the design whole within 60 s.
 std::string fork_worker_and_run_its_flow(CMP_FACADE* facade) {
-  return in_child_within(60, [facade]() -> std::string {
+  return in_child([facade]() -> std::string {
     char dir[] = "worker_XXXXXX";
     if (!mkdtemp(dir)) return "no directory for the worker";
     gen_set_db_dir_path((fs::current_path() / dir).string());
@@ -75,7 +75,7 @@ std::string fork_worker_and_run_its_flow(CMP_FACADE* facade) {
     kavu_set_netlist_dumper(no_dump);
     std::string errors;
     return run_flow(facade, &errors) ? "" : "the worker's flow failed: " + errors;
-  });
+  }, 60);
 }
 
 }  // namespace
@@ -102,7 +102,7 @@ TEST(KavuParallelProcess, AWorkerForkedAtEveryStageOfARunSynthesizesItsOwn) {
   FLOW_SCOPE scope;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    EXPECT_EQ(in_child_within(120, [&]() -> std::string {
+    EXPECT_EQ(in_child([&]() -> std::string {
                 CFG_SCOPE cfg{{"kavu_partitioner_dump_netlists", "on"},
                               {"helper_fault", row.stage == HELPERS ? "wait" : nullptr}};
                 kavu_set_netlist_dumper(row.stage == PARTITIONING ? pause_in_partitioning : no_dump);
@@ -162,7 +162,7 @@ TEST(KavuParallelProcess, AWorkerForkedAtEveryStageOfARunSynthesizesItsOwn) {
                 kavu_set_netlist_dumper(no_dump);
                 if (!why.empty()) return why;
                 return parent.synthesized && parent.whole ? "" : "the parent's run failed: " + parent.errors;
-              }),
+              }, 120),
               "");
   }
 }
@@ -172,7 +172,7 @@ TEST(KavuParallelProcess, AWorkerForkedAtEveryStageOfARunSynthesizesItsOwn) {
 // named pipes: the run synthesizes.
 TEST(KavuParallelProcess, AForkedWorkersExitLeavesTheRunsPipes) {
   FLOW_SCOPE scope;
-  EXPECT_EQ(in_child_within(120, [&]() -> std::string {
+  EXPECT_EQ(in_child([&]() -> std::string {
               const std::string held = fs::current_path().string() + "/held";
               if (!hold_helpers_in(held)) return "cannot make the held helper";
               CFG_SCOPE helper{{"helper_binary_dir", held.c_str()}};
@@ -187,7 +187,7 @@ TEST(KavuParallelProcess, AForkedWorkersExitLeavesTheRunsPipes) {
               const bool ok = run_flow(&scope.facade, &errors);
               worker.join();
               return ok ? "" : "the run failed: " + errors;
-            }),
+            }, 120),
             "");
 }
 
@@ -217,7 +217,7 @@ TEST(KavuParallelProcess, ARunLeftBeforeItsMergeHoldsTheProcessOnlyWhileItsDesig
   for (const auto& way : ways)
     for (const bool destroyed : {false, true}) {
       SCOPED_TRACE(std::string(way.what) + (destroyed ? ", the design destroyed" : ", the design kept"));
-      EXPECT_EQ(in_child_within(120, [&]() -> std::string {
+      EXPECT_EQ(in_child([&]() -> std::string {
                   auto* left = new SPLIT_DESIGN("seq/ch_intrinsics", 2);
                   if (way.left != AFTER_SPLIT) {
                     CFG_SCOPE fault{{"helper_fault", way.left == LOST_PARTITION ? "exit3" : nullptr}};
@@ -250,7 +250,7 @@ TEST(KavuParallelProcess, ARunLeftBeforeItsMergeHoldsTheProcessOnlyWhileItsDesig
                   if (destroyed && !other.synthesized) return "the other design's flow failed: " + other.errors;
                   if (!destroyed && !refused) return "the other design's flow was not refused: " + other.errors;
                   return "";
-                }),
+                }, 120),
                 "");
     }
 }
@@ -269,7 +269,7 @@ TEST(KavuParallelProcess, AThreadTheSystemRefusesFailsTheStepNotTheHost) {
   // thread deletes), the helpers' runner (1) and the job's threads (2).
   for (const int k : {0, 1, 2, 4, 6}) {
     SCOPED_TRACE("threads started before the refusal: " + std::to_string(k));
-    const std::string outcome = in_child_within(60, [&]() -> std::string {
+    const std::string outcome = in_child([&]() -> std::string {
       thr_test_refuse_threads_after(k);
       const FLOW_OUTCOME out = run_design(&scope.facade);
       thr_test_refuse_threads_after(-1);
@@ -280,7 +280,7 @@ TEST(KavuParallelProcess, AThreadTheSystemRefusesFailsTheStepNotTheHost) {
       if (out.errors.find("cannot write the partitions") != std::string::npos) return "write refused";
       if (out.errors.find("cannot start its helpers") != std::string::npos) return "helpers refused";
       return "another failure: " + out.errors;
-    });
+    }, 60);
     writes_refused += outcome == "write refused";
     helpers_refused += outcome == "helpers refused";
     synthesized += outcome == "synthesized";
@@ -301,7 +301,7 @@ TEST(KavuParallelProcess, ARefusalWhileAnotherRunsHelpersRunIsPostedAtOnce) {
   FLOW_SCOPE scope;
   for (const bool pipes : {true, false}) {
     SCOPED_TRACE(pipes ? "with pipes" : "without pipes");
-    EXPECT_EQ(in_child_within(120, [&]() -> std::string {
+    EXPECT_EQ(in_child([&]() -> std::string {
                 CFG_SCOPE wait{{"helper_fault", "wait"}};
                 kavu_parallel_force_named_pipes(pipes ? 1 : 0);
                 SPLIT_DESIGN other("seq/ch_intrinsics");  // loaded before the run makes names
@@ -320,7 +320,7 @@ TEST(KavuParallelProcess, ARefusalWhileAnotherRunsHelpersRunIsPostedAtOnce) {
                 kavu_parallel_force_named_pipes(-1);
                 if (!why.empty()) return why;
                 return first.synthesized && first.whole ? "" : "the first run failed: " + first.errors;
-              }),
+              }, 120),
               "");
   }
 }

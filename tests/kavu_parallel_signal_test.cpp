@@ -327,7 +327,7 @@ TEST(KavuParallelSignals, ASurvivedSignalWhileTheHelpersStartSaysSo) {
   FLOW_SCOPE scope;
   for (const char* sig : {"INT", "HUP"}) {
     SCOPED_TRACE(sig);
-    EXPECT_EQ(in_child_within(120, [&]() -> std::string {
+    EXPECT_EQ(in_child([&]() -> std::string {
                 struct sigaction host {};
                 host.sa_handler = count_signal;
                 sigemptyset(&host.sa_mask);
@@ -355,7 +355,7 @@ TEST(KavuParallelSignals, ASurvivedSignalWhileTheHelpersStartSaysSo) {
                   if (out.errors.find(other) != std::string::npos) return "a reason other than the signal: " + out.errors;
                 std::string errors;
                 return run_flow(&scope.facade, &errors) ? "" : "the next run failed: " + errors;
-              }),
+              }, 120),
               "");
   }
 }

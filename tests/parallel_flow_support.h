@@ -129,37 +129,6 @@ inline bool run_flow(CMP_FACADE* facade, std::string* errors, const char* design
   return out.synthesized && out.whole;
 }
 
-// Runs body in a forked process as in_child does, killing it when it has not
-// ended after `seconds`: "" when it returned "", else what it said, or that
-// it hung.
-inline std::string in_child_within(int seconds, const std::function<std::string()>& body) {
-  int said[2];
-  if (pipe(said) != 0) return "no pipe";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(said[0]);
-    const std::string why = body();
-    (void)!write(said[1], why.data(), why.size());
-    _exit(0);
-  }
-  close(said[1]);
-  int status = 0;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > end) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      close(said[0]);
-      return "the process hung (killed after " + std::to_string(seconds) + " s)";
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  std::string why = read_to_end(said[0]);
-  if (why.empty() && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
-    why = "the process ended with status " + std::to_string(status);
-  return why;
-}
-
 // Waits up to 20 s for `ready`, polling: false when it never came.
 inline bool wait_for(const std::function<bool()>& ready) {
   for (int k = 0; k < 2000; ++k) {

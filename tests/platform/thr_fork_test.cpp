@@ -1,13 +1,8 @@
 // A process that forks while its other threads use the layer: the child
 // gets every lock of the layer free, with the data behind it whole.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,34 +12,9 @@
 #include "msg/msg.h"
 #include "platform_testkit.h"
 #include "thr/thr_ipc.h"
+#include "../signal_test_support.h"
 
 using namespace kavu_platform;
-
-namespace {
-
-// Runs `child` in a process forked now; "" when it exited 0 within `seconds`,
-// else how it ended ("hung" when it had to be killed).
-std::string fork_and_wait(const std::function<void()>& child, int seconds) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    child();
-    _exit(0);
-  }
-  if (pid < 0) return "no fork";
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > end) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return "hung";
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "ended with status " + std::to_string(status);
-}
-
-}  // namespace
 
 // Threads of the parent post messages, read configuration, make and free
 // gates, write debug traces, time profiler scopes and hold the pipe
@@ -78,7 +48,7 @@ TEST(ThrFork, AChildForkedWhileThreadsUseTheLayerGetsItsLocksFree) {
     });
   std::string why;
   for (int k = 0; k < 200 && why.empty(); ++k) {
-    why = fork_and_wait(use_the_layer, 10);
+    why = in_child([&] { return use_the_layer(), std::string(); }, 10);
     if (!why.empty()) why = "child " + std::to_string(k) + ": " + why;
   }
   stop = true;
