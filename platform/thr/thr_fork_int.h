@@ -22,6 +22,8 @@ enum THR_FORK_RANK : int {
   THR_FORK_DEBUG,        // msg_debug: captures and the debug file (its holder reads THR_FORK_CFG)
   THR_FORK_REGISTRY,     // pdb: the record types
   THR_FORK_HIERARCHIES,  // cdb: the hierarchies of gates read from archives
+  THR_FORK_TIMING,       // ssc: unwritten timing netlists, posted warnings, kept constraint reads
+  THR_FORK_NETLIST_IO,   // netlist_io: the .subckt handlers, the oracles' process groups
   THR_FORK_POOL,         // cdb: the gate cell pool
   THR_FORK_GEN,          // gen: profiler totals, tags, the database directory
   THR_FORK_MEM,          // mem: client tags
