@@ -217,7 +217,8 @@ class KAVU_FLOW_TURN {
 // `design` are out (a null `design`: of any design).
 bool kavu_another_design_is_out_locked(const CDB_SGATE_NETLIST* design);
 // Holding the turn: the partitions of `design` are out (null: none are);
-// the process reports parallel synthesis exactly while some are.
+// the process reports parallel synthesis while some are, and stops when
+// they are no longer.
 void kavu_set_flow_design_locked(const CDB_SGATE_NETLIST* design);
 // As kavu_another_design_is_out_locked, taking the turn.
 bool kavu_partitions_of_another_design_are_out(const CDB_SGATE_NETLIST* design);

@@ -201,16 +201,16 @@ void give_turn_back_in_parent() {
   if (std::exchange(g_turn_taken_for_fork, false)) g_flow_mutex.unlock();
 }
 
-void give_turn_back_in_child() {
-  // The child's own flows start afresh: no partitions are out in it.
-  g_flow_design.store(0);
-  cdb_sgate_set_synthesis_running_in_parallel(false);
-  give_turn_back_in_parent();
+// The process reports parallel synthesis while a design's partitions are
+// out; with none out, the report is left as it is unless a design's were.
+void set_flow_design_locked(uint64_t serial) {
+  const uint64_t was = g_flow_design.exchange(serial);
+  if (serial || was) cdb_sgate_set_synthesis_running_in_parallel(serial != 0);
 }
 
-void set_flow_design_locked(uint64_t serial) {
-  g_flow_design.store(serial);
-  cdb_sgate_set_synthesis_running_in_parallel(serial != 0);
+void give_turn_back_in_child() {
+  set_flow_design_locked(0);  // the child's own flows start afresh: no partitions are out in it
+  give_turn_back_in_parent();
 }
 
 // A design destroyed with its partitions out (the caller's exception or
@@ -387,4 +387,5 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
   boundaries.reconnect_partitions(netlist);
   kavu_refresh_boundary_port_cache(netlist);
   kavu_set_flow_design_locked(nullptr);
+  cdb_sgate_set_synthesis_running_in_parallel(false);
 }
