@@ -336,6 +336,73 @@ TEST(KavuParallelProcess, ARefusalWhileAnotherRunsHelpersRunIsPostedAtOnce) {
   }
 }
 
+// KAVU_FULL_FORK_SWEEP=<flows>: a host runs that many flows one after the
+// other on a thread of its own while its main thread forks a worker every
+// few milliseconds (at most 6 alive), at whatever moment of a flow that
+// falls, as a fork-based pool does; every worker runs its own flow in a
+// directory of its own. None may hang (60 s) or fail, and every flow of the
+// host synthesizes. Off by default (minutes); the stage rows above are the
+// default run's share.
+TEST(KavuParallelProcess, FullSweepWorkersForkedAtRandomMomentsOfRuns) {
+  const char* flows_text = std::getenv("KAVU_FULL_FORK_SWEEP");
+  if (!flows_text || std::atoi(flows_text) <= 0) GTEST_SKIP() << "set KAVU_FULL_FORK_SWEEP=<flows> to run";
+  const int flows = std::atoi(flows_text);
+  FLOW_SCOPE scope;
+  std::atomic<bool> done{false};
+  int host_failures = 0, workers = 0, failed = 0, hung = 0;
+  std::thread host([&] {
+    for (int k = 0; k < flows; ++k) {
+      std::string errors;
+      host_failures += !run_flow(&scope.facade, &errors);
+    }
+    done = true;
+  });
+  std::vector<std::pair<pid_t, std::chrono::steady_clock::time_point>> alive;
+  auto reap = [&](bool all) {
+    for (size_t i = 0; i < alive.size();) {
+      int status = 0;
+      pid_t r = waitpid(alive[i].first, &status, all ? 0 : WNOHANG);
+      if (r == 0 && std::chrono::steady_clock::now() - alive[i].second > std::chrono::seconds(60)) {
+        kill(alive[i].first, SIGKILL);
+        waitpid(alive[i].first, &status, 0);
+        ++hung;
+        r = -1;
+      } else if (r > 0) {
+        failed += !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      }
+      if (r != 0) alive.erase(alive.begin() + long(i));
+      else ++i;
+    }
+  };
+  unsigned seed = 1;
+  while (!done) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1 + (seed = seed * 1103515245u + 12345u) % 37));
+    reap(false);
+    if (alive.size() >= 6) continue;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      char dir[] = "worker_XXXXXX";
+      if (!mkdtemp(dir)) _exit(3);
+      gen_set_db_dir_path((fs::current_path() / dir).string());
+      kavu_set_netlist_dumper(no_dump);
+      std::string errors;
+      _exit(run_flow(&scope.facade, &errors) ? 0 : 1);
+    }
+    alive.emplace_back(pid, std::chrono::steady_clock::now());
+    ++workers;
+  }
+  host.join();
+  while (!alive.empty()) {
+    reap(false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::printf("%d host flows (%d failed), %d workers forked: %d failed, %d hung\n", flows, host_failures, workers,
+              failed, hung);
+  EXPECT_EQ(host_failures, 0);
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(hung, 0);
+}
+
 #ifdef KAVU_UNDER_ASAN
 extern "C" int __lsan_is_turned_off() { return g_no_leak_check.load() ? 1 : 0; }
 #endif

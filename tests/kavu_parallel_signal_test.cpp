@@ -359,3 +359,45 @@ TEST(KavuParallelSignals, ASurvivedSignalWhileTheHelpersStartSaysSo) {
               "");
   }
 }
+
+// KAVU_FULL_SIGNAL_SWEEP=<runs>: a caller that survives Ctrl-C gets one at
+// a random moment of each whole run (the write, the helpers, the read-back,
+// the merge): every run synthesizes or fails saying it was interrupted by
+// the signal, and the design keeps its function. Off by default (minutes);
+// the rows above hold each stage in the default run.
+TEST(KavuParallelSignals, FullSweepCtrlCAtRandomMomentsOfRuns) {
+  const char* runs_text = std::getenv("KAVU_FULL_SIGNAL_SWEEP");
+  if (!runs_text || std::atoi(runs_text) <= 0) GTEST_SKIP() << "set KAVU_FULL_SIGNAL_SWEEP=<runs> to run";
+  const int runs = std::atoi(runs_text);
+  FLOW_SCOPE scope;
+  int interrupted = 0, synthesized = 0;
+  std::vector<std::string> wrong;
+  for (int k = 0; k < runs; ++k) {
+    const std::string outcome = in_child([&]() -> std::string {
+      struct sigaction host {};
+      host.sa_handler = count_signal;
+      sigemptyset(&host.sa_mask);
+      sigaction(SIGINT, &host, nullptr);
+      std::thread sender([k] {
+        std::this_thread::sleep_for(std::chrono::microseconds(200 + (k * 7919) % 800000));
+        kill(getpid(), SIGINT);
+      });
+      const FLOW_OUTCOME out = run_design(&scope.facade);
+      sender.join();
+      if (!out.whole) return "not whole: " + out.errors;
+      if (out.synthesized) return "synthesized";
+      size_t at = 0;
+      for (size_t end; (end = out.errors.find('\n', at)) != std::string::npos; at = end + 1)
+        if (out.errors.compare(at, end - at, "") != 0 &&
+            out.errors.substr(at, end - at).find("interrupted by a signal (SIGINT)") == std::string::npos)
+          return "a reason other than the signal: " + out.errors.substr(at, end - at);
+      return "interrupted";
+    }, 120);
+    if (outcome == "synthesized") ++synthesized;
+    else if (outcome == "interrupted") ++interrupted;
+    else wrong.push_back(outcome);
+  }
+  std::printf("%d runs: %d synthesized, %d said they were interrupted, %zu wrong\n", runs, synthesized, interrupted,
+              wrong.size());
+  EXPECT_TRUE(wrong.empty()) << wrong.size() << " runs, first: " << wrong.front();
+}
