@@ -403,16 +403,14 @@ std::string file_another_run_may_use(const std::vector<std::string>& paths) {
   return "";
 }
 
-// Every lock of a database directory this process holds goes: its flow
-// ended without its read-back or recovery (its design was destroyed).
-void unlock_every_db_dir() {
-  std::lock_guard<std::mutex> guard(run_locks_mutex());
-  for (auto& [dir, lock] : run_locks()) {
-    if (lock.process != getpid()) continue;  // a parent's, closed at the fork
-    if (lock.named && lock_file_is_own(lock.fd)) (void)!ftruncate(lock.fd, 0);
-    close_lock_file(lock.fd);
-  }
-  run_locks().clear();
+// Under run_locks_mutex(): lets go of one directory's lock, its name
+// going with it. A parent's lock, in a child forked without exec, is only
+// forgotten: its descriptor was closed at the fork, and the number may name
+// another file by now.
+void release_run_lock(const RUN_LOCK& lock) {
+  if (lock.process != getpid()) return;
+  if (lock.named && lock_file_is_own(lock.fd)) (void)!ftruncate(lock.fd, 0);
+  close_lock_file(lock.fd);
 }
 
 // The run in the database directory is over: another may start.
@@ -420,13 +418,16 @@ void unlock_db_dir() {
   std::lock_guard<std::mutex> guard(run_locks_mutex());
   auto it = run_locks().find(db_dir());
   if (it == run_locks().end()) return;
-  // A parent's lock, in a child forked without exec: its descriptor was
-  // closed at the fork, and the number may name another file by now.
-  if (it->second.process == getpid()) {
-    if (it->second.named && lock_file_is_own(it->second.fd)) (void)!ftruncate(it->second.fd, 0);  // its name goes with it
-    close_lock_file(it->second.fd);
-  }
+  release_run_lock(it->second);
   run_locks().erase(it);
+}
+
+// Every lock of a database directory this process holds goes: its flow
+// ended without its read-back or recovery (its design was destroyed).
+void unlock_every_db_dir() {
+  std::lock_guard<std::mutex> guard(run_locks_mutex());
+  for (const auto& [dir, lock] : run_locks()) release_run_lock(lock);
+  run_locks().clear();
 }
 
 }  // namespace

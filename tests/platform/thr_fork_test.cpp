@@ -47,7 +47,7 @@ TEST(ThrFork, AChildForkedWhileThreadsUseTheLayerGetsItsLocksFree) {
       }
     });
   std::string why;
-  for (int k = 0; k < 200 && why.empty(); ++k) {
+  for (int k = 0; k < 100 && why.empty(); ++k) {
     why = in_child([&] { return use_the_layer(), std::string(); }, 10);
     if (!why.empty()) why = "child " + std::to_string(k) + ": " + why;
   }
