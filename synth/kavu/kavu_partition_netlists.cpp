@@ -231,9 +231,10 @@ void end_flow_of_destroyed_design(const CDB_SGATE_NETLIST* netlist) {
 }  // namespace
 
 KAVU_FLOW_TURN::KAVU_FLOW_TURN() {
-  static const bool registered = pthread_atfork(take_turn_before_fork, give_turn_back_in_parent,
-                                                give_turn_back_in_child) == 0 &&
-                                 (cdb_sgate_add_netlist_delete_listener(end_flow_of_destroyed_design), true);
+  // Before the turn is first held, so before any design's partitions are out.
+  static const bool registered =
+      (pthread_atfork(take_turn_before_fork, give_turn_back_in_parent, give_turn_back_in_child),
+       cdb_sgate_add_netlist_delete_listener(end_flow_of_destroyed_design), true);
   (void)registered;
   g_flow_mutex.lock();
   g_flow_turn_holder.store(pthread_self());
