@@ -118,7 +118,8 @@ TEST(KavuParallelSignals, ARunThatCannotSetItselfUpSaysWhy) {
 // The wait for another run's lock, on a worker thread, goes on through a
 // resized terminal and a child's end the caller catches (they ended the
 // run unsynthesized), and ends at the caller's alarm, which its handler
-// takes on another thread (the wait went on until the holder let go).
+// takes on another thread (the wait went on until the holder let go),
+// saying which signal ended it.
 TEST(KavuParallelSignals, TheWaitForAnotherRunEndsOnlyOnARequestToStop) {
   FLOW_SCOPE scope;
   EXPECT_EQ(in_child([&]() -> std::string {
@@ -153,7 +154,7 @@ TEST(KavuParallelSignals, TheWaitForAnotherRunEndsOnlyOnARequestToStop) {
               runner.join();
               bool interrupted = false;
               for (const MSG_LOG_ENTRY& e : msg_log())
-                interrupted |= e.kind == MSG_LOG_ERROR && e.text.find("was interrupted by a signal") != std::string::npos;
+                interrupted |= e.kind == MSG_LOG_ERROR && e.text.find("was interrupted by a signal (SIGALRM)") != std::string::npos;
               if (why.empty() && (ok || !interrupted)) why = "the run did not end for the alarm";
               for (CDB_SGATE_NETLIST* p : parts) delete p;
               return why;

@@ -138,6 +138,7 @@ void report_failed_partition(const std::string& rev, const char* type, int k, co
 // What a step an end signal cut short failed for: "interrupted by a signal
 // (SIGINT)", as the file writer says it.
 std::string interruption_text(int sig) {
+  if (sig <= 0) return "interrupted by a signal";
   const char* name = sigabbrev_np(sig);
   return std::string("interrupted by a signal (") + (name ? "SIG" + std::string(name) : "signal " + std::to_string(sig)) +
          ")";
@@ -349,7 +350,7 @@ std::string lock_db_dir() {
       if (stop.requested()) {
         close_lock_file(fd);
         return "the wait for the run " + (holder.empty() ? std::string() : "of " + holder + " ") +
-               "that holds the lock file \"" + shown(file) + "\" was interrupted by a signal";
+               "that holds the lock file \"" + shown(file) + "\" was " + interruption_text(stop.signal());
       }
       nanosleep(&pause, nullptr);
     }
