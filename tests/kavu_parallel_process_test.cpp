@@ -18,7 +18,6 @@
 #include <thread>
 
 #include "kavu_helper_dump.h"
-#include "kavu_partition_int.h"
 #include "parallel_flow_support.h"
 
 using namespace kavu_platform;
@@ -71,19 +70,23 @@ void no_dump(CDB_SGATE_HIERARCHY*, CDB_SGATE_NETLIST*, const char*) {}
 // parent's memory in flight, which its leak check would take for lost.
 std::atomic<bool> g_no_leak_check{false};
 
-// A worker forked from this process on this thread: in a database
-// directory of its own, with no helper fault, it runs its own flow of a
-// design it loads. "" when that synthesized the design whole within 60 s.
+// A forked worker's own flow, of a design it loads, in a database
+// directory of its own, with no helper fault: "" when it synthesized the
+// design whole.
+std::string run_workers_own_flow(CMP_FACADE* facade) {
+  char dir[] = "worker_XXXXXX";
+  if (!mkdtemp(dir)) return "no directory for the worker";
+  gen_set_db_dir_path((fs::current_path() / dir).string());
+  cfg_unset_value("helper_fault");
+  kavu_set_netlist_dumper(no_dump);
+  std::string errors;
+  return run_flow(facade, &errors) ? "" : "the worker's flow failed: " + errors;
+}
+
+// A worker forked from this process on this thread, running its own flow:
+// "" when that synthesized within 60 s.
 std::string fork_worker_and_run_its_flow(CMP_FACADE* facade) {
-  return in_child([facade]() -> std::string {
-    char dir[] = "worker_XXXXXX";
-    if (!mkdtemp(dir)) return "no directory for the worker";
-    gen_set_db_dir_path((fs::current_path() / dir).string());
-    cfg_unset_value("helper_fault");
-    kavu_set_netlist_dumper(no_dump);
-    std::string errors;
-    return run_flow(facade, &errors) ? "" : "the worker's flow failed: " + errors;
-  }, 60);
+  return in_child([facade] { return run_workers_own_flow(facade); }, 60);
 }
 
 }  // namespace
@@ -381,14 +384,7 @@ TEST(KavuParallelProcess, FullSweepWorkersForkedAtRandomMomentsOfRuns) {
     reap(false);
     if (alive.size() >= 6) continue;
     const pid_t pid = fork();
-    if (pid == 0) {
-      char dir[] = "worker_XXXXXX";
-      if (!mkdtemp(dir)) _exit(3);
-      gen_set_db_dir_path((fs::current_path() / dir).string());
-      kavu_set_netlist_dumper(no_dump);
-      std::string errors;
-      _exit(run_flow(&scope.facade, &errors) ? 0 : 1);
-    }
+    if (pid == 0) _exit(run_workers_own_flow(&scope.facade).empty() ? 0 : 1);
     alive.emplace_back(pid, std::chrono::steady_clock::now());
     ++workers;
   }
