@@ -22,19 +22,8 @@
 #include <string>
 #include <thread>
 
-#include "cdb/cdb_sgate.h"
-#include "cdb/cdb_sgate_removed_regs.h"
-#include "cmp/cmp.h"
-#include "gen/gen.h"
-#include "kavu_parallel.h"
-#include "kavu_partition.h"
-#include "kavu_partition_netlists.h"
-#include "msg/msg.h"
-#include "netlist_io/simulator.h"
-#include "partition_test_support.h"
-#include "platform_testkit.h"
+#include "parallel_flow_support.h"
 #include "thr/thr_ipc.h"
-#include "signal_test_support.h"
 
 using namespace kavu_platform;
 
@@ -42,62 +31,6 @@ namespace {
 
 std::atomic<int> g_caught{0};
 void count_signal(int) { ++g_caught; }
-
-struct SIGNAL_SCOPE : PARTITION_TEST_SCOPE {
-  CMP_FACADE facade;
-  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}};
-  SIGNAL_SCOPE() {
-    gen_set_db_dir_path(std::filesystem::current_path().string());
-    facade.set_project_name("signals");
-    facade.set_revision_name("rev 1");
-    auto* m = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
-    m->create_removed_reg_db("main", 5000, 5000);
-    m->set_current_removed_reg_db("main");
-  }
-};
-
-// A bundled design, partitioned and split into its partition netlists.
-struct SPLIT_DESIGN {
-  LOADED_NETLIST loaded;
-  std::vector<CDB_SGATE_NETLIST*> parts;
-  KAVU_PARTITION_BOUNDARIES boundaries;
-  int n = 0;  // partitions made by the split
-  explicit SPLIT_DESIGN(const char* name) : loaded(load_blif(name)) {}
-  SPLIT_DESIGN(const char* name, int partitions) : SPLIT_DESIGN(name) { split(partitions); }
-  void split(int partitions) {
-    KAVU_PARTITIONER partitioner;
-    partitioner.partition_on_reg_boundary(loaded.get(), nullptr, partition_params(partitions), false);
-    kavu_get_partition_netlists(parts, loaded.get(), nullptr, nullptr, boundaries, false);
-    n = int(parts.size());
-  }
-  // Merges the partitions in `parts` back and, when asked, takes the
-  // boundary gates out.
-  void merge_back(bool remove_boundaries) {
-    kavu_merge_netlists(parts, loaded.get(), nullptr, boundaries);
-    if (remove_boundaries) kavu_delete_partition_on_reg_boundary(loaded.get());
-  }
-};
-
-// One whole run on two partitions of a small design; true when every
-// partition came back synthesized, and the errors posted into *errors.
-bool run_flow(CMP_FACADE* facade, std::string* errors) {
-  SPLIT_DESIGN d("seq/diffeq1", 2);
-  std::vector<CDB_SGATE_NETLIST*>& parts = d.parts;
-  const int n = d.n;
-  msg_log_clear();
-  bool ok = kavu_parallel_serialize(facade, "map", 1, nullptr, parts);
-  ok = ok && kavu_parallel_run_partitions_in_processes(facade, "map", "1", n);
-  ok = ok && kavu_parallel_deserialize(facade, "map", 1, nullptr, parts, n);
-  if (!ok) {
-    for (CDB_SGATE_NETLIST* p : parts) delete p;
-    parts.clear();
-    kavu_parallel_recover_partitions(facade, "map", parts, n);
-  }
-  for (const MSG_LOG_ENTRY& e : msg_log())
-    if (e.kind == MSG_LOG_ERROR) *errors += e.text + "\n";
-  d.merge_back(false);
-  return ok;
-}
 
 // Two small partition netlists: an input pin and buffers each.
 std::vector<CDB_SGATE_NETLIST*> chain_partitions_for_signals() {
@@ -128,7 +61,7 @@ TEST(KavuParallelSignals, TheCallersHandlersStayTheirsAndLaterRunsWork) {
       {"SA_RESETHAND", int(SA_RESETHAND), false},
       {"flags 0, runs on a worker thread", 0, true},
   };
-  SIGNAL_SCOPE scope;
+  FLOW_SCOPE scope;
   for (const ROW& row : rows) {
     SCOPED_TRACE(row.what);
     EXPECT_EQ(in_child([&]() -> std::string {
@@ -169,7 +102,7 @@ TEST(KavuParallelSignals, TheCallersHandlersStayTheirsAndLaterRunsWork) {
 // A run that cannot make its pipes' directory (TMPDIR names none) fails
 // saying so; it failed without a reason.
 TEST(KavuParallelSignals, ARunThatCannotSetItselfUpSaysWhy) {
-  SIGNAL_SCOPE scope;
+  FLOW_SCOPE scope;
   EXPECT_EQ(in_child([&]() -> std::string {
               thr_remove_pipe_dir();
               setenv("TMPDIR", "/nonexistent", 1);
@@ -185,9 +118,10 @@ TEST(KavuParallelSignals, ARunThatCannotSetItselfUpSaysWhy) {
 // The wait for another run's lock, on a worker thread, goes on through a
 // resized terminal and a child's end the caller catches (they ended the
 // run unsynthesized), and ends at the caller's alarm, which its handler
-// takes on another thread (the wait went on until the holder let go).
+// takes on another thread (the wait went on until the holder let go),
+// saying which signal ended it.
 TEST(KavuParallelSignals, TheWaitForAnotherRunEndsOnlyOnARequestToStop) {
-  SIGNAL_SCOPE scope;
+  FLOW_SCOPE scope;
   EXPECT_EQ(in_child([&]() -> std::string {
               struct sigaction host {};
               host.sa_handler = count_signal;
@@ -220,7 +154,7 @@ TEST(KavuParallelSignals, TheWaitForAnotherRunEndsOnlyOnARequestToStop) {
               runner.join();
               bool interrupted = false;
               for (const MSG_LOG_ENTRY& e : msg_log())
-                interrupted |= e.kind == MSG_LOG_ERROR && e.text.find("was interrupted by a signal") != std::string::npos;
+                interrupted |= e.kind == MSG_LOG_ERROR && e.text.find("was interrupted by a signal (SIGALRM)") != std::string::npos;
               if (why.empty() && (ok || !interrupted)) why = "the run did not end for the alarm";
               for (CDB_SGATE_NETLIST* p : parts) delete p;
               return why;
@@ -235,7 +169,7 @@ TEST(KavuParallelSignals, TheWaitForAnotherRunEndsOnlyOnARequestToStop) {
 // The signal is sent once a temporary file of the run is seen; a run whose
 // archives were all in place by then is repeated.
 TEST(KavuParallelSignals, ASurvivedCtrlCDuringTheWritesSaysSo) {
-  SIGNAL_SCOPE scope;
+  FLOW_SCOPE scope;
   EXPECT_EQ(in_child([&]() -> std::string {
               struct sigaction host {};
               host.sa_handler = count_signal;
@@ -281,7 +215,7 @@ TEST(KavuParallelSignals, ASurvivedCtrlCDuringTheWritesSaysSo) {
 // (it kept the lock for its whole life), and the caller's next run takes
 // the lock at once (it waited for the worker, "the run is not named").
 TEST(KavuParallelSignals, AForkedWorkerKeepsNoLockOfTheRun) {
-  SIGNAL_SCOPE scope;
+  FLOW_SCOPE scope;
   EXPECT_EQ(in_child([&]() -> std::string {
               SPLIT_DESIGN d("seq/diffeq1", 2);
               if (!kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, d.parts)) return "the write failed";
@@ -332,7 +266,7 @@ TEST(KavuParallelSignals, AForkedWorkerKeepsNoLockOfTheRun) {
 // whole; both designs keep their function (the second one's naming ended
 // the process: "Can't create new names in parallel").
 TEST(KavuParallelSignals, TwoDesignsFlowsOnTwoThreadsTakeTurnsOrAreRefused) {
-  SIGNAL_SCOPE scope;
+  FLOW_SCOPE scope;
   EXPECT_EQ(in_child([&]() -> std::string {
               const char* const designs[2] = {"seq/diffeq1", "seq/ch_intrinsics"};
               const std::string refusal = "the partitions of another design are out in this process";
@@ -382,4 +316,89 @@ TEST(KavuParallelSignals, TwoDesignsFlowsOnTwoThreadsTakeTurnsOrAreRefused) {
               return "";
             }),
             "");
+}
+
+// An end signal the caller's handler survives, sent while the helpers start
+// (after the run made its named pipes, before any helper opened them),
+// takes the pipes: the run fails saying it was interrupted by that signal
+// (it said "helper 0: cannot open …/ul_pipemap…" or "the helper exited
+// with status 5 without answering"), every partition comes back from its
+// kept copy with the design's function, and the next run synthesizes.
+TEST(KavuParallelSignals, ASurvivedSignalWhileTheHelpersStartSaysSo) {
+  FLOW_SCOPE scope;
+  for (const char* sig : {"INT", "HUP"}) {
+    SCOPED_TRACE(sig);
+    EXPECT_EQ(in_child([&]() -> std::string {
+                struct sigaction host {};
+                host.sa_handler = count_signal;
+                sigemptyset(&host.sa_mask);
+                for (int s : {SIGINT, SIGHUP}) sigaction(s, &host, nullptr);
+                const std::string held = std::filesystem::current_path().string() + "/held";
+                if (!hold_helpers_in(held)) return "cannot make the held helper";
+                setenv("KAVU_TEST_SIGNAL_PARENT", sig, 1);
+                FLOW_OUTCOME out;
+                {
+                  kavu_platform::CFG_SCOPE helper{{"helper_binary_dir", held.c_str()}};
+                  std::thread go([&] {
+                    wait_for([&] { return g_caught > 0 && std::filesystem::exists(held + "/starting"); });
+                    if (FILE* f = std::fopen((held + "/go").c_str(), "w")) std::fclose(f);
+                  });
+                  out = run_design(&scope.facade);
+                  go.join();
+                }
+                unsetenv("KAVU_TEST_SIGNAL_PARENT");
+                if (g_caught == 0) return "the caller's handler did not run";
+                if (out.synthesized) return "the run went on without its pipes";
+                if (!out.whole) return "the design did not come back whole: " + out.errors;
+                if (out.errors.find(std::string("interrupted by a signal (SIG") + sig + ")") == std::string::npos)
+                  return "the failure does not say the run was interrupted: " + out.errors;
+                for (const char* other : {"cannot open", "without answering", "before opening its pipes"})
+                  if (out.errors.find(other) != std::string::npos) return "a reason other than the signal: " + out.errors;
+                std::string errors;
+                return run_flow(&scope.facade, &errors) ? "" : "the next run failed: " + errors;
+              }, 120),
+              "");
+  }
+}
+
+// KAVU_FULL_SIGNAL_SWEEP=<runs>: a caller that survives Ctrl-C gets one at
+// a random moment of each whole run (the write, the helpers, the read-back,
+// the merge): every run synthesizes or fails saying it was interrupted by
+// the signal, and the design keeps its function. Off by default (minutes);
+// the rows above hold each stage in the default run.
+TEST(KavuParallelSignals, FullSweepCtrlCAtRandomMomentsOfRuns) {
+  const char* runs_text = std::getenv("KAVU_FULL_SIGNAL_SWEEP");
+  if (!runs_text || std::atoi(runs_text) <= 0) GTEST_SKIP() << "set KAVU_FULL_SIGNAL_SWEEP=<runs> to run";
+  const int runs = std::atoi(runs_text);
+  FLOW_SCOPE scope;
+  int interrupted = 0, synthesized = 0;
+  std::vector<std::string> wrong;
+  for (int k = 0; k < runs; ++k) {
+    const std::string outcome = in_child([&]() -> std::string {
+      struct sigaction host {};
+      host.sa_handler = count_signal;
+      sigemptyset(&host.sa_mask);
+      sigaction(SIGINT, &host, nullptr);
+      std::thread sender([k] {
+        std::this_thread::sleep_for(std::chrono::microseconds(200 + (k * 7919) % 800000));
+        kill(getpid(), SIGINT);
+      });
+      const FLOW_OUTCOME out = run_design(&scope.facade);
+      sender.join();
+      if (!out.whole) return "not whole: " + out.errors;
+      if (out.synthesized) return "synthesized";
+      size_t at = 0;
+      for (size_t end; (end = out.errors.find('\n', at)) != std::string::npos; at = end + 1)
+        if (out.errors.compare(at, end - at, "") != 0 &&
+            out.errors.substr(at, end - at).find("interrupted by a signal (SIGINT)") == std::string::npos)
+          return "a reason other than the signal: " + out.errors.substr(at, end - at);
+      return "interrupted";
+    }, 120);
+    if (outcome == "synthesized") ++synthesized;
+    else if (outcome == "interrupted") ++interrupted;
+    else wrong.push_back(outcome);
+  }
+  std::printf("%d runs: %d synthesized, %d said they were interrupted, %zu wrong\n", runs, synthesized, interrupted,
+              wrong.size());
+  EXPECT_TRUE(wrong.empty()) << wrong.size() << " runs, first: " << wrong.front();
 }

@@ -29,7 +29,8 @@ inline std::string read_to_end(int fd) {
 
 // Runs body in a forked process: "" when it returned "", else what it said
 // (or how the process ended, where it said nothing and did not exit 0).
-inline std::string in_child(const std::function<std::string()>& body) {
+// With `seconds`, a process not ended by then is killed and said to hang.
+inline std::string in_child(const std::function<std::string()>& body, int seconds = 0) {
   int said[2];
   if (pipe(said) != 0) return "no pipe";
   const pid_t pid = fork();
@@ -40,9 +41,19 @@ inline std::string in_child(const std::function<std::string()>& body) {
     _exit(0);
   }
   close(said[1]);
-  std::string why = read_to_end(said[0]);
   int status = 0;
-  waitpid(pid, &status, 0);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (seconds > 0 && waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > end) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      close(said[0]);
+      return "the process hung (killed after " + std::to_string(seconds) + " s)";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::string why = read_to_end(said[0]);
+  if (seconds <= 0) waitpid(pid, &status, 0);
   if (why.empty() && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
     why = "the process ended with status " + std::to_string(status);
   return why;

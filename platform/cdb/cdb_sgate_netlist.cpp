@@ -18,7 +18,15 @@
 #include "cfg/cfg.h"
 #include "msg/msg.h"
 
-CDB_SGATE_NETLIST::CDB_SGATE_NETLIST() { m_flag_manager.set_clear_function(&clear_dyn_bits, this); }
+namespace {
+std::atomic<uint64_t> g_last_serial{0};
+constexpr int kMaxDeleteListeners = 8;
+std::atomic<CDB_SGATE_NETLIST_DELETE_LISTENER> g_delete_listeners[kMaxDeleteListeners];
+}  // namespace
+
+CDB_SGATE_NETLIST::CDB_SGATE_NETLIST() : m_serial(++g_last_serial) {
+  m_flag_manager.set_clear_function(&clear_dyn_bits, this);
+}
 
 CDB_SGATE_NETLIST::CDB_SGATE_NETLIST(bool is_partition, int number, int first_debug_number)
     : CDB_SGATE_NETLIST() {
@@ -30,6 +38,8 @@ CDB_SGATE_NETLIST::CDB_SGATE_NETLIST(bool is_partition, int number, int first_de
 }
 
 CDB_SGATE_NETLIST::~CDB_SGATE_NETLIST() {
+  for (const auto& slot : g_delete_listeners)
+    if (const CDB_SGATE_NETLIST_DELETE_LISTENER listener = slot.load(std::memory_order_acquire)) listener(this);
   reset_info_functions_and_delete();
   if (m_machines) {  // owned machines drop their references to the gates first
     for (CDB_STATE_MACHINE* m : *m_machines) delete m;
@@ -225,6 +235,15 @@ std::atomic<bool> g_parallel{false};
 
 bool cdb_sgate_synthesis_is_running_in_parallel() { return g_parallel.load(std::memory_order_relaxed); }
 void cdb_sgate_set_synthesis_running_in_parallel(bool on) { g_parallel.store(on, std::memory_order_relaxed); }
+
+void cdb_sgate_add_netlist_delete_listener(CDB_SGATE_NETLIST_DELETE_LISTENER listener) {
+  PLAT_CHECK(listener != nullptr, "CDB");
+  for (auto& slot : g_delete_listeners) {
+    CDB_SGATE_NETLIST_DELETE_LISTENER expected = nullptr;
+    if (slot.compare_exchange_strong(expected, listener) || expected == listener) return;
+  }
+  PLAT_CHECK(false && "too many netlist delete listeners", "CDB");
+}
 
 void cdb_add_msg_location(MSG_POST* post, const CDB_SGATE_NODE* node) {
   PLAT_CHECK(post != nullptr && node != nullptr, "CDB");

@@ -173,6 +173,10 @@ class CDB_SGATE_NETLIST {
   void set_hierarchy(CDB_SGATE_HIERARCHY* h) { m_hierarchy = h; }
   int get_number() const { return m_number; }
   void set_number(int n) { m_number = n; }
+  // A number no other netlist of the process has had (1 upward, in order of
+  // construction): unlike the address, it names this netlist alone after
+  // it is destroyed.
+  uint64_t get_serial() const { return m_serial; }
   int get_first_debug_number() const { return m_first_debug_number; }
   void set_first_debug_number(int n) { m_first_debug_number = n; }  // archives restore it
   bool is_partition_netlist() const { return m_is_partition; }
@@ -284,11 +288,20 @@ class CDB_SGATE_NETLIST {
   NODE_INFO_FN m_node_info_set = nullptr;
   NODE_INFO_FN m_node_info_reset = nullptr;
   std::list<CDB_STATE_MACHINE*>* m_machines = nullptr;  // owned, with its machines
+  uint64_t m_serial;
 };
 
 // One process-wide flag, false at load; the database does not consult it.
 bool cdb_sgate_synthesis_is_running_in_parallel();
 void cdb_sgate_set_synthesis_running_in_parallel(bool on);
+
+// Tells `listener` of every netlist about to be destroyed, on the thread
+// destroying it, before its gates go; the netlist's serial is still its own.
+// A listener is called for every netlist of the process, so it is quick; it
+// may take locks of its own but must not destroy netlists. Listeners stay
+// for the process (at most 8; adding one twice adds it once). Thread-safe.
+typedef void (*CDB_SGATE_NETLIST_DELETE_LISTENER)(const CDB_SGATE_NETLIST* netlist);
+void cdb_sgate_add_netlist_delete_listener(CDB_SGATE_NETLIST_DELETE_LISTENER listener);
 
 // Adds the gate's path (get_string_hpath) to the message as a location.
 void cdb_add_msg_location(MSG_POST* post, const CDB_SGATE_NODE* node);

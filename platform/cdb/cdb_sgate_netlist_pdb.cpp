@@ -23,6 +23,7 @@
 #include "hdb/hdb.h"
 #include "msg/msg.h"
 #include "pdb/pdb_fields.h"
+#include "thr/thr_fork_int.h"
 
 namespace {
 
@@ -209,7 +210,11 @@ struct HIERARCHY_TABLE {
 };
 
 HIERARCHY_TABLE& hierarchy_table() {
-  static HIERARCHY_TABLE* t = new HIERARCHY_TABLE;
+  static HIERARCHY_TABLE* t = [] {
+    HIERARCHY_TABLE* made = new HIERARCHY_TABLE;
+    thr_lock_across_fork(&made->mutex, THR_FORK_HIERARCHIES);
+    return made;
+  }();
   return *t;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cdb/cdb_sgate_node.h"
+#include "thr/thr_fork_int.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KAVU_POOL_ASAN 1
@@ -74,7 +75,11 @@ struct ARENA {
 };
 
 ARENA& arena() {
-  static ARENA* a = new ARENA;
+  static ARENA* a = [] {
+    ARENA* made = new ARENA;
+    thr_lock_across_fork(&made->m_lock, THR_FORK_POOL);
+    return made;
+  }();
   return *a;
 }
 

@@ -34,6 +34,7 @@
 #include "fio/fio.h"
 #include "msg/msg.h"
 #include "testkit/platform_test_hooks.h"
+#include "thr/thr_fork_int.h"
 
 namespace {
 
@@ -53,7 +54,11 @@ struct CFG_STATE {
 };
 
 CFG_STATE& state() {
-  static CFG_STATE* s = new CFG_STATE;  // never destroyed: readable from any destructor
+  static CFG_STATE* s = [] {  // never destroyed: readable from any destructor
+    CFG_STATE* made = new CFG_STATE;
+    thr_lock_across_fork(&made->mutex, THR_FORK_CFG);
+    return made;
+  }();
   return *s;
 }
 

@@ -30,6 +30,7 @@
 #include "fio/fio.h"
 #include "msg/msg.h"
 #include "testkit/platform_test_hooks.h"
+#include "thr/thr_fork_int.h"
 
 namespace {
 
@@ -46,7 +47,11 @@ struct PROFILE_STATE {
 };
 
 PROFILE_STATE& profile_state() {
-  static PROFILE_STATE* s = new PROFILE_STATE;
+  static PROFILE_STATE* s = [] {
+    PROFILE_STATE* made = new PROFILE_STATE;
+    thr_lock_across_fork(&made->mutex, THR_FORK_GEN);
+    return made;
+  }();
   return *s;
 }
 
@@ -82,7 +87,11 @@ struct TAG_STATE {
 };
 
 TAG_STATE& tag_state() {
-  static TAG_STATE* s = new TAG_STATE;
+  static TAG_STATE* s = [] {
+    TAG_STATE* made = new TAG_STATE;
+    thr_lock_across_fork(&made->mutex, THR_FORK_GEN);
+    return made;
+  }();
   return *s;
 }
 
@@ -93,7 +102,11 @@ struct DB_DIR_STATE {
 };
 
 DB_DIR_STATE& db_dir_state() {
-  static DB_DIR_STATE* s = new DB_DIR_STATE;
+  static DB_DIR_STATE* s = [] {
+    DB_DIR_STATE* made = new DB_DIR_STATE;
+    thr_lock_across_fork(&made->mutex, THR_FORK_GEN);
+    return made;
+  }();
   return *s;
 }
 

@@ -12,6 +12,7 @@
 
 #include "cfg/cfg.h"
 #include "msg/msg.h"
+#include "thr/thr_fork_int.h"
 
 namespace {
 
@@ -21,7 +22,11 @@ struct TAGS {
 };
 
 TAGS& tags() {
-  static TAGS* t = new TAGS;
+  static TAGS* t = [] {
+    TAGS* made = new TAGS;
+    thr_lock_across_fork(&made->mutex, THR_FORK_MEM);
+    return made;
+  }();
   return *t;
 }
 

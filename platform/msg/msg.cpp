@@ -19,6 +19,7 @@
 
 #include "cfg/cfg.h"
 #include "testkit/platform_test_hooks.h"
+#include "thr/thr_fork_int.h"
 
 using kavu_platform::MSG_LOG_ENTRY;
 using kavu_platform::MSG_LOG_KIND;
@@ -41,7 +42,12 @@ struct MSG_STATE {
 };
 
 MSG_STATE& state() {
-  static MSG_STATE* s = new MSG_STATE;  // never destroyed: usable at any exit stage
+  // Never destroyed: usable at any exit stage.
+  static MSG_STATE* s = [] {
+    MSG_STATE* made = new MSG_STATE;
+    thr_lock_across_fork(&made->mutex, THR_FORK_MSG);
+    return made;
+  }();
   return *s;
 }
 

@@ -20,6 +20,7 @@
 #include "fio/fio.h"
 #include "msg/msg.h"
 #include "testkit/platform_test_hooks.h"
+#include "thr/thr_fork_int.h"
 
 namespace {
 
@@ -37,7 +38,11 @@ struct DEBUG_STATE {
 };
 
 DEBUG_STATE& dstate() {
-  static DEBUG_STATE* s = new DEBUG_STATE;  // never destroyed
+  static DEBUG_STATE* s = [] {  // never destroyed
+    DEBUG_STATE* made = new DEBUG_STATE;
+    thr_lock_across_fork(&made->mutex, THR_FORK_DEBUG);
+    return made;
+  }();
   return *s;
 }
 

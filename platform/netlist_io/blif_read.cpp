@@ -46,11 +46,14 @@
 #include "netlist_io/blif.h"
 #include "netlist_io/blif_cells.h"
 #include "netlist_io/netlist_io_int.h"
+#include "thr/thr_fork_int.h"
 
 namespace kavu_platform {
 namespace {
 
 std::mutex g_registry_mutex;
+[[maybe_unused]] const bool g_registry_kept_across_fork =
+    (thr_lock_across_fork(&g_registry_mutex, THR_FORK_NETLIST_IO), true);
 std::map<std::string, BLIF_SUBCKT_HANDLER, std::less<>>& subckt_registry() {
   static std::map<std::string, BLIF_SUBCKT_HANDLER, std::less<>> registry;
   return registry;

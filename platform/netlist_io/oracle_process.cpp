@@ -24,6 +24,7 @@
 
 #include "cfg/cfg.h"
 #include "thr/thr_end_signal.h"
+#include "thr/thr_fork_int.h"
 
 extern char** environ;
 
@@ -77,6 +78,7 @@ namespace {
 // group when the caller is told to end.
 std::mutex g_groups_mutex;
 std::map<pid_t, int> g_group_actions;
+[[maybe_unused]] const bool g_groups_kept_across_fork = (thr_lock_across_fork(&g_groups_mutex, THR_FORK_NETLIST_IO), true);
 
 void kill_group(long leader) { kill(-pid_t(leader), SIGKILL); }
 

@@ -24,6 +24,7 @@
 #include "fio/fio.h"
 #include "mem/mem.h"
 #include "msg/msg.h"
+#include "thr/thr_fork_int.h"
 
 namespace {
 
@@ -56,6 +57,8 @@ std::map<uint32_t, const PDB_THUNK_INFO*>& registry() {
 // of its type. Every use of the registry holds this lock.
 std::mutex& registry_mutex() {
   static std::mutex s_mutex;
+  static const bool kept_across_fork = (thr_lock_across_fork(&s_mutex, THR_FORK_REGISTRY), true);
+  (void)kept_across_fork;
   return s_mutex;
 }
 

@@ -32,6 +32,7 @@
 #include "hdb/hdb.h"
 #include "msg/msg.h"
 #include "ssc/ssc_int.h"
+#include "thr/thr_fork_int.h"
 
 using kavu_platform::SSC_NETLIST_DATA;
 
@@ -79,6 +80,8 @@ std::string tdb_file(const std::string* partition_name) {
 // them until they are written again.
 std::mutex g_unwritten_mutex;
 std::unordered_set<std::string> g_unwritten;
+[[maybe_unused]] const bool g_unwritten_kept_across_fork =
+    (thr_lock_across_fork(&g_unwritten_mutex, THR_FORK_TIMING), true);
 
 // The key of a stored netlist in that set: its absolute path.
 std::string unwritten_key(const std::string& file) { return fio_get_unc_full_path(file); }
@@ -420,6 +423,7 @@ const size_t kMaxSdcProblemBytes = 256;
 // Keys are "path", NUL, a hash of the text, NUL, the warning.
 std::mutex g_posted_mutex;
 std::unordered_set<std::string> g_posted_warnings;
+[[maybe_unused]] const bool g_posted_kept_across_fork = (thr_lock_across_fork(&g_posted_mutex, THR_FORK_TIMING), true);
 
 // Posts the warnings of a read that were not posted before, then one
 // warning for those beyond the first SSC_CONSTRAINTS::kMaxWarnings.
@@ -468,6 +472,7 @@ const size_t kKeptReads = 2;
 const size_t kMaxKeptBytes = size_t(16) << 20;
 std::mutex g_kept_mutex;
 std::vector<KEPT_READ> g_kept_reads;
+[[maybe_unused]] const bool g_kept_kept_across_fork = (thr_lock_across_fork(&g_kept_mutex, THR_FORK_TIMING), true);
 
 // Bytes the constraints hold (their vectors' and strings' heap blocks).
 size_t constraints_bytes(const kavu_platform::SSC_CONSTRAINTS& c) {

@@ -47,6 +47,12 @@ void msg_debug_capture_end(int handle);
 // a file system without locks) until called with 0. gen_test_reset clears it.
 void gen_test_fail_file_locks(int error);
 
+// ---- threads ----
+// thr_start_thread starts `count` more threads, then refuses every other
+// one as a system at its limit does (EAGAIN), until called with -1 (no
+// limit). thr_ipc_test_reset clears it.
+void thr_test_refuse_threads_after(int count);
+
 // ---- timing engine ----
 // What the timing engine did since the last reset, where a test would
 // otherwise have to time it to tell a cache that missed: path-rule indexes

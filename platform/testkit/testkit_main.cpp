@@ -56,17 +56,21 @@ class SCRATCH_LISTENER : public ::testing::EmptyTestEventListener {
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kavu_tests_XXXXXX";
     if (ec || !mkdtemp(pattern.data())) return false;
     m_base = pattern;
+    m_base_maker = getpid();
     return true;
   }
 
+  // Only by the process that made it: a test's child forked without exec
+  // that ends with exit() runs this too, while its parent still works there.
   void remove_base() {
-    if (m_base.empty()) return;
+    if (m_base.empty() || m_base_maker != getpid()) return;
     if (!m_start_dir.empty() && chdir(m_start_dir.c_str()) != 0) return;
     std::error_code ec;
     fs::remove_all(m_base, ec);
   }
 
   bool m_make_dirs;
+  pid_t m_base_maker = 0;
   std::string m_base;
   std::string m_start_dir;
   std::string m_test_dir;

@@ -1,4 +1,5 @@
-// thr.cpp — error-checking POSIX mutexes.
+// thr.cpp — error-checking POSIX mutexes, threads that may be refused, and
+// the layer's locks kept whole across fork() (thr_fork_int.h).
 //
 // PTHREAD_MUTEX_ERRORCHECK makes relocking by the owner and unlocking by a
 // non-owner return an error code, which becomes an internal error.
@@ -6,7 +7,16 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <system_error>
+
 #include "msg/msg.h"
+#include "testkit/platform_test_hooks.h"
+#include "thr/thr_fork_int.h"
 
 struct THR_MUTEX {
   pthread_mutex_t m;
@@ -40,4 +50,99 @@ void thr_mutex_destroy(THR_MUTEX* mutex) {
   int rc = pthread_mutex_destroy(&mutex->m);
   PLAT_CHECK(rc == 0 && "mutex destroyed while locked", "THR");
   delete mutex;
+}
+
+// ---------------------------------------------------------------- threads
+
+namespace {
+// Threads thr_start_thread still starts before it refuses every other one
+// (a test's stand-in for a limit of the system); -1: no such limit.
+std::atomic<int> g_threads_left{-1};
+
+// True when the test limit lets one more thread start (and counts it).
+bool test_limit_allows_thread() {
+  int left = g_threads_left.load();
+  while (left > 0 && !g_threads_left.compare_exchange_weak(left, left - 1)) {
+  }
+  return left != 0;
+}
+}  // namespace
+
+std::string thr_start_thread(std::thread* thread, std::function<void()> body) {
+  PLAT_CHECK(thread != nullptr && !thread->joinable(), "THR");
+  int error = EAGAIN;
+  if (test_limit_allows_thread()) {
+    try {
+      *thread = std::thread(std::move(body));
+      return "";
+    } catch (const std::system_error& e) {
+      error = e.code().value();
+    } catch (const std::bad_alloc&) {
+      error = ENOMEM;
+    }
+  }
+  return std::string("cannot start a thread: ") + std::strerror(error);
+}
+
+namespace kavu_platform {
+void thr_test_refuse_threads_after(int count) { g_threads_left.store(count < 0 ? -1 : count); }
+}  // namespace kavu_platform
+
+// ---------------------------------------------------------------- fork
+
+namespace {
+
+constexpr int kMaxForkLocks = 64;
+
+struct FORK_LOCK {
+  std::atomic<std::mutex*> m_mutex{nullptr};  // set last: a place is used once it is set
+  std::atomic<int> m_rank{0};
+  std::atomic<void (*)()> m_in_child{nullptr};
+};
+
+FORK_LOCK g_fork_locks[kMaxForkLocks];
+std::atomic<int> g_fork_lock_count{0};
+// The places the forking thread took; the C library runs the handlers of
+// one fork at a time, so only that thread reads or writes them.
+bool g_fork_taken[kMaxForkLocks];
+
+void take_fork_locks() {
+  const int n = std::min(g_fork_lock_count.load(), kMaxForkLocks);
+  for (int rank = 0; rank < THR_FORK_RANKS; ++rank)
+    for (int i = 0; i < n; ++i) {
+      std::mutex* mutex = g_fork_locks[i].m_mutex.load(std::memory_order_acquire);
+      if (!mutex || g_fork_locks[i].m_rank.load() != rank) continue;
+      mutex->lock();
+      g_fork_taken[i] = true;
+    }
+}
+
+void release_fork_locks(bool child) {
+  for (int i = kMaxForkLocks - 1; i >= 0; --i) {
+    if (!g_fork_taken[i]) continue;
+    g_fork_taken[i] = false;
+    if (child)
+      if (void (*in_child)() = g_fork_locks[i].m_in_child.load()) in_child();
+    g_fork_locks[i].m_mutex.load()->unlock();
+  }
+}
+
+void release_fork_locks_in_parent() { release_fork_locks(false); }
+void release_fork_locks_in_child() { release_fork_locks(true); }
+
+// Registered as the layer loads, so before the handlers of any library
+// built on it: the C library runs those libraries' preparations first,
+// which take their locks outside these.
+[[maybe_unused]] const int g_fork_handlers =
+    pthread_atfork(take_fork_locks, release_fork_locks_in_parent, release_fork_locks_in_child);
+
+}  // namespace
+
+void thr_lock_across_fork(std::mutex* mutex, THR_FORK_RANK rank, void (*in_child)()) {
+  PLAT_CHECK(mutex != nullptr && rank >= 0 && rank < THR_FORK_RANKS, "THR");
+  const int i = g_fork_lock_count.fetch_add(1);
+  PLAT_CHECK(i < kMaxForkLocks && "too many locks kept across fork", "THR");
+  g_fork_locks[i].m_rank.store(rank);
+  g_fork_locks[i].m_in_child.store(in_child);
+  g_fork_locks[i].m_mutex.store(mutex, std::memory_order_release);
 }

@@ -6,7 +6,16 @@
 // passing null is an internal error of "THR" rather than a deadlock or
 // undefined behaviour. Pipes, processes and jobs come with parallel
 // synthesis.
+//
+// thr_start_thread starts a thread and says so when the system refuses one
+// (an address-space limit, a per-user process limit, a cgroup pids limit),
+// where std::thread throws std::system_error, which ends a caller that does
+// not catch it.
 #pragma once
+
+#include <functional>
+#include <string>
+#include <thread>
 
 struct THR_MUTEX;
 
@@ -14,3 +23,8 @@ THR_MUTEX* thr_mutex_create();
 void thr_mutex_lock(THR_MUTEX* mutex);
 void thr_mutex_unlock(THR_MUTEX* mutex);
 void thr_mutex_destroy(THR_MUTEX* mutex);
+
+// Starts `body` on a new thread held in *thread: "" when it runs, else why
+// the system refused it ("cannot start a thread: Resource temporarily
+// unavailable"), *thread then holding none. Thread-safe.
+std::string thr_start_thread(std::thread* thread, std::function<void()> body);

@@ -7,6 +7,8 @@
 // signal, never done in the handler.
 #include "thr/thr_end_signal.h"
 
+#include "thr/thr_fork_int.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -38,6 +40,8 @@ struct END_SLOT {
 END_SLOT g_slots[THR_MAX_END_ACTIONS];
 
 std::mutex g_install_mutex;
+[[maybe_unused]] const bool g_install_mutex_kept_across_fork =
+    (thr_lock_across_fork(&g_install_mutex, THR_FORK_SIGNALS), true);
 int g_users[NUM_SIGNALS];                  // under g_install_mutex
 struct sigaction g_previous[NUM_SIGNALS];  // written before ours is installed
 std::atomic<bool> g_installed[NUM_SIGNALS];
@@ -45,6 +49,7 @@ std::atomic<bool> g_installed[NUM_SIGNALS];
 // the signal takes its default action, as the kernel would have left it.
 std::atomic<bool> g_reset[NUM_SIGNALS];
 std::atomic<unsigned> g_stop_requests{0};  // watched signals arrived
+std::atomic<int> g_last_stop_signal{0};     // the last of them
 std::atomic<int> g_running{0};             // handlers running actions now
 std::atomic<int> g_acting_signal{0};       // the signal the actions last ran for
 
@@ -85,6 +90,7 @@ extern "C" void on_end_signal(int sig, siginfo_t* info, void* context) {
   const int saved_errno = errno;
   const int i = index_of(sig);
   if (i < 0) return;
+  g_last_stop_signal.store(sig);
   g_stop_requests.fetch_add(1);
   const struct sigaction& before = g_previous[i];
   // SIG_DFL and SIG_IGN are what they are whatever the flags say.
@@ -182,6 +188,8 @@ THR_STOP_WATCH::THR_STOP_WATCH() : m_start(g_stop_requests.load()) { take_signal
 THR_STOP_WATCH::~THR_STOP_WATCH() { release_signals(NUM_SIGNALS); }
 
 bool THR_STOP_WATCH::requested() const { return g_stop_requests.load() != m_start; }
+
+int THR_STOP_WATCH::signal() const { return requested() ? g_last_stop_signal.load() : 0; }
 
 int thr_end_signal_of_action() { return g_acting_signal.load(); }
 

@@ -74,6 +74,8 @@ class THR_STOP_WATCH {
   THR_STOP_WATCH& operator=(const THR_STOP_WATCH&) = delete;
   // True once a watched signal arrived since the object was made.
   bool requested() const;
+  // Which one (the last, when several did); 0 while none did.
+  int signal() const;
 
  private:
   unsigned m_start;

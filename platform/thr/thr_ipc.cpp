@@ -28,7 +28,10 @@
 #include "cfg/cfg.h"
 #include "fio/fio.h"
 #include "msg/msg.h"
+#include "testkit/platform_test_hooks.h"
+#include "thr/thr.h"
 #include "thr/thr_end_signal.h"
+#include "thr/thr_fork_int.h"
 
 extern char** environ;
 
@@ -53,6 +56,7 @@ void PUT_SPMD_JOB_VOID_PTR::destroy_job(PUT_SPMD_JOB_VOID_PTR* job) { delete job
 void PUT_SPMD_JOB_VOID_PTR::add_task(void* arg) { m_tasks.push_back(arg); }
 
 void PUT_SPMD_JOB_VOID_PTR::run() {
+  m_error.clear();
   std::vector<void*> tasks;
   tasks.swap(m_tasks);
   std::atomic<size_t> next{0};
@@ -64,9 +68,22 @@ void PUT_SPMD_JOB_VOID_PTR::run() {
     worker();
     return;
   }
-  std::vector<std::thread> pool;
-  for (size_t t = 0; t < n; ++t) pool.emplace_back(worker);
-  for (auto& th : pool) th.join();
+  // Every thread is started before any task runs: a thread the system
+  // refuses leaves every task unrun, never the job half done.
+  std::atomic<int> go{0};  // 1: run the tasks; -1: run none
+  std::vector<std::thread> pool(n);
+  for (size_t t = 0; t < n && m_error.empty(); ++t)
+    m_error = thr_start_thread(&pool[t], [&] {
+      go.wait(0);
+      if (go.load() == 1) worker();
+    });
+  go.store(m_error.empty() ? 1 : -1);
+  go.notify_all();
+  for (auto& th : pool)
+    if (th.joinable()) th.join();
+  if (m_error.empty()) return;
+  tasks.insert(tasks.end(), m_tasks.begin(), m_tasks.end());  // those added meanwhile follow
+  m_tasks.swap(tasks);
 }
 
 // ---------------------------------------------------------------- pipes
@@ -97,7 +114,18 @@ int g_pipe_dir_holds = 0;
 bool g_pipe_dir_remove_at_release = false;  // a hold with `remove` went
 std::string g_pipe_dir_failure;
 
+// Removals of the directory by an end signal, and the signal of the last.
+std::atomic<unsigned> g_pipe_dir_removals{0};
+std::atomic<int> g_pipe_dir_removal_signal{0};
+
 void remove_pipe_dir_on_signal(long);
+
+// In a child forked without exec: the holds were its parent's runs, none
+// of which goes on in the child.
+void forget_pipe_dir_holds_in_child() {
+  g_pipe_dir_holds = 0;
+  g_pipe_dir_remove_at_release = false;
+}
 
 // Under g_pipe_dir_mutex: the directory's removal is registered while a
 // run holds it and it exists.
@@ -119,8 +147,12 @@ void remove_pipe_dir_locked() {
 }
 
 // Removes the pipe directory when a signal ends the process (which runs no
-// atexit function).
-void remove_pipe_dir_on_signal(long) { thr_remove_dir_in_handler(g_pipe_dir_for_signal); }
+// atexit function), counting the removal for the runs that held it.
+void remove_pipe_dir_on_signal(long) {
+  thr_remove_dir_in_handler(g_pipe_dir_for_signal);
+  g_pipe_dir_removal_signal.store(thr_end_signal_of_action());
+  g_pipe_dir_removals.fetch_add(1);
+}
 
 char random_name_char(std::mt19937& gen) {
   static const char chars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -179,7 +211,7 @@ void thr_remove_pipe_dir() {
   remove_pipe_dir_locked();
 }
 
-THR_PIPE_DIR_HOLD::THR_PIPE_DIR_HOLD(bool remove) : m_remove(remove) {
+THR_PIPE_DIR_HOLD::THR_PIPE_DIR_HOLD(bool remove) : m_remove(remove), m_removals(g_pipe_dir_removals.load()) {
   std::lock_guard<std::mutex> lock(g_pipe_dir_mutex);
   ++g_pipe_dir_holds;
   register_pipe_dir_action();
@@ -191,6 +223,10 @@ THR_PIPE_DIR_HOLD::~THR_PIPE_DIR_HOLD() {
   if (--g_pipe_dir_holds != 0) return;
   if (std::exchange(g_pipe_dir_remove_at_release, false)) remove_pipe_dir_locked();
   else thr_forget_end_signal(std::exchange(g_pipe_dir_action, -1));
+}
+
+int THR_PIPE_DIR_HOLD::interrupted_by() const {
+  return g_pipe_dir_removals.load() != m_removals ? g_pipe_dir_removal_signal.load() : 0;
 }
 
 std::string THR_NAMED_PIPE::get_path() const {
@@ -260,6 +296,7 @@ std::mutex g_ipc_mutex;
 std::vector<std::string> g_messages;
 size_t g_dropped_messages = 0;
 std::set<pid_t> g_live;
+int g_starting = 0;  // helpers being forked, not yet in g_live
 
 // Bounds that keep a misbehaving helper from growing the parent: a protocol
 // line longer than this is a bad answer, and messages past the queue bound
@@ -279,6 +316,22 @@ struct DISPATCH {
   std::function<void(int)> listener;  // told of each partition answered "DONE k 0"
 };
 std::map<THR_NAMED_PIPE**, DISPATCH> g_dispatch;
+
+// In a child forked without exec: the helpers, runs and messages were its
+// parent's.
+void forget_helpers_in_child() {
+  g_messages.clear();
+  g_dropped_messages = 0;
+  g_live.clear();
+  g_starting = 0;
+  g_dispatch.clear();
+}
+
+// The pipe directory's lock is taken outside the others (it installs and
+// puts back the end-signal handlers under it).
+[[maybe_unused]] const bool g_locks_kept_across_fork =
+    (thr_lock_across_fork(&g_pipe_dir_mutex, THR_FORK_PIPE_DIR, forget_pipe_dir_holds_in_child),
+     thr_lock_across_fork(&g_ipc_mutex, THR_FORK_IPC, forget_helpers_in_child), true);
 
 int helper_number(const std::vector<std::string>& argv) {
   for (const std::string& a : argv)
@@ -504,11 +557,15 @@ pid_t start_child(const std::string& program, std::vector<char*>& args, const st
   const pid_t parent = getpid();
   const char* prog = program.c_str();
   const char* dir = wd == "." ? nullptr : wd.c_str();
-  pid_t pid;
   {
-    // Registered under the lock so a concurrent count never misses it.
+    // Counted while it starts so a concurrent count never misses it; the
+    // fork itself takes this lock (thr_fork_int.h), so it is not held.
     std::lock_guard<std::mutex> lock(g_ipc_mutex);
-    pid = fork();
+    ++g_starting;
+  }
+  const pid_t pid = fork();
+  const int fork_error = errno;
+  {
     if (pid == 0) {
       close(report[0]);
       auto fail = [&](int e) {
@@ -535,14 +592,14 @@ pid_t start_child(const std::string& program, std::vector<char*>& args, const st
       execve(prog, args.data(), environ);
       fail(errno);
     }
-    if (pid > 0) {
-      setpgid(pid, pid);  // also here: the group exists before fork returns, whichever runs first
-      g_live.insert(pid);
-    }
+    if (pid > 0) setpgid(pid, pid);  // also here: the group exists before fork returns, whichever runs first
+    std::lock_guard<std::mutex> lock(g_ipc_mutex);
+    --g_starting;
+    if (pid > 0) g_live.insert(pid);
   }
   close(report[1]);
   if (pid < 0) {
-    *err = errno;
+    *err = fork_error;
     close(report[0]);
     return 0;
   }
@@ -882,7 +939,7 @@ int ipc_pipe_timeout_s(std::string* why) {
 
 int ipc_live_helper_count() {
   std::lock_guard<std::mutex> lock(g_ipc_mutex);
-  return int(g_live.size());
+  return int(g_live.size()) + g_starting;
 }
 
 int ipc_end_run(THR_NAMED_PIPE** dl) {
@@ -988,6 +1045,7 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
 // ---------------------------------------------------------------- test reset
 
 void thr_ipc_test_reset() {
+  kavu_platform::thr_test_refuse_threads_after(-1);
   std::lock_guard<std::mutex> lock(g_ipc_mutex);
   g_messages.clear();
   g_dropped_messages = 0;

@@ -51,15 +51,21 @@ class PUT_SPMD_JOB_VOID_PTR {
   static void destroy_job(PUT_SPMD_JOB_VOID_PTR* job);
   void add_task(void* arg);
   // Runs every task added and blocks until all are done; the tasks are
-  // consumed (a second run runs only tasks added since).
+  // consumed (a second run runs only tasks added since). Its threads are
+  // all started before any task runs: when the system refuses one, no task
+  // runs, the tasks stay added, and get_error_text() says why.
   void run();
   int get_thread_count() const { return m_threads; }
+  // Why the last run ran no task ("cannot start a thread: <reason>"); ""
+  // after a run that ran them all.
+  const std::string& get_error_text() const { return m_error; }
 
  private:
   PUT_SPMD_JOB_VOID_PTR(PUT_SPMD_TASK_FN fn, int threads) : m_fn(fn), m_threads(threads) {}
   PUT_SPMD_TASK_FN m_fn;
   int m_threads;
   std::vector<void*> m_tasks;
+  std::string m_error;
 };
 
 // The private pipe directory, made on first use.
@@ -79,9 +85,14 @@ class THR_PIPE_DIR_HOLD {
   ~THR_PIPE_DIR_HOLD();
   THR_PIPE_DIR_HOLD(const THR_PIPE_DIR_HOLD&) = delete;
   THR_PIPE_DIR_HOLD& operator=(const THR_PIPE_DIR_HOLD&) = delete;
+  // The end signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT) that removed the
+  // directory since this hold was made, the last one when several did; 0
+  // when none did. A run that outlived it finds its pipes gone.
+  int interrupted_by() const;
 
  private:
   bool m_remove;
+  unsigned m_removals;  // removals by a signal before the hold was made
 };
 
 class THR_NAMED_PIPE {

@@ -45,6 +45,7 @@
 #include "msg/msg.h"
 #include "pdb/pdb.h"
 #include "synth_kavu__pdb.h"
+#include "thr/thr.h"
 #include "thr/thr_end_signal.h"
 #include "thr/thr_ipc.h"
 
@@ -134,6 +135,15 @@ void report_failed_partition(const std::string& rev, const char* type, int k, co
              "\"");
 }
 
+// What a step an end signal cut short failed for: "interrupted by a signal
+// (SIGINT)", as the file writer says it.
+std::string interruption_text(int sig) {
+  if (sig <= 0) return "interrupted by a signal";
+  const char* name = sigabbrev_np(sig);
+  return std::string("interrupted by a signal (") + (name ? "SIG" + std::string(name) : "signal " + std::to_string(sig)) +
+         ")";
+}
+
 // Removes the temporary archive files ("*.tmp<pid>_<k>", as every file of
 // the library is written) a helper that was killed or died left in the
 // project database directory.
@@ -193,11 +203,15 @@ void close_held_lock_files_in_child() {
     if (const int held = slot.exchange(0); held > 0) close(held - 1);
 }
 
+// Makes sure a child forked without exec starts with no flow of this
+// process's (forget_flow_in_child, below); called before any flow state is
+// made.
+void keep_flow_out_of_children();
+
 // Enters fd in the table (false when it is full: the caller then takes no
 // lock it could leave to a child).
 bool hold_lock_file(int fd) {
-  static const bool registered = pthread_atfork(nullptr, nullptr, close_held_lock_files_in_child) == 0;
-  (void)registered;
+  keep_flow_out_of_children();
   for (std::atomic<int>& slot : g_held_lock_fds) {
     int empty = 0;
     if (slot.compare_exchange_strong(empty, fd + 1)) return true;
@@ -216,8 +230,11 @@ void close_lock_file(int fd) {
   close(fd);
 }
 
+// Held through the wait for another process's run, so a fork does not wait
+// for it: a child gets it anew (forget_flow_in_child).
 std::mutex& run_locks_mutex() {
   static std::mutex mutex;
+  keep_flow_out_of_children();
   return mutex;
 }
 // The lock file held, by database directory.
@@ -333,7 +350,7 @@ std::string lock_db_dir() {
       if (stop.requested()) {
         close_lock_file(fd);
         return "the wait for the run " + (holder.empty() ? std::string() : "of " + holder + " ") +
-               "that holds the lock file \"" + shown(file) + "\" was interrupted by a signal";
+               "that holds the lock file \"" + shown(file) + "\" was " + interruption_text(stop.signal());
       }
       nanosleep(&pause, nullptr);
     }
@@ -387,18 +404,31 @@ std::string file_another_run_may_use(const std::vector<std::string>& paths) {
   return "";
 }
 
+// Under run_locks_mutex(): lets go of one directory's lock, its name
+// going with it. A parent's lock, in a child forked without exec, is only
+// forgotten: its descriptor was closed at the fork, and the number may name
+// another file by now.
+void release_run_lock(const RUN_LOCK& lock) {
+  if (lock.process != getpid()) return;
+  if (lock.named && lock_file_is_own(lock.fd)) (void)!ftruncate(lock.fd, 0);
+  close_lock_file(lock.fd);
+}
+
 // The run in the database directory is over: another may start.
 void unlock_db_dir() {
   std::lock_guard<std::mutex> guard(run_locks_mutex());
   auto it = run_locks().find(db_dir());
   if (it == run_locks().end()) return;
-  // A parent's lock, in a child forked without exec: its descriptor was
-  // closed at the fork, and the number may name another file by now.
-  if (it->second.process == getpid()) {
-    if (it->second.named && lock_file_is_own(it->second.fd)) (void)!ftruncate(it->second.fd, 0);  // its name goes with it
-    close_lock_file(it->second.fd);
-  }
+  release_run_lock(it->second);
   run_locks().erase(it);
+}
+
+// Every lock of a database directory this process holds goes: its flow
+// ended without its read-back or recovery (its design was destroyed).
+void unlock_every_db_dir() {
+  std::lock_guard<std::mutex> guard(run_locks_mutex());
+  for (const auto& [dir, lock] : run_locks()) release_run_lock(lock);
+  run_locks().clear();
 }
 
 }  // namespace
@@ -413,6 +443,20 @@ bool kavu_parallel_key_is_on(const char* type, const char* word, bool dflt) {
 
 namespace {
 int g_force_pipes = -1;
+// What MSG_D::m_insert was (1 or 0) before a run of the helpers switched it
+// off for its job, -1 while no run's job runs: a refusal posted meanwhile
+// on another thread goes into the log at once, and a child forked meanwhile
+// gets the switch back.
+std::atomic<int> g_insert_before_job{-1};
+}  // namespace
+
+void kavu_parallel_show_held_messages() {
+  if (g_insert_before_job.load() == 1) kavu_platform::msg_flush_pending();
+}
+
+void kavu_parallel_end_flow() {
+  drop_early_results();
+  unlock_every_db_dir();
 }
 
 void kavu_parallel_force_named_pipes(int mode) { g_force_pipes = mode; }
@@ -569,8 +613,9 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
   std::vector<KAVU_PARALLEL_FAILURE> failures(static_cast<size_t>(processes));
   PUT_SPMD_JOB_VOID_PTR* job = PUT_SPMD_JOB_VOID_PTR::create_job(&kavu_parallel_launcher_thread, threads, false,
                                                                  nullptr, nullptr);
+  std::vector<KAVU_PARALLEL_HELPER_ARGS*> tasks;  // freed by the job's threads, or here when none ran
   for (int i = 0; i < processes; ++i) {
-    auto* args = new KAVU_PARALLEL_HELPER_ARGS;
+    auto* args = tasks.emplace_back(new KAVU_PARALLEL_HELPER_ARGS);
     args->command = kavu_parallel_helper_command(facade, type, step, i, pipes ? dl[size_t(i)]->get_name() : "",
                                                  pipes ? ul[size_t(i)]->get_name() : "");
     args->success = &success;
@@ -582,10 +627,13 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
     args->failure = &failures[size_t(i)];
     job->add_task(args);
   }
+  keep_flow_out_of_children();
   const bool insert = MSG_D::m_insert;
+  g_insert_before_job.store(insert ? 1 : 0);
   MSG_D::m_insert = false;
   const std::string rev = facade ? facade->get_revision_name() : std::string();
   drop_early_results();
+  std::string no_thread;  // why a thread of the run could not start: then no helper ran
   if (pipes && kavu_parallel_key_is_on(type, "pdb", true)) {
     // The helpers are served on the job's threads; this thread reads their
     // results back in partition order as they are answered.
@@ -599,7 +647,8 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
       changed.notify_one();
     });
     std::exception_ptr thrown;  // what the job threw, thrown again here
-    std::thread runner([&] {
+    std::thread runner;
+    no_thread = thr_start_thread(&runner, [&] {
       try {
         job->run();
       } catch (...) {
@@ -609,7 +658,7 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
       finished = true;
       changed.notify_one();
     });
-    for (int next = 0; next < num_partitions;) {
+    for (int next = 0; no_thread.empty() && next < num_partitions;) {
       {
         std::unique_lock<std::mutex> lock(mutex);
         changed.wait(lock, [&] { return finished || answered[size_t(next)]; });
@@ -617,13 +666,26 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
       }
       read_early(rev, type, next++);
     }
-    runner.join();
+    if (runner.joinable()) runner.join();
     if (thrown) std::rethrow_exception(thrown);
   } else {
     job->run();
   }
+  if (no_thread.empty()) no_thread = job->get_error_text();
   MSG_D::m_insert = insert;
-  // Reported here, on the parent's thread, once the workers are done.
+  g_insert_before_job.store(-1);
+  if (!no_thread.empty()) {
+    success = false;
+    for (KAVU_PARALLEL_HELPER_ARGS* args : tasks) delete args;
+    post_error("Parallel synthesis cannot start its helpers: " + no_thread);
+  }
+  // Reported here, on the parent's thread, once the workers are done. An
+  // end signal the caller survived took the pipes' directory meanwhile: the
+  // helpers and this process's side of them that came to their pipes after
+  // it failed for that, whatever else they saw ("cannot open" a pipe, a
+  // helper that exited without answering), and say so.
+  const int interrupted = pipes ? pipe_dir_hold.interrupted_by() : 0;
+  const std::string interruption = interrupted ? interruption_text(interrupted) : std::string();
   if (pipes) {
     // Every partition must have been answered, whatever the helpers did.
     const int answered = ipc_end_run(dl.data());
@@ -631,7 +693,7 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
       success = false;
       kavu_debug("Only %d of %d partitions were answered", answered, num_partitions);
       post_error("Parallel synthesis answered only " + std::to_string(answered) + " of " +
-                 std::to_string(num_partitions) + " partitions");
+                 std::to_string(num_partitions) + " partitions" + (interrupted ? ": " + interruption : ""));
     }
   }
   for (int i = 0; i < processes; ++i) {
@@ -644,7 +706,9 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
     kavu_debug("%s", f.m_debug.c_str());
     remove_temporary_files_of(f.m_pid);
     if (f.m_partition >= 0) {
-      report_failed_partition(rev, type, f.m_partition, f.m_reason);
+      report_failed_partition(rev, type, f.m_partition, interrupted ? interruption : f.m_reason);
+    } else if (interrupted) {
+      post_error("Parallel synthesis failed: helper " + std::to_string(i) + ": " + interruption);
     } else {
       // "the helper exited ..." reads "helper 2 exited ..."; other reasons
       // (it could not be started) follow the helper's number.
@@ -654,7 +718,9 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
     }
   }
   for (const std::string& line : ipc_take_helper_messages()) kavu_debug("Helper: %s", line.c_str());
-  if (pipes) atcl_flush_queue(true, false);
+  // What the job held back goes into the log (also without pipes, where the
+  // caller had insertion on: nothing else would put it there).
+  if (pipes || insert) atcl_flush_queue(true, false);
   remove_pipes();
   kavu_debug("Partitions %s run successfully", success ? "were" : "were not");
   PUT_SPMD_JOB_VOID_PTR::destroy_job(job);
@@ -757,6 +823,7 @@ std::string run_stamp_of(const PDB_ARCHIVE& archive) {
 // name in this process.
 std::mutex& run_stamps_mutex() {
   static std::mutex mutex;
+  keep_flow_out_of_children();
   return mutex;
 }
 std::unordered_map<std::string, std::string>& run_stamps() {
@@ -1045,6 +1112,30 @@ CDB_SGATE_NETLIST* take_early_result(int k, std::string* stamp) {
   return netlist;
 }
 
+// ---- a child forked without exec
+// The child of a fork has none of its parent's flow: the parent's threads
+// that held its locks, or were changing its tables, are not in it. Each
+// lock is made anew and each table started empty, the parent's copies left
+// unread (they may be half changed); the lock files' descriptors are closed
+// (close_held_lock_files_in_child); the message switch a run of the
+// helpers turned off is put back as the caller had it.
+void forget_flow_in_child() {
+  close_held_lock_files_in_child();
+  new (&run_locks_mutex()) std::mutex;
+  new (&run_locks()) std::unordered_map<std::string, RUN_LOCK>;
+  new (&run_stamps_mutex()) std::mutex;
+  new (&run_stamps()) std::unordered_map<std::string, std::string>;
+  new (&early_results()) std::vector<EARLY_RESULT>;
+  new (&written_identities()) std::unordered_map<std::string, PARTITION_IDENTITY>;
+  new (&told_partitions()) std::unordered_set<std::string>;
+  if (const int insert = g_insert_before_job.exchange(-1); insert >= 0) MSG_D::m_insert = insert != 0;
+}
+
+void keep_flow_out_of_children() {
+  static const bool registered = pthread_atfork(nullptr, nullptr, forget_flow_in_child) == 0;
+  (void)registered;
+}
+
 // Copies file `from` over `to`: 0, or the system's error number of the
 // step that failed (`to` is then left as it was), *problem the writer's
 // reason when it gave one. Written only as a file of the run's own in the
@@ -1094,14 +1185,20 @@ void point_machines_at_their_gates(CDB_SGATE_NETLIST* part) {
 // caller goes on; finish() (or the destructor) waits until all are gone.
 // The thread ends there and hands the freed gate and terminal cells to the
 // pool's arena, where the read-back takes them instead of fresh memory.
+// Where the system refuses the thread, each netlist is deleted as it is
+// added, on the caller's thread.
 class NETLIST_DELETER {
  public:
-  NETLIST_DELETER() : m_thread([this] { work(); }) {}
+  NETLIST_DELETER() { m_inline = !thr_start_thread(&m_thread, [this] { work(); }).empty(); }
   ~NETLIST_DELETER() { finish(); }
   NETLIST_DELETER(const NETLIST_DELETER&) = delete;
   NETLIST_DELETER& operator=(const NETLIST_DELETER&) = delete;
 
   void add(CDB_SGATE_NETLIST* netlist) {
+    if (m_inline) {
+      delete netlist;
+      return;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_queue.push_back(netlist);
     m_ready.notify_one();
@@ -1134,20 +1231,24 @@ class NETLIST_DELETER {
   std::condition_variable m_ready;
   std::deque<CDB_SGATE_NETLIST*> m_queue;
   bool m_closed = false;
+  bool m_inline = false;  // no thread: netlists are deleted as they are added
   std::thread m_thread;
 };
 
 // Partition archives filled and written under their temporary names on
 // worker threads, in the order given, and published (renamed over their
 // targets) one by one by the caller's thread. A worker holds one archive's
-// bytes at a time; a written archive holds none.
+// bytes at a time; a written archive holds none. When the system refuses a
+// worker, none goes on (start_failure() says why) and nothing is published.
 class STAGED_ARCHIVES {
  public:
   STAGED_ARCHIVES(const std::string& rev, const char* type, const std::vector<CDB_SGATE_NETLIST*>& parts,
                   const std::string& stamp, int threads)
       : m_parts(parts), m_stamp(stamp), m_slots(parts.size()) {
     for (size_t k = 0; k < parts.size(); ++k) m_slots[k].name = kavu_parallel_archive_name(rev, type, int(k));
-    for (int t = 0; t < std::max(threads, 1); ++t) m_workers.emplace_back([this] { work(); });
+    for (int t = 0; t < std::max(threads, 1) && m_start_failure.empty(); ++t)
+      m_start_failure = thr_start_thread(&m_workers.emplace_back(), [this] { work(); });
+    if (!m_start_failure.empty()) cancel();
   }
   ~STAGED_ARCHIVES() { cancel(); }
   STAGED_ARCHIVES(const STAGED_ARCHIVES&) = delete;
@@ -1175,10 +1276,14 @@ class STAGED_ARCHIVES {
   // temporary files.
   void cancel() {
     m_next.store(m_slots.size());
-    for (std::thread& t : m_workers) t.join();
+    for (std::thread& t : m_workers)
+      if (t.joinable()) t.join();
     m_workers.clear();
     for (SLOT& slot : m_slots) slot.archive.reset();
   }
+
+  // Why a worker could not start ("cannot start a thread: ..."), or "".
+  const std::string& start_failure() const { return m_start_failure; }
 
  private:
   struct SLOT {
@@ -1218,6 +1323,7 @@ class STAGED_ARCHIVES {
   std::mutex m_mutex;
   std::condition_variable m_done;
   std::vector<std::thread> m_workers;
+  std::string m_start_failure;
 };
 
 }  // namespace
@@ -1484,6 +1590,12 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   std::vector<CDB_SGATE_NETLIST*> in_order;
   for (const auto& [position, size] : order) in_order.push_back(partitions[position]);
   STAGED_ARCHIVES staged(rev, type, in_order, stamp, threads);
+  if (!staged.start_failure().empty()) {
+    post_error("Parallel synthesis cannot write the partitions in \"" + shown(db_dir()) + "\": " +
+               staged.start_failure() + ". The partitions stay in memory");
+    unlock_db_dir();  // nothing of this run is on disk
+    return false;
+  }
   // The helpers find the design's names and options in the namespace
   // archive. Nothing is published before it is written, so that its failure
   // leaves every partition here.

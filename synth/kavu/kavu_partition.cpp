@@ -636,8 +636,8 @@ void KAVU_PARTITIONER::partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB
   KAVU_CHECK(netlist);
   static const bool dump = cfg_is_on("kavu_partitioner_dump_netlists", false);
   static const bool no_refine = cfg_is_on("kavu_disable_partition_refine_on_fanout", false);
-  std::lock_guard<std::mutex> turn(kavu_flow_mutex());
-  if (kavu_flow_design() && kavu_flow_design() != netlist) {
+  const KAVU_FLOW_TURN turn;
+  if (kavu_another_design_is_out_locked(netlist)) {
     // Cutting would name boundary gates while the process may make no
     // name: the design stays one partition, uncut.
     kavu_refuse_run_beside_another();

@@ -51,8 +51,8 @@ void reset_merge_switches();
 void kavu_partition_reset_process_state() {
   flow_state() = FLOW_STATE();
   {
-    std::lock_guard<std::mutex> turn(kavu_flow_mutex());
-    kavu_flow_design() = nullptr;
+    const KAVU_FLOW_TURN turn;
+    kavu_set_flow_design_locked(nullptr);
   }
   reset_merge_switches();
 }

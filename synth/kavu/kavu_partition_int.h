@@ -200,14 +200,35 @@ bool kavu_same_inputs(CDB_SGATE_NODE* a, CDB_SGATE_NODE* b);
 // refused, its design left whole: partitioning labels it one partition and
 // cuts nothing, the split hands back no partition, and the archive calls
 // given none touch nothing (kavu_parallel.cpp). Partitioning, the split and
-// the merge take the flow mutex for their whole length, so two designs'
+// the merge hold the flow's turn for their whole length, so two designs'
 // partitioning never runs at once (it shares the naming tables) and no
-// split starts while another design's partitioning names gates.
-std::mutex& kavu_flow_mutex();
-// Under kavu_flow_mutex(): the design whose partitions are out, or null.
-const CDB_SGATE_NETLIST*& kavu_flow_design();
-// True when the partitions of a design other than `design` are out (a null
-// `design`: of any design); takes kavu_flow_mutex().
+// split starts while another design's partitioning names gates. A design
+// is known by its serial, never its address, and its destruction ends its
+// flow (the directory's lock goes with it). A fork waits for the turn; a
+// child forked without exec has no design out (kavu_partition_netlists.cpp).
+class KAVU_FLOW_TURN {
+ public:
+  KAVU_FLOW_TURN();
+  ~KAVU_FLOW_TURN();
+  KAVU_FLOW_TURN(const KAVU_FLOW_TURN&) = delete;
+  KAVU_FLOW_TURN& operator=(const KAVU_FLOW_TURN&) = delete;
+};
+// Holding the turn: true when the partitions of a design other than
+// `design` are out (a null `design`: of any design).
+bool kavu_another_design_is_out_locked(const CDB_SGATE_NETLIST* design);
+// Holding the turn: the partitions of `design` are out (null: none are);
+// the process reports parallel synthesis while some are, and stops when
+// they are no longer.
+void kavu_set_flow_design_locked(const CDB_SGATE_NETLIST* design);
+// As kavu_another_design_is_out_locked, taking the turn.
 bool kavu_partitions_of_another_design_are_out(const CDB_SGATE_NETLIST* design);
-// Posts the error that refuses a run while another design's partitions are out.
+// Posts the error that refuses a run while another design's partitions are
+// out, into the log at once.
 void kavu_refuse_run_beside_another();
+// kavu_parallel.cpp: a flow ended without its merge (its design was
+// destroyed): the database directories' locks it holds go, and what it read
+// ahead.
+void kavu_parallel_end_flow();
+// kavu_parallel.cpp: while a run of the helpers holds messages back
+// (MSG_D::m_insert switched off), moves the held ones into the log.
+void kavu_parallel_show_held_messages();

@@ -1,9 +1,13 @@
 // kavu_partition_netlists.cpp — split into partition netlists and merge back.
 #include "kavu_partition_netlists.h"
 
+#include <pthread.h>
+
+#include <atomic>
 #include <cstdio>
 #include <list>
 #include <mutex>
+#include <utility>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -166,25 +170,100 @@ void kavu_stamp_boundary_partition_ids(CDB_SGATE_NETLIST* partition) {
     if (CDB_SGATE_BOUNDARY* b = node->cast_to_boundary()) b->set_partition_number(partition_id);
 }
 
-std::mutex& kavu_flow_mutex() {
-  static std::mutex mutex;
-  return mutex;
+// ---- the flow's turn and the design whose partitions are out
+// The design is known by its serial, which no later netlist reuses (its
+// address may be a new design's once it is destroyed), and its destruction
+// ends its flow. The turn is a mutex with its holder known: a fork waits
+// for it (take_turn_before_fork), so a child gets the naming tables, the
+// names and its designs as a whole partitioning, split or merge left them,
+// except where the forking thread holds it itself (a dumper that forks),
+// whose child goes on with that call as the parent does. A child starts
+// with no design out.
+namespace {
+
+std::mutex g_flow_mutex;
+std::atomic<pthread_t> g_flow_turn_holder{};
+std::atomic<bool> g_flow_turn_held{false};
+std::atomic<uint64_t> g_flow_design{0};  // serial; 0: no design's partitions are out
+bool g_turn_taken_for_fork = false;       // by the forking thread, whose fork's handlers run one at a time
+
+bool this_thread_holds_turn() {
+  return g_flow_turn_held.load() && pthread_equal(g_flow_turn_holder.load(), pthread_self());
 }
 
-const CDB_SGATE_NETLIST*& kavu_flow_design() {
-  static const CDB_SGATE_NETLIST* design = nullptr;
-  return design;
+void take_turn_before_fork() {
+  if (this_thread_holds_turn()) return;
+  g_flow_mutex.lock();
+  g_turn_taken_for_fork = true;
 }
+
+void give_turn_back_in_parent() {
+  if (std::exchange(g_turn_taken_for_fork, false)) g_flow_mutex.unlock();
+}
+
+// The process reports parallel synthesis while a design's partitions are
+// out; with none out, the report is left as it is unless a design's were.
+void set_flow_design_locked(uint64_t serial) {
+  const uint64_t was = g_flow_design.exchange(serial);
+  if (serial || was) cdb_sgate_set_synthesis_running_in_parallel(serial != 0);
+}
+
+void give_turn_back_in_child() {
+  set_flow_design_locked(0);  // the child's own flows start afresh: no partitions are out in it
+  give_turn_back_in_parent();
+}
+
+// A design destroyed with its partitions out (the caller's exception or
+// cancel between the split and the merge, or recovery that lost a
+// partition) takes its flow with it: another design may run, and another
+// run may take the database directory.
+void end_flow_of_destroyed_design(const CDB_SGATE_NETLIST* netlist) {
+  const uint64_t serial = netlist->get_serial();
+  if (serial != g_flow_design.load()) return;
+  {
+    const KAVU_FLOW_TURN turn;
+    if (g_flow_design.load() != serial) return;
+    set_flow_design_locked(0);
+  }
+  kavu_parallel_end_flow();
+}
+
+}  // namespace
+
+KAVU_FLOW_TURN::KAVU_FLOW_TURN() {
+  // Before the turn is first held, so before any design's partitions are out.
+  static const bool registered =
+      (pthread_atfork(take_turn_before_fork, give_turn_back_in_parent, give_turn_back_in_child),
+       cdb_sgate_add_netlist_delete_listener(end_flow_of_destroyed_design), true);
+  (void)registered;
+  g_flow_mutex.lock();
+  g_flow_turn_holder.store(pthread_self());
+  g_flow_turn_held.store(true);
+}
+
+KAVU_FLOW_TURN::~KAVU_FLOW_TURN() {
+  g_flow_turn_held.store(false);
+  g_flow_mutex.unlock();
+}
+
+bool kavu_another_design_is_out_locked(const CDB_SGATE_NETLIST* design) {
+  const uint64_t out = g_flow_design.load();
+  return out != 0 && (!design || design->get_serial() != out);
+}
+
+void kavu_set_flow_design_locked(const CDB_SGATE_NETLIST* design) { set_flow_design_locked(design ? design->get_serial() : 0); }
 
 bool kavu_partitions_of_another_design_are_out(const CDB_SGATE_NETLIST* design) {
-  std::lock_guard<std::mutex> turn(kavu_flow_mutex());
-  return kavu_flow_design() && kavu_flow_design() != design;
+  const KAVU_FLOW_TURN turn;
+  return kavu_another_design_is_out_locked(design);
 }
 
 void kavu_refuse_run_beside_another() {
   msg_post_message(MSG_POST_TYPE_ERROR,
                    "Parallel synthesis cannot run on this design: the partitions of another design are out in this "
                    "process, and a process runs one parallel synthesis at a time. The design stays whole");
+  // Posted now, even while the other run's helpers hold messages back.
+  kavu_parallel_show_held_messages();
 }
 
 void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
@@ -193,9 +272,9 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
   GEN_PROFILER profiler("KAVU", "kavu_get_partition_netlists");
   GEN_PROFILER split_profiler("KAVU", "Label partitions (optional) + Split netlists + Annotate delay");
   KAVU_CHECK(netlist);
-  std::lock_guard<std::mutex> turn(kavu_flow_mutex());
+  const KAVU_FLOW_TURN turn;
   partitions.clear();
-  if (kavu_flow_design() && kavu_flow_design() != netlist) {
+  if (kavu_another_design_is_out_locked(netlist)) {
     kavu_refuse_run_beside_another();
     return;
   }
@@ -261,8 +340,8 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
     kavu_stamp_boundary_partition_ids(part);
   }
   kavu_apply_boundary_delays(netlist, delays);
-  cdb_sgate_set_synthesis_running_in_parallel(true);
-  kavu_flow_design() = partitions.empty() ? nullptr : netlist;
+  // The process reports parallel synthesis while the partitions are out.
+  kavu_set_flow_design_locked(partitions.empty() ? nullptr : netlist);
   if (with_machines) move_machines_out_of_hierarchy(hierarchy, moved_machines);
 }
 
@@ -272,7 +351,7 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
   static const bool dump = cfg_is_on("kavu_dump_debug_number_mappings", false);
   if (partitions.empty()) return;  // nothing to merge
   KAVU_CHECK(netlist);
-  std::lock_guard<std::mutex> turn(kavu_flow_mutex());
+  const KAVU_FLOW_TURN turn;
   netlist->prepare_for_use();
   KAVU_CHECK(partitions[0]);
   const unsigned first_new = unsigned(partitions[0]->get_first_debug_number());
@@ -308,6 +387,6 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
   partitions.clear();
   boundaries.reconnect_partitions(netlist);
   kavu_refresh_boundary_port_cache(netlist);
+  kavu_set_flow_design_locked(nullptr);
   cdb_sgate_set_synthesis_running_in_parallel(false);
-  kavu_flow_design() = nullptr;
 }

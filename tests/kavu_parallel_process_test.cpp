@@ -1,0 +1,405 @@
+// Parallel runs in the caller's process, as a host with threads and
+// workers of its own sees them: a worker the caller forks at any stage of a
+// run starts with no run of its parent's and synthesizes its own; a run left
+// between its split and its merge holds the process only while its design
+// lives; a thread the system refuses fails the step that needed it, the
+// design whole; a run refused beside another says so when the call returns.
+// Each row runs in a process of its own.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "kavu_helper_dump.h"
+#include "parallel_flow_support.h"
+
+using namespace kavu_platform;
+
+#ifdef KAVU_UNDER_ASAN
+extern "C" int __lsan_is_turned_off();
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kRefusal = "the partitions of another design are out in this process";
+
+bool exists(const std::string& path) { return fs::exists(path); }
+
+void touch(const std::string& path) {
+  if (FILE* f = std::fopen(path.c_str(), "w")) std::fclose(f);
+}
+
+// The database directory, where helpers held by the fault "wait" have not
+// been let go yet.
+std::string db_dir_without_held_helpers() {
+  const std::string db = gen_get_db_dir_path();
+  for (const char* file : {"/helper_waits", "/helper_go"}) unlink((db + file).c_str());
+  return db;
+}
+
+// Whether another open file of the database directory's lock file takes its
+// lock at once, as another process's run would.
+bool db_lock_is_free() {
+  const int fd = open((gen_get_db_dir_path() + "/parallel_synthesis.lock").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT;
+  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return free;
+}
+
+// The dumper a partitioning run calls while it holds the flow's turn: it
+// says so and lets the run go on a little later.
+std::atomic<bool> g_in_partitioning{false};
+void pause_in_partitioning(CDB_SGATE_HIERARCHY*, CDB_SGATE_NETLIST*, const char* stage) {
+  if (std::string(stage) != "after_initial") return;
+  g_in_partitioning = true;
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+}
+void no_dump(CDB_SGATE_HIERARCHY*, CDB_SGATE_NETLIST*, const char*) {}
+
+// Set in a worker forked mid-run that ends with exit(): it holds its
+// parent's memory in flight, which its leak check would take for lost.
+std::atomic<bool> g_no_leak_check{false};
+
+// A forked worker's own flow, of a design it loads, in a database
+// directory of its own, with no helper fault: "" when it synthesized the
+// design whole.
+std::string run_workers_own_flow(CMP_FACADE* facade) {
+  char dir[] = "worker_XXXXXX";
+  if (!mkdtemp(dir)) return "no directory for the worker";
+  gen_set_db_dir_path((fs::current_path() / dir).string());
+  cfg_unset_value("helper_fault");
+  kavu_set_netlist_dumper(no_dump);
+  std::string errors;
+  return run_flow(facade, &errors) ? "" : "the worker's flow failed: " + errors;
+}
+
+// A worker forked from this process on this thread, running its own flow:
+// "" when that synthesized within 60 s.
+std::string fork_worker_and_run_its_flow(CMP_FACADE* facade) {
+  return in_child([facade] { return run_workers_own_flow(facade); }, 60);
+}
+
+}  // namespace
+
+// A host with a thread of its own forks a worker (no exec) while a run of
+// its, on another thread, is at each stage; the worker's own flow
+// synthesizes and none hangs, and the parent's run goes on. The worker
+// waited for ever for the flow's mutex copied locked (partitioning) or for
+// the lock table's (the wait for another process's run), and a worker forked
+// while the partitions were out was refused for its life ("the partitions
+// of another design are out in this process").
+TEST(KavuParallelProcess, AWorkerForkedAtEveryStageOfARunSynthesizesItsOwn) {
+  enum STAGE { PARTITIONING, SPLIT, WAITING_FOR_LOCK, WRITTEN, HELPERS };
+  const struct {
+    const char* what;
+    STAGE stage;
+  } rows[] = {
+      {"while the run partitions", PARTITIONING},
+      {"with the partitions out, in memory", SPLIT},
+      {"while the run waits for another process's run", WAITING_FOR_LOCK},
+      {"with the partitions in their archives", WRITTEN},
+      {"while the helpers run", HELPERS},
+  };
+  FLOW_SCOPE scope;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(in_child([&]() -> std::string {
+                CFG_SCOPE cfg{{"kavu_partitioner_dump_netlists", "on"},
+                              {"helper_fault", row.stage == HELPERS ? "wait" : nullptr}};
+                kavu_set_netlist_dumper(row.stage == PARTITIONING ? pause_in_partitioning : no_dump);
+                const std::string db = db_dir_without_held_helpers();
+                int other_run = -1;  // another process's run: its lock on the directory
+                if (row.stage == WAITING_FOR_LOCK) {
+                  other_run = open((db + "/parallel_synthesis.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+                  if (other_run < 0 || flock(other_run, LOCK_EX) != 0) return "cannot hold the lock";
+                }
+                std::atomic<bool> at_stage{false}, forked{false}, run_ended{false};
+                auto stop_at = [&](STAGE s) {
+                  if (s != row.stage) return;
+                  at_stage = true;
+                  wait_for([&] { return forked.load(); });
+                };
+                FLOW_OUTCOME parent;
+                std::thread run([&] {
+                  const LOADED_NETLIST golden = load_blif("seq/diffeq1");
+                  SPLIT_DESIGN d("seq/diffeq1");
+                  d.split(2);
+                  stop_at(SPLIT);
+                  const int n = d.n;
+                  bool ok = kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, d.parts);
+                  stop_at(WRITTEN);
+                  ok = ok && kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", n) &&
+                       kavu_parallel_deserialize(&scope.facade, "map", 1, nullptr, d.parts, n);
+                  parent.synthesized = ok;
+                  if (ok) {
+                    d.merge_back(true);
+                    parent.whole = same_function(golden.get(), d.loaded.get());
+                  }
+                  parent.errors = posted_errors();
+                  run_ended = true;
+                });
+                auto waits_for_other_run = [] {
+                  for (const MSG_LOG_ENTRY& e : msg_log())
+                    if (e.text.find("waits for another run") != std::string::npos) return true;
+                  return false;
+                };
+                auto reached = [&] {
+                  switch (row.stage) {
+                    case PARTITIONING: return g_in_partitioning.load();
+                    case WAITING_FOR_LOCK: return waits_for_other_run();
+                    case HELPERS: return exists(db + "/helper_waits");
+                    default: return at_stage.load();
+                  }
+                };
+                wait_for([&] { return reached() || run_ended.load(); });
+                // Partitioning that read its dump switch before this process
+                // (tests run in one process) is never paused: nothing to fork in.
+                std::string why = reached() ? fork_worker_and_run_its_flow(&scope.facade)
+                                  : row.stage == PARTITIONING ? "" : "the run never reached the stage";
+                forked = true;
+                if (other_run >= 0) close(other_run);
+                touch(db + "/helper_go");
+                run.join();
+                kavu_set_netlist_dumper(no_dump);
+                if (!why.empty()) return why;
+                return parent.synthesized && parent.whole ? "" : "the parent's run failed: " + parent.errors;
+              }, 120),
+              "");
+  }
+}
+
+// A worker the caller forks while the helpers start, and which leaves by
+// exit() (its inherited exit functions run), removes none of its parent's
+// named pipes: the run synthesizes.
+TEST(KavuParallelProcess, AForkedWorkersExitLeavesTheRunsPipes) {
+  FLOW_SCOPE scope;
+  EXPECT_EQ(in_child([&]() -> std::string {
+              const std::string held = fs::current_path().string() + "/held";
+              if (!hold_helpers_in(held)) return "cannot make the held helper";
+              CFG_SCOPE helper{{"helper_binary_dir", held.c_str()}};
+              std::thread worker([&] {
+                wait_for([&] { return exists(held + "/starting"); });
+                const pid_t pid = fork();
+                if (pid == 0) {
+                  g_no_leak_check = true;
+                  exit(0);
+                }
+                waitpid(pid, nullptr, 0);
+                touch(held + "/go");
+              });
+              std::string errors;
+              const bool ok = run_flow(&scope.facade, &errors);
+              worker.join();
+              return ok ? "" : "the run failed: " + errors;
+            }, 120),
+            "");
+}
+
+// A run that never reaches its merge holds the process only while its
+// design lives. Left by the caller's exception after the split or after the
+// helpers, or by the README's recovery that lost a partition (after which
+// the example deletes the design): while the design is kept, another
+// design's flow is refused, its design whole, the process reports parallel
+// synthesis, and the directory's lock stays held where the partitions are
+// in their archives; once the design is destroyed, another design's flow
+// synthesizes, nothing reports parallel synthesis, and another process's run
+// takes the directory's lock at once. The destroyed design's run held all
+// this for the host's life (another process's run waited), and a design
+// made later where it lay passed the refusal and ended the host ("Can't
+// create new names in parallel").
+TEST(KavuParallelProcess, ARunLeftBeforeItsMergeHoldsTheProcessOnlyWhileItsDesignLives) {
+  enum LEFT { AFTER_SPLIT, AFTER_HELPERS, LOST_PARTITION };
+  const struct {
+    const char* what;
+    LEFT left;
+  } ways[] = {
+      {"an exception after the split", AFTER_SPLIT},
+      {"an exception after the helpers", AFTER_HELPERS},
+      {"recovery that lost a partition", LOST_PARTITION},
+  };
+  FLOW_SCOPE scope;
+  for (const auto& way : ways)
+    for (const bool destroyed : {false, true}) {
+      SCOPED_TRACE(std::string(way.what) + (destroyed ? ", the design destroyed" : ", the design kept"));
+      EXPECT_EQ(in_child([&]() -> std::string {
+                  auto* left = new SPLIT_DESIGN("seq/ch_intrinsics", 2);
+                  if (way.left != AFTER_SPLIT) {
+                    CFG_SCOPE fault{{"helper_fault", way.left == LOST_PARTITION ? "exit3" : nullptr}};
+                    const int n = left->n;
+                    if (kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, left->parts))
+                      kavu_parallel_run_partitions_in_processes(&scope.facade, "map", "1", n);
+                    if (way.left == LOST_PARTITION) {
+                      // Partition 0 is gone from the directory: its result and its kept copy.
+                      const std::string rev = scope.facade.get_revision_name();
+                      for (const std::string& name : {kavu_parallel_archive_name(rev, "map", 0),
+                                                      kavu_parallel_kept_archive_name(rev, "map", 0)})
+                        unlink((name + ".cdb").c_str());
+                      if (kavu_parallel_recover_partitions(&scope.facade, "map", left->parts, n))
+                        return "partition 0 was recovered";
+                    }
+                  }
+                  if (destroyed) {
+                    for (CDB_SGATE_NETLIST* p : left->parts) delete p;
+                    delete left;
+                  }
+                  const bool lock_held = !destroyed && way.left == AFTER_HELPERS;
+                  if (cdb_sgate_synthesis_is_running_in_parallel() == destroyed)
+                    return destroyed ? "the process still reports parallel synthesis"
+                                     : "the process no longer reports parallel synthesis";
+                  if (db_lock_is_free() == lock_held)
+                    return lock_held ? "the directory's lock is free" : "the directory's lock is still held";
+                  const FLOW_OUTCOME other = run_design(&scope.facade, "seq/diffeq1");
+                  const bool refused = other.errors.find(kRefusal) != std::string::npos;
+                  if (!other.whole) return "the other design did not come back whole: " + other.errors;
+                  if (destroyed && !other.synthesized) return "the other design's flow failed: " + other.errors;
+                  if (!destroyed && !refused) return "the other design's flow was not refused: " + other.errors;
+                  return "";
+                }, 120),
+                "");
+    }
+}
+
+// A thread the system refuses, after k threads of a run started, fails the
+// step that needed it with an error that says so and ends nothing else: the
+// partitions not written stay in memory, those written come back from their
+// kept copies, and the design keeps its function. The refusal
+// (std::system_error) ended the host: "terminate called ...".
+TEST(KavuParallelProcess, AThreadTheSystemRefusesFailsTheStepNotTheHost) {
+  FLOW_SCOPE scope;
+  CFG_SCOPE threads{{"put_max_threads", "2"}};
+  int writes_refused = 0, helpers_refused = 0, synthesized = 0;
+  // A run of two partitions on two threads starts its archive writers (2:
+  // the first refused, or the second, the first then stopped), the thread that deletes what
+  // was written (1; refused, the caller's thread deletes), the helpers'
+  // runner (1) and the job's threads (2: the second refused, none runs).
+  for (const int k : {0, 1, 2, 4, 6}) {
+    SCOPED_TRACE("threads started before the refusal: " + std::to_string(k));
+    const std::string outcome = in_child([&]() -> std::string {
+      thr_test_refuse_threads_after(k);
+      const FLOW_OUTCOME out = run_design(&scope.facade);
+      thr_test_refuse_threads_after(-1);
+      if (!out.whole) return "the design did not come back whole: " + out.errors;
+      if (out.synthesized) return "synthesized";
+      if (out.errors.find("cannot start a thread: Resource temporarily unavailable") == std::string::npos)
+        return "the failure does not say a thread was refused: " + out.errors;
+      if (out.errors.find("cannot write the partitions") != std::string::npos) return "write refused";
+      if (out.errors.find("cannot start its helpers") != std::string::npos) return "helpers refused";
+      return "another failure: " + out.errors;
+    }, 60);
+    writes_refused += outcome == "write refused";
+    helpers_refused += outcome == "helpers refused";
+    synthesized += outcome == "synthesized";
+    EXPECT_TRUE(outcome == "write refused" || outcome == "helpers refused" || outcome == "synthesized") << outcome;
+  }
+  // Each step that starts threads was refused in some row, and a run with
+  // enough of them synthesized.
+  EXPECT_GT(writes_refused, 0);
+  EXPECT_GT(helpers_refused, 0);
+  EXPECT_GT(synthesized, 0);
+}
+
+// Another design's flow refused while a run's helpers run (messages held
+// back meanwhile) has its refusal in the log when the call returns, with
+// pipes and without. It came only once the other run's helpers ended, and
+// without pipes not at all.
+TEST(KavuParallelProcess, ARefusalWhileAnotherRunsHelpersRunIsPostedAtOnce) {
+  FLOW_SCOPE scope;
+  for (const bool pipes : {true, false}) {
+    SCOPED_TRACE(pipes ? "with pipes" : "without pipes");
+    EXPECT_EQ(in_child([&]() -> std::string {
+                CFG_SCOPE wait{{"helper_fault", "wait"}};
+                kavu_parallel_force_named_pipes(pipes ? 1 : 0);
+                SPLIT_DESIGN other("seq/ch_intrinsics");  // loaded before the run makes names
+                const std::string db = db_dir_without_held_helpers();
+                FLOW_OUTCOME first;
+                std::thread run([&] { first = run_design(&scope.facade); });
+                std::string why = wait_for([&] { return exists(db + "/helper_waits"); }) ? "" : "no helper waits";
+                if (why.empty()) {
+                  KAVU_PARTITIONER().partition_on_reg_boundary(other.loaded.get(), nullptr, partition_params(2), false);
+                  bool posted = false;
+                  for (const MSG_LOG_ENTRY& e : msg_log()) posted |= e.text.find(kRefusal) != std::string::npos;
+                  if (!posted) why = "the refusal is not in the log when the call returns";
+                }
+                touch(db + "/helper_go");
+                run.join();
+                kavu_parallel_force_named_pipes(-1);
+                if (!why.empty()) return why;
+                return first.synthesized && first.whole ? "" : "the first run failed: " + first.errors;
+              }, 120),
+              "");
+  }
+}
+
+// KAVU_FULL_FORK_SWEEP=<flows>: a host runs that many flows one after the
+// other on a thread of its own while its main thread forks a worker every
+// few milliseconds (at most 6 alive), at whatever moment of a flow that
+// falls, as a fork-based pool does; every worker runs its own flow in a
+// directory of its own. None may hang (60 s) or fail, and every flow of the
+// host synthesizes. Off by default (minutes); the stage rows above are the
+// default run's share.
+TEST(KavuParallelProcess, FullSweepWorkersForkedAtRandomMomentsOfRuns) {
+  const char* flows_text = std::getenv("KAVU_FULL_FORK_SWEEP");
+  if (!flows_text || std::atoi(flows_text) <= 0) GTEST_SKIP() << "set KAVU_FULL_FORK_SWEEP=<flows> to run";
+  const int flows = std::atoi(flows_text);
+  FLOW_SCOPE scope;
+  std::atomic<bool> done{false};
+  int host_failures = 0, workers = 0, failed = 0, hung = 0;
+  std::thread host([&] {
+    for (int k = 0; k < flows; ++k) {
+      std::string errors;
+      host_failures += !run_flow(&scope.facade, &errors);
+    }
+    done = true;
+  });
+  std::vector<std::pair<pid_t, std::chrono::steady_clock::time_point>> alive;
+  auto reap = [&](bool all) {
+    for (size_t i = 0; i < alive.size();) {
+      int status = 0;
+      pid_t r = waitpid(alive[i].first, &status, all ? 0 : WNOHANG);
+      if (r == 0 && std::chrono::steady_clock::now() - alive[i].second > std::chrono::seconds(60)) {
+        kill(alive[i].first, SIGKILL);
+        waitpid(alive[i].first, &status, 0);
+        ++hung;
+        r = -1;
+      } else if (r > 0) {
+        failed += !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      }
+      if (r != 0) alive.erase(alive.begin() + long(i));
+      else ++i;
+    }
+  };
+  unsigned seed = 1;
+  while (!done) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1 + (seed = seed * 1103515245u + 12345u) % 37));
+    reap(false);
+    if (alive.size() >= 6) continue;
+    const pid_t pid = fork();
+    if (pid == 0) _exit(run_workers_own_flow(&scope.facade).empty() ? 0 : 1);
+    alive.emplace_back(pid, std::chrono::steady_clock::now());
+    ++workers;
+  }
+  host.join();
+  while (!alive.empty()) {
+    reap(false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::printf("%d host flows (%d failed), %d workers forked: %d failed, %d hung\n", flows, host_failures, workers,
+              failed, hung);
+  EXPECT_EQ(host_failures, 0);
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(hung, 0);
+}
+
+#ifdef KAVU_UNDER_ASAN
+extern "C" int __lsan_is_turned_off() { return g_no_leak_check.load() ? 1 : 0; }
+#endif
