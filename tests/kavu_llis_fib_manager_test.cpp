@@ -2,6 +2,7 @@
 // invalidations that travel to the parent, and the manager's edge cases.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "cdb/cdb_atom.h"
 #include "cdb/cdb_sgate.h"
 #include "cdb/cdb_sgate_hierarchy.h"
+#include "cdb/cdb_sgate_ram.h"
 #include "cdb/cdb_sgate_removed_regs.h"
 #include "cdb/cdb_sgate_wysiwyg.h"
 #include "cmp/cmp.h"
@@ -645,4 +647,72 @@ TEST(KavuFibManagerSubnet, QueriesAfterReinitialisingToNoPartitions) {
   m.initialize_data(0);
   EXPECT_FALSE(m.is_hierarchy_using_subnet(&p.h));
   EXPECT_EQ(p.h.get_netlist(), p.nl.get());
+}
+
+// ---------------------------------------------------------------- memory-initialisation copies
+
+// The "_old.mif" copy of a compiler-inferred memory-initialisation file is
+// made only from a file of the user's own and is no more readable than it:
+// another user's link at "db/ram.mif" to the user's 0600 file is not
+// followed (its copy was published 0644, for the other user to read), as
+// root and as nobody, and the user's own 0600 file is copied 0600.
+TEST(KavuFibManager, OldMifCopiesAreMadeOnlyFromTheUsersOwnFileAndStayPrivate) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
+  SCRATCH_REACHED_BY_ALL reach;
+  const uid_t nobody = kTestNobody;
+  int cell = 0;
+  for (uid_t runner : {uid_t(0), nobody}) {
+    for (bool planted : {true, false}) {
+      SCOPED_TRACE(std::string(planted ? "another user's link at db/ram.mif" : "the user's own 0600 db/ram.mif") +
+                   (runner ? ", nobody's compile" : ", root's compile"));
+      const fs::path dir = fs::current_path() / ("work" + std::to_string(cell)),
+                     secret = fs::current_path() / ("secret" + std::to_string(cell++));
+      fs::create_directories(dir / "db");
+      fs::permissions(dir, fs::perms::all);
+      fs::permissions(dir / "db", fs::perms::all);
+      std::ofstream(secret) << "WIDTH=8;\nDEPTH=1;\n0 : 5A;\n";
+      ASSERT_EQ(chown(secret.c_str(), runner, runner), 0);
+      ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+      const fs::path mif = dir / "db/ram.mif";
+      if (planted) {
+        ASSERT_EQ(symlink(secret.c_str(), mif.c_str()), 0);
+        ASSERT_EQ(lchown(mif.c_str(), runner ? 0 : nobody, runner ? 0 : nobody), 0);
+      } else {
+        fs::copy_file(secret, mif);
+        ASSERT_EQ(chown(mif.c_str(), runner, runner), 0);
+      }
+      const std::string told = run_in_child_as(runner, dir.string(), [&] {
+        umask(022);
+        cfg_set_value("rapid_recompile_supported", "on");
+        kavu_llis_forget_generating_databases();
+        HIERARCHY_TO_PARTITION_NAME::reset();
+        KAVU_FIB_MANAGER::m_instance.reset();
+        gen_set_db_dir_path((dir / "db").string());
+        CMP_FACADE facade;
+        kavu_create_fib_manager(&facade, 1);
+        CDB_SGATE_HIERARCHY h;  // outlives the netlist, which lets it go
+        CDB_SGATE_NETLIST nl;
+        HDB_INSTANCE_NAME* top = name_under(nullptr, "top");
+        h.set_instance_name(name_under(top, "p1"));
+        make_input_pin(&nl, "d");
+        auto* ram = new CDB_SGATE_SYNCHRONOUS_RAM(name_under(top, "ram"));
+        ram->set_mif_file("db/ram.mif");
+        nl.add_node(ram);
+        h.set_netlist(&nl);
+        kavu_llis_write_database_after_sgn(&h, &nl);
+        h.set_netlist(nullptr);
+        return std::string("written");
+      });
+      ASSERT_EQ(told, "written");
+      struct stat st;
+      const fs::path old_mif = dir / "db/ram_old.mif";
+      if (planted) {
+        EXPECT_NE(lstat(old_mif.c_str(), &st), 0) << "a copy was made";
+      } else {
+        ASSERT_EQ(lstat(old_mif.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        EXPECT_EQ(st.st_uid, runner);
+      }
+    }
+  }
 }

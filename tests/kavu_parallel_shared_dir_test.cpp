@@ -8,6 +8,7 @@
 #include <grp.h>
 #include <linux/loop.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -20,6 +21,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -31,11 +33,15 @@
 #include "cmp/cmp.h"
 #include "gen/gen.h"
 #include "hdb/hdb.h"
+#include "kavu_fib_manager.h"
 #include "kavu_llis.h"
 #include "kavu_parallel.h"
+#include "kavu_partition_netlists.h"
+#include "kavu_utility_scan.h"
 #include "msg/msg.h"
 #include "platform_testkit.h"
 #include "ssc/ssc.h"
+#include "testkit/platform_test_hooks.h"
 
 using namespace kavu_platform;
 namespace fs = std::filesystem;
@@ -48,6 +54,9 @@ std::string text_of(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
+
+// The file an archive name stands for.
+std::string archive_of(const std::string& name) { return name + ".cdb"; }
 
 // Partition netlists numbered 1, 2, ..., each an input pin and buffers.
 std::vector<CDB_SGATE_NETLIST*> small_partitions() {
@@ -62,19 +71,8 @@ std::vector<CDB_SGATE_NETLIST*> small_partitions() {
 }
 
 // Lets every user reach the test's scratch directory, as a shared project
-// directory is reached; restores the modes at the end.
-struct SHARED_REACH {
-  std::vector<std::pair<fs::path, fs::perms>> saved;
-  SHARED_REACH() {
-    for (const fs::path& d : {fs::current_path().parent_path(), fs::current_path()}) {
-      saved.emplace_back(d, fs::status(d).permissions());
-      fs::permissions(d, fs::perms::others_exec, fs::perm_options::add);
-    }
-  }
-  ~SHARED_REACH() {
-    for (const auto& [d, perms] : saved) fs::permissions(d, perms);
-  }
-};
+// directory is reached.
+using SHARED_REACH = SCRATCH_REACHED_BY_ALL;
 
 // Runs `fn` in a child process (as `nobody` when asked) with `dir` as its
 // working directory; what it returns comes back, or why it did not: "hung"
@@ -93,7 +91,11 @@ std::string in_child(bool nobody, const fs::path& dir, const std::function<std::
     else if (nobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
       told = "cannot become nobody";
     else
-      told = fn();
+      try {
+        told = fn();
+      } catch (const std::exception& e) {  // an internal error: the host would have ended
+        told = std::string("ended by ") + e.what();
+      }
     (void)!write(answer[1], told.data(), told.size());
     std::_Exit(0);
   }
@@ -277,14 +279,87 @@ void run_planted_table(const std::vector<std::string>& names, bool helpers) {
   if (!not_run.empty()) GTEST_SKIP() << not_run.size() << " rows did not run, the first: " << not_run.front();
 }
 
-// Root's run writes its partitions in `first_dir` and holds its lock; then
-// nobody's run starts in `second_dir` (the same directory, perhaps through
-// another mount), where flock fails with `lock_error` when it is not 0.
-// Nobody's run must remove or replace none of root's files, fail naming
-// the file with its partitions in memory, and root's run must then take
-// every partition back from its helpers. "" or what went wrong.
-std::string run_beside_a_running_run(const fs::path& first_dir, const fs::path& second_dir, int lock_error) {
+// How the second run of run_beside_a_running_run meets the first.
+struct SECOND_RUN {
+  bool nobody = true;         // nobody's run, else root's (the first run's user)
+  const char* revision = "rev 1";
+  // Started together: the second run has passed its look at the directory
+  // before the first writes anything, and writes once the first's
+  // partitions are out.
+  bool together = false;
+};
+
+// Lets the run of this process go on only once the test says so: at its
+// first publication of a file, it says so on `m_told` and waits on `m_go`.
+struct PAUSE_AT_FIRST_PUBLICATION {
+  int m_told, m_go;
+  bool m_paused = false;
+  static void call(FIO_TEST_POINT point, const char*, void* data) {
+    auto* self = static_cast<PAUSE_AT_FIRST_PUBLICATION*>(data);
+    if (point != FIO_OWN_FILE_PUBLISHING || self->m_paused) return;
+    self->m_paused = true;
+    char byte;
+    (void)!write(self->m_told, "c", 1);
+    (void)!read(self->m_go, &byte, 1);
+  }
+};
+
+// Root's run writes its partitions in `first_dir` and holds its lock; a
+// second run (nobody's, or root's too) starts in `second_dir` (the same
+// directory, perhaps through another mount), where flock fails with
+// `lock_error` when it is not 0; it may have looked at the directory before
+// root's run wrote (started together). The second run must remove or
+// replace none of root's files, fail naming the file with its partitions in
+// memory, warn that the lock may not keep runs apart, and leave the lock of
+// its mount free; root's run must then take every partition back from its
+// helpers. "" or what went wrong.
+std::string run_beside_a_running_run(const fs::path& first_dir, const fs::path& second_dir, int lock_error,
+                                     const SECOND_RUN& how = SECOND_RUN()) {
   CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
+  std::string wrong;
+  // The second run, when started together, waits at its first publication.
+  int checked[2], resume[2], second_answer[2];
+  if (pipe(checked) != 0 || pipe(resume) != 0 || pipe(second_answer) != 0) return "no pipe";
+  auto second_run = [&] {
+    if (lock_error) gen_test_fail_file_locks(lock_error);
+    PAUSE_AT_FIRST_PUBLICATION pause{checked[1], resume[0]};
+    if (how.together) fio_test_set_hook(&PAUSE_AT_FIRST_PUBLICATION::call, &pause);
+    CMP_FACADE facade;
+    set_up_run(&facade);
+    facade.set_revision_name(how.revision);
+    std::vector<CDB_SGATE_NETLIST*> parts = small_partitions();
+    const bool ok = kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
+    fio_test_set_hook(nullptr, nullptr);
+    std::string said = logged();
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    // A refused run leaves the lock of its mount to the next run (where
+    // flock works: the first run holds the lock of the same mount else).
+    const int lock = lock_error ? -1 : open("parallel_synthesis.lock", O_RDONLY | O_CLOEXEC);
+    if (lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) != 0) said += "the refused run keeps the directory's lock\n";
+    if (lock >= 0) close(lock);
+    return (ok ? "written: " : "refused (" + std::to_string(parts.size()) + " in memory): ") + said;
+  };
+  pid_t second_pid = -1;
+  if (how.together) {
+    second_pid = fork();
+    if (second_pid == 0) {
+      close(checked[0]);
+      close(resume[1]);
+      close(second_answer[0]);
+      std::string told;
+      if (chdir(second_dir.c_str()) != 0) told = "cannot enter the directory";
+      else if (how.nobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+        told = "cannot become nobody";
+      else
+        told = second_run();
+      (void)!write(checked[1], "c", 1);  // never paused: the parent waits no longer
+      (void)!write(second_answer[1], told.data(), told.size());
+      std::_Exit(0);
+    }
+    close(second_answer[1]);
+    char byte = 0;
+    if (read(checked[0], &byte, 1) != 1) wrong += "the second run did not come to its first write\n";
+  }
   // Root's run writes its partitions and waits, holding its lock, until
   // `go`; then its helpers run and it reads every result back.
   int written[2], go[2];
@@ -323,30 +398,40 @@ std::string run_beside_a_running_run(const fs::path& first_dir, const fs::path& 
   }
   close(written[1]);
   close(go[0]);
-  std::string wrong;
   char byte = 0;
   if (read(written[0], &byte, 1) != 1 || byte != 'w') wrong += "root's run did not write its partitions\n";
+  // Root's run's files: not the lock file (whose runs name themselves in
+  // it), nor what the second run is still writing.
   std::vector<std::pair<fs::path, std::string>> files;
-  for (const auto& entry : fs::directory_iterator(first_dir))
-    if (entry.is_regular_file()) files.emplace_back(entry.path().filename(), text_of(entry.path()));
-  const std::string second = in_child(true, second_dir, [&] {
-    if (lock_error) gen_test_fail_file_locks(lock_error);
-    CMP_FACADE facade;
-    set_up_run(&facade);
-    std::vector<CDB_SGATE_NETLIST*> parts = small_partitions();
-    const bool ok = kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
-    const std::string said = logged();
-    for (CDB_SGATE_NETLIST* p : parts) delete p;
-    return (ok ? "written: " : "refused (" + std::to_string(parts.size()) + " in memory): ") + said;
-  });
+  for (const auto& entry : fs::directory_iterator(first_dir)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && name != "parallel_synthesis.lock" && name.find(".tmp") == std::string::npos)
+      files.emplace_back(entry.path().filename(), text_of(entry.path()));
+  }
+  std::string second;
+  if (how.together) {
+    (void)!write(resume[1], "g", 1);
+    char buffer[4096];
+    for (ssize_t n; (n = read(second_answer[0], buffer, sizeof buffer)) > 0;) second.append(buffer, size_t(n));
+    int status = 0;
+    waitpid(second_pid, &status, 0);
+  } else {
+    second = in_child(how.nobody, second_dir, second_run);
+  }
+  for (int fd : {checked[0], checked[1], resume[0], resume[1], second_answer[0]}) close(fd);
   // Every file of root's run is still there, as root's run wrote it.
   for (const auto& [f, text] : files)
     if (text_of(first_dir / f) != text) wrong += f.string() + " is gone or changed\n";
-  if (second.rfind("refused (2 in memory): ", 0) != 0) wrong += "nobody's run: " + second + "\n";
-  if (second.find("is another user's file, which a run the lock on") == std::string::npos)
-    wrong += "nobody's run does not name another user's file: " + second + "\n";
-  if (lock_error && second.find("are not kept apart") == std::string::npos)
-    wrong += "nobody's run does not warn that runs are not kept apart: " + second + "\n";
+  if (second.rfind("refused (2 in memory): ", 0) != 0) wrong += "the second run: " + second + "\n";
+  const char* named = how.together              ? "it is a file this process did not make"
+                      : !how.nobody              ? "was not made by this run, and a run the lock on"
+                                                 : "is another user's file, which a run the lock on";
+  if (second.find(named) == std::string::npos) wrong += "the second run does not say \"" + std::string(named) + "\": " + second + "\n";
+  if (std::string(how.revision) != "rev 1" && second.find("hdb_namespace") == std::string::npos)
+    wrong += "the second run does not name the namespace archive: " + second + "\n";
+  if (second.find("neither replaced nor removed") == std::string::npos)
+    wrong += "the second run does not warn that the lock may not keep runs apart: " + second + "\n";
+  if (second.find("keeps the directory's lock") != std::string::npos) wrong += second;
   (void)!write(go[1], "g", 1);
   close(go[1]);
   std::string first_told;
@@ -358,6 +443,35 @@ std::string run_beside_a_running_run(const fs::path& first_dir, const fs::path& 
   if (first_told != "ok") wrong += "root's run: " + first_told + "\n";
   return wrong;
 }
+
+// Two mounts of one directory through bindfs (each of its own locks), taken
+// down at the end; ok() false when bindfs cannot mount.
+struct TWO_FUSE_MOUNTS {
+  fs::path dir, one, two;
+  bool mounted = false;
+  TWO_FUSE_MOUNTS() : dir(fs::current_path() / "shared"), one(fs::current_path() / "one"), two(fs::current_path() / "two") {
+    for (const fs::path& d : {dir, one, two}) {
+      fs::create_directories(d);
+      fs::permissions(d, fs::perms::all);
+    }
+    const std::string bind = "bindfs -o attr_timeout=0,entry_timeout=0 \"" + dir.string() + "\" ";
+    if (std::system((bind + "\"" + one.string() + "\" >/dev/null 2>&1").c_str()) != 0) return;
+    if (std::system((bind + "\"" + two.string() + "\" >/dev/null 2>&1").c_str()) != 0) {
+      umount2(one.c_str(), MNT_DETACH);
+      return;
+    }
+    mounted = true;
+  }
+  ~TWO_FUSE_MOUNTS() {
+    if (!mounted) return;
+    umount2(two.c_str(), MNT_DETACH);
+    umount2(one.c_str(), MNT_DETACH);
+  }
+  // Empties the directory for the next row.
+  void clear() const {
+    for (const auto& entry : fs::directory_iterator(dir)) fs::remove_all(entry.path());
+  }
+};
 
 }  // namespace
 
@@ -400,26 +514,107 @@ TEST(KavuParallelSharedDir, WithoutLocksAnotherUsersRunningRunKeepsItsFiles) {
 // locks per client. The second user's run through the other mount must
 // leave the running run's files as they are (FUSE used to count as a file
 // system whose lock excludes: the second run replaced the first's archives
-// as leftovers, and the first lost its partitions).
+// as leftovers, and the first lost its partitions), and, refused, leave the
+// lock of its mount to the next run (which used to wait for it).
 TEST(KavuParallelSharedDir, WhereTheLockMayNotExcludeAnotherUsersRunKeepsItsFiles) {
   if (geteuid() != 0) GTEST_SKIP() << "the row acts as two users and mounts: needs root";
   SHARED_REACH reach;
-  const fs::path dir = fs::current_path() / "shared", one = fs::current_path() / "one",
-                 two = fs::current_path() / "two";
-  for (const fs::path& d : {dir, one, two}) {
-    fs::create_directories(d);
-    fs::permissions(d, fs::perms::all);
+  TWO_FUSE_MOUNTS fuse;
+  if (!fuse.mounted) GTEST_SKIP() << "cannot mount bindfs twice (bindfs, /dev/fuse)";
+  EXPECT_EQ(run_beside_a_running_run(fuse.one, fuse.two, 0), "");
+}
+
+// Two runs started together where the lock may not keep them apart (two
+// FUSE mounts of one directory, a file system whose flock fails): the second
+// has looked at the directory before the first wrote, and writes once the
+// first's partitions are out. It replaces and removes none of the first's
+// files, whoever runs it: it fails naming the file, its partitions in
+// memory, and the first takes every partition back. The second run used to
+// rename its archives over the first's (another user's where the directory
+// allowed; the same user's always), and the first lost its design: "a
+// partition is lost". And a run of another revision, started later, finds
+// the running run's namespace archive up front (it used to replace it).
+TEST(KavuParallelSharedDir, RunsStartedTogetherWhereTheLockMayNotExcludeKeepEachOthersFiles) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users and mount: needs root";
+  SHARED_REACH reach;
+  TWO_FUSE_MOUNTS fuse;
+  struct ROW {
+    const char* what;
+    bool fuse;
+    int lock_error;
+    SECOND_RUN second;
+  } const rows[] = {
+      {"two users through two FUSE mounts", true, 0, {true, "rev 1", true}},
+      {"two users, flock failing", false, ENOLCK, {true, "rev 1", true}},
+      {"one user through two FUSE mounts", true, 0, {false, "rev 1", true}},
+      {"one user, flock failing", false, ENOSYS, {false, "rev 1", true}},
+      {"one user's earlier files, flock failing", false, EOPNOTSUPP, {false, "rev 1", false}},
+      {"another revision's run, flock failing", false, ENOLCK, {true, "rev 2", false}},
+  };
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.what);
+    if (r.fuse && !fuse.mounted) continue;
+    fuse.clear();
+    EXPECT_EQ(run_beside_a_running_run(r.fuse ? fuse.one : fuse.dir, r.fuse ? fuse.two : fuse.dir, r.lock_error,
+                                       r.second),
+              "");
   }
-  const std::string bind = "bindfs -o attr_timeout=0,entry_timeout=0 \"" + dir.string() + "\" ";
-  if (std::system((bind + "\"" + one.string() + "\" >/dev/null 2>&1").c_str()) != 0)
-    GTEST_SKIP() << "cannot mount bindfs (bindfs, /dev/fuse)";
-  if (std::system((bind + "\"" + two.string() + "\" >/dev/null 2>&1").c_str()) != 0) {
-    umount2(one.c_str(), MNT_DETACH);
-    GTEST_SKIP() << "cannot mount bindfs twice";
+  if (!fuse.mounted) GTEST_SKIP() << "the FUSE rows did not run: cannot mount bindfs twice (bindfs, /dev/fuse)";
+}
+
+namespace {
+
+// Writes `text` at `at` when the own-file path comes to publish `when`, as
+// another run could write there meanwhile.
+struct WRITE_ON_PUBLISHING {
+  std::string when, at, text;
+  bool done = false;
+  static void call(FIO_TEST_POINT point, const char* path, void* data) {
+    auto* self = static_cast<WRITE_ON_PUBLISHING*>(data);
+    if (point != FIO_OWN_FILE_PUBLISHING || self->done || self->when != path) return;
+    self->done = true;
+    std::ofstream(self->at) << self->text;
   }
-  EXPECT_EQ(run_beside_a_running_run(one, two, 0), "");
-  umount2(two.c_str(), MNT_DETACH);
-  umount2(one.c_str(), MNT_DETACH);
+};
+
+}  // namespace
+
+// Where the lock may not keep runs apart (flock failing), the clean-ups of a
+// run remove only files it made: a file another run puts at the name of a
+// helper's removed-register archive after the run looked at the directory,
+// and one put at the name of a kept copy before the read-back drops it, keep
+// their text (both used to be removed by name, whoever's file the name then
+// held), while the run still takes every partition back.
+TEST(KavuParallelSharedDir, WhereTheLockMayNotExcludeCleanUpsRemoveOnlyTheRunsOwnFiles) {
+  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
+  const fs::path dir = fs::current_path() / "unlocked";
+  fs::create_directories(dir);
+  const std::string theirs = "another run's file\n";
+  const std::string told = in_child(false, dir, [&] {
+    gen_test_fail_file_locks(ENOLCK);
+    CMP_FACADE facade;
+    set_up_run(&facade);
+    std::vector<CDB_SGATE_NETLIST*> parts = small_partitions();
+    const std::string removed_reg = archive_of(kavu_parallel_removed_reg_archive_name("rev 1", "map", 0));
+    WRITE_ON_PUBLISHING planted{archive_of(kavu_parallel_kept_archive_name("rev 1", "map", 1)), removed_reg, theirs};
+    fio_test_set_hook(&WRITE_ON_PUBLISHING::call, &planted);
+    bool ok = kavu_parallel_serialize(&facade, "map", 1, nullptr, parts);
+    fio_test_set_hook(nullptr, nullptr);
+    std::string wrong;
+    if (!planted.done || text_of(removed_reg) != theirs) wrong += "the removed-register archive planted is gone\n";
+    // Another run's file in place of the kept copy of partition 0.
+    const std::string kept = archive_of(kavu_parallel_kept_archive_name("rev 1", "map", 0));
+    std::ofstream(kept + ".other") << theirs;
+    fs::rename(kept + ".other", kept);
+    ok = ok && kavu_parallel_run_partitions_in_processes(&facade, "map", "1", 2) &&
+         kavu_parallel_deserialize(&facade, "map", 1, nullptr, parts, 2) && parts.size() == 2;
+    if (text_of(kept) != theirs) wrong += "the kept copy planted is gone\n";
+    if (fs::exists(archive_of(kavu_parallel_kept_archive_name("rev 1", "map", 1))))
+      wrong += "the run's own kept copy stays\n";
+    for (CDB_SGATE_NETLIST* p : parts) delete p;
+    return (ok ? std::string("ok\n") : "failed: " + logged()) + wrong;
+  });
+  EXPECT_EQ(told, "ok\n");
 }
 
 namespace {
@@ -468,17 +663,74 @@ std::vector<DB_WRITER> db_writers() {
          TIMED t;
          kavu_dump_sgates_to_dot(&t.nl, "after", nullptr, hier());
        }},
+      // A helper's archives, written as the helper writes them (the parent
+      // removes what an earlier run left there before the helpers start).
+      {"the removed-register archive",
+       [] { return archive_of(kavu_parallel_removed_reg_archive_name("rev 1", "map", 0)); },
+       [] {
+         auto* m = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
+         m->create_removed_reg_db("main", 5000, 5000);
+         kavu_parallel_create_removed_reg_db("rev 1", "map", 0);
+         kavu_parallel_write_and_delete_removed_reg_db("rev 1", "map", 0);
+       }},
+      {"the invalidation archive", [hier] { return archive_of(kavu_parallel_fibs_to_invalidate_db_name(hier(), "map", 0)); },
+       [hier] {
+         KAVU_FIBS_TO_INVALIDATE fibs;
+         fibs.m_fibs.push_back("top|p1|r");
+         kavu_parallel_write_fibs_to_invalidate(hier(), "map", 0, &fibs);
+       }},
+      // The debug reports of the working and database directories.
+      {"boundary_connections.log", [] { return std::string("boundary_connections.log"); },
+       [] {
+         CFG_SCOPE key{{"kavu_dump_boundary_connections", "on"}};
+         TIMED t;
+         KAVU_PARTITION_BOUNDARIES boundaries;
+         boundaries.disconnect_partitions(&t.nl);
+       }},
+      {"kavu_debug_number_mappings.log", [] { return std::string("kavu_debug_number_mappings.log"); },
+       [] {
+         CFG_SCOPE key{{"kavu_dump_debug_number_mappings", "on"}};
+         TIMED t;
+         auto* part = new CDB_SGATE_NETLIST(true, 1, 1);
+         make_buffer(part, make_input_pin(part, "p"));
+         std::vector<CDB_SGATE_NETLIST*> parts = {part};
+         KAVU_PARTITION_BOUNDARIES boundaries;
+         kavu_merge_netlists(parts, &t.nl, nullptr, boundaries);
+         for (CDB_SGATE_NETLIST* p : parts) delete p;
+       }},
+      {"the preserve report", [] { return std::string("llis_write_database_after_sgn"); },
+       [hier] {
+         CFG_SCOPE keys{{"kavu_debug_print_all_preserve_nodes", "on"}, {"rapid_recompile_supported", "on"}};
+         kavu_llis_forget_generating_databases();
+         CMP_FACADE facade;
+         kavu_create_fib_manager(&facade, 1);
+         CDB_SGATE_NETLIST nl;  // every gate named, as the records need
+         make_input_pin(&nl, "d");
+         hier()->set_netlist(&nl);
+         kavu_llis_write_database_after_sgn(hier(), &nl);
+         hier()->set_netlist(nullptr);
+       }},
+      {"scan_info.txt", [] { return std::string("scan_info.txt"); },
+       [] {
+         CMP_FACADE facade;
+         TIMED t;
+         opt_insert_scan_chains(&facade, nullptr, &t.nl);
+       }},
   };
 }
 
 }  // namespace
 
 // The files the timing engine and the incremental records write in the
-// database directory (the stored timing netlist, a FIB data file) and the
-// debug reports (the Graphviz dump) are written only as the user's own:
-// another user's symbolic link, a hard link or a FIFO at the name is never
-// written through, and nothing waits on it. They used to be written as any
-// file: the victim of a link was overwritten, and a FIFO hung the compile.
+// database directory (the stored timing netlist, a FIB data file), the
+// archives a helper writes there (removed registers, invalidations) and the
+// debug reports (the Graphviz dump, "boundary_connections.log",
+// "kavu_debug_number_mappings.log", the preserve report, "scan_info.txt")
+// are written only as the user's own: another user's symbolic link, a hard
+// link or a FIFO at the name is never written through, nothing waits on it,
+// and the compile goes on. They used to be written as any file: the victim
+// of a link was overwritten, and a FIFO hung the compile; "scan_info.txt"
+// refused ended it.
 TEST(KavuParallelSharedDir, StoredNetlistsRecordsAndReportsAreWrittenOnlyAsOwnFiles) {
   if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
   SHARED_REACH reach;
@@ -558,6 +810,68 @@ TEST(KavuParallelSharedDir, AnotherUsersFileInAStickyDirectoryIsNeverWrittenInPl
       char buffer[256] = {};
       EXPECT_EQ(std::string(buffer, size_t(std::max<ssize_t>(0, pread(kept, buffer, sizeof buffer, 0)))), planted);
       close(kept);
+    }
+  }
+}
+
+namespace {
+
+// Puts `prepared` at `at` once `at` holds a file, when the own-file path
+// first examines it so (the kept copy's reading of the archive written).
+struct EXCHANGE_ONCE_WRITTEN {
+  std::string at, prepared;
+  bool done = false;
+  static void call(FIO_TEST_POINT point, const char* path, void* data) {
+    auto* self = static_cast<EXCHANGE_ONCE_WRITTEN*>(data);
+    struct stat st;
+    if (point != FIO_OWN_FILE_EXAMINING || self->done || self->at != path || lstat(path, &st) != 0) return;
+    self->done = true;
+    rename(self->prepared.c_str(), path);
+  }
+};
+
+}  // namespace
+
+// The copy of a partition archive kept until its result is back is read
+// only from a file of the user's own: another user who puts a link to the
+// user's private file at the archive's name once it is written (a 0777
+// directory lets them) makes the write fail, naming the kept copy, and no
+// copy of the private file is made (it used to be copied, 0644, for the
+// other user to read).
+TEST(KavuParallelSharedDir, KeptCopiesAreReadOnlyFromTheUsersOwnArchive) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
+  SHARED_REACH reach;
+  int cell = 0;
+  for (bool nobody : {false, true}) {
+    SCOPED_TRACE(nobody ? "nobody's run" : "root's run");
+    const uid_t runner = nobody ? kNobody : 0, planter = nobody ? 0 : kNobody;
+    const fs::path dir = fs::current_path() / ("kept " + std::to_string(cell)),
+                   secret = fs::current_path() / ("secret " + std::to_string(cell++));
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::all);
+    std::ofstream(secret) << "the runner's secret\n";
+    ASSERT_EQ(chown(secret.c_str(), runner, runner), 0);
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    const fs::path prepared = dir / "prepared";
+    ASSERT_EQ(symlink(secret.c_str(), prepared.c_str()), 0);
+    ASSERT_EQ(lchown(prepared.c_str(), planter, planter), 0);
+    const std::string told = in_child(nobody, dir, [&] {
+      umask(022);
+      EXCHANGE_ONCE_WRITTEN exchange{(dir / "rev 1.map_ap_0.parsynth.cdb").string(), prepared.string()};
+      fio_test_set_hook(&EXCHANGE_ONCE_WRITTEN::call, &exchange);
+      const std::string run = one_run(false);
+      fio_test_set_hook(nullptr, nullptr);
+      return (exchange.done ? "exchanged, " : "not exchanged, ") + run;
+    });
+    EXPECT_EQ(told.rfind("exchanged, failed: ", 0), 0u) << told;
+    EXPECT_NE(told.find("rev 1.map_kept_ap_0.parsynth.cdb"), std::string::npos) << told;
+    EXPECT_NE(told.find("its source is not a file of this user's own (a symbolic link another user made)"),
+              std::string::npos)
+        << told;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      if (!fs::is_symlink(entry.path())) {
+        EXPECT_EQ(text_of(entry.path()).find("secret"), std::string::npos) << entry.path();
+      }
     }
   }
 }
@@ -643,6 +957,58 @@ TEST(KavuParallelSharedDir, HelperLogsAreTheUsersOwnAndEmptied) {
     }
     close(kept);
   }
+}
+
+namespace {
+
+// Exchanges the user's link at the helper's log for `prepared` once the
+// link has been checked, as another user could in a shared directory.
+struct EXCHANGE_CHECKED_LOG {
+  std::string prepared;
+  bool done = false;
+  static void call(FIO_TEST_POINT point, const char* path, void* data) {
+    auto* self = static_cast<EXCHANGE_CHECKED_LOG*>(data);
+    const std::string at = path;
+    const std::string log = "helper_0.log";
+    if (point != FIO_OWN_FILE_CHECKED || self->done || at.size() < log.size() ||
+        at.compare(at.size() - log.size(), log.size(), log) != 0)
+      return;
+    self->done = true;
+    rename(self->prepared.c_str(), path);
+  }
+};
+
+}  // namespace
+
+// The helper's log through the user's own link: another user who exchanges
+// the link for one of theirs to the user's private file, between the link's
+// check and its open, changes nothing: the log goes where the user's link
+// pointed and the private file keeps its text (the link used to be followed
+// again by name, and the private file emptied and overwritten).
+TEST(KavuParallelSharedDir, AHelpersLogLinkExchangedAfterItsCheckIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "the row acts as two users: needs root";
+  SHARED_REACH reach;
+  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
+  const fs::path dir = fs::current_path() / "logs", own = fs::current_path() / "own";
+  fs::create_directories(dir);
+  fs::create_directories(own);
+  fs::permissions(dir, fs::perms::all);
+  std::ofstream(own / "secret") << "the user's secret\n";
+  ASSERT_EQ(chmod((own / "secret").c_str(), 0600), 0);
+  std::ofstream(own / "log") << "an earlier log\n";
+  ASSERT_EQ(symlink((own / "log").c_str(), (dir / "helper_0.log").c_str()), 0);
+  ASSERT_EQ(symlink((own / "secret").c_str(), (dir / "prepared").c_str()), 0);
+  ASSERT_EQ(lchown((dir / "prepared").c_str(), kNobody, kNobody), 0);
+  const std::string told = in_child(false, dir, [&] {
+    EXCHANGE_CHECKED_LOG exchange{(dir / "prepared").string()};
+    fio_test_set_hook(&EXCHANGE_CHECKED_LOG::call, &exchange);
+    const std::string run = one_run(true);
+    fio_test_set_hook(nullptr, nullptr);
+    return (exchange.done ? "exchanged, " : "not exchanged, ") + run;
+  });
+  EXPECT_EQ(told.rfind("exchanged, ok", 0), 0u) << told;
+  EXPECT_EQ(text_of(own / "secret"), "the user's secret\n");
+  EXPECT_EQ(text_of(own / "log").find("an earlier log"), std::string::npos);
 }
 
 // A long-lived host runs many flows: no descriptor of a helper's log (or

@@ -2,6 +2,10 @@
 // unchanged with scan mode off and shifts a pattern through every chained
 // register with it on; a hand-built design checks domains by clock and
 // inversion, registers that cannot be scanned, names and "scan_info.txt".
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -12,6 +16,7 @@
 #include "hdb/hdb.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_utility_scan.h"
+#include "msg/msg.h"
 #include "netlist_io/simulator.h"
 #include "platform_testkit.h"
 
@@ -132,4 +137,42 @@ TEST(KavuUtilityScan, DomainsWarningsNamesAndReport) {
   std::string text = "a~b[3]:c";
   opt_replace_string_punctuation(&text);
   EXPECT_EQ(text, "a_b_3__c");
+}
+
+// "scan_info.txt" is the pass's report, not its work: where it cannot be
+// written as the user's own (another user's 0644 or 0666 file left in a
+// sticky working directory), the chains are still inserted, a warning says
+// the report is not written, and the other user's file keeps its text. The
+// pass used to end the host with an internal error.
+TEST(KavuUtilityScan, AReportThatCannotBeWrittenLeavesTheChainsAndWarns) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
+  namespace fs = std::filesystem;
+  SCRATCH_REACHED_BY_ALL reach;
+  int cell = 0;
+  for (mode_t mode : {mode_t(0644), mode_t(0666)}) {
+    SCOPED_TRACE("root's leftover of mode " + std::to_string(mode));
+    const fs::path dir = fs::current_path() / ("work" + std::to_string(cell++));
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::all | fs::perms::sticky_bit);
+    std::ofstream(dir / "scan_info.txt") << "root's report\n";
+    ASSERT_EQ(chmod((dir / "scan_info.txt").c_str(), mode), 0);
+    const std::string told = run_in_child_as(kTestNobody, dir.string(), [] {
+      CDB_SGATE_NETLIST nl;
+      CMP_FACADE facade;
+      auto* clk = make_input_pin(&nl, "clk");
+      make_output_pin(&nl, "q", make_dff(&nl, make_dff(&nl, make_input_pin(&nl, "d"), clk), clk));
+      msg_log_clear();
+      opt_insert_scan_chains(&facade, nullptr, &nl);
+      std::string said = std::to_string(scan_pins(nl).size()) + " scan pins";
+      for (const MSG_LOG_ENTRY& e : msg_log())
+        if (e.kind == MSG_LOG_WARNING) said += "\n" + e.text;
+      return said;
+    });
+    EXPECT_EQ(told.rfind("3 scan pins\n", 0), 0u) << told;
+    EXPECT_NE(told.find("Scan chains are inserted without their report \"scan_info.txt\": cannot write the file: it "
+                        "is not a file of this user's own (another user's file)"),
+              std::string::npos)
+        << told;
+    EXPECT_EQ(read_text((dir / "scan_info.txt").c_str()), "root's report\n");
+  }
 }

@@ -4,7 +4,9 @@
 // becomes a false or null result instead of an exception.
 #include "fio/fio.h"
 #include "msg/msg.h"
+#include "testkit/platform_test_hooks.h"
 #include "thr/thr_end_signal.h"
+#include "thr/thr_fork_int.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -24,6 +26,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <utility>
@@ -36,6 +39,26 @@ std::string fio_not_a_file_of_one_name(const struct stat& st) {
   if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
   if (!S_ISREG(st.st_mode)) return "not a regular file";
   return st.st_nlink == 1 ? "" : "a file with " + std::to_string(st.st_nlink) + " names (hard links)";
+}
+
+bool fio_flock_excludes_on(unsigned long fs_type) {
+  switch (fs_type) {
+    case 0xEF53UL:      // ext2, ext3, ext4
+    case 0x58465342UL:  // XFS
+    case 0x9123683EUL:  // Btrfs
+    case 0x01021994UL:  // tmpfs
+    case 0x858458F6UL:  // ramfs
+    case 0x2FC12FC1UL:  // ZFS
+    case 0xF2F52010UL:  // F2FS
+    case 0x3153464AUL:  // JFS
+    case 0x52654973UL:  // ReiserFS
+    case 0xCA451A4EUL:  // bcachefs
+    case 0x3434UL:      // NILFS2
+    case 0x794C7630UL:  // overlayfs (a container's root)
+      return true;
+    default:
+      return false;
+  }
 }
 
 std::string fio_get_unc_full_path(const std::string& name) {
@@ -271,6 +294,8 @@ constexpr int kFioNoTemporaryName = -2;  // every name a temporary may take is t
 constexpr int kFioHolesUnknown = -3;     // the holes of a file written in place cannot be found
 constexpr int kFioNotOwnFile = -4;       // keep_to_own_files: the path holds another's link, a FIFO ...
 constexpr int kFioInterrupted = -5;      // an end signal removed the temporary; the process went on
+constexpr int kFioNotMade = -6;          // keep_files_not_made: a file this process did not make
+constexpr int kFioChanged = -7;          // the name changed between its check and its open: examined again
 constexpr int kFioTemporaryNames = 100;
 
 // "SIGINT" for SIGINT.
@@ -429,20 +454,9 @@ int fio_open_existing_for_writing(const std::string& path, int flags = 0) {
   return fd >= 0 || errno != EACCES ? fd : ::open(path.c_str(), O_WRONLY | O_CLOEXEC | flags);
 }
 
-// Why the name `path` holds nothing a write of the caller's own file may
-// go through: "" for nothing there, a regular file of one name, a
-// directory (refused by the write itself) or a link the caller owns; else
-// what it is. Read without following the name.
-std::string fio_not_own_file(const std::string& path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return "";
-  if (S_ISLNK(st.st_mode)) return st.st_uid == ::geteuid() ? "" : "a symbolic link another user made";
-  if (S_ISDIR(st.st_mode)) return "";
-  return fio_not_a_file_of_one_name(st);
-}
-
-// The same of a file open on `fd` that was reached without a link: a
-// regular file of one name that the caller owns.
+// Why the file open on `fd`, reached without a link, is not one a write of
+// the caller's own may change: "" for a regular file of one name that the
+// caller owns, else what it is.
 std::string fio_not_own_open_file(int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return std::strerror(errno);
@@ -456,7 +470,7 @@ std::string fio_not_own_open_file(int fd) {
 // gets): "<target>.tmp<pid>_<k>" with the first free k below 100, the
 // target's own name cut at its end where the whole would pass the longest
 // name a directory takes. -1 with the system's error.
-int fio_create_beside(const std::string& target, std::string* temp, int* error) {
+int fio_create_beside(const std::string& target, std::string* temp, int* error, mode_t mode = 0666) {
   const size_t leaf_at = target.rfind('/') + 1;  // 0 for a bare name
   const std::string_view leaf = std::string_view(target).substr(leaf_at);
   const std::string pid = ".tmp" + std::to_string(::getpid()) + "_";
@@ -467,7 +481,7 @@ int fio_create_beside(const std::string& target, std::string* temp, int* error) 
     temp->assign(target, 0, leaf_at);
     temp->append(leaf.substr(0, keep));
     temp->append(suffix);
-    const int fd = ::open(temp->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::open(temp->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd >= 0) return fd;
     *error = errno ? errno : EIO;
     if (*error != EEXIST) break;
@@ -552,7 +566,213 @@ bool fio_has_attributes_a_rename_drops(int fd) {
   return false;
 }
 
+// ---- the test hook (platform_test_hooks.h)
+std::mutex g_test_hook_mutex;
+std::atomic<bool> g_test_hook_set{false};
+kavu_platform::FIO_TEST_HOOK g_test_hook = nullptr;
+void* g_test_hook_data = nullptr;
+
+void fio_test_point(kavu_platform::FIO_TEST_POINT point, const std::string& path) {
+  if (!g_test_hook_set.load(std::memory_order_acquire)) return;
+  kavu_platform::FIO_TEST_HOOK hook;
+  void* data;
+  {
+    std::lock_guard<std::mutex> lock(g_test_hook_mutex);
+    hook = g_test_hook;
+    data = g_test_hook_data;
+  }
+  if (hook) hook(point, path.c_str(), data);
+}
+
+// ---- files made by this process where other processes' files are kept
+// (FIO_FILE_SYSTEM::keep_files_not_made): the directories kept so, and the
+// files made in them, by device and inode.
+struct FIO_MADE_FILE {
+  std::string dir;
+  dev_t dev;
+  ino_t ino;
+};
+std::mutex g_kept_mutex;
+std::vector<std::string> g_kept_dirs;     // full paths
+std::vector<FIO_MADE_FILE> g_made_files;  // few: a run's archives
+
+// A child forked without exec made none of its parent's files: it keeps
+// the directories kept so, and takes no file of its parent's run there for
+// one of its own.
+void forget_made_files_in_child() { g_made_files.clear(); }
+[[maybe_unused]] const bool g_kept_across_fork =
+    (thr_lock_across_fork(&g_kept_mutex, THR_FORK_FILES, forget_made_files_in_child), true);
+
+// The full path of the directory that holds `path`.
+std::string fio_full_directory_of(const std::string& path) {
+  return fio_get_unc_full_path(fio_directory_of(fio_get_unc_full_path(path)));
+}
+
+bool fio_keeps_others_files(const std::string& path) {
+  const std::string dir = fio_full_directory_of(path);
+  std::lock_guard<std::mutex> lock(g_kept_mutex);
+  return std::find(g_kept_dirs.begin(), g_kept_dirs.end(), dir) != g_kept_dirs.end();
+}
+
+// True when `st` is a regular file this process made in the directory of
+// `path`, a directory whose other files are kept.
+bool fio_made_here(const std::string& path, const struct stat& st) {
+  if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) return false;
+  const std::string dir = fio_full_directory_of(path);
+  std::lock_guard<std::mutex> lock(g_kept_mutex);
+  for (const FIO_MADE_FILE& f : g_made_files)
+    if (f.dev == st.st_dev && f.ino == st.st_ino && f.dir == dir) return true;
+  return false;
+}
+
+void fio_note_made(const std::string& path, const struct stat& st) {
+  const std::string dir = fio_full_directory_of(path);
+  std::lock_guard<std::mutex> lock(g_kept_mutex);
+  if (std::find(g_kept_dirs.begin(), g_kept_dirs.end(), dir) == g_kept_dirs.end()) return;
+  g_made_files.push_back({dir, st.st_dev, st.st_ino});
+}
+
+void fio_forget_made(const struct stat& st) {
+  std::lock_guard<std::mutex> lock(g_kept_mutex);
+  g_made_files.erase(std::remove_if(g_made_files.begin(), g_made_files.end(),
+                                    [&](const FIO_MADE_FILE& f) { return f.dev == st.st_dev && f.ino == st.st_ino; }),
+                     g_made_files.end());
+}
+
+bool fio_same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Puts the new file `temp` at `target` only where nothing is there, so that
+// nothing another process put there since it was checked is replaced:
+// renameat2's RENAME_NOREPLACE, else (a file system without it: NFS, FUSE)
+// a hard link made and the temporary's name removed, else (no hard links
+// either) a rename once the name is seen free. 0, EEXIST when something is
+// there, or the system's error.
+int fio_publish_without_replacing(const std::string& temp, const std::string& target) {
+  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  int error = errno;
+  if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return error;
+  if (::link(temp.c_str(), target.c_str()) == 0) {
+    ::unlink(temp.c_str());
+    return 0;
+  }
+  error = errno;
+  if (error != EPERM && error != ENOSYS && error != EOPNOTSUPP && error != EMLINK) return error;
+  struct stat st;
+  if (::lstat(target.c_str(), &st) == 0) return EEXIST;
+  return ::rename(temp.c_str(), target.c_str()) == 0 ? 0 : errno;
+}
+
+// What open_through_own_link opened (see FIO_FILE_SYSTEM::open_through_own_link).
+struct FIO_LINK_OPEN {
+  std::string target;    // the path opened: the file the links name
+  struct stat st {};     // its state, from the descriptor
+  bool created = false;  // made here (O_CREAT, nothing was there)
+  std::string not_own;   // what the path holds, when refused (kFioNotOwnFile)
+  bool not_regular = false;  // refused as no regular file (regular_only)
+  int error = 0;         // the system's, or kFioNotOwnFile, kFioChanged
+};
+
+// Opens what `path` names as a file of the caller's own: the path itself
+// when it is no link, else the file its links name, each link read from a
+// descriptor of the link itself (O_PATH), so that a link exchanged after it
+// was checked is never followed (the first must be the caller's, a further
+// one the caller's or root's). The file is opened with `flags` (O_NOFOLLOW,
+// O_NONBLOCK and O_CLOEXEC added) only after its type is known from a
+// descriptor that opens nothing (a device or FIFO is refused unasked when
+// `regular_only`), and checked on the opened descriptor against that: the
+// same file, a regular file the caller owns (of any number of names; a
+// device or FIFO when not `regular_only`). With O_CREAT in `flags`, a name
+// that holds nothing is created exclusively. `link_first`: the caller saw a
+// link at `path`; when it holds none now, kFioChanged. -1 with out->error.
+int fio_open_through_own_link(const std::string& path, int flags, mode_t mode, bool regular_only, bool link_first,
+                              FIO_LINK_OPEN* out) {
+  const bool create = (flags & O_CREAT) != 0;
+  flags = (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  std::string current = path;
+  bool through_link = false;
+  for (int step = 0; step < 40; ++step) {  // the system's bound on links (MAXSYMLINKS)
+    const int named = ::open(current.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (named < 0) {
+      if (errno == ENOENT && link_first && !through_link) return out->error = kFioChanged, -1;  // the link went
+      if (errno != ENOENT || !create || !through_link) return out->error = errno, -1;
+      // A dangling link: its file is made, never through a link put there since.
+      const int fd = ::open(current.c_str(), flags | O_CREAT | O_EXCL, mode);
+      if (fd < 0 && errno == EEXIST) continue;  // something came: examined again
+      if (fd < 0) return out->error = errno, -1;
+      out->created = true;
+      out->target = current;
+      if (::fstat(fd, &out->st) != 0) out->st = {};
+      return fd;
+    }
+    struct stat st;
+    if (::fstat(named, &st) != 0) {
+      out->error = errno;
+      ::close(named);
+      return -1;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      ::close(named);
+      if (link_first && !through_link) return out->error = kFioChanged, -1;
+      if (S_ISDIR(st.st_mode)) return out->error = EISDIR, -1;
+      const bool regular = S_ISREG(st.st_mode);
+      if (regular_only && !regular) {
+        out->not_regular = true;
+        out->not_own = "not a regular file";
+        if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) out->not_own = fio_not_a_file_of_one_name(st);
+        return out->error = kFioNotOwnFile, -1;
+      }
+      if (regular && st.st_uid != ::geteuid()) {
+        out->not_own = "another user's file";
+        return out->error = kFioNotOwnFile, -1;
+      }
+      // A device or a FIFO is written, never read: a FIFO opened for
+      // reading too would never lack a reader.
+      const int writing = (flags & O_ACCMODE) == O_RDWR && !regular ? (flags & ~O_ACCMODE) | O_WRONLY : flags;
+      int fd = ::open(current.c_str(), writing);
+      if (fd < 0 && errno == EACCES && (writing & O_ACCMODE) == O_RDWR)
+        fd = ::open(current.c_str(), (writing & ~O_ACCMODE) | O_WRONLY);
+      if (fd < 0 && (errno == ELOOP || errno == ENOENT)) continue;  // changed since: examined again
+      if (fd < 0) return out->error = errno, -1;
+      // What was opened is what was examined, and still what may be opened.
+      if (::fstat(fd, &out->st) != 0 || !fio_same_file(out->st, st) || out->st.st_mode != st.st_mode) {
+        ::close(fd);
+        continue;
+      }
+      if (S_ISREG(out->st.st_mode) && out->st.st_uid != ::geteuid()) {
+        ::close(fd);
+        out->not_own = "another user's file";
+        return out->error = kFioNotOwnFile, -1;
+      }
+      out->target = current;
+      return fd;
+    }
+    if (st.st_uid != ::geteuid() && (!through_link || st.st_uid != 0)) {
+      ::close(named);
+      out->not_own = "a symbolic link another user made";
+      return out->error = kFioNotOwnFile, -1;
+    }
+    if (!through_link) fio_test_point(kavu_platform::FIO_OWN_FILE_CHECKED, path);
+    char text[PATH_MAX];
+    const ssize_t n = ::readlinkat(named, "", text, sizeof text);
+    const int read_error = errno;
+    ::close(named);
+    if (n < 0) return out->error = read_error, -1;
+    if (size_t(n) >= sizeof text) return out->error = ENAMETOOLONG, -1;
+    const std::string to(text, size_t(n));
+    current = !to.empty() && to[0] == '/' ? to : fio_directory_of(current) + "/" + to;
+    through_link = true;
+  }
+  return out->error = ELOOP, -1;
+}
+
 }  // namespace
+
+void kavu_platform::fio_test_set_hook(FIO_TEST_HOOK hook, void* data) {
+  std::lock_guard<std::mutex> lock(g_test_hook_mutex);
+  g_test_hook = hook;
+  g_test_hook_data = data;
+  g_test_hook_set.store(hook != nullptr, std::memory_order_release);
+}
 
 bool FIO_FILE_REPLACEMENT::fail(int error, std::string* problem) {
   const int interrupted = m_interrupted.load();
@@ -564,6 +784,8 @@ bool FIO_FILE_REPLACEMENT::fail(int error, std::string* problem) {
               : error == kFioNoTemporaryName ? EEXIST
               : error == kFioHolesUnknown    ? EOPNOTSUPP
               : error == kFioNotOwnFile      ? EPERM
+              : error == kFioNotMade         ? EEXIST
+              : error == kFioChanged         ? EAGAIN
                                              : error;
   if (!problem) return false;
   if (error == kFioNulInPath)
@@ -572,6 +794,10 @@ bool FIO_FILE_REPLACEMENT::fail(int error, std::string* problem) {
     *problem = "cannot write the file: interrupted by a signal (" + fio_signal_name(interrupted) + ")";
   else if (error == kFioNotOwnFile)
     *problem = "cannot write the file: it is not a file of this user's own (" + not_own + ")";
+  else if (error == kFioNotMade)
+    *problem = "cannot write the file: it is a file this process did not make, which another process may be using";
+  else if (error == kFioChanged)
+    *problem = "cannot write the file: what its name holds kept changing while it was opened";
   else if (error == kFioNoTemporaryName)
     *problem = "cannot write the file: all " + std::to_string(kFioTemporaryNames) +
                " names of a temporary file beside it are taken";
@@ -597,7 +823,7 @@ bool FIO_FILE_REPLACEMENT::open(const std::string& path, std::string* problem) {
   if (path.empty()) return fail(ENOENT, problem);
   // The system would take the path as cut at its NUL byte: another file.
   if (path.find('\0') != std::string::npos) return fail(kFioNulInPath, problem);
-  if (m_own && !(m_not_own = fio_not_own_file(path)).empty()) return fail(kFioNotOwnFile, problem);
+  if (m_own) return open_own(path, 0, problem);
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
     // Nothing there, or a dangling link: created. A loop of links, a
@@ -606,31 +832,97 @@ bool FIO_FILE_REPLACEMENT::open(const std::string& path, std::string* problem) {
   }
   if (S_ISREG(st.st_mode)) return open_existing(path, problem);
   // A device or a FIFO holds no file to keep: written in place at the
-  // commit, as an open for writing would (a directory: refused). Of a
-  // caller's own file, only one its own link names, and the open never
-  // waits (a FIFO without a reader is refused).
-  if (m_own) {
-    struct stat link;
-    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) || link.st_uid != ::geteuid()) {
-      m_not_own = "not a regular file";
-      return fail(kFioNotOwnFile, problem);
-    }
-  }
-  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | (m_own ? O_NONBLOCK : 0));
-  if (fd >= 0 && m_own) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // commit, as an open for writing would (a directory: refused).
+  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   return fd >= 0 ? hold(fd) : fail(errno, problem);
+}
+
+// The own-file path: what the name holds is examined without following it
+// or opening it, opened only as what was examined (a link is followed only
+// through fio_open_through_own_link), and checked again on the descriptor;
+// a name that changes between the two is examined again.
+bool FIO_FILE_REPLACEMENT::open_own(const std::string& path, int attempt, std::string* problem) {
+  if (attempt >= 8) return fail(kFioChanged, problem);
+  if (attempt == 0) fio_test_point(kavu_platform::FIO_OWN_FILE_EXAMINING, path);
+  m_own_name = path;
+  m_keep_others = fio_keeps_others_files(path);
+  m_target_was_made = false;
+  struct stat at;
+  if (::lstat(path.c_str(), &at) != 0) return errno == ENOENT ? open_new(path, problem) : fail(errno, problem);
+  if (S_ISLNK(at.st_mode)) return open_own_link(path, attempt, problem);
+  if (S_ISDIR(at.st_mode)) return fail(EISDIR, problem);
+  // A regular file with other names, a FIFO, a device, a socket: refused
+  // before anything is opened, so no open waits and no name's file changes.
+  if (!(m_not_own = fio_not_a_file_of_one_name(at)).empty()) return fail(kFioNotOwnFile, problem);
+  // Another user's regular file is never the caller's own: replaced by a
+  // new file of the caller's where the directory lets it rename over it,
+  // else refused.
+  if (at.st_uid != ::geteuid()) return open_replacing_others(path, problem);
+  if (m_keep_others && !fio_made_here(path, at)) return fail(kFioNotMade, problem);
+  fio_test_point(kavu_platform::FIO_OWN_FILE_CHECKED, path);
+  // Opened for writing, not cut (the caller must be let write the file
+  // itself, as writing in place asks), without following a link put there
+  // since, nor waiting.
+  const int fd = fio_open_existing_for_writing(path, O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0 && (errno == ELOOP || errno == ENOENT || errno == ENXIO)) return open_own(path, attempt + 1, problem);
+  if (fd < 0) return fail(errno, problem);
+  // What was opened is what was checked, and still a regular file of one
+  // name that the caller owns, as its descriptor tells.
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !fio_same_file(st, at)) {
+    ::close(fd);
+    return open_own(path, attempt + 1, problem);
+  }
+  if (!(m_not_own = fio_not_own_open_file(fd)).empty()) {
+    ::close(fd);
+    return fail(kFioNotOwnFile, problem);
+  }
+  m_checked = st;
+  m_target_was_made = m_keep_others;
+  return take_existing(path, fd, problem);
+}
+
+// A symbolic link the caller owns at the name: the file it names is written
+// by the rules of a file at the name (a dangling link creates it, only
+// where nothing is there), the link stays. The link is read from its own
+// descriptor, never again by name, and the file it names must be one the
+// caller owns; a device or a FIFO it names is written in place, opened
+// without waiting.
+bool FIO_FILE_REPLACEMENT::open_own_link(const std::string& path, int attempt, std::string* problem) {
+  FIO_LINK_OPEN opened;
+  const int fd = fio_open_through_own_link(path, O_RDWR | O_CREAT, 0666 & m_mode_limit, false, true, &opened);
+  if (fd < 0) {
+    if (opened.error == kFioChanged) return open_own(path, attempt + 1, problem);
+    m_not_own = opened.not_own;
+    return fail(opened.error, problem);
+  }
+  m_through_link = true;
+  m_checked = opened.st;
+  if (opened.created) {
+    // Removed again by a failed write.
+    m_created = opened.target;
+    if (m_keep_others) fio_note_made(path, opened.st);
+    return hold(fd);
+  }
+  if (!S_ISREG(opened.st.st_mode)) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return hold(fd);
+  }
+  if (m_keep_others && !fio_made_here(path, opened.st)) {
+    ::close(fd);
+    return fail(kFioNotMade, problem);
+  }
+  m_target_was_made = m_keep_others;
+  return take_existing(opened.target, fd, problem);
 }
 
 bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* problem) {
   struct stat link;
   if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-    if (m_own && link.st_uid != ::geteuid()) {
-      m_not_own = "a symbolic link another user made";
-      return fail(kFioNotOwnFile, problem);
-    }
+    if (m_own) return open_own_link(path, 1, problem);  // a link put there since
     // A dangling link: the file it names is created, as an open creates it,
     // and removed again by a failed write.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666 & m_mode_limit);
     if (fd < 0) return fail(errno, problem);
     std::error_code ec;
     m_created = fs::canonical(fs::path(path), ec).string();
@@ -638,7 +930,7 @@ bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* proble
   }
   int error = 0;
   if (!fio_directory_keeps_names(path)) {
-    m_fd = create_temp(path, &error);
+    m_fd = create_temp(path, &error, 0666 & m_mode_limit);
     if (m_fd >= 0) {
       m_mode = BESIDE;
       m_target = path;
@@ -651,9 +943,11 @@ bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* proble
   // not removed again where the directory keeps its names, so there a text
   // known to pass the file-size limit creates nothing).
   if (m_size_hint > fio_size_limit() && fio_directory_keeps_names(path)) return fail(EFBIG, problem);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666 & m_mode_limit);
   if (fd >= 0) {
     m_created = path;
+    struct stat made;
+    if (m_own && m_keep_others && ::fstat(fd, &made) == 0) fio_note_made(path, made);
     return hold(fd);
   }
   error = errno;
@@ -678,13 +972,13 @@ void FIO_FILE_REPLACEMENT::remove_temp_on_end(long self) {
   file->m_interrupted.store(sig > 0 ? sig : SIGINT);
 }
 
-int FIO_FILE_REPLACEMENT::create_temp(const std::string& target, int* error) {
+int FIO_FILE_REPLACEMENT::create_temp(const std::string& target, int* error, mode_t mode) {
   // Made and registered with the end signals held back, so that no Ctrl-C
   // falls between: a process told to end leaves no temporary beside the
   // target (thr_end_signal.h).
   sigset_t mask;
   thr_block_end_signals(&mask);
-  const int fd = fio_create_beside(target, &m_temp, error);
+  const int fd = fio_create_beside(target, &m_temp, error, mode);
   if (fd >= 0) m_on_end = thr_on_end_signal(remove_temp_on_end, reinterpret_cast<long>(this));
   pthread_sigmask(SIG_SETMASK, &mask, nullptr);
   return fd;
@@ -695,39 +989,38 @@ bool FIO_FILE_REPLACEMENT::open_existing(const std::string& path, std::string* p
   struct stat st;
   bool linked = false;
   if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (m_own && st.st_uid != ::geteuid()) {
-      m_not_own = "a symbolic link another user made";
-      return fail(kFioNotOwnFile, problem);
-    }
     linked = true;
     std::error_code ec;
     const fs::path resolved = fs::canonical(fs::path(path), ec);
     if (!ec) target = resolved.string();
   }
-  // Another user's regular file is never the caller's own: replaced by a
-  // new file of the caller's where the directory lets it rename over it,
-  // else refused.
-  if (m_own && !linked && st.st_uid != ::geteuid()) return open_replacing_others(path, problem);
   // Opened for writing, not cut: the caller must be let write the file
   // itself, as writing in place asks, whoever may write its directory.
-  // A caller's own file is opened without following a link put there
-  // since, nor waiting, and must still be a regular file of one name that
-  // the caller owns.
-  const int fd = fio_open_existing_for_writing(target, m_own ? O_NOFOLLOW | O_NONBLOCK : 0);
+  const int fd = fio_open_existing_for_writing(target);
   if (fd < 0) return fail(errno, problem);
-  if (m_own && !linked && !(m_not_own = fio_not_own_open_file(fd)).empty()) {
-    ::close(fd);
-    return fail(kFioNotOwnFile, problem);
-  }
   m_through_link = linked;
-  // The rename only where it leaves what writing in place leaves: one
-  // name, a directory whose names may change, no mount on the file and no
-  // attribute a new file would not get.
+  return take_existing(target, fd, problem);
+}
+
+// Writes the existing regular file open on `fd` (at `target`): renamed over
+// where that leaves what writing in place leaves (one name, a directory
+// whose names may change, no mount on the file and no attribute a new file
+// would not get), else in place.
+bool FIO_FILE_REPLACEMENT::take_existing(const std::string& target, int fd, std::string* problem) {
+  struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || fio_sticky_forbids(target, st.st_uid) ||
-      fio_directory_keeps_names(target) || fio_is_mount_root(fd, target) || fio_has_attributes_a_rename_drops(fd))
+      fio_directory_keeps_names(target) || fio_is_mount_root(fd, target) || fio_has_attributes_a_rename_drops(fd)) {
+    // A file of the caller's written in place loses the bits it may not
+    // keep before a byte is written.
+    if (S_ISREG(st.st_mode) && (st.st_mode & 07777 & ~m_mode_limit) && ::fchmod(fd, st.st_mode & m_mode_limit) != 0) {
+      const int error = errno;
+      ::close(fd);
+      return fail(error, problem);
+    }
     return hold(fd);
+  }
   int error = 0;
-  const int temp = create_temp(target, &error);
+  const int temp = create_temp(target, &error, 0666 & m_mode_limit);
   if (temp < 0) {
     if (fio_temp_refused_by_directory(error)) return hold(fd);
     ::close(fd);
@@ -739,7 +1032,7 @@ bool FIO_FILE_REPLACEMENT::open_existing(const std::string& path, std::string* p
   struct stat made;
   bool same = ::fstat(temp, &made) == 0;
   if (same && (made.st_uid != st.st_uid || made.st_gid != st.st_gid)) same = ::fchown(temp, st.st_uid, st.st_gid) == 0;
-  if (same && ::fchmod(temp, st.st_mode & 07777) == 0) {
+  if (same && ::fchmod(temp, st.st_mode & 07777 & m_mode_limit) == 0) {
     ::close(fd);
     m_fd = temp;
     m_mode = BESIDE;
@@ -759,11 +1052,13 @@ bool FIO_FILE_REPLACEMENT::open_replacing_others(const std::string& path, std::s
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return fail(errno, problem);
   m_not_own = "another user's file";
-  if (fio_sticky_forbids(path, st.st_uid) || fio_directory_keeps_names(path)) return fail(kFioNotOwnFile, problem);
+  // Where other processes' files are kept, another user's run may be using it.
+  if (m_keep_others || fio_sticky_forbids(path, st.st_uid) || fio_directory_keeps_names(path))
+    return fail(kFioNotOwnFile, problem);
   // The new file is the caller's, with the permissions a created file gets:
   // nothing of the other user's file (owner, mode, attributes) is taken.
   int error = 0;
-  m_fd = create_temp(path, &error);
+  m_fd = create_temp(path, &error, 0666 & m_mode_limit);
   if (m_fd < 0) return fail(fio_temp_refused_by_directory(error) ? kFioNotOwnFile : error, problem);
   m_not_own.clear();
   m_mode = BESIDE;
@@ -821,8 +1116,8 @@ bool FIO_FILE_REPLACEMENT::commit(std::string* problem) {
   m_fd = -1;
   bool renamed = false;
   if (!error) {
-    renamed = ::rename(m_temp.c_str(), m_target.c_str()) == 0;
-    if (!renamed) error = errno ? errno : EIO;
+    error = publish(text);
+    renamed = error == 0;
     if (!renamed && m_interrupted.load()) error = kFioInterrupted;  // the temporary went meanwhile
     if (error == EBUSY || error == EPERM || error == EXDEV) error = commit_refused_rename(text);
   }
@@ -834,6 +1129,32 @@ bool FIO_FILE_REPLACEMENT::commit(std::string* problem) {
   }
   abandon();  // a temporary copied in place goes
   return true;
+}
+
+// Puts the temporary (its text open on `text`) at the target: renamed over
+// it; where other processes' files are kept, only where the name still
+// holds nothing (a new file) or the file this process made that was checked
+// (found there again just before the rename), the file put there noted as
+// made. 0 or the error.
+int FIO_FILE_REPLACEMENT::publish(int text) {
+  auto renamed = [&] { return ::rename(m_temp.c_str(), m_target.c_str()) == 0 ? 0 : (errno ? errno : EIO); };
+  if (!m_own) return renamed();
+  fio_test_point(kavu_platform::FIO_OWN_FILE_PUBLISHING, m_target);
+  if (!m_keep_others) return renamed();
+  int error = 0;
+  struct stat now;
+  if (!m_target_was_made) {
+    error = fio_publish_without_replacing(m_temp, m_target);
+    if (error == EEXIST) error = kFioNotMade;
+  } else if (::lstat(m_target.c_str(), &now) != 0 || !fio_same_file(now, m_checked)) {
+    error = kFioNotMade;
+  } else {
+    error = renamed();
+  }
+  if (error) return error;
+  if (m_target_was_made) fio_forget_made(m_checked);
+  if (::fstat(text, &now) == 0) fio_note_made(m_own_name, now);
+  return 0;
 }
 
 int FIO_FILE_REPLACEMENT::commit_refused_rename(int text) {
@@ -860,14 +1181,16 @@ int FIO_FILE_REPLACEMENT::commit_refused_rename(int text) {
     // rename the system refused (a mount on it): not written.
     struct stat now;
     if (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode)) m_not_own = "not a regular file";
+    else if (m_checked.st_ino != 0 && !fio_same_file(now, m_checked)) m_not_own = "a file put there since it was checked";
     else if (!m_through_link) m_not_own = fio_not_own_open_file(fd);
+    else if (now.st_uid != ::geteuid()) m_not_own = "another user's file";
     if (!m_not_own.empty()) {
       ::close(fd);
       return kFioNotOwnFile;
     }
   }
   if (fd < 0 && errno == ENOENT) {
-    fd = ::open(m_target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = ::open(m_target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666 & m_mode_limit);
     if (fd >= 0) m_created = m_target;
   }
   if (fd < 0) return errno;
@@ -893,6 +1216,10 @@ void FIO_FILE_REPLACEMENT::abandon() {
   std::string().swap(m_held);
   m_mode = NONE;
   m_through_link = false;
+  m_keep_others = false;
+  m_target_was_made = false;
+  m_checked = {};
+  m_own_name.clear();
   m_error = 0;
   m_written = 0;
   m_limit = UINT64_MAX;
@@ -960,14 +1287,21 @@ bool FIO_FILE_SYSTEM::copy_own_file(const std::string& from, const std::string& 
   int unused = 0;
   int& error_code = error ? *error : unused;
   error_code = 0;
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (in < 0) return error_code = errno, false;
-  struct stat st;
-  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(in);
-    return error_code = EINVAL, false;
+  // The source is read as a file of the caller's own: no link of another's
+  // is followed and no device is opened, and what is read is what was
+  // checked.
+  FIO_LINK_OPEN source;
+  fio_test_point(kavu_platform::FIO_OWN_FILE_EXAMINING, from);
+  const int in = fio_open_through_own_link(from, O_RDONLY, 0, true, false, &source);
+  if (in < 0) {
+    if (source.error != kFioNotOwnFile) return error_code = source.error > 0 ? source.error : EAGAIN, false;
+    if (problem) *problem = "its source is not a file of this user's own (" + source.not_own + ")";
+    return error_code = source.not_regular ? EINVAL : EPERM, false;
   }
+  ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
+  const struct stat& st = source.st;
   FIO_FILE_REPLACEMENT out;
+  out.keep_mode_within(st.st_mode & 0777);  // a copy of a private file stays private
   if (!out.open_own_file(to, problem)) {
     ::close(in);
     return error_code = out.failure(), false;
@@ -986,5 +1320,94 @@ bool FIO_FILE_SYSTEM::copy_own_file(const std::string& from, const std::string& 
   if (error_code) return false;  // the write is abandoned with `out`
   if (out.commit(problem)) return true;
   error_code = out.failure();
+  return false;
+}
+
+int FIO_FILE_SYSTEM::open_through_own_link(const std::string& path, int flags, mode_t mode, std::string* problem) {
+  FIO_LINK_OPEN opened;
+  const int fd = fio_open_through_own_link(path, flags, mode, true, false, &opened);
+  if (fd >= 0) return fd;
+  if (opened.error == kFioNotOwnFile && problem) *problem = opened.not_own;
+  errno = opened.error == kFioNotOwnFile ? EPERM : opened.error > 0 ? opened.error : EAGAIN;
+  return -1;
+}
+
+void FIO_FILE_SYSTEM::keep_files_not_made(const std::string& dir, bool on) {
+  const std::string full = fio_get_unc_full_path(dir.empty() ? std::string(".") : dir);
+  std::lock_guard<std::mutex> lock(g_kept_mutex);
+  auto kept = std::find(g_kept_dirs.begin(), g_kept_dirs.end(), full);
+  if (on) {
+    if (kept == g_kept_dirs.end()) g_kept_dirs.push_back(full);
+    return;
+  }
+  if (kept != g_kept_dirs.end()) g_kept_dirs.erase(kept);
+  g_made_files.erase(std::remove_if(g_made_files.begin(), g_made_files.end(),
+                                    [&](const FIO_MADE_FILE& f) { return f.dir == full; }),
+                     g_made_files.end());
+}
+
+bool FIO_FILE_SYSTEM::made_by_this_process(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && fio_made_here(path, st);
+}
+
+namespace {
+
+// Moves what `path` holds to a new name beside it, "<path>.tmp<pid>_<k>"
+// with the first k taken by nothing (*aside): 0 or the system's error.
+int fio_move_aside(const std::string& path, std::string* aside) {
+  const std::string infix = ".tmp" + std::to_string(::getpid()) + "_";
+  for (int k = 0; k < kFioTemporaryNames; ++k) {
+    *aside = path + infix + std::to_string(k);
+    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside->c_str(), RENAME_NOREPLACE) == 0) return 0;
+    const int error = errno;
+    if (error == EEXIST) continue;
+    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return error;
+    struct stat st;
+    if (::lstat(aside->c_str(), &st) == 0) continue;
+    return ::rename(path.c_str(), aside->c_str()) == 0 ? 0 : errno;
+  }
+  return EEXIST;
+}
+
+}  // namespace
+
+bool FIO_FILE_SYSTEM::remove_own_file(const std::string& path, std::string* problem) {
+  if (path.empty()) return true;
+  const std::string not_made = "it is a file this process did not make, which another process may be using";
+  if (!fio_keeps_others_files(path)) {
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+    if (problem) *problem = std::strerror(errno);
+    return false;
+  }
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    if (problem) *problem = std::strerror(errno);
+    return false;
+  }
+  if (!fio_made_here(path, st)) {
+    if (problem) *problem = not_made;
+    return false;
+  }
+  // Moved aside and checked there, so that a file another process put at
+  // the name since it was checked is never removed: it is put back.
+  std::string aside;
+  if (const int error = fio_move_aside(path, &aside)) {
+    if (error == ENOENT) return true;
+    if (problem) *problem = std::strerror(error);
+    return false;
+  }
+  struct stat moved;
+  if (::lstat(aside.c_str(), &moved) == 0 && fio_made_here(path, moved)) {
+    ::unlink(aside.c_str());
+    fio_forget_made(moved);
+    return true;
+  }
+  const int back = fio_publish_without_replacing(aside, path);
+  if (problem)
+    *problem = back == 0 ? not_made
+                         : not_made + "; it is kept as \"" +
+                               kavu_platform::msg_printable_text(aside, kavu_platform::MSG_MAX_PATH_BYTES, true) + "\"";
   return false;
 }

@@ -27,6 +27,15 @@ std::string fio_get_unc_full_path(const std::string& name);
 // file" or "a file with <n> names (hard links)".
 std::string fio_not_a_file_of_one_name(const struct stat& st);
 
+// True when a flock taken on a file of a file system of type `fs_type`
+// (statfs's f_type) keeps out every other holder of every user at once: a
+// local file system known to lock so (ext2/3/4, XFS, Btrfs, tmpfs, ramfs,
+// ZFS, F2FS, JFS, ReiserFS, bcachefs, NILFS2, overlayfs). False for any
+// other: a network or cluster file system (NFS mounted "nolock", clients
+// that lock only locally), FUSE, whose locks are what its server makes of
+// them (two mounts of one directory lock apart), and a type not known.
+bool fio_flock_excludes_on(unsigned long fs_type);
+
 // A path as directory, base name and extension: "d/a.b.c" is directory "d",
 // base "a.b", extension "c". Setters return the path for chaining.
 class FIO_PATH {
@@ -168,8 +177,52 @@ class FIO_FILE_SYSTEM {
   // false with *error (when given) the system's error number of the step
   // that failed and *problem (when given) the writer's reason, `to` then
   // left as it was.
+  //
+  // The source is read only as a file of the caller's own: a regular file
+  // the caller owns, or one its own symbolic link names (a link another
+  // user made is not followed; a FIFO or a device is refused before it is
+  // opened; the owner and type are checked again on the opened descriptor,
+  // against what was checked), and the copy gets no wider permissions than
+  // the source's (FIO_FILE_REPLACEMENT::keep_mode_within).
   static bool copy_own_file(const std::string& from, const std::string& to, std::string* problem = nullptr,
                             int* error = nullptr);
+
+  // Opens the file that the caller's own symbolic link `path` names (a log
+  // written by another process through the descriptor), with `flags`
+  // (O_NOFOLLOW, O_NONBLOCK and O_CLOEXEC added; with O_CREAT the file is
+  // made, exclusively, with `mode`, only where nothing is there). Each link
+  // on the way is read from a descriptor of the link itself, so a link
+  // exchanged meanwhile is never followed: the first must be the caller's,
+  // any further one the caller's or root's. What is opened must be a
+  // regular file the caller owns, as its descriptor tells. The descriptor,
+  // or -1 with errno; a refusal is EPERM, *problem (when given) saying what
+  // the path holds ("a symbolic link another user made", "another user's
+  // file", "not a regular file").
+  static int open_through_own_link(const std::string& path, int flags, mode_t mode, std::string* problem = nullptr);
+
+  // Where runs of other processes may write the directory `dir` at the same
+  // time and no lock keeps them apart (a shared directory on a file system
+  // whose locks may not exclude), `on` makes the own-file path replace and
+  // remove there only files this process made since: a new file is
+  // published without replacing what another process put there meanwhile
+  // (the write then fails), and an existing file is written or removed only
+  // when it is one this process made (its device and inode recorded when it
+  // was made, checked on the file before the rename or removal); anything
+  // else there, the user's own earlier files included, is refused: "cannot
+  // write the file: it is a file this process did not make, which another
+  // process may be using" (failure() EEXIST). `on` false forgets the files
+  // made there and ends the guard.
+  static void keep_files_not_made(const std::string& dir, bool on);
+  // True when `path` names (not through a link) a regular file this
+  // process made in a directory kept so (keep_files_not_made).
+  static bool made_by_this_process(const std::string& path);
+  // Removes `path`, a file the caller made for itself: in a directory kept
+  // so (keep_files_not_made), only a file this process made, and with care
+  // (the name is first moved aside, checked there, and put back when it
+  // holds anything else); elsewhere whatever the name holds (a directory
+  // stays). True when nothing of the caller's is left there; false, the
+  // path left as it is, with *problem (when given) saying why.
+  static bool remove_own_file(const std::string& path, std::string* problem = nullptr);
 
  private:
   static bool replace(const std::string& path, std::initializer_list<std::string_view> parts, bool own,
@@ -214,10 +267,24 @@ class FIO_FILE_REPLACEMENT {
   // with other names (hard links), a FIFO, a device or a socket at the path
   // is refused ("… (a FIFO)", "(a symbolic link another user made)", "(a
   // file with 2 names (hard links))", "(a device)"), never followed, opened
-  // or written, and no open waits. failure() is then EPERM.
+  // or written, and no open waits. failure() is then EPERM. What is opened
+  // is checked on its descriptor against what was checked (the same device
+  // and inode); a name changed in between is examined again. The caller's
+  // own link is read from a descriptor of the link itself, never again by
+  // name, and must name a regular file the caller owns (or a device or a
+  // FIFO); a dangling one creates its file only exclusively. Where the
+  // directory is kept to files this process made
+  // (FIO_FILE_SYSTEM::keep_files_not_made), only such a file, or a new one,
+  // is written.
   bool open_own_file(const std::string& path, std::string* problem);
   // Before open(): open() then writes as open_own_file does.
   void keep_to_own_files(bool on) { m_own = on; }
+  // Before open(): the file written gets no permission bit outside `mode`
+  // (a copy of a private file stays private): a new file is created with
+  // them already cleared, a file replaced takes the old file's bits less
+  // those, and a file of the caller's own written in place loses them
+  // before a byte is written.
+  void keep_mode_within(mode_t mode) { m_mode_limit = mode & 07777; }
   // The system's error number of the last open() or commit() that failed
   // (EINVAL for a path holding a NUL byte, EEXIST when no temporary name
   // was free), 0 when none has since the last open().
@@ -228,12 +295,16 @@ class FIO_FILE_REPLACEMENT {
   enum MODE { NONE, BESIDE, HELD };
   bool open_new(const std::string& path, std::string* problem);
   bool open_existing(const std::string& path, std::string* problem);
+  bool take_existing(const std::string& target, int fd, std::string* problem);
+  bool open_own(const std::string& path, int attempt, std::string* problem);
+  bool open_own_link(const std::string& path, int attempt, std::string* problem);
   bool open_replacing_others(const std::string& path, std::string* problem);
+  int publish(int text);
   bool hold(int fd);
   bool commit_held(const std::string_view* parts, size_t count, std::string* problem);
   int commit_refused_rename(int text);
   bool fail(int error, std::string* problem);
-  int create_temp(const std::string& target, int* error);
+  int create_temp(const std::string& target, int* error, mode_t mode = 0666);
   static void remove_temp_on_end(long self);
 
   int m_fd = -1;              // the temporary's (BESIDE), the target's (HELD)
@@ -254,4 +325,12 @@ class FIO_FILE_REPLACEMENT {
   bool m_own = false;         // open_own_file, keep_to_own_files
   bool m_through_link = false;  // the target was reached through the caller's own link
   std::string m_not_own;      // why the path is not the caller's own file (a refusal)
+  mode_t m_mode_limit = 07777;  // keep_mode_within
+  // Where other processes' files are kept (FIO_FILE_SYSTEM::keep_files_not_made):
+  // the target was checked as nothing (published without replacing) or as a
+  // file this process made (m_checked, checked again before the rename).
+  bool m_keep_others = false;
+  bool m_target_was_made = false;
+  std::string m_own_name;     // the name an own file was asked for (a link's, not its file's)
+  struct stat m_checked {};
 };

@@ -53,6 +53,20 @@ void gen_test_fail_file_locks(int error);
 // limit). thr_ipc_test_reset clears it.
 void thr_test_refuse_threads_after(int count);
 
+// ---- files ----
+// Points of the own-file path (FIO_FILE_REPLACEMENT::open_own_file,
+// FIO_FILE_SYSTEM::copy_own_file, open_through_own_link) where a test may
+// change what a name holds, as another process could at that moment:
+// FIO_OWN_FILE_EXAMINING comes before a name to be written (or a copy's
+// source) is first examined; FIO_OWN_FILE_CHECKED after the name has been
+// examined (the file itself, or the caller's own link) and before anything
+// is opened through it; FIO_OWN_FILE_PUBLISHING before a new file is put
+// at its name.
+enum FIO_TEST_POINT { FIO_OWN_FILE_EXAMINING, FIO_OWN_FILE_CHECKED, FIO_OWN_FILE_PUBLISHING };
+typedef void (*FIO_TEST_HOOK)(FIO_TEST_POINT point, const char* path, void* data);
+// Installs `hook` (null: none), called with `data` at every such point.
+void fio_test_set_hook(FIO_TEST_HOOK hook, void* data);
+
 // ---- timing engine ----
 // What the timing engine did since the last reset, where a test would
 // otherwise have to time it to tell a cache that missed: path-rule indexes

@@ -80,6 +80,26 @@ std::string testkit_full_device();
 // space than any such limit, tests that use it skip.)
 bool run_within_address_space(uint64_t budget, const std::function<bool()>& fn);
 
+// The unprivileged user that rows acting as a second user run as.
+constexpr unsigned kTestNobody = 65534;
+// Runs `fn` in a child process, in `dir` when it is not empty, as the user
+// `uid` (its own group, no others) when `uid` is not root: what `fn`
+// returned; "cannot enter the directory"; "cannot become the user"; "ended
+// by <what>" when an exception (an internal error) left it; "died".
+std::string run_in_child_as(unsigned uid, const std::string& dir, const std::function<std::string()>& fn);
+// Lets every user pass through the scratch directory and its parent, as a
+// shared project directory is reached, for the scope's life.
+class SCRATCH_REACHED_BY_ALL {
+ public:
+  SCRATCH_REACHED_BY_ALL();
+  ~SCRATCH_REACHED_BY_ALL();
+  SCRATCH_REACHED_BY_ALL(const SCRATCH_REACHED_BY_ALL&) = delete;
+  SCRATCH_REACHED_BY_ALL& operator=(const SCRATCH_REACHED_BY_ALL&) = delete;
+
+ private:
+  std::vector<std::pair<std::string, unsigned>> m_saved;  // directory, mode bits
+};
+
 // Simulation (sim_equivalent) and, when berkeley-abc is installed, the
 // outside oracle; the oracle's absence is noted on stdout, not a failure.
 ::testing::AssertionResult netlists_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b);

@@ -1,5 +1,6 @@
 // testkit_support.cpp — assertions, capture, scoped configuration, netlist
 // tracking, committed circuits and builders of the test kit.
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -42,6 +43,54 @@ bool run_within_address_space(uint64_t budget, const std::function<bool()>& fn) 
   int status = 0;
   if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return false;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string run_in_child_as(unsigned uid, const std::string& dir, const std::function<std::string()>& fn) {
+  int answer[2];
+  if (::pipe(answer) != 0) return "no pipe";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(answer[0]);
+    std::string told;
+    if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
+      told = "cannot enter the directory";
+    } else if (uid != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid_t(uid)) != 0)) {
+      told = "cannot become the user";
+    } else {
+      try {
+        told = fn();
+      } catch (const std::exception& e) {  // the child never returns into the test
+        told = std::string("ended by ") + e.what();
+      } catch (...) {
+        told = "ended by an exception";
+      }
+    }
+    (void)!::write(answer[1], told.data(), told.size());
+    std::_Exit(0);
+  }
+  ::close(answer[1]);
+  std::string told;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(answer[0], buffer, sizeof buffer)) > 0;) told.append(buffer, size_t(n));
+  ::close(answer[0]);
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child) return "died";
+  return WIFEXITED(status) && !told.empty() ? told : "died";
+}
+
+SCRATCH_REACHED_BY_ALL::SCRATCH_REACHED_BY_ALL() {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (const fs::path& d : {fs::current_path(ec).parent_path(), fs::current_path(ec)}) {
+    struct stat st;
+    if (::stat(d.c_str(), &st) != 0) continue;
+    m_saved.emplace_back(d.string(), unsigned(st.st_mode & 07777));
+    ::chmod(d.c_str(), (st.st_mode & 07777) | S_IXOTH);
+  }
+}
+
+SCRATCH_REACHED_BY_ALL::~SCRATCH_REACHED_BY_ALL() {
+  for (const auto& [dir, mode] : m_saved) ::chmod(dir.c_str(), mode_t(mode));
 }
 
 std::string testkit_full_device() {

@@ -487,7 +487,14 @@ int open_helper_log(const std::string& log, bool replace_foreign, std::string* w
       return -1;
     }
     own_link = true;
-    fd = ::open(log.c_str(), flags | O_CREAT, 0644);
+    // The link is read from its own descriptor, never again by name, and
+    // the file it names must be this user's (made exclusively where none is).
+    std::string refused;
+    fd = FIO_FILE_SYSTEM::open_through_own_link(log, flags | O_CREAT, 0644, &refused);
+    if (fd < 0 && !refused.empty()) {
+      *why = "it is " + (refused == "another user's file" ? "a link to another user's file" : refused);
+      return -1;
+    }
   }
   const int open_error = errno;
   std::string problem = fd >= 0 ? not_own_log(fd) : std::string();

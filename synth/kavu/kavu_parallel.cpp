@@ -253,24 +253,7 @@ std::unordered_map<std::string, RUN_LOCK>& run_locks() {
 // type cannot be read counts so too.
 bool lock_excludes_everywhere(int fd) {
   struct statfs fs;
-  if (fstatfs(fd, &fs) != 0) return false;
-  switch (static_cast<unsigned long>(fs.f_type)) {
-    case 0xEF53UL:      // ext2, ext3, ext4
-    case 0x58465342UL:  // XFS
-    case 0x9123683EUL:  // Btrfs
-    case 0x01021994UL:  // tmpfs
-    case 0x858458F6UL:  // ramfs
-    case 0x2FC12FC1UL:  // ZFS
-    case 0xF2F52010UL:  // F2FS
-    case 0x3153464AUL:  // JFS
-    case 0x52654973UL:  // ReiserFS
-    case 0xCA451A4EUL:  // bcachefs
-    case 0x3434UL:      // NILFS2
-    case 0x794C7630UL:  // overlayfs (a container's root)
-      return true;
-    default:
-      return false;
-  }
+  return fstatfs(fd, &fs) == 0 && fio_flock_excludes_on(static_cast<unsigned long>(fs.f_type));
 }
 
 // True when the open lock file is this run's to write into: a regular file
@@ -358,10 +341,12 @@ std::string lock_db_dir() {
   const int error_code = rc != 0 ? errno : 0;
   if (error_code == ENOLCK || error_code == ENOSYS || error_code == EOPNOTSUPP) {
     // A file system without locks (NFS without its lock daemon, Lustre
-    // mounted without flock): the run goes on, unguarded.
+    // mounted without flock): the run goes on, replacing and removing no
+    // file there that it did not make (kavu_parallel_serialize).
     msg_post_message(MSG_POST_TYPE_WARNING, "Parallel synthesis cannot lock the file \"" + shown(file) + "\" (" +
                                                 std::strerror(error_code) + "): runs in the database directory \"" +
-                                                shown(dir) + "\" are not kept apart");
+                                                shown(dir) + "\" are not kept apart; files there that this run did "
+                                                "not make are neither replaced nor removed");
     run_locks()[dir] = {fd, false, false, getpid()};
     return "";
   }
@@ -376,7 +361,13 @@ std::string lock_db_dir() {
     const std::string me = std::to_string(getpid()) + " " + host_name() + "\n";
     named = pwrite(fd, me.data(), me.size(), 0) == ssize_t(me.size()) && ftruncate(fd, off_t(me.size())) == 0;
   }
-  run_locks()[dir] = {fd, named, lock_excludes_everywhere(fd), getpid()};
+  const bool excludes = lock_excludes_everywhere(fd);
+  if (!excludes)
+    msg_post_message(MSG_POST_TYPE_WARNING,
+                     "Parallel synthesis: the lock on \"" + shown(file) + "\" may not keep other runs out of the "
+                     "database directory \"" + shown(dir) + "\" (its file system is not known to lock for all its "
+                     "users); files there that this run did not make are neither replaced nor removed");
+  run_locks()[dir] = {fd, named, excludes, getpid()};
   return "";
 }
 
@@ -388,18 +379,22 @@ bool db_dir_is_excluded() {
   return it != run_locks().end() && it->second.excludes && it->second.process == getpid();
 }
 
-// The first of `paths` that holds another user's regular file where the
-// lock of the database directory may not keep every other run out (a file
-// system without locks, or one not known to lock across all its users):
-// that user's run may be using it, so the run must not replace it. "" when
-// none does, or where the lock keeps every other run out: there another
-// user's file belongs to no run, and each write replaces it where the
-// directory allows (FIO_FILE_REPLACEMENT::open_own_file).
-std::string file_another_run_may_use(const std::vector<std::string>& paths) {
+// The first of `paths` that holds anything this process did not make where
+// the lock of the database directory may not keep every other run out (a
+// file system without locks, or one not known to lock across all its
+// users): another run, of this user or another, may be using it, so the run
+// must neither replace nor remove it; *another_users tells whether it is
+// another user's regular file. "" when none does, or where the lock keeps
+// every other run out: there a file left at a name belongs to no run, and
+// each write replaces it where the directory allows
+// (FIO_FILE_REPLACEMENT::open_own_file).
+std::string file_another_run_may_use(const std::vector<std::string>& paths, bool* another_users) {
   if (db_dir_is_excluded()) return "";
   for (const std::string& path : paths) {
     struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid != geteuid()) return path;
+    if (lstat(path.c_str(), &st) != 0 || FIO_FILE_SYSTEM::made_by_this_process(path)) continue;
+    *another_users = S_ISREG(st.st_mode) && st.st_uid != geteuid();
+    return path;
   }
   return "";
 }
@@ -408,8 +403,9 @@ std::string file_another_run_may_use(const std::vector<std::string>& paths) {
 // going with it. A parent's lock, in a child forked without exec, is only
 // forgotten: its descriptor was closed at the fork, and the number may name
 // another file by now.
-void release_run_lock(const RUN_LOCK& lock) {
+void release_run_lock(const std::string& dir, const RUN_LOCK& lock) {
   if (lock.process != getpid()) return;
+  FIO_FILE_SYSTEM::keep_files_not_made(dir, false);  // the run's guard goes with its lock
   if (lock.named && lock_file_is_own(lock.fd)) (void)!ftruncate(lock.fd, 0);
   close_lock_file(lock.fd);
 }
@@ -419,7 +415,7 @@ void unlock_db_dir() {
   std::lock_guard<std::mutex> guard(run_locks_mutex());
   auto it = run_locks().find(db_dir());
   if (it == run_locks().end()) return;
-  release_run_lock(it->second);
+  release_run_lock(it->first, it->second);
   run_locks().erase(it);
 }
 
@@ -427,7 +423,7 @@ void unlock_db_dir() {
 // ended without its read-back or recovery (its design was destroyed).
 void unlock_every_db_dir() {
   std::lock_guard<std::mutex> guard(run_locks_mutex());
-  for (const auto& [dir, lock] : run_locks()) release_run_lock(lock);
+  for (const auto& [dir, lock] : run_locks()) release_run_lock(dir, lock);
   run_locks().clear();
 }
 
@@ -755,9 +751,10 @@ std::string kavu_parallel_fibs_to_invalidate_db_name(CDB_SGATE_HIERARCHY* hierar
 
 void kavu_parallel_remove_output_archives(const std::string& rev, CDB_SGATE_HIERARCHY* hierarchy,
                                           const char* type, int n) {
+  // Where the lock may not keep other runs out, only files this run made.
   for (int k = 0; k < n; ++k) {
-    unlink(archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k)).c_str());
-    unlink(archive_file(kavu_parallel_fibs_to_invalidate_db_name(hierarchy, type, k)).c_str());
+    FIO_FILE_SYSTEM::remove_own_file(archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k)));
+    FIO_FILE_SYSTEM::remove_own_file(archive_file(kavu_parallel_fibs_to_invalidate_db_name(hierarchy, type, k)));
   }
 }
 
@@ -1000,7 +997,7 @@ std::string kept_file(const std::string& rev, const char* type, int k) {
 // The result of partition k is taken: its kept copy goes.
 void drop_kept_copy(const std::string& rev, const char* type, int k) {
   const std::string kept = kept_file(rev, type, k);
-  unlink(kept.c_str());
+  FIO_FILE_SYSTEM::remove_own_file(kept);  // where the lock may not keep other runs out, only this run's
   written_identities().erase(kept);
   told_partitions().erase(kept);
 }
@@ -1157,7 +1154,7 @@ std::string keep_copy(const std::string& rev, const char* type, int k) {
   const std::string prefix = "cannot write the file: ";
   if (problem.compare(0, prefix.size(), prefix) == 0) problem.erase(0, prefix.size());
   const std::string why = write_failure_text("", error_code, problem);
-  unlink(kept.c_str());
+  FIO_FILE_SYSTEM::remove_own_file(kept);  // where the lock may not keep other runs out, only this run's
   return why;
 }
 
@@ -1544,16 +1541,25 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
                ". The partitions stay in memory");
     return false;
   }
+  // Where the lock may not keep other runs out, files this run did not make
+  // are neither replaced nor removed.
+  FIO_FILE_SYSTEM::keep_files_not_made(db_dir(), !db_dir_is_excluded());
   std::vector<std::string> files = {db_dir() + "/hdb_namespace." + PDB_CDB_SEG_BASE::extension()};
   for (int k = 0; k < int(partitions.size()); ++k) {
     files.push_back(archive_file(kavu_parallel_archive_name(rev, type, k)));
     files.push_back(kept_file(rev, type, k));
     files.push_back(archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k)));
+    files.push_back(archive_file(kavu_parallel_fibs_to_invalidate_db_name(hierarchy, type, k)));
   }
-  if (const std::string file = file_another_run_may_use(files); !file.empty()) {
+  bool another_users = false;
+  if (const std::string file = file_another_run_may_use(files, &another_users); !file.empty()) {
+    const std::string lock = shown(db_dir() + "/" + RUN_LOCK_FILE);
     post_error("Parallel synthesis cannot write the partitions in \"" + shown(db_dir()) + "\": \"" + shown(file) +
-               "\" is another user's file, which a run the lock on \"" + shown(db_dir() + "/" + RUN_LOCK_FILE) +
-               "\" does not keep out may be using. The partitions stay in memory");
+               (another_users ? "\" is another user's file, which a run the lock on \"" + lock +
+                                    "\" does not keep out may be using"
+                              : "\" was not made by this run, and a run the lock on \"" + lock +
+                                    "\" does not keep out may be using it (remove it when no run uses the directory)") +
+               ". The partitions stay in memory");
     unlock_db_dir();  // nothing of this run is on disk
     return false;
   }

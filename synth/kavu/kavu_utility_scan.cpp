@@ -8,7 +8,10 @@
 // domains, at O(log domains) per register.
 #include "kavu_utility_scan.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <map>
 #include <utility>
 #include <vector>
@@ -24,6 +27,7 @@
 #include "kavu_msg.h"
 #include "kavu_name.h"
 #include "kavu_wiring_helper.h"
+#include "msg/msg.h"
 
 namespace {
 
@@ -132,8 +136,16 @@ void opt_insert_scan_mux(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* dff, CDB_SG
 void opt_insert_scan_chains(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist) {
   KAVU_CHECK(netlist);
   kavu_debug("Building scan chains...");
-  FILE* file = FIO_FILE_SYSTEM::fopen_own_file("scan_info.txt");
-  if (!file) KAVU_INTERNAL_ERROR("Unable to dump to file scan_info.txt");
+  // The chains are the pass's work, the file only its report: a report
+  // that cannot be written as the user's own (another user's file left in
+  // the working directory) is left unwritten, with a warning.
+  std::string problem;
+  FILE* file = FIO_FILE_SYSTEM::fopen_own_file("scan_info.txt", &problem);
+  if (!file) {
+    kavu_debug("Unable to dump to file scan_info.txt: %s", problem.c_str());
+    msg_post_message(MSG_POST_TYPE_WARNING, "Scan chains are inserted without their report \"scan_info.txt\": " +
+                                                (problem.empty() ? std::string("cannot write the file") : problem));
+  }
   std::vector<SCAN_DOMAIN> domains;
   std::map<CLOCK_KEY, int> domain_of_clock;
   // Registers first: the pass adds pins and muxes to the node list.
@@ -143,7 +155,8 @@ void opt_insert_scan_chains(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, 
   for (CDB_SGATE_NODE* dff : registers) {
     if (!can_scan(dff)) {
       kavu_debug_at_level(3, "WARNING - Check DFF UID %s - unable to scan due to sec sig", dff->get_debug_name().c_str());
-      std::fprintf(file, "WARNING - Check DFF UID %s - unable to scan due to sec sig\n", dff->get_debug_name().c_str());
+      if (file)
+        std::fprintf(file, "WARNING - Check DFF UID %s - unable to scan due to sec sig\n", dff->get_debug_name().c_str());
       continue;
     }
     CDB_SGATE_ITERM* clk = kavu_get_dff_clock(dff);
@@ -158,8 +171,9 @@ void opt_insert_scan_chains(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, 
     SCAN_DOMAIN& d = domains[entry->second];
     opt_insert_scan_mux(netlist, dff, d.m_scan_mode, d.m_tail);
     ++d.m_count;
-    std::fprintf(file, "Chain %02d : DFF %s %s\n", entry->second, dff->get_debug_name().c_str(),
-                 dff->get_string_hpath().c_str());
+    if (file)
+      std::fprintf(file, "Chain %02d : DFF %s %s\n", entry->second, dff->get_debug_name().c_str(),
+                   dff->get_string_hpath().c_str());
     d.m_tail = kavu_get_dff_oterm(dff);
   }
   kavu_debug("Closing up scan chains...");
@@ -169,8 +183,10 @@ void opt_insert_scan_chains(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, 
   }
   for (size_t n = 0; n < domains.size(); ++n) {
     kavu_debug("Info : domain %d - %d flops", static_cast<int>(n), domains[n].m_count);
-    std::fprintf(file, "Info : domain %d - %d flops\n", static_cast<int>(n), domains[n].m_count);
+    if (file) std::fprintf(file, "Info : domain %d - %d flops\n", static_cast<int>(n), domains[n].m_count);
   }
-  std::fclose(file);
+  if (file && std::fclose(file) != 0)
+    msg_post_message(MSG_POST_TYPE_WARNING, std::string("Scan chains are inserted, but their report \"scan_info.txt\" "
+                                                        "cannot be written: ") + std::strerror(errno));
   kavu_debug("Scan chains complete");
 }

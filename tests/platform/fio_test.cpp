@@ -702,6 +702,24 @@ TEST(FioFileSystem, WritesInPlaceFindEveryHoleFirst) {
         not_run.push_back(why);
     }
   }
+  // A file without holes, whose blocks cover its length, is taken at
+  // SEEK_HOLE's word and never read: nobody's write-only file is written
+  // (it was refused when every file that SEEK_HOLE told no hole in was read).
+  {
+    SCOPED_TRACE("no hole, nobody's write-only file");
+    for (const auto& entry : fs::directory_iterator("holes/d")) fs::remove(entry.path());
+    fs::remove("holes/filler");
+    for (int pad = 0; fs::remove("holes/pad" + std::to_string(pad)); ++pad) {
+    }
+    const std::string path = "holes/d/dense", old(64 << 10, 'd');
+    std::ofstream(path) << old;
+    ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
+    fs::create_hard_link(path, path + "_2");  // written in place
+    std::string why;
+    if (!write_and_check(true, path, std::string(old.size() + 100, 'n'), path + "_2", old, "written", &why))
+      not_run.push_back(why);
+  }
   fs::remove("holes/filler");
   for (const auto& [d, perms] : opened) fs::permissions(d, perms);
   if (!not_run.empty()) GTEST_SKIP() << "rows did not run: " << not_run.front();

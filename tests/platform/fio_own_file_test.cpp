@@ -1,0 +1,400 @@
+// fio_own_file_test.cpp — the own-file path in directories others may write:
+// a name exchanged between its check and its open, links and owners of what
+// is opened, copies of private files, sticky directories, directories where
+// other processes' files are kept, and the file systems whose locks exclude.
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fio/fio.h"
+#include "testkit/platform_testkit.h"
+#include "../signal_test_support.h"
+
+using namespace kavu_platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+const uid_t kNobody = kTestNobody;
+
+std::string text_or_none(const fs::path& file) {
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(file, ec))) return "(none)";
+  std::ifstream in(file, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string as_user(uid_t uid, const std::function<std::string()>& fn) { return run_in_child_as(uid, "", fn); }
+
+// Acts once, as another process would, when the own-file path reaches
+// `point` for `path`.
+struct AT_POINT {
+  FIO_TEST_POINT point;
+  std::string path;
+  std::function<void()> act;
+  static void call(FIO_TEST_POINT p, const char* at, void* data) {
+    auto* self = static_cast<AT_POINT*>(data);
+    if (p != self->point || self->path != at || !self->act) return;
+    std::function<void()> act = std::move(self->act);
+    self->act = nullptr;
+    act();
+  }
+  AT_POINT(FIO_TEST_POINT p, const std::string& at, std::function<void()> fn) : point(p), path(at), act(std::move(fn)) {
+    fio_test_set_hook(&call, this);
+  }
+  ~AT_POINT() { fio_test_set_hook(nullptr, nullptr); }
+};
+
+// The writers of the own-file path, each writing "new\n" at `path`:
+// "written" or the problem.
+struct WRITER {
+  const char* what;
+  std::function<std::string(const std::string& path)> write;
+};
+
+std::vector<WRITER> own_writers(const std::string& source) {
+  return {
+      {"replace_own_file",
+       [](const std::string& path) {
+         std::string problem;
+         return FIO_FILE_SYSTEM::replace_own_file(path, {"new\n"}, &problem) ? std::string("written") : problem;
+       }},
+      {"fopen_own_file",
+       [](const std::string& path) {
+         std::string problem;
+         FILE* f = FIO_FILE_SYSTEM::fopen_own_file(path, &problem);
+         if (!f) return problem;
+         std::fputs("new\n", f);
+         return std::fclose(f) == 0 ? std::string("written") : std::string("commit failed");
+       }},
+      {"copy_own_file",
+       [source](const std::string& path) {
+         std::string problem;
+         return FIO_FILE_SYSTEM::copy_own_file(source, path, &problem) ? std::string("written") : problem;
+       }},
+      {"open_through_own_link",
+       [](const std::string& path) {
+         std::string problem;
+         const int fd = FIO_FILE_SYSTEM::open_through_own_link(path, O_WRONLY | O_CREAT, 0644, &problem);
+         if (fd < 0) return problem.empty() ? std::string(std::strerror(errno)) : problem;
+         const bool ok = ftruncate(fd, 0) == 0 && write(fd, "new\n", 4) == 4;
+         close(fd);
+         return ok ? std::string("written") : std::string("write failed");
+       }},
+  };
+}
+
+}  // namespace
+
+// What the own-file path checks is what it opens. In a directory every user
+// may write, another user exchanges, between the check and the open: the
+// caller's own link (for a link of theirs to the caller's private file), the
+// file a caller's dangling link names (for such a link), and the caller's
+// own file (for a hard link to the private file, which a write in place
+// would change). The private file keeps its text and mode, whichever writer
+// and whoever runs. The link used to be followed again by name, a dangling
+// one opened with O_CREAT and no O_EXCL, and the opened file checked with
+// the state taken before the open.
+TEST(FioOwnFile, NamesExchangedBetweenCheckAndOpenAreNeverFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
+  SCRATCH_REACHED_BY_ALL reach;
+  enum CASE { LINK_EXCHANGED, DANGLING_TARGET_PLANTED, FILE_EXCHANGED };
+  const char* const case_names[] = {"the caller's link exchanged", "a link planted where its dangling link points",
+                                    "the caller's file exchanged for a hard link"};
+  int cell = 0;
+  for (uid_t runner : {uid_t(0), kNobody}) {
+    for (CASE c : {LINK_EXCHANGED, DANGLING_TARGET_PLANTED, FILE_EXCHANGED}) {
+      // Root may write every file: a link root planted is root's to make.
+      if (c == DANGLING_TARGET_PLANTED && runner != 0) continue;
+      const uid_t planter = runner == 0 ? kNobody : 0;
+      const fs::path source = fs::current_path() / "source";
+      std::ofstream(source) << "new\n";
+      chown(source.c_str(), runner, runner);
+      for (const WRITER& w : own_writers(source.string())) {
+        if (c == FILE_EXCHANGED && std::string(w.what) == "open_through_own_link") continue;
+        SCOPED_TRACE(std::string(case_names[c]) + ", " + w.what + (runner ? ", nobody's write" : ", root's write"));
+        const fs::path dir = fs::current_path() / ("shared" + std::to_string(cell));
+        const fs::path own = fs::current_path() / ("own" + std::to_string(cell++));
+        fs::create_directories(dir);
+        fs::create_directories(own);
+        fs::permissions(dir, fs::perms::all);
+        chown(own.c_str(), runner, runner);
+        const fs::path name = dir / "report", victim = own / "secret", mine = own / "mine";
+        std::ofstream(victim) << "secret\n";
+        ASSERT_EQ(chown(victim.c_str(), runner, runner), 0);
+        ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+        std::ofstream(mine) << "mine\n";
+        ASSERT_EQ(chown(mine.c_str(), runner, runner), 0);
+        const fs::path prepared = dir / "prepared";
+        std::function<void()> exchange;
+        if (c == LINK_EXCHANGED || c == DANGLING_TARGET_PLANTED) {
+          ASSERT_EQ(symlink(c == LINK_EXCHANGED ? mine.c_str() : (dir / "fresh").c_str(), name.c_str()), 0);
+          ASSERT_EQ(lchown(name.c_str(), runner, runner), 0);
+          ASSERT_EQ(symlink(victim.c_str(), prepared.c_str()), 0);
+          ASSERT_EQ(lchown(prepared.c_str(), planter, planter), 0);
+          const fs::path at = c == LINK_EXCHANGED ? name : dir / "fresh";
+          exchange = [prepared, at] { rename(prepared.c_str(), at.c_str()); };
+        } else {
+          std::ofstream(name) << "mine\n";
+          ASSERT_EQ(chown(name.c_str(), runner, runner), 0);
+          ASSERT_EQ(link(victim.c_str(), prepared.c_str()), 0);
+          exchange = [prepared, name] { rename(prepared.c_str(), name.c_str()); };
+        }
+        const std::string told = as_user(runner, [&] {
+          AT_POINT at(FIO_OWN_FILE_CHECKED, name.string(), exchange);
+          return w.write(name.string());
+        });
+        ASSERT_NE(told, "cannot become the user");
+        EXPECT_EQ(text_or_none(victim), "secret\n") << told;
+        struct stat st;
+        ASSERT_EQ(stat(victim.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        // What was written went to the file the caller's link named.
+        if (told == "written" && c == LINK_EXCHANGED) {
+          EXPECT_EQ(text_or_none(mine), "new\n");
+        }
+      }
+    }
+  }
+}
+
+// The owner is checked on what is opened, through the caller's own link too:
+// a link of the caller's to another user's file that the caller could write
+// (0666) is refused, and so is that file as a copy's source. A copy is read
+// only from a file of the caller's own (never through another user's link,
+// never from a FIFO, which would hold the copy) and gets no wider mode than
+// its source: another user's link at "ram.mif" to the caller's 0600 file used
+// to publish it as a 0644 copy.
+TEST(FioOwnFile, OwnersAreCheckedOnWhatIsOpenedAndCopiesKeepTheirSourcesPrivate) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
+  SCRATCH_REACHED_BY_ALL reach;
+  const fs::path dir = fs::current_path() / "shared";
+  fs::create_directories(dir);
+  fs::permissions(dir, fs::perms::all);
+  struct ROW {
+    const char* what;
+    uid_t runner;
+    std::function<void(const fs::path& at, const fs::path& own_secret, uid_t other)> plant;  // at `at`
+    bool copied;  // the copy is made (with the source's mode)
+  };
+  const std::vector<ROW> rows = {
+      {"the caller's own 0600 file", 0, [](const fs::path& at, const fs::path& secret, uid_t) {
+         fs::copy_file(secret, at);
+       }, true},
+      {"the caller's own link to its 0600 file", kNobody, [](const fs::path& at, const fs::path& secret, uid_t) {
+         symlink(secret.c_str(), at.c_str());
+         lchown(at.c_str(), kNobody, kNobody);
+       }, true},
+      {"another user's link to the caller's 0600 file", 0, [](const fs::path& at, const fs::path& secret, uid_t other) {
+         symlink(secret.c_str(), at.c_str());
+         lchown(at.c_str(), other, other);
+       }, false},
+      {"another user's link to the caller's 0600 file", kNobody,
+       [](const fs::path& at, const fs::path& secret, uid_t other) {
+         symlink(secret.c_str(), at.c_str());
+         lchown(at.c_str(), other, other);
+       }, false},
+      {"another user's 0666 file", kNobody, [](const fs::path& at, const fs::path&, uid_t other) {
+         std::ofstream(at) << "theirs\n";
+         chown(at.c_str(), other, other);
+         chmod(at.c_str(), 0666);
+       }, false},
+      {"a FIFO", 0, [](const fs::path& at, const fs::path&, uid_t other) {
+         mkfifo(at.c_str(), 0666);
+         chown(at.c_str(), other, other);
+       }, false},
+  };
+  int cell = 0;
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(std::string(r.what) + (r.runner ? ", nobody's copy" : ", root's copy"));
+    const uid_t other = r.runner == 0 ? kNobody : 0;
+    const fs::path secret = fs::current_path() / ("secret" + std::to_string(cell));
+    std::ofstream(secret) << "secret\n";
+    ASSERT_EQ(chown(secret.c_str(), r.runner, r.runner), 0);
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    const std::string n = std::to_string(cell++);
+    const fs::path from = dir / ("ram" + n + ".mif"), to = dir / ("ram" + n + "_old.mif");
+    r.plant(from, secret, other);
+    const std::string told = as_user(r.runner, [&] {
+      umask(022);
+      std::string problem;
+      return FIO_FILE_SYSTEM::copy_own_file(from.string(), to.string(), &problem) ? std::string("copied") : problem;
+    });
+    if (r.copied) {
+      EXPECT_EQ(told, "copied");
+      struct stat st;
+      ASSERT_EQ(stat(to.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0600u);
+      EXPECT_EQ(st.st_uid, r.runner);
+    } else {
+      EXPECT_NE(told.find("its source is not a file of this user's own"), std::string::npos) << told;
+      EXPECT_EQ(text_or_none(to), "(none)");
+    }
+  }
+  // A link of the caller's own to another user's 0666 file: the file is not
+  // written through it.
+  for (const WRITER& w : own_writers((fs::current_path() / "secret0").string())) {
+    if (std::string(w.what) == "copy_own_file") continue;
+    SCOPED_TRACE(std::string("the caller's link to another user's 0666 file, ") + w.what);
+    const fs::path theirs = fs::current_path() / ("theirs" + std::to_string(cell)), at = dir / ("log" + std::to_string(cell++));
+    std::ofstream(theirs) << "theirs\n";
+    ASSERT_EQ(chmod(theirs.c_str(), 0666), 0);
+    ASSERT_EQ(symlink(theirs.c_str(), at.c_str()), 0);
+    ASSERT_EQ(lchown(at.c_str(), kNobody, kNobody), 0);
+    const std::string told = as_user(kNobody, [&] { return w.write(at.string()); });
+    EXPECT_NE(told, "written");
+    EXPECT_EQ(text_or_none(theirs), "theirs\n");
+  }
+}
+
+// In a sticky directory another user's file is replaced only by root or by
+// the directory's owner; anyone else is refused, and the file keeps its text.
+TEST(FioOwnFile, StickyDirectoriesLetOnlyRootAndTheirOwnerReplaceAnothersFile) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
+  SCRATCH_REACHED_BY_ALL reach;
+  struct ROW {
+    const char* what;
+    uid_t dir_owner, file_owner, runner;
+    bool replaced;
+  } const rows[] = {
+      {"root, in nobody's sticky directory", kNobody, kNobody, 0, true},
+      {"the directory's owner, over root's file", kNobody, 0, kNobody, true},
+      {"nobody, in root's sticky directory", 0, 0, kNobody, false},
+  };
+  int cell = 0;
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.what);
+    const fs::path dir = fs::current_path() / ("sticky" + std::to_string(cell++)), at = dir / "report";
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::all | fs::perms::sticky_bit);
+    ASSERT_EQ(chown(dir.c_str(), r.dir_owner, r.dir_owner), 0);
+    std::ofstream(at) << "theirs\n";
+    ASSERT_EQ(chown(at.c_str(), r.file_owner, r.file_owner), 0);
+    ASSERT_EQ(chmod(at.c_str(), 0666), 0);
+    const int planted = open(at.c_str(), O_RDONLY);
+    const std::string told = as_user(r.runner, [&] {
+      std::string problem;
+      return FIO_FILE_SYSTEM::replace_own_file(at.string(), {"new\n"}, &problem) ? std::string("written") : problem;
+    });
+    char buffer[64] = {};
+    EXPECT_EQ(std::string(buffer, size_t(std::max<ssize_t>(0, pread(planted, buffer, sizeof buffer, 0)))), "theirs\n");
+    close(planted);
+    struct stat st;
+    ASSERT_EQ(lstat(at.c_str(), &st), 0);
+    if (r.replaced) {
+      EXPECT_EQ(told, "written");
+      EXPECT_EQ(st.st_uid, r.runner);
+    } else {
+      EXPECT_EQ(told, "cannot write the file: it is not a file of this user's own (another user's file)");
+      EXPECT_EQ(st.st_uid, r.file_owner);
+    }
+  }
+}
+
+// Where other processes' files are kept (keep_files_not_made: a shared
+// directory whose lock may not keep runs apart), only files this process
+// made are replaced or removed: a file another process put at a new file's
+// name while it was written, the user's own earlier file and another user's
+// file (which elsewhere is replaced) each keep their text, and the write
+// says why; a file this process made is replaced and removed. Without the
+// guard the user's own earlier file is replaced as before.
+TEST(FioOwnFile, WhereOthersFilesAreKeptOnlyFilesMadeHereAreReplacedOrRemoved) {
+  if (geteuid() != 0) GTEST_SKIP() << "another user's file needs root";
+  const fs::path dir = fs::current_path() / "kept";
+  fs::create_directories(dir);
+  fs::permissions(dir, fs::perms::all);
+  const std::string not_made =
+      "cannot write the file: it is a file this process did not make, which another process may be using";
+  auto write = [](const fs::path& at) {
+    std::string problem;
+    return FIO_FILE_SYSTEM::replace_own_file(at.string(), {"new\n"}, &problem) ? std::string("written") : problem;
+  };
+  FIO_FILE_SYSTEM::keep_files_not_made(dir.string(), true);
+  // A new file: another process's file put at its name first stays.
+  {
+    AT_POINT at(FIO_OWN_FILE_PUBLISHING, (dir / "raced").string(), [&] { std::ofstream(dir / "raced") << "theirs\n"; });
+    EXPECT_EQ(write(dir / "raced"), not_made);
+    EXPECT_EQ(text_or_none(dir / "raced"), "theirs\n");
+    EXPECT_FALSE(FIO_FILE_SYSTEM::remove_own_file((dir / "raced").string()));
+    EXPECT_EQ(text_or_none(dir / "raced"), "theirs\n");
+  }
+  // The user's own earlier file, and another user's.
+  std::ofstream(dir / "earlier") << "earlier\n";
+  std::ofstream(dir / "another's") << "another's\n";
+  ASSERT_EQ(chown((dir / "another's").c_str(), kNobody, kNobody), 0);
+  EXPECT_EQ(write(dir / "earlier"), not_made);
+  EXPECT_EQ(write(dir / "another's"), "cannot write the file: it is not a file of this user's own (another user's file)");
+  EXPECT_FALSE(FIO_FILE_SYSTEM::remove_own_file((dir / "earlier").string()));
+  EXPECT_FALSE(FIO_FILE_SYSTEM::remove_own_file((dir / "another's").string()));
+  EXPECT_EQ(text_or_none(dir / "earlier"), "earlier\n");
+  EXPECT_EQ(text_or_none(dir / "another's"), "another's\n");
+  // A file made here is replaced and removed; its name is free again after.
+  EXPECT_EQ(write(dir / "made"), "written");
+  EXPECT_TRUE(FIO_FILE_SYSTEM::made_by_this_process((dir / "made").string()));
+  EXPECT_EQ(write(dir / "made"), "written");
+  EXPECT_TRUE(FIO_FILE_SYSTEM::made_by_this_process((dir / "made").string()));
+  EXPECT_TRUE(FIO_FILE_SYSTEM::remove_own_file((dir / "made").string()));
+  EXPECT_EQ(text_or_none(dir / "made"), "(none)");
+  // Made here, then replaced by another process's file: not removed.
+  EXPECT_EQ(write(dir / "taken"), "written");
+  std::ofstream(dir / "taken.other") << "theirs\n";
+  fs::rename(dir / "taken.other", dir / "taken");
+  EXPECT_FALSE(FIO_FILE_SYSTEM::remove_own_file((dir / "taken").string()));
+  EXPECT_EQ(text_or_none(dir / "taken"), "theirs\n");
+  // A child forked without exec made none of its parent's files.
+  EXPECT_EQ(write(dir / "parents"), "written");
+  EXPECT_EQ(in_child([&] {
+              const std::string told = write(dir / "parents");
+              return told == not_made ? std::string() : "the child's write: " + told;
+            }),
+            "");
+  EXPECT_EQ(text_or_none(dir / "parents"), "new\n");
+  EXPECT_TRUE(FIO_FILE_SYSTEM::made_by_this_process((dir / "parents").string()));
+  FIO_FILE_SYSTEM::keep_files_not_made(dir.string(), false);
+  EXPECT_EQ(write(dir / "earlier"), "written");
+  EXPECT_TRUE(FIO_FILE_SYSTEM::remove_own_file((dir / "taken").string()));
+}
+
+// The file systems whose flock keeps every other holder out, by the type
+// statfs tells: the local ones listed, and no network, cluster or FUSE file
+// system (NFS, a client that locks only locally, two FUSE mounts of one
+// directory lock apart), nor an unknown type. A tmpfs mounted here is told
+// as one whose lock excludes.
+TEST(FioOwnFile, OnlyLocalFileSystemsCountAsLockingForAllUsers) {
+  struct ROW {
+    const char* what;
+    unsigned long type;
+    bool excludes;
+  } const rows[] = {
+      {"ext2/3/4", 0xEF53UL, true},       {"XFS", 0x58465342UL, true},        {"Btrfs", 0x9123683EUL, true},
+      {"tmpfs", 0x01021994UL, true},      {"ramfs", 0x858458F6UL, true},      {"ZFS", 0x2FC12FC1UL, true},
+      {"F2FS", 0xF2F52010UL, true},       {"JFS", 0x3153464AUL, true},        {"ReiserFS", 0x52654973UL, true},
+      {"bcachefs", 0xCA451A4EUL, true},   {"NILFS2", 0x3434UL, true},         {"overlayfs", 0x794C7630UL, true},
+      {"NFS", 0x6969UL, false},           {"FUSE", 0x65735546UL, false},      {"SMB2", 0xFE534D42UL, false},
+      {"CIFS", 0xFF534D42UL, false},      {"Lustre", 0x0BD00BD0UL, false},    {"GPFS", 0x47504653UL, false},
+      {"Ceph", 0x00C36400UL, false},      {"9p", 0x01021997UL, false},        {"BeeGFS", 0x19830326UL, false},
+      {"OrangeFS", 0x20030528UL, false},  {"vboxsf", 0x786F4256UL, false},    {"AFS", 0x5346414FUL, false},
+      {"unknown", 0UL, false},
+  };
+  for (const ROW& r : rows) EXPECT_EQ(fio_flock_excludes_on(r.type), r.excludes) << r.what;
+  if (geteuid() != 0) return;
+  fs::create_directory("small");
+  if (mount("tmpfs", "small", "tmpfs", 0, "size=64k") != 0) return;
+  struct statfs sfs;
+  ASSERT_EQ(statfs("small", &sfs), 0);
+  EXPECT_TRUE(fio_flock_excludes_on(static_cast<unsigned long>(sfs.f_type)));
+  umount2("small", MNT_DETACH);
+}
