@@ -1001,12 +1001,13 @@ TEST_F(KavuSsc, StoredNetlistIsReadOnlyForTheCompileThatStoredIt) {
     EXPECT_FALSE(ssc_get_util()->is_in_use());
   }
 
-  // A generic file of version 1 or 2: not read, and the user is told why,
-  // once per compile, whether or not the netlist records a stored one. A
-  // partition archived by an earlier version (an archive of format 3) is
-  // refused with the same warning beside a generic file of this version too
-  // (it once got a debug line only there); a netlist that records none is
-  // refused there without a word to the user.
+  // A generic file of an earlier version (1 to 3): not read, and the user
+  // is told why, once per compile, whether or not the netlist records a
+  // stored one. A partition archived by an earlier version (an archive of
+  // format 3), or a copy of one, is refused with the same warning beside a
+  // generic file of this version too (it once got a debug line only there,
+  // and a copy once took its origin as known); a netlist that records none
+  // is refused there without a word to the user.
   std::unique_ptr<CDB_SGATE_NETLIST> archived;
   {
     PDB_ARCHIVE archive;
@@ -1018,11 +1019,22 @@ TEST_F(KavuSsc, StoredNetlistIsReadOnlyForTheCompileThatStoredIt) {
     archived->prepare_for_use();
     EXPECT_FALSE(archived->get_tdb_origin().known);
   }
-  enum ORIGIN { RECORDED, NONE_RECORDED, ARCHIVED_BEFORE };
-  for (const ORIGIN origin : {RECORDED, NONE_RECORDED, ARCHIVED_BEFORE}) {
-    SCOPED_TRACE(origin == RECORDED ? "recorded" : origin == NONE_RECORDED ? "none recorded" : "archived before");
-    CDB_SGATE_NETLIST* const analysed = origin == ARCHIVED_BEFORE ? archived.get() : &nl;
-    for (const char* old : {"TDB 1 1 0\nN 0 -1 0 0 x\n", "TDB 2 1 0\nS - 0 -\nN 0 -1 0 0 x\n", ""}) {
+  std::unique_ptr<CDB_SGATE_NETLIST> archived_copy(archived->clone(nullptr, true, true));
+  archived->clear_temp_pointers();
+  enum ORIGIN { RECORDED, NONE_RECORDED, ARCHIVED_BEFORE, ARCHIVED_BEFORE_COPIED };
+  for (const ORIGIN origin : {RECORDED, NONE_RECORDED, ARCHIVED_BEFORE, ARCHIVED_BEFORE_COPIED}) {
+    SCOPED_TRACE(origin == RECORDED          ? "recorded"
+                 : origin == NONE_RECORDED   ? "none recorded"
+                 : origin == ARCHIVED_BEFORE ? "archived before"
+                                             : "a copy of one archived before");
+    CDB_SGATE_NETLIST* const analysed = origin == ARCHIVED_BEFORE          ? archived.get()
+                                        : origin == ARCHIVED_BEFORE_COPIED ? archived_copy.get()
+                                                                           : &nl;
+    const bool archived_before = origin == ARCHIVED_BEFORE || origin == ARCHIVED_BEFORE_COPIED;
+    // Files of versions 1, 2 and 3 (a version-3 file as written by the
+    // library before arcs carried their senses).
+    for (const char* old : {"TDB 1 1 0\nN 0 -1 0 0 x\n", "TDB 2 1 0\nS - 0 -\nN 0 -1 0 0 x\n",
+                            "TDB 3 1 0\nS 7eb2a6bd2a4e5cc1ef2fb5a1d0a2fa4e -\nN 0 -1 0 0 x\n", ""}) {
       SCOPED_TRACE(*old ? old : "this version's generic file");
       ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
       if (origin == NONE_RECORDED) nl.set_tdb_origin(CDB_SGATE_TDB_ORIGIN());
@@ -1038,7 +1050,7 @@ TEST_F(KavuSsc, StoredNetlistIsReadOnlyForTheCompileThatStoredIt) {
       for (const MSG_LOG_ENTRY& e : msg_log())
         told += e.kind == MSG_LOG_WARNING && e.text.find("earlier version of the library") != std::string::npos &&
                 e.text.find("compile the design again") != std::string::npos;
-      EXPECT_EQ(told, *old || origin == ARCHIVED_BEFORE ? 1 : 0);
+      EXPECT_EQ(told, *old || archived_before ? 1 : 0);
       EXPECT_FALSE(ssc_get_util()->is_in_use());
     }
   }
@@ -1306,12 +1318,15 @@ TEST_F(KavuSsc, LogicMadeConstantAfterTheWriteIsTimedAsAFreshCompile) {
 
 // A partition split from the design, analysed alone, takes the fan-in of its
 // cut input boundaries from the stored netlist (written after the labelling,
-// so it holds the boundaries): every terminal of the partition has the slack
-// the whole design's analysis gives it, paths from registers of the other
-// partition included.
+// so it holds the boundaries): under a clock on the design's clock port,
+// every terminal of the partition has the slack the unlabelled design's
+// analysis gives it, paths from registers of the other partition included.
+// (Compared with the labelled design without constraints, the row once
+// passed while 3,128 of 4,529 terminals differed from the unlabelled one.)
 TEST_F(KavuSsc, SplitPartitionTakesTheFaninOfItsCutBoundariesFromTheStoredNetlist) {
   PARTITION_TEST_SCOPE scope;
-  CFG_SCOPE defaults{{"ssc_sdc_file", ""}, {"kavu_timing_analysis_sanity_check", "on"}};
+  std::ofstream("pclk.sdc") << "create_clock -name clk -period 5000 [get_ports pclk]\n";
+  CFG_SCOPE defaults{{"ssc_sdc_file", "pclk.sdc"}, {"kavu_timing_analysis_sanity_check", "on"}};
   LOADED_NETLIST nl = load_blif("mcnc/tseng");
   CDB_SGATE_HIERARCHY* hierarchy = nl->get_hierarchy();
   auto analysed = [&](CDB_SGATE_NETLIST* netlist, SSC_ITERM_TIMING_INFO_MAP* map) {
@@ -1319,9 +1334,9 @@ TEST_F(KavuSsc, SplitPartitionTakesTheFaninOfItsCutBoundariesFromTheStoredNetlis
                                             nullptr, false);
   };
   zhd_build("", {{"top", hierarchy->get_instance_name(), -1, 0}});
-  KAVU_PARTITIONER().partition_on_reg_boundary(nl.get(), nullptr, partition_params(2), false);
   SSC_ITERM_TIMING_INFO_MAP whole;
   ASSERT_TRUE(analysed(nl.get(), &whole));
+  KAVU_PARTITIONER().partition_on_reg_boundary(nl.get(), nullptr, partition_params(2), false);
   zhd_build("", {{"top", hierarchy->get_instance_name(), -1, 0}, {"p1", nullptr, 0, 1}});
   std::vector<CDB_SGATE_NETLIST*> netlists{nl.get()};
   ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
@@ -1337,6 +1352,7 @@ TEST_F(KavuSsc, SplitPartitionTakesTheFaninOfItsCutBoundariesFromTheStoredNetlis
     SSC_ITERM_TIMING_INFO_MAP alone;
     ASSERT_TRUE(analysed(part, &alone));
     for (const auto& [t, info] : alone) {
+      if (kavu_is_a_boundary(t->get_my_node())) continue;  // the unlabelled design has none
       ASSERT_TRUE(whole.count(t));
       EXPECT_EQ(info.m_slack, whole.at(t).m_slack) << t->get_my_node()->get_debug_name();
       constrained += info.m_slack != SSC_UNCONSTRAINED_SLACK;
@@ -1355,7 +1371,7 @@ TEST_F(KavuSsc, SplitPartitionTakesTheFaninOfItsCutBoundariesFromTheStoredNetlis
       if (!in || in->is_connected() || !g->cast_to_boundary()->is_cut()) continue;
       std::vector<CDB_SGATE_ITERM*> fed;
       g->get_single_oterm()->copy_fanouts(fed);
-      if (fed.empty() || whole.at(fed.front()).m_slack == SSC_UNCONSTRAINED_SLACK) continue;
+      if (fed.empty() || !whole.count(fed.front()) || whole.at(fed.front()).m_slack == SSC_UNCONSTRAINED_SLACK) continue;
       in->set_vcc();
       SSC_ITERM_TIMING_INFO_MAP alone;
       EXPECT_TRUE(analysed(part, &alone));

@@ -161,9 +161,10 @@ CDB_SGATE_NETLIST* CDB_SGATE_NETLIST::clone(MEM_SEGMENT* seg, bool with_names, b
   CDB_SGATE_NETLIST* copy = new CDB_SGATE_NETLIST(m_is_partition, m_number, 0);
   copy->m_first_debug_number = m_first_debug_number;
   copy->m_hierarchy = m_hierarchy;
-  // The record describes the netlist, not its gates: a copy is of the same
-  // compile, and its analysis reads back what that compile stored.
+  // The records describe the netlist, not its gates: a copy is of the same
+  // compile and split, and its analysis reads back what that compile stored.
   copy->m_tdb_origin = m_tdb_origin;
+  copy->m_split_labelling = m_split_labelling;
   for (iterator it = begin_node_list(); it != end_node_list(); ++it) {
     CDB_SGATE_NODE* n = *it;
     if (!n) continue;

@@ -204,9 +204,15 @@ struct CDB_SGATE_TDB_ORIGIN {
   bool stored = false;
   uint64_t lo = 0, hi = 0;
   // False for a netlist read from an archive of a format that carries no
-  // origin (written by an earlier version of the library): whether and
-  // what its compile stored is not known, and it reads as none stored.
+  // origin, or none of this form (written by an earlier version of the
+  // library): whether and what its compile stored is not known, and it
+  // reads as none stored.
   bool known = true;
+  // The labelling for parallel synthesis the stored netlist was made for:
+  // the CDB_SGATE_LABELLING digest of the netlists it was made from (0 with
+  // none stored). A partition netlist split under another labelling
+  // (CDB_SGATE_NETLIST::get_split_labelling) is not analysed against it.
+  uint64_t labelling = 0;
   bool operator==(const CDB_SGATE_TDB_ORIGIN&) const = default;
 };
 

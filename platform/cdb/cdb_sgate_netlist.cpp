@@ -223,7 +223,40 @@ void CDB_SGATE_NETLIST::copy_members_to_partitioned_netlist(CDB_SGATE_NETLIST* o
   other->m_compatible = m_compatible;
   other->m_mast_report = m_mast_report;
   other->m_tdb_origin = m_tdb_origin;
+  other->m_split_labelling = m_split_labelling;
   if (m_high_speed) *other->create_high_speed_map() = *m_high_speed;
+}
+
+namespace {
+// splitmix64's finalizer.
+uint64_t mix64(uint64_t k) {
+  k = (k ^ (k >> 30)) * 0xbf58476d1ce4e5b9ull;
+  k = (k ^ (k >> 27)) * 0x94d049bb133111ebull;
+  return k ^ (k >> 31);
+}
+}  // namespace
+
+void CDB_SGATE_LABELLING::add(const CDB_SGATE_NODE* gate) {
+  const CDB_SGATE_BOUNDARY* b = gate ? gate->cast_to_boundary() : nullptr;
+  if (!b) return;
+  // FNV-1a over the path, the direction after it; a sum of the mixed terms
+  // does not depend on the order the gates come in.
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (const char c : gate->get_string_hpath()) h = (h ^ uint8_t(c)) * 0x100000001b3ull;
+  h = (h ^ uint64_t(b->get_direction() + 1)) * 0x100000001b3ull;
+  m_sum += mix64(h);
+  ++m_count;
+}
+
+uint64_t CDB_SGATE_LABELLING::digest() const { return mix64(m_sum ^ mix64(m_count + 0x9e3779b97f4a7c15ull)) | 1u; }
+
+uint64_t cdb_sgate_labelling(const std::vector<CDB_SGATE_NETLIST*>& netlists) {
+  CDB_SGATE_LABELLING labelling;
+  for (const CDB_SGATE_NETLIST* nl : netlists)
+    if (nl)
+      for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it)
+        if (*it && (*it)->get_sgate_type() == CDB_SGATE_BOUNDARY_ENUM) labelling.add(*it);
+  return labelling.digest();
 }
 
 // ---------------------------------------------------------------------------

@@ -152,8 +152,9 @@ class CDB_SGATE_NETLIST {
   // A new netlist with a copy of every linked gate, connected as the
   // originals; names shared when with_names; flag bytes and flag words
   // copied when with_flags; the stored-timing-netlist record (get_tdb_origin)
-  // copied, other records not. Each original's temporary pointer points to
-  // its copy until clear_temp_pointers() on this netlist, which the caller runs.
+  // and the split labelling copied, other records not. Each original's
+  // temporary pointer points to its copy until clear_temp_pointers() on
+  // this netlist, which the caller runs.
   CDB_SGATE_NETLIST* clone(MEM_SEGMENT* seg, bool with_names, bool with_flags) const;
   void clear_temp_pointers();
 
@@ -226,6 +227,12 @@ class CDB_SGATE_NETLIST {
   // (none on a new netlist); kept through clones, partition copies and archives
   const CDB_SGATE_TDB_ORIGIN& get_tdb_origin() const { return m_tdb_origin; }
   void set_tdb_origin(const CDB_SGATE_TDB_ORIGIN& origin) { m_tdb_origin = origin; }
+  // --- the labelling for parallel synthesis this netlist was split under:
+  // the CDB_SGATE_LABELLING digest of the partition netlists of its split
+  // (the split records it on each); 0 on a netlist not split. Kept through
+  // clones, partition copies and archives
+  uint64_t get_split_labelling() const { return m_split_labelling; }
+  void set_split_labelling(uint64_t labelling) { m_split_labelling = labelling; }
 
   // --- state machines the netlist owns (a partition netlist holds its
   // machines between split and merge, and the archive carries them); the
@@ -283,6 +290,7 @@ class CDB_SGATE_NETLIST {
   bool m_collect_atoms = false;
   uint8_t m_waive = 0;
   CDB_SGATE_TDB_ORIGIN m_tdb_origin;
+  uint64_t m_split_labelling = 0;
   // Node-information callbacks (cdb_sgate_netlist_node_info.cpp).
   void reset_node_info();
   NODE_INFO_FN m_node_info_set = nullptr;
@@ -290,6 +298,23 @@ class CDB_SGATE_NETLIST {
   std::list<CDB_STATE_MACHINE*>* m_machines = nullptr;  // owned, with its machines
   uint64_t m_serial;
 };
+
+// The labelling of a design for parallel synthesis: which boundary gates it
+// holds, as a 64-bit digest of each boundary gate's path and direction, in
+// any order, so that a design gives the same digest whole or split into
+// partition netlists. Never 0 (a design without boundary gates has one too).
+class CDB_SGATE_LABELLING {
+ public:
+  // Adds a boundary gate (any other gate is left out).
+  void add(const CDB_SGATE_NODE* gate);
+  uint64_t digest() const;
+
+ private:
+  uint64_t m_sum = 0;
+  uint64_t m_count = 0;
+};
+// The labelling of the netlists together (null entries skipped).
+uint64_t cdb_sgate_labelling(const std::vector<CDB_SGATE_NETLIST*>& netlists);
 
 // One process-wide flag, false at load; the database does not consult it.
 bool cdb_sgate_synthesis_is_running_in_parallel();

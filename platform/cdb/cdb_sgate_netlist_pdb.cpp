@@ -1005,22 +1005,36 @@ void transfer_records(PDB_SEGMENT& seg, TRANSFER& x) {
     if (x.rd) row.assign(cells, std::string());
     for (std::string& cell : row) pdb_field_str(seg, 244, cell);
   }
-  // Format 5: the flattened timing netlist stored for the netlist's compile.
-  if (x.version >= 5) {
+  // Format 6: the flattened timing netlist stored for the netlist's compile
+  // and the labelling it was made for, and the labelling the netlist was
+  // split under. Format 5 carried the first without the labellings: as for
+  // older formats, what its compile stored is not known.
+  if (x.version >= 6) {
     CDB_SGATE_TDB_ORIGIN origin = nl->get_tdb_origin();
-    uint32_t words[4] = {uint32_t(origin.lo), uint32_t(origin.lo >> 32), uint32_t(origin.hi),
-                         uint32_t(origin.hi >> 32)};
+    uint64_t split = nl->get_split_labelling();
+    uint32_t words[8] = {uint32_t(origin.lo),        uint32_t(origin.lo >> 32), uint32_t(origin.hi),
+                         uint32_t(origin.hi >> 32),  uint32_t(origin.labelling), uint32_t(origin.labelling >> 32),
+                         uint32_t(split),            uint32_t(split >> 32)};
     pdb_field_bool(seg, 250, origin.stored);
-    for (int k = 0; k < 4; ++k) pdb_field_u32(seg, 251 + k, words[k]);
+    for (int k = 0; k < 8; ++k) pdb_field_u32(seg, 251 + k, words[k]);
     if (x.rd) {
       origin.lo = uint64_t(words[1]) << 32 | words[0];
       origin.hi = uint64_t(words[3]) << 32 | words[2];
+      origin.labelling = uint64_t(words[5]) << 32 | words[4];
       nl->set_tdb_origin(origin);
+      nl->set_split_labelling(uint64_t(words[7]) << 32 | words[6]);
     }
   } else if (x.rd) {
+    if (x.version == 5) {  // read past the origin of format 5
+      bool stored = false;
+      uint32_t word = 0;
+      pdb_field_bool(seg, 250, stored);
+      for (int k = 0; k < 4; ++k) pdb_field_u32(seg, 251 + k, word);
+    }
     CDB_SGATE_TDB_ORIGIN unknown;
     unknown.known = false;
     nl->set_tdb_origin(unknown);
+    nl->set_split_labelling(0);
   }
 }
 

@@ -30,7 +30,8 @@
 //     as debug numbers (read back into the netlist's own machine list);
 //   - the netlist's partition flag, number, first debug number, subnetlist
 //     flag, waive byte, compatible-register sets, high-speed register map
-//     (keyed by name), MAST report and stored-timing-netlist origin.
+//     (keyed by name), MAST report, stored-timing-netlist origin and split
+//     labelling.
 //   Not carried: aux values, simulation values, technology-mapping and
 //   temporary pointers, the opaque reference of input records.
 // The record starts with its format version (CDB_SGATE_NETLIST_ARCHIVE_VERSION);
@@ -49,11 +50,13 @@ class CDB_SGATE_NETLIST;
 
 // The format version written first in every netlist record. Format 3 adds
 // the gates' hierarchies, format 4 the logical names of LUT-RAM atoms,
-// format 5 the netlist's stored-timing-netlist origin; records of formats
-// 2 to 4 still read, their gates without a hierarchy (format 2), their
-// LUT-RAMs without a logical name (formats 2 and 3) and the netlist with no
-// stored timing netlist (formats 2 to 4).
-constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_VERSION = 5;
+// format 5 the netlist's stored-timing-netlist origin, format 6 with the
+// labelling for parallel synthesis it was made for and the one the netlist
+// was split under; records of formats 2 to 5 still read, their gates
+// without a hierarchy (format 2), their LUT-RAMs without a logical name
+// (formats 2 and 3) and the netlist's stored timing netlist not known
+// (formats 2 to 5).
+constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_VERSION = 6;
 constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_OLDEST_VERSION = 2;
 
 // The registration of the netlist record type.

@@ -31,7 +31,8 @@
 //   the key "ssc_sdc_file" (what is read but not applied is posted as a
 //   warning, once per process for a file and its text, until
 //   ssc_forget_posted_warnings); without one, every clock source that a register clock traces
-//   back to (through buffers, inverters, one-input LUTs and clock buffers)
+//   back to (through buffers, inverters, one-input LUTs, clock buffers and
+//   partition boundaries, which are wires for timing)
 //   is a clock of period "ssc_default_period" (1000). A register whose
 //   clock comes through other logic (a gated clock) takes every clock that
 //   reaches it, on the edges it arrives on (both through a gate not unate
@@ -113,6 +114,10 @@ struct TDB_ARC {
   int32_t m_delay;           // data arcs: the gate's delay; others 0
   CDB_SGATE_ITERM* m_iterm;  // null once string-based
   uint8_t m_kind;            // TDB_ARC_KIND
+  // The sense of the gate in the arc's input, kept when the terminal is
+  // dropped (string-based, stored, loaded): 1 positive unate, -1 negative,
+  // 0 binate; while m_iterm is set the gate itself is read instead.
+  int8_t m_sense = 0;
 };
 
 class TDB_NODE {
@@ -339,6 +344,10 @@ void ssc_forget_kept_reads();
 // 16 MiB.
 size_t ssc_kept_read_bytes();
 
+// The format version of the timing-netlist files the engine writes; files
+// of earlier versions are read but taken as no stored netlist.
+constexpr int SSC_TDB_FILE_VERSION = 4;
+
 class TDB_MANAGER {
  public:
   static TDB_MANAGER* get();
@@ -346,9 +355,9 @@ class TDB_MANAGER {
   // Whether "tdb_<name>.tdb" (null: the generic one) is stored, as
   // read_tdb_from_pdb would take it (from the file's stamp alone).
   bool sgate_sta_netlist_on_disk(std::string* partition_name) const;
-  // The format version of the file stored there (1 and 2: written by an
-  // earlier version of the library, which no read takes); 0 for none, or a
-  // file whose head cannot be read or whose last write failed.
+  // The format version of the file stored there (below SSC_TDB_FILE_VERSION:
+  // written by an earlier version of the library, which no read takes); 0
+  // for none, or a file whose head cannot be read or whose last write failed.
   int sgate_sta_netlist_version(std::string* partition_name) const;
 };
 

@@ -369,14 +369,15 @@ class GATED_CLOCK_WALK {
     std::sort(m_cut.begin(), m_cut.end());
   }
   // The union of the clocks of v's data inputs, each through its arc's
-  // sense, gathered in m_scratch (by clock) and kept as a state.
+  // sense (the gate's, or as kept for an arc of a loaded netlist),
+  // gathered in m_scratch (by clock) and kept as a state.
   int32_t evaluate(uint32_t v) {
     m_scratch.clear();
     for (uint32_t k = arc_begin(v); k < arc_end(v); ++k) {
       const TDB_ARC& arc = m_data.arcs[k];
       if (arc.m_kind != TDB_ARC_DATA || m_state[arc.m_src] == kNone) continue;
       if (!m_cut.empty() && std::binary_search(m_cut.begin(), m_cut.end(), k)) continue;
-      const int sense = ssc_input_sense(arc.m_iterm);
+      const int sense = ssc_arc_sense(arc);
       for (auto [it, end] = clocks(arc.m_src); it != end; ++it) {
         const int32_t edges = *it & 3;
         const int32_t e = sense == 0 ? 3 : sense < 0 ? ((edges & 1) << 1) | (edges >> 1) : edges;

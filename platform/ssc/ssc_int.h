@@ -50,16 +50,17 @@ struct SSC_NETLIST_DIGEST {
   bool operator==(const SSC_NETLIST_DIGEST&) const = default;
 };
 
-// What a stored timing netlist is, carried by its file (version 3): its
-// own digest (ssc_netlist_file_digest of the netlist as stored), which a
+// What a stored timing netlist is, carried by its file (version 4): its
+// own digest (ssc_stored_netlist_digest of the netlist as stored), which a
 // read compares with the digest of the netlist as read, so that a damaged
 // file is refused; and the generic netlist it descends from (that netlist's
 // own digest; a partition's netlist stitched into it carries it on; none:
 // made from gate netlists alone). The compile that stores the generic
 // netlist records its digest on each gate netlist it was given
 // (CDB_SGATE_NETLIST::get_tdb_origin), and a partition's analysis takes
-// only a stored netlist of that origin. Files of versions 1 and 2, written
-// by earlier versions of the library, carry no such stamp (known false).
+// only a stored netlist of that origin. Files of versions 1 to 3, written
+// by earlier versions of the library, carry no such stamp (known false;
+// version 3 carries a stamp of the same form, without the arcs' senses).
 struct SSC_NETLIST_STAMP {
   uint32_t version = 0;  // of the file read (0: not read from a file)
   bool known = false;
@@ -68,10 +69,13 @@ struct SSC_NETLIST_STAMP {
   SSC_NETLIST_DIGEST generic;
 };
 
-// A 128-bit digest of every field a timing-netlist file holds: each node's
-// kind, clock source and edge, arcs (source, delay, kind) and name, in
-// order. O(nodes + arcs + name bytes), without allocating.
+// A 128-bit digest of every field a timing-netlist file of version 3 holds:
+// each node's kind, clock source and edge, arcs (source, delay, kind) and
+// name, in order. O(nodes + arcs + name bytes), without allocating.
 SSC_NETLIST_DIGEST ssc_netlist_file_digest(const SSC_NETLIST_DATA& data);
+// The same with the arcs' senses folded in: every field a file of this
+// version holds (the stamp's own digest).
+SSC_NETLIST_DIGEST ssc_stored_netlist_digest(const SSC_NETLIST_DATA& data);
 
 struct SSC_NETLIST_DATA {
   std::vector<TDB_NODE> nodes;
@@ -88,6 +92,10 @@ struct SSC_NETLIST_DATA {
   // netlist's fan-in when stitched (merge_loaded). Empty once string-based
   // or loaded.
   std::vector<uint32_t> stitch_nodes;
+  // The labelling of the gate netlists built (CDB_SGATE_LABELLING: their
+  // boundary gates), which a stored generic netlist records as made for
+  // (SSC_UTIL::get_stored_origin). Not part of the file.
+  uint64_t labelling = 0;
   // Where it descends from (from_generic, generic: set by the engine when
   // it stores or reads the netlist) and, once read, the file's own digest
   // and version; written into the file with the digest of the netlist as
@@ -154,9 +162,12 @@ struct SSC_NETLIST_DATA {
 // negative unate (inverts it), 0 neither (binate, or a kind whose function
 // the engine does not read: operators, atoms other than clock buffers). An
 // input the function does not depend on counts as positive. Read from the
-// function: buffers, name keepers, AND and OR pass, NOT inverts, XOR of one
-// driven input passes and of more is binate, a LUT from its mask, a MUX
-// passes its data inputs and is binate in its select.
+// function: buffers, name keepers and partition boundaries (a wire for
+// timing), AND and OR pass, NOT inverts, XOR of one driven input passes and
+// of more is binate, a LUT from its mask, a MUX passes its data inputs and
+// is binate in its select. An arc whose terminal is dropped keeps it
+// (TDB_ARC::m_sense, drop_gate_pointers), and the file stores it, so clocks
+// pass a loaded netlist's arcs as they pass the gates.
 int ssc_input_sense(const CDB_SGATE_ITERM* t);
 // Whether the function of t's gate depends on its input t: false only for
 // an input a LUT's mask ignores, which has no arc in the timing netlist (as
@@ -166,14 +177,19 @@ bool ssc_input_is_used(const CDB_SGATE_ITERM* t);
 // enter its gate's inputs in input order, so each input's place is looked
 // for from the last one's on, and a node costs O(inputs + arcs) rather than
 // a search per input. One reader per node (it may be reused for the next).
+// An arc's sense is its terminal's, or the one kept once the terminal is
+// dropped (TDB_ARC::m_sense).
 class SSC_SENSE_READER {
  public:
   int sense(const CDB_SGATE_ITERM* t);
+  int sense(const TDB_ARC& arc) { return arc.m_iterm ? sense(arc.m_iterm) : arc.m_sense; }
 
  private:
   const CDB_SGATE_NODE* m_gate = nullptr;
   unsigned m_at = 0;
 };
+// The sense of an arc on its own (see SSC_SENSE_READER).
+inline int ssc_arc_sense(const TDB_ARC& arc) { return arc.m_iterm ? ssc_input_sense(arc.m_iterm) : arc.m_sense; }
 
 // Topological order of the nodes over data arcs, loops cut at the smallest
 // unfinished node id; pos[id] is the node's place in `order`. Returns the

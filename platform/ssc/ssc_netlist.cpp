@@ -100,8 +100,9 @@ const CDB_SGATE_ITERM* driven_input(const CDB_SGATE_NODE* g) {
 }
 
 // A gate a clock passes through unchanged or inverted: buffers, inverters
-// and name keepers, one-input LUTs and comb gates, clock buffers, IO buffers.
-// Returns the input the clock comes from, *inverts when the gate inverts.
+// and name keepers, one-input LUTs and comb gates, clock buffers, IO buffers
+// and partition boundaries (a wire for timing). Returns the input the clock
+// comes from, *inverts when the gate inverts.
 const CDB_SGATE_ITERM* clock_pass_input(const CDB_SGATE_NODE* g, bool* inverts) {
   *inverts = false;
   const CDB_SGATE_TYPE type = g->get_sgate_type();
@@ -109,7 +110,8 @@ const CDB_SGATE_ITERM* clock_pass_input(const CDB_SGATE_NODE* g, bool* inverts) 
   for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i)
     if (cdb_is_connected(g->get_input_term(i))) ++connected;
   if (connected != 1 && type != CDB_SGATE_IO_BUF_ENUM) return nullptr;
-  if (type == CDB_SGATE_BUFFER_ENUM || type == CDB_SGATE_IO_BUF_ENUM) return g->get_input_term(0);
+  if (type == CDB_SGATE_BUFFER_ENUM || type == CDB_SGATE_IO_BUF_ENUM || type == CDB_SGATE_BOUNDARY_ENUM)
+    return g->get_input_term(0);
   if (const CDB_SGATE_COMB* c = g->cast_to_comb()) {
     const CDB_COMB_TYPE ct = c->get_comb_type();
     *inverts = ct == CDB_COMB_NOT;
@@ -203,6 +205,7 @@ int gate_input_sense(const CDB_SGATE_NODE* g, const CDB_SGATE_ITERM* t, unsigned
   switch (g->get_sgate_type()) {
     case CDB_SGATE_BUFFER_ENUM:
     case CDB_SGATE_IO_BUF_ENUM:
+    case CDB_SGATE_BOUNDARY_ENUM:  // a wire for timing
       return i == 0 ? 1 : 0;
     case CDB_SGATE_MUX_ENUM:
       return i == CDB_MUX_DATA0 || i == CDB_MUX_DATA1 ? 1 : 0;
@@ -305,6 +308,8 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
   by_name.clear();
   names_indexed = false;
   cut_arcs = 0;
+  CDB_SGATE_LABELLING boundaries;
+  labelling = boundaries.digest();
   // Pass 1: node ids. first_node is indexed by gate debug number - lo.
   unsigned lo = ~0u, hi = 0;
   size_t gates = 0;
@@ -348,10 +353,30 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
       if (sg->get_output_term(j) == src) return base + j;
     return UINT32_MAX;
   };
+  // The source a clock input traces back to through buffers, inverters and
+  // boundaries, into *source and *inverted (-1 where it lies outside the
+  // netlists).
+  auto trace_clock = [&](const CDB_SGATE_ITERM* ck, int* source, bool* inverted) {
+    bool inv = ck && ck->is_inverted();
+    const CDB_SGATE_OTERM* s = ck ? ck->get_source() : nullptr;
+    for (int steps = 0; s && steps < 1000; ++steps) {
+      bool gi = false;
+      const CDB_SGATE_ITERM* through = clock_pass_input(s->get_my_node(), &gi);
+      if (!through || !through->get_source()) break;
+      inv ^= gi ^ through->is_inverted();
+      s = through->get_source();
+    }
+    if (!s) return;
+    const uint32_t src = node_of(s);
+    *source = src == UINT32_MAX ? -1 : int(src);
+    *inverted = inv;
+  };
   // Pass 2: names, kinds and arcs.
   for (const CDB_SGATE_NODE* cg : order) {
     CDB_SGATE_NODE* g = const_cast<CDB_SGATE_NODE*>(cg);
     const GATE_CLASS gc = classify(g);
+    const CDB_SGATE_BOUNDARY* boundary = g->cast_to_boundary();
+    if (boundary) boundaries.add(g);
     const uint32_t base = first_node[g->get_id() - lo];
     const std::string path = g->get_string_hpath();
     const unsigned nout = g->get_output_count();
@@ -363,16 +388,22 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
       const bool capture_node = gc == GC_OUT_PIN || (gc == GC_BIDIR_PIN && j == nn - 1);
       CDB_SGATE_OTERM* out = capture_node ? nullptr : g->get_output_term(j);
       n.m_oterm = out;
+      // The name "<path>/<port>#<slot>", made in one block of its size.
+      const char* port = "PIN_OUT";
       if (capture_node) {
         n.m_kind = TDB_NODE_OUT_PORT;
-        n.m_name = path + "/PIN_OUT#0";
       } else if (gc == GC_IN_PIN || gc == GC_BIDIR_PIN) {
         n.m_kind = TDB_NODE_IN_PORT;
-        n.m_name = path + "/PIN#" + std::to_string(j);
+        port = "PIN";
       } else {
         n.m_kind = gc == GC_SEQ ? TDB_NODE_REGISTER : TDB_NODE_COMB;
-        n.m_name = path + "/" + (out ? out_port_name(out) : "NONE") + "#" + std::to_string(j);
+        port = out ? out_port_name(out) : "NONE";
       }
+      char slot[12];
+      const size_t slot_size = size_t(std::to_chars(slot, slot + sizeof slot, capture_node ? 0u : j).ptr - slot);
+      const size_t port_size = std::strlen(port);
+      n.m_name.reserve(path.size() + port_size + slot_size + 2);
+      n.m_name.assign(path).append(1, '/').append(port, port_size).append(1, '#').append(slot, slot_size);
       n.m_arc_begin = n.m_arc_end = uint32_t(arcs.size());
       const bool first_of_seq = gc == GC_SEQ && j == 0;
       if (gc == GC_SEQ && !first_of_seq) continue;  // captures live on the first node
@@ -413,24 +444,13 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
       }
       n.m_arc_end = uint32_t(arcs.size());
       if (fed_from_outside) stitch_nodes.push_back(base + j);
-      if (first_of_seq) {
-        // The clock source, traced through buffers and inverters.
-        const CDB_SGATE_ITERM* ck = clock_input(g);
-        bool inv = ck && ck->is_inverted();
-        const CDB_SGATE_OTERM* s = ck ? ck->get_source() : nullptr;
-        for (int steps = 0; s && steps < 1000; ++steps) {
-          bool gi = false;
-          const CDB_SGATE_ITERM* through = clock_pass_input(s->get_my_node(), &gi);
-          if (!through || !through->get_source()) break;
-          inv ^= gi ^ through->is_inverted();
-          s = through->get_source();
-        }
-        if (s) {
-          const uint32_t src = node_of(s);
-          n.m_clock_source = src == UINT32_MAX ? -1 : int(src);
-          n.m_clock_inverted = inv;
-        }
-      }
+      // A register's clock source; an input boundary's too, so that a
+      // partition that takes the boundary's fan-in from a stored netlist
+      // clocks its registers behind it from the same source, on the same
+      // edge, as the whole design (merge_loaded).
+      if (first_of_seq) trace_clock(clock_input(g), &n.m_clock_source, &n.m_clock_inverted);
+      else if (boundary && j == 0 && boundary->get_direction() == CDB_BOUNDARY_INPUT)
+        trace_clock(g->get_input_term(0), &n.m_clock_source, &n.m_clock_inverted);
     }
     // Further outputs of a sequential gate launch with the first one's clock.
     if (gc == GC_SEQ) {
@@ -440,6 +460,7 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
       }
     }
   }
+  labelling = boundaries.digest();
 }
 
 int SSC_NETLIST_DATA::find(const std::string& name) const {
@@ -457,7 +478,12 @@ void SSC_NETLIST_DATA::index_names() const {
 }
 
 void SSC_NETLIST_DATA::drop_gate_pointers() {
+  // A data arc keeps its gate's sense in its input: clocks pass it by that
+  // where the gate is gone (a stored netlist).
   for (TDB_NODE& n : nodes) {
+    SSC_SENSE_READER senses;
+    for (uint32_t k = n.m_arc_begin; k < n.m_arc_end; ++k)
+      if (arcs[k].m_iterm && arcs[k].m_kind == TDB_ARC_DATA) arcs[k].m_sense = int8_t(senses.sense(arcs[k].m_iterm));
     n.m_oterm = nullptr;
     n.m_sgate = nullptr;
   }
@@ -502,9 +528,17 @@ void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
   for (uint32_t i = 0; i < own; ++i) {
     TDB_NODE& n = nodes[i];
     if (n.m_arc_begin == n.m_arc_end && loaded_of[i] >= 0) {
-      copy_loaded_arcs(loaded.nodes[loaded_of[i]], n);
+      // Its fan-in and, for an input boundary, where its clock traces back
+      // to there (a partition's netlist stored from this one keeps it).
+      const TDB_NODE& ln = loaded.nodes[uint32_t(loaded_of[i])];
+      copy_loaded_arcs(ln, n);
+      if (ln.m_clock_source >= 0 && n.m_kind == TDB_NODE_COMB) {
+        n.m_clock_source = int(map[uint32_t(ln.m_clock_source)]);
+        n.m_clock_inverted = ln.m_clock_inverted;
+      }
       continue;
     }
+    loaded_of[i] = -1;  // keeps its own fan-in
     const uint32_t b = uint32_t(merged_arcs.size());
     merged_arcs.insert(merged_arcs.end(), arcs.begin() + n.m_arc_begin, arcs.begin() + n.m_arc_end);
     n.m_arc_begin = b;
@@ -523,6 +557,18 @@ void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
   }
   arcs.swap(merged_arcs);
   names_indexed = false;
+  // A register whose clock traces back to an input boundary that took the
+  // loaded fan-in is clocked from where the boundary's clock traces back to
+  // there, on the edge it arrives on, as in the whole design.
+  for (uint32_t i = 0; i < own; ++i) {
+    TDB_NODE& r = nodes[i];
+    const int s = r.m_clock_source;
+    if (r.m_kind != TDB_NODE_REGISTER || s < 0 || uint32_t(s) >= own || loaded_of[s] < 0) continue;
+    const TDB_NODE& b = nodes[uint32_t(s)];
+    if (b.m_kind != TDB_NODE_COMB || b.m_clock_source < 0) continue;
+    r.m_clock_source = b.m_clock_source;
+    r.m_clock_inverted = r.m_clock_inverted != b.m_clock_inverted;
+  }
 }
 
 namespace {
@@ -594,11 +640,14 @@ bool digest_of_text(std::string_view text, SSC_NETLIST_DIGEST* d) {
 
 // The whole text into `out`, the last buffer included; false as end_line.
 // The header is followed by the stamp: "S <the netlist's own digest> <the
-// generic netlist's digest, or ->" (see SSC_NETLIST_STAMP).
+// generic netlist's digest, or ->" (see SSC_NETLIST_STAMP). Each arc record
+// ends in the sense of its gate in the arc's input (TDB_ARC::m_sense).
 bool write_tdb_text(const SSC_NETLIST_DATA& data, TDB_FILE_WRITER& out) {
-  bool ok = (out << "TDB 3 " << uint64_t(data.nodes.size()) << " " << uint64_t(data.arcs.size())).end_line();
+  bool ok = (out << "TDB " << SSC_TDB_FILE_VERSION << " " << uint64_t(data.nodes.size()) << " "
+                 << uint64_t(data.arcs.size()))
+                .end_line();
   const SSC_NETLIST_STAMP& stamp = data.stamp;
-  const std::string own = digest_text(ssc_netlist_file_digest(data));
+  const std::string own = digest_text(ssc_stored_netlist_digest(data));
   const std::string generic = stamp.from_generic ? digest_text(stamp.generic) : std::string("-");
   ok = ok && (out << "S " << std::string_view(own) << " " << std::string_view(generic)).end_line();
   for (size_t i = 0; ok && i < data.nodes.size(); ++i) {
@@ -607,14 +656,50 @@ bool write_tdb_text(const SSC_NETLIST_DATA& data, TDB_FILE_WRITER& out) {
               << (n.clock_is_inverted() ? "1 " : "0 ") << (SSC_NETLIST_DATA::arc_end(n) - SSC_NETLIST_DATA::arc_begin(n))
               << " " << std::string_view(n.get_string_name()))
              .end_line();
+    SSC_SENSE_READER senses;
     for (uint32_t a = SSC_NETLIST_DATA::arc_begin(n); ok && a < SSC_NETLIST_DATA::arc_end(n); ++a)
-      ok = (out << "A " << data.arcs[a].m_src << " " << data.arcs[a].m_delay << " " << int(data.arcs[a].m_kind))
+      ok = (out << "A " << data.arcs[a].m_src << " " << data.arcs[a].m_delay << " " << int(data.arcs[a].m_kind) << " "
+                << senses.sense(data.arcs[a]))
                .end_line();
   }
   return ok && out.flush();
 }
 
 }  // namespace
+
+SSC_NETLIST_DIGEST ssc_stored_netlist_digest(const SSC_NETLIST_DATA& data) {
+  // The senses in the file's order (each node's arcs in turn), two bits an
+  // arc, 32 arcs a word, each word and then the arc count mixed into both
+  // halves of the digest of the other fields (splitmix64's finalizer): a
+  // sense that differs gives another digest.
+  SSC_NETLIST_DIGEST d = ssc_netlist_file_digest(data);
+  auto mix = [](uint64_t k) {
+    k = (k ^ (k >> 30)) * 0xbf58476d1ce4e5b9ull;
+    k = (k ^ (k >> 27)) * 0x94d049bb133111ebull;
+    return k ^ (k >> 31);
+  };
+  auto add = [&](uint64_t word) {
+    d.lo = mix(d.lo ^ word);
+    d.hi = mix(d.hi + word + 0x9e3779b97f4a7c15ull);
+  };
+  uint64_t word = 0, count = 0;
+  unsigned filled = 0;
+  for (const TDB_NODE& n : data.nodes) {
+    const uint32_t e = std::min<uint32_t>(SSC_NETLIST_DATA::arc_end(n), uint32_t(data.arcs.size()));
+    SSC_SENSE_READER senses;
+    for (uint32_t k = SSC_NETLIST_DATA::arc_begin(n); k < e; ++k, ++count) {
+      word = word << 2 | uint64_t(uint8_t(senses.sense(data.arcs[k])) & 3u);
+      if (++filled == 32) {
+        add(word);
+        word = 0;
+        filled = 0;
+      }
+    }
+  }
+  add(word);
+  add(count);
+  return d;
+}
 
 bool SSC_NETLIST_DATA::write_file(const std::string& path, std::string* problem, uint64_t max_bytes) const {
   return write_text_file(path, false, problem, max_bytes);
@@ -717,15 +802,16 @@ class TDB_FILE_CURSOR {
   size_t m_record = 0;
 };
 
-// The stamp record: of version 3 (see write_tdb_text), or of version 2,
-// "S <generic digest or -> <count> <the pins' digests or ->", read whole
-// (a damaged one is refused) though it says nothing a read can use now.
+// The stamp record: of versions 3 and 4 (see write_tdb_text; only this
+// version's is known), or of version 2, "S <generic digest or -> <count>
+// <the pins' digests or ->", read whole (a damaged one is refused) though
+// it says nothing a read can use now.
 bool read_stamp_record(TDB_FILE_CURSOR& in, uint32_t version, SSC_NETLIST_STAMP* stamp) {
   if (in.word() != "S") return false;
   stamp->version = version;
   const std::string_view first = in.word();
-  if (version == 3) {
-    stamp->known = true;
+  if (version >= 3) {
+    stamp->known = version == uint32_t(SSC_TDB_FILE_VERSION);
     if (!digest_of_text(first, &stamp->own)) return false;
     const std::string_view origin = in.word();
     stamp->from_generic = origin != "-";
@@ -770,20 +856,23 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
   };
   uint32_t version = 0;
   uint64_t nn = 0, na = 0;
-  if (in.word() != "TDB" || !in.number(&version) || version < 1 || version > 3 || !in.number(&nn) ||
-      !in.number(&na))
-    return refuse("not a timing-netlist file of version 1 to 3 (\"TDB 3 <nodes> <arcs>\" expected)");
-  // Versions 2 and 3 stamp the file (a file of version 1 tells nothing:
-  // its stamp is not known); only version 3's stamp is known now.
+  if (in.word() != "TDB" || !in.number(&version) || version < 1 || version > uint32_t(SSC_TDB_FILE_VERSION) ||
+      !in.number(&nn) || !in.number(&na))
+    return refuse("not a timing-netlist file of version 1 to 4 (\"TDB 4 <nodes> <arcs>\" expected)");
+  // Versions 2 to 4 stamp the file (a file of version 1 tells nothing:
+  // its stamp is not known); only version 4's stamp is known now.
   SSC_NETLIST_STAMP read_stamp;
   read_stamp.version = version;
   if (version >= 2) {
     in.begin_record();
     if (!read_stamp_record(in, version, &read_stamp))
-      return refuse(version == 3 ? "malformed stamp (\"S <digest> <generic digest or ->\" expected)"
+      return refuse(version >= 3 ? "malformed stamp (\"S <digest> <generic digest or ->\" expected)"
                                  : "malformed stamp (\"S <generic digest or -> <count> <digests or ->\" expected)");
   }
   const size_t stamp_line = in.record_line();
+  // Version 4 gives each arc the sense of its gate in the arc's input;
+  // earlier ones none (read as binate: nothing takes such a file).
+  const bool with_senses = version >= 4;
   // The header's counts are checked against the bytes that follow before
   // anything is sized by them: a node line takes at least 9 bytes
   // ("N k c i n"), an arc line at least 7 ("A s d k"). Node ids are 32 bits.
@@ -821,12 +910,17 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
     for (uint64_t a = 0; a < count; ++a) {
       uint64_t src = 0;
       int32_t delay = 0;
-      int ak = 0;
+      int ak = 0, sense = 0;
       in.begin_record();
-      if (in.word() != "A" || !in.number(&src) || !in.number(&delay) || !in.number(&ak))
-        return refuse("malformed arc record (\"A <source> <delay> <kind>\" expected)");
+      if (in.word() != "A" || !in.number(&src) || !in.number(&delay) || !in.number(&ak) ||
+          (with_senses && !in.number(&sense)))
+        return refuse(with_senses ? "malformed arc record (\"A <source> <delay> <kind> <sense>\" expected)"
+                                  : "malformed arc record (\"A <source> <delay> <kind>\" expected)");
       if (src >= nn || ak < 0 || ak > 2) return refuse("arc source or kind out of range");
-      ra.push_back(TDB_ARC{uint32_t(src), delay, nullptr, uint8_t(ak)});
+      if (sense < -1 || sense > 1) return refuse("arc sense out of range");
+      TDB_ARC arc{uint32_t(src), delay, nullptr, uint8_t(ak)};
+      arc.m_sense = int8_t(sense);
+      ra.push_back(arc);
     }
     n.m_arc_end = uint32_t(ra.size());
   }
@@ -834,12 +928,13 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
   if (ra.size() != na) return refuse("fewer arcs than the header counts");
   if (!in.at_end()) return refuse("more records than the header counts");
   // The netlist as read must be the one the stamp's digest was made of:
-  // any other is a damaged file (a flipped bit in a delay or a name).
-  if (read_stamp.known) {
+  // any other is a damaged file (a flipped bit in a delay or a name). A
+  // file of version 3 has a digest of everything but the senses.
+  if (version >= 3) {
     SSC_NETLIST_DATA read;
     read.nodes.swap(rn);
     read.arcs.swap(ra);
-    const bool same = ssc_netlist_file_digest(read) == read_stamp.own;
+    const bool same = (with_senses ? ssc_stored_netlist_digest(read) : ssc_netlist_file_digest(read)) == read_stamp.own;
     rn.swap(read.nodes);
     ra.swap(read.arcs);
     if (!same) {
@@ -875,10 +970,11 @@ bool SSC_NETLIST_DATA::read_file_head(const std::string& path, SSC_NETLIST_STAMP
   uint64_t count = 0;
   uint32_t version = 0;
   *stamp = SSC_NETLIST_STAMP();
-  if (in.word() != "TDB" || !in.number(&version) || version < 1 || version > 3) return false;
+  if (in.word() != "TDB" || !in.number(&version) || version < 1 || version > uint32_t(SSC_TDB_FILE_VERSION))
+    return false;
   stamp->version = version;
   if (!in.number(&count) || !in.number(&count)) return false;
-  if (version < 3) return true;
+  if (version < uint32_t(SSC_TDB_FILE_VERSION)) return true;
   if (in.word() != "S" || !digest_of_text(in.word(), &stamp->own)) return false;
   const std::string_view origin = in.word();
   stamp->from_generic = origin != "-";

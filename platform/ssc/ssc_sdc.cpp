@@ -1889,7 +1889,7 @@ void write_netlist_key(const SSC_NETLIST_DATA& data, FLUSH&& flush) {
       if (!room(sizeof arc.m_src + sizeof arc.m_kind + 1)) return;
       put(arc.m_src);
       put(arc.m_kind);
-      put(int8_t(gates_clocks ? senses.sense(arc.m_iterm) : 2));
+      put(int8_t(gates_clocks ? senses.sense(arc) : 2));
     }
     const std::string& name = n.get_string_name();
     if (!room(sizeof(uint32_t))) return;

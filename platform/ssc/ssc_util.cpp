@@ -122,8 +122,8 @@ enum READ_FOR {
 // read or is damaged (its digest differs from the netlist read) is an
 // error the user sees, with the reason. A file whose last write failed
 // counts as not there, and so does one that cannot be shown to be the
-// current compile's: a file of version 1 or 2 (an earlier version of the
-// library wrote it; traced as such), a partition's stitched into another
+// current compile's: a file of an earlier version (an earlier version of
+// the library wrote it; traced as such), a partition's stitched into another
 // generic netlist than the one stored now, and, for a gate netlist, any
 // but the one its compile stored (`origin`: the generic netlist of that
 // digest, or a partition's stitched into it).
@@ -223,7 +223,7 @@ bool write_stored_netlist(const std::string* partition_name, kavu_platform::SSC_
   // it carry on (so does the held one).
   if (!partition_name) {
     copy.stamp.from_generic = true;
-    copy.stamp.generic = kavu_platform::ssc_netlist_file_digest(copy);
+    copy.stamp.generic = kavu_platform::ssc_stored_netlist_digest(copy);
   }
   std::string problem;
   if (copy.store_file(file, &problem)) {
@@ -337,6 +337,7 @@ CDB_SGATE_TDB_ORIGIN SSC_UTIL::get_stored_origin() const {
   origin.stored = true;
   origin.lo = m_netlist->m_data->stamp.generic.lo;
   origin.hi = m_netlist->m_data->stamp.generic.hi;
+  origin.labelling = m_netlist->m_data->labelling;
   return origin;
 }
 

@@ -332,8 +332,12 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
              (unsigned long)netlist->get_node_list().size());
     KAVU_INTERNAL_ERROR(text);
   }
+  // Each partition records the labelling it was split under: its timing
+  // analysis takes no stored timing netlist made for another.
+  const uint64_t labelling = cdb_sgate_labelling(partitions);
   for (CDB_SGATE_NETLIST* part : partitions) {
     netlist->copy_members_to_partitioned_netlist(part);
+    part->set_split_labelling(labelling);
     // The parent's own table stays with the parent: a copy in every
     // partition would come back once per partition at the merge.
     *part->get_mast_report() = KAVU_MAST_MUX_TABLE();

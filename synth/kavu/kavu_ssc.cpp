@@ -13,7 +13,8 @@
 // Caches (reset by kavu_ssc_reset_state): the SYNTH_TIMING_DRIVEN_SYNTHESIS
 //   answers (one for "any partition", one for the hierarchy asked last),
 //   the once-flags of warning 286029, message 286030, tag 70 and the
-//   warning on a timing netlist of an earlier version, the
+//   warnings on a timing netlist of an earlier version and on one stored
+//   for another partitioning than a partition's split, the
 //   partitions message 286031 was posted for, and the timing engine's
 //   record of the constraint-file warnings it posted and the constraint
 //   reads it keeps.
@@ -56,6 +57,7 @@ bool g_warn_fast_once = true;     // warning 286029
 bool g_tag_allowed_once = true;   // tag 70
 bool g_running_once = true;       // message 286030
 bool g_warn_earlier_version_once = true;  // a timing netlist of an earlier version
+bool g_warn_other_labelling_once = true;  // one stored for another labelling
 int g_quiet_questions = 0;       // > 0: can-run checks post nothing
 std::vector<int> g_reported_partitions;
 int g_last_reported_partition = -1;
@@ -108,6 +110,7 @@ void kavu_ssc_reset_state() {
   g_tag_allowed_once = true;
   g_running_once = true;
   g_warn_earlier_version_once = true;
+  g_warn_other_labelling_once = true;
   g_reported_partitions.clear();
   g_last_reported_partition = -1;
   kavu_ssc_switches_reset();
@@ -234,6 +237,20 @@ bool kavu_ssc_initialize_tdb_netlist(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hi
   // is none. With one partition the netlist is built afresh.
   const bool stored = check_partitions && netlist && netlist->get_tdb_origin().stored &&
                       kavu_multiple_partitions_present() && TDB_MANAGER::get()->sgate_sta_netlist_on_disk(nullptr);
+  // A partition split under another labelling than the one the stored
+  // netlist was made for (stored before the design was labelled, or for
+  // other boundaries) would lose the paths its cut boundaries take from it.
+  if (stored && netlist->get_split_labelling() != 0 &&
+      netlist->get_split_labelling() != netlist->get_tdb_origin().labelling) {
+    if (g_warn_other_labelling_once) {
+      g_warn_other_labelling_once = false;
+      msg_post_message(MSG_POST_TYPE_WARNING,
+                       "Timing analysis can't run: the flattened timing netlist in the database was not stored for "
+                       "this partitioning of the design; store it after the design is partitioned");
+    }
+    kavu_debug("Timing analysis can't run because the TDB netlist was stored for another partitioning");
+    return false;
+  }
   if (stored) {
     const ZHD_DESIGN* design = ZHD_ROOT::get().get_design("");
     KAVU_CHECK(design);
@@ -276,7 +293,7 @@ bool kavu_ssc_initialize_tdb_netlist(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hi
     // (once per compile).
     const int version = g_warn_earlier_version_once ? TDB_MANAGER::get()->sgate_sta_netlist_version(nullptr) : 0;
     const bool archived_before = netlist && !netlist->get_tdb_origin().known;
-    if (version > 0 && (version < 3 || archived_before)) {
+    if (version > 0 && (version < SSC_TDB_FILE_VERSION || archived_before)) {
       g_warn_earlier_version_once = false;
       msg_post_message(MSG_POST_TYPE_WARNING,
                        "Timing analysis can't run: the flattened timing netlist in the database was stored by an "

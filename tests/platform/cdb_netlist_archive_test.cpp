@@ -406,7 +406,10 @@ LOADED_NETLIST every_kind_design() {
   (*g->create_high_speed_map())[unsigned(base->get_id())].m_bits = 3;
   g->get_mast_report()->m_name = "mast";
   g->get_mast_report()->m_rows = {{"a", "b"}, {}, {"c"}};
-  g->set_tdb_origin(CDB_SGATE_TDB_ORIGIN{true, 0x0123456789abcdefull, 0x8877665544332211ull});
+  CDB_SGATE_TDB_ORIGIN origin{true, 0x0123456789abcdefull, 0x8877665544332211ull};
+  origin.labelling = 0xfeedfacecafebeefull;
+  g->set_tdb_origin(origin);
+  g->set_split_labelling(0x1122334455667789ull);
   return nl;
 }
 
@@ -426,8 +429,12 @@ TEST(NetlistArchiveKinds, EveryKindRoundTripsExactly) {
   EXPECT_EQ(describe(back.get()), before);
   // Writing what was read gives the same bytes: nothing drifts per trip.
   EXPECT_EQ(payload_of(back.get()), payload);
-  // The stored timing netlist recorded for the netlist's compile travels.
+  // The stored timing netlist recorded for the netlist's compile travels,
+  // with the labelling it was made for and the one the netlist was split
+  // under.
   EXPECT_EQ(back->get_tdb_origin(), nl->get_tdb_origin());
+  EXPECT_EQ(back->get_tdb_origin().labelling, 0xfeedfacecafebeefull);
+  EXPECT_EQ(back->get_split_labelling(), 0x1122334455667789ull);
   EXPECT_TRUE(back->get_tdb_origin().stored);
   EXPECT_TRUE(back->get_tdb_origin().known);
   // Every machine came back owned by the netlist and named by its states.
@@ -757,7 +764,8 @@ TEST(NetlistArchiveHierarchy, GatesKeepTheirHierarchyAndOlderFormatsStillRead) {
     EXPECT_FALSE(read_payload(std::vector<uint8_t>(payload.begin(), payload.begin() + long(cut)), &error)) << cut;
 
   // Stored records, as written by the formats before: counter8 numbered 2
-  // (format 2); the design above numbered 3 (format 3).
+  // (format 2); the design above numbered 3 (format 3); counter8 numbered 5
+  // (format 5, below).
   LOADED_NETLIST counter = load_blif("small/counter8_lut4");
   for (CDB_SGATE_NODE* n : counter->get_node_list()) n->set_hierarchy(nullptr);  // as format 2 reads it
   const struct {
@@ -797,5 +805,24 @@ TEST(NetlistArchiveHierarchy, GatesKeepTheirHierarchyAndOlderFormatsStillRead) {
     std::unique_ptr<CDB_SGATE_NETLIST> current = read_payload(rewritten, &error);
     ASSERT_TRUE(current) << error;
     EXPECT_EQ(describe(current.get()), describe(old.get()));
+  }
+  // Format 5 carried the stored timing netlist without the labelling it was
+  // made for (counter8, numbered 5, recorded as stored): whether its
+  // compile stored one for the netlist's labelling is not known, so it reads
+  // as none stored, not known, split under none.
+  {
+    PDB_ARCHIVE archive;
+    archive.open(std::string(KAVU_TEST_DATA_DIR "/pdb/netlist_v5"), PDB_ARCHIVE::PDB_READ);
+    void* q = nullptr;
+    pdb_read_ptr(archive, "", "cdb", &cdb_sgate_netlist_ptr_field, &q, nullptr, "");
+    std::unique_ptr<CDB_SGATE_NETLIST> v5(static_cast<CDB_SGATE_NETLIST*>(q));
+    ASSERT_TRUE(v5);
+    v5->prepare_for_use();
+    EXPECT_EQ(v5->get_number(), 5);
+    EXPECT_FALSE(v5->get_tdb_origin().stored);
+    EXPECT_FALSE(v5->get_tdb_origin().known);
+    EXPECT_EQ(v5->get_split_labelling(), 0u);
+    std::string why;
+    EXPECT_TRUE(sim_equivalent(counter.get(), v5.get(), SIM_COMPARE{}, &why)) << why;
   }
 }

@@ -2,6 +2,7 @@
 // damaged files: counts the file cannot hold, references to nodes it does
 // not have and flipped bits its digest does not match are refused, and
 // nothing is held after a refusal.
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -29,7 +30,7 @@ std::string read_text(const std::string& path) {
 
 // The file as lines, each split into its leading fields and the rest: the
 // header "TDB version nodes arcs", node lines "N kind clock inverted arcs
-// name" (the name is the rest) and arc lines "A source delay kind".
+// name" (the name is the rest) and arc lines "A source delay kind sense".
 struct TDB_TEXT {
   std::vector<std::vector<std::string>> lines;
 
@@ -39,7 +40,7 @@ struct TDB_TEXT {
       std::istringstream fields_in(line);
       std::vector<std::string> fields;
       const bool node = line.rfind("N ", 0) == 0;
-      for (std::string f; fields.size() < (node ? 5u : 4u) && fields_in >> f;) fields.push_back(f);
+      for (std::string f; fields.size() < 5u && fields_in >> f;) fields.push_back(f);
       if (node && fields_in.get() == ' ') {
         std::string name;
         std::getline(fields_in, name);
@@ -115,6 +116,8 @@ TEST(SscNetlistFile, DamagedCountsAndReferencesAreRefused) {
       {"clock below none", reg, 2, -2},
       {"arc source equal to the node count", arc, 1, nodes},
       {"arc kind out of range", arc, 3, 3},
+      {"arc sense out of range", arc, 4, 2},
+      {"an arc without its sense", arc, 4, 0, " "},
       {"node kind out of range", reg, 1, 4},
       {"one node more than the file holds", 0, 2, nodes + 1},
       {"one node fewer than the file holds", 0, 2, nodes - 1},
@@ -129,6 +132,7 @@ TEST(SscNetlistFile, DamagedCountsAndReferencesAreRefused) {
       {"a stamp whose origin is cut", 1, 2, 0, std::string(31, '0')},
       {"a stamp whose digest is another netlist's", 1, 1, 0, std::string(32, '0')},
       {"a delay other than the one digested", arc, 2, stored.number(arc, 2) + 1},
+      {"a sense other than the one digested", arc, 4, stored.number(arc, 4) == 1 ? 0 : 1},
       {"a name other than the one digested", reg, 5, 0, stored.lines[reg][5] + "x"},
   };
   for (const DAMAGE& d : damages) {
@@ -145,15 +149,25 @@ TEST(SscNetlistFile, DamagedCountsAndReferencesAreRefused) {
     EXPECT_EQ(log[0].text.rfind("Timing-netlist file \"" + file_of(damaged) + "\": line ", 0), 0u) << log[0].text;
     u->delete_netlist();
   }
-  // A file of version 1 carries no stamp, and one of version 2 a stamp of
-  // another kind, so nothing shows either is this compile's: each is read
-  // as no stored netlist, without an error, and its version is told.
-  for (const char* version : {"1", "2"}) {
+  // A file of version 1 carries no stamp, one of version 2 a stamp of
+  // another kind, one of version 3 this stamp over arcs without senses, so
+  // nothing shows any is this compile's: each is read as no stored netlist,
+  // without an error, and its version is told.
+  SSC_NETLIST_DATA as_read;
+  ASSERT_TRUE(as_read.read_file(file_of(intact)));
+  const SSC_NETLIST_DIGEST v3 = ssc_netlist_file_digest(as_read);
+  char v3_text[40];
+  std::snprintf(v3_text, sizeof v3_text, "%016llx%016llx", static_cast<unsigned long long>(v3.hi),
+                static_cast<unsigned long long>(v3.lo));
+  for (const char* version : {"1", "2", "3"}) {
     SCOPED_TRACE(version);
     TDB_TEXT old = stored;
     old.lines[0][1] = version;
     if (std::string(version) == "1") old.lines.erase(old.lines.begin() + 1);
-    else old.lines[1] = {"S", "-", "1", std::string(32, 'a')};
+    else if (std::string(version) == "2") old.lines[1] = {"S", "-", "1", std::string(32, 'a')};
+    else old.lines[1][1] = v3_text;
+    for (auto& fields : old.lines)
+      if (fields[0] == "A") fields.resize(4);
     std::ofstream(file_of(damaged), std::ios::trunc) << old.text();
     msg_log_clear();
     EXPECT_FALSE(TDB_MANAGER::get()->sgate_sta_netlist_on_disk(&damaged));
@@ -162,7 +176,7 @@ TEST(SscNetlistFile, DamagedCountsAndReferencesAreRefused) {
     EXPECT_FALSE(u->is_in_use());
     EXPECT_TRUE(msg_log().empty());
   }
-  EXPECT_EQ(TDB_MANAGER::get()->sgate_sta_netlist_version(&intact), 3);
+  EXPECT_EQ(TDB_MANAGER::get()->sgate_sta_netlist_version(&intact), SSC_TDB_FILE_VERSION);
 }
 
 // Every single-bit flip of a small stored file: a read either refuses the
@@ -195,7 +209,7 @@ TEST(SscNetlistFile, EveryBitFlipIsRefusedOrReadsTheSameNetlist) {
     }
     for (size_t k = 0; k < d.arcs.size(); ++k)
       if (d.arcs[k].m_src != written.arcs[k].m_src || d.arcs[k].m_delay != written.arcs[k].m_delay ||
-          d.arcs[k].m_kind != written.arcs[k].m_kind)
+          d.arcs[k].m_kind != written.arcs[k].m_kind || d.arcs[k].m_sense != written.arcs[k].m_sense)
         return false;
     return true;
   };

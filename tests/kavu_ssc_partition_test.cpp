@@ -1,0 +1,607 @@
+// Tests of the timing of a design labelled and split for parallel synthesis:
+// a boundary gate is a wire for timing, so the labelled design and every
+// split partition, analysed alone through the stored timing netlist (in
+// process, and through the flow's archives in a process of its own as a
+// helper analyses its partition), give each terminal the slack of the
+// unlabelled design under a clock on a port, which OpenSTA confirms; a
+// timing netlist stored for another labelling is refused for the
+// partitions, with a warning. The designs: a representative few, every
+// bundled sequential design with KAVU_FULL_PARTITION_TIMING_SWEEP=1.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cdb/cdb_sgate_removed_regs.h"
+#include "cfg/cfg.h"
+#include "gen/gen.h"
+#include "hdb/hdb.h"
+#include "kavu_parallel.h"
+#include "kavu_partition_netlists.h"
+#include "kavu_ssc.h"
+#include "kavu_ssc_test_support.h"
+#include "msg/msg.h"
+#include "netlist_io/sta_oracle.h"
+#include "partition_test_support.h"
+#include "platform_testkit.h"
+#include "ssc/ssc.h"
+#include "zhd/zhd.h"
+
+using namespace kavu_platform;
+
+namespace {
+
+// A terminal by its gate's debug number and input slot (both survive the
+// archives), with what the analysis gave it.
+typedef std::pair<unsigned, unsigned> TERM_KEY;
+struct TERM_TIMING {
+  int slack;
+  float ratio;
+  bool operator==(const TERM_TIMING&) const = default;
+};
+typedef std::map<TERM_KEY, TERM_TIMING> KEYED_TIMING;
+
+TERM_KEY key_of(const CDB_SGATE_ITERM* t) {
+  const CDB_SGATE_NODE* g = t->get_my_node();
+  unsigned slot = 0;
+  while (g->get_input_term(slot) != t) ++slot;
+  return {g->get_debug_number(), slot};
+}
+
+KEYED_TIMING keyed(const SSC_ITERM_TIMING_INFO_MAP& map) {
+  KEYED_TIMING out;
+  for (const auto& [t, info] : map) out[key_of(t)] = {info.m_slack, info.m_ratio};
+  return out;
+}
+
+// The terminals of `part` whose timing differs from the whole design's
+// (a terminal of a boundary gate, which the whole design lacks, is left
+// out); the first few named in *first. Counts the constrained ones.
+int differing(const KEYED_TIMING& part, const KEYED_TIMING& whole, int* constrained, std::string* first) {
+  int differ = 0;
+  for (const auto& [key, timing] : part) {
+    auto it = whole.find(key);
+    if (it == whole.end()) continue;
+    *constrained += timing.slack != SSC_UNCONSTRAINED_SLACK;
+    if (timing == it->second) continue;
+    if (differ++ < 3)
+      *first += " gate " + std::to_string(key.first) + " input " + std::to_string(key.second) + ": " +
+                std::to_string(timing.slack) + " where the whole design has " + std::to_string(it->second.slack) + ";";
+  }
+  return differ;
+}
+
+// The input pins that clock registers, through buffers and inverters, as
+// the names an SDC file gives ports: the last level of their paths.
+std::vector<std::string> clock_ports(const CDB_SGATE_NETLIST* nl) {
+  std::set<std::string> ports;
+  for (CDB_SGATE_NODE* g : nl->get_node_list()) {
+    if (!g || g->get_sgate_type() != CDB_SGATE_DFF_ENUM || !g->get_input_term(1)) continue;
+    const CDB_SGATE_OTERM* s = g->get_input_term(1)->get_source();
+    for (int steps = 0; s && !s->get_my_node()->is_pin() && steps < 100; ++steps) {
+      const CDB_SGATE_NODE* through = s->get_my_node();
+      s = through->get_number_of_input_terms() == 1 && through->get_input_term(0)
+              ? through->get_input_term(0)->get_source()
+              : nullptr;
+    }
+    if (!s) continue;
+    const std::string path = s->get_my_node()->get_string_hpath();
+    ports.insert(path.substr(path.rfind('|') + 1));
+  }
+  return {ports.begin(), ports.end()};
+}
+
+// The register inputs OpenSTA is asked about: data, enable, synchronous
+// clear and load, where driven.
+std::vector<const CDB_SGATE_ITERM*> register_inputs(const CDB_SGATE_NETLIST* nl) {
+  std::vector<const CDB_SGATE_ITERM*> pins;
+  for (CDB_SGATE_NODE* g : nl->get_node_list())
+    if (g && g->get_sgate_type() == CDB_SGATE_DFF_ENUM)
+      for (unsigned i : {0u, 4u, 7u, 8u})
+        if (g->get_input_term(i) && g->get_input_term(i)->get_source()) pins.push_back(g->get_input_term(i));
+  return pins;
+}
+
+const char* const kRevision = "rev 1";
+const char* const kType = "map";
+
+// The compile of these rows: timing-driven synthesis on family 47, the
+// design's hierarchy its top partition, the parallel flow's archives in the
+// working directory.
+class KavuSscPartition : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CDB_SGATE_HIERARCHY unused;
+    set_up_timing_driven_compile(&m_facade, &unused);
+    gen_set_db_dir_path(std::filesystem::current_path().string());
+    m_facade.set_project_name("my project");
+    m_facade.set_revision_name(kRevision);
+    auto* removed = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance();
+    removed->create_removed_reg_db("main", 5000, 5000);
+    removed->set_current_removed_reg_db("main");
+  }
+  void TearDown() override { kavu_ssc_reset_state(); }
+
+  // The design's partitions for the timing analysis: one (the timing
+  // netlist is built), or two (the stored one is read back).
+  void partitions(CDB_SGATE_HIERARCHY* hierarchy, int count) {
+    if (count == 1) zhd_build("", {{"top", hierarchy->get_instance_name(), -1, 0}});
+    else zhd_build("", {{"top", hierarchy->get_instance_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+  }
+  // The analysis of `nl` as the synthesis road runs it; false when refused.
+  bool analysed(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* nl, KEYED_TIMING* out, bool keep = false) {
+    SSC_ITERM_TIMING_INFO_MAP map;
+    const bool ok = kavu_ssc_perform_timing_analysis(&m_facade, hierarchy, nl, &map, nullptr, nullptr, nullptr, !keep,
+                                                     nullptr, false);
+    *out = keyed(map);
+    return ok;
+  }
+
+  CMP_FACADE m_facade;
+  PARTITION_TEST_SCOPE m_partition_scope;
+  CFG_SCOPE m_cfg{{"ssc_sdc_file", "clocks.sdc"}, {"kavu_timing_analysis_sanity_check", "on"}};
+};
+
+// Runs in a child process, as a helper runs: nothing of the parent's state
+// but the archives and the namespace archive it wrote. Each partition is
+// read, analysed and written back as the helper's result (with its
+// removed-register record); its terminals' timing goes to `out`, one line
+// "<debug number> <slot> <slack> <ratio bits>" each, after a line "partition
+// <k> <analysed 0|1>"; last a line "warnings <n>": the warnings posted.
+void analyse_as_helper(int partitions, const std::string& db, const std::string& out) {
+  std::ofstream file(out);
+  plat_test_reset_all();
+  kavu_ssc_reset_state();
+  kavu_partition_reset_process_state();
+  gen_set_db_dir_path(db);
+  cfg_set_value("msg_print", "off");
+  cfg_set_value("ssc_sdc_file", "clocks.sdc");
+  cfg_set_value("kavu_timing_analysis_sanity_check", "on");
+  if (!HDB_NAMESPACE::read_pdb(hdb_default_namespace(), db)) return;
+  static CMP_FACADE facade;
+  CDB_SGATE_HIERARCHY unused;
+  set_up_timing_driven_compile(&facade, &unused);
+  for (int k = 0; k < partitions; ++k) {
+    CDB_SGATE_NETLIST* part = nullptr;
+    CDB_SGATE_HIERARCHY* hierarchy = nullptr;
+    if (!kavu_parallel_read_partition(kRevision, kType, k, &part, &hierarchy)) return;
+    zhd_build("", {{"top", hierarchy->get_instance_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+    SSC_ITERM_TIMING_INFO_MAP map;
+    const bool ok =
+        kavu_ssc_perform_timing_analysis(&facade, hierarchy, part, &map, nullptr, nullptr, nullptr, true, nullptr, false);
+    file << "partition " << k << " " << ok << "\n";
+    for (const auto& [key, timing] : keyed(map)) {
+      uint32_t bits = 0;
+      std::memcpy(&bits, &timing.ratio, sizeof bits);
+      file << key.first << " " << key.second << " " << timing.slack << " " << bits << "\n";
+    }
+    kavu_parallel_create_removed_reg_db(kRevision, kType, k);
+    if (!kavu_parallel_write_and_delete_removed_reg_db(kRevision, kType, k) ||
+        !kavu_parallel_write_and_delete_partition(kRevision, kType, k, part))
+      return;
+  }
+  int warnings = 0;
+  for (const MSG_LOG_ENTRY& e : msg_log()) warnings += e.kind == MSG_LOG_WARNING;
+  file << "warnings " << warnings << "\n";
+}
+
+// What analyse_as_helper wrote: per partition whether it was analysed and
+// its terminals; the warnings (-1 when the helper did not finish).
+struct HELPER_ANSWER {
+  std::vector<bool> analysed;
+  std::vector<KEYED_TIMING> timing;
+  int warnings = -1;
+};
+
+HELPER_ANSWER run_helper(int partitions) {
+  const std::string out = "helper_timing.txt";
+  std::filesystem::remove(out);
+  const std::string db = gen_get_db_dir_path();
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    try {
+      analyse_as_helper(partitions, db, out);
+    } catch (const std::exception& e) {
+      std::ofstream(out, std::ios::app) << "failed " << e.what() << "\n";
+    }
+    std::_Exit(0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  HELPER_ANSWER answer;
+  std::ifstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string first;
+    words >> first;
+    if (first == "partition") {
+      int k = 0, ok = 0;
+      words >> k >> ok;
+      answer.analysed.push_back(ok != 0);
+      answer.timing.emplace_back();
+    } else if (first == "warnings") {
+      words >> answer.warnings;
+    } else if (!answer.timing.empty() && first != "failed") {
+      unsigned slot = 0;
+      int slack = 0;
+      uint32_t bits = 0;
+      words >> slot >> slack >> bits;
+      float ratio = 0;
+      std::memcpy(&ratio, &bits, sizeof ratio);
+      answer.timing.back()[{unsigned(std::stoul(first)), slot}] = {slack, ratio};
+    }
+  }
+  return answer;
+}
+
+int warnings_posted() {
+  int n = 0;
+  for (const MSG_LOG_ENTRY& e : msg_log()) n += e.kind == MSG_LOG_WARNING;
+  return n;
+}
+
+// The designs: a representative few, or with the environment variable
+// every bundled design with registers.
+std::vector<std::string> partition_designs() {
+  const char* full = std::getenv("KAVU_FULL_PARTITION_TIMING_SWEEP");
+  if (!full || std::strcmp(full, "1") != 0)
+    return {"small/counter8_lut4", "mcnc/tseng", "mcnc/s298", "seq/stereovision3"};
+  std::vector<std::string> designs;
+  for (const std::string& name : bundled_circuits()) {
+    LOADED_NETLIST nl = load_blif(name);
+    if (!clock_ports(nl.get()).empty()) designs.push_back(name);
+  }
+  return designs;
+}
+
+}  // namespace
+
+// Under one create_clock per clock port, the labelled design and every
+// partition split from it, analysed alone through the timing netlist stored
+// after the labelling (in this process, and in a helper's process through
+// the flow's archives, and again once read back), give every terminal the
+// timing of the unlabelled design, whose register slacks equal OpenSTA's.
+// A boundary on the clock net once clocked the registers behind it on both
+// edges (counter8_lut4's q[2]: slack 1900 of a requirement 2500, where the
+// whole design has 4400 of 5000), in the labelled design and, through the
+// stored netlist's arcs, in every partition. A timing netlist stored before
+// the labelling is refused for the partitions, with one warning per
+// compile, in process and in the helper (they were analysed against it
+// without a word, every path from another partition lost).
+TEST_F(KavuSscPartition, LabelledAndSplitDesignsAreTimedAsTheUnlabelledDesign) {
+  const bool with_sta = !sta_binary_path().empty();
+  int sta_designs = 0, partitions_compared = 0, terms_compared = 0, constrained = 0, designs = 0;
+  for (const std::string& name : partition_designs()) {
+    SCOPED_TRACE(name);
+    LOADED_NETLIST nl = load_blif(name);
+    CDB_SGATE_HIERARCHY* hierarchy = nl->get_hierarchy();
+    const std::vector<std::string> clocks = clock_ports(nl.get());
+    ASSERT_FALSE(clocks.empty());
+    std::ostringstream sdc;
+    STA_CONSTRAINTS sta;
+    for (size_t k = 0; k < clocks.size(); ++k) {
+      const int period = 5000 + 700 * int(k);
+      sdc << "create_clock -name c" << k << " -period " << period << " [get_ports {" << clocks[k] << "}]\n";
+      sta.clocks.push_back({"c" + std::to_string(k), period, clocks[k]});
+    }
+    sta.sdc = sdc.str();
+    std::ofstream("clocks.sdc") << sta.sdc;
+    // The unlabelled design, against OpenSTA.
+    partitions(hierarchy, 1);
+    KEYED_TIMING whole;
+    ASSERT_TRUE(analysed(hierarchy, nl.get(), &whole, true));
+    const STA_RESULT r = with_sta ? sta_analyze(nl.get(), &m_facade, SSC_DELAY_MODEL_TABLE, sta, register_inputs(nl.get()))
+                                  : STA_RESULT();
+    if (r.status == STA_OK) {
+      ++sta_designs;
+      const std::vector<const CDB_SGATE_ITERM*> pins = register_inputs(nl.get());
+      int differ = 0;
+      for (size_t k = 0; k < pins.size(); ++k) {
+        const int ours = ssc_get_util()->get_iterm_slack(pins[k]);
+        differ += r.pin_slacks[k] == 2147483647.0 ? ours != SSC_UNCONSTRAINED_SLACK
+                                                   : std::abs(ours - r.pin_slacks[k]) > 0.01;
+      }
+      EXPECT_EQ(differ, 0) << "of " << pins.size() << " register inputs, slacks that differ from OpenSTA's";
+    } else if (with_sta) {
+      EXPECT_EQ(r.status, STA_UNAVAILABLE) << r.log.substr(0, 2000);
+    }
+    kavu_ssc_delete_tdb_netlist();
+
+    // The labelled design, with the timing netlist built, and through a
+    // timing netlist stored before the labelling.
+    partitions(hierarchy, 2);
+    std::vector<CDB_SGATE_NETLIST*> netlists{nl.get()};
+    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+    KAVU_PARTITIONER().partition_on_reg_boundary(nl.get(), nullptr, partition_params(2), false);
+    KEYED_TIMING labelled;
+    std::string first;
+    int counted = 0;
+    ASSERT_TRUE(analysed(hierarchy, nl.get(), &labelled));
+    EXPECT_EQ(differing(labelled, whole, &counted, &first), 0) << "labelled, stored before:" << first;
+    partitions(hierarchy, 1);
+    ASSERT_TRUE(analysed(hierarchy, nl.get(), &labelled));
+    first.clear();
+    EXPECT_EQ(differing(labelled, whole, &counted, &first), 0) << "labelled:" << first;
+    partitions(hierarchy, 2);
+
+    // Split, each partition analysed alone as a helper analyses it (the
+    // parent's parallel flag is not set there), then through the archives in
+    // a helper's process, then read back: refused with one warning where the
+    // stored netlist was made before the labelling; timed as the whole
+    // design where it was made after. The partition of each gate is kept by
+    // debug number: the archives do not carry it, so the design merged back
+    // is labelled again from it.
+    std::map<unsigned, int> partition_of;
+    for (CDB_SGATE_NODE* g : nl->get_node_list())
+      if (g && g->get_output_term(0)) partition_of[g->get_debug_number()] = g->get_output_term(0)->get_aux();
+    for (const bool stored_after : {false, true}) {
+      SCOPED_TRACE(stored_after ? "stored after the labelling" : "stored before the labelling");
+      for (CDB_SGATE_NODE* g : nl->get_node_list())
+        if (g && g->get_output_term(0)) g->get_output_term(0)->set_aux(partition_of.at(g->get_debug_number()));
+      kavu_ssc_reset_state();
+      msg_log_clear();
+      if (stored_after) {
+        ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+      }
+      KAVU_PARTITION_BOUNDARIES cut;
+      std::vector<CDB_SGATE_NETLIST*> parts;
+      kavu_get_partition_netlists(parts, nl.get(), hierarchy, &m_facade, cut, false);
+      ASSERT_GE(parts.size(), 2u);
+      const int n = int(parts.size());
+      auto expect_timed = [&](const KEYED_TIMING& alone, bool ok, const std::string& what) {
+        EXPECT_EQ(ok, stored_after) << what;
+        if (!ok) return;
+        first.clear();
+        EXPECT_EQ(differing(alone, whole, &constrained, &first), 0) << what << ":" << first;
+        terms_compared += int(alone.size());
+      };
+      cdb_sgate_set_synthesis_running_in_parallel(false);
+      for (CDB_SGATE_NETLIST* part : parts) {
+        KEYED_TIMING alone;
+        const bool ok = analysed(hierarchy, part, &alone);
+        expect_timed(alone, ok, "partition " + std::to_string(part->get_number()));
+        partitions_compared += ok;
+      }
+      EXPECT_EQ(warnings_posted(), stored_after ? 0 : 1);
+      cdb_sgate_set_synthesis_running_in_parallel(true);
+      ASSERT_TRUE(kavu_parallel_serialize(&m_facade, kType, 1, hierarchy, parts));
+      const HELPER_ANSWER helper = run_helper(n);
+      ASSERT_EQ(int(helper.analysed.size()), n) << "the helper did not finish";
+      EXPECT_EQ(helper.warnings, stored_after ? 0 : 1);
+      for (int k = 0; k < n; ++k)
+        expect_timed(helper.timing[size_t(k)], helper.analysed[size_t(k)], "helper, archive " + std::to_string(k));
+      ASSERT_TRUE(kavu_parallel_deserialize(&m_facade, kType, 1, hierarchy, parts, n));
+      cdb_sgate_set_synthesis_running_in_parallel(false);
+      for (CDB_SGATE_NETLIST* part : parts) {
+        KEYED_TIMING back;
+        const bool ok = analysed(hierarchy, part, &back);
+        expect_timed(back, ok, "read back, partition " + std::to_string(part->get_number()));
+      }
+      cdb_sgate_set_synthesis_running_in_parallel(true);
+      kavu_merge_netlists(parts, nl.get(), hierarchy, cut);
+    }
+    kavu_delete_partition_on_reg_boundary(nl.get());
+    ++designs;
+  }
+  EXPECT_GT(constrained, 0);
+  std::printf("%d designs (%d against OpenSTA), %d partitions in process, %d terminals of partitions compared\n",
+              designs, sta_designs, partitions_compared, terms_compared);
+  if (!with_sta) GTEST_SKIP() << "sta (OpenSTA) is not installed: the whole designs were not checked against it";
+}
+
+namespace {
+
+// Names the gate "top|<name>" in the default namespace.
+CDB_SGATE_NODE* named(CDB_SGATE_NODE* g, const char* name) {
+  g->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, name, nullptr, nullptr, top_name()));
+  return g;
+}
+
+// Cuts the edge from `src` into `sink` as the partitioner does: an output
+// boundary fed by src, an input boundary fed by it that drives sink.
+void cut_edge(CDB_SGATE_NETLIST* nl, CDB_SGATE_NODE* src, CDB_SGATE_ITERM* sink, const std::string& name) {
+  CDB_SGATE_BOUNDARY* boundaries[2];
+  for (int k = 0; k < 2; ++k) {
+    auto* b = new CDB_SGATE_BOUNDARY(nullptr, k ? CDB_BOUNDARY_INPUT : CDB_BOUNDARY_OUTPUT);
+    b->set_input_term(new CDB_SGATE_ITERM(b), 0);
+    if (!b->get_output_term(0)) b->set_output_term(new CDB_SGATE_OTERM(b), 0);
+    nl->add_node(b, true);
+    named(b, (name + (k ? "_in" : "_out")).c_str());
+    boundaries[k] = b;
+  }
+  src->get_output_term(0)->insert_fanout(boundaries[0]->get_input_term(0));
+  boundaries[0]->get_output_term(0)->insert_fanout(boundaries[1]->get_input_term(0));
+  sink->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
+  boundaries[1]->get_output_term(0)->insert_fanout(sink);
+}
+
+}  // namespace
+
+// A clock that one partition inverts, or gates and inverts, reaches the
+// registers of another through boundaries: each register captures and
+// launches on the edge it does in the unlabelled design, in the labelled
+// design and in the partition analysed alone through the stored timing
+// netlist, whose arcs keep their gates' senses and whose input boundaries
+// where their clock comes from. Clock sources: r1 clk, r2 NOT(AND(clk, en))
+// (falling), r3 NOT(clk) (falling), r4 clk through a boundary (rising).
+// Under a clock on clk, and under the default clocks of the traced clock
+// sources (without constraints: r3 and r4 on clk's, not on clocks of the
+// boundaries, which once made the path between them a full period). Each
+// boundary once clocked its registers on both edges, and the stored
+// netlist's arcs counted as binate.
+TEST_F(KavuSscPartition, ClocksKeepTheirEdgesAcrossBoundaries) {
+  std::ofstream("clocks.sdc") << "create_clock -name clk -period 1000 [get_ports clk]\n";
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_HIERARCHY hierarchy;
+  hierarchy.set_instance_name(top_name());
+  hierarchy.set_netlist(&nl);
+  CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
+  CDB_SGATE_NODE* en = make_input_pin(&nl, "en");
+  CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+  CDB_SGATE_NODE* r1 = named(make_dff(&nl, a, clk), "r1");
+  CDB_SGATE_NODE* gated = make_not(&nl, make_and(&nl, clk, en));
+  CDB_SGATE_NODE* inverted = make_not(&nl, clk);
+  const std::vector<CDB_SGATE_NODE*> first(nl.begin_node_list(), nl.end_node_list());
+  CDB_SGATE_NODE* b = make_input_pin(&nl, "b");
+  CDB_SGATE_NODE* x = make_xor(&nl, r1, b);
+  CDB_SGATE_NODE* r2 = named(make_dff(&nl, x, gated), "r2");
+  CDB_SGATE_NODE* r3 = named(make_dff(&nl, r2, inverted), "r3");
+  CDB_SGATE_NODE* r4 = named(make_dff(&nl, r3, clk), "r4");
+  make_output_pin(&nl, "q", r4);
+  partitions(&hierarchy, 1);
+  // The whole design under each: [0] the clock on clk, [1] default clocks.
+  KEYED_TIMING whole, whole_by_default;
+  ASSERT_TRUE(analysed(&hierarchy, &nl, &whole));
+  {
+    CFG_SCOPE defaults{{"ssc_sdc_file", ""}};
+    ASSERT_TRUE(analysed(&hierarchy, &nl, &whole_by_default));
+  }
+  // Slacks: the requirement less an XOR's 150 into r2.
+  const struct {
+    const char* what;
+    CDB_SGATE_NODE* reg;
+    int slack;
+  } expected[] = {{"r2 from r1 (rising into falling)", r2, 350},
+                  {"r3 from r2 (falling into falling)", r3, 1000},
+                  {"r4 from r3 (falling into rising)", r4, 500}};
+  for (const auto& e : expected) {
+    EXPECT_EQ(whole.at(key_of(e.reg->get_input_term(0))).slack, e.slack) << e.what;
+    if (e.reg != r2) {
+      EXPECT_EQ(whole_by_default.at(key_of(e.reg->get_input_term(0))).slack, e.slack) << e.what;
+    }
+  }
+  // The labelling: the first gates partition 1, the rest partition 2, each
+  // edge from 1 into 2 cut by a pair of boundaries.
+  std::set<CDB_SGATE_NODE*> in_first(first.begin(), first.end());
+  for (CDB_SGATE_NODE* g : nl.get_node_list()) g->get_output_term(0)->set_aux(in_first.count(g) ? 1 : 2);
+  cut_edge(&nl, r1, x->get_input_term(0), "r1_x");
+  cut_edge(&nl, gated, r2->get_input_term(1), "gated_r2");
+  cut_edge(&nl, inverted, r3->get_input_term(1), "inverted_r3");
+  cut_edge(&nl, clk, r4->get_input_term(1), "clk_r4");
+  for (CDB_SGATE_NODE* g : nl.get_node_list())
+    if (CDB_SGATE_BOUNDARY* bd = g->cast_to_boundary())
+      bd->get_output_term(0)->set_aux(bd->get_direction() == CDB_BOUNDARY_OUTPUT ? 1 : 2);
+  std::string why;
+  int constrained = 0;
+  for (const bool by_default : {false, true}) {
+    CFG_SCOPE defaults{{"ssc_sdc_file", by_default ? "" : "clocks.sdc"}};
+    KEYED_TIMING labelled;
+    ASSERT_TRUE(analysed(&hierarchy, &nl, &labelled));
+    why.clear();
+    EXPECT_EQ(differing(labelled, by_default ? whole_by_default : whole, &constrained, &why), 0)
+        << "labelled" << (by_default ? " (default clocks):" : ":") << why;
+  }
+  partitions(&hierarchy, 2);
+  std::vector<CDB_SGATE_NETLIST*> netlists{&nl};
+  ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  KAVU_PARTITION_BOUNDARIES cut;
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  kavu_get_partition_netlists(parts, &nl, nullptr, nullptr, cut, false);
+  ASSERT_EQ(parts.size(), 2u);
+  cdb_sgate_set_synthesis_running_in_parallel(false);
+  for (const bool by_default : {false, true}) {
+    CFG_SCOPE defaults{{"ssc_sdc_file", by_default ? "" : "clocks.sdc"}};
+    for (CDB_SGATE_NETLIST* part : parts) {
+      KEYED_TIMING alone;
+      EXPECT_TRUE(analysed(&hierarchy, part, &alone));
+      why.clear();
+      EXPECT_EQ(differing(alone, by_default ? whole_by_default : whole, &constrained, &why), 0)
+          << "partition " << part->get_number() << (by_default ? " (default clocks):" : ":") << why;
+    }
+  }
+  EXPECT_GT(constrained, 12);
+  cdb_sgate_set_synthesis_running_in_parallel(true);
+  kavu_merge_netlists(parts, &nl, nullptr, cut);
+}
+
+// A gate netlist whose gates read gates of another netlist (the other half
+// of a design, not cut by boundaries: here every other gate but the pins,
+// read through a buffer each) takes their fan-in from the stored timing
+// netlist: every terminal whose source it holds has the whole design's
+// timing. Such a gate, left without the stored fan-in, once left 1,325 of
+// tseng's terminals unconstrained.
+TEST_F(KavuSscPartition, GatesReadingAnotherNetlistTakeTheirFaninFromTheStoredNetlist) {
+  std::ofstream("clocks.sdc") << "create_clock -name clk -period 5000 [get_ports pclk]\n";
+  LOADED_NETLIST nl = load_blif("mcnc/tseng");
+  CDB_SGATE_HIERARCHY* hierarchy = nl->get_hierarchy();
+  std::vector<CDB_SGATE_NODE*> order;  // the gates moved, in node order
+  int k = 0;
+  for (CDB_SGATE_NODE* g : nl->get_node_list())
+    if (g && !g->is_pin() && k++ % 2) order.push_back(g);
+  const std::set<CDB_SGATE_NODE*> moved(order.begin(), order.end());
+  for (CDB_SGATE_NODE* g : std::vector<CDB_SGATE_NODE*>(nl->begin_node_list(), nl->end_node_list())) {
+    if (!g || moved.count(g)) continue;
+    for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
+      CDB_SGATE_ITERM* t = g->get_input_term(i);
+      CDB_SGATE_OTERM* src = t ? t->get_source() : nullptr;
+      if (!src || !moved.count(src->get_my_node())) continue;
+      const bool inverted = t->is_inverted();
+      CDB_SGATE_BUFFER* buffer = make_buffer(nl.get(), src->get_my_node());
+      t->disconnect_from_source(CDB_SGATE_ITERM::CONNECT_STATE_UNCONNECTED);
+      buffer->get_output_term(0)->insert_fanout(t);
+      if (inverted) t->set_invert();
+    }
+  }
+  partitions(hierarchy, 1);
+  KEYED_TIMING whole;
+  ASSERT_TRUE(analysed(hierarchy, nl.get(), &whole));
+  partitions(hierarchy, 2);
+  std::vector<CDB_SGATE_NETLIST*> netlists{nl.get()};
+  ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  CDB_SGATE_NETLIST other;
+  for (CDB_SGATE_NODE* g : order) {
+    nl->delete_node_(g);
+    other.add_node(g, true);
+  }
+  SSC_ITERM_TIMING_INFO_MAP map;
+  EXPECT_TRUE(kavu_ssc_perform_timing_analysis(&m_facade, hierarchy, nl.get(), &map, nullptr, nullptr, nullptr, true,
+                                               nullptr, false));
+  int differ = 0, compared = 0, constrained = 0;
+  for (const auto& [t, info] : map) {
+    if (moved.count(t->get_source()->get_my_node())) continue;  // a buffer's input: an unreached terminal's entry
+    const TERM_TIMING& w = whole.at(key_of(t));
+    ++compared;
+    constrained += info.m_slack != SSC_UNCONSTRAINED_SLACK;
+    differ += info.m_slack != w.slack || info.m_ratio != w.ratio;
+  }
+  EXPECT_EQ(differ, 0) << "of " << compared << " terminals";
+  EXPECT_GT(constrained, compared / 2);
+  for (CDB_SGATE_NODE* g : order) {
+    other.delete_node_(g);
+    nl->add_node(g, true);
+  }
+}
+
+// Writing the generic timing netlist removes the partitions' netlists the
+// last compile stored, "tdb_<partition>.tdb", and no other file of the
+// database directory: a user's "tdb_notes.txt" stays (every "tdb_" file
+// once went).
+TEST_F(KavuSscPartition, WritingTheGenericNetlistRemovesOnlyStoredPartitionNetlists) {
+  CDB_SGATE_NETLIST nl;
+  CDB_SGATE_HIERARCHY hierarchy;
+  hierarchy.set_instance_name(top_name());
+  hierarchy.set_netlist(&nl);
+  named(make_dff(&nl, make_input_pin(&nl, "a"), make_input_pin(&nl, "clk")), "r");
+  partitions(&hierarchy, 2);
+  const std::string db = gen_get_db_dir_path();
+  const std::vector<std::pair<std::string, bool>> files = {
+      {"tdb_p1.tdb", false}, {"tdb_notes.txt", true}, {"tdb_.tdb.bak", true}, {"my_tdb_p2.tdb", true}};
+  for (const auto& [name, stays] : files) std::ofstream(db + "/" + name) << "kept\n";
+  std::vector<CDB_SGATE_NETLIST*> netlists{&nl};
+  ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+  for (const auto& [name, stays] : files) {
+    EXPECT_EQ(std::filesystem::exists(db + "/" + name), stays) << name;
+    std::filesystem::remove(db + "/" + name);
+  }
+  EXPECT_TRUE(std::filesystem::exists(db + "/tdb_generic.tdb"));
+}
