@@ -3085,18 +3085,12 @@ TEST(SscOracle, UnnamedClockListsSetupHoldAndAnUnfinishedLastLineAsOpenSta) {
 // brace, bracket or quote leaves open (which ended it with "unbalanced {"),
 // against sta on the same text. a and b into r1 and r2, r1 AND r2 into r3,
 // NOT r1 into r4; y and z from them.
-namespace {
-
-const char* const kFourRegisters =
-    ".model m\n.inputs clk a b\n.outputs y z\n.latch a r1 re clk 0\n.latch b r2 re clk 0\n.names r1 r2 n1\n11 1\n"
-    ".latch n1 r3 re clk 0\n.names r1 n2\n0 1\n.latch n2 r4 re clk 0\n.names r3 r4 y\n10 1\n.names r2 r4 z\n11 1\n"
-    ".end\n";
-
-}  // namespace
-
 TEST(SscOracle, ListsOfPointsAndUnfinishedLastCommandsAsOpenSta) {
   if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
-  BLIF_RESULT in = blif_read_string(kFourRegisters);
+  BLIF_RESULT in = blif_read_string(
+      ".model m\n.inputs clk a b\n.outputs y z\n.latch a r1 re clk 0\n.latch b r2 re clk 0\n.names r1 r2 n1\n11 1\n"
+      ".latch n1 r3 re clk 0\n.names r1 n2\n0 1\n.latch n2 r4 re clk 0\n.names r3 r4 y\n10 1\n.names r2 r4 z\n11 1\n"
+      ".end\n");
   ASSERT_NE(in.netlist, nullptr) << in.error;
   LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
   std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
@@ -3126,6 +3120,15 @@ TEST(SscOracle, ListsOfPointsAndUnfinishedLastCommandsAsOpenSta) {
       // The open part of a last command runs to the end of the file, over
       // any commands after it.
       "set_false_path -from {r1\nset_false_path -to [get_cells r4]\n",
+      // The version as tools write it (it refused the whole file).
+      "set sdc_version 2.1\nset_max_delay 300 -to [get_cells r3]\n",
+      // The unfinished text at the end holds every command of the lines
+      // sta joins to complete it (those before the open one applied).
+      "set_max_delay 300 -to [get_cells r3]; set_false_path -from [get_cells {r1",
+      "set_max_delay 300 -to [get_cells {r3\n}]; set_false_path -to [list r4 \"r1",
+      "set_max_delay 300 -to [get_cells r3];\\\nset_false_path -to [get_cells r4] \\",
+      "set_max_delay 300 -to [get_cells r3]; # r4 \\\n\nset_false_path -from [get_cells [list r1",
+      "set_false_path -to [get_cells r1]; set_max_delay 300 -to r3\nset_max_delay 200 -from r2; set_max_delay 250 -to {r4",
   };
   // Every cut of a last command that leaves it open, as Tcl's "info
   // complete" says: the command is dropped, the one before applies.
@@ -3136,35 +3139,6 @@ TEST(SscOracle, ListsOfPointsAndUnfinishedLastCommandsAsOpenSta) {
     if (complete == "0") rows.push_back("set_false_path -to [list r4]\n" + last.substr(0, cut));
   }
   EXPECT_GT(rows.size(), 40u);
-  for (const std::string& row : rows) {
-    STA_CONSTRAINTS k;
-    k.clocks.push_back({"c", 1000, ""});
-    k.sdc = clock + row;
-    analyze_against_sta(nl.get(), SSC_DELAY_MODEL_TABLE, k, pins, row, true);
-  }
-}
-
-// The SDC version as tools write it ("set sdc_version 2.1", which refused
-// the whole file) and an unfinished last text that holds complete commands
-// before its open one (they applied, where OpenSTA drops the whole text),
-// against sta on the same text, on the design of the rows above.
-TEST(SscOracle, SdcVersionAndUnfinishedLastTextsAsOpenSta) {
-  if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
-  BLIF_RESULT in = blif_read_string(kFourRegisters);
-  ASSERT_NE(in.netlist, nullptr) << in.error;
-  LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
-  std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl.get());
-  for (const CDB_SGATE_ITERM* t : driven_outputs(nl.get())) pins.push_back(t);
-  const std::string clock = "set sdc_version 2.1\ncreate_clock -name c -period 1000 [get_ports clk]\n"
-                            "set_input_delay 100 -clock c [get_ports {a b}]\nset_output_delay 100 -clock c [all_outputs]\n";
-  const std::string rows[] = {
-      "set_max_delay 300 -to [get_cells r3]\n",
-      "set_max_delay 300 -to [get_cells r3]; set_false_path -from [get_cells {r1",
-      "set_max_delay 300 -to [get_cells {r3\n}]; set_false_path -to [list r4 \"r1",
-      "set_max_delay 300 -to [get_cells r3];\\\nset_false_path -to [get_cells r4] \\",
-      "set_max_delay 300 -to [get_cells r3]; # r4 \\\n\nset_false_path -from [get_cells [list r1",
-      "set_false_path -to [get_cells r1]; set_max_delay 300 -to r3\nset_max_delay 200 -from r2; set_max_delay 250 -to {r4",
-  };
   for (const std::string& row : rows) {
     STA_CONSTRAINTS k;
     k.clocks.push_back({"c", 1000, ""});
