@@ -3181,9 +3181,11 @@ std::string campaign_file(const SDC_CAMPAIGN_DESIGN& d, std::mt19937* rng) {
   auto pick = [&](int n) { return int((*rng)() % unsigned(n)); };
   auto reg = [&] { return d.registers[size_t(pick(int(d.registers.size())))]; };
   // A list of one or two registers; a line end inside the braces at times.
-  auto regs = [&] {
-    if (pick(2)) return reg();
-    return "{" + reg() + (pick(6) ? " " : "\n  ") + reg() + "}";
+  auto regs = [&] {  // the draws in a fixed order, whatever the compiler's order of operands
+    const std::string first = reg();
+    if (pick(2)) return first;
+    const char* const gap = pick(6) ? " " : "\n  ";
+    return "{" + first + gap + reg() + "}";
   };
   std::vector<std::string> commands;
   if (pick(4)) commands.push_back("set sdc_version 2.1");
@@ -3200,14 +3202,16 @@ std::string campaign_file(const SDC_CAMPAIGN_DESIGN& d, std::mt19937* rng) {
   commands.push_back("set_output_delay " + std::to_string(50 * pick(8)) + " -clock " + clast + " [all_outputs]");
   auto rule = [&] {
     const std::string v = std::to_string(100 + 50 * pick(20));
-    switch (pick(7)) {
-      case 0: return "set_false_path -from [get_cells " + regs() + "]";
-      case 1: return "set_false_path -to [get_cells " + regs() + "]";
-      case 2: return "set_false_path -from [get_cells " + regs() + "] -to [get_cells " + regs() + "]";
-      case 3: return "set_max_delay " + v + " -from [get_cells " + regs() + "] -to [get_cells " + regs() + "]";
-      case 4: return "set_max_delay " + v + " -to [get_cells " + regs() + "]";
-      case 5: return "set_false_path -from [get_clocks " + c0 + "] -to [list " + reg() + " [get_cells " + regs() + "]]";
-      default: return "set_max_delay " + v + " -from [list [get_cells " + regs() + "]] -to \"" + reg() + "\"";
+    const int form = pick(7);
+    const std::string a = regs(), b = regs(), r = reg();
+    switch (form) {
+      case 0: return "set_false_path -from [get_cells " + a + "]";
+      case 1: return "set_false_path -to [get_cells " + a + "]";
+      case 2: return "set_false_path -from [get_cells " + a + "] -to [get_cells " + b + "]";
+      case 3: return "set_max_delay " + v + " -from [get_cells " + a + "] -to [get_cells " + b + "]";
+      case 4: return "set_max_delay " + v + " -to [get_cells " + a + "]";
+      case 5: return "set_false_path -from [get_clocks " + c0 + "] -to [list " + r + " [get_cells " + a + "]]";
+      default: return "set_max_delay " + v + " -from [list [get_cells " + a + "]] -to \"" + r + "\"";
     }
   };
   for (int k = 2 + pick(4); k > 0; --k) commands.push_back(rule());
