@@ -6,7 +6,8 @@
 // start, so "cmd ;# note"), and the words are Tcl's, nothing substituted
 // (a text that ends in a backslash, or inside a brace, bracket or quote it
 // never closes, drops its unfinished last command with a warning, as
-// OpenSTA does):
+// OpenSTA does, and with it every command before it on its lines, as
+// OpenSTA evaluates the lines it joins as one text):
 //   create_clock -period P [-name N] [-waveform {R F}] [-add] [targets]
 //   set_input_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
 //   set_output_delay V -clock C [-clock_fall] [-max|-min] [-add_delay] targets
@@ -127,9 +128,9 @@
 // that already has a clock (its registers keep the first clock; OpenSTA
 // times them on both), and the SDC commands the
 // engine does not model (set_load, set_clock_uncertainty,
-// set_multicycle_path, …; sdc_version and current_design change nothing
-// and pass silently). set_units' quantities other than time are read and
-// have no bearing on the analysis.
+// set_multicycle_path, …; sdc_version, "set sdc_version V" and
+// current_design change nothing and pass silently). set_units' quantities
+// other than time are read and have no bearing on the analysis.
 // Every register a command names, applied or skipped, is listed in
 // SSC_CONSTRAINTS::named_registers (register merging keeps such registers
 // apart): a skipped command's collections, the words after its point
@@ -379,13 +380,20 @@ class SDC_READER {
   }
 
   bool command(const std::vector<std::string>& w, std::string* why);
-  // The last command of a text that ends before it is complete (`where`:
-  // "in a backslash", "inside a {", ...): not applied, with a warning; the
-  // registers it names count as named.
-  void drop_unfinished(const std::vector<std::string>& w, const std::string& where) {
-    if (w.empty()) return;
-    warn(w.front() + ": the file ends " + where + " before the command is complete; the command is not applied");
-    note_skipped_targets(w);
+  // The unfinished text at the end of a file (`where`: "in a backslash",
+  // "inside a {", ...): its commands, the last one incomplete, the others
+  // complete on its lines before it. None is applied; one warning, on the
+  // current line (where the text starts); the registers they name count as
+  // named.
+  void drop_unfinished(const std::vector<std::string>* cmds, size_t count, const std::string& where) {
+    if (count == 0 || cmds[0].empty()) return;
+    if (count == 1)
+      warn(cmds[0].front() + ": the file ends " + where + " before the command is complete; the command is not applied");
+    else
+      warn(cmds[0].front() + " and " + std::to_string(count - 1) + (count == 2 ? " more command" : " more commands") +
+           ": the file ends " + where + " before the last command is complete; none of the commands from this line on "
+           "is applied");
+    for (size_t k = 0; k < count; ++k) note_skipped_targets(cmds[k]);
   }
   void set_line(int line) { m_line = line; }
   // Drops the delays that later ones replaced.
@@ -1709,6 +1717,13 @@ bool SDC_READER::command(const std::vector<std::string>& w, std::string* why) {
   if (c == "set_false_path") return path_rule(w, false, why);
   if (c == "set_max_delay") return path_rule(w, true, why);
   if (c == "set_units") return set_units(w, why);
+  // "set sdc_version 2.1", the first line of the SDC tools write, sets the
+  // variable their readers take the version from: read as sdc_version is
+  // (no other variable is read).
+  if (c == "set" && w.size() == 3 && w[1] == "sdc_version") {
+    note_skipped_targets({w[1], w[2]});
+    return true;
+  }
   if (!is_skipped_sdc_command(c)) {
     *why = "unknown command " + c;
     return false;
@@ -1771,44 +1786,94 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
   size_t backslashes = 0;
   while (backslashes < script.size() && script[script.size() - 1 - backslashes] == '\\') ++backslashes;
   const bool unfinished = backslashes % 2 == 1;
+  // OpenSTA reads the file line by line, joining lines until the text is a
+  // complete script, and evaluates that text whole, so an unfinished last
+  // command takes with it every command of its text: those before it on
+  // the line it starts on, and on the lines joined to that one
+  // ("set_false_path -to r5; set_false_path -from {r1" drops both). A
+  // command is therefore applied only once a line end at which the text is
+  // complete follows it: `pending` holds the commands since the last such
+  // line end (mostly one), with their lines.
   ATCL_SCRIPT_READER commands(script);
+  std::vector<std::vector<std::string>> pending;  // the first `count` hold commands
+  std::vector<size_t> pending_lines;
+  size_t count = 0;
   std::vector<std::string> words;
   std::vector<char> substituted;
   std::string why;
+  auto keep = [&](size_t line) {
+    if (count == pending.size()) pending.emplace_back();
+    pending[count++].swap(words);  // words takes back the vector of a command applied earlier
+    pending_lines.resize(count);
+    pending_lines[count - 1] = line;
+  };
+  // Applies the pending commands; false at the first that ends the read,
+  // with its line, and why in `why` (so only then is `why` changed).
+  auto apply_pending = [&](size_t* line) {
+    std::string refused;
+    for (size_t k = 0; k < count; ++k) {
+      reader.set_line(int(std::min<size_t>(pending_lines[k], INT_MAX)));
+      if (!reader.command(pending[k], &refused)) {
+        *line = pending_lines[k];
+        why.swap(refused);
+        return false;
+      }
+    }
+    count = 0;
+    return true;
+  };
+  auto fail = [&](size_t line) {
+    // The commands are freed before the message, which may quote all of one.
+    std::vector<std::vector<std::string>>().swap(pending);
+    std::vector<std::string>().swap(words);
+    if (error) *error = "line " + std::to_string(line) + ": " + why;
+    return false;
+  };
   for (;;) {
+    const size_t from = commands.position();  // where the last command given ended
     const bool more = commands.next(&words, &substituted, &why);
+    size_t failed = 0;
     if (nul != std::string_view::npos && (!more || commands.position() > nul_line_start)) {
-      if (error)
-        *error = "line " + std::to_string(1 + std::count(script.begin(), script.begin() + long(nul), '\n')) +
-                 ": NUL byte in the file";
-      return false;
+      if (!apply_pending(&failed)) return fail(failed);
+      why = "NUL byte in the file";
+      return fail(1 + size_t(std::count(script.begin(), script.begin() + long(nul), '\n')));
     }
     if (!more && why.empty()) break;
     const size_t line = commands.line_of_command();
-    reader.set_line(int(std::min<size_t>(line, INT_MAX)));
-    if (more && unfinished && commands.position() >= script.size()) {
-      reader.drop_unfinished(words, "in a backslash");
+    // A line end between the last command and this one at which the text
+    // is complete (a newline no backslash escapes; white space, comments
+    // and empty commands lie between the two) ends the pending commands'
+    // text: they apply.
+    for (size_t i = from ? from - 1 : 0; count > 0 && i < commands.command_start(); ++i) {
+      if (script[i] != '\n') continue;
+      size_t escapes = 0;
+      while (escapes < i && script[i - 1 - escapes] == '\\') ++escapes;
+      if (escapes % 2 == 0 && !apply_pending(&failed)) return fail(failed);
+    }
+    // The text at the end is unfinished when it ends in a backslash or
+    // inside a brace, bracket or quote it never closes (the command that
+    // opens it running on to the end; OpenSTA drops such a text as
+    // "incomplete command at end of file"): the reader drops it with a
+    // warning on the line it starts on, reading the last command's words
+    // as they would be were each opener closed at the end, for the
+    // registers it names. Where they cannot be read so, the read ends with
+    // the error, as before.
+    const char open = more ? 0 : commands.open_at_end();
+    std::string unread;
+    if ((more && unfinished && commands.position() >= script.size()) ||
+        (open && atcl_unfinished_command_words(script.substr(commands.command_start()), &words, &substituted, &unread))) {
+      keep(line);
+      reader.set_line(int(std::min<size_t>(pending_lines[0], INT_MAX)));
+      reader.drop_unfinished(pending.data(), count,
+                             !open ? "in a backslash" : open == '"' ? "inside a quote" : std::string("inside a ") + open);
+      count = 0;
       break;
     }
-    // A brace, bracket or quote that the text never closes leaves the
-    // command that opens it unfinished, running on to the end: OpenSTA
-    // drops it ("incomplete command at end of file") and so does the
-    // reader, with a warning, reading its words as they would be were each
-    // one closed at the end, for the registers it names. Where they cannot
-    // be read so, the read ends with the error, as before.
-    if (const char open = commands.open_at_end()) {
-      std::string unread;
-      if (atcl_unfinished_command_words(script.substr(commands.command_start()), &words, &substituted, &unread)) {
-        reader.drop_unfinished(words, open == '"' ? "inside a quote" : std::string("inside a ") + open);
-        break;
-      }
-    }
-    if (!more || !reader.command(words, &why)) {
-      std::vector<std::string>().swap(words);  // freed before the message, which may quote all of it
-      if (error) *error = "line " + std::to_string(line) + ": " + why;
-      return false;
-    }
+    if (!more) return fail(apply_pending(&failed) ? line : failed);
+    keep(line);
   }
+  size_t failed = 0;
+  if (!apply_pending(&failed)) return fail(failed);
   reader.finish();
   ssc_index_path_rules(out);
   return true;

@@ -34,6 +34,12 @@ const char* const kSdcSeeds[] = {
     "set_max_delay 3 -from [get_cells r1] -to [get_cells r2]\nset_false_path -to [get_cells r3]\n",
     "create_clock -name c -period 20 [get_ports {clk clk2}]\nset_input_delay 0 -clock c [all_inputs]\n"
     "set_input_delay 1 -clock_fall -clock c [get_ports b]\n",
+    // The version as tools write it, and last lines that end unfinished
+    // after complete commands on them or on the lines joined to them.
+    "set sdc_version 2.1\ncreate_clock -name A -period 7 [get_ports clk]\n"
+    "set_false_path -to [get_cells r3]; set_max_delay 3 -from [get_cells {r1 r2}] -to [list r3 \"r",
+    "set sdc_version 2.1\ncreate_clock -name c -period 9 [get_ports clk]\nset_max_delay 3 -to [get_cells {r1\n r2}]; "
+    "# n \\\n\nset_false_path -from r1;\\\nset_false_path -to r2 \\",
 };
 
 std::string stem_of(const std::string& path) {
