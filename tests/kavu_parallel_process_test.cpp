@@ -46,16 +46,6 @@ std::string db_dir_without_held_helpers() {
   return db;
 }
 
-// Whether another open file of the database directory's lock file takes its
-// lock at once, as another process's run would.
-bool db_lock_is_free() {
-  const int fd = open((gen_get_db_dir_path() + "/parallel_synthesis.lock").c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT;
-  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  close(fd);
-  return free;
-}
-
 // The dumper a partitioning run calls while it holds the flow's turn: it
 // says so and lets the run go on a little later.
 std::atomic<bool> g_in_partitioning{false};

@@ -32,6 +32,7 @@
 #include "kavu_partition_netlists.h"
 #include "netlist_io/generators.h"
 #include "netlist_io/simulator.h"
+#include "parallel_flow_support.h"
 #include "pdb/pdb.h"
 #include "hdb/hdb.h"
 #include "msg/msg.h"
@@ -107,16 +108,6 @@ struct PARALLEL_SCOPE : PARTITION_TEST_SCOPE {
   }
   ~PARALLEL_SCOPE() { kavu_parallel_force_named_pipes(-1); }
 };
-
-// Whether another open file of the database directory's lock file takes its
-// lock at once, as another process's run would.
-bool db_lock_is_free() {
-  const int fd = open((gen_get_db_dir_path() + "/parallel_synthesis.lock").c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT;
-  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  close(fd);
-  return free;
-}
 
 // Partitions the netlist into k parts and splits it.
 std::vector<CDB_SGATE_NETLIST*> split(CDB_SGATE_NETLIST* nl, int k, KAVU_PARTITION_BOUNDARIES& b) {

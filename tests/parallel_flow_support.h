@@ -4,11 +4,14 @@
 // and a forked process watched for a hang.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -67,6 +70,16 @@ struct SPLIT_DESIGN {
     if (remove_boundaries) kavu_delete_partition_on_reg_boundary(loaded.get());
   }
 };
+
+// Whether another open file of the database directory's lock file takes its
+// lock at once, as another process's run would.
+inline bool db_lock_is_free() {
+  const int fd = open((gen_get_db_dir_path() + "/parallel_synthesis.lock").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT;
+  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return free;
+}
 
 // The errors posted since the log was last cleared, one a line.
 inline std::string posted_errors() {
