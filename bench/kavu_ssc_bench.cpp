@@ -33,6 +33,16 @@
 //                 memory of one analysis as a whole process, beside a
 //                 reference build's (KAVU_BENCH_REFERENCE_LIBS, see the
 //                 function).
+//   BM_StitchedAnalysis/<design>  a bundled design labelled for two
+//                 partitions, its flattened timing netlist stored from the
+//                 split partitions, each partition analysed in turn through
+//                 the stored netlist as a helper analyses it (read back,
+//                 stitched, stored as the partition's): write_ms, the store;
+//                 first_ms and later_ms, a partition's first and later
+//                 analyses. `--stitched` (see stitched_mode) runs the same as a
+//                 whole process, to count the instructions of the store, the
+//                 reads and the stitched analyses under callgrind beside an
+//                 earlier build's and to compare their slacks.
 //   The figures of earlier builds beside these are in docs/performance.md;
 //   `--sequence` (see sequence_mode) runs the same sequences as a whole
 //   process, to count each analysis's instructions under callgrind and to
@@ -83,6 +93,9 @@
 #include "cmp/cmp.h"
 #include "gen/gen.h"
 #include "hdb/hdb.h"
+#include "kavu_partition.h"
+#include "kavu_partition_netlists.h"
+#include "kavu_setup.h"
 #include "kavu_ssc.h"
 #include "netlist_io/blif.h"
 #include "netlist_io/oracle_process.h"
@@ -1066,16 +1079,139 @@ void BM_ManyGroupsSharedLogic(benchmark::State& state) {
   }
 }
 
+// The stitched analyses of a partitioned design, in one process: the
+// design labelled for `parts` partitions under its constraints (as
+// BM_WholeProcess), the flattened timing netlist stored from the split
+// partitions (from the labelled design where `from_parts` is false), then
+// `analyses` analyses of each partition in turn, each reading back the
+// stored netlist and storing the partition's own, as a helper does. The
+// seconds of the store first, then of each analysis; *slacks (when given):
+// every partition terminal's slack, sorted, to compare two builds.
+std::vector<double> stitched_sequence(DESIGN& d, int parts, int analyses, bool from_parts,
+                                      std::vector<std::string>* slacks = nullptr) {
+  TEMP_DIR dir;
+  const std::string sdc = dir.file("t.sdc");
+  std::ofstream(sdc) << sequence_sdc(d, "");
+  gen_set_db_dir_path(dir.path());
+  COMPILE compile(d, sdc);
+  zhd_build("", {{"top", d.hierarchy->get_instance_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+  kavu_ssc_reset_state();
+  const int saved_min = kavu_min_netlist_size;
+  kavu_min_netlist_size = 0;
+  SYNTH::KAVU::PARTITIONING_PARAMS params;
+  params.set_param("num_partitions", parts);
+  params.set_param("max_num_partitions", parts);
+  KAVU_PARTITIONER().partition_on_reg_boundary(d.netlist, nullptr, params, false);
+  kavu_min_netlist_size = saved_min;
+  std::vector<double> seconds;
+  std::vector<CDB_SGATE_NETLIST*> whole{d.netlist};
+  if (!from_parts) seconds.push_back(timed([&] { kavu_write_flattened_tdb_netlist(&compile.facade, whole); }));
+  KAVU_PARTITION_BOUNDARIES cut;
+  std::vector<CDB_SGATE_NETLIST*> partitions;
+  kavu_get_partition_netlists(partitions, d.netlist, d.hierarchy, &compile.facade, cut, false);
+  bool ok = partitions.size() > 1;
+  if (ok && from_parts)
+    seconds.push_back(timed([&] { ok = kavu_write_flattened_tdb_netlist(&compile.facade, partitions); }));
+  cdb_sgate_set_synthesis_running_in_parallel(false);
+  for (int k = 0; ok && k < analyses; ++k) {
+    for (CDB_SGATE_NETLIST* part : partitions) {
+      SSC_ITERM_TIMING_INFO_MAP map;
+      seconds.push_back(timed([&] {
+        ok = ok && kavu_ssc_perform_timing_analysis(&compile.facade, d.hierarchy, part, &map, nullptr, nullptr,
+                                                    nullptr, true, nullptr, false);
+      }));
+      if (ok && slacks && k + 1 == analyses)
+        for (const auto& [t, info] : map)
+          slacks->push_back(t->get_my_node()->get_string_hpath() + "/" + std::to_string(int(t->get_port_type())) +
+                            " " + std::to_string(info.m_slack));
+    }
+  }
+  if (slacks) std::sort(slacks->begin(), slacks->end());
+  cdb_sgate_set_synthesis_running_in_parallel(true);
+  if (!partitions.empty()) kavu_merge_netlists(partitions, d.netlist, d.hierarchy, cut);
+  kavu_delete_partition_on_reg_boundary(d.netlist);
+  if (!ok) return {};
+  return seconds;
+}
+
+// Whole-process mode: "<program> --stitched DESIGN PARTS ANALYSES
+// [whole] [slacks]": stitched_sequence, the flattened netlist stored from
+// the split partitions (with "whole": from the labelled design), printing
+// the milliseconds of the store and of each analysis and with "slacks"
+// every partition terminal's slack after the last. Under
+// valgrind --tool=callgrind, the inclusive instructions of
+// kavu_write_flattened_tdb_netlist, SSC_UTIL::read_tdb_from_pdb and
+// kavu_ssc_perform_timing_analysis are those of the store, the reads and
+// the analyses.
+int stitched_mode(std::span<char* const> args) {
+  if (args.size() < 3) {
+    std::fprintf(stderr, "usage: DESIGN PARTS ANALYSES [whole] [slacks]\n");
+    return 2;
+  }
+  DESIGN d = load(args[0]);
+  if (!d.netlist) {
+    std::fprintf(stderr, "%s\n", d.error.c_str());
+    return 1;
+  }
+  bool whole = false, print = false;
+  for (size_t k = 3; k < args.size(); ++k) {
+    whole = whole || std::string(args[k]) == "whole";
+    print = print || std::string(args[k]) == "slacks";
+  }
+  std::vector<std::string> slacks;
+  const std::vector<double> s =
+      stitched_sequence(d, std::atoi(args[1]), std::atoi(args[2]), !whole, print ? &slacks : nullptr);
+  if (s.empty()) {
+    std::fprintf(stderr, "timing analysis failed\n");
+    return 1;
+  }
+  std::printf("store: %.1f ms\n", s[0] * 1e3);
+  for (size_t k = 1; k < s.size(); ++k) std::printf("analysis %zu: %.1f ms\n", k, s[k] * 1e3);
+  for (const std::string& line : slacks) std::printf("%s\n", line.c_str());
+  delete d.netlist;
+  delete d.hierarchy;
+  return 0;
+}
+
+// BM_StitchedAnalysis/<design>: see stitched_sequence; two partitions,
+// three analyses of each.
+const char* const STITCHED_DESIGNS[] = {"mcnc/tseng", "mcnc/diffeq", "mcnc/dsip", "seq/stereovision3"};
+
+void BM_StitchedAnalysis(benchmark::State& state) {
+  const std::string which = bundled_circuit(STITCHED_DESIGNS[state.range(0)]);
+  state.SetLabel(STITCHED_DESIGNS[state.range(0)]);
+  std::vector<double> write, first, later;
+  for (auto _ : state) {
+    DESIGN d = load(which);
+    if (!d.netlist) return state.SkipWithError(d.error.c_str());
+    const std::vector<double> s = stitched_sequence(d, 2, 3, true);
+    delete d.netlist;
+    delete d.hierarchy;
+    if (s.size() < 7) return state.SkipWithError("our analysis failed");
+    write.push_back(s[0]);
+    first.insert(first.end(), {s[1], s[2]});
+    later.insert(later.end(), s.begin() + 3, s.end());
+    double all = 0;
+    for (double v : s) all += v;
+    state.SetIterationTime(all);
+  }
+  state.counters["write_ms"] = median(write) * 1e3;
+  state.counters["first_ms"] = median(first) * 1e3;
+  state.counters["later_ms"] = median(later) * 1e3;
+}
+
 BENCHMARK(BM_TimingAnalysisInProcess)->DenseRange(0, 1)->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholeProcess)->Arg(0)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ManyPathCommands)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ManyMaxDelayRules)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AnalysisSequence)->DenseRange(0, 7)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeptReadLargeNetlist)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StitchedAnalysis)->DenseRange(0, 3)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ManyGroupsSharedLogic)->Arg(300)->Arg(600)->Arg(1500)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 const PROCESS_MODE MODES[] = {
-    {ANALYZE_FLAG, analyze_mode}, {"--write-sta-inputs", write_sta_inputs_mode}, {"--sequence", sequence_mode}};
+    {ANALYZE_FLAG, analyze_mode}, {"--write-sta-inputs", write_sta_inputs_mode}, {"--sequence", sequence_mode},
+    {"--stitched", stitched_mode}};
 
 }  // namespace
 

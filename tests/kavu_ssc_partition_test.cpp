@@ -3,10 +3,14 @@
 // split partition, analysed alone through the stored timing netlist (in
 // process, and through the flow's archives in a process of its own as a
 // helper analyses its partition), give each terminal the slack of the
-// unlabelled design under a clock on a port, which OpenSTA confirms; a
-// timing netlist stored for another labelling is refused for the
-// partitions, with a warning. The designs: a representative few, every
-// bundled sequential design with KAVU_FULL_PARTITION_TIMING_SWEEP=1.
+// unlabelled design under a clock on a port, which OpenSTA confirms, whether
+// the timing netlist was stored from the labelled design or from the split
+// partitions; so do two labelled design partitions stored once, gates fed
+// from another gate netlist, and partitions whose state machine the split
+// routes through new boundaries. A stored timing netlist that lacks a
+// partition's drivers, or none usable, is refused for the partitions, with
+// a warning. The designs: a representative few, every bundled sequential
+// design with KAVU_FULL_PARTITION_TIMING_SWEEP=1.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +34,7 @@
 #include "kavu_ssc.h"
 #include "kavu_ssc_test_support.h"
 #include "msg/msg.h"
+#include "netlist_io/blif.h"
 #include "netlist_io/sta_oracle.h"
 #include "partition_test_support.h"
 #include "platform_testkit.h"
@@ -250,6 +255,13 @@ int warnings_posted() {
   return n;
 }
 
+// The warnings whose text holds `text`.
+int logged_with(const std::string& text) {
+  int n = 0;
+  for (const MSG_LOG_ENTRY& e : msg_log()) n += e.kind == MSG_LOG_WARNING && e.text.find(text) != std::string::npos;
+  return n;
+}
+
 // The designs: a representative few, or with the environment variable
 // every bundled design with registers.
 std::vector<std::string> partition_designs() {
@@ -344,19 +356,35 @@ TEST_F(KavuSscPartition, LabelledAndSplitDesignsAreTimedAsTheUnlabelledDesign) {
     std::map<unsigned, int> partition_of;
     for (CDB_SGATE_NODE* g : nl->get_node_list())
       if (g && g->get_output_term(0)) partition_of[g->get_debug_number()] = g->get_output_term(0)->get_aux();
-    for (const bool stored_after : {false, true}) {
-      SCOPED_TRACE(stored_after ? "stored after the labelling" : "stored before the labelling");
+    for (const char* store : {"before the labelling", "after the labelling", "from the split partitions"}) {
+      SCOPED_TRACE(std::string("stored ") + store);
+      const bool stored_after = std::strcmp(store, "before the labelling") != 0;
       for (CDB_SGATE_NODE* g : nl->get_node_list())
         if (g && g->get_output_term(0)) g->get_output_term(0)->set_aux(partition_of.at(g->get_debug_number()));
       kavu_ssc_reset_state();
       msg_log_clear();
-      if (stored_after) {
+      if (std::strcmp(store, "after the labelling") == 0) {
         ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+      } else {
+        // The labelled design's analysis above stored its partition's
+        // netlist, boundaries and their drivers included: without it only
+        // the netlist stored before the labelling is there.
+        std::filesystem::remove(gen_get_db_dir_path() + "/tdb_top.tdb");
       }
+      // Stored from the partitions alone: the design records no store of
+      // its own, as in a compile whose only store is that one.
+      if (std::strcmp(store, "from the split partitions") == 0) nl->set_tdb_origin(CDB_SGATE_TDB_ORIGIN());
       KAVU_PARTITION_BOUNDARIES cut;
       std::vector<CDB_SGATE_NETLIST*> parts;
       kavu_get_partition_netlists(parts, nl.get(), hierarchy, &m_facade, cut, false);
       ASSERT_GE(parts.size(), 2u);
+      // Stored from the partitions the split made, as a host passes them:
+      // each cut input boundary is joined to the output boundary that
+      // drives it (every path from another partition was once lost there,
+      // and no partition refused).
+      if (std::strcmp(store, "from the split partitions") == 0) {
+        ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, parts));
+      }
       const int n = int(parts.size());
       auto expect_timed = [&](const KEYED_TIMING& alone, bool ok, const std::string& what) {
         EXPECT_EQ(ok, stored_after) << what;
@@ -373,6 +401,7 @@ TEST_F(KavuSscPartition, LabelledAndSplitDesignsAreTimedAsTheUnlabelledDesign) {
         partitions_compared += ok;
       }
       EXPECT_EQ(warnings_posted(), stored_after ? 0 : 1);
+      EXPECT_EQ(logged_with("holds no driver of"), stored_after ? 0 : 1);
       cdb_sgate_set_synthesis_running_in_parallel(true);
       ASSERT_TRUE(kavu_parallel_serialize(&m_facade, kType, 1, hierarchy, parts));
       const HELPER_ANSWER helper = run_helper(n);
@@ -389,6 +418,11 @@ TEST_F(KavuSscPartition, LabelledAndSplitDesignsAreTimedAsTheUnlabelledDesign) {
       }
       cdb_sgate_set_synthesis_running_in_parallel(true);
       kavu_merge_netlists(parts, nl.get(), hierarchy, cut);
+      // The design merged back carries what its partitions' compile stored.
+      KEYED_TIMING merged;
+      EXPECT_TRUE(analysed(hierarchy, nl.get(), &merged)) << "merged back";
+      first.clear();
+      EXPECT_EQ(differing(merged, whole, &counted, &first), 0) << "merged back:" << first;
     }
     kavu_delete_partition_on_reg_boundary(nl.get());
     ++designs;
@@ -604,4 +638,276 @@ TEST_F(KavuSscPartition, WritingTheGenericNetlistRemovesOnlyStoredPartitionNetli
     std::filesystem::remove(db + "/" + name);
   }
   EXPECT_TRUE(std::filesystem::exists(db + "/tdb_generic.tdb"));
+}
+
+namespace {
+
+// One create_clock per clock port of the designs, as the rows above make it.
+void write_clocks(const std::vector<const CDB_SGATE_NETLIST*>& designs) {
+  std::set<std::string> ports;
+  for (const CDB_SGATE_NETLIST* nl : designs)
+    for (const std::string& p : clock_ports(nl)) ports.insert(p);
+  std::ofstream sdc("clocks.sdc");
+  int k = 0;
+  for (const std::string& p : ports) {
+    sdc << "create_clock -name c" << k << " -period " << 5000 + 700 * k << " [get_ports {" << p << "}]\n";
+    ++k;
+  }
+}
+
+// A bundled design under the model name `model`, so that two designs of
+// one model name ("top") get gate paths of their own.
+LOADED_NETLIST load_as(const std::string& name, const std::string& model) {
+  std::ifstream in(blif_data_path(name));
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t at = text.find(".model ");
+  const size_t end = text.find('\n', at);
+  text.replace(at, end - at, ".model " + model);
+  const std::string file = model + ".blif";
+  std::ofstream(file) << text;
+  BLIF_RESULT r = blif_read_file(file);
+  if (!r.netlist) throw std::runtime_error(r.error);
+  return LOADED_NETLIST(r.netlist, LOADED_NETLIST_DELETER{r.hierarchy});
+}
+
+}  // namespace
+
+// Two design partitions, each labelled and split, the flattened timing
+// netlist stored once from both: every partition of each is timed as its
+// whole design (the labelling of both netlists once refused every
+// partition, whose split records only its own).
+TEST_F(KavuSscPartition, TwoLabelledDesignPartitionsStoredOnceAreTimedAsTheirDesigns) {
+  int compared = 0, constrained = 0;
+  for (const auto& [first_name, second_name] :
+       std::vector<std::pair<const char*, const char*>>{{"mcnc/s298", "small/counter8_lut4"}, {"mcnc/tseng", "mcnc/diffeq"}}) {
+    SCOPED_TRACE(std::string(first_name) + " and " + second_name);
+    LOADED_NETLIST designs[2] = {load_as(first_name, "first"), load_as(second_name, "second")};
+    write_clocks({designs[0].get(), designs[1].get()});
+    KEYED_TIMING whole[2];
+    for (int d = 0; d < 2; ++d) {
+      partitions(designs[d]->get_hierarchy(), 1);
+      ASSERT_TRUE(analysed(designs[d]->get_hierarchy(), designs[d].get(), &whole[d]));
+    }
+    zhd_build("", {{"top", designs[0]->get_hierarchy()->get_instance_name(), -1, 0},
+                   {"p1", designs[1]->get_hierarchy()->get_instance_name(), 0, 1}});
+    std::vector<CDB_SGATE_NETLIST*> both{designs[0].get(), designs[1].get()};
+    for (CDB_SGATE_NETLIST* nl : both) KAVU_PARTITIONER().partition_on_reg_boundary(nl, nullptr, partition_params(2), false);
+    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, both));
+    msg_log_clear();
+    for (int d = 0; d < 2; ++d) {
+      KAVU_PARTITION_BOUNDARIES cut;
+      std::vector<CDB_SGATE_NETLIST*> parts;
+      kavu_get_partition_netlists(parts, designs[d].get(), designs[d]->get_hierarchy(), &m_facade, cut, false);
+      cdb_sgate_set_synthesis_running_in_parallel(false);
+      for (CDB_SGATE_NETLIST* part : parts) {
+        KEYED_TIMING alone;
+        std::string why;
+        EXPECT_TRUE(analysed(designs[d]->get_hierarchy(), part, &alone)) << "design " << d << ", partition " << part->get_number();
+        EXPECT_EQ(differing(alone, whole[d], &constrained, &why), 0) << "design " << d << ":" << why;
+        compared += int(alone.size());
+      }
+      cdb_sgate_set_synthesis_running_in_parallel(true);
+      kavu_merge_netlists(parts, designs[d].get(), designs[d]->get_hierarchy(), cut);
+      kavu_delete_partition_on_reg_boundary(designs[d].get());
+    }
+    EXPECT_EQ(warnings_posted(), 0);
+  }
+  EXPECT_GT(constrained, compared / 4);
+}
+
+// Gates fed straight from another gate netlist (no buffer on any crossing),
+// stored from both netlists: each netlist analysed alone gives every
+// terminal, those fed from the other included, the whole design's timing,
+// and registers clocked from the other netlist keep their clock. s298's
+// registers alone in the second netlist once had 8 of 8 data inputs
+// unconstrained, and a gate with inputs from both netlists kept only its
+// own arcs.
+TEST_F(KavuSscPartition, GatesFedFromAnotherNetlistTakeTheirOwnAndOutsideFaninAndClock) {
+  struct ROW {
+    const char* design;
+    const char* moved;
+  } const rows[] = {{"mcnc/s298", "registers"}, {"mcnc/tseng", "every other gate"}, {"small/counter8_lut4", "registers"}};
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(std::string(r.design) + ", " + r.moved + " in a second netlist");
+    LOADED_NETLIST nl = load_blif(r.design);
+    CDB_SGATE_HIERARCHY* hierarchy = nl->get_hierarchy();
+    write_clocks({nl.get()});
+    partitions(hierarchy, 1);
+    KEYED_TIMING whole;
+    ASSERT_TRUE(analysed(hierarchy, nl.get(), &whole));
+    std::vector<CDB_SGATE_NODE*> moved;
+    int k = 0;
+    for (CDB_SGATE_NODE* g : nl->get_node_list())
+      if (g && !g->is_pin() && (std::strcmp(r.moved, "registers") == 0 ? g->cast_to_dff() != nullptr : k++ % 2 == 1))
+        moved.push_back(g);
+    ASSERT_FALSE(moved.empty());
+    CDB_SGATE_NETLIST other;
+    for (CDB_SGATE_NODE* g : moved) {
+      nl->delete_node_(g);
+      other.add_node(g, true);
+    }
+    partitions(hierarchy, 2);
+    std::vector<CDB_SGATE_NETLIST*> both{nl.get(), &other};
+    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, both));
+    int constrained = 0;
+    for (CDB_SGATE_NETLIST* half : both) {
+      KEYED_TIMING alone;
+      std::string why;
+      EXPECT_TRUE(analysed(hierarchy, half, &alone));
+      EXPECT_EQ(differing(alone, whole, &constrained, &why), 0) << (half == &other ? "moved" : "kept") << ":" << why;
+      size_t driven = 0;
+      for (CDB_SGATE_NODE* g : half->get_node_list())
+        for (unsigned i = 0; g && i < g->get_number_of_input_terms(); ++i)
+          driven += g->get_input_term(i) && g->get_input_term(i)->get_source();
+      EXPECT_EQ(alone.size(), driven);
+    }
+    EXPECT_GT(constrained, int(whole.size()) / 4);
+    EXPECT_EQ(warnings_posted(), 0);
+    for (CDB_SGATE_NODE* g : moved) {
+      other.delete_node_(g);
+      nl->add_node(g, true);
+    }
+  }
+}
+
+// A state machine under the MLS parallel flow: the split routes its clock,
+// enable and reset into its partition through boundaries of its own, which
+// no netlist stored before the split holds and nothing timed reads. Every
+// partition of tseng into 3 is timed as the whole design against the
+// netlist stored from the labelled design, and again from the partitions
+// (the routed boundaries once made every partition refused).
+TEST_F(KavuSscPartition, PartitionsOfARoutedStateMachineAreTimedAsTheWholeDesign) {
+  CFG_SCOPE mls{{"parallel_mls_flow", "on"}};
+  kavu_partition_reset_process_state();
+  LOADED_NETLIST nl = load_blif("mcnc/tseng");
+  CDB_SGATE_HIERARCHY* hierarchy = nl->get_hierarchy();
+  write_clocks({nl.get()});
+  // The machine: two state gates, each read by an output pin, clocked by
+  // the first register's clock, enabled and reset by two registers.
+  std::vector<CDB_SGATE_NODE*> regs;
+  for (CDB_SGATE_NODE* g : nl->get_node_list())
+    if (g && g->cast_to_dff()) regs.push_back(g);
+  ASSERT_GE(regs.size(), 2u);
+  auto* machine = new CDB_STATE_MACHINE;
+  machine->set_name("fsm");
+  machine->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "fsm", nullptr, nullptr, nullptr));
+  for (int i = 0; i < 2; ++i) {
+    auto* state = new CDB_SGATE_STATE(nullptr, machine);
+    nl->add_node(state, true);
+    machine->add_state(state);
+    make_output_pin(nl.get(), ("state" + std::to_string(i)).c_str(), state);
+  }
+  machine->set_clk(regs[0]->get_input_term(CDB_DFF_CLK)->get_source());
+  machine->set_clk_en(regs[regs.size() / 2]->get_single_oterm());
+  machine->set_reset(regs.back()->get_single_oterm());
+  hierarchy->get_machine_list()->push_back(machine);
+  partitions(hierarchy, 1);
+  KEYED_TIMING whole;
+  ASSERT_TRUE(analysed(hierarchy, nl.get(), &whole));
+  partitions(hierarchy, 2);
+  KAVU_PARTITIONER().partition_on_reg_boundary(nl.get(), nullptr, partition_params(3), false);
+  std::vector<CDB_SGATE_NETLIST*> netlists{nl.get()};
+  int constrained = 0, routed = 0;
+  for (const bool from_parts : {false, true}) {
+    SCOPED_TRACE(from_parts ? "stored from the partitions" : "stored from the labelled design");
+    kavu_ssc_reset_state();
+    msg_log_clear();
+    if (!from_parts) {
+      ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+    }
+    const size_t boundaries_before = size_t(std::count_if(nl->begin_node_list(), nl->end_node_list(),
+                                                          [](CDB_SGATE_NODE* g) { return g && g->cast_to_boundary(); }));
+    KAVU_PARTITION_BOUNDARIES cut;
+    std::vector<CDB_SGATE_NETLIST*> parts;
+    kavu_get_partition_netlists(parts, nl.get(), hierarchy, &m_facade, cut, false);
+    ASSERT_EQ(parts.size(), 3u);
+    size_t boundaries_after = 0;
+    for (CDB_SGATE_NETLIST* part : parts)
+      for (CDB_SGATE_NODE* g : part->get_node_list()) boundaries_after += g && g->cast_to_boundary();
+    routed += int(boundaries_after - boundaries_before);
+    if (from_parts) {
+      ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, parts));
+    }
+    cdb_sgate_set_synthesis_running_in_parallel(false);
+    for (CDB_SGATE_NETLIST* part : parts) {
+      KEYED_TIMING alone;
+      std::string why;
+      EXPECT_TRUE(analysed(hierarchy, part, &alone)) << "partition " << part->get_number();
+      EXPECT_EQ(differing(alone, whole, &constrained, &why), 0) << "partition " << part->get_number() << ":" << why;
+    }
+    EXPECT_EQ(warnings_posted(), 0);
+    cdb_sgate_set_synthesis_running_in_parallel(true);
+    kavu_merge_netlists(parts, nl.get(), hierarchy, cut);
+  }
+  EXPECT_GT(routed, 0) << "the split routed none of the machine's signals";
+  EXPECT_GT(constrained, 0);
+  kavu_delete_partition_on_reg_boundary(nl.get());
+}
+
+// Where the library cannot time a partition as the whole design it refuses,
+// with one warning per compile that says what to do: a netlist stored from
+// the partitions without the driver of one of its input boundaries (its
+// recorded driver dropped), no netlist stored, one that another compile's
+// store replaced. The other partitions of the first are still timed. (The
+// last two were refused without a word.)
+TEST_F(KavuSscPartition, APartitionTheStoredNetlistCannotTimeIsRefusedWithAWarning) {
+  struct ROW {
+    const char* what;
+    const char* warning;
+  } const rows[] = {{"a boundary without its driver", "holds no driver of"},
+                    {"nothing stored", "holds no flattened timing netlist stored for this compile"},
+                    {"replaced by another compile's", "holds no flattened timing netlist stored for this compile"}};
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.what);
+    const std::string what = r.what;
+    LOADED_NETLIST nl = load_blif("small/counter8_lut4");
+    CDB_SGATE_HIERARCHY* hierarchy = nl->get_hierarchy();
+    write_clocks({nl.get()});
+    partitions(hierarchy, 2);
+    KAVU_PARTITIONER().partition_on_reg_boundary(nl.get(), nullptr, partition_params(2), false);
+    kavu_ssc_reset_state();
+    std::filesystem::remove(gen_get_db_dir_path() + "/tdb_generic.tdb");
+    KAVU_PARTITION_BOUNDARIES cut;
+    std::vector<CDB_SGATE_NETLIST*> parts;
+    kavu_get_partition_netlists(parts, nl.get(), hierarchy, &m_facade, cut, false);
+    ASSERT_EQ(parts.size(), 2u);
+    CDB_SGATE_NODE* unjoined = nullptr;
+    if (what == "a boundary without its driver") {
+      // A cut input boundary whose data reaches a register.
+      for (CDB_SGATE_NETLIST* part : parts)
+        for (CDB_SGATE_NODE* g : part->get_node_list())
+          if (CDB_SGATE_BOUNDARY* b = g ? g->cast_to_boundary() : nullptr; !unjoined && b && b->get_fed_by())
+            for (CDB_SGATE_ITERM* t : b->get_single_oterm()->fanouts())
+              if (t->get_my_node()->cast_to_dff()) unjoined = g;
+      ASSERT_TRUE(unjoined);
+      unjoined->cast_to_boundary()->set_fed_by(nullptr);
+    }
+    if (what != "nothing stored") {
+      ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, parts));
+    }
+    if (what == "replaced by another compile's") {
+      LOADED_NETLIST another = load_blif("small/counter8_generic");
+      std::vector<CDB_SGATE_NETLIST*> netlists{another.get()};
+      ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+    }
+    msg_log_clear();
+    cdb_sgate_set_synthesis_running_in_parallel(false);
+    int refused = 0;
+    for (int round = 0; round < 2; ++round)
+      for (CDB_SGATE_NETLIST* part : parts) {
+        KEYED_TIMING alone;
+        const bool holds = unjoined && unjoined->get_netlist() == part;
+        const bool ok = analysed(hierarchy, part, &alone);
+        EXPECT_EQ(ok, unjoined && !holds) << "partition " << part->get_number();
+        refused += !ok;
+      }
+    EXPECT_EQ(refused, unjoined ? 2 : 4);
+    EXPECT_EQ(warnings_posted(), 1);
+    EXPECT_EQ(logged_with(r.warning), 1);
+    if (unjoined) {
+      EXPECT_EQ(logged_with(unjoined->get_string_hpath()), 1);
+    }
+    cdb_sgate_set_synthesis_running_in_parallel(true);
+    kavu_merge_netlists(parts, nl.get(), hierarchy, cut);
+  }
 }

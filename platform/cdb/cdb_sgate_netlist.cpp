@@ -237,12 +237,16 @@ uint64_t mix64(uint64_t k) {
 }  // namespace
 
 void CDB_SGATE_LABELLING::add(const CDB_SGATE_NODE* gate) {
+  if (gate && gate->cast_to_boundary()) add(gate, gate->get_string_hpath());
+}
+
+void CDB_SGATE_LABELLING::add(const CDB_SGATE_NODE* gate, std::string_view path) {
   const CDB_SGATE_BOUNDARY* b = gate ? gate->cast_to_boundary() : nullptr;
   if (!b) return;
   // FNV-1a over the path, the direction after it; a sum of the mixed terms
   // does not depend on the order the gates come in.
   uint64_t h = 0xcbf29ce484222325ull;
-  for (const char c : gate->get_string_hpath()) h = (h ^ uint8_t(c)) * 0x100000001b3ull;
+  for (const char c : path) h = (h ^ uint8_t(c)) * 0x100000001b3ull;
   h = (h ^ uint64_t(b->get_direction() + 1)) * 0x100000001b3ull;
   m_sum += mix64(h);
   ++m_count;

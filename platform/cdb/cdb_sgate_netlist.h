@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -307,6 +308,8 @@ class CDB_SGATE_LABELLING {
  public:
   // Adds a boundary gate (any other gate is left out).
   void add(const CDB_SGATE_NODE* gate);
+  // The same where the caller holds the gate's path (get_string_hpath).
+  void add(const CDB_SGATE_NODE* gate, std::string_view path);
   uint64_t digest() const;
 
  private:

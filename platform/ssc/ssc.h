@@ -236,14 +236,25 @@ class SSC_UTIL {
   CDB_SGATE_TDB_ORIGIN get_stored_origin() const;
   // Builds the gate netlist's timing netlist and stitches it into the
   // loaded one: its nodes replace loaded nodes of the same name, arcs of the
-  // loaded nodes follow. Only its input boundaries (fed from outside the
-  // gate netlist, or cut from their driver by a split) take the fan-in of
-  // the loaded node of their name; any other node keeps its own, none where
-  // it has none. With per_partition the result is also stored as the
-  // partition's netlist. Needs a loaded netlist.
+  // loaded nodes follow. Only its input boundaries cut from their driver by
+  // a split take the fan-in of the loaded node of their name; a gate fed
+  // from outside the gate netlist keeps its own fan-in and takes an arc from
+  // the loaded node of each outside source, and a register clocked from
+  // outside the clock source of that name; any other node keeps its own,
+  // none where it has none. With per_partition the result is also stored as
+  // the partition's netlist. Needs a loaded netlist. Refused, the held netlist
+  // left as it was, where the loaded netlist lacks a driver of the gate
+  // netlist from outside it that matters (see get_unstitched).
   bool build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MODEL model, bool is_top,
                                SSC_OTERM_PAIR_VECTOR* duplicate_oterms, bool per_partition,
                                bool loaded_generic, std::string* partition_name);
+  // The timing nodes (by name) of the gate netlist the last
+  // build_tdb_sub_and_merge was refused for: a cut input boundary whose
+  // driver the loaded netlist does not hold, a gate whose source in another
+  // gate netlist it does not hold, a register whose clock source it does not
+  // hold, each where paths that reach a capture or clock a register would
+  // be lost. Empty when the last stitch was not refused so.
+  const std::vector<std::string>& get_unstitched() const { return m_unstitched; }
   // Drops every gate terminal from the held netlist.
   bool convert_tdb_netlist_to_string_based();
   // Stores the held netlist (string-based copy) as "tdb_<name>.tdb"
@@ -327,6 +338,7 @@ class SSC_UTIL {
   SSC_DELAY_MODEL m_model = SSC_DELAY_MODEL_UNIT;
   std::unique_ptr<TDB_NETLIST> m_netlist;
   std::unique_ptr<kavu_platform::SSC_ANALYSIS> m_analysis;
+  std::vector<std::string> m_unstitched;
 };
 
 // The engine; null only while the test hook asks.

@@ -86,12 +86,38 @@ struct SSC_NETLIST_DATA {
   // path runs through them, and the analysis gives each the entry of an
   // unreached terminal. Empty once string-based or loaded.
   std::vector<CDB_SGATE_ITERM*> iterms_without_arcs;
-  // The nodes whose fan-in lies outside the built netlists: those with a
-  // driven input whose source is outside, and those of an input boundary
-  // cut from its driver by a partition split. Only these take a stored
-  // netlist's fan-in when stitched (merge_loaded). Empty once string-based
-  // or loaded.
+  // The input boundaries a partition split cut from their driver, where the
+  // built netlists do not hold that driver: only these take a stored
+  // netlist's fan-in, that of its node of their name, when stitched
+  // (merge_loaded). Empty once string-based or loaded.
   std::vector<uint32_t> stitch_nodes;
+  // A driven input whose source lies outside the built netlists (a gate fed
+  // from another gate netlist): its arc, without a source, and the name of
+  // the source's node, which a stored netlist stitched in supplies
+  // (merge_loaded adds the arc after the node's own). Likewise a clock
+  // that traces back, through buffers, inverters and boundaries, to a
+  // source outside the built netlists: the node it clocks (a register, or
+  // an input boundary's clock fields) and the name of that source's node.
+  // Empty once string-based or loaded.
+  struct OUTSIDE_ARC {
+    uint32_t node;
+    TDB_ARC arc;
+    std::string source;
+  };
+  struct OUTSIDE_CLOCK {
+    uint32_t node;
+    bool inverted;
+    std::string source;
+  };
+  std::vector<OUTSIDE_ARC> outside_arcs;
+  std::vector<OUTSIDE_CLOCK> outside_clocks;
+  // Set by merge_loaded: the nodes of the built netlists whose fan-in or
+  // clock from outside them the loaded netlist does not hold (a cut input
+  // boundary without a driver there, a source or clock source it lacks),
+  // where it matters: their data reaches a capture, or they are or feed a
+  // register's clock. Each lost path would leave the partition's figures
+  // optimistic.
+  std::vector<uint32_t> unstitched;
   // The labelling of the gate netlists built (CDB_SGATE_LABELLING: their
   // boundary gates), which a stored generic netlist records as made for
   // (SSC_UTIL::get_stored_origin). Not part of the file.
@@ -107,8 +133,10 @@ struct SSC_NETLIST_DATA {
   // Builds from gate netlists; the previous content is dropped.
   void build(const std::vector<CDB_SGATE_NETLIST*>& netlists, const SSC_DELAYS& delays);
   // Loaded nodes not in this netlist are appended (see build_tdb_sub_and_merge);
-  // of this netlist's nodes, only stitch_nodes without fan-in take the fan-in
-  // of the loaded node of their name.
+  // of this netlist's nodes, only stitch_nodes take the fan-in of the
+  // loaded node of their name, and outside_arcs and outside_clocks are
+  // joined to the loaded nodes they name; what the loaded netlist lacks of
+  // them, where it matters, is listed in `unstitched`.
   void merge_loaded(const SSC_NETLIST_DATA& loaded);
   void drop_gate_pointers();
   // Text form: write to / read from a file of at most `max_bytes`; false on
@@ -127,7 +155,10 @@ struct SSC_NETLIST_DATA {
   // open_own_file): a link of another's, a file of several names, a FIFO or
   // a device at the path is refused, never written through, and another
   // user's file is replaced where the directory allows, else refused.
-  bool store_file(const std::string& path, std::string* problem = nullptr) const;
+  // `digest` (may be null): the netlist's own digest
+  // (ssc_stored_netlist_digest), where the caller has made it already.
+  bool store_file(const std::string& path, std::string* problem = nullptr,
+                  const SSC_NETLIST_DIGEST* digest = nullptr) const;
   bool read_file(const std::string& path, std::string* problem = nullptr,
                  uint64_t max_bytes = SSC_MAX_TDB_FILE_BYTES);
   // The text form itself (what read_file reads once the file is in memory).
@@ -154,7 +185,8 @@ struct SSC_NETLIST_DATA {
   static uint32_t arc_end(const TDB_NODE& n) { return n.m_arc_end; }
 
  private:
-  bool write_text_file(const std::string& path, bool own, std::string* problem, uint64_t max_bytes) const;
+  bool write_text_file(const std::string& path, bool own, std::string* problem, uint64_t max_bytes,
+                       const SSC_NETLIST_DIGEST* digest = nullptr) const;
 };
 
 // The sense of the function of t's gate in its input t, t's own inversion

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <new>
 #include <string_view>
 
@@ -157,6 +159,17 @@ const char* out_port_name(const CDB_SGATE_OTERM* t) {
     case 252: return "SHAREOUT";
     default: return "O";
   }
+}
+
+// The name of the timing node of gate output s, as build() names it:
+// "<gate path>/<port>#<slot>".
+std::string oterm_node_name(const CDB_SGATE_OTERM* s) {
+  CDB_SGATE_NODE* g = s->get_my_node();
+  const GATE_CLASS gc = classify(g);
+  unsigned j = 0;
+  while (j < g->get_output_count() && g->get_output_term(j) != s) ++j;
+  const char* port = gc == GC_IN_PIN || gc == GC_BIDIR_PIN ? "PIN" : out_port_name(s);
+  return g->get_string_hpath() + "/" + port + "#" + std::to_string(j);
 }
 
 }  // namespace
@@ -305,14 +318,20 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
   arcs.clear();
   iterms_without_arcs.clear();
   stitch_nodes.clear();
+  outside_arcs.clear();
+  outside_clocks.clear();
+  unstitched.clear();
   by_name.clear();
   names_indexed = false;
   cut_arcs = 0;
   CDB_SGATE_LABELLING boundaries;
   labelling = boundaries.digest();
   // Pass 1: node ids. first_node is indexed by gate debug number - lo.
+  // The outputs of the output boundaries built, sorted: a cut input
+  // boundary whose recorded driver is one of them is joined to it.
   unsigned lo = ~0u, hi = 0;
   size_t gates = 0;
+  std::vector<const CDB_SGATE_OTERM*> output_boundaries;
   for (CDB_SGATE_NETLIST* nl : netlists) {
     PLAT_CHECK(nl != nullptr, "SSC");
     for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
@@ -320,10 +339,26 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
         lo = std::min(lo, g->get_id());
         hi = std::max(hi, g->get_id());
         ++gates;
+        if (const CDB_SGATE_BOUNDARY* b = g->cast_to_boundary();
+            b && b->get_direction() == CDB_BOUNDARY_OUTPUT && g->get_output_term(0))
+          output_boundaries.push_back(g->get_output_term(0));
       }
     }
   }
   if (gates == 0) return;
+  std::sort(output_boundaries.begin(), output_boundaries.end(), std::less<>());
+  // The driver a split recorded for a cut input boundary (its fed-by
+  // terminal), where it is the output of an output boundary built here:
+  // the boundaries are joined as the design had them before the split, so
+  // that a timing netlist built from the partition netlists of a split is
+  // the whole design. The terminal is compared as a pointer before it is
+  // used, so a record that outlived its driver is never followed.
+  auto joined_driver = [&](CDB_SGATE_NODE* g) -> const CDB_SGATE_OTERM* {
+    if (output_boundaries.empty() || !is_cut_input_boundary(g)) return nullptr;
+    const CDB_SGATE_OTERM* fed = g->cast_to_boundary()->get_fed_by();
+    return fed && std::binary_search(output_boundaries.begin(), output_boundaries.end(), fed, std::less<>()) ? fed
+                                                                                                           : nullptr;
+  };
   std::vector<uint32_t> first_node(size_t(hi - lo) + 1, UINT32_MAX);
   std::vector<const CDB_SGATE_NODE*> order;
   order.reserve(gates);
@@ -353,32 +388,45 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
       if (sg->get_output_term(j) == src) return base + j;
     return UINT32_MAX;
   };
-  // The source a clock input traces back to through buffers, inverters and
-  // boundaries, into *source and *inverted (-1 where it lies outside the
-  // netlists).
-  auto trace_clock = [&](const CDB_SGATE_ITERM* ck, int* source, bool* inverted) {
-    bool inv = ck && ck->is_inverted();
-    const CDB_SGATE_OTERM* s = ck ? ck->get_source() : nullptr;
+  // The source a clock traces back to from terminal s (inverted on the way
+  // when `inv`) through buffers, inverters and boundaries (a cut input
+  // boundary joined to its driver too), into node `clocked`'s clock fields.
+  // A source outside the netlists (the walk goes on through the gates of
+  // another gate netlist, as the whole design has them) leaves -1 there and
+  // is listed in outside_clocks by name, for a stored netlist to supply.
+  auto trace_clock = [&](const CDB_SGATE_OTERM* s, bool inv, uint32_t clocked) {
     for (int steps = 0; s && steps < 1000; ++steps) {
+      CDB_SGATE_NODE* sg = s->get_my_node();
+      if (const CDB_SGATE_OTERM* joined = joined_driver(sg)) {
+        s = joined;
+        continue;
+      }
       bool gi = false;
-      const CDB_SGATE_ITERM* through = clock_pass_input(s->get_my_node(), &gi);
+      const CDB_SGATE_ITERM* through = clock_pass_input(sg, &gi);
       if (!through || !through->get_source()) break;
       inv ^= gi ^ through->is_inverted();
       s = through->get_source();
     }
     if (!s) return;
     const uint32_t src = node_of(s);
-    *source = src == UINT32_MAX ? -1 : int(src);
-    *inverted = inv;
+    if (src == UINT32_MAX) {
+      outside_clocks.push_back({clocked, inv, oterm_node_name(s)});
+      return;
+    }
+    nodes[clocked].m_clock_source = int(src);
+    nodes[clocked].m_clock_inverted = inv;
+  };
+  auto trace_clock_input = [&](const CDB_SGATE_ITERM* ck, uint32_t clocked) {
+    if (ck) trace_clock(ck->get_source(), ck->is_inverted(), clocked);
   };
   // Pass 2: names, kinds and arcs.
   for (const CDB_SGATE_NODE* cg : order) {
     CDB_SGATE_NODE* g = const_cast<CDB_SGATE_NODE*>(cg);
     const GATE_CLASS gc = classify(g);
     const CDB_SGATE_BOUNDARY* boundary = g->cast_to_boundary();
-    if (boundary) boundaries.add(g);
     const uint32_t base = first_node[g->get_id() - lo];
     const std::string path = g->get_string_hpath();
+    if (boundary) boundaries.add(g, path);
     const unsigned nout = g->get_output_count();
     const unsigned nn = (gc == GC_OUT_PIN) ? 1 : (gc == GC_BIDIR_PIN ? std::max(1u, nout) + 1 : std::max(1u, nout));
     for (unsigned j = 0; j < nn; ++j) {
@@ -418,7 +466,11 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
       // none), so its terminal still gets an entry.
       const CDB_SGATE_LUT* lut = gc == GC_COMB ? g->cast_to_lut() : nullptr;
       const bool first_reader = j == 0 || capture_node;
-      bool fed_from_outside = first_reader && is_cut_input_boundary(g);
+      // A cut input boundary: joined to the driver the split recorded where
+      // that is built here (a wire: no delay, positive), else stitched.
+      const CDB_SGATE_OTERM* joined = boundary && first_reader ? joined_driver(g) : nullptr;
+      if (joined) arcs.push_back(TDB_ARC{node_of(joined), 0, nullptr, TDB_ARC_DATA, 1});
+      else if (boundary && first_reader && is_cut_input_boundary(g)) stitch_nodes.push_back(base + j);
       for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
         CDB_SGATE_ITERM* t = g->get_input_term(i);
         if (!t || !t->get_source()) continue;
@@ -431,32 +483,39 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
           if (lists) iterms_without_arcs.push_back(t);
           continue;
         }
-        const uint32_t src = node_of(t->get_source());
-        if (src == UINT32_MAX) {  // a source outside the netlists
-          if (lists) iterms_without_arcs.push_back(t);
-          fed_from_outside = true;
-          continue;
-        }
         uint8_t kind = TDB_ARC_DATA;
         if (gc == GC_SEQ) kind = is_capture_input(g, i, t) ? TDB_ARC_CAPTURE : TDB_ARC_UNCONSTRAINED;
         else if (capture_node) kind = TDB_ARC_CAPTURE;
-        arcs.push_back(TDB_ARC{src, kind == TDB_ARC_DATA ? delay : 0, t, kind});
+        const TDB_ARC arc{node_of(t->get_source()), kind == TDB_ARC_DATA ? delay : 0, t, kind};
+        if (arc.m_src == UINT32_MAX) {
+          // A source outside the netlists: the terminal has no arc here (an
+          // unreached terminal's entry), and the arc is kept for a stored
+          // netlist that holds the source.
+          if (lists) iterms_without_arcs.push_back(t);
+          outside_arcs.push_back({base + j, arc, oterm_node_name(t->get_source())});
+          continue;
+        }
+        arcs.push_back(arc);
       }
       n.m_arc_end = uint32_t(arcs.size());
-      if (fed_from_outside) stitch_nodes.push_back(base + j);
       // A register's clock source; an input boundary's too, so that a
       // partition that takes the boundary's fan-in from a stored netlist
       // clocks its registers behind it from the same source, on the same
       // edge, as the whole design (merge_loaded).
-      if (first_of_seq) trace_clock(clock_input(g), &n.m_clock_source, &n.m_clock_inverted);
-      else if (boundary && j == 0 && boundary->get_direction() == CDB_BOUNDARY_INPUT)
-        trace_clock(g->get_input_term(0), &n.m_clock_source, &n.m_clock_inverted);
+      if (first_of_seq) {
+        trace_clock_input(clock_input(g), base);
+      } else if (boundary && j == 0 && boundary->get_direction() == CDB_BOUNDARY_INPUT) {
+        if (joined) trace_clock(joined, false, base);
+        else trace_clock_input(g->get_input_term(0), base);
+      }
     }
     // Further outputs of a sequential gate launch with the first one's clock.
     if (gc == GC_SEQ) {
+      const bool outside = !outside_clocks.empty() && outside_clocks.back().node == base;
       for (unsigned j = 1; j < nn; ++j) {
         nodes[base + j].m_clock_source = nodes[base].m_clock_source;
         nodes[base + j].m_clock_inverted = nodes[base].m_clock_inverted;
+        if (outside) outside_clocks.push_back({base + j, outside_clocks.back().inverted, outside_clocks.back().source});
       }
     }
   }
@@ -490,10 +549,13 @@ void SSC_NETLIST_DATA::drop_gate_pointers() {
   for (TDB_ARC& a : arcs) a.m_iterm = nullptr;
   iterms_without_arcs.clear();
   stitch_nodes.clear();
+  outside_arcs.clear();
+  outside_clocks.clear();
 }
 
 void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
   index_names();
+  unstitched.clear();
   const uint32_t own = uint32_t(nodes.size());
   // Loaded id -> merged id: a node of the same name here, else appended.
   std::vector<uint32_t> map(loaded.nodes.size());
@@ -503,44 +565,69 @@ void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
     map[ln.m_id] = it != by_name.end() ? it->second : next++;
   }
   std::vector<TDB_ARC> merged_arcs;
-  merged_arcs.reserve(arcs.size() + loaded.arcs.size());
+  merged_arcs.reserve(arcs.size() + loaded.arcs.size() + outside_arcs.size());
   nodes.resize(next);
-  auto copy_loaded_arcs = [&](const TDB_NODE& ln, TDB_NODE& to) {
-    to.m_arc_begin = uint32_t(merged_arcs.size());
+  auto copy_loaded_arcs = [&](const TDB_NODE& ln) {
     for (uint32_t a = ln.m_arc_begin; a < ln.m_arc_end; ++a) {
       TDB_ARC arc = loaded.arcs[a];
       arc.m_src = map[arc.m_src];
       arc.m_iterm = nullptr;
       merged_arcs.push_back(arc);
     }
-    to.m_arc_end = uint32_t(merged_arcs.size());
   };
-  // Own nodes keep their arcs; an input boundary of this partition
-  // (stitch_nodes) without fan-in takes the loaded node's fan-in from other
-  // partitions. Any other node without fan-in (a LUT whose function became
-  // constant, a gate whose inputs are all tied, an input pin) has none
-  // here, whatever it had when the netlist was stored.
+  // The loaded node of a name outside this netlist (-1: none); the loaded
+  // names are indexed only where some fan-in or clock comes from outside.
+  auto loaded_node = [&](const std::string& name) { return loaded.find(name); };
+  // Own nodes whose data fan-in from outside the loaded netlist lacks; and
+  // those it leaves without a captured input (registers, output pins) or a
+  // register without its clock source: these always lose paths.
+  std::vector<uint32_t> lost_fanin, lost_always;
+  // Own nodes keep their arcs; an input boundary a split cut from its
+  // driver (stitch_nodes) takes the loaded node's fan-in from other
+  // partitions, and a gate fed from outside the netlist takes, beside its
+  // own, an arc from each outside source the loaded netlist holds. Any
+  // other node without fan-in (a LUT whose function became constant, a
+  // gate whose inputs are all tied, an input pin) has none here, whatever
+  // it had when the netlist was stored.
   std::vector<int> loaded_of(own, -1);
   for (uint32_t id : stitch_nodes)
     if (id < own) loaded_of[id] = -2;
-  for (const TDB_NODE& ln : loaded.nodes)
-    if (map[ln.m_id] < own && loaded_of[map[ln.m_id]] == -2) loaded_of[map[ln.m_id]] = int(ln.m_id);
+  if (!stitch_nodes.empty())
+    for (const TDB_NODE& ln : loaded.nodes)
+      if (map[ln.m_id] < own && loaded_of[map[ln.m_id]] == -2) loaded_of[map[ln.m_id]] = int(ln.m_id);
+  size_t next_outside = 0;
   for (uint32_t i = 0; i < own; ++i) {
     TDB_NODE& n = nodes[i];
-    if (n.m_arc_begin == n.m_arc_end && loaded_of[i] >= 0) {
-      // Its fan-in and, for an input boundary, where its clock traces back
-      // to there (a partition's netlist stored from this one keeps it).
-      const TDB_NODE& ln = loaded.nodes[uint32_t(loaded_of[i])];
-      copy_loaded_arcs(ln, n);
-      if (ln.m_clock_source >= 0 && n.m_kind == TDB_NODE_COMB) {
-        n.m_clock_source = int(map[uint32_t(ln.m_clock_source)]);
-        n.m_clock_inverted = ln.m_clock_inverted;
-      }
-      continue;
-    }
-    loaded_of[i] = -1;  // keeps its own fan-in
     const uint32_t b = uint32_t(merged_arcs.size());
-    merged_arcs.insert(merged_arcs.end(), arcs.begin() + n.m_arc_begin, arcs.begin() + n.m_arc_end);
+    if (loaded_of[i] != -1) {
+      const TDB_NODE* ln = loaded_of[i] >= 0 ? &loaded.nodes[uint32_t(loaded_of[i])] : nullptr;
+      if (ln && ln->m_arc_begin < ln->m_arc_end) {
+        // Its fan-in and, for an input boundary, where its clock traces back
+        // to there (a partition's netlist stored from this one keeps it).
+        copy_loaded_arcs(*ln);
+        if (ln->m_clock_source >= 0 && n.m_kind == TDB_NODE_COMB) {
+          n.m_clock_source = int(map[uint32_t(ln->m_clock_source)]);
+          n.m_clock_inverted = ln->m_clock_inverted;
+        }
+      } else {
+        loaded_of[i] = -1;  // no driver in the loaded netlist
+        lost_fanin.push_back(i);
+      }
+    } else {
+      merged_arcs.insert(merged_arcs.end(), arcs.begin() + n.m_arc_begin, arcs.begin() + n.m_arc_end);
+    }
+    for (; next_outside < outside_arcs.size() && outside_arcs[next_outside].node == i; ++next_outside) {
+      const OUTSIDE_ARC& o = outside_arcs[next_outside];
+      const int l = loaded_node(o.source);
+      if (l >= 0) {
+        merged_arcs.push_back(o.arc);
+        merged_arcs.back().m_src = map[uint32_t(l)];
+      } else if (o.arc.m_kind == TDB_ARC_CAPTURE) {
+        lost_always.push_back(i);
+      } else if (o.arc.m_kind == TDB_ARC_DATA && (lost_fanin.empty() || lost_fanin.back() != i)) {
+        lost_fanin.push_back(i);
+      }
+    }
     n.m_arc_begin = b;
     n.m_arc_end = uint32_t(merged_arcs.size());
   }
@@ -553,10 +640,26 @@ void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
     n.m_kind = ln.m_kind;
     n.m_clock_source = ln.m_clock_source < 0 ? -1 : int(map[ln.m_clock_source]);
     n.m_clock_inverted = ln.m_clock_inverted;
-    copy_loaded_arcs(ln, n);
+    n.m_arc_begin = uint32_t(merged_arcs.size());
+    copy_loaded_arcs(ln);
+    n.m_arc_end = uint32_t(merged_arcs.size());
   }
   arcs.swap(merged_arcs);
   names_indexed = false;
+  // A clock from outside the netlist: the loaded node of its source, or
+  // where that is an input boundary, the source its clock traces back to
+  // there (recorded in its clock fields), as in the whole design.
+  for (const OUTSIDE_CLOCK& c : outside_clocks) {
+    const int l = loaded_node(c.source);
+    if (l < 0) {
+      if (nodes[c.node].m_kind == TDB_NODE_REGISTER) lost_always.push_back(c.node);
+      continue;
+    }
+    const TDB_NODE& ln = loaded.nodes[uint32_t(l)];
+    const bool through = ln.m_kind == TDB_NODE_COMB && ln.m_clock_source >= 0;
+    nodes[c.node].m_clock_source = int(map[through ? uint32_t(ln.m_clock_source) : uint32_t(l)]);
+    nodes[c.node].m_clock_inverted = c.inverted != (through && ln.m_clock_inverted);
+  }
   // A register whose clock traces back to an input boundary that took the
   // loaded fan-in is clocked from where the boundary's clock traces back to
   // there, on the edge it arrives on, as in the whole design.
@@ -569,6 +672,39 @@ void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
     r.m_clock_source = b.m_clock_source;
     r.m_clock_inverted = r.m_clock_inverted != b.m_clock_inverted;
   }
+  if (lost_fanin.empty() && lost_always.empty()) return;
+  // What the lost fan-in costs: nothing where no path from it ends at a
+  // capture and it clocks no register (a boundary a split added for a
+  // state machine's control, read by nothing timed). The nodes from which
+  // a capture or a register's clock source is reached over data arcs, by a
+  // walk back from those, each node's arcs naming its sources.
+  std::vector<char> reaches(nodes.size(), 0);
+  std::vector<uint32_t> work;
+  for (const TDB_NODE& n : nodes) {
+    if (n.m_kind == TDB_NODE_REGISTER && n.m_clock_source >= 0 && !reaches[uint32_t(n.m_clock_source)]) {
+      reaches[uint32_t(n.m_clock_source)] = 1;
+      work.push_back(uint32_t(n.m_clock_source));
+    }
+    for (uint32_t a = n.m_arc_begin; a < n.m_arc_end; ++a)
+      if (arcs[a].m_kind == TDB_ARC_CAPTURE && !reaches[arcs[a].m_src]) {
+        reaches[arcs[a].m_src] = 1;
+        work.push_back(arcs[a].m_src);
+      }
+  }
+  while (!work.empty()) {
+    const TDB_NODE& n = nodes[work.back()];
+    work.pop_back();
+    for (uint32_t a = n.m_arc_begin; a < n.m_arc_end; ++a)
+      if (arcs[a].m_kind == TDB_ARC_DATA && !reaches[arcs[a].m_src]) {
+        reaches[arcs[a].m_src] = 1;
+        work.push_back(arcs[a].m_src);
+      }
+  }
+  for (uint32_t i : lost_fanin)
+    if (reaches[i]) unstitched.push_back(i);
+  unstitched.insert(unstitched.end(), lost_always.begin(), lost_always.end());
+  std::sort(unstitched.begin(), unstitched.end());
+  unstitched.erase(std::unique(unstitched.begin(), unstitched.end()), unstitched.end());
 }
 
 namespace {
@@ -576,47 +712,60 @@ namespace {
 // The text of a timing-netlist file, made in a buffer that goes to the file
 // a megabyte at a time, with a count of its bytes: a text that would pass
 // the bound stops at the line that passes it, before that line is written.
+// Numbers are written straight into the buffer (a few bytes a field, some
+// ten fields a line), which grows only for a line longer than its room.
 class TDB_FILE_WRITER {
  public:
-  TDB_FILE_WRITER(FIO_FILE_REPLACEMENT* out, uint64_t max_bytes) : m_out(out), m_max(max_bytes) {
-    m_buf.reserve(kChunk + 4096);
-  }
+  TDB_FILE_WRITER(FIO_FILE_REPLACEMENT* out, uint64_t max_bytes)
+      : m_out(out), m_max(max_bytes), m_cap(kChunk + 4096), m_buf(new char[m_cap]) {}
   template <class T>
   TDB_FILE_WRITER& operator<<(T value) {
-    char digits[24];
-    const auto r = std::to_chars(digits, digits + sizeof digits, value);
-    m_buf.append(digits, r.ptr);
+    room(24);
+    m_len = size_t(std::to_chars(m_buf.get() + m_len, m_buf.get() + m_cap, value).ptr - m_buf.get());
     return *this;
   }
   TDB_FILE_WRITER& operator<<(std::string_view text) {
-    m_buf.append(text);
+    room(text.size());
+    std::memcpy(m_buf.get() + m_len, text.data(), text.size());
+    m_len += text.size();
     return *this;
   }
   TDB_FILE_WRITER& operator<<(const char* text) { return *this << std::string_view(text); }
   // Ends a line; false once the text passes the bound or the file fails.
   bool end_line() {
-    m_buf.push_back('\n');
-    if (m_written + m_buf.size() > m_max) {
+    room(1);
+    m_buf[m_len++] = '\n';
+    if (m_written + m_len > m_max) {
       m_over = true;
       return false;
     }
-    return m_buf.size() < kChunk || flush();
+    return m_len < kChunk || flush();
   }
   bool flush() {
-    const bool ok = m_out->write(m_buf);
-    m_written += m_buf.size();
-    m_buf.clear();
+    const bool ok = m_out->write(std::string_view(m_buf.get(), m_len));
+    m_written += m_len;
+    m_len = 0;
     return ok;
   }
   bool over() const { return m_over; }
 
  private:
   static constexpr size_t kChunk = size_t(1) << 20;
+  void room(size_t n) {
+    if (m_len + n <= m_cap) return;
+    const size_t cap = std::max(2 * m_cap, m_len + n);
+    std::unique_ptr<char[]> bigger(new char[cap]);
+    std::memcpy(bigger.get(), m_buf.get(), m_len);
+    m_buf.swap(bigger);
+    m_cap = cap;
+  }
   FIO_FILE_REPLACEMENT* m_out;
   uint64_t m_max;
   uint64_t m_written = 0;
   bool m_over = false;
-  std::string m_buf;
+  size_t m_cap;
+  size_t m_len = 0;
+  std::unique_ptr<char[]> m_buf;
 };
 
 // A digest as 32 hexadecimal digits, high half first.
@@ -642,12 +791,13 @@ bool digest_of_text(std::string_view text, SSC_NETLIST_DIGEST* d) {
 // The header is followed by the stamp: "S <the netlist's own digest> <the
 // generic netlist's digest, or ->" (see SSC_NETLIST_STAMP). Each arc record
 // ends in the sense of its gate in the arc's input (TDB_ARC::m_sense).
-bool write_tdb_text(const SSC_NETLIST_DATA& data, TDB_FILE_WRITER& out) {
+// `own` (may be null): the netlist's own digest where the caller made it.
+bool write_tdb_text(const SSC_NETLIST_DATA& data, TDB_FILE_WRITER& out, const SSC_NETLIST_DIGEST* known) {
   bool ok = (out << "TDB " << SSC_TDB_FILE_VERSION << " " << uint64_t(data.nodes.size()) << " "
                  << uint64_t(data.arcs.size()))
                 .end_line();
   const SSC_NETLIST_STAMP& stamp = data.stamp;
-  const std::string own = digest_text(ssc_stored_netlist_digest(data));
+  const std::string own = digest_text(known ? *known : ssc_stored_netlist_digest(data));
   const std::string generic = stamp.from_generic ? digest_text(stamp.generic) : std::string("-");
   ok = ok && (out << "S " << std::string_view(own) << " " << std::string_view(generic)).end_line();
   for (size_t i = 0; ok && i < data.nodes.size(); ++i) {
@@ -705,12 +855,13 @@ bool SSC_NETLIST_DATA::write_file(const std::string& path, std::string* problem,
   return write_text_file(path, false, problem, max_bytes);
 }
 
-bool SSC_NETLIST_DATA::store_file(const std::string& path, std::string* problem) const {
-  return write_text_file(path, true, problem, SSC_MAX_TDB_FILE_BYTES);
+bool SSC_NETLIST_DATA::store_file(const std::string& path, std::string* problem,
+                                  const SSC_NETLIST_DIGEST* digest) const {
+  return write_text_file(path, true, problem, SSC_MAX_TDB_FILE_BYTES, digest);
 }
 
-bool SSC_NETLIST_DATA::write_text_file(const std::string& path, bool own, std::string* problem,
-                                       uint64_t max_bytes) const {
+bool SSC_NETLIST_DATA::write_text_file(const std::string& path, bool own, std::string* problem, uint64_t max_bytes,
+                                       const SSC_NETLIST_DIGEST* digest) const {
   std::string unused;
   std::string& why = problem ? *problem : unused;
   // A name is the rest of its line, read up to the line end, and the reader
@@ -732,7 +883,7 @@ bool SSC_NETLIST_DATA::write_text_file(const std::string& path, bool own, std::s
   FIO_FILE_REPLACEMENT file;
   if (!(own ? file.open_own_file(path, &why) : file.open(path, &why))) return false;
   TDB_FILE_WRITER out(&file, max_bytes);
-  if (!write_tdb_text(*this, out) && out.over()) {
+  if (!write_tdb_text(*this, out, digest) && out.over()) {
     file.abandon();
     return why = "the timing netlist takes more than " + std::to_string(max_bytes) +
                  " bytes, the most a timing-netlist file may hold; not written",
@@ -757,12 +908,31 @@ class TDB_FILE_CURSOR {
     return m_text.substr(begin, m_at - begin);
   }
   // The next word as a number of type T: false for anything else (other
-  // characters, a value out of the type's range).
+  // characters, a value out of the type's range). The number is read where
+  // it stands, the word passed only where it is not one.
   template <class T>
   bool number(T* value) {
-    const std::string_view w = word();
-    const auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), *value);
-    return !w.empty() && ec == std::errc() && end == w.data() + w.size();
+    skip_blanks();
+    const char* begin = m_text.data() + m_at;
+    const char* end = m_text.data() + m_text.size();
+    const auto [stop, ec] = std::from_chars(begin, end, *value);
+    if (ec == std::errc() && stop != begin && (stop == end || is_blank(*stop))) {
+      m_at = size_t(stop - m_text.data());
+      return true;
+    }
+    word();
+    return false;
+  }
+  // Whether the next word is the one character c (a record's tag); the
+  // word is passed either way.
+  bool tag(char c) {
+    skip_blanks();
+    if (m_at < m_text.size() && m_text[m_at] == c && (m_at + 1 == m_text.size() || is_blank(m_text[m_at + 1]))) {
+      ++m_at;
+      return true;
+    }
+    word();
+    return false;
   }
   // A node's name: the rest of the line after the one byte that ends the
   // arc count; the line end is passed.
@@ -792,7 +962,8 @@ class TDB_FILE_CURSOR {
   }
 
  private:
-  static bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+  // ' ', '\t', '\n', '\v', '\f' and '\r'.
+  static bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
   void skip_blanks() {
     while (m_at < m_text.size() && is_blank(m_text[m_at])) ++m_at;
   }
@@ -895,7 +1066,7 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
     int kind = 0, clk = -1, inv = 0;
     uint64_t count = 0;
     in.begin_record();
-    if (in.word() != "N" || !in.number(&kind) || !in.number(&clk) || !in.number(&inv) || !in.number(&count))
+    if (!in.tag('N') || !in.number(&kind) || !in.number(&clk) || !in.number(&inv) || !in.number(&count))
       return refuse("malformed node record (\"N <kind> <clock> <inverted> <arcs> <name>\" expected)");
     if (kind < 0 || kind > 3 || clk < -1 || (clk >= 0 && uint64_t(clk) >= nn))
       return refuse("node kind or clock source out of range");
@@ -912,7 +1083,7 @@ bool SSC_NETLIST_DATA::read_text(std::string_view text, std::string* problem) {
       int32_t delay = 0;
       int ak = 0, sense = 0;
       in.begin_record();
-      if (in.word() != "A" || !in.number(&src) || !in.number(&delay) || !in.number(&ak) ||
+      if (!in.tag('A') || !in.number(&src) || !in.number(&delay) || !in.number(&ak) ||
           (with_senses && !in.number(&sense)))
         return refuse(with_senses ? "malformed arc record (\"A <source> <delay> <kind> <sense>\" expected)"
                                   : "malformed arc record (\"A <source> <delay> <kind>\" expected)");

@@ -226,7 +226,7 @@ bool write_stored_netlist(const std::string* partition_name, kavu_platform::SSC_
     copy.stamp.generic = kavu_platform::ssc_stored_netlist_digest(copy);
   }
   std::string problem;
-  if (copy.store_file(file, &problem)) {
+  if (copy.store_file(file, &problem, partition_name ? nullptr : &copy.stamp.generic)) {
     data.stamp = std::move(copy.stamp);
     std::lock_guard<std::mutex> lock(g_unwritten_mutex);
     g_unwritten.erase(unwritten_key(file));
@@ -348,6 +348,7 @@ bool SSC_UTIL::build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MOD
   (void)duplicate_oterms;
   (void)loaded_generic;
   PLAT_CHECK(netlist != nullptr, "SSC");
+  m_unstitched.clear();
   if (!is_in_use()) return false;
   CMP_FACADE* facade = m_facade ? m_facade : ZCU_FACADE_UTIL::get_instance()->get_facade();
   if (!ssc_check_delay_model_validity(facade, model)) return false;
@@ -359,6 +360,13 @@ bool SSC_UTIL::build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MOD
     SSC_NETLIST_DATA own;
     own.build({netlist}, kavu_platform::ssc_make_delays(facade, model));
     own.merge_loaded(*m_netlist->m_data);
+    // A driver from outside the gate netlist that the loaded netlist lacks
+    // would lose every path through it, the partition's figures optimistic:
+    // refused, the caller told which.
+    if (!own.unstitched.empty()) {
+      for (uint32_t id : own.unstitched) m_unstitched.push_back(own.nodes[id].get_string_name());
+      return false;
+    }
     m_netlist->m_data->nodes.swap(own.nodes);
     m_netlist->m_data->arcs.swap(own.arcs);
     m_netlist->m_data->iterms_without_arcs.swap(own.iterms_without_arcs);

@@ -90,7 +90,10 @@ bool kavu_ssc_can_run_timing_analysis_in_opt_fsyn(CMP_FACADE* facade, CDB_SGATE_
 // Whether the flattened timing netlist of all partitions must be written
 // (the facade of ZCU_FACADE_UTIL).
 bool kavu_should_write_flattened_tdb_netlist();
-// Writes it from the partitions' netlists; the engine holds nothing after.
+// Writes it from the partitions' netlists: the labelled design, or the
+// netlists its split made (each cut input boundary joined to the output
+// boundary that drives it, so that either is the whole design); records on
+// each which netlist it stored. The engine holds nothing after.
 bool kavu_write_flattened_tdb_netlist(CMP_FACADE* facade, std::vector<CDB_SGATE_NETLIST*>& netlists);
 bool kavu_wants_to_run_timing_analysis_but_device_fails(CMP_FACADE* facade);
 

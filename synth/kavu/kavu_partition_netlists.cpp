@@ -382,6 +382,13 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
     }
   }
   if (f) fclose(f);
+  // A flattened timing netlist stored from the partitions is the whole
+  // design's: the design merged back records it, where every partition
+  // records the same store.
+  bool same_store = partitions[0]->get_tdb_origin().stored;
+  for (const CDB_SGATE_NETLIST* part : partitions)
+    same_store = same_store && part->get_tdb_origin() == partitions[0]->get_tdb_origin();
+  if (same_store) netlist->set_tdb_origin(partitions[0]->get_tdb_origin());
   kavu_recover_state_machines(hierarchy, netlist, partitions);
   kavu_merge_mast_mux_tables(partitions);
   for (CDB_SGATE_NETLIST*& part : partitions) {

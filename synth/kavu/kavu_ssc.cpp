@@ -13,8 +13,8 @@
 // Caches (reset by kavu_ssc_reset_state): the SYNTH_TIMING_DRIVEN_SYNTHESIS
 //   answers (one for "any partition", one for the hierarchy asked last),
 //   the once-flags of warning 286029, message 286030, tag 70 and the
-//   warnings on a timing netlist of an earlier version and on one stored
-//   for another partitioning than a partition's split, the
+//   warnings on a timing netlist of an earlier version, on one that lacks a
+//   partition's drivers and on none usable stored, the
 //   partitions message 286031 was posted for, and the timing engine's
 //   record of the constraint-file warnings it posted and the constraint
 //   reads it keeps.
@@ -57,7 +57,8 @@ bool g_warn_fast_once = true;     // warning 286029
 bool g_tag_allowed_once = true;   // tag 70
 bool g_running_once = true;       // message 286030
 bool g_warn_earlier_version_once = true;  // a timing netlist of an earlier version
-bool g_warn_other_labelling_once = true;  // one stored for another labelling
+bool g_warn_missing_driver_once = true;   // one lacking a partition's drivers
+bool g_warn_no_stored_once = true;        // none usable stored
 int g_quiet_questions = 0;       // > 0: can-run checks post nothing
 std::vector<int> g_reported_partitions;
 int g_last_reported_partition = -1;
@@ -110,7 +111,8 @@ void kavu_ssc_reset_state() {
   g_tag_allowed_once = true;
   g_running_once = true;
   g_warn_earlier_version_once = true;
-  g_warn_other_labelling_once = true;
+  g_warn_missing_driver_once = true;
+  g_warn_no_stored_once = true;
   g_reported_partitions.clear();
   g_last_reported_partition = -1;
   kavu_ssc_switches_reset();
@@ -217,6 +219,27 @@ bool kavu_ssc_is_ssc_allowed(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy,
 
 // ---------------------------------------------------------------- timing netlist
 
+namespace {
+
+// The gate path of a timing node's name ("<gate path>/<port>#<slot>").
+std::string gate_path_of_node(const std::string& node) {
+  const size_t slash = node.rfind('/');
+  return slash == std::string::npos ? node : node.substr(0, slash);
+}
+
+// Several partitions and no stored flattened timing netlist this netlist's
+// compile made can be read: told once per compile, with what to do.
+void kavu_ssc_warn_no_stored_netlist() {
+  if (!g_warn_no_stored_once) return;
+  g_warn_no_stored_once = false;
+  msg_post_message(MSG_POST_TYPE_WARNING,
+                   "Timing analysis can't run: the design has several partitions and the database holds no "
+                   "flattened timing netlist stored for this compile (none was stored, or a later store replaced "
+                   "it); store it after the design is partitioned, before its partitions are synthesized");
+}
+
+}  // namespace
+
 bool kavu_multiple_partitions_present() {
   const bool has_design = ZHD_ROOT::get().has_design();
   if (!has_design) KAVU_INTERNAL_ERROR("ZHD_ROOT::get().has_design()");
@@ -237,20 +260,6 @@ bool kavu_ssc_initialize_tdb_netlist(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hi
   // is none. With one partition the netlist is built afresh.
   const bool stored = check_partitions && netlist && netlist->get_tdb_origin().stored &&
                       kavu_multiple_partitions_present() && TDB_MANAGER::get()->sgate_sta_netlist_on_disk(nullptr);
-  // A partition split under another labelling than the one the stored
-  // netlist was made for (stored before the design was labelled, or for
-  // other boundaries) would lose the paths its cut boundaries take from it.
-  if (stored && netlist->get_split_labelling() != 0 &&
-      netlist->get_split_labelling() != netlist->get_tdb_origin().labelling) {
-    if (g_warn_other_labelling_once) {
-      g_warn_other_labelling_once = false;
-      msg_post_message(MSG_POST_TYPE_WARNING,
-                       "Timing analysis can't run: the flattened timing netlist in the database was not stored for "
-                       "this partitioning of the design; store it after the design is partitioned");
-    }
-    kavu_debug("Timing analysis can't run because the TDB netlist was stored for another partitioning");
-    return false;
-  }
   if (stored) {
     const ZHD_DESIGN* design = ZHD_ROOT::get().get_design("");
     KAVU_CHECK(design);
@@ -281,7 +290,29 @@ bool kavu_ssc_initialize_tdb_netlist(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hi
         timing_manager->dump_tdb_netlist("");
       } else if (!ok) {
         kavu_debug("Failed to stitch tdb netlist for current partition into flattened tdb netlist");
+        // The stored netlist lacks what drives this netlist from other
+        // partitions (stored before the design was partitioned, or from
+        // other netlists): every path from there would be lost.
+        const std::vector<std::string>& lost = timing_manager->get_unstitched();
+        if (!lost.empty()) {
+          kavu_debug("Timing analysis can't run because the TDB netlist holds no driver of %s (%d in all)",
+                     lost.front().c_str(), int(lost.size()));
+          if (g_warn_missing_driver_once) {
+            g_warn_missing_driver_once = false;
+            std::string text = "Timing analysis can't run: the flattened timing netlist in the database holds no "
+                               "driver of \"" +
+                               kavu_platform::msg_printable_text(gate_path_of_node(lost.front()), 256, true) +
+                               "\"";
+            if (lost.size() > 1) text += " and " + std::to_string(lost.size() - 1) + " more input(s) of the partition";
+            text += ", which other partitions drive; store it after the design is partitioned";
+            msg_post_message(MSG_POST_TYPE_WARNING, text);
+          }
+        }
       }
+    } else {
+      // Nothing this netlist's compile stored can be read (another store
+      // replaced it, or its last write failed): refused, as with none.
+      kavu_ssc_warn_no_stored_netlist();
     }
     if (!ok && timing_manager->is_in_use()) timing_manager->delete_netlist();
     return ok;
@@ -291,13 +322,18 @@ bool kavu_ssc_initialize_tdb_netlist(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hi
     // compile, nor does a partition archived by an earlier version, whatever
     // generic netlist lies beside it: the user is told to compile again
     // (once per compile).
-    const int version = g_warn_earlier_version_once ? TDB_MANAGER::get()->sgate_sta_netlist_version(nullptr) : 0;
+    // Otherwise nothing this compile stored is there (none was stored, or
+    // another store replaced it): the user is told that too.
+    const int version = TDB_MANAGER::get()->sgate_sta_netlist_version(nullptr);
     const bool archived_before = netlist && !netlist->get_tdb_origin().known;
     if (version > 0 && (version < SSC_TDB_FILE_VERSION || archived_before)) {
+      if (g_warn_earlier_version_once)
+        msg_post_message(MSG_POST_TYPE_WARNING,
+                         "Timing analysis can't run: the flattened timing netlist in the database was stored by an "
+                         "earlier version of the library; compile the design again");
       g_warn_earlier_version_once = false;
-      msg_post_message(MSG_POST_TYPE_WARNING,
-                       "Timing analysis can't run: the flattened timing netlist in the database was stored by an "
-                       "earlier version of the library; compile the design again");
+    } else {
+      kavu_ssc_warn_no_stored_netlist();
     }
     kavu_debug("Timing analysis can't run because TDB netlist wasn't written to disk");
     return false;
