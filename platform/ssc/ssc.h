@@ -33,10 +33,15 @@
 //   ssc_forget_posted_warnings); without one, every clock source that a register clock traces
 //   back to (through buffers, inverters, one-input LUTs, clock buffers and
 //   partition boundaries, which are wires for timing)
-//   is a clock of period "ssc_default_period" (1000). A register whose
-//   clock comes through other logic (a gated clock) takes every clock that
-//   reaches it, on the edges it arrives on (both through a gate not unate
-//   in it), as OpenSTA propagates ideal clocks.
+//   is a clock of period "ssc_default_period" (1000). A clock created on a
+//   net of a register's clock path (a buffer's, an inverter's, a one-input
+//   LUT's output, a boundary) is that net's clock from there, as in
+//   OpenSTA: the one nearest the register's pin clocks it; data from
+//   before such a net stops there, and the net (or a register whose output
+//   a clock is created on) launches its data at the clock's edges. A
+//   register whose clock comes through other logic (a gated clock) takes
+//   every clock that reaches it, on the edges it arrives on (both through a
+//   gate not unate in it), as OpenSTA propagates ideal clocks.
 // Analysis: loop arcs are cut (counted); arrival per launch group (clock
 //   and edge), downstream delay per capture group; for every arc and every
 //   pair of groups, slack = relation - arrival - arc - downstream, where the

@@ -269,11 +269,19 @@ struct SSC_CONSTRAINTS {
   // output ports a -min output delay names end none, not even under
   // set_max_delay (OpenSTA times them for hold only).
   std::vector<uint32_t> min_delay_inputs, min_delay_outputs;
-  // Clock ports that feed data logic (whether they clock registers or
-  // none), whose data paths are timed as OpenSTA times them: launched at
-  // each edge of each of their clocks (sorted node ids). A port whose data
-  // reaches a logic loop is not among them (a warning names it).
+  // Clock sources that feed data logic (whether they clock registers or
+  // none): input ports, and nets inside the logic (a gate's output, a
+  // register's), whose data paths are timed as OpenSTA times them: launched
+  // at each edge of each of their clocks (sorted node ids). A source whose
+  // data reaches a logic loop is not among them (a warning names it).
   std::vector<uint32_t> clock_data_ports;
+  // A clock starts where it is created, as in OpenSTA (set by the reader):
+  // data from before a net inside the logic that a clock is created on
+  // does not pass it, and a register whose output is a clock's source
+  // launches on that clock alone (as clock data), no longer on its own
+  // clock. Default clocks (ssc_default_clocks) leave false: their sources,
+  // the traced clock sources, pass data and launch as the netlist has them.
+  bool clocks_start_at_sources = false;
   // Made by the read; an analysis of constraints without it makes its own.
   SSC_PATH_RULE_INDEX rule_index;
 };
