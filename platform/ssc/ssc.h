@@ -348,6 +348,20 @@ void ssc_forget_kept_reads();
 // Bytes the kept reads hold (texts, netlist keys and constraints): at most
 // 16 MiB.
 size_t ssc_kept_read_bytes();
+// The output terminals of the registers of `netlist` that the constraint
+// file (key "ssc_sdc_file") names, as oterm_has_sdc_constraint counts them
+// where the engine holds a timing netlist (the points of path rules and
+// I/O delays, and every register a command names, applied or skipped),
+// in node-list order: read against a timing netlist of `netlist` alone,
+// made for the call and dropped after it, so that the engine need hold
+// none, and what it holds is left as it is. Where `netlist` is fed from
+// outside (a part of a split design), its registers' clocks may come from
+// elsewhere, and all_registers -clock names every register. False, with
+// *why, when no file is named, it cannot be read, its text is refused or
+// memory is refused: any register may then carry a constraint. Nothing is
+// posted.
+bool ssc_sdc_named_register_oterms(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_OTERM*>* oterms,
+                                   std::string* why);
 
 // The format version of the timing-netlist files the engine writes; files
 // of earlier versions are read but taken as no stored netlist.

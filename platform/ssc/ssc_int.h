@@ -313,9 +313,15 @@ struct SSC_REGISTER_CLOCKS {
 void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC_CLOCK>& clocks,
                          SSC_REGISTER_CLOCKS* out);
 
-// Reads the SDC subset; false with *error naming the line.
+// The most bytes of a constraint file the engine reads.
+constexpr uint64_t SSC_MAX_SDC_FILE_BYTES = uint64_t(256) << 20;
+
+// Reads the SDC subset; false with *error naming the line. Where the
+// clocks of `data`'s registers may come from outside it (a part of a
+// design: clocks_known false), all_registers -clock takes every register,
+// as any may be of the clocks named.
 bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out,
-                  std::string* error);
+                  std::string* error, bool clocks_known = true);
 // What ssc_read_sdc's result depends on in `data` (the nodes' names,
 // kinds and clocks, their arcs, and the sense of each arc's gate in its
 // input, ssc_input_sense), as a 128-bit digest of those fields: two

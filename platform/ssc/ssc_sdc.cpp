@@ -160,6 +160,9 @@
 #include <unordered_set>
 
 #include "atcl/atcl.h"
+#include "cdb/cdb_sgate.h"
+#include "cfg/cfg.h"
+#include "fio/fio.h"
 #include "msg/msg.h"
 #include "ssc/ssc_int.h"
 #include "ztl/ztl_support.h"
@@ -368,9 +371,10 @@ std::string quoted_names(const std::vector<std::string>& names) {
 
 class SDC_READER {
  public:
-  SDC_READER(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out)
+  SDC_READER(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out, bool clocks_known)
       : m_data(data),
         m_out(out),
+        m_clocks_known(clocks_known),
         m_named(data.nodes.size(), 0),
         m_min_delay(data.nodes.size(), 0) {
     m_paths.reserve(data.nodes.size());
@@ -516,6 +520,7 @@ class SDC_READER {
 
   const SSC_NETLIST_DATA& m_data;
   SSC_CONSTRAINTS* m_out;
+  bool m_clocks_known;  // every register's clock comes from within m_data (ssc_read_sdc)
   std::vector<std::string> m_paths, m_leaf;
   // Nodes by the names a pattern without wildcards names: every node's
   // path and last level (its own name), and for a port that is a
@@ -1020,7 +1025,7 @@ bool SDC_READER::collection_targets(const std::vector<std::string>& inner, const
   } else if (cmd == "all_registers") {
     TARGETS regs;
     add_all(5, &regs);
-    if (!c.clocks.empty()) keep_registers_of(c.clocks, &regs.nodes);
+    if (!c.clocks.empty() && m_clocks_known) keep_registers_of(c.clocks, &regs.nodes);
     t->nodes.insert(t->nodes.end(), regs.nodes.begin(), regs.nodes.end());
   } else if (cmd == "get_clocks" || cmd == "all_clocks") {
     if (!none && !add_clocks(patterns, cmd == "all_clocks", c.mode, t, &unmatched, why)) return false;
@@ -1803,8 +1808,8 @@ void SDC_READER::note_skipped_targets(const std::vector<std::string>& w) {
 // continues the line). A command is copied once, into its words, so a read
 // takes a few times the size of the text at most.
 bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out,
-                  std::string* error) {
-  SDC_READER reader(data, out);
+                  std::string* error, bool clocks_known) {
+  SDC_READER reader(data, out, clocks_known);
   std::string unix_text;
   std::string_view script(text);
   if (text.find("\r\n") != std::string::npos) {
@@ -2157,3 +2162,45 @@ void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINT
 
 }  // namespace kavu_platform
 
+// The registers a constraint file names, read against a timing netlist of
+// the gate netlist alone (made here, whatever the engine holds): the points
+// of its path rules and I/O delays and every register a command names,
+// applied or skipped, as the engine's constraint queries count them
+// (build_query_index). A netlist fed from outside (a split's part, whose
+// inputs are cut from their drivers: stitch_nodes) may have its registers
+// clocked from elsewhere, so all_registers -clock takes every register.
+bool ssc_sdc_named_register_oterms(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_OTERM*>* oterms,
+                                   std::string* why) {
+  using namespace kavu_platform;
+  PLAT_CHECK(netlist != nullptr && oterms != nullptr && why != nullptr, "SSC");
+  oterms->clear();
+  try {
+    const std::string sdc = cfg_get_value("ssc_sdc_file");
+    if (sdc.empty()) {
+      *why = "no constraint file is named";
+      return false;
+    }
+    std::string text;
+    if (!FIO_FILE_SYSTEM::read_regular_file(sdc, SSC_MAX_SDC_FILE_BYTES, &text, why)) return false;
+    SSC_NETLIST_DATA data;
+    data.build({netlist}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+    SSC_CONSTRAINTS c;
+    if (!ssc_read_sdc(text, data, &c, why, data.stitch_nodes.empty())) return false;
+    std::vector<char> named(data.nodes.size(), 0);
+    for (const SSC_SDC_PATH_RULE& r : c.rules) {
+      for (uint32_t v : r.from_nodes) named[v] = 1;
+      for (uint32_t v : r.to_nodes) named[v] = 1;
+    }
+    for (const SSC_SDC_IO_DELAY& d : c.io_delays)
+      for (uint32_t v : d.nodes) named[v] = 1;
+    for (uint32_t v : c.named_registers) named[v] = 1;
+    for (uint32_t v = 0; v < data.nodes.size(); ++v)
+      if (named[v] && data.nodes[v].get_kind() == TDB_NODE_REGISTER && data.nodes[v].get_oterm())
+        oterms->push_back(data.nodes[v].get_oterm());
+    return true;
+  } catch (const std::bad_alloc&) {
+    oterms->clear();
+    *why = "not enough memory";
+    return false;
+  }
+}

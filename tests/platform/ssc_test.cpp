@@ -519,6 +519,49 @@ TEST(SscNetlist, AClockOnANetIsFoundThroughStoredAndStitchedNetlists) {
   }
 }
 
+// The registers a constraint file names, read against a gate netlist alone
+// (no timing netlist held): as the engine's constraint queries count them,
+// in the whole design and in a partition of it. A partition's registers
+// may be clocked from outside it (r2 by c1 through the cut boundary b), so
+// all_registers -clock takes every one of them there. A file that is not
+// named, not there or whose text is refused names none: false.
+TEST(SscSdc, RegistersAFileNamesAreReadWithoutATimingNetlist) {
+  BOUNDARY_DESIGN d;
+  struct ROW {
+    const char* sdc;  // null: no file named
+    std::vector<CDB_SGATE_NODE*> whole, part;
+    bool read = true;
+  };
+  const std::string clock = "create_clock -name c1 -period 5000 [get_ports clk]\n";
+  const ROW rows[] = {
+      {"set_false_path -from [get_cells r1]\n", {d.r1}, {}},
+      {"set_max_delay 10 -to [get_cells {r1 r2}]\nset_input_delay 5 -clock c1 [get_ports a]\n", {d.r1, d.r2}, {d.part_r2}},
+      {"set_multicycle_path 2 -to [get_registers r2]\n", {d.r2}, {d.part_r2}},
+      {"set_false_path -to [all_registers -clock c1]\n", {d.r1, d.r2}, {d.part_r2}},
+      {"set_false_path -from [get_cells r1]\nset_input_delay 10 -clock nope [all_inputs]\n", {}, {}, false},
+      {nullptr, {}, {}, false},
+  };
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(row.sdc ? row.sdc : "no file");
+    if (row.sdc) write_file("n.sdc", clock + row.sdc);
+    CFG_SCOPE cfg{{"ssc_sdc_file", row.sdc ? "n.sdc" : ""}};
+    for (const bool whole : {true, false}) {
+      std::vector<CDB_SGATE_OTERM*> named, expected;
+      std::string why;
+      EXPECT_EQ(ssc_sdc_named_register_oterms(whole ? &d.whole : &d.part, &named, &why), row.read) << why;
+      for (CDB_SGATE_NODE* r : whole ? row.whole : row.part) expected.push_back(r->get_output_term(0));
+      EXPECT_EQ(named, expected) << (whole ? "whole" : "part");
+      EXPECT_EQ(why.empty(), row.read);
+      EXPECT_FALSE(ssc_get_util()->is_in_use());
+    }
+  }
+  CFG_SCOPE missing{{"ssc_sdc_file", "missing.sdc"}};
+  std::vector<CDB_SGATE_OTERM*> named;
+  std::string why;
+  EXPECT_FALSE(ssc_sdc_named_register_oterms(&d.whole, &named, &why));
+  EXPECT_NE(why.find("No such file"), std::string::npos) << why;
+}
+
 TEST(SscTcl, CommandsAndScriptsFollowTheSwitch) {
   PIPELINE p;
   analyze(&p.nl, SSC_DELAY_MODEL_UNIT, pipeline_sdc(10));
