@@ -33,10 +33,15 @@
 //   ssc_forget_posted_warnings); without one, every clock source that a register clock traces
 //   back to (through buffers, inverters, one-input LUTs, clock buffers and
 //   partition boundaries, which are wires for timing)
-//   is a clock of period "ssc_default_period" (1000). A register whose
-//   clock comes through other logic (a gated clock) takes every clock that
-//   reaches it, on the edges it arrives on (both through a gate not unate
-//   in it), as OpenSTA propagates ideal clocks.
+//   is a clock of period "ssc_default_period" (1000). A clock created on a
+//   net of a register's clock path (a buffer's, an inverter's, a one-input
+//   LUT's output, a boundary) is that net's clock from there, as in
+//   OpenSTA: the one nearest the register's pin clocks it; data from
+//   before such a net stops there, and the net (or a register whose output
+//   a clock is created on) launches its data at the clock's edges. A
+//   register whose clock comes through other logic (a gated clock) takes
+//   every clock that reaches it, on the edges it arrives on (both through a
+//   gate not unate in it), as OpenSTA propagates ideal clocks.
 // Analysis: loop arcs are cut (counted); arrival per launch group (clock
 //   and edge), downstream delay per capture group; for every arc and every
 //   pair of groups, slack = relation - arrival - arc - downstream, where the
@@ -355,6 +360,20 @@ void ssc_forget_kept_reads();
 // Bytes the kept reads hold (texts, netlist keys and constraints): at most
 // 16 MiB.
 size_t ssc_kept_read_bytes();
+// The output terminals of the registers of `netlist` that the constraint
+// file (key "ssc_sdc_file") names, as oterm_has_sdc_constraint counts them
+// where the engine holds a timing netlist (the points of path rules and
+// I/O delays, and every register a command names, applied or skipped),
+// in node-list order: read against a timing netlist of `netlist` alone,
+// made for the call and dropped after it, so that the engine need hold
+// none, and what it holds is left as it is. Where `netlist` is fed from
+// outside (a part of a split design), its registers' clocks may come from
+// elsewhere, and all_registers -clock names every register. False, with
+// *why, when no file is named, it cannot be read, its text is refused or
+// memory is refused: any register may then carry a constraint. Nothing is
+// posted.
+bool ssc_sdc_named_register_oterms(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_OTERM*>* oterms,
+                                   std::string* why);
 
 // The format version of the timing-netlist files the engine writes; files
 // of earlier versions are read but taken as no stored netlist.

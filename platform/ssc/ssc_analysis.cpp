@@ -1,9 +1,13 @@
 // ssc_analysis.cpp — the static timing analysis of a timing netlist.
 //
-// Clocks of registers: the first clock on the register's traced clock
-//   source, or for a gated clock every clock reaching it through gates, on
-//   the edges it arrives on (both through a gate not unate in it)
-//   (ssc_register_clocks, GATED_CLOCK_WALK).
+// Clocks of registers: the first clock on the net of the register's clock
+//   path nearest its pin (clock_on_path), else on its traced clock source,
+//   or for a gated clock every clock reaching it through gates, on the
+//   edges it arrives on (both through a gate not unate in it)
+//   (ssc_register_clocks, GATED_CLOCK_WALK). Under a constraint file a net
+//   inside the logic a clock is created on starts the clock afresh: data
+//   from before it stops there (hoist_clock_nets), and it, or a register
+//   whose output it is, launches its data at the clock's edges.
 // Groups: a launch or capture group is a clock with an edge (rising, or
 //   falling for a register whose clock is inverted on the way, or an I/O
 //   delay given -clock_fall; a register reached by several clock edges
@@ -105,6 +109,52 @@ constexpr int32_t NONE = SSC_INVALID;
 // SSC_GROUP::via of the launches of a clock port's data while some
 // max-delay rule ignores clock latency.
 constexpr int kClockData = -2;
+
+// The arc through which a logic node passes a clock, as the build traces a
+// clock through buffers, inverters, one-input LUTs, clock buffers and
+// boundaries: its one data arc, or, where it has several, the one of them
+// whose gate passes the clock (an IO buffer's input beside its output
+// enable: the one arc of non-zero sense); UINT32_MAX for none.
+uint32_t clock_step_arc(const SSC_NETLIST_DATA& data, uint32_t u) {
+  const TDB_NODE& y = data.nodes[u];
+  const uint32_t b = SSC_NETLIST_DATA::arc_begin(y), e = SSC_NETLIST_DATA::arc_end(y);
+  if (y.get_kind() != TDB_NODE_COMB || b == e) return UINT32_MAX;
+  if (e - b == 1) return data.arcs[b].m_kind == TDB_ARC_DATA ? b : UINT32_MAX;
+  uint32_t found = UINT32_MAX;
+  for (uint32_t k = b; k < e; ++k) {
+    if (data.arcs[k].m_kind != TDB_ARC_DATA) return UINT32_MAX;
+    if (ssc_arc_sense(data.arcs[k]) == 0) continue;
+    if (found != UINT32_MAX) return UINT32_MAX;
+    found = k;
+  }
+  return found;
+}
+
+// The arc by which register r reads its clock: the first of its inputs
+// without constraint (a clock pin, an asynchronous control) whose chain of
+// logic nodes that pass a clock (clock_step_arc) reaches r's traced clock
+// source; UINT32_MAX where none does. The chain's nodes are then the
+// sources followed from that arc, node by node, to the clock source
+// (clock_path_arc).
+uint32_t clock_pin_arc(const SSC_NETLIST_DATA& data, uint32_t r) {
+  const TDB_NODE& x = data.nodes[r];
+  const int s = x.get_clock_source();
+  if (s < 0) return UINT32_MAX;
+  for (uint32_t k = SSC_NETLIST_DATA::arc_begin(x); k < SSC_NETLIST_DATA::arc_end(x); ++k) {
+    if (data.arcs[k].m_kind != TDB_ARC_UNCONSTRAINED) continue;
+    uint32_t u = data.arcs[k].m_src;
+    for (int steps = 0; u != uint32_t(s) && steps < 1000; ++steps) {
+      const uint32_t a = clock_step_arc(data, u);
+      if (a == UINT32_MAX) break;
+      u = data.arcs[a].m_src;
+    }
+    if (u == uint32_t(s)) return k;
+  }
+  return UINT32_MAX;
+}
+
+// The arc of a node on a clock path (clock_pin_arc) that the clock comes by.
+const TDB_ARC& clock_path_arc(const SSC_NETLIST_DATA& data, uint32_t u) { return data.arcs[clock_step_arc(data, u)]; }
 
 // The clocks that reach the logic before the clock sources of gated
 // registers, as an ideal clock propagates forward through it. Each clock
@@ -310,23 +360,12 @@ class GATED_CLOCK_WALK {
   // one data arc), found back from r's clock input; r itself where the
   // source drives its clock pin.
   uint32_t clock_reader(uint32_t r) const {
-    const TDB_NODE& x = m_data.nodes[r];
-    const int s = x.get_clock_source();
-    if (s < 0) return r;
-    for (uint32_t k = arc_begin(r); k < arc_end(r); ++k) {
-      if (m_data.arcs[k].m_kind != TDB_ARC_UNCONSTRAINED) continue;
-      uint32_t u = m_data.arcs[k].m_src, prev = r;
-      for (int steps = 0; u != uint32_t(s) && steps < 1000; ++steps) {
-        const TDB_NODE& y = m_data.nodes[u];
-        if (y.get_kind() != TDB_NODE_COMB || arc_end(u) - arc_begin(u) != 1 ||
-            m_data.arcs[arc_begin(u)].m_kind != TDB_ARC_DATA)
-          break;
-        prev = u;
-        u = m_data.arcs[arc_begin(u)].m_src;
-      }
-      if (u == uint32_t(s)) return prev;
-    }
-    return r;
+    const uint32_t k = clock_pin_arc(m_data, r);
+    if (k == UINT32_MAX) return r;
+    const uint32_t s = uint32_t(m_data.nodes[r].get_clock_source());
+    uint32_t prev = r;
+    for (uint32_t u = m_data.arcs[k].m_src; u != s; u = clock_path_arc(m_data, u).m_src) prev = u;
+    return prev;
   }
   // Whether the walk enters u: logic that is not a clock's source (ports
   // and registers pass no clock).
@@ -490,6 +529,17 @@ class ANALYZER {
   std::vector<std::vector<int>> port_delay_clocks() const;
   void find_unclocked_launches();
   const std::vector<int>& unclocked_launches(int source) const;
+  void hoist_clock_nets();
+  // A net inside the logic that a clock is created on, where data from
+  // before it stops (hoist_clock_nets).
+  bool is_clock_net(uint32_t v) const {
+    return m_registers.of_source[v] >= 0 && m_data.nodes[v].get_kind() == TDB_NODE_COMB;
+  }
+  // A register whose output a clock is created on launches as that clock's
+  // data alone (clock_data_ports), not on its own clock, as in OpenSTA.
+  bool launches_clock_data(uint32_t reg) const {
+    return m_out->constraints().clocks_start_at_sources && m_registers.of_source[reg] >= 0;
+  }
   void make_groups();
   bool clock_pair_false(int from, int to, int via = -1) const;
   int clock_rule(int launch_clock, int capture_clock);
@@ -574,8 +624,11 @@ class ANALYZER {
 
   const SSC_NETLIST_DATA& m_data;
   SSC_ANALYSIS* m_out;
+  // The topological order and each node's place in it (nets a clock is
+  // created on share place 0: hoist_clock_nets).
   std::vector<uint32_t> m_order, m_pos;
   SSC_REGISTER_CLOCKS m_registers;  // each source's first clock, each register's clock and edge
+  uint32_t m_clock_nets = 0;        // nets is_clock_net, the order's first nodes (hoist_clock_nets)
   // Max-delay rules by side (0 from, 1 to): those without the side (in no
   // rule set: they hold every point), those naming a clock (per clock), and
   // (node, rule) pairs of named points.
@@ -736,7 +789,7 @@ bool ANALYZER::has_unclocked_start(const std::vector<char>& delayed) const {
     const TDB_NODE& node = m_data.nodes[v];
     const int s = node.get_clock_source();
     if (m_no_start[v]) continue;
-    if (node.get_kind() == TDB_NODE_REGISTER && m_registers.clock[v] < 0 &&
+    if (node.get_kind() == TDB_NODE_REGISTER && m_registers.clock[v] < 0 && !launches_clock_data(v) &&
         (s < 0 || !unclocked_launches(s).empty()))
       return true;
     if (node.get_kind() == TDB_NODE_IN_PORT && !delayed[v] && m_registers.of_source[v] < 0) return true;
@@ -842,7 +895,6 @@ const std::vector<int>& ANALYZER::unclocked_launches(int source) const {
 void ANALYZER::make_groups() {
   const SSC_CONSTRAINTS& c = m_out->constraints();
   const uint32_t n = uint32_t(m_data.nodes.size());
-  ssc_register_clocks(m_data, c.clocks, &m_registers);
   // False paths from (to) points alone remove those start (end) points.
   m_no_start.assign(n, 0);
   m_no_end.assign(n, 0);
@@ -896,11 +948,14 @@ void ANALYZER::make_groups() {
   // A register launches and captures on each edge of each clock that
   // reaches it (several behind gates, both edges behind a gate not unate
   // in the clock), as OpenSTA times it.
+  // A register whose output is a clock's source launches that clock's data
+  // alone (below), and captures on its own clocks.
+  bool own_launch = true;
   auto clocked = [&](uint32_t v, int k, char edges) {
     for (const bool falling : {false, true})
       if (edges & (falling ? 2 : 1)) {
         capture(v, k, falling, 0);
-        start(v, k, falling, 0);
+        if (own_launch) start(v, k, falling, 0);
       }
   };
   auto more = m_registers.more.begin();
@@ -909,6 +964,7 @@ void ANALYZER::make_groups() {
     if (node.get_kind() != TDB_NODE_REGISTER) continue;
     const int s = node.get_clock_source();
     const int k = m_registers.clock[v];
+    own_launch = !launches_clock_data(v);
     if (k >= 0) {
       clocked(v, k, m_registers.edges[v]);
       for (; more != m_registers.more.end() && more->reg <= v; ++more)
@@ -916,6 +972,7 @@ void ANALYZER::make_groups() {
       continue;
     }
     capture(v, -1, false, 0);
+    if (!own_launch) continue;
     if (s < 0) {
       start(v, -1, false, 0);
       continue;
@@ -934,9 +991,10 @@ void ANALYZER::make_groups() {
     if (k == TDB_NODE_IN_PORT && m_registers.of_source[v] < 0) start(v, -1, false, 0);
     if (k == TDB_NODE_OUT_PORT) capture(v, -1, false, 0);
   }
-  // A clock port that also feeds data logic launches data at each edge of
+  // A clock source that also feeds data logic (a port, or a net inside the
+  // logic: a gate's output, a register's) launches data at each edge of
   // each of its clocks, as OpenSTA launches a clock used as data, whatever
-  // input delays name the port (those launch beside it, as in OpenSTA). It
+  // input delays name a port (those launch beside it, as in OpenSTA). It
   // launches at 0 as a register does; while a max-delay rule ignores clock
   // latency, in groups of its own (kClockData), which such a rule does not
   // time (work_out_relation).
@@ -1239,7 +1297,10 @@ bool ANALYZER::use_per_group_passes(const std::vector<char>& launches) {
 void ANALYZER::forward_one(int g, std::vector<int32_t>* a) const {
   a->assign(m_data.nodes.size(), NONE);
   for (const auto& [v, t] : m_starts[size_t(g)]) (*a)[v] = std::max((*a)[v], t);
-  for (uint32_t v : m_order) {
+  // The nets a clock is created on (the order's first m_clock_nets nodes)
+  // hold their launches: no arc brings them anything.
+  for (auto it = m_order.begin() + m_clock_nets; it != m_order.end(); ++it) {
+    const uint32_t v = *it;
     const TDB_NODE& node = m_data.nodes[v];
     if (node.get_kind() != TDB_NODE_COMB) continue;
     int32_t best = NONE;
@@ -1321,7 +1382,10 @@ void ANALYZER::forward(const std::vector<char>& launches) {
     m_arr.push_back(GROUP_TIME{s.group, s.time});
     m_arr_end[s.node] = uint32_t(m_arr.size());
   }
-  for (uint32_t v : m_order) {
+  // The nets a clock is created on (the order's first m_clock_nets nodes)
+  // keep their launches (seeds): no arc brings them anything.
+  for (auto it = m_order.begin() + m_clock_nets; it != m_order.end(); ++it) {
+    const uint32_t v = *it;
     const TDB_NODE& node = m_data.nodes[v];
     if (node.get_kind() != TDB_NODE_COMB) continue;
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
@@ -1636,6 +1700,8 @@ void ANALYZER::score_arcs() {
   };
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = m_data.nodes[v];
+    // No path runs into a net a clock is created on (its arcs are cut).
+    if (m_clock_nets && is_clock_net(v)) continue;
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k) {
       const TDB_ARC& arc = m_data.arcs[k];
       if (arc.m_kind == TDB_ARC_UNCONSTRAINED) continue;
@@ -1672,8 +1738,48 @@ void ANALYZER::score_arcs() {
 
 void ANALYZER::run() {
   m_out->cut_arcs = ssc_topological_order(m_data, &m_order, &m_pos);
+  ssc_register_clocks(m_data, m_out->constraints().clocks, &m_registers);
+  if (m_out->constraints().clocks_start_at_sources) hoist_clock_nets();
   make_groups();
   score();
+}
+
+// Data does not pass a net inside the logic that a clock is created on:
+// OpenSTA's arrivals start there afresh, at the clock's edges (clock data,
+// make_groups). Such nodes go to the front of the order, all at place 0,
+// so that every arc into them, from the rest or from one another, reads as
+// cut (each pass takes an arc only from a node at an earlier place) and the
+// rest keeps its order after them; the loops among the rest are cut as they
+// were, and counted without the arcs into those nodes (a loop through one
+// of them is none for data).
+void ANALYZER::hoist_clock_nets() {
+  const uint32_t n = uint32_t(m_data.nodes.size());
+  // The nets, from the clocks' sources (a netlist without such a net pays
+  // no walk over its nodes).
+  std::vector<char> hoisted;
+  uint32_t front = 0;
+  for (const SSC_SDC_CLOCK& c : m_out->constraints().clocks)
+    for (uint32_t u : c.sources) {
+      if (u >= n || !is_clock_net(u)) continue;
+      if (hoisted.empty()) hoisted.assign(n, 0);
+      front += hoisted[u] ? 0 : 1;
+      hoisted[u] = 1;
+    }
+  if (front == 0) return;
+  m_clock_nets = front;
+  std::vector<uint32_t> order(n);
+  uint32_t at_front = 0, at_rest = front;
+  for (uint32_t v : m_order) order[hoisted[v] ? at_front++ : at_rest++] = v;
+  m_order.swap(order);
+  for (uint32_t i = 0; i < n; ++i) m_pos[m_order[i]] = i < front ? 0 : i - front + 1;
+  int cut = 0;
+  for (uint32_t v = 0; v < n; ++v) {
+    if (hoisted[v]) continue;
+    const TDB_NODE& node = m_data.nodes[v];
+    for (uint32_t a = SSC_NETLIST_DATA::arc_begin(node); a < SSC_NETLIST_DATA::arc_end(node); ++a)
+      if (m_data.arcs[a].m_kind == TDB_ARC_DATA && m_pos[m_data.arcs[a].m_src] >= m_pos[v]) ++cut;
+  }
+  m_out->cut_arcs = cut;
 }
 
 int64_t gcd64(int64_t a, int64_t b) {
@@ -1711,6 +1817,36 @@ int ssc_edge_relation(int p1, int o1, int p2, int o2) {
   return int(r == 0 ? g : r);
 }
 
+namespace {
+
+// The clock of register r where one is defined on its clock path between
+// the pin and the traced source (clock_pin_arc): the first clock of the
+// node nearest the pin, on the edge it arrives on at the pin, into *clock
+// and *edges (1 rising, 2 falling, 3 both where a gate after it is not
+// unate, which no gate the build traces through is). The inversion from
+// that node on is the traced one (the register's) less that of the nodes
+// between it and the source, each by its arc's sense.
+bool clock_on_path(const SSC_NETLIST_DATA& data, const std::vector<int>& clock_of_source, uint32_t r, int* clock,
+                   char* edges) {
+  const uint32_t k = clock_pin_arc(data, r);
+  if (k == UINT32_MAX) return false;
+  const uint32_t s = uint32_t(data.nodes[r].get_clock_source());
+  uint32_t at = data.arcs[k].m_src;
+  while (at != s && clock_of_source[at] < 0) at = clock_path_arc(data, at).m_src;
+  if (at == s) return false;
+  bool inverted = data.nodes[r].clock_is_inverted(), binate = false;
+  for (uint32_t u = at; u != s; u = clock_path_arc(data, u).m_src) {
+    const int sense = ssc_arc_sense(clock_path_arc(data, u));
+    binate = binate || sense == 0;
+    inverted = inverted != (sense < 0);
+  }
+  *clock = clock_of_source[at];
+  *edges = char(binate ? 3 : inverted ? 2 : 1);
+  return true;
+}
+
+}  // namespace
+
 void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC_CLOCK>& clocks,
                          SSC_REGISTER_CLOCKS* out) {
   const size_t n = data.nodes.size();
@@ -1722,11 +1858,28 @@ void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC
   out->clock.assign(n, -1);
   out->edges.assign(n, 0);
   out->more.clear();
+  // A clock defined on a node of a register's clock path (a buffer's, an
+  // inverter's or a one-input LUT's output, a boundary) is that net's clock
+  // from there on, as OpenSTA has it: the nearest to the clock pin wins
+  // over any further back and over the traced source's. The paths are
+  // walked only where some clock is defined on such a node.
+  bool on_paths = false;
+  for (const SSC_SDC_CLOCK& c : clocks)
+    for (uint32_t u : c.sources) on_paths = on_paths || (u < n && clock_step_arc(data, u) != UINT32_MAX);
   std::vector<uint32_t> gated, gated_registers;
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = data.nodes[v];
     const int s = node.get_clock_source();
     if (node.get_kind() != TDB_NODE_REGISTER || s < 0 || size_t(s) >= n) continue;
+    if (on_paths) {
+      int clock = -1;
+      char edges = 0;
+      if (clock_on_path(data, clock_of_source, v, &clock, &edges)) {
+        out->clock[v] = clock;
+        out->edges[v] = edges;
+        continue;
+      }
+    }
     if (clock_of_source[s] >= 0) {
       out->clock[v] = clock_of_source[s];
       out->edges[v] = node.clock_is_inverted() ? 2 : 1;
@@ -1738,12 +1891,9 @@ void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC
   if (gated.empty()) return;
   GATED_CLOCK_WALK walk(data, clock_of_source);
   walk.settle(gated, gated_registers);
-  for (uint32_t v = 0; v < n; ++v) {
+  for (uint32_t v : gated_registers) {  // in id order
     const TDB_NODE& node = data.nodes[v];
     const int s = node.get_clock_source();
-    if (node.get_kind() != TDB_NODE_REGISTER || s < 0 || size_t(s) >= n || clock_of_source[s] >= 0 ||
-        data.nodes[s].get_kind() != TDB_NODE_COMB)
-      continue;
     bool first = true;
     for (auto [it, end] = walk.clocks(uint32_t(s)); it != end; ++it) {
       // Bit 0: the clock's edge arrives as it is, bit 1: inverted; a

@@ -301,11 +301,19 @@ struct SSC_CONSTRAINTS {
   // output ports a -min output delay names end none, not even under
   // set_max_delay (OpenSTA times them for hold only).
   std::vector<uint32_t> min_delay_inputs, min_delay_outputs;
-  // Clock ports that feed data logic (whether they clock registers or
-  // none), whose data paths are timed as OpenSTA times them: launched at
-  // each edge of each of their clocks (sorted node ids). A port whose data
-  // reaches a logic loop is not among them (a warning names it).
+  // Clock sources that feed data logic (whether they clock registers or
+  // none): input ports, and nets inside the logic (a gate's output, a
+  // register's), whose data paths are timed as OpenSTA times them: launched
+  // at each edge of each of their clocks (sorted node ids). A source whose
+  // data reaches a logic loop is not among them (a warning names it).
   std::vector<uint32_t> clock_data_ports;
+  // A clock starts where it is created, as in OpenSTA (set by the reader):
+  // data from before a net inside the logic that a clock is created on
+  // does not pass it, and a register whose output is a clock's source
+  // launches on that clock alone (as clock data), no longer on its own
+  // clock. Default clocks (ssc_default_clocks) leave false: their sources,
+  // the traced clock sources, pass data and launch as the netlist has them.
+  bool clocks_start_at_sources = false;
   // Made by the read; an analysis of constraints without it makes its own.
   SSC_PATH_RULE_INDEX rule_index;
 };
@@ -337,9 +345,15 @@ struct SSC_REGISTER_CLOCKS {
 void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC_CLOCK>& clocks,
                          SSC_REGISTER_CLOCKS* out);
 
-// Reads the SDC subset; false with *error naming the line.
+// The most bytes of a constraint file the engine reads.
+constexpr uint64_t SSC_MAX_SDC_FILE_BYTES = uint64_t(256) << 20;
+
+// Reads the SDC subset; false with *error naming the line. Where the
+// clocks of `data`'s registers may come from outside it (a part of a
+// design: clocks_known false), all_registers -clock takes every register,
+// as any may be of the clocks named.
 bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out,
-                  std::string* error);
+                  std::string* error, bool clocks_known = true);
 // What ssc_read_sdc's result depends on in `data` (the nodes' names,
 // kinds and clocks, their arcs, and the sense of each arc's gate in its
 // input, ssc_input_sense), as a 128-bit digest of those fields: two

@@ -75,7 +75,10 @@
 // later, with a warning, as OpenSTA reads it. A clock port that feeds data
 // logic, whether it clocks registers or none, launches that data at its
 // clock's edges (clock_data_ports), unless the data reaches a capture
-// through a loop: then a warning names it. A
+// through a loop: then a warning names it; so does a net inside the logic
+// a clock is created on, where data from before it stops, and a register
+// whose output it is launches on that clock alone
+// (SSC_CONSTRAINTS::clocks_start_at_sources). A
 // set_max_delay -ignore_clock_latency whose -from side holds such a port's
 // data is a warning naming the port: it does not time that data, which
 // OpenSTA times with no delay (all clock latency). Registers whose
@@ -157,6 +160,9 @@
 #include <unordered_set>
 
 #include "atcl/atcl.h"
+#include "cdb/cdb_sgate.h"
+#include "cfg/cfg.h"
+#include "fio/fio.h"
 #include "msg/msg.h"
 #include "ssc/ssc_int.h"
 #include "ztl/ztl_support.h"
@@ -365,9 +371,10 @@ std::string quoted_names(const std::vector<std::string>& names) {
 
 class SDC_READER {
  public:
-  SDC_READER(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out)
+  SDC_READER(const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out, bool clocks_known)
       : m_data(data),
         m_out(out),
+        m_clocks_known(clocks_known),
         m_named(data.nodes.size(), 0),
         m_min_delay(data.nodes.size(), 0) {
     m_paths.reserve(data.nodes.size());
@@ -396,8 +403,10 @@ class SDC_READER {
     for (size_t k = 0; k < count; ++k) note_skipped_targets(cmds[k]);
   }
   void set_line(int line) { m_line = line; }
-  // Drops the delays that later ones replaced.
+  // Drops the delays that later ones replaced; makes the warnings that
+  // need every clock (warn_registers_clocked_by_loops).
   void finish();
+  void warn_registers_clocked_by_loops();
 
  private:
   struct TARGETS {
@@ -484,7 +493,6 @@ class SDC_READER {
   const std::vector<char>& feeds_data();
   void warn_clock_ports_feeding_data(const std::vector<uint32_t>& sources);
   bool times_clock_data(uint32_t v);
-  void warn_registers_clocked_by_loops();
   bool skip_widened(const std::string& command);
   void settle_edges(bool has_waveform, SSC_SDC_CLOCK* c);
   void take_sources(const SSC_SDC_CLOCK& c);
@@ -512,6 +520,7 @@ class SDC_READER {
 
   const SSC_NETLIST_DATA& m_data;
   SSC_CONSTRAINTS* m_out;
+  bool m_clocks_known;  // every register's clock comes from within m_data (ssc_read_sdc)
   std::vector<std::string> m_paths, m_leaf;
   // Nodes by the names a pattern without wildcards names: every node's
   // path and last level (its own name), and for a port that is a
@@ -531,7 +540,11 @@ class SDC_READER {
   bool m_quiet = false;  // no warnings (the targets of a skipped command)
   std::vector<char> m_named;           // per node: a register some command names
   std::vector<char> m_reaches_loop;     // per node: ssc_reaches_loop, built when needed
-  bool m_loop_clocks_warned = false;   // warn_registers_clocked_by_loops ran
+  // Where the first create_clock put its warnings (the count of warnings
+  // before them) and its line: warn_registers_clocked_by_loops' place,
+  // filled once every clock is known (-1: no create_clock).
+  int64_t m_loop_warning_at = -1;
+  int m_loop_warning_line = 0;
   std::vector<char> m_feeds_data;       // per node: data from it reaches a capture (empty until needed)
   std::vector<char> m_min_delay;        // per node: a port a -min I/O delay names
   // The first option of this command's collections that is not applied and
@@ -1012,7 +1025,7 @@ bool SDC_READER::collection_targets(const std::vector<std::string>& inner, const
   } else if (cmd == "all_registers") {
     TARGETS regs;
     add_all(5, &regs);
-    if (!c.clocks.empty()) keep_registers_of(c.clocks, &regs.nodes);
+    if (!c.clocks.empty() && m_clocks_known) keep_registers_of(c.clocks, &regs.nodes);
     t->nodes.insert(t->nodes.end(), regs.nodes.begin(), regs.nodes.end());
   } else if (cmd == "get_clocks" || cmd == "all_clocks") {
     if (!none && !add_clocks(patterns, cmd == "all_clocks", c.mode, t, &unmatched, why)) return false;
@@ -1176,7 +1189,10 @@ bool SDC_READER::create_clock(const std::vector<std::string>& w, std::string* wh
   c.sources = t.nodes;
   warn_sources_without_registers(c.sources);
   warn_clock_ports_feeding_data(c.sources);
-  warn_registers_clocked_by_loops();
+  if (m_loop_warning_at < 0) {
+    m_loop_warning_at = int64_t(m_out->warnings.size() + m_out->more_warnings);
+    m_loop_warning_line = m_line;
+  }
   // Without -name, the clock is named after its first source as written
   // (the first port of the first pattern that names one, "b" for
   // [get_ports {b a}] and for a bare list {b a}), as OpenSTA names it.
@@ -1316,12 +1332,14 @@ const std::vector<char>& SDC_READER::feeds_data() {
   return m_feeds_data;
 }
 
-// Input ports a clock is created on that drive data logic, whether they
-// clock registers or none ("create_clock -period 10000 *" on data ports):
-// their data paths are timed from the clock's edges, as OpenSTA launches
-// them (clock_data_ports), unless their data reaches a capture
+// Clock sources that drive data logic, whether they clock registers or
+// none: input ports ("create_clock -period 10000 *" on data ports) and nets
+// inside the logic (a gate's output, a register's, where data from before
+// them stops: SSC_CONSTRAINTS::clocks_start_at_sources): their data paths
+// are timed from the clock's edges, as OpenSTA launches them
+// (clock_data_ports), unless their data reaches a capture
 // through a loop (ssc_reaches_loop with feeds_data): the engine may cut it
-// elsewhere than OpenSTA's levelizer, so such a port starts no data path,
+// elsewhere than OpenSTA's levelizer, so such a source starts no data path,
 // with a warning naming it. A loop the data meets that reaches no capture
 // changes none of its paths.
 bool SDC_READER::times_clock_data(uint32_t v) {
@@ -1335,27 +1353,33 @@ bool SDC_READER::times_clock_data(uint32_t v) {
 }
 
 void SDC_READER::warn_clock_ports_feeding_data(const std::vector<uint32_t>& sources) {
-  std::vector<std::string> ports;
+  std::vector<std::string> ports, nets;
   for (uint32_t v : sources) {
-    if (m_data.nodes[v].get_kind() != TDB_NODE_IN_PORT || !feeds_data()[v]) continue;
-    if (!times_clock_data(v)) ports.push_back(m_leaf[v]);
+    if (m_data.nodes[v].get_kind() == TDB_NODE_OUT_PORT || !feeds_data()[v]) continue;
+    if (!times_clock_data(v)) (is_port(v) ? ports : nets).push_back(m_leaf[v]);
   }
-  if (ports.empty()) return;
-  const bool one = ports.size() == 1;
-  warn("create_clock: " + std::string(one ? "port " : "ports ") + quoted_names(ports) +
-       (one ? " also feeds data logic that reaches a logic loop; its data paths are not timed"
-            : " also feed data logic that reaches a logic loop; their data paths are not timed"));
+  for (const bool of_ports : {true, false}) {
+    const std::vector<std::string>& names = of_ports ? ports : nets;
+    if (names.empty()) continue;
+    const bool one = names.size() == 1;
+    warn("create_clock: " + std::string(of_ports ? (one ? "port " : "ports ") : (one ? "net " : "nets ")) +
+         quoted_names(names) +
+         (one ? " also feeds data logic that reaches a logic loop; its data paths are not timed"
+              : " also feed data logic that reaches a logic loop; their data paths are not timed"));
+  }
 }
 
 // Registers whose clock pin only a loop through registers' clock pins
 // feeds: the logic before it, followed back through the clock pins of the
 // registers it meets, reaches no port. OpenSTA's levelizer cuts such a loop
 // and launches the registers' paths without a clock; the engine starts none
-// there, so the first create_clock warns, naming them. One walk (an
-// explicit stack) per distinct clock source.
+// there, so the first create_clock warns, naming them. A register that a
+// clock created on the loop clocks (a net of its clock path) is timed and
+// not named, whichever create_clock made that clock: the warning is made
+// once every clock is known, in the first create_clock's place. One walk
+// (an explicit stack) per distinct clock source.
 void SDC_READER::warn_registers_clocked_by_loops() {
-  if (m_loop_clocks_warned) return;
-  m_loop_clocks_warned = true;
+  if (m_loop_warning_at < 0) return;
   const uint32_t n = uint32_t(m_data.nodes.size());
   std::vector<char> state(n, 0);  // per clock source: 1 fed by a port, 2 by a loop alone, 3 neither
   std::vector<char> seen;
@@ -1402,14 +1426,29 @@ void SDC_READER::warn_registers_clocked_by_loops() {
       for (uint32_t u : visited) seen[u] = 0;
       state[s] = port ? 1 : (loop ? 2 : 3);
     }
-    if (state[s] == 2) regs.push_back(m_leaf[r]);
+    // A clock on a net of its clock path may clock it all the same (asked
+    // only of the registers a loop alone feeds: most files have none).
+    if (state[s] == 2 && register_clocks().clock[r] < 0) regs.push_back(m_leaf[r]);
   }
-  if (regs.empty()) return;
+  if (regs.empty() || m_quiet) return;
   const bool one = regs.size() == 1;
-  warn(std::string(one ? "register " : "registers ") + quoted_names(regs) +
-       (one ? ": its clock pin is" : ": their clock pins are") +
-       " fed only by a loop through registers' clock pins that no port reaches; " + (one ? "its" : "their") +
-       " paths are not timed (OpenSTA cuts the loop and launches them without a clock)");
+  const std::string what = std::string(one ? "register " : "registers ") + quoted_names(regs) +
+                           (one ? ": its clock pin is" : ": their clock pins are") +
+                           " fed only by a loop through registers' clock pins that no port reaches; " +
+                           (one ? "its" : "their") + " paths are not timed (OpenSTA cuts the loop and launches "
+                           "them without a clock)";
+  // In its place among the warnings kept, as warn() would have kept it then.
+  std::vector<std::string>& kept = m_out->warnings;
+  const size_t at = size_t(m_loop_warning_at);
+  if (at >= SSC_CONSTRAINTS::kMaxWarnings) {
+    ++m_out->more_warnings;
+    return;
+  }
+  kept.insert(kept.begin() + long(at), "line " + std::to_string(m_loop_warning_line) + ": " + what);
+  if (kept.size() > SSC_CONSTRAINTS::kMaxWarnings) {
+    kept.pop_back();
+    ++m_out->more_warnings;
+  }
 }
 
 // A command one of whose collections may take more than it names (see
@@ -1527,6 +1566,7 @@ void SDC_READER::replace_io_delays(const std::vector<uint32_t>& nodes, bool inpu
 }
 
 void SDC_READER::finish() {
+  warn_registers_clocked_by_loops();
   for (uint32_t v = 0; v < m_named.size(); ++v) {
     if (m_named[v]) m_out->named_registers.push_back(v);
     if (m_min_delay[v])
@@ -1653,17 +1693,21 @@ void SDC_READER::store_rule(const std::string& command, SSC_SDC_PATH_RULE r) {
   // so under -ignore_clock_latency such a path has no delay there; the
   // engine does not time it under the rule: a word naming the ports.
   if (r.max_delay && r.ignore_clock_latency) {
-    std::vector<std::string> ports;
+    std::vector<std::string> ports, nets;
     for (uint32_t v : m_out->clock_data_ports) {
       bool from = !r.has_from || std::count(r.from_nodes.begin(), r.from_nodes.end(), v);
       for (int k : r.from_clocks) from = from || std::count(m_out->clocks[size_t(k)].sources.begin(),
                                                             m_out->clocks[size_t(k)].sources.end(), v);
-      if (from) ports.push_back(m_leaf[v]);
+      if (from) (is_port(v) ? ports : nets).push_back(m_leaf[v]);
     }
-    if (!ports.empty())
-      warn(command + " -ignore_clock_latency: the clock data of " + (ports.size() == 1 ? "port " : "ports ") +
-           quoted_names(ports) + " is not timed by it (OpenSTA counts the whole path as clock latency: its slack "
+    for (const bool of_ports : {true, false}) {
+      const std::vector<std::string>& names = of_ports ? ports : nets;
+      if (names.empty()) continue;
+      warn(command + " -ignore_clock_latency: the clock data of " +
+           (of_ports ? (names.size() == 1 ? "port " : "ports ") : (names.size() == 1 ? "net " : "nets ")) +
+           quoted_names(names) + " is not timed by it (OpenSTA counts the whole path as clock latency: its slack "
            "is the value less any output delay, whatever the logic)");
+    }
   }
   m_out->rules.push_back(std::move(r));
 }
@@ -1764,8 +1808,8 @@ void SDC_READER::note_skipped_targets(const std::vector<std::string>& w) {
 // continues the line). A command is copied once, into its words, so a read
 // takes a few times the size of the text at most.
 bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CONSTRAINTS* out,
-                  std::string* error) {
-  SDC_READER reader(data, out);
+                  std::string* error, bool clocks_known) {
+  SDC_READER reader(data, out, clocks_known);
   std::string unix_text;
   std::string_view script(text);
   if (text.find("\r\n") != std::string::npos) {
@@ -1823,6 +1867,7 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
     return true;
   };
   auto fail = [&](size_t line) {
+    reader.warn_registers_clocked_by_loops();  // the warnings of the commands read before
     // The commands are freed before the message, which may quote all of one.
     std::vector<std::vector<std::string>>().swap(pending);
     std::vector<std::string>().swap(words);
@@ -1875,6 +1920,7 @@ bool ssc_read_sdc(const std::string& text, const SSC_NETLIST_DATA& data, SSC_CON
   size_t failed = 0;
   if (!apply_pending(&failed)) return fail(failed);
   reader.finish();
+  out->clocks_start_at_sources = true;
   ssc_index_path_rules(out);
   return true;
 }
@@ -2115,3 +2161,46 @@ void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINT
 }
 
 }  // namespace kavu_platform
+
+// The registers a constraint file names, read against a timing netlist of
+// the gate netlist alone (made here, whatever the engine holds): the points
+// of its path rules and I/O delays and every register a command names,
+// applied or skipped, as the engine's constraint queries count them
+// (build_query_index). A netlist fed from outside (a split's part, whose
+// inputs are cut from their drivers: stitch_nodes) may have its registers
+// clocked from elsewhere, so all_registers -clock takes every register.
+bool ssc_sdc_named_register_oterms(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_OTERM*>* oterms,
+                                   std::string* why) {
+  using namespace kavu_platform;
+  PLAT_CHECK(netlist != nullptr && oterms != nullptr && why != nullptr, "SSC");
+  oterms->clear();
+  try {
+    const std::string sdc = cfg_get_value("ssc_sdc_file");
+    if (sdc.empty()) {
+      *why = "no constraint file is named";
+      return false;
+    }
+    std::string text;
+    if (!FIO_FILE_SYSTEM::read_regular_file(sdc, SSC_MAX_SDC_FILE_BYTES, &text, why)) return false;
+    SSC_NETLIST_DATA data;
+    data.build({netlist}, ssc_make_delays(nullptr, SSC_DELAY_MODEL_UNIT));
+    SSC_CONSTRAINTS c;
+    if (!ssc_read_sdc(text, data, &c, why, data.stitch_nodes.empty())) return false;
+    std::vector<char> named(data.nodes.size(), 0);
+    for (const SSC_SDC_PATH_RULE& r : c.rules) {
+      for (uint32_t v : r.from_nodes) named[v] = 1;
+      for (uint32_t v : r.to_nodes) named[v] = 1;
+    }
+    for (const SSC_SDC_IO_DELAY& d : c.io_delays)
+      for (uint32_t v : d.nodes) named[v] = 1;
+    for (uint32_t v : c.named_registers) named[v] = 1;
+    for (uint32_t v = 0; v < data.nodes.size(); ++v)
+      if (named[v] && data.nodes[v].get_kind() == TDB_NODE_REGISTER && data.nodes[v].get_oterm())
+        oterms->push_back(data.nodes[v].get_oterm());
+    return true;
+  } catch (const std::bad_alloc&) {
+    oterms->clear();
+    *why = "not enough memory";
+    return false;
+  }
+}

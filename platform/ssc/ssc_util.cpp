@@ -424,7 +424,7 @@ namespace {
 // wrong path from being taken whole into memory and keeps a read (the text,
 // the command being read and its words: a few times the file's size) far
 // inside any address space a run is given.
-const uint64_t kMaxSdcFileBytes = uint64_t(256) << 20;
+const uint64_t kMaxSdcFileBytes = kavu_platform::SSC_MAX_SDC_FILE_BYTES;
 // Bytes of a problem's text, which quotes the file, shown in a message.
 const size_t kMaxSdcProblemBytes = 256;
 // The warnings already posted, per file and its text: the analysis runs

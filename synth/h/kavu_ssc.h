@@ -188,9 +188,12 @@ void kavu_ssc_mark_all_registers_compatible(CDB_SGATE_NETLIST* netlist);
 bool kavu_ssc_register_is_covered(const CDB_SGATE_NODE* reg);
 // Whether a netlist's compatible-register record failed: its build was to
 // set registers apart by the constraint file's constraints and could not
-// (no timing netlist, or memory refused). Such a record is ready and not in
-// use, and holds nothing; any register may carry a constraint, so passes
-// that merge registers merge none.
+// (no timing netlist, or memory refused), and the registers the file names
+// could not be read from the file alone either (its text refused, or
+// memory refused). Such a record is ready and not in use, and holds
+// nothing; any register may carry a constraint, so passes that merge
+// registers merge none. Where the file could be read, the record holds
+// the registers it names apart and is in use, as one the engine built.
 bool kavu_ssc_compatible_registers_failed(const CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr);
 
 // Orders keys by the unsigned value a map gives them (missing: 0; nothing

@@ -19,8 +19,9 @@
 // user's primitive (unless opt_no_dup_wys_ff). With the compatible-register
 // object in use, a register outside every set is no candidate; switched off,
 // all share set 0; failed (kavu_ssc_compatible_registers_failed: constraints
-// were to set registers apart and could not be read), no register is
-// merged, with a warning that says so. Keys (read on every call): opt_no_dup_wys_ff,
+// were to set registers apart and could not be read, neither through the
+// engine nor from the file alone), no register is merged, with a warning
+// that says so. Keys (read on every call): opt_no_dup_wys_ff,
 // mls_dupe_dff_enhance_debug_print, mls_dupe_dff_enhance_inner_loop_cap
 // (100), kavu_indy_dupe_ignore_merge_across_hierarchies, kavu_waive_indy_dupe.
 // Scratch: the aux and aux2 values of every output terminal are overwritten.

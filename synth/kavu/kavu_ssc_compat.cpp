@@ -10,13 +10,21 @@
 // it neither ready nor in use (off), which later calls read as a previous
 // decision. A build that was to set registers apart by their constraints
 // and could not (no timing netlist, or memory refused, the failure posted)
-// leaves it failed where a constraint file is named: ready and not in use,
-// nothing in it, read as a previous decision too, and the duplicate-register
-// pass then merges no register, since any may carry a constraint the record
-// could not tell; with no constraint file it is off. Never a record half
-// built. Every KAVU_SSC made here is gone when the function returns; a list
-// memory is refused to fails whole, left empty.
+// takes the registers the constraint file names from the file itself, read
+// against the netlist alone (the names need no engine): those are kept
+// apart and the others merge as ever, with a warning that says so, and the
+// synchronizer chains, where protected, come from the netlist's structure.
+// Where even the names cannot be read, the record is failed: ready and not
+// in use, nothing in it, read as a previous decision too, and the
+// duplicate-register pass then merges no register, since any may carry a
+// constraint the record could not tell; with no constraint file it is off.
+// Never a record half built. Every KAVU_SSC made here is gone when the
+// function returns; a list memory is refused to fails whole, left empty.
+#include <algorithm>
 #include <memory>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
@@ -28,6 +36,8 @@
 #include "kavu_msg.h"
 #include "kavu_setup.h"
 #include "kavu_ssc_int.h"
+#include "msg/msg.h"
+#include "ssc/ssc.h"
 
 namespace {
 
@@ -77,16 +87,70 @@ bool constraints_are_named() {
   }
 }
 
+// The sets of a record the engine could not build, from the registers the
+// constraint file names, read against the netlist alone
+// (ssc_sdc_named_register_oterms): each gets a set of its own, in
+// node-list order, the others share the common set, as a record built from
+// the engine has them. With `protect`, the synchronizer chains come from
+// the netlist's structure. False, the record as it was, when the names
+// cannot be read; memory refused is the caller's.
+bool build_sets_from_named(CDB_SGATE_NETLIST* netlist, bool protect) {
+  std::vector<CDB_SGATE_OTERM*> named;
+  std::string why;
+  if (!ssc_sdc_named_register_oterms(netlist, &named, &why)) {
+    kavu_debug("The registers the constraint file names cannot be read without a timing netlist (%s): any "
+               "register may carry a constraint", why.c_str());
+    return false;
+  }
+  std::sort(named.begin(), named.end());
+  CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = netlist->get_compatible_registers();
+  unsigned next = 0;
+  int apart = 0;
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* node = *it;
+    if (!is_register_node(node)) continue;
+    CDB_SGATE_OTERM* q = register_q(node);
+    if (q && std::binary_search(named.begin(), named.end(), q)) {
+      reg_mgr->add_oterm_set_id(q, ++next);
+      ++apart;
+    }
+  }
+  mark_registers_covered(netlist);
+  reg_mgr->set_ready_to_use(true);
+  reg_mgr->set_in_use(true);
+  if (protect) kavu_ssc_find_synchronizer_chains(netlist, false);
+  kavu_debug("Compatible registers map is made from the constraint file alone with %d items", int(reg_mgr->size()));
+  msg_post_message(MSG_POST_TYPE_WARNING,
+                   "The compatible-register information could not be built from the timing netlist: the " +
+                       std::to_string(apart) + (apart == 1 ? " register" : " registers") +
+                       " the constraint file names " + (apart == 1 ? "is" : "are") +
+                       " kept apart from merging, and the other registers may merge");
+  return true;
+}
+
 // The record of a build that was to set registers apart by their
 // constraints and ended without them (memory refused, or no timing netlist
-// to read them for). With a constraint file named, any register may carry
-// a constraint the record could not tell: the record is failed, decided
-// and not in use (kavu_ssc_compatible_registers_failed), and the
-// duplicate-register pass merges no register. Without one, no register
-// carries a constraint: the record is switched off, as settings do.
-void fail_record(CDB_SGATE_NETLIST* netlist) {
+// to read them for). Without a constraint file no register carries a
+// constraint: the record is switched off, as settings do. With one, the
+// registers the file names are known without the engine: they are kept
+// apart and the others merge (build_sets_from_named), with a warning that
+// says so. Where even those names cannot be read (or memory is refused
+// for them), any register may carry a constraint the record could not
+// tell: the record is failed, decided and not in use
+// (kavu_ssc_compatible_registers_failed), and the duplicate-register pass
+// merges no register.
+void fail_record(CDB_SGATE_NETLIST* netlist, bool protect) {
   switch_record_off(netlist);
-  if (constraints_are_named()) netlist->get_compatible_registers()->set_ready_to_use(true);
+  if (!constraints_are_named()) return;
+  bool built = false;
+  try {
+    built = build_sets_from_named(netlist, protect);
+  } catch (const std::bad_alloc&) {
+    kavu_ssc_post_out_of_memory();
+  }
+  if (built) return;
+  switch_record_off(netlist);
+  netlist->get_compatible_registers()->set_ready_to_use(true);
 }
 
 // The lists and sets of the KAVU_SSC members below, which run them under
@@ -146,7 +210,7 @@ bool netlist_only_path(const CMP_FACADE* facade) {
 // registers apart by their constraints (it comes in true unless the
 // netlist-only path is taken).
 void build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist,
-                         bool timing_ranked, bool* sets_wanted) {
+                         bool timing_ranked, bool* sets_wanted, bool* protect_wanted) {
   const bool dump = cfg_is_on("kavu_ssc_dump_compatible_registers", false);
   const bool netlist_only = netlist_only_path(facade);
   CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = netlist->get_compatible_registers();
@@ -163,6 +227,7 @@ void build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB
   const bool merge_check = kavu_ssc_check_register_merge(facade, hierarchy, true);
   *sets_wanted = !netlist_only && merge_check;
   const bool protect = kavu_ssc_should_protect_synchronizers(facade, hierarchy);
+  *protect_wanted = protect;
   if (!merge_check && !protect) {
     kavu_debug("Not using compatible register info due to settings");
     reg_mgr->clear_all();
@@ -208,7 +273,7 @@ void build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB
     if (merge_check) kavu_debug("ERROR!!! Abort creating compatible registers info!");
     if (protect) kavu_debug("ERROR: Unable to create timing information - not protecting synchronizers.");
     if (merge_check) {
-      fail_record(netlist);
+      fail_record(netlist, protect);
     } else {
       reg_mgr->clear_all();
       reg_mgr->set_ready_to_use(false);
@@ -246,7 +311,7 @@ bool KAVU_SSC::create_compatible_reg_sets(bool constraint_sets) {
     build_compatible_reg_sets(*this, m_netlist, constraint_sets);
     return true;
   });
-  if (!built) fail_record(m_netlist);
+  if (!built) fail_record(m_netlist, false);
   return built;
 }
 
@@ -308,13 +373,15 @@ void kavu_ssc_build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hiera
   // switched off where not.
   const CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = netlist->get_compatible_registers();
   const bool decided = reg_mgr->is_ready_to_use() || !reg_mgr->is_in_use();
-  bool sets_wanted = !netlist_only_path(facade);
+  // Until the build knows, synchronizers count as protected: a record
+  // refused memory before then keeps their chains apart.
+  bool sets_wanted = !netlist_only_path(facade), protect_wanted = true;
   const bool finished = kavu_ssc_guard_memory(false, [&](KAVU_SSC_ENGINE_RELEASE&) {
-    build_comp_reg_info(facade, hierarchy, netlist, timing_ranked, &sets_wanted);
+    build_comp_reg_info(facade, hierarchy, netlist, timing_ranked, &sets_wanted, &protect_wanted);
     return true;
   });
   if (finished || decided) return;
-  if (sets_wanted) fail_record(netlist);
+  if (sets_wanted) fail_record(netlist, protect_wanted);
   else switch_record_off(netlist);
 }
 

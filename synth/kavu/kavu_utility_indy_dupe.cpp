@@ -16,7 +16,8 @@
 // carries the register's set id (0, the common set, when the record names
 // none), so only registers of one set pair up; a register of a
 // synchronizer chain gets no fingerprint. A record that failed to be built
-// (kavu_ssc_compatible_registers_failed) pairs no register at all.
+// (kavu_ssc_compatible_registers_failed: not even the registers the
+// constraint file names could be read) pairs no register at all.
 // A case handled on purpose: with merging across hierarchies not
 // allowed, a register without a parent name (unnamed registers, made by the
 // library) sorts before every named one instead of stopping the sort with an

@@ -459,6 +459,109 @@ TEST(SscNetlist, StoredStitchedAndLoopedNetlistsKeepTheirTiming) {
   u->delete_netlist();
 }
 
+namespace {
+
+// r1 on clk feeds r2 through n1 and the boundary bd; r2's clock comes from
+// clk through the inverter ckn and the boundary b. The partition holds r2
+// behind cut copies of both boundaries.
+struct BOUNDARY_DESIGN {
+  CDB_SGATE_NETLIST whole, part;
+  CDB_SGATE_NODE *r1, *r2, *part_r2;
+  static CDB_SGATE_NODE* boundary(CDB_SGATE_NETLIST* nl, CDB_SGATE_NODE* from, const char* name) {
+    auto* b = new CDB_SGATE_BOUNDARY(top_child(name), CDB_BOUNDARY_INPUT);
+    nl->add_node(b);
+    if (from) b->insert_unordered_fanin(from->get_output_term(0));
+    else b->set_cut(true);
+    return b;
+  }
+  BOUNDARY_DESIGN() {
+    CDB_SGATE_NODE* clk = make_input_pin(&whole, "clk");
+    r1 = named(make_dff(&whole, make_input_pin(&whole, "a"), clk), "r1");
+    CDB_SGATE_NODE* n1 = named(make_not(&whole, r1), "n1");
+    CDB_SGATE_NODE* ckn = named(make_not(&whole, clk), "ckn");
+    r2 = named(make_dff(&whole, boundary(&whole, n1, "bd"), boundary(&whole, ckn, "b")), "r2");
+    make_output_pin(&whole, "q", r2);
+    part_r2 = named(make_dff(&part, boundary(&part, nullptr, "bd"), boundary(&part, nullptr, "b")), "r2");
+    make_output_pin(&part, "q", part_r2);
+  }
+};
+
+}  // namespace
+
+// A clock created on a net of a register's clock path before a partition
+// boundary (the inverter ckn's output, or the boundary b's) is found by
+// the analysis of the design built afresh, of its netlist stored and read
+// back, and of a partition stitched into it whose register reads the clock
+// through its cut copy of the boundary: r2 captures on c2's rising edge,
+// 1000 - 1 (it was clocked on clk's falling edge, the clock source the
+// stored boundary traces back to: 2499).
+TEST(SscNetlist, AClockOnANetIsFoundThroughStoredAndStitchedNetlists) {
+  BOUNDARY_DESIGN d;
+  SSC_UTIL* u = ssc_get_util();
+  for (const char* net : {"ckn", "b"}) {
+    SCOPED_TRACE(net);
+    const std::string sdc = "create_clock -name c1 -period 5000 [get_ports clk]\n"
+                            "create_clock -name c2 -period 3000 [get_nets " + std::string(net) + "]\n";
+    SSC_ITERM_TIMING_INFO_MAP map = analyze(&d.whole, SSC_DELAY_MODEL_UNIT, sdc);
+    EXPECT_EQ(map.at(d.r2->get_input_term(0)).m_slack, 999);
+    ASSERT_TRUE(u->write_tdb_to_pdb(nullptr));
+    u->delete_netlist();
+    CFG_SCOPE cfg{{"ssc_sdc_file", "t.sdc"}};
+    ASSERT_TRUE(u->read_tdb_from_pdb(nullptr));
+    ASSERT_TRUE(u->update_sta());
+    EXPECT_EQ(u->get_worst_slack("c2"), 999) << "read back";
+    std::string name = "p";
+    ASSERT_TRUE(u->build_tdb_sub_and_merge(&d.part, SSC_DELAY_MODEL_UNIT, false, nullptr, false, true, &name));
+    map.clear();
+    ASSERT_TRUE(u->perform_timing_analysis(&d.part, &map, nullptr, false));
+    EXPECT_EQ(map.at(d.part_r2->get_input_term(0)).m_slack, 999) << "stitched";
+    u->delete_netlist();
+  }
+}
+
+// The registers a constraint file names, read against a gate netlist alone
+// (no timing netlist held): as the engine's constraint queries count them,
+// in the whole design and in a partition of it. A partition's registers
+// may be clocked from outside it (r2 by c1 through the cut boundary b), so
+// all_registers -clock takes every one of them there. A file that is not
+// named, not there or whose text is refused names none: false.
+TEST(SscSdc, RegistersAFileNamesAreReadWithoutATimingNetlist) {
+  BOUNDARY_DESIGN d;
+  struct ROW {
+    const char* sdc;  // null: no file named
+    std::vector<CDB_SGATE_NODE*> whole, part;
+    bool read = true;
+  };
+  const std::string clock = "create_clock -name c1 -period 5000 [get_ports clk]\n";
+  const ROW rows[] = {
+      {"set_false_path -from [get_cells r1]\n", {d.r1}, {}},
+      {"set_max_delay 10 -to [get_cells {r1 r2}]\nset_input_delay 5 -clock c1 [get_ports a]\n", {d.r1, d.r2}, {d.part_r2}},
+      {"set_multicycle_path 2 -to [get_registers r2]\n", {d.r2}, {d.part_r2}},
+      {"set_false_path -to [all_registers -clock c1]\n", {d.r1, d.r2}, {d.part_r2}},
+      {"set_false_path -from [get_cells r1]\nset_input_delay 10 -clock nope [all_inputs]\n", {}, {}, false},
+      {nullptr, {}, {}, false},
+  };
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(row.sdc ? row.sdc : "no file");
+    if (row.sdc) write_file("n.sdc", clock + row.sdc);
+    CFG_SCOPE cfg{{"ssc_sdc_file", row.sdc ? "n.sdc" : ""}};
+    for (const bool whole : {true, false}) {
+      std::vector<CDB_SGATE_OTERM*> named, expected;
+      std::string why;
+      EXPECT_EQ(ssc_sdc_named_register_oterms(whole ? &d.whole : &d.part, &named, &why), row.read) << why;
+      for (CDB_SGATE_NODE* r : whole ? row.whole : row.part) expected.push_back(r->get_output_term(0));
+      EXPECT_EQ(named, expected) << (whole ? "whole" : "part");
+      EXPECT_EQ(why.empty(), row.read);
+      EXPECT_FALSE(ssc_get_util()->is_in_use());
+    }
+  }
+  CFG_SCOPE missing{{"ssc_sdc_file", "missing.sdc"}};
+  std::vector<CDB_SGATE_OTERM*> named;
+  std::string why;
+  EXPECT_FALSE(ssc_sdc_named_register_oterms(&d.whole, &named, &why));
+  EXPECT_NE(why.find("No such file"), std::string::npos) << why;
+}
+
 TEST(SscTcl, CommandsAndScriptsFollowTheSwitch) {
   PIPELINE p;
   analyze(&p.nl, SSC_DELAY_MODEL_UNIT, pipeline_sdc(10));
@@ -809,11 +912,13 @@ void expect_sta_slacks(const STA_CONSTRAINTS& c, const STA_RESULT& r, const std:
   EXPECT_EQ(differ, 0) << context << "\nof " << pins.size() << " register inputs; first " << first;
 }
 
-// Runs the engine on c.sdc and OpenSTA on the same netlist and text, and
+// Runs the engine on c.sdc (or on `ours`, where sta's text names the same
+// objects otherwise) and OpenSTA on the same netlist and c.sdc, and
 // compares their slacks (expect_sta_slacks); the engine is released.
 void analyze_against_sta(CDB_SGATE_NETLIST* nl, SSC_DELAY_MODEL model, const STA_CONSTRAINTS& c,
-                         const std::vector<const CDB_SGATE_ITERM*>& pins, const std::string& context, bool overall) {
-  analyze(nl, model, c.sdc);
+                         const std::vector<const CDB_SGATE_ITERM*>& pins, const std::string& context, bool overall,
+                         const std::string& ours = "") {
+  analyze(nl, model, ours.empty() ? c.sdc : ours);
   CMP_FACADE facade;
   facade.set_family(DEV_FAMILY_ENUM(47));
   const STA_RESULT r = sta_analyze(nl, &facade, model, c, pins);
@@ -3016,6 +3121,189 @@ TEST(SscOracle, GatedClocksGiveOpenStasSlacks) {
     const std::vector<std::string> warned = posted(MSG_LOG_WARNING);
     auto has_warning = [&](const std::string& w) { return w.find(row.warning) != std::string::npos; };
     EXPECT_TRUE(row.warning.empty() || std::any_of(warned.begin(), warned.end(), has_warning)) << row.sdc;
+  }
+}
+
+namespace {
+
+// sta's text for one of the engine's: a net a clock is created on
+// ("[get_nets x]") is its driver's output pin there, where the oracle names
+// a gate by its own name, its output O0 (a register's Q0).
+std::string sta_nets_as_pins(const CDB_SGATE_NETLIST* nl, const std::string& sdc) {
+  std::string out;
+  size_t at = 0;
+  for (size_t k = sdc.find("[get_nets "); k != std::string::npos; k = sdc.find("[get_nets ", at)) {
+    const size_t end = sdc.find(']', k);
+    const std::string net = sdc.substr(k + 10, end - k - 10);
+    bool reg = false;
+    for (const CDB_SGATE_NODE* g : nl->get_node_list()) {
+      const std::string path = g ? g->get_string_hpath() : std::string();
+      if (g && path.substr(path.rfind('|') + 1) == net) reg = g->get_sgate_type() == CDB_SGATE_DFF_ENUM;
+    }
+    out += sdc.substr(at, k - at) + "[get_pins {" + net + (reg ? "/Q0" : "/O0") + "}]";
+    at = end + 1;
+  }
+  return out + sdc.substr(at);
+}
+
+// The engine on `sdc` against sta on the same file with its nets named as
+// sta names them: each clock's worst slack (c1 .. c3), the worst overall,
+// and every register input and output, with `cone` every gate input too.
+void clock_nets_against_sta(CDB_SGATE_NETLIST* nl, const std::string& sdc, bool cone, const std::string& context) {
+  STA_CONSTRAINTS c;
+  for (const char* k : {"c1", "c2", "c3"})
+    if (sdc.find(std::string("-name ") + k + " ") != std::string::npos) c.clocks.push_back({k, 1000, ""});
+  c.sdc = sta_nets_as_pins(nl, sdc);
+  std::vector<const CDB_SGATE_ITERM*> pins = driven_register_inputs(nl);
+  for (const CDB_SGATE_ITERM* t : driven_outputs(nl)) pins.push_back(t);
+  for (auto it = nl->begin_node_list(); cone && it != nl->end_node_list(); ++it)
+    if (*it && (*it)->get_sgate_type() != CDB_SGATE_DFF_ENUM && !(*it)->is_pin())
+      for (unsigned i = 0; i < (*it)->get_number_of_input_terms(); ++i)
+        if ((*it)->get_input_term(i) && (*it)->get_input_term(i)->get_source()) pins.push_back((*it)->get_input_term(i));
+  analyze_against_sta(nl, SSC_DELAY_MODEL_TABLE, c, pins, context, true, sdc);
+}
+
+// A random design for the clock-net sweep: a clock tree from the port clk
+// through buffers, inverters, one-input LUTs and enable gates, registers on
+// its nets (either edge) and on other registers' outputs (ripple), data
+// covers over inputs, registers and at times a clock net, and a file of a
+// clock on clk and one or two on nets of the tree (a register's output
+// among them, at times with -add or a waveform).
+std::pair<std::string, std::string> clock_net_design(std::mt19937* rng) {
+  auto pick = [&](int n) { return int((*rng)() % unsigned(n)); };
+  std::string blif = ".model s\n.inputs clk en a0 a1\n.outputs y\n";
+  std::vector<std::string> tree = {"clk"}, data = {"a0", "a1"};
+  const int pass = 2 + pick(4);
+  for (int k = 0; k < pass; ++k) {
+    const std::string net = "k" + std::to_string(k), from = tree[size_t(pick(int(tree.size())))];
+    switch (pick(5)) {
+      case 0: blif += ".names " + from + " " + net + "\n0 1\n"; break;
+      case 1: blif += ".names " + from + " en " + net + "\n11 1\n"; break;
+      default: blif += ".names " + from + " " + net + "\n1 1\n"; break;
+    }
+    tree.push_back(net);
+  }
+  const int regs = 4 + pick(4);
+  for (int k = 0; k < regs; ++k) {
+    const std::string r = "r" + std::to_string(k), d = "d" + std::to_string(k);
+    const std::string x = pick(5) == 0 ? tree[size_t(pick(int(tree.size())))] : data[size_t(pick(int(data.size())))];
+    const std::string z = pick(3) == 0 ? r : data[size_t(pick(int(data.size())))];
+    blif += ".names " + x + " " + z + " " + d + (pick(2) ? "\n11 1\n" : "\n10 1\n01 1\n");
+    blif += ".latch " + d + " " + r + (pick(4) ? " re " : " fe ") + tree[size_t(pick(int(tree.size())))] + " 0\n";
+    data.push_back(r);
+    if (pick(4) == 0) tree.push_back(r);
+  }
+  blif += ".names r" + std::to_string(regs - 1) + " r" + std::to_string(regs - 2) + " y\n11 1\n.end\n";
+  std::string sdc = "create_clock -name c1 -period " + std::to_string(1000 * (2 + pick(5))) + " [get_ports clk]\n";
+  std::vector<std::string> clocked;  // one clock a net (a second -add one reaches no register here)
+  const int more = 1 + pick(2);
+  for (int k = 2; k <= 1 + more; ++k) {
+    const std::string net = tree[1 + size_t(pick(int(tree.size()) - 1))];
+    if (std::find(clocked.begin(), clocked.end(), net) != clocked.end()) continue;
+    clocked.push_back(net);
+    sdc += "create_clock -name c" + std::to_string(k) + " -period " + std::to_string(500 * (3 + pick(9))) +
+           (pick(3) == 0 ? " -waveform {300 1100}" : "") + (pick(4) == 0 ? " -add" : "") + " [get_nets " + net + "]\n";
+  }
+  sdc += "set_input_delay 100 -clock c1 [get_ports {a0 a1}]\nset_output_delay 200 -clock c" +
+         std::to_string(1 + pick(2)) + " [all_outputs]\n";
+  return {blif, sdc};
+}
+
+}  // namespace
+
+// A clock created on a net inside the logic is that net's clock from there
+// on, as OpenSTA has it: on a buffer's, an inverter's or a one-input LUT's
+// output (the registers behind it were clocked from the port, or, with no
+// clock on the port, not at all: r2 and r3 read unconstrained beside
+// sta's 1200 and 2700), the nearest of two on one path, on the edge it
+// arrives on at the register; on a register's output used as a clock (a
+// divide-by-two toggle), whose own data then launches at that clock's edges
+// (div read 4700, sta 200); on a net that also feeds data (a buffer, an
+// enable gate, a LUT of a register's output), which launches its data at
+// its clock's edges while data from before it stops there (rd read -100
+// from the port's clock data through ckb, sta 2200). A register whose clock
+// pin a loop through its own output feeds is not named by the warning
+// where a clock is created on the loop's net.
+TEST(SscOracle, ClocksCreatedOnNetsInsideTheLogicAsOpenSta) {
+  if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
+  // clk -> ckb (buffer) -> cki (inverter) -> ckl (one-input LUT); a ring of
+  // registers r0 .. r3, one on each.
+  const char* const chain =
+      ".model c\n.inputs clk a\n.outputs y\n.names clk ckb\n1 1\n.names ckb cki\n0 1\n.names cki ckl\n1 1\n"
+      ".latch n3 r0 re clk 0\n.names r0 n0\n0 1\n.latch n0 r1 re ckb 0\n.names r1 n1\n0 1\n.latch n1 r2 re cki 0\n"
+      ".names r2 n2\n0 1\n.latch n2 r3 re ckl 0\n.names r3 a n3\n01 1\n10 1\n.names r3 y\n1 1\n.end\n";
+  // div toggles on clk; r2 on div; div's data into r3 (rising or falling).
+  const std::string div =
+      ".model d\n.inputs clk a\n.outputs y\n.names div ndiv\n0 1\n.latch ndiv div re clk 0\n.latch a r1 re clk 0\n"
+      ".names r1 n1\n0 1\n.latch n1 r2 re div 0\n.names r2 div n2\n11 1\n.latch n2 r3 {E} clk 0\n.names r3 y\n1 1\n.end\n";
+  auto edge = [&](const char* e) { return std::string(div).replace(div.find("{E}"), 3, e); };
+  // ckb (a buffer of clk), an enable gate ck2 and a LUT cq of r0 clock rb
+  // and feed data into rd.
+  const char* const buffer_data = ".model b\n.inputs clk a\n.outputs y\n.names clk ckb\n1 1\n.latch a r0 re clk 0\n"
+                                  ".names ckb r0 n1\n11 1\n.latch n1 rd re clk 0\n.latch r0 rb re ckb 0\n"
+                                  ".names rd rb y\n11 1\n.end\n";
+  const char* const enable_data = ".model e\n.inputs clk en a\n.outputs y\n.latch a r0 re clk 0\n.names clk en ck2\n11 1\n"
+                                  ".latch r0 rb re ck2 0\n.names ck2 r0 n1\n11 1\n.latch n1 rd re clk 0\n"
+                                  ".names rd rb y\n11 1\n.end\n";
+  std::string register_data = ".model r\n.inputs clk a\n.outputs y\n.latch a r0 re clk 0\n.names r0 l0\n0 1\n";
+  for (int k = 1; k < 10; ++k)
+    register_data += ".names l" + std::to_string(k - 1) + " l" + std::to_string(k) + "\n0 1\n";
+  register_data += ".names l9 cq\n1 1\n.latch r0 rb re cq 0\n.names cq n1\n0 1\n.latch n1 rd re clk 0\n"
+                   ".names rd rb y\n11 1\n.end\n";
+  // r1 toggles on cq, a buffer of its own output.
+  const char* const looped = ".model l\n.inputs clk a\n.outputs y\n.names r1 cq\n1 1\n.names r1 t\n0 1\n"
+                             ".latch t r1 re cq 0\n.latch a r2 re clk 0\n.names r1 r2 y\n11 1\n.end\n";
+  const std::string c1 = "create_clock -name c1 -period 5000 [get_ports clk]\n";
+  const std::string c1_late = "create_clock -name c1 -period 5000 -waveform {0 4500} [get_ports clk]\n";
+  const std::string c2 = "create_clock -name c2 -period 3000 ";
+  struct ROW {
+    std::string blif, sdc;
+    bool cone = false;
+  };
+  const ROW rows[] = {
+      {chain, c2 + "[get_nets ckb]\n"},
+      {chain, c1 + c2 + "[get_nets ckb]\n"},
+      {chain, c1 + c2 + "[get_nets cki]\n"},
+      {chain, c1 + c2 + "[get_nets ckl]\n"},
+      {chain, c1 + c2 + "-add [get_nets ckb]\n"},
+      {chain, c1 + c2 + "[get_nets ckb]\ncreate_clock -name c3 -period 2000 -waveform {500 1500} [get_nets ckl]\n"},
+      {chain, c2 + "-waveform {400 1900} [get_nets cki]\n" + c1 + "set_output_delay 100 -clock c2 [all_outputs]\n"},
+      {edge("re"), c1 + c2 + "[get_nets div]\n"},
+      {edge("fe"), "create_clock -name c1 -period 5000 -waveform {0 1000} [get_ports clk]\n"
+                   "create_clock -name c2 -period 20000 -waveform {2000 12000} [get_nets div]\n"},
+      {buffer_data, c1_late + "create_clock -name c2 -period 5000 -waveform {0 2500} [get_nets ckb]\n", true},
+      {enable_data, c1_late + "create_clock -name c2 -period 5000 -waveform {0 2500} [get_nets ck2]\n"
+                              "set_input_delay 4000 -clock c1 [get_ports en]\n", true},
+      {register_data, c1 + "create_clock -name c2 -period 5000 -waveform {0 2500} [get_nets cq]\n", true},
+      {looped, c1 + c2 + "[get_nets cq]\nset_output_delay 100 -clock c1 [all_outputs]\n"},
+  };
+  for (const ROW& row : rows) {
+    BLIF_RESULT in = blif_read_string(row.blif);
+    ASSERT_NE(in.netlist, nullptr) << in.error;
+    LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
+    ssc_forget_posted_warnings();
+    msg_log_clear();
+    clock_nets_against_sta(nl.get(), row.sdc, row.cone, row.blif + row.sdc);
+    for (const std::string& w : posted(MSG_LOG_WARNING))
+      EXPECT_EQ(w.find("fed only by a loop"), std::string::npos) << w;
+  }
+}
+
+// Generated designs of clock trees, ripple registers and clock nets that
+// feed data, under files of clocks on their nets, against sta on every
+// register input and output. KAVU_FULL_CLOCK_NET_SWEEP=<designs> runs that
+// many (3 by default).
+TEST(SscOracle, GeneratedClockNetsAsOpenSta) {
+  if (sta_binary_path().empty()) GTEST_SKIP() << "sta (OpenSTA) is not installed; install the opensta package";
+  const char* full = std::getenv("KAVU_FULL_CLOCK_NET_SWEEP");
+  const int designs = full ? std::max(1, std::atoi(full)) : 3;
+  std::mt19937 rng(20240611u);
+  for (int k = 0; k < designs; ++k) {
+    const auto [blif, sdc] = clock_net_design(&rng);
+    BLIF_RESULT in = blif_read_string(blif);
+    ASSERT_NE(in.netlist, nullptr) << in.error;
+    LOADED_NETLIST nl(in.netlist, LOADED_NETLIST_DELETER{in.hierarchy});
+    clock_nets_against_sta(nl.get(), sdc, false, "design " + std::to_string(k) + "\n" + blif + sdc);
   }
 }
 
