@@ -375,12 +375,17 @@ TEST_F(KavuSscCompat, ARecordThatCannotBeBuiltKeepsTheRegistersTheFileNamesApart
     EXPECT_EQ(merge_twins(&nl), row.merged);
     msg_flush_pending();
     const std::vector<MSG_LOG_ENTRY> log = msg_log();
+    // Besides the row's own, the analysis says once that no flattened
+    // timing netlist was stored for the design's two partitions.
+    auto posted = [&log](const char* text) {
+      return std::any_of(log.begin(), log.end(),
+                         [&](const MSG_LOG_ENTRY& e) { return e.text.find(text) != std::string::npos; });
+    };
     EXPECT_EQ(std::count_if(log.begin(), log.end(),
                             [](const MSG_LOG_ENTRY& e) { return e.kind == MSG_LOG_WARNING; }),
-              row.warning ? 1 : 0);
-    EXPECT_TRUE(!row.warning || std::any_of(log.begin(), log.end(), [&](const MSG_LOG_ENTRY& e) {
-      return e.text.find(row.warning) != std::string::npos;
-    }));
+              (row.warning ? 1 : 0) + 1);
+    EXPECT_TRUE(posted("the database holds no flattened timing netlist stored for this compile"));
+    EXPECT_TRUE(!row.warning || posted(row.warning));
     auto source_of = [](CDB_SGATE_NODE* reg) { return reg->get_input_term(CDB_DFF_DATA)->get_source(); };
     EXPECT_EQ(source_of(r[0]) == source_of(r[1]), row.merged > 0) << "the twins merge";
     EXPECT_EQ(source_of(r[2])->get_my_node()->get_input_term(0)->get_source() == r[2]->get_output_term(0),
