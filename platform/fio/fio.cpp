@@ -623,8 +623,17 @@ void forget_made_files_in_child() {
 [[maybe_unused]] const bool g_kept_across_fork =
     (thr_lock_across_fork(&g_kept_mutex, THR_FORK_FILES, forget_made_files_in_child), true);
 
-// The full path of the directory that holds `path`.
+// The full path of the directory that holds `path`. A path already full
+// and normal (as the library's writers give them) is only cut.
 std::string fio_full_directory_of(const std::string& path) {
+  const bool normal = !path.empty() && path[0] == '/' && path.back() != '/' && path.find("//") == std::string::npos &&
+                      path.find("/./") == std::string::npos && path.find("/../") == std::string::npos &&
+                      path.compare(path.size() - std::min<size_t>(path.size(), 2), 2, "/.") != 0 &&
+                      path.compare(path.size() - std::min<size_t>(path.size(), 3), 3, "/..") != 0;
+  if (normal) {
+    const size_t slash = path.rfind('/');
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+  }
   return fio_get_unc_full_path(fio_directory_of(fio_get_unc_full_path(path)));
 }
 
@@ -850,7 +859,7 @@ struct FIO_RUNS {
     uint64_t ino = 0, size = 0;
     int64_t s = 0, ns = 0;
   };
-  std::vector<MADE> made;
+  std::unordered_map<std::string, std::vector<MADE>> made;  // by name
   std::unordered_map<std::string, FIO_PROCESS> began;
   std::unordered_set<std::string> ended;
   bool has_ended(const std::string& run) const {
@@ -904,7 +913,7 @@ bool fio_parse_record_line(std::string_view line, FIO_RUNS* runs) {
     if (!number(f[2], &ino) || !number(f[3], &size) || !number(f[4], &m.s) || !number(f[5], &m.ns)) return false;
     m.ino = uint64_t(ino);
     m.size = uint64_t(size);
-    runs->made.push_back(std::move(m));
+    runs->made[m.name].push_back(std::move(m));
     return true;
   }
   return false;
@@ -981,6 +990,63 @@ bool fio_read_record(const std::string& dir, FIO_RUNS* runs, std::string* text =
   return true;
 }
 
+// The records read, by directory: what each says so far, and how much of
+// it was read (whole lines), so that a record that only grew is read from
+// where it was left. Under g_kept_mutex; a few directories.
+struct FIO_RECORD_SEEN {
+  std::string dir;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  uint64_t read = 0;
+  FIO_RUNS runs;
+};
+std::vector<FIO_RECORD_SEEN> g_records_seen;
+constexpr size_t kFioRecordsSeen = 8;
+
+// Calls `use` with what the record of `dir` says now (false, `use` not
+// called, where there is none of the user's own).
+template <typename USE>
+bool fio_with_record(const std::string& dir, USE&& use) {
+  std::string kind;
+  const int fd = fio_open_record(fio_record_path(dir), O_RDONLY, false, &kind);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(g_kept_mutex);
+  auto seen = std::find_if(g_records_seen.begin(), g_records_seen.end(), [&](const FIO_RECORD_SEEN& r) { return r.dir == dir; });
+  if (seen == g_records_seen.end()) {
+    if (g_records_seen.size() >= kFioRecordsSeen) g_records_seen.erase(g_records_seen.begin());
+    g_records_seen.emplace_back();
+    seen = g_records_seen.end() - 1;
+    seen->dir = dir;
+  }
+  if (seen->dev != st.st_dev || seen->ino != st.st_ino || uint64_t(st.st_size) < seen->read) {
+    // Another record, or one cut: read anew.
+    seen->dev = st.st_dev;
+    seen->ino = st.st_ino;
+    seen->read = 0;
+    seen->runs = FIO_RUNS();
+  }
+  std::string more;
+  char buffer[64 << 10];
+  for (ssize_t n; seen->read + more.size() < kFioRecordMaxBytes &&
+                  (n = ::pread(fd, buffer, sizeof buffer, off_t(seen->read + more.size()))) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    more.append(buffer, size_t(n));
+  }
+  ::close(fd);
+  size_t at = 0;
+  for (size_t end; (end = more.find('\n', at)) != std::string::npos; at = end + 1)
+    fio_parse_record_line(std::string_view(more).substr(at, end - at), &seen->runs);
+  seen->read += at;  // a line still being written is read again next time
+  use(seen->runs);
+  return true;
+}
+
 // True when the file of state `st` (lstat) at `name` in `dir` is the one
 // the made line `m` tells.
 bool fio_is_made_file(const FIO_RUNS::MADE& m, const struct stat& st) {
@@ -1006,12 +1072,15 @@ void fio_compact_record(const std::string& dir) {
     if (!runs.has_ended(run))
       kept += fio_record_line({"R", run, p.host, p.boot, p.pidns, std::to_string(p.pid), std::to_string(p.start)});
   std::unordered_set<std::string> lines;
-  for (const FIO_RUNS::MADE& m : runs.made) {
+  for (const auto& [name, made] : runs.made) {
     struct stat now;
-    if (::lstat((dir + "/" + m.name).c_str(), &now) != 0 || !fio_is_made_file(m, now)) continue;
-    const std::string line = fio_record_line({"M", runs.has_ended(m.run) ? "-" : m.run, std::to_string(m.ino),
-                                              std::to_string(m.size), std::to_string(m.s), std::to_string(m.ns), m.name});
-    if (lines.insert(line).second) kept += line;
+    if (::lstat((dir + "/" + name).c_str(), &now) != 0) continue;
+    for (const FIO_RUNS::MADE& m : made) {
+      if (!fio_is_made_file(m, now)) continue;
+      const std::string line = fio_record_line({"M", runs.has_ended(m.run) ? "-" : m.run, std::to_string(m.ino),
+                                                std::to_string(m.size), std::to_string(m.s), std::to_string(m.ns), m.name});
+      if (lines.insert(line).second) kept += line;
+    }
   }
   std::string temp;
   int error = 0;
@@ -1040,17 +1109,20 @@ void fio_compact_record(const std::string& dir) {
 // process, else as the record of its directory tells.
 FIO_FILE_ORIGIN fio_origin_of_own_file(const std::string& path, const struct stat& st, const std::string& run) {
   if (fio_made_here(path, st)) return FIO_MADE_BY_THIS_RUN;
-  FIO_RUNS runs;
-  if (!fio_read_record(fio_full_directory_of(path), &runs)) return FIO_MADE_BY_NO_KNOWN_RUN;
   const std::string name = fio_leaf_of(path);
-  bool ended = false, live = false;
-  for (const FIO_RUNS::MADE& m : runs.made) {
-    if (m.name != name || !fio_is_made_file(m, st)) continue;
-    if (!run.empty() && m.run == run) return FIO_MADE_BY_THIS_RUN;
-    (runs.has_ended(m.run) ? ended : live) = true;
-  }
+  bool ended = false, live = false, this_run = false;
+  fio_with_record(fio_full_directory_of(path), [&](const FIO_RUNS& runs) {
+    auto made = runs.made.find(name);
+    if (made == runs.made.end()) return;
+    for (const FIO_RUNS::MADE& m : made->second) {
+      if (!fio_is_made_file(m, st)) continue;
+      if (!run.empty() && m.run == run) this_run = true;
+      else (runs.has_ended(m.run) ? ended : live) = true;
+    }
+  });
   // A file two runs claim is taken for the one not known to have ended.
-  return live ? FIO_MADE_BY_LIVE_RUN : ended ? FIO_MADE_BY_ENDED_RUN : FIO_MADE_BY_NO_KNOWN_RUN;
+  return this_run ? FIO_MADE_BY_THIS_RUN : live ? FIO_MADE_BY_LIVE_RUN : ended ? FIO_MADE_BY_ENDED_RUN
+                                                                           : FIO_MADE_BY_NO_KNOWN_RUN;
 }
 
 // The own-file path's word on what `path` holds (state `st`, from lstat):
