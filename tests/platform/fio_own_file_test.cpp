@@ -426,8 +426,9 @@ struct LIVE_MAKER {
 // of its own helpers and of writes made outside any run, and refuses those
 // of a run still going, and those of no run the record knows (written by
 // hand, changed since, or told by a damaged line), saying so. Outside any
-// run only a running run's file is refused. Where the record cannot be
-// written the run is refused, saying why. A strict run used to refuse
+// run only a running run's file is refused. A record grown past its bound
+// is rewritten, keeping what still holds. Where the record cannot be written
+// the run is refused, saying why. A strict run used to refuse
 // every file it did not make itself, its user's ended runs' files among
 // them, so every other run of a user in a shared directory was refused.
 TEST(FioOwnFile, TheRunsRecordTellsWhichOfTheUsersFilesARunReplaces) {
@@ -501,6 +502,24 @@ TEST(FioOwnFile, TheRunsRecordTellsWhichOfTheUsersFilesARunReplaces) {
     if (r.replaced) continue;  // gone
     EXPECT_EQ(write(r.name), r.outside ? "written" : not_made);
   }
+  // A record grown past its bound is rewritten at a run's start: what it
+  // tells of files still there, and of runs still going, stays.
+  ASSERT_EQ(made_in_run("G", "kept", true), "");
+  {
+    std::ifstream in(record);
+    std::string line, dead;
+    while (std::getline(in, line))
+      if (line.rfind("R B ", 0) == 0) dead = line + "\n";
+    ASSERT_FALSE(dead.empty());
+    std::ofstream out(record, std::ios::app);
+    for (int k = 0; k < 16000; ++k) out << dead;
+  }
+  ASSERT_GT(fs::file_size(record), 1u << 20);
+  ASSERT_TRUE(FIO_FILE_SYSTEM::keep_files_of_run(dir.string(), "H", true));
+  EXPECT_LT(fs::file_size(record), 4096u);
+  EXPECT_EQ(FIO_FILE_SYSTEM::file_origin((dir / "kept").string()), FIO_MADE_BY_ENDED_RUN);
+  EXPECT_EQ(FIO_FILE_SYSTEM::file_origin((dir / "live").string()), FIO_MADE_BY_LIVE_RUN);
+  FIO_FILE_SYSTEM::keep_files_not_made(dir.string(), false);
   // A record that is not the user's own file refuses the run, saying so.
   const fs::path other = fs::current_path() / "other";
   fs::create_directories(other);
