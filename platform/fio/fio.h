@@ -6,7 +6,9 @@
 // splits a path into directory, base name and extension and puts it back
 // together; FIO_FILE_SYSTEM wraps the few file-system operations the library
 // uses. Failures are results (false, null), never internal errors: a missing
-// file is the caller's business. Nothing here keeps state.
+// file is the caller's business. The only state kept is the guard's: the
+// files this process made through the own-file path, the runs it writes
+// for, and what the runs records it read say (thread-safe).
 #pragma once
 
 #include <sys/stat.h>
