@@ -14,10 +14,12 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -31,6 +33,7 @@
 #include "cdb/cdb_sgate_hierarchy.h"
 #include "cdb/cdb_sgate_removed_regs.h"
 #include "cmp/cmp.h"
+#include "fio/fio.h"
 #include "gen/gen.h"
 #include "hdb/hdb.h"
 #include "kavu_fib_manager.h"
@@ -401,11 +404,13 @@ std::string run_beside_a_running_run(const fs::path& first_dir, const fs::path& 
   char byte = 0;
   if (read(written[0], &byte, 1) != 1 || byte != 'w') wrong += "root's run did not write its partitions\n";
   // Root's run's files: not the lock file (whose runs name themselves in
-  // it), nor what the second run is still writing.
+  // it) nor the runs records (every run adds to its user's), nor what the
+  // second run is still writing.
   std::vector<std::pair<fs::path, std::string>> files;
   for (const auto& entry : fs::directory_iterator(first_dir)) {
     const std::string name = entry.path().filename().string();
-    if (entry.is_regular_file() && name != "parallel_synthesis.lock" && name.find(".tmp") == std::string::npos)
+    if (entry.is_regular_file() && name != "parallel_synthesis.lock" && name.find(".tmp") == std::string::npos &&
+        name.rfind(".kavu_runs.", 0) != 0)
       files.emplace_back(entry.path().filename(), text_of(entry.path()));
   }
   std::string second;
@@ -423,14 +428,29 @@ std::string run_beside_a_running_run(const fs::path& first_dir, const fs::path& 
   for (const auto& [f, text] : files)
     if (text_of(first_dir / f) != text) wrong += f.string() + " is gone or changed\n";
   if (second.rfind("refused (2 in memory): ", 0) != 0) wrong += "the second run: " + second + "\n";
-  const char* named = how.together              ? "it is a file this process did not make"
-                      : !how.nobody              ? "was not made by this run, and a run the lock on"
-                                                 : "is another user's file, which a run the lock on";
-  if (second.find(named) == std::string::npos) wrong += "the second run does not say \"" + std::string(named) + "\": " + second + "\n";
+  // Refused up front, every file of root's run at its names is named at
+  // once: all of them (the same revision), or the namespace archive.
+  const std::vector<std::string> named =
+      how.together  ? std::vector<std::string>{"it is a file this process did not make"}
+      : !how.nobody ? std::vector<std::string>{"was not made by this run, and a run the lock on",
+                                               "were not made by this run, and a run the lock on"}
+                    : std::vector<std::string>{"is another user's file, which a run the lock on",
+                                               "are other users' files, which a run the lock on"};
+  if (std::none_of(named.begin(), named.end(), [&](const std::string& n) { return second.find(n) != std::string::npos; }))
+    wrong += "the second run does not say \"" + named.front() + "\": " + second + "\n";
+  for (const auto& [f, text] : files)
+    if (!how.together && (std::string(how.revision) == "rev 1" || f == "hdb_namespace.cdb") &&
+        second.find("/" + f.string() + "\"") == std::string::npos)
+      wrong += "the second run does not name " + f.string() + ": " + second + "\n";
   if (std::string(how.revision) != "rev 1" && second.find("hdb_namespace") == std::string::npos)
     wrong += "the second run does not name the namespace archive: " + second + "\n";
-  if (second.find("neither replaced nor removed") == std::string::npos)
-    wrong += "the second run does not warn that the lock may not keep runs apart: " + second + "\n";
+  // A run on a local file system whose flock works trusts its lock to keep
+  // the runs of its host apart, and says nothing of it.
+  struct statfs second_fs;
+  const bool trusted = lock_error == 0 && statfs(second_dir.c_str(), &second_fs) == 0 &&
+                       fio_flock_excludes_on(static_cast<unsigned long>(second_fs.f_type));
+  if ((second.find("neither replaced nor removed") == std::string::npos) != trusted)
+    wrong += "the second run does not tell whether the lock may keep runs apart: " + second + "\n";
   if (second.find("keeps the directory's lock") != std::string::npos) wrong += second;
   (void)!write(go[1], "g", 1);
   close(go[1]);
@@ -560,6 +580,95 @@ TEST(KavuParallelSharedDir, RunsStartedTogetherWhereTheLockMayNotExcludeKeepEach
               "");
   }
   if (!fuse.mounted) GTEST_SKIP() << "the FUSE rows did not run: cannot mount bindfs twice (bindfs, /dev/fuse)";
+}
+
+// A run on the directory's own disk (ext4, whose flock it trusts) beside a
+// run that reaches the directory through a FUSE mount (bindfs), whose
+// locks never meet its own: the local run, another user's or the same
+// user's, replaces and removes none of the mounted run's files, whether it
+// starts while that run holds its partitions out or together with it; it
+// fails naming them, its partitions in memory, and the mounted run takes
+// every partition back. The local run used to take its flock's word and
+// replace the mounted run's archives as leftovers, and the mounted run lost
+// its design. And the converse: a run through the mount beside a local run.
+TEST(KavuParallelSharedDir, ALocalRunBesideARunThroughAMountKeepsItsFilesApart) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users and mount: needs root";
+  SHARED_REACH reach;
+  TWO_FUSE_MOUNTS fuse;
+  if (!fuse.mounted) GTEST_SKIP() << "cannot mount bindfs twice (bindfs, /dev/fuse)";
+  struct ROW {
+    const char* what;
+    bool first_mounted;  // root's running run is the mounted one, else the local one
+    SECOND_RUN second;
+  } const rows[] = {
+      {"nobody's local run beside root's mounted run", true, {true, "rev 1", false}},
+      {"nobody's local run started together with root's mounted run", true, {true, "rev 1", true}},
+      {"root's local run beside its mounted run", true, {false, "rev 1", false}},
+      {"root's local run started together with its mounted run", true, {false, "rev 1", true}},
+      {"nobody's mounted run beside root's local run", false, {true, "rev 1", false}},
+  };
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.what);
+    fuse.clear();
+    EXPECT_EQ(run_beside_a_running_run(r.first_mounted ? fuse.one : fuse.dir, r.first_mounted ? fuse.dir : fuse.one,
+                                       0, r.second),
+              "");
+  }
+}
+
+// Where the lock may not keep runs apart (a FUSE mount, a file system whose
+// flock fails), five runs of a user in a row, each its own process, and
+// five flows of one process in a row each take every partition back from
+// its helpers: what the run before made there, its helpers' archives
+// included, refuses none of them. Every other run used to be refused for
+// the files the run before made, one file per refusal. Files of no run
+// known there refuse a run once, all named at once.
+TEST(KavuParallelSharedDir, RunsInARowWhereTheLockMayNotExcludeAllSynthesize) {
+  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
+  TWO_FUSE_MOUNTS fuse;
+  struct ROW {
+    const char* what;
+    bool fuse;
+    int lock_error;
+    bool one_process;
+  } const rows[] = {
+      {"through FUSE, a process each", true, 0, false},
+      {"through FUSE, the flows of one process", true, 0, true},
+      {"flock failing, a process each", false, ENOLCK, false},
+      {"flock failing, the flows of one process", false, ENOSYS, true},
+  };
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.what);
+    if (r.fuse && !fuse.mounted) continue;
+    fuse.clear();
+    const fs::path dir = r.fuse ? fuse.one : fuse.dir;
+    auto run = [&] {
+      if (r.lock_error) gen_test_fail_file_locks(r.lock_error);
+      return one_run(true);
+    };
+    auto runs = [&](int from) {
+      for (int k = from; k < 5; ++k)
+        if (const std::string one = r.one_process ? run() : in_child(false, dir, run); one.rfind("ok", 0) != 0)
+          return "run " + std::to_string(k) + ": " + one;
+      return std::string("ok");
+    };
+    EXPECT_EQ(r.one_process ? in_child(false, dir, [&] { return runs(0); }, 120) : runs(0), "ok");
+    if (r.one_process) continue;
+    // Files of no run known, at three names of the next run.
+    const std::vector<std::string> names = {"hdb_namespace.cdb", "rev 1.map_ap_1.parsynth.cdb",
+                                            "rev 1.map_removed_reg_ap_0.parsynth.cdb"};
+    for (const std::string& name : names) std::ofstream(fuse.dir / name) << "by hand\n";
+    const std::string told = in_child(false, dir, run);
+    EXPECT_EQ(told.rfind("failed: ", 0), 0u) << told;
+    EXPECT_NE(told.find("were not made by this run"), std::string::npos) << told;
+    for (const std::string& name : names) {
+      EXPECT_NE(told.find("/" + name + "\""), std::string::npos) << name << ": " << told;
+      EXPECT_EQ(text_of(fuse.dir / name), "by hand\n");
+      fs::remove(fuse.dir / name);
+    }
+    EXPECT_EQ(in_child(false, dir, run).rfind("ok", 0), 0u);
+  }
+  if (!fuse.mounted) GTEST_SKIP() << "the FUSE rows did not run: cannot mount bindfs (bindfs, /dev/fuse)";
 }
 
 namespace {
@@ -771,12 +880,12 @@ TEST(KavuParallelSharedDir, StoredNetlistsRecordsAndReportsAreWrittenOnlyAsOwnFi
 
 // Another user's regular file (0666) planted at the name of the namespace
 // archive and of a partition archive in a sticky (1777) database
-// directory is never written in place: root's run replaces it with a file
-// of its own, and nobody's run, whom the sticky directory does not let
-// replace it, fails naming the file, the partitions in memory. The planted
-// file keeps its text either way. It used to be written in place and stay
-// the other user's, who could then change a helper's input while the run
-// went on.
+// directory is never written in place nor replaced: the run, root's or
+// nobody's, fails naming the file, the partitions in memory, and the
+// planted file keeps its text and owner. It used to be written in place and
+// stay the other user's, who could then change a helper's input while the
+// run went on; and root's run replaced it, though the other user's run may
+// have been using it.
 TEST(KavuParallelSharedDir, AnotherUsersFileInAStickyDirectoryIsNeverWrittenInPlace) {
   if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
   SHARED_REACH reach;
@@ -788,7 +897,7 @@ TEST(KavuParallelSharedDir, AnotherUsersFileInAStickyDirectoryIsNeverWrittenInPl
       const fs::path dir = fs::current_path() / ("sticky " + std::to_string(cell++));
       fs::create_directories(dir);
       fs::permissions(dir, fs::perms::all | fs::perms::sticky_bit);
-      const uid_t planter = nobody ? 0 : kNobody, runner = nobody ? kNobody : 0;
+      const uid_t planter = nobody ? 0 : kNobody;
       const std::string planted = "the planter's text\n";
       std::ofstream(dir / name) << planted;
       ASSERT_EQ(chown((dir / name).c_str(), planter, planter), 0);
@@ -796,17 +905,12 @@ TEST(KavuParallelSharedDir, AnotherUsersFileInAStickyDirectoryIsNeverWrittenInPl
       const int kept = open((dir / name).c_str(), O_RDONLY);  // the planted file, whatever its name holds later
       ASSERT_GE(kept, 0);
       const std::string told = in_child(nobody, dir, [] { return one_run(true); });
-      if (nobody) {
-        EXPECT_EQ(told.rfind("failed: ", 0), 0u) << told;
-        EXPECT_NE(told.find("it is not a file of this user's own (another user's file)"), std::string::npos) << told;
-        EXPECT_NE(told.find(name == std::string("hdb_namespace.cdb") ? "namespace archive" : name), std::string::npos)
-            << told;
-      } else {
-        EXPECT_EQ(told.rfind("ok", 0), 0u) << told;
-      }
+      EXPECT_EQ(told.rfind("failed: ", 0), 0u) << told;
+      EXPECT_NE(told.find("is another user's file, which a run the lock on"), std::string::npos) << told;
+      EXPECT_NE(told.find(name), std::string::npos) << told;
       struct stat st;
       ASSERT_EQ(stat((dir / name).c_str(), &st), 0);
-      EXPECT_EQ(st.st_uid, nobody ? planter : runner);
+      EXPECT_EQ(st.st_uid, planter);
       char buffer[256] = {};
       EXPECT_EQ(std::string(buffer, size_t(std::max<ssize_t>(0, pread(kept, buffer, sizeof buffer, 0)))), planted);
       close(kept);
@@ -877,9 +981,9 @@ TEST(KavuParallelSharedDir, KeptCopiesAreReadOnlyFromTheUsersOwnArchive) {
 }
 
 // A database directory whose files have other names (a snapshot made with
-// "cp -al") is refused before anything is written, naming the namespace
-// archive, so the snapshot keeps its text and the partitions stay in
-// memory.
+// "cp -al") is refused before anything is written, naming the first file
+// the run would write there, its user's runs record, so the snapshot keeps
+// its text and the partitions stay in memory.
 TEST(KavuParallelSharedDir, ASnapshotByHardLinksIsRefusedUpFront) {
   const fs::path dir = fs::current_path() / "snapshotted";
   fs::create_directories(dir);
@@ -900,7 +1004,8 @@ TEST(KavuParallelSharedDir, ASnapshotByHardLinksIsRefusedUpFront) {
     return (ok ? "written: " : "refused (" + std::to_string(kept) + " in memory): ") + said;
   });
   EXPECT_EQ(told.rfind("refused (2 in memory): ", 0), 0u) << told;
-  EXPECT_NE(told.find("namespace archive"), std::string::npos) << told;
+  EXPECT_NE(told.find("runs record \"" + FIO_FILE_SYSTEM::runs_record_path(dir.string()) + "\""), std::string::npos)
+      << told;
   EXPECT_NE(told.find("a file with 2 names (hard links)"), std::string::npos) << told;
   for (const auto& [file, text] : files) EXPECT_EQ(text_of(file), text) << file;
 }
@@ -908,29 +1013,34 @@ TEST(KavuParallelSharedDir, ASnapshotByHardLinksIsRefusedUpFront) {
 // The helper's log in a shared directory: the user's own earlier log is
 // emptied (its old text used to stay after the helper's); another user's
 // log (0666, which the user could write) is replaced by one of the user's
-// own where the lock keeps every other run out, and left alone, the helper
-// running without a log, where it may not (a file system without locks:
-// the log of another user's running run used to be taken or replaced).
-// The planted log keeps its text either way.
+// own only in a directory no one else may write, whose lock keeps every
+// other run out, and left alone, the helper running without a log, where
+// another user may write (the log of another user's running run used to be
+// replaced wherever the lock kept runs of this host apart) or the lock may
+// not exclude (a file system without locks: it used to be taken or
+// replaced). The planted log keeps its text either way.
 TEST(KavuParallelSharedDir, HelperLogsAreTheUsersOwnAndEmptied) {
   if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
   SHARED_REACH reach;
   CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
   struct ROW {
     const char* what;
-    uid_t owner;     // of the log there before the run
-    int lock_error;  // flock fails so in the run
+    uid_t owner;       // of the log there before the run
+    int lock_error;    // flock fails so in the run
+    fs::perms mode;    // of the working directory
+    bool left;         // the planted log stays, the helper runs without one
   } const rows[] = {
-      {"the user's own earlier log", 0, 0},
-      {"another user's log, the lock excludes", kNobody, 0},
-      {"another user's log, no locks", kNobody, ENOLCK},
+      {"the user's own earlier log", 0, 0, fs::perms::all, false},
+      {"another user's log, a directory others may write", kNobody, 0, fs::perms::all, true},
+      {"another user's log, the user's own directory", kNobody, 0, fs::perms(0755), false},
+      {"another user's log, no locks", kNobody, ENOLCK, fs::perms(0755), true},
   };
   int cell = 0;
   for (const ROW& r : rows) {
     SCOPED_TRACE(r.what);
     const fs::path dir = fs::current_path() / ("logs " + std::to_string(cell++));
     fs::create_directories(dir);
-    fs::permissions(dir, fs::perms::all);
+    fs::permissions(dir, r.mode);
     std::string before;  // longer than what the helper writes
     for (int k = 0; k < 2000; ++k) before += "an earlier text of the log that must not stay\n";
     std::ofstream(dir / "helper_0.log") << before;
@@ -945,9 +1055,8 @@ TEST(KavuParallelSharedDir, HelperLogsAreTheUsersOwnAndEmptied) {
     EXPECT_EQ(told.rfind("ok", 0), 0u) << told;
     struct stat st;
     ASSERT_EQ(stat((dir / "helper_0.log").c_str(), &st), 0);
-    const bool left = r.owner != 0 && r.lock_error;
-    EXPECT_EQ(st.st_uid, left ? kNobody : 0u);
-    EXPECT_EQ(told.find("without its log \"helper_0.log\"") != std::string::npos, left) << told;
+    EXPECT_EQ(st.st_uid, r.left ? kNobody : 0u);
+    EXPECT_EQ(told.find("without its log \"helper_0.log\"") != std::string::npos, r.left) << told;
     if (r.owner == 0) {
       EXPECT_EQ(text_of(dir / "helper_0.log").find("must not stay"), std::string::npos);
     } else {
@@ -1031,4 +1140,141 @@ TEST(KavuParallelSharedDir, ManyFlowsInOneProcessLeaveNoDescriptorOpen) {
     return std::string("ok");
   }, 120);
   EXPECT_EQ(told, "ok");
+}
+
+namespace {
+
+// Makes the directory of a row nobody's (0755) or one every user may write.
+void make_dir_of(const fs::path& dir, bool nobodys) {
+  ASSERT_EQ(chown(dir.c_str(), nobodys ? kNobody : 0, nobodys ? kNobody : 0), 0);
+  fs::permissions(dir, nobodys ? fs::perms(0755) : fs::perms::all);
+}
+
+// Plants root's file (0644) at `at`: its text.
+std::string plant_roots_file(const fs::path& at) {
+  const std::string text = "root's own text\n";
+  std::ofstream(at) << text;
+  chown(at.c_str(), 0, 0);
+  chmod(at.c_str(), 0644);
+  return text;
+}
+
+}  // namespace
+
+// Nobody writes, outside any run, the design's namespace archive, the
+// stored timing netlist and a helper's removed-register archive where root's
+// file lies: in a directory others may write, and in nobody's own directory
+// reached through FUSE or where flock fails, root's file keeps its text and
+// owner, since root's run may be using it; only in nobody's own directory
+// on a file system whose lock excludes is it replaced. Each used to be
+// replaced wherever the directory was not sticky.
+TEST(KavuParallelSharedDir, WritesOutsideARunNeverReplaceAnotherUsersFile) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
+  SHARED_REACH reach;
+  TWO_FUSE_MOUNTS fuse;
+  struct ROW {
+    const char* what;
+    bool nobodys, fuse;
+    int lock_error;
+    bool replaced;
+  } const rows[] = {
+      {"nobody's own directory", true, false, 0, true},
+      {"a directory others may write", false, false, 0, false},
+      {"nobody's own directory through FUSE", true, true, 0, false},
+      {"nobody's own directory, flock failing", true, false, ENOLCK, false},
+  };
+  const std::vector<DB_WRITER> all = db_writers();
+  std::vector<DB_WRITER> writers = {
+      {"the namespace archive", [] { return std::string("hdb_namespace.cdb"); },
+       [] { HDB_NAMESPACE::write_pdb(hdb_default_namespace(), gen_get_db_dir_path(), true); }}};
+  for (const DB_WRITER& w : all)
+    if (std::string(w.what) == "the stored generic timing netlist" || std::string(w.what) == "the removed-register archive")
+      writers.push_back(w);
+  ASSERT_EQ(writers.size(), 3u);
+  for (const ROW& r : rows) {
+    if (r.fuse && !fuse.mounted) continue;
+    for (const DB_WRITER& w : writers) {
+      SCOPED_TRACE(std::string(r.what) + ", " + w.what);
+      fuse.clear();
+      make_dir_of(fuse.dir, r.nobodys);
+      const fs::path dir = r.fuse ? fuse.one : fuse.dir;
+      const std::string name = fs::path(in_child(false, dir, [&] {
+                                   gen_set_db_dir_path(dir.string());
+                                   return w.name();
+                                 })).filename().string();
+      const std::string planted = plant_roots_file(fuse.dir / name);
+      const std::string told = in_child(true, dir, [&] {
+        if (r.lock_error) gen_test_fail_file_locks(r.lock_error);
+        gen_set_db_dir_path(dir.string());
+        w.write();
+        return std::string("ended");
+      });
+      EXPECT_EQ(told, "ended");
+      // Refused, root's file stays as it was (a failed write of a timing
+      // netlist may clean its name up, never to put nobody's file there).
+      struct stat st;
+      const bool there = lstat((fuse.dir / name).c_str(), &st) == 0;
+      if (r.replaced) {
+        EXPECT_TRUE(there && st.st_uid == kNobody);
+      } else if (there || std::string(w.what) != "the stored generic timing netlist") {
+        EXPECT_TRUE(there && st.st_uid == 0);
+        EXPECT_EQ(text_of(fuse.dir / name), planted);
+      }
+    }
+  }
+  make_dir_of(fuse.dir, false);
+  if (!fuse.mounted) GTEST_SKIP() << "the FUSE rows did not run: cannot mount bindfs (bindfs, /dev/fuse)";
+}
+
+// A helper writes its removed-register archive for the run whose partition
+// it read: root's file that appears at that name after the run looked at
+// the directory (in a directory others may write, in nobody's own one
+// through FUSE or where flock fails, even on a local disk where the lock is
+// trusted) is never replaced; the helper fails and nobody's run takes the
+// partition back from its kept copy. The helper used to replace it.
+TEST(KavuParallelSharedDir, AHelperReplacesNoFileItsRunDidNotMake) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
+  SHARED_REACH reach;
+  TWO_FUSE_MOUNTS fuse;
+  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"},
+                {"helper_fault", "wait"}};
+  struct ROW {
+    const char* what;
+    bool nobodys, fuse;
+    int lock_error;
+  } const rows[] = {
+      {"a directory others may write", false, false, 0},
+      {"nobody's own directory", true, false, 0},
+      {"nobody's own directory through FUSE", true, true, 0},
+      {"nobody's own directory, flock failing", true, false, ENOLCK},
+  };
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.what);
+    if (r.fuse && !fuse.mounted) continue;
+    fuse.clear();
+    make_dir_of(fuse.dir, r.nobodys);
+    const fs::path dir = r.fuse ? fuse.one : fuse.dir;
+    const fs::path at = fuse.dir / "rev 1.map_removed_reg_ap_0.parsynth.cdb";
+    // Planted once the helper waits, after the run has looked at the directory.
+    std::string planted;
+    std::thread planter([&] {
+      for (int k = 0; k < 2000 && !fs::exists(fuse.dir / "helper_waits"); ++k)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      planted = plant_roots_file(at);
+      std::ofstream(fuse.dir / "helper_go") << "";
+    });
+    const std::string told = in_child(true, dir, [&] {
+      if (r.lock_error) gen_test_fail_file_locks(r.lock_error);
+      return one_run(true);
+    });
+    planter.join();
+    EXPECT_EQ(told.rfind("failed: ", 0), 0u) << told;
+    EXPECT_NE(told.find("partition 0 failed"), std::string::npos) << told;
+    struct stat st;
+    ASSERT_EQ(lstat(at.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(text_of(at), planted);
+  }
+  make_dir_of(fuse.dir, false);
+  if (!fuse.mounted) GTEST_SKIP() << "the FUSE row did not run: cannot mount bindfs (bindfs, /dev/fuse)";
 }

@@ -1095,10 +1095,12 @@ TEST(KavuParallelArchives, TheDirectoryLockIsSharedNamedAndEndsOnASignal) {
     bool nobody;     // the other process's run is nobody's
     bool held;       // it holds the lock while this process's run starts
     int lock_error;  // flock fails so here
+    bool record = false;  // it holds only a record lock of the lock file, as an NFS server holds a client's
   } const rows[] = {
       {"root's lock file, nobody's run", true, false, 0},
       {"held by root's run", false, true, 0},
       {"held by nobody's run on root's lock file", true, true, 0},
+      {"held by a record lock, as an NFS client's run", false, true, 0, true},
       {"no locks on the file system (ENOLCK)", false, false, ENOLCK},
       {"no locks on the file system (ENOSYS)", false, false, ENOSYS},
       {"no locks on the file system (EOPNOTSUPP)", false, false, EOPNOTSUPP},
@@ -1144,8 +1146,10 @@ TEST(KavuParallelArchives, TheDirectoryLockIsSharedNamedAndEndsOnASignal) {
       for (CDB_SGATE_NETLIST* p : parts) delete p;
       continue;
     }
-    // Root's run makes the lock file (umask 022) and ends.
-    std::filesystem::remove(db + "/parallel_synthesis.lock");
+    // Root's run makes the lock file (umask 022) and ends. The archives of
+    // each run, which another user's run never replaces in a directory
+    // others may write, go as their user would clear them.
+    for (const auto& entry : std::filesystem::directory_iterator(db)) std::filesystem::remove(entry.path());
     {
       const mode_t mask = umask(022);
       std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({2, 3}, "r");
@@ -1154,6 +1158,9 @@ TEST(KavuParallelArchives, TheDirectoryLockIsSharedNamedAndEndsOnASignal) {
       for (CDB_SGATE_NETLIST* p : parts) delete p;
       umask(mask);
     }
+    if (row.nobody)
+      for (const auto& entry : std::filesystem::directory_iterator(db))
+        if (entry.path().filename() != "parallel_synthesis.lock") std::filesystem::remove(entry.path());
     // The other process's run: "ok" once it holds the lock, or why not. A
     // held lock is kept until `go` closes.
     int answer[2], go[2];
@@ -1166,6 +1173,11 @@ TEST(KavuParallelArchives, TheDirectoryLockIsSharedNamedAndEndsOnASignal) {
       std::string told = "ok";
       if (row.nobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
         told = "cannot become nobody";
+      } else if (row.record) {
+        struct flock whole = {};
+        whole.l_type = F_WRLCK;
+        const int fd = open((db + "/parallel_synthesis.lock").c_str(), O_RDWR);
+        if (fd < 0 || fcntl(fd, F_SETLK, &whole) != 0) told = std::string("no record lock: ") + std::strerror(errno);
       } else {
         std::vector<CDB_SGATE_NETLIST*> parts = chain_partitions({2, 3}, "c");
         if (!kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, parts))
@@ -1190,6 +1202,15 @@ TEST(KavuParallelArchives, TheDirectoryLockIsSharedNamedAndEndsOnASignal) {
       continue;
     }
     EXPECT_EQ(told, "ok");
+    if (row.held && !row.record && told == "ok") {
+      // The run holds a record lock too, which an NFS server's lock for a
+      // client's run meets.
+      struct flock whole = {};
+      whole.l_type = F_WRLCK;
+      const int fd = open((db + "/parallel_synthesis.lock").c_str(), O_RDWR);
+      EXPECT_TRUE(fd >= 0 && fcntl(fd, F_SETLK, &whole) != 0 && (errno == EAGAIN || errno == EACCES));
+      if (fd >= 0) close(fd);
+    }
     if (row.held && told == "ok") {
       // This run waits; a handler that restarts calls catches the alarms
       // sent until the run returns (after 5 s the holder lets go, so that a
@@ -1227,8 +1248,8 @@ TEST(KavuParallelArchives, TheDirectoryLockIsSharedNamedAndEndsOnASignal) {
       for (const MSG_LOG_ENTRY& e : msg_log()) {
         if (e.kind == MSG_LOG_INFO && e.text.find("waits for another run") != std::string::npos) {
           ++waited;
-          EXPECT_NE(e.text.find(row.nobody ? "(the run is not named in \"" + db + "/parallel_synthesis.lock\")"
-                                           : "(" + holder + ")"),
+          EXPECT_NE(e.text.find(row.nobody || row.record ? "(the run is not named in \"" + db + "/parallel_synthesis.lock\")"
+                                                         : "(" + holder + ")"),
                     std::string::npos)
               << e.text;
         }

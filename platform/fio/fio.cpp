@@ -3,6 +3,7 @@
 // Every operation uses the error_code forms of std::filesystem, so a failure
 // becomes a false or null result instead of an exception.
 #include "fio/fio.h"
+#include "gen/gen.h"
 #include "msg/msg.h"
 #include "testkit/platform_test_hooks.h"
 #include "thr/thr_end_signal.h"
@@ -13,6 +14,7 @@
 #include <linux/magic.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -29,6 +31,9 @@
 #include <mutex>
 #include <new>
 #include <system_error>
+#include <type_traits>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -296,6 +301,7 @@ constexpr int kFioNotOwnFile = -4;       // keep_to_own_files: the path holds an
 constexpr int kFioInterrupted = -5;      // an end signal removed the temporary; the process went on
 constexpr int kFioNotMade = -6;          // keep_files_not_made: a file this process did not make
 constexpr int kFioChanged = -7;          // the name changed between its check and its open: examined again
+constexpr int kFioNotRecorded = -8;      // the runs record would not take a line of the run's
 constexpr int kFioTemporaryNames = 100;
 
 // "SIGINT" for SIGINT.
@@ -584,38 +590,73 @@ void fio_test_point(kavu_platform::FIO_TEST_POINT point, const std::string& path
   if (hook) hook(point, path.c_str(), data);
 }
 
-// ---- files made by this process where other processes' files are kept
-// (FIO_FILE_SYSTEM::keep_files_not_made): the directories kept so, and the
-// files made in them, by device and inode.
+// ---- the guard of directories others may write (FIO_FILE_SYSTEM::
+// keep_files_of_run): the directories kept by a run, and the files this
+// process made through the own-file path, by device and inode.
 struct FIO_MADE_FILE {
   std::string dir;
+  std::string name;
   dev_t dev;
   ino_t ino;
 };
+struct FIO_KEPT_DIR {
+  std::string dir;   // full path
+  std::string run;   // the run its files belong to ("": a run of a parent this child left)
+  bool strict;       // only files of this process, its run or ended runs are replaced
+  bool began;        // this process began the run: it records its end
+};
 std::mutex g_kept_mutex;
-std::vector<std::string> g_kept_dirs;     // full paths
-std::vector<FIO_MADE_FILE> g_made_files;  // few: a run's archives
+std::vector<FIO_KEPT_DIR> g_kept_dirs;
+std::vector<FIO_MADE_FILE> g_made_files;  // one entry a name
 
-// A child forked without exec made none of its parent's files: it keeps
-// the directories kept so, and takes no file of its parent's run there for
-// one of its own.
-void forget_made_files_in_child() { g_made_files.clear(); }
+// A child forked without exec made none of its parent's files and does not
+// go on with its parent's run: it keeps the directories kept so, and takes
+// no file of its parent's run there for one of its own (the run's files are
+// a running run's to it).
+void forget_made_files_in_child() {
+  g_made_files.clear();
+  for (FIO_KEPT_DIR& kept : g_kept_dirs) {
+    kept.run.clear();
+    kept.began = false;
+  }
+}
 [[maybe_unused]] const bool g_kept_across_fork =
     (thr_lock_across_fork(&g_kept_mutex, THR_FORK_FILES, forget_made_files_in_child), true);
 
-// The full path of the directory that holds `path`.
+// The full path of the directory that holds `path`. A path already full
+// and normal (as the library's writers give them) is only cut.
 std::string fio_full_directory_of(const std::string& path) {
+  const bool normal = !path.empty() && path[0] == '/' && path.back() != '/' && path.find("//") == std::string::npos &&
+                      path.find("/./") == std::string::npos && path.find("/../") == std::string::npos &&
+                      path.compare(path.size() - std::min<size_t>(path.size(), 2), 2, "/.") != 0 &&
+                      path.compare(path.size() - std::min<size_t>(path.size(), 3), 3, "/..") != 0;
+  if (normal) {
+    const size_t slash = path.rfind('/');
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+  }
   return fio_get_unc_full_path(fio_directory_of(fio_get_unc_full_path(path)));
 }
 
-bool fio_keeps_others_files(const std::string& path) {
-  const std::string dir = fio_full_directory_of(path);
-  std::lock_guard<std::mutex> lock(g_kept_mutex);
-  return std::find(g_kept_dirs.begin(), g_kept_dirs.end(), dir) != g_kept_dirs.end();
+// The last name of `path`.
+std::string fio_leaf_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// True when `st` is a regular file this process made in the directory of
-// `path`, a directory whose other files are kept.
+// How the directory `dir` (a full path) is kept by a run of this process.
+struct FIO_KEEP {
+  bool kept = false;
+  bool strict = false;
+  std::string run;
+};
+FIO_KEEP fio_keep_of_dir(const std::string& dir) {
+  std::lock_guard<std::mutex> lock(g_kept_mutex);
+  for (const FIO_KEPT_DIR& k : g_kept_dirs)
+    if (k.dir == dir) return {true, k.strict, k.run};
+  return {};
+}
+
+// True when `st` is a regular file this process made at `path`.
 bool fio_made_here(const std::string& path, const struct stat& st) {
   if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) return false;
   const std::string dir = fio_full_directory_of(path);
@@ -626,10 +667,12 @@ bool fio_made_here(const std::string& path, const struct stat& st) {
 }
 
 void fio_note_made(const std::string& path, const struct stat& st) {
-  const std::string dir = fio_full_directory_of(path);
+  const std::string dir = fio_full_directory_of(path), name = fio_leaf_of(path);
   std::lock_guard<std::mutex> lock(g_kept_mutex);
-  if (std::find(g_kept_dirs.begin(), g_kept_dirs.end(), dir) == g_kept_dirs.end()) return;
-  g_made_files.push_back({dir, st.st_dev, st.st_ino});
+  g_made_files.erase(std::remove_if(g_made_files.begin(), g_made_files.end(),
+                                    [&](const FIO_MADE_FILE& f) { return f.name == name && f.dir == dir; }),
+                     g_made_files.end());
+  g_made_files.push_back({dir, name, st.st_dev, st.st_ino});
 }
 
 void fio_forget_made(const struct stat& st) {
@@ -640,6 +683,481 @@ void fio_forget_made(const struct stat& st) {
 }
 
 bool fio_same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// True when others than the caller may write the directory `dir`: another
+// user's directory, one group- or world-writable or sticky, or one whose ACL
+// lets a named user or group write (the mask is not weighed: such an entry
+// counts). A directory that cannot be examined counts so.
+bool fio_others_may_write(const std::string& dir) {
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0) return true;
+  if (st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH | S_ISVTX))) return true;
+  // system.posix_acl_access: a 4-byte header, then entries of a 16-bit tag,
+  // 16-bit permissions and a 32-bit id; tags 2 and 8 name a user, a group.
+  unsigned char acl[4 + 8 * 64];
+  const ssize_t n = ::getxattr(dir.c_str(), "system.posix_acl_access", acl, sizeof acl);
+  if (n < 0) return errno == ERANGE;  // more entries than read: named ones among them
+  for (ssize_t at = 4; at + 8 <= n; at += 8) {
+    const unsigned tag = unsigned(acl[at]) | unsigned(acl[at + 1]) << 8;
+    const unsigned perm = unsigned(acl[at + 2]) | unsigned(acl[at + 3]) << 8;
+    if ((tag == 0x02 || tag == 0x08) && (perm & 0x02)) return true;
+  }
+  return false;
+}
+
+// True when a lock of a file in the directory `dir` may not keep every other
+// holder out: its file system is not one known to lock for all its users
+// (fio_flock_excludes_on), or flock fails there (gen_lock_file, which tests
+// make fail as a file system without locks fails it).
+bool fio_lock_may_not_exclude(const std::string& dir) {
+  struct statfs sfs;
+  if (::statfs(dir.c_str(), &sfs) != 0 || !fio_flock_excludes_on(static_cast<unsigned long>(sfs.f_type))) return true;
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;  // the file system's word is taken
+  const int rc = gen_lock_file(fd, LOCK_SH | LOCK_NB);
+  const int error = errno;
+  ::close(fd);  // the lock goes with it
+  return rc != 0 && error != EWOULDBLOCK;
+}
+
+// ---- the runs record: "<dir>/.kavu_runs.<uid>", a file of the user's own
+// to which lines are appended, each a kind, fields escaped (bytes up to the
+// blank, '%', '#' and from 0x7f as %XX) and " #" with the FNV-1a hash of
+// what precedes it, so a damaged or interleaved line is dropped:
+//   R <run> <host> <boot id> <pid namespace> <pid> <start>   the run began in that process
+//   E <run>                                                 the run ended
+//   M <run> <inode> <size> <mtime s> <mtime ns> <name>     the run made the file <name>
+// A file is the run's while it is found at its name with that inode, size
+// and modification time (a rename keeps all three; the device is left out,
+// since two mounts of one directory tell two). The run "-" made its file
+// outside any run.
+constexpr uint64_t kFioRecordCompactBytes = uint64_t(1) << 20;  // rewritten past this, at a run's start
+constexpr uint64_t kFioRecordMaxBytes = uint64_t(64) << 20;      // read no further
+
+std::string fio_record_path(const std::string& dir) { return dir + "/.kavu_runs." + std::to_string(::geteuid()); }
+
+std::string fio_escape_field(std::string_view text) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u <= ' ' || u == '%' || u == '#' || u >= 0x7f) {
+      out += '%';
+      out += hex[u >> 4];
+      out += hex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool fio_unescape_field(std::string_view text, std::string* out) {
+  out->clear();
+  for (size_t k = 0; k < text.size(); ++k) {
+    if (text[k] != '%') {
+      *out += text[k];
+      continue;
+    }
+    if (k + 2 >= text.size()) return false;
+    unsigned value = 0;
+    for (size_t d = k + 1; d <= k + 2; ++d) {
+      const char c = text[d];
+      value = value * 16 + unsigned(c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : 99);
+    }
+    if (value > 255) return false;
+    *out += char(value);
+    k += 2;
+  }
+  return true;
+}
+
+uint32_t fio_fnv1a(std::string_view text) {
+  uint32_t h = 2166136261u;
+  for (const char c : text) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+  return h;
+}
+
+// One line of the record from its fields.
+std::string fio_record_line(std::initializer_list<std::string_view> fields) {
+  std::string line;
+  for (std::string_view f : fields) {
+    if (!line.empty()) line += ' ';
+    line += fio_escape_field(f);
+  }
+  char hash[16];
+  std::snprintf(hash, sizeof hash, " #%08x\n", fio_fnv1a(line));
+  return line + hash;
+}
+
+// A process, as the record names it.
+struct FIO_PROCESS {
+  std::string host, boot, pidns;
+  long pid = 0;
+  unsigned long long start = 0;  // clock ticks after boot (/proc/<pid>/stat)
+};
+
+std::string fio_read_small_file(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return "";
+  char text[256];
+  const ssize_t n = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (n <= 0) return "";
+  return std::string(text, size_t(n)).substr(0, std::string(text, size_t(n)).find('\n'));
+}
+
+// When the process `pid` started, 0 when it cannot be told.
+unsigned long long fio_start_time(long pid) {
+  const std::string stat = fio_read_small_file(("/proc/" + std::to_string(pid) + "/stat").c_str());
+  const size_t close_paren = stat.rfind(')');
+  if (close_paren == std::string::npos) return 0;
+  // Fields from the state on: the start time is the 20th.
+  size_t at = close_paren + 1;
+  for (int field = 0; field < 20; ++field) {
+    at = stat.find_first_not_of(' ', at);
+    if (at == std::string::npos) return 0;
+    if (field == 19) return std::strtoull(stat.c_str() + at, nullptr, 10);
+    at = stat.find(' ', at);
+    if (at == std::string::npos) return 0;
+  }
+  return 0;
+}
+
+FIO_PROCESS fio_this_process() {
+  FIO_PROCESS p;
+  char host[256] = "";
+  if (::gethostname(host, sizeof host - 1) == 0) p.host = host;
+  p.boot = fio_read_small_file("/proc/sys/kernel/random/boot_id");
+  char ns[64];
+  const ssize_t n = ::readlink("/proc/self/ns/pid", ns, sizeof ns - 1);
+  if (n > 0) p.pidns.assign(ns, size_t(n));
+  p.pid = long(::getpid());
+  p.start = fio_start_time(p.pid);
+  return p;
+}
+
+// True only when the process is known to be gone: one of this host, boot
+// and process namespace that no longer runs, or whose number another
+// process has taken since. Of any other host, boot or namespace nothing is
+// known.
+bool fio_process_gone(const FIO_PROCESS& p) {
+  static const FIO_PROCESS me = fio_this_process();
+  if (p.host.empty() || p.boot.empty() || p.pidns.empty() || p.host != me.host || p.boot != me.boot ||
+      p.pidns != me.pidns || p.pid <= 0)
+    return false;
+  if (::kill(pid_t(p.pid), 0) != 0 && errno == ESRCH) return true;
+  const unsigned long long start = fio_start_time(p.pid);
+  return start != 0 && p.start != 0 && start != p.start;
+}
+
+// What the record holds.
+struct FIO_RUNS {
+  struct MADE {
+    std::string run, name;
+    uint64_t ino = 0, size = 0;
+    int64_t s = 0, ns = 0;
+  };
+  std::unordered_map<std::string, std::vector<MADE>> made;  // by name
+  std::unordered_map<std::string, FIO_PROCESS> began;
+  std::unordered_set<std::string> ended;
+  bool has_ended(const std::string& run) const {
+    if (run == "-" || ended.count(run)) return true;
+    auto it = began.find(run);
+    return it != began.end() && fio_process_gone(it->second);
+  }
+};
+
+// Parses one line (without its line end) into `runs`; false when damaged.
+bool fio_parse_record_line(std::string_view line, FIO_RUNS* runs) {
+  const size_t hash_at = line.rfind(" #");
+  if (hash_at == std::string_view::npos || line.size() - hash_at != 10) return false;
+  char* end = nullptr;
+  const std::string hash(line.substr(hash_at + 2));
+  const unsigned long told = std::strtoul(hash.c_str(), &end, 16);
+  if (end != hash.c_str() + 8 || told != fio_fnv1a(line.substr(0, hash_at))) return false;
+  std::vector<std::string> f;
+  std::string field;
+  for (size_t at = 0; at <= hash_at;) {
+    const size_t blank = std::min(line.find(' ', at), hash_at);
+    if (!fio_unescape_field(line.substr(at, blank - at), &field)) return false;
+    f.push_back(field);
+    at = blank + 1;
+  }
+  auto number = [](const std::string& text, auto* value) {
+    char* stop = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(text.c_str(), &stop, 10);
+    if (text.empty() || *stop || errno) return false;
+    *value = static_cast<std::remove_pointer_t<decltype(value)>>(v);
+    return true;
+  };
+  if (f[0] == "R" && f.size() == 7) {
+    FIO_PROCESS p{f[2], f[3], f[4]};
+    long long start = 0;
+    if (!number(f[5], &p.pid) || !number(f[6], &start)) return false;
+    p.start = static_cast<unsigned long long>(start);
+    runs->began[f[1]] = p;
+    return true;
+  }
+  if (f[0] == "E" && f.size() == 2) {
+    runs->ended.insert(f[1]);
+    return true;
+  }
+  if (f[0] == "M" && f.size() == 7) {
+    FIO_RUNS::MADE m;
+    m.run = f[1];
+    m.name = f[6];
+    long long ino = 0, size = 0;
+    if (!number(f[2], &ino) || !number(f[3], &size) || !number(f[4], &m.s) || !number(f[5], &m.ns)) return false;
+    m.ino = uint64_t(ino);
+    m.size = uint64_t(size);
+    runs->made[m.name].push_back(std::move(m));
+    return true;
+  }
+  return false;
+}
+
+// Opens the record at `path` as a file of the user's own (a regular file of
+// one name this user owns, never through a link, no open waiting), with
+// `flags`, made (0600) when `create` and nothing is there. -1 with errno;
+// EPERM, *kind saying what is there, for anything else.
+int fio_open_record(const std::string& path, int flags, bool create, std::string* kind) {
+  struct stat at;
+  const bool there = ::lstat(path.c_str(), &at) == 0;
+  auto not_own = [&](const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) return std::string("a symbolic link");
+    std::string what = fio_not_a_file_of_one_name(st);
+    return what.empty() && st.st_uid != ::geteuid() ? std::string("another user's file") : what;
+  };
+  if (there && !(*kind = not_own(at)).empty()) return errno = EPERM, -1;
+  if (!there && (errno != ENOENT || !create)) return -1;
+  const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (there ? 0 : O_CREAT | O_EXCL), 0600);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !(*kind = not_own(st)).empty() || (there && !fio_same_file(st, at))) {
+    ::close(fd);
+    if (kind->empty()) *kind = "a file put there since it was checked";
+    return errno = EPERM, -1;
+  }
+  return fd;
+}
+
+// Appends `line` to the record of `dir` (made when `create`): 0, or the
+// system's error number (EPERM with *kind for a record that is not the
+// user's own). A record rewritten meanwhile (fio_compact_record) gets the
+// line again.
+int fio_append_record(const std::string& dir, const std::string& line, bool create, std::string* kind) {
+  const std::string path = fio_record_path(dir);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const int fd = fio_open_record(path, O_WRONLY | O_APPEND, create, kind);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;  // made by another process meanwhile
+      return errno ? errno : EIO;
+    }
+    const int error = fio_write_all(fd, line);
+    struct stat written, now;
+    const bool same = ::fstat(fd, &written) == 0 && ::lstat(path.c_str(), &now) == 0 && fio_same_file(written, now);
+    if (::close(fd) != 0 && !error) return errno ? errno : EIO;
+    if (error) return error;
+    if (same) return 0;
+  }
+  return 0;
+}
+
+// Reads the record of `dir` into *runs (its text into *text when asked):
+// false when there is none this user's own.
+bool fio_read_record(const std::string& dir, FIO_RUNS* runs, std::string* text = nullptr, int* keep_fd = nullptr) {
+  std::string kind, whole;
+  const int fd = fio_open_record(fio_record_path(dir), O_RDONLY, false, &kind);
+  if (fd < 0) return false;
+  char buffer[64 << 10];
+  for (ssize_t n; whole.size() < kFioRecordMaxBytes && (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    whole.append(buffer, size_t(n));
+  }
+  if (keep_fd) *keep_fd = fd;
+  else ::close(fd);
+  for (size_t at = 0; at < whole.size();) {
+    const size_t end = whole.find('\n', at);
+    if (end == std::string::npos) break;  // a line still being written
+    fio_parse_record_line(std::string_view(whole).substr(at, end - at), runs);
+    at = end + 1;
+  }
+  if (text) *text = std::move(whole);
+  return true;
+}
+
+// The records read, by directory: what each says so far, and how much of
+// it was read (whole lines), so that a record that only grew is read from
+// where it was left. Under g_kept_mutex; a few directories.
+struct FIO_RECORD_SEEN {
+  std::string dir;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  uint64_t read = 0;
+  FIO_RUNS runs;
+};
+std::vector<FIO_RECORD_SEEN> g_records_seen;
+constexpr size_t kFioRecordsSeen = 8;
+
+// Calls `use` with what the record of `dir` says now (false, `use` not
+// called, where there is none of the user's own).
+template <typename USE>
+bool fio_with_record(const std::string& dir, USE&& use) {
+  std::string kind;
+  const int fd = fio_open_record(fio_record_path(dir), O_RDONLY, false, &kind);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(g_kept_mutex);
+  auto seen = std::find_if(g_records_seen.begin(), g_records_seen.end(), [&](const FIO_RECORD_SEEN& r) { return r.dir == dir; });
+  if (seen == g_records_seen.end()) {
+    if (g_records_seen.size() >= kFioRecordsSeen) g_records_seen.erase(g_records_seen.begin());
+    g_records_seen.emplace_back();
+    seen = g_records_seen.end() - 1;
+    seen->dir = dir;
+  }
+  if (seen->dev != st.st_dev || seen->ino != st.st_ino || uint64_t(st.st_size) < seen->read) {
+    // Another record, or one cut: read anew.
+    seen->dev = st.st_dev;
+    seen->ino = st.st_ino;
+    seen->read = 0;
+    seen->runs = FIO_RUNS();
+  }
+  std::string more;
+  char buffer[64 << 10];
+  for (ssize_t n; seen->read + more.size() < kFioRecordMaxBytes &&
+                  (n = ::pread(fd, buffer, sizeof buffer, off_t(seen->read + more.size()))) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    more.append(buffer, size_t(n));
+  }
+  ::close(fd);
+  size_t at = 0;
+  for (size_t end; (end = more.find('\n', at)) != std::string::npos; at = end + 1)
+    fio_parse_record_line(std::string_view(more).substr(at, end - at), &seen->runs);
+  seen->read += at;  // a line still being written is read again next time
+  use(seen->runs);
+  return true;
+}
+
+// True when the file of state `st` (lstat) at `name` in `dir` is the one
+// the made line `m` tells.
+bool fio_is_made_file(const FIO_RUNS::MADE& m, const struct stat& st) {
+  return m.ino == uint64_t(st.st_ino) && m.size == uint64_t(st.st_size) && m.s == int64_t(st.st_mtim.tv_sec) &&
+         m.ns == int64_t(st.st_mtim.tv_nsec);
+}
+
+// Rewrites the record of `dir` once it has grown past its bound: the runs
+// not known to have ended, and the files still at their names as made (those
+// of ended runs as made outside any run). Lines appended meanwhile to the
+// record read are carried over; an appender that finds the record rewritten
+// appends again (fio_append_record). What is lost makes files unknown only.
+void fio_compact_record(const std::string& dir) {
+  const std::string path = fio_record_path(dir);
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || uint64_t(st.st_size) <= kFioRecordCompactBytes) return;
+  FIO_RUNS runs;
+  std::string text;
+  int old = -1;
+  if (!fio_read_record(dir, &runs, &text, &old)) return;
+  std::string kept;
+  for (const auto& [run, p] : runs.began)
+    if (!runs.has_ended(run))
+      kept += fio_record_line({"R", run, p.host, p.boot, p.pidns, std::to_string(p.pid), std::to_string(p.start)});
+  std::unordered_set<std::string> lines;
+  for (const auto& [name, made] : runs.made) {
+    struct stat now;
+    if (::lstat((dir + "/" + name).c_str(), &now) != 0) continue;
+    for (const FIO_RUNS::MADE& m : made) {
+      if (!fio_is_made_file(m, now)) continue;
+      const std::string line = fio_record_line({"M", runs.has_ended(m.run) ? "-" : m.run, std::to_string(m.ino),
+                                                std::to_string(m.size), std::to_string(m.s), std::to_string(m.ns), m.name});
+      if (lines.insert(line).second) kept += line;
+    }
+  }
+  std::string temp;
+  int error = 0;
+  const int fd = fio_create_beside(path, &temp, &error, 0600);
+  bool renamed = false;
+  if (fd >= 0) {
+    const bool written = fio_write_all(fd, kept) == 0;
+    renamed = ::close(fd) == 0 && written && ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!renamed) ::unlink(temp.c_str());
+  }
+  if (renamed) {
+    // What was appended to the record read since it was read.
+    std::string more;
+    char buffer[64 << 10];
+    for (ssize_t n; (n = ::pread(old, buffer, sizeof buffer, off_t(text.size() + more.size()))) > 0;)
+      more.append(buffer, size_t(n));
+    std::string kind;
+    for (size_t at = 0, end; (end = more.find('\n', at)) != std::string::npos; at = end + 1)
+      fio_append_record(dir, more.substr(at, end - at + 1), true, &kind);
+  }
+  ::close(old);
+}
+
+// Whose the user's own regular file of state `st` at `path` is, for a
+// process that writes for the run `run` ("" for none): made by this
+// process, else as the record of its directory tells.
+FIO_FILE_ORIGIN fio_origin_of_own_file(const std::string& path, const struct stat& st, const std::string& run) {
+  if (fio_made_here(path, st)) return FIO_MADE_BY_THIS_RUN;
+  const std::string name = fio_leaf_of(path);
+  bool ended = false, live = false, this_run = false;
+  fio_with_record(fio_full_directory_of(path), [&](const FIO_RUNS& runs) {
+    auto made = runs.made.find(name);
+    if (made == runs.made.end()) return;
+    for (const FIO_RUNS::MADE& m : made->second) {
+      if (!fio_is_made_file(m, st)) continue;
+      if (!run.empty() && m.run == run) this_run = true;
+      else (runs.has_ended(m.run) ? ended : live) = true;
+    }
+  });
+  // A file two runs claim is taken for the one not known to have ended.
+  return this_run ? FIO_MADE_BY_THIS_RUN : live ? FIO_MADE_BY_LIVE_RUN : ended ? FIO_MADE_BY_ENDED_RUN
+                                                                           : FIO_MADE_BY_NO_KNOWN_RUN;
+}
+
+// The own-file path's word on what `path` holds (state `st`, from lstat):
+// its origin, and whether it may be replaced or removed (refusal 0), else
+// kFioNotOwnFile (with *not_own), kFioNotMade or EISDIR. A symbolic link is
+// left to the path that follows it (refusal 0).
+struct FIO_VERDICT {
+  FIO_FILE_ORIGIN origin = FIO_NO_FILE;
+  int refusal = 0;
+  std::string not_own;
+};
+FIO_VERDICT fio_judge(const std::string& path, const struct stat& st) {
+  FIO_VERDICT v;
+  v.origin = FIO_NOT_A_FILE_OF_ONE_NAME;
+  if (S_ISLNK(st.st_mode)) return v;
+  if (S_ISDIR(st.st_mode)) return v.refusal = EISDIR, v;
+  if (!(v.not_own = fio_not_a_file_of_one_name(st)).empty()) return v.refusal = kFioNotOwnFile, v;
+  const std::string dir = fio_full_directory_of(path);
+  const FIO_KEEP keep = fio_keep_of_dir(dir);
+  if (st.st_uid != ::geteuid()) {
+    // Another user's run may be using it wherever another user may write,
+    // or reach the directory past its lock; during a run of this process,
+    // whose lock keeps out no mounted run, anywhere.
+    v.origin = FIO_ANOTHER_USERS_FILE;
+    if (keep.kept || fio_others_may_write(dir) || fio_directory_keeps_names(path) || fio_lock_may_not_exclude(dir)) {
+      v.refusal = kFioNotOwnFile;
+      v.not_own = "another user's file";
+    }
+    return v;
+  }
+  v.origin = fio_origin_of_own_file(path, st, keep.run);
+  if (v.origin == FIO_MADE_BY_LIVE_RUN || (v.origin == FIO_MADE_BY_NO_KNOWN_RUN && keep.kept && keep.strict))
+    v.refusal = kFioNotMade;
+  return v;
+}
 
 // Puts the new file `temp` at `target` only where nothing is there, so that
 // nothing another process put there since it was checked is replaced:
@@ -786,6 +1304,7 @@ bool FIO_FILE_REPLACEMENT::fail(int error, std::string* problem) {
               : error == kFioNotOwnFile      ? EPERM
               : error == kFioNotMade         ? EEXIST
               : error == kFioChanged         ? EAGAIN
+              : error == kFioNotRecorded     ? m_record_error
                                              : error;
   if (!problem) return false;
   if (error == kFioNulInPath)
@@ -798,6 +1317,8 @@ bool FIO_FILE_REPLACEMENT::fail(int error, std::string* problem) {
     *problem = "cannot write the file: it is a file this process did not make, which another process may be using";
   else if (error == kFioChanged)
     *problem = "cannot write the file: what its name holds kept changing while it was opened";
+  else if (error == kFioNotRecorded)
+    *problem = "cannot write the file: " + not_own;
   else if (error == kFioNoTemporaryName)
     *problem = "cannot write the file: all " + std::to_string(kFioTemporaryNames) +
                " names of a temporary file beside it are taken";
@@ -845,20 +1366,26 @@ bool FIO_FILE_REPLACEMENT::open_own(const std::string& path, int attempt, std::s
   if (attempt >= 8) return fail(kFioChanged, problem);
   if (attempt == 0) fio_test_point(kavu_platform::FIO_OWN_FILE_EXAMINING, path);
   m_own_name = path;
-  m_keep_others = fio_keeps_others_files(path);
+  // A file of the caller's own is published only where what its name held
+  // is still there as checked, or nothing is (publish).
+  m_keep_others = true;
   m_target_was_made = false;
+  const FIO_KEEP keep = fio_keep_of_dir(fio_full_directory_of(path));
+  m_strict = keep.kept && keep.strict;
   struct stat at;
   if (::lstat(path.c_str(), &at) != 0) return errno == ENOENT ? open_new(path, problem) : fail(errno, problem);
   if (S_ISLNK(at.st_mode)) return open_own_link(path, attempt, problem);
-  if (S_ISDIR(at.st_mode)) return fail(EISDIR, problem);
-  // A regular file with other names, a FIFO, a device, a socket: refused
-  // before anything is opened, so no open waits and no name's file changes.
-  if (!(m_not_own = fio_not_a_file_of_one_name(at)).empty()) return fail(kFioNotOwnFile, problem);
+  // A directory; a regular file with other names, a FIFO, a device, a
+  // socket (refused before anything is opened, so no open waits and no
+  // name's file changes); another user's file where another user's run may
+  // be using it; the user's own file of a run that may still be using it.
+  const FIO_VERDICT verdict = fio_judge(path, at);
+  m_not_own = verdict.not_own;
+  if (verdict.refusal) return fail(verdict.refusal, problem);
   // Another user's regular file is never the caller's own: replaced by a
   // new file of the caller's where the directory lets it rename over it,
   // else refused.
   if (at.st_uid != ::geteuid()) return open_replacing_others(path, problem);
-  if (m_keep_others && !fio_made_here(path, at)) return fail(kFioNotMade, problem);
   fio_test_point(kavu_platform::FIO_OWN_FILE_CHECKED, path);
   // Opened for writing, not cut (the caller must be let write the file
   // itself, as writing in place asks), without following a link put there
@@ -878,7 +1405,7 @@ bool FIO_FILE_REPLACEMENT::open_own(const std::string& path, int attempt, std::s
     return fail(kFioNotOwnFile, problem);
   }
   m_checked = st;
-  m_target_was_made = m_keep_others;
+  m_target_was_made = true;
   return take_existing(path, fd, problem);
 }
 
@@ -901,18 +1428,19 @@ bool FIO_FILE_REPLACEMENT::open_own_link(const std::string& path, int attempt, s
   if (opened.created) {
     // Removed again by a failed write.
     m_created = opened.target;
-    if (m_keep_others) fio_note_made(path, opened.st);
+    fio_note_made(path, opened.st);
     return hold(fd);
   }
   if (!S_ISREG(opened.st.st_mode)) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return hold(fd);
   }
-  if (m_keep_others && !fio_made_here(path, opened.st)) {
+  // During a strict run the file the link names must be one this process made.
+  if (m_strict && !fio_made_here(path, opened.st)) {
     ::close(fd);
     return fail(kFioNotMade, problem);
   }
-  m_target_was_made = m_keep_others;
+  m_target_was_made = true;
   return take_existing(opened.target, fd, problem);
 }
 
@@ -947,7 +1475,7 @@ bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* proble
   if (fd >= 0) {
     m_created = path;
     struct stat made;
-    if (m_own && m_keep_others && ::fstat(fd, &made) == 0) fio_note_made(path, made);
+    if (m_own && ::fstat(fd, &made) == 0) fio_note_made(path, made);
     return hold(fd);
   }
   error = errno;
@@ -982,6 +1510,33 @@ int FIO_FILE_REPLACEMENT::create_temp(const std::string& target, int* error, mod
   if (fd >= 0) m_on_end = thr_on_end_signal(remove_temp_on_end, reinterpret_cast<long>(this));
   pthread_sigmask(SIG_SETMASK, &mask, nullptr);
   return fd;
+}
+
+// Records the file open on `fd`, about to be put (or just written) at the
+// name asked for, as made by the run this process writes for in its
+// directory, or, outside any run, as made outside one where the user keeps
+// a runs record there. 0, or kFioNotRecorded (m_not_own saying why) when
+// the record refuses a run's line: its file would be known to no other
+// process, so it is not published.
+int FIO_FILE_REPLACEMENT::record_made(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return 0;
+  const std::string dir = fio_full_directory_of(m_own_name);
+  const FIO_KEEP keep = fio_keep_of_dir(dir);
+  if (keep.kept && keep.run.empty()) return 0;  // a forked child's, which goes on with no run
+  struct stat record;
+  if (!keep.kept && ::lstat(fio_record_path(dir).c_str(), &record) != 0) return 0;
+  const std::string line =
+      fio_record_line({"M", keep.kept ? keep.run : "-", std::to_string(st.st_ino), std::to_string(st.st_size),
+                       std::to_string(st.st_mtim.tv_sec), std::to_string(st.st_mtim.tv_nsec), fio_leaf_of(m_own_name)});
+  std::string kind;
+  const int error = fio_append_record(dir, line, keep.kept, &kind);
+  if (!error || !keep.kept) return 0;
+  m_record_error = error;
+  m_not_own = "cannot record it in the runs record \"" +
+              kavu_platform::msg_printable_text(fio_record_path(dir), kavu_platform::MSG_MAX_PATH_BYTES, true) +
+              "\": " + (error == EPERM && !kind.empty() ? "it is " + kind : std::string(std::strerror(error)));
+  return kFioNotRecorded;
 }
 
 bool FIO_FILE_REPLACEMENT::open_existing(const std::string& path, std::string* problem) {
@@ -1049,12 +1604,15 @@ bool FIO_FILE_REPLACEMENT::take_existing(const std::string& target, int fd, std:
 }
 
 bool FIO_FILE_REPLACEMENT::open_replacing_others(const std::string& path, std::string* problem) {
+  m_not_own = "another user's file";
+  // Only in a directory no one else may write, past whose lock no mount
+  // reaches (fio_judge); there the directory may still refuse the rename.
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return fail(errno, problem);
-  m_not_own = "another user's file";
-  // Where other processes' files are kept, another user's run may be using it.
-  if (m_keep_others || fio_sticky_forbids(path, st.st_uid) || fio_directory_keeps_names(path))
-    return fail(kFioNotOwnFile, problem);
+  if (fio_sticky_forbids(path, st.st_uid) || fio_directory_keeps_names(path)) return fail(kFioNotOwnFile, problem);
+  // Renamed over only while the name still holds the file checked.
+  m_checked = st;
+  m_target_was_made = true;
   // The new file is the caller's, with the permissions a created file gets:
   // nothing of the other user's file (owner, mode, attributes) is taken.
   int error = 0;
@@ -1093,6 +1651,8 @@ bool FIO_FILE_REPLACEMENT::write(std::string_view part) {
 
 bool FIO_FILE_REPLACEMENT::commit_held(const std::string_view* parts, size_t count, std::string* problem) {
   int error = fio_write_in_place(m_fd, parts, count);
+  struct stat st;
+  if (!error && m_own && !m_through_link && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode)) error = record_made(m_fd);
   if (::close(m_fd) != 0 && !error) error = errno ? errno : EIO;
   m_fd = -1;
   if (error) return fail(error, problem);
@@ -1139,6 +1699,10 @@ bool FIO_FILE_REPLACEMENT::commit(std::string* problem) {
 int FIO_FILE_REPLACEMENT::publish(int text) {
   auto renamed = [&] { return ::rename(m_temp.c_str(), m_target.c_str()) == 0 ? 0 : (errno ? errno : EIO); };
   if (!m_own) return renamed();
+  // Recorded as the run's before it is at its name, so no other process
+  // ever finds it there unknown.
+  if (!m_through_link)
+    if (const int error = record_made(text)) return error;
   fio_test_point(kavu_platform::FIO_OWN_FILE_PUBLISHING, m_target);
   if (!m_keep_others) return renamed();
   int error = 0;
@@ -1218,6 +1782,7 @@ void FIO_FILE_REPLACEMENT::abandon() {
   m_through_link = false;
   m_keep_others = false;
   m_target_was_made = false;
+  m_strict = false;
   m_checked = {};
   m_own_name.clear();
   m_error = 0;
@@ -1332,23 +1897,112 @@ int FIO_FILE_SYSTEM::open_through_own_link(const std::string& path, int flags, m
   return -1;
 }
 
-void FIO_FILE_SYSTEM::keep_files_not_made(const std::string& dir, bool on) {
-  const std::string full = fio_get_unc_full_path(dir.empty() ? std::string(".") : dir);
+namespace {
+
+// Keeps `dir` (a full path) for the run `run`, as begun by this process
+// (`began`) or by the run's parent.
+void fio_keep_dir(const std::string& dir, const std::string& run, bool strict, bool began) {
   std::lock_guard<std::mutex> lock(g_kept_mutex);
-  auto kept = std::find(g_kept_dirs.begin(), g_kept_dirs.end(), full);
+  for (FIO_KEPT_DIR& k : g_kept_dirs)
+    if (k.dir == dir) {
+      k = {dir, run, strict, began};
+      return;
+    }
+  g_kept_dirs.push_back({dir, run, strict, began});
+}
+
+std::string fio_full_dir(const std::string& dir) { return fio_get_unc_full_path(dir.empty() ? std::string(".") : dir); }
+
+}  // namespace
+
+bool FIO_FILE_SYSTEM::directory_is_shared(const std::string& dir) {
+  const std::string full = fio_full_dir(dir);
+  return fio_others_may_write(full) || fio_lock_may_not_exclude(full);
+}
+
+std::string FIO_FILE_SYSTEM::runs_record_path(const std::string& dir) { return fio_record_path(fio_full_dir(dir)); }
+
+bool FIO_FILE_SYSTEM::keep_files_of_run(const std::string& dir, const std::string& run, bool strict,
+                                        std::string* problem) {
+  const std::string full = fio_full_dir(dir);
+  fio_compact_record(full);
+  const FIO_PROCESS me = fio_this_process();
+  const std::string line = fio_record_line(
+      {"R", run, me.host, me.boot, me.pidns, std::to_string(me.pid), std::to_string(me.start)});
+  std::string kind;
+  if (const int error = fio_append_record(full, line, true, &kind)) {
+    if (problem)
+      *problem = "cannot record the run in the runs record \"" +
+                 kavu_platform::msg_printable_text(fio_record_path(full), kavu_platform::MSG_MAX_PATH_BYTES, true) +
+                 "\": " + (error == EPERM && !kind.empty() ? "it is " + kind : std::string(std::strerror(error)));
+    return false;
+  }
+  fio_keep_dir(full, run, strict, true);
+  return true;
+}
+
+void FIO_FILE_SYSTEM::write_for_run(const std::string& dir, const std::string& run) {
+  const std::string full = fio_full_dir(dir);
+  {
+    std::lock_guard<std::mutex> lock(g_kept_mutex);
+    for (const FIO_KEPT_DIR& k : g_kept_dirs)
+      if (k.dir == full && (k.began || k.run == run)) return;
+  }
+  fio_keep_dir(full, run, fio_lock_may_not_exclude(full), false);
+}
+
+void FIO_FILE_SYSTEM::keep_files_not_made(const std::string& dir, bool on) {
+  const std::string full = fio_full_dir(dir);
   if (on) {
-    if (kept == g_kept_dirs.end()) g_kept_dirs.push_back(full);
+    static std::atomic<unsigned> count{0};
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const std::string run = "p" + std::to_string(::getpid()) + "." + std::to_string(now.tv_sec) + "." +
+                            std::to_string(now.tv_nsec) + "." + std::to_string(++count);
+    // Kept all the same where the run cannot be recorded: its files are
+    // then known to this process only.
+    if (!keep_files_of_run(full, run, true)) fio_keep_dir(full, run, true, false);
     return;
   }
-  if (kept != g_kept_dirs.end()) g_kept_dirs.erase(kept);
-  g_made_files.erase(std::remove_if(g_made_files.begin(), g_made_files.end(),
-                                    [&](const FIO_MADE_FILE& f) { return f.dir == full; }),
-                     g_made_files.end());
+  std::string ended;
+  {
+    std::lock_guard<std::mutex> lock(g_kept_mutex);
+    auto kept = std::find_if(g_kept_dirs.begin(), g_kept_dirs.end(), [&](const FIO_KEPT_DIR& k) { return k.dir == full; });
+    if (kept == g_kept_dirs.end()) return;
+    if (kept->began && !kept->run.empty()) ended = kept->run;
+    g_kept_dirs.erase(kept);
+  }
+  std::string kind;
+  if (!ended.empty()) fio_append_record(full, fio_record_line({"E", ended}), false, &kind);
 }
 
 bool FIO_FILE_SYSTEM::made_by_this_process(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0 && fio_made_here(path, st);
+}
+
+FIO_FILE_ORIGIN FIO_FILE_SYSTEM::file_origin(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return FIO_NO_FILE;
+  return fio_judge(path, st).origin;
+}
+
+bool FIO_FILE_SYSTEM::may_replace_own_file(const std::string& path, FIO_FILE_ORIGIN* origin) {
+  FIO_FILE_ORIGIN unused;
+  FIO_FILE_ORIGIN& found = origin ? *origin : unused;
+  found = FIO_NO_FILE;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return true;
+  const FIO_VERDICT verdict = fio_judge(path, st);
+  found = verdict.origin;
+  // What is no regular file of one name (a link, a FIFO, hard links) is left
+  // to the write, which follows the user's own link and refuses the rest
+  // saying what it is; during a strict run it is no file of the run's.
+  if (verdict.origin == FIO_NOT_A_FILE_OF_ONE_NAME) {
+    const FIO_KEEP keep = fio_keep_of_dir(fio_full_directory_of(path));
+    return !(keep.kept && keep.strict);
+  }
+  return verdict.refusal == 0;
 }
 
 namespace {
@@ -1375,19 +2029,36 @@ int fio_move_aside(const std::string& path, std::string* aside) {
 bool FIO_FILE_SYSTEM::remove_own_file(const std::string& path, std::string* problem) {
   if (path.empty()) return true;
   const std::string not_made = "it is a file this process did not make, which another process may be using";
-  if (!fio_keeps_others_files(path)) {
-    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
-    if (problem) *problem = std::strerror(errno);
-    return false;
-  }
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return true;
     if (problem) *problem = std::strerror(errno);
     return false;
   }
-  if (!fio_made_here(path, st)) {
-    if (problem) *problem = not_made;
+  const std::string dir = fio_full_directory_of(path);
+  const FIO_KEEP keep = fio_keep_of_dir(dir);
+  const FIO_VERDICT verdict = fio_judge(path, st);
+  const bool guarded = keep.kept || fio_others_may_write(dir) || fio_lock_may_not_exclude(dir);
+  // Another user's entry of any kind (a file, a link, a FIFO) only where no
+  // one else may write and no mount reaches past the lock; during a strict
+  // run only what this process, the run or an ended run made, so no link,
+  // FIFO or device.
+  const bool another_users = st.st_uid != ::geteuid() && (guarded || verdict.refusal == kFioNotOwnFile);
+  if (another_users || verdict.refusal == EISDIR || verdict.refusal == kFioNotMade ||
+      (keep.kept && keep.strict && verdict.origin == FIO_NOT_A_FILE_OF_ONE_NAME)) {
+    if (problem)
+      *problem = another_users              ? "it is not a file of this user's own (another user's file)"
+                 : verdict.refusal == EISDIR ? std::string(std::strerror(EISDIR))
+                                            : not_made;
+    return false;
+  }
+  if (!guarded) {
+    // No other process's file can come to the name meanwhile.
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) {
+      fio_forget_made(st);
+      return true;
+    }
+    if (problem) *problem = std::strerror(errno);
     return false;
   }
   // Moved aside and checked there, so that a file another process put at
@@ -1399,7 +2070,8 @@ bool FIO_FILE_SYSTEM::remove_own_file(const std::string& path, std::string* prob
     return false;
   }
   struct stat moved;
-  if (::lstat(aside.c_str(), &moved) == 0 && fio_made_here(path, moved)) {
+  if (::lstat(aside.c_str(), &moved) == 0 && fio_same_file(moved, st) && moved.st_mode == st.st_mode &&
+      moved.st_size == st.st_size) {
     ::unlink(aside.c_str());
     fio_forget_made(moved);
     return true;

@@ -6,7 +6,9 @@
 // splits a path into directory, base name and extension and puts it back
 // together; FIO_FILE_SYSTEM wraps the few file-system operations the library
 // uses. Failures are results (false, null), never internal errors: a missing
-// file is the caller's business. Nothing here keeps state.
+// file is the caller's business. The only state kept is the guard's: the
+// files this process made through the own-file path, the runs it writes
+// for, and what the runs records it read say (thread-safe).
 #pragma once
 
 #include <sys/stat.h>
@@ -64,6 +66,18 @@ class FIO_PATH {
   std::string m_directory;
   std::string m_base;
   std::string m_extension;
+};
+
+// Whose a file the own-file path finds at a name is (FIO_FILE_SYSTEM::
+// file_origin), as far as this process can tell.
+enum FIO_FILE_ORIGIN {
+  FIO_NO_FILE,                // the name holds nothing
+  FIO_MADE_BY_THIS_RUN,       // made by this process, or by the run it writes for
+  FIO_MADE_BY_ENDED_RUN,      // the user's own, made by a run that has ended (or outside any run)
+  FIO_MADE_BY_LIVE_RUN,       // the user's own, made by another process's run not known to have ended
+  FIO_MADE_BY_NO_KNOWN_RUN,   // the user's own regular file, of no run the runs record knows
+  FIO_ANOTHER_USERS_FILE,     // another user's regular file of one name
+  FIO_NOT_A_FILE_OF_ONE_NAME  // a link, a file of several names, a FIFO, a device, a directory
 };
 
 class FIO_FILE_SYSTEM {
@@ -200,28 +214,88 @@ class FIO_FILE_SYSTEM {
   // file", "not a regular file").
   static int open_through_own_link(const std::string& path, int flags, mode_t mode, std::string* problem = nullptr);
 
-  // Where runs of other processes may write the directory `dir` at the same
-  // time and no lock keeps them apart (a shared directory on a file system
-  // whose locks may not exclude), `on` makes the own-file path replace and
-  // remove there only files this process made since: a new file is
-  // published without replacing what another process put there meanwhile
-  // (the write then fails), and an existing file is written or removed only
-  // when it is one this process made (its device and inode recorded when it
-  // was made, checked on the file before the rename or removal); anything
-  // else there, the user's own earlier files included, is refused: "cannot
-  // write the file: it is a file this process did not make, which another
-  // process may be using" (failure() EEXIST). `on` false forgets the files
-  // made there and ends the guard.
+  // ---- the guard of directories others may write
+  // A run of parallel synthesis writes its files into a database directory
+  // that runs of other processes may write at the same time: runs of other
+  // users, runs of this user's other jobs, runs reaching the directory
+  // through a mount (NFS, FUSE) whose locks never meet a local run's. The
+  // own-file path (FIO_FILE_REPLACEMENT::open_own_file and the writers built
+  // on it, remove_own_file) decides what it may replace or remove there from
+  // the directory and its file system, inside a run and outside one alike:
+  //
+  // - Another user's regular file is replaced only in a directory that is
+  //   not shared (directory_is_shared: no one else may write it, and its
+  //   file system's lock keeps every holder out), never during a run of
+  //   this process there, and only where the directory lets the caller
+  //   rename over it; otherwise it is refused, "(another user's file)".
+  // - The user's own file is replaced or removed unless a run of another
+  //   process that has not ended made it (as the runs record tells, below);
+  //   during a strict run (keep_files_of_run), only when this process or its
+  //   run made it, or a run that has ended.
+  //
+  // The runs record is a file of the user's own in the directory,
+  // "<dir>/.kavu_runs.<uid>" (runs_record_path), to which every run, its
+  // helpers and every write of this user's in a directory that holds one
+  // append a line: which run began in which process, which run made which
+  // file (by name, inode, size and modification time), which run ended. A
+  // run ended when its line says so, or when its process is gone (of this
+  // host, boot and process namespace); a file made outside any run counts
+  // as made by a run that ended. Lines that are damaged, or lost when two
+  // mounts append at once, make a file unknown, never another run's: a
+  // strict run then refuses it.
+
+  // True when others may write the directory `dir` (it is another user's,
+  // group- or world-writable, sticky, or an ACL lets a named user or group
+  // write it) or its file system's lock may not keep every holder out
+  // (fio_flock_excludes_on is false for it, or flock fails there, as
+  // gen_lock_file tells). A directory that cannot be examined counts so.
+  static bool directory_is_shared(const std::string& dir);
+  // From now on files written in `dir` by the own-file path belong to the
+  // run `run` of this process, which is recorded as begun (in this process)
+  // in the runs record; a new file is published only where its name still
+  // holds nothing (renameat2 RENAME_NOREPLACE, else a hard link made and the
+  // temporary's name removed, else a rename once the name is seen free), an
+  // existing one replaced or removed only when found there again as it was
+  // checked. `strict` (a run whose lock may not keep other runs out): the
+  // user's own files are replaced or removed only when this process, the
+  // run (its helpers included) or a run that has ended made them; anything
+  // else there, the user's own earlier files of no known run included, is
+  // refused: "cannot write the file: it is a file this process did not
+  // make, which another process may be using" (failure() EEXIST). False,
+  // nothing kept, with *problem (when given) saying why, when the run cannot
+  // be recorded (the record is not the user's own file, the disk is full):
+  // its files would then be known to no other process.
+  static bool keep_files_of_run(const std::string& dir, const std::string& run, bool strict,
+                                std::string* problem = nullptr);
+  // In a helper of the run `run` (whose process began it): the files that
+  // run made in `dir` are this process's to replace, and what it makes there
+  // is recorded as the run's. Strict where the directory's lock may not keep
+  // other runs out. A run of this process's own in `dir` stays as it is.
+  static void write_for_run(const std::string& dir, const std::string& run);
+  // keep_files_of_run(dir, a run of its own, true) when `on`; else the run
+  // kept in `dir` ends: recorded as ended (when this process began it), the
+  // guard goes. The files this process made stay known as its own
+  // (made_by_this_process) for the rest of its life.
   static void keep_files_not_made(const std::string& dir, bool on);
   // True when `path` names (not through a link) a regular file this
-  // process made in a directory kept so (keep_files_not_made).
+  // process made through the own-file path and that is still there as made.
   static bool made_by_this_process(const std::string& path);
-  // Removes `path`, a file the caller made for itself: in a directory kept
-  // so (keep_files_not_made), only a file this process made, and with care
-  // (the name is first moved aside, checked there, and put back when it
-  // holds anything else); elsewhere whatever the name holds (a directory
-  // stays). True when nothing of the caller's is left there; false, the
-  // path left as it is, with *problem (when given) saying why.
+  // Whose the file at `path` is, as far as this process can tell.
+  static FIO_FILE_ORIGIN file_origin(const std::string& path);
+  // True when the own-file path would now replace or remove what `path`
+  // holds, as far as whose it is goes: true for nothing there; for what is
+  // no regular file of one name (a link, which a write follows, a FIFO, a
+  // file of several names, which a write refuses saying what it is) true
+  // but during a strict run. *origin (when given) is its file_origin.
+  static bool may_replace_own_file(const std::string& path, FIO_FILE_ORIGIN* origin = nullptr);
+  // The runs record of this user in `dir`.
+  static std::string runs_record_path(const std::string& dir);
+  // Removes `path`, a file the caller made for itself, where the own-file
+  // path may replace it (may_replace_own_file); in a directory that is
+  // shared or kept by a run, with care: the name is first moved aside,
+  // checked there, and put back when it holds anything else. A directory
+  // stays. True when nothing of the caller's is left there; false, the path
+  // left as it is, with *problem (when given) saying why.
   static bool remove_own_file(const std::string& path, std::string* problem = nullptr);
 
  private:
@@ -259,9 +333,9 @@ class FIO_FILE_REPLACEMENT {
   // caller owns, or a symbolic link the caller owns (followed, as every
   // write follows one). Another user's regular file of one name is
   // replaced by a new file of the caller's (0666 less the umask), renamed
-  // over it, where the directory lets the caller rename over it (not a
-  // sticky directory, unless the caller is root or owns the directory; not
-  // an append-only or immutable one), and refused otherwise ("cannot write
+  // over it, only in a directory that is not shared and where the directory
+  // lets the caller rename over it (not an append-only or immutable one),
+  // and refused otherwise ("cannot write
   // the file: it is not a file of this user's own (another user's file)");
   // it is never written in place. A link another user made, a regular file
   // with other names (hard links), a FIFO, a device or a socket at the path
@@ -272,10 +346,9 @@ class FIO_FILE_REPLACEMENT {
   // and inode); a name changed in between is examined again. The caller's
   // own link is read from a descriptor of the link itself, never again by
   // name, and must name a regular file the caller owns (or a device or a
-  // FIFO); a dangling one creates its file only exclusively. Where the
-  // directory is kept to files this process made
-  // (FIO_FILE_SYSTEM::keep_files_not_made), only such a file, or a new one,
-  // is written.
+  // FIFO); a dangling one creates its file only exclusively. What may be
+  // replaced follows the guard of directories others may write
+  // (FIO_FILE_SYSTEM::keep_files_of_run, directory_is_shared).
   bool open_own_file(const std::string& path, std::string* problem);
   // Before open(): open() then writes as open_own_file does.
   void keep_to_own_files(bool on) { m_own = on; }
@@ -305,6 +378,7 @@ class FIO_FILE_REPLACEMENT {
   int commit_refused_rename(int text);
   bool fail(int error, std::string* problem);
   int create_temp(const std::string& target, int* error, mode_t mode = 0666);
+  int record_made(int fd);
   static void remove_temp_on_end(long self);
 
   int m_fd = -1;              // the temporary's (BESIDE), the target's (HELD)
@@ -326,11 +400,14 @@ class FIO_FILE_REPLACEMENT {
   bool m_through_link = false;  // the target was reached through the caller's own link
   std::string m_not_own;      // why the path is not the caller's own file (a refusal)
   mode_t m_mode_limit = 07777;  // keep_mode_within
-  // Where other processes' files are kept (FIO_FILE_SYSTEM::keep_files_not_made):
-  // the target was checked as nothing (published without replacing) or as a
-  // file this process made (m_checked, checked again before the rename).
+  // In a directory kept by a run or shared (FIO_FILE_SYSTEM::keep_files_of_run,
+  // directory_is_shared): the target was checked as nothing (published
+  // without replacing) or as a file that may be replaced (m_checked, checked
+  // again before the rename).
   bool m_keep_others = false;
   bool m_target_was_made = false;
+  bool m_strict = false;      // written during a strict run (keep_files_of_run)
+  int m_record_error = 0;     // why the runs record refused the run's line (kFioNotRecorded)
   std::string m_own_name;     // the name an own file was asked for (a link's, not its file's)
   struct stat m_checked {};
 };

@@ -247,6 +247,18 @@ int gen_lock_file(int fd, int operation) {
   return ::flock(fd, operation);
 }
 
+int gen_lock_file_records(int fd, int operation) {
+  if (const int error = g_lock_failure.load()) {
+    errno = error;
+    return -1;
+  }
+  struct flock lock = {};
+  const int kind = operation & ~LOCK_NB;
+  lock.l_type = kind == LOCK_EX ? F_WRLCK : kind == LOCK_SH ? F_RDLCK : F_UNLCK;
+  lock.l_whence = SEEK_SET;  // the whole file, as it grows too
+  return ::fcntl(fd, F_OFD_SETLK, &lock);
+}
+
 int gen_strcmp(const char* a, const char* b) {
   if (!a || !b) return (a ? 1 : 0) - (b ? 1 : 0);
   return std::strcmp(a, b);

@@ -73,6 +73,13 @@ bool gen_disk_is_full(const std::string& dir, int err = 0);
 // flock(fd, operation), which tests can make fail with a chosen error
 // number, as a file system without locks fails it (platform_test_hooks.h).
 int gen_lock_file(int fd, int operation);
+// The same for a POSIX record lock of the whole file, owned by the open file
+// (fcntl F_OFD_SETLK, never waiting): `operation` is LOCK_EX (a write lock;
+// `fd` open for writing), LOCK_SH (a read lock) or LOCK_UN. An NFS server
+// holds its clients' locks as such locks, so a local holder meets theirs,
+// which flock does not. 0, or -1 with errno (EAGAIN while another holds a
+// lock that conflicts); tests make it fail as gen_lock_file.
+int gen_lock_file_records(int fd, int operation);
 // strcmp with null ordered before every text.
 int gen_strcmp(const char* a, const char* b);
 // The same, ASCII letters compared without case.

@@ -170,13 +170,16 @@ void remove_temporary_files_of(int pid) {
 // the revision, the partition type and the partition's number, beside the
 // directory's one namespace archive; two runs there at once (two compiles
 // started together) would write, read and remove each other's files. A run
-// holds an exclusive flock on "<db>/parallel_synthesis.lock" from
-// kavu_parallel_serialize until its partitions are back (the read-back took
-// them all, or recovery ended); a second run waits for it, saying so and
-// naming the run it waits for. The lock goes with the process: a run that
-// dies never leaves it held. The lock file stays. A process holds each
-// directory's lock once, so a run that follows a run not finished in the
-// same process goes on.
+// holds an exclusive flock on "<db>/parallel_synthesis.lock", and a record
+// lock of the whole file (which an NFS server's lock for a client's run
+// meets), from kavu_parallel_serialize until its partitions are back (the
+// read-back took them all, or recovery ended); a second run waits for it,
+// saying so and naming the run it waits for. The lock goes with the
+// process: a run that dies never leaves it held. The lock file stays. A
+// process holds each directory's lock once, so a run that follows a run not
+// finished in the same process goes on. No lock keeps out a run through a
+// mount whose locks never meet this host's (FUSE): the files themselves are
+// kept apart by the own-file path (FIO_FILE_SYSTEM::keep_files_of_run).
 const char* const RUN_LOCK_FILE = "parallel_synthesis.lock";
 
 struct RUN_LOCK {
@@ -219,15 +222,31 @@ bool hold_lock_file(int fd) {
   return false;
 }
 
-// Closes a lock file's descriptor, releasing its flock first, so that a
-// copy a fork made before the table knew it holds nothing.
+// Closes a lock file's descriptor, releasing its flock and record lock
+// first, so that a copy a fork made before the table knew it holds nothing.
 void close_lock_file(int fd) {
   for (std::atomic<int>& slot : g_held_lock_fds) {
     int held = fd + 1;
     if (slot.compare_exchange_strong(held, 0)) break;
   }
   ::flock(fd, LOCK_UN);
+  (void)gen_lock_file_records(fd, LOCK_UN);
   close(fd);
+}
+
+// Takes both locks of the open lock file without waiting: flock, which runs
+// of this host meet, and a record lock of the whole file (a write lock where
+// the file is open for writing, else a read lock), which an NFS server holds
+// for its clients' runs (their flock reaches the server as a record lock)
+// and which a local flock never meets. 0, EWOULDBLOCK while another run holds
+// either, or flock's error. A file system without record locks leaves the
+// flock alone to hold.
+int take_run_locks(int fd, bool writable) {
+  if (gen_lock_file(fd, LOCK_EX | LOCK_NB) != 0) return errno ? errno : EIO;
+  if (gen_lock_file_records(fd, writable ? LOCK_EX : LOCK_SH) == 0) return 0;
+  if (errno != EAGAIN && errno != EACCES) return 0;
+  ::flock(fd, LOCK_UN);
+  return EWOULDBLOCK;
 }
 
 // Held through the wait for another process's run, so a fork does not wait
@@ -316,8 +335,8 @@ std::string lock_db_dir() {
     close(fd);
     return "cannot lock the file \"" + shown(file) + "\": " + std::strerror(EMFILE);
   }
-  int rc = gen_lock_file(fd, LOCK_EX | LOCK_NB);
-  if (rc != 0 && errno == EWOULDBLOCK) {
+  int rc = take_run_locks(fd, writable);
+  if (rc == EWOULDBLOCK) {
     const std::string holder = lock_holder(fd);
     msg_post_message(MSG_POST_TYPE_INFO,
                      "Parallel synthesis waits for another run in the database directory \"" + shown(dir) +
@@ -329,7 +348,7 @@ std::string lock_db_dir() {
     // another signal the caller catches (a terminal resized) does not.
     const THR_STOP_WATCH stop;
     const timespec pause{0, 50 * 1000 * 1000};
-    while ((rc = gen_lock_file(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EWOULDBLOCK) {
+    while ((rc = take_run_locks(fd, writable)) == EWOULDBLOCK) {
       if (stop.requested()) {
         close_lock_file(fd);
         return "the wait for the run " + (holder.empty() ? std::string() : "of " + holder + " ") +
@@ -338,7 +357,7 @@ std::string lock_db_dir() {
       nanosleep(&pause, nullptr);
     }
   }
-  const int error_code = rc != 0 ? errno : 0;
+  const int error_code = rc;
   if (error_code == ENOLCK || error_code == ENOSYS || error_code == EOPNOTSUPP) {
     // A file system without locks (NFS without its lock daemon, Lustre
     // mounted without flock): the run goes on, replacing and removing no
@@ -371,6 +390,13 @@ std::string lock_db_dir() {
   return "";
 }
 
+// True when a run of this process holds the lock of the database directory.
+bool db_dir_is_held() {
+  std::lock_guard<std::mutex> guard(run_locks_mutex());
+  auto it = run_locks().find(db_dir());
+  return it != run_locks().end() && it->second.process == getpid();
+}
+
 // True when this process holds the lock of the database directory and the
 // lock keeps every other run out (flock worked, on a local file system).
 bool db_dir_is_excluded() {
@@ -379,24 +405,42 @@ bool db_dir_is_excluded() {
   return it != run_locks().end() && it->second.excludes && it->second.process == getpid();
 }
 
-// The first of `paths` that holds anything this process did not make where
-// the lock of the database directory may not keep every other run out (a
-// file system without locks, or one not known to lock across all its
-// users): another run, of this user or another, may be using it, so the run
-// must neither replace nor remove it; *another_users tells whether it is
-// another user's regular file. "" when none does, or where the lock keeps
-// every other run out: there a file left at a name belongs to no run, and
-// each write replaces it where the directory allows
-// (FIO_FILE_REPLACEMENT::open_own_file).
-std::string file_another_run_may_use(const std::vector<std::string>& paths, bool* another_users) {
-  if (db_dir_is_excluded()) return "";
-  for (const std::string& path : paths) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || FIO_FILE_SYSTEM::made_by_this_process(path)) continue;
-    *another_users = S_ISREG(st.st_mode) && st.st_uid != geteuid();
-    return path;
+// The files among `written` (names the run writes) and `cleared` (names it
+// clears for its helpers) that the own-file path would neither replace nor
+// remove for this run (FIO_FILE_SYSTEM::may_replace_own_file): another
+// user's files (*another_users) wherever another user's run may be using
+// them, and the user's own files of a run of another process not known to
+// have ended, or, where the lock of the database directory may not keep
+// every other run out, any the run did not make that no ended run made
+// either (*not_made). A name to clear holding another user's entry of any
+// kind, or a directory, is listed too: the run removes neither, and its
+// helper could not write there. In the order given.
+void files_another_run_may_use(const std::vector<std::string>& written, const std::vector<std::string>& cleared,
+                               std::vector<std::string>* another_users, std::vector<std::string>* not_made) {
+  for (const std::vector<std::string>* paths : {&written, &cleared}) {
+    for (const std::string& path : *paths) {
+      FIO_FILE_ORIGIN origin = FIO_NO_FILE;
+      struct stat st;
+      bool in_the_way = !FIO_FILE_SYSTEM::may_replace_own_file(path, &origin);
+      if (paths == &cleared && !in_the_way && lstat(path.c_str(), &st) == 0) {
+        in_the_way = st.st_uid != geteuid() || S_ISDIR(st.st_mode);
+        if (st.st_uid != geteuid()) origin = FIO_ANOTHER_USERS_FILE;
+      }
+      if (in_the_way) (origin == FIO_ANOTHER_USERS_FILE ? another_users : not_made)->push_back(path);
+    }
   }
-  return "";
+}
+
+// "\"a\"", "\"a\" and \"b\"", "\"a\", \"b\" and \"c\"".
+std::string listed(const std::vector<std::string>& files) {
+  std::string text;
+  for (size_t k = 0; k < files.size(); ++k) {
+    text += k == 0 ? "" : k + 1 == files.size() ? " and \"" : ", \"";
+    if (k == 0) text += '"';
+    text += shown(files[k]);
+    text += '"';
+  }
+  return text;
 }
 
 // Under run_locks_mutex(): lets go of one directory's lock, its name
@@ -526,8 +570,9 @@ void kavu_parallel_launcher_thread(void* p) {
   std::string cmd;
   for (const std::string& a : args->command) cmd += (cmd.empty() ? "" : " ") + a;
   KAVU_PARALLEL_FAILURE failure;
-  // Another user's log is replaced only where no other run may be writing it.
-  ipc.replace_another_users_log(db_dir_is_excluded());
+  // Another user's log is replaced only where no other user may write the
+  // working directory nor reach it past its lock (another run may be writing it).
+  ipc.replace_another_users_log(!FIO_FILE_SYSTEM::directory_is_shared("."));
   const bool started = ipc.run_argv_with_named_pipe(args->command, ".", &code, args->use_pipes, args->dl_pipes,
                                                     args->ul_pipes, args->num_processes, args->num_partitions);
   if (args->failure) args->failure->m_log_problem = code.m_log_problem;  // told by the parent
@@ -751,7 +796,7 @@ std::string kavu_parallel_fibs_to_invalidate_db_name(CDB_SGATE_HIERARCHY* hierar
 
 void kavu_parallel_remove_output_archives(const std::string& rev, CDB_SGATE_HIERARCHY* hierarchy,
                                           const char* type, int n) {
-  // Where the lock may not keep other runs out, only files this run made.
+  // Only what no other process's run may be using (FIO_FILE_SYSTEM::remove_own_file).
   for (int k = 0; k < n; ++k) {
     FIO_FILE_SYSTEM::remove_own_file(archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k)));
     FIO_FILE_SYSTEM::remove_own_file(archive_file(kavu_parallel_fibs_to_invalidate_db_name(hierarchy, type, k)));
@@ -1373,6 +1418,11 @@ bool kavu_parallel_read_partition(const std::string& rev, const char* type, int 
   if (why.empty()) why = check_read_back(netlist);
   // The result written under this name carries the stamp of the partition read.
   if (why.empty()) remember_run_stamp(name, stamp);
+  // A process that reads a partition outside a run of its own is a helper
+  // of the run that wrote it: the files that run made in the database
+  // directory (this archive among them) are the ones it may replace, and
+  // what it writes there is the run's.
+  if (why.empty() && !stamp.empty() && !db_dir_is_held()) FIO_FILE_SYSTEM::write_for_run(db_dir(), stamp);
   if (!why.empty()) {
     delete netlist;
     *partition_ptr = nullptr;
@@ -1541,30 +1591,47 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
                ". The partitions stay in memory");
     return false;
   }
-  // Where the lock may not keep other runs out, files this run did not make
-  // are neither replaced nor removed.
-  FIO_FILE_SYSTEM::keep_files_not_made(db_dir(), !db_dir_is_excluded());
-  std::vector<std::string> files = {db_dir() + "/hdb_namespace." + PDB_CDB_SEG_BASE::extension()};
-  for (int k = 0; k < int(partitions.size()); ++k) {
-    files.push_back(archive_file(kavu_parallel_archive_name(rev, type, k)));
-    files.push_back(kept_file(rev, type, k));
-    files.push_back(archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k)));
-    files.push_back(archive_file(kavu_parallel_fibs_to_invalidate_db_name(hierarchy, type, k)));
-  }
-  bool another_users = false;
-  if (const std::string file = file_another_run_may_use(files, &another_users); !file.empty()) {
-    const std::string lock = shown(db_dir() + "/" + RUN_LOCK_FILE);
-    post_error("Parallel synthesis cannot write the partitions in \"" + shown(db_dir()) + "\": \"" + shown(file) +
-               (another_users ? "\" is another user's file, which a run the lock on \"" + lock +
-                                    "\" does not keep out may be using"
-                              : "\" was not made by this run, and a run the lock on \"" + lock +
-                                    "\" does not keep out may be using it (remove it when no run uses the directory)") +
+  // Every archive of this run carries its stamp, and so must every result;
+  // the files the run and its helpers make in the directory are the run's.
+  // No lock keeps out a run that reaches the directory through a mount
+  // (FUSE, NFS without its lock daemon): the run replaces and removes no
+  // file another process's run may be using, its user's included. Where the
+  // lock may not keep runs apart even on this host it keeps to files of its
+  // own and of runs that have ended.
+  const std::string stamp = new_run_stamp();
+  std::string unrecorded;
+  if (!FIO_FILE_SYSTEM::keep_files_of_run(db_dir(), stamp, !db_dir_is_excluded(), &unrecorded)) {
+    post_error("Parallel synthesis cannot write the partitions in \"" + shown(db_dir()) + "\": " + unrecorded +
                ". The partitions stay in memory");
     unlock_db_dir();  // nothing of this run is on disk
     return false;
   }
-  // Every archive of this run carries its stamp, and so must every result.
-  const std::string stamp = new_run_stamp();
+  std::vector<std::string> files = {db_dir() + "/hdb_namespace." + PDB_CDB_SEG_BASE::extension()}, cleared;
+  for (int k = 0; k < int(partitions.size()); ++k) {
+    files.push_back(archive_file(kavu_parallel_archive_name(rev, type, k)));
+    files.push_back(kept_file(rev, type, k));
+    cleared.push_back(archive_file(kavu_parallel_removed_reg_archive_name(rev, type, k)));
+    cleared.push_back(archive_file(kavu_parallel_fibs_to_invalidate_db_name(hierarchy, type, k)));
+  }
+  // Every file in the way is named at once.
+  std::vector<std::string> another_users, not_made;
+  files_another_run_may_use(files, cleared, &another_users, &not_made);
+  if (!another_users.empty() || !not_made.empty()) {
+    const std::string lock = "a run the lock on \"" + shown(db_dir() + "/" + RUN_LOCK_FILE) + "\" does not keep out";
+    const bool one = another_users.size() == 1, alone = not_made.size() == 1;
+    std::string why;
+    if (!another_users.empty())
+      why = listed(another_users) + (one ? " is another user's file, which " : " are other users' files, which ") + lock +
+            " may be using";
+    if (!not_made.empty())
+      why += (why.empty() ? "" : "; ") + listed(not_made) + (alone ? " was" : " were") + " not made by this run, and " +
+             lock + " may be using " + (alone ? "it" : "them") + " (remove " + (alone ? "it" : "them") +
+             " when no run uses the directory)";
+    post_error("Parallel synthesis cannot write the partitions in \"" + shown(db_dir()) + "\": " + why +
+               ". The partitions stay in memory");
+    unlock_db_dir();  // nothing of this run is on disk
+    return false;
+  }
   std::vector<std::pair<size_t, size_t>> order;  // (position, size)
   for (size_t i = 0; i < partitions.size(); ++i) {
     KAVU_CHECK(partitions[i]);

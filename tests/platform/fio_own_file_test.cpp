@@ -7,19 +7,24 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "fio/fio.h"
+#include "testkit/platform_test_hooks.h"
 #include "testkit/platform_testkit.h"
 #include "../signal_test_support.h"
 
@@ -260,48 +265,269 @@ TEST(FioOwnFile, OwnersAreCheckedOnWhatIsOpenedAndCopiesKeepTheirSourcesPrivate)
   }
 }
 
-// In a sticky directory another user's file is replaced only by root or by
-// the directory's owner; anyone else is refused, and the file keeps its text.
-TEST(FioOwnFile, StickyDirectoriesLetOnlyRootAndTheirOwnerReplaceAnothersFile) {
+namespace {
+
+// A directory mounted through bindfs (FUSE) at `at`, taken down at the end;
+// `mounted` false when bindfs cannot mount.
+struct BINDFS_MOUNT {
+  fs::path at;
+  bool mounted = false;
+  BINDFS_MOUNT(const fs::path& dir, const fs::path& where) : at(where) {
+    fs::create_directories(at);
+    mounted = std::system(("bindfs -o attr_timeout=0,entry_timeout=0 \"" + dir.string() + "\" \"" + at.string() +
+                           "\" >/dev/null 2>&1")
+                              .c_str()) == 0;
+  }
+  ~BINDFS_MOUNT() {
+    if (mounted) umount2(at.c_str(), MNT_DETACH);
+  }
+};
+
+// An ACL on `dir` that lets the user nobody write it (user, named user,
+// group, mask and other entries).
+bool let_nobody_write(const fs::path& dir) {
+  struct ACL_ENTRY {
+    uint16_t tag, perm;
+    uint32_t id;
+  };
+  const uint32_t version = 2;
+  const ACL_ENTRY acl[] = {{1, 7, ~0u}, {2, 7, kNobody}, {4, 5, ~0u}, {0x10, 7, ~0u}, {0x20, 5, ~0u}};
+  std::string blob(reinterpret_cast<const char*>(&version), 4);
+  blob.append(reinterpret_cast<const char*>(acl), sizeof acl);
+  return setxattr(dir.c_str(), "system.posix_acl_access", blob.data(), blob.size(), 0) == 0;
+}
+
+}  // namespace
+
+// Another user's regular file (0666, which the caller could write) is
+// replaced by a file of the caller's, or removed, only in a directory no one
+// else may write and whose lock keeps every holder out; anywhere else another
+// user's run may be using it: it keeps its text and owner, and the write
+// says why. This holds outside any run, for root too. It used to be
+// replaced wherever the directory let the caller rename over it: another
+// user's directory, one others may write, a sticky one of the caller's,
+// one an ACL lets another user write, one reached through FUSE or where
+// flock fails.
+TEST(FioOwnFile, AnotherUsersFileIsReplacedOnlyWhereNoOneElseMayWrite) {
   if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
   SCRATCH_REACHED_BY_ALL reach;
   struct ROW {
     const char* what;
-    uid_t dir_owner, file_owner, runner;
+    uid_t runner, dir_owner;
+    mode_t mode;
+    const char* how;  // "acl": an ACL lets nobody write; "fuse": written through bindfs; "no locks": flock fails
     bool replaced;
   } const rows[] = {
-      {"root, in nobody's sticky directory", kNobody, kNobody, 0, true},
-      {"the directory's owner, over root's file", kNobody, 0, kNobody, true},
-      {"nobody, in root's sticky directory", 0, 0, kNobody, false},
+      {"root, its own directory", 0, 0, 0755, "", true},
+      {"nobody, its own directory", kNobody, kNobody, 0755, "", true},
+      {"root, a directory others may write", 0, 0, 0777, "", false},
+      {"root, a group's directory", 0, 0, 0775, "", false},
+      {"root, its own sticky directory", 0, 0, 01777, "", false},
+      {"root, nobody's directory", 0, kNobody, 0755, "", false},
+      {"nobody, its own sticky directory", kNobody, kNobody, 01777, "", false},
+      {"nobody, root's sticky directory", kNobody, 0, 01777, "", false},
+      {"root, an ACL lets nobody write", 0, 0, 0755, "acl", false},
+      {"root, flock fails", 0, 0, 0755, "no locks", false},
+      {"root, through FUSE", 0, 0, 0755, "fuse", false},
   };
+  std::vector<std::string> not_run;
   int cell = 0;
   for (const ROW& r : rows) {
     SCOPED_TRACE(r.what);
-    const fs::path dir = fs::current_path() / ("sticky" + std::to_string(cell++)), at = dir / "report";
+    const std::string how = r.how;
+    const fs::path dir = fs::current_path() / ("dir" + std::to_string(cell++));
     fs::create_directories(dir);
-    fs::permissions(dir, fs::perms::all | fs::perms::sticky_bit);
     ASSERT_EQ(chown(dir.c_str(), r.dir_owner, r.dir_owner), 0);
-    std::ofstream(at) << "theirs\n";
-    ASSERT_EQ(chown(at.c_str(), r.file_owner, r.file_owner), 0);
-    ASSERT_EQ(chmod(at.c_str(), 0666), 0);
-    const int planted = open(at.c_str(), O_RDONLY);
-    const std::string told = as_user(r.runner, [&] {
-      std::string problem;
-      return FIO_FILE_SYSTEM::replace_own_file(at.string(), {"new\n"}, &problem) ? std::string("written") : problem;
-    });
-    char buffer[64] = {};
-    EXPECT_EQ(std::string(buffer, size_t(std::max<ssize_t>(0, pread(planted, buffer, sizeof buffer, 0)))), "theirs\n");
-    close(planted);
-    struct stat st;
-    ASSERT_EQ(lstat(at.c_str(), &st), 0);
-    if (r.replaced) {
-      EXPECT_EQ(told, "written");
-      EXPECT_EQ(st.st_uid, r.runner);
-    } else {
-      EXPECT_EQ(told, "cannot write the file: it is not a file of this user's own (another user's file)");
-      EXPECT_EQ(st.st_uid, r.file_owner);
+    ASSERT_EQ(chmod(dir.c_str(), r.mode), 0);
+    if (how == "acl" && !let_nobody_write(dir)) {
+      not_run.push_back(std::string(r.what) + ": " + std::strerror(errno));
+      continue;
+    }
+    std::unique_ptr<BINDFS_MOUNT> fuse;
+    if (how == "fuse" && !(fuse = std::make_unique<BINDFS_MOUNT>(dir, dir.string() + " mounted"))->mounted) {
+      not_run.push_back(std::string(r.what) + ": cannot mount bindfs");
+      continue;
+    }
+    const uid_t planter = r.runner == 0 ? kNobody : 0;
+    for (const bool removing : {false, true}) {
+      SCOPED_TRACE(removing ? "remove_own_file" : "replace_own_file");
+      const fs::path real = dir / "report", at = (fuse ? fuse->at : dir) / "report";
+      fs::remove(real);
+      std::ofstream(real) << "theirs\n";
+      ASSERT_EQ(chown(real.c_str(), planter, planter), 0);
+      ASSERT_EQ(chmod(real.c_str(), 0666), 0);
+      const int planted = open(real.c_str(), O_RDONLY);
+      const std::string told = as_user(r.runner, [&] {
+        if (how == "no locks") gen_test_fail_file_locks(ENOLCK);
+        std::string problem;
+        const bool done = removing ? FIO_FILE_SYSTEM::remove_own_file(at.string(), &problem)
+                                   : FIO_FILE_SYSTEM::replace_own_file(at.string(), {"new\n"}, &problem);
+        return done ? std::string("done") : problem;
+      });
+      char buffer[64] = {};
+      EXPECT_EQ(std::string(buffer, size_t(std::max<ssize_t>(0, pread(planted, buffer, sizeof buffer, 0)))), "theirs\n");
+      close(planted);
+      struct stat st;
+      const bool there = lstat(real.c_str(), &st) == 0;
+      if (r.replaced) {
+        EXPECT_EQ(told, "done");
+        EXPECT_EQ(there, !removing);
+        if (there && !removing) {
+          EXPECT_EQ(st.st_uid, r.runner);
+        }
+      } else {
+        EXPECT_EQ(told, std::string(removing ? "" : "cannot write the file: ") +
+                            "it is not a file of this user's own (another user's file)");
+        EXPECT_TRUE(there && st.st_uid == planter);
+      }
     }
   }
+  if (!not_run.empty()) GTEST_SKIP() << not_run.size() << " rows did not run, the first: " << not_run.front();
+}
+
+namespace {
+
+// A process that makes its file and then lives on until the object goes, as
+// a run that has not ended.
+struct LIVE_MAKER {
+  pid_t pid = -1;
+  int go = -1;
+  explicit LIVE_MAKER(const std::function<void()>& make) {
+    int ready[2], hold[2];
+    if (pipe(ready) != 0 || pipe(hold) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+      close(ready[0]);
+      close(hold[1]);
+      make();
+      (void)!write(ready[1], "r", 1);
+      char byte;
+      (void)!read(hold[0], &byte, 1);
+      _exit(0);
+    }
+    close(ready[1]);
+    close(hold[0]);
+    char byte;
+    (void)!read(ready[0], &byte, 1);
+    close(ready[0]);
+    go = hold[1];
+  }
+  ~LIVE_MAKER() {
+    if (go >= 0) close(go);
+    if (pid > 0) waitpid(pid, nullptr, 0);
+  }
+};
+
+}  // namespace
+
+// Which files a run replaces is told by the runs record of its directory.
+// A strict run (one whose lock may not keep other runs out) replaces and
+// removes the files of runs that ended (told so, or whose process is gone),
+// of its own helpers and of writes made outside any run, and refuses those
+// of a run still going, and those of no run the record knows (written by
+// hand, changed since, or told by a damaged line), saying so. Outside any
+// run only a running run's file is refused. A record grown past its bound
+// is rewritten, keeping what still holds. Where the record cannot be written
+// the run is refused, saying why. A strict run used to refuse
+// every file it did not make itself, its user's ended runs' files among
+// them, so every other run of a user in a shared directory was refused.
+TEST(FioOwnFile, TheRunsRecordTellsWhichOfTheUsersFilesARunReplaces) {
+  const fs::path dir = fs::current_path() / "runs";
+  fs::create_directories(dir);
+  const std::string record = FIO_FILE_SYSTEM::runs_record_path(dir.string());
+  const std::string not_made =
+      "cannot write the file: it is a file this process did not make, which another process may be using";
+  auto write = [&](const std::string& name) {
+    std::string problem;
+    return FIO_FILE_SYSTEM::replace_own_file((dir / name).string(), {"new\n"}, &problem) ? std::string("written")
+                                                                                          : problem;
+  };
+  auto made_in_run = [&](const std::string& run, const std::string& name, bool ends) {
+    return in_child([&] {
+      if (!FIO_FILE_SYSTEM::keep_files_of_run(dir.string(), run, true)) return std::string("not recorded");
+      const std::string told = write(name);
+      if (ends) FIO_FILE_SYSTEM::keep_files_not_made(dir.string(), false);
+      return told == "written" ? std::string() : told;
+    });
+  };
+  ASSERT_EQ(made_in_run("A", "ended", true), "");
+  ASSERT_EQ(made_in_run("B", "died", false), "");  // its process ends without saying so
+  ASSERT_EQ(in_child([&] { return write("outside") == "written" ? std::string() : "outside"; }), "");
+  std::ofstream(dir / "by hand") << "by hand\n";
+  ASSERT_EQ(made_in_run("D", "changed", true), "");
+  std::ofstream(dir / "changed", std::ios::app) << "more\n";
+  ASSERT_TRUE(FIO_FILE_SYSTEM::keep_files_of_run(dir.string(), "mine", true));
+  ASSERT_EQ(in_child([&] {
+              FIO_FILE_SYSTEM::write_for_run(dir.string(), "mine");  // a helper of this run
+              return write("helper") == "written" ? std::string() : "helper";
+            }),
+            "");
+  LIVE_MAKER live([&] {
+    FIO_FILE_SYSTEM::keep_files_of_run(dir.string(), "C", true);
+    write("live");
+    write("damaged");
+  });
+  {
+    // The line that tells "damaged" made by the running run C is damaged
+    // into one of the ended run A: it is dropped, never taken.
+    std::fstream f(record, std::ios::in | std::ios::out | std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const size_t line = text.rfind("\nM C ", text.find(" damaged #"));
+    ASSERT_NE(line, std::string::npos);
+    f.seekp(std::streamoff(line + 3));
+    f.put('A');
+  }
+  struct ROW {
+    const char* name;
+    FIO_FILE_ORIGIN origin;
+    bool replaced;        // by this strict run
+    bool outside;         // outside any run
+  } const rows[] = {
+      {"ended", FIO_MADE_BY_ENDED_RUN, true, true},       {"died", FIO_MADE_BY_ENDED_RUN, true, true},
+      {"outside", FIO_MADE_BY_ENDED_RUN, true, true},     {"helper", FIO_MADE_BY_THIS_RUN, true, true},
+      {"live", FIO_MADE_BY_LIVE_RUN, false, false},       {"by hand", FIO_MADE_BY_NO_KNOWN_RUN, false, true},
+      {"changed", FIO_MADE_BY_NO_KNOWN_RUN, false, true}, {"damaged", FIO_MADE_BY_NO_KNOWN_RUN, false, true},
+  };
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(FIO_FILE_SYSTEM::file_origin((dir / r.name).string()), r.origin);
+    const std::string before = text_or_none(dir / r.name);
+    EXPECT_EQ(write(r.name), r.replaced ? "written" : not_made);
+    EXPECT_EQ(text_or_none(dir / r.name), r.replaced ? "new\n" : before);
+    EXPECT_EQ(FIO_FILE_SYSTEM::remove_own_file((dir / r.name).string()), r.replaced);
+  }
+  FIO_FILE_SYSTEM::keep_files_not_made(dir.string(), false);
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(std::string(r.name) + ", outside any run");
+    if (r.replaced) continue;  // gone
+    EXPECT_EQ(write(r.name), r.outside ? "written" : not_made);
+  }
+  // A record grown past its bound is rewritten at a run's start: what it
+  // tells of files still there, and of runs still going, stays.
+  ASSERT_EQ(made_in_run("G", "kept", true), "");
+  {
+    std::ifstream in(record);
+    std::string line, dead;
+    while (std::getline(in, line))
+      if (line.rfind("R B ", 0) == 0) dead = line + "\n";
+    ASSERT_FALSE(dead.empty());
+    std::ofstream out(record, std::ios::app);
+    for (int k = 0; k < 16000; ++k) out << dead;
+  }
+  ASSERT_GT(fs::file_size(record), 1u << 20);
+  ASSERT_TRUE(FIO_FILE_SYSTEM::keep_files_of_run(dir.string(), "H", true));
+  EXPECT_LT(fs::file_size(record), 4096u);
+  EXPECT_EQ(FIO_FILE_SYSTEM::file_origin((dir / "kept").string()), FIO_MADE_BY_ENDED_RUN);
+  EXPECT_EQ(FIO_FILE_SYSTEM::file_origin((dir / "live").string()), FIO_MADE_BY_LIVE_RUN);
+  FIO_FILE_SYSTEM::keep_files_not_made(dir.string(), false);
+  // A record that is not the user's own file refuses the run, saying so.
+  const fs::path other = fs::current_path() / "other";
+  fs::create_directories(other);
+  ASSERT_EQ(mkfifo(FIO_FILE_SYSTEM::runs_record_path(other.string()).c_str(), 0600), 0);
+  std::string problem;
+  EXPECT_FALSE(FIO_FILE_SYSTEM::keep_files_of_run(other.string(), "F", true, &problem));
+  EXPECT_EQ(problem, "cannot record the run in the runs record \"" + FIO_FILE_SYSTEM::runs_record_path(other.string()) +
+                         "\": it is a FIFO");
 }
 
 // Where other processes' files are kept (keep_files_not_made: a shared
