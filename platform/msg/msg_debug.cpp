@@ -113,8 +113,17 @@ void write_locked(DEBUG_STATE& s, const std::string& line, std::string* warning)
     std::fputs(line.c_str(), stderr);  // an unwritable file must not lose the trace
     return;
   }
-  std::fputs(line.c_str(), s.file);
-  std::fflush(s.file);
+  if (std::fputs(line.c_str(), s.file) >= 0 && std::fflush(s.file) == 0) return;
+  // The file takes no more (a full disk): warned of once, and the lines go
+  // to stderr from this one on.
+  const int error = errno;
+  std::fclose(s.file);
+  s.file = nullptr;
+  s.file_path.clear();
+  s.refused_path = path;
+  *warning = "The debug output file \"" + kavu_platform::msg_printable_text(path, kavu_platform::MSG_MAX_PATH_BYTES, true) +
+             "\" is not written: cannot write the file: " + std::strerror(error) + "; debug output goes to stderr";
+  std::fputs(line.c_str(), stderr);
 }
 
 }  // namespace
