@@ -7,8 +7,10 @@
 // timing netlists stay beside a compile, for that user's own analyses.
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -233,4 +235,123 @@ TEST(KavuFileWriters, EveryWriterFailsNamingItsFileAndTheProcessGoesOn) {
   HIERARCHY_TO_PARTITION_NAME::reset();
   if (full_made) umount2(full.c_str(), MNT_DETACH);
   for (const std::string& r : not_run) std::cout << "not run: " << r << "\n";
+}
+
+namespace {
+
+// One user's compile of a small registered design of two partitions in
+// `dir`: the flattened timing netlist stored, and the partition's stored by
+// its analysis. "stored" when both were; "not stored" else.
+std::string store_timing_netlists(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* h, CDB_SGATE_NETLIST* nl,
+                                  const std::string& dir, bool analyse) {
+  set_up_timing_driven_compile(facade, h);
+  gen_set_db_dir_path(dir);
+  cfg_set_value("ssc_sdc_file", (fs::path(dir).parent_path() / "clocks.sdc").c_str());
+  cfg_set_value("kavu_ssc_write_netlist_per_partition", "on");
+  CDB_SGATE_NODE* clk = make_input_pin(nl, "clk");
+  CDB_SGATE_NODE* r = make_dff(nl, make_input_pin(nl, "a"), clk);
+  r->set_instance_name(HDB_INSTANCE_NAME::create_normal_name(nullptr, "r", nullptr, nullptr, top_name()));
+  make_output_pin(nl, "q", make_dff(nl, r, clk));
+  h->set_netlist(nl);
+  zhd_build("", {{"top", top_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+  std::vector<CDB_SGATE_NETLIST*> netlists{nl};
+  const bool stored = kavu_write_flattened_tdb_netlist(facade, netlists);
+  SSC_ITERM_TIMING_INFO_MAP map;
+  return stored && (!analyse || kavu_ssc_perform_timing_analysis(facade, h, nl, &map, nullptr, nullptr, nullptr, true,
+                                                                 nullptr, false))
+             ? "stored"
+             : "not stored";
+}
+
+}  // namespace
+
+// Two users compile in one shared database directory (0777, a team's 2775,
+// a sticky 1777), one after the other, each way round: the second compile's
+// write of its generic timing netlist removes none of the first user's
+// stored netlists, and where the first user's generic netlist stays its own,
+// the first user's next analysis reads its own stored netlists as before.
+// The write used to remove every "tdb_*.tdb" there, whoever made it (as root
+// in a sticky directory too), and the first user's analysis then returned
+// false without a word.
+TEST(KavuFileWriters, AnotherUsersStoredTimingNetlistsStayBesideACompile) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows act as two users: needs root";
+  SCRATCH_REACHED_BY_ALL reach;
+  std::ofstream("clocks.sdc") << "create_clock -name clk -period 1000 [get_ports clk]\n";
+  struct ROW {
+    const char* what;
+    fs::perms mode;
+    uid_t first, second;
+  } const rows[] = {
+      {"0777, root after nobody", fs::perms::all, kTestNobody, 0},
+      {"0777, nobody after root", fs::perms::all, 0, kTestNobody},
+      {"team 2775, root after nobody", fs::perms(02775), kTestNobody, 0},
+      {"team 2775, nobody after root", fs::perms(02775), 0, kTestNobody},
+      {"sticky 1777, root after nobody", fs::perms::all | fs::perms::sticky_bit, kTestNobody, 0},
+      {"sticky 1777, nobody after root", fs::perms::all | fs::perms::sticky_bit, 0, kTestNobody},
+  };
+  int cell = 0;
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.what);
+    const fs::path dir = fs::current_path() / ("db" + std::to_string(cell++));
+    fs::create_directory(dir);
+    ASSERT_EQ(chown(dir.c_str(), 0, kTestNobody), 0);  // the team's group: nobody's
+    fs::permissions(dir, r.mode);
+    // The first user stores its netlists, waits for the second's compile,
+    // then analyses its design again, in the same process.
+    int go[2], stored[2], result[2];
+    ASSERT_EQ(pipe(go), 0);
+    ASSERT_EQ(pipe(stored), 0);
+    ASSERT_EQ(pipe(result), 0);
+    const pid_t first = fork();
+    if (first == 0) {
+      for (int fd : {go[1], stored[0], result[0]}) close(fd);
+      std::string told = "cannot become the user";
+      if (chdir(dir.c_str()) == 0 &&
+          (r.first == 0 || (setgroups(0, nullptr) == 0 && setgid(r.first) == 0 && setuid(r.first) == 0))) {
+        try {
+          CMP_FACADE facade;
+          CDB_SGATE_HIERARCHY h;
+          CDB_SGATE_NETLIST nl;
+          told = store_timing_netlists(&facade, &h, &nl, dir.string(), true);
+          (void)!write(stored[1], "1", 1);
+          char c;
+          (void)!read(go[0], &c, 1);
+          SSC_ITERM_TIMING_INFO_MAP map;
+          told += kavu_ssc_perform_timing_analysis(&facade, &h, &nl, &map, nullptr, nullptr, nullptr, true, nullptr,
+                                                   false)
+                      ? ", analysed"
+                      : ", refused";
+        } catch (const std::exception& e) {
+          told = std::string("ended by ") + e.what();
+        }
+      }
+      (void)!write(stored[1], "1", 1);
+      (void)!write(result[1], told.data(), told.size());
+      std::_Exit(0);
+    }
+    for (int fd : {go[0], stored[1], result[1]}) close(fd);
+    char c;
+    EXPECT_EQ(read(stored[0], &c, 1), 1);
+    const std::string second = run_in_child_as(r.second, dir.string(), [&] {
+      CMP_FACADE facade;
+      CDB_SGATE_HIERARCHY h;
+      CDB_SGATE_NETLIST nl;
+      return store_timing_netlists(&facade, &h, &nl, dir.string(), false);
+    });
+    // What the first user stored: the partition's netlist is there, its own.
+    struct stat part, generic;
+    EXPECT_TRUE(lstat((dir / "tdb_top.tdb").c_str(), &part) == 0 && part.st_uid == r.first) << second;
+    const bool generic_kept = lstat((dir / "tdb_generic.tdb").c_str(), &generic) == 0 && generic.st_uid == r.first;
+    (void)!write(go[1], "1", 1);
+    int status = 0;
+    waitpid(first, &status, 0);
+    std::string told;
+    char buffer[256];
+    for (ssize_t n; (n = read(result[0], buffer, sizeof buffer)) > 0;) told.append(buffer, size_t(n));
+    for (int fd : {go[1], stored[0], result[0]}) close(fd);
+    EXPECT_EQ(told.rfind("stored", 0), 0u) << told;
+    if (generic_kept) {
+      EXPECT_EQ(told, "stored, analysed") << second;
+    }
+  }
 }
