@@ -1313,15 +1313,18 @@ bool FIO_FILE_SYSTEM::copy_own_file(const std::string& from, const std::string& 
     ::close(in);
     return error_code = out.failure(), false;
   }
-  std::vector<char> buffer(size_t(1) << 20);
+  // The file's size (and a byte to see its end) at most a megabyte at a
+  // time, the buffer left uninitialised: a small file costs a small copy.
+  const size_t size = std::clamp<uint64_t>(uint64_t(st.st_size) + 1, 4096, uint64_t(1) << 20);
+  const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(size);
   for (;;) {
-    const ssize_t got = ::read(in, buffer.data(), buffer.size());
+    const ssize_t got = ::read(in, buffer.get(), size);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       if (got < 0) error_code = errno;
       break;
     }
-    if (!out.write(std::string_view(buffer.data(), size_t(got)))) break;
+    if (!out.write(std::string_view(buffer.get(), size_t(got)))) break;
   }
   ::close(in);
   if (error_code) return false;  // the write is abandoned with `out`
