@@ -619,7 +619,7 @@ TEST_F(KavuSscPartition, GatesReadingAnotherNetlistTakeTheirFaninFromTheStoredNe
 // Writing the generic timing netlist removes the partitions' netlists the
 // last compile stored, "tdb_<partition>.tdb", and no other file of the
 // database directory: a user's "tdb_notes.txt" stays (every "tdb_" file
-// once went).
+// once went), and so does a "tdb_p1.tdb" that no compile stored.
 TEST_F(KavuSscPartition, WritingTheGenericNetlistRemovesOnlyStoredPartitionNetlists) {
   CDB_SGATE_NETLIST nl;
   CDB_SGATE_HIERARCHY hierarchy;
@@ -628,10 +628,22 @@ TEST_F(KavuSscPartition, WritingTheGenericNetlistRemovesOnlyStoredPartitionNetli
   named(make_dff(&nl, make_input_pin(&nl, "a"), make_input_pin(&nl, "clk")), "r");
   partitions(&hierarchy, 2);
   const std::string db = gen_get_db_dir_path();
-  const std::vector<std::pair<std::string, bool>> files = {
-      {"tdb_p1.tdb", false}, {"tdb_notes.txt", true}, {"tdb_.tdb.bak", true}, {"my_tdb_p2.tdb", true}};
-  for (const auto& [name, stays] : files) std::ofstream(db + "/" + name) << "kept\n";
   std::vector<CDB_SGATE_NETLIST*> netlists{&nl};
+  {
+    // The last compile: its generic netlist, and the partition's stored by its analysis.
+    CFG_SCOPE per_partition{{"kavu_ssc_write_netlist_per_partition", "on"}};
+    std::ofstream("clocks.sdc") << "create_clock -name clk -period 1000 [get_ports clk]\n";
+    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+    KEYED_TIMING timing;
+    ASSERT_TRUE(analysed(&hierarchy, &nl, &timing));
+  }
+  const std::vector<std::pair<std::string, bool>> files = {{"tdb_top.tdb", false},  {"tdb_p1.tdb", true},
+                                                           {"tdb_notes.txt", true}, {"tdb_.tdb.bak", true},
+                                                           {"my_tdb_p2.tdb", true}};
+  ASSERT_TRUE(std::filesystem::exists(db + "/tdb_top.tdb"));
+  for (const auto& [name, stays] : files)
+    if (name != "tdb_top.tdb") std::ofstream(db + "/" + name) << "kept\n";
+  kavu_ssc_reset_state();
   ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
   for (const auto& [name, stays] : files) {
     EXPECT_EQ(std::filesystem::exists(db + "/" + name), stays) << name;

@@ -16,12 +16,15 @@
 #include "bdd/bdd_zbdd.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <unordered_map>
 #include <utility>
 
+#include "fio/fio.h"
 #include "msg/msg.h"
 
 #if defined(__linux__)
@@ -811,9 +814,9 @@ BDD_ZBDD_ITERATOR BDD_ZBDD_MGR::begin() {
 
 BDD_ZBDD_ITERATOR BDD_ZBDD_MGR::end() { return BDD_ZBDD_ITERATOR(this, (int)m_nodes.size()); }
 
-bool BDD_ZBDD_MGR::fprint_table_as_dot(const char* file_name) {
+bool BDD_ZBDD_MGR::fprint_table_as_dot(const char* file_name, std::string* problem) {
   PLAT_CHECK(file_name != nullptr, "BDD");
-  FILE* out = std::fopen(file_name, "w");
+  FILE* out = FIO_FILE_SYSTEM::fopen_own_file(file_name, problem);
   if (out == nullptr) return false;
   std::fprintf(out, "digraph bdd_table {\n  node [shape=circle];\n");
   std::fprintf(out, "  n1 [shape=box,label=\"1\"];\n");
@@ -833,7 +836,9 @@ bool BDD_ZBDD_MGR::fprint_table_as_dot(const char* file_name) {
       }
   }
   std::fprintf(out, "}\n");
-  return std::fclose(out) == 0;
+  if (std::fclose(out) == 0) return true;
+  if (problem) *problem = std::string("cannot write the file: ") + std::strerror(errno);
+  return false;
 }
 
 void BDD_ZBDD_MGR::dump_variable_order() const {

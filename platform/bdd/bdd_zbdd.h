@@ -214,9 +214,11 @@ class BDD_ZBDD_MGR {
 
   BDD_ZBDD_ITERATOR begin();
   BDD_ZBDD_ITERATOR end();
-  // Writes the live table as a Graphviz graph; false when the file cannot
-  // be written.
-  bool fprint_table_as_dot(const char* file_name);
+  // Writes the live table as a Graphviz graph, as a file of the user's own
+  // (FIO_FILE_SYSTEM::fopen_own_file: the working directory may be shared);
+  // false, with *problem (when given) saying why, when the file cannot be
+  // written (it is then left as it was).
+  bool fprint_table_as_dot(const char* file_name, std::string* problem = nullptr);
   // One debug line (component "BDD") with the variables from level 0 down.
   void dump_variable_order() const;
 

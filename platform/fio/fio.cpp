@@ -46,6 +46,13 @@ std::string fio_not_a_file_of_one_name(const struct stat& st) {
   return st.st_nlink == 1 ? "" : "a file with " + std::to_string(st.st_nlink) + " names (hard links)";
 }
 
+bool fio_is_own_entry(const std::string& path, bool or_link) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || st.st_uid != ::geteuid()) return false;
+  if (S_ISLNK(st.st_mode)) return or_link;
+  return fio_not_a_file_of_one_name(st).empty();
+}
+
 bool fio_flock_excludes_on(unsigned long fs_type) {
   switch (fs_type) {
     case 0xEF53UL:      // ext2, ext3, ext4
@@ -1871,15 +1878,18 @@ bool FIO_FILE_SYSTEM::copy_own_file(const std::string& from, const std::string& 
     ::close(in);
     return error_code = out.failure(), false;
   }
-  std::vector<char> buffer(size_t(1) << 20);
+  // The file's size (and a byte to see its end) at most a megabyte at a
+  // time, the buffer left uninitialised: a small file costs a small copy.
+  const size_t size = std::clamp<uint64_t>(uint64_t(st.st_size) + 1, 4096, uint64_t(1) << 20);
+  const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(size);
   for (;;) {
-    const ssize_t got = ::read(in, buffer.data(), buffer.size());
+    const ssize_t got = ::read(in, buffer.get(), size);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       if (got < 0) error_code = errno;
       break;
     }
-    if (!out.write(std::string_view(buffer.data(), size_t(got)))) break;
+    if (!out.write(std::string_view(buffer.get(), size_t(got)))) break;
   }
   ::close(in);
   if (error_code) return false;  // the write is abandoned with `out`
@@ -1895,6 +1905,66 @@ int FIO_FILE_SYSTEM::open_through_own_link(const std::string& path, int flags, m
   if (opened.error == kFioNotOwnFile && problem) *problem = opened.not_own;
   errno = opened.error == kFioNotOwnFile ? EPERM : opened.error > 0 ? opened.error : EAGAIN;
   return -1;
+}
+
+int FIO_FILE_SYSTEM::open_own_file_to_append(const std::string& path, std::string* problem) {
+  const std::string not_own = "cannot write the file: it is not a file of this user's own (";
+  auto refuse = [&](int error, const std::string& why) {
+    if (problem) *problem = why;
+    errno = error;
+    return -1;
+  };
+  if (path.empty()) return refuse(ENOENT, "cannot write the file: " + std::string(std::strerror(ENOENT)));
+  if (path.find('\0') != std::string::npos) return refuse(EINVAL, "cannot write the file: the path holds a NUL byte");
+  fio_test_point(kavu_platform::FIO_OWN_FILE_EXAMINING, path);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    std::string opened_target;  // the file the user's own link names
+    // Nothing there: made here, exclusively, never through a link put there.
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    bool created = fd >= 0;
+    if (fd < 0 && errno != EEXIST) return refuse(errno, "cannot write the file: " + std::string(std::strerror(errno)));
+    if (fd < 0) {
+      // Something there: a file of the caller's own, at the name or through
+      // its own link, as its descriptor tells (a caller's dangling link
+      // makes its file, exclusively).
+      FIO_LINK_OPEN opened;
+      fd = fio_open_through_own_link(path, O_WRONLY | O_APPEND | O_CREAT, 0666, true, false, &opened);
+      if (fd < 0) {
+        if (opened.error == ENOENT || opened.error == kFioChanged) continue;  // it went meanwhile: again
+        if (opened.error == kFioNotOwnFile) return refuse(EPERM, not_own + opened.not_own + ")");
+        return refuse(opened.error > 0 ? opened.error : EIO,
+                      "cannot write the file: " + std::string(std::strerror(opened.error > 0 ? opened.error : EIO)));
+      }
+      created = opened.created;
+      opened_target = opened.target;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+      const int error = errno;
+      ::close(fd);
+      return refuse(error, "cannot write the file: " + std::string(std::strerror(error)));
+    }
+    // A file of several names would carry the text into its other names.
+    if (std::string kind = fio_not_a_file_of_one_name(st); !kind.empty()) {
+      ::close(fd);
+      return refuse(EPERM, not_own + kind + ")");
+    }
+    // A file made here is noted as the run's where a run keeps the
+    // directory; an existing one is appended to only where the own-file
+    // path would write it (not one a live run made, nor, where the lock
+    // may not exclude, one of no known run).
+    const std::string& at = created || opened_target.empty() ? path : opened_target;
+    if (created) {
+      if (fio_keep_of_dir(fio_full_directory_of(at)).kept) fio_note_made(at, st);
+    } else if (fio_judge(at, st).refusal == kFioNotMade) {
+      ::close(fd);
+      return refuse(EEXIST, "cannot write the file: it is a file this process did not make, which another process "
+                            "may be using");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+  }
+  return refuse(EAGAIN, "cannot write the file: what its name holds kept changing while it was opened");
 }
 
 namespace {

@@ -29,6 +29,12 @@ std::string fio_get_unc_full_path(const std::string& name);
 // file" or "a file with <n> names (hard links)".
 std::string fio_not_a_file_of_one_name(const struct stat& st);
 
+// True when `path`, not followed, names a regular file of one name that the
+// caller owns, or, with `or_link`, a symbolic link the caller made: what a
+// clean-up of the caller's own files may remove in a directory others may
+// write (the removal itself goes through FIO_FILE_SYSTEM::remove_own_file).
+bool fio_is_own_entry(const std::string& path, bool or_link = false);
+
 // True when a flock taken on a file of a file system of type `fs_type`
 // (statfs's f_type) keeps out every other holder of every user at once: a
 // local file system known to lock so (ext2/3/4, XFS, Btrfs, tmpfs, ramfs,
@@ -213,6 +219,20 @@ class FIO_FILE_SYSTEM {
   // the path holds ("a symbolic link another user made", "another user's
   // file", "not a regular file").
   static int open_through_own_link(const std::string& path, int flags, mode_t mode, std::string* problem = nullptr);
+  // Opens `path`, a file the caller makes for itself in a directory others
+  // may write, for appending (a debug trace, a dump written a piece at a
+  // time): a new file is made exclusively, never through a link; an
+  // existing one is written only when it is a regular file of one name that
+  // the caller owns, at the name or named by the caller's own link (as
+  // open_through_own_link reaches it), and, in a directory kept to files
+  // this process made (keep_files_not_made), one this process made. Another
+  // user's file, a link another user made, a file of several names, a FIFO
+  // or a device is refused before anything is written. The descriptor
+  // (O_WRONLY|O_APPEND, close-on-exec, writes that wait), or -1 with errno
+  // (EPERM for a file not of the caller's own, EEXIST for one this process
+  // did not make) and *problem (when given) in open_own_file's words
+  // ("cannot write the file: it is not a file of this user's own (a FIFO)").
+  static int open_own_file_to_append(const std::string& path, std::string* problem = nullptr);
 
   // ---- the guard of directories others may write
   // A run of parallel synthesis writes its files into a database directory

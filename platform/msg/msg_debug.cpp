@@ -4,14 +4,22 @@
 //   "debug_msg_<component>" is on, or while a capture of it is open. A line
 //   prints when its level is at most "debug_msg_level" (default 3), to stderr
 //   or to the file named by "debug_msg_file" (opened for appending, kept open
-//   while the key names the same path).
+//   while the key names the same path). The file is opened as a file of the
+//   user's own (FIO_FILE_SYSTEM::open_own_file_to_append): another user's
+//   file, a link another user made, a file of several names or a FIFO at
+//   the name is never written; the lines then go to stderr, with one warning
+//   naming the file.
 // Invariant: every line is formatted completely before the output mutex is
 //   taken and written with one call under it, so lines of different threads
 //   never interleave.
 // Cost: with output off, one atomic read and two configuration lookups.
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -35,6 +43,7 @@ struct DEBUG_STATE {
   int next_handle = 1;
   std::string file_path;  // the open file's full path, "" for none
   FILE* file = nullptr;
+  std::string refused_path;  // the last file that could not be opened (warned of once)
 };
 
 DEBUG_STATE& dstate() {
@@ -72,24 +81,49 @@ bool enabled_by_configuration(const std::string& component) {
 }
 
 // Writes `line` (newline included) to the configured target. Holds the lock.
-void write_locked(DEBUG_STATE& s, const std::string& line) {
+// A file that cannot be opened as the user's own is tried once while the
+// key names it; *warning is then the warning to post (after the lock goes).
+void write_locked(DEBUG_STATE& s, const std::string& line, std::string* warning) {
   std::string name = cfg_get_value("debug_msg_file");
   if (name.empty()) {
     std::fputs(line.c_str(), stderr);
     return;
   }
   std::string path = fio_get_unc_full_path(name);
-  if (path != s.file_path) {
+  if (path != s.file_path && path != s.refused_path) {
     if (s.file) std::fclose(s.file);
-    s.file = std::fopen(path.c_str(), "a");
-    s.file_path = s.file ? path : std::string();
+    s.file = nullptr;
+    s.file_path.clear();
+    std::string problem;
+    const int fd = FIO_FILE_SYSTEM::open_own_file_to_append(path, &problem);
+    if (fd >= 0 && !(s.file = ::fdopen(fd, "a"))) {
+      problem = std::string("cannot write the file: ") + std::strerror(errno);
+      ::close(fd);
+    }
+    if (s.file) {
+      s.file_path = path;
+      s.refused_path.clear();
+    } else {
+      s.refused_path = path;
+      *warning = "The debug output file \"" + kavu_platform::msg_printable_text(path, kavu_platform::MSG_MAX_PATH_BYTES, true) +
+                 "\" is not written: " + problem + "; debug output goes to stderr";
+    }
   }
   if (!s.file) {
     std::fputs(line.c_str(), stderr);  // an unwritable file must not lose the trace
     return;
   }
-  std::fputs(line.c_str(), s.file);
-  std::fflush(s.file);
+  if (std::fputs(line.c_str(), s.file) >= 0 && std::fflush(s.file) == 0) return;
+  // The file takes no more (a full disk): warned of once, and the lines go
+  // to stderr from this one on.
+  const int error = errno;
+  std::fclose(s.file);
+  s.file = nullptr;
+  s.file_path.clear();
+  s.refused_path = path;
+  *warning = "The debug output file \"" + kavu_platform::msg_printable_text(path, kavu_platform::MSG_MAX_PATH_BYTES, true) +
+             "\" is not written: cannot write the file: " + std::strerror(error) + "; debug output goes to stderr";
+  std::fputs(line.c_str(), stderr);
 }
 
 }  // namespace
@@ -118,11 +152,15 @@ int msg_local_vdebug(const char* component, MSG_D_LEVEL level, const char* forma
   if (line.empty() || line.back() != '\n') line += '\n';
 
   DEBUG_STATE& s = dstate();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  for (auto& [handle, cap] : s.captures) {
-    if (cap.component == c) cap.lines.push_back(line.substr(0, line.size() - 1));
+  std::string warning;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    for (auto& [handle, cap] : s.captures) {
+      if (cap.component == c) cap.lines.push_back(line.substr(0, line.size() - 1));
+    }
+    if (print) write_locked(s, line, &warning);
   }
-  if (print) write_locked(s, line);
+  if (!warning.empty()) msg_post_message(MSG_POST_TYPE_WARNING, warning);
   return 0;
 }
 
@@ -166,6 +204,7 @@ void msg_debug_reset() {
   if (s.file) std::fclose(s.file);
   s.file = nullptr;
   s.file_path.clear();
+  s.refused_path.clear();
 }
 
 }  // namespace kavu_platform

@@ -19,6 +19,7 @@
 
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
+#include "fio/fio.h"
 #include "netlist_io/sim_eval.h"
 #include "ssc/ssc_int.h"
 
@@ -597,11 +598,11 @@ STA_RESULT sta_analyze(const CDB_SGATE_NETLIST* netlist, CMP_FACADE* facade, SSC
   result.signal = end.signal;
   result.log = output.text();
   if (cfg_is_on("sta_keep_files", false)) {
-    // For debugging a disagreement: the inputs stay in the working directory.
-    std::error_code ec;
+    // For debugging a disagreement: the inputs stay in the working
+    // directory, written there as files of the user's own.
     for (const char* f : {"cells.lib", "top.v", "top.sdc", "run.tcl"})
-      std::filesystem::copy_file(dir.path() + "/" + f, f, std::filesystem::copy_options::overwrite_existing, ec);
-    std::ofstream("sta.log") << result.log;
+      FIO_FILE_SYSTEM::copy_own_file(dir.path() + "/" + f, f);
+    FIO_FILE_SYSTEM::replace_own_file("sta.log", {result.log}, nullptr);
   }
   if (!end.succeeded()) {
     result.status = STA_ERROR;

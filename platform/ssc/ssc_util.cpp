@@ -10,7 +10,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
-#include <fstream>
+#include <cstdio>
 #include <new>
 #include <sstream>
 #include <string_view>
@@ -163,23 +163,50 @@ bool read_stored_netlist(const std::string& file, kavu_platform::SSC_NETLIST_DAT
 }
 
 // What a failed write leaves of the stored netlist `file`: nothing that a
-// later read could take for this compile's. The database's name goes (a
-// regular file, or a link: the file it names stays, and so do a file's other
-// names); a device, a FIFO or a directory there is left, no read takes it.
-// A name that cannot be removed is remembered as unwritten.
+// later read could take for this compile's. The database's name goes when
+// it is this user's own (a regular file of one name, or a link of the
+// user's: the file a link names stays), removed as the user's own files
+// are (FIO_FILE_SYSTEM::remove_own_file); another user's file, a file of
+// several names, a device, a FIFO or a directory there is left, and no read
+// takes it. A name that is not removed is remembered as unwritten.
 void drop_stored_netlist(const std::string& file) {
   struct stat st;
-  if (::lstat(file.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) return;
-  if (::unlink(file.c_str()) == 0 || errno == ENOENT) return;
+  if (::lstat(file.c_str(), &st) != 0) return;
+  std::string why = "it is not a file of this user's own";
+  if (fio_is_own_entry(file, true) && FIO_FILE_SYSTEM::remove_own_file(file, &why)) return;
   msg_local_debug("SSC", 2, "Timing netlist \"%s\" not removed (%s): not read until written again",
-                  quoted_path(file).c_str(), std::strerror(errno));
+                  quoted_path(file).c_str(), why.c_str());
   std::lock_guard<std::mutex> lock(g_unwritten_mutex);
   g_unwritten.insert(unwritten_key(file));
 }
 
-// The partitions' stored netlists, each made by an analysis from the generic
-// one: a new generic netlist starts a new compile's set, so those of the
-// last one go, whether or not the new one is written.
+// The generic netlists this process stored, by the full path of the file
+// (a process may store into several database directories): a later compile
+// of this process removes the partitions' netlists stitched into them,
+// whoever's generic netlist is stored there by then.
+std::vector<std::pair<std::string, kavu_platform::SSC_NETLIST_DIGEST>> g_stored_generics;  // under g_unwritten_mutex
+
+void note_stored_generic(const std::string& file, const kavu_platform::SSC_NETLIST_DIGEST& digest) {
+  const std::string key = unwritten_key(file);
+  std::lock_guard<std::mutex> lock(g_unwritten_mutex);
+  for (auto& [path, stored] : g_stored_generics)
+    if (path == key) {
+      stored = digest;
+      return;
+    }
+  g_stored_generics.emplace_back(key, digest);
+}
+
+// The partitions' stored netlists of this compile's previous set, each made
+// by an analysis from the generic one: a new generic netlist starts a new
+// compile's set, so those of the last one go, whether or not the new one is
+// written. Only this user's own files go, and of them only the netlists
+// stitched into the generic netlist stored now, when it is this user's
+// own, or into the one this process last stored there (with no generic
+// netlist stored, those made from gate netlists alone): the netlists other
+// users' compiles (or other compiles of this user, into another generic
+// netlist) stored in a shared database directory stay, and are no read of
+// this compile's anyway (their stamps name another generic netlist).
 // The directory is listed with readdir: std::filesystem's non-throwing
 // directory walk ends the process when memory is refused inside it (it
 // allocates in functions that may not throw), where readdir's refusal is an
@@ -187,6 +214,19 @@ void drop_stored_netlist(const std::string& file) {
 void drop_partition_netlists() {
   const std::string generic = tdb_file(nullptr);
   const std::string dir = gen_get_db_dir_path();
+  std::vector<kavu_platform::SSC_NETLIST_DIGEST> previous;
+  {
+    const std::string key = unwritten_key(generic);
+    std::lock_guard<std::mutex> lock(g_unwritten_mutex);
+    for (const auto& [path, digest] : g_stored_generics)
+      if (path == key) previous.push_back(digest);
+  }
+  struct stat st;
+  const bool none_stored = ::lstat(generic.c_str(), &st) != 0 && errno == ENOENT;
+  kavu_platform::SSC_NETLIST_STAMP stored;
+  if (!none_stored && fio_is_own_entry(generic, false) && SSC_NETLIST_DATA::read_file_head(generic, &stored) && stored.known)
+    previous.push_back(stored.own);
+  if (previous.empty() && !none_stored) return;
   std::vector<std::string> files;
   {
     std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(dir.c_str()), ::closedir);
@@ -197,8 +237,16 @@ void drop_partition_netlists() {
         files.push_back(dir + "/" + std::string(name));
     }
   }
-  for (const std::string& file : files)
-    if (file != generic) drop_stored_netlist(file);
+  for (const std::string& file : files) {
+    kavu_platform::SSC_NETLIST_STAMP stamp;
+    if (file == generic || !fio_is_own_entry(file, false) || !SSC_NETLIST_DATA::read_file_head(file, &stamp) ||
+        !stamp.known)
+      continue;
+    const bool of_previous = stamp.from_generic
+                                 ? std::find(previous.begin(), previous.end(), stamp.generic) != previous.end()
+                                 : none_stored;
+    if (of_previous) drop_stored_netlist(file);
+  }
 }
 
 // Writes a held timing netlist (string-based copy) as the stored netlist of
@@ -227,6 +275,7 @@ bool write_stored_netlist(const std::string* partition_name, kavu_platform::SSC_
   }
   std::string problem;
   if (copy.store_file(file, &problem, partition_name ? nullptr : &copy.stamp.generic)) {
+    if (!partition_name) note_stored_generic(file, copy.stamp.generic);
     data.stamp = std::move(copy.stamp);
     std::lock_guard<std::mutex> lock(g_unwritten_mutex);
     g_unwritten.erase(unwritten_key(file));
@@ -825,16 +874,30 @@ bool SSC_UTIL::run_script_if_allowed(const std::string& file) {
 void SSC_UTIL::dump_tdb_netlist(const char* name) {
   if (!is_in_use()) return;
   const std::string path = std::string("tdb_dump") + (name && *name ? std::string("_") + name : "") + ".txt";
-  std::ofstream out(path);
-  const SSC_NETLIST_DATA& data = *m_netlist->m_data;
-  for (const TDB_NODE& n : data.nodes) {
-    out << n.get_id() << " " << n.get_string_name() << " kind " << int(n.get_kind());
-    if (n.get_clock_source() >= 0) out << " clock " << n.get_clock_source() << (n.clock_is_inverted() ? " inverted" : "");
-    out << "\n";
-    for (uint32_t k = SSC_NETLIST_DATA::arc_begin(n); k < SSC_NETLIST_DATA::arc_end(n); ++k)
-      out << "  <- " << data.arcs[k].m_src << " delay " << data.arcs[k].m_delay << " kind " << int(data.arcs[k].m_kind)
-          << (m_analysis ? " slack " + std::to_string(m_analysis->arc_slack[k]) : std::string()) << "\n";
+  // A debug dump in the working directory, which others may share: written
+  // as a file of the user's own, and left unwritten, with a warning naming
+  // it, where it cannot be.
+  std::string problem;
+  FILE* out = FIO_FILE_SYSTEM::fopen_own_file(path, &problem);
+  if (out) {
+    const SSC_NETLIST_DATA& data = *m_netlist->m_data;
+    for (const TDB_NODE& n : data.nodes) {
+      std::fprintf(out, "%u %s kind %d", n.get_id(), n.get_string_name().c_str(), int(n.get_kind()));
+      if (n.get_clock_source() >= 0)
+        std::fprintf(out, " clock %d%s", n.get_clock_source(), n.clock_is_inverted() ? " inverted" : "");
+      std::fputc('\n', out);
+      for (uint32_t k = SSC_NETLIST_DATA::arc_begin(n); k < SSC_NETLIST_DATA::arc_end(n); ++k) {
+        std::fprintf(out, "  <- %u delay %d kind %d", unsigned(data.arcs[k].m_src), int(data.arcs[k].m_delay),
+                     int(data.arcs[k].m_kind));
+        if (m_analysis) std::fprintf(out, " slack %d", int(m_analysis->arc_slack[k]));
+        std::fputc('\n', out);
+      }
+    }
+    if (std::fclose(out) == 0) return;
+    problem = std::string("cannot write the file: ") + std::strerror(errno);
   }
+  msg_post_message(MSG_POST_TYPE_WARNING, "The file \"" + quoted_path(fio_get_unc_full_path(path)) +
+                                              "\" is not written: " + problem);
 }
 
 CDB_SGATE_OTERM* SSC_UTIL::get_sgate_oterm_from_tdb_node(TDB_NODE* node) const {
@@ -1119,6 +1182,7 @@ void ssc_test_reset() {
   {
     std::lock_guard<std::mutex> lock(g_unwritten_mutex);
     g_unwritten.clear();
+    g_stored_generics.clear();
   }
   if (g_util) g_util->delete_netlist();
 }

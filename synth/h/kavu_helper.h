@@ -6,8 +6,17 @@
 //   character file streams, except that open() turns the file name into its
 //   full path first, refuses to reopen a stream that already has a file open
 //   (the stream and its state stay as they are), clears the stream state on
-//   success and sets failbit on failure. Nothing is reported otherwise;
-//   callers test the stream.
+//   success and sets failbit on failure. The output stream writes its file
+//   as a file of the user's own (FIO_FILE_REPLACEMENT::open_own_file): the
+//   dumps go to the working or database directory, which others may share,
+//   so another user's file, a link another user made, a file of several
+//   names, a FIFO or a device at the name is never followed, opened or
+//   written. Its text goes to the file whole when the stream is closed (or
+//   destroyed): a new file beside the name, renamed over it, so a dump cut
+//   short leaves what was there; with ios_base::app it is appended to a
+//   file of the user's own (FIO_FILE_SYSTEM::open_own_file_to_append). A
+//   file that cannot be opened or written so is left as it was, the stream
+//   failing, with a warning naming the file.
 // - OPT_SECONDARY_SIGNALS, OPT_CONE_DESCRIPTION, OPT_SUBGRAPH_DESCRIPTION:
 //   plain records exported for the library's callers.
 // - kavu_get_all_derived_options: the compiler-directive options of a
@@ -18,6 +27,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -83,14 +93,23 @@ void kavu_get_all_derived_options(const HDB_NAMESPACE* options, KAVU_DERIVED_OPT
 // The name of the work directory of generated function bodies: "tmp-openbox".
 const char* kavu_openbox_dir_name();
 
+// The stream buffer of std::orlind_ofstream (kavu_helper.cpp).
+class KAVU_OWN_FILEBUF;
+
 // The library's interface requires these two stream classes to be named in
 // namespace std; nothing else of the library is declared there.
 namespace std {
 
+// A standard output file stream whose characters go to a buffer of the
+// user's own file (see the file comment): is_open(), close() and rdbuf()
+// are that buffer's.
 class orlind_ofstream : public basic_ofstream<char> {
  public:
-  orlind_ofstream() = default;
-  // Opens the file for output; an existing file is truncated.
+  orlind_ofstream();
+  ~orlind_ofstream() override;
+  orlind_ofstream(orlind_ofstream&& other) noexcept;
+  orlind_ofstream& operator=(orlind_ofstream&& other) noexcept;
+  // Opens the file for output; an existing file is replaced at the close.
   explicit orlind_ofstream(const char* name);
   orlind_ofstream(const std::string& name, ios_base::openmode mode);
   // Opens name (as a full path) with mode | out; see the file comment.
@@ -98,6 +117,14 @@ class orlind_ofstream : public basic_ofstream<char> {
   void open(const std::string& name, ios_base::openmode mode = ios_base::out) {
     open(name.c_str(), mode);
   }
+  bool is_open() const;
+  // Writes the text to the file (failbit, and a warning naming the file,
+  // when it cannot be written) and closes it.
+  void close();
+  basic_streambuf<char>* rdbuf() const;
+
+ private:
+  unique_ptr<KAVU_OWN_FILEBUF> m_own;
 };
 
 class orlind_ifstream : public basic_ifstream<char> {

@@ -8,6 +8,7 @@
 // once and are not locked.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +53,19 @@ std::string kavu_get_mif_directory_path(CDB_SGATE_HIERARCHY* hierarchy);
 // base + n + ("_PART" + id when id is not -1) + ".rtl.mif"; a negative id
 // other than -1 is an internal error.
 std::string kavu_get_rtl_mif_file_name(const std::string& base, int n, int partition_id);
+
+// ---- debug reports ----
+// Opens a debug report written as a C stream in the working or database
+// directory, which others may share, as a file of the user's own
+// (FIO_FILE_SYSTEM::fopen_own_file): null, with a warning naming the file
+// ("The file "<full path>" is not written: <why>"), when it cannot be.
+FILE* kavu_open_report(const std::string& file);
+// Closes a report kavu_open_report opened, which commits its text: a text
+// that cannot be written leaves the file as it was, with the same warning.
+// A null stream is nothing to close.
+void kavu_close_report(FILE* stream, const std::string& file);
+// The warning of a file the library leaves unwritten.
+void kavu_warn_file_not_written(const std::string& file, const std::string& problem);
 
 // ---- compiler directives ----
 // Appends (name, value) pairs for the current compile (facade of

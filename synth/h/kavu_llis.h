@@ -94,7 +94,13 @@ std::string kavu_llis_escape_file_part(const std::string& text);
 // project database directory.
 std::string kavu_llis_data_file_name(CDB_SGATE_HIERARCHY* hierarchy, int file, int type, bool with_cdb);
 
-// Reads return null on any archive failure; writes return false.
+// The error of a data file (or another file of the records) that cannot be
+// written: "The incremental-synthesis records "<file>" are not written:
+// <problem>". Compiles go on without it.
+void kavu_llis_post_unwritten(const std::string& file, const std::string& problem);
+
+// Reads return null on any archive failure; writes return false, the file
+// left as it was and its error posted (kavu_llis_post_unwritten).
 KAVU_FIB_INFO* kavu_llis_read_fib_info(CDB_SGATE_HIERARCHY* hierarchy, int file);
 KAVU_FIB_NAMES* kavu_llis_read_fib_names(CDB_SGATE_HIERARCHY* hierarchy, int file);
 CDB_SGATE_NETLIST* kavu_llis_read_netlist(CDB_SGATE_HIERARCHY* hierarchy, int file);

@@ -306,7 +306,7 @@ bool KAVU_FDB::write(const char* path) const {
   const size_t database_size = reserved_header_len() + m_space / 4;
   KAVU_CHECK(codes.size() == database_size);
   for (unsigned int w : codes) out << w << '\n';
-  out.flush();
+  out.close();  // the file is written whole here, or left as it was (warned of)
   return !out.fail();
 }
 

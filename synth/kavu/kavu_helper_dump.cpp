@@ -12,7 +12,9 @@
 #include "kavu_helper_dump.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "cdb/cdb_sgate.h"
 #include "fio/fio.h"
@@ -21,6 +23,7 @@
 #include "kavu_helper.h"
 #include "kavu_msg.h"
 #include "mem/mem.h"
+#include "msg/msg.h"
 
 namespace {
 
@@ -284,4 +287,30 @@ void kavu_print_memory_message(const char* label) {
   const float current = static_cast<float>(mem_info_get_process_current_virtual_used());
   kavu_debug("Memory usage %s: peak %.2f gb, current %.2f gb", label ? label : "", peak / 1e9,
              current / 1e9);
+}
+
+// ---------------------------------------------------------------- debug reports
+
+void kavu_warn_file_not_written(const std::string& file, const std::string& problem) {
+  msg_post_message(MSG_POST_TYPE_WARNING,
+                   "The file \"" +
+                       kavu_platform::msg_printable_text(fio_get_unc_full_path(file), kavu_platform::MSG_MAX_PATH_BYTES,
+                                                         true) +
+                       "\" is not written: " + (problem.empty() ? std::string("cannot write the file") : problem));
+}
+
+FILE* kavu_open_report(const std::string& file) {
+  std::string problem;
+  FILE* stream = FIO_FILE_SYSTEM::fopen_own_file(file, &problem);
+  if (!stream) {
+    kavu_debug("Cannot open %s", file.c_str());
+    kavu_warn_file_not_written(file, problem);
+  }
+  return stream;
+}
+
+void kavu_close_report(FILE* stream, const std::string& file) {
+  if (!stream) return;
+  if (std::fclose(stream) != 0)
+    kavu_warn_file_not_written(file, std::string("cannot write the file: ") + std::strerror(errno));
 }

@@ -1,9 +1,12 @@
 // kavu_llis_fib_invalidate.cpp — the FIB manager's invalidations (applied to
 // a partition's record, or collected in a parallel-synthesis helper for its
 // parent) and the writing points of a compile.
+#include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "cdb/cdb_atom.h"
 #include "cdb/cdb_sgate_hierarchy.h"
@@ -14,10 +17,12 @@
 #include "hdb/hdb.h"
 #include "kavu_check.h"
 #include "kavu_fib_manager.h"
+#include "kavu_helper_dump.h"
 #include "kavu_llis_fib_manager_int.h"
 #include "kavu_msg.h"
 #include "kavu_parallel.h"
 #include "kavu_partition.h"
+#include "pdb/pdb.h"
 
 using namespace kavu_llis;
 
@@ -81,8 +86,11 @@ void KAVU_FIB_MANAGER::dump_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hier, const 
   GEN_PROFILER profiler("KAVU", "dump_fibs_to_invalidate");
   if (!m_recording_fibs || !kavu_llis_is_generating_databases()) return;
   if (!m_fibs_to_invalidate) m_fibs_to_invalidate = new KAVU_FIBS_TO_INVALIDATE;
-  if (!kavu_parallel_write_fibs_to_invalidate(hier, tag, index, m_fibs_to_invalidate))
-    kavu_debug("Failed to write the fibs to invalidate of partition %d", index);
+  if (kavu_parallel_write_fibs_to_invalidate(hier, tag, index, m_fibs_to_invalidate)) return;
+  kavu_debug("Failed to write the fibs to invalidate of partition %d", index);
+  const std::string reason = pdb_last_write_reason();
+  kavu_llis_post_unwritten(kavu_parallel_fibs_to_invalidate_db_name(hier, tag, index) + ".cdb",
+                           reason.empty() ? std::string("cannot write the file") : "cannot write the file: " + reason);
 }
 
 // ---------------------------------------------------------------- invalidation
@@ -181,15 +189,17 @@ void kavu_invalidate_d_iterm_vec_for_llis(CDB_SGATE_NETLIST* netlist, std::vecto
 namespace {
 
 // One line per register: debug name, full path, preserve-set and preserve.
+// A debug report: one that cannot be written is left out, with a warning.
 void write_preserve_report(CDB_SGATE_NETLIST* netlist) {
   const std::string dir = gen_get_db_dir_path();
   const std::string file = (dir.empty() ? std::string(".") : dir) + "/llis_write_database_after_sgn";
   std::string reason;
-  FILE* out = gen_make_db_dir(&reason) ? FIO_FILE_SYSTEM::fopen_own_file(file) : nullptr;
-  if (!out) {
-    kavu_debug("Cannot open %s", file.c_str());
+  if (!gen_make_db_dir(&reason)) {
+    kavu_warn_file_not_written(file, "cannot make the database directory: " + reason);
     return;
   }
+  FILE* out = kavu_open_report(file);
+  if (!out) return;
   for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
     if (!is_register(node)) continue;
     const CDB_REG_FLAGS* flags = node->get_reg_flags();
@@ -198,11 +208,68 @@ void write_preserve_report(CDB_SGATE_NETLIST* netlist) {
     std::fprintf(out, "%s %s %s %s\n", node->get_debug_name().c_str(), name ? name->get_short_hpath(0).c_str() : "",
                  flags->preserve_is_set() ? "true" : "false", flags->preserve() ? "true" : "false");
   }
-  std::fclose(out);
+  kavu_close_report(out, file);
 }
 
 bool write_netlist(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGATE_NETLIST* netlist, LLIS_DATA_FILE file) {
   return kavu_llis_write_netlist(netlist, hierarchy, file);
+}
+
+// The three data files of one set ("tr", "or"): netlist, FIB information,
+// FIB names, in the order they move.
+std::vector<std::string> data_file_set(CDB_SGATE_HIERARCHY* hierarchy, LLIS_DATA_FILE file) {
+  return {kavu_llis_data_file_name(hierarchy, file, LLIS_DATA_TYPE_NETLIST, true),
+          kavu_llis_data_file_name(hierarchy, file, LLIS_DATA_TYPE_FIB_INFO, true),
+          kavu_llis_data_file_name(hierarchy, file, LLIS_DATA_TYPE_FIB_NAMES, true)};
+}
+
+// Removes those of `files` that are this user's own (the database
+// directory may be shared; another user's file stays); the names of those
+// that stay in *kept.
+void remove_own_files(const std::vector<std::string>& files, std::vector<std::string>* kept = nullptr) {
+  for (const std::string& f : files) {
+    if (!FIO_FILE_SYSTEM::exists(f) && !fio_is_own_entry(f, true)) continue;
+    std::string why;
+    if (fio_is_own_entry(f, true) && FIO_FILE_SYSTEM::remove_own_file(f, &why)) continue;
+    kavu_debug("Not removed: %s%s%s", f.c_str(), why.empty() ? "" : ": ", why.c_str());
+    if (kept) kept->push_back(f);
+  }
+}
+
+// Moves this compile's "tr" files to the "or" names, for the next compile:
+// the previous "or" files of the user's own go first, then each "tr" file is
+// copied to its "or" name as a file of the user's own
+// (FIO_FILE_SYSTEM::copy_own_file: another user's file, a link another user
+// made, a FIFO or a device is neither read nor written) and, once all three
+// are there, the "tr" files are removed. A set that cannot be moved whole is
+// an error naming the file, and leaves no part of an "or" set behind; a
+// partial "tr" set (a write of this compile failed, or another's file sits
+// at one of the names) is an error naming the missing files, and nothing
+// moves.
+void rotate_this_compiles_files(CDB_SGATE_HIERARCHY* hierarchy) {
+  const std::vector<std::string> from = data_file_set(hierarchy, LLIS_DATA_FILE_TR);
+  const std::vector<std::string> to = data_file_set(hierarchy, LLIS_DATA_FILE_OR);
+  std::vector<std::string> missing;
+  for (const std::string& f : from)
+    if (!FIO_FILE_SYSTEM::exists(f)) missing.push_back(f);
+  if (missing.size() == from.size()) return;
+  if (!missing.empty()) {
+    for (const std::string& f : missing)
+      kavu_llis_post_unwritten(f, "this compile's file is missing, so none of its records are kept for the next "
+                                  "compile");
+    return;
+  }
+  std::vector<std::string> kept;
+  remove_own_files(to, &kept);
+  for (size_t k = 0; k < from.size(); ++k) {
+    std::string problem;
+    if (FIO_FILE_SYSTEM::copy_own_file(from[k], to[k], &problem)) continue;
+    kavu_debug("Cannot move %s to %s", from[k].c_str(), to[k].c_str());
+    kavu_llis_post_unwritten(to[k], problem.empty() ? std::string("cannot copy the file") : problem);
+    remove_own_files(std::vector<std::string>(to.begin(), to.begin() + std::ptrdiff_t(k)));
+    return;
+  }
+  remove_own_files(from);
 }
 
 }  // namespace
@@ -212,8 +279,9 @@ void kavu_llis_write_database_after_sgn(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGAT
   manager.take_snapshot(hierarchy, netlist, false);
   manager.set_merge_is_successful(hierarchy, nullptr, false);
   manager.write_fibs_to_file(LLIS_DATA_FILE_TR, hierarchy, netlist);
-  const bool pdb_write_successful = write_netlist(hierarchy, netlist, LLIS_DATA_FILE_TR);
-  if (!pdb_write_successful) KAVU_INTERNAL_ERROR("pdb_write_successful");
+  // A data file that cannot be written has had its error (naming it); the
+  // compile goes on.
+  write_netlist(hierarchy, netlist, LLIS_DATA_FILE_TR);
   if (cfg_is_on("kavu_debug_print_all_preserve_nodes", false)) write_preserve_report(netlist);
 }
 
@@ -228,27 +296,6 @@ void kavu_llis_write_database_after_ftm(CDB_SGATE_HIERARCHY* hierarchy, CDB_SGAT
     return;
   }
   manager.write_fibs_to_file(LLIS_DATA_FILE_OL, hierarchy, netlist);
-  const bool wrote_sgate_netlist_successfully = write_netlist(hierarchy, netlist, LLIS_DATA_FILE_OL);
-  if (!wrote_sgate_netlist_successfully) KAVU_INTERNAL_ERROR("wrote_sgate_netlist_successfully");
-
-  auto name = [&](LLIS_DATA_FILE f, LLIS_DATA_TYPE t) { return kavu_llis_data_file_name(hierarchy, f, t, true); };
-  const std::string temp_rtl_netlist = name(LLIS_DATA_FILE_TR, LLIS_DATA_TYPE_NETLIST);
-  const std::string temp_rtl_fib_info = name(LLIS_DATA_FILE_TR, LLIS_DATA_TYPE_FIB_INFO);
-  const std::string temp_rtl_fib_names = name(LLIS_DATA_FILE_TR, LLIS_DATA_TYPE_FIB_NAMES);
-  if (!FIO_FILE_SYSTEM::exists(temp_rtl_netlist) && !FIO_FILE_SYSTEM::exists(temp_rtl_fib_info) &&
-      !FIO_FILE_SYSTEM::exists(temp_rtl_fib_names))
-    return;
-  if (!FIO_FILE_SYSTEM::exists(temp_rtl_netlist)) KAVU_INTERNAL_ERROR("FIO_FILE_SYSTEM::exists(temp_rtl_netlist)");
-  if (!FIO_FILE_SYSTEM::exists(temp_rtl_fib_info)) KAVU_INTERNAL_ERROR("FIO_FILE_SYSTEM::exists(temp_rtl_fib_info)");
-  if (!FIO_FILE_SYSTEM::exists(temp_rtl_fib_names)) KAVU_INTERNAL_ERROR("FIO_FILE_SYSTEM::exists(temp_rtl_fib_names)");
-  const std::string rtl_netlist = name(LLIS_DATA_FILE_OR, LLIS_DATA_TYPE_NETLIST);
-  const std::string rtl_fib_info = name(LLIS_DATA_FILE_OR, LLIS_DATA_TYPE_FIB_INFO);
-  const std::string rtl_fib_names = name(LLIS_DATA_FILE_OR, LLIS_DATA_TYPE_FIB_NAMES);
-  FIO_FILE_SYSTEM::remove_if_exists(rtl_netlist);
-  FIO_FILE_SYSTEM::remove_if_exists(rtl_fib_info);
-  FIO_FILE_SYSTEM::remove_if_exists(rtl_fib_names);
-  const std::pair<const std::string*, const std::string*> moves[] = {
-      {&temp_rtl_netlist, &rtl_netlist}, {&temp_rtl_fib_info, &rtl_fib_info}, {&temp_rtl_fib_names, &rtl_fib_names}};
-  for (const auto& [from, to] : moves)
-    if (!FIO_FILE_SYSTEM::rename(*from, *to)) kavu_debug("Cannot move %s to %s", from->c_str(), to->c_str());
+  write_netlist(hierarchy, netlist, LLIS_DATA_FILE_OL);  // a failure has had its error
+  rotate_this_compiles_files(hierarchy);
 }

@@ -5,7 +5,9 @@
 // Invalidation and the writing points of a compile are in
 // kavu_llis_fib_invalidate.cpp.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "cdb/cdb_atom.h"
@@ -427,13 +429,24 @@ void KAVU_FIB_MANAGER::write_fibs_to_file(LLIS_DATA_FILE data_file, CDB_SGATE_HI
     } else {
       names.push_back(iname);
     }
-    if (data_file == LLIS_DATA_FILE_TR && kavu_get_mif_file_names(node, mif, old_mif))
-      FIO_FILE_SYSTEM::copy_own_file(mif, old_mif);  // beside the databases, in a directory others may share
+    if (data_file == LLIS_DATA_FILE_TR && kavu_get_mif_file_names(node, mif, old_mif)) {
+      // Beside the databases, in a directory others may share: a copy that
+      // cannot be made as the user's own is left out, with its error (a
+      // file that is not there has nothing to copy).
+      std::string problem;
+      int error = 0;
+      if (!FIO_FILE_SYSTEM::copy_own_file(mif, old_mif, &problem, &error) &&
+          (error != ENOENT || FIO_FILE_SYSTEM::exists(mif)))
+        kavu_llis_post_unwritten(fio_get_unc_full_path(old_mif),
+                                 problem.empty() ? "cannot copy the file: " + std::string(std::strerror(error))
+                                                 : problem);
+    }
   }
-  const bool wrote_fib_names_successfully = kavu_llis_write_fib_names(&names, hier, data_file);
-  if (!wrote_fib_names_successfully) KAVU_INTERNAL_ERROR("wrote_fib_names_successfully");
-  const bool wrote_fib_info_successfully = kavu_llis_write_fib_info(new_fib_info, hier, data_file);
-  if (!wrote_fib_info_successfully) KAVU_INTERNAL_ERROR("wrote_fib_info_successfully");
+  // A data file that cannot be written has its error posted (naming it);
+  // the compile goes on without it, and a record whose names could not be
+  // written is not written either.
+  if (!kavu_llis_write_fib_names(&names, hier, data_file)) return;
+  kavu_llis_write_fib_info(new_fib_info, hier, data_file);
 }
 
 void KAVU_FIB_MANAGER::dump_fibs_for_each_partition() {

@@ -16,6 +16,7 @@
 #include "fio/fio.h"
 #include "hdb/hdb.h"
 #include "kavu_check.h"
+#include "kavu_helper_dump.h"
 #include "kavu_llis.h"
 #include "kavu_msg.h"
 
@@ -306,11 +307,8 @@ std::string kavu_dump_sgates_to_dot(CDB_SGATE_NETLIST* netlist, const char* tag,
   HDB_INSTANCE_NAME* hier_iname = hierarchy->get_instance_name();
   if (!hier_iname) KAVU_INTERNAL_ERROR("hier_iname");
   const std::string file = kavu_llis_partition_file_part(hierarchy) + "_" + tag + ".dot";
-  FILE* out = FIO_FILE_SYSTEM::fopen_own_file(file);
-  if (!out) {
-    kavu_debug("Cannot open %s", file.c_str());
-    return std::string();
-  }
+  FILE* out = kavu_open_report(file);
+  if (!out) return std::string();
   auto lit = [&](const CDB_SGATE_NODE* n) { return highlight && highlight->count(const_cast<CDB_SGATE_NODE*>(n)); };
   std::fputs("digraph G {\n", out);
   for (CDB_SGATE_NODE* n : netlist->get_node_list()) {
@@ -346,7 +344,7 @@ std::string kavu_dump_sgates_to_dot(CDB_SGATE_NETLIST* netlist, const char* tag,
       }
     }
   std::fputs("}\n", out);
-  std::fclose(out);
+  kavu_close_report(out, file);
   return file;
 }
 

@@ -63,11 +63,16 @@ void* read_ptr(CDB_SGATE_HIERARCHY* hierarchy, int file, int type, void (*field)
   return ptr;
 }
 
+// Writes the one pointer record of the data file, as a file of the user's
+// own (the database directory may be shared). A file that cannot be
+// written is an error the user sees, naming it and why; the write then
+// fails and the caller goes on.
 bool write_ptr(CDB_SGATE_HIERARCHY* hierarchy, int file, int type, void (*field)(PDB_SEGMENT&, void*), void* object) {
   const std::string name = kavu_llis_data_file_name(hierarchy, file, type, false);
   std::string reason;
   if (!gen_make_db_dir(&reason)) {
     kavu_debug("Cannot write the database in %s: %s", gen_get_db_dir_path().c_str(), reason.c_str());
+    kavu_llis_post_unwritten(name + ".cdb", "cannot make the database directory: " + reason);
     return false;
   }
   try {
@@ -76,11 +81,15 @@ bool write_ptr(CDB_SGATE_HIERARCHY* hierarchy, int file, int type, void (*field)
     void* ptr = object;
     pdb_write_ptr(archive, "", PDB_CDB_SEG_BASE::extension(), field, &ptr, 0, -1, 0);
     archive.close();
-  } catch (const PDB_DATABASE_EXCEPTION&) {
+  } catch (const PDB_DATABASE_EXCEPTION& e) {
     kavu_debug("An error occurred while writing the database.");
+    const auto* invalid = dynamic_cast<const PDB_INVALID_PATH*>(&e);
+    const std::string why = invalid && !invalid->get_reason().empty() ? invalid->get_reason() : std::string(e.what());
+    kavu_llis_post_unwritten(invalid ? invalid->get_path() : name + ".cdb", "cannot write the file: " + why);
     return false;
   } catch (const ERR_MSG_EXCEPTION&) {
     kavu_debug("An error occurred while writing the database.");
+    kavu_llis_post_unwritten(name + ".cdb", "cannot write the file");
     return false;
   }
   return true;
@@ -150,6 +159,13 @@ std::string kavu_llis_escape_file_part(const std::string& text) {
     else out += c;
   }
   return out;
+}
+
+void kavu_llis_post_unwritten(const std::string& file, const std::string& problem) {
+  msg_post_message(MSG_POST_TYPE_ERROR, "The incremental-synthesis records \"" +
+                                            kavu_platform::msg_printable_text(file, kavu_platform::MSG_MAX_PATH_BYTES,
+                                                                              true) +
+                                            "\" are not written: " + problem);
 }
 
 std::string kavu_llis_data_file_name(CDB_SGATE_HIERARCHY* hierarchy, int file, int type, bool with_cdb) {

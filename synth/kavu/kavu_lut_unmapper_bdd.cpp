@@ -21,6 +21,7 @@
 #include "gen/gen.h"
 #include "kavu_bdd_sgate.h"
 #include "kavu_check.h"
+#include "kavu_helper_dump.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_lut_unmapper.h"
 #include "kavu_lut_unmapper_int.h"
@@ -107,8 +108,9 @@ void lut_unmap_dump_bdd_table(BDD_ZBDD_MGR* bm) {
   bm->garbage_collect();
   char name[32];
   std::snprintf(name, sizeof(name), "table_%04d.dot", dump_seq++);
-  bm->fprint_table_as_dot(name);
-  kavu_debug("Dumping table to %s", name);
+  std::string problem;
+  if (bm->fprint_table_as_dot(name, &problem)) kavu_debug("Dumping table to %s", name);
+  else kavu_warn_file_not_written(name, problem);
 }
 
 // ===========================================================================

@@ -146,7 +146,8 @@ std::string interruption_text(int sig) {
 
 // Removes the temporary archive files ("*.tmp<pid>_<k>", as every file of
 // the library is written) a helper that was killed or died left in the
-// project database directory.
+// project database directory: only files of the user's own (the directory
+// may be shared, and another user's file may carry such a name).
 void remove_temporary_files_of(int pid) {
   if (pid <= 0) return;
   const std::string infix = ".tmp" + std::to_string(pid) + "_";
@@ -162,7 +163,8 @@ void remove_temporary_files_of(int pid) {
       doomed.push_back(dir + "/" + name);
   }
   closedir(d);
-  for (const std::string& f : doomed) unlink(f.c_str());
+  for (const std::string& f : doomed)
+    if (fio_is_own_entry(f)) unlink(f.c_str());  // the user's own; never another's file at such a name
 }
 
 // ---- one run per database directory

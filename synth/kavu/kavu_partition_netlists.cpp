@@ -17,6 +17,7 @@
 #include "gen/gen.h"
 #include "hdb/hdb.h"
 #include "kavu_check.h"
+#include "kavu_helper_dump.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_msg.h"
 #include "kavu_partition.h"
@@ -88,7 +89,7 @@ void KAVU_PARTITION_BOUNDARIES::disconnect_partitions(CDB_SGATE_NETLIST* netlist
     iterm->remove_fanin();
   }
   if (dump) {
-    if (FILE* f = FIO_FILE_SYSTEM::fopen_own_file("boundary_connections.log")) {
+    if (FILE* f = kavu_open_report("boundary_connections.log")) {
       for (const KAVU_PARTITION_CONNECTION& c : m_connections) {
         KAVU_CHECK(c.iterm && c.oterm);
         CDB_SGATE_NODE* sgate = c.iterm->get_my_node();
@@ -96,7 +97,7 @@ void KAVU_PARTITION_BOUNDARIES::disconnect_partitions(CDB_SGATE_NETLIST* netlist
         KAVU_CHECK(sgate && src_sgate);
         fprintf(f, "%d %d\n", int(src_sgate->get_debug_number()), int(sgate->get_debug_number()));
       }
-      fclose(f);
+      kavu_close_report(f, "boundary_connections.log");
     }
   }
   clear_pointers();
@@ -359,7 +360,7 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
   netlist->prepare_for_use();
   KAVU_CHECK(partitions[0]);
   const unsigned first_new = unsigned(partitions[0]->get_first_debug_number());
-  FILE* f = dump ? FIO_FILE_SYSTEM::fopen_own_file("kavu_debug_number_mappings.log") : nullptr;
+  FILE* f = dump ? kavu_open_report("kavu_debug_number_mappings.log") : nullptr;
   if (f) fprintf(f, "Debug ID > %d are new gates\n", int(first_new));
   // Gates made in different helpers may share numbers: each partition's new
   // gates get fresh ones before anything is looked up by number.
@@ -381,7 +382,7 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
       netlist->add_node(node, true);
     }
   }
-  if (f) fclose(f);
+  kavu_close_report(f, "kavu_debug_number_mappings.log");
   // A flattened timing netlist stored from the partitions is the whole
   // design's: the design merged back records it, where every partition
   // records the same store.

@@ -709,6 +709,9 @@ bool KAVU_SEQ_DELAY_ANALYSIS::calculate_arrival_time(bool keep) {
   if (keep && cfg_is_on("kavu_seq_dump_scc_longest_arr_path", false)) {
     dump_file = "kavu_seq_scc_longest_path_" + m_timer->get_dump_name() + get_domain_name() + ".txt";
     std::orlind_ofstream create(dump_file.c_str(), std::ios_base::out);
+    create.close();
+    // A dump that cannot be made has been warned of, once: no loop tries again.
+    if (create.fail()) dump_file.clear();
   }
   clear_stimer_caches();
   // The arrays hold only while the domain keeps the terminals they were

@@ -624,3 +624,48 @@ TEST(FioOwnFile, OnlyLocalFileSystemsCountAsLockingForAllUsers) {
   EXPECT_TRUE(fio_flock_excludes_on(static_cast<unsigned long>(sfs.f_type)));
   umount2("small", MNT_DETACH);
 }
+
+// The owner is checked on the descriptor as well as by name: a file of the
+// caller's own that becomes another user's between the check by name and the
+// open (a change of the same inode, which no comparison of device and inode
+// sees) is refused by every writer of the own-file path, the append too, and
+// keeps its text and its owner; a file of several names is refused by each.
+TEST(FioOwnFile, AFileThatBecomesAnothersAfterItsCheckIsRefusedOnItsDescriptor) {
+  if (geteuid() != 0) GTEST_SKIP() << "another user's file needs root";
+  const fs::path dir = fs::current_path() / "shared";
+  fs::create_directories(dir);
+  fs::permissions(dir, fs::perms::all);
+  const fs::path source = fs::current_path() / "source";
+  std::ofstream(source) << "new\n";
+  std::vector<WRITER> writers = own_writers(source.string());
+  writers.erase(writers.end() - 1);  // open_through_own_link examines a plain file on its descriptor alone
+  writers.push_back({"open_own_file_to_append", [](const std::string& path) {
+                       std::string problem;
+                       const int fd = FIO_FILE_SYSTEM::open_own_file_to_append(path, &problem);
+                       if (fd < 0) return problem;
+                       const bool ok = write(fd, "new\n", 4) == 4;
+                       close(fd);
+                       return ok ? std::string("written") : std::string("write failed");
+                     }});
+  int cell = 0;
+  for (const WRITER& w : writers) {
+    for (const char* how : {"owner changed after the check", "a second name"}) {
+      SCOPED_TRACE(std::string(w.what) + ", " + how);
+      const fs::path at = dir / ("report" + std::to_string(cell++));
+      std::ofstream(at) << "theirs\n";
+      std::function<void()> change = [at] { ASSERT_EQ(chown(at.c_str(), kNobody, kNobody), 0); };
+      if (std::string(how) == "a second name") fs::create_hard_link(at, dir / ("other" + std::to_string(cell)));
+      const bool after_check = std::string(how) == "owner changed after the check";
+      // The append examines a file by its descriptor alone: its change comes
+      // before the first look.
+      AT_POINT point(std::string(w.what) == "open_own_file_to_append" ? FIO_OWN_FILE_EXAMINING : FIO_OWN_FILE_CHECKED,
+                     at.string(), after_check ? change : std::function<void()>());
+      const std::string told = w.write(at.string());
+      EXPECT_NE(told, "written");
+      EXPECT_EQ(text_or_none(at), "theirs\n");
+      struct stat st;
+      ASSERT_EQ(lstat(at.c_str(), &st), 0);
+      EXPECT_EQ(st.st_uid, std::string(how) == "a second name" ? 0u : kNobody);
+    }
+  }
+}

@@ -12,7 +12,10 @@
 // The pass is fixed and deterministic: registers without fan-out that are
 // not preserved are removed into the removed-register database, then dead
 // logic is swept. The partition archive is written back in place, and the
-// removed-register archive of the partition beside it.
+// removed-register archive of the partition beside it. Every file it writes
+// in the database directory, which others may share, is written as a file
+// of the user's own (FIO_FILE_REPLACEMENT::open_own_file), as the parent
+// writes its files there.
 // The key "helper_fault" injects failures: "exit3" (exit code 3),
 // "abort", "nowrite" (exit 0 without writing), "hang" (starts an archive
 // write, leaving its temporary file, and never answers), "damage" (writes
@@ -34,6 +37,7 @@
 #include "cdb/cdb_sgate.h"
 #include "cdb/cdb_sgate_removed_regs.h"
 #include "cfg/cfg.h"
+#include "fio/fio.h"
 #include "gen/gen.h"
 #include "hdb/hdb.h"
 #include "kavu_parallel.h"
@@ -72,7 +76,7 @@ std::string write_failure(const char* what) {
 std::string wait_if_asked(const std::string& f) {
   if (f != "wait" && f.rfind("wait+", 0) != 0) return f;
   const std::string dir = gen_get_db_dir_path().empty() ? std::string(".") : gen_get_db_dir_path();
-  if (FILE* t = fopen((dir + "/helper_waits").c_str(), "w")) fclose(t);
+  FIO_FILE_SYSTEM::replace_own_file(dir + "/helper_waits", {""}, nullptr);
   while (access((dir + "/helper_go").c_str(), F_OK) != 0) usleep(10000);
   return f == "wait" ? std::string() : f.substr(5);
 }
@@ -83,9 +87,12 @@ int run_partition(const ARGS& a, int k, std::string* why) {
   if (f == "exit3") exit(3);
   if (f == "abort") abort();
   if (f == "hang") {
+    // The temporary an archive write makes beside its file: made only where
+    // nothing is there, never through a link.
     const std::string temp =
         kavu_parallel_archive_name(a.revision, a.type.c_str(), k) + ".cdb.tmp" + std::to_string(getpid()) + "_0";
-    if (FILE* t = fopen(temp.c_str(), "w")) fclose(t);
+    const int t = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (t >= 0) close(t);
     for (;;) pause();
   }
   if (f == "nowrite") return 0;
@@ -118,12 +125,9 @@ int run_partition(const ARGS& a, int k, std::string* why) {
     *why = write_failure("the removed-register archive");
     return 12;
   }
-  if (f == "damage") {
-    if (FILE* out = fopen((kavu_parallel_archive_name(a.revision, a.type.c_str(), k) + ".cdb").c_str(), "w")) {
-      fputs("no archive", out);
-      fclose(out);
-    }
-  }
+  if (f == "damage")
+    FIO_FILE_SYSTEM::replace_own_file(kavu_parallel_archive_name(a.revision, a.type.c_str(), k) + ".cdb",
+                                      {"no archive"}, nullptr);
   return 0;
 }
 
