@@ -262,26 +262,32 @@ struct SPLIT_CROSSINGS {
   size_t count = 0;
 };
 
-const CDB_SGATE_BOUNDARY* cut_boundary(const CDB_SGATE_NODE* g, CDB_BOUNDARY_TYPE direction) {
-  const CDB_SGATE_BOUNDARY* b = g->cast_to_boundary();
-  if (!b || b->get_direction() != direction || !b->is_cut()) return nullptr;
-  if (direction == CDB_BOUNDARY_INPUT)
-    for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i)
-      if (const CDB_SGATE_ITERM* t = g->get_input_term(i); t && t->is_connected()) return nullptr;
-  return b;
+// No input of the gate is connected (neither driven nor tied): the split
+// cut an input boundary's input so.
+bool inputs_unconnected(const CDB_SGATE_NODE* g) {
+  for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i)
+    if (const CDB_SGATE_ITERM* t = g->get_input_term(i); t && t->is_connected()) return false;
+  return true;
 }
 
 SPLIT_CROSSINGS split_crossings(const CDB_SGATE_NETLIST* netlist) {
   SPLIT_CROSSINGS crossings;
   if (!netlist || netlist->get_split_labelling() == 0) return crossings;
-  std::vector<const CDB_SGATE_OTERM*> outputs;  // of the cut output boundaries
-  std::vector<const CDB_SGATE_OTERM*> joined;   // the drivers the cut input boundaries record
+  // One walk of the gates finds the cut boundaries (in node order), the
+  // outputs of the output boundaries and the drivers the input boundaries
+  // record; the boundaries alone are then judged.
+  std::vector<const CDB_SGATE_BOUNDARY*> cut;
+  std::vector<const CDB_SGATE_OTERM*> outputs;
+  std::vector<const CDB_SGATE_OTERM*> joined;
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-    if (!*it) continue;
-    if (cut_boundary(*it, CDB_BOUNDARY_OUTPUT)) {
-      if ((*it)->get_output_term(0)) outputs.push_back((*it)->get_output_term(0));
-    } else if (const CDB_SGATE_BOUNDARY* b = cut_boundary(*it, CDB_BOUNDARY_INPUT); b && b->get_fed_by()) {
-      joined.push_back(b->get_fed_by());
+    const CDB_SGATE_BOUNDARY* b = *it ? (*it)->cast_to_boundary() : nullptr;
+    if (!b || !b->is_cut()) continue;
+    if (b->get_direction() == CDB_BOUNDARY_OUTPUT) {
+      cut.push_back(b);
+      if (b->get_output_term(0)) outputs.push_back(b->get_output_term(0));
+    } else if (b->get_direction() == CDB_BOUNDARY_INPUT && inputs_unconnected(b)) {
+      cut.push_back(b);
+      if (b->get_fed_by()) joined.push_back(b->get_fed_by());
     }
   }
   std::sort(outputs.begin(), outputs.end(), std::less<>());
@@ -289,15 +295,11 @@ SPLIT_CROSSINGS split_crossings(const CDB_SGATE_NETLIST* netlist) {
   auto holds = [](const std::vector<const CDB_SGATE_OTERM*>& v, const CDB_SGATE_OTERM* t) {
     return t && std::binary_search(v.begin(), v.end(), t, std::less<>());
   };
-  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
-    const CDB_SGATE_NODE* g = *it;
-    if (!g) continue;
-    bool crosses = false;
-    if (cut_boundary(g, CDB_BOUNDARY_OUTPUT)) crosses = !holds(joined, g->get_output_term(0));
-    else if (const CDB_SGATE_BOUNDARY* b = cut_boundary(g, CDB_BOUNDARY_INPUT))
-      crosses = !holds(outputs, b->get_fed_by());
+  for (const CDB_SGATE_BOUNDARY* b : cut) {
+    const bool crosses = b->get_direction() == CDB_BOUNDARY_OUTPUT ? !holds(joined, b->get_output_term(0))
+                                                                   : !holds(outputs, b->get_fed_by());
     if (!crosses) continue;
-    if (!crossings.first) crossings.first = g;
+    if (!crossings.first) crossings.first = b;
     ++crossings.count;
   }
   return crossings;
