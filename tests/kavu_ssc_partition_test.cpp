@@ -9,8 +9,9 @@
 // from another gate netlist, and partitions whose state machine the split
 // routes through new boundaries. A stored timing netlist that lacks a
 // partition's drivers, or none usable, is refused for the partitions, with
-// a warning. The designs: a representative few, every bundled sequential
-// design with KAVU_FULL_PARTITION_TIMING_SWEEP=1.
+// a warning. A design of one partition stores none: its partitions that
+// meet others are refused, with a warning. The designs: a representative
+// few, every bundled sequential design with KAVU_FULL_PARTITION_TIMING_SWEEP=1.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,8 +162,10 @@ class KavuSscPartition : public ::testing::Test {
 // read, analysed and written back as the helper's result (with its
 // removed-register record); its terminals' timing goes to `out`, one line
 // "<debug number> <slot> <slack> <ratio bits>" each, after a line "partition
-// <k> <analysed 0|1>"; last a line "warnings <n>": the warnings posted.
-void analyse_as_helper(int partitions, const std::string& db, const std::string& out) {
+// <k> <analysed 0|1>"; last a line "warning <text>" for each warning posted
+// and a line "warnings <n>": their count.
+// The design has `design_partitions` partitions (1 or 2), as the parent's.
+void analyse_as_helper(int partitions, int design_partitions, const std::string& db, const std::string& out) {
   std::ofstream file(out);
   plat_test_reset_all();
   kavu_ssc_reset_state();
@@ -179,7 +182,8 @@ void analyse_as_helper(int partitions, const std::string& db, const std::string&
     CDB_SGATE_NETLIST* part = nullptr;
     CDB_SGATE_HIERARCHY* hierarchy = nullptr;
     if (!kavu_parallel_read_partition(kRevision, kType, k, &part, &hierarchy)) return;
-    zhd_build("", {{"top", hierarchy->get_instance_name(), -1, 0}, {"p1", nullptr, 0, 1}});
+    if (design_partitions == 1) zhd_build("", {{"top", hierarchy->get_instance_name(), -1, 0}});
+    else zhd_build("", {{"top", hierarchy->get_instance_name(), -1, 0}, {"p1", nullptr, 0, 1}});
     SSC_ITERM_TIMING_INFO_MAP map;
     const bool ok =
         kavu_ssc_perform_timing_analysis(&facade, hierarchy, part, &map, nullptr, nullptr, nullptr, true, nullptr, false);
@@ -195,19 +199,25 @@ void analyse_as_helper(int partitions, const std::string& db, const std::string&
       return;
   }
   int warnings = 0;
-  for (const MSG_LOG_ENTRY& e : msg_log()) warnings += e.kind == MSG_LOG_WARNING;
+  for (const MSG_LOG_ENTRY& e : msg_log())
+    if (e.kind == MSG_LOG_WARNING) {
+      ++warnings;
+      file << "warning " << e.text.substr(0, e.text.find('\n')) << "\n";
+    }
   file << "warnings " << warnings << "\n";
 }
 
 // What analyse_as_helper wrote: per partition whether it was analysed and
-// its terminals; the warnings (-1 when the helper did not finish).
+// its terminals; the warnings (-1 when the helper did not finish) and
+// their texts.
 struct HELPER_ANSWER {
   std::vector<bool> analysed;
   std::vector<KEYED_TIMING> timing;
   int warnings = -1;
+  std::vector<std::string> warning_texts;
 };
 
-HELPER_ANSWER run_helper(int partitions) {
+HELPER_ANSWER run_helper(int partitions, int design_partitions = 2) {
   const std::string out = "helper_timing.txt";
   std::filesystem::remove(out);
   const std::string db = gen_get_db_dir_path();
@@ -215,7 +225,7 @@ HELPER_ANSWER run_helper(int partitions) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     try {
-      analyse_as_helper(partitions, db, out);
+      analyse_as_helper(partitions, design_partitions, db, out);
     } catch (const std::exception& e) {
       std::ofstream(out, std::ios::app) << "failed " << e.what() << "\n";
     }
@@ -236,6 +246,8 @@ HELPER_ANSWER run_helper(int partitions) {
       answer.timing.emplace_back();
     } else if (first == "warnings") {
       words >> answer.warnings;
+    } else if (first == "warning") {
+      answer.warning_texts.push_back(line.substr(first.size() + 1));
     } else if (!answer.timing.empty() && first != "failed") {
       unsigned slot = 0;
       int slack = 0;
@@ -921,5 +933,145 @@ TEST_F(KavuSscPartition, APartitionTheStoredNetlistCannotTimeIsRefusedWithAWarni
     }
     cdb_sgate_set_synthesis_running_in_parallel(true);
     kavu_merge_netlists(parts, nl.get(), hierarchy, cut);
+  }
+}
+
+// A design of one partition stores no flattened timing netlist, so a
+// partition split from it that meets other partitions at its boundaries
+// cannot be timed as the whole design: its analysis is refused, with one
+// warning per compile, in process and in a helper's process reading the
+// flow's archives (each was timed from its own gates alone, every path from
+// or to another partition lost: optimistic figures, without a word). A
+// split into one partition, a partition whose boundaries all stay inside
+// it, and the design merged back are timed as the whole design.
+TEST_F(KavuSscPartition, APartitionOfADesignOfOnePartitionIsRefusedWhereItMeetsOthers) {
+  const std::pair<const char*, int> rows[] = {
+      {"mcnc/tseng", 1}, {"mcnc/tseng", 2}, {"mcnc/tseng", 3}, {"mcnc/s298", 2}, {"mcnc/s298", 3}};
+  for (const auto& [design, n] : rows) {
+    SCOPED_TRACE(std::string(design) + " in " + std::to_string(n));
+    LOADED_NETLIST nl = load_blif(design);
+    CDB_SGATE_HIERARCHY* hierarchy = nl->get_hierarchy();
+    write_clocks({nl.get()});
+    partitions(hierarchy, 1);
+    KEYED_TIMING whole;
+    ASSERT_TRUE(analysed(hierarchy, nl.get(), &whole));
+    KAVU_PARTITIONER().partition_on_reg_boundary(nl.get(), nullptr, partition_params(n), false);
+    KAVU_PARTITION_BOUNDARIES cut;
+    std::vector<CDB_SGATE_NETLIST*> parts;
+    kavu_get_partition_netlists(parts, nl.get(), hierarchy, &m_facade, cut, false);
+    ASSERT_EQ(parts.size() == 1, n == 1);
+    const bool timed = n == 1;
+    const int count = int(parts.size());
+    int constrained = 0;
+    auto expect_timed = [&](const KEYED_TIMING& alone, bool ok, const std::string& what) {
+      EXPECT_EQ(ok, timed) << what;
+      std::string why;
+      if (ok) {
+        EXPECT_EQ(differing(alone, whole, &constrained, &why), 0) << what << ":" << why;
+      }
+    };
+    kavu_ssc_reset_state();
+    msg_log_clear();
+    cdb_sgate_set_synthesis_running_in_parallel(false);
+    for (int round = 0; round < 2; ++round)
+      for (CDB_SGATE_NETLIST* part : parts) {
+        KEYED_TIMING alone;
+        const bool ok = analysed(hierarchy, part, &alone);
+        expect_timed(alone, ok, "partition " + std::to_string(part->get_number()));
+      }
+    EXPECT_EQ(warnings_posted(), timed ? 0 : 1);
+    EXPECT_EQ(logged_with("time the design before it is split"), timed ? 0 : 1);
+    // The holder of the engine is refused as well, and so it is when told not
+    // to check the design's partitions, with two of them.
+    for (const bool check : {true, false}) {
+      kavu_ssc_reset_state();
+      msg_log_clear();
+      partitions(hierarchy, check ? 1 : 2);
+      {
+        KAVU_SSC holder(&m_facade, hierarchy, parts.back(), SSC_DELAY_MODEL_UNIT, nullptr, check);
+        EXPECT_EQ(KAVU_SSC::is_in_use(), timed) << "check_partitions " << check;
+      }
+      EXPECT_EQ(logged_with(check ? "which a design of one partition does not store"
+                                  : "which an analysis that does not check the design's partitions does not read"),
+                timed ? 0 : 1);
+    }
+    partitions(hierarchy, 1);
+    cdb_sgate_set_synthesis_running_in_parallel(true);
+    ASSERT_TRUE(kavu_parallel_serialize(&m_facade, kType, 1, hierarchy, parts));
+    const HELPER_ANSWER helper = run_helper(count, 1);
+    ASSERT_EQ(int(helper.analysed.size()), count) << "the helper did not finish";
+    EXPECT_EQ(helper.warnings, timed ? 0 : 1);
+    EXPECT_EQ(helper.warning_texts.size() == 1 &&
+                  helper.warning_texts[0].find("time the design before it is split") != std::string::npos,
+              !timed);
+    for (int k = 0; k < count; ++k)
+      expect_timed(helper.timing[size_t(k)], helper.analysed[size_t(k)], "helper, archive " + std::to_string(k));
+    ASSERT_TRUE(kavu_parallel_deserialize(&m_facade, kType, 1, hierarchy, parts, count));
+    kavu_merge_netlists(parts, nl.get(), hierarchy, cut);
+    KEYED_TIMING merged;
+    EXPECT_TRUE(analysed(hierarchy, nl.get(), &merged));
+    std::string why;
+    EXPECT_EQ(differing(merged, whole, &constrained, &why), 0) << "merged back:" << why;
+    if (timed) {
+      EXPECT_GT(constrained, int(whole.size()) / 2);
+    }
+    kavu_delete_partition_on_reg_boundary(nl.get());
+  }
+
+  // Two partitions of a small design, its data edge from inv1 into inv2
+  // and its clock edge into r2 cut: with both ends of each cut edge in the
+  // first partition and the second a register of its own on a clock of its
+  // own, neither meets the other, and each is timed as the whole design;
+  // with the far ends (inv2, r2, q) in the second, the first meets it only
+  // at its output boundaries, the second at its input boundaries: both are
+  // refused.
+  std::ofstream("clocks.sdc") << "create_clock -name clk -period 1000 [get_ports {clk clk2}]\n";
+  for (const bool across : {false, true}) {
+    SCOPED_TRACE(across ? "cut edges across the partitions" : "cut edges inside the first partition");
+    CDB_SGATE_NETLIST nl;
+    CDB_SGATE_HIERARCHY hierarchy;
+    hierarchy.set_instance_name(top_name());
+    hierarchy.set_netlist(&nl);
+    CDB_SGATE_NODE* clk = make_input_pin(&nl, "clk");
+    CDB_SGATE_NODE* inv1 = make_not(&nl, named(make_dff(&nl, make_input_pin(&nl, "a"), clk), "r1"));
+    CDB_SGATE_NODE* inv2 = make_not(&nl, inv1);
+    CDB_SGATE_NODE* r2 = named(make_dff(&nl, inv2, clk), "r2");
+    CDB_SGATE_NODE* q = make_output_pin(&nl, "q", r2);
+    CDB_SGATE_NODE* clk2 = make_input_pin(&nl, "clk2");
+    CDB_SGATE_NODE* b = make_input_pin(&nl, "b");
+    CDB_SGATE_NODE* not_b = make_not(&nl, b);
+    CDB_SGATE_NODE* r3 = named(make_dff(&nl, not_b, clk2), "r3");
+    std::set<CDB_SGATE_NODE*> second = {clk2, b, not_b, r3, make_output_pin(&nl, "q3", r3)};
+    if (across) second.insert({inv2, r2, q});
+    partitions(&hierarchy, 1);
+    kavu_ssc_reset_state();
+    KEYED_TIMING whole;
+    ASSERT_TRUE(analysed(&hierarchy, &nl, &whole));
+    cut_edge(&nl, inv1, inv2->get_input_term(0), "inv1_inv2");
+    cut_edge(&nl, clk, r2->get_input_term(CDB_DFF_CLK), "clk_r2");
+    for (CDB_SGATE_NODE* g : nl.get_node_list()) {
+      const CDB_SGATE_BOUNDARY* bd = g->cast_to_boundary();
+      const bool far = bd ? across && bd->get_direction() == CDB_BOUNDARY_INPUT : second.count(g) > 0;
+      g->get_output_term(0)->set_aux(far ? 2 : 1);
+    }
+    KAVU_PARTITION_BOUNDARIES cut;
+    std::vector<CDB_SGATE_NETLIST*> parts;
+    kavu_get_partition_netlists(parts, &nl, nullptr, nullptr, cut, false);
+    ASSERT_EQ(parts.size(), 2u);
+    msg_log_clear();
+    cdb_sgate_set_synthesis_running_in_parallel(false);
+    int constrained = 0;
+    for (CDB_SGATE_NETLIST* part : parts) {
+      KEYED_TIMING alone;
+      std::string why;
+      EXPECT_EQ(analysed(&hierarchy, part, &alone), !across) << "partition " << part->get_number();
+      if (!across) {
+        EXPECT_EQ(differing(alone, whole, &constrained, &why), 0) << "partition " << part->get_number() << ":" << why;
+      }
+    }
+    EXPECT_EQ(constrained > 0, !across);
+    EXPECT_EQ(logged_with("time the design before it is split"), across ? 1 : 0);
+    cdb_sgate_set_synthesis_running_in_parallel(true);
+    kavu_merge_netlists(parts, &nl, nullptr, cut);
   }
 }

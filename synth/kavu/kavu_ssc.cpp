@@ -7,14 +7,18 @@
 //   by kavu_write_flattened_tdb_netlist for the gate netlist's compile (the
 //   netlist records which) is read back (the partition's own, else the
 //   generic one) and the current gate netlist stitched into it; with one
-//   partition the timing netlist is built from the gate netlist.
+//   partition the timing netlist is built from the gate netlist, but not
+//   for a partition of a split that meets other partitions at its
+//   boundaries (only a stored netlist of the design's partitions times it
+//   as the whole design): that is refused.
 //   Every failed set-up releases whatever the engine holds, so a failure
 //   never leaves a half-built engine for the next set-up to trip over.
 // Caches (reset by kavu_ssc_reset_state): the SYNTH_TIMING_DRIVEN_SYNTHESIS
 //   answers (one for "any partition", one for the hierarchy asked last),
 //   the once-flags of warning 286029, message 286030, tag 70 and the
 //   warnings on a timing netlist of an earlier version, on one that lacks a
-//   partition's drivers and on none usable stored, the
+//   partition's drivers, on none usable stored and on a split partition
+//   that meets others built alone, the
 //   partitions message 286031 was posted for, and the timing engine's
 //   record of the constraint-file warnings it posted and the constraint
 //   reads it keeps.
@@ -22,7 +26,9 @@
 //   is O(n log n); the sanity check O(terminals log n).
 #include "kavu_ssc.h"
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
@@ -59,6 +65,7 @@ bool g_running_once = true;       // message 286030
 bool g_warn_earlier_version_once = true;  // a timing netlist of an earlier version
 bool g_warn_missing_driver_once = true;   // one lacking a partition's drivers
 bool g_warn_no_stored_once = true;        // none usable stored
+bool g_warn_split_alone_once = true;      // a split partition that meets others, built alone
 int g_quiet_questions = 0;       // > 0: can-run checks post nothing
 std::vector<int> g_reported_partitions;
 int g_last_reported_partition = -1;
@@ -113,6 +120,7 @@ void kavu_ssc_reset_state() {
   g_warn_earlier_version_once = true;
   g_warn_missing_driver_once = true;
   g_warn_no_stored_once = true;
+  g_warn_split_alone_once = true;
   g_reported_partitions.clear();
   g_last_reported_partition = -1;
   kavu_ssc_switches_reset();
@@ -238,6 +246,65 @@ void kavu_ssc_warn_no_stored_netlist() {
                    "it); store it after the design is partitioned, before its partitions are synthesized");
 }
 
+// The boundary gates at which a partition netlist of a split meets other
+// partitions: a cut input boundary (marked cut, its input left unconnected)
+// whose recorded driver is not the output of an output boundary of this
+// netlist, and a cut output boundary that no cut input boundary of this
+// netlist records as its driver. A timing netlist built from this netlist
+// alone joins only the pairs it holds (as SSC_NETLIST_DATA::build does, the
+// record compared as a pointer, never followed), so every path through one
+// of these is lost. A partition read from its archive has lost the records
+// (pointers do not travel), so each of its cut input boundaries counts.
+// A netlist never split (split labelling 0), or one whose boundaries were
+// joined again, has none.
+struct SPLIT_CROSSINGS {
+  const CDB_SGATE_NODE* first = nullptr;  // in node order
+  size_t count = 0;
+};
+
+// No input of the gate is connected (neither driven nor tied): the split
+// cut an input boundary's input so.
+bool inputs_unconnected(const CDB_SGATE_NODE* g) {
+  for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i)
+    if (const CDB_SGATE_ITERM* t = g->get_input_term(i); t && t->is_connected()) return false;
+  return true;
+}
+
+SPLIT_CROSSINGS split_crossings(const CDB_SGATE_NETLIST* netlist) {
+  SPLIT_CROSSINGS crossings;
+  if (!netlist || netlist->get_split_labelling() == 0) return crossings;
+  // One walk of the gates finds the cut boundaries (in node order), the
+  // outputs of the output boundaries and the drivers the input boundaries
+  // record; the boundaries alone are then judged.
+  std::vector<const CDB_SGATE_BOUNDARY*> cut;
+  std::vector<const CDB_SGATE_OTERM*> outputs;
+  std::vector<const CDB_SGATE_OTERM*> joined;
+  for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+    const CDB_SGATE_BOUNDARY* b = *it ? (*it)->cast_to_boundary() : nullptr;
+    if (!b || !b->is_cut()) continue;
+    if (b->get_direction() == CDB_BOUNDARY_OUTPUT) {
+      cut.push_back(b);
+      if (b->get_output_term(0)) outputs.push_back(b->get_output_term(0));
+    } else if (b->get_direction() == CDB_BOUNDARY_INPUT && inputs_unconnected(b)) {
+      cut.push_back(b);
+      if (b->get_fed_by()) joined.push_back(b->get_fed_by());
+    }
+  }
+  std::sort(outputs.begin(), outputs.end(), std::less<>());
+  std::sort(joined.begin(), joined.end(), std::less<>());
+  auto holds = [](const std::vector<const CDB_SGATE_OTERM*>& v, const CDB_SGATE_OTERM* t) {
+    return t && std::binary_search(v.begin(), v.end(), t, std::less<>());
+  };
+  for (const CDB_SGATE_BOUNDARY* b : cut) {
+    const bool crosses = b->get_direction() == CDB_BOUNDARY_OUTPUT ? !holds(joined, b->get_output_term(0))
+                                                                   : !holds(outputs, b->get_fed_by());
+    if (!crosses) continue;
+    if (!crossings.first) crossings.first = b;
+    ++crossings.count;
+  }
+  return crossings;
+}
+
 }  // namespace
 
 bool kavu_multiple_partitions_present() {
@@ -336,6 +403,34 @@ bool kavu_ssc_initialize_tdb_netlist(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hi
       kavu_ssc_warn_no_stored_netlist();
     }
     kavu_debug("Timing analysis can't run because TDB netlist wasn't written to disk");
+    return false;
+  }
+  // Built from this netlist alone: a partition of a split that meets other
+  // partitions at its boundaries would lose every path from and to them,
+  // and its figures would be optimistic. Only a flattened timing netlist
+  // stored from the design's partitions times it as the whole design, and a
+  // design of one partition stores none (nor is one read without the
+  // partitions checked): refused, told once per compile.
+  if (const SPLIT_CROSSINGS crossings = split_crossings(netlist); crossings.count > 0) {
+    const std::string path = crossings.first->get_string_hpath();
+    kavu_debug("Timing analysis can't run because the split partition meets other partitions at %s (%d boundary "
+               "gates in all) and no timing netlist stored from the design's partitions is read",
+               path.c_str(), int(crossings.count));
+    if (g_warn_split_alone_once) {
+      g_warn_split_alone_once = false;
+      const bool one_partition =
+          check_partitions || !ZHD_ROOT::get().has_design() || !kavu_multiple_partitions_present();
+      std::string text = "Timing analysis can't run: this partition of a design split for parallel synthesis meets "
+                         "other partitions at \"" +
+                         kavu_platform::msg_printable_text(path, 256, true) + "\"";
+      if (crossings.count > 1) text += " and " + std::to_string(crossings.count - 1) + " more boundary gate(s)";
+      text += ", and a split partition is timed only against a flattened timing netlist stored from the design's "
+              "partitions, which ";
+      text += one_partition ? "a design of one partition does not store"
+                            : "an analysis that does not check the design's partitions does not read";
+      text += "; time the design before it is split";
+      msg_post_message(MSG_POST_TYPE_WARNING, text);
+    }
     return false;
   }
   const bool ok = timing_manager->initialize_netlist(facade, netlist, model, duplicate_oterms);
