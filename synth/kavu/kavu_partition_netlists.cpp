@@ -357,6 +357,10 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
   KAVU_CHECK(netlist);
   const KAVU_FLOW_TURN turn;
   netlist->prepare_for_use();
+  // The split left the design's node list all emptied slots: dropped before
+  // the gates come back, so a design run again and again does not keep a
+  // slot for every gate of every earlier flow.
+  if (netlist->size() == 0) netlist->garbage_collect(true, false);
   KAVU_CHECK(partitions[0]);
   const unsigned first_new = unsigned(partitions[0]->get_first_debug_number());
   FILE* f = dump ? FIO_FILE_SYSTEM::fopen_own_file("kavu_debug_number_mappings.log") : nullptr;
