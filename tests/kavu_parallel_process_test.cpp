@@ -13,9 +13,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kavu_helper_dump.h"
 #include "parallel_flow_support.h"
@@ -79,7 +83,134 @@ std::string fork_worker_and_run_its_flow(CMP_FACADE* facade) {
   return in_child([facade] { return run_workers_own_flow(facade); }, 60);
 }
 
+// ---- a fork at each one-time set-up of a fresh process's first flow
+
+// Set in the process that runs KavuParallelProcess.FirstFlowOfAFreshProcess.
+const char* const kFreshProcess = "KAVU_TEST_FIRST_FLOW_FORKS";
+
+// The set-ups the first flow met, each held open by the hook until a
+// worker was forked from another thread (or a while, where the fork waits
+// for the thread that holds it: the flow's turn).
+struct HELD_SETUPS {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> met;
+  size_t forked = 0;
+  bool flow_over = false;
+  pid_t process = 0;  // the hook acts in this process only, never in a worker
+};
+HELD_SETUPS g_held;
+
+void hold_setup_for_a_fork(const char* what) {
+  if (getpid() != g_held.process) return;
+  std::unique_lock<std::mutex> lock(g_held.mutex);
+  g_held.met.push_back(what);
+  const size_t k = g_held.met.size();
+  g_held.changed.notify_all();
+  g_held.changed.wait_for(lock, std::chrono::milliseconds(300), [&] { return g_held.forked >= k; });
+}
+
 }  // namespace
+
+// The body of the row below, run in a process of its own (a fresh process's
+// first flow): prints "met <set-up>" for each set-up met, "hung <set-up>" or
+// "failed <set-up>" for each worker forked there that hung or failed, and
+// "flow failed" when the host's flow did.
+TEST(KavuParallelProcess, FirstFlowOfAFreshProcess) {
+  if (!std::getenv(kFreshProcess)) GTEST_SKIP() << "the body of AWorkerForkedAtEachSetUpOfTheFirstFlowSynthesizes";
+  FLOW_SCOPE scope;
+  g_held.process = getpid();
+  struct WORKER {
+    pid_t pid;
+    std::string at;
+  };
+  std::vector<WORKER> workers;
+  std::thread forker([&] {
+    std::unique_lock<std::mutex> lock(g_held.mutex);
+    for (;;) {
+      g_held.changed.wait(lock, [&] { return g_held.flow_over || g_held.met.size() > g_held.forked; });
+      if (g_held.met.size() <= g_held.forked) return;
+      const std::string at = g_held.met[g_held.forked];
+      lock.unlock();
+      const pid_t pid = fork();
+      if (pid == 0) _exit(run_workers_own_flow(&scope.facade).empty() ? 0 : 1);
+      lock.lock();
+      workers.push_back({pid, at});
+      ++g_held.forked;
+      g_held.changed.notify_all();
+    }
+  });
+  thr_test_set_setup_hook(hold_setup_for_a_fork);
+  const FLOW_OUTCOME host = run_design(&scope.facade, "seq/ch_intrinsics");
+  thr_test_set_setup_hook(nullptr);
+  {
+    std::lock_guard<std::mutex> lock(g_held.mutex);
+    g_held.flow_over = true;
+    g_held.changed.notify_all();
+  }
+  forker.join();
+  std::ostringstream out;
+  for (const std::string& at : g_held.met) out << "met " << at << "\n";
+  if (!host.synthesized || !host.whole) out << "flow failed\n";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (const WORKER& w : workers) {
+    int status = 0;
+    while (waitpid(w.pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (waitpid(w.pid, &status, WNOHANG) == 0) {
+      kill(w.pid, SIGKILL);
+      waitpid(w.pid, &status, 0);
+      out << "hung " << w.at << "\n";
+    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      out << "failed " << w.at << "\n";
+    }
+  }
+  std::printf("%s", out.str().c_str());
+  std::fflush(stdout);
+}
+
+// A host forks a worker (no exec) from another thread at each moment its
+// process's first flow makes a one-time set-up of the library or the layer
+// (held open meanwhile); every worker synthesizes its own design, none
+// waits, and the host's flow synthesizes. The set-ups were made at their
+// first use inside the flow (the flow's turn with its fork handlers, the
+// child's handler, the archive tables, record types, the database
+// directory, keys read once), so a worker forked while another thread made
+// one found it half made: it waited for ever for the static being built, in
+// its first flow or inside fork() itself. Now they are made as the
+// libraries load; what a flow still reads at first use (a key) needs no
+// wait.
+TEST(KavuParallelProcess, AWorkerForkedAtEachSetUpOfTheFirstFlowSynthesizes) {
+  int said[2];
+  ASSERT_EQ(pipe(said), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(said[0]);
+    dup2(said[1], 1);
+    setenv(kFreshProcess, "1", 1);
+    execl("/proc/self/exe", "kavu_tests", "--gtest_filter=KavuParallelProcess.FirstFlowOfAFreshProcess",
+          "--gtest_brief=1", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(said[1]);
+  std::string text;
+  std::thread reader([&] { text = read_to_end(said[0]); });
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  reader.join();
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the host's process ended with " << status << "\n" << text;
+  EXPECT_EQ(text.find("flow failed"), std::string::npos) << text;
+  EXPECT_EQ(text.find("hung "), std::string::npos) << text;
+  EXPECT_EQ(text.find("failed "), std::string::npos) << text;
+}
 
 // A host with a thread of its own forks a worker (no exec) while a run of
 // its, on another thread, is at each stage; the worker's own flow

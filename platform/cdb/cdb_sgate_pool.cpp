@@ -89,6 +89,9 @@ ARENA& arena() {
   }();
   return *a;
 }
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_arena_at_load = (arena(), true);
 
 // Sanitizer builds hold released cells back in a ring of the thread's last
 // kQuarantine releases before they are handed out again, as the sanitizer's

@@ -52,6 +52,12 @@ void gen_test_fail_file_locks(int error);
 // one as a system at its limit does (EAGAIN), until called with -1 (no
 // limit). thr_ipc_test_reset clears it.
 void thr_test_refuse_threads_after(int count);
+// Called on the thread that makes it with the name of each one-time set-up
+// of the layer and the library (thr_setup_point, thr/thr.h) while it is
+// made, until called with null. A test holds a set-up open so, to fork from
+// another thread at that moment.
+typedef void (*THR_SETUP_HOOK)(const char* what);
+void thr_test_set_setup_hook(THR_SETUP_HOOK hook);
 
 // ---- files ----
 // Points of the own-file path (FIO_FILE_REPLACEMENT::open_own_file,

@@ -88,6 +88,20 @@ namespace kavu_platform {
 void thr_test_refuse_threads_after(int count) { g_threads_left.store(count < 0 ? -1 : count); }
 }  // namespace kavu_platform
 
+// ---------------------------------------------------------------- set-up points
+
+namespace {
+constinit std::atomic<kavu_platform::THR_SETUP_HOOK> g_setup_hook{nullptr};
+}  // namespace
+
+void thr_setup_point(const char* what) {
+  if (const kavu_platform::THR_SETUP_HOOK hook = g_setup_hook.load()) hook(what);
+}
+
+namespace kavu_platform {
+void thr_test_set_setup_hook(THR_SETUP_HOOK hook) { g_setup_hook.store(hook); }
+}  // namespace kavu_platform
+
 // ---------------------------------------------------------------- fork
 
 namespace {

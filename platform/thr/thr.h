@@ -28,3 +28,10 @@ void thr_mutex_destroy(THR_MUTEX* mutex);
 // the system refused it ("cannot start a thread: Resource temporarily
 // unavailable"), *thread then holding none. Thread-safe.
 std::string thr_start_thread(std::thread* thread, std::function<void()> body);
+
+// Marks a one-time set-up (a table, a registration, a record type) of the
+// layer or the library while it is made, named by `what`: nothing but the
+// test hook (kavu_platform::thr_test_set_setup_hook) acts on it. Such set-ups
+// are made as the libraries load, so that no thread is inside one when
+// another forks. Thread-safe, and safe in a forked child.
+void thr_setup_point(const char* what);

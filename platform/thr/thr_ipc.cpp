@@ -95,7 +95,6 @@ std::string g_pipe_dir;
 // The process that made g_pipe_dir: a process forked from it without exec
 // shares the name, not the directory's ownership, and removes nothing of it.
 std::atomic<pid_t> g_pipe_dir_maker{0};
-bool g_atexit_registered = false;
 // The directory's path for the signal handler, and its action's handle.
 char g_pipe_dir_for_signal[4096];
 int g_pipe_dir_action = -1;
@@ -108,6 +107,10 @@ bool pipe_dir_is_ours() { return g_pipe_dir_maker.load() == getpid(); }
 void remove_pipe_dir_at_exit() {
   if (pipe_dir_is_ours()) thr_remove_pipe_dir();
 }
+// Registered as the layer loads, not when the directory is first made: a
+// process that forks while another thread registers it would leave its
+// child the C library's exit list held.
+[[maybe_unused]] const int g_pipe_dir_removed_at_exit = atexit(remove_pipe_dir_at_exit);
 
 // Runs holding the directory, and why the last directory could not be made.
 int g_pipe_dir_holds = 0;
@@ -190,10 +193,6 @@ const std::string& thr_get_pipe_dir() {
       g_pipe_dir = buf.data();
       g_pipe_dir_maker.store(getpid());
       g_pipe_dir_failure.clear();
-      if (!g_atexit_registered) {
-        g_atexit_registered = true;
-        atexit(remove_pipe_dir_at_exit);
-      }
     } else {
       const int error = errno;
       g_pipe_dir_failure = "cannot make a directory for named pipes in \"" +

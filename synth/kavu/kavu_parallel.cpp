@@ -40,6 +40,7 @@
 #include "kavu_check.h"
 #include "kavu_fib_manager.h"
 #include "kavu_helper_dump.h"
+#include "kavu_load_time_int.h"
 #include "kavu_msg.h"
 #include "kavu_partition_int.h"
 #include "msg/msg.h"
@@ -62,10 +63,10 @@ std::string archive_path(const std::string& base) {
   return (dir.empty() ? std::string(".") : dir) + "/" + base;
 }
 
-KAVU_INVALIDATION_SINK& invalidation_sink() {
-  static KAVU_INVALIDATION_SINK sink;
-  return sink;
-}
+// The caller's sink of invalidation records (kept by a forked child, as
+// the caller's setting).
+KAVU_LOAD_TIME<KAVU_INVALIDATION_SINK> g_invalidation_sink("the invalidation sink");
+KAVU_INVALIDATION_SINK& invalidation_sink() { return *g_invalidation_sink; }
 
 std::string db_dir() {
   std::string dir = gen_get_db_dir_path();
@@ -120,10 +121,8 @@ void post_error(const std::string& text) { msg_post_message(MSG_POST_TYPE_ERROR,
 // The kept copies (by file) of the partitions whose failure has been told
 // since they were written; an entry goes with its kept copy, so recovery
 // tells a refused result only when nothing before it did.
-std::unordered_set<std::string>& told_partitions() {
-  static std::unordered_set<std::string> told;
-  return told;
-}
+KAVU_LOAD_TIME<std::unordered_set<std::string>> g_told_partitions("the partitions told");
+std::unordered_set<std::string>& told_partitions() { return *g_told_partitions; }
 
 // The one message of a partition whose synthesis failed: what happened and
 // where its netlist before synthesis is kept.
@@ -203,15 +202,9 @@ void close_held_lock_files_in_child() {
     if (const int held = slot.exchange(0); held > 0) close(held - 1);
 }
 
-// Makes sure a child forked without exec starts with no flow of this
-// process's (forget_flow_in_child, below); called before any flow state is
-// made.
-void keep_flow_out_of_children();
-
 // Enters fd in the table (false when it is full: the caller then takes no
 // lock it could leave to a child).
 bool hold_lock_file(int fd) {
-  keep_flow_out_of_children();
   for (std::atomic<int>& slot : g_held_lock_fds) {
     int empty = 0;
     if (slot.compare_exchange_strong(empty, fd + 1)) return true;
@@ -232,16 +225,11 @@ void close_lock_file(int fd) {
 
 // Held through the wait for another process's run, so a fork does not wait
 // for it: a child gets it anew (forget_flow_in_child).
-std::mutex& run_locks_mutex() {
-  static std::mutex mutex;
-  keep_flow_out_of_children();
-  return mutex;
-}
+std::mutex g_run_locks_mutex;
+std::mutex& run_locks_mutex() { return g_run_locks_mutex; }
 // The lock file held, by database directory.
-std::unordered_map<std::string, RUN_LOCK>& run_locks() {
-  static std::unordered_map<std::string, RUN_LOCK> locks;
-  return locks;
-}
+KAVU_LOAD_TIME<std::unordered_map<std::string, RUN_LOCK>> g_run_locks("the database directories' locks");
+std::unordered_map<std::string, RUN_LOCK>& run_locks() { return *g_run_locks; }
 
 // True when a flock taken on the open file `fd` keeps out every other
 // holder: only on a local file system known to lock one file for all its
@@ -439,6 +427,7 @@ bool kavu_parallel_key_is_on(const char* type, const char* word, bool dflt) {
 
 namespace {
 int g_force_pipes = -1;
+constinit KAVU_KEY_ONCE g_use_pipes{"parallel_use_pipes", true};
 // What MSG_D::m_insert was (1 or 0) before a run of the helpers switched it
 // off for its job, -1 while no run's job runs: a refusal posted meanwhile
 // on another thread goes into the log at once, and a child forked meanwhile
@@ -457,10 +446,7 @@ void kavu_parallel_end_flow() {
 
 void kavu_parallel_force_named_pipes(int mode) { g_force_pipes = mode; }
 
-bool kavu_use_named_pipes() {
-  static const bool on = cfg_is_on("parallel_use_pipes", true);
-  return g_force_pipes >= 0 ? g_force_pipes != 0 : on;
-}
+bool kavu_use_named_pipes() { return g_force_pipes >= 0 ? g_force_pipes != 0 : g_use_pipes(); }
 
 void kavu_parallel_set_invalidation_sink(KAVU_INVALIDATION_SINK sink) { invalidation_sink() = std::move(sink); }
 
@@ -623,7 +609,6 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
     args->failure = &failures[size_t(i)];
     job->add_task(args);
   }
-  keep_flow_out_of_children();
   const bool insert = MSG_D::m_insert;
   g_insert_before_job.store(insert ? 1 : 0);
   MSG_D::m_insert = false;
@@ -777,15 +762,15 @@ const char* const RUN_STAMP_RECORD = "run_stamp";
 
 // A stamp no other run has: this process, the time and a count of its runs,
 // and random bits against another host's process of the same number.
+constinit std::atomic<unsigned> g_runs_stamped{0};
 std::string new_run_stamp() {
-  static std::atomic<unsigned> runs{0};
   uint64_t random = 0;
   if (getrandom(&random, sizeof random, GRND_NONBLOCK) != ssize_t(sizeof random)) random = 0;
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   char text[96];
   snprintf(text, sizeof text, "%d.%lld.%09ld.%u.%016llx", int(getpid()), static_cast<long long>(now.tv_sec),
-           static_cast<long>(now.tv_nsec), ++runs, static_cast<unsigned long long>(random));
+           static_cast<long>(now.tv_nsec), ++g_runs_stamped, static_cast<unsigned long long>(random));
   return text;
 }
 
@@ -818,15 +803,10 @@ std::string run_stamp_of(const PDB_ARCHIVE& archive) {
 
 // The run stamp of the partition archive last read or written under each
 // name in this process.
-std::mutex& run_stamps_mutex() {
-  static std::mutex mutex;
-  keep_flow_out_of_children();
-  return mutex;
-}
-std::unordered_map<std::string, std::string>& run_stamps() {
-  static std::unordered_map<std::string, std::string> stamps;
-  return stamps;
-}
+std::mutex g_run_stamps_mutex;
+std::mutex& run_stamps_mutex() { return g_run_stamps_mutex; }
+KAVU_LOAD_TIME<std::unordered_map<std::string, std::string>> g_run_stamps("the run stamps");
+std::unordered_map<std::string, std::string>& run_stamps() { return *g_run_stamps; }
 void remember_run_stamp(const std::string& name, const std::string& stamp) {
   std::lock_guard<std::mutex> lock(run_stamps_mutex());
   if (stamp.empty()) run_stamps().erase(name);
@@ -985,10 +965,8 @@ std::string port_difference(const char* what, const std::vector<PARTITION_PORT>&
 
 // The identities of the partitions this process wrote, by the file of
 // their kept copy; an entry goes with its kept copy.
-std::unordered_map<std::string, PARTITION_IDENTITY>& written_identities() {
-  static std::unordered_map<std::string, PARTITION_IDENTITY> identities;
-  return identities;
-}
+KAVU_LOAD_TIME<std::unordered_map<std::string, PARTITION_IDENTITY>> g_written_identities("the written partitions");
+std::unordered_map<std::string, PARTITION_IDENTITY>& written_identities() { return *g_written_identities; }
 
 std::string kept_file(const std::string& rev, const char* type, int k) {
   return archive_file(kavu_parallel_kept_archive_name(rev, type, k));
@@ -1062,10 +1040,8 @@ struct EARLY_RESULT {
   CDB_SGATE_NETLIST* netlist = nullptr;
   std::string stamp;  // the run stamp of its archive
 };
-std::vector<EARLY_RESULT>& early_results() {
-  static std::vector<EARLY_RESULT> results;
-  return results;
-}
+KAVU_LOAD_TIME<std::vector<EARLY_RESULT>> g_early_results("the results read ahead");
+std::vector<EARLY_RESULT>& early_results() { return *g_early_results; }
 
 bool same_file(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
@@ -1115,23 +1091,24 @@ CDB_SGATE_NETLIST* take_early_result(int k, std::string* stamp) {
 // lock is made anew and each table started empty, the parent's copies left
 // unread (they may be half changed); the lock files' descriptors are closed
 // (close_held_lock_files_in_child); the message switch a run of the
-// helpers turned off is put back as the caller had it.
+// helpers turned off is put back as the caller had it. Everything it
+// touches is made as the library loads, where the handler is registered
+// too: the child never waits for a set-up another thread of the parent
+// was making.
 void forget_flow_in_child() {
   close_held_lock_files_in_child();
-  new (&run_locks_mutex()) std::mutex;
-  new (&run_locks()) std::unordered_map<std::string, RUN_LOCK>;
-  new (&run_stamps_mutex()) std::mutex;
-  new (&run_stamps()) std::unordered_map<std::string, std::string>;
-  new (&early_results()) std::vector<EARLY_RESULT>;
-  new (&written_identities()) std::unordered_map<std::string, PARTITION_IDENTITY>;
-  new (&told_partitions()) std::unordered_set<std::string>;
+  new (&g_run_locks_mutex) std::mutex;
+  g_run_locks.renew();
+  new (&g_run_stamps_mutex) std::mutex;
+  g_run_stamps.renew();
+  g_early_results.renew();
+  g_written_identities.renew();
+  g_told_partitions.renew();
   if (const int insert = g_insert_before_job.exchange(-1); insert >= 0) MSG_D::m_insert = insert != 0;
 }
 
-void keep_flow_out_of_children() {
-  static const bool registered = pthread_atfork(nullptr, nullptr, forget_flow_in_child) == 0;
-  (void)registered;
-}
+[[maybe_unused]] const int g_flow_forgotten_in_child =
+    (thr_setup_point("the flow's child handler"), pthread_atfork(nullptr, nullptr, forget_flow_in_child));
 
 // Copies file `from` over `to`: 0, or the system's error number of the
 // step that failed (`to` is then left as it was), *problem the writer's

@@ -23,6 +23,7 @@
 #include "hdb/hdb.h"
 #include "kavu_helper_dump.h"
 #include "kavu_helper_summary.h"
+#include "kavu_load_time_int.h"
 #include "kavu_msg.h"
 #include "kavu_name.h"
 #include "kavu_partition_int.h"
@@ -312,10 +313,9 @@ class CUT_GATE_NAMES {
   KAVU_POINTER_MAP<HDB_INSTANCE_NAME, PARENT> m_parents;
 };
 
-CUT_GATE_NAMES& cut_gate_names() {
-  static CUT_GATE_NAMES names;
-  return names;
-}
+// Made as the library loads: a fork never finds it half made.
+KAVU_LOAD_TIME<CUT_GATE_NAMES> g_cut_gate_names("the cut-gate names");
+CUT_GATE_NAMES& cut_gate_names() { return *g_cut_gate_names; }
 
 }  // namespace
 
@@ -622,6 +622,9 @@ void find_connected_components(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST*
   }
 }
 
+constinit KAVU_KEY_ONCE g_dump_netlists{"kavu_partitioner_dump_netlists", false};
+constinit KAVU_KEY_ONCE g_no_refine_on_fanout{"kavu_disable_partition_refine_on_fanout", false};
+
 }  // namespace
 
 KAVU_PARTITIONER::KAVU_PARTITIONER() : m_state(new KAVU_PARTITIONER_STATE) {}
@@ -634,8 +637,8 @@ void KAVU_PARTITIONER::partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB
                                                  bool timing_driven) {
   GEN_PROFILER profiler("KAVU", "partition_on_reg_boundary");
   KAVU_CHECK(netlist);
-  static const bool dump = cfg_is_on("kavu_partitioner_dump_netlists", false);
-  static const bool no_refine = cfg_is_on("kavu_disable_partition_refine_on_fanout", false);
+  const bool dump = g_dump_netlists();
+  const bool no_refine = g_no_refine_on_fanout();
   const KAVU_FLOW_TURN turn;
   if (kavu_another_design_is_out_locked(netlist)) {
     // Cutting would name boundary gates while the process may make no

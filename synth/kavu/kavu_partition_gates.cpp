@@ -35,10 +35,8 @@ struct FLOW_STATE {
   int m_repartition = -1;  // -1: key not read yet
   bool m_one_process_no_pdb = false;
 };
-FLOW_STATE& flow_state() {
-  static FLOW_STATE s;
-  return s;
-}
+constinit FLOW_STATE g_flow_state;
+FLOW_STATE& flow_state() { return g_flow_state; }
 
 bool any_skip_bit() { return kavu_parallel_skip_reasons().any(); }
 

@@ -20,12 +20,15 @@
 #include "kavu_helper_predicates.h"
 #include "kavu_msg.h"
 #include "kavu_partition.h"
+#include "kavu_load_time_int.h"
 #include "kavu_partition_int.h"
 #include "msg/msg.h"
 
 namespace {
 
 int g_partition_netlist_counter = 0;
+constinit KAVU_KEY_ONCE g_dump_boundary_connections{"kavu_dump_boundary_connections", false};
+constinit KAVU_KEY_ONCE g_dump_debug_number_mappings{"kavu_dump_debug_number_mappings", false};
 
 bool is_boundary(const CDB_SGATE_NODE* n) { return n && n->cast_to_boundary(); }
 
@@ -65,7 +68,7 @@ void move_machines_out_of_hierarchy(CDB_SGATE_HIERARCHY* hierarchy,
 int kavu_partition_netlist_counter() { return g_partition_netlist_counter; }
 
 void KAVU_PARTITION_BOUNDARIES::disconnect_partitions(CDB_SGATE_NETLIST* netlist) {
-  static const bool dump = cfg_is_on("kavu_dump_boundary_connections", false);
+  const bool dump = g_dump_boundary_connections();
   KAVU_CHECK(netlist);
   for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
     KAVU_CHECK(node);
@@ -178,7 +181,8 @@ void kavu_stamp_boundary_partition_ids(CDB_SGATE_NETLIST* partition) {
 // names and its designs as a whole partitioning, split or merge left them,
 // except where the forking thread holds it itself (a dumper that forks),
 // whose child goes on with that call as the parent does. A child starts
-// with no design out.
+// with no design out. The fork handlers and the listener of destroyed
+// designs are registered as the library loads, before any flow.
 namespace {
 
 std::mutex g_flow_mutex;
@@ -228,14 +232,14 @@ void end_flow_of_destroyed_design(const CDB_SGATE_NETLIST* netlist) {
   kavu_parallel_end_flow();
 }
 
+[[maybe_unused]] const bool g_flow_turn_registered =
+    (thr_setup_point("the flow's turn and its fork handlers"),
+     pthread_atfork(take_turn_before_fork, give_turn_back_in_parent, give_turn_back_in_child),
+     cdb_sgate_add_netlist_delete_listener(end_flow_of_destroyed_design), true);
+
 }  // namespace
 
 KAVU_FLOW_TURN::KAVU_FLOW_TURN() {
-  // Before the turn is first held, so before any design's partitions are out.
-  static const bool registered =
-      (pthread_atfork(take_turn_before_fork, give_turn_back_in_parent, give_turn_back_in_child),
-       cdb_sgate_add_netlist_delete_listener(end_flow_of_destroyed_design), true);
-  (void)registered;
   g_flow_mutex.lock();
   g_flow_turn_holder.store(pthread_self());
   g_flow_turn_held.store(true);
@@ -352,7 +356,7 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
 void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
                          CDB_SGATE_HIERARCHY* hierarchy, KAVU_PARTITION_BOUNDARIES& boundaries) {
   GEN_PROFILER profiler("KAVU", "Merge netlists");
-  static const bool dump = cfg_is_on("kavu_dump_debug_number_mappings", false);
+  const bool dump = g_dump_debug_number_mappings();
   if (partitions.empty()) return;  // nothing to merge
   KAVU_CHECK(netlist);
   const KAVU_FLOW_TURN turn;
