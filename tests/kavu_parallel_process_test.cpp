@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "kavu_helper_dump.h"
+#include "mem/mem.h"
 #include "parallel_flow_support.h"
 
 using namespace kavu_platform;
@@ -458,6 +460,77 @@ TEST(KavuParallelProcess, ARefusalWhileAnotherRunsHelpersRunIsPostedAtOnce) {
                 return first.synthesized && first.whole ? "" : "the first run failed: " + first.errors;
               }, 120),
               "");
+  }
+}
+
+namespace {
+
+// The README's flow of `design` (2 partitions) with `extra` bytes of
+// address space left above what the process holds once the design is
+// loaded: "synthesized", "recovered" (every partition back from its kept
+// copy), "refused" (a failure, said, that lost the design), or what went
+// wrong. A merge refused memory is made again once the limit is gone, as a
+// caller that finds partitions left after it does.
+std::string flow_with_address_space_left(CMP_FACADE* facade, const char* design, size_t extra) {
+  const LOADED_NETLIST golden = load_blif(design);
+  SPLIT_DESIGN d(design);
+  msg_log_clear();
+  struct rlimit unlimited {};
+  getrlimit(RLIMIT_AS, &unlimited);
+  struct rlimit limited = unlimited;
+  limited.rlim_cur = mem_info_get_process_current_virtual_used() + extra;
+  if (setrlimit(RLIMIT_AS, &limited) != 0) return "cannot set the limit";
+  d.split(2);
+  const int n = d.n;
+  bool recovered = false;
+  const bool synthesized = run_split(facade, d, &recovered);
+  if (recovered) kavu_merge_netlists(d.parts, d.loaded.get(), nullptr, d.boundaries);
+  setrlimit(RLIMIT_AS, &unlimited);
+  const bool merged_again = recovered && !d.parts.empty();
+  if (merged_again) kavu_merge_netlists(d.parts, d.loaded.get(), nullptr, d.boundaries);
+  kavu_delete_partition_on_reg_boundary(d.loaded.get());
+  const std::string errors = posted_errors();
+  for (size_t at = 0, end; (end = errors.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = errors.substr(at, end - at);
+    if (line.find("not enough memory") == std::string::npos && line.find("cannot start a thread") == std::string::npos)
+      return "a failure that is not for want of memory: " + line;
+  }
+  if (!recovered) return errors.empty() ? "a partition was lost without a word" : "refused";
+  std::string why;
+  if (!same_function(golden.get(), d.loaded.get(), &why)) return "the design's function changed: " + why;
+  if (synthesized && n < 2) return "the design was not split";
+  return synthesized ? "synthesized" : errors.empty() ? "recovered without a word" : "recovered";
+}
+
+}  // namespace
+
+// A host's flow under an address-space limit, swept from no room at all
+// above what the process holds to room enough, on two designs: at every
+// point the host goes on, every failure says it wanted memory, and the
+// design comes back with its function: synthesized, recovered from its
+// kept copies, or with its partitions kept in memory for a merge once
+// memory is back; a partition that cannot come back is said so. The read-
+// ahead of results, the namespace archive's write and the other steps ended
+// the host ("terminate called after throwing an instance of
+// 'std::bad_alloc'"). KAVU_FULL_MEMORY_SWEEP=1 sweeps every megabyte.
+TEST(KavuParallelProcess, AFlowRefusedMemoryAtAnyPointKeepsTheDesign) {
+  FLOW_SCOPE scope;
+  std::vector<size_t> mb = {0, 1, 2, 3, 4, 6, 8, 10, 12, 16, 20, 24, 32, 48, 64, 128};
+  if (std::getenv("KAVU_FULL_MEMORY_SWEEP"))
+    for (size_t m = 0; m <= 160; ++m) mb.push_back(m);
+  for (const char* design : {"seq/diffeq1", "seq/ch_intrinsics"}) {
+    int synthesized = 0, failed = 0;
+    for (size_t m : mb) {
+      SCOPED_TRACE(std::string(design) + ", " + std::to_string(m) + " MB left");
+      const std::string outcome =
+          in_child([&] { return flow_with_address_space_left(&scope.facade, design, m << 20); }, 120);
+      synthesized += outcome == "synthesized";
+      failed += outcome == "recovered" || outcome == "refused";
+      EXPECT_TRUE(outcome == "synthesized" || outcome == "recovered" || outcome == "refused") << outcome;
+    }
+    // The sweep reaches from where the flow fails to where it synthesizes.
+    EXPECT_GT(synthesized, 0) << design;
+    EXPECT_GT(failed, 0) << design;
   }
 }
 

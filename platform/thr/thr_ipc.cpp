@@ -57,13 +57,15 @@ void PUT_SPMD_JOB_VOID_PTR::add_task(void* arg) { m_tasks.push_back(arg); }
 
 void PUT_SPMD_JOB_VOID_PTR::run() {
   m_error.clear();
+  const size_t n = std::min<size_t>(size_t(m_threads), m_tasks.size());
+  // Made before the tasks are taken: memory refused here leaves them added.
+  std::vector<std::thread> pool(n > 1 ? n : 0);
   std::vector<void*> tasks;
   tasks.swap(m_tasks);
   std::atomic<size_t> next{0};
   auto worker = [&]() {
     for (size_t i = next++; i < tasks.size(); i = next++) m_fn(tasks[i]);
   };
-  size_t n = std::min<size_t>(size_t(m_threads), tasks.size());
   if (n <= 1) {
     worker();
     return;
@@ -71,7 +73,6 @@ void PUT_SPMD_JOB_VOID_PTR::run() {
   // Every thread is started before any task runs: a thread the system
   // refuses leaves every task unrun, never the job half done.
   std::atomic<int> go{0};  // 1: run the tasks; -1: run none
-  std::vector<std::thread> pool(n);
   for (size_t t = 0; t < n && m_error.empty(); ++t)
     m_error = thr_start_thread(&pool[t], [&] {
       go.wait(0);
@@ -973,6 +974,20 @@ int ipc_dispatch_count() {
   return int(g_dispatch.size());
 }
 
+namespace {
+// A helper started by run_argv_with_named_pipe served over its pipes, or
+// waited for (see there).
+bool serve_or_wait(pid_t pid, int helper, bool use_pipes, THR_NAMED_PIPE** dl, THR_NAMED_PIPE** ul,
+                   int num_partitions, double timeout_s, THR_PROCESS_EXIT_CODE* exit_code);
+
+// No helper of the run of `dl` is given another partition.
+void fail_run(THR_NAMED_PIPE** dl) {
+  std::lock_guard<std::mutex> lock(g_ipc_mutex);
+  auto it = g_dispatch.find(dl);
+  if (it != g_dispatch.end()) it->second.failed = true;
+}
+}  // namespace
+
 bool IPC_COMMAND::run_with_named_pipe(const std::string& cmd, const char* dir, bool,
                                       THR_PROCESS_EXIT_CODE* exit_code, const char*, bool, bool use_pipes,
                                       THR_NAMED_PIPE** dl, THR_NAMED_PIPE** ul, int num_processes,
@@ -1024,6 +1039,21 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
     return false;
   }
   exit_code->m_pid = int(pid);
+  try {
+    return serve_or_wait(pid, helper, use_pipes, dl, ul, num_partitions, timeout_s, exit_code);
+  } catch (const std::bad_alloc&) {
+    // Memory refused while the helper runs: it ends with its group, and
+    // no other helper of the run is given a partition.
+    if (use_pipes) fail_run(dl);
+    kill_and_reap(pid);
+    kill_group(pid);
+    throw;
+  }
+}
+
+namespace {
+bool serve_or_wait(pid_t pid, int helper, bool use_pipes, THR_NAMED_PIPE** dl, THR_NAMED_PIPE** ul,
+                   int num_partitions, double timeout_s, THR_PROCESS_EXIT_CODE* exit_code) {
   if (use_pipes) {
     serve_over_pipes(pid, dl[helper]->get_path(), ul[helper]->get_path(), dl[0] ? dl[0]->get_name() : "", dl,
                      num_partitions, exit_code);
@@ -1047,6 +1077,7 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
   exit_code->m_partition = exit_code->m_error != 0 ? helper : -1;
   return true;
 }
+}  // namespace
 
 // ---------------------------------------------------------------- test reset
 

@@ -21,6 +21,7 @@
 #include "kavu_msg.h"
 #include "kavu_partition.h"
 #include "kavu_load_time_int.h"
+#include "kavu_memory_guard_int.h"
 #include "kavu_partition_int.h"
 #include "msg/msg.h"
 
@@ -270,19 +271,21 @@ void kavu_refuse_run_beside_another() {
   kavu_parallel_show_held_messages();
 }
 
-void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
-                                 CDB_SGATE_HIERARCHY* hierarchy, CMP_FACADE*,
-                                 KAVU_PARTITION_BOUNDARIES& boundaries, bool label_partitions) {
-  GEN_PROFILER profiler("KAVU", "kavu_get_partition_netlists");
-  GEN_PROFILER split_profiler("KAVU", "Label partitions (optional) + Split netlists + Annotate delay");
-  KAVU_CHECK(netlist);
-  const KAVU_FLOW_TURN turn;
-  partitions.clear();
-  if (kavu_another_design_is_out_locked(netlist)) {
-    kavu_refuse_run_beside_another();
-    return;
-  }
+namespace {
+
+// What the split or the merge of `gates` gates across `edges` cut edges
+// allocates, about: the lists and tables they fill.
+size_t split_or_merge_bytes(size_t gates, size_t edges) { return 64 * gates + 128 * edges + (size_t(64) << 10); }
+
+// The split itself (kavu_get_partition_netlists), holding the flow's turn.
+// *moving is the gate between the design's list and its partition's, if any.
+void split_design(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
+                  CDB_SGATE_HIERARCHY* hierarchy, KAVU_PARTITION_BOUNDARIES& boundaries, bool label_partitions,
+                  CDB_SGATE_NODE** moving) {
   netlist->prepare_for_use();
+  // A split refused memory after its first change has to be undone with
+  // memory short: about what it will allocate is asked for first.
+  kavu_grant_memory(split_or_merge_bytes(netlist->size(), netlist->size() / 8));
   const bool route = kavu_parallel_flow_allowed(PARALLEL_MLS) && !kavu_repartition_before_mls();
   if (route) kavu_route_state_machine_signals(hierarchy, netlist);
   KAVU_BOUNDARY_DELAY_MAP delays;
@@ -319,16 +322,20 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
       HDB_INSTANCE_NAME* name = machine->get_instance_name();
       const int machine_name_id = name ? name->get_id() : 0;
       KAVU_CHECK(machine_name_id);
-      if (machine_of_name_id.emplace(machine_name_id, machine).second) {
+      if (machine_of_name_id.emplace(machine_name_id, machine).second)
         moved_machines.emplace_back(partitions[it->second], machine);
-        machine->store_oterms_as_debug_numbers(route);
-      }
     }
     netlist->delete_node_(node);
+    *moving = node;
     for (CDB_SGATE_OTERM* o : node->get_output_terms())
       if (o) o->set_aux3(0);
     partitions[it->second]->add_node(node, true);
+    *moving = nullptr;
   }
+  // The machines are stored as numbers once every gate has moved (the
+  // numbers do not change on the way), so a split given up before leaves
+  // them as they were.
+  for (const auto& [part, machine] : moved_machines) machine->store_oterms_as_debug_numbers(route);
   if (netlist->get_node_list().size() != 0) {
     char text[160];
     snprintf(text, sizeof text,
@@ -353,6 +360,63 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
   if (with_machines) move_machines_out_of_hierarchy(hierarchy, moved_machines);
 }
 
+// The merge itself (kavu_merge_netlists), holding the flow's turn. Made
+// again after a refusal, it goes on where it stopped.
+void merge_design(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
+                  CDB_SGATE_HIERARCHY* hierarchy, KAVU_PARTITION_BOUNDARIES& boundaries, bool dump);
+
+// The split was refused memory after the grant: the gates moved so far go
+// back into the design and its cut edges are joined again; no partition is
+// handed back. A gate between two lists goes back first.
+void give_up_split(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
+                   KAVU_PARTITION_BOUNDARIES& boundaries, CDB_SGATE_NODE* moving) {
+  try {
+    if (moving) netlist->add_node(moving, true);
+    for (CDB_SGATE_NETLIST*& part : partitions) {
+      std::vector<CDB_SGATE_NODE*> nodes(part->begin_node_list(), part->end_node_list());
+      for (CDB_SGATE_NODE* node : nodes) {
+        if (!node) continue;
+        part->delete_node_(node);
+        netlist->add_node(node, true);
+      }
+      delete part;
+      part = nullptr;
+    }
+    partitions.clear();
+    boundaries.reconnect_partitions(netlist);
+    boundaries = KAVU_PARTITION_BOUNDARIES();
+    kavu_refresh_boundary_port_cache(netlist);
+    kavu_set_flow_design_locked(nullptr);
+  } catch (const std::bad_alloc&) {
+    kavu_post_out_of_memory(
+        "Parallel synthesis cannot split the design into its partitions, nor put the gates it moved back: not "
+        "enough memory. Merge the partitions handed back into the design");
+    return;
+  }
+  kavu_post_out_of_memory("Parallel synthesis cannot split the design into its partitions: not enough memory. The "
+                          "design stays whole");
+}
+
+}  // namespace
+
+void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
+                                 CDB_SGATE_HIERARCHY* hierarchy, CMP_FACADE*,
+                                 KAVU_PARTITION_BOUNDARIES& boundaries, bool label_partitions) {
+  GEN_PROFILER profiler("KAVU", "kavu_get_partition_netlists");
+  GEN_PROFILER split_profiler("KAVU", "Label partitions (optional) + Split netlists + Annotate delay");
+  KAVU_CHECK(netlist);
+  const KAVU_FLOW_TURN turn;
+  partitions.clear();
+  if (kavu_another_design_is_out_locked(netlist)) {
+    kavu_refuse_run_beside_another();
+    return;
+  }
+  CDB_SGATE_NODE* moving = nullptr;
+  kavu_guard_memory_void(
+      [&] { split_design(partitions, netlist, hierarchy, boundaries, label_partitions, &moving); },
+      [&] { give_up_split(partitions, netlist, boundaries, moving); });
+}
+
 void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
                          CDB_SGATE_HIERARCHY* hierarchy, KAVU_PARTITION_BOUNDARIES& boundaries) {
   GEN_PROFILER profiler("KAVU", "Merge netlists");
@@ -360,6 +424,25 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
   if (partitions.empty()) return;  // nothing to merge
   KAVU_CHECK(netlist);
   const KAVU_FLOW_TURN turn;
+  // Refused memory, the merge leaves in `partitions` what it did not take
+  // yet, for the caller to merge again (and write nothing meanwhile); about
+  // what it allocates is asked for before its first change.
+  kavu_guard_memory_void(
+      [&] {
+        size_t gates = 0;
+        for (CDB_SGATE_NETLIST* part : partitions) gates += part ? part->size() : 0;
+        kavu_grant_memory(split_or_merge_bytes(gates, boundaries.get_connections().size()));
+        merge_design(partitions, netlist, hierarchy, boundaries, dump);
+      },
+      [] {
+        kavu_post_out_of_memory("Parallel synthesis cannot merge the partitions: not enough memory. The partitions "
+                                "not merged stay in memory");
+      });
+}
+
+namespace {
+void merge_design(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
+                  CDB_SGATE_HIERARCHY* hierarchy, KAVU_PARTITION_BOUNDARIES& boundaries, bool dump) {
   netlist->prepare_for_use();
   // The split left the design's node list all emptied slots: dropped before
   // the gates come back, so a design run again and again does not keep a
@@ -402,3 +485,4 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
   kavu_set_flow_design_locked(nullptr);
   cdb_sgate_set_synthesis_running_in_parallel(false);
 }
+}  // namespace
