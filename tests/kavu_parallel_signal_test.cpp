@@ -22,6 +22,8 @@
 #include <string>
 #include <thread>
 
+#include "netlist_io/abc_oracle.h"
+#include "netlist_io/oracle_process.h"
 #include "parallel_flow_support.h"
 #include "thr/thr_ipc.h"
 
@@ -401,4 +403,63 @@ TEST(KavuParallelSignals, FullSweepCtrlCAtRandomMomentsOfRuns) {
   std::printf("%d runs: %d synthesized, %d said they were interrupted, %zu wrong\n", runs, synthesized, interrupted,
               wrong.size());
   EXPECT_TRUE(wrong.empty()) << wrong.size() << " runs, first: " << wrong.front();
+}
+
+// A host that takes its children's ends itself: one that ignores SIGCHLD
+// (the kernel reaps its children the moment they end) and one whose thread
+// waits in waitpid(-1) for any child. Its flows synthesize, with pipes and
+// without, and berkeley-abc's verdict on a design reaches it, in the
+// library and in the demonstration (which the ignored SIGCHLD reaches
+// through exec). The library's wait for its helpers found no child: every
+// flow's answers were thrown away and its partitions recovered ("helper 0
+// ended after its last answer"), and abc "could not be started".
+TEST(KavuParallelSignals, AHostThatTakesItsChildrensEndsGetsItsHelpersAndAbcsAnswers) {
+  enum HOST { IGNORES_SIGCHLD, REAPS_EVERY_CHILD };
+  FLOW_SCOPE scope;
+  for (const HOST host : {IGNORES_SIGCHLD, REAPS_EVERY_CHILD})
+    for (const bool pipes : {true, false}) {
+      SCOPED_TRACE(std::string(host == IGNORES_SIGCHLD ? "SIGCHLD ignored" : "a thread in waitpid(-1)") +
+                   (pipes ? ", with pipes" : ", without pipes"));
+      EXPECT_EQ(in_child([&]() -> std::string {
+                  kavu_parallel_force_named_pipes(pipes ? 1 : 0);
+                  if (host == IGNORES_SIGCHLD) signal(SIGCHLD, SIG_IGN);
+                  std::atomic<bool> done{false};
+                  std::thread reaper([&] {
+                    while (host == REAPS_EVERY_CHILD && !done) {
+                      int status = 0;
+                      if (waitpid(-1, &status, 0) < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    }
+                  });
+                  std::string errors;
+                  const bool synthesized = run_flow(&scope.facade, &errors);
+                  const LOADED_NETLIST design = load_blif("seq/stereovision3");
+                  std::string abc_said;
+                  const ABC_RESULT abc = abc_equivalent(design.get(), design.get(), &abc_said);
+                  done = true;
+                  reaper.join();
+                  if (!synthesized) return "the flow failed: " + errors;
+                  if (abc != EQUIVALENT && abc != UNAVAILABLE) return std::string("abc said ") + abc_result_name(abc) + ": " + abc_said;
+                  return "";
+                }, 180),
+                "");
+    }
+  // The demonstration, started with SIGCHLD ignored.
+  EXPECT_EQ(in_child([]() -> std::string {
+              if (kavu_platform::oracle_find_program("abc_binary", "berkeley-abc").empty()) return "";  // no abc here
+              int said[2];
+              if (pipe(said) != 0) return "no pipe";
+              const pid_t pid = fork();
+              if (pid == 0) {
+                dup2(said[1], 1);
+                signal(SIGCHLD, SIG_IGN);  // kept through exec
+                execl(KAVU_HELPER_DIR "/kavu_demo", "kavu_demo", "-o", "demo_out.blif", static_cast<char*>(nullptr));
+                _exit(127);
+              }
+              close(said[1]);
+              const std::string out = read_to_end(said[0]);
+              int status = 0;
+              waitpid(pid, &status, 0);
+              return out.find("berkeley-abc dsec: EQUIVALENT") != std::string::npos ? "" : "the demonstration said: " + out;
+            }, 120),
+            "");
 }

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -391,9 +390,11 @@ int status_to_code(int status) {
   return -1;
 }
 
-// How a helper ended, in the user's words, to follow "the helper".
+// How a helper ended, in the user's words, to follow "the helper". -1: it
+// ended, and a wait of the host's (one that takes every kind of child)
+// took its exit status.
 std::string describe_status(int status) {
-  if (status == -1) return "ended";
+  if (status == -1) return "ended (another wait in this process took its exit status)";
   if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
   if (WIFSIGNALED(status)) {
     const int sig = WTERMSIG(status);
@@ -431,12 +432,12 @@ double now_s() {
 bool wait_until(pid_t pid, double deadline, int* status) {
   int pause_ms = 1;
   for (;;) {
-    pid_t r = waitpid(pid, status, WNOHANG);
+    pid_t r = thr_wait_own_child(pid, status, WNOHANG);
     if (r == pid) {
       forget_child(pid);
       return true;
     }
-    if (r < 0 && errno != EINTR) {  // not our child any more: nothing to wait for
+    if (r < 0 && errno != EINTR) {  // its end taken by another wait: nothing to wait for
       forget_child(pid);
       *status = -1;
       return true;
@@ -452,10 +453,10 @@ bool wait_until(pid_t pid, double deadline, int* status) {
 int kill_and_reap(pid_t pid) {
   int status = 0;
   kill_group(pid);
-  pid_t r = waitpid(pid, &status, WNOHANG);
+  pid_t r = thr_wait_own_child(pid, &status, WNOHANG);
   if (r == 0) {
     kill(pid, SIGKILL);
-    do r = waitpid(pid, &status, 0);
+    do r = thr_wait_own_child(pid, &status, 0);
     while (r < 0 && errno == EINTR);
   }
   forget_child(pid);
@@ -548,41 +549,44 @@ int open_helper_log(const std::string& log, bool replace_foreign, std::string* w
 }
 
 // Starts the helper in a process group of its own (so a failure can end
-// everything the helper started). The child asks the kernel to kill it when
-// the thread that started it ends (the thread waits for its helper, so that
-// happens only when the parent process ends), gets /dev/null as input and
-// the log as output, restores the default signal state and runs the program. Between
-// fork and exec it calls only async-signal-safe functions on data prepared
-// before the fork. Returns the pid, or 0 (and *err) when it cannot start.
+// everything the helper started). The kernel kills it when the thread that
+// started it ends (the thread waits for its helper, so that happens only
+// when the parent process ends); it gets /dev/null as input and
+// the log as output, restores the default signal state and runs the program. It is
+// the library's own child (thr_start_own_child): a host that ignores SIGCHLD
+// or reaps its children itself leaves its end to the library. Between the
+// start and exec it calls only async-signal-safe functions on data prepared
+// before. Returns the id of its keeper, which is its group's (waited for
+// and killed), with the helper's own id in *helper_pid (the name of its
+// temporary files), or 0 (and *err) when it cannot start.
 pid_t start_child(const std::string& program, std::vector<char*>& args, const std::string& wd,
-                  int log_fd, int* err) {
+                  int log_fd, int* err, pid_t* helper_pid) {
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) {
     *err = errno;
     return 0;
   }
-  const pid_t parent = getpid();
   const char* prog = program.c_str();
   const char* dir = wd == "." ? nullptr : wd.c_str();
   {
-    // Counted while it starts so a concurrent count never misses it; the
-    // fork itself takes this lock (thr_fork_int.h), so it is not held.
+    // Counted while it starts so a concurrent count never misses it.
     std::lock_guard<std::mutex> lock(g_ipc_mutex);
     ++g_starting;
   }
-  const pid_t pid = fork();
+  const pid_t pid = thr_start_own_child();
   const int fork_error = errno;
   {
     if (pid == 0) {
       close(report[0]);
+      const pid_t self = getpid();  // told first; an errno follows only when the exec fails
+      if (write(report[1], &self, sizeof self) != ssize_t(sizeof self)) _exit(127);
       auto fail = [&](int e) {
         ssize_t ignored = write(report[1], &e, sizeof e);
         (void)ignored;
         _exit(127);
       };
-      setpgid(0, 0);
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
-      if (getppid() != parent) _exit(127);  // the parent ended before the request took effect
+      // The keeper made the group and asked the kernel to kill it when the
+      // thread that started it ends (thr_start_own_child).
       sigset_t none;
       sigemptyset(&none);
       sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -610,14 +614,23 @@ pid_t start_child(const std::string& program, std::vector<char*>& args, const st
     close(report[0]);
     return 0;
   }
+  *helper_pid = 0;
   int child_err = 0;
   ssize_t n;
-  do n = read(report[0], &child_err, sizeof child_err);
+  do n = read(report[0], helper_pid, sizeof *helper_pid);
   while (n < 0 && errno == EINTR);
+  bool failed = n != ssize_t(sizeof *helper_pid);
+  if (failed) {
+    child_err = ECHILD;  // it ended before it could say who it is
+  } else {
+    do n = read(report[0], &child_err, sizeof child_err);
+    while (n < 0 && errno == EINTR);
+    failed = n != 0;
+  }
   close(report[0]);
-  if (n > 0) {  // exec failed: the child exits at once
+  if (failed) {  // exec failed: the child exits at once
     int status;
-    do n = waitpid(pid, &status, 0);
+    do n = thr_wait_own_child(pid, &status, 0);
     while (n < 0 && errno == EINTR);
     forget_child(pid);
     *err = child_err;
@@ -730,8 +743,9 @@ struct PIPE_SESSION {
   bool child_gone() {
     if (exit_status != -2) return true;
     int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) {
-      exit_status = status;
+    const pid_t r = thr_wait_own_child(pid, &status, WNOHANG);
+    if (r == pid || (r < 0 && errno == ECHILD)) {  // ECHILD: its end taken by another wait
+      exit_status = r == pid ? status : -1;
       forget_child(pid);
       return true;
     }
@@ -901,7 +915,10 @@ void serve_over_pipes(pid_t pid, const std::string& dl_path, const std::string& 
     if (why.empty()) {
       if (s.child_gone() || wait_until(pid, deadline, &status)) {
         if (s.exit_status == -2) s.exit_status = status;
-        if (s.exit_status != 0) why = "the helper " + describe_status(s.exit_status) + " after its last answer";
+        // A helper that answered every partition it was given has answered:
+        // an end whose status another wait took (-1) fails nothing.
+        if (s.exit_status != 0 && s.exit_status != -1)
+          why = "the helper " + describe_status(s.exit_status) + " after its last answer";
       } else {
         why = timeout_text(s.timeout_s) + " waiting to exit";
       }
@@ -1032,13 +1049,14 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
   const THR_PIPE_DIR_HOLD pipe_dir_hold(false);
   int err = 0;
   const int log_fd = open_helper_log(log, m_replace_foreign_log, &exit_code->m_log_problem);
-  const pid_t pid = start_child(program, args, wd, log_fd, &err);
+  pid_t helper_pid = 0;
+  const pid_t pid = start_child(program, args, wd, log_fd, &err, &helper_pid);
   if (log_fd >= 0) ::close(log_fd);
   if (!pid) {
     exit_code->m_reason = "cannot start " + program + ": " + strerror(err);
     return false;
   }
-  exit_code->m_pid = int(pid);
+  exit_code->m_pid = int(helper_pid);
   try {
     return serve_or_wait(pid, helper, use_pipes, dl, ul, num_partitions, timeout_s, exit_code);
   } catch (const std::bad_alloc&) {
