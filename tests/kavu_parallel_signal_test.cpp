@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -461,5 +462,105 @@ TEST(KavuParallelSignals, AHostThatTakesItsChildrensEndsGetsItsHelpersAndAbcsAns
               waitpid(pid, &status, 0);
               return out.find("berkeley-abc dsec: EQUIVALENT") != std::string::npos ? "" : "the demonstration said: " + out;
             }, 120),
+            "");
+}
+
+namespace {
+
+// A survived end signal at a chosen moment of a write, on a thread of its
+// own: its action (the removal of the write's temporary) is held once the
+// temporary is gone, so the write's commit, on another thread, meets the
+// temporary gone before the action's thread goes on.
+std::atomic<bool> g_held_action{false}, g_action_let_go{false};
+const char* g_write_target = nullptr;  // a part of the name of the file whose write is cut
+std::atomic<bool> g_signal_sent{false};
+pthread_t g_signal_thread;
+int g_end_signal = SIGINT;
+
+// Held for a fifth of a second: the commit, which goes on as soon as the
+// action is held, looks at the temporary meanwhile, and a write's failure
+// waits for every action to end (thr_forget_end_signal).
+void hold_the_targets_action(const char* temp) {
+  if (!std::strstr(temp, g_write_target)) return;
+  g_held_action = true;
+  const timespec pause{0, 1000 * 1000};
+  for (int k = 0; k < 200 && !g_action_let_go; ++k) nanosleep(&pause, nullptr);
+}
+
+void signal_at_publishing(FIO_TEST_POINT point, const char* path, void*) {
+  if (point != FIO_OWN_FILE_PUBLISHING || !std::strstr(path, g_write_target) || g_signal_sent.exchange(true)) return;
+  pthread_kill(g_signal_thread, g_end_signal);
+  wait_for([] { return g_held_action.load(); });
+}
+
+}  // namespace
+
+// A host that survives SIGINT or SIGHUP gets one, on another thread, at the
+// moment each write of the flow's archives puts its file in place (the
+// namespace archive, a partition archive, a partition's kept copy): the
+// write fails naming the signal, and the design comes back whole. The
+// action's thread removed the temporary before it noted the signal, and a
+// write that found it gone meanwhile failed "cannot write the file: No such
+// file or directory".
+TEST(KavuParallelSignals, ASurvivedSignalAtEachWriteIsNamed) {
+  FLOW_SCOPE scope;
+  for (const int sig : {SIGINT, SIGHUP})
+    for (const char* target : {"hdb_namespace.", "_ap_0.", "_kept_ap_0."}) {
+      SCOPED_TRACE(std::string("SIG") + sigabbrev_np(sig) + " while \"" + target + "\" is written");
+      EXPECT_EQ(in_child([&]() -> std::string {
+                  struct sigaction host {};
+                  host.sa_handler = count_signal;
+                  sigemptyset(&host.sa_mask);
+                  sigaction(sig, &host, nullptr);
+                  g_write_target = target;
+                  g_end_signal = sig;
+                  std::atomic<bool> ready{false};
+                  std::thread catcher([&] {
+                    g_signal_thread = pthread_self();
+                    ready = true;
+                    wait_for([] { return g_action_let_go.load(); });
+                  });
+                  wait_for([&] { return ready.load(); });
+                  fio_test_set_end_action_hook(hold_the_targets_action);
+                  fio_test_set_hook(signal_at_publishing, nullptr);
+                  const FLOW_OUTCOME out = run_design(&scope.facade);
+                  fio_test_set_hook(nullptr, nullptr);
+                  g_action_let_go = true;
+                  catcher.join();
+                  fio_test_set_end_action_hook(nullptr);
+                  if (!g_signal_sent) return "the write was never made";
+                  if (out.synthesized) return "the run went on";
+                  if (!out.whole) return "the design did not come back whole: " + out.errors;
+                  const std::string named = std::string("interrupted by a signal (SIG") + sigabbrev_np(sig) + ")";
+                  if (out.errors.find(named) == std::string::npos || out.errors.find("No such file") != std::string::npos)
+                    return "the failure does not name the signal: " + out.errors;
+                  return "";
+                }, 120),
+                "");
+    }
+}
+
+// A survived end signal that takes the pipes' directory while the run makes
+// its named pipes fails the run naming the signal; it said "cannot make the
+// named pipe …: No such file or directory".
+TEST(KavuParallelSignals, ASurvivedSignalWhileThePipesAreMadeIsNamed) {
+  FLOW_SCOPE scope;
+  EXPECT_EQ(in_child([&]() -> std::string {
+              struct sigaction host {};
+              host.sa_handler = count_signal;
+              sigemptyset(&host.sa_mask);
+              sigaction(SIGINT, &host, nullptr);
+              kavu_parallel_force_named_pipes(1);
+              thr_test_set_pipe_hook([](const char* path) {
+                if (std::strstr(path, "/ul_pipe") && !g_signal_sent.exchange(true)) raise(SIGINT);
+              });
+              const FLOW_OUTCOME out = run_design(&scope.facade);
+              thr_test_set_pipe_hook(nullptr);
+              if (!g_signal_sent) return "no pipe was made";
+              if (!out.whole) return "the design did not come back whole: " + out.errors;
+              if (out.errors.find("cannot start its helpers: interrupted by a signal (SIGINT)") == std::string::npos)
+                return "the failure does not name the signal: " + out.errors;
+              return "";
+            }),
             "");
 }

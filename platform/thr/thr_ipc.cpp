@@ -152,9 +152,10 @@ void remove_pipe_dir_locked() {
 // Removes the pipe directory when a signal ends the process (which runs no
 // atexit function), counting the removal for the runs that held it.
 void remove_pipe_dir_on_signal(long) {
-  thr_remove_dir_in_handler(g_pipe_dir_for_signal);
+  // Told before the directory goes: a run that finds it gone knows why.
   g_pipe_dir_removal_signal.store(thr_end_signal_of_action());
   g_pipe_dir_removals.fetch_add(1);
+  thr_remove_dir_in_handler(g_pipe_dir_for_signal);
 }
 
 char random_name_char(std::mt19937& gen) {
@@ -167,6 +168,8 @@ std::mt19937& name_generator() {
                                 unsigned(std::hash<std::thread::id>{}(std::this_thread::get_id())));
   return gen;
 }
+
+constinit std::atomic<kavu_platform::THR_PIPE_HOOK> g_pipe_hook{nullptr};
 
 bool ends_with_template(const std::string& s) {
   return s.size() >= 6 && s.compare(s.size() - 6, 6, "XXXXXX") == 0;
@@ -249,6 +252,7 @@ bool THR_NAMED_PIPE::make(bool read) {
     if (templ)
       for (int i = 0; i < 6; ++i) name += random_name_char(name_generator());
     std::string path = dir + "/" + name;
+    if (const kavu_platform::THR_PIPE_HOOK hook = g_pipe_hook.load()) hook(path.c_str());
     if (mkfifo(path.c_str(), 0600) == 0) {
       m_name = name;
       m_created = true;
@@ -1098,6 +1102,8 @@ bool serve_or_wait(pid_t pid, int helper, bool use_pipes, THR_NAMED_PIPE** dl, T
 }  // namespace
 
 // ---------------------------------------------------------------- test reset
+
+void kavu_platform::thr_test_set_pipe_hook(THR_PIPE_HOOK hook) { g_pipe_hook.store(hook); }
 
 void thr_ipc_test_reset() {
   kavu_platform::thr_test_refuse_threads_after(-1);

@@ -664,10 +664,14 @@ bool run_helpers(HELPER_RUN& run, CMP_FACADE* facade, const char* type, const ch
       THR_NAMED_PIPE* bad = !dl[size_t(i)]->create() ? dl[size_t(i)] : !ul[size_t(i)]->create_r() ? ul[size_t(i)] : nullptr;
       if (bad) {
         kavu_debug("FAILED in creating pipe %s with error code %d", bad->get_name().c_str(), bad->get_error_code());
+        // An end signal the caller survived took the pipes' directory: the
+        // pipe failed for that, whatever the system said.
+        const int interrupted = pipe_dir_hold.interrupted_by();
         post_error("Parallel synthesis cannot start its helpers: " +
-                   (bad->get_error_text().empty() ? std::string("cannot make a named pipe: ") +
-                                                        std::strerror(bad->get_error_code())
-                                                  : bad->get_error_text()));
+                   (interrupted                     ? interruption_text(interrupted)
+                    : bad->get_error_text().empty() ? std::string("cannot make a named pipe: ") +
+                                                          std::strerror(bad->get_error_code())
+                                                    : bad->get_error_text()));
         run.remove_pipes();
         return false;
       }
