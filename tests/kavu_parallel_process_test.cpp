@@ -534,6 +534,32 @@ TEST(KavuParallelProcess, AFlowRefusedMemoryAtAnyPointKeepsTheDesign) {
   }
 }
 
+// A flow refused beside another design's run says so once, whether it
+// starts at partitioning (the README's) or at the split; each refused call
+// (partitioning, split, write) said it again.
+TEST(KavuParallelProcess, ARefusedFlowSaysSoOnce) {
+  FLOW_SCOPE scope;
+  for (const bool from_partitioning : {true, false}) {
+    SCOPED_TRACE(from_partitioning ? "from partitioning" : "from the split");
+    EXPECT_EQ(in_child([&]() -> std::string {
+                SPLIT_DESIGN out("seq/ch_intrinsics", 2);  // its partitions are out
+                SPLIT_DESIGN refused("seq/diffeq1");
+                msg_log_clear();
+                if (from_partitioning)
+                  KAVU_PARTITIONER().partition_on_reg_boundary(refused.loaded.get(), nullptr, partition_params(2), false);
+                kavu_get_partition_netlists(refused.parts, refused.loaded.get(), nullptr, nullptr, refused.boundaries,
+                                            false);
+                const bool written = kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, refused.parts);
+                int told = 0;
+                for (const MSG_LOG_ENTRY& e : msg_log()) told += e.text.find(kRefusal) != std::string::npos;
+                out.merge_back(true);
+                if (written || !refused.parts.empty()) return "the refused flow went on";
+                return told == 1 ? "" : "the refusal was told " + std::to_string(told) + " times";
+              }),
+              "");
+  }
+}
+
 // KAVU_FULL_FORK_SWEEP=<flows>: a host runs that many flows one after the
 // other on a thread of its own while its main thread forks a worker every
 // few milliseconds (at most 6 alive), at whatever moment of a flow that

@@ -1607,7 +1607,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   // A run whose split was refused, beside another design's run: nothing of
   // that run's (its lock, its files) may be touched.
   if (partitions.empty() && kavu_partitions_of_another_design_are_out(nullptr)) {
-    kavu_refuse_run_beside_another();
+    kavu_refuse_run_beside_another(KAVU_REFUSED_WRITE, nullptr);
     return false;
   }
   if (!kavu_parallel_key_is_on(type, "pdb", true)) return true;

@@ -711,7 +711,7 @@ void KAVU_PARTITIONER::partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB
   if (kavu_another_design_is_out_locked(netlist)) {
     // Cutting would name boundary gates while the process may make no
     // name: the design stays one partition, uncut.
-    kavu_refuse_run_beside_another();
+    kavu_refuse_run_beside_another(KAVU_REFUSED_PARTITIONING, netlist);
     label_whole(netlist);
     return;
   }

@@ -263,7 +263,26 @@ bool kavu_partitions_of_another_design_are_out(const CDB_SGATE_NETLIST* design) 
   return kavu_another_design_is_out_locked(design);
 }
 
-void kavu_refuse_run_beside_another() {
+namespace {
+// The design whose refused flow this thread told last (its serial; 0: no
+// refusal is being told).
+thread_local uint64_t t_refusal_told = 0;
+}  // namespace
+
+void kavu_refuse_run_beside_another(KAVU_REFUSED_CALL call, const CDB_SGATE_NETLIST* design) {
+  const uint64_t told = std::exchange(t_refusal_told, 0);
+  switch (call) {
+    case KAVU_REFUSED_PARTITIONING:
+      t_refusal_told = design->get_serial();
+      break;
+    case KAVU_REFUSED_SPLIT:
+      t_refusal_told = design->get_serial();
+      if (told == t_refusal_told) return;
+      break;
+    case KAVU_REFUSED_WRITE:  // the flow's last refused call
+      if (told) return;
+      break;
+  }
   msg_post_message(MSG_POST_TYPE_ERROR,
                    "Parallel synthesis cannot run on this design: the partitions of another design are out in this "
                    "process, and a process runs one parallel synthesis at a time. The design stays whole");
@@ -408,7 +427,7 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
   const KAVU_FLOW_TURN turn;
   partitions.clear();
   if (kavu_another_design_is_out_locked(netlist)) {
-    kavu_refuse_run_beside_another();
+    kavu_refuse_run_beside_another(KAVU_REFUSED_SPLIT, netlist);
     return;
   }
   CDB_SGATE_NODE* moving = nullptr;
