@@ -715,6 +715,7 @@ void KAVU_PARTITIONER::partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB
     label_whole(netlist);
     return;
   }
+  kavu_flow_not_refused();
   kavu_guard_memory_void([&] { partition_run(m_state, netlist, hierarchy, params, timing_driven, dump, no_refine); },
                          [&] { give_up_partitioning(m_state, netlist); });
 }

@@ -229,6 +229,9 @@ bool kavu_partitions_of_another_design_are_out(const CDB_SGATE_NETLIST* design);
 // design) unless a call before it on this thread did.
 enum KAVU_REFUSED_CALL { KAVU_REFUSED_PARTITIONING, KAVU_REFUSED_SPLIT, KAVU_REFUSED_WRITE };
 void kavu_refuse_run_beside_another(KAVU_REFUSED_CALL call, const CDB_SGATE_NETLIST* design);
+// A call of a flow on this thread was not refused: a refusal after it is a
+// new flow's, told anew.
+void kavu_flow_not_refused();
 // kavu_parallel.cpp: a flow ended without its merge (its design was
 // destroyed): the database directories' locks it holds go, and what it read
 // ahead.

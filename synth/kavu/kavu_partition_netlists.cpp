@@ -18,10 +18,10 @@
 #include "hdb/hdb.h"
 #include "kavu_check.h"
 #include "kavu_helper_predicates.h"
-#include "kavu_msg.h"
-#include "kavu_partition.h"
 #include "kavu_load_time_int.h"
 #include "kavu_memory_guard_int.h"
+#include "kavu_msg.h"
+#include "kavu_partition.h"
 #include "kavu_partition_int.h"
 #include "msg/msg.h"
 
@@ -269,6 +269,8 @@ namespace {
 thread_local uint64_t t_refusal_told = 0;
 }  // namespace
 
+void kavu_flow_not_refused() { t_refusal_told = 0; }
+
 void kavu_refuse_run_beside_another(KAVU_REFUSED_CALL call, const CDB_SGATE_NETLIST* design) {
   const uint64_t told = std::exchange(t_refusal_told, 0);
   switch (call) {
@@ -430,6 +432,7 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
     kavu_refuse_run_beside_another(KAVU_REFUSED_SPLIT, netlist);
     return;
   }
+  kavu_flow_not_refused();
   CDB_SGATE_NODE* moving = nullptr;
   kavu_guard_memory_void(
       [&] { split_design(partitions, netlist, hierarchy, boundaries, label_partitions, &moving); },
