@@ -70,6 +70,13 @@ int main(int argc, char** argv) {
     }
   }
   kavu_merge_netlists(parts, netlist, hierarchy, boundaries);
+  if (!parts.empty()) {  // the merge was refused memory: the design is not whole
+    std::fprintf(stderr, "parallel_map: the partitions cannot be merged; the design is not written\n");
+    for (CDB_SGATE_NETLIST* part : parts) delete part;
+    delete netlist;
+    delete hierarchy;
+    return 1;
+  }
   kavu_delete_partition_on_reg_boundary(netlist);
   std::printf("%d partitions, %s; %d registers removed\n", n, ok ? "synthesized" : "recovered after a failure",
               removed->get_current_removed_reg_db()->get_fanoutless_count());

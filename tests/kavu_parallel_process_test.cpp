@@ -9,15 +9,21 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kavu_helper_dump.h"
+#include "mem/mem.h"
 #include "parallel_flow_support.h"
 
 using namespace kavu_platform;
@@ -79,7 +85,134 @@ std::string fork_worker_and_run_its_flow(CMP_FACADE* facade) {
   return in_child([facade] { return run_workers_own_flow(facade); }, 60);
 }
 
+// ---- a fork at each one-time set-up of a fresh process's first flow
+
+// Set in the process that runs KavuParallelProcess.FirstFlowOfAFreshProcess.
+const char* const kFreshProcess = "KAVU_TEST_FIRST_FLOW_FORKS";
+
+// The set-ups the first flow met, each held open by the hook until a
+// worker was forked from another thread (or a while, where the fork waits
+// for the thread that holds it: the flow's turn).
+struct HELD_SETUPS {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> met;
+  size_t forked = 0;
+  bool flow_over = false;
+  pid_t process = 0;  // the hook acts in this process only, never in a worker
+};
+HELD_SETUPS g_held;
+
+void hold_setup_for_a_fork(const char* what) {
+  if (getpid() != g_held.process) return;
+  std::unique_lock<std::mutex> lock(g_held.mutex);
+  g_held.met.push_back(what);
+  const size_t k = g_held.met.size();
+  g_held.changed.notify_all();
+  g_held.changed.wait_for(lock, std::chrono::milliseconds(300), [&] { return g_held.forked >= k; });
+}
+
 }  // namespace
+
+// The body of the row below, run in a process of its own (a fresh process's
+// first flow): prints "met <set-up>" for each set-up met, "hung <set-up>" or
+// "failed <set-up>" for each worker forked there that hung or failed, and
+// "flow failed" when the host's flow did.
+TEST(KavuParallelProcess, FirstFlowOfAFreshProcess) {
+  if (!std::getenv(kFreshProcess)) GTEST_SKIP() << "the body of AWorkerForkedAtEachSetUpOfTheFirstFlowSynthesizes";
+  FLOW_SCOPE scope;
+  g_held.process = getpid();
+  struct WORKER {
+    pid_t pid;
+    std::string at;
+  };
+  std::vector<WORKER> workers;
+  std::thread forker([&] {
+    std::unique_lock<std::mutex> lock(g_held.mutex);
+    for (;;) {
+      g_held.changed.wait(lock, [&] { return g_held.flow_over || g_held.met.size() > g_held.forked; });
+      if (g_held.met.size() <= g_held.forked) return;
+      const std::string at = g_held.met[g_held.forked];
+      lock.unlock();
+      const pid_t pid = fork();
+      if (pid == 0) _exit(run_workers_own_flow(&scope.facade).empty() ? 0 : 1);
+      lock.lock();
+      workers.push_back({pid, at});
+      ++g_held.forked;
+      g_held.changed.notify_all();
+    }
+  });
+  thr_test_set_setup_hook(hold_setup_for_a_fork);
+  const FLOW_OUTCOME host = run_design(&scope.facade, "seq/ch_intrinsics");
+  thr_test_set_setup_hook(nullptr);
+  {
+    std::lock_guard<std::mutex> lock(g_held.mutex);
+    g_held.flow_over = true;
+    g_held.changed.notify_all();
+  }
+  forker.join();
+  std::ostringstream out;
+  for (const std::string& at : g_held.met) out << "met " << at << "\n";
+  if (!host.synthesized || !host.whole) out << "flow failed\n";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (const WORKER& w : workers) {
+    int status = 0;
+    while (waitpid(w.pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (waitpid(w.pid, &status, WNOHANG) == 0) {
+      kill(w.pid, SIGKILL);
+      waitpid(w.pid, &status, 0);
+      out << "hung " << w.at << "\n";
+    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      out << "failed " << w.at << "\n";
+    }
+  }
+  std::printf("%s", out.str().c_str());
+  std::fflush(stdout);
+}
+
+// A host forks a worker (no exec) from another thread at each moment its
+// process's first flow makes a one-time set-up of the library or the layer
+// (held open meanwhile); every worker synthesizes its own design, none
+// waits, and the host's flow synthesizes. The set-ups were made at their
+// first use inside the flow (the flow's turn with its fork handlers, the
+// child's handler, the archive tables, record types, the database
+// directory, keys read once), so a worker forked while another thread made
+// one found it half made: it waited for ever for the static being built, in
+// its first flow or inside fork() itself. Now they are made as the
+// libraries load; what a flow still reads at first use (a key) needs no
+// wait.
+TEST(KavuParallelProcess, AWorkerForkedAtEachSetUpOfTheFirstFlowSynthesizes) {
+  int said[2];
+  ASSERT_EQ(pipe(said), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(said[0]);
+    dup2(said[1], 1);
+    setenv(kFreshProcess, "1", 1);
+    execl("/proc/self/exe", "kavu_tests", "--gtest_filter=KavuParallelProcess.FirstFlowOfAFreshProcess",
+          "--gtest_brief=1", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(said[1]);
+  std::string text;
+  std::thread reader([&] { text = read_to_end(said[0]); });
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  reader.join();
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the host's process ended with " << status << "\n" << text;
+  EXPECT_EQ(text.find("flow failed"), std::string::npos) << text;
+  EXPECT_EQ(text.find("hung "), std::string::npos) << text;
+  EXPECT_EQ(text.find("failed "), std::string::npos) << text;
+}
 
 // A host with a thread of its own forks a worker (no exec) while a run of
 // its, on another thread, is at each stage; the worker's own flow
@@ -326,6 +459,103 @@ TEST(KavuParallelProcess, ARefusalWhileAnotherRunsHelpersRunIsPostedAtOnce) {
                 if (!why.empty()) return why;
                 return first.synthesized && first.whole ? "" : "the first run failed: " + first.errors;
               }, 120),
+              "");
+  }
+}
+
+namespace {
+
+// The README's flow of `design` (2 partitions) with `extra` bytes of
+// address space left above what the process holds once the design is
+// loaded: "synthesized", "recovered" (every partition back from its kept
+// copy), "refused" (a failure, said, that lost the design), or what went
+// wrong. A merge refused memory is made again once the limit is gone, as a
+// caller that finds partitions left after it does.
+std::string flow_with_address_space_left(CMP_FACADE* facade, const char* design, size_t extra) {
+  const LOADED_NETLIST golden = load_blif(design);
+  SPLIT_DESIGN d(design);
+  msg_log_clear();
+  struct rlimit unlimited {};
+  getrlimit(RLIMIT_AS, &unlimited);
+  struct rlimit limited = unlimited;
+  limited.rlim_cur = mem_info_get_process_current_virtual_used() + extra;
+  if (setrlimit(RLIMIT_AS, &limited) != 0) return "cannot set the limit";
+  d.split(2);
+  const int n = d.n;
+  bool recovered = false;
+  const bool synthesized = run_split(facade, d, &recovered);
+  if (recovered) kavu_merge_netlists(d.parts, d.loaded.get(), nullptr, d.boundaries);
+  setrlimit(RLIMIT_AS, &unlimited);
+  const bool merged_again = recovered && !d.parts.empty();
+  if (merged_again) kavu_merge_netlists(d.parts, d.loaded.get(), nullptr, d.boundaries);
+  kavu_delete_partition_on_reg_boundary(d.loaded.get());
+  const std::string errors = posted_errors();
+  for (size_t at = 0, end; (end = errors.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = errors.substr(at, end - at);
+    if (line.find("not enough memory") == std::string::npos && line.find("cannot start a thread") == std::string::npos)
+      return "a failure that is not for want of memory: " + line;
+  }
+  if (!recovered) return errors.empty() ? "a partition was lost without a word" : "refused";
+  std::string why;
+  if (!same_function(golden.get(), d.loaded.get(), &why)) return "the design's function changed: " + why;
+  if (synthesized && n < 2) return "the design was not split";
+  return synthesized ? "synthesized" : errors.empty() ? "recovered without a word" : "recovered";
+}
+
+}  // namespace
+
+// A host's flow under an address-space limit, swept from no room at all
+// above what the process holds to room enough, on two designs: at every
+// point the host goes on, every failure says it wanted memory, and the
+// design comes back with its function: synthesized, recovered from its
+// kept copies, or with its partitions kept in memory for a merge once
+// memory is back; a partition that cannot come back is said so. The read-
+// ahead of results, the namespace archive's write and the other steps ended
+// the host ("terminate called after throwing an instance of
+// 'std::bad_alloc'"). KAVU_FULL_MEMORY_SWEEP=1 sweeps every megabyte.
+TEST(KavuParallelProcess, AFlowRefusedMemoryAtAnyPointKeepsTheDesign) {
+  FLOW_SCOPE scope;
+  std::vector<size_t> mb = {0, 1, 2, 3, 4, 6, 8, 10, 12, 16, 20, 24, 32, 48, 64, 128};
+  if (std::getenv("KAVU_FULL_MEMORY_SWEEP"))
+    for (size_t m = 0; m <= 160; ++m) mb.push_back(m);
+  for (const char* design : {"seq/diffeq1", "seq/ch_intrinsics"}) {
+    int synthesized = 0, failed = 0;
+    for (size_t m : mb) {
+      SCOPED_TRACE(std::string(design) + ", " + std::to_string(m) + " MB left");
+      const std::string outcome =
+          in_child([&] { return flow_with_address_space_left(&scope.facade, design, m << 20); }, 120);
+      synthesized += outcome == "synthesized";
+      failed += outcome == "recovered" || outcome == "refused";
+      EXPECT_TRUE(outcome == "synthesized" || outcome == "recovered" || outcome == "refused") << outcome;
+    }
+    // The sweep reaches from where the flow fails to where it synthesizes.
+    EXPECT_GT(synthesized, 0) << design;
+    EXPECT_GT(failed, 0) << design;
+  }
+}
+
+// A flow refused beside another design's run says so once, whether it
+// starts at partitioning (the README's) or at the split; each refused call
+// (partitioning, split, write) said it again.
+TEST(KavuParallelProcess, ARefusedFlowSaysSoOnce) {
+  FLOW_SCOPE scope;
+  for (const bool from_partitioning : {true, false}) {
+    SCOPED_TRACE(from_partitioning ? "from partitioning" : "from the split");
+    EXPECT_EQ(in_child([&]() -> std::string {
+                SPLIT_DESIGN out("seq/ch_intrinsics", 2);  // its partitions are out
+                SPLIT_DESIGN refused("seq/diffeq1");
+                msg_log_clear();
+                if (from_partitioning)
+                  KAVU_PARTITIONER().partition_on_reg_boundary(refused.loaded.get(), nullptr, partition_params(2), false);
+                kavu_get_partition_netlists(refused.parts, refused.loaded.get(), nullptr, nullptr, refused.boundaries,
+                                            false);
+                const bool written = kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, refused.parts);
+                int told = 0;
+                for (const MSG_LOG_ENTRY& e : msg_log()) told += e.text.find(kRefusal) != std::string::npos;
+                out.merge_back(true);
+                if (written || !refused.parts.empty()) return "the refused flow went on";
+                return told == 1 ? "" : "the refusal was told " + std::to_string(told) + " times";
+              }),
               "");
   }
 }

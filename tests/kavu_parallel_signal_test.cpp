@@ -16,12 +16,15 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "netlist_io/abc_oracle.h"
+#include "netlist_io/oracle_process.h"
 #include "parallel_flow_support.h"
 #include "thr/thr_ipc.h"
 
@@ -401,4 +404,163 @@ TEST(KavuParallelSignals, FullSweepCtrlCAtRandomMomentsOfRuns) {
   std::printf("%d runs: %d synthesized, %d said they were interrupted, %zu wrong\n", runs, synthesized, interrupted,
               wrong.size());
   EXPECT_TRUE(wrong.empty()) << wrong.size() << " runs, first: " << wrong.front();
+}
+
+// A host that takes its children's ends itself: one that ignores SIGCHLD
+// (the kernel reaps its children the moment they end) and one whose thread
+// waits in waitpid(-1) for any child. Its flows synthesize, with pipes and
+// without, and berkeley-abc's verdict on a design reaches it, in the
+// library and in the demonstration (which the ignored SIGCHLD reaches
+// through exec). The library's wait for its helpers found no child: every
+// flow's answers were thrown away and its partitions recovered ("helper 0
+// ended after its last answer"), and abc "could not be started".
+TEST(KavuParallelSignals, AHostThatTakesItsChildrensEndsGetsItsHelpersAndAbcsAnswers) {
+  enum HOST { IGNORES_SIGCHLD, REAPS_EVERY_CHILD };
+  FLOW_SCOPE scope;
+  for (const HOST host : {IGNORES_SIGCHLD, REAPS_EVERY_CHILD})
+    for (const bool pipes : {true, false}) {
+      SCOPED_TRACE(std::string(host == IGNORES_SIGCHLD ? "SIGCHLD ignored" : "a thread in waitpid(-1)") +
+                   (pipes ? ", with pipes" : ", without pipes"));
+      EXPECT_EQ(in_child([&]() -> std::string {
+                  kavu_parallel_force_named_pipes(pipes ? 1 : 0);
+                  if (host == IGNORES_SIGCHLD) signal(SIGCHLD, SIG_IGN);
+                  std::atomic<bool> done{false};
+                  std::thread reaper([&] {
+                    while (host == REAPS_EVERY_CHILD && !done) {
+                      int status = 0;
+                      if (waitpid(-1, &status, 0) < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    }
+                  });
+                  std::string errors;
+                  const bool synthesized = run_flow(&scope.facade, &errors);
+                  const LOADED_NETLIST design = load_blif("seq/stereovision3");
+                  std::string abc_said;
+                  const ABC_RESULT abc = abc_equivalent(design.get(), design.get(), &abc_said);
+                  done = true;
+                  reaper.join();
+                  if (!synthesized) return "the flow failed: " + errors;
+                  if (abc != EQUIVALENT && abc != UNAVAILABLE) return std::string("abc said ") + abc_result_name(abc) + ": " + abc_said;
+                  return "";
+                }, 180),
+                "");
+    }
+  // The demonstration, started with SIGCHLD ignored.
+  EXPECT_EQ(in_child([]() -> std::string {
+              if (kavu_platform::oracle_find_program("abc_binary", "berkeley-abc").empty()) return "";  // no abc here
+              int said[2];
+              if (pipe(said) != 0) return "no pipe";
+              const pid_t pid = fork();
+              if (pid == 0) {
+                dup2(said[1], 1);
+                signal(SIGCHLD, SIG_IGN);  // kept through exec
+                execl(KAVU_HELPER_DIR "/kavu_demo", "kavu_demo", "-o", "demo_out.blif", static_cast<char*>(nullptr));
+                _exit(127);
+              }
+              close(said[1]);
+              const std::string out = read_to_end(said[0]);
+              int status = 0;
+              waitpid(pid, &status, 0);
+              return out.find("berkeley-abc dsec: EQUIVALENT") != std::string::npos ? "" : "the demonstration said: " + out;
+            }, 120),
+            "");
+}
+
+namespace {
+
+// A survived end signal at a chosen moment of a write, on a thread of its
+// own: its action (the removal of the write's temporary) is held once the
+// temporary is gone, so the write's commit, on another thread, meets the
+// temporary gone before the action's thread goes on.
+std::atomic<bool> g_held_action{false}, g_action_let_go{false};
+const char* g_write_target = nullptr;  // a part of the name of the file whose write is cut
+std::atomic<bool> g_signal_sent{false};
+pthread_t g_signal_thread;
+int g_end_signal = SIGINT;
+
+// Held for a fifth of a second: the commit, which goes on as soon as the
+// action is held, looks at the temporary meanwhile, and a write's failure
+// waits for every action to end (thr_forget_end_signal).
+void hold_the_targets_action(const char* temp) {
+  if (!std::strstr(temp, g_write_target)) return;
+  g_held_action = true;
+  const timespec pause{0, 1000 * 1000};
+  for (int k = 0; k < 200 && !g_action_let_go; ++k) nanosleep(&pause, nullptr);
+}
+
+void signal_at_publishing(FIO_TEST_POINT point, const char* path, void*) {
+  if (point != FIO_OWN_FILE_PUBLISHING || !std::strstr(path, g_write_target) || g_signal_sent.exchange(true)) return;
+  pthread_kill(g_signal_thread, g_end_signal);
+  wait_for([] { return g_held_action.load(); });
+}
+
+}  // namespace
+
+// A host that survives SIGINT or SIGHUP gets one, on another thread, at the
+// moment each write of the flow's archives puts its file in place (the
+// namespace archive, a partition archive, a partition's kept copy): the
+// write fails naming the signal, and the design comes back whole. The
+// action's thread removed the temporary before it noted the signal, and a
+// write that found it gone meanwhile failed "cannot write the file: No such
+// file or directory".
+TEST(KavuParallelSignals, ASurvivedSignalAtEachWriteIsNamed) {
+  FLOW_SCOPE scope;
+  for (const int sig : {SIGINT, SIGHUP})
+    for (const char* target : {"hdb_namespace.", "_ap_0.", "_kept_ap_0."}) {
+      SCOPED_TRACE(std::string("SIG") + sigabbrev_np(sig) + " while \"" + target + "\" is written");
+      EXPECT_EQ(in_child([&]() -> std::string {
+                  struct sigaction host {};
+                  host.sa_handler = count_signal;
+                  sigemptyset(&host.sa_mask);
+                  sigaction(sig, &host, nullptr);
+                  g_write_target = target;
+                  g_end_signal = sig;
+                  std::atomic<bool> ready{false};
+                  std::thread catcher([&] {
+                    g_signal_thread = pthread_self();
+                    ready = true;
+                    wait_for([] { return g_action_let_go.load(); });
+                  });
+                  wait_for([&] { return ready.load(); });
+                  fio_test_set_end_action_hook(hold_the_targets_action);
+                  fio_test_set_hook(signal_at_publishing, nullptr);
+                  const FLOW_OUTCOME out = run_design(&scope.facade);
+                  fio_test_set_hook(nullptr, nullptr);
+                  g_action_let_go = true;
+                  catcher.join();
+                  fio_test_set_end_action_hook(nullptr);
+                  if (!g_signal_sent) return "the write was never made";
+                  if (out.synthesized) return "the run went on";
+                  if (!out.whole) return "the design did not come back whole: " + out.errors;
+                  const std::string named = std::string("interrupted by a signal (SIG") + sigabbrev_np(sig) + ")";
+                  if (out.errors.find(named) == std::string::npos || out.errors.find("No such file") != std::string::npos)
+                    return "the failure does not name the signal: " + out.errors;
+                  return "";
+                }, 120),
+                "");
+    }
+}
+
+// A survived end signal that takes the pipes' directory while the run makes
+// its named pipes fails the run naming the signal; it said "cannot make the
+// named pipe …: No such file or directory".
+TEST(KavuParallelSignals, ASurvivedSignalWhileThePipesAreMadeIsNamed) {
+  FLOW_SCOPE scope;
+  EXPECT_EQ(in_child([&]() -> std::string {
+              struct sigaction host {};
+              host.sa_handler = count_signal;
+              sigemptyset(&host.sa_mask);
+              sigaction(SIGINT, &host, nullptr);
+              kavu_parallel_force_named_pipes(1);
+              thr_test_set_pipe_hook([](const char* path) {
+                if (std::strstr(path, "/ul_pipe") && !g_signal_sent.exchange(true)) raise(SIGINT);
+              });
+              const FLOW_OUTCOME out = run_design(&scope.facade);
+              thr_test_set_pipe_hook(nullptr);
+              if (!g_signal_sent) return "no pipe was made";
+              if (!out.whole) return "the design did not come back whole: " + out.errors;
+              if (out.errors.find("cannot start its helpers: interrupted by a signal (SIGINT)") == std::string::npos)
+                return "the failure does not name the signal: " + out.errors;
+              return "";
+            }),
+            "");
 }

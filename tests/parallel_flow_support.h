@@ -128,8 +128,9 @@ struct FLOW_OUTCOME {
 // One whole run on two partitions of `design`, merged back.
 inline FLOW_OUTCOME run_design(CMP_FACADE* facade, const char* design = "seq/diffeq1") {
   const kavu_platform::LOADED_NETLIST golden = kavu_platform::load_blif(design);
-  SPLIT_DESIGN d(design, 2);
-  kavu_platform::msg_log_clear();
+  SPLIT_DESIGN d(design);
+  kavu_platform::msg_log_clear();  // what the flow says, from its partitioning on
+  d.split(2);
   FLOW_OUTCOME out;
   bool recovered = false;
   out.synthesized = run_split(facade, d, &recovered);
@@ -161,7 +162,8 @@ inline bool wait_for(const std::function<bool()>& ready) {
 // Makes `dir` a directory for the key "helper_binary_dir" whose helper
 // stands in front of the built one: it sends the signal named in the
 // environment variable KAVU_TEST_SIGNAL_PARENT (when set: "INT", "HUP") to
-// the process that started it, makes the file "<dir>/starting", and runs the
+// the process that started it (the parent of its keeper, see
+// thr_start_own_child), makes the file "<dir>/starting", and runs the
 // built helper only once "<dir>/go" is there. A row so acts after the run
 // made its named pipes and before any helper opened them. False when the
 // directory cannot be made.
@@ -174,7 +176,8 @@ inline bool hold_helpers_in(const std::string& dir) {
   std::fprintf(f,
                "#!/bin/sh\n"
                "here=\"$(dirname \"$0\")\"\n"
-               "[ -n \"$KAVU_TEST_SIGNAL_PARENT\" ] && kill -s \"$KAVU_TEST_SIGNAL_PARENT\" \"$PPID\"\n"
+               "host=$(sed 's/.*) //' /proc/$PPID/stat | cut -d' ' -f2)\n"  // the keeper's parent
+               "[ -n \"$KAVU_TEST_SIGNAL_PARENT\" ] && kill -s \"$KAVU_TEST_SIGNAL_PARENT\" \"$host\"\n"
                ": > \"$here/starting\"\n"
                "while [ ! -e \"$here/go\" ]; do sleep 0.01; done\n"
                "exec \"%s/velmora_map\" \"$@\"\n",

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
@@ -13,15 +14,22 @@
 #include <vector>
 
 #include "msg/msg.h"
+#include "thr/thr.h"
+#include "thr/thr_fork_int.h"
 
 namespace {
 
-Tcl_Interp* g_interp = nullptr;
+std::atomic<Tcl_Interp*> g_interp{nullptr};
 
-std::vector<kavu_platform::ATCL_COMMAND_REGISTRAR>& registrars() {
-  static std::vector<kavu_platform::ATCL_COMMAND_REGISTRAR> list;
-  return list;
-}
+// Held while the interpreter is made and while a package is required of it:
+// a fork from another thread waits for them (thr_fork_int.h), so that a
+// child never gets Tcl half way through either.
+std::mutex g_interp_mutex;
+[[maybe_unused]] const bool g_interp_kept_across_fork = (thr_lock_across_fork(&g_interp_mutex, THR_FORK_TCL), true);
+
+// Constant-initialised: other libraries add theirs as they load.
+constinit std::vector<kavu_platform::ATCL_COMMAND_REGISTRAR> g_registrars;
+std::vector<kavu_platform::ATCL_COMMAND_REGISTRAR>& registrars() { return g_registrars; }
 
 // Tcl ends the process when the system refuses it memory. Before Tcl is
 // handed text, the system is asked for `bytes` (a bound of what Tcl will
@@ -380,21 +388,26 @@ int parse_command(std::string_view text, const TCL_NEEDS& needs, Tcl_Parse* pars
 }  // namespace
 
 Tcl_Interp* atcl_get_interpreter() {
-  if (g_interp) return g_interp;
+  if (Tcl_Interp* made = g_interp.load()) return made;
+  std::lock_guard<std::mutex> lock(g_interp_mutex);
+  if (Tcl_Interp* made = g_interp.load()) return made;
   init_tcl_library();
-  g_interp = Tcl_CreateInterp();
+  thr_setup_point("the Tcl interpreter");
+  Tcl_Interp* interp = Tcl_CreateInterp();
   // Without an installed script library Tcl_Init fails; plain commands and
   // "source" still work, so the failure is not an error here.
-  (void)Tcl_Init(g_interp);
-  Tcl_ResetResult(g_interp);
-  Tcl_PkgProvide(g_interp, "flow", "1.0");
-  for (kavu_platform::ATCL_COMMAND_REGISTRAR fn : registrars()) fn(g_interp);
-  return g_interp;
+  (void)Tcl_Init(interp);
+  Tcl_ResetResult(interp);
+  Tcl_PkgProvide(interp, "flow", "1.0");
+  for (kavu_platform::ATCL_COMMAND_REGISTRAR fn : registrars()) fn(interp);
+  g_interp.store(interp);
+  return interp;
 }
 
 int atcl_package_require(Tcl_Interp* interp, const char* name, const char* version, bool exact,
                          bool quiet) {
   PLAT_CHECK(interp != nullptr && name != nullptr, "PLATFORM");
+  std::lock_guard<std::mutex> lock(g_interp_mutex);
   const char* got = Tcl_PkgRequire(interp, name, version, exact ? 1 : 0);
   if (!got) {
     if (quiet) Tcl_ResetResult(interp);
@@ -412,7 +425,7 @@ void atcl_add_command_registrar(ATCL_COMMAND_REGISTRAR fn) {
   auto& list = registrars();
   if (std::find(list.begin(), list.end(), fn) != list.end()) return;
   list.push_back(fn);
-  if (g_interp) fn(g_interp);
+  if (Tcl_Interp* made = g_interp.load()) fn(made);
 }
 
 bool atcl_eval(const std::string& script, std::string* result) {
@@ -581,9 +594,8 @@ std::string atcl_merge_list(const std::vector<std::string>& elements, bool conca
 }
 
 void atcl_test_reset() {
-  if (!g_interp) return;
-  Tcl_DeleteInterp(g_interp);
-  g_interp = nullptr;
+  Tcl_Interp* made = g_interp.exchange(nullptr);
+  if (made) Tcl_DeleteInterp(made);
 }
 
 }  // namespace kavu_platform

@@ -1126,6 +1126,12 @@ const PDB_THUNK_INFO* cdb_sgate_netlist_thunk() {
   return &info;
 }
 
+namespace {
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_netlist_records_at_load = (hierarchy_table(), cdb_sgate_netlist_thunk(), true);
+}  // namespace
+
 void cdb_sgate_netlist_ptr_field(PDB_SEGMENT& seg, void* ptr_address) {
   seg.set_field(199, "ptr");
   seg.transfer_ptr(*static_cast<void**>(ptr_address), *cdb_sgate_netlist_thunk());

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <mutex>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "cdb/cdb_sgate_node.h"
@@ -62,9 +63,15 @@ size_t cell_size(size_t cls) { return (cls + 1) * kGrain; }
 // Cells and spans given back by ended threads, and every slab ever made (the
 // slabs stay reachable from here for leak checkers). Never destroyed: cells
 // may be released by static destructors after this file's statics are gone.
+struct PAIR_CELL;
 struct ARENA {
   std::mutex m_lock;
   FREE_CELL* m_free[kClasses] = {};
+  // Freed pairs by the class of their upper cell, in order of release, as
+  // ended threads left them: the next thread that makes such gates takes
+  // them whole.
+  PAIR_CELL* m_pairs[kClasses] = {};
+  PAIR_CELL* m_pairs_last[kClasses] = {};
   std::vector<void*> m_slabs;
   char* m_chunk_next = nullptr;  // the unused rest of the current huge-page chunk
   char* m_chunk_end = nullptr;
@@ -82,6 +89,9 @@ ARENA& arena() {
   }();
   return *a;
 }
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_arena_at_load = (arena(), true);
 
 // Sanitizer builds hold released cells back in a ring of the thread's last
 // kQuarantine releases before they are handed out again, as the sanitizer's
@@ -173,16 +183,20 @@ void hand_back(THREAD_CACHE& c) {
   }
   carve_free(a.m_free[c.m_partner_class], c.m_pair_next, c.m_pair_end, c.m_partner_class);
   c.m_pair_next = c.m_pair_end = nullptr;
-  for (size_t cls = 0; cls < kClasses; ++cls)
-    while (PAIR_CELL* pair = c.m_pairs[cls]) {
-      POOL_UNPOISON(pair, sizeof(PAIR_CELL));
-      c.m_pairs[cls] = pair->m_next;
-      if (!c.m_pairs[cls]) c.m_pairs_last[cls] = nullptr;
-      const size_t partner_cls = pair->m_partner_class, partner_size = cell_size(partner_cls);
-      POOL_UNPOISON(pair, partner_size + cell_size(cls));
-      push_free(a.m_free[partner_cls], pair, partner_size);
-      push_free(a.m_free[cls], reinterpret_cast<char*>(pair) + partner_size, cell_size(cls));
+  // The thread's freed pairs stay pairs, after those the arena holds.
+  for (size_t cls = 0; cls < kClasses; ++cls) {
+    PAIR_CELL* first = std::exchange(c.m_pairs[cls], nullptr);
+    PAIR_CELL* last = std::exchange(c.m_pairs_last[cls], nullptr);
+    if (!first) continue;
+    if (PAIR_CELL* tail = a.m_pairs_last[cls]) {
+      POOL_UNPOISON(tail, sizeof(PAIR_CELL));
+      tail->m_next = first;
+      POOL_POISON(tail, sizeof(PAIR_CELL));
+    } else {
+      a.m_pairs[cls] = first;
     }
+    a.m_pairs_last[cls] = last;
+  }
   if (c.m_held) {
     for (size_t i = 0; i < kQuarantine; ++i)
       if (void* cell = c.m_held[i].m_cell) {
@@ -346,17 +360,13 @@ void cdb_pool_release(void* p, size_t bytes) noexcept {
     return;
   }
   THREAD_CACHE& c = cache();
+  register_thread(c);  // a thread that only frees cells gives them back too when it ends
   size_t cls = class_of(bytes);
   --c.m_balance;
   if (kQuarantine) {
     if (!c.m_held) {
       c.m_held = static_cast<HELD_CELL*>(::operator new(kQuarantine * sizeof(HELD_CELL)));
       std::fill_n(c.m_held, kQuarantine, HELD_CELL{nullptr, 0});
-    }
-    if (!c.m_registered) {
-      c.m_registered = true;
-      static thread_local THREAD_EXIT on_exit;
-      (void)on_exit;
     }
     HELD_CELL& slot = c.m_held[c.m_held_next];
     POOL_POISON(p, cell_size(cls));
@@ -404,8 +414,17 @@ void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
     // The old span's tail becomes free partner cells (the classes of the
     // pairs a thread makes seldom change).
     carve_free(c.m_free[partner_cls], p, c.m_pair_end, partner_cls);
+    c.m_pair_next = c.m_pair_end = nullptr;
     ARENA& a = arena();
-    std::lock_guard<std::mutex> guard(a.m_lock);
+    std::unique_lock<std::mutex> guard(a.m_lock);
+    // Pairs that ended threads freed come before a new slab (a thread that
+    // deletes netlists on behalf of another leaves its gates there).
+    if (a.m_pairs[cls]) {
+      c.m_pairs[cls] = std::exchange(a.m_pairs[cls], nullptr);
+      c.m_pairs_last[cls] = std::exchange(a.m_pairs_last[cls], nullptr);
+      guard.unlock();
+      return cdb_pool_allocate_with_partner(bytes, partner_bytes);
+    }
     p = new_slab(a);
     c.m_pair_end = p + kSlabBytes;
     p = aligned(p);
@@ -436,6 +455,7 @@ void cdb_pool_release_with_partner(void* p, size_t bytes, size_t partner_bytes) 
     return;
   }
   THREAD_CACHE& c = cache();
+  register_thread(c);
   const size_t cls = class_of(bytes), partner_cls = class_of(partner_bytes);
   const size_t partner_size = cell_size(partner_cls);
   FREE_CELL* below = c.m_free[partner_cls];
@@ -462,6 +482,12 @@ void cdb_pool_release_with_partner(void* p, size_t bytes, size_t partner_bytes) 
 }
 
 int64_t cdb_pool_thread_balance() { return cache().m_balance; }
+
+size_t cdb_pool_slab_bytes() {
+  ARENA& a = arena();
+  std::lock_guard<std::mutex> guard(a.m_lock);
+  return a.m_slabs.size() * kSlabBytes;
+}
 
 size_t cdb_pool_cell_bytes(size_t bytes) {
   if (bytes > kMaxPooledBytes) return (bytes + 8 + 15) / 16 * 16;  // the general allocator's header and rounding

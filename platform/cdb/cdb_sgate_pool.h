@@ -7,8 +7,10 @@
 //   of fresh cells carved from 64 KiB slabs, so allocation and release are a
 //   pointer pop or push without a lock. A cell freed on another thread than
 //   the one that made it joins that thread's free list; a thread that ends
-//   hands its free cells and its unused span to the arena, which gives them
-//   to the next thread that runs dry. Slabs are never returned to the system:
+//   (one that only freed cells too) hands its free cells and its unused span
+//   to the arena, which gives them to the next thread that runs dry, gates
+//   included: a gate takes the arena's free cells of its size before a new
+//   slab. Slabs are never returned to the system:
 //   a gate or terminal may move from netlist to netlist and be destroyed in
 //   any order after its netlist, so no slab can belong to one netlist.
 //   On Linux (outside sanitizer builds) slabs are cut from 2 MiB chunks
@@ -27,10 +29,11 @@
 //   starts 40 bytes into a cache line, which puts both in one line. A gate
 //   released right after the terminal
 //   below it (a gate's destructor destroys its terminals first) gives the
-//   two back as a pair; gates take freed pairs first, then free cells, then
-//   new pairs, so gates made again after others were destroyed still come
-//   in pairs. A gate made while a terminal cell still waits takes a single
-//   cell.
+//   two back as a pair; gates take freed pairs first, then free cells (the
+//   thread's, then those ended threads gave the arena), then new pairs, so
+//   gates made again after others were destroyed on the same thread still
+//   come in pairs. A gate made while a terminal cell still waits takes a
+//   single cell.
 // Sanitizer builds poison free cells and unused spans, so a use after
 //   destruction is reported as it would be for the general allocator.
 // Cost: O(1) per allocation and release; a slab or a refill from the arena
@@ -65,5 +68,9 @@ int64_t cdb_pool_thread_balance();
 // Bytes one object of `bytes` takes in the pool (its cell size), or `bytes`
 // plus the general allocator's header when it is not pooled.
 size_t cdb_pool_cell_bytes(size_t bytes);
+// Bytes of the slabs the pool has taken from the system so far (they are
+// never given back). A test compares two readings to prove that work done
+// again reuses the cells of the work before it.
+size_t cdb_pool_slab_bytes();
 
 }  // namespace kavu_platform

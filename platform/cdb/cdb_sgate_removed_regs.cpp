@@ -58,6 +58,12 @@ const PDB_THUNK_INFO* CDB_SGATE_REMOVED_REGISTERS_DB::s_thunk() {
   return &info;
 }
 
+namespace {
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_removed_regs_record_at_load = (CDB_SGATE_REMOVED_REGISTERS_DB::s_thunk(), true);
+}  // namespace
+
 void cdb_sgate_removed_regs_ptr_field(PDB_SEGMENT& seg, void* ptr_address) {
   seg.set_field(199, "ptr");
   seg.transfer_ptr(*static_cast<void**>(ptr_address), *CDB_SGATE_REMOVED_REGISTERS_DB::s_thunk());

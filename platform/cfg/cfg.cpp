@@ -239,6 +239,11 @@ bool parse_int(const std::string& text, int* out) {
   return true;
 }
 
+// The store is made, and the environment and the file read, as the layer
+// loads, not at first use: a process that forks while another thread makes
+// it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_cfg_at_load = (loaded_state(), true);
+
 }  // namespace
 
 ORLIND_BOOL cfg_is_on(const char* key, bool dflt) {

@@ -76,6 +76,12 @@ ZCU_FACADE_UTIL* ZCU_FACADE_UTIL::get_instance() {
   return &s_instance;
 }
 
+namespace {
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_facade_at_load = (directory_models(), ZCU_FACADE_UTIL::get_instance(), true);
+}  // namespace
+
 namespace kavu_platform {
 
 void cmp_test_reset() {

@@ -156,6 +156,9 @@ INSTALLED& installed() {
   }();
   return *s_installed;
 }
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_catalogue_at_load = (installed(), true);
 
 }  // namespace
 

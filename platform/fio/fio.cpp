@@ -582,6 +582,7 @@ bool fio_has_attributes_a_rename_drops(int fd) {
 // ---- the test hook (platform_test_hooks.h)
 std::mutex g_test_hook_mutex;
 std::atomic<bool> g_test_hook_set{false};
+constinit std::atomic<kavu_platform::FIO_END_ACTION_HOOK> g_end_action_hook{nullptr};
 kavu_platform::FIO_TEST_HOOK g_test_hook = nullptr;
 void* g_test_hook_data = nullptr;
 
@@ -1292,6 +1293,8 @@ int fio_open_through_own_link(const std::string& path, int flags, mode_t mode, b
 
 }  // namespace
 
+void kavu_platform::fio_test_set_end_action_hook(FIO_END_ACTION_HOOK hook) { g_end_action_hook.store(hook); }
+
 void kavu_platform::fio_test_set_hook(FIO_TEST_HOOK hook, void* data) {
   std::lock_guard<std::mutex> lock(g_test_hook_mutex);
   g_test_hook = hook;
@@ -1502,9 +1505,12 @@ bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* proble
 // while the action is registered.
 void FIO_FILE_REPLACEMENT::remove_temp_on_end(long self) {
   FIO_FILE_REPLACEMENT* file = reinterpret_cast<FIO_FILE_REPLACEMENT*>(self);
-  ::unlink(file->m_temp.c_str());
+  // Told before the temporary goes: a commit on another thread that finds
+  // it gone knows why, whichever thread the signal arrived on.
   const int sig = thr_end_signal_of_action();
   file->m_interrupted.store(sig > 0 ? sig : SIGINT);
+  ::unlink(file->m_temp.c_str());
+  if (const kavu_platform::FIO_END_ACTION_HOOK hook = g_end_action_hook.load()) hook(file->m_temp.c_str());
 }
 
 int FIO_FILE_REPLACEMENT::create_temp(const std::string& target, int* error, mode_t mode) {

@@ -43,7 +43,6 @@ struct PROFILE_TOTAL {
 struct PROFILE_STATE {
   std::mutex mutex;
   std::map<std::string, PROFILE_TOTAL> totals;  // "module:name", printed sorted
-  bool table_registered = false;
 };
 
 PROFILE_STATE& profile_state() {
@@ -110,6 +109,13 @@ DB_DIR_STATE& db_dir_state() {
   return *s;
 }
 
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+// The profile table's printing at exit is registered with them; it prints
+// in the process that recorded the totals only.
+[[maybe_unused]] const bool g_gen_at_load =
+    (profile_state(), tag_state(), db_dir_state(), std::atexit(print_profile_table), true);
+
 uint64_t splitmix64(uint64_t x) {
   x += 0x9E3779B97F4A7C15ull;
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -135,11 +141,8 @@ GEN_PROFILER::~GEN_PROFILER() {
   PROFILE_TOTAL& t = s.totals[std::string(m_module) + ":" + m_name];
   ++t.calls;
   t.seconds += seconds;
-  if (!s.table_registered) {
-    s.table_registered = true;
-    g_profile_process.store(getpid());
-    std::atexit(print_profile_table);
-  }
+  pid_t none = 0;
+  g_profile_process.compare_exchange_strong(none, getpid());  // the process whose table prints
 }
 
 // ---------------------------------------------------------------- random numbers

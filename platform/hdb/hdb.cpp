@@ -135,6 +135,11 @@ NAME_REGISTRY& registry() {
   static NAME_REGISTRY* r = new NAME_REGISTRY;  // never destroyed: ids outlive resets
   return *r;
 }
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_registry_at_load = (registry(), true);
+// What a name without children lists.
+const std::vector<HDB_INSTANCE_NAME*> g_no_children;
 
 HDB_NAMESPACE* g_default_namespace = nullptr;
 
@@ -399,10 +404,9 @@ HDB_SOURCE_COMPONENT* HDB_INSTANCE_NAME::get_source_component() const {
 }
 
 const std::vector<HDB_INSTANCE_NAME*>& HDB_INSTANCE_NAME::get_children() const {
-  static const std::vector<HDB_INSTANCE_NAME*> none;
   get_namespace()->list_children();
   const EXTRA* e = find_extra();
-  return e ? e->m_children : none;
+  return e ? e->m_children : g_no_children;
 }
 
 HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::make(HDB_NAMESPACE* ns, HDB_INSTANCE_NAME* parent, std::string_view text,

@@ -147,6 +147,10 @@ const PDB_THUNK_INFO* image_thunk() {
   return &info;
 }
 
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_image_record_at_load = (image_thunk(), true);
+
 void image_ptr_field(PDB_SEGMENT& seg, void* ptr_address) {
   seg.set_field(199, "ptr");
   seg.transfer_ptr(*static_cast<void**>(ptr_address), *image_thunk());

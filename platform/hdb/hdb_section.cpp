@@ -69,6 +69,12 @@ struct HDB_SECTION_REGISTRY {
   std::map<KEY, std::unique_ptr<HDB_SECTION>> m_sections;
 };
 
+namespace {
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_section_registry_at_load = (HDB_SECTION_REGISTRY::get(), true);
+}  // namespace
+
 HDB_SECTION* HDB_SECTION::find_section(int type, const char* name, const HDB_NAMESPACE* db) {
   const HDB_NAMESPACE* ns = db ? db : kavu_platform::hdb_default_namespace();
   const std::string text = name ? name : "";

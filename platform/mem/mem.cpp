@@ -29,6 +29,9 @@ TAGS& tags() {
   }();
   return *t;
 }
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_tags_at_load = (tags(), true);
 
 // Reads one "Name:   1234 kB" line of /proc/self/status, in bytes.
 size_t status_field(const char* name) {

@@ -259,6 +259,12 @@ MSG_INDEX* MSG_INDEX::get_default_index() {
   return &index;
 }
 
+namespace {
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_msg_at_load = (state(), MSG_INDEX::get_default_index(), true);
+}  // namespace
+
 bool MSG_INDEX::is_suppressed(int id) const {
   {
     MSG_STATE& s = state();

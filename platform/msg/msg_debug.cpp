@@ -54,6 +54,9 @@ DEBUG_STATE& dstate() {
   }();
   return *s;
 }
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_debug_at_load = (dstate(), true);
 
 std::atomic<int> g_open_captures{0};
 

@@ -58,6 +58,9 @@ std::map<std::string, BLIF_SUBCKT_HANDLER, std::less<>>& subckt_registry() {
   static std::map<std::string, BLIF_SUBCKT_HANDLER, std::less<>> registry;
   return registry;
 }
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_subckt_registry_at_load = (subckt_registry(), true);
 
 // Offsets into the text are 32 bits: a larger file is refused, never wrapped.
 const uint64_t kMaxTextBytes = UINT32_MAX - 1;
@@ -76,6 +79,9 @@ const size_t kMaxProblemBytes = 1024;
 std::string quoted(std::string_view text) { return msg_printable_text(text, kMaxQuotedBytes); }
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
+// The system's page size, read as the program loads.
+const size_t g_page_bytes = size_t(::sysconf(_SC_PAGESIZE));
 
 // A fixed-capacity array of plain records in anonymous memory of its own
 // that can give back the whole pages below a point once the reader is past
@@ -134,7 +140,7 @@ class RELEASABLE_ARRAY {
   }
   // Gives back the whole pages that hold only records below `index`.
   void release_below(size_t index) {
-    static const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    const size_t page = g_page_bytes;
     const size_t cut = index * sizeof(T) / page * page;
     if (cut <= m_released) return;
     ::madvise(reinterpret_cast<char*>(m_data) + m_released, cut - m_released, MADV_DONTNEED);

@@ -2,7 +2,6 @@
 #include "netlist_io/oracle_process.h"
 
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +22,7 @@
 #include <thread>
 
 #include "cfg/cfg.h"
+#include "thr/thr.h"
 #include "thr/thr_end_signal.h"
 #include "thr/thr_fork_int.h"
 
@@ -106,22 +106,21 @@ pid_t oracle_spawn_group(char* const* argv, const char* dir, const char* log_pat
 
 pid_t oracle_spawn_group(char* const* argv, const char* dir, int output) {
   // A pipe that tells a failed exec is opened here, so the child between
-  // fork and exec makes only system calls, which are safe after a fork in
+  // its start and exec makes only system calls, which are safe in a copy of
   // a threaded process.
   int failed[2];
   if (pipe2(failed, O_CLOEXEC) != 0) return -1;
-  const pid_t parent = getpid();
   // The end signals wait until the child's group is registered, so that no
   // Ctrl-C falls between the fork and the registration.
   sigset_t mask;
   thr_block_end_signals(&mask);
-  const pid_t pid = fork();
+  const pid_t pid = thr_start_own_child();
   if (pid == 0) {
-    // A group of its own, which the caller ends with everything in it; the
-    // kernel kills the child when the thread that started it ends.
+    // In a group of its own, which the caller ends with everything in it;
+    // the kernel kills it when the thread that started it ends (its keeper
+    // set both up, and SIGCHLD's default: thr_start_own_child).
     const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (setpgid(0, 0) == 0 && prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && getppid() == parent && in >= 0 &&
-        dup2(in, 0) == 0 && dup2(output, 1) == 1 && dup2(output, 2) == 2 && (!dir || chdir(dir) == 0) &&
+    if (in >= 0 && dup2(in, 0) == 0 && dup2(output, 1) == 1 && dup2(output, 2) == 2 && (!dir || chdir(dir) == 0) &&
         sigprocmask(SIG_SETMASK, &mask, nullptr) == 0)
       execve(argv[0], argv, environ);
     const char byte = 1;
@@ -145,7 +144,7 @@ pid_t oracle_spawn_group(char* const* argv, const char* dir, int output) {
   if (got == 1) {  // the program did not start: reap the child
     forget_group(pid);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (thr_wait_own_child(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return -1;
   }
@@ -154,7 +153,7 @@ pid_t oracle_spawn_group(char* const* argv, const char* dir, int output) {
 
 bool oracle_group_leader_ended(pid_t pid) {
   siginfo_t info{};
-  if (waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return errno != EINTR;
+  if (thr_waitid_own_child(pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0) return errno != EINTR;
   return info.si_pid == pid;
 }
 
@@ -163,13 +162,19 @@ int oracle_end_group(pid_t pid, struct rusage* usage) {
   // id names its group and no other process, so the kill below reaches
   // only what it left running.
   siginfo_t info{};
-  while (waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) != 0)
-    if (errno != EINTR) return -1;
+  while (thr_waitid_own_child(pid, &info, WEXITED | WNOWAIT) != 0)
+    if (errno != EINTR) {
+      // Its end was taken: its id may name another process by now, so
+      // nothing is sent to it.
+      const int error = errno;
+      forget_group(pid);
+      return error == ECHILD ? ORACLE_END_TAKEN : -1;
+    }
   kill(-pid, SIGKILL);
   forget_group(pid);  // before the reap frees the id
   int status = 0;
-  while (wait4(pid, &status, 0, usage) < 0)
-    if (errno != EINTR) return -1;
+  while (thr_wait4_own_child(pid, &status, 0, usage) < 0)
+    if (errno != EINTR) return errno == ECHILD ? ORACLE_END_TAKEN : -1;
   return status;
 }
 
@@ -193,7 +198,7 @@ int oracle_run(const std::vector<std::string>& argv, const std::string& dir, con
   }
   const int status = oracle_end_group(pid);
   if (timed_out) return ORACLE_TIMED_OUT;
-  if (status < 0) return -1;
+  if (status < 0) return status == ORACLE_END_TAKEN ? ORACLE_END_TAKEN : -1;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
@@ -263,6 +268,7 @@ ORACLE_END oracle_run_peer(const std::vector<std::string>& argv, const std::stri
   close(out[0]);
   if (leader >= 0) close(leader);
   if (timed_out) end.status = ORACLE_TIMED_OUT;
+  else if (status == ORACLE_END_TAKEN) end.status = ORACLE_END_TAKEN;
   else if (status >= 0 && WIFEXITED(status)) end.status = WEXITSTATUS(status);
   else if (status >= 0 && WIFSIGNALED(status)) end.signal = WTERMSIG(status), end.status = 128 + end.signal;
   return end;
@@ -270,6 +276,7 @@ ORACLE_END oracle_run_peer(const std::vector<std::string>& argv, const std::stri
 
 std::string oracle_describe_end(const ORACLE_END& end) {
   if (end.status == ORACLE_TIMED_OUT) return "ran past its time limit";
+  if (end.status == ORACLE_END_TAKEN) return "ended, but another wait in this process took its exit status";
   if (end.status < 0) return "could not be started";
   if (end.signal == 0) return "exited with status " + std::to_string(end.status);
   std::string text = "was killed by signal " + std::to_string(end.signal);

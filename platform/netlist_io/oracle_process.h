@@ -53,7 +53,9 @@ class ORACLE_TEMP_DIR {
 // SIGTERM, SIGHUP and SIGQUIT end the whole group before they end the
 // caller (thr_end_signal.h), and the peer is killed by the kernel when the
 // thread that started it ends (SIGKILL to the caller leaves its children).
-// Returns the child's id, which is its group's, or -1.
+// The child is the library's own (thr_start_own_child, thr/thr.h): a host
+// that ignores SIGCHLD or reaps every child itself leaves its end to
+// oracle_end_group. Returns the child's id, which is its group's, or -1.
 pid_t oracle_spawn_group(char* const* argv, const char* dir, const char* log_path);
 
 // The same with standard output and error into the descriptor `output`
@@ -68,7 +70,9 @@ bool oracle_group_leader_ended(pid_t pid);
 // Waits for the child `pid` of oracle_spawn_group to end (a caller that
 // cannot wait kills the group first: kill(-pid, SIGKILL)), then kills
 // what is left in its group and reaps the child, with its rusage in *usage
-// when given. Returns the wait status, or -1 when it cannot be waited for.
+// when given. Returns the wait status, ORACLE_END_TAKEN when a wait of the
+// host's that takes every kind of child took it, or -1 when it cannot be
+// waited for.
 // A signal handler may kill the group while this waits (the launcher's
 // time limit): the wait goes on. Every child of oracle_spawn_group is ended
 // here.
@@ -76,6 +80,8 @@ int oracle_end_group(pid_t pid, struct rusage* usage = nullptr);
 
 // Returned by oracle_run when the program outlived its time limit.
 constexpr int ORACLE_TIMED_OUT = -2;
+// The program ended and another wait in this process took its exit status.
+constexpr int ORACLE_END_TAKEN = -3;
 
 // Runs argv (argv[0] a path; no shell) with `dir` as its working directory
 // and its standard output and error into `log_path`, in a process group of
@@ -125,7 +131,8 @@ class ORACLE_OUTPUT {
 // How a peer's run ended.
 struct ORACLE_END {
   // The exit status, or 128 + the signal that ended the program (as a
-  // shell tells it); ORACLE_TIMED_OUT; -1 when it could not start.
+  // shell tells it); ORACLE_TIMED_OUT; ORACLE_END_TAKEN; -1 when it could
+  // not start.
   int status = -1;
   int signal = 0;  // the signal that ended it; 0 when it exited
   bool succeeded() const { return status == 0 && signal == 0; }
@@ -141,7 +148,8 @@ ORACLE_END oracle_run_peer(const std::vector<std::string>& argv, const std::stri
 
 // How a run that oracle_run reports as `rc` (not 0) ended, in words to
 // follow the program's name: "exited with status 3", "was killed by signal
-// 9 (SIGKILL)", "ran past its time limit", "could not be started". A status
+// 9 (SIGKILL)", "ran past its time limit", "ended, but another wait in this
+// process took its exit status", "could not be started". A status
 // above 128 is told as the signal a shell would mean by it; the ORACLE_END
 // form tells an exit status of 137 from SIGKILL.
 std::string oracle_describe_end(int rc);

@@ -62,6 +62,10 @@ std::mutex& registry_mutex() {
   return s_mutex;
 }
 
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_registry_at_load = (registry(), registry_mutex(), true);
+
 void append_u32(std::vector<uint8_t>& out, uint32_t v) {
   const uint8_t bytes[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
                             static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};

@@ -52,6 +52,16 @@ void gen_test_fail_file_locks(int error);
 // one as a system at its limit does (EAGAIN), until called with -1 (no
 // limit). thr_ipc_test_reset clears it.
 void thr_test_refuse_threads_after(int count);
+// Called on the thread that makes it with the name of each one-time set-up
+// of the layer and the library (thr_setup_point, thr/thr.h) while it is
+// made, until called with null. A test holds a set-up open so, to fork from
+// another thread at that moment.
+typedef void (*THR_SETUP_HOOK)(const char* what);
+void thr_test_set_setup_hook(THR_SETUP_HOOK hook);
+// Called with a named pipe's path just before the pipe is made
+// (THR_NAMED_PIPE::create, create_r), until called with null.
+typedef void (*THR_PIPE_HOOK)(const char* path);
+void thr_test_set_pipe_hook(THR_PIPE_HOOK hook);
 
 // ---- files ----
 // Points of the own-file path (FIO_FILE_REPLACEMENT::open_own_file,
@@ -66,6 +76,12 @@ enum FIO_TEST_POINT { FIO_OWN_FILE_EXAMINING, FIO_OWN_FILE_CHECKED, FIO_OWN_FILE
 typedef void (*FIO_TEST_HOOK)(FIO_TEST_POINT point, const char* path, void* data);
 // Installs `hook` (null: none), called with `data` at every such point.
 void fio_test_set_hook(FIO_TEST_HOOK hook, void* data);
+// Called by a write's end action (the work an end signal does, on the thread
+// the signal arrived on) with the path of the write's temporary file once it
+// has removed it: async-signal-safe, so a test may hold the action there.
+// Null: none.
+typedef void (*FIO_END_ACTION_HOOK)(const char* temp);
+void fio_test_set_end_action_hook(FIO_END_ACTION_HOOK hook);
 
 // ---- timing engine ----
 // What the timing engine did since the last reset, where a test would

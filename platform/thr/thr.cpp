@@ -6,6 +6,12 @@
 #include "thr/thr.h"
 
 #include <pthread.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -86,6 +92,101 @@ std::string thr_start_thread(std::thread* thread, std::function<void()> body) {
 
 namespace kavu_platform {
 void thr_test_refuse_threads_after(int count) { g_threads_left.store(count < 0 ? -1 : count); }
+}  // namespace kavu_platform
+
+// ---------------------------------------------------------------- own children
+
+namespace {
+
+// In the keeper: ends it as the program's wait status says.
+[[noreturn]] void end_as(int status) {
+  if (WIFEXITED(status)) _exit(WEXITSTATUS(status));
+  const int sig = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  if (sig > 0) {
+    const struct rlimit no_core = {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);  // the keeper is a copy of the whole caller
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigaction(sig, &dfl, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    kill(getpid(), sig);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);  // the signal acts here
+  }
+  _exit(sig > 0 ? 128 + sig : 127);
+}
+
+}  // namespace
+
+pid_t thr_start_own_child() {
+  const pid_t caller = getpid();
+  // No CLONE_* flag and no exit signal: a copy of the process, as fork()
+  // makes, on a copy of this stack, whose end signals nothing.
+  const pid_t keeper = pid_t(syscall(SYS_clone, 0UL, nullptr, nullptr, nullptr, nullptr));
+  if (keeper != 0) return keeper;
+  // The keeper: nothing but system calls from here on.
+  sigset_t all;
+  sigfillset(&all);
+  sigprocmask(SIG_SETMASK, &all, nullptr);
+  setpgid(0, 0);
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != caller) _exit(127);  // the caller ended before the request took effect
+  // No handler of the caller's runs in the keeper or the program, and the
+  // program's end is the keeper's to take (a SIG_IGN'd SIGCHLD would have
+  // the kernel take it).
+  for (int sig = 1; sig < NSIG; ++sig) {
+    struct sigaction was {};
+    if (sigaction(sig, nullptr, &was) != 0) continue;
+    const bool handled = was.sa_handler != SIG_DFL && was.sa_handler != SIG_IGN;
+    if (!handled && sig != SIGCHLD) continue;
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigaction(sig, &dfl, nullptr);
+  }
+  const pid_t keeper_id = getpid();
+  const pid_t program = pid_t(syscall(SYS_clone, static_cast<unsigned long>(SIGCHLD), nullptr, nullptr, nullptr, nullptr));
+  if (program == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != keeper_id) _exit(127);
+    return 0;
+  }
+  if (program < 0) _exit(127);
+  // The keeper holds no file: a pipe the caller reads to its end (the
+  // program's output, a failed exec's report) ends when the program's does.
+  if (syscall(SYS_close_range, 0U, ~0U, 0U) != 0) {
+    struct rlimit files {};
+    const rlim_t last = getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY ? files.rlim_cur : 4096;
+    for (rlim_t fd = 0; fd < last; ++fd) close(int(fd));
+  }
+  int status = 0;
+  while (waitpid(program, &status, 0) < 0)
+    if (errno != EINTR) _exit(127);
+  end_as(status);
+}
+
+pid_t thr_wait_own_child(pid_t pid, int* status, int options) { return waitpid(pid, status, options | __WALL); }
+
+int thr_waitid_own_child(pid_t pid, siginfo_t* info, int options) {
+  return waitid(P_PID, id_t(pid), info, options | __WALL);
+}
+
+pid_t thr_wait4_own_child(pid_t pid, int* status, int options, struct rusage* usage) {
+  return wait4(pid, status, options | __WALL, usage);
+}
+
+// ---------------------------------------------------------------- set-up points
+
+namespace {
+constinit std::atomic<kavu_platform::THR_SETUP_HOOK> g_setup_hook{nullptr};
+}  // namespace
+
+void thr_setup_point(const char* what) {
+  if (const kavu_platform::THR_SETUP_HOOK hook = g_setup_hook.load()) hook(what);
+}
+
+namespace kavu_platform {
+void thr_test_set_setup_hook(THR_SETUP_HOOK hook) { g_setup_hook.store(hook); }
 }  // namespace kavu_platform
 
 // ---------------------------------------------------------------- fork

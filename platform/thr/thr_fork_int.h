@@ -17,6 +17,7 @@
 #include <mutex>
 
 enum THR_FORK_RANK : int {
+  THR_FORK_TCL,          // atcl: the interpreter while it is made or asked for a package
   THR_FORK_PIPE_DIR,     // thr_ipc: the pipe directory (its holder takes THR_FORK_SIGNALS)
   THR_FORK_IPC,          // thr_ipc: live helpers, dispatchers, helper messages
   THR_FORK_DEBUG,        // msg_debug: captures and the debug file (its holder reads THR_FORK_CFG)

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -57,13 +56,15 @@ void PUT_SPMD_JOB_VOID_PTR::add_task(void* arg) { m_tasks.push_back(arg); }
 
 void PUT_SPMD_JOB_VOID_PTR::run() {
   m_error.clear();
+  const size_t n = std::min<size_t>(size_t(m_threads), m_tasks.size());
+  // Made before the tasks are taken: memory refused here leaves them added.
+  std::vector<std::thread> pool(n > 1 ? n : 0);
   std::vector<void*> tasks;
   tasks.swap(m_tasks);
   std::atomic<size_t> next{0};
   auto worker = [&]() {
     for (size_t i = next++; i < tasks.size(); i = next++) m_fn(tasks[i]);
   };
-  size_t n = std::min<size_t>(size_t(m_threads), tasks.size());
   if (n <= 1) {
     worker();
     return;
@@ -71,7 +72,6 @@ void PUT_SPMD_JOB_VOID_PTR::run() {
   // Every thread is started before any task runs: a thread the system
   // refuses leaves every task unrun, never the job half done.
   std::atomic<int> go{0};  // 1: run the tasks; -1: run none
-  std::vector<std::thread> pool(n);
   for (size_t t = 0; t < n && m_error.empty(); ++t)
     m_error = thr_start_thread(&pool[t], [&] {
       go.wait(0);
@@ -95,7 +95,6 @@ std::string g_pipe_dir;
 // The process that made g_pipe_dir: a process forked from it without exec
 // shares the name, not the directory's ownership, and removes nothing of it.
 std::atomic<pid_t> g_pipe_dir_maker{0};
-bool g_atexit_registered = false;
 // The directory's path for the signal handler, and its action's handle.
 char g_pipe_dir_for_signal[4096];
 int g_pipe_dir_action = -1;
@@ -108,6 +107,10 @@ bool pipe_dir_is_ours() { return g_pipe_dir_maker.load() == getpid(); }
 void remove_pipe_dir_at_exit() {
   if (pipe_dir_is_ours()) thr_remove_pipe_dir();
 }
+// Registered as the layer loads, not when the directory is first made: a
+// process that forks while another thread registers it would leave its
+// child the C library's exit list held.
+[[maybe_unused]] const int g_pipe_dir_removed_at_exit = atexit(remove_pipe_dir_at_exit);
 
 // Runs holding the directory, and why the last directory could not be made.
 int g_pipe_dir_holds = 0;
@@ -149,9 +152,10 @@ void remove_pipe_dir_locked() {
 // Removes the pipe directory when a signal ends the process (which runs no
 // atexit function), counting the removal for the runs that held it.
 void remove_pipe_dir_on_signal(long) {
-  thr_remove_dir_in_handler(g_pipe_dir_for_signal);
+  // Told before the directory goes: a run that finds it gone knows why.
   g_pipe_dir_removal_signal.store(thr_end_signal_of_action());
   g_pipe_dir_removals.fetch_add(1);
+  thr_remove_dir_in_handler(g_pipe_dir_for_signal);
 }
 
 char random_name_char(std::mt19937& gen) {
@@ -164,6 +168,8 @@ std::mt19937& name_generator() {
                                 unsigned(std::hash<std::thread::id>{}(std::this_thread::get_id())));
   return gen;
 }
+
+constinit std::atomic<kavu_platform::THR_PIPE_HOOK> g_pipe_hook{nullptr};
 
 bool ends_with_template(const std::string& s) {
   return s.size() >= 6 && s.compare(s.size() - 6, 6, "XXXXXX") == 0;
@@ -190,10 +196,6 @@ const std::string& thr_get_pipe_dir() {
       g_pipe_dir = buf.data();
       g_pipe_dir_maker.store(getpid());
       g_pipe_dir_failure.clear();
-      if (!g_atexit_registered) {
-        g_atexit_registered = true;
-        atexit(remove_pipe_dir_at_exit);
-      }
     } else {
       const int error = errno;
       g_pipe_dir_failure = "cannot make a directory for named pipes in \"" +
@@ -250,6 +252,7 @@ bool THR_NAMED_PIPE::make(bool read) {
     if (templ)
       for (int i = 0; i < 6; ++i) name += random_name_char(name_generator());
     std::string path = dir + "/" + name;
+    if (const kavu_platform::THR_PIPE_HOOK hook = g_pipe_hook.load()) hook(path.c_str());
     if (mkfifo(path.c_str(), 0600) == 0) {
       m_name = name;
       m_created = true;
@@ -391,9 +394,11 @@ int status_to_code(int status) {
   return -1;
 }
 
-// How a helper ended, in the user's words, to follow "the helper".
+// How a helper ended, in the user's words, to follow "the helper". -1: it
+// ended, and a wait of the host's (one that takes every kind of child)
+// took its exit status.
 std::string describe_status(int status) {
-  if (status == -1) return "ended";
+  if (status == -1) return "ended (another wait in this process took its exit status)";
   if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
   if (WIFSIGNALED(status)) {
     const int sig = WTERMSIG(status);
@@ -431,12 +436,12 @@ double now_s() {
 bool wait_until(pid_t pid, double deadline, int* status) {
   int pause_ms = 1;
   for (;;) {
-    pid_t r = waitpid(pid, status, WNOHANG);
+    pid_t r = thr_wait_own_child(pid, status, WNOHANG);
     if (r == pid) {
       forget_child(pid);
       return true;
     }
-    if (r < 0 && errno != EINTR) {  // not our child any more: nothing to wait for
+    if (r < 0 && errno != EINTR) {  // its end taken by another wait: nothing to wait for
       forget_child(pid);
       *status = -1;
       return true;
@@ -452,10 +457,10 @@ bool wait_until(pid_t pid, double deadline, int* status) {
 int kill_and_reap(pid_t pid) {
   int status = 0;
   kill_group(pid);
-  pid_t r = waitpid(pid, &status, WNOHANG);
+  pid_t r = thr_wait_own_child(pid, &status, WNOHANG);
   if (r == 0) {
     kill(pid, SIGKILL);
-    do r = waitpid(pid, &status, 0);
+    do r = thr_wait_own_child(pid, &status, 0);
     while (r < 0 && errno == EINTR);
   }
   forget_child(pid);
@@ -548,41 +553,44 @@ int open_helper_log(const std::string& log, bool replace_foreign, std::string* w
 }
 
 // Starts the helper in a process group of its own (so a failure can end
-// everything the helper started). The child asks the kernel to kill it when
-// the thread that started it ends (the thread waits for its helper, so that
-// happens only when the parent process ends), gets /dev/null as input and
-// the log as output, restores the default signal state and runs the program. Between
-// fork and exec it calls only async-signal-safe functions on data prepared
-// before the fork. Returns the pid, or 0 (and *err) when it cannot start.
+// everything the helper started). The kernel kills it when the thread that
+// started it ends (the thread waits for its helper, so that happens only
+// when the parent process ends); it gets /dev/null as input and
+// the log as output, restores the default signal state and runs the program. It is
+// the library's own child (thr_start_own_child): a host that ignores SIGCHLD
+// or reaps its children itself leaves its end to the library. Between the
+// start and exec it calls only async-signal-safe functions on data prepared
+// before. Returns the id of its keeper, which is its group's (waited for
+// and killed), with the helper's own id in *helper_pid (the name of its
+// temporary files), or 0 (and *err) when it cannot start.
 pid_t start_child(const std::string& program, std::vector<char*>& args, const std::string& wd,
-                  int log_fd, int* err) {
+                  int log_fd, int* err, pid_t* helper_pid) {
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) {
     *err = errno;
     return 0;
   }
-  const pid_t parent = getpid();
   const char* prog = program.c_str();
   const char* dir = wd == "." ? nullptr : wd.c_str();
   {
-    // Counted while it starts so a concurrent count never misses it; the
-    // fork itself takes this lock (thr_fork_int.h), so it is not held.
+    // Counted while it starts so a concurrent count never misses it.
     std::lock_guard<std::mutex> lock(g_ipc_mutex);
     ++g_starting;
   }
-  const pid_t pid = fork();
+  const pid_t pid = thr_start_own_child();
   const int fork_error = errno;
   {
     if (pid == 0) {
       close(report[0]);
+      const pid_t self = getpid();  // told first; an errno follows only when the exec fails
+      if (write(report[1], &self, sizeof self) != ssize_t(sizeof self)) _exit(127);
       auto fail = [&](int e) {
         ssize_t ignored = write(report[1], &e, sizeof e);
         (void)ignored;
         _exit(127);
       };
-      setpgid(0, 0);
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
-      if (getppid() != parent) _exit(127);  // the parent ended before the request took effect
+      // The keeper made the group and asked the kernel to kill it when the
+      // thread that started it ends (thr_start_own_child).
       sigset_t none;
       sigemptyset(&none);
       sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -610,14 +618,23 @@ pid_t start_child(const std::string& program, std::vector<char*>& args, const st
     close(report[0]);
     return 0;
   }
+  *helper_pid = 0;
   int child_err = 0;
   ssize_t n;
-  do n = read(report[0], &child_err, sizeof child_err);
+  do n = read(report[0], helper_pid, sizeof *helper_pid);
   while (n < 0 && errno == EINTR);
+  bool failed = n != ssize_t(sizeof *helper_pid);
+  if (failed) {
+    child_err = ECHILD;  // it ended before it could say who it is
+  } else {
+    do n = read(report[0], &child_err, sizeof child_err);
+    while (n < 0 && errno == EINTR);
+    failed = n != 0;
+  }
   close(report[0]);
-  if (n > 0) {  // exec failed: the child exits at once
+  if (failed) {  // exec failed: the child exits at once
     int status;
-    do n = waitpid(pid, &status, 0);
+    do n = thr_wait_own_child(pid, &status, 0);
     while (n < 0 && errno == EINTR);
     forget_child(pid);
     *err = child_err;
@@ -730,8 +747,9 @@ struct PIPE_SESSION {
   bool child_gone() {
     if (exit_status != -2) return true;
     int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) {
-      exit_status = status;
+    const pid_t r = thr_wait_own_child(pid, &status, WNOHANG);
+    if (r == pid || (r < 0 && errno == ECHILD)) {  // ECHILD: its end taken by another wait
+      exit_status = r == pid ? status : -1;
       forget_child(pid);
       return true;
     }
@@ -901,7 +919,10 @@ void serve_over_pipes(pid_t pid, const std::string& dl_path, const std::string& 
     if (why.empty()) {
       if (s.child_gone() || wait_until(pid, deadline, &status)) {
         if (s.exit_status == -2) s.exit_status = status;
-        if (s.exit_status != 0) why = "the helper " + describe_status(s.exit_status) + " after its last answer";
+        // A helper that answered every partition it was given has answered:
+        // an end whose status another wait took (-1) fails nothing.
+        if (s.exit_status != 0 && s.exit_status != -1)
+          why = "the helper " + describe_status(s.exit_status) + " after its last answer";
       } else {
         why = timeout_text(s.timeout_s) + " waiting to exit";
       }
@@ -974,6 +995,20 @@ int ipc_dispatch_count() {
   return int(g_dispatch.size());
 }
 
+namespace {
+// A helper started by run_argv_with_named_pipe served over its pipes, or
+// waited for (see there).
+bool serve_or_wait(pid_t pid, int helper, bool use_pipes, THR_NAMED_PIPE** dl, THR_NAMED_PIPE** ul,
+                   int num_partitions, double timeout_s, THR_PROCESS_EXIT_CODE* exit_code);
+
+// No helper of the run of `dl` is given another partition.
+void fail_run(THR_NAMED_PIPE** dl) {
+  std::lock_guard<std::mutex> lock(g_ipc_mutex);
+  auto it = g_dispatch.find(dl);
+  if (it != g_dispatch.end()) it->second.failed = true;
+}
+}  // namespace
+
 bool IPC_COMMAND::run_with_named_pipe(const std::string& cmd, const char* dir, bool,
                                       THR_PROCESS_EXIT_CODE* exit_code, const char*, bool, bool use_pipes,
                                       THR_NAMED_PIPE** dl, THR_NAMED_PIPE** ul, int num_processes,
@@ -1018,13 +1053,29 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
   const THR_PIPE_DIR_HOLD pipe_dir_hold(false);
   int err = 0;
   const int log_fd = open_helper_log(log, m_replace_foreign_log, &exit_code->m_log_problem);
-  const pid_t pid = start_child(program, args, wd, log_fd, &err);
+  pid_t helper_pid = 0;
+  const pid_t pid = start_child(program, args, wd, log_fd, &err, &helper_pid);
   if (log_fd >= 0) ::close(log_fd);
   if (!pid) {
     exit_code->m_reason = "cannot start " + program + ": " + strerror(err);
     return false;
   }
-  exit_code->m_pid = int(pid);
+  exit_code->m_pid = int(helper_pid);
+  try {
+    return serve_or_wait(pid, helper, use_pipes, dl, ul, num_partitions, timeout_s, exit_code);
+  } catch (const std::bad_alloc&) {
+    // Memory refused while the helper runs: it ends with its group, and
+    // no other helper of the run is given a partition.
+    if (use_pipes) fail_run(dl);
+    kill_and_reap(pid);
+    kill_group(pid);
+    throw;
+  }
+}
+
+namespace {
+bool serve_or_wait(pid_t pid, int helper, bool use_pipes, THR_NAMED_PIPE** dl, THR_NAMED_PIPE** ul,
+                   int num_partitions, double timeout_s, THR_PROCESS_EXIT_CODE* exit_code) {
   if (use_pipes) {
     serve_over_pipes(pid, dl[helper]->get_path(), ul[helper]->get_path(), dl[0] ? dl[0]->get_name() : "", dl,
                      num_partitions, exit_code);
@@ -1048,8 +1099,11 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
   exit_code->m_partition = exit_code->m_error != 0 ? helper : -1;
   return true;
 }
+}  // namespace
 
 // ---------------------------------------------------------------- test reset
+
+void kavu_platform::thr_test_set_pipe_hook(THR_PIPE_HOOK hook) { g_pipe_hook.store(hook); }
 
 void thr_ipc_test_reset() {
   kavu_platform::thr_test_refuse_threads_after(-1);

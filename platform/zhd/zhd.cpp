@@ -72,6 +72,12 @@ ZHD_ROOT& ZHD_ROOT::get() {
   return s_root;
 }
 
+namespace {
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_root_at_load = (ZHD_ROOT::get(), true);
+}  // namespace
+
 ZHD_DESIGN* ZHD_ROOT::get_design(const std::string& name) const {
   auto it = m_designs.find(name);
   return it == m_designs.end() ? nullptr : it->second.get();

@@ -27,6 +27,7 @@
 #include "kavu_dff_helper.h"
 #include "kavu_helper_mux.h"
 #include "kavu_helper_predicates.h"
+#include "kavu_load_time_int.h"
 #include "kavu_msg.h"
 
 // ---------------------------------------------------------------------------
@@ -612,10 +613,10 @@ struct LOOP_SETS {
   std::set<CDB_SGATE_ITERM*> m_iterms;
   std::set<CDB_SGATE_OTERM*> m_oterms;
 };
-std::map<CDB_SGATE_NETLIST*, LOOP_SETS>& loop_sets() {
-  static std::map<CDB_SGATE_NETLIST*, LOOP_SETS> sets;
-  return sets;
-}
+// Made as the library loads: the split reaches it, and a process forked
+// meanwhile must not find it half made.
+KAVU_LOAD_TIME<std::map<CDB_SGATE_NETLIST*, LOOP_SETS>> g_loop_sets("the loop-critical sets");
+std::map<CDB_SGATE_NETLIST*, LOOP_SETS>& loop_sets() { return *g_loop_sets; }
 }  // namespace
 
 void kavu_rebuild_loop_sets(CDB_SGATE_NETLIST* netlist) {

@@ -23,6 +23,7 @@
 #include "kavu_helper_gate_create.h"
 #include "kavu_helper_orphan.h"
 #include "kavu_helper_predicates.h"
+#include "kavu_load_time_int.h"
 #include "kavu_msg.h"
 #include "kavu_seq_timer.h"
 #include "kavu_setup.h"
@@ -30,12 +31,10 @@
 namespace {
 constexpr int INNER_BUDGET = 300;
 constexpr int DEPTH_WARNING = 6000;
+constinit KAVU_KEY_ONCE g_track_large_gates{"kavu_track_large_gates", false};
 }  // namespace
 
-bool kavu_is_tracking_large_gates() {
-  static const bool on = cfg_is_on("kavu_track_large_gates", false);
-  return on;
-}
+bool kavu_is_tracking_large_gates() { return g_track_large_gates(); }
 
 // ---------------------------------------------------------------------------
 // Prepare and clean up

@@ -21,11 +21,13 @@
 #include "kavu_check.h"
 #include "kavu_fib_manager.h"
 #include "kavu_llis_fib_manager_int.h"
+#include "kavu_load_time_int.h"
 #include "kavu_msg.h"
 
 namespace {
 
 int g_generating_databases = -1;  // -1: not computed yet
+constinit KAVU_KEY_ONCE g_use_atom_based_llis{"use_new_atom_based_llis", true};
 
 std::shared_ptr<HIERARCHY_TO_PARTITION_NAME>& partition_name_table() {
   static std::shared_ptr<HIERARCHY_TO_PARTITION_NAME> table;
@@ -119,10 +121,7 @@ void KAVU_FIB_MANAGER::create_new_instance(int num_partitions) {
   fresh->initialize_data(num_partitions);
 }
 
-bool KAVU_FIB_MANAGER::use_atom_based_llis() {
-  static const bool on = cfg_is_on("use_new_atom_based_llis", true);
-  return on;
-}
+bool KAVU_FIB_MANAGER::use_atom_based_llis() { return g_use_atom_based_llis(); }
 
 KAVU_FIB_MANAGER::~KAVU_FIB_MANAGER() {
   for (const PARTITION_ENTRY& e : m_per_partition_data)

@@ -23,6 +23,7 @@
 //   util is bounded by the children of its base.
 #include "kavu_name.h"
 
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -66,13 +67,16 @@ struct NAME_SWITCHES {
   }
 };
 
+// Read at the first naming of the process (no function-local static: a
+// process forked meanwhile reads them again rather than wait).
+constinit NAME_SWITCHES g_name_switches;
+std::atomic<bool> g_name_switches_read{false};
 NAME_SWITCHES& name_switches() {
-  static NAME_SWITCHES switches = [] {
-    NAME_SWITCHES s;
-    s.read();
-    return s;
-  }();
-  return switches;
+  if (!g_name_switches_read.load(std::memory_order_acquire)) {
+    g_name_switches.read();
+    g_name_switches_read.store(true, std::memory_order_release);
+  }
+  return g_name_switches;
 }
 
 void refuse_in_parallel() {
@@ -272,7 +276,10 @@ void kavu_set_attach_options_functor(KAVU_ATTACH_OPTIONS_FUNCTOR* functor) {
   g_attach_options = functor;
 }
 
-void kavu_name_reread_switches() { name_switches().read(); }
+void kavu_name_reread_switches() {
+  g_name_switches.read();
+  g_name_switches_read.store(true, std::memory_order_release);
+}
 
 // ---------------------------------------------------------------------------
 // Naming new gates and terminals

@@ -40,6 +40,8 @@
 #include "kavu_check.h"
 #include "kavu_fib_manager.h"
 #include "kavu_helper_dump.h"
+#include "kavu_load_time_int.h"
+#include "kavu_memory_guard_int.h"
 #include "kavu_msg.h"
 #include "kavu_partition_int.h"
 #include "msg/msg.h"
@@ -62,10 +64,10 @@ std::string archive_path(const std::string& base) {
   return (dir.empty() ? std::string(".") : dir) + "/" + base;
 }
 
-KAVU_INVALIDATION_SINK& invalidation_sink() {
-  static KAVU_INVALIDATION_SINK sink;
-  return sink;
-}
+// The caller's sink of invalidation records (kept by a forked child, as
+// the caller's setting).
+KAVU_LOAD_TIME<KAVU_INVALIDATION_SINK> g_invalidation_sink("the invalidation sink");
+KAVU_INVALIDATION_SINK& invalidation_sink() { return *g_invalidation_sink; }
 
 std::string db_dir() {
   std::string dir = gen_get_db_dir_path();
@@ -120,10 +122,8 @@ void post_error(const std::string& text) { msg_post_message(MSG_POST_TYPE_ERROR,
 // The kept copies (by file) of the partitions whose failure has been told
 // since they were written; an entry goes with its kept copy, so recovery
 // tells a refused result only when nothing before it did.
-std::unordered_set<std::string>& told_partitions() {
-  static std::unordered_set<std::string> told;
-  return told;
-}
+KAVU_LOAD_TIME<std::unordered_set<std::string>> g_told_partitions("the partitions told");
+std::unordered_set<std::string>& told_partitions() { return *g_told_partitions; }
 
 // The one message of a partition whose synthesis failed: what happened and
 // where its netlist before synthesis is kept.
@@ -208,15 +208,9 @@ void close_held_lock_files_in_child() {
     if (const int held = slot.exchange(0); held > 0) close(held - 1);
 }
 
-// Makes sure a child forked without exec starts with no flow of this
-// process's (forget_flow_in_child, below); called before any flow state is
-// made.
-void keep_flow_out_of_children();
-
 // Enters fd in the table (false when it is full: the caller then takes no
 // lock it could leave to a child).
 bool hold_lock_file(int fd) {
-  keep_flow_out_of_children();
   for (std::atomic<int>& slot : g_held_lock_fds) {
     int empty = 0;
     if (slot.compare_exchange_strong(empty, fd + 1)) return true;
@@ -253,16 +247,11 @@ int take_run_locks(int fd, bool writable) {
 
 // Held through the wait for another process's run, so a fork does not wait
 // for it: a child gets it anew (forget_flow_in_child).
-std::mutex& run_locks_mutex() {
-  static std::mutex mutex;
-  keep_flow_out_of_children();
-  return mutex;
-}
+std::mutex g_run_locks_mutex;
+std::mutex& run_locks_mutex() { return g_run_locks_mutex; }
 // The lock file held, by database directory.
-std::unordered_map<std::string, RUN_LOCK>& run_locks() {
-  static std::unordered_map<std::string, RUN_LOCK> locks;
-  return locks;
-}
+KAVU_LOAD_TIME<std::unordered_map<std::string, RUN_LOCK>> g_run_locks("the database directories' locks");
+std::unordered_map<std::string, RUN_LOCK>& run_locks() { return *g_run_locks; }
 
 // True when a flock taken on the open file `fd` keeps out every other
 // holder: only on a local file system known to lock one file for all its
@@ -337,6 +326,16 @@ std::string lock_db_dir() {
     close(fd);
     return "cannot lock the file \"" + shown(file) + "\": " + std::strerror(EMFILE);
   }
+  // The file is let go on every way out but the two that record it, memory
+  // refused included: a descriptor not recorded would keep its lock for the
+  // life of the process.
+  struct CLOSE_UNLESS_KEPT {
+    int fd;
+    bool kept = false;
+    ~CLOSE_UNLESS_KEPT() {
+      if (!kept) close_lock_file(fd);
+    }
+  } closer{fd};
   int rc = take_run_locks(fd, writable);
   if (rc == EWOULDBLOCK) {
     const std::string holder = lock_holder(fd);
@@ -351,11 +350,9 @@ std::string lock_db_dir() {
     const THR_STOP_WATCH stop;
     const timespec pause{0, 50 * 1000 * 1000};
     while ((rc = take_run_locks(fd, writable)) == EWOULDBLOCK) {
-      if (stop.requested()) {
-        close_lock_file(fd);
+      if (stop.requested())
         return "the wait for the run " + (holder.empty() ? std::string() : "of " + holder + " ") +
                "that holds the lock file \"" + shown(file) + "\" was " + interruption_text(stop.signal());
-      }
       nanosleep(&pause, nullptr);
     }
   }
@@ -369,10 +366,10 @@ std::string lock_db_dir() {
                                                 shown(dir) + "\" are not kept apart; files there that this run did "
                                                 "not make are neither replaced nor removed");
     run_locks()[dir] = {fd, false, false, getpid()};
+    closer.kept = true;
     return "";
   }
   if (rc != 0) {
-    close_lock_file(fd);
     return "cannot lock the file \"" + shown(file) + "\": " + std::strerror(error_code);
   }
   // The run names itself for the runs that wait for it, in a file of its
@@ -389,6 +386,7 @@ std::string lock_db_dir() {
                      "database directory \"" + shown(dir) + "\" (its file system is not known to lock for all its "
                      "users); files there that this run did not make are neither replaced nor removed");
   run_locks()[dir] = {fd, named, excludes, getpid()};
+  closer.kept = true;
   return "";
 }
 
@@ -485,6 +483,7 @@ bool kavu_parallel_key_is_on(const char* type, const char* word, bool dflt) {
 
 namespace {
 int g_force_pipes = -1;
+constinit KAVU_KEY_ONCE g_use_pipes{"parallel_use_pipes", true};
 // What MSG_D::m_insert was (1 or 0) before a run of the helpers switched it
 // off for its job, -1 while no run's job runs: a refusal posted meanwhile
 // on another thread goes into the log at once, and a child forked meanwhile
@@ -503,10 +502,7 @@ void kavu_parallel_end_flow() {
 
 void kavu_parallel_force_named_pipes(int mode) { g_force_pipes = mode; }
 
-bool kavu_use_named_pipes() {
-  static const bool on = cfg_is_on("parallel_use_pipes", true);
-  return g_force_pipes >= 0 ? g_force_pipes != 0 : on;
-}
+bool kavu_use_named_pipes() { return g_force_pipes >= 0 ? g_force_pipes != 0 : g_use_pipes(); }
 
 void kavu_parallel_set_invalidation_sink(KAVU_INVALIDATION_SINK sink) { invalidation_sink() = std::move(sink); }
 
@@ -561,11 +557,31 @@ bool kavu_parallel_names_stay_in_db_dir(const std::string& rev, const char* type
   return true;
 }
 
+namespace {
+void launch_helper(KAVU_PARALLEL_HELPER_ARGS* args);
+}  // namespace
+
 void kavu_parallel_launcher_thread(void* p) {
   std::unique_ptr<KAVU_PARALLEL_HELPER_ARGS> args(static_cast<KAVU_PARALLEL_HELPER_ARGS*>(p));
   // The flag is shared by every task of the run: read and cleared atomically.
   std::atomic_ref<bool> success(*args->success);
   if (!success.load()) return;
+  // Memory refused on a job thread fails this helper, never the host: an
+  // exception leaving the thread would end the process.
+  kavu_guard_memory_void([&] { launch_helper(args.get()); }, [&] {
+    success.store(false);
+    if (!args->failure) return;
+    try {
+      args->failure->m_debug = "Failed to run a helper: not enough memory";
+      args->failure->m_reason = "not enough memory to run the helper";
+    } catch (const std::bad_alloc&) {
+    }
+  });
+}
+
+namespace {
+void launch_helper(KAVU_PARALLEL_HELPER_ARGS* args) {
+  std::atomic_ref<bool> success(*args->success);
   THR_PROCESS_EXIT_CODE code;
   IPC_COMMAND ipc;
   // Worker threads print nothing: the parent reports the run's outcome.
@@ -593,10 +609,70 @@ void kavu_parallel_launcher_thread(void* p) {
   failure.m_log_problem = code.m_log_problem;
   if (args->failure) *args->failure = std::move(failure);
 }
+}  // namespace
+
+namespace {
+
+// What a run of the helpers holds that a refusal of memory part way must
+// give back: the pipes, the job with the tasks it did not run, the message
+// switch and the dispatcher of its answers.
+struct HELPER_RUN {
+  std::vector<THR_NAMED_PIPE*> dl, ul;
+  PUT_SPMD_JOB_VOID_PTR* job = nullptr;
+  std::vector<KAVU_PARALLEL_HELPER_ARGS*> tasks;  // freed by the job's threads, or here when none ran
+  bool ran = false;                               // the job ran: its threads freed the tasks
+  int insert = -1;                                // MSG_D::m_insert before the job switched it off
+  bool dispatching = false;                       // an answer listener is set for dl
+
+  void remove_pipes() {
+    for (std::vector<THR_NAMED_PIPE*>* v : {&dl, &ul})
+      for (THR_NAMED_PIPE*& pipe : *v) {
+        if (pipe && !pipe->remove())
+          kavu_debug("FAILED at removing pipe %s with error code %d", pipe->get_name().c_str(),
+                     pipe->get_error_code());
+        delete pipe;
+        pipe = nullptr;
+      }
+  }
+  // After a refusal of memory: what is left goes, allocating nothing.
+  void give_back() {
+    if (insert >= 0) MSG_D::m_insert = insert != 0;
+    g_insert_before_job.store(-1);
+    if (dispatching) ipc_end_run(dl.data());
+    if (!ran)
+      for (KAVU_PARALLEL_HELPER_ARGS* args : tasks) delete args;
+    if (job) PUT_SPMD_JOB_VOID_PTR::destroy_job(job);
+    remove_pipes();
+    drop_early_results();
+  }
+};
+
+// Joins a thread when the scope it guards is left, also by an exception.
+struct JOIN_ON_EXIT {
+  std::thread& thread;
+  ~JOIN_ON_EXIT() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
+bool run_helpers(HELPER_RUN& run, CMP_FACADE* facade, const char* type, const char* step, int num_partitions);
+
+}  // namespace
 
 bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* type, const char* step,
                                                int num_partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_run_partitions_in_processes");
+  HELPER_RUN run;
+  return kavu_guard_memory(
+      false, [&] { return run_helpers(run, facade, type, step, num_partitions); },
+      [&] {
+        run.give_back();
+        kavu_post_out_of_memory("Parallel synthesis cannot run its helpers: not enough memory");
+      });
+}
+
+namespace {
+bool run_helpers(HELPER_RUN& run, CMP_FACADE* facade, const char* type, const char* step, int num_partitions) {
   std::string timeout_why;
   if (num_partitions <= 0 || ipc_pipe_timeout_s(&timeout_why) <= 0 ||
       !kavu_parallel_names_stay_in_db_dir(facade ? facade->get_revision_name() : std::string(), type)) {
@@ -623,17 +699,8 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
   // stays registered in the caller's process, and the next run makes it
   // anew when a signal removed it.
   THR_PIPE_DIR_HOLD pipe_dir_hold;
-  std::vector<THR_NAMED_PIPE*> dl, ul;
-  auto remove_pipes = [&]() {
-    for (std::vector<THR_NAMED_PIPE*>* v : {&dl, &ul})
-      for (THR_NAMED_PIPE*& pipe : *v) {
-        if (pipe && !pipe->remove())
-          kavu_debug("FAILED at removing pipe %s with error code %d", pipe->get_name().c_str(),
-                     pipe->get_error_code());
-        delete pipe;
-        pipe = nullptr;
-      }
-  };
+  std::vector<THR_NAMED_PIPE*>& dl = run.dl;
+  std::vector<THR_NAMED_PIPE*>& ul = run.ul;
   if (pipes) {
     dl.assign(size_t(processes), nullptr);
     ul.assign(size_t(processes), nullptr);
@@ -644,19 +711,24 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
       THR_NAMED_PIPE* bad = !dl[size_t(i)]->create() ? dl[size_t(i)] : !ul[size_t(i)]->create_r() ? ul[size_t(i)] : nullptr;
       if (bad) {
         kavu_debug("FAILED in creating pipe %s with error code %d", bad->get_name().c_str(), bad->get_error_code());
+        // An end signal the caller survived took the pipes' directory: the
+        // pipe failed for that, whatever the system said.
+        const int interrupted = pipe_dir_hold.interrupted_by();
         post_error("Parallel synthesis cannot start its helpers: " +
-                   (bad->get_error_text().empty() ? std::string("cannot make a named pipe: ") +
-                                                        std::strerror(bad->get_error_code())
-                                                  : bad->get_error_text()));
-        remove_pipes();
+                   (interrupted                     ? interruption_text(interrupted)
+                    : bad->get_error_text().empty() ? std::string("cannot make a named pipe: ") +
+                                                          std::strerror(bad->get_error_code())
+                                                    : bad->get_error_text()));
+        run.remove_pipes();
         return false;
       }
     }
   }
   std::vector<KAVU_PARALLEL_FAILURE> failures(static_cast<size_t>(processes));
-  PUT_SPMD_JOB_VOID_PTR* job = PUT_SPMD_JOB_VOID_PTR::create_job(&kavu_parallel_launcher_thread, threads, false,
-                                                                 nullptr, nullptr);
-  std::vector<KAVU_PARALLEL_HELPER_ARGS*> tasks;  // freed by the job's threads, or here when none ran
+  PUT_SPMD_JOB_VOID_PTR* job = run.job = PUT_SPMD_JOB_VOID_PTR::create_job(&kavu_parallel_launcher_thread, threads,
+                                                                           false, nullptr, nullptr);
+  std::vector<KAVU_PARALLEL_HELPER_ARGS*>& tasks = run.tasks;
+  tasks.reserve(size_t(processes));
   for (int i = 0; i < processes; ++i) {
     auto* args = tasks.emplace_back(new KAVU_PARALLEL_HELPER_ARGS);
     args->command = kavu_parallel_helper_command(facade, type, step, i, pipes ? dl[size_t(i)]->get_name() : "",
@@ -670,8 +742,8 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
     args->failure = &failures[size_t(i)];
     job->add_task(args);
   }
-  keep_flow_out_of_children();
   const bool insert = MSG_D::m_insert;
+  run.insert = insert ? 1 : 0;
   g_insert_before_job.store(insert ? 1 : 0);
   MSG_D::m_insert = false;
   const std::string rev = facade ? facade->get_revision_name() : std::string();
@@ -684,6 +756,7 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
     std::condition_variable changed;
     std::vector<bool> answered(size_t(num_partitions), false);
     bool finished = false;
+    run.dispatching = true;
     ipc_set_answer_listener(dl.data(), [&](int k) {
       std::lock_guard<std::mutex> lock(mutex);
       if (k >= 0 && k < num_partitions) answered[size_t(k)] = true;
@@ -691,6 +764,7 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
     });
     std::exception_ptr thrown;  // what the job threw, thrown again here
     std::thread runner;
+    const JOIN_ON_EXIT join{runner};
     no_thread = thr_start_thread(&runner, [&] {
       try {
         job->run();
@@ -711,12 +785,15 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
     }
     if (runner.joinable()) runner.join();
     if (thrown) std::rethrow_exception(thrown);
+    run.ran = no_thread.empty();
   } else {
     job->run();
+    run.ran = true;
   }
   if (no_thread.empty()) no_thread = job->get_error_text();
   MSG_D::m_insert = insert;
   g_insert_before_job.store(-1);
+  run.insert = -1;
   if (!no_thread.empty()) {
     success = false;
     for (KAVU_PARALLEL_HELPER_ARGS* args : tasks) delete args;
@@ -732,6 +809,7 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
   if (pipes) {
     // Every partition must have been answered, whatever the helpers did.
     const int answered = ipc_end_run(dl.data());
+    run.dispatching = false;
     if (success && answered != num_partitions) {
       success = false;
       kavu_debug("Only %d of %d partitions were answered", answered, num_partitions);
@@ -764,11 +842,12 @@ bool kavu_parallel_run_partitions_in_processes(CMP_FACADE* facade, const char* t
   // What the job held back goes into the log (also without pipes, where the
   // caller had insertion on: nothing else would put it there).
   if (pipes || insert) atcl_flush_queue(true, false);
-  remove_pipes();
+  run.remove_pipes();
   kavu_debug("Partitions %s run successfully", success ? "were" : "were not");
-  PUT_SPMD_JOB_VOID_PTR::destroy_job(job);
+  PUT_SPMD_JOB_VOID_PTR::destroy_job(std::exchange(run.job, nullptr));
   return success;
 }
+}  // namespace
 
 // ---------------------------------------------------------------- archive names
 
@@ -824,15 +903,15 @@ const char* const RUN_STAMP_RECORD = "run_stamp";
 
 // A stamp no other run has: this process, the time and a count of its runs,
 // and random bits against another host's process of the same number.
+constinit std::atomic<unsigned> g_runs_stamped{0};
 std::string new_run_stamp() {
-  static std::atomic<unsigned> runs{0};
   uint64_t random = 0;
   if (getrandom(&random, sizeof random, GRND_NONBLOCK) != ssize_t(sizeof random)) random = 0;
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   char text[96];
   snprintf(text, sizeof text, "%d.%lld.%09ld.%u.%016llx", int(getpid()), static_cast<long long>(now.tv_sec),
-           static_cast<long>(now.tv_nsec), ++runs, static_cast<unsigned long long>(random));
+           static_cast<long>(now.tv_nsec), ++g_runs_stamped, static_cast<unsigned long long>(random));
   return text;
 }
 
@@ -865,15 +944,10 @@ std::string run_stamp_of(const PDB_ARCHIVE& archive) {
 
 // The run stamp of the partition archive last read or written under each
 // name in this process.
-std::mutex& run_stamps_mutex() {
-  static std::mutex mutex;
-  keep_flow_out_of_children();
-  return mutex;
-}
-std::unordered_map<std::string, std::string>& run_stamps() {
-  static std::unordered_map<std::string, std::string> stamps;
-  return stamps;
-}
+std::mutex g_run_stamps_mutex;
+std::mutex& run_stamps_mutex() { return g_run_stamps_mutex; }
+KAVU_LOAD_TIME<std::unordered_map<std::string, std::string>> g_run_stamps("the run stamps");
+std::unordered_map<std::string, std::string>& run_stamps() { return *g_run_stamps; }
 void remember_run_stamp(const std::string& name, const std::string& stamp) {
   std::lock_guard<std::mutex> lock(run_stamps_mutex());
   if (stamp.empty()) run_stamps().erase(name);
@@ -1032,10 +1106,8 @@ std::string port_difference(const char* what, const std::vector<PARTITION_PORT>&
 
 // The identities of the partitions this process wrote, by the file of
 // their kept copy; an entry goes with its kept copy.
-std::unordered_map<std::string, PARTITION_IDENTITY>& written_identities() {
-  static std::unordered_map<std::string, PARTITION_IDENTITY> identities;
-  return identities;
-}
+KAVU_LOAD_TIME<std::unordered_map<std::string, PARTITION_IDENTITY>> g_written_identities("the written partitions");
+std::unordered_map<std::string, PARTITION_IDENTITY>& written_identities() { return *g_written_identities; }
 
 std::string kept_file(const std::string& rev, const char* type, int k) {
   return archive_file(kavu_parallel_kept_archive_name(rev, type, k));
@@ -1109,10 +1181,8 @@ struct EARLY_RESULT {
   CDB_SGATE_NETLIST* netlist = nullptr;
   std::string stamp;  // the run stamp of its archive
 };
-std::vector<EARLY_RESULT>& early_results() {
-  static std::vector<EARLY_RESULT> results;
-  return results;
-}
+KAVU_LOAD_TIME<std::vector<EARLY_RESULT>> g_early_results("the results read ahead");
+std::vector<EARLY_RESULT>& early_results() { return *g_early_results; }
 
 bool same_file(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
@@ -1124,20 +1194,25 @@ void drop_early_results() {
   early_results().clear();
 }
 
-// Reads partition k's result ahead; nothing is kept when it fails.
+// Reads partition k's result ahead; nothing is kept when it fails, memory
+// refused included (the read-back reads it again, and says why it fails).
 void read_early(const std::string& rev, const char* type, int k) {
   EARLY_RESULT r;
-  const std::string name = kavu_parallel_archive_name(rev, type, k);
-  r.file = archive_file(name);
-  if (stat(r.file.c_str(), &r.st) != 0) return;
-  std::string why = read_netlist(name, &r.netlist, false, &r.stamp);
-  if (why.empty()) why = check_read_back(r.netlist);
-  if (!why.empty()) {
+  try {
+    const std::string name = kavu_parallel_archive_name(rev, type, k);
+    r.file = archive_file(name);
+    if (stat(r.file.c_str(), &r.st) != 0) return;
+    std::string why = read_netlist(name, &r.netlist, false, &r.stamp);
+    if (why.empty()) why = check_read_back(r.netlist);
+    if (!why.empty()) {
+      delete std::exchange(r.netlist, nullptr);
+      return;
+    }
+    early_results().resize(std::max(early_results().size(), size_t(k) + 1));
+    early_results()[size_t(k)] = std::move(r);
+  } catch (const std::bad_alloc&) {
     delete r.netlist;
-    return;
   }
-  early_results().resize(std::max(early_results().size(), size_t(k) + 1));
-  early_results()[size_t(k)] = std::move(r);
 }
 
 // Partition k's result read ahead, with its run stamp, when its file is
@@ -1162,23 +1237,24 @@ CDB_SGATE_NETLIST* take_early_result(int k, std::string* stamp) {
 // lock is made anew and each table started empty, the parent's copies left
 // unread (they may be half changed); the lock files' descriptors are closed
 // (close_held_lock_files_in_child); the message switch a run of the
-// helpers turned off is put back as the caller had it.
+// helpers turned off is put back as the caller had it. Everything it
+// touches is made as the library loads, where the handler is registered
+// too: the child never waits for a set-up another thread of the parent
+// was making.
 void forget_flow_in_child() {
   close_held_lock_files_in_child();
-  new (&run_locks_mutex()) std::mutex;
-  new (&run_locks()) std::unordered_map<std::string, RUN_LOCK>;
-  new (&run_stamps_mutex()) std::mutex;
-  new (&run_stamps()) std::unordered_map<std::string, std::string>;
-  new (&early_results()) std::vector<EARLY_RESULT>;
-  new (&written_identities()) std::unordered_map<std::string, PARTITION_IDENTITY>;
-  new (&told_partitions()) std::unordered_set<std::string>;
+  new (&g_run_locks_mutex) std::mutex;
+  g_run_locks.renew();
+  new (&g_run_stamps_mutex) std::mutex;
+  g_run_stamps.renew();
+  g_early_results.renew();
+  g_written_identities.renew();
+  g_told_partitions.renew();
   if (const int insert = g_insert_before_job.exchange(-1); insert >= 0) MSG_D::m_insert = insert != 0;
 }
 
-void keep_flow_out_of_children() {
-  static const bool registered = pthread_atfork(nullptr, nullptr, forget_flow_in_child) == 0;
-  (void)registered;
-}
+[[maybe_unused]] const int g_flow_forgotten_in_child =
+    (thr_setup_point("the flow's child handler"), pthread_atfork(nullptr, nullptr, forget_flow_in_child));
 
 // Copies file `from` over `to`: 0, or the system's error number of the
 // step that failed (`to` is then left as it was), *problem the writer's
@@ -1290,6 +1366,9 @@ class STAGED_ARCHIVES {
                   const std::string& stamp, int threads)
       : m_parts(parts), m_stamp(stamp), m_slots(parts.size()) {
     for (size_t k = 0; k < parts.size(); ++k) m_slots[k].name = kavu_parallel_archive_name(rev, type, int(k));
+    // Room for every worker before the first starts: memory refused later
+    // would leave a started worker unjoined.
+    m_workers.reserve(size_t(std::max(threads, 1)));
     for (int t = 0; t < std::max(threads, 1) && m_start_failure.empty(); ++t)
       m_start_failure = thr_start_thread(&m_workers.emplace_back(), [this] { work(); });
     if (!m_start_failure.empty()) cancel();
@@ -1560,16 +1639,51 @@ bool kavu_parallel_write_fibs_to_invalidate(CDB_SGATE_HIERARCHY* hierarchy, cons
   return true;
 }
 
+namespace {
+
+// What a write of the partitions refused memory part way has done: whether
+// it holds the directory's lock, and how many partitions it was given.
+struct PARTITIONS_WRITE {
+  bool locked = false;
+  size_t given = 0;
+};
+
+bool write_partitions(PARTITIONS_WRITE& run, CMP_FACADE* facade, const char* type, int step,
+                      CDB_SGATE_HIERARCHY* hierarchy, std::vector<CDB_SGATE_NETLIST*>& partitions);
+
+}  // namespace
+
 bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                              std::vector<CDB_SGATE_NETLIST*>& partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_serialize");
   // A run whose split was refused, beside another design's run: nothing of
   // that run's (its lock, its files) may be touched.
   if (partitions.empty() && kavu_partitions_of_another_design_are_out(nullptr)) {
-    kavu_refuse_run_beside_another();
+    kavu_refuse_run_beside_another(KAVU_REFUSED_WRITE, nullptr);
     return false;
   }
   if (!kavu_parallel_key_is_on(type, "pdb", true)) return true;
+  PARTITIONS_WRITE run;
+  run.given = partitions.size();
+  return kavu_guard_memory(
+      false, [&] { return write_partitions(run, facade, type, step, hierarchy, partitions); },
+      [&] {
+        // Refused part way: a partition leaves the vector only once its
+        // archive and its kept copy are written (recovery finds it there);
+        // the others stay in memory, as after a failed write.
+        partitions.erase(std::remove(partitions.begin(), partitions.end(), nullptr), partitions.end());
+        if (run.locked && partitions.size() == run.given) unlock_db_dir();  // none written: nothing to recover
+        kavu_post_out_of_memory_as([] {
+          return "Parallel synthesis cannot write the partitions in \"" + shown(db_dir()) +
+                 "\": not enough memory. The partitions not yet written stay in memory; those written are kept in "
+                 "\"" + shown(db_dir()) + "\"";
+        });
+      });
+}
+
+namespace {
+bool write_partitions(PARTITIONS_WRITE& run, CMP_FACADE* facade, const char* type, int step,
+                      CDB_SGATE_HIERARCHY* hierarchy, std::vector<CDB_SGATE_NETLIST*>& partitions) {
   // The read-back merges every helper's removed registers into the current
   // database and stops the run without one; checked here, in its words,
   // while every partition is still in memory.
@@ -1593,6 +1707,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
                ". The partitions stay in memory");
     return false;
   }
+  run.locked = true;
   // Every archive of this run carries its stamp, and so must every result;
   // the files the run and its helpers make in the directory are the run's.
   // No lock keeps out a run that reaches the directory through a mount
@@ -1722,6 +1837,7 @@ bool kavu_parallel_serialize(CMP_FACADE* facade, const char* type, int step, CDB
   if (kavu_parallel_key_is_on(type, "die_after_writing_partitions", false)) KAVU_INTERNAL_ERROR("As you wish.");
   return ok;
 }
+}  // namespace
 
 namespace {
 // Partition k's helper result (read ahead, else read now) or, with
@@ -1786,6 +1902,13 @@ void report_if_refused(const std::string& rev, const char* type, int k) {
 }
 }  // namespace
 
+namespace {
+// The read-back itself (kavu_parallel_deserialize); *current is the
+// partition being read.
+bool read_back(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
+               std::vector<CDB_SGATE_NETLIST*>& partitions, int num_partitions, int* current);
+}  // namespace
+
 bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
                                std::vector<CDB_SGATE_NETLIST*>& partitions, int num_partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_deserialize");
@@ -1801,10 +1924,35 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
     KAVU_CHECK((int)partitions.size() == num_partitions);
     return true;
   }
+  int current = -1;  // the partition being read back
+  return kavu_guard_memory(
+      false, [&] { return read_back(facade, type, step, hierarchy, partitions, num_partitions, &current); },
+      [&] {
+        // Refused memory: the partitions read back so far are in the vector;
+        // partition `current` keeps its kept copy for recovery.
+        drop_early_results();
+        kavu_post_out_of_memory_as([&] {
+          const std::string rev = facade ? facade->get_revision_name() : std::string();
+          return current < 0 ? std::string("Parallel synthesis cannot read the partitions back: not enough memory")
+                             : "Parallel synthesis of partition " + std::to_string(current) +
+                                   " failed: its result cannot be read back: not enough memory. Its netlist before "
+                                   "synthesis is kept in \"" +
+                                   shown(kept_file(rev, type, current)) + "\"";
+        });
+      });
+}
+
+namespace {
+bool read_back(CMP_FACADE* facade, const char* type, int step, CDB_SGATE_HIERARCHY* hierarchy,
+               std::vector<CDB_SGATE_NETLIST*>& partitions, int num_partitions, int* current) {
+  CDB_SGATE_REMOVED_REGISTERS_DB* main_reg_db =
+      CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->get_current_removed_reg_db();
   const std::string rev = facade ? facade->get_revision_name() : std::string();
   const bool fibs_on = kavu_llis_is_generating_databases();
+  partitions.reserve(size_t(num_partitions));  // a result read is never lost on its way into the vector
   bool ok = true;
   for (int k = 0; k < num_partitions; ++k) {
+    *current = k;
     if (!ok) {
       report_if_refused(rev, type, k);  // every refused result is told, not only the first
       continue;
@@ -1854,6 +2002,7 @@ bool kavu_parallel_deserialize(CMP_FACADE* facade, const char* type, int step, C
   if (ok) unlock_db_dir();  // every partition is back; else recovery follows
   return ok;
 }
+}  // namespace
 
 namespace {
 // Partition k's result and its removed registers, taken as a pair: the
@@ -1889,14 +2038,47 @@ CDB_SGATE_NETLIST* take_result(const std::string& rev, const char* type, int k, 
 }
 }  // namespace
 
+namespace {
+void recover_partition(const std::string& rev, const char* type, int k, std::vector<CDB_SGATE_NETLIST*>& partitions,
+                       bool* all, bool* taken);
+}  // namespace
+
 bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std::vector<CDB_SGATE_NETLIST*>& partitions,
                                       int num_partitions) {
   GEN_PROFILER profiler("KAVU", "kavu_parallel_recover_partitions");
   if (num_partitions == 0 && kavu_partitions_of_another_design_are_out(nullptr)) return true;  // as deserialize
   drop_early_results();
-  const std::string rev = facade ? facade->get_revision_name() : std::string();
   bool all = true;
-  for (int k = 0; k < num_partitions; ++k) {
+  // Memory refused for one partition loses that one (said so), and
+  // recovery goes on with the next.
+  const bool made = kavu_guard_memory_void(
+      [&] {
+        const std::string rev = facade ? facade->get_revision_name() : std::string();
+        partitions.reserve(partitions.size() + size_t(std::max(num_partitions, 0)));
+        for (int k = 0; k < num_partitions; ++k) {
+          bool taken = false;
+          kavu_guard_memory_void([&] { recover_partition(rev, type, k, partitions, &all, &taken); }, [&] {
+            if (taken) return;
+            all = false;
+            kavu_post_out_of_memory_as([&] {
+              return "Parallel synthesis cannot recover partition " + std::to_string(k) +
+                     ": not enough memory. Its netlist before synthesis is kept in \"" + shown(kept_file(rev, type, k)) +
+                     "\"";
+            });
+          });
+        }
+      },
+      [] { kavu_post_out_of_memory("Parallel synthesis cannot recover the partitions: not enough memory"); });
+  unlock_db_dir();  // the run is over, whatever was lost
+  return made && all;
+}
+
+namespace {
+// Recovers partition k into `partitions` (*taken once it is there); a
+// partition lost is said so and clears *all.
+void recover_partition(const std::string& rev, const char* type, int k, std::vector<CDB_SGATE_NETLIST*>& partitions,
+                       bool* all, bool* taken) {
+  {
     const std::string kept = kavu_parallel_kept_archive_name(rev, type, k);
     struct stat st;
     const bool have_kept = stat(archive_file(kept).c_str(), &st) == 0;
@@ -1912,14 +2094,14 @@ bool kavu_parallel_recover_partitions(CMP_FACADE* facade, const char* type, std:
       why = ": its kept copy \"" + shown(archive_file(kept)) + "\" is missing, and " + why;
     }
     if (!part) {
-      all = false;
+      *all = false;
       kavu_debug("Failed to recover partition %d", k);
       post_error("Parallel synthesis cannot recover partition " + std::to_string(k) + (have_kept ? " " : "") + why);
-      continue;
+      return;
     }
-    partitions.push_back(part);
+    partitions.push_back(part);  // room was made for it
+    *taken = true;
     drop_kept_copy(rev, type, k);
   }
-  unlock_db_dir();  // the run is over, whatever was lost
-  return all;
 }
+}  // namespace

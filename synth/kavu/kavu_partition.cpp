@@ -22,7 +22,10 @@
 #include "hdb/acf.h"
 #include "hdb/hdb.h"
 #include "kavu_helper_dump.h"
+#include "kavu_helper_gate_create.h"
 #include "kavu_helper_summary.h"
+#include "kavu_load_time_int.h"
+#include "kavu_memory_guard_int.h"
 #include "kavu_msg.h"
 #include "kavu_name.h"
 #include "kavu_partition_int.h"
@@ -312,10 +315,9 @@ class CUT_GATE_NAMES {
   KAVU_POINTER_MAP<HDB_INSTANCE_NAME, PARENT> m_parents;
 };
 
-CUT_GATE_NAMES& cut_gate_names() {
-  static CUT_GATE_NAMES names;
-  return names;
-}
+// Made as the library loads: a fork never finds it half made.
+KAVU_LOAD_TIME<CUT_GATE_NAMES> g_cut_gate_names("the cut-gate names");
+CUT_GATE_NAMES& cut_gate_names() { return *g_cut_gate_names; }
 
 }  // namespace
 
@@ -531,6 +533,9 @@ void initialize_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
   KAVU_CHECK(netlist);
   netlist->prepare_for_use();
   GEN_DYN_FLAG flag = netlist->get_flag_manager().create_flag("mffc_boundary_flag");
+  // Held by the state at once, so a run refused memory on the way gives the
+  // flag back (give_up_partitioning); no cut level is asked before they are set.
+  state->m_levelled = flag;
   netlist->sweep(false);
   gates = node_snapshot(netlist);
   if (cfg_is_on("kavu_partition_new_mffc_algo", true)) {
@@ -545,8 +550,7 @@ void initialize_partitions(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* net
     for (const CDB_SGATE_NODE* reg : bus.second) state->m_bus_of_reg.set(reg, &bus.second);
   kavu_map_fractal_to_nodes(netlist, &state->m_fractal_map);
   // The cone flag marks output terminals; on input terminals the same bit
-  // marks the edges with a cut level, until the anchors are cut.
-  state->m_levelled = flag;
+  // marks the edges with a cut level (m_levelled), until the anchors are cut.
   flag_dont_touch_on_iterms(state, netlist, timing_driven, flag, params);
   // The cones' ids (aux) and the scratch aux2 are cleared by the cut step,
   // on its walk over the same gates; nothing reads them before.
@@ -622,6 +626,73 @@ void find_connected_components(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST*
   }
 }
 
+constinit KAVU_KEY_ONCE g_dump_netlists{"kavu_partitioner_dump_netlists", false};
+constinit KAVU_KEY_ONCE g_no_refine_on_fanout{"kavu_disable_partition_refine_on_fanout", false};
+
+// Labels every gate of the design with one new partition id (a walk that
+// allocates nothing).
+void label_whole(CDB_SGATE_NETLIST* netlist) {
+  const int whole = ++g_partition_id;
+  for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it)
+    if (CDB_SGATE_NODE* node = *it) set_pid(node, whole);
+}
+
+// Partitioning was refused memory part way: the run's tables and its flag
+// go, the cut buffers and boundary gates it made are taken out as far as
+// memory allows, and the design is labelled one partition. Each cut gate is
+// a buffer: a reader moved to its source or not, the design's function is
+// the same, so a refusal part way through taking one out leaves it in place.
+void give_up_partitioning(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist) {
+  if (!state->m_levelled.is_null()) netlist->get_flag_manager().destroy_flag(state->m_levelled);
+  *state = KAVU_PARTITIONER_STATE();
+  try {
+    for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
+      CDB_SGATE_NODE* node = *it;
+      if (!node || !(kavu_is_a_silly_buffer(node) || kavu_is_a_boundary(node))) continue;
+      const CDB_SGATE_ITERM* in = node->get_single_iterm();
+      const CDB_SGATE_OTERM* out = first_oterm(node);
+      if (!in || !out || !cdb_is_connected(in) || in->is_inverted() || out->is_inverted()) continue;
+      kavu_excise_buffer(node);
+      if (!out->has_fanout()) netlist->delete_node(node), delete node;
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  label_whole(netlist);
+  kavu_post_out_of_memory("Parallel synthesis cannot partition the design: not enough memory. The design stays one "
+                          "partition");
+}
+
+// The partitioning run itself (partition_on_reg_boundary), holding the
+// flow's turn.
+void partition_run(KAVU_PARTITIONER_STATE* state, CDB_SGATE_NETLIST* netlist, CDB_SGATE_HIERARCHY* hierarchy,
+                   const SYNTH::KAVU::PARTITIONING_PARAMS& params, bool timing_driven, bool dump, bool no_refine) {
+  cut_gate_names().open_run(netlist);
+  std::vector<CDB_SGATE_NODE*> gates;
+  initialize_partitions(state, netlist, timing_driven, params, gates);
+  preprocess_partitions(state, netlist, gates);
+  netlist->get_flag_manager().destroy_flag(state->m_levelled);
+  state->m_levelled = GEN_DYN_FLAG();
+  dump_stage(dump, hierarchy, netlist, "before_partition");
+  // A dumper gets the netlist: then the components walk what it left.
+  find_connected_components(state, netlist, dump ? node_snapshot(netlist) : gates);
+  gates = std::vector<CDB_SGATE_NODE*>();
+  dump_stage(dump, hierarchy, netlist, "after_initial");
+  if (!no_refine) {
+    kavu_debug("Refining partitions based on fanout ...");
+    refine_partitions(state, netlist);
+  }
+  dump_stage(dump, hierarchy, netlist, "after_split");
+  // Merging lists the cut buffers on its walk; a dumper in between gets the
+  // netlist, so then they are listed again.
+  KAVU_CUT_LIST cuts;
+  merge_partitions(state, netlist, dump ? nullptr : &cuts);
+  dump_stage(dump, hierarchy, netlist, "after_merge");
+  if (dump) kavu_postprocess_partitions(netlist);
+  else kavu_postprocess_partitions(netlist, cuts);
+  kavu_print_partitions(netlist);
+  dump_stage(dump, hierarchy, netlist, "after_partition");
+}
+
 }  // namespace
 
 KAVU_PARTITIONER::KAVU_PARTITIONER() : m_state(new KAVU_PARTITIONER_STATE) {}
@@ -634,43 +705,19 @@ void KAVU_PARTITIONER::partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB
                                                  bool timing_driven) {
   GEN_PROFILER profiler("KAVU", "partition_on_reg_boundary");
   KAVU_CHECK(netlist);
-  static const bool dump = cfg_is_on("kavu_partitioner_dump_netlists", false);
-  static const bool no_refine = cfg_is_on("kavu_disable_partition_refine_on_fanout", false);
+  const bool dump = g_dump_netlists();
+  const bool no_refine = g_no_refine_on_fanout();
   const KAVU_FLOW_TURN turn;
   if (kavu_another_design_is_out_locked(netlist)) {
     // Cutting would name boundary gates while the process may make no
     // name: the design stays one partition, uncut.
-    kavu_refuse_run_beside_another();
-    const int whole = ++g_partition_id;
-    for (CDB_SGATE_NODE* node : node_snapshot(netlist))
-      if (node) set_pid(node, whole);
+    kavu_refuse_run_beside_another(KAVU_REFUSED_PARTITIONING, netlist);
+    label_whole(netlist);
     return;
   }
-  cut_gate_names().open_run(netlist);
-  std::vector<CDB_SGATE_NODE*> gates;
-  initialize_partitions(m_state, netlist, timing_driven, params, gates);
-  preprocess_partitions(m_state, netlist, gates);
-  netlist->get_flag_manager().destroy_flag(m_state->m_levelled);
-  m_state->m_levelled = GEN_DYN_FLAG();
-  dump_stage(dump, hierarchy, netlist, "before_partition");
-  // A dumper gets the netlist: then the components walk what it left.
-  find_connected_components(m_state, netlist, dump ? node_snapshot(netlist) : gates);
-  gates = std::vector<CDB_SGATE_NODE*>();
-  dump_stage(dump, hierarchy, netlist, "after_initial");
-  if (!no_refine) {
-    kavu_debug("Refining partitions based on fanout ...");
-    refine_partitions(m_state, netlist);
-  }
-  dump_stage(dump, hierarchy, netlist, "after_split");
-  // Merging lists the cut buffers on its walk; a dumper in between gets the
-  // netlist, so then they are listed again.
-  KAVU_CUT_LIST cuts;
-  merge_partitions(m_state, netlist, dump ? nullptr : &cuts);
-  dump_stage(dump, hierarchy, netlist, "after_merge");
-  if (dump) kavu_postprocess_partitions(netlist);
-  else kavu_postprocess_partitions(netlist, cuts);
-  kavu_print_partitions(netlist);
-  dump_stage(dump, hierarchy, netlist, "after_partition");
+  kavu_flow_not_refused();
+  kavu_guard_memory_void([&] { partition_run(m_state, netlist, hierarchy, params, timing_driven, dump, no_refine); },
+                         [&] { give_up_partitioning(m_state, netlist); });
 }
 
 void KAVU_PARTITIONER::redo_partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist, CDB_SGATE_HIERARCHY* hierarchy,

@@ -20,6 +20,7 @@
 #include "hdb/hdb.h"
 #include "hdb/hdb_section.h"
 #include "kavu_helper_gate_create.h"
+#include "kavu_memory_guard_int.h"
 #include "kavu_msg.h"
 #include "kavu_partition_int.h"
 #include "kavu_setup.h"
@@ -35,10 +36,8 @@ struct FLOW_STATE {
   int m_repartition = -1;  // -1: key not read yet
   bool m_one_process_no_pdb = false;
 };
-FLOW_STATE& flow_state() {
-  static FLOW_STATE s;
-  return s;
-}
+constinit FLOW_STATE g_flow_state;
+FLOW_STATE& flow_state() { return g_flow_state; }
 
 bool any_skip_bit() { return kavu_parallel_skip_reasons().any(); }
 
@@ -271,9 +270,8 @@ bool kavu_netlist_has_boundary_sgates(CDB_SGATE_NETLIST* netlist) {
   return false;
 }
 
-void kavu_delete_partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist) {
-  KAVU_CHECK(netlist);
-  kavu_debug("Now deleting the partitions on reg boundaries (kavu_delete_partition_on_reg_boundary)");
+namespace {
+void delete_boundaries(CDB_SGATE_NETLIST* netlist) {
   std::vector<CDB_SGATE_NODE*> boundaries;
   for (CDB_SGATE_NETLIST::iterator it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     CDB_SGATE_NODE* node = *it;
@@ -287,6 +285,10 @@ void kavu_delete_partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist) {
     if (!iterm || (!cdb_is_connected(iterm) && !node->cast_to_boundary()->get_fed_by()))
       KAVU_INTERNAL_ERROR("cdb_is_connected (iterm)");
   }
+  // About what taking them out allocates is asked for before the first
+  // change: a boundary gate taken out part way is still a buffer, but a
+  // boundary reconnected and then left would drive its reader twice.
+  kavu_grant_memory(256 * boundaries.size() + (size_t(64) << 10));
   // Reconnect all first: a recorded feeder may be another boundary's output.
   for (CDB_SGATE_NODE* node : boundaries) {
     CDB_SGATE_ITERM* iterm = node->get_single_iterm();
@@ -298,6 +300,16 @@ void kavu_delete_partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist) {
     delete node;
   }
   netlist->sweep(false);
+}
+}  // namespace
+
+void kavu_delete_partition_on_reg_boundary(CDB_SGATE_NETLIST* netlist) {
+  KAVU_CHECK(netlist);
+  kavu_debug("Now deleting the partitions on reg boundaries (kavu_delete_partition_on_reg_boundary)");
+  kavu_guard_memory_void([&] { delete_boundaries(netlist); }, [] {
+    kavu_post_out_of_memory("Parallel synthesis cannot take the boundary gates out of the design: not enough "
+                            "memory. The design keeps them");
+  });
 }
 
 bool kavu_leave_revisit_pass_for_parallel_mls(CDB_SGATE_NETLIST* netlist) {

@@ -223,8 +223,15 @@ void kavu_set_flow_design_locked(const CDB_SGATE_NETLIST* design);
 // As kavu_another_design_is_out_locked, taking the turn.
 bool kavu_partitions_of_another_design_are_out(const CDB_SGATE_NETLIST* design);
 // Posts the error that refuses a run while another design's partitions are
-// out, into the log at once.
-void kavu_refuse_run_beside_another();
+// out, into the log at once; once per flow: partitioning tells it (a flow
+// starts there), the split unless the partitioning of the same design on
+// this thread told it, the archives' write (given no partition, so no
+// design) unless a call before it on this thread did.
+enum KAVU_REFUSED_CALL { KAVU_REFUSED_PARTITIONING, KAVU_REFUSED_SPLIT, KAVU_REFUSED_WRITE };
+void kavu_refuse_run_beside_another(KAVU_REFUSED_CALL call, const CDB_SGATE_NETLIST* design);
+// A call of a flow on this thread was not refused: a refusal after it is a
+// new flow's, told anew.
+void kavu_flow_not_refused();
 // kavu_parallel.cpp: a flow ended without its merge (its design was
 // destroyed): the database directories' locks it holds go, and what it read
 // ahead.

@@ -19,6 +19,8 @@
 #include "kavu_check.h"
 #include "kavu_helper_dump.h"
 #include "kavu_helper_predicates.h"
+#include "kavu_load_time_int.h"
+#include "kavu_memory_guard_int.h"
 #include "kavu_msg.h"
 #include "kavu_partition.h"
 #include "kavu_partition_int.h"
@@ -27,6 +29,8 @@
 namespace {
 
 int g_partition_netlist_counter = 0;
+constinit KAVU_KEY_ONCE g_dump_boundary_connections{"kavu_dump_boundary_connections", false};
+constinit KAVU_KEY_ONCE g_dump_debug_number_mappings{"kavu_dump_debug_number_mappings", false};
 
 bool is_boundary(const CDB_SGATE_NODE* n) { return n && n->cast_to_boundary(); }
 
@@ -66,7 +70,7 @@ void move_machines_out_of_hierarchy(CDB_SGATE_HIERARCHY* hierarchy,
 int kavu_partition_netlist_counter() { return g_partition_netlist_counter; }
 
 void KAVU_PARTITION_BOUNDARIES::disconnect_partitions(CDB_SGATE_NETLIST* netlist) {
-  static const bool dump = cfg_is_on("kavu_dump_boundary_connections", false);
+  const bool dump = g_dump_boundary_connections();
   KAVU_CHECK(netlist);
   for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
     KAVU_CHECK(node);
@@ -179,7 +183,8 @@ void kavu_stamp_boundary_partition_ids(CDB_SGATE_NETLIST* partition) {
 // names and its designs as a whole partitioning, split or merge left them,
 // except where the forking thread holds it itself (a dumper that forks),
 // whose child goes on with that call as the parent does. A child starts
-// with no design out.
+// with no design out. The fork handlers and the listener of destroyed
+// designs are registered as the library loads, before any flow.
 namespace {
 
 std::mutex g_flow_mutex;
@@ -229,14 +234,14 @@ void end_flow_of_destroyed_design(const CDB_SGATE_NETLIST* netlist) {
   kavu_parallel_end_flow();
 }
 
+[[maybe_unused]] const bool g_flow_turn_registered =
+    (thr_setup_point("the flow's turn and its fork handlers"),
+     pthread_atfork(take_turn_before_fork, give_turn_back_in_parent, give_turn_back_in_child),
+     cdb_sgate_add_netlist_delete_listener(end_flow_of_destroyed_design), true);
+
 }  // namespace
 
 KAVU_FLOW_TURN::KAVU_FLOW_TURN() {
-  // Before the turn is first held, so before any design's partitions are out.
-  static const bool registered =
-      (pthread_atfork(take_turn_before_fork, give_turn_back_in_parent, give_turn_back_in_child),
-       cdb_sgate_add_netlist_delete_listener(end_flow_of_destroyed_design), true);
-  (void)registered;
   g_flow_mutex.lock();
   g_flow_turn_holder.store(pthread_self());
   g_flow_turn_held.store(true);
@@ -259,7 +264,28 @@ bool kavu_partitions_of_another_design_are_out(const CDB_SGATE_NETLIST* design) 
   return kavu_another_design_is_out_locked(design);
 }
 
-void kavu_refuse_run_beside_another() {
+namespace {
+// The design whose refused flow this thread told last (its serial; 0: no
+// refusal is being told).
+thread_local uint64_t t_refusal_told = 0;
+}  // namespace
+
+void kavu_flow_not_refused() { t_refusal_told = 0; }
+
+void kavu_refuse_run_beside_another(KAVU_REFUSED_CALL call, const CDB_SGATE_NETLIST* design) {
+  const uint64_t told = std::exchange(t_refusal_told, 0);
+  switch (call) {
+    case KAVU_REFUSED_PARTITIONING:
+      t_refusal_told = design->get_serial();
+      break;
+    case KAVU_REFUSED_SPLIT:
+      t_refusal_told = design->get_serial();
+      if (told == t_refusal_told) return;
+      break;
+    case KAVU_REFUSED_WRITE:  // the flow's last refused call
+      if (told) return;
+      break;
+  }
   msg_post_message(MSG_POST_TYPE_ERROR,
                    "Parallel synthesis cannot run on this design: the partitions of another design are out in this "
                    "process, and a process runs one parallel synthesis at a time. The design stays whole");
@@ -267,19 +293,21 @@ void kavu_refuse_run_beside_another() {
   kavu_parallel_show_held_messages();
 }
 
-void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
-                                 CDB_SGATE_HIERARCHY* hierarchy, CMP_FACADE*,
-                                 KAVU_PARTITION_BOUNDARIES& boundaries, bool label_partitions) {
-  GEN_PROFILER profiler("KAVU", "kavu_get_partition_netlists");
-  GEN_PROFILER split_profiler("KAVU", "Label partitions (optional) + Split netlists + Annotate delay");
-  KAVU_CHECK(netlist);
-  const KAVU_FLOW_TURN turn;
-  partitions.clear();
-  if (kavu_another_design_is_out_locked(netlist)) {
-    kavu_refuse_run_beside_another();
-    return;
-  }
+namespace {
+
+// What the split or the merge of `gates` gates across `edges` cut edges
+// allocates, about: the lists and tables they fill.
+size_t split_or_merge_bytes(size_t gates, size_t edges) { return 64 * gates + 128 * edges + (size_t(64) << 10); }
+
+// The split itself (kavu_get_partition_netlists), holding the flow's turn.
+// *moving is the gate between the design's list and its partition's, if any.
+void split_design(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
+                  CDB_SGATE_HIERARCHY* hierarchy, KAVU_PARTITION_BOUNDARIES& boundaries, bool label_partitions,
+                  CDB_SGATE_NODE** moving) {
   netlist->prepare_for_use();
+  // A split refused memory after its first change has to be undone with
+  // memory short: about what it will allocate is asked for first.
+  kavu_grant_memory(split_or_merge_bytes(netlist->size(), netlist->size() / 8));
   const bool route = kavu_parallel_flow_allowed(PARALLEL_MLS) && !kavu_repartition_before_mls();
   if (route) kavu_route_state_machine_signals(hierarchy, netlist);
   KAVU_BOUNDARY_DELAY_MAP delays;
@@ -316,16 +344,20 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
       HDB_INSTANCE_NAME* name = machine->get_instance_name();
       const int machine_name_id = name ? name->get_id() : 0;
       KAVU_CHECK(machine_name_id);
-      if (machine_of_name_id.emplace(machine_name_id, machine).second) {
+      if (machine_of_name_id.emplace(machine_name_id, machine).second)
         moved_machines.emplace_back(partitions[it->second], machine);
-        machine->store_oterms_as_debug_numbers(route);
-      }
     }
     netlist->delete_node_(node);
+    *moving = node;
     for (CDB_SGATE_OTERM* o : node->get_output_terms())
       if (o) o->set_aux3(0);
     partitions[it->second]->add_node(node, true);
+    *moving = nullptr;
   }
+  // The machines are stored as numbers once every gate has moved (the
+  // numbers do not change on the way), so a split given up before leaves
+  // them as they were.
+  for (const auto& [part, machine] : moved_machines) machine->store_oterms_as_debug_numbers(route);
   if (netlist->get_node_list().size() != 0) {
     char text[160];
     snprintf(text, sizeof text,
@@ -350,14 +382,95 @@ void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CD
   if (with_machines) move_machines_out_of_hierarchy(hierarchy, moved_machines);
 }
 
+// The merge itself (kavu_merge_netlists), holding the flow's turn. Made
+// again after a refusal, it goes on where it stopped.
+void merge_design(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
+                  CDB_SGATE_HIERARCHY* hierarchy, KAVU_PARTITION_BOUNDARIES& boundaries, bool dump);
+
+// The split was refused memory after the grant: the gates moved so far go
+// back into the design and its cut edges are joined again; no partition is
+// handed back. A gate between two lists goes back first.
+void give_up_split(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
+                   KAVU_PARTITION_BOUNDARIES& boundaries, CDB_SGATE_NODE* moving) {
+  try {
+    if (moving) netlist->add_node(moving, true);
+    for (CDB_SGATE_NETLIST*& part : partitions) {
+      std::vector<CDB_SGATE_NODE*> nodes(part->begin_node_list(), part->end_node_list());
+      for (CDB_SGATE_NODE* node : nodes) {
+        if (!node) continue;
+        part->delete_node_(node);
+        netlist->add_node(node, true);
+      }
+      delete part;
+      part = nullptr;
+    }
+    partitions.clear();
+    boundaries.reconnect_partitions(netlist);
+    boundaries = KAVU_PARTITION_BOUNDARIES();
+    kavu_refresh_boundary_port_cache(netlist);
+    kavu_set_flow_design_locked(nullptr);
+  } catch (const std::bad_alloc&) {
+    kavu_post_out_of_memory(
+        "Parallel synthesis cannot split the design into its partitions, nor put the gates it moved back: not "
+        "enough memory. Merge the partitions handed back into the design");
+    return;
+  }
+  kavu_post_out_of_memory("Parallel synthesis cannot split the design into its partitions: not enough memory. The "
+                          "design stays whole");
+}
+
+}  // namespace
+
+void kavu_get_partition_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
+                                 CDB_SGATE_HIERARCHY* hierarchy, CMP_FACADE*,
+                                 KAVU_PARTITION_BOUNDARIES& boundaries, bool label_partitions) {
+  GEN_PROFILER profiler("KAVU", "kavu_get_partition_netlists");
+  GEN_PROFILER split_profiler("KAVU", "Label partitions (optional) + Split netlists + Annotate delay");
+  KAVU_CHECK(netlist);
+  const KAVU_FLOW_TURN turn;
+  partitions.clear();
+  if (kavu_another_design_is_out_locked(netlist)) {
+    kavu_refuse_run_beside_another(KAVU_REFUSED_SPLIT, netlist);
+    return;
+  }
+  kavu_flow_not_refused();
+  CDB_SGATE_NODE* moving = nullptr;
+  kavu_guard_memory_void(
+      [&] { split_design(partitions, netlist, hierarchy, boundaries, label_partitions, &moving); },
+      [&] { give_up_split(partitions, netlist, boundaries, moving); });
+}
+
 void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
                          CDB_SGATE_HIERARCHY* hierarchy, KAVU_PARTITION_BOUNDARIES& boundaries) {
   GEN_PROFILER profiler("KAVU", "Merge netlists");
-  static const bool dump = cfg_is_on("kavu_dump_debug_number_mappings", false);
+  const bool dump = g_dump_debug_number_mappings();
   if (partitions.empty()) return;  // nothing to merge
   KAVU_CHECK(netlist);
   const KAVU_FLOW_TURN turn;
+  // Refused memory, the merge leaves in `partitions` what it did not take
+  // yet, for the caller to merge again (and write nothing meanwhile); about
+  // what it allocates is asked for before its first change.
+  kavu_guard_memory_void(
+      [&] {
+        size_t gates = 0;
+        for (CDB_SGATE_NETLIST* part : partitions) gates += part ? part->size() : 0;
+        kavu_grant_memory(split_or_merge_bytes(gates, boundaries.get_connections().size()));
+        merge_design(partitions, netlist, hierarchy, boundaries, dump);
+      },
+      [] {
+        kavu_post_out_of_memory("Parallel synthesis cannot merge the partitions: not enough memory. The partitions "
+                                "not merged stay in memory");
+      });
+}
+
+namespace {
+void merge_design(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST* netlist,
+                  CDB_SGATE_HIERARCHY* hierarchy, KAVU_PARTITION_BOUNDARIES& boundaries, bool dump) {
   netlist->prepare_for_use();
+  // The split left the design's node list all emptied slots: dropped before
+  // the gates come back, so a design run again and again does not keep a
+  // slot for every gate of every earlier flow.
+  if (netlist->size() == 0) netlist->garbage_collect(true, false);
   KAVU_CHECK(partitions[0]);
   const unsigned first_new = unsigned(partitions[0]->get_first_debug_number());
   FILE* f = dump ? kavu_open_report("kavu_debug_number_mappings.log") : nullptr;
@@ -402,3 +515,4 @@ void kavu_merge_netlists(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_
   kavu_set_flow_design_locked(nullptr);
   cdb_sgate_set_synthesis_running_in_parallel(false);
 }
+}  // namespace

@@ -57,8 +57,9 @@ struct RUN_SWITCHES {
   bool m_read = false;
   bool m_skip_share = false, m_skip_adjacent = false, m_skip_irrelevant = false, m_skip_reconverge = false;
 };
+constinit RUN_SWITCHES g_merge_switches;  // read by partitioning, which holds the flow's turn
 RUN_SWITCHES& merge_switches() {
-  static RUN_SWITCHES s;
+  RUN_SWITCHES& s = g_merge_switches;
   if (!s.m_read) {
     s.m_read = true;
     s.m_skip_share = cfg_is_on("kavu_skip_merging_share_input", false);

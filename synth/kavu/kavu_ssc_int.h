@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "kavu_memory_guard_int.h"
 #include "kavu_ssc.h"
 
 class HDB_INSTANCE_NAME;
@@ -86,12 +87,14 @@ void kavu_ssc_post_out_of_memory();
 template <class RESULT, class WORK>
 RESULT kavu_ssc_guard_memory(RESULT failed, WORK&& work) {
   KAVU_SSC_ENGINE_RELEASE release;
-  try {
-    release.arm_if_free();
-    return work(release);
-  } catch (const std::bad_alloc&) {
-    release.release_now();
-    kavu_ssc_post_out_of_memory();
-    return failed;
-  }
+  return kavu_guard_memory(
+      failed,
+      [&]() -> RESULT {
+        release.arm_if_free();
+        return work(release);
+      },
+      [&] {
+        release.release_now();
+        kavu_ssc_post_out_of_memory();
+      });
 }

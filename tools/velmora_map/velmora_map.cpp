@@ -31,6 +31,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -96,11 +98,13 @@ int run_partition(const ARGS& a, int k, std::string* why) {
     for (;;) pause();
   }
   if (f == "nowrite") return 0;
-  CDB_SGATE_NETLIST* netlist = nullptr;
-  if (!kavu_parallel_read_partition(a.revision, a.type.c_str(), k, &netlist, nullptr)) {
+  CDB_SGATE_NETLIST* read = nullptr;
+  if (!kavu_parallel_read_partition(a.revision, a.type.c_str(), k, &read, nullptr)) {
     *why = "cannot read the partition";
     return 10;
   }
+  std::unique_ptr<CDB_SGATE_NETLIST> owned(read);  // given back when memory is refused on the way
+  CDB_SGATE_NETLIST* netlist = read;
   kavu_parallel_create_removed_reg_db(a.revision, a.type.c_str(), k);
   CDB_SGATE_REMOVED_REGISTERS_DB* db = CDB_SGATE_REMOVED_REGISTERS_MANAGER::get_instance()->get_current_removed_reg_db();
   std::vector<CDB_SGATE_NODE*> doomed;
@@ -117,10 +121,10 @@ int run_partition(const ARGS& a, int k, std::string* why) {
   netlist->prepare_for_use();
   kavu_platform::make_boundary_fault(netlist, f);  // the faults on boundaries; nothing for the others
   if (!kavu_parallel_write_and_delete_partition(a.revision, a.type.c_str(), k, netlist)) {
-    delete netlist;
     *why = write_failure("the partition");
     return 11;
   }
+  (void)owned.release();  // the write deleted it
   if (!kavu_parallel_write_and_delete_removed_reg_db(a.revision, a.type.c_str(), k)) {
     *why = write_failure("the removed-register archive");
     return 12;
@@ -129,6 +133,21 @@ int run_partition(const ARGS& a, int k, std::string* why) {
     FIO_FILE_SYSTEM::replace_own_file(kavu_parallel_archive_name(a.revision, a.type.c_str(), k) + ".cdb",
                                       {"no archive"}, nullptr);
   return 0;
+}
+
+// run_partition, where memory the system refuses fails the partition with
+// code 13 ("not enough memory") rather than end the helper.
+int run_partition_within_memory(const ARGS& a, int k, std::string* why) {
+  try {
+    return run_partition(a, k, why);
+  } catch (const std::bad_alloc&) {
+    why->clear();
+    try {
+      *why = "not enough memory";
+    } catch (const std::bad_alloc&) {
+    }
+    return 13;
+  }
 }
 
 std::string pipe_path(const ARGS& a, const std::string& name) {
@@ -182,7 +201,7 @@ int main(int argc, char** argv) {
     printf("velmora_map helper %d: no namespace archive\n", a.helper);
   if (a.dl.empty()) {
     std::string why;
-    const int rc = run_partition(a, a.helper, &why);
+    const int rc = run_partition_within_memory(a, a.helper, &why);
     if (rc) printf("velmora_map helper %d: partition %d failed: %s\n", a.helper, a.helper, why.c_str());
     return rc;
   }
@@ -198,7 +217,7 @@ int main(int argc, char** argv) {
     if (strncmp(line, "EXIT", 4) == 0) break;
     if (sscanf(line, "RUN %d", &k) != 1) continue;
     std::string why;
-    int rc = run_partition(a, k, &why);
+    int rc = run_partition_within_memory(a, k, &why);
     fprintf(out, "MSG info 0 helper %d ran partition %d\n", a.helper, k);
     if (rc) fprintf(out, "MSG error %d %s\n", k, why.c_str());
     fprintf(out, "DONE %d %d\n", k, rc);
