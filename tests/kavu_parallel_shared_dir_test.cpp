@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -1255,20 +1256,29 @@ TEST(KavuParallelSharedDir, AHelperReplacesNoFileItsRunDidNotMake) {
     make_dir_of(fuse.dir, r.nobodys);
     const fs::path dir = r.fuse ? fuse.one : fuse.dir;
     const fs::path at = fuse.dir / "rev 1.map_removed_reg_ap_0.parsynth.cdb";
-    // Planted once the helper waits, after the run has looked at the directory.
+    // Planted once the helper waits, after the run has looked at the directory;
+    // the run's own helper deadline ends a helper that never waits.
     std::string planted;
+    std::atomic<bool> waited{false}, run_over{false};
     std::thread planter([&] {
-      for (int k = 0; k < 2000 && !fs::exists(fuse.dir / "helper_waits"); ++k)
+      while (!run_over && !(waited = fs::exists(fuse.dir / "helper_waits")))
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       planted = plant_roots_file(at);
       std::ofstream(fuse.dir / "helper_go") << "";
     });
-    const std::string told = in_child(true, dir, [&] {
-      if (r.lock_error) gen_test_fail_file_locks(r.lock_error);
-      return one_run(true);
-    });
+    const std::string told = in_child(
+        true, dir,
+        [&] {
+          if (r.lock_error) gen_test_fail_file_locks(r.lock_error);
+          return one_run(true);
+        },
+        90);
+    run_over = true;
     planter.join();
-    EXPECT_EQ(told.rfind("failed: ", 0), 0u) << told;
+    std::string files;
+    for (const auto& entry : fs::directory_iterator(fuse.dir)) files += " \"" + entry.path().filename().string() + "\"";
+    ASSERT_TRUE(waited) << "no helper waited; the run said: " << told << "\nthe directory holds" << files;
+    EXPECT_EQ(told.rfind("failed: ", 0), 0u) << told << "\nthe directory holds" << files;
     EXPECT_NE(told.find("partition 0 failed"), std::string::npos) << told;
     struct stat st;
     ASSERT_EQ(lstat(at.c_str(), &st), 0);
