@@ -82,7 +82,8 @@ using SHARED_REACH = SCRATCH_REACHED_BY_ALL;
 // working directory; what it returns comes back, or why it did not: "hung"
 // when it took longer than the watchdog allows (its whole group is then
 // killed), "cannot become nobody", "died".
-std::string in_child(bool nobody, const fs::path& dir, const std::function<std::string()>& fn, int watchdog_s = 30) {
+std::string in_child(bool nobody, const fs::path& dir, const std::function<std::string()>& fn, int watchdog_s = 30,
+                     const std::function<void()>& in_parent = nullptr) {
   int answer[2];
   if (pipe(answer) != 0) return "no pipe";
   const std::string where = dir.string();
@@ -104,6 +105,7 @@ std::string in_child(bool nobody, const fs::path& dir, const std::function<std::
     std::_Exit(0);
   }
   close(answer[1]);
+  if (in_parent) in_parent();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(watchdog_s);
   int status = 0;
   bool ended = false;
@@ -1257,22 +1259,27 @@ TEST(KavuParallelSharedDir, AHelperReplacesNoFileItsRunDidNotMake) {
     const fs::path dir = r.fuse ? fuse.one : fuse.dir;
     const fs::path at = fuse.dir / "rev 1.map_removed_reg_ap_0.parsynth.cdb";
     // Planted once the helper waits, after the run has looked at the directory;
-    // the run's own helper deadline ends a helper that never waits.
+    // the run's own helper deadline ends a helper that never waits. The
+    // planter starts once the run's process is forked: a thread that
+    // allocates while another forks may leave the child's allocator locked.
     std::string planted;
     std::atomic<bool> waited{false}, run_over{false};
-    std::thread planter([&] {
-      while (!run_over && !(waited = fs::exists(fuse.dir / "helper_waits")))
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      planted = plant_roots_file(at);
-      std::ofstream(fuse.dir / "helper_go") << "";
-    });
+    std::thread planter;
     const std::string told = in_child(
         true, dir,
         [&] {
           if (r.lock_error) gen_test_fail_file_locks(r.lock_error);
           return one_run(true);
         },
-        90);
+        90,
+        [&] {
+          planter = std::thread([&] {
+            while (!run_over && !(waited = fs::exists(fuse.dir / "helper_waits")))
+              std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            planted = plant_roots_file(at);
+            std::ofstream(fuse.dir / "helper_go") << "";
+          });
+        });
     run_over = true;
     planter.join();
     std::string files;
