@@ -33,6 +33,7 @@ struct KAVU_PARALLEL_FAILURE {
   int m_partition = -1;  // the partition it failed on (-1: none in particular)
   int m_pid = 0;         // the helper's process id, when it started
   std::string m_log_problem;  // non-empty: the helper ran without its log, for this reason
+  bool m_out_of_memory = false;  // memory was refused on the helper's thread (set without allocating)
 };
 
 // One helper command of a run; created by the driver, freed by the task.

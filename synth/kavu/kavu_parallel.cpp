@@ -571,6 +571,7 @@ void kavu_parallel_launcher_thread(void* p) {
   kavu_guard_memory_void([&] { launch_helper(args.get()); }, [&] {
     success.store(false);
     if (!args->failure) return;
+    args->failure->m_out_of_memory = true;  // said by the parent even where the words below cannot be made
     try {
       args->failure->m_debug = "Failed to run a helper: not enough memory";
       args->failure->m_reason = "not enough memory to run the helper";
@@ -823,7 +824,13 @@ bool run_helpers(HELPER_RUN& run, CMP_FACADE* facade, const char* type, const ch
       msg_post_message(MSG_POST_TYPE_WARNING, "Parallel synthesis runs helper " + std::to_string(i) +
                                                   " without its log \"helper_" + std::to_string(i) +
                                                   ".log\": " + f.m_log_problem);
-    if (f.m_debug.empty()) continue;
+    if (f.m_debug.empty()) {
+      if (f.m_out_of_memory)
+        kavu_post_out_of_memory_as([&] {
+          return "Parallel synthesis failed: helper " + std::to_string(i) + ": not enough memory to run the helper";
+        });
+      continue;
+    }
     kavu_debug("%s", f.m_debug.c_str());
     remove_temporary_files_of(f.m_pid);
     if (f.m_partition >= 0) {
@@ -1419,9 +1426,10 @@ class STAGED_ARCHIVES {
   void work() {
     for (size_t k = m_next++; k < m_slots.size(); k = m_next++) {
       SLOT& slot = m_slots[k];
-      auto archive = std::make_unique<PDB_ARCHIVE>();
+      std::unique_ptr<PDB_ARCHIVE> archive;
       std::exception_ptr failure;
-      try {
+      try {  // memory refused for the archive itself goes to the publisher too
+        archive = std::make_unique<PDB_ARCHIVE>();
         archive->open_own_file(slot.name);
         void* ptr = m_parts[k];
         pdb_write_ptr(*archive, "", PDB_CDB_SEG_BASE::extension(), &cdb_sgate_netlist_ptr_field, &ptr, 0, -1, 0);
