@@ -544,17 +544,33 @@ TEST(KavuParallelProcess, AFlowRefusedMemoryAtAnyPointKeepsTheDesign) {
 
 // A flow refused beside another design's run says so once, whether it
 // starts at partitioning (the README's) or at the split; each refused call
-// (partitioning, split, write) said it again.
+// (partitioning, split, write) said it again. A flow refused after one of
+// the same design that went on is a new flow, told anew: its split said
+// nothing when the last refusal told on the thread was of that design.
 TEST(KavuParallelProcess, ARefusedFlowSaysSoOnce) {
+  enum START { AT_PARTITIONING, AT_THE_SPLIT, AT_THE_SPLIT_AFTER_A_FLOW_THAT_WENT_ON };
   FLOW_SCOPE scope;
-  for (const bool from_partitioning : {true, false}) {
-    SCOPED_TRACE(from_partitioning ? "from partitioning" : "from the split");
+  for (const START start : {AT_PARTITIONING, AT_THE_SPLIT, AT_THE_SPLIT_AFTER_A_FLOW_THAT_WENT_ON}) {
+    SCOPED_TRACE(start == AT_PARTITIONING ? "from partitioning"
+                 : start == AT_THE_SPLIT  ? "from the split"
+                                          : "from the split, after a flow that went on");
     EXPECT_EQ(in_child([&]() -> std::string {
-                SPLIT_DESIGN out("seq/ch_intrinsics", 2);  // its partitions are out
                 SPLIT_DESIGN refused("seq/diffeq1");
-                msg_log_clear();
-                if (from_partitioning)
+                auto partition = [&] {
                   KAVU_PARTITIONER().partition_on_reg_boundary(refused.loaded.get(), nullptr, partition_params(2), false);
+                };
+                if (start == AT_THE_SPLIT_AFTER_A_FLOW_THAT_WENT_ON) {
+                  {
+                    SPLIT_DESIGN earlier("seq/ch_intrinsics", 2);
+                    partition();  // refused and told
+                    earlier.merge_back(true);
+                  }
+                  partition();  // goes on
+                  kavu_delete_partition_on_reg_boundary(refused.loaded.get());
+                }
+                SPLIT_DESIGN out("seq/ch_intrinsics", 2);  // its partitions are out
+                msg_log_clear();
+                if (start == AT_PARTITIONING) partition();
                 kavu_get_partition_netlists(refused.parts, refused.loaded.get(), nullptr, nullptr, refused.boundaries,
                                             false);
                 const bool written = kavu_parallel_serialize(&scope.facade, "map", 1, nullptr, refused.parts);
