@@ -119,6 +119,10 @@ ABC_RESULT abc_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b
     text = "berkeley-abc took longer than " + std::to_string(abc_timeout_seconds()) + " s (key abc_timeout)\n" + text;
     return ERROR;
   }
+  // A wait of the host's that asks for every kind of child took abc's end:
+  // its verdict, printed as its last work, stands on its own (abc says
+  // "Networks are equivalent" or "NOT EQUIVALENT" only once it has decided).
+  if (end.status == ORACLE_END_TAKEN && (different || equivalent)) return different ? DIFFERENT : EQUIVALENT;
   if (!end.succeeded()) {
     // abc's output alone may be empty (a signal ended it): say how it ended.
     text = "berkeley-abc " + oracle_describe_end(end) + "\n" + text;

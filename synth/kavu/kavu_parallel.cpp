@@ -1205,21 +1205,21 @@ void drop_early_results() {
 // refused included (the read-back reads it again, and says why it fails).
 void read_early(const std::string& rev, const char* type, int k) {
   EARLY_RESULT r;
-  try {
-    const std::string name = kavu_parallel_archive_name(rev, type, k);
-    r.file = archive_file(name);
-    if (stat(r.file.c_str(), &r.st) != 0) return;
-    std::string why = read_netlist(name, &r.netlist, false, &r.stamp);
-    if (why.empty()) why = check_read_back(r.netlist);
-    if (!why.empty()) {
-      delete std::exchange(r.netlist, nullptr);
-      return;
-    }
-    early_results().resize(std::max(early_results().size(), size_t(k) + 1));
-    early_results()[size_t(k)] = std::move(r);
-  } catch (const std::bad_alloc&) {
-    delete r.netlist;
-  }
+  kavu_guard_memory_void(
+      [&] {
+        const std::string name = kavu_parallel_archive_name(rev, type, k);
+        r.file = archive_file(name);
+        if (stat(r.file.c_str(), &r.st) != 0) return;
+        std::string why = read_netlist(name, &r.netlist, false, &r.stamp);
+        if (why.empty()) why = check_read_back(r.netlist);
+        if (!why.empty()) {
+          delete std::exchange(r.netlist, nullptr);
+          return;
+        }
+        early_results().resize(std::max(early_results().size(), size_t(k) + 1));
+        early_results()[size_t(k)] = std::move(r);
+      },
+      [&] { delete std::exchange(r.netlist, nullptr); });
 }
 
 // Partition k's result read ahead, with its run stamp, when its file is

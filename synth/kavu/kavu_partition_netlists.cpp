@@ -286,11 +286,17 @@ void kavu_refuse_run_beside_another(KAVU_REFUSED_CALL call, const CDB_SGATE_NETL
       if (told) return;
       break;
   }
-  msg_post_message(MSG_POST_TYPE_ERROR,
-                   "Parallel synthesis cannot run on this design: the partitions of another design are out in this "
-                   "process, and a process runs one parallel synthesis at a time. The design stays whole");
-  // Posted now, even while the other run's helpers hold messages back.
-  kavu_parallel_show_held_messages();
+  // The call refuses whatever happens here: a message memory is refused
+  // for is left out, never the host ended.
+  kavu_guard_memory_void(
+      [] {
+        msg_post_message(MSG_POST_TYPE_ERROR,
+                         "Parallel synthesis cannot run on this design: the partitions of another design are out in "
+                         "this process, and a process runs one parallel synthesis at a time. The design stays whole");
+        // Posted now, even while the other run's helpers hold messages back.
+        kavu_parallel_show_held_messages();
+      },
+      [] {});
 }
 
 namespace {

@@ -42,6 +42,7 @@
 #include "fio/fio.h"
 #include "gen/gen.h"
 #include "hdb/hdb.h"
+#include "kavu_memory_guard_int.h"
 #include "kavu_parallel.h"
 #include "pdb/pdb.h"
 #include "testkit/boundary_faults.h"
@@ -138,16 +139,13 @@ int run_partition(const ARGS& a, int k, std::string* why) {
 // run_partition, where memory the system refuses fails the partition with
 // code 13 ("not enough memory") rather than end the helper.
 int run_partition_within_memory(const ARGS& a, int k, std::string* why) {
-  try {
-    return run_partition(a, k, why);
-  } catch (const std::bad_alloc&) {
+  return kavu_guard_memory(13, [&] { return run_partition(a, k, why); }, [&] {
     why->clear();
     try {
       *why = "not enough memory";
     } catch (const std::bad_alloc&) {
     }
-    return 13;
-  }
+  });
 }
 
 std::string pipe_path(const ARGS& a, const std::string& name) {
@@ -155,9 +153,24 @@ std::string pipe_path(const ARGS& a, const std::string& name) {
   return a.pipe_dir + "/" + name;
 }
 
+int helper_main(int argc, char** argv);
+
 }  // namespace
 
+// The whole helper runs under the library's memory guard: memory refused
+// outside a partition's run too (the namespace archive's read, the pipes'
+// lines) ends it with code 13, said in its log, never with an abort.
 int main(int argc, char** argv) {
+  return kavu_guard_memory(13, [&] { return helper_main(argc, argv); }, [] {
+    fflush(stdout);
+    const char text[] = "velmora_map: not enough memory\n";
+    (void)!write(2, text, sizeof text - 1);
+  });
+}
+
+namespace {
+
+int helper_main(int argc, char** argv) {
   ARGS a;
   std::vector<std::string> positional;
   bool names_follow = false;
@@ -227,3 +240,5 @@ int main(int argc, char** argv) {
   fclose(out);
   return 0;
 }
+
+}  // namespace
