@@ -191,12 +191,22 @@ bool kavu_add_pipeline_registers_to_dsp_legacy(CDB_SGATE_NETLIST* netlist, CDB_S
   return true;
 }
 
+namespace {
+// Compiled as the library loads, not at first use: a process that forks
+// while another thread compiles it would leave its child waiting for ever.
+ZTL_REGEXP& lutram_name() {
+  static ZTL_REGEXP re("lutram\\w*$", true);
+  return re;
+}
+[[maybe_unused]] const bool g_lutram_name_at_load = (lutram_name(), true);
+}  // namespace
+
 bool kavu_add_pipeline_registers_to_lutram_legacy(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* node, unsigned count,
                                                   bool before) {
   KAVU_CHECK(node != nullptr);
   CDB_SGATE_WYSIWYG* atom = node->cast_to_wysiwyg();
   if (tesk_kind(node) != TESK_GENERIC_ATOM_KIND || !atom) return false;
-  static ZTL_REGEXP re("lutram\\w*$", true);
+  ZTL_REGEXP& re = lutram_name();
   KAVU_CHECK(re.is_pattern_valid());
   if (!re.search(tesk_node_name(node))) return false;
   CDB_SGATE_ITERM* old_clock = atom->get_iterm_by_type(TESK_PORT_CLOCK0, 0);

@@ -102,6 +102,9 @@ COMPILED_RULES& rules() {
   static COMPILED_RULES r;
   return r;
 }
+// Compiled as the library loads, not at first use: a process that forks
+// while another thread compiles them would leave its child waiting for ever.
+[[maybe_unused]] const bool g_rules_at_load = (rules(), true);
 
 // B[i] and B[i][i] for i in [0, n).
 void add_indexed(const std::string& base, int n, std::vector<std::string>& out) {
