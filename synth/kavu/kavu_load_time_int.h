@@ -9,8 +9,9 @@
 // handler reaches is made at its first use: tables are made as the library
 // loads (KAVU_LOAD_TIME), on the loading thread before any flow can run,
 // and keys read once per process are cached in a constant-initialised
-// atomic (KAVU_KEY_ONCE, or KAVU_READ_ONCE for a set of keys read
-// together), which holds no lock and waits for nothing.
+// atomic (KAVU_KEY_ONCE; KAVU_READ_ONCE for a set of keys read together or
+// expressions compiled at their first use), which holds no lock and waits
+// for nothing.
 #pragma once
 
 #include <atomic>
@@ -64,11 +65,12 @@ class KAVU_KEY_ONCE {
   std::atomic<int> m_value{-1};
 };
 
-// A value made from the configuration at its first use and kept for the
-// process. Two threads that come first at once each make one; the first
-// stored is kept and the other dropped, so no thread waits for another (a
-// child forked meanwhile finds either none, and makes its own, or a whole
-// one). The value is never destroyed.
+// A value made at its first use (from the configuration, or too costly to
+// make in every process that loads the library: compiled expressions) and
+// kept for the process. Two threads that come first at once each make one;
+// the first stored is kept and the other dropped, so no thread waits for
+// another (a child forked meanwhile finds either none, and makes its own,
+// or a whole one). The value is never destroyed.
 template <class T>
 class KAVU_READ_ONCE {
  public:

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kavu_check.h"
+#include "kavu_load_time_int.h"
 #include "kavu_dff_helper.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_msg.h"
@@ -192,13 +193,11 @@ bool kavu_add_pipeline_registers_to_dsp_legacy(CDB_SGATE_NETLIST* netlist, CDB_S
 }
 
 namespace {
-// Compiled as the library loads, not at first use: a process that forks
-// while another thread compiles it would leave its child waiting for ever.
-ZTL_REGEXP& lutram_name() {
-  static ZTL_REGEXP re("lutram\\w*$", true);
-  return re;
-}
-[[maybe_unused]] const bool g_lutram_name_at_load = (lutram_name(), true);
+ZTL_REGEXP compile_lutram_name() { return ZTL_REGEXP("lutram\\w*$", true); }
+// Compiled at its first use with no caller waiting for another (see
+// KAVU_READ_ONCE): a process that forks while another thread compiles it
+// leaves its child none, never half.
+constinit KAVU_READ_ONCE<ZTL_REGEXP> lutram_name{"the LUT-RAM name rule", compile_lutram_name};
 }  // namespace
 
 bool kavu_add_pipeline_registers_to_lutram_legacy(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* node, unsigned count,
