@@ -850,8 +850,16 @@ FIO_PROCESS fio_this_process() {
 // and process namespace that no longer runs, or whose number another
 // process has taken since. Of any other host, boot or namespace nothing is
 // known.
-bool fio_process_gone(const FIO_PROCESS& p) {
+const FIO_PROCESS& this_process() {
   static const FIO_PROCESS me = fio_this_process();
+  return me;
+}
+// Made as the layer loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_this_process_at_load = (this_process(), true);
+
+bool fio_process_gone(const FIO_PROCESS& p) {
+  const FIO_PROCESS& me = this_process();
   if (p.host.empty() || p.boot.empty() || p.pidns.empty() || p.host != me.host || p.boot != me.boot ||
       p.pidns != me.pidns || p.pid <= 0)
     return false;

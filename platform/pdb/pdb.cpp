@@ -113,7 +113,7 @@ std::string PDB_INVALID_PATH::reason_of(int error_code) {
 }
 
 std::string PDB_INVALID_PATH::write_reason_of(int error_code, const std::string& problem) {
-  static const std::string kPrefix = "cannot write the file: ";
+  constexpr std::string_view kPrefix = "cannot write the file: ";
   if (problem.rfind(kPrefix, 0) == 0 && problem.size() > kPrefix.size()) return ": " + problem.substr(kPrefix.size());
   return reason_of(error_code);
 }

@@ -506,6 +506,9 @@ struct RELATION {
   char path_delay = 0;  // timed by a max-delay rule (2: one ignoring clock latency)
 };
 
+// What a lookup that finds nothing returns; constant-initialised.
+constinit const std::vector<int> g_no_ints;
+
 class ANALYZER {
  public:
   ANALYZER(const SSC_NETLIST_DATA& data, SSC_ANALYSIS* out) : m_data(data), m_out(out) {}
@@ -887,7 +890,7 @@ void ANALYZER::find_unclocked_launches() {
 }
 
 const std::vector<int>& ANALYZER::unclocked_launches(int source) const {
-  static const std::vector<int> none;
+  const std::vector<int>& none = g_no_ints;
   auto it = m_unclocked_launches.find(uint32_t(source));
   return it == m_unclocked_launches.end() ? none : it->second;
 }
@@ -1074,7 +1077,7 @@ int ANALYZER::clock_rule(int from, int to) {
   const uint64_t key = uint64_t(uint32_t(from + 1)) << 32 | uint32_t(to + 1);
   if (auto it = m_clock_rules.find(key); it != m_clock_rules.end()) return it->second;
   const std::vector<SSC_SDC_PATH_RULE>& rules = m_out->constraints().rules;
-  static const std::vector<int> none;
+  const std::vector<int>& none = g_no_ints;
   const std::vector<int>& a = from >= 0 ? m_ix->by_clock[0][size_t(from)] : none;
   const std::vector<int>& b = to >= 0 ? m_ix->by_clock[1][size_t(to)] : none;
   int best = -1;

@@ -29,6 +29,7 @@
 #include "cfg/cfg.h"
 #include "kavu_01tbl_fd_int.h"
 #include "kavu_check.h"
+#include "kavu_load_time_int.h"
 #include "kavu_msg.h"
 
 namespace {
@@ -850,12 +851,10 @@ bool g_set_01tbl_debug_called = false;
 
 namespace {
 
-// A function-local static: loaded once, on first use from any caller, and
-// safe to reach first from parallel threads.
-KAVU_01TBL_RESYN_SETTINGS& resyn_settings() {
-  static KAVU_01TBL_RESYN_SETTINGS settings = load_resyn_settings();
-  return settings;
-}
+// Read once, on first use from any caller, and safe to reach first from
+// parallel threads; no caller waits for another (a process may fork while
+// another thread reads them).
+constinit KAVU_READ_ONCE<KAVU_01TBL_RESYN_SETTINGS> resyn_settings{"the resynthesis settings", load_resyn_settings};
 
 }  // namespace
 

@@ -16,6 +16,7 @@
 #include "kavu_check.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_msg.h"
+#include "kavu_load_time_int.h"
 
 namespace {
 
@@ -379,10 +380,11 @@ BDD_ZBDD bdd_of_quellin_wys(BDD_ZBDD_MGR* mgr, CDB_SGATE_OTERM* oterm, const std
   return mgr->null_bdd();
 }
 
-bool kavu_use_quellin_arith_physical_lutmask() {
-  static const bool on = cfg_is_on("quellin_arith_physical_lutmask", true);
-  return on;
-}
+namespace {
+constinit KAVU_KEY_ONCE g_arith_physical_lutmask{"quellin_arith_physical_lutmask", true};
+}  // namespace
+
+bool kavu_use_quellin_arith_physical_lutmask() { return g_arith_physical_lutmask(); }
 
 // ===========================================================================
 void kavu_bdd_reorder_for_profit(BDD_ZBDD_MGR* mgr) {

@@ -31,6 +31,7 @@
 #include "kavu_name.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_wiring_helper.h"
+#include "kavu_load_time_int.h"
 #include "mem/mem.h"
 
 namespace {
@@ -289,9 +290,13 @@ void kavu_fix_up_sclr_over_ena_priority_on_ff(CDB_SGATE_NETLIST* netlist, CDB_SG
              ff->get_debug_name().c_str(), ff->get_string_hpath().c_str());
 }
 
+namespace {
+constinit KAVU_KEY_ONCE g_reuse_existing_and{"kavu_try_to_reuse_and_for_sec_sig_fix", true};
+}  // namespace
+
 CDB_SGATE_OTERM* kavu_find_or_create_and_of_iterms(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* gate,
                                                    CDB_SGATE_ITERM* iterm_a, CDB_SGATE_ITERM* iterm_b) {
-  static const bool REUSE_EXISTING_AND = cfg_is_on("kavu_try_to_reuse_and_for_sec_sig_fix", true);
+  const bool REUSE_EXISTING_AND = g_reuse_existing_and();
   KAVU_CHECK(netlist);
   KAVU_CHECK(cdb_is_connected(iterm_a) && cdb_is_connected(iterm_b));
   if (REUSE_EXISTING_AND) {

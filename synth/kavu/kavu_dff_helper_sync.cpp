@@ -39,6 +39,7 @@
 #include "kavu_helper_mux.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_wysiwyg_unmapper.h"
+#include "kavu_load_time_int.h"
 #include "mem/mem.h"
 
 namespace {
@@ -417,11 +418,14 @@ bool clear_in_use(const CDB_SGATE_ITERM* sclr) {
   return (cdb_is_connected(sclr) || cdb_is_parent_connected(sclr)) && !sclr->is_gnd();
 }
 
+constinit KAVU_KEY_ONCE g_disable_clock_enable{"disable_clock_enable", false};
+constinit KAVU_KEY_ONCE g_unmap_ena_skip_sclr{"kavu_unmap_ena_skip_sclr", false};
+
 }  // namespace
 
 void kavu_unmap_all_enables(CDB_SGATE_NETLIST* netlist) {
-  static const bool DISABLE_CLOCK_ENABLE = cfg_is_on("disable_clock_enable", false);
-  static const bool SKIP_SCLR = cfg_is_on("kavu_unmap_ena_skip_sclr", false);
+  const bool DISABLE_CLOCK_ENABLE = g_disable_clock_enable();
+  const bool SKIP_SCLR = g_unmap_ena_skip_sclr();
   KAVU_CHECK(netlist);
   int total = 0, unmapped = 0, failed_sclr = 0, failed_legality = 0;
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {

@@ -20,6 +20,7 @@
 #include "kavu_check.h"
 #include "kavu_device.h"
 #include "kavu_helper_predicates.h"
+#include "kavu_load_time_int.h"
 
 // The labels tag_message prints for set flags, in record order. Flags that
 // are never printed have no row.
@@ -445,8 +446,12 @@ void RTL_FAMILY_INFO::flag_as_arith(CDB_SGATE_NODE* wys) const {
   atom->set_mode(1);
 }
 
+namespace {
+constinit KAVU_KEY_ONCE g_quellin_sclr_priority{"quellin_has_sclr_over_ena_priority", false};
+}  // namespace
+
 bool RTL_FAMILY_INFO::ff_has_sclr_over_ena_priority(CDB_WYSIWYG_TYPE type) {
-  static const bool s_quellin_priority = cfg_is_on("quellin_has_sclr_over_ena_priority", false);
+  const bool s_quellin_priority = g_quellin_sclr_priority();
   switch (type) {
     case 62:
     case 10006:

@@ -33,6 +33,9 @@ std::string& openbox_dir() {
   static std::string s_dir;
   return s_dir;
 }
+// Made as the library loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_openbox_dir_at_load = (openbox_dir(), true);
 
 constexpr unsigned kSimulationModeBit = 1u << 20;
 constexpr int kIopllBootstrap = 605;

@@ -48,6 +48,7 @@
 #include "kavu_msg.h"
 #include "kavu_name.h"
 #include "kavu_td_critical.h"
+#include "kavu_load_time_int.h"
 #include "ztl_hash_sys.h"
 
 namespace {
@@ -550,10 +551,14 @@ int kavu_llis_insert_artificial_fibs(CDB_SGATE_NETLIST* netlist) {
   return inserted;
 }
 
+namespace {
+constinit KAVU_KEY_ONCE g_keep_dont_touch{"llis_hack_dont_remove_dont_touch_before_atom_builder", false};
+}  // namespace
+
 int kavu_llis_remove_artificial_fibs(CDB_SGATE_NETLIST* netlist) {
   KAVU_CHECK(netlist);
   GEN_PROFILER profiler("KAVU", "removing_fibs");
-  static const bool keep_dont_touch = cfg_is_on("llis_hack_dont_remove_dont_touch_before_atom_builder", false);
+  const bool keep_dont_touch = g_keep_dont_touch();
   std::vector<CDB_SGATE_NODE*> selected;
   for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
     if (!node || node->get_sgate_type() != CDB_SGATE_LUT_ENUM) continue;

@@ -33,6 +33,9 @@ std::shared_ptr<HIERARCHY_TO_PARTITION_NAME>& partition_name_table() {
   static std::shared_ptr<HIERARCHY_TO_PARTITION_NAME> table;
   return table;
 }
+// Made as the library loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_partition_names_at_load = (partition_name_table(), true);
 
 }  // namespace
 

@@ -238,7 +238,7 @@ bool kavu_get_mif_file_names(const CDB_SGATE_NODE* node, std::string& name, std:
   }
   // Only a ".mif" extension is replaced; a name that is no longer than
   // "db/" plus the extension, or has another extension, has no old copy.
-  static const std::string ext = ".mif";
+  constexpr std::string_view ext = ".mif";
   if (file.size() <= 3 + ext.size() || file.compare(file.size() - ext.size(), ext.size(), ext) != 0) {
     kavu_debug("LLIS: not a compiler inferred MIF");
     return false;

@@ -9,7 +9,9 @@
 // handler reaches is made at its first use: tables are made as the library
 // loads (KAVU_LOAD_TIME), on the loading thread before any flow can run,
 // and keys read once per process are cached in a constant-initialised
-// atomic (KAVU_KEY_ONCE), which holds no lock and waits for nothing.
+// atomic (KAVU_KEY_ONCE; KAVU_READ_ONCE for a set of keys read together or
+// expressions compiled at their first use), which holds no lock and waits
+// for nothing.
 #pragma once
 
 #include <atomic>
@@ -61,4 +63,33 @@ class KAVU_KEY_ONCE {
   const char* m_key;
   bool m_default;
   std::atomic<int> m_value{-1};
+};
+
+// A value made at its first use (from the configuration, or too costly to
+// make in every process that loads the library: compiled expressions) and
+// kept for the process. Two threads that come first at once each make one;
+// the first stored is kept and the other dropped, so no thread waits for
+// another (a child forked meanwhile finds either none, and makes its own,
+// or a whole one). The value is never destroyed.
+template <class T>
+class KAVU_READ_ONCE {
+ public:
+  constexpr KAVU_READ_ONCE(const char* what, T (*make)()) : m_what(what), m_make(make) {}
+  T& operator()() {
+    T* value = m_value.load(std::memory_order_acquire);
+    if (!value) {
+      thr_setup_point(m_what);
+      T* made = new T(m_make());
+      if (m_value.compare_exchange_strong(value, made, std::memory_order_acq_rel))
+        value = made;
+      else
+        delete made;
+    }
+    return *value;
+  }
+
+ private:
+  const char* m_what;
+  T (*m_make)();
+  std::atomic<T*> m_value{nullptr};
 };

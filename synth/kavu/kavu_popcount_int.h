@@ -35,11 +35,12 @@ KAVU_ALWAYS_INLINE int kavu_popcount(uint64_t x) {
 #endif
 }
 
-// Whether this processor executes the popcnt instruction (asked once).
+// Whether this processor executes the popcnt instruction: a test of a bit
+// the runtime sets as the program starts, with nothing kept (no static for
+// a process forked meanwhile to find half made).
 inline bool kavu_cpu_has_popcnt() {
 #if KAVU_POPCNT_CLONES
-  static const bool has = __builtin_cpu_supports("popcnt");
-  return has;
+  return __builtin_cpu_supports("popcnt");
 #else
   return false;
 #endif

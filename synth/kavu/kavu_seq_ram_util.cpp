@@ -131,8 +131,13 @@ void KAVU_SEQ_RAM_INFO::pack_registers(bool port_b, KAVU_SEQ_TIMER*) {
   }
 }
 
+namespace {
+// Constant-initialised: nothing to make at a first use.
+constinit const std::vector<int> g_no_clocks;
+}  // namespace
+
 const std::vector<int>& KAVU_SEQ_RAM_INFO::get_output_port_clocks(const CDB_SGATE_OTERM* oterm) const {
-  static const std::vector<int> none;
+  const std::vector<int>& none = g_no_clocks;
   const DB_OUTPUT_PORT_TYPE t = oterm->get_port_type();
   if (t == 41) return m_out_port_a_clks;
   if (t == 42 || t == 513) return m_out_port_b_clks;

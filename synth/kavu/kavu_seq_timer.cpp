@@ -26,6 +26,7 @@
 #include "kavu_msg.h"
 #include "kavu_sort.h"
 #include "kavu_seq_timer_int.h"
+#include "kavu_load_time_int.h"
 
 // ---------------------------------------------------------------------------
 // Per-domain analysis
@@ -92,15 +93,8 @@ int kavu_seq_analysis_fanout_delay(CDB_SGATE_OTERM* oterm, KAVU_SEQ_DELAY_ANALYS
 
 namespace {
 
-bool minimize_carry_delay() {
-  static const bool on = cfg_is_on("kavu_seq_minimize_carry_delay", false);
-  return on;
-}
-
-bool identify_critical_nodes() {
-  static const bool on = cfg_is_on("kavu_identify_critical_nodes", false);
-  return on;
-}
+constinit KAVU_KEY_ONCE minimize_carry_delay{"kavu_seq_minimize_carry_delay", false};
+constinit KAVU_KEY_ONCE identify_critical_nodes{"kavu_identify_critical_nodes", false};
 
 constexpr uint32_t NODE_MARKS = 0x39000;   // fixed, RAM and MAC packed, 0x8000
 constexpr uint32_t OTERM_MARKS = 0x6000;

@@ -34,15 +34,13 @@
 #include "kavu_sort.h"
 #include "kavu_sort_int.h"
 #include "kavu_seq_timer_int.h"
+#include "kavu_load_time_int.h"
 
 namespace {
 
 constexpr int RAM_PORT_DELAY = 0;
 
-bool minimize_carry() {
-  static const bool on = cfg_is_on("kavu_seq_minimize_carry_delay", false);
-  return on;
-}
+constinit KAVU_KEY_ONCE minimize_carry{"kavu_seq_minimize_carry_delay", false};
 
 int node_id(const CDB_SGATE_OTERM* oterm) {
   const CDB_SGATE_NODE* g = oterm ? oterm->get_my_node() : nullptr;

@@ -93,10 +93,13 @@ struct LOAD_ACTION {
 };
 
 // The library refers to Boost.System's categories; touching them at load
-// builds their function-local statics before any caller can race for them.
+// builds their function-local statics (and those of their standard
+// counterparts) before any caller can race for them.
 void touch_error_categories() {
   (void)boost::system::generic_category();
   (void)boost::system::system_category();
+  (void)static_cast<std::error_code>(boost::system::error_code(0, boost::system::generic_category()));
+  (void)static_cast<std::error_code>(boost::system::error_code(0, boost::system::system_category()));
 }
 
 struct LOOP_SETS {

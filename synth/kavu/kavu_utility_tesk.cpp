@@ -192,6 +192,9 @@ CROSSING_SCRATCH& scratch() {
   static CROSSING_SCRATCH s;
   return s;
 }
+// Made as the library loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_crossing_scratch_at_load = (scratch(), true);
 
 // A clock found at a clocked node makes a crossing when it exists and is
 // the dummy clock or another source than the own one.
@@ -261,6 +264,9 @@ DUMMY_CLOCK& dummy() {
   }();
   return d;
 }
+// Made as the library loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_dummy_clock_at_load = (dummy(), true);
 }  // namespace
 
 CDB_SGATE_OTERM* DUMMY_CLOCK_TERM_FACTORY::get_oterm() { return dummy().m_oterm; }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kavu_check.h"
+#include "kavu_load_time_int.h"
 #include "kavu_dff_helper.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_msg.h"
@@ -191,12 +192,20 @@ bool kavu_add_pipeline_registers_to_dsp_legacy(CDB_SGATE_NETLIST* netlist, CDB_S
   return true;
 }
 
+namespace {
+ZTL_REGEXP compile_lutram_name() { return ZTL_REGEXP("lutram\\w*$", true); }
+// Compiled at its first use with no caller waiting for another (see
+// KAVU_READ_ONCE): a process that forks while another thread compiles it
+// leaves its child none, never half.
+constinit KAVU_READ_ONCE<ZTL_REGEXP> lutram_name{"the LUT-RAM name rule", compile_lutram_name};
+}  // namespace
+
 bool kavu_add_pipeline_registers_to_lutram_legacy(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* node, unsigned count,
                                                   bool before) {
   KAVU_CHECK(node != nullptr);
   CDB_SGATE_WYSIWYG* atom = node->cast_to_wysiwyg();
   if (tesk_kind(node) != TESK_GENERIC_ATOM_KIND || !atom) return false;
-  static ZTL_REGEXP re("lutram\\w*$", true);
+  ZTL_REGEXP& re = lutram_name();
   KAVU_CHECK(re.is_pattern_valid());
   if (!re.search(tesk_node_name(node))) return false;
   CDB_SGATE_ITERM* old_clock = atom->get_iterm_by_type(TESK_PORT_CLOCK0, 0);

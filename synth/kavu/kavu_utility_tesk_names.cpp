@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "kavu_check.h"
+#include "kavu_load_time_int.h"
 #include "kavu_utility_tesk.h"
 #include "kavu_utility_tesk_int.h"
 
@@ -98,10 +99,12 @@ struct COMPILED_RULES {
   }
 };
 
-COMPILED_RULES& rules() {
-  static COMPILED_RULES r;
-  return r;
-}
+COMPILED_RULES compile_rules() { return COMPILED_RULES(); }
+// Compiled at their first use (a few milliseconds, which a process that
+// never retimes should not pay as it loads) with no caller waiting for
+// another: a process that forks while another thread compiles them leaves
+// its child none, never half.
+constinit KAVU_READ_ONCE<COMPILED_RULES> rules{"the retiming name rules", compile_rules};
 
 // B[i] and B[i][i] for i in [0, n).
 void add_indexed(const std::string& base, int n, std::vector<std::string>& out) {

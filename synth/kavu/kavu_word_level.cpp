@@ -147,6 +147,9 @@ std::unordered_map<unsigned, std::vector<KAVU_NAME_RECORD>>& bit_bus_name_hash()
   static std::unordered_map<unsigned, std::vector<KAVU_NAME_RECORD>> s_hash;
   return s_hash;
 }
+// Made as the library loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_bus_names_at_load = (bit_bus_name_hash(), true);
 
 }  // namespace
 

@@ -36,6 +36,10 @@ std::vector<CDB_SGATE_NODE*>& kavu_wl_kept_gates() {
 
 namespace {
 
+// Made as the library loads, not at first use: a process that forks while
+// another thread makes it would leave its child waiting for it for ever.
+[[maybe_unused]] const bool g_wl_tables_at_load = (kavu_wl_io_hash(), kavu_wl_kept_gates(), true);
+
 constexpr uint32_t KAVU_WL_SUBNET_MARK = 0x8000;
 
 }  // namespace

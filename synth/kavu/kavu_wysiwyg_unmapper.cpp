@@ -27,6 +27,7 @@
 #include "kavu_name.h"
 #include "kavu_wiring_helper.h"
 #include "kavu_wysiwyg_unmapper_int.h"
+#include "kavu_load_time_int.h"
 
 namespace {
 
@@ -61,10 +62,7 @@ class LUT_SIZE_SCOPE {
   unsigned m_lut_inputs;
 };
 
-bool quellin_lcell_unmap_allowed() {
-  static const bool allowed = cfg_is_on("kavu_allow_quellin_lcell_comb_unmap", true);
-  return allowed;
-}
+constinit KAVU_KEY_ONCE quellin_lcell_unmap_allowed{"kavu_allow_quellin_lcell_comb_unmap", true};
 
 bool oterm_has_fanout(const CDB_SGATE_WYSIWYG* wys, DB_OUTPUT_PORT_TYPE port) {
   const CDB_SGATE_OTERM* o = wys->get_oterm_by_type(port);

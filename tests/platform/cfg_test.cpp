@@ -140,7 +140,8 @@ struct KEYS_IN_SOURCES {
   KEYS_IN_SOURCES() {
     const std::pair<const char*, bool> readers[] = {
         {"cfg_is_on(", false},         {"cfg_get_value(", false}, {"cfg_get_int_value(", true},
-        {"cfg_get_int_value_in_range(", true}, {"key_on(", false},   {"read_int_key(", true}};
+        {"cfg_get_int_value_in_range(", true}, {"key_on(", false},   {"read_int_key(", true},
+        {"KAVU_KEY_ONCE ", false}};
     for (const char* dir : {"synth", "platform", "tools"})
       for (const auto& f : std::filesystem::recursive_directory_iterator(std::string(KAVU_SOURCE_DIR) + "/" + dir)) {
         const std::string ext = f.path().extension().string();
@@ -153,7 +154,14 @@ struct KEYS_IN_SOURCES {
         }
         for (const auto& [reader, as_int] : readers)
           for (size_t at = text.find(reader); at != std::string::npos; at = text.find(reader, at + 1)) {
-            const size_t q = text.find_first_not_of(" \n", at + std::strlen(reader));
+            size_t from = at + std::strlen(reader);
+            // A key read once per process: KAVU_KEY_ONCE name{"key", default}.
+            if (reader[std::strlen(reader) - 1] != '(') {
+              from = text.find_first_not_of(" \nabcdefghijklmnopqrstuvwxyz0123456789_", from);
+              if (from == std::string::npos || (text[from] != '{' && text[from] != '(')) continue;
+              ++from;
+            }
+            const size_t q = text.find_first_not_of(" \n", from);
             if (q == std::string::npos || text[q] != '"') continue;
             const std::string key = text.substr(q + 1, text.find('"', q + 1) - q - 1);
             read.insert(key);
