@@ -205,6 +205,11 @@ TEST(KavuParallelProcess, FirstFlowOfAFreshProcess) {
 // host runs in its own process (the timing analysis, the enables unmapped),
 // whose keys were such statics.
 TEST(KavuParallelProcess, AWorkerForkedAtEachSetUpOfTheFirstFlowSynthesizes) {
+#ifdef KAVU_UNDER_ASAN
+  // The sanitizer's allocator is not kept whole across a fork while another
+  // thread of the flow allocates: the worker can wait in it for ever.
+  GTEST_SKIP() << "ASan's allocator is not fork-safe while other threads allocate";
+#endif
   int said[2];
   ASSERT_EQ(pipe(said), 0);
   const pid_t pid = fork();
