@@ -1199,10 +1199,6 @@ FIO_FILE_ORIGIN fio_origin_of_own_file(const std::string& path, const struct sta
                                                                            : FIO_MADE_BY_NO_KNOWN_RUN;
 }
 
-// The own-file path's word on what `path` holds (state `st`, from lstat):
-// its origin, and whether it may be replaced or removed (refusal 0), else
-// kFioNotOwnFile (with *not_own), kFioNotMade or EISDIR. A symbolic link is
-// left to the path that follows it (refusal 0).
 // How many names the regular file of state `st` (lstat) at `path` has, as
 // its file system tells it now rather than as it told it last (st_nlink
 // when it cannot be told, or `path` holds another file by now). FUSE and
@@ -1221,6 +1217,12 @@ nlink_t fio_names_told_anew(const std::string& path, const struct stat& st) {
   return told.stx_nlink;
 }
 
+// The own-file path's word on what `path` holds (state `st`, from lstat):
+// its origin, and whether it may be replaced or removed (refusal 0), else
+// kFioNotOwnFile (with *not_own), kFioNotMade or EISDIR. A symbolic link is
+// left to the path that follows it (refusal 0); a regular file told with
+// several names is asked anew. *words (when given) says, of a file a run
+// not known to have ended made, which run and why its end is not known.
 struct FIO_VERDICT {
   FIO_FILE_ORIGIN origin = FIO_NO_FILE;
   int refusal = 0;

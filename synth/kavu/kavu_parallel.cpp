@@ -452,7 +452,9 @@ std::string who_made(const std::vector<std::string>& files) {
   std::vector<std::pair<std::string, std::vector<std::string>>> groups;  // (reason, files), as first met
   for (const std::string& file : files) {
     std::string reason = FIO_FILE_SYSTEM::refusal_reason(file);
-    if (reason.empty()) reason = "made by a run of another process that may still be using it";  // changed since
+    struct stat st;
+    if (reason.empty())  // a directory at a name the helpers write, or a file put there meanwhile
+      reason = lstat(file.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? "a directory" : "put there while this run looked";
     auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == reason; });
     if (group == groups.end()) groups.push_back({std::move(reason), {file}});
     else group->second.push_back(file);

@@ -272,10 +272,9 @@ namespace {
 struct BINDFS_MOUNT {
   fs::path at;
   bool mounted = false;
-  BINDFS_MOUNT(const fs::path& dir, const fs::path& where, const char* options = "attr_timeout=0,entry_timeout=0")
-      : at(where) {
+  BINDFS_MOUNT(const fs::path& dir, const fs::path& where) : at(where) {
     fs::create_directories(at);
-    mounted = std::system(("bindfs -o " + std::string(options) + " \"" + dir.string() + "\" \"" + at.string() +
+    mounted = std::system(("bindfs -o attr_timeout=0,entry_timeout=0 \"" + dir.string() + "\" \"" + at.string() +
                            "\" >/dev/null 2>&1")
                               .c_str()) == 0;
   }
@@ -767,42 +766,4 @@ TEST(FioOwnFile, ARunWhoseEndCannotBeCheckedHasEndedOnlyToARunWhoseLockExcludes)
     }
     FIO_FILE_SYSTEM::keep_files_not_made(dir.string(), false);
   }
-}
-
-// Through FUSE, which keeps what it told of a file for a while (bindfs
-// mounted with its attributes kept 30 s): a file the own-file path put at
-// its name with a hard link (FUSE has no rename that refuses to replace),
-// its temporary's name gone since, is removed by a strict run of this
-// process and replaced in its later run. It used to be taken for a file of
-// two names until the file system was asked again, and neither removed nor
-// replaced: the parallel flow's kept copies stayed and refused the
-// process's next flows.
-TEST(FioOwnFile, AFilePutInPlaceThroughFuseIsRemovedAndReplacedByTheRunsOfItsProcess) {
-  const fs::path dir = fs::current_path() / "cached";
-  fs::create_directories(dir);
-  BINDFS_MOUNT fuse(dir, fs::current_path() / "cached mounted", "attr_timeout=30,entry_timeout=30");
-  if (!fuse.mounted) GTEST_SKIP() << "cannot mount bindfs (bindfs, /dev/fuse)";
-  const std::string at = (fuse.at / "kept").string();
-  // Until the file has one name on the disk beneath (FUSE lets the
-  // temporary's name go once its descriptor is released).
-  auto one_name_beneath = [&] {
-    struct stat st{};
-    for (int k = 0; k < 1000 && lstat((dir / "kept").c_str(), &st) == 0 && st.st_nlink > 1; ++k) usleep(10000);
-    return st.st_nlink == 1;
-  };
-  for (const char* run : {"first", "second"}) {
-    SCOPED_TRACE(run);
-    FIO_FILE_SYSTEM::keep_files_not_made(fuse.at.string(), true);
-    std::string problem;
-    EXPECT_TRUE(FIO_FILE_SYSTEM::replace_own_file(at, {"new\n"}, &problem)) << problem;
-    ASSERT_TRUE(one_name_beneath());
-    if (std::string(run) == "first") {
-      EXPECT_TRUE(FIO_FILE_SYSTEM::remove_own_file(at, &problem)) << problem;
-      EXPECT_EQ(text_or_none(dir / "kept"), "(none)");
-      EXPECT_TRUE(FIO_FILE_SYSTEM::replace_own_file(at, {"again\n"}, &problem)) << problem;
-      ASSERT_TRUE(one_name_beneath());
-    }
-    FIO_FILE_SYSTEM::keep_files_not_made(fuse.at.string(), false);
-  }
-  EXPECT_EQ(text_or_none(dir / "kept"), "new\n");
 }
