@@ -1501,13 +1501,14 @@ TEST(KavuParallelSharedDir, AfterARunKilledWhereItsEndCannotBeCheckedTheNextRunS
 }
 
 // The flows of one process whose database directory lies on a FUSE mount
-// as bindfs mounts it by default (it keeps what it told of a file for a
-// while): three flows in a row, and flows after one whose helpers failed
+// that keeps what it told of a file for a while (as bindfs does by
+// default): three flows in a row, and flows after one whose helpers failed
 // (its partitions taken back from their kept copies), each take every
 // partition back, and no kept copy stays after any of them. The first flow
 // used to leave its kept copies behind, and the next flows were refused:
 // "… were not made by this run, and a run the lock … does not keep out may
-// be using them".
+// be using them". A real second name of a file there still refuses a flow,
+// naming it so, and the file it shares keeps its text.
 TEST(KavuParallelSharedDir, FlowsOfOneProcessThroughFuseAllSynthesizeAndLeaveNoKeptCopy) {
   CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
   for (const bool first_fails : {false, true}) {
@@ -1530,4 +1531,12 @@ TEST(KavuParallelSharedDir, FlowsOfOneProcessThroughFuseAllSynthesizeAndLeaveNoK
     }, 120);
     EXPECT_EQ(told, "ok");
   }
+  TWO_FUSE_MOUNTS fuse("linked", "attr_timeout=30,entry_timeout=30");
+  std::ofstream(fuse.dir / "victim") << "the victim's own text\n";
+  ASSERT_EQ(link((fuse.dir / "victim").c_str(), (fuse.dir / "rev 1.map_kept_ap_0.parsynth.cdb").c_str()), 0);
+  const std::string told = in_child(false, fuse.one, [] { return one_run(true); });
+  EXPECT_NE(told.find("kept_ap_0.parsynth.cdb\" was not made by this run"), std::string::npos) << told;
+  EXPECT_NE(told.find("(remove it when no run uses the directory): a file with 2 names (hard links)."), std::string::npos)
+      << told;
+  EXPECT_EQ(text_of(fuse.dir / "victim"), "the victim's own text\n");
 }
