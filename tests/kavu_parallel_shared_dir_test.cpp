@@ -9,6 +9,7 @@
 #include <linux/loop.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -22,12 +23,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <sstream>
 #include <thread>
 
 #include "cdb/cdb_sgate.h"
@@ -467,17 +471,20 @@ std::string run_beside_a_running_run(const fs::path& first_dir, const fs::path& 
   return wrong;
 }
 
-// Two mounts of one directory through bindfs (each of its own locks), taken
-// down at the end; ok() false when bindfs cannot mount.
+// Two mounts of one directory through bindfs (each of its own locks), with
+// bindfs's options (by default no state kept: every change told at once),
+// taken down at the end; `mounted` false when bindfs cannot mount.
 struct TWO_FUSE_MOUNTS {
   fs::path dir, one, two;
   bool mounted = false;
-  TWO_FUSE_MOUNTS() : dir(fs::current_path() / "shared"), one(fs::current_path() / "one"), two(fs::current_path() / "two") {
+  explicit TWO_FUSE_MOUNTS(const std::string& name = "shared", const char* options = "attr_timeout=0,entry_timeout=0")
+      : dir(fs::current_path() / name), one(fs::current_path() / (name == "shared" ? "one" : name + " one")),
+        two(fs::current_path() / (name == "shared" ? "two" : name + " two")) {
     for (const fs::path& d : {dir, one, two}) {
       fs::create_directories(d);
       fs::permissions(d, fs::perms::all);
     }
-    const std::string bind = "bindfs -o attr_timeout=0,entry_timeout=0 \"" + dir.string() + "\" ";
+    const std::string bind = "bindfs " + (*options ? "-o " + std::string(options) + " " : "") + "\"" + dir.string() + "\" ";
     if (std::system((bind + "\"" + one.string() + "\" >/dev/null 2>&1").c_str()) != 0) return;
     if (std::system((bind + "\"" + two.string() + "\" >/dev/null 2>&1").c_str()) != 0) {
       umount2(one.c_str(), MNT_DETACH);
@@ -1294,4 +1301,242 @@ TEST(KavuParallelSharedDir, AHelperReplacesNoFileItsRunDidNotMake) {
   }
   make_dir_of(fuse.dir, false);
   if (!fuse.mounted) GTEST_SKIP() << "the FUSE row did not run: cannot mount bindfs (bindfs, /dev/fuse)";
+}
+
+namespace {
+
+// A run of `uid` in `dir` (its database directory) killed (SIGKILL) once its
+// partitions are written, as a crash ends a run: in a process namespace of
+// its own, /proc mounted anew, as a container's run, when asked. "", "no
+// namespace" where none can be made, or what went wrong.
+std::string run_killed_mid_run(const fs::path& dir, uid_t uid, bool own_namespace) {
+  int written[2];
+  if (pipe(written) != 0) return "no pipe";
+  const pid_t outer = fork();
+  if (outer == 0) {
+    close(written[0]);
+    if (own_namespace && (unshare(CLONE_NEWPID | CLONE_NEWNS) != 0 ||
+                          mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0))
+      std::_Exit(10);
+    const pid_t init = fork();  // the namespace's first process, which ignores a SIGKILL of its own
+    if (init == 0) {
+      if (own_namespace && mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
+        std::_Exit(11);
+      const pid_t run = fork();
+      if (run == 0) {
+        if (chdir(dir.c_str()) != 0 || (uid && (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0)))
+          std::_Exit(12);
+        CMP_FACADE facade;
+        set_up_run(&facade);
+        std::vector<CDB_SGATE_NETLIST*> parts = small_partitions();
+        (void)!write(written[1], kavu_parallel_serialize(&facade, "map", 1, nullptr, parts) ? "w" : "x", 1);
+        raise(SIGKILL);
+      }
+      int status = 0;
+      waitpid(run, &status, 0);
+      std::_Exit(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL ? 0 : 13);
+    }
+    int status = 0;
+    waitpid(init, &status, 0);
+    std::_Exit(WIFEXITED(status) ? WEXITSTATUS(status) : 14);
+  }
+  close(written[1]);
+  char byte = 0;
+  (void)!read(written[0], &byte, 1);
+  close(written[0]);
+  int status = 0;
+  waitpid(outer, &status, 0);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 10) return "no namespace";
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "the killed run ended with status " + std::to_string(status);
+  return byte == 'w' ? "" : "the killed run did not write its partitions";
+}
+
+// Gives every run line of the runs record `record` another boot id, its
+// hash made anew, as the record of a run killed before the machine was
+// started again reads.
+void move_runs_to_another_boot(const fs::path& record) {
+  std::ifstream in(record);
+  std::string line, text;
+  while (std::getline(in, line)) {
+    if (line.rfind("R ", 0) == 0) {
+      std::vector<std::string> fields;
+      std::istringstream words(line.substr(0, line.rfind(" #")));
+      for (std::string word; words >> word;) fields.push_back(word);
+      fields.at(3) = "0f0f0f0f-0f0f-4f0f-8f0f-0f0f0f0f0f0f";
+      line.clear();
+      for (const std::string& f : fields) line += (line.empty() ? "" : " ") + f;
+      uint32_t hash = 2166136261u;
+      for (const char c : line) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+      char tail[16];
+      std::snprintf(tail, sizeof tail, " #%08x", hash);
+      line += tail;
+    }
+    text += line + "\n";
+  }
+  in.close();
+  std::ofstream(record, std::ios::binary | std::ios::in) << text;  // the same file, no shorter
+}
+
+// The regular files of a run in `dir`: not the lock file nor a runs record.
+std::vector<std::pair<fs::path, std::string>> files_of_run(const fs::path& dir) {
+  std::vector<std::pair<fs::path, std::string>> files;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && name != "parallel_synthesis.lock" && name.rfind(".kavu_runs.", 0) != 0)
+      files.emplace_back(entry.path(), text_of(entry.path()));
+  }
+  return files;
+}
+
+// A tmpfs mounted at `at` for the scope's life; `mounted` false when it
+// cannot be.
+struct TMPFS {
+  fs::path at;
+  bool mounted;
+  explicit TMPFS(const fs::path& where) : at(where) {
+    fs::create_directories(at);
+    mounted = mount("tmpfs", at.c_str(), "tmpfs", 0, "size=64m,mode=0755") == 0;
+  }
+  ~TMPFS() {
+    if (mounted) umount2(at.c_str(), MNT_DETACH);
+  }
+};
+
+}  // namespace
+
+// A run killed before its end where its end cannot be checked: in a process
+// namespace of its own (a container's), or before the machine was started
+// again (its run line carries another boot id). On a local file system
+// (ext4, tmpfs), whose lock keeps every other run out while the next run
+// holds it, the user's next run replaces what the killed run left and
+// synthesizes; every later run used to be refused, for ever, "… may be
+// using them". Through FUSE, whose lock keeps no run out, the next run is
+// refused, the killed run's files kept, with words that name the run, say
+// that its end cannot be checked from here and how to clear it; removing
+// the files as told clears it. Another user's killed run's files are never
+// replaced, in a directory others may write, while that user's next run
+// replaces them.
+TEST(KavuParallelSharedDir, AfterARunKilledWhereItsEndCannotBeCheckedTheNextRunSynthesizesWhereTheLockExcludes) {
+  if (geteuid() != 0) GTEST_SKIP() << "the rows mount, make namespaces and act as two users: needs root";
+  SHARED_REACH reach;
+  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
+  struct ROW {
+    const char* what;
+    const char* where;  // "ext4": the scratch directory's own file system, "tmpfs", "fuse": through bindfs
+    bool container;     // killed in a process namespace of its own, else before a restart
+  } const rows[] = {
+      {"ext4, a container's run", "ext4", true},   {"ext4, a run before a restart", "ext4", false},
+      {"tmpfs, a container's run", "tmpfs", true}, {"tmpfs, a run before a restart", "tmpfs", false},
+      {"FUSE, a container's run", "fuse", true},   {"FUSE, a run before a restart", "fuse", false},
+  };
+  std::vector<std::string> not_run;
+  int cell = 0;
+  for (const ROW& r : rows) {
+    SCOPED_TRACE(r.what);
+    const std::string where = r.where;
+    const std::string name = "killed " + std::to_string(cell++);
+    std::unique_ptr<TMPFS> tmpfs;
+    std::unique_ptr<TWO_FUSE_MOUNTS> fuse;
+    fs::path dir = fs::current_path() / name;
+    fs::create_directories(dir);
+    if (where == "tmpfs" && !(tmpfs = std::make_unique<TMPFS>(dir))->mounted) {
+      not_run.push_back(std::string(r.what) + ": cannot mount a tmpfs");
+      continue;
+    }
+    if (where == "fuse") {
+      fuse = std::make_unique<TWO_FUSE_MOUNTS>(name, "");
+      if (!fuse->mounted) {
+        not_run.push_back(std::string(r.what) + ": cannot mount bindfs (bindfs, /dev/fuse)");
+        continue;
+      }
+      dir = fuse->one;
+    }
+    struct statfs sfs;
+    ASSERT_EQ(statfs(dir.c_str(), &sfs), 0);
+    ASSERT_EQ(fio_flock_excludes_on(static_cast<unsigned long>(sfs.f_type)), where != "fuse");
+    const std::string killed = run_killed_mid_run(dir, 0, r.container);
+    if (killed == "no namespace") {
+      not_run.push_back(std::string(r.what) + ": cannot make a process namespace");
+      continue;
+    }
+    ASSERT_EQ(killed, "");
+    if (!r.container) move_runs_to_another_boot(dir / ".kavu_runs.0");
+    const auto left = files_of_run(dir);
+    ASSERT_GE(left.size(), 5u);  // the namespace archive, two partition archives and their kept copies
+    const std::string told = in_child(false, dir, [] { return one_run(true); });
+    if (where != "fuse") {
+      EXPECT_EQ(told.rfind("ok", 0), 0u) << told;
+      for (const auto& [file, text] : files_of_run(dir))
+        EXPECT_EQ(file.filename().string().find("_kept_ap_"), std::string::npos) << file;
+      continue;
+    }
+    EXPECT_EQ(told.rfind("failed: ", 0), 0u) << told;
+    for (const std::string& words :
+         {std::string("were not made by this run, and a run the lock on"),
+          std::string("(remove them when no run uses the directory): made by a run of process "),
+          std::string(r.container ? "in another process namespace of this host" : "in another boot (boot id "),
+          std::string("whose end cannot be checked from here. The partitions stay in memory")})
+      EXPECT_NE(told.find(words), std::string::npos) << words << "\n" << told;
+    for (const auto& [file, text] : left) {
+      EXPECT_NE(told.find("/" + file.filename().string() + "\""), std::string::npos) << file << ": " << told;
+      EXPECT_EQ(text_of(file), text) << file;
+      fs::remove(file);
+    }
+    EXPECT_EQ(in_child(false, dir, [] { return one_run(true); }).rfind("ok", 0), 0u);
+  }
+  // Nobody's run killed in a container, in a directory others may write.
+  const fs::path dir = fs::current_path() / "killed nobody's";
+  fs::create_directories(dir);
+  fs::permissions(dir, fs::perms::all);
+  const std::string killed = run_killed_mid_run(dir, kNobody, true);
+  if (killed == "no namespace") GTEST_SKIP() << "cannot make a process namespace";
+  ASSERT_EQ(killed, "");
+  const auto left = files_of_run(dir);
+  const std::string roots = in_child(false, dir, [] { return one_run(true); });
+  EXPECT_EQ(roots.rfind("failed: ", 0), 0u) << roots;
+  EXPECT_NE(roots.find("are other users' files, which a run the lock on"), std::string::npos) << roots;
+  for (const auto& [file, text] : left) EXPECT_EQ(text_of(file), text) << file;
+  EXPECT_EQ(in_child(true, dir, [] { return one_run(true); }).rfind("ok", 0), 0u);
+  if (!not_run.empty()) GTEST_SKIP() << not_run.size() << " rows did not run, the first: " << not_run.front();
+}
+
+// The flows of one process whose database directory lies on a FUSE mount
+// that keeps what it told of a file for a while (as bindfs does by
+// default): three flows in a row, and flows after one whose helpers failed
+// (its partitions taken back from their kept copies), each take every
+// partition back, and no kept copy stays after any of them. The first flow
+// used to leave its kept copies behind, and the next flows were refused:
+// "… were not made by this run, and a run the lock … does not keep out may
+// be using them". A real second name of a file there still refuses a flow,
+// naming it so, and the file it shares keeps its text.
+TEST(KavuParallelSharedDir, FlowsOfOneProcessThroughFuseAllSynthesizeAndLeaveNoKeptCopy) {
+  CFG_SCOPE cfg{{"helper_binary_dir", KAVU_HELPER_DIR}, {"parallel_pipe_timeout_s", "20"}, {"pmap_parallel", "off"}};
+  for (const bool first_fails : {false, true}) {
+    SCOPED_TRACE(first_fails ? "a flow whose helpers fail, then two more" : "three flows");
+    TWO_FUSE_MOUNTS fuse(first_fails ? "after a failure" : "three flows", "attr_timeout=30,entry_timeout=30");
+    if (!fuse.mounted) GTEST_SKIP() << "cannot mount bindfs (bindfs, /dev/fuse)";
+    const std::string told = in_child(false, fuse.one, [&] {
+      for (int flow = 0; flow < 3; ++flow) {
+        std::string one;
+        {
+          CFG_SCOPE fault{{"helper_fault", first_fails && flow == 0 ? "exit3" : nullptr}};
+          one = one_run(true);
+        }
+        if (one.rfind(first_fails && flow == 0 ? "failed: " : "ok", 0) != 0) return "flow " + std::to_string(flow) + ": " + one;
+        for (const auto& [file, text] : files_of_run("."))
+          if (file.filename().string().find("_kept_ap_") != std::string::npos)
+            return "flow " + std::to_string(flow) + " leaves " + file.string();
+      }
+      return std::string("ok");
+    }, 120);
+    EXPECT_EQ(told, "ok");
+  }
+  TWO_FUSE_MOUNTS fuse("linked", "attr_timeout=30,entry_timeout=30");
+  std::ofstream(fuse.dir / "victim") << "the victim's own text\n";
+  ASSERT_EQ(link((fuse.dir / "victim").c_str(), (fuse.dir / "rev 1.map_kept_ap_0.parsynth.cdb").c_str()), 0);
+  const std::string told = in_child(false, fuse.one, [] { return one_run(true); });
+  EXPECT_NE(told.find("kept_ap_0.parsynth.cdb\" was not made by this run"), std::string::npos) << told;
+  EXPECT_NE(told.find("(remove it when no run uses the directory): a file with 2 names (hard links)."), std::string::npos)
+      << told;
+  EXPECT_EQ(text_of(fuse.dir / "victim"), "the victim's own text\n");
 }

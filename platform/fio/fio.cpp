@@ -18,6 +18,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -656,11 +657,16 @@ struct FIO_KEEP {
   bool kept = false;
   bool strict = false;
   std::string run;
+  bool began = false;  // this process began the run (and holds its lock)
+  // The run holds a lock of the directory that keeps every other holder
+  // out: no run of another process is live there but one this process sees
+  // running, so a run whose end cannot be checked from here has ended.
+  bool excludes() const { return kept && began && !strict; }
 };
 FIO_KEEP fio_keep_of_dir(const std::string& dir) {
   std::lock_guard<std::mutex> lock(g_kept_mutex);
   for (const FIO_KEPT_DIR& k : g_kept_dirs)
-    if (k.dir == dir) return {true, k.strict, k.run};
+    if (k.dir == dir) return {true, k.strict, k.run, k.began};
   return {};
 }
 
@@ -846,10 +852,6 @@ FIO_PROCESS fio_this_process() {
   return p;
 }
 
-// True only when the process is known to be gone: one of this host, boot
-// and process namespace that no longer runs, or whose number another
-// process has taken since. Of any other host, boot or namespace nothing is
-// known.
 const FIO_PROCESS& this_process() {
   static const FIO_PROCESS me = fio_this_process();
   return me;
@@ -858,14 +860,27 @@ const FIO_PROCESS& this_process() {
 // another thread makes it would leave its child waiting for it for ever.
 [[maybe_unused]] const bool g_this_process_at_load = (this_process(), true);
 
-bool fio_process_gone(const FIO_PROCESS& p) {
+// What this process can tell of the process that began a run: only one of
+// this host, boot and process namespace can be looked at, and is gone when
+// it no longer runs or its number was taken by a process started since. Of
+// any other nothing is known.
+enum FIO_PROCESS_STATE {
+  FIO_PROCESS_GONE,
+  FIO_PROCESS_RUNNING,
+  FIO_PROCESS_OTHER_HOST,
+  FIO_PROCESS_OTHER_BOOT,       // this host's name, another boot (started again since, or another machine of that name)
+  FIO_PROCESS_OTHER_NAMESPACE,  // this host and boot, another process namespace (a container)
+  FIO_PROCESS_UNTOLD            // the record does not name it whole
+};
+FIO_PROCESS_STATE fio_process_state(const FIO_PROCESS& p) {
   const FIO_PROCESS& me = this_process();
-  if (p.host.empty() || p.boot.empty() || p.pidns.empty() || p.host != me.host || p.boot != me.boot ||
-      p.pidns != me.pidns || p.pid <= 0)
-    return false;
-  if (::kill(pid_t(p.pid), 0) != 0 && errno == ESRCH) return true;
+  if (p.host.empty() || p.boot.empty() || p.pidns.empty() || p.pid <= 0) return FIO_PROCESS_UNTOLD;
+  if (p.host != me.host) return FIO_PROCESS_OTHER_HOST;
+  if (p.boot != me.boot) return FIO_PROCESS_OTHER_BOOT;
+  if (p.pidns != me.pidns) return FIO_PROCESS_OTHER_NAMESPACE;
+  if (::kill(pid_t(p.pid), 0) != 0 && errno == ESRCH) return FIO_PROCESS_GONE;
   const unsigned long long start = fio_start_time(p.pid);
-  return start != 0 && p.start != 0 && start != p.start;
+  return start != 0 && p.start != 0 && start != p.start ? FIO_PROCESS_GONE : FIO_PROCESS_RUNNING;
 }
 
 // What the record holds.
@@ -878,10 +893,16 @@ struct FIO_RUNS {
   std::unordered_map<std::string, std::vector<MADE>> made;  // by name
   std::unordered_map<std::string, FIO_PROCESS> began;
   std::unordered_set<std::string> ended;
-  bool has_ended(const std::string& run) const {
+  // A run ended when its line says so or its process is gone; for a run
+  // that holds a lock keeping every other holder out (`excluding`), also
+  // when its process cannot be checked from here, or its start is not told:
+  // only a process seen running can still be using its files.
+  bool has_ended(const std::string& run, bool excluding = false) const {
     if (run == "-" || ended.count(run)) return true;
     auto it = began.find(run);
-    return it != began.end() && fio_process_gone(it->second);
+    if (it == began.end()) return excluding;
+    const FIO_PROCESS_STATE state = fio_process_state(it->second);
+    return state == FIO_PROCESS_GONE || (excluding && state != FIO_PROCESS_RUNNING);
   }
 };
 
@@ -1120,10 +1141,41 @@ void fio_compact_record(const std::string& dir) {
   ::close(old);
 }
 
+// Which run of the record made a file and why its end is not known, in
+// words for a refusal.
+std::string fio_live_run_words(const FIO_RUNS& runs, const std::string& run) {
+  auto it = runs.began.find(run);
+  if (it == runs.began.end()) return "made by a run whose start the runs record does not tell, so its end cannot be checked";
+  const FIO_PROCESS& p = it->second;
+  auto quoted = [](const std::string& text) { return "\"" + kavu_platform::msg_printable_text(text, 80, true) + "\""; };
+  const std::string process = "process " + std::to_string(p.pid);
+  const std::string cannot = ", whose end cannot be checked from here";
+  switch (fio_process_state(p)) {
+    case FIO_PROCESS_RUNNING:
+      return "made by the run of " + process + " on this host, which is still running";
+    case FIO_PROCESS_OTHER_HOST:
+      return "made by a run of " + process + " on " + quoted(p.host) + ", another host" + cannot;
+    case FIO_PROCESS_OTHER_BOOT:
+      return "made by a run of " + process + " on " + quoted(p.host) + " in another boot (boot id " + quoted(p.boot) +
+             ": the system was started again since, or it is another machine of that name)" + cannot;
+    case FIO_PROCESS_OTHER_NAMESPACE:
+      return "made by a run of " + process + " in another process namespace of this host (" + quoted(p.pidns) +
+             ", a container's)" + cannot;
+    case FIO_PROCESS_UNTOLD:
+    case FIO_PROCESS_GONE:
+      break;
+  }
+  return "made by a run whose process the runs record does not name whole, so its end cannot be checked";
+}
+
 // Whose the user's own regular file of state `st` at `path` is, for a
-// process that writes for the run `run` ("" for none): made by this
-// process, else as the record of its directory tells.
-FIO_FILE_ORIGIN fio_origin_of_own_file(const std::string& path, const struct stat& st, const std::string& run) {
+// process that writes for the run `run` ("" for none; `excluding`: a run
+// whose lock keeps every other holder out, FIO_RUNS::has_ended): made by
+// this process, else as the record of its directory tells. *live_words
+// (when given) says, of a file a run not known to have ended made, which
+// run and why its end is not known.
+FIO_FILE_ORIGIN fio_origin_of_own_file(const std::string& path, const struct stat& st, const std::string& run,
+                                       bool excluding, std::string* live_words = nullptr) {
   if (fio_made_here(path, st)) return FIO_MADE_BY_THIS_RUN;
   const std::string name = fio_leaf_of(path);
   bool ended = false, live = false, this_run = false;
@@ -1132,8 +1184,14 @@ FIO_FILE_ORIGIN fio_origin_of_own_file(const std::string& path, const struct sta
     if (made == runs.made.end()) return;
     for (const FIO_RUNS::MADE& m : made->second) {
       if (!fio_is_made_file(m, st)) continue;
-      if (!run.empty() && m.run == run) this_run = true;
-      else (runs.has_ended(m.run) ? ended : live) = true;
+      if (!run.empty() && m.run == run) {
+        this_run = true;
+      } else if (runs.has_ended(m.run, excluding)) {
+        ended = true;
+      } else {
+        if (live_words && !live) *live_words = fio_live_run_words(runs, m.run);
+        live = true;
+      }
     }
   });
   // A file two runs claim is taken for the one not known to have ended.
@@ -1141,21 +1199,44 @@ FIO_FILE_ORIGIN fio_origin_of_own_file(const std::string& path, const struct sta
                                                                            : FIO_MADE_BY_NO_KNOWN_RUN;
 }
 
+// How many names the regular file of state `st` (lstat) at `path` has, as
+// its file system tells it now rather than as it told it last (st_nlink
+// when it cannot be told, or `path` holds another file by now). FUSE and
+// NFS keep what they told of a file for a while: a file put at its name
+// with a hard link (which the own-file path does where no rename refuses to
+// replace) is told with two names until they are asked again, though the
+// temporary's name went long since.
+nlink_t fio_names_told_anew(const std::string& path, const struct stat& st) {
+  struct statx told;
+  if (!S_ISREG(st.st_mode) || st.st_nlink <= 1 ||
+      ::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC, STATX_TYPE | STATX_INO | STATX_NLINK,
+              &told) != 0 ||
+      told.stx_ino != st.st_ino || makedev(told.stx_dev_major, told.stx_dev_minor) != st.st_dev ||
+      !S_ISREG(told.stx_mode))
+    return st.st_nlink;
+  return told.stx_nlink;
+}
+
 // The own-file path's word on what `path` holds (state `st`, from lstat):
 // its origin, and whether it may be replaced or removed (refusal 0), else
 // kFioNotOwnFile (with *not_own), kFioNotMade or EISDIR. A symbolic link is
-// left to the path that follows it (refusal 0).
+// left to the path that follows it (refusal 0); a regular file told with
+// several names is asked anew. *words (when given) says, of a file a run
+// not known to have ended made, which run and why its end is not known.
 struct FIO_VERDICT {
   FIO_FILE_ORIGIN origin = FIO_NO_FILE;
   int refusal = 0;
   std::string not_own;
 };
-FIO_VERDICT fio_judge(const std::string& path, const struct stat& st) {
+FIO_VERDICT fio_judge(const std::string& path, const struct stat& st, std::string* words = nullptr) {
   FIO_VERDICT v;
   v.origin = FIO_NOT_A_FILE_OF_ONE_NAME;
   if (S_ISLNK(st.st_mode)) return v;
   if (S_ISDIR(st.st_mode)) return v.refusal = EISDIR, v;
-  if (!(v.not_own = fio_not_a_file_of_one_name(st)).empty()) return v.refusal = kFioNotOwnFile, v;
+  if (!(v.not_own = fio_not_a_file_of_one_name(st)).empty()) {
+    if (!S_ISREG(st.st_mode) || fio_names_told_anew(path, st) != 1) return v.refusal = kFioNotOwnFile, v;
+    v.not_own.clear();
+  }
   const std::string dir = fio_full_directory_of(path);
   const FIO_KEEP keep = fio_keep_of_dir(dir);
   if (st.st_uid != ::geteuid()) {
@@ -1169,7 +1250,7 @@ FIO_VERDICT fio_judge(const std::string& path, const struct stat& st) {
     }
     return v;
   }
-  v.origin = fio_origin_of_own_file(path, st, keep.run);
+  v.origin = fio_origin_of_own_file(path, st, keep.run, keep.excludes(), words);
   if (v.origin == FIO_MADE_BY_LIVE_RUN || (v.origin == FIO_MADE_BY_NO_KNOWN_RUN && keep.kept && keep.strict))
     v.refusal = kFioNotMade;
   return v;
@@ -2087,6 +2168,34 @@ bool FIO_FILE_SYSTEM::may_replace_own_file(const std::string& path, FIO_FILE_ORI
     return !(keep.kept && keep.strict);
   }
   return verdict.refusal == 0;
+}
+
+std::string FIO_FILE_SYSTEM::refusal_reason(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return "";
+  std::string live;
+  const FIO_VERDICT verdict = fio_judge(path, st, &live);
+  switch (verdict.origin) {
+    case FIO_NOT_A_FILE_OF_ONE_NAME: {
+      // Refused by may_replace_own_file during a strict run only; elsewhere
+      // the write says what it is.
+      const FIO_KEEP keep = fio_keep_of_dir(fio_full_directory_of(path));
+      if (!(keep.kept && keep.strict)) return "";
+      if (S_ISLNK(st.st_mode)) return "a symbolic link";
+      if (S_ISDIR(st.st_mode)) return "a directory";
+      return fio_not_a_file_of_one_name(st);
+    }
+    case FIO_ANOTHER_USERS_FILE:
+      return verdict.refusal ? "another user's file" : "";
+    case FIO_MADE_BY_LIVE_RUN:
+      return live;
+    case FIO_MADE_BY_NO_KNOWN_RUN:
+      return verdict.refusal ? "made by no run the runs record knows (written by hand, by an earlier version of the "
+                               "library, or changed since a run made it)"
+                             : "";
+    default:
+      return "";
+  }
 }
 
 namespace {

@@ -260,9 +260,13 @@ class FIO_FILE_SYSTEM {
   // file (by name, inode, size and modification time), which run ended. A
   // run ended when its line says so, or when its process is gone (of this
   // host, boot and process namespace); a file made outside any run counts
-  // as made by a run that ended. Lines that are damaged, or lost when two
-  // mounts append at once, make a file unknown, never another run's: a
-  // strict run then refuses it.
+  // as made by a run that ended. To a run of this process that is not
+  // strict (its lock keeps every other holder out), a run has ended unless
+  // its process is seen running here: one of another host, boot or process
+  // namespace (a run killed in a container, or before the machine was
+  // started again) would hold the lock if it still ran. Lines that are
+  // damaged, or lost when two mounts append at once, make a file unknown,
+  // never another run's: a strict run then refuses it.
 
   // True when others may write the directory `dir` (it is another user's,
   // group- or world-writable, sticky, or an ACL lets a named user or group
@@ -276,7 +280,10 @@ class FIO_FILE_SYSTEM {
   // holds nothing (renameat2 RENAME_NOREPLACE, else a hard link made and the
   // temporary's name removed, else a rename once the name is seen free), an
   // existing one replaced or removed only when found there again as it was
-  // checked. `strict` (a run whose lock may not keep other runs out): the
+  // checked. Not `strict`: the caller holds a lock of `dir` that keeps every
+  // other holder out (a local file system, fio_flock_excludes_on), so the
+  // user's runs whose process cannot be checked from here count as ended.
+  // `strict` (a run whose lock may not keep other runs out): the
   // user's own files are replaced or removed only when this process, the
   // run (its helpers included) or a run that has ended made them; anything
   // else there, the user's own earlier files of no known run included, is
@@ -308,6 +315,17 @@ class FIO_FILE_SYSTEM {
   // file of several names, which a write refuses saying what it is) true
   // but during a strict run. *origin (when given) is its file_origin.
   static bool may_replace_own_file(const std::string& path, FIO_FILE_ORIGIN* origin = nullptr);
+  // Why the own-file path would neither replace nor remove what `path`
+  // holds (may_replace_own_file false), in words for a refusal: "another
+  // user's file"; of the user's own file, the run that made it and why its
+  // end is not known ("made by the run of process 4242 on this host, which
+  // is still running", "made by a run of process 1 in another process
+  // namespace of this host ("pid:[4026532712]", a container's), whose end
+  // cannot be checked from here", the same of another host or boot), or
+  // "made by no run the runs record knows (…)" during a strict run; during
+  // a strict run what is no regular file of one name ("a symbolic link", "a
+  // FIFO"). "" when it would be replaced or removed.
+  static std::string refusal_reason(const std::string& path);
   // The runs record of this user in `dir`.
   static std::string runs_record_path(const std::string& dir);
   // Removes `path`, a file the caller made for itself, where the own-file

@@ -443,6 +443,28 @@ std::string listed(const std::vector<std::string>& files) {
   return text;
 }
 
+// Which run made each of `files` (which this run may neither replace nor
+// remove) and why its end is not known, grouped by run: "made by a run of
+// process 1 in another process namespace of this host (…), whose end
+// cannot be checked from here" for one group, else ""a" and "b": made by
+// …; "c": made by …".
+std::string who_made(const std::vector<std::string>& files) {
+  std::vector<std::pair<std::string, std::vector<std::string>>> groups;  // (reason, files), as first met
+  for (const std::string& file : files) {
+    std::string reason = FIO_FILE_SYSTEM::refusal_reason(file);
+    struct stat st;
+    if (reason.empty())  // a directory at a name the helpers write, or a file put there meanwhile
+      reason = lstat(file.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? "a directory" : "put there while this run looked";
+    auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == reason; });
+    if (group == groups.end()) groups.push_back({std::move(reason), {file}});
+    else group->second.push_back(file);
+  }
+  if (groups.size() == 1) return groups.front().first;
+  std::string text;
+  for (const auto& [reason, some] : groups) text += (text.empty() ? "" : "; ") + listed(some) + ": " + reason;
+  return text;
+}
+
 // Under run_locks_mutex(): lets go of one directory's lock, its name
 // going with it. A parent's lock, in a child forked without exec, is only
 // forgotten: its descriptor was closed at the fork, and the number may name
@@ -1751,7 +1773,7 @@ bool write_partitions(PARTITIONS_WRITE& run, CMP_FACADE* facade, const char* typ
     if (!not_made.empty())
       why += (why.empty() ? "" : "; ") + listed(not_made) + (alone ? " was" : " were") + " not made by this run, and " +
              lock + " may be using " + (alone ? "it" : "them") + " (remove " + (alone ? "it" : "them") +
-             " when no run uses the directory)";
+             " when no run uses the directory): " + who_made(not_made);
     post_error("Parallel synthesis cannot write the partitions in \"" + shown(db_dir()) + "\": " + why +
                ". The partitions stay in memory");
     unlock_db_dir();  // nothing of this run is on disk

@@ -669,3 +669,101 @@ TEST(FioOwnFile, AFileThatBecomesAnothersAfterItsCheckIsRefusedOnItsDescriptor) 
     }
   }
 }
+
+namespace {
+
+// A line of the runs record from its fields, hashed as the record hashes
+// its lines (FNV-1a of the text before " #").
+std::string record_line(const std::vector<std::string>& fields) {
+  std::string text;
+  for (const std::string& f : fields) text += (text.empty() ? "" : " ") + f;
+  uint32_t hash = 2166136261u;
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  char tail[16];
+  std::snprintf(tail, sizeof tail, " #%08x\n", hash);
+  return text + tail;
+}
+
+std::string first_line_of(const char* path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+}  // namespace
+
+// The runs record names a run's process by host, boot, process namespace,
+// number and start. A run whose process cannot be checked from here (of
+// another host; of another boot of this host: killed before the machine was
+// started again; of another process namespace: killed in a container; or
+// whose start line was lost) has ended to a run whose lock keeps every
+// other holder out: its files are replaced and removed there (they used to
+// be refused for ever, and every later run of the user with them). To a
+// strict run, and outside any run, it may still be running: its files stay,
+// and the reason names the run and why its end is not known. A process seen
+// running here keeps its files from every run; one seen gone from none.
+TEST(FioOwnFile, ARunWhoseEndCannotBeCheckedHasEndedOnlyToARunWhoseLockExcludes) {
+  const fs::path dir = fs::current_path() / "unchecked";
+  fs::create_directories(dir);
+  char host[256] = "", ns[64] = "";
+  ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+  ASSERT_GT(readlink("/proc/self/ns/pid", ns, sizeof ns - 1), 0);
+  const std::string boot = first_line_of("/proc/sys/kernel/random/boot_id");
+  ASSERT_FALSE(boot.empty());
+  LIVE_MAKER live([] {});
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  struct ROW {
+    const char* run;
+    std::vector<std::string> began;  // host, boot, namespace, pid, start; none: the line was lost
+    bool ended;                      // to a run whose lock excludes
+    std::string words;               // of the refusal elsewhere ("": none, a gone process's)
+  } const rows[] = {
+      {"host", {"elsewhere.example", boot, ns, "4242", "1"}, true,
+       "made by a run of process 4242 on \"elsewhere.example\", another host, whose end cannot be checked from here"},
+      {"boot", {host, "0f0f0f0f-0f0f-4f0f-8f0f-0f0f0f0f0f0f", ns, "4242", "1"}, true,
+       "in another boot (boot id \"0f0f0f0f-0f0f-4f0f-8f0f-0f0f0f0f0f0f\""},
+      {"container", {host, boot, "pid:[1]", "1", "1"}, true,
+       "made by a run of process 1 in another process namespace of this host (\"pid:[1]\", a container's), whose "
+       "end cannot be checked from here"},
+      {"lost", {}, true, "made by a run whose start the runs record does not tell"},
+      {"running", {host, boot, ns, std::to_string(live.pid), "0"}, false,
+       "made by the run of process " + std::to_string(live.pid) + " on this host, which is still running"},
+      {"gone", {host, boot, ns, std::to_string(gone), "1"}, true, ""},
+  };
+  std::string record;
+  for (const ROW& r : rows) {
+    std::ofstream(dir / r.run) << r.run << "\n";
+    struct stat st;
+    ASSERT_EQ(lstat((dir / r.run).c_str(), &st), 0);
+    if (!r.began.empty()) {
+      std::vector<std::string> fields = {"R", r.run};
+      fields.insert(fields.end(), r.began.begin(), r.began.end());
+      record += record_line(fields);
+    }
+    record += record_line({"M", r.run, std::to_string(st.st_ino), std::to_string(st.st_size),
+                           std::to_string(st.st_mtim.tv_sec), std::to_string(st.st_mtim.tv_nsec), r.run});
+  }
+  std::ofstream(FIO_FILE_SYSTEM::runs_record_path(dir.string())) << record;
+  for (const char* kept : {"outside any run", "a strict run", "a run whose lock excludes"}) {
+    const bool excluding = std::string(kept) == "a run whose lock excludes";
+    if (std::string(kept) != "outside any run") {
+      ASSERT_TRUE(FIO_FILE_SYSTEM::keep_files_of_run(dir.string(), kept, !excluding));
+    }
+    for (const ROW& r : rows) {
+      SCOPED_TRACE(std::string(r.run) + ", " + kept);
+      const std::string path = (dir / r.run).string();
+      const bool ended = r.words.empty() || (excluding && r.ended);
+      EXPECT_EQ(FIO_FILE_SYSTEM::file_origin(path), ended ? FIO_MADE_BY_ENDED_RUN : FIO_MADE_BY_LIVE_RUN);
+      EXPECT_EQ(FIO_FILE_SYSTEM::may_replace_own_file(path), ended);
+      const std::string reason = FIO_FILE_SYSTEM::refusal_reason(path);
+      EXPECT_TRUE(ended ? reason.empty() : reason.find(r.words) != std::string::npos) << reason;
+      if (excluding) {
+        EXPECT_EQ(FIO_FILE_SYSTEM::remove_own_file(path), ended);
+      }
+    }
+    FIO_FILE_SYSTEM::keep_files_not_made(dir.string(), false);
+  }
+}
