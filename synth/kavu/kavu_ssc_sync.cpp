@@ -144,18 +144,34 @@ void SYNC_SEARCH::restore() {
   m_saved.clear();
 }
 
-// The clock source behind `s` through buffers, clock buffers and one-input
-// LUTs.
+// The input through which a gate passes a clock on, as the timing netlist
+// traces a clock: the only driven input of a buffer, a clock buffer or a
+// one-input LUT, where the gate's output follows it (a data arc). A LUT
+// whose function ignores that input has no arc from it (its output is a
+// constant, no clock), and a gate with several driven inputs (a clock
+// buffer with an enable) passes none on its own: null.
+const CDB_SGATE_ITERM* clock_step_input(const CDB_SGATE_NODE* g) {
+  const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg();
+  const CDB_SGATE_LUT* lut = g->get_sgate_type() == CDB_SGATE_LUT_ENUM ? g->cast_to_lut() : nullptr;
+  if (g->get_sgate_type() != CDB_SGATE_BUFFER_ENUM && !(w && w->is_clkbuf()) && !lut) return nullptr;
+  const CDB_SGATE_ITERM* in = nullptr;
+  unsigned at = 0;
+  for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
+    const CDB_SGATE_ITERM* t = g->get_input_term(i);
+    if (!t || !t->get_source()) continue;
+    if (in) return nullptr;
+    in = t;
+    at = i;
+  }
+  if (in && lut && lut->is_independent_of(at)) return nullptr;
+  return in;
+}
+
+// The clock source behind `s` through the gates that pass a clock on
+// (clock_step_input).
 CDB_SGATE_OTERM* SYNC_SEARCH::trace_clock(CDB_SGATE_OTERM* s) const {
   for (int steps = 0; s && steps < 1000; ++steps) {
-    const CDB_SGATE_NODE* g = s->get_my_node();
-    const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg();
-    const bool passes = g->get_sgate_type() == CDB_SGATE_BUFFER_ENUM || (w && w->is_clkbuf()) ||
-                        (g->get_sgate_type() == CDB_SGATE_LUT_ENUM && g->get_number_of_fanin() == 1);
-    if (!passes) break;
-    const CDB_SGATE_ITERM* in = nullptr;
-    for (unsigned i = 0; i < g->get_number_of_input_terms() && !in; ++i)
-      if (g->get_input_term(i) && g->get_input_term(i)->get_source()) in = g->get_input_term(i);
+    const CDB_SGATE_ITERM* in = clock_step_input(s->get_my_node());
     if (!in) break;
     s = in->get_source();
   }
