@@ -1198,10 +1198,6 @@ void ssc_synchronizer_list(const SSC_NETLIST_DATA& data, const SSC_CONSTRAINTS* 
   }
 }
 
-}  // namespace kavu_platform
-
-namespace kavu_platform {
-
 void ssc_set_util_missing(bool missing) { g_util_missing = missing; }
 
 void ssc_test_reset() {
