@@ -381,8 +381,9 @@ bool ssc_sdc_named_register_oterms(CDB_SGATE_NETLIST* netlist, std::vector<CDB_S
 // registers' output terminals, in order, the head's marked true. What
 // comes from outside `netlist` (a cut input boundary, an input whose
 // source is in another gate netlist) is a domain of its own, as an input
-// port without a delay, since its driver's clock is not known here. False
-// as above, both lists empty.
+// port without a delay, since its driver's clock is not known here; a
+// register clocked from outside is in the domain of that clock source, by
+// its name. False as above, both lists empty.
 bool ssc_sdc_netlist_registers(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_OTERM*>* oterms,
                                std::vector<std::pair<CDB_SGATE_OTERM*, bool>>* synchronizers, std::string* why);
 

@@ -14,6 +14,7 @@
 #include <new>
 #include <sstream>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -1123,7 +1124,9 @@ void ssc_synchronizer_list(const SSC_NETLIST_DATA& data, const SSC_CONSTRAINTS* 
   // (a cut input boundary without its driver, an input whose source lies
   // in another gate netlist) is a domain of its own, as an input port
   // without a delay: 1 marks a node fed by data from outside, 2 a register
-  // that captures from outside, 4 a cut input boundary.
+  // that captures from outside, 4 a cut input boundary. A register whose
+  // clock traces back into another gate netlist is in the domain of that
+  // source, by its name (after every clock and traced source here).
   std::vector<char> outside;
   if (outside_own_domain) {
     outside.assign(n, 0);
@@ -1131,6 +1134,12 @@ void ssc_synchronizer_list(const SSC_NETLIST_DATA& data, const SSC_CONSTRAINTS* 
       if (v < n) outside[v] |= 4;
     for (const SSC_NETLIST_DATA::OUTSIDE_ARC& a : data.outside_arcs)
       if (a.node < n) outside[a.node] |= a.arc.m_kind == TDB_ARC_DATA ? 1 : a.arc.m_kind == TDB_ARC_CAPTURE ? 2 : 0;
+    std::unordered_map<std::string_view, int64_t> sources;  // outside clock sources, by first sight
+    for (const SSC_NETLIST_DATA::OUTSIDE_CLOCK& oc : data.outside_clocks) {
+      if (oc.node >= n || data.nodes[oc.node].get_kind() != TDB_NODE_REGISTER || domain[oc.node] != NO_DOMAIN) continue;
+      const int64_t k = sources.emplace(oc.source, int64_t(sources.size())).first->second;
+      domain[oc.node] = nclocks + int64_t(n) + k;
+    }
   }
   auto from_outside = [&outside](uint32_t v, char what) { return !outside.empty() && (outside[v] & what) != 0; };
   for (uint32_t v : order) {
