@@ -28,6 +28,12 @@
 //                 file, and after edits that move a gate's inputs.
 //   BM_KeptReadLargeNetlist  a generated netlist of 10^6 gates under 2,000
 //                 wildcard false paths, four analyses in one process.
+//   BM_CompatibleRegisterRecord/<design>/<way>  the compatible-register
+//                 record under the constraints below and a false path from
+//                 every register: built from the engine (0), or by the
+//                 fallback where the engine cannot be set up (1, two
+//                 partitions, nothing stored); registers kept apart and
+//                 chained as counters, to compare builds.
 //   BM_ManyGroupsSharedLogic/N  N registers through shared logic into N
 //                 others, a max-delay rule per pair (2N groups); the peak
 //                 memory of one analysis as a whole process, beside a
@@ -1200,6 +1206,57 @@ void BM_StitchedAnalysis(benchmark::State& state) {
   state.counters["later_ms"] = median(later) * 1e3;
 }
 
+// The compatible-register record of a design under the benchmark's
+// constraints (every register reading the inputs, whose input delays are on
+// the first clock, in that clock's domain), built from the engine (one
+// partition) or, where the engine cannot be set up (two partitions, no
+// timing netlist stored), by the fallback from the constraint file read
+// against the netlist alone. Counters: registers kept apart by a set of
+// their own, and registers of synchronizer chains, to compare two builds.
+const char* const RECORD_DESIGNS[] = {"largest", "registers:200000"};
+
+void BM_CompatibleRegisterRecord(benchmark::State& state) {
+  const std::string which = RECORD_DESIGNS[state.range(0)];
+  const bool engine = state.range(1) == 0;
+  state.SetLabel(which + (engine ? " engine" : " fallback"));
+  DESIGN d = load(which);
+  if (!d.netlist) {
+    state.SkipWithError(d.error.c_str());
+    return;
+  }
+  TEMP_DIR dir;
+  const std::string sdc = dir.file("t.sdc");
+  std::ofstream(sdc) << sta_engine_sdc(constraints_of(d.netlist)) << "set_false_path -from [all_registers]\n";
+  COMPILE compile(d, sdc);
+  HDB_INSTANCE_NAME* top = d.hierarchy->get_instance_name();
+  if (!engine) zhd_build("", {{"top", top, -1, 0}, {"p1", top_child(top, "p1"), 0, 1}});
+  CDB_SGATE_COMPATIBLE_REGISTERS* rec = d.netlist->get_compatible_registers();
+  for (auto _ : state) {
+    state.PauseTiming();
+    kavu_ssc_reset_state();
+    rec->clear_all();
+    rec->set_ready_to_use(false);
+    rec->set_in_use(true);
+    state.ResumeTiming();
+    kavu_ssc_build_comp_reg_info(&compile.facade, d.hierarchy, d.netlist, false, false);
+  }
+  long registers = 0, apart = 0, chained = 0;
+  for (auto it = d.netlist->begin_node_list(); it != d.netlist->end_node_list(); ++it) {
+    CDB_SGATE_NODE* g = *it;
+    if (!g || g->get_sgate_type() != CDB_SGATE_DFF_ENUM) continue;
+    ++registers;
+    apart += rec->get_set_id(g->get_output_term(0)) != 0;
+    chained += rec->get_synch_chain(g->get_output_term(0)) != 0;
+  }
+  state.counters["registers"] = double(registers);
+  state.counters["apart"] = double(apart);
+  state.counters["chained"] = double(chained);
+  state.counters["in_use"] = rec->is_in_use() ? 1 : 0;
+  zhd_build("", {{"top", top, -1, 0}});
+  delete d.netlist;
+  delete d.hierarchy;
+}
+
 BENCHMARK(BM_TimingAnalysisInProcess)->DenseRange(0, 1)->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholeProcess)->Arg(0)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ManyPathCommands)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
@@ -1207,6 +1264,7 @@ BENCHMARK(BM_ManyMaxDelayRules)->UseManualTime()->Iterations(1)->Unit(benchmark:
 BENCHMARK(BM_AnalysisSequence)->DenseRange(0, 7)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeptReadLargeNetlist)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StitchedAnalysis)->DenseRange(0, 3)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CompatibleRegisterRecord)->ArgsProduct({{0, 1}, {0, 1}})->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ManyGroupsSharedLogic)->Arg(300)->Arg(600)->Arg(1500)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 const PROCESS_MODE MODES[] = {

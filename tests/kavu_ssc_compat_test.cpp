@@ -446,6 +446,106 @@ TEST_F(KavuSscCompat, DesignsWithTwinsMergeAllButTheNamedRegisterWhereTheRecordF
   zhd_build("", {{"top", top, -1, 0}});
 }
 
+// Bundled designs with twin registers added as ordinary duplicates are: a
+// pair per design input, reading it, on the design's clock (of which the
+// first pair, tw0a and tw0b, is named by a false path); a pair on a second
+// clock reading a register of the design (synchronizers); a pair whose
+// clock comes through a gate with an enable (a gated clock of the design's
+// clock); and a pair whose clock pin is fed a LUT that ignores the clock
+// (no clock of the file reaches them). Input ports carry input delays on
+// the design's clock. Where the record cannot be built from the engine (two
+// partitions, nothing stored), the same registers get a set of their own,
+// the same synchronizer chains are protected and so the same pairs may
+// merge as where it is built from the engine: every pair but the named,
+// the synchronizer and the unclocked ones. The fallback once searched the
+// chains without the file's clocks, took every register reading an input
+// for a synchronizer and merged no pair.
+TEST_F(KavuSscCompat, TheFallbackProtectsWhatTheEngineRecordProtects) {
+  hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTH_TIMING_DRIVEN_SYNTHESIS, "on");
+  hdb_set_option(hdb_default_namespace(), KAVU_ACF_SYNTHESIS_EFFORT, "52");
+  HDB_INSTANCE_NAME* top = HDB_INSTANCE_NAME::create_normal_name(nullptr, "top", nullptr, nullptr, nullptr);
+  // What a record says of the added registers, and which pairs may merge.
+  struct SEEN {
+    std::vector<unsigned> chain;  // by added register
+    std::vector<bool> apart;      // a set of its own
+    std::vector<bool> may_merge;  // by pair
+    bool operator==(const SEEN&) const = default;
+  };
+  for (const char* name : {"small/lfsr16_generic", "mcnc/s298", "mcnc/tseng", "seq/stereovision3", "seq/ch_intrinsics"}) {
+    SCOPED_TRACE(name);
+    SEEN seen[2];
+    for (const bool engine : {true, false}) {
+      if (engine) zhd_build("", {{"top", top, -1, 0}});
+      else zhd_build("", {{"top", top, -1, 0}, {"p1", child("p1"), 0, 1}});
+      LOADED_NETLIST nl = load_blif(name);
+      CDB_SGATE_NODE* first = nullptr;
+      std::vector<CDB_SGATE_NODE*> inputs;
+      for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
+        if (*it && !first && kavu_is_a_dff(*it)) first = *it;
+        if (*it && kavu_is_a_input_pin(*it)) inputs.push_back(*it);
+      }
+      ASSERT_NE(first, nullptr);
+      CDB_SGATE_NODE* clk = kavu_get_dff_clock(first)->get_source()->get_my_node();
+      std::vector<std::pair<CDB_SGATE_NODE*, CDB_SGATE_NODE*>> pairs;
+      auto twins = [&](const std::string& stem, CDB_SGATE_NODE* d, CDB_SGATE_NODE* clock) {
+        CDB_SGATE_NODE* a = named(make_dff(nl.get(), d, clock), stem + "a");
+        CDB_SGATE_NODE* b = named(make_dff(nl.get(), d, clock), stem + "b");
+        for (CDB_SGATE_NODE* r : {a, b}) make_output_pin(nl.get(), ("q_" + r->get_instance_name()->get_short_hpath(0)).c_str(), r);
+        make_output_pin(nl.get(), ("x_" + stem).c_str(), make_xor(nl.get(), a, b));
+        pairs.push_back({a, b});
+      };
+      for (CDB_SGATE_NODE* in : inputs)
+        if (in != clk && pairs.size() < 12) twins("tw" + std::to_string(pairs.size()), in, clk);
+      const size_t input_pairs = pairs.size();
+      twins("sy", first, make_input_pin(nl.get(), "clk2"));
+      twins("gc", inputs.front() == clk ? inputs.back() : inputs.front(), make_and(nl.get(), clk, make_input_pin(nl.get(), "en")));
+      twins("uc", first, make_lut(nl.get(), {clk}, 0x0));
+      const std::string port = clk->get_string_hpath();
+      std::ofstream("c.sdc") << "create_clock -name c -period 1000 [get_ports {" << port.substr(port.rfind('|') + 1)
+                             << "}]\ncreate_clock -name c2 -period 300 [get_ports clk2]\n"
+                                "set_input_delay 1 -clock c [all_inputs]\n"
+                                "set_false_path -from [get_registers {tw0a tw0b}]\n";
+      kavu_ssc_reset_state();
+      LENT lent(&m_hierarchy, nl);
+      msg_log_clear();
+      kavu_ssc_build_comp_reg_info(&m_facade, &m_hierarchy, nl.get(), false, false);
+      CDB_SGATE_COMPATIBLE_REGISTERS* rec = nl->get_compatible_registers();
+      ASSERT_TRUE(rec->is_in_use());
+      SEEN& s = seen[engine];
+      for (const auto& [a, b] : pairs) {
+        for (CDB_SGATE_NODE* r : {a, b}) {
+          s.chain.push_back(rec->get_synch_chain(r->get_output_term(0)));
+          s.apart.push_back(rec->get_set_id(r->get_output_term(0)) != 0);
+        }
+        s.may_merge.push_back(kavu_can_merge_dffs(a->get_output_term(0), b->get_output_term(0), rec, false, 0, 0, false));
+      }
+      // Every pair of the design's inputs but the named one, and the gated
+      // pair, may merge; the synchronizers and the unclocked pair head
+      // chains of their own.
+      std::vector<bool> expected(input_pairs, true);
+      expected[0] = false;
+      for (bool v : {false, true, false}) expected.push_back(v);
+      EXPECT_EQ(s.may_merge, expected) << (engine ? "from the engine" : "fallback");
+      EXPECT_TRUE(s.apart[0] && s.apart[1]) << "the named pair";
+      for (size_t k : {input_pairs, input_pairs + 2}) EXPECT_TRUE(s.chain[2 * k] && s.chain[2 * k + 1]) << k;
+      if (!engine) {
+        msg_flush_pending();
+        const std::vector<MSG_LOG_ENTRY> log = msg_log();
+        EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const MSG_LOG_ENTRY& e) {
+          return e.text.find("the 2 registers the constraint file names are kept apart from merging, as are the ") !=
+                     std::string::npos &&
+                 e.text.find(" registers of synchronizer chains found under the file's clocks, and the other registers may merge") !=
+                     std::string::npos;
+        }));
+      }
+    }
+    EXPECT_EQ(seen[0].chain, seen[1].chain);
+    EXPECT_EQ(seen[0].apart, seen[1].apart);
+    EXPECT_EQ(seen[0].may_merge, seen[1].may_merge);
+  }
+  zhd_build("", {{"top", top, -1, 0}});
+}
+
 TEST_F(KavuSscCompat, RequirementIsTheTightestOfCapturesAndFanouts) {
   CDB_SGATE_NETLIST nl;
   build(&nl);

@@ -835,10 +835,12 @@ TEST_F(KavuSsc, StructuralSearchTakesBlockAndStateClocksFromTheirPorts) {
   expect_chain_heads(&nl, rows);
 }
 
-// A register's clock is traced back through one-input LUTs, not through a
-// LUT that gates the clock with another signal: a register clocked by
-// LUT(clk, en) is in a domain of its own, and reading a register of clk makes
-// it head a chain.
+// A register's clock is traced back through one-input LUTs that pass it on,
+// not through a LUT that gates the clock with another signal, nor through
+// one whose function ignores the clock (no data arc: it once took the
+// clock through it): a register clocked by LUT(clk, en), or by a constant,
+// is in a domain of its own, and reading a register of clk makes it head a
+// chain.
 TEST_F(KavuSsc, StructuralSearchStopsAtGatingLuts) {
   CDB_SGATE_NETLIST nl;
   auto* ca = make_input_pin(&nl, "clka");
@@ -850,6 +852,11 @@ TEST_F(KavuSsc, StructuralSearchStopsAtGatingLuts) {
       {reg_on(&nl, ra->get_output_term(0), gated, "after_gated_clock"), true},
       {reg_on(&nl, ra->get_output_term(0), through, "after_one_input_lut"), false},
       {reg_on(&nl, ra->get_output_term(0), make_buffer(&nl, ca), "after_buffer"), false},
+      {reg_on(&nl, ra->get_output_term(0), make_lut(&nl, {ca}, 0x1), "after_inverting_lut"), false},
+      // A one-input LUT whose function ignores the clock gives a constant:
+      // no clock reaches its registers.
+      {reg_on(&nl, ra->get_output_term(0), make_lut(&nl, {ca}, 0x0), "after_constant_lut"), true},
+      {reg_on(&nl, ra->get_output_term(0), make_lut(&nl, {ca}, 0x3), "after_constant_one_lut"), true},
   };
   expect_chain_heads(&nl, rows);
 }

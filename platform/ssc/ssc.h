@@ -374,6 +374,18 @@ size_t ssc_kept_read_bytes();
 // posted.
 bool ssc_sdc_named_register_oterms(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_OTERM*>* oterms,
                                    std::string* why);
+// The same, and from the same read, where `synchronizers` is given, the
+// synchronizer chains of `netlist` under the file's clocks, as
+// TDC_ACCESSORIES::get_synchronizer_list finds them where the engine holds
+// a timing netlist of `netlist` alone under that file: each chain's
+// registers' output terminals, in order, the head's marked true. What
+// comes from outside `netlist` (a cut input boundary, an input whose
+// source is in another gate netlist) is a domain of its own, as an input
+// port without a delay, since its driver's clock is not known here; a
+// register clocked from outside is in the domain of that clock source, by
+// its name. False as above, both lists empty.
+bool ssc_sdc_netlist_registers(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_OTERM*>* oterms,
+                               std::vector<std::pair<CDB_SGATE_OTERM*, bool>>* synchronizers, std::string* why);
 
 // The format version of the timing-netlist files the engine writes; files
 // of earlier versions are read but taken as no stored netlist.

@@ -345,6 +345,17 @@ struct SSC_REGISTER_CLOCKS {
 void ssc_register_clocks(const SSC_NETLIST_DATA& data, const std::vector<SSC_SDC_CLOCK>& clocks,
                          SSC_REGISTER_CLOCKS* out);
 
+// The synchronizer chains of `data` under the constraints `c` (null: none
+// readable), as TDC_ACCESSORIES::get_synchronizer_list describes them, into
+// *list (cleared first). With `outside_own_domain`, a cut input boundary
+// without its driver and an input whose source lies outside the built
+// netlists are domains of their own, as an input port without a delay
+// (their drivers' clocks are not known here), and a register clocked from
+// outside them is in the domain of that clock source, by its name.
+// O(nodes + arcs) beside the register clocks and the topological order.
+void ssc_synchronizer_list(const SSC_NETLIST_DATA& data, const SSC_CONSTRAINTS* c, bool outside_own_domain,
+                           std::vector<TDC_SYNCHRONIZER_ENTRY>* list);
+
 // The most bytes of a constraint file the engine reads.
 constexpr uint64_t SSC_MAX_SDC_FILE_BYTES = uint64_t(256) << 20;
 

@@ -2171,9 +2171,18 @@ void ssc_default_clocks(const SSC_NETLIST_DATA& data, int period, SSC_CONSTRAINT
 // clocked from elsewhere, so all_registers -clock takes every register.
 bool ssc_sdc_named_register_oterms(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_OTERM*>* oterms,
                                    std::string* why) {
+  return ssc_sdc_netlist_registers(netlist, oterms, nullptr, why);
+}
+
+// The same read, and from it the synchronizer chains under the file's
+// clocks (kavu_platform::ssc_synchronizer_list, with what comes from
+// outside the netlist a domain of its own).
+bool ssc_sdc_netlist_registers(CDB_SGATE_NETLIST* netlist, std::vector<CDB_SGATE_OTERM*>* oterms,
+                               std::vector<std::pair<CDB_SGATE_OTERM*, bool>>* synchronizers, std::string* why) {
   using namespace kavu_platform;
   PLAT_CHECK(netlist != nullptr && oterms != nullptr && why != nullptr, "SSC");
   oterms->clear();
+  if (synchronizers) synchronizers->clear();
   try {
     const std::string sdc = cfg_get_value("ssc_sdc_file");
     if (sdc.empty()) {
@@ -2197,9 +2206,16 @@ bool ssc_sdc_named_register_oterms(CDB_SGATE_NETLIST* netlist, std::vector<CDB_S
     for (uint32_t v = 0; v < data.nodes.size(); ++v)
       if (named[v] && data.nodes[v].get_kind() == TDB_NODE_REGISTER && data.nodes[v].get_oterm())
         oterms->push_back(data.nodes[v].get_oterm());
+    if (synchronizers) {
+      std::vector<TDC_SYNCHRONIZER_ENTRY> list;
+      ssc_synchronizer_list(data, &c, true, &list);
+      for (const TDC_SYNCHRONIZER_ENTRY& e : list)
+        if (CDB_SGATE_OTERM* t = data.nodes[e.m_node_id].get_oterm()) synchronizers->push_back({t, e.m_chain_start});
+    }
     return true;
   } catch (const std::bad_alloc&) {
     oterms->clear();
+    if (synchronizers) synchronizers->clear();
     *why = "not enough memory";
     return false;
   }

@@ -14,6 +14,7 @@
 #include <new>
 #include <sstream>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -1067,7 +1068,19 @@ TDC_ACCESSORIES* tdc_get_accessories() {
 std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool) {
   SSC_UTIL* u = ssc_get_util();
   if (!u || !u->is_in_use()) return nullptr;
-  const SSC_NETLIST_DATA& data = *u->m_netlist->m_data;
+  const kavu_platform::SSC_CONSTRAINTS* c = nullptr;
+  if (u->m_analysis || u->run_analysis()) c = &u->m_analysis->constraints();
+  // Owned here until it is whole: memory refused on the way leaks nothing.
+  auto list = std::make_unique<std::vector<TDC_SYNCHRONIZER_ENTRY>>();
+  kavu_platform::ssc_synchronizer_list(*u->m_netlist->m_data, c, false, list.get());
+  return list.release();
+}
+
+namespace kavu_platform {
+
+void ssc_synchronizer_list(const SSC_NETLIST_DATA& data, const SSC_CONSTRAINTS* c, bool outside_own_domain,
+                           std::vector<TDC_SYNCHRONIZER_ENTRY>* list) {
+  list->clear();
   const uint32_t n = uint32_t(data.nodes.size());
   // The domains are the clocks of the constraints (of the last analysis; one
   // runs when none has): a register is in the domain of the clock the
@@ -1078,22 +1091,20 @@ std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool
   // traced clock source. An input port without a delay, or with delays on
   // several clocks, is a domain of its own; a gate output is in the single
   // domain of its inputs.
-  const kavu_platform::SSC_CONSTRAINTS* c = nullptr;
-  if (u->m_analysis || u->run_analysis()) c = &u->m_analysis->constraints();
   const int64_t nclocks = c ? int64_t(c->clocks.size()) : 0;
   constexpr int64_t NO_DOMAIN = -1, SEVERAL = -2, PORT_DOMAIN = -3;
   std::vector<uint32_t> order, pos;
-  kavu_platform::ssc_topological_order(data, &order, &pos);
+  ssc_topological_order(data, &order, &pos);
   std::vector<int64_t> domain(n, NO_DOMAIN);
   auto combine = [](int64_t a, int64_t b) {
     if (a == NO_DOMAIN) return b;
     if (b == NO_DOMAIN || a == b) return a;
     return SEVERAL;
   };
-  kavu_platform::SSC_REGISTER_CLOCKS clocks;
+  SSC_REGISTER_CLOCKS clocks;
   if (c) {
-    kavu_platform::ssc_register_clocks(data, c->clocks, &clocks);
-    for (const kavu_platform::SSC_SDC_IO_DELAY& d : c->io_delays) {
+    ssc_register_clocks(data, c->clocks, &clocks);
+    for (const SSC_SDC_IO_DELAY& d : c->io_delays) {
       if (!d.input) continue;
       for (uint32_t v : d.nodes)
         if (v < n && data.nodes[v].get_kind() == TDB_NODE_IN_PORT)
@@ -1109,10 +1120,36 @@ std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool
       domain[v] = PORT_DOMAIN;
     }
   }
+  // With outside_own_domain, what comes from outside the built netlists
+  // (a cut input boundary without its driver, an input whose source lies
+  // in another gate netlist) is a domain of its own, as an input port
+  // without a delay: 1 marks a node fed by data from outside, 2 a register
+  // that captures from outside, 4 a cut input boundary. A register whose
+  // clock traces back into another gate netlist is in the domain of that
+  // source, by its name (after every clock and traced source here).
+  std::vector<char> outside;
+  if (outside_own_domain) {
+    outside.assign(n, 0);
+    for (uint32_t v : data.stitch_nodes)
+      if (v < n) outside[v] |= 4;
+    for (const SSC_NETLIST_DATA::OUTSIDE_ARC& a : data.outside_arcs)
+      if (a.node < n) outside[a.node] |= a.arc.m_kind == TDB_ARC_DATA ? 1 : a.arc.m_kind == TDB_ARC_CAPTURE ? 2 : 0;
+    std::unordered_map<std::string_view, int64_t> sources;  // outside clock sources, by first sight
+    for (const SSC_NETLIST_DATA::OUTSIDE_CLOCK& oc : data.outside_clocks) {
+      if (oc.node >= n || data.nodes[oc.node].get_kind() != TDB_NODE_REGISTER || domain[oc.node] != NO_DOMAIN) continue;
+      const int64_t k = sources.emplace(oc.source, int64_t(sources.size())).first->second;
+      domain[oc.node] = nclocks + int64_t(n) + k;
+    }
+  }
+  auto from_outside = [&outside](uint32_t v, char what) { return !outside.empty() && (outside[v] & what) != 0; };
   for (uint32_t v : order) {
     const TDB_NODE& node = data.nodes[v];
     if (node.get_kind() != TDB_NODE_COMB) continue;
-    int64_t d = NO_DOMAIN;
+    if (from_outside(v, 4)) {
+      domain[v] = PORT_DOMAIN;
+      continue;
+    }
+    int64_t d = from_outside(v, 1) ? PORT_DOMAIN : NO_DOMAIN;
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k)
       if (data.arcs[k].m_kind == TDB_ARC_DATA && pos[data.arcs[k].m_src] < pos[v]) d = combine(d, domain[data.arcs[k].m_src]);
     domain[v] = d;
@@ -1131,14 +1168,12 @@ std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool
     while (v > 0 && g && data.nodes[v - 1].get_sgate() == g) --v;
     return v;
   };
-  // Owned here until it is whole: memory refused on the way leaks nothing.
-  auto list = std::make_unique<std::vector<TDC_SYNCHRONIZER_ENTRY>>();
   std::vector<char> taken(n, 0);
   for (uint32_t v = 0; v < n; ++v) {
     const TDB_NODE& node = data.nodes[v];
     if (node.get_kind() != TDB_NODE_REGISTER || domain[v] < 0 || taken[v]) continue;
-    if (SSC_NETLIST_DATA::arc_begin(node) == SSC_NETLIST_DATA::arc_end(node)) continue;
-    int64_t in = NO_DOMAIN;
+    if (SSC_NETLIST_DATA::arc_begin(node) == SSC_NETLIST_DATA::arc_end(node) && !from_outside(v, 2)) continue;
+    int64_t in = from_outside(v, 2) ? PORT_DOMAIN : NO_DOMAIN;
     for (uint32_t k = SSC_NETLIST_DATA::arc_begin(node); k < SSC_NETLIST_DATA::arc_end(node); ++k)
       if (data.arcs[k].m_kind == TDB_ARC_CAPTURE) in = combine(in, domain[data.arcs[k].m_src]);
     if (in == NO_DOMAIN || in == domain[v]) continue;
@@ -1170,10 +1205,7 @@ std::vector<TDC_SYNCHRONIZER_ENTRY>* TDC_ACCESSORIES::get_synchronizer_list(bool
       list->push_back(TDC_SYNCHRONIZER_ENTRY{cur, false});
     }
   }
-  return list.release();
 }
-
-namespace kavu_platform {
 
 void ssc_set_util_missing(bool missing) { g_util_missing = missing; }
 

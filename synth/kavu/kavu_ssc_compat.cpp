@@ -12,8 +12,9 @@
 // and could not (no timing netlist, or memory refused, the failure posted)
 // takes the registers the constraint file names from the file itself, read
 // against the netlist alone (the names need no engine): those are kept
-// apart and the others merge as ever, with a warning that says so, and the
-// synchronizer chains, where protected, come from the netlist's structure.
+// apart, and the synchronizer chains, where protected, are found from the
+// same read as the engine finds them under the file's clocks; the others
+// merge as ever, with a warning that says so.
 // Where even the names cannot be read, the record is failed: ready and not
 // in use, nothing in it, read as a previous decision too, and the
 // duplicate-register pass then merges no register, since any may carry a
@@ -89,15 +90,20 @@ bool constraints_are_named() {
 
 // The sets of a record the engine could not build, from the registers the
 // constraint file names, read against the netlist alone
-// (ssc_sdc_named_register_oterms): each gets a set of its own, in
-// node-list order, the others share the common set, as a record built from
-// the engine has them. With `protect`, the synchronizer chains come from
-// the netlist's structure. False, the record as it was, when the names
-// cannot be read; memory refused is the caller's.
-bool build_sets_from_named(CDB_SGATE_NETLIST* netlist, bool protect) {
+// (ssc_sdc_netlist_registers): each gets a set of its own, in node-list
+// order, the others share the common set, as a record built from the
+// engine has them. With `protect`, the synchronizer chains come from the
+// same read, found as the engine finds them under the file's clocks (input
+// ports in the domain of their input delays' clock, registers in their
+// clock's), so that the registers the engine's record would protect are
+// protected, and no others; what comes from outside the netlist counts as
+// another domain. False, the record as it was, when the file cannot be
+// read; memory refused is the caller's.
+bool build_sets_from_named(CMP_FACADE* facade, CDB_SGATE_NETLIST* netlist, bool protect) {
   std::vector<CDB_SGATE_OTERM*> named;
+  std::vector<std::pair<CDB_SGATE_OTERM*, bool>> synchronizers;
   std::string why;
-  if (!ssc_sdc_named_register_oterms(netlist, &named, &why)) {
+  if (!ssc_sdc_netlist_registers(netlist, &named, protect ? &synchronizers : nullptr, &why)) {
     kavu_debug("The registers the constraint file names cannot be read without a timing netlist (%s): any "
                "register may carry a constraint", why.c_str());
     return false;
@@ -118,13 +124,19 @@ bool build_sets_from_named(CDB_SGATE_NETLIST* netlist, bool protect) {
   mark_registers_covered(netlist);
   reg_mgr->set_ready_to_use(true);
   reg_mgr->set_in_use(true);
-  if (protect) kavu_ssc_find_synchronizer_chains(netlist, false);
+  int chained = 0;
+  if (protect) {
+    kavu_debug("SYNC: Synchronizer chains come from the constraint file's clocks over the netlist.");
+    chained = kavu_ssc_mark_synchronizer_chains(facade, netlist, synchronizers);
+  }
   kavu_debug("Compatible registers map is made from the constraint file alone with %d items", int(reg_mgr->size()));
-  msg_post_message(MSG_POST_TYPE_WARNING,
-                   "The compatible-register information could not be built from the timing netlist: the " +
-                       std::to_string(apart) + (apart == 1 ? " register" : " registers") +
-                       " the constraint file names " + (apart == 1 ? "is" : "are") +
-                       " kept apart from merging, and the other registers may merge");
+  std::string text = "The compatible-register information could not be built from the timing netlist: the " +
+                     std::to_string(apart) + (apart == 1 ? " register" : " registers") +
+                     " the constraint file names " + (apart == 1 ? "is" : "are") + " kept apart from merging";
+  if (protect)
+    text += ", as " + std::string(chained == 1 ? "is the 1 register" : "are the " + std::to_string(chained) + " registers") +
+            " of synchronizer chains found under the file's clocks";
+  msg_post_message(MSG_POST_TYPE_WARNING, text + ", and the other registers may merge");
   return true;
 }
 
@@ -139,12 +151,12 @@ bool build_sets_from_named(CDB_SGATE_NETLIST* netlist, bool protect) {
 // tell: the record is failed, decided and not in use
 // (kavu_ssc_compatible_registers_failed), and the duplicate-register pass
 // merges no register.
-void fail_record(CDB_SGATE_NETLIST* netlist, bool protect) {
+void fail_record(CMP_FACADE* facade, CDB_SGATE_NETLIST* netlist, bool protect) {
   switch_record_off(netlist);
   if (!constraints_are_named()) return;
   bool built = false;
   try {
-    built = build_sets_from_named(netlist, protect);
+    built = build_sets_from_named(facade, netlist, protect);
   } catch (const std::bad_alloc&) {
     kavu_ssc_post_out_of_memory();
   }
@@ -273,7 +285,7 @@ void build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hierarchy, CDB
     if (merge_check) kavu_debug("ERROR!!! Abort creating compatible registers info!");
     if (protect) kavu_debug("ERROR: Unable to create timing information - not protecting synchronizers.");
     if (merge_check) {
-      fail_record(netlist, protect);
+      fail_record(facade, netlist, protect);
     } else {
       reg_mgr->clear_all();
       reg_mgr->set_ready_to_use(false);
@@ -311,7 +323,7 @@ bool KAVU_SSC::create_compatible_reg_sets(bool constraint_sets) {
     build_compatible_reg_sets(*this, m_netlist, constraint_sets);
     return true;
   });
-  if (!built) fail_record(m_netlist, false);
+  if (!built) fail_record(nullptr, m_netlist, false);
   return built;
 }
 
@@ -381,7 +393,7 @@ void kavu_ssc_build_comp_reg_info(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hiera
     return true;
   });
   if (finished || decided) return;
-  if (sets_wanted) fail_record(netlist, protect_wanted);
+  if (sets_wanted) fail_record(facade, netlist, protect_wanted);
   else switch_record_off(netlist);
 }
 

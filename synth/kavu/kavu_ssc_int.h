@@ -5,6 +5,8 @@
 
 #include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "kavu_memory_guard_int.h"
 #include "kavu_ssc.h"
@@ -46,6 +48,13 @@ void kavu_ssc_quiet_questions(bool on);
 // record: std::bad_alloc goes on, with every aux value restored and no
 // chain marked.
 void kavu_ssc_search_synchronizer_chains(CDB_SGATE_NETLIST* netlist);
+// Marks synchronizer chains in the netlist's compatible-register record:
+// `entries` are the chains' registers' output terminals in order, each
+// head marked true; a head opens the next chain (numbered from 1), and the
+// registers after it join it where the family protects whole chains (trait
+// 135), else only heads are marked. Returns the registers marked.
+int kavu_ssc_mark_synchronizer_chains(CMP_FACADE* facade, CDB_SGATE_NETLIST* netlist,
+                                      const std::vector<std::pair<CDB_SGATE_OTERM*, bool>>& entries);
 // Resets of the other sources' once-flags (called by kavu_ssc_reset_state).
 void kavu_ssc_switches_reset();
 void kavu_ssc_sync_reset();

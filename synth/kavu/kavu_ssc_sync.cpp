@@ -4,9 +4,12 @@
 //   with the registers that follow them one by one, are marked in the
 //   netlist's compatible-register record (mark_synch_reg) so that merging
 //   and retiming keep each chain. The chains come from the timing engine's
-//   synchronizer list (clock domains from the constraints' clocks), or,
-//   without a timing netlist or readable constraints, from a structural
-//   search of the gate netlist (kavu_ssc_find_synchronizer_chains).
+//   synchronizer list (clock domains from the constraints' clocks); where
+//   the compatible-register record cannot be built from the engine, from
+//   the same list over a timing netlist of the gate netlist alone under the
+//   constraint file (ssc_sdc_netlist_registers); with no readable
+//   constraints, from a structural search of the gate netlist
+//   (kavu_ssc_find_synchronizer_chains).
 // Structural search model: every output terminal gets a clock-domain
 //   number — a register or state node its traced clock source's number
 //   (from 1, in order of first sight), as do the registered outputs of MAC
@@ -141,18 +144,34 @@ void SYNC_SEARCH::restore() {
   m_saved.clear();
 }
 
-// The clock source behind `s` through buffers, clock buffers and one-input
-// LUTs.
+// The input through which a gate passes a clock on, as the timing netlist
+// traces a clock: the only driven input of a buffer, a clock buffer or a
+// one-input LUT, where the gate's output follows it (a data arc). A LUT
+// whose function ignores that input has no arc from it (its output is a
+// constant, no clock), and a gate with several driven inputs (a clock
+// buffer with an enable) passes none on its own: null.
+const CDB_SGATE_ITERM* clock_step_input(const CDB_SGATE_NODE* g) {
+  const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg();
+  const CDB_SGATE_LUT* lut = g->get_sgate_type() == CDB_SGATE_LUT_ENUM ? g->cast_to_lut() : nullptr;
+  if (g->get_sgate_type() != CDB_SGATE_BUFFER_ENUM && !(w && w->is_clkbuf()) && !lut) return nullptr;
+  const CDB_SGATE_ITERM* in = nullptr;
+  unsigned at = 0;
+  for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
+    const CDB_SGATE_ITERM* t = g->get_input_term(i);
+    if (!t || !t->get_source()) continue;
+    if (in) return nullptr;
+    in = t;
+    at = i;
+  }
+  if (in && lut && lut->is_independent_of(at)) return nullptr;
+  return in;
+}
+
+// The clock source behind `s` through the gates that pass a clock on
+// (clock_step_input).
 CDB_SGATE_OTERM* SYNC_SEARCH::trace_clock(CDB_SGATE_OTERM* s) const {
   for (int steps = 0; s && steps < 1000; ++steps) {
-    const CDB_SGATE_NODE* g = s->get_my_node();
-    const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg();
-    const bool passes = g->get_sgate_type() == CDB_SGATE_BUFFER_ENUM || (w && w->is_clkbuf()) ||
-                        (g->get_sgate_type() == CDB_SGATE_LUT_ENUM && g->get_number_of_fanin() == 1);
-    if (!passes) break;
-    const CDB_SGATE_ITERM* in = nullptr;
-    for (unsigned i = 0; i < g->get_number_of_input_terms() && !in; ++i)
-      if (g->get_input_term(i) && g->get_input_term(i)->get_source()) in = g->get_input_term(i);
+    const CDB_SGATE_ITERM* in = clock_step_input(s->get_my_node());
     if (!in) break;
     s = in->get_source();
   }
@@ -437,29 +456,40 @@ void kavu_ssc_protect_synchronizers_impl(CMP_FACADE* facade, CDB_SGATE_NETLIST* 
     kavu_debug("SYNC: Failed to get the list of synchronizers from TDC, skipping protection.");
     return;
   }
-  CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = netlist->get_compatible_registers();
-  KAVU_CHECK(reg_mgr);
   TDB_NETLIST* tdb_netlist = kavu_ssc_get_tdb_netlist();
   KAVU_CHECK(tdb_netlist);
-  const bool supported = facade && DEV_FAMILY_MANAGER::test_trait_of(facade->get_family(), 135);
   kavu_debug("SYNC: Found %d synchronization registers to protect in the design.", int(list->size()));
-  if (!supported) kavu_debug("Family is not supported!");
   SSC_UTIL* timing_manager = ssc_get_util();
-  int chain = 0, protected_count = 0;
+  std::vector<std::pair<CDB_SGATE_OTERM*, bool>> entries;
+  entries.reserve(list->size());
   for (const TDC_SYNCHRONIZER_ENTRY& e : *list) {
     TDB_NODE* node = tdb_netlist->get_node(e.m_node_id);
-    if (e.m_chain_start) ++chain;
-    else if (!supported) continue;
     CDB_SGATE_OTERM* t = node ? timing_manager->get_sgate_oterm_from_tdb_node(node) : nullptr;
-    if (t) {
-      if (verbose) kavu_debug("SYNC: Protecting %s (chain %d)", t->get_my_node()->get_string_hpath().c_str(), chain);
-      reg_mgr->mark_synch_reg(t, unsigned(chain));
-      ++protected_count;
-    } else if (verbose) {
-      kavu_debug("SYNC: Couldn't find %s", node ? node->get_string_name().c_str() : "?");
-    }
+    if (!t && verbose) kavu_debug("SYNC: Couldn't find %s", node ? node->get_string_name().c_str() : "?");
+    entries.push_back({t, e.m_chain_start});
   }
-  kavu_debug("SYNC: Protected %d / %d registers in %d synchronizer chains.", protected_count, int(list->size()), chain);
+  kavu_ssc_mark_synchronizer_chains(facade, netlist, entries);
+}
+
+int kavu_ssc_mark_synchronizer_chains(CMP_FACADE* facade, CDB_SGATE_NETLIST* netlist,
+                                      const std::vector<std::pair<CDB_SGATE_OTERM*, bool>>& entries) {
+  const bool verbose = cfg_is_on("kavu_ssc_metastability_verbose", false);
+  CDB_SGATE_COMPATIBLE_REGISTERS* reg_mgr = netlist->get_compatible_registers();
+  KAVU_CHECK(reg_mgr);
+  const bool supported = facade && DEV_FAMILY_MANAGER::test_trait_of(facade->get_family(), 135);
+  if (!supported) kavu_debug("Family is not supported!");
+  int chain = 0, protected_count = 0;
+  for (const auto& [t, head] : entries) {
+    if (head) ++chain;
+    else if (!supported) continue;
+    if (!t) continue;
+    if (verbose) kavu_debug("SYNC: Protecting %s (chain %d)", t->get_my_node()->get_string_hpath().c_str(), chain);
+    reg_mgr->mark_synch_reg(t, unsigned(chain));
+    ++protected_count;
+  }
+  kavu_debug("SYNC: Protected %d / %d registers in %d synchronizer chains.", protected_count, int(entries.size()),
+             chain);
+  return protected_count;
 }
 
 void kavu_ssc_search_synchronizer_chains(CDB_SGATE_NETLIST* netlist) {

@@ -697,10 +697,24 @@ TEST(SscSynchronizers, DomainsAreTheClocksOfTheConstraints) {
     u->delete_netlist();
     return heads;
   };
+  // The same heads, read from the file against the gate netlist alone,
+  // with no timing netlist held (where a file is named).
+  auto netlist_heads_of = [&](CDB_SGATE_NETLIST* netlist) {
+    std::vector<CDB_SGATE_OTERM*> named;
+    std::vector<std::pair<CDB_SGATE_OTERM*, bool>> synchronizers;
+    std::string why;
+    EXPECT_TRUE(ssc_sdc_netlist_registers(netlist, &named, &synchronizers, &why)) << why;
+    EXPECT_FALSE(u->is_in_use());
+    std::vector<std::string> heads;
+    for (const auto& [t, head] : synchronizers)
+      if (head) heads.push_back(t->get_my_node()->get_instance_name()->get_short_hpath(2));
+    return heads;
+  };
   for (const auto& row : rows) {
     write_file("t.sdc", row.sdc);
     CFG_SCOPE cfg{{"ssc_sdc_file", row.sdc.empty() ? nullptr : "t.sdc"}};
     EXPECT_EQ(heads_of(&nl), row.heads) << (row.sdc.empty() ? "no file" : row.sdc);
+    if (!row.sdc.empty()) EXPECT_EQ(netlist_heads_of(&nl), row.heads) << "without a timing netlist: " << row.sdc;
   }
   LOADED_NETLIST diffeq = load_blif("seq/diffeq1");
   write_file("t.sdc", "create_clock -name clk -period 1000 [get_ports clk]\nset_input_delay 1 -clock clk [all_inputs]\n");
@@ -708,6 +722,66 @@ TEST(SscSynchronizers, DomainsAreTheClocksOfTheConstraints) {
   EXPECT_EQ(heads_of(diffeq.get()), std::vector<std::string>{});
   write_file("t.sdc", "create_clock -name clk -period 1000 [get_ports clk]\n");
   EXPECT_FALSE(heads_of(diffeq.get()).empty()) << "inputs without a delay are a domain of their own";
+  EXPECT_EQ(netlist_heads_of(diffeq.get()), heads_of(diffeq.get()));
+}
+
+// Read against a part of a split design, a register whose data comes
+// through a cut boundary (its driver's clock unknown there) heads a chain,
+// as one reading an input port without a delay; in the whole design its
+// data comes from a register of its own clock and it heads none. The
+// register clocked by the falling edge of clk is in clk's domain. A
+// register clocked from another gate netlist is in the domain of that
+// source: it once had no domain, and heads no chain whatever it read.
+TEST(SscSynchronizers, DataFromOutsideAPartIsADomainOfItsOwn) {
+  BOUNDARY_DESIGN d;
+  const std::string clock = "create_clock -name c1 -period 5000 [get_ports clk]\n";
+  const struct {
+    std::string delays;
+    std::vector<CDB_SGATE_NODE*> whole, part;  // heads
+  } rows[] = {
+      {"set_input_delay 5 -clock c1 [get_ports a]\n", {}, {d.part_r2}},
+      {"", {d.r1}, {d.part_r2}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.delays);
+    write_file("n.sdc", clock + row.delays);
+    CFG_SCOPE cfg{{"ssc_sdc_file", "n.sdc"}};
+    for (const bool whole : {true, false}) {
+      std::vector<CDB_SGATE_OTERM*> named, expected;
+      std::vector<std::pair<CDB_SGATE_OTERM*, bool>> synchronizers;
+      std::string why;
+      ASSERT_TRUE(ssc_sdc_netlist_registers(whole ? &d.whole : &d.part, &named, &synchronizers, &why)) << why;
+      std::vector<CDB_SGATE_OTERM*> heads;
+      for (const auto& [t, head] : synchronizers)
+        if (head) heads.push_back(t);
+      for (CDB_SGATE_NODE* r : whole ? row.whole : row.part) expected.push_back(r->get_output_term(0));
+      EXPECT_EQ(heads, expected) << (whole ? "whole" : "part");
+    }
+  }
+  // Two gate netlists that read each other without boundaries: r2 and r4
+  // capture data of the first netlist (directly, or through a gate of
+  // their own), r3 only r2's; all three are clocked from the first
+  // netlist's clk, so they are of one domain, and r2 and r4 head chains.
+  CDB_SGATE_NETLIST first, second;
+  CDB_SGATE_NODE* clk = make_input_pin(&first, "clk");
+  CDB_SGATE_NODE* r1 = named(make_dff(&first, make_input_pin(&first, "a"), clk), "r1");
+  make_output_pin(&first, "q1", r1);
+  CDB_SGATE_NODE* r2 = named(make_dff(&second, r1, clk), "r2");
+  CDB_SGATE_NODE* r3 = named(make_dff(&second, r2, clk), "r3");
+  CDB_SGATE_NODE* r4 = named(make_dff(&second, make_not(&second, r1), clk), "r4");
+  make_output_pin(&second, "q3", r3);
+  make_output_pin(&second, "q4", r4);
+  write_file("n.sdc", clock + "set_input_delay 5 -clock c1 [get_ports a]\n");
+  CFG_SCOPE cfg{{"ssc_sdc_file", "n.sdc"}};
+  for (auto [netlist, expected] : {std::pair{&first, std::vector<std::pair<CDB_SGATE_NODE*, bool>>{}},
+                                   std::pair{&second, std::vector<std::pair<CDB_SGATE_NODE*, bool>>{{r2, true}, {r3, false}, {r4, true}}}}) {
+    std::vector<CDB_SGATE_OTERM*> named_registers;
+    std::vector<std::pair<CDB_SGATE_OTERM*, bool>> synchronizers, chains;
+    std::string why;
+    ASSERT_TRUE(ssc_sdc_netlist_registers(netlist, &named_registers, &synchronizers, &why)) << why;
+    for (const auto& [r, head] : expected) chains.push_back({r->get_output_term(0), head});
+    EXPECT_EQ(synchronizers, chains) << (netlist == &first ? "first" : "second");
+  }
 }
 
 // The sense a clock keeps through each input of a gate (gated clocks, and
