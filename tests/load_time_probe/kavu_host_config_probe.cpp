@@ -9,6 +9,15 @@
 //   kavu_host_config_probe keys
 //     setenv KAVU_INI_SET with three of the library's key globals, then
 //     prints them ("keys 75 0 1234" when the first use read them)
+//   kavu_host_config_probe limit DESIGN.blif
+//     setrlimit(RLIMIT_AS) to 4 GiB in main, then reads the design and
+//     allocates 64 MiB ("read N gates under the limit" when both work):
+//     nothing the libraries did as they loaded may have sized itself by
+//     the address space without a limit
+//   kavu_host_config_probe state
+//     prints the SIGPIPE disposition and the character-type and numeric
+//     locales as main finds them ("SIGPIPE default, LC_CTYPE C, LC_NUMERIC
+//     C" for a host that set neither): loading changes neither
 //   kavu_host_config_probe fork-at-first-read WORK_DIR
 //     a thread makes the first configuration read (a large ini file) while
 //     the main thread forks; each child reads a key and must end.
@@ -21,10 +30,12 @@
 // It links the libraries as a host does (no test support), so nothing but
 // the call reads the configuration.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -111,7 +122,32 @@ int fork_at_first_read(const std::string& dir) {
 
 }  // namespace
 
+int read_under_limit(const char* design) {
+  struct rlimit limit = {uint64_t(4) << 30, uint64_t(4) << 30};
+  if (setrlimit(RLIMIT_AS, &limit) != 0) return 2;
+  BLIF_RESULT r = blif_read_file(design);
+  void* block = std::malloc(size_t(64) << 20);
+  if (!r.netlist || !block) {
+    std::printf("refused under the limit: %s%s\n", r.netlist ? "" : r.error.c_str(), block ? "" : " (64 MiB refused)");
+    return 1;
+  }
+  std::free(block);
+  int gates = 0;
+  for (auto it = r.netlist->begin_node_list(); it != r.netlist->end_node_list(); ++it) gates += *it ? 1 : 0;
+  std::printf("read %d gates under the limit\n", gates);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "state") == 0) {
+    struct sigaction pipe_action {};
+    sigaction(SIGPIPE, nullptr, &pipe_action);
+    std::printf("SIGPIPE %s, LC_CTYPE %s, LC_NUMERIC %s\n",
+                pipe_action.sa_handler == SIG_IGN ? "ignored" : pipe_action.sa_handler == SIG_DFL ? "default" : "handled",
+                std::setlocale(LC_CTYPE, nullptr), std::setlocale(LC_NUMERIC, nullptr));
+    return 0;
+  }
+  if (argc == 3 && std::strcmp(argv[1], "limit") == 0) return read_under_limit(argv[2]);
   if (argc == 2 && std::strcmp(argv[1], "keys") == 0) {
     setenv("KAVU_INI_SET", "kavu_confidence=75;kavu_ssc_skip_sdc_load=off;kavu_min_netlist_size=1234", 1);
     std::printf("keys %d %d %d\n", int(kavu_confidence), int(kavu_ssc_skip_sdc_load), int(kavu_min_netlist_size));
