@@ -7,8 +7,9 @@
 //     file:  writes an ini file naming it, setenv KAVU_INI_FILE, the call
 //     start: the caller set the configuration before the process started
 //   kavu_host_config_probe keys
-//     setenv KAVU_INI_SET with three of the library's key globals, then
-//     prints them ("keys 75 0 1234" when the first use read them)
+//     setenv KAVU_INI_SET with four of the library's key globals, assigns
+//     one from code, then prints them ("keys 75 0 1234 7" when the first
+//     use read the others and kept the assignment)
 //   kavu_host_config_probe limit DESIGN.blif
 //     setrlimit(RLIMIT_AS) to 4 GiB in main, then reads the design and
 //     allocates 64 MiB ("read N gates under the limit" when both work):
@@ -149,8 +150,10 @@ int main(int argc, char** argv) {
   }
   if (argc == 3 && std::strcmp(argv[1], "limit") == 0) return read_under_limit(argv[2]);
   if (argc == 2 && std::strcmp(argv[1], "keys") == 0) {
-    setenv("KAVU_INI_SET", "kavu_confidence=75;kavu_ssc_skip_sdc_load=off;kavu_min_netlist_size=1234", 1);
-    std::printf("keys %d %d %d\n", int(kavu_confidence), int(kavu_ssc_skip_sdc_load), int(kavu_min_netlist_size));
+    setenv("KAVU_INI_SET", "kavu_confidence=75;kavu_ssc_skip_sdc_load=off;kavu_min_netlist_size=1234;kavu_wt_sr=3", 1);
+    kavu_wt_sr = 7;  // the first use: an assignment, which the keys read after it must not undo
+    std::printf("keys %d %d %d %d\n", int(kavu_confidence), int(kavu_ssc_skip_sdc_load), int(kavu_min_netlist_size),
+                int(kavu_wt_sr));
     return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "fork-at-first-read") == 0) return fork_at_first_read(argv[2]);
