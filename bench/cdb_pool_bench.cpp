@@ -6,6 +6,9 @@
 // a batch are distinct and 8-byte aligned, so a faster pool that hands out a
 // cell twice fails rather than wins.
 //
+// A random DAG made and destroyed shows the same cost within a netlist's
+// own work.
+//
 // Run: build/bench/cdb_pool_bench --benchmark_repetitions=5
 //        --benchmark_report_aggregates_only=true
 // Compare items_per_second with another build's run of the same program.
@@ -16,7 +19,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "cdb/cdb_sgate.h"
 #include "cdb/cdb_sgate_pool.h"
+#include "netlist_io/generators.h"
 
 using namespace kavu_platform;
 
@@ -82,6 +87,24 @@ void BM_PoolGatePairs(benchmark::State& state) {
   state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(kBatch) * 4);
 }
 BENCHMARK(BM_PoolGatePairs);
+
+// A random DAG of 20,000 two-input gates made and destroyed: every gate and
+// terminal through the pool, with the work of building the netlist around
+// it. The gate count is checked.
+void BM_PoolRandomDagMadeAndDestroyed(benchmark::State& state) {
+  const int64_t balance = cdb_pool_thread_balance();
+  int64_t gates = 0;
+  for (auto _ : state) {
+    CDB_SGATE_NETLIST* nl = make_random_dag(20000, 7);
+    gates = 0;
+    for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) gates += *it ? 1 : 0;
+    delete nl;
+  }
+  if (gates < 20000 || cdb_pool_thread_balance() != balance) state.SkipWithError("gates lost or cells left");
+  state.counters["gates"] = double(gates);
+  state.SetItemsProcessed(int64_t(state.iterations()) * gates);
+}
+BENCHMARK(BM_PoolRandomDagMadeAndDestroyed)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

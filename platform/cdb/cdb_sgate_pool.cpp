@@ -462,7 +462,8 @@ void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
   THREAD_CACHE& c = cache();
   if (bytes > kMaxPooledBytes || partner_bytes > kMaxPooledBytes) return allocate_in(c, bytes);
   const size_t cls = class_of(bytes);
-  if (c.m_partner) return allocate_in(c, bytes);
+  if (c.m_partner) [[unlikely]]
+    return allocate_in(c, bytes);
   const size_t partner_cls = class_of(partner_bytes);
   const size_t size = cell_size(cls), partner_size = cell_size(partner_cls);
   if (PAIR_CELL* pair = c.m_pairs[cls]) {
@@ -518,7 +519,7 @@ void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
 
 void* cdb_pool_allocate_partner(size_t bytes) {
   THREAD_CACHE& c = cache();
-  if (c.m_partner && bytes <= kMaxPooledBytes && class_of(bytes) == c.m_partner_class) {
+  if (c.m_partner && bytes <= kMaxPooledBytes && class_of(bytes) == c.m_partner_class) [[likely]] {
     void* p = c.m_partner;
     c.m_partner = nullptr;
     POOL_UNPOISON(p, cell_size(c.m_partner_class));
@@ -539,7 +540,7 @@ void cdb_pool_release_with_partner(void* p, size_t bytes, size_t partner_bytes) 
   const size_t cls = class_of(bytes), partner_cls = class_of(partner_bytes);
   const size_t partner_size = cell_size(partner_cls);
   FREE_CELL* below = c.m_free[partner_cls];
-  if (!below || reinterpret_cast<char*>(below) + partner_size != p) {
+  if (!below || reinterpret_cast<char*>(below) + partner_size != p) [[unlikely]] {
     release_in(c, p, bytes);
     return;
   }
