@@ -275,7 +275,7 @@ TEST(KavuPartitionRun, StateMachineAndFractalBuddiesShareTheirPartition) {
 // side); one fan-out fewer is crossed both ways.
 TEST(KavuPartitionRun, VirtualGrowthStopsAtFanoutsReachingTheThreshold) {
   PARTITION_TEST_SCOPE scope;
-  for (int fanouts : {g_partition_min_fanout_threshold - 1, g_partition_min_fanout_threshold}) {
+  for (int fanouts : {g_partition_min_fanout_threshold - 1, int(g_partition_min_fanout_threshold)}) {
     SCOPED_TRACE(fanouts);
     const bool crossed = fanouts < g_partition_min_fanout_threshold;
     HUB_DESIGN d(fanouts);

@@ -8,7 +8,10 @@
 #include <atomic>
 #include <cctype>
 #include <climits>
+#include <clocale>
+#include <csignal>
 #include <cstdlib>
+#include <string>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -46,14 +49,45 @@ void grant_memory(size_t bytes) {
   std::free(p);
 }
 
+// The host's state that Tcl's set-up changes: it ignores SIGPIPE, sets the
+// character-type locale from the environment and the numeric one to "C".
+// They are the host's: put back as they were, so that loading the library
+// leaves the host's signal dispositions and locale alone.
+class HOST_STATE_KEPT {
+ public:
+  HOST_STATE_KEPT() {
+    m_pipe_kept = sigaction(SIGPIPE, nullptr, &m_pipe) == 0;
+    keep(LC_CTYPE, &m_ctype);
+    keep(LC_NUMERIC, &m_numeric);
+  }
+  ~HOST_STATE_KEPT() {
+    if (m_pipe_kept) sigaction(SIGPIPE, &m_pipe, nullptr);
+    if (!m_ctype.empty()) std::setlocale(LC_CTYPE, m_ctype.c_str());
+    if (!m_numeric.empty()) std::setlocale(LC_NUMERIC, m_numeric.c_str());
+  }
+  HOST_STATE_KEPT(const HOST_STATE_KEPT&) = delete;
+  HOST_STATE_KEPT& operator=(const HOST_STATE_KEPT&) = delete;
+
+ private:
+  static void keep(int category, std::string* name) {
+    if (const char* now = std::setlocale(category, nullptr)) *name = now;
+  }
+  struct sigaction m_pipe {};
+  bool m_pipe_kept = false;
+  std::string m_ctype, m_numeric;
+};
+
 // Tcl's subsystems (its allocator, encodings), set up once for the
 // process, whichever thread comes first, with memory granted for them
 // (70 KiB, up to 250 KiB where the locale's encoding is read from a file;
-// a refusal is std::bad_alloc, and the next call tries again).
+// a refusal is std::bad_alloc, and the next call tries again). Tcl takes its
+// system encoding (for its own file names and channels) from the
+// environment's locale as it is set up.
 void init_tcl_library() {
   static std::once_flag once;
   std::call_once(once, [] {
     grant_memory(size_t(512) << 10);
+    HOST_STATE_KEPT kept;
     Tcl_FindExecutable(nullptr);
   });
 }

@@ -4,6 +4,7 @@
 #include "cdb/cdb_sgate_pool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -81,10 +82,12 @@ struct ARENA {
   size_t m_chunks_opened = 0;
 };
 
+void forget_slots_in_child();
+
 ARENA& arena() {
   static ARENA* a = [] {
     ARENA* made = new ARENA;
-    thr_lock_across_fork(&made->m_lock, THR_FORK_POOL);
+    thr_lock_across_fork(&made->m_lock, THR_FORK_POOL, forget_slots_in_child);
     return made;
   }();
   return *a;
@@ -117,6 +120,7 @@ struct THREAD_CACHE {
   char* m_end[kClasses];
   int64_t m_balance;
   bool m_registered;
+  bool m_ended;  // the thread is ending: its slot is left for good
   HELD_CELL* m_held;  // the quarantine ring (sanitizer builds), made on first release
   size_t m_held_next;
   char* m_pair_next;  // the span that gates and their partner cells come from
@@ -129,30 +133,97 @@ struct THREAD_CACHE {
   PAIR_CELL* m_pairs_last[kClasses];
 };
 
-thread_local THREAD_CACHE t_cache;  // zero-initialised, no constructor
+// The thread's cache, zero-initialised, no constructor, in the default
+// (dynamic) thread-local model, never initial-exec: a library with
+// initial-exec thread-locals is marked STATIC_TLS and needs its whole
+// thread-local block in the room the C library keeps for modules loaded
+// later (about 1.6 KB, less than this cache), so a host could not load it
+// with dlopen. A use of the dynamic model is a call (__tls_get_addr) that
+// costs more than the rest of an allocation, so the fast path finds the
+// cache from the thread pointer (one register read) instead.
+thread_local THREAD_CACHE t_cache;
 
-// The cache's address in the initial-exec model: a shared library reaches a
-// general-dynamic thread_local through a __tls_get_addr call on every use,
-// which cost as much as the rest of an allocation. One pointer fits the
-// static TLS reserve even when the library is loaded with dlopen.
-#if defined(__GNUC__) && defined(__ELF__)
-#define KAVU_POOL_TLS_FAST __attribute__((tls_model("initial-exec")))
+// Where the library's thread-local block lies at one offset from every
+// thread's pointer (the library came with the program, or the loader gave
+// it static room), a thread's cache is at that offset: g_offset, set by the
+// first thread to reach its cache and never changed. A thread that finds
+// its own cache there writes its thread pointer into its slot; the fast
+// path checks the slot and takes the cache at the offset. A slot holds only
+// the pointer of a thread that checked, since a thread writes no pointer
+// but its own; no two live threads share a pointer, and a thread clears its
+// slot as it ends (THREAD_EXIT), before its pointer can be reused. A thread
+// whose block lies elsewhere (loaded with dlopen into dynamic room), or
+// whose slot another thread took, reaches its cache through the
+// thread-local.
+constexpr size_t kSlotBits = 10;
+std::atomic<uintptr_t> g_slots[size_t(1) << kSlotBits];
+constexpr intptr_t kNoOffset = INTPTR_MIN;
+std::atomic<intptr_t> g_offset{kNoOffset};
+
+#if defined(__x86_64__) || defined(__aarch64__)
+inline uintptr_t thread_pointer() {
+  uintptr_t tp;
+#if defined(__x86_64__)
+  asm("mov %%fs:0, %0" : "=r"(tp));
 #else
-#define KAVU_POOL_TLS_FAST
+  asm("mrs %0, tpidr_el0" : "=r"(tp));
 #endif
-thread_local THREAD_CACHE* t_cache_fast KAVU_POOL_TLS_FAST = nullptr;
+  return tp;
+}
+
+// Threads made one after another lie a stack apart: the page number's low
+// bits, folded with the next ones, tell them apart.
+inline std::atomic<uintptr_t>& slot_of(uintptr_t tp) {
+  return g_slots[((tp >> 12) ^ (tp >> (12 + kSlotBits))) & ((size_t(1) << kSlotBits) - 1)];
+}
+
+void register_thread(THREAD_CACHE& c);
+
+// The thread's cache through the thread-local; the slot taken when the
+// cache lies at the common offset, unless the thread is ending.
+[[gnu::noinline]] THREAD_CACHE& cache_slow(uintptr_t tp) {
+  THREAD_CACHE& c = t_cache;
+  if (c.m_ended) return c;
+  register_thread(c);  // clears the slot as the thread ends
+  const intptr_t offset = static_cast<intptr_t>(reinterpret_cast<uintptr_t>(&c) - tp);
+  intptr_t none = kNoOffset;
+  g_offset.compare_exchange_strong(none, offset, std::memory_order_relaxed);
+  if (g_offset.load(std::memory_order_relaxed) == offset) slot_of(tp).store(tp, std::memory_order_relaxed);
+  return c;
+}
 
 inline THREAD_CACHE& cache() {
-  THREAD_CACHE* c = t_cache_fast;
-  if (__builtin_expect(c == nullptr, 0)) c = t_cache_fast = &t_cache;
-  return *c;
+  const uintptr_t tp = thread_pointer();
+  if (__builtin_expect(slot_of(tp).load(std::memory_order_relaxed) == tp, 1))
+    return *reinterpret_cast<THREAD_CACHE*>(tp + static_cast<uintptr_t>(g_offset.load(std::memory_order_relaxed)));
+  return cache_slow(tp);
+}
+
+void leave_slot() {
+  uintptr_t tp = thread_pointer();
+  slot_of(tp).compare_exchange_strong(tp, 0, std::memory_order_relaxed);
+}
+#else
+inline THREAD_CACHE& cache() { return t_cache; }
+void leave_slot() {}
+#endif
+
+// In a forked child only the forking thread runs: the slots of the others
+// are cleared before another thread can be given one of their pointers.
+void forget_slots_in_child() {
+  for (std::atomic<uintptr_t>& slot : g_slots) slot.store(0, std::memory_order_relaxed);
 }
 
 void hand_back(THREAD_CACHE& c);
 
-// Hands the thread's cells to the arena when the thread ends.
+// Hands the thread's cells to the arena when the thread ends; a cell used
+// after that (by a later thread-local destructor) is the thread-local's.
 struct THREAD_EXIT {
-  ~THREAD_EXIT() { hand_back(t_cache); }
+  ~THREAD_EXIT() {
+    leave_slot();
+    t_cache.m_ended = true;
+    hand_back(t_cache);
+  }
 };
 
 void push_free(FREE_CELL*& head, void* p, size_t size) {
@@ -311,6 +382,8 @@ char* new_slab(ARENA& a) {
   return slab;
 }
 
+void* allocate_in(THREAD_CACHE& c, size_t bytes);
+
 // The slow path: cells from the arena, else a fresh slab as the span.
 void* refill(THREAD_CACHE& c, size_t cls) {
   register_thread(c);
@@ -327,14 +400,13 @@ void* refill(THREAD_CACHE& c, size_t cls) {
       c.m_end[cls] = slab + kSlabBytes;
     }
   }
-  return cdb_pool_allocate(size);
+  return allocate_in(c, size);
 }
 
-}  // namespace
-
-void* cdb_pool_allocate(size_t bytes) {
+// The allocation and release of cdb_pool_allocate and cdb_pool_release on
+// the calling thread's cache: each public call reaches the cache once.
+void* allocate_in(THREAD_CACHE& c, size_t bytes) {
   if (bytes > kMaxPooledBytes) return ::operator new(bytes);
-  THREAD_CACHE& c = cache();
   const size_t cls = class_of(bytes);
   const size_t size = cell_size(cls);
   if (FREE_CELL* cell = c.m_free[cls]) {
@@ -353,13 +425,12 @@ void* cdb_pool_allocate(size_t bytes) {
   return refill(c, cls);
 }
 
-void cdb_pool_release(void* p, size_t bytes) noexcept {
+void release_in(THREAD_CACHE& c, void* p, size_t bytes) noexcept {
   if (!p) return;
   if (bytes > kMaxPooledBytes) {
     ::operator delete(p);
     return;
   }
-  THREAD_CACHE& c = cache();
   register_thread(c);  // a thread that only frees cells gives them back too when it ends
   size_t cls = class_of(bytes);
   --c.m_balance;
@@ -379,11 +450,20 @@ void cdb_pool_release(void* p, size_t bytes) noexcept {
   push_free(c.m_free[cls], p, cell_size(cls));
 }
 
+}  // namespace
+
+void* cdb_pool_allocate(size_t bytes) { return allocate_in(cache(), bytes); }
+
+void cdb_pool_release(void* p, size_t bytes) noexcept {
+  if (p) release_in(cache(), p, bytes);
+}
+
 void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
-  if (bytes > kMaxPooledBytes || partner_bytes > kMaxPooledBytes) return cdb_pool_allocate(bytes);
   THREAD_CACHE& c = cache();
+  if (bytes > kMaxPooledBytes || partner_bytes > kMaxPooledBytes) return allocate_in(c, bytes);
   const size_t cls = class_of(bytes);
-  if (c.m_partner) return cdb_pool_allocate(bytes);
+  if (c.m_partner) [[unlikely]]
+    return allocate_in(c, bytes);
   const size_t partner_cls = class_of(partner_bytes);
   const size_t size = cell_size(cls), partner_size = cell_size(partner_cls);
   if (PAIR_CELL* pair = c.m_pairs[cls]) {
@@ -401,7 +481,7 @@ void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
     }
     POOL_POISON(pair, sizeof(PAIR_CELL));
   }
-  if (c.m_free[cls]) return cdb_pool_allocate(bytes);
+  if (c.m_free[cls]) return allocate_in(c, bytes);
   // The gate starts kPairGateLine bytes into a cache line, so that the tail
   // of the terminal below it and the gate's first words share that line.
   const auto aligned = [&](char* at) {
@@ -439,28 +519,29 @@ void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
 
 void* cdb_pool_allocate_partner(size_t bytes) {
   THREAD_CACHE& c = cache();
-  if (c.m_partner && bytes <= kMaxPooledBytes && class_of(bytes) == c.m_partner_class) {
+  if (c.m_partner && bytes <= kMaxPooledBytes && class_of(bytes) == c.m_partner_class) [[likely]] {
     void* p = c.m_partner;
     c.m_partner = nullptr;
     POOL_UNPOISON(p, cell_size(c.m_partner_class));
     ++c.m_balance;
     return p;
   }
-  return cdb_pool_allocate(bytes);
+  return allocate_in(c, bytes);
 }
 
 void cdb_pool_release_with_partner(void* p, size_t bytes, size_t partner_bytes) noexcept {
-  if (!p || bytes > kMaxPooledBytes || partner_bytes > kMaxPooledBytes || kQuarantine) {
-    cdb_pool_release(p, bytes);
+  if (!p) return;
+  THREAD_CACHE& c = cache();
+  if (bytes > kMaxPooledBytes || partner_bytes > kMaxPooledBytes || kQuarantine) {
+    release_in(c, p, bytes);
     return;
   }
-  THREAD_CACHE& c = cache();
   register_thread(c);
   const size_t cls = class_of(bytes), partner_cls = class_of(partner_bytes);
   const size_t partner_size = cell_size(partner_cls);
   FREE_CELL* below = c.m_free[partner_cls];
-  if (!below || reinterpret_cast<char*>(below) + partner_size != p) {
-    cdb_pool_release(p, bytes);
+  if (!below || reinterpret_cast<char*>(below) + partner_size != p) [[unlikely]] {
+    release_in(c, p, bytes);
     return;
   }
   // The cell just below was released last: keep the two together.

@@ -3,8 +3,11 @@
 // Model: one entry per key ever seen (lower-cased name) holding the value of
 //   each source — set from code, KAVU_INI_SET, the KAVU_INI_FILE file — and
 //   the effective text (the highest source present, else ""). The
-//   environment and the file are read on the first call of the process
-//   (std::call_once) and again by cfg_reload(). A key set there that the
+//   environment and the file are read as they stand at the first call of
+//   the process that reads or sets a key (under the store's lock, the one
+//   the fork handlers take, so a child forked meanwhile finds either none
+//   read or all) and again by cfg_reload(). The store itself (objects,
+//   lock) is made as the layer loads. A key set there that the
 //   library does not read (cfg_keys.cpp) warns once in the process; an
 //   integer outside its key's range (cfg_keys.cpp) warns once per key and
 //   gives the caller's default. Both warnings name where the value was
@@ -48,6 +51,7 @@ struct KEY_ENTRY {
 
 struct CFG_STATE {
   std::mutex mutex;
+  bool sources_read = false;  // the environment and the file read (under mutex)
   std::map<std::string, KEY_ENTRY> keys;
   std::set<std::string> warned;
   std::set<std::string> unread_warned;  // never cleared: each such key warns once per process
@@ -61,8 +65,6 @@ CFG_STATE& state() {
   }();
   return *s;
 }
-
-std::once_flag g_loaded;
 
 std::string lower(const char* text) {
   std::string s(text);
@@ -178,21 +180,26 @@ void load_sources_locked(CFG_STATE& s) {
   for (auto& [key, e] : s.keys) recompute(e);
 }
 
-CFG_STATE& loaded_state() {
-  CFG_STATE& s = state();
-  std::call_once(g_loaded, [&s] {
-    std::lock_guard<std::mutex> lock(s.mutex);
+// The store locked, with the environment and the file read: at the first
+// call that reads or sets a key, as they stand then, not as the library
+// loaded (a host may set them in its own process before its first call).
+// No once-flag: a child forked while another thread reads them finds the
+// lock free (the fork handlers take it) and the sources unread or whole.
+std::unique_lock<std::mutex> lock_loaded(CFG_STATE& s) {
+  std::unique_lock<std::mutex> lock(s.mutex);
+  if (!s.sources_read) {
     load_sources_locked(s);
-  });
-  return s;
+    s.sources_read = true;
+  }
+  return lock;
 }
 
 // The effective text of `key` ("" when unset).
 std::string read_value(const char* key) {
   PLAT_CHECK(key != nullptr, "PLATFORM");
-  CFG_STATE& s = loaded_state();
+  CFG_STATE& s = state();
   std::string k = lower(key);
-  std::lock_guard<std::mutex> lock(s.mutex);
+  const auto lock = lock_loaded(s);
   auto it = s.keys.find(k);
   return it == s.keys.end() ? std::string() : it->second.effective;
 }
@@ -239,10 +246,11 @@ bool parse_int(const std::string& text, int* out) {
   return true;
 }
 
-// The store is made, and the environment and the file read, as the layer
-// loads, not at first use: a process that forks while another thread makes
-// it would leave its child waiting for it for ever.
-[[maybe_unused]] const bool g_cfg_at_load = (loaded_state(), true);
+// The store is made as the layer loads, not at first use: a process that
+// forks while another thread makes it would leave its child waiting for it
+// for ever. The environment and the file are read at the first call
+// (lock_loaded).
+[[maybe_unused]] const bool g_cfg_at_load = (state(), true);
 
 }  // namespace
 
@@ -262,9 +270,9 @@ int cfg_get_int_value(const char* key, int dflt) {
 
 const char* cfg_get_value(const char* key) {
   PLAT_CHECK(key != nullptr, "PLATFORM");
-  CFG_STATE& s = loaded_state();
+  CFG_STATE& s = state();
   std::string k = lower(key);
-  std::lock_guard<std::mutex> lock(s.mutex);
+  const auto lock = lock_loaded(s);
   auto it = s.keys.find(k);
   return it == s.keys.end() ? "" : it->second.effective.c_str();
 }
@@ -282,8 +290,8 @@ void cfg_set_value(const char* key, const char* value) {
     cfg_unset_value(key);
     return;
   }
-  CFG_STATE& s = loaded_state();
-  std::lock_guard<std::mutex> lock(s.mutex);
+  CFG_STATE& s = state();
+  const auto lock = lock_loaded(s);
   KEY_ENTRY& e = s.keys[lower(key)];
   e.code = value;
   recompute(e);
@@ -312,8 +320,8 @@ int cfg_get_int_value_in_range(const char* key, int dflt, int lo, int hi) {
 
 void cfg_unset_value(const char* key) {
   PLAT_CHECK(key != nullptr, "PLATFORM");
-  CFG_STATE& s = loaded_state();
-  std::lock_guard<std::mutex> lock(s.mutex);
+  CFG_STATE& s = state();
+  const auto lock = lock_loaded(s);
   auto it = s.keys.find(lower(key));
   if (it == s.keys.end()) return;
   it->second.code.reset();
@@ -322,8 +330,8 @@ void cfg_unset_value(const char* key) {
 
 bool cfg_get_code_value(const char* key, std::string* value) {
   PLAT_CHECK(key != nullptr && value != nullptr, "PLATFORM");
-  CFG_STATE& s = loaded_state();
-  std::lock_guard<std::mutex> lock(s.mutex);
+  CFG_STATE& s = state();
+  const auto lock = lock_loaded(s);
   auto it = s.keys.find(lower(key));
   if (it == s.keys.end() || !it->second.code) return false;
   *value = *it->second.code;
@@ -331,8 +339,8 @@ bool cfg_get_code_value(const char* key, std::string* value) {
 }
 
 void cfg_unset_all_values() {
-  CFG_STATE& s = loaded_state();
-  std::lock_guard<std::mutex> lock(s.mutex);
+  CFG_STATE& s = state();
+  const auto lock = lock_loaded(s);
   for (auto& [key, e] : s.keys) {
     e.code.reset();
     recompute(e);
@@ -341,15 +349,16 @@ void cfg_unset_all_values() {
 }
 
 void cfg_reload() {
-  CFG_STATE& s = loaded_state();
+  CFG_STATE& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
   load_sources_locked(s);
+  s.sources_read = true;
   s.warned.clear();
 }
 
 std::vector<std::pair<std::string, std::string>> cfg_code_values() {
-  CFG_STATE& s = loaded_state();
-  std::lock_guard<std::mutex> lock(s.mutex);
+  CFG_STATE& s = state();
+  const auto lock = lock_loaded(s);
   std::vector<std::pair<std::string, std::string>> out;
   for (const auto& [key, e] : s.keys)
     if (e.code) out.emplace_back(key, *e.code);

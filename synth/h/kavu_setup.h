@@ -2,14 +2,19 @@
 //
 // Loading the library runs one ordered sequence of set-up steps (in
 // kavu_setup.cpp): memory-manager registration under "KAVU", registration
-// of the message IDs, the configuration keys read at load, and the global
-// containers and fixed names that other areas use later. Unloading destroys
-// them in the reverse order.
+// of the message IDs, and the global containers and fixed names that other
+// areas use later. Unloading destroys them in the reverse order. Loading
+// reads no configuration.
 //
-// Load-time keys: each global below is filled once per load from the key of
-// the same name (two partitioner globals carry a g_ prefix) and never read
-// again, so a later change of the setting takes effect at the next load.
-// On/off keys are one-byte flags, integer keys signed 32-bit integers.
+// Configuration keys read at the first use: each global below holds the key
+// of the same name (two partitioner globals carry a g_ prefix). All of them
+// are read together at the first use of any of them (or the first
+// assignment to one), from the configuration as it stands then, not as the
+// library loaded: a host may set KAVU_INI_SET or KAVU_INI_FILE in its own
+// process before its first call. They are not read again, so a later
+// change of the setting takes effect in the next process (or through
+// kavu_setup_read_load_time_keys). On/off keys read as bool, integer keys
+// as signed 32-bit integers; a value assigned from code is kept.
 //
 // Global containers: reached through the accessors below; they exist from
 // load to unload, are not thread-safe, and their owning areas change them
@@ -18,6 +23,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -33,24 +39,58 @@ template <class TYPES>
 class TERVO_ESTIMATOR;
 struct CSU_SGATE_NETLIST_TYPES;
 
-// ---- Configuration keys read at load (defaults in parentheses) ----
-extern bool kavu_depends_seq_for_dkf;          // off: dependency rules for MAC and LUT-RAM atoms
-extern int kavu_confidence;                    // 90: least confidence of a usable signal probability
-extern int kavu_wt_sr;                         // 0: weight of signal probability in input ordering
-extern bool kavu_cut_debug;                    // off: traces of the min-cut searches
-extern bool kavu_delay_use_synth_seed;         // off: seeded visiting order of the loop breaker
-extern bool kavu_debug_lut_unmapper;           // off: traces of the LUT unmapper
-extern bool kavu_ssc_skip_sdc_load;            // on: netlist-only timing path (families but 47)
-extern bool kavu_use_tervo_estimator_map;      // on: one timing estimator per partition
-extern bool g_partitioner_dump_msg;            // off ("kavu_partitioner_dump_msg")
-extern int g_partition_min_fanout_threshold;   // 5 ("kavu_partition_min_fanout_threshold")
-extern int kavu_min_netlist_size;              // 20000: largest netlist kept as one partition
-extern bool kavu_bus_ops_verbose;              // off: traces of bus-operator removal
-extern bool wl_to_sgate_verbose;               // off: traces of word-level to gate conversion
-extern bool wl_use_ff_bit_names;               // on: word-level registers keep per-bit names
-extern bool kavu_seq_dont_fix_preserve;        // off: the sequential timer fixes preserved registers
-extern bool kavu_seq_dont_fix_reg;             // off: the sequential timer's other fixing rules apply
-extern int kavu_mac_port_delay;                // 0: delay at registered MAC ports
+// Reads every key below into its global now; true once they were read.
+void kavu_setup_read_load_time_keys();
+extern std::atomic<bool> kavu_setup_keys_read;
+
+// A global of a configuration key: reads as T, and every key is read at the
+// first use. The read waits for nothing (two threads that come first at
+// once both read the keys, to the same values), so a process forked from
+// any thread meanwhile reads them anew in its child.
+template <class T>
+class KAVU_SETUP_KEY {
+ public:
+  constexpr explicit KAVU_SETUP_KEY(T dflt) : m_value(dflt) {}
+  KAVU_SETUP_KEY(const KAVU_SETUP_KEY&) = delete;
+  KAVU_SETUP_KEY& operator=(const KAVU_SETUP_KEY&) = delete;
+  operator T() const {
+    read_keys();
+    return m_value.load(std::memory_order_relaxed);
+  }
+  // A value set from code, kept until the keys are read again on request.
+  KAVU_SETUP_KEY& operator=(T value) {
+    read_keys();
+    m_value.store(value, std::memory_order_relaxed);
+    return *this;
+  }
+  // The read's own store (kavu_setup.cpp).
+  void take(T value) { m_value.store(value, std::memory_order_relaxed); }
+
+ private:
+  static void read_keys() {
+    if (!kavu_setup_keys_read.load(std::memory_order_acquire)) kavu_setup_read_load_time_keys();
+  }
+  std::atomic<T> m_value;
+};
+
+// ---- Configuration keys read at the first use (defaults in parentheses) ----
+extern KAVU_SETUP_KEY<bool> kavu_depends_seq_for_dkf;          // off: dependency rules for MAC and LUT-RAM atoms
+extern KAVU_SETUP_KEY<int> kavu_confidence;                    // 90: least confidence of a usable signal probability
+extern KAVU_SETUP_KEY<int> kavu_wt_sr;                         // 0: weight of signal probability in input ordering
+extern KAVU_SETUP_KEY<bool> kavu_cut_debug;                    // off: traces of the min-cut searches
+extern KAVU_SETUP_KEY<bool> kavu_delay_use_synth_seed;         // off: seeded visiting order of the loop breaker
+extern KAVU_SETUP_KEY<bool> kavu_debug_lut_unmapper;           // off: traces of the LUT unmapper
+extern KAVU_SETUP_KEY<bool> kavu_ssc_skip_sdc_load;            // on: netlist-only timing path (families but 47)
+extern KAVU_SETUP_KEY<bool> kavu_use_tervo_estimator_map;      // on: one timing estimator per partition
+extern KAVU_SETUP_KEY<bool> g_partitioner_dump_msg;            // off ("kavu_partitioner_dump_msg")
+extern KAVU_SETUP_KEY<int> g_partition_min_fanout_threshold;   // 5 ("kavu_partition_min_fanout_threshold")
+extern KAVU_SETUP_KEY<int> kavu_min_netlist_size;              // 20000: largest netlist kept as one partition
+extern KAVU_SETUP_KEY<bool> kavu_bus_ops_verbose;              // off: traces of bus-operator removal
+extern KAVU_SETUP_KEY<bool> wl_to_sgate_verbose;               // off: traces of word-level to gate conversion
+extern KAVU_SETUP_KEY<bool> wl_use_ff_bit_names;               // on: word-level registers keep per-bit names
+extern KAVU_SETUP_KEY<bool> kavu_seq_dont_fix_preserve;        // off: the sequential timer fixes preserved registers
+extern KAVU_SETUP_KEY<bool> kavu_seq_dont_fix_reg;             // off: the sequential timer's other fixing rules apply
+extern KAVU_SETUP_KEY<int> kavu_mac_port_delay;                // 0: delay at registered MAC ports
 
 // ---- Global containers and names created at load ----
 
@@ -90,8 +130,8 @@ constexpr int KAVU_MAC_OUTPUT_PORT_COUNT = 3;
 const std::array<std::string, KAVU_MAC_INPUT_PORT_COUNT>& kavu_mac_input_port_names();
 const std::array<std::string, KAVU_MAC_OUTPUT_PORT_COUNT>& kavu_mac_output_port_names();
 
-// Reads every load-time key into its global. The load sequence calls it
-// once; tests that need other values set keys from code and call it again,
-// then once more after restoring the keys, so that later tests see the
-// values of the load.
-void kavu_setup_read_load_time_keys();
+// kavu_setup_read_load_time_keys (above) reads every key into its global,
+// over values set from code. The first use of any of them calls it; tests
+// that need other values set keys from code and call it again, then once
+// more after restoring the keys, so that later tests see the values the
+// process started with.

@@ -12,6 +12,12 @@
 // atomic (KAVU_KEY_ONCE; KAVU_READ_ONCE for a set of keys read together or
 // expressions compiled at their first use), which holds no lock and waits
 // for nothing.
+// What is made at load reads nothing a host may set or change in its own
+// process before its first call (the environment, configuration keys, the
+// working directory, the umask, resource limits, signal dispositions, the
+// locale, files): such a read belongs to the first use, through
+// KAVU_KEY_ONCE or KAVU_READ_ONCE (the dummy clock's gates, which take the
+// cell pool's first slab, sized by the address-space limit).
 #pragma once
 
 #include <atomic>

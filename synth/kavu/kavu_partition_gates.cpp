@@ -74,7 +74,7 @@ void kavu_print_disable_reasons() {
       break;
     case SKIP_ONE_PARTITION: kavu_debug("Parallel synthesis disabled as one partition is enforced"); break;
     case SKIP_CIRCUIT_TOO_SMALL:
-      kavu_debug("Parallel synthesis disabled as the circuit is smaller than %d", kavu_min_netlist_size);
+      kavu_debug("Parallel synthesis disabled as the circuit is smaller than %d", int(kavu_min_netlist_size));
       break;
     case SKIP_SYNTHESIS_ONLY_EXECUTABLE:
       kavu_debug("Parallel synthesis is disabled as you are using the velmora_syn executable");

@@ -6,15 +6,14 @@
 // in step order. C++ constructs members in declaration order and destroys
 // them in reverse, so each step's undo (unregistration, destruction) runs
 // exactly in the reverse order of the set-up, and a step added later is one
-// member line at its place. Steps that create nothing (key reads, touching
-// the error categories) are LOAD_ACTION members that run a function.
+// member line at its place. A step that creates nothing (touching the error
+// categories) is a LOAD_ACTION member that runs a function.
 // All globals that need a constructor live inside this one object: static
 // initialisation order across translation units is unspecified, while the
 // order of members inside one object is not.
 //
 // The steps (the number is the step's place in the sequence):
 //   1 memory-manager registration "KAVU"   2 message IDs and kinds
-//   3, 5-8, 10-12, 15-17, 21-23, 27, 28, 30: configuration keys
 //   4 Boost.System error categories        9 loop sets
 //   13 timing-estimator hash               18 project database path
 //   19 skip-reason bit set                 26 retimer name marker
@@ -24,13 +23,17 @@
 // 24 (word-level tables) and 33 (regression-test lists) create objects of
 // the areas that use them; each is one member at its place between its
 // neighbours below.
-// The key reads are gathered in kavu_setup_read_load_time_keys so that tests
-// can run them again; they read in step order and depend on nothing built
-// by steps 4 to 33, so running them together at step 3 changes nothing.
+// Steps 3, 5-8, 10-12, 15-17, 21-23, 27, 28 and 30 read configuration keys;
+// they are read at the first use instead (kavu_setup_read_load_time_keys,
+// KAVU_SETUP_KEY), as the configuration stands then: loading reads no
+// configuration, so a host may set it in its own process before its first
+// call. They depend on nothing built by the other steps.
 //
-// Invariant: the globals are written only here, at load and unload, except
-// the containers, which their owning areas change later.
-// Cost: a few dozen configuration lookups and small allocations, once.
+// Invariant: the globals are written only here, at load and unload (the
+// key globals at their first use), except the containers, which their
+// owning areas change later, and key globals a caller assigns.
+// Cost: a few small allocations at load; a few dozen configuration lookups
+// at the first use of a key.
 #include "kavu_setup.h"
 #include "kavu_tervo.h"
 
@@ -43,45 +46,50 @@
 #include "msg/msg.h"
 #include "synth_kavu__pdb.h"
 
-// ---- Load-time key globals ----
-// Constant-initialised to the defaults (so they hold a sensible value even
-// before the sequence runs), then read from configuration at load.
-bool kavu_depends_seq_for_dkf = false;
-int kavu_confidence = 90;
-int kavu_wt_sr = 0;
-bool kavu_cut_debug = false;
-bool kavu_delay_use_synth_seed = false;
-bool kavu_debug_lut_unmapper = false;
-bool kavu_ssc_skip_sdc_load = true;
-bool kavu_use_tervo_estimator_map = true;
-bool g_partitioner_dump_msg = false;
-int g_partition_min_fanout_threshold = 5;
-int kavu_min_netlist_size = 20000;
-bool kavu_bus_ops_verbose = false;
-bool wl_to_sgate_verbose = false;
-bool wl_use_ff_bit_names = true;
-bool kavu_seq_dont_fix_preserve = false;
-bool kavu_seq_dont_fix_reg = false;
-int kavu_mac_port_delay = 0;
+// ---- Key globals ----
+// Constant-initialised to the defaults; every key is read at the first use
+// of any of them (KAVU_SETUP_KEY), from the configuration as it stands at
+// that call: a host may set the configuration in its own process before it.
+std::atomic<bool> kavu_setup_keys_read{false};
+KAVU_SETUP_KEY<bool> kavu_depends_seq_for_dkf{false};
+KAVU_SETUP_KEY<int> kavu_confidence{90};
+KAVU_SETUP_KEY<int> kavu_wt_sr{0};
+KAVU_SETUP_KEY<bool> kavu_cut_debug{false};
+KAVU_SETUP_KEY<bool> kavu_delay_use_synth_seed{false};
+KAVU_SETUP_KEY<bool> kavu_debug_lut_unmapper{false};
+KAVU_SETUP_KEY<bool> kavu_ssc_skip_sdc_load{true};
+KAVU_SETUP_KEY<bool> kavu_use_tervo_estimator_map{true};
+KAVU_SETUP_KEY<bool> g_partitioner_dump_msg{false};
+KAVU_SETUP_KEY<int> g_partition_min_fanout_threshold{5};
+KAVU_SETUP_KEY<int> kavu_min_netlist_size{20000};
+KAVU_SETUP_KEY<bool> kavu_bus_ops_verbose{false};
+KAVU_SETUP_KEY<bool> wl_to_sgate_verbose{false};
+KAVU_SETUP_KEY<bool> wl_use_ff_bit_names{true};
+KAVU_SETUP_KEY<bool> kavu_seq_dont_fix_preserve{false};
+KAVU_SETUP_KEY<bool> kavu_seq_dont_fix_reg{false};
+KAVU_SETUP_KEY<int> kavu_mac_port_delay{0};
 
+// The numbers are the keys' places in the load sequence before they moved
+// to the first use; the keys are read in that order.
 void kavu_setup_read_load_time_keys() {
-  kavu_depends_seq_for_dkf = cfg_is_on("kavu_depends_seq_for_dkf", false);                      // 3
-  kavu_confidence = cfg_get_int_value("kavu_confidence", 90);                                   // 5
-  kavu_wt_sr = cfg_get_int_value("kavu_wt_sr", 0);                                              // 6
-  kavu_cut_debug = cfg_is_on("kavu_cut_debug", false);                                          // 7
-  kavu_delay_use_synth_seed = cfg_is_on("kavu_delay_use_synth_seed", false);                    // 8
-  kavu_debug_lut_unmapper = cfg_is_on("kavu_debug_lut_unmapper", false);                        // 10
-  kavu_ssc_skip_sdc_load = cfg_is_on("kavu_ssc_skip_sdc_load", true);                           // 11
-  kavu_use_tervo_estimator_map = cfg_is_on("kavu_use_tervo_estimator_map", true);               // 12
-  g_partitioner_dump_msg = cfg_is_on("kavu_partitioner_dump_msg", false);                       // 15
-  g_partition_min_fanout_threshold = cfg_get_int_value("kavu_partition_min_fanout_threshold", 5);  // 16
-  kavu_min_netlist_size = cfg_get_int_value("kavu_min_netlist_size", 20000);                    // 17
-  kavu_bus_ops_verbose = cfg_is_on("kavu_bus_ops_verbose", false);                              // 21
-  wl_to_sgate_verbose = cfg_is_on("wl_to_sgate_verbose", false);                                // 22
-  wl_use_ff_bit_names = cfg_is_on("wl_use_ff_bit_names", true);                                 // 23
-  kavu_seq_dont_fix_preserve = cfg_is_on("kavu_seq_dont_fix_preserve", false);                  // 27
-  kavu_seq_dont_fix_reg = cfg_is_on("kavu_seq_dont_fix_reg", false);                            // 28
-  kavu_mac_port_delay = cfg_get_int_value("kavu_mac_port_delay", 0);                            // 30
+  kavu_depends_seq_for_dkf.take(cfg_is_on("kavu_depends_seq_for_dkf", false));                       // 3
+  kavu_confidence.take(cfg_get_int_value("kavu_confidence", 90));                                    // 5
+  kavu_wt_sr.take(cfg_get_int_value("kavu_wt_sr", 0));                                               // 6
+  kavu_cut_debug.take(cfg_is_on("kavu_cut_debug", false));                                           // 7
+  kavu_delay_use_synth_seed.take(cfg_is_on("kavu_delay_use_synth_seed", false));                     // 8
+  kavu_debug_lut_unmapper.take(cfg_is_on("kavu_debug_lut_unmapper", false));                         // 10
+  kavu_ssc_skip_sdc_load.take(cfg_is_on("kavu_ssc_skip_sdc_load", true));                            // 11
+  kavu_use_tervo_estimator_map.take(cfg_is_on("kavu_use_tervo_estimator_map", true));                // 12
+  g_partitioner_dump_msg.take(cfg_is_on("kavu_partitioner_dump_msg", false));                        // 15
+  g_partition_min_fanout_threshold.take(cfg_get_int_value("kavu_partition_min_fanout_threshold", 5));  // 16
+  kavu_min_netlist_size.take(cfg_get_int_value("kavu_min_netlist_size", 20000));                     // 17
+  kavu_bus_ops_verbose.take(cfg_is_on("kavu_bus_ops_verbose", false));                               // 21
+  wl_to_sgate_verbose.take(cfg_is_on("wl_to_sgate_verbose", false));                                 // 22
+  wl_use_ff_bit_names.take(cfg_is_on("wl_use_ff_bit_names", true));                                  // 23
+  kavu_seq_dont_fix_preserve.take(cfg_is_on("kavu_seq_dont_fix_preserve", false));                   // 27
+  kavu_seq_dont_fix_reg.take(cfg_is_on("kavu_seq_dont_fix_reg", false));                             // 28
+  kavu_mac_port_delay.take(cfg_get_int_value("kavu_mac_port_delay", 0));                             // 30
+  kavu_setup_keys_read.store(true, std::memory_order_release);
 }
 
 namespace {
@@ -129,7 +137,6 @@ class KAVU_LOAD_SEQUENCE {
  public:
   MEM_INITIALIZER m_memory{"KAVU"};                                                     // 1
   MSG_ID_REGISTRAR m_message_ids{kavu_msg_ids, kavu_msg_kinds, KAVU_MSG_ID_COUNT};       // 2
-  LOAD_ACTION m_load_time_keys{kavu_setup_read_load_time_keys};                         // 3 ...
   LOAD_ACTION m_error_categories{touch_error_categories};                               // 4
   LOOP_SETS m_loop_sets;                                                                // 9
   TERVO_HASH_HOLDER m_tervo_hash;                                                       // 13

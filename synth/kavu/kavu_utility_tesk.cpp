@@ -18,6 +18,7 @@
 
 #include "cfg/cfg.h"
 #include "kavu_check.h"
+#include "kavu_load_time_int.h"
 #include "kavu_dff_helper.h"
 #include "kavu_msg.h"
 #include "kavu_utility_tesk.h"
@@ -250,23 +251,23 @@ struct DUMMY_CLOCK {
 
 // Two private buffers outside every netlist own the terminals; they live as
 // long as the process (the library's other statics may still refer to them
-// while it unloads).
-DUMMY_CLOCK& dummy() {
-  static DUMMY_CLOCK d = [] {
-    DUMMY_CLOCK x;
-    x.m_driver = new CDB_SGATE_BUFFER(nullptr, CDB_BUFFER_CASCADE, true);
-    x.m_reader = new CDB_SGATE_BUFFER(nullptr, CDB_BUFFER_CASCADE, true);
-    x.m_oterm = x.m_driver->get_single_oterm();
-    x.m_iterm = x.m_reader->create_input_term(nullptr);
-    x.m_reader->set_input_term(x.m_iterm, 0);
-    x.m_iterm->set_source(x.m_oterm);
-    return x;
-  }();
-  return d;
+// while it unloads). Made at the first use, not as the library loads: the
+// first gates take the cell pool's first slab, whose address range is sized
+// by the address-space limit, which a host may set in its own process before
+// its first call. Two threads that come first at once each make a pair and
+// the second drops its own (the two buffers are left unfreed), so no thread
+// waits for another and a child forked meanwhile makes its own.
+DUMMY_CLOCK make_dummy() {
+  DUMMY_CLOCK x;
+  x.m_driver = new CDB_SGATE_BUFFER(nullptr, CDB_BUFFER_CASCADE, true);
+  x.m_reader = new CDB_SGATE_BUFFER(nullptr, CDB_BUFFER_CASCADE, true);
+  x.m_oterm = x.m_driver->get_single_oterm();
+  x.m_iterm = x.m_reader->create_input_term(nullptr);
+  x.m_reader->set_input_term(x.m_iterm, 0);
+  x.m_iterm->set_source(x.m_oterm);
+  return x;
 }
-// Made as the library loads, not at first use: a process that forks while
-// another thread makes it would leave its child waiting for it for ever.
-[[maybe_unused]] const bool g_dummy_clock_at_load = (dummy(), true);
+KAVU_READ_ONCE<DUMMY_CLOCK> dummy("the dummy clock", make_dummy);
 }  // namespace
 
 CDB_SGATE_OTERM* DUMMY_CLOCK_TERM_FACTORY::get_oterm() { return dummy().m_oterm; }

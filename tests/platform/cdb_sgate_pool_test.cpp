@@ -3,7 +3,11 @@
 // another, and the dead-logic sweep (which marks over the node list
 // backwards) against a plain fixed-point model on real circuits in every
 // list order.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <set>
 #include <thread>
@@ -151,6 +155,73 @@ TEST(CdbSgatePool, GatesMadeOnAnotherThread) {
   // The ended thread's cells are served again here.
   CDB_SGATE_NETLIST again;
   for (int i = 0; i < 100; ++i) make_input_pin(&again, "p");
+}
+
+// Each thread reaches a cache of its own, however threads come and go:
+// threads run one after another (each may take the last one's thread
+// pointer and stack), many at once (more than share no slot of the lookup
+// by thread pointer), and threads of a forked child. Every thread starts at
+// balance 0, fills its cells with its own mark while the others do, finds
+// every mark still its own, and gives everything back.
+TEST(CdbSgatePool, EveryThreadReachesItsOwnCache) {
+  // Threads that make and check their cells, at once; true when each found
+  // only its own marks and a balance that started at 0 and ends at 0.
+  const auto run_threads = [](int threads, int cells_each, bool one_after_another) {
+    std::vector<char> ok(size_t(threads), 0);
+    const auto work = [&](int t) {
+      if (cdb_pool_thread_balance() != 0) return;
+      std::vector<unsigned char*> cells;
+      for (int i = 0; i < cells_each; ++i) {
+        const size_t bytes = i % 3 == 0 ? 152 : 88;
+        auto* p = static_cast<unsigned char*>(i % 3 == 0 ? cdb_pool_allocate_with_partner(bytes, 88)
+                                                         : cdb_pool_allocate_partner(bytes));
+        std::fill_n(p, bytes, static_cast<unsigned char>(t));
+        cells.push_back(p);
+      }
+      std::this_thread::yield();
+      bool mine = true;
+      for (size_t i = 0; i < cells.size(); ++i) {
+        const size_t bytes = i % 3 == 0 ? 152 : 88;
+        mine = mine && std::all_of(cells[i], cells[i] + bytes, [&](unsigned char c) { return c == (unsigned char)t; });
+      }
+      for (size_t i = cells.size(); i-- > 0;) cdb_pool_release(cells[i], i % 3 == 0 ? 152 : 88);
+      ok[size_t(t)] = mine && cdb_pool_thread_balance() == 0;
+    };
+    std::vector<std::thread> running;
+    for (int t = 0; t < threads; ++t) {
+      running.emplace_back(work, t);
+      if (one_after_another) running.back().join();
+    }
+    for (std::thread& th : running)
+      if (th.joinable()) th.join();
+    return std::count(ok.begin(), ok.end(), 1) == threads;
+  };
+  const struct {
+    const char* name;
+    int threads, cells_each;
+    bool one_after_another;
+  } rows[] = {{"one after another", 40, 3000, true}, {"many at once", 200, 600, false}};
+  for (const auto& row : rows) EXPECT_TRUE(run_threads(row.threads, row.cells_each, row.one_after_another)) << row.name;
+  // A child forked while other threads use the pool: its own threads and its
+  // forking thread each reach their own cache.
+  std::atomic<bool> stop{false};
+  std::thread busy([&] {
+    while (!stop) cdb_pool_release(cdb_pool_allocate(88), 88);
+  });
+  const pid_t pid = fork();
+  if (pid == 0) {
+    alarm(60);
+    const bool ok = run_threads(16, 2000, false) && run_threads(8, 500, true);
+    void* p = cdb_pool_allocate(88);
+    cdb_pool_release(p, 88);
+    _exit(ok ? 0 : 1);
+  }
+  stop = true;
+  busy.join();
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // Pairs, on a fresh thread (no free cells yet): a gate's first output
