@@ -714,7 +714,9 @@ TEST(SscSynchronizers, DomainsAreTheClocksOfTheConstraints) {
     write_file("t.sdc", row.sdc);
     CFG_SCOPE cfg{{"ssc_sdc_file", row.sdc.empty() ? nullptr : "t.sdc"}};
     EXPECT_EQ(heads_of(&nl), row.heads) << (row.sdc.empty() ? "no file" : row.sdc);
-    if (!row.sdc.empty()) EXPECT_EQ(netlist_heads_of(&nl), row.heads) << "without a timing netlist: " << row.sdc;
+    if (!row.sdc.empty()) {
+      EXPECT_EQ(netlist_heads_of(&nl), row.heads) << "without a timing netlist: " << row.sdc;
+    }
   }
   LOADED_NETLIST diffeq = load_blif("seq/diffeq1");
   write_file("t.sdc", "create_clock -name clk -period 1000 [get_ports clk]\nset_input_delay 1 -clock clk [all_inputs]\n");
