@@ -1,0 +1,262 @@
+// The library's own children: what their keepers hold of the host, whose
+// they stay when they are killed, and what they cost under a process limit.
+#include <gtest/gtest.h>
+#include <linux/kcmp.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform_testkit.h"
+#include "thr/thr.h"
+#include "thr/thr_ipc.h"
+
+using namespace kavu_platform;
+
+namespace {
+
+std::string write_helper(const std::string& dir, const std::string& name, const std::string& body) {
+  const std::string path = (std::filesystem::absolute(dir) / name).string();
+  std::ofstream(path) << body;
+  chmod(path.c_str(), 0755);
+  return path;
+}
+
+int read_int(const std::string& path) {
+  int value = 0;
+  std::ifstream(path) >> value;
+  return value;
+}
+
+// Field `index` (1-based, after the command's name) of /proc/<pid>/stat.
+long stat_field(pid_t pid, int index) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return -1;
+  std::istringstream rest(line.substr(line.rfind(')') + 2));
+  std::string field;
+  for (int i = 0; i < index && rest >> field; ++i) {
+  }
+  return std::atol(field.c_str());
+}
+
+// The processes below `root`.
+std::vector<pid_t> descendants(pid_t root) {
+  std::vector<pid_t> all, found = {root};
+  for (const auto& entry : std::filesystem::directory_iterator("/proc"))
+    if (const pid_t pid = std::atoi(entry.path().filename().c_str()); pid > 0) all.push_back(pid);
+  for (size_t i = 0; i < found.size(); ++i)
+    for (const pid_t pid : all)
+      if (stat_field(pid, 2) == found[i]) found.push_back(pid);
+  found.erase(found.begin());
+  return found;
+}
+
+// KiB of proportional set size the processes below this one hold in
+// address spaces other than this one's.
+long pss_of_children_kb() {
+  long total = 0;
+  for (const pid_t pid : descendants(getpid())) {
+    if (syscall(SYS_kcmp, getpid(), pid, KCMP_VM, 0, 0) == 0) continue;  // shares this process's memory
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::string key;
+    long kb = 0;
+    while (rollup >> key)
+      if (key == "Pss:" && rollup >> kb) total += kb;
+  }
+  return total;
+}
+
+// Tasks (threads) of the user `uid`, which RLIMIT_NPROC counts.
+long tasks_of(uid_t uid) {
+  long total = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    if (std::atoi(entry.path().filename().c_str()) <= 0) continue;
+    std::ifstream status(entry.path() / "status");
+    std::string key;
+    long real_uid = -1, threads = 0;
+    while (status >> key) {
+      if (key == "Uid:") status >> real_uid;
+      else if (key == "Threads:") status >> threads;
+    }
+    if (real_uid == long(uid)) total += threads;
+  }
+  return total;
+}
+
+}  // namespace
+
+// A host holding and rewriting memory while its helper runs: the helper's
+// keeper shares the host's memory, so nothing below the host holds a copy
+// of it (the keeper was a copy-on-write clone of the host, holding every
+// page the host rewrote for the helper's life).
+TEST(ThrOwnChild, TheKeeperHoldsNoCopyOfTheHostsMemory) {
+  const std::string dir = "own_child_memory";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::string helper = write_helper(dir, "wait_for_go.sh",
+                                          ": > started\n"
+                                          "while [ ! -e go ]; do sleep 0.01; done\n");
+  constexpr size_t kHeld = size_t(64) << 20;
+  std::vector<char> held(kHeld, 1);
+  IPC_COMMAND ipc;
+  THR_PROCESS_EXIT_CODE code;
+  bool started = false;
+  std::thread run([&] { started = ipc.run_argv_with_named_pipe({"/bin/sh", helper}, dir.c_str(), &code, false,
+                                                               nullptr, nullptr, 1, 1); });
+  for (int i = 0; i < 3000 && !std::filesystem::exists(dir + "/started"); ++i) usleep(10000);
+  std::memset(held.data(), 2, held.size());
+  const long held_by_children_kb = pss_of_children_kb();
+  std::ofstream(dir + "/go").flush();
+  run.join();
+  EXPECT_TRUE(started);
+  EXPECT_EQ(code.m_error, 0) << code.m_reason;
+  EXPECT_LT(held_by_children_kb, long(kHeld >> 10) / 4) << "KiB held below the host";
+  EXPECT_EQ(held[kHeld - 1], 2);
+  std::filesystem::remove_all(dir);
+}
+
+// A host that is a child subreaper (a supervisor, a container's first
+// process) gets none of the helpers the library kills, nor what they
+// started: each ends as the library's, reaped, and the host's own waits
+// find no child of the library's.
+TEST(ThrOwnChild, ASubreaperHostGetsNoKilledHelper) {
+  struct CASE {
+    const char* name;
+    std::vector<std::string> argv;
+  } cases[] = {
+      {"a helper that hangs", {"sleep", "30"}},
+      {"a script whose child hangs with it", {"/bin/sh", "-c", "sleep 30 & sleep 30; wait"}},
+  };
+  CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "1"}};
+  for (const CASE& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string result = run_in_child_as(0, "", [&]() -> std::string {
+      if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return "cannot become a subreaper";
+      std::string seen;
+      for (int run = 0; run < 2; ++run) {
+        IPC_COMMAND ipc;
+        THR_PROCESS_EXIT_CODE code;
+        if (!ipc.run_argv_with_named_pipe(c.argv, ".", &code, false, nullptr, nullptr, 1, 1)) return "not started";
+        if (code.m_reason.rfind("the helper timed out", 0) != 0) return "ended otherwise: " + code.m_reason;
+        int status = 0;
+        for (pid_t pid; (pid = waitpid(-1, &status, WNOHANG | __WALL)) > 0;)
+          seen += " " + std::to_string(pid) + (WIFSIGNALED(status) ? " (killed)" : "");
+      }
+      return seen.empty() ? "no child" : "the host reaped" + seen;
+    });
+    EXPECT_EQ(result, "no child");
+  }
+}
+
+// A helper's process id, as the library reports it, is the program's own
+// (the name of its temporary files), not its keeper's; under a process
+// limit the helper costs the one process it needs and runs, and where no
+// process is left the refusal names the limit. The user is an unprivileged
+// one, whom the limit binds; each row's limit is what the user runs now
+// plus the room it leaves.
+TEST(ThrOwnChild, AHelpersIdIsItsOwnAndAProcessLimitCostsItOnlyItself) {
+  struct CASE {
+    const char* name;
+    int room;        // processes the limit leaves (-1: no limit)
+    bool started;
+    const char* reason;  // the start of the failure, when not started
+  } cases[] = {
+      {"no limit", -1, true, ""},
+      {"room for one process", 1, true, ""},
+      {"no room", 0, false, "cannot start /bin/sh: the process limit was reached (RLIMIT_NPROC "},
+  };
+  const std::string dir = std::filesystem::absolute("own_child_limit").string();
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  chmod(dir.c_str(), 0777);
+  SCRATCH_REACHED_BY_ALL reached;
+  const std::string helper = write_helper(dir, "say_who.sh", "echo $$ > pid.txt\nexit 3\n");
+  for (const CASE& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(dir + "/pid.txt");
+    const std::string result = run_in_child_as(kTestNobody, dir, [&]() -> std::string {
+      if (c.room >= 0) {
+        const rlim_t limit = rlim_t(tasks_of(getuid()) + c.room);
+        const struct rlimit nproc = {limit, limit};
+        if (setrlimit(RLIMIT_NPROC, &nproc) != 0) return "cannot set the limit";
+      }
+      IPC_COMMAND ipc;
+      THR_PROCESS_EXIT_CODE code;
+      const bool started = ipc.run_argv_with_named_pipe({"/bin/sh", helper}, dir.c_str(), &code, false, nullptr,
+                                                        nullptr, 1, 1);
+      if (!started) return "refused: " + code.m_reason;
+      return "ran: " + std::to_string(code.m_error) + " " + std::to_string(code.m_pid);
+    });
+    if (c.started) {
+      const int program = read_int(dir + "/pid.txt");
+      EXPECT_GT(program, 0);
+      EXPECT_EQ(result, "ran: 3 " + std::to_string(program));
+    } else {
+      EXPECT_EQ(result.rfind(std::string("refused: ") + c.reason, 0), 0u) << result;
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// A host thread that reaps every kind of child (__WALL) takes the keepers'
+// ends: the library still has each helper's own end, its exit status where
+// its keeper kept it, and where the helper is its own keeper (a process
+// limit left room for one process) the end is taken as the helper's, not
+// waited for until the timeout.
+TEST(ThrOwnChild, AHostThatReapsEveryChildLeavesTheHelpersEnd) {
+  struct CASE {
+    const char* name;
+    int room;
+    int error;  // THR_PROCESS_EXIT_CODE::m_error
+  } cases[] = {
+      {"with a keeper", -1, 3},
+      {"as its own keeper", 1, -1},
+  };
+  CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "30"}};
+  const std::string dir = std::filesystem::absolute("own_child_reaped").string();
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  chmod(dir.c_str(), 0777);
+  SCRATCH_REACHED_BY_ALL reached;
+  const std::string helper = write_helper(dir, "exit3.sh", "sleep 0.2\nexit 3\n");
+  for (const CASE& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string result = run_in_child_as(kTestNobody, dir, [&]() -> std::string {
+      std::atomic<bool> done{false};
+      std::thread reaper([&] {
+        while (!done) {
+          int status;
+          if (waitpid(-1, &status, WNOHANG | __WALL) <= 0) usleep(1000);
+        }
+      });
+      if (c.room >= 0) {
+        const rlim_t limit = rlim_t(tasks_of(getuid()) + c.room);
+        const struct rlimit nproc = {limit, limit};
+        setrlimit(RLIMIT_NPROC, &nproc);
+      }
+      IPC_COMMAND ipc;
+      THR_PROCESS_EXIT_CODE code;
+      const bool started = ipc.run_argv_with_named_pipe({"/bin/sh", helper}, dir.c_str(), &code, false, nullptr,
+                                                        nullptr, 1, 1);
+      done = true;
+      reaper.join();
+      if (!started) return "refused: " + code.m_reason;
+      if (code.m_reason.find("timed out") != std::string::npos) return code.m_reason;
+      return "ended: " + std::to_string(code.m_error);
+    });
+    EXPECT_EQ(result, "ended: " + std::to_string(c.error));
+  }
+  std::filesystem::remove_all(dir);
+}
