@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -74,24 +75,32 @@ ORACLE_TEMP_DIR::~ORACLE_TEMP_DIR() {
 
 namespace {
 
-// The running peers' groups by leader, each with its action that ends the
-// group when the caller is told to end.
+// The running peers' groups by the id that names them (their keeper's),
+// each with its action that ends the group when the caller is told to end,
+// and the id that action reads.
+struct GROUP_ACTION {
+  int m_handle;
+  std::unique_ptr<std::atomic<pid_t>> m_id;
+};
 std::mutex g_groups_mutex;
-std::map<pid_t, int> g_group_actions;
+std::map<pid_t, GROUP_ACTION> g_group_actions;
 [[maybe_unused]] const bool g_groups_kept_across_fork = (thr_lock_across_fork(&g_groups_mutex, THR_FORK_NETLIST_IO), true);
 
-void kill_group(long leader) { kill(-pid_t(leader), SIGKILL); }
+void kill_group(long id) {
+  const pid_t group = reinterpret_cast<const std::atomic<pid_t>*>(id)->load();
+  if (group > 0) kill(-group, SIGKILL);
+}
 
 void forget_group(pid_t pid) {
-  int handle = -1;
+  GROUP_ACTION action{-1, nullptr};
   {
     std::lock_guard<std::mutex> lock(g_groups_mutex);
     auto it = g_group_actions.find(pid);
     if (it == g_group_actions.end()) return;
-    handle = it->second;
+    action = std::move(it->second);
     g_group_actions.erase(it);
   }
-  thr_forget_end_signal(handle);
+  thr_forget_end_signal(action.m_handle);
 }
 
 }  // namespace
@@ -121,12 +130,17 @@ pid_t oracle_spawn_group(char* const* argv, const char* dir, int output) {
   int error = 0;
   // In a group of its own, which the caller ends with everything in it;
   // the kernel kills it when the thread that started it ends
-  // (thr_start_own_child).
+  // (thr_start_own_child). The action that ends it is there before it
+  // starts: a signal to the process may be taken by another thread.
+  auto id = std::make_unique<std::atomic<pid_t>>(0);
+  start.m_keeper_seen = id.get();
+  const int handle = thr_on_end_signal(kill_group, reinterpret_cast<long>(id.get()));
   const pid_t pid = thr_start_own_child(start, &program, &error);
   if (pid > 0) {
-    const int handle = thr_on_end_signal(kill_group, long(pid));
     std::lock_guard<std::mutex> lock(g_groups_mutex);
-    g_group_actions[pid] = handle;
+    g_group_actions[pid] = GROUP_ACTION{handle, std::move(id)};
+  } else {
+    thr_forget_end_signal(handle);
   }
   pthread_sigmask(SIG_SETMASK, &mask, nullptr);
   if (pid < 0) errno = error;

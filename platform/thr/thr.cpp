@@ -427,6 +427,7 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &was);
   const long keeper = kavu_thr_clone_run(CLONE_VM, keeper_stack, keeper_main, b);
+  if (keeper > 0 && start.m_keeper_seen) start.m_keeper_seen->store(pid_t(keeper));
   pthread_sigmask(SIG_SETMASK, &was, nullptr);
   close(pipe_fds[1]);
   if (null_fd >= 0) close(null_fd);
@@ -452,6 +453,7 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
   }
   close(pipe_fds[0]);
   if (got_records == 0 || record[1] != 0 || record[0] <= 0) {
+    if (start.m_keeper_seen) start.m_keeper_seen->store(0);  // before its id is freed
     int status = 0;
     while (waitpid(pid_t(keeper), &status, __WALL) < 0 && errno == EINTR) {
     }

@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -66,6 +67,12 @@ struct THR_OWN_CHILD_START {
   int m_err = -1;
   const char* m_dir = nullptr;
   const sigset_t* m_mask = nullptr;
+  // Set to the keeper's id as soon as the keeper exists, before the program
+  // runs, and back to 0 when the start fails: an end-signal action
+  // registered before the start (thr_end_signal.h) reads it to end the
+  // group, so that no signal falls between the program's start and the
+  // caller's registration of it.
+  std::atomic<pid_t>* m_keeper_seen = nullptr;
 };
 // Starts the program as above. Returns the keeper's id, which names the
 // program's process group (kill(-id, ...) ends what is in it and never the
