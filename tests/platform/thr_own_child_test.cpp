@@ -95,6 +95,28 @@ long tasks_of(uid_t uid) {
   return total;
 }
 
+// Runs `start` under a process limit leaving the user `room` more
+// processes (-1: no limit) than it runs now. Other processes of the user
+// (another user's test as the same user) may start or end meanwhile: the
+// run is tried again, a few times, when the user's count changed.
+template <class FN>
+std::string under_process_limit(int room, FN start) {
+  std::string result;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    struct rlimit was {};
+    getrlimit(RLIMIT_NPROC, &was);
+    const long before = tasks_of(getuid());
+    if (room >= 0) {
+      const struct rlimit nproc = {rlim_t(before + room), was.rlim_max};
+      if (setrlimit(RLIMIT_NPROC, &nproc) != 0) return "cannot set the limit";
+    }
+    result = start();
+    setrlimit(RLIMIT_NPROC, &was);
+    if (room < 0 || tasks_of(getuid()) == before) break;
+  }
+  return result;
+}
+
 }  // namespace
 
 // A host holding and rewriting memory while its helper runs: the helper's
@@ -187,17 +209,14 @@ TEST(ThrOwnChild, AHelpersIdIsItsOwnAndAProcessLimitCostsItOnlyItself) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(dir + "/pid.txt");
     const std::string result = run_in_child_as(kTestNobody, dir, [&]() -> std::string {
-      if (c.room >= 0) {
-        const rlim_t limit = rlim_t(tasks_of(getuid()) + c.room);
-        const struct rlimit nproc = {limit, limit};
-        if (setrlimit(RLIMIT_NPROC, &nproc) != 0) return "cannot set the limit";
-      }
-      IPC_COMMAND ipc;
-      THR_PROCESS_EXIT_CODE code;
-      const bool started = ipc.run_argv_with_named_pipe({"/bin/sh", helper}, dir.c_str(), &code, false, nullptr,
-                                                        nullptr, 1, 1);
-      if (!started) return "refused: " + code.m_reason;
-      return "ran: " + std::to_string(code.m_error) + " " + std::to_string(code.m_pid);
+      return under_process_limit(c.room, [&]() -> std::string {
+        IPC_COMMAND ipc;
+        THR_PROCESS_EXIT_CODE code;
+        const bool started = ipc.run_argv_with_named_pipe({"/bin/sh", helper}, dir.c_str(), &code, false, nullptr,
+                                                          nullptr, 1, 1);
+        if (!started) return "refused: " + code.m_reason;
+        return "ran: " + std::to_string(code.m_error) + " " + std::to_string(code.m_pid);
+      });
     });
     if (c.started) {
       const int program = read_int(dir + "/pid.txt");
@@ -245,20 +264,18 @@ TEST(ThrOwnChild, AHostThatReapsEveryChildLeavesTheHelpersEnd) {
           if (waitpid(-1, &status, WNOHANG | __WALL) <= 0) usleep(1000);
         }
       });
-      if (c.room >= 0) {
-        const rlim_t limit = rlim_t(tasks_of(getuid()) + c.room);
-        const struct rlimit nproc = {limit, limit};
-        setrlimit(RLIMIT_NPROC, &nproc);
-      }
-      IPC_COMMAND ipc;
-      THR_PROCESS_EXIT_CODE code;
-      const bool started = ipc.run_argv_with_named_pipe({"/bin/sh", helper}, dir.c_str(), &code, false, nullptr,
-                                                        nullptr, 1, 1);
+      const std::string text = under_process_limit(c.room, [&]() -> std::string {
+        IPC_COMMAND ipc;
+        THR_PROCESS_EXIT_CODE code;
+        const bool started = ipc.run_argv_with_named_pipe({"/bin/sh", helper}, dir.c_str(), &code, false, nullptr,
+                                                          nullptr, 1, 1);
+        if (!started) return "refused: " + code.m_reason;
+        if (code.m_reason.find("timed out") != std::string::npos) return code.m_reason;
+        return "ended: " + std::to_string(code.m_error);
+      });
       done = true;
       reaper.join();
-      if (!started) return "refused: " + code.m_reason;
-      if (code.m_reason.find("timed out") != std::string::npos) return code.m_reason;
-      return "ended: " + std::to_string(code.m_error);
+      return text;
     });
     ASSERT_EQ(result.rfind("ended: ", 0), 0u) << result;
     EXPECT_NE(std::string(c.ends).find(" " + result.substr(7) + " "), std::string::npos) << result;
