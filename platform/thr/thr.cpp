@@ -14,11 +14,15 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -209,6 +213,7 @@ struct KEEPER_BLOCK {
   pid_t m_caller;
   pid_t m_caller_group;
   char* m_program_stack;     // top of the program's stack
+  int m_copies;              // under valgrind: the keeper and the program are copies (fork), see below
   // Set by the keeper and the program.
   int m_exec_error;
   int m_keeper_is_program;   // the second process was refused: the keeper execs
@@ -259,7 +264,18 @@ KAVU_RAW int program_main(void* arg) {
   KEEPER_BLOCK* b = static_cast<KEEPER_BLOCK*>(arg);
   raw(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL);
   b->m_exec_error = exec_program(b);
+  report(b->m_report, 0, b->m_exec_error);  // told also where the keeper's memory is a copy
   return 127;
+}
+
+// Starts the program's process: on the keeper's memory until it execs, or
+// under valgrind (which takes no clone that shares memory but vfork's) as
+// a copy of the keeper, on its own copy of this stack.
+KAVU_RAW long start_program(KEEPER_BLOCK* b) {
+  if (!b->m_copies) return kavu_thr_clone_run(CLONE_VM | CLONE_VFORK | SIGCHLD, b->m_program_stack, program_main, b);
+  const long program = raw(SYS_clone, SIGCHLD, 0, 0, 0, 0);
+  if (program == 0) raw(SYS_exit, program_main(b));
+  return program;
 }
 
 // The keeper: see thr_start_own_child in thr.h.
@@ -282,8 +298,7 @@ KAVU_RAW int keeper_main(void* arg) {
     raw(SYS_rt_sigaction, sig, long(&dfl), 0, 8);
   }
   raw(SYS_prctl, PR_SET_CHILD_SUBREAPER, 1);
-  const long program =
-      kavu_thr_clone_run(CLONE_VM | CLONE_VFORK | SIGCHLD, b->m_program_stack, program_main, b);
+  const long program = start_program(b);
   if (program == -EAGAIN || program == -ENOMEM) {
     // The system refuses a second process: the keeper runs the program.
     raw(SYS_prctl, PR_SET_CHILD_SUBREAPER, 0);
@@ -322,7 +337,19 @@ KAVU_RAW int keeper_main(void* arg) {
   }
   b->m_status = status;
   __atomic_store_n(&b->m_ended, 1, __ATOMIC_RELEASE);
-  return 0;
+  // Where the block is a copy, the caller reads the program's end from the
+  // keeper's: its exit status, or 128 + its signal.
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// True when the process runs under valgrind, which ends a process that
+// clones with its memory shared other than as a thread or by vfork.
+bool under_valgrind() {
+#if __has_include(<valgrind/valgrind.h>)
+  if (RUNNING_ON_VALGRIND) return true;
+#endif
+  const char* preload = std::getenv("LD_PRELOAD");
+  return preload && std::strstr(preload, "vgpreload_");
 }
 
 // The keepers not yet reaped, by id: their mappings.
@@ -426,7 +453,15 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
   sigset_t all, was;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &was);
-  const long keeper = kavu_thr_clone_run(CLONE_VM, keeper_stack, keeper_main, b);
+  b->m_copies = under_valgrind();
+  long keeper;
+  if (!b->m_copies) {
+    keeper = kavu_thr_clone_run(CLONE_VM, keeper_stack, keeper_main, b);
+  } else {
+    keeper = syscall(SYS_clone, 0UL, nullptr, nullptr, nullptr, nullptr);  // a copy, as fork() makes
+    if (keeper == 0) raw(SYS_exit, keeper_main(b));
+    if (keeper < 0) keeper = -errno;
+  }
   if (keeper > 0 && start.m_keeper_seen) start.m_keeper_seen->store(pid_t(keeper));
   pthread_sigmask(SIG_SETMASK, &was, nullptr);
   close(pipe_fds[1]);
@@ -437,10 +472,11 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
     munmap(mapping, kMapping);
     return -1;
   }
-  // {program, 0} once the program runs, {program, errno} when it could not
-  // exec; the keeper that becomes the program writes {itself, 0} before its
-  // exec, and a second record only when the exec fails.
-  int record[2] = {0, ECHILD};
+  // Records {pid, errno}: the keeper's {program, 0} once the program runs
+  // (a keeper that becomes the program: {itself, 0} before its exec), and
+  // {0 or pid, errno} from whichever could not start or exec it.
+  pid_t program_id = 0;
+  int start_error = 0;
   int got_records = 0;
   for (;;) {
     int next[2];
@@ -448,24 +484,25 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
     do n = read(pipe_fds[0], next, sizeof next);
     while (n < 0 && errno == EINTR);
     if (n != ssize_t(sizeof next)) break;
-    if (got_records++ == 0) record[0] = next[0];
-    record[1] = next[1];
+    ++got_records;
+    if (next[0] > 0 && program_id == 0) program_id = next[0];
+    if (next[1] != 0) start_error = next[1];
   }
   close(pipe_fds[0]);
-  if (got_records == 0 || record[1] != 0 || record[0] <= 0) {
+  if (got_records == 0 || start_error != 0 || program_id <= 0) {
     if (start.m_keeper_seen) start.m_keeper_seen->store(0);  // before its id is freed
     int status = 0;
     while (waitpid(pid_t(keeper), &status, __WALL) < 0 && errno == EINTR) {
     }
     munmap(mapping, kMapping);
-    *error = record[1] != 0 ? record[1] : ECHILD;
+    *error = start_error != 0 ? start_error : ECHILD;
     return -1;
   }
   {
     std::lock_guard<std::mutex> lock(g_keepers_mutex);
     g_keepers[pid_t(keeper)] = b;
   }
-  *program = pid_t(record[0]);
+  *program = program_id;
   return pid_t(keeper);
 }
 
