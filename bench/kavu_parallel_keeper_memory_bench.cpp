@@ -10,7 +10,14 @@
 //   - MemAvailable (/proc/meminfo), against its value before the flows.
 // It prints the largest of each. Not a timed test: the figures are memory,
 // compared with a build of the previous library on the same machine.
+//
+// "starts MIB N": the host fills MIB MiB and starts the program "true" N
+// times as a helper, one after the other; it prints the host's own CPU time
+// per start (user and system: the start's system calls, a copy of the
+// host's page tables among them). Run under "perf stat --no-inherit -e
+// instructions:u,instructions:k" for the instructions the host spends.
 #include <linux/kcmp.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -37,6 +44,7 @@
 #include "kavu_partition_netlists.h"
 #include "kavu_setup.h"
 #include "netlist_io/blif.h"
+#include "thr/thr_ipc.h"
 
 using namespace kavu_platform;
 
@@ -119,9 +127,32 @@ bool readme_flow(const std::string& design) {
   return ok;
 }
 
+double cpu_seconds() {
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+int starts(size_t mib, int count) {
+  std::vector<char> held(mib << 20);
+  std::memset(held.data(), 1, held.size());
+  const double before = cpu_seconds();
+  int failed = 0;
+  for (int i = 0; i < count; ++i) {
+    IPC_COMMAND ipc;
+    THR_PROCESS_EXIT_CODE code;
+    failed += !ipc.run_argv_with_named_pipe({"true"}, ".", &code, false, nullptr, nullptr, 1, 1) || code.m_error != 0;
+  }
+  std::printf("host %5zu MiB: %d starts, %d failed; host CPU per start %.1f us\n", mib, count, failed,
+              (cpu_seconds() - before) / count * 1e6);
+  return failed == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "starts") == 0) return starts(size_t(std::atol(argv[2])), std::atoi(argv[3]));
   std::vector<size_t> sizes;
   for (int i = 1; i < argc; ++i) sizes.push_back(size_t(std::atol(argv[i])));
   if (sizes.empty()) sizes = {256, 1024};
