@@ -299,7 +299,8 @@ std::mutex g_ipc_mutex;
 std::vector<std::string> g_messages;
 size_t g_dropped_messages = 0;
 std::set<pid_t> g_live;
-int g_starting = 0;  // helpers being forked, not yet in g_live
+int g_starting = 0;  // helpers being started, not yet in g_live
+int g_waiting_to_start = 0;  // of those, the ones waiting for a process to be free
 
 // Bounds that keep a misbehaving helper from growing the parent: a protocol
 // line longer than this is a bad answer, and messages past the queue bound
@@ -327,6 +328,7 @@ void forget_helpers_in_child() {
   g_dropped_messages = 0;
   g_live.clear();
   g_starting = 0;
+  g_waiting_to_start = 0;
   g_dispatch.clear();
 }
 
@@ -560,8 +562,12 @@ int open_helper_log(const std::string& log, bool replace_foreign, std::string* w
 // process ends). Returns the id of its keeper, which names its group
 // (waited for and killed), with the helper's own id in *helper_pid (the
 // name of its temporary files), or 0 (and *err) when it cannot start.
+// Where the system refuses a process (a per-user process limit) while
+// other helpers of this process run, the start waits for one of them to
+// end and is tried again, until `deadline`: the helpers of a run then take
+// turns within the limit.
 pid_t start_child(const std::string& program, std::vector<char*>& args, const std::string& wd,
-                  int log_fd, int* err, pid_t* helper_pid) {
+                  int log_fd, double deadline, int* err, pid_t* helper_pid) {
   THR_OWN_CHILD_START start;
   start.m_path = program.c_str();
   start.m_argv = args.data();
@@ -573,12 +579,24 @@ pid_t start_child(const std::string& program, std::vector<char*>& args, const st
     std::lock_guard<std::mutex> lock(g_ipc_mutex);
     ++g_starting;
   }
-  const pid_t pid = thr_start_own_child(start, helper_pid, err);
-  std::lock_guard<std::mutex> lock(g_ipc_mutex);
-  --g_starting;
-  if (pid <= 0) return 0;
-  g_live.insert(pid);
-  return pid;
+  for (int pause_ms = 5;; pause_ms = std::min(pause_ms * 2, 100)) {
+    const pid_t pid = thr_start_own_child(start, helper_pid, err);
+    {
+      std::lock_guard<std::mutex> lock(g_ipc_mutex);
+      // Another helper frees its processes when it ends: one that runs, or
+      // one being started (not waiting as this one would).
+      const bool others = !g_live.empty() || g_starting - g_waiting_to_start > 1;
+      if (pid > 0 || *err != EAGAIN || !others || now_s() >= deadline) {
+        --g_starting;
+        if (pid > 0) g_live.insert(pid);
+        return pid > 0 ? pid : 0;
+      }
+      ++g_waiting_to_start;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+    std::lock_guard<std::mutex> lock(g_ipc_mutex);
+    --g_waiting_to_start;
+  }
 }
 
 // Writes all of `data` to a non-blocking descriptor before the deadline.
@@ -992,7 +1010,7 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
   int err = 0;
   const int log_fd = open_helper_log(log, m_replace_foreign_log, &exit_code->m_log_problem);
   pid_t helper_pid = 0;
-  const pid_t pid = start_child(program, args, wd, log_fd, &err, &helper_pid);
+  const pid_t pid = start_child(program, args, wd, log_fd, now_s() + timeout_s, &err, &helper_pid);
   if (log_fd >= 0) ::close(log_fd);
   if (!pid) {
     // Memory refused for the start (the keeper's stacks) is refused as any

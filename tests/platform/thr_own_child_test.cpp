@@ -229,6 +229,53 @@ TEST(ThrOwnChild, AHelpersIdIsItsOwnAndAProcessLimitCostsItOnlyItself) {
   std::filesystem::remove_all(dir);
 }
 
+// Helpers started together under a process limit that leaves room for one
+// process take turns: each waits for one that runs to end, then runs as its
+// own keeper; none fails for want of a process while another runs.
+TEST(ThrOwnChild, HelpersTakeTurnsWithinAProcessLimit) {
+  const std::string dir = std::filesystem::absolute("own_child_turns").string();
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  chmod(dir.c_str(), 0777);
+  SCRATCH_REACHED_BY_ALL reached;
+  const std::string helper =
+      write_helper(dir, "work.sh", "i=0\nwhile [ $i -lt 20000 ]; do i=$((i+1)); done\nexit 0\n");
+  const std::string result = run_in_child_as(kTestNobody, dir, [&]() -> std::string {
+    std::string text;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      constexpr int kHelpers = 3;
+      std::atomic<bool> go{false};
+      std::string ends[kHelpers];
+      std::vector<std::thread> threads;
+      for (int i = 0; i < kHelpers; ++i)
+        threads.emplace_back([&, i] {
+          while (!go) usleep(1000);
+          IPC_COMMAND ipc;
+          THR_PROCESS_EXIT_CODE code;
+          ends[i] = ipc.run_argv_with_named_pipe({"/bin/sh", helper}, dir.c_str(), &code, false, nullptr, nullptr, 1, 1)
+                        ? std::to_string(code.m_error)
+                        : code.m_reason;
+        });
+      struct rlimit was {};
+      getrlimit(RLIMIT_NPROC, &was);
+      const long before = tasks_of(getuid());
+      const struct rlimit nproc = {rlim_t(before + 1), was.rlim_max};
+      if (setrlimit(RLIMIT_NPROC, &nproc) != 0) return "cannot set the limit";
+      go = true;
+      for (std::thread& t : threads) t.join();
+      setrlimit(RLIMIT_NPROC, &was);
+      text.clear();
+      for (const std::string& end : ends) text += (text.empty() ? "" : ", ") + end;
+      // Counted again with the helpers' threads gone: the user's other
+      // processes changed meanwhile when it differs.
+      if (tasks_of(getuid()) == before - kHelpers) break;
+    }
+    return text;
+  });
+  EXPECT_EQ(result, "0, 0, 0");
+  std::filesystem::remove_all(dir);
+}
+
 // A host thread that reaps every kind of child (__WALL) takes the keepers'
 // ends: the library still has each helper's own end, its exit status where
 // its keeper kept it, and where the helper is its own keeper (a process
