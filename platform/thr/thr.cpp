@@ -355,8 +355,17 @@ bool under_valgrind() {
 // The keepers not yet reaped, by id: their mappings.
 std::mutex g_keepers_mutex;
 std::map<pid_t, KEEPER_BLOCK*> g_keepers;
+
+void free_block(KEEPER_BLOCK* b);
+
+// In a child forked without exec: the keepers were its parent's children,
+// and their mappings here are copies.
+void forget_keepers_in_child() {
+  for (const auto& [pid, block] : g_keepers) free_block(block);
+  g_keepers.clear();
+}
 [[maybe_unused]] const bool g_keepers_kept_across_fork =
-    (thr_lock_across_fork(&g_keepers_mutex, THR_FORK_OWN_CHILDREN), true);
+    (thr_lock_across_fork(&g_keepers_mutex, THR_FORK_OWN_CHILDREN, forget_keepers_in_child), true);
 
 KEEPER_BLOCK* find_keeper(pid_t pid) {
   std::lock_guard<std::mutex> lock(g_keepers_mutex);
