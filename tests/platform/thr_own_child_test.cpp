@@ -276,6 +276,51 @@ TEST(ThrOwnChild, HelpersTakeTurnsWithinAProcessLimit) {
   std::filesystem::remove_all(dir);
 }
 
+// The program's end, its id and a failed exec are the library's whichever
+// way the keeper is made: sharing the host's memory, or as copies of the
+// host (as under valgrind, which takes no other clone that shares memory);
+// a subreaper host gets none of them either way.
+TEST(ThrOwnChild, SharedOrCopiedTheKeeperGivesTheProgramsEnd) {
+  const std::string dir = std::filesystem::absolute("own_child_ways").string();
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  struct CASE {
+    const char* name;
+    std::string body;  // a script's; a file that is no program when it does not start with "#!"
+    const char* end;   // "<m_error>", or the reason's start
+  } cases[] = {
+      {"an exit status", "#!/bin/sh\necho $$ > pid.txt\nexit 3\n", "3"},
+      {"a signal", "#!/bin/sh\necho $$ > pid.txt\nkill -9 $$\n", "137"},
+      {"a hang", "#!/bin/sh\necho $$ > pid.txt\nexec sleep 30\n", "the helper timed out after 1 s"},
+      {"no program", "\x7f" "ELF but not one", "cannot start"},
+  };
+  CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "1"}};
+  for (const bool copies : {false, true}) {
+    for (const CASE& c : cases) {
+      SCOPED_TRACE(std::string(copies ? "copies: " : "shared: ") + c.name);
+      std::filesystem::remove(dir + "/pid.txt");
+      const std::string program = write_helper(dir, "program", c.body);
+      const std::string result = run_in_child_as(0, "", [&]() -> std::string {
+        if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return "cannot become a subreaper";
+        thr_test_start_children_as_copies(copies);
+        IPC_COMMAND ipc;
+        THR_PROCESS_EXIT_CODE code;
+        const bool started = ipc.run_argv_with_named_pipe({program}, dir.c_str(), &code, false, nullptr, nullptr, 1, 1);
+        int status;
+        if (waitpid(-1, &status, WNOHANG | __WALL) >= 0) return "the host has a child";
+        if (!started) return code.m_reason;
+        const bool timed_out = code.m_reason.rfind("the helper timed out", 0) == 0;
+        const std::string end = timed_out ? code.m_reason : std::to_string(code.m_error);
+        return end + " " + std::to_string(code.m_pid);
+      });
+      const int pid = read_int(dir + "/pid.txt");
+      if (pid > 0) EXPECT_EQ(result, std::string(c.end) + " " + std::to_string(pid));
+      else EXPECT_EQ(result.rfind(c.end, 0), 0u) << result;
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
 // A host thread that reaps every kind of child (__WALL) takes the keepers'
 // ends: the library still has each helper's own end, its exit status where
 // its keeper kept it, and where the helper is its own keeper (a process
