@@ -6,6 +6,7 @@
 // design whole; a run refused beside another says so when the call returns.
 // Each row runs in a process of its own.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -17,6 +18,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -692,3 +694,65 @@ TEST(KavuParallelProcess, FullSweepWorkersForkedAtRandomMomentsOfRuns) {
 #ifdef KAVU_UNDER_ASAN
 extern "C" int __lsan_is_turned_off() { return g_no_leak_check.load() ? 1 : 0; }
 #endif
+
+namespace {
+// Tasks (threads) of the user `uid`, which RLIMIT_NPROC counts.
+long tasks_of_user(uid_t uid) {
+  long total = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    if (std::atoi(entry.path().filename().c_str()) <= 0) continue;
+    std::ifstream status(entry.path() / "status");
+    std::string key;
+    long real_uid = -1, threads = 0;
+    while (status >> key) {
+      if (key == "Uid:") status >> real_uid;
+      else if (key == "Threads:") status >> threads;
+    }
+    if (real_uid == long(uid)) total += threads;
+  }
+  return total;
+}
+}  // namespace
+
+// A host under a per-user process limit (RLIMIT_NPROC), run by an
+// unprivileged user, whom the limit binds: the limit leaves `room`
+// processes beyond what the user runs when the flow starts, the flow's own
+// threads among them. Where room is left for the threads and one helper at
+// a time, the helpers take turns and the design is synthesized; where
+// less, the flow fails saying the process limit was reached, and the
+// design comes back whole either way. Each helper took two processes and
+// the failure said "No child processes".
+TEST(KavuParallelProcess, AFlowUnderAProcessLimitTakesTurnsOrSaysSo) {
+  FLOW_SCOPE scope;
+  SCRATCH_REACHED_BY_ALL reached;
+  const std::string dir = std::filesystem::absolute("process_limit_flow").string();
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  chmod(dir.c_str(), 0777);
+  std::string seen;
+  for (const int room : {2, 3, 4, 5, 6, 8}) {
+    SCOPED_TRACE("room for " + std::to_string(room));
+    const std::string outcome = in_child([&]() -> std::string {
+      if (chdir(dir.c_str()) != 0 || setgroups(0, nullptr) != 0 || setgid(kTestNobody) != 0 || setuid(kTestNobody) != 0)
+        return "cannot become the user";
+      gen_set_db_dir_path(dir);
+      struct rlimit was {};
+      getrlimit(RLIMIT_NPROC, &was);
+      const struct rlimit nproc = {rlim_t(tasks_of_user(getuid()) + room), was.rlim_max};
+      if (setrlimit(RLIMIT_NPROC, &nproc) != 0) return "cannot set the limit";
+      const FLOW_OUTCOME out = run_design(&scope.facade);
+      if (!out.whole) return "the design did not come back whole: " + out.errors;
+      if (out.synthesized) return "synthesized";
+      if (out.errors.find("the process limit was reached (RLIMIT_NPROC ") != std::string::npos) return "limit";
+      if (out.errors.find("cannot start a thread") != std::string::npos) return "thread";
+      return "another failure: " + out.errors;
+    }, 120);
+    seen += outcome == "synthesized" ? 's' : outcome == "limit" ? 'l' : outcome == "thread" ? 't' : '!';
+    EXPECT_TRUE(outcome == "synthesized" || outcome == "limit" || outcome == "thread") << outcome;
+    // Room for the flow's threads and one process more: the two helpers
+    // take turns.
+    if (room >= 5) EXPECT_EQ(outcome, "synthesized");
+  }
+  std::printf("by room: %s\n", seen.c_str());
+  std::filesystem::remove_all(dir);
+}
