@@ -46,8 +46,8 @@ std::string thr_start_thread(std::thread* thread, std::function<void()> body);
 // memory until it execs, as vfork does), leaves the group, and waits for
 // the program; when the program has ended it kills what the program left
 // in the group, reaps that too (it is their subreaper, so nothing the
-// program started is handed to the host), keeps the program's wait status
-// where the caller reads it, and ends. The kernel kills the keeper when the
+// program started in its group is handed to the host), keeps the program's
+// wait status where the caller reads it, and ends. The kernel kills the keeper when the
 // thread that started it ends, and the program when the keeper ends.
 //
 // Where the system refuses the second process (a process limit), the
