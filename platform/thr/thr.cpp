@@ -214,6 +214,7 @@ struct KEEPER_BLOCK {
   pid_t m_caller_group;
   char* m_program_stack;     // top of the program's stack
   int m_copies;              // under valgrind: the keeper and the program are copies (fork), see below
+  pid_t* m_keeper_seen;      // THR_OWN_CHILD_START::m_keeper_seen's value, or null
   // Set by the keeper and the program.
   int m_exec_error;
   int m_keeper_is_program;   // the second process was refused: the keeper execs
@@ -298,6 +299,8 @@ KAVU_RAW int keeper_main(void* arg) {
     raw(SYS_rt_sigaction, sig, long(&dfl), 0, 8);
   }
   raw(SYS_prctl, PR_SET_CHILD_SUBREAPER, 1);
+  // Told before the program runs, whenever the caller's thread gets to it.
+  if (b->m_keeper_seen) __atomic_store_n(b->m_keeper_seen, pid_t(self), __ATOMIC_SEQ_CST);
   const long program = start_program(b);
   if (program == -EAGAIN || program == -ENOMEM) {
     // The system refuses a second process: the keeper runs the program.
@@ -470,6 +473,8 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &was);
   b->m_copies = under_valgrind();
+  static_assert(sizeof(std::atomic<pid_t>) == sizeof(pid_t), "the keeper stores the id as a plain word");
+  b->m_keeper_seen = start.m_keeper_seen ? reinterpret_cast<pid_t*>(start.m_keeper_seen) : nullptr;
   long keeper;
   if (!b->m_copies) {
     keeper = kavu_thr_clone_run(CLONE_VM, keeper_stack, keeper_main, b);
