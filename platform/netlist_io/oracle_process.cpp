@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -74,24 +75,32 @@ ORACLE_TEMP_DIR::~ORACLE_TEMP_DIR() {
 
 namespace {
 
-// The running peers' groups by leader, each with its action that ends the
-// group when the caller is told to end.
+// The running peers' groups by the id that names them (their keeper's),
+// each with its action that ends the group when the caller is told to end,
+// and the id that action reads.
+struct GROUP_ACTION {
+  int m_handle;
+  std::unique_ptr<std::atomic<pid_t>> m_id;
+};
 std::mutex g_groups_mutex;
-std::map<pid_t, int> g_group_actions;
+std::map<pid_t, GROUP_ACTION> g_group_actions;
 [[maybe_unused]] const bool g_groups_kept_across_fork = (thr_lock_across_fork(&g_groups_mutex, THR_FORK_NETLIST_IO), true);
 
-void kill_group(long leader) { kill(-pid_t(leader), SIGKILL); }
+void kill_group(long id) {
+  const pid_t group = reinterpret_cast<const std::atomic<pid_t>*>(id)->load();
+  if (group > 0) kill(-group, SIGKILL);
+}
 
 void forget_group(pid_t pid) {
-  int handle = -1;
+  GROUP_ACTION action{-1, nullptr};
   {
     std::lock_guard<std::mutex> lock(g_groups_mutex);
     auto it = g_group_actions.find(pid);
     if (it == g_group_actions.end()) return;
-    handle = it->second;
+    action = std::move(it->second);
     g_group_actions.erase(it);
   }
-  thr_forget_end_signal(handle);
+  thr_forget_end_signal(action.m_handle);
 }
 
 }  // namespace
@@ -105,49 +114,36 @@ pid_t oracle_spawn_group(char* const* argv, const char* dir, const char* log_pat
 }
 
 pid_t oracle_spawn_group(char* const* argv, const char* dir, int output) {
-  // A pipe that tells a failed exec is opened here, so the child between
-  // its start and exec makes only system calls, which are safe in a copy of
-  // a threaded process.
-  int failed[2];
-  if (pipe2(failed, O_CLOEXEC) != 0) return -1;
   // The end signals wait until the child's group is registered, so that no
-  // Ctrl-C falls between the fork and the registration.
+  // Ctrl-C falls between the start and the registration; the program
+  // starts with the caller's mask as it was.
   sigset_t mask;
   thr_block_end_signals(&mask);
-  const pid_t pid = thr_start_own_child();
-  if (pid == 0) {
-    // In a group of its own, which the caller ends with everything in it;
-    // the kernel kills it when the thread that started it ends (its keeper
-    // set both up, and SIGCHLD's default: thr_start_own_child).
-    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (in >= 0 && dup2(in, 0) == 0 && dup2(output, 1) == 1 && dup2(output, 2) == 2 && (!dir || chdir(dir) == 0) &&
-        sigprocmask(SIG_SETMASK, &mask, nullptr) == 0)
-      execve(argv[0], argv, environ);
-    const char byte = 1;
-    (void)!write(failed[1], &byte, 1);
-    _exit(127);
-  }
+  THR_OWN_CHILD_START start;
+  start.m_path = argv[0];
+  start.m_argv = argv;
+  start.m_out = output;
+  start.m_err = output;
+  start.m_dir = dir;
+  start.m_mask = &mask;
+  pid_t program = 0;
+  int error = 0;
+  // In a group of its own, which the caller ends with everything in it;
+  // the kernel kills it when the thread that started it ends
+  // (thr_start_own_child). The action that ends it is there before it
+  // starts: a signal to the process may be taken by another thread.
+  auto id = std::make_unique<std::atomic<pid_t>>(0);
+  start.m_keeper_seen = id.get();
+  const int handle = thr_on_end_signal(kill_group, reinterpret_cast<long>(id.get()));
+  const pid_t pid = thr_start_own_child(start, &program, &error);
   if (pid > 0) {
-    setpgid(pid, pid);  // the group exists before the caller may kill it
-    const int handle = thr_on_end_signal(kill_group, long(pid));
     std::lock_guard<std::mutex> lock(g_groups_mutex);
-    g_group_actions[pid] = handle;
+    g_group_actions[pid] = GROUP_ACTION{handle, std::move(id)};
+  } else {
+    thr_forget_end_signal(handle);
   }
   pthread_sigmask(SIG_SETMASK, &mask, nullptr);
-  close(failed[1]);
-  if (pid < 0) return close(failed[0]), -1;
-  char byte = 0;
-  ssize_t got;
-  while ((got = read(failed[0], &byte, 1)) < 0 && errno == EINTR) {
-  }
-  close(failed[0]);
-  if (got == 1) {  // the program did not start: reap the child
-    forget_group(pid);
-    int status = 0;
-    while (thr_wait_own_child(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return -1;
-  }
+  if (pid < 0) errno = error;
   return pid;
 }
 

@@ -55,7 +55,8 @@ class ORACLE_TEMP_DIR {
 // thread that started it ends (SIGKILL to the caller leaves its children).
 // The child is the library's own (thr_start_own_child, thr/thr.h): a host
 // that ignores SIGCHLD or reaps every child itself leaves its end to
-// oracle_end_group. Returns the child's id, which is its group's, or -1.
+// oracle_end_group. Returns the id of the child's keeper, which names the
+// child's group and is what the other calls here take, or -1 (errno).
 pid_t oracle_spawn_group(char* const* argv, const char* dir, const char* log_path);
 
 // The same with standard output and error into the descriptor `output`

@@ -62,6 +62,9 @@ void thr_test_set_setup_hook(THR_SETUP_HOOK hook);
 // (THR_NAMED_PIPE::create, create_r), until called with null.
 typedef void (*THR_PIPE_HOOK)(const char* path);
 void thr_test_set_pipe_hook(THR_PIPE_HOOK hook);
+// thr_start_own_child makes its keeper and program as copies of the
+// process (fork), as under valgrind, while `on`.
+void thr_test_start_children_as_copies(bool on);
 
 // ---- files ----
 // Points of the own-file path (FIO_FILE_REPLACEMENT::open_own_file,

@@ -5,24 +5,35 @@
 // non-owner return an error code, which becomes an internal error.
 #include "thr/thr.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <new>
 #include <system_error>
 
 #include "msg/msg.h"
 #include "testkit/platform_test_hooks.h"
 #include "thr/thr_fork_int.h"
+
+extern char** environ;
 
 struct THR_MUTEX {
   pthread_mutex_t m;
@@ -95,84 +106,483 @@ void thr_test_refuse_threads_after(int count) { g_threads_left.store(count < 0 ?
 }  // namespace kavu_platform
 
 // ---------------------------------------------------------------- own children
+//
+// The keeper and the program, until it execs, share the caller's memory and
+// run with the calling thread's thread pointer: they make system calls only
+// (no C library function, which may take a lock, touch errno or allocate),
+// on stacks of their own, with no sanitizer or stack-protector code.
 
 namespace {
 
-// In the keeper: ends it as the program's wait status says.
-[[noreturn]] void end_as(int status) {
-  if (WIFEXITED(status)) _exit(WEXITSTATUS(status));
-  const int sig = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  if (sig > 0) {
-    const struct rlimit no_core = {0, 0};
-    setrlimit(RLIMIT_CORE, &no_core);  // the keeper is a copy of the whole caller
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    sigaction(sig, &dfl, nullptr);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, sig);
-    kill(getpid(), sig);
-    sigprocmask(SIG_UNBLOCK, &only, nullptr);  // the signal acts here
+#define KAVU_UNCHECKED no_sanitize("address", "undefined", "thread"), no_stack_protector
+#define KAVU_RAW __attribute__((noinline, KAVU_UNCHECKED))
+
+#if defined(__x86_64__)
+// Clones with `flags` onto `stack_top`, where the child runs fn(arg) and
+// exits with its result; returns the child's id or -errno.
+extern "C" long kavu_thr_clone_run(unsigned long flags, void* stack_top, int (*fn)(void*), void* arg);
+asm(R"(
+  .text
+  .p2align 4
+  .globl kavu_thr_clone_run
+  .hidden kavu_thr_clone_run
+  .type kavu_thr_clone_run, @function
+kavu_thr_clone_run:
+  and $-16, %rsi
+  sub $16, %rsi
+  mov %rdx, (%rsi)
+  mov %rcx, 8(%rsi)
+  xor %edx, %edx
+  xor %r10d, %r10d
+  xor %r8d, %r8d
+  mov $56, %eax
+  syscall
+  test %rax, %rax
+  jnz 1f
+  xor %ebp, %ebp
+  pop %rax
+  pop %rdi
+  call *%rax
+  mov %eax, %edi
+  mov $60, %eax
+  syscall
+  hlt
+1:
+  ret
+  .size kavu_thr_clone_run, .-kavu_thr_clone_run
+)");
+
+__attribute__((always_inline, KAVU_UNCHECKED)) inline long raw(long n, long a = 0, long b = 0, long c = 0, long d = 0, long e = 0) {
+  register long r10 asm("r10") = d;
+  register long r8 asm("r8") = e;
+  long ret;
+  asm volatile("syscall" : "=a"(ret) : "a"(n), "D"(a), "S"(b), "d"(c), "r"(r10), "r"(r8) : "rcx", "r11", "memory");
+  return ret;
+}
+#elif defined(__aarch64__)
+extern "C" long kavu_thr_clone_run(unsigned long flags, void* stack_top, int (*fn)(void*), void* arg);
+asm(R"(
+  .text
+  .p2align 2
+  .globl kavu_thr_clone_run
+  .hidden kavu_thr_clone_run
+  .type kavu_thr_clone_run, %function
+kavu_thr_clone_run:
+  and x1, x1, #-16
+  stp x2, x3, [x1, #-16]!
+  mov x2, #0
+  mov x3, #0
+  mov x4, #0
+  mov x8, #220
+  svc #0
+  cbz x0, 1f
+  ret
+1:
+  ldp x1, x0, [sp], #16
+  blr x1
+  mov x8, #93
+  svc #0
+  .size kavu_thr_clone_run, .-kavu_thr_clone_run
+)");
+
+__attribute__((always_inline, KAVU_UNCHECKED)) inline long raw(long n, long a = 0, long b = 0, long c = 0, long d = 0, long e = 0) {
+  register long x8 asm("x8") = n;
+  register long x0 asm("x0") = a;
+  register long x1 asm("x1") = b;
+  register long x2 asm("x2") = c;
+  register long x3 asm("x3") = d;
+  register long x4 asm("x4") = e;
+  asm volatile("svc 0" : "+r"(x0) : "r"(x8), "r"(x1), "r"(x2), "r"(x3), "r"(x4) : "memory");
+  return x0;
+}
+#else
+#error "the library's own children need a clone entry for this processor"
+#endif
+
+// What the caller, the keeper and the program share: at the top of one
+// mapping that also holds both stacks.
+struct KEEPER_BLOCK {
+  // Set by the caller before the keeper starts.
+  const char* m_path;
+  char* const* m_argv;
+  char* const* m_envp;
+  int m_fds[3];
+  const char* m_dir;
+  unsigned long m_mask;      // the program's signal mask, as the kernel reads one
+  int m_report;              // the pipe's end the keeper writes {pid, errno} records to
+  pid_t m_caller;
+  pid_t m_caller_group;
+  char* m_program_stack;     // top of the program's stack
+  int m_copies;              // under valgrind: the keeper and the program are copies (fork), see below
+  pid_t* m_keeper_seen;      // THR_OWN_CHILD_START::m_keeper_seen's value, or null
+  // Set by the keeper and the program.
+  int m_exec_error;
+  int m_keeper_is_program;   // the second process was refused: the keeper execs
+  int m_status;              // the program's wait status, once m_ended
+  int m_ended;               // set last (release)
+};
+
+constexpr size_t kPage = 4096;
+constexpr size_t kProgramStack = 32 * 1024;
+constexpr size_t kKeeperStack = 32 * 1024;
+constexpr size_t kMapping = kPage + kProgramStack + kKeeperStack + kPage;  // guard, stacks, block
+
+struct KERNEL_SIGACTION {
+  unsigned long m_handler;
+  unsigned long m_flags;
+  unsigned long m_restorer;
+  unsigned long m_mask;
+};
+
+KAVU_RAW void report(int fd, pid_t pid, int error) {
+  const int record[2] = {int(pid), error};
+  raw(SYS_write, fd, long(record), long(sizeof record));
+}
+
+// Makes the caller's descriptors the standard ones, changes directory,
+// sets the mask and execs; returns execve's (or a step's) errno.
+KAVU_RAW int exec_program(KEEPER_BLOCK* b) {
+  long dups[3];
+  for (int i = 0; i < 3; ++i) {  // above the standard ones first: a source may be one of them
+    dups[i] = raw(SYS_fcntl, b->m_fds[i], F_DUPFD_CLOEXEC, 10);
+    if (dups[i] < 0) return int(-dups[i]);
   }
-  _exit(sig > 0 ? 128 + sig : 127);
+  for (int i = 0; i < 3; ++i) {
+    const long r = raw(SYS_dup3, dups[i], i, 0);
+    if (r < 0) return int(-r);
+  }
+  if (b->m_dir) {
+    const long r = raw(SYS_chdir, long(b->m_dir));
+    if (r < 0) return int(-r);
+  }
+  raw(SYS_rt_sigprocmask, SIG_SETMASK, long(&b->m_mask), 0, 8);
+  return int(-raw(SYS_execve, long(b->m_path), long(b->m_argv), long(b->m_envp)));
+}
+
+// The program's process until it execs (on the keeper's memory, the
+// keeper waiting: CLONE_VFORK).
+KAVU_RAW int program_main(void* arg) {
+  KEEPER_BLOCK* b = static_cast<KEEPER_BLOCK*>(arg);
+  raw(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL);
+  b->m_exec_error = exec_program(b);
+  report(b->m_report, 0, b->m_exec_error);  // told also where the keeper's memory is a copy
+  return 127;
+}
+
+// Starts the program's process: on the keeper's memory until it execs, or
+// under valgrind (which takes no clone that shares memory but vfork's) as
+// a copy of the keeper, on its own copy of this stack.
+KAVU_RAW long start_program(KEEPER_BLOCK* b) {
+  if (!b->m_copies) return kavu_thr_clone_run(CLONE_VM | CLONE_VFORK | SIGCHLD, b->m_program_stack, program_main, b);
+  const long program = raw(SYS_clone, SIGCHLD, 0, 0, 0, 0);
+  if (program == 0) raw(SYS_exit, program_main(b));
+  return program;
+}
+
+// The keeper: see thr_start_own_child in thr.h.
+KAVU_RAW int keeper_main(void* arg) {
+  KEEPER_BLOCK* b = static_cast<KEEPER_BLOCK*>(arg);
+  const long self = raw(SYS_getpid);
+  raw(SYS_setpgid, 0, 0);
+  raw(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL);
+  if (raw(SYS_getppid) != b->m_caller) return 127;  // the caller's thread ended before the request took effect
+  // No handler of the caller's runs here or in the program, the program's
+  // end is the keeper's to take, and the program writes to a closed pipe
+  // as programs expect.
+  for (int sig = 1; sig <= 64; ++sig) {
+    if (sig == SIGKILL || sig == SIGSTOP) continue;
+    KERNEL_SIGACTION was{};
+    if (raw(SYS_rt_sigaction, sig, 0, long(&was), 8) != 0) continue;
+    const bool handled = was.m_handler != (unsigned long)SIG_DFL && was.m_handler != (unsigned long)SIG_IGN;
+    if (!handled && sig != SIGCHLD && sig != SIGPIPE) continue;
+    const KERNEL_SIGACTION dfl{};
+    raw(SYS_rt_sigaction, sig, long(&dfl), 0, 8);
+  }
+  raw(SYS_prctl, PR_SET_CHILD_SUBREAPER, 1);
+  // Told before the program runs, whenever the caller's thread gets to it.
+  if (b->m_keeper_seen) __atomic_store_n(b->m_keeper_seen, pid_t(self), __ATOMIC_SEQ_CST);
+  const long program = start_program(b);
+  if (program == -EAGAIN || program == -ENOMEM) {
+    // The system refuses a second process: the keeper runs the program.
+    raw(SYS_prctl, PR_SET_CHILD_SUBREAPER, 0);
+    b->m_keeper_is_program = 1;
+    report(b->m_report, pid_t(self), 0);
+    report(b->m_report, pid_t(self), exec_program(b));
+    return 127;
+  }
+  if (program < 0) {
+    report(b->m_report, 0, int(-program));
+    return 127;
+  }
+  int status = 0;
+  if (b->m_exec_error != 0) {
+    raw(SYS_wait4, program, long(&status), __WALL, 0);
+    report(b->m_report, pid_t(program), b->m_exec_error);
+    return 127;
+  }
+  // Out of the program's group, so that ending the group ends the program
+  // while the keeper lives on to reap it.
+  const bool left = raw(SYS_setpgid, 0, b->m_caller_group) == 0;
+  report(b->m_report, pid_t(program), 0);
+  // The keeper holds no file: a pipe the caller reads to its end (the
+  // program's output) ends when the program's does.
+  if (raw(SYS_close_range, 0, ~0U, 0) != 0)
+    for (int fd = 0; fd < 65536; ++fd) raw(SYS_close, fd);
+  while (raw(SYS_wait4, program, long(&status), __WALL, 0) == -EINTR) {
+  }
+  // What the program left in its group ends with it, reaped here.
+  if (left) {
+    raw(SYS_kill, -self, SIGKILL);
+    int ignored = 0;
+    long r;
+    while ((r = raw(SYS_wait4, -self, long(&ignored), __WALL, 0)) > 0 || r == -EINTR) {
+    }
+  }
+  b->m_status = status;
+  __atomic_store_n(&b->m_ended, 1, __ATOMIC_RELEASE);
+  // Where the block is a copy, the caller reads the program's end from the
+  // keeper's: its exit status, or 128 + its signal.
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::atomic<bool> g_children_as_copies{false};  // the test's stand-in for valgrind
+
+// True when the process runs under valgrind, which ends a process that
+// clones with its memory shared other than as a thread or by vfork.
+bool under_valgrind() {
+  if (g_children_as_copies.load()) return true;
+#if __has_include(<valgrind/valgrind.h>)
+  if (RUNNING_ON_VALGRIND) return true;
+#endif
+  const char* preload = std::getenv("LD_PRELOAD");
+  return preload && std::strstr(preload, "vgpreload_");
+}
+
+// The keepers not yet reaped, by id: their mappings.
+std::mutex g_keepers_mutex;
+std::map<pid_t, KEEPER_BLOCK*> g_keepers;
+
+void free_block(KEEPER_BLOCK* b);
+
+// In a child forked without exec: the keepers were its parent's children,
+// and their mappings here are copies.
+void forget_keepers_in_child() {
+  for (const auto& [pid, block] : g_keepers) free_block(block);
+  g_keepers.clear();
+}
+[[maybe_unused]] const bool g_keepers_kept_across_fork =
+    (thr_lock_across_fork(&g_keepers_mutex, THR_FORK_OWN_CHILDREN, forget_keepers_in_child), true);
+
+KEEPER_BLOCK* find_keeper(pid_t pid) {
+  std::lock_guard<std::mutex> lock(g_keepers_mutex);
+  const auto it = g_keepers.find(pid);
+  return it == g_keepers.end() ? nullptr : it->second;
+}
+
+void free_block(KEEPER_BLOCK* b) {
+  char* mapping = reinterpret_cast<char*>(b) + kPage - kMapping;
+  munmap(mapping, kMapping);
+}
+
+// The keeper `pid` has ended and is reaped (by this process or a host's
+// wait): its mapping goes.
+void forget_keeper(pid_t pid) {
+  KEEPER_BLOCK* b = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_keepers_mutex);
+    const auto it = g_keepers.find(pid);
+    if (it == g_keepers.end()) return;
+    b = it->second;
+    g_keepers.erase(it);
+  }
+  free_block(b);
+}
+
+bool ended(const KEEPER_BLOCK* b) { return __atomic_load_n(&b->m_ended, __ATOMIC_ACQUIRE) != 0; }
+
+// The program's wait status for the keeper's `keeper_status`.
+int program_status(const KEEPER_BLOCK* b, int keeper_status) {
+  if (!b || b->m_keeper_is_program) return keeper_status;
+  return ended(b) ? b->m_status : keeper_status;
+}
+
+void fill_info(siginfo_t* info, pid_t pid, int status) {
+  *info = siginfo_t{};
+  info->si_signo = SIGCHLD;
+  info->si_pid = pid;
+  if (WIFEXITED(status)) {
+    info->si_code = CLD_EXITED;
+    info->si_status = WEXITSTATUS(status);
+  } else {
+    info->si_code = WCOREDUMP(status) ? CLD_DUMPED : CLD_KILLED;
+    info->si_status = WTERMSIG(status);
+  }
 }
 
 }  // namespace
 
-pid_t thr_start_own_child() {
-  const pid_t caller = getpid();
-  // No CLONE_* flag and no exit signal: a copy of the process, as fork()
-  // makes, on a copy of this stack, whose end signals nothing.
-  const pid_t keeper = pid_t(syscall(SYS_clone, 0UL, nullptr, nullptr, nullptr, nullptr));
-  if (keeper != 0) return keeper;
-  // The keeper: nothing but system calls from here on.
-  sigset_t all;
+namespace kavu_platform {
+void thr_test_start_children_as_copies(bool on) { g_children_as_copies.store(on); }
+}  // namespace kavu_platform
+
+pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int* error) {
+  PLAT_CHECK(start.m_path && start.m_argv && program && error, "THR");
+  *program = 0;
+  *error = 0;
+  int null_fd = -1;
+  if (start.m_in < 0 || start.m_out < 0 || start.m_err < 0) {
+    null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null_fd < 0) return *error = errno, -1;
+  }
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    *error = errno;
+    if (null_fd >= 0) close(null_fd);
+    return -1;
+  }
+  void* mapping = mmap(nullptr, kMapping, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (mapping == MAP_FAILED) {
+    *error = errno;
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    if (null_fd >= 0) close(null_fd);
+    return -1;
+  }
+  char* base = static_cast<char*>(mapping);
+  mprotect(base, kPage, PROT_NONE);  // a guard below the stacks
+  KEEPER_BLOCK* b = new (base + kMapping - kPage) KEEPER_BLOCK{};
+  b->m_path = start.m_path;
+  b->m_argv = start.m_argv;
+  b->m_envp = start.m_envp ? start.m_envp : environ;
+  b->m_fds[0] = start.m_in >= 0 ? start.m_in : null_fd;
+  b->m_fds[1] = start.m_out >= 0 ? start.m_out : null_fd;
+  b->m_fds[2] = start.m_err >= 0 ? start.m_err : null_fd;
+  b->m_dir = start.m_dir;
+  b->m_mask = 0;
+  if (start.m_mask)
+    for (int sig = 1; sig <= 64; ++sig)
+      if (sigismember(start.m_mask, sig) == 1) b->m_mask |= 1UL << (sig - 1);
+  b->m_report = pipe_fds[1];
+  b->m_caller = getpid();
+  b->m_caller_group = getpgrp();
+  b->m_program_stack = base + kPage + kProgramStack;
+  char* keeper_stack = base + kMapping - kPage;
+  // The keeper starts with every signal blocked: no handler of the
+  // caller's may run on its stack.
+  sigset_t all, was;
   sigfillset(&all);
-  sigprocmask(SIG_SETMASK, &all, nullptr);
-  setpgid(0, 0);
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != caller) _exit(127);  // the caller ended before the request took effect
-  // No handler of the caller's runs in the keeper or the program, and the
-  // program's end is the keeper's to take (a SIG_IGN'd SIGCHLD would have
-  // the kernel take it).
-  for (int sig = 1; sig < NSIG; ++sig) {
-    struct sigaction was {};
-    if (sigaction(sig, nullptr, &was) != 0) continue;
-    const bool handled = was.sa_handler != SIG_DFL && was.sa_handler != SIG_IGN;
-    if (!handled && sig != SIGCHLD) continue;
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    sigaction(sig, &dfl, nullptr);
+  pthread_sigmask(SIG_SETMASK, &all, &was);
+  b->m_copies = under_valgrind();
+  static_assert(sizeof(std::atomic<pid_t>) == sizeof(pid_t), "the keeper stores the id as a plain word");
+  b->m_keeper_seen = start.m_keeper_seen ? reinterpret_cast<pid_t*>(start.m_keeper_seen) : nullptr;
+  long keeper;
+  if (!b->m_copies) {
+    keeper = kavu_thr_clone_run(CLONE_VM, keeper_stack, keeper_main, b);
+  } else {
+    keeper = syscall(SYS_clone, 0UL, nullptr, nullptr, nullptr, nullptr);  // a copy, as fork() makes
+    if (keeper == 0) raw(SYS_exit, keeper_main(b));
+    if (keeper < 0) keeper = -errno;
   }
-  const pid_t keeper_id = getpid();
-  const pid_t program = pid_t(syscall(SYS_clone, static_cast<unsigned long>(SIGCHLD), nullptr, nullptr, nullptr, nullptr));
-  if (program == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != keeper_id) _exit(127);
-    return 0;
+  if (keeper > 0 && start.m_keeper_seen) start.m_keeper_seen->store(pid_t(keeper));
+  pthread_sigmask(SIG_SETMASK, &was, nullptr);
+  close(pipe_fds[1]);
+  if (null_fd >= 0) close(null_fd);
+  if (keeper < 0) {
+    *error = int(-keeper);
+    close(pipe_fds[0]);
+    munmap(mapping, kMapping);
+    return -1;
   }
-  if (program < 0) _exit(127);
-  // The keeper holds no file: a pipe the caller reads to its end (the
-  // program's output, a failed exec's report) ends when the program's does.
-  if (syscall(SYS_close_range, 0U, ~0U, 0U) != 0) {
-    struct rlimit files {};
-    const rlim_t last = getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY ? files.rlim_cur : 4096;
-    for (rlim_t fd = 0; fd < last; ++fd) close(int(fd));
+  // Records {pid, errno}: the keeper's {program, 0} once the program runs
+  // (a keeper that becomes the program: {itself, 0} before its exec), and
+  // {0 or pid, errno} from whichever could not start or exec it.
+  pid_t program_id = 0;
+  int start_error = 0;
+  int got_records = 0;
+  for (;;) {
+    int next[2];
+    ssize_t n;
+    do n = read(pipe_fds[0], next, sizeof next);
+    while (n < 0 && errno == EINTR);
+    if (n != ssize_t(sizeof next)) break;
+    ++got_records;
+    if (next[0] > 0 && program_id == 0) program_id = next[0];
+    if (next[1] != 0) start_error = next[1];
   }
-  int status = 0;
-  while (waitpid(program, &status, 0) < 0)
-    if (errno != EINTR) _exit(127);
-  end_as(status);
+  close(pipe_fds[0]);
+  if (got_records == 0 || start_error != 0 || program_id <= 0) {
+    if (start.m_keeper_seen) start.m_keeper_seen->store(0);  // before its id is freed
+    int status = 0;
+    while (waitpid(pid_t(keeper), &status, __WALL) < 0 && errno == EINTR) {
+    }
+    munmap(mapping, kMapping);
+    *error = start_error != 0 ? start_error : ECHILD;
+    return -1;
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_keepers_mutex);
+    g_keepers[pid_t(keeper)] = b;
+  }
+  *program = program_id;
+  return pid_t(keeper);
 }
 
-pid_t thr_wait_own_child(pid_t pid, int* status, int options) { return waitpid(pid, status, options | __WALL); }
+std::string thr_start_refusal_text(int error) {
+  if (error != EAGAIN) return std::strerror(error);
+  std::string text = "the process limit was reached";
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NPROC, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    text += " (RLIMIT_NPROC " + std::to_string(limit.rlim_cur) + ")";
+  return text;
+}
 
-int thr_waitid_own_child(pid_t pid, siginfo_t* info, int options) {
-  return waitid(P_PID, id_t(pid), info, options | __WALL);
+pid_t thr_wait_own_child(pid_t pid, int* status, int options) {
+  return thr_wait4_own_child(pid, status, options, nullptr);
 }
 
 pid_t thr_wait4_own_child(pid_t pid, int* status, int options, struct rusage* usage) {
-  return wait4(pid, status, options | __WALL, usage);
+  int keeper_status = 0;
+  const pid_t r = wait4(pid, &keeper_status, options | __WALL, usage);
+  const int wait_error = errno;
+  KEEPER_BLOCK* b = find_keeper(pid);
+  if (r == pid) {
+    if (status) *status = program_status(b, keeper_status);
+    forget_keeper(pid);
+    return r;
+  }
+  if (r < 0 && wait_error == ECHILD && b) {
+    // A host's wait took the keeper's end: the program's is still here when
+    // the keeper kept it.
+    const bool kept = !b->m_keeper_is_program && ended(b);
+    const int program_end = b->m_status;
+    forget_keeper(pid);
+    if (kept) {
+      if (status) *status = program_end;
+      if (usage) *usage = rusage{};
+      return pid;
+    }
+  }
+  errno = wait_error;
+  return r;
+}
+
+int thr_waitid_own_child(pid_t pid, siginfo_t* info, int options) {
+  const int r = waitid(P_PID, id_t(pid), info, options | __WALL);
+  const int wait_error = errno;
+  KEEPER_BLOCK* b = find_keeper(pid);
+  if (r == 0 && info->si_pid == pid) {
+    if (b && !b->m_keeper_is_program && ended(b)) fill_info(info, pid, b->m_status);
+    if (!(options & WNOWAIT)) forget_keeper(pid);
+    return 0;
+  }
+  if (r < 0 && wait_error == ECHILD && b && !b->m_keeper_is_program && ended(b)) {
+    fill_info(info, pid, b->m_status);
+    if (!(options & WNOWAIT)) forget_keeper(pid);
+    return 0;
+  }
+  if (r < 0 && wait_error == ECHILD) forget_keeper(pid);
+  errno = wait_error;
+  return r;
 }
 
 // ---------------------------------------------------------------- set-up points

@@ -32,6 +32,7 @@ enum THR_FORK_RANK : int {
   THR_FORK_MSG,          // msg: the log, the queue, ids and suppressions
   THR_FORK_SIGNALS,      // thr_end_signal: installing and putting back handlers
   THR_FORK_FILES,        // fio: the files this process made where others' files are kept
+  THR_FORK_OWN_CHILDREN, // thr: the keepers of the library's own children
   THR_FORK_RANKS
 };
 

@@ -299,7 +299,8 @@ std::mutex g_ipc_mutex;
 std::vector<std::string> g_messages;
 size_t g_dropped_messages = 0;
 std::set<pid_t> g_live;
-int g_starting = 0;  // helpers being forked, not yet in g_live
+int g_starting = 0;  // helpers being started, not yet in g_live
+int g_waiting_to_start = 0;  // of those, the ones waiting for a process to be free
 
 // Bounds that keep a misbehaving helper from growing the parent: a protocol
 // line longer than this is a bad answer, and messages past the queue bound
@@ -327,6 +328,7 @@ void forget_helpers_in_child() {
   g_dropped_messages = 0;
   g_live.clear();
   g_starting = 0;
+  g_waiting_to_start = 0;
   g_dispatch.clear();
 }
 
@@ -453,16 +455,15 @@ bool wait_until(pid_t pid, double deadline, int* status) {
 }
 
 // Kills the child and its process group when still running and reaps it;
-// returns the raw status.
+// returns the raw status. The keeper is outside the group: it reaps the
+// program and what the program left, so none of them is handed to a host
+// that reaps orphans (a subreaper), and then ends.
 int kill_and_reap(pid_t pid) {
   int status = 0;
   kill_group(pid);
-  pid_t r = thr_wait_own_child(pid, &status, WNOHANG);
-  if (r == 0) {
-    kill(pid, SIGKILL);
-    do r = thr_wait_own_child(pid, &status, 0);
-    while (r < 0 && errno == EINTR);
-  }
+  pid_t r;
+  do r = thr_wait_own_child(pid, &status, 0);
+  while (r < 0 && errno == EINTR);
   forget_child(pid);
   return r == pid ? status : -1;
 }
@@ -553,94 +554,49 @@ int open_helper_log(const std::string& log, bool replace_foreign, std::string* w
 }
 
 // Starts the helper in a process group of its own (so a failure can end
-// everything the helper started). The kernel kills it when the thread that
-// started it ends (the thread waits for its helper, so that happens only
-// when the parent process ends); it gets /dev/null as input and
-// the log as output, restores the default signal state and runs the program. It is
-// the library's own child (thr_start_own_child): a host that ignores SIGCHLD
-// or reaps its children itself leaves its end to the library. Between the
-// start and exec it calls only async-signal-safe functions on data prepared
-// before. Returns the id of its keeper, which is its group's (waited for
-// and killed), with the helper's own id in *helper_pid (the name of its
-// temporary files), or 0 (and *err) when it cannot start.
+// everything the helper started), with /dev/null as input and the log as
+// output, as the library's own child (thr_start_own_child): a host that
+// ignores SIGCHLD or reaps its children itself leaves its end to the
+// library, and the kernel kills it when the thread that started it ends
+// (the thread waits for its helper, so that happens only when the parent
+// process ends). Returns the id of its keeper, which names its group
+// (waited for and killed), with the helper's own id in *helper_pid (the
+// name of its temporary files), or 0 (and *err) when it cannot start.
+// Where the system refuses a process (a per-user process limit) while
+// other helpers of this process run, the start waits for one of them to
+// end and is tried again, until `deadline`: the helpers of a run then take
+// turns within the limit.
 pid_t start_child(const std::string& program, std::vector<char*>& args, const std::string& wd,
-                  int log_fd, int* err, pid_t* helper_pid) {
-  int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) {
-    *err = errno;
-    return 0;
-  }
-  const char* prog = program.c_str();
-  const char* dir = wd == "." ? nullptr : wd.c_str();
+                  int log_fd, double deadline, int* err, pid_t* helper_pid) {
+  THR_OWN_CHILD_START start;
+  start.m_path = program.c_str();
+  start.m_argv = args.data();
+  start.m_out = log_fd;  // opened before, else no log rather than no run
+  start.m_err = log_fd;
+  start.m_dir = wd == "." ? nullptr : wd.c_str();
   {
     // Counted while it starts so a concurrent count never misses it.
     std::lock_guard<std::mutex> lock(g_ipc_mutex);
     ++g_starting;
   }
-  const pid_t pid = thr_start_own_child();
-  const int fork_error = errno;
-  {
-    if (pid == 0) {
-      close(report[0]);
-      const pid_t self = getpid();  // told first; an errno follows only when the exec fails
-      if (write(report[1], &self, sizeof self) != ssize_t(sizeof self)) _exit(127);
-      auto fail = [&](int e) {
-        ssize_t ignored = write(report[1], &e, sizeof e);
-        (void)ignored;
-        _exit(127);
-      };
-      // The keeper made the group and asked the kernel to kill it when the
-      // thread that started it ends (thr_start_own_child).
-      sigset_t none;
-      sigemptyset(&none);
-      sigprocmask(SIG_SETMASK, &none, nullptr);
-      struct sigaction dfl;
-      memset(&dfl, 0, sizeof dfl);
-      dfl.sa_handler = SIG_DFL;
-      sigaction(SIGPIPE, &dfl, nullptr);
-      int in = open("/dev/null", O_RDONLY);
-      if (in < 0 || dup2(in, 0) < 0) fail(errno);
-      // The log opened before the fork, else no log rather than no run.
-      const int out = log_fd >= 0 ? log_fd : open("/dev/null", O_WRONLY);
-      if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) fail(errno);
-      if (dir && chdir(dir) != 0) fail(errno);
-      execve(prog, args.data(), environ);
-      fail(errno);
+  for (int pause_ms = 5;; pause_ms = std::min(pause_ms * 2, 100)) {
+    const pid_t pid = thr_start_own_child(start, helper_pid, err);
+    {
+      std::lock_guard<std::mutex> lock(g_ipc_mutex);
+      // Another helper frees its processes when it ends: one that runs, or
+      // one being started (not waiting as this one would).
+      const bool others = !g_live.empty() || g_starting - g_waiting_to_start > 1;
+      if (pid > 0 || *err != EAGAIN || !others || now_s() >= deadline) {
+        --g_starting;
+        if (pid > 0) g_live.insert(pid);
+        return pid > 0 ? pid : 0;
+      }
+      ++g_waiting_to_start;
     }
-    if (pid > 0) setpgid(pid, pid);  // also here: the group exists before fork returns, whichever runs first
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
     std::lock_guard<std::mutex> lock(g_ipc_mutex);
-    --g_starting;
-    if (pid > 0) g_live.insert(pid);
+    --g_waiting_to_start;
   }
-  close(report[1]);
-  if (pid < 0) {
-    *err = fork_error;
-    close(report[0]);
-    return 0;
-  }
-  *helper_pid = 0;
-  int child_err = 0;
-  ssize_t n;
-  do n = read(report[0], helper_pid, sizeof *helper_pid);
-  while (n < 0 && errno == EINTR);
-  bool failed = n != ssize_t(sizeof *helper_pid);
-  if (failed) {
-    child_err = ECHILD;  // it ended before it could say who it is
-  } else {
-    do n = read(report[0], &child_err, sizeof child_err);
-    while (n < 0 && errno == EINTR);
-    failed = n != 0;
-  }
-  close(report[0]);
-  if (failed) {  // exec failed: the child exits at once
-    int status;
-    do n = thr_wait_own_child(pid, &status, 0);
-    while (n < 0 && errno == EINTR);
-    forget_child(pid);
-    *err = child_err;
-    return 0;
-  }
-  return pid;
 }
 
 // Writes all of `data` to a non-blocking descriptor before the deadline.
@@ -933,8 +889,8 @@ void serve_over_pipes(pid_t pid, const std::string& dl_path, const std::string& 
     std::lock_guard<std::mutex> lock(g_ipc_mutex);
     d->failed = true;
   }
+  // The keeper of a helper that already exited ended what it left running.
   const int status = s.exit_status != -2 ? s.exit_status : kill_and_reap(pid);
-  kill_group(pid);  // what a helper that already exited left running
   const int code = status == -1 ? -1 : status_to_code(status);
   exit_code->m_exit_code = code;
   exit_code->m_error = code != 0 ? code : -1;
@@ -1054,10 +1010,13 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
   int err = 0;
   const int log_fd = open_helper_log(log, m_replace_foreign_log, &exit_code->m_log_problem);
   pid_t helper_pid = 0;
-  const pid_t pid = start_child(program, args, wd, log_fd, &err, &helper_pid);
+  const pid_t pid = start_child(program, args, wd, log_fd, now_s() + timeout_s, &err, &helper_pid);
   if (log_fd >= 0) ::close(log_fd);
   if (!pid) {
-    exit_code->m_reason = "cannot start " + program + ": " + strerror(err);
+    // Memory refused for the start (the keeper's stacks) is refused as any
+    // allocation of the run is.
+    if (err == ENOMEM) throw std::bad_alloc();
+    exit_code->m_reason = "cannot start " + program + ": " + thr_start_refusal_text(err);
     return false;
   }
   exit_code->m_pid = int(helper_pid);
@@ -1068,7 +1027,6 @@ bool IPC_COMMAND::run_argv_with_named_pipe(const std::vector<std::string>& argv,
     // no other helper of the run is given a partition.
     if (use_pipes) fail_run(dl);
     kill_and_reap(pid);
-    kill_group(pid);
     throw;
   }
 }
@@ -1091,10 +1049,7 @@ bool serve_or_wait(pid_t pid, int helper, bool use_pipes, THR_NAMED_PIPE** dl, T
   } else {
     exit_code->m_exit_code = status == -1 ? -1 : status_to_code(status);
     exit_code->m_error = exit_code->m_exit_code;
-    if (exit_code->m_error != 0) {
-      exit_code->m_reason = "the helper " + describe_status(status);
-      kill_group(pid);  // what the helper left running
-    }
+    if (exit_code->m_error != 0) exit_code->m_reason = "the helper " + describe_status(status);
   }
   exit_code->m_partition = exit_code->m_error != 0 ? helper : -1;
   return true;

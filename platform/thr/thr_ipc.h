@@ -13,9 +13,11 @@
 //   survived has its pipes). A name ending
 //   in "XXXXXX" is a template: create() fills it and retries until mkfifo
 //   itself succeeds, so naming and creating cannot race.
-// IPC_COMMAND starts a helper program from an argument vector (fork and
-//   exec, never a shell, in a process group of its own; the helper is
-//   killed by the kernel when the parent ends) and either waits for it or
+// IPC_COMMAND starts a helper program from an argument vector (as the
+//   library's own child, thr_start_own_child; never a shell, in a process
+//   group of its own; the helper is killed by the kernel when the parent
+//   ends; refused a process while other helpers run, it waits for one to
+//   end and tries again) and either waits for it or
 //   talks to it over its pair of FIFOs with the line protocol
 //     parent: "RUN k", "EXIT"          helper: "DONE k rc", "MSG kind id text"
 //   ("MSG error k text" before a failing "DONE k rc" says why).

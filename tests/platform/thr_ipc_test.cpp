@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -399,6 +400,70 @@ TEST(IpcCommand, AfterOneHelperFailsTheOthersAreServedNoMore) {
     delete dls[i];
     delete uls[i];
   }
+}
+
+// Memory refused on one helper's serving thread (the flow's memory guard
+// takes the std::bad_alloc) while another helper of the run is served: the
+// refused helper ends, reaped with its keeper; the other is given no
+// further partition and ends as asked; nothing is left to the host.
+TEST(IpcCommand, MemoryRefusedForOneHelperEndsItAndTheOthersAsAsked) {
+  CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "10"}};
+  // Each answer takes a moment, so that the refusal is told before the
+  // other helper could answer the run's last partition.
+  const std::string good = write_script("good_slow.sh",
+                                        "exec 3<\"$2\"; exec 4>\"$3\"\n"
+                                        "while read cmd k <&3; do\n"
+                                        "  [ \"$cmd\" = EXIT ] && exit 0\n"
+                                        "  sleep 0.1; echo \"DONE $k 0\" >&4\n"
+                                        "done\n");
+  thr_get_pipe_dir();
+  const std::string result = run_in_child_as(0, "", [&]() -> std::string {
+    THR_NAMED_PIPE* dls[2];
+    THR_NAMED_PIPE* uls[2];
+    for (int i = 0; i < 2; ++i) {
+      dls[i] = new THR_NAMED_PIPE("dl_pipeM" + std::to_string(i) + "XXXXXX");
+      uls[i] = new THR_NAMED_PIPE("ul_pipeM" + std::to_string(i) + "XXXXXX");
+      if (!dls[i]->create() || !uls[i]->create_r()) return "no pipes";
+    }
+    thr_ipc_test_reset();
+    std::atomic<bool> thrown{false};
+    ipc_set_answer_listener(dls, [&](int) {
+      if (!thrown.exchange(true)) throw std::bad_alloc();
+    });
+    THR_PROCESS_EXIT_CODE codes[2];
+    bool started[2] = {false, false};
+    std::atomic<int> refused{-1};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; ++i)
+      threads.emplace_back([&, i] {
+        IPC_COMMAND ipc;
+        try {
+          started[i] = ipc.run_argv_with_named_pipe(
+              {"/bin/sh", good, "--helper=" + std::to_string(i), dls[i]->get_path(), uls[i]->get_path()}, ".",
+              &codes[i], true, dls, uls, 2, 6);
+        } catch (const std::bad_alloc&) {
+          refused = i;
+        }
+      });
+    for (std::thread& t : threads) t.join();
+    const int answered = ipc_end_run(dls);
+    for (int i = 0; i < 2; ++i) {
+      dls[i]->remove();
+      uls[i]->remove();
+    }
+    if (refused < 0) return "no helper was refused memory";
+    const int other = 1 - refused;
+    std::string text = "the other ";
+    text += started[other] && codes[other].m_error == 0 ? "ended as asked" : "failed: " + codes[other].m_reason;
+    // Each helper's partition in hand when the refusal came, and one the
+    // other may take while it is told.
+    text += answered <= 3 ? ", no partition after" : ", " + std::to_string(answered) + " partitions answered";
+    text += ipc_live_helper_count() == 0 ? ", none live" : ", some live";
+    int status;
+    text += waitpid(-1, &status, WNOHANG | __WALL) < 0 && errno == ECHILD ? ", no child" : ", a child left";
+    return text;
+  });
+  EXPECT_EQ(result, "the other ended as asked, no partition after, none live, no child");
 }
 
 namespace {

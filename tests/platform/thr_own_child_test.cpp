@@ -1,0 +1,402 @@
+// The library's own children: what their keepers hold of the host, whose
+// they stay when they are killed, and what they cost under a process limit.
+#include <gtest/gtest.h>
+#include <linux/kcmp.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform_testkit.h"
+#include "thr/thr.h"
+#include "thr/thr_ipc.h"
+
+using namespace kavu_platform;
+
+namespace {
+
+std::string write_helper(const std::string& dir, const std::string& name, const std::string& body) {
+  const std::string path = (std::filesystem::absolute(dir) / name).string();
+  std::ofstream(path) << body;
+  chmod(path.c_str(), 0755);
+  return path;
+}
+
+int read_int(const std::string& path) {
+  int value = 0;
+  std::ifstream(path) >> value;
+  return value;
+}
+
+// Field `index` (1-based, after the command's name) of /proc/<pid>/stat.
+long stat_field(pid_t pid, int index) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return -1;
+  std::istringstream rest(line.substr(line.rfind(')') + 2));
+  std::string field;
+  for (int i = 0; i < index && rest >> field; ++i) {
+  }
+  return std::atol(field.c_str());
+}
+
+// The processes below `root`.
+std::vector<pid_t> descendants(pid_t root) {
+  std::vector<pid_t> all, found = {root};
+  for (const auto& entry : std::filesystem::directory_iterator("/proc"))
+    if (const pid_t pid = std::atoi(entry.path().filename().c_str()); pid > 0) all.push_back(pid);
+  for (size_t i = 0; i < found.size(); ++i)
+    for (const pid_t pid : all)
+      if (stat_field(pid, 2) == found[i]) found.push_back(pid);
+  found.erase(found.begin());
+  return found;
+}
+
+// KiB of proportional set size the processes below this one hold in
+// address spaces other than this one's.
+long pss_of_children_kb() {
+  long total = 0;
+  for (const pid_t pid : descendants(getpid())) {
+    if (syscall(SYS_kcmp, getpid(), pid, KCMP_VM, 0, 0) == 0) continue;  // shares this process's memory
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::string key;
+    long kb = 0;
+    while (rollup >> key)
+      if (key == "Pss:" && rollup >> kb) total += kb;
+  }
+  return total;
+}
+
+// Tasks (threads) of the user `uid`, which RLIMIT_NPROC counts.
+long tasks_of(uid_t uid) {
+  long total = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    if (std::atoi(entry.path().filename().c_str()) <= 0) continue;
+    std::ifstream status(entry.path() / "status");
+    std::string key;
+    long real_uid = -1, threads = 0;
+    while (status >> key) {
+      if (key == "Uid:") status >> real_uid;
+      else if (key == "Threads:") status >> threads;
+    }
+    if (real_uid == long(uid)) total += threads;
+  }
+  return total;
+}
+
+// Rows that set a process limit for the unprivileged user count that
+// user's processes, which every such row's processes change: they run one
+// at a time, across the test programs, holding this lock.
+class PROCESS_LIMIT_ROWS {
+ public:
+  PROCESS_LIMIT_ROWS() : m_fd(open("/tmp/kavu_process_limit_rows.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+    if (m_fd >= 0) flock(m_fd, LOCK_EX);
+  }
+  ~PROCESS_LIMIT_ROWS() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  PROCESS_LIMIT_ROWS(const PROCESS_LIMIT_ROWS&) = delete;
+  PROCESS_LIMIT_ROWS& operator=(const PROCESS_LIMIT_ROWS&) = delete;
+
+ private:
+  int m_fd;
+};
+
+// Runs `start` under a process limit leaving the user `room` more
+// processes (-1: no limit) than it runs now. Other processes of the user
+// (another test as the same user) may start or end meanwhile, for a moment
+// no count before and after sees: a run is tried again, a few times, when
+// the user's count changed or where room was left and it was refused.
+template <class FN>
+std::string under_process_limit(int room, FN start) {
+  std::string result;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    struct rlimit was {};
+    getrlimit(RLIMIT_NPROC, &was);
+    const long before = tasks_of(getuid());
+    if (room >= 0) {
+      const struct rlimit nproc = {rlim_t(before + room), was.rlim_max};
+      if (setrlimit(RLIMIT_NPROC, &nproc) != 0) return "cannot set the limit";
+    }
+    result = start();
+    setrlimit(RLIMIT_NPROC, &was);
+    const bool refused = result.rfind("refused: ", 0) == 0;
+    if (room < 0 || (tasks_of(getuid()) == before && !(refused && room > 0))) break;
+  }
+  return result;
+}
+
+}  // namespace
+
+// A host holding and rewriting memory while its helper runs: the helper's
+// keeper shares the host's memory, so nothing below the host holds a copy
+// of it (the keeper was a copy-on-write clone of the host, holding every
+// page the host rewrote for the helper's life).
+TEST(ThrOwnChild, TheKeeperHoldsNoCopyOfTheHostsMemory) {
+  const std::string dir = "own_child_memory";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::string helper = write_helper(dir, "wait_for_go.sh",
+                                          ": > started\n"
+                                          "while [ ! -e go ]; do sleep 0.01; done\n");
+  constexpr size_t kHeld = size_t(64) << 20;
+  std::vector<char> held(kHeld, 1);
+  IPC_COMMAND ipc;
+  THR_PROCESS_EXIT_CODE code;
+  bool started = false;
+  std::thread run([&] { started = ipc.run_argv_with_named_pipe({"/bin/sh", helper}, dir.c_str(), &code, false,
+                                                               nullptr, nullptr, 1, 1); });
+  for (int i = 0; i < 3000 && !std::filesystem::exists(dir + "/started"); ++i) usleep(10000);
+  std::memset(held.data(), 2, held.size());
+  const long held_by_children_kb = pss_of_children_kb();
+  std::ofstream(dir + "/go").flush();
+  run.join();
+  EXPECT_TRUE(started);
+  EXPECT_EQ(code.m_error, 0) << code.m_reason;
+  EXPECT_LT(held_by_children_kb, long(kHeld >> 10) / 4) << "KiB held below the host";
+  EXPECT_EQ(held[kHeld - 1], 2);
+  std::filesystem::remove_all(dir);
+}
+
+// A host that is a child subreaper (a supervisor, a container's first
+// process) gets none of the helpers the library kills, nor what they
+// started: each ends as the library's, reaped, and the host's own waits
+// find no child of the library's.
+TEST(ThrOwnChild, ASubreaperHostGetsNoKilledHelper) {
+  struct CASE {
+    const char* name;
+    std::vector<std::string> argv;
+  } cases[] = {
+      {"a helper that hangs", {"sleep", "30"}},
+      {"a script whose child hangs with it", {"/bin/sh", "-c", "sleep 30 & sleep 30; wait"}},
+  };
+  CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "1"}};
+  for (const CASE& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string result = run_in_child_as(0, "", [&]() -> std::string {
+      if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return "cannot become a subreaper";
+      std::string seen;
+      for (int run = 0; run < 2; ++run) {
+        IPC_COMMAND ipc;
+        THR_PROCESS_EXIT_CODE code;
+        if (!ipc.run_argv_with_named_pipe(c.argv, ".", &code, false, nullptr, nullptr, 1, 1)) return "not started";
+        if (code.m_reason.rfind("the helper timed out", 0) != 0) return "ended otherwise: " + code.m_reason;
+        int status = 0;
+        for (pid_t pid; (pid = waitpid(-1, &status, WNOHANG | __WALL)) > 0;)
+          seen += " " + std::to_string(pid) + (WIFSIGNALED(status) ? " (killed)" : "");
+      }
+      return seen.empty() ? "no child" : "the host reaped" + seen;
+    });
+    EXPECT_EQ(result, "no child");
+  }
+}
+
+// A helper's process id, as the library reports it, is the program's own
+// (the name of its temporary files), not its keeper's; under a process
+// limit the helper costs the one process it needs and runs, and where no
+// process is left the refusal names the limit. The user is an unprivileged
+// one, whom the limit binds; each row's limit is what the user runs now
+// plus the room it leaves.
+TEST(ThrOwnChild, AHelpersIdIsItsOwnAndAProcessLimitCostsItOnlyItself) {
+  const PROCESS_LIMIT_ROWS one_at_a_time;
+  struct CASE {
+    const char* name;
+    int room;        // processes the limit leaves (-1: no limit)
+    bool started;
+    const char* reason;  // the start of the failure, when not started
+  } cases[] = {
+      {"no limit", -1, true, ""},
+      {"room for one process", 1, true, ""},
+      {"no room", 0, false, "cannot start /bin/sh: the process limit was reached (RLIMIT_NPROC "},
+  };
+  const std::string dir = std::filesystem::absolute("own_child_limit").string();
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  chmod(dir.c_str(), 0777);
+  SCRATCH_REACHED_BY_ALL reached;
+  const std::string helper = write_helper(dir, "say_who.sh", "echo $$ > pid.txt\nexit 3\n");
+  for (const CASE& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(dir + "/pid.txt");
+    const std::string result = run_in_child_as(kTestNobody, dir, [&]() -> std::string {
+      return under_process_limit(c.room, [&]() -> std::string {
+        IPC_COMMAND ipc;
+        THR_PROCESS_EXIT_CODE code;
+        const bool started = ipc.run_argv_with_named_pipe({"/bin/sh", helper}, dir.c_str(), &code, false, nullptr,
+                                                          nullptr, 1, 1);
+        if (!started) return "refused: " + code.m_reason;
+        return "ran: " + std::to_string(code.m_error) + " " + std::to_string(code.m_pid);
+      });
+    });
+    if (c.started) {
+      const int program = read_int(dir + "/pid.txt");
+      EXPECT_GT(program, 0);
+      EXPECT_EQ(result, "ran: 3 " + std::to_string(program));
+    } else {
+      EXPECT_EQ(result.rfind(std::string("refused: ") + c.reason, 0), 0u) << result;
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// Helpers started together under a process limit that leaves room for one
+// process take turns: each waits for one that runs to end, then runs as its
+// own keeper; none fails for want of a process while another runs.
+TEST(ThrOwnChild, HelpersTakeTurnsWithinAProcessLimit) {
+  const PROCESS_LIMIT_ROWS one_at_a_time;
+  const std::string dir = std::filesystem::absolute("own_child_turns").string();
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  chmod(dir.c_str(), 0777);
+  SCRATCH_REACHED_BY_ALL reached;
+  const std::string helper =
+      write_helper(dir, "work.sh", "i=0\nwhile [ $i -lt 20000 ]; do i=$((i+1)); done\nexit 0\n");
+  const std::string result = run_in_child_as(kTestNobody, dir, [&]() -> std::string {
+    std::string text;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      constexpr int kHelpers = 3;
+      std::atomic<bool> go{false};
+      std::string ends[kHelpers];
+      std::vector<std::thread> threads;
+      for (int i = 0; i < kHelpers; ++i)
+        threads.emplace_back([&, i] {
+          while (!go) usleep(1000);
+          IPC_COMMAND ipc;
+          THR_PROCESS_EXIT_CODE code;
+          ends[i] = ipc.run_argv_with_named_pipe({"/bin/sh", helper}, dir.c_str(), &code, false, nullptr, nullptr, 1, 1)
+                        ? std::to_string(code.m_error)
+                        : code.m_reason;
+        });
+      struct rlimit was {};
+      getrlimit(RLIMIT_NPROC, &was);
+      const long before = tasks_of(getuid());
+      const struct rlimit nproc = {rlim_t(before + 1), was.rlim_max};
+      if (setrlimit(RLIMIT_NPROC, &nproc) != 0) return "cannot set the limit";
+      go = true;
+      for (std::thread& t : threads) t.join();
+      setrlimit(RLIMIT_NPROC, &was);
+      text.clear();
+      for (const std::string& end : ends) text += (text.empty() ? "" : ", ") + end;
+      // Another process of the user (another test as the same user) may
+      // take the one free process for a moment, which no count before and
+      // after sees: a refusal is tried again, a few times.
+      if (text == "0, 0, 0") break;
+    }
+    return text;
+  });
+  EXPECT_EQ(result, "0, 0, 0");
+  std::filesystem::remove_all(dir);
+}
+
+// The program's end, its id and a failed exec are the library's whichever
+// way the keeper is made: sharing the host's memory, or as copies of the
+// host (as under valgrind, which takes no other clone that shares memory);
+// a subreaper host gets none of them either way.
+TEST(ThrOwnChild, SharedOrCopiedTheKeeperGivesTheProgramsEnd) {
+  const std::string dir = std::filesystem::absolute("own_child_ways").string();
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  struct CASE {
+    const char* name;
+    std::string body;  // a script's; a file that is no program when it does not start with "#!"
+    const char* end;   // "<m_error>", or the reason's start
+  } cases[] = {
+      {"an exit status", "#!/bin/sh\necho $$ > pid.txt\nexit 3\n", "3"},
+      {"a signal", "#!/bin/sh\necho $$ > pid.txt\nkill -9 $$\n", "137"},
+      {"a hang", "#!/bin/sh\necho $$ > pid.txt\nexec sleep 30\n", "the helper timed out after 1 s"},
+      {"no program", "\x7f" "ELF but not one", "cannot start"},
+  };
+  CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "1"}};
+  for (const bool copies : {false, true}) {
+    for (const CASE& c : cases) {
+      SCOPED_TRACE(std::string(copies ? "copies: " : "shared: ") + c.name);
+      std::filesystem::remove(dir + "/pid.txt");
+      const std::string program = write_helper(dir, "program", c.body);
+      const std::string result = run_in_child_as(0, "", [&]() -> std::string {
+        if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return "cannot become a subreaper";
+        thr_test_start_children_as_copies(copies);
+        IPC_COMMAND ipc;
+        THR_PROCESS_EXIT_CODE code;
+        const bool started = ipc.run_argv_with_named_pipe({program}, dir.c_str(), &code, false, nullptr, nullptr, 1, 1);
+        int status;
+        if (waitpid(-1, &status, WNOHANG | __WALL) >= 0) return "the host has a child";
+        if (!started) return code.m_reason;
+        const bool timed_out = code.m_reason.rfind("the helper timed out", 0) == 0;
+        const std::string end = timed_out ? code.m_reason : std::to_string(code.m_error);
+        return end + " " + std::to_string(code.m_pid);
+      });
+      const int pid = read_int(dir + "/pid.txt");
+      if (pid > 0) EXPECT_EQ(result, std::string(c.end) + " " + std::to_string(pid));
+      else EXPECT_EQ(result.rfind(c.end, 0), 0u) << result;
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// A host thread that reaps every kind of child (__WALL) takes the keepers'
+// ends: the library still has each helper's own end, its exit status where
+// its keeper kept it, and where the helper is its own keeper (a process
+// limit left room for one process) the end is taken as the helper's, not
+// waited for until the timeout.
+TEST(ThrOwnChild, AHostThatReapsEveryChildLeavesTheHelpersEnd) {
+  const PROCESS_LIMIT_ROWS one_at_a_time;
+  struct CASE {
+    const char* name;
+    int room;
+    const char* ends;  // THR_PROCESS_EXIT_CODE::m_error as it may be
+  } cases[] = {
+      {"with a keeper", -1, " 3 "},
+      // Whichever wait comes first: the host's (-1, "another wait took its
+      // exit status"), or the library's.
+      {"as its own keeper", 1, " 3 -1 "},
+  };
+  CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "5"}};
+  const std::string dir = std::filesystem::absolute("own_child_reaped").string();
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  chmod(dir.c_str(), 0777);
+  SCRATCH_REACHED_BY_ALL reached;
+  // A moment's work that starts no process (the limit leaves it none).
+  const std::string helper =
+      write_helper(dir, "exit3.sh", "i=0\nwhile [ $i -lt 20000 ]; do i=$((i+1)); done\nexit 3\n");
+  for (const CASE& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string result = run_in_child_as(kTestNobody, dir, [&]() -> std::string {
+      std::atomic<bool> done{false};
+      std::thread reaper([&] {
+        while (!done) {
+          int status;
+          if (waitpid(-1, &status, WNOHANG | __WALL) <= 0) usleep(1000);
+        }
+      });
+      const std::string text = under_process_limit(c.room, [&]() -> std::string {
+        IPC_COMMAND ipc;
+        THR_PROCESS_EXIT_CODE code;
+        const bool started = ipc.run_argv_with_named_pipe({"/bin/sh", helper}, dir.c_str(), &code, false, nullptr,
+                                                          nullptr, 1, 1);
+        if (!started) return "refused: " + code.m_reason;
+        if (code.m_reason.find("timed out") != std::string::npos) return code.m_reason;
+        return "ended: " + std::to_string(code.m_error);
+      });
+      done = true;
+      reaper.join();
+      return text;
+    });
+    ASSERT_EQ(result.rfind("ended: ", 0), 0u) << result;
+    EXPECT_NE(std::string(c.ends).find(" " + result.substr(7) + " "), std::string::npos) << result;
+  }
+  std::filesystem::remove_all(dir);
+}
