@@ -1194,3 +1194,67 @@ TEST_F(KavuSscPartition, APartitionTheStoreDoesNotServeIsRefusedNeverTimedOptimi
   EXPECT_GT(edits, 0);
   EXPECT_GT(served, 0) << "no store was made for the partitioning used";
 }
+
+// A timing netlist stored from the partitions read back from the flow's
+// archives (as a host stores it after its helpers' first round) times every
+// partition as the labelled design, in process and in a helper's process
+// reading them again: the archives carry the driver the split recorded for
+// each cut input boundary, by number, so the store joins each to the output
+// boundary that drives it. (Such a store once joined none, and every
+// partition was refused with a warning to store it after the design is
+// partitioned.)
+TEST_F(KavuSscPartition, AStoreFromThePartitionsReadBackTimesThemAsTheDesign) {
+  int constrained = 0;
+  for (const char* design : {"small/counter8_lut4", "mcnc/s298"}) {
+    SCOPED_TRACE(design);
+    LOADED_NETLIST nl = load_blif(design);
+    CDB_SGATE_HIERARCHY* hierarchy = nl->get_hierarchy();
+    write_clocks({nl.get()});
+    KAVU_PARTITIONER().partition_on_reg_boundary(nl.get(), nullptr, partition_params(3), false);
+    partitions(hierarchy, 1);
+    kavu_ssc_reset_state();
+    KEYED_TIMING whole;
+    ASSERT_TRUE(analysed(hierarchy, nl.get(), &whole));
+    partitions(hierarchy, 2);
+    KAVU_PARTITION_BOUNDARIES cut;
+    std::vector<CDB_SGATE_NETLIST*> parts;
+    kavu_get_partition_netlists(parts, nl.get(), hierarchy, &m_facade, cut, false);
+    const int n = int(parts.size());
+    ASSERT_GE(n, 2);
+    cdb_sgate_set_synthesis_running_in_parallel(true);
+    ASSERT_TRUE(kavu_parallel_serialize(&m_facade, kType, 1, hierarchy, parts));
+    ASSERT_EQ(int(run_helper(n).analysed.size()), n) << "the helper did not finish";
+    ASSERT_TRUE(kavu_parallel_deserialize(&m_facade, kType, 1, hierarchy, parts, n));
+    ASSERT_EQ(int(parts.size()), n);
+    // Stored from the partitions read back, nothing else stored.
+    kavu_ssc_reset_state();
+    msg_log_clear();
+    for (const char* file : {"/tdb_generic.tdb", "/tdb_top.tdb"}) std::filesystem::remove(gen_get_db_dir_path() + file);
+    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, parts));
+    cdb_sgate_set_synthesis_running_in_parallel(false);
+    auto expect_timed = [&](const KEYED_TIMING& alone, bool ok, const std::string& what) {
+      EXPECT_TRUE(ok) << what;
+      std::string first;
+      if (ok) {
+        EXPECT_EQ(differing(alone, whole, &constrained, &first), 0) << what << ":" << first;
+      }
+    };
+    for (CDB_SGATE_NETLIST* part : parts) {
+      KEYED_TIMING alone;
+      const bool ok = analysed(hierarchy, part, &alone);
+      expect_timed(alone, ok, "partition " + std::to_string(part->get_number()));
+    }
+    EXPECT_EQ(warnings_posted(), 0);
+    cdb_sgate_set_synthesis_running_in_parallel(true);
+    ASSERT_TRUE(kavu_parallel_serialize(&m_facade, kType, 1, hierarchy, parts));
+    const HELPER_ANSWER helper = run_helper(n);
+    ASSERT_EQ(int(helper.analysed.size()), n) << "the helper did not finish";
+    EXPECT_EQ(helper.warnings, 0);
+    for (int k = 0; k < n; ++k)
+      expect_timed(helper.timing[size_t(k)], helper.analysed[size_t(k)], "helper, archive " + std::to_string(k));
+    ASSERT_TRUE(kavu_parallel_deserialize(&m_facade, kType, 1, hierarchy, parts, n));
+    kavu_merge_netlists(parts, nl.get(), hierarchy, cut);
+    kavu_delete_partition_on_reg_boundary(nl.get());
+  }
+  EXPECT_GT(constrained, 0);
+}
