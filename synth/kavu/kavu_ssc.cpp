@@ -17,7 +17,8 @@
 //   answers (one for "any partition", one for the hierarchy asked last),
 //   the once-flags of warning 286029, message 286030, tag 70 and the
 //   warnings on a timing netlist of an earlier version, on one that lacks a
-//   partition's drivers, on none usable stored and on a split partition
+//   partition's drivers or the readers of its output boundaries, on none
+//   usable stored and on a split partition
 //   that meets others built alone, the
 //   partitions message 286031 was posted for, and the timing engine's
 //   record of the constraint-file warnings it posted and the constraint
@@ -63,7 +64,7 @@ bool g_warn_fast_once = true;     // warning 286029
 bool g_tag_allowed_once = true;   // tag 70
 bool g_running_once = true;       // message 286030
 bool g_warn_earlier_version_once = true;  // a timing netlist of an earlier version
-bool g_warn_missing_driver_once = true;   // one lacking a partition's drivers
+bool g_warn_missing_driver_once = true;   // one lacking a partition's drivers or readers
 bool g_warn_no_stored_once = true;        // none usable stored
 bool g_warn_split_alone_once = true;      // a split partition that meets others, built alone
 int g_quiet_questions = 0;       // > 0: can-run checks post nothing
@@ -286,7 +287,8 @@ SPLIT_CROSSINGS split_crossings(const CDB_SGATE_NETLIST* netlist) {
   auto key_of_driver = [](const CDB_SGATE_BOUNDARY* b) {
     unsigned debug = 0, slot = 0;
     if (b->get_fed_by()) return DRIVER_KEY(0, b->get_fed_by());
-    if (b->get_fed_by_number(&debug, &slot)) return DRIVER_KEY(uint64_t(1) << 63 | uint64_t(debug) << 32 | slot, nullptr);
+    if (b->get_fed_by_number(&debug, &slot))
+      return DRIVER_KEY(uint64_t(1) << 63 | uint64_t(debug) << 32 | slot, nullptr);
     return DRIVER_KEY(0, nullptr);
   };
   std::vector<const CDB_SGATE_BOUNDARY*> cut;
