@@ -162,7 +162,7 @@ class KavuSscPartition : public ::testing::Test {
 // read, analysed and written back as the helper's result (with its
 // removed-register record); its terminals' timing goes to `out`, one line
 // "<debug number> <slot> <slack> <ratio bits>" each, after a line "partition
-// <k> <analysed 0|1>"; last a line "warning <text>" for each warning posted
+// <k> <analysed 0|1> <netlist number>"; last a line "warning <text>" for each warning posted
 // and a line "warnings <n>": their count.
 // The design has `design_partitions` partitions (1 or 2), as the parent's.
 void analyse_as_helper(int partitions, int design_partitions, const std::string& db, const std::string& out) {
@@ -187,7 +187,7 @@ void analyse_as_helper(int partitions, int design_partitions, const std::string&
     SSC_ITERM_TIMING_INFO_MAP map;
     const bool ok =
         kavu_ssc_perform_timing_analysis(&facade, hierarchy, part, &map, nullptr, nullptr, nullptr, true, nullptr, false);
-    file << "partition " << k << " " << ok << "\n";
+    file << "partition " << k << " " << ok << " " << part->get_number() << "\n";
     for (const auto& [key, timing] : keyed(map)) {
       uint32_t bits = 0;
       std::memcpy(&bits, &timing.ratio, sizeof bits);
@@ -212,6 +212,7 @@ void analyse_as_helper(int partitions, int design_partitions, const std::string&
 // their texts.
 struct HELPER_ANSWER {
   std::vector<bool> analysed;
+  std::vector<int> numbers;  // each archive's netlist number
   std::vector<KEYED_TIMING> timing;
   int warnings = -1;
   std::vector<std::string> warning_texts;
@@ -240,9 +241,10 @@ HELPER_ANSWER run_helper(int partitions, int design_partitions = 2) {
     std::string first;
     words >> first;
     if (first == "partition") {
-      int k = 0, ok = 0;
-      words >> k >> ok;
+      int k = 0, ok = 0, number = 0;
+      words >> k >> ok >> number;
       answer.analysed.push_back(ok != 0);
+      answer.numbers.push_back(number);
       answer.timing.emplace_back();
     } else if (first == "warnings") {
       words >> answer.warnings;
@@ -1074,4 +1076,185 @@ TEST_F(KavuSscPartition, APartitionOfADesignOfOnePartitionIsRefusedWhereItMeetsO
     cdb_sgate_set_synthesis_running_in_parallel(true);
     kavu_merge_netlists(parts, &nl, nullptr, cut);
   }
+}
+
+namespace {
+
+// Makes every fourth LUT of the netlist (the first, the fifth, ...) constant (its mask 0), as synthesis
+// folds a gate whose function it proves constant. Returns how many.
+int make_luts_constant(CDB_SGATE_NETLIST* nl) {
+  int seen = 0, made = 0;
+  for (CDB_SGATE_NODE* g : nl->get_node_list()) {
+    CDB_SGATE_LUT* lut = g ? g->cast_to_lut() : nullptr;
+    if (!lut || seen++ % 4 != 0) continue;
+    lut->set_lut_mask(CDB_LUTMASK::get_gnd_mask(lut->get_lut_mask().get_num_inputs()));
+    ++made;
+  }
+  return made;
+}
+
+}  // namespace
+
+// A partition is timed against the stored timing netlist only where that
+// serves every boundary the partition meets others at, its output
+// boundaries included: one stored before the labelling, or for another
+// partitioning of the design (2 and 4, 3 and 2, 4 and 3 partitions), gives
+// each partition, as it is and with gates made constant, in process and in
+// a helper's process reading the flow's archives, the terminal timing of
+// the labelled design merged back (edits and all), or refuses it with a
+// warning. A store before the labelling once timed counter8_lut4's first of
+// 3 partitions without a word, the inputs of its output boundaries
+// unconstrained where the design has 4100.
+TEST_F(KavuSscPartition, APartitionTheStoreDoesNotServeIsRefusedNeverTimedOptimistically) {
+  struct ROW {
+    const char* design;
+    int stored_for;  // partitions of the labelling stored (0: before the labelling)
+    int split;
+  } const rows[] = {{"small/counter8_lut4", 0, 3}, {"small/counter8_lut4", 0, 2}, {"small/updown16_lut4", 0, 3},
+                    {"small/counter8_lut4", 2, 4}, {"small/counter8_lut4", 4, 2}, {"small/updown16_lut4", 3, 2},
+                    {"small/updown16_lut4", 4, 3}, {"small/lfsr16_lut4", 2, 4},
+                    // Stored for the same partitioning (where the split labels
+                    // the design as before): every partition timed.
+                    {"small/counter8_lut4", 3, 3},   {"small/lfsr16_lut4", 4, 4}};
+  int timed = 0, refused = 0, constrained = 0, edits = 0, served = 0;
+  for (const ROW& r : rows)
+    for (int edited = -1; edited < r.split; ++edited) {
+      SCOPED_TRACE(std::string(r.design) + " stored for " + std::to_string(r.stored_for) + ", split into " +
+                   std::to_string(r.split) + (edited < 0 ? "" : ", partition " + std::to_string(edited) + " edited"));
+      LOADED_NETLIST nl = load_blif(r.design);
+      CDB_SGATE_HIERARCHY* hierarchy = nl->get_hierarchy();
+      write_clocks({nl.get()});
+      partitions(hierarchy, 2);
+      kavu_ssc_reset_state();
+      std::vector<CDB_SGATE_NETLIST*> netlists{nl.get()};
+      if (r.stored_for > 0)
+        KAVU_PARTITIONER().partition_on_reg_boundary(nl.get(), nullptr, partition_params(r.stored_for), false);
+      ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, netlists));
+      if (r.stored_for > 0) kavu_delete_partition_on_reg_boundary(nl.get());
+      KAVU_PARTITIONER().partition_on_reg_boundary(nl.get(), nullptr, partition_params(r.split), false);
+      KAVU_PARTITION_BOUNDARIES cut;
+      std::vector<CDB_SGATE_NETLIST*> parts;
+      kavu_get_partition_netlists(parts, nl.get(), hierarchy, &m_facade, cut, false);
+      ASSERT_GE(parts.size(), 2u);
+      const bool same_labelling = parts[0]->get_split_labelling() == parts[0]->get_tdb_origin().labelling;
+      served += same_labelling && edited < 0;
+      // (A partition without LUTs stays as it is.)
+      if (edited >= 0 && edited < int(parts.size())) edits += make_luts_constant(parts[size_t(edited)]);
+      msg_log_clear();
+      cdb_sgate_set_synthesis_running_in_parallel(false);
+      const int n = int(parts.size());
+      std::vector<KEYED_TIMING> alone(static_cast<size_t>(n));
+      std::vector<bool> ok(size_t(n), false);
+      for (int k = 0; k < n; ++k) ok[size_t(k)] = analysed(hierarchy, parts[size_t(k)], &alone[size_t(k)]);
+      // The helper's archive of the partition edited (archives go largest
+      // first), by its netlist number.
+      std::vector<int> numbers;
+      for (CDB_SGATE_NETLIST* part : parts) numbers.push_back(part->get_number());
+      const int warned = warnings_posted();
+      cdb_sgate_set_synthesis_running_in_parallel(true);
+      ASSERT_TRUE(kavu_parallel_serialize(&m_facade, kType, 1, hierarchy, parts));
+      const HELPER_ANSWER helper = run_helper(n);
+      ASSERT_EQ(int(helper.analysed.size()), n) << "the helper did not finish";
+      ASSERT_TRUE(kavu_parallel_deserialize(&m_facade, kType, 1, hierarchy, parts, n));
+      kavu_merge_netlists(parts, nl.get(), hierarchy, cut);
+      // The labelled design, edits and all, built whole.
+      partitions(hierarchy, 1);
+      KEYED_TIMING whole;
+      ASSERT_TRUE(analysed(hierarchy, nl.get(), &whole));
+      auto expect = [&](const KEYED_TIMING& part, bool analysed_ok, int warnings, const std::string& what) {
+        if (same_labelling) {
+          EXPECT_TRUE(analysed_ok) << what;
+        }
+        if (!analysed_ok) {
+          ++refused;
+          EXPECT_GE(warnings, 1) << what << " refused without a word";
+          return;
+        }
+        ++timed;
+        std::string first;
+        EXPECT_EQ(differing(part, whole, &constrained, &first), 0) << what << ":" << first;
+      };
+      // With a partition edited, the others are timed against it as stored:
+      // only it has the timing of the design edited.
+      for (int k = 0; k < n; ++k) {
+        if (edited >= 0 && k != edited) continue;
+        expect(alone[size_t(k)], ok[size_t(k)], warned, "partition " + std::to_string(k));
+      }
+      for (int k = 0; k < n; ++k) {
+        if (edited >= 0 && (edited >= n || helper.numbers[size_t(k)] != numbers[size_t(edited)])) continue;
+        expect(helper.timing[size_t(k)], helper.analysed[size_t(k)], helper.warnings,
+               "helper, archive " + std::to_string(k));
+      }
+      kavu_delete_partition_on_reg_boundary(nl.get());
+      std::filesystem::remove(gen_get_db_dir_path() + "/tdb_top.tdb");
+    }
+  std::printf("%d partitions timed, %d refused, %d gates made constant\n", timed, refused, edits);
+  EXPECT_GT(refused, 0);
+  EXPECT_GT(timed, 0);
+  EXPECT_GT(edits, 0);
+  EXPECT_GT(served, 0) << "no store was made for the partitioning used";
+}
+
+// A timing netlist stored from the partitions read back from the flow's
+// archives (as a host stores it after its helpers' first round) times every
+// partition as the labelled design, in process and in a helper's process
+// reading them again: the archives carry the driver the split recorded for
+// each cut input boundary, by number, so the store joins each to the output
+// boundary that drives it. (Such a store once joined none, and every
+// partition was refused with a warning to store it after the design is
+// partitioned.)
+TEST_F(KavuSscPartition, AStoreFromThePartitionsReadBackTimesThemAsTheDesign) {
+  int constrained = 0;
+  for (const char* design : {"small/counter8_lut4", "mcnc/s298"}) {
+    SCOPED_TRACE(design);
+    LOADED_NETLIST nl = load_blif(design);
+    CDB_SGATE_HIERARCHY* hierarchy = nl->get_hierarchy();
+    write_clocks({nl.get()});
+    KAVU_PARTITIONER().partition_on_reg_boundary(nl.get(), nullptr, partition_params(3), false);
+    partitions(hierarchy, 1);
+    kavu_ssc_reset_state();
+    KEYED_TIMING whole;
+    ASSERT_TRUE(analysed(hierarchy, nl.get(), &whole));
+    partitions(hierarchy, 2);
+    KAVU_PARTITION_BOUNDARIES cut;
+    std::vector<CDB_SGATE_NETLIST*> parts;
+    kavu_get_partition_netlists(parts, nl.get(), hierarchy, &m_facade, cut, false);
+    const int n = int(parts.size());
+    ASSERT_GE(n, 2);
+    cdb_sgate_set_synthesis_running_in_parallel(true);
+    ASSERT_TRUE(kavu_parallel_serialize(&m_facade, kType, 1, hierarchy, parts));
+    ASSERT_EQ(int(run_helper(n).analysed.size()), n) << "the helper did not finish";
+    ASSERT_TRUE(kavu_parallel_deserialize(&m_facade, kType, 1, hierarchy, parts, n));
+    ASSERT_EQ(int(parts.size()), n);
+    // Stored from the partitions read back, nothing else stored.
+    kavu_ssc_reset_state();
+    msg_log_clear();
+    for (const char* file : {"/tdb_generic.tdb", "/tdb_top.tdb"}) std::filesystem::remove(gen_get_db_dir_path() + file);
+    ASSERT_TRUE(kavu_write_flattened_tdb_netlist(&m_facade, parts));
+    cdb_sgate_set_synthesis_running_in_parallel(false);
+    auto expect_timed = [&](const KEYED_TIMING& alone, bool ok, const std::string& what) {
+      EXPECT_TRUE(ok) << what;
+      std::string first;
+      if (ok) {
+        EXPECT_EQ(differing(alone, whole, &constrained, &first), 0) << what << ":" << first;
+      }
+    };
+    for (CDB_SGATE_NETLIST* part : parts) {
+      KEYED_TIMING alone;
+      const bool ok = analysed(hierarchy, part, &alone);
+      expect_timed(alone, ok, "partition " + std::to_string(part->get_number()));
+    }
+    EXPECT_EQ(warnings_posted(), 0);
+    cdb_sgate_set_synthesis_running_in_parallel(true);
+    ASSERT_TRUE(kavu_parallel_serialize(&m_facade, kType, 1, hierarchy, parts));
+    const HELPER_ANSWER helper = run_helper(n);
+    ASSERT_EQ(int(helper.analysed.size()), n) << "the helper did not finish";
+    EXPECT_EQ(helper.warnings, 0);
+    for (int k = 0; k < n; ++k)
+      expect_timed(helper.timing[size_t(k)], helper.analysed[size_t(k)], "helper, archive " + std::to_string(k));
+    ASSERT_TRUE(kavu_parallel_deserialize(&m_facade, kType, 1, hierarchy, parts, n));
+    kavu_merge_netlists(parts, nl.get(), hierarchy, cut);
+    kavu_delete_partition_on_reg_boundary(nl.get());
+  }
+  EXPECT_GT(constrained, 0);
 }

@@ -346,6 +346,16 @@ CDB_SGATE_BOUNDARY::CDB_SGATE_BOUNDARY(HDB_INSTANCE_NAME* name, CDB_BOUNDARY_TYP
   make_output(this);
 }
 
+void CDB_SGATE_BOUNDARY::set_fed_by(CDB_SGATE_OTERM* t) {
+  m_fed_by = t;
+  m_fed_by_known = t != nullptr;
+  m_fed_by_debug = m_fed_by_slot = 0;
+  if (!t) return;
+  const CDB_SGATE_NODE* g = t->get_my_node();
+  m_fed_by_debug = g->get_debug_number();
+  while (m_fed_by_slot < g->get_output_count() && g->get_output_term(m_fed_by_slot) != t) ++m_fed_by_slot;
+}
+
 void CDB_SGATE_BOUNDARY::clone_node(MEM_SEGMENT*, CDB_SGATE_NODE** result, int clone_type) const {
   PLAT_CHECK(result != nullptr, "CDB");
   CDB_SGATE_BOUNDARY* c = new CDB_SGATE_BOUNDARY(nullptr, m_direction);
@@ -353,6 +363,11 @@ void CDB_SGATE_BOUNDARY::clone_node(MEM_SEGMENT*, CDB_SGATE_NODE** result, int c
   c->m_boundary_id = m_boundary_id;
   c->m_cut = m_cut;
   c->m_fed_by = m_fed_by;
+  c->m_fed_by_known = m_fed_by_known;
+  c->m_fed_by_debug = m_fed_by_debug;
+  c->m_fed_by_slot = m_fed_by_slot;
+  c->m_readers_known = m_readers_known;
+  c->m_readers = m_readers;
   clone_base_into(c, clone_type);
   *result = c;
 }

@@ -12,6 +12,9 @@
 // power-up) raise the gate's changed mark.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "cdb/cdb_lutmask.h"
 #include "cdb/cdb_sgate_node.h"
 
@@ -191,9 +194,36 @@ class CDB_SGATE_BOUNDARY : public CDB_SGATE_NODE {
   void set_boundary_id(int id) { m_boundary_id = id; }
   bool is_cut() const { return m_cut; }
   void set_cut(bool c) { m_cut = c; }
-  // Records the terminal that drives this boundary across a split.
-  void set_fed_by(CDB_SGATE_OTERM* t) { m_fed_by = t; }
+  // Records the terminal that drives this boundary across a split (null:
+  // none), and with it that terminal's gate debug number and output slot,
+  // which the netlist archive carries where the terminal, a pointer into
+  // another partition's netlist, cannot travel: a partition read back knows
+  // its driver by number alone (get_fed_by is null there).
+  void set_fed_by(CDB_SGATE_OTERM* t);
   CDB_SGATE_OTERM* get_fed_by() const { return m_fed_by; }
+  // The driver's (debug number, output slot) recorded; false when none is.
+  bool get_fed_by_number(unsigned* debug, unsigned* slot) const {
+    if (!m_fed_by_known) return false;
+    *debug = m_fed_by_debug;
+    *slot = m_fed_by_slot;
+    return true;
+  }
+  // An output boundary: the paths of the gates of other partitions its
+  // output fed when a split cut it (sorted, one per gate; null: not
+  // recorded), so that its readers, which other partitions hold, can be
+  // told from another partitioning's.
+  const std::vector<std::string>* get_readers() const { return m_readers_known ? &m_readers : nullptr; }
+  void set_readers(std::vector<std::string> paths) {
+    m_readers = std::move(paths);
+    m_readers_known = true;
+  }
+  // Records the driver by number alone (the archive's reader); the
+  // terminal is left as it was.
+  void set_fed_by_number(unsigned debug, unsigned slot) {
+    m_fed_by_known = true;
+    m_fed_by_debug = debug;
+    m_fed_by_slot = slot;
+  }
   CDB_SGATE_BOUNDARY* cast_to_boundary() override { return this; }
   const char* get_string_type_name() const override { return "BOUNDARY"; }
   void clone_node(MEM_SEGMENT* seg, CDB_SGATE_NODE** result, int clone_type) const override;
@@ -203,5 +233,10 @@ class CDB_SGATE_BOUNDARY : public CDB_SGATE_NODE {
   int m_partition = -1;
   int m_boundary_id = -1;
   bool m_cut = false;
+  bool m_fed_by_known = false;
+  unsigned m_fed_by_debug = 0;
+  unsigned m_fed_by_slot = 0;
+  bool m_readers_known = false;
+  std::vector<std::string> m_readers;
   CDB_SGATE_OTERM* m_fed_by = nullptr;
 };

@@ -797,6 +797,32 @@ void transfer_node(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
       bd->set_boundary_id(bid);
       bd->set_cut(cut);
     }
+    // Format 7: the driver a split recorded, by (debug number, output slot),
+    // and the digest of the readers it found; an older record reads
+    // without either.
+    if (x.version >= 7) {
+      unsigned debug = 0, slot = 0;
+      bool fed = !rd && bd->get_fed_by_number(&debug, &slot);
+      uint32_t fed_debug = debug, fed_slot = slot;
+      pdb_field_bool(seg, 37, fed);
+      if (fed) {
+        pdb_field_u32(seg, 38, fed_debug);
+        pdb_field_u32(seg, 39, fed_slot);
+        if (rd) bd->set_fed_by_number(fed_debug, fed_slot);
+      }
+      const std::vector<std::string>* readers = rd ? nullptr : bd->get_readers();
+      bool known = readers != nullptr;
+      pdb_field_bool(seg, 40, known);
+      if (known) {
+        std::vector<std::string> paths;
+        if (!rd) paths = *readers;
+        uint32_t count = uint32_t(paths.size());
+        pdb_field_count(seg, 41, count, 4);
+        if (rd) paths.assign(count, std::string());
+        for (std::string& path : paths) pdb_field_str(seg, 42, path);
+        if (rd) bd->set_readers(std::move(paths));
+      }
+    }
   }
   if (CDB_REG_FLAGS* rf = n->get_reg_flags()) transfer_reg_flags(seg, rf, rd);
   if (CDB_SGATE_STATE* st = n->cast_to_state()) {

@@ -9,7 +9,9 @@
 //   - each gate's kind data (RAM-block atoms with their logical names,
 //     LUT-RAM atoms with theirs from format 4 on), flag bytes, flag word, dynamic word,
 //     synthesized bit, debug number, instance name, string name, synfrom
-//     name, register flags and max-fan-out limit;
+//     name, register flags and max-fan-out limit; a boundary's partition,
+//     id, cut mark, the driver a split recorded for it, by number, and
+//     the paths of the readers it found in other partitions;
 //   - its terminals in their slots with port type and index, flag word and
 //     term byte (inversion, synthesized-name mark); each input's source as
 //     (debug number of the source gate, output slot) or its tie, its parent
@@ -52,11 +54,14 @@ class CDB_SGATE_NETLIST;
 // the gates' hierarchies, format 4 the logical names of LUT-RAM atoms,
 // format 5 the netlist's stored-timing-netlist origin, format 6 with the
 // labelling for parallel synthesis it was made for and the one the netlist
-// was split under; records of formats 2 to 5 still read, their gates
-// without a hierarchy (format 2), their LUT-RAMs without a logical name
-// (formats 2 and 3) and the netlist's stored timing netlist not known
-// (formats 2 to 5).
-constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_VERSION = 6;
+// was split under, format 7 the driver a split recorded for each boundary
+// (CDB_SGATE_BOUNDARY::get_fed_by_number) and the readers it found for an
+// output boundary (get_readers); records of formats 2 to 6 still
+// read, their gates without a hierarchy (format 2), their LUT-RAMs without
+// a logical name (formats 2 and 3), the netlist's stored timing netlist not
+// known (formats 2 to 5) and their boundaries without a recorded driver
+// and readers (formats 2 to 6).
+constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_VERSION = 7;
 constexpr uint32_t CDB_SGATE_NETLIST_ARCHIVE_OLDEST_VERSION = 2;
 
 // The registration of the netlist record type.

@@ -249,7 +249,9 @@ class SSC_UTIL {
   // none where it has none. With per_partition the result is also stored as
   // the partition's netlist. Needs a loaded netlist. Refused, the held netlist
   // left as it was, where the loaded netlist lacks a driver of the gate
-  // netlist from outside it that matters (see get_unstitched).
+  // netlist from outside it that matters (see get_unstitched), or the
+  // readers of an output boundary read only in other partitions (see
+  // get_unread).
   bool build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MODEL model, bool is_top,
                                SSC_OTERM_PAIR_VECTOR* duplicate_oterms, bool per_partition,
                                bool loaded_generic, std::string* partition_name);
@@ -260,6 +262,11 @@ class SSC_UTIL {
   // hold, each where paths that reach a capture or clock a register would
   // be lost. Empty when the last stitch was not refused so.
   const std::vector<std::string>& get_unstitched() const { return m_unstitched; }
+  // Likewise the output boundaries of the gate netlist read only in other
+  // partitions whose readers the loaded netlist does not hold (stored
+  // before the labelling, or for another partitioning), where paths from
+  // the gate netlist through them would be lost.
+  const std::vector<std::string>& get_unread() const { return m_unread; }
   // Drops every gate terminal from the held netlist.
   bool convert_tdb_netlist_to_string_based();
   // Stores the held netlist (string-based copy) as "tdb_<name>.tdb"
@@ -344,6 +351,7 @@ class SSC_UTIL {
   std::unique_ptr<TDB_NETLIST> m_netlist;
   std::unique_ptr<kavu_platform::SSC_ANALYSIS> m_analysis;
   std::vector<std::string> m_unstitched;
+  std::vector<std::string> m_unread;
 };
 
 // The engine; null only while the test hook asks.

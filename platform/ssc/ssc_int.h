@@ -111,6 +111,13 @@ struct SSC_NETLIST_DATA {
   };
   std::vector<OUTSIDE_ARC> outside_arcs;
   std::vector<OUTSIDE_CLOCK> outside_clocks;
+  // The output boundaries a partition split cut (their readers may lie in
+  // other partitions, which a stored netlist supplies when stitched:
+  // merge_loaded), in node order, and per boundary whether a cut input
+  // boundary of the built netlists is joined to it. Empty once
+  // string-based or loaded.
+  std::vector<uint32_t> outward_nodes;
+  std::vector<char> outward_joined;
   // Set by merge_loaded: the nodes of the built netlists whose fan-in or
   // clock from outside them the loaded netlist does not hold (a cut input
   // boundary without a driver there, a source or clock source it lacks),
@@ -118,6 +125,11 @@ struct SSC_NETLIST_DATA {
   // register's clock. Each lost path would leave the partition's figures
   // optimistic.
   std::vector<uint32_t> unstitched;
+  // Set by merge_loaded: the outward nodes the loaded netlist does not
+  // serve (not the readers the split found for the boundary, where paths
+  // may be lost): the paths from the partition through each into other
+  // partitions would be lost, the figures of its fan-in optimistic.
+  std::vector<uint32_t> unread;
   // The labelling of the gate netlists built (CDB_SGATE_LABELLING: their
   // boundary gates), which a stored generic netlist records as made for
   // (SSC_UTIL::get_stored_origin). Not part of the file.
@@ -136,7 +148,8 @@ struct SSC_NETLIST_DATA {
   // of this netlist's nodes, only stitch_nodes take the fan-in of the
   // loaded node of their name, and outside_arcs and outside_clocks are
   // joined to the loaded nodes they name; what the loaded netlist lacks of
-  // them, where it matters, is listed in `unstitched`.
+  // them, where it matters, is listed in `unstitched`, and the outward
+  // nodes it reads nowhere in `unread`.
   void merge_loaded(const SSC_NETLIST_DATA& loaded);
   void drop_gate_pointers();
   // Text form: write to / read from a file of at most `max_bytes`; false on
@@ -185,6 +198,9 @@ struct SSC_NETLIST_DATA {
   static uint32_t arc_end(const TDB_NODE& n) { return n.m_arc_end; }
 
  private:
+  // merge_loaded's check of the outward nodes (the first `own` nodes are
+  // this netlist's; map: loaded id -> merged id).
+  void check_outward_nodes(const SSC_NETLIST_DATA& loaded, const std::vector<uint32_t>& map, uint32_t own);
   bool write_text_file(const std::string& path, bool own, std::string* problem, uint64_t max_bytes,
                        const SSC_NETLIST_DIGEST* digest = nullptr) const;
 };

@@ -320,7 +320,10 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
   stitch_nodes.clear();
   outside_arcs.clear();
   outside_clocks.clear();
+  outward_nodes.clear();
+  outward_joined.clear();
   unstitched.clear();
+  unread.clear();
   by_name.clear();
   names_indexed = false;
   cut_arcs = 0;
@@ -332,6 +335,9 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
   unsigned lo = ~0u, hi = 0;
   size_t gates = 0;
   std::vector<const CDB_SGATE_OTERM*> output_boundaries;
+  // The same by (debug number << 32 | output slot): the record of a
+  // partition read back from its archive.
+  std::vector<std::pair<uint64_t, const CDB_SGATE_OTERM*>> output_numbers;
   for (CDB_SGATE_NETLIST* nl : netlists) {
     PLAT_CHECK(nl != nullptr, "SSC");
     for (auto it = nl->begin_node_list(); it != nl->end_node_list(); ++it) {
@@ -340,25 +346,45 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
         hi = std::max(hi, g->get_id());
         ++gates;
         if (const CDB_SGATE_BOUNDARY* b = g->cast_to_boundary();
-            b && b->get_direction() == CDB_BOUNDARY_OUTPUT && g->get_output_term(0))
+            b && b->get_direction() == CDB_BOUNDARY_OUTPUT && g->get_output_term(0)) {
           output_boundaries.push_back(g->get_output_term(0));
+          output_numbers.emplace_back(uint64_t(g->get_debug_number()) << 32, g->get_output_term(0));
+        }
       }
     }
   }
   if (gates == 0) return;
   std::sort(output_boundaries.begin(), output_boundaries.end(), std::less<>());
+  std::sort(output_numbers.begin(), output_numbers.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
   // The driver a split recorded for a cut input boundary (its fed-by
   // terminal), where it is the output of an output boundary built here:
   // the boundaries are joined as the design had them before the split, so
   // that a timing netlist built from the partition netlists of a split is
   // the whole design. The terminal is compared as a pointer before it is
-  // used, so a record that outlived its driver is never followed.
+  // used, so a record that outlived its driver is never followed. Where a
+  // partition read back from its archive knows its driver by number alone,
+  // the one output boundary of that number built here is its driver (two
+  // of one number: none).
   auto joined_driver = [&](CDB_SGATE_NODE* g) -> const CDB_SGATE_OTERM* {
     if (output_boundaries.empty() || !is_cut_input_boundary(g)) return nullptr;
-    const CDB_SGATE_OTERM* fed = g->cast_to_boundary()->get_fed_by();
-    return fed && std::binary_search(output_boundaries.begin(), output_boundaries.end(), fed, std::less<>()) ? fed
-                                                                                                           : nullptr;
+    const CDB_SGATE_BOUNDARY* b = g->cast_to_boundary();
+    if (const CDB_SGATE_OTERM* fed = b->get_fed_by())
+      return std::binary_search(output_boundaries.begin(), output_boundaries.end(), fed, std::less<>()) ? fed
+                                                                                                        : nullptr;
+    unsigned debug = 0, slot = 0;
+    if (!b->get_fed_by_number(&debug, &slot)) return nullptr;
+    const uint64_t key = uint64_t(debug) << 32 | slot;
+    auto at = std::lower_bound(output_numbers.begin(), output_numbers.end(), key,
+                               [](const auto& e, uint64_t k) { return e.first < k; });
+    if (at == output_numbers.end() || at->first != key) return nullptr;
+    if (at + 1 != output_numbers.end() && (at + 1)->first == key) return nullptr;
+    return at->second;
   };
+  // The outputs of the output boundaries some cut input boundary built
+  // here is joined to: an output boundary not among them is read only in
+  // other partitions (outward_nodes).
+  std::vector<const CDB_SGATE_OTERM*> joined_outputs;
   std::vector<uint32_t> first_node(size_t(hi - lo) + 1, UINT32_MAX);
   std::vector<const CDB_SGATE_NODE*> order;
   order.reserve(gates);
@@ -469,8 +495,15 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
       // A cut input boundary: joined to the driver the split recorded where
       // that is built here (a wire: no delay, positive), else stitched.
       const CDB_SGATE_OTERM* joined = boundary && first_reader ? joined_driver(g) : nullptr;
-      if (joined) arcs.push_back(TDB_ARC{node_of(joined), 0, nullptr, TDB_ARC_DATA, 1});
-      else if (boundary && first_reader && is_cut_input_boundary(g)) stitch_nodes.push_back(base + j);
+      if (joined) {
+        arcs.push_back(TDB_ARC{node_of(joined), 0, nullptr, TDB_ARC_DATA, 1});
+        joined_outputs.push_back(joined);
+      } else if (boundary && first_reader && is_cut_input_boundary(g)) {
+        stitch_nodes.push_back(base + j);
+      } else if (boundary && j == 0 && boundary->is_cut() && boundary->get_direction() == CDB_BOUNDARY_OUTPUT &&
+                 out) {
+        outward_nodes.push_back(base);
+      }
       for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
         CDB_SGATE_ITERM* t = g->get_input_term(i);
         if (!t || !t->get_source()) continue;
@@ -519,6 +552,14 @@ void SSC_NETLIST_DATA::build(const std::vector<CDB_SGATE_NETLIST*>& netlists, co
       }
     }
   }
+  if (!outward_nodes.empty()) {
+    std::sort(joined_outputs.begin(), joined_outputs.end(), std::less<>());
+    outward_joined.resize(outward_nodes.size());
+    for (size_t k = 0; k < outward_nodes.size(); ++k)
+      outward_joined[k] = std::binary_search(joined_outputs.begin(), joined_outputs.end(),
+                                             static_cast<const CDB_SGATE_OTERM*>(nodes[outward_nodes[k]].m_oterm),
+                                             std::less<>());
+  }
   labelling = boundaries.digest();
 }
 
@@ -551,11 +592,128 @@ void SSC_NETLIST_DATA::drop_gate_pointers() {
   stitch_nodes.clear();
   outside_arcs.clear();
   outside_clocks.clear();
+  outward_nodes.clear();
+  outward_joined.clear();
+}
+
+// An output boundary a split cut (outward_nodes) takes its readers in other
+// partitions from the loaded netlist: the loaded nodes, appended here, that
+// read a node of its name. It is served where those readers are the gates
+// of other partitions the split found it feeding (their paths the boundary
+// records, CDB_SGATE_BOUNDARY::get_readers): every appended reader from
+// which a sink is reached in the loaded netlist is one of them (a reader
+// of another partitioning's boundary of the same name is not), and every
+// one of them reads it there, or is there with no fan-in at all (its
+// partition's synthesis tied its input, as the partition's stored netlist
+// records). Readers in this netlist are its own, edits and all. So a loaded
+// netlist stored before the labelling (the boundary and its readers
+// missing) or for another partitioning (the boundary missing, or read by
+// other gates) does not serve it. A boundary that records no readers
+// (split by an earlier version) is served where an appended node reads it
+// or a cut input boundary here is joined to it, or where nothing was there
+// to lose: the loaded netlist lacks the boundary and reads its driver
+// nowhere but in this netlist's gates. Either kind without fan-in (its
+// input tied) is served. Those not served are listed in `unread`.
+// O(loaded nodes + loaded arcs), a sort of the boundaries' readers, and a
+// pass over the loaded names only where a recorded reader does not read
+// the boundary.
+void SSC_NETLIST_DATA::check_outward_nodes(const SSC_NETLIST_DATA& loaded, const std::vector<uint32_t>& map,
+                                           uint32_t own) {
+  // Per own node: whether a loaded node of its name is there, and whether
+  // an appended node reads it.
+  enum : char { HELD = 1, READ = 2 };
+  std::vector<char> marks(own, 0);
+  for (const TDB_NODE& ln : loaded.nodes)
+    if (const uint32_t to = map[ln.m_id]; to < own) marks[to] |= HELD;
+  for (uint32_t to = own; to < nodes.size(); ++to)
+    for (uint32_t a = nodes[to].m_arc_begin; a < nodes[to].m_arc_end; ++a)
+      if (arcs[a].m_src < own) marks[arcs[a].m_src] |= READ;
+  // The loaded nodes from which a sink is reached in the loaded netlist: a
+  // walk back from its registers and output ports over every arc.
+  std::vector<char> live(loaded.nodes.size(), 0);
+  std::vector<uint32_t> work;
+  for (const TDB_NODE& ln : loaded.nodes)
+    if (ln.m_kind == TDB_NODE_REGISTER || ln.m_kind == TDB_NODE_OUT_PORT) {
+      live[ln.m_id] = 1;
+      work.push_back(ln.m_id);
+    }
+  while (!work.empty()) {
+    const TDB_NODE& ln = loaded.nodes[work.back()];
+    work.pop_back();
+    for (uint32_t a = ln.m_arc_begin; a < ln.m_arc_end; ++a)
+      if (!live[loaded.arcs[a].m_src]) {
+        live[loaded.arcs[a].m_src] = 1;
+        work.push_back(loaded.arcs[a].m_src);
+      }
+  }
+  // Each boundary's appended readers: (place in outward_nodes, loaded id).
+  std::vector<uint32_t> place(own, UINT32_MAX);
+  for (size_t k = 0; k < outward_nodes.size(); ++k) place[outward_nodes[k]] = uint32_t(k);
+  std::vector<std::pair<uint32_t, uint32_t>> readers;
+  for (const TDB_NODE& ln : loaded.nodes) {
+    if (map[ln.m_id] < own) continue;
+    for (uint32_t a = ln.m_arc_begin; a < ln.m_arc_end; ++a)
+      if (const uint32_t src = map[loaded.arcs[a].m_src]; src < own && place[src] != UINT32_MAX)
+        readers.emplace_back(place[src], ln.m_id);
+  }
+  std::sort(readers.begin(), readers.end());
+  auto path_of = [](const std::string& name) { return std::string_view(name).substr(0, name.rfind('/')); };
+  // Recorded readers that do not read their boundary here: (boundary
+  // place, path), looked for among the loaded names afterwards.
+  std::vector<std::pair<uint32_t, std::string_view>> absent;
+  std::vector<char> served(outward_nodes.size(), 1), found;
+  size_t r = 0;
+  for (size_t k = 0; k < outward_nodes.size(); ++k) {
+    const uint32_t o = outward_nodes[k];
+    const size_t first = r;
+    while (r < readers.size() && readers[r].first == k) ++r;
+    const TDB_NODE& n = nodes[o];
+    if (n.m_arc_begin == n.m_arc_end) continue;  // no fan-in: nothing to lose
+    const CDB_SGATE_BOUNDARY* b = n.m_sgate ? n.m_sgate->cast_to_boundary() : nullptr;
+    const std::vector<std::string>* recorded = b ? b->get_readers() : nullptr;
+    const char m = marks[o];
+    if (!recorded) {
+      if ((m & READ) || outward_joined[k]) continue;
+      uint32_t driver = UINT32_MAX;
+      for (uint32_t a = n.m_arc_begin; a < n.m_arc_end && driver == UINT32_MAX; ++a)
+        if (arcs[a].m_kind == TDB_ARC_DATA) driver = arcs[a].m_src;
+      served[k] = !(m & HELD) && driver < own && marks[driver] == HELD;
+      continue;
+    }
+    found.assign(recorded->size(), 0);
+    for (size_t q = first; q < r && served[k]; ++q) {
+      const TDB_NODE& ln = loaded.nodes[readers[q].second];
+      const std::string_view path = path_of(ln.m_name);
+      auto at = std::lower_bound(recorded->begin(), recorded->end(), path,
+                                 [](const std::string& x, std::string_view y) { return std::string_view(x) < y; });
+      if (at != recorded->end() && std::string_view(*at) == path) found[size_t(at - recorded->begin())] = 1;
+      else if (live[ln.m_id]) served[k] = 0;  // a reader the split did not find
+    }
+    for (size_t q = 0; q < recorded->size() && served[k]; ++q)
+      if (!found[q]) absent.emplace_back(uint32_t(k), std::string_view((*recorded)[q]));
+  }
+  if (!absent.empty()) {
+    // Each such reader must be a loaded node without fan-in.
+    std::sort(absent.begin(), absent.end(), [](const auto& x, const auto& y) { return x.second < y.second; });
+    std::vector<char> tied(absent.size(), 0);
+    for (const TDB_NODE& ln : loaded.nodes) {
+      const std::string_view path = path_of(ln.m_name);
+      auto at = std::lower_bound(absent.begin(), absent.end(), path,
+                                 [](const auto& x, std::string_view y) { return x.second < y; });
+      for (; at != absent.end() && at->second == path; ++at)
+        tied[size_t(at - absent.begin())] = ln.m_arc_begin == ln.m_arc_end;
+    }
+    for (size_t q = 0; q < absent.size(); ++q)
+      if (!tied[q]) served[absent[q].first] = 0;
+  }
+  for (size_t k = 0; k < outward_nodes.size(); ++k)
+    if (!served[k]) unread.push_back(outward_nodes[k]);
 }
 
 void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
   index_names();
   unstitched.clear();
+  unread.clear();
   const uint32_t own = uint32_t(nodes.size());
   // Loaded id -> merged id: a node of the same name here, else appended.
   std::vector<uint32_t> map(loaded.nodes.size());
@@ -646,6 +804,7 @@ void SSC_NETLIST_DATA::merge_loaded(const SSC_NETLIST_DATA& loaded) {
   }
   arcs.swap(merged_arcs);
   names_indexed = false;
+  if (!outward_nodes.empty()) check_outward_nodes(loaded, map, own);
   // A clock from outside the netlist: the loaded node of its source, or
   // where that is an input boundary, the source its clock traces back to
   // there (recorded in its clock fields), as in the whole design.

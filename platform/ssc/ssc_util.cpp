@@ -399,6 +399,7 @@ bool SSC_UTIL::build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MOD
   (void)loaded_generic;
   PLAT_CHECK(netlist != nullptr, "SSC");
   m_unstitched.clear();
+  m_unread.clear();
   if (!is_in_use()) return false;
   CMP_FACADE* facade = m_facade ? m_facade : ZCU_FACADE_UTIL::get_instance()->get_facade();
   if (!ssc_check_delay_model_validity(facade, model)) return false;
@@ -413,8 +414,11 @@ bool SSC_UTIL::build_tdb_sub_and_merge(CDB_SGATE_NETLIST* netlist, SSC_DELAY_MOD
     // A driver from outside the gate netlist that the loaded netlist lacks
     // would lose every path through it, the partition's figures optimistic:
     // refused, the caller told which.
-    if (!own.unstitched.empty()) {
+    // So would an output boundary whose readers in other partitions it
+    // lacks: every path from the gate netlist through it would be lost.
+    if (!own.unstitched.empty() || !own.unread.empty()) {
       for (uint32_t id : own.unstitched) m_unstitched.push_back(own.nodes[id].get_string_name());
+      for (uint32_t id : own.unread) m_unread.push_back(own.nodes[id].get_string_name());
       return false;
     }
     m_netlist->m_data->nodes.swap(own.nodes);

@@ -3,6 +3,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <list>
@@ -65,6 +66,79 @@ void move_machines_out_of_hierarchy(CDB_SGATE_HIERARCHY* hierarchy,
   for (const auto& [part, machine] : moved) part->get_machine_list()->push_back(machine);
 }
 
+// A gate whose output a timing path may end past: a register, a RAM, an
+// output or bidirectional pin (the timing netlist's sinks).
+bool is_timing_sink(const CDB_SGATE_NODE* g) {
+  switch (g->get_sgate_type()) {
+    case CDB_SGATE_DFF_ENUM:
+    case CDB_SGATE_LATCH_ENUM:
+    case CDB_SGATE_SYNCHRONOUS_RAM_ENUM:
+      return true;
+    case CDB_SGATE_IO_ENUM:
+      return !g->is_input();
+    default:
+      break;
+  }
+  const CDB_SGATE_WYSIWYG* w = const_cast<CDB_SGATE_NODE*>(g)->cast_to_wysiwyg();
+  return w && (w->is_ff() || w->is_ram() || w->is_lutram());
+}
+
+// Each output boundary records the gates of other partitions its output
+// feeds, before any edge is cut (CDB_SGATE_BOUNDARY::set_readers):
+// a partition's timing analysis tells a stored timing netlist made for
+// these boundaries from one made for others by them, since those readers
+// are not in the partition's netlist. A reader counts where a sink is
+// reached from it (through it a timed path may run; the input boundaries a
+// split adds for a state machine's control reach none); the analysis
+// counts the readers it finds alike. One path per gate, sorted. The
+// sinks are found by one walk back from them over every fan-in edge:
+// O(gates + edges).
+void record_boundary_readers(CDB_SGATE_NETLIST* netlist) {
+  unsigned lo = ~0u, hi = 0;
+  bool any = false;
+  for (CDB_SGATE_NODE* g : netlist->get_node_list()) {
+    if (!g) continue;
+    lo = std::min(lo, g->get_id());
+    hi = std::max(hi, g->get_id());
+    any = any || (g->cast_to_boundary() && g->cast_to_boundary()->get_direction() == CDB_BOUNDARY_OUTPUT);
+  }
+  if (!any) return;
+  std::vector<char> live(size_t(hi - lo) + 1, 0);
+  std::vector<const CDB_SGATE_NODE*> work;
+  for (CDB_SGATE_NODE* g : netlist->get_node_list())
+    if (g && is_timing_sink(g)) {
+      live[g->get_id() - lo] = 1;
+      work.push_back(g);
+    }
+  while (!work.empty()) {
+    const CDB_SGATE_NODE* g = work.back();
+    work.pop_back();
+    for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
+      const CDB_SGATE_ITERM* t = g->get_input_term(i);
+      const CDB_SGATE_NODE* src = t && t->get_source() ? t->get_source()->get_my_node() : nullptr;
+      if (!src || src->get_id() < lo || src->get_id() > hi || live[src->get_id() - lo]) continue;
+      live[src->get_id() - lo] = 1;
+      work.push_back(src);
+    }
+  }
+  std::vector<std::string> readers;
+  for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
+    CDB_SGATE_BOUNDARY* b = node ? node->cast_to_boundary() : nullptr;
+    CDB_SGATE_OTERM* out = b && b->get_direction() == CDB_BOUNDARY_OUTPUT ? b->get_single_oterm() : nullptr;
+    if (!out) continue;
+    readers.clear();
+    for (CDB_SGATE_ITERM* t : out->fanouts()) {
+      const CDB_SGATE_NODE* r = t->get_my_node();
+      const CDB_SGATE_OTERM* first = r->get_output_term(0);
+      const bool inside = first && first->get_aux() == out->get_aux();
+      if (!inside && live[r->get_id() - lo]) readers.push_back(r->get_string_hpath());
+    }
+    std::sort(readers.begin(), readers.end());
+    readers.erase(std::unique(readers.begin(), readers.end()), readers.end());
+    b->set_readers(readers);
+  }
+}
+
 }  // namespace
 
 int kavu_partition_netlist_counter() { return g_partition_netlist_counter; }
@@ -72,6 +146,7 @@ int kavu_partition_netlist_counter() { return g_partition_netlist_counter; }
 void KAVU_PARTITION_BOUNDARIES::disconnect_partitions(CDB_SGATE_NETLIST* netlist) {
   const bool dump = g_dump_boundary_connections();
   KAVU_CHECK(netlist);
+  record_boundary_readers(netlist);
   for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
     KAVU_CHECK(node);
     CDB_SGATE_BOUNDARY* b = node->cast_to_boundary();

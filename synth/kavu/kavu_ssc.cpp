@@ -17,7 +17,8 @@
 //   answers (one for "any partition", one for the hierarchy asked last),
 //   the once-flags of warning 286029, message 286030, tag 70 and the
 //   warnings on a timing netlist of an earlier version, on one that lacks a
-//   partition's drivers, on none usable stored and on a split partition
+//   partition's drivers or the readers of its output boundaries, on none
+//   usable stored and on a split partition
 //   that meets others built alone, the
 //   partitions message 286031 was posted for, and the timing engine's
 //   record of the constraint-file warnings it posted and the constraint
@@ -63,7 +64,7 @@ bool g_warn_fast_once = true;     // warning 286029
 bool g_tag_allowed_once = true;   // tag 70
 bool g_running_once = true;       // message 286030
 bool g_warn_earlier_version_once = true;  // a timing netlist of an earlier version
-bool g_warn_missing_driver_once = true;   // one lacking a partition's drivers
+bool g_warn_missing_driver_once = true;   // one lacking a partition's drivers or readers
 bool g_warn_no_stored_once = true;        // none usable stored
 bool g_warn_split_alone_once = true;      // a split partition that meets others, built alone
 int g_quiet_questions = 0;       // > 0: can-run checks post nothing
@@ -252,9 +253,9 @@ void kavu_ssc_warn_no_stored_netlist() {
 // netlist, and a cut output boundary that no cut input boundary of this
 // netlist records as its driver. A timing netlist built from this netlist
 // alone joins only the pairs it holds (as SSC_NETLIST_DATA::build does, the
-// record compared as a pointer, never followed), so every path through one
-// of these is lost. A partition read from its archive has lost the records
-// (pointers do not travel), so each of its cut input boundaries counts.
+// record compared as a pointer, never followed, or where a partition read
+// back from its archive knows it by number alone, by the driver's debug
+// number and output slot), so every path through one of these is lost.
 // A netlist never split (split labelling 0), or one whose boundaries were
 // joined again, has none.
 struct SPLIT_CROSSINGS {
@@ -276,28 +277,50 @@ SPLIT_CROSSINGS split_crossings(const CDB_SGATE_NETLIST* netlist) {
   // One walk of the gates finds the cut boundaries (in node order), the
   // outputs of the output boundaries and the drivers the input boundaries
   // record; the boundaries alone are then judged.
+  // A terminal is keyed by its pointer where the record holds one, else by
+  // (debug number << 32 | output slot) with the top bit set.
+  typedef std::pair<uint64_t, const void*> DRIVER_KEY;
+  auto key_of_output = [](const CDB_SGATE_BOUNDARY* b, bool by_number) {
+    return by_number ? DRIVER_KEY(uint64_t(1) << 63 | uint64_t(b->get_debug_number()) << 32, nullptr)
+                     : DRIVER_KEY(0, b->get_output_term(0));
+  };
+  auto key_of_driver = [](const CDB_SGATE_BOUNDARY* b) {
+    unsigned debug = 0, slot = 0;
+    if (b->get_fed_by()) return DRIVER_KEY(0, b->get_fed_by());
+    if (b->get_fed_by_number(&debug, &slot))
+      return DRIVER_KEY(uint64_t(1) << 63 | uint64_t(debug) << 32 | slot, nullptr);
+    return DRIVER_KEY(0, nullptr);
+  };
   std::vector<const CDB_SGATE_BOUNDARY*> cut;
-  std::vector<const CDB_SGATE_OTERM*> outputs;
-  std::vector<const CDB_SGATE_OTERM*> joined;
+  std::vector<DRIVER_KEY> outputs;
+  std::vector<DRIVER_KEY> joined;
   for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
     const CDB_SGATE_BOUNDARY* b = *it ? (*it)->cast_to_boundary() : nullptr;
     if (!b || !b->is_cut()) continue;
     if (b->get_direction() == CDB_BOUNDARY_OUTPUT) {
       cut.push_back(b);
-      if (b->get_output_term(0)) outputs.push_back(b->get_output_term(0));
+      if (b->get_output_term(0)) {
+        outputs.push_back(key_of_output(b, false));
+        outputs.push_back(key_of_output(b, true));
+      }
     } else if (b->get_direction() == CDB_BOUNDARY_INPUT && inputs_unconnected(b)) {
       cut.push_back(b);
-      if (b->get_fed_by()) joined.push_back(b->get_fed_by());
+      if (const DRIVER_KEY k = key_of_driver(b); k != DRIVER_KEY(0, nullptr)) joined.push_back(k);
     }
   }
   std::sort(outputs.begin(), outputs.end(), std::less<>());
   std::sort(joined.begin(), joined.end(), std::less<>());
-  auto holds = [](const std::vector<const CDB_SGATE_OTERM*>& v, const CDB_SGATE_OTERM* t) {
-    return t && std::binary_search(v.begin(), v.end(), t, std::less<>());
+  // Joined where the driver recorded is an output here, and an output is
+  // joined where some input's record names it, by pointer or by number.
+  auto holds = [](const std::vector<DRIVER_KEY>& v, const DRIVER_KEY& k) {
+    return k != DRIVER_KEY(0, nullptr) && std::binary_search(v.begin(), v.end(), k, std::less<>());
   };
   for (const CDB_SGATE_BOUNDARY* b : cut) {
-    const bool crosses = b->get_direction() == CDB_BOUNDARY_OUTPUT ? !holds(joined, b->get_output_term(0))
-                                                                   : !holds(outputs, b->get_fed_by());
+    const bool crosses =
+        b->get_direction() == CDB_BOUNDARY_OUTPUT
+            ? !b->get_output_term(0) ||
+                  !(holds(joined, key_of_output(b, false)) || holds(joined, key_of_output(b, true)))
+            : !holds(outputs, key_of_driver(b));
     if (!crosses) continue;
     if (!crossings.first) crossings.first = b;
     ++crossings.count;
@@ -360,18 +383,30 @@ bool kavu_ssc_initialize_tdb_netlist(CMP_FACADE* facade, CDB_SGATE_HIERARCHY* hi
         // The stored netlist lacks what drives this netlist from other
         // partitions (stored before the design was partitioned, or from
         // other netlists): every path from there would be lost.
+        // So does one that lacks the readers of an output boundary that
+        // other partitions read (stored before the labelling, or for
+        // another partitioning): every path from here through it would be
+        // lost. One warning per compile tells either.
         const std::vector<std::string>& lost = timing_manager->get_unstitched();
-        if (!lost.empty()) {
-          kavu_debug("Timing analysis can't run because the TDB netlist holds no driver of %s (%d in all)",
-                     lost.front().c_str(), int(lost.size()));
+        const std::vector<std::string>& unread = timing_manager->get_unread();
+        if (!lost.empty() || !unread.empty()) {
+          const bool inputs = !lost.empty();
+          const std::vector<std::string>& named = inputs ? lost : unread;
+          kavu_debug("Timing analysis can't run because the TDB netlist holds no %s of %s (%d in all)",
+                     inputs ? "driver" : "reader", named.front().c_str(), int(named.size()));
           if (g_warn_missing_driver_once) {
             g_warn_missing_driver_once = false;
-            std::string text = "Timing analysis can't run: the flattened timing netlist in the database holds no "
-                               "driver of \"" +
-                               kavu_platform::msg_printable_text(gate_path_of_node(lost.front()), 256, true) +
-                               "\"";
-            if (lost.size() > 1) text += " and " + std::to_string(lost.size() - 1) + " more input(s) of the partition";
-            text += ", which other partitions drive; store it after the design is partitioned";
+            std::string text = std::string("Timing analysis can't run: the flattened timing netlist in the database "
+                                           "holds no ") +
+                               (inputs ? "driver" : "reader") + " of \"" +
+                               kavu_platform::msg_printable_text(gate_path_of_node(named.front()), 256, true) + "\"";
+            if (named.size() > 1)
+              text += " and " + std::to_string(named.size() - 1) +
+                      (inputs ? " more input(s) of the partition" : " more output(s) of the partition");
+            text += inputs ? ", which other partitions drive" : ", which other partitions read";
+            if (inputs && !unread.empty())
+              text += ", nor a reader of " + std::to_string(unread.size()) + " output(s) of the partition";
+            text += "; store it after the design is partitioned";
             msg_post_message(MSG_POST_TYPE_WARNING, text);
           }
         }

@@ -134,8 +134,17 @@ std::string describe(CDB_SGATE_NETLIST* nl) {
     }
     if (CDB_SGATE_STATE* st = n->cast_to_state())
       o << " machine " << (st->get_state_machine() ? st->get_state_machine()->get_name() : "-") << "\n";
-    if (CDB_SGATE_BOUNDARY* bd = n->cast_to_boundary())
-      o << " boundary " << bd->get_partition_number() << " " << bd->get_boundary_id() << " " << bd->is_cut() << "\n";
+    if (CDB_SGATE_BOUNDARY* bd = n->cast_to_boundary()) {
+      unsigned debug = 0, slot = 0;
+      const bool fed = bd->get_fed_by_number(&debug, &slot);
+      o << " boundary " << bd->get_partition_number() << " " << bd->get_boundary_id() << " " << bd->is_cut()
+        << " fed " << fed << " " << debug << " " << slot;
+      if (const std::vector<std::string>* readers = bd->get_readers()) {
+        o << " readers";
+        for (const std::string& path : *readers) o << " " << path;
+      }
+      o << "\n";
+    }
     for (unsigned s = 0; s < n->get_output_count(); ++s) {
       const CDB_SGATE_OTERM* t = n->get_output_term(s);
       if (!t) continue;
@@ -358,7 +367,21 @@ LOADED_NETLIST every_kind_design() {
   bd->set_partition_number(3);
   bd->set_boundary_id(44);
   bd->set_cut(true);
+  // What a split records: the readers in other partitions (an output
+  // boundary's), the driver by number (an input boundary's; both kept).
+  bd->set_readers({"top|p2|x~boundary", "top|p3|y~boundary~1"});
+  bd->set_fed_by_number(4000000001u, 2);
   g->add_node(bd);
+  // An input boundary fed across a split, its driver by number alone, and
+  // an output boundary whose readers are none.
+  auto* in_bd = new CDB_SGATE_BOUNDARY(name("bd_in"), CDB_BOUNDARY_INPUT);
+  in_bd->insert_unordered_fanin(sig(11));
+  in_bd->set_fed_by_number(77, 0);
+  g->add_node(in_bd);
+  auto* lone = new CDB_SGATE_BOUNDARY(name("bd_lone"), CDB_BOUNDARY_OUTPUT);
+  lone->insert_unordered_fanin(sig(11));
+  lone->set_readers({});
+  g->add_node(lone);
   auto* latch = new CDB_SGATE_LATCH(name("lat"));
   g->add_node(latch);
   CDB_SGATE_ITERM* d = latch->create_input_term(nullptr);
