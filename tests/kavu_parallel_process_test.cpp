@@ -778,7 +778,9 @@ TEST(KavuParallelProcess, AFlowUnderAProcessLimitTakesTurnsOrSaysSo) {
     EXPECT_TRUE(outcome == "synthesized" || outcome == "limit" || outcome == "thread") << outcome;
     // Room for the flow's threads and one process more: the two helpers
     // take turns.
-    if (room >= 5) EXPECT_EQ(outcome, "synthesized");
+    if (room >= 5) {
+      EXPECT_EQ(outcome, "synthesized");
+    }
   }
   std::printf("by room: %s\n", seen.c_str());
   std::filesystem::remove_all(dir);
