@@ -1,0 +1,218 @@
+// Memory the system refuses, in the public calls the README's programs make
+// and in the programs themselves.
+//
+// The calls, with their n-th allocation refused for every n in turn
+// (kavu_ssc_test.cpp's operator new): each returns its own error, never
+// std::bad_alloc, and leaves no damaged file and no broken netlist. Once
+// the BLIF writer, the simulator, berkeley-abc's comparison and the enable
+// unmapping let std::bad_alloc out, and the programs ended with "terminate
+// called after throwing an instance of 'std::bad_alloc'".
+//
+// The programs (the parallel example and the demonstration), run under an
+// address-space limit at every megabyte from the least they load with to
+// the least they finish with: each ends with status 0, or 1 after saying
+// why, never by a signal, and leaves no damaged file. A full sweep
+// (KAVU_FULL_MEMORY_SWEEP=1) takes the larger design too.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <new>
+#include <sstream>
+
+#include "kavu_dff_helper.h"
+#include "kavu_dff_helper_sync.h"
+#include "kavu_helper_predicates.h"
+#include "kavu_ssc_test_support.h"
+#include "msg/msg.h"
+#include "netlist_io/abc_oracle.h"
+#include "netlist_io/blif.h"
+#include "netlist_io/simulator.h"
+#include "platform_testkit.h"
+
+extern char** environ;
+
+using namespace kavu_platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool full_sweep() {
+  const char* full = std::getenv("KAVU_FULL_MEMORY_SWEEP");
+  return full && std::string(full) == "1";
+}
+
+std::string text_of(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The names in the working directory.
+std::vector<std::string> files_here() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(fs::current_path())) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool posted_out_of_memory() {
+  msg_flush_pending();
+  const std::vector<MSG_LOG_ENTRY> log = msg_log();
+  return std::any_of(log.begin(), log.end(), [](const MSG_LOG_ENTRY& e) {
+    return e.kind == MSG_LOG_ERROR && e.text.find("not enough memory") != std::string::npos;
+  });
+}
+
+// Runs call() with its at-th allocation refused for at = 0, stride, ...
+// until a call makes fewer; check(at, ok, refused) after each, and
+// prepare(), when given, before each with nothing refused. A
+// std::bad_alloc out of the call fails the row. Returns the number of calls
+// a refusal reached.
+long refuse_each_allocation(long stride, const std::function<bool()>& call,
+                            const std::function<void(long at, bool ok, bool refused)>& check,
+                            const std::function<void()>& prepare = {}) {
+  long reached_calls = 0;
+  for (long at = 0;; at += stride) {
+    if (prepare) prepare();
+    msg_log_clear();
+    bool ok = false;
+    g_refuse_countdown = at;
+    try {
+      ok = call();
+    } catch (const std::bad_alloc&) {
+      g_refuse_countdown = -1;
+      ADD_FAILURE() << "std::bad_alloc out of the call at allocation " << at;
+      continue;
+    }
+    const bool reached = g_refuse_countdown.exchange(-1) < 0;
+    check(at, ok, reached);
+    if (!reached) break;
+    ++reached_calls;
+    if (at > 400000) {
+      ADD_FAILURE() << "the call never ran without a refusal";
+      break;
+    }
+  }
+  return reached_calls;
+}
+
+}  // namespace
+
+// Each public call over a real design, memory refused at each allocation:
+// its answer and its error as the row says, or its full result when no
+// refusal was reached.
+TEST(MemoryRefused, EachPublicCallFailsWithItsOwnError) {
+  LOADED_NETLIST design = load_blif("seq/ch_intrinsics");
+  LOADED_NETLIST small = load_blif("small/counter8_generic");
+  ASSERT_TRUE(design && small);
+
+  // The writer over a good file: refused, the file and the directory are as
+  // they were (no temporary left beside it).
+  {
+    SCOPED_TRACE("blif_write_file");
+    ASSERT_TRUE(blif_write_file(design.get(), "design.blif"));
+    const std::string before = text_of("design.blif");
+    const std::vector<std::string> names = files_here();
+    std::string error;
+    const long refused = refuse_each_allocation(
+        1, [&] { return blif_write_file(small.get(), "design.blif", {}, &error); },
+        [&](long at, bool ok, bool reached) {
+          EXPECT_EQ(ok, !reached) << at;
+          if (reached) {
+            EXPECT_NE(error.find("design.blif: cannot write the file: not enough memory"), std::string::npos)
+                << "allocation " << at << ": \"" << error << "\"";
+            EXPECT_EQ(text_of("design.blif"), before) << "allocation " << at;
+            EXPECT_EQ(files_here(), names) << "allocation " << at;
+          }
+        });
+    EXPECT_GT(refused, 20);
+    BLIF_RESULT back = blif_read_file("design.blif");
+    ASSERT_TRUE(back.netlist) << back.error;
+    EXPECT_TRUE(sim_equivalent(back.netlist, small.get()));
+    delete back.netlist;
+    delete back.hierarchy;
+  }
+
+  // The simulator: refused, false and why.
+  {
+    SCOPED_TRACE("sim_equivalent");
+    LOADED_NETLIST other = load_blif("small/counter8_generic");
+    std::string why;
+    const long refused = refuse_each_allocation(
+        1, [&] { return sim_equivalent(small.get(), other.get(), {}, &why); },
+        [&](long at, bool ok, bool reached) {
+          EXPECT_EQ(ok, !reached) << at;
+          if (reached) EXPECT_EQ(why, "not enough memory to simulate the netlists") << "allocation " << at;
+        });
+    EXPECT_GT(refused, 20);
+  }
+
+  // The enable unmapping (registers with enables and synchronous clears;
+  // the README's design with a full sweep): refused, it says so and leaves
+  // a netlist whole and of the same function, each register's enable
+  // moved or not.
+  std::vector<std::string> unmapped{"small/shift_en_sclr_generic", "small/async_regs_generic"};
+  if (full_sweep()) unmapped.push_back("seq/ch_intrinsics");
+  for (const std::string& name : unmapped) {
+    SCOPED_TRACE("kavu_unmap_all_enables on " + name);
+    LOADED_NETLIST golden = load_blif(name);
+    LOADED_NETLIST copy;
+    const long refused = refuse_each_allocation(
+        1,
+        [&] {
+          kavu_unmap_all_enables(copy.get());
+          return true;
+        },
+        [&](long at, bool, bool reached) {
+          if (reached) EXPECT_TRUE(posted_out_of_memory()) << "allocation " << at << " refused without a word";
+          std::string why;
+          EXPECT_TRUE(copy->check(&why)) << "allocation " << at << ": " << why;
+          EXPECT_TRUE(sim_equivalent(golden.get(), copy.get(), {}, &why)) << "allocation " << at << ": " << why;
+        },
+        [&] { copy = load_blif(name); });
+    EXPECT_GT(refused, 5);
+  }
+}
+
+// berkeley-abc's comparison: refused, an error saying so (a refusal a
+// lower layer takes in its stride may still give the verdict), abc ended
+// and its directory gone. Every seventh allocation: each point that abc
+// is reached starts it.
+TEST(MemoryRefused, AbcComparisonIsAnError) {
+  if (abc_binary_path().empty()) GTEST_SKIP() << "berkeley-abc is not installed";
+  LOADED_NETLIST a = load_blif("small/counter8_generic");
+  LOADED_NETLIST b = load_blif("small/counter8_generic");
+  ASSERT_TRUE(a && b);
+  const fs::path tmp = fs::current_path() / "tmp";
+  fs::create_directory(tmp);
+  const char* was = std::getenv("TMPDIR");
+  const std::string tmpdir = was ? was : "";
+  setenv("TMPDIR", tmp.c_str(), 1);
+  std::string log;
+  ABC_RESULT result = ERROR;
+  const long refused = refuse_each_allocation(
+      full_sweep() ? 1 : 7,
+      [&] {
+        result = abc_equivalent(a.get(), b.get(), &log);
+        return result == EQUIVALENT;
+      },
+      [&](long at, bool ok, bool reached) {
+        EXPECT_TRUE(ok || reached) << at << ": " << abc_result_name(result) << " " << log;
+        if (!ok) {
+          EXPECT_EQ(result, ERROR) << "allocation " << at << ": " << log;
+          EXPECT_NE(log.find("not enough memory"), std::string::npos) << "allocation " << at << ": " << log;
+        }
+        EXPECT_TRUE(fs::is_empty(tmp)) << "allocation " << at << ": abc's directory is left";
+      });
+  if (was) setenv("TMPDIR", tmpdir.c_str(), 1);
+  else unsetenv("TMPDIR");
+  EXPECT_GT(refused, 5);
+}
