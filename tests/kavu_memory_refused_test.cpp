@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -215,4 +216,120 @@ TEST(MemoryRefused, AbcComparisonIsAnError) {
   if (was) setenv("TMPDIR", tmpdir.c_str(), 1);
   else unsetenv("TMPDIR");
   EXPECT_GT(refused, 5);
+}
+
+namespace {
+
+// A program run under an address-space limit, in a directory of its own.
+struct LIMITED_RUN {
+  int status = 0;  // as waitpid gives it
+  std::string out, err;
+};
+
+// Runs argv (with `env`) in a child process in `dir`, its address space
+// limited to `mib` MiB, standard output and error to files there.
+LIMITED_RUN run_limited(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& dir,
+                        long mib) {
+  // Everything the child uses is made before the fork: it allocates nothing.
+  std::vector<char*> args, envp;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  const std::string out = (dir / "stdout.log").string(), err = (dir / "stderr.log").string();
+  const rlimit limit{rlim_t(mib) << 20, rlim_t(mib) << 20};
+  const pid_t child = fork();
+  if (child == 0) {
+    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (o < 0 || e < 0 || chdir(dir.c_str()) != 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 ||
+        setrlimit(RLIMIT_AS, &limit) != 0)
+      _exit(120);
+    execve(args[0], args.data(), envp.data());
+    _exit(121);
+  }
+  LIMITED_RUN run;
+  waitpid(child, &run.status, 0);
+  run.out = text_of(out);
+  run.err = text_of(err);
+  return run;
+}
+
+std::string describe(const LIMITED_RUN& run) {
+  std::string how = WIFSIGNALED(run.status) ? "killed by signal " + std::to_string(WTERMSIG(run.status))
+                                            : "status " + std::to_string(WEXITSTATUS(run.status));
+  return how + "; standard output:\n" + run.out + "standard error:\n" + run.err;
+}
+
+// The loader could not map a library: below the least the program runs with.
+bool not_loaded(const LIMITED_RUN& run) {
+  return WIFEXITED(run.status) && WEXITSTATUS(run.status) == 127 &&
+         run.err.find("error while loading shared libraries") != std::string::npos;
+}
+
+}  // namespace
+
+// The README's programs on real designs, under every address-space limit
+// from the least they load with up to the least they finish with (one
+// megabyte apart): each ends with status 0, or 1 after saying why; never by
+// a signal ("terminate called after throwing an instance of
+// 'std::bad_alloc'" ended them at some limits, the BLIF writer, the enable
+// unmapping or the simulator refused memory), and the file they write is
+// whole or absent, no temporary left beside it.
+TEST(MemoryRefused, ReadmeProgramsUnderAnAddressSpaceLimit) {
+#ifdef KAVU_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit here";
+#else
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e)
+    if (std::strncmp(*e, "PATH=", 5) != 0 && std::strncmp(*e, "KAVU_INI_SET=", 13) != 0) env.push_back(*e);
+  // The parallel example finds its helpers on PATH, the build's first.
+  env.push_back(std::string("PATH=" KAVU_HELPER_DIR ":") + (getenv("PATH") ? getenv("PATH") : ""));
+  struct ROW {
+    const char* program;
+    const char* design;
+  };
+  std::vector<ROW> rows{{KAVU_DEMO_PROGRAM, "seq/ch_intrinsics"}, {KAVU_PARALLEL_MAP_EXAMPLE_BUILT, "seq/ch_intrinsics"}};
+  if (full_sweep()) rows.push_back({KAVU_PARALLEL_MAP_EXAMPLE_BUILT, "seq/diffeq1"});
+  for (const ROW& row : rows) {
+    const std::string name = fs::path(row.program).filename().string() + " on " + row.design;
+    SCOPED_TRACE(name);
+    const std::string design = blif_data_path(row.design);
+    long limits = 0;
+    bool finished = false;
+    for (long mib = 4; mib <= 512 && !finished; ++mib) {
+      const fs::path dir = fs::current_path() / (name + " " + std::to_string(mib));
+      fs::create_directories(dir / "db");
+      const LIMITED_RUN run = run_limited({row.program, design, "out.blif"}, env, dir, mib);
+      if (not_loaded(run)) {
+        fs::remove_all(dir);
+        continue;
+      }
+      ++limits;
+      SCOPED_TRACE(std::to_string(mib) + " MiB: " + describe(run));
+      ASSERT_TRUE(WIFEXITED(run.status));
+      ASSERT_LE(WEXITSTATUS(run.status), 1);
+      EXPECT_EQ(run.err.find("terminate called"), std::string::npos);
+      finished = WEXITSTATUS(run.status) == 0;
+      // Status 1 after a reason: the program's own line on standard error,
+      // or the library's error ("Error (0): …", on standard output).
+      if (!finished)
+        EXPECT_TRUE(!run.err.empty() || run.out.find("Error (") != std::string::npos) << "status 1 without a word";
+      // The written file, whole or absent; nothing beside it.
+      if (fs::exists(dir / "out.blif")) {
+        BLIF_RESULT back = blif_read_file((dir / "out.blif").string());
+        EXPECT_TRUE(back.netlist) << back.error;
+        delete back.netlist;
+        delete back.hierarchy;
+      } else {
+        EXPECT_FALSE(finished) << "status 0 without the file";
+      }
+      for (const auto& entry : fs::directory_iterator(dir))  // a write's temporary: "<target>.tmp<pid>_<k>"
+        EXPECT_EQ(entry.path().filename().string().find("out.blif.tmp"), std::string::npos) << entry.path();
+      fs::remove_all(dir);
+    }
+    EXPECT_TRUE(finished) << "never finished within 512 MiB";
+    EXPECT_GT(limits, 3) << "too few limits in the band";
+  }
+#endif
 }
