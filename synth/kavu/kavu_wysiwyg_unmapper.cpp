@@ -557,9 +557,12 @@ CDB_SGATE_OTERM* kavu_mux_to_logic_in(CDB_SGATE_MUX* node, CDB_SGATE_NETLIST* ne
   KAVU_CHECK(node != 0);
   KAVU_CHECK(new_nodes != 0);
   const MUX_INPUTS in = kavu_mux_inputs(node);
-  KAVU_CHECK(::cdb_is_connected(in.m_sel));
-  KAVU_CHECK(::cdb_is_connected(in.m_d0));
-  KAVU_CHECK(::cdb_is_connected(in.m_d1));
+  const CDB_SGATE_ITERM* select = in.m_sel;
+  const CDB_SGATE_ITERM* data0 = in.m_d0;
+  const CDB_SGATE_ITERM* data1 = in.m_d1;
+  KAVU_CHECK(::cdb_is_connected(select));
+  KAVU_CHECK(::cdb_is_connected(data0));
+  KAVU_CHECK(::cdb_is_connected(data1));
   CDB_SGATE_OTERM* node_oterm = node->get_output_term(0);
   KAVU_CHECK(node_oterm != 0);
 
