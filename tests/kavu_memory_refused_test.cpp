@@ -307,9 +307,12 @@ TEST(MemoryRefused, ReadmeProgramsUnderAnAddressSpaceLimit) {
       }
       ++limits;
       SCOPED_TRACE(std::to_string(mib) + " MiB: " + describe(run));
-      ASSERT_TRUE(WIFEXITED(run.status));
-      ASSERT_LE(WEXITSTATUS(run.status), 1);
       EXPECT_EQ(run.err.find("terminate called"), std::string::npos);
+      if (!WIFEXITED(run.status) || WEXITSTATUS(run.status) > 1) {
+        ADD_FAILURE() << "ended by a signal or with a status past 1";
+        fs::remove_all(dir);
+        continue;
+      }
       finished = WEXITSTATUS(run.status) == 0;
       // Status 1 after a reason: the program's own line on standard error,
       // or the library's error ("Error (0): …", on standard output).
