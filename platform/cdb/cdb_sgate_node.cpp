@@ -230,7 +230,7 @@ void CDB_SGATE_OTERM::copy_fanouts(std::vector<CDB_SGATE_ITERM*>& out) const {
 
 void CDB_SGATE_OTERM::insert_fanout(CDB_SGATE_ITERM* t) {
   PLAT_CHECK(t != nullptr && t->get_my_node() != nullptr, "CDB");
-  make_room(1);  // before t leaves its source: refused memory moves nothing
+  if (m_used == capacity()) make_room(1);  // before t leaves its source: refused memory moves nothing
   if (t->m_source) {
     if (t->m_source != this) mark_dirty(t->m_source->get_my_node());
     t->unlink_from_chain();
