@@ -4,9 +4,11 @@
 // The calls, with their n-th allocation refused for every n in turn
 // (kavu_ssc_test.cpp's operator new): each returns its own error, never
 // std::bad_alloc, and leaves no damaged file and no broken netlist. Once
-// the BLIF writer, the simulator, berkeley-abc's comparison and the enable
-// unmapping let std::bad_alloc out, and the programs ended with "terminate
-// called after throwing an instance of 'std::bad_alloc'".
+// the BLIF writer, the simulator, berkeley-abc's comparison, the netlist's
+// check and the enable unmapping let std::bad_alloc out (the writer, refused
+// while it named its temporary, removed the file it was to replace), and
+// the programs ended with "terminate called after throwing an instance of
+// 'std::bad_alloc'".
 //
 // The programs (the parallel example and the demonstration), run under an
 // address-space limit at every megabyte from the least they load with to
@@ -152,6 +154,19 @@ TEST(MemoryRefused, EachPublicCallFailsWithItsOwnError) {
         [&](long at, bool ok, bool reached) {
           EXPECT_EQ(ok, !reached) << at;
           if (reached) EXPECT_EQ(why, "not enough memory to simulate the netlists") << "allocation " << at;
+        });
+    EXPECT_GT(refused, 20);
+  }
+
+  // The netlist's check: refused, false and why (not a broken invariant).
+  {
+    SCOPED_TRACE("CDB_SGATE_NETLIST::check");
+    std::string why;
+    const long refused = refuse_each_allocation(
+        1, [&] { return small->check(&why); },
+        [&](long at, bool ok, bool reached) {
+          EXPECT_EQ(ok, !reached) << at;
+          if (reached) EXPECT_EQ(why, "not enough memory to check the netlist") << "allocation " << at;
         });
     EXPECT_GT(refused, 20);
   }

@@ -231,7 +231,7 @@ int run(int argc, char** argv) {
   print_counts(before, count(design.r.netlist));
   std::string why;
   if (!design.r.netlist->check(&why)) {
-    std::fprintf(stderr, "kavu_demo: the edited netlist is inconsistent: %s\n", why.c_str());
+    std::fprintf(stderr, "kavu_demo: the edited netlist fails its check: %s\n", why.c_str());
     return 1;
   }
 
