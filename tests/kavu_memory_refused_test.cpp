@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
@@ -276,10 +277,16 @@ std::string describe(const LIMITED_RUN& run) {
   return how + "; standard output:\n" + run.out + "standard error:\n" + run.err;
 }
 
-// The loader could not map a library: below the least the program runs with.
+// Below the least the program runs with: the loader could not map a
+// library, or Tcl, set up as the platform library loads (before main()),
+// was refused memory and ended the process itself ("unable to alloc N
+// bytes", Tcl's own end, which no caller can answer; a debug build meets it
+// at the lowest limits its libraries map under).
 bool not_loaded(const LIMITED_RUN& run) {
-  return WIFEXITED(run.status) && WEXITSTATUS(run.status) == 127 &&
-         run.err.find("error while loading shared libraries") != std::string::npos;
+  if (WIFEXITED(run.status) && WEXITSTATUS(run.status) == 127)
+    return run.err.find("error while loading shared libraries") != std::string::npos;
+  return WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGABRT && run.out.empty() &&
+         run.err.rfind("unable to alloc ", 0) == 0;
 }
 
 }  // namespace

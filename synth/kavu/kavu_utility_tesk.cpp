@@ -12,6 +12,7 @@
 // Cost: driving clock O(1), state machines O(fan-in of the clock gate);
 //   crossing O(terminals of the cone up to the first clocked nodes);
 //   find_clock_domain O(nodes entered + fan-out edges read).
+#include <new>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -266,7 +267,17 @@ DUMMY_CLOCK& dummy() {
 }
 // Made as the library loads, not at first use: a process that forks while
 // another thread makes it would leave its child waiting for it for ever.
-[[maybe_unused]] const bool g_dummy_clock_at_load = (dummy(), true);
+// Memory refused while the library loads (an address-space limit) leaves it
+// to its first use, which tries again, rather than end the process before
+// its main() runs.
+[[maybe_unused]] const bool g_dummy_clock_at_load = [] {
+  try {
+    dummy();
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}();
 }  // namespace
 
 CDB_SGATE_OTERM* DUMMY_CLOCK_TERM_FACTORY::get_oterm() { return dummy().m_oterm; }
