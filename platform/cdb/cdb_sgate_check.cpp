@@ -12,6 +12,7 @@
 // rebuilds the connections between copies through each original's temporary
 // pointer, which the caller clears with clear_temp_pointers().
 #include <algorithm>
+#include <new>
 #include <type_traits>
 
 #include "cdb/cdb_sgate_kinds.h"
@@ -128,6 +129,23 @@ bool CDB_SGATE_NETLIST::check_node(const CDB_SGATE_NODE* n, std::string* report,
 }
 
 bool CDB_SGATE_NETLIST::check(std::string* report) const {
+  // Memory refused while checking (the check's sets and words) fails the
+  // check with that reason, never std::bad_alloc.
+  try {
+    return check_invariants(report);
+  } catch (const std::bad_alloc&) {
+  }
+  if (report) {
+    try {
+      *report = "not enough memory to check the netlist";
+    } catch (const std::bad_alloc&) {
+      *report = "out of memory";  // within the string's own buffer
+    }
+  }
+  return false;
+}
+
+bool CDB_SGATE_NETLIST::check_invariants(std::string* report) const {
   int failures = 0;
   const uint32_t seen = next_stamp();
   uint32_t live = 0;

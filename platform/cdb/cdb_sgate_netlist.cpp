@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <numeric>
 
 #include "cdb/cdb_sgate_kinds.h"
@@ -45,11 +46,26 @@ CDB_SGATE_NETLIST::~CDB_SGATE_NETLIST() {
     for (CDB_STATE_MACHINE* m : *m_machines) delete m;
     delete m_machines;
   }
+  // Each gate unlinks itself as it goes. The gates are listed first; when
+  // memory for the list is refused (a destructor must not let std::bad_alloc
+  // out), each is taken from the node list as the walk passes it, the walk
+  // a slot ahead of the gate deleted.
   std::vector<CDB_SGATE_NODE*> nodes;
-  nodes.reserve(m_nodes.size());
-  for (iterator it = begin_node_list(); it != end_node_list(); ++it)
-    if (CDB_SGATE_NODE* n = *it) nodes.push_back(n);
-  for (CDB_SGATE_NODE* n : nodes) delete n;  // each unlinks itself
+  try {
+    nodes.reserve(m_nodes.size());
+  } catch (const std::bad_alloc&) {
+  }
+  if (nodes.capacity() >= m_nodes.size()) {
+    for (iterator it = begin_node_list(); it != end_node_list(); ++it)
+      if (CDB_SGATE_NODE* n = *it) nodes.push_back(n);
+    for (CDB_SGATE_NODE* n : nodes) delete n;
+  } else {
+    for (iterator it = begin_node_list(); it != end_node_list();) {
+      CDB_SGATE_NODE* n = *it;
+      ++it;
+      delete n;
+    }
+  }
   destroy_graveyard();
   delete m_high_speed;
   if (m_hierarchy && m_hierarchy->get_netlist() == this) m_hierarchy->set_netlist(nullptr);

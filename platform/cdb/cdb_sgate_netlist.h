@@ -243,7 +243,9 @@ class CDB_SGATE_NETLIST {
   bool has_machines() const { return m_machines && !m_machines->empty(); }
 
   // --- checking
-  // True when every invariant holds; `report` (may be null) names the first failures.
+  // True when every invariant holds; `report` (may be null) names the first
+  // failures. Memory the system refuses fails the check (never
+  // std::bad_alloc): "not enough memory to check the netlist".
   bool check(std::string* report = nullptr) const;
 
  private:
@@ -268,6 +270,7 @@ class CDB_SGATE_NETLIST {
   void relink_in_order(const std::vector<CDB_SGATE_NODE*>& order);
   static void clear_dyn_bits(void* netlist, uint32_t mask);
   bool check_node(const CDB_SGATE_NODE* node, std::string* report, int& failures) const;
+  bool check_invariants(std::string* report) const;  // check() without the guard
 
   CDB_SGATE_NODE_LIST m_nodes;
   std::vector<CDB_SGATE_NODE*> m_graveyard;

@@ -169,34 +169,39 @@ void CDB_SGATE_OTERM::compact_links() {
 
 void CDB_SGATE_OTERM::clear_links() { m_count = m_used = m_head = 0; }
 
-void CDB_SGATE_OTERM::append_link(CDB_SGATE_ITERM* t) {
-  if (m_used == capacity()) {
-    const uint32_t old_cap = capacity();
-    if (old_cap - m_count > 0 && (old_cap - m_count) * 4 >= old_cap) {
-      compact_links();
-    } else {
-      PLAT_CHECK(m_cap_log < 31, "CDB");  // more than 2^31 readers of one net
-      // Inline slots grow into the smallest block above them; a block doubles.
-      const uint8_t cap_log = m_cap_log ? uint8_t(m_cap_log + 1) : kFirstBlockLog;
-      const uint32_t cap = uint32_t(1) << cap_log;
-      auto** block = static_cast<CDB_SGATE_ITERM**>(kavu_platform::cdb_pool_allocate(block_bytes(cap)));
-      auto** block_gates = reinterpret_cast<CDB_SGATE_NODE**>(block + cap);
-      CDB_SGATE_ITERM** s = slots();
-      CDB_SGATE_NODE** g = gate_slots();
-      uint32_t w = 0;
-      for (uint32_t r = m_head; r < m_used; ++r)
-        if (CDB_SGATE_ITERM* f = s[r]) {
-          block[w] = f;
-          block_gates[w] = g[r];
-          f->m_fan_index = w++;
-        }
-      if (m_cap_log) kavu_platform::cdb_pool_release(m_block, block_bytes(old_cap));
-      m_block = block;
-      m_cap_log = cap_log;
-      m_head = 0;
-      m_used = w;
-    }
+void CDB_SGATE_OTERM::make_room(uint32_t more) {
+  if (uint64_t(m_used) + more <= capacity()) return;
+  const uint32_t old_cap = capacity();
+  if (uint64_t(m_count) + more <= old_cap && (old_cap - m_count) * 4 >= old_cap) {
+    compact_links();
+    return;
   }
+  // Inline slots grow into the smallest block above them; a block doubles
+  // (more than once when that is still too small).
+  uint8_t cap_log = m_cap_log ? uint8_t(m_cap_log + 1) : kFirstBlockLog;
+  while ((uint64_t(1) << cap_log) < uint64_t(m_count) + more) ++cap_log;
+  PLAT_CHECK(cap_log <= 31, "CDB");  // more than 2^31 readers of one net
+  const uint32_t cap = uint32_t(1) << cap_log;
+  auto** block = static_cast<CDB_SGATE_ITERM**>(kavu_platform::cdb_pool_allocate(block_bytes(cap)));
+  auto** block_gates = reinterpret_cast<CDB_SGATE_NODE**>(block + cap);
+  CDB_SGATE_ITERM** s = slots();
+  CDB_SGATE_NODE** g = gate_slots();
+  uint32_t w = 0;
+  for (uint32_t r = m_head; r < m_used; ++r)
+    if (CDB_SGATE_ITERM* f = s[r]) {
+      block[w] = f;
+      block_gates[w] = g[r];
+      f->m_fan_index = w++;
+    }
+  if (m_cap_log) kavu_platform::cdb_pool_release(m_block, block_bytes(old_cap));
+  m_block = block;
+  m_cap_log = cap_log;
+  m_head = 0;
+  m_used = w;
+}
+
+void CDB_SGATE_OTERM::append_link(CDB_SGATE_ITERM* t) {
+  if (m_used == capacity()) make_room(1);
   set_slot(m_used, t);
   t->m_fan_index = m_used++;
   t->m_source = this;
@@ -225,6 +230,7 @@ void CDB_SGATE_OTERM::copy_fanouts(std::vector<CDB_SGATE_ITERM*>& out) const {
 
 void CDB_SGATE_OTERM::insert_fanout(CDB_SGATE_ITERM* t) {
   PLAT_CHECK(t != nullptr && t->get_my_node() != nullptr, "CDB");
+  if (m_used == capacity()) make_room(1);  // before t leaves its source: refused memory moves nothing
   if (t->m_source) {
     if (t->m_source != this) mark_dirty(t->m_source->get_my_node());
     t->unlink_from_chain();
@@ -236,6 +242,7 @@ void CDB_SGATE_OTERM::insert_fanout(CDB_SGATE_ITERM* t) {
 void CDB_SGATE_OTERM::adopt_fanouts(CDB_SGATE_OTERM* other, bool invert) {
   PLAT_CHECK(other != nullptr && other != this, "CDB");
   if (!other->m_count) return;
+  make_room(other->m_count);  // before any reader moves: refused memory moves none
   mark_dirty(other->get_my_node());
   CDB_SGATE_ITERM** s = other->slots();
   for (uint32_t i = other->m_head; i < other->m_used; ++i) {

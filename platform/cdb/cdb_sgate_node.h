@@ -395,6 +395,11 @@ class CDB_SGATE_OTERM {
   friend class CDB_SGATE_NODE;
   friend class CDB_SGATE_NETLIST;
   friend class CDB_SGATE_FANOUT_RANGE::iterator;
+  // Room for `more` readers past the last slot: the block compacted where
+  // that leaves enough, else moved into a larger one. Its one allocation
+  // comes before any change (std::bad_alloc leaves the chain as it was), so
+  // the caller links them without another.
+  void make_room(uint32_t more);
   void append_link(CDB_SGATE_ITERM* t);
   void remove_link(uint32_t index);  // empties the slot, trims the ends, compacts when sparse
   void compact_links();

@@ -489,14 +489,19 @@ int fio_create_beside(const std::string& target, std::string* temp, int* error, 
   const std::string_view leaf = std::string_view(target).substr(leaf_at);
   const std::string pid = ".tmp" + std::to_string(::getpid()) + "_";
   *error = 0;
+  // The name is made apart and given to *temp only once it is created:
+  // memory refused half way through it must not leave *temp naming the
+  // target (or another file), which a failed write removes.
+  temp->clear();
+  std::string name;
   for (int attempt = 0; attempt < kFioTemporaryNames; ++attempt) {
     const std::string suffix = pid + std::to_string(attempt);
     const size_t keep = std::min(leaf.size(), size_t(NAME_MAX) - suffix.size());
-    temp->assign(target, 0, leaf_at);
-    temp->append(leaf.substr(0, keep));
-    temp->append(suffix);
-    const int fd = ::open(temp->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd >= 0) return fd;
+    name.assign(target, 0, leaf_at);
+    name.append(leaf.substr(0, keep));
+    name.append(suffix);
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0) return *temp = std::move(name), fd;
     *error = errno ? errno : EIO;
     if (*error != EEXIST) break;
   }

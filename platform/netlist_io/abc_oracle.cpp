@@ -25,6 +25,7 @@
 #include "cfg/cfg.h"
 #include "netlist_io/abc_oracle.h"
 #include "netlist_io/blif.h"
+#include "netlist_io/netlist_io_int.h"
 #include "netlist_io/oracle_process.h"
 
 namespace kavu_platform {
@@ -71,8 +72,9 @@ const char* abc_result_name(ABC_RESULT r) {
   return "?";
 }
 
-ABC_RESULT abc_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b, std::string* log) {
-  PLAT_CHECK(a != nullptr && b != nullptr, "PLATFORM");
+namespace {
+
+ABC_RESULT compare_with_abc(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b, std::string* log) {
   std::string local;
   std::string& text = log ? *log : local;
   text.clear();
@@ -97,7 +99,9 @@ ABC_RESULT abc_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b
   std::string fa = dir.path() + "/a.blif", fb = dir.path() + "/b.blif", why;
   BLIF_WRITE_OPTIONS opts;
   opts.model_name = "kavu";
-  if (!blif_write_file(a, fa, opts, &why) || !blif_write_file(b, fb, opts, &why)) {
+  // Memory refused while a file is written is the call's (an error), not a
+  // netlist abc cannot take.
+  if (!io_write_blif_file(a, fa, opts, &why) || !io_write_blif_file(b, fb, opts, &why)) {
     text = why;
     return UNAVAILABLE;
   }
@@ -129,6 +133,17 @@ ABC_RESULT abc_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b
     return ERROR;
   }
   return different ? DIFFERENT : equivalent ? EQUIVALENT : ERROR;
+}
+
+}  // namespace
+
+ABC_RESULT abc_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b, std::string* log) {
+  PLAT_CHECK(a != nullptr && b != nullptr, "PLATFORM");
+  // Memory refused anywhere (the files, abc's output) is an error: abc, when
+  // it runs, is ended and its directory removed on the way out.
+  return io_guard_memory(
+      ERROR, [&] { return compare_with_abc(a, b, log); },
+      [&] { io_say_out_of_memory(log, "", "not enough memory to compare the netlists with berkeley-abc"); });
 }
 
 }  // namespace kavu_platform

@@ -17,7 +17,9 @@
 //   "berkeley-abc was killed by signal 9 (SIGKILL)"; an exit status of
 //   137 is "exited with status 137"), or abc's output was not understood;
 //   *log says which, followed by the last 20 lines abc printed (led by
-//   how many bytes came before them, when more did).
+//   how many bytes came before them, when more did); memory the system
+//   refuses (never std::bad_alloc: "not enough memory to compare the
+//   netlists with berkeley-abc", abc ended and its directory removed).
 // Cost: two file writes and one process; abc's own time dominates.
 #pragma once
 

@@ -140,7 +140,9 @@ BLIF_RESULT blif_read_string(const std::string& text, const BLIF_READ_OPTIONS& =
 // whole beside the target and renamed over it where that leaves the target
 // as writing in place would, in place otherwise (a hard link, a device)
 // with the whole length reserved first; a failed write leaves the previous
-// file as it was.
+// file as it was. Memory the system refuses anywhere fails the write with
+// "<path>: cannot write the file: not enough memory" (never std::bad_alloc),
+// the target as it was and nothing beside it.
 bool blif_write_file(const CDB_SGATE_NETLIST*, const std::string& path,
                      const BLIF_WRITE_OPTIONS& = {}, std::string* error = nullptr);
 

@@ -1279,7 +1279,7 @@ BLIF_RESULT read_text(const std::string& file, RELEASABLE_ARRAY<char> text, cons
   } catch (const std::bad_alloc&) {
   }
   BLIF_RESULT failed;
-  failed.error = msg_printable_text(file, MSG_MAX_PATH_BYTES) + ": not enough memory to read the file";
+  io_say_out_of_memory(&failed.error, file, "not enough memory to read the file");
   return failed;
 }
 
@@ -1298,7 +1298,7 @@ BLIF_RESULT blif_read_file(const std::string& path, const BLIF_READ_OPTIONS& opt
   } catch (const std::bad_alloc&) {
   }
   BLIF_RESULT failed;
-  failed.error = msg_printable_text(path, MSG_MAX_PATH_BYTES) + ": not enough memory to read the file";
+  io_say_out_of_memory(&failed.error, path, "not enough memory to read the file");
   return failed;
 }
 
@@ -1306,7 +1306,7 @@ BLIF_RESULT blif_read_string(const std::string& text, const BLIF_READ_OPTIONS& o
   RELEASABLE_ARRAY<char> copy;
   if (!copy.allocate(text.size())) {
     BLIF_RESULT r;
-    r.error = "<string>: not enough memory for the text";
+    io_say_out_of_memory(&r.error, "<string>", "not enough memory for the text");
     return r;
   }
   copy.resize(text.size());

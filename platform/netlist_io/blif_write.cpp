@@ -1139,8 +1139,8 @@ bool BLIF_WRITER::run(std::string* head, std::string* error) {
 
 }  // namespace
 
-bool blif_write_file(const CDB_SGATE_NETLIST* netlist, const std::string& path, const BLIF_WRITE_OPTIONS& options,
-                     std::string* error) {
+bool io_write_blif_file(const CDB_SGATE_NETLIST* netlist, const std::string& path, const BLIF_WRITE_OPTIONS& options,
+                        std::string* error) {
   PLAT_CHECK(netlist != nullptr, "PLATFORM");
   // The header and the body are written one after the other, so the text
   // is never held twice.
@@ -1153,6 +1153,16 @@ bool blif_write_file(const CDB_SGATE_NETLIST* netlist, const std::string& path, 
   if (FIO_FILE_SYSTEM::replace_file(path, {head, writer.body()}, &problem)) return true;
   if (error) *error = msg_printable_text(path, MSG_MAX_PATH_BYTES) + ": " + problem;
   return false;
+}
+
+bool blif_write_file(const CDB_SGATE_NETLIST* netlist, const std::string& path, const BLIF_WRITE_OPTIONS& options,
+                     std::string* error) {
+  // Memory refused anywhere (the writer's tables, the text, the write
+  // beside the target) fails the write before the target is touched: the
+  // text is put in place only once whole.
+  return io_guard_memory(
+      false, [&] { return io_write_blif_file(netlist, path, options, error); },
+      [&] { io_say_out_of_memory(error, path, "cannot write the file: not enough memory"); });
 }
 
 }  // namespace kavu_platform

@@ -145,4 +145,18 @@ CDB_SGATE_HIERARCHY* io_make_hierarchy(CDB_SGATE_NETLIST* netlist, HDB_INSTANCE_
   return h.release();
 }
 
+void io_say_out_of_memory(std::string* error, const std::string& path, const char* what) noexcept {
+  if (!error) return;
+  try {
+    *error = path.empty() ? std::string(what) : msg_printable_text(path, MSG_MAX_PATH_BYTES) + ": " + what;
+    return;
+  } catch (const std::bad_alloc&) {
+  }
+  try {
+    *error = "not enough memory";
+  } catch (const std::bad_alloc&) {
+    *error = "out of memory";  // within the string's own buffer
+  }
+}
+
 }  // namespace kavu_platform

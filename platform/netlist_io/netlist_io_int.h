@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -37,6 +38,31 @@ std::string io_signal_path(const HDB_INSTANCE_NAME* name);
 std::string io_netlist_top(const CDB_SGATE_NETLIST* netlist);
 // A new hierarchy named `top` for the netlist (the caller owns it).
 CDB_SGATE_HIERARCHY* io_make_hierarchy(CDB_SGATE_NETLIST* netlist, HDB_INSTANCE_NAME* top);
+
+// ---- memory the system refuses ----
+// The public calls of netlist I/O run their work under io_guard_memory: a
+// std::bad_alloc anywhere in it (an address-space limit, a container's
+// memory limit) fails the call with its own error instead of ending the
+// caller's process. The work holds what it makes in objects that free it
+// as they go, and a file is written whole or not at all, so a refusal
+// leaves nothing half made behind.
+
+// Sets *error (when given) to "<path, escaped>: <what>", or to `what` alone
+// when `path` is empty. Never throws: when that text cannot be made, *error
+// says "not enough memory", else "out of memory", which needs no memory.
+void io_say_out_of_memory(std::string* error, const std::string& path, const char* what) noexcept;
+
+// Runs work(); when the system refuses memory in it, runs refused() (which
+// must not throw; see io_say_out_of_memory) and returns `failed`.
+template <class RESULT, class WORK, class REFUSED>
+RESULT io_guard_memory(RESULT failed, WORK&& work, REFUSED&& refused) {
+  try {
+    return work();
+  } catch (const std::bad_alloc&) {
+    refused();
+    return failed;
+  }
+}
 
 // FNV-1a, then a multiplicative mix so that the high bits (the table index)
 // depend on every character.
@@ -106,5 +132,11 @@ class IO_NAME_TABLE {
   std::vector<uint32_t> m_slots;
   std::vector<uint8_t> m_tags;
 };
+
+// blif_write_file with memory refused left to the caller as std::bad_alloc
+// (the oracles' writes, whose callers refuse memory as a whole).
+struct BLIF_WRITE_OPTIONS;
+bool io_write_blif_file(const CDB_SGATE_NETLIST* netlist, const std::string& path, const BLIF_WRITE_OPTIONS& options,
+                        std::string* error);
 
 }  // namespace kavu_platform

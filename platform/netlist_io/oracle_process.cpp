@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "cfg/cfg.h"
@@ -63,14 +64,19 @@ ORACLE_TEMP_DIR::ORACLE_TEMP_DIR(const char* stem) {
   if (ec) return;
   std::string templ = (root / (std::string(stem) + "_XXXXXX")).string();
   if (!mkdtemp(templ.data())) return;
-  m_path = templ;
+  m_path = std::move(templ);  // takes no memory: nothing made is left unowned
   m_on_end = thr_on_end_signal(remove_dir, reinterpret_cast<long>(m_path.c_str()));
 }
 
 ORACLE_TEMP_DIR::~ORACLE_TEMP_DIR() {
   thr_forget_end_signal(m_on_end);
+  if (m_path.empty()) return;
   std::error_code ec;
-  if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
+  try {
+    std::filesystem::remove_all(m_path, ec);
+  } catch (const std::bad_alloc&) {  // memory refused: system calls alone
+    thr_remove_dir_in_handler(m_path.c_str());
+  }
 }
 
 namespace {
@@ -242,8 +248,22 @@ ORACLE_END oracle_run_peer(const std::vector<std::string>& argv, const std::stri
   const int leader = int(syscall(SYS_pidfd_open, pid, 0));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
   bool timed_out = false;
+  // Memory refused while the output is kept ends the group and lets the
+  // refusal go on to the caller: no peer is left running, no descriptor
+  // open.
+  auto end_group_and_throw = [&] {
+    kill(-pid, SIGKILL);
+    oracle_end_group(pid, usage);
+    close(out[0]);
+    if (leader >= 0) close(leader);
+    throw;
+  };
   for (;;) {
-    pipe.drain();
+    try {
+      pipe.drain();
+    } catch (const std::bad_alloc&) {
+      end_group_and_throw();
+    }
     if (oracle_group_leader_ended(pid)) break;
     int wait_ms = leader >= 0 ? -1 : 10;
     if (timeout_seconds > 0) {
@@ -259,8 +279,14 @@ ORACLE_END oracle_run_peer(const std::vector<std::string>& argv, const std::stri
     poll(wake, 2, wait_ms);
   }
   const int status = oracle_end_group(pid, usage);
-  pipe.drain();  // what the group wrote before it ended
-  pipe.m_output->finish();
+  try {
+    pipe.drain();  // what the group wrote before it ended
+    pipe.m_output->finish();
+  } catch (const std::bad_alloc&) {
+    close(out[0]);
+    if (leader >= 0) close(leader);
+    throw;
+  }
   close(out[0]);
   if (leader >= 0) close(leader);
   if (timed_out) end.status = ORACLE_TIMED_OUT;

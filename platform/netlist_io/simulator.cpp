@@ -707,8 +707,10 @@ std::string hex(uint64_t v) {
 
 }  // namespace
 
-bool sim_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b, const SIM_COMPARE& cmp,
-                    std::string* why) {
+namespace {
+
+bool compare_by_simulation(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b, const SIM_COMPARE& cmp,
+                           std::string* why) {
   std::string local;
   std::string& reason = why ? *why : local;
   reason.clear();
@@ -766,6 +768,15 @@ bool sim_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b, cons
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool sim_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b, const SIM_COMPARE& cmp,
+                    std::string* why) {
+  return io_guard_memory(
+      false, [&] { return compare_by_simulation(a, b, cmp, why); },
+      [&] { io_say_out_of_memory(why, "", "not enough memory to simulate the netlists"); });
 }
 
 }  // namespace kavu_platform

@@ -90,7 +90,8 @@ struct SIM_COMPARE {
 // Inputs and outputs are paired by name (instance-name path without the top
 // name, else string name); unmatched or duplicated names, or a netlist the
 // simulator cannot run, give false. *why names the first difference (output,
-// word, cycle) or the reason.
+// word, cycle) or the reason ("not enough memory to simulate the netlists"
+// when the system refuses memory: never std::bad_alloc).
 bool sim_equivalent(const CDB_SGATE_NETLIST* a, const CDB_SGATE_NETLIST* b,
                     const SIM_COMPARE& = {}, std::string* why = nullptr);
 

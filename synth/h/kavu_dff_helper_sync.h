@@ -45,4 +45,7 @@ int opt_unmap_enable(CDB_SGATE_NETLIST* netlist, CDB_SGATE_OTERM* source, bool i
 // Removes the clock enable of every register that has one with a real
 // source (keys disable_clock_enable, kavu_unmap_ena_skip_sclr); when any was
 // removed, converts every 2:1 mux of the netlist to AND/OR logic and sweeps.
+// Memory the system refuses stops it with an error posted ("… not enough
+// memory"), never std::bad_alloc: the netlist is whole and of the same
+// function, each register's enable moved or not, each mux converted or not.
 void kavu_unmap_all_enables(CDB_SGATE_NETLIST* netlist);

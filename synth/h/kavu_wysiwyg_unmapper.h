@@ -96,7 +96,9 @@ bool kavu_unmap_netlist(CDB_SGATE_NETLIST* netlist, bool unmap_atoms, bool unmap
 // that output is inverted. Each AND input is a copy of a mux input
 // (kavu_copy_fanin): inversions and tied inputs carry over as fan-in flags
 // and constants. Returns the OR's output; the mux is left
-// without fan-out for the caller to delete. Internal errors: a null mux or
+// without fan-out for the caller to delete. Memory the system refuses
+// (std::bad_alloc, passed on) deletes the gates made first: the mux keeps
+// its readers and the list is as it was. Internal errors: a null mux or
 // list, an unconnected select, data0 or data1.
 CDB_SGATE_OTERM* kavu_convert_mux_to_logic(CDB_SGATE_MUX* node, std::list<CDB_SGATE_NODE*>* new_nodes);
 

@@ -37,9 +37,11 @@
 #include "kavu_dff_helper_sync.h"
 #include "kavu_msg.h"
 #include "kavu_helper_mux.h"
+#include "kavu_helper_mux_int.h"
 #include "kavu_helper_predicates.h"
 #include "kavu_wysiwyg_unmapper.h"
 #include "kavu_load_time_int.h"
+#include "kavu_memory_guard_int.h"
 #include "mem/mem.h"
 
 namespace {
@@ -423,7 +425,9 @@ constinit KAVU_KEY_ONCE g_unmap_ena_skip_sclr{"kavu_unmap_ena_skip_sclr", false}
 
 }  // namespace
 
-void kavu_unmap_all_enables(CDB_SGATE_NETLIST* netlist) {
+namespace {
+
+void unmap_all_enables(CDB_SGATE_NETLIST* netlist) {
   const bool DISABLE_CLOCK_ENABLE = g_disable_clock_enable();
   const bool SKIP_SCLR = g_unmap_ena_skip_sclr();
   KAVU_CHECK(netlist);
@@ -448,12 +452,19 @@ void kavu_unmap_all_enables(CDB_SGATE_NETLIST* netlist) {
     for (auto it = netlist->begin_node_list(); it != netlist->end_node_list(); ++it) {
       CDB_SGATE_NODE* gate = *it;
       if (!gate || gate->get_sgate_type() != CDB_SGATE_MUX_ENUM) continue;
-      kavu_convert_mux_to_logic(gate->cast_to_mux(), &made);
-      for (CDB_SGATE_NODE* g : made) netlist->add_node(g, true);
+      kavu_mux_to_logic_in(gate->cast_to_mux(), netlist, &made);
       made.clear();
     }
     netlist->sweep(false);
   }
   kavu_debug("Total registers: %d. With enable: %d. Unmapped: %d. Failed for sclear: %d. Failed for legality: %d",
              total, unmapped + failed_sclr + failed_legality, unmapped, failed_sclr, failed_legality);
+}
+
+}  // namespace
+
+void kavu_unmap_all_enables(CDB_SGATE_NETLIST* netlist) {
+  kavu_guard_memory_void([&] { unmap_all_enables(netlist); }, [] {
+    kavu_post_out_of_memory("Cannot move the clock enables of the registers into logic: not enough memory");
+  });
 }

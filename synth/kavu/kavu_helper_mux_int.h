@@ -11,6 +11,8 @@
 // header only wires.
 #pragma once
 
+#include <list>
+
 #include "cdb/cdb_sgate.h"
 #include "kavu_wiring_helper.h"
 
@@ -48,3 +50,11 @@ inline void kavu_mux_wire_sum_of_products(const MUX_INPUTS& in, CDB_SGATE_COMB* 
   or_gate->insert_unordered_fanin(sel_and->get_output_term(0));
   or_gate->insert_unordered_fanin(nsel_and->get_output_term(0));
 }
+
+// kavu_convert_mux_to_logic (kavu_wysiwyg_unmapper.cpp) with the gates
+// added to `netlist` (when not null) as they are made, so that no gate of
+// the netlist ever reads one outside it. Whole or not at all: memory
+// refused (std::bad_alloc, which goes on to the caller) takes out the gates
+// made, and the mux keeps its readers.
+CDB_SGATE_OTERM* kavu_mux_to_logic_in(CDB_SGATE_MUX* node, CDB_SGATE_NETLIST* netlist,
+                                      std::list<CDB_SGATE_NODE*>* new_nodes);

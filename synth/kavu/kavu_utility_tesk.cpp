@@ -12,6 +12,7 @@
 // Cost: driving clock O(1), state machines O(fan-in of the clock gate);
 //   crossing O(terminals of the cone up to the first clocked nodes);
 //   find_clock_domain O(nodes entered + fan-out edges read).
+#include <new>
 #include <algorithm>
 #include <cstdio>
 #include <vector>

@@ -532,20 +532,28 @@ bool kavu_unmap_netlist(CDB_SGATE_NETLIST* netlist, bool unmap_atoms, bool unmap
 
 namespace {
 
-// A comb gate carrying the mux's name, appended to the list.
-CDB_SGATE_COMB* new_mux_gate(CDB_SGATE_MUX* mux, CDB_COMB_TYPE type, std::list<CDB_SGATE_NODE*>* new_nodes) {
-  CDB_SGATE_COMB* gate = new CDB_SGATE_COMB(mux->get_instance_name(), type, true);
-  new_nodes->push_back(gate);
-  gate->get_output_term(0)->set_synthesized_name(static_cast<CDB_SGATE_NODE*>(mux));
-  return gate;
+// A comb gate carrying the mux's name, appended to the list and, when
+// given, added to the netlist.
+CDB_SGATE_COMB* new_mux_gate(CDB_SGATE_MUX* mux, CDB_COMB_TYPE type, std::list<CDB_SGATE_NODE*>* new_nodes,
+                             CDB_SGATE_NETLIST* netlist) {
+  std::unique_ptr<CDB_SGATE_COMB> gate(new CDB_SGATE_COMB(mux->get_instance_name(), type, true));
+  new_nodes->push_back(gate.get());
+  CDB_SGATE_COMB* made = gate.release();
+  if (netlist) netlist->add_node(made, true);
+  made->get_output_term(0)->set_synthesized_name(static_cast<CDB_SGATE_NODE*>(mux));
+  return made;
 }
 
 }  // namespace
 
 // out = (select & data1) | (!select & data0), wired by the mux model of
 // kavu_helper_mux_int.h, which carries every input's inversion (or constant
-// tie) over as a fan-in flag, so no inverter is ever made.
-CDB_SGATE_OTERM* kavu_convert_mux_to_logic(CDB_SGATE_MUX* node, std::list<CDB_SGATE_NODE*>* new_nodes) {
+// tie) over as a fan-in flag, so no inverter is ever made. The mux's
+// readers move last, in one step that takes its memory first: memory
+// refused before (std::bad_alloc) takes the gates made out again, and the
+// mux and its readers are as they were.
+CDB_SGATE_OTERM* kavu_mux_to_logic_in(CDB_SGATE_MUX* node, CDB_SGATE_NETLIST* netlist,
+                                      std::list<CDB_SGATE_NODE*>* new_nodes) {
   KAVU_CHECK(node != 0);
   KAVU_CHECK(new_nodes != 0);
   const MUX_INPUTS in = kavu_mux_inputs(node);
@@ -558,11 +566,25 @@ CDB_SGATE_OTERM* kavu_convert_mux_to_logic(CDB_SGATE_MUX* node, std::list<CDB_SG
   CDB_SGATE_OTERM* node_oterm = node->get_output_term(0);
   KAVU_CHECK(node_oterm != 0);
 
-  CDB_SGATE_COMB* sop_node = new_mux_gate(node, CDB_COMB_OR, new_nodes);
-  CDB_SGATE_COMB* data0_node = new_mux_gate(node, CDB_COMB_AND, new_nodes);
-  CDB_SGATE_COMB* data1_node = new_mux_gate(node, CDB_COMB_AND, new_nodes);
-  CDB_SGATE_OTERM* sop_oterm = sop_node->get_output_term(0);
-  sop_oterm->adopt_fanouts(node_oterm, node_oterm->is_inverted());
-  kavu_mux_wire_sum_of_products(in, data1_node, data0_node, sop_node);
+  std::list<CDB_SGATE_NODE*> made;  // the OR first: it reads the others
+  try {
+    CDB_SGATE_COMB* sop_node = new_mux_gate(node, CDB_COMB_OR, &made, netlist);
+    CDB_SGATE_COMB* data0_node = new_mux_gate(node, CDB_COMB_AND, &made, netlist);
+    CDB_SGATE_COMB* data1_node = new_mux_gate(node, CDB_COMB_AND, &made, netlist);
+    kavu_mux_wire_sum_of_products(in, data1_node, data0_node, sop_node);
+    sop_node->get_output_term(0)->adopt_fanouts(node_oterm, node_oterm->is_inverted());
+  } catch (const std::bad_alloc&) {
+    for (CDB_SGATE_NODE* gate : made) {  // the OR's inputs go before the gates they read
+      if (netlist && gate->get_netlist() == netlist) netlist->delete_node(gate);
+      delete gate;
+    }
+    throw;
+  }
+  CDB_SGATE_OTERM* sop_oterm = made.front()->get_output_term(0);
+  new_nodes->splice(new_nodes->end(), made);
   return sop_oterm;
+}
+
+CDB_SGATE_OTERM* kavu_convert_mux_to_logic(CDB_SGATE_MUX* node, std::list<CDB_SGATE_NODE*>* new_nodes) {
+  return kavu_mux_to_logic_in(node, nullptr, new_nodes);
 }
