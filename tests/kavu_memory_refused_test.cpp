@@ -154,7 +154,9 @@ TEST(MemoryRefused, EachPublicCallFailsWithItsOwnError) {
         1, [&] { return sim_equivalent(small.get(), other.get(), {}, &why); },
         [&](long at, bool ok, bool reached) {
           EXPECT_EQ(ok, !reached) << at;
-          if (reached) EXPECT_EQ(why, "not enough memory to simulate the netlists") << "allocation " << at;
+          if (reached) {
+            EXPECT_EQ(why, "not enough memory to simulate the netlists") << "allocation " << at;
+          }
         });
     EXPECT_GT(refused, 20);
   }
@@ -167,7 +169,9 @@ TEST(MemoryRefused, EachPublicCallFailsWithItsOwnError) {
         1, [&] { return small->check(&why); },
         [&](long at, bool ok, bool reached) {
           EXPECT_EQ(ok, !reached) << at;
-          if (reached) EXPECT_EQ(why, "not enough memory to check the netlist") << "allocation " << at;
+          if (reached) {
+            EXPECT_EQ(why, "not enough memory to check the netlist") << "allocation " << at;
+          }
         });
     EXPECT_GT(refused, 20);
   }
@@ -189,7 +193,9 @@ TEST(MemoryRefused, EachPublicCallFailsWithItsOwnError) {
           return true;
         },
         [&](long at, bool, bool reached) {
-          if (reached) EXPECT_TRUE(posted_out_of_memory()) << "allocation " << at << " refused without a word";
+          if (reached) {
+            EXPECT_TRUE(posted_out_of_memory()) << "allocation " << at << " refused without a word";
+          }
           std::string why;
           EXPECT_TRUE(copy->check(&why)) << "allocation " << at << ": " << why;
           EXPECT_TRUE(sim_equivalent(golden.get(), copy.get(), {}, &why)) << "allocation " << at << ": " << why;
@@ -338,8 +344,9 @@ TEST(MemoryRefused, ReadmeProgramsUnderAnAddressSpaceLimit) {
       finished = WEXITSTATUS(run.status) == 0;
       // Status 1 after a reason: the program's own line on standard error,
       // or the library's error ("Error (0): …", on standard output).
-      if (!finished)
+      if (!finished) {
         EXPECT_TRUE(!run.err.empty() || run.out.find("Error (") != std::string::npos) << "status 1 without a word";
+      }
       // The written file, whole or absent; nothing beside it.
       if (fs::exists(dir / "out.blif")) {
         BLIF_RESULT back = blif_read_file((dir / "out.blif").string());
