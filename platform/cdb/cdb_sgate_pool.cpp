@@ -171,10 +171,12 @@ inline uintptr_t thread_pointer() {
   return tp;
 }
 
-// Threads made one after another lie a stack apart: the page number's low
-// bits, folded with the next ones, tell them apart.
+// Threads made one after another lie a stack apart, whatever the stack's
+// size: the top bits of the thread pointer's low 32 bits times an odd
+// constant depend on each of those bits, and tell them apart. A multiply
+// and a shift, since the check is on every public call.
 inline std::atomic<uintptr_t>& slot_of(uintptr_t tp) {
-  return g_slots[((tp >> 12) ^ (tp >> (12 + kSlotBits))) & ((size_t(1) << kSlotBits) - 1)];
+  return g_slots[uint32_t(uint32_t(tp) * 0x9E3779B9u) >> (32 - kSlotBits)];
 }
 
 void register_thread(THREAD_CACHE& c);
