@@ -160,6 +160,11 @@ std::atomic<uintptr_t> g_slots[size_t(1) << kSlotBits];
 constexpr intptr_t kNoOffset = INTPTR_MIN;
 std::atomic<intptr_t> g_offset{kNoOffset};
 
+// Every cache that cache() returns is registered (its cells go back to the
+// arena when the thread ends), so a thread that only frees cells gives them
+// back too, and the release paths need no check of their own.
+void register_thread(THREAD_CACHE& c);
+
 #if defined(__x86_64__) || defined(__aarch64__)
 inline uintptr_t thread_pointer() {
   uintptr_t tp;
@@ -178,8 +183,6 @@ inline uintptr_t thread_pointer() {
 inline std::atomic<uintptr_t>& slot_of(uintptr_t tp) {
   return g_slots[uint32_t(uint32_t(tp) * 0x9E3779B9u) >> (32 - kSlotBits)];
 }
-
-void register_thread(THREAD_CACHE& c);
 
 // The thread's cache through the thread-local; the slot taken when the
 // cache lies at the common offset, unless the thread is ending.
@@ -206,7 +209,11 @@ void leave_slot() {
   slot_of(tp).compare_exchange_strong(tp, 0, std::memory_order_relaxed);
 }
 #else
-inline THREAD_CACHE& cache() { return t_cache; }
+inline THREAD_CACHE& cache() {
+  THREAD_CACHE& c = t_cache;
+  register_thread(c);
+  return c;
+}
 void leave_slot() {}
 #endif
 
@@ -433,7 +440,6 @@ void release_in(THREAD_CACHE& c, void* p, size_t bytes) noexcept {
     ::operator delete(p);
     return;
   }
-  register_thread(c);  // a thread that only frees cells gives them back too when it ends
   size_t cls = class_of(bytes);
   --c.m_balance;
   if (kQuarantine) {
@@ -538,7 +544,6 @@ void cdb_pool_release_with_partner(void* p, size_t bytes, size_t partner_bytes) 
     release_in(c, p, bytes);
     return;
   }
-  register_thread(c);
   const size_t cls = class_of(bytes), partner_cls = class_of(partner_bytes);
   const size_t partner_size = cell_size(partner_cls);
   FREE_CELL* below = c.m_free[partner_cls];
