@@ -197,11 +197,35 @@ inline std::atomic<uintptr_t>& slot_of(uintptr_t tp) {
   return c;
 }
 
+// The cache at the common offset when the thread's slot holds its pointer,
+// else null.
+inline THREAD_CACHE* cache_at_offset(uintptr_t tp) {
+  if (__builtin_expect(slot_of(tp).load(std::memory_order_relaxed) != tp, 0)) return nullptr;
+  return reinterpret_cast<THREAD_CACHE*>(tp + static_cast<uintptr_t>(g_offset.load(std::memory_order_relaxed)));
+}
+
 inline THREAD_CACHE& cache() {
   const uintptr_t tp = thread_pointer();
-  if (__builtin_expect(slot_of(tp).load(std::memory_order_relaxed) == tp, 1))
-    return *reinterpret_cast<THREAD_CACHE*>(tp + static_cast<uintptr_t>(g_offset.load(std::memory_order_relaxed)));
+  if (THREAD_CACHE* c = cache_at_offset(tp)) [[likely]]
+    return *c;
   return cache_slow(tp);
+}
+
+// F(cache, args...) for a public call. The thread-local path is a call of
+// its own that runs F too: were it a call in the middle of the public one,
+// that call would keep its arguments in saved registers, restored on every
+// return, fast path or not.
+template <auto F, class... ARGS>
+[[gnu::noinline]] auto on_cache_slow(uintptr_t tp, ARGS... args) {
+  return F(cache_slow(tp), args...);
+}
+
+template <auto F, class... ARGS>
+inline auto on_cache(ARGS... args) {
+  const uintptr_t tp = thread_pointer();
+  if (THREAD_CACHE* c = cache_at_offset(tp)) [[likely]]
+    return F(*c, args...);
+  return on_cache_slow<F>(tp, args...);
 }
 
 void leave_slot() {
@@ -213,6 +237,11 @@ inline THREAD_CACHE& cache() {
   THREAD_CACHE& c = t_cache;
   register_thread(c);
   return c;
+}
+
+template <auto F, class... ARGS>
+inline auto on_cache(ARGS... args) {
+  return F(cache(), args...);
 }
 void leave_slot() {}
 #endif
@@ -391,7 +420,7 @@ char* new_slab(ARENA& a) {
   return slab;
 }
 
-void* allocate_in(THREAD_CACHE& c, size_t bytes);
+[[gnu::always_inline]] inline void* allocate_in(THREAD_CACHE& c, size_t bytes);
 
 // The slow path: cells from the arena, else a fresh slab as the span.
 void* refill(THREAD_CACHE& c, size_t cls) {
@@ -413,8 +442,9 @@ void* refill(THREAD_CACHE& c, size_t cls) {
 }
 
 // The allocation and release of cdb_pool_allocate and cdb_pool_release on
-// the calling thread's cache: each public call reaches the cache once.
-void* allocate_in(THREAD_CACHE& c, size_t bytes) {
+// the calling thread's cache: each public call reaches the cache once. The
+// fast paths of the public calls are inlined into them whole.
+[[gnu::always_inline]] inline void* allocate_in(THREAD_CACHE& c, size_t bytes) {
   if (bytes > kMaxPooledBytes) return ::operator new(bytes);
   const size_t cls = class_of(bytes);
   const size_t size = cell_size(cls);
@@ -458,16 +488,9 @@ void release_in(THREAD_CACHE& c, void* p, size_t bytes) noexcept {
   push_free(c.m_free[cls], p, cell_size(cls));
 }
 
-}  // namespace
+void* allocate_with_partner_again(THREAD_CACHE& c, size_t bytes, size_t partner_bytes);
 
-void* cdb_pool_allocate(size_t bytes) { return allocate_in(cache(), bytes); }
-
-void cdb_pool_release(void* p, size_t bytes) noexcept {
-  if (p) release_in(cache(), p, bytes);
-}
-
-void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
-  THREAD_CACHE& c = cache();
+[[gnu::always_inline]] inline void* allocate_with_partner_in(THREAD_CACHE& c, size_t bytes, size_t partner_bytes) {
   if (bytes > kMaxPooledBytes || partner_bytes > kMaxPooledBytes) return allocate_in(c, bytes);
   const size_t cls = class_of(bytes);
   if (c.m_partner) [[unlikely]]
@@ -511,7 +534,7 @@ void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
       c.m_pairs[cls] = std::exchange(a.m_pairs[cls], nullptr);
       c.m_pairs_last[cls] = std::exchange(a.m_pairs_last[cls], nullptr);
       guard.unlock();
-      return cdb_pool_allocate_with_partner(bytes, partner_bytes);
+      return allocate_with_partner_again(c, bytes, partner_bytes);
     }
     p = new_slab(a);
     c.m_pair_end = p + kSlabBytes;
@@ -525,8 +548,13 @@ void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
   return p + partner_size;
 }
 
-void* cdb_pool_allocate_partner(size_t bytes) {
-  THREAD_CACHE& c = cache();
+// Once more, with the pairs the arena held (the call is out of line: the
+// pair allocation is inlined into its public call).
+[[gnu::noinline]] void* allocate_with_partner_again(THREAD_CACHE& c, size_t bytes, size_t partner_bytes) {
+  return allocate_with_partner_in(c, bytes, partner_bytes);
+}
+
+void* allocate_partner_in(THREAD_CACHE& c, size_t bytes) {
   if (c.m_partner && bytes <= kMaxPooledBytes && class_of(bytes) == c.m_partner_class) [[likely]] {
     void* p = c.m_partner;
     c.m_partner = nullptr;
@@ -537,9 +565,7 @@ void* cdb_pool_allocate_partner(size_t bytes) {
   return allocate_in(c, bytes);
 }
 
-void cdb_pool_release_with_partner(void* p, size_t bytes, size_t partner_bytes) noexcept {
-  if (!p) return;
-  THREAD_CACHE& c = cache();
+void release_with_partner_in(THREAD_CACHE& c, void* p, size_t bytes, size_t partner_bytes) noexcept {
   if (bytes > kMaxPooledBytes || partner_bytes > kMaxPooledBytes || kQuarantine) {
     release_in(c, p, bytes);
     return;
@@ -567,6 +593,24 @@ void cdb_pool_release_with_partner(void* p, size_t bytes, size_t partner_bytes) 
   }
   c.m_pairs_last[cls] = pair;
   --c.m_balance;
+}
+
+}  // namespace
+
+void* cdb_pool_allocate(size_t bytes) { return on_cache<allocate_in>(bytes); }
+
+void cdb_pool_release(void* p, size_t bytes) noexcept {
+  if (p) on_cache<release_in>(p, bytes);
+}
+
+void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
+  return on_cache<allocate_with_partner_in>(bytes, partner_bytes);
+}
+
+void* cdb_pool_allocate_partner(size_t bytes) { return on_cache<allocate_partner_in>(bytes); }
+
+void cdb_pool_release_with_partner(void* p, size_t bytes, size_t partner_bytes) noexcept {
+  if (p) on_cache<release_with_partner_in>(p, bytes, partner_bytes);
 }
 
 int64_t cdb_pool_thread_balance() { return cache().m_balance; }
