@@ -197,17 +197,18 @@ inline std::atomic<uintptr_t>& slot_of(uintptr_t tp) {
   return c;
 }
 
-// The cache at the common offset when the thread's slot holds its pointer,
-// else null.
-inline THREAD_CACHE* cache_at_offset(uintptr_t tp) {
-  if (__builtin_expect(slot_of(tp).load(std::memory_order_relaxed) != tp, 0)) return nullptr;
-  return reinterpret_cast<THREAD_CACHE*>(tp + static_cast<uintptr_t>(g_offset.load(std::memory_order_relaxed)));
+// True when the thread's slot holds its pointer: its cache is at the
+// common offset.
+inline bool has_slot(uintptr_t tp) { return slot_of(tp).load(std::memory_order_relaxed) == tp; }
+
+inline THREAD_CACHE& cache_at_offset(uintptr_t tp) {
+  return *reinterpret_cast<THREAD_CACHE*>(tp + static_cast<uintptr_t>(g_offset.load(std::memory_order_relaxed)));
 }
 
 inline THREAD_CACHE& cache() {
   const uintptr_t tp = thread_pointer();
-  if (THREAD_CACHE* c = cache_at_offset(tp)) [[likely]]
-    return *c;
+  if (has_slot(tp)) [[likely]]
+    return cache_at_offset(tp);
   return cache_slow(tp);
 }
 
@@ -223,8 +224,8 @@ template <auto F, class... ARGS>
 template <auto F, class... ARGS>
 inline auto on_cache(ARGS... args) {
   const uintptr_t tp = thread_pointer();
-  if (THREAD_CACHE* c = cache_at_offset(tp)) [[likely]]
-    return F(*c, args...);
+  if (has_slot(tp)) [[likely]]
+    return F(cache_at_offset(tp), args...);
   return on_cache_slow<F>(tp, args...);
 }
 
@@ -488,7 +489,7 @@ void release_in(THREAD_CACHE& c, void* p, size_t bytes) noexcept {
   push_free(c.m_free[cls], p, cell_size(cls));
 }
 
-void* allocate_with_partner_again(THREAD_CACHE& c, size_t bytes, size_t partner_bytes);
+void* allocate_pair_from_span(THREAD_CACHE& c, size_t bytes, size_t partner_bytes);
 
 [[gnu::always_inline]] inline void* allocate_with_partner_in(THREAD_CACHE& c, size_t bytes, size_t partner_bytes) {
   if (bytes > kMaxPooledBytes || partner_bytes > kMaxPooledBytes) return allocate_in(c, bytes);
@@ -513,6 +514,15 @@ void* allocate_with_partner_again(THREAD_CACHE& c, size_t bytes, size_t partner_
     POOL_POISON(pair, sizeof(PAIR_CELL));
   }
   if (c.m_free[cls]) return allocate_in(c, bytes);
+  return allocate_pair_from_span(c, bytes, partner_bytes);
+}
+
+// A new pair from the thread's pair span, renewed when used up (out of
+// line: the pair allocation's fast path, inlined into its public call,
+// then saves no registers for it).
+[[gnu::noinline]] void* allocate_pair_from_span(THREAD_CACHE& c, size_t bytes, size_t partner_bytes) {
+  const size_t cls = class_of(bytes), partner_cls = class_of(partner_bytes);
+  const size_t size = cell_size(cls), partner_size = cell_size(partner_cls);
   // The gate starts kPairGateLine bytes into a cache line, so that the tail
   // of the terminal below it and the gate's first words share that line.
   const auto aligned = [&](char* at) {
@@ -534,7 +544,7 @@ void* allocate_with_partner_again(THREAD_CACHE& c, size_t bytes, size_t partner_
       c.m_pairs[cls] = std::exchange(a.m_pairs[cls], nullptr);
       c.m_pairs_last[cls] = std::exchange(a.m_pairs_last[cls], nullptr);
       guard.unlock();
-      return allocate_with_partner_again(c, bytes, partner_bytes);
+      return allocate_with_partner_in(c, bytes, partner_bytes);
     }
     p = new_slab(a);
     c.m_pair_end = p + kSlabBytes;
@@ -546,12 +556,6 @@ void* allocate_with_partner_again(THREAD_CACHE& c, size_t bytes, size_t partner_
   POOL_UNPOISON(p + partner_size, size);
   ++c.m_balance;
   return p + partner_size;
-}
-
-// Once more, with the pairs the arena held (the call is out of line: the
-// pair allocation is inlined into its public call).
-[[gnu::noinline]] void* allocate_with_partner_again(THREAD_CACHE& c, size_t bytes, size_t partner_bytes) {
-  return allocate_with_partner_in(c, bytes, partner_bytes);
 }
 
 void* allocate_partner_in(THREAD_CACHE& c, size_t bytes) {
