@@ -12,6 +12,10 @@
 // Run: build/bench/cdb_pool_bench --benchmark_repetitions=5
 //        --benchmark_report_aggregates_only=true
 // Compare items_per_second with another build's run of the same program.
+// The rows named Fixed do the same work a fixed number of times, so that
+// instruction counts compare between builds, whatever the machine's load:
+//   valgrind --tool=callgrind --toggle-collect='kavu_platform::cdb_pool_*'
+//     build/bench/cdb_pool_bench --benchmark_filter=Fixed
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -54,6 +58,7 @@ void BM_PoolAllocateRelease(benchmark::State& state) {
   state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(kBatch) * 2);
 }
 BENCHMARK(BM_PoolAllocateRelease)->Arg(48)->Arg(96)->Arg(200);
+BENCHMARK(BM_PoolAllocateRelease)->Name("BM_PoolAllocateRelease/Fixed")->Arg(96)->Iterations(100);
 
 // Gates with their first output terminal, as a netlist builds them: the
 // gate with its partner cell, then the terminal from the waiting partner;
@@ -87,6 +92,7 @@ void BM_PoolGatePairs(benchmark::State& state) {
   state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(kBatch) * 4);
 }
 BENCHMARK(BM_PoolGatePairs);
+BENCHMARK(BM_PoolGatePairs)->Name("BM_PoolGatePairs/Fixed")->Iterations(100);
 
 // A random DAG of 20,000 two-input gates made and destroyed: every gate and
 // terminal through the pool, with the work of building the netlist around

@@ -160,6 +160,11 @@ std::atomic<uintptr_t> g_slots[size_t(1) << kSlotBits];
 constexpr intptr_t kNoOffset = INTPTR_MIN;
 std::atomic<intptr_t> g_offset{kNoOffset};
 
+// Every cache that cache() returns is registered (its cells go back to the
+// arena when the thread ends), so a thread that only frees cells gives them
+// back too, and the release paths need no check of their own.
+void register_thread(THREAD_CACHE& c);
+
 #if defined(__x86_64__) || defined(__aarch64__)
 inline uintptr_t thread_pointer() {
   uintptr_t tp;
@@ -171,13 +176,13 @@ inline uintptr_t thread_pointer() {
   return tp;
 }
 
-// Threads made one after another lie a stack apart: the page number's low
-// bits, folded with the next ones, tell them apart.
+// Threads made one after another lie a stack apart, whatever the stack's
+// size: the top bits of the thread pointer's low 32 bits times an odd
+// constant depend on each of those bits, and tell them apart. A multiply
+// and a shift, since the check is on every public call.
 inline std::atomic<uintptr_t>& slot_of(uintptr_t tp) {
-  return g_slots[((tp >> 12) ^ (tp >> (12 + kSlotBits))) & ((size_t(1) << kSlotBits) - 1)];
+  return g_slots[uint32_t(uint32_t(tp) * 0x9E3779B9u) >> (32 - kSlotBits)];
 }
-
-void register_thread(THREAD_CACHE& c);
 
 // The thread's cache through the thread-local; the slot taken when the
 // cache lies at the common offset, unless the thread is ending.
@@ -192,11 +197,36 @@ void register_thread(THREAD_CACHE& c);
   return c;
 }
 
+// True when the thread's slot holds its pointer: its cache is at the
+// common offset.
+inline bool has_slot(uintptr_t tp) { return slot_of(tp).load(std::memory_order_relaxed) == tp; }
+
+inline THREAD_CACHE& cache_at_offset(uintptr_t tp) {
+  return *reinterpret_cast<THREAD_CACHE*>(tp + static_cast<uintptr_t>(g_offset.load(std::memory_order_relaxed)));
+}
+
 inline THREAD_CACHE& cache() {
   const uintptr_t tp = thread_pointer();
-  if (__builtin_expect(slot_of(tp).load(std::memory_order_relaxed) == tp, 1))
-    return *reinterpret_cast<THREAD_CACHE*>(tp + static_cast<uintptr_t>(g_offset.load(std::memory_order_relaxed)));
+  if (has_slot(tp)) [[likely]]
+    return cache_at_offset(tp);
   return cache_slow(tp);
+}
+
+// F(cache, args...) for a public call. The thread-local path is a call of
+// its own that runs F too: were it a call in the middle of the public one,
+// that call would keep its arguments in saved registers, restored on every
+// return, fast path or not.
+template <auto F, class... ARGS>
+[[gnu::noinline]] auto on_cache_slow(uintptr_t tp, ARGS... args) {
+  return F(cache_slow(tp), args...);
+}
+
+template <auto F, class... ARGS>
+inline auto on_cache(ARGS... args) {
+  const uintptr_t tp = thread_pointer();
+  if (has_slot(tp)) [[likely]]
+    return F(cache_at_offset(tp), args...);
+  return on_cache_slow<F>(tp, args...);
 }
 
 void leave_slot() {
@@ -204,7 +234,16 @@ void leave_slot() {
   slot_of(tp).compare_exchange_strong(tp, 0, std::memory_order_relaxed);
 }
 #else
-inline THREAD_CACHE& cache() { return t_cache; }
+inline THREAD_CACHE& cache() {
+  THREAD_CACHE& c = t_cache;
+  register_thread(c);
+  return c;
+}
+
+template <auto F, class... ARGS>
+inline auto on_cache(ARGS... args) {
+  return F(cache(), args...);
+}
 void leave_slot() {}
 #endif
 
@@ -382,7 +421,7 @@ char* new_slab(ARENA& a) {
   return slab;
 }
 
-void* allocate_in(THREAD_CACHE& c, size_t bytes);
+[[gnu::always_inline]] inline void* allocate_in(THREAD_CACHE& c, size_t bytes);
 
 // The slow path: cells from the arena, else a fresh slab as the span.
 void* refill(THREAD_CACHE& c, size_t cls) {
@@ -404,8 +443,9 @@ void* refill(THREAD_CACHE& c, size_t cls) {
 }
 
 // The allocation and release of cdb_pool_allocate and cdb_pool_release on
-// the calling thread's cache: each public call reaches the cache once.
-void* allocate_in(THREAD_CACHE& c, size_t bytes) {
+// the calling thread's cache: each public call reaches the cache once. The
+// fast paths of the public calls are inlined into them whole.
+[[gnu::always_inline]] inline void* allocate_in(THREAD_CACHE& c, size_t bytes) {
   if (bytes > kMaxPooledBytes) return ::operator new(bytes);
   const size_t cls = class_of(bytes);
   const size_t size = cell_size(cls);
@@ -431,7 +471,6 @@ void release_in(THREAD_CACHE& c, void* p, size_t bytes) noexcept {
     ::operator delete(p);
     return;
   }
-  register_thread(c);  // a thread that only frees cells gives them back too when it ends
   size_t cls = class_of(bytes);
   --c.m_balance;
   if (kQuarantine) {
@@ -450,16 +489,9 @@ void release_in(THREAD_CACHE& c, void* p, size_t bytes) noexcept {
   push_free(c.m_free[cls], p, cell_size(cls));
 }
 
-}  // namespace
+void* allocate_pair_from_span(THREAD_CACHE& c, size_t bytes, size_t partner_bytes);
 
-void* cdb_pool_allocate(size_t bytes) { return allocate_in(cache(), bytes); }
-
-void cdb_pool_release(void* p, size_t bytes) noexcept {
-  if (p) release_in(cache(), p, bytes);
-}
-
-void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
-  THREAD_CACHE& c = cache();
+[[gnu::always_inline]] inline void* allocate_with_partner_in(THREAD_CACHE& c, size_t bytes, size_t partner_bytes) {
   if (bytes > kMaxPooledBytes || partner_bytes > kMaxPooledBytes) return allocate_in(c, bytes);
   const size_t cls = class_of(bytes);
   if (c.m_partner) [[unlikely]]
@@ -482,6 +514,15 @@ void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
     POOL_POISON(pair, sizeof(PAIR_CELL));
   }
   if (c.m_free[cls]) return allocate_in(c, bytes);
+  return allocate_pair_from_span(c, bytes, partner_bytes);
+}
+
+// A new pair from the thread's pair span, renewed when used up (out of
+// line: the pair allocation's fast path, inlined into its public call,
+// then saves no registers for it).
+[[gnu::noinline]] void* allocate_pair_from_span(THREAD_CACHE& c, size_t bytes, size_t partner_bytes) {
+  const size_t cls = class_of(bytes), partner_cls = class_of(partner_bytes);
+  const size_t size = cell_size(cls), partner_size = cell_size(partner_cls);
   // The gate starts kPairGateLine bytes into a cache line, so that the tail
   // of the terminal below it and the gate's first words share that line.
   const auto aligned = [&](char* at) {
@@ -503,7 +544,7 @@ void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
       c.m_pairs[cls] = std::exchange(a.m_pairs[cls], nullptr);
       c.m_pairs_last[cls] = std::exchange(a.m_pairs_last[cls], nullptr);
       guard.unlock();
-      return cdb_pool_allocate_with_partner(bytes, partner_bytes);
+      return allocate_with_partner_in(c, bytes, partner_bytes);
     }
     p = new_slab(a);
     c.m_pair_end = p + kSlabBytes;
@@ -517,8 +558,7 @@ void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
   return p + partner_size;
 }
 
-void* cdb_pool_allocate_partner(size_t bytes) {
-  THREAD_CACHE& c = cache();
+void* allocate_partner_in(THREAD_CACHE& c, size_t bytes) {
   if (c.m_partner && bytes <= kMaxPooledBytes && class_of(bytes) == c.m_partner_class) [[likely]] {
     void* p = c.m_partner;
     c.m_partner = nullptr;
@@ -529,14 +569,11 @@ void* cdb_pool_allocate_partner(size_t bytes) {
   return allocate_in(c, bytes);
 }
 
-void cdb_pool_release_with_partner(void* p, size_t bytes, size_t partner_bytes) noexcept {
-  if (!p) return;
-  THREAD_CACHE& c = cache();
+void release_with_partner_in(THREAD_CACHE& c, void* p, size_t bytes, size_t partner_bytes) noexcept {
   if (bytes > kMaxPooledBytes || partner_bytes > kMaxPooledBytes || kQuarantine) {
     release_in(c, p, bytes);
     return;
   }
-  register_thread(c);
   const size_t cls = class_of(bytes), partner_cls = class_of(partner_bytes);
   const size_t partner_size = cell_size(partner_cls);
   FREE_CELL* below = c.m_free[partner_cls];
@@ -560,6 +597,24 @@ void cdb_pool_release_with_partner(void* p, size_t bytes, size_t partner_bytes) 
   }
   c.m_pairs_last[cls] = pair;
   --c.m_balance;
+}
+
+}  // namespace
+
+void* cdb_pool_allocate(size_t bytes) { return on_cache<allocate_in>(bytes); }
+
+void cdb_pool_release(void* p, size_t bytes) noexcept {
+  if (p) on_cache<release_in>(p, bytes);
+}
+
+void* cdb_pool_allocate_with_partner(size_t bytes, size_t partner_bytes) {
+  return on_cache<allocate_with_partner_in>(bytes, partner_bytes);
+}
+
+void* cdb_pool_allocate_partner(size_t bytes) { return on_cache<allocate_partner_in>(bytes); }
+
+void cdb_pool_release_with_partner(void* p, size_t bytes, size_t partner_bytes) noexcept {
+  if (p) on_cache<release_with_partner_in>(p, bytes, partner_bytes);
 }
 
 int64_t cdb_pool_thread_balance() { return cache().m_balance; }
