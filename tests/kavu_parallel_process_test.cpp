@@ -714,22 +714,6 @@ class PROCESS_LIMIT_ROWS {
   int m_fd;
 };
 
-// Tasks (threads) of the user `uid`, which RLIMIT_NPROC counts.
-long tasks_of_user(uid_t uid) {
-  long total = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    if (std::atoi(entry.path().filename().c_str()) <= 0) continue;
-    std::ifstream status(entry.path() / "status");
-    std::string key;
-    long real_uid = -1, threads = 0;
-    while (status >> key) {
-      if (key == "Uid:") status >> real_uid;
-      else if (key == "Threads:") status >> threads;
-    }
-    if (real_uid == long(uid)) total += threads;
-  }
-  return total;
-}
 }  // namespace
 
 // A host under a per-user process limit (RLIMIT_NPROC), run by an
@@ -763,11 +747,11 @@ TEST(KavuParallelProcess, AFlowUnderAProcessLimitTakesTurnsOrSaysSo) {
         gen_set_db_dir_path(dir);
         struct rlimit was {};
         getrlimit(RLIMIT_NPROC, &was);
-        const long before = tasks_of_user(getuid());
+        const long before = testkit_tasks_of_user(getuid());
         const struct rlimit nproc = {rlim_t(before + room), was.rlim_max};
         if (setrlimit(RLIMIT_NPROC, &nproc) != 0) return "cannot set the limit";
         const FLOW_OUTCOME out = run_design(&scope.facade);
-        if (!out.synthesized && tasks_of_user(getuid()) != before) return "retry";
+        if (!out.synthesized && testkit_tasks_of_user(getuid()) != before) return "retry";
         if (!out.whole) return "the design did not come back whole: " + out.errors;
         if (out.synthesized) return "synthesized";
         if (out.errors.find("the process limit was reached (RLIMIT_NPROC ") != std::string::npos) return "limit";

@@ -20,6 +20,8 @@
 //   auto nl = load_blif("name");              a committed circuit
 #pragma once
 
+#include <sys/types.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -87,6 +89,21 @@ constexpr unsigned kTestNobody = 65534;
 // returned; "cannot enter the directory"; "cannot become the user"; "ended
 // by <what>" when an exception (an internal error) left it; "died".
 std::string run_in_child_as(unsigned uid, const std::string& dir, const std::function<std::string()>& fn);
+// Tasks (threads) of the user `uid` in the whole system, which
+// RLIMIT_NPROC counts.
+long testkit_tasks_of_user(unsigned uid);
+// A process that runs `make` and then lives on until the object goes, as a
+// run that has not ended: `pid` (-1 when it could not be started).
+struct TESTKIT_LIVE_PROCESS {
+  pid_t pid = -1;
+  explicit TESTKIT_LIVE_PROCESS(const std::function<void()>& make = [] {});
+  ~TESTKIT_LIVE_PROCESS();
+  TESTKIT_LIVE_PROCESS(const TESTKIT_LIVE_PROCESS&) = delete;
+  TESTKIT_LIVE_PROCESS& operator=(const TESTKIT_LIVE_PROCESS&) = delete;
+
+ private:
+  int m_go = -1;
+};
 // Lets every user pass through the scratch directory and its parent, as a
 // shared project directory is reached, for the scope's life.
 class SCRATCH_REACHED_BY_ALL {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
@@ -326,6 +327,54 @@ CDB_SGATE_NODE* make_dff(CDB_SGATE_NETLIST* netlist, CDB_SGATE_NODE* d, CDB_SGAT
   if (clk) g->get_input_term(CDB_DFF_CLK)->set_source(out_of(clk));
   netlist->add_node(g);
   return g;
+}
+
+long testkit_tasks_of_user(unsigned uid) {
+  long total = 0;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    if (std::atoi(entry.path().filename().c_str()) <= 0) continue;
+    std::ifstream status(entry.path() / "status");
+    std::string key;
+    long real_uid = -1, threads = 0;
+    while (status >> key) {
+      if (key == "Uid:") status >> real_uid;
+      else if (key == "Threads:") status >> threads;
+    }
+    if (real_uid == long(uid)) total += threads;
+  }
+  return total;
+}
+
+TESTKIT_LIVE_PROCESS::TESTKIT_LIVE_PROCESS(const std::function<void()>& make) {
+  int ready[2], hold[2];
+  if (pipe(ready) != 0) return;
+  if (pipe(hold) != 0) {
+    close(ready[0]);
+    close(ready[1]);
+    return;
+  }
+  pid = fork();
+  if (pid == 0) {
+    close(ready[0]);
+    close(hold[1]);
+    make();
+    (void)!write(ready[1], "r", 1);
+    char byte;
+    (void)!read(hold[0], &byte, 1);
+    _exit(0);
+  }
+  close(ready[1]);
+  close(hold[0]);
+  char byte;
+  if (pid > 0) (void)!read(ready[0], &byte, 1);
+  close(ready[0]);
+  m_go = hold[1];
+}
+
+TESTKIT_LIVE_PROCESS::~TESTKIT_LIVE_PROCESS() {
+  if (m_go >= 0) close(m_go);
+  if (pid > 0) waitpid(pid, nullptr, 0);
 }
 
 }  // namespace kavu_platform

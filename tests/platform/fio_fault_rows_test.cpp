@@ -96,37 +96,6 @@ std::string began_line(const std::string& run, pid_t pid, unsigned long long sta
                       std::to_string(start)});
 }
 
-// A process that lives until the object goes, as a run that has not ended;
-// `make` runs in it first.
-struct LIVE_PROCESS {
-  pid_t pid = -1;
-  int go = -1;
-  explicit LIVE_PROCESS(const std::function<void()>& make = [] {}) {
-    int ready[2], hold[2];
-    if (pipe(ready) != 0 || pipe(hold) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-      close(ready[0]);
-      close(hold[1]);
-      make();
-      (void)!write(ready[1], "r", 1);
-      char byte;
-      (void)!read(hold[0], &byte, 1);
-      _exit(0);
-    }
-    close(ready[1]);
-    close(hold[0]);
-    char byte;
-    (void)!read(ready[0], &byte, 1);
-    close(ready[0]);
-    go = hold[1];
-  }
-  ~LIVE_PROCESS() {
-    if (go >= 0) close(go);
-    if (pid > 0) waitpid(pid, nullptr, 0);
-  }
-};
-
 // A POSIX access ACL for a directory: the owner rwx, the owning group and
 // others r-x, one named entry (`tag` 2 a user, 8 a group) with `perm`, and
 // the mask `mask` (which the group bits of the mode show).
@@ -328,7 +297,7 @@ TEST(FioFaultRows, AnotherUsersRunsRecordIsNotTheUsers) {
 // tell, may still be the run: its files stay, outside any run and to a
 // strict run alike.
 TEST(FioFaultRows, AProcessNumberTakenAgainIsNotTheRun) {
-  LIVE_PROCESS live;
+  TESTKIT_LIVE_PROCESS live;
   ASSERT_GT(live.pid, 0);
   const unsigned long long start = start_of(live.pid);
   struct ROW {
@@ -368,7 +337,7 @@ TEST(FioFaultRows, AProcessNumberTakenAgainIsNotTheRun) {
 // replaced (it was left a file of no known run, which a write outside any
 // run replaces). Cut at every part of the line.
 TEST(FioFaultRows, AHalfWrittenRecordLineIsReadWhenWhole) {
-  LIVE_PROCESS live;
+  TESTKIT_LIVE_PROCESS live;
   ASSERT_GT(live.pid, 0);
   const std::string began = began_line("C", live.pid, start_of(live.pid));
   int cell = 0;
@@ -478,7 +447,7 @@ TEST(FioFaultRows, AFileMovedAsideIsRemovedOnlyWhenItIsTheOneJudged) {
 TEST(FioFaultRows, ALiveRunsFileIsNotAppendedTo) {
   const fs::path dir = fs::current_path() / "appended";
   fs::create_directories(dir);
-  LIVE_PROCESS live([&] {
+  TESTKIT_LIVE_PROCESS live([&] {
     FIO_FILE_SYSTEM::keep_files_of_run(dir.string(), "live", true);
     write_own(dir / "live");
   });

@@ -387,37 +387,6 @@ TEST(FioOwnFile, AnotherUsersFileIsReplacedOnlyWhereNoOneElseMayWrite) {
 
 namespace {
 
-// A process that makes its file and then lives on until the object goes, as
-// a run that has not ended.
-struct LIVE_MAKER {
-  pid_t pid = -1;
-  int go = -1;
-  explicit LIVE_MAKER(const std::function<void()>& make) {
-    int ready[2], hold[2];
-    if (pipe(ready) != 0 || pipe(hold) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-      close(ready[0]);
-      close(hold[1]);
-      make();
-      (void)!write(ready[1], "r", 1);
-      char byte;
-      (void)!read(hold[0], &byte, 1);
-      _exit(0);
-    }
-    close(ready[1]);
-    close(hold[0]);
-    char byte;
-    (void)!read(ready[0], &byte, 1);
-    close(ready[0]);
-    go = hold[1];
-  }
-  ~LIVE_MAKER() {
-    if (go >= 0) close(go);
-    if (pid > 0) waitpid(pid, nullptr, 0);
-  }
-};
-
 }  // namespace
 
 // Which files a run replaces is told by the runs record of its directory.
@@ -462,7 +431,7 @@ TEST(FioOwnFile, TheRunsRecordTellsWhichOfTheUsersFilesARunReplaces) {
               return write("helper") == "written" ? std::string() : "helper";
             }),
             "");
-  LIVE_MAKER live([&] {
+  TESTKIT_LIVE_PROCESS live([&] {
     FIO_FILE_SYSTEM::keep_files_of_run(dir.string(), "C", true);
     write("live");
     write("damaged");
@@ -711,7 +680,7 @@ TEST(FioOwnFile, ARunWhoseEndCannotBeCheckedHasEndedOnlyToARunWhoseLockExcludes)
   ASSERT_GT(readlink("/proc/self/ns/pid", ns, sizeof ns - 1), 0);
   const std::string boot = first_line_of("/proc/sys/kernel/random/boot_id");
   ASSERT_FALSE(boot.empty());
-  LIVE_MAKER live([] {});
+  TESTKIT_LIVE_PROCESS live([] {});
   const pid_t gone = fork();
   if (gone == 0) _exit(0);
   waitpid(gone, nullptr, 0);

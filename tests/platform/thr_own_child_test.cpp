@@ -80,23 +80,6 @@ long pss_of_children_kb() {
   return total;
 }
 
-// Tasks (threads) of the user `uid`, which RLIMIT_NPROC counts.
-long tasks_of(uid_t uid) {
-  long total = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    if (std::atoi(entry.path().filename().c_str()) <= 0) continue;
-    std::ifstream status(entry.path() / "status");
-    std::string key;
-    long real_uid = -1, threads = 0;
-    while (status >> key) {
-      if (key == "Uid:") status >> real_uid;
-      else if (key == "Threads:") status >> threads;
-    }
-    if (real_uid == long(uid)) total += threads;
-  }
-  return total;
-}
-
 // Rows that set a process limit for the unprivileged user count that
 // user's processes, which every such row's processes change: they run one
 // at a time, across the test programs, holding this lock.
@@ -126,7 +109,7 @@ std::string under_process_limit(int room, FN start) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     struct rlimit was {};
     getrlimit(RLIMIT_NPROC, &was);
-    const long before = tasks_of(getuid());
+    const long before = testkit_tasks_of_user(getuid());
     if (room >= 0) {
       const struct rlimit nproc = {rlim_t(before + room), was.rlim_max};
       if (setrlimit(RLIMIT_NPROC, &nproc) != 0) return "cannot set the limit";
@@ -134,7 +117,7 @@ std::string under_process_limit(int room, FN start) {
     result = start();
     setrlimit(RLIMIT_NPROC, &was);
     const bool refused = result.rfind("refused: ", 0) == 0;
-    if (room < 0 || (tasks_of(getuid()) == before && !(refused && room > 0))) break;
+    if (room < 0 || (testkit_tasks_of_user(getuid()) == before && !(refused && room > 0))) break;
   }
   return result;
 }
@@ -282,7 +265,7 @@ TEST(ThrOwnChild, HelpersTakeTurnsWithinAProcessLimit) {
         });
       struct rlimit was {};
       getrlimit(RLIMIT_NPROC, &was);
-      const long before = tasks_of(getuid());
+      const long before = testkit_tasks_of_user(getuid());
       const struct rlimit nproc = {rlim_t(before + 1), was.rlim_max};
       if (setrlimit(RLIMIT_NPROC, &nproc) != 0) return "cannot set the limit";
       go = true;
