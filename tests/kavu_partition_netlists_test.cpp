@@ -19,6 +19,7 @@
 #include "kavu_parallel.h"
 #include "kavu_partition.h"
 #include "kavu_partition_netlists.h"
+#include "netlist_io/generators.h"
 #include "partition_test_support.h"
 #include "platform_testkit.h"
 #include "rdb/rdb.h"
@@ -449,4 +450,158 @@ TEST(KavuPartitionNetlistsDebugFiles, ConnectionsAndNumberMappings) {
                         " -> Main netlist Node " + std::to_string(made[i]->get_debug_number()));
   }
   EXPECT_FALSE(std::getline(mappings, line));
+}
+
+// ---- the readers each output boundary records, and the split's labelling
+
+namespace {
+
+// A gate past which a timed path ends: a register, a RAM, an output or
+// bidirectional pin.
+bool ends_timed_paths(CDB_SGATE_NODE* g) {
+  switch (g->get_sgate_type()) {
+    case CDB_SGATE_DFF_ENUM:
+    case CDB_SGATE_LATCH_ENUM:
+    case CDB_SGATE_SYNCHRONOUS_RAM_ENUM: return true;
+    case CDB_SGATE_IO_ENUM: return !g->is_input();
+    default: break;
+  }
+  const CDB_SGATE_WYSIWYG* w = g->cast_to_wysiwyg();
+  return w && (w->is_ff() || w->is_ram() || w->is_lutram());
+}
+
+// What each output boundary must record, worked out on the labelled design
+// before the split: the paths of the gates of other partitions reading it
+// from which such a gate is reached, the latter found by a walk back from
+// those gates over every input of the whole design.
+std::map<const CDB_SGATE_BOUNDARY*, std::set<std::string>> expected_readers(CDB_SGATE_NETLIST* nl) {
+  std::set<const CDB_SGATE_NODE*> live;
+  std::vector<CDB_SGATE_NODE*> work;
+  for (CDB_SGATE_NODE* g : nl->get_node_list())
+    if (ends_timed_paths(g) && live.insert(g).second) work.push_back(g);
+  while (!work.empty()) {
+    CDB_SGATE_NODE* g = work.back();
+    work.pop_back();
+    for (CDB_SGATE_ITERM* t : g->get_input_terms())
+      if (t && t->get_source() && live.insert(t->get_source()->get_my_node()).second)
+        work.push_back(t->get_source()->get_my_node());
+  }
+  std::map<const CDB_SGATE_BOUNDARY*, std::set<std::string>> expected;
+  for (CDB_SGATE_NODE* g : nl->get_node_list()) {
+    const CDB_SGATE_BOUNDARY* b = g->cast_to_boundary();
+    if (!b || b->get_direction() != CDB_BOUNDARY_OUTPUT) continue;
+    std::set<std::string>& paths = expected[b];
+    const int own = b->get_single_oterm()->get_aux();
+    for (CDB_SGATE_ITERM* t : b->get_single_oterm()->fanouts()) {
+      CDB_SGATE_NODE* r = t->get_my_node();
+      if (r->get_output_term(0) && r->get_output_term(0)->get_aux() == own) continue;
+      if (live.count(r)) paths.insert(r->get_string_hpath());
+    }
+  }
+  return expected;
+}
+
+// Splits, checks every output boundary's record against `expected` and
+// every partition's labelling against the partitions' own, and merges back.
+void split_and_check(CDB_SGATE_NETLIST* nl, const std::map<const CDB_SGATE_BOUNDARY*, std::set<std::string>>& expected,
+                     bool label) {
+  KAVU_PARTITION_BOUNDARIES b;
+  std::vector<CDB_SGATE_NETLIST*> parts;
+  kavu_get_partition_netlists(parts, nl, nullptr, nullptr, b, label);
+  ASSERT_GE(parts.size(), 2u);
+  size_t outputs = 0;
+  for (CDB_SGATE_NETLIST* part : parts) {
+    EXPECT_EQ(part->get_split_labelling(), cdb_sgate_labelling(parts));
+    for (CDB_SGATE_NODE* g : part->get_node_list()) {
+      const CDB_SGATE_BOUNDARY* bd = g->cast_to_boundary();
+      if (!bd || bd->get_direction() != CDB_BOUNDARY_OUTPUT) continue;
+      ++outputs;
+      const std::vector<std::string>* readers = bd->get_readers();
+      ASSERT_NE(readers, nullptr) << g->get_string_hpath();
+      auto it = expected.find(bd);
+      ASSERT_NE(it, expected.end()) << g->get_string_hpath();
+      EXPECT_EQ(*readers, std::vector<std::string>(it->second.begin(), it->second.end())) << g->get_string_hpath();
+    }
+  }
+  EXPECT_EQ(outputs, expected.size());
+  kavu_merge_netlists(parts, nl, nullptr, b);
+}
+
+}  // namespace
+
+// Sequential circuits and a register pipeline split into 2 to 8
+// partitions: each output boundary records exactly the live readers of
+// other partitions, and the labelling every partition carries is that of
+// the partitions.
+TEST(KavuPartitionNetlistsReaders, EachOutputBoundaryRecordsTheLiveReadersOfOtherPartitions) {
+  std::vector<std::string> designs = bundled_circuits({"seq"});
+  designs.push_back("pipeline");
+  for (const std::string& name : designs)
+    for (int k : {2, 8}) {
+      SCOPED_TRACE(name + " into " + std::to_string(k));
+      PARTITION_TEST_SCOPE scope;
+      std::unique_ptr<CDB_SGATE_NETLIST> made;
+      LOADED_NETLIST loaded;
+      CDB_SGATE_NETLIST* nl = nullptr;
+      if (name == "pipeline") {
+        made.reset(make_pipeline(12, 16));
+        nl = made.get();
+      } else {
+        loaded = load_blif(name);
+        nl = loaded.get();
+      }
+      KAVU_PARTITIONER partitioner;
+      partitioner.partition_on_reg_boundary(nl, nullptr, partition_params(k), false);
+      split_and_check(nl, expected_readers(nl), false);
+    }
+}
+
+// A hand-labelled design whose readers run into a loop of gates that reaches
+// no register before they reach one, each reader meeting the whole loop
+// again (with 40 readers the loop is met more often than the design has
+// gates), and a reader in a loop through a gate that reaches a register:
+// the readers reaching a register or a pin are recorded once each, a gate
+// reading the boundary twice once, the reader that only feeds the dead loop
+// and the register of the boundary's own partition not at all.
+TEST(KavuPartitionNetlistsReaders, ReadersPastALoopThatReachesNothing) {
+  for (int count : {1, 40}) {
+    SCOPED_TRACE(std::to_string(count) + " readers");
+    PARTITION_TEST_SCOPE scope;
+    CDB_SGATE_NETLIST nl;
+    CDB_SGATE_NODE* a = make_input_pin(&nl, "a");
+    CDB_SGATE_BOUNDARY* out = create_boundary_node(1, a->get_single_oterm(), nullptr, &nl);
+    std::vector<CDB_SGATE_NODE*> first_partition = {a, out, make_dff(&nl, out, nullptr)};
+    std::set<std::string> live;
+    std::vector<CDB_SGATE_NODE*> into_loop;
+    for (int i = 0; i <= count; ++i) {
+      CDB_SGATE_BOUNDARY* in = create_boundary_node(0, out->get_single_oterm(), nullptr, &nl);
+      into_loop.push_back(make_not(&nl, in));  // read first: the search meets the loop first
+      if (i == count) continue;                // the last reaches nothing else
+      make_dff(&nl, in, nullptr);
+      live.insert(in->get_string_hpath());
+    }
+    CDB_SGATE_NODE* twice = make_and(&nl, out, out);
+    make_output_pin(&nl, "y", twice);
+    live.insert(twice->get_string_hpath());
+    // A reader in a loop with a gate that reaches a register: the search
+    // from the boundary before it meets it still being searched.
+    CDB_SGATE_BOUNDARY* before = create_boundary_node(0, out->get_single_oterm(), nullptr, &nl);
+    CDB_SGATE_NODE* looped = make_or(&nl, before, nullptr);
+    CDB_SGATE_NODE* behind = make_and(&nl, out, looped);
+    make_dff(&nl, looped, nullptr);
+    rewire(looped->get_input_term(1), behind->get_single_oterm());
+    live.insert(before->get_string_hpath());
+    live.insert(behind->get_string_hpath());
+    // The loop: a buffer, then a gate per entry, the last driving the buffer.
+    CDB_SGATE_BUFFER* head = make_buffer(&nl, nullptr);
+    CDB_SGATE_NODE* tail = head;
+    for (CDB_SGATE_NODE* entry : into_loop) tail = make_or(&nl, tail, entry);
+    tail->get_single_oterm()->insert_fanout(head->get_input_term(0));
+    for (CDB_SGATE_NODE* n : nl.get_node_list()) n->get_single_oterm()->set_aux(2);
+    for (CDB_SGATE_NODE* n : first_partition) n->get_single_oterm()->set_aux(1);
+    std::map<const CDB_SGATE_BOUNDARY*, std::set<std::string>> expected = expected_readers(&nl);
+    ASSERT_EQ(expected.size(), 1u);
+    EXPECT_EQ(expected.begin()->second, live);
+    split_and_check(&nl, expected, false);
+  }
 }

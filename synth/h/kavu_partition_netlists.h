@@ -24,6 +24,7 @@
 
 class CDB_SGATE_HIERARCHY;
 class CDB_SGATE_ITERM;
+class CDB_SGATE_LABELLING;
 class CDB_SGATE_NETLIST;
 class CDB_SGATE_OTERM;
 class CDB_STATE_MACHINE;
@@ -48,6 +49,11 @@ class KAVU_PARTITION_BOUNDARIES {
   KAVU_PARTITION_BOUNDARIES() = default;
   // Records and cuts every boundary-to-boundary edge, then clears pointers.
   void disconnect_partitions(CDB_SGATE_NETLIST* netlist);
+  // The same, adding every boundary gate to `labelling` (null: none) with
+  // the path it makes for the boundaries' readers anyway: the labelling of
+  // the partitions the split then makes (cdb_sgate_labelling), each path
+  // made once.
+  void disconnect_partitions(CDB_SGATE_NETLIST* netlist, CDB_SGATE_LABELLING* labelling);
   // Refreshes pointers when cleared and restores every recorded edge.
   void reconnect_partitions(CDB_SGATE_NETLIST* netlist);
   const std::vector<KAVU_PARTITION_CONNECTION>& get_connections() const { return m_connections; }

@@ -8,9 +8,12 @@
 #include <cstdio>
 #include <list>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <utility>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
@@ -83,6 +86,189 @@ bool is_timing_sink(const CDB_SGATE_NODE* g) {
   return w && (w->is_ff() || w->is_ram() || w->is_lutram());
 }
 
+// Whether a sink (is_timing_sink) is reached from a gate, asked of the
+// readers of the output boundaries only: a search forward over the fan-out
+// from each, which stops at the first sink and keeps what it learnt, one
+// state byte per gate number (get_id, within the netlist's [lo, hi]). A
+// gate is LIVE once a sink is found past it, DEAD once every gate it feeds
+// is DEAD; one whose search met a gate still being searched (a loop
+// without a sink in it) stays unknown until its search ends: DEAD where the
+// whole search found no sink, else searched afresh when asked again. So an
+// acyclic design costs O(gates + edges) for all readers together, usually
+// a few gates per reader; should searches over loops enter gates more
+// times than [lo, hi] holds numbers, one walk back from every sink answers
+// the rest, as it would have answered all.
+class SINK_REACH {
+ public:
+  SINK_REACH(CDB_SGATE_NETLIST* netlist, unsigned lo, unsigned hi)
+      : m_netlist(netlist), m_lo(lo), m_hi(hi), m_state(size_t(hi - lo) + 1, UNSEEN), m_budget(m_state.size()) {}
+
+  bool reaches_sink(const CDB_SGATE_NODE* r) {
+    if (!known(r)) return false;
+    const uint8_t s = state(r);
+    if (s == LIVE || s == DEAD) return s == LIVE;
+    bool found = enter(r);
+    while (!found && !m_stack.empty()) {
+      const CDB_SGATE_NODE* n = next_reader(m_stack.back());
+      if (!n) {
+        finish_top();
+        continue;
+      }
+      if (!known(n)) continue;
+      switch (state(n)) {
+        case LIVE: found = true; break;
+        case DEAD: break;
+        case ACTIVE:
+        case PENDING: m_stack.back().waits = true; break;
+        default:
+          if (m_budget == 0) {
+            walk_back_from_sinks();
+            return state(r) == LIVE;
+          }
+          found = enter(n);
+          break;
+      }
+    }
+    // Found: every gate on the stack feeds the next one up to the sink.
+    for (const FRAME& f : m_stack) state(f.gate) = LIVE;
+    m_stack.clear();
+    for (const CDB_SGATE_NODE* g : m_pending) state(g) = found ? UNSEEN : DEAD;
+    m_pending.clear();
+    return found;
+  }
+
+ private:
+  enum : uint8_t { UNSEEN, LIVE, DEAD, ACTIVE, PENDING };
+  typedef CDB_SGATE_FANOUT_NODE_RANGE::iterator READER;
+  struct FRAME {
+    const CDB_SGATE_NODE* gate;
+    unsigned next_oterm;  // the next output terminal whose readers follow
+    READER at, end;       // the current terminal's readers still to see
+    bool waits;           // a reader was still being searched
+  };
+
+  bool known(const CDB_SGATE_NODE* g) const { return g->get_id() >= m_lo && g->get_id() <= m_hi; }
+  uint8_t& state(const CDB_SGATE_NODE* g) { return m_state[g->get_id() - m_lo]; }
+
+  // A sink is LIVE at once; any other gate gets a frame.
+  bool enter(const CDB_SGATE_NODE* g) {
+    if (is_timing_sink(g)) {
+      state(g) = LIVE;
+      return true;
+    }
+    state(g) = ACTIVE;
+    const CDB_SGATE_FANOUT_NODE_RANGE none(nullptr, nullptr);
+    m_stack.push_back(FRAME{g, 0, none.begin(), none.end(), false});
+    --m_budget;
+    return false;
+  }
+  // The frame's next reader gate over all its output terminals; null at
+  // the end.
+  static const CDB_SGATE_NODE* next_reader(FRAME& f) {
+    for (;;) {
+      while (f.at != f.end) {
+        const CDB_SGATE_NODE* n = *f.at;
+        ++f.at;
+        if (n) return n;
+      }
+      if (f.next_oterm >= f.gate->get_output_count()) return nullptr;
+      if (const CDB_SGATE_OTERM* o = f.gate->get_output_term(f.next_oterm++)) {
+        const CDB_SGATE_FANOUT_NODE_RANGE readers = o->fanout_nodes();
+        f.at = readers.begin();
+        f.end = readers.end();
+      }
+    }
+  }
+  // Every reader of the top gate seen and none LIVE.
+  void finish_top() {
+    const FRAME f = m_stack.back();
+    m_stack.pop_back();
+    state(f.gate) = f.waits ? PENDING : DEAD;
+    if (!f.waits) return;
+    m_pending.push_back(f.gate);
+    if (!m_stack.empty()) m_stack.back().waits = true;
+  }
+  // The gates from which a sink is reached: a walk back from the sinks
+  // over every fan-in edge, O(gates + edges).
+  void walk_back_from_sinks() {
+    m_stack.clear();
+    m_pending.clear();
+    std::fill(m_state.begin(), m_state.end(), uint8_t(DEAD));
+    std::vector<const CDB_SGATE_NODE*> work;
+    for (CDB_SGATE_NODE* g : m_netlist->get_node_list())
+      if (g && is_timing_sink(g)) {
+        state(g) = LIVE;
+        work.push_back(g);
+      }
+    while (!work.empty()) {
+      const CDB_SGATE_NODE* g = work.back();
+      work.pop_back();
+      for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
+        const CDB_SGATE_ITERM* t = g->get_input_term(i);
+        const CDB_SGATE_NODE* src = t && t->get_source() ? t->get_source()->get_my_node() : nullptr;
+        if (!src || !known(src) || state(src) == LIVE) continue;
+        state(src) = LIVE;
+        work.push_back(src);
+      }
+    }
+  }
+
+  CDB_SGATE_NETLIST* m_netlist;
+  unsigned m_lo, m_hi;
+  std::vector<uint8_t> m_state;
+  size_t m_budget;  // gates the searches may still enter
+  std::vector<FRAME> m_stack;
+  std::vector<const CDB_SGATE_NODE*> m_pending;  // this search's unknown gates
+};
+
+// The paths (get_string_hpath) of a split's boundary gates, each made once
+// for the labelling; those of the input boundaries, the usual readers of
+// an output boundary in another partition, are kept for the readers
+// record, which takes them over.
+class BOUNDARY_PATHS {
+ public:
+  // Adds every boundary gate to `labelling` with its path.
+  BOUNDARY_PATHS(const std::vector<CDB_SGATE_BOUNDARY*>& boundaries, CDB_SGATE_LABELLING* labelling)
+      : m_boundaries(boundaries), m_paths(boundaries.size()) {
+    if (boundaries.empty()) return;
+    unsigned hi = 0;
+    for (const CDB_SGATE_BOUNDARY* b : boundaries) {
+      m_lo = std::min(m_lo, b->get_id());
+      hi = std::max(hi, b->get_id());
+    }
+    // Boundaries are made together, so their numbers are close.
+    m_place.assign(size_t(hi - m_lo) + 1, NONE);
+    for (size_t k = 0; k < boundaries.size(); ++k) {
+      const CDB_SGATE_BOUNDARY* b = boundaries[k];
+      std::string path = b->get_string_hpath();
+      if (b->get_sgate_type() == CDB_SGATE_BOUNDARY_ENUM) labelling->add(b, path);
+      if (b->get_direction() != CDB_BOUNDARY_INPUT) continue;
+      m_paths[k] = std::move(path);
+      m_place[b->get_id() - m_lo] = uint32_t(k);
+    }
+  }
+  // The path of gate g: an input boundary's kept one, which it gives up;
+  // any other's made now.
+  std::string take(const CDB_SGATE_NODE* g) {
+    const size_t at = size_t(g->get_id()) - m_lo;
+    if (g->get_id() >= m_lo && at < m_place.size()) {
+      const uint32_t k = m_place[at];
+      if (k != NONE && m_boundaries[k] == g) {
+        m_place[at] = NONE;
+        return std::move(m_paths[k]);
+      }
+    }
+    return g->get_string_hpath();
+  }
+
+ private:
+  static constexpr uint32_t NONE = ~0u;
+  const std::vector<CDB_SGATE_BOUNDARY*>& m_boundaries;
+  std::vector<std::string> m_paths;  // by place in m_boundaries
+  unsigned m_lo = ~0u;
+  std::vector<uint32_t> m_place;  // by gate number from m_lo: a kept path's place
+};
+
 // Each output boundary records the gates of other partitions its output
 // feeds, before any edge is cut (CDB_SGATE_BOUNDARY::set_readers):
 // a partition's timing analysis tells a stored timing netlist made for
@@ -90,52 +276,34 @@ bool is_timing_sink(const CDB_SGATE_NODE* g) {
 // are not in the partition's netlist. A reader counts where a sink is
 // reached from it (through it a timed path may run; the input boundaries a
 // split adds for a state machine's control reach none); the analysis
-// counts the readers it finds alike. One path per gate, sorted. The
-// sinks are found by one walk back from them over every fan-in edge:
-// O(gates + edges).
-void record_boundary_readers(CDB_SGATE_NETLIST* netlist) {
-  unsigned lo = ~0u, hi = 0;
-  bool any = false;
-  for (CDB_SGATE_NODE* g : netlist->get_node_list()) {
-    if (!g) continue;
-    lo = std::min(lo, g->get_id());
-    hi = std::max(hi, g->get_id());
-    any = any || (g->cast_to_boundary() && g->cast_to_boundary()->get_direction() == CDB_BOUNDARY_OUTPUT);
-  }
-  if (!any) return;
-  std::vector<char> live(size_t(hi - lo) + 1, 0);
-  std::vector<const CDB_SGATE_NODE*> work;
-  for (CDB_SGATE_NODE* g : netlist->get_node_list())
-    if (g && is_timing_sink(g)) {
-      live[g->get_id() - lo] = 1;
-      work.push_back(g);
-    }
-  while (!work.empty()) {
-    const CDB_SGATE_NODE* g = work.back();
-    work.pop_back();
-    for (unsigned i = 0; i < g->get_number_of_input_terms(); ++i) {
-      const CDB_SGATE_ITERM* t = g->get_input_term(i);
-      const CDB_SGATE_NODE* src = t && t->get_source() ? t->get_source()->get_my_node() : nullptr;
-      if (!src || src->get_id() < lo || src->get_id() > hi || live[src->get_id() - lo]) continue;
-      live[src->get_id() - lo] = 1;
-      work.push_back(src);
-    }
-  }
-  std::vector<std::string> readers;
-  for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
-    CDB_SGATE_BOUNDARY* b = node ? node->cast_to_boundary() : nullptr;
-    CDB_SGATE_OTERM* out = b && b->get_direction() == CDB_BOUNDARY_OUTPUT ? b->get_single_oterm() : nullptr;
+// counts the readers it finds alike. One path per gate, sorted; a path is
+// made only for a reader recorded, or taken from `paths` where given.
+// `boundaries` are the netlist's, in netlist order, its gate numbers
+// within [lo, hi].
+void record_boundary_readers(CDB_SGATE_NETLIST* netlist, const std::vector<CDB_SGATE_BOUNDARY*>& boundaries,
+                             unsigned lo, unsigned hi, BOUNDARY_PATHS* paths) {
+  std::optional<SINK_REACH> reach;
+  std::vector<const CDB_SGATE_NODE*> found;
+  for (CDB_SGATE_BOUNDARY* b : boundaries) {
+    CDB_SGATE_OTERM* out = b->get_direction() == CDB_BOUNDARY_OUTPUT ? b->get_single_oterm() : nullptr;
     if (!out) continue;
-    readers.clear();
-    for (CDB_SGATE_ITERM* t : out->fanouts()) {
-      const CDB_SGATE_NODE* r = t->get_my_node();
+    if (!reach) reach.emplace(netlist, lo, hi);
+    found.clear();
+    for (const CDB_SGATE_NODE* r : out->fanout_nodes()) {
+      if (!r) continue;
       const CDB_SGATE_OTERM* first = r->get_output_term(0);
       const bool inside = first && first->get_aux() == out->get_aux();
-      if (!inside && live[r->get_id() - lo]) readers.push_back(r->get_string_hpath());
+      if (!inside && reach->reaches_sink(r)) found.push_back(r);
     }
+    // A gate reading the boundary on several inputs is one reader.
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    std::vector<std::string> readers;
+    readers.reserve(found.size());
+    for (const CDB_SGATE_NODE* r : found) readers.push_back(paths ? paths->take(r) : r->get_string_hpath());
     std::sort(readers.begin(), readers.end());
     readers.erase(std::unique(readers.begin(), readers.end()), readers.end());
-    b->set_readers(readers);
+    b->set_readers(std::move(readers));
   }
 }
 
@@ -144,13 +312,27 @@ void record_boundary_readers(CDB_SGATE_NETLIST* netlist) {
 int kavu_partition_netlist_counter() { return g_partition_netlist_counter; }
 
 void KAVU_PARTITION_BOUNDARIES::disconnect_partitions(CDB_SGATE_NETLIST* netlist) {
+  disconnect_partitions(netlist, nullptr);
+}
+
+void KAVU_PARTITION_BOUNDARIES::disconnect_partitions(CDB_SGATE_NETLIST* netlist, CDB_SGATE_LABELLING* labelling) {
   const bool dump = g_dump_boundary_connections();
   KAVU_CHECK(netlist);
-  record_boundary_readers(netlist);
+  // The boundaries in netlist order, and the range of the gate numbers.
+  std::vector<CDB_SGATE_BOUNDARY*> boundaries;
+  unsigned lo = ~0u, hi = 0;
   for (CDB_SGATE_NODE* node : netlist->get_node_list()) {
     KAVU_CHECK(node);
-    CDB_SGATE_BOUNDARY* b = node->cast_to_boundary();
-    if (!b) continue;
+    lo = std::min(lo, node->get_id());
+    hi = std::max(hi, node->get_id());
+    if (CDB_SGATE_BOUNDARY* b = node->cast_to_boundary()) boundaries.push_back(b);
+  }
+  // The labelling takes every boundary's path, and the readers record the
+  // paths of the boundaries among them: each is made once.
+  std::optional<BOUNDARY_PATHS> paths;
+  if (labelling) paths.emplace(boundaries, labelling);
+  record_boundary_readers(netlist, boundaries, lo, hi, paths ? &*paths : nullptr);
+  for (CDB_SGATE_BOUNDARY* b : boundaries) {
     b->set_cut(true);
     if (b->get_direction() != CDB_BOUNDARY_INPUT) continue;
     CDB_SGATE_ITERM* iterm = b->get_single_iterm();
@@ -393,7 +575,11 @@ void split_design(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST
   if (route) kavu_route_state_machine_signals(hierarchy, netlist);
   KAVU_BOUNDARY_DELAY_MAP delays;
   kavu_annotate_boundary_delays(netlist, delays);
-  boundaries.disconnect_partitions(netlist);
+  // Each partition records the labelling it was split under (its timing
+  // analysis takes no stored timing netlist made for another): the
+  // boundary gates, which the split moves as they are.
+  CDB_SGATE_LABELLING labelling;
+  boundaries.disconnect_partitions(netlist, &labelling);
   kavu_clear_boundary_port_cache(netlist);
   partitions.clear();
   if (label_partitions) kavu_label_partitions_after_sync_point(netlist);
@@ -446,12 +632,9 @@ void split_design(std::vector<CDB_SGATE_NETLIST*>& partitions, CDB_SGATE_NETLIST
              (unsigned long)netlist->get_node_list().size());
     KAVU_INTERNAL_ERROR(text);
   }
-  // Each partition records the labelling it was split under: its timing
-  // analysis takes no stored timing netlist made for another.
-  const uint64_t labelling = cdb_sgate_labelling(partitions);
   for (CDB_SGATE_NETLIST* part : partitions) {
     netlist->copy_members_to_partitioned_netlist(part);
-    part->set_split_labelling(labelling);
+    part->set_split_labelling(labelling.digest());
     // The parent's own table stays with the parent: a copy in every
     // partition would come back once per partition at the merge.
     *part->get_mast_report() = KAVU_MAST_MUX_TABLE();
