@@ -240,8 +240,14 @@ ORACLE_END oracle_run_peer(const std::vector<std::string>& argv, const std::stri
   if (pipe2(out, O_CLOEXEC) != 0) return end;
   if (fcntl(out[0], F_SETFL, O_NONBLOCK) != 0) return close(out[0]), close(out[1]), end;
   const pid_t pid = oracle_spawn_group(args.data(), dir.empty() ? nullptr : dir.c_str(), out[1]);
+  const int start_error = pid < 0 ? errno : 0;
   close(out[1]);
-  if (pid < 0) return close(out[0]), end;
+  if (pid < 0) {
+    // The group ended as the peer started (a signal's action or a time
+    // limit killed it before its start was reported): killed, not unstarted.
+    if (start_error == ECANCELED) end.signal = SIGKILL, end.status = 128 + SIGKILL;
+    return close(out[0]), end;
+  }
   PEER_PIPE pipe{out[0], output ? output : &discarded};
   // The leader's end wakes the wait (a child it left may hold the pipe
   // open); without a pidfd the wait looks again every 10 ms.

@@ -516,7 +516,11 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
     while (waitpid(pid_t(keeper), &status, __WALL) < 0 && errno == EINTR) {
     }
     munmap(mapping, kMapping);
-    *error = start_error != 0 ? start_error : ECHILD;
+    // A keeper that reported nothing and was killed (it blocks every signal
+    // but SIGKILL) was in the program's group when an end-signal action or
+    // a timeout ended the group: the program was started and killed with it.
+    const bool killed = got_records == 0 && WIFSIGNALED(status);
+    *error = start_error != 0 ? start_error : killed ? ECANCELED : ECHILD;
     return -1;
   }
   {
@@ -528,6 +532,7 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
 }
 
 std::string thr_start_refusal_text(int error) {
+  if (error == ECANCELED) return "it was killed as it started";
   if (error != EAGAIN) return std::strerror(error);
   std::string text = "the process limit was reached";
   struct rlimit limit {};

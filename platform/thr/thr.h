@@ -80,12 +80,15 @@ struct THR_OWN_CHILD_START {
 // keeper) and is what the caller waits for; *program is the program's own
 // process id. Returns -1 with *error set when it did not start: the
 // system refused a process (EAGAIN, see thr_start_refusal_text), or the
-// program could not be executed (execve's errno); nothing is left to wait
-// for then. Thread-safe.
+// program could not be executed (execve's errno), or its group was killed
+// (an end-signal action, a timeout) while the keeper was still in it, before
+// the keeper could report the program (ECANCELED: the program was started
+// and killed with it); nothing is left to wait for then. Thread-safe.
 pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int* error);
 // Why a child did not start, for `error` from thr_start_own_child:
 // "the process limit was reached (RLIMIT_NPROC 6)" where the system refused
-// a process, else strerror's text.
+// a process, "it was killed as it started" for ECANCELED, else strerror's
+// text.
 std::string thr_start_refusal_text(int error);
 // waitpid(pid, status, options) and waitid(P_PID, pid, info, options) for
 // the keeper `pid` of thr_start_own_child, giving the program's end: its
