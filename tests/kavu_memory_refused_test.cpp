@@ -240,6 +240,8 @@ TEST(MemoryRefused, AbcComparisonIsAnError) {
   EXPECT_GT(refused, 5);
 }
 
+// Under AddressSanitizer the programs are not run under a limit (below).
+#ifndef KAVU_UNDER_ASAN
 namespace {
 
 // A program run under an address-space limit, in a directory of its own.
@@ -296,6 +298,7 @@ bool not_loaded(const LIMITED_RUN& run) {
 }
 
 }  // namespace
+#endif
 
 // The README's programs on real designs, under every address-space limit
 // from the least they load with up to the least they finish with (one
