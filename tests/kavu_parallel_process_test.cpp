@@ -696,27 +696,6 @@ TEST(KavuParallelProcess, FullSweepWorkersForkedAtRandomMomentsOfRuns) {
 extern "C" int __lsan_is_turned_off() { return g_no_leak_check.load() ? 1 : 0; }
 #endif
 
-namespace {
-// Rows that set a process limit for the unprivileged user count that
-// user's processes, which every such row's processes change: they run one
-// at a time, across the test programs, holding this lock.
-class PROCESS_LIMIT_ROWS {
- public:
-  PROCESS_LIMIT_ROWS() : m_fd(open("/tmp/kavu_process_limit_rows.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-    if (m_fd >= 0) flock(m_fd, LOCK_EX);
-  }
-  ~PROCESS_LIMIT_ROWS() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  PROCESS_LIMIT_ROWS(const PROCESS_LIMIT_ROWS&) = delete;
-  PROCESS_LIMIT_ROWS& operator=(const PROCESS_LIMIT_ROWS&) = delete;
-
- private:
-  int m_fd;
-};
-
-}  // namespace
-
 // A host under a per-user process limit (RLIMIT_NPROC), run by an
 // unprivileged user, whom the limit binds: the limit leaves `room`
 // processes beyond what the user runs when the flow starts, the flow's own
@@ -726,7 +705,7 @@ class PROCESS_LIMIT_ROWS {
 // design comes back whole either way. Each helper took two processes and
 // the failure said "No child processes".
 TEST(KavuParallelProcess, AFlowUnderAProcessLimitTakesTurnsOrSaysSo) {
-  const PROCESS_LIMIT_ROWS one_at_a_time;
+  const TESTKIT_PROCESS_LIMIT_ROWS one_at_a_time;
   FLOW_SCOPE scope;
   SCRATCH_REACHED_BY_ALL reached;
   const std::string dir = std::filesystem::absolute("process_limit_flow").string();

@@ -104,6 +104,25 @@ struct TESTKIT_LIVE_PROCESS {
  private:
   int m_go = -1;
 };
+// Rows that set a process limit for the unprivileged user count that
+// user's processes, which every such row's processes change: they run one
+// at a time, across the test programs, each holding this lock for its life.
+class TESTKIT_PROCESS_LIMIT_ROWS {
+ public:
+  TESTKIT_PROCESS_LIMIT_ROWS();
+  ~TESTKIT_PROCESS_LIMIT_ROWS();
+  TESTKIT_PROCESS_LIMIT_ROWS(const TESTKIT_PROCESS_LIMIT_ROWS&) = delete;
+  TESTKIT_PROCESS_LIMIT_ROWS& operator=(const TESTKIT_PROCESS_LIMIT_ROWS&) = delete;
+
+ private:
+  int m_fd;
+};
+// Sets a POSIX access ACL on the directory `dir` through its extended
+// attribute: the owner rwx, the owning group and others r-x, one named
+// entry (`tag` 2 a user, 8 a group) of `id` with `perm`, and the mask
+// `mask` (which the group bits of the mode show). False where the file
+// system refuses it.
+bool testkit_set_acl(const std::string& dir, uint16_t tag, uint16_t perm, uint32_t id, uint16_t mask);
 // Lets every user pass through the scratch directory and its parent, as a
 // shared project directory is reached, for the scope's life.
 class SCRATCH_REACHED_BY_ALL {

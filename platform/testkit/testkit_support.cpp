@@ -1,10 +1,13 @@
 // testkit_support.cpp — assertions, capture, scoped configuration, netlist
 // tracking, committed circuits and builders of the test kit.
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -375,6 +378,35 @@ TESTKIT_LIVE_PROCESS::TESTKIT_LIVE_PROCESS(const std::function<void()>& make) {
 TESTKIT_LIVE_PROCESS::~TESTKIT_LIVE_PROCESS() {
   if (m_go >= 0) close(m_go);
   if (pid > 0) waitpid(pid, nullptr, 0);
+}
+
+TESTKIT_PROCESS_LIMIT_ROWS::TESTKIT_PROCESS_LIMIT_ROWS()
+    : m_fd(open("/tmp/kavu_process_limit_rows.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+  if (m_fd >= 0) flock(m_fd, LOCK_EX);
+}
+
+TESTKIT_PROCESS_LIMIT_ROWS::~TESTKIT_PROCESS_LIMIT_ROWS() {
+  if (m_fd >= 0) close(m_fd);
+}
+
+bool testkit_set_acl(const std::string& dir, uint16_t tag, uint16_t perm, uint32_t id, uint16_t mask) {
+  struct ACL_ENTRY {
+    uint16_t tag, perm;
+    uint32_t id;
+  };
+  const uint32_t version = 2;
+  const ACL_ENTRY acl[] = {{1, 7, ~0u}, {tag, perm, id}, {4, 5, ~0u}, {0x10, mask, ~0u}, {0x20, 5, ~0u}};
+  ACL_ENTRY sorted[5];
+  // Entries go by tag: a named group after the owning group.
+  if (tag == 8) {
+    const ACL_ENTRY order[] = {acl[0], acl[2], acl[1], acl[3], acl[4]};
+    std::copy(std::begin(order), std::end(order), sorted);
+  } else {
+    std::copy(std::begin(acl), std::end(acl), sorted);
+  }
+  std::string blob(reinterpret_cast<const char*>(&version), 4);
+  blob.append(reinterpret_cast<const char*>(sorted), sizeof sorted);
+  return setxattr(dir.c_str(), "system.posix_acl_access", blob.data(), blob.size(), 0) == 0;
 }
 
 }  // namespace kavu_platform

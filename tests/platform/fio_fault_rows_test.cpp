@@ -96,29 +96,6 @@ std::string began_line(const std::string& run, pid_t pid, unsigned long long sta
                       std::to_string(start)});
 }
 
-// A POSIX access ACL for a directory: the owner rwx, the owning group and
-// others r-x, one named entry (`tag` 2 a user, 8 a group) with `perm`, and
-// the mask `mask` (which the group bits of the mode show).
-bool set_acl(const fs::path& dir, uint16_t tag, uint16_t perm, uint32_t id, uint16_t mask) {
-  struct ACL_ENTRY {
-    uint16_t tag, perm;
-    uint32_t id;
-  };
-  const uint32_t version = 2;
-  const ACL_ENTRY acl[] = {{1, 7, ~0u}, {tag, perm, id}, {4, 5, ~0u}, {0x10, mask, ~0u}, {0x20, 5, ~0u}};
-  ACL_ENTRY sorted[5];
-  // Entries go by tag: a named group after the owning group.
-  if (tag == 8) {
-    const ACL_ENTRY order[] = {acl[0], acl[2], acl[1], acl[3], acl[4]};
-    std::copy(std::begin(order), std::end(order), sorted);
-  } else {
-    std::copy(std::begin(acl), std::end(acl), sorted);
-  }
-  std::string blob(reinterpret_cast<const char*>(&version), 4);
-  blob.append(reinterpret_cast<const char*>(sorted), sizeof sorted);
-  return setxattr(dir.c_str(), "system.posix_acl_access", blob.data(), blob.size(), 0) == 0;
-}
-
 }  // namespace
 
 // A directory counts as shared when an ACL lets a named user or a named
@@ -148,7 +125,8 @@ TEST(FioFaultRows, AnAclThatLetsANamedUserOrGroupWriteSharesTheDirectory) {
     const fs::path dir = fs::current_path() / ("acl" + std::to_string(cell++));
     fs::create_directories(dir);
     ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
-    if (r.tag && !set_acl(dir, r.tag, r.perm, kNobody, r.mask)) GTEST_SKIP() << "no POSIX ACL here: " << std::strerror(errno);
+    if (r.tag && !testkit_set_acl(dir.string(), r.tag, r.perm, kNobody, r.mask))
+      GTEST_SKIP() << "no POSIX ACL here: " << std::strerror(errno);
     if (!r.tag && FIO_FILE_SYSTEM::directory_is_shared(dir.string()))
       GTEST_SKIP() << "the scratch directory's file system does not lock for every user";
     EXPECT_EQ(FIO_FILE_SYSTEM::directory_is_shared(dir.string()), r.shared);

@@ -285,17 +285,7 @@ struct BINDFS_MOUNT {
 
 // An ACL on `dir` that lets the user nobody write it (user, named user,
 // group, mask and other entries).
-bool let_nobody_write(const fs::path& dir) {
-  struct ACL_ENTRY {
-    uint16_t tag, perm;
-    uint32_t id;
-  };
-  const uint32_t version = 2;
-  const ACL_ENTRY acl[] = {{1, 7, ~0u}, {2, 7, kNobody}, {4, 5, ~0u}, {0x10, 7, ~0u}, {0x20, 5, ~0u}};
-  std::string blob(reinterpret_cast<const char*>(&version), 4);
-  blob.append(reinterpret_cast<const char*>(acl), sizeof acl);
-  return setxattr(dir.c_str(), "system.posix_acl_access", blob.data(), blob.size(), 0) == 0;
-}
+bool let_nobody_write(const fs::path& dir) { return testkit_set_acl(dir.string(), 2, 7, kNobody, 7); }
 
 }  // namespace
 

@@ -80,24 +80,6 @@ long pss_of_children_kb() {
   return total;
 }
 
-// Rows that set a process limit for the unprivileged user count that
-// user's processes, which every such row's processes change: they run one
-// at a time, across the test programs, holding this lock.
-class PROCESS_LIMIT_ROWS {
- public:
-  PROCESS_LIMIT_ROWS() : m_fd(open("/tmp/kavu_process_limit_rows.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-    if (m_fd >= 0) flock(m_fd, LOCK_EX);
-  }
-  ~PROCESS_LIMIT_ROWS() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  PROCESS_LIMIT_ROWS(const PROCESS_LIMIT_ROWS&) = delete;
-  PROCESS_LIMIT_ROWS& operator=(const PROCESS_LIMIT_ROWS&) = delete;
-
- private:
-  int m_fd;
-};
-
 // Runs `start` under a process limit leaving the user `room` more
 // processes (-1: no limit) than it runs now. Other processes of the user
 // (another test as the same user) may start or end meanwhile, for a moment
@@ -194,7 +176,7 @@ TEST(ThrOwnChild, ASubreaperHostGetsNoKilledHelper) {
 // one, whom the limit binds; each row's limit is what the user runs now
 // plus the room it leaves.
 TEST(ThrOwnChild, AHelpersIdIsItsOwnAndAProcessLimitCostsItOnlyItself) {
-  const PROCESS_LIMIT_ROWS one_at_a_time;
+  const TESTKIT_PROCESS_LIMIT_ROWS one_at_a_time;
   struct CASE {
     const char* name;
     int room;        // processes the limit leaves (-1: no limit)
@@ -239,7 +221,7 @@ TEST(ThrOwnChild, AHelpersIdIsItsOwnAndAProcessLimitCostsItOnlyItself) {
 // process take turns: each waits for one that runs to end, then runs as its
 // own keeper; none fails for want of a process while another runs.
 TEST(ThrOwnChild, HelpersTakeTurnsWithinAProcessLimit) {
-  const PROCESS_LIMIT_ROWS one_at_a_time;
+  const TESTKIT_PROCESS_LIMIT_ROWS one_at_a_time;
   const std::string dir = std::filesystem::absolute("own_child_turns").string();
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
@@ -335,7 +317,7 @@ TEST(ThrOwnChild, SharedOrCopiedTheKeeperGivesTheProgramsEnd) {
 // limit left room for one process) the end is taken as the helper's, not
 // waited for until the timeout.
 TEST(ThrOwnChild, AHostThatReapsEveryChildLeavesTheHelpersEnd) {
-  const PROCESS_LIMIT_ROWS one_at_a_time;
+  const TESTKIT_PROCESS_LIMIT_ROWS one_at_a_time;
   struct CASE {
     const char* name;
     int room;
