@@ -715,14 +715,15 @@ TEST(KavuParallelProcess, AFlowUnderAProcessLimitTakesTurnsOrSaysSo) {
   std::string seen;
   for (const int room : {2, 3, 4, 5, 6, 8}) {
     SCOPED_TRACE("room for " + std::to_string(room));
-    // Other processes of the user (another test as the same user) may
-    // start or end meanwhile, for a moment no count sees: a run that did
-    // not synthesize is tried again, a few times.
+    // The user is one of these rows alone, so only the run's own processes
+    // count against its limit; should another process of that id start or
+    // end meanwhile all the same, a run that did not synthesize is tried
+    // again, a few times.
     std::string outcome = "retry";
     for (int attempt = 0; attempt < 4 && outcome != "synthesized"; ++attempt)
       outcome = in_child([&]() -> std::string {
-        if (chdir(dir.c_str()) != 0 || setgroups(0, nullptr) != 0 || setgid(kTestNobody) != 0 ||
-            setuid(kTestNobody) != 0)
+        if (chdir(dir.c_str()) != 0 || setgroups(0, nullptr) != 0 || setgid(kTestProcessLimitUser) != 0 ||
+            setuid(kTestProcessLimitUser) != 0)
           return "cannot become the user";
         gen_set_db_dir_path(dir);
 #ifdef KAVU_UNDER_ASAN

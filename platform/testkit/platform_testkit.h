@@ -84,6 +84,12 @@ bool run_within_address_space(uint64_t budget, const std::function<bool()>& fn);
 
 // The unprivileged user that rows acting as a second user run as.
 constexpr unsigned kTestNobody = 65534;
+// The unprivileged user the process-limit rows run as: an id of no account
+// and of no other row, so that no process but the row's own counts against
+// the per-user limit (RLIMIT_NPROC) it sets, while rows that run as
+// kTestNobody start and end processes beside it. Those rows take turns
+// (TESTKIT_PROCESS_LIMIT_ROWS).
+constexpr unsigned kTestProcessLimitUser = 64434;
 // Runs `fn` in a child process, in `dir` when it is not empty, as the user
 // `uid` (its own group, no others) when `uid` is not root: what `fn`
 // returned; "cannot enter the directory"; "cannot become the user"; "ended

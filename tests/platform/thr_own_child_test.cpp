@@ -81,10 +81,10 @@ long pss_of_children_kb() {
 }
 
 // Runs `start` under a process limit leaving the user `room` more
-// processes (-1: no limit) than it runs now. Other processes of the user
-// (another test as the same user) may start or end meanwhile, for a moment
-// no count before and after sees: a run is tried again, a few times, when
-// the user's count changed or where room was left and it was refused.
+// processes (-1: no limit) than it runs now. The user is one of the
+// process-limit rows alone; should another process of that id start or end
+// meanwhile all the same, a run is tried again, a few times, when the
+// user's count changed or where room was left and it was refused.
 template <class FN>
 std::string under_process_limit(int room, FN start) {
   std::string result;
@@ -196,7 +196,7 @@ TEST(ThrOwnChild, AHelpersIdIsItsOwnAndAProcessLimitCostsItOnlyItself) {
   for (const CASE& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(dir + "/pid.txt");
-    const std::string result = run_in_child_as(kTestNobody, dir, [&]() -> std::string {
+    const std::string result = run_in_child_as(kTestProcessLimitUser, dir, [&]() -> std::string {
       return under_process_limit(c.room, [&]() -> std::string {
         IPC_COMMAND ipc;
         THR_PROCESS_EXIT_CODE code;
@@ -229,7 +229,7 @@ TEST(ThrOwnChild, HelpersTakeTurnsWithinAProcessLimit) {
   SCRATCH_REACHED_BY_ALL reached;
   const std::string helper =
       write_helper(dir, "work.sh", "i=0\nwhile [ $i -lt 20000 ]; do i=$((i+1)); done\nexit 0\n");
-  const std::string result = run_in_child_as(kTestNobody, dir, [&]() -> std::string {
+  const std::string result = run_in_child_as(kTestProcessLimitUser, dir, [&]() -> std::string {
     std::string text;
     for (int attempt = 0; attempt < 5; ++attempt) {
       constexpr int kHelpers = 3;
@@ -255,9 +255,9 @@ TEST(ThrOwnChild, HelpersTakeTurnsWithinAProcessLimit) {
       setrlimit(RLIMIT_NPROC, &was);
       text.clear();
       for (const std::string& end : ends) text += (text.empty() ? "" : ", ") + end;
-      // Another process of the user (another test as the same user) may
-      // take the one free process for a moment, which no count before and
-      // after sees: a refusal is tried again, a few times.
+      // Should another process of the user's id take the one free process
+      // for a moment, which no count before and after sees, a refusal is
+      // tried again, a few times.
       if (text == "0, 0, 0") break;
     }
     return text;
@@ -339,7 +339,7 @@ TEST(ThrOwnChild, AHostThatReapsEveryChildLeavesTheHelpersEnd) {
       write_helper(dir, "exit3.sh", "i=0\nwhile [ $i -lt 20000 ]; do i=$((i+1)); done\nexit 3\n");
   for (const CASE& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string result = run_in_child_as(kTestNobody, dir, [&]() -> std::string {
+    const std::string result = run_in_child_as(kTestProcessLimitUser, dir, [&]() -> std::string {
       std::atomic<bool> done{false};
       std::thread reaper([&] {
         while (!done) {
