@@ -22,6 +22,10 @@
 //   kavu_host_config_probe fork-at-first-read WORK_DIR
 //     a thread makes the first configuration read (a large ini file) while
 //     the main thread forks; each child reads a key and must end.
+//   kavu_host_config_probe source-set-before-first-call WORK_DIR
+//     started in the C locale, sets LC_ALL=C.UTF-8 in main, then has Tcl
+//     source a script whose name and text are UTF-8 ("sourced été" when
+//     Tcl reads both in the locale the host set before its first call)
 //   kavu_host_config_probe assign-during-first-read
 //     a thread's first use of the key globals is held in the middle of the
 //     read (its warning about a malformed key waits on a full stderr pipe)
@@ -51,6 +55,7 @@
 #include <string>
 #include <thread>
 
+#include "atcl/atcl.h"
 #include "netlist_io/blif.h"
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
@@ -126,6 +131,24 @@ int fork_at_first_read(const std::string& dir) {
   reader.join();
   std::printf("children %d, failed %d\n", children, failed);
   return failed == 0 && cfg_user_ini_is_on(7) ? 0 : 1;
+}
+
+// The host's locale, set in main, governs the file names and scripts Tcl
+// opens: Tcl took its encoding from the environment as the library loaded.
+int source_set_before_first_call(const std::string& dir) {
+  locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+  if (!utf8) {
+    std::printf("skipped: the system has no C.UTF-8 locale\n");
+    return 77;
+  }
+  freelocale(utf8);
+  setenv("LC_ALL", "C.UTF-8", 1);
+  const std::string script = dir + "/\xc3\xa9t\xc3\xa9.tcl";  // "été.tcl"
+  std::ofstream(script) << "set word \xc3\xa9t\xc3\xa9\n";
+  std::string result;
+  const bool ok = atcl_eval("source {" + script + "}", &result);
+  std::printf("%s %s\n", ok ? "sourced" : "failed", result.c_str());
+  return ok && result == "\xc3\xa9t\xc3\xa9" ? 0 : 1;
 }
 
 // True once thread `tid` of this process waits in a write (its warning on
@@ -221,6 +244,8 @@ int main(int argc, char** argv) {
                 int(kavu_wt_sr));
     return 0;
   }
+  if (argc == 3 && std::strcmp(argv[1], "source-set-before-first-call") == 0)
+    return source_set_before_first_call(argv[2]);
   if (argc == 2 && std::strcmp(argv[1], "assign-during-first-read") == 0) return assign_during_first_read();
   if (argc == 3 && std::strcmp(argv[1], "fork-at-first-read") == 0) {
 #ifdef KAVU_PROBE_ASAN
