@@ -1,6 +1,8 @@
 // atcl.cpp — the process's Tcl interpreter and its command registrars.
 #include "atcl/atcl.h"
 
+#include <langinfo.h>
+#include <locale.h>
 #include <tcl.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <mutex>
 #include <new>
@@ -83,13 +86,38 @@ class HOST_STATE_KEPT {
 // a refusal is std::bad_alloc, and the next call tries again). Tcl takes its
 // system encoding (for its own file names and channels) from the
 // environment's locale as it is set up.
+// The system encoding Tcl chose as it was set up ("" before).
+char g_set_up_encoding[64];
+
 void init_tcl_library() {
   static std::once_flag once;
   std::call_once(once, [] {
     grant_memory(size_t(512) << 10);
     HOST_STATE_KEPT kept;
     Tcl_FindExecutable(nullptr);
+    std::strncpy(g_set_up_encoding, Tcl_GetEncodingName(nullptr), sizeof g_set_up_encoding - 1);
   });
+}
+
+// Tcl names and reads the files it opens (a sourced script) in its system
+// encoding, which it took from the environment's locale as it was set up,
+// at load; a host may set that locale in its own process before its first
+// call. The interpreter, made at the first call that needs it, takes the
+// encoding of the environment's locale as it stands then, read without
+// changing the process's locale (newlocale). Left as Tcl chose it when the
+// environment names a locale the system lacks, and when the encoding was
+// changed since the set-up (another user of Tcl in the process chose one).
+void take_environment_encoding() {
+  locale_t now = newlocale(LC_CTYPE_MASK, "", locale_t(0));
+  if (!now) return;
+  std::string name = nl_langinfo_l(CODESET, now);
+  freelocale(now);
+  for (char& c : name) c = c >= 'A' && c <= 'Z' ? char(c + 32) : c;
+  if (name == "ansi_x3.4-1968") name = "iso8859-1";  // "C" and "POSIX", as Tcl names them
+  else if (name.rfind("iso-", 0) == 0) name.erase(3, 1);  // "iso-8859-15" as Tcl spells it
+  if (name == g_set_up_encoding || std::strcmp(Tcl_GetEncodingName(nullptr), g_set_up_encoding) != 0) return;
+  grant_memory(size_t(256) << 10);  // an encoding read from its file
+  (void)Tcl_SetSystemEncoding(nullptr, name.c_str());
 }
 
 // Tcl is set up as the library is loaded, where the memory it takes is
@@ -427,6 +455,7 @@ Tcl_Interp* atcl_get_interpreter() {
   if (Tcl_Interp* made = g_interp.load()) return made;
   init_tcl_library();
   thr_setup_point("the Tcl interpreter");
+  take_environment_encoding();
   Tcl_Interp* interp = Tcl_CreateInterp();
   // Without an installed script library Tcl_Init fails; plain commands and
   // "source" still work, so the failure is not an error here.

@@ -39,38 +39,61 @@ template <class TYPES>
 class TERVO_ESTIMATOR;
 struct CSU_SGATE_NETLIST_TYPES;
 
-// Reads every key below into its global now; true once they were read.
+// Reads every key below into its global now, over values set from code;
+// true once they were read.
 void kavu_setup_read_load_time_keys();
 extern std::atomic<bool> kavu_setup_keys_read;
+// The read at the first use: as above, but a value assigned from code (by
+// another thread while this one reads) is left as assigned.
+void kavu_setup_read_keys_at_first_use();
 
 // A global of a configuration key: reads as T, and every key is read at the
 // first use. The read waits for nothing (two threads that come first at
 // once both read the keys, to the same values), so a process forked from
-// any thread meanwhile reads them anew in its child.
+// any thread meanwhile reads them anew in its child. The value and a mark
+// "assigned from code" share one atomic word: a first-use read still under
+// way on another thread stores a key only where the mark is not set, so an
+// assignment made meanwhile is never undone by it.
 template <class T>
 class KAVU_SETUP_KEY {
  public:
-  constexpr explicit KAVU_SETUP_KEY(T dflt) : m_value(dflt) {}
+  constexpr explicit KAVU_SETUP_KEY(T dflt) : m_word(pack(dflt, false)) {}
   KAVU_SETUP_KEY(const KAVU_SETUP_KEY&) = delete;
   KAVU_SETUP_KEY& operator=(const KAVU_SETUP_KEY&) = delete;
   operator T() const {
     read_keys();
-    return m_value.load(std::memory_order_relaxed);
+    return unpack(m_word.load(std::memory_order_relaxed));
   }
   // A value set from code, kept until the keys are read again on request.
   KAVU_SETUP_KEY& operator=(T value) {
     read_keys();
-    m_value.store(value, std::memory_order_relaxed);
+    m_word.store(pack(value, true), std::memory_order_relaxed);
     return *this;
   }
-  // The read's own store (kavu_setup.cpp).
-  void take(T value) { m_value.store(value, std::memory_order_relaxed); }
+  // The read's own store (kavu_setup.cpp): on request over any value, at
+  // the first use only over one not assigned from code.
+  void take(T value, bool over_code) {
+    const uint64_t word = pack(value, false);
+    if (over_code) {
+      m_word.store(word, std::memory_order_relaxed);
+      return;
+    }
+    uint64_t now = m_word.load(std::memory_order_relaxed);
+    while (!(now & kAssigned) && !m_word.compare_exchange_weak(now, word, std::memory_order_relaxed)) {
+    }
+  }
 
  private:
-  static void read_keys() {
-    if (!kavu_setup_keys_read.load(std::memory_order_acquire)) kavu_setup_read_load_time_keys();
+  static_assert(sizeof(T) <= sizeof(uint32_t), "a key's value fits the word's low half");
+  static constexpr uint64_t kAssigned = uint64_t(1) << 32;
+  static constexpr uint64_t pack(T value, bool assigned) {
+    return uint64_t(uint32_t(int32_t(value))) | (assigned ? kAssigned : 0);
   }
-  std::atomic<T> m_value;
+  static T unpack(uint64_t word) { return static_cast<T>(int32_t(uint32_t(word))); }
+  static void read_keys() {
+    if (!kavu_setup_keys_read.load(std::memory_order_acquire)) kavu_setup_read_keys_at_first_use();
+  }
+  std::atomic<uint64_t> m_word;
 };
 
 // ---- Configuration keys read at the first use (defaults in parentheses) ----

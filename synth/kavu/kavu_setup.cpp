@@ -71,26 +71,31 @@ KAVU_SETUP_KEY<int> kavu_mac_port_delay{0};
 
 // The numbers are the keys' places in the load sequence before they moved
 // to the first use; the keys are read in that order.
-void kavu_setup_read_load_time_keys() {
-  kavu_depends_seq_for_dkf.take(cfg_is_on("kavu_depends_seq_for_dkf", false));                       // 3
-  kavu_confidence.take(cfg_get_int_value("kavu_confidence", 90));                                    // 5
-  kavu_wt_sr.take(cfg_get_int_value("kavu_wt_sr", 0));                                               // 6
-  kavu_cut_debug.take(cfg_is_on("kavu_cut_debug", false));                                           // 7
-  kavu_delay_use_synth_seed.take(cfg_is_on("kavu_delay_use_synth_seed", false));                     // 8
-  kavu_debug_lut_unmapper.take(cfg_is_on("kavu_debug_lut_unmapper", false));                         // 10
-  kavu_ssc_skip_sdc_load.take(cfg_is_on("kavu_ssc_skip_sdc_load", true));                            // 11
-  kavu_use_tervo_estimator_map.take(cfg_is_on("kavu_use_tervo_estimator_map", true));                // 12
-  g_partitioner_dump_msg.take(cfg_is_on("kavu_partitioner_dump_msg", false));                        // 15
-  g_partition_min_fanout_threshold.take(cfg_get_int_value("kavu_partition_min_fanout_threshold", 5));  // 16
-  kavu_min_netlist_size.take(cfg_get_int_value("kavu_min_netlist_size", 20000));                     // 17
-  kavu_bus_ops_verbose.take(cfg_is_on("kavu_bus_ops_verbose", false));                               // 21
-  wl_to_sgate_verbose.take(cfg_is_on("wl_to_sgate_verbose", false));                                 // 22
-  wl_use_ff_bit_names.take(cfg_is_on("wl_use_ff_bit_names", true));                                  // 23
-  kavu_seq_dont_fix_preserve.take(cfg_is_on("kavu_seq_dont_fix_preserve", false));                   // 27
-  kavu_seq_dont_fix_reg.take(cfg_is_on("kavu_seq_dont_fix_reg", false));                             // 28
-  kavu_mac_port_delay.take(cfg_get_int_value("kavu_mac_port_delay", 0));                             // 30
+namespace {
+void read_keys(bool over_code) {
+  kavu_depends_seq_for_dkf.take(cfg_is_on("kavu_depends_seq_for_dkf", false), over_code);                       // 3
+  kavu_confidence.take(cfg_get_int_value("kavu_confidence", 90), over_code);                                    // 5
+  kavu_wt_sr.take(cfg_get_int_value("kavu_wt_sr", 0), over_code);                                               // 6
+  kavu_cut_debug.take(cfg_is_on("kavu_cut_debug", false), over_code);                                           // 7
+  kavu_delay_use_synth_seed.take(cfg_is_on("kavu_delay_use_synth_seed", false), over_code);                     // 8
+  kavu_debug_lut_unmapper.take(cfg_is_on("kavu_debug_lut_unmapper", false), over_code);                         // 10
+  kavu_ssc_skip_sdc_load.take(cfg_is_on("kavu_ssc_skip_sdc_load", true), over_code);                            // 11
+  kavu_use_tervo_estimator_map.take(cfg_is_on("kavu_use_tervo_estimator_map", true), over_code);                // 12
+  g_partitioner_dump_msg.take(cfg_is_on("kavu_partitioner_dump_msg", false), over_code);                        // 15
+  g_partition_min_fanout_threshold.take(cfg_get_int_value("kavu_partition_min_fanout_threshold", 5), over_code);  // 16
+  kavu_min_netlist_size.take(cfg_get_int_value("kavu_min_netlist_size", 20000), over_code);                     // 17
+  kavu_bus_ops_verbose.take(cfg_is_on("kavu_bus_ops_verbose", false), over_code);                               // 21
+  wl_to_sgate_verbose.take(cfg_is_on("wl_to_sgate_verbose", false), over_code);                                 // 22
+  wl_use_ff_bit_names.take(cfg_is_on("wl_use_ff_bit_names", true), over_code);                                  // 23
+  kavu_seq_dont_fix_preserve.take(cfg_is_on("kavu_seq_dont_fix_preserve", false), over_code);                   // 27
+  kavu_seq_dont_fix_reg.take(cfg_is_on("kavu_seq_dont_fix_reg", false), over_code);                             // 28
+  kavu_mac_port_delay.take(cfg_get_int_value("kavu_mac_port_delay", 0), over_code);                             // 30
   kavu_setup_keys_read.store(true, std::memory_order_release);
 }
+}  // namespace
+
+void kavu_setup_read_load_time_keys() { read_keys(true); }
+void kavu_setup_read_keys_at_first_use() { read_keys(false); }
 
 namespace {
 

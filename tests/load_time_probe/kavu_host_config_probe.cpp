@@ -22,6 +22,15 @@
 //   kavu_host_config_probe fork-at-first-read WORK_DIR
 //     a thread makes the first configuration read (a large ini file) while
 //     the main thread forks; each child reads a key and must end.
+//   kavu_host_config_probe source-set-before-first-call WORK_DIR
+//     started in the C locale, sets LC_ALL=C.UTF-8 in main, then has Tcl
+//     source a script whose name and text are UTF-8 ("sourced été" when
+//     Tcl reads both in the locale the host set before its first call)
+//   kavu_host_config_probe assign-during-first-read
+//     a thread's first use of the key globals is held in the middle of the
+//     read (its warning about a malformed key waits on a full stderr pipe)
+//     while the main thread assigns one of them from code; then prints it
+//     ("assigned 42" when the read that ends later kept the assignment)
 //
 // The call: the design read, its timing netlist built with the constraints
 // (a clock and a false path from it to register n_n852, plus a clock
@@ -30,8 +39,10 @@
 // the two skipped lines gave a warning, 1 otherwise, 2 when it cannot run.
 // It links the libraries as a host does (no test support), so nothing but
 // the call reads the configuration.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,6 +55,7 @@
 #include <string>
 #include <thread>
 
+#include "atcl/atcl.h"
 #include "netlist_io/blif.h"
 #include "cdb/cdb_sgate.h"
 #include "cfg/cfg.h"
@@ -121,6 +133,75 @@ int fork_at_first_read(const std::string& dir) {
   return failed == 0 && cfg_user_ini_is_on(7) ? 0 : 1;
 }
 
+// The host's locale, set in main, governs the file names and scripts Tcl
+// opens: Tcl took its encoding from the environment as the library loaded.
+int source_set_before_first_call(const std::string& dir) {
+  locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+  if (!utf8) {
+    std::printf("skipped: the system has no C.UTF-8 locale\n");
+    return 77;
+  }
+  freelocale(utf8);
+  setenv("LC_ALL", "C.UTF-8", 1);
+  const std::string script = dir + "/\xc3\xa9t\xc3\xa9.tcl";  // "été.tcl"
+  std::ofstream(script) << "set word \xc3\xa9t\xc3\xa9\n";
+  std::string result;
+  const bool ok = atcl_eval("source {" + script + "}", &result);
+  std::printf("%s %s\n", ok ? "sourced" : "failed", result.c_str());
+  return ok && result == "\xc3\xa9t\xc3\xa9" ? 0 : 1;
+}
+
+// True once thread `tid` of this process waits in a write (its warning on
+// the full stderr pipe).
+bool waits_in_write(pid_t tid) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  long number = -1;
+  return (in >> number) && (number == SYS_write || number == SYS_writev);
+}
+
+// A thread's first use of the key globals reads them all; it is held half
+// way (kavu_confidence, read second, is malformed and its warning waits on
+// a full stderr pipe) while this thread assigns kavu_mac_port_delay, read
+// last. The assignment must outlive the read the other thread finishes.
+int assign_during_first_read() {
+  setenv("KAVU_INI_SET", "kavu_confidence=not-a-number;kavu_mac_port_delay=5", 1);
+  (void)cfg_get_value("kavu_mac_port_delay");  // the store's own first read, here
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return 2;
+  const int saved_stderr = dup(2);
+  std::fflush(stderr);
+  dup2(pipe_fds[1], 2);
+  fcntl(pipe_fds[1], F_SETFL, O_NONBLOCK);
+  static const char fill[4096] = {};
+  while (write(pipe_fds[1], fill, sizeof fill) > 0) {
+  }
+  fcntl(pipe_fds[1], F_SETFL, 0);
+  std::atomic<pid_t> reader_tid{0};
+  std::atomic<bool> reader_done{false};
+  std::thread reader([&] {
+    reader_tid = pid_t(syscall(SYS_gettid));
+    (void)int(kavu_confidence);
+    reader_done = true;
+  });
+  while (reader_tid == 0) std::this_thread::yield();
+  if (!std::ifstream("/proc/self/task/" + std::to_string(reader_tid) + "/syscall")) {
+    std::printf("skipped: no /proc/self/task/TID/syscall to see the reader wait\n");
+    std::fflush(stdout);
+    _exit(77);  // the reader stays held on the full pipe
+  }
+  while (!waits_in_write(reader_tid)) std::this_thread::yield();
+  kavu_mac_port_delay = 42;
+  fcntl(pipe_fds[0], F_SETFL, O_NONBLOCK);
+  char drain[4096];
+  while (!reader_done)
+    if (read(pipe_fds[0], drain, sizeof drain) <= 0) std::this_thread::yield();
+  reader.join();
+  dup2(saved_stderr, 2);
+  const int kept = kavu_mac_port_delay;
+  std::printf("assigned %d\n", kept);
+  return kept == 42 ? 0 : 1;
+}
+
 }  // namespace
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -169,6 +250,9 @@ int main(int argc, char** argv) {
                 int(kavu_wt_sr));
     return 0;
   }
+  if (argc == 3 && std::strcmp(argv[1], "source-set-before-first-call") == 0)
+    return source_set_before_first_call(argv[2]);
+  if (argc == 2 && std::strcmp(argv[1], "assign-during-first-read") == 0) return assign_during_first_read();
   if (argc == 3 && std::strcmp(argv[1], "fork-at-first-read") == 0) {
 #ifdef KAVU_PROBE_ASAN
     // The sanitizer's allocator is not kept whole across a fork from one
