@@ -192,7 +192,7 @@ int oracle_run(const std::vector<std::string>& argv, const std::string& dir, con
   bool timed_out = false;
   while (timeout_seconds > 0 && !oracle_group_leader_ended(pid)) {
     if (std::chrono::steady_clock::now() >= deadline) {
-      kill(-pid, SIGKILL);
+      thr_end_own_child(pid);
       timed_out = true;
       break;
     }
@@ -258,7 +258,7 @@ ORACLE_END oracle_run_peer(const std::vector<std::string>& argv, const std::stri
   // refusal go on to the caller: no peer is left running, no descriptor
   // open.
   auto end_group_and_throw = [&] {
-    kill(-pid, SIGKILL);
+    thr_end_own_child(pid);
     oracle_end_group(pid, usage);
     close(out[0]);
     if (leader >= 0) close(leader);
@@ -275,7 +275,7 @@ ORACLE_END oracle_run_peer(const std::vector<std::string>& argv, const std::stri
     if (timeout_seconds > 0) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) {
-        kill(-pid, SIGKILL);
+        thr_end_own_child(pid);
         timed_out = true;
         break;
       }

@@ -328,7 +328,19 @@ KAVU_RAW int keeper_main(void* arg) {
   // program's output) ends when the program's does.
   if (raw(SYS_close_range, 0, ~0U, 0) != 0)
     for (int fd = 0; fd < 65536; ++fd) raw(SYS_close, fd);
-  while (raw(SYS_wait4, program, long(&status), __WALL, 0) == -EINTR) {
+  // The program's end (SIGCHLD) wakes the wait, and so does the caller's
+  // request to end it (thr_end_own_child: SIGTERM queued by the caller),
+  // which kills the program wherever it went: one that left its group
+  // (setsid) is out of reach of the group's kill. Its id is the keeper's
+  // until the keeper reaps it, so the kill reaches no other process.
+  const unsigned long wake = (1UL << (SIGCHLD - 1)) | (1UL << (SIGTERM - 1));
+  for (;;) {
+    const long r = raw(SYS_wait4, program, long(&status), __WALL | WNOHANG, 0);
+    if (r == program || (r < 0 && r != -EINTR)) break;
+    siginfo_t info;
+    if (raw(SYS_rt_sigtimedwait, long(&wake), long(&info), 0, 8) == SIGTERM && info.si_code == SI_QUEUE &&
+        info.si_pid == b->m_caller)
+      raw(SYS_kill, program, SIGKILL);
   }
   // What the program left in its group ends with it, reaped here.
   if (left) {
@@ -529,6 +541,22 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
   }
   *program = program_id;
   return pid_t(keeper);
+}
+
+void thr_end_own_child(pid_t pid) {
+  bool keeper_is_program = false;
+  {
+    std::lock_guard<std::mutex> lock(g_keepers_mutex);
+    const auto it = g_keepers.find(pid);
+    if (it != g_keepers.end()) {
+      // A keeper that ended has ended its group; its id may name another
+      // process once a host's wait took it.
+      if (ended(it->second)) return;
+      keeper_is_program = it->second->m_keeper_is_program != 0;
+    }
+  }
+  kill(-pid, SIGKILL);
+  if (!keeper_is_program) sigqueue(pid, SIGTERM, sigval{});
 }
 
 std::string thr_start_refusal_text(int error) {

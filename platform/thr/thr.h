@@ -85,6 +85,12 @@ struct THR_OWN_CHILD_START {
 // the keeper could report the program (ECANCELED: the program was started
 // and killed with it); nothing is left to wait for then. Thread-safe.
 pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int* error);
+// Ends the program of the keeper `pid` and what it left in its group: the
+// group is killed, and the keeper kills the program wherever it went (a
+// program that left its group, setsid, is out of the group's reach), then
+// reaps it and ends; the caller still waits for the keeper. Nothing is sent
+// once the keeper has ended (it ended the group itself). Thread-safe.
+void thr_end_own_child(pid_t pid);
 // Why a child did not start, for `error` from thr_start_own_child:
 // "the process limit was reached (RLIMIT_NPROC 6)" where the system refused
 // a process, "it was killed as it started" for ECANCELED, else strerror's

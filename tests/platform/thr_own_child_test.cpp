@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "netlist_io/oracle_process.h"
 #include "platform_testkit.h"
 #include "thr/thr.h"
 #include "thr/thr_ipc.h"
@@ -362,6 +363,52 @@ TEST(ThrOwnChild, AHostThatReapsEveryChildLeavesTheHelpersEnd) {
     });
     ASSERT_EQ(result.rfind("ended: ", 0), 0u) << result;
     EXPECT_NE(std::string(c.ends).find(" " + result.substr(7) + " "), std::string::npos) << result;
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// A program that leaves its process group (setsid) is out of reach of the
+// group's kill: its time limit still ends it, through its keeper (sharing
+// the host's memory or a copy, as under valgrind), and the call returns
+// then, not when the program chooses to end.
+TEST(ThrOwnChild, AProgramThatLeavesItsGroupStillEndsAtItsTimeLimit) {
+  if (access("/usr/bin/setsid", X_OK) != 0 || access("/usr/bin/perl", X_OK) != 0)
+    GTEST_SKIP() << "setsid (util-linux) or perl not installed";
+  const std::string dir = std::filesystem::absolute("own_child_left_group").string();
+  // Leaves the group, and shows it outlived its limit by the file it makes
+  // (one process, so that nothing of it outlives its kill).
+  const std::vector<std::string> leave = {"/bin/sh", "-c",
+                                          "exec setsid perl -e 'sleep 3; open(my $f, \">\", \"survived\")'"};
+  struct CASE {
+    const char* name;
+    std::function<std::string()> run;
+    const char* end;
+  } cases[] = {
+      {"a helper",
+       [&]() -> std::string {
+         CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "1"}};
+         IPC_COMMAND ipc;
+         THR_PROCESS_EXIT_CODE code;
+         if (!ipc.run_argv_with_named_pipe(leave, dir.c_str(), &code, false, nullptr, nullptr, 1, 1))
+           return "not started: " + code.m_reason;
+         return code.m_reason;
+       },
+       "the helper timed out after 1 s"},
+      {"an oracle's peer", [&] { return "the peer " + oracle_describe_end(oracle_run_peer(leave, dir, 1, nullptr)); },
+       "the peer ran past its time limit"},
+  };
+  for (const bool copies : {false, true}) {
+    for (const CASE& c : cases) {
+      SCOPED_TRACE(std::string(copies ? "copies: " : "shared: ") + c.name);
+      std::filesystem::remove_all(dir);
+      std::filesystem::create_directories(dir);
+      const std::string result = run_in_child_as(0, "", [&]() -> std::string {
+        thr_test_start_children_as_copies(copies);
+        return c.run();
+      });
+      EXPECT_EQ(result, c.end);
+      EXPECT_FALSE(std::filesystem::exists(dir + "/survived")) << "the program outlived its time limit";
+    }
   }
   std::filesystem::remove_all(dir);
 }
