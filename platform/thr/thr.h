@@ -67,9 +67,10 @@ struct THR_OWN_CHILD_START {
   int m_err = -1;
   const char* m_dir = nullptr;
   const sigset_t* m_mask = nullptr;
-  // Set to the keeper's id by the keeper itself before the program runs
-  // (and by the caller once the keeper exists), and back to 0 when the
-  // start fails: an end-signal action
+  // Set to the keeper's id by the keeper itself before the program runs,
+  // once the group it names exists (as copies, under valgrind: by the
+  // caller, which makes the group too and holds the keeper until then), and
+  // back to 0 when the start fails: an end-signal action
   // registered before the start (thr_end_signal.h) reads it to end the
   // group, so that no signal falls between the program's start and the
   // caller's registration of it.

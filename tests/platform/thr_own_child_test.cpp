@@ -412,3 +412,54 @@ TEST(ThrOwnChild, AProgramThatLeavesItsGroupStillEndsAtItsTimeLimit) {
   }
   std::filesystem::remove_all(dir);
 }
+
+// An end-signal action reads the keeper's id as soon as it is told
+// (THR_OWN_CHILD_START::m_keeper_seen) and kills the group it names: the
+// program is killed with it, or the start says it was killed as it started,
+// however soon after the start the kill comes, whether the keeper shares
+// the host's memory or is a copy (as under valgrind). The id was told
+// before the group existed, and the kill missed the program, which ran on.
+TEST(ThrOwnChild, AKillOfTheGroupAsSoonAsItsIdIsToldEndsTheProgram) {
+  for (const bool copies : {false, true}) {
+    SCOPED_TRACE(copies ? "copies" : "shared");
+    const std::string missed = run_in_child_as(0, "", [&]() -> std::string {
+      thr_test_start_children_as_copies(copies);
+      char program_path[] = "/bin/sleep";
+      char second[] = "0.2";
+      char* argv[] = {program_path, second, nullptr};
+      std::string text;
+      for (int run = 0; run < 40; ++run) {
+        std::atomic<pid_t> id{0};
+        std::atomic<bool> started{false};
+        int kill_error = 0;
+        std::thread action([&] {
+          pid_t group = 0;
+          while ((group = id.load()) == 0 && !started) {
+          }
+          if (group > 0 && kill(-group, SIGKILL) != 0) kill_error = errno;
+        });
+        THR_OWN_CHILD_START start;
+        start.m_path = argv[0];
+        start.m_argv = argv;
+        start.m_keeper_seen = &id;
+        pid_t program = 0;
+        int error = 0;
+        const pid_t keeper = thr_start_own_child(start, &program, &error);
+        started = true;
+        action.join();
+        if (keeper < 0) {
+          if (error != ECANCELED) text += " start: " + thr_start_refusal_text(error);
+          continue;
+        }
+        int status = 0;
+        while (thr_wait_own_child(keeper, &status, 0) < 0 && errno == EINTR) {
+        }
+        // A copy ends with 128 + the program's signal.
+        const bool killed = WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGKILL);
+        if (!killed) text += " ran (kill: " + std::string(std::strerror(kill_error)) + ")";
+      }
+      return text.empty() ? "none missed" : "missed:" + text;
+    });
+    EXPECT_EQ(missed, "none missed");
+  }
+}
