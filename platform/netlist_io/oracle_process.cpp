@@ -92,9 +92,14 @@ std::mutex g_groups_mutex;
 std::map<pid_t, GROUP_ACTION> g_group_actions;
 [[maybe_unused]] const bool g_groups_kept_across_fork = (thr_lock_across_fork(&g_groups_mutex, THR_FORK_NETLIST_IO), true);
 
+// In a signal handler: kills the group, and asks its keeper to kill the
+// program wherever it went (thr_end_own_child), with async-signal-safe
+// calls alone.
 void kill_group(long id) {
   const pid_t group = reinterpret_cast<const std::atomic<pid_t>*>(id)->load();
-  if (group > 0) kill(-group, SIGKILL);
+  if (group <= 0) return;
+  kill(-group, SIGKILL);
+  sigqueue(group, SIGTERM, sigval{});
 }
 
 void forget_group(pid_t pid) {

@@ -368,21 +368,24 @@ TEST(ThrOwnChild, AHostThatReapsEveryChildLeavesTheHelpersEnd) {
 }
 
 // A program that leaves its process group (setsid) is out of reach of the
-// group's kill: its time limit still ends it, through its keeper (sharing
-// the host's memory or a copy, as under valgrind), and the call returns
-// then, not when the program chooses to end.
+// group's kill: its time limit, or an end signal the host handles and
+// lives on, still ends it, through its keeper (sharing the host's memory or
+// a copy, as under valgrind), and the call returns then, not when the
+// program chooses to end.
 TEST(ThrOwnChild, AProgramThatLeavesItsGroupStillEndsAtItsTimeLimit) {
   if (access("/usr/bin/setsid", X_OK) != 0 || access("/usr/bin/perl", X_OK) != 0)
     GTEST_SKIP() << "setsid (util-linux) or perl not installed";
   const std::string dir = std::filesystem::absolute("own_child_left_group").string();
-  // Leaves the group, and shows it outlived its limit by the file it makes
-  // (one process, so that nothing of it outlives its kill).
-  const std::vector<std::string> leave = {"/bin/sh", "-c",
-                                          "exec setsid perl -e 'sleep 3; open(my $f, \">\", \"survived\")'"};
+  // Leaves the group, says so, and shows it outlived its limit by the file
+  // it makes (one process, so that nothing of it outlives its kill).
+  const std::vector<std::string> leave = {
+      "/bin/sh", "-c",
+      "exec setsid perl -e 'open(my $s, \">\", \"left\"); close($s); sleep 3; open(my $f, \">\", \"survived\")'"};
   struct CASE {
     const char* name;
     std::function<std::string()> run;
     const char* end;
+    const char* end_as_copies = nullptr;  // where a copy ends otherwise
   } cases[] = {
       {"a helper",
        [&]() -> std::string {
@@ -396,6 +399,23 @@ TEST(ThrOwnChild, AProgramThatLeavesItsGroupStillEndsAtItsTimeLimit) {
        "the helper timed out after 1 s"},
       {"an oracle's peer", [&] { return "the peer " + oracle_describe_end(oracle_run_peer(leave, dir, 1, nullptr)); },
        "the peer ran past its time limit"},
+      {"an oracle's peer at an end signal the host handles",
+       [&] {
+         struct sigaction handled {}, was {};
+         handled.sa_handler = [](int) {};
+         sigaction(SIGTERM, &handled, &was);
+         std::thread signal([&] {
+           while (!std::filesystem::exists(dir + "/left")) usleep(1000);
+           kill(getpid(), SIGTERM);
+         });
+         const ORACLE_END end = oracle_run_peer(leave, dir, 30, nullptr);
+         signal.join();
+         sigaction(SIGTERM, &was, nullptr);
+         return "the peer " + oracle_describe_end(end);
+       },
+       "the peer was killed by signal 9 (SIGKILL)",
+       // A copy of a keeper ends with 128 + the program's signal.
+       "the peer exited with status 137"},
   };
   for (const bool copies : {false, true}) {
     for (const CASE& c : cases) {
@@ -406,7 +426,7 @@ TEST(ThrOwnChild, AProgramThatLeavesItsGroupStillEndsAtItsTimeLimit) {
         thr_test_start_children_as_copies(copies);
         return c.run();
       });
-      EXPECT_EQ(result, c.end);
+      EXPECT_EQ(result, copies && c.end_as_copies ? c.end_as_copies : c.end);
       EXPECT_FALSE(std::filesystem::exists(dir + "/survived")) << "the program outlived its time limit";
     }
   }
