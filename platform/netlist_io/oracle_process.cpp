@@ -92,9 +92,14 @@ std::mutex g_groups_mutex;
 std::map<pid_t, GROUP_ACTION> g_group_actions;
 [[maybe_unused]] const bool g_groups_kept_across_fork = (thr_lock_across_fork(&g_groups_mutex, THR_FORK_NETLIST_IO), true);
 
+// In a signal handler: kills the group, and asks its keeper to kill the
+// program wherever it went (thr_end_own_child), with async-signal-safe
+// calls alone.
 void kill_group(long id) {
   const pid_t group = reinterpret_cast<const std::atomic<pid_t>*>(id)->load();
-  if (group > 0) kill(-group, SIGKILL);
+  if (group <= 0) return;
+  kill(-group, SIGKILL);
+  sigqueue(group, SIGTERM, sigval{});
 }
 
 void forget_group(pid_t pid) {
@@ -192,7 +197,7 @@ int oracle_run(const std::vector<std::string>& argv, const std::string& dir, con
   bool timed_out = false;
   while (timeout_seconds > 0 && !oracle_group_leader_ended(pid)) {
     if (std::chrono::steady_clock::now() >= deadline) {
-      kill(-pid, SIGKILL);
+      thr_end_own_child(pid);
       timed_out = true;
       break;
     }
@@ -258,7 +263,7 @@ ORACLE_END oracle_run_peer(const std::vector<std::string>& argv, const std::stri
   // refusal go on to the caller: no peer is left running, no descriptor
   // open.
   auto end_group_and_throw = [&] {
-    kill(-pid, SIGKILL);
+    thr_end_own_child(pid);
     oracle_end_group(pid, usage);
     close(out[0]);
     if (leader >= 0) close(leader);
@@ -275,7 +280,7 @@ ORACLE_END oracle_run_peer(const std::vector<std::string>& argv, const std::stri
     if (timeout_seconds > 0) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) {
-        kill(-pid, SIGKILL);
+        thr_end_own_child(pid);
         timed_out = true;
         break;
       }

@@ -215,6 +215,7 @@ struct KEEPER_BLOCK {
   char* m_program_stack;     // top of the program's stack
   int m_copies;              // under valgrind: the keeper and the program are copies (fork), see below
   pid_t* m_keeper_seen;      // THR_OWN_CHILD_START::m_keeper_seen's value, or null
+  int m_go;                  // under valgrind: the pipe's end the keeper reads the caller's go from
   // Set by the keeper and the program.
   int m_exec_error;
   int m_keeper_is_program;   // the second process was refused: the keeper execs
@@ -299,8 +300,16 @@ KAVU_RAW int keeper_main(void* arg) {
     raw(SYS_rt_sigaction, sig, long(&dfl), 0, 8);
   }
   raw(SYS_prctl, PR_SET_CHILD_SUBREAPER, 1);
-  // Told before the program runs, whenever the caller's thread gets to it.
-  if (b->m_keeper_seen) __atomic_store_n(b->m_keeper_seen, pid_t(self), __ATOMIC_SEQ_CST);
+  // Told before the program runs, once the group it names exists. A copy's
+  // store reaches no one: the caller tells the id, once it has made the
+  // group too, and then lets the keeper go on.
+  if (b->m_copies) {
+    char go = 0;
+    raw(SYS_read, b->m_go, long(&go), 1);
+    raw(SYS_close, b->m_go);
+  } else if (b->m_keeper_seen) {
+    __atomic_store_n(b->m_keeper_seen, pid_t(self), __ATOMIC_SEQ_CST);
+  }
   const long program = start_program(b);
   if (program == -EAGAIN || program == -ENOMEM) {
     // The system refuses a second process: the keeper runs the program.
@@ -328,7 +337,19 @@ KAVU_RAW int keeper_main(void* arg) {
   // program's output) ends when the program's does.
   if (raw(SYS_close_range, 0, ~0U, 0) != 0)
     for (int fd = 0; fd < 65536; ++fd) raw(SYS_close, fd);
-  while (raw(SYS_wait4, program, long(&status), __WALL, 0) == -EINTR) {
+  // The program's end (SIGCHLD) wakes the wait, and so does the caller's
+  // request to end it (thr_end_own_child: SIGTERM queued by the caller),
+  // which kills the program wherever it went: one that left its group
+  // (setsid) is out of reach of the group's kill. Its id is the keeper's
+  // until the keeper reaps it, so the kill reaches no other process.
+  const unsigned long wake = (1UL << (SIGCHLD - 1)) | (1UL << (SIGTERM - 1));
+  for (;;) {
+    const long r = raw(SYS_wait4, program, long(&status), __WALL | WNOHANG, 0);
+    if (r == program || (r < 0 && r != -EINTR)) break;
+    siginfo_t info;
+    if (raw(SYS_rt_sigtimedwait, long(&wake), long(&info), 0, 8) == SIGTERM && info.si_code == SI_QUEUE &&
+        info.si_pid == b->m_caller)
+      raw(SYS_kill, program, SIGKILL);
   }
   // What the program left in its group ends with it, reaped here.
   if (left) {
@@ -479,11 +500,29 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
   if (!b->m_copies) {
     keeper = kavu_thr_clone_run(CLONE_VM, keeper_stack, keeper_main, b);
   } else {
-    keeper = syscall(SYS_clone, 0UL, nullptr, nullptr, nullptr, nullptr);  // a copy, as fork() makes
-    if (keeper == 0) raw(SYS_exit, keeper_main(b));
-    if (keeper < 0) keeper = -errno;
+    int go[2];
+    if (pipe2(go, O_CLOEXEC) != 0) {
+      keeper = -errno;
+    } else {
+      b->m_go = go[0];
+      keeper = syscall(SYS_clone, 0UL, nullptr, nullptr, nullptr, nullptr);  // a copy, as fork() makes
+      if (keeper == 0) {
+        raw(SYS_close, go[1]);
+        raw(SYS_exit, keeper_main(b));
+      }
+      if (keeper < 0) keeper = -errno;
+      close(go[0]);
+      if (keeper > 0) {
+        // The group exists before its id is told (the keeper makes it too,
+        // whichever comes first), and the keeper leaves it only after the go.
+        setpgid(pid_t(keeper), pid_t(keeper));
+        if (start.m_keeper_seen) start.m_keeper_seen->store(pid_t(keeper));
+        const char byte = 1;
+        (void)!write(go[1], &byte, 1);
+      }
+      close(go[1]);
+    }
   }
-  if (keeper > 0 && start.m_keeper_seen) start.m_keeper_seen->store(pid_t(keeper));
   pthread_sigmask(SIG_SETMASK, &was, nullptr);
   close(pipe_fds[1]);
   if (null_fd >= 0) close(null_fd);
@@ -529,6 +568,22 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
   }
   *program = program_id;
   return pid_t(keeper);
+}
+
+void thr_end_own_child(pid_t pid) {
+  bool keeper_is_program = false;
+  {
+    std::lock_guard<std::mutex> lock(g_keepers_mutex);
+    const auto it = g_keepers.find(pid);
+    if (it != g_keepers.end()) {
+      // A keeper that ended has ended its group; its id may name another
+      // process once a host's wait took it.
+      if (ended(it->second)) return;
+      keeper_is_program = it->second->m_keeper_is_program != 0;
+    }
+  }
+  kill(-pid, SIGKILL);
+  if (!keeper_is_program) sigqueue(pid, SIGTERM, sigval{});
 }
 
 std::string thr_start_refusal_text(int error) {

@@ -67,9 +67,10 @@ struct THR_OWN_CHILD_START {
   int m_err = -1;
   const char* m_dir = nullptr;
   const sigset_t* m_mask = nullptr;
-  // Set to the keeper's id by the keeper itself before the program runs
-  // (and by the caller once the keeper exists), and back to 0 when the
-  // start fails: an end-signal action
+  // Set to the keeper's id by the keeper itself before the program runs,
+  // once the group it names exists (as copies, under valgrind: by the
+  // caller, which makes the group too and holds the keeper until then), and
+  // back to 0 when the start fails: an end-signal action
   // registered before the start (thr_end_signal.h) reads it to end the
   // group, so that no signal falls between the program's start and the
   // caller's registration of it.
@@ -85,6 +86,12 @@ struct THR_OWN_CHILD_START {
 // the keeper could report the program (ECANCELED: the program was started
 // and killed with it); nothing is left to wait for then. Thread-safe.
 pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int* error);
+// Ends the program of the keeper `pid` and what it left in its group: the
+// group is killed, and the keeper kills the program wherever it went (a
+// program that left its group, setsid, is out of the group's reach), then
+// reaps it and ends; the caller still waits for the keeper. Nothing is sent
+// once the keeper has ended (it ended the group itself). Thread-safe.
+void thr_end_own_child(pid_t pid);
 // Why a child did not start, for `error` from thr_start_own_child:
 // "the process limit was reached (RLIMIT_NPROC 6)" where the system refused
 // a process, "it was killed as it started" for ECANCELED, else strerror's

@@ -417,11 +417,12 @@ std::string timeout_text(double seconds) {
 }
 
 // Ends the helper's whole process group (a helper started through a script
-// has children of its own), so nothing it started outlives a failure. The
-// group's id is the helper's pid, which stays reserved while the helper is
-// unreaped or any member of its group is alive.
+// has children of its own), so nothing it started outlives a failure, and
+// the helper itself where it left the group (thr_end_own_child). The
+// group's id is the keeper's, which stays reserved while the keeper is
+// unreaped.
 void kill_group(pid_t pid) {
-  if (pid > 0) kill(-pid, SIGKILL);
+  if (pid > 0) thr_end_own_child(pid);
 }
 
 void forget_child(pid_t pid) {

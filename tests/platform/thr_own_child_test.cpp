@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "netlist_io/oracle_process.h"
 #include "platform_testkit.h"
 #include "thr/thr.h"
 #include "thr/thr_ipc.h"
@@ -364,4 +365,121 @@ TEST(ThrOwnChild, AHostThatReapsEveryChildLeavesTheHelpersEnd) {
     EXPECT_NE(std::string(c.ends).find(" " + result.substr(7) + " "), std::string::npos) << result;
   }
   std::filesystem::remove_all(dir);
+}
+
+// A program that leaves its process group (setsid) is out of reach of the
+// group's kill: its time limit, or an end signal the host handles and
+// lives on, still ends it, through its keeper (sharing the host's memory or
+// a copy, as under valgrind), and the call returns then, not when the
+// program chooses to end.
+TEST(ThrOwnChild, AProgramThatLeavesItsGroupStillEndsAtItsTimeLimit) {
+  if (access("/usr/bin/setsid", X_OK) != 0 || access("/usr/bin/perl", X_OK) != 0)
+    GTEST_SKIP() << "setsid (util-linux) or perl not installed";
+  const std::string dir = std::filesystem::absolute("own_child_left_group").string();
+  // Leaves the group, says so, and shows it outlived its limit by the file
+  // it makes (one process, so that nothing of it outlives its kill).
+  const std::vector<std::string> leave = {
+      "/bin/sh", "-c",
+      "exec setsid perl -e 'open(my $s, \">\", \"left\"); close($s); sleep 3; open(my $f, \">\", \"survived\")'"};
+  struct CASE {
+    const char* name;
+    std::function<std::string()> run;
+    const char* end;
+    const char* end_as_copies = nullptr;  // where a copy ends otherwise
+  } cases[] = {
+      {"a helper",
+       [&]() -> std::string {
+         CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "1"}};
+         IPC_COMMAND ipc;
+         THR_PROCESS_EXIT_CODE code;
+         if (!ipc.run_argv_with_named_pipe(leave, dir.c_str(), &code, false, nullptr, nullptr, 1, 1))
+           return "not started: " + code.m_reason;
+         return code.m_reason;
+       },
+       "the helper timed out after 1 s"},
+      {"an oracle's peer", [&] { return "the peer " + oracle_describe_end(oracle_run_peer(leave, dir, 1, nullptr)); },
+       "the peer ran past its time limit"},
+      {"an oracle's peer at an end signal the host handles",
+       [&] {
+         struct sigaction handled {}, was {};
+         handled.sa_handler = [](int) {};
+         sigaction(SIGTERM, &handled, &was);
+         std::thread signal([&] {
+           while (!std::filesystem::exists(dir + "/left")) usleep(1000);
+           kill(getpid(), SIGTERM);
+         });
+         const ORACLE_END end = oracle_run_peer(leave, dir, 30, nullptr);
+         signal.join();
+         sigaction(SIGTERM, &was, nullptr);
+         return "the peer " + oracle_describe_end(end);
+       },
+       "the peer was killed by signal 9 (SIGKILL)",
+       // A copy of a keeper ends with 128 + the program's signal.
+       "the peer exited with status 137"},
+  };
+  for (const bool copies : {false, true}) {
+    for (const CASE& c : cases) {
+      SCOPED_TRACE(std::string(copies ? "copies: " : "shared: ") + c.name);
+      std::filesystem::remove_all(dir);
+      std::filesystem::create_directories(dir);
+      const std::string result = run_in_child_as(0, "", [&]() -> std::string {
+        thr_test_start_children_as_copies(copies);
+        return c.run();
+      });
+      EXPECT_EQ(result, copies && c.end_as_copies ? c.end_as_copies : c.end);
+      EXPECT_FALSE(std::filesystem::exists(dir + "/survived")) << "the program outlived its time limit";
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// An end-signal action reads the keeper's id as soon as it is told
+// (THR_OWN_CHILD_START::m_keeper_seen) and kills the group it names: the
+// program is killed with it, or the start says it was killed as it started,
+// however soon after the start the kill comes, whether the keeper shares
+// the host's memory or is a copy (as under valgrind). The id was told
+// before the group existed, and the kill missed the program, which ran on.
+TEST(ThrOwnChild, AKillOfTheGroupAsSoonAsItsIdIsToldEndsTheProgram) {
+  for (const bool copies : {false, true}) {
+    SCOPED_TRACE(copies ? "copies" : "shared");
+    const std::string missed = run_in_child_as(0, "", [&]() -> std::string {
+      thr_test_start_children_as_copies(copies);
+      char program_path[] = "/bin/sleep";
+      char second[] = "0.2";
+      char* argv[] = {program_path, second, nullptr};
+      std::string text;
+      for (int run = 0; run < 40; ++run) {
+        std::atomic<pid_t> id{0};
+        std::atomic<bool> started{false};
+        int kill_error = 0;
+        std::thread action([&] {
+          pid_t group = 0;
+          while ((group = id.load()) == 0 && !started) {
+          }
+          if (group > 0 && kill(-group, SIGKILL) != 0) kill_error = errno;
+        });
+        THR_OWN_CHILD_START start;
+        start.m_path = argv[0];
+        start.m_argv = argv;
+        start.m_keeper_seen = &id;
+        pid_t program = 0;
+        int error = 0;
+        const pid_t keeper = thr_start_own_child(start, &program, &error);
+        started = true;
+        action.join();
+        if (keeper < 0) {
+          if (error != ECANCELED) text += " start: " + thr_start_refusal_text(error);
+          continue;
+        }
+        int status = 0;
+        while (thr_wait_own_child(keeper, &status, 0) < 0 && errno == EINTR) {
+        }
+        // A copy ends with 128 + the program's signal.
+        const bool killed = WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGKILL);
+        if (!killed) text += " ran (kill: " + std::string(std::strerror(kill_error)) + ")";
+      }
+      return text.empty() ? "none missed" : "missed:" + text;
+    });
+    EXPECT_EQ(missed, "none missed");
+  }
 }
