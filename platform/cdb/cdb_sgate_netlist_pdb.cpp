@@ -770,6 +770,9 @@ void transfer_node(PDB_SEGMENT& seg, TRANSFER& x, CDB_SGATE_NODE* n) {
   if (marks & 16) pdb_field_u32(seg, 31, flag);
   if (marks & 32) pdb_field_u32(seg, 32, dyn);
   if (marks & 8) pdb_field_i32(seg, 48, max_fanout);
+  // No netlist holds a negative limit (set_max_fanout_constraint refuses
+  // one as an internal error): a damaged record.
+  if (rd && max_fanout < 0) bad("negative max-fan-out limit");
   if (marks & 64) {
     uint32_t index = rd ? 0 : x.hierarchy_index.at(hierarchy);
     pdb_field_u32(seg, 33, index);

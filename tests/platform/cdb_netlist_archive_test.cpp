@@ -708,6 +708,12 @@ TEST(NetlistArchiveKinds, DamagedCountsAndReferencesAreRefused) {
   const size_t lut_mask = u32_field(lut_record, 13, 14);
   ASSERT_NE(lut_mask, std::string::npos);
   ASSERT_EQ(u32_at(lut_record, lut_mask), 0xAu);
+  // The keeper's max-fan-out limit, 17: a signed field (48, kind 1).
+  size_t max_fanout = std::string::npos;
+  for (size_t at = 0; at + 7 <= payload.size() && max_fanout == std::string::npos; ++at)
+    if (payload[at] == 48 && payload[at + 1] == 0 && payload[at + 2] == 1 && u32_at(payload, at + 3) == 17)
+      max_fanout = at + 3;
+  ASSERT_NE(max_fanout, std::string::npos);
   const struct {
     const char* what;
     const std::vector<uint8_t>& record;
@@ -726,6 +732,9 @@ TEST(NetlistArchiveKinds, DamagedCountsAndReferencesAreRefused) {
       {"the second hierarchy its own parent", tree, parents[1], 1, "hierarchy whose parent does not precede it"},
       {"a gate of a hierarchy past the table", tree, gate_hierarchy, 5, "gate of a hierarchy not in the record"},
       {"a LUT mask that reads an input not driven", lut_record, lut_mask, 0x8, "mask depends on unconnected input 1"},
+      // A limit no netlist holds once stopped the process on an internal
+      // error.
+      {"a negative max-fan-out limit", payload, max_fanout, 0xffffffffu, "negative max-fan-out limit"},
   };
   for (const auto& d : damages) {
     SCOPED_TRACE(d.what);
