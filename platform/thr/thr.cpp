@@ -223,10 +223,16 @@ struct KEEPER_BLOCK {
   int m_ended;               // set last (release)
 };
 
-constexpr size_t kPage = 4096;
+// The keeper's mapping: a guard page (the system's page, which is larger
+// than 4 KiB on some machines: a guard of 4 KiB rounded up by mprotect
+// would cover the stacks), the program's stack, the keeper's, and room for
+// the block they share.
 constexpr size_t kProgramStack = 32 * 1024;
 constexpr size_t kKeeperStack = 32 * 1024;
-constexpr size_t kMapping = kPage + kProgramStack + kKeeperStack + kPage;  // guard, stacks, block
+constexpr size_t kBlockRoom = 4096;
+static_assert(sizeof(KEEPER_BLOCK) <= kBlockRoom);
+size_t guard_size() { return size_t(sysconf(_SC_PAGESIZE)); }
+size_t mapping_size() { return guard_size() + kProgramStack + kKeeperStack + kBlockRoom; }
 
 struct KERNEL_SIGACTION {
   unsigned long m_handler;
@@ -401,8 +407,8 @@ KEEPER_BLOCK* find_keeper(pid_t pid) {
 }
 
 void free_block(KEEPER_BLOCK* b) {
-  char* mapping = reinterpret_cast<char*>(b) + kPage - kMapping;
-  munmap(mapping, kMapping);
+  const size_t size = mapping_size();
+  munmap(reinterpret_cast<char*>(b) + kBlockRoom - size, size);
 }
 
 // The keeper `pid` has ended and is reaped (by this process or a host's
@@ -461,7 +467,8 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
     if (null_fd >= 0) close(null_fd);
     return -1;
   }
-  void* mapping = mmap(nullptr, kMapping, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  const size_t size = mapping_size();
+  void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
   if (mapping == MAP_FAILED) {
     *error = errno;
     close(pipe_fds[0]);
@@ -470,8 +477,8 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
     return -1;
   }
   char* base = static_cast<char*>(mapping);
-  mprotect(base, kPage, PROT_NONE);  // a guard below the stacks
-  KEEPER_BLOCK* b = new (base + kMapping - kPage) KEEPER_BLOCK{};
+  mprotect(base, guard_size(), PROT_NONE);  // a guard below the stacks
+  KEEPER_BLOCK* b = new (base + size - kBlockRoom) KEEPER_BLOCK{};
   b->m_path = start.m_path;
   b->m_argv = start.m_argv;
   b->m_envp = start.m_envp ? start.m_envp : environ;
@@ -486,8 +493,8 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
   b->m_report = pipe_fds[1];
   b->m_caller = getpid();
   b->m_caller_group = getpgrp();
-  b->m_program_stack = base + kPage + kProgramStack;
-  char* keeper_stack = base + kMapping - kPage;
+  b->m_program_stack = base + guard_size() + kProgramStack;
+  char* keeper_stack = base + size - kBlockRoom;
   // The keeper starts with every signal blocked: no handler of the
   // caller's may run on its stack.
   sigset_t all, was;
@@ -529,7 +536,7 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
   if (keeper < 0) {
     *error = int(-keeper);
     close(pipe_fds[0]);
-    munmap(mapping, kMapping);
+    munmap(mapping, size);
     return -1;
   }
   // Records {pid, errno}: the keeper's {program, 0} once the program runs
@@ -554,7 +561,7 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
     int status = 0;
     while (waitpid(pid_t(keeper), &status, __WALL) < 0 && errno == EINTR) {
     }
-    munmap(mapping, kMapping);
+    munmap(mapping, size);
     // A keeper that reported nothing and was killed (it blocks every signal
     // but SIGKILL) was in the program's group when an end-signal action or
     // a timeout ended the group: the program was started and killed with it.
