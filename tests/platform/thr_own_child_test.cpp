@@ -453,8 +453,12 @@ TEST(ThrOwnChild, AKillOfTheGroupAsSoonAsItsIdIsToldEndsTheProgram) {
         std::atomic<bool> started{false};
         int kill_error = 0;
         std::thread action([&] {
+          // The start's end is read before the id: a start that ended told
+          // the id before it, so the id read after it is there.
           pid_t group = 0;
-          while ((group = id.load()) == 0 && !started) {
+          for (bool ended = false; group == 0 && !ended;) {
+            ended = started.load();
+            group = id.load();
           }
           if (group > 0 && kill(-group, SIGKILL) != 0) kill_error = errno;
         });
