@@ -172,7 +172,8 @@ pid_t oracle_spawn_group(char* const* argv, const char* dir, int output) {
     entry.key() = pid;
     entry.mapped().m_handle = handle;
     std::lock_guard<std::mutex> lock(g_groups_mutex);
-    g_group_actions.insert(std::move(entry));
+    auto placed = g_group_actions.insert(std::move(entry));
+    if (!placed.inserted) placed.position->second = std::move(placed.node.mapped());  // an id taken again
   } else {
     thr_forget_end_signal(handle);
   }
