@@ -16,6 +16,7 @@
 // why, never by a signal, and leaves no damaged file. A full sweep
 // (KAVU_FULL_MEMORY_SWEEP=1) takes the larger design too.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,6 +38,7 @@
 #include "msg/msg.h"
 #include "netlist_io/abc_oracle.h"
 #include "netlist_io/blif.h"
+#include "netlist_io/oracle_process.h"
 #include "netlist_io/simulator.h"
 #include "platform_testkit.h"
 
@@ -367,4 +369,173 @@ TEST(MemoryRefused, ReadmeProgramsUnderAnAddressSpaceLimit) {
     EXPECT_GT(limits, 3) << "too few limits in the band";
   }
 #endif
+}
+
+
+namespace {
+
+// What a call must leave as it found it, refused or not: the process's
+// descriptors, the thread's signal mask (its end signals held back would
+// never end it at Ctrl-C) and children (none left running or unreaped).
+struct PROCESS_STATE {
+  int descriptors = 0;
+  sigset_t mask;
+  std::string children;
+
+  static PROCESS_STATE now() {
+    PROCESS_STATE s;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) s.descriptors += entry.path() != "" ? 1 : 0;
+    pthread_sigmask(SIG_SETMASK, nullptr, &s.mask);
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) s.children += text_of(task.path() / "children");
+    return s;
+  }
+  // What differs from `was`, "" when nothing does; the mask is put back.
+  std::string changed_from(const PROCESS_STATE& was) const {
+    std::string what;
+    if (descriptors != was.descriptors) what += "descriptors " + std::to_string(was.descriptors) + " -> " + std::to_string(descriptors) + "; ";
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD, SIGPIPE})
+      if (sigismember(&mask, sig) != sigismember(&was.mask, sig)) {
+        what += std::string("signal mask of ") + strsignal(sig) + " changed; ";
+        pthread_sigmask(SIG_SETMASK, &was.mask, nullptr);
+      }
+    if (children != was.children) what += "children left: " + children + "; ";
+    return what;
+  }
+};
+
+}  // namespace
+
+// The BLIF writer, refused at each allocation, over each kind of target it
+// writes (renamed over, through a link, created beside, in place): the old
+// text or its absence as it was, nothing new beside it, and no descriptor
+// left open nor end signal left held back. Once a refusal between an open
+// and its hand-over left the descriptor open (and, through a dangling
+// link, the file it made), and one while the temporary was named left the
+// thread's end signals blocked.
+TEST(MemoryRefused, WriterLeavesTheProcessAsItWas) {
+  LOADED_NETLIST design = load_blif("seq/stereovision3");
+  LOADED_NETLIST small = load_blif("small/counter8_generic");
+  ASSERT_TRUE(design && small);
+  // Under /tmp, which `nobody` may reach.
+  const fs::path base = fs::path("/tmp") / ("kavu_refused_writes_" + std::to_string(getpid()));
+  fs::remove_all(base);
+  fs::create_directories(base);
+  fs::permissions(base, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
+  // Each row's directory, the name written and the file that name holds.
+  struct ROW {
+    const char* name;
+    const char* target;
+    const char* watched;
+    bool as_nobody;
+  };
+  const ROW rows[] = {
+      {"renamed over", "f.blif", "f.blif", false},
+      {"through a link", "link.blif", "real.blif", false},
+      {"through a dangling link", "dangling.blif", "none.blif", false},
+      {"a new file", "new.blif", "new.blif", false},
+      {"one of two names, in place", "a.blif", "a.blif", false},
+      {"own file in a directory not writable, in place", "f.blif", "f.blif", true},
+  };
+  for (const ROW& row : rows) {
+    SCOPED_TRACE(row.name);
+    const fs::path dir = base / row.name;
+    fs::create_directories(dir);
+    const std::string target = (dir / row.target).string();
+    const fs::path watched = dir / row.watched;
+    if (std::string(row.target) == "link.blif") fs::create_symlink("real.blif", dir / "link.blif");
+    if (std::string(row.target) == "dangling.blif") fs::create_symlink("none.blif", dir / "dangling.blif");
+    if (std::string(row.target) != "new.blif" && std::string(row.target) != "dangling.blif")
+      ASSERT_TRUE(blif_write_file(design.get(), watched.string()));
+    if (std::string(row.target) == "a.blif") fs::create_hard_link(dir / "a.blif", dir / "b.blif");
+    if (row.as_nobody) {
+      ASSERT_EQ(chown(watched.c_str(), 65534, 65534), 0);
+      fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+    }
+    // Counts the refused writes that left something changed; the first
+    // one's account goes to standard error.
+    auto sweep = [&]() -> int {
+      const bool existed = fs::exists(watched);
+      const std::string before = existed ? text_of(watched) : "";
+      const std::vector<std::string> names = [&] {
+        std::vector<std::string> v;
+        for (const auto& e : fs::directory_iterator(dir)) v.push_back(e.path().filename().string());
+        std::sort(v.begin(), v.end());
+        return v;
+      }();
+      int bad = 0;
+      for (long at = 0;; ++at) {
+        const PROCESS_STATE was = PROCESS_STATE::now();
+        std::string error;
+        g_refuse_countdown = at;
+        bool ok = false;
+        try {
+          ok = blif_write_file(small.get(), target, {}, &error);
+        } catch (const std::bad_alloc&) {
+          error = "std::bad_alloc out of the call";
+        }
+        if (g_refuse_countdown.exchange(-1) >= 0) return ok ? bad : bad + 1000;  // ran whole: the last
+        std::vector<std::string> now;
+        for (const auto& e : fs::directory_iterator(dir)) now.push_back(e.path().filename().string());
+        std::sort(now.begin(), now.end());
+        std::string what = PROCESS_STATE::now().changed_from(was);
+        if (ok || error.find("cannot write the file: not enough memory") == std::string::npos) what += "error \"" + error + "\"; ";
+        if (fs::exists(watched) != existed || (existed && text_of(watched) != before)) what += "the file changed; ";
+        if (now != names) what += "the directory's names changed; ";
+        if (!what.empty() && bad++ == 0) fprintf(stderr, "allocation %ld: %s\n", at, what.c_str());
+        if (at > 100000) return bad + 1000;
+      }
+    };
+    if (!row.as_nobody) {
+      EXPECT_EQ(sweep(), 0);
+      continue;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(120);
+      int bad = 121;
+      try {
+        bad = std::min(sweep(), 119);
+      } catch (const std::exception& e) {
+        fprintf(stderr, "%s\n", e.what());
+      }
+      _exit(bad);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  }
+  fs::remove_all(base);
+}
+
+// A peer program's start, refused at each allocation: memory refused goes
+// on to the caller (std::bad_alloc) with no pipe left open, the end signals
+// as they were and no child left running or unreaped; unrefused, the peer
+// runs. Once the group's entry, made after the end signals were held back
+// and the child had started, left them held back, the pipe open and the
+// child unrecorded.
+TEST(MemoryRefused, PeerStartLeavesTheProcessAsItWas) {
+  for (long at = 0;; ++at) {
+    const PROCESS_STATE was = PROCESS_STATE::now();
+    ORACLE_OUTPUT output;
+    ORACLE_END end;
+    g_refuse_countdown = at;
+    bool refused = false;
+    try {
+      end = oracle_run_peer({"/bin/sh", "-c", "echo peer"}, "", 60, &output);
+    } catch (const std::bad_alloc&) {
+      refused = true;
+    }
+    const bool reached = g_refuse_countdown.exchange(-1) < 0;
+    EXPECT_EQ(PROCESS_STATE::now().changed_from(was), "") << "allocation " << at;
+    if (!reached) {
+      EXPECT_EQ(end.status, 0);
+      EXPECT_EQ(output.text(), "peer\n");
+      EXPECT_GT(at, 3);
+      break;
+    }
+    EXPECT_TRUE(refused || end.status != 0 || output.text() == "peer\n") << "allocation " << at;
+    ASSERT_LT(at, 10000);
+  }
 }

@@ -1320,7 +1320,7 @@ int fio_open_through_own_link(const std::string& path, int flags, mode_t mode, b
       if (fd < 0 && errno == EEXIST) continue;  // something came: examined again
       if (fd < 0) return out->error = errno, -1;
       out->created = true;
-      out->target = current;
+      out->target = std::move(current);  // no allocation with a descriptor open
       if (::fstat(fd, &out->st) != 0) out->st = {};
       return fd;
     }
@@ -1363,7 +1363,7 @@ int fio_open_through_own_link(const std::string& path, int flags, mode_t mode, b
         out->not_own = "another user's file";
         return out->error = kFioNotOwnFile, -1;
       }
-      out->target = current;
+      out->target = std::move(current);
       return fd;
     }
     if (st.st_uid != ::geteuid() && (!through_link || st.st_uid != 0)) {
@@ -1504,7 +1504,14 @@ bool FIO_FILE_REPLACEMENT::open_own(const std::string& path, int attempt, std::s
     ::close(fd);
     return open_own(path, attempt + 1, problem);
   }
-  if (!(m_not_own = fio_not_own_open_file(fd)).empty()) {
+  std::string not_own;
+  try {
+    not_own = fio_not_own_open_file(fd);
+  } catch (...) {  // memory refused: the descriptor is closed as at a refusal
+    ::close(fd);
+    throw;
+  }
+  if (!(m_not_own = std::move(not_own)).empty()) {
     ::close(fd);
     return fail(kFioNotOwnFile, problem);
   }
@@ -1530,10 +1537,12 @@ bool FIO_FILE_REPLACEMENT::open_own_link(const std::string& path, int attempt, s
   m_through_link = true;
   m_checked = opened.st;
   if (opened.created) {
-    // Removed again by a failed write.
-    m_created = opened.target;
+    // Removed again by a failed write (held first: the note may be refused
+    // memory).
+    m_created = std::move(opened.target);
+    hold(fd);
     fio_note_made(path, opened.st);
-    return hold(fd);
+    return true;
   }
   if (!S_ISREG(opened.st.st_mode)) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -1553,12 +1562,17 @@ bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* proble
   if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
     if (m_own) return open_own_link(path, 1, problem);  // a link put there since
     // A dangling link: the file it names is created, as an open creates it,
-    // and removed again by a failed write.
+    // and removed again by a failed write. Its name takes room made before
+    // the file is, so memory refused leaves no file and no descriptor.
+    std::string made;
+    made.reserve(PATH_MAX);
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666 & m_mode_limit);
     if (fd < 0) return fail(errno, problem);
-    std::error_code ec;
-    m_created = fs::canonical(fs::path(path), ec).string();
-    return hold(fd);
+    hold(fd);
+    char real[PATH_MAX];
+    if (::realpath(path.c_str(), real)) made.assign(real);  // within the room reserved
+    m_created = std::move(made);
+    return true;
   }
   int error = 0;
   if (!fio_directory_keeps_names(path)) {
@@ -1575,12 +1589,14 @@ bool FIO_FILE_REPLACEMENT::open_new(const std::string& path, std::string* proble
   // not removed again where the directory keeps its names, so there a text
   // known to pass the file-size limit creates nothing).
   if (m_size_hint > fio_size_limit() && fio_directory_keeps_names(path)) return fail(EFBIG, problem);
+  std::string name = path;  // made before the file: memory refused leaves nothing
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666 & m_mode_limit);
   if (fd >= 0) {
-    m_created = path;
+    m_created = std::move(name);
+    hold(fd);
     struct stat made;
     if (m_own && ::fstat(fd, &made) == 0) fio_note_made(path, made);
-    return hold(fd);
+    return true;
   }
   error = errno;
   if (error != EACCES && error != EPERM && error != EROFS) return fail(error, problem);
@@ -1611,9 +1627,18 @@ int FIO_FILE_REPLACEMENT::create_temp(const std::string& target, int* error, mod
   // Made and registered with the end signals held back, so that no Ctrl-C
   // falls between: a process told to end leaves no temporary beside the
   // target (thr_end_signal.h).
+  // Memory refused while the name is made (std::bad_alloc) gives the
+  // caller's signal mask back too: a thread left with its end signals held
+  // would never end at Ctrl-C.
   sigset_t mask;
   thr_block_end_signals(&mask);
-  const int fd = fio_create_beside(target, &m_temp, error, mode);
+  int fd = -1;
+  try {
+    fd = fio_create_beside(target, &m_temp, error, mode);
+  } catch (...) {
+    pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+    throw;
+  }
   if (fd >= 0) m_on_end = thr_on_end_signal(remove_temp_on_end, reinterpret_cast<long>(this));
   pthread_sigmask(SIG_SETMASK, &mask, nullptr);
   return fd;
@@ -1669,9 +1694,19 @@ bool FIO_FILE_REPLACEMENT::open_existing(const std::string& path, std::string* p
 // whose names may change, no mount on the file and no attribute a new file
 // would not get), else in place.
 bool FIO_FILE_REPLACEMENT::take_existing(const std::string& target, int fd, std::string* problem) {
+  // `fd` is this call's to close until it is held: the checks and the
+  // temporary's name may be refused memory (std::bad_alloc).
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || fio_sticky_forbids(target, st.st_uid) ||
-      fio_directory_keeps_names(target) || fio_is_mount_root(fd, target) || fio_has_attributes_a_rename_drops(fd)) {
+  bool in_place = false;
+  try {
+    in_place = ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+               fio_sticky_forbids(target, st.st_uid) || fio_directory_keeps_names(target) ||
+               fio_is_mount_root(fd, target) || fio_has_attributes_a_rename_drops(fd);
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  if (in_place) {
     // A file of the caller's written in place loses the bits it may not
     // keep before a byte is written.
     if (S_ISREG(st.st_mode) && (st.st_mode & 07777 & ~m_mode_limit) && ::fchmod(fd, st.st_mode & m_mode_limit) != 0) {
@@ -1682,7 +1717,13 @@ bool FIO_FILE_REPLACEMENT::take_existing(const std::string& target, int fd, std:
     return hold(fd);
   }
   int error = 0;
-  const int temp = create_temp(target, &error, 0666 & m_mode_limit);
+  int temp = -1;
+  try {
+    temp = create_temp(target, &error, 0666 & m_mode_limit);
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
   if (temp < 0) {
     if (fio_temp_refused_by_directory(error)) return hold(fd);
     ::close(fd);

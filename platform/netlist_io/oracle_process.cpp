@@ -119,12 +119,26 @@ void forget_group(pid_t pid) {
 pid_t oracle_spawn_group(char* const* argv, const char* dir, const char* log_path) {
   const int log = open(log_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (log < 0) return -1;
-  const pid_t pid = oracle_spawn_group(argv, dir, log);
+  pid_t pid = -1;
+  try {
+    pid = oracle_spawn_group(argv, dir, log);
+  } catch (...) {  // memory refused before the start: the log is closed too
+    close(log);
+    throw;
+  }
   close(log);
   return pid;
 }
 
 pid_t oracle_spawn_group(char* const* argv, const char* dir, int output) {
+  // The group's entry (the node of its map, the id its action reads) is
+  // made first: memory refused (std::bad_alloc) then comes before the end
+  // signals are held and before the child starts, so it leaves the caller's
+  // mask as it was and no program that no action ends. Inserting a node
+  // allocates nothing.
+  std::map<pid_t, GROUP_ACTION> made;
+  made.emplace(0, GROUP_ACTION{-1, std::make_unique<std::atomic<pid_t>>(0)});
+  auto entry = made.extract(made.begin());
   // The end signals wait until the child's group is registered, so that no
   // Ctrl-C falls between the start and the registration; the program
   // starts with the caller's mask as it was.
@@ -143,13 +157,23 @@ pid_t oracle_spawn_group(char* const* argv, const char* dir, int output) {
   // the kernel kills it when the thread that started it ends
   // (thr_start_own_child). The action that ends it is there before it
   // starts: a signal to the process may be taken by another thread.
-  auto id = std::make_unique<std::atomic<pid_t>>(0);
-  start.m_keeper_seen = id.get();
-  const int handle = thr_on_end_signal(kill_group, reinterpret_cast<long>(id.get()));
-  const pid_t pid = thr_start_own_child(start, &program, &error);
+  std::atomic<pid_t>* id = entry.mapped().m_id.get();
+  start.m_keeper_seen = id;
+  const int handle = thr_on_end_signal(kill_group, reinterpret_cast<long>(id));
+  pid_t pid = -1;
+  try {
+    pid = thr_start_own_child(start, &program, &error);
+  } catch (...) {  // nothing started: the action and the mask are put back
+    thr_forget_end_signal(handle);
+    pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+    throw;
+  }
   if (pid > 0) {
+    entry.key() = pid;
+    entry.mapped().m_handle = handle;
     std::lock_guard<std::mutex> lock(g_groups_mutex);
-    g_group_actions[pid] = GROUP_ACTION{handle, std::move(id)};
+    auto placed = g_group_actions.insert(std::move(entry));
+    if (!placed.inserted) placed.position->second = std::move(placed.node.mapped());  // an id taken again
   } else {
     thr_forget_end_signal(handle);
   }
@@ -244,7 +268,14 @@ ORACLE_END oracle_run_peer(const std::vector<std::string>& argv, const std::stri
   // Only the read end waits for nothing: the peer writes as into any pipe.
   if (pipe2(out, O_CLOEXEC) != 0) return end;
   if (fcntl(out[0], F_SETFL, O_NONBLOCK) != 0) return close(out[0]), close(out[1]), end;
-  const pid_t pid = oracle_spawn_group(args.data(), dir.empty() ? nullptr : dir.c_str(), out[1]);
+  pid_t pid = -1;
+  try {
+    pid = oracle_spawn_group(args.data(), dir.empty() ? nullptr : dir.c_str(), out[1]);
+  } catch (...) {  // memory refused before the start: no pipe is left open
+    close(out[0]);
+    close(out[1]);
+    throw;
+  }
   const int start_error = pid < 0 ? errno : 0;
   close(out[1]);
   if (pid < 0) {

@@ -456,6 +456,12 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
   PLAT_CHECK(start.m_path && start.m_argv && program && error, "THR");
   *program = 0;
   *error = 0;
+  // The keeper's entry is made before anything starts: memory refused
+  // (std::bad_alloc) then leaves no child running unrecorded, no mapping
+  // and no descriptor. Inserting a node allocates nothing.
+  std::map<pid_t, KEEPER_BLOCK*> made;
+  made.emplace(0, nullptr);
+  auto entry = made.extract(made.begin());
   int null_fd = -1;
   if (start.m_in < 0 || start.m_out < 0 || start.m_err < 0) {
     null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -570,8 +576,11 @@ pid_t thr_start_own_child(const THR_OWN_CHILD_START& start, pid_t* program, int*
     return -1;
   }
   {
+    entry.key() = pid_t(keeper);
+    entry.mapped() = b;
     std::lock_guard<std::mutex> lock(g_keepers_mutex);
-    g_keepers[pid_t(keeper)] = b;
+    const auto placed = g_keepers.insert(std::move(entry));
+    if (!placed.inserted) placed.position->second = b;
   }
   *program = program_id;
   return pid_t(keeper);
