@@ -445,8 +445,9 @@ TEST(MemoryRefused, WriterLeavesTheProcessAsItWas) {
     const fs::path watched = dir / row.watched;
     if (std::string(row.target) == "link.blif") fs::create_symlink("real.blif", dir / "link.blif");
     if (std::string(row.target) == "dangling.blif") fs::create_symlink("none.blif", dir / "dangling.blif");
-    if (std::string(row.target) != "new.blif" && std::string(row.target) != "dangling.blif")
+    if (std::string(row.target) != "new.blif" && std::string(row.target) != "dangling.blif") {
       ASSERT_TRUE(blif_write_file(design.get(), watched.string()));
+    }
     if (std::string(row.target) == "a.blif") fs::create_hard_link(dir / "a.blif", dir / "b.blif");
     if (row.as_nobody) {
       ASSERT_EQ(chown(watched.c_str(), 65534, 65534), 0);
