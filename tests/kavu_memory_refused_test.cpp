@@ -40,6 +40,7 @@
 #include "netlist_io/blif.h"
 #include "netlist_io/oracle_process.h"
 #include "netlist_io/simulator.h"
+#include "thr/thr_ipc.h"
 #include "platform_testkit.h"
 
 extern char** environ;
@@ -539,4 +540,49 @@ TEST(MemoryRefused, PeerStartLeavesTheProcessAsItWas) {
     EXPECT_TRUE(refused || end.status != 0 || output.text() == "peer\n") << "allocation " << at;
     ASSERT_LT(at, 10000);
   }
+}
+
+// A helper that closed its download pipe after its first answer, so that
+// the next request's write meets a broken pipe, refused memory at each
+// allocation of the run: whatever the run says, the thread's signal mask
+// is given back as it was. Once the reason's text was made while SIGPIPE
+// was blocked around the write: a refusal there left it blocked, with the
+// broken pipe's SIGPIPE pending, which ended the process as soon as the
+// mask was put back.
+TEST(MemoryRefused, AHelperRunGivesTheSignalMaskBack) {
+  CFG_SCOPE cfg{{"parallel_pipe_timeout_s", "5"}};
+  const std::string script = (fs::current_path() / "closes_its_download_pipe.sh").string();
+  std::ofstream(script) << "exec 3<\"$2\"; exec 4>\"$3\"; read cmd k <&3\n"
+                           "exec 3<&-; echo \"DONE 0 0\" >&4; exec sleep 30\n";
+  long reached_calls = 0;
+  for (long at = 0;; ++at) {
+    THR_NAMED_PIPE dl{"dl_pipeT0XXXXXX"}, ul{"ul_pipeT0XXXXXX"};
+    THR_NAMED_PIPE* dls[1] = {&dl};
+    THR_NAMED_PIPE* uls[1] = {&ul};
+    ASSERT_TRUE(dl.create());
+    ASSERT_TRUE(ul.create_r());
+    const PROCESS_STATE was = PROCESS_STATE::now();
+    THR_PROCESS_EXIT_CODE code;
+    g_refuse_countdown = at;
+    try {
+      IPC_COMMAND ipc;
+      ipc.run_argv_with_named_pipe({"/bin/sh", script, "--helper=0", dl.get_path(), ul.get_path()}, ".", &code, true,
+                                   dls, uls, 1, 2);
+    } catch (const std::bad_alloc&) {
+    }
+    const bool reached = g_refuse_countdown.exchange(-1) < 0;
+    const std::string changed = PROCESS_STATE::now().changed_from(was);
+    EXPECT_EQ(changed.find("signal mask"), std::string::npos) << "allocation " << at << ": " << changed;
+    ipc_end_run(dls);
+    dl.remove();
+    ul.remove();
+    if (!reached) {
+      EXPECT_NE(code.m_reason.find("the helper closed its download pipe"), std::string::npos) << code.m_reason;
+      break;
+    }
+    ++reached_calls;
+    ASSERT_LT(at, 20000);
+  }
+  EXPECT_GT(reached_calls, 3);
+  fs::remove(script);
 }

@@ -603,7 +603,9 @@ pid_t start_child(const std::string& program, std::vector<char*>& args, const st
 // Writes all of `data` to a non-blocking descriptor before the deadline.
 // SIGPIPE is blocked around the write, and one raised by it is consumed, so
 // a helper that closed its end cannot kill the parent: the write fails
-// (EPIPE) instead. Returns "" or why it failed.
+// (EPIPE) instead. Returns "" or why it failed. Nothing is allocated while
+// SIGPIPE is blocked: the reason's text, which may be refused memory
+// (std::bad_alloc), is made once the caller's mask is back.
 std::string write_all(int fd, const std::string& data, double deadline, double timeout_s) {
   sigset_t pipe_set, old;
   sigemptyset(&pipe_set);
@@ -612,9 +614,10 @@ std::string write_all(int fd, const std::string& data, double deadline, double t
   sigset_t pending;
   sigpending(&pending);
   const bool was_pending = sigismember(&pending, SIGPIPE);
-  std::string why;
+  bool timed_out = false;
+  int error = 0;
   size_t off = 0;
-  while (off < data.size() && why.empty()) {
+  while (off < data.size()) {
     ssize_t n = write(fd, data.data() + off, data.size() - off);
     if (n > 0) {
       off += size_t(n);
@@ -623,15 +626,15 @@ std::string write_all(int fd, const std::string& data, double deadline, double t
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) {
       if (now_s() >= deadline) {
-        why = timeout_text(timeout_s);
+        timed_out = true;
         break;
       }
       struct pollfd p = {fd, POLLOUT, 0};
       poll(&p, 1, 20);
       continue;
     }
-    why = errno == EPIPE ? "the helper closed its download pipe (broken pipe)"
-                         : std::string("cannot write to the helper: ") + strerror(errno);
+    error = n < 0 ? errno : EIO;
+    break;
   }
   if (!was_pending) {
     sigpending(&pending);
@@ -641,7 +644,10 @@ std::string write_all(int fd, const std::string& data, double deadline, double t
     }
   }
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  return why;
+  if (timed_out) return timeout_text(timeout_s);
+  if (error == EPIPE) return "the helper closed its download pipe (broken pipe)";
+  if (error != 0) return std::string("cannot write to the helper: ") + strerror(error);
+  return "";
 }
 
 void queue_message(const std::string& line) {
